@@ -1,0 +1,41 @@
+# ostra_library(<name> [RECURSE] [PUBLIC libs...] [PRIVATE libs...])
+# A static library of every source in the calling folder (and its subfolders with RECURSE).
+function(ostra_library name)
+    cmake_parse_arguments(ARG "RECURSE" "" "PUBLIC;PRIVATE" ${ARGN})
+    set(_patterns
+        ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h
+        ${CMAKE_CURRENT_SOURCE_DIR}/*.qrc)
+    if(ARG_RECURSE)
+        file(GLOB_RECURSE _src CONFIGURE_DEPENDS ${_patterns})
+    else()
+        file(GLOB _src CONFIGURE_DEPENDS ${_patterns})
+    endif()
+    list(FILTER _src EXCLUDE REGEX "/tst_[^/]*\\.cpp$")
+    if(NOT _src)
+        # A folder whose sources have not arrived yet still gives its dependants a target.
+        add_library(${name} INTERFACE)
+        target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
+        target_link_libraries(${name} INTERFACE ${ARG_PUBLIC})
+        return()
+    endif()
+    add_library(${name} STATIC ${_src})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+    target_link_libraries(${name} PUBLIC ${ARG_PUBLIC} PRIVATE ${ARG_PRIVATE})
+endfunction()
+
+# ostra_tests(<label> LIBS libs...)
+# One test executable per tst_*.cpp in the calling folder, registered with ctest under <label>.
+function(ostra_tests label)
+    cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+    file(GLOB _tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tst_*.cpp)
+    foreach(_file ${_tests})
+        get_filename_component(_name ${_file} NAME_WE)
+        add_executable(${_name} ${_file})
+        target_link_libraries(${_name} PRIVATE ostra_testsupport Qt6::Test ${ARG_LIBS})
+        add_test(NAME ${_name} COMMAND ${_name})
+        set_tests_properties(${_name} PROPERTIES
+            LABELS ${label}
+            TIMEOUT 300
+            ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TZ=UTC;OSTRA_INPUT_BACKEND=virtual")
+    endforeach()
+endfunction()

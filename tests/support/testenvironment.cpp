@@ -1,0 +1,43 @@
+#include "testenvironment.h"
+
+#include <QDir>
+
+namespace ostratest {
+
+TestEnvironment::TestEnvironment()
+{
+    const QByteArray home = m_home.path().toLocal8Bit();
+    qputenv("HOME", home);
+    qputenv("XDG_CONFIG_HOME", home + "/.config");
+    qputenv("XDG_DATA_HOME", home + "/.local/share");
+    qputenv("XDG_CACHE_HOME", home + "/.cache");
+    qputenv("XDG_RUNTIME_DIR", home + "/.runtime");
+    QDir(m_home.path()).mkpath(".runtime");
+    QFile::setPermissions(m_home.path() + "/.runtime",
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    qputenv("TZ", "UTC");
+    tzset();
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QStandardPaths::setTestModeEnabled(true);
+}
+
+TestEnvironment::~TestEnvironment() = default;
+
+void TestEnvironment::applyIdentity()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Qorvant"));
+    QCoreApplication::setApplicationName(QStringLiteral("Qorvant OSTRA"));
+}
+
+QString artefactDir(const QString &sub)
+{
+    const QString base = qEnvironmentVariableIsSet("OSTRA_ARTEFACT_DIR")
+                             ? qEnvironmentVariable("OSTRA_ARTEFACT_DIR")
+                             : QCoreApplication::applicationDirPath() + QStringLiteral("/artefacts");
+    const QString path = base + QLatin1Char('/') + sub;
+    QDir().mkpath(path);
+    return path;
+}
+
+} // namespace ostratest
