@@ -1,0 +1,198 @@
+#include "bridge/corvaneserialport.h"
+
+#include <QDebug>
+#include <QEventLoop>
+#include <QPointer>
+#include <QTimer>
+
+#include "platform/serial/seriallinestate.h"
+
+namespace corvane {
+
+CorvaneSerialPort::CorvaneSerialPort(QObject *parent)
+    : QObject(parent)
+    , m_port(new QSerialPort(this))
+    , m_pollTimer(new QTimer(this))
+{
+    m_pollTimer->setInterval(PollIntervalMs);
+    connect(m_port, &QSerialPort::readyRead, this, &CorvaneSerialPort::onReadyRead);
+    connect(m_port, &QSerialPort::errorOccurred, this, &CorvaneSerialPort::onErrorOccurred);
+    connect(m_pollTimer, &QTimer::timeout, this, &CorvaneSerialPort::pollRead);
+}
+
+CorvaneSerialPort::~CorvaneSerialPort()
+{
+    close();
+}
+
+bool CorvaneSerialPort::open(const QString &portName, qint32 baudRate)
+{
+    if (m_opening)
+        return false;
+    if (m_port->isOpen())
+        close();
+    m_removing = false;
+
+    m_port->setPortName(portName);
+    m_port->setBaudRate(baudRate, QSerialPort::AllDirections);
+    m_port->setDataBits(QSerialPort::Data8);
+    m_port->setParity(QSerialPort::NoParity);
+    m_port->setStopBits(QSerialPort::OneStop);
+    m_port->setFlowControl(QSerialPort::NoFlowControl);
+
+    m_opening = true;
+    m_openCancelled = false;
+    const QPointer<CorvaneSerialPort> self(this);
+    bool opened = false;
+    for (int attempt = 1; attempt <= OpenAttempts; ++attempt) {
+        if (m_port->open(QIODevice::ReadWrite)) {
+            opened = true;
+            if (attempt > 1)
+                qDebug() << "Serial open" << portName << "succeeded on attempt" << attempt;
+            break;
+        }
+        if (m_port->error() != QSerialPort::PermissionError)
+            break;
+        qDebug() << "Serial open" << portName << "attempt" << attempt
+                 << "failed:" << m_port->errorString();
+        if (attempt == OpenAttempts)
+            break;
+        m_port->clearError();
+
+        // The rest of the program runs during the wait and may close or delete this port.
+        QEventLoop wait;
+        m_retryWait = &wait;
+        QTimer::singleShot(OpenRetryDelayMs, &wait, &QEventLoop::quit);
+        wait.exec();
+        if (!self)
+            return false;
+        m_retryWait = nullptr;
+        if (m_openCancelled) {
+            qDebug() << "Serial open" << portName << "abandoned: the port was closed meanwhile";
+            m_opening = false;
+            return false;
+        }
+    }
+
+    if (!opened) {
+        m_opening = false;
+        QString message = m_port->errorString();
+        if (m_port->error() == QSerialPort::PermissionError) {
+            message = tr("%1: %2 stayed busy — it may be in use by another application, or the "
+                         "transmitter is still starting up. Wait a few seconds and try again.")
+                          .arg(m_port->errorString(), portName);
+        }
+        emit errorOccurred(message);
+        return false;
+    }
+
+    // A line without modem control (a pseudo-terminal, some adapters) refuses DTR and RTS;
+    // that is no fault of the connection, so it is not reported.
+    m_port->setDataTerminalReady(true);
+    m_port->setRequestToSend(true);
+    if (m_port->error() != QSerialPort::NoError) {
+        qDebug() << "Serial open" << portName << "DTR/RTS not set:" << m_port->errorString();
+        m_port->clearError();
+    }
+    m_opening = false;
+
+    m_pollTimer->start();
+    m_portName = portName;
+    emit portNameChanged(m_portName);
+    emit connectedChanged(true);
+    return true;
+}
+
+void CorvaneSerialPort::close()
+{
+    if (m_retryWait) {
+        m_openCancelled = true;
+        m_retryWait->quit();
+    }
+    m_removing = false;
+    m_pollTimer->stop();
+    if (!m_port->isOpen())
+        return;
+    m_port->close();
+    m_portName.clear();
+    emit portNameChanged(m_portName);
+    emit connectedChanged(false);
+}
+
+bool CorvaneSerialPort::isConnected() const
+{
+    return m_port->isOpen();
+}
+
+QString CorvaneSerialPort::portName() const
+{
+    return m_portName;
+}
+
+qint64 CorvaneSerialPort::write(const QByteArray &data)
+{
+    if (!m_port->isOpen())
+        return -1;
+    return m_port->write(data);
+}
+
+QList<SerialPortEntry> CorvaneSerialPort::availablePorts()
+{
+    return SerialPortLister::availablePorts();
+}
+
+void CorvaneSerialPort::onReadyRead()
+{
+    readAllAndEmit();
+}
+
+void CorvaneSerialPort::pollRead()
+{
+    if (m_port->isOpen() && m_port->bytesAvailable() > 0)
+        readAllAndEmit();
+}
+
+void CorvaneSerialPort::readAllAndEmit()
+{
+    const QByteArray data = m_port->readAll();
+    if (!data.isEmpty())
+        emit dataReceived(data);
+}
+
+void CorvaneSerialPort::onErrorOccurred(QSerialPort::SerialPortError error)
+{
+    if (error == QSerialPort::NoError || m_opening || m_removing)
+        return;
+    const QString text = m_port->errorString();
+    if (error == QSerialPort::ResourceError || serialLineHungUp(*m_port)) {
+        closeForRemoval(text);
+        return;
+    }
+    const QPointer<CorvaneSerialPort> self(this);
+    emit errorOccurred(text);
+    if (!self || !m_port->isOpen())
+        return;
+    readAllAndEmit();
+    if (self)
+        m_port->clearError();
+}
+
+// A vanished device keeps raising errors until the port is closed. The close waits for the
+// event loop because the port is still inside its own read notification here; until then
+// the repeats are ignored, so listeners see one close and one message.
+void CorvaneSerialPort::closeForRemoval(const QString &text)
+{
+    m_removing = true;
+    qDebug() << "Serial port" << m_portName << "went away:" << text;
+    QMetaObject::invokeMethod(
+        this,
+        [this, text] {
+            if (!m_removing)
+                return;
+            close();
+            emit errorOccurred(text);
+        },
+        Qt::QueuedConnection);
+}
+
+} // namespace corvane

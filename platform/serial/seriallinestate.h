@@ -1,0 +1,12 @@
+#pragma once
+
+class QSerialPort;
+
+namespace corvane {
+
+// True when the open line has been hung up: the device was unplugged or the other end of a
+// pseudo-terminal closed. Qt reports that as an endless series of read errors on this
+// platform rather than as a resource error.
+bool serialLineHungUp(const QSerialPort &port);
+
+} // namespace corvane
