@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QFrame>
+
+class QVBoxLayout;
+
+namespace ostra {
+
+// The rounded surface on which pages group their content; its shadow is painted by the
+// container's ShadowLayer.
+class Card : public QFrame
+{
+    Q_OBJECT
+public:
+    explicit Card(QWidget *parent = nullptr, int elevation = 1);
+
+    QVBoxLayout *contentLayout();
+    int elevation() const { return m_elevation; }
+    bool isClickable() const { return m_clickable; }
+    bool isHovered() const { return m_hovered; }
+    bool isDimmed() const { return m_dimmed; }
+    void setClickable(bool clickable);
+    void setDimmed(bool dimmed);
+
+signals:
+    void clicked();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void enterEvent(QEnterEvent *event) override;
+    void leaveEvent(QEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void refreshShadow();
+
+    int m_elevation;
+    bool m_clickable = false;
+    bool m_hovered = false;
+    bool m_pressed = false;
+    bool m_dimmed = false;
+    QVBoxLayout *m_content = nullptr;
+};
+
+} // namespace ostra

@@ -1,0 +1,203 @@
+#include "ostraui/shadowlayer.h"
+
+#include <QEvent>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+#include <unordered_map>
+#include <vector>
+
+#include "ostraui/card.h"
+#include "ostraui/theme.h"
+
+namespace ostra {
+
+ShadowLayer::ShadowLayer(QWidget *container)
+    : QWidget(container)
+{
+    setObjectName(QStringLiteral("ostraShadowLayer"));
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setFocusPolicy(Qt::NoFocus);
+}
+
+bool ShadowLayer::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == parentWidget()) {
+        switch (event->type()) {
+        case QEvent::Resize:
+            setGeometry(parentWidget()->rect());
+            lower();
+            break;
+        case QEvent::ChildAdded:
+        case QEvent::LayoutRequest:
+            lower();
+            update();
+            break;
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void ShadowLayer::paintEvent(QPaintEvent *)
+{
+    QWidget *container = parentWidget();
+    if (!container)
+        return;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    for (QObject *child : container->children()) {
+        auto *card = qobject_cast<Card *>(child);
+        if (!card || !card->isVisible() || card->isDimmed() || card->elevation() == 0)
+            continue;
+        const QRectF shape = card->geometry();
+        QColor color = ThemeColors::shadow;
+        color.setAlphaF(0.04f);
+        paintShadow(&painter, shape, 18, 1, 2, 0, color);
+
+        if (card->isClickable() && card->isHovered()) {
+            color.setAlphaF(0.28f);
+            paintShadow(&painter, shape, 18, 22, 40, -20, color);
+        } else if (card->elevation() == 2) {
+            color.setAlphaF(0.18f);
+            paintShadow(&painter, shape, 18, 12, 32, -18, color);
+        } else {
+            color.setAlphaF(0.10f);
+            paintShadow(&painter, shape, 18, 8, 22, -16, color);
+        }
+    }
+}
+
+ShadowLayer *shadowLayerFor(QWidget *container)
+{
+    if (!container)
+        return nullptr;
+    for (QObject *child : container->children()) {
+        if (auto *layer = qobject_cast<ShadowLayer *>(child))
+            return layer;
+    }
+    auto *layer = new ShadowLayer(container);
+    layer->setGeometry(container->rect());
+    container->installEventFilter(layer);
+    layer->lower();
+    layer->show();
+    return layer;
+}
+
+void paintShadow(QPainter *painter, const QRectF &shape, double radius, double offsetY, double blur,
+                 double spread, const QColor &color)
+{
+    const ShadowEntry &entry = cachedShadow(std::max(int(std::lround(radius + spread)), 0),
+                                            int(std::lround(blur)), color.rgba());
+    const QRectF rect = shape.adjusted(-spread, -spread, spread, spread).translated(0, offsetY);
+    if (rect.width() <= 0 || rect.height() <= 0)
+        return;
+
+    const double m = entry.margin;
+    const QRectF target = rect.adjusted(-m, -m, m, m);
+    const int c = entry.corner;
+    const double cw = std::min<double>(c, target.width() / 2);
+    const double ch = std::min<double>(c, target.height() / 2);
+    const int size = entry.image.width();
+
+    const double tx[] = {target.left(), target.left() + cw, target.right() - cw, target.right()};
+    const double ty[] = {target.top(), target.top() + ch, target.bottom() - ch, target.bottom()};
+    const int sx[] = {0, c, size - c, size};
+
+    const bool smooth = painter->testRenderHint(QPainter::SmoothPixmapTransform);
+    painter->setRenderHint(QPainter::SmoothPixmapTransform);
+    for (int row = 0; row < 3; ++row) {
+        for (int col = 0; col < 3; ++col) {
+            const QRectF cell(QPointF(tx[col], ty[row]), QPointF(tx[col + 1], ty[row + 1]));
+            if (cell.width() <= 0 || cell.height() <= 0)
+                continue;
+            const QRectF source(QPointF(sx[col], sx[row]), QPointF(sx[col + 1], sx[row + 1]));
+            painter->drawImage(cell, entry.image, source);
+        }
+    }
+    painter->setRenderHint(QPainter::SmoothPixmapTransform, smooth);
+}
+
+const ShadowEntry &cachedShadow(int radius, int blur, quint32 rgba)
+{
+    // Node-based, so references handed out stay valid while the cache grows.
+    static std::unordered_map<QString, ShadowEntry> cache;
+    const QString key = QStringLiteral("%1/%2/%3").arg(radius).arg(blur).arg(rgba);
+    auto found = cache.find(key);
+    if (found != cache.end())
+        return found->second;
+
+    const int m = blur + 1;
+    const int s = (m + radius) * 2;
+    const int side = s + 1 + 2 * m;
+    ShadowEntry entry;
+    entry.image = QImage(side, side, QImage::Format_ARGB32_Premultiplied);
+    entry.image.fill(Qt::transparent);
+    {
+        QPainter painter(&entry.image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Qt::black);
+        painter.drawRoundedRect(QRectF(m, m, s + 1, s + 1), radius, radius);
+    }
+    gaussianShadow(entry.image, blur * 0.5);
+    {
+        QPainter painter(&entry.image);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(entry.image.rect(), QColor::fromRgba(rgba));
+    }
+    entry.corner = radius + 2 * m;
+    entry.margin = m;
+    return cache.emplace(key, std::move(entry)).first->second;
+}
+
+void gaussianShadow(QImage &image, double sigma)
+{
+    if (sigma <= 0.1 || image.isNull())
+        return;
+    if (image.format() != QImage::Format_ARGB32_Premultiplied)
+        image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+
+    const int r = std::max(int(std::ceil(3 * sigma)), 1);
+    std::vector<float> kernel(2 * r + 1);
+    float sum = 0;
+    for (int i = -r; i <= r; ++i) {
+        kernel[i + r] = float(std::exp(-(i * i) / (2 * sigma * sigma)));
+        sum += kernel[i + r];
+    }
+    for (float &weight : kernel)
+        weight /= sum;
+
+    const int w = image.width();
+    const int h = image.height();
+    std::vector<float> alpha(size_t(w) * h);
+    for (int y = 0; y < h; ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < w; ++x)
+            alpha[size_t(y) * w + x] = float(qAlpha(line[x]));
+    }
+
+    std::vector<float> pass(alpha.size());
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            float acc = 0;
+            for (int i = -r; i <= r; ++i)
+                acc += kernel[i + r] * alpha[size_t(y) * w + std::clamp(x + i, 0, w - 1)];
+            pass[size_t(y) * w + x] = acc;
+        }
+    }
+    for (int y = 0; y < h; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < w; ++x) {
+            float acc = 0;
+            for (int i = -r; i <= r; ++i)
+                acc += kernel[i + r] * pass[size_t(std::clamp(y + i, 0, h - 1)) * w + x];
+            line[x] = qRgba(0, 0, 0, std::clamp(int(acc + 0.5f), 0, 255));
+        }
+    }
+}
+
+} // namespace ostra
