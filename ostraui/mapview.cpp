@@ -1,0 +1,444 @@
+#include "ostraui/mapview.h"
+
+#include <QCoreApplication>
+#include <QMouseEvent>
+#include <QNetworkAccessManager>
+#include <QNetworkDiskCache>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPainter>
+#include <QPainterPath>
+#include <QStandardPaths>
+#include <QUrl>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+#include "ostraui/theme.h"
+
+namespace ostra {
+
+namespace {
+
+constexpr int kTileSize = 256;
+constexpr int kMinZoom = 3;
+constexpr int kMaxZoom = 19;
+constexpr int kMaxTrail = 3000;
+constexpr double kMaxLatitude = 85.05112878;
+constexpr double kTrailStep = 1e-5;
+constexpr qint64 kDiskCacheBytes = 209715200;
+// Real tiles are a few tens of KiB; anything this large is not a tile.
+constexpr qint64 kMaxTileBytes = 4 * 1024 * 1024;
+
+// Web Mercator in world units: 0..1 west to east and north to south.
+QPointF unitMercator(double latitude, double longitude)
+{
+    const double lat = std::clamp(latitude, -kMaxLatitude, kMaxLatitude);
+    const double x = (longitude + 180.0) / 360.0;
+    const double y = (1.0 - std::asinh(std::tan(lat * M_PI / 180.0)) / M_PI) / 2.0;
+    return QPointF(x, y);
+}
+
+double worldSize(int zoom)
+{
+    return kTileSize * std::ldexp(1.0, zoom);
+}
+
+QRectF controlRect(int width, int index)
+{
+    return QRectF(width - 40, 10 + 36 * index, 30, 30);
+}
+
+} // namespace
+
+MapView::MapView(QWidget *parent)
+    : QWidget(parent)
+    , m_network(new QNetworkAccessManager(this))
+    , m_tileBase(QStringLiteral("https://tile.openstreetmap.org"))
+    , m_attribution(QString::fromUtf8("\u00A9 OpenStreetMap contributors"))
+{
+    setMouseTracking(true);
+    setCursor(Qt::OpenHandCursor);
+    m_tiles.setMaxCost(256);
+    auto *cache = new QNetworkDiskCache(m_network);
+    cache->setCacheDirectory(QStandardPaths::writableLocation(QStandardPaths::CacheLocation)
+                             + QStringLiteral("/map-tiles"));
+    cache->setMaximumCacheSize(kDiskCacheBytes);
+    m_network->setCache(cache);
+}
+
+void MapView::setTileServer(const QString &baseUrl, const QString &attribution)
+{
+    QString base = baseUrl;
+    while (base.endsWith(QLatin1Char('/')))
+        base.chop(1);
+    m_tileBase = base;
+    m_attribution = attribution;
+    update();
+}
+
+QSize MapView::sizeHint() const
+{
+    return QSize(320, 240);
+}
+
+QSize MapView::minimumSizeHint() const
+{
+    return QSize(200, 160);
+}
+
+QPointF MapView::project(double latitude, double longitude) const
+{
+    return unitMercator(latitude, longitude) * worldSize(m_zoom);
+}
+
+QString MapView::tileKey(int z, int x, int y)
+{
+    return QStringLiteral("%1/%2/%3").arg(z).arg(x).arg(y);
+}
+
+void MapView::setPosition(double latitude, double longitude, double heading, bool moving)
+{
+    const bool hadFix = m_hasFix;
+    m_hasFix = true;
+    m_latitude = latitude;
+    m_longitude = longitude;
+    m_heading = heading;
+    m_moving = moving;
+
+    const QPointF point(longitude, latitude);
+    const bool same = !m_trail.isEmpty() && std::abs(m_trail.last().x() - point.x()) <= kTrailStep
+                      && std::abs(m_trail.last().y() - point.y()) <= kTrailStep;
+    if (!same) {
+        m_trail.append(point);
+        m_trailUnit.append(unitMercator(latitude, longitude));
+        if (m_trail.size() > kMaxTrail) {
+            const qsizetype excess = m_trail.size() - kMaxTrail;
+            m_trail.remove(0, excess);
+            m_trailUnit.remove(0, excess);
+        }
+    }
+
+    if (!hadFix)
+        m_follow = true;
+    if (m_follow)
+        m_center = project(latitude, longitude);
+    update();
+}
+
+void MapView::setZoom(int zoom, const QPointF &anchor)
+{
+    const int z = std::clamp(zoom, kMinZoom, kMaxZoom);
+    if (z == m_zoom)
+        return;
+    const double f = std::ldexp(1.0, z - m_zoom);
+    m_zoom = z;
+    if (m_follow && m_hasFix) {
+        m_center = project(m_latitude, m_longitude);
+    } else {
+        const QPointF half(width() / 2.0, height() / 2.0);
+        m_center = (m_center - half + anchor) * f - anchor + half;
+    }
+    update();
+}
+
+void MapView::requestTile(int z, int x, int y)
+{
+    const QString key = tileKey(z, x, y);
+    if (m_pending.contains(key) || m_failed.contains(key))
+        return;
+    m_pending.insert(key);
+
+    QNetworkRequest request(QUrl(m_tileBase + QLatin1Char('/') + key + QStringLiteral(".png")));
+    request.setHeader(QNetworkRequest::UserAgentHeader,
+                      QStringLiteral("QorvantOSTRA/%1 (RC car GPS map)")
+                          .arg(QCoreApplication::applicationVersion()));
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::PreferCache);
+    QNetworkReply *reply = m_network->get(request);
+    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
+        if (received > kMaxTileBytes)
+            reply->abort();
+    });
+    connect(reply, &QNetworkReply::finished, this, [this, reply, key] { onTileReply(reply, key); });
+}
+
+void MapView::onTileReply(QNetworkReply *reply, const QString &key)
+{
+    reply->deleteLater();
+    m_pending.remove(key);
+    QPixmap pixmap;
+    if (reply->error() == QNetworkReply::NoError && pixmap.loadFromData(reply->readAll())
+        && !pixmap.isNull()) {
+        m_tiles.insert(key, new QPixmap(pixmap), 1);
+        update();
+        return;
+    }
+    if (reply->error() != QNetworkReply::NoError)
+        qWarning("Map tile %s failed: %s", qPrintable(key), qPrintable(reply->errorString()));
+    else
+        qWarning("Map tile %s is not an image", qPrintable(key));
+    m_failed.insert(key);
+}
+
+QPointF MapView::topLeftWorld() const
+{
+    return m_center - QPointF(width() / 2.0, height() / 2.0);
+}
+
+int MapView::hitControl(const QPointF &p) const
+{
+    if (!m_hasFix)
+        return -1;
+    for (int i = 0; i < 3; ++i) {
+        if (controlRect(width(), i).contains(p))
+            return i;
+    }
+    return -1;
+}
+
+void MapView::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPainterPath clip;
+    clip.addRoundedRect(QRectF(rect()), 12, 12);
+    p.setClipPath(clip);
+    p.fillRect(rect(), ThemeColors::surfaceAlt);
+
+    if (!m_hasFix) {
+        paintWaiting(p);
+        return;
+    }
+    const QPointF origin = topLeftWorld();
+    paintTiles(p, origin);
+    if (isDarkTheme())
+        p.fillRect(rect(), QColor(0x0B, 0x10, 0x16, qRound(0.35 * 255)));
+    paintTrail(p, origin);
+    paintMarker(p, origin);
+    paintControls(p);
+    paintAttribution(p);
+}
+
+void MapView::paintWaiting(QPainter &p)
+{
+    const QRect r = rect();
+    p.setPen(ThemeColors::textSecondary);
+    p.setFont(uiFont(14, 500));
+    p.drawText(r.adjusted(16, 0, -16, -14), Qt::AlignCenter, tr("Waiting for a GPS fix"));
+    p.setPen(ThemeColors::textMuted);
+    p.setFont(uiFont(12.5, 400));
+    p.drawText(r.adjusted(16, 30, -16, 0), Qt::AlignCenter | Qt::TextWordWrap,
+               tr("The car appears here once the receiver has a fix"));
+}
+
+void MapView::paintTiles(QPainter &p, const QPointF &origin)
+{
+    p.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    const int n = 1 << m_zoom;
+    const int firstCol = int(std::floor(origin.x() / kTileSize));
+    const int lastCol = int(std::floor((origin.x() + width()) / kTileSize));
+    const int firstRow = int(std::floor(origin.y() / kTileSize));
+    const int lastRow = int(std::floor((origin.y() + height()) / kTileSize));
+    for (int row = std::max(firstRow, 0); row <= std::min(lastRow, n - 1); ++row) {
+        for (int col = firstCol; col <= lastCol; ++col) {
+            const int x = ((col % n) + n) % n;
+            const QRectF target(col * double(kTileSize) - origin.x(), row * double(kTileSize) - origin.y(),
+                                kTileSize, kTileSize);
+            const QPixmap *tile = m_tiles.object(tileKey(m_zoom, x, row));
+            if (tile && !tile->isNull()) {
+                p.drawPixmap(target, *tile, QRectF(tile->rect()));
+                continue;
+            }
+            requestTile(m_zoom, x, row);
+            const QPixmap *parent = m_tiles.object(tileKey(m_zoom - 1, x / 2, row / 2));
+            if (parent && !parent->isNull()) {
+                const double half = parent->width() / 2.0;
+                const double halfH = parent->height() / 2.0;
+                p.drawPixmap(target, *parent, QRectF((x % 2) * half, (row % 2) * halfH, half, halfH));
+            }
+        }
+    }
+}
+
+void MapView::paintTrail(QPainter &p, const QPointF &origin)
+{
+    if (m_trailUnit.size() < 2)
+        return;
+    const double s = worldSize(m_zoom);
+    QPainterPath path(m_trailUnit.first() * s - origin);
+    for (qsizetype i = 1; i < m_trailUnit.size(); ++i)
+        path.lineTo(m_trailUnit.at(i) * s - origin);
+    p.setBrush(Qt::NoBrush);
+    QColor halo(Qt::white);
+    halo.setAlphaF(0.8f);
+    p.setPen(QPen(halo, 6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.drawPath(path);
+    p.setPen(QPen(ThemeColors::accent, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.drawPath(path);
+}
+
+void MapView::paintMarker(QPainter &p, const QPointF &origin)
+{
+    const QPointF pos = project(m_latitude, m_longitude) - origin;
+    QColor glow = ThemeColors::dangerAccent;
+    glow.setAlphaF(0.18f);
+    p.setPen(Qt::NoPen);
+    p.setBrush(glow);
+    p.drawEllipse(pos, 20, 20);
+
+    p.setPen(QPen(Qt::white, 2.5));
+    p.setBrush(ThemeColors::dangerAccent);
+    if (m_moving) {
+        p.save();
+        p.translate(pos);
+        p.rotate(m_heading);
+        const QPointF arrow[] = {{0, -11}, {8, 9}, {0, 4}, {-8, 9}};
+        p.drawPolygon(arrow, 4);
+        p.restore();
+    } else {
+        p.drawEllipse(pos, 7.5, 7.5);
+    }
+}
+
+void MapView::paintControls(QPainter &p)
+{
+    for (int i = 0; i < 3; ++i) {
+        const QRectF r = controlRect(width(), i);
+        p.setPen(QPen(ThemeColors::borderLight, 1));
+        p.setBrush(m_hoveredControl == i ? ThemeColors::surfaceAlt : ThemeColors::surface);
+        p.drawRoundedRect(r.adjusted(0.5, 0.5, -0.5, -0.5), 9, 9);
+
+        const QColor iconColor = (i == 2 && m_follow) ? ThemeColors::accent : ThemeColors::ink;
+        p.setPen(QPen(iconColor, 1.8, Qt::SolidLine, Qt::RoundCap));
+        p.setBrush(Qt::NoBrush);
+        const QPointF c = r.center();
+        if (i < 2) {
+            p.drawLine(QPointF(c.x() - 6, c.y()), QPointF(c.x() + 6, c.y()));
+            if (i == 0)
+                p.drawLine(QPointF(c.x(), c.y() - 6), QPointF(c.x(), c.y() + 6));
+            continue;
+        }
+        p.drawEllipse(c, 5.5, 5.5);
+        p.drawLine(QPointF(c.x(), c.y() - 7), QPointF(c.x(), c.y() - 10));
+        p.drawLine(QPointF(c.x(), c.y() + 7), QPointF(c.x(), c.y() + 10));
+        p.drawLine(QPointF(c.x() - 7, c.y()), QPointF(c.x() - 10, c.y()));
+        p.drawLine(QPointF(c.x() + 7, c.y()), QPointF(c.x() + 10, c.y()));
+        p.setPen(Qt::NoPen);
+        p.setBrush(iconColor);
+        p.drawEllipse(c, 2, 2);
+    }
+}
+
+void MapView::paintAttribution(QPainter &p)
+{
+    if (m_attribution.isEmpty())
+        return;
+    const QFont font = uiFont(10.5, 400);
+    const QFontMetrics fm(font);
+    const int w = fm.horizontalAdvance(m_attribution) + 12;
+    const int h = fm.height() + 4;
+    const QRect box(width() - w, height() - h, w, h);
+    QColor fill = ThemeColors::surface;
+    fill.setAlphaF(0.8f);
+    p.fillRect(box, fill);
+    p.setFont(font);
+    p.setPen(ThemeColors::textSecondary);
+    p.drawText(box, Qt::AlignCenter, m_attribution);
+}
+
+void MapView::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    const QPointF pos = event->position();
+    const QPointF middle(width() / 2.0, height() / 2.0);
+    switch (hitControl(pos)) {
+    case 0:
+        setZoom(m_zoom + 1, middle);
+        return;
+    case 1:
+        setZoom(m_zoom - 1, middle);
+        return;
+    case 2:
+        m_follow = true;
+        if (m_hasFix)
+            m_center = project(m_latitude, m_longitude);
+        update();
+        return;
+    default:
+        break;
+    }
+    if (m_hasFix) {
+        m_dragging = true;
+        m_lastDragPos = pos;
+        setCursor(Qt::ClosedHandCursor);
+    }
+}
+
+void MapView::mouseMoveEvent(QMouseEvent *event)
+{
+    const QPointF pos = event->position();
+    if (m_dragging) {
+        const QPointF d = pos - m_lastDragPos;
+        m_lastDragPos = pos;
+        if (d.isNull())
+            return;
+        m_center -= d;
+        m_follow = false;
+        update();
+        return;
+    }
+    const int hovered = hitControl(pos);
+    if (hovered != m_hoveredControl) {
+        m_hoveredControl = hovered;
+        setCursor(hovered >= 0 ? Qt::PointingHandCursor : Qt::OpenHandCursor);
+        update();
+    }
+}
+
+void MapView::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (m_dragging && event->button() == Qt::LeftButton) {
+        m_dragging = false;
+        setCursor(Qt::OpenHandCursor);
+        return;
+    }
+    QWidget::mouseReleaseEvent(event);
+}
+
+void MapView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    // A quick second click on a control counts as another click on it.
+    if (hitControl(event->position()) >= 0) {
+        mousePressEvent(event);
+        return;
+    }
+    if (m_hasFix && event->button() == Qt::LeftButton)
+        setZoom(m_zoom + 1, event->position());
+}
+
+void MapView::wheelEvent(QWheelEvent *event)
+{
+    if (!m_hasFix) {
+        QWidget::wheelEvent(event);
+        return;
+    }
+    const int steps = event->angleDelta().y() / 120;
+    if (steps != 0)
+        setZoom(m_zoom + steps, event->position());
+    event->accept();
+}
+
+void MapView::leaveEvent(QEvent *event)
+{
+    if (m_hoveredControl != -1) {
+        m_hoveredControl = -1;
+        update();
+    }
+    QWidget::leaveEvent(event);
+}
+
+} // namespace ostra

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QCache>
+#include <QList>
+#include <QPixmap>
+#include <QPointF>
+#include <QSet>
+#include <QString>
+#include <QWidget>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+namespace ostra {
+
+// The car's GPS position and trail over cached 256 px XYZ raster tiles, with zoom and pan.
+class MapView : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit MapView(QWidget *parent = nullptr);
+
+    void setPosition(double latitude, double longitude, double heading, bool moving);
+    void setZoom(int zoom, const QPointF &anchor);
+    QPointF project(double latitude, double longitude) const;
+    static QString tileKey(int z, int x, int y);
+    void requestTile(int z, int x, int y);
+
+    // Base address of the XYZ tile server (tiles at <base>/<z>/<x>/<y>.png) and the
+    // attribution its terms require.
+    void setTileServer(const QString &baseUrl, const QString &attribution);
+    QString tileServer() const { return m_tileBase; }
+
+    int zoom() const { return m_zoom; }
+    QPointF center() const { return m_center; }
+    bool isFollowing() const { return m_follow; }
+    bool hasFix() const { return m_hasFix; }
+    // Longitude as x, latitude as y, oldest first.
+    QList<QPointF> trail() const { return m_trail; }
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    void leaveEvent(QEvent *event) override;
+
+private:
+    void onTileReply(QNetworkReply *reply, const QString &key);
+    int hitControl(const QPointF &p) const;
+    QPointF topLeftWorld() const;
+    void paintWaiting(QPainter &p);
+    void paintTiles(QPainter &p, const QPointF &origin);
+    void paintTrail(QPainter &p, const QPointF &origin);
+    void paintMarker(QPainter &p, const QPointF &origin);
+    void paintControls(QPainter &p);
+    void paintAttribution(QPainter &p);
+
+    QNetworkAccessManager *m_network;
+    QCache<QString, QPixmap> m_tiles;
+    QSet<QString> m_pending;
+    QSet<QString> m_failed;
+    bool m_hasFix = false;
+    double m_latitude = 0.0;
+    double m_longitude = 0.0;
+    double m_heading = 0.0;
+    bool m_moving = false;
+    QList<QPointF> m_trail;
+    // The trail in Mercator units (0..1 across the world), so a repaint only scales it.
+    QList<QPointF> m_trailUnit;
+    int m_zoom = 16;
+    QPointF m_center;
+    bool m_follow = true;
+    bool m_dragging = false;
+    QPointF m_lastDragPos;
+    int m_hoveredControl = -1;
+    QString m_tileBase;
+    QString m_attribution;
+};
+
+} // namespace ostra

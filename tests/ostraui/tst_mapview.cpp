@@ -1,0 +1,364 @@
+#include <QApplication>
+#include <QWheelEvent>
+
+#include "ostraui/mapview.h"
+#include "ostraui/theme.h"
+#include "support/testenvironment.h"
+#include "tileserver.h"
+
+using ostra::MapView;
+using ostratest::TileServer;
+
+namespace {
+
+constexpr double kLat = 51.5074;
+constexpr double kLon = -0.1278;
+
+QColor pixelAt(QWidget &w, QPoint p)
+{
+    return w.grab().toImage().pixelColor(p);
+}
+
+QPoint controlCentre(const QWidget &w, int index)
+{
+    return QPoint(w.width() - 25, 25 + 36 * index);
+}
+
+void wheel(QWidget &w, QPoint at, int delta)
+{
+    QWheelEvent event(at, w.mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&w, &event);
+}
+
+void drag(QWidget &w, QPoint from, QPoint to)
+{
+    QTest::mousePress(&w, Qt::LeftButton, {}, from);
+    QTest::mouseMove(&w, (from + to) / 2);
+    QTest::mouseMove(&w, to);
+    QTest::mouseRelease(&w, Qt::LeftButton, {}, to);
+}
+
+} // namespace
+
+class TestMapView : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void projection_data();
+    void projection();
+    void trail_data();
+    void trail();
+    void trailKeepsNewest3000();
+    void wheelZoomStaysInRange_data();
+    void wheelZoomStaysInRange();
+    void inactiveWithoutFix();
+    void dragStopsFollowingAndFollowRecentres();
+    void zoomAnchors_data();
+    void zoomAnchors();
+    void tilesLoadAndComeFromDiskCache();
+    void badTilesShowAsMissing_data();
+    void badTilesShowAsMissing();
+    void parentTileStandsInForMissingChild();
+    void columnsWrapAtAntimeridian();
+};
+
+void TestMapView::projection_data()
+{
+    QTest::addColumn<double>("lat");
+    QTest::addColumn<double>("lon");
+    QTest::addColumn<int>("zoom");
+    QTest::addColumn<QPointF>("expected");
+
+    QTest::newRow("origin z16") << 0.0 << 0.0 << 16 << QPointF(8388608.0, 8388608.0);
+    QTest::newRow("london z16") << kLat << kLon << 16 << QPointF(8382652.08832, 5578852.518435);
+    QTest::newRow("paris z19") << 48.8584 << 2.2945 << 19 << QPointF(67964315.602489, 46173690.633388);
+    QTest::newRow("north pole clamps to top") << 90.0 << 180.0 << 3 << QPointF(2048.0, 0.0);
+    QTest::newRow("south pole clamps to bottom") << -90.0 << -180.0 << 3 << QPointF(0.0, 2048.0);
+}
+
+void TestMapView::projection()
+{
+    QFETCH(double, lat);
+    QFETCH(double, lon);
+    QFETCH(int, zoom);
+    QFETCH(QPointF, expected);
+
+    MapView view;
+    view.setZoom(zoom, QPointF());
+    QCOMPARE(view.zoom(), zoom);
+    const QPointF p = view.project(lat, lon);
+    QVERIFY2(std::abs(p.x() - expected.x()) < 1e-3, qPrintable(QString::number(p.x(), 'f', 6)));
+    QVERIFY2(std::abs(p.y() - expected.y()) < 1e-3, qPrintable(QString::number(p.y(), 'f', 6)));
+    // The tile a point falls in uses the same key as the tile address.
+    QCOMPARE(MapView::tileKey(zoom, int(p.x() / 256), 7), QStringLiteral("%1/%2/7").arg(zoom).arg(int(p.x() / 256)));
+}
+
+void TestMapView::trail_data()
+{
+    QTest::addColumn<double>("step");
+    QTest::addColumn<int>("points");
+
+    QTest::newRow("5e-6 apart is one point") << 5e-6 << 1;
+    QTest::newRow("9e-6 apart is one point") << 9e-6 << 1;
+    QTest::newRow("2e-5 apart is two points") << 2e-5 << 2;
+}
+
+void TestMapView::trail()
+{
+    QFETCH(double, step);
+    QFETCH(int, points);
+
+    MapView view;
+    view.setPosition(kLat, kLon, 0, false);
+    view.setPosition(kLat + step, kLon + step, 0, false);
+    QCOMPARE(view.trail().size(), points);
+    QCOMPARE(view.trail().first(), QPointF(kLon, kLat));
+}
+
+void TestMapView::trailKeepsNewest3000()
+{
+    MapView view;
+    for (int i = 0; i < 3001; ++i)
+        view.setPosition(kLat + i * 1e-4, kLon, 0, true);
+    const QList<QPointF> trail = view.trail();
+    QCOMPARE(trail.size(), 3000);
+    QCOMPARE(trail.first().y(), kLat + 1e-4);
+    QCOMPARE(trail.last().y(), kLat + 3000 * 1e-4);
+}
+
+void TestMapView::wheelZoomStaysInRange_data()
+{
+    QTest::addColumn<int>("startZoom");
+    QTest::addColumn<int>("delta");
+    QTest::addColumn<int>("expected");
+
+    QTest::newRow("in") << 16 << 120 << 17;
+    QTest::newRow("out two steps") << 16 << -240 << 14;
+    QTest::newRow("half step does nothing") << 16 << 60 << 16;
+    QTest::newRow("beyond 19") << 19 << 120 << 19;
+    QTest::newRow("below 3") << 3 << -120 << 3;
+    QTest::newRow("far beyond clamps") << 16 << 1200 << 19;
+}
+
+void TestMapView::wheelZoomStaysInRange()
+{
+    QFETCH(int, startZoom);
+    QFETCH(int, delta);
+    QFETCH(int, expected);
+
+    MapView view;
+    view.resize(400, 300);
+    view.setPosition(kLat, kLon, 0, false);
+    view.setZoom(startZoom, QPointF(200, 150));
+    wheel(view, QPoint(100, 100), delta);
+    QCOMPARE(view.zoom(), expected);
+}
+
+void TestMapView::inactiveWithoutFix()
+{
+    MapView view;
+    view.resize(400, 300);
+    view.show();
+    const QPointF centre = view.center();
+    QTest::mouseClick(&view, Qt::LeftButton, {}, controlCentre(view, 0));
+    wheel(view, QPoint(100, 100), 120);
+    drag(view, QPoint(100, 100), QPoint(150, 160));
+    QTest::mouseDClick(&view, Qt::LeftButton, {}, QPoint(100, 100));
+    QCOMPARE(view.zoom(), 16);
+    QCOMPARE(view.center(), centre);
+    QVERIFY(!view.hasFix());
+}
+
+void TestMapView::dragStopsFollowingAndFollowRecentres()
+{
+    MapView view;
+    view.resize(400, 300);
+    view.show();
+    view.setPosition(kLat, kLon, 90, true);
+    const QPointF car = view.project(kLat, kLon);
+    QCOMPARE(view.center(), car);
+    const QPoint followDot = controlCentre(view, 2);
+    QCOMPARE(pixelAt(view, followDot), ostra::ThemeColors::accent);
+
+    drag(view, QPoint(100, 200), QPoint(140, 170));
+    QVERIFY(!view.isFollowing());
+    QCOMPARE(view.center(), car - QPointF(40, -30));
+    QCOMPARE(pixelAt(view, followDot), ostra::ThemeColors::ink);
+
+    // A new fix leaves a panned map where the user put it.
+    view.setPosition(kLat + 0.001, kLon, 90, true);
+    QCOMPARE(view.center(), car - QPointF(40, -30));
+
+    QTest::mouseClick(&view, Qt::LeftButton, {}, followDot);
+    QVERIFY(view.isFollowing());
+    QCOMPARE(view.center(), view.project(kLat + 0.001, kLon));
+    QCOMPARE(pixelAt(view, followDot), ostra::ThemeColors::accent);
+}
+
+void TestMapView::zoomAnchors_data()
+{
+    QTest::addColumn<bool>("following");
+    QTest::addColumn<int>("how"); // 0 zoom-in control, 1 zoom-out control, 2 wheel, 3 double click
+
+    for (bool following : {true, false}) {
+        const char *mode = following ? "following" : "panned";
+        QTest::addRow("%s zoom-in control", mode) << following << 0;
+        QTest::addRow("%s zoom-out control", mode) << following << 1;
+        QTest::addRow("%s wheel", mode) << following << 2;
+        QTest::addRow("%s double click", mode) << following << 3;
+    }
+}
+
+void TestMapView::zoomAnchors()
+{
+    QFETCH(bool, following);
+    QFETCH(int, how);
+
+    MapView view;
+    view.resize(400, 300);
+    view.show();
+    view.setPosition(kLat, kLon, 0, false);
+    if (!following)
+        drag(view, QPoint(100, 200), QPoint(130, 180));
+    QCOMPARE(view.isFollowing(), following);
+
+    const QPoint pointer(90, 220);
+    const QPointF anchor = how < 2 ? QPointF(200, 150) : QPointF(pointer);
+    // The world point under the anchor, as a fraction of the world.
+    const double before = 256.0 * (1 << view.zoom());
+    const QPointF anchoredUnit = (view.center() - QPointF(200, 150) + anchor) / before;
+
+    const int expectedZoom = how == 1 ? 15 : 17;
+    switch (how) {
+    case 0: QTest::mouseClick(&view, Qt::LeftButton, {}, controlCentre(view, 0)); break;
+    case 1: QTest::mouseClick(&view, Qt::LeftButton, {}, controlCentre(view, 1)); break;
+    case 2: wheel(view, pointer, 120); break;
+    case 3: QTest::mouseDClick(&view, Qt::LeftButton, {}, pointer); break;
+    }
+    QCOMPARE(view.zoom(), expectedZoom);
+    if (following) {
+        QCOMPARE(view.center(), view.project(kLat, kLon));
+        return;
+    }
+    const double after = 256.0 * (1 << view.zoom());
+    const QPointF nowUnit = (view.center() - QPointF(200, 150) + anchor) / after;
+    QVERIFY(std::abs(nowUnit.x() - anchoredUnit.x()) < 1e-12);
+    QVERIFY(std::abs(nowUnit.y() - anchoredUnit.y()) < 1e-12);
+}
+
+void TestMapView::tilesLoadAndComeFromDiskCache()
+{
+    TileServer server;
+    const QPoint probe(30, 120);
+    const QColor red(220, 40, 40);
+    int served = 0;
+    {
+        MapView view;
+        view.setTileServer(server.baseUrl(), QStringLiteral("test tiles"));
+        view.resize(400, 300);
+        view.setPosition(kLat, kLon, 0, false);
+        QCOMPARE(pixelAt(view, probe), ostra::ThemeColors::surfaceAlt);
+        QTRY_COMPARE(pixelAt(view, probe), red);
+        // Every visible tile once: 400 x 300 spans at most 3 x 3 tiles.
+        QTRY_VERIFY(server.requests.size() >= 4);
+        served = int(server.requests.size());
+        QVERIFY(served <= 9);
+        QCOMPARE(int(QSet<QString>(server.requests.begin(), server.requests.end()).size()), served);
+        QVERIFY(server.requests.contains(QStringLiteral("/16/32744/21792.png")));
+        QVERIFY(server.userAgents.first().startsWith(QStringLiteral("QorvantOSTRA/")));
+        QVERIFY(server.userAgents.first().endsWith(QStringLiteral("(RC car GPS map)")));
+    }
+    // A new view gets the same tiles from disk while the server has only errors to offer.
+    server.handler = [](const QString &) { return TileServer::notFound(); };
+    MapView again;
+    again.setTileServer(server.baseUrl(), QString());
+    again.resize(400, 300);
+    again.setPosition(kLat, kLon, 0, false);
+    QTRY_COMPARE(pixelAt(again, probe), red);
+    QTest::qWait(50);
+    pixelAt(again, probe);
+    QCOMPARE(int(server.requests.size()), served);
+}
+
+void TestMapView::badTilesShowAsMissing_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+
+    QTest::newRow("not found") << TileServer::notFound();
+    QTest::newRow("server error") << TileServer::response(500, "Internal Server Error", "oops", "text/plain");
+    QTest::newRow("garbage body") << TileServer::ok("definitely not a png");
+    QTest::newRow("empty body") << TileServer::ok(QByteArray());
+    QTest::newRow("truncated png") << TileServer::ok(TileServer::png(Qt::blue).left(60));
+    QTest::newRow("cut connection") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n\x89PNG");
+}
+
+void TestMapView::badTilesShowAsMissing()
+{
+    QFETCH(QByteArray, reply);
+
+    TileServer server;
+    server.handler = [reply](const QString &) { return reply; };
+    MapView view;
+    // A server of its own, so no earlier test's cached tiles stand in.
+    view.setTileServer(server.baseUrl() + QStringLiteral("/bad%1").arg(QTest::currentDataTag()).replace(' ', '-'), QString());
+    view.resize(400, 300);
+    view.setPosition(10.0, 10.0, 0, false);
+    pixelAt(view, QPoint(30, 120));
+    QTRY_VERIFY(server.requests.size() >= 4);
+    const int asked = int(server.requests.size());
+    QTest::qWait(100);
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(pixelAt(view, QPoint(30, 120)), ostra::ThemeColors::surfaceAlt);
+    QTest::qWait(100);
+    pixelAt(view, QPoint(30, 120));
+    QCOMPARE(int(server.requests.size()), asked);
+}
+
+void TestMapView::parentTileStandsInForMissingChild()
+{
+    TileServer server;
+    const QColor blue(30, 60, 200);
+    server.handler = [blue](const QString &path) {
+        return path.startsWith(QStringLiteral("/parent/15/")) ? TileServer::ok(TileServer::png(blue))
+                                                              : TileServer::notFound();
+    };
+    MapView view;
+    view.setTileServer(server.baseUrl() + QStringLiteral("/parent"), QString());
+    view.resize(400, 300);
+    view.setPosition(kLat, kLon, 0, false);
+    view.setZoom(15, QPointF(200, 150));
+    QTRY_COMPARE(pixelAt(view, QPoint(30, 120)), blue);
+    view.setZoom(16, QPointF(200, 150));
+    QCOMPARE(pixelAt(view, QPoint(30, 120)), blue);
+    QTRY_VERIFY(server.requests.filter(QStringLiteral("/parent/16/")).size() >= 4);
+    QTest::qWait(50);
+    QCOMPARE(pixelAt(view, QPoint(30, 120)), blue);
+}
+
+void TestMapView::columnsWrapAtAntimeridian()
+{
+    TileServer server;
+    MapView view;
+    view.setTileServer(server.baseUrl() + QStringLiteral("/wrap"), QString());
+    view.resize(600, 200);
+    view.setPosition(0.0, 179.9, 0, false);
+    view.setZoom(3, QPointF(300, 100));
+    pixelAt(view, QPoint(10, 10));
+    // At zoom 3 the eight columns 0..7: east of 7 comes 0 again.
+    QTRY_VERIFY(server.requests.contains(QStringLiteral("/wrap/3/7/4.png")));
+    QTRY_VERIFY(server.requests.contains(QStringLiteral("/wrap/3/0/4.png")));
+    for (const QString &path : std::as_const(server.requests)) {
+        if (!path.startsWith(QStringLiteral("/wrap/3/")))
+            continue;
+        const int column = path.section(QLatin1Char('/'), 3, 3).toInt();
+        QVERIFY2(column >= 0 && column < 8, qPrintable(path));
+    }
+    // The view's left edge sits west of the antimeridian, its right edge east of it: red both sides.
+    QTRY_COMPARE(pixelAt(view, QPoint(20, 100)), QColor(220, 40, 40));
+    QTRY_COMPARE(pixelAt(view, QPoint(560, 150)), QColor(220, 40, 40));
+}
+
+OSTRA_TEST_MAIN_WIDGETS(TestMapView)
+#include "tst_mapview.moc"
