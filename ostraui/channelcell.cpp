@@ -1,0 +1,66 @@
+#include "ostraui/channelcell.h"
+
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include "ostraui/theme.h"
+#include "ostraui/vmeter.h"
+
+namespace ostra {
+
+namespace {
+
+void setTextColor(QLabel *label, const QColor &color)
+{
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color);
+    label->setPalette(palette);
+}
+
+} // namespace
+
+ChannelCell::ChannelCell(int channel, QWidget *parent)
+    : QFrame(parent)
+    , m_name(new QLabel(QStringLiteral("CH%1").arg(channel), this))
+    , m_bar(new VMeter(this, 10))
+    , m_value(new QLabel(this))
+{
+    setProperty("tile", true);
+    setFixedHeight(132);
+    setMinimumWidth(60);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, 12, 6, 10);
+    layout->setSpacing(8);
+
+    m_name->setAlignment(Qt::AlignCenter);
+    m_name->setFont(uiFont(11.5, 600));
+    m_bar->setRadius(5);
+    m_bar->setTrackColor(ThemeColors::borderLight);
+    m_bar->setColor(ThemeColors::accent);
+    m_value->setAlignment(Qt::AlignCenter);
+    m_value->setFont(monoFont(11, 400));
+
+    layout->addWidget(m_name);
+    layout->addWidget(m_bar, 1, Qt::AlignHCenter);
+    layout->addWidget(m_value);
+
+    setValue(-1);
+}
+
+void ChannelCell::setValue(int us)
+{
+    if (us < 0) {
+        setTextColor(m_name, ThemeColors::textMuted);
+        setTextColor(m_value, ThemeColors::textMuted);
+        m_value->setText(QStringLiteral("\u2014"));
+        m_bar->setValue(0);
+        return;
+    }
+    setTextColor(m_name, ThemeColors::ink);
+    setTextColor(m_value, ThemeColors::textSecondary);
+    m_value->setText(QString::number(us));
+    m_bar->setValue((us - 1000) / 1000.0);
+}
+
+} // namespace ostra

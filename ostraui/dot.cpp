@@ -1,0 +1,106 @@
+#include "ostraui/dot.h"
+
+#include <QPainter>
+#include <QVariantAnimation>
+
+#include <cmath>
+
+#include "ostraui/theme.h"
+
+namespace ostra {
+
+Dot::Dot(QWidget *parent, int size)
+    : QWidget(parent)
+    , m_color(ThemeColors::successAccent)
+    , m_size(size)
+{
+    setFixedSize(size, size);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void Dot::setColor(const QColor &color)
+{
+    m_color = color;
+    updatePulse();
+    update();
+}
+
+void Dot::setPulsing(bool on, int periodMs)
+{
+    m_pulsing = on;
+    m_pulsePeriod = periodMs;
+    updatePulse();
+    update();
+}
+
+void Dot::setRipple(bool on, int periodMs)
+{
+    m_ripple = on;
+    m_ripplePeriod = periodMs;
+    updatePulse();
+    update();
+}
+
+void Dot::updatePulse()
+{
+    const bool run = (m_pulsing || m_ripple) && isVisible() && animationsEnabled();
+    const int duration = m_ripple ? m_ripplePeriod : m_pulsePeriod;
+    if (!m_animation) {
+        if (!run)
+            return;
+        m_animation = new QVariantAnimation(this);
+        m_animation->setStartValue(0.0);
+        m_animation->setEndValue(1.0);
+        m_animation->setLoopCount(-1);
+        connect(m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
+            m_phase = value.toDouble();
+            update();
+        });
+    }
+    m_animation->setDuration(duration);
+    if (!run) {
+        m_animation->stop();
+        m_phase = 0;
+    } else if (m_animation->state() != QAbstractAnimation::Running) {
+        m_animation->start();
+    }
+}
+
+void Dot::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    const QPointF centre = QRectF(rect()).center();
+    const bool running = m_animation && m_animation->state() == QAbstractAnimation::Running;
+    const double ringBase = m_size * 22.0 / 52.0 * 0.5;
+
+    if (m_ripple && running) {
+        QColor ring = m_color;
+        ring.setAlphaF(float((1 - m_phase) * 0.55));
+        painter.setBrush(ring);
+        const double r = (0.6 + 1.8 * m_phase) * ringBase;
+        painter.drawEllipse(centre, r, r);
+    }
+
+    QColor fill = m_color;
+    if (m_pulsing && running)
+        fill.setAlphaF(float(1 - std::sin(M_PI * m_phase) * 0.65));
+    painter.setBrush(fill);
+    const double r = (m_ripple || m_size >= 30) ? ringBase : m_size * 0.5;
+    painter.drawEllipse(centre, r, r);
+}
+
+void Dot::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    updatePulse();
+}
+
+void Dot::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    updatePulse();
+}
+
+} // namespace ostra

@@ -1,0 +1,225 @@
+#include "ostraui/pill.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QVariantAnimation>
+
+#include <cmath>
+
+#include "ostraui/theme.h"
+
+namespace ostra {
+
+Pill::Pill(QWidget *parent, int kind)
+    : QWidget(parent)
+    , m_kind(kind)
+    , m_height(kind == KeyValue ? 34 : 28)
+{
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+void Pill::setText(const QString &text)
+{
+    if (text == m_text)
+        return;
+    m_text = text;
+    updateGeometry();
+    update();
+}
+
+void Pill::setKeyValue(const QString &key, const QString &value)
+{
+    if (key == m_key && value == m_value)
+        return;
+    m_key = key;
+    m_value = value;
+    updateGeometry();
+    update();
+}
+
+void Pill::setLevel(int level)
+{
+    if (level == m_level)
+        return;
+    m_level = level;
+    update();
+}
+
+void Pill::setDotVisible(bool visible)
+{
+    m_dotVisible = visible;
+    updateGeometry();
+    update();
+}
+
+void Pill::setHeight(int px)
+{
+    m_height = px;
+    updateGeometry();
+    update();
+}
+
+void Pill::setPulsing(bool on)
+{
+    if (on == m_pulsing)
+        return;
+    m_pulsing = on;
+    updatePulse();
+    update();
+}
+
+void Pill::setPulseDuration(int ms)
+{
+    m_pulsePeriod = ms;
+    if (m_animation)
+        m_animation->setDuration(ms);
+}
+
+void Pill::setClickable(bool clickable)
+{
+    m_clickable = clickable;
+    setAttribute(Qt::WA_Hover, clickable);
+    setCursor(clickable ? Qt::PointingHandCursor : Qt::ArrowCursor);
+}
+
+void Pill::updatePulse()
+{
+    const bool run = m_pulsing && isVisible() && animationsEnabled();
+    if (!m_animation) {
+        if (!run)
+            return;
+        m_animation = new QVariantAnimation(this);
+        m_animation->setStartValue(0.0);
+        m_animation->setEndValue(1.0);
+        m_animation->setLoopCount(-1);
+        connect(m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
+            m_pulseOpacity = 1 - std::sin(M_PI * value.toDouble()) * 0.65;
+            update();
+        });
+    }
+    m_animation->setDuration(m_pulsePeriod);
+    if (!run) {
+        m_animation->stop();
+        m_pulseOpacity = 1.0;
+    } else if (m_animation->state() != QAbstractAnimation::Running) {
+        m_animation->start();
+    }
+}
+
+QFont Pill::plainFont() const
+{
+    return uiFont(m_height <= 24 ? 12 : 12.5, 500);
+}
+
+QSize Pill::sizeHint() const
+{
+    int width = 0;
+    if (m_kind == KeyValue) {
+        width = QFontMetrics(uiFont(13, 400)).horizontalAdvance(m_key) + (m_dotVisible ? 29 : 14) + 14;
+        if (!m_value.isEmpty())
+            width += QFontMetrics(uiFont(13, 500)).horizontalAdvance(m_value) + 6;
+    } else {
+        width = (m_height <= 24 ? 18 : 22) + QFontMetrics(plainFont()).horizontalAdvance(m_text)
+                + (m_dotVisible ? 13 : 0);
+    }
+    return QSize(width, m_height);
+}
+
+QSize Pill::minimumSizeHint() const
+{
+    return sizeHint();
+}
+
+void Pill::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF shape = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    const double radius = shape.height() / 2;
+    const double middle = height() / 2.0;
+
+    if (m_kind == KeyValue) {
+        const bool lit = m_clickable && m_hovered;
+        QColor fill = ThemeColors::surface;
+        fill.setAlphaF(lit ? 1.0f : 0.8f);
+        painter.setPen(QPen(lit ? ThemeColors::borderHover : ThemeColors::borderLight, 1));
+        painter.setBrush(fill);
+        painter.drawRoundedRect(shape, radius, radius);
+
+        double x = 14;
+        if (m_dotVisible) {
+            QColor dot = levelAccentColor(m_level);
+            dot.setAlphaF(float(m_pulseOpacity));
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(dot);
+            painter.drawEllipse(QPointF(17.5, middle), 3.5, 3.5);
+            x = 29;
+        }
+        const QFont keyFont = uiFont(13, 400);
+        painter.setFont(keyFont);
+        painter.setPen(ThemeColors::textSecondary);
+        painter.drawText(QRectF(x, 0, width() - x, height()), Qt::AlignLeft | Qt::AlignVCenter, m_key);
+        if (!m_value.isEmpty()) {
+            x += QFontMetrics(keyFont).horizontalAdvance(m_key) + 6;
+            painter.setFont(uiFont(13, 500));
+            painter.setPen(ThemeColors::ink);
+            painter.drawText(QRectF(x, 0, width() - x, height()), Qt::AlignLeft | Qt::AlignVCenter,
+                             m_value);
+        }
+        return;
+    }
+
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(levelColor(m_level));
+    painter.drawRoundedRect(shape, radius, radius);
+
+    const QColor textColor = levelTextColor(m_level);
+    double x = m_height <= 24 ? 9 : 11;
+    if (m_dotVisible) {
+        QColor dot = textColor;
+        dot.setAlphaF(float(m_pulseOpacity));
+        painter.setBrush(dot);
+        painter.drawEllipse(QPointF(x + 3, middle), 3, 3);
+        x += 13;
+    }
+    painter.setFont(plainFont());
+    painter.setPen(textColor);
+    painter.drawText(QRectF(x, 0, width() - x, height()), Qt::AlignLeft | Qt::AlignVCenter, m_text);
+}
+
+void Pill::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (m_clickable && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
+        emit clicked();
+        return;
+    }
+    QWidget::mouseReleaseEvent(event);
+}
+
+void Pill::enterEvent(QEnterEvent *event)
+{
+    QWidget::enterEvent(event);
+    m_hovered = true;
+    update();
+}
+
+void Pill::leaveEvent(QEvent *event)
+{
+    QWidget::leaveEvent(event);
+    m_hovered = false;
+    update();
+}
+
+void Pill::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    updatePulse();
+}
+
+void Pill::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    updatePulse();
+}
+
+} // namespace ostra
