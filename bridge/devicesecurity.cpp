@@ -1,0 +1,180 @@
+#include "bridge/devicesecurity.h"
+
+#include <QDebug>
+#include <QSettings>
+#include <QVariant>
+
+#include <optional>
+
+namespace corvane {
+
+namespace {
+
+const QString kGroup = QStringLiteral("DeviceSecurity");
+const QString kDevicesKey = QStringLiteral("authorizedDevices");
+const QString kProvisioningKey = QStringLiteral("provisioningMode");
+
+// The settings file can be edited by hand or damaged: anything that is not plainly a list of
+// texts is refused rather than guessed at.
+std::optional<QStringList> readDeviceList(const QVariant &value)
+{
+    switch (value.typeId()) {
+    case QMetaType::QStringList:
+        return value.toStringList();
+    case QMetaType::QString:
+        return QStringList{value.toString()};
+    case QMetaType::QVariantList: {
+        QStringList ids;
+        const QVariantList items = value.toList();
+        for (const QVariant &item : items) {
+            if (item.typeId() != QMetaType::QString)
+                return std::nullopt;
+            ids.append(item.toString());
+        }
+        return ids;
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+std::optional<bool> readFlag(const QVariant &value)
+{
+    switch (value.typeId()) {
+    case QMetaType::Bool:
+        return value.toBool();
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::ULongLong: {
+        const qlonglong number = value.toLongLong();
+        if (number == 0 || number == 1)
+            return number == 1;
+        return std::nullopt;
+    }
+    case QMetaType::QString: {
+        const QString text = value.toString().trimmed().toLower();
+        if (text == QLatin1String("true") || text == QLatin1String("1"))
+            return true;
+        if (text == QLatin1String("false") || text == QLatin1String("0"))
+            return false;
+        return std::nullopt;
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+DeviceSecurity::DeviceSecurity(QObject *parent)
+    : QObject(parent)
+{
+    load();
+}
+
+void DeviceSecurity::load()
+{
+    QSettings settings;
+    settings.beginGroup(kGroup);
+
+    bool damaged = settings.status() != QSettings::NoError;
+    m_authorizedDevices.clear();
+    if (settings.contains(kDevicesKey)) {
+        const std::optional<QStringList> ids = readDeviceList(settings.value(kDevicesKey));
+        if (ids) {
+            for (const QString &id : *ids) {
+                const QString normalized = id.trimmed().toUpper();
+                if (!normalized.isEmpty())
+                    m_authorizedDevices.append(normalized);
+            }
+        } else {
+            damaged = true;
+        }
+    }
+
+    m_provisioningMode = true;
+    if (settings.contains(kProvisioningKey)) {
+        const std::optional<bool> flag = readFlag(settings.value(kProvisioningKey));
+        if (flag)
+            m_provisioningMode = *flag;
+        else
+            damaged = true;
+    }
+
+    // Provisioning would authorise any transmitter: after damage only the readable entries are
+    // trusted until the owner switches provisioning on again.
+    if (damaged) {
+        m_provisioningMode = false;
+        qWarning() << "[SECURITY] Stored transmitter allow-list is unreadable; provisioning is "
+                      "off and only readable entries are authorized";
+    }
+}
+
+void DeviceSecurity::save()
+{
+    QSettings settings;
+    settings.beginGroup(kGroup);
+    // An empty list would be written as a value that reads back like a damaged one.
+    if (m_authorizedDevices.isEmpty())
+        settings.remove(kDevicesKey);
+    else
+        settings.setValue(kDevicesKey, m_authorizedDevices);
+    settings.setValue(kProvisioningKey, m_provisioningMode);
+}
+
+bool DeviceSecurity::isAuthorized(const QString &deviceId) const
+{
+    if (m_provisioningMode)
+        return true;
+    return m_authorizedDevices.contains(deviceId, Qt::CaseInsensitive);
+}
+
+bool DeviceSecurity::isCurrentDeviceAuthorized() const
+{
+    return !m_currentDeviceId.isEmpty() && isAuthorized(m_currentDeviceId);
+}
+
+void DeviceSecurity::checkDevice(const QString &deviceId)
+{
+    const QString id = deviceId.toUpper();
+    m_currentDeviceId = id;
+    if (id.isEmpty())
+        return;
+
+    if (m_provisioningMode) {
+        if (!m_authorizedDevices.contains(id)) {
+            m_authorizedDevices.append(id);
+            save();
+            emit authorizedDevicesChanged();
+        }
+        qDebug().noquote() << "[SECURITY] Provisioning mode: auto-added device" << id;
+    }
+
+    if (isAuthorized(id)) {
+        qDebug().noquote() << "[SECURITY] Device AUTHORIZED:" << id;
+        emit deviceAuthorized(id);
+    } else {
+        qWarning().noquote() << "[SECURITY] Device REJECTED:" << id;
+        emit deviceRejected(id);
+    }
+}
+
+void DeviceSecurity::removeDevice(const QString &deviceId)
+{
+    if (m_authorizedDevices.removeAll(deviceId.toUpper()) == 0)
+        return;
+    save();
+    emit authorizedDevicesChanged();
+}
+
+void DeviceSecurity::setProvisioningMode(bool enabled)
+{
+    if (m_provisioningMode == enabled)
+        return;
+    m_provisioningMode = enabled;
+    save();
+    emit provisioningModeChanged(enabled);
+}
+
+} // namespace corvane

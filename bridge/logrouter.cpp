@@ -1,0 +1,25 @@
+#include "bridge/logrouter.h"
+
+#include <QMetaObject>
+
+namespace corvane {
+
+LogRouter *LogRouter::instance()
+{
+    static LogRouter router;
+    return &router;
+}
+
+void LogRouter::post(int type, const QString &message)
+{
+    // Queued even on the router's own thread, so a listener that logs cannot recurse.
+    QMetaObject::invokeMethod(this, "deliver", Qt::QueuedConnection, Q_ARG(int, type),
+                              Q_ARG(QString, message));
+}
+
+void LogRouter::deliver(int type, const QString &message)
+{
+    emit logEmitted(type, message);
+}
+
+} // namespace corvane
