@@ -1,0 +1,11 @@
+#pragma once
+
+#include "profiles/axissettings.h"
+
+namespace corvane {
+
+// Turns a raw axis value (-1..1) into a shaped control value: -1..1 for a centred axis,
+// 0..1 for a one-sided axis (pedal, throttle lever). Never returns NaN or infinity.
+float processAxis(const AxisConfig &config, float value, bool bipolar);
+
+} // namespace corvane

@@ -1,0 +1,791 @@
+#include "profiles/profilemanager.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSaveFile>
+#include <QSet>
+#include <QStandardPaths>
+#include <QUuid>
+#include <QtDebug>
+
+#include <algorithm>
+
+namespace corvane {
+
+namespace {
+
+const QString ConfigFileName = QStringLiteral("config.json");
+const QString EscPresetsFileName = QStringLiteral("esc_presets.json");
+const QString UserPresetsFileName = QStringLiteral("user_presets.json");
+
+QString newId()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
+// The id becomes a file name: it must not name one of the store's own files or leave the folder.
+bool isUsableProfileId(const QString &id)
+{
+    for (const QString &reserved : {ConfigFileName, EscPresetsFileName, UserPresetsFileName}) {
+        if (id.compare(QFileInfo(reserved).completeBaseName(), Qt::CaseInsensitive) == 0)
+            return false;
+    }
+    if (id.contains(QLatin1String("..")))
+        return false;
+    for (const QChar c : id) {
+        if (c.unicode() < 0x20 || QStringLiteral("/\\:*?\"<>|").contains(c))
+            return false;
+    }
+    return true;
+}
+
+// Reads a whole file as a JSON object; an empty object when it cannot be opened or parsed.
+QJsonObject readJsonObject(const QString &path, bool *opened, bool *isObject)
+{
+    QFile file(path);
+    *opened = file.open(QIODevice::ReadOnly);
+    *isObject = false;
+    if (!*opened)
+        return {};
+    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
+    *isObject = doc.isObject();
+    return doc.object();
+}
+
+QByteArray indented(const QJsonObject &obj)
+{
+    return QJsonDocument(obj).toJson(QJsonDocument::Indented);
+}
+
+} // namespace
+
+ProfileManager::ProfileManager(QObject *parent)
+    : QObject(parent)
+{
+    loadEscPresets();
+    loadUserPresets();
+    loadProfiles();
+}
+
+ProfileManager::~ProfileManager()
+{
+    for (auto it = m_profiles.cbegin(); it != m_profiles.cend(); ++it)
+        saveProfile(it.key());
+    saveConfig();
+}
+
+QString ProfileManager::folderPath() const
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/profiles");
+}
+
+QString ProfileManager::storeFilePath(const QString &fileName) const
+{
+    return folderPath() + QLatin1Char('/') + fileName;
+}
+
+QString ProfileManager::profileFilePath(const QString &id) const
+{
+    return storeFilePath(id + QStringLiteral(".json"));
+}
+
+bool ProfileManager::writeJsonFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        qWarning().noquote() << "ProfileManager: cannot write" << path << file.errorString();
+        return false;
+    }
+    if (file.write(bytes) != bytes.size()) {
+        qWarning().noquote() << "ProfileManager: short write to" << path << file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        qWarning().noquote() << "ProfileManager: cannot replace" << path << file.errorString();
+        return false;
+    }
+    return true;
+}
+
+void ProfileManager::loadProfiles()
+{
+    m_profiles.clear();
+    m_otherFiles.clear();
+    const QDir dir(folderPath());
+    if (!dir.exists()) {
+        createDefaultProfile();
+        return;
+    }
+
+    QSet<QString> fromOwnFile;
+    const QFileInfoList files = dir.entryInfoList({QStringLiteral("*.json")}, QDir::Files);
+    for (const QFileInfo &info : files) {
+        const QString fileName = info.fileName();
+        if (fileName == ConfigFileName || fileName == EscPresetsFileName || fileName == UserPresetsFileName)
+            continue;
+        bool opened = false;
+        bool isObject = false;
+        const QJsonObject obj = readJsonObject(info.absoluteFilePath(), &opened, &isObject);
+        if (!opened || !isObject) {
+            qWarning().noquote() << "ProfileManager: skipping unreadable profile file" << fileName;
+            continue;
+        }
+        const Profile profile = Profile::fromJson(obj);
+        if (profile.id.isEmpty() || profile.name.isEmpty()) {
+            qWarning().noquote() << "ProfileManager: skipping profile file without id or name" << fileName;
+            continue;
+        }
+        if (!isUsableProfileId(profile.id)) {
+            qWarning().noquote() << "ProfileManager: skipping profile file with unusable id" << fileName;
+            continue;
+        }
+        // The file named after the id is the one every save writes, so it wins over stale copies.
+        const bool ownFile = fileName == profile.id + QStringLiteral(".json");
+        if (!ownFile)
+            m_otherFiles[profile.id].append(info.absoluteFilePath());
+        if (ownFile || !fromOwnFile.contains(profile.id))
+            m_profiles.insert(profile.id, profile);
+        if (ownFile)
+            fromOwnFile.insert(profile.id);
+    }
+
+    if (m_profiles.isEmpty())
+        createDefaultProfile();
+    loadConfig();
+    if (!m_profiles.contains(m_activeProfileId))
+        m_activeProfileId = m_profiles.firstKey();
+}
+
+void ProfileManager::loadConfig()
+{
+    bool opened = false;
+    bool isObject = false;
+    const QJsonObject obj = readJsonObject(storeFilePath(ConfigFileName), &opened, &isObject);
+    if (!isObject)
+        return;
+    m_activeProfileId = obj.value(QLatin1String("lastActiveProfileId")).toString();
+    const QJsonObject byType = obj.value(QLatin1String("lastActiveByType")).toObject();
+    for (auto it = byType.constBegin(); it != byType.constEnd(); ++it)
+        m_lastActiveByType.insert(it.key(), it.value().toString());
+}
+
+void ProfileManager::saveConfig()
+{
+    if (const Profile *active = activeProfile())
+        m_lastActiveByType.insert(active->vehicleType, m_activeProfileId);
+    QJsonObject byType;
+    for (auto it = m_lastActiveByType.cbegin(); it != m_lastActiveByType.cend(); ++it)
+        byType.insert(it.key(), it.value());
+    QJsonObject obj;
+    obj.insert(QLatin1String("version"), 1);
+    obj.insert(QLatin1String("lastActiveProfileId"), m_activeProfileId);
+    obj.insert(QLatin1String("lastActiveByType"), byType);
+    writeJsonFile(storeFilePath(ConfigFileName), indented(obj));
+}
+
+bool ProfileManager::saveProfile(const QString &id)
+{
+    const auto it = m_profiles.constFind(id);
+    if (it == m_profiles.cend())
+        return false;
+    if (!writeJsonFile(profileFilePath(id), indented(it->toJson()))) {
+        emit errorOccurred(tr("Failed to save profile: %1").arg(it->name));
+        return false;
+    }
+    return true;
+}
+
+bool ProfileManager::saveActiveProfile()
+{
+    if (m_activeProfileId.isEmpty())
+        return false;
+    return saveProfile(m_activeProfileId);
+}
+
+void ProfileManager::createDefaultProfile()
+{
+    if (!m_profiles.isEmpty())
+        return;
+    const Profile profile = Profile::createNew(QStringLiteral("Default"));
+    m_profiles.insert(profile.id, profile);
+    m_activeProfileId = profile.id;
+    saveProfile(profile.id);
+    saveConfig();
+}
+
+const Profile *ProfileManager::activeProfile() const
+{
+    const auto it = m_profiles.constFind(m_activeProfileId);
+    return it == m_profiles.cend() ? nullptr : &it.value();
+}
+
+Profile *ProfileManager::mutableActiveProfile()
+{
+    return mutableProfile(m_activeProfileId);
+}
+
+Profile *ProfileManager::mutableProfile(const QString &id)
+{
+    const auto it = m_profiles.find(id);
+    return it == m_profiles.end() ? nullptr : &it.value();
+}
+
+QList<Profile> ProfileManager::profiles() const
+{
+    return m_profiles.values();
+}
+
+QString ProfileManager::activeProfileName() const
+{
+    const Profile *active = activeProfile();
+    return active ? active->name : QString();
+}
+
+QString ProfileManager::activeVehicleType() const
+{
+    const Profile *active = activeProfile();
+    return active ? active->vehicleType : QString(VehicleType::Car);
+}
+
+bool ProfileManager::autoStartEnabled() const
+{
+    const Profile *active = activeProfile();
+    return active ? active->autoStartEnabled : false;
+}
+
+AxisSettings ProfileManager::axisSettings() const
+{
+    const Profile *active = activeProfile();
+    return active ? active->axisSettings : AxisSettings();
+}
+
+ButtonMappingSet ProfileManager::buttonMappings() const
+{
+    const Profile *active = activeProfile();
+    return active ? active->buttonMappings : ButtonMappingSet();
+}
+
+DeviceConnections ProfileManager::deviceConnections() const
+{
+    const Profile *active = activeProfile();
+    return active ? active->deviceConnections : DeviceConnections();
+}
+
+HelicopterConfig ProfileManager::helicopterConfig() const
+{
+    const Profile *active = activeProfile();
+    return active ? active->helicopterConfig : HelicopterConfig();
+}
+
+LedSettings ProfileManager::ledSettings() const
+{
+    const Profile *active = activeProfile();
+    return active ? active->ledSettings : LedSettings();
+}
+
+WheelFfbSettings ProfileManager::wheelFfb() const
+{
+    const Profile *active = activeProfile();
+    return active ? active->wheelFfb : WheelFfbSettings();
+}
+
+void ProfileManager::stampActive()
+{
+    if (Profile *active = mutableActiveProfile())
+        active->modifiedAt = QDateTime::currentDateTime();
+}
+
+void ProfileManager::setAutoStartEnabled(bool enabled)
+{
+    Profile *active = mutableActiveProfile();
+    if (!active)
+        return;
+    active->autoStartEnabled = enabled;
+    stampActive();
+    emit profileModified(m_activeProfileId);
+}
+
+void ProfileManager::setAxisSettings(const AxisSettings &settings)
+{
+    Profile *active = mutableActiveProfile();
+    if (!active)
+        return;
+    active->axisSettings = settings;
+    stampActive();
+    emit profileModified(m_activeProfileId);
+}
+
+void ProfileManager::setButtonMappings(const ButtonMappingSet &mappings)
+{
+    Profile *active = mutableActiveProfile();
+    if (!active)
+        return;
+    active->buttonMappings = mappings;
+    stampActive();
+    emit profileModified(m_activeProfileId);
+}
+
+void ProfileManager::setHelicopterConfig(const HelicopterConfig &config)
+{
+    Profile *active = mutableActiveProfile();
+    if (!active)
+        return;
+    active->helicopterConfig = config;
+    stampActive();
+    emit profileModified(m_activeProfileId);
+}
+
+void ProfileManager::setLedSettings(const LedSettings &settings)
+{
+    Profile *active = mutableActiveProfile();
+    if (!active)
+        return;
+    active->ledSettings = settings;
+    stampActive();
+    emit profileModified(m_activeProfileId);
+}
+
+void ProfileManager::setBridgeConnection(const QString &portName, int baudRate)
+{
+    Profile *active = mutableActiveProfile();
+    if (!active)
+        return;
+    active->deviceConnections.portName = portName;
+    active->deviceConnections.baudRate = baudRate;
+    stampActive();
+    saveProfile(m_activeProfileId);
+}
+
+void ProfileManager::setWheelBaseDevice(const DeviceConnection &device)
+{
+    Profile *active = mutableActiveProfile();
+    if (!active)
+        return;
+    active->deviceConnections.wheelBase = device;
+    stampActive();
+    saveProfile(m_activeProfileId);
+}
+
+void ProfileManager::setPedalsDevice(const DeviceConnection &device)
+{
+    Profile *active = mutableActiveProfile();
+    if (!active)
+        return;
+    active->deviceConnections.pedals = device;
+    stampActive();
+    saveProfile(m_activeProfileId);
+}
+
+void ProfileManager::setShifterDevice(const DeviceConnection &device)
+{
+    Profile *active = mutableActiveProfile();
+    if (!active)
+        return;
+    active->deviceConnections.shifter = device;
+    stampActive();
+    saveProfile(m_activeProfileId);
+}
+
+void ProfileManager::setWheelFfb(const WheelFfbSettings &settings)
+{
+    Profile *active = mutableActiveProfile();
+    if (!active)
+        return;
+    active->wheelFfb = settings;
+    stampActive();
+    saveProfile(m_activeProfileId);
+}
+
+QString ProfileManager::createProfile(const QString &name)
+{
+    const QString base = name.isEmpty() ? tr("New Profile") : name;
+    Profile profile = Profile::createNew(uniqueProfileName(base));
+    if (const Profile *active = activeProfile())
+        profile.vehicleType = active->vehicleType;
+    m_profiles.insert(profile.id, profile);
+    saveProfile(profile.id);
+    emit profileListChanged();
+    return profile.id;
+}
+
+QString ProfileManager::duplicateProfile(const QString &sourceId, const QString &name)
+{
+    const auto source = m_profiles.constFind(sourceId);
+    if (source == m_profiles.cend()) {
+        emit errorOccurred(tr("Source profile not found: %1").arg(sourceId));
+        return {};
+    }
+    const QString base = name.isEmpty() ? source->name + QStringLiteral(" (Copy)") : name;
+    Profile copy = source.value();
+    copy.id = newId();
+    copy.name = uniqueProfileName(base);
+    copy.createdAt = QDateTime::currentDateTime();
+    copy.modifiedAt = copy.createdAt;
+    m_profiles.insert(copy.id, copy);
+    saveProfile(copy.id);
+    emit profileListChanged();
+    return copy.id;
+}
+
+bool ProfileManager::renameProfile(const QString &id, const QString &name)
+{
+    Profile *profile = mutableProfile(id);
+    if (!profile) {
+        emit errorOccurred(tr("Profile not found: %1").arg(id));
+        return false;
+    }
+    if (name.isEmpty()) {
+        emit errorOccurred(tr("Profile name cannot be empty"));
+        return false;
+    }
+    profile->name = name;
+    profile->modifiedAt = QDateTime::currentDateTime();
+    saveProfile(id);
+    emit profileListChanged();
+    if (id == m_activeProfileId)
+        emit activeProfileChanged(id);
+    return true;
+}
+
+bool ProfileManager::deleteProfile(const QString &id)
+{
+    if (!m_profiles.contains(id)) {
+        emit errorOccurred(tr("Profile not found: %1").arg(id));
+        return false;
+    }
+    if (m_profiles.size() < 2) {
+        emit errorOccurred(tr("Cannot delete the last profile"));
+        return false;
+    }
+    if (id == m_activeProfileId) {
+        for (auto it = m_profiles.cbegin(); it != m_profiles.cend(); ++it) {
+            if (it.key() != id) {
+                setActiveProfile(it.key());
+                break;
+            }
+        }
+    }
+    // Every file that carries the id goes, or the profile would come back at the next start.
+    QStringList files = m_otherFiles.take(id);
+    files.prepend(profileFilePath(id));
+    for (const QString &path : std::as_const(files)) {
+        if (QFileInfo::exists(path) && !QFile::remove(path))
+            qWarning().noquote() << "ProfileManager: cannot remove" << path;
+    }
+    m_profiles.remove(id);
+    emit profileListChanged();
+    return true;
+}
+
+bool ProfileManager::importProfile(const QString &filePath, QString *newIdOut)
+{
+    bool opened = false;
+    bool isObject = false;
+    const QJsonObject obj = readJsonObject(filePath, &opened, &isObject);
+    if (!opened) {
+        emit errorOccurred(tr("Failed to open file: %1").arg(filePath));
+        return false;
+    }
+    if (!isObject) {
+        emit errorOccurred(tr("Invalid profile file format"));
+        return false;
+    }
+    Profile profile = Profile::fromJson(obj);
+    if (profile.id.isEmpty() || profile.name.isEmpty()) {
+        emit errorOccurred(tr("Invalid profile data"));
+        return false;
+    }
+    profile.id = newId();
+    profile.name = uniqueProfileName(profile.name);
+    profile.createdAt = QDateTime::currentDateTime();
+    profile.modifiedAt = profile.createdAt;
+    m_profiles.insert(profile.id, profile);
+    saveProfile(profile.id);
+    emit profileListChanged();
+    if (newIdOut)
+        *newIdOut = profile.id;
+    return true;
+}
+
+bool ProfileManager::setActiveProfile(const QString &id)
+{
+    if (!m_profiles.contains(id)) {
+        emit errorOccurred(tr("Profile not found: %1").arg(id));
+        return false;
+    }
+    if (id == m_activeProfileId)
+        return true;
+    if (!m_activeProfileId.isEmpty())
+        saveProfile(m_activeProfileId);
+    m_activeProfileId = id;
+    saveConfig();
+    emit activeProfileChanged(id);
+    return true;
+}
+
+QString ProfileManager::uniqueProfileName(const QString &base) const
+{
+    QSet<QString> taken;
+    for (const Profile &profile : m_profiles)
+        taken.insert(profile.name.toLower());
+    if (!taken.contains(base.toLower()))
+        return base;
+    for (int n = 2;; ++n) {
+        const QString candidate = QStringLiteral("%1 (%2)").arg(base).arg(n);
+        if (!taken.contains(candidate.toLower()))
+            return candidate;
+    }
+}
+
+QString ProfileManager::profileIdForVehicleType(const QString &vehicleType, const QString &preferredName) const
+{
+    const auto remembered = m_lastActiveByType.constFind(vehicleType);
+    if (remembered != m_lastActiveByType.cend()) {
+        const auto it = m_profiles.constFind(remembered.value());
+        if (it != m_profiles.cend() && it->vehicleType == vehicleType)
+            return it.key();
+    }
+    QString nameMatch;
+    const Profile *newest = nullptr;
+    for (const Profile &profile : m_profiles) {
+        if (profile.vehicleType != vehicleType)
+            continue;
+        if (nameMatch.isEmpty() && profile.name.compare(preferredName, Qt::CaseInsensitive) == 0)
+            nameMatch = profile.id;
+        if (!newest || profile.modifiedAt > newest->modifiedAt)
+            newest = &profile;
+    }
+    if (!nameMatch.isEmpty())
+        return nameMatch;
+    return newest ? newest->id : QString();
+}
+
+QString ProfileManager::switchVehicleType(const QString &vehicleType, const QString &preferredName)
+{
+    if (const Profile *active = activeProfile(); active && active->vehicleType == vehicleType)
+        return m_activeProfileId;
+    const QString existing = profileIdForVehicleType(vehicleType, preferredName);
+    if (!existing.isEmpty()) {
+        setActiveProfile(existing);
+        return existing;
+    }
+    const QString id = createProfile(preferredName);
+    m_profiles[id].vehicleType = vehicleType;
+    saveProfile(id);
+    setActiveProfile(id);
+    return id;
+}
+
+int ProfileManager::escPresetIndex(const QString &id) const
+{
+    for (int i = 0; i < m_escPresets.size(); ++i) {
+        if (m_escPresets.at(i).id == id)
+            return i;
+    }
+    return -1;
+}
+
+int ProfileManager::userPresetIndex(const QString &id) const
+{
+    for (int i = 0; i < m_userPresets.size(); ++i) {
+        if (m_userPresets.at(i).id == id)
+            return i;
+    }
+    return -1;
+}
+
+bool ProfileManager::loadEscPresets()
+{
+    m_escPresets.clear();
+    bool opened = false;
+    bool isObject = false;
+    const QJsonObject obj = readJsonObject(storeFilePath(EscPresetsFileName), &opened, &isObject);
+    if (!isObject)
+        return false;
+    const QJsonArray presets = obj.value(QLatin1String("presets")).toArray();
+    for (const QJsonValue &element : presets) {
+        const EscPreset preset = EscPreset::fromJson(element.toObject());
+        if (!preset.id.isEmpty() && !preset.name.isEmpty())
+            m_escPresets.append(preset);
+    }
+    return true;
+}
+
+bool ProfileManager::saveEscPresets()
+{
+    QJsonArray presets;
+    for (const EscPreset &preset : std::as_const(m_escPresets))
+        presets.append(preset.toJson());
+    QJsonObject obj;
+    obj.insert(QLatin1String("version"), 1);
+    obj.insert(QLatin1String("presets"), presets);
+    if (!writeJsonFile(storeFilePath(EscPresetsFileName), indented(obj))) {
+        emit errorOccurred(tr("Failed to save ESC presets"));
+        return false;
+    }
+    return true;
+}
+
+const EscPreset *ProfileManager::findEscPreset(const QString &id) const
+{
+    const int index = escPresetIndex(id);
+    return index < 0 ? nullptr : &m_escPresets.at(index);
+}
+
+QString ProfileManager::createEscPreset(const QString &name, int neutral, int fullForward, int fullReverse)
+{
+    // A preset without a name would be dropped at the next start.
+    if (name.trimmed().isEmpty()) {
+        emit errorOccurred(tr("ESC preset name cannot be empty"));
+        return {};
+    }
+    m_escPresets.append(EscPreset(name, neutral, fullForward, fullReverse));
+    saveEscPresets();
+    emit escPresetsChanged();
+    return m_escPresets.constLast().id;
+}
+
+bool ProfileManager::updateEscPreset(const QString &id, int neutral, int fullForward, int fullReverse)
+{
+    const int index = escPresetIndex(id);
+    if (index < 0)
+        return false;
+    EscPreset &preset = m_escPresets[index];
+    preset.neutral = neutral;
+    preset.fullForward = fullForward;
+    preset.fullReverse = fullReverse;
+    saveEscPresets();
+    emit escPresetsChanged();
+    return true;
+}
+
+bool ProfileManager::renameEscPreset(const QString &id, const QString &name)
+{
+    const int index = escPresetIndex(id);
+    if (index < 0)
+        return false;
+    if (name.trimmed().isEmpty()) {
+        emit errorOccurred(tr("ESC preset name cannot be empty"));
+        return false;
+    }
+    m_escPresets[index].name = name;
+    saveEscPresets();
+    emit escPresetsChanged();
+    return true;
+}
+
+bool ProfileManager::deleteEscPreset(const QString &id)
+{
+    const int index = escPresetIndex(id);
+    if (index < 0)
+        return false;
+    m_escPresets.removeAt(index);
+    saveEscPresets();
+    emit escPresetsChanged();
+    return true;
+}
+
+void ProfileManager::loadUserPresets()
+{
+    m_userPresets.clear();
+    bool opened = false;
+    bool isObject = false;
+    const QJsonObject obj = readJsonObject(storeFilePath(UserPresetsFileName), &opened, &isObject);
+    const QJsonArray presets = obj.value(QLatin1String("presets")).toArray();
+    for (const QJsonValue &element : presets) {
+        const UserPreset preset = UserPreset::fromJson(element.toObject());
+        if (!preset.id.isEmpty() && !preset.kind.isEmpty() && !preset.name.isEmpty())
+            m_userPresets.append(preset);
+    }
+}
+
+bool ProfileManager::saveUserPresets()
+{
+    QJsonArray presets;
+    for (const UserPreset &preset : std::as_const(m_userPresets))
+        presets.append(preset.toJson());
+    QJsonObject obj;
+    obj.insert(QLatin1String("version"), 1);
+    obj.insert(QLatin1String("presets"), presets);
+    if (!writeJsonFile(storeFilePath(UserPresetsFileName), indented(obj))) {
+        emit errorOccurred(tr("Failed to save presets"));
+        return false;
+    }
+    return true;
+}
+
+QList<UserPreset> ProfileManager::userPresets(const QString &kind) const
+{
+    QList<UserPreset> result;
+    for (const UserPreset &preset : m_userPresets) {
+        if (preset.kind == kind)
+            result.append(preset);
+    }
+    std::stable_sort(result.begin(), result.end(), [](const UserPreset &a, const UserPreset &b) {
+        return QString::compare(a.name, b.name, Qt::CaseInsensitive) < 0;
+    });
+    return result;
+}
+
+const UserPreset *ProfileManager::findUserPreset(const QString &id) const
+{
+    const int index = userPresetIndex(id);
+    return index < 0 ? nullptr : &m_userPresets.at(index);
+}
+
+QString ProfileManager::saveUserPreset(const QString &kind, const QString &name, const QJsonObject &data)
+{
+    const QString trimmed = name.trimmed();
+    if (kind.isEmpty() || trimmed.isEmpty())
+        return {};
+    auto it = std::find_if(m_userPresets.begin(), m_userPresets.end(), [&](const UserPreset &preset) {
+        return preset.kind == kind && preset.name.compare(trimmed, Qt::CaseInsensitive) == 0;
+    });
+    if (it == m_userPresets.end()) {
+        UserPreset preset;
+        preset.id = newId();
+        preset.kind = kind;
+        m_userPresets.append(preset);
+        it = m_userPresets.end() - 1;
+    }
+    it->name = trimmed;
+    it->data = data;
+    it->modifiedAt = QDateTime::currentDateTime();
+    const QString id = it->id;
+    saveUserPresets();
+    emit userPresetsChanged(kind);
+    return id;
+}
+
+bool ProfileManager::renameUserPreset(const QString &id, const QString &name)
+{
+    const QString trimmed = name.trimmed();
+    const int index = userPresetIndex(id);
+    if (trimmed.isEmpty() || index < 0)
+        return false;
+    UserPreset &preset = m_userPresets[index];
+    preset.name = trimmed;
+    preset.modifiedAt = QDateTime::currentDateTime();
+    const QString kind = preset.kind;
+    saveUserPresets();
+    emit userPresetsChanged(kind);
+    return true;
+}
+
+bool ProfileManager::deleteUserPreset(const QString &id)
+{
+    const int index = userPresetIndex(id);
+    if (index < 0)
+        return false;
+    const QString kind = m_userPresets.takeAt(index).kind;
+    saveUserPresets();
+    emit userPresetsChanged(kind);
+    return true;
+}
+
+} // namespace corvane

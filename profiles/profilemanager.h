@@ -1,0 +1,121 @@
+#pragma once
+
+#include <QHash>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include "profiles/presets.h"
+#include "profiles/profile.h"
+
+namespace corvane {
+
+// Keeps every vehicle profile, the active profile and the presets, each in a JSON file of its
+// own under the application data folder.
+class ProfileManager : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(QString activeProfileId READ activeProfileId NOTIFY activeProfileChanged)
+    Q_PROPERTY(QString activeProfileName READ activeProfileName NOTIFY activeProfileChanged)
+
+public:
+    explicit ProfileManager(QObject *parent = nullptr);
+    ~ProfileManager() override;
+
+    // Files
+    void loadProfiles();
+    void loadConfig();
+    void saveConfig();
+    bool saveProfile(const QString &id);
+    bool saveActiveProfile();
+    QString profileFilePath(const QString &id) const;
+    // Writes through a temporary file that replaces the target only when complete.
+    static bool writeJsonFile(const QString &path, const QByteArray &bytes);
+    void createDefaultProfile();
+
+    // Lookups
+    const Profile *activeProfile() const;
+    Profile *mutableActiveProfile();
+    Profile *mutableProfile(const QString &id);
+    QList<Profile> profiles() const;
+    QString activeProfileId() const { return m_activeProfileId; }
+    QString activeProfileName() const;
+    QString activeVehicleType() const;
+
+    // Sections of the active profile
+    bool autoStartEnabled() const;
+    AxisSettings axisSettings() const;
+    ButtonMappingSet buttonMappings() const;
+    DeviceConnections deviceConnections() const;
+    HelicopterConfig helicopterConfig() const;
+    LedSettings ledSettings() const;
+    WheelFfbSettings wheelFfb() const;
+
+    void setAutoStartEnabled(bool enabled);
+    void setAxisSettings(const AxisSettings &settings);
+    void setButtonMappings(const ButtonMappingSet &mappings);
+    void setHelicopterConfig(const HelicopterConfig &config);
+    void setLedSettings(const LedSettings &settings);
+    void setBridgeConnection(const QString &portName, int baudRate);
+    void setWheelBaseDevice(const DeviceConnection &device);
+    void setPedalsDevice(const DeviceConnection &device);
+    void setShifterDevice(const DeviceConnection &device);
+    void setWheelFfb(const WheelFfbSettings &settings);
+
+    // Profiles
+    QString createProfile(const QString &name);
+    QString duplicateProfile(const QString &sourceId, const QString &name);
+    bool renameProfile(const QString &id, const QString &name);
+    bool deleteProfile(const QString &id);
+    bool importProfile(const QString &filePath, QString *newId = nullptr);
+    bool setActiveProfile(const QString &id);
+    QString uniqueProfileName(const QString &base) const;
+    QString profileIdForVehicleType(const QString &vehicleType, const QString &preferredName) const;
+    QString switchVehicleType(const QString &vehicleType, const QString &preferredName);
+
+    // ESC presets
+    bool loadEscPresets();
+    bool saveEscPresets();
+    QList<EscPreset> escPresets() const { return m_escPresets; }
+    const EscPreset *findEscPreset(const QString &id) const;
+    QString createEscPreset(const QString &name, int neutral, int fullForward, int fullReverse);
+    bool updateEscPreset(const QString &id, int neutral, int fullForward, int fullReverse);
+    bool renameEscPreset(const QString &id, const QString &name);
+    bool deleteEscPreset(const QString &id);
+
+    // User presets
+    void loadUserPresets();
+    bool saveUserPresets();
+    QList<UserPreset> userPresets(const QString &kind) const;
+    const UserPreset *findUserPreset(const QString &id) const;
+    QString saveUserPreset(const QString &kind, const QString &name, const QJsonObject &data);
+    bool renameUserPreset(const QString &id, const QString &name);
+    bool deleteUserPreset(const QString &id);
+
+signals:
+    void activeProfileChanged(const QString &id);
+    void profileListChanged();
+    void profileModified(const QString &id);
+    void escPresetsChanged();
+    void userPresetsChanged(const QString &kind);
+    void errorOccurred(const QString &message);
+
+private:
+    QString folderPath() const;
+    QString storeFilePath(const QString &fileName) const;
+    void stampActive();
+    int escPresetIndex(const QString &id) const;
+    int userPresetIndex(const QString &id) const;
+
+    QMap<QString, Profile> m_profiles;
+    QString m_activeProfileId;
+    QHash<QString, QString> m_lastActiveByType;
+    QList<EscPreset> m_escPresets;
+    QList<UserPreset> m_userPresets;
+    // Files other than id + ".json" that carried a profile's id at load.
+    QHash<QString, QStringList> m_otherFiles;
+};
+
+} // namespace corvane

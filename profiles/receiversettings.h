@@ -1,0 +1,114 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+
+#include <cstdint>
+
+// One colour of the receiver's LED strip.
+struct RgbColor
+{
+    std::uint8_t r = 0;
+    std::uint8_t g = 255;
+    std::uint8_t b = 0;
+
+    static RgbColor fromJson(const QJsonObject &obj);
+    QJsonObject toJson() const;
+};
+
+// Colour mode of the LED strip; files carry it as "global", "per_led" or "range".
+enum class LedMode : std::int32_t { Global = 0, PerLed = 1, Range = 2 };
+
+// "per_led" and "range" exactly; anything else is Global.
+LedMode ledModeFromString(const QString &text);
+
+struct LedColorEntry
+{
+    int index = 0;
+    RgbColor color;
+};
+
+struct LedRangeZone
+{
+    int startPercent = 0;
+    int endPercent = 100;
+    RgbColor color;
+};
+
+// The receiver's addressable LED strip.
+struct LedSettings
+{
+    int ledCount = 8;
+    int brightness = 99;
+    int activePercentage = 100;
+    bool powerOn = true;
+    int powerButtonIndex = -1;
+    LedMode mode = LedMode::Global;
+    RgbColor globalColor;
+    int selectedLedIndex = 0;
+    QList<LedColorEntry> ledColors;
+    int selectedZoneIndex = 0;
+    QList<LedRangeZone> rangeZones;
+
+    // State of the push to the receiver; never stored.
+    int configState = 0;
+    bool configPending = false;
+    int configLedIndex = 0;
+
+    static LedSettings fromJson(const QJsonObject &obj);
+    QJsonObject toJson() const;
+};
+
+// Receiver options the program sends to the receiver.
+struct ReceiverSettings
+{
+    bool initialized = false;
+    bool gpsEnabled = true;
+    int gpsRateHz = 0;
+    bool gpsTelem = true;
+    bool imuTelem = true;
+    bool motionTelem = true;
+    int motionRateHz = 20;
+    bool osdEnabled = false;
+    bool motionSensors = false;
+    int hudTopKmh = 60;
+    int hudAccelKmhS = 30;
+    int hudBrakeKmhS = 60;
+
+    // Snaps the three HUD values to the steps the receiver offers.
+    void normalizeHud();
+
+    static ReceiverSettings fromJson(const QJsonObject &obj);
+    QJsonObject toJson() const;
+};
+
+// What the receiver reported about itself; -1 = not reported.
+struct ReceiverCaps
+{
+    bool imu = false;
+    bool gps = false;
+    QString firmware;
+    int osdOnBoard = -1;
+    int hudTopOnBoard = -1;
+    int hudAccelOnBoard = -1;
+    int hudBrakeOnBoard = -1;
+
+    // An IMU or a GPS, or firmware major version 4 or later.
+    bool isAdvanced() const;
+
+    static ReceiverCaps fromJson(const QJsonObject &obj);
+    QJsonObject toJson() const;
+};
+
+// Wheel force feedback levels, 0..1.
+struct WheelFfbSettings
+{
+    float strength = 0.35f;
+    float centering = 0.5f;
+    float nativeCentering = 1.0f;
+    bool autoEngage = false;
+
+    static WheelFfbSettings fromJson(const QJsonObject &obj);
+    QJsonObject toJson() const;
+};
