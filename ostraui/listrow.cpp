@@ -1,0 +1,106 @@
+#include "ostraui/listrow.h"
+
+#include <QPainter>
+#include <QPainterPath>
+
+#include "ostraui/theme.h"
+
+namespace ostra {
+
+ListRow::ListRow(const QString &title, QWidget *parent)
+    : QAbstractButton(parent)
+{
+    setText(title);
+    setCursor(Qt::PointingHandCursor);
+    setAttribute(Qt::WA_Hover);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+}
+
+void ListRow::setSubtitle(const QString &subtitle)
+{
+    m_subtitle = subtitle;
+    updateGeometry();
+    update();
+}
+
+void ListRow::setTrailingText(const QString &text)
+{
+    m_trailing = text;
+    update();
+}
+
+void ListRow::setShowChevron(bool show)
+{
+    m_showChevron = show;
+    update();
+}
+
+QSize ListRow::sizeHint() const
+{
+    return QSize(200, m_subtitle.isEmpty() ? 44 : 56);
+}
+
+void ListRow::enterEvent(QEnterEvent *event)
+{
+    QAbstractButton::enterEvent(event);
+    m_hovered = true;
+    update();
+}
+
+void ListRow::leaveEvent(QEvent *event)
+{
+    QAbstractButton::leaveEvent(event);
+    m_hovered = false;
+    update();
+}
+
+void ListRow::paintEvent(QPaintEvent *)
+{
+    using namespace ThemeColors;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF r(rect());
+    const bool enabled = isEnabled();
+
+    if ((m_hovered || isDown()) && enabled) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(isDown() ? hairline : windowBg);
+        painter.drawRoundedRect(r, 10, 10);
+    }
+
+    double x = r.right() - 12;
+    const double cy = r.center().y();
+    if (m_showChevron) {
+        painter.setPen(QPen(enabled ? textMuted : textDisabled, 1.6, Qt::SolidLine, Qt::RoundCap,
+                            Qt::RoundJoin));
+        painter.setBrush(Qt::NoBrush);
+        QPainterPath chevron;
+        chevron.moveTo(x - 4, cy - 4.5);
+        chevron.lineTo(x, cy);
+        chevron.lineTo(x - 4, cy + 4.5);
+        painter.drawPath(chevron);
+        x -= 16;
+    }
+    if (!m_trailing.isEmpty()) {
+        painter.setFont(monoFont(12, 400));
+        painter.setPen(textMuted);
+        painter.drawText(QRectF(0, 0, x, r.height()), Qt::AlignRight | Qt::AlignVCenter, m_trailing);
+    }
+
+    painter.setFont(uiFont(14, 500));
+    painter.setPen(enabled ? ink : textDisabled);
+    if (m_subtitle.isEmpty()) {
+        painter.drawText(r.adjusted(12, 0, -40, 0), Qt::AlignLeft | Qt::AlignVCenter, text());
+        return;
+    }
+    const double w = width() - 52;
+    const double half = height() / 2.0;
+    painter.drawText(QRectF(12, 0, w, half + 1), Qt::AlignLeft | Qt::AlignBottom, text());
+    const QFont subFont = uiFont(12.5, 400);
+    painter.setFont(subFont);
+    painter.setPen(textMuted);
+    const QString elided = QFontMetrics(subFont).elidedText(m_subtitle, Qt::ElideRight, int(w));
+    painter.drawText(QRectF(12, half + 3, w, half), Qt::AlignLeft | Qt::AlignTop, elided);
+}
+
+} // namespace ostra
