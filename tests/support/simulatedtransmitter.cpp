@@ -1,0 +1,532 @@
+#include "simulatedtransmitter.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QThread>
+#include <QTimer>
+#include <QtEndian>
+
+#include <cmath>
+
+#include "bridge/crsfprotocol.h"
+
+using corvane::CrsfProtocol;
+
+namespace ostratest {
+
+namespace {
+
+constexpr quint8 Sync = 0xC8;
+constexpr quint8 TypeRcChannels = 0x16;
+constexpr quint8 TypeDevicePing = 0x28;
+constexpr quint8 TypeDeviceInfo = 0x29;
+constexpr quint8 TypeParameterEntry = 0x2B;
+constexpr quint8 TypeParameterRead = 0x2C;
+constexpr quint8 TypeParameterWrite = 0x2D;
+constexpr quint8 TypeWrapped = 0x50;
+constexpr quint8 WrappedGForceTag = 0xCA;
+constexpr quint8 Broadcast = 0x00;
+// Data bytes of one parameter entry chunk, so that a chunk frame stays within 64 bytes.
+constexpr int ChunkData = 56;
+
+void appendBe16(QByteArray &out, int value)
+{
+    out.append(char((value >> 8) & 0xFF));
+    out.append(char(value & 0xFF));
+}
+
+void appendBe32(QByteArray &out, qint64 value)
+{
+    appendBe16(out, int((value >> 16) & 0xFFFF));
+    appendBe16(out, int(value & 0xFFFF));
+}
+
+int roundToInt(double v)
+{
+    return int(std::lround(v));
+}
+
+quint8 rssiByte(int dbm)
+{
+    // The module sends the RSSI as a positive number of -dBm.
+    return quint8(dbm <= 0 ? -dbm : dbm);
+}
+
+QByteArray gForcePayload(int sequence, double lon, double lat, double vert)
+{
+    QByteArray payload;
+    payload.append(char(sequence & 0xFF));
+    appendBe16(payload, roundToInt(lon * 1000.0));
+    appendBe16(payload, roundToInt(lat * 1000.0));
+    appendBe16(payload, roundToInt(vert * 1000.0));
+    return payload;
+}
+
+// Position of the first byte after the zero-terminated text at `from`, or -1.
+int afterText(const QByteArray &bytes, int from)
+{
+    const int zero = int(bytes.indexOf('\0', from));
+    return zero < 0 ? -1 : zero + 1;
+}
+
+// Applies a written value to a settings entry, so that the next read shows it.
+void applyWrite(QByteArray &entry, const QByteArray &value)
+{
+    if (entry.size() < 3 || value.isEmpty())
+        return;
+    const quint8 type = quint8(entry.at(1)) & 0x7F;
+    int pos = afterText(entry, 2);
+    if (pos < 0)
+        return;
+    if (type == 9)
+        pos = afterText(entry, pos);
+    if (pos >= 0 && pos < entry.size())
+        entry[pos] = value.at(0);
+}
+
+} // namespace
+
+SimulatedTransmitter::SimulatedTransmitter(const QString &deviceId, const QString &aliasPath, QObject *parent)
+    : QObject(parent)
+    , m_poll(new QTimer(this))
+    , m_alias(aliasPath)
+    , m_deviceId(deviceId)
+{
+    if (!m_alias.isEmpty()) {
+        QFile::remove(m_alias);
+        QFile::link(m_pty.slavePath(), m_alias);
+    }
+    m_poll->setInterval(1);
+    connect(m_poll, &QTimer::timeout, this, &SimulatedTransmitter::poll);
+    m_poll->start();
+}
+
+SimulatedTransmitter::~SimulatedTransmitter() = default;
+
+QString SimulatedTransmitter::portName() const
+{
+    return m_alias.isEmpty() ? m_pty.slavePath() : m_alias;
+}
+
+void SimulatedTransmitter::addDevice(const Device &device)
+{
+    m_devices.append(device);
+}
+
+SimulatedTransmitter::Device *SimulatedTransmitter::device(quint8 address)
+{
+    for (Device &d : m_devices) {
+        if (d.address == address)
+            return &d;
+    }
+    return nullptr;
+}
+
+SimulatedTransmitter::Channels SimulatedTransmitter::lastChannels() const
+{
+    return m_channelFrames.isEmpty() ? Channels {} : m_channelFrames.constLast();
+}
+
+void SimulatedTransmitter::clearRecords()
+{
+    process();
+    m_lines.clear();
+    m_channelFrames.clear();
+    m_writes.clear();
+    m_frames.clear();
+    m_raw.clear();
+}
+
+bool SimulatedTransmitter::waitFor(const std::function<bool()> &done, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    process();
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+        QThread::msleep(1);
+        process();
+    }
+    return true;
+}
+
+bool SimulatedTransmitter::waitForLine(const QByteArray &line, int timeoutMs)
+{
+    return waitFor([&] { return m_lines.contains(line); }, timeoutMs);
+}
+
+bool SimulatedTransmitter::waitForChannelFrames(int count, int timeoutMs)
+{
+    return waitFor([&] { return m_channelFrames.size() >= count; }, timeoutMs);
+}
+
+void SimulatedTransmitter::poll()
+{
+    process();
+}
+
+void SimulatedTransmitter::process()
+{
+    if (!m_pty.isOpen())
+        return;
+    const QByteArray bytes = m_pty.readAvailable();
+    if (bytes.isEmpty())
+        return;
+    m_raw.append(bytes);
+    m_in.append(bytes);
+    consume();
+}
+
+void SimulatedTransmitter::consume()
+{
+    while (!m_in.isEmpty()) {
+        if (quint8(m_in.at(0)) == Sync) {
+            if (m_in.size() < 2)
+                return;
+            const int length = quint8(m_in.at(1));
+            if (length < 2) {
+                m_in.remove(0, 1);
+                continue;
+            }
+            if (m_in.size() < length + 2)
+                return;
+            const quint8 crc = CrsfProtocol::crc8(m_in.constData() + 2, length - 1);
+            if (crc != quint8(m_in.at(length + 1))) {
+                m_in.remove(0, 1);
+                continue;
+            }
+            const quint8 type = quint8(m_in.at(2));
+            const QByteArray payload = m_in.mid(3, length - 2);
+            m_in.remove(0, length + 2);
+            handleFrame(type, payload);
+            continue;
+        }
+        const qsizetype nl = m_in.indexOf('\n');
+        const qsizetype sync = m_in.indexOf(char(Sync));
+        if (sync > 0 && (nl < 0 || sync < nl)) {
+            // Bytes before a frame that never ended in a line feed.
+            m_in.remove(0, sync);
+            continue;
+        }
+        if (nl < 0)
+            return;
+        QByteArray line = m_in.left(nl);
+        m_in.remove(0, nl + 1);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        handleLine(line);
+    }
+}
+
+void SimulatedTransmitter::handleLine(const QByteArray &line)
+{
+    m_lines.append(line);
+    if (line == "ID") {
+        if (m_answersId)
+            sendRaw(m_idReply.isEmpty() ? "QOR-ID:" + m_deviceId.toLatin1() + "\r\n" : m_idReply);
+    } else if (line == "CFGMODE ON") {
+        m_configMode = true;
+    } else if (line == "CFGMODE OFF") {
+        m_configMode = false;
+    } else if (line == "WALKRF") {
+        if (m_configMode && m_answersWalk)
+            answerWalk();
+    }
+}
+
+void SimulatedTransmitter::answerWalk()
+{
+    QByteArray out = "WALK: starting\r\n";
+    for (const Field &field : std::as_const(m_fields)) {
+        out += "FIELD " + QByteArray::number(field.id) + ": ";
+        out += field.entry.isEmpty() ? QByteArray("(read failed)") : hexBytes(field.entry);
+        out += "\r\n";
+    }
+    out += "WALK: done\r\n";
+    sendRaw(out);
+}
+
+void SimulatedTransmitter::handleFrame(quint8 type, const QByteArray &payload)
+{
+    if (type == TypeRcChannels) {
+        if (payload.size() == 22)
+            m_channelFrames.append(unpackChannels(payload));
+        return;
+    }
+    m_frames.append(Frame { type, payload });
+    if (payload.size() < 2)
+        return;
+    const quint8 destination = quint8(payload.at(0));
+    const quint8 origin = quint8(payload.at(1));
+    if (type == TypeParameterWrite && payload.size() >= 3) {
+        const ParameterWrite write { destination, origin, quint8(payload.at(2)), payload.mid(3) };
+        m_writes.append(write);
+        if (m_writeHook)
+            m_writeHook(write);
+        if (destination == TransmitterModule) {
+            for (Field &field : m_fields) {
+                if (field.id == write.field)
+                    applyWrite(field.entry, write.value);
+            }
+            return;
+        }
+        if (Device *d = device(destination); d && m_answersDevices && d->entries.contains(write.field)) {
+            applyWrite(d->entries[write.field], write.value);
+            answerRead(*d, write.field, 0);
+        }
+        return;
+    }
+    if (!m_answersDevices)
+        return;
+    if (type == TypeDevicePing) {
+        for (const Device &d : std::as_const(m_devices)) {
+            if (destination != Broadcast && destination != d.address)
+                continue;
+            QByteArray info = d.name + '\0';
+            info += d.serial.leftJustified(4, '\0', true);
+            appendBe32(info, 0);
+            info += char(0);
+            info += char(d.major);
+            info += char(d.minor);
+            info += char(d.patch);
+            info += char(d.parameterTotal < 0 ? d.entries.size() : d.parameterTotal);
+            info += char(0);
+            sendExtendedFrame(TypeDeviceInfo, origin, d.address, info);
+        }
+    } else if (type == TypeParameterRead && payload.size() >= 4) {
+        if (Device *d = device(destination))
+            answerRead(*d, quint8(payload.at(2)), quint8(payload.at(3)));
+    }
+}
+
+void SimulatedTransmitter::answerRead(Device &device, quint8 field, quint8 chunk)
+{
+    const auto it = device.entries.constFind(field);
+    if (it == device.entries.constEnd())
+        return;
+    const QByteArray &entry = it.value();
+    const int chunks = qMax(1, int((entry.size() + ChunkData - 1) / ChunkData));
+    if (chunk >= chunks)
+        return;
+    sendParameterEntry(device.address, field, quint8(chunks - 1 - chunk), entry.mid(chunk * ChunkData, ChunkData));
+}
+
+SimulatedTransmitter::Channels SimulatedTransmitter::unpackChannels(const QByteArray &data)
+{
+    Channels channels {};
+    quint32 bits = 0;
+    int bitCount = 0;
+    int index = 0;
+    for (char c : data) {
+        bits |= quint32(quint8(c)) << bitCount;
+        bitCount += 8;
+        while (bitCount >= 11 && index < 16) {
+            channels[size_t(index++)] = int(bits & 0x7FF);
+            bits >>= 11;
+            bitCount -= 11;
+        }
+    }
+    return channels;
+}
+
+bool SimulatedTransmitter::sendRaw(const QByteArray &bytes)
+{
+    return m_pty.write(bytes);
+}
+
+bool SimulatedTransmitter::sendLine(const QByteArray &text)
+{
+    return sendRaw(text + "\r\n");
+}
+
+bool SimulatedTransmitter::sendFrame(quint8 type, const QByteArray &payload)
+{
+    QByteArray frame;
+    frame.append(char(Sync));
+    frame.append(char(payload.size() + 2));
+    frame.append(char(type));
+    frame.append(payload);
+    frame.append(char(CrsfProtocol::crc8(frame.constData() + 2, frame.size() - 2)));
+    return sendRaw(frame);
+}
+
+bool SimulatedTransmitter::sendExtendedFrame(quint8 type, quint8 destination, quint8 origin, const QByteArray &payload)
+{
+    return sendRaw(CrsfProtocol::buildFrame(type, destination, origin, payload));
+}
+
+bool SimulatedTransmitter::sendLinkStatistics(int rssi1Dbm, int rssi2Dbm, int linkQuality, int snr, int antenna,
+                                              int rfMode, int txPowerIndex, int downlinkRssiDbm,
+                                              int downlinkQuality, int downlinkSnr)
+{
+    QByteArray payload;
+    payload.append(char(rssiByte(rssi1Dbm)));
+    payload.append(char(rssiByte(rssi2Dbm)));
+    payload.append(char(linkQuality));
+    payload.append(char(snr));
+    payload.append(char(antenna));
+    payload.append(char(rfMode));
+    payload.append(char(txPowerIndex));
+    payload.append(char(rssiByte(downlinkRssiDbm)));
+    payload.append(char(downlinkQuality));
+    payload.append(char(downlinkSnr));
+    return sendFrame(0x14, payload);
+}
+
+bool SimulatedTransmitter::sendBattery(double volts, double amps, quint32 usedMah, int percent)
+{
+    QByteArray payload;
+    appendBe16(payload, roundToInt(volts * 10.0));
+    appendBe16(payload, roundToInt(amps * 10.0));
+    payload.append(char((usedMah >> 16) & 0xFF));
+    appendBe16(payload, int(usedMah & 0xFFFF));
+    payload.append(char(percent));
+    return sendFrame(0x08, payload);
+}
+
+bool SimulatedTransmitter::sendGps(double latitude, double longitude, double speedKmh, double headingDeg,
+                                   int altitudeM, int satellites)
+{
+    QByteArray payload;
+    appendBe32(payload, qint64(std::llround(latitude * 1e7)));
+    appendBe32(payload, qint64(std::llround(longitude * 1e7)));
+    appendBe16(payload, roundToInt(speedKmh * 10.0));
+    appendBe16(payload, roundToInt(headingDeg * 100.0));
+    appendBe16(payload, altitudeM + 1000);
+    payload.append(char(satellites));
+    return sendFrame(0x02, payload);
+}
+
+bool SimulatedTransmitter::sendAttitude(double pitch, double roll, double yaw)
+{
+    QByteArray payload;
+    appendBe16(payload, roundToInt(pitch * 10000.0));
+    appendBe16(payload, roundToInt(roll * 10000.0));
+    appendBe16(payload, roundToInt(yaw * 10000.0));
+    return sendFrame(0x1E, payload);
+}
+
+bool SimulatedTransmitter::sendGForce(double lon, double lat, double vert, int sequence)
+{
+    const int seq = sequence < 0 ? m_gForceSequence : sequence;
+    m_gForceSequence = (seq + 1) & 0xFF;
+    return sendFrame(0x23, gForcePayload(seq, lon, lat, vert));
+}
+
+bool SimulatedTransmitter::sendWrappedGForce(double lon, double lat, double vert, int sequence)
+{
+    const int seq = sequence < 0 ? m_gForceSequence : sequence;
+    m_gForceSequence = (seq + 1) & 0xFF;
+    QByteArray payload;
+    payload.append(char(Handset));
+    payload.append(char(WrappedGForceTag));
+    payload.append(gForcePayload(seq, lon, lat, vert));
+    return sendFrame(TypeWrapped, payload);
+}
+
+bool SimulatedTransmitter::sendParameterEntry(quint8 origin, quint8 field, quint8 chunksRemaining,
+                                              const QByteArray &data, quint8 destination)
+{
+    QByteArray payload;
+    payload.append(char(field));
+    payload.append(char(chunksRemaining));
+    payload.append(data);
+    return sendExtendedFrame(TypeParameterEntry, destination, origin, payload);
+}
+
+void SimulatedTransmitter::hangUp()
+{
+    process();
+    m_poll->stop();
+    m_pty.hangUp();
+}
+
+QByteArray SimulatedTransmitter::textSelectionEntry(quint8 parent, const QByteArray &name, const QStringList &options,
+                                                    quint8 value, quint8 min, quint8 max, quint8 def,
+                                                    const QByteArray &units)
+{
+    QByteArray entry;
+    entry.append(char(parent));
+    entry.append(char(9));
+    entry.append(name + '\0');
+    entry.append(options.join(QLatin1Char(';')).toUtf8() + '\0');
+    entry.append(char(value));
+    entry.append(char(min));
+    entry.append(char(max));
+    entry.append(char(def));
+    entry.append(units + '\0');
+    return entry;
+}
+
+QByteArray SimulatedTransmitter::uint8Entry(quint8 parent, const QByteArray &name, quint8 value, quint8 min,
+                                            quint8 max, quint8 def, const QByteArray &units)
+{
+    QByteArray entry;
+    entry.append(char(parent));
+    entry.append(char(0));
+    entry.append(name + '\0');
+    entry.append(char(value));
+    entry.append(char(min));
+    entry.append(char(max));
+    entry.append(char(def));
+    entry.append(units + '\0');
+    return entry;
+}
+
+QByteArray SimulatedTransmitter::folderEntry(quint8 parent, const QByteArray &name)
+{
+    QByteArray entry;
+    entry.append(char(parent));
+    entry.append(char(11));
+    entry.append(name + '\0');
+    return entry;
+}
+
+QByteArray SimulatedTransmitter::infoEntry(quint8 parent, const QByteArray &name, const QByteArray &text)
+{
+    QByteArray entry;
+    entry.append(char(parent));
+    entry.append(char(12));
+    entry.append(name + '\0');
+    entry.append(text + '\0');
+    return entry;
+}
+
+QByteArray SimulatedTransmitter::commandEntry(quint8 parent, const QByteArray &name, quint8 status,
+                                              quint8 timeout, const QByteArray &info)
+{
+    QByteArray entry;
+    entry.append(char(parent));
+    entry.append(char(13));
+    entry.append(name + '\0');
+    entry.append(char(status));
+    entry.append(char(timeout));
+    entry.append(info + '\0');
+    return entry;
+}
+
+QList<SimulatedTransmitter::Field> SimulatedTransmitter::typicalFields()
+{
+    const QStringList onOff { QStringLiteral("Off"), QStringLiteral("On") };
+    return {
+        { 1, textSelectionEntry(0, "Packet Rate", { "50Hz", "100Hz Full", "150Hz", "250Hz", "333Hz Full", "500Hz" }, 3, 0, 5, 3, "Hz") },
+        { 2, textSelectionEntry(0, "Telem Ratio", { "Std", "Off", "1:128", "1:64", "1:32", "1:16", "1:8", "1:4", "1:2", "Race" }, 0, 0, 9, 0) },
+        { 3, textSelectionEntry(0, "Switch Mode", { "Wide", "Hybrid" }, 1, 0, 1, 1) },
+        { 4, folderEntry(0, "TX Power") },
+        { 5, textSelectionEntry(4, "Max Power", { "10", "25", "50", "100", "250" }, 3, 0, 4, 2, "mW") },
+        { 6, textSelectionEntry(4, "Dynamic", onOff, 1, 0, 1, 0) },
+        { 7, uint8Entry(0, "Model Id", 0, 0, 63, 0) },
+        { 8, infoEntry(0, "Version", "3.5.3") },
+        { 16, commandEntry(0, "Enable WiFi") },
+        { 17, commandEntry(0, "Enable Rx WiFi") },
+    };
+}
+
+QByteArray SimulatedTransmitter::hexBytes(const QByteArray &bytes)
+{
+    return bytes.toHex(' ').toUpper();
+}
+
+} // namespace ostratest
