@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QIcon>
+#include <QString>
+
+class QDialog;
+
+namespace ostra {
+
+// Dresses a fully built dialog as a themed frameless card over its dimmed parent window.
+// Call it last, after the dialog's layout, title and size constraints; a second call does nothing.
+void applyDialogChrome(QDialog *dialog, const QString &subtitle = QString());
+
+// The icon of the dialogs' round close button.
+QIcon closeIcon();
+
+} // namespace ostra

@@ -1,0 +1,337 @@
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "ostraui/dialogchrome.h"
+#include "ostraui/theme.h"
+#include "support/testenvironment.h"
+
+using ostra::applyDialogChrome;
+
+namespace {
+
+class CountingDialog : public QDialog
+{
+public:
+    using QDialog::QDialog;
+    void reject() override
+    {
+        ++rejects;
+        QDialog::reject();
+    }
+    int rejects = 0;
+};
+
+QWidget *header(QDialog &d)
+{
+    return d.findChild<QWidget *>(QStringLiteral("ostraDialogHeader"));
+}
+
+QLabel *headerLabel(QDialog &d, int index)
+{
+    return header(d)->findChildren<QLabel *>().value(index);
+}
+
+// A plain window in a known colour to dim.
+class ParentWindow : public QWidget
+{
+public:
+    ParentWindow()
+    {
+        setAutoFillBackground(true);
+        QPalette pal = palette();
+        pal.setColor(QPalette::Window, QColor(200, 220, 240));
+        setPalette(pal);
+        resize(500, 400);
+    }
+    QColor sample() { return grab().toImage().pixelColor(20, 20); }
+};
+
+} // namespace
+
+class TestDialogChrome : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void sizesAreCompensated_data();
+    void sizesAreCompensated();
+    void secondCallChangesNothing();
+    void nullDialogIsIgnored();
+    void contentMovesUnderHeader();
+    void headerFollowsTitleAndSubtitle();
+    void closeButtonRunsOwnReject();
+    void acceptingButtonsArePrimary();
+    void ownStyleSheetKeepsCardVisible();
+    void dimsParentOnlyWhenItShould_data();
+    void dimsParentOnlyWhenItShould();
+    void dimmingFollowsParentSize();
+    void shownAtOnceWithoutAnimations();
+};
+
+void TestDialogChrome::sizesAreCompensated_data()
+{
+    QTest::addColumn<QSize>("minimum");
+    QTest::addColumn<QSize>("maximum");
+    QTest::addColumn<QSize>("resizeTo");
+    QTest::addColumn<QSize>("expectedMinimum");
+    QTest::addColumn<QSize>("expectedMaximum");
+    QTest::addColumn<QSize>("expectedSize");
+
+    const QSize none;
+    const QSize unbounded(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    QTest::newRow("fixed 400x300") << QSize(400, 300) << QSize(400, 300) << none << QSize(456, 424)
+                                   << QSize(456, 424) << QSize(456, 424);
+    QTest::newRow("minimum only") << QSize(200, 100) << none << none << QSize(256, 224) << unbounded
+                                  << none;
+    QTest::newRow("minimum width only") << QSize(200, 0) << none << none << QSize(256, 124) << unbounded
+                                        << none;
+    QTest::newRow("maximum height only")
+        << none << QSize(QWIDGETSIZE_MAX, 600) << none << QSize(0, 0) << QSize(QWIDGETSIZE_MAX, 724) << none;
+    QTest::newRow("resized") << none << none << QSize(300, 200) << QSize(0, 0) << unbounded
+                             << QSize(356, 324);
+}
+
+void TestDialogChrome::sizesAreCompensated()
+{
+    QFETCH(QSize, minimum);
+    QFETCH(QSize, maximum);
+    QFETCH(QSize, resizeTo);
+    QFETCH(QSize, expectedMinimum);
+    QFETCH(QSize, expectedMaximum);
+    QFETCH(QSize, expectedSize);
+
+    QDialog dialog;
+    if (minimum.isValid())
+        dialog.setMinimumSize(minimum);
+    if (maximum.isValid())
+        dialog.setMaximumSize(maximum);
+    if (resizeTo.isValid())
+        dialog.resize(resizeTo);
+    applyDialogChrome(&dialog);
+    QCOMPARE(dialog.minimumSize(), expectedMinimum);
+    QCOMPARE(dialog.maximumSize(), expectedMaximum);
+    if (expectedSize.isValid())
+        QCOMPARE(dialog.size(), expectedSize);
+    QVERIFY(dialog.windowFlags() & Qt::FramelessWindowHint);
+    QVERIFY(!(dialog.windowFlags() & Qt::WindowContextHelpButtonHint));
+    QVERIFY(dialog.testAttribute(Qt::WA_TranslucentBackground));
+    QVERIFY(dialog.property("ostraChrome").toBool());
+}
+
+void TestDialogChrome::secondCallChangesNothing()
+{
+    QDialog dialog;
+    dialog.setWindowTitle(QStringLiteral("Drive settings"));
+    auto *layout = new QVBoxLayout(&dialog);
+    layout->addWidget(new QLineEdit);
+    dialog.setFixedSize(400, 300);
+    applyDialogChrome(&dialog, QStringLiteral("Once"));
+    const int children = int(dialog.findChildren<QObject *>().size());
+    QLayout *outer = dialog.layout();
+    const QString sheet = dialog.styleSheet();
+
+    applyDialogChrome(&dialog, QStringLiteral("Twice"));
+    QCOMPARE(int(dialog.findChildren<QObject *>().size()), children);
+    QCOMPARE(dialog.layout(), outer);
+    QCOMPARE(dialog.size(), QSize(456, 424));
+    QCOMPARE(dialog.minimumSize(), QSize(456, 424));
+    QCOMPARE(dialog.styleSheet(), sheet);
+    QCOMPARE(dialog.findChildren<QWidget *>(QStringLiteral("ostraDialogHeader")).size(), 1);
+    QCOMPARE(headerLabel(dialog, 1)->text(), QStringLiteral("Once"));
+}
+
+void TestDialogChrome::nullDialogIsIgnored()
+{
+    applyDialogChrome(nullptr);
+    applyDialogChrome(nullptr, QStringLiteral("subtitle"));
+}
+
+void TestDialogChrome::contentMovesUnderHeader()
+{
+    QDialog dialog;
+    auto *layout = new QVBoxLayout(&dialog);
+    auto *edit = new QLineEdit;
+    layout->addWidget(edit);
+    applyDialogChrome(&dialog);
+
+    QWidget *content = dialog.findChild<QWidget *>(QStringLiteral("ostraDialogContent"));
+    QVERIFY(content);
+    QCOMPARE(content->layout(), layout);
+    QCOMPARE(edit->parentWidget(), content);
+    QCOMPARE(dialog.layout()->contentsMargins(), QMargins(28, 18, 28, 44));
+    QCOMPARE(dialog.layout()->itemAt(0)->widget(), header(dialog));
+    QCOMPARE(dialog.layout()->itemAt(1)->widget(), content);
+
+    // Clicks in the content still reach its widgets.
+    dialog.resize(500, 300);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QTest::mouseClick(edit, Qt::LeftButton);
+    QTest::keyClicks(edit, QStringLiteral("abc"));
+    QCOMPARE(edit->text(), QStringLiteral("abc"));
+}
+
+void TestDialogChrome::headerFollowsTitleAndSubtitle()
+{
+    QDialog plain;
+    plain.setWindowTitle(QStringLiteral("Pedal check"));
+    applyDialogChrome(&plain);
+    QCOMPARE(headerLabel(plain, 0)->text(), QStringLiteral("Pedal check"));
+    QVERIFY(headerLabel(plain, 1)->isHidden());
+    plain.setWindowTitle(QStringLiteral("Pedal check (2)"));
+    QCOMPARE(headerLabel(plain, 0)->text(), QStringLiteral("Pedal check (2)"));
+
+    QDialog explained;
+    const QString line = QStringLiteral("Map each control to an input, then calibrate its range");
+    applyDialogChrome(&explained, line);
+    QCOMPARE(headerLabel(explained, 1)->text(), line);
+    QVERIFY(!headerLabel(explained, 1)->isHidden());
+    QCOMPARE(headerLabel(explained, 1)->property("role").toString(), QStringLiteral("muted"));
+}
+
+void TestDialogChrome::closeButtonRunsOwnReject()
+{
+    CountingDialog dialog;
+    applyDialogChrome(&dialog);
+    dialog.show();
+    auto *close = header(dialog)->findChild<QPushButton *>();
+    QVERIFY(close);
+    QCOMPARE(close->toolTip(), QStringLiteral("Close"));
+    QVERIFY(close->property("iconRound").toBool());
+    QVERIFY(!close->icon().isNull());
+    close->click();
+    QCOMPARE(dialog.rejects, 1);
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QVERIFY(!dialog.isVisible());
+}
+
+void TestDialogChrome::acceptingButtonsArePrimary()
+{
+    QDialog dialog;
+    auto *layout = new QVBoxLayout(&dialog);
+    auto *inner = new QWidget;
+    auto *innerLayout = new QVBoxLayout(inner);
+    auto *box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Apply
+                                     | QDialogButtonBox::Yes | QDialogButtonBox::Reset);
+    innerLayout->addWidget(box);
+    layout->addWidget(inner);
+    applyDialogChrome(&dialog);
+
+    const QList<QAbstractButton *> buttons = box->buttons();
+    for (QAbstractButton *b : buttons) {
+        const auto role = box->buttonRole(b);
+        const bool primary = role == QDialogButtonBox::AcceptRole || role == QDialogButtonBox::YesRole
+                             || role == QDialogButtonBox::ApplyRole;
+        QCOMPARE(b->property("primary").toBool(), primary);
+        QCOMPARE(b->cursor().shape(), Qt::PointingHandCursor);
+    }
+}
+
+void TestDialogChrome::ownStyleSheetKeepsCardVisible()
+{
+    QDialog styled;
+    styled.setStyleSheet(QStringLiteral("QDialog { background: #FFFFFF; }"));
+    applyDialogChrome(&styled);
+    QCOMPARE(styled.styleSheet(),
+             QStringLiteral("QDialog { background: #FFFFFF; }\nQDialog { background: transparent; }\n"
+                            "#ostraDialogHeader, #ostraDialogContent { background: transparent; }"));
+
+    QDialog plain;
+    applyDialogChrome(&plain);
+    QVERIFY(plain.styleSheet().isEmpty());
+}
+
+void TestDialogChrome::dimsParentOnlyWhenItShould_data()
+{
+    QTest::addColumn<int>("parentKind"); // 0 plain window, 1 none, 2 dressed dialog
+    QTest::addColumn<bool>("dims");
+
+    QTest::newRow("plain window") << 0 << true;
+    QTest::newRow("no parent") << 1 << false;
+    QTest::newRow("dressed dialog") << 2 << false;
+}
+
+void TestDialogChrome::dimsParentOnlyWhenItShould()
+{
+    QFETCH(int, parentKind);
+    QFETCH(bool, dims);
+
+    ParentWindow window;
+    window.show();
+    const QColor undimmed = window.sample();
+
+    QDialog outer(&window);
+    applyDialogChrome(&outer);
+    QWidget *parent = parentKind == 0 ? static_cast<QWidget *>(&window) : parentKind == 2 ? &outer : nullptr;
+    QDialog dialog(parent);
+    applyDialogChrome(&dialog);
+    const int childrenBefore = int(window.findChildren<QWidget *>().size());
+    const int outerChildrenBefore = int(outer.findChildren<QWidget *>().size());
+
+    dialog.show();
+    QCoreApplication::processEvents();
+    QCOMPARE(window.sample() != undimmed, dims);
+    QCOMPARE(int(outer.findChildren<QWidget *>().size()), outerChildrenBefore);
+    if (dims) {
+        // Full dimming at once in the light theme: 28 % of the shadow colour.
+        const QColor expected = QColor::fromRgbF(
+            float(undimmed.redF() * 0.72 + ostra::ThemeColors::shadow.redF() * 0.28),
+            float(undimmed.greenF() * 0.72 + ostra::ThemeColors::shadow.greenF() * 0.28),
+            float(undimmed.blueF() * 0.72 + ostra::ThemeColors::shadow.blueF() * 0.28));
+        QVERIFY(std::abs(window.sample().red() - expected.red()) <= 1);
+        QVERIFY(std::abs(window.sample().blue() - expected.blue()) <= 1);
+    }
+
+    // Hiding removes the dimming; showing again dims afresh with one overlay only.
+    dialog.hide();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCOMPARE(window.sample(), undimmed);
+    QCOMPARE(int(window.findChildren<QWidget *>().size()), childrenBefore);
+    dialog.show();
+    QCoreApplication::processEvents();
+    QCOMPARE(window.sample() != undimmed, dims);
+    QCOMPARE(int(window.findChildren<QWidget *>().size()), childrenBefore + (dims ? 1 : 0));
+    dialog.hide();
+}
+
+void TestDialogChrome::dimmingFollowsParentSize()
+{
+    ParentWindow window;
+    window.show();
+    QDialog dialog(&window);
+    applyDialogChrome(&dialog);
+    dialog.show();
+    QCoreApplication::processEvents();
+    window.resize(800, 600);
+    QCoreApplication::processEvents();
+    const QImage image = window.grab().toImage();
+    QCOMPARE(image.pixelColor(790, 590), image.pixelColor(20, 20));
+    dialog.hide();
+}
+
+void TestDialogChrome::shownAtOnceWithoutAnimations()
+{
+    QVERIFY(!ostra::animationsEnabled());
+    ParentWindow window;
+    window.show();
+    QDialog dialog(&window);
+    dialog.resize(300, 200);
+    applyDialogChrome(&dialog);
+    dialog.move(120, 80);
+    dialog.show();
+    QCoreApplication::processEvents();
+    QCOMPARE(dialog.windowOpacity(), 1.0);
+    QCOMPARE(dialog.pos(), QPoint(120, 80));
+    // The card sits inside the shadow margins: only a faint shadow outside, surface inside.
+    const QImage image = dialog.grab().toImage();
+    QVERIFY(image.pixelColor(5, 100).alpha() < 40);
+    QCOMPARE(image.pixelColor(200, 250), ostra::ThemeColors::surface);
+}
+
+OSTRA_TEST_MAIN_WIDGETS(TestDialogChrome)
+#include "tst_dialogchrome.moc"
