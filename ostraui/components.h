@@ -1,0 +1,20 @@
+#pragma once
+
+// The custom-painted widgets of the kit in one include.
+#include "ostraui/busybutton.h"
+#include "ostraui/card.h"
+#include "ostraui/channelcell.h"
+#include "ostraui/devicerow.h"
+#include "ostraui/dot.h"
+#include "ostraui/listrow.h"
+#include "ostraui/meter.h"
+#include "ostraui/monogram.h"
+#include "ostraui/pill.h"
+#include "ostraui/segmented.h"
+#include "ostraui/shadowlayer.h"
+#include "ostraui/sliderrow.h"
+#include "ostraui/spinner.h"
+#include "ostraui/toast.h"
+#include "ostraui/toggle.h"
+#include "ostraui/txbutton.h"
+#include "ostraui/vmeter.h"

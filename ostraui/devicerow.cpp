@@ -1,0 +1,193 @@
+#include "ostraui/devicerow.h"
+
+#include <QComboBox>
+#include <QGraphicsOpacityEffect>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QResizeEvent>
+
+#include "ostraui/monogram.h"
+#include "ostraui/pill.h"
+#include "ostraui/theme.h"
+#include "ostraui/toast.h"
+
+namespace ostra {
+
+DeviceRow::DeviceRow(const QString &monogram, const QString &title, const QString &subtitle,
+                     QWidget *parent)
+    : QFrame(parent)
+    , m_grid(new QGridLayout(this))
+    , m_title(new QLabel(title, this))
+    , m_subtitle(new QLabel(subtitle, this))
+    , m_combo(new QComboBox(this))
+    , m_pill(new Pill(this, Pill::Plain))
+    , m_button(new QPushButton(tr("Connect"), this))
+{
+    setProperty("row", true);
+    m_grid->setContentsMargins(14, 14, 14, 14);
+    m_grid->setHorizontalSpacing(14);
+    m_grid->setVerticalSpacing(12);
+
+    if (!monogram.isEmpty()) {
+        m_monogram = new Monogram(monogram, Monogram::Plain, 40, this);
+        m_monogram->setRadius(12);
+        m_monogram->setTextColor(ThemeColors::dangerText);
+    }
+
+    m_title->setFont(uiFont(14.5, 600));
+    m_subtitle->setFont(uiFont(12.5, 400));
+    m_subtitle->setStyleSheet(QStringLiteral("color: %1;").arg(colorHex(ThemeColors::textMuted)));
+
+    m_combo->setCursor(Qt::PointingHandCursor);
+    m_combo->setSizePolicy(QSizePolicy::Expanding, m_combo->sizePolicy().verticalPolicy());
+    m_combo->setMinimumWidth(180);
+    m_combo->setMinimumContentsLength(18);
+    m_combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+
+    m_pill->setHeight(26);
+    m_button->setCursor(Qt::PointingHandCursor);
+    m_button->setMinimumWidth(104);
+
+    connect(m_combo, &QComboBox::currentIndexChanged, this, &DeviceRow::updateControls);
+    connect(m_button, &QPushButton::clicked, this, &DeviceRow::onActionClicked);
+
+    setStatus(DeviceNotConnected);
+    buildLayout();
+}
+
+void DeviceRow::buildLayout()
+{
+    while (QLayoutItem *item = m_grid->takeAt(0))
+        delete item;
+    for (int column = 0; column <= 5; ++column) {
+        m_grid->setColumnStretch(column, 0);
+        m_grid->setColumnMinimumWidth(column, 0);
+    }
+
+    auto *text = new QVBoxLayout;
+    text->setSpacing(1);
+    text->addWidget(m_title);
+    text->addWidget(m_subtitle);
+
+    const int m = m_monogram ? 1 : 0;
+    if (m_monogram)
+        m_grid->addWidget(m_monogram, 0, 0, Qt::AlignVCenter);
+    m_grid->addLayout(text, 0, m);
+
+    if (m_wide) {
+        m_grid->addWidget(m_combo, 0, m + 1);
+        m_grid->addWidget(m_pill, 0, m + 2, Qt::AlignVCenter);
+        m_grid->addWidget(m_button, 0, m + 3);
+        m_grid->setColumnMinimumWidth(m, 150);
+        m_grid->setColumnStretch(m + 1, 1);
+    } else {
+        m_grid->addWidget(m_pill, 0, m + 1, Qt::AlignRight | Qt::AlignVCenter);
+        m_grid->addWidget(m_button, 0, m + 2);
+        m_grid->addWidget(m_combo, 1, 0, 1, 3 + m);
+        m_grid->setColumnStretch(m, 1);
+    }
+}
+
+void DeviceRow::resizeEvent(QResizeEvent *event)
+{
+    QFrame::resizeEvent(event);
+    const bool wide = event->size().width() >= 640;
+    if (wide != m_wide) {
+        m_wide = wide;
+        buildLayout();
+    }
+}
+
+void DeviceRow::setStatus(int state, const QString &detail)
+{
+    switch (state) {
+    case DeviceNotConnected:
+        m_pill->setLevel(LevelNeutral);
+        m_pill->setText(detail.isEmpty() ? tr("Not connected") : detail);
+        m_pill->setPulsing(false);
+        break;
+    case DeviceConnecting:
+        m_pill->setLevel(LevelWarning);
+        m_pill->setText(detail.isEmpty() ? tr("Connecting") : detail);
+        m_pill->setPulseDuration(900);
+        m_pill->setPulsing(true);
+        break;
+    case DeviceConnected:
+        m_pill->setLevel(LevelSuccess);
+        m_pill->setText(detail.isEmpty() ? tr("Connected") : detail);
+        m_pill->setPulsing(false);
+        break;
+    default:
+        break;
+    }
+    m_status = state;
+    if (m_monogram)
+        m_monogram->setTextColor(state == DeviceConnected ? ThemeColors::successText
+                                                          : ThemeColors::dangerText);
+    const bool connected = state == DeviceConnected;
+    if (property("connected").toBool() != connected)
+        setStyleState(this, "connected", connected);
+    updateControls();
+}
+
+void DeviceRow::setBusy(bool busy)
+{
+    m_busy = busy;
+    m_combo->setEnabled(!busy);
+    updateControls();
+}
+
+void DeviceRow::setConnectPredicate(const std::function<bool()> &predicate)
+{
+    m_connectPredicate = predicate;
+    updateControls();
+}
+
+bool DeviceRow::deviceChosen() const
+{
+    if (m_connectPredicate)
+        return m_connectPredicate();
+    return m_combo->currentIndex() > 0 || (m_busy && m_combo->count() > 0);
+}
+
+void DeviceRow::updateControls()
+{
+    const bool chosen = deviceChosen();
+    if (m_status == DeviceConnected)
+        m_button->setText(tr("Disconnect"));
+    else if (m_status == DeviceConnecting)
+        m_button->setText(tr("Connecting"));
+    else
+        m_button->setText(tr("Connect"));
+
+    const bool primary = m_status != DeviceConnecting && m_status != DeviceConnected && chosen;
+    if (m_button->property("primary").toBool() != primary)
+        setStyleState(m_button, "primary", primary);
+
+    if (m_status != DeviceConnected && !chosen) {
+        if (!qobject_cast<QGraphicsOpacityEffect *>(m_button->graphicsEffect())) {
+            auto *effect = new QGraphicsOpacityEffect(m_button);
+            effect->setOpacity(0.5);
+            m_button->setGraphicsEffect(effect);
+        }
+    } else if (qobject_cast<QGraphicsOpacityEffect *>(m_button->graphicsEffect())) {
+        m_button->setGraphicsEffect(nullptr);
+    }
+
+    const bool placeholder = !chosen && !m_busy;
+    if (m_combo->property("placeholder").toBool() != placeholder)
+        setStyleState(m_combo, "placeholder", placeholder);
+}
+
+void DeviceRow::onActionClicked()
+{
+    if (m_status == DeviceConnected)
+        emit disconnectRequested();
+    else if (deviceChosen())
+        emit connectRequested();
+    else
+        showToast(this, tr("Choose a device first"));
+}
+
+} // namespace ostra

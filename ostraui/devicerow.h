@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QFrame>
+
+#include <functional>
+
+class QComboBox;
+class QGridLayout;
+class QLabel;
+class QPushButton;
+
+namespace ostra {
+
+class Monogram;
+class Pill;
+
+enum DeviceRowState { DeviceNotConnected = 0, DeviceConnecting = 1, DeviceConnected = 2 };
+
+// A device picker: monogram, title and subtitle, device list, status pill and connect button.
+class DeviceRow : public QFrame
+{
+    Q_OBJECT
+public:
+    DeviceRow(const QString &monogram, const QString &title, const QString &subtitle,
+              QWidget *parent = nullptr);
+
+    int status() const { return m_status; }
+    bool isWide() const { return m_wide; }
+    bool isBusy() const { return m_busy; }
+    QComboBox *combo() const { return m_combo; }
+
+    void setStatus(int state, const QString &detail = QString());
+    void setBusy(bool busy);
+    void setConnectPredicate(const std::function<bool()> &predicate);
+    void updateControls();
+
+signals:
+    void connectRequested();
+    void disconnectRequested();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void buildLayout();
+    bool deviceChosen() const;
+    void onActionClicked();
+
+    QGridLayout *m_grid;
+    Monogram *m_monogram = nullptr;
+    QLabel *m_title;
+    QLabel *m_subtitle;
+    QComboBox *m_combo;
+    Pill *m_pill;
+    QPushButton *m_button;
+    int m_status = DeviceNotConnected;
+    bool m_wide = true;
+    bool m_busy = false;
+    std::function<bool()> m_connectPredicate;
+};
+
+} // namespace ostra
