@@ -4,21 +4,23 @@
 
 #include <algorithm>
 
+#include "profiles/jsonfields.h"
+
 AxisConfig AxisConfig::fromJson(const QJsonObject &obj)
 {
     const AxisConfig d;
     AxisConfig c;
     c.name = obj.value(QLatin1String("name")).toString();
     c.inverted = obj.value(QLatin1String("inverted")).toBool(d.inverted);
-    c.deadzone = float(obj.value(QLatin1String("deadzone")).toDouble(d.deadzone));
-    c.minOutput = float(obj.value(QLatin1String("minOutput")).toDouble(d.minOutput));
-    c.maxOutput = float(obj.value(QLatin1String("maxOutput")).toDouble(d.maxOutput));
+    c.deadzone = jsonFloat(obj.value(QLatin1String("deadzone")), d.deadzone);
+    c.minOutput = jsonFloat(obj.value(QLatin1String("minOutput")), d.minOutput);
+    c.maxOutput = jsonFloat(obj.value(QLatin1String("maxOutput")), d.maxOutput);
     c.curve = obj.value(QLatin1String("curve")).toInt(d.curve);
-    c.curveExponent = float(obj.value(QLatin1String("curveExponent")).toDouble(d.curveExponent));
-    c.expo = float(obj.value(QLatin1String("expo")).toDouble(d.expo));
-    c.inputMin = float(obj.value(QLatin1String("inputMin")).toDouble(d.inputMin));
-    c.inputMax = float(obj.value(QLatin1String("inputMax")).toDouble(d.inputMax));
-    c.inputCenter = float(obj.value(QLatin1String("inputCenter")).toDouble(d.inputCenter));
+    c.curveExponent = jsonFloat(obj.value(QLatin1String("curveExponent")), d.curveExponent);
+    c.expo = jsonFloat(obj.value(QLatin1String("expo")), d.expo);
+    c.inputMin = jsonFloat(obj.value(QLatin1String("inputMin")), d.inputMin);
+    c.inputMax = jsonFloat(obj.value(QLatin1String("inputMax")), d.inputMax);
+    c.inputCenter = jsonFloat(obj.value(QLatin1String("inputCenter")), d.inputCenter);
     c.useCalibration = obj.value(QLatin1String("useCalibration")).toBool(d.useCalibration);
     return c;
 }

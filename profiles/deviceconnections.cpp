@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "profiles/jsonfields.h"
+
 namespace {
 
 QJsonArray intArray(const int *values, size_t count)
@@ -46,7 +48,7 @@ AxisMapping AxisMapping::fromJson(const QJsonObject &obj)
     }
     m.presetName = obj.value(QLatin1String("presetName")).toString();
     m.combinedPedals = obj.value(QLatin1String("combinedPedals")).toBool(false);
-    m.combinedPedalsCenter = float(obj.value(QLatin1String("combinedPedalsCenter")).toDouble(0.0));
+    m.combinedPedalsCenter = jsonFloat(obj.value(QLatin1String("combinedPedalsCenter")), 0.0f);
     return m;
 }
 

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "profiles/jsonfields.h"
+
 namespace {
 
 DeviceConnection deviceOf(const QJsonObject &group)
@@ -54,7 +56,7 @@ HeliCurve HeliCurve::fromJson(const QJsonObject &obj)
     const QJsonArray points = obj.value(QLatin1String("points")).toArray();
     const size_t count = std::min<size_t>(size_t(points.size()), c.points.size());
     for (size_t i = 0; i < count; ++i)
-        c.points[i] = float(points.at(qsizetype(i)).toDouble(c.points[i]));
+        c.points[i] = jsonFloat(points.at(qsizetype(i)), c.points[i]);
     return c;
 }
 

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "profiles/jsonfields.h"
+
 namespace {
 
 RgbColor colorOrGreen(const QJsonObject &obj)
@@ -218,9 +220,9 @@ WheelFfbSettings WheelFfbSettings::fromJson(const QJsonObject &obj)
 {
     const WheelFfbSettings d;
     WheelFfbSettings s;
-    s.strength = float(obj.value(QLatin1String("strength")).toDouble(d.strength));
-    s.centering = float(obj.value(QLatin1String("centering")).toDouble(d.centering));
-    s.nativeCentering = float(obj.value(QLatin1String("nativeCentering")).toDouble(d.nativeCentering));
+    s.strength = jsonFloat(obj.value(QLatin1String("strength")), d.strength);
+    s.centering = jsonFloat(obj.value(QLatin1String("centering")), d.centering);
+    s.nativeCentering = jsonFloat(obj.value(QLatin1String("nativeCentering")), d.nativeCentering);
     s.autoEngage = obj.value(QLatin1String("autoEngage")).toBool(d.autoEngage);
     return s;
 }
