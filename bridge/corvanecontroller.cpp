@@ -1,0 +1,222 @@
+#include "bridge/corvanecontroller.h"
+
+#include <QTimer>
+
+#include <algorithm>
+
+#include "bridge/axisresponse.h"
+#include "bridge/corvaneserialport.h"
+#include "bridge/devicesecurity.h"
+#include "bridge/steeringmonitor.h"
+#include "profiles/profilemanager.h"
+
+namespace corvane {
+
+namespace {
+constexpr int kMonitorIntervalMs = 16;
+constexpr int kKeepaliveIntervalMs = 1000;
+constexpr int kCarLinkIntervalMs = 500;
+constexpr int kSensorSaveDelayMs = 1000;
+constexpr int kFfbIntervalMs = 20;
+constexpr int kReceiverFfbWaitMs = 5000;
+constexpr int kLoungeWatchdogIntervalMs = 250;
+} // namespace
+
+CorvaneController::CorvaneController(QObject *parent)
+    : QObject(parent)
+{
+    qRegisterMetaType<corvane::ReceiverFfbState>("corvane::ReceiverFfbState");
+    qRegisterMetaType<corvane::LinkStatistics>("corvane::LinkStatistics");
+    qRegisterMetaType<corvane::GpsFix>("corvane::GpsFix");
+
+    m_profiles = new ProfileManager(this);
+    m_security = new DeviceSecurity(this);
+    m_transmitterPort = new CorvaneSerialPort(this);
+    m_receiverPort = new CorvaneSerialPort(this);
+    m_wheelBase = new InputDevice(this);
+    m_pedals = new InputDevice(this);
+    m_shifter = new InputDevice(this);
+    m_heliJoystick = new InputDevice(this);
+    m_heliThrottle = new InputDevice(this);
+    m_heliPedals = new InputDevice(this);
+    m_crsf = new CrsfProtocol(this);
+    m_transmitTimer = new QTimer(this);
+    m_monitorTimer = new QTimer(this);
+
+    m_axisSettings = m_profiles->axisSettings();
+    m_buttonMappings = m_profiles->buttonMappings();
+    m_ledSettings = m_profiles->ledSettings();
+    m_autoStartEnabled = m_profiles->autoStartEnabled();
+    loadWheelFfb();
+
+    connect(m_profiles, &ProfileManager::activeProfileChanged, this,
+            &CorvaneController::onActiveProfileChanged);
+
+    connect(m_transmitterPort, &CorvaneSerialPort::connectedChanged, this,
+            &CorvaneController::serialConnectedChanged);
+    connect(m_transmitterPort, &CorvaneSerialPort::portNameChanged, this,
+            &CorvaneController::serialPortNameChanged);
+    connect(m_transmitterPort, &CorvaneSerialPort::dataReceived, this,
+            &CorvaneController::onSerialDataReceived);
+    connect(m_transmitterPort, &CorvaneSerialPort::errorOccurred, this,
+            &CorvaneController::onSerialError);
+    connect(m_transmitterPort, &CorvaneSerialPort::connectedChanged, this,
+            &CorvaneController::onTransmitterConnectionChanged);
+
+    connect(m_receiverPort, &CorvaneSerialPort::connectedChanged, this,
+            &CorvaneController::receiverConnectedChanged);
+    connect(m_receiverPort, &CorvaneSerialPort::portNameChanged, this,
+            &CorvaneController::receiverPortNameChanged);
+    connect(m_receiverPort, &CorvaneSerialPort::dataReceived, this,
+            &CorvaneController::onReceiverDataReceived);
+    connect(m_receiverPort, &CorvaneSerialPort::errorOccurred, this,
+            &CorvaneController::onReceiverError);
+
+    connect(m_wheelBase, &InputDevice::connectedChanged, this,
+            &CorvaneController::wheelBaseConnectedChanged);
+    connect(m_pedals, &InputDevice::connectedChanged, this,
+            &CorvaneController::pedalsConnectedChanged);
+    connect(m_shifter, &InputDevice::connectedChanged, this,
+            &CorvaneController::shifterConnectedChanged);
+    connect(m_wheelBase, &InputDevice::deviceDisconnected, this,
+            &CorvaneController::onWheelBaseDisconnected);
+    connect(m_pedals, &InputDevice::deviceDisconnected, this,
+            &CorvaneController::onPedalsDisconnected);
+    connect(m_shifter, &InputDevice::deviceDisconnected, this,
+            &CorvaneController::onShifterDisconnected);
+    connect(m_heliJoystick, &InputDevice::connectedChanged, this,
+            &CorvaneController::heliJoystickConnectedChanged);
+    connect(m_heliThrottle, &InputDevice::connectedChanged, this,
+            &CorvaneController::heliThrottleConnectedChanged);
+    connect(m_heliPedals, &InputDevice::connectedChanged, this,
+            &CorvaneController::heliPedalsConnectedChanged);
+
+    connect(m_transmitterPort, &CorvaneSerialPort::connectedChanged, this,
+            &CorvaneController::onAutoStartCheck);
+    connect(m_wheelBase, &InputDevice::connectedChanged, this,
+            &CorvaneController::onAutoStartCheck);
+    connect(this, &CorvaneController::transmitterAuthorizationChanged, this,
+            &CorvaneController::onAutoStartCheck);
+
+    connect(m_crsf, &CrsfProtocol::linkStatisticsReceived, this,
+            &CorvaneController::onLinkStatisticsReceived);
+    connect(m_crsf, &CrsfProtocol::frameReceived, this,
+            &CorvaneController::onCrsfTelemetryFrame);
+
+    m_steeringMonitor = new SteeringMonitor(this);
+
+    m_carLinkTimer = new QTimer(this);
+    connect(m_carLinkTimer, &QTimer::timeout, this, &CorvaneController::checkCarLink);
+    m_carLinkTimer->start(kCarLinkIntervalMs);
+    m_sensorSaveTimer = new QTimer(this);
+    m_sensorSaveTimer->setSingleShot(true);
+    m_sensorSaveTimer->setInterval(kSensorSaveDelayMs);
+    connect(m_sensorSaveTimer, &QTimer::timeout, this, &CorvaneController::saveTelemetrySensors);
+    loadTelemetrySensors();
+    m_ffbTimer = new QTimer(this);
+    m_ffbTimer->setTimerType(Qt::PreciseTimer);
+    m_ffbTimer->setInterval(kFfbIntervalMs);
+    connect(m_ffbTimer, &QTimer::timeout, this, &CorvaneController::onFfbTick);
+    m_receiverFfbWaitTimer = new QTimer(this);
+    m_receiverFfbWaitTimer->setSingleShot(true);
+    m_receiverFfbWaitTimer->setInterval(kReceiverFfbWaitMs);
+    connect(m_receiverFfbWaitTimer, &QTimer::timeout, this,
+            &CorvaneController::onReceiverFfbTimeout);
+    connect(m_transmitterPort, &CorvaneSerialPort::connectedChanged, this,
+            &CorvaneController::onTransmitterPortChangedForFfb);
+    loadLoungeState();
+    m_loungeWatchdogTimer = new QTimer(this);
+    m_loungeWatchdogTimer->setInterval(kLoungeWatchdogIntervalMs);
+    connect(m_loungeWatchdogTimer, &QTimer::timeout, this,
+            &CorvaneController::onLoungeWatchdogTick);
+
+    connect(m_transmitTimer, &QTimer::timeout, this, &CorvaneController::onTransmitTimer);
+    connect(m_monitorTimer, &QTimer::timeout, this, &CorvaneController::onMonitorTimer);
+    m_monitorTimer->start(kMonitorIntervalMs);
+    m_keepaliveStopwatch.start();
+    m_keepaliveTimer = new QTimer(this);
+    connect(m_keepaliveTimer, &QTimer::timeout, this, &CorvaneController::onKeepaliveTimer);
+    m_keepaliveTimer->start(kKeepaliveIntervalMs);
+    m_ledStepTimer = new QTimer(this);
+    connect(m_ledStepTimer, &QTimer::timeout, this, &CorvaneController::onLedConfigTimer);
+    m_ledConfirmTimer = new QTimer(this);
+    m_ledConfirmTimer->setSingleShot(true);
+    connect(m_ledConfirmTimer, &QTimer::timeout, this,
+            &CorvaneController::onLedConfirmationTimeout);
+    connect(this, &CorvaneController::transmitterLineReceived, this,
+            &CorvaneController::onDeviceIdLine);
+}
+
+CorvaneController::~CorvaneController()
+{
+    for (InputDevice *device : {m_shifter, m_pedals, m_wheelBase}) {
+        stopTransmission();
+        device->releaseDevice();
+        device->shutdownDirectInput();
+    }
+
+    // Leaving is a user disconnect of the transmitter: no reconnect may start on the way out.
+    m_userDisconnected = true;
+    if (m_reconnectTimer)
+        m_reconnectTimer->stop();
+    stopTransmission();
+    m_transmitterPort->close();
+    m_transmitterAuthorized = false;
+    m_security->checkDevice(QString());
+
+    m_receiverPort->close();
+    m_receiverLineBuffer.clear();
+}
+
+int CorvaneController::channelValue(int channel) const
+{
+    if (channel < 0 || channel >= ChannelCount)
+        return InvalidChannelValue;
+    return m_channels[static_cast<size_t>(channel)];
+}
+
+void CorvaneController::setChannelValue(int channel, int value)
+{
+    if (channel < 0 || channel >= ChannelCount)
+        return;
+    m_channels[static_cast<size_t>(channel)] = std::clamp(value, 0, ChannelMax);
+}
+
+float CorvaneController::processAxis(const AxisConfig &config, float value, bool bipolar)
+{
+    return corvane::processAxis(config, value, bipolar);
+}
+
+int CorvaneController::receiverMotionLevel() const
+{
+    const Profile *profile = m_profiles->activeProfile();
+    if (!profile || !profile->receiverCaps.isAdvanced())
+        return 0;
+    return 1;
+}
+
+void CorvaneController::setAutoStartEnabled(bool enabled)
+{
+    if (m_autoStartEnabled == enabled)
+        return;
+    m_autoStartEnabled = enabled;
+    emit autoStartEnabledChanged(enabled);
+    m_profiles->setAutoStartEnabled(enabled);
+    m_profiles->saveActiveProfile();
+    if (enabled)
+        onAutoStartCheck();
+}
+
+void CorvaneController::onActiveProfileChanged(const QString &id)
+{
+    m_axisSettings = m_profiles->axisSettings();
+    applyWheelRotationOverride();
+    m_buttonMappings = m_profiles->buttonMappings();
+    m_ledSettings = m_profiles->ledSettings();
+    setAutoStartEnabled(m_profiles->autoStartEnabled());
+    loadWheelFfb();
+    loadTelemetrySensors();
+    emit profileChanged(id);
+}
+
+} // namespace corvane

@@ -1,0 +1,373 @@
+#pragma once
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+
+#include "bridge/crsfprotocol.h"
+#include "bridge/inputdevice.h"
+#include "platform/serial/serialportlister.h"
+#include "profiles/axissettings.h"
+#include "profiles/buttonmapping.h"
+#include "profiles/deviceconnections.h"
+#include "profiles/helicopterconfig.h"
+#include "profiles/receiversettings.h"
+
+class QTimer;
+
+namespace corvane {
+
+class CorvaneSerialPort;
+class DeviceSecurity;
+class ProfileManager;
+class SteeringMonitor;
+
+// Whether the car's receiver delivers motion for the wheel's force feedback.
+enum ReceiverFfbState : int {
+    ReceiverFfbOff = 0,
+    ReceiverFfbWaiting = 1,
+    ReceiverFfbActive = 2,
+    ReceiverFfbNoResponse = 3,
+};
+
+// What race control has set for this station's car.
+struct LoungeSettings
+{
+    bool stopped = false;
+    QString stopReason;
+    bool pitLimiter = false;
+    int pitLimiterPercent = 30;
+    bool speedCap = false;
+    int speedCapPercent = 60;
+    bool reverseAllowed = true;
+    bool watchdogEnabled = false;
+    int watchdogTimeoutMs = 2000;
+};
+
+// The centre of the bridge: owns the profile store, the allow-list, both serial lines, the six
+// game controllers, the CRSF codec and the steering monitor, holds the 16 channel values and
+// runs every loop of the bridge. Its behaviour is spread over one source file per concern,
+// named in the comment of each section below.
+class CorvaneController : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(bool running READ isRunning NOTIFY runningChanged)
+    Q_PROPERTY(bool autoStartEnabled READ autoStartEnabled WRITE setAutoStartEnabled
+                   NOTIFY autoStartEnabledChanged)
+    Q_PROPERTY(bool serialConnected READ isSerialConnected NOTIFY serialConnectedChanged)
+    Q_PROPERTY(QString serialPortName READ serialPortName NOTIFY serialPortNameChanged)
+    Q_PROPERTY(uint frameCount READ frameCount NOTIFY frameCountChanged)
+    Q_PROPERTY(float steering READ steering NOTIFY inputChanged)
+    Q_PROPERTY(float throttle READ throttle NOTIFY inputChanged)
+    Q_PROPERTY(float brake READ brake NOTIFY inputChanged)
+
+public:
+    static constexpr int ChannelCount = CrsfProtocol::ChannelCount;
+    static constexpr int ChannelMax = 2047;
+    // What channelValue reports for an index that is not a channel.
+    static constexpr int InvalidChannelValue = 1024;
+
+    explicit CorvaneController(QObject *parent = nullptr);
+    ~CorvaneController() override;
+
+    // Owned objects and the channel store (corvanecontroller.cpp).
+    ProfileManager *profileManager() const { return m_profiles; }
+    DeviceSecurity *deviceSecurity() const { return m_security; }
+    CorvaneSerialPort *transmitterPort() const { return m_transmitterPort; }
+    CorvaneSerialPort *receiverPort() const { return m_receiverPort; }
+    InputDevice *wheelBase() const { return m_wheelBase; }
+    InputDevice *pedals() const { return m_pedals; }
+    InputDevice *shifter() const { return m_shifter; }
+    InputDevice *heliJoystick() const { return m_heliJoystick; }
+    InputDevice *heliThrottle() const { return m_heliThrottle; }
+    InputDevice *heliPedals() const { return m_heliPedals; }
+    CrsfProtocol *crsfProtocol() const { return m_crsf; }
+    SteeringMonitor *steeringMonitor() const { return m_steeringMonitor; }
+
+    int channelValue(int channel) const;
+    void setChannelValue(int channel, int value);
+    static float processAxis(const AxisConfig &config, float value, bool bipolar);
+    int receiverMotionLevel() const;
+
+    AxisSettings axisSettings() const { return m_axisSettings; }
+    ButtonMappingSet buttonMappings() const { return m_buttonMappings; }
+    LedSettings ledSettings() const { return m_ledSettings; }
+    bool autoStartEnabled() const { return m_autoStartEnabled; }
+    void setAutoStartEnabled(bool enabled);
+
+    // Transmission control and lounge state (corvanecontroller_transmission.cpp).
+    bool isRunning() const { return m_running; }
+    uint frameCount() const { return m_frameCount; }
+    void startTransmission();
+    void stopTransmission();
+    void stopForSafety(const QString &reason);
+    bool canStartTransmission() const;
+    void sendChannels();
+    bool setAxisSettings(const AxisSettings &settings);
+    bool setButtonMappings(const ButtonMappingSet &mappings);
+    void setSteeringCalibration(int left, int center, int right);
+    float steering() const;
+    float throttle() const;
+    float brake() const;
+    float clutch() const;
+    float wheelAngleDeg() const;
+    QString vehicleType() const;
+
+    LoungeSettings loungeSettings() const { return m_lounge; }
+    void loadLoungeState();
+    void saveLoungeState();
+    void raceControlStop(const QString &reason);
+    void raceControlRelease();
+    void setLoungePitLimiter(bool on, int percent);
+    void setLoungeSpeedCap(bool on, int percent);
+    void setLoungeReverseAllowed(bool allowed);
+    void setLoungeWatchdog(bool on, int timeoutMs);
+    void loungeHeartbeat();
+
+    // Car and helicopter tick, channel mappings, button and gear detection
+    // (corvanecontroller_tick.cpp).
+    float effectiveSteeringInput() const;
+    void applyWheelRotationOverride();
+    bool isPitLimiterActive() const;
+    bool isReverseActive() const;
+    void setReverseMode(bool on);
+    bool isHelicopterMode() const;
+
+    static bool isVirtualButtonPressed(const InputDevice *device, int number);
+    void startButtonDetection(const QString &role);
+    void cancelButtonDetection();
+    void startShifterDetection(int gearIndex);
+    void cancelShifterDetection();
+    ShifterMapping shifterMapping() const { return m_shifterMapping; }
+    void setShifterMapping(const ShifterMapping &mapping);
+    void updateCurrentGear();
+    int currentGear() const { return m_currentGear; }
+
+    // Transmitter and receiver link (corvanecontroller_link.cpp).
+    bool connectTransmitter(const QString &portName, int baudRate);
+    void disconnectTransmitter();
+    bool connectReceiver(const QString &portName, int baudRate);
+    void disconnectReceiver();
+    Q_INVOKABLE qlonglong serialWrite(const QByteArray &data);
+    qint64 receiverWrite(const QByteArray &data);
+    bool isSerialConnected() const;
+    bool isReceiverConnected() const;
+    QString serialPortName() const;
+    QString receiverPortName() const;
+    bool isTransmitterAuthorized() const { return m_transmitterAuthorized; }
+    bool isConfigMode() const { return m_configMode; }
+    void startConfigMode();
+    void stopConfigMode();
+    bool enterWifiUpdateMode(bool receiver, QString *error);
+
+    // Telemetry frames, car link and sensors (corvanecontroller_telemetry.cpp).
+    void handleCarMotion(float lonG, float latG, float vertG);
+    void setCarLinked(bool linked);
+    qint64 gpsFixAgeMs() const;
+    int gpsSatellites() const;
+    void loadTelemetrySensors();
+    void saveTelemetrySensors();
+
+    // Device connections and controls presets (corvanecontroller_devices.cpp).
+    static QList<InputDeviceInfo> availableInputDevices();
+    static QList<SerialPortEntry> availableSerialPorts();
+    bool connectWheelBase(int index);
+    bool connectPedals(int index);
+    bool connectShifter(int index);
+    bool connectHeliJoystick(int index);
+    bool connectHeliThrottle(int index);
+    bool connectHeliPedals(int index);
+    void disconnectWheelBase();
+    void disconnectPedals();
+    void disconnectShifter();
+    void disconnectHeliJoystick();
+    void disconnectHeliThrottle();
+    void disconnectHeliPedals();
+    bool isWheelBaseConnected() const;
+    bool isPedalsConnected() const;
+    bool isShifterConnected() const;
+    bool isHeliJoystickConnected() const;
+    bool isHeliThrottleConnected() const;
+    bool isHeliPedalsConnected() const;
+    QString wheelBaseName() const;
+    QString pedalsName() const;
+    QString shifterName() const;
+    QString heliJoystickName() const;
+    QString heliThrottleName() const;
+    QString heliPedalsName() const;
+
+    // Wheel force feedback and the receiver's motion state (corvanecontroller_ffb.cpp).
+    ReceiverFfbState receiverFfbState() const { return m_receiverFfbState; }
+    float wheelFfbStrength() const { return m_wheelFfbStrength; }
+    float wheelFfbCentering() const { return m_wheelFfbCentering; }
+    float wheelNativeCentering() const { return m_wheelNativeCentering; }
+    bool wheelFfbAutoEngage() const { return m_wheelFfbAutoEngage; }
+    bool startWheelFfb();
+    void stopWheelFfb();
+    void loadWheelFfb();
+    void saveWheelFfb();
+
+    // Receiver LED strip push (corvanecontroller_led.cpp).
+    void setLedSettings(const LedSettings &settings);
+
+signals:
+    void runningChanged(bool running);
+    void serialConnectedChanged(bool connected);
+    void serialPortNameChanged(const QString &portName);
+    void receiverConnectedChanged(bool connected);
+    void receiverPortNameChanged(const QString &portName);
+    void receiverDataReceived(const QString &line);
+    void transmitterLineReceived(const QString &line);
+    void wheelBaseConnectedChanged(bool connected);
+    void pedalsConnectedChanged(bool connected);
+    void shifterConnectedChanged(bool connected);
+    void heliJoystickConnectedChanged(bool connected);
+    void heliThrottleConnectedChanged(bool connected);
+    void heliPedalsConnectedChanged(bool connected);
+    void heliArmedChanged(bool armed);
+    void heliRateModeChanged(int mode);
+    void frameCountChanged(uint count);
+    void inputChanged();
+    void frameSent(uint frameNumber);
+    void telemetryReceived(const QByteArray &data);
+    void crsfFrameReceived(quint8 frameType, const QByteArray &payload);
+    void linkStatisticsUpdated(const corvane::LinkStatistics &stats);
+    void carLinkChanged(bool linked);
+    void gpsUpdated(const corvane::GpsFix &fix);
+    void telemetrySensorsUpdated();
+    void telemetrySensorListChanged();
+    void telemetryDashboardChanged();
+    void ffbLevelReceived(float ffb);
+    void receiverFfbStateChanged(corvane::ReceiverFfbState state);
+    void heliAttitudeReceived(float pitchDeg, float rollDeg, float yawDeg);
+    void carMotionReceived(float lonG, float latG, float vertG);
+    void carAttitudeReceived(float pitchDeg, float rollDeg, float yawDeg);
+    void errorOccurred(const QString &error);
+    void profileChanged(const QString &profileId);
+    void transmitterAuthorizationChanged(bool authorized);
+    void autoStartEnabledChanged(bool enabled);
+    void shifterDetectionStarted(int gearIndex);
+    void shifterDetectionResult(int gearIndex, int buttonIndex, bool success);
+    void shifterMappingChanged();
+    void buttonDetectionStarted(const QString &deviceName);
+    void buttonDetectionResult(int buttonIndex, bool success);
+    void reverseModeChanged(bool active);
+    void configModeChanged(bool active);
+    void elrsWifiModeSent(bool receiver);
+    void loungeStateChanged();
+    void ledSettingsChanged();
+    void ledConfigPushStarted();
+    void ledConfigPushFinished(bool success, const QString &message);
+
+private slots:
+    void onTransmitTimer();
+    void onMonitorTimer();
+    void onSerialDataReceived(const QByteArray &data);
+    void onSerialError(const QString &error);
+    void onReceiverDataReceived(const QByteArray &data);
+    void onReceiverError(const QString &error);
+    void onWheelBaseDisconnected();
+    void onPedalsDisconnected();
+    void onShifterDisconnected();
+    void onLinkStatisticsReceived(const corvane::LinkStatistics &stats);
+    void onShifterDetectionPoll();
+    void onShifterDetectionTimeout();
+    void onButtonDetectionPoll();
+    void onButtonDetectionTimeout();
+    void onLedConfigTimer();
+    void onAutoStartCheck();
+    void onKeepaliveTimer();
+    void onCrsfTelemetryFrame(quint8 type, const QByteArray &payload);
+    void onFfbTick();
+
+private:
+    // Construction and profile change (corvanecontroller.cpp).
+    void onActiveProfileChanged(const QString &id);
+
+    // Transmission control and lounge state (corvanecontroller_transmission.cpp).
+    void onLoungeWatchdogTick();
+
+    // Transmitter and receiver link (corvanecontroller_link.cpp).
+    void onTransmitterConnectionChanged(bool connected);
+    void onDeviceIdLine(const QString &line);
+
+    // Telemetry frames, car link and sensors (corvanecontroller_telemetry.cpp).
+    void checkCarLink();
+
+    // Wheel force feedback and the receiver's motion state (corvanecontroller_ffb.cpp).
+    void onReceiverFfbTimeout();
+    void onTransmitterPortChangedForFfb(bool connected);
+
+    // Receiver LED strip push (corvanecontroller_led.cpp).
+    void onLedConfirmationTimeout();
+
+    // Owned children, in the order they are created.
+    ProfileManager *m_profiles = nullptr;
+    DeviceSecurity *m_security = nullptr;
+    CorvaneSerialPort *m_transmitterPort = nullptr;
+    CorvaneSerialPort *m_receiverPort = nullptr;
+    QByteArray m_transmitterLineBuffer;
+    QByteArray m_receiverLineBuffer;
+    InputDevice *m_wheelBase = nullptr;
+    InputDevice *m_pedals = nullptr;
+    InputDevice *m_shifter = nullptr;
+    InputDevice *m_heliJoystick = nullptr;
+    InputDevice *m_heliThrottle = nullptr;
+    InputDevice *m_heliPedals = nullptr;
+    CrsfProtocol *m_crsf = nullptr;
+    SteeringMonitor *m_steeringMonitor = nullptr;
+
+    // Channel store and working copies of the active profile.
+    std::array<qint32, ChannelCount> m_channels{};
+    AxisSettings m_axisSettings;
+    ButtonMappingSet m_buttonMappings;
+    LedSettings m_ledSettings;
+    bool m_autoStartEnabled = false;
+
+    // Transmission control and lounge state.
+    QTimer *m_transmitTimer = nullptr;
+    bool m_running = false;
+    quint32 m_frameCount = 0;
+    LoungeSettings m_lounge;
+    QTimer *m_loungeWatchdogTimer = nullptr;
+
+    // Car and helicopter tick, channel mappings, button and gear detection.
+    ShifterMapping m_shifterMapping;
+    int m_currentGear = 0;
+
+    // Transmitter and receiver link.
+    QTimer *m_keepaliveTimer = nullptr;
+    QElapsedTimer m_keepaliveStopwatch;
+    QTimer *m_reconnectTimer = nullptr;
+    bool m_configMode = false;
+    bool m_transmitterAuthorized = false;
+    bool m_userDisconnected = false;
+
+    // Telemetry frames, car link and sensors.
+    QTimer *m_monitorTimer = nullptr;
+    QTimer *m_carLinkTimer = nullptr;
+    QTimer *m_sensorSaveTimer = nullptr;
+
+    // Wheel force feedback and the receiver's motion state.
+    QTimer *m_ffbTimer = nullptr;
+    QTimer *m_receiverFfbWaitTimer = nullptr;
+    ReceiverFfbState m_receiverFfbState = ReceiverFfbOff;
+    float m_wheelFfbStrength = 0.35f;
+    float m_wheelFfbCentering = 0.5f;
+    float m_wheelNativeCentering = 1.0f;
+    bool m_wheelFfbAutoEngage = false;
+
+    // Receiver LED strip push.
+    QTimer *m_ledStepTimer = nullptr;
+    QTimer *m_ledConfirmTimer = nullptr;
+};
+
+} // namespace corvane
+
+Q_DECLARE_METATYPE(corvane::ReceiverFfbState)
