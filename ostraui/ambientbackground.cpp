@@ -1,0 +1,219 @@
+#include "ostraui/ambientbackground.h"
+
+#include <QDateTime>
+#include <QEasingCurve>
+#include <QImage>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QRadialGradient>
+#include <QTimer>
+
+#include <array>
+#include <cmath>
+
+#include "ostraui/theme.h"
+
+namespace ostra {
+
+namespace {
+
+struct Keyframe
+{
+    double t, dx, dy, scale;
+};
+
+// A drifting light: colour, peak alpha, diameter, period in seconds and its keyframes.
+struct Blob
+{
+    QColor color;
+    double alpha;
+    double diameter;
+    double period;
+    std::array<Keyframe, 4> keys;
+    int keyCount;
+};
+
+const Blob &blob(int i)
+{
+    static const std::array<Blob, 3> blobs{{
+        {QColor(0x4C, 0xC2, 0xFF), 0.48, 620, 16, {{{0, 0, 0, 1}, {0.33, -260, 160, 1.25}, {0.66, -80, 260, 0.95}, {1, 0, 0, 1}}}, 4},
+        {QColor(0x4C, 0xC2, 0xFF), 0.32, 520, 20, {{{0, 0, 0, 1}, {0.5, 320, -180, 1.2}, {1, 0, 0, 1}, {}}}, 3},
+        {QColor(0xFF, 0x2F, 0x2C), 0.16, 380, 13, {{{0, 0, 0, 1}, {0.5, -220, -160, 1.3}, {1, 0, 0, 1}, {}}}, 3},
+    }};
+    return blobs.at(std::size_t(i));
+}
+
+// A soft radial blob changes slowly across its radius, so a half-resolution image stretched
+// with smooth filtering looks the same as painting the gradient, at a fraction of the cost.
+const QImage &blobImage(int i)
+{
+    static const std::array<QImage, 3> images = [] {
+        std::array<QImage, 3> out;
+        for (int k = 0; k < 3; ++k) {
+            const Blob &b = blob(k);
+            const int side = int(b.diameter / 2);
+            QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::transparent);
+            QPainter p(&image);
+            p.setRenderHint(QPainter::Antialiasing);
+            const QPointF c(side / 2.0, side / 2.0);
+            QRadialGradient gradient(c, side / 2.0);
+            QColor inner = b.color;
+            inner.setAlphaF(float(b.alpha));
+            QColor outer = b.color;
+            outer.setAlphaF(0.0f);
+            gradient.setColorAt(0.0, inner);
+            gradient.setColorAt(1.0, outer);
+            p.setPen(Qt::NoPen);
+            p.setBrush(gradient);
+            p.drawEllipse(c, side / 2.0, side / 2.0);
+            out[std::size_t(k)] = image;
+        }
+        return out;
+    }();
+    return images.at(std::size_t(i));
+}
+
+QPainterPath designCurve(const QPointF &start, const QPointF &c1, const QPointF &c2, const QPointF &mid,
+                         const QPointF &c3, const QPointF &c4, const QPointF &end)
+{
+    QPainterPath path(start);
+    path.cubicTo(c1, c2, mid);
+    path.cubicTo(c3, c4, end);
+    return path;
+}
+
+QPen dashedPen(const QColor &color, double width, double dash, double gap, double offset)
+{
+    QPen pen(color, width);
+    pen.setCapStyle(Qt::FlatCap);
+    pen.setDashPattern({dash, gap});
+    pen.setDashOffset(offset);
+    return pen;
+}
+
+} // namespace
+
+AmbientBackground::AmbientBackground(QWidget *parent)
+    : QWidget(parent)
+    , m_timer(new QTimer(this))
+    , m_startMs(QDateTime::currentMSecsSinceEpoch())
+{
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    m_timer->setInterval(50);
+    connect(m_timer, &QTimer::timeout, this, &AmbientBackground::onTick);
+    connect(Motion::instance(), &Motion::reducedChanged, this, [this] {
+        updateAnimationState();
+        update();
+    });
+}
+
+bool AmbientBackground::isAnimating() const
+{
+    return m_timer->isActive();
+}
+
+void AmbientBackground::updateAnimationState()
+{
+    if (isVisible() && animationsEnabled())
+        m_timer->start();
+    else
+        m_timer->stop();
+}
+
+void AmbientBackground::onTick()
+{
+    if (window()->isMinimized())
+        return;
+    m_phase = double(QDateTime::currentMSecsSinceEpoch() - m_startMs) / 1000.0;
+    update();
+}
+
+void AmbientBackground::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    updateAnimationState();
+}
+
+void AmbientBackground::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    updateAnimationState();
+}
+
+void AmbientBackground::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    m_curveSize = QSize();
+}
+
+void AmbientBackground::paintEvent(QPaintEvent *event)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setClipRegion(event->region());
+    const double t = m_timer->isActive() ? m_phase : 0.0;
+    const double w = width();
+    const double h = height();
+
+    p.fillRect(rect(), ThemeColors::windowBg);
+    paintBlob(p, 0, QPointF(w + 140 - 620, -180), t);
+    paintBlob(p, 1, QPointF(180, h + 220 - 520), t);
+    paintBlob(p, 2, QPointF(w - 0.22 * w - 380, h - 0.08 * h - 380), t);
+    paintCurves(p, t);
+}
+
+void AmbientBackground::paintBlob(QPainter &p, int index, const QPointF &topLeft, double t) const
+{
+    const Blob &b = blob(index);
+    const double progress = std::fmod(t, b.period) / b.period;
+    double dx = 0.0;
+    double dy = 0.0;
+    double scale = 1.0;
+    for (int i = 0; i + 1 < b.keyCount; ++i) {
+        const Keyframe &k0 = b.keys[std::size_t(i)];
+        const Keyframe &k1 = b.keys[std::size_t(i + 1)];
+        if (k0.t <= progress && progress <= k1.t) {
+            static const QEasingCurve easing(QEasingCurve::InOutSine);
+            const double span = k1.t - k0.t;
+            const double u = easing.valueForProgress(span > 0 ? (progress - k0.t) / span : 0.0);
+            dx = k0.dx + (k1.dx - k0.dx) * u;
+            dy = k0.dy + (k1.dy - k0.dy) * u;
+            scale = k0.scale + (k1.scale - k0.scale) * u;
+            break;
+        }
+    }
+    const double radius = b.diameter / 2.0 * scale;
+    const QPointF centre(topLeft.x() + b.diameter / 2.0 + dx, topLeft.y() + b.diameter / 2.0 + dy);
+    const QRectF target(centre.x() - radius, centre.y() - radius, 2 * radius, 2 * radius);
+    if (!target.intersects(QRectF(rect())))
+        return;
+    p.save();
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.drawImage(target, blobImage(index));
+    p.restore();
+}
+
+void AmbientBackground::paintCurves(QPainter &p, double t)
+{
+    if (m_curveSize != size()) {
+        const QTransform toWidget = QTransform::fromScale(width() / 1600.0, height() / 1000.0);
+        m_curve1 = toWidget.map(designCurve({-40, 760}, {300, 640}, {520, 900}, {820, 720}, {1120, 540},
+                                            {1300, 420}, {1660, 560}));
+        m_curve2 = toWidget.map(designCurve({-40, 820}, {340, 700}, {560, 960}, {860, 780}, {1160, 600},
+                                            {1320, 500}, {1660, 640}));
+        m_curveSize = size();
+    }
+    p.save();
+    p.setOpacity(0.9);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(dashedPen(QColor(0x9F, 0xC4, 0xE3), 1.4, 4.285714285714286, 10,
+                       (std::fmod(t, 40) / 40 * 2400) / 1.4));
+    p.drawPath(m_curve1);
+    p.setPen(dashedPen(QColor(0xBC, 0xD0, 0xE2), 1.2, 1.6666666666666667, 15,
+                       (-std::fmod(t, 60) / 60 * 2400) / 1.2));
+    p.drawPath(m_curve2);
+    p.restore();
+}
+
+} // namespace ostra
