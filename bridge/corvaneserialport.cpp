@@ -164,8 +164,13 @@ void CorvaneSerialPort::onErrorOccurred(QSerialPort::SerialPortError error)
     if (error == QSerialPort::NoError || m_opening || m_removing)
         return;
     const QString text = m_port->errorString();
-    if (error == QSerialPort::ResourceError || serialLineHungUp(*m_port)) {
+    if (error == QSerialPort::ResourceError) {
         closeForRemoval(text);
+        return;
+    }
+    // The error text of a hang-up is whatever the last system call left behind.
+    if (serialLineHungUp(*m_port)) {
+        closeForRemoval(tr("%1 was disconnected").arg(m_portName));
         return;
     }
     const QPointer<CorvaneSerialPort> self(this);
