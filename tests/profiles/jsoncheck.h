@@ -20,7 +20,8 @@ inline QJsonObject object(const QByteArray &text)
 }
 
 // Every key of `expected` is in `actual` with that value; objects are compared key by key
-// recursively, anything else exactly. On a mismatch `where` names the path.
+// recursively, arrays element by element (same length), anything else exactly. On a mismatch
+// `where` names the path.
 inline bool hasSubset(const QJsonValue &actual, const QJsonValue &expected, QString *where,
                       const QString &path = QString())
 {
@@ -37,6 +38,15 @@ inline bool hasSubset(const QJsonValue &actual, const QJsonValue &expected, QStr
                 return false;
             }
             if (!hasSubset(a.value(it.key()), it.value(), where, path + QLatin1Char('/') + it.key()))
+                return false;
+        }
+        return true;
+    }
+    if (expected.isArray() && actual.isArray() && actual.toArray().size() == expected.toArray().size()) {
+        const QJsonArray a = actual.toArray();
+        const QJsonArray e = expected.toArray();
+        for (qsizetype i = 0; i < e.size(); ++i) {
+            if (!hasSubset(a.at(i), e.at(i), where, path + QStringLiteral("/%1").arg(i)))
                 return false;
         }
         return true;
