@@ -7,6 +7,8 @@
 #include "bridge/axisresponse.h"
 #include "bridge/corvaneserialport.h"
 #include "bridge/devicesecurity.h"
+#include "bridge/elrsparametermanager.h"
+#include "bridge/motiontelemetrysender.h"
 #include "bridge/steeringmonitor.h"
 #include "profiles/profilemanager.h"
 
@@ -40,8 +42,11 @@ CorvaneController::CorvaneController(QObject *parent)
     m_heliThrottle = new InputDevice(this);
     m_heliPedals = new InputDevice(this);
     m_crsf = new CrsfProtocol(this);
+    m_motionSender = new MotionTelemetrySender(this);
     m_transmitTimer = new QTimer(this);
     m_monitorTimer = new QTimer(this);
+
+    m_motionSender->setControlsProvider([this] { return fillMotionControls(); });
 
     m_axisSettings = m_profiles->axisSettings();
     m_buttonMappings = m_profiles->buttonMappings();
@@ -103,6 +108,7 @@ CorvaneController::CorvaneController(QObject *parent)
     connect(m_crsf, &CrsfProtocol::frameReceived, this,
             &CorvaneController::onCrsfTelemetryFrame);
 
+    m_elrs = new ElrsParameterManager(m_crsf, this);
     m_steeringMonitor = new SteeringMonitor(this);
 
     m_carLinkTimer = new QTimer(this);
@@ -130,6 +136,8 @@ CorvaneController::CorvaneController(QObject *parent)
     connect(m_loungeWatchdogTimer, &QTimer::timeout, this,
             &CorvaneController::onLoungeWatchdogTick);
 
+    connect(this, &CorvaneController::transmitterLineReceived, m_elrs,
+            &ElrsParameterManager::onTransmitterLine);
     connect(m_transmitTimer, &QTimer::timeout, this, &CorvaneController::onTransmitTimer);
     connect(m_monitorTimer, &QTimer::timeout, this, &CorvaneController::onMonitorTimer);
     m_monitorTimer->start(kMonitorIntervalMs);

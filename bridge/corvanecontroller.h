@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
@@ -12,6 +13,8 @@
 
 #include "bridge/crsfprotocol.h"
 #include "bridge/inputdevice.h"
+#include "bridge/motiontelemetrysender.h"
+#include "bridge/telemetrysensor.h"
 #include "platform/serial/serialportlister.h"
 #include "profiles/axissettings.h"
 #include "profiles/buttonmapping.h"
@@ -25,6 +28,7 @@ namespace corvane {
 
 class CorvaneSerialPort;
 class DeviceSecurity;
+class ElrsParameterManager;
 class ProfileManager;
 class SteeringMonitor;
 
@@ -88,6 +92,8 @@ public:
     InputDevice *heliThrottle() const { return m_heliThrottle; }
     InputDevice *heliPedals() const { return m_heliPedals; }
     CrsfProtocol *crsfProtocol() const { return m_crsf; }
+    MotionTelemetrySender *motionTelemetrySender() const { return m_motionSender; }
+    ElrsParameterManager *elrsParameterManager() const { return m_elrs; }
     SteeringMonitor *steeringMonitor() const { return m_steeringMonitor; }
 
     int channelValue(int channel) const;
@@ -173,6 +179,19 @@ public:
     int gpsSatellites() const;
     void loadTelemetrySensors();
     void saveTelemetrySensors();
+    bool isCarLinked() const { return m_carLinked; }
+    bool hasLinkStatistics() const { return m_linkStatsValid; }
+    LinkStatistics linkStatistics() const { return m_linkStats; }
+    GpsFix gpsFix() const { return m_gpsFix; }
+    QList<TelemetrySensor> telemetrySensors() const;
+    void removeTelemetrySensor(const QString &id);
+    void renameTelemetrySensor(const QString &id, const QString &name);
+    void clearTelemetrySensors();
+    QStringList telemetryDashboard() const;
+    void setTelemetryDashboard(const QStringList &ids);
+    bool telemetryDiscoverEnabled() const;
+    void setTelemetryDiscover(bool on);
+    MotionTelemetrySender::Controls fillMotionControls() const;
 
     // Device connections and controls presets (corvanecontroller_devices.cpp).
     static QList<InputDeviceInfo> availableInputDevices();
@@ -296,9 +315,13 @@ private:
     // Transmitter and receiver link (corvanecontroller_link.cpp).
     void onTransmitterConnectionChanged(bool connected);
     void onDeviceIdLine(const QString &line);
+    Q_SLOT void onDeviceIdRetry();
+    Q_SLOT void tryReconnectTransmitter();
+    void leaveConfigMode();
 
     // Telemetry frames, car link and sensors (corvanecontroller_telemetry.cpp).
-    void checkCarLink();
+    Q_SLOT void checkCarLink();
+    void updateTelemetrySensors(quint8 type, const QByteArray &payload);
 
     // Wheel force feedback and the receiver's motion state (corvanecontroller_ffb.cpp).
     void onReceiverFfbTimeout();
@@ -321,6 +344,8 @@ private:
     InputDevice *m_heliThrottle = nullptr;
     InputDevice *m_heliPedals = nullptr;
     CrsfProtocol *m_crsf = nullptr;
+    MotionTelemetrySender *m_motionSender = nullptr;
+    ElrsParameterManager *m_elrs = nullptr;
     SteeringMonitor *m_steeringMonitor = nullptr;
 
     // Channel store and working copies of the active profile.
@@ -348,11 +373,36 @@ private:
     bool m_configMode = false;
     bool m_transmitterAuthorized = false;
     bool m_userDisconnected = false;
+    QTimer *m_deviceIdTimer = nullptr;
+    int m_deviceIdRetries = 0;
+    int m_reconnectAttemptsLeft = 0;
+    bool m_wifiSwitchInProgress = false;
 
     // Telemetry frames, car link and sensors.
     QTimer *m_monitorTimer = nullptr;
     QTimer *m_carLinkTimer = nullptr;
     QTimer *m_sensorSaveTimer = nullptr;
+    std::array<float, 3> m_heliAttitude{};
+    bool m_heliAttitudeValid = false;
+    bool m_motionValid = false;
+    std::array<float, 3> m_motion{};
+    QElapsedTimer m_motionStopwatch;
+    int m_lastGForceSequence = -1;
+    int m_motionFramesReceived = 0;
+    int m_motionFramesLost = 0;
+    QElapsedTimer m_motionStatsStopwatch;
+    LinkStatistics m_linkStats;
+    bool m_linkStatsValid = false;
+    bool m_carLinked = false;
+    QElapsedTimer m_carLinkStopwatch;
+    GpsFix m_gpsFix;
+    qint64 m_gpsFixTimeMs = -1;
+    int m_gpsSatellites = 0;
+    qint64 m_gpsPacketTimeMs = -1;
+    QHash<quint8, int> m_telemetryPayloadLengths;
+    int m_staleSensorCount = -1;
+    QHash<QString, TelemetrySensor> m_sensors;
+    QStringList m_sensorOrder;
 
     // Wheel force feedback and the receiver's motion state.
     QTimer *m_ffbTimer = nullptr;

@@ -1,41 +1,125 @@
 #include "bridge/corvanecontroller.h"
 
+#include <QDebug>
+#include <QTimer>
+
 #include "bridge/corvaneserialport.h"
+#include "bridge/devicesecurity.h"
+#include "bridge/elrsparametermanager.h"
+#include "profiles/profilemanager.h"
 
 namespace corvane {
 
+namespace {
+
+constexpr int kDeviceIdFirstWaitMs = 5000;
+constexpr int kDeviceIdRetryWaitMs = 3000;
+constexpr int kDeviceIdMaxRetries = 3;
+constexpr qint64 kKeepaliveSilenceMs = 2000;
+constexpr int kReconnectIntervalMs = 1500;
+constexpr int kReconnectAttempts = 20;
+constexpr qsizetype kTransmitterLineLimit = 8192;
+constexpr qsizetype kTransmitterLineKeep = 4096;
+constexpr qsizetype kReceiverLineLimit = 1024;
+constexpr qsizetype kReceiverLineKeep = 512;
+constexpr int kWifiStartStepMs = 2000;
+constexpr int kWifiConfirmStepMs = 2800;
+constexpr int kWifiEndMs = 4500;
+constexpr quint8 kTransmitterWifiField = 16;
+constexpr quint8 kReceiverWifiField = 17;
+// Start and confirm steps of a CRSF command parameter.
+constexpr quint32 kCommandStart = 1;
+constexpr quint32 kCommandConfirm = 4;
+
+const char kIdPrefix[] = "QOR-ID:";
+
+bool isLineByte(char c)
+{
+    const uchar u = uchar(c);
+    return u == 0x0A || u == 0x0D || (u >= 0x20 && u <= 0x7E);
+}
+
+// Takes every complete line out of `buffer` (one trailing carriage return dropped, empty lines
+// skipped), then cuts a runaway remainder down to its last `keep` bytes. The lines are handed
+// back rather than emitted here, so a listener that touches the buffer cannot disturb the split.
+QStringList takeLines(QByteArray &buffer, qsizetype limit, qsizetype keep)
+{
+    QStringList lines;
+    qsizetype start = 0;
+    qsizetype nl;
+    while ((nl = buffer.indexOf('\n', start)) >= 0) {
+        qsizetype end = nl;
+        if (end > start && buffer.at(end - 1) == '\r')
+            --end;
+        if (end > start)
+            lines.append(QString::fromUtf8(buffer.constData() + start, end - start));
+        start = nl + 1;
+    }
+    buffer.remove(0, start);
+    if (buffer.size() > limit)
+        buffer = buffer.right(keep);
+    return lines;
+}
+
+} // namespace
+
 bool CorvaneController::connectTransmitter(const QString &portName, int baudRate)
 {
-    Q_UNUSED(portName);
-    Q_UNUSED(baudRate);
-    return false;
+    m_userDisconnected = false;
+    m_transmitterLineBuffer.clear();
+    if (!m_transmitterPort->open(portName, baudRate))
+        return false;
+    m_profiles->setBridgeConnection(portName, baudRate);
+    m_deviceIdRetries = 0;
+    m_keepaliveStopwatch.restart();
+    m_transmitterPort->write(QByteArrayLiteral("ID\n"));
+    if (!m_deviceIdTimer) {
+        m_deviceIdTimer = new QTimer(this);
+        m_deviceIdTimer->setSingleShot(true);
+        connect(m_deviceIdTimer, &QTimer::timeout, this, &CorvaneController::onDeviceIdRetry);
+    }
+    m_deviceIdTimer->start(kDeviceIdFirstWaitMs);
+    return true;
 }
 
 void CorvaneController::disconnectTransmitter()
 {
+    m_userDisconnected = true;
+    if (m_reconnectTimer)
+        m_reconnectTimer->stop();
+    if (m_deviceIdTimer)
+        m_deviceIdTimer->stop();
+    stopTransmission();
+    m_transmitterPort->close();
+    const bool wasAuthorized = m_transmitterAuthorized;
+    m_transmitterAuthorized = false;
+    m_security->checkDevice(QString());
+    // Views that showed the transmitter as authorised must hear that it no longer is.
+    if (wasAuthorized)
+        emit transmitterAuthorizationChanged(false);
 }
 
 bool CorvaneController::connectReceiver(const QString &portName, int baudRate)
 {
-    Q_UNUSED(portName);
-    Q_UNUSED(baudRate);
-    return false;
+    m_receiverLineBuffer.clear();
+    return m_receiverPort->open(portName, baudRate);
 }
 
 void CorvaneController::disconnectReceiver()
 {
+    m_receiverPort->close();
+    m_receiverLineBuffer.clear();
 }
 
 qlonglong CorvaneController::serialWrite(const QByteArray &data)
 {
-    Q_UNUSED(data);
-    return -1;
+    m_keepaliveStopwatch.restart();
+    return m_transmitterPort->write(data);
 }
 
 qint64 CorvaneController::receiverWrite(const QByteArray &data)
 {
-    Q_UNUSED(data);
-    return -1;
+    return m_receiverPort->write(data);
 }
 
 bool CorvaneController::isSerialConnected() const
@@ -60,55 +144,233 @@ QString CorvaneController::receiverPortName() const
 
 void CorvaneController::startConfigMode()
 {
+    if (m_configMode)
+        return;
+    if (m_running) {
+        emit errorOccurred(tr("Stop transmission before configuring"));
+        return;
+    }
+    if (!m_transmitterPort->isConnected()) {
+        emit errorOccurred(tr("RP2040 Bridge not connected"));
+        return;
+    }
+    m_keepaliveStopwatch.restart();
+    m_transmitterPort->write(QByteArrayLiteral("CFGMODE ON\n"));
+    m_configMode = true;
+    if (m_elrs)
+        m_elrs->setConfigModeActive(true);
+    emit configModeChanged(true);
 }
 
 void CorvaneController::stopConfigMode()
 {
+    if (!m_configMode)
+        return;
+    leaveConfigMode();
+}
+
+void CorvaneController::leaveConfigMode()
+{
+    if (m_transmitterPort->isConnected()) {
+        m_keepaliveStopwatch.restart();
+        m_transmitterPort->write(QByteArrayLiteral("CFGMODE OFF\n"));
+    }
+    m_configMode = false;
+    if (m_elrs)
+        m_elrs->setConfigModeActive(false);
+    emit configModeChanged(false);
 }
 
 bool CorvaneController::enterWifiUpdateMode(bool receiver, QString *error)
 {
-    Q_UNUSED(receiver);
-    Q_UNUSED(error);
-    return false;
+    auto refuse = [error](const QString &reason) {
+        if (error)
+            *error = reason;
+        return false;
+    };
+    if (m_wifiSwitchInProgress)
+        return refuse(tr("Already switching to WiFi mode"));
+    if (m_running)
+        return refuse(tr("Stop transmission first"));
+    if (!m_transmitterPort->isConnected())
+        return refuse(tr("QOR Transmitter not connected"));
+
+    const QString name = receiver ? QStringLiteral("Enable Rx WiFi") : QStringLiteral("Enable WiFi");
+    quint8 field = receiver ? kReceiverWifiField : kTransmitterWifiField;
+    if (m_elrs) {
+        if (const ElrsParameter *parameter = m_elrs->findParameter(name))
+            field = parameter->id;
+    }
+
+    bool enteredConfigMode = false;
+    if (!m_configMode) {
+        startConfigMode();
+        enteredConfigMode = m_configMode;
+    }
+    if (!m_configMode)
+        return refuse(tr("Couldn't start configuring the transmitter"));
+
+    m_wifiSwitchInProgress = true;
+    // Bound to the controller: nothing fires once it is gone.
+    QTimer::singleShot(kWifiStartStepMs, this, [this, field] {
+        if (m_configMode && m_elrs)
+            m_elrs->writeOptionByField(field, kCommandStart);
+    });
+    QTimer::singleShot(kWifiConfirmStepMs, this, [this, field] {
+        if (m_configMode && m_elrs)
+            m_elrs->writeOptionByField(field, kCommandConfirm);
+    });
+    QTimer::singleShot(kWifiEndMs, this, [this, enteredConfigMode, receiver] {
+        if (enteredConfigMode && m_configMode)
+            leaveConfigMode();
+        m_wifiSwitchInProgress = false;
+        emit elrsWifiModeSent(receiver);
+    });
+    return true;
 }
 
 void CorvaneController::onSerialDataReceived(const QByteArray &data)
 {
-    Q_UNUSED(data);
+    emit telemetryReceived(data);
+    m_crsf->feed(data);
+    for (char c : data) {
+        if (isLineByte(c))
+            m_transmitterLineBuffer.append(c);
+    }
+    const QStringList lines = takeLines(m_transmitterLineBuffer, kTransmitterLineLimit, kTransmitterLineKeep);
+    for (const QString &line : lines)
+        emit transmitterLineReceived(line);
 }
 
 void CorvaneController::onSerialError(const QString &error)
 {
-    Q_UNUSED(error);
+    if (m_reconnectTimer && m_reconnectTimer->isActive()) {
+        qDebug().noquote() << "Serial error during transmitter reconnect (suppressed):" << error;
+        return;
+    }
+    emit errorOccurred(error);
 }
 
 void CorvaneController::onReceiverDataReceived(const QByteArray &data)
 {
-    Q_UNUSED(data);
+    m_receiverLineBuffer.append(data);
+    const QStringList lines = takeLines(m_receiverLineBuffer, kReceiverLineLimit, kReceiverLineKeep);
+    for (const QString &line : lines)
+        emit receiverDataReceived(line);
 }
 
 void CorvaneController::onReceiverError(const QString &error)
 {
-    Q_UNUSED(error);
+    emit errorOccurred(tr("Receiver: %1").arg(error));
 }
 
 void CorvaneController::onAutoStartCheck()
 {
+    if (!m_autoStartEnabled || m_running || !m_transmitterPort->isConnected())
+        return;
+    const Profile *profile = m_profiles->activeProfile();
+    if (profile && profile->vehicleType == VehicleType::Helicopter) {
+        if (!m_heliJoystick->isConnected())
+            return;
+    } else {
+        if (!m_wheelBase->isConnected())
+            return;
+        if (!m_wheelBase->axisMapping().combinedPedals && !m_pedals->isConnected())
+            return;
+    }
+    if (!m_transmitterAuthorized && !m_security->provisioningMode())
+        return;
+    startTransmission();
 }
 
 void CorvaneController::onKeepaliveTimer()
 {
+    if (!m_transmitterPort->isConnected() || m_keepaliveStopwatch.elapsed() < kKeepaliveSilenceMs)
+        return;
+    m_keepaliveStopwatch.restart();
+    m_transmitterPort->write(QByteArrayLiteral("\n"));
 }
 
 void CorvaneController::onTransmitterConnectionChanged(bool connected)
 {
-    Q_UNUSED(connected);
+    if (connected) {
+        if (m_reconnectTimer)
+            m_reconnectTimer->stop();
+        return;
+    }
+    if (m_userDisconnected || m_profiles->deviceConnections().portName.isEmpty())
+        return;
+    if (!m_reconnectTimer) {
+        m_reconnectTimer = new QTimer(this);
+        m_reconnectTimer->setInterval(kReconnectIntervalMs);
+        connect(m_reconnectTimer, &QTimer::timeout, this, &CorvaneController::tryReconnectTransmitter);
+    }
+    m_reconnectAttemptsLeft = kReconnectAttempts;
+    if (!m_reconnectTimer->isActive()) {
+        qDebug().noquote() << "Transmitter connection lost — starting auto-reconnect";
+        m_reconnectTimer->start();
+    }
+}
+
+void CorvaneController::tryReconnectTransmitter()
+{
+    if (m_transmitterPort->isConnected()) {
+        if (m_reconnectTimer)
+            m_reconnectTimer->stop();
+        return;
+    }
+    if (--m_reconnectAttemptsLeft < 1) {
+        if (m_reconnectTimer)
+            m_reconnectTimer->stop();
+        emit errorOccurred(tr("Lost connection to the QOR Transmitter and could not reconnect. "
+                              "Check the USB cable and press Connect."));
+        return;
+    }
+    const DeviceConnections saved = m_profiles->deviceConnections();
+    if (saved.portName.isEmpty()) {
+        if (m_reconnectTimer)
+            m_reconnectTimer->stop();
+        return;
+    }
+    const QList<SerialPortEntry> ports = CorvaneSerialPort::availablePorts();
+    for (const SerialPortEntry &entry : ports) {
+        if (entry.portName == saved.portName) {
+            qDebug().noquote() << "Transmitter dropped — reconnecting to" << saved.portName;
+            connectTransmitter(saved.portName, saved.baudRate);
+            return;
+        }
+    }
+}
+
+void CorvaneController::onDeviceIdRetry()
+{
+    if (m_transmitterAuthorized)
+        return;
+    if (m_transmitterPort->isConnected() && m_deviceIdRetries < kDeviceIdMaxRetries) {
+        ++m_deviceIdRetries;
+        qDebug().noquote() << "[SECURITY] Device ID query retry" << m_deviceIdRetries;
+        m_keepaliveStopwatch.restart();
+        m_transmitterPort->write(QByteArrayLiteral("ID\n"));
+        if (m_deviceIdTimer)
+            m_deviceIdTimer->start(kDeviceIdRetryWaitMs);
+        return;
+    }
+    qWarning().noquote() << "[SECURITY] No device ID response from transmitter";
 }
 
 void CorvaneController::onDeviceIdLine(const QString &line)
 {
-    Q_UNUSED(line);
+    if (!line.startsWith(QLatin1String(kIdPrefix)))
+        return;
+    const QString id = line.mid(int(sizeof kIdPrefix - 1)).trimmed();
+    m_security->checkDevice(id);
+    const bool authorized = m_security->isCurrentDeviceAuthorized();
+    if (authorized != m_transmitterAuthorized) {
+        m_transmitterAuthorized = authorized;
+        emit transmitterAuthorizationChanged(authorized);
+    }
+    if (m_deviceIdTimer)
+        m_deviceIdTimer->stop();
 }
 
 } // namespace corvane

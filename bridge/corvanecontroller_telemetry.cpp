@@ -1,54 +1,361 @@
 #include "bridge/corvanecontroller.h"
 
+#include <QDateTime>
+#include <QTimer>
+
+#include "bridge/motiontelemetrysender.h"
+#include "profiles/profilemanager.h"
+
 namespace corvane {
+
+namespace {
+
+constexpr quint8 kWrappedFrameType = 0x50;
+constexpr quint8 kWrappedGForceTag = 0xCA;
+constexpr int kWrappedMinPayload = 9;
+constexpr int kGpsMinPayload = 15;
+constexpr int kAttitudeMinPayload = 6;
+constexpr int kBatteryMotionMinPayload = 6;
+constexpr float kAttitudeScale = 10000.0f;
+constexpr float kRadToDeg = 57.29578f;
+constexpr float kGravity = 9.80665f;
+constexpr int kGForceGapLimit = 50;
+constexpr qint64 kCarLinkTimeoutMs = 1500;
+constexpr qint64 kSensorStaleMs = 2000;
+constexpr qint64 kGpsSatellitesValidMs = 3000;
+
+int readSigned16(const QByteArray &payload, int offset)
+{
+    return int(qint16(quint16(CrsfProtocol::readBe16(payload, offset))));
+}
+
+qint64 nowMs()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+} // namespace
 
 void CorvaneController::onMonitorTimer()
 {
+    updateCurrentGear();
+    emit inputChanged();
 }
 
 void CorvaneController::onLinkStatisticsReceived(const LinkStatistics &stats)
 {
-    Q_UNUSED(stats);
+    m_linkStats = stats;
+    m_linkStatsValid = true;
+    if (stats.linkQuality != 0) {
+        m_carLinkStopwatch.restart();
+        if (!m_carLinked)
+            setCarLinked(true);
+    }
+    emit linkStatisticsUpdated(stats);
 }
 
 void CorvaneController::onCrsfTelemetryFrame(quint8 type, const QByteArray &payload)
 {
-    Q_UNUSED(type);
-    Q_UNUSED(payload);
+    if (type == kWrappedFrameType) {
+        if (payload.size() >= kWrappedMinPayload && quint8(payload.at(1)) == kWrappedGForceTag)
+            onCrsfTelemetryFrame(CrsfProtocol::FrameGForce, payload.mid(2));
+        return;
+    }
+
+    emit crsfFrameReceived(type, payload);
+    updateTelemetrySensors(type, payload);
+
+    switch (type) {
+    case CrsfProtocol::FrameGps: {
+        if (payload.size() < kGpsMinPayload)
+            break;
+        const GpsFix fix = CrsfProtocol::parseGps(payload);
+        const qint64 now = nowMs();
+        m_gpsSatellites = fix.satellites;
+        m_gpsPacketTimeMs = now;
+        if (fix.valid) {
+            m_gpsFix = fix;
+            m_gpsFixTimeMs = now;
+        }
+        emit gpsUpdated(m_gpsFix);
+        break;
+    }
+    case CrsfProtocol::FrameAttitude: {
+        if (payload.size() < kAttitudeMinPayload)
+            break;
+        const float pitch = float(readSigned16(payload, 0)) / kAttitudeScale * kRadToDeg;
+        const float roll = float(readSigned16(payload, 2)) / kAttitudeScale * kRadToDeg;
+        const float yaw = float(readSigned16(payload, 4)) / kAttitudeScale * kRadToDeg;
+        const HelicopterConfig::Attitude inversion = m_profiles->helicopterConfig().attitude;
+        m_heliAttitude = { inversion.invertPitch ? -pitch : pitch, inversion.invertRoll ? -roll : roll,
+                           inversion.invertYaw ? -yaw : yaw };
+        m_heliAttitudeValid = true;
+        emit heliAttitudeReceived(m_heliAttitude[0], m_heliAttitude[1], m_heliAttitude[2]);
+        m_motionSender->setAttitude(pitch, roll, yaw);
+        emit carAttitudeReceived(pitch, roll, yaw);
+        break;
+    }
+    case CrsfProtocol::FrameGForce: {
+        const GForceSample sample = CrsfProtocol::parseGForceFrame(payload);
+        if (!sample.valid)
+            break;
+        if (m_lastGForceSequence != -1) {
+            const int gap = quint8(sample.sequence - m_lastGForceSequence - 1);
+            // A long gap is a restart of the sender rather than lost frames.
+            if (gap < kGForceGapLimit)
+                m_motionFramesLost += gap;
+        }
+        m_lastGForceSequence = sample.sequence;
+        handleCarMotion(sample.x, sample.y, sample.z);
+        break;
+    }
+    case CrsfProtocol::FrameBattery:
+        // A receiver without motion telemetry sends its motion in the battery frame.
+        if (payload.size() < kBatteryMotionMinPayload || receiverMotionLevel() != 0)
+            break;
+        m_motionSender->setSpeed(float(readSigned16(payload, 2)) / 100.0f);
+        handleCarMotion(0.0f, -(float(readSigned16(payload, 0)) / 100.0f) / kGravity, 0.0f);
+        break;
+    default:
+        break;
+    }
 }
 
 void CorvaneController::handleCarMotion(float lonG, float latG, float vertG)
 {
-    Q_UNUSED(lonG);
-    Q_UNUSED(latG);
-    Q_UNUSED(vertG);
+    m_motion = { lonG, latG, vertG };
+    m_motionValid = true;
+    m_motionStopwatch.restart();
+    ++m_motionFramesReceived;
+    if (!m_motionStatsStopwatch.isValid())
+        m_motionStatsStopwatch.start();
+    m_receiverFfbWaitTimer->stop();
+    if (m_receiverFfbState != ReceiverFfbActive) {
+        m_receiverFfbState = ReceiverFfbActive;
+        emit receiverFfbStateChanged(ReceiverFfbActive);
+    }
+    m_motionSender->setGForces(lonG, latG, vertG);
+    emit carMotionReceived(lonG, latG, vertG);
+    if (!m_ffbTimer->isActive())
+        m_ffbTimer->start();
 }
 
 void CorvaneController::checkCarLink()
 {
+    if (m_carLinked && (!m_carLinkStopwatch.isValid() || m_carLinkStopwatch.elapsed() > kCarLinkTimeoutMs))
+        setCarLinked(false);
+
+    const qint64 now = nowMs();
+    int stale = 0;
+    for (const TelemetrySensor &sensor : std::as_const(m_sensors)) {
+        if (sensor.lastUpdateMs == 0 || now - sensor.lastUpdateMs > kSensorStaleMs)
+            ++stale;
+    }
+    if (stale != m_staleSensorCount) {
+        m_staleSensorCount = stale;
+        emit telemetrySensorsUpdated();
+    }
 }
 
 void CorvaneController::setCarLinked(bool linked)
 {
-    Q_UNUSED(linked);
+    if (m_carLinked == linked)
+        return;
+    m_carLinked = linked;
+    if (linked) {
+        emit carLinkChanged(true);
+        return;
+    }
+    // The sensors show what a zero reading of their frame would show.
+    const int level = receiverMotionLevel();
+    for (auto it = m_telemetryPayloadLengths.constBegin(); it != m_telemetryPayloadLengths.constEnd(); ++it) {
+        const QList<TelemetrySensor> zeros = decodeTelemetry(it.key(), QByteArray(it.value(), '\0'), level);
+        for (const TelemetrySensor &zero : zeros) {
+            const auto sensor = m_sensors.find(zero.id);
+            if (sensor != m_sensors.end())
+                sensor->value = zero.value;
+        }
+    }
+    emit telemetrySensorsUpdated();
+    m_motion = { 0.0f, 0.0f, 0.0f };
+    m_motionSender->setGForces(0.0f, 0.0f, 0.0f);
+    m_motionSender->setAttitude(0.0f, 0.0f, 0.0f);
+    emit carMotionReceived(0.0f, 0.0f, 0.0f);
+    emit carAttitudeReceived(0.0f, 0.0f, 0.0f);
+    emit carLinkChanged(false);
 }
 
 qint64 CorvaneController::gpsFixAgeMs() const
 {
-    return -1;
+    return m_gpsFixTimeMs < 0 ? -1 : nowMs() - m_gpsFixTimeMs;
 }
 
 int CorvaneController::gpsSatellites() const
 {
-    return -1;
+    if (!m_carLinked || m_gpsPacketTimeMs < 0 || nowMs() - m_gpsPacketTimeMs >= kGpsSatellitesValidMs)
+        return -1;
+    return m_gpsSatellites;
+}
+
+MotionTelemetrySender::Controls CorvaneController::fillMotionControls() const
+{
+    MotionTelemetrySender::Controls controls;
+    controls.steering = processAxis(m_axisSettings.steering, effectiveSteeringInput(), true);
+    const InputDevice *source = m_pedals->isConnected() ? m_pedals
+                                : m_wheelBase->isConnected() ? m_wheelBase
+                                                             : nullptr;
+    auto pedal = [source](const AxisConfig &config, int role) {
+        return processAxis(config, source ? source->roleAxisValue(role) : -1.0f, false);
+    };
+    controls.throttle = pedal(m_axisSettings.throttle, InputDevice::Throttle);
+    controls.brake = pedal(m_axisSettings.brake, InputDevice::Brake);
+    controls.clutch = pedal(m_axisSettings.clutch, InputDevice::Clutch);
+    controls.gear = m_currentGear;
+    return controls;
+}
+
+void CorvaneController::updateTelemetrySensors(quint8 type, const QByteArray &payload)
+{
+    const QList<TelemetrySensor> decoded = decodeTelemetry(type, payload, receiverMotionLevel());
+    if (decoded.isEmpty())
+        return;
+    m_telemetryPayloadLengths.insert(type, int(payload.size()));
+    const qint64 now = nowMs();
+    const bool discover = telemetryDiscoverEnabled();
+    bool added = false;
+    for (const TelemetrySensor &fresh : decoded) {
+        const auto known = m_sensors.find(fresh.id);
+        if (known != m_sensors.end()) {
+            known->label = fresh.label;
+            known->value = fresh.value;
+            known->lastUpdateMs = now;
+        } else if (discover) {
+            TelemetrySensor sensor = fresh;
+            sensor.lastUpdateMs = now;
+            m_sensors.insert(sensor.id, sensor);
+            m_sensorOrder.append(sensor.id);
+            added = true;
+        }
+    }
+    if (added) {
+        m_sensorSaveTimer->start();
+        emit telemetrySensorListChanged();
+    }
+    emit telemetrySensorsUpdated();
+}
+
+QList<TelemetrySensor> CorvaneController::telemetrySensors() const
+{
+    QList<TelemetrySensor> list;
+    list.reserve(m_sensorOrder.size());
+    for (const QString &id : m_sensorOrder)
+        list.append(m_sensors.value(id));
+    return list;
 }
 
 void CorvaneController::loadTelemetrySensors()
 {
+    m_sensors.clear();
+    m_sensorOrder.clear();
+    m_staleSensorCount = -1;
+    if (const Profile *profile = m_profiles->activeProfile()) {
+        for (const TelemetrySensorEntry &entry : profile->telemetrySensors) {
+            if (entry.id.isEmpty() || m_sensors.contains(entry.id))
+                continue;
+            TelemetrySensor sensor;
+            sensor.id = entry.id;
+            sensor.label = entry.label.isEmpty() ? entry.id : entry.label;
+            sensor.name = entry.name;
+            m_sensors.insert(sensor.id, sensor);
+            m_sensorOrder.append(sensor.id);
+        }
+    }
+    emit telemetrySensorListChanged();
+    emit telemetrySensorsUpdated();
 }
 
 void CorvaneController::saveTelemetrySensors()
 {
+    m_sensorSaveTimer->stop();
+    Profile *profile = m_profiles->mutableActiveProfile();
+    if (!profile)
+        return;
+    QList<TelemetrySensorEntry> entries;
+    entries.reserve(m_sensorOrder.size());
+    for (const QString &id : std::as_const(m_sensorOrder)) {
+        const TelemetrySensor sensor = m_sensors.value(id);
+        entries.append(TelemetrySensorEntry { sensor.id, sensor.label, sensor.name });
+    }
+    profile->telemetrySensors = entries;
+    m_profiles->saveActiveProfile();
+}
+
+void CorvaneController::removeTelemetrySensor(const QString &id)
+{
+    if (!m_sensors.remove(id))
+        return;
+    m_sensorOrder.removeAll(id);
+    saveTelemetrySensors();
+    QStringList dashboard = telemetryDashboard();
+    if (dashboard.removeAll(id) > 0)
+        setTelemetryDashboard(dashboard);
+    emit telemetrySensorListChanged();
+    emit telemetrySensorsUpdated();
+}
+
+void CorvaneController::renameTelemetrySensor(const QString &id, const QString &name)
+{
+    const auto sensor = m_sensors.find(id);
+    if (sensor == m_sensors.end())
+        return;
+    const QString trimmed = name.trimmed();
+    if (trimmed == sensor->name)
+        return;
+    sensor->name = trimmed;
+    saveTelemetrySensors();
+    emit telemetrySensorListChanged();
+    emit telemetryDashboardChanged();
+}
+
+void CorvaneController::clearTelemetrySensors()
+{
+    m_sensors.clear();
+    m_sensorOrder.clear();
+    saveTelemetrySensors();
+    emit telemetrySensorListChanged();
+    emit telemetrySensorsUpdated();
+}
+
+QStringList CorvaneController::telemetryDashboard() const
+{
+    const Profile *profile = m_profiles->activeProfile();
+    return profile ? profile->telemetryDashboard : QStringList();
+}
+
+void CorvaneController::setTelemetryDashboard(const QStringList &ids)
+{
+    Profile *profile = m_profiles->mutableActiveProfile();
+    if (!profile || profile->telemetryDashboard == ids)
+        return;
+    profile->telemetryDashboard = ids;
+    m_profiles->saveActiveProfile();
+    emit telemetryDashboardChanged();
+}
+
+bool CorvaneController::telemetryDiscoverEnabled() const
+{
+    const Profile *profile = m_profiles->activeProfile();
+    return profile ? profile->telemetryDiscover : true;
+}
+
+void CorvaneController::setTelemetryDiscover(bool on)
+{
+    Profile *profile = m_profiles->mutableActiveProfile();
+    if (!profile || profile->telemetryDiscover == on)
+        return;
+    profile->telemetryDiscover = on;
+    m_profiles->saveActiveProfile();
+    emit telemetrySensorListChanged();
 }
 
 } // namespace corvane
