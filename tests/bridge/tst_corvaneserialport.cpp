@@ -85,6 +85,8 @@ void settle(int ms = 100)
 
 } // namespace
 
+Q_DECLARE_METATYPE(SerialPortEntry)
+
 class TestCorvaneSerialPort : public QObject
 {
     Q_OBJECT
@@ -362,8 +364,6 @@ private slots:
             QVERIFY(!pty.slavePath().endsWith(entry.portName) || entry.portName != name);
     }
 };
-
-Q_DECLARE_METATYPE(QList<SerialPortEntry>)
 
 OSTRA_TEST_MAIN_CORE(TestCorvaneSerialPort)
 #include "tst_corvaneserialport.moc"
