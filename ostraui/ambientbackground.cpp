@@ -11,6 +11,7 @@
 #include <array>
 #include <cmath>
 
+#include "ostraui/alphacolor.h"
 #include "ostraui/theme.h"
 
 namespace ostra {
@@ -58,12 +59,8 @@ const QImage &blobImage(int i)
             p.setRenderHint(QPainter::Antialiasing);
             const QPointF c(side / 2.0, side / 2.0);
             QRadialGradient gradient(c, side / 2.0);
-            QColor inner = b.color;
-            inner.setAlphaF(float(b.alpha));
-            QColor outer = b.color;
-            outer.setAlphaF(0.0f);
-            gradient.setColorAt(0.0, inner);
-            gradient.setColorAt(1.0, outer);
+            gradient.setColorAt(0.0, withAlpha(b.color, b.alpha));
+            gradient.setColorAt(1.0, withAlpha(b.color, 0.0));
             p.setPen(Qt::NoPen);
             p.setBrush(gradient);
             p.drawEllipse(c, side / 2.0, side / 2.0);

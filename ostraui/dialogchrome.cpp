@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "ostraui/alphacolor.h"
 #include "ostraui/shadowlayer.h"
 #include "ostraui/theme.h"
 
@@ -28,12 +29,6 @@ namespace {
 // Room around the card for its shadow, and the header's height allowance.
 constexpr int kExtraWidth = 56;
 constexpr int kExtraHeight = 124;
-
-QColor withAlpha(QColor color, double alpha)
-{
-    color.setAlphaF(float(alpha));
-    return color;
-}
 
 } // namespace
 

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "ostraui/alphacolor.h"
 #include "ostraui/theme.h"
 
 namespace ostra {
@@ -213,7 +214,7 @@ void MapView::paintEvent(QPaintEvent *)
     const QPointF origin = topLeftWorld();
     paintTiles(p, origin);
     if (isDarkTheme())
-        p.fillRect(rect(), QColor(0x0B, 0x10, 0x16, qRound(0.35 * 255)));
+        p.fillRect(rect(), withAlpha(QColor(0x0B, 0x10, 0x16), 0.35));
     paintTrail(p, origin);
     paintMarker(p, origin);
     paintControls(p);
@@ -270,9 +271,7 @@ void MapView::paintTrail(QPainter &p, const QPointF &origin)
     for (qsizetype i = 1; i < m_trailUnit.size(); ++i)
         path.lineTo(m_trailUnit.at(i) * s - origin);
     p.setBrush(Qt::NoBrush);
-    QColor halo(Qt::white);
-    halo.setAlphaF(0.8f);
-    p.setPen(QPen(halo, 6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setPen(QPen(withAlpha(Qt::white, 0.8), 6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.drawPath(path);
     p.setPen(QPen(ThemeColors::accent, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.drawPath(path);
@@ -281,10 +280,8 @@ void MapView::paintTrail(QPainter &p, const QPointF &origin)
 void MapView::paintMarker(QPainter &p, const QPointF &origin)
 {
     const QPointF pos = project(m_latitude, m_longitude) - origin;
-    QColor glow = ThemeColors::dangerAccent;
-    glow.setAlphaF(0.18f);
     p.setPen(Qt::NoPen);
-    p.setBrush(glow);
+    p.setBrush(withAlpha(ThemeColors::dangerAccent, 0.18));
     p.drawEllipse(pos, 20, 20);
 
     p.setPen(QPen(Qt::white, 2.5));
@@ -339,9 +336,7 @@ void MapView::paintAttribution(QPainter &p)
     const int w = fm.horizontalAdvance(m_attribution) + 12;
     const int h = fm.height() + 4;
     const QRect box(width() - w, height() - h, w, h);
-    QColor fill = ThemeColors::surface;
-    fill.setAlphaF(0.8f);
-    p.fillRect(box, fill);
+    p.fillRect(box, withAlpha(ThemeColors::surface, 0.8));
     p.setFont(font);
     p.setPen(ThemeColors::textSecondary);
     p.drawText(box, Qt::AlignCenter, m_attribution);

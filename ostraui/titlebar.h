@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QList>
+#include <QWidget>
+
+namespace ostra {
+
+class WinButton;
+
+// The frameless window's title row: title, window buttons, and dragging the window.
+class TitleBar : public QWidget
+{
+    Q_OBJECT
+public:
+    TitleBar(QWidget *window, QWidget *parent = nullptr);
+
+    // Whether p (in title-bar coordinates) lies on a visible window button, so that the
+    // native hit test leaves that point to the button.
+    bool hitsButton(const QPoint &p) const;
+    // Follows the window's maximised state in the maximise button's icon and tool tip.
+    void updateMaximizeButton();
+
+signals:
+    void minimizeRequested();
+    void maximizeRequested();
+    void closeRequested();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+
+private:
+    QWidget *m_window;
+    QList<WinButton *> m_buttons;
+};
+
+} // namespace ostra
