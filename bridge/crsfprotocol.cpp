@@ -1,7 +1,5 @@
 #include "bridge/crsfprotocol.h"
 
-#include <QMetaType>
-
 #include <algorithm>
 #include <cmath>
 
@@ -59,22 +57,11 @@ float clampedInput(float value, float low, float high)
     return std::isnan(value) ? 0.0f : std::clamp(value, low, high);
 }
 
-int registerRecordTypes()
-{
-    qRegisterMetaType<corvane::LinkStatistics>();
-    qRegisterMetaType<corvane::BatterySensor>();
-    qRegisterMetaType<corvane::GpsFix>();
-    qRegisterMetaType<corvane::GForceSample>();
-    return 0;
-}
-
 } // namespace
 
 CrsfProtocol::CrsfProtocol(QObject *parent)
     : QObject(parent)
 {
-    static const int registered = registerRecordTypes();
-    Q_UNUSED(registered);
 }
 
 CrsfProtocol::~CrsfProtocol() = default;
