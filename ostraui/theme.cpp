@@ -296,7 +296,10 @@ StyleRemapper::StyleRemapper(QObject *parent)
 
 bool StyleRemapper::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::StyleChange && !m_applying && watched->isWidgetType()) {
+    // A sheet replaced before the widget's first polish raises no style change, so the
+    // polish is watched as well.
+    const bool styled = event->type() == QEvent::StyleChange || event->type() == QEvent::Polish;
+    if (styled && !m_applying && watched->isWidgetType()) {
         auto *widget = static_cast<QWidget *>(watched);
         const QString sheet = widget->styleSheet();
         bool keep = sheet.isEmpty();

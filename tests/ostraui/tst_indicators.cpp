@@ -1,0 +1,406 @@
+#include <QApplication>
+#include <QLabel>
+#include <QSignalSpy>
+
+#include "ostraui/channelcell.h"
+#include "ostraui/dot.h"
+#include "ostraui/meter.h"
+#include "ostraui/monogram.h"
+#include "ostraui/pill.h"
+#include "ostraui/theme.h"
+#include "ostraui/vmeter.h"
+#include "support/testenvironment.h"
+
+using namespace ostra;
+
+namespace {
+
+QImage render(QWidget &widget)
+{
+    widget.ensurePolished();
+    QImage image(widget.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    widget.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    return image;
+}
+
+// Width of the painted run along the middle row.
+int paintedWidth(const QImage &image, int y)
+{
+    int first = -1;
+    int last = -1;
+    for (int x = 0; x < image.width(); ++x) {
+        if (qAlpha(image.pixel(x, y)) > 127) {
+            if (first < 0)
+                first = x;
+            last = x;
+        }
+    }
+    return first < 0 ? 0 : last - first + 1;
+}
+
+int countColour(const QImage &image, const QColor &colour)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            count += image.pixelColor(x, y) == colour;
+    }
+    return count;
+}
+
+} // namespace
+
+class TestIndicators : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void dotRadius_data();
+    void dotRadius();
+    void dotDefaults();
+    void pillPlainSize_data();
+    void pillPlainSize();
+    void pillKeyValueSize();
+    void pillSetters();
+    void pillPulseWithoutAnimations();
+    void pillClick_data();
+    void pillClick();
+    void meterClamp_data();
+    void meterClamp();
+    void meterPaint();
+    void vmeter_data();
+    void vmeter();
+    void monogram_data();
+    void monogram();
+    void channelCell_data();
+    void channelCell();
+};
+
+void TestIndicators::initTestCase()
+{
+    installTheme(*qApp);
+}
+
+void TestIndicators::dotRadius_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("ripple");
+    QTest::addColumn<int>("diameter");
+    QTest::newRow("small fills") << 12 << false << 12;
+    QTest::newRow("large leaves room") << 52 << false << 22;
+    QTest::newRow("thirty") << 30 << false << 13;
+    QTest::newRow("small ripple") << 12 << true << 5;
+}
+
+void TestIndicators::dotRadius()
+{
+    QFETCH(int, size);
+    QFETCH(bool, ripple);
+    QFETCH(int, diameter);
+    Dot dot(nullptr, size);
+    dot.setRipple(ripple);
+    QCOMPARE(dot.size(), QSize(size, size));
+    const QImage image = render(dot);
+    QVERIFY(qAbs(paintedWidth(image, size / 2) - diameter) <= 1);
+    QCOMPARE(image.pixelColor(size / 2, size / 2), ThemeColors::successAccent);
+}
+
+void TestIndicators::dotDefaults()
+{
+    Dot dot;
+    QVERIFY(dot.testAttribute(Qt::WA_TransparentForMouseEvents));
+    QCOMPARE(dot.color(), ThemeColors::successAccent);
+    dot.setPulsing(true, 1200);
+    dot.setRipple(true, 2400);
+    dot.show();
+    QVERIFY(dot.isPulsing());
+    QVERIFY(dot.hasRipple());
+    // Headless, nothing animates: the dot is painted at full strength.
+    const QImage image = render(dot);
+    QCOMPARE(image.pixelColor(5, 5), ThemeColors::successAccent);
+}
+
+void TestIndicators::pillPlainSize_data()
+{
+    QTest::addColumn<int>("height");
+    QTest::addColumn<bool>("dot");
+    QTest::addColumn<int>("padding");
+    QTest::addColumn<double>("px");
+    QTest::newRow("24 with dot") << 24 << true << 18 + 13 << 12.0;
+    QTest::newRow("24 without dot") << 24 << false << 18 << 12.0;
+    QTest::newRow("28 with dot") << 28 << true << 22 + 13 << 12.5;
+    QTest::newRow("26 without dot") << 26 << false << 22 << 12.5;
+}
+
+void TestIndicators::pillPlainSize()
+{
+    QFETCH(int, height);
+    QFETCH(bool, dot);
+    QFETCH(int, padding);
+    QFETCH(double, px);
+    Pill pill;
+    QCOMPARE(pill.pillHeight(), 28);
+    pill.setHeight(height);
+    pill.setDotVisible(dot);
+    pill.setText("Connected");
+    const int advance = QFontMetrics(uiFont(px, 500)).horizontalAdvance("Connected");
+    QCOMPARE(pill.sizeHint(), QSize(padding + advance, height));
+    QCOMPARE(pill.minimumSizeHint(), pill.sizeHint());
+    QCOMPARE(pill.sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
+    QCOMPARE(pill.sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
+}
+
+void TestIndicators::pillKeyValueSize()
+{
+    Pill pill(nullptr, Pill::KeyValue);
+    QCOMPARE(pill.pillHeight(), 34);
+    const int key = QFontMetrics(uiFont(13, 400)).horizontalAdvance("Link");
+    const int value = QFontMetrics(uiFont(13, 500)).horizontalAdvance("98 %");
+
+    pill.setKeyValue("Link", QString());
+    QCOMPARE(pill.sizeHint(), QSize(key + 29 + 14, 34));
+    pill.setKeyValue("Link", "98 %");
+    QCOMPARE(pill.sizeHint(), QSize(key + 29 + value + 6 + 14, 34));
+    pill.setDotVisible(false);
+    QCOMPARE(pill.sizeHint(), QSize(key + 14 + value + 6 + 14, 34));
+
+    // With an empty value only the key is painted: the right part stays the fill colour.
+    pill.setKeyValue("Link", QString());
+    pill.resize(pill.sizeHint() + QSize(80, 0));
+    const QImage image = render(pill);
+    const QColor background = image.pixelColor(image.width() - 30, 17);
+    for (int x = key + 20; x < image.width() - 20; ++x)
+        QCOMPARE(image.pixelColor(x, 17), background);
+}
+
+void TestIndicators::pillSetters()
+{
+    Pill pill;
+    pill.setText("A");
+    pill.setLevel(LevelDanger);
+    QCOMPARE(pill.text(), QStringLiteral("A"));
+    QCOMPARE(pill.level(), 4);
+    pill.resize(pill.sizeHint());
+    const QImage image = render(pill);
+    QCOMPARE(image.pixelColor(pill.width() - 6, pill.height() / 2), ThemeColors::dangerSoft);
+    // The status dot sits left of the text in the level's text colour.
+    QCOMPARE(image.pixelColor(14, pill.height() / 2), ThemeColors::dangerText);
+
+    pill.setKeyValue("k", "v");
+    QCOMPARE(pill.key(), QStringLiteral("k"));
+    QCOMPARE(pill.value(), QStringLiteral("v"));
+}
+
+void TestIndicators::pillPulseWithoutAnimations()
+{
+    Motion::instance()->setReducedMotion(true);
+    Pill pill;
+    pill.setText("Connecting");
+    pill.setPulsing(true);
+    pill.setPulseDuration(1200);
+    pill.show();
+    QVERIFY(pill.isPulsing());
+    QCOMPARE(pill.pulseOpacity(), 1.0);
+    pill.resize(pill.sizeHint());
+    QCOMPARE(render(pill).pixelColor(14, pill.height() / 2), levelTextColor(0));
+    Motion::instance()->setReducedMotion(false);
+}
+
+void TestIndicators::pillClick_data()
+{
+    QTest::addColumn<bool>("clickable");
+    QTest::addColumn<Qt::MouseButton>("button");
+    QTest::addColumn<int>("clicks");
+    QTest::newRow("clickable left") << true << Qt::LeftButton << 1;
+    QTest::newRow("clickable right") << true << Qt::RightButton << 0;
+    QTest::newRow("plain left") << false << Qt::LeftButton << 0;
+}
+
+void TestIndicators::pillClick()
+{
+    QFETCH(bool, clickable);
+    QFETCH(Qt::MouseButton, button);
+    QFETCH(int, clicks);
+    Pill pill(nullptr, Pill::KeyValue);
+    pill.setKeyValue("Profile", "Buggy");
+    pill.resize(pill.sizeHint());
+    pill.setClickable(clickable);
+    QCOMPARE(pill.isClickable(), clickable);
+    QCOMPARE(pill.testAttribute(Qt::WA_Hover), clickable);
+    QCOMPARE(pill.cursor().shape(), clickable ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    pill.show();
+    QSignalSpy spy(&pill, &Pill::clicked);
+    QTest::mouseClick(&pill, button, {}, QPoint(10, 10));
+    QCOMPARE(spy.count(), clicks);
+}
+
+void TestIndicators::meterClamp_data()
+{
+    QTest::addColumn<bool>("bipolar");
+    QTest::addColumn<double>("input");
+    QTest::addColumn<double>("stored");
+    QTest::newRow("unipolar over") << false << 1.7 << 1.0;
+    QTest::newRow("unipolar under") << false << -0.3 << 0.0;
+    QTest::newRow("unipolar inside") << false << 0.25 << 0.25;
+    QTest::newRow("bipolar under") << true << -3.0 << -1.0;
+    QTest::newRow("bipolar over") << true << 2.0 << 1.0;
+    QTest::newRow("bipolar inside") << true << -0.5 << -0.5;
+}
+
+void TestIndicators::meterClamp()
+{
+    QFETCH(bool, bipolar);
+    QFETCH(double, input);
+    QFETCH(double, stored);
+    Meter meter(nullptr, ThemeColors::accent);
+    meter.setBipolar(bipolar);
+    meter.setValue(input);
+    QCOMPARE(meter.value(), stored);
+}
+
+void TestIndicators::meterPaint()
+{
+    Meter meter(nullptr, ThemeColors::accent);
+    QCOMPARE(meter.height(), 10);
+    QCOMPARE(meter.sizeHint(), QSize(120, 10));
+    meter.resize(100, 10);
+
+    meter.setValue(0.004);
+    QCOMPARE(countColour(render(meter), ThemeColors::accent), 0);
+
+    meter.setValue(0.5);
+    QImage image = render(meter);
+    QCOMPARE(image.pixelColor(25, 5), ThemeColors::accent);
+    QCOMPARE(image.pixelColor(80, 5), ThemeColors::hairline);
+
+    meter.setEnabled(false);
+    QCOMPARE(render(meter).pixelColor(25, 5), ThemeColors::textDisabled);
+    meter.setEnabled(true);
+
+    // A bipolar meter always shows its centre line.
+    meter.setBipolar(true);
+    meter.setValue(-0.6);
+    image = render(meter);
+    QCOMPARE(image.pixelColor(30, 5), ThemeColors::accent);
+    QCOMPARE(image.pixelColor(75, 5), ThemeColors::hairline);
+    QCOMPARE(image.pixelColor(50, 5), ThemeColors::textDisabled);
+
+    meter.setCenterLine(true, ThemeColors::dangerAccent);
+    QCOMPARE(render(meter).pixelColor(50, 5), ThemeColors::dangerAccent);
+
+    meter.setThickness(6);
+    QCOMPARE(meter.height(), 6);
+    QCOMPARE(meter.sizeHint(), QSize(120, 6));
+}
+
+void TestIndicators::vmeter_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<double>("stored");
+    QTest::addColumn<bool>("topFilled");
+    QTest::addColumn<bool>("bottomFilled");
+    QTest::newRow("empty") << 0.0 << 0.0 << false << false;
+    QTest::newRow("half") << 0.5 << 0.5 << false << true;
+    QTest::newRow("full") << 1.0 << 1.0 << true << true;
+    QTest::newRow("over") << 3.0 << 1.0 << true << true;
+    QTest::newRow("under") << -1.0 << 0.0 << false << false;
+}
+
+void TestIndicators::vmeter()
+{
+    QFETCH(double, value);
+    QFETCH(double, stored);
+    QFETCH(bool, topFilled);
+    QFETCH(bool, bottomFilled);
+    VMeter meter(nullptr, 10);
+    QCOMPARE(meter.minimumWidth(), 10);
+    QCOMPARE(meter.maximumWidth(), 10);
+    meter.resize(10, 100);
+    meter.setAnimated(true);
+    meter.show();
+    meter.setValue(value);
+    QCOMPARE(meter.value(), stored);
+    QCOMPARE(meter.shownValue(), stored);
+    const QImage image = render(meter);
+    QCOMPARE(image.pixelColor(5, 10) == ThemeColors::accent, topFilled);
+    QCOMPARE(image.pixelColor(5, 90) == ThemeColors::accent, bottomFilled);
+    if (!bottomFilled)
+        QCOMPARE(image.pixelColor(5, 90), ThemeColors::borderLight);
+
+    meter.setMarker(0.25, ThemeColors::dangerAccent);
+    meter.setValue(0);
+    QVERIFY(qAbs(render(meter).pixelColor(5, 74).red() - ThemeColors::dangerAccent.red()) <= 3);
+}
+
+void TestIndicators::monogram_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("radius");
+    QTest::addColumn<double>("px");
+    QTest::newRow("36") << 36 << 12 << 12.0;
+    QTest::newRow("44") << 44 << 12 << 13.0;
+    QTest::newRow("52") << 52 << 15 << 18.0;
+    QTest::newRow("56") << 56 << 16 << 18.0;
+}
+
+void TestIndicators::monogram()
+{
+    QFETCH(int, size);
+    QFETCH(int, radius);
+    QFETCH(double, px);
+    Monogram mono("RC", Monogram::Info, size);
+    QCOMPARE(mono.size(), QSize(size, size));
+    QCOMPARE(mono.radius(), radius);
+    QCOMPARE(mono.textFont().pointSizeF(), px * 0.75);
+    QCOMPARE(mono.textFont().weight(), QFont::Bold);
+    QCOMPARE(render(mono).pixelColor(size / 2, 3), ThemeColors::infoSoft);
+
+    mono.setRadius(4);
+    QCOMPARE(mono.radius(), 4);
+    mono.setTextColor(ThemeColors::successText);
+    QCOMPARE(mono.textColor(), ThemeColors::successText);
+}
+
+void TestIndicators::channelCell_data()
+{
+    QTest::addColumn<int>("us");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("full");
+    QTest::addColumn<bool>("empty");
+    QTest::newRow("over") << 2200 << "2200" << true << false;
+    QTest::newRow("under") << 900 << "900" << false << true;
+    QTest::newRow("centre") << 1500 << "1500" << false << false;
+    QTest::newRow("no signal") << -1 << QString::fromUtf8("\u2014") << false << true;
+}
+
+void TestIndicators::channelCell()
+{
+    QFETCH(int, us);
+    QFETCH(QString, text);
+    QFETCH(bool, full);
+    QFETCH(bool, empty);
+    ChannelCell cell(5);
+    QCOMPARE(cell.property("tile").toBool(), true);
+    QCOMPARE(cell.height(), 132);
+    QCOMPARE(cell.minimumWidth(), 60);
+    const QList<QLabel *> labels = cell.findChildren<QLabel *>();
+    QCOMPARE(labels.size(), 2);
+    QCOMPARE(labels.at(0)->text(), QStringLiteral("CH5"));
+    QCOMPARE(labels.at(1)->text(), QString::fromUtf8("\u2014"));
+
+    cell.setValue(us);
+    QCOMPARE(labels.at(1)->text(), text);
+    const QColor nameColour = us < 0 ? ThemeColors::textMuted : ThemeColors::ink;
+    QCOMPARE(labels.at(0)->palette().color(QPalette::WindowText), nameColour);
+
+    auto *bar = cell.findChild<VMeter *>();
+    QVERIFY(bar);
+    QCOMPARE(bar->width(), 10);
+    QCOMPARE(bar->value() == 1.0, full);
+    QCOMPARE(bar->value() == 0.0, empty);
+}
+
+OSTRA_TEST_MAIN_WIDGETS(TestIndicators)
+#include "tst_indicators.moc"
