@@ -25,10 +25,12 @@ CorvaneSerialPort::~CorvaneSerialPort()
     close();
 }
 
-bool CorvaneSerialPort::open(const QString &portName, qint32 baudRate)
+bool CorvaneSerialPort::open(const QString &requestedName, qint32 baudRate)
 {
     if (m_opening)
         return false;
+    // Our own copy: the caller's string may not outlive the waits below.
+    const QString portName = requestedName;
     if (m_port->isOpen())
         close();
     m_removing = false;
@@ -88,9 +90,9 @@ bool CorvaneSerialPort::open(const QString &portName, qint32 baudRate)
 
     // A line without modem control (a pseudo-terminal, some adapters) refuses DTR and RTS;
     // that is no fault of the connection, so it is not reported.
-    m_port->setDataTerminalReady(true);
-    m_port->setRequestToSend(true);
-    if (m_port->error() != QSerialPort::NoError) {
+    const bool dtr = m_port->setDataTerminalReady(true);
+    const bool rts = m_port->setRequestToSend(true);
+    if (!dtr || !rts) {
         qDebug() << "Serial open" << portName << "DTR/RTS not set:" << m_port->errorString();
         m_port->clearError();
     }
