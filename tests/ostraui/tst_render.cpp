@@ -188,9 +188,16 @@ QWidget *controlsPage()
     twoLine->setOptionEnabled(2, false);
     auto *disabled = new Segmented({"Off", "On"});
     disabled->setEnabled(false);
-    layout->addWidget(section("Segmented", seg));
-    layout->addWidget(twoLine);
-    layout->addWidget(disabled);
+    // Segmented controls sit on cards: their track is the window colour.
+    auto *surface = new QWidget;
+    auto *surfaceLayout = new QVBoxLayout(surface);
+    surfaceLayout->setContentsMargins(4, 4, 4, 4);
+    auto *card = new Card(surface, 1);
+    surfaceLayout->addWidget(card);
+    card->contentLayout()->addWidget(seg);
+    card->contentLayout()->addWidget(twoLine);
+    card->contentLayout()->addWidget(disabled);
+    layout->addWidget(section("Segmented", surface));
 
     auto *slider = new SliderRow("Strength", 0, 100, 65);
     slider->setFormatter([](int v) { return QStringLiteral("%1 %").arg(v); });
