@@ -228,8 +228,14 @@ void MapView::paintWaiting(QPainter &p)
     p.setFont(uiFont(14, 500));
     p.drawText(r.adjusted(16, 0, -16, -14), Qt::AlignCenter, tr("Waiting for a GPS fix"));
     p.setPen(ThemeColors::textMuted);
-    p.setFont(uiFont(12.5, 400));
-    p.drawText(r.adjusted(16, 30, -16, 0), Qt::AlignCenter | Qt::TextWordWrap,
+    const QFont font = uiFont(12.5, 400);
+    p.setFont(font);
+    // Where one centred line would start; a wrapped text grows downwards from there instead of
+    // climbing into the title.
+    const QRect below = r.adjusted(16, 30, -16, 0);
+    const int top = below.center().y() - QFontMetrics(font).height() / 2;
+    p.drawText(QRect(below.left(), top, below.width(), below.bottom() - top),
+               Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap,
                tr("The car appears here once the receiver has a fix"));
 }
 
