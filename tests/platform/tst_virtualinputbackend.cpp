@@ -1,0 +1,451 @@
+#include <QTest>
+
+#include "platform/input/virtualinputbackend.h"
+#include "support/testenvironment.h"
+
+using namespace corvane;
+
+namespace {
+
+std::unique_ptr<InputDeviceHandle> openDevice(InputContext &context, const VirtualInputDevice *device)
+{
+    std::unique_ptr<InputDeviceHandle> handle;
+    if (!inputSucceeded(context.createDevice(device->spec().instanceGuid, handle)))
+        return nullptr;
+    return handle;
+}
+
+InputEffectParams atX(quint32 flags = InputEffectObjectOffsets | InputEffectCartesian)
+{
+    InputEffectParams params;
+    params.flags = flags;
+    params.axisCount = 1;
+    params.axes = {inputAxisOffset(InputAxisX), 0};
+    return params;
+}
+
+} // namespace
+
+class TestVirtualInputBackend : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void chosenByEnvironment();
+    void enumeration();
+    void contextFailure();
+    void objectsFollowCounts_data();
+    void objectsFollowCounts();
+    void readsNeedAcquire();
+    void inputMoves_data();
+    void inputMoves();
+    void unplugAndReplug();
+    void exclusiveIsSingle();
+    void failures_data();
+    void failures();
+    void failWhenFilter();
+    void effectsNeedExclusiveFfb_data();
+    void effectsNeedExclusiveFfb();
+    void effectLifecycle();
+    void resetDetachesOpenHandles();
+
+private:
+    VirtualInputBackend *m_input = nullptr;
+};
+
+void TestVirtualInputBackend::init()
+{
+    m_input = VirtualInputBackend::instance();
+    QVERIFY(m_input);
+    m_input->reset();
+}
+
+void TestVirtualInputBackend::chosenByEnvironment()
+{
+    QCOMPARE(qEnvironmentVariable("OSTRA_INPUT_BACKEND"), QStringLiteral("virtual"));
+    QCOMPARE(static_cast<InputBackend *>(m_input), InputBackend::instance());
+}
+
+void TestVirtualInputBackend::enumeration()
+{
+    VirtualDeviceSpec wheelSpec(QStringLiteral("MOZA R9 Base"), 8, 32, 1, true);
+    wheelSpec.productName = QStringLiteral("MOZA R9");
+    wheelSpec.vendorId = 0x346e;
+    wheelSpec.productId = 0x0006;
+    VirtualInputDevice *wheel = m_input->addDevice(wheelSpec);
+    VirtualDeviceSpec pedalSpec(QStringLiteral("Pedals"), 3, 0, 0);
+    pedalSpec.instanceGuid = QUuid::fromString(QStringLiteral("{11111111-2222-3333-4444-555555555555}"));
+    VirtualInputDevice *pedals = m_input->addDevice(pedalSpec);
+    VirtualInputDevice *sameName = m_input->addDevice(VirtualDeviceSpec(QStringLiteral("Pedals")));
+
+    auto context = m_input->createContext();
+    QVERIFY(context);
+    QCOMPARE(m_input->liveContexts(), 1);
+    const QList<InputDeviceIdentity> list = context->enumerateDevices();
+    QCOMPARE(list.size(), 3);
+    QCOMPARE(list.at(0).instanceName, QStringLiteral("MOZA R9 Base"));
+    QCOMPARE(list.at(0).productName, QStringLiteral("MOZA R9"));
+    QCOMPARE(list.at(0).productGuid, inputProductGuid(0x346e, 0x0006));
+    QCOMPARE(list.at(0).instanceGuid, wheel->spec().instanceGuid);
+    QCOMPARE(list.at(1).instanceGuid, pedalSpec.instanceGuid);
+    QCOMPARE(list.at(1).productName, QStringLiteral("Pedals")); // defaults to the instance name
+    QVERIFY(!sameName->spec().instanceGuid.isNull());
+    QVERIFY(sameName->spec().instanceGuid != wheel->spec().instanceGuid);
+    QVERIFY(sameName->spec().instanceGuid != pedals->spec().instanceGuid);
+
+    QCOMPARE(m_input->devices().size(), 3);
+    QCOMPARE(m_input->device(1), pedals);
+    QCOMPARE(m_input->device(3), nullptr);
+    QCOMPARE(m_input->device(-1), nullptr);
+    QCOMPARE(m_input->findDevice(pedalSpec.instanceGuid), pedals);
+    QCOMPARE(m_input->findDevice(QUuid()), nullptr);
+
+    context.reset();
+    QCOMPARE(m_input->liveContexts(), 0);
+}
+
+void TestVirtualInputBackend::contextFailure()
+{
+    m_input->setContextFailure(true);
+    QVERIFY(!m_input->createContext());
+    m_input->setContextFailure(false);
+    QVERIFY(m_input->createContext());
+}
+
+void TestVirtualInputBackend::objectsFollowCounts_data()
+{
+    QTest::addColumn<int>("axes");
+    QTest::addColumn<int>("buttons");
+    QTest::addColumn<int>("povs");
+    QTest::addColumn<QList<int>>("axisIndexes");
+
+    QTest::newRow("pedals") << 3 << 0 << 0 << QList<int>{InputAxisX, InputAxisY, InputAxisZ};
+    QTest::newRow("wheel") << 6 << 25 << 1
+                           << QList<int>{InputAxisX, InputAxisY, InputAxisZ, InputAxisRx, InputAxisRy,
+                                         InputAxisRz};
+    QTest::newRow("counts beyond the layout are cut") << 12 << 300 << 9
+                                                      << QList<int>{0, 4, 5, 1, 2, 3, 6, 7};
+}
+
+void TestVirtualInputBackend::objectsFollowCounts()
+{
+    QFETCH(int, axes);
+    QFETCH(int, buttons);
+    QFETCH(int, povs);
+    QFETCH(QList<int>, axisIndexes);
+    VirtualInputDevice *device = m_input->addDevice(
+        VirtualDeviceSpec(QStringLiteral("Device"), axes, buttons, povs, true));
+    auto context = m_input->createContext();
+    auto handle = openDevice(*context, device);
+    QVERIFY(handle);
+
+    InputCapabilities caps;
+    QVERIFY(inputSucceeded(handle->getCapabilities(caps)));
+    QCOMPARE(caps.numAxes, axisIndexes.size());
+    QCOMPARE(caps.numButtons, std::min(buttons, InputButtonCount));
+    QCOMPARE(caps.numPovs, std::min(povs, InputPovCount));
+    QVERIFY(caps.forceFeedback);
+
+    QList<InputObject> objects;
+    QVERIFY(inputSucceeded(handle->enumerateObjects(objects)));
+    QList<int> seenAxes;
+    QSet<quint32> ids;
+    for (const InputObject &object : std::as_const(objects)) {
+        ids.insert(object.id);
+        if (object.kind == InputObjectKind::Axis) {
+            seenAxes.append(object.index);
+            QCOMPARE(object.offset, inputAxisOffset(object.index));
+            QCOMPARE(object.ffActuator, object.index == InputAxisX);
+        }
+    }
+    QCOMPARE(seenAxes, axisIndexes);
+    QCOMPARE(ids.size(), objects.size());
+
+    // Present axes rest at their centre, absent ones at 0.
+    QVERIFY(inputSucceeded(handle->acquire()));
+    RawInputState state;
+    QVERIFY(inputSucceeded(handle->getState(state)));
+    for (int i = 0; i < InputAxisCount; ++i)
+        QCOMPARE(state.axes[size_t(i)], axisIndexes.contains(i) ? 32767 : 0);
+}
+
+void TestVirtualInputBackend::readsNeedAcquire()
+{
+    VirtualInputDevice *device = m_input->addDevice(VirtualDeviceSpec(QStringLiteral("Stick")));
+    auto context = m_input->createContext();
+    auto handle = openDevice(*context, device);
+    RawInputState state;
+    QCOMPARE(handle->poll(), InputError::NotAcquired);
+    QCOMPARE(handle->getState(state), InputError::NotAcquired);
+    QVERIFY(inputSucceeded(handle->acquire()));
+    QVERIFY(device->isAcquired());
+    QVERIFY(inputSucceeded(handle->poll()));
+    QVERIFY(inputSucceeded(handle->getState(state)));
+    // The level cannot change while acquired.
+    QVERIFY(!inputSucceeded(handle->setCooperativeLevel(0, InputExclusive | InputBackground)));
+    QVERIFY(inputSucceeded(handle->unacquire()));
+    QVERIFY(!device->isAcquired());
+    QCOMPARE(handle->poll(), InputError::NotAcquired);
+    QCOMPARE(device->pollCount(), 3);
+}
+
+void TestVirtualInputBackend::inputMoves_data()
+{
+    QTest::addColumn<float>("value");
+    QTest::addColumn<int>("raw");
+
+    QTest::newRow("full left") << -1.0f << 0;
+    QTest::newRow("centre") << 0.0f << 32768;
+    QTest::newRow("full right") << 1.0f << 65535;
+    QTest::newRow("half") << 0.5f << 49151;
+    QTest::newRow("beyond") << 3.0f << 65535;
+}
+
+void TestVirtualInputBackend::inputMoves()
+{
+    QFETCH(float, value);
+    QFETCH(int, raw);
+    VirtualInputDevice *device = m_input->addDevice(VirtualDeviceSpec(QStringLiteral("Stick")));
+    auto context = m_input->createContext();
+    auto handle = openDevice(*context, device);
+    QVERIFY(inputSucceeded(handle->acquire()));
+
+    device->setAxis(InputAxisRz, value);
+    device->setAxisRaw(InputAxisSlider1, 70000);
+    device->setAxisRaw(InputAxis(9), 5); // ignored
+    device->setButton(5, true);
+    device->setButtonByte(6, 0x7F);
+    device->setButton(200, true); // ignored
+    device->setPov(1, 4500);
+    device->setPov(0, 9000);
+    device->centrePov(0);
+
+    RawInputState state;
+    QVERIFY(inputSucceeded(handle->getState(state)));
+    QCOMPARE(state.axes[InputAxisRz], raw);
+    QCOMPARE(state.axes[InputAxisSlider1], 65535);
+    QCOMPARE(state.buttons[5], quint8(0x80));
+    QCOMPARE(state.buttons[6], quint8(0x7F));
+    QCOMPARE(state.povs[0], InputPovCentred);
+    QCOMPARE(state.povs[1], 4500u);
+    QCOMPARE(device->state().axes, state.axes);
+}
+
+void TestVirtualInputBackend::unplugAndReplug()
+{
+    VirtualInputDevice *device = m_input->addDevice(VirtualDeviceSpec(QStringLiteral("Wheel")));
+    auto context = m_input->createContext();
+    auto handle = openDevice(*context, device);
+    QVERIFY(inputSucceeded(handle->acquire()));
+
+    device->unplug();
+    QVERIFY(!device->isPlugged());
+    QVERIFY(!device->isAcquired());
+    QVERIFY(context->enumerateDevices().isEmpty());
+    std::unique_ptr<InputDeviceHandle> second;
+    QCOMPARE(context->createDevice(device->spec().instanceGuid, second), InputError::DeviceNotFound);
+    QCOMPARE(handle->poll(), InputError::InputLost);
+    RawInputState state;
+    QCOMPARE(handle->getState(state), InputError::InputLost);
+    QCOMPARE(handle->acquire(), InputError::Unplugged);
+
+    device->replug();
+    QCOMPARE(context->enumerateDevices().size(), 1);
+    // The acquisition was lost with the device: it must be taken again.
+    QCOMPARE(handle->poll(), InputError::NotAcquired);
+    QVERIFY(inputSucceeded(handle->acquire()));
+    QVERIFY(inputSucceeded(handle->poll()));
+}
+
+void TestVirtualInputBackend::exclusiveIsSingle()
+{
+    VirtualInputDevice *device = m_input->addDevice(VirtualDeviceSpec(QStringLiteral("G29"), 8, 32, 1, true));
+    auto context = m_input->createContext();
+    auto first = openDevice(*context, device);
+    auto second = openDevice(*context, device);
+    QVERIFY(inputSucceeded(first->setCooperativeLevel(0, InputExclusive | InputBackground)));
+    QVERIFY(inputSucceeded(first->acquire()));
+    QVERIFY(device->isAcquiredExclusively());
+
+    QVERIFY(inputSucceeded(second->setCooperativeLevel(0, InputExclusive | InputBackground)));
+    QCOMPARE(second->acquire(), InputError::AccessDenied);
+    QVERIFY(inputSucceeded(second->setCooperativeLevel(0, InputNonExclusive | InputBackground)));
+    QVERIFY(inputSucceeded(second->acquire()));
+
+    first.reset();
+    QVERIFY(!device->isAcquiredExclusively());
+    QVERIFY(device->isAcquired());
+    QVERIFY(inputSucceeded(second->unacquire()));
+    QVERIFY(inputSucceeded(second->setCooperativeLevel(0, InputExclusive | InputForeground)));
+    QVERIFY(inputSucceeded(second->acquire()));
+    QVERIFY(device->isAcquiredExclusively());
+}
+
+void TestVirtualInputBackend::failures_data()
+{
+    QTest::addColumn<int>("times");
+    QTest::addColumn<QList<bool>>("successes");
+
+    QTest::newRow("once") << 1 << QList<bool>{false, true, true, true};
+    QTest::newRow("twice") << 2 << QList<bool>{false, false, true, true};
+    QTest::newRow("always") << -1 << QList<bool>{false, false, false, false};
+}
+
+void TestVirtualInputBackend::failures()
+{
+    QFETCH(int, times);
+    QFETCH(QList<bool>, successes);
+    VirtualInputDevice *device = m_input->addDevice(VirtualDeviceSpec(QStringLiteral("Wheel")));
+    device->failStep(VirtualInputStep::Acquire, InputError::InputLost, times);
+    auto context = m_input->createContext();
+    auto handle = openDevice(*context, device);
+    for (bool expected : successes) {
+        const InputResult result = handle->acquire();
+        QCOMPARE(inputSucceeded(result), expected);
+        if (!expected)
+            QCOMPARE(result, InputError::InputLost);
+        QVERIFY(inputSucceeded(handle->unacquire()));
+    }
+    const QList<VirtualInputCall> calls = device->calls(VirtualInputStep::Acquire);
+    QCOMPARE(calls.size(), successes.size());
+    for (int i = 0; i < calls.size(); ++i)
+        QCOMPARE(inputSucceeded(calls.at(i).result), successes.at(i));
+
+    device->clearFailures();
+    QVERIFY(inputSucceeded(handle->acquire()));
+    device->clearCalls();
+    QCOMPARE(device->calls().size(), 0);
+    QCOMPARE(device->callCount(VirtualInputStep::Acquire), 0);
+}
+
+void TestVirtualInputBackend::failWhenFilter()
+{
+    VirtualInputDevice *device = m_input->addDevice(VirtualDeviceSpec(QStringLiteral("Wheel"), 8, 32, 1, true));
+    // Background exclusive access is refused; foreground works.
+    device->failWhen(
+        [](const VirtualInputCall &call) {
+            return call.step == VirtualInputStep::Acquire
+                   && call.cooperation == (InputExclusive | InputBackground);
+        },
+        InputError::AccessDenied);
+    auto context = m_input->createContext();
+    auto handle = openDevice(*context, device);
+    QVERIFY(inputSucceeded(handle->setCooperativeLevel(0, InputExclusive | InputBackground)));
+    QCOMPARE(handle->acquire(), InputError::AccessDenied);
+    QVERIFY(inputSucceeded(handle->setCooperativeLevel(0, InputExclusive | InputForeground)));
+    QVERIFY(inputSucceeded(handle->acquire()));
+
+    const QList<VirtualInputCall> levels = device->calls(VirtualInputStep::SetCooperativeLevel);
+    QCOMPARE(levels.size(), 2);
+    QCOMPARE(levels.at(1).flags, quint32(InputExclusive | InputForeground));
+}
+
+void TestVirtualInputBackend::effectsNeedExclusiveFfb_data()
+{
+    QTest::addColumn<bool>("ffb");
+    QTest::addColumn<quint32>("level");
+    QTest::addColumn<bool>("acquire");
+    QTest::addColumn<quint32>("flags");
+    QTest::addColumn<quint32>("address");
+    QTest::addColumn<InputResult>("expected");
+
+    const quint32 offsets = InputEffectObjectOffsets | InputEffectCartesian;
+    const quint32 ids = InputEffectObjectIds | InputEffectCartesian;
+    const quint32 exclusive = InputExclusive | InputBackground;
+    const quint32 shared = InputNonExclusive | InputBackground;
+    QTest::newRow("exclusive, X by offset") << true << exclusive << true << offsets << 0u << InputError::Ok;
+    QTest::newRow("exclusive, X by id") << true << exclusive << true << ids
+                                        << inputObjectId(InputObjectKind::Axis, 0) << InputError::Ok;
+    QTest::newRow("not an actuator") << true << exclusive << true << offsets
+                                     << inputAxisOffset(InputAxisY) << InputError::InvalidParameter;
+    QTest::newRow("shared access") << true << shared << true << offsets << 0u << InputError::NotAcquired;
+    QTest::newRow("not acquired") << true << exclusive << false << offsets << 0u << InputError::NotAcquired;
+    QTest::newRow("no force feedback") << false << exclusive << true << offsets << 0u
+                                       << InputError::NotImplemented;
+}
+
+void TestVirtualInputBackend::effectsNeedExclusiveFfb()
+{
+    QFETCH(bool, ffb);
+    QFETCH(quint32, level);
+    QFETCH(bool, acquire);
+    QFETCH(quint32, flags);
+    QFETCH(quint32, address);
+    QFETCH(InputResult, expected);
+    VirtualInputDevice *device = m_input->addDevice(VirtualDeviceSpec(QStringLiteral("Wheel"), 8, 32, 1, ffb));
+    auto context = m_input->createContext();
+    auto handle = openDevice(*context, device);
+    QVERIFY(inputSucceeded(handle->setCooperativeLevel(0, level)));
+    if (acquire)
+        QVERIFY(inputSucceeded(handle->acquire()));
+    InputEffectParams params = atX(flags);
+    params.axes[0] = address;
+    std::unique_ptr<InputEffectHandle> effect;
+    QCOMPARE(handle->createEffect(InputEffectType::ConstantForce, params, effect), expected);
+    QCOMPARE(bool(effect), inputSucceeded(expected));
+    QCOMPARE(device->effects().size(), inputSucceeded(expected) ? 1 : 0);
+}
+
+void TestVirtualInputBackend::effectLifecycle()
+{
+    VirtualInputDevice *device = m_input->addDevice(VirtualDeviceSpec(QStringLiteral("Wheel"), 8, 32, 1, true));
+    auto context = m_input->createContext();
+    auto handle = openDevice(*context, device);
+    QVERIFY(inputSucceeded(handle->setCooperativeLevel(0, InputExclusive | InputBackground)));
+    QVERIFY(inputSucceeded(handle->acquire()));
+    QVERIFY(device->autoCenter());
+    QVERIFY(inputSucceeded(handle->setAutoCenter(false)));
+    QVERIFY(!device->autoCenter());
+
+    std::unique_ptr<InputEffectHandle> force;
+    std::unique_ptr<InputEffectHandle> spring;
+    QVERIFY(inputSucceeded(handle->createEffect(InputEffectType::ConstantForce, atX(), force)));
+    QVERIFY(inputSucceeded(handle->createEffect(InputEffectType::Spring, atX(), spring)));
+    QVERIFY(!device->effect(InputEffectType::ConstantForce)->playing);
+
+    InputEffectParams params;
+    params.magnitude = -2500;
+    params.gain = 1234; // not part of a type-specific change
+    QVERIFY(inputSucceeded(force->setParameters(params, InputEffectTypeSpecific | InputEffectStart)));
+    auto played = device->effect(InputEffectType::ConstantForce);
+    QVERIFY(played && played->playing);
+    QCOMPARE(played->params.magnitude, -2500);
+    QCOMPARE(played->params.gain, quint32(InputForceMaximum));
+
+    params.gain = 4000;
+    QVERIFY(inputSucceeded(spring->setParameters(params, InputEffectGain)));
+    QVERIFY(inputSucceeded(spring->start(1, 0)));
+    QCOMPARE(device->effect(InputEffectType::Spring)->params.gain, 4000u);
+    QCOMPARE(device->calls(VirtualInputStep::StartEffect).value(0).flags, 1u);
+
+    QVERIFY(inputSucceeded(handle->sendForceFeedbackCommand(InputFfCommand::Reset)));
+    QVERIFY(!device->effect(InputEffectType::Spring)->playing);
+    QVERIFY(!device->effect(InputEffectType::ConstantForce)->playing);
+
+    device->unplug();
+    QCOMPARE(force->setParameters(params, InputEffectTypeSpecific), InputError::InputLost);
+    device->replug();
+
+    force.reset();
+    QCOMPARE(device->effects().size(), 1);
+    QVERIFY(!device->effect(InputEffectType::ConstantForce));
+    QCOMPARE(device->callCount(VirtualInputStep::ReleaseEffect), 1);
+}
+
+void TestVirtualInputBackend::resetDetachesOpenHandles()
+{
+    VirtualInputDevice *device = m_input->addDevice(VirtualDeviceSpec(QStringLiteral("Wheel")));
+    auto context = m_input->createContext();
+    auto handle = openDevice(*context, device);
+    QVERIFY(inputSucceeded(handle->acquire()));
+    m_input->reset();
+    QVERIFY(m_input->devices().isEmpty());
+    QVERIFY(context->enumerateDevices().isEmpty());
+    // The open handle keeps working memory but reads as a lost device.
+    QCOMPARE(handle->poll(), InputError::InputLost);
+    QCOMPARE(handle->acquire(), InputError::Unplugged);
+}
+
+OSTRA_TEST_MAIN_CORE(TestVirtualInputBackend)
+#include "tst_virtualinputbackend.moc"
