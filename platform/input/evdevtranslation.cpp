@@ -39,11 +39,12 @@ bool isGameController(const Capabilities &caps)
     if (anyKey(caps, BTN_JOYSTICK, BTN_DIGI - 1) || anyKey(caps, BTN_WHEEL, BTN_GEAR_UP)
         || anyKey(caps, BTN_TRIGGER_HAPPY, BTN_TRIGGER_HAPPY40))
         return true;
-    // Devices with axes only (pedals) qualify unless they point or touch.
+    // Devices with axes only (pedals) qualify unless they point, touch or type.
     const bool pointer = caps.keys[BTN_TOUCH] || caps.keys[BTN_MOUSE]
                          || anyKey(caps, BTN_DIGI, BTN_TOOL_QUADTAP)
                          || caps.props[INPUT_PROP_POINTER] || caps.props[INPUT_PROP_DIRECT];
-    if (pointer)
+    const bool keyboard = caps.keys[KEY_A] || caps.keys[KEY_SPACE];
+    if (pointer || keyboard)
         return false;
     const bool fixed = std::any_of(std::begin(kFixedAxes), std::end(kFixedAxes),
                                    [&caps](const auto &axis) { return caps.abs[size_t(axis.first)]; });

@@ -77,6 +77,7 @@ void TestEvdevTranslation::gameController_data()
                                 << false;
     QTest::newRow("pad motion sensors") << Codes{} << Codes{ABS_X, ABS_Y, ABS_Z, ABS_RX}
                                         << Codes{INPUT_PROP_ACCELEROMETER} << false;
+    QTest::newRow("keyboard with an axis") << Codes{KEY_A, KEY_SPACE} << Codes{ABS_X} << Codes{} << false;
     QTest::newRow("volume knob") << Codes{KEY_VOLUMEUP} << Codes{ABS_VOLUME} << Codes{} << false;
     QTest::newRow("nothing") << Codes{} << Codes{} << Codes{} << false;
 }
