@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QBitArray>
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QHash>
@@ -10,6 +11,7 @@
 #include <QStringList>
 
 #include <array>
+#include <functional>
 
 #include "bridge/crsfprotocol.h"
 #include "bridge/inputdevice.h"
@@ -124,6 +126,8 @@ public:
     float clutch() const;
     float wheelAngleDeg() const;
     QString vehicleType() const;
+    // Empties `message` when both pedals are up, else says which to release.
+    void checkPedalsReleased(QString &message) const;
 
     LoungeSettings loungeSettings() const { return m_lounge; }
     void loadLoungeState();
@@ -144,6 +148,21 @@ public:
     bool isReverseActive() const;
     void setReverseMode(bool on);
     bool isHelicopterMode() const;
+    static bool anyPitLimiterButtonHeld(const ButtonMappingSet &set,
+                                        const std::function<bool(int)> &buttonTest);
+    static void evaluateChannelMappings(ButtonMappingSet &set,
+                                        std::array<qint32, ChannelCount> &channels, int first,
+                                        int last, const std::function<bool(int)> &buttonTest,
+                                        int stepMs);
+    void buildHelicopterChannels();
+    bool isHeliArmed() const { return m_heliArmed; }
+    void setHeliArmed(bool armed);
+    int heliRateMode() const { return m_heliRateMode; }
+    void setHeliRateMode(int mode);
+    float heliDualRateFactor() const;
+    void setHelicopterConfig(const HelicopterConfig &config);
+    HelicopterConfig helicopterConfig() const;
+    static QString detectionStateName(int state);
 
     static bool isVirtualButtonPressed(const InputDevice *device, int number);
     void startButtonDetection(const QString &role);
@@ -311,6 +330,19 @@ private:
 
     // Transmission control and lounge state (corvanecontroller_transmission.cpp).
     void onLoungeWatchdogTick();
+    float pedalRole(int role) const;
+    void resetMappingState();
+
+    // Car and helicopter tick, channel mappings, button and gear detection
+    // (corvanecontroller_tick.cpp).
+    void runCarTick();
+    bool carButtonPressed(int index) const;
+    bool heliButtonPressed(int index) const;
+    const HelicopterConfig &activeHelicopterConfig() const;
+    float dualRateFactor(const HelicopterConfig &cfg) const;
+    InputDevice *deviceForRole(const QString &role) const;
+    int gearFromShifter() const;
+    void storeShifterMapping();
 
     // Transmitter and receiver link (corvanecontroller_link.cpp).
     void onTransmitterConnectionChanged(bool connected);
@@ -361,10 +393,39 @@ private:
     quint32 m_frameCount = 0;
     LoungeSettings m_lounge;
     QTimer *m_loungeWatchdogTimer = nullptr;
+    QElapsedTimer m_loungeHeartbeat;
 
     // Car and helicopter tick, channel mappings, button and gear detection.
     ShifterMapping m_shifterMapping;
     int m_currentGear = 0;
+    float m_smoothedThrottleOut = 992.0f;
+    bool m_smoothedThrottleValid = false;
+    bool m_softStartActive = false;
+    qint32 m_softStartElapsedMs = 0;
+    bool m_startThrottleCheckActive = false;
+    qint32 m_startThrottleCheckTicks = 0;
+    bool m_throttleHeldUntilReleased = false;
+    float m_previousThrottle = 0.0f;
+    bool m_reverseToggled = false;
+    bool m_reverseButtonWasDown = false;
+    bool m_ledPowerButtonWasDown = false;
+    qint32 m_wheelRotationOverrideDeg = 0;
+    bool m_heliArmed = false;
+    int m_heliRateMode = 0;
+    bool m_heliSoftStartActive = false;
+    qint32 m_heliSoftStartElapsedMs = 0;
+    // Glitch filter of roll, pitch, collective and yaw.
+    std::array<float, 4> m_heliFilterLast{};
+    std::array<qint32, 4> m_heliFilterHold{};
+    bool m_heliFilterPrimed = false;
+    bool m_detectingButtons = false;
+    QString m_detectionRole;
+    QBitArray m_heldAtStart;
+    QTimer *m_buttonPollTimer = nullptr;
+    QTimer *m_buttonTimeoutTimer = nullptr;
+    int m_gearBeingDetected = -1;
+    QTimer *m_gearPollTimer = nullptr;
+    QTimer *m_gearTimeoutTimer = nullptr;
 
     // Transmitter and receiver link.
     QTimer *m_keepaliveTimer = nullptr;

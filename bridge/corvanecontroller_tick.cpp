@@ -1,88 +1,905 @@
 #include "bridge/corvanecontroller.h"
 
+#include <QBitArray>
+#include <QDebug>
+#include <QTimer>
+
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+
+#include "bridge/steeringmonitor.h"
+#include "profiles/profile.h"
+#include "profiles/profilemanager.h"
+
 namespace corvane {
 
-void CorvaneController::onTransmitTimer()
+namespace {
+
+constexpr float PedalDeadBand = 0.024425989f; // 50 / 2047
+constexpr float PedalSpan = 0.975574f;        // 1 - PedalDeadBand
+constexpr int TickMs = 7;
+
+int smoothDecelLogCounter = 0;
+
+// Visits buttonIndex and the extra buttons without building a list: the tick must not allocate.
+template<typename Visit>
+void forEachButton(const ButtonMapping &mapping, Visit visit)
 {
+    if (mapping.buttonIndex >= 0)
+        visit(mapping.buttonIndex);
+    for (int button : mapping.extraButtons) {
+        if (button >= 0)
+            visit(button);
+    }
 }
 
-float CorvaneController::effectiveSteeringInput() const
+bool anyButtonHeld(const ButtonMapping &mapping, const std::function<bool(int)> &buttonTest)
 {
-    return 0.0f;
-}
-
-void CorvaneController::applyWheelRotationOverride()
-{
-}
-
-bool CorvaneController::isPitLimiterActive() const
-{
+    if (mapping.buttonIndex >= 0 && buttonTest(mapping.buttonIndex))
+        return true;
+    for (int button : mapping.extraButtons) {
+        if (button >= 0 && buttonTest(button))
+            return true;
+    }
     return false;
 }
 
-bool CorvaneController::isReverseActive() const
+float curve5(const HeliCurve &curve, float x)
 {
-    return false;
+    const float t = qBound(0.0f, x, 1.0f) * 4.0f;
+    const int i = static_cast<int>(t);
+    if (i >= 4)
+        return curve.points[4];
+    const float y = curve.points[i] + (curve.points[i + 1] - curve.points[i]) * (t - static_cast<float>(i));
+    return qBound(0.0f, y, 1.0f);
 }
 
-void CorvaneController::setReverseMode(bool on)
+// Custom steering end points take the calibrated travel alone: dead zone, curve and range stay out.
+float calibrateBipolar(const AxisConfig &config, float value)
 {
-    Q_UNUSED(on);
+    if (config.inputCenter > value) {
+        const float span = config.inputCenter - config.inputMin;
+        return span > 0.0001f ? -((config.inputCenter - value) / span) : 0.0f;
+    }
+    const float span = config.inputMax - config.inputCenter;
+    return span > 0.0001f ? (value - config.inputCenter) / span : 0.0f;
 }
 
-bool CorvaneController::isHelicopterMode() const
+bool validChannel(int index)
 {
-    return false;
+    return index >= 0 && index < 16;
 }
+
+} // namespace
 
 bool CorvaneController::isVirtualButtonPressed(const InputDevice *device, int number)
 {
-    Q_UNUSED(device);
-    Q_UNUSED(number);
+    if (!device || number < 0)
+        return false;
+    if (number < 128)
+        return device->button(number);
+    if (number < 144) {
+        const int angle = device->pov((number - 128) / 4);
+        if (angle == -1)
+            return false;
+        switch ((number - 128) % 4) {
+        case 0: return angle <= 45 || angle >= 315;
+        case 1: return angle >= 45 && angle <= 135;
+        case 2: return angle >= 135 && angle <= 225;
+        default: return angle >= 225 && angle <= 315;
+        }
+    }
+    if (number < 160) {
+        const int axis = (number - 144) / 2;
+        if (!device->isAxisLive(axis) || !device->axisRestsAtCentre(axis))
+            return false;
+        const float value = device->axis(axis);
+        return (number % 2 == 0) ? value >= 0.5f : value <= -0.5f;
+    }
     return false;
+}
+
+
+
+InputDevice *CorvaneController::deviceForRole(const QString &role) const
+{
+    if (role == QLatin1String("wheelbase"))
+        return m_wheelBase;
+    if (role == QLatin1String("pedals"))
+        return m_pedals;
+    if (role == QLatin1String("shifter"))
+        return m_shifter;
+    return nullptr;
 }
 
 void CorvaneController::startButtonDetection(const QString &role)
 {
-    Q_UNUSED(role);
+    InputDevice *device = deviceForRole(role);
+    if (!device || !device->isConnected()) {
+        emit buttonDetectionResult(-1, false);
+        return;
+    }
+    cancelButtonDetection();
+    m_detectingButtons = true;
+    m_detectionRole = role;
+    device->poll();
+    m_heldAtStart.resize(128);
+    for (int i = 0; i < 128; ++i)
+        m_heldAtStart.setBit(i, device->button(i));
+    if (!m_buttonPollTimer) {
+        m_buttonPollTimer = new QTimer(this);
+        connect(m_buttonPollTimer, &QTimer::timeout, this, &CorvaneController::onButtonDetectionPoll);
+        m_buttonTimeoutTimer = new QTimer(this);
+        m_buttonTimeoutTimer->setSingleShot(true);
+        connect(m_buttonTimeoutTimer, &QTimer::timeout, this, &CorvaneController::onButtonDetectionTimeout);
+    }
+    emit buttonDetectionStarted(role);
+    m_buttonPollTimer->start(25);
+    m_buttonTimeoutTimer->start(10000);
 }
 
 void CorvaneController::cancelButtonDetection()
 {
-}
-
-void CorvaneController::startShifterDetection(int gearIndex)
-{
-    Q_UNUSED(gearIndex);
-}
-
-void CorvaneController::cancelShifterDetection()
-{
-}
-
-void CorvaneController::setShifterMapping(const ShifterMapping &mapping)
-{
-    Q_UNUSED(mapping);
-}
-
-void CorvaneController::updateCurrentGear()
-{
-}
-
-void CorvaneController::onShifterDetectionPoll()
-{
-}
-
-void CorvaneController::onShifterDetectionTimeout()
-{
+    if (m_buttonPollTimer) {
+        m_buttonPollTimer->stop();
+        m_buttonTimeoutTimer->stop();
+    }
+    m_detectingButtons = false;
+    m_heldAtStart.clear();
 }
 
 void CorvaneController::onButtonDetectionPoll()
 {
+    if (!m_detectingButtons)
+        return;
+    InputDevice *device = deviceForRole(m_detectionRole);
+    if (!device || !device->isConnected()) {
+        cancelButtonDetection();
+        emit buttonDetectionResult(-1, false);
+        return;
+    }
+    device->poll();
+    int found = -1;
+    for (int i = 0; i < 128; ++i) {
+        const bool down = device->button(i);
+        if (m_heldAtStart.testBit(i)) {
+            if (!down)
+                m_heldAtStart.clearBit(i);
+            continue;
+        }
+        if (down && found < 0)
+            found = i;
+    }
+    if (found >= 0) {
+        cancelButtonDetection();
+        emit buttonDetectionResult(found, true);
+    }
 }
 
 void CorvaneController::onButtonDetectionTimeout()
 {
+    if (!m_detectingButtons)
+        return;
+    cancelButtonDetection();
+    emit buttonDetectionResult(-1, false);
+}
+
+void CorvaneController::startShifterDetection(int gearIndex)
+{
+    if (gearIndex < 0 || gearIndex >= ShifterMapping::Size)
+        return;
+    if (!m_shifter->isConnected()) {
+        emit shifterDetectionResult(gearIndex, -1, false);
+        return;
+    }
+    cancelShifterDetection();
+    m_gearBeingDetected = gearIndex;
+    if (!m_gearPollTimer) {
+        m_gearPollTimer = new QTimer(this);
+        connect(m_gearPollTimer, &QTimer::timeout, this, &CorvaneController::onShifterDetectionPoll);
+        m_gearTimeoutTimer = new QTimer(this);
+        m_gearTimeoutTimer->setSingleShot(true);
+        connect(m_gearTimeoutTimer, &QTimer::timeout, this, &CorvaneController::onShifterDetectionTimeout);
+    }
+    emit shifterDetectionStarted(gearIndex);
+    m_gearPollTimer->start(33);
+    m_gearTimeoutTimer->start(5000);
+}
+
+void CorvaneController::cancelShifterDetection()
+{
+    if (m_gearPollTimer) {
+        m_gearPollTimer->stop();
+        m_gearTimeoutTimer->stop();
+    }
+    m_gearBeingDetected = -1;
+}
+
+void CorvaneController::onShifterDetectionPoll()
+{
+    const int gearIndex = m_gearBeingDetected;
+    if (gearIndex < 0)
+        return;
+    if (!m_shifter->isConnected()) {
+        cancelShifterDetection();
+        // The caller asked about one gear: the answer names it, as the time-out does.
+        emit shifterDetectionResult(gearIndex, -1, false);
+        return;
+    }
+    m_shifter->poll();
+    int button = -1;
+    for (int i = 0; i < 128 && button < 0; ++i) {
+        if (m_shifter->button(i))
+            button = i;
+    }
+    if (button < 0)
+        return;
+    cancelShifterDetection();
+    m_shifterMapping[gearIndex] = button;
+    storeShifterMapping();
+    emit shifterDetectionResult(gearIndex, button, true);
+    emit shifterMappingChanged();
+}
+
+void CorvaneController::onShifterDetectionTimeout()
+{
+    const int gearIndex = m_gearBeingDetected;
+    if (gearIndex < 0)
+        return;
+    cancelShifterDetection();
+    emit shifterDetectionResult(gearIndex, -1, false);
+}
+
+void CorvaneController::setShifterMapping(const ShifterMapping &mapping)
+{
+    m_shifterMapping = mapping;
+    storeShifterMapping();
+    emit shifterMappingChanged();
+}
+
+void CorvaneController::storeShifterMapping()
+{
+    DeviceConnection shifter = m_profiles->deviceConnections().shifter;
+    shifter.shifterMapping = m_shifterMapping;
+    shifter.hasCustomShifterMapping = true;
+    m_profiles->setShifterDevice(shifter);
+    m_profiles->saveActiveProfile();
+}
+
+void CorvaneController::updateCurrentGear()
+{
+    for (InputDevice *device : {m_wheelBase, m_pedals, m_shifter, m_heliJoystick, m_heliThrottle, m_heliPedals}) {
+        if (device->isConnected())
+            device->poll();
+    }
+    m_currentGear = gearFromShifter();
+}
+
+int CorvaneController::gearFromShifter() const
+{
+    if (!m_shifter->isConnected())
+        return 0;
+    const ShifterMapping &map = m_shifterMapping;
+    if (map[0] >= 0 && isVirtualButtonPressed(m_shifter, map[0]))
+        return 0;
+    if (map[1] >= 0 && isVirtualButtonPressed(m_shifter, map[1]))
+        return -1;
+    bool anyGearAssigned = false;
+    for (int gear = 1; gear <= 7; ++gear) {
+        const int button = map[gear + 1];
+        if (button < 0)
+            continue;
+        anyGearAssigned = true;
+        if (isVirtualButtonPressed(m_shifter, button))
+            return gear;
+    }
+    if (anyGearAssigned)
+        return 0;
+    const float lever = m_shifter->axis(1);
+    if (lever < -0.5f)
+        return 1;
+    if (lever > 0.5f)
+        return -1;
+    return 0;
+}
+
+QString CorvaneController::detectionStateName(int state)
+{
+    switch (state) {
+    case 1: return QStringLiteral("checking");
+    case 2: return QStringLiteral("detected");
+    case 3: return QStringLiteral("missing");
+    default: return QStringLiteral("unknown");
+    }
+}
+
+
+void CorvaneController::evaluateChannelMappings(ButtonMappingSet &set, std::array<qint32, 16> &channels,
+                                                int first, int last,
+                                                const std::function<bool(int)> &buttonTest, int stepMs)
+{
+    first = qMax(first, 0);
+    last = qMin(last, 15);
+    for (int ch = first; ch <= last; ++ch) {
+        const ButtonMapping *firstSwitch = nullptr;
+        const ButtonMapping *firstToggle = nullptr;
+        const ButtonMapping *firstRamp = nullptr;
+        const ButtonMapping *firstPress = nullptr;
+        int rampMin = 0;
+        int rampMax = 0;
+        for (const ButtonMapping &m : std::as_const(set.mappings)) {
+            if (m.buttonIndex < 0 || m.channel != ch)
+                continue;
+            switch (m.mode) {
+            case 4:
+                if (!firstSwitch)
+                    firstSwitch = &m;
+                break;
+            case 3:
+                if (!firstToggle)
+                    firstToggle = &m;
+                break;
+            case 1:
+            case 2:
+                if (!firstRamp) {
+                    firstRamp = &m;
+                    rampMin = m.minValue;
+                    rampMax = m.maxValue;
+                } else {
+                    rampMin = qMin(rampMin, m.minValue);
+                    rampMax = qMax(rampMax, m.maxValue);
+                }
+                break;
+            default:
+                if (!firstPress)
+                    firstPress = &m;
+                break;
+            }
+        }
+
+        if (firstSwitch) {
+            for (const ButtonMapping &m : std::as_const(set.mappings)) {
+                if (m.buttonIndex < 0 || m.channel != ch || m.mode != 4)
+                    continue;
+                forEachButton(m, [&](int button) {
+                    const bool pressed = buttonTest(button);
+                    if (pressed && !set.buttonWasDown.value(button, false))
+                        set.positionValues.insert(ch, m.outputValue);
+                    set.buttonWasDown.insert(button, pressed);
+                });
+            }
+            channels[ch] = set.positionValues.value(ch, firstSwitch->startValue);
+        } else if (firstToggle) {
+            for (const ButtonMapping &m : std::as_const(set.mappings)) {
+                if (m.buttonIndex < 0 || m.channel != ch || m.mode != 3)
+                    continue;
+                forEachButton(m, [&](int button) {
+                    const bool pressed = buttonTest(button);
+                    if (pressed && !set.buttonWasDown.value(button, false))
+                        set.toggleStates.insert(ch, !set.toggleStates.value(ch, false));
+                    set.buttonWasDown.insert(button, pressed);
+                });
+            }
+            channels[ch] = set.toggleStates.value(ch, false) ? firstToggle->outputValue
+                                                             : firstToggle->startValue;
+        } else if (firstRamp) {
+            auto it = set.rampValues.find(ch);
+            if (it == set.rampValues.end())
+                it = set.rampValues.insert(ch, firstRamp->startValue);
+            double value = it.value();
+            for (const ButtonMapping &m : std::as_const(set.mappings)) {
+                if (m.buttonIndex < 0 || m.channel != ch || (m.mode != 1 && m.mode != 2))
+                    continue;
+                if (!anyButtonHeld(m, buttonTest))
+                    continue;
+                const double step = m.rateUnitsPerSec * (stepMs / 1000.0);
+                value += m.mode == 1 ? step : -step;
+            }
+            if (value < rampMin)
+                value = rampMin;
+            if (value > rampMax)
+                value = rampMax;
+            it.value() = value;
+            channels[ch] = static_cast<qint32>(value);
+        } else if (firstPress) {
+            channels[ch] = firstPress->startValue;
+            for (const ButtonMapping &m : std::as_const(set.mappings)) {
+                if (m.buttonIndex < 0 || m.channel != ch || m.mode != 0)
+                    continue;
+                if (anyButtonHeld(m, buttonTest))
+                    channels[ch] = m.outputValue;
+            }
+        }
+    }
+}
+
+void CorvaneController::resetMappingState()
+{
+    ButtonMappingSet &set = m_buttonMappings;
+    set.rampValues.clear();
+    set.toggleStates.clear();
+    set.positionValues.clear();
+    set.buttonWasDown.clear();
+    for (const ButtonMapping &m : std::as_const(set.mappings)) {
+        if (m.buttonIndex >= 0 && (m.mode == 1 || m.mode == 2) && !set.rampValues.contains(m.channel))
+            set.rampValues.insert(m.channel, m.startValue);
+    }
+}
+
+bool CorvaneController::anyPitLimiterButtonHeld(const ButtonMappingSet &set,
+                                                const std::function<bool(int)> &buttonTest)
+{
+    for (const ButtonMapping &m : set.mappings) {
+        if (m.activatesPitLimiter && m.buttonIndex >= 0 && anyButtonHeld(m, buttonTest))
+            return true;
+    }
+    return false;
+}
+
+bool CorvaneController::heliButtonPressed(int index) const
+{
+    const InputDevice *device = m_heliJoystick;
+    if (index >= 320) {
+        device = m_heliPedals;
+        index -= 320;
+    } else if (index >= 160) {
+        device = m_heliThrottle;
+        index -= 160;
+    }
+    return device->isConnected() && isVirtualButtonPressed(device, index);
+}
+
+
+void CorvaneController::buildHelicopterChannels()
+{
+    const HelicopterConfig &cfg = activeHelicopterConfig();
+    const auto axisOf = [](const InputDevice *device, int axis) {
+        return (axis >= 0 && device->isConnected()) ? device->axis(axis) : 0.0f;
+    };
+    const float rawRoll = axisOf(m_heliJoystick, cfg.inputs.joystick.xAxis);
+    const float rawPitch = axisOf(m_heliJoystick, cfg.inputs.joystick.yAxis);
+    const float rawLever = axisOf(m_heliThrottle, cfg.inputs.throttle.axis);
+    float rawRudder;
+    if (cfg.inputs.pedals.differential && cfg.inputs.pedals.axis2 >= 0) {
+        const float a = axisOf(m_heliPedals, cfg.inputs.pedals.axis);
+        const float b = axisOf(m_heliPedals, cfg.inputs.pedals.axis2);
+        rawRudder = qBound(-1.0f, (b + 1.0f) * 0.5f - (a + 1.0f) * 0.5f, 1.0f);
+    } else {
+        rawRudder = axisOf(m_heliPedals, cfg.inputs.pedals.axis);
+    }
+
+    float values[4];
+    values[0] = processAxis(cfg.calibration.roll, rawRoll, true);
+    values[1] = processAxis(cfg.calibration.pitch, rawPitch, true);
+    values[3] = processAxis(cfg.calibration.rudder, rawRudder, true);
+    AxisConfig leverRange = cfg.calibration.throttle;
+    leverRange.minOutput = 0.0f;
+    leverRange.maxOutput = 1.0f;
+    const float lever01 = processAxis(leverRange, rawLever, false);
+    values[2] = cfg.fly.pitchCurve.enabled ? curve5(cfg.fly.pitchCurve, lever01)
+                                           : processAxis(cfg.calibration.throttle, rawLever, false);
+
+    for (int k = 0; k < 4; ++k) {
+        if (m_heliFilterPrimed && std::fabs(values[k] - m_heliFilterLast[k]) > 0.6f
+            && m_heliFilterHold[k] < 4) {
+            values[k] = m_heliFilterLast[k];
+            ++m_heliFilterHold[k];
+        } else {
+            m_heliFilterHold[k] = 0;
+            m_heliFilterLast[k] = values[k];
+        }
+    }
+    m_heliFilterPrimed = true;
+
+    float collectiveOut = values[2];
+    if (m_heliSoftStartActive) {
+        const float duration = static_cast<float>(qMax(1, cfg.fly.softStartSec) * 1000);
+        const float f = qBound(0.0f, static_cast<float>(m_heliSoftStartElapsedMs) / duration, 1.0f);
+        collectiveOut = f * values[2];
+        m_heliSoftStartElapsedMs += TickMs;
+        if (f >= 1.0f)
+            m_heliSoftStartActive = false;
+    }
+
+    evaluateChannelMappings(m_buttonMappings, m_channels, 4, 15,
+                            [this](int index) { return heliButtonPressed(index); }, TickMs);
+
+    const float rate = dualRateFactor(cfg);
+    const float roll = values[0] * rate;
+    const float pitch = values[1] * rate;
+    const float yaw = values[3] * rate;
+
+    const auto put = [this](int channel, int value) {
+        if (validChannel(channel))
+            m_channels[channel] = qBound(0, value, 2047);
+    };
+    put(cfg.channels.roll, CrsfProtocol::bipolarToCrsf(roll));
+    put(cfg.channels.pitch, CrsfProtocol::bipolarToCrsf(pitch));
+    put(cfg.channels.throttle, CrsfProtocol::unipolarToCrsf(collectiveOut));
+    put(cfg.channels.rudder, CrsfProtocol::bipolarToCrsf(yaw));
+    if (cfg.fly.throttleCurve.enabled)
+        put(cfg.fly.motorChannel, CrsfProtocol::unipolarToCrsf(curve5(cfg.fly.throttleCurve, lever01)));
+    if (cfg.fly.arm.enabled)
+        put(cfg.fly.arm.channel, CrsfProtocol::microsecondsToCrsf(m_heliArmed ? cfg.fly.arm.onUs : cfg.fly.arm.offUs));
+}
+
+float CorvaneController::dualRateFactor(const HelicopterConfig &cfg) const
+{
+    if (!cfg.fly.dualRates.enabled)
+        return 1.0f;
+    const DualRates &rates = cfg.fly.dualRates;
+    const int pct = m_heliRateMode == 0 ? rates.beginnerPct : m_heliRateMode == 1 ? rates.sportPct : rates.threeDPct;
+    return static_cast<float>(qBound(0, pct, 100)) / 100.0f;
+}
+
+float CorvaneController::heliDualRateFactor() const
+{
+    return dualRateFactor(activeHelicopterConfig());
+}
+
+void CorvaneController::setHeliArmed(bool armed)
+{
+    if (armed == m_heliArmed)
+        return;
+    if (armed) {
+        const HelicopterConfig &cfg = activeHelicopterConfig();
+        if (cfg.fly.armAtIdle) {
+            // Without the lever the idle check cannot be made, and a lever read as 0 means half collective.
+            if (!m_heliThrottle->isConnected() || cfg.inputs.throttle.axis < 0) {
+                emit errorOccurred(tr("Connect the throttle lever before arming the motor."));
+                return;
+            }
+            const float lever = processAxis(cfg.calibration.throttle, m_heliThrottle->axis(cfg.inputs.throttle.axis), false);
+            if (lever > 0.1f) {
+                emit errorOccurred(tr("Lower the collective before arming the motor."));
+                return;
+            }
+        }
+    }
+    m_heliArmed = armed;
+    emit heliArmedChanged(armed);
+}
+
+void CorvaneController::setHeliRateMode(int mode)
+{
+    mode = qBound(0, mode, 2);
+    if (mode == m_heliRateMode)
+        return;
+    m_heliRateMode = mode;
+    emit heliRateModeChanged(mode);
+}
+
+void CorvaneController::setHelicopterConfig(const HelicopterConfig &config)
+{
+    m_profiles->setHelicopterConfig(config);
+    m_profiles->saveActiveProfile();
+    setHeliRateMode(config.fly.dualRates.activeMode);
+}
+
+HelicopterConfig CorvaneController::helicopterConfig() const
+{
+    return activeHelicopterConfig();
+}
+
+// The tick reads the record in place: a copy per tick is work it does not need.
+const HelicopterConfig &CorvaneController::activeHelicopterConfig() const
+{
+    static const HelicopterConfig defaults;
+    const Profile *profile = m_profiles->activeProfile();
+    return profile ? profile->helicopterConfig : defaults;
+}
+
+bool CorvaneController::isHelicopterMode() const
+{
+    const Profile *profile = m_profiles->activeProfile();
+    return profile && profile->vehicleType == VehicleType::Helicopter;
+}
+
+
+float CorvaneController::effectiveSteeringInput() const
+{
+    const float raw = m_wheelBase->isConnected() ? m_wheelBase->roleAxisValue(0) : 0.0f;
+    const AxisSettings &s = m_axisSettings;
+    const int rotation = s.wheelRotationDeg;
+    const int r = m_wheelRotationOverrideDeg > 0 ? m_wheelRotationOverrideDeg : rotation;
+    const int a = s.steeringAngleDeg;
+    const float c = s.steering.useCalibration ? s.steering.inputCenter : 0.0f;
+    if (a >= 1 && a < rotation && r >= 1 && a < r)
+        return c + (static_cast<float>(r) / static_cast<float>(a)) * (raw - c);
+    if (r >= 1 && rotation < r)
+        return c + (static_cast<float>(r) / static_cast<float>(rotation)) * (raw - c);
+    return raw;
+}
+
+void CorvaneController::applyWheelRotationOverride()
+{
+    if (!m_wheelBase->isConnected())
+        return;
+    const AxisSettings &s = m_axisSettings;
+    if (s.steeringAngleDeg >= 1 && s.steeringAngleDeg < s.wheelRotationDeg) {
+        m_wheelRotationOverrideDeg = m_wheelBase->setHardwareRotation(s.steeringAngleDeg) ? s.steeringAngleDeg : 0;
+    } else if (m_wheelRotationOverrideDeg > 0) {
+        m_wheelBase->setHardwareRotation(s.wheelRotationDeg);
+        m_wheelRotationOverrideDeg = 0;
+    }
+}
+
+bool CorvaneController::carButtonPressed(int index) const
+{
+    return isVirtualButtonPressed(m_wheelBase, index);
+}
+
+bool CorvaneController::isPitLimiterActive() const
+{
+    if (m_axisSettings.pitLimiterEnabled || m_lounge.pitLimiter)
+        return true;
+    if (!m_wheelBase->isConnected())
+        return false;
+    return anyPitLimiterButtonHeld(m_buttonMappings, [this](int index) { return carButtonPressed(index); });
+}
+
+bool CorvaneController::isReverseActive() const
+{
+    return m_axisSettings.reverseEnabled && (m_currentGear == -1 || m_reverseToggled);
+}
+
+void CorvaneController::setReverseMode(bool on)
+{
+    if (m_reverseToggled == on)
+        return;
+    m_reverseToggled = on;
+    if (!m_axisSettings.reverseEnabled)
+        emit reverseModeChanged(false);
+    else
+        emit reverseModeChanged(m_currentGear == -1 ? true : on);
+}
+
+void CorvaneController::onTransmitTimer()
+{
+    if (!m_running)
+        return;
+    updateCurrentGear();
+    if (isHelicopterMode()) {
+        if (m_heliJoystick->isConnected()) {
+            buildHelicopterChannels();
+            sendChannels();
+        } else {
+            stopTransmission();
+            emit errorOccurred(tr("Joystick disconnected"));
+        }
+        return;
+    }
+    if (!m_wheelBase->isConnected()) {
+        stopTransmission();
+        emit errorOccurred(tr("Wheel base disconnected"));
+        return;
+    }
+    runCarTick();
+    sendChannels();
+}
+
+void CorvaneController::runCarTick()
+{
+    const AxisSettings &s = m_axisSettings;
+    const std::function<bool(int)> buttonTest = [this](int index) { return carButtonPressed(index); };
+    const int gear = m_currentGear;
+
+    const float wheelRaw = m_wheelBase->roleAxisValue(0);
+    const float steer = effectiveSteeringInput();
+    const InputDevice *pedalDevice = m_pedals->isConnected() ? m_pedals : m_wheelBase;
+    const float throttleRaw = pedalDevice->roleAxisValue(1);
+    const float brakeRaw = pedalDevice->roleAxisValue(2);
+
+    // CH1
+    if (s.steeringLeft == 0 && s.steeringCenter == 1024 && s.steeringRight == 2047) {
+        m_channels[0] = CrsfProtocol::axisToRaw11(processAxis(s.steering, steer, true));
+    } else {
+        float v = steer;
+        if (s.steering.useCalibration)
+            v = calibrateBipolar(s.steering, v);
+        if (s.steering.inverted)
+            v = -v;
+        v = qBound(-1.0f, v, 1.0f);
+        const float center = static_cast<float>(s.steeringCenter);
+        m_channels[0] = v < 0.0f
+            ? static_cast<qint32>(center - static_cast<float>(s.steeringLeft - s.steeringCenter) * v)
+            : static_cast<qint32>(center + static_cast<float>(s.steeringRight - s.steeringCenter) * v);
+    }
+
+    float throttle = processAxis(s.throttle, throttleRaw, false);
+    float brake = processAxis(s.brake, brakeRaw, false);
+
+    if (m_startThrottleCheckActive) {
+        if (throttle < 0.1f) {
+            m_startThrottleCheckActive = false;
+        } else if (m_startThrottleCheckTicks == 0 && throttle > 0.9f) {
+            m_startThrottleCheckActive = false;
+            m_throttleHeldUntilReleased = true;
+        }
+        ++m_startThrottleCheckTicks;
+        if (m_startThrottleCheckTicks >= 3)
+            m_startThrottleCheckActive = false;
+    }
+
+    if (m_throttleHeldUntilReleased) {
+        if (throttle < 0.1f)
+            m_throttleHeldUntilReleased = false;
+        else
+            throttle = 0.0f;
+    }
+
+    if (s.throttleSpikeRejectionEnabled && m_previousThrottle < 0.1f && throttle > 0.8f) {
+        throttle = 0.0f;
+        brake = 0.0f;
+        QMetaObject::invokeMethod(this, [this] { stopForSafety(tr("impossible throttle spike detected")); },
+                                  Qt::QueuedConnection);
+    }
+    m_previousThrottle = throttle;
+
+    if (m_softStartActive) {
+        m_softStartElapsedMs += TickMs;
+        const float duration = static_cast<float>(s.softStartDurationSec * 1000);
+        const float floor = static_cast<float>(s.softStartFloorPercent) / 100.0f;
+        const float limit = qMin(static_cast<float>(m_softStartElapsedMs) / duration, 1.0f) * (1.0f - floor) + floor;
+        throttle = qMin(throttle, limit);
+        if (static_cast<float>(m_softStartElapsedMs) >= duration)
+            m_softStartActive = false;
+    }
+
+    const bool pitActive = s.pitLimiterEnabled || anyPitLimiterButtonHeld(m_buttonMappings, buttonTest);
+
+    int neutral = 992;
+    int forward = 1811;
+    int reverse = 172;
+    if (s.escMode != 0) {
+        neutral = s.escNeutral;
+        forward = s.escFullForward;
+        reverse = s.escFullReverse;
+    }
+
+    if (s.reverseEnabled && s.reverseButtonIndex >= 0) {
+        const bool pressed = carButtonPressed(s.reverseButtonIndex);
+        if (pressed && !m_reverseButtonWasDown) {
+            m_reverseToggled = !m_reverseToggled;
+            emit reverseModeChanged(gear == -1 ? true : m_reverseToggled);
+        }
+        m_reverseButtonWasDown = pressed;
+    } else if (!s.reverseEnabled && m_reverseToggled) {
+        setReverseMode(false);
+    }
+    const bool reverseActive = s.reverseEnabled && (gear == -1 || m_reverseToggled);
+
+    int out = neutral;
+    if (reverseActive) {
+        if (brake > PedalDeadBand) {
+            out = neutral;
+        } else if (throttle > PedalDeadBand) {
+            // A negative stored maximum would turn reverse into forward throttle.
+            const float maxShare = static_cast<float>(qMax(0, s.reverseMaxPercent)) / 100.0f;
+            const float share = qMin(maxShare, (throttle - PedalDeadBand) / PedalSpan);
+            out = static_cast<int>(share * static_cast<float>(reverse - neutral) + static_cast<float>(neutral));
+        }
+    } else if (brake >= 0.1f) {
+        out = static_cast<int>(static_cast<float>(reverse - neutral) * ((brake - 0.1f) / 0.9f) + static_cast<float>(neutral));
+    } else if (brake > PedalDeadBand) {
+        const float f = (1.0f - brake / 0.1f) * throttle;
+        if (f > PedalDeadBand)
+            out = static_cast<int>(static_cast<float>(forward - neutral) * ((f - PedalDeadBand) / PedalSpan) + static_cast<float>(neutral));
+    } else if (throttle > PedalDeadBand) {
+        out = static_cast<int>(static_cast<float>(forward - neutral) * ((throttle - PedalDeadBand) / PedalSpan) + static_cast<float>(neutral));
+    }
+
+    const bool hasThrottle = throttle > PedalDeadBand;
+    const bool hasBrake = brake > PedalDeadBand;
+    const bool neutralHold = s.gearThrottleLimitEnabled && gear == 0;
+    const bool gearLimited = !reverseActive && s.gearThrottleLimitEnabled && gear >= 1 && gear <= 7;
+    // A negative stored limit would brake or reverse while the throttle is pressed.
+    const int gearPercent = gearLimited ? qMax(0, s.gearThrottleLimitPercent[gear - 1]) : 100;
+
+    float desired = static_cast<float>(out);
+    if (gearLimited)
+        desired = qMin(desired, static_cast<float>(gearPercent / 100.0 * (forward - neutral) + neutral));
+
+    ++smoothDecelLogCounter;
+    if (smoothDecelLogCounter % 50 == 0) {
+        qDebug() << "SmoothDecel: hasThrottle=" << hasThrottle << "hasBrake=" << hasBrake << "gear=" << gear
+                 << "currentOut=" << m_smoothedThrottleOut << "target=" << out
+                 << "decelTarget=" << static_cast<float>(neutral) << "neutral=" << neutral
+                 << "smoothDecel=" << s.smoothDeceleration;
+    }
+
+    const float neutralF = static_cast<float>(neutral);
+    float o;
+    if (!s.smoothDeceleration) {
+        o = neutralHold ? neutralF : desired;
+        m_smoothedThrottleOut = o;
+        m_smoothedThrottleValid = true;
+    } else if (hasBrake) {
+        o = desired;
+        m_smoothedThrottleOut = o;
+        m_smoothedThrottleValid = true;
+    } else {
+        // A negative stored rate would make the step negative and raise the throttle on release.
+        const float step = (static_cast<float>(std::abs(forward - neutral)) * 99.0f)
+            / ((static_cast<float>(qMax(0, s.decelRate)) * 14.0f + 85.0f) * 143.0f);
+        if (hasThrottle && !neutralHold) {
+            if (desired > m_smoothedThrottleOut || !m_smoothedThrottleValid) {
+                m_smoothedThrottleOut = desired;
+                m_smoothedThrottleValid = true;
+            } else if (m_smoothedThrottleOut > desired) {
+                m_smoothedThrottleOut -= step;
+                if (m_smoothedThrottleOut < desired)
+                    m_smoothedThrottleOut = desired;
+            }
+        } else if (!m_smoothedThrottleValid) {
+            m_smoothedThrottleOut = neutralHold ? neutralF : desired;
+            m_smoothedThrottleValid = true;
+        } else {
+            if (m_smoothedThrottleOut > neutralF) {
+                if (m_smoothedThrottleOut <= neutralF * 0.075f + neutralF)
+                    m_smoothedThrottleOut = neutralF;
+                else
+                    m_smoothedThrottleOut -= step;
+            }
+            if (m_smoothedThrottleOut < neutralF)
+                m_smoothedThrottleOut = neutralF;
+        }
+        o = m_smoothedThrottleOut;
+    }
+
+    qint32 ch2 = static_cast<qint32>(o);
+    m_channels[2] = 0;
+
+    if (!reverseActive) {
+        if (pitActive && ch2 > s.pitLimiterValue)
+            ch2 = s.pitLimiterValue;
+        if (gearLimited) {
+            const int lim = neutral + static_cast<int>(gearPercent / 100.0 * (forward - neutral));
+            if (ch2 > lim)
+                ch2 = lim;
+        }
+        int cap = 100;
+        if (m_lounge.pitLimiter)
+            cap = qMin(cap, m_lounge.pitLimiterPercent);
+        if (m_lounge.speedCap)
+            cap = qMin(cap, m_lounge.speedCapPercent);
+        if (cap < 100) {
+            const int lim = neutral + static_cast<int>((forward - neutral) * cap / 100.0);
+            if (ch2 > lim)
+                ch2 = lim;
+        }
+    } else if (!m_lounge.reverseAllowed) {
+        ch2 = neutral;
+    }
+    if (m_lounge.stopped) {
+        ch2 = neutral;
+        m_smoothedThrottleOut = neutralF;
+    }
+    m_channels[1] = ch2;
+
+    evaluateChannelMappings(m_buttonMappings, m_channels, 2, 11, buttonTest, TickMs);
+
+    if (m_ledSettings.powerButtonIndex >= 0) {
+        const bool pressed = carButtonPressed(m_ledSettings.powerButtonIndex);
+        if (pressed && !m_ledPowerButtonWasDown) {
+            m_ledSettings.powerOn = !m_ledSettings.powerOn;
+            emit ledSettingsChanged();
+        }
+        m_ledPowerButtonWasDown = pressed;
+    }
+    bool ledChannelMapped = false;
+    for (const ButtonMapping &m : std::as_const(m_buttonMappings.mappings)) {
+        if (m.buttonIndex >= 0 && m.channel == 11) {
+            ledChannelMapped = true;
+            break;
+        }
+    }
+    if (!ledChannelMapped)
+        m_channels[11] = m_ledSettings.powerOn ? 2047 : 0;
+
+    m_steeringMonitor->update(wheelRaw, m_channels[0], throttleRaw, brakeRaw, s.steeringLeft,
+                              s.steeringCenter, s.steeringRight, TickMs);
 }
 
 } // namespace corvane

@@ -1,124 +1,327 @@
 #include "bridge/corvanecontroller.h"
 
+#include <QDebug>
+#include <QSettings>
+#include <QTimer>
+
+#include "bridge/corvaneserialport.h"
+#include "bridge/devicesecurity.h"
+#include "bridge/steeringmonitor.h"
+#include "profiles/profile.h"
+#include "profiles/profilemanager.h"
+
 namespace corvane {
 
 void CorvaneController::startTransmission()
 {
-}
+    if (m_running)
+        return;
+    if (m_configMode) {
+        emit errorOccurred(tr("Stop configuring before starting transmission"));
+        return;
+    }
+    if (!m_transmitterPort->isConnected()) {
+        emit errorOccurred(tr("RP2040 Bridge not connected"));
+        return;
+    }
+    if (!m_transmitterAuthorized && !m_security->provisioningMode()) {
+        emit errorOccurred(tr("Transmitter device is not authorized. Cannot start transmission."));
+        return;
+    }
+    if (isHelicopterMode()) {
+        if (!m_heliJoystick->isConnected()) {
+            emit errorOccurred(tr("Joystick not connected"));
+            return;
+        }
+    } else {
+        if (!m_wheelBase->isConnected()) {
+            emit errorOccurred(tr("Wheel base not connected"));
+            return;
+        }
+        QString message;
+        checkPedalsReleased(message);
+        if (!message.isEmpty()) {
+            emit errorOccurred(message);
+            return;
+        }
+    }
 
-void CorvaneController::stopTransmission()
-{
-}
-
-void CorvaneController::stopForSafety(const QString &reason)
-{
-    Q_UNUSED(reason);
+    m_running = true;
+    m_frameCount = 0;
+    m_steeringMonitor->reset();
+    m_smoothedThrottleValid = false;
+    resetMappingState();
+    m_softStartActive = m_axisSettings.softStartEnabled;
+    m_softStartElapsedMs = 0;
+    const HelicopterConfig heli = helicopterConfig();
+    m_heliSoftStartActive = isHelicopterMode() && heli.fly.softStart;
+    m_heliSoftStartElapsedMs = 0;
+    m_heliFilterHold.fill(0);
+    m_heliFilterPrimed = false;
+    m_startThrottleCheckActive = m_axisSettings.stuckThrottleDetectionEnabled;
+    m_throttleHeldUntilReleased = false;
+    m_startThrottleCheckTicks = 0;
+    m_previousThrottle = 0.0f;
+    m_smoothedThrottleOut = m_axisSettings.escMode != 0 ? static_cast<float>(m_axisSettings.escNeutral) : 992.0f;
+    m_transmitTimer->start(7);
+    serialWrite(QByteArrayLiteral("START\n"));
+    if (m_receiverFfbState != ReceiverFfbWaiting) {
+        m_receiverFfbState = ReceiverFfbWaiting;
+        emit receiverFfbStateChanged(ReceiverFfbWaiting);
+    }
+    m_receiverFfbWaitTimer->start(5000);
+    m_lastGForceSequence = -1;
+    emit runningChanged(true);
 }
 
 bool CorvaneController::canStartTransmission() const
 {
-    return false;
+    if (!m_transmitterPort->isConnected())
+        return false;
+    if (isHelicopterMode())
+        return m_heliJoystick->isConnected();
+    if (!m_wheelBase->isConnected())
+        return false;
+    if (m_wheelBase->axisMapping().combinedPedals)
+        return true;
+    return m_pedals->isConnected();
+}
+
+void CorvaneController::checkPedalsReleased(QString &message) const
+{
+    const InputDevice *device = m_pedals->isConnected() ? m_pedals : m_wheelBase->isConnected() ? m_wheelBase : nullptr;
+    const float throttleRaw = device ? device->roleAxisValue(1) : -1.0f;
+    const float brakeRaw = device ? device->roleAxisValue(2) : -1.0f;
+    QStringList pressed;
+    if (processAxis(m_axisSettings.throttle, throttleRaw, false) > 0.05f)
+        pressed << tr("throttle");
+    if (processAxis(m_axisSettings.brake, brakeRaw, false) > 0.05f)
+        pressed << tr("brake");
+    if (pressed.isEmpty())
+        message.clear();
+    else if (pressed.size() == 1)
+        message = tr("Release the %1 pedal before starting transmission.").arg(pressed.first());
+    else
+        message = tr("Release the %1 and %2 pedals before starting transmission.").arg(pressed.at(0), pressed.at(1));
+}
+
+void CorvaneController::stopTransmission()
+{
+    if (!m_running)
+        return;
+    m_transmitTimer->stop();
+    if (m_transmitterPort->isConnected())
+        serialWrite(QByteArrayLiteral("STOP\n"));
+    m_running = false;
+    m_receiverFfbWaitTimer->stop();
+    if (m_receiverFfbState == ReceiverFfbWaiting) {
+        m_receiverFfbState = ReceiverFfbOff;
+        emit receiverFfbStateChanged(ReceiverFfbOff);
+    }
+    resetMappingState();
+    if (m_heliArmed) {
+        m_heliArmed = false;
+        emit heliArmedChanged(false);
+    }
+    emit runningChanged(false);
+}
+
+void CorvaneController::stopForSafety(const QString &reason)
+{
+    if (!m_running)
+        return;
+    stopTransmission();
+    emit errorOccurred(tr("Transmission stopped for safety: %1. Verify the pedals and press Start Transmission again.").arg(reason));
 }
 
 void CorvaneController::sendChannels()
 {
+    char frame[CrsfProtocol::RcChannelsFrameSize];
+    CrsfProtocol::buildRcChannelsFrame(m_channels, frame);
+    m_transmitterPort->write(QByteArray::fromRawData(frame, sizeof frame));
+    m_keepaliveStopwatch.restart();
+    ++m_frameCount;
+    emit frameCountChanged(m_frameCount);
+    emit frameSent(m_frameCount);
 }
+
+namespace {
+
+// The fields that change what the car does with the pedals and the wheel this instant.
+bool sameResponse(const AxisConfig &a, const AxisConfig &b)
+{
+    return a.inverted == b.inverted && a.deadzone == b.deadzone && a.minOutput == b.minOutput
+        && a.maxOutput == b.maxOutput && a.curve == b.curve && a.curveExponent == b.curveExponent
+        && a.useCalibration == b.useCalibration && a.inputMin == b.inputMin
+        && a.inputMax == b.inputMax && a.inputCenter == b.inputCenter;
+}
+
+} // namespace
 
 bool CorvaneController::setAxisSettings(const AxisSettings &settings)
 {
-    Q_UNUSED(settings);
-    return false;
+    if (m_running) {
+        const AxisSettings &old = m_axisSettings;
+        const bool changed = !sameResponse(old.steering, settings.steering) || !sameResponse(old.throttle, settings.throttle)
+            || !sameResponse(old.brake, settings.brake) || !sameResponse(old.clutch, settings.clutch)
+            || old.wheelRotationDeg != settings.wheelRotationDeg || old.steeringAngleDeg != settings.steeringAngleDeg
+            || old.escMode != settings.escMode || old.escNeutral != settings.escNeutral
+            || old.escFullForward != settings.escFullForward || old.escFullReverse != settings.escFullReverse;
+        if (changed)
+            stopForSafety(tr("axis calibration changed"));
+    }
+    m_axisSettings = settings;
+    applyWheelRotationOverride();
+    m_profiles->setAxisSettings(settings);
+    return m_profiles->saveActiveProfile();
 }
 
 bool CorvaneController::setButtonMappings(const ButtonMappingSet &mappings)
 {
-    Q_UNUSED(mappings);
-    return false;
+    m_buttonMappings = mappings;
+    m_profiles->setButtonMappings(mappings);
+    return m_profiles->saveActiveProfile();
 }
 
 void CorvaneController::setSteeringCalibration(int left, int center, int right)
 {
-    Q_UNUSED(left);
-    Q_UNUSED(center);
-    Q_UNUSED(right);
+    m_axisSettings.steeringLeft = left;
+    m_axisSettings.steeringCenter = center;
+    m_axisSettings.steeringRight = right;
 }
 
 float CorvaneController::steering() const
 {
-    return 0.0f;
+    return m_wheelBase->isConnected() ? m_wheelBase->roleAxisValue(0) : 0.0f;
 }
 
-float CorvaneController::throttle() const
+float CorvaneController::pedalRole(int role) const
 {
-    return 0.0f;
+    if (m_pedals->isConnected())
+        return m_pedals->roleAxisValue(role);
+    if (m_wheelBase->isConnected())
+        return m_wheelBase->roleAxisValue(role);
+    return -1.0f;
 }
 
-float CorvaneController::brake() const
-{
-    return 0.0f;
-}
-
-float CorvaneController::clutch() const
-{
-    return 0.0f;
-}
+float CorvaneController::throttle() const { return pedalRole(1); }
+float CorvaneController::brake() const { return pedalRole(2); }
+float CorvaneController::clutch() const { return pedalRole(3); }
 
 float CorvaneController::wheelAngleDeg() const
 {
-    return 0.0f;
+    const int r = m_wheelRotationOverrideDeg >= 1 ? m_wheelRotationOverrideDeg : m_axisSettings.wheelRotationDeg;
+    return static_cast<float>(r) * steering() * 0.5f;
 }
 
 QString CorvaneController::vehicleType() const
 {
-    return QString();
+    return m_profiles->activeVehicleType();
 }
+
 
 void CorvaneController::loadLoungeState()
 {
+    QSettings settings;
+    settings.beginGroup(QStringLiteral("lounge"));
+    m_lounge.stopped = settings.value(QStringLiteral("stopped"), false).toBool();
+    m_lounge.stopReason = settings.value(QStringLiteral("stopReason")).toString();
+    m_lounge.pitLimiter = settings.value(QStringLiteral("pitLimiter"), false).toBool();
+    // A negative cap would hold the throttle channel below neutral with the pedals released.
+    m_lounge.pitLimiterPercent = qMax(0, settings.value(QStringLiteral("pitLimiterPercent"), 30).toInt());
+    m_lounge.speedCap = settings.value(QStringLiteral("speedCap"), false).toBool();
+    m_lounge.speedCapPercent = qMax(0, settings.value(QStringLiteral("speedCapPercent"), 60).toInt());
+    m_lounge.reverseAllowed = settings.value(QStringLiteral("reverseAllowed"), true).toBool();
+    settings.endGroup();
 }
 
 void CorvaneController::saveLoungeState()
 {
+    QSettings settings;
+    settings.beginGroup(QStringLiteral("lounge"));
+    settings.setValue(QStringLiteral("stopped"), m_lounge.stopped);
+    settings.setValue(QStringLiteral("stopReason"), m_lounge.stopReason);
+    settings.setValue(QStringLiteral("pitLimiter"), m_lounge.pitLimiter);
+    settings.setValue(QStringLiteral("pitLimiterPercent"), m_lounge.pitLimiterPercent);
+    settings.setValue(QStringLiteral("speedCap"), m_lounge.speedCap);
+    settings.setValue(QStringLiteral("speedCapPercent"), m_lounge.speedCapPercent);
+    settings.setValue(QStringLiteral("reverseAllowed"), m_lounge.reverseAllowed);
+    settings.endGroup();
 }
 
 void CorvaneController::raceControlStop(const QString &reason)
 {
-    Q_UNUSED(reason);
+    if (m_lounge.stopped)
+        return;
+    m_lounge.stopped = true;
+    m_lounge.stopReason = reason;
+    qInfo().noquote() << QStringLiteral("Race control: STOP (%1)").arg(reason);
+    saveLoungeState();
+    emit loungeStateChanged();
 }
 
 void CorvaneController::raceControlRelease()
 {
+    if (!m_lounge.stopped)
+        return;
+    m_lounge.stopped = false;
+    m_lounge.stopReason.clear();
+    m_throttleHeldUntilReleased = true;
+    m_softStartActive = m_axisSettings.softStartEnabled;
+    m_softStartElapsedMs = 0;
+    m_loungeHeartbeat.restart();
+    qInfo() << "Race control: released";
+    saveLoungeState();
+    emit loungeStateChanged();
 }
 
 void CorvaneController::setLoungePitLimiter(bool on, int percent)
 {
-    Q_UNUSED(on);
-    Q_UNUSED(percent);
+    m_lounge.pitLimiter = on;
+    m_lounge.pitLimiterPercent = qBound(0, percent, 100);
+    saveLoungeState();
+    emit loungeStateChanged();
 }
 
 void CorvaneController::setLoungeSpeedCap(bool on, int percent)
 {
-    Q_UNUSED(on);
-    Q_UNUSED(percent);
+    m_lounge.speedCap = on;
+    m_lounge.speedCapPercent = qBound(0, percent, 100);
+    saveLoungeState();
+    emit loungeStateChanged();
 }
 
 void CorvaneController::setLoungeReverseAllowed(bool allowed)
 {
-    Q_UNUSED(allowed);
+    m_lounge.reverseAllowed = allowed;
+    saveLoungeState();
+    emit loungeStateChanged();
 }
 
 void CorvaneController::setLoungeWatchdog(bool on, int timeoutMs)
 {
-    Q_UNUSED(on);
-    Q_UNUSED(timeoutMs);
+    m_lounge.watchdogEnabled = on;
+    m_lounge.watchdogTimeoutMs = qBound(500, timeoutMs, 30000);
+    if (on) {
+        m_loungeHeartbeat.restart();
+        m_loungeWatchdogTimer->start(250);
+    } else {
+        m_loungeWatchdogTimer->stop();
+    }
+    emit loungeStateChanged();
 }
 
 void CorvaneController::loungeHeartbeat()
 {
+    m_loungeHeartbeat.restart();
 }
 
 void CorvaneController::onLoungeWatchdogTick()
 {
+    if (!m_lounge.watchdogEnabled || m_lounge.stopped)
+        return;
+    if (!m_loungeHeartbeat.isValid() || m_loungeHeartbeat.elapsed() > m_lounge.watchdogTimeoutMs)
+        raceControlStop(QStringLiteral("connection_lost"));
 }
 
 } // namespace corvane

@@ -1,0 +1,235 @@
+#include <QCoreApplication>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "bridge/devicesecurity.h"
+#include "support/testenvironment.h"
+#include "transmitrig.h"
+
+using ostratest::TransmitRig;
+
+class TestTransmission : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void refusals_data();
+    void refusals();
+    void startAndStopOnTheLine();
+    void frameCounter();
+    void calibrationChangeWhileRunning_data();
+    void calibrationChangeWhileRunning();
+    void canStartTransmission_data();
+    void canStartTransmission();
+    void inputGetters();
+};
+
+void TestTransmission::refusals_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("nothing connected") << "none" << "RP2040 Bridge not connected";
+    QTest::newRow("port closed though the wheel is there") << "wheel" << "RP2040 Bridge not connected";
+    QTest::newRow("transmitter not on the allow-list") << "unauthorized"
+                                                       << "Transmitter device is not authorized. Cannot start transmission.";
+    QTest::newRow("no wheel base") << "port" << "Wheel base not connected";
+    QTest::newRow("no joystick") << "heli" << "Joystick not connected";
+    QTest::newRow("both pedals pressed") << "both"
+                                         << "Release the throttle and brake pedals before starting transmission.";
+    QTest::newRow("brake pressed") << "brake" << "Release the brake pedal before starting transmission.";
+    QTest::newRow("throttle pressed on the wheel base") << "wheelThrottle"
+                                                        << "Release the throttle pedal before starting transmission.";
+}
+
+void TestTransmission::refusals()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, error);
+
+    TransmitRig rig;
+    if (setup == "wheel") {
+        QVERIFY(rig.controller->wheelBase()->open(TransmitRig::WheelPos));
+    } else if (setup == "unauthorized") {
+        rig.controller->deviceSecurity()->setProvisioningMode(false);
+        rig.tx.setDeviceId(QStringLiteral("STRANGER"));
+        QVERIFY(rig.connectCar());
+        QTRY_VERIFY(rig.tx.idQueries() >= 1);
+        rig.tx.waitFor([] { return false; }, 300);
+    } else if (setup == "port") {
+        QVERIFY(rig.openTransmitter());
+    } else if (setup == "heli") {
+        rig.controller->profileManager()->mutableActiveProfile()->vehicleType = QString(VehicleType::Helicopter);
+        QVERIFY(rig.connectCar());
+    } else if (setup == "both" || setup == "brake") {
+        QVERIFY(rig.connectCar());
+        rig.pedals->setAxis(2, 1.0f);
+        if (setup == "both")
+            rig.pedals->setAxis(1, 1.0f);
+        rig.pollAll();
+    } else if (setup == "wheelThrottle") {
+        QVERIFY(rig.connectCar(false));
+        rig.wheel->setAxis(1, 1.0f);
+        rig.pollAll();
+    }
+    QSignalSpy running(rig.controller.get(), &corvane::CorvaneController::runningChanged);
+    rig.controller->startTransmission();
+    QVERIFY(!rig.controller->isRunning());
+    QCOMPARE(running.count(), 0);
+    QCOMPARE(rig.lastError(), error);
+    QCOMPARE(rig.errors->count(), 1);
+    rig.tx.waitFor([] { return false; }, 50);
+    QCOMPARE(rig.tx.startCount(), 0);
+}
+
+void TestTransmission::startAndStopOnTheLine()
+{
+    TransmitRig rig;
+    QVERIFY(rig.connectCar());
+    QSignalSpy running(rig.controller.get(), &corvane::CorvaneController::runningChanged);
+    rig.controller->startTransmission();
+    rig.controller->startTransmission(); // already running: nothing
+    QCOMPARE(running.count(), 1);
+    QVERIFY(rig.tx.waitForLine("START"));
+    // Frames flow by themselves at the 7 ms cadence.
+    QVERIFY(rig.tx.waitForChannelFrames(5));
+
+    rig.controller->stopTransmission();
+    QVERIFY(rig.tx.waitForLine("STOP"));
+    const int frames = rig.tx.channelFrameCount();
+    rig.controller->stopTransmission();
+    rig.controller->stopForSafety(QStringLiteral("ignored while idle"));
+    rig.tx.waitFor([] { return false; }, 100);
+    QCOMPARE(rig.tx.startCount(), 1);
+    QCOMPARE(rig.tx.stopCount(), 1);
+    QCOMPARE(rig.tx.channelFrameCount(), frames);
+    QCOMPARE(running.count(), 2);
+    QCOMPARE(rig.errors->count(), 0);
+}
+
+void TestTransmission::frameCounter()
+{
+    TransmitRig rig;
+    QVERIFY(rig.connectCar());
+    QVERIFY(rig.start());
+    QList<QPair<QByteArray, uint>> order;
+    QObject::connect(rig.controller.get(), &corvane::CorvaneController::frameCountChanged,
+                     [&order](uint n) { order.append({"count", n}); });
+    QObject::connect(rig.controller.get(), &corvane::CorvaneController::frameSent,
+                     [&order](uint n) { order.append({"sent", n}); });
+    rig.tick(3);
+    QCOMPARE(rig.controller->frameCount(), 3u);
+    const QList<QPair<QByteArray, uint>> expected{{"count", 1}, {"sent", 1}, {"count", 2},
+                                                  {"sent", 2}, {"count", 3}, {"sent", 3}};
+    QCOMPARE(order, expected);
+    QVERIFY(rig.tx.waitForChannelFrames(3));
+
+    rig.controller->stopTransmission();
+    QVERIFY(rig.start());
+    QCOMPARE(rig.controller->frameCount(), 0u);
+    rig.tick();
+    QCOMPARE(rig.controller->frameCount(), 1u);
+}
+
+void TestTransmission::calibrationChangeWhileRunning_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<bool>("stops");
+
+    QTest::newRow("throttle dead zone") << "deadzone" << true;
+    QTest::newRow("brake inverted") << "brakeInverted" << true;
+    QTest::newRow("ESC neutral") << "escNeutral" << true;
+    QTest::newRow("wheel rotation") << "rotation" << true;
+    QTest::newRow("steering end points") << "endPoints" << false;
+    QTest::newRow("deceleration rate") << "decel" << false;
+    QTest::newRow("throttle expo") << "expo" << false;
+}
+
+void TestTransmission::calibrationChangeWhileRunning()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, stops);
+
+    TransmitRig rig;
+    QVERIFY(rig.connectCar());
+    QVERIFY(rig.start());
+    AxisSettings s = rig.controller->axisSettings();
+    if (change == "deadzone")
+        s.throttle.deadzone = 0.2f;
+    else if (change == "brakeInverted")
+        s.brake.inverted = true;
+    else if (change == "escNeutral")
+        s.escNeutral = 1000;
+    else if (change == "rotation")
+        s.wheelRotationDeg = 540;
+    else if (change == "endPoints")
+        s.steeringLeft = 100;
+    else if (change == "decel")
+        s.decelRate = 70;
+    else if (change == "expo")
+        s.throttle.expo = 0.5f;
+
+    QVERIFY(rig.controller->setAxisSettings(s));
+    QCOMPARE(!rig.controller->isRunning(), stops);
+    QCOMPARE(rig.lastError(),
+             stops ? QStringLiteral("Transmission stopped for safety: axis calibration changed. "
+                                    "Verify the pedals and press Start Transmission again.")
+                   : QString());
+    // Stored either way.
+    QCOMPARE(rig.controller->profileManager()->axisSettings().toJson(), s.toJson());
+    QCOMPARE(rig.controller->axisSettings().toJson(), s.toJson());
+}
+
+void TestTransmission::canStartTransmission_data()
+{
+    QTest::addColumn<bool>("port");
+    QTest::addColumn<bool>("pedals");
+    QTest::addColumn<bool>("combined");
+    QTest::addColumn<bool>("expected");
+
+    QTest::newRow("everything") << true << true << false << true;
+    QTest::newRow("no port") << false << true << false << false;
+    QTest::newRow("no pedals") << true << false << false << false;
+    QTest::newRow("combined pedals on the wheel base") << true << false << true << true;
+}
+
+void TestTransmission::canStartTransmission()
+{
+    QFETCH(bool, port);
+    QFETCH(bool, pedals);
+    QFETCH(bool, combined);
+    QFETCH(bool, expected);
+
+    TransmitRig rig;
+    QVERIFY(rig.controller->wheelBase()->open(TransmitRig::WheelPos));
+    if (pedals)
+        QVERIFY(rig.controller->pedals()->open(TransmitRig::PedalsPos));
+    if (combined) {
+        AxisMapping mapping = rig.controller->wheelBase()->axisMapping();
+        mapping.combinedPedals = true;
+        rig.controller->wheelBase()->setAxisMapping(mapping);
+    }
+    if (port)
+        QVERIFY(rig.openTransmitter());
+    QCOMPARE(rig.controller->canStartTransmission(), expected);
+}
+
+void TestTransmission::inputGetters()
+{
+    TransmitRig rig;
+    QCOMPARE(rig.controller->steering(), 0.0f);
+    QCOMPARE(rig.controller->throttle(), -1.0f);
+    QCOMPARE(rig.controller->brake(), -1.0f);
+    QVERIFY(rig.connectCar());
+    rig.wheel->setAxis(0, 1.0f);
+    rig.pedals->setAxis(1, 1.0f);
+    rig.pollAll();
+    QCOMPARE(rig.controller->steering(), 1.0f);
+    QCOMPARE(rig.controller->throttle(), 1.0f);
+    QCOMPARE(rig.controller->brake(), -1.0f);
+    QCOMPARE(rig.controller->wheelAngleDeg(), 450.0f);
+    QCOMPARE(rig.controller->vehicleType(), QStringLiteral("rc_car"));
+}
+
+OSTRA_TEST_MAIN_CORE(TestTransmission)
+#include "tst_transmission.moc"
