@@ -44,26 +44,12 @@ void Dot::setRipple(bool on, int periodMs)
 void Dot::updatePulse()
 {
     const bool run = (m_pulsing || m_ripple) && isVisible() && animationsEnabled();
-    const int duration = m_ripple ? m_ripplePeriod : m_pulsePeriod;
-    if (!m_animation) {
-        if (!run)
-            return;
-        m_animation = new QVariantAnimation(this);
-        m_animation->setStartValue(0.0);
-        m_animation->setEndValue(1.0);
-        m_animation->setLoopCount(-1);
-        connect(m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
-            m_phase = value.toDouble();
-            update();
-        });
-    }
-    m_animation->setDuration(duration);
-    if (!run) {
-        m_animation->stop();
+    driveLoop(m_animation, this, run, m_ripple ? m_ripplePeriod : m_pulsePeriod, [this](double t) {
+        m_phase = t;
+        update();
+    });
+    if (!run)
         m_phase = 0;
-    } else if (m_animation->state() != QAbstractAnimation::Running) {
-        m_animation->start();
-    }
 }
 
 void Dot::paintEvent(QPaintEvent *)

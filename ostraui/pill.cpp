@@ -85,25 +85,12 @@ void Pill::setClickable(bool clickable)
 void Pill::updatePulse()
 {
     const bool run = m_pulsing && isVisible() && animationsEnabled();
-    if (!m_animation) {
-        if (!run)
-            return;
-        m_animation = new QVariantAnimation(this);
-        m_animation->setStartValue(0.0);
-        m_animation->setEndValue(1.0);
-        m_animation->setLoopCount(-1);
-        connect(m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
-            m_pulseOpacity = 1 - std::sin(M_PI * value.toDouble()) * 0.65;
-            update();
-        });
-    }
-    m_animation->setDuration(m_pulsePeriod);
-    if (!run) {
-        m_animation->stop();
+    driveLoop(m_animation, this, run, m_pulsePeriod, [this](double t) {
+        m_pulseOpacity = 1 - std::sin(M_PI * t) * 0.65;
+        update();
+    });
+    if (!run)
         m_pulseOpacity = 1.0;
-    } else if (m_animation->state() != QAbstractAnimation::Running) {
-        m_animation->start();
-    }
 }
 
 QFont Pill::plainFont() const

@@ -14,6 +14,7 @@
 #include <QSettings>
 #include <QStyle>
 #include <QStyleHints>
+#include <QVariantAnimation>
 
 #include <algorithm>
 #include <cmath>
@@ -356,6 +357,26 @@ QEasingCurve motionCurve()
     QEasingCurve curve(QEasingCurve::BezierSpline);
     curve.addCubicBezierSegment(QPointF(0.2, 0.8), QPointF(0.2, 1.0), QPointF(1.0, 1.0));
     return curve;
+}
+
+void driveLoop(QVariantAnimation *&animation, QWidget *owner, bool run, int durationMs,
+               const std::function<void(double)> &onStep)
+{
+    if (!animation) {
+        if (!run)
+            return;
+        animation = new QVariantAnimation(owner);
+        animation->setStartValue(0.0);
+        animation->setEndValue(1.0);
+        animation->setLoopCount(-1);
+        QObject::connect(animation, &QVariantAnimation::valueChanged, owner,
+                         [onStep](const QVariant &value) { onStep(value.toDouble()); });
+    }
+    animation->setDuration(durationMs);
+    if (!run)
+        animation->stop();
+    else if (animation->state() != QAbstractAnimation::Running)
+        animation->start();
 }
 
 QFont uiFont(double px, int weight)

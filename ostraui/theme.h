@@ -11,11 +11,14 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
+
 class QApplication;
 class QHBoxLayout;
 class QFrame;
 class QLabel;
 class QPushButton;
+class QVariantAnimation;
 class QWidget;
 
 namespace ostra {
@@ -111,6 +114,10 @@ bool animationsEnabled();
 int animDuration(int ms);
 // The easing every UI transition shares.
 QEasingCurve motionCurve();
+// Starts or stops a widget's endless 0..1 loop (created on first need, owned by the widget);
+// each step hands the value to onStep.
+void driveLoop(QVariantAnimation *&animation, QWidget *owner, bool run, int durationMs,
+               const std::function<void(double)> &onStep);
 
 QFont uiFont(double px, int weight);
 QFont monoFont(double px, int weight);
