@@ -294,111 +294,93 @@ WheelFfbSettings ProfileManager::wheelFfb() const
     return active ? active->wheelFfb : WheelFfbSettings();
 }
 
-void ProfileManager::stampActive()
+Profile *ProfileManager::stampedActiveProfile()
 {
-    if (Profile *active = mutableActiveProfile())
+    Profile *active = mutableActiveProfile();
+    if (active)
         active->modifiedAt = QDateTime::currentDateTime();
+    return active;
 }
 
 void ProfileManager::setAutoStartEnabled(bool enabled)
 {
-    Profile *active = mutableActiveProfile();
-    if (!active)
-        return;
-    active->autoStartEnabled = enabled;
-    stampActive();
-    emit profileModified(m_activeProfileId);
+    if (Profile *active = stampedActiveProfile()) {
+        active->autoStartEnabled = enabled;
+        emit profileModified(m_activeProfileId);
+    }
 }
 
 void ProfileManager::setAxisSettings(const AxisSettings &settings)
 {
-    Profile *active = mutableActiveProfile();
-    if (!active)
-        return;
-    active->axisSettings = settings;
-    stampActive();
-    emit profileModified(m_activeProfileId);
+    if (Profile *active = stampedActiveProfile()) {
+        active->axisSettings = settings;
+        emit profileModified(m_activeProfileId);
+    }
 }
 
 void ProfileManager::setButtonMappings(const ButtonMappingSet &mappings)
 {
-    Profile *active = mutableActiveProfile();
-    if (!active)
-        return;
-    active->buttonMappings = mappings;
-    stampActive();
-    emit profileModified(m_activeProfileId);
+    if (Profile *active = stampedActiveProfile()) {
+        active->buttonMappings = mappings;
+        emit profileModified(m_activeProfileId);
+    }
 }
 
 void ProfileManager::setHelicopterConfig(const HelicopterConfig &config)
 {
-    Profile *active = mutableActiveProfile();
-    if (!active)
-        return;
-    active->helicopterConfig = config;
-    stampActive();
-    emit profileModified(m_activeProfileId);
+    if (Profile *active = stampedActiveProfile()) {
+        active->helicopterConfig = config;
+        emit profileModified(m_activeProfileId);
+    }
 }
 
 void ProfileManager::setLedSettings(const LedSettings &settings)
 {
-    Profile *active = mutableActiveProfile();
-    if (!active)
-        return;
-    active->ledSettings = settings;
-    stampActive();
-    emit profileModified(m_activeProfileId);
+    if (Profile *active = stampedActiveProfile()) {
+        active->ledSettings = settings;
+        emit profileModified(m_activeProfileId);
+    }
 }
 
 void ProfileManager::setBridgeConnection(const QString &portName, int baudRate)
 {
-    Profile *active = mutableActiveProfile();
-    if (!active)
-        return;
-    active->deviceConnections.portName = portName;
-    active->deviceConnections.baudRate = baudRate;
-    stampActive();
-    saveProfile(m_activeProfileId);
+    if (Profile *active = stampedActiveProfile()) {
+        active->deviceConnections.portName = portName;
+        active->deviceConnections.baudRate = baudRate;
+        saveProfile(m_activeProfileId);
+    }
 }
 
 void ProfileManager::setWheelBaseDevice(const DeviceConnection &device)
 {
-    Profile *active = mutableActiveProfile();
-    if (!active)
-        return;
-    active->deviceConnections.wheelBase = device;
-    stampActive();
-    saveProfile(m_activeProfileId);
+    if (Profile *active = stampedActiveProfile()) {
+        active->deviceConnections.wheelBase = device;
+        saveProfile(m_activeProfileId);
+    }
 }
 
 void ProfileManager::setPedalsDevice(const DeviceConnection &device)
 {
-    Profile *active = mutableActiveProfile();
-    if (!active)
-        return;
-    active->deviceConnections.pedals = device;
-    stampActive();
-    saveProfile(m_activeProfileId);
+    if (Profile *active = stampedActiveProfile()) {
+        active->deviceConnections.pedals = device;
+        saveProfile(m_activeProfileId);
+    }
 }
 
 void ProfileManager::setShifterDevice(const DeviceConnection &device)
 {
-    Profile *active = mutableActiveProfile();
-    if (!active)
-        return;
-    active->deviceConnections.shifter = device;
-    stampActive();
-    saveProfile(m_activeProfileId);
+    if (Profile *active = stampedActiveProfile()) {
+        active->deviceConnections.shifter = device;
+        saveProfile(m_activeProfileId);
+    }
 }
 
 void ProfileManager::setWheelFfb(const WheelFfbSettings &settings)
 {
-    Profile *active = mutableActiveProfile();
-    if (!active)
-        return;
-    active->wheelFfb = settings;
-    stampActive();
-    saveProfile(m_activeProfileId);
+    if (Profile *active = stampedActiveProfile()) {
+        active->wheelFfb = settings;
+        saveProfile(m_activeProfileId);
+    }
 }
 
 QString ProfileManager::createProfile(const QString &name)

@@ -105,7 +105,8 @@ signals:
 private:
     QString folderPath() const;
     QString storeFilePath(const QString &fileName) const;
-    void stampActive();
+    // The active profile with its modification time set to now, or null.
+    Profile *stampedActiveProfile();
     int escPresetIndex(const QString &id) const;
     int userPresetIndex(const QString &id) const;
 
