@@ -14,8 +14,6 @@ private slots:
     void reading_data();
     void reading();
     void defaultsRoundTrip();
-    void partsFromDefaults_data();
-    void partsFromDefaults();
     void damagedInputSettles();
 };
 
@@ -98,37 +96,6 @@ void TestHelicopterConfig::defaultsRoundTrip()
     QCOMPARE(read.inputs.throttle.axis, 5);
     QCOMPARE(read.calibration.rudder.name, QStringLiteral("Rudder"));
     QCOMPARE(read.toJson(), written);
-}
-
-void TestHelicopterConfig::partsFromDefaults_data()
-{
-    QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<QByteArray>("dualRates");
-    QTest::addColumn<QByteArray>("curve");
-
-    QTest::newRow("empty objects")
-        << QByteArray("{}")
-        << QByteArray(R"({"enabled": true, "beginnerPct": 60, "sportPct": 80, "threeDPct": 100, "activeMode": 0})")
-        << QByteArray(R"({"enabled": false, "points": [0, 0.25, 0.5, 0.75, 1]})");
-    QTest::newRow("keys present are taken")
-        << QByteArray(R"({"enabled": false, "sportPct": 70, "points": [0.5]})")
-        << QByteArray(R"({"enabled": false, "beginnerPct": 60, "sportPct": 70, "threeDPct": 100, "activeMode": 0})")
-        << QByteArray(R"({"enabled": false, "points": [0.5, 0.25, 0.5, 0.75, 1]})");
-}
-
-void TestHelicopterConfig::partsFromDefaults()
-{
-    QFETCH(QByteArray, input);
-    QFETCH(QByteArray, dualRates);
-    QFETCH(QByteArray, curve);
-    const QJsonObject obj = jsoncheck::object(input);
-    QCOMPARE(DualRates::fromJson(obj).toJson(), jsoncheck::object(dualRates));
-    QCOMPARE(HeliCurve::fromJson(obj).toJson(), jsoncheck::object(curve));
-    const HeliArmSwitch arm = HeliArmSwitch::fromJson(obj);
-    QCOMPARE(arm.enabled, obj.value(QLatin1String("enabled")).toBool(false));
-    QCOMPARE(arm.channel, 4);
-    QCOMPARE(arm.onUs, 2012);
-    QCOMPARE(arm.offUs, 988);
 }
 
 void TestHelicopterConfig::damagedInputSettles()
