@@ -852,8 +852,10 @@ void CorvaneController::runCarTick()
     m_channels[2] = 0;
 
     if (!reverseActive) {
-        if (pitActive && ch2 > s.pitLimiterValue)
-            ch2 = s.pitLimiterValue;
+        // A limit below neutral would brake the car with the pedals released.
+        const int pitLimit = qMax(s.pitLimiterValue, neutral);
+        if (pitActive && ch2 > pitLimit)
+            ch2 = pitLimit;
         if (gearLimited) {
             const int lim = neutral + static_cast<int>(gearPercent / 100.0 * (forward - neutral));
             if (ch2 > lim)
