@@ -1,10 +1,22 @@
 #include "bridge/telemetrysensor.h"
 
+#include "bridge/corvanecontroller.h"
+#include "bridge/motiontelemetrysender.h"
+#include "profiles/profilemanager.h"
+#include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
 
-#include <QMap>
+#include <QDir>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStandardPaths>
 
+#include <cmath>
+#include <memory>
+
+using corvane::CorvaneController;
 using corvane::TelemetrySensor;
+using ostratest::SimulatedTransmitter;
 
 namespace {
 
@@ -23,6 +35,28 @@ QString summary(const QList<TelemetrySensor> &sensors)
     for (const TelemetrySensor &s : sensors)
         parts << s.id + QLatin1Char('=') + s.value;
     return parts.join(QLatin1Char('|'));
+}
+
+QString sensorValue(const CorvaneController &controller, const QString &id)
+{
+    for (const TelemetrySensor &s : controller.telemetrySensors()) {
+        if (s.id == id)
+            return s.value;
+    }
+    return QStringLiteral("<none>");
+}
+
+QStringList sensorIds(const CorvaneController &controller)
+{
+    QStringList ids;
+    for (const TelemetrySensor &s : controller.telemetrySensors())
+        ids << s.id;
+    return ids;
+}
+
+bool near(float a, float b, float tolerance = 1e-3f)
+{
+    return std::abs(a - b) < tolerance;
 }
 
 } // namespace
@@ -89,6 +123,304 @@ private slots:
             QCOMPARE(s.lastUpdateMs, qint64(0));
         }
     }
+    void init()
+    {
+        QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
+        QSettings().clear();
+        m_controller = std::make_unique<CorvaneController>();
+        m_tx = std::make_unique<SimulatedTransmitter>();
+        QSignalSpy auth(m_controller.get(), &CorvaneController::transmitterAuthorizationChanged);
+        QVERIFY(m_controller->connectTransmitter(m_tx->portName(), 420000));
+        QVERIFY(auth.wait(2000));
+    }
+
+    void cleanup()
+    {
+        m_controller.reset();
+        m_tx.reset();
+    }
+
+    void gpsFrames()
+    {
+        CorvaneController &c = *m_controller;
+        QSignalSpy gps(&c, &CorvaneController::gpsUpdated);
+        QCOMPARE(c.gpsFixAgeMs(), qint64(-1));
+        QVERIFY(m_tx->sendGps(52.5, 13.4, 36.5, 90.0, 34, 9));
+        QVERIFY(gps.wait(2000));
+        corvane::GpsFix fix = gps.at(0).at(0).value<corvane::GpsFix>();
+        QVERIFY(fix.valid);
+        QCOMPARE(fix.latitude, 52.5);
+        QVERIFY(c.gpsFixAgeMs() >= 0);
+        // Satellites count only while the car link is up.
+        QCOMPARE(c.gpsSatellites(), -1);
+        QVERIFY(m_tx->sendLinkStatistics(-60, -62, 100, 9));
+        QTRY_VERIFY(c.isCarLinked());
+        QCOMPARE(c.gpsSatellites(), 9);
+        // A frame without a position re-announces the last good fix, with the new count.
+        QVERIFY(m_tx->sendGps(0.0, 0.0, 0.0, 0.0, 0, 3));
+        QVERIFY(gps.wait(2000));
+        fix = gps.constLast().at(0).value<corvane::GpsFix>();
+        QVERIFY(fix.valid);
+        QCOMPARE(fix.longitude, 13.4);
+        QCOMPARE(c.gpsSatellites(), 3);
+        QCOMPARE(sensorValue(c, QStringLiteral("GPS")), QStringLiteral("No fix"));
+        QCOMPARE(sensorValue(c, QStringLiteral("Sats")), QStringLiteral("3"));
+    }
+
+    void attitudeFrames_data()
+    {
+        QTest::addColumn<bool>("invertPitch");
+        QTest::addColumn<float>("heliPitch");
+        QTest::newRow("plain") << false << 5.0f;
+        QTest::newRow("helicopter pitch inverted") << true << -5.0f;
+    }
+
+    void attitudeFrames()
+    {
+        QFETCH(bool, invertPitch);
+        QFETCH(float, heliPitch);
+        CorvaneController &c = *m_controller;
+        HelicopterConfig config = c.profileManager()->helicopterConfig();
+        config.attitude.invertPitch = invertPitch;
+        c.profileManager()->setHelicopterConfig(config);
+        QSignalSpy heli(&c, &CorvaneController::heliAttitudeReceived);
+        QSignalSpy car(&c, &CorvaneController::carAttitudeReceived);
+        // Raw 873 is 5.00 degrees; roll -873 is -5.00.
+        QVERIFY(m_tx->sendAttitude(0.0873, -0.0873, 0.0));
+        QVERIFY(car.wait(2000));
+        QCOMPARE(heli.count(), 1);
+        QVERIFY(near(heli.at(0).at(0).toFloat(), heliPitch, 0.01f));
+        QVERIFY(near(heli.at(0).at(1).toFloat(), -5.0f, 0.01f));
+        QVERIFY(near(car.at(0).at(0).toFloat(), 5.0f, 0.01f));
+        QVERIFY(c.motionTelemetrySender()->previewState().attitudeLive);
+        QCOMPARE(sensorValue(c, QStringLiteral("Ptch")), QStringLiteral("5.0 °"));
+    }
+
+    void motionFrames_data()
+    {
+        QTest::addColumn<bool>("wrapped");
+        QTest::newRow("g-force frame") << false;
+        QTest::newRow("wrapped in 0x50") << true;
+    }
+
+    void motionFrames()
+    {
+        QFETCH(bool, wrapped);
+        CorvaneController &c = *m_controller;
+        QSignalSpy motion(&c, &CorvaneController::carMotionReceived);
+        QSignalSpy frames(&c, &CorvaneController::crsfFrameReceived);
+        QSignalSpy ffb(&c, &CorvaneController::receiverFfbStateChanged);
+        QCOMPARE(c.motionTelemetrySender()->msSinceGForces(), qint64(-1));
+        QVERIFY(wrapped ? m_tx->sendWrappedGForce(1.0, -0.5, 0.25, 10) : m_tx->sendGForce(1.0, -0.5, 0.25, 10));
+        QVERIFY(motion.wait(2000));
+        QCOMPARE(frames.count(), 1);
+        QCOMPARE(frames.at(0).at(0).value<quint8>(), quint8(0x23));
+        QCOMPARE(frames.at(0).at(1).toByteArray().size(), 7);
+        QVERIFY(near(motion.at(0).at(0).toFloat(), 1.0f));
+        QVERIFY(near(motion.at(0).at(1).toFloat(), -0.5f));
+        QVERIFY(near(motion.at(0).at(2).toFloat(), 0.25f));
+        QCOMPARE(ffb.count(), 1);
+        QCOMPARE(c.receiverFfbState(), corvane::ReceiverFfbActive);
+        QVERIFY(c.motionTelemetrySender()->msSinceGForces() >= 0);
+        QCOMPARE(sensorValue(c, QStringLiteral("GLat")), QStringLiteral("-0.50 g"));
+        // The next sample keeps the state: announced once.
+        QVERIFY(m_tx->sendGForce(0.0, 0.0, 0.0));
+        QVERIFY(motion.wait(2000));
+        QCOMPARE(ffb.count(), 1);
+    }
+
+    void foreignWrappedFrameIsIgnored()
+    {
+        CorvaneController &c = *m_controller;
+        QSignalSpy frames(&c, &CorvaneController::crsfFrameReceived);
+        QSignalSpy motion(&c, &CorvaneController::carMotionReceived);
+        QVERIFY(m_tx->sendFrame(0x50, QByteArray("\xEA\xCB\x01\x03\xE8\x00\x00\x00\x00", 9)));
+        QVERIFY(m_tx->sendFrame(0x50, QByteArray("\xEA\xCA\x01\x03\xE8\x00\x00\x00", 8)));
+        QVERIFY(m_tx->sendLinkStatistics(-60, -60, 0, 0));
+        QVERIFY(frames.wait(2000));
+        QCOMPARE(frames.count(), 1);
+        QCOMPARE(frames.at(0).at(0).value<quint8>(), quint8(0x14));
+        QCOMPARE(motion.count(), 0);
+    }
+
+    void batteryFrames_data()
+    {
+        QTest::addColumn<QString>("firmware");
+        QTest::addColumn<bool>("motion");
+        QTest::addColumn<QStringList>("ids");
+        QTest::newRow("plain receiver: motion") << QString() << true << QStringList { "latA", "yawR", "jerk", "Curr" };
+        QTest::newRow("capable receiver: battery") << QStringLiteral("4.3.0") << false
+                                                   << QStringList { "RxBt", "Curr", "Capa", "Bat%" };
+    }
+
+    void batteryFrames()
+    {
+        QFETCH(QString, firmware);
+        QFETCH(bool, motion);
+        QFETCH(QStringList, ids);
+        CorvaneController &c = *m_controller;
+        c.profileManager()->mutableActiveProfile()->receiverCaps.firmware = firmware;
+        QSignalSpy motionSpy(&c, &CorvaneController::carMotionReceived);
+        QSignalSpy updated(&c, &CorvaneController::telemetrySensorsUpdated);
+        // Bytes 0..1 = 196 (1.96 m/s2 lateral), 2..3 = 150 (yaw rate 1.5).
+        QVERIFY(m_tx->sendBattery(19.6, 15.0, 1234, 80));
+        QVERIFY(updated.wait(2000));
+        QCOMPARE(sensorIds(c), ids);
+        QCOMPARE(motionSpy.count(), motion ? 1 : 0);
+        if (motion) {
+            QVERIFY(near(motionSpy.at(0).at(0).toFloat(), 0.0f));
+            QVERIFY(near(motionSpy.at(0).at(1).toFloat(), -1.96f / 9.80665f));
+        }
+    }
+
+    void sensorsDiscoveredAndSaved()
+    {
+        CorvaneController &c = *m_controller;
+        QSignalSpy listChanged(&c, &CorvaneController::telemetrySensorListChanged);
+        QVERIFY(m_tx->sendLinkStatistics(-60, -62, 100, 9, 1, 4, 3));
+        QVERIFY(listChanged.wait(2000));
+        QCOMPARE(sensorIds(c), (QStringList { "1RSS", "2RSS", "RQly", "RSNR", "ANT", "RFMD", "TPWR", "TRSS", "TQly", "TSNR" }));
+        QCOMPARE(sensorValue(c, QStringLiteral("TPWR")), QStringLiteral("100 mW"));
+        QVERIFY(c.telemetrySensors().constFirst().lastUpdateMs > 0);
+        QVERIFY(m_tx->sendGForce(0.1, 0.2, 0.3));
+        QTRY_COMPARE(c.telemetrySensors().size(), 13);
+
+        // The list is saved with the profile a second after the last discovery.
+        QTRY_COMPARE_WITH_TIMEOUT(c.profileManager()->activeProfile()->telemetrySensors.size(), 13, 3000);
+        const TelemetrySensorEntry first = c.profileManager()->activeProfile()->telemetrySensors.constFirst();
+        QCOMPARE(first.id, QStringLiteral("1RSS"));
+        QCOMPARE(first.label, QStringLiteral("1RSS · Up RSSI ant1"));
+
+        // A controller started later finds the list, without values.
+        const QString profileId = c.profileManager()->activeProfileId();
+        m_controller.reset();
+        CorvaneController again;
+        QCOMPARE(again.profileManager()->activeProfileId(), profileId);
+        QCOMPARE(sensorIds(again).size(), 13);
+        QCOMPARE(again.telemetrySensors().constFirst().value, QString());
+        QCOMPARE(again.telemetrySensors().constFirst().lastUpdateMs, qint64(0));
+    }
+
+    void discoveryOff()
+    {
+        CorvaneController &c = *m_controller;
+        QVERIFY(m_tx->sendGForce(0.1, 0.2, 0.3));
+        QTRY_COMPARE(c.telemetrySensors().size(), 3);
+        QSignalSpy listChanged(&c, &CorvaneController::telemetrySensorListChanged);
+        c.setTelemetryDiscover(false);
+        c.setTelemetryDiscover(false);
+        QCOMPARE(listChanged.count(), 1);
+        QVERIFY(!c.telemetryDiscoverEnabled());
+        QSignalSpy updated(&c, &CorvaneController::telemetrySensorsUpdated);
+        QVERIFY(m_tx->sendLinkStatistics(-60, -62, 100, 9));
+        QVERIFY(m_tx->sendGForce(1.0, 0.2, 0.3));
+        QTRY_COMPARE(sensorValue(c, QStringLiteral("GLon")), QStringLiteral("1.00 g"));
+        QCOMPARE(c.telemetrySensors().size(), 3);
+        QCOMPARE(listChanged.count(), 1);
+    }
+
+    void renameRemoveClear()
+    {
+        CorvaneController &c = *m_controller;
+        QVERIFY(m_tx->sendGForce(0.1, 0.2, 0.3));
+        QTRY_COMPARE(c.telemetrySensors().size(), 3);
+        c.setTelemetryDashboard({ QStringLiteral("GLon"), QStringLiteral("GLat") });
+        QSignalSpy listChanged(&c, &CorvaneController::telemetrySensorListChanged);
+        QSignalSpy dashboardChanged(&c, &CorvaneController::telemetryDashboardChanged);
+
+        c.renameTelemetrySensor(QStringLiteral("GLon"), QStringLiteral("  Braking  "));
+        QCOMPARE(c.telemetrySensors().constFirst().name, QStringLiteral("Braking"));
+        QCOMPARE(c.profileManager()->activeProfile()->telemetrySensors.constFirst().name, QStringLiteral("Braking"));
+        QCOMPARE(listChanged.count(), 1);
+        QCOMPARE(dashboardChanged.count(), 1);
+        c.renameTelemetrySensor(QStringLiteral("GLon"), QStringLiteral("Braking "));
+        c.renameTelemetrySensor(QStringLiteral("nope"), QStringLiteral("x"));
+        QCOMPARE(listChanged.count(), 1);
+
+        c.removeTelemetrySensor(QStringLiteral("GLon"));
+        QCOMPARE(sensorIds(c), (QStringList { "GLat", "GVrt" }));
+        QCOMPARE(c.telemetryDashboard(), QStringList { QStringLiteral("GLat") });
+        QCOMPARE(c.profileManager()->activeProfile()->telemetrySensors.size(), 2);
+        c.removeTelemetrySensor(QStringLiteral("GLon"));
+        QCOMPARE(listChanged.count(), 2);
+
+        c.clearTelemetrySensors();
+        QVERIFY(c.telemetrySensors().isEmpty());
+        QVERIFY(c.profileManager()->activeProfile()->telemetrySensors.isEmpty());
+    }
+
+    void loadFromProfile()
+    {
+        CorvaneController &c = *m_controller;
+        c.profileManager()->mutableActiveProfile()->telemetrySensors = {
+            { QStringLiteral("RxBt"), QString(), QStringLiteral("Pack") },
+            { QStringLiteral("GSpd"), QStringLiteral("GSpd · GPS speed"), QString() },
+            { QStringLiteral("RxBt"), QStringLiteral("twice"), QString() },
+        };
+        c.loadTelemetrySensors();
+        const QList<TelemetrySensor> sensors = c.telemetrySensors();
+        QCOMPARE(sensors.size(), 2);
+        QCOMPARE(sensors.at(0).label, QStringLiteral("RxBt"));
+        QCOMPARE(sensors.at(0).name, QStringLiteral("Pack"));
+        QCOMPARE(sensors.at(1).id, QStringLiteral("GSpd"));
+    }
+
+    void carLinkStaleAndBack()
+    {
+        CorvaneController &c = *m_controller;
+        QSignalSpy link(&c, &CorvaneController::carLinkChanged);
+        QSignalSpy stats(&c, &CorvaneController::linkStatisticsUpdated);
+        // Statistics without uplink quality flow, but do not bring the link up.
+        QVERIFY(m_tx->sendLinkStatistics(-60, -62, 0, 9));
+        QVERIFY(stats.wait(2000));
+        QVERIFY(!c.isCarLinked());
+        QVERIFY(c.hasLinkStatistics());
+
+        QVERIFY(m_tx->sendLinkStatistics(-60, -62, 97, 9));
+        QVERIFY(link.wait(2000));
+        QCOMPARE(link.at(0).at(0).toBool(), true);
+        QCOMPARE(stats.constLast().at(0).value<corvane::LinkStatistics>().linkQuality, quint8(97));
+        QVERIFY(m_tx->sendGForce(0.5, 0.5, 0.5));
+        QTRY_COMPARE(sensorValue(c, QStringLiteral("GLon")), QStringLiteral("0.50 g"));
+        QCOMPARE(sensorValue(c, QStringLiteral("RQly")), QStringLiteral("97 %"));
+
+        // Silence: the link drops within two seconds, the sensors show zero readings and the
+        // motion returns to rest.
+        QSignalSpy motion(&c, &CorvaneController::carMotionReceived);
+        QSignalSpy attitude(&c, &CorvaneController::carAttitudeReceived);
+        QVERIFY(link.wait(3000));
+        QCOMPARE(link.constLast().at(0).toBool(), false);
+        QCOMPARE(sensorValue(c, QStringLiteral("RQly")), QStringLiteral("0 %"));
+        QCOMPARE(sensorValue(c, QStringLiteral("GLon")), QStringLiteral("0.00 g"));
+        QCOMPARE(sensorValue(c, QStringLiteral("1RSS")), QStringLiteral("0 dBm"));
+        QCOMPARE(motion.count(), 1);
+        QCOMPARE(motion.at(0).at(0).toFloat(), 0.0f);
+        QCOMPARE(attitude.count(), 1);
+        QCOMPARE(c.gpsSatellites(), -1);
+
+        QVERIFY(m_tx->sendLinkStatistics(-61, -62, 88, 9));
+        QVERIFY(link.wait(2000));
+        QCOMPARE(link.constLast().at(0).toBool(), true);
+        QCOMPARE(link.count(), 3);
+    }
+
+    void staleSensorsAnnounced()
+    {
+        CorvaneController &c = *m_controller;
+        QVERIFY(m_tx->sendGForce(0.5, 0.5, 0.5));
+        QTRY_COMPARE(c.telemetrySensors().size(), 3);
+        QSignalSpy updated(&c, &CorvaneController::telemetrySensorsUpdated);
+        QVERIFY(QMetaObject::invokeMethod(&c, "checkCarLink"));
+        const int afterFirstCheck = int(updated.count());
+        QVERIFY(QMetaObject::invokeMethod(&c, "checkCarLink"));
+        QCOMPARE(updated.count(), afterFirstCheck);
+        // Two seconds later all three are stale: one more announcement.
+        QTRY_VERIFY_WITH_TIMEOUT(updated.count() > afterFirstCheck, 4000);
+    }
+
+private:
+    std::unique_ptr<CorvaneController> m_controller;
+    std::unique_ptr<SimulatedTransmitter> m_tx;
 };
 
 OSTRA_TEST_MAIN_CORE(TestTelemetry)
