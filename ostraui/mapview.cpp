@@ -272,10 +272,34 @@ void MapView::paintTrail(QPainter &p, const QPointF &origin)
 {
     if (m_trailUnit.size() < 2)
         return;
+    // Stroking thousands of wide round-joined segments dominates a repaint: leave out segments
+    // wholly off screen and points less than a pixel from the last one drawn; neither shows.
     const double s = worldSize(m_zoom);
-    QPainterPath path(m_trailUnit.first() * s - origin);
-    for (qsizetype i = 1; i < m_trailUnit.size(); ++i)
-        path.lineTo(m_trailUnit.at(i) * s - origin);
+    const QRectF view = QRectF(rect()).adjusted(-8, -8, 8, 8);
+    const auto onScreen = [&view](const QPointF &a, const QPointF &b) {
+        return std::min(a.x(), b.x()) <= view.right() && std::max(a.x(), b.x()) >= view.left()
+               && std::min(a.y(), b.y()) <= view.bottom() && std::max(a.y(), b.y()) >= view.top();
+    };
+    QPainterPath path;
+    bool drawing = false;
+    QPointF last = m_trailUnit.first() * s - origin;
+    const qsizetype count = m_trailUnit.size();
+    for (qsizetype i = 1; i < count; ++i) {
+        const QPointF point = m_trailUnit.at(i) * s - origin;
+        if (drawing && i + 1 < count && std::abs(point.x() - last.x()) < 1.0 && std::abs(point.y() - last.y()) < 1.0)
+            continue;
+        if (onScreen(last, point)) {
+            if (!drawing)
+                path.moveTo(last);
+            path.lineTo(point);
+            drawing = true;
+        } else {
+            drawing = false;
+        }
+        last = point;
+    }
+    if (path.isEmpty())
+        return;
     p.setBrush(Qt::NoBrush);
     p.setPen(QPen(withAlpha(Qt::white, 0.8), 6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.drawPath(path);

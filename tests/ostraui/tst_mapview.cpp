@@ -45,6 +45,9 @@ class TestMapView : public QObject
 {
     Q_OBJECT
 
+public:
+    TestMapView() { m_missing.handler = [](const QString &) { return TileServer::notFound(); }; }
+
 private slots:
     void projection_data();
     void projection();
@@ -62,6 +65,12 @@ private slots:
     void badTilesShowAsMissing();
     void parentTileStandsInForMissingChild();
     void columnsWrapAtAntimeridian();
+    void trailCrossesTheView();
+
+private:
+    // Views that paint without a tile test of their own ask this server, never the public one.
+    void offline(MapView &view) { view.setTileServer(m_missing.baseUrl(), QString()); }
+    TileServer m_missing;
 };
 
 void TestMapView::projection_data()
@@ -86,6 +95,7 @@ void TestMapView::projection()
     QFETCH(QPointF, expected);
 
     MapView view;
+    offline(view);
     view.setZoom(zoom, QPointF());
     QCOMPARE(view.zoom(), zoom);
     const QPointF p = view.project(lat, lon);
@@ -111,6 +121,7 @@ void TestMapView::trail()
     QFETCH(int, points);
 
     MapView view;
+    offline(view);
     view.setPosition(kLat, kLon, 0, false);
     view.setPosition(kLat + step, kLon + step, 0, false);
     QCOMPARE(view.trail().size(), points);
@@ -120,6 +131,7 @@ void TestMapView::trail()
 void TestMapView::trailKeepsNewest3000()
 {
     MapView view;
+    offline(view);
     for (int i = 0; i < 3001; ++i)
         view.setPosition(kLat + i * 1e-4, kLon, 0, true);
     const QList<QPointF> trail = view.trail();
@@ -149,6 +161,7 @@ void TestMapView::wheelZoomStaysInRange()
     QFETCH(int, expected);
 
     MapView view;
+    offline(view);
     view.resize(400, 300);
     view.setPosition(kLat, kLon, 0, false);
     view.setZoom(startZoom, QPointF(200, 150));
@@ -159,6 +172,7 @@ void TestMapView::wheelZoomStaysInRange()
 void TestMapView::inactiveWithoutFix()
 {
     MapView view;
+    offline(view);
     view.resize(400, 300);
     view.show();
     const QPointF centre = view.center();
@@ -174,6 +188,7 @@ void TestMapView::inactiveWithoutFix()
 void TestMapView::dragStopsFollowingAndFollowRecentres()
 {
     MapView view;
+    offline(view);
     view.resize(400, 300);
     view.show();
     view.setPosition(kLat, kLon, 90, true);
@@ -217,6 +232,7 @@ void TestMapView::zoomAnchors()
     QFETCH(int, how);
 
     MapView view;
+    offline(view);
     view.resize(400, 300);
     view.show();
     view.setPosition(kLat, kLon, 0, false);
@@ -358,6 +374,21 @@ void TestMapView::columnsWrapAtAntimeridian()
     // The view's left edge sits west of the antimeridian, its right edge east of it: red both sides.
     QTRY_COMPARE(pixelAt(view, QPoint(20, 100)), QColor(220, 40, 40));
     QTRY_COMPARE(pixelAt(view, QPoint(560, 150)), QColor(220, 40, 40));
+}
+
+void TestMapView::trailCrossesTheView()
+{
+    MapView view;
+    offline(view);
+    view.resize(400, 300);
+    // From 1.1 km south, far below the view, straight north to the car in the middle.
+    view.setPosition(kLat - 0.01, kLon, 0, true);
+    for (int i = 1; i <= 100; ++i)
+        view.setPosition(kLat - 0.01 + i * 0.0001, kLon, 0, true);
+    const QImage image = view.grab().toImage();
+    QCOMPARE(image.pixelColor(200, 150 + 60), ostra::ThemeColors::accent);
+    QCOMPARE(image.pixelColor(200, 299 - 20), ostra::ThemeColors::accent);
+    QVERIFY(image.pixelColor(200 + 20, 150 + 60) != ostra::ThemeColors::accent);
 }
 
 OSTRA_TEST_MAIN_WIDGETS(TestMapView)
