@@ -2,12 +2,23 @@
 
 #include <QMetaObject>
 
+#include <atomic>
+
 namespace corvane {
+
+namespace {
+std::atomic<bool> routerGone{false};
+} // namespace
+
+LogRouter::~LogRouter()
+{
+    routerGone = true;
+}
 
 LogRouter *LogRouter::instance()
 {
     static LogRouter router;
-    return &router;
+    return routerGone ? nullptr : &router;
 }
 
 void LogRouter::post(int type, const QString &message)

@@ -11,6 +11,7 @@ class LogRouter : public QObject
     Q_OBJECT
 
 public:
+    // Null once the router has gone at process exit, when late messages have nowhere to go.
     static LogRouter *instance();
 
     // Safe from any thread; the line reaches logEmitted later, on the router's thread.
@@ -23,6 +24,7 @@ signals:
 
 private:
     LogRouter() = default;
+    ~LogRouter() override;
 };
 
 } // namespace corvane
