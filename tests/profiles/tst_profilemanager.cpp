@@ -12,7 +12,6 @@
 #include <QThread>
 
 #include <csignal>
-#include <memory>
 
 #include "jsoncheck.h"
 #include "profiles/profilemanager.h"
