@@ -6,6 +6,7 @@
 #include "support/ptydevice.h"
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
+#include "transmitrig.h"
 
 #include <QDir>
 #include <QSettings>
@@ -439,6 +440,65 @@ private slots:
         QVERIFY(!controller()->enterWifiUpdateMode(false, &error));
         QCOMPARE(error, QStringLiteral("QOR Transmitter not connected"));
         QVERIFY(!controller()->enterWifiUpdateMode(true, nullptr));
+    }
+
+    void autoStart_data()
+    {
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<bool>("helicopter");
+        QTest::addColumn<bool>("pedals");
+        QTest::addColumn<bool>("combinedPedals");
+        QTest::addColumn<bool>("provisioning");
+        QTest::addColumn<bool>("starts");
+        QTest::newRow("car with pedals") << true << false << true << false << true << true;
+        QTest::newRow("car, pedals on the wheel base") << true << false << false << true << true << true;
+        QTest::newRow("car without pedals") << true << false << false << false << true << false;
+        QTest::newRow("auto-start off") << false << false << true << false << true << false;
+        QTest::newRow("helicopter") << true << true << false << false << true << true;
+        QTest::newRow("transmitter not on the list") << true << false << true << false << false << false;
+    }
+
+    void autoStart()
+    {
+        QFETCH(bool, enabled);
+        QFETCH(bool, helicopter);
+        QFETCH(bool, pedals);
+        QFETCH(bool, combinedPedals);
+        QFETCH(bool, provisioning);
+        QFETCH(bool, starts);
+        m_controller.reset();
+        ostratest::TransmitRig rig;
+        CorvaneController *c = rig.controller.get();
+        c->deviceSecurity()->setProvisioningMode(provisioning);
+        c->setAutoStartEnabled(enabled);
+        QCOMPARE(c->autoStartEnabled(), enabled);
+        if (helicopter) {
+            rig.controller->profileManager()->mutableActiveProfile()->vehicleType = QString(VehicleType::Helicopter);
+            QVERIFY(c->heliJoystick()->open(ostratest::TransmitRig::JoystickPos));
+        } else {
+            QVERIFY(c->wheelBase()->open(ostratest::TransmitRig::WheelPos));
+            if (combinedPedals) {
+                AxisMapping mapping = c->wheelBase()->axisMapping();
+                mapping.combinedPedals = true;
+                c->wheelBase()->setAxisMapping(mapping);
+                // The pedal axes rest at their centre: both pedals up.
+                rig.wheel->setAxis(mapping.map[1], 0.0f);
+                rig.wheel->setAxis(mapping.map[2], 0.0f);
+                ostratest::TransmitRig::wake(rig.wheel, c->wheelBase());
+            }
+            if (pedals)
+                QVERIFY(c->pedals()->open(ostratest::TransmitRig::PedalsPos));
+        }
+        rig.pollAll();
+        QVERIFY(!c->isRunning());
+        // Connecting the transmitter last is what starts it.
+        QVERIFY(rig.openTransmitter());
+        QTest::qWait(50);
+        QVERIFY(rig.tx.waitFor([&] { return rig.tx.idQueries() == 1; }));
+        QTRY_COMPARE(c->isTransmitterAuthorized(), provisioning);
+        QVERIFY2(c->isRunning() == starts, qPrintable(rig.lastError()));
+        if (starts)
+            QVERIFY(rig.tx.waitForLine("START"));
     }
 
     void writesGoToTheTransmitter()
