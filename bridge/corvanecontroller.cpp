@@ -157,6 +157,7 @@ CorvaneController::CorvaneController(QObject *parent)
 
 CorvaneController::~CorvaneController()
 {
+    savePendingWheelFfb();
     for (InputDevice *device : {m_shifter, m_pedals, m_wheelBase}) {
         stopTransmission();
         device->releaseDevice();

@@ -239,6 +239,17 @@ public:
     QString heliJoystickName() const;
     QString heliThrottleName() const;
     QString heliPedalsName() const;
+    // Always fails here: a transmitter on a board UART exists only on an embedded host.
+    bool connectGpioUart(int baudRate);
+    void autoConnectDevices();
+    bool reconnectWheelBase();
+    // Position of the saved device among the attached ones, -1 when it is not attached.
+    int findSavedDevice(const DeviceConnection &slot) const;
+    void setWheelBaseAxisMapping(const AxisMapping &mapping);
+    void setPedalsAxisMapping(const AxisMapping &mapping);
+    void setShifterAxisMapping(const AxisMapping &mapping);
+    QJsonObject saveControlsPreset(const QString &kind) const;
+    bool loadControlsPreset(const QString &kind, const QJsonObject &data, QString *warning = nullptr);
 
     // Wheel force feedback and the receiver's motion state (corvanecontroller_ffb.cpp).
     ReceiverFfbState receiverFfbState() const { return m_receiverFfbState; }
@@ -246,8 +257,19 @@ public:
     float wheelFfbCentering() const { return m_wheelFfbCentering; }
     float wheelNativeCentering() const { return m_wheelNativeCentering; }
     bool wheelFfbAutoEngage() const { return m_wheelFfbAutoEngage; }
+    bool wheelFfbEnabled() const { return m_wheelFfbEngaged; }
+    float motionTelemetryRate() const { return m_motionRate; }
+    float motionTelemetryLossPercent() const { return m_motionLoss; }
     bool startWheelFfb();
     void stopWheelFfb();
+    bool setWheelForce(float force);
+    float shapeFfbForce(float force) const;
+    void setWheelFfbStrength(float strength);
+    void setWheelFfbCentering(float centering);
+    void setWheelNativeCentering(float centering);
+    void setWheelFfbAutoEngage(bool on);
+    bool isWheelFfbAvailable() const;
+    FfbStatus wheelBaseFfbStatus();
     void loadWheelFfb();
     void saveWheelFfb();
 
@@ -355,9 +377,24 @@ private:
     Q_SLOT void checkCarLink();
     void updateTelemetrySensors(quint8 type, const QByteArray &payload);
 
+    // Device connections and controls presets (corvanecontroller_devices.cpp).
+    enum class CarDevice { WheelBase, Pedals, Shifter };
+    enum class HeliDevice { Joystick, Throttle, Pedals };
+    bool openInputDevice(InputDevice *device, int index, const char *initFailure,
+                         const char *openFailure);
+    bool connectCarDevice(CarDevice which, int index);
+    bool connectHeliDevice(HeliDevice which, int index);
+    void applyCustomAxisMapping(const QJsonObject &preset, const QString &key,
+                                const QString &storedProductName, const QString &label,
+                                QStringList &skipped,
+                                void (CorvaneController::*setter)(const AxisMapping &));
+
     // Wheel force feedback and the receiver's motion state (corvanecontroller_ffb.cpp).
     void onReceiverFfbTimeout();
     void onTransmitterPortChangedForFfb(bool connected);
+    void scheduleWheelFfbSave();
+    // Writes a save still waiting in the debounce to the profile the values belong to.
+    void savePendingWheelFfb();
 
     // Receiver LED strip push (corvanecontroller_led.cpp).
     void onLedConfirmationTimeout();
@@ -473,6 +510,19 @@ private:
     float m_wheelFfbCentering = 0.5f;
     float m_wheelNativeCentering = 1.0f;
     bool m_wheelFfbAutoEngage = false;
+    bool m_wheelFfbEngaged = false;
+    bool m_wheelFfbLoading = false;
+    QTimer *m_wheelFfbSaveTimer = nullptr;
+    QString m_wheelFfbProfileId;
+    float m_motionRate = 0.0f;
+    float m_motionLoss = 0.0f;
+    float m_ffbLateral = 0.0f;
+    float m_ffbLongitudinal = 0.0f;
+    float m_ffbVertical = 0.0f;
+    float m_ffbVerticalSlow = 0.0f;
+    float m_ffbLastLevel = 0.0f;
+    float m_ffbLastSentForce = 0.0f;
+    int m_ffbTickCounter = 0;
 
     // Receiver LED strip push.
     QTimer *m_ledStepTimer = nullptr;

@@ -1,8 +1,43 @@
 #include "bridge/corvanecontroller.h"
 
+#include <QJsonArray>
+#include <QUuid>
+
+#include <algorithm>
+
 #include "bridge/corvaneserialport.h"
+#include "bridge/steeringmonitor.h"
+#include "profiles/profile.h"
+#include "profiles/profilemanager.h"
 
 namespace corvane {
+
+namespace {
+
+constexpr int kMinWheelRotationDeg = 90;
+constexpr int kMaxWheelRotationDeg = 2520;
+constexpr int kDefaultWheelRotationDeg = 900;
+constexpr int kPresetAxisCount = 4;
+
+const QString kControlsKind = QStringLiteral("controls");
+const QString kFfbKind = QStringLiteral("ffb");
+
+// The four axes of a controls preset, in their stored order.
+std::array<AxisConfig *, kPresetAxisCount> presetAxes(AxisSettings &s)
+{
+    return {&s.steering, &s.throttle, &s.brake, &s.clutch};
+}
+
+QJsonObject presetDevice(const DeviceConnection &slot)
+{
+    QJsonObject device;
+    device.insert(QStringLiteral("productName"), slot.productName);
+    device.insert(QStringLiteral("custom"), slot.hasCustomAxisMapping);
+    device.insert(QStringLiteral("axisMapping"), slot.axisMapping.toJson());
+    return device;
+}
+
+} // namespace
 
 QList<InputDeviceInfo> CorvaneController::availableInputDevices()
 {
@@ -14,64 +49,204 @@ QList<SerialPortEntry> CorvaneController::availableSerialPorts()
     return CorvaneSerialPort::availablePorts();
 }
 
+bool CorvaneController::openInputDevice(InputDevice *device, int index, const char *initFailure,
+                                        const char *openFailure)
+{
+    if (!device->initDirectInput()) {
+        emit errorOccurred(tr(initFailure));
+        return false;
+    }
+    if (!device->open(index)) {
+        emit errorOccurred(tr(openFailure));
+        return false;
+    }
+    return true;
+}
+
+bool CorvaneController::connectCarDevice(CarDevice which, int index)
+{
+    InputDevice *device = nullptr;
+    bool opened = false;
+    switch (which) {
+    case CarDevice::WheelBase:
+        device = m_wheelBase;
+        opened = openInputDevice(device, index,
+                                 QT_TR_NOOP("Failed to initialize input system for wheel base"),
+                                 QT_TR_NOOP("Failed to open wheel base device"));
+        break;
+    case CarDevice::Pedals:
+        device = m_pedals;
+        opened = openInputDevice(device, index,
+                                 QT_TR_NOOP("Failed to initialize input system for pedals"),
+                                 QT_TR_NOOP("Failed to open pedals device"));
+        break;
+    case CarDevice::Shifter:
+        device = m_shifter;
+        opened = openInputDevice(device, index,
+                                 QT_TR_NOOP("Failed to initialize input system for shifter"),
+                                 QT_TR_NOOP("Failed to open shifter device"));
+        break;
+    }
+    if (!opened)
+        return false;
+
+    const DeviceConnections stored = m_profiles->deviceConnections();
+    const DeviceConnection &old = which == CarDevice::WheelBase ? stored.wheelBase
+                                  : which == CarDevice::Pedals  ? stored.pedals
+                                                                : stored.shifter;
+    const bool sameProduct = old.productName == device->productName();
+
+    DeviceConnection slot;
+    slot.productName = device->productName();
+    slot.instanceGuid = device->instanceGuid();
+    if (which == CarDevice::Shifter) {
+        const bool trusted = old.hasCustomShifterMapping && sameProduct;
+        if (trusted)
+            m_shifterMapping = old.shifterMapping;
+        slot.shifterMapping = m_shifterMapping;
+        slot.hasCustomShifterMapping = trusted;
+        m_profiles->setShifterDevice(slot);
+        return true;
+    }
+
+    // A mapping saved for another product would put its roles on the wrong axes: the
+    // device keeps the preset it chose for itself instead.
+    const bool trusted = old.hasCustomAxisMapping && sameProduct;
+    if (trusted)
+        device->setAxisMapping(old.axisMapping);
+    slot.axisMapping = device->axisMapping();
+    slot.hasCustomAxisMapping = trusted;
+    if (which == CarDevice::Pedals) {
+        m_profiles->setPedalsDevice(slot);
+        return true;
+    }
+    m_profiles->setWheelBaseDevice(slot);
+    m_steeringMonitor->reset();
+    m_wheelRotationOverrideDeg = 0;
+    applyWheelRotationOverride();
+    return true;
+}
+
+bool CorvaneController::connectHeliDevice(HeliDevice which, int index)
+{
+    InputDevice *device = nullptr;
+    bool opened = false;
+    switch (which) {
+    case HeliDevice::Joystick:
+        device = m_heliJoystick;
+        opened = openInputDevice(device, index,
+                                 QT_TR_NOOP("Failed to initialize input system for joystick"),
+                                 QT_TR_NOOP("Failed to open joystick device"));
+        break;
+    case HeliDevice::Throttle:
+        device = m_heliThrottle;
+        opened = openInputDevice(device, index,
+                                 QT_TR_NOOP("Failed to initialize input system for throttle"),
+                                 QT_TR_NOOP("Failed to open throttle device"));
+        break;
+    case HeliDevice::Pedals:
+        device = m_heliPedals;
+        opened = openInputDevice(device, index,
+                                 QT_TR_NOOP("Failed to initialize input system for pedals"),
+                                 QT_TR_NOOP("Failed to open pedals device"));
+        break;
+    }
+    if (!opened)
+        return false;
+
+    DeviceConnection slot;
+    slot.productName = device->productName();
+    slot.instanceGuid = device->instanceGuid();
+    HelicopterConfig config = m_profiles->helicopterConfig();
+    switch (which) {
+    case HeliDevice::Joystick:
+        config.inputs.joystick.device = slot;
+        break;
+    case HeliDevice::Throttle:
+        config.inputs.throttle.device = slot;
+        break;
+    case HeliDevice::Pedals:
+        config.inputs.pedals.device = slot;
+        break;
+    }
+    m_profiles->setHelicopterConfig(config);
+    // The store only announces this section; without a save the identity would live in
+    // memory alone and be gone after a crash.
+    m_profiles->saveActiveProfile();
+    return true;
+}
+
 bool CorvaneController::connectWheelBase(int index)
 {
-    Q_UNUSED(index);
-    return false;
+    return connectCarDevice(CarDevice::WheelBase, index);
 }
 
 bool CorvaneController::connectPedals(int index)
 {
-    Q_UNUSED(index);
-    return false;
+    return connectCarDevice(CarDevice::Pedals, index);
 }
 
 bool CorvaneController::connectShifter(int index)
 {
-    Q_UNUSED(index);
-    return false;
+    return connectCarDevice(CarDevice::Shifter, index);
 }
 
 bool CorvaneController::connectHeliJoystick(int index)
 {
-    Q_UNUSED(index);
-    return false;
+    return connectHeliDevice(HeliDevice::Joystick, index);
 }
 
 bool CorvaneController::connectHeliThrottle(int index)
 {
-    Q_UNUSED(index);
-    return false;
+    return connectHeliDevice(HeliDevice::Throttle, index);
 }
 
 bool CorvaneController::connectHeliPedals(int index)
 {
-    Q_UNUSED(index);
+    return connectHeliDevice(HeliDevice::Pedals, index);
+}
+
+bool CorvaneController::connectGpioUart(int baudRate)
+{
+    Q_UNUSED(baudRate);
+    emit errorOccurred(tr("GPIO UART is only available on Linux"));
     return false;
 }
 
+// shutdownDirectInput releases the device first, so the device announces its going once.
 void CorvaneController::disconnectWheelBase()
 {
+    stopTransmission();
+    m_wheelBase->shutdownDirectInput();
 }
 
 void CorvaneController::disconnectPedals()
 {
+    stopTransmission();
+    m_pedals->shutdownDirectInput();
 }
 
 void CorvaneController::disconnectShifter()
 {
+    m_shifter->shutdownDirectInput();
 }
 
 void CorvaneController::disconnectHeliJoystick()
 {
+    stopTransmission();
+    m_heliJoystick->shutdownDirectInput();
 }
 
 void CorvaneController::disconnectHeliThrottle()
 {
+    stopTransmission();
+    m_heliThrottle->shutdownDirectInput();
 }
 
 void CorvaneController::disconnectHeliPedals()
 {
+    stopTransmission();
+    m_heliPedals->shutdownDirectInput();
 }
 
 bool CorvaneController::isWheelBaseConnected() const
@@ -136,14 +311,209 @@ QString CorvaneController::heliPedalsName() const
 
 void CorvaneController::onWheelBaseDisconnected()
 {
+    // While transmitting, the transmit tick finds the wheel base gone on its next run (within
+    // one period, sending nothing more), stops and reports it; doing it here as well would
+    // report the loss twice.
+    if (m_running)
+        return;
+    stopTransmission();
+    emit errorOccurred(tr("Wheel base disconnected"));
 }
 
 void CorvaneController::onPedalsDisconnected()
 {
+    emit errorOccurred(tr("Pedals disconnected"));
 }
 
 void CorvaneController::onShifterDisconnected()
 {
+    emit errorOccurred(tr("Shifter disconnected"));
+}
+
+void CorvaneController::autoConnectDevices()
+{
+    const DeviceConnections stored = m_profiles->deviceConnections();
+    if (!stored.portName.isEmpty() && !isSerialConnected()) {
+        const QList<SerialPortEntry> ports = availableSerialPorts();
+        const bool listed = std::any_of(ports.cbegin(), ports.cend(), [&](const SerialPortEntry &e) {
+            return e.portName == stored.portName;
+        });
+        if (listed)
+            connectTransmitter(stored.portName, stored.baudRate);
+    }
+
+    const std::array<std::pair<CarDevice, InputDevice *>, 3> carDevices{{
+        {CarDevice::WheelBase, m_wheelBase},
+        {CarDevice::Pedals, m_pedals},
+        {CarDevice::Shifter, m_shifter},
+    }};
+    for (const auto &[which, device] : carDevices) {
+        // Read again for each device: connecting one rewrites the stored connections.
+        const DeviceConnections current = m_profiles->deviceConnections();
+        const DeviceConnection &slot = which == CarDevice::WheelBase ? current.wheelBase
+                                       : which == CarDevice::Pedals  ? current.pedals
+                                                                     : current.shifter;
+        if (slot.isEmpty() || device->isConnected())
+            continue;
+        const int index = findSavedDevice(slot);
+        if (index >= 0)
+            connectCarDevice(which, index);
+    }
+}
+
+bool CorvaneController::reconnectWheelBase()
+{
+    const DeviceConnection slot = m_profiles->deviceConnections().wheelBase;
+    if (slot.isEmpty())
+        return false;
+    stopTransmission();
+    m_wheelBase->shutdownDirectInput();
+    const int index = findSavedDevice(slot);
+    return index >= 0 && connectWheelBase(index);
+}
+
+int CorvaneController::findSavedDevice(const DeviceConnection &slot) const
+{
+    if (slot.isEmpty())
+        return -1;
+    const QList<InputDeviceInfo> devices = availableInputDevices();
+    // Text that is no GUID parses to the null GUID, which matches nothing.
+    const QUuid saved = QUuid::fromString(slot.instanceGuid);
+    if (!saved.isNull()) {
+        for (const InputDeviceInfo &info : devices) {
+            if (QUuid::fromString(info.instanceGuid) == saved)
+                return info.index;
+        }
+    }
+    if (slot.productName.isEmpty())
+        return -1;
+    for (const InputDeviceInfo &info : devices) {
+        if (info.productName.compare(slot.productName, Qt::CaseInsensitive) == 0)
+            return info.index;
+    }
+    return -1;
+}
+
+void CorvaneController::setWheelBaseAxisMapping(const AxisMapping &mapping)
+{
+    stopForSafety(tr("wheel base mapping changed"));
+    m_wheelBase->setAxisMapping(mapping);
+    DeviceConnection slot = m_profiles->deviceConnections().wheelBase;
+    slot.axisMapping = mapping;
+    slot.hasCustomAxisMapping = true;
+    m_profiles->setWheelBaseDevice(slot);
+}
+
+void CorvaneController::setPedalsAxisMapping(const AxisMapping &mapping)
+{
+    stopForSafety(tr("pedals mapping changed"));
+    m_pedals->setAxisMapping(mapping);
+    DeviceConnection slot = m_profiles->deviceConnections().pedals;
+    slot.axisMapping = mapping;
+    slot.hasCustomAxisMapping = true;
+    m_profiles->setPedalsDevice(slot);
+}
+
+void CorvaneController::setShifterAxisMapping(const AxisMapping &mapping)
+{
+    stopForSafety(tr("shifter mapping changed"));
+    m_shifter->setAxisMapping(mapping);
+    DeviceConnection slot = m_profiles->deviceConnections().shifter;
+    slot.axisMapping = mapping;
+    slot.hasCustomAxisMapping = true;
+    m_profiles->setShifterDevice(slot);
+}
+
+QJsonObject CorvaneController::saveControlsPreset(const QString &kind) const
+{
+    if (kind == kFfbKind) {
+        WheelFfbSettings ffb;
+        ffb.strength = m_wheelFfbStrength;
+        ffb.centering = m_wheelFfbCentering;
+        ffb.nativeCentering = m_wheelNativeCentering;
+        ffb.autoEngage = m_wheelFfbAutoEngage;
+        return ffb.toJson();
+    }
+    if (kind != kControlsKind)
+        return QJsonObject();
+
+    QJsonArray axes;
+    for (const AxisConfig *axis : {&m_axisSettings.steering, &m_axisSettings.throttle,
+                                   &m_axisSettings.brake, &m_axisSettings.clutch})
+        axes.append(axis->toJson());
+    QJsonObject preset;
+    preset.insert(QStringLiteral("axes"), axes);
+    preset.insert(QStringLiteral("wheelRotationDeg"), m_axisSettings.wheelRotationDeg);
+    preset.insert(QStringLiteral("steeringAngleDeg"), m_axisSettings.steeringAngleDeg);
+    const DeviceConnections stored = m_profiles->deviceConnections();
+    if (!stored.wheelBase.isEmpty())
+        preset.insert(QStringLiteral("wheelBase"), presetDevice(stored.wheelBase));
+    if (!stored.pedals.isEmpty())
+        preset.insert(QStringLiteral("pedals"), presetDevice(stored.pedals));
+    return preset;
+}
+
+bool CorvaneController::loadControlsPreset(const QString &kind, const QJsonObject &data,
+                                           QString *warning)
+{
+    if (kind == kFfbKind) {
+        const WheelFfbSettings ffb = WheelFfbSettings::fromJson(data);
+        setWheelFfbStrength(ffb.strength);
+        setWheelFfbCentering(ffb.centering);
+        setWheelNativeCentering(ffb.nativeCentering);
+        setWheelFfbAutoEngage(ffb.autoEngage);
+        return true;
+    }
+    if (kind != kControlsKind)
+        return false;
+
+    AxisSettings settings = m_axisSettings;
+    const QJsonArray axes = data.value(QStringLiteral("axes")).toArray();
+    const auto targets = presetAxes(settings);
+    const int count = std::min(int(axes.size()), kPresetAxisCount);
+    for (int i = 0; i < count; ++i) {
+        AxisConfig *target = targets[size_t(i)];
+        const QString name = target->name;
+        *target = AxisConfig::fromJson(axes.at(i).toObject());
+        target->name = name;
+    }
+    const QJsonValue rotation = data.value(QStringLiteral("wheelRotationDeg"));
+    if (!rotation.isUndefined())
+        settings.wheelRotationDeg = std::clamp(rotation.toInt(kDefaultWheelRotationDeg),
+                                               kMinWheelRotationDeg, kMaxWheelRotationDeg);
+    const QJsonValue angle = data.value(QStringLiteral("steeringAngleDeg"));
+    if (!angle.isUndefined())
+        settings.steeringAngleDeg = std::max(0, angle.toInt(0));
+
+    stopForSafety(tr("controls preset loaded"));
+    setAxisSettings(settings);
+
+    QStringList skipped;
+    const DeviceConnections stored = m_profiles->deviceConnections();
+    applyCustomAxisMapping(data, QStringLiteral("wheelBase"), stored.wheelBase.productName,
+                           tr("wheel base"), skipped, &CorvaneController::setWheelBaseAxisMapping);
+    applyCustomAxisMapping(data, QStringLiteral("pedals"), stored.pedals.productName, tr("pedals"),
+                           skipped, &CorvaneController::setPedalsAxisMapping);
+    if (warning && !skipped.isEmpty())
+        *warning = tr("Axis mapping for the %1 was not loaded: it was saved for a different device.")
+                       .arg(skipped.join(tr(" and ")));
+    return true;
+}
+
+void CorvaneController::applyCustomAxisMapping(const QJsonObject &preset, const QString &key,
+                                               const QString &storedProductName,
+                                               const QString &label, QStringList &skipped,
+                                               void (CorvaneController::*setter)(const AxisMapping &))
+{
+    const QJsonObject device = preset.value(key).toObject();
+    if (device.isEmpty() || device.value(QStringLiteral("custom")).toBool() != true)
+        return;
+    const QString product = device.value(QStringLiteral("productName")).toString();
+    if (product.compare(storedProductName, Qt::CaseInsensitive) != 0) {
+        skipped.append(label);
+        return;
+    }
+    (this->*setter)(AxisMapping::fromJson(device.value(QStringLiteral("axisMapping")).toObject()));
 }
 
 } // namespace corvane
