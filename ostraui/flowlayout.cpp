@@ -1,71 +1,19 @@
 #include "ostraui/flowlayout.h"
 
-#include <QWidget>
-
 #include <algorithm>
-
-#include "ostraui/layoutitems.h"
 
 namespace ostra {
 
 FlowLayout::FlowLayout(QWidget *parent, int hSpacing, int vSpacing)
-    : QLayout(parent)
+    : KitLayout(parent)
     , m_hSpacing(hSpacing)
     , m_vSpacing(vSpacing)
 {
-    setContentsMargins(0, 0, 0, 0);
-}
-
-FlowLayout::~FlowLayout()
-{
-    while (QLayoutItem *item = takeAt(0))
-        delete item;
-}
-
-void FlowLayout::addItem(QLayoutItem *item)
-{
-    m_items.append(item);
-    invalidate();
-}
-
-int FlowLayout::count() const
-{
-    return int(m_items.size());
-}
-
-QLayoutItem *FlowLayout::itemAt(int index) const
-{
-    return index >= 0 && index < m_items.size() ? m_items.at(index) : nullptr;
-}
-
-QLayoutItem *FlowLayout::takeAt(int index)
-{
-    if (index < 0 || index >= m_items.size())
-        return nullptr;
-    QLayoutItem *item = m_items.takeAt(index);
-    invalidate();
-    return item;
 }
 
 Qt::Orientations FlowLayout::expandingDirections() const
 {
     return {};
-}
-
-bool FlowLayout::hasHeightForWidth() const
-{
-    return true;
-}
-
-int FlowLayout::heightForWidth(int width) const
-{
-    return doLayout(QRect(0, 0, width, 0), true);
-}
-
-void FlowLayout::setGeometry(const QRect &rect)
-{
-    QLayout::setGeometry(rect);
-    doLayout(rect, false);
 }
 
 QSize FlowLayout::minimumSize() const
@@ -81,16 +29,13 @@ QSize FlowLayout::sizeHint() const
 {
     int width = 0;
     int height = 0;
-    bool any = false;
-    for (const QLayoutItem *item : m_items) {
-        if (!takesLayoutRoom(item))
-            continue;
+    const QList<QLayoutItem *> visible = visibleItems();
+    for (const QLayoutItem *item : visible) {
         const QSize s = item->sizeHint();
         width += s.width() + m_hSpacing;
         height = std::max(height, s.height());
-        any = true;
     }
-    if (any)
+    if (!visible.isEmpty())
         width -= m_hSpacing;
     return QSize(std::max(width, 0), height);
 }
@@ -101,9 +46,7 @@ int FlowLayout::doLayout(const QRect &rect, bool testOnly) const
     int x = e.x();
     int y = e.y();
     int lineHeight = 0;
-    for (QLayoutItem *item : m_items) {
-        if (!takesLayoutRoom(item))
-            continue;
+    for (QLayoutItem *item : visibleItems()) {
         const QSize s = item->sizeHint();
         if (x + s.width() > e.x() + e.width() && lineHeight > 0) {
             x = e.x();

@@ -1,33 +1,24 @@
 #pragma once
 
-#include <QLayout>
-#include <QList>
+#include "ostraui/kitlayout.h"
 
 namespace ostra {
 
-// Items in rows that wrap like words; answers height-for-width.
-class FlowLayout : public QLayout
+// Items in rows that wrap like words.
+class FlowLayout : public KitLayout
 {
     Q_OBJECT
 public:
     FlowLayout(QWidget *parent, int hSpacing, int vSpacing);
-    ~FlowLayout() override;
 
-    void addItem(QLayoutItem *item) override;
-    int count() const override;
-    QLayoutItem *itemAt(int index) const override;
-    QLayoutItem *takeAt(int index) override;
     Qt::Orientations expandingDirections() const override;
-    bool hasHeightForWidth() const override;
-    int heightForWidth(int width) const override;
-    void setGeometry(const QRect &rect) override;
     QSize minimumSize() const override;
     QSize sizeHint() const override;
 
-private:
-    int doLayout(const QRect &rect, bool testOnly) const;
+protected:
+    int doLayout(const QRect &rect, bool testOnly) const override;
 
-    QList<QLayoutItem *> m_items;
+private:
     int m_hSpacing;
     int m_vSpacing;
 };

@@ -12,13 +12,12 @@
 namespace ostra {
 
 NavButton::NavButton(const QString &text, QWidget *parent)
-    : QAbstractButton(parent)
+    : HoverButton(parent)
     , m_dot(new Dot(this, 6))
 {
     setText(text);
     setToolTip(text);
     setCursor(Qt::PointingHandCursor);
-    setAttribute(Qt::WA_Hover);
     setFixedHeight(40);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_dot->setColor(QColor(0x12, 0xA6, 0x6A));
@@ -48,23 +47,9 @@ QSize NavButton::sizeHint() const
     return QSize(200, 40);
 }
 
-void NavButton::enterEvent(QEnterEvent *event)
-{
-    m_hovered = true;
-    update();
-    QAbstractButton::enterEvent(event);
-}
-
-void NavButton::leaveEvent(QEvent *event)
-{
-    m_hovered = false;
-    update();
-    QAbstractButton::leaveEvent(event);
-}
-
 void NavButton::resizeEvent(QResizeEvent *event)
 {
-    QAbstractButton::resizeEvent(event);
+    HoverButton::resizeEvent(event);
     m_dot->move(width() - 18, (height() - 6) / 2);
 }
 
@@ -79,7 +64,7 @@ void NavButton::paintEvent(QPaintEvent *)
     if (m_active && m_iconKind == InfoIcon) {
         p.setBrush(ThemeColors::ink);
         p.drawRoundedRect(r, 10, 10);
-    } else if (m_hovered && !m_active) {
+    } else if (isHovered() && !m_active) {
         p.setBrush(withAlpha(ThemeColors::ink, 0.04));
         p.drawRoundedRect(r, 10, 10);
     }

@@ -1,13 +1,13 @@
 #pragma once
 
-#include <QAbstractButton>
+#include "ostraui/hoverbutton.h"
 
 namespace ostra {
 
 class Dot;
 
 // One entry of the sidebar: icon, label and an optional status dot.
-class NavButton : public QAbstractButton
+class NavButton : public HoverButton
 {
     Q_OBJECT
 public:
@@ -27,13 +27,10 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-    void enterEvent(QEnterEvent *event) override;
-    void leaveEvent(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 
 private:
     bool m_active = false;
-    bool m_hovered = false;
     bool m_collapsed = false;
     int m_iconKind = Bullet;
     Dot *m_dot;

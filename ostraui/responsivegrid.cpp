@@ -1,26 +1,15 @@
 #include "ostraui/responsivegrid.h"
 
-#include <QWidget>
-
 #include <algorithm>
 #include <cmath>
-
-#include "ostraui/layoutitems.h"
 
 namespace ostra {
 
 ResponsiveGrid::ResponsiveGrid(int minColumnWidth, int spacing, QWidget *parent)
-    : QLayout(parent)
+    : KitLayout(parent)
     , m_minColumnWidth(minColumnWidth)
     , m_spacing(spacing)
 {
-    setContentsMargins(0, 0, 0, 0);
-}
-
-ResponsiveGrid::~ResponsiveGrid()
-{
-    while (QLayoutItem *item = takeAt(0))
-        delete item;
 }
 
 void ResponsiveGrid::setMaxColumns(int n)
@@ -47,59 +36,16 @@ int ResponsiveGrid::columnsForWidth(int width) const
     return n;
 }
 
-void ResponsiveGrid::addItem(QLayoutItem *item)
-{
-    m_items.append(item);
-    invalidate();
-}
-
-int ResponsiveGrid::count() const
-{
-    return int(m_items.size());
-}
-
-QLayoutItem *ResponsiveGrid::itemAt(int index) const
-{
-    return index >= 0 && index < m_items.size() ? m_items.at(index) : nullptr;
-}
-
-QLayoutItem *ResponsiveGrid::takeAt(int index)
-{
-    if (index < 0 || index >= m_items.size())
-        return nullptr;
-    QLayoutItem *item = m_items.takeAt(index);
-    invalidate();
-    return item;
-}
-
 Qt::Orientations ResponsiveGrid::expandingDirections() const
 {
     return Qt::Horizontal;
 }
 
-bool ResponsiveGrid::hasHeightForWidth() const
-{
-    return true;
-}
-
-int ResponsiveGrid::heightForWidth(int width) const
-{
-    return doLayout(QRect(0, 0, width, 0), true);
-}
-
-void ResponsiveGrid::setGeometry(const QRect &rect)
-{
-    QLayout::setGeometry(rect);
-    doLayout(rect, false);
-}
-
 QSize ResponsiveGrid::minimumSize() const
 {
     int height = 0;
-    for (const QLayoutItem *item : m_items) {
-        if (takesLayoutRoom(item))
-            height = std::max(height, item->minimumSize().height());
-    }
+    for (const QLayoutItem *item : visibleItems())
+        height = std::max(height, item->minimumSize().height());
     return QSize(std::min(m_minColumnWidth, 240), height);
 }
 
@@ -112,11 +58,7 @@ QSize ResponsiveGrid::sizeHint() const
 
 int ResponsiveGrid::doLayout(const QRect &rect, bool testOnly) const
 {
-    QList<QLayoutItem *> visible;
-    for (QLayoutItem *item : m_items) {
-        if (takesLayoutRoom(item))
-            visible.append(item);
-    }
+    const QList<QLayoutItem *> visible = visibleItems();
     if (visible.isEmpty())
         return 0;
 

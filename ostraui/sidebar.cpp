@@ -1,6 +1,5 @@
 #include "ostraui/sidebar.h"
 
-#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QHBoxLayout>
@@ -12,6 +11,7 @@
 #include "ostraui/alphacolor.h"
 #include "ostraui/brandlogo.h"
 #include "ostraui/dot.h"
+#include "ostraui/hoverbutton.h"
 #include "ostraui/navbutton.h"
 #include "ostraui/shadowlayer.h"
 #include "ostraui/theme.h"
@@ -33,30 +33,17 @@ QString trSidebar(const char *text)
 } // namespace
 
 // The collapse button in the sidebar's footer.
-class Hamburger : public QAbstractButton
+class Hamburger : public HoverButton
 {
 public:
     explicit Hamburger(QWidget *parent)
-        : QAbstractButton(parent)
+        : HoverButton(parent)
     {
         setFixedSize(28, 28);
         setCursor(Qt::PointingHandCursor);
-        setAttribute(Qt::WA_Hover);
     }
 
 protected:
-    void enterEvent(QEnterEvent *event) override
-    {
-        m_hovered = true;
-        update();
-        QAbstractButton::enterEvent(event);
-    }
-    void leaveEvent(QEvent *event) override
-    {
-        m_hovered = false;
-        update();
-        QAbstractButton::leaveEvent(event);
-    }
     void paintEvent(QPaintEvent *) override
     {
         QPainter p(this);
@@ -64,15 +51,12 @@ protected:
         const QRectF r = rect();
         paintShadow(&p, r, 8, 1, 2, 0, withAlpha(ThemeColors::shadow, 0.08));
         p.setPen(Qt::NoPen);
-        p.setBrush(m_hovered ? ThemeColors::hairline : ThemeColors::surface);
+        p.setBrush(isHovered() ? ThemeColors::hairline : ThemeColors::surface);
         p.drawRoundedRect(r, 8, 8);
         p.setBrush(ThemeColors::textHover);
         for (int k = -1; k <= 1; ++k)
             p.drawRoundedRect(QRectF(8, 13.25 + 4.5 * k, 12, 1.5), 1, 1);
     }
-
-private:
-    bool m_hovered = false;
 };
 
 // The sliding block under the current entry.

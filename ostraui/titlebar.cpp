@@ -1,6 +1,5 @@
 #include "ostraui/titlebar.h"
 
-#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QMouseEvent>
@@ -9,20 +8,20 @@
 #include <QWindow>
 
 #include "ostraui/alphacolor.h"
+#include "ostraui/hoverbutton.h"
 #include "ostraui/theme.h"
 
 namespace ostra {
 
 // Minimise (0), maximise or restore (1) and close (2).
-class WinButton : public QAbstractButton
+class WinButton : public HoverButton
 {
 public:
     WinButton(int kind, QWidget *parent)
-        : QAbstractButton(parent)
+        : HoverButton(parent)
         , m_kind(kind)
     {
         setFixedSize(46, 38);
-        setAttribute(Qt::WA_Hover);
         setFocusPolicy(Qt::NoFocus);
     }
 
@@ -33,24 +32,12 @@ public:
     }
 
 protected:
-    void enterEvent(QEnterEvent *event) override
-    {
-        m_hovered = true;
-        update();
-        QAbstractButton::enterEvent(event);
-    }
-    void leaveEvent(QEvent *event) override
-    {
-        m_hovered = false;
-        update();
-        QAbstractButton::leaveEvent(event);
-    }
     void paintEvent(QPaintEvent *) override
     {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
         QColor ink = ThemeColors::textSecondary;
-        if (m_hovered) {
+        if (isHovered()) {
             if (m_kind == 2) {
                 p.fillRect(rect(), QColor(0xE5, 0x26, 0x2B));
                 ink = Qt::white;
@@ -88,7 +75,6 @@ protected:
 
 private:
     int m_kind;
-    bool m_hovered = false;
     bool m_maximized = false;
 };
 

@@ -5,8 +5,6 @@
 
 #include <algorithm>
 
-#include "ostraui/layoutitems.h"
-
 namespace ostra {
 
 namespace {
@@ -22,16 +20,9 @@ int itemHeight(const QLayoutItem *item, int width)
 } // namespace
 
 WrapRow::WrapRow(int spacing, QWidget *parent)
-    : QLayout(parent)
+    : KitLayout(parent)
     , m_spacing(spacing)
 {
-    setContentsMargins(0, 0, 0, 0);
-}
-
-WrapRow::~WrapRow()
-{
-    while (QLayoutItem *item = takeAt(0))
-        delete item;
 }
 
 void WrapRow::addWidget(QWidget *widget, int stretch, int minWidth)
@@ -57,27 +48,25 @@ void WrapRow::addItem(QLayoutItem *item)
 
 void WrapRow::append(QLayoutItem *item, int stretch, int minWidth)
 {
-    m_entries.append(Entry{item, stretch, minWidth});
-    invalidate();
-}
-
-int WrapRow::count() const
-{
-    return int(m_entries.size());
-}
-
-QLayoutItem *WrapRow::itemAt(int index) const
-{
-    return index >= 0 && index < m_entries.size() ? m_entries.at(index).item : nullptr;
+    m_sizing.append({stretch, minWidth});
+    KitLayout::addItem(item);
 }
 
 QLayoutItem *WrapRow::takeAt(int index)
 {
-    if (index < 0 || index >= m_entries.size())
-        return nullptr;
-    QLayoutItem *item = m_entries.takeAt(index).item;
-    invalidate();
-    return item;
+    if (index >= 0 && index < m_sizing.size())
+        m_sizing.removeAt(index);
+    return KitLayout::takeAt(index);
+}
+
+QList<WrapRow::Entry> WrapRow::visibleEntries() const
+{
+    QList<Entry> out;
+    for (qsizetype i = 0; i < m_items.size(); ++i) {
+        if (takesRoom(m_items.at(i)))
+            out.append(Entry{m_items.at(i), m_sizing.at(i).first, m_sizing.at(i).second});
+    }
+    return out;
 }
 
 Qt::Orientations WrapRow::expandingDirections() const
@@ -85,49 +74,25 @@ Qt::Orientations WrapRow::expandingDirections() const
     return Qt::Horizontal;
 }
 
-bool WrapRow::hasHeightForWidth() const
-{
-    return true;
-}
-
-int WrapRow::heightForWidth(int width) const
-{
-    return doLayout(QRect(0, 0, width, 0), true);
-}
-
-void WrapRow::setGeometry(const QRect &rect)
-{
-    QLayout::setGeometry(rect);
-    doLayout(rect, false);
-}
-
 QSize WrapRow::minimumSize() const
 {
     QSize size(0, 0);
-    for (const Entry &e : m_entries) {
-        if (takesLayoutRoom(e.item))
-            size = size.expandedTo(e.item->minimumSize());
-    }
+    for (const QLayoutItem *item : visibleItems())
+        size = size.expandedTo(item->minimumSize());
     return size;
 }
 
 QSize WrapRow::sizeHint() const
 {
     int width = 0;
-    for (const Entry &e : m_entries) {
-        if (takesLayoutRoom(e.item))
-            width += e.minWidth + m_spacing;
-    }
+    for (const Entry &e : visibleEntries())
+        width += e.minWidth + m_spacing;
     return QSize(width, heightForWidth(width));
 }
 
 int WrapRow::doLayout(const QRect &rect, bool testOnly) const
 {
-    QList<Entry> visible;
-    for (const Entry &e : m_entries) {
-        if (takesLayoutRoom(e.item))
-            visible.append(e);
-    }
+    const QList<Entry> visible = visibleEntries();
     if (visible.isEmpty())
         return 0;
 
