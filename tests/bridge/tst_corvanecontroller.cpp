@@ -65,6 +65,7 @@ private slots:
     void profileChange();
     void renamingActiveProfileReappliesIt();
     void autoStartPropertyIsStoredInProfile();
+    void destructionReleasesDevicesAndPorts_data();
     void destructionReleasesDevicesAndPorts();
 };
 
@@ -311,8 +312,20 @@ void TestCorvaneController::autoStartPropertyIsStoredInProfile()
     QCOMPARE(stored.autoStartEnabled, true);
 }
 
+void TestCorvaneController::destructionReleasesDevicesAndPorts_data()
+{
+    QTest::addColumn<bool>("transmitting");
+    QTest::addColumn<int>("stops");
+
+    QTest::newRow("idle") << false << 0;
+    QTest::newRow("transmitting") << true << 1;
+}
+
 void TestCorvaneController::destructionReleasesDevicesAndPorts()
 {
+    QFETCH(bool, transmitting);
+    QFETCH(int, stops);
+
     corvane::VirtualInputBackend *input = corvane::VirtualInputBackend::instance();
     for (const char *name : {"Wheel", "Pedals", "Shifter", "Stick"})
         input->addDevice(corvane::VirtualDeviceSpec(QString::fromLatin1(name)));
@@ -332,6 +345,18 @@ void TestCorvaneController::destructionReleasesDevicesAndPorts()
     QVERIFY(controller->receiverPort()->open(receiver.slavePath(), 115200));
     for (int i = 0; i < devices.size(); ++i)
         QVERIFY(input->device(i)->isAcquired());
+    if (transmitting) {
+        // Pedals fully released, as the start requires (a generic device reads them inverted).
+        for (int axis = 0; axis < corvane::InputAxisCount; ++axis)
+            input->device(1)->setAxis(axis, 1.0f);
+        controller->pedals()->poll();
+        QSignalSpy refused(controller.get(), &CorvaneController::errorOccurred);
+        controller->startTransmission();
+        QVERIFY2(controller->isRunning(),
+                 qPrintable(refused.isEmpty() ? QString() : refused.at(0).at(0).toString()));
+        QCOMPARE(transmitter.readLine(), QByteArray("START"));
+    }
+    transmitter.drain();
 
     // A device announces its release once more when its input system shuts down; repeats of
     // the same state are not of interest here.
@@ -355,6 +380,11 @@ void TestCorvaneController::destructionReleasesDevicesAndPorts()
     for (int i = 0; i < devices.size(); ++i)
         QVERIFY2(!input->device(i)->isAcquired(), qPrintable(QString::number(i)));
     QCOMPARE(input->liveContexts(), 0);
+    // Every device and the line itself stop the transmission; only the first finds it running.
+    QEXPECT_FAIL("transmitting",
+                 "the serial port drops bytes still queued when it closes, so the last STOP is lost",
+                 Continue);
+    QCOMPARE(transmitter.readAvailable().count("STOP\n"), stops);
 }
 
 OSTRA_TEST_MAIN_CORE(TestCorvaneController)
