@@ -797,9 +797,16 @@ void CorvaneController::runCarTick()
     // A negative stored limit would brake or reverse while the throttle is pressed.
     const int gearPercent = gearLimited ? qMax(0, s.gearThrottleLimitPercent[gear - 1]) : 100;
 
+    // Limits hold back the travel towards full forward, which lies below neutral on an ESC set up
+    // reversed: compared the other way there, a limit would drive the car with the pedals up.
+    const bool forwardAbove = forward >= neutral;
+    const auto limitTravel = [forwardAbove](auto value, auto limit) {
+        return forwardAbove ? qMin(value, limit) : qMax(value, limit);
+    };
+
     float desired = static_cast<float>(out);
     if (gearLimited)
-        desired = qMin(desired, static_cast<float>(gearPercent / 100.0 * (forward - neutral) + neutral));
+        desired = limitTravel(desired, static_cast<float>(gearPercent / 100.0 * (forward - neutral) + neutral));
 
     ++smoothDecelLogCounter;
     if (smoothDecelLogCounter % 50 == 0) {
@@ -852,25 +859,19 @@ void CorvaneController::runCarTick()
     m_channels[2] = 0;
 
     if (!reverseActive) {
-        // A limit below neutral would brake the car with the pedals released.
-        const int pitLimit = qMax(s.pitLimiterValue, neutral);
-        if (pitActive && ch2 > pitLimit)
-            ch2 = pitLimit;
-        if (gearLimited) {
-            const int lim = neutral + static_cast<int>(gearPercent / 100.0 * (forward - neutral));
-            if (ch2 > lim)
-                ch2 = lim;
-        }
+        // A pit limit on the braking side of neutral would brake the car with the pedals up.
+        const int pitLimit = forwardAbove ? qMax(s.pitLimiterValue, neutral) : qMin(s.pitLimiterValue, neutral);
+        if (pitActive)
+            ch2 = limitTravel(ch2, pitLimit);
+        if (gearLimited)
+            ch2 = limitTravel(ch2, neutral + static_cast<int>(gearPercent / 100.0 * (forward - neutral)));
         int cap = 100;
         if (m_lounge.pitLimiter)
             cap = qMin(cap, m_lounge.pitLimiterPercent);
         if (m_lounge.speedCap)
             cap = qMin(cap, m_lounge.speedCapPercent);
-        if (cap < 100) {
-            const int lim = neutral + static_cast<int>((forward - neutral) * cap / 100.0);
-            if (ch2 > lim)
-                ch2 = lim;
-        }
+        if (cap < 100)
+            ch2 = limitTravel(ch2, neutral + static_cast<int>((forward - neutral) * cap / 100.0));
     } else if (!m_lounge.reverseAllowed) {
         ch2 = neutral;
     }

@@ -189,6 +189,37 @@ void TestCarTick::throttleChannel_data()
     c.brake = Full;
     QTest::newRow("brake in reverse is neutral") << c << 992;
 
+    // An ESC set up reversed: forward lies below neutral, and limits hold back that side.
+    c = CarCase();
+    c.escNeutral = 992;
+    c.escForward = 172;
+    c.escReverse = 1811;
+    c.loungeSpeed = 50;
+    QTest::newRow("reversed ESC, speed cap, pedals up") << c << 992;
+    c.throttle = Full;
+    QTest::newRow("reversed ESC, speed cap, full throttle") << c << 582;
+    c.loungeSpeed = -1;
+    c.shifter = true;
+    c.gearLimits = true;
+    c.gear = 2;
+    c.gearPercent = 25;
+    c.throttle = 0.0f;
+    QTest::newRow("reversed ESC, gear limit, pedals up") << c << 992;
+    c.throttle = Full;
+    QTest::newRow("reversed ESC, gear limit, full throttle") << c << 787;
+    c = CarCase();
+    c.escNeutral = 992;
+    c.escForward = 172;
+    c.escReverse = 1811;
+    c.pitLimiter = true;
+    c.pitLimiterValue = 800;
+    QTest::newRow("reversed ESC, pit limiter, pedals up") << c << 992;
+    c.throttle = Full;
+    QTest::newRow("reversed ESC, pit limiter, full throttle") << c << 800;
+    c.brake = Full;
+    c.throttle = 0.0f;
+    QTest::newRow("reversed ESC, pit limiter, full brake") << c << 1811;
+
     c = CarCase();
     c.throttle = Full;
     c.loungePit = 30;

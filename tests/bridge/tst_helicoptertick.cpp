@@ -230,22 +230,26 @@ void TestHelicopterTick::arming_data()
 {
     QTest::addColumn<bool>("armAtIdle");
     QTest::addColumn<bool>("throttleDevice");
+    QTest::addColumn<int>("leverAxis");
     QTest::addColumn<float>("lever");
     QTest::addColumn<bool>("armed");
     QTest::addColumn<QString>("error");
 
-    QTest::newRow("lever down") << true << true << -1.0f << true << QString();
-    QTest::newRow("lever raised") << true << true << 0.5f << false
+    const QString noLever = QStringLiteral("Connect the throttle lever before arming the motor.");
+    QTest::newRow("lever down") << true << true << 5 << -1.0f << true << QString();
+    QTest::newRow("lever raised") << true << true << 5 << 0.5f << false
                                   << QStringLiteral("Lower the collective before arming the motor.");
-    QTest::newRow("no lever to check") << true << false << -1.0f << false
-                                       << QStringLiteral("Connect the throttle lever before arming the motor.");
-    QTest::newRow("no idle check wanted") << false << false << 1.0f << true << QString();
+    // Without a lever the collective reads about half: arming then would spin the rotor up.
+    QTest::newRow("no throttle device") << true << false << 5 << -1.0f << false << noLever;
+    QTest::newRow("no lever axis chosen") << true << true << -1 << -1.0f << false << noLever;
+    QTest::newRow("no idle check wanted") << false << false << 5 << 1.0f << true << QString();
 }
 
 void TestHelicopterTick::arming()
 {
     QFETCH(bool, armAtIdle);
     QFETCH(bool, throttleDevice);
+    QFETCH(int, leverAxis);
     QFETCH(float, lever);
     QFETCH(bool, armed);
     QFETCH(QString, error);
@@ -254,6 +258,7 @@ void TestHelicopterTick::arming()
     QVERIFY(rig.connectHelicopter(throttleDevice));
     HelicopterConfig cfg = rig.controller->helicopterConfig();
     cfg.fly.armAtIdle = armAtIdle;
+    cfg.inputs.throttle.axis = leverAxis;
     rig.controller->setHelicopterConfig(cfg);
     rig.lever->setAxis(5, lever);
     rig.pollAll();
