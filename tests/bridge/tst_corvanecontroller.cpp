@@ -10,6 +10,8 @@
 #include "bridge/corvanecontroller.h"
 #include "bridge/corvaneserialport.h"
 #include "bridge/devicesecurity.h"
+#include "bridge/elrsparametermanager.h"
+#include "bridge/motiontelemetrysender.h"
 #include "bridge/steeringmonitor.h"
 #include "platform/input/virtualinputbackend.h"
 #include "profiles/profilemanager.h"
@@ -88,14 +90,18 @@ void TestCorvaneController::constructionOwnsDevicesInOrder()
         "corvane::ProfileManager", "corvane::DeviceSecurity", "corvane::CorvaneSerialPort",
         "corvane::CorvaneSerialPort", "corvane::InputDevice", "corvane::InputDevice",
         "corvane::InputDevice", "corvane::InputDevice", "corvane::InputDevice",
-        "corvane::InputDevice", "corvane::CrsfProtocol", "corvane::SteeringMonitor"};
+        "corvane::InputDevice", "corvane::CrsfProtocol", "corvane::MotionTelemetrySender",
+        "corvane::ElrsParameterManager", "corvane::SteeringMonitor"};
     QVERIFY2(isSubsequence(owned, classes), qPrintable(classes.join(", ")));
 
     const QList<QObject *> accessors{
-        controller.profileManager(), controller.deviceSecurity(), controller.transmitterPort(),
-        controller.receiverPort(),   controller.wheelBase(),      controller.pedals(),
-        controller.shifter(),        controller.heliJoystick(),   controller.heliThrottle(),
-        controller.heliPedals(),     controller.crsfProtocol(),   controller.steeringMonitor()};
+        controller.profileManager(),   controller.deviceSecurity(),
+        controller.transmitterPort(),  controller.receiverPort(),
+        controller.wheelBase(),        controller.pedals(),
+        controller.shifter(),          controller.heliJoystick(),
+        controller.heliThrottle(),     controller.heliPedals(),
+        controller.crsfProtocol(),     controller.motionTelemetrySender(),
+        controller.elrsParameterManager(), controller.steeringMonitor()};
     QCOMPARE(QSet<QObject *>(accessors.begin(), accessors.end()).size(), accessors.size());
     for (QObject *object : accessors)
         QCOMPARE(object->parent(), &controller);
