@@ -51,7 +51,8 @@ float curve5(const HeliCurve &curve, float x)
     const int i = static_cast<int>(t);
     if (i >= 4)
         return curve.points[4];
-    const float y = curve.points[i] + (curve.points[i + 1] - curve.points[i]) * (t - static_cast<float>(i));
+    const float y
+        = curve.points[i] + (curve.points[i + 1] - curve.points[i]) * (t - static_cast<float>(i));
     return qBound(0.0f, y, 1.0f);
 }
 
@@ -100,8 +101,6 @@ bool CorvaneController::isVirtualButtonPressed(const InputDevice *device, int nu
     return false;
 }
 
-
-
 InputDevice *CorvaneController::deviceForRole(const QString &role) const
 {
     if (role == QLatin1String("wheelbase"))
@@ -129,10 +128,12 @@ void CorvaneController::startButtonDetection(const QString &role)
         m_heldAtStart.setBit(i, device->button(i));
     if (!m_buttonPollTimer) {
         m_buttonPollTimer = new QTimer(this);
-        connect(m_buttonPollTimer, &QTimer::timeout, this, &CorvaneController::onButtonDetectionPoll);
+        connect(m_buttonPollTimer, &QTimer::timeout, this,
+                &CorvaneController::onButtonDetectionPoll);
         m_buttonTimeoutTimer = new QTimer(this);
         m_buttonTimeoutTimer->setSingleShot(true);
-        connect(m_buttonTimeoutTimer, &QTimer::timeout, this, &CorvaneController::onButtonDetectionTimeout);
+        connect(m_buttonTimeoutTimer, &QTimer::timeout, this,
+                &CorvaneController::onButtonDetectionTimeout);
     }
     emit buttonDetectionStarted(role);
     m_buttonPollTimer->start(25);
@@ -197,10 +198,12 @@ void CorvaneController::startShifterDetection(int gearIndex)
     m_gearBeingDetected = gearIndex;
     if (!m_gearPollTimer) {
         m_gearPollTimer = new QTimer(this);
-        connect(m_gearPollTimer, &QTimer::timeout, this, &CorvaneController::onShifterDetectionPoll);
+        connect(m_gearPollTimer, &QTimer::timeout, this,
+                &CorvaneController::onShifterDetectionPoll);
         m_gearTimeoutTimer = new QTimer(this);
         m_gearTimeoutTimer->setSingleShot(true);
-        connect(m_gearTimeoutTimer, &QTimer::timeout, this, &CorvaneController::onShifterDetectionTimeout);
+        connect(m_gearTimeoutTimer, &QTimer::timeout, this,
+                &CorvaneController::onShifterDetectionTimeout);
     }
     emit shifterDetectionStarted(gearIndex);
     m_gearPollTimer->start(33);
@@ -269,7 +272,8 @@ void CorvaneController::storeShifterMapping()
 
 void CorvaneController::updateCurrentGear()
 {
-    for (InputDevice *device : {m_wheelBase, m_pedals, m_shifter, m_heliJoystick, m_heliThrottle, m_heliPedals}) {
+    for (InputDevice *device :
+         {m_wheelBase, m_pedals, m_shifter, m_heliJoystick, m_heliThrottle, m_heliPedals}) {
         if (device->isConnected())
             device->poll();
     }
@@ -314,10 +318,11 @@ QString CorvaneController::detectionStateName(int state)
     }
 }
 
-
-void CorvaneController::evaluateChannelMappings(ButtonMappingSet &set, std::array<qint32, 16> &channels,
-                                                int first, int last,
-                                                const std::function<bool(int)> &buttonTest, int stepMs)
+void CorvaneController::evaluateChannelMappings(ButtonMappingSet &set,
+                                                std::array<qint32, 16> &channels, int first,
+                                                int last,
+                                                const std::function<bool(int)> &buttonTest,
+                                                int stepMs)
 {
     first = qMax(first, 0);
     last = qMin(last, 15);
@@ -422,7 +427,8 @@ void CorvaneController::resetMappingState()
     set.positionValues.clear();
     set.buttonWasDown.clear();
     for (const ButtonMapping &m : std::as_const(set.mappings)) {
-        if (m.buttonIndex >= 0 && (m.mode == 1 || m.mode == 2) && !set.rampValues.contains(m.channel))
+        if (m.buttonIndex >= 0 && (m.mode == 1 || m.mode == 2)
+            && !set.rampValues.contains(m.channel))
             set.rampValues.insert(m.channel, m.startValue);
     }
 }
@@ -449,7 +455,6 @@ bool CorvaneController::heliButtonPressed(int index) const
     }
     return device->isConnected() && isVirtualButtonPressed(device, index);
 }
-
 
 void CorvaneController::buildHelicopterChannels()
 {
@@ -502,8 +507,9 @@ void CorvaneController::buildHelicopterChannels()
             m_heliSoftStartActive = false;
     }
 
-    evaluateChannelMappings(m_buttonMappings, m_channels, 4, 15,
-                            [this](int index) { return heliButtonPressed(index); }, TickMs);
+    evaluateChannelMappings(
+        m_buttonMappings, m_channels, 4, 15, [this](int index) { return heliButtonPressed(index); },
+        TickMs);
 
     const float rate = dualRateFactor(cfg);
     const float roll = values[0] * rate;
@@ -519,9 +525,11 @@ void CorvaneController::buildHelicopterChannels()
     put(cfg.channels.throttle, CrsfProtocol::unipolarToCrsf(collectiveOut));
     put(cfg.channels.rudder, CrsfProtocol::bipolarToCrsf(yaw));
     if (cfg.fly.throttleCurve.enabled)
-        put(cfg.fly.motorChannel, CrsfProtocol::unipolarToCrsf(curve5(cfg.fly.throttleCurve, lever01)));
+        put(cfg.fly.motorChannel,
+            CrsfProtocol::unipolarToCrsf(curve5(cfg.fly.throttleCurve, lever01)));
     if (cfg.fly.arm.enabled)
-        put(cfg.fly.arm.channel, CrsfProtocol::microsecondsToCrsf(m_heliArmed ? cfg.fly.arm.onUs : cfg.fly.arm.offUs));
+        put(cfg.fly.arm.channel,
+            CrsfProtocol::microsecondsToCrsf(m_heliArmed ? cfg.fly.arm.onUs : cfg.fly.arm.offUs));
 }
 
 float CorvaneController::dualRateFactor(const HelicopterConfig &cfg) const
@@ -529,7 +537,9 @@ float CorvaneController::dualRateFactor(const HelicopterConfig &cfg) const
     if (!cfg.fly.dualRates.enabled)
         return 1.0f;
     const DualRates &rates = cfg.fly.dualRates;
-    const int pct = m_heliRateMode == 0 ? rates.beginnerPct : m_heliRateMode == 1 ? rates.sportPct : rates.threeDPct;
+    const int pct = m_heliRateMode == 0 ? rates.beginnerPct
+        : m_heliRateMode == 1           ? rates.sportPct
+                                        : rates.threeDPct;
     return static_cast<float>(qBound(0, pct, 100)) / 100.0f;
 }
 
@@ -545,12 +555,13 @@ void CorvaneController::setHeliArmed(bool armed)
     if (armed) {
         const HelicopterConfig &cfg = activeHelicopterConfig();
         if (cfg.fly.armAtIdle) {
-            // Without the lever the idle check cannot be made, and a lever read as 0 means half collective.
+            // Without a lever there is no idle to check: a lever read as 0 is half collective.
             if (!m_heliThrottle->isConnected() || cfg.inputs.throttle.axis < 0) {
                 emit errorOccurred(tr("Connect the throttle lever before arming the motor."));
                 return;
             }
-            const float lever = processAxis(cfg.calibration.throttle, m_heliThrottle->axis(cfg.inputs.throttle.axis), false);
+            const float lever = processAxis(cfg.calibration.throttle,
+                                            m_heliThrottle->axis(cfg.inputs.throttle.axis), false);
             if (lever > 0.1f) {
                 emit errorOccurred(tr("Lower the collective before arming the motor."));
                 return;
@@ -596,7 +607,6 @@ bool CorvaneController::isHelicopterMode() const
     return profile && profile->vehicleType == VehicleType::Helicopter;
 }
 
-
 float CorvaneController::effectiveSteeringInput() const
 {
     const float raw = m_wheelBase->isConnected() ? m_wheelBase->roleAxisValue(0) : 0.0f;
@@ -618,7 +628,8 @@ void CorvaneController::applyWheelRotationOverride()
         return;
     const AxisSettings &s = m_axisSettings;
     if (s.steeringAngleDeg >= 1 && s.steeringAngleDeg < s.wheelRotationDeg) {
-        m_wheelRotationOverrideDeg = m_wheelBase->setHardwareRotation(s.steeringAngleDeg) ? s.steeringAngleDeg : 0;
+        m_wheelRotationOverrideDeg
+            = m_wheelBase->setHardwareRotation(s.steeringAngleDeg) ? s.steeringAngleDeg : 0;
     } else if (m_wheelRotationOverrideDeg > 0) {
         m_wheelBase->setHardwareRotation(s.wheelRotationDeg);
         m_wheelRotationOverrideDeg = 0;
@@ -636,7 +647,8 @@ bool CorvaneController::isPitLimiterActive() const
         return true;
     if (!m_wheelBase->isConnected())
         return false;
-    return anyPitLimiterButtonHeld(m_buttonMappings, [this](int index) { return carButtonPressed(index); });
+    return anyPitLimiterButtonHeld(m_buttonMappings,
+                                   [this](int index) { return carButtonPressed(index); });
 }
 
 bool CorvaneController::isReverseActive() const
@@ -682,7 +694,8 @@ void CorvaneController::onTransmitTimer()
 void CorvaneController::runCarTick()
 {
     const AxisSettings &s = m_axisSettings;
-    const std::function<bool(int)> buttonTest = [this](int index) { return carButtonPressed(index); };
+    const std::function<bool(int)> buttonTest
+        = [this](int index) { return carButtonPressed(index); };
     const int gear = m_currentGear;
 
     const float wheelRaw = m_wheelBase->roleAxisValue(0);
@@ -691,7 +704,6 @@ void CorvaneController::runCarTick()
     const float throttleRaw = pedalDevice->roleAxisValue(1);
     const float brakeRaw = pedalDevice->roleAxisValue(2);
 
-    // CH1
     if (s.steeringLeft == 0 && s.steeringCenter == 1024 && s.steeringRight == 2047) {
         m_channels[0] = CrsfProtocol::axisToRaw11(processAxis(s.steering, steer, true));
     } else {
@@ -703,8 +715,10 @@ void CorvaneController::runCarTick()
         v = qBound(-1.0f, v, 1.0f);
         const float center = static_cast<float>(s.steeringCenter);
         m_channels[0] = v < 0.0f
-            ? static_cast<qint32>(center - static_cast<float>(s.steeringLeft - s.steeringCenter) * v)
-            : static_cast<qint32>(center + static_cast<float>(s.steeringRight - s.steeringCenter) * v);
+            ? static_cast<qint32>(center
+                                  - static_cast<float>(s.steeringLeft - s.steeringCenter) * v)
+            : static_cast<qint32>(center
+                                  + static_cast<float>(s.steeringRight - s.steeringCenter) * v);
     }
 
     float throttle = processAxis(s.throttle, throttleRaw, false);
@@ -732,8 +746,9 @@ void CorvaneController::runCarTick()
     if (s.throttleSpikeRejectionEnabled && m_previousThrottle < 0.1f && throttle > 0.8f) {
         throttle = 0.0f;
         brake = 0.0f;
-        QMetaObject::invokeMethod(this, [this] { stopForSafety(tr("impossible throttle spike detected")); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { stopForSafety(tr("impossible throttle spike detected")); },
+            Qt::QueuedConnection);
     }
     m_previousThrottle = throttle;
 
@@ -741,13 +756,16 @@ void CorvaneController::runCarTick()
         m_softStartElapsedMs += TickMs;
         const float duration = static_cast<float>(s.softStartDurationSec * 1000);
         const float floor = static_cast<float>(s.softStartFloorPercent) / 100.0f;
-        const float limit = qMin(static_cast<float>(m_softStartElapsedMs) / duration, 1.0f) * (1.0f - floor) + floor;
+        const float limit
+            = qMin(static_cast<float>(m_softStartElapsedMs) / duration, 1.0f) * (1.0f - floor)
+            + floor;
         throttle = qMin(throttle, limit);
         if (static_cast<float>(m_softStartElapsedMs) >= duration)
             m_softStartActive = false;
     }
 
-    const bool pitActive = s.pitLimiterEnabled || anyPitLimiterButtonHeld(m_buttonMappings, buttonTest);
+    const bool pitActive
+        = s.pitLimiterEnabled || anyPitLimiterButtonHeld(m_buttonMappings, buttonTest);
 
     int neutral = 992;
     int forward = 1811;
@@ -770,6 +788,9 @@ void CorvaneController::runCarTick()
     }
     const bool reverseActive = s.reverseEnabled && (gear == -1 || m_reverseToggled);
 
+    const float neutralF = static_cast<float>(neutral);
+    const float forwardSpan = static_cast<float>(forward - neutral);
+    const float reverseSpan = static_cast<float>(reverse - neutral);
     int out = neutral;
     if (reverseActive) {
         if (brake > PedalDeadBand) {
@@ -778,16 +799,16 @@ void CorvaneController::runCarTick()
             // A negative stored maximum would turn reverse into forward throttle.
             const float maxShare = static_cast<float>(qMax(0, s.reverseMaxPercent)) / 100.0f;
             const float share = qMin(maxShare, (throttle - PedalDeadBand) / PedalSpan);
-            out = static_cast<int>(share * static_cast<float>(reverse - neutral) + static_cast<float>(neutral));
+            out = static_cast<int>(share * reverseSpan + neutralF);
         }
     } else if (brake >= 0.1f) {
-        out = static_cast<int>(static_cast<float>(reverse - neutral) * ((brake - 0.1f) / 0.9f) + static_cast<float>(neutral));
+        out = static_cast<int>(reverseSpan * ((brake - 0.1f) / 0.9f) + neutralF);
     } else if (brake > PedalDeadBand) {
         const float f = (1.0f - brake / 0.1f) * throttle;
         if (f > PedalDeadBand)
-            out = static_cast<int>(static_cast<float>(forward - neutral) * ((f - PedalDeadBand) / PedalSpan) + static_cast<float>(neutral));
+            out = static_cast<int>(forwardSpan * ((f - PedalDeadBand) / PedalSpan) + neutralF);
     } else if (throttle > PedalDeadBand) {
-        out = static_cast<int>(static_cast<float>(forward - neutral) * ((throttle - PedalDeadBand) / PedalSpan) + static_cast<float>(neutral));
+        out = static_cast<int>(forwardSpan * ((throttle - PedalDeadBand) / PedalSpan) + neutralF);
     }
 
     const bool hasThrottle = throttle > PedalDeadBand;
@@ -806,17 +827,17 @@ void CorvaneController::runCarTick()
 
     float desired = static_cast<float>(out);
     if (gearLimited)
-        desired = limitTravel(desired, static_cast<float>(gearPercent / 100.0 * (forward - neutral) + neutral));
+        desired = limitTravel(
+            desired, static_cast<float>(gearPercent / 100.0 * (forward - neutral) + neutral));
 
     ++smoothDecelLogCounter;
     if (smoothDecelLogCounter % 50 == 0) {
-        qDebug() << "SmoothDecel: hasThrottle=" << hasThrottle << "hasBrake=" << hasBrake << "gear=" << gear
-                 << "currentOut=" << m_smoothedThrottleOut << "target=" << out
+        qDebug() << "SmoothDecel: hasThrottle=" << hasThrottle << "hasBrake=" << hasBrake
+                 << "gear=" << gear << "currentOut=" << m_smoothedThrottleOut << "target=" << out
                  << "decelTarget=" << static_cast<float>(neutral) << "neutral=" << neutral
                  << "smoothDecel=" << s.smoothDeceleration;
     }
 
-    const float neutralF = static_cast<float>(neutral);
     float o;
     if (!s.smoothDeceleration) {
         o = neutralHold ? neutralF : desired;
@@ -860,11 +881,13 @@ void CorvaneController::runCarTick()
 
     if (!reverseActive) {
         // A pit limit on the braking side of neutral would brake the car with the pedals up.
-        const int pitLimit = forwardAbove ? qMax(s.pitLimiterValue, neutral) : qMin(s.pitLimiterValue, neutral);
+        const int pitLimit
+            = forwardAbove ? qMax(s.pitLimiterValue, neutral) : qMin(s.pitLimiterValue, neutral);
         if (pitActive)
             ch2 = limitTravel(ch2, pitLimit);
         if (gearLimited)
-            ch2 = limitTravel(ch2, neutral + static_cast<int>(gearPercent / 100.0 * (forward - neutral)));
+            ch2 = limitTravel(
+                ch2, neutral + static_cast<int>(gearPercent / 100.0 * (forward - neutral)));
         int cap = 100;
         if (m_lounge.pitLimiter)
             cap = qMin(cap, m_lounge.pitLimiterPercent);

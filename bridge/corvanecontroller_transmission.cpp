@@ -62,7 +62,8 @@ void CorvaneController::startTransmission()
     m_throttleHeldUntilReleased = false;
     m_startThrottleCheckTicks = 0;
     m_previousThrottle = 0.0f;
-    m_smoothedThrottleOut = m_axisSettings.escMode != 0 ? static_cast<float>(m_axisSettings.escNeutral) : 992.0f;
+    m_smoothedThrottleOut
+        = m_axisSettings.escMode != 0 ? static_cast<float>(m_axisSettings.escNeutral) : 992.0f;
     m_transmitTimer->start(7);
     serialWrite(QByteArrayLiteral("START\n"));
     if (m_receiverFfbState != ReceiverFfbWaiting) {
@@ -89,7 +90,9 @@ bool CorvaneController::canStartTransmission() const
 
 void CorvaneController::checkPedalsReleased(QString &message) const
 {
-    const InputDevice *device = m_pedals->isConnected() ? m_pedals : m_wheelBase->isConnected() ? m_wheelBase : nullptr;
+    const InputDevice *device = m_pedals->isConnected() ? m_pedals
+        : m_wheelBase->isConnected()                    ? m_wheelBase
+                                                        : nullptr;
     const float throttleRaw = device ? device->roleAxisValue(1) : -1.0f;
     const float brakeRaw = device ? device->roleAxisValue(2) : -1.0f;
     QStringList pressed;
@@ -102,7 +105,8 @@ void CorvaneController::checkPedalsReleased(QString &message) const
     else if (pressed.size() == 1)
         message = tr("Release the %1 pedal before starting transmission.").arg(pressed.first());
     else
-        message = tr("Release the %1 and %2 pedals before starting transmission.").arg(pressed.at(0), pressed.at(1));
+        message = tr("Release the %1 and %2 pedals before starting transmission.")
+                      .arg(pressed.at(0), pressed.at(1));
 }
 
 void CorvaneController::stopTransmission()
@@ -131,7 +135,9 @@ void CorvaneController::stopForSafety(const QString &reason)
     if (!m_running)
         return;
     stopTransmission();
-    emit errorOccurred(tr("Transmission stopped for safety: %1. Verify the pedals and press Start Transmission again.").arg(reason));
+    emit errorOccurred(tr("Transmission stopped for safety: %1. Verify the pedals and press Start "
+                          "Transmission again.")
+                           .arg(reason));
 }
 
 void CorvaneController::sendChannels()
@@ -162,11 +168,15 @@ bool CorvaneController::setAxisSettings(const AxisSettings &settings)
 {
     if (m_running) {
         const AxisSettings &old = m_axisSettings;
-        const bool changed = !sameResponse(old.steering, settings.steering) || !sameResponse(old.throttle, settings.throttle)
-            || !sameResponse(old.brake, settings.brake) || !sameResponse(old.clutch, settings.clutch)
-            || old.wheelRotationDeg != settings.wheelRotationDeg || old.steeringAngleDeg != settings.steeringAngleDeg
-            || old.escMode != settings.escMode || old.escNeutral != settings.escNeutral
-            || old.escFullForward != settings.escFullForward || old.escFullReverse != settings.escFullReverse;
+        const bool changed = !sameResponse(old.steering, settings.steering)
+            || !sameResponse(old.throttle, settings.throttle)
+            || !sameResponse(old.brake, settings.brake)
+            || !sameResponse(old.clutch, settings.clutch)
+            || old.wheelRotationDeg != settings.wheelRotationDeg
+            || old.steeringAngleDeg != settings.steeringAngleDeg || old.escMode != settings.escMode
+            || old.escNeutral != settings.escNeutral
+            || old.escFullForward != settings.escFullForward
+            || old.escFullReverse != settings.escFullReverse;
         if (changed)
             stopForSafety(tr("axis calibration changed"));
     }
@@ -204,13 +214,23 @@ float CorvaneController::pedalRole(int role) const
     return -1.0f;
 }
 
-float CorvaneController::throttle() const { return pedalRole(1); }
-float CorvaneController::brake() const { return pedalRole(2); }
-float CorvaneController::clutch() const { return pedalRole(3); }
+float CorvaneController::throttle() const
+{
+    return pedalRole(1);
+}
+float CorvaneController::brake() const
+{
+    return pedalRole(2);
+}
+float CorvaneController::clutch() const
+{
+    return pedalRole(3);
+}
 
 float CorvaneController::wheelAngleDeg() const
 {
-    const int r = m_wheelRotationOverrideDeg >= 1 ? m_wheelRotationOverrideDeg : m_axisSettings.wheelRotationDeg;
+    const int r = m_wheelRotationOverrideDeg >= 1 ? m_wheelRotationOverrideDeg
+                                                  : m_axisSettings.wheelRotationDeg;
     return static_cast<float>(r) * steering() * 0.5f;
 }
 
@@ -218,7 +238,6 @@ QString CorvaneController::vehicleType() const
 {
     return m_profiles->activeVehicleType();
 }
-
 
 void CorvaneController::loadLoungeState()
 {
@@ -228,9 +247,11 @@ void CorvaneController::loadLoungeState()
     m_lounge.stopReason = settings.value(QStringLiteral("stopReason")).toString();
     m_lounge.pitLimiter = settings.value(QStringLiteral("pitLimiter"), false).toBool();
     // A negative cap would hold the throttle channel below neutral with the pedals released.
-    m_lounge.pitLimiterPercent = qMax(0, settings.value(QStringLiteral("pitLimiterPercent"), 30).toInt());
+    m_lounge.pitLimiterPercent
+        = qMax(0, settings.value(QStringLiteral("pitLimiterPercent"), 30).toInt());
     m_lounge.speedCap = settings.value(QStringLiteral("speedCap"), false).toBool();
-    m_lounge.speedCapPercent = qMax(0, settings.value(QStringLiteral("speedCapPercent"), 60).toInt());
+    m_lounge.speedCapPercent
+        = qMax(0, settings.value(QStringLiteral("speedCapPercent"), 60).toInt());
     m_lounge.reverseAllowed = settings.value(QStringLiteral("reverseAllowed"), true).toBool();
     settings.endGroup();
 }
