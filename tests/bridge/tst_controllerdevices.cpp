@@ -1,0 +1,693 @@
+#include "bridge/corvanecontroller.h"
+
+#include "platform/input/virtualinputbackend.h"
+#include "platform/serial/serialportlister.h"
+#include "profiles/profile.h"
+#include "profiles/profilemanager.h"
+#include "support/simulatedtransmitter.h"
+#include "support/testenvironment.h"
+#include "transmitrig.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStandardPaths>
+
+#include <memory>
+
+using corvane::CorvaneController;
+using corvane::InputDevice;
+using corvane::VirtualDeviceSpec;
+using corvane::VirtualInputBackend;
+using corvane::VirtualInputDevice;
+using ostratest::SimulatedTransmitter;
+using ostratest::TransmitRig;
+
+namespace {
+
+const QString Wheel = QStringLiteral("MOZA R9 Base");
+const QString Pedals = QStringLiteral("MOZA SRP Pedals");
+const QString Shifter = QStringLiteral("MOZA HGP Shifter");
+
+// Attached controllers by key; "W2" is the same wheel base model plugged into another USB
+// port (a new instance GUID), "w2" the same with the driver spelling the name in lower case.
+struct Known
+{
+    QString name;
+    QUuid guid;
+};
+
+const QHash<QString, Known> &known()
+{
+    static const QHash<QString, Known> table{
+        {"W", {Wheel, QUuid("{5e1c0a7e-0001-4f00-8000-00000000000a}")}},
+        {"P", {Pedals, QUuid("{5e1c0a7e-0002-4f00-8000-00000000000b}")}},
+        {"S", {Shifter, QUuid("{5e1c0a7e-0003-4f00-8000-00000000000c}")}},
+        {"X", {"Virtual Flight Stick", QUuid("{5e1c0a7e-0004-4f00-8000-00000000000d}")}},
+        {"W2", {Wheel, QUuid("{5e1c0a7e-0005-4f00-8000-00000000000e}")}},
+        {"w2", {Wheel.toLower(), QUuid("{5e1c0a7e-0005-4f00-8000-00000000000e}")}},
+        {"F", {"Fanatec CSL DD", QUuid("{5e1c0a7e-0006-4f00-8000-00000000000f}")}},
+        {"H", {"Heusinkveld Sprint", QUuid("{5e1c0a7e-0007-4f00-8000-000000000010}")}},
+        {"p", {Pedals.toUpper(), QUuid("{5e1c0a7e-0008-4f00-8000-000000000011}")}},
+    };
+    return table;
+}
+
+QString guidText(const QString &key)
+{
+    return key.isEmpty() ? QString() : corvane::inputGuidText(known().value(key).guid);
+}
+
+QList<VirtualInputDevice *> attach(const QStringList &layout)
+{
+    VirtualInputBackend *input = VirtualInputBackend::instance();
+    input->reset();
+    QList<VirtualInputDevice *> devices;
+    for (const QString &key : layout) {
+        VirtualDeviceSpec spec(known().value(key).name);
+        spec.instanceGuid = known().value(key).guid;
+        devices << input->addDevice(spec);
+    }
+    return devices;
+}
+
+// Key of the attached device an input device has open, empty when it has none.
+QString openKey(const InputDevice *device)
+{
+    if (!device->isConnected())
+        return QString();
+    for (auto it = known().cbegin(); it != known().cend(); ++it) {
+        if (corvane::inputGuidText(it->guid) == device->instanceGuid() && it->name == device->productName())
+            return it.key();
+    }
+    return QStringLiteral("?");
+}
+
+int count(const QSignalSpy &spy, const QString &text)
+{
+    int n = 0;
+    for (const QList<QVariant> &args : spy)
+        n += args.at(0).toString() == text ? 1 : 0;
+    return n;
+}
+
+QString lastText(const QSignalSpy &spy)
+{
+    return spy.isEmpty() ? QString() : spy.last().at(0).toString();
+}
+
+QJsonObject profileFile(const CorvaneController &controller)
+{
+    corvane::ProfileManager *store = controller.profileManager();
+    QFile file(store->profileFilePath(store->activeProfileId()));
+    if (!file.open(QIODevice::ReadOnly))
+        return QJsonObject();
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+AxisMapping customMapping(const QString &name)
+{
+    AxisMapping mapping;
+    mapping.map = {3, 6, 7, 0};
+    mapping.inverted = {true, false, true, false};
+    mapping.presetName = name;
+    return mapping;
+}
+
+bool connectBy(CorvaneController &c, const QString &device, int index)
+{
+    if (device == "wheel base")
+        return c.connectWheelBase(index);
+    if (device == "pedals")
+        return c.connectPedals(index);
+    if (device == "shifter")
+        return c.connectShifter(index);
+    if (device == "joystick")
+        return c.connectHeliJoystick(index);
+    if (device == "throttle")
+        return c.connectHeliThrottle(index);
+    return c.connectHeliPedals(index);
+}
+
+} // namespace
+
+class TestControllerDevices : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
+        QSettings().clear();
+        VirtualInputBackend::instance()->reset();
+    }
+
+    void cleanup()
+    {
+        corvane::SerialPortLister::useSystemPorts();
+        VirtualInputBackend::instance()->reset();
+    }
+
+    void foundAgainByIdentity_data()
+    {
+        QTest::addColumn<QStringList>("layout");
+        QTest::addColumn<QString>("wheel");
+        QTest::addColumn<QString>("pedals");
+        QTest::addColumn<QString>("shifter");
+
+        QTest::newRow("same ports, other order") << QStringList{"S", "X", "P", "W"} << "W" << "P" << "S";
+        QTest::newRow("wheel base in another USB port") << QStringList{"X", "P", "S", "W2"} << "W2" << "P" << "S";
+        QTest::newRow("name reported in other letter case") << QStringList{"X", "w2", "P", "S"} << "w2" << "P" << "S";
+        QTest::newRow("look-alike listed before the original") << QStringList{"W2", "X", "W", "P", "S"} << "W" << "P" << "S";
+        QTest::newRow("wheel base missing") << QStringList{"X", "P", "S"} << "" << "P" << "S";
+        QTest::newRow("only a look-alike") << QStringList{"W2", "X"} << "W2" << "" << "";
+        QTest::newRow("nothing attached") << QStringList{} << "" << "" << "";
+    }
+
+    // Connected once, then found again at the next start among controllers listed anew.
+    void foundAgainByIdentity()
+    {
+        QFETCH(QStringList, layout);
+        QFETCH(QString, wheel);
+        QFETCH(QString, pedals);
+        QFETCH(QString, shifter);
+
+        attach({"X", "W", "P", "S"});
+        {
+            CorvaneController first;
+            QVERIFY(first.connectWheelBase(1));
+            QVERIFY(first.connectPedals(2));
+            QVERIFY(first.connectShifter(3));
+            const DeviceConnections stored = first.profileManager()->deviceConnections();
+            QCOMPARE(stored.wheelBase.productName, Wheel);
+            QCOMPARE(stored.wheelBase.instanceGuid, guidText("W"));
+            QCOMPARE(stored.wheelBase.instanceGuid.size(), 38);
+            QCOMPARE(stored.shifter.instanceGuid, guidText("S"));
+        }
+
+        attach(layout);
+        CorvaneController next;
+        next.autoConnectDevices();
+        QCOMPARE(openKey(next.wheelBase()), wheel);
+        QCOMPARE(openKey(next.pedals()), pedals);
+        QCOMPARE(openKey(next.shifter()), shifter);
+        // What was found is what is remembered for the time after.
+        if (!wheel.isEmpty())
+            QCOMPARE(next.profileManager()->deviceConnections().wheelBase.instanceGuid, guidText(wheel));
+        QVERIFY(!next.isHeliJoystickConnected());
+    }
+
+    void unpluggedAndReplugged_data()
+    {
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<int>("position");
+        QTest::addColumn<QString>("message");
+
+        QTest::newRow("wheel base") << "wheel base" << 1 << "Wheel base disconnected";
+        QTest::newRow("pedals") << "pedals" << 2 << "Pedals disconnected";
+        QTest::newRow("shifter") << "shifter" << 3 << "Shifter disconnected";
+    }
+
+    void unpluggedAndReplugged()
+    {
+        QFETCH(QString, device);
+        QFETCH(int, position);
+        QFETCH(QString, message);
+
+        const QList<VirtualInputDevice *> attached = attach({"X", "W", "P", "S"});
+        CorvaneController controller;
+        QSignalSpy errors(&controller, &CorvaneController::errorOccurred);
+        QVERIFY(connectBy(controller, "wheel base", 1));
+        QVERIFY(connectBy(controller, "pedals", 2));
+        QVERIFY(connectBy(controller, "shifter", 3));
+        InputDevice *input = device == "wheel base" ? controller.wheelBase()
+                             : device == "pedals"   ? controller.pedals()
+                                                    : controller.shifter();
+
+        attached.at(position)->unplug();
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(QMetaObject::invokeMethod(&controller, "onMonitorTimer"));
+        QVERIFY(!input->isConnected());
+        QCOMPARE(errors.size(), 1);
+        QCOMPARE(lastText(errors), message);
+
+        // The stick goes away and the device comes back: it now sits one place earlier.
+        attached.at(0)->unplug();
+        attached.at(position)->replug();
+        controller.autoConnectDevices();
+        QVERIFY(input->isConnected());
+        QCOMPARE(input->deviceIndex(), position - 1);
+        QCOMPARE(input->instanceGuid(), corvane::inputGuidText(attached.at(position)->spec().instanceGuid));
+        QVERIFY(QMetaObject::invokeMethod(&controller, "onMonitorTimer"));
+        QCOMPARE(errors.size(), 1);
+    }
+
+    void savedDeviceSearch_data()
+    {
+        QTest::addColumn<QString>("productName");
+        QTest::addColumn<QString>("instanceGuid");
+        QTest::addColumn<int>("expected");
+
+        const QString wheelGuid = guidText("W");
+        QTest::newRow("GUID") << QString() << wheelGuid << 1;
+        QTest::newRow("GUID in lower case") << QString() << wheelGuid.toLower() << 1;
+        QTest::newRow("GUID wins over the name") << Pedals << wheelGuid << 1;
+        QTest::newRow("garbage GUID, name") << Pedals << "not a guid" << 2;
+        QTest::newRow("GUID with bad digits, name") << Shifter << "{ZZZZZZZZ-0001-4F00-8000-00000000000A}" << 3;
+        QTest::newRow("truncated GUID, name in capitals") << Wheel.toUpper() << wheelGuid.left(20) << 1;
+        QTest::newRow("garbage GUID, no name") << QString() << "{garbage}" << -1;
+        QTest::newRow("unknown GUID, unknown name") << "Unknown Box" << guidText("F") << -1;
+        QTest::newRow("empty slot") << QString() << QString() << -1;
+    }
+
+    void savedDeviceSearch()
+    {
+        QFETCH(QString, productName);
+        QFETCH(QString, instanceGuid);
+        QFETCH(int, expected);
+
+        attach({"X", "W", "P", "S"});
+        CorvaneController controller;
+        DeviceConnection slot;
+        slot.productName = productName;
+        slot.instanceGuid = instanceGuid;
+        QCOMPARE(controller.findSavedDevice(slot), expected);
+    }
+
+    // A profile file whose stored GUIDs are garbage still finds its devices by name.
+    void garbageGuidInProfileFile()
+    {
+        attach({"X", "W", "P"});
+        {
+            CorvaneController first;
+            corvane::ProfileManager *store = first.profileManager();
+            Profile *profile = store->mutableActiveProfile();
+            profile->deviceConnections.wheelBase.productName = Wheel;
+            profile->deviceConnections.wheelBase.instanceGuid = QStringLiteral("{\u00e9\u00e9-not-a-guid");
+            profile->deviceConnections.pedals.productName = QStringLiteral("Nobody's Pedals");
+            profile->deviceConnections.pedals.instanceGuid = QStringLiteral("12345");
+            QVERIFY(store->saveActiveProfile());
+        }
+        CorvaneController controller;
+        controller.autoConnectDevices();
+        QCOMPARE(openKey(controller.wheelBase()), QStringLiteral("W"));
+        QVERIFY(!controller.isPedalsConnected());
+        QCOMPARE(controller.profileManager()->deviceConnections().wheelBase.instanceGuid, guidText("W"));
+    }
+
+    void transmitterPortRestored_data()
+    {
+        QTest::addColumn<bool>("listed");
+        QTest::newRow("port listed") << true;
+        QTest::newRow("port not listed") << false;
+    }
+
+    void transmitterPortRestored()
+    {
+        QFETCH(bool, listed);
+        SimulatedTransmitter tx;
+        {
+            CorvaneController first;
+            QVERIFY(first.connectTransmitter(tx.portName(), 420000));
+        }
+        tx.process();
+        tx.clearRecords();
+
+        corvane::SerialPortLister::setFixedPorts(
+            {{listed ? tx.portName() : QStringLiteral("/dev/ttyACM7"), "QOR Transmitter", "Qorvant", 0x2E8A, 0x000A}});
+        CorvaneController controller;
+        controller.autoConnectDevices();
+        QCOMPARE(controller.isSerialConnected(), listed);
+        if (listed) {
+            QCOMPARE(controller.serialPortName(), tx.portName());
+            QVERIFY(tx.waitForLine("ID"));
+        }
+    }
+
+    void connectFailures_data()
+    {
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<bool>("serviceMissing");
+        QTest::addColumn<QString>("message");
+
+        const QList<std::pair<QString, QString>> devices{{"wheel base", "wheel base"}, {"pedals", "pedals"},
+                                                         {"shifter", "shifter"}, {"joystick", "joystick"},
+                                                         {"throttle", "throttle"}, {"helicopter pedals", "pedals"}};
+        for (const auto &[device, word] : devices) {
+            QTest::addRow("%s, index beyond the list", qPrintable(device))
+                << device << false << QStringLiteral("Failed to open %1 device").arg(word);
+            QTest::addRow("%s, input service missing", qPrintable(device))
+                << device << true << QStringLiteral("Failed to initialize input system for %1").arg(word);
+        }
+    }
+
+    void connectFailures()
+    {
+        QFETCH(QString, device);
+        QFETCH(bool, serviceMissing);
+        QFETCH(QString, message);
+
+        attach({"W", "P"});
+        CorvaneController controller;
+        QSignalSpy errors(&controller, &CorvaneController::errorOccurred);
+        VirtualInputBackend::instance()->setContextFailure(serviceMissing);
+        QVERIFY(!connectBy(controller, device, serviceMissing ? 0 : 2));
+        QCOMPARE(errors.size(), 1);
+        QCOMPARE(lastText(errors), message);
+        QVERIFY(controller.profileManager()->deviceConnections().wheelBase.isEmpty());
+    }
+
+    void gpioUartRefused()
+    {
+        CorvaneController controller;
+        QSignalSpy errors(&controller, &CorvaneController::errorOccurred);
+        QVERIFY(!controller.connectGpioUart(115200));
+        QCOMPARE(lastText(errors), QStringLiteral("GPIO UART is only available on Linux"));
+    }
+
+    void helicopterDeviceRemembered()
+    {
+        attach({"X", "W"});
+        {
+            CorvaneController controller;
+            controller.profileManager()->mutableActiveProfile()->vehicleType = QString(VehicleType::Helicopter);
+            QVERIFY(controller.connectHeliJoystick(0));
+        }
+        CorvaneController controller;
+        const DeviceConnection joystick = controller.helicopterConfig().inputs.joystick.device;
+        QCOMPARE(joystick.productName, known().value("X").name);
+        QCOMPARE(joystick.instanceGuid, guidText("X"));
+        QVERIFY(controller.profileManager()->deviceConnections().wheelBase.isEmpty());
+    }
+
+    void storedMappingTrusted_data()
+    {
+        QTest::addColumn<QString>("storedWheel");
+        QTest::addColumn<QString>("storedShifter");
+        QTest::addColumn<bool>("storedCustom");
+        QTest::addColumn<bool>("trusted");
+
+        QTest::newRow("same product, custom mapping") << Wheel << Shifter << true << true;
+        QTest::newRow("same product, no custom mapping") << Wheel << Shifter << false << false;
+        QTest::newRow("another product") << "Fanatec CSL DD" << "Fanatec ClubSport Shifter" << true << false;
+        QTest::newRow("name in other letter case") << Wheel.toLower() << Shifter.toUpper() << true << false;
+    }
+
+    void storedMappingTrusted()
+    {
+        QFETCH(QString, storedWheel);
+        QFETCH(QString, storedShifter);
+        QFETCH(bool, storedCustom);
+        QFETCH(bool, trusted);
+
+        attach({"X", "W", "P", "S"});
+        CorvaneController controller;
+        DeviceConnection stored;
+        stored.productName = storedWheel;
+        stored.axisMapping = customMapping("Mine");
+        stored.hasCustomAxisMapping = storedCustom;
+        controller.profileManager()->setWheelBaseDevice(stored);
+        DeviceConnection gears;
+        gears.productName = storedShifter;
+        gears.shifterMapping[1] = 12;
+        gears.hasCustomShifterMapping = storedCustom;
+        controller.profileManager()->setShifterDevice(gears);
+
+        QVERIFY(controller.connectWheelBase(1));
+        QVERIFY(controller.connectShifter(3));
+        QCOMPARE(controller.wheelBase()->axisMapping().presetName,
+                 trusted ? QStringLiteral("Mine") : QStringLiteral("MOZA / Fanatec"));
+        const DeviceConnections file =
+            DeviceConnections::fromJson(profileFile(controller).value("deviceConnections").toObject());
+        QCOMPARE(file.wheelBase.productName, Wheel);
+        QCOMPARE(file.wheelBase.hasCustomAxisMapping, trusted);
+        QCOMPARE(file.wheelBase.axisMapping.map, trusted ? customMapping("Mine").map : (std::array<int, 4>{0, 1, 2, 3}));
+        QCOMPARE(controller.shifterMapping()[1], trusted ? 12 : 7);
+        QCOMPARE(file.shifter.productName, Shifter);
+        QCOMPARE(file.shifter.hasCustomShifterMapping, trusted);
+    }
+
+    void unplugWhileTransmitting_data()
+    {
+        QTest::addColumn<bool>("wheel");
+        QTest::addColumn<QString>("caughtBy");
+
+        QTest::newRow("wheel base, seen by the transmit tick") << true << "onTransmitTimer";
+        QTest::newRow("wheel base, seen by the monitor tick") << true << "onMonitorTimer";
+        QTest::newRow("pedals, seen by the transmit tick") << false << "onTransmitTimer";
+        QTest::newRow("pedals, seen by the monitor tick") << false << "onMonitorTimer";
+    }
+
+    // The car stops once with one message, or with the pedals gone gets a released throttle:
+    // it never keeps the last input.
+    void unplugWhileTransmitting()
+    {
+        QFETCH(bool, wheel);
+        QFETCH(QString, caughtBy);
+
+        TransmitRig rig;
+        QVERIFY(rig.controller->setAxisSettings(TransmitRig::plainSettings()));
+        QVERIFY(rig.controller->connectWheelBase(TransmitRig::WheelPos));
+        QVERIFY(rig.controller->connectPedals(TransmitRig::PedalsPos));
+        rig.pollAll();
+        QVERIFY(rig.openTransmitter());
+        QVERIFY(rig.start());
+        rig.pedals->setAxis(1, 1.0f);
+        rig.tick(2);
+        QCOMPARE(rig.ch(1), 1811);
+        const uint frames = rig.controller->frameCount();
+
+        (wheel ? rig.wheel : rig.pedals)->unplug();
+        QVERIFY(QMetaObject::invokeMethod(rig.controller.get(), qPrintable(caughtBy)));
+        rig.tick(10);
+        QVERIFY(QMetaObject::invokeMethod(rig.controller.get(), "onMonitorTimer"));
+
+        const QString message = wheel ? "Wheel base disconnected" : "Pedals disconnected";
+        QCOMPARE(count(*rig.errors, message), 1);
+        QCOMPARE(rig.errors->size(), 1);
+        if (wheel) {
+            QVERIFY(!rig.controller->isRunning());
+            QCOMPARE(rig.controller->frameCount(), frames);
+            QVERIFY(rig.tx.waitForLine("STOP"));
+            QCOMPARE(rig.tx.stopCount(), 1);
+            QCOMPARE(rig.tx.channelFrameCount(), int(frames));
+        } else {
+            QVERIFY(rig.controller->isRunning());
+            QCOMPARE(rig.ch(1), 992);
+            QVERIFY(rig.tx.waitForChannelFrames(int(rig.controller->frameCount())));
+            QCOMPARE(rig.tx.lastChannels()[1], 992);
+        }
+    }
+
+    void userDisconnect_data()
+    {
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<bool>("keepsRunning");
+
+        QTest::newRow("shifter") << "shifter" << true;
+        QTest::newRow("pedals") << "pedals" << false;
+        QTest::newRow("wheel base") << "wheel base" << false;
+    }
+
+    void userDisconnect()
+    {
+        QFETCH(QString, device);
+        QFETCH(bool, keepsRunning);
+
+        TransmitRig rig;
+        QVERIFY(rig.connectCar(true, true));
+        QVERIFY(rig.start());
+        CorvaneController *c = rig.controller.get();
+        QSignalSpy wheelSignal(c, &CorvaneController::wheelBaseConnectedChanged);
+        QSignalSpy pedalsSignal(c, &CorvaneController::pedalsConnectedChanged);
+        QSignalSpy shifterSignal(c, &CorvaneController::shifterConnectedChanged);
+        if (device == "shifter")
+            c->disconnectShifter();
+        else if (device == "pedals")
+            c->disconnectPedals();
+        else
+            c->disconnectWheelBase();
+
+        QCOMPARE(c->isRunning(), keepsRunning);
+        QCOMPARE(c->isShifterConnected(), device != "shifter");
+        QCOMPARE(c->isPedalsConnected(), device != "pedals");
+        QCOMPARE(c->isWheelBaseConnected(), device != "wheel base");
+        QSignalSpy &spy = device == "shifter" ? shifterSignal : device == "pedals" ? pedalsSignal : wheelSignal;
+        QCOMPARE(spy.size(), 1);
+        QCOMPARE(spy.at(0).at(0).toBool(), false);
+        QVERIFY(rig.errors->isEmpty());
+    }
+
+    void mappingChangesStopForSafety_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("reason");
+
+        QTest::newRow("wheel base mapping") << "wheel base" << "wheel base mapping changed";
+        QTest::newRow("pedals mapping") << "pedals" << "pedals mapping changed";
+        QTest::newRow("shifter mapping") << "shifter" << "shifter mapping changed";
+        QTest::newRow("controls preset") << "preset" << "controls preset loaded";
+    }
+
+    void mappingChangesStopForSafety()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, reason);
+
+        TransmitRig rig;
+        CorvaneController *c = rig.controller.get();
+        QVERIFY(c->connectWheelBase(TransmitRig::WheelPos));
+        QVERIFY(c->connectPedals(TransmitRig::PedalsPos));
+        QVERIFY(c->connectShifter(TransmitRig::ShifterPos));
+        rig.pollAll();
+        QVERIFY(rig.openTransmitter());
+        QVERIFY(rig.start());
+
+        const AxisMapping mapping = customMapping("Changed");
+        if (change == "wheel base")
+            c->setWheelBaseAxisMapping(mapping);
+        else if (change == "pedals")
+            c->setPedalsAxisMapping(mapping);
+        else if (change == "shifter")
+            c->setShifterAxisMapping(mapping);
+        else
+            QVERIFY(c->loadControlsPreset("controls", c->saveControlsPreset("controls")));
+
+        QVERIFY(!c->isRunning());
+        QCOMPARE(lastText(*rig.errors),
+                 QStringLiteral("Transmission stopped for safety: %1. Verify the pedals and press Start "
+                                "Transmission again.").arg(reason));
+        if (change == "preset")
+            return;
+        InputDevice *device = change == "wheel base" ? c->wheelBase() : change == "pedals" ? c->pedals() : c->shifter();
+        QCOMPARE(device->axisMapping().presetName, QStringLiteral("Changed"));
+        const QJsonObject slot = profileFile(*c).value("deviceConnections").toObject()
+                                     .value(change == "wheel base" ? "wheelBase" : change).toObject();
+        QCOMPARE(slot.value("hasCustomAxisMapping").toBool(), true);
+        QCOMPARE(AxisMapping::fromJson(slot.value("axisMapping").toObject()).map, mapping.map);
+    }
+
+    void controlsPresetOnOtherDevices_data()
+    {
+        QTest::addColumn<QStringList>("layout");
+        QTest::addColumn<bool>("wheelApplied");
+        QTest::addColumn<bool>("pedalsApplied");
+        QTest::addColumn<QString>("warning");
+
+        const QString sentence = QStringLiteral(
+            "Axis mapping for the %1 was not loaded: it was saved for a different device.");
+        QTest::newRow("same devices") << QStringList{"W", "P"} << true << true << QString();
+        QTest::newRow("names in other letter case") << QStringList{"w2", "p"} << true << true << QString();
+        QTest::newRow("another wheel base") << QStringList{"F", "P"} << false << true << sentence.arg("wheel base");
+        QTest::newRow("both others") << QStringList{"F", "H"} << false << false << sentence.arg("wheel base and pedals");
+        QTest::newRow("no devices") << QStringList{} << false << false << sentence.arg("wheel base and pedals");
+    }
+
+    // Saved with one set of devices, loaded with another: the axes always come along, a custom
+    // mapping only onto the device it was made for.
+    void controlsPresetOnOtherDevices()
+    {
+        QFETCH(QStringList, layout);
+        QFETCH(bool, wheelApplied);
+        QFETCH(bool, pedalsApplied);
+        QFETCH(QString, warning);
+
+        QJsonObject preset;
+        attach({"W", "P"});
+        {
+            CorvaneController source;
+            QVERIFY(source.connectWheelBase(0));
+            QVERIFY(source.connectPedals(1));
+            source.setWheelBaseAxisMapping(customMapping("Wheel tuned"));
+            source.setPedalsAxisMapping(customMapping("Pedals tuned"));
+            AxisSettings settings = source.axisSettings();
+            settings.throttle.deadzone = 0.125f;
+            settings.wheelRotationDeg = 540;
+            QVERIFY(source.setAxisSettings(settings));
+            preset = source.saveControlsPreset("controls");
+        }
+        QCOMPARE(preset.value("axes").toArray().size(), 4);
+        QCOMPARE(preset.value("wheelBase").toObject().value("productName").toString(), Wheel);
+        QCOMPARE(preset.value("pedals").toObject().value("custom").toBool(), true);
+        QVERIFY(!preset.contains("shifter"));
+
+        init();
+        attach(layout);
+        CorvaneController target;
+        for (int i = 0; i < layout.size(); ++i)
+            QVERIFY(i == 0 ? target.connectWheelBase(0) : target.connectPedals(1));
+        QString text = QStringLiteral("untouched");
+        QVERIFY(target.loadControlsPreset("controls", preset, &text));
+        QCOMPARE(text, warning.isEmpty() ? QStringLiteral("untouched") : warning);
+
+        QCOMPARE(target.axisSettings().throttle.deadzone, 0.125f);
+        QCOMPARE(target.axisSettings().wheelRotationDeg, 540);
+        AxisSettings saved;
+        saved.fromJson(profileFile(target).value("axisSettings").toObject());
+        QCOMPARE(saved.wheelRotationDeg, 540);
+        const DeviceConnections stored = target.profileManager()->deviceConnections();
+        QCOMPARE(target.wheelBase()->axisMapping().presetName == "Wheel tuned", wheelApplied);
+        QCOMPARE(stored.wheelBase.hasCustomAxisMapping, wheelApplied);
+        QCOMPARE(target.pedals()->axisMapping().presetName == "Pedals tuned", pedalsApplied);
+        QCOMPARE(stored.pedals.hasCustomAxisMapping, pedalsApplied);
+    }
+
+    void controlsPresetValues_data()
+    {
+        QTest::addColumn<QJsonObject>("data");
+        QTest::addColumn<int>("rotation");
+        QTest::addColumn<int>("angle");
+
+        QTest::newRow("above the range") << QJsonObject{{"wheelRotationDeg", 3000}, {"steeringAngleDeg", 450}} << 2520 << 450;
+        QTest::newRow("below the range") << QJsonObject{{"wheelRotationDeg", 45}, {"steeringAngleDeg", -10}} << 90 << 0;
+        QTest::newRow("not numbers") << QJsonObject{{"wheelRotationDeg", "wide"}, {"steeringAngleDeg", true}} << 900 << 0;
+        QTest::newRow("absent") << QJsonObject{} << 720 << 360;
+    }
+
+    void controlsPresetValues()
+    {
+        QFETCH(QJsonObject, data);
+        QFETCH(int, rotation);
+        QFETCH(int, angle);
+
+        CorvaneController controller;
+        AxisSettings current = controller.axisSettings();
+        current.wheelRotationDeg = 720;
+        current.steeringAngleDeg = 360;
+        QVERIFY(controller.setAxisSettings(current));
+        QVERIFY(controller.loadControlsPreset("controls", data));
+        QCOMPARE(controller.axisSettings().wheelRotationDeg, rotation);
+        QCOMPARE(controller.axisSettings().steeringAngleDeg, angle);
+    }
+
+    void controlsPresetShortAxes()
+    {
+        CorvaneController controller;
+        const QJsonObject preset{{"axes", QJsonArray{QJsonObject{{"name", "Renamed"}, {"deadzone", 0.2}},
+                                                     QJsonObject{{"deadzone", 0.3}, {"inverted", true}}}}};
+        QVERIFY(controller.loadControlsPreset("controls", preset));
+        const AxisSettings s = controller.axisSettings();
+        QCOMPARE(s.steering.name, QStringLiteral("Steering"));
+        QCOMPARE(s.steering.deadzone, 0.2f);
+        QCOMPARE(s.throttle.name, QStringLiteral("Throttle"));
+        QVERIFY(s.throttle.inverted);
+        QCOMPARE(s.brake.deadzone, AxisSettings().brake.deadzone);
+        QCOMPARE(s.clutch.inverted, false);
+    }
+
+    void unknownPresetKind()
+    {
+        CorvaneController controller;
+        QVERIFY(controller.saveControlsPreset("buttons").isEmpty());
+        const AxisSettings before = controller.axisSettings();
+        QVERIFY(!controller.loadControlsPreset("buttons", QJsonObject{{"wheelRotationDeg", 180}}));
+        QCOMPARE(controller.axisSettings().wheelRotationDeg, before.wheelRotationDeg);
+    }
+};
+
+OSTRA_TEST_MAIN_CORE(TestControllerDevices)
+#include "tst_controllerdevices.moc"
