@@ -99,6 +99,15 @@ TitleBar::TitleBar(QWidget *window, QWidget *parent)
     connect(m_buttons[0], &WinButton::clicked, this, &TitleBar::minimizeRequested);
     connect(m_buttons[1], &WinButton::clicked, this, &TitleBar::maximizeRequested);
     connect(m_buttons[2], &WinButton::clicked, this, &TitleBar::closeRequested);
+    if (m_window)
+        m_window->installEventFilter(this);
+}
+
+bool TitleBar::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_window && event->type() == QEvent::WindowTitleChange)
+        update();
+    return QWidget::eventFilter(watched, event);
 }
 
 bool TitleBar::hitsButton(const QPoint &p) const

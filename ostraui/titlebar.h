@@ -20,6 +20,8 @@ public:
     // Follows the window's maximised state in the maximise button's icon and tool tip.
     void updateMaximizeButton();
 
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 signals:
     void minimizeRequested();
     void maximizeRequested();

@@ -70,6 +70,7 @@ private slots:
     void dimsParentOnlyWhenItShould_data();
     void dimsParentOnlyWhenItShould();
     void dimmingFollowsParentSize();
+    void dimmingEndsWithDeletedDialog();
     void shownAtOnceWithoutAnimations();
 };
 
@@ -313,6 +314,20 @@ void TestDialogChrome::dimmingFollowsParentSize()
     const QImage image = window.grab().toImage();
     QCOMPARE(image.pixelColor(790, 590), image.pixelColor(20, 20));
     dialog.hide();
+}
+
+void TestDialogChrome::dimmingEndsWithDeletedDialog()
+{
+    ParentWindow window;
+    window.show();
+    const QColor undimmed = window.sample();
+    auto *dialog = new QDialog(&window);
+    applyDialogChrome(dialog);
+    dialog->show();
+    QTRY_VERIFY(window.sample() != undimmed);
+    delete dialog;
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCOMPARE(window.sample(), undimmed);
 }
 
 void TestDialogChrome::shownAtOnceWithoutAnimations()

@@ -40,6 +40,7 @@ private slots:
     void buttonsEmit();
     void doubleClickMaximizes();
     void maximizeButtonFollowsWindow();
+    void titleFollowsWindow();
 };
 
 void TestTitleBar::layout()
@@ -129,6 +130,15 @@ void TestTitleBar::maximizeButtonFollowsWindow()
     f.bar->updateMaximizeButton();
     QCOMPARE(f.button(1)->toolTip(), QStringLiteral("Maximize"));
     QCOMPARE(f.button(1)->grab().toImage(), square);
+}
+
+void TestTitleBar::titleFollowsWindow()
+{
+    Frame f;
+    const QImage before = f.bar->grab(QRect(30, 0, 300, 38)).toImage();
+    f.window.setWindowTitle(QStringLiteral("Qorvant OSTRA \u2014 helicopter"));
+    QCoreApplication::processEvents();
+    QVERIFY(f.bar->grab(QRect(30, 0, 300, 38)).toImage() != before);
 }
 
 OSTRA_TEST_MAIN_WIDGETS(TestTitleBar)
