@@ -29,7 +29,6 @@ public:
     // Base address of the XYZ tile server (tiles at <base>/<z>/<x>/<y>.png) and the
     // attribution its terms require.
     void setTileServer(const QString &baseUrl, const QString &attribution);
-    QString tileServer() const { return m_tileBase; }
 
     int zoom() const { return m_zoom; }
     QPointF center() const { return m_center; }
