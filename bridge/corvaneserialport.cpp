@@ -111,10 +111,14 @@ void CorvaneSerialPort::close()
         m_openCancelled = true;
         m_retryWait->quit();
     }
+    const bool removed = m_removing;
     m_removing = false;
     m_pollTimer->stop();
     if (!m_port->isOpen())
         return;
+    // A "STOP" written just before closing must still reach the device; a vanished line takes nothing.
+    if (!removed && m_port->bytesToWrite() > 0)
+        m_port->waitForBytesWritten(CloseFlushMs);
     m_port->close();
     m_portName.clear();
     emit portNameChanged(m_portName);

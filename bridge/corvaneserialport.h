@@ -23,6 +23,7 @@ class CorvaneSerialPort : public QObject
     Q_PROPERTY(QString portName READ portName NOTIFY portNameChanged)
 public:
     static constexpr int PollIntervalMs = 15;
+    static constexpr int CloseFlushMs = 200;
     static constexpr int OpenAttempts = 24;
     static constexpr int OpenRetryDelayMs = 250;
 

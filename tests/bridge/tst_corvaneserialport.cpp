@@ -147,12 +147,16 @@ private slots:
         PortLog log(*port);
         QVERIFY(port->open(pty.slavePath(), kBaud));
         log.events.clear();
+        // The last words before closing (a "STOP") still reach the device.
+        QCOMPARE(port->write("STOP\n"), qint64(5));
         if (destroy) {
             port.reset();
             QCOMPARE(log.events, (QStringList{"name:", "disconnected"}));
+            QCOMPARE(pty.readLine(), QByteArray("STOP"));
             return;
         }
         port->close();
+        QCOMPARE(pty.readLine(), QByteArray("STOP"));
         QCOMPARE(log.events, (QStringList{"name:", "disconnected"}));
         QVERIFY(!port->isConnected());
         QCOMPARE(port->portName(), QString());
