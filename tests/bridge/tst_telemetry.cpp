@@ -418,6 +418,49 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(updated.count() > afterFirstCheck, 4000);
     }
 
+    void receiverAnswersOverTheLink()
+    {
+        CorvaneController &c = *m_controller;
+        SimulatedTransmitter::Device receiver;
+        QByteArray longInfo(80, 'x');
+        receiver.entries.insert(14, SimulatedTransmitter::infoEntry(0, "Serial", longInfo));
+        receiver.entries.insert(1, SimulatedTransmitter::textSelectionEntry(0, "LED mode", { "Off", "On" }, 0, 0, 1, 0));
+        m_tx->addDevice(receiver);
+        QSignalSpy frames(&c, &CorvaneController::crsfFrameReceived);
+
+        c.serialWrite(corvane::CrsfProtocol::buildDevicePing(0x00, 0xEA));
+        QVERIFY(frames.wait(2000));
+        QCOMPARE(frames.at(0).at(0).value<quint8>(), quint8(0x29));
+        const QByteArray info = frames.at(0).at(1).toByteArray();
+        QCOMPARE(quint8(info.at(0)), quint8(0xEA));
+        QCOMPARE(quint8(info.at(1)), quint8(0xC8));
+        QVERIFY(info.mid(2).startsWith(QByteArray("QOR Receiver\0QOR4", 17)));
+
+        // A long entry comes in chunks, each read asking for the next.
+        frames.clear();
+        c.serialWrite(corvane::CrsfProtocol::buildParameterRead(14, 0, 0xC8, 0xEF));
+        QVERIFY(frames.wait(2000));
+        QByteArray chunk = frames.at(0).at(1).toByteArray();
+        QCOMPARE(frames.at(0).at(0).value<quint8>(), quint8(0x2B));
+        QCOMPARE(quint8(chunk.at(2)), quint8(14));
+        QCOMPARE(quint8(chunk.at(3)), quint8(1));
+        QByteArray entry = chunk.mid(4);
+        c.serialWrite(corvane::CrsfProtocol::buildParameterRead(14, 1, 0xC8, 0xEF));
+        QVERIFY(frames.wait(2000));
+        chunk = frames.at(1).at(1).toByteArray();
+        QCOMPARE(quint8(chunk.at(3)), quint8(0));
+        entry += chunk.mid(4);
+        QCOMPARE(entry, SimulatedTransmitter::infoEntry(0, "Serial", longInfo));
+
+        // A write is answered with the entry as it now stands.
+        frames.clear();
+        c.serialWrite(corvane::CrsfProtocol::buildParameterWrite(1, QByteArray(1, 1), 0xC8, 0xEF));
+        QVERIFY(frames.wait(2000));
+        QCOMPARE(frames.at(0).at(1).toByteArray().mid(4),
+                 SimulatedTransmitter::textSelectionEntry(0, "LED mode", { "Off", "On" }, 1, 0, 1, 0));
+        QCOMPARE(m_tx->parameterWrites().size(), 1);
+    }
+
 private:
     std::unique_ptr<CorvaneController> m_controller;
     std::unique_ptr<SimulatedTransmitter> m_tx;
