@@ -1,0 +1,570 @@
+#include "bridge/corvanecontroller.h"
+
+#include "platform/input/virtualinputbackend.h"
+#include "profiles/profile.h"
+#include "profiles/profilemanager.h"
+#include "support/simulatedtransmitter.h"
+#include "support/testenvironment.h"
+#include "transmitrig.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTimer>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+
+using corvane::CorvaneController;
+using corvane::InputEffectType;
+using corvane::ReceiverFfbState;
+using corvane::VirtualDeviceSpec;
+using corvane::VirtualInputBackend;
+using corvane::VirtualInputDevice;
+using corvane::VirtualInputStep;
+using ostratest::SimulatedTransmitter;
+using ostratest::TransmitRig;
+
+namespace {
+
+constexpr float NaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float Inf = std::numeric_limits<float>::infinity();
+
+// A controller with a force-feedback wheel base at position 0 (and, when asked, a wheel base
+// without force feedback at position 1).
+struct WheelRig
+{
+    WheelRig()
+    {
+        input = VirtualInputBackend::instance();
+        input->reset();
+        wheel = input->addDevice(VirtualDeviceSpec(QStringLiteral("MOZA R9 Base"), 8, 32, 1, true));
+        plain = input->addDevice(VirtualDeviceSpec(QStringLiteral("Logitech G29"), 8, 32, 1, false));
+        controller = std::make_unique<CorvaneController>();
+        levels = std::make_unique<QSignalSpy>(controller.get(), &CorvaneController::ffbLevelReceived);
+    }
+    ~WheelRig()
+    {
+        controller.reset();
+        input->reset();
+    }
+
+    bool engage(float steer = 0.0f, float strength = 1.0f)
+    {
+        if (!controller->connectWheelBase(0))
+            return false;
+        wheel->setAxis(0, steer);
+        controller->wheelBase()->poll();
+        controller->setWheelFfbStrength(strength);
+        return controller->startWheelFfb();
+    }
+
+    QTimer *childTimer(int interval) const
+    {
+        const auto timers = controller->findChildren<QTimer *>();
+        for (QTimer *timer : timers) {
+            if (timer->interval() == interval)
+                return timer;
+        }
+        return nullptr;
+    }
+
+    // One sample and one 20 ms tick; the loop's own timer is held so only the test ticks it.
+    void tick(float lon, float lat, float vert, int count = 1)
+    {
+        for (int i = 0; i < count; ++i) {
+            controller->handleCarMotion(lon, lat, vert);
+            childTimer(20)->stop();
+            QMetaObject::invokeMethod(controller.get(), "onFfbTick", Qt::DirectConnection);
+        }
+    }
+
+    void tickWithout(int count = 1)
+    {
+        for (int i = 0; i < count; ++i)
+            QMetaObject::invokeMethod(controller.get(), "onFfbTick", Qt::DirectConnection);
+    }
+
+    QList<qint32> magnitudes() const
+    {
+        QList<qint32> list;
+        for (const corvane::VirtualInputCall &call : wheel->calls(VirtualInputStep::SetEffectParameters)) {
+            if (call.effectType == InputEffectType::ConstantForce)
+                list << call.params.magnitude;
+        }
+        return list;
+    }
+
+    qint32 lastMagnitude() const { return magnitudes().isEmpty() ? 0 : magnitudes().last(); }
+    float lastLevel() const { return levels->isEmpty() ? 0.0f : levels->last().at(0).toFloat(); }
+
+    VirtualInputBackend *input = nullptr;
+    VirtualInputDevice *wheel = nullptr;
+    VirtualInputDevice *plain = nullptr;
+    std::unique_ptr<CorvaneController> controller;
+    std::unique_ptr<QSignalSpy> levels;
+};
+
+QByteArray fileBytes(const CorvaneController &controller, const QString &id)
+{
+    QFile file(controller.profileManager()->profileFilePath(id));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+WheelFfbSettings storedFfb(const CorvaneController &controller, const QString &id)
+{
+    return WheelFfbSettings::fromJson(
+        QJsonDocument::fromJson(fileBytes(controller, id)).object().value("wheelFfb").toObject());
+}
+
+} // namespace
+
+class TestWheelFfb : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
+        QSettings().clear();
+    }
+
+    void forceFromMotion_data()
+    {
+        QTest::addColumn<float>("steer");
+        QTest::addColumn<float>("lon");
+        QTest::addColumn<float>("lat");
+        QTest::addColumn<float>("vert");
+        QTest::addColumn<float>("strength");
+        QTest::addColumn<int>("ticks");
+        QTest::addColumn<double>("level");
+        QTest::addColumn<int>("magnitude");
+
+        // Each filter reaches target x (1 - e^(-n dt / tau)) after n ticks.
+        QTest::newRow("cornering, first tick") << 0.0f << 0.0f << 0.5f << 0.0f << 1.0f << 1 << -0.0850406 << -1582;
+        QTest::newRow("cornering, third tick, half strength") << 0.0f << 0.0f << 1.0f << 0.0f << 0.5f << 3 << -0.3792723 << -2544;
+        QTest::newRow("cornering the other way") << 0.0f << 0.0f << -1.0f << 0.0f << 0.5f << 3 << 0.3792723 << 2544;
+        QTest::newRow("steered while braking") << 0.5f << 1.0f << 0.0f << 0.0f << 1.0f << 3 << 0.1083650 << 1796;
+        QTest::newRow("steered, braking beyond 1.5 g") << -1.0f << 8.0f << 0.0f << 0.0f << 1.0f << 40 << -0.5249998 << -5629;
+        QTest::newRow("bump, first tick pushes") << 0.0f << 0.0f << 0.0f << 1.0f << 1.0f << 1 << 0.3340030 << 3872;
+        QTest::newRow("bump, second tick pulls, capped") << 0.0f << 0.0f << 0.0f << 1.0f << 1.0f << 2 << -0.35 << -4020;
+        QTest::newRow("sensor full scale, force capped") << 0.0f << 0.0f << 16.0f << 0.0f << 1.0f << 3 << -1.0 << -10000;
+        QTest::newRow("strength 0: level only") << 0.0f << 0.0f << 1.0f << 0.0f << 0.0f << 3 << -0.3792723 << 0;
+    }
+
+    // The level every view sees and the magnitude the wheel base receives.
+    void forceFromMotion()
+    {
+        QFETCH(float, steer);
+        QFETCH(float, lon);
+        QFETCH(float, lat);
+        QFETCH(float, vert);
+        QFETCH(float, strength);
+        QFETCH(int, ticks);
+        QFETCH(double, level);
+        QFETCH(int, magnitude);
+
+        WheelRig rig;
+        QVERIFY(rig.engage(steer, strength));
+        rig.tick(lon, lat, vert, ticks);
+        QVERIFY(std::fabs(rig.lastLevel() - level) < 2e-5);
+        QVERIFY2(std::abs(rig.lastMagnitude() - magnitude) <= 1, qPrintable(QString::number(rig.lastMagnitude())));
+    }
+
+    void faultyMotionGivesNoForce_data()
+    {
+        QTest::addColumn<float>("lon");
+        QTest::addColumn<float>("lat");
+        QTest::addColumn<float>("vert");
+
+        QTest::newRow("NaN lateral") << 0.0f << NaN << 0.0f;
+        QTest::newRow("NaN everywhere") << NaN << NaN << NaN;
+        QTest::newRow("infinite braking") << Inf << 0.0f << 0.0f;
+        QTest::newRow("vertical beyond any sensor") << 0.0f << 0.0f << -32.0f;
+        QTest::newRow("lateral beyond any sensor") << 0.0f << 30.0f << 0.0f;
+    }
+
+    // A faulty sample pushes nothing, and the loop follows the next good sample normally.
+    void faultyMotionGivesNoForce()
+    {
+        QFETCH(float, lon);
+        QFETCH(float, lat);
+        QFETCH(float, vert);
+
+        WheelRig rig;
+        QVERIFY(rig.engage(1.0f));
+        rig.tick(lon, lat, vert, 30);
+        for (qint32 m : rig.magnitudes())
+            QCOMPARE(m, 0);
+        QVERIFY(rig.levels->isEmpty());
+
+        rig.tick(0.0f, 0.5f, 0.0f);
+        QVERIFY(std::fabs(rig.lastLevel() - -0.0850406) < 2e-5);
+        QVERIFY(std::abs(rig.lastMagnitude() - -1582) <= 1);
+    }
+
+    // Through the transmitter: a G-force frame claiming 30 g moves nothing, a sane one does.
+    void faultyFrameOnTheLine()
+    {
+        WheelRig rig;
+        QVERIFY(rig.engage());
+        SimulatedTransmitter tx;
+        QVERIFY(rig.controller->connectTransmitter(tx.portName(), 420000));
+        QSignalSpy motion(rig.controller.get(), &CorvaneController::carMotionReceived);
+        for (int i = 0; i < 5; ++i)
+            QVERIFY(tx.sendGForce(0.0, 30.0, 0.0));
+        QTRY_COMPARE(motion.size(), 5);
+        QTest::qWait(60);
+        for (qint32 m : rig.magnitudes())
+            QCOMPARE(m, 0);
+
+        QVERIFY(tx.sendGForce(0.0, 0.5, 0.0));
+        QTRY_VERIFY(rig.lastMagnitude() < 0);
+        for (qint32 m : rig.magnitudes())
+            QVERIFY(m >= -corvane::InputForceMaximum && m <= 0);
+    }
+
+    void shaping_data()
+    {
+        QTest::addColumn<float>("force");
+        QTest::addColumn<float>("strength");
+        QTest::addColumn<float>("shaped");
+
+        QTest::newRow("small level lifted") << 0.01f << 1.0f << 0.0492f;
+        QTest::newRow("at the knee") << -0.02f << 1.0f << -0.0984f;
+        QTest::newRow("full") << 1.0f << 1.0f << 1.0f;
+        QTest::newRow("half at half strength") << -0.5f << 0.5f << -0.31f;
+        QTest::newRow("beyond full") << 5.0f << 1.0f << 1.0f;
+        QTest::newRow("strength 0") << 0.8f << 0.0f << 0.0f;
+        QTest::newRow("zero") << 0.0f << 1.0f << 0.0f;
+        QTest::newRow("NaN") << NaN << 1.0f << 0.0f;
+        QTest::newRow("infinite") << -Inf << 1.0f << 0.0f;
+    }
+
+    void shaping()
+    {
+        QFETCH(float, force);
+        QFETCH(float, strength);
+        QFETCH(float, shaped);
+
+        CorvaneController controller;
+        controller.setWheelFfbStrength(strength);
+        QVERIFY(std::fabs(controller.shapeFfbForce(force) - shaped) < 1e-6f);
+    }
+
+    // A steady force is refreshed every 25 ticks, not on every tick.
+    void steadyForceRefresh()
+    {
+        WheelRig rig;
+        QVERIFY(rig.engage());
+        rig.tick(0.0f, 0.6f, 0.0f, 200);
+        const int before = int(rig.magnitudes().size());
+        rig.tick(0.0f, 0.6f, 0.0f, 50);
+        QCOMPARE(int(rig.magnitudes().size()) - before, 2);
+    }
+
+    void staleMotionDecays_data()
+    {
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("link quality 19") << "link";
+        QTest::newRow("sample older than 300 ms") << "age";
+    }
+
+    // Without fresh motion the filters fall towards 0 with tau = 0.25 s; with transmission
+    // stopped the loop then goes idle and stops its timer.
+    void staleMotionDecays()
+    {
+        QFETCH(QString, cause);
+        WheelRig rig;
+        QVERIFY(rig.engage());
+        rig.tick(0.0f, 0.5f, 0.0f, 10);
+        QTimer *loop = rig.childTimer(20);
+        if (cause == "link") {
+            corvane::LinkStatistics stats;
+            stats.linkQuality = 19;
+            QVERIFY(QMetaObject::invokeMethod(rig.controller.get(), "onLinkStatisticsReceived",
+                                              Q_ARG(corvane::LinkStatistics, stats)));
+        } else {
+            QTest::qWait(320);
+        }
+        loop->start();
+        rig.tickWithout();
+        // 0.5 (1 - e^(-10/3)) e^(-0.08) lateral
+        QVERIFY(std::fabs(rig.lastLevel() - -0.2670556) < 2e-5);
+
+        int ticks = 1;
+        while (loop->isActive() && ticks < 500) {
+            rig.tickWithout();
+            ++ticks;
+        }
+        QVERIFY(!loop->isActive());
+        QVERIFY(ticks > 50);
+        QCOMPARE(rig.lastLevel(), 0.0f);
+        QCOMPARE(rig.lastMagnitude(), 0);
+        QCOMPARE(rig.controller->motionTelemetryRate(), 0.0f);
+    }
+
+    void engageAndRelease()
+    {
+        WheelRig rig;
+        QVERIFY(!rig.controller->startWheelFfb());
+        QVERIFY(rig.controller->connectWheelBase(1));
+        QVERIFY(!rig.controller->isWheelFfbAvailable());
+        QVERIFY(!rig.controller->startWheelFfb());
+        QVERIFY(!rig.controller->wheelBaseFfbStatus().ffbCapable);
+
+        QVERIFY(rig.controller->connectWheelBase(0));
+        rig.controller->setWheelFfbCentering(0.25f);
+        QVERIFY(rig.controller->startWheelFfb());
+        QVERIFY(rig.controller->wheelFfbEnabled());
+        QVERIFY(!rig.wheel->autoCenter());
+        QVERIFY(rig.wheel->effect(InputEffectType::ConstantForce).has_value());
+        QCOMPARE(rig.wheel->effect(InputEffectType::Spring)->params.gain, 2500u);
+        QVERIFY(rig.wheel->effect(InputEffectType::Spring)->playing);
+        const corvane::FfbStatus status = rig.controller->wheelBaseFfbStatus();
+        QVERIFY(status.enumerated && status.ffbCapable && status.constantForce);
+
+        rig.controller->stopWheelFfb();
+        QVERIFY(!rig.controller->wheelFfbEnabled());
+        QVERIFY(!rig.wheel->effect(InputEffectType::Spring)->playing);
+        QVERIFY(!rig.wheel->effect(InputEffectType::ConstantForce)->playing);
+        QVERIFY(rig.wheel->autoCenter());
+        // Disengaged, the loop computes levels but leaves the wheel alone.
+        const int sent = int(rig.magnitudes().size());
+        rig.tick(0.0f, 1.0f, 0.0f, 5);
+        QCOMPARE(int(rig.magnitudes().size()), sent);
+        QVERIFY(!rig.levels->isEmpty());
+    }
+
+    void testForce_data()
+    {
+        QTest::addColumn<float>("force");
+        QTest::addColumn<int>("magnitude");
+        QTest::newRow("beyond full") << 1.7f << 10000;
+        QTest::newRow("quarter left") << -0.25f << -2500;
+        QTest::newRow("NaN") << NaN << 0;
+    }
+
+    void testForce()
+    {
+        QFETCH(float, force);
+        QFETCH(int, magnitude);
+        WheelRig rig;
+        QVERIFY(!rig.controller->setWheelForce(0.5f));
+        QVERIFY(rig.controller->connectWheelBase(0));
+        QVERIFY(rig.controller->setWheelForce(force));
+        QCOMPARE(rig.lastMagnitude(), magnitude);
+    }
+
+    void setters_data()
+    {
+        QTest::addColumn<bool>("engaged");
+        QTest::addColumn<QString>("setter");
+        QTest::addColumn<float>("value");
+        QTest::addColumn<float>("stored");
+        QTest::addColumn<int>("springGain"); // -1: spring not playing
+        QTest::addColumn<bool>("autoCenter");
+
+        QTest::newRow("strength above 1") << true << "strength" << 1.7f << 1.0f << 5000 << false;
+        QTest::newRow("strength below 0") << true << "strength" << -0.2f << 0.0f << 5000 << false;
+        QTest::newRow("centering above 1, engaged") << true << "centering" << 1.7f << 1.0f << 10000 << false;
+        QTest::newRow("centering 0, engaged") << true << "centering" << 0.0f << 0.0f << -1 << false;
+        QTest::newRow("native centering, released") << false << "native" << 0.4f << 0.4f << -1 << true;
+        QTest::newRow("native centering 0, released") << false << "native" << 0.0f << 0.0f << -1 << false;
+        QTest::newRow("native centering 0, engaged") << true << "native" << 0.0f << 0.0f << 5000 << false;
+        QTest::newRow("NaN strength") << true << "strength" << NaN << 0.0f << 5000 << false;
+    }
+
+    void setters()
+    {
+        QFETCH(bool, engaged);
+        QFETCH(QString, setter);
+        QFETCH(float, value);
+        QFETCH(float, stored);
+        QFETCH(int, springGain);
+        QFETCH(bool, autoCenter);
+
+        WheelRig rig;
+        QVERIFY(rig.controller->connectWheelBase(0));
+        if (engaged)
+            QVERIFY(rig.controller->startWheelFfb());
+        CorvaneController *c = rig.controller.get();
+        if (setter == "strength")
+            c->setWheelFfbStrength(value);
+        else if (setter == "centering")
+            c->setWheelFfbCentering(value);
+        else
+            c->setWheelNativeCentering(value);
+        const float now = setter == "strength" ? c->wheelFfbStrength()
+                          : setter == "centering" ? c->wheelFfbCentering()
+                                                  : c->wheelNativeCentering();
+        QCOMPARE(now, stored);
+        const auto spring = rig.wheel->effect(InputEffectType::Spring);
+        QCOMPARE(spring && spring->playing ? int(spring->params.gain) : -1, springGain);
+        QCOMPARE(rig.wheel->autoCenter(), autoCenter);
+    }
+
+    // Several changes within 500 ms reach the profile file in one save, after the last one.
+    void debouncedSave()
+    {
+        CorvaneController controller;
+        const QString id = controller.profileManager()->activeProfileId();
+        const QByteArray before = fileBytes(controller, id);
+        controller.setWheelFfbStrength(0.9f);
+        QTimer *save = nullptr;
+        for (QTimer *timer : controller.findChildren<QTimer *>()) {
+            if (timer->interval() == 500 && timer->isSingleShot())
+                save = timer;
+        }
+        QVERIFY(save);
+        QSignalSpy saves(save, &QTimer::timeout);
+        controller.setWheelFfbCentering(0.2f);
+        controller.setWheelNativeCentering(0.0f);
+        controller.setWheelFfbAutoEngage(true);
+        QCOMPARE(fileBytes(controller, id), before);
+
+        QTRY_COMPARE(saves.size(), 1);
+        QVERIFY(!save->isActive());
+        const WheelFfbSettings stored = storedFfb(controller, id);
+        QCOMPARE(stored.strength, 0.9f);
+        QCOMPARE(stored.centering, 0.2f);
+        QCOMPARE(stored.nativeCentering, 0.0f);
+        QCOMPARE(stored.autoEngage, true);
+    }
+
+    // Loading applies the profile's values at once and saves nothing.
+    void loadingSavesNothing()
+    {
+        WheelRig rig;
+        CorvaneController *c = rig.controller.get();
+        QVERIFY(c->connectWheelBase(0));
+        corvane::ProfileManager *store = c->profileManager();
+        const QString second = store->createProfile(QStringLiteral("Rally"));
+        store->mutableProfile(second)->wheelFfb = WheelFfbSettings{0.8f, 0.1f, 0.0f, true};
+        QVERIFY(store->saveProfile(second));
+        const QByteArray before = fileBytes(*c, second);
+
+        QVERIFY(store->setActiveProfile(second));
+        QCOMPARE(c->wheelFfbStrength(), 0.8f);
+        QCOMPARE(c->wheelFfbCentering(), 0.1f);
+        QCOMPARE(c->wheelFfbAutoEngage(), true);
+        QVERIFY(!rig.wheel->autoCenter());
+        for (QTimer *timer : c->findChildren<QTimer *>())
+            QVERIFY(!(timer->interval() == 500 && timer->isSingleShot() && timer->isActive()));
+        QCOMPARE(fileBytes(*c, second), before);
+    }
+
+    // A change still waiting for its save belongs to the profile it was made on, also when
+    // the profile is switched or the program ends within the 500 ms.
+    void pendingChangeKept()
+    {
+        QString first;
+        QString second;
+        {
+            CorvaneController controller;
+            corvane::ProfileManager *store = controller.profileManager();
+            first = store->activeProfileId();
+            second = store->createProfile(QStringLiteral("Drift"));
+            controller.setWheelFfbStrength(0.75f);
+            QVERIFY(store->setActiveProfile(second));
+            QCOMPARE(storedFfb(controller, first).strength, 0.75f);
+            QCOMPARE(storedFfb(controller, second).strength, 0.35f);
+            QCOMPARE(controller.wheelFfbStrength(), 0.35f);
+            controller.setWheelFfbCentering(0.9f);
+        }
+        CorvaneController again;
+        QCOMPARE(storedFfb(again, second).centering, 0.9f);
+        QCOMPARE(storedFfb(again, first).centering, 0.5f);
+    }
+
+    void ffbPreset()
+    {
+        CorvaneController controller;
+        controller.setWheelFfbStrength(0.6f);
+        controller.setWheelFfbAutoEngage(true);
+        const QJsonObject saved = controller.saveControlsPreset("ffb");
+        QCOMPARE(saved.value("strength").toDouble(), double(0.6f));
+        QCOMPARE(saved.value("autoEngage").toBool(), true);
+        QCOMPARE(saved.value("nativeCentering").toDouble(), 1.0);
+
+        const QString id = controller.profileManager()->activeProfileId();
+        QVERIFY(controller.loadControlsPreset(
+            "ffb", QJsonObject{{"strength", 1.7}, {"centering", 0}, {"nativeCentering", 0.3}, {"autoEngage", false}}));
+        QCOMPARE(controller.wheelFfbStrength(), 1.0f);
+        QCOMPARE(controller.wheelFfbCentering(), 0.0f);
+        QCOMPARE(controller.wheelNativeCentering(), 0.3f);
+        QCOMPARE(controller.wheelFfbAutoEngage(), false);
+        QTRY_COMPARE(storedFfb(controller, id).strength, 1.0f);
+        QCOMPARE(storedFfb(controller, id).nativeCentering, 0.3f);
+    }
+
+    void receiverStates_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QList<int>>("states");
+
+        QTest::newRow("no motion after start") << QStringList{"start", "wait over", "stop"} << QList<int>{1, 3};
+        QTest::newRow("motion, then stop") << QStringList{"start", "motion", "stop"} << QList<int>{1, 2};
+        QTest::newRow("stopped while waiting") << QStringList{"start", "stop"} << QList<int>{1, 0};
+        QTest::newRow("motion, stop, port closed") << QStringList{"start", "motion", "stop", "close"} << QList<int>{1, 2, 0};
+        QTest::newRow("restarted after motion") << QStringList{"start", "motion", "stop", "start"} << QList<int>{1, 2, 1};
+        QTest::newRow("port closed while waiting") << QStringList{"start", "close"} << QList<int>{1, 0};
+    }
+
+    void receiverStates()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QList<int>, states);
+
+        TransmitRig rig;
+        QVERIFY(rig.connectCar());
+        CorvaneController *c = rig.controller.get();
+        QSignalSpy changes(c, &CorvaneController::receiverFfbStateChanged);
+        for (const QString &step : steps) {
+            if (step == "start") {
+                QVERIFY(rig.start());
+            } else if (step == "stop") {
+                c->stopTransmission();
+            } else if (step == "motion") {
+                c->handleCarMotion(0.1f, 0.0f, 0.0f);
+            } else if (step == "close") {
+                c->disconnectTransmitter();
+            } else {
+                const auto timers = c->findChildren<QTimer *>();
+                for (QTimer *timer : timers) {
+                    if (timer->interval() == 5000 && timer->isActive())
+                        timer->start(0);
+                }
+                QTRY_COMPARE(c->receiverFfbState(), corvane::ReceiverFfbNoResponse);
+            }
+        }
+        QList<int> seen;
+        for (const QList<QVariant> &args : changes)
+            seen << args.at(0).value<ReceiverFfbState>();
+        QCOMPARE(seen, states);
+        QCOMPARE(int(c->receiverFfbState()), states.last());
+    }
+
+    // Rate and loss over a window of at least one second, from the sequence bytes on the line.
+    void motionStatistics()
+    {
+        TransmitRig rig;
+        QVERIFY(rig.connectCar());
+        QVERIFY(rig.start());
+        CorvaneController *c = rig.controller.get();
+        QSignalSpy motion(c, &CorvaneController::carMotionReceived);
+        for (int sequence : {10, 11, 14})
+            QVERIFY(rig.tx.sendGForce(0.0, 0.4, 0.0, sequence));
+        QTRY_COMPARE(motion.size(), 3);
+        QTRY_COMPARE(c->motionTelemetryLossPercent(), 40.0f);
+        QVERIFY(c->motionTelemetryRate() > 0.0f && c->motionTelemetryRate() <= 3.0f);
+    }
+};
+
+OSTRA_TEST_MAIN_CORE(TestWheelFfb)
+#include "tst_wheelffb.moc"
