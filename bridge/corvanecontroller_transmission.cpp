@@ -53,8 +53,7 @@ void CorvaneController::startTransmission()
     resetMappingState();
     m_softStartActive = m_axisSettings.softStartEnabled;
     m_softStartElapsedMs = 0;
-    const HelicopterConfig heli = helicopterConfig();
-    m_heliSoftStartActive = isHelicopterMode() && heli.fly.softStart;
+    m_heliSoftStartActive = isHelicopterMode() && activeHelicopterConfig().fly.softStart;
     m_heliSoftStartElapsedMs = 0;
     m_heliFilterHold.fill(0);
     m_heliFilterPrimed = false;

@@ -72,6 +72,8 @@ private slots:
     void wheelBaseUnpluggedStops();
     void ledPowerOnChannel12();
     void reverseButtonToggles();
+    void setReverseMode_data();
+    void setReverseMode();
 };
 
 void TestCarTick::steeringChannel_data()
@@ -82,17 +84,21 @@ void TestCarTick::steeringChannel_data()
     QTest::addColumn<int>("angle");
     QTest::addColumn<float>("deadzone");
     QTest::addColumn<float>("wheel");
+    QTest::addColumn<bool>("calibrated"); // calibration points -0.5, 0, 0.5
     QTest::addColumn<int>("expected");
 
-    QTest::newRow("default full left") << 0 << 1024 << 2047 << 0 << 0.0f << -1.0f << 0;
-    QTest::newRow("default centre") << 0 << 1024 << 2047 << 0 << 0.0f << 0.0f << 1023;
-    QTest::newRow("default full right") << 0 << 1024 << 2047 << 0 << 0.0f << 1.0f << 2047;
-    QTest::newRow("dead zone swallows small turn") << 0 << 1024 << 2047 << 0 << 0.5f << 0.3f << 1023;
-    QTest::newRow("half the rotation reaches full lock") << 0 << 1024 << 2047 << 450 << 0.0f << 0.6f << 2047;
-    QTest::newRow("custom centre") << 1000 << 1500 << 2000 << 0 << 0.5f << 0.0f << 1500;
-    QTest::newRow("custom full left") << 1000 << 1500 << 2000 << 0 << 0.5f << -1.0f << 1000;
-    QTest::newRow("custom full right ignores dead zone") << 1000 << 1500 << 2000 << 0 << 0.9f << 1.0f << 2000;
-    QTest::newRow("custom trim off centre") << 100 << 900 << 1900 << 0 << 0.0f << 0.0f << 900;
+    QTest::newRow("default full left") << 0 << 1024 << 2047 << 0 << 0.0f << -1.0f << false << 0;
+    QTest::newRow("default centre") << 0 << 1024 << 2047 << 0 << 0.0f << 0.0f << false << 1023;
+    QTest::newRow("default full right") << 0 << 1024 << 2047 << 0 << 0.0f << 1.0f << false << 2047;
+    QTest::newRow("dead zone swallows small turn") << 0 << 1024 << 2047 << 0 << 0.5f << 0.3f << false << 1023;
+    QTest::newRow("half the rotation reaches full lock") << 0 << 1024 << 2047 << 450 << 0.0f << 0.6f << false << 2047;
+    QTest::newRow("custom centre") << 1000 << 1500 << 2000 << 0 << 0.5f << 0.0f << false << 1500;
+    QTest::newRow("custom full left") << 1000 << 1500 << 2000 << 0 << 0.5f << -1.0f << false << 1000;
+    QTest::newRow("custom full right ignores dead zone") << 1000 << 1500 << 2000 << 0 << 0.9f << 1.0f << false << 2000;
+    QTest::newRow("calibrated half travel is full lock") << 0 << 1024 << 2047 << 0 << 0.0f << 0.6f << true << 2047;
+    QTest::newRow("custom, calibrated half travel left") << 1000 << 1500 << 2000 << 0 << 0.0f << -0.6f << true << 1000;
+    QTest::newRow("custom, calibrated centre") << 1000 << 1500 << 2000 << 0 << 0.0f << 0.0f << true << 1500;
+    QTest::newRow("custom trim off centre") << 100 << 900 << 1900 << 0 << 0.0f << 0.0f << false << 900;
 }
 
 void TestCarTick::steeringChannel()
@@ -103,11 +109,15 @@ void TestCarTick::steeringChannel()
     QFETCH(int, angle);
     QFETCH(float, deadzone);
     QFETCH(float, wheel);
+    QFETCH(bool, calibrated);
     QFETCH(int, expected);
 
     TransmitRig rig;
     AxisSettings s = TransmitRig::plainSettings();
     s.steering.deadzone = deadzone;
+    s.steering.useCalibration = calibrated;
+    s.steering.inputMin = -0.5f;
+    s.steering.inputMax = 0.5f;
     s.steeringAngleDeg = angle;
     QVERIFY(rig.controller->setAxisSettings(s));
     QVERIFY(rig.connectCar());
@@ -496,6 +506,47 @@ void TestCarTick::reverseButtonToggles()
     rig.setButton(rig.wheel, 9, true);
     QCOMPARE(reverse.count(), 2);
     QCOMPARE(rig.ch(1), 1811);
+}
+
+void TestCarTick::setReverseMode_data()
+{
+    QTest::addColumn<bool>("enabled");
+    QTest::addColumn<bool>("reverseGear");
+    QTest::addColumn<bool>("on");
+    QTest::addColumn<QVariantList>("signal"); // empty: none
+    QTest::addColumn<bool>("active");
+
+    QTest::newRow("switched on") << true << false << true << QVariantList{true} << true;
+    QTest::newRow("already off") << true << false << false << QVariantList{} << false;
+    QTest::newRow("reverse not allowed") << false << false << true << QVariantList{false} << false;
+    QTest::newRow("off in reverse gear stays reverse") << true << true << false << QVariantList{} << true;
+    QTest::newRow("on in reverse gear") << true << true << true << QVariantList{true} << true;
+}
+
+void TestCarTick::setReverseMode()
+{
+    QFETCH(bool, enabled);
+    QFETCH(bool, reverseGear);
+    QFETCH(bool, on);
+    QFETCH(QVariantList, signal);
+    QFETCH(bool, active);
+
+    TransmitRig rig;
+    AxisSettings s = TransmitRig::plainSettings();
+    s.reverseEnabled = enabled;
+    QVERIFY(rig.controller->setAxisSettings(s));
+    QVERIFY(rig.connectCar(true, true));
+    if (reverseGear) {
+        rig.shifter->setButton(7, true);
+        for (int i = 0; i < 4; ++i)
+            rig.controller->updateCurrentGear();
+    }
+    QSignalSpy spy(rig.controller.get(), &corvane::CorvaneController::reverseModeChanged);
+    rig.controller->setReverseMode(on);
+    QCOMPARE(spy.count(), signal.isEmpty() ? 0 : 1);
+    if (!signal.isEmpty())
+        QCOMPARE(spy.first(), signal);
+    QCOMPARE(rig.controller->isReverseActive(), active);
 }
 
 OSTRA_TEST_MAIN_CORE(TestCarTick)
