@@ -1,6 +1,7 @@
 #include "bridge/corvanecontroller.h"
 
 #include <QDateTime>
+#include <QDebug>
 #include <QTimer>
 
 #include "bridge/motiontelemetrysender.h"
@@ -15,6 +16,7 @@ constexpr quint8 kWrappedGForceTag = 0xCA;
 constexpr int kWrappedMinPayload = 9;
 constexpr int kGpsMinPayload = 15;
 constexpr int kAttitudeMinPayload = 6;
+constexpr int kGForceMinPayload = 7;
 constexpr int kBatteryMotionMinPayload = 6;
 constexpr float kAttitudeScale = 10000.0f;
 constexpr float kRadToDeg = 57.29578f;
@@ -32,6 +34,18 @@ int readSigned16(const QByteArray &payload, int offset)
 qint64 nowMs()
 {
     return QDateTime::currentMSecsSinceEpoch();
+}
+
+// A frame of a known type too short to hold its fields is dropped, with a trace of why.
+bool longEnough(quint8 type, const QByteArray &payload, int minimum)
+{
+    if (payload.size() >= minimum)
+        return true;
+    qDebug().noquote() << QStringLiteral("Telemetry frame 0x%1 with %2 payload bytes dropped (needs %3)")
+                                  .arg(type, 2, 16, QLatin1Char('0'))
+                                  .arg(payload.size())
+                                  .arg(minimum);
+    return false;
 }
 
 } // namespace
@@ -57,7 +71,7 @@ void CorvaneController::onLinkStatisticsReceived(const LinkStatistics &stats)
 void CorvaneController::onCrsfTelemetryFrame(quint8 type, const QByteArray &payload)
 {
     if (type == kWrappedFrameType) {
-        if (payload.size() >= kWrappedMinPayload && quint8(payload.at(1)) == kWrappedGForceTag)
+        if (longEnough(type, payload, kWrappedMinPayload) && quint8(payload.at(1)) == kWrappedGForceTag)
             onCrsfTelemetryFrame(CrsfProtocol::FrameGForce, payload.mid(2));
         return;
     }
@@ -67,7 +81,7 @@ void CorvaneController::onCrsfTelemetryFrame(quint8 type, const QByteArray &payl
 
     switch (type) {
     case CrsfProtocol::FrameGps: {
-        if (payload.size() < kGpsMinPayload)
+        if (!longEnough(type, payload, kGpsMinPayload))
             break;
         const GpsFix fix = CrsfProtocol::parseGps(payload);
         const qint64 now = nowMs();
@@ -81,7 +95,7 @@ void CorvaneController::onCrsfTelemetryFrame(quint8 type, const QByteArray &payl
         break;
     }
     case CrsfProtocol::FrameAttitude: {
-        if (payload.size() < kAttitudeMinPayload)
+        if (!longEnough(type, payload, kAttitudeMinPayload))
             break;
         const float pitch = float(readSigned16(payload, 0)) / kAttitudeScale * kRadToDeg;
         const float roll = float(readSigned16(payload, 2)) / kAttitudeScale * kRadToDeg;
@@ -96,6 +110,8 @@ void CorvaneController::onCrsfTelemetryFrame(quint8 type, const QByteArray &payl
         break;
     }
     case CrsfProtocol::FrameGForce: {
+        if (!longEnough(type, payload, kGForceMinPayload))
+            break;
         const GForceSample sample = CrsfProtocol::parseGForceFrame(payload);
         if (!sample.valid)
             break;
@@ -111,7 +127,7 @@ void CorvaneController::onCrsfTelemetryFrame(quint8 type, const QByteArray &payl
     }
     case CrsfProtocol::FrameBattery:
         // A receiver without motion telemetry sends its motion in the battery frame.
-        if (payload.size() < kBatteryMotionMinPayload || receiverMotionLevel() != 0)
+        if (receiverMotionLevel() != 0 || !longEnough(type, payload, kBatteryMotionMinPayload))
             break;
         m_motionSender->setSpeed(float(readSigned16(payload, 2)) / 100.0f);
         handleCarMotion(0.0f, -(float(readSigned16(payload, 0)) / 100.0f) / kGravity, 0.0f);

@@ -461,6 +461,40 @@ private slots:
         QCOMPARE(m_tx->parameterWrites().size(), 1);
     }
 
+    void shortFramesAreDropped_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<bool>("announced");
+        QTest::newRow("gps") << 0x02 << 14 << true;
+        QTest::newRow("attitude") << 0x1E << 5 << true;
+        QTest::newRow("g-force") << 0x23 << 6 << true;
+        QTest::newRow("battery") << 0x08 << 5 << true;
+        QTest::newRow("wrapped") << 0x50 << 8 << false;
+        QTest::newRow("empty") << 0x23 << 0 << true;
+    }
+
+    void shortFramesAreDropped()
+    {
+        QFETCH(int, type);
+        QFETCH(int, size);
+        QFETCH(bool, announced);
+        CorvaneController &c = *m_controller;
+        QSignalSpy frames(&c, &CorvaneController::crsfFrameReceived);
+        QSignalSpy gps(&c, &CorvaneController::gpsUpdated);
+        QSignalSpy attitude(&c, &CorvaneController::carAttitudeReceived);
+        QSignalSpy motion(&c, &CorvaneController::carMotionReceived);
+        QByteArray payload(size, '\x01');
+        if (type == 0x50 && size > 1)
+            payload[1] = char(0xCA);
+        QVERIFY(m_tx->sendFrame(quint8(type), payload));
+        // A frame behind it shows that the short one has been dealt with.
+        QVERIFY(m_tx->sendLinkStatistics(-60, -60, 0, 0));
+        QTRY_COMPARE(frames.count(), announced ? 2 : 1);
+        QCOMPARE(gps.count() + attitude.count() + motion.count(), 0);
+        QVERIFY(c.telemetrySensors().size() == 10);
+    }
+
 private:
     std::unique_ptr<CorvaneController> m_controller;
     std::unique_ptr<SimulatedTransmitter> m_tx;
