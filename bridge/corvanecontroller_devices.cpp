@@ -19,6 +19,26 @@ constexpr int kMaxWheelRotationDeg = 2520;
 constexpr int kDefaultWheelRotationDeg = 900;
 constexpr int kPresetAxisCount = 4;
 
+// What a failed connect reports: the input system could not start, or the device not open.
+struct FailureTexts
+{
+    const char *init;
+    const char *open;
+};
+
+#define CONTROLLER_TEXT(text) QT_TRANSLATE_NOOP("corvane::CorvaneController", text)
+const FailureTexts kWheelBaseTexts{CONTROLLER_TEXT("Failed to initialize input system for wheel base"),
+                                   CONTROLLER_TEXT("Failed to open wheel base device")};
+const FailureTexts kPedalsTexts{CONTROLLER_TEXT("Failed to initialize input system for pedals"),
+                                CONTROLLER_TEXT("Failed to open pedals device")};
+const FailureTexts kShifterTexts{CONTROLLER_TEXT("Failed to initialize input system for shifter"),
+                                 CONTROLLER_TEXT("Failed to open shifter device")};
+const FailureTexts kJoystickTexts{CONTROLLER_TEXT("Failed to initialize input system for joystick"),
+                                  CONTROLLER_TEXT("Failed to open joystick device")};
+const FailureTexts kThrottleTexts{CONTROLLER_TEXT("Failed to initialize input system for throttle"),
+                                  CONTROLLER_TEXT("Failed to open throttle device")};
+#undef CONTROLLER_TEXT
+
 const QString kControlsKind = QStringLiteral("controls");
 const QString kFfbKind = QStringLiteral("ffb");
 
@@ -65,29 +85,13 @@ bool CorvaneController::openInputDevice(InputDevice *device, int index, const ch
 
 bool CorvaneController::connectCarDevice(CarDevice which, int index)
 {
-    InputDevice *device = nullptr;
-    bool opened = false;
-    switch (which) {
-    case CarDevice::WheelBase:
-        device = m_wheelBase;
-        opened = openInputDevice(device, index,
-                                 QT_TR_NOOP("Failed to initialize input system for wheel base"),
-                                 QT_TR_NOOP("Failed to open wheel base device"));
-        break;
-    case CarDevice::Pedals:
-        device = m_pedals;
-        opened = openInputDevice(device, index,
-                                 QT_TR_NOOP("Failed to initialize input system for pedals"),
-                                 QT_TR_NOOP("Failed to open pedals device"));
-        break;
-    case CarDevice::Shifter:
-        device = m_shifter;
-        opened = openInputDevice(device, index,
-                                 QT_TR_NOOP("Failed to initialize input system for shifter"),
-                                 QT_TR_NOOP("Failed to open shifter device"));
-        break;
-    }
-    if (!opened)
+    InputDevice *const device = which == CarDevice::WheelBase ? m_wheelBase
+                                : which == CarDevice::Pedals  ? m_pedals
+                                                              : m_shifter;
+    const FailureTexts &texts = which == CarDevice::WheelBase ? kWheelBaseTexts
+                                : which == CarDevice::Pedals  ? kPedalsTexts
+                                                              : kShifterTexts;
+    if (!openInputDevice(device, index, texts.init, texts.open))
         return false;
 
     const DeviceConnections stored = m_profiles->deviceConnections();
@@ -129,29 +133,13 @@ bool CorvaneController::connectCarDevice(CarDevice which, int index)
 
 bool CorvaneController::connectHeliDevice(HeliDevice which, int index)
 {
-    InputDevice *device = nullptr;
-    bool opened = false;
-    switch (which) {
-    case HeliDevice::Joystick:
-        device = m_heliJoystick;
-        opened = openInputDevice(device, index,
-                                 QT_TR_NOOP("Failed to initialize input system for joystick"),
-                                 QT_TR_NOOP("Failed to open joystick device"));
-        break;
-    case HeliDevice::Throttle:
-        device = m_heliThrottle;
-        opened = openInputDevice(device, index,
-                                 QT_TR_NOOP("Failed to initialize input system for throttle"),
-                                 QT_TR_NOOP("Failed to open throttle device"));
-        break;
-    case HeliDevice::Pedals:
-        device = m_heliPedals;
-        opened = openInputDevice(device, index,
-                                 QT_TR_NOOP("Failed to initialize input system for pedals"),
-                                 QT_TR_NOOP("Failed to open pedals device"));
-        break;
-    }
-    if (!opened)
+    InputDevice *const device = which == HeliDevice::Joystick ? m_heliJoystick
+                                : which == HeliDevice::Throttle ? m_heliThrottle
+                                                                : m_heliPedals;
+    const FailureTexts &texts = which == HeliDevice::Joystick ? kJoystickTexts
+                                : which == HeliDevice::Throttle ? kThrottleTexts
+                                                                : kPedalsTexts;
+    if (!openInputDevice(device, index, texts.init, texts.open))
         return false;
 
     DeviceConnection slot;
