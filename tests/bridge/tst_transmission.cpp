@@ -29,6 +29,7 @@ void TestTransmission::refusals_data()
     QTest::addColumn<QString>("setup");
     QTest::addColumn<QString>("error");
 
+    QTest::newRow("configuring the transmitter") << "config" << "Stop configuring before starting transmission";
     QTest::newRow("nothing connected") << "none" << "RP2040 Bridge not connected";
     QTest::newRow("port closed though the wheel is there") << "wheel" << "RP2040 Bridge not connected";
     QTest::newRow("transmitter not on the allow-list") << "unauthorized"
@@ -48,7 +49,11 @@ void TestTransmission::refusals()
     QFETCH(QString, error);
 
     TransmitRig rig;
-    if (setup == "wheel") {
+    if (setup == "config") {
+        QVERIFY(rig.connectCar());
+        rig.controller->startConfigMode();
+        QVERIFY(rig.controller->isConfigMode());
+    } else if (setup == "wheel") {
         QVERIFY(rig.controller->wheelBase()->open(TransmitRig::WheelPos));
     } else if (setup == "unauthorized") {
         rig.controller->deviceSecurity()->setProvisioningMode(false);
