@@ -123,7 +123,7 @@ void ProfileManager::loadProfiles()
     }
 
     QSet<QString> fromOwnFile;
-    const QFileInfoList files = dir.entryInfoList({QStringLiteral("*.json")}, QDir::Files);
+    const QFileInfoList files = dir.entryInfoList({QStringLiteral("*.json")}, QDir::Files | QDir::Hidden);
     for (const QFileInfo &info : files) {
         const QString fileName = info.fileName();
         if (fileName == ConfigFileName || fileName == EscPresetsFileName || fileName == UserPresetsFileName)
@@ -518,7 +518,7 @@ QString ProfileManager::uniqueProfileName(const QString &base) const
     if (!taken.contains(base.toLower()))
         return base;
     for (int n = 2;; ++n) {
-        const QString candidate = QStringLiteral("%1 (%2)").arg(base).arg(n);
+        const QString candidate = QStringLiteral("%1 (%2)").arg(base, QString::number(n));
         if (!taken.contains(candidate.toLower()))
             return candidate;
     }

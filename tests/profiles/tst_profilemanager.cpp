@@ -181,6 +181,13 @@ void TestProfileManager::loading_data()
                              profileDoc("/tmp/abs", "Abs"), profileDoc("back\\slash", "Back"),
                              profileDoc("..", "Dots"), profileDoc("ok", "Ok")}
         << QByteArray() << QStringList{"Ok"} << "Ok";
+    QTest::newRow("hidden file names are profiles too")
+        << QStringList{".dot.json"} << QList<QByteArray>{profileDoc(".dot", "Dot")} << QByteArray()
+        << QStringList{"Dot"} << "Dot";
+    QTest::newRow("own hidden file wins over a stale copy")
+        << QStringList{"copy.json", ".dot.json"}
+        << QList<QByteArray>{profileDoc(".dot", "Old"), profileDoc(".dot", "New")} << QByteArray()
+        << QStringList{"New"} << "New";
     QTest::newRow("own-named file wins over stale copies")
         << QStringList{"a.json", "p.json", "z.json"}
         << QList<QByteArray>{profileDoc("p", "Old A"), profileDoc("p", "New"), profileDoc("p", "Old Z")}
@@ -252,6 +259,10 @@ void TestProfileManager::createProfile_data()
     QTest::newRow("blank name is kept as given") << QStringList() << "  " << "  ";
     QTest::newRow("numbered base gets another number") << QStringList{"Car (2)"} << "Car (2)" << "Car (2) (2)";
     QTest::newRow("Default is taken") << QStringList() << "default" << "default (2)";
+    QTest::newRow("placeholders in the base stay text") << QStringList{"Car %1"} << "Car %1"
+                                                        << "Car %1 (2)";
+    QTest::newRow("second placeholder in the base stays text") << QStringList{"Van %2"} << "Van %2"
+                                                               << "Van %2 (2)";
 }
 
 void TestProfileManager::createProfile()
