@@ -306,26 +306,75 @@ private slots:
         QTest::newRow("port not listed") << false;
     }
 
+    // The next start finds the transmitter through the port list and the devices by identity,
+    // and the car can be driven without choosing anything again.
     void transmitterPortRestored()
     {
         QFETCH(bool, listed);
         SimulatedTransmitter tx;
+        attach({"X", "W", "P"});
         {
             CorvaneController first;
             QVERIFY(first.connectTransmitter(tx.portName(), 420000));
+            QVERIFY(first.connectWheelBase(1));
+            QVERIFY(first.connectPedals(2));
         }
         tx.process();
         tx.clearRecords();
 
+        attach({"P", "W"});
         corvane::SerialPortLister::setFixedPorts(
             {{listed ? tx.portName() : QStringLiteral("/dev/ttyACM7"), "QOR Transmitter", "Qorvant", 0x2E8A, 0x000A}});
         CorvaneController controller;
         controller.autoConnectDevices();
+        QCOMPARE(openKey(controller.wheelBase()), QStringLiteral("W"));
+        QCOMPARE(openKey(controller.pedals()), QStringLiteral("P"));
         QCOMPARE(controller.isSerialConnected(), listed);
-        if (listed) {
-            QCOMPARE(controller.serialPortName(), tx.portName());
-            QVERIFY(tx.waitForLine("ID"));
+        if (!listed)
+            return;
+        QCOMPARE(controller.serialPortName(), tx.portName());
+        QSignalSpy errors(&controller, &CorvaneController::errorOccurred);
+        QTRY_VERIFY(controller.isTransmitterAuthorized());
+        controller.wheelBase()->poll();
+        controller.pedals()->poll();
+        controller.startTransmission();
+        QVERIFY2(controller.isRunning(), qPrintable(lastText(errors)));
+        QVERIFY(tx.waitForLine("START"));
+        QVERIFY(tx.waitForChannelFrames(3));
+    }
+
+    void reconnectWheelBase_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("result");
+        QTest::addColumn<QString>("open");
+
+        QTest::newRow("same device") << "" << true << "W";
+        QTest::newRow("moved to another USB port") << "moved" << true << "W2";
+        QTest::newRow("unplugged") << "gone" << false << "";
+        QTest::newRow("nothing stored") << "forget" << false << "W";
+    }
+
+    void reconnectWheelBase()
+    {
+        QFETCH(QString, change);
+        QFETCH(bool, result);
+        QFETCH(QString, open);
+
+        const QList<VirtualInputDevice *> attached = attach({"X", "W"});
+        CorvaneController controller;
+        QVERIFY(controller.connectWheelBase(1));
+        if (change == "forget")
+            controller.profileManager()->setWheelBaseDevice(DeviceConnection());
+        if (change == "moved" || change == "gone")
+            attached.at(1)->unplug();
+        if (change == "moved") {
+            VirtualDeviceSpec spec(Wheel);
+            spec.instanceGuid = known().value("W2").guid;
+            VirtualInputBackend::instance()->addDevice(spec);
         }
+        QCOMPARE(controller.reconnectWheelBase(), result);
+        QCOMPARE(openKey(controller.wheelBase()), open);
     }
 
     void connectFailures_data()
