@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QSet>
 #include <QStandardPaths>
@@ -26,13 +27,18 @@ QString newId()
     return QUuid::createUuid().toString(QUuid::WithoutBraces);
 }
 
-// The id becomes a file name: it must not name one of the store's own files or leave the folder.
+// The id becomes a file name: it must not name one of the store's own files, leave the folder
+// or name a Windows device (COM3.json is the serial port COM3, whatever the extension).
 bool isUsableProfileId(const QString &id)
 {
     for (const QString &reserved : {ConfigFileName, EscPresetsFileName, UserPresetsFileName}) {
         if (id.compare(QFileInfo(reserved).completeBaseName(), Qt::CaseInsensitive) == 0)
             return false;
     }
+    static const QRegularExpression deviceName(QStringLiteral("^(con|prn|aux|nul|com[0-9]|lpt[0-9]) *$"),
+                                               QRegularExpression::CaseInsensitiveOption);
+    if (deviceName.match(id.section(QLatin1Char('.'), 0, 0)).hasMatch())
+        return false;
     if (id.contains(QLatin1String("..")))
         return false;
     for (const QChar c : id) {

@@ -181,6 +181,15 @@ void TestProfileManager::loading_data()
                              profileDoc("/tmp/abs", "Abs"), profileDoc("back\\slash", "Back"),
                              profileDoc("..", "Dots"), profileDoc("ok", "Ok")}
         << QByteArray() << QStringList{"Ok"} << "Ok";
+    QTest::newRow("ids that name a device are skipped")
+        << QStringList{"1.json", "2.json", "3.json", "4.json", "5.json", "ok.json"}
+        << QList<QByteArray>{profileDoc("COM3", "Port"), profileDoc("nul", "Nul"), profileDoc("Lpt1.x", "Lpt"),
+                             profileDoc("con ", "Con"), profileDoc("aux", "Aux"), profileDoc("ok", "Ok")}
+        << QByteArray() << QStringList{"Ok"} << "Ok";
+    QTest::newRow("ids that only resemble a device load")
+        << QStringList{"1.json", "2.json"}
+        << QList<QByteArray>{profileDoc("com", "Com"), profileDoc("console", "Console")}
+        << QByteArray() << QStringList{"Com", "Console"} << "Com";
     QTest::newRow("hidden file names are profiles too")
         << QStringList{".dot.json"} << QList<QByteArray>{profileDoc(".dot", "Dot")} << QByteArray()
         << QStringList{"Dot"} << "Dot";
