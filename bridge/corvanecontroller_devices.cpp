@@ -299,13 +299,22 @@ QString CorvaneController::heliPedalsName() const
 
 void CorvaneController::onWheelBaseDisconnected()
 {
-    // While transmitting, the transmit tick finds the wheel base gone on its next run (within
-    // one period, sending nothing more), stops and reports it; doing it here as well would
-    // report the loss twice.
-    if (m_running)
+    if (!m_running) {
+        emit errorOccurred(tr("Wheel base disconnected"));
         return;
-    stopTransmission();
-    emit errorOccurred(tr("Wheel base disconnected"));
+    }
+    // The loss may be seen by a read inside the transmit tick, which then goes on with the
+    // tick (a car tick stops and reports the loss itself). Stopping once the tick is over
+    // gives one stop, one message and no frame after the stop.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!m_running)
+                return;
+            stopTransmission();
+            emit errorOccurred(tr("Wheel base disconnected"));
+        },
+        Qt::QueuedConnection);
 }
 
 void CorvaneController::onPedalsDisconnected()

@@ -482,48 +482,60 @@ private slots:
 
     void unplugWhileTransmitting_data()
     {
+        QTest::addColumn<QString>("vehicle");
         QTest::addColumn<bool>("wheel");
         QTest::addColumn<QString>("caughtBy");
 
-        QTest::newRow("wheel base, seen by the transmit tick") << true << "onTransmitTimer";
-        QTest::newRow("wheel base, seen by the monitor tick") << true << "onMonitorTimer";
-        QTest::newRow("pedals, seen by the transmit tick") << false << "onTransmitTimer";
-        QTest::newRow("pedals, seen by the monitor tick") << false << "onMonitorTimer";
+        QTest::newRow("car, wheel base, seen by the transmit tick") << "car" << true << "onTransmitTimer";
+        QTest::newRow("car, wheel base, seen by the monitor tick") << "car" << true << "onMonitorTimer";
+        QTest::newRow("car, pedals, seen by the transmit tick") << "car" << false << "onTransmitTimer";
+        QTest::newRow("car, pedals, seen by the monitor tick") << "car" << false << "onMonitorTimer";
+        QTest::newRow("helicopter, wheel base, seen by the transmit tick") << "heli" << true << "onTransmitTimer";
+        QTest::newRow("helicopter, wheel base, seen by the monitor tick") << "heli" << true << "onMonitorTimer";
     }
 
-    // The car stops once with one message, or with the pedals gone gets a released throttle:
-    // it never keeps the last input.
+    // The transmission stops once with one message and no frame after "STOP", or with the
+    // pedals gone the car gets a released throttle: it never keeps the last input.
     void unplugWhileTransmitting()
     {
+        QFETCH(QString, vehicle);
         QFETCH(bool, wheel);
         QFETCH(QString, caughtBy);
 
         TransmitRig rig;
         QVERIFY(rig.controller->setAxisSettings(TransmitRig::plainSettings()));
         QVERIFY(rig.controller->connectWheelBase(TransmitRig::WheelPos));
-        QVERIFY(rig.controller->connectPedals(TransmitRig::PedalsPos));
-        rig.pollAll();
-        QVERIFY(rig.openTransmitter());
+        if (vehicle == "heli") {
+            QVERIFY(rig.connectHelicopter());
+        } else {
+            QVERIFY(rig.controller->connectPedals(TransmitRig::PedalsPos));
+            rig.pollAll();
+            QVERIFY(rig.openTransmitter());
+        }
         QVERIFY(rig.start());
         rig.pedals->setAxis(1, 1.0f);
         rig.tick(2);
-        QCOMPARE(rig.ch(1), 1811);
-        const uint frames = rig.controller->frameCount();
 
         (wheel ? rig.wheel : rig.pedals)->unplug();
         QVERIFY(QMetaObject::invokeMethod(rig.controller.get(), qPrintable(caughtBy)));
-        rig.tick(10);
+        for (int i = 0; i < 10; ++i) {
+            rig.tick();
+            QCoreApplication::processEvents();
+        }
         QVERIFY(QMetaObject::invokeMethod(rig.controller.get(), "onMonitorTimer"));
+        QCoreApplication::processEvents();
 
         const QString message = wheel ? "Wheel base disconnected" : "Pedals disconnected";
         QCOMPARE(count(*rig.errors, message), 1);
         QCOMPARE(rig.errors->size(), 1);
         if (wheel) {
             QVERIFY(!rig.controller->isRunning());
-            QCOMPARE(rig.controller->frameCount(), frames);
             QVERIFY(rig.tx.waitForLine("STOP"));
             QCOMPARE(rig.tx.stopCount(), 1);
-            QCOMPARE(rig.tx.channelFrameCount(), int(frames));
+            QCOMPARE(rig.tx.lines().last(), QByteArray("STOP"));
+            QCOMPARE(rig.tx.channelFrameCount(), int(rig.controller->frameCount()));
+            const QByteArray raw = rig.tx.rawReceived();
+            QVERIFY(raw.endsWith("STOP\n"));
         } else {
             QVERIFY(rig.controller->isRunning());
             QCOMPARE(rig.ch(1), 992);
