@@ -5,9 +5,10 @@
 
 namespace {
 
+// Local time without a zone suffix, also for a time read from a file in another zone.
 QString timeText(const QDateTime &time)
 {
-    return time.isValid() ? time.toString(Qt::ISODate) : QString();
+    return time.isValid() ? time.toLocalTime().toString(Qt::ISODate) : QString();
 }
 
 QDateTime timeFrom(const QJsonValue &value)

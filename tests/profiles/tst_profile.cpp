@@ -69,6 +69,9 @@ void TestProfile::reading_data()
     QTest::newRow("times kept to the second")
         << QByteArray(R"({"createdAt": "2026-03-04T05:06:07", "modifiedAt": "2026-03-04T05:06:08.250"})")
         << QByteArray(R"({"createdAt": "2026-03-04T05:06:07", "modifiedAt": "2026-03-04T05:06:08"})");
+    QTest::newRow("times in other zones written as local time")
+        << QByteArray(R"({"createdAt": "2026-03-04T05:06:07Z", "modifiedAt": "2026-03-04T05:06:08+02:00"})")
+        << QByteArray(R"({"createdAt": "2026-03-04T05:06:07", "modifiedAt": "2026-03-04T03:06:08"})");
 }
 
 void TestProfile::reading()
