@@ -24,18 +24,6 @@ float applyCurve(const AxisConfig &config, float x)
     }
 }
 
-float calibrateBipolar(const AxisConfig &config, float value)
-{
-    if (!config.useCalibration)
-        return value;
-    if (config.inputCenter > value) {
-        const float span = config.inputCenter - config.inputMin;
-        return span > 0.0001f ? -((config.inputCenter - value) / span) : 0.0f;
-    }
-    const float span = config.inputMax - config.inputCenter;
-    return span > 0.0001f ? (value - config.inputCenter) / span : 0.0f;
-}
-
 // Travel of a one-sided axis from released (0) to fully pressed (1).
 float oneSidedTravel(const AxisConfig &config, float value)
 {
@@ -104,6 +92,18 @@ float processOneSided(const AxisConfig &config, float value)
 }
 
 } // namespace
+
+float calibrateBipolar(const AxisConfig &config, float value)
+{
+    if (!config.useCalibration)
+        return value;
+    if (config.inputCenter > value) {
+        const float span = config.inputCenter - config.inputMin;
+        return span > 0.0001f ? -((config.inputCenter - value) / span) : 0.0f;
+    }
+    const float span = config.inputMax - config.inputCenter;
+    return span > 0.0001f ? (value - config.inputCenter) / span : 0.0f;
+}
 
 float processAxis(const AxisConfig &config, float value, bool bipolar)
 {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <functional>
 
+#include "bridge/axisresponse.h"
 #include "bridge/steeringmonitor.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
@@ -54,17 +55,6 @@ float curve5(const HeliCurve &curve, float x)
     const float y
         = curve.points[i] + (curve.points[i + 1] - curve.points[i]) * (t - static_cast<float>(i));
     return qBound(0.0f, y, 1.0f);
-}
-
-// Custom steering end points take the calibrated travel alone: dead zone, curve and range stay out.
-float calibrateBipolar(const AxisConfig &config, float value)
-{
-    if (config.inputCenter > value) {
-        const float span = config.inputCenter - config.inputMin;
-        return span > 0.0001f ? -((config.inputCenter - value) / span) : 0.0f;
-    }
-    const float span = config.inputMax - config.inputCenter;
-    return span > 0.0001f ? (value - config.inputCenter) / span : 0.0f;
 }
 
 bool validChannel(int index)
@@ -708,8 +698,8 @@ void CorvaneController::runCarTick()
         m_channels[0] = CrsfProtocol::axisToRaw11(processAxis(s.steering, steer, true));
     } else {
         float v = steer;
-        if (s.steering.useCalibration)
-            v = calibrateBipolar(s.steering, v);
+        // Custom end points take the calibrated travel alone: dead zone, curve and range stay out.
+        v = calibrateBipolar(s.steering, v);
         if (s.steering.inverted)
             v = -v;
         v = qBound(-1.0f, v, 1.0f);
