@@ -218,7 +218,9 @@ void CorvaneController::setAutoStartEnabled(bool enabled)
 
 void CorvaneController::onActiveProfileChanged(const QString &id)
 {
-    m_axisSettings = m_profiles->axisSettings();
+    const AxisSettings next = m_profiles->axisSettings();
+    stopIfResponseChanges(next);
+    m_axisSettings = next;
     applyWheelRotationOverride();
     m_buttonMappings = m_profiles->buttonMappings();
     m_ledSettings = m_profiles->ledSettings();

@@ -351,6 +351,8 @@ private:
     void onActiveProfileChanged(const QString &id);
 
     // Transmission control and lounge state (corvanecontroller_transmission.cpp).
+    // While running, a new response or ESC setup would jolt the car: stop for safety first.
+    void stopIfResponseChanges(const AxisSettings &next);
     void onLoungeWatchdogTick();
     float pedalRole(int role) const;
     void resetMappingState();

@@ -163,22 +163,24 @@ bool sameResponse(const AxisConfig &a, const AxisConfig &b)
 
 } // namespace
 
+void CorvaneController::stopIfResponseChanges(const AxisSettings &next)
+{
+    if (!m_running)
+        return;
+    const AxisSettings &old = m_axisSettings;
+    const bool changed = !sameResponse(old.steering, next.steering)
+        || !sameResponse(old.throttle, next.throttle) || !sameResponse(old.brake, next.brake)
+        || !sameResponse(old.clutch, next.clutch) || old.wheelRotationDeg != next.wheelRotationDeg
+        || old.steeringAngleDeg != next.steeringAngleDeg || old.escMode != next.escMode
+        || old.escNeutral != next.escNeutral || old.escFullForward != next.escFullForward
+        || old.escFullReverse != next.escFullReverse;
+    if (changed)
+        stopForSafety(tr("axis calibration changed"));
+}
+
 bool CorvaneController::setAxisSettings(const AxisSettings &settings)
 {
-    if (m_running) {
-        const AxisSettings &old = m_axisSettings;
-        const bool changed = !sameResponse(old.steering, settings.steering)
-            || !sameResponse(old.throttle, settings.throttle)
-            || !sameResponse(old.brake, settings.brake)
-            || !sameResponse(old.clutch, settings.clutch)
-            || old.wheelRotationDeg != settings.wheelRotationDeg
-            || old.steeringAngleDeg != settings.steeringAngleDeg || old.escMode != settings.escMode
-            || old.escNeutral != settings.escNeutral
-            || old.escFullForward != settings.escFullForward
-            || old.escFullReverse != settings.escFullReverse;
-        if (changed)
-            stopForSafety(tr("axis calibration changed"));
-    }
+    stopIfResponseChanges(settings);
     m_axisSettings = settings;
     applyWheelRotationOverride();
     m_profiles->setAxisSettings(settings);

@@ -139,25 +139,32 @@ void TestTransmission::frameCounter()
 void TestTransmission::calibrationChangeWhileRunning_data()
 {
     QTest::addColumn<QString>("change");
+    QTest::addColumn<bool>("viaProfileSwitch");
     QTest::addColumn<bool>("stops");
 
-    QTest::newRow("throttle dead zone") << "deadzone" << true;
-    QTest::newRow("brake inverted") << "brakeInverted" << true;
-    QTest::newRow("ESC neutral") << "escNeutral" << true;
-    QTest::newRow("wheel rotation") << "rotation" << true;
-    QTest::newRow("steering end points") << "endPoints" << false;
-    QTest::newRow("deceleration rate") << "decel" << false;
-    QTest::newRow("throttle expo") << "expo" << false;
+    QTest::newRow("throttle dead zone") << "deadzone" << false << true;
+    QTest::newRow("brake inverted") << "brakeInverted" << false << true;
+    QTest::newRow("ESC neutral") << "escNeutral" << false << true;
+    QTest::newRow("wheel rotation") << "rotation" << false << true;
+    QTest::newRow("steering end points") << "endPoints" << false << false;
+    QTest::newRow("deceleration rate") << "decel" << false << false;
+    QTest::newRow("throttle expo") << "expo" << false << false;
+    // Another vehicle chosen while driving must not take over the car mid-run.
+    QTest::newRow("profile with another ESC neutral") << "escNeutral" << true << true;
+    QTest::newRow("profile with another dead zone") << "deadzone" << true << true;
+    QTest::newRow("profile with another deceleration rate") << "decel" << true << false;
 }
 
 void TestTransmission::calibrationChangeWhileRunning()
 {
     QFETCH(QString, change);
+    QFETCH(bool, viaProfileSwitch);
     QFETCH(bool, stops);
 
     TransmitRig rig;
     QVERIFY(rig.connectCar());
     QVERIFY(rig.start());
+    corvane::ProfileManager *store = rig.controller->profileManager();
     AxisSettings s = rig.controller->axisSettings();
     if (change == "deadzone")
         s.throttle.deadzone = 0.2f;
@@ -174,14 +181,21 @@ void TestTransmission::calibrationChangeWhileRunning()
     else if (change == "expo")
         s.throttle.expo = 0.5f;
 
-    QVERIFY(rig.controller->setAxisSettings(s));
+    if (viaProfileSwitch) {
+        const QString other = store->duplicateProfile(store->activeProfileId(), "Other car");
+        QVERIFY(!other.isEmpty());
+        store->mutableProfile(other)->axisSettings = s;
+        QVERIFY(store->setActiveProfile(other));
+    } else {
+        QVERIFY(rig.controller->setAxisSettings(s));
+    }
     QCOMPARE(!rig.controller->isRunning(), stops);
     QCOMPARE(rig.lastError(),
              stops ? QStringLiteral("Transmission stopped for safety: axis calibration changed. "
                                     "Verify the pedals and press Start Transmission again.")
                    : QString());
-    // Stored either way.
-    QCOMPARE(rig.controller->profileManager()->axisSettings().toJson(), s.toJson());
+    // Taken over either way.
+    QCOMPARE(store->axisSettings().toJson(), s.toJson());
     QCOMPARE(rig.controller->axisSettings().toJson(), s.toJson());
 }
 
