@@ -120,6 +120,8 @@ void CorvaneSerialPort::close()
     if (!removed && m_port->bytesToWrite() > 0)
         m_port->waitForBytesWritten(CloseFlushMs);
     m_port->close();
+    // A hang-up noticed during that wait is part of this close, not a removal to report later.
+    m_removing = false;
     m_portName.clear();
     emit portNameChanged(m_portName);
     emit connectedChanged(false);

@@ -172,6 +172,10 @@ bool InputDevice::open(int index)
     m_deviceIndex = index;
     m_connected = true;
     setAxisMapping(vendorFromName(m_productName));
+    // Until the first read the axes read as the latch reports them: an untouched pedal is
+    // released, not half pressed, for whoever checks the pedals on the connect signal.
+    for (size_t i = 0; i < size_t(AxisCount); ++i)
+        m_axes[i] = m_axisLive[i] ? 0.0f : -1.0f;
 
     emit connectedChanged(true);
     emit deviceNameChanged(m_deviceName);

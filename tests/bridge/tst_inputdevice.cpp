@@ -384,6 +384,8 @@ void TestInputDevice::liveLatch()
     VirtualInputDevice *virtualDevice = openOne(device, VirtualDeviceSpec(QStringLiteral("Pedals")));
     QVERIFY(virtualDevice);
     QVERIFY(!device.isAxisLive(InputAxisZ));
+    // Before the first read, too, an untouched axis is released.
+    QCOMPARE(device.axis(InputAxisZ), -1.0f);
     for (int i = 0; i < raws.size(); ++i) {
         virtualDevice->setAxisRaw(InputAxisZ, raws.at(i));
         device.poll();
