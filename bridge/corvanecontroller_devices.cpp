@@ -122,12 +122,15 @@ bool CorvaneController::connectCarDevice(CarDevice which, int index)
     slot.hasCustomAxisMapping = trusted;
     if (which == CarDevice::Pedals) {
         m_profiles->setPedalsDevice(slot);
-        return true;
+    } else {
+        m_profiles->setWheelBaseDevice(slot);
+        m_steeringMonitor->reset();
+        m_wheelRotationOverrideDeg = 0;
+        applyWheelRotationOverride();
     }
-    m_profiles->setWheelBaseDevice(slot);
-    m_steeringMonitor->reset();
-    m_wheelRotationOverrideDeg = 0;
-    applyWheelRotationOverride();
+    // The check on the connect signal ran before the stored mapping (combined pedals) was in
+    // place, and pedals arriving last have no check of their own: look again now.
+    onAutoStartCheck();
     return true;
 }
 

@@ -1,4 +1,5 @@
 #include "bridge/corvanecontroller.h"
+#include "bridge/devicesecurity.h"
 
 #include "platform/input/virtualinputbackend.h"
 #include "platform/serial/serialportlister.h"
@@ -540,6 +541,39 @@ private slots:
             QVERIFY(rig.tx.waitForChannelFrames(int(rig.controller->frameCount())));
             QCOMPARE(rig.tx.lastChannels()[1], 992);
         }
+    }
+
+    // With the transmitter ready, the car starts by itself once its last device is connected,
+    // whichever comes last.
+    void autoStartWhenDevicesArrive_data()
+    {
+        QTest::addColumn<bool>("pedalsLast");
+        QTest::newRow("pedals last") << true;
+        QTest::newRow("wheel base last") << false;
+    }
+
+    void autoStartWhenDevicesArrive()
+    {
+        QFETCH(bool, pedalsLast);
+        TransmitRig rig;
+        CorvaneController *c = rig.controller.get();
+        c->deviceSecurity()->setProvisioningMode(true);
+        c->setAutoStartEnabled(true);
+        QVERIFY(rig.openTransmitter());
+        QVERIFY(rig.tx.waitFor([&] { return rig.tx.idQueries() == 1; }));
+        QTRY_VERIFY(c->isTransmitterAuthorized());
+        QVERIFY(!c->isRunning());
+        if (pedalsLast) {
+            QVERIFY(c->connectWheelBase(TransmitRig::WheelPos));
+            QVERIFY(!c->isRunning());
+            QVERIFY(c->connectPedals(TransmitRig::PedalsPos));
+        } else {
+            QVERIFY(c->connectPedals(TransmitRig::PedalsPos));
+            QVERIFY(!c->isRunning());
+            QVERIFY(c->connectWheelBase(TransmitRig::WheelPos));
+        }
+        QVERIFY2(c->isRunning(), qPrintable(rig.lastError()));
+        QVERIFY(rig.tx.waitForLine("START"));
     }
 
     void userDisconnect_data()
