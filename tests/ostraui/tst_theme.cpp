@@ -1,8 +1,10 @@
 #include <QApplication>
+#include <QComboBox>
 #include <QFile>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
@@ -33,6 +35,8 @@ private slots:
     void reducedMotion();
     void fonts();
     void styleStateRestyles();
+    void styledMinimumHeights_data();
+    void styledMinimumHeights();
     void heading();
     void factories();
     void iconButtonRemembers();
@@ -254,6 +258,45 @@ void TestTheme::styleStateRestyles()
     setStyleState(&button, "primary", false);
     QCOMPARE(button.grab().toImage().pixelColor(fill), ThemeColors::surface);
     setStyleState(nullptr, "primary", true);
+}
+
+void TestTheme::styledMinimumHeights_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QByteArray>("property");
+    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<int>("height");
+    // Expected heights include the rule's 1 px border on each side where it has one.
+    QTest::newRow("button") << "button" << QByteArray() << QVariant() << 34 + 2;
+    QTest::newRow("small button") << "button" << QByteArray("small") << QVariant(true) << 28 + 2;
+    QTest::newRow("big button") << "button" << QByteArray("big") << QVariant(true) << 50 + 2;
+    QTest::newRow("round icon button") << "button" << QByteArray("iconRound") << QVariant(true) << 32;
+    QTest::newRow("line edit") << "edit" << QByteArray() << QVariant() << 36 + 2;
+    QTest::newRow("combo box") << "combo" << QByteArray() << QVariant() << 36 + 2;
+    QTest::newRow("chip label") << "label" << QByteArray("role") << QVariant("chip") << 28;
+}
+
+void TestTheme::styledMinimumHeights()
+{
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, property);
+    QFETCH(QVariant, value);
+    QFETCH(int, height);
+
+    QWidget host;
+    QWidget *widget = nullptr;
+    if (kind == QLatin1String("button"))
+        widget = new QPushButton("Go", &host);
+    else if (kind == QLatin1String("edit"))
+        widget = new QLineEdit(&host);
+    else if (kind == QLatin1String("combo"))
+        widget = new QComboBox(&host);
+    else
+        widget = new QLabel("chip", &host);
+    if (!property.isEmpty())
+        widget->setProperty(property.constData(), value);
+    widget->ensurePolished();
+    QCOMPARE(widget->minimumHeight(), height);
 }
 
 void TestTheme::heading()
