@@ -275,9 +275,9 @@ int CorvaneController::gearFromShifter() const
     if (!m_shifter->isConnected())
         return 0;
     const ShifterMapping &map = m_shifterMapping;
-    if (map[0] >= 0 && isVirtualButtonPressed(m_shifter, map[0]))
+    if (map[0] >= 0 && m_shifter->button(map[0]))
         return 0;
-    if (map[1] >= 0 && isVirtualButtonPressed(m_shifter, map[1]))
+    if (map[1] >= 0 && m_shifter->button(map[1]))
         return -1;
     bool anyGearAssigned = false;
     for (int gear = 1; gear <= 7; ++gear) {
@@ -285,7 +285,7 @@ int CorvaneController::gearFromShifter() const
         if (button < 0)
             continue;
         anyGearAssigned = true;
-        if (isVirtualButtonPressed(m_shifter, button))
+        if (m_shifter->button(button))
             return gear;
     }
     if (anyGearAssigned)
@@ -489,7 +489,7 @@ void CorvaneController::buildHelicopterChannels()
 
     float collectiveOut = values[2];
     if (m_heliSoftStartActive) {
-        const float duration = static_cast<float>(qMax(1, cfg.fly.softStartSec) * 1000);
+        const float duration = static_cast<float>(qMax(1, cfg.fly.softStartSec)) * 1000.0f;
         const float f = qBound(0.0f, static_cast<float>(m_heliSoftStartElapsedMs) / duration, 1.0f);
         collectiveOut = f * values[2];
         m_heliSoftStartElapsedMs += TickMs;
@@ -744,7 +744,8 @@ void CorvaneController::runCarTick()
 
     if (m_softStartActive) {
         m_softStartElapsedMs += TickMs;
-        const float duration = static_cast<float>(s.softStartDurationSec * 1000);
+        // In float: a duration from a profile file must not overflow and end the ramp at once.
+        const float duration = static_cast<float>(s.softStartDurationSec) * 1000.0f;
         const float floor = static_cast<float>(s.softStartFloorPercent) / 100.0f;
         const float limit
             = qMin(static_cast<float>(m_softStartElapsedMs) / duration, 1.0f) * (1.0f - floor)

@@ -326,6 +326,8 @@ void CorvaneController::setLoungeWatchdog(bool on, int timeoutMs)
     m_lounge.watchdogTimeoutMs = qBound(500, timeoutMs, 30000);
     if (on) {
         m_loungeHeartbeat.restart();
+        // The stop is due within one period after the time-out: a coarse timer may run 5 % late.
+        m_loungeWatchdogTimer->setTimerType(Qt::PreciseTimer);
         m_loungeWatchdogTimer->start(250);
     } else {
         m_loungeWatchdogTimer->stop();

@@ -288,7 +288,8 @@ void TestButtonDetection::currentGear_data()
     QTest::newRow("reverse") << QList<int>{} << QList<int>{7} << 0.0f << -1;
     QTest::newRow("reverse before gears") << QList<int>{} << QList<int>{7, 1} << 0.0f << -1;
     QTest::newRow("neutral wins") << QList<int>{10, 7, 0, 1, 2, 3, 4, 5, 6} << QList<int>{10, 2} << 0.0f << 0;
-    QTest::newRow("hat as a gear") << QList<int>{-1, 7, 129, -1, -1, -1, -1, -1, -1} << QList<int>{129} << 0.0f << 1;
+    // Gears are shifter buttons: a hat direction's number engages nothing.
+    QTest::newRow("hat number is no gear") << QList<int>{-1, 7, 129, -1, -1, -1, -1, -1, -1} << QList<int>{129} << 0.0f << 0;
     const QList<int> noGears{-1, 7, -1, -1, -1, -1, -1, -1, -1};
     QTest::newRow("sequential lever back") << noGears << QList<int>{} << 0.8f << -1;
     QTest::newRow("sequential lever forward") << noGears << QList<int>{} << -0.8f << 1;

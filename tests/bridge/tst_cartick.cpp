@@ -357,6 +357,17 @@ void TestCarTick::softStartLimitsThrottle()
     QCOMPARE(rig.ch(1), 1131);
     rig.tick(4286 - 429); // past 30 s the ramp has ended
     QCOMPARE(rig.ch(1), 1811);
+
+    // A duration beyond what milliseconds fit in an int still ramps from the floor.
+    rig.controller->stopTransmission();
+    s.softStartDurationSec = 3000000;
+    QVERIFY(rig.controller->setAxisSettings(s));
+    rig.pedals->setAxis(1, Released);
+    rig.pollAll();
+    QVERIFY(rig.start());
+    rig.pedals->setAxis(1, Full);
+    rig.tick(10);
+    QCOMPARE(rig.ch(1), 1055);
 }
 
 void TestCarTick::smoothDecelerationCoastsThenSnaps_data()
