@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QRadialGradient>
 #include <QTimer>
 
@@ -138,12 +139,6 @@ void AmbientBackground::hideEvent(QHideEvent *event)
     updateAnimationState();
 }
 
-void AmbientBackground::resizeEvent(QResizeEvent *event)
-{
-    QWidget::resizeEvent(event);
-    m_curveSize = QSize();
-}
-
 void AmbientBackground::paintEvent(QPaintEvent *event)
 {
     QPainter p(this);
@@ -191,25 +186,22 @@ void AmbientBackground::paintBlob(QPainter &p, int index, const QPointF &topLeft
     p.restore();
 }
 
-void AmbientBackground::paintCurves(QPainter &p, double t)
+void AmbientBackground::paintCurves(QPainter &p, double t) const
 {
-    if (m_curveSize != size()) {
-        const QTransform toWidget = QTransform::fromScale(width() / 1600.0, height() / 1000.0);
-        m_curve1 = toWidget.map(designCurve({-40, 760}, {300, 640}, {520, 900}, {820, 720}, {1120, 540},
-                                            {1300, 420}, {1660, 560}));
-        m_curve2 = toWidget.map(designCurve({-40, 820}, {340, 700}, {560, 960}, {860, 780}, {1160, 600},
-                                            {1320, 500}, {1660, 640}));
-        m_curveSize = size();
-    }
+    static const QPainterPath curve1 = designCurve({-40, 760}, {300, 640}, {520, 900}, {820, 720},
+                                                   {1120, 540}, {1300, 420}, {1660, 560});
+    static const QPainterPath curve2 = designCurve({-40, 820}, {340, 700}, {560, 960}, {860, 780},
+                                                   {1160, 600}, {1320, 500}, {1660, 640});
     p.save();
+    p.scale(width() / 1600.0, height() / 1000.0);
     p.setOpacity(0.9);
     p.setBrush(Qt::NoBrush);
     p.setPen(dashedPen(QColor(0x9F, 0xC4, 0xE3), 1.4, 4.285714285714286, 10,
                        (std::fmod(t, 40) / 40 * 2400) / 1.4));
-    p.drawPath(m_curve1);
+    p.drawPath(curve1);
     p.setPen(dashedPen(QColor(0xBC, 0xD0, 0xE2), 1.2, 1.6666666666666667, 15,
                        (-std::fmod(t, 60) / 60 * 2400) / 1.2));
-    p.drawPath(m_curve2);
+    p.drawPath(curve2);
     p.restore();
 }
 

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <QPainterPath>
-#include <QSize>
 #include <QWidget>
 
 class QTimer;
@@ -22,21 +20,16 @@ protected:
     void paintEvent(QPaintEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void updateAnimationState();
     void onTick();
     void paintBlob(QPainter &p, int index, const QPointF &topLeft, double t) const;
-    void paintCurves(QPainter &p, double t);
+    void paintCurves(QPainter &p, double t) const;
 
     QTimer *m_timer;
     qint64 m_startMs;
     double m_phase = 0.0;
-    // The curves scaled to the present size, rebuilt on resize.
-    QSize m_curveSize;
-    QPainterPath m_curve1;
-    QPainterPath m_curve2;
 };
 
 } // namespace ostra

@@ -16,8 +16,7 @@ QPixmap brandLogoPixmap(int width, bool markOnly)
         return QPixmap();
     image = image.convertToFormat(QImage::Format_ARGB32);
 
-    // Grey and near-black parts (the word mark is a dark navy, saturated by the HSV measure)
-    // take the theme's ink; the red mark keeps its colour and gives the crop.
+    // Grey parts take the theme's ink; the red mark keeps its colour and gives the crop.
     const QColor ink = ThemeColors::ink;
     QRect mark;
     for (int y = 0; y < image.height(); ++y) {
@@ -28,7 +27,7 @@ QPixmap brandLogoPixmap(int width, bool markOnly)
             if (alpha == 0)
                 continue;
             const QColor color = QColor::fromRgb(pixel);
-            if (color.hsvSaturationF() < 0.3f || color.valueF() < 0.3f) {
+            if (color.hsvSaturationF() < 0.3f) {
                 line[x] = qRgba(ink.red(), ink.green(), ink.blue(), alpha);
                 continue;
             }
