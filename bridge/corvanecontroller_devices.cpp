@@ -57,6 +57,16 @@ QJsonObject presetDevice(const DeviceConnection &slot)
     return device;
 }
 
+// A stored instance GUID names a device only in registry form, braces included; any other
+// text gives the null GUID, which matches nothing.
+QUuid registryGuid(const QString &text)
+{
+    constexpr qsizetype kRegistryGuidLength = 38;
+    if (text.size() != kRegistryGuidLength || !text.startsWith(u'{') || !text.endsWith(u'}'))
+        return QUuid();
+    return QUuid::fromString(text);
+}
+
 } // namespace
 
 QList<InputDeviceInfo> CorvaneController::availableInputDevices()
@@ -377,8 +387,7 @@ int CorvaneController::findSavedDevice(const DeviceConnection &slot) const
     if (slot.isEmpty())
         return -1;
     const QList<InputDeviceInfo> devices = availableInputDevices();
-    // Text that is no GUID parses to the null GUID, which matches nothing.
-    const QUuid saved = QUuid::fromString(slot.instanceGuid);
+    const QUuid saved = registryGuid(slot.instanceGuid);
     if (!saved.isNull()) {
         for (const InputDeviceInfo &info : devices) {
             if (QUuid::fromString(info.instanceGuid) == saved)

@@ -259,6 +259,9 @@ private slots:
         QTest::newRow("garbage GUID, name") << Pedals << "not a guid" << 2;
         QTest::newRow("GUID with bad digits, name") << Shifter << "{ZZZZZZZZ-0001-4F00-8000-00000000000A}" << 3;
         QTest::newRow("truncated GUID, name in capitals") << Wheel.toUpper() << wheelGuid.left(20) << 1;
+        QTest::newRow("GUID without braces, name") << Pedals << wheelGuid.mid(1, 36) << 2;
+        QTest::newRow("GUID without closing brace, name") << Pedals << wheelGuid.chopped(1) << 2;
+        QTest::newRow("GUID with text after it, name") << Pedals << wheelGuid + "0" << 2;
         QTest::newRow("garbage GUID, no name") << QString() << "{garbage}" << -1;
         QTest::newRow("empty slot") << QString() << QString() << -1;
     }
