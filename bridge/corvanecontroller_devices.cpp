@@ -4,6 +4,7 @@
 #include <QUuid>
 
 #include <algorithm>
+#include <limits>
 
 #include "bridge/corvaneserialport.h"
 #include "bridge/steeringmonitor.h"
@@ -55,6 +56,16 @@ QJsonObject presetDevice(const DeviceConnection &slot)
     device.insert(QStringLiteral("custom"), slot.hasCustomAxisMapping);
     device.insert(QStringLiteral("axisMapping"), slot.axisMapping.toJson());
     return device;
+}
+
+// The whole-number part of a JSON number (also of a fractional or huge one), `fallback` for
+// any other value.
+int wholeNumber(const QJsonValue &value, int fallback)
+{
+    if (!value.isDouble())
+        return fallback;
+    return int(std::clamp(value.toDouble(), double(std::numeric_limits<int>::min()),
+                          double(std::numeric_limits<int>::max())));
 }
 
 // A stored instance GUID names a device only in registry form, braces included; any other
@@ -488,11 +499,11 @@ bool CorvaneController::loadControlsPreset(const QString &kind, const QJsonObjec
     }
     const QJsonValue rotation = data.value(QStringLiteral("wheelRotationDeg"));
     if (!rotation.isUndefined())
-        settings.wheelRotationDeg = std::clamp(rotation.toInt(kDefaultWheelRotationDeg),
+        settings.wheelRotationDeg = std::clamp(wholeNumber(rotation, kDefaultWheelRotationDeg),
                                                kMinWheelRotationDeg, kMaxWheelRotationDeg);
     const QJsonValue angle = data.value(QStringLiteral("steeringAngleDeg"));
     if (!angle.isUndefined())
-        settings.steeringAngleDeg = std::max(0, angle.toInt(0));
+        settings.steeringAngleDeg = std::max(0, wholeNumber(angle, 0));
 
     stopForSafety(tr("controls preset loaded"));
     setAxisSettings(settings);

@@ -740,6 +740,8 @@ private slots:
 
         QTest::newRow("above the range") << QJsonObject{{"wheelRotationDeg", 3000}, {"steeringAngleDeg", 450}} << 2520 << 450;
         QTest::newRow("below the range") << QJsonObject{{"wheelRotationDeg", 45}, {"steeringAngleDeg", -10}} << 90 << 0;
+        QTest::newRow("fractions") << QJsonObject{{"wheelRotationDeg", 1080.6}, {"steeringAngleDeg", 450.5}} << 1080 << 450;
+        QTest::newRow("huge") << QJsonObject{{"wheelRotationDeg", 1e12}, {"steeringAngleDeg", -1e12}} << 2520 << 0;
         QTest::newRow("not numbers") << QJsonObject{{"wheelRotationDeg", "wide"}, {"steeringAngleDeg", true}} << 900 << 0;
         QTest::newRow("absent") << QJsonObject{} << 720 << 360;
     }
