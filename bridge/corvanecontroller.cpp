@@ -173,8 +173,7 @@ CorvaneController::~CorvaneController()
     m_transmitterAuthorized = false;
     m_security->checkDevice(QString());
 
-    m_receiverPort->close();
-    m_receiverLineBuffer.clear();
+    disconnectReceiver();
 }
 
 int CorvaneController::channelValue(int channel) const
