@@ -1,4 +1,4 @@
-#include "elrsparametermanager.h"
+#include "bridge/elrsparametermanager.h"
 
 #include <QDebug>
 #include <QStringList>
@@ -222,18 +222,18 @@ void ElrsParameterManager::handleFieldLine(const QString &text)
         }
         bytes.append(char(value));
     }
-    if (bytes.size() >= 2) {
-        const qsizetype nameEnd = bytes.indexOf('\0', 2);
-        if (nameEnd > 2) {
-            // A module that repeats a chunk sends the entry again from its header; the last
-            // copy is the complete one.
-            const QByteArray header = bytes.left(nameEnd + 1);
-            const qsizetype last = bytes.lastIndexOf(header);
-            if (last > 0)
-                bytes = bytes.mid(last);
-        }
-        decodeEntry(quint8(id), bytes);
+    if (bytes.size() < 2)
+        return;
+    const qsizetype nameEnd = bytes.indexOf('\0', 2);
+    if (nameEnd > 2) {
+        // A module that repeats a chunk sends the entry again from its header; the last copy is
+        // the complete one.
+        const QByteArray header = bytes.left(nameEnd + 1);
+        const qsizetype last = bytes.lastIndexOf(header);
+        if (last > 0)
+            bytes = bytes.mid(last);
     }
+    decodeEntry(quint8(id), bytes);
     emit discoveryProgress(m_walkedFields, ProgressTotal);
 }
 

@@ -1,4 +1,4 @@
-#include "motiontelemetrysender.h"
+#include "bridge/motiontelemetrysender.h"
 
 #include <QSettings>
 #include <QTimer>

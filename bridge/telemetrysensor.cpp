@@ -1,5 +1,4 @@
-#include "telemetrysensor.h"
-
+#include "bridge/telemetrysensor.h"
 
 #include "bridge/crsfprotocol.h"
 

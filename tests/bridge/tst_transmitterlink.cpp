@@ -25,6 +25,8 @@ using ostratest::SimulatedTransmitter;
 namespace {
 
 constexpr int Baud = 420000;
+// Generous on a loaded machine; waits end as soon as their condition holds.
+constexpr int Patience = 10000;
 
 QStringList lineArgs(const QSignalSpy &spy)
 {
@@ -91,7 +93,7 @@ private slots:
         QVERIFY(controller()->isSerialConnected());
         QCOMPARE(controller()->serialPortName(), tx.portName());
         QVERIFY(tx.waitFor([&] { return tx.idQueries() == 1; }));
-        QTRY_COMPARE(lines.count(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(lines.count(), 1, Patience);
         QCOMPARE(controller()->isTransmitterAuthorized(), authorized);
         QCOMPARE(auth.count(), authorized ? 1 : 0);
         QCOMPARE(controller()->deviceSecurity()->currentDeviceId(), recorded);
@@ -122,7 +124,7 @@ private slots:
         tx.setAnswersId(true);
         QSignalSpy auth(controller(), &CorvaneController::transmitterAuthorizationChanged);
         QVERIFY(controller()->connectTransmitter(tx.portName(), Baud));
-        QVERIFY(auth.wait(2000));
+        QVERIFY(auth.wait(Patience));
         call(controller(), "onDeviceIdRetry");
         QTest::qWait(50);
         tx.process();
@@ -135,7 +137,7 @@ private slots:
         QSignalSpy auth(controller(), &CorvaneController::transmitterAuthorizationChanged);
         QSignalSpy errors(controller(), &CorvaneController::errorOccurred);
         QVERIFY(controller()->connectTransmitter(tx.portName(), Baud));
-        QVERIFY(auth.wait(2000));
+        QVERIFY(auth.wait(Patience));
         QCOMPARE(auth.at(0).at(0).toBool(), true);
         controller()->disconnectTransmitter();
         QCOMPARE(auth.count(), 2);
@@ -168,7 +170,7 @@ private slots:
 
         QTest::ignoreMessage(QtDebugMsg, "Transmitter connection lost — starting auto-reconnect");
         first->hangUp();
-        QTRY_VERIFY(!controller()->isSerialConnected());
+        QTRY_VERIFY_WITH_TIMEOUT(!controller()->isSerialConnected(), Patience);
         // The drop is reported by the reconnect, not as an error of its own.
         QCOMPARE(errors.count(), 0);
 
@@ -193,7 +195,7 @@ private slots:
         auto tx = std::make_unique<SimulatedTransmitter>(QStringLiteral("QORTX01"), alias);
         QVERIFY(controller()->connectTransmitter(alias, Baud));
         tx->hangUp();
-        QTRY_VERIFY(!controller()->isSerialConnected());
+        QTRY_VERIFY_WITH_TIMEOUT(!controller()->isSerialConnected(), Patience);
         QSignalSpy errors(controller(), &CorvaneController::errorOccurred);
         for (int attempt = 1; attempt < 20; ++attempt)
             call(controller(), "tryReconnectTransmitter");
@@ -268,13 +270,13 @@ private slots:
         SimulatedTransmitter tx;
         QSignalSpy auth(controller(), &CorvaneController::transmitterAuthorizationChanged);
         QVERIFY(controller()->connectTransmitter(tx.portName(), Baud));
-        QVERIFY(auth.wait(2000));
+        QVERIFY(auth.wait(Patience));
         QSignalSpy lines(controller(), &CorvaneController::transmitterLineReceived);
         QSignalSpy frames(controller(), &CorvaneController::crsfFrameReceived);
         // RSSI bytes 0x41 'A' and 0x42 'B' land in the line; the other frame bytes do not.
         QVERIFY(tx.sendLinkStatistics(-65, -66, 0, 0, 0, 0, 0, 0, 0, 0));
         QVERIFY(tx.sendRaw("OK\r\n"));
-        QVERIFY(lines.wait(2000));
+        QVERIFY(lines.wait(Patience));
         QCOMPARE(frames.count(), 1);
         QCOMPARE(frames.at(0).at(0).value<quint8>(), quint8(0x14));
         const QString line = lines.at(0).at(0).toString();
@@ -294,7 +296,7 @@ private slots:
         QCOMPARE(rx.readLine(), QByteArray("GET caps"));
         // Everything reaches the receiver's lines, UTF-8 included.
         QVERIFY(rx.write("caf\xc3\xa9\tok\r\n\r\n"));
-        QVERIFY(lines.wait(2000));
+        QVERIFY(lines.wait(Patience));
         QCOMPARE(lineArgs(lines), QStringList { QStringLiteral("café\tok") });
         controller()->disconnectReceiver();
         QVERIFY(!controller()->isReceiverConnected());
@@ -318,7 +320,7 @@ private slots:
         tx.process();
         QCOMPARE(tx.keepalives(), 0);
         // The keepalive timer sends one line feed once the line has been quiet for two seconds.
-        QVERIFY(tx.waitFor([&] { return tx.keepalives() == 1; }, 4000));
+        QVERIFY(tx.waitFor([&] { return tx.keepalives() == 1; }, Patience));
         call(controller(), "onKeepaliveTimer");
         QTest::qWait(30);
         tx.process();
@@ -394,7 +396,7 @@ private slots:
         if (walked) {
             QSignalSpy complete(controller()->elrsParameterManager(), &corvane::ElrsParameterManager::discoveryComplete);
             controller()->elrsParameterManager()->startDiscovery();
-            QVERIFY(complete.wait(3000));
+            QVERIFY(complete.wait(Patience));
             if (!alreadyConfiguring)
                 controller()->stopConfigMode();
         }
@@ -409,7 +411,8 @@ private slots:
         QCOMPARE(error, QStringLiteral("Already switching to WiFi mode"));
         QVERIFY(!controller()->enterWifiUpdateMode(!receiver, nullptr));
 
-        QVERIFY(sent.wait(7000));
+        // The sequence itself takes 4.5 seconds.
+        QVERIFY(sent.wait(4500 + Patience));
         QCOMPARE(sent.count(), 1);
         QCOMPARE(sent.at(0).at(0).toBool(), receiver);
         tx.process();
@@ -495,7 +498,7 @@ private slots:
         QVERIFY(rig.openTransmitter());
         QTest::qWait(50);
         QVERIFY(rig.tx.waitFor([&] { return rig.tx.idQueries() == 1; }));
-        QTRY_COMPARE(c->isTransmitterAuthorized(), provisioning);
+        QTRY_COMPARE_WITH_TIMEOUT(c->isTransmitterAuthorized(), provisioning, Patience);
         QVERIFY2(c->isRunning() == starts, qPrintable(rig.lastError()));
         if (starts)
             QVERIFY(rig.tx.waitForLine("START"));

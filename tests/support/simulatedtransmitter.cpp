@@ -1,4 +1,4 @@
-#include "simulatedtransmitter.h"
+#include "support/simulatedtransmitter.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -113,10 +113,12 @@ public:
     QByteArray rawReceived() const { return m_raw; }
     void clearRecords();
 
-    // Runs the event loop until `done` holds or the time-out passes.
-    bool waitFor(const std::function<bool()> &done, int timeoutMs = 3000);
-    bool waitForLine(const QByteArray &line, int timeoutMs = 3000);
-    bool waitForChannelFrames(int count, int timeoutMs = 3000);
+    // Runs the event loop until `done` holds or the time-out passes. The default time-out leaves
+    // room for a loaded machine; a wait that succeeds returns at once.
+    static constexpr int DefaultTimeoutMs = 10000;
+    bool waitFor(const std::function<bool()> &done, int timeoutMs = DefaultTimeoutMs);
+    bool waitForLine(const QByteArray &line, int timeoutMs = DefaultTimeoutMs);
+    bool waitForChannelFrames(int count, int timeoutMs = DefaultTimeoutMs);
     // Reads and answers what is waiting, once.
     void process();
 
