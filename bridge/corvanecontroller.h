@@ -360,6 +360,7 @@ private:
     // Car and helicopter tick, channel mappings, button and gear detection
     // (corvanecontroller_tick.cpp).
     void runCarTick();
+    void sendFrameIfStillRunning();
     bool carButtonPressed(int index) const;
     bool heliButtonPressed(int index) const;
     const HelicopterConfig &activeHelicopterConfig() const;

@@ -665,7 +665,7 @@ void CorvaneController::onTransmitTimer()
     if (isHelicopterMode()) {
         if (m_heliJoystick->isConnected()) {
             buildHelicopterChannels();
-            sendChannels();
+            sendFrameIfStillRunning();
         } else {
             stopTransmission();
             emit errorOccurred(tr("Joystick disconnected"));
@@ -678,7 +678,15 @@ void CorvaneController::onTransmitTimer()
         return;
     }
     runCarTick();
-    sendChannels();
+    sendFrameIfStillRunning();
+}
+
+// A listener of a signal the tick emits (reverse mode, LED power) may have stopped the
+// transmission meanwhile: no frame may follow "STOP".
+void CorvaneController::sendFrameIfStillRunning()
+{
+    if (m_running)
+        sendChannels();
 }
 
 void CorvaneController::runCarTick()

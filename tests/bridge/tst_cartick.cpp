@@ -72,6 +72,7 @@ private slots:
     void wheelBaseUnpluggedStops();
     void ledPowerOnChannel12();
     void reverseButtonToggles();
+    void stopDuringTickSendsNoFrame();
     void setReverseMode_data();
     void setReverseMode();
 };
@@ -517,6 +518,27 @@ void TestCarTick::reverseButtonToggles()
     rig.setButton(rig.wheel, 9, true);
     QCOMPARE(reverse.count(), 2);
     QCOMPARE(rig.ch(1), 1811);
+}
+
+// Whoever hears of reverse mode during a tick may stop the car; that tick's frame must not
+// follow the "STOP".
+void TestCarTick::stopDuringTickSendsNoFrame()
+{
+    TransmitRig rig;
+    AxisSettings s = TransmitRig::plainSettings();
+    s.reverseEnabled = true;
+    s.reverseButtonIndex = 9;
+    QVERIFY(rig.controller->setAxisSettings(s));
+    QVERIFY(rig.connectCar());
+    QVERIFY(rig.start());
+    rig.tick();
+    QObject::connect(rig.controller.get(), &corvane::CorvaneController::reverseModeChanged,
+                     rig.controller.get(), &corvane::CorvaneController::stopTransmission);
+    rig.setButton(rig.wheel, 9, true);
+    QVERIFY(!rig.controller->isRunning());
+    QVERIFY(rig.tx.waitForLine("STOP"));
+    QVERIFY(rig.tx.rawReceived().endsWith("STOP\n"));
+    QCOMPARE(rig.tx.channelFrameCount(), int(rig.controller->frameCount()));
 }
 
 void TestCarTick::setReverseMode_data()

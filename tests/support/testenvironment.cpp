@@ -19,6 +19,9 @@ TestEnvironment::TestEnvironment()
     tzset();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Tests play their game controllers themselves, also when started outside ctest.
+    if (qEnvironmentVariableIsEmpty("OSTRA_INPUT_BACKEND"))
+        qputenv("OSTRA_INPUT_BACKEND", "virtual");
     QStandardPaths::setTestModeEnabled(true);
 }
 
