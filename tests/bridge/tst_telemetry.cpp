@@ -233,6 +233,27 @@ private slots:
         QCOMPARE(ffb.count(), 1);
     }
 
+    void gForceSequenceGaps_data()
+    {
+        QTest::addColumn<QList<int>>("sequences");
+        QTest::addColumn<float>("lossPercent");
+        QTest::newRow("two lost") << QList<int> { 10, 11, 14 } << 40.0f;
+        QTest::newRow("lost across the wrap") << QList<int> { 250, 3 } << 80.0f;
+        QTest::newRow("long gap is a restart") << QList<int> { 10, 100 } << 0.0f;
+    }
+
+    void gForceSequenceGaps()
+    {
+        QFETCH(QList<int>, sequences);
+        QFETCH(float, lossPercent);
+        CorvaneController &c = *m_controller;
+        for (int sequence : sequences)
+            QVERIFY(m_tx->sendGForce(0.0, 0.4, 0.0, sequence));
+        // The statistics window closes a second after the first sample.
+        QTRY_VERIFY_WITH_TIMEOUT(c.motionTelemetryRate() > 0.0f, Patience);
+        QCOMPARE(c.motionTelemetryLossPercent(), lossPercent);
+    }
+
     void foreignWrappedFrameIsIgnored()
     {
         CorvaneController &c = *m_controller;

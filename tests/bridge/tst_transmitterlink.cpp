@@ -400,6 +400,8 @@ private slots:
             if (!alreadyConfiguring)
                 controller()->stopConfigMode();
         }
+        // Only the sequence's own bytes are recorded below.
+        QVERIFY(tx.waitFor([&] { return tx.configMode() == alreadyConfiguring; }));
         tx.clearRecords();
 
         QSignalSpy sent(controller(), &CorvaneController::elrsWifiModeSent);
