@@ -9,22 +9,15 @@
 #include "ostraui/pill.h"
 #include "ostraui/theme.h"
 #include "ostraui/vmeter.h"
+#include "kittest.h"
 #include "support/testenvironment.h"
 
 using namespace ostra;
+using kittest::render;
 
 namespace {
 
-QImage render(QWidget &widget)
-{
-    widget.ensurePolished();
-    QImage image(widget.size(), QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    widget.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
-    return image;
-}
-
-// Width of the painted run along the middle row.
+// Width of the painted run along one row.
 int paintedWidth(const QImage &image, int y)
 {
     int first = -1;
@@ -39,16 +32,6 @@ int paintedWidth(const QImage &image, int y)
     return first < 0 ? 0 : last - first + 1;
 }
 
-int countColour(const QImage &image, const QColor &colour)
-{
-    int count = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x)
-            count += image.pixelColor(x, y) == colour;
-    }
-    return count;
-}
-
 } // namespace
 
 class TestIndicators : public QObject
@@ -57,14 +40,12 @@ class TestIndicators : public QObject
 
 private slots:
     void initTestCase();
-    void dotRadius_data();
-    void dotRadius();
-    void dotDefaults();
+    void dot_data();
+    void dot();
     void pillPlainSize_data();
     void pillPlainSize();
-    void pillKeyValueSize();
-    void pillSetters();
-    void pillPulseWithoutAnimations();
+    void pillKeyValue();
+    void pillLevelAndPulse();
     void pillClick_data();
     void pillClick();
     void meterClamp_data();
@@ -83,43 +64,31 @@ void TestIndicators::initTestCase()
     installTheme(*qApp);
 }
 
-void TestIndicators::dotRadius_data()
+void TestIndicators::dot_data()
 {
     QTest::addColumn<int>("size");
     QTest::addColumn<bool>("ripple");
     QTest::addColumn<int>("diameter");
     QTest::newRow("small fills") << 12 << false << 12;
     QTest::newRow("large leaves room") << 52 << false << 22;
-    QTest::newRow("thirty") << 30 << false << 13;
     QTest::newRow("small ripple") << 12 << true << 5;
 }
 
-void TestIndicators::dotRadius()
+void TestIndicators::dot()
 {
     QFETCH(int, size);
     QFETCH(bool, ripple);
     QFETCH(int, diameter);
     Dot dot(nullptr, size);
     dot.setRipple(ripple);
+    dot.setPulsing(true, 1200);
+    dot.show();
     QCOMPARE(dot.size(), QSize(size, size));
+    QVERIFY(dot.testAttribute(Qt::WA_TransparentForMouseEvents));
+    // Headless, nothing animates: the dot is painted at full strength.
     const QImage image = render(dot);
     QVERIFY(qAbs(paintedWidth(image, size / 2) - diameter) <= 1);
     QCOMPARE(image.pixelColor(size / 2, size / 2), ThemeColors::successAccent);
-}
-
-void TestIndicators::dotDefaults()
-{
-    Dot dot;
-    QVERIFY(dot.testAttribute(Qt::WA_TransparentForMouseEvents));
-    QCOMPARE(dot.color(), ThemeColors::successAccent);
-    dot.setPulsing(true, 1200);
-    dot.setRipple(true, 2400);
-    dot.show();
-    QVERIFY(dot.isPulsing());
-    QVERIFY(dot.hasRipple());
-    // Headless, nothing animates: the dot is painted at full strength.
-    const QImage image = render(dot);
-    QCOMPARE(image.pixelColor(5, 5), ThemeColors::successAccent);
 }
 
 void TestIndicators::pillPlainSize_data()
@@ -129,9 +98,8 @@ void TestIndicators::pillPlainSize_data()
     QTest::addColumn<int>("padding");
     QTest::addColumn<double>("px");
     QTest::newRow("24 with dot") << 24 << true << 18 + 13 << 12.0;
-    QTest::newRow("24 without dot") << 24 << false << 18 << 12.0;
-    QTest::newRow("28 with dot") << 28 << true << 22 + 13 << 12.5;
     QTest::newRow("26 without dot") << 26 << false << 22 << 12.5;
+    QTest::newRow("28 with dot") << 28 << true << 22 + 13 << 12.5;
 }
 
 void TestIndicators::pillPlainSize()
@@ -141,24 +109,19 @@ void TestIndicators::pillPlainSize()
     QFETCH(int, padding);
     QFETCH(double, px);
     Pill pill;
-    QCOMPARE(pill.pillHeight(), 28);
     pill.setHeight(height);
     pill.setDotVisible(dot);
     pill.setText("Connected");
     const int advance = QFontMetrics(uiFont(px, 500)).horizontalAdvance("Connected");
     QCOMPARE(pill.sizeHint(), QSize(padding + advance, height));
     QCOMPARE(pill.minimumSizeHint(), pill.sizeHint());
-    QCOMPARE(pill.sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
-    QCOMPARE(pill.sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
 }
 
-void TestIndicators::pillKeyValueSize()
+void TestIndicators::pillKeyValue()
 {
     Pill pill(nullptr, Pill::KeyValue);
-    QCOMPARE(pill.pillHeight(), 34);
     const int key = QFontMetrics(uiFont(13, 400)).horizontalAdvance("Link");
     const int value = QFontMetrics(uiFont(13, 500)).horizontalAdvance("98 %");
-
     pill.setKeyValue("Link", QString());
     QCOMPARE(pill.sizeHint(), QSize(key + 29 + 14, 34));
     pill.setKeyValue("Link", "98 %");
@@ -175,36 +138,24 @@ void TestIndicators::pillKeyValueSize()
         QCOMPARE(image.pixelColor(x, 17), background);
 }
 
-void TestIndicators::pillSetters()
+void TestIndicators::pillLevelAndPulse()
 {
     Pill pill;
     pill.setText("A");
     pill.setLevel(LevelDanger);
-    QCOMPARE(pill.text(), QStringLiteral("A"));
-    QCOMPARE(pill.level(), 4);
     pill.resize(pill.sizeHint());
-    const QImage image = render(pill);
+    QImage image = render(pill);
     QCOMPARE(image.pixelColor(pill.width() - 6, pill.height() / 2), ThemeColors::dangerSoft);
     // The status dot sits left of the text in the level's text colour.
     QCOMPARE(image.pixelColor(14, pill.height() / 2), ThemeColors::dangerText);
 
-    pill.setKeyValue("k", "v");
-    QCOMPARE(pill.key(), QStringLiteral("k"));
-    QCOMPARE(pill.value(), QStringLiteral("v"));
-}
-
-void TestIndicators::pillPulseWithoutAnimations()
-{
+    // With reduced motion a pulsing pill is drawn at full strength.
     Motion::instance()->setReducedMotion(true);
-    Pill pill;
-    pill.setText("Connecting");
+    pill.setLevel(LevelNeutral);
     pill.setPulsing(true);
-    pill.setPulseDuration(1200);
     pill.show();
-    QVERIFY(pill.isPulsing());
     QCOMPARE(pill.pulseOpacity(), 1.0);
-    pill.resize(pill.sizeHint());
-    QCOMPARE(render(pill).pixelColor(14, pill.height() / 2), levelTextColor(0));
+    QCOMPARE(render(pill).pixelColor(14, pill.height() / 2), levelTextColor(LevelNeutral));
     Motion::instance()->setReducedMotion(false);
 }
 
@@ -227,8 +178,6 @@ void TestIndicators::pillClick()
     pill.setKeyValue("Profile", "Buggy");
     pill.resize(pill.sizeHint());
     pill.setClickable(clickable);
-    QCOMPARE(pill.isClickable(), clickable);
-    QCOMPARE(pill.testAttribute(Qt::WA_Hover), clickable);
     QCOMPARE(pill.cursor().shape(), clickable ? Qt::PointingHandCursor : Qt::ArrowCursor);
     pill.show();
     QSignalSpy spy(&pill, &Pill::clicked);
@@ -243,9 +192,7 @@ void TestIndicators::meterClamp_data()
     QTest::addColumn<double>("stored");
     QTest::newRow("unipolar over") << false << 1.7 << 1.0;
     QTest::newRow("unipolar under") << false << -0.3 << 0.0;
-    QTest::newRow("unipolar inside") << false << 0.25 << 0.25;
     QTest::newRow("bipolar under") << true << -3.0 << -1.0;
-    QTest::newRow("bipolar over") << true << 2.0 << 1.0;
     QTest::newRow("bipolar inside") << true << -0.5 << -0.5;
 }
 
@@ -263,30 +210,28 @@ void TestIndicators::meterClamp()
 void TestIndicators::meterPaint()
 {
     Meter meter(nullptr, ThemeColors::accent);
-    QCOMPARE(meter.height(), 10);
-    QCOMPARE(meter.sizeHint(), QSize(120, 10));
     meter.resize(100, 10);
-
+    // Below half a pixel nothing is filled.
     meter.setValue(0.004);
-    QCOMPARE(countColour(render(meter), ThemeColors::accent), 0);
+    QImage image = render(meter);
+    for (int x = 0; x < 100; ++x)
+        QVERIFY(image.pixelColor(x, 5) != ThemeColors::accent);
 
     meter.setValue(0.5);
-    QImage image = render(meter);
+    image = render(meter);
     QCOMPARE(image.pixelColor(25, 5), ThemeColors::accent);
     QCOMPARE(image.pixelColor(80, 5), ThemeColors::hairline);
-
     meter.setEnabled(false);
     QCOMPARE(render(meter).pixelColor(25, 5), ThemeColors::textDisabled);
     meter.setEnabled(true);
 
-    // A bipolar meter always shows its centre line.
+    // A bipolar meter fills from the centre and always shows its centre line.
     meter.setBipolar(true);
     meter.setValue(-0.6);
     image = render(meter);
     QCOMPARE(image.pixelColor(30, 5), ThemeColors::accent);
     QCOMPARE(image.pixelColor(75, 5), ThemeColors::hairline);
     QCOMPARE(image.pixelColor(50, 5), ThemeColors::textDisabled);
-
     meter.setCenterLine(true, ThemeColors::dangerAccent);
     QCOMPARE(render(meter).pixelColor(50, 5), ThemeColors::dangerAccent);
 
@@ -303,7 +248,6 @@ void TestIndicators::vmeter_data()
     QTest::addColumn<bool>("bottomFilled");
     QTest::newRow("empty") << 0.0 << 0.0 << false << false;
     QTest::newRow("half") << 0.5 << 0.5 << false << true;
-    QTest::newRow("full") << 1.0 << 1.0 << true << true;
     QTest::newRow("over") << 3.0 << 1.0 << true << true;
     QTest::newRow("under") << -1.0 << 0.0 << false << false;
 }
@@ -315,7 +259,6 @@ void TestIndicators::vmeter()
     QFETCH(bool, topFilled);
     QFETCH(bool, bottomFilled);
     VMeter meter(nullptr, 10);
-    QCOMPARE(meter.minimumWidth(), 10);
     QCOMPARE(meter.maximumWidth(), 10);
     meter.resize(10, 100);
     meter.setAnimated(true);
@@ -325,9 +268,7 @@ void TestIndicators::vmeter()
     QCOMPARE(meter.shownValue(), stored);
     const QImage image = render(meter);
     QCOMPARE(image.pixelColor(5, 10) == ThemeColors::accent, topFilled);
-    QCOMPARE(image.pixelColor(5, 90) == ThemeColors::accent, bottomFilled);
-    if (!bottomFilled)
-        QCOMPARE(image.pixelColor(5, 90), ThemeColors::borderLight);
+    QCOMPARE(image.pixelColor(5, 90), bottomFilled ? ThemeColors::accent : ThemeColors::borderLight);
 
     meter.setMarker(0.25, ThemeColors::dangerAccent);
     meter.setValue(0);
@@ -338,55 +279,41 @@ void TestIndicators::monogram_data()
 {
     QTest::addColumn<int>("size");
     QTest::addColumn<int>("radius");
-    QTest::addColumn<double>("px");
-    QTest::newRow("36") << 36 << 12 << 12.0;
-    QTest::newRow("44") << 44 << 12 << 13.0;
-    QTest::newRow("52") << 52 << 15 << 18.0;
-    QTest::newRow("56") << 56 << 16 << 18.0;
+    QTest::newRow("36") << 36 << 12;
+    QTest::newRow("52") << 52 << 15;
+    QTest::newRow("56") << 56 << 16;
 }
 
 void TestIndicators::monogram()
 {
     QFETCH(int, size);
     QFETCH(int, radius);
-    QFETCH(double, px);
     Monogram mono("RC", Monogram::Info, size);
     QCOMPARE(mono.size(), QSize(size, size));
     QCOMPARE(mono.radius(), radius);
-    QCOMPARE(mono.textFont().pointSizeF(), px * 0.75);
-    QCOMPARE(mono.textFont().weight(), QFont::Bold);
-    QCOMPARE(render(mono).pixelColor(size / 2, 3), ThemeColors::infoSoft);
-
-    mono.setRadius(4);
-    QCOMPARE(mono.radius(), 4);
-    mono.setTextColor(ThemeColors::successText);
-    QCOMPARE(mono.textColor(), ThemeColors::successText);
+    const QImage image = render(mono);
+    QCOMPARE(image.pixelColor(size / 2, 3), ThemeColors::infoSoft);
+    QCOMPARE(qAlpha(image.pixel(0, 0)), 0);
 }
 
 void TestIndicators::channelCell_data()
 {
     QTest::addColumn<int>("us");
     QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("full");
-    QTest::addColumn<bool>("empty");
-    QTest::newRow("over") << 2200 << "2200" << true << false;
-    QTest::newRow("under") << 900 << "900" << false << true;
-    QTest::newRow("centre") << 1500 << "1500" << false << false;
-    QTest::newRow("no signal") << -1 << QString::fromUtf8("\u2014") << false << true;
+    QTest::addColumn<double>("bar");
+    QTest::newRow("over") << 2200 << "2200" << 1.0;
+    QTest::newRow("under") << 900 << "900" << 0.0;
+    QTest::newRow("centre") << 1500 << "1500" << 0.5;
+    QTest::newRow("no signal") << -1 << QString::fromUtf8("\u2014") << 0.0;
 }
 
 void TestIndicators::channelCell()
 {
     QFETCH(int, us);
     QFETCH(QString, text);
-    QFETCH(bool, full);
-    QFETCH(bool, empty);
+    QFETCH(double, bar);
     ChannelCell cell(5);
-    QCOMPARE(cell.property("tile").toBool(), true);
-    QCOMPARE(cell.height(), 132);
-    QCOMPARE(cell.minimumWidth(), 60);
     const QList<QLabel *> labels = cell.findChildren<QLabel *>();
-    QCOMPARE(labels.size(), 2);
     QCOMPARE(labels.at(0)->text(), QStringLiteral("CH5"));
     QCOMPARE(labels.at(1)->text(), QString::fromUtf8("\u2014"));
 
@@ -394,12 +321,7 @@ void TestIndicators::channelCell()
     QCOMPARE(labels.at(1)->text(), text);
     const QColor nameColour = us < 0 ? ThemeColors::textMuted : ThemeColors::ink;
     QCOMPARE(labels.at(0)->palette().color(QPalette::WindowText), nameColour);
-
-    auto *bar = cell.findChild<VMeter *>();
-    QVERIFY(bar);
-    QCOMPARE(bar->width(), 10);
-    QCOMPARE(bar->value() == 1.0, full);
-    QCOMPARE(bar->value() == 0.0, empty);
+    QVERIFY(qAbs(cell.findChild<VMeter *>()->value() - bar) < 0.01);
 }
 
 OSTRA_TEST_MAIN_WIDGETS(TestIndicators)

@@ -1,26 +1,39 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QGridLayout>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSet>
-#include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "ostraui/ambientbackground.h"
+#include "ostraui/brandlogo.h"
 #include "ostraui/components.h"
+#include "ostraui/dialogchrome.h"
+#include "ostraui/mapview.h"
+#include "ostraui/pageheader.h"
+#include "ostraui/pagestack.h"
+#include "ostraui/responsivegrid.h"
+#include "ostraui/sidebar.h"
 #include "ostraui/theme.h"
+#include "ostraui/titlebar.h"
+#include "ostraui/wraprow.h"
 #include "support/testenvironment.h"
+#include "tileserver.h"
 
 using namespace ostra;
 
-// Paints every widget of the kit offscreen, in the theme chosen by QOROSTRA_THEME, and leaves
-// the pictures under the build folder for a person to look at. Run without QOROSTRA_THEME it
+// Paints the kit's widgets offscreen in the theme chosen by QOROSTRA_THEME and leaves the
+// pictures under the build folder for a person to look at. Run without QOROSTRA_THEME it
 // renders the light theme and runs itself once more for the dark one.
 class TestRender : public QObject
 {
@@ -30,379 +43,186 @@ private slots:
     void initTestCase();
     void render_data();
     void render();
+    void logo();
     void darkTheme();
 
 private:
-    QString themeName() const { return isDarkTheme() ? QStringLiteral("dark") : QStringLiteral("light"); }
+    ostratest::TileServer m_tiles;
 };
 
 namespace {
 
-QWidget *section(const QString &title, QWidget *body)
-{
-    auto *box = new QWidget;
-    auto *layout = new QVBoxLayout(box);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(8);
-    layout->addWidget(makeRoleLabel(title, "caption"));
-    layout->addWidget(body);
-    return box;
-}
+using Widgets = std::initializer_list<QWidget *>;
 
-QWidget *row(std::initializer_list<QWidget *> widgets)
+QWidget *box(QBoxLayout::Direction direction, Widgets widgets, QWidget *host = nullptr)
 {
-    auto *box = new QWidget;
-    auto *layout = new QHBoxLayout(box);
-    layout->setContentsMargins(0, 0, 0, 0);
+    if (!host)
+        host = new QWidget;
+    auto *layout = new QBoxLayout(direction, host);
     layout->setSpacing(12);
     for (QWidget *widget : widgets)
-        layout->addWidget(widget, 0, Qt::AlignVCenter);
-    layout->addStretch(1);
-    return box;
+        layout->addWidget(widget);
+    return host;
+}
+QWidget *row(Widgets widgets)
+{
+    QWidget *host = box(QBoxLayout::LeftToRight, widgets);
+    host->layout()->setAlignment(Qt::AlignLeft);
+    return host;
+}
+QWidget *column(Widgets widgets) { return box(QBoxLayout::TopToBottom, widgets); }
+
+template <typename W, typename F> W *make(W *widget, F setUp)
+{
+    setUp(widget);
+    return widget;
 }
 
-QWidget *page(int width)
+QWidget *indicators()
 {
-    auto *page = new QWidget;
-    page->setFixedWidth(width);
-    auto *layout = new QVBoxLayout(page);
-    layout->setContentsMargins(24, 24, 24, 24);
-    layout->setSpacing(18);
+    QWidget *pills = row({});
+    for (int level = 0; level <= 4; ++level)
+        pills->layout()->addWidget(make(new Pill, [level](Pill *p) { p->setLevel(level); p->setText("Connected"); }));
+    QWidget *cells = row({});
+    for (int us : {-1, 1000, 1500, 2200})
+        cells->layout()->addWidget(make(new ChannelCell(1), [us](ChannelCell *c) { c->setValue(us); }));
+    return column({
+        row({new Dot(nullptr, 12), make(new Dot(nullptr, 52), [](Dot *d) { d->setRipple(true); }),
+             new Monogram("WB", Monogram::Info, 44), new Monogram("PD", Monogram::Danger, 52)}),
+        pills,
+        row({make(new Pill(nullptr, Pill::KeyValue), [](Pill *p) { p->setKeyValue("Link", "98 %"); }),
+             make(new Pill(nullptr, Pill::KeyValue), [](Pill *p) { p->setDotVisible(false); p->setKeyValue("RSSI", QString()); })}),
+        make(new Meter(nullptr, ThemeColors::accent), [](Meter *m) { m->setValue(0.62); }),
+        make(new Meter(nullptr, ThemeColors::successAccent), [](Meter *m) { m->setBipolar(true); m->setValue(-0.4); }),
+        row({make(new VMeter(nullptr, 14), [](VMeter *v) { v->setFixedHeight(90); v->setValue(0.75); v->setMarker(0.5, ThemeColors::dangerAccent); })}),
+        cells});
+}
+
+QWidget *controls()
+{
+    auto *card = new Card(nullptr, 1);
+    card->contentLayout()->addWidget(make(new Segmented({"Car", "Helicopter"}), [](Segmented *s) { s->setCurrentIndex(1); }));
+    card->contentLayout()->addWidget(make(new Segmented({"Linear\nfull range", "Expo\nsoft"}), [](Segmented *s) { s->setOptionEnabled(1, false); }));
+    return column({
+        row({new Toggle, make(new Toggle, [](Toggle *t) { t->setChecked(true); }), make(new Toggle, [](Toggle *t) { t->setEnabled(false); })}),
+        card, new SliderRow("Strength", 0, 100, 65),
+        row({make(new BusyButton("Save"), [](BusyButton *b) { b->setBusy(true, "Saving"); }),
+             make(new TxButton, [](TxButton *t) { t->setState(TxGo); }), make(new TxButton, [](TxButton *t) { t->setState(TxStop); })}),
+        make(new ListRow("Receiver firmware"), [](ListRow *r) { r->setSubtitle("QOR Receiver V4"); r->setTrailingText("COM4"); }),
+        make(new ListRow("Disabled row"), [](ListRow *r) { r->setEnabled(false); r->setShowChevron(false); })});
+}
+
+QWidget *surfaces()
+{
+    QWidget *cards = row({});
+    for (int i = 0; i < 3; ++i) {
+        auto *card = new Card(cards, i);
+        card->setFixedSize(150, 90);
+        card->contentLayout()->addWidget(makeRoleLabel("Card body", "muted"));
+        card->setDimmed(i == 2);
+        cards->layout()->addWidget(card);
+    }
+    auto *connected = new DeviceRow("TX", "Transmitter", "QOR Transmitter on USB");
+    connected->combo()->addItems({"Choose a port", "COM3"});
+    connected->combo()->setCurrentIndex(1);
+    connected->setStatus(DeviceConnected, "COM3");
+    auto *idle = new DeviceRow(QString(), "Shifter", "H-pattern, seven gears");
+    idle->combo()->addItem("Choose a device");
+    idle->setFixedWidth(460);
+    return column({cards, connected, idle});
+}
+
+QWidget *styles()
+{
+    QWidget *buttons = row({makeButton("Default"), makeButton("Primary", true)});
+    for (const char *kind : {"danger", "ghost", "link", "small", "back"})
+        buttons->layout()->addWidget(make(makeButton(kind), [kind](QPushButton *b) { b->setProperty(kind, true); }));
+    buttons->layout()->addWidget(makeIconButton(nullptr, true, QString()));
+    QWidget *labels = row({});
+    for (const char *role : {"title", "h3", "secondary", "caption", "mono", "chip", "warning", "danger", "success"})
+        labels->layout()->addWidget(makeRoleLabel(role, role));
+    QWidget *bars = column({});
+    for (const char *tone : {"", "green", "red", "ink"})
+        bars->layout()->addWidget(make(new QProgressBar, [tone](QProgressBar *b) { b->setValue(60); b->setProperty("tone", tone); }));
+    auto *group = new QGroupBox("Group box");
+    box(QBoxLayout::TopToBottom, {new QLabel("Inside")}, group);
+    auto *page = column({labels, buttons});
+    static_cast<QBoxLayout *>(page->layout())->addLayout(makeHeading("Heading h2", "A muted subtitle", makeButton("Action", true)));
+    page->layout()->addWidget(row({make(new QLineEdit, [](QLineEdit *e) { e->setPlaceholderText("Placeholder"); }),
+                                   make(new QComboBox, [](QComboBox *c) { c->addItem("Choose"); c->setProperty("placeholder", true); }),
+                                   make(new QCheckBox("Checked"), [](QCheckBox *c) { c->setChecked(true); }),
+                                   make(new QRadioButton("Radio"), [](QRadioButton *r) { r->setChecked(true); })}));
+    page->layout()->addWidget(bars);
+    page->layout()->addWidget(group);
     return page;
 }
 
-QWidget *indicatorsPage()
+MapView *drivingMap(const QString &tileBase)
 {
-    QWidget *p = page(720);
-    auto *layout = static_cast<QVBoxLayout *>(p->layout());
-
-    auto *pulsing = new Dot(nullptr, 12);
-    pulsing->setPulsing(true);
-    auto *ripple = new Dot(nullptr, 52);
-    ripple->setRipple(true);
-    ripple->setColor(ThemeColors::dangerAccent);
-    auto *info = new Dot(nullptr, 10);
-    info->setColor(ThemeColors::accent);
-    layout->addWidget(section("Dot", row({new Dot(nullptr, 12), pulsing, info, ripple, new Dot(nullptr, 30)})));
-
-    const char *texts[] = {"Idle", "Searching", "Low battery", "Connected", "Failsafe"};
-    QList<QWidget *> pills;
-    for (int level = 0; level <= 4; ++level) {
-        auto *pill = new Pill;
-        pill->setLevel(level);
-        pill->setText(texts[level]);
-        pills << pill;
-    }
-    auto *small = new Pill;
-    small->setHeight(24);
-    small->setLevel(LevelSuccess);
-    small->setText("Connected");
-    auto *plain = new Pill;
-    plain->setDotVisible(false);
-    plain->setText("No dot");
-    layout->addWidget(section("Pill", row({pills[0], pills[1], pills[2], pills[3], pills[4]})));
-
-    auto *kv = new Pill(nullptr, Pill::KeyValue);
-    kv->setKeyValue("Link", "98 %");
-    kv->setLevel(LevelSuccess);
-    auto *kvEmpty = new Pill(nullptr, Pill::KeyValue);
-    kvEmpty->setKeyValue("Waiting", QString());
-    kvEmpty->setLevel(LevelWarning);
-    auto *kvNoDot = new Pill(nullptr, Pill::KeyValue);
-    kvNoDot->setDotVisible(false);
-    kvNoDot->setKeyValue("RSSI", "-71 dBm");
-    layout->addWidget(row({small, plain, kv, kvEmpty, kvNoDot}));
-
-    auto *meters = new QWidget;
-    auto *grid = new QVBoxLayout(meters);
-    grid->setContentsMargins(0, 0, 0, 0);
-    grid->setSpacing(10);
-    auto *uni = new Meter(nullptr, ThemeColors::accent);
-    uni->setValue(0.62);
-    auto *bi = new Meter(nullptr, ThemeColors::successAccent);
-    bi->setBipolar(true);
-    bi->setValue(-0.4);
-    auto *line = new Meter(nullptr, ThemeColors::warningAccent);
-    line->setCenterLine(true, ThemeColors::dangerAccent);
-    line->setThickness(6);
-    line->setValue(0.8);
-    auto *off = new Meter(nullptr, ThemeColors::accent);
-    off->setValue(0.45);
-    off->setEnabled(false);
-    for (Meter *meter : {uni, bi, line, off})
-        grid->addWidget(meter);
-    layout->addWidget(section("Meter", meters));
-
-    QList<QWidget *> vmeters;
-    const double values[] = {0.0, 0.3, 0.75, 1.0};
-    for (double value : values) {
-        auto *vm = new VMeter(nullptr, 14);
-        vm->setFixedHeight(90);
-        vm->setValue(value);
-        vmeters << vm;
-    }
-    static_cast<VMeter *>(vmeters[2])->setMarker(0.5, ThemeColors::dangerAccent);
-    auto *padded = new VMeter(nullptr, 18);
-    padded->setFixedHeight(90);
-    padded->setPadding(3);
-    padded->setColor(ThemeColors::successAccent);
-    padded->setValue(0.55);
-    layout->addWidget(section("VMeter", row({vmeters[0], vmeters[1], vmeters[2], vmeters[3], padded})));
-
-    auto *custom = new Monogram("TX", Monogram::Plain, 40);
-    custom->setTextColor(ThemeColors::successText);
-    layout->addWidget(section("Monogram", row({new Monogram("RC", Monogram::Danger, 36),
-                                              new Monogram("WB", Monogram::Info, 44),
-                                              new Monogram("PD", Monogram::Neutral, 52),
-                                              new Monogram("SH", Monogram::Plain, 56), custom})));
-
-    QList<QWidget *> cells;
-    const int us[] = {-1, 1000, 1500, 1811, 2000, 2200};
-    for (int i = 0; i < 6; ++i) {
-        auto *cell = new ChannelCell(i + 1);
-        cell->setFixedWidth(68);
-        cell->setValue(us[i]);
-        cells << cell;
-    }
-    layout->addWidget(section("ChannelCell", row({cells[0], cells[1], cells[2], cells[3], cells[4], cells[5]})));
-    return p;
+    auto *map = new MapView;
+    map->setTileServer(tileBase, QString::fromUtf8("\u00A9 OpenStreetMap contributors"));
+    for (int i = 0; i < 40; ++i)
+        map->setPosition(51.5074 + i * 0.00004, -0.1278 + std::sin(i / 6.0) * 0.0004, 10 + i, true);
+    map->setMinimumHeight(230);
+    return map;
 }
 
-QWidget *controlsPage()
+Card *textCard(const QString &title, QWidget *body)
 {
-    QWidget *p = page(720);
-    auto *layout = static_cast<QVBoxLayout *>(p->layout());
-
-    auto *on = new Toggle;
-    on->setChecked(true);
-    auto *disabledOff = new Toggle;
-    disabledOff->setEnabled(false);
-    auto *disabledOn = new Toggle;
-    disabledOn->setChecked(true);
-    disabledOn->setEnabled(false);
-    layout->addWidget(section("Toggle", row({new Toggle, on, disabledOff, disabledOn})));
-
-    auto *seg = new Segmented({"Car", "Helicopter", "Motion"});
-    seg->setCurrentIndex(1);
-    auto *twoLine = new Segmented({"Linear\nfull range", "Expo\nsoft centre", "Custom\ncurve"});
-    twoLine->setOptionEnabled(2, false);
-    auto *disabled = new Segmented({"Off", "On"});
-    disabled->setEnabled(false);
-    // Segmented controls sit on cards: their track is the window colour.
-    auto *surface = new QWidget;
-    auto *surfaceLayout = new QVBoxLayout(surface);
-    surfaceLayout->setContentsMargins(4, 4, 4, 4);
-    auto *card = new Card(surface, 1);
-    surfaceLayout->addWidget(card);
-    card->contentLayout()->addWidget(seg);
-    card->contentLayout()->addWidget(twoLine);
-    card->contentLayout()->addWidget(disabled);
-    layout->addWidget(section("Segmented", surface));
-
-    auto *slider = new SliderRow("Strength", 0, 100, 65);
-    slider->setFormatter([](int v) { return QStringLiteral("%1 %").arg(v); });
-    layout->addWidget(section("SliderRow", slider));
-    layout->addWidget(new SliderRow("Deadzone", 0, 50, 4));
-
-    auto *busy = new BusyButton("Save");
-    busy->setBusy(true, "Saving");
-    auto *idle = new BusyButton("Apply");
-    idle->setProperty("primary", true);
-    layout->addWidget(section("BusyButton", row({busy, idle})));
-
-    auto *locked = new TxButton;
-    locked->setFixedWidth(260);
-    auto *go = new TxButton;
-    go->setFixedWidth(260);
-    go->setState(TxGo);
-    auto *stop = new TxButton;
-    stop->setFixedWidth(260);
-    stop->setState(TxStop);
-    layout->addWidget(section("TxButton", row({locked, go})));
-    layout->addWidget(stop);
-
-    auto *list = new QWidget;
-    auto *listLayout = new QVBoxLayout(list);
-    listLayout->setContentsMargins(0, 0, 0, 0);
-    listLayout->setSpacing(2);
-    auto *plain = new ListRow("Transmitter");
-    plain->setTrailingText("v3.4.1");
-    auto *sub = new ListRow("Receiver firmware");
-    sub->setSubtitle("QOR Receiver V4, a very long subtitle that has to be elided at the right "
-                     "edge of the row because it does not fit");
-    sub->setTrailingText("COM4");
-    auto *down = new ListRow("Pressed row");
-    down->setDown(true);
-    auto *off = new ListRow("Disabled row");
-    off->setSubtitle("Not available");
-    off->setEnabled(false);
-    auto *noChevron = new ListRow("Without chevron");
-    noChevron->setShowChevron(false);
-    for (ListRow *r : {plain, sub, down, off, noChevron})
-        listLayout->addWidget(r);
-    layout->addWidget(section("ListRow", list));
-    return p;
+    auto *card = new Card;
+    card->contentLayout()->addWidget(makeRoleLabel(title, "h2"));
+    card->contentLayout()->addWidget(body);
+    return card;
 }
 
-QWidget *surfacesPage()
+// The main window's shell: backdrop, sidebar, title bar, header, and a page of cards and a map.
+QWidget *shell(const QString &tileBase)
 {
-    QWidget *p = page(760);
-    auto *layout = static_cast<QVBoxLayout *>(p->layout());
-
-    auto *cards = new QWidget;
-    auto *cardRow = new QHBoxLayout(cards);
-    cardRow->setContentsMargins(8, 8, 8, 30);
-    cardRow->setSpacing(24);
-    const char *titles[] = {"Flat", "Elevation 1", "Elevation 2", "Dimmed"};
-    for (int i = 0; i < 4; ++i) {
-        auto *card = new Card(cards, i == 3 ? 1 : i);
-        card->setFixedSize(150, 110);
-        card->contentLayout()->addWidget(makeRoleLabel(titles[i], "h3"));
-        card->contentLayout()->addWidget(makeRoleLabel("Card body", "muted"));
-        if (i == 2)
-            card->setClickable(true);
-        if (i == 3)
-            card->setDimmed(true);
-        cardRow->addWidget(card);
-    }
-    cardRow->addStretch(1);
-    layout->addWidget(section("Card", cards));
-
-    auto *wheel = new DeviceRow("WB", "Wheel base", "Steering and force feedback");
-    wheel->combo()->addItems({"Choose a device", "Fanatec CSL DD"});
-    wheel->setFixedWidth(700);
-    auto *pedals = new DeviceRow("PD", "Pedals", "Throttle, brake and clutch");
-    pedals->combo()->addItems({"Choose a device", "Heusinkveld Sprint"});
-    pedals->combo()->setCurrentIndex(1);
-    pedals->setFixedWidth(700);
-    pedals->setStatus(DeviceConnecting);
-    auto *tx = new DeviceRow("TX", "Transmitter", "QOR Transmitter on USB");
-    tx->combo()->addItems({"Choose a port", "COM3"});
-    tx->combo()->setCurrentIndex(1);
-    tx->setFixedWidth(700);
-    tx->setStatus(DeviceConnected, "COM3");
-    auto *narrow = new DeviceRow(QString(), "Shifter", "H-pattern, seven gears");
-    narrow->combo()->addItems({"Choose a device", "TH8A"});
-    narrow->combo()->setCurrentIndex(1);
-    narrow->setFixedWidth(460);
-    layout->addWidget(section("DeviceRow", wheel));
-    layout->addWidget(pedals);
-    layout->addWidget(tx);
-    layout->addWidget(narrow);
-    return p;
-}
-
-QWidget *stylesPage()
-{
-    QWidget *p = page(720);
-    auto *layout = static_cast<QVBoxLayout *>(p->layout());
-
-    layout->addWidget(makeRoleLabel("Title", "title"));
-    layout->addLayout(makeHeading("Heading h2", "A muted subtitle under the heading",
-                                  makeButton("Action", true)));
-    layout->addWidget(row({makeRoleLabel("h3", "h3"), makeRoleLabel("body", "body"),
-                           makeRoleLabel("secondary", "secondary"), makeRoleLabel("caption", "caption"),
-                           makeRoleLabel("mono 1500 us", "mono"), makeRoleLabel("chip", "chip"),
-                           makeRoleLabel("value", "value")}));
-    layout->addWidget(row({makeRoleLabel("warning", "warning"), makeRoleLabel("danger", "danger"),
-                           makeRoleLabel("success", "success")}));
-    layout->addWidget(makeHairline());
-
-    auto *danger = makeButton("Delete");
-    danger->setProperty("danger", true);
-    auto *ghost = makeButton("Ghost");
-    ghost->setProperty("ghost", true);
-    auto *link = makeButton("Open link");
-    link->setProperty("link", true);
-    auto *disabled = makeButton("Disabled", true);
-    disabled->setEnabled(false);
-    auto *running = makeButton("Stop", true);
-    running->setCheckable(true);
-    running->setChecked(true);
-    layout->addWidget(row({makeButton("Default"), makeButton("Primary", true), danger, ghost, link,
-                           disabled, running}));
-
-    auto *small = makeButton("Small");
-    small->setProperty("small", true);
-    auto *back = makeButton("\u2190 Back");
-    back->setProperty("back", true);
-    auto *reveal = makeIconButton(nullptr, true, QString());
-    auto *big = makeButton("Big button", true);
-    big->setProperty("big", true);
-    layout->addWidget(row({small, back, reveal, big}));
-
-    auto *edit = new QLineEdit;
-    edit->setPlaceholderText("Placeholder");
-    auto *inset = new QLineEdit("Inset field");
-    inset->setProperty("inset", true);
-    auto *combo = new QComboBox;
-    combo->addItems({"Choose a device", "One"});
-    combo->setProperty("placeholder", true);
-    auto *spin = new QSpinBox;
-    spin->setValue(42);
-    layout->addWidget(row({edit, inset, combo, spin}));
-
-    auto *check = new QCheckBox("Checked");
-    check->setChecked(true);
-    auto *radio = new QRadioButton("Radio");
-    radio->setChecked(true);
-    layout->addWidget(row({check, new QCheckBox("Unchecked"), radio, new QRadioButton("Other")}));
-
-    auto *bars = new QWidget;
-    auto *barLayout = new QVBoxLayout(bars);
-    barLayout->setContentsMargins(0, 0, 0, 0);
-    for (const char *tone : {"", "green", "red", "ink"}) {
-        auto *bar = new QProgressBar;
-        bar->setValue(60);
-        if (*tone)
-            bar->setProperty("tone", tone);
-        barLayout->addWidget(bar);
-    }
-    auto *thin = new QProgressBar;
-    thin->setValue(30);
-    thin->setProperty("thin", true);
-    barLayout->addWidget(thin);
-    layout->addWidget(bars);
-
-    auto *tileRow = new QWidget;
-    auto *tiles = new QHBoxLayout(tileRow);
-    tiles->setContentsMargins(0, 0, 0, 0);
-    for (const char *prop : {"row", "tile"}) {
-        auto *frame = new QFrame;
-        frame->setProperty(prop, true);
-        frame->setFixedSize(200, 60);
-        auto *inner = new QVBoxLayout(frame);
-        inner->addWidget(new QLabel(QString::fromLatin1(prop)));
-        tiles->addWidget(frame);
-    }
-    auto *group = new QGroupBox("Group box");
-    group->setFixedSize(220, 80);
-    (new QVBoxLayout(group))->addWidget(new QLabel("Inside"));
-    tiles->addWidget(group);
-    layout->addWidget(tileRow);
-    return p;
-}
-
-QWidget *toastPage()
-{
-    auto *window = new QWidget;
-    window->resize(480, 180);
-    auto *layout = new QVBoxLayout(window);
-    auto *label = makeRoleLabel("A window with a toast", "h2");
-    layout->addWidget(label);
-    layout->addStretch(1);
-    showToast(label, "Saved to controller");
+    auto *window = new AmbientBackground;
+    window->setFixedSize(1280, 800);
+    auto *sidebar = new Sidebar("v0.1.0");
+    sidebar->setItemIndicator(1, true);
+    auto *collapsed = new Sidebar("v0.1.0");
+    collapsed->setCollapsed(true, false);
+    collapsed->setCurrentIndex(-1, false);
+    auto *header = new PageHeader;
+    header->setTitle("Dashboard");
+    header->setBackText("Vehicles");
+    header->actionsRow()->addWidget(makeButton("Start", true));
+    auto *page = new QWidget;
+    auto *grid = new ResponsiveGrid(260, 16, page);
+    for (const char *title : {"Transmitter", "Receiver", "Controllers"})
+        grid->addWidget(textCard(title, makeRoleLabel("Wheel, pedals and shifter ready", "muted")));
+    auto *split = new QWidget;
+    auto *wrap = new WrapRow(16, split);
+    wrap->addWidget(textCard("Session", makeRoleLabel("Steering follows the wheel.", "muted")), 2, 300);
+    wrap->addWidget(textCard("GPS", drivingMap(tileBase)), 3, 400);
+    auto *stack = new PageStack;
+    stack->addWidget(column({page, split}));
+    QWidget *content = column({new TitleBar(window), header, stack});
+    box(QBoxLayout::LeftToRight, {sidebar, collapsed, content}, window);
     return window;
 }
 
-int distinctColours(const QImage &image)
+// A dressed dialog composed onto its dimmed parent window.
+QImage dialogOverWindow()
 {
-    QSet<QRgb> colours;
-    for (int y = 0; y < image.height(); y += 2) {
-        for (int x = 0; x < image.width(); x += 2)
-            colours.insert(image.pixel(x, y));
-    }
-    return colours.size();
+    AmbientBackground parent;
+    parent.setFixedSize(760, 560);
+    parent.show();
+    QDialog dialog(&parent);
+    dialog.setWindowTitle("Drive settings");
+    auto *form = new QFormLayout(&dialog);
+    form->addRow("Profile name", new QLineEdit("Buggy 1:10"));
+    form->addRow(new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel));
+    dialog.resize(420, 180);
+    applyDialogChrome(&dialog, "Map each control to an input, then calibrate its range");
+    dialog.show();
+    QCoreApplication::processEvents();
+    QImage image = parent.grab().toImage();
+    const QImage card = dialog.grab().toImage();
+    QPainter(&image).drawImage(QPoint((760 - card.width()) / 2, (560 - card.height()) / 2), card);
+    return image;
 }
 
 } // namespace
@@ -410,40 +230,76 @@ int distinctColours(const QImage &image)
 void TestRender::initTestCase()
 {
     installTheme(*qApp);
+    m_tiles.handler = [](const QString &path) {
+        return ostratest::TileServer::ok(ostratest::TileServer::png(QColor::fromHsv(int(qHash(path) % 360), 40, 235)));
+    };
 }
 
 void TestRender::render_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::newRow("indicators") << "indicators";
-    QTest::newRow("controls") << "controls";
-    QTest::newRow("surfaces") << "surfaces";
-    QTest::newRow("styles") << "styles";
-    QTest::newRow("toast") << "toast";
+    for (const char *name : {"indicators", "controls", "surfaces", "styles", "shell", "dialog"})
+        QTest::newRow(name) << QString::fromLatin1(name);
 }
 
 void TestRender::render()
 {
     QFETCH(QString, name);
-    QWidget *widget = name == "indicators" ? indicatorsPage()
-                      : name == "controls" ? controlsPage()
-                      : name == "surfaces" ? surfacesPage()
-                      : name == "styles"   ? stylesPage()
-                                           : toastPage();
-    QScopedPointer<QWidget> owner(widget);
-    widget->show();
-    QVERIFY(QTest::qWaitForWindowExposed(widget));
-    QCoreApplication::processEvents();
-
-    const QImage image = widget->grab().toImage();
-    const QString path = ostratest::artefactDir("ostraui") + QStringLiteral("/%1-%2.png").arg(name, themeName());
+    QImage image;
+    if (name == "dialog") {
+        image = dialogOverWindow();
+    } else {
+        QScopedPointer<QWidget> widget(name == "indicators" ? indicators()
+                                       : name == "controls" ? controls()
+                                       : name == "surfaces" ? surfaces()
+                                       : name == "styles"   ? styles()
+                                                            : shell(m_tiles.baseUrl()));
+        if (widget->minimumWidth() == 0)
+            widget->setFixedWidth(720);
+        widget->show();
+        QVERIFY(QTest::qWaitForWindowExposed(widget.data()));
+        if (name == "surfaces")
+            showToast(widget.data(), "Saved to controller");
+        // Tiles arrive over the local socket; give them a moment, then paint.
+        for (int i = 0; i < 10; ++i)
+            QTest::qWait(20);
+        image = widget->grab().toImage();
+        QCOMPARE(image.size(), widget->size());
+        // The backdrop is the theme's window colour.
+        QCOMPARE(image.pixelColor(2, 2), ThemeColors::windowBg);
+    }
+    const QString path = ostratest::artefactDir("ostraui")
+                         + QStringLiteral("/%1-%2.png").arg(name, isDarkTheme() ? "dark" : "light");
     QVERIFY(image.save(path));
-
-    QCOMPARE(image.size(), widget->size());
     QVERIFY(image.width() >= 400 && image.height() >= 150);
-    QVERIFY2(distinctColours(image) > 40, qPrintable(path));
-    // The page background is the theme's window colour.
-    QCOMPARE(image.pixelColor(2, 2), ThemeColors::windowBg);
+    QSet<QRgb> colours;
+    for (int y = 0; y < image.height(); y += 2)
+        for (int x = 0; x < image.width(); x += 2)
+            colours.insert(image.pixel(x, y));
+    QVERIFY2(colours.size() > 40, qPrintable(path));
+}
+
+void TestRender::logo()
+{
+    const QPixmap full = brandLogoPixmap(150, false);
+    const QPixmap mark = brandLogoPixmap(36, true);
+    QVERIFY(full.save(ostratest::artefactDir("ostraui")
+                      + QStringLiteral("/logo-%1.png").arg(isDarkTheme() ? "dark" : "light")));
+    QCOMPARE(full.deviceIndependentSize().width(), 150.0);
+    QCOMPARE(mark.deviceIndependentSize().width(), 36.0);
+    QVERIFY(std::abs(mark.width() - mark.height()) <= 2);
+    // The word mark takes the theme's ink; the red mark keeps its colour.
+    const QImage image = full.toImage();
+    bool inkFound = false;
+    for (int x = 0; x < image.width() && !inkFound; ++x) {
+        const QColor c = image.pixelColor(x, image.height() / 2);
+        const QColor ink = ThemeColors::ink;
+        inkFound = c.alpha() == 255 && std::abs(c.red() - ink.red()) <= 3
+                   && std::abs(c.green() - ink.green()) <= 3 && std::abs(c.blue() - ink.blue()) <= 3;
+    }
+    QVERIFY(inkFound);
+    const QColor centre = mark.toImage().pixelColor(3, mark.height() / 2);
+    QVERIFY(centre.red() > 200 && centre.green() < 80);
 }
 
 void TestRender::darkTheme()
@@ -456,11 +312,11 @@ void TestRender::darkTheme()
     env.insert("OSTRA_ARTEFACT_DIR", QFileInfo(ostratest::artefactDir("ostraui")).absolutePath());
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::ForwardedChannels);
-    child.start(QCoreApplication::applicationFilePath(), {"render"});
+    child.start(QCoreApplication::applicationFilePath(), {"render", "logo"});
     QVERIFY(child.waitForFinished(120000));
     QCOMPARE(child.exitStatus(), QProcess::NormalExit);
     QCOMPARE(child.exitCode(), 0);
-    QVERIFY(QFile::exists(ostratest::artefactDir("ostraui") + "/controls-dark.png"));
+    QVERIFY(QFile::exists(ostratest::artefactDir("ostraui") + "/shell-dark.png"));
 }
 
 OSTRA_TEST_MAIN_WIDGETS(TestRender)
