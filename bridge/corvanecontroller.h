@@ -398,6 +398,7 @@ private:
     void scheduleWheelFfbSave();
     // Writes a save still waiting in the debounce to the profile the values belong to.
     void savePendingWheelFfb();
+    WheelFfbSettings currentWheelFfb() const;
 
     // Receiver LED strip push (corvanecontroller_led.cpp).
     void onLedConfirmationTimeout();

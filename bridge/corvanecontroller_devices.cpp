@@ -446,14 +446,8 @@ void CorvaneController::setShifterAxisMapping(const AxisMapping &mapping)
 
 QJsonObject CorvaneController::saveControlsPreset(const QString &kind) const
 {
-    if (kind == kFfbKind) {
-        WheelFfbSettings ffb;
-        ffb.strength = m_wheelFfbStrength;
-        ffb.centering = m_wheelFfbCentering;
-        ffb.nativeCentering = m_wheelNativeCentering;
-        ffb.autoEngage = m_wheelFfbAutoEngage;
-        return ffb.toJson();
-    }
+    if (kind == kFfbKind)
+        return currentWheelFfb().toJson();
     if (kind != kControlsKind)
         return QJsonObject();
 

@@ -158,10 +158,7 @@ void CorvaneController::savePendingWheelFfb()
     Profile *owner = m_profiles->mutableProfile(m_wheelFfbProfileId);
     if (!owner)
         return;
-    owner->wheelFfb.strength = m_wheelFfbStrength;
-    owner->wheelFfb.centering = m_wheelFfbCentering;
-    owner->wheelFfb.nativeCentering = m_wheelNativeCentering;
-    owner->wheelFfb.autoEngage = m_wheelFfbAutoEngage;
+    owner->wheelFfb = currentWheelFfb();
     owner->modifiedAt = QDateTime::currentDateTime();
     m_profiles->saveProfile(m_wheelFfbProfileId);
 }
@@ -179,14 +176,19 @@ void CorvaneController::loadWheelFfb()
     m_wheelFfbProfileId = m_profiles->activeProfileId();
 }
 
-void CorvaneController::saveWheelFfb()
+WheelFfbSettings CorvaneController::currentWheelFfb() const
 {
     WheelFfbSettings settings;
     settings.strength = m_wheelFfbStrength;
     settings.centering = m_wheelFfbCentering;
     settings.nativeCentering = m_wheelNativeCentering;
     settings.autoEngage = m_wheelFfbAutoEngage;
-    m_profiles->setWheelFfb(settings);
+    return settings;
+}
+
+void CorvaneController::saveWheelFfb()
+{
+    m_profiles->setWheelFfb(currentWheelFfb());
 }
 
 void CorvaneController::onFfbTick()
