@@ -129,6 +129,12 @@ public:
         return s;
     }
 
+    // A car with wheel base and pedals (and the shifter if asked) on these settings, started.
+    bool startCar(const AxisSettings &settings = plainSettings(), bool withShifter = false)
+    {
+        return controller->setAxisSettings(settings) && connectCar(true, withShifter) && start();
+    }
+
     bool start()
     {
         controller->startTransmission();

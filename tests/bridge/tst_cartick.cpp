@@ -9,578 +9,364 @@ using ostratest::TransmitRig;
 
 namespace {
 
-constexpr float Released = -1.0f;
-constexpr float Full = 1.0f;
-
-// One car set-up and pedal position. Throttle and brake below 1 are made exact by pinning the
-// axis output range, so the pedal pressed fully reads exactly that value.
-struct CarCase
+// A car set-up written as words, e.g. "esc=992,172,1811 gear=2 gearLimit=25 throttle=1".
+// A pedal below 1 reads exactly that value: its output range is pinned to it and it is pressed fully.
+struct Car
 {
+    AxisSettings s = TransmitRig::plainSettings();
     float throttle = 0.0f;
     float brake = 0.0f;
-    int escNeutral = -1; // -1: standard end points
-    int escForward = 1811;
-    int escReverse = 172;
-    int gear = 0; // shifter button for gears 1..7, -1 reverse; 0 no gear engaged
-    bool shifter = false;
-    bool gearLimits = false;
-    int gearPercent = 100;
-    bool reverseEnabled = false;
-    int reverseMaxPercent = 100;
-    bool pitLimiter = false;
-    int pitLimiterValue = 1200;
+    float wheel = 0.0f;
+    int gear = 0; // 1..7, -1 reverse (default shifter buttons); 0 no shifter
+    QList<int> steer; // live steering calibration: left, centre, right
     int loungePit = -1;
     int loungeSpeed = -1;
     bool loungeReverse = true;
-    bool loungeStopped = false;
+    bool stopped = false;
+    int ticks = 2;
+
+    bool parse(const QString &setup)
+    {
+        for (const QString &word : setup.split(' ', Qt::SkipEmptyParts)) {
+            const QString key = word.section('=', 0, 0);
+            const float f = word.section('=', 1).toFloat();
+            QList<int> n;
+            for (const QString &part : word.section('=', 1).split(','))
+                n << part.toInt();
+            if (key == "throttle" || key == "brake") {
+                (key == "throttle" ? throttle : brake) = f;
+                AxisConfig &axis = key == "throttle" ? s.throttle : s.brake;
+                if (f < 1.0f)
+                    axis.minOutput = axis.maxOutput = f;
+            } else if (key == "wheel") {
+                wheel = f;
+            } else if (key == "steer" && n.size() == 3) {
+                steer = n;
+            } else if (key == "deadzone") {
+                s.steering.deadzone = f;
+            } else if (key == "calibrated") { // calibration points -0.5, 0, 0.5
+                s.steering.useCalibration = true;
+                s.steering.inputMin = -0.5f;
+                s.steering.inputMax = 0.5f;
+            } else if (key == "angle") {
+                s.steeringAngleDeg = n[0];
+            } else if (key == "esc" && n.size() == 3) {
+                s.escMode = 2;
+                s.escNeutral = n[0];
+                s.escFullForward = n[1];
+                s.escFullReverse = n[2];
+            } else if (key == "gear") {
+                gear = n[0];
+            } else if (key == "gearLimit") {
+                s.gearThrottleLimitEnabled = true;
+                s.gearThrottleLimitPercent.fill(n[0]);
+            } else if (key == "reverse") {
+                s.reverseEnabled = true;
+                s.reverseMaxPercent = n[0];
+            } else if (key == "pit") {
+                s.pitLimiterEnabled = true;
+                s.pitLimiterValue = n[0];
+            } else if (key == "soft" && n.size() == 2) {
+                s.softStartEnabled = true;
+                s.softStartDurationSec = n[0];
+                s.softStartFloorPercent = n[1];
+            } else if (key == "stuck") {
+                s.stuckThrottleDetectionEnabled = true;
+            } else if (key == "loungePit") {
+                loungePit = n[0];
+            } else if (key == "loungeSpeed") {
+                loungeSpeed = n[0];
+            } else if (key == "noReverse") {
+                loungeReverse = false;
+            } else if (key == "stopped") {
+                stopped = true;
+            } else if (key == "ticks") {
+                ticks = n[0];
+            } else {
+                return false;
+            }
+        }
+        return true;
+    }
 };
 
-// A pedal that reads exactly `value` when pressed fully: its output range is pinned to it.
-void pinPedal(AxisConfig &config, float value)
-{
-    if (value > 0.0f && value < 1.0f) {
-        config.minOutput = value;
-        config.maxOutput = value;
-    }
-}
-
-float pedalPosition(float value)
-{
-    return value > 0.0f ? Full : Released;
-}
-
 } // namespace
-
-Q_DECLARE_METATYPE(CarCase)
 
 class TestCarTick : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void steeringChannel_data();
-    void steeringChannel();
-    void throttleChannel_data();
-    void throttleChannel();
-    void stuckThrottleHoldsUntilReleased();
-    void throttleSpikeStopsAfterSendingNeutral();
-    void softStartLimitsThrottle();
-    void smoothDecelerationCoastsThenSnaps_data();
-    void smoothDecelerationCoastsThenSnaps();
-    void raceControlStopHoldsNeutral();
-    void pedalsUnpluggedAtFullThrottle();
-    void wheelBaseUnpluggedStops();
-    void ledPowerOnChannel12();
-    void reverseButtonToggles();
-    void stopDuringTickSendsNoFrame();
-    void setReverseMode_data();
-    void setReverseMode();
-};
+    void channel_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<int>("channel");
+        QTest::addColumn<int>("expected");
+        const auto row = [](const char *name, const char *setup, int channel, int expected) {
+            QTest::newRow(name) << QString::fromLatin1(setup) << channel << expected;
+        };
 
-void TestCarTick::steeringChannel_data()
-{
-    QTest::addColumn<int>("left");
-    QTest::addColumn<int>("center");
-    QTest::addColumn<int>("right");
-    QTest::addColumn<int>("angle");
-    QTest::addColumn<float>("deadzone");
-    QTest::addColumn<float>("wheel");
-    QTest::addColumn<bool>("calibrated"); // calibration points -0.5, 0, 0.5
-    QTest::addColumn<int>("expected");
+        row("steering full left", "wheel=-1", 0, 0);
+        row("steering centre", "", 0, 1023);
+        row("steering full right", "wheel=1", 0, 2047);
+        row("dead zone swallows a small turn", "deadzone=0.5 wheel=0.3", 0, 1023);
+        row("half the rotation reaches full lock", "angle=450 wheel=0.6", 0, 2047);
+        row("custom end points, full left", "steer=1000,1500,2000 deadzone=0.5 wheel=-1", 0, 1000);
+        row("custom full right ignores the dead zone", "steer=1000,1500,2000 deadzone=0.9 wheel=1", 0, 2000);
+        row("custom trim off centre", "steer=100,900,1900", 0, 900);
+        row("calibrated half travel is full lock", "calibrated wheel=0.6", 0, 2047);
+        row("custom, calibrated half travel left", "steer=1000,1500,2000 calibrated wheel=-0.6", 0, 1000);
 
-    QTest::newRow("default full left") << 0 << 1024 << 2047 << 0 << 0.0f << -1.0f << false << 0;
-    QTest::newRow("default centre") << 0 << 1024 << 2047 << 0 << 0.0f << 0.0f << false << 1023;
-    QTest::newRow("default full right") << 0 << 1024 << 2047 << 0 << 0.0f << 1.0f << false << 2047;
-    QTest::newRow("dead zone swallows small turn") << 0 << 1024 << 2047 << 0 << 0.5f << 0.3f << false << 1023;
-    QTest::newRow("half the rotation reaches full lock") << 0 << 1024 << 2047 << 450 << 0.0f << 0.6f << false << 2047;
-    QTest::newRow("custom centre") << 1000 << 1500 << 2000 << 0 << 0.5f << 0.0f << false << 1500;
-    QTest::newRow("custom full left") << 1000 << 1500 << 2000 << 0 << 0.5f << -1.0f << false << 1000;
-    QTest::newRow("custom full right ignores dead zone") << 1000 << 1500 << 2000 << 0 << 0.9f << 1.0f << false << 2000;
-    QTest::newRow("calibrated half travel is full lock") << 0 << 1024 << 2047 << 0 << 0.0f << 0.6f << true << 2047;
-    QTest::newRow("custom, calibrated half travel left") << 1000 << 1500 << 2000 << 0 << 0.0f << -0.6f << true << 1000;
-    QTest::newRow("custom, calibrated centre") << 1000 << 1500 << 2000 << 0 << 0.0f << 0.0f << true << 1500;
-    QTest::newRow("custom trim off centre") << 100 << 900 << 1900 << 0 << 0.0f << 0.0f << false << 900;
-}
+        row("released", "", 1, 992);
+        row("full throttle", "throttle=1", 1, 1811);
+        row("throttle inside the dead band", "throttle=0.0244", 1, 992);
+        row("half throttle", "throttle=0.5", 1, 1391);
+        row("light brake halves the throttle", "throttle=1 brake=0.05", 1, 1391);
+        row("brake at 0.1 is neutral", "brake=0.1", 1, 992);
+        row("brake 0.55 in single precision", "brake=0.55", 1, 581);
+        row("full brake", "brake=1", 1, 172);
+        row("custom ESC full forward", "esc=1500,2000,1000 throttle=1", 1, 2000);
+        row("custom ESC full brake", "esc=1500,2000,1000 brake=1", 1, 1000);
 
-void TestCarTick::steeringChannel()
-{
-    QFETCH(int, left);
-    QFETCH(int, center);
-    QFETCH(int, right);
-    QFETCH(int, angle);
-    QFETCH(float, deadzone);
-    QFETCH(float, wheel);
-    QFETCH(bool, calibrated);
-    QFETCH(int, expected);
+        row("pit limiter caps at its value", "pit=1200 throttle=1", 1, 1200);
+        row("pit limiter below neutral never brakes", "pit=700", 1, 992);
+        row("gear limits without a shifter hold neutral", "gearLimit=100 throttle=1", 1, 992);
+        row("third gear at 50 percent", "gear=3 gearLimit=50 throttle=1", 1, 1401);
+        row("negative gear limit holds neutral", "gear=3 gearLimit=-40 throttle=1", 1, 992);
+        row("reverse gear full throttle", "gear=-1 reverse=100 throttle=1", 1, 172);
+        row("reverse limited to half", "gear=-1 reverse=50 throttle=1", 1, 582);
+        row("negative reverse maximum never drives forward", "gear=-1 reverse=-100 throttle=1", 1, 992);
+        row("lounge forbids reverse", "gear=-1 reverse=100 throttle=1 noReverse", 1, 992);
+        row("brake in reverse is neutral", "gear=-1 reverse=100 throttle=1 brake=1", 1, 992);
 
-    TransmitRig rig;
-    AxisSettings s = TransmitRig::plainSettings();
-    s.steering.deadzone = deadzone;
-    s.steering.useCalibration = calibrated;
-    s.steering.inputMin = -0.5f;
-    s.steering.inputMax = 0.5f;
-    s.steeringAngleDeg = angle;
-    QVERIFY(rig.controller->setAxisSettings(s));
-    QVERIFY(rig.connectCar());
-    QVERIFY(rig.start());
-    rig.controller->setSteeringCalibration(left, center, right);
-    rig.wheel->setAxis(0, wheel);
-    rig.tick();
-    QCOMPARE(rig.ch(0), expected);
-}
+        // An ESC set up reversed: forward lies below neutral, and limits hold back that side.
+        row("reversed ESC, speed cap, pedals up", "esc=992,172,1811 loungeSpeed=50", 1, 992);
+        row("reversed ESC, speed cap, full throttle", "esc=992,172,1811 loungeSpeed=50 throttle=1", 1, 582);
+        row("reversed ESC, gear limit, pedals up", "esc=992,172,1811 gear=2 gearLimit=25", 1, 992);
+        row("reversed ESC, gear limit, full throttle", "esc=992,172,1811 gear=2 gearLimit=25 throttle=1", 1, 787);
+        row("reversed ESC, pit limiter, pedals up", "esc=992,172,1811 pit=800", 1, 992);
+        row("reversed ESC, pit limiter, full throttle", "esc=992,172,1811 pit=800 throttle=1", 1, 800);
+        row("reversed ESC, pit limiter, full brake", "esc=992,172,1811 pit=800 brake=1", 1, 1811);
 
-void TestCarTick::throttleChannel_data()
-{
-    QTest::addColumn<CarCase>("c");
-    QTest::addColumn<int>("expected");
+        row("lounge pit limiter 30 percent", "loungePit=30 throttle=1", 1, 1237);
+        row("lower of lounge caps wins", "loungePit=30 loungeSpeed=20 throttle=1", 1, 1155);
+        row("lounge cap of 100 does nothing", "loungeSpeed=100 throttle=1", 1, 1811);
+        row("race control stop", "stopped throttle=1", 1, 992);
 
-    CarCase c;
-    QTest::newRow("released") << c << 992;
-    c.throttle = Full;
-    QTest::newRow("full throttle") << c << 1811;
-    c.throttle = 0.0244f;
-    QTest::newRow("throttle inside the dead band") << c << 992;
-    c.throttle = 0.5f;
-    QTest::newRow("half throttle") << c << 1391;
-    c = CarCase();
-    c.throttle = Full;
-    c.brake = 0.05f;
-    QTest::newRow("light brake halves the throttle") << c << 1391;
-    c = CarCase();
-    c.brake = 0.1f;
-    QTest::newRow("brake at 0.1 is neutral") << c << 992;
-    c.brake = 0.55f;
-    QTest::newRow("brake 0.55 in single precision") << c << 581;
-    c.brake = Full;
-    QTest::newRow("full brake") << c << 172;
-
-    c = CarCase();
-    c.escNeutral = 1500;
-    c.escForward = 2000;
-    c.escReverse = 1000;
-    c.throttle = Full;
-    QTest::newRow("custom ESC full forward") << c << 2000;
-    c.throttle = 0.0f;
-    c.brake = Full;
-    QTest::newRow("custom ESC full brake") << c << 1000;
-
-    c = CarCase();
-    c.throttle = Full;
-    c.pitLimiter = true;
-    QTest::newRow("pit limiter caps at its value") << c << 1200;
-    c.pitLimiterValue = 700;
-    c.throttle = 0.0f;
-    QTest::newRow("pit limiter below neutral never brakes") << c << 992;
-
-    c = CarCase();
-    c.throttle = Full;
-    c.gearLimits = true;
-    QTest::newRow("gear limits without a shifter hold neutral") << c << 992;
-    c.shifter = true;
-    c.gear = 3;
-    c.gearPercent = 50;
-    QTest::newRow("third gear at 50 percent") << c << 1401;
-    c.gearPercent = -40;
-    QTest::newRow("negative gear limit holds neutral") << c << 992;
-
-    c = CarCase();
-    c.throttle = Full;
-    c.shifter = true;
-    c.gear = -1;
-    c.reverseEnabled = true;
-    QTest::newRow("reverse gear full throttle") << c << 172;
-    c.reverseMaxPercent = 50;
-    QTest::newRow("reverse limited to half") << c << 582;
-    c.reverseMaxPercent = -100;
-    QTest::newRow("negative reverse maximum never drives forward") << c << 992;
-    c.reverseMaxPercent = 100;
-    c.loungeReverse = false;
-    QTest::newRow("lounge forbids reverse") << c << 992;
-    c.loungeReverse = true;
-    c.brake = Full;
-    QTest::newRow("brake in reverse is neutral") << c << 992;
-
-    // An ESC set up reversed: forward lies below neutral, and limits hold back that side.
-    c = CarCase();
-    c.escNeutral = 992;
-    c.escForward = 172;
-    c.escReverse = 1811;
-    c.loungeSpeed = 50;
-    QTest::newRow("reversed ESC, speed cap, pedals up") << c << 992;
-    c.throttle = Full;
-    QTest::newRow("reversed ESC, speed cap, full throttle") << c << 582;
-    c.loungeSpeed = -1;
-    c.shifter = true;
-    c.gearLimits = true;
-    c.gear = 2;
-    c.gearPercent = 25;
-    c.throttle = 0.0f;
-    QTest::newRow("reversed ESC, gear limit, pedals up") << c << 992;
-    c.throttle = Full;
-    QTest::newRow("reversed ESC, gear limit, full throttle") << c << 787;
-    c = CarCase();
-    c.escNeutral = 992;
-    c.escForward = 172;
-    c.escReverse = 1811;
-    c.pitLimiter = true;
-    c.pitLimiterValue = 800;
-    QTest::newRow("reversed ESC, pit limiter, pedals up") << c << 992;
-    c.throttle = Full;
-    QTest::newRow("reversed ESC, pit limiter, full throttle") << c << 800;
-    c.brake = Full;
-    c.throttle = 0.0f;
-    QTest::newRow("reversed ESC, pit limiter, full brake") << c << 1811;
-
-    c = CarCase();
-    c.throttle = Full;
-    c.loungePit = 30;
-    QTest::newRow("lounge pit limiter 30 percent") << c << 1237;
-    c.loungeSpeed = 20;
-    QTest::newRow("lower of lounge caps wins") << c << 1155;
-    c.loungePit = -1;
-    c.loungeSpeed = 100;
-    QTest::newRow("lounge cap of 100 does nothing") << c << 1811;
-    c.loungeSpeed = -1;
-    c.loungeStopped = true;
-    QTest::newRow("race control stop") << c << 992;
-}
-
-void TestCarTick::throttleChannel()
-{
-    QFETCH(CarCase, c);
-    QFETCH(int, expected);
-
-    TransmitRig rig;
-    AxisSettings s = TransmitRig::plainSettings();
-    if (c.escNeutral >= 0) {
-        s.escMode = 2;
-        s.escNeutral = c.escNeutral;
-        s.escFullForward = c.escForward;
-        s.escFullReverse = c.escReverse;
-    }
-    s.gearThrottleLimitEnabled = c.gearLimits;
-    s.gearThrottleLimitPercent.fill(c.gearPercent);
-    s.reverseEnabled = c.reverseEnabled;
-    s.reverseMaxPercent = c.reverseMaxPercent;
-    s.pitLimiterEnabled = c.pitLimiter;
-    s.pitLimiterValue = c.pitLimiterValue;
-    pinPedal(s.throttle, c.throttle);
-    pinPedal(s.brake, c.brake);
-    QVERIFY(rig.controller->setAxisSettings(s));
-    QVERIFY(rig.connectCar(true, c.shifter));
-    QVERIFY(rig.start());
-    if (c.loungePit >= 0)
-        rig.controller->setLoungePitLimiter(true, c.loungePit);
-    if (c.loungeSpeed >= 0)
-        rig.controller->setLoungeSpeedCap(true, c.loungeSpeed);
-    rig.controller->setLoungeReverseAllowed(c.loungeReverse);
-    if (c.loungeStopped)
-        rig.controller->raceControlStop(QStringLiteral("red flag"));
-    if (c.gear != 0) {
-        const int button = c.gear == -1 ? 7 : c.gear - 1; // default shifter mapping
-        rig.setButton(rig.shifter, button, true);
-        QCOMPARE(rig.controller->currentGear(), c.gear);
+        // 7 ms into 30 s: limit 0.10021, just above the floor of ten percent; 3003 ms: 0.19009.
+        row("soft start, first tick", "soft=30,10 throttle=1 ticks=1", 1, 1055);
+        row("soft start, three seconds in", "soft=30,10 throttle=1 ticks=429", 1, 1131);
+        row("soft start over", "soft=30,10 throttle=1 ticks=4286", 1, 1811);
+        // More milliseconds than an int holds: still ramps from the floor.
+        row("soft start of a very long duration", "soft=3000000,10 throttle=1 ticks=10", 1, 1055);
     }
 
-    rig.pedals->setAxis(1, pedalPosition(c.throttle));
-    rig.pedals->setAxis(2, pedalPosition(c.brake));
-    rig.tick(2);
-    QCOMPARE(rig.ch(1), expected);
-    QCOMPARE(rig.ch(2), 0);
-    QVERIFY(rig.tx.waitForChannelFrames(int(rig.controller->frameCount())));
-    QCOMPARE(rig.tx.lastChannels()[1], expected);
-}
+    void channel()
+    {
+        QFETCH(QString, setup);
+        QFETCH(int, channel);
+        QFETCH(int, expected);
 
-void TestCarTick::stuckThrottleHoldsUntilReleased()
-{
-    TransmitRig rig;
-    AxisSettings s = TransmitRig::plainSettings();
-    s.stuckThrottleDetectionEnabled = true;
-    QVERIFY(rig.controller->setAxisSettings(s));
-    QVERIFY(rig.connectCar());
-    QVERIFY(rig.start());
+        Car car;
+        QVERIFY2(car.parse(setup), qPrintable(setup));
+        TransmitRig rig;
+        QVERIFY(rig.startCar(car.s, car.gear != 0));
+        if (!car.steer.isEmpty())
+            rig.controller->setSteeringCalibration(car.steer[0], car.steer[1], car.steer[2]);
+        if (car.loungePit >= 0)
+            rig.controller->setLoungePitLimiter(true, car.loungePit);
+        if (car.loungeSpeed >= 0)
+            rig.controller->setLoungeSpeedCap(true, car.loungeSpeed);
+        rig.controller->setLoungeReverseAllowed(car.loungeReverse);
+        if (car.stopped)
+            rig.controller->raceControlStop(QStringLiteral("red flag"));
+        if (car.gear != 0) {
+            rig.setButton(rig.shifter, car.gear == -1 ? 7 : car.gear - 1, true);
+            QCOMPARE(rig.controller->currentGear(), car.gear);
+        }
 
-    rig.pedals->setAxis(1, Full); // read at full on the very first tick
-    rig.tick(20);
-    QCOMPARE(rig.ch(1), 992);
-    QVERIFY(rig.controller->isRunning());
-
-    rig.pedals->setAxis(1, Released);
-    rig.tick();
-    QCOMPARE(rig.ch(1), 992);
-    rig.pedals->setAxis(1, Full);
-    rig.tick();
-    QCOMPARE(rig.ch(1), 1811);
-}
-
-void TestCarTick::throttleSpikeStopsAfterSendingNeutral()
-{
-    TransmitRig rig;
-    AxisSettings s = TransmitRig::plainSettings();
-    s.throttleSpikeRejectionEnabled = true;
-    QVERIFY(rig.controller->setAxisSettings(s));
-    QVERIFY(rig.connectCar());
-    QVERIFY(rig.start());
-    rig.tick(3);
-    const uint framesBefore = rig.controller->frameCount();
-
-    rig.pedals->setAxis(1, Full);
-    rig.tick();
-    QCOMPARE(rig.controller->frameCount(), framesBefore + 1);
-    QCOMPARE(rig.ch(1), 992);
-    QVERIFY(rig.controller->isRunning()); // the stop waits until the tick has sent its frame
-
-    QTRY_VERIFY(!rig.controller->isRunning());
-    QCOMPARE(rig.lastError(),
-             QStringLiteral("Transmission stopped for safety: impossible throttle spike detected. "
-                            "Verify the pedals and press Start Transmission again."));
-    QVERIFY(rig.tx.waitForLine("STOP"));
-    QCOMPARE(rig.tx.lastChannels()[1], 992);
-    QCOMPARE(rig.tx.stopCount(), 1);
-}
-
-void TestCarTick::softStartLimitsThrottle()
-{
-    TransmitRig rig;
-    AxisSettings s = TransmitRig::plainSettings();
-    s.softStartEnabled = true;
-    s.softStartDurationSec = 30;
-    s.softStartFloorPercent = 10;
-    QVERIFY(rig.controller->setAxisSettings(s));
-    QVERIFY(rig.connectCar());
-    QVERIFY(rig.start());
-    rig.pedals->setAxis(1, Full);
-
-    rig.tick();
-    // 7 ms into 30 s: limit 0.10021, just above the floor of ten percent.
-    QCOMPARE(rig.ch(1), 1055);
-    rig.tick(428); // 3003 ms: limit 0.19009
-    QCOMPARE(rig.ch(1), 1131);
-    rig.tick(4286 - 429); // past 30 s the ramp has ended
-    QCOMPARE(rig.ch(1), 1811);
-
-    // A duration beyond what milliseconds fit in an int still ramps from the floor.
-    rig.controller->stopTransmission();
-    s.softStartDurationSec = 3000000;
-    QVERIFY(rig.controller->setAxisSettings(s));
-    rig.pedals->setAxis(1, Released);
-    rig.pollAll();
-    QVERIFY(rig.start());
-    rig.pedals->setAxis(1, Full);
-    rig.tick(10);
-    QCOMPARE(rig.ch(1), 1055);
-}
-
-void TestCarTick::smoothDecelerationCoastsThenSnaps_data()
-{
-    QTest::addColumn<int>("decelRate");
-    QTest::addColumn<int>("firstStep");
-
-    QTest::newRow("rate 20") << 20 << 1809;
-    QTest::newRow("rate 100") << 100 << 1810;
-    // A negative stored rate must not raise the throttle when the pedal is let go.
-    QTest::newRow("negative rate coasts like rate 0") << -20 << 1804;
-}
-
-void TestCarTick::smoothDecelerationCoastsThenSnaps()
-{
-    QFETCH(int, decelRate);
-    QFETCH(int, firstStep);
-
-    TransmitRig rig;
-    AxisSettings s = TransmitRig::plainSettings();
-    s.smoothDeceleration = true;
-    s.decelRate = decelRate;
-    QVERIFY(rig.controller->setAxisSettings(s));
-    QVERIFY(rig.connectCar());
-    QVERIFY(rig.start());
-    rig.pedals->setAxis(1, Full);
-    rig.tick();
-    QCOMPARE(rig.ch(1), 1811);
-
-    rig.pedals->setAxis(1, Released);
-    rig.tick();
-    QCOMPARE(rig.ch(1), firstStep);
-    int previous = rig.ch(1);
-    int ticks = 1;
-    while (rig.ch(1) != 992 && ticks < 20000) {
-        rig.tick();
-        ++ticks;
-        QVERIFY2(rig.ch(1) <= previous, "coasting never raises the throttle");
-        if (rig.ch(1) != 992)
-            previous = rig.ch(1);
+        rig.wheel->setAxis(0, car.wheel);
+        rig.pedals->setAxis(1, car.throttle > 0.0f ? 1.0f : -1.0f);
+        rig.pedals->setAxis(2, car.brake > 0.0f ? 1.0f : -1.0f);
+        rig.tick(car.ticks);
+        QCOMPARE(rig.ch(channel), expected);
+        QCOMPARE(rig.ch(2), 0);
+        QVERIFY(rig.tx.waitForChannelFrames(int(rig.controller->frameCount())));
+        QCOMPARE(rig.tx.lastChannels()[size_t(channel)], expected);
     }
-    QCOMPARE(rig.ch(1), 992);
-    // The last coasting value lies within 7.5 % of neutral (74.4) plus one step of it.
-    QVERIFY2(previous > 992 && previous <= 1066 + 3, qPrintable(QString::number(previous)));
-}
 
-void TestCarTick::raceControlStopHoldsNeutral()
-{
-    TransmitRig rig;
-    ButtonMappingSet mappings;
-    ButtonMapping horn;
-    horn.buttonIndex = 5;
-    horn.channel = 3;
-    horn.outputValue = 1800;
-    horn.startValue = 200;
-    mappings.mappings << horn;
-    QVERIFY(rig.controller->setAxisSettings(TransmitRig::plainSettings()));
-    QVERIFY(rig.controller->setButtonMappings(mappings));
-    QVERIFY(rig.connectCar());
-    QVERIFY(rig.start());
-    rig.pedals->setAxis(1, Full);
-    rig.tick();
-    QCOMPARE(rig.ch(1), 1811);
+    void stuckThrottleHoldsUntilReleased()
+    {
+        TransmitRig rig;
+        Car car;
+        QVERIFY(car.parse("stuck"));
+        QVERIFY(rig.startCar(car.s));
+        rig.pedals->setAxis(1, 1.0f); // read at full on the very first tick
+        rig.tick(20);
+        QCOMPARE(rig.ch(1), 992);
+        QVERIFY(rig.controller->isRunning());
 
-    rig.controller->raceControlStop(QStringLiteral("red flag"));
-    for (float throttle : {1.0f, 0.2f, -1.0f, 1.0f}) {
-        rig.pedals->setAxis(1, throttle);
+        rig.pedals->setAxis(1, -1.0f);
         rig.tick();
         QCOMPARE(rig.ch(1), 992);
+        rig.pedals->setAxis(1, 1.0f);
+        rig.tick();
+        QCOMPARE(rig.ch(1), 1811);
     }
-    rig.wheel->setAxis(0, -1.0f);
-    rig.setButton(rig.wheel, 5, true);
-    QCOMPARE(rig.ch(0), 0);
-    QCOMPARE(rig.ch(3), 1800);
-    QCOMPARE(rig.ch(1), 992);
-    QVERIFY(rig.controller->isRunning());
-    QVERIFY(rig.tx.waitForChannelFrames(int(rig.controller->frameCount())));
-    QCOMPARE(rig.tx.lastChannels()[1], 992);
-}
 
-void TestCarTick::pedalsUnpluggedAtFullThrottle()
-{
-    TransmitRig rig;
-    QVERIFY(rig.controller->setAxisSettings(TransmitRig::plainSettings()));
-    QVERIFY(rig.connectCar());
-    QVERIFY(rig.start());
-    rig.pedals->setAxis(1, Full);
-    rig.tick();
-    QCOMPARE(rig.ch(1), 1811);
+    void throttleSpikeStopsAfterSendingNeutral()
+    {
+        TransmitRig rig;
+        AxisSettings s = TransmitRig::plainSettings();
+        s.throttleSpikeRejectionEnabled = true;
+        QVERIFY(rig.startCar(s));
+        rig.tick(3);
+        const uint framesBefore = rig.controller->frameCount();
 
-    rig.pedals->unplug();
-    rig.tick();
-    QCOMPARE(rig.ch(1), 992);
-    rig.tick(50);
-    QCOMPARE(rig.ch(1), 992);
-    QVERIFY(rig.controller->isRunning());
-    QVERIFY(rig.tx.waitForChannelFrames(int(rig.controller->frameCount())));
-    QCOMPARE(rig.tx.lastChannels()[1], 992);
-}
+        rig.pedals->setAxis(1, 1.0f);
+        rig.tick();
+        QCOMPARE(rig.controller->frameCount(), framesBefore + 1);
+        QCOMPARE(rig.ch(1), 992);
+        QVERIFY(rig.controller->isRunning()); // the stop waits until the tick has sent its frame
+        QTRY_VERIFY(!rig.controller->isRunning());
+        QCOMPARE(rig.lastError(),
+                 QStringLiteral("Transmission stopped for safety: impossible throttle spike detected. "
+                                "Verify the pedals and press Start Transmission again."));
+        QVERIFY(rig.tx.waitForLine("STOP"));
+        QCOMPARE(rig.tx.lastChannels()[1], 992);
+        QCOMPARE(rig.tx.stopCount(), 1);
+    }
 
-void TestCarTick::wheelBaseUnpluggedStops()
-{
-    TransmitRig rig;
-    QVERIFY(rig.connectCar());
-    QVERIFY(rig.start());
-    rig.tick();
-    const uint frames = rig.controller->frameCount();
-    rig.wheel->unplug();
-    rig.tick();
-    QVERIFY(!rig.controller->isRunning());
-    QCOMPARE(rig.controller->frameCount(), frames);
-    QVERIFY(rig.errors->contains(QVariantList{QStringLiteral("Wheel base disconnected")}));
-}
+    void smoothDeceleration_data()
+    {
+        QTest::addColumn<int>("decelRate");
+        QTest::addColumn<int>("firstStep");
+        QTest::newRow("rate 20") << 20 << 1809;
+        QTest::newRow("rate 100") << 100 << 1810;
+        // A negative stored rate must not raise the throttle when the pedal is let go.
+        QTest::newRow("negative rate coasts like rate 0") << -20 << 1804;
+    }
 
-void TestCarTick::ledPowerOnChannel12()
-{
-    TransmitRig rig;
-    QVERIFY(rig.connectCar());
-    LedSettings led = rig.controller->ledSettings();
-    QVERIFY(led.powerOn);
-    QVERIFY(rig.start());
-    rig.tick();
-    QCOMPARE(rig.ch(11), 2047);
-}
+    void smoothDeceleration()
+    {
+        QFETCH(int, decelRate);
+        QFETCH(int, firstStep);
 
-void TestCarTick::reverseButtonToggles()
-{
-    TransmitRig rig;
-    AxisSettings s = TransmitRig::plainSettings();
-    s.reverseEnabled = true;
-    s.reverseButtonIndex = 9;
-    QVERIFY(rig.controller->setAxisSettings(s));
-    QVERIFY(rig.connectCar());
-    QVERIFY(rig.start());
-    QSignalSpy reverse(rig.controller.get(), &corvane::CorvaneController::reverseModeChanged);
-    rig.pedals->setAxis(1, Full);
-    rig.tick();
-    QCOMPARE(rig.ch(1), 1811);
+        TransmitRig rig;
+        AxisSettings s = TransmitRig::plainSettings();
+        s.smoothDeceleration = true;
+        s.decelRate = decelRate;
+        QVERIFY(rig.startCar(s));
+        rig.pedals->setAxis(1, 1.0f);
+        rig.tick();
+        QCOMPARE(rig.ch(1), 1811);
 
-    rig.setButton(rig.wheel, 9, true);
-    QCOMPARE(reverse.count(), 1);
-    QCOMPARE(reverse.last().at(0).toBool(), true);
-    QVERIFY(rig.controller->isReverseActive());
-    QCOMPARE(rig.ch(1), 172);
-    rig.setButton(rig.wheel, 9, false);
-    QCOMPARE(reverse.count(), 1);
-    rig.setButton(rig.wheel, 9, true);
-    QCOMPARE(reverse.count(), 2);
-    QCOMPARE(rig.ch(1), 1811);
-}
+        rig.pedals->setAxis(1, -1.0f);
+        rig.tick();
+        QCOMPARE(rig.ch(1), firstStep);
+        int previous = rig.ch(1);
+        for (int ticks = 1; rig.ch(1) != 992 && ticks < 20000; ++ticks) {
+            rig.tick();
+            QVERIFY2(rig.ch(1) <= previous, "coasting never raises the throttle");
+            if (rig.ch(1) != 992)
+                previous = rig.ch(1);
+        }
+        QCOMPARE(rig.ch(1), 992);
+        // The last coasting value lies within 7.5 % of neutral (74.4) plus one step of it.
+        QVERIFY2(previous > 992 && previous <= 1066 + 3, qPrintable(QString::number(previous)));
+    }
 
-// Whoever hears of reverse mode during a tick may stop the car; that tick's frame must not
-// follow the "STOP".
-void TestCarTick::stopDuringTickSendsNoFrame()
-{
-    TransmitRig rig;
-    AxisSettings s = TransmitRig::plainSettings();
-    s.reverseEnabled = true;
-    s.reverseButtonIndex = 9;
-    QVERIFY(rig.controller->setAxisSettings(s));
-    QVERIFY(rig.connectCar());
-    QVERIFY(rig.start());
-    rig.tick();
-    QObject::connect(rig.controller.get(), &corvane::CorvaneController::reverseModeChanged,
-                     rig.controller.get(), &corvane::CorvaneController::stopTransmission);
-    rig.setButton(rig.wheel, 9, true);
-    QVERIFY(!rig.controller->isRunning());
-    QVERIFY(rig.tx.waitForLine("STOP"));
-    QVERIFY(rig.tx.rawReceived().endsWith("STOP\n"));
-    QCOMPARE(rig.tx.channelFrameCount(), int(rig.controller->frameCount()));
-}
+    void pedalsUnpluggedAtFullThrottle()
+    {
+        TransmitRig rig;
+        QVERIFY(rig.startCar());
+        rig.pedals->setAxis(1, 1.0f);
+        rig.tick();
+        QCOMPARE(rig.ch(1), 1811);
 
-void TestCarTick::setReverseMode_data()
-{
-    QTest::addColumn<bool>("enabled");
-    QTest::addColumn<bool>("reverseGear");
-    QTest::addColumn<bool>("on");
-    QTest::addColumn<QVariantList>("signal"); // empty: none
-    QTest::addColumn<bool>("active");
+        rig.pedals->unplug();
+        rig.tick();
+        QCOMPARE(rig.ch(1), 992);
+        rig.tick(50);
+        QCOMPARE(rig.ch(1), 992);
+        QVERIFY(rig.controller->isRunning());
+        QVERIFY(rig.tx.waitForChannelFrames(int(rig.controller->frameCount())));
+        QCOMPARE(rig.tx.lastChannels()[1], 992);
+    }
 
-    QTest::newRow("switched on") << true << false << true << QVariantList{true} << true;
-    QTest::newRow("already off") << true << false << false << QVariantList{} << false;
-    QTest::newRow("reverse not allowed") << false << false << true << QVariantList{false} << false;
-    QTest::newRow("off in reverse gear stays reverse") << true << true << false << QVariantList{} << true;
-    QTest::newRow("on in reverse gear") << true << true << true << QVariantList{true} << true;
-}
+    void reverseButtonToggles()
+    {
+        TransmitRig rig;
+        AxisSettings s = TransmitRig::plainSettings();
+        s.reverseEnabled = true;
+        s.reverseButtonIndex = 9;
+        QVERIFY(rig.startCar(s));
+        QSignalSpy reverse(rig.controller.get(), &corvane::CorvaneController::reverseModeChanged);
+        rig.pedals->setAxis(1, 1.0f);
+        rig.tick();
+        QCOMPARE(rig.ch(1), 1811);
 
-void TestCarTick::setReverseMode()
-{
-    QFETCH(bool, enabled);
-    QFETCH(bool, reverseGear);
-    QFETCH(bool, on);
-    QFETCH(QVariantList, signal);
-    QFETCH(bool, active);
+        rig.setButton(rig.wheel, 9, true);
+        QCOMPARE(reverse.count(), 1);
+        QVERIFY(rig.controller->isReverseActive());
+        QCOMPARE(rig.ch(1), 172);
+        rig.setButton(rig.wheel, 9, false);
+        QCOMPARE(reverse.count(), 1);
+        rig.setButton(rig.wheel, 9, true);
+        QCOMPARE(reverse.count(), 2);
+        QCOMPARE(rig.ch(1), 1811);
 
-    TransmitRig rig;
-    AxisSettings s = TransmitRig::plainSettings();
-    s.reverseEnabled = enabled;
-    QVERIFY(rig.controller->setAxisSettings(s));
-    QVERIFY(rig.connectCar(true, true));
-    if (reverseGear) {
-        rig.shifter->setButton(7, true);
+        // Whoever hears of reverse mode during a tick may stop the car: that tick's frame must
+        // not follow the "STOP".
+        QObject::connect(rig.controller.get(), &corvane::CorvaneController::reverseModeChanged,
+                         rig.controller.get(), &corvane::CorvaneController::stopTransmission);
+        rig.setButton(rig.wheel, 9, false);
+        rig.setButton(rig.wheel, 9, true);
+        QVERIFY(!rig.controller->isRunning());
+        QVERIFY(rig.tx.waitForLine("STOP"));
+        QVERIFY(rig.tx.rawReceived().endsWith("STOP\n"));
+        QCOMPARE(rig.tx.channelFrameCount(), int(rig.controller->frameCount()));
+    }
+
+    void setReverseMode_data()
+    {
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<bool>("reverseGear");
+        QTest::addColumn<bool>("on");
+        QTest::addColumn<QVariantList>("signal"); // empty: none
+        QTest::addColumn<bool>("active");
+
+        QTest::newRow("switched on") << true << false << true << QVariantList{true} << true;
+        QTest::newRow("already off") << true << false << false << QVariantList{} << false;
+        QTest::newRow("reverse not allowed") << false << false << true << QVariantList{false} << false;
+        QTest::newRow("off in reverse gear stays reverse") << true << true << false << QVariantList{} << true;
+        QTest::newRow("on in reverse gear") << true << true << true << QVariantList{true} << true;
+    }
+
+    void setReverseMode()
+    {
+        QFETCH(bool, enabled);
+        QFETCH(bool, reverseGear);
+        QFETCH(bool, on);
+        QFETCH(QVariantList, signal);
+        QFETCH(bool, active);
+
+        TransmitRig rig;
+        AxisSettings s = TransmitRig::plainSettings();
+        s.reverseEnabled = enabled;
+        QVERIFY(rig.controller->setAxisSettings(s));
+        QVERIFY(rig.connectCar(true, true));
+        rig.shifter->setButton(7, reverseGear);
         for (int i = 0; i < 4; ++i)
             rig.controller->updateCurrentGear();
+        QSignalSpy spy(rig.controller.get(), &corvane::CorvaneController::reverseModeChanged);
+        rig.controller->setReverseMode(on);
+        QCOMPARE(spy.count(), signal.isEmpty() ? 0 : 1);
+        if (!signal.isEmpty())
+            QCOMPARE(spy.first(), signal);
+        QCOMPARE(rig.controller->isReverseActive(), active);
     }
-    QSignalSpy spy(rig.controller.get(), &corvane::CorvaneController::reverseModeChanged);
-    rig.controller->setReverseMode(on);
-    QCOMPARE(spy.count(), signal.isEmpty() ? 0 : 1);
-    if (!signal.isEmpty())
-        QCOMPARE(spy.first(), signal);
-    QCOMPARE(rig.controller->isReverseActive(), active);
-}
+};
 
 OSTRA_TEST_MAIN_CORE(TestCarTick)
 #include "tst_cartick.moc"
