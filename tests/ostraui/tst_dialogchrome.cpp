@@ -14,18 +14,6 @@ using ostra::applyDialogChrome;
 
 namespace {
 
-class CountingDialog : public QDialog
-{
-public:
-    using QDialog::QDialog;
-    void reject() override
-    {
-        ++rejects;
-        QDialog::reject();
-    }
-    int rejects = 0;
-};
-
 QWidget *header(QDialog &d)
 {
     return d.findChild<QWidget *>(QStringLiteral("ostraDialogHeader"));
@@ -47,6 +35,7 @@ public:
         pal.setColor(QPalette::Window, QColor(200, 220, 240));
         setPalette(pal);
         resize(500, 400);
+        show();
     }
     QColor sample() { return grab().toImage().pixelColor(20, 20); }
 };
@@ -61,7 +50,6 @@ private slots:
     void sizesAreCompensated_data();
     void sizesAreCompensated();
     void secondCallChangesNothing();
-    void nullDialogIsIgnored();
     void contentMovesUnderHeader();
     void headerFollowsTitleAndSubtitle();
     void closeButtonRunsOwnReject();
@@ -69,8 +57,7 @@ private slots:
     void ownStyleSheetKeepsCardVisible();
     void dimsParentOnlyWhenItShould_data();
     void dimsParentOnlyWhenItShould();
-    void dimmingFollowsParentSize();
-    void dimmingEndsWithDeletedDialog();
+    void dimmingFollowsParentAndEndsWithDialog();
     void shownAtOnceWithoutAnimations();
 };
 
@@ -82,13 +69,11 @@ void TestDialogChrome::sizesAreCompensated_data()
     QTest::addColumn<QSize>("expectedMinimum");
     QTest::addColumn<QSize>("expectedMaximum");
     QTest::addColumn<QSize>("expectedSize");
-
+    // The shadow margins add 56 x 124; unbounded stays unbounded.
     const QSize none;
     const QSize unbounded(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     QTest::newRow("fixed 400x300") << QSize(400, 300) << QSize(400, 300) << none << QSize(456, 424)
                                    << QSize(456, 424) << QSize(456, 424);
-    QTest::newRow("minimum only") << QSize(200, 100) << none << none << QSize(256, 224) << unbounded
-                                  << none;
     QTest::newRow("minimum width only") << QSize(200, 0) << none << none << QSize(256, 124) << unbounded
                                         << none;
     QTest::newRow("maximum height only")
@@ -105,7 +90,6 @@ void TestDialogChrome::sizesAreCompensated()
     QFETCH(QSize, expectedMinimum);
     QFETCH(QSize, expectedMaximum);
     QFETCH(QSize, expectedSize);
-
     QDialog dialog;
     if (minimum.isValid())
         dialog.setMinimumSize(minimum);
@@ -118,38 +102,29 @@ void TestDialogChrome::sizesAreCompensated()
     QCOMPARE(dialog.maximumSize(), expectedMaximum);
     if (expectedSize.isValid())
         QCOMPARE(dialog.size(), expectedSize);
-    QVERIFY(dialog.windowFlags() & Qt::FramelessWindowHint);
-    QVERIFY(!(dialog.windowFlags() & Qt::WindowContextHelpButtonHint));
-    QVERIFY(dialog.testAttribute(Qt::WA_TranslucentBackground));
-    QVERIFY(dialog.property("ostraChrome").toBool());
 }
 
 void TestDialogChrome::secondCallChangesNothing()
 {
+    applyDialogChrome(nullptr, QStringLiteral("subtitle"));
     QDialog dialog;
-    dialog.setWindowTitle(QStringLiteral("Drive settings"));
     auto *layout = new QVBoxLayout(&dialog);
     layout->addWidget(new QLineEdit);
     dialog.setFixedSize(400, 300);
     applyDialogChrome(&dialog, QStringLiteral("Once"));
+    QVERIFY(dialog.windowFlags() & Qt::FramelessWindowHint);
+    QVERIFY(!(dialog.windowFlags() & Qt::WindowContextHelpButtonHint));
+    QVERIFY(dialog.testAttribute(Qt::WA_TranslucentBackground));
     const int children = int(dialog.findChildren<QObject *>().size());
     QLayout *outer = dialog.layout();
-    const QString sheet = dialog.styleSheet();
 
     applyDialogChrome(&dialog, QStringLiteral("Twice"));
     QCOMPARE(int(dialog.findChildren<QObject *>().size()), children);
     QCOMPARE(dialog.layout(), outer);
     QCOMPARE(dialog.size(), QSize(456, 424));
     QCOMPARE(dialog.minimumSize(), QSize(456, 424));
-    QCOMPARE(dialog.styleSheet(), sheet);
-    QCOMPARE(dialog.findChildren<QWidget *>(QStringLiteral("ostraDialogHeader")).size(), 1);
+    QVERIFY(dialog.styleSheet().isEmpty());
     QCOMPARE(headerLabel(dialog, 1)->text(), QStringLiteral("Once"));
-}
-
-void TestDialogChrome::nullDialogIsIgnored()
-{
-    applyDialogChrome(nullptr);
-    applyDialogChrome(nullptr, QStringLiteral("subtitle"));
 }
 
 void TestDialogChrome::contentMovesUnderHeader()
@@ -161,14 +136,11 @@ void TestDialogChrome::contentMovesUnderHeader()
     applyDialogChrome(&dialog);
 
     QWidget *content = dialog.findChild<QWidget *>(QStringLiteral("ostraDialogContent"));
-    QVERIFY(content);
     QCOMPARE(content->layout(), layout);
-    QCOMPARE(edit->parentWidget(), content);
-    QCOMPARE(dialog.layout()->contentsMargins(), QMargins(28, 18, 28, 44));
     QCOMPARE(dialog.layout()->itemAt(0)->widget(), header(dialog));
     QCOMPARE(dialog.layout()->itemAt(1)->widget(), content);
 
-    // Clicks in the content still reach its widgets.
+    // Clicks and keys in the content still reach its widgets.
     dialog.resize(500, 300);
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
@@ -188,24 +160,27 @@ void TestDialogChrome::headerFollowsTitleAndSubtitle()
     QCOMPARE(headerLabel(plain, 0)->text(), QStringLiteral("Pedal check (2)"));
 
     QDialog explained;
-    const QString line = QStringLiteral("Map each control to an input, then calibrate its range");
-    applyDialogChrome(&explained, line);
-    QCOMPARE(headerLabel(explained, 1)->text(), line);
+    applyDialogChrome(&explained, QStringLiteral("Map each control to an input"));
+    QCOMPARE(headerLabel(explained, 1)->text(), QStringLiteral("Map each control to an input"));
     QVERIFY(!headerLabel(explained, 1)->isHidden());
-    QCOMPARE(headerLabel(explained, 1)->property("role").toString(), QStringLiteral("muted"));
 }
 
 void TestDialogChrome::closeButtonRunsOwnReject()
 {
-    CountingDialog dialog;
+    struct CountingDialog : QDialog
+    {
+        void reject() override
+        {
+            ++rejects;
+            QDialog::reject();
+        }
+        int rejects = 0;
+    } dialog;
     applyDialogChrome(&dialog);
     dialog.show();
     auto *close = header(dialog)->findChild<QPushButton *>();
-    QVERIFY(close);
     QCOMPARE(close->toolTip(), QStringLiteral("Close"));
-    QVERIFY(close->property("iconRound").toBool());
-    QVERIFY(!close->icon().isNull());
-    close->click();
+    QTest::mouseClick(close, Qt::LeftButton);
     QCOMPARE(dialog.rejects, 1);
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
     QVERIFY(!dialog.isVisible());
@@ -214,13 +189,11 @@ void TestDialogChrome::closeButtonRunsOwnReject()
 void TestDialogChrome::acceptingButtonsArePrimary()
 {
     QDialog dialog;
-    auto *layout = new QVBoxLayout(&dialog);
     auto *inner = new QWidget;
-    auto *innerLayout = new QVBoxLayout(inner);
     auto *box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Apply
                                      | QDialogButtonBox::Yes | QDialogButtonBox::Reset);
-    innerLayout->addWidget(box);
-    layout->addWidget(inner);
+    (new QVBoxLayout(inner))->addWidget(box);
+    (new QVBoxLayout(&dialog))->addWidget(inner);
     applyDialogChrome(&dialog);
 
     const QList<QAbstractButton *> buttons = box->buttons();
@@ -235,23 +208,19 @@ void TestDialogChrome::acceptingButtonsArePrimary()
 
 void TestDialogChrome::ownStyleSheetKeepsCardVisible()
 {
+    // A dialog's own background rule would hide the card's transparent margins.
     QDialog styled;
     styled.setStyleSheet(QStringLiteral("QDialog { background: #FFFFFF; }"));
     applyDialogChrome(&styled);
     QCOMPARE(styled.styleSheet(),
              QStringLiteral("QDialog { background: #FFFFFF; }\nQDialog { background: transparent; }\n"
                             "#ostraDialogHeader, #ostraDialogContent { background: transparent; }"));
-
-    QDialog plain;
-    applyDialogChrome(&plain);
-    QVERIFY(plain.styleSheet().isEmpty());
 }
 
 void TestDialogChrome::dimsParentOnlyWhenItShould_data()
 {
     QTest::addColumn<int>("parentKind"); // 0 plain window, 1 none, 2 dressed dialog
     QTest::addColumn<bool>("dims");
-
     QTest::newRow("plain window") << 0 << true;
     QTest::newRow("no parent") << 1 << false;
     QTest::newRow("dressed dialog") << 2 << false;
@@ -261,11 +230,8 @@ void TestDialogChrome::dimsParentOnlyWhenItShould()
 {
     QFETCH(int, parentKind);
     QFETCH(bool, dims);
-
     ParentWindow window;
-    window.show();
     const QColor undimmed = window.sample();
-
     QDialog outer(&window);
     applyDialogChrome(&outer);
     QWidget *parent = parentKind == 0 ? static_cast<QWidget *>(&window) : parentKind == 2 ? &outer : nullptr;
@@ -281,12 +247,9 @@ void TestDialogChrome::dimsParentOnlyWhenItShould()
     if (dims) {
         QTRY_COMPARE(dialog.windowOpacity(), 1.0);
         // Full dimming at once in the light theme: 28 % of the shadow colour.
-        const QColor expected = QColor::fromRgbF(
-            float(undimmed.redF() * 0.72 + ostra::ThemeColors::shadow.redF() * 0.28),
-            float(undimmed.greenF() * 0.72 + ostra::ThemeColors::shadow.greenF() * 0.28),
-            float(undimmed.blueF() * 0.72 + ostra::ThemeColors::shadow.blueF() * 0.28));
-        QVERIFY(std::abs(window.sample().red() - expected.red()) <= 1);
-        QVERIFY(std::abs(window.sample().blue() - expected.blue()) <= 1);
+        const QColor shadow = ostra::ThemeColors::shadow;
+        QVERIFY(std::abs(window.sample().red() - qRound(undimmed.red() * 0.72 + shadow.red() * 0.28)) <= 1);
+        QVERIFY(std::abs(window.sample().blue() - qRound(undimmed.blue() * 0.72 + shadow.blue() * 0.28)) <= 1);
     }
 
     // Hiding removes the dimming; showing again dims afresh with one overlay only.
@@ -301,30 +264,19 @@ void TestDialogChrome::dimsParentOnlyWhenItShould()
     dialog.hide();
 }
 
-void TestDialogChrome::dimmingFollowsParentSize()
+void TestDialogChrome::dimmingFollowsParentAndEndsWithDialog()
 {
     ParentWindow window;
-    window.show();
-    QDialog dialog(&window);
-    applyDialogChrome(&dialog);
-    dialog.show();
-    QCoreApplication::processEvents();
-    window.resize(800, 600);
-    QCoreApplication::processEvents();
-    const QImage image = window.grab().toImage();
-    QCOMPARE(image.pixelColor(790, 590), image.pixelColor(20, 20));
-    dialog.hide();
-}
-
-void TestDialogChrome::dimmingEndsWithDeletedDialog()
-{
-    ParentWindow window;
-    window.show();
     const QColor undimmed = window.sample();
     auto *dialog = new QDialog(&window);
     applyDialogChrome(dialog);
     dialog->show();
     QTRY_VERIFY(window.sample() != undimmed);
+    window.resize(800, 600);
+    QCoreApplication::processEvents();
+    const QImage image = window.grab().toImage();
+    QCOMPARE(image.pixelColor(790, 590), image.pixelColor(20, 20));
+
     delete dialog;
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCOMPARE(window.sample(), undimmed);
@@ -335,7 +287,6 @@ void TestDialogChrome::shownAtOnceWithoutAnimations()
     if (ostra::animationsEnabled())
         QSKIP("needs a platform without animations");
     ParentWindow window;
-    window.show();
     QDialog dialog(&window);
     dialog.resize(300, 200);
     applyDialogChrome(&dialog);
