@@ -9,319 +9,238 @@ using ostratest::TransmitRig;
 
 namespace {
 
-// Joystick axes 0 (roll) and 4 (pitch), lever axis 5, rudder axis 3: the configuration's defaults.
-struct HeliCase
+// A helicopter set-up written as words, e.g. "lever=1 throttleCurve motor=16". Joystick axis 0
+// rolls, lever axis 5 and rudder axes 3 and 4 are the configuration's defaults.
+struct Heli
 {
+    HelicopterConfig cfg;
     float roll = 0.0f;
     float lever = -1.0f;
+    QList<int> pedals{0, 0};
     bool throttleDevice = true;
     bool rudderDevice = true;
-    int rateMode = 0;
-    bool dualRates = true;
-    bool pitchCurve = false;
-    bool throttleCurve = false;
-    int motorChannel = 5;
-    bool arm = false;
-    int armChannel = 4;
     bool armed = false;
-    bool differential = false;
-    float pedalA = 0.0f;
-    float pedalB = 0.0f;
+    int ticks = 1;
+
+    bool parse(const QString &setup)
+    {
+        cfg.fly.armAtIdle = false;
+        cfg.fly.pitchCurve.points = {{0.0f, 0.1f, 0.2f, 0.3f, 0.4f}};
+        for (const QString &word : setup.split(' ', Qt::SkipEmptyParts)) {
+            const QString key = word.section('=', 0, 0);
+            const float f = word.section('=', 1).toFloat();
+            QList<int> n;
+            for (const QString &part : word.section('=', 1).split(','))
+                n << part.toInt();
+            if (key == "roll") {
+                roll = f;
+            } else if (key == "lever") {
+                lever = f;
+            } else if (key == "joystickOnly") {
+                throttleDevice = rudderDevice = false;
+            } else if (key == "rate") {
+                cfg.fly.dualRates.activeMode = n[0];
+            } else if (key == "beginner") {
+                cfg.fly.dualRates.beginnerPct = n[0];
+            } else if (key == "noDualRates") {
+                cfg.fly.dualRates.enabled = false;
+            } else if (key == "pitchCurve" || key == "throttleCurve") {
+                (key == "pitchCurve" ? cfg.fly.pitchCurve : cfg.fly.throttleCurve).enabled = true;
+            } else if (key == "motor") {
+                cfg.fly.motorChannel = n[0];
+            } else if (key == "arm") {
+                cfg.fly.arm.enabled = true;
+                cfg.fly.arm.channel = n[0];
+            } else if (key == "armed") {
+                armed = true;
+            } else if (key == "split" && n.size() == 2) { // two rudder pedals, left and right
+                cfg.inputs.pedals.differential = true;
+                cfg.inputs.pedals.axis2 = 4;
+                pedals = n;
+            } else if (key == "soft") {
+                cfg.fly.softStart = true;
+                cfg.fly.softStartSec = n[0];
+            } else if (key == "ticks") {
+                ticks = n[0];
+            } else {
+                return false;
+            }
+        }
+        return true;
+    }
 };
 
 } // namespace
-
-Q_DECLARE_METATYPE(HeliCase)
 
 class TestHelicopterTick : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void channels_data();
-    void channels();
-    void glitchFilterHoldsAJumpFourTicks();
-    void collectiveSoftStart();
-    void mappingsUseAllThreeDevices();
-    void arming_data();
-    void arming();
-    void stopDisarms();
-    void rateModeAndConfiguration();
-    void joystickLostStops();
-};
+    void channels_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QList<int>>("expected"); // channel index, value pairs
+        const auto row = [](const char *name, const char *setup, const QList<int> &expected) {
+            QTest::newRow(name) << QString::fromLatin1(setup) << expected;
+        };
 
-void TestHelicopterTick::channels_data()
-{
-    QTest::addColumn<HeliCase>("c");
-    QTest::addColumn<QList<int>>("expected"); // channel index, value pairs
-
-    HeliCase c;
-    c.roll = 1.0f;
-    c.rateMode = 1;
-    QTest::newRow("sport rate full roll") << c << QList<int>{0, 1648, 1, 992, 2, 172, 3, 992};
-    c.rateMode = 0;
-    c.roll = -1.0f;
-    QTest::newRow("beginner rate full left") << c << QList<int>{0, 500};
-    c.dualRates = false;
-    QTest::newRow("no dual rates full left") << c << QList<int>{0, 173};
-
-    c = HeliCase();
-    c.throttleDevice = false;
-    c.rudderDevice = false;
-    QTest::newRow("joystick only") << c << QList<int>{2, 975, 3, 992};
-    c = HeliCase();
-    c.lever = 1.0f;
-    QTest::newRow("lever up, dual rates leave the collective") << c << QList<int>{2, 1811};
-    c.pitchCurve = true;
-    QTest::newRow("pitch curve end point") << c << QList<int>{2, 828};
-    c.pitchCurve = false;
-    c.throttleCurve = true;
-    QTest::newRow("throttle curve drives the motor channel") << c << QList<int>{5, 1811, 2, 1811};
-    c.motorChannel = 16;
-    QTest::newRow("motor channel beyond CH16 is ignored") << c << QList<int>{5, 0, 15, 0};
-    c.motorChannel = -2;
-    QTest::newRow("negative motor channel is ignored") << c << QList<int>{5, 0, 0, 992};
-
-    c = HeliCase();
-    c.arm = true;
-    c.armed = true;
-    QTest::newRow("armed switch") << c << QList<int>{4, 1811};
-    c.armed = false;
-    QTest::newRow("disarmed switch") << c << QList<int>{4, 173};
-    c.armChannel = 99;
-    QTest::newRow("arm channel beyond CH16 is ignored") << c << QList<int>{4, 0, 15, 0};
-    c.armChannel = -1;
-    QTest::newRow("negative arm channel is ignored") << c << QList<int>{4, 0};
-
-    c = HeliCase();
-    c.differential = true;
-    c.pedalA = -1.0f;
-    c.pedalB = 1.0f;
-    c.dualRates = false;
-    QTest::newRow("split pedals, right pressed") << c << QList<int>{3, 1811};
-    c.pedalA = 1.0f;
-    c.pedalB = -1.0f;
-    QTest::newRow("split pedals, left pressed") << c << QList<int>{3, 173};
-}
-
-void TestHelicopterTick::channels()
-{
-    QFETCH(HeliCase, c);
-    QFETCH(QList<int>, expected);
-
-    TransmitRig rig;
-    QVERIFY(rig.connectHelicopter(c.throttleDevice, c.rudderDevice));
-    HelicopterConfig cfg = rig.controller->helicopterConfig();
-    cfg.fly.armAtIdle = false;
-    cfg.fly.dualRates.enabled = c.dualRates;
-    cfg.fly.dualRates.activeMode = c.rateMode;
-    cfg.fly.pitchCurve.enabled = c.pitchCurve;
-    cfg.fly.pitchCurve.points = {{0.0f, 0.1f, 0.2f, 0.3f, 0.4f}};
-    cfg.fly.throttleCurve.enabled = c.throttleCurve;
-    cfg.fly.motorChannel = c.motorChannel;
-    cfg.fly.arm.enabled = c.arm;
-    cfg.fly.arm.channel = c.armChannel;
-    cfg.inputs.pedals.differential = c.differential;
-    cfg.inputs.pedals.axis2 = c.differential ? 4 : -1;
-    rig.controller->setHelicopterConfig(cfg);
-    rig.joystick->setAxis(0, c.roll);
-    rig.lever->setAxis(5, c.lever);
-    rig.rudder->setAxis(3, c.pedalA);
-    rig.rudder->setAxis(4, c.pedalB);
-    QVERIFY(rig.start());
-    if (c.armed) {
-        rig.controller->setHeliArmed(true);
-        QVERIFY(rig.controller->isHeliArmed());
+        row("sport rate full roll", "roll=1 rate=1", {0, 1648, 1, 992, 2, 172, 3, 992});
+        row("beginner rate full left", "roll=-1", {0, 500});
+        row("no dual rates full left", "roll=-1 noDualRates", {0, 173});
+        row("rate mode below the range is beginner", "roll=-1 rate=-3", {0, 500});
+        row("rate above 100 percent is full travel", "roll=-1 beginner=140", {0, 173});
+        row("joystick only", "joystickOnly", {2, 975, 3, 992});
+        row("lever up, dual rates leave the collective", "lever=1", {2, 1811});
+        row("pitch curve end point", "lever=1 pitchCurve", {2, 828});
+        row("throttle curve drives the motor channel", "lever=1 throttleCurve", {5, 1811, 2, 1811});
+        row("motor channel beyond CH16 is ignored", "lever=1 throttleCurve motor=16", {5, 0, 15, 0});
+        row("negative motor channel is ignored", "lever=1 throttleCurve motor=-2", {5, 0, 0, 992});
+        row("armed switch", "arm=4 armed", {4, 1811});
+        row("disarmed switch", "arm=4", {4, 173});
+        row("arm channel beyond CH16 is ignored", "arm=99", {4, 0, 15, 0});
+        row("negative arm channel is ignored", "arm=-1", {4, 0});
+        row("split pedals, right pressed", "split=-1,1 noDualRates", {3, 1811});
+        row("split pedals, left pressed", "split=1,-1 noDualRates", {3, 173});
+        row("collective soft start, first tick", "soft=1 lever=1", {2, 172});
+        row("collective soft start, 994 ms in", "soft=1 lever=1 ticks=143", {2, 1801});
+        row("collective soft start over", "soft=1 lever=1 ticks=144", {2, 1811});
     }
-    rig.tick();
 
-    for (int i = 0; i + 1 < expected.size(); i += 2)
-        QCOMPARE(rig.ch(expected.at(i)), expected.at(i + 1));
-    QVERIFY(rig.tx.waitForChannelFrames(1));
-    for (int i = 0; i + 1 < expected.size(); i += 2)
-        QCOMPARE(rig.tx.lastChannels()[size_t(expected.at(i))], expected.at(i + 1));
-}
+    void channels()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QList<int>, expected);
 
-void TestHelicopterTick::glitchFilterHoldsAJumpFourTicks()
-{
-    TransmitRig rig;
-    QVERIFY(rig.connectHelicopter());
-    HelicopterConfig cfg = rig.controller->helicopterConfig();
-    cfg.fly.dualRates.enabled = false;
-    rig.controller->setHelicopterConfig(cfg);
-    QVERIFY(rig.start());
-    rig.tick();
-    QCOMPARE(rig.ch(0), 992);
+        Heli heli;
+        QVERIFY2(heli.parse(setup), qPrintable(setup));
+        TransmitRig rig;
+        QVERIFY(rig.connectHelicopter(heli.throttleDevice, heli.rudderDevice));
+        rig.controller->setHelicopterConfig(heli.cfg);
+        rig.joystick->setAxis(0, heli.roll);
+        rig.lever->setAxis(5, heli.lever);
+        rig.rudder->setAxis(3, float(heli.pedals[0]));
+        rig.rudder->setAxis(4, float(heli.pedals[1]));
+        QVERIFY(rig.start());
+        if (heli.armed) {
+            rig.controller->setHeliArmed(true);
+            QVERIFY(rig.controller->isHeliArmed());
+        }
+        rig.tick(heli.ticks);
 
-    rig.joystick->setAxis(0, 1.0f);
-    for (int held = 0; held < 4; ++held) {
+        QVERIFY(rig.tx.waitForChannelFrames(heli.ticks));
+        for (int i = 0; i + 1 < expected.size(); i += 2) {
+            QCOMPARE(rig.ch(expected.at(i)), expected.at(i + 1));
+            QCOMPARE(rig.tx.lastChannels()[size_t(expected.at(i))], expected.at(i + 1));
+        }
+    }
+
+    void glitchFilterHoldsAJumpFourTicks()
+    {
+        TransmitRig rig;
+        QVERIFY(rig.connectHelicopter());
+        HelicopterConfig cfg = rig.controller->helicopterConfig();
+        cfg.fly.dualRates.enabled = false;
+        rig.controller->setHelicopterConfig(cfg);
+        QVERIFY(rig.start());
         rig.tick();
         QCOMPARE(rig.ch(0), 992);
+
+        rig.joystick->setAxis(0, 1.0f);
+        for (int held = 0; held < 4; ++held) {
+            rig.tick();
+            QCOMPARE(rig.ch(0), 992);
+        }
+        rig.tick();
+        QCOMPARE(rig.ch(0), 1811);
+        rig.joystick->setAxis(0, 0.6f); // a small move passes at once
+        rig.tick();
+        QVERIFY(rig.ch(0) < 1811);
     }
-    rig.tick();
-    QCOMPARE(rig.ch(0), 1811);
 
-    // A small move passes at once.
-    rig.joystick->setAxis(0, 0.6f);
-    rig.tick();
-    QVERIFY(rig.ch(0) < 1811);
-}
+    void mappingsUseAllThreeDevices()
+    {
+        TransmitRig rig;
+        QVERIFY(rig.connectHelicopter());
+        ButtonMappingSet set;
+        set.mappings.resize(3);
+        set.mappings[0].buttonIndex = 2; // joystick button 2
+        set.mappings[0].channel = 6;
+        set.mappings[0].outputValue = 1700;
+        set.mappings[0].startValue = 300;
+        set.mappings[1].buttonIndex = 160 + 3; // throttle device button 3
+        set.mappings[1].channel = 7;
+        set.mappings[1].outputValue = 1600;
+        set.mappings[2].buttonIndex = 320 + 1; // rudder pedals button 1, on the roll channel
+        set.mappings[2].channel = 0;
+        set.mappings[2].outputValue = 100;
+        QVERIFY(rig.controller->setButtonMappings(set));
+        QVERIFY(rig.start());
+        rig.tick();
+        QCOMPARE(rig.ch(6), 300);
+        QCOMPARE(rig.ch(7), 0);
 
-void TestHelicopterTick::collectiveSoftStart()
-{
-    TransmitRig rig;
-    QVERIFY(rig.connectHelicopter());
-    HelicopterConfig cfg = rig.controller->helicopterConfig();
-    cfg.fly.softStart = true;
-    cfg.fly.softStartSec = 1;
-    rig.controller->setHelicopterConfig(cfg);
-    rig.lever->setAxis(5, 1.0f);
-    QVERIFY(rig.start());
+        rig.setButton(rig.joystick, 2, true);
+        QCOMPARE(rig.ch(6), 1700);
+        rig.setButton(rig.lever, 3, true);
+        QCOMPARE(rig.ch(7), 1600);
+        // Mappings cover CH5..CH16 only: the stick keeps the roll channel.
+        rig.setButton(rig.rudder, 1, true);
+        QCOMPARE(rig.ch(0), 992);
+        // A button of a device that is gone presses nothing.
+        rig.lever->unplug();
+        rig.tick();
+        QCOMPARE(rig.ch(7), 0);
+    }
 
-    rig.tick();
-    QCOMPARE(rig.ch(2), 172);
-    rig.tick(142); // 994 ms elapsed at the start of the last of them
-    QCOMPARE(rig.ch(2), 1801);
-    rig.tick();
-    QCOMPARE(rig.ch(2), 1811);
-    rig.tick(10);
-    QCOMPARE(rig.ch(2), 1811);
-}
+    void arming_data()
+    {
+        QTest::addColumn<bool>("armAtIdle");
+        QTest::addColumn<bool>("throttleDevice");
+        QTest::addColumn<int>("leverAxis");
+        QTest::addColumn<float>("lever");
+        QTest::addColumn<QString>("error"); // empty: arms
 
-void TestHelicopterTick::mappingsUseAllThreeDevices()
-{
-    TransmitRig rig;
-    QVERIFY(rig.connectHelicopter());
-    ButtonMappingSet set;
-    ButtonMapping gear;
-    gear.buttonIndex = 2; // joystick button 2
-    gear.channel = 6;
-    gear.outputValue = 1700;
-    gear.startValue = 300;
-    ButtonMapping lights;
-    lights.buttonIndex = 160 + 3; // throttle device button 3
-    lights.channel = 7;
-    lights.outputValue = 1600;
-    ButtonMapping roll;
-    roll.buttonIndex = 320 + 1; // rudder pedals button 1, on the roll channel
-    roll.channel = 0;
-    roll.outputValue = 100;
-    set.mappings << gear << lights << roll;
-    QVERIFY(rig.controller->setButtonMappings(set));
-    QVERIFY(rig.start());
-    rig.tick();
-    QCOMPARE(rig.ch(6), 300);
-    QCOMPARE(rig.ch(7), 0);
+        const QString noLever = QStringLiteral("Connect the throttle lever before arming the motor.");
+        QTest::newRow("lever down") << true << true << 5 << -1.0f << QString();
+        QTest::newRow("lever raised") << true << true << 5 << 0.5f
+                                      << QStringLiteral("Lower the collective before arming the motor.");
+        // Without a lever the collective reads about half: arming then would spin the rotor up.
+        QTest::newRow("no throttle device") << true << false << 5 << -1.0f << noLever;
+        QTest::newRow("no lever axis chosen") << true << true << -1 << -1.0f << noLever;
+        QTest::newRow("no idle check wanted") << false << false << 5 << 1.0f << QString();
+    }
 
-    rig.setButton(rig.joystick, 2, true);
-    QCOMPARE(rig.ch(6), 1700);
-    rig.setButton(rig.lever, 3, true);
-    QCOMPARE(rig.ch(7), 1600);
-    // Mappings cover CH5..CH16 only: the stick keeps the roll channel.
-    rig.setButton(rig.rudder, 1, true);
-    QCOMPARE(rig.ch(0), 992);
-    // A button of a device that is gone presses nothing.
-    rig.lever->unplug();
-    rig.tick();
-    QCOMPARE(rig.ch(7), 0);
-}
+    void arming()
+    {
+        QFETCH(bool, armAtIdle);
+        QFETCH(bool, throttleDevice);
+        QFETCH(int, leverAxis);
+        QFETCH(float, lever);
+        QFETCH(QString, error);
 
-void TestHelicopterTick::arming_data()
-{
-    QTest::addColumn<bool>("armAtIdle");
-    QTest::addColumn<bool>("throttleDevice");
-    QTest::addColumn<int>("leverAxis");
-    QTest::addColumn<float>("lever");
-    QTest::addColumn<bool>("armed");
-    QTest::addColumn<QString>("error");
+        TransmitRig rig;
+        QVERIFY(rig.connectHelicopter(throttleDevice));
+        HelicopterConfig cfg = rig.controller->helicopterConfig();
+        cfg.fly.armAtIdle = armAtIdle;
+        cfg.inputs.throttle.axis = leverAxis;
+        rig.controller->setHelicopterConfig(cfg);
+        rig.lever->setAxis(5, lever);
+        QVERIFY(rig.start());
+        rig.tick();
+        QSignalSpy changes(rig.controller.get(), &corvane::CorvaneController::heliArmedChanged);
 
-    const QString noLever = QStringLiteral("Connect the throttle lever before arming the motor.");
-    QTest::newRow("lever down") << true << true << 5 << -1.0f << true << QString();
-    QTest::newRow("lever raised") << true << true << 5 << 0.5f << false
-                                  << QStringLiteral("Lower the collective before arming the motor.");
-    // Without a lever the collective reads about half: arming then would spin the rotor up.
-    QTest::newRow("no throttle device") << true << false << 5 << -1.0f << false << noLever;
-    QTest::newRow("no lever axis chosen") << true << true << -1 << -1.0f << false << noLever;
-    QTest::newRow("no idle check wanted") << false << false << 5 << 1.0f << true << QString();
-}
-
-void TestHelicopterTick::arming()
-{
-    QFETCH(bool, armAtIdle);
-    QFETCH(bool, throttleDevice);
-    QFETCH(int, leverAxis);
-    QFETCH(float, lever);
-    QFETCH(bool, armed);
-    QFETCH(QString, error);
-
-    TransmitRig rig;
-    QVERIFY(rig.connectHelicopter(throttleDevice));
-    HelicopterConfig cfg = rig.controller->helicopterConfig();
-    cfg.fly.armAtIdle = armAtIdle;
-    cfg.inputs.throttle.axis = leverAxis;
-    rig.controller->setHelicopterConfig(cfg);
-    rig.lever->setAxis(5, lever);
-    rig.pollAll();
-    QSignalSpy changes(rig.controller.get(), &corvane::CorvaneController::heliArmedChanged);
-
-    rig.controller->setHeliArmed(true);
-    QCOMPARE(rig.controller->isHeliArmed(), armed);
-    QCOMPARE(changes.count(), armed ? 1 : 0);
-    QCOMPARE(rig.lastError(), error);
-    rig.controller->setHeliArmed(armed); // unchanged: nothing
-    QCOMPARE(changes.count(), armed ? 1 : 0);
-}
-
-void TestHelicopterTick::stopDisarms()
-{
-    TransmitRig rig;
-    QVERIFY(rig.connectHelicopter());
-    rig.lever->setAxis(5, -1.0f);
-    QVERIFY(rig.start());
-    rig.tick();
-    rig.controller->setHeliArmed(true);
-    QVERIFY(rig.controller->isHeliArmed());
-    QSignalSpy changes(rig.controller.get(), &corvane::CorvaneController::heliArmedChanged);
-    rig.controller->stopTransmission();
-    QVERIFY(!rig.controller->isHeliArmed());
-    QCOMPARE(changes.count(), 1);
-    QCOMPARE(changes.first().at(0).toBool(), false);
-}
-
-void TestHelicopterTick::rateModeAndConfiguration()
-{
-    TransmitRig rig;
-    QVERIFY(rig.connectHelicopter());
-    QSignalSpy modes(rig.controller.get(), &corvane::CorvaneController::heliRateModeChanged);
-    rig.controller->setHeliRateMode(7);
-    QCOMPARE(rig.controller->heliRateMode(), 2);
-    QCOMPARE(rig.controller->heliDualRateFactor(), 1.0f);
-    rig.controller->setHeliRateMode(2);
-    QCOMPARE(modes.count(), 1);
-
-    HelicopterConfig cfg = rig.controller->helicopterConfig();
-    cfg.fly.dualRates.activeMode = -3;
-    cfg.fly.dualRates.beginnerPct = 140;
-    rig.controller->setHelicopterConfig(cfg);
-    QCOMPARE(rig.controller->heliRateMode(), 0);
-    QCOMPARE(modes.count(), 2);
-    QCOMPARE(rig.controller->heliDualRateFactor(), 1.0f);
-    QCOMPARE(rig.controller->profileManager()->helicopterConfig().fly.dualRates.beginnerPct, 140);
-    QVERIFY(rig.controller->isHelicopterMode());
-}
-
-void TestHelicopterTick::joystickLostStops()
-{
-    TransmitRig rig;
-    QVERIFY(rig.connectHelicopter());
-    QVERIFY(rig.start());
-    rig.tick();
-    rig.joystick->unplug();
-    rig.tick();
-    QVERIFY(!rig.controller->isRunning());
-    QVERIFY(rig.errors->contains(QVariantList{QStringLiteral("Joystick disconnected")}));
-    QVERIFY(rig.tx.waitForLine("STOP"));
-}
+        const bool armed = error.isEmpty();
+        rig.controller->setHeliArmed(true);
+        QCOMPARE(rig.controller->isHeliArmed(), armed);
+        QCOMPARE(rig.lastError(), error);
+        rig.controller->setHeliArmed(armed); // unchanged: nothing
+        QCOMPARE(changes.count(), armed ? 1 : 0);
+        rig.controller->stopTransmission(); // a stop disarms
+        QVERIFY(!rig.controller->isHeliArmed());
+        QCOMPARE(changes.count(), armed ? 2 : 0);
+    }
+};
 
 OSTRA_TEST_MAIN_CORE(TestHelicopterTick)
 #include "tst_helicoptertick.moc"
