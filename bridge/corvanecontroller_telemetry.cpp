@@ -185,7 +185,7 @@ void CorvaneController::setCarLinked(bool linked)
     // The sensors show what a zero reading of their frame would show.
     const int level = receiverMotionLevel();
     for (auto it = m_telemetryPayloadLengths.constBegin(); it != m_telemetryPayloadLengths.constEnd(); ++it) {
-        const QList<TelemetrySensor> zeros = decodeTelemetry(it.key(), QByteArray(it.value(), '\0'), level);
+        const QList<TelemetrySensor> zeros = CrsfProtocol::decodeTelemetry(it.key(), QByteArray(it.value(), '\0'), level);
         for (const TelemetrySensor &zero : zeros) {
             const auto sensor = m_sensors.find(zero.id);
             if (sensor != m_sensors.end())
@@ -232,7 +232,7 @@ MotionTelemetrySender::Controls CorvaneController::fillMotionControls() const
 
 void CorvaneController::updateTelemetrySensors(quint8 type, const QByteArray &payload)
 {
-    const QList<TelemetrySensor> decoded = decodeTelemetry(type, payload, receiverMotionLevel());
+    const QList<TelemetrySensor> decoded = CrsfProtocol::decodeTelemetry(type, payload, receiverMotionLevel());
     if (decoded.isEmpty())
         return;
     m_telemetryPayloadLengths.insert(type, int(payload.size()));

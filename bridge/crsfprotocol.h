@@ -5,6 +5,8 @@
 
 #include <array>
 
+#include "bridge/telemetrysensor.h"
+
 namespace corvane {
 
 // Link statistics frame (0x14); RSSI values in dBm, negative.
@@ -106,6 +108,11 @@ public:
     static LinkStatistics parseLinkStatistics(const QByteArray &payload);
     static GpsFix parseGps(const QByteArray &payload);
     static GForceSample parseGForceFrame(const QByteArray &payload);
+    // One telemetry frame as the sensors the user sees (crsfprotocol_telemetry.cpp).
+    // `motionLevel`: 0 no motion telemetry, 1 capable receiver, 2 with its motion sensors on;
+    // it decides how a battery frame is read. Unknown types and short payloads give nothing.
+    static QList<TelemetrySensor> decodeTelemetry(quint8 frameType, const QByteArray &payload,
+                                                  int motionLevel);
 
     void feed(const QByteArray &bytes);
 

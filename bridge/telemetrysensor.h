@@ -17,11 +17,6 @@ struct TelemetrySensor
     qint64 lastUpdateMs = 0; // ms since the epoch; 0 = never
 };
 
-// Turns one CRSF telemetry frame into sensors. `motionLevel` is the receiver's motion level
-// (0 no motion telemetry, 1 capable, 2 capable with motion sensors on); it decides how a
-// battery frame is read. Unknown types and short payloads give an empty list.
-QList<TelemetrySensor> decodeTelemetry(quint8 frameType, const QByteArray &payload, int motionLevel);
-
 } // namespace corvane
 
 Q_DECLARE_METATYPE(corvane::TelemetrySensor)

@@ -118,7 +118,7 @@ private slots:
         QFETCH(QByteArray, payload);
         QFETCH(int, level);
         QFETCH(QString, expected);
-        const QList<TelemetrySensor> sensors = corvane::decodeTelemetry(quint8(type), payload, level);
+        const QList<TelemetrySensor> sensors = corvane::CrsfProtocol::decodeTelemetry(quint8(type), payload, level);
         QCOMPARE(summary(sensors), expected);
         for (const TelemetrySensor &s : sensors) {
             QVERIFY(s.label.startsWith(s.id + QStringLiteral(" · ")));

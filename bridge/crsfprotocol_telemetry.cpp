@@ -1,5 +1,3 @@
-#include "bridge/telemetrysensor.h"
-
 #include "bridge/crsfprotocol.h"
 
 namespace corvane {
@@ -145,7 +143,8 @@ void decodeBattery(QList<TelemetrySensor> &out, const QByteArray &p, int motionL
 
 } // namespace
 
-QList<TelemetrySensor> decodeTelemetry(quint8 frameType, const QByteArray &payload, int motionLevel)
+QList<TelemetrySensor> CrsfProtocol::decodeTelemetry(quint8 frameType, const QByteArray &payload,
+                                                    int motionLevel)
 {
     QList<TelemetrySensor> out;
     const int size = int(payload.size());
