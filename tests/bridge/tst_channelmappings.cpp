@@ -39,163 +39,128 @@ class TestChannelMappings : public QObject
     Q_OBJECT
 
 private slots:
-    void scripts_data();
-    void scripts();
-    void holdToRaise();
-    void pitLimiterButton();
-    void allButtons();
-};
+    void scripts_data()
+    {
+        QTest::addColumn<QList<ButtonMapping>>("mappings");
+        QTest::addColumn<QList<Step>>("steps");
 
-void TestChannelMappings::scripts_data()
-{
-    QTest::addColumn<QList<ButtonMapping>>("mappings");
-    QTest::addColumn<QList<Step>>("steps");
-
-    QTest::newRow("press while held")
-        << QList<ButtonMapping>{mapping(3, 4, 0, 1800, 200)}
-        << QList<Step>{{-1, true, {4, 200}}, {3, true, {4, 1800}}, {3, false, {4, 200}}};
-    QTest::newRow("last held press mapping wins")
-        << QList<ButtonMapping>{mapping(3, 4, 0, 1800, 200), mapping(5, 4, 0, 600, 900)}
-        << QList<Step>{{5, true, {4, 600}}, {3, true, {4, 600}}, {5, false, {4, 1800}}};
-    QTest::newRow("two switch positions")
-        << QList<ButtonMapping>{mapping(1, 4, 4, 500, 1000), mapping(2, 4, 4, 1500, 1200)}
-        << QList<Step>{{-1, true, {4, 1000}}, {1, true, {4, 500}}, {1, false, {4, 500}},
-                       {2, true, {4, 1500}}, {2, false, {4, 1500}}, {1, true, {4, 500}}};
-    QTest::newRow("toggle beats press")
-        << QList<ButtonMapping>{mapping(2, 5, 0, 300, 0), mapping(1, 5, 3, 1700, 400)}
-        << QList<Step>{{-1, true, {5, 400}}, {2, true, {5, 400}}, {1, true, {5, 1700}},
-                       {1, false, {5, 1700}}, {1, true, {5, 400}}};
-    QTest::newRow("one button, two toggles: the first channel sees the edge")
-        << QList<ButtonMapping>{mapping(6, 7, 3, 2000, 100), mapping(6, 8, 3, 1900, 50)}
-        << QList<Step>{{6, true, {7, 2000, 8, 50}}, {6, false, {7, 2000, 8, 50}}};
-    ButtonMapping extrasOnly = mapping(-1, 9, 0, 1500, 700);
-    extrasOnly.extraButtons = {4};
-    QTest::newRow("no main button: ignored even with extras")
-        << QList<ButtonMapping>{extrasOnly} << QList<Step>{{4, true, {9, 0}}};
-    ButtonMapping withExtras = mapping(4, 9, 0, 1500, 700);
-    withExtras.extraButtons = {-3, 8};
-    QTest::newRow("extra button triggers")
-        << QList<ButtonMapping>{withExtras} << QList<Step>{{8, true, {9, 1500}}, {8, false, {9, 700}}};
-    QTest::newRow("hat direction as a button")
-        << QList<ButtonMapping>{mapping(130, 10, 0, 1234, 10)}
-        << QList<Step>{{130, true, {10, 1234}}, {130, false, {10, 10}}};
-    QTest::newRow("channels outside CH3..CH12 are not the car's")
-        << QList<ButtonMapping>{mapping(3, 12, 0, 1500, 800), mapping(3, 0, 0, 1500, 800)}
-        << QList<Step>{{3, true, {12, 0, 0, 1023}}};
-    QTest::newRow("CH12 mapped: the LED power state stays off it")
-        << QList<ButtonMapping>{mapping(3, 11, 0, 1500, 800)}
-        << QList<Step>{{-1, true, {11, 800}}, {3, true, {11, 1500}}};
-    QTest::newRow("CH12 unmapped carries LED power")
-        << QList<ButtonMapping>{mapping(3, 10, 0, 1500, 800)} << QList<Step>{{-1, true, {11, 2047}}};
-}
-
-void TestChannelMappings::scripts()
-{
-    QFETCH(QList<ButtonMapping>, mappings);
-    QFETCH(QList<Step>, steps);
-
-    TransmitRig rig;
-    ButtonMappingSet set;
-    set.mappings = mappings;
-    QVERIFY(rig.controller->setButtonMappings(set));
-    QVERIFY(rig.connectCar());
-    QVERIFY(rig.start());
-    rig.tick();
-    for (const Step &step : steps) {
-        if (step.button >= 128) {
-            if (step.down)
-                rig.wheel->setPov(0, quint32(step.button - 128) * 9000);
-            else
-                rig.wheel->centrePov(0);
-            rig.tick();
-        } else if (step.button >= 0) {
-            rig.setButton(rig.wheel, step.button, step.down);
-        }
-        for (int i = 0; i + 1 < step.expect.size(); i += 2)
-            QCOMPARE(rig.ch(step.expect.at(i)), step.expect.at(i + 1));
+        QTest::newRow("press while held")
+            << QList<ButtonMapping>{mapping(3, 4, 0, 1800, 200)}
+            << QList<Step>{{-1, true, {4, 200}}, {3, true, {4, 1800}}, {3, false, {4, 200}}};
+        QTest::newRow("last held press mapping wins")
+            << QList<ButtonMapping>{mapping(3, 4, 0, 1800, 200), mapping(5, 4, 0, 600, 900)}
+            << QList<Step>{{5, true, {4, 600}}, {3, true, {4, 600}}, {5, false, {4, 1800}}};
+        QTest::newRow("two switch positions")
+            << QList<ButtonMapping>{mapping(1, 4, 4, 500, 1000), mapping(2, 4, 4, 1500, 1200)}
+            << QList<Step>{{-1, true, {4, 1000}}, {1, true, {4, 500}}, {1, false, {4, 500}},
+                           {2, true, {4, 1500}}, {2, false, {4, 1500}}, {1, true, {4, 500}}};
+        QTest::newRow("toggle beats press")
+            << QList<ButtonMapping>{mapping(2, 5, 0, 300, 0), mapping(1, 5, 3, 1700, 400)}
+            << QList<Step>{{-1, true, {5, 400}}, {2, true, {5, 400}}, {1, true, {5, 1700}},
+                           {1, false, {5, 1700}}, {1, true, {5, 400}}};
+        QTest::newRow("one button, two toggles: the first channel sees the edge")
+            << QList<ButtonMapping>{mapping(6, 7, 3, 2000, 100), mapping(6, 8, 3, 1900, 50)}
+            << QList<Step>{{6, true, {7, 2000, 8, 50}}, {6, false, {7, 2000, 8, 50}}};
+        ButtonMapping extrasOnly = mapping(-1, 9, 0, 1500, 700);
+        extrasOnly.extraButtons = {4};
+        QTest::newRow("no main button: ignored even with extras")
+            << QList<ButtonMapping>{extrasOnly} << QList<Step>{{4, true, {9, 0}}};
+        ButtonMapping withExtras = mapping(4, 9, 0, 1500, 700);
+        withExtras.extraButtons = {-3, 8};
+        QTest::newRow("extra button triggers")
+            << QList<ButtonMapping>{withExtras} << QList<Step>{{8, true, {9, 1500}}, {8, false, {9, 700}}};
+        QTest::newRow("hat direction as a button")
+            << QList<ButtonMapping>{mapping(130, 10, 0, 1234, 10)}
+            << QList<Step>{{130, true, {10, 1234}}, {130, false, {10, 10}}};
+        QTest::newRow("channels outside CH3..CH12 are not the car's")
+            << QList<ButtonMapping>{mapping(3, 12, 0, 1500, 800), mapping(3, 0, 0, 1500, 800)}
+            << QList<Step>{{3, true, {12, 0, 0, 1023}}};
+        QTest::newRow("CH12 mapped: the LED power state stays off it")
+            << QList<ButtonMapping>{mapping(3, 11, 0, 1500, 800)}
+            << QList<Step>{{-1, true, {11, 800}}, {3, true, {11, 1500}}};
+        QTest::newRow("CH12 unmapped carries LED power")
+            << QList<ButtonMapping>{mapping(3, 10, 0, 1500, 800)} << QList<Step>{{-1, true, {11, 2047}}};
+        // The throttle is held fully down throughout: the limiter holds CH2 while an extra button is.
+        ButtonMapping pit = mapping(20, 5, 0, 1000, 0);
+        pit.extraButtons = {21};
+        pit.activatesPitLimiter = true;
+        QTest::newRow("pit limiter button")
+            << QList<ButtonMapping>{pit}
+            << QList<Step>{{-1, true, {1, 1811}}, {21, true, {1, 1200, 5, 1000}}, {21, false, {1, 1811}}};
     }
-    QVERIFY(rig.tx.waitForChannelFrames(int(rig.controller->frameCount())));
-    const Step &last = steps.last();
-    for (int i = 0; i + 1 < last.expect.size(); i += 2)
-        QCOMPARE(rig.tx.lastChannels()[size_t(last.expect.at(i))], last.expect.at(i + 1));
-}
 
-void TestChannelMappings::holdToRaise()
-{
-    TransmitRig rig;
-    ButtonMappingSet set;
-    ButtonMapping up = mapping(2, 6, 1, 0, 100);
-    up.rateUnitsPerSec = 1024;
-    up.minValue = 60;
-    up.maxValue = 2000;
-    ButtonMapping down = mapping(3, 6, 2, 0, 999);
-    down.rateUnitsPerSec = 512;
-    down.minValue = 50;
-    down.maxValue = 1500;
-    set.mappings << up << down;
-    QVERIFY(rig.controller->setButtonMappings(set));
-    QVERIFY(rig.connectCar());
-    QVERIFY(rig.start());
-    rig.tick();
-    QCOMPARE(rig.ch(6), 100); // the first ramp mapping's start value
+    void scripts()
+    {
+        QFETCH(QList<ButtonMapping>, mappings);
+        QFETCH(QList<Step>, steps);
 
-    // One second held (143 ticks of 7 ms): 1024 x 0.007 x 143 = 1025.024.
-    rig.setButton(rig.wheel, 2, true); // the fourth of these ticks sees the press
-    rig.tick(142);
-    QCOMPARE(rig.ch(6), 100 + 1025);
-    rig.wheel->setButton(2, false);
-    rig.tick(10);
-    QCOMPARE(rig.ch(6), 100 + 1025 + 3 * 7); // 3 more ticks before the release is seen
-    rig.setButton(rig.wheel, 2, true);
-    rig.tick(500);
-    QCOMPARE(rig.ch(6), 2000); // stops at the largest maximum
-    rig.setButton(rig.wheel, 2, false);
-    rig.setButton(rig.wheel, 3, true);
-    rig.tick(2000);
-    QCOMPARE(rig.ch(6), 50); // stops at the smallest minimum
-    rig.setButton(rig.wheel, 3, false);
+        TransmitRig rig;
+        ButtonMappingSet set;
+        set.mappings = mappings;
+        QVERIFY(rig.controller->setButtonMappings(set));
+        QVERIFY(rig.startCar());
+        rig.pedals->setAxis(1, 1.0f);
+        rig.tick();
+        for (const Step &step : steps) {
+            if (step.button >= 128) {
+                if (step.down)
+                    rig.wheel->setPov(0, quint32(step.button - 128) * 9000);
+                else
+                    rig.wheel->centrePov(0);
+                rig.tick();
+            } else if (step.button >= 0) {
+                rig.setButton(rig.wheel, step.button, step.down);
+            }
+            for (int i = 0; i + 1 < step.expect.size(); i += 2)
+                QCOMPARE(rig.ch(step.expect.at(i)), step.expect.at(i + 1));
+        }
+        QVERIFY(rig.tx.waitForChannelFrames(int(rig.controller->frameCount())));
+        const Step &last = steps.last();
+        for (int i = 0; i + 1 < last.expect.size(); i += 2)
+            QCOMPARE(rig.tx.lastChannels()[size_t(last.expect.at(i))], last.expect.at(i + 1));
+    }
 
-    // Each start begins again from the start value.
-    rig.controller->stopTransmission();
-    QVERIFY(rig.start());
-    rig.tick();
-    QCOMPARE(rig.ch(6), 100);
-}
+    void holdToRaise()
+    {
+        TransmitRig rig;
+        ButtonMappingSet set;
+        ButtonMapping up = mapping(2, 6, 1, 0, 100);
+        up.rateUnitsPerSec = 1024;
+        up.minValue = 60;
+        up.maxValue = 2000;
+        ButtonMapping down = mapping(3, 6, 2, 0, 999);
+        down.rateUnitsPerSec = 512;
+        down.minValue = 50;
+        down.maxValue = 1500;
+        set.mappings << up << down;
+        QVERIFY(rig.controller->setButtonMappings(set));
+        QVERIFY(rig.startCar());
+        rig.tick();
+        QCOMPARE(rig.ch(6), 100); // the first ramp mapping's start value
 
-void TestChannelMappings::pitLimiterButton()
-{
-    TransmitRig rig;
-    ButtonMappingSet set;
-    ButtonMapping pit = mapping(20, 5, 0, 1000, 0);
-    pit.extraButtons = {21};
-    pit.activatesPitLimiter = true;
-    set.mappings << pit;
-    QVERIFY(rig.controller->setAxisSettings(TransmitRig::plainSettings()));
-    QVERIFY(rig.controller->setButtonMappings(set));
-    QVERIFY(rig.connectCar());
-    QVERIFY(rig.start());
-    rig.pedals->setAxis(1, 1.0f);
-    rig.tick();
-    QCOMPARE(rig.ch(1), 1811);
-    QVERIFY(!rig.controller->isPitLimiterActive());
+        // One second held (143 ticks of 7 ms): 1024 x 0.007 x 143 = 1025.024.
+        rig.setButton(rig.wheel, 2, true); // the fourth of these ticks sees the press
+        rig.tick(142);
+        QCOMPARE(rig.ch(6), 100 + 1025);
+        rig.wheel->setButton(2, false);
+        rig.tick(10);
+        QCOMPARE(rig.ch(6), 100 + 1025 + 3 * 7); // 3 more ticks before the release is seen
+        rig.setButton(rig.wheel, 2, true);
+        rig.tick(500);
+        QCOMPARE(rig.ch(6), 2000); // stops at the largest maximum
+        rig.setButton(rig.wheel, 2, false);
+        rig.setButton(rig.wheel, 3, true);
+        rig.tick(2000);
+        QCOMPARE(rig.ch(6), 50); // stops at the smallest minimum
+        rig.setButton(rig.wheel, 3, false);
 
-    rig.setButton(rig.wheel, 21, true);
-    QCOMPARE(rig.ch(1), 1200);
-    QVERIFY(rig.controller->isPitLimiterActive());
-    rig.setButton(rig.wheel, 21, false);
-    QCOMPARE(rig.ch(1), 1811);
-    rig.controller->setLoungePitLimiter(true, 50);
-    QVERIFY(rig.controller->isPitLimiterActive());
-}
-
-void TestChannelMappings::allButtons()
-{
-    ButtonMapping m = mapping(5, 3, 0, 0);
-    m.extraButtons = {7, -1, 5};
-    QCOMPARE(m.allButtons(), (QList<int>{5, 7, 5}));
-    m.buttonIndex = -1;
-    QCOMPARE(m.allButtons(), (QList<int>{7, 5}));
-}
+        // Each start begins again from the start value.
+        rig.controller->stopTransmission();
+        QVERIFY(rig.start());
+        rig.tick();
+        QCOMPARE(rig.ch(6), 100);
+    }
+};
 
 OSTRA_TEST_MAIN_CORE(TestChannelMappings)
 #include "tst_channelmappings.moc"
