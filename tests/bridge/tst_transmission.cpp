@@ -2,253 +2,241 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <functional>
+
 #include "bridge/devicesecurity.h"
 #include "support/testenvironment.h"
 #include "transmitrig.h"
 
 using ostratest::TransmitRig;
 
+namespace {
+
+using Change = std::function<void(AxisSettings &)>;
+
+} // namespace
+
+Q_DECLARE_METATYPE(Change)
+
 class TestTransmission : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void refusals_data();
-    void refusals();
-    void startAndStopOnTheLine();
-    void frameCounter();
-    void calibrationChangeWhileRunning_data();
-    void calibrationChangeWhileRunning();
-    void canStartTransmission_data();
-    void canStartTransmission();
-    void inputGetters();
-};
+    void refusals_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("error");
 
-void TestTransmission::refusals_data()
-{
-    QTest::addColumn<QString>("setup");
-    QTest::addColumn<QString>("error");
+        QTest::newRow("configuring the transmitter") << "config" << "Stop configuring before starting transmission";
+        QTest::newRow("nothing connected") << "none" << "RP2040 Bridge not connected";
+        QTest::newRow("port closed though the wheel is there") << "wheel" << "RP2040 Bridge not connected";
+        QTest::newRow("transmitter not on the allow-list")
+            << "unauthorized" << "Transmitter device is not authorized. Cannot start transmission.";
+        QTest::newRow("no wheel base") << "port" << "Wheel base not connected";
+        QTest::newRow("no joystick") << "heli" << "Joystick not connected";
+        QTest::newRow("both pedals pressed")
+            << "both" << "Release the throttle and brake pedals before starting transmission.";
+        QTest::newRow("brake pressed") << "brake" << "Release the brake pedal before starting transmission.";
+        QTest::newRow("throttle pressed on the wheel base")
+            << "wheelThrottle" << "Release the throttle pedal before starting transmission.";
+    }
 
-    QTest::newRow("configuring the transmitter") << "config" << "Stop configuring before starting transmission";
-    QTest::newRow("nothing connected") << "none" << "RP2040 Bridge not connected";
-    QTest::newRow("port closed though the wheel is there") << "wheel" << "RP2040 Bridge not connected";
-    QTest::newRow("transmitter not on the allow-list") << "unauthorized"
-                                                       << "Transmitter device is not authorized. Cannot start transmission.";
-    QTest::newRow("no wheel base") << "port" << "Wheel base not connected";
-    QTest::newRow("no joystick") << "heli" << "Joystick not connected";
-    QTest::newRow("both pedals pressed") << "both"
-                                         << "Release the throttle and brake pedals before starting transmission.";
-    QTest::newRow("brake pressed") << "brake" << "Release the brake pedal before starting transmission.";
-    QTest::newRow("throttle pressed on the wheel base") << "wheelThrottle"
-                                                        << "Release the throttle pedal before starting transmission.";
-}
+    void refusals()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, error);
 
-void TestTransmission::refusals()
-{
-    QFETCH(QString, setup);
-    QFETCH(QString, error);
+        TransmitRig rig;
+        if (setup == "wheel") {
+            QVERIFY(rig.controller->wheelBase()->open(TransmitRig::WheelPos));
+        } else if (setup == "port") {
+            QVERIFY(rig.openTransmitter());
+        } else if (setup == "heli") {
+            rig.controller->profileManager()->mutableActiveProfile()->vehicleType = QString(VehicleType::Helicopter);
+            QVERIFY(rig.connectCar());
+        } else if (setup == "unauthorized") {
+            rig.controller->deviceSecurity()->setProvisioningMode(false);
+            rig.tx.setDeviceId(QStringLiteral("STRANGER"));
+            QVERIFY(rig.connectCar());
+            QTRY_VERIFY(rig.tx.idQueries() >= 1);
+            rig.tx.waitFor([] { return false; }, 300);
+        } else if (setup != "none") {
+            QVERIFY(rig.connectCar(setup != "wheelThrottle"));
+            if (setup == "config")
+                rig.controller->startConfigMode();
+            if (setup == "both" || setup == "brake")
+                rig.pedals->setAxis(2, 1.0f);
+            if (setup == "both")
+                rig.pedals->setAxis(1, 1.0f);
+            if (setup == "wheelThrottle")
+                rig.wheel->setAxis(1, 1.0f);
+            rig.pollAll();
+        }
+        QSignalSpy running(rig.controller.get(), &corvane::CorvaneController::runningChanged);
+        rig.controller->startTransmission();
+        QVERIFY(!rig.controller->isRunning());
+        QCOMPARE(running.count(), 0);
+        QCOMPARE(rig.lastError(), error);
+        QCOMPARE(rig.errors->count(), 1);
+        rig.tx.waitFor([] { return false; }, 50);
+        QCOMPARE(rig.tx.startCount(), 0);
+    }
 
-    TransmitRig rig;
-    if (setup == "config") {
-        QVERIFY(rig.connectCar());
-        rig.controller->startConfigMode();
-        QVERIFY(rig.controller->isConfigMode());
-    } else if (setup == "wheel") {
+    void canStartTransmission_data()
+    {
+        QTest::addColumn<bool>("port");
+        QTest::addColumn<bool>("pedals");
+        QTest::addColumn<bool>("combined");
+        QTest::addColumn<bool>("expected");
+
+        QTest::newRow("everything") << true << true << false << true;
+        QTest::newRow("no port") << false << true << false << false;
+        QTest::newRow("no pedals") << true << false << false << false;
+        QTest::newRow("combined pedals on the wheel base") << true << false << true << true;
+    }
+
+    void canStartTransmission()
+    {
+        QFETCH(bool, port);
+        QFETCH(bool, pedals);
+        QFETCH(bool, combined);
+        QFETCH(bool, expected);
+
+        TransmitRig rig;
         QVERIFY(rig.controller->wheelBase()->open(TransmitRig::WheelPos));
-    } else if (setup == "unauthorized") {
-        rig.controller->deviceSecurity()->setProvisioningMode(false);
-        rig.tx.setDeviceId(QStringLiteral("STRANGER"));
-        QVERIFY(rig.connectCar());
-        QTRY_VERIFY(rig.tx.idQueries() >= 1);
-        rig.tx.waitFor([] { return false; }, 300);
-    } else if (setup == "port") {
-        QVERIFY(rig.openTransmitter());
-    } else if (setup == "heli") {
-        rig.controller->profileManager()->mutableActiveProfile()->vehicleType = QString(VehicleType::Helicopter);
-        QVERIFY(rig.connectCar());
-    } else if (setup == "both" || setup == "brake") {
-        QVERIFY(rig.connectCar());
-        rig.pedals->setAxis(2, 1.0f);
-        if (setup == "both")
-            rig.pedals->setAxis(1, 1.0f);
-        rig.pollAll();
-    } else if (setup == "wheelThrottle") {
-        QVERIFY(rig.connectCar(false));
-        rig.wheel->setAxis(1, 1.0f);
-        rig.pollAll();
-    }
-    QSignalSpy running(rig.controller.get(), &corvane::CorvaneController::runningChanged);
-    rig.controller->startTransmission();
-    QVERIFY(!rig.controller->isRunning());
-    QCOMPARE(running.count(), 0);
-    QCOMPARE(rig.lastError(), error);
-    QCOMPARE(rig.errors->count(), 1);
-    rig.tx.waitFor([] { return false; }, 50);
-    QCOMPARE(rig.tx.startCount(), 0);
-}
-
-void TestTransmission::startAndStopOnTheLine()
-{
-    TransmitRig rig;
-    QVERIFY(rig.connectCar());
-    QSignalSpy running(rig.controller.get(), &corvane::CorvaneController::runningChanged);
-    rig.controller->startTransmission();
-    rig.controller->startTransmission(); // already running: nothing
-    QCOMPARE(running.count(), 1);
-    QVERIFY(rig.tx.waitForLine("START"));
-    // Frames flow by themselves at the 7 ms cadence.
-    QVERIFY(rig.tx.waitForChannelFrames(5));
-
-    rig.controller->stopTransmission();
-    QVERIFY(rig.tx.waitForLine("STOP"));
-    const int frames = rig.tx.channelFrameCount();
-    rig.controller->stopTransmission();
-    rig.controller->stopForSafety(QStringLiteral("ignored while idle"));
-    rig.tx.waitFor([] { return false; }, 100);
-    QCOMPARE(rig.tx.startCount(), 1);
-    QCOMPARE(rig.tx.stopCount(), 1);
-    QCOMPARE(rig.tx.channelFrameCount(), frames);
-    QCOMPARE(running.count(), 2);
-    QCOMPARE(rig.errors->count(), 0);
-}
-
-void TestTransmission::frameCounter()
-{
-    TransmitRig rig;
-    QVERIFY(rig.connectCar());
-    QVERIFY(rig.start());
-    QList<QPair<QByteArray, uint>> order;
-    QObject::connect(rig.controller.get(), &corvane::CorvaneController::frameCountChanged,
-                     [&order](uint n) { order.append({"count", n}); });
-    QObject::connect(rig.controller.get(), &corvane::CorvaneController::frameSent,
-                     [&order](uint n) { order.append({"sent", n}); });
-    rig.tick(3);
-    QCOMPARE(rig.controller->frameCount(), 3u);
-    const QList<QPair<QByteArray, uint>> expected{{"count", 1}, {"sent", 1}, {"count", 2},
-                                                  {"sent", 2}, {"count", 3}, {"sent", 3}};
-    QCOMPARE(order, expected);
-    QVERIFY(rig.tx.waitForChannelFrames(3));
-
-    rig.controller->stopTransmission();
-    QVERIFY(rig.start());
-    QCOMPARE(rig.controller->frameCount(), 0u);
-    rig.tick();
-    QCOMPARE(rig.controller->frameCount(), 1u);
-}
-
-void TestTransmission::calibrationChangeWhileRunning_data()
-{
-    QTest::addColumn<QString>("change");
-    QTest::addColumn<bool>("viaProfileSwitch");
-    QTest::addColumn<bool>("stops");
-
-    QTest::newRow("throttle dead zone") << "deadzone" << false << true;
-    QTest::newRow("brake inverted") << "brakeInverted" << false << true;
-    QTest::newRow("ESC neutral") << "escNeutral" << false << true;
-    QTest::newRow("wheel rotation") << "rotation" << false << true;
-    QTest::newRow("steering end points") << "endPoints" << false << false;
-    QTest::newRow("deceleration rate") << "decel" << false << false;
-    QTest::newRow("throttle expo") << "expo" << false << false;
-    // Another vehicle chosen while driving must not take over the car mid-run.
-    QTest::newRow("profile with another ESC neutral") << "escNeutral" << true << true;
-    QTest::newRow("profile with another dead zone") << "deadzone" << true << true;
-    QTest::newRow("profile with another deceleration rate") << "decel" << true << false;
-}
-
-void TestTransmission::calibrationChangeWhileRunning()
-{
-    QFETCH(QString, change);
-    QFETCH(bool, viaProfileSwitch);
-    QFETCH(bool, stops);
-
-    TransmitRig rig;
-    QVERIFY(rig.connectCar());
-    QVERIFY(rig.start());
-    corvane::ProfileManager *store = rig.controller->profileManager();
-    AxisSettings s = rig.controller->axisSettings();
-    if (change == "deadzone")
-        s.throttle.deadzone = 0.2f;
-    else if (change == "brakeInverted")
-        s.brake.inverted = true;
-    else if (change == "escNeutral")
-        s.escNeutral = 1000;
-    else if (change == "rotation")
-        s.wheelRotationDeg = 540;
-    else if (change == "endPoints")
-        s.steeringLeft = 100;
-    else if (change == "decel")
-        s.decelRate = 70;
-    else if (change == "expo")
-        s.throttle.expo = 0.5f;
-
-    if (viaProfileSwitch) {
-        const QString other = store->duplicateProfile(store->activeProfileId(), "Other car");
-        QVERIFY(!other.isEmpty());
-        store->mutableProfile(other)->axisSettings = s;
-        QVERIFY(store->setActiveProfile(other));
-    } else {
-        QVERIFY(rig.controller->setAxisSettings(s));
-    }
-    QCOMPARE(!rig.controller->isRunning(), stops);
-    QCOMPARE(rig.lastError(),
-             stops ? QStringLiteral("Transmission stopped for safety: axis calibration changed. "
-                                    "Verify the pedals and press Start Transmission again.")
-                   : QString());
-    // Taken over either way.
-    QCOMPARE(store->axisSettings().toJson(), s.toJson());
-    QCOMPARE(rig.controller->axisSettings().toJson(), s.toJson());
-}
-
-void TestTransmission::canStartTransmission_data()
-{
-    QTest::addColumn<bool>("port");
-    QTest::addColumn<bool>("pedals");
-    QTest::addColumn<bool>("combined");
-    QTest::addColumn<bool>("expected");
-
-    QTest::newRow("everything") << true << true << false << true;
-    QTest::newRow("no port") << false << true << false << false;
-    QTest::newRow("no pedals") << true << false << false << false;
-    QTest::newRow("combined pedals on the wheel base") << true << false << true << true;
-}
-
-void TestTransmission::canStartTransmission()
-{
-    QFETCH(bool, port);
-    QFETCH(bool, pedals);
-    QFETCH(bool, combined);
-    QFETCH(bool, expected);
-
-    TransmitRig rig;
-    QVERIFY(rig.controller->wheelBase()->open(TransmitRig::WheelPos));
-    if (pedals)
-        QVERIFY(rig.controller->pedals()->open(TransmitRig::PedalsPos));
-    if (combined) {
+        if (pedals)
+            QVERIFY(rig.controller->pedals()->open(TransmitRig::PedalsPos));
         AxisMapping mapping = rig.controller->wheelBase()->axisMapping();
-        mapping.combinedPedals = true;
+        mapping.combinedPedals = combined;
         rig.controller->wheelBase()->setAxisMapping(mapping);
+        if (port)
+            QVERIFY(rig.openTransmitter());
+        QCOMPARE(rig.controller->canStartTransmission(), expected);
     }
-    if (port)
-        QVERIFY(rig.openTransmitter());
-    QCOMPARE(rig.controller->canStartTransmission(), expected);
-}
 
-void TestTransmission::inputGetters()
-{
-    TransmitRig rig;
-    QCOMPARE(rig.controller->steering(), 0.0f);
-    QCOMPARE(rig.controller->throttle(), -1.0f);
-    QCOMPARE(rig.controller->brake(), -1.0f);
-    QVERIFY(rig.connectCar());
-    rig.wheel->setAxis(0, 1.0f);
-    rig.pedals->setAxis(1, 1.0f);
-    rig.pollAll();
-    QCOMPARE(rig.controller->steering(), 1.0f);
-    QCOMPARE(rig.controller->throttle(), 1.0f);
-    QCOMPARE(rig.controller->brake(), -1.0f);
-    QCOMPARE(rig.controller->wheelAngleDeg(), 450.0f);
-    QCOMPARE(rig.controller->vehicleType(), QStringLiteral("rc_car"));
-}
+    void startAndStopOnTheLine()
+    {
+        TransmitRig rig;
+        QVERIFY(rig.connectCar());
+        QSignalSpy running(rig.controller.get(), &corvane::CorvaneController::runningChanged);
+        rig.controller->startTransmission();
+        rig.controller->startTransmission(); // already running: nothing
+        QCOMPARE(running.count(), 1);
+        QVERIFY(rig.tx.waitForLine("START"));
+        QVERIFY(rig.tx.waitForChannelFrames(5)); // frames flow by themselves at the 7 ms cadence
+
+        rig.controller->stopTransmission();
+        QVERIFY(rig.tx.waitForLine("STOP"));
+        const int frames = rig.tx.channelFrameCount();
+        rig.controller->stopTransmission();
+        rig.controller->stopForSafety(QStringLiteral("ignored while idle"));
+        rig.tx.waitFor([] { return false; }, 100);
+        QCOMPARE(rig.tx.startCount(), 1);
+        QCOMPARE(rig.tx.stopCount(), 1);
+        QCOMPARE(rig.tx.channelFrameCount(), frames);
+        QCOMPARE(running.count(), 2);
+        QCOMPARE(rig.errors->count(), 0);
+    }
+
+    void frameCounter()
+    {
+        TransmitRig rig;
+        QVERIFY(rig.startCar());
+        QStringList order;
+        QObject::connect(rig.controller.get(), &corvane::CorvaneController::frameCountChanged,
+                         [&order](uint n) { order << QStringLiteral("count %1").arg(n); });
+        QObject::connect(rig.controller.get(), &corvane::CorvaneController::frameSent,
+                         [&order](uint n) { order << QStringLiteral("sent %1").arg(n); });
+        rig.tick(2);
+        QCOMPARE(order, (QStringList{"count 1", "sent 1", "count 2", "sent 2"}));
+        QVERIFY(rig.tx.waitForChannelFrames(2));
+
+        rig.controller->stopTransmission();
+        QVERIFY(rig.start());
+        QCOMPARE(rig.controller->frameCount(), 0u);
+        rig.tick();
+        QCOMPARE(rig.controller->frameCount(), 1u);
+    }
+
+    void controllerLostStops_data()
+    {
+        QTest::addColumn<bool>("helicopter");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("wheel base") << false << "Wheel base disconnected";
+        QTest::newRow("joystick") << true << "Joystick disconnected";
+    }
+
+    void controllerLostStops()
+    {
+        QFETCH(bool, helicopter);
+        QFETCH(QString, error);
+
+        TransmitRig rig;
+        QVERIFY(helicopter ? rig.connectHelicopter() : rig.connectCar());
+        QVERIFY(rig.start());
+        rig.tick();
+        const uint frames = rig.controller->frameCount();
+        (helicopter ? rig.joystick : rig.wheel)->unplug();
+        rig.tick();
+        QVERIFY(!rig.controller->isRunning());
+        QCOMPARE(rig.controller->frameCount(), frames);
+        QVERIFY(rig.errors->contains(QVariantList{error}));
+        QVERIFY(rig.tx.waitForLine("STOP"));
+    }
+
+    void calibrationChangeWhileRunning_data()
+    {
+        QTest::addColumn<Change>("change");
+        QTest::addColumn<bool>("viaProfileSwitch");
+        QTest::addColumn<bool>("stops");
+
+        const Change deadzone = [](AxisSettings &s) { s.throttle.deadzone = 0.2f; };
+        const Change escNeutral = [](AxisSettings &s) { s.escNeutral = 1000; };
+        const Change decel = [](AxisSettings &s) { s.decelRate = 70; };
+        QTest::newRow("throttle dead zone") << deadzone << false << true;
+        QTest::newRow("brake inverted") << Change([](AxisSettings &s) { s.brake.inverted = true; }) << false << true;
+        QTest::newRow("ESC neutral") << escNeutral << false << true;
+        QTest::newRow("wheel rotation") << Change([](AxisSettings &s) { s.wheelRotationDeg = 540; }) << false << true;
+        QTest::newRow("steering end points") << Change([](AxisSettings &s) { s.steeringLeft = 100; }) << false << false;
+        QTest::newRow("deceleration rate") << decel << false << false;
+        QTest::newRow("throttle expo") << Change([](AxisSettings &s) { s.throttle.expo = 0.5f; }) << false << false;
+        // Another vehicle chosen while driving must not take over the car mid-run.
+        QTest::newRow("profile with another ESC neutral") << escNeutral << true << true;
+        QTest::newRow("profile with another dead zone") << deadzone << true << true;
+        QTest::newRow("profile with another deceleration rate") << decel << true << false;
+    }
+
+    void calibrationChangeWhileRunning()
+    {
+        QFETCH(Change, change);
+        QFETCH(bool, viaProfileSwitch);
+        QFETCH(bool, stops);
+
+        TransmitRig rig;
+        QVERIFY(rig.connectCar());
+        QVERIFY(rig.start());
+        corvane::ProfileManager *store = rig.controller->profileManager();
+        AxisSettings s = rig.controller->axisSettings();
+        change(s);
+        if (viaProfileSwitch) {
+            const QString other = store->duplicateProfile(store->activeProfileId(), "Other car");
+            QVERIFY(!other.isEmpty());
+            store->mutableProfile(other)->axisSettings = s;
+            QVERIFY(store->setActiveProfile(other));
+        } else {
+            QVERIFY(rig.controller->setAxisSettings(s));
+        }
+        QCOMPARE(!rig.controller->isRunning(), stops);
+        QCOMPARE(rig.lastError(),
+                 stops ? QStringLiteral("Transmission stopped for safety: axis calibration changed. "
+                                        "Verify the pedals and press Start Transmission again.")
+                       : QString());
+        // Taken over either way.
+        QCOMPARE(store->axisSettings().toJson(), s.toJson());
+        QCOMPARE(rig.controller->axisSettings().toJson(), s.toJson());
+    }
+};
 
 OSTRA_TEST_MAIN_CORE(TestTransmission)
 #include "tst_transmission.moc"
