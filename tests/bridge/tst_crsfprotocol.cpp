@@ -1,9 +1,9 @@
+#include <QPointF>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <array>
-#include <cmath>
 #include <limits>
 
 #include "bridge/crsfprotocol.h"
@@ -115,8 +115,6 @@ private slots:
             << CrsfProtocol::buildParameterRead(7, 2, 0xC8, 0xEF) << hex("2CC8EF0702");
         QTest::newRow("parameter write")
             << CrsfProtocol::buildParameterWrite(12, hex("0304"), 0xC8, 0xEF) << hex("2DC8EF0C0304");
-        QTest::newRow("parameter write, no value")
-            << CrsfProtocol::buildParameterWrite(12, QByteArray(), 0xEE, 0xEA) << hex("2DEEEA0C");
         QTest::newRow("generic, long payload")
             << CrsfProtocol::buildFrame(0x29, 0xEA, 0xEE, QByteArray(40, 'x'))
             << hex("29EAEE") + QByteArray(40, 'x');
@@ -139,25 +137,16 @@ private slots:
         QTest::addColumn<Channels>("sent");
         Channels ramp;
         for (int i = 0; i < 16; ++i)
-            ramp[size_t(i)] = i * 131;
-        Channels alternating;
-        for (int i = 0; i < 16; ++i)
-            alternating[size_t(i)] = (i % 2) ? 2047 : 0;
+            ramp[size_t(i)] = (i % 2) ? 2047 - i * 131 : i * 131;
         Channels outOfRange = filled(992);
+        Channels clamped = filled(992);
         outOfRange[0] = -5;
         outOfRange[1] = 3000;
-        outOfRange[15] = std::numeric_limits<qint32>::min();
         outOfRange[14] = std::numeric_limits<qint32>::max();
-        Channels clamped = outOfRange;
-        clamped[0] = 0;
-        clamped[1] = 2047;
-        clamped[15] = 0;
-        clamped[14] = 2047;
-        QTest::newRow("zeros") << filled(0) << filled(0);
-        QTest::newRow("full") << filled(2047) << filled(2047);
-        QTest::newRow("stick limits") << filled(172) << filled(172);
-        QTest::newRow("ramp") << ramp << ramp;
-        QTest::newRow("alternating") << alternating << alternating;
+        outOfRange[15] = std::numeric_limits<qint32>::min();
+        clamped[1] = clamped[14] = 2047;
+        clamped[0] = clamped[15] = 0;
+        QTest::newRow("ramp from both ends") << ramp << ramp;
         QTest::newRow("out of range is clamped") << outOfRange << clamped;
     }
 
@@ -185,68 +174,33 @@ private slots:
     void conversions_data()
     {
         QTest::addColumn<QString>("function");
-        QTest::addColumn<double>("input");
-        QTest::addColumn<int>("expected");
-        const auto row = [](const char *fn, double in, int out) {
-            QTest::addRow("%s(%g)", fn, in) << QString::fromLatin1(fn) << in << out;
-        };
-        row("bipolar", 0.0, 992);
-        row("bipolar", 1.0, 1811);
-        row("bipolar", -1.0, 173);
-        row("bipolar", 5.0, 1811);
-        row("bipolar", -7.5, 173);
-        row("bipolar", 0.8, 1648);
-        row("bipolar", 0.5, 1402);
-        row("unipolar", 0.0, 172);
-        row("unipolar", 1.0, 1811);
-        row("unipolar", 0.5, 992);
-        row("unipolar", -1.0, 172);
-        row("unipolar", 2.0, 1811);
-        row("toMicroseconds", 992, 1500);
-        row("toMicroseconds", 172, 988);
-        row("toMicroseconds", 1811, 2012);
-        row("toMicroseconds", 0, 880);
-        row("toMicroseconds", 2047, 2159);
-        row("toMicroseconds", 1, 881);
-        row("toMicroseconds", 4, 883);
-        row("fromMicroseconds", 1500, 992);
-        row("fromMicroseconds", 800, 0);
-        row("fromMicroseconds", 2300, 2047);
-        row("fromMicroseconds", 988, 173);
-        row("fromMicroseconds", 2012, 1811);
-        row("fromMicroseconds", 881, 2);
-        row("axis", -1.0, 0);
-        row("axis", 1.0, 2047);
-        row("axis", 0.0, 1023);
-        row("axis", -0.5, 511);
-        row("axis", 0.5, 1535);
-        row("axis", 1.5, 2558);
+        QTest::addColumn<QList<QPointF>>("pairs");
+        const double nan = qQNaN();
+        QTest::newRow("bipolar") << "bipolar"
+            << QList<QPointF>{{0, 992}, {1, 1811}, {-1, 173}, {5, 1811}, {-7.5, 173}, {0.8, 1648}, {0.5, 1402}, {nan, 992}};
+        QTest::newRow("unipolar") << "unipolar"
+            << QList<QPointF>{{0, 172}, {1, 1811}, {0.5, 992}, {-1, 172}, {2, 1811}, {nan, 172}};
+        QTest::newRow("toMicroseconds") << "toMicroseconds"
+            << QList<QPointF>{{992, 1500}, {172, 988}, {1811, 2012}, {0, 880}, {2047, 2159}, {1, 881}, {4, 883}};
+        QTest::newRow("fromMicroseconds") << "fromMicroseconds"
+            << QList<QPointF>{{1500, 992}, {800, 0}, {2300, 2047}, {988, 173}, {2012, 1811}, {881, 2}};
+        QTest::newRow("axis") << "axis"
+            << QList<QPointF>{{-1, 0}, {1, 2047}, {0, 1023}, {-0.5, 511}, {0.5, 1535}, {1.5, 2558}};
     }
 
     void conversions()
     {
         QFETCH(QString, function);
-        QFETCH(double, input);
-        QFETCH(int, expected);
-        int actual = -1;
-        if (function == "bipolar")
-            actual = CrsfProtocol::bipolarToCrsf(float(input));
-        else if (function == "unipolar")
-            actual = CrsfProtocol::unipolarToCrsf(float(input));
-        else if (function == "toMicroseconds")
-            actual = CrsfProtocol::crsfToMicroseconds(int(input));
-        else if (function == "fromMicroseconds")
-            actual = CrsfProtocol::microsecondsToCrsf(int(input));
-        else if (function == "axis")
-            actual = CrsfProtocol::axisToRaw11(float(input));
-        QCOMPARE(actual, expected);
-    }
-
-    void notANumberIsNeutral()
-    {
-        const float nan = std::numeric_limits<float>::quiet_NaN();
-        QCOMPARE(CrsfProtocol::bipolarToCrsf(nan), 992);
-        QCOMPARE(CrsfProtocol::unipolarToCrsf(nan), 172);
+        QFETCH(QList<QPointF>, pairs);
+        for (const QPointF &pair : pairs) {
+            const float in = float(pair.x());
+            const int actual = function == "bipolar"       ? CrsfProtocol::bipolarToCrsf(in)
+                               : function == "unipolar"    ? CrsfProtocol::unipolarToCrsf(in)
+                               : function == "toMicroseconds" ? CrsfProtocol::crsfToMicroseconds(int(in))
+                               : function == "fromMicroseconds" ? CrsfProtocol::microsecondsToCrsf(int(in))
+                                                           : CrsfProtocol::axisToRaw11(in);
+            QVERIFY2(actual == int(pair.y()), qPrintable(QStringLiteral("%1(%2) = %3").arg(function).arg(pair.x()).arg(actual)));
+        }
     }
 
     void readBe16_data()
@@ -254,9 +208,7 @@ private slots:
         QTest::addColumn<QByteArray>("payload");
         QTest::addColumn<int>("offset");
         QTest::addColumn<int>("expected");
-        QTest::newRow("start") << hex("1234") << 0 << 0x1234;
-        QTest::newRow("unsigned") << hex("00FFFE") << 1 << 0xFFFE;
-        QTest::newRow("last pair") << hex("000102") << 1 << 0x0102;
+        QTest::newRow("unsigned, last pair") << hex("00FFFE") << 1 << 0xFFFE;
         QTest::newRow("one byte short") << hex("000102") << 2 << 0;
         QTest::newRow("empty") << QByteArray() << 0 << 0;
         QTest::newRow("negative offset") << hex("1234") << -1 << 0;
@@ -270,148 +222,70 @@ private slots:
         QCOMPARE(CrsfProtocol::readBe16(payload, offset), expected);
     }
 
-    void linkStatistics_data()
+    // Each decoder's fields in order, as text.
+    void decoders_data()
     {
+        QTest::addColumn<int>("type");
         QTest::addColumn<QByteArray>("payload");
-        QTest::addColumn<QList<int>>("fields");
+        QTest::addColumn<QString>("fields");
         // rssi1, rssi2, lq, snr, antenna, rfMode, txPower, downRssi, downLq, downSnr
-        QTest::newRow("magnitudes") << hex("4050640A0103024864F6")
-                                    << QList<int>{-64, -80, 100, 10, 1, 3, 2, -72, 100, -10};
-        QTest::newRow("signed bytes") << hex("C0B0320000010481FF7F")
-                                      << QList<int>{-64, -80, 50, 0, 0, 1, 4, -127, 255, 127};
-        QTest::newRow("zero rssi stays zero") << hex("00000000000000000000")
-                                              << QList<int>(10, 0);
-        QTest::newRow("most negative magnitude") << hex("7F800000000000010000")
-                                                 << QList<int>{-127, -128, 0, 0, 0, 0, 0, -1, 0, 0};
-        QTest::newRow("short payload is zeros") << hex("405064") << QList<int>(10, 0);
+        QTest::newRow("link statistics, signed bytes") << 0x14 << hex("C0B0320000010481FF7F")
+                                                       << "-64 -80 50 0 0 1 4 -127 255 127";
+        QTest::newRow("link statistics, most negative") << 0x14 << hex("7F800000000000010000")
+                                                        << "-127 -128 0 0 0 0 0 -1 0 0";
+        QTest::newRow("link statistics, short") << 0x14 << hex("405064") << "0 0 0 0 0 0 0 0 0 0";
+        // voltage, current, capacity, remaining
+        QTest::newRow("battery") << 0x08 << hex("00A5003201F45A4B") << "16.5 5 128090 75";
+        QTest::newRow("battery, maximum") << 0x08 << hex("FFFFFFFFFFFFFFFF") << "6553.5 6553.5 16777215 255";
+        QTest::newRow("battery, short") << 0x08 << hex("00A5003201F45A") << "0 0 0 0";
+        // valid, latitude, longitude, km/h, heading, altitude, satellites
+        QTest::newRow("gps, southern, western, below zero") << 0x02 << hex("E0B21580 F8028F30 04D2 69EB 0000 04")
+                                                            << "1 -52.52 -13.405 123.4 271.15 -1000 4";
+        QTest::newRow("gps, both coordinates zero") << 0x02 << hex("00000000 00000000 0064 0000 03F2 00")
+                                                    << "0 0 0 10 0 10 0";
+        QTest::newRow("gps, latitude 91") << 0x02 << hex("363D7F80 00000000 0000 0000 03E8 05") << "0 91 0 0 0 0 5";
+        QTest::newRow("gps, longitude -180 is valid") << 0x02 << hex("00000001 94B62E00 0000 0000 03E8 05")
+                                                      << "1 1e-07 -180 0 0 0 5";
+        QTest::newRow("gps, short") << 0x02 << hex("1F4DEA80 07FD70D0 04D2 69EB 040A") << "0 0 0 0 0 0 0";
+        // valid, sequence, x, y, z
+        QTest::newRow("g-force, extremes") << 0x00 << hex("FF 7FFF 8000 0000") << "1 255 32.767 -32.768 0";
+        QTest::newRow("g-force, short") << 0x00 << hex("2A 04D2 FB2E 03") << "0 0 0 0 0";
     }
 
-    void linkStatistics()
+    void decoders()
     {
+        QFETCH(int, type);
         QFETCH(QByteArray, payload);
-        QFETCH(QList<int>, fields);
-        const auto check = [&](const corvane::LinkStatistics &s) {
-            const QList<int> actual {s.uplinkRssi1, s.uplinkRssi2, s.linkQuality, s.snr,
-                                     s.antenna, s.rfMode, s.txPower, s.downlinkRssi,
-                                     s.downlinkLinkQuality, s.downlinkSnr};
-            QCOMPARE(actual, fields);
-        };
-        check(CrsfProtocol::parseLinkStatistics(payload));
-        if (QTest::currentTestFailed())
-            return;
-
-        CrsfProtocol codec;
-        QSignalSpy spy(&codec, &CrsfProtocol::linkStatisticsReceived);
-        codec.feed(plainFrame(0x14, payload));
-        QCOMPARE(spy.size(), 1);
-        check(spy.at(0).at(0).value<corvane::LinkStatistics>());
-    }
-
-    void battery_data()
-    {
-        QTest::addColumn<QByteArray>("payload");
-        QTest::addColumn<float>("voltage");
-        QTest::addColumn<float>("current");
-        QTest::addColumn<uint>("capacity");
-        QTest::addColumn<int>("remaining");
-        QTest::newRow("typical") << hex("00A5003201F45A") + hex("4B") << 16.5f << 5.0f << 128090u << 75;
-        QTest::newRow("maximum") << hex("FFFFFFFFFFFFFFFF") << 6553.5f << 6553.5f << 0xFFFFFFu << 255;
-        QTest::newRow("longer payload") << hex("007B000A0000640099") << 12.3f << 1.0f << 100u << 0;
-        QTest::newRow("short payload is zeros") << hex("00A5003201F45A") << 0.0f << 0.0f << 0u << 0;
-    }
-
-    void battery()
-    {
-        QFETCH(QByteArray, payload);
-        QFETCH(float, voltage);
-        QFETCH(float, current);
-        QFETCH(uint, capacity);
-        QFETCH(int, remaining);
-        CrsfProtocol codec;
-        QSignalSpy spy(&codec, &CrsfProtocol::batterySensorReceived);
-        codec.feed(plainFrame(0x08, payload));
-        QCOMPARE(spy.size(), 1);
-        const auto battery = spy.at(0).at(0).value<corvane::BatterySensor>();
-        QCOMPARE(battery.voltage, voltage);
-        QCOMPARE(battery.current, current);
-        QCOMPARE(uint(battery.capacity), capacity);
-        QCOMPARE(int(battery.remaining), remaining);
-    }
-
-    void gps_data()
-    {
-        QTest::addColumn<QByteArray>("payload");
-        QTest::addColumn<bool>("valid");
-        QTest::addColumn<double>("latitude");
-        QTest::addColumn<double>("longitude");
-        QTest::addColumn<float>("speed");
-        QTest::addColumn<float>("heading");
-        QTest::addColumn<int>("altitude");
-        QTest::addColumn<int>("satellites");
-        // 52.5200000, 13.4050000; 123.4 km/h; 271.15 deg; 1034 - 1000 m; 9 satellites
-        QTest::newRow("fix") << hex("1F4DEA80 07FD70D0 04D2 69EB 040A 09")
-                             << true << 52.52 << 13.405 << 123.4f << 271.15f << 34 << 9;
-        QTest::newRow("southern, western, below zero")
-            << hex("E0B21580 F8028F30 0000 0000 0000 04")
-            << true << -52.52 << -13.405 << 0.0f << 0.0f << -1000 << 4;
-        QTest::newRow("both coordinates zero") << hex("00000000 00000000 0064 0000 03F2 00")
-                                               << false << 0.0 << 0.0 << 10.0f << 0.0f << 10 << 0;
-        QTest::newRow("latitude 91") << hex("363D7F80 00000000 0000 0000 03E8 05")
-                                     << false << 91.0 << 0.0 << 0.0f << 0.0f << 0 << 5;
-        QTest::newRow("longitude -180 is valid") << hex("00000001 94B62E00 0000 0000 03E8 05")
-                                                 << true << 1e-7 << -180.0 << 0.0f << 0.0f << 0 << 5;
-        QTest::newRow("short payload") << hex("1F4DEA80 07FD70D0 04D2 69EB 040A")
-                                       << false << 0.0 << 0.0 << 0.0f << 0.0f << 0 << 0;
-    }
-
-    void gps()
-    {
-        QFETCH(QByteArray, payload);
-        QFETCH(bool, valid);
-        QFETCH(double, latitude);
-        QFETCH(double, longitude);
-        QFETCH(float, speed);
-        QFETCH(float, heading);
-        QFETCH(int, altitude);
-        QFETCH(int, satellites);
-        const corvane::GpsFix fix = CrsfProtocol::parseGps(payload);
-        QCOMPARE(fix.valid, valid);
-        QCOMPARE(fix.latitude, latitude);
-        QCOMPARE(fix.longitude, longitude);
-        QCOMPARE(fix.speedKmh, speed);
-        QCOMPARE(fix.headingDeg, heading);
-        QCOMPARE(fix.altitudeM, altitude);
-        QCOMPARE(int(fix.satellites), satellites);
-    }
-
-    void gForce_data()
-    {
-        QTest::addColumn<QByteArray>("payload");
-        QTest::addColumn<bool>("valid");
-        QTest::addColumn<int>("sequence");
-        QTest::addColumn<float>("x");
-        QTest::addColumn<float>("y");
-        QTest::addColumn<float>("z");
-        QTest::newRow("signed") << hex("2A 04D2 FB2E 03E8") << true << 42 << 1.234f << -1.234f << 1.0f;
-        QTest::newRow("extremes") << hex("FF 7FFF 8000 0000") << true << 255 << 32.767f << -32.768f
-                                  << 0.0f;
-        QTest::newRow("short") << hex("2A 04D2 FB2E 03") << false << 0 << 0.0f << 0.0f << 0.0f;
-    }
-
-    void gForce()
-    {
-        QFETCH(QByteArray, payload);
-        QFETCH(bool, valid);
-        QFETCH(int, sequence);
-        QFETCH(float, x);
-        QFETCH(float, y);
-        QFETCH(float, z);
-        const corvane::GForceSample sample = CrsfProtocol::parseGForceFrame(payload);
-        QCOMPARE(sample.valid, valid);
-        QCOMPARE(int(sample.sequence), sequence);
-        QCOMPARE(sample.x, x);
-        QCOMPARE(sample.y, y);
-        QCOMPARE(sample.z, z);
+        QFETCH(QString, fields);
+        QList<double> v;
+        if (type == 0x14) {
+            // Decoded alike directly and from a frame in the stream.
+            CrsfProtocol codec;
+            QSignalSpy spy(&codec, &CrsfProtocol::linkStatisticsReceived);
+            codec.feed(plainFrame(0x14, payload));
+            QCOMPARE(spy.size(), 1);
+            const auto s = spy.at(0).at(0).value<corvane::LinkStatistics>();
+            QCOMPARE(CrsfProtocol::parseLinkStatistics(payload).downlinkSnr, s.downlinkSnr);
+            v = {double(s.uplinkRssi1), double(s.uplinkRssi2), double(s.linkQuality), double(s.snr), double(s.antenna),
+                 double(s.rfMode), double(s.txPower), double(s.downlinkRssi), double(s.downlinkLinkQuality), double(s.downlinkSnr)};
+        } else if (type == 0x08) {
+            CrsfProtocol codec;
+            QSignalSpy spy(&codec, &CrsfProtocol::batterySensorReceived);
+            codec.feed(plainFrame(0x08, payload));
+            QCOMPARE(spy.size(), 1);
+            const auto b = spy.at(0).at(0).value<corvane::BatterySensor>();
+            v = {b.voltage, b.current, double(b.capacity), double(b.remaining)};
+        } else if (type == 0x02) {
+            const corvane::GpsFix f = CrsfProtocol::parseGps(payload);
+            v = {double(f.valid), f.latitude, f.longitude, f.speedKmh, f.headingDeg, double(f.altitudeM), double(f.satellites)};
+        } else {
+            const corvane::GForceSample g = CrsfProtocol::parseGForceFrame(payload);
+            v = {double(g.valid), double(g.sequence), g.x, g.y, g.z};
+        }
+        QStringList text;
+        for (const double d : std::as_const(v))
+            text << QString::number(d, 'g', d == qint64(d) ? 10 : 7);
+        QCOMPARE(text.join(' '), fields);
     }
 
     void signalsOfOneFrame_data()
@@ -420,10 +294,6 @@ private slots:
         QTest::addColumn<QStringList>("emitted");
         QTest::newRow("parameter entry") << plainFrame(0x2B, hex("EAEE0501"), 0xEA)
                                          << QStringList{"extended 2b ea ee 05 01", "frame 2b ea ee 05 01"};
-        QTest::newRow("ping") << CrsfProtocol::buildDevicePing(0x00, 0xEA)
-                              << QStringList{"extended 28 00 ea", "frame 28 00 ea"};
-        QTest::newRow("device info, one byte") << plainFrame(0x29, hex("EA"), 0xEE)
-                                               << QStringList{"frame 29 ea"};
         QTest::newRow("device info, empty") << plainFrame(0x29, QByteArray())
                                             << QStringList{"frame 29"};
         QTest::newRow("0x2A is not extended") << plainFrame(0x2A, hex("EAEE01"))
@@ -433,8 +303,6 @@ private slots:
                                                         "stats -64"};
         QTest::newRow("battery, short") << plainFrame(0x08, hex("00A5"))
                                         << QStringList{"frame 08 00 a5", "battery 0"};
-        QTest::newRow("rc channels") << plainFrame(0x16, hex("00"))
-                                     << QStringList{"frame 16 00"};
     }
 
     void signalsOfOneFrame()
@@ -443,25 +311,16 @@ private slots:
         QFETCH(QStringList, emitted);
         CrsfProtocol codec;
         QStringList seen;
-        connect(&codec, &CrsfProtocol::extendedFrameReceived,
-                [&](quint8 type, quint8 dest, quint8 origin, const QByteArray &payload) {
-                    seen << QStringLiteral("extended %1")
-                                .arg(QString::fromLatin1(
-                                    (QByteArray(1, char(type)) + char(dest) + char(origin) + payload)
-                                        .toHex(' ')));
-                });
-        connect(&codec, &CrsfProtocol::frameReceived, [&](quint8 type, const QByteArray &payload) {
-            seen << QStringLiteral("frame %1")
-                        .arg(QString::fromLatin1((QByteArray(1, char(type)) + payload).toHex(' ')));
+        const auto hexOf = [](const QByteArray &bytes) { return QString::fromLatin1(bytes.toHex(' ')); };
+        connect(&codec, &CrsfProtocol::extendedFrameReceived, [&](quint8 type, quint8 dest, quint8 origin, const QByteArray &payload) {
+            seen << "extended " + hexOf(QByteArray(1, char(type)) + char(dest) + char(origin) + payload);
         });
+        connect(&codec, &CrsfProtocol::frameReceived,
+                [&](quint8 type, const QByteArray &payload) { seen << "frame " + hexOf(QByteArray(1, char(type)) + payload); });
         connect(&codec, &CrsfProtocol::linkStatisticsReceived,
-                [&](const corvane::LinkStatistics &s) {
-                    seen << QStringLiteral("stats %1").arg(s.uplinkRssi1);
-                });
+                [&](const corvane::LinkStatistics &s) { seen << QStringLiteral("stats %1").arg(s.uplinkRssi1); });
         connect(&codec, &CrsfProtocol::batterySensorReceived,
-                [&](const corvane::BatterySensor &b) {
-                    seen << QStringLiteral("battery %1").arg(double(b.voltage));
-                });
+                [&](const corvane::BatterySensor &b) { seen << QStringLiteral("battery %1").arg(double(b.voltage)); });
         codec.feed(frame);
         QCOMPARE(seen, emitted);
     }
@@ -477,7 +336,6 @@ private slots:
         const QList<QByteArray> both {a.mid(2, a.size() - 3), b.mid(2, b.size() - 3)};
         QTest::newRow("back to back") << QList<QByteArray>{a + b} << both;
         QTest::newRow("garbage before") << QList<QByteArray>{hex("000102FF7FC9") + a + b} << both;
-        QTest::newRow("garbage between") << QList<QByteArray>{a + hex("55AA") + b} << both;
         QTest::newRow("wrong crc, then frames") << QList<QByteArray>{badCrc + a + b} << both;
         QTest::newRow("length 0 and 1") << QList<QByteArray>{hex("C800EA01C801") + a + b} << both;
         // A stray sync byte with a large length holds the frames back until enough bytes
@@ -491,7 +349,6 @@ private slots:
         QTest::newRow("alternative sync bytes")
             << QList<QByteArray>{plainFrame(0x02, hex("01"), 0xEA) + plainFrame(0x1E, hex("02"), 0xEE)}
             << QList<QByteArray>{hex("0201"), hex("1E02")};
-        QTest::newRow("empty chunks") << QList<QByteArray>{QByteArray(), a, QByteArray(), b} << both;
         QList<QByteArray> bytewise;
         for (const char c : a + b)
             bytewise << QByteArray(1, c);
@@ -548,7 +405,6 @@ private slots:
     {
         QTest::addColumn<quint32>("seed");
         QTest::newRow("seed 1") << 1u;
-        QTest::newRow("seed 2026") << 2026u;
         QTest::newRow("seed 77777") << 77777u;
     }
 
