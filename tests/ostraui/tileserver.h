@@ -34,7 +34,6 @@ public:
     }
 
     QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort()); }
-    int count(const QString &path) const { return int(requests.count(path)); }
 
     static QByteArray png(const QColor &color, int side = 256)
     {

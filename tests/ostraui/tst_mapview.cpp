@@ -51,9 +51,7 @@ public:
 private slots:
     void projection_data();
     void projection();
-    void trail_data();
     void trail();
-    void trailKeepsNewest3000();
     void wheelZoomStaysInRange_data();
     void wheelZoomStaysInRange();
     void inactiveWithoutFix();
@@ -82,7 +80,6 @@ void TestMapView::projection_data()
 
     QTest::newRow("origin z16") << 0.0 << 0.0 << 16 << QPointF(8388608.0, 8388608.0);
     QTest::newRow("london z16") << kLat << kLon << 16 << QPointF(8382652.08832, 5578852.518435);
-    QTest::newRow("paris z19") << 48.8584 << 2.2945 << 19 << QPointF(67964315.602489, 46173690.633388);
     QTest::newRow("north pole clamps to top") << 90.0 << 180.0 << 3 << QPointF(2048.0, 0.0);
     QTest::newRow("south pole clamps to bottom") << -90.0 << -180.0 << 3 << QPointF(0.0, 2048.0);
 }
@@ -97,41 +94,21 @@ void TestMapView::projection()
     MapView view;
     offline(view);
     view.setZoom(zoom, QPointF());
-    QCOMPARE(view.zoom(), zoom);
     const QPointF p = view.project(lat, lon);
     QVERIFY2(std::abs(p.x() - expected.x()) < 1e-3, qPrintable(QString::number(p.x(), 'f', 6)));
     QVERIFY2(std::abs(p.y() - expected.y()) < 1e-3, qPrintable(QString::number(p.y(), 'f', 6)));
-    // The tile a point falls in uses the same key as the tile address.
-    QCOMPARE(MapView::tileKey(zoom, int(p.x() / 256), 7), QStringLiteral("%1/%2/7").arg(zoom).arg(int(p.x() / 256)));
-}
-
-void TestMapView::trail_data()
-{
-    QTest::addColumn<double>("step");
-    QTest::addColumn<int>("points");
-
-    QTest::newRow("5e-6 apart is one point") << 5e-6 << 1;
-    QTest::newRow("9e-6 apart is one point") << 9e-6 << 1;
-    QTest::newRow("2e-5 apart is two points") << 2e-5 << 2;
 }
 
 void TestMapView::trail()
 {
-    QFETCH(double, step);
-    QFETCH(int, points);
-
+    // Steps under about a metre add no point; the trail keeps the newest 3000.
     MapView view;
     offline(view);
     view.setPosition(kLat, kLon, 0, false);
-    view.setPosition(kLat + step, kLon + step, 0, false);
-    QCOMPARE(view.trail().size(), points);
-    QCOMPARE(view.trail().first(), QPointF(kLon, kLat));
-}
-
-void TestMapView::trailKeepsNewest3000()
-{
-    MapView view;
-    offline(view);
+    view.setPosition(kLat + 9e-6, kLon + 9e-6, 0, false);
+    QCOMPARE(view.trail(), QList<QPointF>{QPointF(kLon, kLat)});
+    view.setPosition(kLat + 2e-5, kLon + 2e-5, 0, false);
+    QCOMPARE(view.trail().size(), 2);
     for (int i = 0; i < 3001; ++i)
         view.setPosition(kLat + i * 1e-4, kLon, 0, true);
     const QList<QPointF> trail = view.trail();
@@ -147,11 +124,9 @@ void TestMapView::wheelZoomStaysInRange_data()
     QTest::addColumn<int>("expected");
 
     QTest::newRow("in") << 16 << 120 << 17;
-    QTest::newRow("out two steps") << 16 << -240 << 14;
     QTest::newRow("half step does nothing") << 16 << 60 << 16;
     QTest::newRow("beyond 19") << 19 << 120 << 19;
-    QTest::newRow("below 3") << 3 << -120 << 3;
-    QTest::newRow("far beyond clamps") << 16 << 1200 << 19;
+    QTest::newRow("far beyond clamps") << 16 << -2400 << 3;
 }
 
 void TestMapView::wheelZoomStaysInRange()
@@ -240,28 +215,24 @@ void TestMapView::zoomAnchors()
         drag(view, QPoint(100, 200), QPoint(130, 180));
     QCOMPARE(view.isFollowing(), following);
 
+    // The world point under the anchor stays under it: zoom in doubles its pixel position.
     const QPoint pointer(90, 220);
     const QPointF anchor = how < 2 ? QPointF(200, 150) : QPointF(pointer);
-    // The world point under the anchor, as a fraction of the world.
-    const double before = 256.0 * (1 << view.zoom());
-    const QPointF anchoredUnit = (view.center() - QPointF(200, 150) + anchor) / before;
-
-    const int expectedZoom = how == 1 ? 15 : 17;
+    const QPointF before = view.center() - QPointF(200, 150) + anchor;
     switch (how) {
     case 0: QTest::mouseClick(&view, Qt::LeftButton, {}, controlCentre(view, 0)); break;
     case 1: QTest::mouseClick(&view, Qt::LeftButton, {}, controlCentre(view, 1)); break;
     case 2: wheel(view, pointer, 120); break;
     case 3: QTest::mouseDClick(&view, Qt::LeftButton, {}, pointer); break;
     }
-    QCOMPARE(view.zoom(), expectedZoom);
+    QCOMPARE(view.zoom(), how == 1 ? 15 : 17);
     if (following) {
         QCOMPARE(view.center(), view.project(kLat, kLon));
-        return;
+    } else {
+        const QPointF now = view.center() - QPointF(200, 150) + anchor;
+        const QPointF expected = before * (how == 1 ? 0.5 : 2.0);
+        QVERIFY(std::abs(now.x() - expected.x()) < 1e-6 && std::abs(now.y() - expected.y()) < 1e-6);
     }
-    const double after = 256.0 * (1 << view.zoom());
-    const QPointF nowUnit = (view.center() - QPointF(200, 150) + anchor) / after;
-    QVERIFY(std::abs(nowUnit.x() - anchoredUnit.x()) < 1e-12);
-    QVERIFY(std::abs(nowUnit.y() - anchoredUnit.y()) < 1e-12);
 }
 
 void TestMapView::tilesLoadAndComeFromDiskCache()
@@ -283,8 +254,8 @@ void TestMapView::tilesLoadAndComeFromDiskCache()
         QVERIFY(served <= 9);
         QCOMPARE(int(QSet<QString>(server.requests.begin(), server.requests.end()).size()), served);
         QVERIFY(server.requests.contains(QStringLiteral("/16/32744/21792.png")));
-        QVERIFY(server.userAgents.first().startsWith(QStringLiteral("QorvantOSTRA/")));
-        QVERIFY(server.userAgents.first().endsWith(QStringLiteral("(RC car GPS map)")));
+        QVERIFY(server.userAgents.first().startsWith(QStringLiteral("QorvantOSTRA/"))
+                && server.userAgents.first().endsWith(QStringLiteral("(RC car GPS map)")));
     }
     // A new view gets the same tiles from disk while the server has only errors to offer.
     server.handler = [](const QString &) { return TileServer::notFound(); };
