@@ -16,242 +16,221 @@ class TestLounge : public QObject
     Q_OBJECT
 
 private slots:
-    void setterClamps_data();
-    void setterClamps();
-    void stateSurvivesARestart();
-    void storedValues_data();
-    void storedValues();
-    void stopKeepsFirstReason();
-    void releaseRearmsThrottleHold();
-    void releaseWhileRunningFreelyDoesNothing();
-    void watchdogStopsSilentRaceControl();
-    void watchdogOffOrFedNeverStops();
-};
+    void setterClamps_data()
+    {
+        QTest::addColumn<QString>("setter");
+        QTest::addColumn<int>("given");
+        QTest::addColumn<int>("stored");
 
-void TestLounge::setterClamps_data()
-{
-    QTest::addColumn<QString>("setter");
-    QTest::addColumn<int>("given");
-    QTest::addColumn<int>("stored");
-
-    QTest::newRow("pit limiter above 100") << "pit" << 150 << 100;
-    QTest::newRow("pit limiter negative") << "pit" << -5 << 0;
-    QTest::newRow("speed cap in range") << "speed" << 45 << 45;
-    QTest::newRow("speed cap above 100") << "speed" << 101 << 100;
-    QTest::newRow("watchdog too short") << "watchdog" << 100 << 500;
-    QTest::newRow("watchdog too long") << "watchdog" << 60000 << 30000;
-    QTest::newRow("watchdog in range") << "watchdog" << 1234 << 1234;
-}
-
-void TestLounge::setterClamps()
-{
-    QFETCH(QString, setter);
-    QFETCH(int, given);
-    QFETCH(int, stored);
-
-    TransmitRig rig;
-    QSignalSpy changed(rig.controller.get(), &corvane::CorvaneController::loungeStateChanged);
-    int value = -1;
-    if (setter == "pit") {
-        rig.controller->setLoungePitLimiter(true, given);
-        value = rig.controller->loungeSettings().pitLimiterPercent;
-        QVERIFY(rig.controller->loungeSettings().pitLimiter);
-    } else if (setter == "speed") {
-        rig.controller->setLoungeSpeedCap(true, given);
-        value = rig.controller->loungeSettings().speedCapPercent;
-        QVERIFY(rig.controller->loungeSettings().speedCap);
-    } else {
-        rig.controller->setLoungeWatchdog(true, given);
-        value = rig.controller->loungeSettings().watchdogTimeoutMs;
-        QVERIFY(rig.controller->loungeSettings().watchdogEnabled);
+        QTest::newRow("pit limiter above 100") << "pit" << 150 << 100;
+        QTest::newRow("pit limiter negative") << "pit" << -5 << 0;
+        QTest::newRow("speed cap above 100") << "speed" << 101 << 100;
+        QTest::newRow("watchdog too short") << "watchdog" << 100 << 500;
+        QTest::newRow("watchdog too long") << "watchdog" << 60000 << 30000;
+        QTest::newRow("watchdog in range") << "watchdog" << 1234 << 1234;
     }
-    QCOMPARE(value, stored);
-    QCOMPARE(changed.count(), 1);
-}
 
-void TestLounge::stateSurvivesARestart()
-{
+    void setterClamps()
+    {
+        QFETCH(QString, setter);
+        QFETCH(int, given);
+        QFETCH(int, stored);
+
+        TransmitRig rig;
+        QSignalSpy changed(rig.controller.get(), &corvane::CorvaneController::loungeStateChanged);
+        if (setter == "pit")
+            rig.controller->setLoungePitLimiter(true, given);
+        else if (setter == "speed")
+            rig.controller->setLoungeSpeedCap(true, given);
+        else
+            rig.controller->setLoungeWatchdog(true, given);
+        const corvane::LoungeSettings s = rig.controller->loungeSettings();
+        QCOMPARE(setter == "pit" ? s.pitLimiterPercent : setter == "speed" ? s.speedCapPercent : s.watchdogTimeoutMs,
+                 stored);
+        QVERIFY(setter == "pit" ? s.pitLimiter : setter == "speed" ? s.speedCap : s.watchdogEnabled);
+        QCOMPARE(changed.count(), 1);
+    }
+
+    void stateSurvivesARestart()
+    {
+        {
+            TransmitRig rig;
+            rig.controller->setLoungePitLimiter(true, 25);
+            rig.controller->setLoungeSpeedCap(true, 70);
+            rig.controller->setLoungeReverseAllowed(false);
+            rig.controller->setLoungeWatchdog(true, 5000);
+            rig.controller->raceControlStop(QStringLiteral("connection_lost"));
+        }
+        // A second controller on the same settings, as after a restart of the program.
+        corvane::CorvaneController controller;
+        const corvane::LoungeSettings s = controller.loungeSettings();
+        QVERIFY(s.stopped);
+        QCOMPARE(s.stopReason, QStringLiteral("connection_lost"));
+        QVERIFY(s.pitLimiter);
+        QCOMPARE(s.pitLimiterPercent, 25);
+        QVERIFY(s.speedCap);
+        QCOMPARE(s.speedCapPercent, 70);
+        QVERIFY(!s.reverseAllowed);
+        QVERIFY(!s.watchdogEnabled); // always starts off
+        QCOMPARE(s.watchdogTimeoutMs, 2000);
+        QSettings settings;
+        QCOMPARE(settings.value("lounge/pitLimiterPercent").toInt(), 25);
+        QVERIFY(!settings.contains("lounge/watchdogEnabled"));
+    }
+
+    void storedValues_data()
+    {
+        QTest::addColumn<QVariant>("pit");
+        QTest::addColumn<QVariant>("speed");
+        QTest::addColumn<int>("pitLoaded");
+        QTest::addColumn<int>("speedLoaded");
+        QTest::addColumn<int>("ch2");
+
+        QTest::newRow("missing keys") << QVariant() << QVariant() << 30 << 60 << 1237;
+        QTest::newRow("above 100 kept, never caps") << QVariant(250) << QVariant(100) << 250 << 100 << 1811;
+        // Negative caps would hold the car below neutral, braking, with the pedals released.
+        QTest::newRow("negative raised to 0") << QVariant(-40) << QVariant(-1) << 0 << 0 << 992;
+        QTest::newRow("text is 0") << QVariant("fast") << QVariant(50) << 0 << 50 << 992;
+    }
+
+    void storedValues()
+    {
+        QFETCH(QVariant, pit);
+        QFETCH(QVariant, speed);
+        QFETCH(int, pitLoaded);
+        QFETCH(int, speedLoaded);
+        QFETCH(int, ch2);
+
+        TransmitRig rig; // starts from empty settings
+        rig.controller.reset();
+        QSettings settings;
+        settings.setValue("lounge/pitLimiter", true);
+        settings.setValue("lounge/speedCap", true);
+        if (pit.isValid())
+            settings.setValue("lounge/pitLimiterPercent", pit);
+        if (speed.isValid())
+            settings.setValue("lounge/speedCapPercent", speed);
+        settings.sync();
+        rig.controller = std::make_unique<corvane::CorvaneController>();
+        QCOMPARE(rig.controller->loungeSettings().pitLimiterPercent, pitLoaded);
+        QCOMPARE(rig.controller->loungeSettings().speedCapPercent, speedLoaded);
+
+        QVERIFY(rig.startCar());
+        rig.tick();
+        QVERIFY(rig.ch(1) >= 992); // released pedals never brake
+        rig.pedals->setAxis(1, 1.0f);
+        rig.tick();
+        QCOMPARE(rig.ch(1), ch2);
+    }
+
+    void raceControlStopAndRelease()
     {
         TransmitRig rig;
-        rig.controller->setLoungePitLimiter(true, 25);
-        rig.controller->setLoungeSpeedCap(true, 70);
-        rig.controller->setLoungeReverseAllowed(false);
-        rig.controller->setLoungeWatchdog(true, 5000);
-        rig.controller->raceControlStop(QStringLiteral("connection_lost"));
+        ButtonMappingSet mappings;
+        mappings.mappings.resize(1);
+        mappings.mappings[0].buttonIndex = 5;
+        mappings.mappings[0].channel = 3;
+        mappings.mappings[0].outputValue = 1800;
+        QVERIFY(rig.controller->setButtonMappings(mappings));
+        AxisSettings s = TransmitRig::plainSettings();
+        s.softStartEnabled = true;
+        s.softStartDurationSec = 10;
+        QVERIFY(rig.startCar(s));
+        rig.tick(1500); // the soft start of this run is over
+        QSignalSpy changed(rig.controller.get(), &corvane::CorvaneController::loungeStateChanged);
+        rig.pedals->setAxis(1, 1.0f);
+        rig.tick();
+        rig.controller->raceControlRelease(); // nothing to release: no throttle hold either
+        rig.tick();
+        QCOMPARE(rig.ch(1), 1811);
+        QCOMPARE(changed.count(), 0);
+
+        rig.controller->raceControlStop(QStringLiteral("red flag"));
+        rig.controller->raceControlStop(QStringLiteral("yellow flag"));
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(rig.controller->loungeSettings().stopReason, QStringLiteral("red flag"));
+        for (float throttle : {1.0f, 0.2f, -1.0f, 1.0f}) {
+            rig.pedals->setAxis(1, throttle);
+            rig.tick();
+            QCOMPARE(rig.ch(1), 992);
+        }
+        // Steering and buttons still work, and the frames keep flowing.
+        rig.wheel->setAxis(0, -1.0f);
+        rig.setButton(rig.wheel, 5, true);
+        QCOMPARE(rig.ch(0), 0);
+        QCOMPARE(rig.ch(3), 1800);
+        QCOMPARE(rig.ch(1), 992);
+        QVERIFY(rig.controller->isRunning());
+        QVERIFY(rig.tx.waitForChannelFrames(int(rig.controller->frameCount())));
+        QCOMPARE(rig.tx.lastChannels()[1], 992);
+
+        rig.controller->raceControlRelease();
+        QCOMPARE(changed.count(), 2);
+        QVERIFY(!rig.controller->loungeSettings().stopped);
+        QVERIFY(rig.controller->loungeSettings().stopReason.isEmpty());
+        QVERIFY(!QSettings().value("lounge/stopped").toBool());
+        rig.tick(10);
+        QCOMPARE(rig.ch(1), 992); // pedal still down from before the release
+        rig.pedals->setAxis(1, -1.0f);
+        rig.tick();
+        rig.pedals->setAxis(1, 1.0f);
+        rig.tick();
+        // The soft start runs again from its floor: 12 ticks (84 ms) into 10 s.
+        QCOMPARE(rig.ch(1), 1061);
     }
-    // A second controller on the same settings, as after a restart of the program.
-    corvane::CorvaneController controller;
-    const corvane::LoungeSettings s = controller.loungeSettings();
-    QVERIFY(s.stopped);
-    QCOMPARE(s.stopReason, QStringLiteral("connection_lost"));
-    QVERIFY(s.pitLimiter);
-    QCOMPARE(s.pitLimiterPercent, 25);
-    QVERIFY(s.speedCap);
-    QCOMPARE(s.speedCapPercent, 70);
-    QVERIFY(!s.reverseAllowed);
-    QVERIFY(!s.watchdogEnabled); // always starts off
-    QCOMPARE(s.watchdogTimeoutMs, 2000);
-    QSettings settings;
-    QCOMPARE(settings.value("lounge/pitLimiterPercent").toInt(), 25);
-    QVERIFY(!settings.contains("lounge/watchdogEnabled"));
-}
 
-void TestLounge::storedValues_data()
-{
-    QTest::addColumn<QVariant>("pit");
-    QTest::addColumn<QVariant>("speed");
-    QTest::addColumn<int>("pitLoaded");
-    QTest::addColumn<int>("speedLoaded");
-    QTest::addColumn<int>("ch2");
+    void watchdogStopsSilentRaceControl()
+    {
+        TransmitRig rig;
+        QVERIFY(rig.controller->setAxisSettings(TransmitRig::plainSettings()));
+        QVERIFY(rig.connectCar());
+        rig.controller->startTransmission(); // real 7 ms ticks for this run
+        QVERIFY(rig.controller->isRunning());
+        rig.pedals->setAxis(1, 1.0f);
+        QVERIFY(rig.tx.waitFor([&] { return rig.tx.channelFrameCount() > 3 && rig.tx.lastChannels()[1] == 1811; }));
 
-    QTest::newRow("missing keys") << QVariant() << QVariant() << 30 << 60 << 1237;
-    QTest::newRow("above 100 kept, never caps") << QVariant(250) << QVariant(100) << 250 << 100 << 1811;
-    // Negative caps would hold the car below neutral, braking, with the pedals released.
-    QTest::newRow("negative raised to 0") << QVariant(-40) << QVariant(-1) << 0 << 0 << 992;
-    QTest::newRow("text is 0") << QVariant("fast") << QVariant(50) << 0 << 50 << 992;
-}
-
-void TestLounge::storedValues()
-{
-    QFETCH(QVariant, pit);
-    QFETCH(QVariant, speed);
-    QFETCH(int, pitLoaded);
-    QFETCH(int, speedLoaded);
-    QFETCH(int, ch2);
-
-    TransmitRig rig; // starts from empty settings
-    rig.controller.reset();
-    QSettings settings;
-    settings.setValue("lounge/pitLimiter", true);
-    settings.setValue("lounge/speedCap", true);
-    if (pit.isValid())
-        settings.setValue("lounge/pitLimiterPercent", pit);
-    if (speed.isValid())
-        settings.setValue("lounge/speedCapPercent", speed);
-    settings.sync();
-    rig.controller = std::make_unique<corvane::CorvaneController>();
-    QCOMPARE(rig.controller->loungeSettings().pitLimiterPercent, pitLoaded);
-    QCOMPARE(rig.controller->loungeSettings().speedCapPercent, speedLoaded);
-
-    QVERIFY(rig.controller->setAxisSettings(TransmitRig::plainSettings()));
-    QVERIFY(rig.connectCar());
-    QVERIFY(rig.start());
-    rig.tick();
-    QVERIFY(rig.ch(1) >= 992); // released pedals never brake
-    rig.pedals->setAxis(1, 1.0f);
-    rig.tick();
-    QCOMPARE(rig.ch(1), ch2);
-}
-
-void TestLounge::stopKeepsFirstReason()
-{
-    TransmitRig rig;
-    QSignalSpy changed(rig.controller.get(), &corvane::CorvaneController::loungeStateChanged);
-    rig.controller->raceControlStop(QStringLiteral("red flag"));
-    rig.controller->raceControlStop(QStringLiteral("yellow flag"));
-    QCOMPARE(changed.count(), 1);
-    QCOMPARE(rig.controller->loungeSettings().stopReason, QStringLiteral("red flag"));
-    rig.controller->raceControlRelease();
-    QCOMPARE(changed.count(), 2);
-    QVERIFY(!rig.controller->loungeSettings().stopped);
-    QVERIFY(rig.controller->loungeSettings().stopReason.isEmpty());
-    QVERIFY(!QSettings().value("lounge/stopped").toBool());
-}
-
-void TestLounge::releaseRearmsThrottleHold()
-{
-    TransmitRig rig;
-    AxisSettings s = TransmitRig::plainSettings();
-    s.softStartEnabled = true;
-    s.softStartDurationSec = 10;
-    QVERIFY(rig.controller->setAxisSettings(s));
-    QVERIFY(rig.connectCar());
-    QVERIFY(rig.start());
-    rig.tick(1500); // the soft start of this run is over
-    rig.controller->raceControlStop(QStringLiteral("red flag"));
-    rig.pedals->setAxis(1, 1.0f);
-    rig.tick(5);
-    QCOMPARE(rig.ch(1), 992);
-
-    rig.controller->raceControlRelease();
-    rig.tick(10);
-    QCOMPARE(rig.ch(1), 992); // pedal still down from before the release
-    rig.pedals->setAxis(1, -1.0f);
-    rig.tick();
-    rig.pedals->setAxis(1, 1.0f);
-    rig.tick();
-    // The soft start runs again from its floor: 12 ticks (84 ms) into 10 s.
-    QCOMPARE(rig.ch(1), 1061);
-}
-
-void TestLounge::releaseWhileRunningFreelyDoesNothing()
-{
-    TransmitRig rig;
-    QVERIFY(rig.controller->setAxisSettings(TransmitRig::plainSettings()));
-    QVERIFY(rig.connectCar());
-    QVERIFY(rig.start());
-    QSignalSpy changed(rig.controller.get(), &corvane::CorvaneController::loungeStateChanged);
-    rig.pedals->setAxis(1, 1.0f);
-    rig.tick();
-    rig.controller->raceControlRelease();
-    QCOMPARE(changed.count(), 0);
-    rig.tick();
-    QCOMPARE(rig.ch(1), 1811); // no throttle hold was armed
-}
-
-void TestLounge::watchdogStopsSilentRaceControl()
-{
-    TransmitRig rig;
-    QVERIFY(rig.controller->setAxisSettings(TransmitRig::plainSettings()));
-    QVERIFY(rig.connectCar());
-    rig.controller->startTransmission(); // real 7 ms ticks for this run
-    QVERIFY(rig.controller->isRunning());
-    rig.pedals->setAxis(1, 1.0f);
-    QVERIFY(rig.tx.waitFor([&] { return rig.tx.channelFrameCount() > 3 && rig.tx.lastChannels()[1] == 1811; }));
-
-    QSignalSpy changed(rig.controller.get(), &corvane::CorvaneController::loungeStateChanged);
-    rig.controller->setLoungeWatchdog(true, 500);
-    // A coarse timer may fire 5 % late, past time-out plus one period.
-    const auto timers = rig.controller->findChildren<QTimer *>();
-    QVERIFY(std::any_of(timers.cbegin(), timers.cend(), [](const QTimer *t) {
-        return t->interval() == 250 && t->isActive() && t->timerType() == Qt::PreciseTimer;
-    }));
-    QElapsedTimer sinceHeartbeat;
-    rig.controller->loungeHeartbeat();
-    sinceHeartbeat.start();
-    QVERIFY(changed.wait(3000));
-    const qint64 silence = sinceHeartbeat.elapsed();
-    const int framesAtStop = rig.tx.channelFrameCount();
-
-    QVERIFY(rig.controller->loungeSettings().stopped);
-    QCOMPARE(rig.controller->loungeSettings().stopReason, QStringLiteral("connection_lost"));
-    QCOMPARE(changed.count(), 2); // the watchdog switch, then the stop
-    QVERIFY2(silence >= 500, qPrintable(QString::number(silence)));
-    // Time-out plus one watchdog period, with room for a loaded machine's scheduling.
-    QVERIFY2(silence <= 500 + 250 + 500, qPrintable(QString::number(silence)));
-
-    // Frames keep flowing, with a neutral throttle, and the transmitter was never told to stop.
-    QVERIFY(rig.tx.waitFor([&] { return rig.tx.channelFrameCount() > framesAtStop + 5; }));
-    QCOMPARE(rig.tx.lastChannels()[1], 992);
-    QVERIFY(rig.controller->isRunning());
-    QCOMPARE(rig.tx.stopCount(), 0);
-}
-
-void TestLounge::watchdogOffOrFedNeverStops()
-{
-    TransmitRig rig;
-    rig.controller->setLoungeWatchdog(true, 500);
-    QElapsedTimer run;
-    run.start();
-    while (run.elapsed() < 1200) {
+        QSignalSpy changed(rig.controller.get(), &corvane::CorvaneController::loungeStateChanged);
+        rig.controller->setLoungeWatchdog(true, 500);
+        // A coarse timer may fire 5 % late, past time-out plus one period.
+        const auto timers = rig.controller->findChildren<QTimer *>();
+        QVERIFY(std::any_of(timers.cbegin(), timers.cend(), [](const QTimer *t) {
+            return t->interval() == 250 && t->isActive() && t->timerType() == Qt::PreciseTimer;
+        }));
+        QElapsedTimer sinceHeartbeat;
         rig.controller->loungeHeartbeat();
-        QTest::qWait(100);
+        sinceHeartbeat.start();
+        QVERIFY(changed.wait(3000));
+        const qint64 silence = sinceHeartbeat.elapsed();
+        const int framesAtStop = rig.tx.channelFrameCount();
+
+        QVERIFY(rig.controller->loungeSettings().stopped);
+        QCOMPARE(rig.controller->loungeSettings().stopReason, QStringLiteral("connection_lost"));
+        QCOMPARE(changed.count(), 2); // the watchdog switch, then the stop
+        QVERIFY2(silence >= 500, qPrintable(QString::number(silence)));
+        // Time-out plus one watchdog period, with room for a loaded machine's scheduling.
+        QVERIFY2(silence <= 500 + 250 + 500, qPrintable(QString::number(silence)));
+
+        // Frames keep flowing, with a neutral throttle, and the transmitter was never told to stop.
+        QVERIFY(rig.tx.waitFor([&] { return rig.tx.channelFrameCount() > framesAtStop + 5; }));
+        QCOMPARE(rig.tx.lastChannels()[1], 992);
+        QVERIFY(rig.controller->isRunning());
+        QCOMPARE(rig.tx.stopCount(), 0);
     }
-    QVERIFY(!rig.controller->loungeSettings().stopped);
-    rig.controller->setLoungeWatchdog(false, 500);
-    QTest::qWait(800);
-    QVERIFY(!rig.controller->loungeSettings().stopped);
-}
+
+    void watchdogOffOrFedNeverStops()
+    {
+        TransmitRig rig;
+        rig.controller->setLoungeWatchdog(true, 500);
+        for (int beat = 0; beat < 3; ++beat) { // 1200 ms in all, fed every 400 ms
+            rig.controller->loungeHeartbeat();
+            QTest::qWait(400);
+        }
+        QVERIFY(!rig.controller->loungeSettings().stopped);
+        rig.controller->setLoungeWatchdog(false, 500);
+        QTest::qWait(800);
+        QVERIFY(!rig.controller->loungeSettings().stopped);
+    }
+};
 
 OSTRA_TEST_MAIN_CORE(TestLounge)
 #include "tst_lounge.moc"
