@@ -1,6 +1,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QObject>
+#include <QPointF>
 #include <QRandomGenerator>
 #include <QTest>
 
@@ -45,123 +46,70 @@ private slots:
     void alwaysFiniteAndInRange();
 };
 
+// Each row: a record, the axis kind, and input -> output pairs.
 void TestAxisResponse::response_data()
 {
     QTest::addColumn<QByteArray>("json");
     QTest::addColumn<bool>("bipolar");
-    QTest::addColumn<float>("value");
-    QTest::addColumn<float>("expected");
-
-    const QByteArray defaults("{}");
-    // Default record.
-    QTest::newRow("bipolar default passes -1") << defaults << true << -1.0f << -1.0f;
-    QTest::newRow("bipolar default passes -0.3") << defaults << true << -0.3f << -0.3f;
-    QTest::newRow("bipolar default passes 0") << defaults << true << 0.0f << 0.0f;
-    QTest::newRow("bipolar default passes 0.75") << defaults << true << 0.75f << 0.75f;
-    QTest::newRow("one-sided released") << defaults << false << -1.0f << 0.0f;
-    QTest::newRow("one-sided half with the floor") << defaults << false << 0.0f << (0.5f - 0.02f) / 0.98f;
-    QTest::newRow("one-sided full") << defaults << false << 1.0f << 1.0f;
-    QTest::newRow("one-sided below the floor is not pressed") << defaults << false << -0.97f << 0.0f;
-    QTest::newRow("one-sided inverted released at +1") << QByteArray(R"({"inverted": true})") << false << 1.0f
-                                                       << 0.0f;
-    QTest::newRow("one-sided inverted full at -1") << QByteArray(R"({"inverted": true})") << false << -1.0f << 1.0f;
-    // Dead zone, curves, expo, output range.
-    QTest::newRow("dead zone swallows small values") << QByteArray(R"({"deadzone": 0.1})") << true << 0.05f
-                                                     << 0.0f;
-    QTest::newRow("dead zone rescales the rest") << QByteArray(R"({"deadzone": 0.1})") << true << -0.55f
-                                                 << -((0.55f - 0.1f) / (1.0f - 0.1f));
-    QTest::newRow("one-sided dead zone above the floor") << QByteArray(R"({"deadzone": 0.2})") << false << -0.7f
-                                                         << 0.0f;
-    QTest::newRow("inverted bipolar") << QByteArray(R"({"inverted": true})") << true << 0.5f << -0.5f;
-    QTest::newRow("power curve") << QByteArray(R"({"curve": 1, "curveExponent": 2})") << true << -0.5f << -0.25f;
-    QTest::newRow("log curve") << QByteArray(R"({"curve": 2, "curveExponent": 2})") << true << 0.5f
-                               << fullRange(logCurve(2.0f, 0.5f));
-    QTest::newRow("unknown curve is linear") << QByteArray(R"({"curve": 7, "curveExponent": 3})") << true << 0.5f
-                                             << 0.5f;
-    QTest::newRow("no expo at 0.0001") << QByteArray(R"({"expo": 0.0001})") << true << 0.5f << 0.5f;
-    QTest::newRow("full expo cubes") << QByteArray(R"({"expo": 1})") << true << 0.5f << 0.125f;
-    QTest::newRow("half expo blends") << QByteArray(R"({"expo": 0.5})") << true << 0.5f << 0.3125f;
-    QTest::newRow("no expo on one-sided axes") << QByteArray(R"({"expo": 1})") << false << 1.0f << 1.0f;
-    QTest::newRow("bipolar range, full left") << QByteArray(R"({"minOutput": 0.25, "maxOutput": 0.75})") << true
-                                              << -1.0f << -0.5f;
-    QTest::newRow("bipolar range, centre") << QByteArray(R"({"minOutput": 0.25, "maxOutput": 0.75})") << true
-                                           << 0.0f << 0.0f;
-    QTest::newRow("bipolar range, full right") << QByteArray(R"({"minOutput": 0.25, "maxOutput": 0.75})") << true
-                                               << 1.0f << 0.5f;
-    QTest::newRow("one-sided range, full") << QByteArray(R"({"minOutput": 0.2, "maxOutput": 0.6})") << false
-                                           << 1.0f << 0.6f;
-    QTest::newRow("one-sided range, released gives 0") << QByteArray(R"({"minOutput": 0.2, "maxOutput": 0.6})")
-                                                       << false << -1.0f << 0.0f;
-    QTest::newRow("bipolar beyond travel") << defaults << true << 1.5f << 1.0f;
-    QTest::newRow("bipolar beyond travel, negative") << defaults << true << -3.0f << -1.0f;
-    QTest::newRow("one-sided beyond travel") << defaults << false << 2.0f << 1.0f;
-    QTest::newRow("range beyond 0..1 is clamped") << QByteArray(R"({"minOutput": -1, "maxOutput": 3})") << true
-                                                  << 0.9f << 1.0f;
-    // Bipolar calibration.
-    const QByteArray calibrated(R"({"useCalibration": true, "inputMin": -0.5, "inputCenter": 0.1, "inputMax": 0.6})");
-    QTest::newRow("calibrated minimum") << calibrated << true << -0.5f << -1.0f;
-    QTest::newRow("calibrated centre") << calibrated << true << 0.1f << 0.0f;
-    QTest::newRow("calibrated maximum") << calibrated << true << 0.6f << 1.0f;
-    QTest::newRow("calibrated beyond maximum") << calibrated << true << 0.9f << 1.0f;
-    QTest::newRow("calibration ignored when off")
-        << QByteArray(R"({"inputMin": -0.5, "inputCenter": 0.1, "inputMax": 0.6})") << true << 0.25f << 0.25f;
-    QTest::newRow("collapsed lower half gives 0")
-        << QByteArray(R"({"useCalibration": true, "inputMin": -0.00005, "inputCenter": 0})") << true << -0.5f
-        << 0.0f;
-    QTest::newRow("collapsed upper half gives 0")
-        << QByteArray(R"({"useCalibration": true, "inputCenter": 0.5, "inputMax": 0.5})") << true << 0.9f << 0.0f;
+    QTest::addColumn<QList<QPointF>>("pairs");
+    const auto row = [](const char *name, const char *json, bool bipolar, QList<QPointF> pairs) {
+        QTest::newRow(name) << QByteArray(json) << bipolar << pairs;
+    };
+    const double halfPedal = (0.5f - 0.02f) / 0.98f;
+    row("bipolar default passes, clamps beyond travel", "{}", true, {{-1, -1}, {-0.3f, -0.3f}, {0, 0}, {0.75, 0.75}, {1.5, 1}, {-3, -1}});
+    row("one-sided default with its floor", "{}", false, {{-1, 0}, {0, halfPedal}, {1, 1}, {-0.97f, 0}, {2, 1}});
+    row("one-sided inverted", R"({"inverted": true})", false, {{1, 0}, {-1, 1}});
+    row("inverted bipolar", R"({"inverted": true})", true, {{0.5, -0.5}});
+    row("dead zone swallows and rescales", R"({"deadzone": 0.1})", true, {{0.05f, 0}, {-0.55f, -((0.55f - 0.1f) / (1.0f - 0.1f))}});
+    row("one-sided dead zone above the floor", R"({"deadzone": 0.2})", false, {{-0.7f, 0}});
+    row("power curve", R"({"curve": 1, "curveExponent": 2})", true, {{-0.5, -0.25}});
+    row("log curve", R"({"curve": 2, "curveExponent": 2})", true, {{0.5, fullRange(logCurve(2.0f, 0.5f))}});
+    row("unknown curve is linear", R"({"curve": 7, "curveExponent": 3})", true, {{0.5, 0.5}});
+    row("no expo at 0.0001", R"({"expo": 0.0001})", true, {{0.5, 0.5}});
+    row("full expo cubes", R"({"expo": 1})", true, {{0.5, 0.125}});
+    row("half expo blends", R"({"expo": 0.5})", true, {{0.5, 0.3125}});
+    row("no expo on one-sided axes", R"({"expo": 1})", false, {{1, 1}});
+    row("bipolar output range", R"({"minOutput": 0.25, "maxOutput": 0.75})", true, {{-1, -0.5}, {0, 0}, {1, 0.5}});
+    row("one-sided output range", R"({"minOutput": 0.2, "maxOutput": 0.6})", false, {{1, 0.6f}, {-1, 0}});
+    row("range beyond 0..1 is clamped", R"({"minOutput": -1, "maxOutput": 3})", true, {{0.9f, 1}});
+    row("bipolar calibration", R"({"useCalibration": true, "inputMin": -0.5, "inputCenter": 0.1, "inputMax": 0.6})", true,
+        {{-0.5, -1}, {0.1f, 0}, {0.6f, 1}, {0.9f, 1}});
+    row("calibration ignored when off", R"({"inputMin": -0.5, "inputCenter": 0.1, "inputMax": 0.6})", true, {{0.25, 0.25}});
+    row("collapsed lower half gives 0", R"({"useCalibration": true, "inputMin": -0.00005, "inputCenter": 0})", true, {{-0.5, 0}});
+    row("collapsed upper half gives 0", R"({"useCalibration": true, "inputCenter": 0.5, "inputMax": 0.5})", true, {{0.9f, 0}});
     // One-sided calibration: travel measured between the calibrated ends.
-    const QByteArray pedal(R"({"useCalibration": true, "inputMin": 0.2, "inputMax": 0.8})");
-    QTest::newRow("pedal at its calibrated rest") << pedal << false << 0.2f << 0.0f;
-    QTest::newRow("pedal below its rest") << pedal << false << -1.0f << 0.0f;
-    QTest::newRow("pedal half way") << pedal << false << 0.5f << ((0.5f - 0.2f) / 0.6f - 0.02f) / 0.98f;
-    QTest::newRow("pedal at its calibrated end") << pedal << false << 0.8f << 1.0f;
-    QTest::newRow("pedal beyond its end") << pedal << false << 1.0f << 1.0f;
-    QTest::newRow("inverted calibrated pedal, rest end")
-        << QByteArray(R"({"useCalibration": true, "inverted": true, "inputMin": 0.2, "inputMax": 0.8})") << false
-        << 0.8f << 0.0f;
-    QTest::newRow("inverted calibrated pedal, full end")
-        << QByteArray(R"({"useCalibration": true, "inverted": true, "inputMin": 0.2, "inputMax": 0.8})") << false
-        << 0.2f << 1.0f;
-    QTest::newRow("pedal calibrated falling") << QByteArray(R"({"useCalibration": true, "inputMin": 0.8, "inputMax": 0.2})")
-                                              << false << 0.2f << 1.0f;
-    QTest::newRow("pedal with equal ends gives 0")
-        << QByteArray(R"({"useCalibration": true, "inputMin": 0.4, "inputMax": 0.4})") << false << 1.0f << 0.0f;
-    QTest::newRow("full calibration range matches the plain mapping")
-        << QByteArray(R"({"useCalibration": true})") << false << 0.0f << (0.5f - 0.02f) / 0.98f;
+    row("calibrated pedal", R"({"useCalibration": true, "inputMin": 0.2, "inputMax": 0.8})", false,
+        {{0.2f, 0}, {-1, 0}, {0.5, ((0.5f - 0.2f) / 0.6f - 0.02f) / 0.98f}, {0.8f, 1}, {1, 1}});
+    row("inverted calibrated pedal", R"({"useCalibration": true, "inverted": true, "inputMin": 0.2, "inputMax": 0.8})", false,
+        {{0.8f, 0}, {0.2f, 1}});
+    row("pedal calibrated falling", R"({"useCalibration": true, "inputMin": 0.8, "inputMax": 0.2})", false, {{0.2f, 1}});
+    row("pedal with equal ends gives 0", R"({"useCalibration": true, "inputMin": 0.4, "inputMax": 0.4})", false, {{1, 0}});
+    row("full calibration range matches the plain mapping", R"({"useCalibration": true})", false, {{0, halfPedal}});
     // Records that would divide by zero.
-    QTest::newRow("log curve with exponent 0 is linear")
-        << QByteArray(R"({"curve": 2, "curveExponent": 0})") << true << 0.5f << 0.5f;
-    QTest::newRow("log curve with exponent 0, one-sided full")
-        << QByteArray(R"({"curve": 2, "curveExponent": 0})") << false << 1.0f << 1.0f;
-    QTest::newRow("power curve with exponent 0 keeps the centre")
-        << QByteArray(R"({"curve": 1, "curveExponent": 0})") << true << 0.0f << 0.0f;
-    QTest::newRow("power curve with exponent 0 is linear")
-        << QByteArray(R"({"curve": 1, "curveExponent": 0})") << true << 0.5f << 0.5f;
-    QTest::newRow("tiny exponent is linear")
-        << QByteArray(R"({"curve": 2, "curveExponent": 1e-7})") << true << -0.25f << -0.25f;
-    QTest::newRow("tiny negative exponent is linear")
-        << QByteArray(R"({"curve": 2, "curveExponent": -1e-7})") << false << 1.0f << 1.0f;
-    QTest::newRow("dead zone 1, bipolar full") << QByteArray(R"({"deadzone": 1})") << true << 1.0f << 0.0f;
-    QTest::newRow("dead zone 1, one-sided full") << QByteArray(R"({"deadzone": 1})") << false << 1.0f << 0.0f;
-    QTest::newRow("dead zone 1.5, bipolar") << QByteArray(R"({"deadzone": 1.5})") << true << -1.0f << 0.0f;
-    QTest::newRow("dead zone 1 holds a shifted range at its centre")
-        << QByteArray(R"({"deadzone": 1, "minOutput": 0.5})") << true << 1.0f << 0.5f;
-    QTest::newRow("negative dead zone keeps the centre") << QByteArray(R"({"deadzone": -0.5})") << true << 0.0f
-                                                        << 0.0f;
-    QTest::newRow("negative dead zone acts as none") << QByteArray(R"({"deadzone": -0.5})") << true << 0.5f << 0.5f;
-    QTest::newRow("power curve with negative exponent at the dead zone edge")
-        << QByteArray(R"({"curve": 1, "curveExponent": -2, "deadzone": 0.1})") << true << 0.1f << 0.0f;
+    row("log curve with exponent 0 is linear", R"({"curve": 2, "curveExponent": 0})", true, {{0.5, 0.5}});
+    row("log curve with exponent 0, one-sided", R"({"curve": 2, "curveExponent": 0})", false, {{1, 1}});
+    row("power curve with exponent 0 is linear", R"({"curve": 1, "curveExponent": 0})", true, {{0, 0}, {0.5, 0.5}});
+    row("tiny exponent is linear", R"({"curve": 2, "curveExponent": 1e-7})", true, {{-0.25, -0.25}});
+    row("tiny negative exponent is linear", R"({"curve": 2, "curveExponent": -1e-7})", false, {{1, 1}});
+    row("dead zone 1, bipolar", R"({"deadzone": 1})", true, {{1, 0}});
+    row("dead zone 1, one-sided", R"({"deadzone": 1})", false, {{1, 0}});
+    row("dead zone 1.5", R"({"deadzone": 1.5})", true, {{-1, 0}});
+    row("dead zone 1 holds a shifted range at its centre", R"({"deadzone": 1, "minOutput": 0.5})", true, {{1, 0.5}});
+    row("negative dead zone acts as none", R"({"deadzone": -0.5})", true, {{0, 0}, {0.5, 0.5}});
+    row("power curve with negative exponent at the dead zone edge",
+        R"({"curve": 1, "curveExponent": -2, "deadzone": 0.1})", true, {{0.1f, 0}});
 }
 
 void TestAxisResponse::response()
 {
     QFETCH(QByteArray, json);
     QFETCH(bool, bipolar);
-    QFETCH(float, value);
-    QFETCH(float, expected);
-    const float result = corvane::processAxis(config(json), value, bipolar);
-    QVERIFY2(result == expected, qPrintable(QStringLiteral("got %1, expected %2").arg(result, 0, 'g', 9).arg(expected, 0, 'g', 9)));
+    QFETCH(QList<QPointF>, pairs);
+    for (const QPointF &pair : pairs) {
+        const float result = corvane::processAxis(config(json), float(pair.x()), bipolar);
+        QVERIFY2(result == float(pair.y()), qPrintable(QStringLiteral("%1 gives %2, expected %3")
+                                                          .arg(pair.x()).arg(result, 0, 'g', 9).arg(pair.y(), 0, 'g', 9)));
+    }
 }
 
 void TestAxisResponse::alwaysFiniteAndInRange()

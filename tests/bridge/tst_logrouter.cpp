@@ -64,7 +64,6 @@ void TestLogRouter::workerLinesArriveOnGuiThread_data()
     QTest::newRow("debug") << int(QtDebugMsg) << 3;
     QTest::newRow("warning") << int(QtWarningMsg) << 50;
     QTest::newRow("critical") << int(QtCriticalMsg) << 5;
-    QTest::newRow("info") << int(QtInfoMsg) << 5;
 }
 
 void TestLogRouter::workerLinesArriveOnGuiThread()
@@ -73,19 +72,13 @@ void TestLogRouter::workerLinesArriveOnGuiThread()
     QFETCH(int, count);
 
     QList<Line> lines;
-    QMetaObject::Connection connection = connect(
-        LogRouter::instance(), &LogRouter::logEmitted, this,
+    QMetaObject::Connection connection = connect(LogRouter::instance(), &LogRouter::logEmitted, this,
         [&lines](int t, const QString &m) { lines.append({t, m, QThread::currentThread()}); });
 
     QThread *worker = QThread::create([type, count] {
         for (int i = 0; i < count; ++i) {
             const QString text = kPrefix + QString::number(i);
-            switch (type) {
-            case QtDebugMsg: qDebug().noquote() << text; break;
-            case QtWarningMsg: qWarning().noquote() << text; break;
-            case QtCriticalMsg: qCritical().noquote() << text; break;
-            default: qInfo().noquote() << text; break;
-            }
+            (type == QtDebugMsg ? qDebug() : type == QtWarningMsg ? qWarning() : qCritical()).noquote() << text;
         }
     });
     worker->start();
@@ -116,16 +109,13 @@ void TestLogRouter::listenerThatLogsDoesNotRecurse()
     QStringList seen;
     int depth = 0;
     int deepest = 0;
-    QMetaObject::Connection connection =
-        connect(LogRouter::instance(), &LogRouter::logEmitted, this,
-                [&](int, const QString &message) {
-                    ++depth;
-                    deepest = std::max(deepest, depth);
-                    seen.append(message);
-                    if (seen.size() < 3)
-                        qWarning().noquote() << kPrefix + "echo " + QString::number(seen.size());
-                    --depth;
-                });
+    QMetaObject::Connection connection = connect(LogRouter::instance(), &LogRouter::logEmitted, this, [&](int, const QString &message) {
+        deepest = std::max(deepest, ++depth);
+        seen.append(message);
+        if (seen.size() < 3)
+            qWarning().noquote() << kPrefix + "echo " + QString::number(seen.size());
+        --depth;
+    });
     LogRouter::instance()->post(QtInfoMsg, kPrefix + "start");
     QTRY_COMPARE(seen.size(), 3);
     disconnect(connection);
