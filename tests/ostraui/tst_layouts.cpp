@@ -69,7 +69,6 @@ private slots:
     void emptyOrHiddenHasNoHeight_data();
     void emptyOrHiddenHasNoHeight();
     void itemList();
-    void sizeHints();
 };
 
 void TestLayouts::flowPlacesAndWraps_data()
@@ -256,26 +255,6 @@ void TestLayouts::itemList()
         QCOMPARE(layout->heightForWidth(500), 60);
         delete layout;
     }
-}
-
-void TestLayouts::sizeHints()
-{
-    QWidget flowHost, gridHost, rowHost;
-    auto *flow = new FlowLayout(&flowHost, 8, 8);
-    flow->addWidget(new Box(QSize(100, 20)));
-    flow->addWidget(new Box(QSize(50, 30)));
-    QCOMPARE(flow->sizeHint(), QSize(158, 30));
-
-    // One column's width plus spacing; never narrower than 240.
-    auto *grid = new ResponsiveGrid(260, 16, &gridHost);
-    grid->addWidget(new Box(QSize(100, 50)));
-    QCOMPARE(grid->sizeHint().width(), 276);
-    QCOMPARE(grid->minimumSize().width(), 240);
-
-    auto *row = new WrapRow(16, &rowHost);
-    row->addWidget(new Box(QSize(100, 50)), 2, 520);
-    row->addWidget(new Box(QSize(100, 70)), 2, 560);
-    QCOMPARE(row->sizeHint(), QSize(520 + 16 + 560 + 16, 70));
 }
 
 OSTRA_TEST_MAIN_WIDGETS(TestLayouts)

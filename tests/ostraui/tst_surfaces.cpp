@@ -138,23 +138,6 @@ void TestSurfaces::shadowPainting()
     QVERIFY(qAlpha(image.pixel(50, 50)) > 150);
     QVERIFY(qAlpha(image.pixel(50, 80)) > 0);
     QCOMPARE(qAlpha(image.pixel(2, 2)), 0);
-
-    const quint32 colour = QColor(15, 23, 32, 40).rgba();
-    const ShadowEntry &first = cachedShadow(18, 22, colour);
-    QCOMPARE(&cachedShadow(18, 22, colour), &first);
-    QVERIFY(&cachedShadow(18, 23, colour) != &first);
-    QCOMPARE(first.image.pixelColor(first.image.width() / 2, first.image.height() / 2).alpha(), 40);
-
-    // The blur keeps only alpha, spreads it evenly and keeps its sum.
-    QImage dot(9, 9, QImage::Format_ARGB32_Premultiplied);
-    dot.fill(Qt::transparent);
-    dot.setPixel(4, 4, qRgba(255, 255, 255, 255));
-    gaussianShadow(dot, 1.0);
-    QVERIFY(qAlpha(dot.pixel(4, 4)) < 255);
-    QCOMPARE(qRed(dot.pixel(4, 4)), 0);
-    QCOMPARE(qAlpha(dot.pixel(3, 4)), qAlpha(dot.pixel(5, 4)));
-    QCOMPARE(qAlpha(dot.pixel(4, 3)), qAlpha(dot.pixel(4, 5)));
-    QVERIFY(qAbs(alphaSum(dot, dot.rect()) - 255) < 20);
 }
 
 void TestSurfaces::deviceRowLayout_data()
