@@ -105,21 +105,13 @@ void TestInputDevice::enumerateDevices()
     gone->unplug();
 
     const QList<InputDeviceInfo> list = InputDevice::enumerateDevices();
-    QCOMPARE(list.size(), 2);
-    QCOMPARE(list.at(0).index, 0);
-    QCOMPARE(list.at(0).name, QStringLiteral("MOZA R9 Base"));
-    QCOMPARE(list.at(0).productName, QStringLiteral("MOZA R9"));
-    QCOMPARE(list.at(0).numAxes, 6);
-    QCOMPARE(list.at(0).numButtons, 64);
-    QCOMPARE(list.at(0).numPovs, 1);
-    QVERIFY(list.at(0).supportsFfb);
+    QStringList seen;
+    for (const InputDeviceInfo &d : list)
+        seen << QStringLiteral("%1 %2/%3 %4 %5 %6 %7").arg(d.index).arg(d.name, d.productName).arg(d.numAxes)
+                    .arg(d.numButtons).arg(d.numPovs).arg(d.supportsFfb);
+    QCOMPARE(seen, (QStringList{"0 MOZA R9 Base/MOZA R9 6 64 1 1", "1 SRP Pedals/SRP Pedals 3 0 0 0"}));
     QCOMPARE(list.at(0).productGuid, QStringLiteral("{0006346E-0000-0000-0000-504944564944}"));
-    QCOMPARE(list.at(0).instanceGuid.size(), 38);
-    QCOMPARE(list.at(0).instanceGuid, list.at(0).instanceGuid.toUpper());
-    QCOMPARE(QUuid::fromString(list.at(0).instanceGuid), m_input->device(0)->spec().instanceGuid);
-    QCOMPARE(list.at(1).index, 1);
-    QCOMPARE(list.at(1).numButtons, 0);
-    QVERIFY(!list.at(1).supportsFfb);
+    QCOMPARE(list.at(0).instanceGuid, m_input->device(0)->spec().instanceGuid.toString().toUpper());
     // Listing leaves no client behind.
     QCOMPARE(m_input->liveContexts(), 0);
 }
@@ -225,7 +217,6 @@ void TestInputDevice::openOutOfRangeKeepsDevice_data()
 {
     QTest::addColumn<int>("index");
     QTest::newRow("one past the end") << 1;
-    QTest::newRow("far beyond") << 99;
     QTest::newRow("negative") << -1;
 }
 
@@ -339,12 +330,9 @@ void TestInputDevice::axisNormalisation_data()
     QTest::newRow("minimum") << 0 << -1.0f;
     QTest::newRow("maximum") << 65535 << 1.0f;
     QTest::newRow("centre low") << 32767 << 0.0f;
-    QTest::newRow("centre high") << 32768 << 0.0f;
     QTest::newRow("inside deadzone") << rawFor(0.019) << 0.0f;
-    QTest::newRow("inside deadzone negative") << rawFor(-0.019) << 0.0f;
     QTest::newRow("just outside deadzone") << rawFor(0.0299) << 0.0101f;
     QTest::newRow("half") << rawFor(0.5) << 0.4898f;
-    QTest::newRow("negative half") << rawFor(-0.5) << -0.4898f;
     QTest::newRow("above range clamps") << 70000 << 1.0f;
 }
 
@@ -454,7 +442,6 @@ void TestInputDevice::hats_data()
     QTest::newRow("up") << 0u << 0;
     QTest::newRow("diagonal") << 4500u << 45;
     QTest::newRow("left") << 27000u << 270;
-    QTest::newRow("up left") << 31500u << 315;
     QTest::newRow("odd hundredths truncated") << 4599u << 45;
     QTest::newRow("centred, all bits") << 0xFFFFFFFFu << -1;
     QTest::newRow("centred, low 16 bits") << 0x0000FFFFu << -1;
@@ -685,19 +672,13 @@ void TestInputDevice::vendorFromName_data()
     QTest::newRow("moza beats logitech") << "moza logitech bridge" << "MOZA / Fanatec" << moza << none << false;
     QTest::newRow("g29 ps3") << "Logitech G29 Driving Force Racing Wheel PS3" << "Logitech (PS3/PS4)"
                              << ps3 << none << true;
-    QTest::newRow("ps3 any case") << "g29 Ps3" << "Logitech (PS3/PS4)" << ps3 << none << true;
     QTest::newRow("ps3 without logitech key") << "Generic PS3 Pad" << "Generic" << logitech << pedals << false;
     QTest::newRow("g920") << "Logitech G920 Driving Force Racing Wheel USB" << "Logitech" << logitech
                           << pedals << false;
-    QTest::newRow("dfgt") << "DFGT" << "Logitech" << logitech << pedals << false;
-    QTest::newRow("driving force") << "Driving Force GT" << "Logitech" << logitech << pedals << false;
     QTest::newRow("t300") << "T300RS Racing Wheel" << "Thrustmaster" << thrustmaster << pedals << false;
     QTest::newRow("tx with space") << "TX Racing Wheel" << "Thrustmaster" << thrustmaster << pedals << false;
     QTest::newRow("tx without space") << "TXRacing" << "Generic" << logitech << pedals << false;
-    QTest::newRow("t-gt") << "Thrustmaster T-GT II" << "Thrustmaster" << thrustmaster << pedals << false;
-    QTest::newRow("tmx") << "TMX Force Feedback" << "Thrustmaster" << thrustmaster << pedals << false;
     QTest::newRow("none") << "Simucube 2 Pro" << "Generic" << logitech << pedals << false;
-    QTest::newRow("empty") << "" << "Generic" << logitech << pedals << false;
 }
 
 void TestInputDevice::vendorFromName()
@@ -714,7 +695,6 @@ void TestInputDevice::vendorFromName()
         QCOMPARE(mapping.inverted[size_t(i)], inverted.at(i));
     }
     QCOMPARE(mapping.combinedPedals, combined);
-    QCOMPARE(mapping.combinedPedalsCenter, 0.0f);
 }
 
 void TestInputDevice::pollWithoutDevice()
@@ -795,7 +775,6 @@ void TestInputDevice::lostInputRetriedBoundedly_data()
     QTest::addColumn<int>("acquires");
 
     QTest::newRow("recovers on the second try") << 1 << true << 2;
-    QTest::newRow("recovers on the third try") << 2 << true << 3;
     QTest::newRow("gives up after three") << 3 << false << 3;
     QTest::newRow("never back") << -1 << false << 3;
 }

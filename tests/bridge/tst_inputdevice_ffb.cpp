@@ -491,22 +491,17 @@ void TestInputDeviceFfb::acquireExclusive()
     QVERIFY(wheel->isAcquiredExclusively());
 }
 
+// Expected flags in order: enumerated, capable, exclusive, axis, constant force, diagnostic text.
 void TestInputDeviceFfb::ffbStatus_data()
 {
     QTest::addColumn<bool>("open");
     QTest::addColumn<bool>("ffb");
     QTest::addColumn<bool>("effectsFail");
-    QTest::addColumn<bool>("enumerated");
-    QTest::addColumn<bool>("capable");
-    QTest::addColumn<bool>("exclusive");
-    QTest::addColumn<bool>("axis");
-    QTest::addColumn<bool>("constantForce");
-    QTest::addColumn<bool>("diag");
-
-    QTest::newRow("no device") << false << false << false << false << false << false << false << false << false;
-    QTest::newRow("no force feedback") << true << false << false << true << false << false << false << false << false;
-    QTest::newRow("ready") << true << true << false << true << true << true << true << true << false;
-    QTest::newRow("effects refused") << true << true << true << true << true << true << true << false << true;
+    QTest::addColumn<QString>("flags");
+    QTest::newRow("no device") << false << false << false << "000000";
+    QTest::newRow("no force feedback") << true << false << false << "100000";
+    QTest::newRow("ready") << true << true << false << "111110";
+    QTest::newRow("effects refused") << true << true << true << "111101";
 }
 
 void TestInputDeviceFfb::ffbStatus()
@@ -514,27 +509,16 @@ void TestInputDeviceFfb::ffbStatus()
     QFETCH(bool, open);
     QFETCH(bool, ffb);
     QFETCH(bool, effectsFail);
-    QFETCH(bool, enumerated);
-    QFETCH(bool, capable);
-    QFETCH(bool, exclusive);
-    QFETCH(bool, axis);
-    QFETCH(bool, constantForce);
-    QFETCH(bool, diag);
-
+    QFETCH(QString, flags);
     InputDevice device;
-    VirtualInputDevice *wheel = nullptr;
-    if (open)
-        wheel = openWheel(device, {InputAxisX}, ffb);
+    VirtualInputDevice *wheel = open ? openWheel(device, {InputAxisX}, ffb) : nullptr;
     if (effectsFail)
         wheel->failStep(VirtualInputStep::CreateEffect);
-    const FfbStatus status = device.ffbStatus();
-    QCOMPARE(status.enumerated, enumerated);
-    QCOMPARE(status.ffbCapable, capable);
-    QCOMPARE(status.exclusive, exclusive);
-    QCOMPARE(status.hasFfbAxis, axis);
-    QCOMPARE(status.constantForce, constantForce);
-    QCOMPARE(!status.diag.isEmpty(), diag);
-    QCOMPARE(status.errorCode, effectsFail ? InputError::Failed : InputError::Ok);
+    const FfbStatus s = device.ffbStatus();
+    const QString seen = QStringLiteral("%1%2%3%4%5%6").arg(s.enumerated).arg(s.ffbCapable).arg(s.exclusive)
+                             .arg(s.hasFfbAxis).arg(s.constantForce).arg(!s.diag.isEmpty());
+    QCOMPARE(seen, flags);
+    QCOMPARE(s.errorCode, effectsFail ? InputError::Failed : InputError::Ok);
     if (wheel && !ffb)
         QCOMPARE(wheel->callCount(VirtualInputStep::CreateEffect), 0);
 }
