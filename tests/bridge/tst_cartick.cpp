@@ -18,12 +18,13 @@ struct Car
     float brake = 0.0f;
     float wheel = 0.0f;
     int gear = 0; // 1..7, -1 reverse (default shifter buttons); 0 no shifter
-    QList<int> steer; // live steering calibration: left, centre, right
     int loungePit = -1;
     int loungeSpeed = -1;
     bool loungeReverse = true;
     bool stopped = false;
     int ticks = 2;
+    bool repress = false; // then let the throttle up for a tick and press it again
+    bool unplug = false;  // then unplug the pedals and tick on
 
     bool parse(const QString &setup)
     {
@@ -41,7 +42,9 @@ struct Car
             } else if (key == "wheel") {
                 wheel = f;
             } else if (key == "steer" && n.size() == 3) {
-                steer = n;
+                s.steeringLeft = n[0];
+                s.steeringCenter = n[1];
+                s.steeringRight = n[2];
             } else if (key == "deadzone") {
                 s.steering.deadzone = f;
             } else if (key == "calibrated") { // calibration points -0.5, 0, 0.5
@@ -82,6 +85,8 @@ struct Car
                 stopped = true;
             } else if (key == "ticks") {
                 ticks = n[0];
+            } else if (key == "repress" || key == "unplug") {
+                (key == "repress" ? repress : unplug) = true;
             } else {
                 return false;
             }
@@ -159,6 +164,10 @@ private slots:
         row("soft start over", "soft=30,10 throttle=1 ticks=4286", 1, 1811);
         // More milliseconds than an int holds: still ramps from the floor.
         row("soft start of a very long duration", "soft=3000000,10 throttle=1 ticks=10", 1, 1055);
+
+        row("stuck throttle: pressed from the first tick, held", "stuck throttle=1 ticks=20", 1, 992);
+        row("stuck throttle: released and pressed again", "stuck throttle=1 ticks=20 repress", 1, 1811);
+        row("pedals unplugged at full throttle", "throttle=1 ticks=1 unplug", 1, 992);
     }
 
     void channel()
@@ -171,8 +180,6 @@ private slots:
         QVERIFY2(car.parse(setup), qPrintable(setup));
         TransmitRig rig;
         QVERIFY(rig.startCar(car.s, car.gear != 0));
-        if (!car.steer.isEmpty())
-            rig.controller->setSteeringCalibration(car.steer[0], car.steer[1], car.steer[2]);
         if (car.loungePit >= 0)
             rig.controller->setLoungePitLimiter(true, car.loungePit);
         if (car.loungeSpeed >= 0)
@@ -189,29 +196,24 @@ private slots:
         rig.pedals->setAxis(1, car.throttle > 0.0f ? 1.0f : -1.0f);
         rig.pedals->setAxis(2, car.brake > 0.0f ? 1.0f : -1.0f);
         rig.tick(car.ticks);
+        if (car.repress) {
+            rig.pedals->setAxis(1, -1.0f);
+            rig.tick();
+            QCOMPARE(rig.ch(1), 992);
+            rig.pedals->setAxis(1, 1.0f);
+            rig.tick();
+        }
+        if (car.unplug) {
+            rig.pedals->unplug();
+            rig.tick();
+            QCOMPARE(rig.ch(1), expected);
+            rig.tick(50);
+        }
         QCOMPARE(rig.ch(channel), expected);
+        QVERIFY(rig.controller->isRunning());
         QCOMPARE(rig.ch(2), 0);
         QVERIFY(rig.tx.waitForChannelFrames(int(rig.controller->frameCount())));
         QCOMPARE(rig.tx.lastChannels()[size_t(channel)], expected);
-    }
-
-    void stuckThrottleHoldsUntilReleased()
-    {
-        TransmitRig rig;
-        Car car;
-        QVERIFY(car.parse("stuck"));
-        QVERIFY(rig.startCar(car.s));
-        rig.pedals->setAxis(1, 1.0f); // read at full on the very first tick
-        rig.tick(20);
-        QCOMPARE(rig.ch(1), 992);
-        QVERIFY(rig.controller->isRunning());
-
-        rig.pedals->setAxis(1, -1.0f);
-        rig.tick();
-        QCOMPARE(rig.ch(1), 992);
-        rig.pedals->setAxis(1, 1.0f);
-        rig.tick();
-        QCOMPARE(rig.ch(1), 1811);
     }
 
     void throttleSpikeStopsAfterSendingNeutral()
@@ -274,24 +276,6 @@ private slots:
         QCOMPARE(rig.ch(1), 992);
         // The last coasting value lies within 7.5 % of neutral (74.4) plus one step of it.
         QVERIFY2(previous > 992 && previous <= 1066 + 3, qPrintable(QString::number(previous)));
-    }
-
-    void pedalsUnpluggedAtFullThrottle()
-    {
-        TransmitRig rig;
-        QVERIFY(rig.startCar());
-        rig.pedals->setAxis(1, 1.0f);
-        rig.tick();
-        QCOMPARE(rig.ch(1), 1811);
-
-        rig.pedals->unplug();
-        rig.tick();
-        QCOMPARE(rig.ch(1), 992);
-        rig.tick(50);
-        QCOMPARE(rig.ch(1), 992);
-        QVERIFY(rig.controller->isRunning());
-        QVERIFY(rig.tx.waitForChannelFrames(int(rig.controller->frameCount())));
-        QCOMPARE(rig.tx.lastChannels()[1], 992);
     }
 
     void reverseButtonToggles()
