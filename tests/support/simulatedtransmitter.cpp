@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QThread>
 #include <QTimer>
-#include <QtEndian>
 
 #include <cmath>
 
@@ -24,13 +23,11 @@ constexpr quint8 TypeDeviceInfo = 0x29;
 constexpr quint8 TypeParameterEntry = 0x2B;
 constexpr quint8 TypeParameterRead = 0x2C;
 constexpr quint8 TypeParameterWrite = 0x2D;
-constexpr quint8 TypeWrapped = 0x50;
-constexpr quint8 WrappedGForceTag = 0xCA;
 constexpr quint8 Broadcast = 0x00;
 // Data bytes of one parameter entry chunk, so that a chunk frame stays within 64 bytes.
 constexpr int ChunkData = 56;
 
-void appendBe16(QByteArray &out, int value)
+void appendBe16(QByteArray &out, qint64 value)
 {
     out.append(char((value >> 8) & 0xFF));
     out.append(char(value & 0xFF));
@@ -38,29 +35,22 @@ void appendBe16(QByteArray &out, int value)
 
 void appendBe32(QByteArray &out, qint64 value)
 {
-    appendBe16(out, int((value >> 16) & 0xFFFF));
-    appendBe16(out, int(value & 0xFFFF));
+    appendBe16(out, value >> 16);
+    appendBe16(out, value);
 }
 
-int roundToInt(double v)
+// The first bytes of every settings entry: parent, type and the zero-terminated name.
+QByteArray entryHead(quint8 parent, quint8 type, const QByteArray &name)
 {
-    return int(std::lround(v));
+    return QByteArray(1, char(parent)) + char(type) + name + '\0';
 }
 
-quint8 rssiByte(int dbm)
+QByteArray numbers(std::initializer_list<quint8> values)
 {
-    // The module sends the RSSI as a positive number of -dBm.
-    return quint8(dbm <= 0 ? -dbm : dbm);
-}
-
-QByteArray gForcePayload(int sequence, double lon, double lat, double vert)
-{
-    QByteArray payload;
-    payload.append(char(sequence & 0xFF));
-    appendBe16(payload, roundToInt(lon * 1000.0));
-    appendBe16(payload, roundToInt(lat * 1000.0));
-    appendBe16(payload, roundToInt(vert * 1000.0));
-    return payload;
+    QByteArray out;
+    for (quint8 v : values)
+        out.append(char(v));
+    return out;
 }
 
 // Position of the first byte after the zero-terminated text at `from`, or -1.
@@ -75,14 +65,25 @@ void applyWrite(QByteArray &entry, const QByteArray &value)
 {
     if (entry.size() < 3 || value.isEmpty())
         return;
-    const quint8 type = quint8(entry.at(1)) & 0x7F;
     int pos = afterText(entry, 2);
-    if (pos < 0)
-        return;
-    if (type == 9)
+    if (pos >= 0 && (quint8(entry.at(1)) & 0x7F) == 9)
         pos = afterText(entry, pos);
     if (pos >= 0 && pos < entry.size())
         entry[pos] = value.at(0);
+}
+
+SimulatedTransmitter::Channels unpackChannels(const QByteArray &data)
+{
+    SimulatedTransmitter::Channels channels {};
+    quint32 bits = 0;
+    int bitCount = 0;
+    size_t index = 0;
+    for (char c : data) {
+        bits |= quint32(quint8(c)) << bitCount;
+        for (bitCount += 8; bitCount >= 11 && index < channels.size(); bitCount -= 11, bits >>= 11)
+            channels[index++] = int(bits & 0x7FF);
+    }
+    return channels;
 }
 
 } // namespace
@@ -98,7 +99,7 @@ SimulatedTransmitter::SimulatedTransmitter(const QString &deviceId, const QStrin
         QFile::link(m_pty.slavePath(), m_alias);
     }
     m_poll->setInterval(1);
-    connect(m_poll, &QTimer::timeout, this, &SimulatedTransmitter::poll);
+    connect(m_poll, &QTimer::timeout, this, &SimulatedTransmitter::process);
     m_poll->start();
 }
 
@@ -107,11 +108,6 @@ SimulatedTransmitter::~SimulatedTransmitter() = default;
 QString SimulatedTransmitter::portName() const
 {
     return m_alias.isEmpty() ? m_pty.slavePath() : m_alias;
-}
-
-void SimulatedTransmitter::addDevice(const Device &device)
-{
-    m_devices.append(device);
 }
 
 SimulatedTransmitter::Device *SimulatedTransmitter::device(quint8 address)
@@ -134,7 +130,6 @@ void SimulatedTransmitter::clearRecords()
     m_lines.clear();
     m_channelFrames.clear();
     m_writes.clear();
-    m_frames.clear();
     m_raw.clear();
 }
 
@@ -162,18 +157,11 @@ bool SimulatedTransmitter::waitForChannelFrames(int count, int timeoutMs)
     return waitFor([&] { return m_channelFrames.size() >= count; }, timeoutMs);
 }
 
-void SimulatedTransmitter::poll()
-{
-    process();
-}
-
 void SimulatedTransmitter::process()
 {
     if (!m_pty.isOpen())
         return;
     const QByteArray bytes = m_pty.readAvailable();
-    if (bytes.isEmpty())
-        return;
     m_raw.append(bytes);
     m_in.append(bytes);
     consume();
@@ -186,14 +174,9 @@ void SimulatedTransmitter::consume()
             if (m_in.size() < 2)
                 return;
             const int length = quint8(m_in.at(1));
-            if (length < 2) {
-                m_in.remove(0, 1);
-                continue;
-            }
-            if (m_in.size() < length + 2)
+            if (length >= 2 && m_in.size() < length + 2)
                 return;
-            const quint8 crc = CrsfProtocol::crc8(m_in.constData() + 2, length - 1);
-            if (crc != quint8(m_in.at(length + 1))) {
+            if (length < 2 || CrsfProtocol::crc8(m_in.constData() + 2, length - 1) != quint8(m_in.at(length + 1))) {
                 m_in.remove(0, 1);
                 continue;
             }
@@ -223,29 +206,18 @@ void SimulatedTransmitter::consume()
 void SimulatedTransmitter::handleLine(const QByteArray &line)
 {
     m_lines.append(line);
-    if (line == "ID") {
-        if (m_answersId)
-            sendRaw(m_idReply.isEmpty() ? "QOR-ID:" + m_deviceId.toLatin1() + "\r\n" : m_idReply);
-    } else if (line == "CFGMODE ON") {
-        m_configMode = true;
-    } else if (line == "CFGMODE OFF") {
-        m_configMode = false;
-    } else if (line == "WALKRF") {
-        if (m_configMode && m_answersWalk)
-            answerWalk();
+    if (line == "ID" && m_answersId) {
+        sendRaw(m_idReply.isEmpty() ? "QOR-ID:" + m_deviceId.toLatin1() + "\r\n" : m_idReply);
+    } else if (line == "CFGMODE ON" || line == "CFGMODE OFF") {
+        m_configMode = line.endsWith("ON");
+    } else if (line == "WALKRF" && m_configMode) {
+        QByteArray out = "WALK: starting\r\n";
+        for (const Field &field : std::as_const(m_fields)) {
+            out += "FIELD " + QByteArray::number(field.id) + ": ";
+            out += (field.entry.isEmpty() ? QByteArray("(read failed)") : hexBytes(field.entry)) + "\r\n";
+        }
+        sendRaw(out + "WALK: done\r\n");
     }
-}
-
-void SimulatedTransmitter::answerWalk()
-{
-    QByteArray out = "WALK: starting\r\n";
-    for (const Field &field : std::as_const(m_fields)) {
-        out += "FIELD " + QByteArray::number(field.id) + ": ";
-        out += field.entry.isEmpty() ? QByteArray("(read failed)") : hexBytes(field.entry);
-        out += "\r\n";
-    }
-    out += "WALK: done\r\n";
-    sendRaw(out);
 }
 
 void SimulatedTransmitter::handleFrame(quint8 type, const QByteArray &payload)
@@ -255,7 +227,6 @@ void SimulatedTransmitter::handleFrame(quint8 type, const QByteArray &payload)
             m_channelFrames.append(unpackChannels(payload));
         return;
     }
-    m_frames.append(Frame { type, payload });
     if (payload.size() < 2)
         return;
     const quint8 destination = quint8(payload.at(0));
@@ -263,72 +234,40 @@ void SimulatedTransmitter::handleFrame(quint8 type, const QByteArray &payload)
     if (type == TypeParameterWrite && payload.size() >= 3) {
         const ParameterWrite write { destination, origin, quint8(payload.at(2)), payload.mid(3) };
         m_writes.append(write);
-        if (m_writeHook)
-            m_writeHook(write);
         if (destination == TransmitterModule) {
             for (Field &field : m_fields) {
                 if (field.id == write.field)
                     applyWrite(field.entry, write.value);
             }
-            return;
-        }
-        if (Device *d = device(destination); d && m_answersDevices && d->entries.contains(write.field)) {
+        } else if (Device *d = device(destination); d && d->entries.contains(write.field)) {
             applyWrite(d->entries[write.field], write.value);
             answerRead(*d, write.field, 0);
         }
-        return;
-    }
-    if (!m_answersDevices)
-        return;
-    if (type == TypeDevicePing) {
+    } else if (type == TypeDevicePing) {
         for (const Device &d : std::as_const(m_devices)) {
             if (destination != Broadcast && destination != d.address)
                 continue;
-            QByteArray info = d.name + '\0';
-            info += d.serial.leftJustified(4, '\0', true);
-            appendBe32(info, 0);
-            info += char(0);
-            info += char(d.major);
-            info += char(d.minor);
-            info += char(d.patch);
-            info += char(d.parameterTotal < 0 ? d.entries.size() : d.parameterTotal);
-            info += char(0);
-            sendExtendedFrame(TypeDeviceInfo, origin, d.address, info);
+            QByteArray info = d.name + '\0' + d.serial.leftJustified(4, '\0', true);
+            const int total = d.parameterTotal < 0 ? int(d.entries.size()) : d.parameterTotal;
+            info += numbers({ 0, 0, 0, 0, 0, d.major, d.minor, d.patch, quint8(total), 0 });
+            sendRaw(CrsfProtocol::buildFrame(TypeDeviceInfo, origin, d.address, info));
         }
     } else if (type == TypeParameterRead && payload.size() >= 4) {
-        if (Device *d = device(destination))
+        if (const Device *d = device(destination))
             answerRead(*d, quint8(payload.at(2)), quint8(payload.at(3)));
     }
 }
 
-void SimulatedTransmitter::answerRead(Device &device, quint8 field, quint8 chunk)
+void SimulatedTransmitter::answerRead(const Device &device, quint8 field, quint8 chunk)
 {
     const auto it = device.entries.constFind(field);
     if (it == device.entries.constEnd())
         return;
-    const QByteArray &entry = it.value();
-    const int chunks = qMax(1, int((entry.size() + ChunkData - 1) / ChunkData));
+    const int chunks = qMax(1, int((it->size() + ChunkData - 1) / ChunkData));
     if (chunk >= chunks)
         return;
-    sendParameterEntry(device.address, field, quint8(chunks - 1 - chunk), entry.mid(chunk * ChunkData, ChunkData));
-}
-
-SimulatedTransmitter::Channels SimulatedTransmitter::unpackChannels(const QByteArray &data)
-{
-    Channels channels {};
-    quint32 bits = 0;
-    int bitCount = 0;
-    int index = 0;
-    for (char c : data) {
-        bits |= quint32(quint8(c)) << bitCount;
-        bitCount += 8;
-        while (bitCount >= 11 && index < 16) {
-            channels[size_t(index++)] = int(bits & 0x7FF);
-            bits >>= 11;
-            bitCount -= 11;
-        }
-    }
-    return channels;
+    const QByteArray payload = numbers({ field, quint8(chunks - 1 - chunk) }) + it->mid(chunk * ChunkData, ChunkData);
+    sendRaw(CrsfProtocol::buildFrame(TypeParameterEntry, ConfigTool, device.address, payload));
 }
 
 bool SimulatedTransmitter::sendRaw(const QByteArray &bytes)
@@ -336,52 +275,31 @@ bool SimulatedTransmitter::sendRaw(const QByteArray &bytes)
     return m_pty.write(bytes);
 }
 
-bool SimulatedTransmitter::sendLine(const QByteArray &text)
-{
-    return sendRaw(text + "\r\n");
-}
-
 bool SimulatedTransmitter::sendFrame(quint8 type, const QByteArray &payload)
 {
-    QByteArray frame;
-    frame.append(char(Sync));
-    frame.append(char(payload.size() + 2));
-    frame.append(char(type));
-    frame.append(payload);
+    QByteArray frame = numbers({ Sync, quint8(payload.size() + 2), type }) + payload;
     frame.append(char(CrsfProtocol::crc8(frame.constData() + 2, frame.size() - 2)));
     return sendRaw(frame);
-}
-
-bool SimulatedTransmitter::sendExtendedFrame(quint8 type, quint8 destination, quint8 origin, const QByteArray &payload)
-{
-    return sendRaw(CrsfProtocol::buildFrame(type, destination, origin, payload));
 }
 
 bool SimulatedTransmitter::sendLinkStatistics(int rssi1Dbm, int rssi2Dbm, int linkQuality, int snr, int antenna,
                                               int rfMode, int txPowerIndex, int downlinkRssiDbm,
                                               int downlinkQuality, int downlinkSnr)
 {
-    QByteArray payload;
-    payload.append(char(rssiByte(rssi1Dbm)));
-    payload.append(char(rssiByte(rssi2Dbm)));
-    payload.append(char(linkQuality));
-    payload.append(char(snr));
-    payload.append(char(antenna));
-    payload.append(char(rfMode));
-    payload.append(char(txPowerIndex));
-    payload.append(char(rssiByte(downlinkRssiDbm)));
-    payload.append(char(downlinkQuality));
-    payload.append(char(downlinkSnr));
-    return sendFrame(0x14, payload);
+    // The module sends the RSSI as a positive number of -dBm.
+    const auto rssi = [](int dbm) { return quint8(std::abs(dbm)); };
+    return sendFrame(0x14, numbers({ rssi(rssi1Dbm), rssi(rssi2Dbm), quint8(linkQuality), quint8(snr),
+                                     quint8(antenna), quint8(rfMode), quint8(txPowerIndex),
+                                     rssi(downlinkRssiDbm), quint8(downlinkQuality), quint8(downlinkSnr) }));
 }
 
 bool SimulatedTransmitter::sendBattery(double volts, double amps, quint32 usedMah, int percent)
 {
     QByteArray payload;
-    appendBe16(payload, roundToInt(volts * 10.0));
-    appendBe16(payload, roundToInt(amps * 10.0));
+    appendBe16(payload, std::lround(volts * 10.0));
+    appendBe16(payload, std::lround(amps * 10.0));
     payload.append(char((usedMah >> 16) & 0xFF));
-    appendBe16(payload, int(usedMah & 0xFFFF));
+    appendBe16(payload, usedMah & 0xFFFF);
     payload.append(char(percent));
     return sendFrame(0x08, payload);
 }
@@ -390,10 +308,10 @@ bool SimulatedTransmitter::sendGps(double latitude, double longitude, double spe
                                    int altitudeM, int satellites)
 {
     QByteArray payload;
-    appendBe32(payload, qint64(std::llround(latitude * 1e7)));
-    appendBe32(payload, qint64(std::llround(longitude * 1e7)));
-    appendBe16(payload, roundToInt(speedKmh * 10.0));
-    appendBe16(payload, roundToInt(headingDeg * 100.0));
+    appendBe32(payload, std::llround(latitude * 1e7));
+    appendBe32(payload, std::llround(longitude * 1e7));
+    appendBe16(payload, std::lround(speedKmh * 10.0));
+    appendBe16(payload, std::lround(headingDeg * 100.0));
     appendBe16(payload, altitudeM + 1000);
     payload.append(char(satellites));
     return sendFrame(0x02, payload);
@@ -402,38 +320,30 @@ bool SimulatedTransmitter::sendGps(double latitude, double longitude, double spe
 bool SimulatedTransmitter::sendAttitude(double pitch, double roll, double yaw)
 {
     QByteArray payload;
-    appendBe16(payload, roundToInt(pitch * 10000.0));
-    appendBe16(payload, roundToInt(roll * 10000.0));
-    appendBe16(payload, roundToInt(yaw * 10000.0));
+    for (double angle : { pitch, roll, yaw })
+        appendBe16(payload, std::lround(angle * 10000.0));
     return sendFrame(0x1E, payload);
+}
+
+bool SimulatedTransmitter::sendGForceFrame(quint8 type, const QByteArray &prefix, double lon, double lat,
+                                           double vert, int sequence)
+{
+    const int seq = sequence < 0 ? m_gForceSequence : sequence;
+    m_gForceSequence = (seq + 1) & 0xFF;
+    QByteArray payload = prefix + char(seq & 0xFF);
+    for (double g : { lon, lat, vert })
+        appendBe16(payload, std::lround(g * 1000.0));
+    return sendFrame(type, payload);
 }
 
 bool SimulatedTransmitter::sendGForce(double lon, double lat, double vert, int sequence)
 {
-    const int seq = sequence < 0 ? m_gForceSequence : sequence;
-    m_gForceSequence = (seq + 1) & 0xFF;
-    return sendFrame(0x23, gForcePayload(seq, lon, lat, vert));
+    return sendGForceFrame(0x23, QByteArray(), lon, lat, vert, sequence);
 }
 
 bool SimulatedTransmitter::sendWrappedGForce(double lon, double lat, double vert, int sequence)
 {
-    const int seq = sequence < 0 ? m_gForceSequence : sequence;
-    m_gForceSequence = (seq + 1) & 0xFF;
-    QByteArray payload;
-    payload.append(char(Handset));
-    payload.append(char(WrappedGForceTag));
-    payload.append(gForcePayload(seq, lon, lat, vert));
-    return sendFrame(TypeWrapped, payload);
-}
-
-bool SimulatedTransmitter::sendParameterEntry(quint8 origin, quint8 field, quint8 chunksRemaining,
-                                              const QByteArray &data, quint8 destination)
-{
-    QByteArray payload;
-    payload.append(char(field));
-    payload.append(char(chunksRemaining));
-    payload.append(data);
-    return sendExtendedFrame(TypeParameterEntry, destination, origin, payload);
+    return sendGForceFrame(0x50, numbers({ Handset, 0xCA }), lon, lat, vert, sequence);
 }
 
 void SimulatedTransmitter::hangUp()
@@ -447,64 +357,30 @@ QByteArray SimulatedTransmitter::textSelectionEntry(quint8 parent, const QByteAr
                                                     quint8 value, quint8 min, quint8 max, quint8 def,
                                                     const QByteArray &units)
 {
-    QByteArray entry;
-    entry.append(char(parent));
-    entry.append(char(9));
-    entry.append(name + '\0');
-    entry.append(options.join(QLatin1Char(';')).toUtf8() + '\0');
-    entry.append(char(value));
-    entry.append(char(min));
-    entry.append(char(max));
-    entry.append(char(def));
-    entry.append(units + '\0');
-    return entry;
+    return entryHead(parent, 9, name) + options.join(QLatin1Char(';')).toUtf8() + '\0'
+        + numbers({ value, min, max, def }) + units + '\0';
 }
 
 QByteArray SimulatedTransmitter::uint8Entry(quint8 parent, const QByteArray &name, quint8 value, quint8 min,
                                             quint8 max, quint8 def, const QByteArray &units)
 {
-    QByteArray entry;
-    entry.append(char(parent));
-    entry.append(char(0));
-    entry.append(name + '\0');
-    entry.append(char(value));
-    entry.append(char(min));
-    entry.append(char(max));
-    entry.append(char(def));
-    entry.append(units + '\0');
-    return entry;
+    return entryHead(parent, 0, name) + numbers({ value, min, max, def }) + units + '\0';
 }
 
 QByteArray SimulatedTransmitter::folderEntry(quint8 parent, const QByteArray &name)
 {
-    QByteArray entry;
-    entry.append(char(parent));
-    entry.append(char(11));
-    entry.append(name + '\0');
-    return entry;
+    return entryHead(parent, 11, name);
 }
 
 QByteArray SimulatedTransmitter::infoEntry(quint8 parent, const QByteArray &name, const QByteArray &text)
 {
-    QByteArray entry;
-    entry.append(char(parent));
-    entry.append(char(12));
-    entry.append(name + '\0');
-    entry.append(text + '\0');
-    return entry;
+    return entryHead(parent, 12, name) + text + '\0';
 }
 
 QByteArray SimulatedTransmitter::commandEntry(quint8 parent, const QByteArray &name, quint8 status,
                                               quint8 timeout, const QByteArray &info)
 {
-    QByteArray entry;
-    entry.append(char(parent));
-    entry.append(char(13));
-    entry.append(name + '\0');
-    entry.append(char(status));
-    entry.append(char(timeout));
-    entry.append(info + '\0');
-    return entry;
+    return entryHead(parent, 13, name) + numbers({ status, timeout }) + info + '\0';
 }
 
 QList<SimulatedTransmitter::Field> SimulatedTransmitter::typicalFields()

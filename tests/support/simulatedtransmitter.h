@@ -65,37 +65,23 @@ public:
         QByteArray value;
     };
 
-    struct Frame
-    {
-        quint8 type = 0;
-        QByteArray payload; // destination and origin included for extended types
-    };
-
     // `aliasPath`, when given, is a symbolic link to the pty that stays valid across transmitters:
     // a later transmitter with the same alias stands in for the same device plugged in again.
     explicit SimulatedTransmitter(const QString &deviceId = QStringLiteral("QORTX01"),
                                   const QString &aliasPath = QString(), QObject *parent = nullptr);
     ~SimulatedTransmitter() override;
 
-    bool isOpen() const { return m_pty.isOpen(); }
     QString portName() const;
-    QString ptyPath() const { return m_pty.slavePath(); }
 
     // --- behaviour ---
     void setDeviceId(const QString &id) { m_deviceId = id; }
     // The "ID" answer as sent, line end included; the default is "QOR-ID:<id>\r\n".
     void setIdReply(const QByteArray &raw) { m_idReply = raw; }
     void setAnswersId(bool on) { m_answersId = on; }
+    // "WALKRF" is answered only in config mode, like the real module does. Parameter writes to
+    // the module update the option value of a text selection field.
     void setFields(const QList<Field> &fields) { m_fields = fields; }
-    QList<Field> fields() const { return m_fields; }
-    // "WALKRF" is answered only in config mode, like the real module does.
-    void setAnswersWalk(bool on) { m_answersWalk = on; }
-    // Parameter writes to the module update the option value of a text selection field.
-    void addDevice(const Device &device);
-    Device *device(quint8 address);
-    // Called for every parameter write before it is answered.
-    void setParameterWriteHook(std::function<void(const ParameterWrite &)> hook) { m_writeHook = std::move(hook); }
-    void setAnswersDevices(bool on) { m_answersDevices = on; }
+    void addDevice(const Device &device) { m_devices.append(device); }
 
     // --- what the program sent ---
     QList<QByteArray> lines() const { return m_lines; }
@@ -105,11 +91,9 @@ public:
     int startCount() const { return lineCount("START"); }
     int stopCount() const { return lineCount("STOP"); }
     bool configMode() const { return m_configMode; }
-    QList<Channels> channelFrames() const { return m_channelFrames; }
     int channelFrameCount() const { return int(m_channelFrames.size()); }
     Channels lastChannels() const;
     QList<ParameterWrite> parameterWrites() const { return m_writes; }
-    QList<Frame> frames() const { return m_frames; } // every frame but RC channels
     QByteArray rawReceived() const { return m_raw; }
     void clearRecords();
 
@@ -124,9 +108,7 @@ public:
 
     // --- towards the program ---
     bool sendRaw(const QByteArray &bytes);
-    bool sendLine(const QByteArray &text); // adds "\r\n"
     bool sendFrame(quint8 type, const QByteArray &payload);
-    bool sendExtendedFrame(quint8 type, quint8 destination, quint8 origin, const QByteArray &payload);
     bool sendLinkStatistics(int rssi1Dbm, int rssi2Dbm, int linkQuality, int snr, int antenna = 0,
                             int rfMode = 4, int txPowerIndex = 3, int downlinkRssiDbm = -70,
                             int downlinkQuality = 100, int downlinkSnr = 8);
@@ -139,8 +121,6 @@ public:
     bool sendGForce(double lon, double lat, double vert, int sequence = -1);
     // The same G-force sample wrapped in a 0x50 frame.
     bool sendWrappedGForce(double lon, double lat, double vert, int sequence = -1);
-    bool sendParameterEntry(quint8 origin, quint8 field, quint8 chunksRemaining, const QByteArray &data,
-                            quint8 destination = ConfigTool);
     void hangUp();
 
     // --- building settings entries (parent, type, name, data) ---
@@ -159,14 +139,12 @@ public:
     static QByteArray hexBytes(const QByteArray &bytes);
 
 private:
-    void poll();
     void consume();
     void handleLine(const QByteArray &line);
     void handleFrame(quint8 type, const QByteArray &payload);
-    void answerWalk();
-    void answerPing();
-    void answerRead(Device &device, quint8 field, quint8 chunk);
-    static Channels unpackChannels(const QByteArray &data);
+    void answerRead(const Device &device, quint8 field, quint8 chunk);
+    Device *device(quint8 address);
+    bool sendGForceFrame(quint8 type, const QByteArray &prefix, double lon, double lat, double vert, int sequence);
 
     PtyDevice m_pty;
     QTimer *m_poll = nullptr;
@@ -174,18 +152,14 @@ private:
     QString m_deviceId;
     QByteArray m_idReply;
     bool m_answersId = true;
-    bool m_answersWalk = true;
-    bool m_answersDevices = true;
     bool m_configMode = false;
     QList<Field> m_fields;
     QList<Device> m_devices;
-    std::function<void(const ParameterWrite &)> m_writeHook;
     QByteArray m_in;
     QByteArray m_raw;
     QList<QByteArray> m_lines;
     QList<Channels> m_channelFrames;
     QList<ParameterWrite> m_writes;
-    QList<Frame> m_frames;
     int m_gForceSequence = 0;
 };
 
