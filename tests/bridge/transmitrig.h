@@ -129,6 +129,17 @@ public:
         return s;
     }
 
+    static ButtonMapping buttonMapping(int button, int channel, int mode, int output, int start = 0)
+    {
+        ButtonMapping m;
+        m.buttonIndex = button;
+        m.channel = channel;
+        m.mode = mode;
+        m.outputValue = output;
+        m.startValue = start;
+        return m;
+    }
+
     // A car with wheel base and pedals (and the shifter if asked) on these settings, started.
     bool startCar(const AxisSettings &settings = plainSettings(), bool withShifter = false)
     {

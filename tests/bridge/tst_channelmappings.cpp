@@ -8,16 +8,7 @@ using ostratest::TransmitRig;
 
 namespace {
 
-ButtonMapping mapping(int button, int channel, int mode, int output, int start = 0)
-{
-    ButtonMapping m;
-    m.buttonIndex = button;
-    m.channel = channel;
-    m.mode = mode;
-    m.outputValue = output;
-    m.startValue = start;
-    return m;
-}
+constexpr auto mapping = &TransmitRig::buttonMapping;
 
 // A step of a script: press or release a wheel button (after the debounce), then expect
 // channel values.

@@ -148,17 +148,10 @@ private slots:
         TransmitRig rig;
         QVERIFY(rig.connectHelicopter());
         ButtonMappingSet set;
-        set.mappings.resize(3);
-        set.mappings[0].buttonIndex = 2; // joystick button 2
-        set.mappings[0].channel = 6;
-        set.mappings[0].outputValue = 1700;
-        set.mappings[0].startValue = 300;
-        set.mappings[1].buttonIndex = 160 + 3; // throttle device button 3
-        set.mappings[1].channel = 7;
-        set.mappings[1].outputValue = 1600;
-        set.mappings[2].buttonIndex = 320 + 1; // rudder pedals button 1, on the roll channel
-        set.mappings[2].channel = 0;
-        set.mappings[2].outputValue = 100;
+        set.mappings = {TransmitRig::buttonMapping(2, 6, 0, 1700, 300), // joystick button 2
+                        TransmitRig::buttonMapping(160 + 3, 7, 0, 1600), // throttle device button 3
+                        // rudder pedals button 1, on the roll channel
+                        TransmitRig::buttonMapping(320 + 1, 0, 0, 100)};
         QVERIFY(rig.controller->setButtonMappings(set));
         QVERIFY(rig.start());
         rig.tick();

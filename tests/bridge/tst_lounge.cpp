@@ -127,10 +127,7 @@ private slots:
     {
         TransmitRig rig;
         ButtonMappingSet mappings;
-        mappings.mappings.resize(1);
-        mappings.mappings[0].buttonIndex = 5;
-        mappings.mappings[0].channel = 3;
-        mappings.mappings[0].outputValue = 1800;
+        mappings.mappings = {TransmitRig::buttonMapping(5, 3, 0, 1800)};
         QVERIFY(rig.controller->setButtonMappings(mappings));
         AxisSettings s = TransmitRig::plainSettings();
         s.softStartEnabled = true;
