@@ -2,7 +2,6 @@
 #include <QComboBox>
 #include <QFile>
 #include <QFontDatabase>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -29,7 +28,6 @@ private slots:
     void styleStateRestyles();
     void styledMinimumHeights_data();
     void styledMinimumHeights();
-    void heading();
     void iconButton_data();
     void iconButton();
 };
@@ -192,25 +190,6 @@ void TestTheme::styledMinimumHeights()
         widget->setProperty(property.constData(), value);
     widget->ensurePolished();
     QCOMPARE(widget->minimumHeight(), height);
-}
-
-void TestTheme::heading()
-{
-    // A null subtitle leaves the line out; an empty one keeps a label to fill in later.
-    QLabel *title = nullptr;
-    QLabel *subtitle = reinterpret_cast<QLabel *>(1);
-    QWidget host;
-    host.setLayout(makeHeading("Devices", QString(), nullptr, &title, &subtitle));
-    QCOMPARE(title->text(), QStringLiteral("Devices"));
-    QCOMPARE(subtitle, nullptr);
-
-    QWidget host2;
-    auto *trailing = new QPushButton("Edit");
-    QHBoxLayout *row = makeHeading("Devices", QString(""), trailing, nullptr, &subtitle);
-    host2.setLayout(row);
-    QVERIFY(subtitle && subtitle->wordWrap());
-    QCOMPARE(row->itemAt(1)->widget(), trailing);
-    QCOMPARE(row->itemAt(1)->alignment(), Qt::AlignRight | Qt::AlignVCenter);
 }
 
 static QImage iconImage(const QIcon &icon)

@@ -46,14 +46,12 @@ void TestThemeDark::tokens_data()
     QTest::newRow("shadow") << shadow << QColor("#000000");
     QTest::newRow("inverseText") << inverseText << QColor("#0F1720");
     QTest::newRow("toggleOn") << toggleOn << QColor("#4CC2FF");
-    QTest::newRow("thumb") << thumb << QColor("#E8EDF3");
     QTest::newRow("success tint") << levelColor(LevelSuccess) << QColor("#0E2E22");
     QTest::newRow("danger text") << levelTextColor(LevelDanger) << QColor("#FF8487");
     QTest::newRow("neutral accent") << levelAccentColor(7) << QColor("#4E5866");
     QTest::newRow("palette window") << palette.color(QPalette::Active, QPalette::Window) << QColor("#0B1016");
     QTest::newRow("palette disabled text")
         << palette.color(QPalette::Disabled, QPalette::ButtonText) << QColor("#4E5866");
-    QTest::newRow("palette tooltip") << buildPalette().color(QPalette::ToolTipBase) << QColor("#E8EDF3");
 }
 
 void TestThemeDark::tokens()
