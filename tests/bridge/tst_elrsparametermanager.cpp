@@ -29,10 +29,8 @@ public:
         connect(&port, &CorvaneSerialPort::dataReceived, this, [this](const QByteArray &data) {
             codec.feed(data);
             pending += data;
-            qsizetype nl;
-            while ((nl = pending.indexOf('\n')) >= 0) {
+            for (qsizetype nl; (nl = pending.indexOf('\n')) >= 0; pending.remove(0, nl + 1)) {
                 const QByteArray line = pending.left(nl).trimmed();
-                pending.remove(0, nl + 1);
                 if (!line.isEmpty() && manager)
                     manager->onTransmitterLine(QString::fromLatin1(line));
             }
@@ -47,9 +45,71 @@ public:
     QByteArray pending;
 };
 
+// A manager between the simulated transmitter and the link, in config mode.
+struct Rig
+{
+    SimulatedTransmitter tx;
+    Link link;
+    ElrsParameterManager *manager = new ElrsParameterManager(&link.codec, &link);
+
+    Rig() { tx.setFields(SimulatedTransmitter::typicalFields()); }
+    bool open()
+    {
+        link.manager = manager;
+        if (!link.port.open(tx.portName(), 420000))
+            return false;
+        link.serialWrite("CFGMODE ON\n");
+        manager->setConfigModeActive(true);
+        return tx.waitFor([&] { return tx.configMode(); });
+    }
+    bool walk()
+    {
+        QSignalSpy complete(manager, &ElrsParameterManager::discoveryComplete);
+        manager->startDiscovery();
+        return complete.wait(Patience);
+    }
+    // What reached the transmitter once the program has had time to write more.
+    QList<SimulatedTransmitter::ParameterWrite> writesAfterSettling()
+    {
+        QTest::qWait(150);
+        tx.process();
+        return tx.parameterWrites();
+    }
+};
+
 QString hexLine(int id, const QByteArray &entry)
 {
     return QStringLiteral("FIELD %1: %2").arg(id).arg(QString::fromLatin1(SimulatedTransmitter::hexBytes(entry)));
+}
+
+// One parameter in a line: id, name, type, parent, value/min/max/default, options, units, read-only.
+QString describe(const ElrsParameter &p)
+{
+    QStringList options;
+    for (int i = 0; i < p.options.size(); ++i)
+        options << p.options.at(i).label + (p.options.at(i).index == i ? "" : "!");
+    return QStringLiteral("%1 %2 t%3 p%4 %5/%6/%7/%8 [%9] %10%11")
+        .arg(p.id).arg(p.name).arg(p.type).arg(p.parent).arg(p.value).arg(p.min).arg(p.max).arg(p.defaultValue)
+        .arg(options.join(QLatin1Char(';')), p.units, p.readonly ? QStringLiteral(" ro") : QString())
+        .simplified();
+}
+
+QStringList describeAll(const ElrsParameterManager &m)
+{
+    QStringList out;
+    for (const ElrsParameter &p : m.parameters())
+        out << describe(p);
+    return out;
+}
+
+void feedWalk(ElrsParameterManager &m, const QStringList &lines, bool done = false)
+{
+    m.setConfigModeActive(true);
+    m.onTransmitterLine(QStringLiteral("WALK: starting"));
+    for (const QString &line : lines)
+        m.onTransmitterLine(line);
+    if (done)
+        m.onTransmitterLine(QStringLiteral("  WALK: done  "));
 }
 
 } // namespace
@@ -58,117 +118,53 @@ class TestElrsParameterManager : public QObject
 {
     Q_OBJECT
 
-    struct Rig
-    {
-        SimulatedTransmitter tx;
-        Link link;
-        ElrsParameterManager *manager = nullptr;
-
-        Rig()
-        {
-            tx.setFields(SimulatedTransmitter::typicalFields());
-            manager = new ElrsParameterManager(&link.codec, &link);
-            link.manager = manager;
-        }
-        bool open()
-        {
-            if (!link.port.open(tx.portName(), 420000))
-                return false;
-            link.serialWrite("CFGMODE ON\n");
-            manager->setConfigModeActive(true);
-            return tx.waitFor([&] { return tx.configMode(); });
-        }
-        bool walk()
-        {
-            QSignalSpy complete(manager, &ElrsParameterManager::discoveryComplete);
-            manager->startDiscovery();
-            return complete.wait(Patience);
-        }
-    };
-
-    static ElrsParameterManager *walkingManager(ElrsParameterManager &m)
-    {
-        m.setConfigModeActive(true);
-        m.onTransmitterLine(QStringLiteral("WALK: starting"));
-        return &m;
-    }
-
 private slots:
     void fullWalkAgainstTransmitter()
     {
         Rig rig;
         QVERIFY(rig.open());
-        QSignalSpy started(rig.manager, &ElrsParameterManager::discoveryStarted);
         QSignalSpy progress(rig.manager, &ElrsParameterManager::discoveryProgress);
         QVERIFY(rig.walk());
         QCOMPARE(rig.tx.lineCount("WALKRF"), 1);
         QCOMPARE(rig.manager->state(), ElrsParameterManager::Ready);
-        QVERIFY(!rig.manager->isDiscovering());
-        QVERIFY(started.count() >= 1);
-        QCOMPARE(progress.constLast().at(0).toInt(), 10);
-        QCOMPARE(progress.constLast().at(1).toInt(), 8);
-
-        const QList<ElrsParameter> params = rig.manager->parameters();
-        QCOMPARE(params.size(), 10);
-        const ElrsParameter *rate = rig.manager->findParameter(QStringLiteral("Packet Rate"));
-        QVERIFY(rate);
-        QCOMPARE(rate->id, quint8(1));
-        QCOMPARE(rate->type, quint8(9));
-        QCOMPARE(rate->options.size(), 6);
-        QCOMPARE(rate->options.at(4).label, QStringLiteral("333Hz Full"));
-        QCOMPARE(rate->options.at(4).index, 4);
-        QCOMPARE(rate->value, 3);
-        QCOMPARE(rate->max, 5);
-        QCOMPARE(rate->defaultValue, 3);
-        QCOMPARE(rate->units, QStringLiteral("Hz"));
-        QVERIFY(!rate->readonly);
-
-        const ElrsParameter *power = rig.manager->findParameter(QStringLiteral("Max Power"));
-        QVERIFY(power);
-        QCOMPARE(power->parent, quint8(4));
-        QCOMPARE(power->units, QStringLiteral("mW"));
-        QVERIFY(rig.manager->findParameter(QStringLiteral("TX Power"))->readonly);
-        QVERIFY(rig.manager->findParameter(QStringLiteral("Version"))->readonly);
-        const ElrsParameter *model = rig.manager->findParameter(QStringLiteral("Model Id"));
-        QCOMPARE(model->max, 63);
-        const ElrsParameter *wifi = rig.manager->findParameter(QStringLiteral("Enable WiFi"));
-        QCOMPARE(wifi->id, quint8(16));
-        QCOMPARE(wifi->type, quint8(13));
-        QVERIFY(!wifi->readonly);
+        QCOMPARE(progress.constLast(), (QList<QVariant> { 10, 8 }));
+        QCOMPARE(describeAll(*rig.manager), (QStringList {
+            "1 Packet Rate t9 p0 3/0/5/3 [50Hz;100Hz Full;150Hz;250Hz;333Hz Full;500Hz] Hz",
+            "2 Telem Ratio t9 p0 0/0/9/0 [Std;Off;1:128;1:64;1:32;1:16;1:8;1:4;1:2;Race]",
+            "3 Switch Mode t9 p0 1/0/1/1 [Wide;Hybrid]",
+            "4 TX Power t11 p0 0/0/0/0 [] ro",
+            "5 Max Power t9 p4 3/0/4/2 [10;25;50;100;250] mW",
+            "6 Dynamic t9 p4 1/0/1/0 [Off;On]",
+            "7 Model Id t0 p0 0/0/63/0 []",
+            "8 Version t12 p0 0/0/0/0 [] ro",
+            "16 Enable WiFi t13 p0 0/0/0/0 []",
+            "17 Enable Rx WiFi t13 p0 0/0/0/0 []",
+        }));
+        QCOMPARE(rig.manager->findParameter(QStringLiteral("Max Power"))->id, quint8(5));
         QVERIFY(!rig.manager->findParameter(QStringLiteral("No Such")));
     }
 
-    void writeByFieldSendsThreeFrames()
+    void writeSendsThreeFrames_data()
     {
+        QTest::addColumn<bool>("destroyed");
+        QTest::newRow("manager alive") << false;
+        QTest::newRow("manager destroyed after the first") << true;
+    }
+
+    void writeSendsThreeFrames()
+    {
+        QFETCH(bool, destroyed);
         Rig rig;
         QVERIFY(rig.open());
         rig.manager->writeOptionByField(16, 1);
-        QVERIFY(rig.tx.waitFor([&] { return rig.tx.parameterWrites().size() >= 3; }));
-        QTest::qWait(150);
-        const QList<SimulatedTransmitter::ParameterWrite> writes = rig.tx.parameterWrites();
-        QCOMPARE(writes.size(), 3);
-        for (const auto &w : writes) {
-            QCOMPARE(w.destination, quint8(0xEE));
-            QCOMPARE(w.origin, quint8(0xEF));
-            QCOMPARE(w.field, quint8(16));
-            QCOMPARE(w.value, QByteArray(1, '\x01'));
+        if (destroyed) {
+            delete rig.manager;
+            rig.link.manager = nullptr;
         }
-        // The same bytes as a frame built by hand.
+        QVERIFY(rig.tx.waitFor([&] { return rig.tx.parameterWrites().size() >= (destroyed ? 1 : 3); }));
+        QCOMPARE(rig.writesAfterSettling().size(), destroyed ? 1 : 3);
         const QByteArray frame = CrsfProtocol::buildParameterWrite(16, QByteArray(1, '\x01'), 0xEE, 0xEF);
-        QCOMPARE(rig.tx.rawReceived().count(frame), 3);
-    }
-
-    void destroyedManagerStopsRepeating()
-    {
-        Rig rig;
-        QVERIFY(rig.open());
-        rig.manager->writeOptionByField(17, 4);
-        delete rig.manager;
-        rig.link.manager = nullptr;
-        QVERIFY(rig.tx.waitFor([&] { return !rig.tx.parameterWrites().isEmpty(); }));
-        QTest::qWait(200);
-        rig.tx.process();
-        QCOMPARE(rig.tx.parameterWrites().size(), 1);
+        QCOMPARE(rig.tx.rawReceived().count(frame), destroyed ? 1 : 3);
     }
 
     void writeByNameThenWalkAgain()
@@ -205,240 +201,144 @@ private slots:
     void fieldLines_data()
     {
         QTest::addColumn<QStringList>("lines");
-        QTest::addColumn<int>("count");
-        QTest::addColumn<int>("progress");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("type");
-        QTest::addColumn<QList<int>>("numbers"); // value, min, max, default
-        QTest::addColumn<QStringList>("options");
-        QTest::addColumn<QString>("units");
+        QTest::addColumn<int>("progress"); // fields counted
+        QTest::addColumn<QStringList>("parameters");
 
         const QByteArray threeOptions("\x00\x09Mode\x00" "A;;C\x00\x01\x00", 14);
         QTest::newRow("selection with empty option, no max byte")
-            << QStringList { hexLine(3, threeOptions) } << 1 << 1 << "Mode" << 9 << QList<int> { 1, 0, 2, 0 }
-            << QStringList { "A", "", "C" } << QString();
-        QTest::newRow("read failed")
-            << QStringList { QStringLiteral("FIELD 4: (READ FAILED)") } << 0 << 1 << QString() << 0 << QList<int>()
-            << QStringList() << QString();
-        QTest::newRow("non-numeric id")
-            << QStringList { QStringLiteral("FIELD x1: 00 0B 41 00") } << 0 << -1 << QString() << 0 << QList<int>()
-            << QStringList() << QString();
-        QTest::newRow("no colon")
-            << QStringList { QStringLiteral("FIELD 5 00 0B 41 00") } << 0 << -1 << QString() << 0 << QList<int>()
-            << QStringList() << QString();
-        QTest::newRow("id beyond a byte")
-            << QStringList { QStringLiteral("FIELD 300: 00 0B 41 00") } << 0 << -1 << QString() << 0
-            << QList<int>() << QStringList() << QString();
-        QTest::newRow("hex above a byte")
-            << QStringList { QStringLiteral("FIELD 6: 00 0B 141 00") } << 0 << 1 << QString() << 0 << QList<int>()
-            << QStringList() << QString();
-        QTest::newRow("not hex")
-            << QStringList { QStringLiteral("FIELD 6: 00 0B zz 00") } << 0 << 1 << QString() << 0 << QList<int>()
-            << QStringList() << QString();
-        QTest::newRow("one byte")
-            << QStringList { QStringLiteral("FIELD 6: 00") } << 0 << -1 << QString() << 0 << QList<int>()
-            << QStringList() << QString();
+            << QStringList { hexLine(3, threeOptions) } << 1 << QStringList { "3 Mode t9 p0 1/0/2/0 [A;;C]" };
+        QTest::newRow("read failed") << QStringList { "FIELD 4: (READ FAILED)" } << 1 << QStringList {};
+        QTest::newRow("non-numeric id") << QStringList { "FIELD x1: 00 0B 41 00" } << 0 << QStringList {};
+        QTest::newRow("no colon") << QStringList { "FIELD 5 00 0B 41 00" } << 0 << QStringList {};
+        QTest::newRow("id beyond a byte") << QStringList { "FIELD 300: 00 0B 41 00" } << 0 << QStringList {};
+        QTest::newRow("hex above a byte") << QStringList { "FIELD 6: 00 0B 141 00" } << 1 << QStringList {};
+        QTest::newRow("not hex") << QStringList { "FIELD 6: 00 0B zz 00" } << 1 << QStringList {};
+        QTest::newRow("one byte") << QStringList { "FIELD 6: 00" } << 0 << QStringList {};
         QTest::newRow("signed numbers with units")
-            << QStringList { QStringLiteral("  junk FIELD 7: 0 1 54 72 69 6d 0 FE 80 7F 0 64 42 0  ") } << 1 << 1
-            << "Trim" << 1 << QList<int> { -2, -128, 127, 0 } << QStringList() << "dB";
+            << QStringList { "  junk FIELD 7: 0 1 54 72 69 6d 0 FE 80 7F 0 64 42 0  " } << 1
+            << QStringList { "7 Trim t1 p0 -2/-128/127/0 [] dB" };
         QTest::newRow("unsigned too short for numbers")
-            << QStringList { QStringLiteral("FIELD 8: 0 0 4E 0 75 73") } << 1 << 1 << "N" << 0
-            << QList<int> { 0, 0, 0, 0 } << QStringList() << "us";
+            << QStringList { "FIELD 8: 0 0 4E 0 75 73" } << 1 << QStringList { "8 N t0 p0 0/0/0/0 [] us" };
         QTest::newRow("repeated header keeps the last copy")
-            << QStringList { QStringLiteral("FIELD 9: 00 09 52 00 61 3B 62 00 00 09 52 00 78 3B 79 3B 7A 00 02 00 02 01") }
-            << 1 << 1 << "R" << 9 << QList<int> { 2, 0, 2, 1 } << QStringList { "x", "y", "z" } << QString();
+            << QStringList { "FIELD 9: 00 09 52 00 61 3B 62 00 00 09 52 00 78 3B 79 3B 7A 00 02 00 02 01" } << 1
+            << QStringList { "9 R t9 p0 2/0/2/1 [x;y;z]" };
         QTest::newRow("hidden type decodes nothing")
-            << QStringList { QStringLiteral("FIELD 10: 00 89 48 00 61 3B 62 00 01") } << 1 << 1 << "H" << 0x89
-            << QList<int> { 0, 0, 0, 0 } << QStringList() << QString();
+            << QStringList { "FIELD 10: 00 89 48 00 61 3B 62 00 01" } << 1 << QStringList { "10 H t137 p0 0/0/0/0 []" };
         QTest::newRow("name without terminator")
-            << QStringList { QStringLiteral("FIELD 11: 00 09 4C 4F 4E 47") } << 1 << 1 << "LONG" << 9
-            << QList<int> { 0, 0, 0, 0 } << QStringList { "" } << QString();
+            << QStringList { "FIELD 11: 00 09 4C 4F 4E 47" } << 1 << QStringList { "11 LONG t9 p0 0/0/0/0 []" };
+        QTest::newRow("same name twice")
+            << QStringList { hexLine(1, SimulatedTransmitter::uint8Entry(0, "Dup", 1, 0, 9, 0)),
+                             hexLine(2, SimulatedTransmitter::uint8Entry(0, "Dup", 7, 0, 9, 0)) } << 2
+            << QStringList { "1 Dup t0 p0 1/0/9/0 []", "2 Dup t0 p0 7/0/9/0 []" };
     }
 
     void fieldLines()
     {
         QFETCH(QStringList, lines);
-        QFETCH(int, count);
         QFETCH(int, progress);
-        QFETCH(QString, name);
-        QFETCH(int, type);
-        QFETCH(QList<int>, numbers);
-        QFETCH(QStringList, options);
-        QFETCH(QString, units);
-
+        QFETCH(QStringList, parameters);
         ElrsParameterManager m(nullptr);
-        walkingManager(m);
         QSignalSpy progressSpy(&m, &ElrsParameterManager::discoveryProgress);
-        for (const QString &line : lines)
-            m.onTransmitterLine(line);
-        QCOMPARE(m.parameters().size(), count);
-        if (progress < 0)
-            QCOMPARE(progressSpy.count(), 0);
-        else
-            QCOMPARE(progressSpy.constLast().at(0).toInt(), progress);
+        feedWalk(m, lines);
+        QCOMPARE(describeAll(m), parameters);
+        QCOMPARE(progressSpy.constLast().at(0).toInt(), progress);
         QCOMPARE(m.state(), ElrsParameterManager::WalkingFields);
-        if (count == 0)
-            return;
-        const ElrsParameter p = m.parameters().constFirst();
-        QCOMPARE(p.name, name);
-        QCOMPARE(int(p.type), type);
-        QCOMPARE((QList<int> { p.value, p.min, p.max, p.defaultValue }), numbers);
-        QStringList labels;
-        for (int i = 0; i < p.options.size(); ++i) {
-            QCOMPARE(p.options.at(i).index, i);
-            labels << p.options.at(i).label;
-        }
-        QCOMPARE(labels, options);
-        QCOMPARE(p.units, units);
+        // Of two parameters with one name, the later one is found.
+        if (!parameters.isEmpty())
+            QCOMPARE(describe(*m.findParameter(m.parameters().constLast().name)), parameters.constLast());
     }
 
-    void fieldLineOutsideWalkIsIgnored()
+    void refusals_data()
     {
-        ElrsParameterManager m(nullptr);
-        m.setConfigModeActive(true);
-        m.onTransmitterLine(hexLine(1, SimulatedTransmitter::folderEntry(0, "X")));
-        QCOMPARE(m.parameters().size(), 0);
-        QSignalSpy errors(&m, &ElrsParameterManager::error);
-        m.onTransmitterLine(QStringLiteral("WALK: done"));
-        QCOMPARE(errors.count(), 0);
-        QCOMPARE(m.state(), ElrsParameterManager::Idle);
-    }
-
-    void writeByNameRefusals_data()
-    {
-        QTest::addColumn<bool>("configMode");
-        QTest::addColumn<bool>("walked");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("action");
         QTest::addColumn<QString>("message");
-        QTest::newRow("config mode off") << false << false << "Packet Rate" << 1
-                                         << "Start configuring to read/change ELRS RF settings.";
-        QTest::newRow("not discovered") << true << false << "Packet Rate" << 1 << "ELRS parameters are not yet discovered.";
-        QTest::newRow("unknown") << true << true << "Nope" << 1 << "Unknown ELRS parameter: Nope";
-        QTest::newRow("folder") << true << true << "TX Power" << 0 << "Parameter 'TX Power' is not an enum (text selection).";
-        QTest::newRow("past the options") << true << true << "Packet Rate" << 6
-                                          << "Option index 6 out of range for 'Packet Rate'.";
-        QTest::newRow("negative") << true << true << "Packet Rate" << -1
-                                  << "Option index -1 out of range for 'Packet Rate'.";
+        const QString configure = QStringLiteral("Start configuring to read/change ELRS RF settings.");
+        QTest::newRow("name, config mode off") << "walked off" << "name|Packet Rate|1" << configure;
+        QTest::newRow("name, not discovered") << "" << "name|Packet Rate|1" << "ELRS parameters are not yet discovered.";
+        QTest::newRow("name, unknown") << "walked" << "name|Nope|1" << "Unknown ELRS parameter: Nope";
+        QTest::newRow("name, folder") << "walked" << "name|TX Power|0" << "Parameter 'TX Power' is not an enum (text selection).";
+        QTest::newRow("name, past the options") << "walked" << "name|Packet Rate|6" << "Option index 6 out of range for 'Packet Rate'.";
+        QTest::newRow("name, negative") << "walked" << "name|Packet Rate|-1" << "Option index -1 out of range for 'Packet Rate'.";
+        QTest::newRow("field, config mode off") << "off" << "field|1" << configure;
+        QTest::newRow("field, no codec") << "nocodec" << "field|1" << "ELRS parameter manager: no CRSF protocol bound.";
+        QTest::newRow("field, no writer") << "nowriter" << "field|1" << "ELRS parameter manager: no serial writer.";
+        QTest::newRow("field, beyond a byte") << "" << "field|300" << "ELRS option index 300 out of byte range.";
+        QTest::newRow("walk, config mode off") << "off" << "walk" << configure;
+        QTest::newRow("walk, no codec") << "nocodec" << "walk" << "ELRS parameter manager: no CRSF protocol bound.";
     }
 
-    void writeByNameRefusals()
+    // A refused request says why, changes nothing and sends nothing.
+    void refusals()
     {
-        QFETCH(bool, configMode);
-        QFETCH(bool, walked);
-        QFETCH(QString, name);
-        QFETCH(int, index);
-        QFETCH(QString, message);
-        Link link;
-        ElrsParameterManager *m = new ElrsParameterManager(&link.codec, &link);
-        m->setConfigModeActive(true);
-        if (walked) {
-            m->onTransmitterLine(QStringLiteral("WALK: starting"));
-            for (const auto &f : SimulatedTransmitter::typicalFields())
-                m->onTransmitterLine(hexLine(f.id, f.entry));
-            m->onTransmitterLine(QStringLiteral("WALK: done"));
-            QCOMPARE(m->state(), ElrsParameterManager::Ready);
-        }
-        m->setConfigModeActive(configMode);
-        QSignalSpy errors(m, &ElrsParameterManager::error);
-        QSignalSpy updated(m, &ElrsParameterManager::parameterUpdated);
-        QVERIFY(!m->setParameterByIndex(name, index));
-        QCOMPARE(errors.count(), 1);
-        QCOMPARE(errors.at(0).at(0).toString(), message);
-        QCOMPARE(updated.count(), 0);
-    }
-
-    void writeByFieldRefusals_data()
-    {
-        QTest::addColumn<bool>("configMode");
-        QTest::addColumn<bool>("codec");
-        QTest::addColumn<bool>("parent");
-        QTest::addColumn<uint>("index");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("config mode off") << false << true << true << 1u << "Start configuring to read/change ELRS RF settings.";
-        QTest::newRow("no codec") << true << false << true << 1u << "ELRS parameter manager: no CRSF protocol bound.";
-        QTest::newRow("no writer") << true << true << false << 1u << "ELRS parameter manager: no serial writer.";
-        QTest::newRow("beyond a byte") << true << true << true << 300u << "ELRS option index 300 out of byte range.";
-    }
-
-    void writeByFieldRefusals()
-    {
-        QFETCH(bool, configMode);
-        QFETCH(bool, codec);
-        QFETCH(bool, parent);
-        QFETCH(uint, index);
+        QFETCH(QString, setup);
+        QFETCH(QString, action);
         QFETCH(QString, message);
         Rig rig;
         QVERIFY(rig.link.port.open(rig.tx.portName(), 420000));
-        ElrsParameterManager m(codec ? &rig.link.codec : nullptr, parent ? &rig.link : nullptr);
-        m.setConfigModeActive(configMode);
+        ElrsParameterManager m(setup.contains("nocodec") ? nullptr : &rig.link.codec,
+                               setup.contains("nowriter") ? nullptr : &rig.link);
+        QStringList walk;
+        for (const SimulatedTransmitter::Field &f : SimulatedTransmitter::typicalFields())
+            walk << hexLine(f.id, f.entry);
+        if (setup.contains("walked"))
+            feedWalk(m, walk, true);
+        m.setConfigModeActive(!setup.contains("off"));
+        const ElrsParameterManager::State state = m.state();
         QSignalSpy errors(&m, &ElrsParameterManager::error);
-        m.writeOptionByField(16, index);
+        QSignalSpy updated(&m, &ElrsParameterManager::parameterUpdated);
+        const QStringList parts = action.split(QLatin1Char('|'));
+        if (parts.at(0) == "name")
+            QVERIFY(!m.setParameterByIndex(parts.at(1), parts.at(2).toInt()));
+        else if (parts.at(0) == "field")
+            m.writeOptionByField(16, parts.at(1).toUInt());
+        else
+            m.startDiscovery();
         QCOMPARE(errors.count(), 1);
         QCOMPARE(errors.at(0).at(0).toString(), message);
-        QTest::qWait(150);
-        rig.tx.process();
-        QCOMPARE(rig.tx.parameterWrites().size(), 0);
+        QCOMPARE(updated.count(), 0);
+        QCOMPARE(m.state(), state);
+        QCOMPARE(rig.writesAfterSettling().size(), 0);
+        QCOMPARE(rig.tx.lineCount("WALKRF"), 0);
     }
 
-    void discoveryRefusals()
-    {
-        ElrsParameterManager noCodec(nullptr);
-        QSignalSpy errors(&noCodec, &ElrsParameterManager::error);
-        noCodec.startDiscovery();
-        QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("Start configuring to read/change ELRS RF settings."));
-        noCodec.setConfigModeActive(true);
-        noCodec.startDiscovery();
-        QCOMPARE(errors.at(1).at(0).toString(), QStringLiteral("ELRS parameter manager: no CRSF protocol bound."));
-        QCOMPARE(noCodec.state(), ElrsParameterManager::Idle);
-    }
-
-    void lifecycle()
-    {
-        ElrsParameterManager m(nullptr);
-        walkingManager(m);
-        QVERIFY(m.isDiscovering());
-        QSignalSpy aborted(&m, &ElrsParameterManager::discoveryAborted);
-        m.setConfigModeActive(false);
-        QCOMPARE(m.state(), ElrsParameterManager::Aborted);
-        QCOMPARE(aborted.count(), 1);
-        m.abortDiscovery();
-        QCOMPARE(aborted.count(), 1);
-
-        walkingManager(m);
-        m.onTransmitterLine(hexLine(1, SimulatedTransmitter::folderEntry(0, "F")));
-        m.onTransmitterLine(QStringLiteral("  WALK: done  "));
-        QCOMPARE(m.state(), ElrsParameterManager::Ready);
-        m.setConfigModeActive(false);
-        QCOMPARE(m.state(), ElrsParameterManager::Ready);
-        QCOMPARE(aborted.count(), 1);
-        // An explicit abort leaves Ready, but keeps the list.
-        m.abortDiscovery();
-        QCOMPARE(m.state(), ElrsParameterManager::Aborted);
-        QCOMPARE(m.parameters().size(), 1);
-    }
-
-    void walkTimesOut()
+    void states()
     {
         ElrsParameterManager m(nullptr);
         QSignalSpy errors(&m, &ElrsParameterManager::error);
+        QSignalSpy aborted(&m, &ElrsParameterManager::discoveryAborted);
+        // Outside a walk, field lines, its end and its time-out do nothing.
+        m.setConfigModeActive(true);
+        m.onTransmitterLine(hexLine(1, SimulatedTransmitter::folderEntry(0, "X")));
+        m.onTransmitterLine(QStringLiteral("WALK: done"));
         QMetaObject::invokeMethod(&m, "onWalkTimeout");
+        QCOMPARE(m.parameters().size(), 0);
+        QCOMPARE(m.state(), ElrsParameterManager::Idle);
         QCOMPARE(errors.count(), 0);
-        walkingManager(m);
+
+        // Leaving config mode aborts a walk, once.
+        feedWalk(m, {});
+        QVERIFY(m.isDiscovering());
+        m.setConfigModeActive(false);
+        m.abortDiscovery();
+        QCOMPARE(m.state(), ElrsParameterManager::Aborted);
+        QCOMPARE(aborted.count(), 1);
+
+        feedWalk(m, {});
         QMetaObject::invokeMethod(&m, "onWalkTimeout");
         QCOMPARE(m.state(), ElrsParameterManager::Idle);
         QCOMPARE(errors.count(), 1);
         QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("ELRS walk timed out"));
-    }
 
-    void sameNameTwiceFindsTheLater()
-    {
-        ElrsParameterManager m(nullptr);
-        walkingManager(m);
-        m.onTransmitterLine(hexLine(1, SimulatedTransmitter::uint8Entry(0, "Dup", 1, 0, 9, 0)));
-        m.onTransmitterLine(hexLine(2, SimulatedTransmitter::uint8Entry(0, "Dup", 7, 0, 9, 0)));
-        QCOMPARE(m.parameters().size(), 2);
-        QCOMPARE(m.findParameter(QStringLiteral("Dup"))->id, quint8(2));
+        // A finished walk survives leaving config mode; an explicit abort leaves Ready but keeps the list.
+        feedWalk(m, { hexLine(1, SimulatedTransmitter::folderEntry(0, "F")) }, true);
+        QCOMPARE(m.state(), ElrsParameterManager::Ready);
+        m.setConfigModeActive(false);
+        QCOMPARE(m.state(), ElrsParameterManager::Ready);
+        QCOMPARE(aborted.count(), 1);
+        m.abortDiscovery();
+        QCOMPARE(m.state(), ElrsParameterManager::Aborted);
+        QCOMPARE(m.parameters().size(), 1);
     }
 };
 
