@@ -89,46 +89,26 @@ class TestCrsfProtocol : public QObject
 {
     Q_OBJECT
 private slots:
-    void knownFrames_data()
+    // Extended frames are checked against a frame assembled here with a bit-by-bit CRC.
+    void builders_data()
     {
         QTest::addColumn<QByteArray>("built");
         QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("all channels centred")
-            << CrsfProtocol::buildRcChannelsFrame(filled(992))
-            << hex("C81816E0031FF8C0073EF0810F7CE0031FF8C0073EF0810F7CAD");
-        QTest::newRow("device ping") << CrsfProtocol::buildDevicePing(0x00, 0xEA)
-                                     << hex("C8042800EA54");
+        QTest::newRow("all channels centred") << CrsfProtocol::buildRcChannelsFrame(filled(992))
+                                              << hex("C81816E0031FF8C0073EF0810F7CE0031FF8C0073EF0810F7CAD");
+        QTest::newRow("device ping") << CrsfProtocol::buildDevicePing(0x00, 0xEA) << hex("C8042800EA54");
+        QTest::newRow("parameter read") << CrsfProtocol::buildParameterRead(7, 2, 0xC8, 0xEF) << plainFrame(0x2C, hex("C8EF0702"));
+        QTest::newRow("parameter write") << CrsfProtocol::buildParameterWrite(12, hex("0304"), 0xC8, 0xEF)
+                                         << plainFrame(0x2D, hex("C8EF0C0304"));
+        QTest::newRow("generic, long payload") << CrsfProtocol::buildFrame(0x29, 0xEA, 0xEE, QByteArray(40, 'x'))
+                                               << plainFrame(0x29, hex("EAEE") + QByteArray(40, 'x'));
     }
 
-    void knownFrames()
+    void builders()
     {
         QFETCH(QByteArray, built);
         QFETCH(QByteArray, expected);
         QCOMPARE(built.toHex(' '), expected.toHex(' '));
-    }
-
-    void extendedFrames_data()
-    {
-        QTest::addColumn<QByteArray>("built");
-        QTest::addColumn<QByteArray>("body");
-        QTest::newRow("parameter read")
-            << CrsfProtocol::buildParameterRead(7, 2, 0xC8, 0xEF) << hex("2CC8EF0702");
-        QTest::newRow("parameter write")
-            << CrsfProtocol::buildParameterWrite(12, hex("0304"), 0xC8, 0xEF) << hex("2DC8EF0C0304");
-        QTest::newRow("generic, long payload")
-            << CrsfProtocol::buildFrame(0x29, 0xEA, 0xEE, QByteArray(40, 'x'))
-            << hex("29EAEE") + QByteArray(40, 'x');
-    }
-
-    void extendedFrames()
-    {
-        QFETCH(QByteArray, built);
-        QFETCH(QByteArray, body);
-        QCOMPARE(built.size(), body.size() + 3);
-        QCOMPARE(quint8(built.at(0)), quint8(0xC8));
-        QCOMPARE(int(quint8(built.at(1))), body.size() + 1);
-        QCOMPARE(built.mid(2, body.size()).toHex(' '), body.toHex(' '));
-        QCOMPARE(quint8(built.back()), referenceCrc(body));
     }
 
     void channelPacking_data()
