@@ -17,8 +17,6 @@
 #include "support/testenvironment.h"
 
 using corvane::ProfileManager;
-using Change = std::function<void(ProfileManager &)>;
-Q_DECLARE_METATYPE(Change)
 
 class TestProfileManager : public QObject
 {
@@ -43,7 +41,6 @@ private slots:
     void profileForVehicleType_data();
     void profileForVehicleType();
     void switchVehicleTypeCreatesAndRemembers();
-    void sectionSetters_data();
     void sectionSetters();
     void destructorWritesEverything();
     void writeFailures_data();
@@ -117,66 +114,51 @@ void TestProfileManager::firstStart()
     QCOMPARE(again.activeProfileId(), id);
 }
 
+// Files as "name=id" (a profile of that id, named after the id's upper case) or "name:content".
 void TestProfileManager::loading_data()
 {
-    QTest::addColumn<QStringList>("fileNames");
-    QTest::addColumn<QList<QByteArray>>("contents");
-    QTest::addColumn<QByteArray>("config");
-    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QString>("names");
     QTest::addColumn<QString>("activeName");
-
-    QTest::newRow("file named otherwise loads under its own id")
-        << QStringList{"other.json"} << QList<QByteArray>{doc("p1", "Truck")} << QByteArray() << QStringList{"Truck"}
-        << "Truck";
-    QTest::newRow("remembered profile becomes active") << QStringList{"a.json", "b.json"}
-        << QList<QByteArray>{doc("a", "A"), doc("b", "B")} << QByteArray(R"({"lastActiveProfileId": "b"})")
-        << QStringList{"A", "B"} << "B";
-    QTest::newRow("config naming a missing id activates the first id") << QStringList{"b.json", "a.json"}
-        << QList<QByteArray>{doc("b", "B"), doc("a", "A")} << QByteArray(R"({"lastActiveProfileId": "gone"})")
-        << QStringList{"A", "B"} << "A";
+    QTest::newRow("file named otherwise loads under its own id") << QStringList{"other.json=p1"} << "P1" << "P1";
+    QTest::newRow("remembered profile becomes active")
+        << QStringList{"a.json=a", "b.json=b", R"(config.json:{"lastActiveProfileId": "b"})"} << "A B" << "B";
+    QTest::newRow("config naming a missing id activates the first id")
+        << QStringList{"b.json=b", "a.json=a", R"(config.json:{"lastActiveProfileId": "gone"})"} << "A B" << "A";
     QTest::newRow("unusable files are skipped")
-        << QStringList{"t.json", "e.json", "n.json", "arr.json", "x.json", "ok.json", "txt.txt"}
-        << QList<QByteArray>{doc("t", "T").left(20), "", R"({"id": "n"})", "[1, 2]", R"({"name": "no id"})",
-                             doc("ok", "Ok"), doc("txt", "Txt")}
-        << QByteArray("not json") << QStringList{"Ok"} << "Ok";
-    QTest::newRow("only preset files: Default is made") << QStringList{"esc_presets.json", "user_presets.json"}
-        << QList<QByteArray>{R"({"presets": [{"id": "e1", "name": "Fast"}]})",
-                             R"({"presets": [{"id": "u1", "kind": "ffb", "name": "Soft"}]})"}
-        << QByteArray() << QStringList{"Default"} << "Default";
+        << QStringList{R"(t.json:{"id": "t", "name": "T)", "e.json:", R"(n.json:{"id": "n"})", "arr.json:[1, 2]",
+                       R"(x.json:{"name": "no id"})", "ok.json=ok", "txt.txt=txt", "config.json:not json"}
+        << "OK" << "OK";
+    QTest::newRow("only preset files: Default is made")
+        << QStringList{R"(esc_presets.json:{"presets": [{"id": "e1", "name": "Fast"}]})",
+                       R"(user_presets.json:{"presets": [{"id": "u1", "kind": "ffb", "name": "Soft"}]})"}
+        << "Default" << "Default";
     QTest::newRow("ids that would overwrite the store's own files are skipped")
-        << QStringList{"1.json", "2.json", "3.json", "4.json", "ok.json"}
-        << QList<QByteArray>{doc("config", "C"), doc("esc_presets", "E"), doc("User_Presets", "U"),
-                             doc("Config", "C2"), doc("ok", "Ok")}
-        << QByteArray() << QStringList{"Ok"} << "Ok";
+        << QStringList{"1.json=config", "2.json=esc_presets", "3.json=User_Presets", "4.json=Config", "ok.json=ok"}
+        << "OK" << "OK";
     QTest::newRow("ids that would leave the folder are skipped")
-        << QStringList{"1.json", "2.json", "3.json", "4.json", "5.json", "ok.json"}
-        << QList<QByteArray>{doc("../escape", "Up"), doc("sub/dir", "Sub"), doc("/tmp/abs", "Abs"),
-                             doc("back\\slash", "Back"), doc("..", "Dots"), doc("ok", "Ok")}
-        << QByteArray() << QStringList{"Ok"} << "Ok";
+        << QStringList{"1.json=../escape", "2.json=sub/dir", "3.json=/tmp/abs", "4.json=back\\slash", "5.json=..", "ok.json=ok"}
+        << "OK" << "OK";
     QTest::newRow("ids that name a device are skipped, look-alikes load")
-        << QStringList{"1.json", "2.json", "3.json", "4.json", "5.json", "6.json", "7.json"}
-        << QList<QByteArray>{doc("COM3", "Port"), doc("nul", "Nul"), doc("Lpt1.x", "Lpt"), doc("con ", "Con"),
-                             doc("aux", "Aux"), doc("com", "Com"), doc("console", "Console")}
-        << QByteArray() << QStringList{"Com", "Console"} << "Com";
-    QTest::newRow("own hidden file wins over a stale copy") << QStringList{"copy.json", ".dot.json"}
-        << QList<QByteArray>{doc(".dot", "Old"), doc(".dot", "New")} << QByteArray() << QStringList{"New"} << "New";
-    QTest::newRow("own-named file wins over stale copies") << QStringList{"a.json", "p.json", "z.json"}
-        << QList<QByteArray>{doc("p", "Old A"), doc("p", "New"), doc("p", "Old Z")} << QByteArray()
-        << QStringList{"New"} << "New";
+        << QStringList{"1.json=COM3", "2.json=nul", "3.json=Lpt1.x", "4.json=con ", "5.json=aux", "6.json=com", "7.json=console"}
+        << "COM CONSOLE" << "COM";
+    QTest::newRow("own hidden file wins over a stale copy")
+        << QStringList{R"(copy.json:{"id": ".dot", "name": "Old"})", ".dot.json=.dot"} << ".DOT" << ".DOT";
+    QTest::newRow("own-named file wins over stale copies")
+        << QStringList{R"(a.json:{"id": "p", "name": "Old"})", "p.json=p", R"(z.json:{"id": "p", "name": "Old"})"}
+        << "P" << "P";
 }
 
 void TestProfileManager::loading()
 {
-    QFETCH(QStringList, fileNames);
-    QFETCH(QList<QByteArray>, contents);
-    QFETCH(QByteArray, config);
-    QFETCH(QStringList, names);
+    QFETCH(QStringList, files);
+    QFETCH(QString, names);
     QFETCH(QString, activeName);
-
-    for (int i = 0; i < fileNames.size(); ++i)
-        writeFile(fileNames.at(i), contents.at(i));
-    if (!config.isEmpty())
-        writeFile("config.json", config);
+    for (const QString &file : files) {
+        const qsizetype at = file.indexOf(QRegularExpression("[=:]"));
+        const QString id = file.mid(at + 1);
+        writeFile(file.left(at), file.at(at) == '=' ? doc(id, id.toUpper()) : id.toUtf8());
+    }
     const QDir outside(QFileInfo(folder()).absolutePath());
     const QStringList outsideBefore = outside.entryList(QDir::Files);
     {
@@ -184,7 +166,7 @@ void TestProfileManager::loading()
         QStringList loaded;
         for (const Profile &profile : store.profiles())
             loaded.append(profile.name);
-        QCOMPARE(loaded, names);
+        QCOMPARE(loaded.join(' '), names);
         QCOMPARE(store.activeProfileName(), activeName);
     }
     // Saving everything at exit wrote nothing outside the folder and no store file as a profile.
@@ -483,57 +465,10 @@ void TestProfileManager::switchVehicleTypeCreatesAndRemembers()
     QCOMPARE(store.mutableProfile(second)->name, QStringLiteral("Default (2)"));
 }
 
-void TestProfileManager::sectionSetters_data()
-{
-    QTest::addColumn<Change>("change");
-    QTest::addColumn<bool>("savesAtOnce");
-    QTest::addColumn<QByteArray>("written");
-
-    DeviceConnection device;
-    device.productName = QStringLiteral("D");
-    QTest::newRow("setAutoStartEnabled") << Change([](ProfileManager &s) { s.setAutoStartEnabled(true); }) << false
-                                         << QByteArray(R"({"autoStartEnabled": true})");
-    QTest::newRow("setAxisSettings") << Change([](ProfileManager &s) {
-        AxisSettings axes;
-        axes.decelRate = 77;
-        s.setAxisSettings(axes);
-    }) << false << QByteArray(R"({"axisSettings": {"decelRate": 77}})");
-    QTest::newRow("setButtonMappings") << Change([](ProfileManager &s) {
-        ButtonMappingSet set;
-        set.mappings.append(ButtonMapping());
-        s.setButtonMappings(set);
-    }) << false << QByteArray(R"({"buttonMappings": [{"channel": 3}]})");
-    QTest::newRow("setHelicopterConfig") << Change([](ProfileManager &s) {
-        HelicopterConfig config;
-        config.fly.motorChannel = 9;
-        s.setHelicopterConfig(config);
-    }) << false << QByteArray(R"({"helicopterConfig": {"fly": {"motorChannel": 9}}})");
-    QTest::newRow("setLedSettings") << Change([](ProfileManager &s) {
-        LedSettings led;
-        led.ledCount = 42;
-        s.setLedSettings(led);
-    }) << false << QByteArray(R"({"ledSettings": {"ledCount": 42}})");
-    QTest::newRow("setBridgeConnection") << Change([](ProfileManager &s) { s.setBridgeConnection("COM9", 921600); })
-        << true << QByteArray(R"({"deviceConnections": {"bridge": {"portName": "COM9", "baudRate": 921600}}})");
-    QTest::newRow("setWheelBaseDevice") << Change([=](ProfileManager &s) { s.setWheelBaseDevice(device); }) << true
-                                        << QByteArray(R"({"deviceConnections": {"wheelBase": {"productName": "D"}}})");
-    QTest::newRow("setPedalsDevice") << Change([=](ProfileManager &s) { s.setPedalsDevice(device); }) << true
-                                     << QByteArray(R"({"deviceConnections": {"pedals": {"productName": "D"}}})");
-    QTest::newRow("setShifterDevice") << Change([=](ProfileManager &s) { s.setShifterDevice(device); }) << true
-                                      << QByteArray(R"({"deviceConnections": {"shifter": {"productName": "D"}}})");
-    QTest::newRow("setWheelFfb") << Change([](ProfileManager &s) {
-        WheelFfbSettings ffb;
-        ffb.strength = 0.75f;
-        s.setWheelFfb(ffb);
-    }) << true << QByteArray(R"({"wheelFfb": {"strength": 0.75}})");
-}
-
+// Sections edited as a whole announce the change and are saved later; connections and force
+// feedback are saved at once.
 void TestProfileManager::sectionSetters()
 {
-    QFETCH(Change, change);
-    QFETCH(bool, savesAtOnce);
-    QFETCH(QByteArray, written);
-
     ProfileManager store;
     const QString id = store.activeProfileId();
     store.mutableActiveProfile()->vehicleType = VehicleType::Helicopter;
@@ -541,13 +476,42 @@ void TestProfileManager::sectionSetters()
     QVERIFY(store.saveActiveProfile());
     const QByteArray before = readFile(id + ".json");
     QSignalSpy modified(&store, &ProfileManager::profileModified);
-    change(store);
-    // Sections edited as a whole announce the change; connections and force feedback save at once.
-    QCOMPARE(modified.size(), savesAtOnce ? 0 : 1);
-    QCOMPARE(readFile(id + ".json") != before, savesAtOnce);
+    AxisSettings axes;
+    axes.decelRate = 77;
+    ButtonMappingSet buttons;
+    buttons.mappings.append(ButtonMapping());
+    HelicopterConfig heli;
+    heli.fly.motorChannel = 9;
+    LedSettings led;
+    led.ledCount = 42;
+    store.setAutoStartEnabled(true);
+    store.setAxisSettings(axes);
+    store.setButtonMappings(buttons);
+    store.setHelicopterConfig(heli);
+    store.setLedSettings(led);
+    QCOMPARE(modified.size(), 5);
+    QCOMPARE(modified.at(4).at(0).toString(), id);
+    QCOMPARE(readFile(id + ".json"), before);
     QVERIFY(store.activeProfile()->modifiedAt.date().year() > 2020);
-    QVERIFY(store.saveActiveProfile());
-    const QString where = jsoncheck::mismatch(readObject(id + ".json"), jsoncheck::object(written));
+
+    DeviceConnection w, p, sh;
+    w.productName = "W";
+    p.productName = "P";
+    sh.productName = "S";
+    WheelFfbSettings ffb;
+    ffb.strength = 0.75f;
+    const QList<std::function<void()>> savingSetters{[&] { store.setWheelBaseDevice(w); }, [&] { store.setPedalsDevice(p); },
+        [&] { store.setShifterDevice(sh); }, [&] { store.setBridgeConnection("COM9", 921600); }, [&] { store.setWheelFfb(ffb); }};
+    for (const auto &set : savingSetters) {
+        const QByteArray previous = readFile(id + ".json");
+        set();
+        QVERIFY(readFile(id + ".json") != previous);
+    }
+    QCOMPARE(modified.size(), 5);
+    const QString where = jsoncheck::mismatch(readObject(id + ".json"), jsoncheck::object(R"({"autoStartEnabled": true,
+        "axisSettings": {"decelRate": 77}, "buttonMappings": [{"channel": 3}], "helicopterConfig": {"fly": {"motorChannel": 9}},
+        "ledSettings": {"ledCount": 42}, "wheelFfb": {"strength": 0.75}, "deviceConnections": {"bridge": {"portName": "COM9",
+        "baudRate": 921600}, "wheelBase": {"productName": "W"}, "pedals": {"productName": "P"}, "shifter": {"productName": "S"}}})"));
     QVERIFY2(where.isEmpty(), qPrintable(where));
 }
 
