@@ -90,7 +90,7 @@ private slots:
         row("beginner rate full left", "roll=-1", {0, 500});
         row("no dual rates full left", "roll=-1 noDualRates", {0, 173});
         row("rate mode below the range is beginner", "roll=-1 rate=-3", {0, 500});
-        row("rate above 100 percent is full travel", "roll=-1 beginner=140", {0, 173});
+        row("a negative rate never reverses the stick", "roll=-1 beginner=-40", {0, 992});
         row("joystick only", "joystickOnly", {2, 975, 3, 992});
         row("lever up, dual rates leave the collective", "lever=1", {2, 1811});
         row("pitch curve end point", "lever=1 pitchCurve", {2, 828});
