@@ -7,10 +7,15 @@ using namespace corvane;
 
 namespace {
 
-std::unique_ptr<InputDeviceHandle> openDevice(InputContext &context, const VirtualInputDevice *device)
+std::unique_ptr<InputContext> g_context;
+
+// A handle on the device through the test's context.
+std::unique_ptr<InputDeviceHandle> openDevice(const VirtualInputDevice *device)
 {
+    if (!g_context)
+        g_context = VirtualInputBackend::instance()->createContext();
     std::unique_ptr<InputDeviceHandle> handle;
-    if (!inputSucceeded(context.createDevice(device->spec().instanceGuid, handle)))
+    if (!inputSucceeded(g_context->createDevice(device->spec().instanceGuid, handle)))
         return nullptr;
     return handle;
 }
@@ -32,6 +37,7 @@ class TestVirtualInputBackend : public QObject
 
 private slots:
     void init();
+    void cleanupTestCase() { g_context.reset(); }
     void chosenByEnvironment();
     void enumeration();
     void objectsFollowCounts();
@@ -51,6 +57,7 @@ private:
 
 void TestVirtualInputBackend::init()
 {
+    g_context.reset();
     m_input = VirtualInputBackend::instance();
     QVERIFY(m_input);
     m_input->reset();
@@ -98,8 +105,7 @@ void TestVirtualInputBackend::enumeration()
 void TestVirtualInputBackend::objectsFollowCounts()
 {
     VirtualInputDevice *device = m_input->addDevice(VirtualDeviceSpec(QStringLiteral("Device"), 12, 300, 9, true));
-    auto context = m_input->createContext();
-    auto handle = openDevice(*context, device);
+    auto handle = openDevice(device);
     QVERIFY(handle);
     InputCapabilities caps;
     QVERIFY(inputSucceeded(handle->getCapabilities(caps)));
@@ -122,7 +128,7 @@ void TestVirtualInputBackend::objectsFollowCounts()
 
     // Present axes (the first three of the layout) rest at their centre, absent ones at 0.
     VirtualInputDevice *pedals = m_input->addDevice(VirtualDeviceSpec(QStringLiteral("Pedals"), 3, 0, 0));
-    auto pedalHandle = openDevice(*context, pedals);
+    auto pedalHandle = openDevice(pedals);
     QVERIFY(inputSucceeded(pedalHandle->acquire()));
     RawInputState state;
     QVERIFY(inputSucceeded(pedalHandle->getState(state)));
@@ -133,8 +139,7 @@ void TestVirtualInputBackend::objectsFollowCounts()
 void TestVirtualInputBackend::readsNeedAcquire()
 {
     VirtualInputDevice *device = m_input->addDevice(VirtualDeviceSpec(QStringLiteral("Stick")));
-    auto context = m_input->createContext();
-    auto handle = openDevice(*context, device);
+    auto handle = openDevice(device);
     RawInputState state;
     QCOMPARE(handle->poll(), InputError::NotAcquired);
     QCOMPARE(handle->getState(state), InputError::NotAcquired);
@@ -153,8 +158,7 @@ void TestVirtualInputBackend::readsNeedAcquire()
 void TestVirtualInputBackend::inputMoves()
 {
     VirtualInputDevice *device = m_input->addDevice(VirtualDeviceSpec(QStringLiteral("Stick")));
-    auto context = m_input->createContext();
-    auto handle = openDevice(*context, device);
+    auto handle = openDevice(device);
     QVERIFY(inputSucceeded(handle->acquire()));
     device->setAxisRaw(InputAxisSlider1, 70000);
     device->setAxisRaw(InputAxis(9), 5); // ignored
@@ -178,23 +182,22 @@ void TestVirtualInputBackend::inputMoves()
 void TestVirtualInputBackend::unplugAndReplug()
 {
     VirtualInputDevice *device = m_input->addDevice(VirtualDeviceSpec(QStringLiteral("Wheel")));
-    auto context = m_input->createContext();
-    auto handle = openDevice(*context, device);
+    auto handle = openDevice(device);
     QVERIFY(inputSucceeded(handle->acquire()));
 
     device->unplug();
     QVERIFY(!device->isPlugged());
     QVERIFY(!device->isAcquired());
-    QVERIFY(context->enumerateDevices().isEmpty());
+    QVERIFY(g_context->enumerateDevices().isEmpty());
     std::unique_ptr<InputDeviceHandle> second;
-    QCOMPARE(context->createDevice(device->spec().instanceGuid, second), InputError::DeviceNotFound);
+    QCOMPARE(g_context->createDevice(device->spec().instanceGuid, second), InputError::DeviceNotFound);
     QCOMPARE(handle->poll(), InputError::InputLost);
     RawInputState state;
     QCOMPARE(handle->getState(state), InputError::InputLost);
     QCOMPARE(handle->acquire(), InputError::Unplugged);
 
     device->replug();
-    QCOMPARE(context->enumerateDevices().size(), 1);
+    QCOMPARE(g_context->enumerateDevices().size(), 1);
     // The acquisition was lost with the device: it must be taken again.
     QCOMPARE(handle->poll(), InputError::NotAcquired);
     QVERIFY(inputSucceeded(handle->acquire()));
@@ -204,9 +207,8 @@ void TestVirtualInputBackend::unplugAndReplug()
 void TestVirtualInputBackend::exclusiveIsSingle()
 {
     VirtualInputDevice *device = m_input->addDevice(VirtualDeviceSpec(QStringLiteral("G29"), 8, 32, 1, true));
-    auto context = m_input->createContext();
-    auto first = openDevice(*context, device);
-    auto second = openDevice(*context, device);
+    auto first = openDevice(device);
+    auto second = openDevice(device);
     QVERIFY(inputSucceeded(first->setCooperativeLevel(0, InputExclusive | InputBackground)));
     QVERIFY(inputSucceeded(first->acquire()));
     QVERIFY(device->isAcquiredExclusively());
@@ -230,8 +232,7 @@ void TestVirtualInputBackend::failures()
 {
     VirtualInputDevice *device = m_input->addDevice(VirtualDeviceSpec(QStringLiteral("Wheel")));
     device->failStep(VirtualInputStep::Acquire, InputError::InputLost, 2);
-    auto context = m_input->createContext();
-    auto handle = openDevice(*context, device);
+    auto handle = openDevice(device);
     const QList<InputResult> expected{InputError::InputLost, InputError::InputLost, InputError::Ok};
     for (const InputResult result : expected) {
         QCOMPARE(handle->acquire(), result);
@@ -269,8 +270,7 @@ void TestVirtualInputBackend::effectsNeedExclusiveFfb_data()
                                      << inputAxisOffset(InputAxisY) << InputError::InvalidParameter;
     QTest::newRow("shared access") << true << shared << true << offsets << 0u << InputError::NotAcquired;
     QTest::newRow("not acquired") << true << exclusive << false << offsets << 0u << InputError::NotAcquired;
-    QTest::newRow("no force feedback") << false << exclusive << true << offsets << 0u
-                                       << InputError::NotImplemented;
+    QTest::newRow("no force feedback") << false << exclusive << true << offsets << 0u << InputError::NotImplemented;
 }
 
 void TestVirtualInputBackend::effectsNeedExclusiveFfb()
@@ -282,8 +282,7 @@ void TestVirtualInputBackend::effectsNeedExclusiveFfb()
     QFETCH(quint32, address);
     QFETCH(InputResult, expected);
     VirtualInputDevice *device = m_input->addDevice(VirtualDeviceSpec(QStringLiteral("Wheel"), 8, 32, 1, ffb));
-    auto context = m_input->createContext();
-    auto handle = openDevice(*context, device);
+    auto handle = openDevice(device);
     QVERIFY(inputSucceeded(handle->setCooperativeLevel(0, level)));
     if (acquire)
         QVERIFY(inputSucceeded(handle->acquire()));
@@ -298,8 +297,7 @@ void TestVirtualInputBackend::effectsNeedExclusiveFfb()
 void TestVirtualInputBackend::effectLifecycle()
 {
     VirtualInputDevice *device = m_input->addDevice(VirtualDeviceSpec(QStringLiteral("Wheel"), 8, 32, 1, true));
-    auto context = m_input->createContext();
-    auto handle = openDevice(*context, device);
+    auto handle = openDevice(device);
     QVERIFY(inputSucceeded(handle->setCooperativeLevel(0, InputExclusive | InputBackground)));
     QVERIFY(inputSucceeded(handle->acquire()));
     QVERIFY(device->autoCenter());
@@ -340,12 +338,11 @@ void TestVirtualInputBackend::effectLifecycle()
 void TestVirtualInputBackend::resetDetachesOpenHandles()
 {
     VirtualInputDevice *device = m_input->addDevice(VirtualDeviceSpec(QStringLiteral("Wheel")));
-    auto context = m_input->createContext();
-    auto handle = openDevice(*context, device);
+    auto handle = openDevice(device);
     QVERIFY(inputSucceeded(handle->acquire()));
     m_input->reset();
     QVERIFY(m_input->devices().isEmpty());
-    QVERIFY(context->enumerateDevices().isEmpty());
+    QVERIFY(g_context->enumerateDevices().isEmpty());
     // The open handle keeps working memory but reads as a lost device.
     QCOMPARE(handle->poll(), InputError::InputLost);
     QCOMPARE(handle->acquire(), InputError::Unplugged);
