@@ -384,46 +384,41 @@ void TestProfileManager::setActiveProfile()
     QCOMPARE(readObject("config.json").value("lastActiveProfileId").toString(), second);
 }
 
+// Helicopter profiles as "id name day" (day of modification in January, 0: none); a car "c"
+// modified on the 2nd is always there.
 void TestProfileManager::profileForVehicleType_data()
 {
-    QTest::addColumn<QList<QByteArray>>("profiles");
+    QTest::addColumn<QStringList>("helicopters");
     QTest::addColumn<QByteArray>("config");
     QTest::addColumn<QString>("preferredName");
     QTest::addColumn<QString>("expected");
-
-    const QString t1 = "2026-01-01T10:00:00";
-    const QString t2 = "2026-01-02T10:00:00";
-    const QString heli = "rc_helicopter";
-    const QByteArray car = doc("c", "Car", "rc_car", t2);
-    QTest::newRow("equal times keep the smaller id")
-        << QList<QByteArray>{car, doc("h2", "B", heli, t1), doc("h1", "A", heli, t1)} << QByteArray() << "" << "h1";
-    QTest::newRow("newest wins")
-        << QList<QByteArray>{car, doc("h1", "A", heli, t1), doc("h2", "B", heli, t2)} << QByteArray() << "" << "h2";
-    QTest::newRow("invalid time loses to a valid one")
-        << QList<QByteArray>{car, doc("h1", "A", heli), doc("h2", "B", heli, t1)} << QByteArray() << "" << "h2";
-    QTest::newRow("name match ignoring case beats newest")
-        << QList<QByteArray>{car, doc("h1", "Bird", heli, t1), doc("h2", "B", heli, t2)} << QByteArray() << "BIRD"
-        << "h1";
-    QTest::newRow("remembered profile beats the name match")
-        << QList<QByteArray>{car, doc("h1", "Bird", heli, t1), doc("h2", "B", heli, t1)}
+    QTest::newRow("equal times keep the smaller id") << QStringList{"h2 B 1", "h1 A 1"} << QByteArray() << "" << "h1";
+    QTest::newRow("newest wins") << QStringList{"h1 A 1", "h2 B 2"} << QByteArray() << "" << "h2";
+    QTest::newRow("invalid time loses to a valid one") << QStringList{"h1 A 0", "h2 B 1"} << QByteArray() << "" << "h2";
+    QTest::newRow("name match ignoring case beats newest") << QStringList{"h1 Bird 1", "h2 B 2"} << QByteArray() << "BIRD" << "h1";
+    QTest::newRow("remembered profile beats the name match") << QStringList{"h1 Bird 1", "h2 B 1"}
         << QByteArray(R"({"lastActiveProfileId": "c", "lastActiveByType": {"rc_helicopter": "h2"}})") << "Bird" << "h2";
-    QTest::newRow("remembered id of another type is skipped") << QList<QByteArray>{car, doc("h1", "A", heli, t1)}
+    QTest::newRow("remembered id of another type is skipped") << QStringList{"h1 A 1"}
         << QByteArray(R"({"lastActiveByType": {"rc_helicopter": "c"}})") << "" << "h1";
-    QTest::newRow("remembered id that no longer exists is skipped") << QList<QByteArray>{car, doc("h1", "A", heli, t1)}
+    QTest::newRow("remembered id that no longer exists is skipped") << QStringList{"h1 A 1"}
         << QByteArray(R"({"lastActiveByType": {"rc_helicopter": "gone"}})") << "" << "h1";
-    QTest::newRow("type compared exactly") << QList<QByteArray>{car, doc("h1", "A", "RC_HELICOPTER", t1)}
-        << QByteArray() << "" << "";
+    QTest::newRow("type compared exactly") << QStringList{"H1 A 1"} << QByteArray() << "" << "";
 }
 
 void TestProfileManager::profileForVehicleType()
 {
-    QFETCH(QList<QByteArray>, profiles);
+    QFETCH(QStringList, helicopters);
     QFETCH(QByteArray, config);
     QFETCH(QString, preferredName);
     QFETCH(QString, expected);
 
-    for (const QByteArray &profile : profiles)
-        writeFile(jsoncheck::object(profile).value("id").toString() + ".json", profile);
+    writeFile("c.json", doc("c", "Car", "rc_car", "2026-01-02T10:00:00"));
+    for (const QString &heli : helicopters) {
+        const QStringList f = heli.split(' ');
+        // An upper-case id marks a type spelled in another case.
+        writeFile(f[0] + ".json", doc(f[0].toLower(), f[1], f[0].at(0) == 'H' ? "RC_HELICOPTER" : "rc_helicopter",
+                                      f[2] == "0" ? QString() : QStringLiteral("2026-01-0%1T10:00:00").arg(f[2])));
+    }
     if (!config.isEmpty())
         writeFile("config.json", config);
     ProfileManager store;
