@@ -38,13 +38,10 @@ private slots:
     void setForceFeedback_data();
     void setForceFeedback();
     void setForceFeedbackFailures();
-    void stopForceFeedback();
     void setCentering_data();
     void setCentering();
     void centeringWithoutProbe();
     void centeringFailures();
-    void storedCenteringOutlivesRelease();
-    void autoCenter_data();
     void autoCenter();
     void acquireExclusive();
     void ffbStatus_data();
@@ -88,11 +85,9 @@ void TestInputDeviceFfb::probe_data()
 
     const QList<int> one{InputAxisX};
     const QList<int> two{InputAxisX, InputAxisY};
-    QTest::newRow("first variant works")
-        << one << EffectFailure::None << AcquireRefusal::None << true << 1
+    QTest::newRow("first variant works") << one << EffectFailure::None << AcquireRefusal::None << true << 1
         << "bg axes=1 ofs=[0,0]  X/offset=0x00000000  OK via bg/X/offset";
-    QTest::newRow("offsets refused, ids work")
-        << one << EffectFailure::ByOffsets << AcquireRefusal::None << true << 3
+    QTest::newRow("offsets refused, ids work") << one << EffectFailure::ByOffsets << AcquireRefusal::None << true << 3
         << "bg axes=1 ofs=[0,0]  X/offset=0x80004005  enum0/offset=0x80004005  "
            "enum0/id=0x00000000  OK via bg/enum0/id";
     QTest::newRow("two actuators, two axes needed")
@@ -111,17 +106,14 @@ void TestInputDeviceFfb::probe_data()
         << "bg axes=1 ofs=[0,0]  X/offset=0x80004005  enum0/offset=0x80004005  "
            "enum0/id=0x80004005  fg axes=1 ofs=[0,0]  X/offset=0x80004005  "
            "enum0/offset=0x80004005  enum0/id=0x80004005";
-    QTest::newRow("two actuators, nothing works")
-        << two << EffectFailure::All << AcquireRefusal::None << false << 10
+    QTest::newRow("two actuators, nothing works") << two << EffectFailure::All << AcquireRefusal::None << false << 10
         << "bg axes=2 ofs=[0,16]  X/offset=0x80004005  enum0/offset=0x80004005  "
            "enum0/id=0x80004005  enum2/offset=0x80004005  enum2/id=0x80004005  "
            "fg axes=2 ofs=[0,16]  X/offset=0x80004005  enum0/offset=0x80004005  "
            "enum0/id=0x80004005  enum2/offset=0x80004005  enum2/id=0x80004005";
-    QTest::newRow("no actuator axis")
-        << QList<int>{} << EffectFailure::None << AcquireRefusal::None << false << 0
+    QTest::newRow("no actuator axis") << QList<int>{} << EffectFailure::None << AcquireRefusal::None << false << 0
         << "bg:noaxis  fg:noaxis";
-    QTest::newRow("never exclusive")
-        << one << EffectFailure::None << AcquireRefusal::Both << false << 0
+    QTest::newRow("never exclusive") << one << EffectFailure::None << AcquireRefusal::Both << false << 0
         << "acq:bg=0x80070005  acq:fg=0x80070005";
 }
 
@@ -273,6 +265,11 @@ void TestInputDeviceFfb::setForceFeedback()
     QVERIFY(device.setForceFeedback(0.1f));
     QCOMPARE(wheel->effect(InputEffectType::ConstantForce)->params.magnitude, 1000);
     QCOMPARE(wheel->callCount(VirtualInputStep::CreateEffect), 2); // the force and the spring
+    // Stopping stops it once; the spring keeps holding the wheel.
+    device.stopForceFeedback();
+    device.stopForceFeedback();
+    QVERIFY(!wheel->effect(InputEffectType::ConstantForce)->playing && wheel->effect(InputEffectType::Spring)->playing);
+    QCOMPARE(wheel->callCount(VirtualInputStep::StopEffect), 1);
 }
 
 void TestInputDeviceFfb::setForceFeedbackFailures()
@@ -292,19 +289,6 @@ void TestInputDeviceFfb::setForceFeedbackFailures()
     device.stopForceFeedback();
     QCOMPARE(wheel->callCount(VirtualInputStep::StopEffect), 0);
     QVERIFY(device.setForceFeedback(0.5f));
-}
-
-void TestInputDeviceFfb::stopForceFeedback()
-{
-    InputDevice device;
-    VirtualInputDevice *wheel = openWheel(device);
-    QVERIFY(device.setForceFeedback(0.4f));
-    device.stopForceFeedback();
-    QVERIFY(!wheel->effect(InputEffectType::ConstantForce)->playing);
-    device.stopForceFeedback();
-    QCOMPARE(wheel->callCount(VirtualInputStep::StopEffect), 1);
-    // The spring keeps holding the wheel.
-    QVERIFY(wheel->effect(InputEffectType::Spring)->playing);
 }
 
 void TestInputDeviceFfb::setCentering_data()
@@ -387,43 +371,18 @@ void TestInputDeviceFfb::centeringFailures()
     QCOMPARE(wheel->callCount(VirtualInputStep::CreateEffect), 2);
 }
 
-void TestInputDeviceFfb::storedCenteringOutlivesRelease()
-{
-    InputDevice device;
-    VirtualInputDevice *wheel = openWheel(device);
-    QVERIFY(device.setCentering(-0.3f));
-    device.releaseDevice();
-    QVERIFY(!wheel->effect(InputEffectType::Spring));
-    QVERIFY(device.open(0));
-    // The probe restarts the centring at the stored strength, 0 after the clamp.
-    QVERIFY(device.setForceFeedback(0.0f));
-    QCOMPARE(wheel->effect(InputEffectType::Spring)->params.gain, 0u);
-}
-
-void TestInputDeviceFfb::autoCenter_data()
-{
-    QTest::addColumn<float>("strength");
-    QTest::addColumn<bool>("on");
-
-    QTest::newRow("any level above zero") << 0.01f << true;
-    QTest::newRow("zero") << 0.0f << false;
-    QTest::newRow("negative") << -0.5f << false;
-}
-
+// Any level above zero switches it on; its result is ignored.
 void TestInputDeviceFfb::autoCenter()
 {
-    QFETCH(float, strength);
-    QFETCH(bool, on);
     InputDevice device;
     VirtualInputDevice *wheel = openWheel(device);
-    device.setAutoCenter(on ? 0.0f : 1.0f);
-    QCOMPARE(wheel->autoCenter(), !on);
-    device.setAutoCenter(strength);
-    QCOMPARE(wheel->autoCenter(), on);
-    // Its result is ignored.
+    for (const auto &[strength, on] : QList<QPair<float, bool>>{{0.01f, true}, {0.0f, false}, {1.0f, true}, {-0.5f, false}}) {
+        device.setAutoCenter(strength);
+        QCOMPARE(wheel->autoCenter(), on);
+    }
     wheel->failStep(VirtualInputStep::SetAutoCenter);
-    device.setAutoCenter(on ? 0.0f : 1.0f);
-    QCOMPARE(wheel->autoCenter(), on);
+    device.setAutoCenter(1.0f);
+    QCOMPARE(wheel->autoCenter(), false);
 }
 
 void TestInputDeviceFfb::acquireExclusive()
@@ -480,7 +439,7 @@ void TestInputDeviceFfb::releaseStopsEffects()
     InputDevice device;
     VirtualInputDevice *wheel = openWheel(device);
     QVERIFY(device.setForceFeedback(0.6f));
-    QVERIFY(device.setCentering(0.7f));
+    QVERIFY(device.setCentering(-0.3f));
     QCOMPARE(wheel->effects().size(), 2);
     device.releaseDevice();
     QVERIFY(wheel->effects().isEmpty() && !wheel->isAcquired() && !device.hasForceFeedback());
@@ -489,6 +448,11 @@ void TestInputDeviceFfb::releaseStopsEffects()
     // The status of a released device is empty.
     const FfbStatus status = device.ffbStatus();
     QVERIFY(!status.enumerated && !status.ffbCapable && !status.exclusive && !status.constantForce);
+
+    // The probe at the next open restarts the centring at the stored strength, 0 after the clamp.
+    QVERIFY(device.open(0));
+    QVERIFY(device.setForceFeedback(0.0f));
+    QCOMPARE(wheel->effect(InputEffectType::Spring)->params.gain, 0u);
 }
 
 OSTRA_TEST_MAIN_CORE(TestInputDeviceFfb)
