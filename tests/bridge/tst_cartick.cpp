@@ -2,6 +2,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <algorithm>
+
 #include "support/testenvironment.h"
 #include "transmitrig.h"
 
@@ -88,6 +90,19 @@ struct Car
         if (std::none_of(actions.cbegin(), actions.cend(), [](const auto &a) { return a.first == "tick"; }))
             actions.append({"tick", 2});
         return true;
+    }
+
+    // Starts the car with these settings, engages the gear and sets the pedals and the wheel.
+    bool start(TransmitRig &rig) const
+    {
+        if (!rig.startCar(s, gear != 0))
+            return false;
+        if (gear != 0)
+            rig.setButton(rig.shifter, gear == -1 ? 7 : gear - 1, true);
+        rig.wheel->setAxis(0, wheel);
+        rig.pedals->setAxis(1, throttle > 0.0f ? 1.0f : -1.0f);
+        rig.pedals->setAxis(2, brake > 0.0f ? 1.0f : -1.0f);
+        return rig.controller->currentGear() == gear;
     }
 
     void run(TransmitRig &rig) const
@@ -207,14 +222,7 @@ private slots:
         Car car;
         QVERIFY2(car.parse(setup), qPrintable(setup));
         TransmitRig rig;
-        QVERIFY(rig.startCar(car.s, car.gear != 0));
-        if (car.gear != 0) {
-            rig.setButton(rig.shifter, car.gear == -1 ? 7 : car.gear - 1, true);
-            QCOMPARE(rig.controller->currentGear(), car.gear);
-        }
-        rig.wheel->setAxis(0, car.wheel);
-        rig.pedals->setAxis(1, car.throttle > 0.0f ? 1.0f : -1.0f);
-        rig.pedals->setAxis(2, car.brake > 0.0f ? 1.0f : -1.0f);
+        QVERIFY(car.start(rig));
         car.run(rig);
         QCOMPARE(rig.ch(channel), expected);
         QVERIFY(rig.controller->isRunning());
@@ -298,41 +306,36 @@ private slots:
 
     void setReverseMode_data()
     {
-        QTest::addColumn<bool>("enabled");
-        QTest::addColumn<bool>("reverseGear");
+        QTest::addColumn<QString>("setup");
         QTest::addColumn<bool>("on");
         QTest::addColumn<QVariantList>("signal"); // empty: none
-        QTest::addColumn<bool>("active");
+        QTest::addColumn<int>("expected");
 
-        QTest::newRow("switched on") << true << false << true << QVariantList{true} << true;
-        QTest::newRow("already off") << true << false << false << QVariantList{} << false;
-        QTest::newRow("reverse not allowed") << false << false << true << QVariantList{false} << false;
-        QTest::newRow("off in reverse gear stays reverse") << true << true << false << QVariantList{} << true;
-        QTest::newRow("on in reverse gear") << true << true << true << QVariantList{true} << true;
+        QTest::newRow("switched on") << "reverse=100 throttle=1" << true << QVariantList{true} << 172;
+        QTest::newRow("already off") << "reverse=100 throttle=1" << false << QVariantList{} << 1811;
+        QTest::newRow("reverse not allowed") << "throttle=1" << true << QVariantList{false} << 1811;
+        QTest::newRow("off in reverse gear stays reverse") << "gear=-1 reverse=100 throttle=1" << false << QVariantList{} << 172;
+        QTest::newRow("on in reverse gear") << "gear=-1 reverse=100 throttle=1" << true << QVariantList{true} << 172;
     }
 
     void setReverseMode()
     {
-        QFETCH(bool, enabled);
-        QFETCH(bool, reverseGear);
+        QFETCH(QString, setup);
         QFETCH(bool, on);
         QFETCH(QVariantList, signal);
-        QFETCH(bool, active);
+        QFETCH(int, expected);
 
+        Car car;
+        QVERIFY(car.parse(setup));
         TransmitRig rig;
-        AxisSettings s = TransmitRig::plainSettings();
-        s.reverseEnabled = enabled;
-        QVERIFY(rig.controller->setAxisSettings(s));
-        QVERIFY(rig.connectCar(true, true));
-        rig.shifter->setButton(7, reverseGear);
-        for (int i = 0; i < 4; ++i)
-            rig.controller->updateCurrentGear();
+        QVERIFY(car.start(rig));
         QSignalSpy spy(rig.controller.get(), &corvane::CorvaneController::reverseModeChanged);
         rig.controller->setReverseMode(on);
         QCOMPARE(spy.count(), signal.isEmpty() ? 0 : 1);
         if (!signal.isEmpty())
             QCOMPARE(spy.first(), signal);
-        QCOMPARE(rig.controller->isReverseActive(), active);
+        rig.tick();
+        QCOMPARE(rig.ch(1), expected);
     }
 };
 
