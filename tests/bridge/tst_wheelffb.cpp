@@ -21,29 +21,34 @@
 
 using corvane::CorvaneController;
 using corvane::InputEffectType;
-using corvane::ReceiverFfbState;
 using corvane::VirtualDeviceSpec;
 using corvane::VirtualInputBackend;
 using corvane::VirtualInputDevice;
-using corvane::VirtualInputStep;
-using ostratest::SimulatedTransmitter;
-using ostratest::TransmitRig;
 
 namespace {
 
 constexpr float NaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float Inf = std::numeric_limits<float>::infinity();
 
-// A controller with a force-feedback wheel base at position 0 (and, when asked, a wheel base
-// without force feedback at position 1).
+// The owner's first timer of this interval (of those single-shot, or running, when asked).
+QTimer *childTimer(const QObject *owner, int interval, bool singleShot = false, bool active = false)
+{
+    for (QTimer *timer : owner->findChildren<QTimer *>()) {
+        if (timer->interval() == interval && (!singleShot || timer->isSingleShot()) && (!active || timer->isActive()))
+            return timer;
+    }
+    return nullptr;
+}
+
+// A controller with a force-feedback wheel base at position 0 and a wheel base without force
+// feedback at position 1.
 struct WheelRig
 {
     WheelRig()
     {
-        input = VirtualInputBackend::instance();
         input->reset();
         wheel = input->addDevice(VirtualDeviceSpec(QStringLiteral("MOZA R9 Base"), 8, 32, 1, true));
-        plain = input->addDevice(VirtualDeviceSpec(QStringLiteral("Logitech G29"), 8, 32, 1, false));
+        input->addDevice(VirtualDeviceSpec(QStringLiteral("Logitech G29"), 8, 32, 1, false));
         controller = std::make_unique<CorvaneController>();
         levels = std::make_unique<QSignalSpy>(controller.get(), &CorvaneController::ffbLevelReceived);
     }
@@ -63,48 +68,38 @@ struct WheelRig
         return controller->startWheelFfb();
     }
 
-    QTimer *childTimer(int interval) const
-    {
-        const auto timers = controller->findChildren<QTimer *>();
-        for (QTimer *timer : timers) {
-            if (timer->interval() == interval)
-                return timer;
-        }
-        return nullptr;
-    }
-
-    // One sample and one 20 ms tick; the loop's own timer is held so only the test ticks it.
-    void tick(float lon, float lat, float vert, int count = 1)
+    // One 20 ms tick, after a motion sample when given; the loop's own timer is held so only
+    // the test ticks it.
+    void tick(int count = 1, std::optional<std::array<float, 3>> motion = std::nullopt)
     {
         for (int i = 0; i < count; ++i) {
-            controller->handleCarMotion(lon, lat, vert);
-            childTimer(20)->stop();
+            if (motion) {
+                controller->handleCarMotion((*motion)[0], (*motion)[1], (*motion)[2]);
+                childTimer(controller.get(), 20)->stop();
+            }
             QMetaObject::invokeMethod(controller.get(), "onFfbTick", Qt::DirectConnection);
         }
     }
-
-    void tickWithout(int count = 1)
-    {
-        for (int i = 0; i < count; ++i)
-            QMetaObject::invokeMethod(controller.get(), "onFfbTick", Qt::DirectConnection);
-    }
+    void tick(float lon, float lat, float vert, int count = 1) { tick(count, std::array<float, 3> { lon, lat, vert }); }
 
     QList<qint32> magnitudes() const
     {
         QList<qint32> list;
-        for (const corvane::VirtualInputCall &call : wheel->calls(VirtualInputStep::SetEffectParameters)) {
+        for (const corvane::VirtualInputCall &call : wheel->calls(corvane::VirtualInputStep::SetEffectParameters)) {
             if (call.effectType == InputEffectType::ConstantForce)
                 list << call.params.magnitude;
         }
         return list;
     }
-
     qint32 lastMagnitude() const { return magnitudes().isEmpty() ? 0 : magnitudes().last(); }
     float lastLevel() const { return levels->isEmpty() ? 0.0f : levels->last().at(0).toFloat(); }
+    bool levelAndMagnitude(double level, int magnitude) const
+    {
+        return std::fabs(lastLevel() - level) < 2e-5 && std::abs(lastMagnitude() - magnitude) <= 1;
+    }
 
-    VirtualInputBackend *input = nullptr;
+    VirtualInputBackend *input = VirtualInputBackend::instance();
     VirtualInputDevice *wheel = nullptr;
-    VirtualInputDevice *plain = nullptr;
     std::unique_ptr<CorvaneController> controller;
     std::unique_ptr<QSignalSpy> levels;
 };
@@ -144,7 +139,6 @@ private slots:
         QTest::addColumn<int>("ticks");
         QTest::addColumn<double>("level");
         QTest::addColumn<int>("magnitude");
-
         // Each filter reaches target x (1 - e^(-n dt / tau)) after n ticks.
         QTest::newRow("cornering, first tick") << 0.0f << 0.0f << 0.5f << 0.0f << 1.0f << 1 << -0.0850406 << -1582;
         QTest::newRow("cornering, third tick, half strength") << 0.0f << 0.0f << 1.0f << 0.0f << 0.5f << 3 << -0.3792723 << -2544;
@@ -168,12 +162,10 @@ private slots:
         QFETCH(int, ticks);
         QFETCH(double, level);
         QFETCH(int, magnitude);
-
         WheelRig rig;
         QVERIFY(rig.engage(steer, strength));
         rig.tick(lon, lat, vert, ticks);
-        QVERIFY(std::fabs(rig.lastLevel() - level) < 2e-5);
-        QVERIFY2(std::abs(rig.lastMagnitude() - magnitude) <= 1, qPrintable(QString::number(rig.lastMagnitude())));
+        QVERIFY2(rig.levelAndMagnitude(level, magnitude), qPrintable(QString::number(rig.lastMagnitude())));
     }
 
     void faultyMotionGivesNoForce_data()
@@ -181,7 +173,6 @@ private slots:
         QTest::addColumn<float>("lon");
         QTest::addColumn<float>("lat");
         QTest::addColumn<float>("vert");
-
         QTest::newRow("NaN lateral") << 0.0f << NaN << 0.0f;
         QTest::newRow("NaN everywhere") << NaN << NaN << NaN;
         QTest::newRow("infinite braking") << Inf << 0.0f << 0.0f;
@@ -195,17 +186,13 @@ private slots:
         QFETCH(float, lon);
         QFETCH(float, lat);
         QFETCH(float, vert);
-
         WheelRig rig;
         QVERIFY(rig.engage(1.0f));
         rig.tick(lon, lat, vert, 30);
-        for (qint32 m : rig.magnitudes())
-            QCOMPARE(m, 0);
+        QCOMPARE(rig.magnitudes(), QList<qint32>(rig.magnitudes().size(), 0));
         QVERIFY(rig.levels->isEmpty());
-
         rig.tick(0.0f, 0.5f, 0.0f);
-        QVERIFY(std::fabs(rig.lastLevel() - -0.0850406) < 2e-5);
-        QVERIFY(std::abs(rig.lastMagnitude() - -1582) <= 1);
+        QVERIFY(rig.levelAndMagnitude(-0.0850406, -1582));
     }
 
     // Through the transmitter: a G-force frame claiming 30 g moves nothing, a sane one does.
@@ -213,16 +200,14 @@ private slots:
     {
         WheelRig rig;
         QVERIFY(rig.engage());
-        SimulatedTransmitter tx;
+        ostratest::SimulatedTransmitter tx;
         QVERIFY(rig.controller->connectTransmitter(tx.portName(), 420000));
         QSignalSpy motion(rig.controller.get(), &CorvaneController::carMotionReceived);
         for (int i = 0; i < 5; ++i)
             QVERIFY(tx.sendGForce(0.0, 30.0, 0.0));
         QTRY_COMPARE(motion.size(), 5);
         QTest::qWait(60);
-        for (qint32 m : rig.magnitudes())
-            QCOMPARE(m, 0);
-
+        QCOMPARE(rig.magnitudes(), QList<qint32>(rig.magnitudes().size(), 0));
         QVERIFY(tx.sendGForce(0.0, 0.5, 0.0));
         QTRY_VERIFY(rig.lastMagnitude() < 0);
         for (qint32 m : rig.magnitudes())
@@ -234,7 +219,6 @@ private slots:
         QTest::addColumn<float>("force");
         QTest::addColumn<float>("strength");
         QTest::addColumn<float>("shaped");
-
         QTest::newRow("small level lifted") << 0.01f << 1.0f << 0.0492f;
         QTest::newRow("at the knee") << -0.02f << 1.0f << -0.0984f;
         QTest::newRow("full") << 1.0f << 1.0f << 1.0f;
@@ -250,7 +234,6 @@ private slots:
         QFETCH(float, force);
         QFETCH(float, strength);
         QFETCH(float, shaped);
-
         CorvaneController controller;
         controller.setWheelFfbStrength(strength);
         QVERIFY(std::fabs(controller.shapeFfbForce(force) - shaped) < 1e-6f);
@@ -269,21 +252,20 @@ private slots:
 
     void staleMotionDecays_data()
     {
-        QTest::addColumn<QString>("cause");
-        QTest::newRow("link quality 19") << "link";
-        QTest::newRow("sample older than 300 ms") << "age";
+        QTest::addColumn<bool>("poorLink");
+        QTest::newRow("link quality 19") << true;
+        QTest::newRow("sample older than 300 ms") << false;
     }
 
     // Without fresh motion the filters fall towards 0 with tau = 0.25 s; with transmission
     // stopped the loop then goes idle and stops its timer.
     void staleMotionDecays()
     {
-        QFETCH(QString, cause);
+        QFETCH(bool, poorLink);
         WheelRig rig;
         QVERIFY(rig.engage());
         rig.tick(0.0f, 0.5f, 0.0f, 10);
-        QTimer *loop = rig.childTimer(20);
-        if (cause == "link") {
+        if (poorLink) {
             corvane::LinkStatistics stats;
             stats.linkQuality = 19;
             QVERIFY(QMetaObject::invokeMethod(rig.controller.get(), "onLinkStatisticsReceived",
@@ -291,52 +273,48 @@ private slots:
         } else {
             QTest::qWait(320);
         }
+        QTimer *loop = childTimer(rig.controller.get(), 20);
         loop->start();
-        rig.tickWithout();
+        rig.tick();
         // 0.5 (1 - e^(-10/3)) e^(-0.08) lateral
         QVERIFY(std::fabs(rig.lastLevel() - -0.2670556) < 2e-5);
-
         int ticks = 1;
-        while (loop->isActive() && ticks < 500) {
-            rig.tickWithout();
-            ++ticks;
-        }
+        for (; loop->isActive() && ticks < 500; ++ticks)
+            rig.tick();
         QVERIFY(!loop->isActive());
         QVERIFY(ticks > 50);
         QCOMPARE(rig.lastLevel(), 0.0f);
         QCOMPARE(rig.lastMagnitude(), 0);
-        QCOMPARE(rig.controller->motionTelemetryRate(), 0.0f);
     }
 
     void engageAndRelease()
     {
         WheelRig rig;
-        QVERIFY(!rig.controller->startWheelFfb());
-        QVERIFY(!rig.controller->setWheelForce(0.5f));
-        QVERIFY(rig.controller->connectWheelBase(1));
-        QVERIFY(!rig.controller->isWheelFfbAvailable());
-        QVERIFY(!rig.controller->startWheelFfb());
-        QVERIFY(!rig.controller->wheelBaseFfbStatus().ffbCapable);
+        CorvaneController *c = rig.controller.get();
+        QVERIFY(!c->startWheelFfb());
+        QVERIFY(!c->setWheelForce(0.5f));
+        QVERIFY(c->connectWheelBase(1));
+        QVERIFY(!c->isWheelFfbAvailable());
+        QVERIFY(!c->startWheelFfb());
+        QVERIFY(!c->wheelBaseFfbStatus().ffbCapable);
 
-        QVERIFY(rig.controller->connectWheelBase(0));
-        rig.controller->setWheelFfbCentering(0.25f);
-        QVERIFY(rig.controller->startWheelFfb());
-        QVERIFY(rig.controller->wheelFfbEnabled());
+        QVERIFY(c->connectWheelBase(0));
+        c->setWheelFfbCentering(0.25f);
+        QVERIFY(c->startWheelFfb());
         QVERIFY(!rig.wheel->autoCenter());
         QVERIFY(rig.wheel->effect(InputEffectType::ConstantForce).has_value());
         QCOMPARE(rig.wheel->effect(InputEffectType::Spring)->params.gain, 2500u);
         QVERIFY(rig.wheel->effect(InputEffectType::Spring)->playing);
-        const corvane::FfbStatus status = rig.controller->wheelBaseFfbStatus();
+        const corvane::FfbStatus status = c->wheelBaseFfbStatus();
         QVERIFY(status.enumerated && status.ffbCapable && status.constantForce);
-
         // The check dialog's test force: clamped, and a NaN is no force.
-        QVERIFY(rig.controller->setWheelForce(-1.7f));
+        QVERIFY(c->setWheelForce(-1.7f));
         QCOMPARE(rig.lastMagnitude(), -10000);
-        QVERIFY(rig.controller->setWheelForce(NaN));
+        QVERIFY(c->setWheelForce(NaN));
         QCOMPARE(rig.lastMagnitude(), 0);
 
-        rig.controller->stopWheelFfb();
-        QVERIFY(!rig.controller->wheelFfbEnabled());
+        c->stopWheelFfb();
+        QVERIFY(!c->wheelFfbEnabled());
         QVERIFY(!rig.wheel->effect(InputEffectType::Spring)->playing);
         QVERIFY(!rig.wheel->effect(InputEffectType::ConstantForce)->playing);
         QVERIFY(rig.wheel->autoCenter());
@@ -352,18 +330,15 @@ private slots:
         QTest::addColumn<bool>("engaged");
         QTest::addColumn<QString>("setter");
         QTest::addColumn<float>("value");
-        QTest::addColumn<float>("stored");
-        QTest::addColumn<int>("springGain"); // -1: spring not playing
-        QTest::addColumn<bool>("autoCenter");
-
-        QTest::newRow("strength above 1") << true << "strength" << 1.7f << 1.0f << 5000 << false;
-        QTest::newRow("strength below 0") << true << "strength" << -0.2f << 0.0f << 5000 << false;
-        QTest::newRow("centering above 1, engaged") << true << "centering" << 1.7f << 1.0f << 10000 << false;
-        QTest::newRow("centering 0, engaged") << true << "centering" << 0.0f << 0.0f << -1 << false;
-        QTest::newRow("native centering, released") << false << "native" << 0.4f << 0.4f << -1 << true;
-        QTest::newRow("native centering 0, released") << false << "native" << 0.0f << 0.0f << -1 << false;
-        QTest::newRow("native centering 0, engaged") << true << "native" << 0.0f << 0.0f << 5000 << false;
-        QTest::newRow("NaN strength") << true << "strength" << NaN << 0.0f << 5000 << false;
+        QTest::addColumn<QString>("result"); // stored value, spring gain (-1: not playing), auto-centre
+        QTest::newRow("strength above 1") << true << "strength" << 1.7f << "1 5000 0";
+        QTest::newRow("strength below 0") << true << "strength" << -0.2f << "0 5000 0";
+        QTest::newRow("NaN strength") << true << "strength" << NaN << "0 5000 0";
+        QTest::newRow("centering above 1, engaged") << true << "centering" << 1.7f << "1 10000 0";
+        QTest::newRow("centering 0, engaged") << true << "centering" << 0.0f << "0 -1 0";
+        QTest::newRow("native centering, released") << false << "native" << 0.4f << "0.4 -1 1";
+        QTest::newRow("native centering 0, released") << false << "native" << 0.0f << "0 -1 0";
+        QTest::newRow("native centering 0, engaged") << true << "native" << 0.0f << "0 5000 0";
     }
 
     void setters()
@@ -371,28 +346,21 @@ private slots:
         QFETCH(bool, engaged);
         QFETCH(QString, setter);
         QFETCH(float, value);
-        QFETCH(float, stored);
-        QFETCH(int, springGain);
-        QFETCH(bool, autoCenter);
-
+        QFETCH(QString, result);
         WheelRig rig;
-        QVERIFY(rig.controller->connectWheelBase(0));
-        if (engaged)
-            QVERIFY(rig.controller->startWheelFfb());
         CorvaneController *c = rig.controller.get();
+        QVERIFY(c->connectWheelBase(0));
+        QVERIFY(!engaged || c->startWheelFfb());
+        float now = 0.0f;
         if (setter == "strength")
-            c->setWheelFfbStrength(value);
+            c->setWheelFfbStrength(value), now = c->wheelFfbStrength();
         else if (setter == "centering")
-            c->setWheelFfbCentering(value);
+            c->setWheelFfbCentering(value), now = c->wheelFfbCentering();
         else
-            c->setWheelNativeCentering(value);
-        const float now = setter == "strength" ? c->wheelFfbStrength()
-                          : setter == "centering" ? c->wheelFfbCentering()
-                                                  : c->wheelNativeCentering();
-        QCOMPARE(now, stored);
+            c->setWheelNativeCentering(value), now = c->wheelNativeCentering();
         const auto spring = rig.wheel->effect(InputEffectType::Spring);
-        QCOMPARE(spring && spring->playing ? int(spring->params.gain) : -1, springGain);
-        QCOMPARE(rig.wheel->autoCenter(), autoCenter);
+        QCOMPARE(QStringLiteral("%1 %2 %3").arg(now).arg(spring && spring->playing ? int(spring->params.gain) : -1)
+                     .arg(rig.wheel->autoCenter()), result);
     }
 
     // Several changes within 500 ms reach the profile file in one save, after the last one.
@@ -402,18 +370,13 @@ private slots:
         const QString id = controller.profileManager()->activeProfileId();
         const QByteArray before = fileBytes(controller, id);
         controller.setWheelFfbStrength(0.9f);
-        QTimer *save = nullptr;
-        for (QTimer *timer : controller.findChildren<QTimer *>()) {
-            if (timer->interval() == 500 && timer->isSingleShot())
-                save = timer;
-        }
+        QTimer *save = childTimer(&controller, 500, true);
         QVERIFY(save);
         QSignalSpy saves(save, &QTimer::timeout);
         controller.setWheelFfbCentering(0.2f);
         controller.setWheelNativeCentering(0.0f);
         controller.setWheelFfbAutoEngage(true);
         QCOMPARE(fileBytes(controller, id), before);
-
         QTRY_COMPARE(saves.size(), 1);
         QVERIFY(!save->isActive());
         const WheelFfbSettings stored = storedFfb(controller, id);
@@ -431,17 +394,15 @@ private slots:
         QVERIFY(c->connectWheelBase(0));
         corvane::ProfileManager *store = c->profileManager();
         const QString second = store->createProfile(QStringLiteral("Rally"));
-        store->mutableProfile(second)->wheelFfb = WheelFfbSettings{0.8f, 0.1f, 0.0f, true};
+        store->mutableProfile(second)->wheelFfb = WheelFfbSettings { 0.8f, 0.1f, 0.0f, true };
         QVERIFY(store->saveProfile(second));
         const QByteArray before = fileBytes(*c, second);
-
         QVERIFY(store->setActiveProfile(second));
         QCOMPARE(c->wheelFfbStrength(), 0.8f);
         QCOMPARE(c->wheelFfbCentering(), 0.1f);
         QCOMPARE(c->wheelFfbAutoEngage(), true);
         QVERIFY(!rig.wheel->autoCenter());
-        for (QTimer *timer : c->findChildren<QTimer *>())
-            QVERIFY(!(timer->interval() == 500 && timer->isSingleShot() && timer->isActive()));
+        QVERIFY(!childTimer(c, 500, true, true));
         QCOMPARE(fileBytes(*c, second), before);
     }
 
@@ -477,10 +438,9 @@ private slots:
         QCOMPARE(saved.value("strength").toDouble(), double(0.6f));
         QCOMPARE(saved.value("autoEngage").toBool(), true);
         QCOMPARE(saved.value("nativeCentering").toDouble(), 1.0);
-
         const QString id = controller.profileManager()->activeProfileId();
         QVERIFY(controller.loadControlsPreset(
-            "ffb", QJsonObject{{"strength", 1.7}, {"centering", 0}, {"nativeCentering", 0.3}, {"autoEngage", false}}));
+            "ffb", QJsonObject { { "strength", 1.7 }, { "centering", 0 }, { "nativeCentering", 0.3 }, { "autoEngage", false } }));
         QCOMPARE(controller.wheelFfbStrength(), 1.0f);
         QCOMPARE(controller.wheelFfbCentering(), 0.0f);
         QCOMPARE(controller.wheelNativeCentering(), 0.3f);
@@ -493,21 +453,19 @@ private slots:
     {
         QTest::addColumn<QStringList>("steps");
         QTest::addColumn<QList<int>>("states");
-
-        QTest::newRow("no motion after start") << QStringList{"start", "wait over", "stop"} << QList<int>{1, 3};
-        QTest::newRow("motion, then stop") << QStringList{"start", "motion", "stop"} << QList<int>{1, 2};
-        QTest::newRow("stopped while waiting") << QStringList{"start", "stop"} << QList<int>{1, 0};
-        QTest::newRow("motion, stop, port closed") << QStringList{"start", "motion", "stop", "close"} << QList<int>{1, 2, 0};
-        QTest::newRow("restarted after motion") << QStringList{"start", "motion", "stop", "start"} << QList<int>{1, 2, 1};
-        QTest::newRow("port closed while waiting") << QStringList{"start", "close"} << QList<int>{1, 0};
+        QTest::newRow("no motion after start") << QStringList { "start", "wait over", "stop" } << QList<int> { 1, 3 };
+        QTest::newRow("motion, then stop") << QStringList { "start", "motion", "stop" } << QList<int> { 1, 2 };
+        QTest::newRow("stopped while waiting") << QStringList { "start", "stop" } << QList<int> { 1, 0 };
+        QTest::newRow("motion, stop, port closed") << QStringList { "start", "motion", "stop", "close" } << QList<int> { 1, 2, 0 };
+        QTest::newRow("restarted after motion") << QStringList { "start", "motion", "stop", "start" } << QList<int> { 1, 2, 1 };
+        QTest::newRow("port closed while waiting") << QStringList { "start", "close" } << QList<int> { 1, 0 };
     }
 
     void receiverStates()
     {
         QFETCH(QStringList, steps);
         QFETCH(QList<int>, states);
-
-        TransmitRig rig;
+        ostratest::TransmitRig rig;
         QVERIFY(rig.connectCar());
         CorvaneController *c = rig.controller.get();
         QSignalSpy changes(c, &CorvaneController::receiverFfbStateChanged);
@@ -521,34 +479,15 @@ private slots:
             } else if (step == "close") {
                 c->disconnectTransmitter();
             } else {
-                const auto timers = c->findChildren<QTimer *>();
-                for (QTimer *timer : timers) {
-                    if (timer->interval() == 5000 && timer->isActive())
-                        timer->start(0);
-                }
+                childTimer(c, 5000, false, true)->start(0);
                 QTRY_COMPARE(c->receiverFfbState(), corvane::ReceiverFfbNoResponse);
             }
         }
         QList<int> seen;
         for (const QList<QVariant> &args : changes)
-            seen << args.at(0).value<ReceiverFfbState>();
+            seen << args.at(0).value<corvane::ReceiverFfbState>();
         QCOMPARE(seen, states);
         QCOMPARE(int(c->receiverFfbState()), states.last());
-    }
-
-    // Rate and loss over a window of at least one second, from the sequence bytes on the line.
-    void motionStatistics()
-    {
-        TransmitRig rig;
-        QVERIFY(rig.connectCar());
-        QVERIFY(rig.start());
-        CorvaneController *c = rig.controller.get();
-        QSignalSpy motion(c, &CorvaneController::carMotionReceived);
-        for (int sequence : {10, 11, 14})
-            QVERIFY(rig.tx.sendGForce(0.0, 0.4, 0.0, sequence));
-        QTRY_COMPARE(motion.size(), 3);
-        QTRY_COMPARE(c->motionTelemetryLossPercent(), 40.0f);
-        QVERIFY(c->motionTelemetryRate() > 0.0f && c->motionTelemetryRate() <= 3.0f);
     }
 };
 
