@@ -28,14 +28,11 @@ struct Car
     {
         static const QStringList actionKeys{"tick", "release", "press", "unplug", "down", "up",
                                             "loungePit", "loungeSpeed", "noReverse", "stopped"};
-        for (const QString &word : setup.split(' ', Qt::SkipEmptyParts)) {
-            const QString key = word.section('=', 0, 0);
-            const float f = word.section('=', 1).toFloat();
-            QList<int> n;
-            for (const QString &part : word.section('=', 1).split(','))
-                n << part.toInt();
+        for (const TransmitRig::SetupWord &w : TransmitRig::setupWords(setup)) {
+            const QString &key = w.key;
+            const float f = w.numbers.value(0);
             if (actionKeys.contains(key)) {
-                actions.append({key, n[0]});
+                actions.append({key, w.integer(0)});
             } else if (key == "throttle" || key == "brake") {
                 (key == "throttle" ? throttle : brake) = f;
                 AxisConfig &axis = key == "throttle" ? s.throttle : s.brake;
@@ -43,10 +40,10 @@ struct Car
                     axis.minOutput = axis.maxOutput = f;
             } else if (key == "wheel") {
                 wheel = f;
-            } else if (key == "steer" && n.size() == 3) {
-                s.steeringLeft = n[0];
-                s.steeringCenter = n[1];
-                s.steeringRight = n[2];
+            } else if (key == "steer" && w.numbers.size() == 3) {
+                s.steeringLeft = w.integer(0);
+                s.steeringCenter = w.integer(1);
+                s.steeringRight = w.integer(2);
             } else if (key == "deadzone") {
                 s.steering.deadzone = f;
             } else if (key == "calibrated") { // calibration points -0.5, 0, 0.5
@@ -54,33 +51,33 @@ struct Car
                 s.steering.inputMin = -0.5f;
                 s.steering.inputMax = 0.5f;
             } else if (key == "angle") {
-                s.steeringAngleDeg = n[0];
-            } else if (key == "esc" && n.size() == 3) {
+                s.steeringAngleDeg = w.integer(0);
+            } else if (key == "esc" && w.numbers.size() == 3) {
                 s.escMode = 2;
-                s.escNeutral = n[0];
-                s.escFullForward = n[1];
-                s.escFullReverse = n[2];
+                s.escNeutral = w.integer(0);
+                s.escFullForward = w.integer(1);
+                s.escFullReverse = w.integer(2);
             } else if (key == "gear") {
-                gear = n[0];
+                gear = w.integer(0);
             } else if (key == "gearLimit") {
                 s.gearThrottleLimitEnabled = true;
-                s.gearThrottleLimitPercent.fill(n[0]);
+                s.gearThrottleLimitPercent.fill(w.integer(0));
             } else if (key == "reverse") {
                 s.reverseEnabled = true;
-                s.reverseMaxPercent = n[0];
+                s.reverseMaxPercent = w.integer(0);
             } else if (key == "reverseButton") {
                 s.reverseEnabled = true;
-                s.reverseButtonIndex = n[0];
+                s.reverseButtonIndex = w.integer(0);
             } else if (key == "pit") {
                 s.pitLimiterEnabled = true;
-                s.pitLimiterValue = n[0];
-            } else if (key == "soft" && n.size() == 2) {
+                s.pitLimiterValue = w.integer(0);
+            } else if (key == "soft" && w.numbers.size() == 2) {
                 s.softStartEnabled = true;
-                s.softStartDurationSec = n[0];
-                s.softStartFloorPercent = n[1];
+                s.softStartDurationSec = w.integer(0);
+                s.softStartFloorPercent = w.integer(1);
             } else if (key == "decel") {
                 s.smoothDeceleration = true;
-                s.decelRate = n[0];
+                s.decelRate = w.integer(0);
             } else if (key == "stuck") {
                 s.stuckThrottleDetectionEnabled = true;
             } else {

@@ -27,12 +27,9 @@ struct Heli
     {
         cfg.fly.armAtIdle = false;
         cfg.fly.pitchCurve.points = {{0.0f, 0.1f, 0.2f, 0.3f, 0.4f}};
-        for (const QString &word : setup.split(' ', Qt::SkipEmptyParts)) {
-            const QString key = word.section('=', 0, 0);
-            const float f = word.section('=', 1).toFloat();
-            QList<int> n;
-            for (const QString &part : word.section('=', 1).split(','))
-                n << part.toInt();
+        for (const TransmitRig::SetupWord &w : TransmitRig::setupWords(setup)) {
+            const QString &key = w.key;
+            const float f = w.numbers.value(0);
             if (key == "roll") {
                 roll = f;
             } else if (key == "lever") {
@@ -40,29 +37,29 @@ struct Heli
             } else if (key == "joystickOnly") {
                 throttleDevice = rudderDevice = false;
             } else if (key == "rate") {
-                cfg.fly.dualRates.activeMode = n[0];
+                cfg.fly.dualRates.activeMode = w.integer(0);
             } else if (key == "beginner") {
-                cfg.fly.dualRates.beginnerPct = n[0];
+                cfg.fly.dualRates.beginnerPct = w.integer(0);
             } else if (key == "noDualRates") {
                 cfg.fly.dualRates.enabled = false;
             } else if (key == "pitchCurve" || key == "throttleCurve") {
                 (key == "pitchCurve" ? cfg.fly.pitchCurve : cfg.fly.throttleCurve).enabled = true;
             } else if (key == "motor") {
-                cfg.fly.motorChannel = n[0];
+                cfg.fly.motorChannel = w.integer(0);
             } else if (key == "arm") {
                 cfg.fly.arm.enabled = true;
-                cfg.fly.arm.channel = n[0];
+                cfg.fly.arm.channel = w.integer(0);
             } else if (key == "armed" || key == "jump") {
                 (key == "armed" ? armed : jump) = true;
-            } else if (key == "split" && n.size() == 2) { // two rudder pedals, left and right
+            } else if (key == "split" && w.numbers.size() == 2) { // two rudder pedals, left and right
                 cfg.inputs.pedals.differential = true;
                 cfg.inputs.pedals.axis2 = 4;
-                pedals = n;
+                pedals = {w.integer(0), w.integer(1)};
             } else if (key == "soft") {
                 cfg.fly.softStart = true;
-                cfg.fly.softStartSec = n[0];
+                cfg.fly.softStartSec = w.integer(0);
             } else if (key == "ticks") {
-                ticks = n[0];
+                ticks = w.integer(0);
             } else {
                 return false;
             }
