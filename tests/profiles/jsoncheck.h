@@ -64,7 +64,13 @@ inline void row(const char *name, const char *input, const char *expected)
     QTest::newRow(name) << QByteArray(input) << QByteArray(expected);
 }
 
-// `pass` reads an object into a record and writes it back.
+// Reads an object into a record and writes it back.
+template <typename Record>
+QJsonObject pass(const QJsonObject &obj)
+{
+    return Record::fromJson(obj).toJson();
+}
+
 template <typename Pass>
 void checkRow(Pass pass)
 {

@@ -49,7 +49,7 @@ void TestAxisSettings::axisConfigReading_data()
 
 void TestAxisSettings::axisConfigReading()
 {
-    jsoncheck::checkRow([](const QJsonObject &obj) { return AxisConfig::fromJson(obj).toJson(); });
+    jsoncheck::checkRow(jsoncheck::pass<AxisConfig>);
 }
 
 // Each row is read over a record that first read `first`.
@@ -115,7 +115,7 @@ void TestAxisSettings::damagedInputSettles()
     const auto pass = [](const QJsonObject &obj) { return readTwice(QJsonObject(), obj); };
     jsoncheck::checkSettles(AxisSettings().toJson(), pass, 1);
     jsoncheck::checkSettles(full.toJson(), pass, 2);
-    jsoncheck::checkSettles(full.brake.toJson(), [](const QJsonObject &obj) { return AxisConfig::fromJson(obj).toJson(); }, 3);
+    jsoncheck::checkSettles(full.brake.toJson(), jsoncheck::pass<AxisConfig>, 3);
 }
 
 OSTRA_TEST_MAIN_CORE(TestAxisSettings)

@@ -16,7 +16,6 @@ private slots:
     void mappingReading();
     void setReading_data();
     void setReading();
-    void allButtons_data();
     void allButtons();
     void damagedInputSettles();
 };
@@ -41,7 +40,7 @@ void TestButtonMapping::mappingReading_data()
 
 void TestButtonMapping::mappingReading()
 {
-    jsoncheck::checkRow([](const QJsonObject &obj) { return ButtonMapping::fromJson(obj).toJson(); });
+    jsoncheck::checkRow(jsoncheck::pass<ButtonMapping>);
 }
 
 void TestButtonMapping::setReading_data()
@@ -69,25 +68,17 @@ void TestButtonMapping::setReading()
     QCOMPARE(set.rampValues.value(4), 100.0);
 }
 
-void TestButtonMapping::allButtons_data()
-{
-    QTest::addColumn<int>("buttonIndex");
-    QTest::addColumn<QList<int>>("extra");
-    QTest::addColumn<QList<int>>("expected");
-    QTest::newRow("none") << -1 << QList<int>() << QList<int>();
-    QTest::newRow("button zero counts") << 0 << QList<int>{0} << QList<int>{0, 0};
-    QTest::newRow("extra without main, negatives skipped") << -1 << QList<int>{3, -1, 150} << QList<int>{3, 150};
-}
-
+// The main button first, then the extra ones; negative indexes are no button.
 void TestButtonMapping::allButtons()
 {
-    QFETCH(int, buttonIndex);
-    QFETCH(QList<int>, extra);
-    QFETCH(QList<int>, expected);
-    ButtonMapping mapping;
-    mapping.buttonIndex = buttonIndex;
-    mapping.extraButtons = extra;
-    QCOMPARE(mapping.allButtons(), expected);
+    const QList<std::tuple<int, QList<int>, QList<int>>> cases{
+        {-1, {}, {}}, {0, {0}, {0, 0}}, {-1, {3, -1, 150}, {3, 150}}};
+    for (const auto &[buttonIndex, extra, expected] : cases) {
+        ButtonMapping mapping;
+        mapping.buttonIndex = buttonIndex;
+        mapping.extraButtons = extra;
+        QCOMPARE(mapping.allButtons(), expected);
+    }
 }
 
 void TestButtonMapping::damagedInputSettles()
@@ -95,7 +86,7 @@ void TestButtonMapping::damagedInputSettles()
     ButtonMapping mapping;
     mapping.extraButtons = {1, 2};
     mapping.name = QStringLiteral("Lights");
-    jsoncheck::checkSettles(mapping.toJson(), [](const QJsonObject &obj) { return ButtonMapping::fromJson(obj).toJson(); }, 11);
+    jsoncheck::checkSettles(mapping.toJson(), jsoncheck::pass<ButtonMapping>, 11);
 }
 
 OSTRA_TEST_MAIN_CORE(TestButtonMapping)

@@ -39,7 +39,7 @@ void TestDeviceConnections::axisMappingReading_data()
 
 void TestDeviceConnections::axisMappingReading()
 {
-    jsoncheck::checkRow([](const QJsonObject &obj) { return AxisMapping::fromJson(obj).toJson(); });
+    jsoncheck::checkRow(jsoncheck::pass<AxisMapping>);
 }
 
 void TestDeviceConnections::deviceReading_data()
@@ -70,7 +70,7 @@ void TestDeviceConnections::deviceReading_data()
 
 void TestDeviceConnections::deviceReading()
 {
-    jsoncheck::checkRow([](const QJsonObject &obj) { return DeviceConnection::fromJson(obj).toJson(); });
+    jsoncheck::checkRow(jsoncheck::pass<DeviceConnection>);
 }
 
 void TestDeviceConnections::connectionsReading_data()
@@ -88,7 +88,7 @@ void TestDeviceConnections::connectionsReading_data()
 
 void TestDeviceConnections::connectionsReading()
 {
-    jsoncheck::checkRow([](const QJsonObject &obj) { return DeviceConnections::fromJson(obj).toJson(); });
+    jsoncheck::checkRow(jsoncheck::pass<DeviceConnections>);
 }
 
 void TestDeviceConnections::damagedInputSettles()
@@ -102,9 +102,8 @@ void TestDeviceConnections::damagedInputSettles()
     full.shifter.vendorId = 7;
     full.shifter.hasCustomShifterMapping = true;
     full.pedals.uniqId = QStringLiteral("p");
-    jsoncheck::checkSettles(full.toJson(), [](const QJsonObject &obj) { return DeviceConnections::fromJson(obj).toJson(); }, 21);
-    jsoncheck::checkSettles(full.wheelBase.axisMapping.toJson(),
-                            [](const QJsonObject &obj) { return AxisMapping::fromJson(obj).toJson(); }, 22);
+    jsoncheck::checkSettles(full.toJson(), jsoncheck::pass<DeviceConnections>, 21);
+    jsoncheck::checkSettles(full.wheelBase.axisMapping.toJson(), jsoncheck::pass<AxisMapping>, 22);
 }
 
 OSTRA_TEST_MAIN_CORE(TestDeviceConnections)

@@ -61,7 +61,7 @@ void TestHelicopterConfig::reading_data()
 
 void TestHelicopterConfig::reading()
 {
-    jsoncheck::checkRow([](const QJsonObject &obj) { return HelicopterConfig::fromJson(obj).toJson(); });
+    jsoncheck::checkRow(jsoncheck::pass<HelicopterConfig>);
 }
 
 void TestHelicopterConfig::damagedInputSettles()
@@ -72,7 +72,7 @@ void TestHelicopterConfig::damagedInputSettles()
     full.inputs.pedals.device.hasCustomAxisMapping = true;
     full.fly.arm.enabled = true;
     full.fly.pitchCurve.enabled = true;
-    jsoncheck::checkSettles(full.toJson(), [](const QJsonObject &o) { return HelicopterConfig::fromJson(o).toJson(); }, 41);
+    jsoncheck::checkSettles(full.toJson(), jsoncheck::pass<HelicopterConfig>, 41);
 }
 
 OSTRA_TEST_MAIN_CORE(TestHelicopterConfig)

@@ -64,7 +64,7 @@ void TestProfile::reading_data()
 
 void TestProfile::reading()
 {
-    jsoncheck::checkRow([](const QJsonObject &obj) { return Profile::fromJson(obj).toJson(); });
+    jsoncheck::checkRow(jsoncheck::pass<Profile>);
 }
 
 void TestProfile::createNew()
@@ -92,7 +92,7 @@ void TestProfile::damagedInputSettles()
     full.deviceConnections.wheelBase.productName = QStringLiteral("W");
     full.ledSettings.ledColors = {LedColorEntry()};
     full.receiverCaps.firmware = QStringLiteral("4.0");
-    jsoncheck::checkSettles(full.toJson(), [](const QJsonObject &o) { return Profile::fromJson(o).toJson(); }, 51, 300);
+    jsoncheck::checkSettles(full.toJson(), jsoncheck::pass<Profile>, 51, 300);
 }
 
 OSTRA_TEST_MAIN_CORE(TestProfile)

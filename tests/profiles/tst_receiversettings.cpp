@@ -18,7 +18,6 @@ private slots:
     void receiverReading();
     void capsReading_data();
     void capsReading();
-    void capsAdvanced_data();
     void capsAdvanced();
     void ffbReading_data();
     void ffbReading();
@@ -54,7 +53,7 @@ void TestReceiverSettings::ledReading_data()
 
 void TestReceiverSettings::ledReading()
 {
-    jsoncheck::checkRow([](const QJsonObject &obj) { return LedSettings::fromJson(obj).toJson(); });
+    jsoncheck::checkRow(jsoncheck::pass<LedSettings>);
 }
 
 void TestReceiverSettings::receiverReading_data()
@@ -86,7 +85,7 @@ void TestReceiverSettings::receiverReading_data()
 
 void TestReceiverSettings::receiverReading()
 {
-    jsoncheck::checkRow([](const QJsonObject &obj) { return ReceiverSettings::fromJson(obj).toJson(); });
+    jsoncheck::checkRow(jsoncheck::pass<ReceiverSettings>);
 }
 
 void TestReceiverSettings::capsReading_data()
@@ -105,35 +104,22 @@ void TestReceiverSettings::capsReading_data()
 
 void TestReceiverSettings::capsReading()
 {
-    jsoncheck::checkRow([](const QJsonObject &obj) { return ReceiverCaps::fromJson(obj).toJson(); });
+    jsoncheck::checkRow(jsoncheck::pass<ReceiverCaps>);
 }
 
-void TestReceiverSettings::capsAdvanced_data()
-{
-    QTest::addColumn<bool>("imu");
-    QTest::addColumn<bool>("gps");
-    QTest::addColumn<QString>("firmware");
-    QTest::addColumn<bool>("advanced");
-    QTest::newRow("nothing") << false << false << "" << false;
-    QTest::newRow("imu") << true << false << "" << true;
-    QTest::newRow("gps") << false << true << "1.0" << true;
-    QTest::newRow("firmware 3.9") << false << false << "3.9.9" << false;
-    QTest::newRow("firmware 4.0") << false << false << "4.0.0" << true;
-    QTest::newRow("firmware 12") << false << false << "12" << true;
-    QTest::newRow("firmware not a number") << false << false << "v4.3" << false;
-}
-
+// A receiver is advanced with an IMU, a GPS or firmware 4 or later.
 void TestReceiverSettings::capsAdvanced()
 {
-    QFETCH(bool, imu);
-    QFETCH(bool, gps);
-    QFETCH(QString, firmware);
-    QFETCH(bool, advanced);
-    ReceiverCaps caps;
-    caps.imu = imu;
-    caps.gps = gps;
-    caps.firmware = firmware;
-    QCOMPARE(caps.isAdvanced(), advanced);
+    const QList<std::tuple<bool, bool, QString, bool>> cases{{false, false, "", false}, {true, false, "", true},
+        {false, true, "1.0", true}, {false, false, "3.9.9", false}, {false, false, "4.0.0", true},
+        {false, false, "12", true}, {false, false, "v4.3", false}};
+    for (const auto &[imu, gps, firmware, advanced] : cases) {
+        ReceiverCaps caps;
+        caps.imu = imu;
+        caps.gps = gps;
+        caps.firmware = firmware;
+        QVERIFY2(caps.isAdvanced() == advanced, qPrintable(firmware));
+    }
 }
 
 void TestReceiverSettings::ffbReading_data()
@@ -149,7 +135,7 @@ void TestReceiverSettings::ffbReading_data()
 
 void TestReceiverSettings::ffbReading()
 {
-    jsoncheck::checkRow([](const QJsonObject &obj) { return WheelFfbSettings::fromJson(obj).toJson(); });
+    jsoncheck::checkRow(jsoncheck::pass<WheelFfbSettings>);
 }
 
 void TestReceiverSettings::damagedInputSettles()
@@ -157,18 +143,16 @@ void TestReceiverSettings::damagedInputSettles()
     LedSettings led;
     led.ledColors = {LedColorEntry{3, RgbColor{1, 2, 3}}, LedColorEntry()};
     led.rangeZones = {LedRangeZone{10, 40, RgbColor{9, 9, 9}}};
-    jsoncheck::checkSettles(led.toJson(), [](const QJsonObject &o) { return LedSettings::fromJson(o).toJson(); }, 31);
-    jsoncheck::checkSettles(ReceiverSettings().toJson(),
-                            [](const QJsonObject &o) { return ReceiverSettings::fromJson(o).toJson(); }, 32);
+    jsoncheck::checkSettles(led.toJson(), jsoncheck::pass<LedSettings>, 31);
+    jsoncheck::checkSettles(ReceiverSettings().toJson(), jsoncheck::pass<ReceiverSettings>, 32);
     ReceiverCaps caps;
     caps.firmware = QStringLiteral("4.1");
     caps.osdOnBoard = 1;
     caps.hudTopOnBoard = 40;
     caps.hudAccelOnBoard = 20;
     caps.hudBrakeOnBoard = 30;
-    jsoncheck::checkSettles(caps.toJson(), [](const QJsonObject &o) { return ReceiverCaps::fromJson(o).toJson(); }, 33);
-    jsoncheck::checkSettles(WheelFfbSettings().toJson(),
-                            [](const QJsonObject &o) { return WheelFfbSettings::fromJson(o).toJson(); }, 34);
+    jsoncheck::checkSettles(caps.toJson(), jsoncheck::pass<ReceiverCaps>, 33);
+    jsoncheck::checkSettles(WheelFfbSettings().toJson(), jsoncheck::pass<WheelFfbSettings>, 34);
 }
 
 OSTRA_TEST_MAIN_CORE(TestReceiverSettings)
