@@ -34,8 +34,12 @@ struct Heli
                 roll = f;
             } else if (key == "lever") {
                 lever = f;
-            } else if (key == "joystickOnly") {
-                throttleDevice = rudderDevice = false;
+            } else if (key == "noThrottle" || key == "noRudder") {
+                (key == "noThrottle" ? throttleDevice : rudderDevice) = false;
+            } else if (key == "armAtIdle") {
+                cfg.fly.armAtIdle = true;
+            } else if (key == "leverAxis") {
+                cfg.inputs.throttle.axis = w.integer(0);
             } else if (key == "rate") {
                 cfg.fly.dualRates.activeMode = w.integer(0);
             } else if (key == "beginner") {
@@ -66,6 +70,19 @@ struct Heli
         }
         return true;
     }
+
+    // Connects the devices, takes this configuration, puts the sticks in place and starts.
+    bool start(TransmitRig &rig) const
+    {
+        if (!rig.connectHelicopter(throttleDevice, rudderDevice))
+            return false;
+        rig.controller->setHelicopterConfig(cfg);
+        rig.joystick->setAxis(0, jump ? 0.0f : roll);
+        rig.lever->setAxis(5, lever);
+        rig.rudder->setAxis(3, float(pedals[0]));
+        rig.rudder->setAxis(4, float(pedals[1]));
+        return rig.start();
+    }
 };
 
 } // namespace
@@ -88,7 +105,7 @@ private slots:
         row("no dual rates full left", "roll=-1 noDualRates", {0, 173});
         row("rate mode below the range is beginner", "roll=-1 rate=-3", {0, 500});
         row("a negative rate never reverses the stick", "roll=-1 beginner=-40", {0, 992});
-        row("joystick only", "joystickOnly", {2, 975, 3, 992});
+        row("joystick only", "noThrottle noRudder", {2, 975, 3, 992});
         row("lever up, dual rates leave the collective", "lever=1", {2, 1811});
         row("pitch curve end point", "lever=1 pitchCurve", {2, 828});
         row("throttle curve drives the motor channel", "lever=1 throttleCurve", {5, 1811, 2, 1811});
@@ -116,13 +133,7 @@ private slots:
         Heli heli;
         QVERIFY2(heli.parse(setup), qPrintable(setup));
         TransmitRig rig;
-        QVERIFY(rig.connectHelicopter(heli.throttleDevice, heli.rudderDevice));
-        rig.controller->setHelicopterConfig(heli.cfg);
-        rig.joystick->setAxis(0, heli.jump ? 0.0f : heli.roll);
-        rig.lever->setAxis(5, heli.lever);
-        rig.rudder->setAxis(3, float(heli.pedals[0]));
-        rig.rudder->setAxis(4, float(heli.pedals[1]));
-        QVERIFY(rig.start());
+        QVERIFY(heli.start(rig));
         if (heli.armed) {
             rig.controller->setHeliArmed(true);
             QVERIFY(rig.controller->isHeliArmed());
@@ -170,38 +181,28 @@ private slots:
 
     void arming_data()
     {
-        QTest::addColumn<bool>("armAtIdle");
-        QTest::addColumn<bool>("throttleDevice");
-        QTest::addColumn<int>("leverAxis");
-        QTest::addColumn<float>("lever");
+        QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("error"); // empty: arms
 
         const QString noLever = QStringLiteral("Connect the throttle lever before arming the motor.");
-        QTest::newRow("lever down") << true << true << 5 << -1.0f << QString();
-        QTest::newRow("lever raised") << true << true << 5 << 0.5f
+        QTest::newRow("lever down") << "armAtIdle" << QString();
+        QTest::newRow("lever raised") << "armAtIdle lever=0.5"
                                       << QStringLiteral("Lower the collective before arming the motor.");
         // Without a lever the collective reads about half: arming then would spin the rotor up.
-        QTest::newRow("no throttle device") << true << false << 5 << -1.0f << noLever;
-        QTest::newRow("no lever axis chosen") << true << true << -1 << -1.0f << noLever;
-        QTest::newRow("no idle check wanted") << false << false << 5 << 1.0f << QString();
+        QTest::newRow("no throttle device") << "armAtIdle noThrottle" << noLever;
+        QTest::newRow("no lever axis chosen") << "armAtIdle leverAxis=-1" << noLever;
+        QTest::newRow("no idle check wanted") << "noThrottle lever=1" << QString();
     }
 
     void arming()
     {
-        QFETCH(bool, armAtIdle);
-        QFETCH(bool, throttleDevice);
-        QFETCH(int, leverAxis);
-        QFETCH(float, lever);
+        QFETCH(QString, setup);
         QFETCH(QString, error);
 
+        Heli heli;
+        QVERIFY(heli.parse(setup));
         TransmitRig rig;
-        QVERIFY(rig.connectHelicopter(throttleDevice));
-        HelicopterConfig cfg = rig.controller->helicopterConfig();
-        cfg.fly.armAtIdle = armAtIdle;
-        cfg.inputs.throttle.axis = leverAxis;
-        rig.controller->setHelicopterConfig(cfg);
-        rig.lever->setAxis(5, lever);
-        QVERIFY(rig.start());
+        QVERIFY(heli.start(rig));
         rig.tick();
         QSignalSpy changes(rig.controller.get(), &corvane::CorvaneController::heliArmedChanged);
 
