@@ -218,9 +218,9 @@ private slots:
     {
         TransmitRig rig;
         rig.controller->setLoungeWatchdog(true, 500);
-        for (int beat = 0; beat < 3; ++beat) { // 1200 ms in all, fed every 400 ms
+        for (int beat = 0; beat < 12; ++beat) { // 1200 ms in all, fed every 100 ms
             rig.controller->loungeHeartbeat();
-            QTest::qWait(400);
+            QTest::qWait(100);
         }
         QVERIFY(!rig.controller->loungeSettings().stopped);
         rig.controller->setLoungeWatchdog(false, 500);
