@@ -37,12 +37,10 @@ private slots:
     void deleteProfile();
     void importProfile_data();
     void importProfile();
-    void setActiveProfile();
     void profileForVehicleType_data();
     void profileForVehicleType();
     void switchVehicleTypeCreatesAndRemembers();
     void sectionSetters();
-    void destructorWritesEverything();
     void writeFailures_data();
     void writeFailures();
     void escPresets();
@@ -95,23 +93,43 @@ void TestProfileManager::init()
     QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
 }
 
+// A first start makes "Default" and the state file; switching saves the outgoing profile and the
+// state; the destructor writes everything; the next start finds it all.
 void TestProfileManager::firstStart()
 {
-    QString id;
+    QString first;
+    QString second;
     {
         ProfileManager store;
         QCOMPARE(store.profiles().size(), 1);
-        id = store.activeProfileId();
+        first = store.activeProfileId();
         QCOMPARE(store.property("activeProfileName").toString(), QStringLiteral("Default"));
         QCOMPARE(store.activeVehicleType(), QStringLiteral("rc_car"));
-        const QString where = jsoncheck::mismatch(readObject(id + ".json"), QJsonObject{{"name", "Default"}, {"version", 2}})
-                              + jsoncheck::mismatch(readObject("config.json"), QJsonObject{{"lastActiveProfileId", id},
-                                  {"lastActiveByType", QJsonObject{{"rc_car", id}}}, {"version", 1}});
+        const QString where = jsoncheck::mismatch(readObject(first + ".json"), QJsonObject{{"name", "Default"}, {"version", 2}})
+                              + jsoncheck::mismatch(readObject("config.json"), QJsonObject{{"lastActiveProfileId", first},
+                                  {"lastActiveByType", QJsonObject{{"rc_car", first}}}, {"version", 1}});
         QVERIFY2(where.isEmpty(), qPrintable(where));
+
+        second = store.createProfile("Second");
+        store.mutableProfile(first)->axisSettings.escNeutral = 1111;
+        QSignalSpy activeChanged(&store, &ProfileManager::activeProfileChanged);
+        QSignalSpy errors(&store, &ProfileManager::errorOccurred);
+        QVERIFY(store.setActiveProfile(first));
+        QVERIFY(!store.setActiveProfile("nope"));
+        QCOMPARE(firstError(errors), QStringLiteral("Profile not found: nope"));
+        QVERIFY(store.setActiveProfile(second));
+        QCOMPARE(activeChanged.size(), 1);
+        QCOMPARE(activeChanged.at(0).at(0).toString(), second);
+        QCOMPARE(Profile::fromJson(readObject(first + ".json")).axisSettings.escNeutral, 1111);
+        QCOMPARE(readObject("config.json").value("lastActiveProfileId").toString(), second);
+
+        store.mutableActiveProfile()->ledSettings.ledCount = 123;
+        QFile::remove(folder() + "/config.json");
     }
+    QCOMPARE(Profile::fromJson(readObject(second + ".json")).ledSettings.ledCount, 123);
     ProfileManager again;
-    QCOMPARE(again.profiles().size(), 1);
-    QCOMPARE(again.activeProfileId(), id);
+    QCOMPARE(again.profiles().size(), 2);
+    QCOMPARE(again.activeProfileId(), second);
 }
 
 // Files as "name=id" (a profile of that id, named after the id's upper case) or "name:content".
@@ -365,25 +383,6 @@ void TestProfileManager::importProfile()
     }
 }
 
-void TestProfileManager::setActiveProfile()
-{
-    ProfileManager store;
-    const QString first = store.activeProfileId();
-    const QString second = store.createProfile("Second");
-    store.mutableProfile(first)->axisSettings.escNeutral = 1111;
-    QSignalSpy activeChanged(&store, &ProfileManager::activeProfileChanged);
-    QSignalSpy errors(&store, &ProfileManager::errorOccurred);
-    QVERIFY(store.setActiveProfile(first));
-    QVERIFY(!store.setActiveProfile("nope"));
-    QCOMPARE(firstError(errors), QStringLiteral("Profile not found: nope"));
-    QVERIFY(store.setActiveProfile(second));
-    QCOMPARE(activeChanged.size(), 1);
-    QCOMPARE(activeChanged.at(0).at(0).toString(), second);
-    // The outgoing profile was saved, the new state written.
-    QCOMPARE(Profile::fromJson(readObject(first + ".json")).axisSettings.escNeutral, 1111);
-    QCOMPARE(readObject("config.json").value("lastActiveProfileId").toString(), second);
-}
-
 // Helicopter profiles as "id name day" (day of modification in January, 0: none); a car "c"
 // modified on the 2nd is always there.
 void TestProfileManager::profileForVehicleType_data()
@@ -508,23 +507,6 @@ void TestProfileManager::sectionSetters()
         "ledSettings": {"ledCount": 42}, "wheelFfb": {"strength": 0.75}, "deviceConnections": {"bridge": {"portName": "COM9",
         "baudRate": 921600}, "wheelBase": {"productName": "W"}, "pedals": {"productName": "P"}, "shifter": {"productName": "S"}}})"));
     QVERIFY2(where.isEmpty(), qPrintable(where));
-}
-
-void TestProfileManager::destructorWritesEverything()
-{
-    QString id;
-    {
-        ProfileManager store;
-        id = store.createProfile("Kept");
-        store.mutableProfile(id)->ledSettings.ledCount = 123;
-        QVERIFY(store.setActiveProfile(id));
-        store.mutableActiveProfile()->autoStartEnabled = true;
-        QFile::remove(folder() + "/config.json");
-    }
-    const Profile read = Profile::fromJson(readObject(id + ".json"));
-    QCOMPARE(read.ledSettings.ledCount, 123);
-    QCOMPARE(read.autoStartEnabled, true);
-    QCOMPARE(readObject("config.json").value("lastActiveProfileId").toString(), id);
 }
 
 void TestProfileManager::writeFailures_data()
