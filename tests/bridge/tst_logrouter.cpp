@@ -67,7 +67,7 @@ private slots:
         QCOMPARE(fromWorker, LogRouter::instance());
         QCOMPARE(LogRouter::instance()->thread(), qApp->thread());
         for (int i = 0; i < count; ++i)
-            QCOMPARE(lines.at(i), QStringLiteral("%1 %2%3 true").arg(type).arg(kPrefix).arg(i));
+            QCOMPARE(lines.at(i), QStringLiteral("%1 %2%3 1").arg(type).arg(kPrefix).arg(i));
     }
 
     void guiThreadLineIsQueued()
