@@ -1,6 +1,5 @@
 #include <QDir>
 #include <QJsonDocument>
-#include <QMetaProperty>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
@@ -73,19 +72,6 @@ private slots:
         const Profile *active = controller.profileManager()->activeProfile();
         QCOMPARE(active->name, QStringLiteral("Default"));
         QVERIFY(QFile::exists(controller.profileManager()->profileFilePath(active->id)));
-
-        // Views bind to these properties and their change signals.
-        const QList<std::tuple<const char *, const char *, bool>> properties {
-            { "running", "runningChanged", false }, { "autoStartEnabled", "autoStartEnabledChanged", true },
-            { "serialConnected", "serialConnectedChanged", false }, { "serialPortName", "serialPortNameChanged", false },
-            { "frameCount", "frameCountChanged", false }, { "steering", "inputChanged", false },
-            { "throttle", "inputChanged", false }, { "brake", "inputChanged", false } };
-        for (const auto &[name, notify, writable] : properties) {
-            const QMetaProperty property = controller.metaObject()->property(controller.metaObject()->indexOfProperty(name));
-            QVERIFY2(property.isValid() && controller.property(name).isValid(), name);
-            QCOMPARE(property.notifySignal().name(), QByteArray(notify));
-            QCOMPARE(property.isWritable(), writable);
-        }
     }
 
     void channelStore_data()

@@ -1,13 +1,12 @@
 #include "bridge/elrsparametermanager.h"
 
-#include "bridge/corvaneserialport.h"
+#include "bridge/corvanecontroller.h"
 #include "bridge/crsfprotocol.h"
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
 
 #include <QSignalSpy>
 
-using corvane::CorvaneSerialPort;
 using corvane::CrsfProtocol;
 using corvane::ElrsParameter;
 using corvane::ElrsParameterManager;
@@ -18,48 +17,19 @@ namespace {
 // Generous on a loaded machine; waits end as soon as their condition holds.
 constexpr int Patience = 10000;
 
-// Stands where the controller stands for the manager: the writer it calls by name, the codec
-// fed from the port, and the text lines of the transmitter.
-class Link : public QObject
-{
-    Q_OBJECT
-public:
-    Link()
-    {
-        connect(&port, &CorvaneSerialPort::dataReceived, this, [this](const QByteArray &data) {
-            codec.feed(data);
-            pending += data;
-            for (qsizetype nl; (nl = pending.indexOf('\n')) >= 0; pending.remove(0, nl + 1)) {
-                const QByteArray line = pending.left(nl).trimmed();
-                if (!line.isEmpty() && manager)
-                    manager->onTransmitterLine(QString::fromLatin1(line));
-            }
-        });
-    }
-
-    Q_INVOKABLE qlonglong serialWrite(const QByteArray &data) { return port.write(data); }
-
-    CorvaneSerialPort port;
-    CrsfProtocol codec;
-    ElrsParameterManager *manager = nullptr;
-    QByteArray pending;
-};
-
-// A manager between the simulated transmitter and the link, in config mode.
+// The controller's manager between the simulated transmitter and the controller's link.
 struct Rig
 {
     SimulatedTransmitter tx;
-    Link link;
-    ElrsParameterManager *manager = new ElrsParameterManager(&link.codec, &link);
+    corvane::CorvaneController controller;
+    ElrsParameterManager *manager = controller.elrsParameterManager();
 
     Rig() { tx.setFields(SimulatedTransmitter::typicalFields()); }
     bool open()
     {
-        link.manager = manager;
-        if (!link.port.open(tx.portName(), 420000))
+        if (!controller.connectTransmitter(tx.portName(), 420000))
             return false;
-        link.serialWrite("CFGMODE ON\n");
-        manager->setConfigModeActive(true);
+        controller.startConfigMode();
         return tx.waitFor([&] { return tx.configMode(); });
     }
     bool walk()
@@ -156,11 +126,12 @@ private slots:
         QFETCH(bool, destroyed);
         Rig rig;
         QVERIFY(rig.open());
-        rig.manager->writeOptionByField(16, 1);
-        if (destroyed) {
-            delete rig.manager;
-            rig.link.manager = nullptr;
-        }
+        ElrsParameterManager *manager = destroyed ? new ElrsParameterManager(rig.controller.crsfProtocol(), &rig.controller)
+                                                  : rig.manager;
+        manager->setConfigModeActive(true);
+        manager->writeOptionByField(16, 1);
+        if (destroyed)
+            delete manager;
         QVERIFY(rig.tx.waitFor([&] { return rig.tx.parameterWrites().size() >= (destroyed ? 1 : 3); }));
         QCOMPARE(rig.writesAfterSettling().size(), destroyed ? 1 : 3);
         const QByteArray frame = CrsfProtocol::buildParameterWrite(16, QByteArray(1, '\x01'), 0xEE, 0xEF);
@@ -275,9 +246,9 @@ private slots:
         QFETCH(QString, action);
         QFETCH(QString, message);
         Rig rig;
-        QVERIFY(rig.link.port.open(rig.tx.portName(), 420000));
-        ElrsParameterManager m(setup.contains("nocodec") ? nullptr : &rig.link.codec,
-                               setup.contains("nowriter") ? nullptr : &rig.link);
+        QVERIFY(rig.controller.connectTransmitter(rig.tx.portName(), 420000));
+        ElrsParameterManager m(setup.contains("nocodec") ? nullptr : rig.controller.crsfProtocol(),
+                               setup.contains("nowriter") ? nullptr : &rig.controller);
         QStringList walk;
         for (const SimulatedTransmitter::Field &f : SimulatedTransmitter::typicalFields())
             walk << hexLine(f.id, f.entry);
