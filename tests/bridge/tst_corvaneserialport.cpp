@@ -26,10 +26,12 @@ struct PortLog : QObject
 {
     explicit PortLog(CorvaneSerialPort &port)
     {
-        connect(&port, &CorvaneSerialPort::portNameChanged, this, [this](const QString &name) { events << "name:" + name; });
+        connect(&port, &CorvaneSerialPort::portNameChanged, this,
+                [this](const QString &name) { events << "name:" + name; });
         connect(&port, &CorvaneSerialPort::connectedChanged, this,
                 [this](bool connected) { events << (connected ? "connected" : "disconnected"); });
-        connect(&port, &CorvaneSerialPort::errorOccurred, this, [this](const QString &error) { events << "error:" + error; });
+        connect(&port, &CorvaneSerialPort::errorOccurred, this,
+                [this](const QString &error) { events << "error:" + error; });
         connect(&port, &CorvaneSerialPort::dataReceived, this, [this](const QByteArray &data) { received += data; });
     }
     int count(const QString &prefix) const { return int(events.filter(QRegularExpression("^" + prefix)).size()); }
@@ -45,7 +47,8 @@ struct LogCapture
     LogCapture()
     {
         g_logLines.clear();
-        previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &m) { g_logLines << m; });
+        previous
+            = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &m) { g_logLines << m; });
     }
     ~LogCapture() { qInstallMessageHandler(previous); }
     int count(const QString &needle) const { return int(g_logLines.filter(needle).size()); }
@@ -288,7 +291,10 @@ private slots:
         SerialPortLister::setFixedPorts(installed);
         QStringList listed;
         for (const SerialPortEntry &e : CorvaneSerialPort::availablePorts())
-            listed << QStringLiteral("%1 %2 %3 %4 %5").arg(e.portName, e.description, e.manufacturer).arg(e.vendorId).arg(e.productId);
+            listed << QStringLiteral("%1 %2 %3 %4 %5")
+                          .arg(e.portName, e.description, e.manufacturer)
+                          .arg(e.vendorId)
+                          .arg(e.productId);
         QCOMPARE(listed, (QStringList{"ttyACM1 QOR Receiver Qorvant 1155 22336",
                                       pty.slavePath() + " QOR Transmitter Qorvant 11914 10"}));
         SerialPortLister::useSystemPorts();

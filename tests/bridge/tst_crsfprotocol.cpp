@@ -85,7 +85,8 @@ private slots:
         QTest::newRow("all channels centred") << CrsfProtocol::buildRcChannelsFrame(filled(992))
                                               << hex("C81816E0031FF8C0073EF0810F7CE0031FF8C0073EF0810F7CAD");
         QTest::newRow("device ping") << CrsfProtocol::buildDevicePing(0x00, 0xEA) << hex("C8042800EA54");
-        QTest::newRow("parameter read") << CrsfProtocol::buildParameterRead(7, 2, 0xC8, 0xEF) << plainFrame(0x2C, hex("C8EF0702"));
+        QTest::newRow("parameter read") << CrsfProtocol::buildParameterRead(7, 2, 0xC8, 0xEF)
+                                        << plainFrame(0x2C, hex("C8EF0702"));
         QTest::newRow("parameter write") << CrsfProtocol::buildParameterWrite(12, hex("0304"), 0xC8, 0xEF)
                                          << plainFrame(0x2D, hex("C8EF0C0304"));
         QTest::newRow("generic, long payload") << CrsfProtocol::buildFrame(0x29, 0xEA, 0xEE, QByteArray(40, 'x'))
@@ -144,8 +145,8 @@ private slots:
         QTest::addColumn<QString>("function");
         QTest::addColumn<QList<QPointF>>("pairs");
         const double nan = qQNaN();
-        QTest::newRow("bipolar") << "bipolar"
-            << QList<QPointF>{{0, 992}, {1, 1811}, {-1, 173}, {5, 1811}, {-7.5, 173}, {0.8, 1648}, {0.5, 1402}, {nan, 992}};
+        QTest::newRow("bipolar") << "bipolar" << QList<QPointF>{{0, 992},    {1, 1811},   {-1, 173},   {5, 1811},
+                                                                {-7.5, 173}, {0.8, 1648}, {0.5, 1402}, {nan, 992}};
         QTest::newRow("unipolar") << "unipolar"
             << QList<QPointF>{{0, 172}, {1, 1811}, {0.5, 992}, {-1, 172}, {2, 1811}, {nan, 172}};
         QTest::newRow("toMicroseconds") << "toMicroseconds"
@@ -167,7 +168,8 @@ private slots:
                                : function == "toMicroseconds" ? CrsfProtocol::crsfToMicroseconds(int(in))
                                : function == "fromMicroseconds" ? CrsfProtocol::microsecondsToCrsf(int(in))
                                                            : CrsfProtocol::axisToRaw11(in);
-            QVERIFY2(actual == int(pair.y()), qPrintable(QStringLiteral("%1(%2) = %3").arg(function).arg(pair.x()).arg(actual)));
+            QVERIFY2(actual == int(pair.y()),
+                     qPrintable(QStringLiteral("%1(%2) = %3").arg(function).arg(pair.x()).arg(actual)));
         }
     }
 
@@ -212,7 +214,8 @@ private slots:
         QTest::newRow("gps, both coordinates zero") << 0x02 << hex("00000000 00000000 0064 0000 03F2 00")
                                                     << "0 0 0 10 0 10 0";
         QTest::newRow("gps, latitude 91") << 0x02 << hex("363D7F80 00000000 0000 0000 03E8 05") << "0 91 0 0 0 0 5";
-        QTest::newRow("gps, longitude -180 is valid") << 0x02 << hex("00000001 94B62E00 0000 0000 03E8 05") << "1 1e-07 -180 0 0 0 5";
+        QTest::newRow("gps, longitude -180 is valid")
+            << 0x02 << hex("00000001 94B62E00 0000 0000 03E8 05") << "1 1e-07 -180 0 0 0 5";
         QTest::newRow("gps, short") << 0x02 << hex("1F4DEA80 07FD70D0 04D2 69EB 040A") << "0 0 0 0 0 0 0";
         // valid, sequence, x, y, z
         QTest::newRow("g-force, extremes") << 0x00 << hex("FF 7FFF 8000 0000") << "1 255 32.767 -32.768 0";
@@ -233,8 +236,10 @@ private slots:
             QCOMPARE(spy.size(), 1);
             const auto s = spy.at(0).at(0).value<corvane::LinkStatistics>();
             QCOMPARE(CrsfProtocol::parseLinkStatistics(payload).downlinkSnr, s.downlinkSnr);
-            v = {double(s.uplinkRssi1), double(s.uplinkRssi2), double(s.linkQuality), double(s.snr), double(s.antenna),
-                 double(s.rfMode), double(s.txPower), double(s.downlinkRssi), double(s.downlinkLinkQuality), double(s.downlinkSnr)};
+            v = {double(s.uplinkRssi1), double(s.uplinkRssi2),  double(s.linkQuality),
+                 double(s.snr),         double(s.antenna),      double(s.rfMode),
+                 double(s.txPower),     double(s.downlinkRssi), double(s.downlinkLinkQuality),
+                 double(s.downlinkSnr)};
         } else if (type == 0x08) {
             CrsfProtocol codec;
             QSignalSpy spy(&codec, &CrsfProtocol::batterySensorReceived);
@@ -244,7 +249,8 @@ private slots:
             v = {b.voltage, b.current, double(b.capacity), double(b.remaining)};
         } else if (type == 0x02) {
             const corvane::GpsFix f = CrsfProtocol::parseGps(payload);
-            v = {double(f.valid), f.latitude, f.longitude, f.speedKmh, f.headingDeg, double(f.altitudeM), double(f.satellites)};
+            v = {double(f.valid), f.latitude,          f.longitude,         f.speedKmh,
+                 f.headingDeg,    double(f.altitudeM), double(f.satellites)};
         } else {
             const corvane::GForceSample g = CrsfProtocol::parseGForceFrame(payload);
             v = {double(g.valid), double(g.sequence), g.x, g.y, g.z};
@@ -276,11 +282,13 @@ private slots:
         CrsfProtocol codec;
         QStringList seen;
         const auto hexOf = [](const QByteArray &bytes) { return QString::fromLatin1(bytes.toHex(' ')); };
-        connect(&codec, &CrsfProtocol::extendedFrameReceived, [&](quint8 type, quint8 dest, quint8 origin, const QByteArray &payload) {
-            seen << "extended " + hexOf(QByteArray(1, char(type)) + char(dest) + char(origin) + payload);
+        connect(&codec, &CrsfProtocol::extendedFrameReceived,
+                [&](quint8 type, quint8 dest, quint8 origin, const QByteArray &payload) {
+                    seen << "extended " + hexOf(QByteArray(1, char(type)) + char(dest) + char(origin) + payload);
+                });
+        connect(&codec, &CrsfProtocol::frameReceived, [&](quint8 type, const QByteArray &payload) {
+            seen << "frame " + hexOf(QByteArray(1, char(type)) + payload);
         });
-        connect(&codec, &CrsfProtocol::frameReceived,
-                [&](quint8 type, const QByteArray &payload) { seen << "frame " + hexOf(QByteArray(1, char(type)) + payload); });
         connect(&codec, &CrsfProtocol::linkStatisticsReceived,
                 [&](const corvane::LinkStatistics &s) { seen << QStringLiteral("stats %1").arg(s.uplinkRssi1); });
         connect(&codec, &CrsfProtocol::batterySensorReceived,

@@ -20,8 +20,10 @@ struct EventLog : QObject
     explicit EventLog(DeviceSecurity &security)
     {
         connect(&security, &DeviceSecurity::authorizedDevicesChanged, this, [this] { events << "changed"; });
-        connect(&security, &DeviceSecurity::deviceAuthorized, this, [this](const QString &id) { events << "authorized:" + id; });
-        connect(&security, &DeviceSecurity::deviceRejected, this, [this](const QString &id) { events << "rejected:" + id; });
+        connect(&security, &DeviceSecurity::deviceAuthorized, this,
+                [this](const QString &id) { events << "authorized:" + id; });
+        connect(&security, &DeviceSecurity::deviceRejected, this,
+                [this](const QString &id) { events << "rejected:" + id; });
         connect(&security, &DeviceSecurity::provisioningModeChanged, this,
                 [this](bool on) { events << (on ? "provisioning:on" : "provisioning:off"); });
     }
@@ -211,10 +213,10 @@ private slots:
             << true << QVariant() << false << QVariant() << false << QStringList{} << true;
         QTest::newRow("list stored as a map")
             << true << QVariant(QVariantMap{{"AB12", 1}}) << true << QVariant(true) << false << QStringList{} << true;
-        QTest::newRow("list stored as bytes") << true << QVariant(QByteArray("\x01\xff", 2)) << false << QVariant() << false
-            << QStringList{} << true;
-        QTest::newRow("flag is not a truth value")
-            << true << QVariant(QStringList{"AB12"}) << true << QVariant("banana") << false << QStringList{"AB12"} << true;
+        QTest::newRow("list stored as bytes")
+            << true << QVariant(QByteArray("\x01\xff", 2)) << false << QVariant() << false << QStringList{} << true;
+        QTest::newRow("flag is not a truth value") << true << QVariant(QStringList{"AB12"}) << true
+                                                   << QVariant("banana") << false << QStringList{"AB12"} << true;
         QTest::newRow("hand-written lower-case entries are normalised")
             << true << QVariant(QStringList{" ab12 ", "", "cd34"}) << true << QVariant("false")
             << false << QStringList{"AB12", "CD34"} << false;

@@ -66,8 +66,10 @@ private slots:
 
     void enumerateFailures()
     {
-        m_input->addDevice(VirtualDeviceSpec(QStringLiteral("Odd"), 8, 32, 1, true))->failStep(VirtualInputStep::GetCapabilities);
-        m_input->addDevice(VirtualDeviceSpec(QStringLiteral("Fine"), 2, 4, 0))->failStep(VirtualInputStep::CreateDevice, InputError::Failed, 1);
+        m_input->addDevice(VirtualDeviceSpec(QStringLiteral("Odd"), 8, 32, 1, true))
+            ->failStep(VirtualInputStep::GetCapabilities);
+        m_input->addDevice(VirtualDeviceSpec(QStringLiteral("Fine"), 2, 4, 0))
+            ->failStep(VirtualInputStep::CreateDevice, InputError::Failed, 1);
         // A device whose capabilities cannot be read is listed without them.
         const QList<InputDeviceInfo> list = InputDevice::enumerateDevices();
         QCOMPARE(list.size(), 2);
@@ -148,7 +150,8 @@ private slots:
     void openForceFeedbackAcquiresExclusively()
     {
         QFETCH(bool, exclusiveRefused);
-        VirtualInputDevice *virtualDevice = m_input->addDevice(VirtualDeviceSpec(QStringLiteral("MOZA R5"), 8, 32, 1, true));
+        VirtualInputDevice *virtualDevice
+            = m_input->addDevice(VirtualDeviceSpec(QStringLiteral("MOZA R5"), 8, 32, 1, true));
         if (exclusiveRefused) {
             virtualDevice->failWhen([](const VirtualInputCall &call) {
                 return call.step == VirtualInputStep::Acquire && (call.cooperation & InputExclusive);
@@ -243,7 +246,8 @@ private slots:
                      qPrintable(QStringLiteral("read %1: %2").arg(i).arg(device.axis(axis))));
         }
         // Indexes from outside are checked.
-        QVERIFY(device.axis(-1) == 0.0f && device.axis(8) == 0.0f && !device.isAxisLive(8) && !device.axisRestsAtCentre(-1));
+        QVERIFY(device.axis(-1) == 0.0f && device.axis(8) == 0.0f && !device.isAxisLive(8)
+                && !device.axisRestsAtCentre(-1));
         QVERIFY(!device.button(-1) && !device.button(128) && device.pov(-1) == -1 && device.pov(4) == -1);
     }
 
@@ -270,8 +274,10 @@ private slots:
     {
         QTest::addColumn<Flags>("raws");     // raw state of button 3, one per read
         QTest::addColumn<Flags>("expected"); // debounced state after each read
-        QTest::newRow("press held four reads") << Flags{true, true, true, true, true} << Flags{false, false, false, true, true};
-        QTest::newRow("three-read flicker ignored") << Flags{true, true, true, false, true, true, true, false} << Flags(8, false);
+        QTest::newRow("press held four reads")
+            << Flags{true, true, true, true, true} << Flags{false, false, false, true, true};
+        QTest::newRow("three-read flicker ignored")
+            << Flags{true, true, true, false, true, true, true, false} << Flags(8, false);
         QTest::newRow("release also needs four")
             << Flags{true, true, true, true, false, false, false, true, false, false, false, false}
             << Flags{false, false, false, true, true, true, true, true, true, true, true, false};
@@ -318,9 +324,9 @@ private slots:
         QTest::newRow("between keeps the flag") << hold(0, 16) + hold(0.6f, 40) << true;
         QTest::newRow("centre then end") << hold(0, 16) + hold(1, 16) << false;
         QTest::newRow("movement restarts the count") << hold(0, 10) + Values{0.2f} + hold(0, 14) << false;
-        QTest::newRow("slow creep still counts")
-            << Values{0, 0.04f, 0.08f, 0.12f, 0.16f, 0.2f, 0.24f, 0.2f, 0.16f, 0.12f, 0.08f, 0.04f, 0, 0.04f, 0.08f, 0.12f}
-            << true;
+        QTest::newRow("slow creep still counts") << Values{0,     0.04f, 0.08f, 0.12f, 0.16f, 0.2f,  0.24f, 0.2f,
+                                                           0.16f, 0.12f, 0.08f, 0.04f, 0,     0.04f, 0.08f, 0.12f}
+                                                 << true;
     }
 
     void restingAxes()
@@ -378,7 +384,8 @@ private slots:
         device.poll();
         const float t = device.roleAxisValue(InputDevice::Throttle);
         const float b = device.roleAxisValue(InputDevice::Brake);
-        QVERIFY2(std::fabs(t - throttle) < 1e-3f && std::fabs(b - brake) < 1e-3f, qPrintable(QStringLiteral("%1 %2").arg(t).arg(b)));
+        QVERIFY2(std::fabs(t - throttle) < 1e-3f && std::fabs(b - brake) < 1e-3f,
+                 qPrintable(QStringLiteral("%1 %2").arg(t).arg(b)));
         QVERIFY(std::fabs(device.steering() - axisValue) < 1e-4f);
         QCOMPARE(device.roleAxisValue(InputDevice::Clutch), 0.0f); // no axis
         QVERIFY(device.roleAxisValue(-1) == 0.0f && device.roleAxisValue(8) == 0.0f);
@@ -411,12 +418,15 @@ private slots:
         QTest::addColumn<QString>("warning");
         QTest::newRow("rests at its centre") << 32767 << 0.0f << QString();
         QTest::newRow("rests near its centre") << rawFor(0.4) << 0.0f << QString();
-        QTest::newRow("rests at an end") << 0 << 0.0f
+        QTest::newRow("rests at an end")
+            << 0 << 0.0f
             << QStringLiteral("InputDevice: combinedPedals disabled — axis 4 rests at -1 but preset declares center 0 "
                               "(preset likely misapplied)");
-        QTest::newRow("declared centre is clamped") << 65535 << -1.0f
-            << QStringLiteral("InputDevice: combinedPedals disabled — axis 4 rests at 1 but preset declares center -0.95 "
-                              "(preset likely misapplied)");
+        QTest::newRow("declared centre is clamped")
+            << 65535 << -1.0f
+            << QStringLiteral(
+                   "InputDevice: combinedPedals disabled — axis 4 rests at 1 but preset declares center -0.95 "
+                   "(preset likely misapplied)");
     }
 
     void combinedPedalsCheck()
@@ -426,7 +436,8 @@ private slots:
         QFETCH(QString, warning);
         const bool keeps = warning.isEmpty();
         InputDevice device;
-        VirtualInputDevice *virtualDevice = openOne(device, QStringLiteral("Logitech G29 Driving Force Racing Wheel PS3"));
+        VirtualInputDevice *virtualDevice
+            = openOne(device, QStringLiteral("Logitech G29 Driving Force Racing Wheel PS3"));
         QVERIFY(virtualDevice);
         AxisMapping mapping = device.axisMapping();
         QVERIFY(mapping.combinedPedals);
@@ -468,7 +479,8 @@ private slots:
         QTest::newRow("moza") << "MOZA R9 Base" << moza;
         QTest::newRow("fanatec capitals") << "FANATEC CSL DD" << moza;
         QTest::newRow("moza beats logitech") << "moza logitech bridge" << moza;
-        QTest::newRow("g29 ps3") << "Logitech G29 Driving Force Racing Wheel PS3" << "Logitech (PS3/PS4): 0 4 4 -1, 0000, 1";
+        QTest::newRow("g29 ps3") << "Logitech G29 Driving Force Racing Wheel PS3"
+                                 << "Logitech (PS3/PS4): 0 4 4 -1, 0000, 1";
         QTest::newRow("ps3 any case") << "g29 Ps3" << "Logitech (PS3/PS4): 0 4 4 -1, 0000, 1";
         QTest::newRow("ps3 without logitech key") << "Generic PS3 Pad" << generic;
         QTest::newRow("g920") << "Logitech G920 Driving Force Racing Wheel USB" << logitech;

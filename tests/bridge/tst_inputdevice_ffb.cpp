@@ -48,7 +48,8 @@ private slots:
         const QList<int> two{InputAxisX, InputAxisY};
         QTest::newRow("first variant works") << one << EffectFailure::None << AcquireRefusal::None << true << 1
             << "bg axes=1 ofs=[0,0]  X/offset=0x00000000  OK via bg/X/offset";
-        QTest::newRow("offsets refused, ids work") << one << EffectFailure::ByOffsets << AcquireRefusal::None << true << 3
+        QTest::newRow("offsets refused, ids work")
+            << one << EffectFailure::ByOffsets << AcquireRefusal::None << true << 3
             << "bg axes=1 ofs=[0,0]  X/offset=0x80004005  enum0/offset=0x80004005  "
                "enum0/id=0x00000000  OK via bg/enum0/id";
         QTest::newRow("two actuators, two axes needed")
@@ -67,7 +68,8 @@ private slots:
             << "bg axes=1 ofs=[0,0]  X/offset=0x80004005  enum0/offset=0x80004005  "
                "enum0/id=0x80004005  fg axes=1 ofs=[0,0]  X/offset=0x80004005  "
                "enum0/offset=0x80004005  enum0/id=0x80004005";
-        QTest::newRow("two actuators, nothing works") << two << EffectFailure::All << AcquireRefusal::None << false << 10
+        QTest::newRow("two actuators, nothing works")
+            << two << EffectFailure::All << AcquireRefusal::None << false << 10
             << "bg axes=2 ofs=[0,16]  X/offset=0x80004005  enum0/offset=0x80004005  "
                "enum0/id=0x80004005  enum2/offset=0x80004005  enum2/id=0x80004005  "
                "fg axes=2 ofs=[0,16]  X/offset=0x80004005  enum0/offset=0x80004005  "
@@ -96,10 +98,13 @@ private slots:
             return effects == EffectFailure::All || (effects == EffectFailure::OneAxis && call.params.axisCount == 1)
                    || (effects == EffectFailure::ByOffsets && (call.params.flags & InputEffectObjectOffsets));
         });
-        wheel->failWhen([acquire](const VirtualInputCall &call) {
-            return call.step == VirtualInputStep::Acquire && (call.cooperation & InputExclusive)
-                   && (acquire == AcquireRefusal::Both || (acquire == AcquireRefusal::Background && (call.cooperation & InputBackground)));
-        }, InputError::AccessDenied);
+        wheel->failWhen(
+            [acquire](const VirtualInputCall &call) {
+                return call.step == VirtualInputStep::Acquire && (call.cooperation & InputExclusive)
+                    && (acquire == AcquireRefusal::Both
+                        || (acquire == AcquireRefusal::Background && (call.cooperation & InputBackground)));
+            },
+            InputError::AccessDenied);
 
         QTest::ignoreMessage(QtDebugMsg, qPrintable(QStringLiteral("[FFB] Wheel Base ") + diag));
         QCOMPARE(device.probeForceFeedback(), succeeds);
@@ -209,7 +214,8 @@ private slots:
         // Stopping stops it once; the spring keeps holding the wheel.
         device.stopForceFeedback();
         device.stopForceFeedback();
-        QVERIFY(!wheel->effect(InputEffectType::ConstantForce)->playing && wheel->effect(InputEffectType::Spring)->playing);
+        QVERIFY(!wheel->effect(InputEffectType::ConstantForce)->playing
+                && wheel->effect(InputEffectType::Spring)->playing);
         QCOMPARE(wheel->callCount(VirtualInputStep::StopEffect), 1);
     }
 
@@ -222,9 +228,12 @@ private slots:
         QVERIFY(!device.setForceFeedback(0.5f));
         wheel->clearFailures();
 
-        wheel->failWhen([](const VirtualInputCall &call) {
-            return call.step == VirtualInputStep::SetEffectParameters && call.effectType == InputEffectType::ConstantForce;
-        }, InputError::InputLost, 1);
+        wheel->failWhen(
+            [](const VirtualInputCall &call) {
+                return call.step == VirtualInputStep::SetEffectParameters
+                    && call.effectType == InputEffectType::ConstantForce;
+            },
+            InputError::InputLost, 1);
         QVERIFY(!device.setForceFeedback(0.5f));
         // Not playing, so stopping sends nothing.
         device.stopForceFeedback();
@@ -317,7 +326,8 @@ private slots:
     {
         InputDevice device;
         VirtualInputDevice *wheel = openWheel(device);
-        for (const auto &[strength, on] : QList<QPair<float, bool>>{{0.01f, true}, {0.0f, false}, {1.0f, true}, {-0.5f, false}}) {
+        for (const auto &[strength, on] :
+             QList<QPair<float, bool>>{{0.01f, true}, {0.0f, false}, {1.0f, true}, {-0.5f, false}}) {
             device.setAutoCenter(strength);
             QCOMPARE(wheel->autoCenter(), on);
         }
@@ -379,7 +389,9 @@ private slots:
         device.stopCentering();
         device.setAutoCenter(1.0f);
         if (wheel)
-            QCOMPARE(wheel->callCount(VirtualInputStep::CreateEffect) + wheel->callCount(VirtualInputStep::SetCooperativeLevel), 0);
+            QCOMPARE(wheel->callCount(VirtualInputStep::CreateEffect)
+                         + wheel->callCount(VirtualInputStep::SetCooperativeLevel),
+                     0);
     }
 
     void releaseStopsEffects()

@@ -99,7 +99,8 @@ private slots:
         QTest::newRow("reversed end points count by their distance")
             << Script{calibrated(still(1), 2000, 1024, 100)} << Healths{};
         QTest::newRow("good calibration clears invalid on the next observation")
-            << Script{calibrated(still(5), 1000, 1024, 1050), still(1)} << Healths{SteeringCalibrationInvalid, SteeringOk};
+            << Script{calibrated(still(5), 1000, 1024, 1050), still(1)}
+            << Healths{SteeringCalibrationInvalid, SteeringOk};
         // A whole window of sweeping with a frozen CH1 passes unseen while the calibration is
         // bad, and the window starts afresh once it is good.
         QTest::newRow("windows stand still while calibration is invalid")
@@ -121,8 +122,8 @@ private slots:
         QTest::newRow("quiet windows need not be consecutive")
             << Script{pedalsOnly(w), still(w), pedalsOnly(w), still(w), pedalsOnly(w)} << Healths{SteeringNoInput};
         QTest::newRow("pedal span of 0.3 does not count") << Script{pedalsOnly(6 * w, 0.3f)} << Healths{};
-        QTest::newRow("first wheel movement clears no input") << Script{pedalsOnly(3 * w), still(1, 0.0f), still(1, 0.02f)}
-            << Healths{SteeringNoInput, SteeringOk};
+        QTest::newRow("first wheel movement clears no input")
+            << Script{pedalsOnly(3 * w), still(1, 0.0f), still(1, 0.02f)} << Healths{SteeringNoInput, SteeringOk};
         QTest::newRow("movement of 0.01 is not a movement")
             << Script{pedalsOnly(3 * w), still(5, 0.01f)} << Healths{SteeringNoInput};
         QTest::newRow("a wheel that once moved never reads as no input")
@@ -131,17 +132,20 @@ private slots:
             << Script{{3 * w, 0.6f, 0.6f, 1023, 1023, 0.0f, 1.0f}} << Healths{SteeringNoInput};
 
         QTest::newRow("healthy reset is silent") << Script{still(10), reset()} << Healths{};
-        QTest::newRow("reset clears no input") << Script{pedalsOnly(3 * w), reset()} << Healths{SteeringNoInput, SteeringOk};
+        QTest::newRow("reset clears no input")
+            << Script{pedalsOnly(3 * w), reset()} << Healths{SteeringNoInput, SteeringOk};
         QTest::newRow("reset clears not reaching channel") << Script{sweep(w, 1.0f, 0), reset()}
             << Healths{SteeringNotReachingChannel, SteeringOk};
         // The quiet count starts over: two windows after the reset are not enough.
-        QTest::newRow("reset forgets quiet windows") << Script{pedalsOnly(2 * w), reset(), pedalsOnly(2 * w)} << Healths{};
+        QTest::newRow("reset forgets quiet windows")
+            << Script{pedalsOnly(2 * w), reset(), pedalsOnly(2 * w)} << Healths{};
         // After a reset the wheel's position is a new baseline and "moved" is forgotten.
         QTest::newRow("reset forgets wheel movement")
             << Script{still(1, 0.0f), still(1, 0.5f), reset(), {3 * w, 0.5f, 0.5f, 1023, 1023, 0.0f, 1.0f}}
             << Healths{SteeringNoInput};
         // A half-filled window is dropped: the next verdict needs a full window.
-        QTest::newRow("reset restarts the window") << Script{sweep(w - 10, 1.0f, 0), reset(), sweep(w - 1, 1.0f, 0)} << Healths{};
+        QTest::newRow("reset restarts the window")
+            << Script{sweep(w - 10, 1.0f, 0), reset(), sweep(w - 1, 1.0f, 0)} << Healths{};
     }
 
     void classification()

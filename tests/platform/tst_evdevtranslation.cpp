@@ -83,7 +83,8 @@ private slots:
             << Codes{ABS_X, ABS_WHEEL, ABS_GAS} << Codes{ABS_X, -1, -1, -1, -1, -1, ABS_WHEEL, ABS_GAS} << 3;
         QTest::newRow("hats are not axes")
             << Codes{ABS_HAT0X, ABS_HAT0Y, ABS_X} << Codes{ABS_X, -1, -1, -1, -1, -1, -1, -1} << 1;
-        QTest::newRow("unknown codes ignored") << Codes{ABS_MISC, ABS_VOLUME} << Codes{-1, -1, -1, -1, -1, -1, -1, -1} << 0;
+        QTest::newRow("unknown codes ignored")
+            << Codes{ABS_MISC, ABS_VOLUME} << Codes{-1, -1, -1, -1, -1, -1, -1, -1} << 0;
     }
 
     void axisLayout()
@@ -240,9 +241,14 @@ private slots:
 
     void errnoResults()
     {
-        const QList<QPair<int, InputResult>> cases{{0, InputError::Ok}, {ENODEV, InputError::InputLost},
-            {EACCES, InputError::AccessDenied}, {EBUSY, InputError::AccessDenied}, {EINVAL, InputError::InvalidParameter},
-            {ENOSPC, InputError::DeviceFull}, {ENOTTY, InputError::NotImplemented}, {EIO, InputError::Failed}};
+        const QList<QPair<int, InputResult>> cases{{0, InputError::Ok},
+                                                   {ENODEV, InputError::InputLost},
+                                                   {EACCES, InputError::AccessDenied},
+                                                   {EBUSY, InputError::AccessDenied},
+                                                   {EINVAL, InputError::InvalidParameter},
+                                                   {ENOSPC, InputError::DeviceFull},
+                                                   {ENOTTY, InputError::NotImplemented},
+                                                   {EIO, InputError::Failed}};
         for (const auto &[error, expected] : cases)
             QCOMPARE(ev::resultFromErrno(error), expected);
     }

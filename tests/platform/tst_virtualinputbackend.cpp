@@ -92,7 +92,8 @@ private slots:
         QVERIFY(handle);
         InputCapabilities caps;
         QVERIFY(inputSucceeded(handle->getCapabilities(caps)));
-        QVERIFY(caps.numAxes == 8 && caps.numButtons == InputButtonCount && caps.numPovs == InputPovCount && caps.forceFeedback);
+        QVERIFY(caps.numAxes == 8 && caps.numButtons == InputButtonCount && caps.numPovs == InputPovCount
+                && caps.forceFeedback);
 
         QList<InputObject> objects;
         QVERIFY(inputSucceeded(handle->enumerateObjects(objects)));
@@ -158,7 +159,8 @@ private slots:
             QCOMPARE(state.axes[InputAxisRz], raw);
         }
         QCOMPARE(state.axes[InputAxisSlider1], 65535);
-        QVERIFY(state.buttons[5] == 0x80 && state.buttons[6] == 0x7F && state.povs[0] == InputPovCentred && state.povs[1] == 4500);
+        QVERIFY(state.buttons[5] == 0x80 && state.buttons[6] == 0x7F && state.povs[0] == InputPovCentred
+                && state.povs[1] == 4500);
         QCOMPARE(device->state().axes, state.axes);
     }
 
@@ -298,7 +300,8 @@ private slots:
         params.gain = 1234; // not part of a type-specific change
         QVERIFY(inputSucceeded(force->setParameters(params, InputEffectTypeSpecific | InputEffectStart)));
         auto played = device->effect(InputEffectType::ConstantForce);
-        QVERIFY(played && played->playing && played->params.magnitude == -2500 && played->params.gain == InputForceMaximum);
+        QVERIFY(played && played->playing && played->params.magnitude == -2500
+                && played->params.gain == InputForceMaximum);
 
         params.gain = 4000;
         QVERIFY(inputSucceeded(spring->setParameters(params, InputEffectGain)));
@@ -307,7 +310,8 @@ private slots:
         QCOMPARE(device->calls(VirtualInputStep::StartEffect).value(0).flags, 1u);
 
         QVERIFY(inputSucceeded(handle->sendForceFeedbackCommand(InputFfCommand::Reset)));
-        QVERIFY(!device->effect(InputEffectType::Spring)->playing && !device->effect(InputEffectType::ConstantForce)->playing);
+        QVERIFY(!device->effect(InputEffectType::Spring)->playing
+                && !device->effect(InputEffectType::ConstantForce)->playing);
 
         device->unplug();
         QCOMPARE(force->setParameters(params, InputEffectTypeSpecific), InputError::InputLost);

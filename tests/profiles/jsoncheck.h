@@ -49,7 +49,9 @@ inline QString mismatch(const QJsonValue &actual, const QJsonValue &expected, co
         }
         return {};
     }
-    return actual == expected ? QString() : path + QStringLiteral(": got ") + text(actual) + QStringLiteral(" expected ") + text(expected);
+    return actual == expected
+        ? QString()
+        : path + QStringLiteral(": got ") + text(actual) + QStringLiteral(" expected ") + text(expected);
 }
 
 // A reading table: a JSON object, and what the record read from it must write.

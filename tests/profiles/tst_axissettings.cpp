@@ -36,7 +36,8 @@ private slots:
             R"({"name": "Pedal", "inverted": true, "deadzone": 0.10000000149011612, "minOutput": -3, "maxOutput": 0.75,
             "curve": 9, "curveExponent": 3.5, "expo": 0.5, "inputMin": -0.5, "inputMax": 0.5, "inputCenter": 0.125,
             "useCalibration": true})");
-        row("numbers beyond int or float range fall back", R"({"curve": 5000000000, "deadzone": 1e300, "inputMax": -1e300})",
+        row("numbers beyond int or float range fall back",
+            R"({"curve": 5000000000, "deadzone": 1e300, "inputMax": -1e300})",
             R"({"curve": 0, "deadzone": 0, "inputMax": 1})");
     }
 
@@ -61,20 +62,25 @@ private slots:
              "gearThrottleLimitPercent": [100, 100, 100, 100, 100, 100, 100], "reverseEnabled": false,
              "reverseButtonIndex": -1, "reverseMaxPercent": 100, "softStartEnabled": true, "softStartDurationSec": 30,
              "softStartFloorPercent": 10, "stuckThrottleDetectionEnabled": true, "throttleSpikeRejectionEnabled": true,
-             "Steering": {"name": "Steering", "deadzone": 0}, "Throttle": {"name": "Throttle"}, "Brake": {"name": "Brake"},
+             "Steering": {"name": "Steering", "deadzone": 0}, "Throttle": {"name": "Throttle"},
+             "Brake": {"name": "Brake"},
              "Clutch": {"name": "Clutch"}})");
         row2("absent axis keeps its values, scalars take fallbacks",
              R"({"Clutch": {"deadzone": 0.5}, "decelRate": 50, "escPresetId": "p", "softStartEnabled": false})",
              R"({"Steering": {"inverted": true}})",
              R"({"Clutch": {"deadzone": 0.5}, "Steering": {"inverted": true}, "decelRate": 20, "escPresetId": "",
              "softStartEnabled": true})");
-        row2("present axis is read whole from defaults", R"({"Brake": {"deadzone": 0.5}, "Throttle": {"deadzone": 0.5}})",
-             R"({"Brake": {"inverted": true, "name": "Other"}, "Throttle": 3})",
-             R"({"Brake": {"name": "Brake", "deadzone": 0, "inverted": true}, "Throttle": {"name": "Throttle", "deadzone": 0}})");
-        row2("low values clamped, wrong types fall back", "{}",
-             R"({"escMode": 1, "wheelRotationDeg": 45, "steeringAngleDeg": -30, "decelRate": "35", "softStartEnabled": 0,
+        row2(
+            "present axis is read whole from defaults",
+            R"({"Brake": {"deadzone": 0.5}, "Throttle": {"deadzone": 0.5}})",
+            R"({"Brake": {"inverted": true, "name": "Other"}, "Throttle": 3})",
+            R"({"Brake": {"name": "Brake", "deadzone": 0, "inverted": true}, "Throttle": {"name": "Throttle",
+            "deadzone": 0}})");
+        row2(
+            "low values clamped, wrong types fall back", "{}",
+            R"({"escMode": 1, "wheelRotationDeg": 45, "steeringAngleDeg": -30, "decelRate": "35", "softStartEnabled": 0,
              "stuckThrottleDetectionEnabled": "false", "reverseEnabled": 1, "pitLimiterEnabled": "true"})",
-             R"({"escMode": 0, "wheelRotationDeg": 90, "steeringAngleDeg": 0, "decelRate": 20, "softStartEnabled": true,
+            R"({"escMode": 0, "wheelRotationDeg": 90, "steeringAngleDeg": 0, "decelRate": 20, "softStartEnabled": true,
              "stuckThrottleDetectionEnabled": true, "reverseEnabled": false, "pitLimiterEnabled": false})");
         row2("high values clamped, whole double read", "{}", R"({"wheelRotationDeg": 3000, "decelRate": 35.0})",
              R"({"wheelRotationDeg": 2520, "decelRate": 35})");

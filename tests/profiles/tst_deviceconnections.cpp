@@ -22,7 +22,8 @@ private slots:
         row("long map: four count", R"({"map": [7, 6, 5, 4, 3, 2]})", R"({"map": [7, 6, 5, 4]})");
         row("inverted read partly, bad elements false", R"({"inverted": [true, "true", true]})",
             R"({"inverted": [true, false, true, false]})");
-        row("combined pedals written when set", R"({"combinedPedals": true, "combinedPedalsCenter": 0.1, "presetName": "G29"})",
+        row("combined pedals written when set",
+            R"({"combinedPedals": true, "combinedPedalsCenter": 0.1, "presetName": "G29"})",
             R"({"combinedPedals": true, "combinedPedalsCenter": 0.10000000149011612, "presetName": "G29"})");
         row("combined pedals wrongly typed", R"({"combinedPedals": "yes", "combinedPedalsCenter": "0.5"})",
             R"({"combinedPedals": null, "combinedPedalsCenter": null})");
@@ -48,7 +49,8 @@ private slots:
             "shifterMapping": {"buttonIndex": [3]}})", R"({"productName": "P", "axisMapping": null,
             "hasCustomAxisMapping": null, "shifterMapping": null, "hasCustomShifterMapping": null})");
         row("axis mapping with the flag is kept", R"({"productName": "P", "hasCustomAxisMapping": true,
-            "axisMapping": {"map": [3, 2]}})", R"({"hasCustomAxisMapping": true, "axisMapping": {"map": [3, 2, 2, 3]}})");
+            "axisMapping": {"map": [3, 2]}})",
+            R"({"hasCustomAxisMapping": true, "axisMapping": {"map": [3, 2, 2, 3]}})");
         row("flag without mapping gives the default mapping", R"({"productName": "P", "hasCustomAxisMapping": true})",
             R"({"hasCustomAxisMapping": true, "axisMapping": {"map": [0, 1, 2, 3]}})");
         row("short shifter table keeps the defaults", R"({"productName": "S", "hasCustomShifterMapping": true,

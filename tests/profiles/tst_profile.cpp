@@ -24,7 +24,8 @@ private slots:
             "receiverSettings": {"motionRateHz": 20}, "receiverCaps": {"imu": false, "gps": false},
             "wheelFfb": {"centering": 0.5}, "helicopterConfig": null})");
         row("wrong types fall back", R"({"id": 5, "name": true, "vehicleType": 3, "createdAt": 7,
-            "modifiedAt": "yesterday", "axisSettings": 4, "buttonMappings": {}, "deviceConnections": [], "ledSettings": "x",
+            "modifiedAt": "yesterday", "axisSettings": 4, "buttonMappings": {}, "deviceConnections": [],
+            "ledSettings": "x",
             "autoStartEnabled": 1, "telemetryDashboard": "GSpd", "telemetrySensors": {}, "telemetryDiscover": "no",
             "receiverSettings": 1, "receiverCaps": 2, "wheelFfb": 3})",
             R"({"id": "", "name": "", "vehicleType": "rc_car", "createdAt": "", "modifiedAt": "",
@@ -32,7 +33,8 @@ private slots:
             "buttonMappings": [], "wheelFfb": {"centering": 0.5}})");
         row("unknown vehicle type kept", R"({"vehicleType": "boat"})", R"({"vehicleType": "boat"})");
         row("helicopter config written for helicopters", R"({"vehicleType": "rc_helicopter",
-            "helicopterConfig": {"fly": {"motorChannel": 9}}})", R"({"helicopterConfig": {"fly": {"motorChannel": 9}}})");
+            "helicopterConfig": {"fly": {"motorChannel": 9}}})",
+            R"({"helicopterConfig": {"fly": {"motorChannel": 9}}})");
         row("vehicle type compared exactly", R"({"vehicleType": "RC_Helicopter"})", R"({"helicopterConfig": null})");
         row("old sensor ids renamed on the dashboard",
             R"({"telemetryDashboard": ["LonG", "GSpd", "VrtG", 5, "LatG", "lonG", "GSpd"]})",
@@ -49,7 +51,8 @@ private slots:
             {"channel": 3}], "deviceConnections": {"bridge": {"portName": "COM7", "baudRate": 115200}},
             "ledSettings": {"mode": "range"}, "receiverSettings": {"gpsRateHz": 0}, "receiverCaps": {"firmware": "4.2"},
             "wheelFfb": {"strength": 2.5}, "autoStartEnabled": true, "telemetryDiscover": false})");
-        row("times kept to the second", R"({"createdAt": "2026-03-04T05:06:07", "modifiedAt": "2026-03-04T05:06:08.250"})",
+        row("times kept to the second",
+            R"({"createdAt": "2026-03-04T05:06:07", "modifiedAt": "2026-03-04T05:06:08.250"})",
             R"({"createdAt": "2026-03-04T05:06:07", "modifiedAt": "2026-03-04T05:06:08"})");
         row("times in other zones written as local time",
             R"({"createdAt": "2026-03-04T05:06:07Z", "modifiedAt": "2026-03-04T05:06:08+02:00"})",
@@ -66,7 +69,8 @@ private slots:
         const Profile a = Profile::createNew(QStringLiteral("  Buggy "));
         const Profile b = Profile::createNew(QStringLiteral("Buggy"));
         QCOMPARE(a.name, QStringLiteral("  Buggy "));
-        QVERIFY(QRegularExpression(QStringLiteral("^[0-9a-f]{8}-([0-9a-f]{4}-){3}[0-9a-f]{12}$")).match(a.id).hasMatch());
+        QVERIFY(
+            QRegularExpression(QStringLiteral("^[0-9a-f]{8}-([0-9a-f]{4}-){3}[0-9a-f]{12}$")).match(a.id).hasMatch());
         QVERIFY(a.id != b.id);
         QVERIFY(a.createdAt.isValid());
         QCOMPARE(a.modifiedAt, a.createdAt);
@@ -80,7 +84,8 @@ private slots:
         Profile full = Profile::createNew(QStringLiteral("Full"));
         full.vehicleType = VehicleType::Helicopter;
         full.telemetryDashboard = QStringList{QStringLiteral("GSpd"), QStringLiteral("RxBt")};
-        full.telemetrySensors = {TelemetrySensorEntry{QStringLiteral("GSpd"), QStringLiteral("Speed"), QStringLiteral("S")}};
+        full.telemetrySensors
+            = {TelemetrySensorEntry{QStringLiteral("GSpd"), QStringLiteral("Speed"), QStringLiteral("S")}};
         full.buttonMappings.mappings = {ButtonMapping(), ButtonMapping()};
         full.deviceConnections.portName = QStringLiteral("COM3");
         full.deviceConnections.wheelBase.productName = QStringLiteral("W");

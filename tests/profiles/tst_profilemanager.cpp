@@ -77,9 +77,12 @@ private slots:
             first = store.activeProfileId();
             QCOMPARE(store.property("activeProfileName").toString(), QStringLiteral("Default"));
             QCOMPARE(store.activeVehicleType(), QStringLiteral("rc_car"));
-            const QString where = jsoncheck::mismatch(readObject(first + ".json"), QJsonObject{{"name", "Default"}, {"version", 2}})
-                                  + jsoncheck::mismatch(readObject("config.json"), QJsonObject{{"lastActiveProfileId", first},
-                                      {"lastActiveByType", QJsonObject{{"rc_car", first}}}, {"version", 1}});
+            const QString where
+                = jsoncheck::mismatch(readObject(first + ".json"), QJsonObject{{"name", "Default"}, {"version", 2}})
+                + jsoncheck::mismatch(readObject("config.json"),
+                                      QJsonObject{{"lastActiveProfileId", first},
+                                                  {"lastActiveByType", QJsonObject{{"rc_car", first}}},
+                                                  {"version", 1}});
             QVERIFY2(where.isEmpty(), qPrintable(where));
 
             second = store.createProfile("Second");
@@ -116,8 +119,9 @@ private slots:
         QTest::newRow("config naming a missing id activates the first id")
             << QStringList{"b.json=b", "a.json=a", R"(config.json:{"lastActiveProfileId": "gone"})"} << "A B" << "A";
         QTest::newRow("unusable files are skipped")
-            << QStringList{"t.json:{\"id\": \"t\", \"name\": \"T", "e.json:", R"(n.json:{"id": "n"})", "arr.json:[1, 2]",
-                           R"(x.json:{"name": "no id"})", "ok.json=ok", "txt.txt=txt", "config.json:not json"}
+            << QStringList{"t.json:{\"id\": \"t\", \"name\": \"T", "e.json:", R"(n.json:{"id": "n"})",
+                           "arr.json:[1, 2]", R"(x.json:{"name": "no id"})", "ok.json=ok", "txt.txt=txt",
+                           "config.json:not json"}
             << "OK" << "OK";
         QTest::newRow("only preset files: Default is made")
             << QStringList{R"(esc_presets.json:{"presets": [{"id": "e1", "name": "Fast"}]})",
@@ -127,10 +131,12 @@ private slots:
             << QStringList{"1.json=config", "2.json=esc_presets", "3.json=User_Presets", "4.json=Config", "ok.json=ok"}
             << "OK" << "OK";
         QTest::newRow("ids that would leave the folder are skipped")
-            << QStringList{"1.json=../escape", "2.json=sub/dir", "3.json=/tmp/abs", "4.json=back\\slash", "5.json=..", "ok.json=ok"}
+            << QStringList{"1.json=../escape", "2.json=sub/dir", "3.json=/tmp/abs", "4.json=back\\slash",
+                           "5.json=..", "ok.json=ok"}
             << "OK" << "OK";
         QTest::newRow("ids that name a device are skipped, look-alikes load")
-            << QStringList{"1.json=COM3", "2.json=nul", "3.json=Lpt1.x", "4.json=con ", "5.json=aux", "6.json=com", "7.json=console"}
+            << QStringList{"1.json=COM3", "2.json=nul", "3.json=Lpt1.x", "4.json=con ", "5.json=aux", "6.json=com",
+                           "7.json=console"}
             << "COM CONSOLE" << "COM";
         QTest::newRow("own hidden file wins over a stale copy")
             << QStringList{R"(copy.json:{"id": ".dot", "name": "Old"})", ".dot.json=.dot"} << ".DOT" << ".DOT";
@@ -272,7 +278,8 @@ private slots:
         QCOMPARE(activeChanged.size(), active ? 1 : 0);
         QCOMPARE(listChanged.size(), error.isEmpty() ? 1 : 0);
         if (store.mutableProfile(id))
-            QCOMPARE(readObject(id + ".json").value("name").toString(), error.isEmpty() ? name : QStringLiteral("Other"));
+            QCOMPARE(readObject(id + ".json").value("name").toString(),
+                     error.isEmpty() ? name : QStringLiteral("Other"));
     }
 
     void deleteProfile_data()
@@ -363,12 +370,18 @@ private slots:
         QTest::addColumn<QByteArray>("config");
         QTest::addColumn<QString>("preferredName");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("equal times keep the smaller id") << QStringList{"h2 B 1", "h1 A 1"} << QByteArray() << "" << "h1";
+        QTest::newRow("equal times keep the smaller id") << QStringList{"h2 B 1", "h1 A 1"} << QByteArray() << ""
+                                                         << "h1";
         QTest::newRow("newest wins") << QStringList{"h1 A 1", "h2 B 2"} << QByteArray() << "" << "h2";
-        QTest::newRow("invalid time loses to a valid one") << QStringList{"h1 A 0", "h2 B 1"} << QByteArray() << "" << "h2";
-        QTest::newRow("name match ignoring case beats newest") << QStringList{"h1 Bird 1", "h2 B 2"} << QByteArray() << "BIRD" << "h1";
-        QTest::newRow("remembered profile beats the name match") << QStringList{"h1 Bird 1", "h2 B 1"}
-            << QByteArray(R"({"lastActiveProfileId": "c", "lastActiveByType": {"rc_helicopter": "h2"}})") << "Bird" << "h2";
+        QTest::newRow("invalid time loses to a valid one") << QStringList{"h1 A 0", "h2 B 1"} << QByteArray() << ""
+                                                           << "h2";
+        QTest::newRow("name match ignoring case beats newest")
+            << QStringList{"h1 Bird 1", "h2 B 2"} << QByteArray() << "BIRD"
+            << "h1";
+        QTest::newRow("remembered profile beats the name match")
+            << QStringList{"h1 Bird 1", "h2 B 1"}
+            << QByteArray(R"({"lastActiveProfileId": "c", "lastActiveByType": {"rc_helicopter": "h2"}})") << "Bird"
+            << "h2";
         QTest::newRow("remembered id of another type is skipped") << QStringList{"h1 A 1"}
             << QByteArray(R"({"lastActiveByType": {"rc_helicopter": "c"}})") << "" << "h1";
         QTest::newRow("remembered id that no longer exists is skipped") << QStringList{"h1 A 1"}
@@ -466,18 +479,24 @@ private slots:
         sh.productName = "S";
         WheelFfbSettings ffb;
         ffb.strength = 0.75f;
-        const QList<std::function<void()>> savingSetters{[&] { store.setWheelBaseDevice(w); }, [&] { store.setPedalsDevice(p); },
-            [&] { store.setShifterDevice(sh); }, [&] { store.setBridgeConnection("COM9", 921600); }, [&] { store.setWheelFfb(ffb); }};
+        const QList<std::function<void()>> savingSetters{
+            [&] { store.setWheelBaseDevice(w); }, [&] { store.setPedalsDevice(p); },
+            [&] { store.setShifterDevice(sh); }, [&] { store.setBridgeConnection("COM9", 921600); },
+            [&] { store.setWheelFfb(ffb); }};
         for (const auto &set : savingSetters) {
             const QByteArray previous = readFile(id + ".json");
             set();
             QVERIFY(readFile(id + ".json") != previous);
         }
         QCOMPARE(modified.size(), 5);
-        const QString where = jsoncheck::mismatch(readObject(id + ".json"), jsoncheck::object(R"({"autoStartEnabled": true,
-            "axisSettings": {"decelRate": 77}, "buttonMappings": [{"channel": 3}], "helicopterConfig": {"fly": {"motorChannel": 9}},
-            "ledSettings": {"ledCount": 42}, "wheelFfb": {"strength": 0.75}, "deviceConnections": {"bridge": {"portName": "COM9",
-            "baudRate": 921600}, "wheelBase": {"productName": "W"}, "pedals": {"productName": "P"}, "shifter": {"productName": "S"}}})"));
+        const QString where
+            = jsoncheck::mismatch(readObject(id + ".json"), jsoncheck::object(R"({"autoStartEnabled": true,
+            "axisSettings": {"decelRate": 77}, "buttonMappings": [{"channel": 3}],
+            "helicopterConfig": {"fly": {"motorChannel": 9}},
+            "ledSettings": {"ledCount": 42}, "wheelFfb": {"strength": 0.75},
+            "deviceConnections": {"bridge": {"portName": "COM9",
+            "baudRate": 921600}, "wheelBase": {"productName": "W"}, "pedals": {"productName": "P"},
+            "shifter": {"productName": "S"}}})"));
         QVERIFY2(where.isEmpty(), qPrintable(where));
     }
 
@@ -542,7 +561,8 @@ private slots:
         const EscPreset *preset = store.findEscPreset(id);
         QVERIFY(preset);
         QCOMPARE(preset->name, QStringLiteral(" Crawler "));
-        QCOMPARE(QList<int>({preset->neutral, preset->fullForward, preset->fullReverse}), QList<int>({1001, 1600, 400}));
+        QCOMPARE(QList<int>({preset->neutral, preset->fullForward, preset->fullReverse}),
+                 QList<int>({1001, 1600, 400}));
     }
 
     void escPresetsWithoutName_data()
@@ -613,7 +633,8 @@ private slots:
         QCOMPARE(quick->data.value("v").toInt(), 2);
         QVERIFY(quick->modifiedAt.isValid());
         const QString written = readObject("user_presets.json").value("presets")[0]["modifiedAt"].toString();
-        QVERIFY2(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d$").match(written).hasMatch(), qPrintable(written));
+        QVERIFY2(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d$").match(written).hasMatch(),
+                 qPrintable(written));
     }
 
     void presetFileReading()
@@ -621,14 +642,16 @@ private slots:
         writeFile("esc_presets.json", R"({"presets": [{"id": "a", "name": "A"},
             {"id": "b", "name": "B", "neutral": 1000, "fullForward": 1900.5, "fullReverse": "100"},
             {"id": "", "name": "No id"}, {"id": "c", "name": ""}, {"id": "d"}, 7, {"id": "a", "name": "A twin"}]})");
-        writeFile("user_presets.json", R"({"presets": [{"id": "a", "kind": "K", "name": "A", "modifiedAt": "bad", "data": 5},
+        writeFile("user_presets.json",
+                  R"({"presets": [{"id": "a", "kind": "K", "name": "A", "modifiedAt": "bad", "data": 5},
             {"id": "b", "kind": "", "name": "B"}, {"id": "c", "kind": "K"}, {"kind": "K", "name": "D"},
             {"id": "e", "kind": "K", "name": "E", "modifiedAt": "2026-02-03T04:05:06", "data": {"x": 1}}]})");
         ProfileManager store;
         const QList<EscPreset> esc = store.escPresets();
         QCOMPARE(esc.size(), 3);
-        QCOMPARE(QList<int>({esc[0].neutral, esc[0].fullForward, esc[1].neutral, esc[1].fullForward, esc[1].fullReverse}),
-                 QList<int>({992, 1811, 1000, 1811, 172}));
+        QCOMPARE(
+            QList<int>({esc[0].neutral, esc[0].fullForward, esc[1].neutral, esc[1].fullForward, esc[1].fullReverse}),
+            QList<int>({992, 1811, 1000, 1811, 172}));
         QCOMPARE(store.findEscPreset("a")->name, QStringLiteral("A"));
         writeFile("esc_presets.json", "[]");
         QVERIFY(!store.loadEscPresets());

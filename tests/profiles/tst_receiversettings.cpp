@@ -21,19 +21,23 @@ private slots:
             "configLedIndex": null})";
         row("empty object gives the defaults", "{}", defaults);
         row("wrong types give the defaults", R"({"ledCount": "8", "brightness": 9.5, "activePercentage": [],
-            "powerOn": 0, "powerButtonIndex": null, "mode": 1, "globalColor": 7, "selectedLedIndex": "2", "ledColors": 5,
-            "selectedZoneIndex": {}, "rangeZones": "x", "configState": 6, "configPending": true})", defaults);
+            "powerOn": 0, "powerButtonIndex": null, "mode": 1, "globalColor": 7, "selectedLedIndex": "2",
+            "ledColors": 5,
+            "selectedZoneIndex": {}, "rangeZones": "x", "configState": 6, "configPending": true})",
+            defaults);
         row("colour keeps low 8 bits, bad parts fall back, mode in another case is global",
             R"({"mode": "RANGE", "globalColor": {"r": 300, "g": -1, "b": true}})",
             R"({"mode": "global", "globalColor": {"r": 44, "g": 255, "b": 0}})");
         row("colour entries in order, missing colour is green, non-object is index 0", R"({"mode": "per_led",
-            "ledColors": [{"index": 5, "color": {"r": 1, "g": 2, "b": 3}}, {"index": 2}, 17, {"index": 5, "color": {}}]})",
+            "ledColors": [{"index": 5, "color": {"r": 1, "g": 2, "b": 3}}, {"index": 2}, 17, {"index": 5,
+            "color": {}}]})",
             R"({"mode": "per_led", "ledColors": [{"index": 5, "color": {"r": 1, "g": 2, "b": 3}},
             {"index": 2, "color": {"r": 0, "g": 255, "b": 0}}, {"index": 0, "color": {"r": 0, "g": 255, "b": 0}},
             {"index": 5, "color": {"r": 0, "g": 255, "b": 0}}]})");
         row("zones kept unvalidated, end falls back to 100", R"({"mode": "range", "rangeZones": [
             {"startPercent": 80, "endPercent": 20}, {"startPercent": 10, "color": {"b": 200}}]})",
-            R"({"mode": "range", "rangeZones": [{"startPercent": 80, "endPercent": 20, "color": {"r": 0, "g": 255, "b": 0}},
+            R"({"mode": "range", "rangeZones": [{"startPercent": 80, "endPercent": 20, "color": {"r": 0, "g": 255,
+            "b": 0}},
             {"startPercent": 10, "endPercent": 100, "color": {"r": 0, "g": 255, "b": 200}}]})");
         row("counts not limited", R"({"ledCount": 1, "brightness": 500, "ledColors": [{"index": 40}]})",
             R"({"ledCount": 1, "brightness": 500, "ledColors": [{"index": 40, "color": {"r": 0, "g": 255, "b": 0}}]})");
