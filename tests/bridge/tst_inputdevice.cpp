@@ -481,14 +481,11 @@ private slots:
         QTest::newRow("moza beats logitech") << "moza logitech bridge" << moza;
         QTest::newRow("g29 ps3") << "Logitech G29 Driving Force Racing Wheel PS3"
                                  << "Logitech (PS3/PS4): 0 4 4 -1, 0000, 1";
-        QTest::newRow("ps3 any case") << "g29 Ps3" << "Logitech (PS3/PS4): 0 4 4 -1, 0000, 1";
         QTest::newRow("ps3 without logitech key") << "Generic PS3 Pad" << generic;
         QTest::newRow("g920") << "Logitech G920 Driving Force Racing Wheel USB" << logitech;
-        QTest::newRow("dfgt") << "DFGT" << logitech;
         QTest::newRow("t300") << "T300RS Racing Wheel" << thrustmaster;
         QTest::newRow("tx with space") << "TX Racing Wheel" << thrustmaster;
         QTest::newRow("tx without space") << "TXRacing" << generic;
-        QTest::newRow("tmx") << "TMX Force Feedback" << thrustmaster;
         QTest::newRow("none") << "Simucube 2 Pro" << generic;
     }
 

@@ -139,31 +139,6 @@ private slots:
         QCOMPARE(device->pollCount(), 3);
     }
 
-    void inputMoves()
-    {
-        VirtualInputDevice *device = m_input->addDevice(VirtualDeviceSpec(QStringLiteral("Stick")));
-        auto handle = openDevice(device);
-        QVERIFY(inputSucceeded(handle->acquire()));
-        device->setAxisRaw(InputAxisSlider1, 70000);
-        device->setAxisRaw(InputAxis(9), 5); // ignored
-        device->setButton(5, true);
-        device->setButtonByte(6, 0x7F);
-        device->setButton(200, true); // ignored
-        device->setPov(1, 4500);
-        device->setPov(0, 9000);
-        device->centrePov(0);
-        RawInputState state;
-        for (const auto &[value, raw] : QList<QPair<float, int>>{{-1, 0}, {0, 32768}, {1, 65535}, {0.5f, 49151}}) {
-            device->setAxis(InputAxisRz, value);
-            QVERIFY(inputSucceeded(handle->getState(state)));
-            QCOMPARE(state.axes[InputAxisRz], raw);
-        }
-        QCOMPARE(state.axes[InputAxisSlider1], 65535);
-        QVERIFY(state.buttons[5] == 0x80 && state.buttons[6] == 0x7F && state.povs[0] == InputPovCentred
-                && state.povs[1] == 4500);
-        QCOMPARE(device->state().axes, state.axes);
-    }
-
     void unplugAndReplug()
     {
         VirtualInputDevice *device = m_input->addDevice(VirtualDeviceSpec(QStringLiteral("Wheel")));
@@ -210,29 +185,6 @@ private slots:
         QVERIFY(inputSucceeded(second->setCooperativeLevel(0, InputExclusive | InputForeground)));
         QVERIFY(inputSucceeded(second->acquire()));
         QVERIFY(device->isAcquiredExclusively());
-    }
-
-    // A step made to fail a number of times fails that often, then works; the calls are recorded.
-    void failures()
-    {
-        VirtualInputDevice *device = m_input->addDevice(VirtualDeviceSpec(QStringLiteral("Wheel")));
-        device->failStep(VirtualInputStep::Acquire, InputError::InputLost, 2);
-        auto handle = openDevice(device);
-        const QList<InputResult> expected{InputError::InputLost, InputError::InputLost, InputError::Ok};
-        for (const InputResult result : expected) {
-            QCOMPARE(handle->acquire(), result);
-            QVERIFY(inputSucceeded(handle->unacquire()));
-        }
-        const QList<VirtualInputCall> calls = device->calls(VirtualInputStep::Acquire);
-        QCOMPARE(calls.size(), 3);
-        QCOMPARE(calls.at(1).result, InputError::InputLost);
-        device->failStep(VirtualInputStep::Acquire, InputError::InputLost, -1);
-        for (int i = 0; i < 5; ++i)
-            QCOMPARE(handle->acquire(), InputError::InputLost);
-        device->clearFailures();
-        QVERIFY(inputSucceeded(handle->acquire()));
-        device->clearCalls();
-        QCOMPARE(device->calls().size(), 0);
     }
 
     void effectsNeedExclusiveFfb_data()
