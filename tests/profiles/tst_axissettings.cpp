@@ -103,19 +103,6 @@ private slots:
         QFETCH(QByteArray, first);
         jsoncheck::checkRow([&](const QJsonObject &obj) { return readTwice(jsoncheck::object(first), obj); });
     }
-
-    void damagedInputSettles()
-    {
-        AxisSettings full;
-        full.steering.deadzone = 0.3f;
-        full.brake.useCalibration = true;
-        full.escMode = 2;
-        full.gearThrottleLimitPercent = {{10, 20, 30, 40, 50, 60, 70}};
-        const auto pass = [](const QJsonObject &obj) { return readTwice(QJsonObject(), obj); };
-        jsoncheck::checkSettles(AxisSettings().toJson(), pass, 1);
-        jsoncheck::checkSettles(full.toJson(), pass, 2);
-        jsoncheck::checkSettles(full.brake.toJson(), jsoncheck::pass<AxisConfig>, 3);
-    }
 };
 
 OSTRA_TEST_MAIN_CORE(TestAxisSettings)

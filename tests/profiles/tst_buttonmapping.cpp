@@ -72,14 +72,6 @@ private slots:
             QCOMPARE(mapping.allButtons(), expected);
         }
     }
-
-    void damagedInputSettles()
-    {
-        ButtonMapping mapping;
-        mapping.extraButtons = {1, 2};
-        mapping.name = QStringLiteral("Lights");
-        jsoncheck::checkSettles(mapping.toJson(), jsoncheck::pass<ButtonMapping>, 11);
-    }
 };
 
 OSTRA_TEST_MAIN_CORE(TestButtonMapping)

@@ -83,21 +83,6 @@ private slots:
     {
         jsoncheck::checkRow(jsoncheck::pass<DeviceConnections>);
     }
-
-    void damagedInputSettles()
-    {
-        DeviceConnections full;
-        full.portName = QStringLiteral("/dev/ttyACM0");
-        full.wheelBase.productName = QStringLiteral("Wheel");
-        full.wheelBase.hasCustomAxisMapping = true;
-        full.wheelBase.axisMapping.combinedPedals = true;
-        full.wheelBase.axisMapping.combinedPedalsCenter = 0.25f;
-        full.shifter.vendorId = 7;
-        full.shifter.hasCustomShifterMapping = true;
-        full.pedals.uniqId = QStringLiteral("p");
-        jsoncheck::checkSettles(full.toJson(), jsoncheck::pass<DeviceConnections>, 21);
-        jsoncheck::checkSettles(full.wheelBase.axisMapping.toJson(), jsoncheck::pass<AxisMapping>, 22);
-    }
 };
 
 OSTRA_TEST_MAIN_CORE(TestDeviceConnections)

@@ -63,17 +63,6 @@ private slots:
     {
         jsoncheck::checkRow(jsoncheck::pass<HelicopterConfig>);
     }
-
-    void damagedInputSettles()
-    {
-        HelicopterConfig full;
-        full.inputs.joystick.device.productName = QStringLiteral("Stick");
-        full.inputs.pedals.device.vendorId = 0x46d;
-        full.inputs.pedals.device.hasCustomAxisMapping = true;
-        full.fly.arm.enabled = true;
-        full.fly.pitchCurve.enabled = true;
-        jsoncheck::checkSettles(full.toJson(), jsoncheck::pass<HelicopterConfig>, 41);
-    }
 };
 
 OSTRA_TEST_MAIN_CORE(TestHelicopterConfig)

@@ -79,19 +79,43 @@ private slots:
         QCOMPARE(Profile::fromJson(car).helicopterConfig.fly.motorChannel, 9);
     }
 
+    // Damaged input, anywhere in a profile and its records, settles after one read and write.
     void damagedInputSettles()
     {
         Profile full = Profile::createNew(QStringLiteral("Full"));
         full.vehicleType = VehicleType::Helicopter;
         full.telemetryDashboard = QStringList{QStringLiteral("GSpd"), QStringLiteral("RxBt")};
-        full.telemetrySensors
-            = {TelemetrySensorEntry{QStringLiteral("GSpd"), QStringLiteral("Speed"), QStringLiteral("S")}};
-        full.buttonMappings.mappings = {ButtonMapping(), ButtonMapping()};
-        full.deviceConnections.portName = QStringLiteral("COM3");
-        full.deviceConnections.wheelBase.productName = QStringLiteral("W");
-        full.ledSettings.ledColors = {LedColorEntry()};
-        full.receiverCaps.firmware = QStringLiteral("4.0");
-        jsoncheck::checkSettles(full.toJson(), jsoncheck::pass<Profile>, 51, 300);
+        full.telemetrySensors = {TelemetrySensorEntry{"GSpd", "Speed", "S"}};
+        ButtonMapping mapping;
+        mapping.extraButtons = {1, 2};
+        mapping.name = QStringLiteral("Lights");
+        full.buttonMappings.mappings = {mapping, ButtonMapping()};
+        AxisSettings &axes = full.axisSettings;
+        axes.steering.deadzone = 0.3f;
+        axes.brake.useCalibration = true;
+        axes.escMode = 2;
+        axes.gearThrottleLimitPercent = {{10, 20, 30, 40, 50, 60, 70}};
+        DeviceConnections &devices = full.deviceConnections;
+        devices.portName = QStringLiteral("COM3");
+        devices.wheelBase.productName = QStringLiteral("W");
+        devices.wheelBase.hasCustomAxisMapping = true;
+        devices.wheelBase.axisMapping.combinedPedals = true;
+        devices.wheelBase.axisMapping.combinedPedalsCenter = 0.25f;
+        devices.shifter.vendorId = 7;
+        devices.shifter.hasCustomShifterMapping = true;
+        devices.pedals.uniqId = QStringLiteral("p");
+        full.ledSettings.ledColors = {LedColorEntry{3, RgbColor{1, 2, 3}}, LedColorEntry()};
+        full.ledSettings.rangeZones = {LedRangeZone{10, 40, RgbColor{9, 9, 9}}};
+        full.receiverCaps.firmware = QStringLiteral("4.1");
+        full.receiverCaps.osdOnBoard = 1;
+        full.receiverCaps.hudTopOnBoard = 40;
+        full.receiverCaps.hudAccelOnBoard = 20;
+        full.receiverCaps.hudBrakeOnBoard = 30;
+        full.helicopterConfig.inputs.joystick.device.productName = QStringLiteral("Stick");
+        full.helicopterConfig.inputs.pedals.device.hasCustomAxisMapping = true;
+        full.helicopterConfig.fly.arm.enabled = true;
+        full.helicopterConfig.fly.pitchCurve.enabled = true;
+        jsoncheck::checkSettles(full.toJson(), jsoncheck::pass<Profile>, 51, 2000);
     }
 };
 

@@ -129,23 +129,6 @@ private slots:
     {
         jsoncheck::checkRow(jsoncheck::pass<WheelFfbSettings>);
     }
-
-    void damagedInputSettles()
-    {
-        LedSettings led;
-        led.ledColors = {LedColorEntry{3, RgbColor{1, 2, 3}}, LedColorEntry()};
-        led.rangeZones = {LedRangeZone{10, 40, RgbColor{9, 9, 9}}};
-        jsoncheck::checkSettles(led.toJson(), jsoncheck::pass<LedSettings>, 31);
-        jsoncheck::checkSettles(ReceiverSettings().toJson(), jsoncheck::pass<ReceiverSettings>, 32);
-        ReceiverCaps caps;
-        caps.firmware = QStringLiteral("4.1");
-        caps.osdOnBoard = 1;
-        caps.hudTopOnBoard = 40;
-        caps.hudAccelOnBoard = 20;
-        caps.hudBrakeOnBoard = 30;
-        jsoncheck::checkSettles(caps.toJson(), jsoncheck::pass<ReceiverCaps>, 33);
-        jsoncheck::checkSettles(WheelFfbSettings().toJson(), jsoncheck::pass<WheelFfbSettings>, 34);
-    }
 };
 
 OSTRA_TEST_MAIN_CORE(TestReceiverSettings)
