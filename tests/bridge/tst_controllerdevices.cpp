@@ -109,15 +109,16 @@ struct Role
     InputDevice *(CorvaneController::*device)() const;
     void (CorvaneController::*disconnect)();
     QString word;
+    void (CorvaneController::*setMapping)(const AxisMapping &) = nullptr;
 };
 
 Role role(const QString &name)
 {
     using C = CorvaneController;
     static const QHash<QString, Role> roles {
-        { "wheel base", { &C::connectWheelBase, &C::wheelBase, &C::disconnectWheelBase, "wheel base" } },
-        { "pedals", { &C::connectPedals, &C::pedals, &C::disconnectPedals, "pedals" } },
-        { "shifter", { &C::connectShifter, &C::shifter, &C::disconnectShifter, "shifter" } },
+        { "wheel base", { &C::connectWheelBase, &C::wheelBase, &C::disconnectWheelBase, "wheel base", &C::setWheelBaseAxisMapping } },
+        { "pedals", { &C::connectPedals, &C::pedals, &C::disconnectPedals, "pedals", &C::setPedalsAxisMapping } },
+        { "shifter", { &C::connectShifter, &C::shifter, &C::disconnectShifter, "shifter", &C::setShifterAxisMapping } },
         { "joystick", { &C::connectHeliJoystick, &C::heliJoystick, &C::disconnectHeliJoystick, "joystick" } },
         { "throttle", { &C::connectHeliThrottle, &C::heliThrottle, &C::disconnectHeliThrottle, "throttle" } },
         { "helicopter pedals", { &C::connectHeliPedals, &C::heliPedals, &C::disconnectHeliPedals, "pedals" } },
@@ -551,17 +552,17 @@ private slots:
     void mappingChangesStopForSafety_data()
     {
         QTest::addColumn<QString>("change");
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("wheel base mapping") << "wheelBase" << "wheel base mapping changed";
-        QTest::newRow("pedals mapping") << "pedals" << "pedals mapping changed";
-        QTest::newRow("shifter mapping") << "shifter" << "shifter mapping changed";
-        QTest::newRow("controls preset") << "preset" << "controls preset loaded";
+        QTest::addColumn<QString>("slot");
+        QTest::newRow("wheel base mapping") << "wheel base" << "wheelBase";
+        QTest::newRow("pedals mapping") << "pedals" << "pedals";
+        QTest::newRow("shifter mapping") << "shifter" << "shifter";
+        QTest::newRow("controls preset") << "controls preset" << "";
     }
 
     void mappingChangesStopForSafety()
     {
         QFETCH(QString, change);
-        QFETCH(QString, reason);
+        QFETCH(QString, slot);
         TransmitRig rig;
         CorvaneController *c = rig.controller.get();
         QVERIFY(c->connectWheelBase(TransmitRig::WheelPos) && c->connectPedals(TransmitRig::PedalsPos)
@@ -569,24 +570,19 @@ private slots:
         rig.pollAll();
         QVERIFY(rig.openTransmitter() && rig.start());
         const AxisMapping mapping = customMapping("Changed");
-        InputDevice *device = nullptr;
-        if (change == "wheelBase")
-            c->setWheelBaseAxisMapping(mapping), device = c->wheelBase();
-        else if (change == "pedals")
-            c->setPedalsAxisMapping(mapping), device = c->pedals();
-        else if (change == "shifter")
-            c->setShifterAxisMapping(mapping), device = c->shifter();
-        else
+        if (slot.isEmpty())
             QVERIFY(c->loadControlsPreset("controls", c->saveControlsPreset("controls")));
+        else
+            (c->*role(change).setMapping)(mapping);
         QVERIFY(!c->isRunning());
-        QCOMPARE(rig.lastError(), QStringLiteral("Transmission stopped for safety: %1. Verify the pedals and press Start "
-                                                 "Transmission again.").arg(reason));
-        if (!device)
+        QCOMPARE(rig.lastError(), QStringLiteral("Transmission stopped for safety: %1 %2. Verify the pedals and press "
+                                                 "Start Transmission again.").arg(change, slot.isEmpty() ? "loaded" : "mapping changed"));
+        if (slot.isEmpty())
             return;
-        QCOMPARE(device->axisMapping().presetName, QStringLiteral("Changed"));
-        const QJsonObject slot = profileFile(*c).value("deviceConnections").toObject().value(change).toObject();
-        QCOMPARE(slot.value("hasCustomAxisMapping").toBool(), true);
-        QCOMPARE(AxisMapping::fromJson(slot.value("axisMapping").toObject()).map, mapping.map);
+        QCOMPARE((c->*role(change).device)()->axisMapping().presetName, QStringLiteral("Changed"));
+        const QJsonObject stored = profileFile(*c).value("deviceConnections").toObject().value(slot).toObject();
+        QCOMPARE(stored.value("hasCustomAxisMapping").toBool(), true);
+        QCOMPARE(AxisMapping::fromJson(stored.value("axisMapping").toObject()).map, mapping.map);
     }
 
     void controlsPresetOnOtherDevices_data()

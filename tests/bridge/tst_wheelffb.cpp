@@ -351,13 +351,13 @@ private slots:
         CorvaneController *c = rig.controller.get();
         QVERIFY(c->connectWheelBase(0));
         QVERIFY(!engaged || c->startWheelFfb());
-        float now = 0.0f;
-        if (setter == "strength")
-            c->setWheelFfbStrength(value), now = c->wheelFfbStrength();
-        else if (setter == "centering")
-            c->setWheelFfbCentering(value), now = c->wheelFfbCentering();
-        else
-            c->setWheelNativeCentering(value), now = c->wheelNativeCentering();
+        using C = CorvaneController;
+        const QHash<QString, std::pair<void (C::*)(float), float (C::*)() const>> access {
+            { "strength", { &C::setWheelFfbStrength, &C::wheelFfbStrength } },
+            { "centering", { &C::setWheelFfbCentering, &C::wheelFfbCentering } },
+            { "native", { &C::setWheelNativeCentering, &C::wheelNativeCentering } } };
+        (c->*access.value(setter).first)(value);
+        const float now = (c->*access.value(setter).second)();
         const auto spring = rig.wheel->effect(InputEffectType::Spring);
         QCOMPARE(QStringLiteral("%1 %2 %3").arg(now).arg(spring && spring->playing ? int(spring->params.gain) : -1)
                      .arg(rig.wheel->autoCenter()), result);
