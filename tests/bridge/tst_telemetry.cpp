@@ -165,63 +165,6 @@ private slots:
         QCOMPARE(sensorValue(c, QStringLiteral("GPS")), QStringLiteral("No fix"));
     }
 
-    void attitudeFrames_data()
-    {
-        QTest::addColumn<bool>("invertPitch");
-        QTest::addColumn<QString>("heli");
-        QTest::newRow("plain") << false << "5.00 -5.00 0.00";
-        QTest::newRow("helicopter pitch inverted") << true << "-5.00 -5.00 0.00";
-    }
-
-    void attitudeFrames()
-    {
-        QFETCH(bool, invertPitch);
-        QFETCH(QString, heli);
-        CorvaneController &c = *m_controller;
-        HelicopterConfig config = c.profileManager()->helicopterConfig();
-        config.attitude.invertPitch = invertPitch;
-        c.profileManager()->setHelicopterConfig(config);
-        QSignalSpy heliSpy(&c, &CorvaneController::heliAttitudeReceived);
-        QSignalSpy car(&c, &CorvaneController::carAttitudeReceived);
-        // Raw 873 is 5.00 degrees.
-        QVERIFY(m_tx->sendAttitude(0.0873, -0.0873, 0.0));
-        QVERIFY(car.wait(Patience));
-        QCOMPARE(floats(heliSpy), heli);
-        QCOMPARE(floats(car), QStringLiteral("5.00 -5.00 0.00"));
-        QVERIFY(c.motionTelemetrySender()->previewState().attitudeLive);
-        QCOMPARE(sensorValue(c, QStringLiteral("Ptch")), QStringLiteral("5.0 °"));
-    }
-
-    void motionFrames_data()
-    {
-        QTest::addColumn<bool>("wrapped");
-        QTest::newRow("g-force frame") << false;
-        QTest::newRow("wrapped in 0x50") << true;
-    }
-
-    void motionFrames()
-    {
-        QFETCH(bool, wrapped);
-        CorvaneController &c = *m_controller;
-        QSignalSpy motion(&c, &CorvaneController::carMotionReceived);
-        QSignalSpy frames(&c, &CorvaneController::crsfFrameReceived);
-        QSignalSpy ffb(&c, &CorvaneController::receiverFfbStateChanged);
-        QVERIFY(wrapped ? m_tx->sendWrappedGForce(1.0, -0.5, 0.25, 10) : m_tx->sendGForce(1.0, -0.5, 0.25, 10));
-        QVERIFY(motion.wait(Patience));
-        // A wrapped sample is announced as the frame it carries.
-        QCOMPARE(frames.count(), 1);
-        QCOMPARE(frames.at(0).at(0).value<quint8>(), quint8(0x23));
-        QCOMPARE(frames.at(0).at(1).toByteArray().size(), 7);
-        QCOMPARE(floats(motion), QStringLiteral("1.00 -0.50 0.25"));
-        QCOMPARE(c.receiverFfbState(), corvane::ReceiverFfbActive);
-        QVERIFY(c.motionTelemetrySender()->msSinceGForces() >= 0);
-        QCOMPARE(sensorValue(c, QStringLiteral("GLat")), QStringLiteral("-0.50 g"));
-        // The next sample keeps the state: announced once.
-        QVERIFY(m_tx->sendGForce(0.0, 0.0, 0.0));
-        QVERIFY(motion.wait(Patience));
-        QCOMPARE(ffb.count(), 1);
-    }
-
     void lostGForceFrames_data()
     {
         QTest::addColumn<QList<int>>("sequences");
@@ -244,27 +187,66 @@ private slots:
         QVERIFY(c.motionTelemetryRate() <= float(sequences.size()));
     }
 
-    void batteryFrames_data()
+    void framesIn_data()
     {
-        QTest::addColumn<QString>("firmware");
-        QTest::addColumn<QStringList>("ids");
-        QTest::addColumn<QString>("motion");
-        QTest::newRow("plain receiver: motion") << QString() << QStringList { "latA", "yawR", "jerk", "Curr" } << "0.00 -0.20 0.00";
-        QTest::newRow("capable receiver: battery") << "4.3.0" << QStringList { "RxBt", "Curr", "Capa", "Bat%" } << "";
+        QTest::addColumn<QString>("frame");
+        QTest::addColumn<QByteArray>("signal");
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<int>("announced");
+        QTest::addColumn<QString>("sensor");
+        const QByteArray motion = SIGNAL(carMotionReceived(float, float, float));
+        const QByteArray heli = SIGNAL(heliAttitudeReceived(float, float, float));
+        QTest::newRow("g-force") << "gforce" << motion << "1.00 -0.50 0.25" << 0x23 << "GLat=-0.50 g";
+        QTest::newRow("g-force wrapped in 0x50") << "wrapped" << motion << "1.00 -0.50 0.25" << 0x23 << "GLat=-0.50 g";
+        QTest::newRow("attitude") << "attitude" << QByteArray(SIGNAL(carAttitudeReceived(float, float, float)))
+                                  << "5.00 -5.00 0.00" << 0x1E << "Ptch=5.0 °";
+        QTest::newRow("attitude, helicopter") << "attitude" << heli << "5.00 -5.00 0.00" << 0x1E << "Roll=-5.0 °";
+        QTest::newRow("attitude, helicopter pitch inverted") << "attitude inverted" << heli << "-5.00 -5.00 0.00" << 0x1E
+                                                             << "Ptch=5.0 °";
+        // Bytes 0..1 = 196: 1.96 m/s2 lateral, -0.20 g.
+        QTest::newRow("battery, plain receiver: motion") << "battery" << motion << "0.00 -0.20 0.00" << 0x08 << "latA=1.96 m/s²";
+        QTest::newRow("battery, capable receiver") << "battery firmware" << QByteArray(SIGNAL(telemetrySensorsUpdated()))
+                                                   << "" << 0x08 << "RxBt=19.6 V";
     }
 
-    void batteryFrames()
+    void framesIn()
     {
-        QFETCH(QString, firmware);
-        QFETCH(QStringList, ids);
-        QFETCH(QString, motion);
+        QFETCH(QString, frame);
+        QFETCH(QByteArray, signal);
+        QFETCH(QString, args);
+        QFETCH(int, announced);
+        QFETCH(QString, sensor);
         CorvaneController &c = *m_controller;
-        c.profileManager()->mutableActiveProfile()->receiverCaps.firmware = firmware;
-        QSignalSpy motionSpy(&c, &CorvaneController::carMotionReceived);
-        // Bytes 0..1 = 196: 1.96 m/s2 lateral, -0.20 g.
-        QVERIFY(m_tx->sendBattery(19.6, 15.0, 1234, 80));
-        QTRY_COMPARE_WITH_TIMEOUT(sensorIds(c), ids, Patience);
-        QCOMPARE(motionSpy.isEmpty() ? QString() : floats(motionSpy), motion);
+        HelicopterConfig config = c.profileManager()->helicopterConfig();
+        config.attitude.invertPitch = frame.contains("inverted");
+        c.profileManager()->setHelicopterConfig(config);
+        if (frame.contains("firmware"))
+            c.profileManager()->mutableActiveProfile()->receiverCaps.firmware = QStringLiteral("4.3.0");
+        QSignalSpy spy(&c, signal.constData());
+        QSignalSpy motion(&c, &CorvaneController::carMotionReceived);
+        QSignalSpy frames(&c, &CorvaneController::crsfFrameReceived);
+        QSignalSpy ffb(&c, &CorvaneController::receiverFfbStateChanged);
+        if (frame.startsWith("attitude"))
+            QVERIFY(m_tx->sendAttitude(0.0873, -0.0873, 0.0)); // raw 873 is 5.00 degrees
+        else if (frame.startsWith("battery"))
+            QVERIFY(m_tx->sendBattery(19.6, 15.0, 1234, 80));
+        else
+            QVERIFY(frame == "wrapped" ? m_tx->sendWrappedGForce(1.0, -0.5, 0.25, 10) : m_tx->sendGForce(1.0, -0.5, 0.25, 10));
+        QVERIFY(spy.wait(Patience));
+        QCOMPARE(floats(spy, 0), args);
+        QVERIFY2(summary(c.telemetrySensors()).split('|').contains(sensor), qPrintable(summary(c.telemetrySensors())));
+        // A wrapped sample is announced as the frame it carries.
+        QCOMPARE(frames.count(), 1);
+        QCOMPARE(frames.at(0).at(0).value<quint8>(), quint8(announced));
+        QCOMPARE(c.motionTelemetrySender()->previewState().attitudeLive, frame.startsWith("attitude"));
+        QCOMPARE(motion.count(), signal.contains("carMotion") ? 1 : 0);
+        if (motion.isEmpty())
+            return;
+        // Motion from the car makes the receiver's force feedback active, announced once.
+        QCOMPARE(c.receiverFfbState(), corvane::ReceiverFfbActive);
+        QVERIFY(m_tx->sendGForce(0.0, 0.0, 0.0));
+        QVERIFY(motion.wait(Patience));
+        QCOMPARE(ffb.count(), 1);
     }
 
     void sensorsDiscoveredAndSaved()

@@ -110,10 +110,12 @@ QByteArray fileBytes(const CorvaneController &controller, const QString &id)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-WheelFfbSettings storedFfb(const CorvaneController &controller, const QString &id)
+// Strength, centering, native centering and auto-engage as the profile file holds them.
+QString storedFfb(const CorvaneController &controller, const QString &id)
 {
-    return WheelFfbSettings::fromJson(
+    const WheelFfbSettings s = WheelFfbSettings::fromJson(
         QJsonDocument::fromJson(fileBytes(controller, id)).object().value("wheelFfb").toObject());
+    return QStringLiteral("%1 %2 %3 %4").arg(s.strength).arg(s.centering).arg(s.nativeCentering).arg(s.autoEngage);
 }
 
 } // namespace
@@ -364,69 +366,48 @@ private slots:
     }
 
     // Several changes within 500 ms reach the profile file in one save, after the last one.
+    // Loading a profile applies its values at once and saves nothing; a change still waiting
+    // belongs to the profile it was made on, also when the program ends within the 500 ms.
     void debouncedSave()
-    {
-        CorvaneController controller;
-        const QString id = controller.profileManager()->activeProfileId();
-        const QByteArray before = fileBytes(controller, id);
-        controller.setWheelFfbStrength(0.9f);
-        QTimer *save = childTimer(&controller, 500, true);
-        QVERIFY(save);
-        QSignalSpy saves(save, &QTimer::timeout);
-        controller.setWheelFfbCentering(0.2f);
-        controller.setWheelNativeCentering(0.0f);
-        controller.setWheelFfbAutoEngage(true);
-        QCOMPARE(fileBytes(controller, id), before);
-        QTRY_COMPARE(saves.size(), 1);
-        QVERIFY(!save->isActive());
-        const WheelFfbSettings stored = storedFfb(controller, id);
-        QCOMPARE(stored.strength, 0.9f);
-        QCOMPARE(stored.centering, 0.2f);
-        QCOMPARE(stored.nativeCentering, 0.0f);
-        QCOMPARE(stored.autoEngage, true);
-    }
-
-    // Loading applies the profile's values at once and saves nothing.
-    void loadingSavesNothing()
-    {
-        WheelRig rig;
-        CorvaneController *c = rig.controller.get();
-        QVERIFY(c->connectWheelBase(0));
-        corvane::ProfileManager *store = c->profileManager();
-        const QString second = store->createProfile(QStringLiteral("Rally"));
-        store->mutableProfile(second)->wheelFfb = WheelFfbSettings { 0.8f, 0.1f, 0.0f, true };
-        QVERIFY(store->saveProfile(second));
-        const QByteArray before = fileBytes(*c, second);
-        QVERIFY(store->setActiveProfile(second));
-        QCOMPARE(c->wheelFfbStrength(), 0.8f);
-        QCOMPARE(c->wheelFfbCentering(), 0.1f);
-        QCOMPARE(c->wheelFfbAutoEngage(), true);
-        QVERIFY(!rig.wheel->autoCenter());
-        QVERIFY(!childTimer(c, 500, true, true));
-        QCOMPARE(fileBytes(*c, second), before);
-    }
-
-    // A change still waiting for its save belongs to the profile it was made on, also when
-    // the profile is switched or the program ends within the 500 ms.
-    void pendingChangeKept()
     {
         QString first;
         QString second;
         {
-            CorvaneController controller;
-            corvane::ProfileManager *store = controller.profileManager();
+            WheelRig rig;
+            CorvaneController &c = *rig.controller;
+            QVERIFY(c.connectWheelBase(0));
+            corvane::ProfileManager *store = c.profileManager();
             first = store->activeProfileId();
-            second = store->createProfile(QStringLiteral("Drift"));
-            controller.setWheelFfbStrength(0.75f);
+            second = store->createProfile(QStringLiteral("Rally"));
+            store->mutableProfile(second)->wheelFfb = WheelFfbSettings { 0.8f, 0.1f, 0.0f, true };
+            QVERIFY(store->saveProfile(second));
+            const QByteArray before = fileBytes(c, first);
+            const QByteArray secondBefore = fileBytes(c, second);
+            c.setWheelFfbStrength(0.9f);
+            QTimer *save = childTimer(&c, 500, true);
+            QVERIFY(save);
+            QSignalSpy saves(save, &QTimer::timeout);
+            c.setWheelFfbCentering(0.2f);
+            c.setWheelNativeCentering(0.5f);
+            c.setWheelFfbAutoEngage(true);
+            QCOMPARE(fileBytes(c, first), before);
+            QTRY_COMPARE(saves.size(), 1);
+            QCOMPARE(storedFfb(c, first), QStringLiteral("0.9 0.2 0.5 1"));
+            QVERIFY(rig.wheel->autoCenter());
+
+            c.setWheelFfbStrength(0.75f);
             QVERIFY(store->setActiveProfile(second));
-            QCOMPARE(storedFfb(controller, first).strength, 0.75f);
-            QCOMPARE(storedFfb(controller, second).strength, 0.35f);
-            QCOMPARE(controller.wheelFfbStrength(), 0.35f);
-            controller.setWheelFfbCentering(0.9f);
+            QCOMPARE(storedFfb(c, first), QStringLiteral("0.75 0.2 0.5 1"));
+            QCOMPARE((QList<float> { c.wheelFfbStrength(), c.wheelFfbCentering(), c.wheelNativeCentering() }),
+                     (QList<float> { 0.8f, 0.1f, 0.0f }));
+            QVERIFY(!rig.wheel->autoCenter());
+            QVERIFY(!childTimer(&c, 500, true, true));
+            QCOMPARE(fileBytes(c, second), secondBefore);
+            c.setWheelFfbCentering(0.9f);
         }
         CorvaneController again;
-        QCOMPARE(storedFfb(again, second).centering, 0.9f);
-        QCOMPARE(storedFfb(again, first).centering, 0.5f);
+        QCOMPARE(storedFfb(again, second), QStringLiteral("0.8 0.9 0 1"));
+        QCOMPARE(storedFfb(again, first), QStringLiteral("0.75 0.2 0.5 1"));
     }
 
     void ffbPreset()
@@ -445,8 +426,7 @@ private slots:
         QCOMPARE(controller.wheelFfbCentering(), 0.0f);
         QCOMPARE(controller.wheelNativeCentering(), 0.3f);
         QCOMPARE(controller.wheelFfbAutoEngage(), false);
-        QTRY_COMPARE(storedFfb(controller, id).strength, 1.0f);
-        QCOMPARE(storedFfb(controller, id).nativeCentering, 0.3f);
+        QTRY_COMPARE(storedFfb(controller, id), QStringLiteral("1 0 0.3 0"));
     }
 
     void receiverStates_data()
