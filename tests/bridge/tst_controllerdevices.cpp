@@ -28,6 +28,9 @@ using ostratest::TransmitRig;
 
 namespace {
 
+// Generous on a loaded machine; waits end as soon as their condition holds.
+constexpr int Patience = 10000;
+
 const QString Wheel = QStringLiteral("MOZA R9 Base");
 const QString Pedals = QStringLiteral("MOZA SRP Pedals");
 const QString Shifter = QStringLiteral("MOZA HGP Shifter");
@@ -302,7 +305,7 @@ private slots:
             return;
         QCOMPARE(controller.serialPortName(), tx.portName());
         QSignalSpy errors(&controller, &CorvaneController::errorOccurred);
-        QTRY_VERIFY(controller.isTransmitterAuthorized());
+        QTRY_VERIFY_WITH_TIMEOUT(controller.isTransmitterAuthorized(), Patience);
         controller.wheelBase()->poll();
         controller.pedals()->poll();
         controller.startTransmission();
@@ -499,7 +502,7 @@ private slots:
         c->deviceSecurity()->setProvisioningMode(true);
         c->setAutoStartEnabled(true);
         QVERIFY(rig.openTransmitter());
-        QTRY_VERIFY(c->isTransmitterAuthorized());
+        QTRY_VERIFY_WITH_TIMEOUT(c->isTransmitterAuthorized(), Patience);
         const bool pedalsLast = last == "pedals";
         QVERIFY(pedalsLast ? c->connectWheelBase(TransmitRig::WheelPos) : c->connectPedals(TransmitRig::PedalsPos));
         QVERIFY(!c->isRunning());
