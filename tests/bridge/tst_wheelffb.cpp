@@ -71,19 +71,17 @@ struct WheelRig
         return controller->startWheelFfb();
     }
 
-    // One 20 ms tick, after a motion sample when given; the loop's own timer is held so only
-    // the test ticks it.
-    void tick(int count = 1, std::optional<std::array<float, 3>> motion = std::nullopt)
+    // One motion sample and one 20 ms tick; the loop's own timer is held so only the test ticks it.
+    void tick(float lon, float lat, float vert, int count = 1)
     {
         for (int i = 0; i < count; ++i) {
-            if (motion) {
-                controller->handleCarMotion((*motion)[0], (*motion)[1], (*motion)[2]);
-                childTimer(controller.get(), 20)->stop();
-            }
-            QMetaObject::invokeMethod(controller.get(), "onFfbTick", Qt::DirectConnection);
+            controller->handleCarMotion(lon, lat, vert);
+            childTimer(controller.get(), 20)->stop();
+            idleTick();
         }
     }
-    void tick(float lon, float lat, float vert, int count = 1) { tick(count, std::array<float, 3> { lon, lat, vert }); }
+    // A tick without a new sample.
+    void idleTick() { QMetaObject::invokeMethod(controller.get(), "onFfbTick", Qt::DirectConnection); }
 
     QList<qint32> magnitudes() const
     {
@@ -280,12 +278,12 @@ private slots:
         }
         QTimer *loop = childTimer(rig.controller.get(), 20);
         loop->start();
-        rig.tick();
+        rig.idleTick();
         // 0.5 (1 - e^(-10/3)) e^(-0.08) lateral
         QVERIFY(std::fabs(rig.lastLevel() - -0.2670556) < 2e-5);
         int ticks = 1;
         for (; loop->isActive() && ticks < 500; ++ticks)
-            rig.tick();
+            rig.idleTick();
         QVERIFY(!loop->isActive());
         QVERIFY(ticks > 50);
         QCOMPARE(rig.lastLevel(), 0.0f);
