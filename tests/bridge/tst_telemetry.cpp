@@ -359,9 +359,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!c.isCarLinked(), Patience);
         QCOMPARE(link.count(), 2);
         QVERIFY(updated.count() > announced);
-        QCOMPARE(sensorValue(c, QStringLiteral("RQly")), QStringLiteral("0 %"));
-        QCOMPARE(sensorValue(c, QStringLiteral("GLon")), QStringLiteral("0.00 g"));
-        QCOMPARE(sensorValue(c, QStringLiteral("1RSS")), QStringLiteral("0 dBm"));
+        QCOMPARE((QStringList { sensorValue(c, "RQly"), sensorValue(c, "GLon"), sensorValue(c, "1RSS") }),
+                 (QStringList { "0 %", "0.00 g", "0 dBm" }));
         QCOMPARE(motion.count(), 1);
         QCOMPARE(floats(motion), QStringLiteral("0.00 0.00 0.00"));
         QCOMPARE(attitude.count(), 1);
