@@ -119,7 +119,8 @@ Role role(const QString &name)
 {
     using C = CorvaneController;
     static const QHash<QString, Role> roles {
-        { "wheel base", { &C::connectWheelBase, &C::wheelBase, &C::disconnectWheelBase, "wheel base", &C::setWheelBaseAxisMapping } },
+        { "wheel base",
+          { &C::connectWheelBase, &C::wheelBase, &C::disconnectWheelBase, "wheel base", &C::setWheelBaseAxisMapping } },
         { "pedals", { &C::connectPedals, &C::pedals, &C::disconnectPedals, "pedals", &C::setPedalsAxisMapping } },
         { "shifter", { &C::connectShifter, &C::shifter, &C::disconnectShifter, "shifter", &C::setShifterAxisMapping } },
         { "joystick", { &C::connectHeliJoystick, &C::heliJoystick, &C::disconnectHeliJoystick, "joystick" } },
@@ -167,9 +168,12 @@ private slots:
         QTest::addColumn<QStringList>("layout");
         QTest::addColumn<QStringList>("found"); // wheel base, pedals, shifter
         QTest::newRow("same ports, other order") << QStringList { "S", "X", "P", "W" } << QStringList { "W", "P", "S" };
-        QTest::newRow("wheel base in another USB port") << QStringList { "X", "P", "S", "W2" } << QStringList { "W2", "P", "S" };
-        QTest::newRow("name reported in other letter case") << QStringList { "X", "w2", "P", "S" } << QStringList { "w2", "P", "S" };
-        QTest::newRow("look-alike listed before the original") << QStringList { "W2", "X", "W", "P", "S" } << QStringList { "W", "P", "S" };
+        QTest::newRow("wheel base in another USB port")
+            << QStringList { "X", "P", "S", "W2" } << QStringList { "W2", "P", "S" };
+        QTest::newRow("name reported in other letter case")
+            << QStringList { "X", "w2", "P", "S" } << QStringList { "w2", "P", "S" };
+        QTest::newRow("look-alike listed before the original")
+            << QStringList { "W2", "X", "W", "P", "S" } << QStringList { "W", "P", "S" };
         QTest::newRow("wheel base missing") << QStringList { "X", "P", "S" } << QStringList { "", "P", "S" };
         QTest::newRow("only a look-alike") << QStringList { "W2", "X" } << QStringList { "W2", "", "" };
         QTest::newRow("nothing attached") << QStringList {} << QStringList { "", "", "" };
@@ -294,8 +298,8 @@ private slots:
         }
         tx.clearRecords();
         attach({ "P", "W" });
-        corvane::SerialPortLister::setFixedPorts(
-            { { listed ? tx.portName() : QStringLiteral("/dev/ttyACM7"), "QOR Transmitter", "Qorvant", 0x2E8A, 0x000A } });
+        corvane::SerialPortLister::setFixedPorts({ { listed ? tx.portName() : QStringLiteral("/dev/ttyACM7"),
+                                                     "QOR Transmitter", "Qorvant", 0x2E8A, 0x000A } });
         CorvaneController controller;
         controller.autoConnectDevices();
         QCOMPARE(openKey(controller.wheelBase()), QStringLiteral("W"));
@@ -365,8 +369,10 @@ private slots:
         QSignalSpy errors(&controller, &CorvaneController::errorOccurred);
         VirtualInputBackend::instance()->setContextFailure(serviceMissing);
         QVERIFY(!(controller.*role(device).connect)(serviceMissing ? 0 : 2));
-        QCOMPARE(texts(errors), QStringList { (serviceMissing ? QStringLiteral("Failed to initialize input system for %1")
-                                                              : QStringLiteral("Failed to open %1 device")).arg(role(device).word) });
+        QCOMPARE(texts(errors),
+                 QStringList { (serviceMissing ? QStringLiteral("Failed to initialize input system for %1")
+                                               : QStringLiteral("Failed to open %1 device"))
+                                   .arg(role(device).word) });
         QVERIFY(controller.profileManager()->deviceConnections().wheelBase.isEmpty());
         QVERIFY(!controller.connectGpioUart(115200));
         QCOMPARE(texts(errors).constLast(), QStringLiteral("GPIO UART is only available on Linux"));
@@ -420,12 +426,15 @@ private slots:
         gears.hasCustomShifterMapping = storedCustom;
         controller.profileManager()->setShifterDevice(gears);
         QVERIFY(controller.connectWheelBase(1) && controller.connectShifter(3));
-        QCOMPARE(controller.wheelBase()->axisMapping().presetName, trusted ? QStringLiteral("Mine") : QStringLiteral("MOZA / Fanatec"));
+        QCOMPARE(controller.wheelBase()->axisMapping().presetName,
+                 trusted ? QStringLiteral("Mine") : QStringLiteral("MOZA / Fanatec"));
         QCOMPARE(controller.shifterMapping()[1], trusted ? 12 : 7);
-        const DeviceConnections file = DeviceConnections::fromJson(profileFile(controller).value("deviceConnections").toObject());
+        const DeviceConnections file
+            = DeviceConnections::fromJson(profileFile(controller).value("deviceConnections").toObject());
         QCOMPARE(file.wheelBase.productName, Wheel);
         QCOMPARE(file.wheelBase.hasCustomAxisMapping, trusted);
-        QCOMPARE(file.wheelBase.axisMapping.map, trusted ? customMapping("Mine").map : (std::array<int, 4> { 0, 1, 2, 3 }));
+        QCOMPARE(file.wheelBase.axisMapping.map,
+                 trusted ? customMapping("Mine").map : (std::array<int, 4> { 0, 1, 2, 3 }));
         QCOMPARE(file.shifter.productName, Shifter);
         QCOMPARE(file.shifter.hasCustomShifterMapping, trusted);
     }
@@ -567,8 +576,10 @@ private slots:
         else
             (c->*role(change).setMapping)(mapping);
         QVERIFY(!c->isRunning());
-        QCOMPARE(rig.lastError(), QStringLiteral("Transmission stopped for safety: %1 %2. Verify the pedals and press "
-                                                 "Start Transmission again.").arg(change, slot.isEmpty() ? "loaded" : "mapping changed"));
+        QCOMPARE(rig.lastError(),
+                 QStringLiteral("Transmission stopped for safety: %1 %2. Verify the pedals and press "
+                                "Start Transmission again.")
+                     .arg(change, slot.isEmpty() ? "loaded" : "mapping changed"));
         if (slot.isEmpty())
             return;
         QCOMPARE((c->*role(change).device)()->axisMapping().presetName, QStringLiteral("Changed"));
@@ -583,11 +594,13 @@ private slots:
         QTest::addColumn<bool>("wheelApplied");
         QTest::addColumn<bool>("pedalsApplied");
         QTest::addColumn<QString>("warning");
-        const QString sentence = QStringLiteral("Axis mapping for the %1 was not loaded: it was saved for a different device.");
+        const QString sentence
+            = QStringLiteral("Axis mapping for the %1 was not loaded: it was saved for a different device.");
         QTest::newRow("same devices") << QStringList { "W", "P" } << true << true << QString();
         QTest::newRow("names in other letter case") << QStringList { "w2", "p" } << true << true << QString();
         QTest::newRow("another wheel base") << QStringList { "F", "P" } << false << true << sentence.arg("wheel base");
-        QTest::newRow("both others") << QStringList { "F", "H" } << false << false << sentence.arg("wheel base and pedals");
+        QTest::newRow("both others") << QStringList { "F", "H" } << false << false
+                                     << sentence.arg("wheel base and pedals");
         QTest::newRow("no devices") << QStringList {} << false << false << sentence.arg("wheel base and pedals");
     }
 
@@ -629,8 +642,10 @@ private slots:
         saved.fromJson(profileFile(target).value("axisSettings").toObject());
         QCOMPARE(saved.wheelRotationDeg, 540);
         const DeviceConnections stored = target.profileManager()->deviceConnections();
-        QCOMPARE((QList<bool> { target.wheelBase()->axisMapping().presetName == "Wheel tuned", stored.wheelBase.hasCustomAxisMapping,
-                                target.pedals()->axisMapping().presetName == "Pedals tuned", stored.pedals.hasCustomAxisMapping }),
+        QCOMPARE((QList<bool> { target.wheelBase()->axisMapping().presetName == "Wheel tuned",
+                                stored.wheelBase.hasCustomAxisMapping,
+                                target.pedals()->axisMapping().presetName == "Pedals tuned",
+                                stored.pedals.hasCustomAxisMapping }),
                  (QList<bool> { wheelApplied, wheelApplied, pedalsApplied, pedalsApplied }));
     }
 
@@ -639,11 +654,16 @@ private slots:
         QTest::addColumn<QJsonObject>("data");
         QTest::addColumn<int>("rotation");
         QTest::addColumn<int>("angle");
-        QTest::newRow("above the range") << QJsonObject { { "wheelRotationDeg", 3000 }, { "steeringAngleDeg", 450 } } << 2520 << 450;
-        QTest::newRow("below the range") << QJsonObject { { "wheelRotationDeg", 45 }, { "steeringAngleDeg", -10 } } << 90 << 0;
-        QTest::newRow("fractions") << QJsonObject { { "wheelRotationDeg", 1080.6 }, { "steeringAngleDeg", 450.5 } } << 1080 << 450;
-        QTest::newRow("huge") << QJsonObject { { "wheelRotationDeg", 1e12 }, { "steeringAngleDeg", -1e12 } } << 2520 << 0;
-        QTest::newRow("not numbers") << QJsonObject { { "wheelRotationDeg", "wide" }, { "steeringAngleDeg", true } } << 900 << 0;
+        QTest::newRow("above the range") << QJsonObject { { "wheelRotationDeg", 3000 }, { "steeringAngleDeg", 450 } }
+                                         << 2520 << 450;
+        QTest::newRow("below the range") << QJsonObject { { "wheelRotationDeg", 45 }, { "steeringAngleDeg", -10 } }
+                                         << 90 << 0;
+        QTest::newRow("fractions") << QJsonObject { { "wheelRotationDeg", 1080.6 }, { "steeringAngleDeg", 450.5 } }
+                                   << 1080 << 450;
+        QTest::newRow("huge") << QJsonObject { { "wheelRotationDeg", 1e12 }, { "steeringAngleDeg", -1e12 } } << 2520
+                              << 0;
+        QTest::newRow("not numbers") << QJsonObject { { "wheelRotationDeg", "wide" }, { "steeringAngleDeg", true } }
+                                     << 900 << 0;
         QTest::newRow("absent") << QJsonObject {} << 720 << 360;
         QTest::newRow("unknown kind") << QJsonObject { { "wheelRotationDeg", 180 } } << 720 << 360;
     }
@@ -668,8 +688,9 @@ private slots:
     void controlsPresetShortAxes()
     {
         CorvaneController controller;
-        const QJsonObject preset { { "axes", QJsonArray { QJsonObject { { "name", "Renamed" }, { "deadzone", 0.2 } },
-                                                          QJsonObject { { "deadzone", 0.3 }, { "inverted", true } } } } };
+        const QJsonObject preset { { "axes",
+                                     QJsonArray { QJsonObject { { "name", "Renamed" }, { "deadzone", 0.2 } },
+                                                  QJsonObject { { "deadzone", 0.3 }, { "inverted", true } } } } };
         QVERIFY(controller.loadControlsPreset("controls", preset));
         const AxisSettings s = controller.axisSettings();
         QCOMPARE(s.steering.name, QStringLiteral("Steering"));

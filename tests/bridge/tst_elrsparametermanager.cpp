@@ -126,8 +126,8 @@ private slots:
         QFETCH(bool, destroyed);
         Rig rig;
         QVERIFY(rig.open());
-        ElrsParameterManager *manager = destroyed ? new ElrsParameterManager(rig.controller.crsfProtocol(), &rig.controller)
-                                                  : rig.manager;
+        ElrsParameterManager *manager
+            = destroyed ? new ElrsParameterManager(rig.controller.crsfProtocol(), &rig.controller) : rig.manager;
         manager->setConfigModeActive(true);
         manager->writeOptionByField(16, 1);
         if (destroyed)
@@ -164,8 +164,9 @@ private slots:
         QSignalSpy errors(rig.manager, &ElrsParameterManager::error);
         rig.manager->startDiscovery();
         QVERIFY(errors.wait(Patience));
-        QCOMPARE(errors.at(0).at(0).toString(),
-                 QStringLiteral("No ELRS parameters could be read — this transmitter may be send-only (no half-duplex)."));
+        QCOMPARE(
+            errors.at(0).at(0).toString(),
+            QStringLiteral("No ELRS parameters could be read — this transmitter may be send-only (no half-duplex)."));
         QCOMPARE(rig.manager->state(), ElrsParameterManager::Idle);
     }
 
@@ -226,11 +227,15 @@ private slots:
         QTest::addColumn<QString>("message");
         const QString configure = QStringLiteral("Start configuring to read/change ELRS RF settings.");
         QTest::newRow("name, config mode off") << "walked off" << "name|Packet Rate|1" << configure;
-        QTest::newRow("name, not discovered") << "" << "name|Packet Rate|1" << "ELRS parameters are not yet discovered.";
+        QTest::newRow("name, not discovered")
+            << "" << "name|Packet Rate|1" << "ELRS parameters are not yet discovered.";
         QTest::newRow("name, unknown") << "walked" << "name|Nope|1" << "Unknown ELRS parameter: Nope";
-        QTest::newRow("name, folder") << "walked" << "name|TX Power|0" << "Parameter 'TX Power' is not an enum (text selection).";
-        QTest::newRow("name, past the options") << "walked" << "name|Packet Rate|6" << "Option index 6 out of range for 'Packet Rate'.";
-        QTest::newRow("name, negative") << "walked" << "name|Packet Rate|-1" << "Option index -1 out of range for 'Packet Rate'.";
+        QTest::newRow("name, folder")
+            << "walked" << "name|TX Power|0" << "Parameter 'TX Power' is not an enum (text selection).";
+        QTest::newRow("name, past the options")
+            << "walked" << "name|Packet Rate|6" << "Option index 6 out of range for 'Packet Rate'.";
+        QTest::newRow("name, negative")
+            << "walked" << "name|Packet Rate|-1" << "Option index -1 out of range for 'Packet Rate'.";
         QTest::newRow("field, config mode off") << "off" << "field|1" << configure;
         QTest::newRow("field, no codec") << "nocodec" << "field|1" << "ELRS parameter manager: no CRSF protocol bound.";
         QTest::newRow("field, no writer") << "nowriter" << "field|1" << "ELRS parameter manager: no serial writer.";

@@ -83,26 +83,30 @@ private slots:
         QTest::addColumn<int>("level");
         QTest::addColumn<QString>("expected");
         QTest::newRow("link statistics") << 0x14 << bytes({ 60, 0xC0, 98, 0xF6, 1, 4, 3, 70, 100, 8 }) << 1
-            << "1RSS=-60 dBm|2RSS=-64 dBm|RQly=98 %|RSNR=-10 dB|ANT=1|RFMD=4|TPWR=100 mW|TRSS=-70 dBm|TQly=100 %|TSNR=8 dB";
+            << "1RSS=-60 dBm|2RSS=-64 dBm|RQly=98 %|RSNR=-10 dB|ANT=1|RFMD=4|TPWR=100 mW|TRSS=-70 dBm|TQly=100 %|"
+               "TSNR=8 dB";
         QTest::newRow("power index past the table") << 0x14 << bytes({ 0, 0, 0, 0, 0, 0, 12, 0, 0, 0 }) << 1
             << "1RSS=0 dBm|2RSS=0 dBm|RQly=0 %|RSNR=0 dB|ANT=0|RFMD=0|TPWR=12|TRSS=0 dBm|TQly=0 %|TSNR=0 dB";
         QTest::newRow("link statistics too short") << 0x14 << bytes({ 1, 2, 3, 4, 5, 6, 7, 8, 9 }) << 1 << "";
         // 52.5 N, 13.4 E, 36.5 km/h, heading 90.00, 1034 - 1000 m, 9 satellites.
-        QTest::newRow("gps")
-            << 0x02 << bytes({ 0x1F, 0x4A, 0xDD, 0x40, 0x07, 0xFC, 0xAD, 0x80, 0x01, 0x6D, 0x23, 0x28, 0x04, 0x0A, 9 }) << 1
-            << "GPS=52.500000, 13.400000|GSpd=36.5 km/h|Hdg=90 °|GAlt=34 m|Sats=9";
-        QTest::newRow("gps without position") << 0x02 << bytes({ 0, 0, 0, 0, 0, 0, 0, 0, 0, 10, 0, 0, 0x03, 0xE8, 4 }) << 1
-            << "GPS=No fix|GSpd=1.0 km/h|Hdg=0 °|GAlt=0 m|Sats=4";
+        QTest::newRow("gps") << 0x02
+                             << bytes({ 0x1F, 0x4A, 0xDD, 0x40, 0x07, 0xFC, 0xAD, 0x80, 0x01, 0x6D, 0x23, 0x28, 0x04,
+                                        0x0A, 9 })
+                             << 1 << "GPS=52.500000, 13.400000|GSpd=36.5 km/h|Hdg=90 °|GAlt=34 m|Sats=9";
+        QTest::newRow("gps without position") << 0x02 << bytes({ 0, 0, 0, 0, 0, 0, 0, 0, 0, 10, 0, 0, 0x03, 0xE8, 4 })
+                                              << 1 << "GPS=No fix|GSpd=1.0 km/h|Hdg=0 °|GAlt=0 m|Sats=4";
         QTest::newRow("g-force") << 0x23 << bytes({ 7, 0x03, 0xE8, 0xFE, 0x0C, 0x00, 0x00 }) << 1
             << "GLon=1.00 g|GLat=-0.50 g|GVrt=0.00 g";
-        QTest::newRow("attitude") << 0x1E << bytes({ 0x03, 0x69, 0xFC, 0x97, 0x00, 0x00 }) << 1 << "Ptch=5.0 °|Roll=-5.0 °|Yaw=0.0 °";
+        QTest::newRow("attitude") << 0x1E << bytes({ 0x03, 0x69, 0xFC, 0x97, 0x00, 0x00 }) << 1
+                                  << "Ptch=5.0 °|Roll=-5.0 °|Yaw=0.0 °";
         const QByteArray battery = bytes({ 0x00, 0x7E, 0x00, 0x0F, 0x00, 0x04, 0xD2, 80 });
         QTest::newRow("battery reading") << 0x08 << battery << 1 << "RxBt=12.6 V|Curr=1.5 A|Capa=1234 mAh|Bat%=80 %";
-        QTest::newRow("battery, capacity unfilled") << 0x08 << bytes({ 0x00, 0x7E, 0x00, 0x0F, 0xFF, 0xFF, 0xFF, 80 }) << 1
-            << "RxBt=12.6 V|Curr=1.5 A|Bat%=80 %";
-        QTest::newRow("battery, percent unfilled") << 0x08 << bytes({ 0x00, 0x7E, 0x00, 0x0F, 0x00, 0x04, 0xD2, 0xFF }) << 1
-            << "RxBt=12.6 V|Curr=1.5 A|Capa=1234 mAh";
-        QTest::newRow("motion reading at level 0") << 0x08 << battery << 0 << "latA=1.26 m/s²|yawR=0.15 rad/s|jerk=0.4 m/s³|Curr=8.0 A";
+        QTest::newRow("battery, capacity unfilled") << 0x08 << bytes({ 0x00, 0x7E, 0x00, 0x0F, 0xFF, 0xFF, 0xFF, 80 })
+                                                    << 1 << "RxBt=12.6 V|Curr=1.5 A|Bat%=80 %";
+        QTest::newRow("battery, percent unfilled") << 0x08 << bytes({ 0x00, 0x7E, 0x00, 0x0F, 0x00, 0x04, 0xD2, 0xFF })
+                                                   << 1 << "RxBt=12.6 V|Curr=1.5 A|Capa=1234 mAh";
+        QTest::newRow("motion reading at level 0")
+            << 0x08 << battery << 0 << "latA=1.26 m/s²|yawR=0.15 rad/s|jerk=0.4 m/s³|Curr=8.0 A";
         QTest::newRow("motion reading of six bytes") << 0x08 << bytes({ 0xFF, 0x9C, 0x00, 0x64, 0xFF, 0xF6 }) << 2
             << "latA=-1.00 m/s²|yawR=1.00 rad/s|jerk=-1.0 m/s³";
         QTest::newRow("g reading at level 2") << 0x08 << bytes({ 0x00, 0x0A, 0xFF, 0xFB, 0xFF, 0xFC, 0x18, 55 }) << 2
@@ -201,12 +205,13 @@ private slots:
         QTest::newRow("attitude") << "attitude" << QByteArray(SIGNAL(carAttitudeReceived(float, float, float)))
                                   << "5.00 -5.00 0.00" << 0x1E << "Ptch=5.0 °";
         QTest::newRow("attitude, helicopter") << "attitude" << heli << "5.00 -5.00 0.00" << 0x1E << "Roll=-5.0 °";
-        QTest::newRow("attitude, helicopter pitch inverted") << "attitude inverted" << heli << "-5.00 -5.00 0.00" << 0x1E
-                                                             << "Ptch=5.0 °";
+        QTest::newRow("attitude, helicopter pitch inverted")
+            << "attitude inverted" << heli << "-5.00 -5.00 0.00" << 0x1E << "Ptch=5.0 °";
         // Bytes 0..1 = 196: 1.96 m/s2 lateral, -0.20 g.
-        QTest::newRow("battery, plain receiver: motion") << "battery" << motion << "0.00 -0.20 0.00" << 0x08 << "latA=1.96 m/s²";
-        QTest::newRow("battery, capable receiver") << "battery firmware" << QByteArray(SIGNAL(telemetrySensorsUpdated()))
-                                                   << "" << 0x08 << "RxBt=19.6 V";
+        QTest::newRow("battery, plain receiver: motion")
+            << "battery" << motion << "0.00 -0.20 0.00" << 0x08 << "latA=1.96 m/s²";
+        QTest::newRow("battery, capable receiver")
+            << "battery firmware" << QByteArray(SIGNAL(telemetrySensorsUpdated())) << "" << 0x08 << "RxBt=19.6 V";
     }
 
     void framesIn()
@@ -231,7 +236,8 @@ private slots:
         else if (frame.startsWith("battery"))
             QVERIFY(m_tx->sendBattery(19.6, 15.0, 1234, 80));
         else
-            QVERIFY(frame == "wrapped" ? m_tx->sendWrappedGForce(1.0, -0.5, 0.25, 10) : m_tx->sendGForce(1.0, -0.5, 0.25, 10));
+            QVERIFY(frame == "wrapped" ? m_tx->sendWrappedGForce(1.0, -0.5, 0.25, 10)
+                                       : m_tx->sendGForce(1.0, -0.5, 0.25, 10));
         QVERIFY(spy.wait(Patience));
         QCOMPARE(floats(spy, 0), args);
         QVERIFY2(summary(c.telemetrySensors()).split('|').contains(sensor), qPrintable(summary(c.telemetrySensors())));
@@ -255,14 +261,16 @@ private slots:
         QSignalSpy listChanged(&c, &CorvaneController::telemetrySensorListChanged);
         QVERIFY(m_tx->sendLinkStatistics(-60, -62, 100, 9, 1, 4, 3));
         QVERIFY(listChanged.wait(Patience));
-        QCOMPARE(sensorIds(c), (QStringList { "1RSS", "2RSS", "RQly", "RSNR", "ANT", "RFMD", "TPWR", "TRSS", "TQly", "TSNR" }));
+        QCOMPARE(sensorIds(c),
+                 (QStringList { "1RSS", "2RSS", "RQly", "RSNR", "ANT", "RFMD", "TPWR", "TRSS", "TQly", "TSNR" }));
         QCOMPARE(sensorValue(c, QStringLiteral("TPWR")), QStringLiteral("100 mW"));
         QVERIFY(c.telemetrySensors().constFirst().lastUpdateMs > 0);
         QVERIFY(m_tx->sendGForce(0.1, 0.2, 0.3));
         QTRY_COMPARE_WITH_TIMEOUT(c.telemetrySensors().size(), 13, Patience);
         // The list is saved with the profile a second after the last discovery.
         QTRY_COMPARE_WITH_TIMEOUT(c.profileManager()->activeProfile()->telemetrySensors.size(), 13, Patience);
-        QCOMPARE(c.profileManager()->activeProfile()->telemetrySensors.constFirst().label, QStringLiteral("1RSS · Up RSSI ant1"));
+        QCOMPARE(c.profileManager()->activeProfile()->telemetrySensors.constFirst().label,
+                 QStringLiteral("1RSS · Up RSSI ant1"));
 
         // A controller started later finds the list, without values.
         m_controller.reset();
@@ -419,7 +427,8 @@ private slots:
             c.serialWrite(request);
             return frames.wait(Patience) ? frames.at(0).at(1).toByteArray() : QByteArray();
         };
-        QVERIFY(answer(CrsfProtocol::buildDevicePing(0x00, 0xEA)).startsWith(QByteArray("\xEA\xC8QOR Receiver\0QOR4", 19)));
+        QVERIFY(
+            answer(CrsfProtocol::buildDevicePing(0x00, 0xEA)).startsWith(QByteArray("\xEA\xC8QOR Receiver\0QOR4", 19)));
         const QByteArray first = answer(CrsfProtocol::buildParameterRead(14, 0, 0xC8, 0xEF));
         QCOMPARE(first.left(4), bytes({ 0xEF, 0xC8, 14, 1 }));
         const QByteArray second = answer(CrsfProtocol::buildParameterRead(14, 1, 0xC8, 0xEF));

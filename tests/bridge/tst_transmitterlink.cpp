@@ -199,8 +199,9 @@ private slots:
             call(c(), "tryReconnectTransmitter");
         QCOMPARE(errors.count(), 0);
         call(c(), "tryReconnectTransmitter");
-        QCOMPARE(lineArgs(errors), QStringList { QStringLiteral(
-            "Lost connection to the QOR Transmitter and could not reconnect. Check the USB cable and press Connect.") });
+        QCOMPARE(lineArgs(errors),
+                 QStringList { QStringLiteral("Lost connection to the QOR Transmitter and could not reconnect. "
+                                              "Check the USB cable and press Connect.") });
         // Serial errors are no longer swallowed once the reconnect has ended.
         QVERIFY(QMetaObject::invokeMethod(c(), "onSerialError", Q_ARG(QString, QStringLiteral("boom"))));
         QCOMPARE(errors.constLast().at(0).toString(), QStringLiteral("boom"));
@@ -213,7 +214,8 @@ private slots:
         QTest::newRow("two lines") << QList<QByteArray> { "A\r\nB\n" } << QStringList { "A", "B" };
         QTest::newRow("bare line end") << QList<QByteArray> { "\r\n\n" } << QStringList {};
         QTest::newRow("two carriage returns") << QList<QByteArray> { "X\r\r\n" } << QStringList { "X\r" };
-        QTest::newRow("split over chunks") << QList<QByteArray> { "HEL", "LO\nWOR", "LD\n" } << QStringList { "HELLO", "WORLD" };
+        QTest::newRow("split over chunks")
+            << QList<QByteArray> { "HEL", "LO\nWOR", "LD\n" } << QStringList { "HELLO", "WORLD" };
         QTest::newRow("bytes outside text dropped")
             << QList<QByteArray> { QByteArray("\xff\xfe" "A\tB\x01" "C\x7f\xc3\xa9\n") } << QStringList { "ABC" };
         QTest::newRow("no line end yet") << QList<QByteArray> { "PARTIAL" } << QStringList {};
@@ -251,7 +253,8 @@ private slots:
         QByteArray bytes(runaway, 'a');
         bytes[runaway - 1] = 'z';
         const char *slot = receiver ? "onReceiverDataReceived" : "onSerialDataReceived";
-        QSignalSpy spy(c(), receiver ? &CorvaneController::receiverDataReceived : &CorvaneController::transmitterLineReceived);
+        QSignalSpy spy(
+            c(), receiver ? &CorvaneController::receiverDataReceived : &CorvaneController::transmitterLineReceived);
         call(c(), slot, bytes);
         call(c(), slot, "\n");
         QCOMPARE(spy.count(), 1);

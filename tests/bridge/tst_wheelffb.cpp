@@ -144,13 +144,16 @@ private slots:
         QTest::addColumn<int>("magnitude");
         // Each filter reaches target x (1 - e^(-n dt / tau)) after n ticks.
         QTest::newRow("cornering, first tick") << 0.0f << 0.0f << 0.5f << 0.0f << 1.0f << 1 << -0.0850406 << -1582;
-        QTest::newRow("cornering, third tick, half strength") << 0.0f << 0.0f << 1.0f << 0.0f << 0.5f << 3 << -0.3792723 << -2544;
+        QTest::newRow("cornering, third tick, half strength")
+            << 0.0f << 0.0f << 1.0f << 0.0f << 0.5f << 3 << -0.3792723 << -2544;
         QTest::newRow("cornering the other way") << 0.0f << 0.0f << -1.0f << 0.0f << 0.5f << 3 << 0.3792723 << 2544;
         QTest::newRow("steered while braking") << 0.5f << 1.0f << 0.0f << 0.0f << 1.0f << 3 << 0.1083650 << 1796;
-        QTest::newRow("steered, braking beyond 1.5 g") << -1.0f << 8.0f << 0.0f << 0.0f << 1.0f << 40 << -0.5249998 << -5629;
+        QTest::newRow("steered, braking beyond 1.5 g")
+            << -1.0f << 8.0f << 0.0f << 0.0f << 1.0f << 40 << -0.5249998 << -5629;
         QTest::newRow("bump, first tick pushes") << 0.0f << 0.0f << 0.0f << 1.0f << 1.0f << 1 << 0.3340030 << 3872;
         QTest::newRow("bump, second tick pulls, capped") << 0.0f << 0.0f << 0.0f << 1.0f << 1.0f << 2 << -0.35 << -4020;
-        QTest::newRow("sensor full scale, force capped") << 0.0f << 0.0f << 16.0f << 0.0f << 1.0f << 3 << -1.0 << -10000;
+        QTest::newRow("sensor full scale, force capped")
+            << 0.0f << 0.0f << 16.0f << 0.0f << 1.0f << 3 << -1.0 << -10000;
         QTest::newRow("strength 0: level only") << 0.0f << 0.0f << 1.0f << 0.0f << 0.0f << 3 << -0.3792723 << 0;
     }
 
@@ -422,7 +425,9 @@ private slots:
         QCOMPARE(saved.value("nativeCentering").toDouble(), 1.0);
         const QString id = controller.profileManager()->activeProfileId();
         QVERIFY(controller.loadControlsPreset(
-            "ffb", QJsonObject { { "strength", 1.7 }, { "centering", 0 }, { "nativeCentering", 0.3 }, { "autoEngage", false } }));
+            "ffb",
+            QJsonObject {
+                { "strength", 1.7 }, { "centering", 0 }, { "nativeCentering", 0.3 }, { "autoEngage", false } }));
         QCOMPARE(controller.wheelFfbStrength(), 1.0f);
         QCOMPARE(controller.wheelFfbCentering(), 0.0f);
         QCOMPARE(controller.wheelNativeCentering(), 0.3f);
@@ -437,8 +442,10 @@ private slots:
         QTest::newRow("no motion after start") << QStringList { "start", "wait over", "stop" } << QList<int> { 1, 3 };
         QTest::newRow("motion, then stop") << QStringList { "start", "motion", "stop" } << QList<int> { 1, 2 };
         QTest::newRow("stopped while waiting") << QStringList { "start", "stop" } << QList<int> { 1, 0 };
-        QTest::newRow("motion, stop, port closed") << QStringList { "start", "motion", "stop", "close" } << QList<int> { 1, 2, 0 };
-        QTest::newRow("restarted after motion") << QStringList { "start", "motion", "stop", "start" } << QList<int> { 1, 2, 1 };
+        QTest::newRow("motion, stop, port closed")
+            << QStringList { "start", "motion", "stop", "close" } << QList<int> { 1, 2, 0 };
+        QTest::newRow("restarted after motion")
+            << QStringList { "start", "motion", "stop", "start" } << QList<int> { 1, 2, 1 };
         QTest::newRow("port closed while waiting") << QStringList { "start", "close" } << QList<int> { 1, 0 };
     }
 

@@ -387,8 +387,10 @@ QList<SimulatedTransmitter::Field> SimulatedTransmitter::typicalFields()
 {
     const QStringList onOff { QStringLiteral("Off"), QStringLiteral("On") };
     return {
-        { 1, textSelectionEntry(0, "Packet Rate", { "50Hz", "100Hz Full", "150Hz", "250Hz", "333Hz Full", "500Hz" }, 3, 0, 5, 3, "Hz") },
-        { 2, textSelectionEntry(0, "Telem Ratio", { "Std", "Off", "1:128", "1:64", "1:32", "1:16", "1:8", "1:4", "1:2", "Race" }, 0, 0, 9, 0) },
+        { 1, textSelectionEntry(0, "Packet Rate", { "50Hz", "100Hz Full", "150Hz", "250Hz", "333Hz Full", "500Hz" },
+                                3, 0, 5, 3, "Hz") },
+        { 2, textSelectionEntry(0, "Telem Ratio", { "Std", "Off", "1:128", "1:64", "1:32", "1:16", "1:8", "1:4", "1:2",
+                                                    "Race" }, 0, 0, 9, 0) },
         { 3, textSelectionEntry(0, "Switch Mode", { "Wide", "Hybrid" }, 1, 0, 1, 1) },
         { 4, folderEntry(0, "TX Power") },
         { 5, textSelectionEntry(4, "Max Power", { "10", "25", "50", "100", "250" }, 3, 0, 4, 2, "mW") },
