@@ -6,8 +6,6 @@
 #include <QRandomGenerator>
 #include <QTest>
 
-#include <limits>
-
 namespace jsoncheck {
 
 inline QJsonObject object(const QByteArray &text)
@@ -54,44 +52,14 @@ inline QString mismatch(const QJsonValue &actual, const QJsonValue &expected, co
         : path + QStringLiteral(": got ") + text(actual) + QStringLiteral(" expected ") + text(expected);
 }
 
-// A reading table: a JSON object, and what the record read from it must write.
-inline void columns()
-{
-    QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<QByteArray>("expected");
-}
-
-inline void row(const char *name, const char *input, const char *expected)
-{
-    QTest::newRow(name) << QByteArray(input) << QByteArray(expected);
-}
-
-// Reads an object into a record and writes it back.
-template <typename Record>
-QJsonObject pass(const QJsonObject &obj)
-{
-    return Record::fromJson(obj).toJson();
-}
-
-template <typename Pass>
-void checkRow(Pass pass)
-{
-    QFETCH(QByteArray, input);
-    QFETCH(QByteArray, expected);
-    const QString where = mismatch(pass(object(input)), object(expected));
-    QVERIFY2(where.isEmpty(), qPrintable(where));
-}
-
 inline QJsonValue randomValue(QRandomGenerator &rng)
 {
-    switch (rng.bounded(8)) {
+    switch (rng.bounded(6)) {
     case 0: return rng.bounded(2) == 1;
     case 1: return int(rng.bounded(-3000, 3000));
-    case 2: return rng.bounded(2.0) - 0.5;
-    case 3: return rng.bounded(2) ? -1e300 : double(std::numeric_limits<qint64>::max());
-    case 4: return QString::number(rng.bounded(100));
-    case 5: return QJsonArray{int(rng.bounded(10)), QStringLiteral("x"), 0.5, true, QJsonObject()};
-    case 6: return QJsonObject{{QStringLiteral("r"), 300}};
+    case 2: return rng.bounded(2) ? rng.bounded(2.0) - 0.5 : -1e300;
+    case 3: return QString::number(rng.bounded(100));
+    case 4: return QJsonArray{int(rng.bounded(10)), QStringLiteral("x"), QJsonObject()};
     default: return QJsonValue::Null;
     }
 }
@@ -99,8 +67,7 @@ inline QJsonValue randomValue(QRandomGenerator &rng)
 // What a damaged or hand-edited file may hold: keys dropped, values of other types.
 inline QJsonValue mutate(const QJsonValue &value, QRandomGenerator &rng, int depth = 0)
 {
-    const int roll = int(rng.bounded(10));
-    if (roll == 0 && depth > 0)
+    if (depth > 0 && rng.bounded(10) == 0)
         return randomValue(rng);
     if (value.isObject()) {
         QJsonObject obj = value.toObject();
@@ -115,34 +82,16 @@ inline QJsonValue mutate(const QJsonValue &value, QRandomGenerator &rng, int dep
     }
     if (value.isArray()) {
         QJsonArray array = value.toArray();
-        if (roll == 1 && !array.isEmpty())
-            array.removeLast();
-        if (roll == 2)
+        const int roll = int(rng.bounded(4));
+        if (roll == 0)
             array.append(randomValue(rng));
+        else if (roll == 1 && !array.isEmpty())
+            array.removeLast();
         for (qsizetype i = 0; i < array.size(); ++i)
-            array[i] = rng.bounded(4) == 0 ? mutate(array.at(i), rng, depth + 1) : array.at(i);
+            array[i] = mutate(array.at(i), rng, depth + 1);
         return array;
     }
-    return roll < 3 ? randomValue(rng) : value;
-}
-
-// Through text and back, as a file would carry it.
-inline QJsonObject viaText(const QJsonObject &obj)
-{
-    return QJsonDocument::fromJson(QJsonDocument(obj).toJson()).object();
-}
-
-// Reading damaged JSON and writing it again settles after one pass.
-template <typename Pass>
-void checkSettles(const QJsonObject &seed, Pass pass, quint32 randomSeed, int rounds = 400)
-{
-    QRandomGenerator rng(randomSeed);
-    for (int i = 0; i < rounds; ++i) {
-        const QJsonObject damaged = mutate(seed, rng).toObject();
-        const QJsonObject once = viaText(pass(damaged));
-        const QJsonObject twice = viaText(pass(once));
-        QVERIFY2(twice == once, qPrintable(mismatch(twice, once) + QStringLiteral(" for input ") + text(damaged)));
-    }
+    return rng.bounded(3) == 0 ? randomValue(rng) : value;
 }
 
 } // namespace jsoncheck
