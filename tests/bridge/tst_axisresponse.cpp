@@ -51,57 +51,27 @@ private slots:
             QTest::newRow(name) << QByteArray(json) << bipolar << pairs;
         };
         const double halfPedal = (0.5f - 0.02f) / 0.98f;
-        row("bipolar default passes, clamps beyond travel", "{}", true,
-            {{-1, -1}, {-0.3f, -0.3f}, {0, 0}, {0.75, 0.75}, {1.5, 1}, {-3, -1}});
-        row("one-sided default with its floor", "{}", false, {{-1, 0}, {0, halfPedal}, {1, 1}, {-0.97f, 0}, {2, 1}});
-        row("one-sided inverted", R"({"inverted": true})", false, {{1, 0}, {-1, 1}});
+        row("bipolar default passes, clamps beyond travel", "{}", true, {{-0.3f, -0.3f}, {1.5, 1}, {-3, -1}});
+        row("one-sided default with its floor", "{}", false, {{-1, 0}, {0, halfPedal}, {-0.97f, 0}, {2, 1}});
         row("inverted bipolar", R"({"inverted": true})", true, {{0.5, -0.5}});
         row("dead zone swallows and rescales", R"({"deadzone": 0.1})", true,
             {{0.05f, 0}, {-0.55f, -((0.55f - 0.1f) / (1.0f - 0.1f))}});
-        row("one-sided dead zone above the floor", R"({"deadzone": 0.2})", false, {{-0.7f, 0}});
         row("power curve", R"({"curve": 1, "curveExponent": 2})", true, {{-0.5, -0.25}});
         row("log curve", R"({"curve": 2, "curveExponent": 2})", true, {{0.5, fullRange(logCurve(2.0f, 0.5f))}});
-        row("unknown curve is linear", R"({"curve": 7, "curveExponent": 3})", true, {{0.5, 0.5}});
-        row("no expo at 0.0001", R"({"expo": 0.0001})", true, {{0.5, 0.5}});
-        row("full expo cubes", R"({"expo": 1})", true, {{0.5, 0.125}});
         row("half expo blends", R"({"expo": 0.5})", true, {{0.5, 0.3125}});
-        row("no expo on one-sided axes", R"({"expo": 1})", false, {{1, 1}});
         row("bipolar output range", R"({"minOutput": 0.25, "maxOutput": 0.75})", true, {{-1, -0.5}, {0, 0}, {1, 0.5}});
-        row("one-sided output range", R"({"minOutput": 0.2, "maxOutput": 0.6})", false, {{1, 0.6f}, {-1, 0}});
-        row("range beyond 0..1 is clamped", R"({"minOutput": -1, "maxOutput": 3})", true, {{0.9f, 1}});
         row("bipolar calibration", R"({"useCalibration": true, "inputMin": -0.5, "inputCenter": 0.1, "inputMax": 0.6})",
-            true, {{-0.5, -1}, {0.1f, 0}, {0.6f, 1}, {0.9f, 1}});
-        row("calibration ignored when off", R"({"inputMin": -0.5, "inputCenter": 0.1, "inputMax": 0.6})", true,
-            {{0.25, 0.25}});
+            true, {{-0.5, -1}, {0.1f, 0}, {0.9f, 1}});
         row("collapsed lower half gives 0", R"({"useCalibration": true, "inputMin": -0.00005, "inputCenter": 0})", true,
             {{-0.5, 0}});
-        row("collapsed upper half gives 0", R"({"useCalibration": true, "inputCenter": 0.5, "inputMax": 0.5})", true,
-            {{0.9f, 0}});
-        // One-sided calibration: travel measured between the calibrated ends.
         row("calibrated pedal", R"({"useCalibration": true, "inputMin": 0.2, "inputMax": 0.8})", false,
-            {{0.2f, 0}, {-1, 0}, {0.5, ((0.5f - 0.2f) / 0.6f - 0.02f) / 0.98f}, {0.8f, 1}, {1, 1}});
-        row("inverted calibrated pedal",
-            R"({"useCalibration": true, "inverted": true, "inputMin": 0.2, "inputMax": 0.8})", false,
-            {{0.8f, 0}, {0.2f, 1}});
-        row("pedal calibrated falling", R"({"useCalibration": true, "inputMin": 0.8, "inputMax": 0.2})", false,
-            {{0.2f, 1}});
+            {{-1, 0}, {0.5, ((0.5f - 0.2f) / 0.6f - 0.02f) / 0.98f}, {1, 1}});
         row("pedal with equal ends gives 0", R"({"useCalibration": true, "inputMin": 0.4, "inputMax": 0.4})", false,
             {{1, 0}});
-        row("full calibration range matches the plain mapping", R"({"useCalibration": true})", false, {{0, halfPedal}});
-        // Records that would divide by zero.
+        // Records that would divide by zero are linear or give 0.
         row("log curve with exponent 0 is linear", R"({"curve": 2, "curveExponent": 0})", true, {{0.5, 0.5}});
-        row("log curve with exponent 0, one-sided", R"({"curve": 2, "curveExponent": 0})", false, {{1, 1}});
-        row("power curve with exponent 0 is linear", R"({"curve": 1, "curveExponent": 0})", true, {{0, 0}, {0.5, 0.5}});
-        row("tiny exponent is linear", R"({"curve": 2, "curveExponent": 1e-7})", true, {{-0.25, -0.25}});
-        row("tiny negative exponent is linear", R"({"curve": 2, "curveExponent": -1e-7})", false, {{1, 1}});
         row("dead zone 1, bipolar", R"({"deadzone": 1})", true, {{1, 0}});
-        row("dead zone 1, one-sided", R"({"deadzone": 1})", false, {{1, 0}});
-        row("dead zone 1.5", R"({"deadzone": 1.5})", true, {{-1, 0}});
-        row("dead zone 1 holds a shifted range at its centre", R"({"deadzone": 1, "minOutput": 0.5})", true,
-            {{1, 0.5}});
         row("negative dead zone acts as none", R"({"deadzone": -0.5})", true, {{0, 0}, {0.5, 0.5}});
-        row("power curve with negative exponent at the dead zone edge",
-            R"({"curve": 1, "curveExponent": -2, "deadzone": 0.1})", true, {{0.1f, 0}});
     }
 
     void response()
@@ -111,11 +81,7 @@ private slots:
         QFETCH(QList<QPointF>, pairs);
         for (const QPointF &pair : pairs) {
             const float result = corvane::processAxis(config(json), float(pair.x()), bipolar);
-            QVERIFY2(result == float(pair.y()),
-                     qPrintable(QStringLiteral("%1 gives %2, expected %3")
-                                    .arg(pair.x())
-                                    .arg(result, 0, 'g', 9)
-                                    .arg(pair.y(), 0, 'g', 9)));
+            QVERIFY2(result == float(pair.y()), qPrintable(QStringLiteral("%1 gives %2").arg(pair.x()).arg(result)));
         }
     }
 
@@ -142,13 +108,8 @@ private slots:
             const bool bipolar = rng.bounded(2) == 1;
             const float raw = rng.bounded(3) == 0 ? pick() : float(rng.bounded(2.4) - 1.2);
             const float result = corvane::processAxis(axis, raw, bipolar);
-            if (!std::isfinite(result) || result > 1.0f || result < (bipolar ? -1.0f : 0.0f)) {
-                QFAIL(qPrintable(
-                    QStringLiteral("%1 from %2 with %3")
-                        .arg(double(result))
-                        .arg(double(raw))
-                        .arg(QString::fromUtf8(QJsonDocument(axis.toJson()).toJson(QJsonDocument::Compact)))));
-            }
+            QVERIFY2(std::isfinite(result) && result <= 1.0f && result >= (bipolar ? -1.0f : 0.0f),
+                     qPrintable(QJsonDocument(axis.toJson()).toJson(QJsonDocument::Compact)));
         }
     }
 };

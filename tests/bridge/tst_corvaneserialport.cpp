@@ -1,11 +1,8 @@
 #include <QPointer>
-#include <QRegularExpression>
 #include <QSerialPort>
-#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
-#include <functional>
 #include <memory>
 
 #include "bridge/corvaneserialport.h"
@@ -34,31 +31,9 @@ struct PortLog : QObject
                 [this](const QString &error) { events << "error:" + error; });
         connect(&port, &CorvaneSerialPort::dataReceived, this, [this](const QByteArray &data) { received += data; });
     }
-    int count(const QString &prefix) const { return int(events.filter(QRegularExpression("^" + prefix)).size()); }
     QStringList events;
     QByteArray received;
 };
-
-// Debug lines of the code under test, for counting open attempts.
-QStringList g_logLines;
-
-struct LogCapture
-{
-    LogCapture()
-    {
-        g_logLines.clear();
-        previous
-            = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &m) { g_logLines << m; });
-    }
-    ~LogCapture() { qInstallMessageHandler(previous); }
-    int count(const QString &needle) const { return int(g_logLines.filter(needle).size()); }
-    QtMessageHandler previous = nullptr;
-};
-
-void settle(int ms = 100)
-{
-    QTest::qWait(ms);
-}
 
 } // namespace
 
@@ -68,9 +43,8 @@ class TestCorvaneSerialPort : public QObject
 private slots:
     void cleanup() { SerialPortLister::useSystemPorts(); }
 
-    // On a line without modem control the open succeeds quietly: the refused DTR and RTS
-    // are no error.
-    void bytesBothWays()
+    // A line without modem control opens quietly: the refused DTR and RTS are no error.
+    void bytesBothWaysThenClose()
     {
         QByteArray out(16384, 'x');
         for (int i = 0; i < 256; ++i)
@@ -80,69 +54,21 @@ private slots:
         CorvaneSerialPort port;
         PortLog log(port);
         QVERIFY(port.open(pty.slavePath(), kBaud));
-        QVERIFY(port.isConnected());
-
         QCOMPARE(port.write(out), qint64(out.size()));
         QCOMPARE(pty.readAtLeast(int(out.size())), out);
         QVERIFY(pty.write(in));
-        QTRY_COMPARE(log.received.size(), in.size());
-        QCOMPARE(log.received, in);
-        settle();
-        QCOMPARE(log.events, (QStringList{"name:" + pty.slavePath(), "connected"}));
-    }
-
-    void closeAndDestroy_data()
-    {
-        QTest::addColumn<bool>("destroy");
-        QTest::newRow("close") << false;
-        QTest::newRow("destructor") << true;
-    }
-
-    void closeAndDestroy()
-    {
-        QFETCH(bool, destroy);
-        PtyDevice pty;
-        auto port = std::make_unique<CorvaneSerialPort>();
-        PortLog log(*port);
-        QVERIFY(port->open(pty.slavePath(), kBaud));
-        log.events.clear();
-        // The last words before closing (a "STOP") still reach the device.
-        QCOMPARE(port->write("STOP\n"), qint64(5));
-        if (destroy)
-            port.reset();
-        else
-            port->close();
+        QTRY_COMPARE(log.received, in);
+        QTest::qWait(100);
+        // The last words before closing still reach the device; then nothing more moves.
+        QCOMPARE(port.write("STOP\n"), qint64(5));
+        port.close();
         QCOMPARE(pty.readLine(), QByteArray("STOP"));
-        QCOMPARE(log.events, (QStringList{"name:", "disconnected"}));
-        if (destroy)
-            return;
-        QVERIFY(!port->isConnected());
-
-        // Closed: nothing more is announced, written or read.
-        port->close();
-        QCOMPARE(port->write("abc"), qint64(-1));
+        QCOMPARE(port.write("abc"), qint64(-1));
         QVERIFY(pty.write("late"));
-        settle();
-        QMetaObject::invokeMethod(port.get(), "pollRead");
-        QCOMPARE(log.events.size(), 2);
-        QCOMPARE(log.received, QByteArray());
-        QCOMPARE(pty.readAvailable(), QByteArray());
-    }
-
-    void reopenClosesFirst()
-    {
-        PtyDevice first;
-        PtyDevice second;
-        CorvaneSerialPort port;
-        PortLog log(port);
-        QVERIFY(port.open(first.slavePath(), kBaud));
-        QVERIFY(port.open(second.slavePath(), 115200));
-        QCOMPARE(log.events,
-                 (QStringList{"name:" + first.slavePath(), "connected", "name:", "disconnected",
-                              "name:" + second.slavePath(), "connected"}));
-        QCOMPARE(port.write("to second"), qint64(9));
-        QCOMPARE(second.readAtLeast(9), QByteArray("to second"));
-        QCOMPARE(first.readAvailable(), QByteArray());
+        QTest::qWait(100);
+        QMetaObject::invokeMethod(&port, "pollRead");
+        QCOMPARE(log.received, in);
+        QCOMPARE(log.events, (QStringList{"name:" + pty.slavePath(), "connected", "name:", "disconnected"}));
     }
 
     void missingPortFailsAtOnce()
@@ -150,13 +76,10 @@ private slots:
         const QString missing = QStringLiteral("/dev/ostra-no-such-port");
         QSerialPort reference(missing);
         QVERIFY(!reference.open(QIODevice::ReadWrite));
-
-        LogCapture capture;
         CorvaneSerialPort port;
         PortLog log(port);
         QVERIFY(!port.open(missing, kBaud));
         QCOMPARE(log.events, QStringList{"error:" + reference.errorString()});
-        QCOMPARE(capture.count("attempt"), 0);
     }
 
     // Another holder keeps the port busy; what happens during the waits between attempts
@@ -168,7 +91,7 @@ private slots:
         QTest::newRow("holder lets go") << "release" << true;
         QTest::newRow("port closed meanwhile") << "close" << false;
         QTest::newRow("port deleted meanwhile") << "delete" << false;
-        QTest::newRow("second open refused") << "reopen" << true;
+        QTest::newRow("holder never lets go") << "nothing" << false;
     }
 
     void busyPort()
@@ -176,131 +99,75 @@ private slots:
         QFETCH(QString, during);
         QFETCH(bool, opened);
         PtyDevice pty;
-        PtyDevice other;
         QSerialPort holder(pty.slavePath());
         QVERIFY(holder.open(QIODevice::ReadWrite));
-
-        LogCapture capture;
         QPointer<CorvaneSerialPort> port = new CorvaneSerialPort;
         PortLog log(*port);
-        int secondOpen = -1;
         QTimer::singleShot(400, [&] {
-            if (during == "close") {
+            if (during == "close")
                 port->close();
-            } else if (during == "delete") {
+            else if (during == "delete")
                 delete port;
-            } else if (during == "reopen") {
-                secondOpen = port->open(other.slavePath(), kBaud) ? 1 : 0;
-                QTimer::singleShot(200, [&] { holder.close(); });
-            } else {
+            else if (during == "release")
                 holder.close();
-            }
         });
-        const bool result = port->open(pty.slavePath(), kBaud);
-        QCOMPARE(result, opened);
+        QCOMPARE(port->open(pty.slavePath(), kBaud), opened);
         if (during == "delete") {
             QVERIFY(port.isNull());
             QCOMPARE(log.events, QStringList());
             return;
         }
-        QCOMPARE(port->isConnected(), opened);
-        if (during == "reopen")
-            QCOMPARE(secondOpen, 0);
-        QVERIFY(capture.count("attempt 1 failed") == 1);
         if (opened) {
             QCOMPARE(log.events, (QStringList{"name:" + pty.slavePath(), "connected"}));
-            QCOMPARE(capture.count("succeeded on attempt"), 1);
             QCOMPARE(port->write("ok"), qint64(2));
             QCOMPARE(pty.readAtLeast(2), QByteArray("ok"));
+        } else if (during == "nothing") {
+            QCOMPARE(log.events.size(), 1);
+            QVERIFY2(log.events.first().contains("Wait a few seconds and try again."), qPrintable(log.events.first()));
         } else {
             QCOMPARE(log.events, QStringList());
-            QCOMPARE(port->portName(), QString());
         }
         delete port;
     }
 
-    void busyPortGivesUp()
-    {
-        PtyDevice pty;
-        QSerialPort holder(pty.slavePath());
-        QVERIFY(holder.open(QIODevice::ReadWrite));
-        LogCapture capture;
-        CorvaneSerialPort port;
-        PortLog log(port);
-        QVERIFY(!port.open(pty.slavePath(), kBaud));
-        QCOMPARE(capture.count("failed:"), 24);
-        QCOMPARE(log.events.size(), 1);
-        const QString message = log.events.first();
-        QVERIFY2(message.startsWith("error:") && message.contains(pty.slavePath()) && message.contains("stayed busy")
-                     && message.contains("Wait a few seconds and try again."), qPrintable(message));
-    }
-
-    void hangUp_data()
-    {
-        QTest::addColumn<QString>("activity");
-        QTest::newRow("idle") << "idle";
-        QTest::newRow("transmitting") << "writing";
-        QTest::newRow("unread bytes pending") << "pending";
-    }
-
-    // The device vanishing closes the port once and reports once, in that order, and the
-    // port can be opened again when a device comes back.
+    // The device vanishing while frames go out closes the port once and reports once, and
+    // the port opens again when a device comes back.
     void hangUp()
     {
-        QFETCH(QString, activity);
         auto pty = std::make_unique<PtyDevice>();
         CorvaneSerialPort port;
         PortLog log(port);
         QVERIFY(port.open(pty->slavePath(), kBaud));
         QTimer ticker;
-        ticker.setInterval(7);
-        QObject::connect(&ticker, &QTimer::timeout, [&] { port.write(QByteArray(26, '\x55')); });
-        if (activity == "writing")
-            ticker.start();
-        if (activity == "pending")
-            QVERIFY(pty->write("last words"));
-        settle(50);
+        connect(&ticker, &QTimer::timeout, [&] { port.write(QByteArray(26, '\x55')); });
+        ticker.start(7);
+        QTest::qWait(50);
         log.events.clear();
-
         pty->hangUp();
         QTRY_VERIFY(!port.isConnected());
-        settle(300);
+        QTest::qWait(300);
         ticker.stop();
-        QCOMPARE(log.events.size(), 3);
         QCOMPARE(log.events.mid(0, 2), (QStringList{"name:", "disconnected"}));
-        QVERIFY(log.events.at(2).startsWith("error:") && log.events.at(2).size() > 6);
-        QCOMPARE(port.write("x"), qint64(-1));
-        if (activity == "pending")
-            QCOMPARE(log.received, QByteArray("last words"));
+        QCOMPARE(log.events.size(), 3);
+        QVERIFY(log.events.at(2).startsWith("error:"));
 
         pty = std::make_unique<PtyDevice>();
         QVERIFY(port.open(pty->slavePath(), kBaud));
         QCOMPARE(port.write("again"), qint64(5));
         QCOMPARE(pty->readAtLeast(5), QByteArray("again"));
-        settle();
-        QCOMPARE(log.count("error:"), 1);
     }
 
-    // Pseudo-terminals are not among the system's ports; a test installs the list it needs,
-    // and can take it back.
+    // Pseudo-terminals are not among the system's ports; a test installs the list it needs.
     void portList()
     {
-        PtyDevice pty;
-        const QList<SerialPortEntry> installed{{"ttyACM1", "QOR Receiver", "Qorvant", 0x0483, 0x5740},
-                                               {pty.slavePath(), "QOR Transmitter", "Qorvant", 0x2E8A, 0x000A}};
+        const QList<SerialPortEntry> installed{{"ttyACM1", "QOR Transmitter", "Qorvant", 0x2E8A, 0x000A}};
         SerialPortLister::setFixedPorts(installed);
-        QStringList listed;
-        for (const SerialPortEntry &e : CorvaneSerialPort::availablePorts())
-            listed << QStringLiteral("%1 %2 %3 %4 %5")
-                          .arg(e.portName, e.description, e.manufacturer)
-                          .arg(e.vendorId)
-                          .arg(e.productId);
-        QCOMPARE(listed, (QStringList{"ttyACM1 QOR Receiver Qorvant 1155 22336",
-                                      pty.slavePath() + " QOR Transmitter Qorvant 11914 10"}));
+        const QList<SerialPortEntry> listed = CorvaneSerialPort::availablePorts();
+        QCOMPARE(listed.size(), 1);
+        QCOMPARE(listed.first().description, QStringLiteral("QOR Transmitter"));
+        QCOMPARE(listed.first().productId, 0x000A);
         SerialPortLister::useSystemPorts();
         QCOMPARE(CorvaneSerialPort::availablePorts().size(), SerialPortLister::systemPorts().size());
-        for (const SerialPortEntry &entry : CorvaneSerialPort::availablePorts())
-            QVERIFY(!pty.slavePath().endsWith(entry.portName));
     }
 };
 
