@@ -40,20 +40,14 @@ private slots:
         QTest::addColumn<bool>("expected");
 
         QTest::newRow("joystick") << Codes{BTN_TRIGGER, BTN_THUMB} << Codes{ABS_X, ABS_Y} << Codes{} << true;
-        QTest::newRow("gamepad") << Codes{BTN_SOUTH, BTN_EAST} << Codes{ABS_X, ABS_Y, ABS_HAT0X} << Codes{} << true;
         QTest::newRow("wheel gear buttons") << Codes{BTN_GEAR_DOWN, BTN_GEAR_UP} << Codes{ABS_WHEEL} << Codes{} << true;
-        QTest::newRow("many buttons only") << Codes{BTN_TRIGGER_HAPPY1} << Codes{} << Codes{} << true;
         QTest::newRow("pedals, axes only") << Codes{} << Codes{ABS_X, ABS_Y, ABS_Z} << Codes{} << true;
-        QTest::newRow("gas and brake only") << Codes{} << Codes{ABS_GAS, ABS_BRAKE} << Codes{} << true;
         QTest::newRow("keyboard") << Codes{KEY_A, KEY_B, KEY_ENTER} << Codes{} << Codes{} << false;
-        QTest::newRow("mouse") << Codes{BTN_LEFT, BTN_RIGHT} << Codes{} << Codes{} << false;
         QTest::newRow("touchpad") << Codes{BTN_TOUCH, BTN_TOOL_FINGER, BTN_LEFT} << Codes{ABS_X, ABS_Y}
                                   << Codes{INPUT_PROP_POINTER} << false;
-        QTest::newRow("pen tablet") << Codes{BTN_TOOL_PEN, BTN_STYLUS} << Codes{ABS_X, ABS_Y} << Codes{} << false;
         QTest::newRow("pad motion sensors") << Codes{} << Codes{ABS_X, ABS_Y, ABS_Z, ABS_RX}
                                             << Codes{INPUT_PROP_ACCELEROMETER} << false;
         QTest::newRow("keyboard with an axis") << Codes{KEY_A, KEY_SPACE} << Codes{ABS_X} << Codes{} << false;
-        QTest::newRow("nothing") << Codes{} << Codes{} << Codes{} << false;
     }
 
     void gameController()
@@ -73,18 +67,10 @@ private slots:
 
         QTest::newRow("wheel X Y Z Rz")
             << Codes{ABS_X, ABS_Y, ABS_Z, ABS_RZ} << Codes{ABS_X, -1, -1, ABS_RZ, ABS_Y, ABS_Z, -1, -1} << 4;
-        QTest::newRow("all six") << Codes{ABS_X, ABS_Y, ABS_Z, ABS_RX, ABS_RY, ABS_RZ}
-            << Codes{ABS_X, ABS_RX, ABS_RY, ABS_RZ, ABS_Y, ABS_Z, -1, -1} << 6;
-        QTest::newRow("gas and brake become sliders")
-            << Codes{ABS_GAS, ABS_BRAKE} << Codes{-1, -1, -1, -1, -1, -1, ABS_GAS, ABS_BRAKE} << 2;
         QTest::newRow("first two sliders in code order") << Codes{ABS_BRAKE, ABS_GAS, ABS_RUDDER, ABS_THROTTLE}
             << Codes{-1, -1, -1, -1, -1, -1, ABS_THROTTLE, ABS_RUDDER} << 2;
-        QTest::newRow("wheel and gas")
-            << Codes{ABS_X, ABS_WHEEL, ABS_GAS} << Codes{ABS_X, -1, -1, -1, -1, -1, ABS_WHEEL, ABS_GAS} << 3;
-        QTest::newRow("hats are not axes")
-            << Codes{ABS_HAT0X, ABS_HAT0Y, ABS_X} << Codes{ABS_X, -1, -1, -1, -1, -1, -1, -1} << 1;
-        QTest::newRow("unknown codes ignored")
-            << Codes{ABS_MISC, ABS_VOLUME} << Codes{-1, -1, -1, -1, -1, -1, -1, -1} << 0;
+        QTest::newRow("hats and unknown codes are not axes")
+            << Codes{ABS_HAT0X, ABS_HAT0Y, ABS_X, ABS_MISC} << Codes{ABS_X, -1, -1, -1, -1, -1, -1, -1} << 1;
     }
 
     void axisLayout()
@@ -99,17 +85,14 @@ private slots:
                 QCOMPARE(layout.axisForCode(expected.at(i)), i);
         }
         QCOMPARE(layout.numAxes(), numAxes);
-        QCOMPARE(layout.axisForCode(ABS_MISC), -1);
-        QCOMPARE(layout.axisForCode(-1), -1);
+        QVERIFY(layout.axisForCode(ABS_MISC) == -1 && layout.axisForCode(-1) == -1);
     }
 
     void buttonsInCodeOrder()
     {
         ev::Layout layout = ev::layoutFor(caps({BTN_BASE, BTN_TRIGGER, KEY_ESC, BTN_TRIGGER_HAPPY3}, {}));
         QCOMPARE(layout.buttonCodes, (Codes{KEY_ESC, BTN_TRIGGER, BTN_BASE, BTN_TRIGGER_HAPPY3}));
-        QCOMPARE(layout.buttonForCode(BTN_TRIGGER), 1);
-        QCOMPARE(layout.buttonForCode(BTN_TRIGGER_HAPPY3), 3);
-        QCOMPARE(layout.buttonForCode(BTN_THUMB), -1);
+        QVERIFY(layout.buttonForCode(BTN_TRIGGER_HAPPY3) == 3 && layout.buttonForCode(BTN_THUMB) == -1);
 
         // Only the first 128 codes become buttons.
         ev::Capabilities many;
@@ -121,23 +104,12 @@ private slots:
         QCOMPARE(layout.buttonForCode(0x100 + 128), -1);
     }
 
-    void kernelBitArrays()
-    {
-        const unsigned char bytes[] = {0x05, 0x80};
-        std::bitset<16> bits;
-        ev::setBits(bits, bytes, 1); // the second byte was not delivered
-        QCOMPARE(bits.to_ulong(), 0x05ul);
-        ev::setBits(bits, bytes, 2);
-        QCOMPARE(bits.to_ulong(), 0x8005ul);
-    }
-
     // Each device's own range becomes 0..65535.
     void scaleAxis()
     {
         // value, minimum, maximum, expected
         const QList<std::array<int, 4>> cases{{-32768, -32768, 32767, 0}, {32767, -32768, 32767, 65535},
-            {0, -32768, 32767, 32768}, {1023, 0, 1023, 65535}, {512, 0, 1023, 32800}, {64, 0, 255, 16448},
-            {2000, 0, 1023, 65535}, {-5, 0, 1023, 0}, {7, 7, 7, 0}, {3, 10, 0, 0},
+            {512, 0, 1023, 32800}, {2000, 0, 1023, 65535}, {-5, 0, 1023, 0}, {7, 7, 7, 0}, {3, 10, 0, 0},
             {2147483647, -2147483647 - 1, 2147483647, 65535}};
         for (const auto &[value, minimum, maximum, expected] : cases)
             QVERIFY2(ev::scaleAxis(value, minimum, maximum) == expected, qPrintable(QString::number(value)));
@@ -146,18 +118,14 @@ private slots:
     void hats()
     {
         // x, y, angle in hundredths of a degree
-        const QList<std::array<int, 3>> angles{{0, 0, int(InputPovCentred)}, {0, -1, 0}, {1, -1, 4500}, {1, 0, 9000},
-            {1, 1, 13500}, {0, 1, 18000}, {-1, 1, 22500}, {-1, 0, 27000}, {-1, -1, 31500}, {5, -7, 4500}};
+        const QList<std::array<int, 3>> angles{{0, 0, int(InputPovCentred)}, {0, -1, 0}, {1, 0, 9000}, {0, 1, 18000},
+            {-1, 1, 22500}, {-1, 0, 27000}, {-1, -1, 31500}, {5, -7, 4500}};
         for (const auto &[x, y, angle] : angles)
             QVERIFY2(ev::hatAngle(x, y) == quint32(angle), qPrintable(QStringLiteral("%1 %2").arg(x).arg(y)));
 
-        QVERIFY(ev::hatForCode(ABS_HAT0X) == 0 && ev::hatForCode(ABS_HAT0Y) == 0 && ev::hatForCode(ABS_HAT3Y) == 3);
-        QCOMPARE(ev::hatForCode(ABS_X), -1);
-        QVERIFY(ev::isHatX(ABS_HAT2X) && !ev::isHatX(ABS_HAT2Y) && !ev::isHatX(ABS_X));
         // A side of the device's own range: minimum, between, maximum.
-        QCOMPARE(QList<int>({ev::hatDirection(-1, -1, 1), ev::hatDirection(0, -1, 1), ev::hatDirection(1, -1, 1),
-                             ev::hatDirection(0, 0, 2), ev::hatDirection(1, 0, 2), ev::hatDirection(2, 0, 2)}),
-                 QList<int>({-1, 0, 1, -1, 0, 1}));
+        QCOMPARE(QList<int>({ev::hatDirection(0, 0, 2), ev::hatDirection(1, 0, 2), ev::hatDirection(2, 0, 2)}),
+                 QList<int>({-1, 0, 1}));
         const ev::Layout layout = ev::layoutFor(caps({}, {ABS_HAT0X, ABS_HAT0Y, ABS_HAT2Y}));
         QCOMPARE(layout.numPovs(), 2);
         QVERIFY(layout.hats[0] && !layout.hats[1] && layout.hats[2]);
@@ -170,17 +138,10 @@ private slots:
         const QUuid guid = ev::instanceGuid(phys, name);
         QCOMPARE(ev::instanceGuid(phys, name), guid);
         QVERIFY(ev::instanceGuid(QStringLiteral("usb-0000:00:14.0-4/input0"), name) != guid);
-        QVERIFY(ev::instanceGuid(phys, name + QLatin1Char('2')) != guid);
         // The separator keeps "ab" + "c" apart from "a" + "bc".
         QVERIFY(ev::instanceGuid(QStringLiteral("ab"), QStringLiteral("c"))
                 != ev::instanceGuid(QStringLiteral("a"), QStringLiteral("bc")));
-
-        const QString text = inputGuidText(guid);
-        QCOMPARE(text, guid.toString(QUuid::WithBraces).toUpper());
-    }
-
-    void productGuid()
-    {
+        QCOMPARE(inputGuidText(guid), guid.toString(QUuid::WithBraces).toUpper());
         QCOMPARE(inputGuidText(inputProductGuid(0x046d, 0xc24f)),
                  QStringLiteral("{C24F046D-0000-0000-0000-504944564944}"));
     }
@@ -188,8 +149,8 @@ private slots:
     void forceLevel()
     {
         // magnitude, gain, kernel level
-        const QList<std::array<int, 3>> cases{{10000, 10000, 32767}, {-10000, 10000, -32767}, {-2500, 10000, -8191},
-            {25000, 10000, 32767}, {-25000, 10000, -32767}, {10000, 5000, 16383}, {10000, 20000, 32767}, {10000, 0, 0}};
+        const QList<std::array<int, 3>> cases{{10000, 10000, 32767}, {-2500, 10000, -8191}, {-25000, 10000, -32767},
+            {10000, 5000, 16383}, {10000, 20000, 32767}};
         for (const auto &[magnitude, gain, level] : cases)
             QVERIFY2(int(ev::forceLevel(magnitude, quint32(gain))) == level, qPrintable(QString::number(magnitude)));
     }
@@ -197,58 +158,34 @@ private slots:
     void constantForcePushesLikePositiveX()
     {
         const ff_effect right = ev::constantForceEffect(5000, 10000, -1);
-        QCOMPARE(right.type, quint16(FF_CONSTANT));
-        QCOMPARE(right.id, qint16(-1));
+        QVERIFY(right.type == FF_CONSTANT && right.id == -1);
         // 0x4000 is the kernel's direction along +X: a positive level acts as a positive X force.
         QCOMPARE(right.direction, quint16(0x4000));
         QCOMPARE(int(right.u.constant.level), 16383);
         QCOMPARE(right.replay.length, quint16(0)); // plays until stopped
 
         const ff_effect left = ev::constantForceEffect(-5000, 10000, 3);
-        QCOMPARE(left.id, qint16(3));
-        QCOMPARE(left.direction, quint16(0x4000));
-        QCOMPARE(int(left.u.constant.level), -16383);
-    }
-
-    void springEffect_data()
-    {
-        QTest::addColumn<quint32>("gain");
-        QTest::addColumn<int>("coefficient");
-        QTest::addColumn<int>("saturation");
-
-        QTest::newRow("full") << 10000u << 32767 << 65535;
-        QTest::newRow("half") << 5000u << 16383 << 32767;
-        QTest::newRow("off") << 0u << 0 << 0;
+        QVERIFY(left.id == 3 && left.direction == 0x4000 && left.u.constant.level == -16383);
     }
 
     void springEffect()
     {
-        QFETCH(quint32, gain);
-        QFETCH(int, coefficient);
-        QFETCH(int, saturation);
         InputCondition condition;
         condition.positiveCoefficient = condition.negativeCoefficient = 10000;
         condition.positiveSaturation = condition.negativeSaturation = 10000;
-        const ff_effect spring = ev::springEffect(condition, gain, 7);
-        QCOMPARE(spring.type, quint16(FF_SPRING));
-        QCOMPARE(spring.id, qint16(7));
+        const ff_effect spring = ev::springEffect(condition, 5000, 7);
+        QVERIFY(spring.type == FF_SPRING && spring.id == 7);
         const ff_condition_effect &x = spring.u.condition[0];
-        QVERIFY(x.right_coeff == coefficient && x.left_coeff == coefficient && x.center == 0 && x.deadband == 0);
-        QVERIFY(x.right_saturation == saturation && x.left_saturation == saturation);
+        QVERIFY(x.right_coeff == 16383 && x.left_coeff == 16383 && x.center == 0 && x.deadband == 0);
+        QVERIFY(x.right_saturation == 32767 && x.left_saturation == 32767);
         // Only the wheel's axis is driven.
         QVERIFY(spring.u.condition[1].right_coeff == 0 && spring.u.condition[1].right_saturation == 0);
     }
 
     void errnoResults()
     {
-        const QList<QPair<int, InputResult>> cases{{0, InputError::Ok},
-                                                   {ENODEV, InputError::InputLost},
-                                                   {EACCES, InputError::AccessDenied},
-                                                   {EBUSY, InputError::AccessDenied},
-                                                   {EINVAL, InputError::InvalidParameter},
-                                                   {ENOSPC, InputError::DeviceFull},
-                                                   {ENOTTY, InputError::NotImplemented},
-                                                   {EIO, InputError::Failed}};
+        const QList<QPair<int, InputResult>> cases{{0, InputError::Ok}, {ENODEV, InputError::InputLost},
+            {EACCES, InputError::AccessDenied}, {ENOTTY, InputError::NotImplemented}, {EIO, InputError::Failed}};
         for (const auto &[error, expected] : cases)
             QCOMPARE(ev::resultFromErrno(error), expected);
     }
