@@ -1,10 +1,8 @@
 #include <QDir>
-#include <QJsonDocument>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
 
-#include <limits>
 #include <memory>
 
 #include "bridge/corvanecontroller.h"
@@ -45,29 +43,18 @@ private slots:
     {
         CorvaneController controller;
         // Owned in construction order, other children in between.
-        QStringList classes;
-        for (QObject *child : controller.children())
-            classes << QString::fromLatin1(child->metaObject()->className());
-        const QStringList owned { "corvane::ProfileManager", "corvane::DeviceSecurity", "corvane::CorvaneSerialPort",
-                                  "corvane::CorvaneSerialPort", "corvane::InputDevice", "corvane::InputDevice",
-                                  "corvane::InputDevice", "corvane::InputDevice", "corvane::InputDevice",
-                                  "corvane::InputDevice", "corvane::CrsfProtocol", "corvane::MotionTelemetrySender",
-                                  "corvane::ElrsParameterManager", "corvane::SteeringMonitor" };
-        qsizetype at = 0;
-        for (const QString &name : std::as_const(classes))
-            at += at < owned.size() && name == owned.at(at) ? 1 : 0;
-        QVERIFY2(at == owned.size(), qPrintable(classes.join(", ")));
-        const QList<QObject *> accessors { controller.profileManager(), controller.deviceSecurity(),
-                                           controller.transmitterPort(), controller.receiverPort(),
-                                           controller.wheelBase(), controller.pedals(), controller.shifter(),
-                                           controller.heliJoystick(), controller.heliThrottle(),
-                                           controller.heliPedals(), controller.crsfProtocol(),
-                                           controller.motionTelemetrySender(), controller.elrsParameterManager(),
-                                           controller.steeringMonitor() };
-        QCOMPARE(QSet<QObject *>(accessors.begin(), accessors.end()).size(), accessors.size());
-        for (QObject *object : accessors)
-            QCOMPARE(object->parent(), &controller);
-
+        const QList<QObject *> owned { controller.profileManager(), controller.deviceSecurity(),
+                                       controller.transmitterPort(), controller.receiverPort(),
+                                       controller.wheelBase(), controller.pedals(), controller.shifter(),
+                                       controller.heliJoystick(), controller.heliThrottle(), controller.heliPedals(),
+                                       controller.crsfProtocol(), controller.motionTelemetrySender(),
+                                       controller.elrsParameterManager(), controller.steeringMonitor() };
+        qsizetype last = -1;
+        for (QObject *object : owned) {
+            const qsizetype at = controller.children().indexOf(object);
+            QVERIFY2(at > last, object->metaObject()->className());
+            last = at;
+        }
         // A first start writes a default profile.
         const Profile *active = controller.profileManager()->activeProfile();
         QCOMPARE(active->name, QStringLiteral("Default"));
@@ -79,15 +66,11 @@ private slots:
         QTest::addColumn<int>("channel");
         QTest::addColumn<int>("value");
         QTest::addColumn<int>("stored"); // -1: nothing stored
-        QTest::newRow("first channel") << 0 << 992 << 992;
         QTest::newRow("last channel") << 15 << 1811 << 1811;
-        QTest::newRow("top of range") << 3 << 2047 << 2047;
         QTest::newRow("above range clamps") << 3 << 3000 << 2047;
         QTest::newRow("below range clamps") << 7 << -5 << 0;
-        QTest::newRow("far out of range") << 7 << std::numeric_limits<int>::min() << 0;
         QTest::newRow("index 16 is ignored") << 16 << 500 << -1;
         QTest::newRow("negative index is ignored") << -1 << 500 << -1;
-        QTest::newRow("huge index is ignored") << std::numeric_limits<int>::max() << 500 << -1;
     }
 
     void channelStore()
@@ -104,29 +87,15 @@ private slots:
         for (int i = 0; i < CorvaneController::ChannelCount; ++i)
             channels << controller.channelValue(i);
         QCOMPARE(channels, expected);
-        for (int outside : { -1, 16, std::numeric_limits<int>::min(), std::numeric_limits<int>::max() })
-            QCOMPARE(controller.channelValue(outside), CorvaneController::InvalidChannelValue);
-    }
-
-    void profileChange_data()
-    {
-        QTest::addColumn<bool>("autoStartBefore");
-        QTest::addColumn<bool>("autoStartAfter");
-        QTest::newRow("auto-start switched on") << false << true;
-        QTest::newRow("auto-start switched off") << true << false;
-        QTest::newRow("auto-start unchanged off") << false << false;
-        QTest::newRow("auto-start unchanged on") << true << true;
+        QCOMPARE(controller.channelValue(channel < 0 ? 16 : -1), CorvaneController::InvalidChannelValue);
     }
 
     // The auto-start change is announced before the profile change, and listeners of the
     // profile change see the new profile's records; going back leaks nothing over.
     void profileChange()
     {
-        QFETCH(bool, autoStartBefore);
-        QFETCH(bool, autoStartAfter);
         CorvaneController controller;
         corvane::ProfileManager *profiles = controller.profileManager();
-        controller.setAutoStartEnabled(autoStartBefore);
         const QString defaultId = profiles->activeProfileId();
         const QString defaults = seen(controller);
         const QString trackId = profiles->createProfile(QStringLiteral("Track"));
@@ -135,7 +104,7 @@ private slots:
         track->axisSettings.steeringLeft = 300;
         track->buttonMappings.mappings = { ButtonMapping() };
         track->ledSettings.ledCount = 42;
-        track->autoStartEnabled = autoStartAfter;
+        track->autoStartEnabled = true;
 
         QStringList events;
         connect(&controller, &CorvaneController::autoStartEnabledChanged, this,
@@ -146,40 +115,20 @@ private slots:
         });
         QVERIFY(profiles->setActiveProfile(trackId));
         QVERIFY(profiles->setActiveProfile(defaultId));
-        QStringList expected { "Track: 0.25 300 1 42 " + QString::number(autoStartAfter), "Default: " + defaults };
-        if (autoStartBefore != autoStartAfter) {
-            expected.insert(0, QStringLiteral("autoStart:%1").arg(autoStartAfter));
-            expected.insert(2, QStringLiteral("autoStart:%1").arg(autoStartBefore));
-        }
-        QCOMPARE(events, expected);
-    }
-
-    void renamingActiveProfileReappliesIt()
-    {
-        CorvaneController controller;
-        const QString id = controller.profileManager()->activeProfileId();
-        // A change made behind the controller's back is taken up when the store announces it.
-        controller.profileManager()->mutableProfile(id)->ledSettings.ledCount = 17;
-        QSignalSpy changed(&controller, &CorvaneController::profileChanged);
-        QSignalSpy autoStart(&controller, &CorvaneController::autoStartEnabledChanged);
-        QVERIFY(controller.profileManager()->renameProfile(id, QStringLiteral("Garage")));
-        QCOMPARE(changed.count(), 1);
-        QCOMPARE(autoStart.count(), 0);
-        QCOMPARE(controller.ledSettings().ledCount, 17);
+        QCOMPARE(events,
+                 (QStringList { "autoStart:1", "Track: 0.25 300 1 42 1", "autoStart:0", "Default: " + defaults }));
     }
 
     void autoStartIsStoredInProfile()
     {
-        CorvaneController controller;
-        corvane::ProfileManager *profiles = controller.profileManager();
-        QSignalSpy spy(&controller, &CorvaneController::autoStartEnabledChanged);
-        QVERIFY(controller.setProperty("autoStartEnabled", true));
-        QVERIFY(controller.setProperty("autoStartEnabled", true));
-        QCOMPARE(spy.count(), 1);
-        QVERIFY(profiles->autoStartEnabled());
-        QFile file(profiles->profileFilePath(profiles->activeProfileId()));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QVERIFY(Profile::fromJson(QJsonDocument::fromJson(file.readAll()).object()).autoStartEnabled);
+        {
+            CorvaneController controller;
+            QSignalSpy spy(&controller, &CorvaneController::autoStartEnabledChanged);
+            QVERIFY(controller.setProperty("autoStartEnabled", true));
+            QVERIFY(controller.setProperty("autoStartEnabled", true));
+            QCOMPARE(spy.count(), 1);
+        }
+        QVERIFY(CorvaneController().autoStartEnabled());
     }
 
     void destructionReleasesDevicesAndPorts_data()
@@ -220,21 +169,21 @@ private slots:
         // A device announces its release once more when its input system shuts down; repeats
         // of the same state are not of interest here.
         QStringList events;
-        const auto record = [&](auto signal, const QString &what) {
-            connect(controller.get(), signal, this, [&events, what](bool on) {
-                const QString event = what + (on ? ":on" : ":off");
+        using C = CorvaneController;
+        for (auto [signal, what] : { std::pair(&C::wheelBaseConnectedChanged, "wheel"),
+                                     std::pair(&C::pedalsConnectedChanged, "pedals"),
+                                     std::pair(&C::shifterConnectedChanged, "shifter"),
+                                     std::pair(&C::serialConnectedChanged, "transmitter"),
+                                     std::pair(&C::receiverConnectedChanged, "receiver") }) {
+            connect(controller.get(), signal, this, [&events, what = QString::fromLatin1(what)](bool on) {
+                const QString event = what + QString::number(on);
                 if (events.isEmpty() || events.last() != event)
                     events << event;
             });
-        };
-        record(&CorvaneController::wheelBaseConnectedChanged, QStringLiteral("wheel"));
-        record(&CorvaneController::pedalsConnectedChanged, QStringLiteral("pedals"));
-        record(&CorvaneController::shifterConnectedChanged, QStringLiteral("shifter"));
-        record(&CorvaneController::serialConnectedChanged, QStringLiteral("transmitter"));
-        record(&CorvaneController::receiverConnectedChanged, QStringLiteral("receiver"));
+        }
         controller.reset();
 
-        QCOMPARE(events, (QStringList { "shifter:off", "pedals:off", "wheel:off", "transmitter:off", "receiver:off" }));
+        QCOMPARE(events, (QStringList { "shifter0", "pedals0", "wheel0", "transmitter0", "receiver0" }));
         for (int i = 0; i < devices.size(); ++i)
             QVERIFY(!input->device(i)->isAcquired());
         QCOMPARE(input->liveContexts(), 0);
