@@ -13,7 +13,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSet>
-#include <QVBoxLayout>
 
 #include <functional>
 
@@ -45,7 +44,6 @@ private slots:
     void render_data();
     void render();
     void dialog();
-    void logo();
     void darkTheme();
 
 private:
@@ -53,6 +51,11 @@ private:
 };
 
 namespace {
+
+QString picture(const QString &name)
+{
+    return ostratest::artefactDir("ostraui") + QStringLiteral("/%1-%2.png").arg(name, isDarkTheme() ? "dark" : "light");
+}
 
 QWidget *box(QBoxLayout::Direction direction, std::initializer_list<QWidget *> widgets)
 {
@@ -80,6 +83,11 @@ Pill *pill(int level, const QString &text)
 QPushButton *styled(const char *property, const char *text)
 {
     return make(makeButton(text), [property](QPushButton *b) { b->setProperty(property, true); });
+}
+
+QLabel *logo(int width, bool markOnly)
+{
+    return make(new QLabel, [=](QLabel *l) { l->setPixmap(brandLogoPixmap(width, markOnly)); });
 }
 
 DeviceRow *deviceRow(const QString &monogram, int status, int width)
@@ -114,83 +122,65 @@ void TestRender::render_data()
 {
     QTest::addColumn<Factory>("make");
     const QString tiles = m_tiles.baseUrl();
-    QTest::newRow("toggles and slider") << Factory([] {
+    QTest::newRow("controls") << Factory([] {
         return column({row({new Toggle, make(new Toggle, [](Toggle *t) { t->setChecked(true); }),
                             make(new Toggle, [](Toggle *t) { t->setEnabled(false); })}),
-                       new SliderRow("Strength", 0, 100, 65)});
-    });
-    QTest::newRow("segmented") << Factory([] {
-        return card(1, column({make(new Segmented({"Car", "Helicopter"}), [](Segmented *s) { s->setCurrentIndex(1); }),
-                               make(new Segmented({"Linear\nfull range", "Expo\nsoft"}), [](Segmented *s) { s->setOptionEnabled(1, false); })}));
+                       new SliderRow("Strength", 0, 100, 65),
+                       make(new Segmented({"Car", "Helicopter"}), [](Segmented *s) { s->setCurrentIndex(1); }),
+                       make(new Segmented({"Linear\nfull range", "Expo\nsoft"}), [](Segmented *s) { s->setOptionEnabled(1, false); }),
+                       make(new ListRow("Receiver firmware"), [](ListRow *r) { r->setSubtitle("QOR Receiver V4"); r->setTrailingText("COM4"); })});
     });
     QTest::newRow("action buttons") << Factory([] {
-        return row({make(new BusyButton("Save"), [](BusyButton *b) { b->setBusy(true, "Saving"); }),
-                    new TxButton, make(new TxButton, [](TxButton *t) { t->setState(TxGo); }),
-                    make(new TxButton, [](TxButton *t) { t->setState(TxStop); })});
+        return column({row({make(new BusyButton("Save"), [](BusyButton *b) { b->setBusy(true, "Saving"); }),
+                            new TxButton, make(new TxButton, [](TxButton *t) { t->setState(TxGo); }),
+                            make(new TxButton, [](TxButton *t) { t->setState(TxStop); })}),
+                       row({makeButton("Default"), makeButton("Primary", true), styled("danger", "Delete"),
+                            styled("ghost", "Ghost"), styled("link", "Link"), styled("small", "Small"),
+                            styled("back", "\u2190 Back"), makeIconButton(nullptr, true, QString())})});
     });
-    QTest::newRow("list rows") << Factory([] {
-        return column({make(new ListRow("Receiver firmware"), [](ListRow *r) { r->setSubtitle("QOR Receiver V4"); r->setTrailingText("COM4"); }),
-                       make(new ListRow("Disabled row"), [](ListRow *r) { r->setEnabled(false); r->setShowChevron(false); })});
-    });
-    QTest::newRow("pills") << Factory([] {
-        return row({pill(LevelNeutral, "Idle"), pill(LevelInfo, "Searching"), pill(LevelWarning, "Low battery"),
-                    pill(LevelSuccess, "Connected"), pill(LevelDanger, "Failsafe"),
-                    make(new Pill(nullptr, Pill::KeyValue), [](Pill *p) { p->setKeyValue("Link", "98 %"); })});
-    });
-    QTest::newRow("dots and monograms") << Factory([] {
-        return row({new Dot(nullptr, 12), make(new Dot(nullptr, 52), [](Dot *d) { d->setRipple(true); }),
-                    new Monogram("WB", Monogram::Info, 44), new Monogram("PD", Monogram::Danger, 52)});
-    });
-    QTest::newRow("meters") << Factory([] {
-        return column({make(new Meter(nullptr, ThemeColors::accent), [](Meter *m) { m->setValue(0.62); }),
-                       make(new Meter(nullptr, ThemeColors::successAccent), [](Meter *m) { m->setBipolar(true); m->setValue(-0.4); }),
-                       row({make(new VMeter(nullptr, 14), [](VMeter *v) { v->setFixedHeight(90); v->setValue(0.75); v->setMarker(0.5, ThemeColors::dangerAccent); }),
+    QTest::newRow("indicators") << Factory([] {
+        return column({row({pill(LevelNeutral, "Idle"), pill(LevelInfo, "Searching"), pill(LevelWarning, "Low battery"),
+                            pill(LevelSuccess, "Connected"), pill(LevelDanger, "Failsafe"),
+                            make(new Pill(nullptr, Pill::KeyValue), [](Pill *p) { p->setKeyValue("Link", "98 %"); })}),
+                       row({new Dot(nullptr, 12), make(new Dot(nullptr, 52), [](Dot *d) { d->setRipple(true); }),
+                            new Monogram("WB", Monogram::Info, 44), new Monogram("PD", Monogram::Danger, 52),
+                            make(new VMeter(nullptr, 14), [](VMeter *v) { v->setFixedHeight(90); v->setValue(0.75); v->setMarker(0.5, ThemeColors::dangerAccent); }),
                             make(new ChannelCell(1), [](ChannelCell *c) { c->setValue(1500); }),
-                            make(new ChannelCell(2), [](ChannelCell *c) { c->setValue(-1); })})});
+                            make(new ChannelCell(2), [](ChannelCell *c) { c->setValue(-1); })}),
+                       make(new Meter(nullptr, ThemeColors::accent), [](Meter *m) { m->setValue(0.62); }),
+                       make(new Meter(nullptr, ThemeColors::successAccent), [](Meter *m) { m->setBipolar(true); m->setValue(-0.4); })});
     });
-    QTest::newRow("cards") << Factory([] {
-        return row({card(0, makeRoleLabel("Flat", "muted")), card(2, makeRoleLabel("Raised", "muted")),
-                    make(card(1, makeRoleLabel("Dimmed", "muted")), [](Card *c) { c->setDimmed(true); })});
+    QTest::newRow("surfaces") << Factory([] {
+        return column({row({card(0, makeRoleLabel("Flat", "muted")), card(2, makeRoleLabel("Raised", "muted")),
+                            make(card(1, makeRoleLabel("Dimmed", "muted")), [](Card *c) { c->setDimmed(true); }),
+                            logo(150, false), logo(36, true)}),
+                       deviceRow("TX", DeviceConnected, 700), deviceRow("PD", DeviceConnecting, 700), deviceRow(QString(), 0, 460)});
     });
-    QTest::newRow("device rows") << Factory([] {
-        return column({deviceRow("TX", DeviceConnected, 700), deviceRow("PD", DeviceConnecting, 700), deviceRow(QString(), 0, 460)});
-    });
-    QTest::newRow("buttons") << Factory([] {
-        return row({makeButton("Default"), makeButton("Primary", true), styled("danger", "Delete"), styled("ghost", "Ghost"),
-                    styled("link", "Link"), styled("small", "Small"), styled("back", "\u2190 Back"),
-                    makeIconButton(nullptr, true, QString())});
-    });
-    QTest::newRow("inputs") << Factory([] {
+    QTest::newRow("inputs and labels") << Factory([] {
+        QWidget *labels = row({});
+        for (const char *role : {"title", "h2", "h3", "secondary", "caption", "mono", "chip", "warning", "danger", "success"})
+            labels->layout()->addWidget(makeRoleLabel(role, role));
         return column({row({make(new QLineEdit, [](QLineEdit *e) { e->setPlaceholderText("Placeholder"); }),
                             make(new QComboBox, [](QComboBox *c) { c->addItem("Choose"); c->setProperty("placeholder", true); }),
                             make(new QCheckBox("Checked"), [](QCheckBox *c) { c->setChecked(true); }),
                             make(new QRadioButton("Radio"), [](QRadioButton *r) { r->setChecked(true); })}),
                        make(new QProgressBar, [](QProgressBar *b) { b->setValue(60); b->setProperty("tone", "green"); }),
-                       make(new QGroupBox("Group box"), [](QGroupBox *g) { g->setMinimumHeight(60); })});
-    });
-    QTest::newRow("labels") << Factory([] {
-        QWidget *labels = row({});
-        for (const char *role : {"title", "h2", "h3", "secondary", "caption", "mono", "chip", "warning", "danger", "success"})
-            labels->layout()->addWidget(makeRoleLabel(role, role));
-        return labels;
+                       make(new QGroupBox("Group box"), [](QGroupBox *g) { g->setMinimumHeight(60); }), labels});
     });
     QTest::newRow("shell") << Factory([tiles] {
         auto *map = new MapView;
         map->setTileServer(tiles, QString::fromUtf8("\u00A9 OpenStreetMap contributors"));
         for (int i = 0; i < 40; ++i)
             map->setPosition(51.5074 + i * 0.00004, -0.1278 + std::sin(i / 6.0) * 0.0004, 10 + i, true);
-        map->setMinimumHeight(260);
         auto *header = new PageHeader;
         header->setTitle("Dashboard");
         header->setBackText("Vehicles");
         header->actionsRow()->addWidget(makeButton("Start", true));
-        auto *collapsed = new Sidebar("v0.1.0");
-        collapsed->setCollapsed(true, false);
         auto *window = new AmbientBackground;
         window->setFixedSize(1280, 800);
         auto *layout = new QHBoxLayout(window);
         layout->addWidget(make(new Sidebar("v0.1.0"), [](Sidebar *s) { s->setItemIndicator(1, true); }));
-        layout->addWidget(collapsed);
+        layout->addWidget(make(new Sidebar("v0.1.0"), [](Sidebar *s) { s->setCollapsed(true, false); }));
         QWidget *content = column({new TitleBar(window), header, card(1, map)});
         static_cast<QBoxLayout *>(content->layout())->setStretch(2, 1);
         layout->addWidget(content, 1);
@@ -208,7 +198,6 @@ void TestRender::render()
     QTest::qWait(150);
     const QImage image = widget->grab().toImage();
     QCOMPARE(image.size(), widget->size());
-    QVERIFY(image.width() >= 100 && image.height() >= 30);
     // The backdrop is the theme's window colour, and something is drawn on it.
     QCOMPARE(image.pixelColor(2, 2), ThemeColors::windowBg);
     QSet<QRgb> colours;
@@ -216,9 +205,7 @@ void TestRender::render()
         for (int x = 0; x < image.width(); ++x)
             colours.insert(image.pixel(x, y));
     QVERIFY(colours.size() > 8);
-    const QString name = QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-');
-    QVERIFY(image.save(ostratest::artefactDir("ostraui")
-                       + QStringLiteral("/%1-%2.png").arg(name, isDarkTheme() ? "dark" : "light")));
+    QVERIFY(image.save(picture(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-'))));
 }
 
 void TestRender::dialog()
@@ -239,31 +226,7 @@ void TestRender::dialog()
     const QImage card = dialog.grab().toImage();
     QPainter(&image).drawImage(QPoint((760 - card.width()) / 2, (560 - card.height()) / 2), card);
     QVERIFY(image.pixelColor(2, 2) != ThemeColors::windowBg);
-    QVERIFY(image.save(ostratest::artefactDir("ostraui")
-                       + QStringLiteral("/dialog-%1.png").arg(isDarkTheme() ? "dark" : "light")));
-}
-
-void TestRender::logo()
-{
-    const QPixmap full = brandLogoPixmap(150, false);
-    const QPixmap mark = brandLogoPixmap(36, true);
-    QVERIFY(full.save(ostratest::artefactDir("ostraui")
-                      + QStringLiteral("/logo-%1.png").arg(isDarkTheme() ? "dark" : "light")));
-    QCOMPARE(full.deviceIndependentSize().width(), 150.0);
-    QCOMPARE(mark.deviceIndependentSize().width(), 36.0);
-    QVERIFY(std::abs(mark.width() - mark.height()) <= 2);
-    // The word mark takes the theme's ink; the red mark keeps its colour.
-    const QImage image = full.toImage();
-    bool inkFound = false;
-    for (int x = 0; x < image.width() && !inkFound; ++x) {
-        const QColor c = image.pixelColor(x, image.height() / 2);
-        const QColor ink = ThemeColors::ink;
-        inkFound = c.alpha() == 255 && std::abs(c.red() - ink.red()) <= 3
-                   && std::abs(c.green() - ink.green()) <= 3 && std::abs(c.blue() - ink.blue()) <= 3;
-    }
-    QVERIFY(inkFound);
-    const QColor centre = mark.toImage().pixelColor(3, mark.height() / 2);
-    QVERIFY(centre.red() > 200 && centre.green() < 80);
+    QVERIFY(image.save(picture("dialog")));
 }
 
 void TestRender::darkTheme()
@@ -276,7 +239,7 @@ void TestRender::darkTheme()
     env.insert("OSTRA_ARTEFACT_DIR", QFileInfo(ostratest::artefactDir("ostraui")).absolutePath());
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::ForwardedChannels);
-    child.start(QCoreApplication::applicationFilePath(), {"render", "dialog", "logo"});
+    child.start(QCoreApplication::applicationFilePath(), {"render", "dialog"});
     QVERIFY(child.waitForFinished(120000));
     QCOMPARE(child.exitStatus(), QProcess::NormalExit);
     QCOMPARE(child.exitCode(), 0);

@@ -1,6 +1,5 @@
 #include <QAbstractButton>
 #include <QApplication>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -8,9 +7,12 @@
 #include <QWindow>
 
 #include "ostraui/ambientbackground.h"
+#include "ostraui/dot.h"
 #include "ostraui/framelessresizer.h"
+#include "ostraui/navbutton.h"
 #include "ostraui/pageheader.h"
 #include "ostraui/pagestack.h"
+#include "ostraui/sidebar.h"
 #include "ostraui/theme.h"
 #include "ostraui/titlebar.h"
 #include "support/testenvironment.h"
@@ -27,7 +29,6 @@ struct Frame
 
     Frame()
     {
-        window.setWindowTitle(QStringLiteral("Qorvant OSTRA"));
         window.resize(800, 500);
         bar = new TitleBar(&window, &window);
         bar->setGeometry(0, 0, 800, 38);
@@ -35,6 +36,34 @@ struct Frame
         QCoreApplication::processEvents();
     }
     QAbstractButton *button(int i) const { return bar->findChildren<QAbstractButton *>().value(i); }
+};
+
+const QStringList kPages{"Dashboard", "Motion System", "Corvane", "Race control"};
+
+struct Shell
+{
+    Sidebar sidebar{QStringLiteral("v1.2.3")};
+
+    Shell()
+    {
+        sidebar.resize(236, 720);
+        sidebar.show();
+        QCoreApplication::processEvents();
+    }
+    NavButton *entry(const QString &text) const
+    {
+        for (NavButton *button : sidebar.findChildren<NavButton *>()) {
+            if (button->text() == text)
+                return button;
+        }
+        return nullptr;
+    }
+    NavButton *page(int i) const { return entry(kPages[i]); }
+    // The highlight is the only thing painting ink behind an entry's left edge.
+    bool highlighted(int i)
+    {
+        return sidebar.grab().toImage().pixelColor(page(i)->mapTo(&sidebar, QPoint(6, 6))) == ThemeColors::ink;
+    }
 };
 
 // Four pages in a shown stack.
@@ -58,7 +87,7 @@ struct Pages
 
 } // namespace
 
-// The frameless main window: title bar, edge resizing, backdrop, page header and page stack.
+// The frameless main window: title bar, edge resizing, sidebar, backdrop, page header and page stack.
 class TestWindow : public QObject
 {
     Q_OBJECT
@@ -67,18 +96,15 @@ private slots:
     void titleBarButtons();
     void titleBarHitsButton_data();
     void titleBarHitsButton();
-    void titleBarMaximizeFollowsWindow();
-    void titleBarFollowsWindowTitle();
     void resizerEdges_data();
     void resizerEdges();
-    void resizerCursorShowsEdge_data();
-    void resizerCursorShowsEdge();
-    void resizerLetsPressesInsideThrough();
-    void backdropBlobsFollowTheEdges_data();
-    void backdropBlobsFollowTheEdges();
+    void resizerCursorAndPressesInside();
+    void sidebarCurrentIndex_data();
+    void sidebarCurrentIndex();
+    void sidebarClicksOnlyEmit();
+    void sidebarCollapseAndIndicators();
     void backdropAnimatesOnlyWhenShownAndAllowed();
     void headerBackLink();
-    void headerTitleAndActions();
     void pageSwitchEndsAtRest_data();
     void pageSwitchEndsAtRest();
     void pageSameOrInvalidIndexDoesNothing_data();
@@ -94,11 +120,7 @@ void TestWindow::titleBarButtons()
     QSignalSpy maximize(f.bar, &TitleBar::maximizeRequested);
     QSignalSpy close(f.bar, &TitleBar::closeRequested);
     const QList<QSignalSpy *> spies{&minimize, &maximize, &close};
-    const QStringList tips{QStringLiteral("Minimize"), QStringLiteral("Maximize"), QStringLiteral("Close")};
     for (int i = 0; i < 3; ++i) {
-        QCOMPARE(f.button(i)->toolTip(), tips[i]);
-        QCOMPARE(f.button(i)->geometry(), QRect(800 - 46 * (3 - i), 0, 46, 38));
-        QCOMPARE(f.button(i)->focusPolicy(), Qt::NoFocus);
         QTest::mouseClick(f.button(i), Qt::LeftButton);
         for (int j = 0; j < 3; ++j)
             QCOMPARE(spies[j]->size(), j <= i ? 1 : 0);
@@ -107,6 +129,10 @@ void TestWindow::titleBarButtons()
     QTest::mouseDClick(f.bar, Qt::LeftButton, {}, QPoint(300, 19));
     QTest::mouseDClick(f.bar, Qt::RightButton, {}, QPoint(300, 19));
     QCOMPARE(maximize.size(), 2);
+    // The middle button offers to restore a maximised window.
+    f.window.setWindowState(Qt::WindowMaximized);
+    f.bar->updateMaximizeButton();
+    QCOMPARE(f.button(1)->toolTip(), QStringLiteral("Restore"));
 }
 
 void TestWindow::titleBarHitsButton_data()
@@ -114,11 +140,8 @@ void TestWindow::titleBarHitsButton_data()
     QTest::addColumn<QPoint>("point");
     QTest::addColumn<bool>("hideClose");
     QTest::addColumn<bool>("hits");
-    QTest::newRow("title area") << QPoint(100, 19) << false << false;
     QTest::newRow("just left of minimise") << QPoint(800 - 139, 19) << false << false;
     QTest::newRow("minimise") << QPoint(800 - 138, 19) << false << true;
-    QTest::newRow("close corner") << QPoint(799, 37) << false << true;
-    QTest::newRow("below the bar") << QPoint(799, 38) << false << false;
     QTest::newRow("hidden close") << QPoint(780, 19) << true << false;
 }
 
@@ -132,57 +155,15 @@ void TestWindow::titleBarHitsButton()
     QCOMPARE(f.bar->hitsButton(point), hits);
 }
 
-void TestWindow::titleBarMaximizeFollowsWindow()
-{
-    Frame f;
-    f.bar->updateMaximizeButton();
-    const QImage square = f.button(1)->grab().toImage();
-    for (Qt::WindowState state : {Qt::WindowMaximized, Qt::WindowNoState}) {
-        f.window.setWindowState(state);
-        f.bar->updateMaximizeButton();
-        const bool maximized = state == Qt::WindowMaximized;
-        QCOMPARE(f.button(1)->toolTip(), maximized ? QStringLiteral("Restore") : QStringLiteral("Maximize"));
-        QCOMPARE(f.button(1)->grab().toImage() == square, !maximized);
-    }
-}
-
-void TestWindow::titleBarFollowsWindowTitle()
-{
-    // A new window title repaints the bar, showing the new text.
-    struct PaintCounter : QObject
-    {
-        int paints = 0;
-        bool eventFilter(QObject *, QEvent *event) override
-        {
-            paints += event->type() == QEvent::Paint;
-            return false;
-        }
-    } counter;
-    Frame f;
-    const QImage before = f.bar->grab(QRect(30, 0, 300, 38)).toImage();
-    QCoreApplication::processEvents();
-    f.bar->installEventFilter(&counter);
-    f.window.setWindowTitle(QStringLiteral("Qorvant OSTRA \u2014 helicopter"));
-    QTRY_VERIFY(counter.paints > 0);
-    QVERIFY(f.bar->grab(QRect(30, 0, 300, 38)).toImage() != before);
-}
-
 void TestWindow::resizerEdges_data()
 {
     QTest::addColumn<QPoint>("pos");
     QTest::addColumn<int>("edges");
     // A 600 x 400 window with a 6 px border.
-    const int left = Qt::LeftEdge, right = Qt::RightEdge, top = Qt::TopEdge, bottom = Qt::BottomEdge;
-    QTest::newRow("inside") << QPoint(300, 200) << 0;
-    QTest::newRow("left inner border") << QPoint(5, 200) << left;
+    QTest::newRow("left inner border") << QPoint(5, 200) << int(Qt::LeftEdge);
     QTest::newRow("just past the border") << QPoint(6, 200) << 0;
-    QTest::newRow("right") << QPoint(599, 200) << right;
-    QTest::newRow("right inner border") << QPoint(594, 200) << right;
-    QTest::newRow("top") << QPoint(300, 0) << top;
-    QTest::newRow("bottom-right corner") << QPoint(597, 396) << (right | bottom);
-    QTest::newRow("top-left corner") << QPoint(2, 3) << (left | top);
+    QTest::newRow("bottom-right corner") << QPoint(597, 396) << int(Qt::RightEdge | Qt::BottomEdge);
     QTest::newRow("outside") << QPoint(600, 200) << 0;
-    QTest::newRow("negative") << QPoint(-1, 5) << 0;
 }
 
 void TestWindow::resizerEdges()
@@ -196,39 +177,9 @@ void TestWindow::resizerEdges()
     // A maximised window has no edges to drag.
     window.setWindowState(Qt::WindowMaximized);
     QCOMPARE(int(resizer.edgesAt(pos)), 0);
-    window.setWindowState(Qt::WindowNoState);
-    QCOMPARE(int(resizer.edgesAt(pos)), edges);
 }
 
-void TestWindow::resizerCursorShowsEdge_data()
-{
-    QTest::addColumn<QPoint>("pos");
-    QTest::addColumn<int>("shape");
-    QTest::newRow("left") << QPoint(1, 200) << int(Qt::SizeHorCursor);
-    QTest::newRow("bottom") << QPoint(300, 398) << int(Qt::SizeVerCursor);
-    QTest::newRow("bottom-right") << QPoint(598, 398) << int(Qt::SizeFDiagCursor);
-    QTest::newRow("top-right") << QPoint(598, 1) << int(Qt::SizeBDiagCursor);
-    QTest::newRow("inside") << QPoint(300, 200) << -1;
-}
-
-void TestWindow::resizerCursorShowsEdge()
-{
-    QFETCH(QPoint, pos);
-    QFETCH(int, shape);
-    QWidget window;
-    window.setWindowFlag(Qt::FramelessWindowHint);
-    window.resize(600, 400);
-    new FramelessResizer(&window);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QTest::mouseMove(window.windowHandle(), pos);
-    QCOMPARE(QGuiApplication::overrideCursor() ? int(QGuiApplication::overrideCursor()->shape()) : -1, shape);
-    // Back inside, the pointer is the widgets' own again.
-    QTest::mouseMove(window.windowHandle(), QPoint(300, 200));
-    QVERIFY(!QGuiApplication::overrideCursor());
-}
-
-void TestWindow::resizerLetsPressesInsideThrough()
+void TestWindow::resizerCursorAndPressesInside()
 {
     QWidget window;
     window.setWindowFlag(Qt::FramelessWindowHint);
@@ -241,38 +192,76 @@ void TestWindow::resizerLetsPressesInsideThrough()
     new FramelessResizer(&window);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTest::mouseMove(window.windowHandle(), QPoint(598, 398));
+    QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::SizeFDiagCursor);
+    // Back inside, the pointer is the widgets' own again, and presses reach them.
+    QTest::mouseMove(window.windowHandle(), QPoint(300, 200));
+    QVERIFY(!QGuiApplication::overrideCursor());
     QSignalSpy clicked(button, &QPushButton::clicked);
     QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {}, QPoint(300, 200));
     QCOMPARE(clicked.size(), 1);
 }
 
-void TestWindow::backdropBlobsFollowTheEdges_data()
+void TestWindow::sidebarCurrentIndex_data()
 {
-    QTest::addColumn<QSize>("size");
-    QTest::newRow("1600x1000") << QSize(1600, 1000);
-    QTest::newRow("1024x700") << QSize(1024, 700);
+    QTest::addColumn<int>("index");
+    QTest::newRow("last entry") << 3;
+    QTest::newRow("info") << -1;
 }
 
-void TestWindow::backdropBlobsFollowTheEdges()
+void TestWindow::sidebarCurrentIndex()
 {
-    QFETCH(QSize, size);
-    // Blob centres: the first follows the right edge, the second the bottom edge, the third both in proportion.
-    const auto centres = [](QSize s) {
-        return QList<QPoint>{QPoint(s.width() - 170, 130), QPoint(440, s.height() - 40),
-                             QPoint(int(0.78 * s.width()) - 190, int(0.92 * s.height()) - 190)};
-    };
-    AmbientBackground reference;
-    reference.resize(1280, 800);
-    const QImage base = reference.grab().toImage();
-    AmbientBackground bg;
-    bg.resize(size);
-    const QImage image = bg.grab().toImage();
-    for (int i = 0; i < 3; ++i) {
-        QCOMPARE(image.pixelColor(centres(size)[i]), base.pixelColor(centres(QSize(1280, 800))[i]));
-        QVERIFY(image.pixelColor(centres(size)[i]) != ThemeColors::windowBg);
+    QFETCH(int, index);
+    Shell s;
+    s.sidebar.setCurrentIndex(index, true);
+    QCOMPARE(s.entry("Info")->isActive(), index < 0);
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(s.page(i)->isActive(), i == index);
+        QTRY_COMPARE(s.highlighted(i), i == index);
     }
-    // Far from the light the plain background shows.
-    QCOMPARE(image.pixelColor(4, 4), ThemeColors::windowBg);
+    // Back to an entry after Info: the highlight shows again, at that entry.
+    s.sidebar.setCurrentIndex(1, true);
+    QTRY_VERIFY(s.highlighted(1));
+}
+
+void TestWindow::sidebarClicksOnlyEmit()
+{
+    Shell s;
+    QSignalSpy navigate(&s.sidebar, &Sidebar::navigate);
+    QSignalSpy info(&s.sidebar, &Sidebar::infoRequested);
+    QSignalSpy theme(&s.sidebar, &Sidebar::themeToggleRequested);
+    QTest::mouseClick(s.page(3), Qt::LeftButton);
+    QTest::mouseClick(s.entry("Info"), Qt::LeftButton);
+    QTest::mouseClick(s.entry("Dark mode"), Qt::LeftButton);
+    QCOMPARE(navigate.size(), 1);
+    QCOMPARE(navigate.at(0).at(0).toInt(), 3);
+    QCOMPARE(info.size(), 1);
+    QCOMPARE(theme.size(), 1);
+    // The owner decides: the current entry stays until it is set.
+    QCOMPARE(s.sidebar.currentIndex(), 0);
+}
+
+void TestWindow::sidebarCollapseAndIndicators()
+{
+    Shell s;
+    s.sidebar.setCurrentIndex(2, false);
+    s.sidebar.setItemIndicator(1, true);
+    s.sidebar.setItemIndicator(4, true);
+    QVERIFY(s.page(1)->dot()->isVisible());
+    QAbstractButton *hamburger = nullptr;
+    for (QAbstractButton *b : s.sidebar.findChildren<QAbstractButton *>()) {
+        if (b->toolTip() == QStringLiteral("Collapse / expand the sidebar"))
+            hamburger = b;
+    }
+    // Collapsed, the entries narrow and hide their dots; the highlight stays on the current one.
+    for (bool collapsed : {true, false}) {
+        QTest::mouseClick(hamburger, Qt::LeftButton);
+        QCOMPARE(s.sidebar.isCollapsed(), collapsed);
+        QTRY_COMPARE(s.sidebar.width(), collapsed ? 76 : 236);
+        QCOMPARE(s.page(0)->isCollapsed(), collapsed);
+        QCOMPARE(s.page(1)->dot()->isVisible(), !collapsed);
+        QTRY_VERIFY(s.highlighted(2));
+    }
 }
 
 void TestWindow::backdropAnimatesOnlyWhenShownAndAllowed()
@@ -285,16 +274,8 @@ void TestWindow::backdropAnimatesOnlyWhenShownAndAllowed()
     Motion::instance()->setReducedMotion(true);
     QVERIFY(!bg.isAnimating());
     Motion::instance()->setReducedMotion(false);
-    QCOMPARE(bg.isAnimating(), animationsEnabled());
     bg.hide();
     QVERIFY(!bg.isAnimating());
-
-    // Without animations the picture stands still.
-    if (!animationsEnabled()) {
-        const QImage first = bg.grab().toImage();
-        QTest::qWait(60);
-        QCOMPARE(bg.grab().toImage(), first);
-    }
 }
 
 void TestWindow::headerBackLink()
@@ -303,35 +284,13 @@ void TestWindow::headerBackLink()
     header.show();
     auto *back = header.findChild<QPushButton *>();
     QSignalSpy clicked(&header, &PageHeader::backClicked);
-    // None at first; set, replaced, and removed again.
     QVERIFY(!back->isVisible());
-    for (const QString &text : {QStringLiteral("Vehicles"), QStringLiteral("Start"), QString()}) {
-        header.setBackText(text);
-        QCOMPARE(back->isVisible(), !text.isEmpty());
-        if (text.isEmpty())
-            break;
-        QCOMPARE(back->text(), QStringLiteral("\u2190  ") + text);
-        QTest::mouseClick(back, Qt::LeftButton);
-    }
-    QCOMPARE(clicked.size(), 2);
-}
-
-void TestWindow::headerTitleAndActions()
-{
-    PageHeader header;
-    header.setTitle(QStringLiteral("Race control"));
-    auto *title = header.findChild<QLabel *>();
-    QCOMPARE(title->text(), QStringLiteral("Race control"));
-    auto *action = new QPushButton(QStringLiteral("Add station"));
-    action->setFixedSize(120, 34);
-    header.actionsRow()->addWidget(action);
-    header.resize(900, header.sizeHint().height());
-    header.show();
-    QCoreApplication::processEvents();
-    // At the right end, inside the header's margins, bottom-aligned with the title.
-    QCOMPARE(action->geometry().right(), 900 - 8 - 1);
-    QCOMPARE(action->geometry().bottom(), header.height() - 22 - 1);
-    QCOMPARE(title->geometry().left(), 8);
+    header.setBackText(QStringLiteral("Vehicles"));
+    QCOMPARE(back->text(), QStringLiteral("\u2190  Vehicles"));
+    QTest::mouseClick(back, Qt::LeftButton);
+    QCOMPARE(clicked.size(), 1);
+    header.setBackText(QString());
+    QVERIFY(!back->isVisible());
 }
 
 void TestWindow::pageSwitchEndsAtRest_data()
@@ -339,7 +298,6 @@ void TestWindow::pageSwitchEndsAtRest_data()
     QTest::addColumn<QList<int>>("sequence");
     QTest::newRow("one switch") << QList<int>{2};
     QTest::newRow("there and back") << QList<int>{3, 0};
-    QTest::newRow("every page") << QList<int>{1, 2, 3, 0};
 }
 
 void TestWindow::pageSwitchEndsAtRest()
@@ -364,7 +322,6 @@ void TestWindow::pageSameOrInvalidIndexDoesNothing_data()
 {
     QTest::addColumn<int>("index");
     QTest::newRow("current") << 1;
-    QTest::newRow("negative") << -1;
     QTest::newRow("past the end") << 4;
 }
 
@@ -390,9 +347,7 @@ void TestWindow::pageQuickSecondSwitchSettlesTheFirst()
     f.stack.setCurrentIndexAnimated(2);
     QVERIFY(f.atRest(1));
     QVERIFY(!f.pages[1]->isVisible());
-    QCOMPARE(f.stack.currentIndex(), 2);
     QTRY_VERIFY(f.atRest(2));
-
     f.stack.setCurrentIndexAnimated(3);
     f.stack.finishTransition();
     QVERIFY(f.atRest(3));
