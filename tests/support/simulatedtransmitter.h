@@ -18,17 +18,13 @@ namespace ostratest {
 
 // A QOR Transmitter on a pseudo-terminal. The program opens portName(); while the Qt event loop
 // runs (QTRY_*, QSignalSpy::wait, qWait) the transmitter reads what the program wrote, answers
-// "ID", "WALKRF" and "CFGMODE ON/OFF", records every text line and CRSF frame, and answers
-// device pings and parameter reads for the devices registered with addDevice().
-// Telemetry goes out only when the test asks for it (send*).
+// "ID", "WALKRF" and "CFGMODE ON/OFF" and records every text line, channel frame and parameter
+// write. Telemetry and other frames go out only when the test asks for them (send*).
 class SimulatedTransmitter : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr quint8 TransmitterModule = 0xEE;
     static constexpr quint8 Handset = 0xEA;
-    static constexpr quint8 ReceiverAddress = 0xC8;
-    static constexpr quint8 ConfigTool = 0xEF;
 
     using Channels = std::array<int, 16>;
 
@@ -41,26 +37,9 @@ public:
         QByteArray entry;
     };
 
-    // A CRSF device reached over the link (the car's receiver): answers pings with its device
-    // information and parameter reads and writes with its entries.
-    struct Device
-    {
-        quint8 address = ReceiverAddress;
-        QByteArray name = "QOR Receiver";
-        QByteArray serial = "QOR4"; // four bytes
-        quint8 major = 4;
-        quint8 minor = 3;
-        quint8 patch = 0;
-        // Field id -> settings entry (parent, type, name, data), split into chunks when long.
-        QMap<quint8, QByteArray> entries;
-        // Total the device reports; the number of entries when negative.
-        int parameterTotal = -1;
-    };
-
     struct ParameterWrite
     {
         quint8 destination = 0;
-        quint8 origin = 0;
         quint8 field = 0;
         QByteArray value;
     };
@@ -78,10 +57,8 @@ public:
     // The "ID" answer as sent, line end included; the default is "QOR-ID:<id>\r\n".
     void setIdReply(const QByteArray &raw) { m_idReply = raw; }
     void setAnswersId(bool on) { m_answersId = on; }
-    // "WALKRF" is answered only in config mode, like the real module does. Parameter writes to
-    // the module update the option value of a text selection field.
+    // "WALKRF" is answered only in config mode, like the real module does.
     void setFields(const QList<Field> &fields) { m_fields = fields; }
-    void addDevice(const Device &device) { m_devices.append(device); }
 
     // --- what the program sent ---
     QList<QByteArray> lines() const { return m_lines; }
@@ -135,15 +112,11 @@ public:
                                    quint8 timeout = 200, const QByteArray &info = QByteArray());
     // The RF parameters of a typical module, "Enable WiFi" at 16 and "Enable Rx WiFi" at 17.
     static QList<Field> typicalFields();
-    // Encodes bytes the way "FIELD" lines carry them: upper-case hex pairs separated by spaces.
-    static QByteArray hexBytes(const QByteArray &bytes);
 
 private:
     void consume();
     void handleLine(const QByteArray &line);
     void handleFrame(quint8 type, const QByteArray &payload);
-    void answerRead(const Device &device, quint8 field, quint8 chunk);
-    Device *device(quint8 address);
     bool sendGForceFrame(quint8 type, const QByteArray &prefix, double lon, double lat, double vert, int sequence);
 
     PtyDevice m_pty;
@@ -154,7 +127,6 @@ private:
     bool m_answersId = true;
     bool m_configMode = false;
     QList<Field> m_fields;
-    QList<Device> m_devices;
     QByteArray m_in;
     QByteArray m_raw;
     QList<QByteArray> m_lines;
