@@ -129,28 +129,6 @@ public:
         return s;
     }
 
-    // One word of a set-up written as words: "key", or "key=" and numbers separated by commas.
-    struct SetupWord
-    {
-        QString key;
-        QList<float> numbers;
-        int integer(int i) const { return qRound(numbers.value(i)); }
-    };
-
-    static QList<SetupWord> setupWords(const QString &setup)
-    {
-        QList<SetupWord> words;
-        for (const QString &word : setup.split(' ', Qt::SkipEmptyParts)) {
-            SetupWord w{word.section('=', 0, 0), {}};
-            if (word.contains('=')) {
-                for (const QString &part : word.section('=', 1).split(','))
-                    w.numbers << part.toFloat();
-            }
-            words << w;
-        }
-        return words;
-    }
-
     static ButtonMapping buttonMapping(int button, int channel, int mode, int output, int start = 0)
     {
         ButtonMapping m;

