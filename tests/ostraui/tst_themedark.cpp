@@ -13,97 +13,88 @@ class TestThemeDark : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void tokens_data();
-    void tokens();
-    void remap_data();
-    void remap();
-    void applicationSheetIsDark();
-    void widgetSheetsFollow();
-    void keepColorsContainer();
+    void initTestCase()
+    {
+        QSettings().setValue("ui/theme", "light");
+        qputenv("QOROSTRA_THEME", "dark");
+        installTheme(*qApp);
+        QVERIFY(isDarkTheme());
+    }
+
+    void tokens_data()
+    {
+        QTest::addColumn<QColor>("token");
+        QTest::addColumn<QColor>("dark");
+        using namespace ThemeColors;
+        QTest::newRow("windowBg") << windowBg << QColor("#0B1016");
+        QTest::newRow("ink") << ink << QColor("#E8EDF3");
+        QTest::newRow("accent keeps") << accent << QColor("#4CC2FF");
+        QTest::newRow("success tint") << levelColor(LevelSuccess) << QColor("#0E2E22");
+        QTest::newRow("danger text") << levelTextColor(LevelDanger) << QColor("#FF8487");
+        QTest::newRow("palette window") << qApp->palette().color(QPalette::Active, QPalette::Window) << QColor("#0B1016");
+    }
+
+    void tokens()
+    {
+        QFETCH(QColor, token);
+        QFETCH(QColor, dark);
+        QCOMPARE(token, dark);
+    }
+
+    void remap_data()
+    {
+        QTest::addColumn<QString>("sheet");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("lower case") << "QWidget { background: #f3f5f8; }" << "QWidget { background: #0B1016; }";
+        QTest::newRow("short white") << "color:#fff" << "color:#141B23";
+        QTest::newRow("unknown short stays as written") << "color: #abc;" << "color: #abc;";
+        QTest::newRow("eight digits") << "color: #F3F5F8AA;" << "color: #F3F5F8AA;";
+        QTest::newRow("several") << "a { color: #0F1720; border: 1px solid #E6EAF0; }"
+                                 << "a { color: #E8EDF3; border: 1px solid #26303B; }";
+    }
+
+    void remap()
+    {
+        QFETCH(QString, sheet);
+        QFETCH(QString, expected);
+        QCOMPARE(remapColors(sheet), expected);
+        // Dark output is a fixed point: rewriting twice changes nothing more.
+        QCOMPARE(remapColors(remapColors(sheet)), expected);
+    }
+
+    void applicationSheetIsDark()
+    {
+        const QString sheet = qApp->styleSheet();
+        QVERIFY(!sheet.isEmpty());
+        for (const ColorPair &pair : themeTokens())
+            QVERIFY2(!sheet.contains(pair.first, Qt::CaseInsensitive), qPrintable(pair.first));
+    }
+
+    void widgetSheetsFollow()
+    {
+        // Set before the first polish, set twice, or set on a shown widget: the sheet comes out dark once.
+        QLabel label;
+        label.setStyleSheet("QLabel { color: #C81F24; background: #fff; }");
+        label.setStyleSheet("QLabel { color: #C81F24; background: #fff; }");
+        label.ensurePolished();
+        QCOMPARE(label.styleSheet(), QStringLiteral("QLabel { color: #FF8487; background: #141B23; }"));
+        label.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&label));
+        QCOMPARE(label.grab().toImage().pixelColor(1, 1), QColor("#141B23"));
+        label.setStyleSheet("color: #C81F24;");
+        QCOMPARE(label.styleSheet(), QStringLiteral("color: #FF8487;"));
+    }
+
+    void keepColorsContainer()
+    {
+        QWidget container;
+        container.setProperty("ostraKeepColors", true);
+        QWidget middle(&container);
+        QLabel inner(&middle);
+        inner.setStyleSheet("color: #0F1720;");
+        QCOMPARE(inner.styleSheet(), QStringLiteral("color: #0F1720;"));
+    }
 };
-
-void TestThemeDark::initTestCase()
-{
-    QSettings().setValue("ui/theme", "light");
-    qputenv("QOROSTRA_THEME", "dark");
-    installTheme(*qApp);
-    QVERIFY(isDarkTheme());
-}
-
-void TestThemeDark::tokens_data()
-{
-    QTest::addColumn<QColor>("token");
-    QTest::addColumn<QColor>("dark");
-    using namespace ThemeColors;
-    QTest::newRow("windowBg") << windowBg << QColor("#0B1016");
-    QTest::newRow("ink") << ink << QColor("#E8EDF3");
-    QTest::newRow("accent keeps") << accent << QColor("#4CC2FF");
-    QTest::newRow("success tint") << levelColor(LevelSuccess) << QColor("#0E2E22");
-    QTest::newRow("danger text") << levelTextColor(LevelDanger) << QColor("#FF8487");
-    QTest::newRow("palette window") << qApp->palette().color(QPalette::Active, QPalette::Window) << QColor("#0B1016");
-}
-
-void TestThemeDark::tokens()
-{
-    QFETCH(QColor, token);
-    QFETCH(QColor, dark);
-    QCOMPARE(token, dark);
-}
-
-void TestThemeDark::remap_data()
-{
-    QTest::addColumn<QString>("sheet");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("lower case") << "QWidget { background: #f3f5f8; }" << "QWidget { background: #0B1016; }";
-    QTest::newRow("short white") << "color:#fff" << "color:#141B23";
-    QTest::newRow("unknown short stays as written") << "color: #abc;" << "color: #abc;";
-    QTest::newRow("eight digits") << "color: #F3F5F8AA;" << "color: #F3F5F8AA;";
-    QTest::newRow("several") << "a { color: #0F1720; border: 1px solid #E6EAF0; }"
-                             << "a { color: #E8EDF3; border: 1px solid #26303B; }";
-}
-
-void TestThemeDark::remap()
-{
-    QFETCH(QString, sheet);
-    QFETCH(QString, expected);
-    QCOMPARE(remapColors(sheet), expected);
-    // Dark output is a fixed point: rewriting twice changes nothing more.
-    QCOMPARE(remapColors(remapColors(sheet)), expected);
-}
-
-void TestThemeDark::applicationSheetIsDark()
-{
-    const QString sheet = qApp->styleSheet();
-    QVERIFY(!sheet.isEmpty());
-    for (const ColorPair &pair : themeTokens())
-        QVERIFY2(!sheet.contains(pair.first, Qt::CaseInsensitive), qPrintable(pair.first));
-}
-
-void TestThemeDark::widgetSheetsFollow()
-{
-    // Set before the first polish, set twice, or set on a shown widget: the sheet comes out dark once.
-    QLabel label;
-    label.setStyleSheet("QLabel { color: #C81F24; background: #fff; }");
-    label.setStyleSheet("QLabel { color: #C81F24; background: #fff; }");
-    label.ensurePolished();
-    QCOMPARE(label.styleSheet(), QStringLiteral("QLabel { color: #FF8487; background: #141B23; }"));
-    label.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&label));
-    QCOMPARE(label.grab().toImage().pixelColor(1, 1), QColor("#141B23"));
-    label.setStyleSheet("color: #C81F24;");
-    QCOMPARE(label.styleSheet(), QStringLiteral("color: #FF8487;"));
-}
-
-void TestThemeDark::keepColorsContainer()
-{
-    QWidget container;
-    container.setProperty("ostraKeepColors", true);
-    QWidget middle(&container);
-    QLabel inner(&middle);
-    inner.setStyleSheet("color: #0F1720;");
-    QCOMPARE(inner.styleSheet(), QStringLiteral("color: #0F1720;"));
-}
 
 OSTRA_TEST_MAIN_WIDGETS(TestThemeDark)
 #include "tst_themedark.moc"
