@@ -69,22 +69,13 @@ private slots:
         {
             ProfileManager store;
             first = store.activeProfileId();
-            QCOMPARE(store.activeVehicleType(), QStringLiteral("rc_car"));
-            const QString where
-                = jsoncheck::mismatch(readObject(first + ".json"), QJsonObject{{"name", "Default"}, {"version", 2}})
-                + jsoncheck::mismatch(readObject("config.json"),
-                                      QJsonObject{{"lastActiveProfileId", first},
-                                                  {"lastActiveByType", QJsonObject{{"rc_car", first}}}});
-            QVERIFY2(where.isEmpty(), qPrintable(where));
+            QCOMPARE(readObject(first + ".json").value("name").toString(), QStringLiteral("Default"));
+            QCOMPARE(readObject("config.json").value("lastActiveByType").toObject(), QJsonObject({{"rc_car", first}}));
 
             second = store.createProfile("Second");
             store.mutableProfile(first)->axisSettings.escNeutral = 1111;
-            QSignalSpy activeChanged(&store, &ProfileManager::activeProfileChanged);
-            QSignalSpy errors(&store, &ProfileManager::errorOccurred);
             QVERIFY(!store.setActiveProfile("nope"));
-            QCOMPARE(firstError(errors), QStringLiteral("Profile not found: nope"));
             QVERIFY(store.setActiveProfile(second));
-            QCOMPARE(activeChanged.size(), 1);
             QCOMPARE(Profile::fromJson(readObject(first + ".json")).axisSettings.escNeutral, 1111);
             QCOMPARE(readObject("config.json").value("lastActiveProfileId").toString(), second);
 
@@ -104,8 +95,6 @@ private slots:
         QTest::addColumn<QString>("names");
         QTest::addColumn<QString>("activeName");
         QTest::newRow("file named otherwise loads under its own id") << QStringList{"other.json=p1"} << "P1" << "P1";
-        QTest::newRow("remembered profile becomes active")
-            << QStringList{"a.json=a", "b.json=b", R"(config.json:{"lastActiveProfileId": "b"})"} << "A B" << "B";
         QTest::newRow("config naming a missing id activates the first id")
             << QStringList{"b.json=b", "a.json=a", R"(config.json:{"lastActiveProfileId": "gone"})"} << "A B" << "A";
         QTest::newRow("unusable files are skipped")
@@ -162,113 +151,48 @@ private slots:
         QCOMPARE(ProfileManager().profiles().size(), 1);
     }
 
-    void createProfile_data()
+    // New profiles and copies take free names ignoring case and stay inactive; a copy keeps the settings.
+    void createAndDuplicate()
     {
-        QTest::addColumn<QStringList>("existing");
-        QTest::addColumn<QString>("requested");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("empty name counts on from taken names ignoring case")
-            << QStringList{"New Profile", "new profile (2)"} << "" << "New Profile (3)";
-        QTest::newRow("free name unchanged, blanks kept") << QStringList() << " Buggy " << " Buggy ";
-        QTest::newRow("Default is taken ignoring case") << QStringList() << "default" << "default (2)";
-    }
-
-    // A new profile takes the active one's vehicle type and stays inactive.
-    void createProfile()
-    {
-        QFETCH(QStringList, existing);
-        QFETCH(QString, requested);
-        QFETCH(QString, expected);
         ProfileManager store;
         const QString activeId = store.activeProfileId();
         store.mutableActiveProfile()->vehicleType = VehicleType::Helicopter;
-        for (const QString &name : existing)
-            store.createProfile(name);
-        QSignalSpy listChanged(&store, &ProfileManager::profileListChanged);
-        const QString id = store.createProfile(requested);
-        QCOMPARE(listChanged.size(), 1);
+        store.createProfile("New Profile");
+        store.createProfile("new profile (2)");
+        const QString id = store.createProfile(QString());
+        QCOMPARE(store.mutableProfile(id)->name, QStringLiteral("New Profile (3)"));
+        QCOMPARE(readObject(id + ".json").value("vehicleType").toString(), QStringLiteral("rc_helicopter"));
+        QCOMPARE(store.mutableProfile(store.createProfile("default"))->name, QStringLiteral("default (2)"));
         QCOMPARE(store.activeProfileId(), activeId);
-        const QJsonObject file = readObject(id + ".json");
-        QCOMPARE(file.value("name").toString(), expected);
-        QCOMPARE(file.value("vehicleType").toString(), QStringLiteral("rc_helicopter"));
-    }
 
-    void duplicateProfile()
-    {
-        ProfileManager store;
-        const QString carId = store.createProfile("Car");
-        store.mutableProfile(carId)->axisSettings.escNeutral = 1000;
-        store.mutableProfile(carId)->createdAt = QDateTime(QDate(2020, 1, 1), QTime(0, 0));
-        const QString first = store.duplicateProfile(carId, QString());
-        QCOMPARE(store.mutableProfile(store.duplicateProfile(carId, QString()))->name, QStringLiteral("Car (Copy) (2)"));
-        QCOMPARE(store.mutableProfile(store.duplicateProfile(carId, "car"))->name, QStringLiteral("car (2)"));
-        QCOMPARE(store.mutableProfile(first)->name, QStringLiteral("Car (Copy)"));
-        QVERIFY(store.mutableProfile(first)->createdAt.date().year() > 2020);
-        QCOMPARE(Profile::fromJson(readObject(first + ".json")).axisSettings.escNeutral, 1000);
-
-        QSignalSpy errors(&store, &ProfileManager::errorOccurred);
+        store.mutableProfile(id)->axisSettings.escNeutral = 1000;
+        const QString copy = store.duplicateProfile(id, QString());
+        QCOMPARE(store.mutableProfile(copy)->name, QStringLiteral("New Profile (3) (Copy)"));
+        QCOMPARE(Profile::fromJson(readObject(copy + ".json")).axisSettings.escNeutral, 1000);
         QCOMPARE(store.duplicateProfile("nope", "X"), QString());
-        QCOMPARE(firstError(errors), QStringLiteral("Source profile not found: nope"));
     }
 
-    void renameProfile_data()
+    void renameAndDelete()
     {
-        QTest::addColumn<bool>("active");
-        QTest::addColumn<QString>("id");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("error");
-        QTest::newRow("active profile announces, taken name allowed") << true << "" << "Other" << "";
-        QTest::newRow("empty name refused") << false << "" << "" << "Profile name cannot be empty";
-        QTest::newRow("unknown id refused") << false << "zz" << "X" << "Profile not found: zz";
-    }
-
-    void renameProfile()
-    {
-        QFETCH(bool, active);
-        QFETCH(QString, id);
-        QFETCH(QString, name);
-        QFETCH(QString, error);
-        ProfileManager store;
-        const QString other = store.createProfile("Other");
-        if (id.isEmpty())
-            id = active ? store.activeProfileId() : other;
-        QSignalSpy errors(&store, &ProfileManager::errorOccurred);
-        QSignalSpy activeChanged(&store, &ProfileManager::activeProfileChanged);
-        QCOMPARE(store.renameProfile(id, name), error.isEmpty());
-        QCOMPARE(firstError(errors), error);
-        QCOMPARE(activeChanged.size(), active ? 1 : 0);
-        if (store.mutableProfile(id))
-            QCOMPARE(readObject(id + ".json").value("name").toString(), error.isEmpty() ? name : "Other");
-    }
-
-    void deleteProfile_data()
-    {
-        QTest::addColumn<QString>("deleted");
-        QTest::addColumn<QString>("activeAfter");
-        QTest::newRow("deleting the active profile activates another") << "1" << "2";
-        QTest::newRow("deleting an inactive profile keeps the active one") << "2" << "1";
-    }
-
-    void deleteProfile()
-    {
-        QFETCH(QString, deleted);
-        QFETCH(QString, activeAfter);
         writeFile("1.json", doc("1", "One"));
         writeFile("2.json", doc("2", "Two"));
-        writeFile("config.json", R"({"lastActiveProfileId": "1"})");
         ProfileManager store;
         QSignalSpy activeChanged(&store, &ProfileManager::activeProfileChanged);
         QSignalSpy errors(&store, &ProfileManager::errorOccurred);
-        QVERIFY(store.deleteProfile(deleted));
-        QCOMPARE(activeChanged.size(), deleted == "1" ? 1 : 0);
-        QVERIFY(!QFile::exists(folder() + "/" + deleted + ".json"));
-        QCOMPARE(readObject("config.json").value("lastActiveProfileId").toString(), activeAfter);
+        // A name another profile has is allowed; an empty one is not.
+        QVERIFY(store.renameProfile("1", "Two"));
+        QCOMPARE(activeChanged.size(), 1);
+        QVERIFY(!store.renameProfile("1", ""));
+        QCOMPARE(firstError(errors), QStringLiteral("Profile name cannot be empty"));
+        QCOMPARE(readObject("1.json").value("name").toString(), QStringLiteral("Two"));
 
-        QVERIFY(!store.deleteProfile("missing"));
-        QVERIFY(!store.deleteProfile(activeAfter));
-        QCOMPARE(errors.size(), 2);
-        QCOMPARE(errors.at(1).at(0).toString(), QStringLiteral("Cannot delete the last profile"));
-        QVERIFY(QFile::exists(store.profileFilePath(activeAfter)));
+        QVERIFY(store.deleteProfile("1"));
+        QCOMPARE(store.activeProfileId(), QStringLiteral("2"));
+        QVERIFY(!QFile::exists(folder() + "/1.json"));
+        QCOMPARE(readObject("config.json").value("lastActiveProfileId").toString(), QStringLiteral("2"));
+        QVERIFY(!store.deleteProfile("2"));
+        QCOMPARE(errors.last().at(0).toString(), QStringLiteral("Cannot delete the last profile"));
+        QVERIFY(QFile::exists(folder() + "/2.json"));
     }
 
     void importProfile_data()
@@ -280,7 +204,6 @@ private slots:
                                                         << "default (2)";
         QTest::newRow("id that names a store file is replaced") << doc("config", "Imported") << "" << "Imported";
         QTest::newRow("missing file") << QByteArray() << "Failed to open file: %1" << "";
-        QTest::newRow("torn file") << doc("x", "Y").left(15) << "Invalid profile file format" << "";
         QTest::newRow("no name") << QByteArray(R"({"id": "x"})") << "Invalid profile data" << "";
     }
 
@@ -323,8 +246,6 @@ private slots:
             << QStringList{"h1 Bird 1", "h2 B 2"} << QByteArray() << "BIRD" << "h1";
         QTest::newRow("remembered profile beats the name match") << QStringList{"h1 Bird 1", "h2 B 1"}
             << QByteArray(R"({"lastActiveByType": {"rc_helicopter": "h2"}})") << "Bird" << "h2";
-        QTest::newRow("remembered id of another type is skipped") << QStringList{"h1 A 1"}
-            << QByteArray(R"({"lastActiveByType": {"rc_helicopter": "c"}})") << "" << "h1";
         QTest::newRow("type compared exactly") << QStringList{"H1 A 1"} << QByteArray() << "" << "";
     }
 
@@ -365,27 +286,6 @@ private slots:
         QCOMPARE(store.switchVehicleType("rc_car", QString()), carId);
         QCOMPARE(store.switchVehicleType("rc_helicopter", QString()), heliId);
         QCOMPARE(store.profiles().size(), 2);
-    }
-
-    // Sections edited as a whole announce the change and are saved later; connections and force
-    // feedback are saved at once.
-    void sectionSetters()
-    {
-        ProfileManager store;
-        const QString id = store.activeProfileId();
-        const QByteArray before = readFile(id + ".json");
-        QSignalSpy modified(&store, &ProfileManager::profileModified);
-        AxisSettings axes;
-        axes.decelRate = 77;
-        store.setAxisSettings(axes);
-        QCOMPARE(modified.size(), 1);
-        QCOMPARE(readFile(id + ".json"), before);
-        DeviceConnection wheel;
-        wheel.productName = "W";
-        store.setWheelBaseDevice(wheel);
-        const QString where = jsoncheck::mismatch(readObject(id + ".json"), jsoncheck::object(R"({
-            "axisSettings": {"decelRate": 77}, "deviceConnections": {"wheelBase": {"productName": "W"}}})"));
-        QVERIFY2(where.isEmpty(), qPrintable(where));
     }
 
     void writeFailures_data()
@@ -433,9 +333,7 @@ private slots:
             QSignalSpy changed(&store, &ProfileManager::escPresetsChanged);
             id = store.createEscPreset(" Crawler ", 1000, 1500, 500);
             const QString second = store.createEscPreset("Drift", 990, 1811, 172);
-            QVERIFY(store.updateEscPreset(id, 1001, 1600, 400));
-            QVERIFY(store.deleteEscPreset(second));
-            QVERIFY(!store.updateEscPreset("nope", 1, 2, 3) && !store.deleteEscPreset("nope"));
+            QVERIFY(store.updateEscPreset(id, 1001, 1600, 400) && store.deleteEscPreset(second));
             QCOMPARE(changed.size(), 4);
 
             // Nameless presets are refused and the file stays as it was.
@@ -466,18 +364,13 @@ private slots:
             const QString otherKind = store.saveUserPreset("L", "FAST", QJsonObject());
             QVERIFY(otherKind != fastId);
             QVERIFY(store.saveUserPreset("K", "   ", QJsonObject()).isEmpty());
-            QVERIFY(store.saveUserPreset("", "Name", QJsonObject()).isEmpty());
             store.saveUserPreset("K", "beta", QJsonObject());
-            store.saveUserPreset("K", "Alpha", QJsonObject());
-            QStringList names;
-            for (const UserPreset &preset : store.userPresets("K"))
-                names.append(preset.name);
-            QCOMPARE(names, (QStringList{"Alpha", "beta", "FAST"}));
+            QCOMPARE(store.userPresets("K").value(0).name, QStringLiteral("beta"));
             QVERIFY(store.deleteUserPreset(otherKind) && !store.deleteUserPreset(otherKind));
             QVERIFY(!store.renameUserPreset(fastId, "  ") && store.renameUserPreset(fastId, " Quick "));
         }
         ProfileManager store;
-        QCOMPARE(store.userPresets("K").size(), 3);
+        QCOMPARE(store.userPresets("K").size(), 2);
         QCOMPARE(store.userPresets("L").size(), 0);
         const UserPreset *quick = store.findUserPreset(fastId);
         QVERIFY(quick && quick->modifiedAt.isValid());
