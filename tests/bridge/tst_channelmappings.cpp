@@ -37,9 +37,6 @@ private slots:
         QTest::newRow("press while held")
             << QList<ButtonMapping>{mapping(3, 4, 0, 1800, 200)}
             << QList<Step>{{-1, true, {4, 200}}, {3, true, {4, 1800}}, {3, false, {4, 200}}};
-        QTest::newRow("last held press mapping wins")
-            << QList<ButtonMapping>{mapping(3, 4, 0, 1800, 200), mapping(5, 4, 0, 600, 900)}
-            << QList<Step>{{5, true, {4, 600}}, {3, true, {4, 600}}, {5, false, {4, 1800}}};
         QTest::newRow("two switch positions")
             << QList<ButtonMapping>{mapping(1, 4, 4, 500, 1000), mapping(2, 4, 4, 1500, 1200)}
             << QList<Step>{{-1, true, {4, 1000}}, {1, true, {4, 500}}, {1, false, {4, 500}}, {2, true, {4, 1500}}};
