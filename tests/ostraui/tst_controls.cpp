@@ -13,7 +13,6 @@
 #include "ostraui/toggle.h"
 #include "ostraui/txbutton.h"
 #include "ostraui/vmeter.h"
-#include "kittest.h"
 #include "support/testenvironment.h"
 
 using namespace ostra;
@@ -36,7 +35,7 @@ private slots:
         QTest::mouseClick(&toggle, Qt::LeftButton);
         QVERIFY(toggle.isChecked());
         QCOMPARE(toggled.count(), 1);
-        const QImage image = kittest::render(toggle);
+        const QImage image = toggle.grab().toImage();
         QCOMPARE(image.pixelColor(4, 10), ThemeColors::toggleOn);
         QCOMPARE(image.pixelColor(24, 10), QColor(Qt::white));
         Motion::instance()->setReducedMotion(false);
@@ -170,11 +169,12 @@ private slots:
     {
         Meter meter(nullptr, ThemeColors::accent);
         meter.resize(100, 10);
+        meter.show();
         meter.setBipolar(true);
         meter.setValue(-3.0);
         QCOMPARE(meter.value(), -1.0);
         meter.setValue(-0.6);
-        const QImage image = kittest::render(meter);
+        const QImage image = meter.grab().toImage();
         QCOMPARE(image.pixelColor(30, 5), ThemeColors::accent);
         QCOMPARE(image.pixelColor(75, 5), ThemeColors::hairline);
         QCOMPARE(image.pixelColor(50, 5), ThemeColors::textDisabled);

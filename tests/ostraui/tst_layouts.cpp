@@ -24,20 +24,7 @@ private:
     QSize m_hint;
 };
 
-// Lays out boxes of the given sizes at a width and returns their places.
-QList<QRect> place(QLayout *layout, const QList<QSize> &sizes, int width)
-{
-    QList<QWidget *> boxes;
-    for (const QSize &size : sizes) {
-        boxes.append(new Box(size));
-        layout->addWidget(boxes.last());
-    }
-    layout->setGeometry(QRect(0, 0, width, layout->heightForWidth(width)));
-    QList<QRect> out;
-    for (QWidget *box : boxes)
-        out.append(box->geometry());
-    return out;
-}
+enum Kind { Flow, Grid, Row };
 
 } // namespace
 
@@ -46,65 +33,44 @@ class TestLayouts : public QObject
     Q_OBJECT
 
 private slots:
-    void flowWraps_data()
+    void geometry_data()
     {
+        QTest::addColumn<int>("kind");
         QTest::addColumn<int>("width");
         QTest::addColumn<QList<QRect>>("expected");
-        // Items 100 x 20, spacing 8 both ways.
-        QTest::newRow("exact fit stays") << 208 << QList<QRect>{{0, 0, 100, 20}, {108, 0, 100, 20}};
-        QTest::newRow("one px short wraps") << 207 << QList<QRect>{{0, 0, 100, 20}, {0, 28, 100, 20}};
+        // Flow: items 100 x 20, spacing 8.
+        QTest::newRow("flow exact fit stays") << int(Flow) << 208 << QList<QRect>{{0, 0, 100, 20}, {108, 0, 100, 20}};
+        QTest::newRow("flow one px short wraps") << int(Flow) << 207 << QList<QRect>{{0, 0, 100, 20}, {0, 28, 100, 20}};
+        // Grid: columns of at least 260, spacing 16; the spare pixel goes to the outer columns.
+        QTest::newRow("grid three columns at 1000")
+            << int(Grid) << 1000 << QList<QRect>{{0, 0, 323, 20}, {339, 0, 322, 20}, {677, 0, 323, 20}};
+        QTest::newRow("grid narrower than a column") << int(Grid) << 200 << QList<QRect>{{0, 0, 200, 20}, {0, 36, 200, 20}};
+        // Wrap row: minimum widths 520 and 560 with spacing 16 need 1096 px side by side.
+        QTest::newRow("row 1095 stacks") << int(Row) << 1095 << QList<QRect>{{0, 0, 1095, 20}, {0, 36, 1095, 20}};
+        QTest::newRow("row 1096 shares") << int(Row) << 1096 << QList<QRect>{{0, 0, 540, 20}, {556, 0, 540, 20}};
     }
 
-    void flowWraps()
+    void geometry()
     {
+        QFETCH(int, kind);
         QFETCH(int, width);
         QFETCH(QList<QRect>, expected);
         QWidget host;
-        QCOMPARE(place(new FlowLayout(&host, 8, 8), {QSize(100, 20), QSize(100, 20)}, width), expected);
+        QLayout *layout = kind == Flow   ? static_cast<QLayout *>(new FlowLayout(&host, 8, 8))
+                          : kind == Grid ? static_cast<QLayout *>(new ResponsiveGrid(260, 16, &host))
+                                         : new WrapRow(16, &host);
+        QList<QWidget *> boxes;
+        for (int i = 0; i < expected.size(); ++i) {
+            boxes.append(new Box(QSize(100, 20)));
+            if (kind == Row)
+                static_cast<WrapRow *>(layout)->addWidget(boxes.last(), 2, 520 + 40 * i);
+            else
+                layout->addWidget(boxes.last());
+        }
+        layout->setGeometry(QRect(0, 0, width, layout->heightForWidth(width)));
+        for (int i = 0; i < expected.size(); ++i)
+            QCOMPARE(boxes[i]->geometry(), expected[i]);
     }
-
-    void gridColumns_data()
-    {
-        QTest::addColumn<int>("width");
-        QTest::addColumn<QList<QRect>>("expected");
-        // Columns of at least 260, spacing 16; the spare pixel goes to the outer columns.
-        QTest::newRow("three columns at 1000")
-            << 1000 << QList<QRect>{{0, 0, 323, 50}, {339, 0, 322, 50}, {677, 0, 323, 50}};
-        QTest::newRow("narrower than a column")
-            << 200 << QList<QRect>{{0, 0, 200, 50}, {0, 66, 200, 50}, {0, 132, 200, 50}};
-    }
-
-    void gridColumns()
-    {
-        QFETCH(int, width);
-        QFETCH(QList<QRect>, expected);
-        QWidget host;
-        QCOMPARE(place(new ResponsiveGrid(260, 16, &host), QList<QSize>(3, QSize(100, 50)), width), expected);
-    }
-
-    void wrapRowStacksOrShares_data()
-    {
-        QTest::addColumn<int>("width");
-        QTest::addColumn<QList<QRect>>("expected");
-        // Minimum widths 520 and 560 with spacing 16 need 1096 px side by side.
-        QTest::newRow("1095 stacks") << 1095 << QList<QRect>{{0, 0, 1095, 100}, {0, 116, 1095, 80}};
-        QTest::newRow("1096 shares") << 1096 << QList<QRect>{{0, 0, 540, 100}, {556, 0, 540, 80}};
-    }
-
-    void wrapRowStacksOrShares()
-    {
-        QFETCH(int, width);
-        QFETCH(QList<QRect>, expected);
-        QWidget host;
-        auto *row = new WrapRow(16, &host);
-        auto *a = new Box(QSize(300, 100));
-        auto *b = new Box(QSize(300, 80));
-        row->addWidget(a, 2, 520);
-        row->addWidget(b, 2, 560);
-        row->setGeometry(QRect(0, 0, width, row->heightForWidth(width)));
-        QCOMPARE((QList<QRect>{a->geometry(), b->geometry()}), expected);
-    }
-
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestLayouts)
