@@ -56,7 +56,7 @@ private slots:
         m_input->addDevice(wheel);
         m_input->addDevice(VirtualDeviceSpec(QStringLiteral("Unplugged")))->unplug();
         // A device whose capabilities cannot be read is listed without them.
-        m_input->addDevice(VirtualDeviceSpec(QStringLiteral("Odd"), 3, 0, 0))->failStep(VirtualInputStep::GetCapabilities);
+        m_input->addDevice(VirtualDeviceSpec("Odd", 3, 0, 0))->failStep(VirtualInputStep::GetCapabilities);
 
         const QList<InputDeviceInfo> list = InputDevice::enumerateDevices();
         QStringList seen;
@@ -265,7 +265,7 @@ private slots:
         QFETCH(float, centre);
         QFETCH(QString, warning);
         InputDevice device;
-        VirtualInputDevice *virtualDevice = openOne(device, QStringLiteral("Logitech G29 Driving Force Racing Wheel PS3"));
+        VirtualInputDevice *virtualDevice = openOne(device, "Logitech G29 Driving Force Racing Wheel PS3");
         AxisMapping mapping = device.axisMapping();
         QVERIFY(mapping.combinedPedals);
         mapping.combinedPedalsCenter = centre;
