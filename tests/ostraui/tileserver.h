@@ -51,7 +51,8 @@ public:
     // Returns the whole HTTP response for a request path such as "/16/1/2.png".
     std::function<QByteArray(const QString &path)> handler = [](const QString &) { return ok(png(QColor(220, 40, 40))); };
     QStringList requests;
-    QStringList userAgents;
+    // What each request sent before its body: request line and headers.
+    QList<QByteArray> heads;
 
 private:
     void serve(QTcpSocket *socket)
@@ -61,12 +62,8 @@ private:
         socket->setProperty("buffered", buffered);
         if (end < 0)
             return;
-        const QList<QByteArray> lines = buffered.left(end).split('\n');
-        for (const QByteArray &line : lines) {
-            if (line.toLower().startsWith("user-agent:"))
-                userAgents.append(QString::fromLatin1(line.mid(11).trimmed()));
-        }
-        requests.append(QString::fromLatin1(lines.value(0).split(' ').value(1)));
+        heads.append(buffered.left(end));
+        requests.append(QString::fromLatin1(buffered.split(' ').value(1)));
         socket->write(handler(requests.last()));
         socket->disconnectFromHost();
     }

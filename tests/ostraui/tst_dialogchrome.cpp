@@ -23,21 +23,10 @@ QLabel *headerLabel(QDialog &d, int index)
     return header(d)->findChildren<QLabel *>().value(index);
 }
 
-// A plain window in a known colour to dim.
-class ParentWindow : public QWidget
+QColor sample(QWidget &window)
 {
-public:
-    ParentWindow()
-    {
-        setAutoFillBackground(true);
-        QPalette pal = palette();
-        pal.setColor(QPalette::Window, QColor(200, 220, 240));
-        setPalette(pal);
-        resize(500, 400);
-        show();
-    }
-    QColor sample() { return grab().toImage().pixelColor(20, 20); }
-};
+    return window.grab().toImage().pixelColor(20, 20);
+}
 
 } // namespace
 
@@ -124,8 +113,10 @@ private slots:
     {
         QFETCH(bool, dressedParent);
         QFETCH(bool, dims);
-        ParentWindow window;
-        const QColor undimmed = window.sample();
+        QWidget window;
+        window.resize(500, 400);
+        window.show();
+        const QColor undimmed = sample(window);
         QDialog outer(&window);
         applyDialogChrome(&outer);
         QDialog dialog(dressedParent ? static_cast<QWidget *>(&outer) : &window);
@@ -134,15 +125,15 @@ private slots:
 
         dialog.show();
         QCoreApplication::processEvents();
-        QTRY_COMPARE(window.sample() != undimmed, dims);
+        QTRY_COMPARE(sample(window) != undimmed, dims);
         // Hiding removes the dimming; showing again dims afresh with one overlay only.
         dialog.hide();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QCOMPARE(window.sample(), undimmed);
+        QCOMPARE(sample(window), undimmed);
         QCOMPARE(int(window.findChildren<QWidget *>().size()), childrenBefore);
         dialog.show();
         QCoreApplication::processEvents();
-        QTRY_COMPARE(window.sample() != undimmed, dims);
+        QTRY_COMPARE(sample(window) != undimmed, dims);
         QCOMPARE(int(window.findChildren<QWidget *>().size()), childrenBefore + (dims ? 1 : 0));
     }
 };

@@ -60,25 +60,16 @@ private:
     TileServer m_missing;
 
 private slots:
-    void projection_data()
-    {
-        QTest::addColumn<double>("lat");
-        QTest::addColumn<int>("zoom");
-        QTest::addColumn<QPointF>("expected");
-        QTest::newRow("london z16") << kLat << 16 << QPointF(8382652.08832, 5578852.518435);
-        QTest::newRow("pole clamps to top") << 90.0 << 3 << QPointF(1023.27296, 0.0);
-    }
-
     void projection()
     {
-        QFETCH(double, lat);
-        QFETCH(int, zoom);
-        QFETCH(QPointF, expected);
         MapView view;
         setUp(view);
-        view.setZoom(zoom, QPointF());
-        const QPointF p = view.project(lat, kLon);
-        QVERIFY(std::abs(p.x() - expected.x()) < 1e-3 && std::abs(p.y() - expected.y()) < 1e-3);
+        const auto near = [](QPointF a, QPointF b) { return (a - b).manhattanLength() < 1e-3; };
+        QVERIFY(near(view.project(kLat, kLon), QPointF(8382652.08832, 5578852.518435)));
+        // The poles clamp to the map's top and bottom edges.
+        view.setZoom(3, QPointF());
+        QVERIFY(near(view.project(90.0, 180.0), QPointF(2048.0, 0.0)));
+        QVERIFY(near(view.project(-90.0, -180.0), QPointF(0.0, 2048.0)));
     }
 
     void trail()
@@ -137,38 +128,24 @@ private slots:
         QCOMPARE(view.center(), view.project(kLat + 0.001, kLon));
     }
 
-    void zoomAnchors_data()
+    void zoomKeepsThePointUnderThePointer()
     {
-        QTest::addColumn<bool>("following");
-        QTest::addColumn<bool>("byWheel");
-        QTest::newRow("following wheel") << true << true;
-        QTest::newRow("panned wheel") << false << true;
-        QTest::newRow("panned double click") << false << false;
-    }
-
-    void zoomAnchors()
-    {
-        QFETCH(bool, following);
-        QFETCH(bool, byWheel);
         MapView view;
         setUp(view);
         view.setPosition(kLat, kLon, 0, false);
-        if (!following)
-            drag(view, QPoint(100, 200), QPoint(130, 180));
-
+        drag(view, QPoint(100, 200), QPoint(130, 180));
         // The world point under the pointer stays under it: zooming in doubles its pixel position.
         const QPoint pointer(90, 220);
-        const QPointF before = view.center() - QPointF(200, 150) + pointer;
-        if (byWheel)
-            wheel(view, pointer, 120);
-        else
-            QTest::mouseDClick(&view, Qt::LeftButton, {}, pointer);
-        QCOMPARE(view.zoom(), 17);
-        const QPointF now = view.center() - QPointF(200, 150) + pointer;
-        if (following)
-            QCOMPARE(view.center(), view.project(kLat, kLon));
-        else
+        for (int zoom : {17, 18}) {
+            const QPointF before = view.center() - QPointF(200, 150) + pointer;
+            if (zoom == 17)
+                wheel(view, pointer, 120);
+            else
+                QTest::mouseDClick(&view, Qt::LeftButton, {}, pointer);
+            QCOMPARE(view.zoom(), zoom);
+            const QPointF now = view.center() - QPointF(200, 150) + pointer;
             QVERIFY(std::abs(now.x() - 2 * before.x()) < 1e-6 && std::abs(now.y() - 2 * before.y()) < 1e-6);
+        }
     }
 
     void tilesLoadAndComeFromDiskCache()
@@ -188,7 +165,7 @@ private slots:
             QVERIFY(served <= 9);
             QCOMPARE(int(QSet<QString>(server.requests.begin(), server.requests.end()).size()), served);
             QVERIFY(server.requests.contains(QStringLiteral("/16/32744/21792.png")));
-            QVERIFY(server.userAgents.first().startsWith(QStringLiteral("QorvantOSTRA/")));
+            QVERIFY(server.heads.first().contains("\r\nUser-Agent: QorvantOSTRA/"));
         }
         // A new view gets the same tiles from disk while the server has only errors to offer.
         server.handler = missing;

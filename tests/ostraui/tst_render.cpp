@@ -12,7 +12,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSet>
 
 #include <functional>
 
@@ -190,11 +189,9 @@ private slots:
         QCOMPARE(image.size(), widget->size());
         // The backdrop is the theme's window colour, and something is drawn on it.
         QCOMPARE(image.pixelColor(2, 2), ThemeColors::windowBg);
-        QSet<QRgb> colours;
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x)
-                colours.insert(image.pixel(x, y));
-        QVERIFY(colours.size() > 8);
+        QImage blank(image.size(), image.format());
+        blank.fill(ThemeColors::windowBg);
+        QVERIFY(image != blank);
         QVERIFY(image.save(picture(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-'))));
     }
 

@@ -42,10 +42,7 @@ private slots:
             settings.remove("ui/theme");
         else
             settings.setValue("ui/theme", saved);
-        if (env.isEmpty())
-            qunsetenv("QOROSTRA_THEME");
-        else
-            qputenv("QOROSTRA_THEME", env);
+        qputenv("QOROSTRA_THEME", env);
         QCOMPARE(ostra::selectedTheme(), dark);
         qunsetenv("QOROSTRA_THEME");
 

@@ -97,30 +97,7 @@ private slots:
         QCOMPARE(buttons.value(1)->toolTip(), QStringLiteral("Restore"));
     }
 
-    void resizerEdges_data()
-    {
-        QTest::addColumn<QPoint>("pos");
-        QTest::addColumn<int>("edges");
-        // A 600 x 400 window with a 6 px border.
-        QTest::newRow("left inner border") << QPoint(5, 200) << int(Qt::LeftEdge);
-        QTest::newRow("just past the border") << QPoint(6, 200) << 0;
-        QTest::newRow("bottom-right corner") << QPoint(597, 396) << int(Qt::RightEdge | Qt::BottomEdge);
-    }
-
-    void resizerEdges()
-    {
-        QFETCH(QPoint, pos);
-        QFETCH(int, edges);
-        QWidget window;
-        window.resize(600, 400);
-        FramelessResizer resizer(&window);
-        QCOMPARE(int(resizer.edgesAt(pos)), edges);
-        // A maximised window has no edges to drag.
-        window.setWindowState(Qt::WindowMaximized);
-        QCOMPARE(int(resizer.edgesAt(pos)), 0);
-    }
-
-    void resizerCursorAndPressesInside()
+    void resizerEdgesCursorAndPressesInside()
     {
         QWidget window;
         window.setWindowFlag(Qt::FramelessWindowHint);
@@ -130,7 +107,14 @@ private slots:
         layout->setContentsMargins(0, 0, 0, 0);
         layout->addWidget(button);
         window.resize(600, 400);
-        new FramelessResizer(&window);
+        auto *resizer = new FramelessResizer(&window);
+        // A 6 px border; a maximised window has no edges to drag.
+        QCOMPARE(resizer->edgesAt(QPoint(5, 200)), Qt::Edges(Qt::LeftEdge));
+        QCOMPARE(resizer->edgesAt(QPoint(6, 200)), Qt::Edges());
+        QCOMPARE(resizer->edgesAt(QPoint(597, 396)), Qt::Edges(Qt::RightEdge | Qt::BottomEdge));
+        window.setWindowState(Qt::WindowMaximized);
+        QCOMPARE(resizer->edgesAt(QPoint(5, 200)), Qt::Edges());
+        window.setWindowState(Qt::WindowNoState);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QTest::mouseMove(window.windowHandle(), QPoint(598, 398));
