@@ -106,7 +106,6 @@ private slots:
         QTest::newRow("half the rotation reaches full lock")
             << Settings([](AxisSettings &s) { s.steeringAngleDeg = 450; }) << 0.6f << 2047;
         QTest::newRow("custom end points, full left") << endPoints << -1.0f << 1000;
-        QTest::newRow("custom full right ignores the dead zone") << endPoints << 1.0f << 2000;
         QTest::newRow("calibrated half travel is full lock") << Settings([](AxisSettings &s) {
             s.steering.useCalibration = true;
             s.steering.inputMin = -0.5f;
@@ -158,10 +157,8 @@ private slots:
             rig.tick(50);
         };
         const Act letGo = [](TransmitRig &rig) { rig.tick(); rig.releasePedals(); rig.tick(); };
-        const Act coast = [](TransmitRig &rig) { rig.tick(); rig.releasePedals(); rig.tick(3000); };
         const Act reverseButton = [](TransmitRig &rig) { rig.setButton(rig.wheel, 9, true); };
 
-        row("released", none, 0, 0, 0, twice, 992);
         row("full throttle", none, 0, 1, 0, twice, 1811);
         row("throttle inside the dead band", none, 0, 0.0244f, 0, twice, 992);
         row("half throttle", none, 0, 0.5f, 0, twice, 1391);
@@ -188,7 +185,6 @@ private slots:
         row("smooth deceleration, first step", decel(20), 0, 1, 0, letGo, 1809);
         // A negative stored rate must not raise the throttle when the pedal is let go.
         row("negative deceleration rate coasts like rate 0", decel(-20), 0, 1, 0, letGo, 1804);
-        row("smooth deceleration ends at neutral", decel(20), 0, 1, 0, coast, 992);
         row("reverse button pressed", reverse(100, 9), 0, 1, 0, reverseButton, 172);
     }
 
