@@ -1,9 +1,6 @@
 #include "bridge/corvanecontroller.h"
 
 #include "bridge/devicesecurity.h"
-#include "bridge/elrsparametermanager.h"
-#include "profiles/profilemanager.h"
-#include "support/ptydevice.h"
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
 #include "transmitrig.h"
@@ -103,8 +100,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(lines.count(), 1, Patience);
         QCOMPARE(c()->isTransmitterAuthorized(), authorized);
         QCOMPARE(c()->deviceSecurity()->currentDeviceId(), recorded);
-        // The port is remembered with the profile.
-        QCOMPARE(c()->profileManager()->deviceConnections().portName, tx.portName());
         // Closing announces a lost authorisation, once.
         c()->disconnectTransmitter();
         c()->disconnectTransmitter();
@@ -127,15 +122,6 @@ private slots:
         settle(tx);
         QCOMPARE(tx.idQueries(), 4);
         QVERIFY(!c()->isTransmitterAuthorized());
-
-        // A fresh connect starts the count again; an authorised transmitter is not asked again.
-        tx.setAnswersId(true);
-        QSignalSpy auth(c(), &CorvaneController::transmitterAuthorizationChanged);
-        QVERIFY(c()->connectTransmitter(tx.portName(), Baud));
-        QVERIFY(auth.wait(Patience));
-        call(c(), "onDeviceIdRetry");
-        settle(tx);
-        QCOMPARE(tx.idQueries(), 5);
     }
 
     void reconnect_data()
@@ -190,12 +176,8 @@ private slots:
         QTest::newRow("bytes outside text dropped")
             << false << QList<QByteArray> { QByteArray("\xff\xfe" "A\tB\x01" "C\x7f\xc3\xa9\n") }
             << QStringList { "ABC" };
-        QTest::newRow("receiver keeps UTF-8")
-            << true << QList<QByteArray> { "caf\xc3\xa9\tok\r\n\r\n" } << QStringList { QStringLiteral("café\tok") };
         // A runaway line keeps its newest half.
         const QByteArray runaway = QByteArray(8191, 'a') + 'z';
-        QTest::newRow("transmitter at the limit") << false << QList<QByteArray> { runaway, "\n" }
-                                                  << QStringList { QString::fromLatin1(runaway) };
         QTest::newRow("transmitter over the limit") << false << QList<QByteArray> { "b" + runaway, "\n" }
                                                     << QStringList { QString::fromLatin1(runaway.right(4096)) };
         QTest::newRow("receiver over the limit") << true << QList<QByteArray> { runaway.right(1025), "\n" }
@@ -214,19 +196,6 @@ private slots:
         QCOMPARE(lineArgs(spy), lines);
     }
 
-    void receiverPort()
-    {
-        ostratest::PtyDevice rx;
-        QSignalSpy lines(c(), &CorvaneController::receiverDataReceived);
-        QVERIFY(c()->connectReceiver(rx.slavePath(), 115200));
-        QVERIFY(c()->receiverWrite("GET caps\n") > 0);
-        QCOMPARE(rx.readLine(), QByteArray("GET caps"));
-        QVERIFY(rx.write("ok\n"));
-        QVERIFY(lines.wait(Patience));
-        c()->disconnectReceiver();
-        QVERIFY(!c()->isReceiverConnected());
-    }
-
     void keepaliveOnlyAfterSilence()
     {
         SimulatedTransmitter tx;
@@ -240,121 +209,57 @@ private slots:
         QVERIFY(tx.waitFor([&] { return tx.keepalives() == 1; }, Patience));
     }
 
-    void configMode()
-    {
-        QSignalSpy changed(c(), &CorvaneController::configModeChanged);
-        SimulatedTransmitter tx;
-        QVERIFY(c()->connectTransmitter(tx.portName(), Baud));
-        c()->startConfigMode();
-        c()->startConfigMode();
-        QVERIFY(c()->elrsParameterManager()->configModeActive());
-        QVERIFY(tx.waitFor([&] { return tx.configMode(); }));
-        c()->stopConfigMode();
-        c()->stopConfigMode();
-        QCOMPARE(changed.count(), 2);
-        QVERIFY(!c()->elrsParameterManager()->configModeActive());
-        QVERIFY(tx.waitFor([&] { return !tx.configMode(); }));
-        QCOMPARE(tx.lineCount("CFGMODE ON"), 1);
-        // Closing the port does not end config mode; ending it later writes nothing.
-        c()->startConfigMode();
-        c()->disconnectTransmitter();
-        QVERIFY(c()->isConfigMode());
-        c()->stopConfigMode();
-        settle(tx);
-        QCOMPARE(tx.lineCount("CFGMODE OFF"), 1);
-    }
-
-    void wifiSequence_data()
-    {
-        QTest::addColumn<bool>("receiver");
-        QTest::addColumn<int>("field");
-        QTest::newRow("transmitter") << false << 16;
-        // The receiver's field is found by a walk in config mode ahead of the sequence.
-        QTest::newRow("receiver, discovered field, already configuring") << true << 23;
-    }
-
+    // Three writes of 1, then three of 4, inside config mode the sequence enters and leaves.
     void wifiSequence()
     {
-        QFETCH(bool, receiver);
-        QFETCH(int, field);
         SimulatedTransmitter tx;
-        QList<SimulatedTransmitter::Field> fields = SimulatedTransmitter::typicalFields();
-        fields.last() = { 23, SimulatedTransmitter::commandEntry(0, "Enable Rx WiFi") };
-        tx.setFields(fields);
         QVERIFY(connectTo(tx));
-        if (receiver) {
-            c()->startConfigMode();
-            QSignalSpy complete(c()->elrsParameterManager(), &corvane::ElrsParameterManager::discoveryComplete);
-            c()->elrsParameterManager()->startDiscovery();
-            QVERIFY(complete.wait(Patience));
-        }
         // Only the sequence's own bytes are recorded below: the keepalive is held still.
         for (QTimer *timer : c()->findChildren<QTimer *>()) {
             if (timer->interval() == 1000)
                 timer->stop();
         }
-        QVERIFY(tx.waitFor([&] { return tx.configMode() == receiver; }));
         tx.clearRecords();
-
         QSignalSpy sent(c(), &CorvaneController::elrsWifiModeSent);
         QString error;
-        QVERIFY(c()->enterWifiUpdateMode(receiver, &error));
-        QVERIFY(c()->isConfigMode());
-        QVERIFY(!c()->enterWifiUpdateMode(!receiver, &error));
+        QVERIFY(c()->enterWifiUpdateMode(false, &error));
+        QVERIFY(!c()->enterWifiUpdateMode(true, &error));
         QCOMPARE(error, QStringLiteral("Already switching to WiFi mode"));
         // The sequence itself takes 4.5 seconds.
         QVERIFY(sent.wait(4500 + Patience));
-        QCOMPARE(lineArgs(sent), QStringList { QVariant(receiver).toString() });
+        QCOMPARE(lineArgs(sent), QStringList { "false" });
         tx.process();
-        // Three writes of 1, then three of 4, in config mode; config mode is left only when the
-        // sequence entered it.
         const auto write = [&](char value) {
-            return CrsfProtocol::buildParameterWrite(quint8(field), QByteArray(1, value), 0xEE, 0xEF);
+            return CrsfProtocol::buildParameterWrite(16, QByteArray(1, value), 0xEE, 0xEF);
         };
-        QByteArray expected = write(1).repeated(3) + write(4).repeated(3);
-        if (!receiver)
-            expected = "CFGMODE ON\n" + expected + "CFGMODE OFF\n";
+        const QByteArray expected = "CFGMODE ON\n" + write(1).repeated(3) + write(4).repeated(3) + "CFGMODE OFF\n";
         QCOMPARE(tx.rawReceived().toHex(' '), expected.toHex(' '));
-        QCOMPARE(c()->isConfigMode(), receiver);
-        QVERIFY(c()->enterWifiUpdateMode(receiver, &error));
+        QVERIFY(!c()->isConfigMode());
     }
 
     void autoStart_data()
     {
-        QTest::addColumn<QString>("setup");
-        QTest::addColumn<bool>("starts");
-        QTest::newRow("car with pedals") << "car pedals" << true;
-        QTest::newRow("car without pedals") << "car" << false;
-        QTest::newRow("auto-start off") << "car pedals off" << false;
-        QTest::newRow("helicopter") << "heli" << true;
-        QTest::newRow("transmitter not on the list") << "car pedals unlisted" << false;
+        QTest::addColumn<bool>("pedals");
+        QTest::addColumn<bool>("listed");
+        QTest::newRow("car with pedals") << true << true;
+        QTest::newRow("car without pedals") << false << true;
+        QTest::newRow("transmitter not on the list") << true << false;
     }
 
     // The transmitter connected last starts the transmission.
     void autoStart()
     {
-        QFETCH(QString, setup);
-        QFETCH(bool, starts);
-        const QStringList words = setup.split(QLatin1Char(' '));
+        QFETCH(bool, pedals);
+        QFETCH(bool, listed);
         m_controller.reset();
         TransmitRig rig;
-        CorvaneController *rc = rig.controller.get();
-        rc->deviceSecurity()->setProvisioningMode(!words.contains("unlisted"));
-        rc->setAutoStartEnabled(!words.contains("off"));
-        if (words.contains("heli")) {
-            rc->profileManager()->mutableActiveProfile()->vehicleType = QString(VehicleType::Helicopter);
-            QVERIFY(rc->heliJoystick()->open(TransmitRig::JoystickPos));
-        } else {
-            QVERIFY(rc->wheelBase()->open(TransmitRig::WheelPos));
-        }
-        if (words.contains("pedals"))
-            QVERIFY(rc->pedals()->open(TransmitRig::PedalsPos));
-        rig.pollAll();
-        QVERIFY(rig.openTransmitter());
+        rig.controller->deviceSecurity()->setProvisioningMode(listed);
+        rig.controller->setAutoStartEnabled(true);
+        QVERIFY(rig.connectCar(pedals));
         QVERIFY(rig.tx.waitFor([&] { return rig.tx.idQueries() == 1; }));
-        QTRY_COMPARE_WITH_TIMEOUT(rc->isTransmitterAuthorized(), !words.contains("unlisted"), Patience);
-        QVERIFY2(rc->isRunning() == starts, qPrintable(rig.lastError()));
-        if (starts)
+        QTRY_COMPARE_WITH_TIMEOUT(rig.controller->isTransmitterAuthorized(), listed, Patience);
+        QVERIFY2(rig.controller->isRunning() == (pedals && listed), qPrintable(rig.lastError()));
+        if (pedals && listed)
             QVERIFY(rig.tx.waitForLine("START"));
     }
 };
