@@ -43,26 +43,25 @@ private slots:
     void channels_data()
     {
         QTest::addColumn<Config>("config");
-        QTest::addColumn<bool>("withLever");
         QTest::addColumn<float>("roll");
         QTest::addColumn<float>("lever");
         QTest::addColumn<Act>("act"); // after the start; without one a single tick
         QTest::addColumn<QList<int>>("expected"); // channel index, value pairs
-        const auto row = [](const char *name, const Config &config, bool withLever, float roll, float lever,
-                            const Act &act, const QList<int> &expected) {
+        const auto row = [](const char *name, const Config &config, float roll, float lever, const Act &act,
+                            const QList<int> &expected) {
             const Act once = [](TransmitRig &rig) { rig.tick(); };
-            QTest::newRow(name) << config << withLever << roll << lever << (act ? act : once) << expected;
+            QTest::newRow(name) << config << roll << lever << (act ? act : once) << expected;
         };
-        const Config none;
         const Act once;
         const Config sport = [](HelicopterConfig &c) { c.fly.dualRates.activeMode = 1; };
         const Config throttleCurve = [](HelicopterConfig &c) { c.fly.throttleCurve.enabled = true; };
-        const Config motorOutOfRange = [](HelicopterConfig &c) {
+        const Config outOfRange = [](HelicopterConfig &c) {
             c.fly.throttleCurve.enabled = true;
             c.fly.motorChannel = 16;
+            c.fly.arm.enabled = true;
+            c.fly.arm.channel = -1;
         };
         const Config armSwitch = [](HelicopterConfig &c) { c.fly.arm.enabled = true; c.fly.arm.channel = 4; };
-        const Config armOutOfRange = [](HelicopterConfig &c) { c.fly.arm.enabled = true; c.fly.arm.channel = 99; };
         const Config softStart = [](HelicopterConfig &c) { c.fly.softStart = true; c.fly.softStartSec = 1; };
         const Config noRates = [](HelicopterConfig &c) { c.fly.dualRates.enabled = false; };
         const Act arm = [](TransmitRig &rig) { rig.controller->setHeliArmed(true); rig.tick(); };
@@ -71,28 +70,24 @@ private slots:
             return [=](TransmitRig &rig) { rig.tick(); rig.joystick->setAxis(0, 1); rig.tick(ticks); };
         };
 
-        row("sport rate full roll", sport, true, 1, -1, once, {0, 1648, 1, 992, 2, 172, 3, 992});
-        row("joystick only", none, false, 0, -1, once, {2, 975, 3, 992});
-        row("lever up, dual rates leave the collective", none, true, 0, 1, once, {2, 1811});
-        row("throttle curve drives the motor channel", throttleCurve, true, 0, 1, once, {5, 1811});
-        row("motor channel beyond CH16 is ignored", motorOutOfRange, true, 0, 1, once, {5, 0, 15, 0});
-        row("armed switch", armSwitch, true, 0, -1, arm, {4, 1811});
-        row("arm channel beyond CH16 is ignored", armOutOfRange, true, 0, -1, once, {4, 0, 15, 0});
-        row("collective soft start, first tick", softStart, true, 0, 1, once, {2, 172});
-        row("glitch filter holds a jump four ticks", noRates, true, 0, -1, jump(4), {0, 992});
-        row("glitch filter lets it through on the fifth", noRates, true, 0, -1, jump(5), {0, 1811});
+        row("sport rate full roll", sport, 1, -1, once, {0, 1648, 1, 992, 2, 172, 3, 992});
+        row("throttle curve drives the motor channel", throttleCurve, 0, 1, once, {5, 1811});
+        row("motor and arm channels out of range are ignored", outOfRange, 0, 1, once, {5, 0, 15, 0, 0, 992});
+        row("armed switch", armSwitch, 0, -1, arm, {4, 1811});
+        row("collective soft start, first tick", softStart, 0, 1, once, {2, 172});
+        row("glitch filter holds a jump four ticks", noRates, 0, -1, jump(4), {0, 992});
+        row("glitch filter lets it through on the fifth", noRates, 0, -1, jump(5), {0, 1811});
     }
 
     void channels()
     {
         QFETCH(Config, config);
-        QFETCH(bool, withLever);
         QFETCH(float, roll);
         QFETCH(float, lever);
         QFETCH(Act, act);
         QFETCH(QList<int>, expected);
         TransmitRig rig;
-        QVERIFY(startHeli(rig, config, withLever, roll, lever));
+        QVERIFY(startHeli(rig, config, true, roll, lever));
         act(rig);
         QVERIFY(rig.tx.waitForChannelFrames(int(rig.controller->frameCount())));
         for (int i = 0; i + 1 < expected.size(); i += 2) {

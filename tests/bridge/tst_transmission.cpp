@@ -46,17 +46,14 @@ private slots:
             QVERIFY(rig.connectCar());
             QTRY_VERIFY(rig.tx.idQueries() >= 1);
             rig.tx.waitFor([] { return false; }, 300);
-        } else if (setup != "none") {
-            QVERIFY(rig.connectCar(setup != "wheelThrottle"));
-            if (setup == "wheelThrottle")
-                rig.wheel->setAxis(1, 1.0f);
+        } else if (setup == "wheelThrottle") {
+            QVERIFY(rig.connectCar(false));
+            rig.wheel->setAxis(1, 1.0f);
             rig.pollAll();
         }
         QCOMPARE(rig.controller->canStartTransmission(), canStart);
-        QSignalSpy running(rig.controller.get(), &corvane::CorvaneController::runningChanged);
         rig.controller->startTransmission();
         QVERIFY(!rig.controller->isRunning());
-        QCOMPARE(running.count(), 0);
         QCOMPARE(rig.lastError(), error);
         QCOMPARE(rig.errors->count(), 1);
         rig.tx.waitFor([] { return false; }, 50);
