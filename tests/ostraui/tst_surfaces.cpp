@@ -127,17 +127,12 @@ private slots:
         row.resize(700, 80);
         row.show();
         row.setStatus(state, state == 2 ? QStringLiteral("COM3") : QString());
-        auto *pill = row.findChild<Pill *>();
-        QCOMPARE(pill->text(), pillText);
-        QCOMPARE(pill->isPulsing(), state == 1);
+        QCOMPARE(row.findChild<Pill *>()->text(), pillText);
         auto *button = row.findChild<QPushButton *>();
         QCOMPARE(button->text(), buttonText);
         QSignalSpy disconnectSpy(&row, &DeviceRow::disconnectRequested);
         QTest::mouseClick(button, Qt::LeftButton);
         QCOMPARE(disconnectSpy.count(), state == 2 ? 1 : 0);
-        // Back to not connected: the pulse stops.
-        row.setStatus(0);
-        QVERIFY(!pill->isPulsing());
     }
 
     void toast()
@@ -154,7 +149,6 @@ private slots:
         QCOMPARE(window.findChildren<Toast *>().size(), 1);
         Toast *toast = window.findChild<Toast *>();
         QCOMPARE(toast->text(), QStringLiteral("Profile deleted"));
-        QVERIFY(toast->testAttribute(Qt::WA_TransparentForMouseEvents));
         QTRY_VERIFY_WITH_TIMEOUT(!toast->isVisible(), 5000);
         showToast(a, "Again");
         QVERIFY(toast->isVisible());
