@@ -55,25 +55,6 @@ private slots:
             QCOMPARE(lines.at(i), QStringLiteral("%1 %2%3 1").arg(QtWarningMsg).arg(kPrefix).arg(i));
         QCOMPARE(lines.last(), QStringLiteral("%1 %2last 1").arg(QtCriticalMsg).arg(kPrefix));
     }
-
-    // Queued even on the GUI thread, so a listener that logs does not recurse.
-    void listenerThatLogsDoesNotRecurse()
-    {
-        QStringList seen;
-        int depth = 0;
-        const auto connection = connect(LogRouter::instance(), &LogRouter::logEmitted, this,
-            [&](int, const QString &message) {
-                QCOMPARE(++depth, 1);
-                seen.append(message);
-                if (seen.size() < 2)
-                    qWarning().noquote() << kPrefix + "echo";
-                --depth;
-            });
-        LogRouter::instance()->post(QtInfoMsg, kPrefix + "start");
-        QCOMPARE(seen.size(), 0);
-        QTRY_COMPARE(seen, (QStringList{kPrefix + "start", kPrefix + "echo"}));
-        disconnect(connection);
-    }
 };
 
 OSTRA_TEST_MAIN_CORE(TestLogRouter)
