@@ -1,9 +1,9 @@
 #include "bridge/corvanecontroller.h"
 
 #include "bridge/devicesecurity.h"
+#include "platform/serial/serialportlister.h"
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
-#include "transmitrig.h"
 
 #include <QDir>
 #include <QSettings>
@@ -18,7 +18,6 @@ using corvane::CorvaneController;
 using corvane::CrsfProtocol;
 using corvane::SerialPortLister;
 using ostratest::SimulatedTransmitter;
-using ostratest::TransmitRig;
 
 namespace {
 
@@ -196,19 +195,6 @@ private slots:
         QCOMPARE(lineArgs(spy), lines);
     }
 
-    void keepaliveOnlyAfterSilence()
-    {
-        SimulatedTransmitter tx;
-        QVERIFY(connectTo(tx));
-        QCOMPARE(c()->serialWrite("HELLO\n"), qlonglong(6));
-        QVERIFY(tx.waitForLine("HELLO"));
-        call(c(), "onKeepaliveTimer");
-        settle(tx);
-        QCOMPARE(tx.keepalives(), 0);
-        // The keepalive timer sends one line feed once the line has been quiet for two seconds.
-        QVERIFY(tx.waitFor([&] { return tx.keepalives() == 1; }, Patience));
-    }
-
     // Three writes of 1, then three of 4, inside config mode the sequence enters and leaves.
     void wifiSequence()
     {
@@ -237,31 +223,6 @@ private slots:
         QVERIFY(!c()->isConfigMode());
     }
 
-    void autoStart_data()
-    {
-        QTest::addColumn<bool>("pedals");
-        QTest::addColumn<bool>("listed");
-        QTest::newRow("car with pedals") << true << true;
-        QTest::newRow("car without pedals") << false << true;
-        QTest::newRow("transmitter not on the list") << true << false;
-    }
-
-    // The transmitter connected last starts the transmission.
-    void autoStart()
-    {
-        QFETCH(bool, pedals);
-        QFETCH(bool, listed);
-        m_controller.reset();
-        TransmitRig rig;
-        rig.controller->deviceSecurity()->setProvisioningMode(listed);
-        rig.controller->setAutoStartEnabled(true);
-        QVERIFY(rig.connectCar(pedals));
-        QVERIFY(rig.tx.waitFor([&] { return rig.tx.idQueries() == 1; }));
-        QTRY_COMPARE_WITH_TIMEOUT(rig.controller->isTransmitterAuthorized(), listed, Patience);
-        QVERIFY2(rig.controller->isRunning() == (pedals && listed), qPrintable(rig.lastError()));
-        if (pedals && listed)
-            QVERIFY(rig.tx.waitForLine("START"));
-    }
 };
 
 OSTRA_TEST_MAIN_CORE(TestTransmitterLink)
