@@ -51,8 +51,6 @@ private slots:
             {{-0.5, 0}});
         row("calibrated pedal", R"({"useCalibration": true, "inputMin": 0.2, "inputMax": 0.8})", false,
             {{-1, 0}, {0.5, ((0.5f - 0.2f) / 0.6f - 0.02f) / 0.98f}, {1, 1}});
-        row("pedal with equal ends gives 0", R"({"useCalibration": true, "inputMin": 0.4, "inputMax": 0.4})", false,
-            {{1, 0}});
         // Records that would divide by zero are linear or give 0.
         row("negative dead zone acts as none", R"({"deadzone": -0.5})", true, {{0, 0}, {0.5, 0.5}});
     }

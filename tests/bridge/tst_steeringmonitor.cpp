@@ -94,8 +94,6 @@ private slots:
         QTest::newRow("wheel sweep with CH1 span 15 does not reach the channel")
             << Script{sweep(w, 1.0f, 15)} << Healths{SteeringNotReachingChannel};
         QTest::newRow("wheel sweep with CH1 span 16 is fine") << Script{sweep(w, 1.0f, 16)} << Healths{};
-        QTest::newRow("next good window recovers") << Script{sweep(w, 1.0f, 0), sweep(w, 1.0f, 400)}
-            << Healths{SteeringNotReachingChannel, SteeringOk};
 
         QTest::newRow("no input after the third pedal window") << Script{pedalsOnly(3 * w)} << Healths{SteeringNoInput};
         QTest::newRow("two pedal windows are not enough") << Script{pedalsOnly(3 * w - 1)} << Healths{};
@@ -116,13 +114,11 @@ private slots:
         for (const QList<QVariant> &args : spy)
             emitted << args.at(0).toInt();
         QCOMPARE(emitted, expected);
-        QCOMPARE(int(monitor.health()), expected.isEmpty() ? int(corvane::SteeringOk) : expected.last());
     }
 
     void codesAndMessages()
     {
         using namespace corvane;
-        QCOMPARE(SteeringMonitor::healthMessage(SteeringOk), QString());
         QCOMPARE(SteeringMonitor::healthCode(SteeringNotReachingChannel), QStringLiteral("not_reaching_channel"));
         QCOMPARE(SteeringMonitor::healthMessage(SteeringNoInput),
                  QStringLiteral("No steering input from the wheel. Turn the wheel; if nothing changes, reconnect the "
