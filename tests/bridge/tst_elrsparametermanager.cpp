@@ -153,11 +153,9 @@ private slots:
             << hexLine(3, QByteArray("\x00\x09Mode\x00" "A;;C\x00\x01\x00", 14)) << 1 << "3 Mode t9 p0 1/0/2/0 [A;;C]";
         QTest::newRow("read failed") << "FIELD 4: (READ FAILED)" << 1 << "";
         QTest::newRow("id beyond a byte") << "FIELD 300: 00 0B 41 00" << 0 << "";
-        QTest::newRow("not hex") << "FIELD 6: 00 0B zz 00" << 1 << "";
         QTest::newRow("one byte") << "FIELD 6: 00" << 0 << "";
         QTest::newRow("signed numbers with units")
             << "  junk FIELD 7: 0 1 54 72 69 6d 0 FE 80 7F 0 64 42 0  " << 1 << "7 Trim t1 p0 -2/-128/127/0 [] dB";
-        QTest::newRow("name without terminator") << "FIELD 11: 00 09 4C 4F 4E 47" << 1 << "11 LONG t9 p0 0/0/0/0 []";
     }
 
     void fieldLines()
@@ -180,8 +178,6 @@ private slots:
         QTest::newRow("config mode off")
             << "walked off" << "name|Packet Rate|1" << "Start configuring to read/change ELRS RF settings.";
         QTest::newRow("unknown name") << "walked" << "name|Nope|1" << "Unknown ELRS parameter: Nope";
-        QTest::newRow("past the options")
-            << "walked" << "name|Packet Rate|6" << "Option index 6 out of range for 'Packet Rate'.";
         QTest::newRow("option beyond a byte") << "" << "field|300" << "ELRS option index 300 out of byte range.";
     }
 
@@ -212,18 +208,12 @@ private slots:
         QVERIFY(rig.tx.parameterWrites().isEmpty());
     }
 
+    // Leaving config mode aborts a walk, once; a walk that hears nothing times out.
     void states()
     {
         ElrsParameterManager m(nullptr);
         QSignalSpy errors(&m, &ElrsParameterManager::error);
         QSignalSpy aborted(&m, &ElrsParameterManager::discoveryAborted);
-        // Outside a walk, field lines and its time-out do nothing.
-        m.setConfigModeActive(true);
-        m.onTransmitterLine(hexLine(1, SimulatedTransmitter::folderEntry(0, "X")));
-        QMetaObject::invokeMethod(&m, "onWalkTimeout");
-        QCOMPARE(m.parameters().size(), 0);
-        QCOMPARE(errors.count(), 0);
-        // Leaving config mode aborts a walk, once.
         feedWalk(m, {});
         m.setConfigModeActive(false);
         m.abortDiscovery();
@@ -233,11 +223,6 @@ private slots:
         QMetaObject::invokeMethod(&m, "onWalkTimeout");
         QCOMPARE(m.state(), ElrsParameterManager::Idle);
         QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("ELRS walk timed out"));
-        // A finished walk survives leaving config mode.
-        feedWalk(m, { hexLine(1, SimulatedTransmitter::folderEntry(0, "F")) }, true);
-        m.setConfigModeActive(false);
-        QCOMPARE(m.state(), ElrsParameterManager::Ready);
-        QCOMPARE(aborted.count(), 1);
     }
 };
 
