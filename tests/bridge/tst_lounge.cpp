@@ -85,6 +85,14 @@ private slots:
 
         QSignalSpy changed(rig.controller.get(), &corvane::CorvaneController::loungeStateChanged);
         rig.controller->setLoungeWatchdog(true, 500);
+        // Fed well within its time-out, the watchdog leaves the car alone.
+        for (int i = 0; i < 8; ++i) {
+            rig.controller->loungeHeartbeat();
+            QTest::qWait(100);
+        }
+        QVERIFY(rig.controller->loungeSettings().stopReason.isEmpty());
+        QCOMPARE(rig.tx.lastChannels()[1], 1811);
+
         QElapsedTimer sinceHeartbeat;
         rig.controller->loungeHeartbeat();
         sinceHeartbeat.start();
