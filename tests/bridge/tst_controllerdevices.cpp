@@ -10,9 +10,7 @@
 #include "transmitrig.h"
 
 #include <QDir>
-#include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>

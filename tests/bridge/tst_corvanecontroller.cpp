@@ -1,5 +1,4 @@
 #include <QDir>
-#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
 

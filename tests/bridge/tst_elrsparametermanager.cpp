@@ -130,20 +130,6 @@ private slots:
         QCOMPARE(rig.sentAfterSettling().count(frame), destroyed ? 1 : 3);
     }
 
-    void sendOnlyTransmitter()
-    {
-        Rig rig;
-        rig.tx.setFields({});
-        QVERIFY(rig.open());
-        QSignalSpy errors(rig.manager, &ElrsParameterManager::error);
-        rig.manager->startDiscovery();
-        QVERIFY(errors.wait(Patience));
-        QCOMPARE(
-            errors.at(0).at(0).toString(),
-            QStringLiteral("No ELRS parameters could be read — this transmitter may be send-only (no half-duplex)."));
-        QCOMPARE(rig.manager->state(), ElrsParameterManager::Idle);
-    }
-
     void fieldLines_data()
     {
         QTest::addColumn<QString>("line");
