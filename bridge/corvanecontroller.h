@@ -162,6 +162,8 @@ public:
     float heliDualRateFactor() const;
     void setHelicopterConfig(const HelicopterConfig &config);
     HelicopterConfig helicopterConfig() const;
+    // The state of a device or button check, as pages and the app show it.
+    enum DetectionState { DetectionChecking = 1, DetectionDetected = 2, DetectionMissing = 3 };
     static QString detectionStateName(int state);
 
     static bool isVirtualButtonPressed(const InputDevice *device, int number);

@@ -301,9 +301,9 @@ int CorvaneController::gearFromShifter() const
 QString CorvaneController::detectionStateName(int state)
 {
     switch (state) {
-    case 1: return QStringLiteral("checking");
-    case 2: return QStringLiteral("detected");
-    case 3: return QStringLiteral("missing");
+    case DetectionChecking: return QStringLiteral("checking");
+    case DetectionDetected: return QStringLiteral("detected");
+    case DetectionMissing: return QStringLiteral("missing");
     default: return QStringLiteral("unknown");
     }
 }

@@ -137,7 +137,7 @@ void Segmented::paintEvent(QPaintEvent *)
             color = textDisabled;
         else if (i == m_current)
             color = ink;
-        else if (i == m_hover)
+        else if (i == m_hoverIndex)
             color = textHover;
 
         const QString &option = m_options.at(i);
@@ -170,8 +170,8 @@ void Segmented::mousePressEvent(QMouseEvent *event)
 void Segmented::mouseMoveEvent(QMouseEvent *event)
 {
     const int i = indexAt(event->position().toPoint());
-    if (i != m_hover) {
-        m_hover = i;
+    if (i != m_hoverIndex) {
+        m_hoverIndex = i;
         update();
     }
 }
@@ -179,7 +179,7 @@ void Segmented::mouseMoveEvent(QMouseEvent *event)
 void Segmented::leaveEvent(QEvent *event)
 {
     QWidget::leaveEvent(event);
-    m_hover = -1;
+    m_hoverIndex = -1;
     update();
 }
 

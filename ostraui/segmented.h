@@ -43,7 +43,7 @@ private:
     QStringList m_options;
     QList<bool> m_enabled;
     int m_current = 0;
-    int m_hover = -1;
+    int m_hoverIndex = -1;
     double m_thumbX = 4;
     QVariantAnimation *m_slide;
 };
