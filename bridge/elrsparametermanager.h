@@ -71,7 +71,6 @@ public:
     ~ElrsParameterManager() override;
 
     State state() const { return m_state; }
-    bool configModeActive() const { return m_configMode; }
     void startDiscovery();
     void abortDiscovery();
     void setConfigModeActive(bool active);

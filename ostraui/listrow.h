@@ -13,7 +13,6 @@ public:
 
     QString subtitle() const { return m_subtitle; }
     QString trailingText() const { return m_trailing; }
-    bool showsChevron() const { return m_showChevron; }
     void setSubtitle(const QString &subtitle);
     void setTrailingText(const QString &text);
     void setShowChevron(bool show);

@@ -13,7 +13,6 @@ public:
     explicit Meter(QWidget *parent = nullptr, const QColor &color = QColor());
 
     double value() const { return m_value; }
-    bool isBipolar() const { return m_bipolar; }
     QColor color() const { return m_color; }
     void setColor(const QColor &color);
     void setValue(double value);

@@ -21,9 +21,7 @@ public:
     QString key() const { return m_key; }
     QString value() const { return m_value; }
     bool isPulsing() const { return m_pulsing; }
-    bool isDotVisible() const { return m_dotVisible; }
     bool isClickable() const { return m_clickable; }
-    int pillHeight() const { return m_height; }
     double pulseOpacity() const { return m_pulseOpacity; }
 
     void setText(const QString &text);

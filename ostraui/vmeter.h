@@ -15,7 +15,6 @@ public:
     explicit VMeter(QWidget *parent = nullptr, int width = 10);
 
     double value() const { return m_target; }
-    double shownValue() const { return m_shown; }
     QColor color() const { return m_color; }
     void setColor(const QColor &color);
     void setValue(double value);
