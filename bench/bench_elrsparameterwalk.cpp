@@ -11,7 +11,7 @@
 #include "bridge/corvanecontroller.h"
 #include "bridge/elrsparametermanager.h"
 #include "support/simulatedtransmitter.h"
-#include "support/testenvironment.h"
+#include "bench/benchmarkmain.h"
 
 using corvane::CorvaneController;
 using corvane::ElrsParameterManager;
@@ -63,12 +63,5 @@ BENCHMARK(BM_ElrsParameterWalk)->Arg(10)->Arg(60)->Arg(200)->Unit(benchmark::kMi
 
 int main(int argc, char **argv)
 {
-    qputenv("OSTRA_INPUT_BACKEND", "virtual");
-    ostratest::TestEnvironment environment;
-    QCoreApplication app(argc, argv);
-    ostratest::TestEnvironment::applyIdentity();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks<QCoreApplication>(argc, argv);
 }

@@ -8,6 +8,7 @@
 #include "ostraui/ambientbackground.h"
 #include "ostraui/mapview.h"
 #include "tests/ostraui/tileserver.h"
+#include "bench/benchmarkmain.h"
 
 namespace {
 
@@ -60,13 +61,5 @@ BENCHMARK(BM_MapRepaint)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks<QApplication>(argc, argv);
 }

@@ -18,7 +18,7 @@
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
 #include "support/ptydevice.h"
-#include "support/testenvironment.h"
+#include "bench/benchmarkmain.h"
 
 namespace {
 
@@ -208,14 +208,7 @@ BENCHMARK(BM_HelicopterTick);
 
 int main(int argc, char **argv)
 {
-    qputenv("OSTRA_INPUT_BACKEND", "virtual");
     // The tick's periodic diagnostic line is formatted but not printed.
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
-    ostratest::TestEnvironment environment; // never the user's profiles or settings
-    QCoreApplication app(argc, argv);
-    ostratest::TestEnvironment::applyIdentity();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarks<QCoreApplication>(argc, argv);
 }
