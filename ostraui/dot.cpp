@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+#include "ostraui/alphacolor.h"
 #include "ostraui/theme.h"
 
 namespace ostra {
@@ -62,9 +63,7 @@ void Dot::paintEvent(QPaintEvent *)
     const double ringBase = m_size * 22.0 / 52.0 * 0.5;
 
     if (m_ripple && running) {
-        QColor ring = m_color;
-        ring.setAlphaF(float((1 - m_phase) * 0.55));
-        painter.setBrush(ring);
+        painter.setBrush(withAlpha(m_color, (1 - m_phase) * 0.55));
         const double r = (0.6 + 1.8 * m_phase) * ringBase;
         painter.drawEllipse(centre, r, r);
     }

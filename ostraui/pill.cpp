@@ -6,6 +6,7 @@
 
 #include <cmath>
 
+#include "ostraui/alphacolor.h"
 #include "ostraui/theme.h"
 
 namespace ostra {
@@ -127,18 +128,14 @@ void Pill::paintEvent(QPaintEvent *)
 
     if (m_kind == KeyValue) {
         const bool lit = m_clickable && m_hovered;
-        QColor fill = ThemeColors::surface;
-        fill.setAlphaF(lit ? 1.0f : 0.8f);
         painter.setPen(QPen(lit ? ThemeColors::borderHover : ThemeColors::borderLight, 1));
-        painter.setBrush(fill);
+        painter.setBrush(withAlpha(ThemeColors::surface, lit ? 1.0 : 0.8));
         painter.drawRoundedRect(shape, radius, radius);
 
         double x = 14;
         if (m_dotVisible) {
-            QColor dot = levelAccentColor(m_level);
-            dot.setAlphaF(float(m_pulseOpacity));
             painter.setPen(Qt::NoPen);
-            painter.setBrush(dot);
+            painter.setBrush(withAlpha(levelAccentColor(m_level), m_pulseOpacity));
             painter.drawEllipse(QPointF(17.5, middle), 3.5, 3.5);
             x = 29;
         }
@@ -163,9 +160,7 @@ void Pill::paintEvent(QPaintEvent *)
     const QColor textColor = levelTextColor(m_level);
     double x = m_height <= 24 ? 9 : 11;
     if (m_dotVisible) {
-        QColor dot = textColor;
-        dot.setAlphaF(float(m_pulseOpacity));
-        painter.setBrush(dot);
+        painter.setBrush(withAlpha(textColor, m_pulseOpacity));
         painter.drawEllipse(QPointF(x + 3, middle), 3, 3);
         x += 13;
     }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "ostraui/alphacolor.h"
 #include "ostraui/shadowlayer.h"
 #include "ostraui/theme.h"
 
@@ -118,12 +119,8 @@ void Segmented::paintEvent(QPaintEvent *)
     QRectF thumbRect = segmentRect(m_current);
     thumbRect.moveLeft(m_thumbX);
     if (isEnabled()) {
-        QColor soft = shadow;
-        soft.setAlphaF(0.08f);
-        paintShadow(&painter, thumbRect, 11, 1, 2, 0, soft);
-        QColor deep = shadow;
-        deep.setAlphaF(0.2f);
-        paintShadow(&painter, thumbRect, 11, 6, 14, -6, deep);
+        paintShadow(&painter, thumbRect, 11, 1, 2, 0, withAlpha(shadow, 0.08));
+        paintShadow(&painter, thumbRect, 11, 6, 14, -6, withAlpha(shadow, 0.2));
     }
     painter.setPen(Qt::NoPen);
     painter.setBrush(isDarkTheme() ? borderHover : thumb);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "ostraui/alphacolor.h"
 #include "ostraui/theme.h"
 
 namespace ostra {
@@ -55,9 +56,7 @@ void Spinner::paintEvent(QPaintEvent *)
     painter.setRenderHint(QPainter::Antialiasing);
     const double pen = std::max(m_size / 7.0, 1.5);
     const QRectF circle = QRectF(rect()).adjusted(pen / 2, pen / 2, -pen / 2, -pen / 2);
-    QColor faint = m_color;
-    faint.setAlphaF(0.22f);
-    painter.setPen(QPen(faint, pen));
+    painter.setPen(QPen(withAlpha(m_color, 0.22), pen));
     painter.drawEllipse(circle);
     painter.setPen(QPen(m_color, pen, Qt::SolidLine, Qt::RoundCap));
     painter.drawArc(circle, int((90 - m_angle) * 16), -90 * 16);

@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <QVariantAnimation>
 
+#include "ostraui/alphacolor.h"
 #include "ostraui/shadowlayer.h"
 #include "ostraui/theme.h"
 
@@ -82,9 +83,7 @@ void Toast::paintEvent(QPaintEvent *)
     painter.setOpacity(m_opacity);
     const QRectF bubble = QRectF(rect()).adjusted(12, 6, -12, -18);
     const double radius = bubble.height() / 2;
-    QColor shade = ThemeColors::shadow;
-    shade.setAlphaF(0.5f);
-    paintShadow(&painter, bubble, radius, 10, 20, -10, shade);
+    paintShadow(&painter, bubble, radius, 10, 20, -10, withAlpha(ThemeColors::shadow, 0.5));
     painter.setPen(Qt::NoPen);
     painter.setBrush(ThemeColors::inverseSurface);
     painter.drawRoundedRect(bubble, radius, radius);

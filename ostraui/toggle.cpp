@@ -3,6 +3,7 @@
 #include <QPainter>
 #include <QVariantAnimation>
 
+#include "ostraui/alphacolor.h"
 #include "ostraui/theme.h"
 
 namespace ostra {
@@ -70,9 +71,7 @@ void Toggle::paintEvent(QPaintEvent *)
     painter.drawRoundedRect(QRectF(0, 0, 34, 20), 10, 10);
 
     const double x = m_knob * 14 + 2;
-    QColor shade = ThemeColors::shadow;
-    shade.setAlphaF(0.18f);
-    painter.setBrush(shade);
+    painter.setBrush(withAlpha(ThemeColors::shadow, 0.18));
     painter.drawEllipse(QRectF(x, 2.6, 16, 16));
     painter.setBrush(Qt::white);
     painter.drawEllipse(QRectF(x, 2.0, 16, 16));
