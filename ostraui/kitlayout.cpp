@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include <algorithm>
+
 namespace ostra {
 
 KitLayout::KitLayout(QWidget *parent)
@@ -63,6 +65,14 @@ bool KitLayout::takesRoom(const QLayoutItem *item)
     if (QWidget *w = item->widget())
         return !w->isHidden();
     return !item->isEmpty() || const_cast<QLayoutItem *>(item)->layout() != nullptr;
+}
+
+int KitLayout::itemHeight(const QLayoutItem *item, int width)
+{
+    const int min = item->minimumSize().height();
+    if (item->hasHeightForWidth())
+        return std::max(min, item->heightForWidth(width));
+    return std::max(min, item->sizeHint().height());
 }
 
 QList<QLayoutItem *> KitLayout::visibleItems() const

@@ -25,6 +25,8 @@ public:
 protected:
     // Hidden widgets and empty spacers take neither room nor spacing.
     static bool takesRoom(const QLayoutItem *item);
+    // The height an item needs at the given width, never below its minimum.
+    static int itemHeight(const QLayoutItem *item, int width);
     QList<QLayoutItem *> visibleItems() const;
     // Returns the height used within rect; sets the items' geometries unless testOnly.
     virtual int doLayout(const QRect &rect, bool testOnly) const = 0;

@@ -68,12 +68,8 @@ int ResponsiveGrid::doLayout(const QRect &rect, bool testOnly) const
     for (int first = 0; first < visible.size(); first += n) {
         const int last = std::min(first + n, int(visible.size()));
         int rowHeight = 0;
-        for (int i = first; i < last; ++i) {
-            QLayoutItem *item = visible.at(i);
-            const int h = item->hasHeightForWidth() ? item->heightForWidth(int(cw))
-                                                    : item->sizeHint().height();
-            rowHeight = std::max(rowHeight, std::max(item->minimumSize().height(), h));
-        }
+        for (int i = first; i < last; ++i)
+            rowHeight = std::max(rowHeight, itemHeight(visible.at(i), int(cw)));
         if (!testOnly) {
             for (int i = first; i < last; ++i) {
                 const int c = i - first;

@@ -7,18 +7,6 @@
 
 namespace ostra {
 
-namespace {
-
-int itemHeight(const QLayoutItem *item, int width)
-{
-    const int min = item->minimumSize().height();
-    if (item->hasHeightForWidth())
-        return std::max(min, item->heightForWidth(width));
-    return std::max(min, item->sizeHint().height());
-}
-
-} // namespace
-
 WrapRow::WrapRow(int spacing, QWidget *parent)
     : KitLayout(parent)
     , m_spacing(spacing)
