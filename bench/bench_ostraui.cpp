@@ -3,6 +3,8 @@
 #include <QImage>
 #include <QThread>
 
+#include <cmath>
+
 #include <benchmark/benchmark.h>
 
 #include "ostraui/ambientbackground.h"
