@@ -1,11 +1,11 @@
 #pragma once
 
-#include "ostraui/hoverbutton.h"
+#include <QAbstractButton>
 
 namespace ostra {
 
 // A clickable row: title, optional subtitle, optional trailing text and a chevron.
-class ListRow : public HoverButton
+class ListRow : public QAbstractButton
 {
     Q_OBJECT
 public:
@@ -21,11 +21,14 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void enterEvent(QEnterEvent *event) override;
+    void leaveEvent(QEvent *event) override;
 
 private:
     QString m_subtitle;
     QString m_trailing;
     bool m_showChevron = true;
+    bool m_hovered = false;
 };
 
 } // namespace ostra

@@ -1,7 +1,6 @@
 #include "ostraui/shadowlayer.h"
 
 #include <QEvent>
-#include <QImage>
 #include <QPainter>
 
 #include <algorithm>
@@ -14,96 +13,6 @@
 #include "ostraui/theme.h"
 
 namespace ostra {
-
-namespace {
-
-// One blurred rounded square, stretched as a nine-slice to any shape size.
-struct ShadowEntry
-{
-    QImage image;
-    int corner = 0;
-    int margin = 0;
-};
-
-void gaussianShadow(QImage &image, double sigma)
-{
-    if (sigma <= 0.1)
-        return;
-
-    const int r = std::max(int(std::ceil(3 * sigma)), 1);
-    std::vector<float> kernel(2 * r + 1);
-    float sum = 0;
-    for (int i = -r; i <= r; ++i) {
-        kernel[i + r] = float(std::exp(-(i * i) / (2 * sigma * sigma)));
-        sum += kernel[i + r];
-    }
-    for (float &weight : kernel)
-        weight /= sum;
-
-    const int w = image.width();
-    const int h = image.height();
-    std::vector<float> alpha(size_t(w) * h);
-    for (int y = 0; y < h; ++y) {
-        const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
-        for (int x = 0; x < w; ++x)
-            alpha[size_t(y) * w + x] = float(qAlpha(line[x]));
-    }
-
-    std::vector<float> pass(alpha.size());
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            float acc = 0;
-            for (int i = -r; i <= r; ++i)
-                acc += kernel[i + r] * alpha[size_t(y) * w + std::clamp(x + i, 0, w - 1)];
-            pass[size_t(y) * w + x] = acc;
-        }
-    }
-    for (int y = 0; y < h; ++y) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < w; ++x) {
-            float acc = 0;
-            for (int i = -r; i <= r; ++i)
-                acc += kernel[i + r] * pass[size_t(std::clamp(y + i, 0, h - 1)) * w + x];
-            line[x] = qRgba(0, 0, 0, std::clamp(int(acc + 0.5f), 0, 255));
-        }
-    }
-}
-
-const ShadowEntry &cachedShadow(int radius, int blur, quint32 rgba)
-{
-    // Node-based, so references handed out stay valid while the cache grows. The key is built
-    // without allocating, as shadows are looked up on every repaint.
-    static std::unordered_map<quint64, ShadowEntry> cache;
-    const quint64 key = (quint64(quint16(radius)) << 48) | (quint64(quint16(blur)) << 32) | rgba;
-    auto found = cache.find(key);
-    if (found != cache.end())
-        return found->second;
-
-    const int m = blur + 1;
-    const int s = (m + radius) * 2;
-    const int side = s + 1 + 2 * m;
-    ShadowEntry entry;
-    entry.image = QImage(side, side, QImage::Format_ARGB32_Premultiplied);
-    entry.image.fill(Qt::transparent);
-    {
-        QPainter painter(&entry.image);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(Qt::black);
-        painter.drawRoundedRect(QRectF(m, m, s + 1, s + 1), radius, radius);
-    }
-    gaussianShadow(entry.image, blur * 0.5);
-    {
-        QPainter painter(&entry.image);
-        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        painter.fillRect(entry.image.rect(), QColor::fromRgba(rgba));
-    }
-    entry.corner = radius + 2 * m;
-    entry.margin = m;
-    return cache.emplace(key, std::move(entry)).first->second;
-}
-
-} // namespace
 
 ShadowLayer::ShadowLayer(QWidget *container)
     : QWidget(container)
@@ -205,6 +114,86 @@ void paintShadow(QPainter *painter, const QRectF &shape, double radius, double o
         }
     }
     painter->setRenderHint(QPainter::SmoothPixmapTransform, smooth);
+}
+
+const ShadowEntry &cachedShadow(int radius, int blur, quint32 rgba)
+{
+    // Node-based, so references handed out stay valid while the cache grows. The key is built
+    // without allocating, as shadows are looked up on every repaint.
+    static std::unordered_map<quint64, ShadowEntry> cache;
+    const quint64 key = (quint64(quint16(radius)) << 48) | (quint64(quint16(blur)) << 32) | rgba;
+    auto found = cache.find(key);
+    if (found != cache.end())
+        return found->second;
+
+    const int m = blur + 1;
+    const int s = (m + radius) * 2;
+    const int side = s + 1 + 2 * m;
+    ShadowEntry entry;
+    entry.image = QImage(side, side, QImage::Format_ARGB32_Premultiplied);
+    entry.image.fill(Qt::transparent);
+    {
+        QPainter painter(&entry.image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Qt::black);
+        painter.drawRoundedRect(QRectF(m, m, s + 1, s + 1), radius, radius);
+    }
+    gaussianShadow(entry.image, blur * 0.5);
+    {
+        QPainter painter(&entry.image);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(entry.image.rect(), QColor::fromRgba(rgba));
+    }
+    entry.corner = radius + 2 * m;
+    entry.margin = m;
+    return cache.emplace(key, std::move(entry)).first->second;
+}
+
+void gaussianShadow(QImage &image, double sigma)
+{
+    if (sigma <= 0.1 || image.isNull())
+        return;
+    if (image.format() != QImage::Format_ARGB32_Premultiplied)
+        image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+
+    const int r = std::max(int(std::ceil(3 * sigma)), 1);
+    std::vector<float> kernel(2 * r + 1);
+    float sum = 0;
+    for (int i = -r; i <= r; ++i) {
+        kernel[i + r] = float(std::exp(-(i * i) / (2 * sigma * sigma)));
+        sum += kernel[i + r];
+    }
+    for (float &weight : kernel)
+        weight /= sum;
+
+    const int w = image.width();
+    const int h = image.height();
+    std::vector<float> alpha(size_t(w) * h);
+    for (int y = 0; y < h; ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = 0; x < w; ++x)
+            alpha[size_t(y) * w + x] = float(qAlpha(line[x]));
+    }
+
+    std::vector<float> pass(alpha.size());
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            float acc = 0;
+            for (int i = -r; i <= r; ++i)
+                acc += kernel[i + r] * alpha[size_t(y) * w + std::clamp(x + i, 0, w - 1)];
+            pass[size_t(y) * w + x] = acc;
+        }
+    }
+    for (int y = 0; y < h; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < w; ++x) {
+            float acc = 0;
+            for (int i = -r; i <= r; ++i)
+                acc += kernel[i + r] * pass[size_t(std::clamp(y + i, 0, h - 1)) * w + x];
+            line[x] = qRgba(0, 0, 0, std::clamp(int(acc + 0.5f), 0, 255));
+        }
+    }
 }
 
 } // namespace ostra

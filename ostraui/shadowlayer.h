@@ -1,11 +1,20 @@
 #pragma once
 
 #include <QColor>
+#include <QImage>
 #include <QWidget>
 
 class QPainter;
 
 namespace ostra {
+
+// One blurred rounded square, stretched as a nine-slice to any shape size.
+struct ShadowEntry
+{
+    QImage image;
+    int corner = 0;
+    int margin = 0;
+};
 
 // Paints the shadows of every card of its container, beneath them, in one pass.
 class ShadowLayer : public QWidget
@@ -22,5 +31,7 @@ protected:
 ShadowLayer *shadowLayerFor(QWidget *container);
 void paintShadow(QPainter *painter, const QRectF &shape, double radius, double offsetY, double blur,
                  double spread, const QColor &color);
+const ShadowEntry &cachedShadow(int radius, int blur, quint32 rgba);
+void gaussianShadow(QImage &image, double sigma);
 
 } // namespace ostra
