@@ -131,22 +131,11 @@ bool InputDevice::open(int index)
         return false;
     m_device = std::move(device);
 
-    m_objectAxes = m_objectButtons = m_objectPovs = 0;
     QList<InputObject> objects;
     m_device->enumerateObjects(objects);
     for (const InputObject &object : std::as_const(objects)) {
-        switch (object.kind) {
-        case InputObjectKind::Axis:
+        if (object.kind == InputObjectKind::Axis)
             m_device->setAxisRange(object.id, 0, InputAxisMaximum);
-            ++m_objectAxes;
-            break;
-        case InputObjectKind::Button:
-            ++m_objectButtons;
-            break;
-        case InputObjectKind::Pov:
-            ++m_objectPovs;
-            break;
-        }
     }
 
     m_device->acquire();
@@ -189,14 +178,10 @@ void InputDevice::releaseDevice()
 
 void InputDevice::release(bool notify)
 {
-    if (m_constantForce && m_forcePlaying)
-        m_constantForce->stop();
+    stopForceFeedback();
     m_constantForce.reset();
-    m_forcePlaying = false;
-    if (m_spring && m_springActive)
-        m_spring->stop();
+    stopCentering();
     m_spring.reset();
-    m_springActive = false;
     if (m_device) {
         m_device->unacquire();
         m_device.reset();

@@ -128,6 +128,7 @@ signals:
 private:
     void release(bool notify);
     void failRead();
+    void acquireShared(InputWindowHandle window);
     void detectRestingAxes();
     int enumerateFfbAxes();
     InputEffectParams addressedParams(quint32 flags, int axisCount,
@@ -171,11 +172,6 @@ private:
     // Combined-pedals check.
     int m_pedalCheckPolls = 0;
     bool m_pedalCheckDone = false;
-
-    // Objects found at open.
-    int m_objectAxes = 0;
-    int m_objectButtons = 0;
-    int m_objectPovs = 0;
 
     // Force feedback.
     std::unique_ptr<InputEffectHandle> m_spring;

@@ -73,6 +73,11 @@ void InputDevice::acquireExclusive(InputWindowHandle window)
         m_exclusive = true;
         return;
     }
+    acquireShared(window);
+}
+
+void InputDevice::acquireShared(InputWindowHandle window)
+{
     m_exclusive = false;
     m_device->setCooperativeLevel(window, InputNonExclusive | InputBackground);
     m_device->acquire();
@@ -152,10 +157,8 @@ bool InputDevice::probeForceFeedback()
 
     if (!created) {
         // Plain input must keep working without force feedback.
-        m_exclusive = false;
         m_device->unacquire();
-        m_device->setCooperativeLevel(window, InputNonExclusive | InputBackground);
-        m_device->acquire();
+        acquireShared(window);
     }
 
     m_probeResult = last;
