@@ -66,6 +66,28 @@ QByteArray indented(const QJsonObject &obj)
     return QJsonDocument(obj).toJson(QJsonDocument::Indented);
 }
 
+template <typename Preset>
+int presetIndex(const QList<Preset> &presets, const QString &id)
+{
+    for (int i = 0; i < presets.size(); ++i) {
+        if (presets.at(i).id == id)
+            return i;
+    }
+    return -1;
+}
+
+template <typename Preset>
+QByteArray presetsFile(const QList<Preset> &list)
+{
+    QJsonArray presets;
+    for (const Preset &preset : list)
+        presets.append(preset.toJson());
+    QJsonObject obj;
+    obj.insert(QLatin1String("version"), 1);
+    obj.insert(QLatin1String("presets"), presets);
+    return indented(obj);
+}
+
 } // namespace
 
 ProfileManager::ProfileManager(QObject *parent)
@@ -569,24 +591,6 @@ QString ProfileManager::switchVehicleType(const QString &vehicleType, const QStr
     return id;
 }
 
-int ProfileManager::escPresetIndex(const QString &id) const
-{
-    for (int i = 0; i < m_escPresets.size(); ++i) {
-        if (m_escPresets.at(i).id == id)
-            return i;
-    }
-    return -1;
-}
-
-int ProfileManager::userPresetIndex(const QString &id) const
-{
-    for (int i = 0; i < m_userPresets.size(); ++i) {
-        if (m_userPresets.at(i).id == id)
-            return i;
-    }
-    return -1;
-}
-
 bool ProfileManager::loadEscPresets()
 {
     m_escPresets.clear();
@@ -606,13 +610,7 @@ bool ProfileManager::loadEscPresets()
 
 bool ProfileManager::saveEscPresets()
 {
-    QJsonArray presets;
-    for (const EscPreset &preset : std::as_const(m_escPresets))
-        presets.append(preset.toJson());
-    QJsonObject obj;
-    obj.insert(QLatin1String("version"), 1);
-    obj.insert(QLatin1String("presets"), presets);
-    if (!writeJsonFile(storeFilePath(EscPresetsFileName), indented(obj))) {
+    if (!writeJsonFile(storeFilePath(EscPresetsFileName), presetsFile(m_escPresets))) {
         emit errorOccurred(tr("Failed to save ESC presets"));
         return false;
     }
@@ -621,7 +619,7 @@ bool ProfileManager::saveEscPresets()
 
 const EscPreset *ProfileManager::findEscPreset(const QString &id) const
 {
-    const int index = escPresetIndex(id);
+    const int index = presetIndex(m_escPresets, id);
     return index < 0 ? nullptr : &m_escPresets.at(index);
 }
 
@@ -640,7 +638,7 @@ QString ProfileManager::createEscPreset(const QString &name, int neutral, int fu
 
 bool ProfileManager::updateEscPreset(const QString &id, int neutral, int fullForward, int fullReverse)
 {
-    const int index = escPresetIndex(id);
+    const int index = presetIndex(m_escPresets, id);
     if (index < 0)
         return false;
     EscPreset &preset = m_escPresets[index];
@@ -654,7 +652,7 @@ bool ProfileManager::updateEscPreset(const QString &id, int neutral, int fullFor
 
 bool ProfileManager::renameEscPreset(const QString &id, const QString &name)
 {
-    const int index = escPresetIndex(id);
+    const int index = presetIndex(m_escPresets, id);
     if (index < 0)
         return false;
     if (name.trimmed().isEmpty()) {
@@ -669,7 +667,7 @@ bool ProfileManager::renameEscPreset(const QString &id, const QString &name)
 
 bool ProfileManager::deleteEscPreset(const QString &id)
 {
-    const int index = escPresetIndex(id);
+    const int index = presetIndex(m_escPresets, id);
     if (index < 0)
         return false;
     m_escPresets.removeAt(index);
@@ -694,13 +692,7 @@ void ProfileManager::loadUserPresets()
 
 bool ProfileManager::saveUserPresets()
 {
-    QJsonArray presets;
-    for (const UserPreset &preset : std::as_const(m_userPresets))
-        presets.append(preset.toJson());
-    QJsonObject obj;
-    obj.insert(QLatin1String("version"), 1);
-    obj.insert(QLatin1String("presets"), presets);
-    if (!writeJsonFile(storeFilePath(UserPresetsFileName), indented(obj))) {
+    if (!writeJsonFile(storeFilePath(UserPresetsFileName), presetsFile(m_userPresets))) {
         emit errorOccurred(tr("Failed to save presets"));
         return false;
     }
@@ -722,7 +714,7 @@ QList<UserPreset> ProfileManager::userPresets(const QString &kind) const
 
 const UserPreset *ProfileManager::findUserPreset(const QString &id) const
 {
-    const int index = userPresetIndex(id);
+    const int index = presetIndex(m_userPresets, id);
     return index < 0 ? nullptr : &m_userPresets.at(index);
 }
 
@@ -753,7 +745,7 @@ QString ProfileManager::saveUserPreset(const QString &kind, const QString &name,
 bool ProfileManager::renameUserPreset(const QString &id, const QString &name)
 {
     const QString trimmed = name.trimmed();
-    const int index = userPresetIndex(id);
+    const int index = presetIndex(m_userPresets, id);
     if (trimmed.isEmpty() || index < 0)
         return false;
     UserPreset &preset = m_userPresets[index];
@@ -767,7 +759,7 @@ bool ProfileManager::renameUserPreset(const QString &id, const QString &name)
 
 bool ProfileManager::deleteUserPreset(const QString &id)
 {
-    const int index = userPresetIndex(id);
+    const int index = presetIndex(m_userPresets, id);
     if (index < 0)
         return false;
     const QString kind = m_userPresets.takeAt(index).kind;

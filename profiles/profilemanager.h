@@ -107,8 +107,6 @@ private:
     QString storeFilePath(const QString &fileName) const;
     // The active profile with its modification time set to now, or null.
     Profile *stampedActiveProfile();
-    int escPresetIndex(const QString &id) const;
-    int userPresetIndex(const QString &id) const;
 
     QMap<QString, Profile> m_profiles;
     QString m_activeProfileId;
