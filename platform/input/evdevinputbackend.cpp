@@ -455,13 +455,12 @@ private:
         const int hat = evdev::hatForCode(code);
         if (hat < 0)
             return;
+        const auto direction = [this](int hatCode) {
+            const auto [low, high] = m_absRange[size_t(hatCode)];
+            return evdev::hatDirection(m_absValue[size_t(hatCode)], low, high);
+        };
         const int xCode = ABS_HAT0X + hat * 2;
-        const int x = evdev::hatDirection(m_absValue[size_t(xCode)], m_absRange[size_t(xCode)].first,
-                                          m_absRange[size_t(xCode)].second);
-        const int y = evdev::hatDirection(m_absValue[size_t(xCode + 1)],
-                                          m_absRange[size_t(xCode + 1)].first,
-                                          m_absRange[size_t(xCode + 1)].second);
-        m_state.povs[size_t(hat)] = evdev::hatAngle(x, y);
+        m_state.povs[size_t(hat)] = evdev::hatAngle(direction(xCode), direction(xCode + 1));
     }
 
     Node m_node;

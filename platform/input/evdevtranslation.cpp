@@ -103,11 +103,6 @@ int hatForCode(int absCode)
     return absCode >= ABS_HAT0X && absCode <= ABS_HAT3Y ? (absCode - ABS_HAT0X) / 2 : -1;
 }
 
-bool isHatX(int absCode)
-{
-    return hatForCode(absCode) >= 0 && (absCode - ABS_HAT0X) % 2 == 0;
-}
-
 qint32 scaleAxis(qint32 value, qint32 minimum, qint32 maximum, qint32 low, qint32 high)
 {
     if (maximum <= minimum)
@@ -160,10 +155,6 @@ ff_effect constantForceEffect(qint32 magnitude, quint32 gain, qint16 id)
 
 ff_effect springEffect(const InputCondition &condition, quint32 gain, qint16 id)
 {
-    const auto coefficient = [gain](qint32 value) {
-        return qint16(scaleForce(std::clamp<qint32>(value, -InputForceMaximum, InputForceMaximum),
-                                 gain, 0x7FFF));
-    };
     const auto saturation = [gain](quint32 value) {
         return quint16(scaleForce(std::min<quint32>(value, InputForceMaximum), gain, 0xFFFF));
     };
@@ -174,13 +165,11 @@ ff_effect springEffect(const InputCondition &condition, quint32 gain, qint16 id)
     ff_condition_effect &x = effect.u.condition[0];
     x.right_saturation = saturation(condition.positiveSaturation);
     x.left_saturation = saturation(condition.negativeSaturation);
-    x.right_coeff = coefficient(condition.positiveCoefficient);
-    x.left_coeff = coefficient(condition.negativeCoefficient);
+    x.right_coeff = forceLevel(condition.positiveCoefficient, gain);
+    x.left_coeff = forceLevel(condition.negativeCoefficient, gain);
     x.deadband = quint16(scaleForce(std::clamp<qint32>(condition.deadBand, 0, InputForceMaximum),
                                     InputForceMaximum, 0xFFFF));
-    x.center = qint16(scaleForce(std::clamp<qint32>(condition.offset, -InputForceMaximum,
-                                                    InputForceMaximum),
-                                 InputForceMaximum, 0x7FFF));
+    x.center = forceLevel(condition.offset, InputForceMaximum);
     return effect;
 }
 

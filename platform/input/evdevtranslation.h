@@ -52,7 +52,6 @@ Layout layoutFor(const Capabilities &caps);
 
 // Hat number of ABS_HAT0X..ABS_HAT3Y, -1 for any other code.
 int hatForCode(int absCode);
-bool isHatX(int absCode);
 
 // A value of minimum..maximum scaled to low..high, rounded to the nearest and clamped.
 qint32 scaleAxis(qint32 value, qint32 minimum, qint32 maximum, qint32 low = 0,
