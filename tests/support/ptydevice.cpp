@@ -1,4 +1,4 @@
-#include "ptydevice.h"
+#include "support/ptydevice.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -85,12 +85,17 @@ QByteArray PtyDevice::readAvailable()
     return out;
 }
 
-QByteArray PtyDevice::readUntil(const std::function<bool(const QByteArray &)> &done, int timeoutMs)
+void PtyDevice::pumpUntil(const std::function<bool(const QByteArray &)> &done, int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
     pump(0);
     while (!done(m_pending) && !deadline.hasExpired())
         pump(2);
+}
+
+QByteArray PtyDevice::readUntil(const std::function<bool(const QByteArray &)> &done, int timeoutMs)
+{
+    pumpUntil(done, timeoutMs);
     QByteArray out;
     out.swap(m_pending);
     return out;
@@ -103,10 +108,7 @@ QByteArray PtyDevice::readAtLeast(int bytes, int timeoutMs)
 
 QByteArray PtyDevice::readLine(int timeoutMs)
 {
-    const QDeadlineTimer deadline(timeoutMs);
-    pump(0);
-    while (!m_pending.contains('\n') && !deadline.hasExpired())
-        pump(2);
+    pumpUntil([](const QByteArray &b) { return b.contains('\n'); }, timeoutMs);
     const qsizetype nl = m_pending.indexOf('\n');
     if (nl < 0)
         return {};

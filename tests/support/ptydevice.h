@@ -37,6 +37,7 @@ public:
 
 private:
     void pump(int waitMs);
+    void pumpUntil(const std::function<bool(const QByteArray &)> &done, int timeoutMs);
     int m_master = -1;
     int m_slave = -1;
     QString m_slavePath;

@@ -1,4 +1,4 @@
-#include "testenvironment.h"
+#include "support/testenvironment.h"
 
 #include <QDir>
 
