@@ -254,12 +254,10 @@ FfbStatus InputDevice::ffbStatus()
         return status;
 
     status.hasFfbAxis = enumerateFfbAxes() > 0;
-    if (!m_constantForce && !probeForceFeedback()) {
-        status.constantForce = false;
+    status.constantForce = m_constantForce || probeForceFeedback();
+    if (!status.constantForce) {
         status.errorCode = m_probeResult;
         status.diag = m_probeDiag;
-    } else {
-        status.constantForce = true;
     }
     return status;
 }
