@@ -71,8 +71,7 @@ bool CorvaneController::connectTransmitter(const QString &portName, int baudRate
         return false;
     m_profiles->setBridgeConnection(portName, baudRate);
     m_deviceIdRetries = 0;
-    m_keepaliveStopwatch.restart();
-    m_transmitterPort->write(QByteArrayLiteral("ID\n"));
+    serialWrite(QByteArrayLiteral("ID\n"));
     if (!m_deviceIdTimer) {
         m_deviceIdTimer = new QTimer(this);
         m_deviceIdTimer->setSingleShot(true);
@@ -154,11 +153,9 @@ void CorvaneController::startConfigMode()
         emit errorOccurred(tr("RP2040 Bridge not connected"));
         return;
     }
-    m_keepaliveStopwatch.restart();
-    m_transmitterPort->write(QByteArrayLiteral("CFGMODE ON\n"));
+    serialWrite(QByteArrayLiteral("CFGMODE ON\n"));
     m_configMode = true;
-    if (m_elrs)
-        m_elrs->setConfigModeActive(true);
+    m_elrs->setConfigModeActive(true);
     emit configModeChanged(true);
 }
 
@@ -171,13 +168,10 @@ void CorvaneController::stopConfigMode()
 
 void CorvaneController::leaveConfigMode()
 {
-    if (m_transmitterPort->isConnected()) {
-        m_keepaliveStopwatch.restart();
-        m_transmitterPort->write(QByteArrayLiteral("CFGMODE OFF\n"));
-    }
+    if (m_transmitterPort->isConnected())
+        serialWrite(QByteArrayLiteral("CFGMODE OFF\n"));
     m_configMode = false;
-    if (m_elrs)
-        m_elrs->setConfigModeActive(false);
+    m_elrs->setConfigModeActive(false);
     emit configModeChanged(false);
 }
 
@@ -197,10 +191,8 @@ bool CorvaneController::enterWifiUpdateMode(bool receiver, QString *error)
 
     const QString name = receiver ? QStringLiteral("Enable Rx WiFi") : QStringLiteral("Enable WiFi");
     quint8 field = receiver ? kReceiverWifiField : kTransmitterWifiField;
-    if (m_elrs) {
-        if (const ElrsParameter *parameter = m_elrs->findParameter(name))
-            field = parameter->id;
-    }
+    if (const ElrsParameter *parameter = m_elrs->findParameter(name))
+        field = parameter->id;
 
     bool enteredConfigMode = false;
     if (!m_configMode) {
@@ -213,11 +205,11 @@ bool CorvaneController::enterWifiUpdateMode(bool receiver, QString *error)
     m_wifiSwitchInProgress = true;
     // Bound to the controller: nothing fires once it is gone.
     QTimer::singleShot(kWifiStartStepMs, this, [this, field] {
-        if (m_configMode && m_elrs)
+        if (m_configMode)
             m_elrs->writeOptionByField(field, kCommandStart);
     });
     QTimer::singleShot(kWifiConfirmStepMs, this, [this, field] {
-        if (m_configMode && m_elrs)
+        if (m_configMode)
             m_elrs->writeOptionByField(field, kCommandConfirm);
     });
     QTimer::singleShot(kWifiEndMs, this, [this, enteredConfigMode, receiver] {
@@ -287,8 +279,7 @@ void CorvaneController::onKeepaliveTimer()
 {
     if (!m_transmitterPort->isConnected() || m_keepaliveStopwatch.elapsed() < kKeepaliveSilenceMs)
         return;
-    m_keepaliveStopwatch.restart();
-    m_transmitterPort->write(QByteArrayLiteral("\n"));
+    serialWrite(QByteArrayLiteral("\n"));
 }
 
 void CorvaneController::onTransmitterConnectionChanged(bool connected)
@@ -349,8 +340,7 @@ void CorvaneController::onDeviceIdRetry()
     if (m_transmitterPort->isConnected() && m_deviceIdRetries < kDeviceIdMaxRetries) {
         ++m_deviceIdRetries;
         qDebug().noquote() << "[SECURITY] Device ID query retry" << m_deviceIdRetries;
-        m_keepaliveStopwatch.restart();
-        m_transmitterPort->write(QByteArrayLiteral("ID\n"));
+        serialWrite(QByteArrayLiteral("ID\n"));
         if (m_deviceIdTimer)
             m_deviceIdTimer->start(kDeviceIdRetryWaitMs);
         return;
