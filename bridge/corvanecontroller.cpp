@@ -158,8 +158,8 @@ CorvaneController::CorvaneController(QObject *parent)
 CorvaneController::~CorvaneController()
 {
     savePendingWheelFfb();
+    stopTransmission();
     for (InputDevice *device : {m_shifter, m_pedals, m_wheelBase}) {
-        stopTransmission();
         device->releaseDevice();
         device->shutdownDirectInput();
     }

@@ -349,6 +349,9 @@ private slots:
     void onFfbTick();
 
 private:
+    // Period of the transmit tick.
+    static constexpr int TickMs = 7;
+
     // Construction and profile change (corvanecontroller.cpp).
     void onActiveProfileChanged(const QString &id);
 
@@ -397,6 +400,7 @@ private:
     // Wheel force feedback and the receiver's motion state (corvanecontroller_ffb.cpp).
     void onReceiverFfbTimeout();
     void onTransmitterPortChangedForFfb(bool connected);
+    void setReceiverFfbState(ReceiverFfbState state);
     void scheduleWheelFfbSave();
     // Writes a save still waiting in the debounce to the profile the values belong to.
     void savePendingWheelFfb();
@@ -488,7 +492,6 @@ private:
     QTimer *m_sensorSaveTimer = nullptr;
     std::array<float, 3> m_heliAttitude{};
     bool m_heliAttitudeValid = false;
-    bool m_motionValid = false;
     std::array<float, 3> m_motion{};
     QElapsedTimer m_motionStopwatch;
     int m_lastGForceSequence = -1;

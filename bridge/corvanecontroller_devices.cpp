@@ -18,7 +18,6 @@ namespace {
 constexpr int kMinWheelRotationDeg = 90;
 constexpr int kMaxWheelRotationDeg = 2520;
 constexpr int kDefaultWheelRotationDeg = 900;
-constexpr int kPresetAxisCount = 4;
 
 // What a failed connect reports: the input system could not start, or the device not open.
 struct FailureTexts
@@ -44,9 +43,10 @@ const QString kControlsKind = QStringLiteral("controls");
 const QString kFfbKind = QStringLiteral("ffb");
 
 // The four axes of a controls preset, in their stored order.
-std::array<AxisConfig *, kPresetAxisCount> presetAxes(AxisSettings &s)
+template<typename Settings>
+auto presetAxes(Settings &s)
 {
-    return {&s.steering, &s.throttle, &s.brake, &s.clutch};
+    return std::array{&s.steering, &s.throttle, &s.brake, &s.clutch};
 }
 
 QJsonObject presetDevice(const DeviceConnection &slot)
@@ -452,8 +452,7 @@ QJsonObject CorvaneController::saveControlsPreset(const QString &kind) const
         return QJsonObject();
 
     QJsonArray axes;
-    for (const AxisConfig *axis : {&m_axisSettings.steering, &m_axisSettings.throttle,
-                                   &m_axisSettings.brake, &m_axisSettings.clutch})
+    for (const AxisConfig *axis : presetAxes(m_axisSettings))
         axes.append(axis->toJson());
     QJsonObject preset;
     preset.insert(QStringLiteral("axes"), axes);
@@ -484,7 +483,7 @@ bool CorvaneController::loadControlsPreset(const QString &kind, const QJsonObjec
     AxisSettings settings = m_axisSettings;
     const QJsonArray axes = data.value(QStringLiteral("axes")).toArray();
     const auto targets = presetAxes(settings);
-    const int count = std::min(int(axes.size()), kPresetAxisCount);
+    const int count = std::min(int(axes.size()), int(targets.size()));
     for (int i = 0; i < count; ++i) {
         AxisConfig *target = targets[size_t(i)];
         const QString name = target->name;

@@ -133,7 +133,7 @@ bool CorvaneController::isWheelFfbAvailable() const
 
 FfbStatus CorvaneController::wheelBaseFfbStatus()
 {
-    return m_wheelBase ? m_wheelBase->ffbStatus() : FfbStatus();
+    return m_wheelBase->ffbStatus();
 }
 
 void CorvaneController::scheduleWheelFfbSave()
@@ -206,7 +206,7 @@ void CorvaneController::onFfbTick()
     }
 
     const bool linkGood = !m_linkStatsValid || m_linkStats.linkQuality >= kMinLinkQuality;
-    const bool fresh = m_motionValid && m_motionStopwatch.isValid()
+    const bool fresh = m_motionStopwatch.isValid()
         && m_motionStopwatch.elapsed() <= kMotionMaxAgeMs && linkGood
         && std::all_of(m_motion.cbegin(), m_motion.cend(), plausible);
 
@@ -265,10 +265,8 @@ void CorvaneController::onFfbTick()
 
 void CorvaneController::onReceiverFfbTimeout()
 {
-    if (m_receiverFfbState != ReceiverFfbWaiting)
-        return;
-    m_receiverFfbState = ReceiverFfbNoResponse;
-    emit receiverFfbStateChanged(ReceiverFfbNoResponse);
+    if (m_receiverFfbState == ReceiverFfbWaiting)
+        setReceiverFfbState(ReceiverFfbNoResponse);
 }
 
 void CorvaneController::onTransmitterPortChangedForFfb(bool connected)
@@ -276,10 +274,15 @@ void CorvaneController::onTransmitterPortChangedForFfb(bool connected)
     if (connected)
         return;
     m_receiverFfbWaitTimer->stop();
-    if (m_receiverFfbState == ReceiverFfbOff)
+    setReceiverFfbState(ReceiverFfbOff);
+}
+
+void CorvaneController::setReceiverFfbState(ReceiverFfbState state)
+{
+    if (m_receiverFfbState == state)
         return;
-    m_receiverFfbState = ReceiverFfbOff;
-    emit receiverFfbStateChanged(ReceiverFfbOff);
+    m_receiverFfbState = state;
+    emit receiverFfbStateChanged(state);
 }
 
 } // namespace corvane

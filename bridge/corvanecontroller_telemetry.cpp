@@ -140,16 +140,12 @@ void CorvaneController::onCrsfTelemetryFrame(quint8 type, const QByteArray &payl
 void CorvaneController::handleCarMotion(float lonG, float latG, float vertG)
 {
     m_motion = { lonG, latG, vertG };
-    m_motionValid = true;
     m_motionStopwatch.restart();
     ++m_motionFramesReceived;
     if (!m_motionStatsStopwatch.isValid())
         m_motionStatsStopwatch.start();
     m_receiverFfbWaitTimer->stop();
-    if (m_receiverFfbState != ReceiverFfbActive) {
-        m_receiverFfbState = ReceiverFfbActive;
-        emit receiverFfbStateChanged(ReceiverFfbActive);
-    }
+    setReceiverFfbState(ReceiverFfbActive);
     m_motionSender->setGForces(lonG, latG, vertG);
     emit carMotionReceived(lonG, latG, vertG);
     if (!m_ffbTimer->isActive())
@@ -217,15 +213,9 @@ MotionTelemetrySender::Controls CorvaneController::fillMotionControls() const
 {
     MotionTelemetrySender::Controls controls;
     controls.steering = processAxis(m_axisSettings.steering, effectiveSteeringInput(), true);
-    const InputDevice *source = m_pedals->isConnected() ? m_pedals
-                                : m_wheelBase->isConnected() ? m_wheelBase
-                                                             : nullptr;
-    auto pedal = [source](const AxisConfig &config, int role) {
-        return processAxis(config, source ? source->roleAxisValue(role) : -1.0f, false);
-    };
-    controls.throttle = pedal(m_axisSettings.throttle, InputDevice::Throttle);
-    controls.brake = pedal(m_axisSettings.brake, InputDevice::Brake);
-    controls.clutch = pedal(m_axisSettings.clutch, InputDevice::Clutch);
+    controls.throttle = processAxis(m_axisSettings.throttle, throttle(), false);
+    controls.brake = processAxis(m_axisSettings.brake, brake(), false);
+    controls.clutch = processAxis(m_axisSettings.clutch, clutch(), false);
     controls.gear = m_currentGear;
     return controls;
 }

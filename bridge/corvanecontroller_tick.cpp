@@ -19,7 +19,6 @@ namespace {
 
 constexpr float PedalDeadBand = 0.024425989f; // 50 / 2047
 constexpr float PedalSpan = 0.975574f;        // 1 - PedalDeadBand
-constexpr int TickMs = 7;
 
 int smoothDecelLogCounter = 0;
 
@@ -59,7 +58,7 @@ float curve5(const HeliCurve &curve, float x)
 
 bool validChannel(int index)
 {
-    return index >= 0 && index < 16;
+    return index >= 0 && index < CorvaneController::ChannelCount;
 }
 
 } // namespace
@@ -309,13 +308,14 @@ QString CorvaneController::detectionStateName(int state)
 }
 
 void CorvaneController::evaluateChannelMappings(ButtonMappingSet &set,
-                                                std::array<qint32, 16> &channels, int first,
+                                                std::array<qint32, ChannelCount> &channels,
+                                                int first,
                                                 int last,
                                                 const std::function<bool(int)> &buttonTest,
                                                 int stepMs)
 {
     first = qMax(first, 0);
-    last = qMin(last, 15);
+    last = qMin(last, ChannelCount - 1);
     for (int ch = first; ch <= last; ++ch) {
         const ButtonMapping *firstSwitch = nullptr;
         const ButtonMapping *firstToggle = nullptr;

@@ -63,13 +63,10 @@ void CorvaneController::startTransmission()
     m_previousThrottle = 0.0f;
     m_smoothedThrottleOut
         = m_axisSettings.escMode != 0 ? static_cast<float>(m_axisSettings.escNeutral) : 992.0f;
-    m_transmitTimer->start(7);
+    m_transmitTimer->start(TickMs);
     serialWrite(QByteArrayLiteral("START\n"));
-    if (m_receiverFfbState != ReceiverFfbWaiting) {
-        m_receiverFfbState = ReceiverFfbWaiting;
-        emit receiverFfbStateChanged(ReceiverFfbWaiting);
-    }
-    m_receiverFfbWaitTimer->start(5000);
+    setReceiverFfbState(ReceiverFfbWaiting);
+    m_receiverFfbWaitTimer->start();
     m_lastGForceSequence = -1;
     emit runningChanged(true);
 }
@@ -89,15 +86,10 @@ bool CorvaneController::canStartTransmission() const
 
 void CorvaneController::checkPedalsReleased(QString &message) const
 {
-    const InputDevice *device = m_pedals->isConnected() ? m_pedals
-        : m_wheelBase->isConnected()                    ? m_wheelBase
-                                                        : nullptr;
-    const float throttleRaw = device ? device->roleAxisValue(1) : -1.0f;
-    const float brakeRaw = device ? device->roleAxisValue(2) : -1.0f;
     QStringList pressed;
-    if (processAxis(m_axisSettings.throttle, throttleRaw, false) > 0.05f)
+    if (processAxis(m_axisSettings.throttle, throttle(), false) > 0.05f)
         pressed << tr("throttle");
-    if (processAxis(m_axisSettings.brake, brakeRaw, false) > 0.05f)
+    if (processAxis(m_axisSettings.brake, brake(), false) > 0.05f)
         pressed << tr("brake");
     if (pressed.isEmpty())
         message.clear();
@@ -117,10 +109,8 @@ void CorvaneController::stopTransmission()
         serialWrite(QByteArrayLiteral("STOP\n"));
     m_running = false;
     m_receiverFfbWaitTimer->stop();
-    if (m_receiverFfbState == ReceiverFfbWaiting) {
-        m_receiverFfbState = ReceiverFfbOff;
-        emit receiverFfbStateChanged(ReceiverFfbOff);
-    }
+    if (m_receiverFfbState == ReceiverFfbWaiting)
+        setReceiverFfbState(ReceiverFfbOff);
     resetMappingState();
     if (m_heliArmed) {
         m_heliArmed = false;
@@ -328,7 +318,7 @@ void CorvaneController::setLoungeWatchdog(bool on, int timeoutMs)
         m_loungeHeartbeat.restart();
         // The stop is due within one period after the time-out: a coarse timer may run 5 % late.
         m_loungeWatchdogTimer->setTimerType(Qt::PreciseTimer);
-        m_loungeWatchdogTimer->start(250);
+        m_loungeWatchdogTimer->start();
     } else {
         m_loungeWatchdogTimer->stop();
     }
