@@ -74,7 +74,6 @@ MotionTelemetrySender::MotionTelemetrySender(QObject *parent)
     m_tickTimer->setInterval(TickIntervalMs);
     m_tickTimer->setTimerType(Qt::PreciseTimer);
     connect(m_tickTimer, &QTimer::timeout, this, &MotionTelemetrySender::sendPacket);
-    m_port = DefaultPort;
     loadSettings();
     if (m_enabled)
         m_runClock.start();
@@ -194,11 +193,20 @@ MotionTelemetrySender::PreviewState MotionTelemetrySender::previewState() const
     state.pitchDeg = m_pitch * RadToDeg;
     state.rollDeg = m_roll * RadToDeg;
     state.yawDeg = m_yaw * RadToDeg;
-    state.gForcesLive = m_gForcesLive && m_gForceClock.isValid()
-                        && m_gForceClock.elapsed() <= GForceStaleMs;
-    state.attitudeLive = m_attitudeLive && m_attitudeClock.isValid()
-                         && m_attitudeClock.elapsed() <= AttitudeStaleMs;
+    state.gForcesLive = gForcesFresh();
+    state.attitudeLive = attitudeFresh();
     return state;
+}
+
+bool MotionTelemetrySender::gForcesFresh() const
+{
+    return m_gForcesLive && m_gForceClock.isValid() && m_gForceClock.elapsed() <= GForceStaleMs;
+}
+
+bool MotionTelemetrySender::attitudeFresh() const
+{
+    return m_attitudeLive && m_attitudeClock.isValid()
+        && m_attitudeClock.elapsed() <= AttitudeStaleMs;
 }
 
 void MotionTelemetrySender::setControlsProvider(ControlsProvider provider)
@@ -212,11 +220,11 @@ void MotionTelemetrySender::sendPacket()
     if (!m_tickClock.isValid())
         m_tickClock.start();
 
-    if (!m_gForcesLive || !m_gForceClock.isValid() || m_gForceClock.elapsed() > GForceStaleMs) {
+    if (!gForcesFresh()) {
         m_rawLon = m_rawLat = m_rawVert = 0.0f;
         m_speedValue = 0.0f;
     }
-    if (!m_attitudeLive || !m_attitudeClock.isValid() || m_attitudeClock.elapsed() > AttitudeStaleMs) {
+    if (!attitudeFresh()) {
         m_pitchTarget = m_rollTarget = 0.0f;
         m_attitudeLive = false;
         m_yawInitialised = false;

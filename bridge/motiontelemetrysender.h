@@ -80,6 +80,8 @@ signals:
 private:
     void applyTimerRule();
     void rebuildAddress();
+    bool gForcesFresh() const;
+    bool attitudeFresh() const;
 
     QUdpSocket *m_socket = nullptr;
     QTimer *m_tickTimer = nullptr;
