@@ -91,11 +91,15 @@ const ElrsParameter *ElrsParameterManager::findParameter(const QString &name) co
     return &m_parameters.at(it.value());
 }
 
-void ElrsParameterManager::resetWalk()
+void ElrsParameterManager::beginWalk()
 {
     m_parameters.clear();
     m_nameIndex.clear();
     m_walkedFields = 0;
+    setState(WalkingFields);
+    m_walkTimer->start();
+    emit discoveryStarted();
+    emit discoveryProgress(0, ProgressTotal);
 }
 
 bool ElrsParameterManager::sendToParent(const QByteArray &bytes)
@@ -120,13 +124,9 @@ void ElrsParameterManager::startDiscovery()
     if (isDiscovering())
         return;
     qInfo().noquote() << "[ELRS] startDiscovery: sending WALKRF";
-    resetWalk();
-    setState(WalkingFields);
-    emit discoveryStarted();
-    emit discoveryProgress(0, ProgressTotal);
+    beginWalk();
     if (!sendToParent(QByteArrayLiteral("WALKRF\n")))
         qWarning().noquote() << "[ELRS] startDiscovery: no parent writer; cannot send WALKRF";
-    m_walkTimer->start(WalkTimeoutMs);
 }
 
 void ElrsParameterManager::abortDiscovery()
@@ -154,11 +154,7 @@ void ElrsParameterManager::onTransmitterLine(const QString &rawLine)
     const QString line = rawLine.trimmed();
     if (line.contains(QLatin1String(WalkStartingMarker))) {
         qInfo().noquote() << "[ELRS] WALK: starting";
-        resetWalk();
-        setState(WalkingFields);
-        m_walkTimer->start(WalkTimeoutMs);
-        emit discoveryStarted();
-        emit discoveryProgress(0, ProgressTotal);
+        beginWalk();
         return;
     }
     if (line.contains(QLatin1String(WalkDoneMarker))) {
@@ -200,7 +196,7 @@ void ElrsParameterManager::handleFieldLine(const QString &text)
         qWarning().noquote() << "[ELRS] malformed FIELD id:" << idText;
         return;
     }
-    m_walkTimer->start(WalkTimeoutMs);
+    m_walkTimer->start();
     ++m_walkedFields;
 
     const QString rest = text.mid(colon + 1).trimmed();

@@ -97,7 +97,8 @@ signals:
 
 private:
     void setState(State state);
-    void resetWalk();
+    // Forgets what an earlier walk found and waits for the fields of a new one.
+    void beginWalk();
     void handleFieldLine(const QString &text);
     void decodeEntry(quint8 id, const QByteArray &bytes);
     bool sendToParent(const QByteArray &bytes);
