@@ -3,7 +3,6 @@
 
 #include <QCoreApplication>
 #include <QMetaMethod>
-#include <QTimer>
 
 #include <benchmark/benchmark.h>
 
@@ -13,50 +12,28 @@
 #include <memory>
 #include <vector>
 
-#include "bridge/corvanecontroller.h"
-#include "platform/input/virtualinputbackend.h"
-#include "profiles/profile.h"
-#include "profiles/profilemanager.h"
-#include "support/ptydevice.h"
 #include "bench/benchmarkmain.h"
+#include "bridge/corvanecontroller.h"
+#include "profiles/profile.h"
+#include "tests/bridge/transmitrig.h"
 
 namespace {
 
-using corvane::CorvaneController;
-using corvane::VirtualDeviceSpec;
-using corvane::VirtualInputDevice;
+using ostratest::TransmitRig;
 
 ButtonMapping mapping(int button, int channel, int mode, int output)
 {
-    ButtonMapping m;
-    m.buttonIndex = button;
-    m.channel = channel;
-    m.mode = mode;
-    m.outputValue = output;
-    m.startValue = 300;
+    ButtonMapping m = TransmitRig::buttonMapping(button, channel, mode, output, 300);
     m.extraButtons = {button + 1};
     return m;
 }
 
-// A controller transmitting to a pseudo-terminal with virtual devices, ticked by hand.
+// The test rig with every feature of the tick switched on, ticked by hand.
 struct Rig
 {
     explicit Rig(bool helicopter)
     {
-        corvane::VirtualInputBackend *input = corvane::VirtualInputBackend::instance();
-        input->reset();
-        wheel = input->addDevice(VirtualDeviceSpec(QStringLiteral("MOZA R9 Base")));
-        pedals = input->addDevice(VirtualDeviceSpec(QStringLiteral("MOZA SRP Pedals")));
-        shifter = input->addDevice(VirtualDeviceSpec(QStringLiteral("MOZA HGP Shifter")));
-        stick = input->addDevice(VirtualDeviceSpec(QStringLiteral("Virtual Flight Stick")));
-        lever = input->addDevice(VirtualDeviceSpec(QStringLiteral("Virtual Throttle Quadrant")));
-        rudder = input->addDevice(VirtualDeviceSpec(QStringLiteral("Virtual Rudder Pedals")));
-        for (VirtualInputDevice *device : {wheel, pedals, shifter, stick, lever, rudder}) {
-            for (int axis = 0; axis < 8; ++axis)
-                device->setAxis(axis, -1.0f);
-        }
-
-        controller = std::make_unique<CorvaneController>();
+        corvane::CorvaneController *controller = base.controller.get();
         ButtonMappingSet set;
         const int first = helicopter ? 4 : 2;
         const int last = helicopter ? 15 : 11;
@@ -66,7 +43,6 @@ struct Rig
         controller->setButtonMappings(set);
 
         if (helicopter) {
-            controller->profileManager()->mutableActiveProfile()->vehicleType = QString(VehicleType::Helicopter);
             HelicopterConfig cfg = controller->helicopterConfig();
             cfg.fly.armAtIdle = false;
             cfg.fly.softStart = true;
@@ -77,9 +53,7 @@ struct Rig
             cfg.inputs.pedals.differential = true;
             cfg.inputs.pedals.axis2 = 4;
             controller->setHelicopterConfig(cfg);
-            controller->heliJoystick()->open(3);
-            controller->heliThrottle()->open(4);
-            controller->heliPedals()->open(5);
+            base.connectHelicopter();
         } else {
             AxisSettings s;
             s.softStartDurationSec = 3600;
@@ -93,64 +67,39 @@ struct Rig
             s.brake.curve = 2;
             s.steering.expo = 0.3f;
             controller->setAxisSettings(s);
-            controller->wheelBase()->open(0);
-            controller->pedals()->open(1);
-            controller->shifter()->open(2);
+            base.connectCar(true, true);
             controller->setLoungePitLimiter(true, 70);
             controller->setLoungeSpeedCap(true, 90);
         }
-        controller->connectTransmitter(pty.slavePath(), 115200);
-        controller->updateCurrentGear(); // a first read of every device, pedals up
-        controller->startTransmission();
-        // The benchmark ticks by hand: the 7 ms timer stays still.
-        for (QTimer *timer : controller->findChildren<QTimer *>()) {
-            if (timer->interval() == 7)
-                timer->stop();
-        }
+        base.start();
         if (helicopter)
             controller->setHeliArmed(true);
         const int index = controller->metaObject()->indexOfSlot("onTransmitTimer()");
         tickMethod = controller->metaObject()->method(index);
     }
 
-    ~Rig()
-    {
-        controller.reset();
-        corvane::VirtualInputBackend::instance()->reset();
-    }
-
-    bool running() const { return controller->isRunning(); }
+    bool running() const { return base.controller->isRunning(); }
 
     // Inputs move every tick, as a driver's would.
     void move(int n)
     {
         const float phase = std::sin(float(n) * 0.01f);
-        wheel->setAxis(0, phase);
-        pedals->setAxis(1, 0.2f + 0.5f * phase * phase);
-        shifter->setButton(2, true);
-        stick->setAxis(0, phase);
-        stick->setAxis(4, -phase);
-        lever->setAxis(5, phase);
-        rudder->setAxis(3, phase * 0.5f);
+        base.wheel->setAxis(0, phase);
+        base.pedals->setAxis(1, 0.2f + 0.5f * phase * phase);
+        base.shifter->setButton(2, true);
+        base.joystick->setAxis(0, phase);
+        base.joystick->setAxis(4, -phase);
+        base.lever->setAxis(5, phase);
+        base.rudder->setAxis(3, phase * 0.5f);
     }
 
-    void tick() { tickMethod.invoke(controller.get(), Qt::DirectConnection); }
+    // Invoked through a looked-up method, so the timed part holds no name lookup.
+    void tick() { tickMethod.invoke(base.controller.get(), Qt::DirectConnection); }
 
-    // Lets the serial port flush and the terminal drain, outside the timed part.
-    void flush()
-    {
-        QCoreApplication::processEvents();
-        pty.drain();
-    }
+    // Lets the serial port flush and the simulated transmitter drain, outside the timed part.
+    void flush() { QCoreApplication::processEvents(); }
 
-    ostratest::PtyDevice pty;
-    VirtualInputDevice *wheel = nullptr;
-    VirtualInputDevice *pedals = nullptr;
-    VirtualInputDevice *shifter = nullptr;
-    VirtualInputDevice *stick = nullptr;
-    VirtualInputDevice *lever = nullptr;
-    VirtualInputDevice *rudder = nullptr;
-    std::unique_ptr<CorvaneController> controller;
+    TransmitRig base;
     QMetaMethod tickMethod;
 };
 
