@@ -4,6 +4,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${OSTRA_BUILD_DIR:-$root/build}
 jobs=${OSTRA_JOBS:-$(nproc)}
+# Paths relative to the checkout, so a clone in another folder hits the same compiler cache.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
+export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 "$root/scripts/setup.sh"
 cmake -S "$root" -B "$build" -G Ninja ${OSTRA_CMAKE_ARGS:-}
 cmake --build "$build" -j "$jobs"
