@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QList>
+#include <QString>
+
+namespace corvane {
+
+// One network interface of this PC as the race control sees it.
+struct NetworkInterfaceEntry
+{
+    QString name;
+    bool up = false;
+    bool running = false;
+    bool loopback = false;
+    QList<QHostAddress> addresses;
+};
+
+// Stands in for the system's interface enumeration so that the station scan's address range and
+// the own-host check can be given fixed data: tests install their own entries.
+class NetworkInterfaceLister
+{
+public:
+    // The installed entries when there are any, otherwise what the system lists.
+    static QList<NetworkInterfaceEntry> interfaces();
+    static QList<NetworkInterfaceEntry> systemInterfaces();
+
+    // From now on interfaces() returns exactly `entries` (an empty list lists nothing).
+    static void setFixedInterfaces(const QList<NetworkInterfaceEntry> &entries);
+    static void useSystemInterfaces();
+};
+
+} // namespace corvane

@@ -1,0 +1,463 @@
+#include "racecontrol/racecontrol.h"
+
+#include "platform/network/networkinterfacelister.h"
+#include "racecontrol/racestationlink.h"
+
+#include <QEventLoop>
+#include <QHostAddress>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSettings>
+#include <QTimer>
+#include <QUrl>
+#include <QUuid>
+#include <QWebSocket>
+
+namespace corvane {
+
+namespace {
+
+constexpr int kHeartbeatMs = 500;
+constexpr int kAddProbeTimeoutMs = 4000;
+constexpr int kShutdownFlushMs = 400;
+
+const QString kStationsKey = QStringLiteral("raceControl/stations");
+const QString kIncludedKey = QStringLiteral("raceControl/included");
+const QString kDriversKey = QStringLiteral("raceControl/drivers");
+const QString kWatchdogKey = QStringLiteral("raceControl/watchdog");
+const QString kWatchdogTimeoutKey = QStringLiteral("raceControl/watchdogTimeoutMs");
+
+} // namespace
+
+bool isRaceControlSupported(const RaceStation &station)
+{
+    return station.status == Linked && station.state.value(QStringLiteral("supported")).toBool();
+}
+
+RaceControl::RaceControl(QObject *parent)
+    : QObject(parent)
+    , m_heartbeatTimer(new QTimer(this))
+{
+    loadSettings();
+    m_heartbeatTimer->setInterval(kHeartbeatMs);
+    connect(m_heartbeatTimer, &QTimer::timeout, this, &RaceControl::sendHeartbeats);
+    if (m_watchdog)
+        m_heartbeatTimer->start();
+}
+
+RaceControl::~RaceControl() = default;
+
+void RaceControl::loadSettings()
+{
+    QSettings settings;
+    const QJsonArray stations = QJsonDocument::fromJson(settings.value(kStationsKey).toByteArray()).array();
+    for (const QJsonValue &value : stations) {
+        const QJsonObject object = value.toObject();
+        RaceStation station;
+        station.id = object.value(QStringLiteral("id")).toString();
+        station.name = object.value(QStringLiteral("name")).toString();
+        station.host = object.value(QStringLiteral("host")).toString();
+        const QJsonValue port = object.value(QStringLiteral("port"));
+        station.port = port.isDouble() ? port.toInt(DefaultPort) : DefaultPort;
+        station.deviceId = object.value(QStringLiteral("deviceId")).toString();
+        if (station.id.isEmpty() || station.host.isEmpty() || isOwnHost(station.host))
+            continue;
+        m_stations.append(station);
+    }
+    m_included = settings.value(kIncludedKey).toStringList();
+    const QJsonObject drivers = QJsonDocument::fromJson(settings.value(kDriversKey).toByteArray()).object();
+    for (auto it = drivers.begin(); it != drivers.end(); ++it)
+        m_drivers.insert(it.key(), it.value().toString());
+    m_watchdog = settings.value(kWatchdogKey, false).toBool();
+    m_watchdogTimeoutMs = settings.value(kWatchdogTimeoutKey, 2000).toInt();
+}
+
+void RaceControl::saveSettings() const
+{
+    QJsonArray stations;
+    for (const RaceStation &station : m_stations) {
+        stations.append(QJsonObject{{QStringLiteral("id"), station.id},
+                                    {QStringLiteral("name"), station.name},
+                                    {QStringLiteral("host"), station.host},
+                                    {QStringLiteral("port"), station.port},
+                                    {QStringLiteral("deviceId"), station.deviceId}});
+    }
+    QJsonObject drivers;
+    for (auto it = m_drivers.cbegin(); it != m_drivers.cend(); ++it)
+        drivers.insert(it.key(), it.value());
+    QSettings settings;
+    settings.setValue(kStationsKey, QJsonDocument(stations).toJson(QJsonDocument::Compact));
+    settings.setValue(kIncludedKey, m_included);
+    settings.setValue(kDriversKey, QJsonDocument(drivers).toJson(QJsonDocument::Compact));
+    settings.setValue(kWatchdogKey, m_watchdog);
+    settings.setValue(kWatchdogTimeoutKey, m_watchdogTimeoutMs);
+}
+
+bool RaceControl::isOwnHost(const QString &host)
+{
+    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
+        return true;
+    QHostAddress address;
+    if (!address.setAddress(host))
+        return false;
+    // The unspecified address reaches this PC as well.
+    if (address.isLoopback() || address.isEqual(QHostAddress::Any, QHostAddress::TolerantConversion))
+        return true;
+    for (const NetworkInterfaceEntry &entry : NetworkInterfaceLister::interfaces()) {
+        for (const QHostAddress &own : entry.addresses) {
+            if (own.isEqual(address, QHostAddress::TolerantConversion))
+                return true;
+        }
+    }
+    return false;
+}
+
+QList<RaceStation> RaceControl::includedStations() const
+{
+    QList<RaceStation> result;
+    for (const RaceStation &station : m_stations) {
+        if (m_included.contains(station.id))
+            result.append(station);
+    }
+    return result;
+}
+
+const RaceStation *RaceControl::findStation(const QString &id) const
+{
+    for (const RaceStation &station : m_stations) {
+        if (station.id == id)
+            return &station;
+    }
+    return nullptr;
+}
+
+RaceStation *RaceControl::station(const QString &id)
+{
+    return const_cast<RaceStation *>(findStation(id));
+}
+
+void RaceControl::addStation(const QString &hostText, Done done)
+{
+    const QString host = hostText.trimmed();
+    if (host.isEmpty() || isOwnHost(host)) {
+        if (done)
+            done(false);
+        return;
+    }
+    for (const RaceStation &existing : std::as_const(m_stations)) {
+        if (existing.host == host && existing.port == DefaultPort) {
+            setStationIncluded(existing.id, true);
+            if (done)
+                done(true);
+            return;
+        }
+    }
+    // Being able to open the WebSocket is all the probe checks.
+    auto *probe = new QWebSocket(QString(), QWebSocketProtocol::Version13, this);
+    auto finished = std::make_shared<bool>(false);
+    auto finish = [this, probe, finished, host, done](bool ok) {
+        if (*finished)
+            return;
+        *finished = true;
+        probe->abort();
+        probe->deleteLater();
+        finishAddStation(host, ok, done);
+    };
+    connect(probe, &QWebSocket::connected, this, [finish] { finish(true); });
+    connect(probe, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this, [finish] { finish(false); });
+    QTimer::singleShot(kAddProbeTimeoutMs, probe, [finish] { finish(false); });
+    probe->open(RaceStationLink::urlFor(host, DefaultPort));
+}
+
+void RaceControl::finishAddStation(const QString &host, bool ok, const Done &done)
+{
+    if (ok) {
+        RaceStation station;
+        station.id = QUuid::createUuid().toString(QUuid::WithoutBraces).left(8);
+        station.name = tr("Station %1").arg(m_stations.size() + 1);
+        station.host = host;
+        m_stations.append(station);
+        m_included.append(station.id);
+        if (m_linksActive)
+            openStation(station.id);
+        saveSettings();
+        emit stationsChanged();
+    }
+    if (done)
+        done(ok);
+}
+
+void RaceControl::removeStation(const QString &id)
+{
+    closeStation(id);
+    m_included.removeAll(id);
+    m_drivers.remove(id);
+    m_stations.erase(std::remove_if(m_stations.begin(), m_stations.end(),
+                                    [&id](const RaceStation &s) { return s.id == id; }),
+                     m_stations.end());
+    saveSettings();
+    emit stationsChanged();
+}
+
+void RaceControl::renameStation(const QString &id, const QString &name)
+{
+    const QString trimmed = name.trimmed();
+    RaceStation *record = station(id);
+    if (!record || trimmed.isEmpty() || trimmed == record->name)
+        return;
+    record->name = trimmed;
+    saveSettings();
+    emit stationsChanged();
+}
+
+void RaceControl::setDriverName(const QString &id, const QString &name)
+{
+    const QString trimmed = name.trimmed();
+    if (trimmed.isEmpty())
+        m_drivers.remove(id);
+    else
+        m_drivers.insert(id, trimmed);
+    saveSettings();
+    emit stationsChanged();
+}
+
+void RaceControl::setStationIncluded(const QString &id, bool include)
+{
+    if (m_included.contains(id) == include)
+        return;
+    if (include) {
+        m_included.append(id);
+        if (m_linksActive)
+            openStation(id);
+    } else {
+        m_included.removeAll(id);
+        closeStation(id);
+    }
+    saveSettings();
+    emit stationsChanged();
+}
+
+void RaceControl::clearIncluded()
+{
+    for (const QString &id : std::as_const(m_included))
+        closeStation(id);
+    m_included.clear();
+    saveSettings();
+    emit stationsChanged();
+}
+
+void RaceControl::openIncludedStations()
+{
+    if (m_linksActive)
+        return;
+    m_linksActive = true;
+    for (const QString &id : std::as_const(m_included))
+        openStation(id);
+}
+
+void RaceControl::openStation(const QString &id)
+{
+    RaceStation *record = station(id);
+    if (!record || m_links.contains(id))
+        return;
+    record->status = Connecting;
+    record->state = QJsonObject();
+    record->live = QJsonObject();
+    auto *link = new RaceStationLink(RaceStationLink::urlFor(record->host, record->port), this);
+    m_links.insert(id, link);
+    // A closed link may still report once; only the station's current link counts.
+    connect(link, &RaceStationLink::opened, this, [this, id, link] {
+        if (m_links.value(id) == link)
+            onStationOpened(id);
+    });
+    connect(link, &RaceStationLink::pushed, this, [this, id, link](const QString &event, const QJsonObject &data) {
+        if (m_links.value(id) == link)
+            onStationPushed(id, event, data);
+    });
+    connect(link, &RaceStationLink::closed, this, [this, id, link] {
+        if (m_links.value(id) == link)
+            onStationClosed(id);
+    });
+    emit stationChanged(id);
+}
+
+void RaceControl::closeStation(const QString &id)
+{
+    if (RaceStationLink *link = m_links.take(id))
+        link->close();
+}
+
+void RaceControl::onStationOpened(const QString &id)
+{
+    RaceStationLink *link = m_links.value(id);
+    link->send(QStringLiteral("action_subscribe"),
+               QJsonObject{{QStringLiteral("events"),
+                            QJsonArray{QStringLiteral("event_lounge_live"), QStringLiteral("event_lounge_state")}}});
+    link->send(QStringLiteral("get_lounge_state"), QJsonObject(),
+               [this, id](bool ok, const QJsonObject &data, const QString &message) {
+                   onLoungeStateReply(id, ok, data, message);
+               });
+}
+
+void RaceControl::onLoungeStateReply(const QString &id, bool ok, const QJsonObject &data, const QString &message)
+{
+    RaceStation *record = station(id);
+    if (!record)
+        return;
+    if (!ok) {
+        record->status = message.startsWith(QLatin1String("Unknown event")) ? UpdateFirmware : NoSignal;
+        emit stationChanged(id);
+        return;
+    }
+    applyStationPush(id, data);
+    RaceStationLink *link = m_links.value(id);
+    if (m_watchdog && link && data.value(QStringLiteral("supported")).toBool()) {
+        // Re-arms the station's watchdog every time its link comes back.
+        link->send(QStringLiteral("set_lounge_watchdog"),
+                   QJsonObject{{QStringLiteral("enabled"), true}, {QStringLiteral("timeoutMs"), m_watchdogTimeoutMs}},
+                   [this, id](bool ok, const QJsonObject &reply, const QString &) {
+                       if (ok)
+                           applyStationPush(id, reply);
+                   });
+    }
+}
+
+void RaceControl::applyStationPush(const QString &id, const QJsonObject &data)
+{
+    RaceStation *record = station(id);
+    if (!record)
+        return;
+    const QString reported = data.value(QStringLiteral("deviceId")).toString();
+    if (record->deviceId.isEmpty() && !reported.isEmpty()) {
+        record->deviceId = reported;
+        saveSettings();
+    }
+    const bool wrongCar = !record->deviceId.isEmpty() && !reported.isEmpty() && record->deviceId != reported;
+    record->status = wrongCar ? WrongCar : Linked;
+    record->state = data;
+    if (data.contains(QStringLiteral("live")))
+        record->live = data.value(QStringLiteral("live")).toObject();
+    emit stationChanged(id);
+}
+
+void RaceControl::onStationPushed(const QString &id, const QString &event, const QJsonObject &data)
+{
+    if (event == QLatin1String("event_lounge_live")) {
+        if (RaceStation *record = station(id))
+            record->live = data;
+    } else if (event == QLatin1String("event_lounge_state")) {
+        applyStationPush(id, data);
+    }
+}
+
+void RaceControl::onStationClosed(const QString &id)
+{
+    RaceStation *record = station(id);
+    if (!record)
+        return;
+    record->status = NoSignal;
+    record->live = QJsonObject();
+    emit stationChanged(id);
+}
+
+RaceStationLink *RaceControl::commandLink(const QString &id) const
+{
+    const RaceStation *record = findStation(id);
+    if (!record || !isRaceControlSupported(*record))
+        return nullptr;
+    return m_links.value(id);
+}
+
+void RaceControl::command(const QString &id, const QString &event, const QJsonObject &data, Done done)
+{
+    RaceStationLink *link = commandLink(id);
+    if (!link) {
+        if (done)
+            done(false);
+        return;
+    }
+    link->send(event, data, [this, id, done](bool ok, const QJsonObject &reply, const QString &) {
+        if (ok)
+            applyStationPush(id, reply);
+        if (done)
+            done(ok);
+    });
+}
+
+void RaceControl::request(const QString &id, const QString &event, const QJsonObject &data, RequestDone done)
+{
+    RaceStationLink *link = commandLink(id);
+    if (!link) {
+        done(false, QJsonObject());
+        return;
+    }
+    link->send(event, data, [done](bool ok, const QJsonObject &reply, const QString &) { done(ok, reply); });
+}
+
+void RaceControl::commandAll(const QString &event, const QJsonObject &data, AllDone done)
+{
+    QStringList ids;
+    for (const RaceStation &record : std::as_const(m_stations)) {
+        if (m_included.contains(record.id) && isRaceControlSupported(record))
+            ids.append(record.id);
+    }
+    if (ids.isEmpty()) {
+        if (done)
+            done(0, 0);
+        return;
+    }
+    struct Tally
+    {
+        int remaining;
+        int ok = 0;
+    };
+    const int total = int(ids.size());
+    auto tally = std::make_shared<Tally>(Tally{total});
+    for (const QString &id : std::as_const(ids)) {
+        command(id, event, data, [tally, total, done](bool ok) {
+            if (ok)
+                ++tally->ok;
+            if (--tally->remaining == 0 && done)
+                done(total, tally->ok);
+        });
+    }
+}
+
+void RaceControl::setWatchdog(bool enabled, int timeoutMs)
+{
+    m_watchdog = enabled;
+    m_watchdogTimeoutMs = timeoutMs;
+    saveSettings();
+    if (enabled)
+        m_heartbeatTimer->start();
+    else
+        m_heartbeatTimer->stop();
+    commandAll(QStringLiteral("set_lounge_watchdog"),
+               QJsonObject{{QStringLiteral("enabled"), enabled}, {QStringLiteral("timeoutMs"), timeoutMs}});
+}
+
+void RaceControl::sendHeartbeats()
+{
+    for (const RaceStation &record : std::as_const(m_stations)) {
+        RaceStationLink *link = m_links.value(record.id);
+        if (link && isRaceControlSupported(record))
+            link->send(QStringLiteral("lounge_heartbeat"));
+    }
+}
+
+void RaceControl::shutdown()
+{
+    m_heartbeatTimer->stop();
+    if (m_watchdog) {
+        commandAll(QStringLiteral("set_lounge_watchdog"), QJsonObject{{QStringLiteral("enabled"), false}});
+        // Lets the messages go out before the links close.
+        QEventLoop loop;
+        QTimer::singleShot(kShutdownFlushMs, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    const QStringList ids = m_links.keys();
+    for (const QString &id : ids)
+        closeStation(id);
+}
+
+} // namespace corvane

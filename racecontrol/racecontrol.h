@@ -1,0 +1,127 @@
+#pragma once
+
+#include <QHash>
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QTimer;
+
+namespace corvane {
+
+class RaceStationLink;
+
+enum RaceStationStatus { Connecting = 0, Linked = 1, NoSignal = 2, WrongCar = 3, UpdateFirmware = 4 };
+
+// One race station: another PC of the venue running this program and driving one car.
+struct RaceStation
+{
+    QString id;
+    QString name;
+    QString host;
+    int port = 12345;
+    QString deviceId;
+    // Run-time only.
+    int status = Connecting;
+    QJsonObject state;
+    QJsonObject live;
+};
+
+// Linked, and the station reports that it takes race control (it drives a car).
+bool isRaceControlSupported(const RaceStation &station);
+// Orders "address|version" scan results by the numeric value of their IPv4 address.
+bool compareHostsByIPv4(const QString &a, const QString &b);
+
+// Race control for a venue: the stations, which of them this PC controls, one link per chosen
+// station, lounge commands to one or all of them, the safety link's heartbeat and the scan.
+class RaceControl : public QObject
+{
+    Q_OBJECT
+public:
+    using Done = std::function<void(bool ok)>;
+    using RequestDone = std::function<void(bool ok, const QJsonObject &data)>;
+    using AllDone = std::function<void(int total, int ok)>;
+    using ScanDone = std::function<void(const QStringList &results)>;
+
+    static constexpr int DefaultPort = 12345;
+
+    explicit RaceControl(QObject *parent = nullptr);
+    ~RaceControl() override;
+
+    // This PC itself: "localhost", a loopback address or an address of one of its interfaces.
+    static bool isOwnHost(const QString &host);
+    // The hosts a scan probes, in sweep order: every /24 of this PC's usable IPv4 addresses.
+    static QStringList sweepList();
+
+    QList<RaceStation> stations() const { return m_stations; }
+    QStringList included() const { return m_included; }
+    QList<RaceStation> includedStations() const;
+    const RaceStation *findStation(const QString &id) const;
+    bool isIncluded(const QString &id) const { return m_included.contains(id); }
+    bool watchdog() const { return m_watchdog; }
+    int watchdogTimeoutMs() const { return m_watchdogTimeoutMs; }
+    QString driverName(const QString &id) const { return m_drivers.value(id); }
+
+    void addStation(const QString &host, Done done);
+    void removeStation(const QString &id);
+    void renameStation(const QString &id, const QString &name);
+    void setDriverName(const QString &id, const QString &name);
+    void setStationIncluded(const QString &id, bool include);
+    void clearIncluded();
+    void openIncludedStations();
+
+    void applyStationPush(const QString &id, const QJsonObject &data);
+    void command(const QString &id, const QString &event, const QJsonObject &data, Done done = Done());
+    void request(const QString &id, const QString &event, const QJsonObject &data, RequestDone done);
+    void commandAll(const QString &event, const QJsonObject &data, AllDone done = AllDone());
+    void setWatchdog(bool enabled, int timeoutMs);
+    void shutdown();
+
+    void scanNetwork(ScanDone done);
+
+signals:
+    void stationsChanged();
+    void stationChanged(const QString &id);
+
+private slots:
+    void sendHeartbeats();
+
+private:
+    struct ScanState;
+
+    void loadSettings();
+    void saveSettings() const;
+    RaceStation *station(const QString &id);
+    // The station's link when it may take commands now, else none.
+    RaceStationLink *commandLink(const QString &id) const;
+    void openStation(const QString &id);
+    void closeStation(const QString &id);
+    void finishAddStation(const QString &host, bool ok, const Done &done);
+    void onStationOpened(const QString &id);
+    void onLoungeStateReply(const QString &id, bool ok, const QJsonObject &data, const QString &message);
+    void onStationPushed(const QString &id, const QString &event, const QJsonObject &data);
+    void onStationClosed(const QString &id);
+
+    void probeNextHosts(const std::shared_ptr<ScanState> &scan);
+    void onProbeResult(const std::shared_ptr<ScanState> &scan, const QString &host, bool answered);
+    void verifyHosts(const std::shared_ptr<ScanState> &scan);
+    void onVerifyResult(const std::shared_ptr<ScanState> &scan, const QString &result);
+
+    QList<RaceStation> m_stations;
+    QStringList m_included;
+    QHash<QString, QString> m_drivers;
+    bool m_watchdog = false;
+    int m_watchdogTimeoutMs = 2000;
+    bool m_linksActive = false;
+    QHash<QString, RaceStationLink *> m_links;
+    QTimer *m_heartbeatTimer;
+};
+
+} // namespace corvane
