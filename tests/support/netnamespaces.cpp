@@ -1,0 +1,122 @@
+#include "support/netnamespaces.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <unistd.h>
+
+namespace ostratest {
+
+namespace {
+
+QString ipTool()
+{
+    return QStandardPaths::findExecutable(QStringLiteral("ip"), {"/usr/sbin", "/sbin", "/usr/bin", "/bin"});
+}
+
+// Namespaces left behind by a test process that died are removed before new ones are made.
+void removeStaleNamespaces()
+{
+    QProcess list;
+    list.start(ipTool(), {"netns", "list"});
+    list.waitForFinished(5000);
+    static const QRegularExpression name(QStringLiteral("^(ostra(\\d+)[cs])\\b"), QRegularExpression::MultilineOption);
+    auto it = name.globalMatch(QString::fromLocal8Bit(list.readAllStandardOutput()));
+    while (it.hasNext()) {
+        const QRegularExpressionMatch match = it.next();
+        if (!QDir(QStringLiteral("/proc/") + match.captured(2)).exists())
+            QProcess::execute(ipTool(), {"netns", "del", match.captured(1)});
+    }
+}
+
+} // namespace
+
+NetNamespaces::NetNamespaces()
+    : m_control(QStringLiteral("ostra%1c").arg(QCoreApplication::applicationPid()))
+    , m_stations(QStringLiteral("ostra%1s").arg(QCoreApplication::applicationPid()))
+{
+}
+
+NetNamespaces::~NetNamespaces()
+{
+    if (m_originalFd >= 0) {
+        setns(m_originalFd, CLONE_NEWNET);
+        ::close(m_originalFd);
+    }
+    if (m_created) {
+        QProcess::execute(ipTool(), {"netns", "del", m_control});
+        QProcess::execute(ipTool(), {"netns", "del", m_stations});
+    }
+}
+
+QString NetNamespaces::unavailableReason()
+{
+    if (geteuid() != 0)
+        return QStringLiteral("needs root to make network namespaces");
+    if (ipTool().isEmpty())
+        return QStringLiteral("needs the ip tool (iproute2) to make network namespaces");
+    return QString();
+}
+
+bool NetNamespaces::run(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(ipTool(), arguments);
+    if (!process.waitForFinished(10000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+        m_error = QStringLiteral("ip %1: %2").arg(arguments.join(' '), QString::fromLocal8Bit(process.readAllStandardError()).trimmed());
+        return false;
+    }
+    return true;
+}
+
+bool NetNamespaces::setUp(const QStringList &stationAddresses)
+{
+    m_error = unavailableReason();
+    if (!m_error.isEmpty())
+        return false;
+    removeStaleNamespaces();
+    m_originalFd = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+    const QString vethControl = QStringLiteral("v%1c").arg(QCoreApplication::applicationPid());
+    const QString vethStations = QStringLiteral("v%1s").arg(QCoreApplication::applicationPid());
+    m_created = run({"netns", "add", m_control}) && run({"netns", "add", m_stations});
+    if (!m_created)
+        return false;
+    bool ok = run({"-n", m_control, "link", "add", vethControl, "type", "veth", "peer", "name", vethStations,
+                   "netns", m_stations})
+              && run({"-n", m_control, "addr", "add", controlAddress() + "/24", "dev", vethControl})
+              && run({"-n", m_control, "link", "set", "lo", "up"})
+              && run({"-n", m_control, "link", "set", vethControl, "up"})
+              && run({"-n", m_stations, "link", "set", "lo", "up"})
+              && run({"-n", m_stations, "link", "set", vethStations, "up"});
+    for (const QString &address : stationAddresses)
+        ok = ok && run({"-n", m_stations, "addr", "add", address + "/24", "dev", vethStations});
+    return ok && enter(m_control);
+}
+
+bool NetNamespaces::enter(const QString &name)
+{
+    const int fd = open(QStringLiteral("/run/netns/%1").arg(name).toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
+    const bool ok = fd >= 0 && setns(fd, CLONE_NEWNET) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    if (!ok)
+        m_error = QStringLiteral("cannot enter namespace %1").arg(name);
+    return ok;
+}
+
+void NetNamespaces::enterControl()
+{
+    enter(m_control);
+}
+
+void NetNamespaces::enterStations()
+{
+    enter(m_stations);
+}
+
+} // namespace ostratest

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace ostratest {
+
+// Two network namespaces joined by a veth pair on the private network 10.77.0.0/24: "control"
+// holds 10.77.0.1, "stations" holds the addresses the test asks for. The test thread moves into
+// either namespace; sockets keep the namespace they were made in, so fake stations made while
+// in "stations" are reached from "control" and nothing else is. Needs root and `ip`; everything
+// is removed again on destruction.
+class NetNamespaces
+{
+public:
+    NetNamespaces();
+    ~NetNamespaces();
+    NetNamespaces(const NetNamespaces &) = delete;
+    NetNamespaces &operator=(const NetNamespaces &) = delete;
+
+    // Empty when the namespaces can be made here, else why not (for QSKIP).
+    static QString unavailableReason();
+
+    // Creates both namespaces and enters "control". False (with the reason in error()) on failure.
+    bool setUp(const QStringList &stationAddresses);
+    QString error() const { return m_error; }
+
+    static QString controlAddress() { return QStringLiteral("10.77.0.1"); }
+    // The path of the `ip netns exec` name of the stations namespace.
+    QString stationsName() const { return m_stations; }
+
+    void enterControl();
+    void enterStations();
+    // Runs f inside "stations", then returns to "control".
+    template <typename F> void inStations(F f)
+    {
+        enterStations();
+        f();
+        enterControl();
+    }
+
+private:
+    bool run(const QStringList &arguments);
+    bool enter(const QString &name);
+
+    QString m_control;
+    QString m_stations;
+    int m_originalFd = -1;
+    bool m_created = false;
+    QString m_error;
+};
+
+} // namespace ostratest
