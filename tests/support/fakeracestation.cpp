@@ -61,6 +61,7 @@ void FakeRaceStation::onNewConnection()
                 [this, client](const QString &text) { onText(client, text); });
         connect(client, &QWebSocket::disconnected, this, [this, client] {
             m_closeCodes.append(client->closeCode());
+            emit clientClosed(client->closeCode());
             m_clients.removeAll(client);
             m_subscriptions.remove(client);
             client->deleteLater();

@@ -62,6 +62,8 @@ public:
 
 signals:
     void messageReceived(const QString &event);
+    // A client's connection ended, with the close code of its close frame.
+    void clientClosed(int code);
 
 private:
     void onNewConnection();

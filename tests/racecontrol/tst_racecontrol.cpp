@@ -1,0 +1,209 @@
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSettings>
+#include <QSignalSpy>
+
+#include "racecontrol/racecontrol.h"
+#include "support/fakeracestation.h"
+#include "support/netnamespaces.h"
+#include "support/testenvironment.h"
+
+using corvane::RaceControl;
+using corvane::RaceStation;
+using ostratest::FakeRaceStation;
+
+namespace {
+
+const QStringList kStationHosts = {"10.77.0.3", "10.77.0.4", "10.77.0.5"};
+
+// Stores stations "s3", "s4", ... for the given hosts, all of them chosen.
+void storeStations(const QStringList &hosts, bool watchdog)
+{
+    QJsonArray stations;
+    QStringList ids;
+    for (const QString &host : hosts) {
+        const QString id = "s" + host.section('.', 3);
+        stations.append(QJsonObject{{"id", id}, {"name", "Pit " + id}, {"host", host}, {"port", 12345}, {"deviceId", ""}});
+        ids.append(id);
+    }
+    QSettings settings;
+    settings.setValue("raceControl/stations", QJsonDocument(stations).toJson(QJsonDocument::Compact));
+    settings.setValue("raceControl/included", ids);
+    settings.setValue("raceControl/watchdog", watchdog);
+}
+
+int statusOf(const RaceControl &control, const QString &id)
+{
+    const RaceStation *station = control.findStation(id);
+    return station ? station->status : -1;
+}
+
+} // namespace
+
+// Race control refuses loopback and its own addresses, so it runs in a network namespace of its
+// own with the fake stations in another one, on 10.77.0.0/24.
+class TestRaceControl : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<ostratest::NetNamespaces> m_net;
+    QList<FakeRaceStation *> m_stations;
+
+    FakeRaceStation *station(int i) { return m_stations.at(i); }
+
+private slots:
+    void init()
+    {
+        QSettings().remove("raceControl");
+        const QString reason = ostratest::NetNamespaces::unavailableReason();
+        if (!reason.isEmpty())
+            QSKIP(qPrintable("race control is tested only inside network namespaces: " + reason));
+        m_net = std::make_unique<ostratest::NetNamespaces>();
+        QVERIFY2(m_net->setUp(kStationHosts), qPrintable(m_net->error()));
+        m_net->inStations([this] {
+            for (const QString &host : kStationHosts) {
+                auto *fake = new FakeRaceStation;
+                QVERIFY(fake->listen(QHostAddress(host), 12345));
+                m_stations.append(fake);
+            }
+        });
+    }
+
+    void cleanup()
+    {
+        qDeleteAll(m_stations);
+        m_stations.clear();
+        m_net.reset();
+    }
+
+    void openingSubscribesArmsWatchdogAndBeats()
+    {
+        storeStations({"10.77.0.3"}, true);
+        RaceControl control;
+        QCOMPARE(statusOf(control, "s3"), int(corvane::Connecting));
+        control.openIncludedStations();
+        QTRY_COMPARE(statusOf(control, "s3"), int(corvane::Linked));
+        QTRY_VERIFY(station(0)->events().count("lounge_heartbeat") >= 2);
+        const QStringList events = station(0)->events();
+        QCOMPARE(events.mid(0, 3), QStringList({"action_subscribe", "get_lounge_state", "set_lounge_watchdog"}));
+        QCOMPARE(station(0)->requests("action_subscribe").first().value("data").toObject(),
+                 QJsonObject({{"events", QJsonArray{"event_lounge_live", "event_lounge_state"}}}));
+        QCOMPARE(station(0)->requests("set_lounge_watchdog").first().value("data").toObject(),
+                 QJsonObject({{"enabled", true}, {"timeoutMs", 2000}}));
+        // Pushed live values are kept for the readers; a pushed state changes the status.
+        station(0)->pushLive(QJsonObject{{"throttle", 0.4}});
+        QTRY_COMPARE(control.findStation("s3")->live.value("throttle").toDouble(), 0.4);
+    }
+
+    void softwareWithoutLoungeNeedsUpdate()
+    {
+        storeStations({"10.77.0.3"}, false);
+        station(0)->setUnknownEvents({"get_lounge_state"});
+        RaceControl control;
+        QSignalSpy changed(&control, &RaceControl::stationChanged);
+        control.openIncludedStations();
+        QTRY_COMPARE(statusOf(control, "s3"), int(corvane::UpdateFirmware));
+        QVERIFY(!changed.isEmpty());
+    }
+
+    void otherCarIsBlocked()
+    {
+        storeStations({"10.77.0.3"}, true);
+        station(0)->setDeviceId("A");
+        RaceControl control;
+        control.openIncludedStations();
+        QTRY_COMPARE(statusOf(control, "s3"), int(corvane::Linked));
+        QCOMPARE(control.findStation("s3")->deviceId, QString("A"));
+        station(0)->setDeviceId("B");
+        station(0)->pushState();
+        QTRY_COMPARE(statusOf(control, "s3"), int(corvane::WrongCar));
+        QCOMPARE(control.findStation("s3")->deviceId, QString("A"));
+        // The first identity learned is the one kept.
+        RaceControl reloaded;
+        QCOMPARE(reloaded.findStation("s3")->deviceId, QString("A"));
+        int calls = 0;
+        control.command("s3", "action_lounge_stop", {}, [&calls](bool ok) { calls += ok ? 100 : 1; });
+        QCOMPARE(calls, 1);
+        station(0)->clearRecord();
+        QMetaObject::invokeMethod(&control, "sendHeartbeats");
+        QTest::qWait(200);
+        QVERIFY(station(0)->events().isEmpty());
+    }
+
+    void commandAllCountsAnswers()
+    {
+        storeStations(kStationHosts, false);
+        {
+            RaceControl idle;
+            QList<int> result;
+            idle.commandAll("action_lounge_stop", {}, [&result](int total, int ok) { result = {total, ok}; });
+            QCOMPARE(result, QList<int>({0, 0}));
+        }
+        RaceControl control;
+        control.openIncludedStations();
+        for (const QString &id : {"s3", "s4", "s5"})
+            QTRY_COMPARE(statusOf(control, id), int(corvane::Linked));
+        station(1)->setSilent(true);
+        QList<int> result;
+        control.commandAll("action_lounge_stop", {}, [&result](int total, int ok) { result = {total, ok}; });
+        // The silent station's request runs into its 8 s time-out.
+        QTRY_COMPARE_WITH_TIMEOUT(result, QList<int>({3, 2}), 12000);
+        QVERIFY(control.findStation("s3")->state.value("stopped").toBool());
+        QCOMPARE(station(1)->events().count("action_lounge_stop"), 1);
+    }
+
+    void addingStations()
+    {
+        RaceControl control;
+        QSignalSpy listChanged(&control, &RaceControl::stationsChanged);
+        for (const QString &own : {"localhost", "127.0.0.1", "10.77.0.1", " "}) {
+            int result = -1;
+            control.addStation(own, [&result](bool ok) { result = ok; });
+            QCOMPARE(result, 0);
+        }
+        int unreachable = -1;
+        control.addStation("10.77.0.99", [&unreachable](bool ok) { unreachable = ok; });
+        QTRY_COMPARE_WITH_TIMEOUT(unreachable, 0, 6000);
+        QVERIFY(control.stations().isEmpty());
+        int added = -1;
+        control.addStation(" 10.77.0.3 ", [&added](bool ok) { added = ok; });
+        QTRY_COMPARE(added, 1);
+        QCOMPARE(control.stations().size(), 1);
+        const RaceStation first = control.stations().first();
+        QCOMPARE(first.host, QString("10.77.0.3"));
+        QCOMPARE(first.name, QString("Station 1"));
+        QVERIFY(control.isIncluded(first.id));
+        QCOMPARE(listChanged.size(), 1);
+        // The same host again only marks it chosen.
+        control.setStationIncluded(first.id, false);
+        added = -1;
+        control.addStation("10.77.0.3", [&added](bool ok) { added = ok; });
+        QCOMPARE(added, 1);
+        QCOMPARE(control.stations().size(), 1);
+        QVERIFY(control.isIncluded(first.id));
+    }
+
+    void shutdownSwitchesWatchdogOffBeforeClosing()
+    {
+        storeStations({"10.77.0.3"}, true);
+        RaceControl control;
+        control.openIncludedStations();
+        QTRY_COMPARE(statusOf(control, "s3"), int(corvane::Linked));
+        QStringList seenAtClose;
+        connect(station(0), &FakeRaceStation::clientClosed, this,
+                [&seenAtClose, this](int code) { seenAtClose = station(0)->events() << QString::number(code); });
+        control.shutdown();
+        QTRY_VERIFY(!seenAtClose.isEmpty());
+        QCOMPARE(seenAtClose.last(), QString("1000"));
+        QCOMPARE(station(0)->requests("set_lounge_watchdog").last().value("data").toObject(),
+                 QJsonObject({{"enabled", false}}));
+        QVERIFY(seenAtClose.contains("set_lounge_watchdog"));
+        // The stored setting stays on for the next start.
+        QVERIFY(QSettings().value("raceControl/watchdog").toBool());
+    }
+};
+
+OSTRA_TEST_MAIN_CORE(TestRaceControl)
+#include "tst_racecontrol.moc"
