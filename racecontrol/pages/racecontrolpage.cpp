@@ -1,0 +1,298 @@
+#include "racecontrol/pages/racecontrolpage.h"
+
+#include "ostraui/card.h"
+#include "ostraui/pill.h"
+#include "ostraui/responsivegrid.h"
+#include "ostraui/theme.h"
+#include "ostraui/toast.h"
+#include "racecontrol/pages/racecarcard.h"
+#include "racecontrol/pages/racecardialog.h"
+#include "racecontrol/pages/racedisplay.h"
+#include "racecontrol/pages/racestationsdialog.h"
+#include "racecontrol/racecontrol.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace corvane {
+
+namespace {
+
+constexpr int kRefreshMs = 100;
+constexpr int kResumeConfirmMs = 3000;
+const int kAllCarsCaps[] = {0, 75, 50, 30};
+
+} // namespace
+
+RaceControlPage::RaceControlPage(RaceControl *control, QWidget *parent)
+    : QWidget(parent)
+    , m_control(control)
+    , m_refreshTimer(new QTimer(this))
+    , m_resumeConfirmTimer(new QTimer(this))
+{
+    m_refreshTimer->setInterval(kRefreshMs);
+    m_resumeConfirmTimer->setSingleShot(true);
+    m_resumeConfirmTimer->setInterval(kResumeConfirmMs);
+
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+    auto *scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_content = new QWidget(scroll);
+    scroll->setWidget(m_content);
+    outer->addWidget(scroll, 1);
+
+    auto *content = new QVBoxLayout(m_content);
+    content->setContentsMargins(8, 0, 8, 16);
+    content->setSpacing(16);
+
+    QLabel *intro = ostra::makeRoleLabel(
+        tr("Watch and control every car at once: stop all, speed caps, safety link."), "subline", m_content);
+    intro->setContentsMargins(4, 0, 4, 0);
+    content->addWidget(intro);
+
+    auto *header = new ostra::Card(m_content, 1);
+    auto *headerRow = new QHBoxLayout;
+    headerRow->setSpacing(24);
+    makeCountStat(headerRow, tr("Running"), QColor(0x0D8A57), &m_runningCount);
+    makeCountStat(headerRow, tr("Stopped"), QColor(0xC81F24), &m_stoppedCount);
+    makeCountStat(headerRow, tr("Not ready"), QColor(0x8A94A3), &m_notReadyCount);
+    headerRow->addStretch();
+    m_safetyPill = new ostra::Pill(header, ostra::Pill::Plain);
+    m_safetyPill->setClickable(true);
+    m_safetyPill->setToolTip(tr("Safety link: every car stops if this OSTRA stops talking to it"));
+    headerRow->addWidget(m_safetyPill, 0, Qt::AlignVCenter);
+    QPushButton *stationsButton = ostra::makeButton(tr("Stations"), false, header);
+    headerRow->addWidget(stationsButton, 0, Qt::AlignVCenter);
+    header->contentLayout()->addLayout(headerRow);
+    content->addWidget(header);
+
+    auto *capCard = new ostra::Card(m_content, 1);
+    m_capStatus = ostra::makeRoleLabel(QString(), "warning", capCard);
+    capCard->contentLayout()->addLayout(ostra::makeHeading(
+        tr("Speed cap \u00B7 all cars"),
+        tr("Every car's throttle is held to this. A car's own cap applies when it's lower."), m_capStatus));
+    auto *capRow = new QHBoxLayout;
+    capRow->setSpacing(8);
+    for (int percent : kAllCarsCaps) {
+        QPushButton *button = ostra::makeButton(percent ? QStringLiteral("%1%").arg(percent) : tr("Off"), false, capCard);
+        button->setCheckable(true);
+        button->setMinimumHeight(40);
+        capRow->addWidget(button, 1);
+        m_capButtons.append({percent, button});
+        connect(button, &QPushButton::clicked, this, [this, percent] { setAllCarsCap(percent); });
+    }
+    capCard->contentLayout()->addLayout(capRow);
+    content->addWidget(capCard);
+
+    m_emptyCard = new ostra::Card(m_content, 1);
+    m_emptyCard->contentLayout()->setSpacing(10);
+    m_emptyCard->contentLayout()->addWidget(ostra::makeRoleLabel(tr("No stations chosen"), "h2", m_emptyCard));
+    QLabel *emptyText = ostra::makeRoleLabel(
+        tr("Choose the transmitters in this venue, add one by IP, or scan this network for them."), "muted", m_emptyCard);
+    emptyText->setWordWrap(true);
+    m_emptyCard->contentLayout()->addWidget(emptyText);
+    QPushButton *chooseButton = ostra::makeButton(tr("Choose stations"), true, m_emptyCard);
+    m_emptyCard->contentLayout()->addWidget(chooseButton, 0, Qt::AlignLeft);
+    content->addWidget(m_emptyCard);
+
+    m_grid = new ostra::ResponsiveGrid(260, 16);
+    content->addLayout(m_grid);
+
+    QLabel *hint = ostra::makeRoleLabel(tr("Click a car for its own speed cap, reverse, steering trim and force "
+                                           "feedback. A stopped car holds neutral throttle until resumed; steering "
+                                           "keeps working."),
+                                        "muted", m_content);
+    hint->setWordWrap(true);
+    hint->setContentsMargins(4, 0, 4, 0);
+    content->addWidget(hint);
+    content->addStretch();
+
+    auto *bottomBar = new QWidget(this);
+    auto *bottom = new QHBoxLayout(bottomBar);
+    bottom->setContentsMargins(8, 12, 8, 4);
+    bottom->setSpacing(12);
+    m_stopAllButton = ostra::makeButton(tr("\u25A0  STOP ALL"), false, bottomBar);
+    m_resumeAllButton = ostra::makeButton(tr("Resume all"), false, bottomBar);
+    for (QPushButton *button : {m_stopAllButton, m_resumeAllButton}) {
+        button->setProperty("big", true);
+        button->setMinimumHeight(60);
+    }
+    QFont stopFont = ostra::uiFont(17, 700);
+    stopFont.setLetterSpacing(QFont::AbsoluteSpacing, 1.5);
+    m_stopAllButton->setFont(stopFont);
+    ostra::setStyleState(m_stopAllButton, "txState", QStringLiteral("stop"));
+    bottom->addWidget(m_stopAllButton, 2);
+    bottom->addWidget(m_resumeAllButton, 1);
+    outer->addWidget(bottomBar);
+
+    connect(m_safetyPill, &ostra::Pill::clicked, this, &RaceControlPage::openStationsDialog);
+    connect(stationsButton, &QPushButton::clicked, this, &RaceControlPage::openStationsDialog);
+    connect(chooseButton, &QPushButton::clicked, this, &RaceControlPage::openStationsDialog);
+    connect(m_stopAllButton, &QPushButton::clicked, this, &RaceControlPage::stopAll);
+    connect(m_resumeAllButton, &QPushButton::clicked, this, &RaceControlPage::resumeAll);
+    connect(m_resumeConfirmTimer, &QTimer::timeout, this, &RaceControlPage::refresh);
+    connect(m_refreshTimer, &QTimer::timeout, this, &RaceControlPage::refresh);
+    connect(m_control, &RaceControl::stationsChanged, this, &RaceControlPage::rebuildCards);
+
+    rebuildCards();
+}
+
+void RaceControlPage::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    m_control->openIncludedStations();
+    m_refreshTimer->start();
+    refresh();
+}
+
+void RaceControlPage::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    m_refreshTimer->stop();
+}
+
+void RaceControlPage::refresh()
+{
+    const QList<RaceStation> stations = m_control->includedStations();
+    int running = 0;
+    int stopped = 0;
+    int notReady = 0;
+    QList<int> caps;
+    for (int i = 0; i < stations.size(); ++i) {
+        const RaceStation &station = stations.at(i);
+        if (RaceCarCard *card = m_cards.value(station.id))
+            card->refresh(i);
+        if (isRaceControlSupported(station)) {
+            isStationStopped(station) ? ++stopped : ++running;
+            caps.append(pitLimiterPercentOf(station));
+        } else {
+            ++notReady;
+        }
+    }
+    m_runningCount->setText(QString::number(running));
+    m_stoppedCount->setText(QString::number(stopped));
+    m_notReadyCount->setText(QString::number(notReady));
+    m_emptyCard->setVisible(stations.isEmpty());
+
+    const bool mixed = !caps.isEmpty() && caps.count(caps.first()) != caps.size();
+    const int selection = caps.isEmpty() || mixed ? -1 : caps.first();
+    for (const auto &[percent, button] : std::as_const(m_capButtons)) {
+        button->setChecked(percent == selection);
+        button->setEnabled(!caps.isEmpty());
+    }
+    if (caps.isEmpty())
+        m_capStatus->setText(QString());
+    else if (mixed)
+        m_capStatus->setText(tr("Mixed"));
+    else
+        m_capStatus->setText(selection ? tr("Max %1% throttle").arg(selection) : tr("No limit"));
+
+    const bool safetyOn = m_control->watchdog();
+    m_safetyPill->setText(safetyOn ? tr("Safety link on") : tr("Safety link off"));
+    m_safetyPill->setLevel(safetyOn ? ostra::LevelSuccess : ostra::LevelNeutral);
+    m_safetyPill->setPulsing(safetyOn);
+
+    m_stopAllButton->setEnabled(running + stopped >= 1);
+    updateStyleState(m_stopAllButton, "txState", running + stopped >= 1 ? QStringLiteral("stop") : QStringLiteral("locked"));
+    const bool confirming = m_resumeConfirmTimer->isActive();
+    m_resumeAllButton->setEnabled(stopped >= 1);
+    m_resumeAllButton->setText(confirming ? tr("Click again to resume") : tr("Resume all"));
+    updateStyleState(m_resumeAllButton, "txState", confirming && stopped >= 1 ? QStringLiteral("go") : QString());
+}
+
+void RaceControlPage::rebuildCards()
+{
+    QStringList ids;
+    for (const RaceStation &station : m_control->includedStations())
+        ids.append(station.id);
+    bool same = m_cards.size() == ids.size() && m_grid->count() == ids.size();
+    for (int i = 0; same && i < ids.size(); ++i) {
+        RaceCarCard *card = m_cards.value(ids.at(i));
+        same = card && m_grid->itemAt(i)->widget() == card;
+    }
+    if (!same) {
+        while (QLayoutItem *item = m_grid->takeAt(0))
+            delete item;
+        for (auto it = m_cards.begin(); it != m_cards.end();) {
+            if (ids.contains(it.key())) {
+                ++it;
+                continue;
+            }
+            it.value()->deleteLater();
+            it = m_cards.erase(it);
+        }
+        for (const QString &id : std::as_const(ids)) {
+            RaceCarCard *card = m_cards.value(id);
+            if (!card) {
+                card = new RaceCarCard(m_control, id, m_content);
+                connect(card, &ostra::Card::clicked, this, [this, id] { openCarDialog(id); });
+                m_cards.insert(id, card);
+            }
+            m_grid->addWidget(card);
+            card->show();
+        }
+    }
+    refresh();
+}
+
+void RaceControlPage::stopAll()
+{
+    m_control->commandAll(QStringLiteral("action_lounge_stop"), QJsonObject(), [self = QPointer(this)](int total, int ok) {
+        if (!self)
+            return;
+        if (total == 0)
+            ostra::showToast(self, tr("No cars online to stop"));
+        else if (ok < total)
+            ostra::showToast(self, tr("Stopped %1 of %2 cars \u2014 check the others").arg(ok).arg(total));
+    });
+}
+
+void RaceControlPage::resumeAll()
+{
+    if (m_resumeConfirmTimer->isActive()) {
+        m_resumeConfirmTimer->stop();
+        m_control->commandAll(QStringLiteral("action_lounge_release"), QJsonObject(), [self = QPointer(this)](int total, int ok) {
+            if (self && ok < total)
+                ostra::showToast(self, tr("Resumed %1 of %2 cars").arg(ok).arg(total));
+        });
+    } else {
+        m_resumeConfirmTimer->start();
+    }
+    refresh();
+}
+
+void RaceControlPage::setAllCarsCap(int percent)
+{
+    m_control->commandAll(QStringLiteral("set_lounge_pit_limiter"), capCommandData(percent));
+}
+
+void RaceControlPage::openStationsDialog()
+{
+    auto *dialog = new RaceStationsDialog(m_control, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+}
+
+void RaceControlPage::openCarDialog(const QString &stationId)
+{
+    int index = 0;
+    const QList<RaceStation> stations = m_control->includedStations();
+    for (int i = 0; i < stations.size(); ++i) {
+        if (stations.at(i).id == stationId)
+            index = i;
+    }
+    auto *dialog = new RaceCarDialog(m_control, stationId, index, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+}
+
+} // namespace corvane

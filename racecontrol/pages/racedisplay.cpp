@@ -1,0 +1,182 @@
+#include "racecontrol/pages/racedisplay.h"
+
+#include "ostraui/meter.h"
+#include "ostraui/theme.h"
+#include "racecontrol/racecontrol.h"
+
+#include <QCoreApplication>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+
+#include <cmath>
+
+namespace corvane {
+
+namespace {
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("RaceControl", text);
+}
+
+bool stateSupported(const RaceStation &station)
+{
+    return station.state.value(QStringLiteral("supported")).toBool();
+}
+
+} // namespace
+
+StationStatusText stationStatusText(const RaceStation &station)
+{
+    switch (station.status) {
+    case Connecting: return {tr("Connecting"), ostra::LevelWarning};
+    case NoSignal: return {tr("No signal"), ostra::LevelNeutral};
+    case WrongCar: return {tr("Wrong car"), ostra::LevelDanger};
+    case UpdateFirmware: return {tr("Update firmware"), ostra::LevelWarning};
+    default: break;
+    }
+    if (!stateSupported(station))
+        return {tr("Helicopter"), ostra::LevelNeutral};
+    return isStationStopped(station) ? StationStatusText{tr("Stopped"), ostra::LevelDanger}
+                                     : StationStatusText{tr("Running"), ostra::LevelSuccess};
+}
+
+void applyStopButtonState(QPushButton *button, const RaceStation &station, const QString &stopText,
+                          const QString &resumeText)
+{
+    const bool supported = isRaceControlSupported(station);
+    button->setEnabled(supported);
+    QString text;
+    QString state;
+    if (!supported) {
+        text = station.status == UpdateFirmware ? tr("Unavailable") : tr("Offline");
+        state = QStringLiteral("locked");
+    } else if (isStationStopped(station)) {
+        text = resumeText;
+        state = QStringLiteral("go");
+    } else {
+        text = stopText;
+        state = QStringLiteral("stop");
+    }
+    button->setText(text);
+    updateStyleState(button, "txState", state);
+}
+
+void updateStyleState(QWidget *widget, const char *property, const QString &value)
+{
+    // Re-polishing is not free: only on a real change.
+    if (widget->property(property).toString() != value)
+        ostra::setStyleState(widget, property, value);
+}
+
+void updateStyleSheet(QWidget *widget, const QString &sheet)
+{
+    // The dark theme stores the sheet with its colours rewritten.
+    if (widget->styleSheet() != ostra::remapColors(sheet))
+        widget->setStyleSheet(sheet);
+}
+
+void toggleStationStop(RaceControl *control, const QString &stationId)
+{
+    const RaceStation *station = control->findStation(stationId);
+    if (!station)
+        return;
+    control->command(stationId, isStationStopped(*station) ? QStringLiteral("action_lounge_release")
+                                                           : QStringLiteral("action_lounge_stop"),
+                     QJsonObject());
+}
+
+QJsonObject capCommandData(int percent)
+{
+    if (percent == 0)
+        return QJsonObject{{QStringLiteral("enabled"), false}};
+    return QJsonObject{{QStringLiteral("enabled"), true}, {QStringLiteral("percent"), percent}};
+}
+
+int speedCapPercentOf(const RaceStation &station)
+{
+    if (!station.state.value(QStringLiteral("speedCap")).toBool())
+        return 0;
+    return station.state.value(QStringLiteral("speedCapPercent")).toInt(0);
+}
+
+int pitLimiterPercentOf(const RaceStation &station)
+{
+    if (!station.state.value(QStringLiteral("pitLimiter")).toBool())
+        return 0;
+    return station.state.value(QStringLiteral("pitLimiterPercent")).toInt(0);
+}
+
+bool isStationStopped(const RaceStation &station)
+{
+    return station.state.value(QStringLiteral("stopped")).toBool(false);
+}
+
+QString capText(int percent)
+{
+    return percent == 0 ? tr("Full") : QStringLiteral("%1%").arg(percent);
+}
+
+QString carNumberText(int index)
+{
+    return QStringLiteral("%1").arg(index + 1, 2, 10, QLatin1Char('0'));
+}
+
+QString gearText(int gear)
+{
+    if (gear < 0)
+        return QStringLiteral("R");
+    if (gear == 0)
+        return QStringLiteral("N");
+    return QString::number(gear);
+}
+
+int percentOf(double fraction)
+{
+    return int(std::lround(fraction * 100.0));
+}
+
+QString steeringText(double steering)
+{
+    if (std::abs(steering) < 0.05)
+        return QStringLiteral("0");
+    return QStringLiteral("%1%2").arg(steering < 0 ? QLatin1Char('L') : QLatin1Char('R')).arg(percentOf(std::abs(steering)));
+}
+
+QColor carPalette(int index)
+{
+    static const QRgb palette[8] = {0x0F8FD4, 0x12A66A, 0x8A4FE0, 0xE0661A, 0x0F1720, 0xD63B82, 0x0D9488, 0xB45309};
+    return QColor::fromRgb(palette[((index % 8) + 8) % 8]);
+}
+
+QLabel *makeTintLabel(const QString &text, const QColor &color, int pixelSize, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setFont(ostra::uiFont(pixelSize, 700));
+    label->setStyleSheet(QStringLiteral("color: %1; background: transparent;").arg(ostra::colorHex(color)));
+    return label;
+}
+
+void makeCountStat(QHBoxLayout *row, const QString &caption, const QColor &color, QLabel **out)
+{
+    auto *column = new QVBoxLayout;
+    column->setSpacing(0);
+    *out = makeTintLabel(QStringLiteral("0"), color, 28);
+    column->addWidget(*out);
+    column->addWidget(ostra::makeRoleLabel(caption, "muted"));
+    row->addLayout(column);
+}
+
+void addMeterRow(QGridLayout *grid, int row, const QString &caption, ostra::Meter *meter, QLabel **valueOut)
+{
+    grid->addWidget(ostra::makeRoleLabel(caption, "muted"), row, 0);
+    meter->setThickness(8);
+    grid->addWidget(meter, row, 1);
+    *valueOut = ostra::makeRoleLabel(QStringLiteral("\u2013"), "mono");
+    (*valueOut)->setMinimumWidth(40);
+    (*valueOut)->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    grid->addWidget(*valueOut, row, 2);
+}
+
+} // namespace corvane

@@ -1,0 +1,291 @@
+#include "racecontrol/pages/racestationsdialog.h"
+
+#include "ostraui/dialogchrome.h"
+#include "ostraui/theme.h"
+#include "ostraui/toast.h"
+#include "ostraui/toggle.h"
+#include "racecontrol/pages/racedisplay.h"
+#include "racecontrol/racecontrol.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace corvane {
+
+RaceStationsDialog::RaceStationsDialog(RaceControl *control, QWidget *parent)
+    : QDialog(parent)
+    , m_control(control)
+{
+    setWindowTitle(tr("Race control stations"));
+    setMinimumWidth(560);
+    auto *main = new QVBoxLayout(this);
+    main->setContentsMargins(24, 8, 24, 24);
+    main->setSpacing(12);
+
+    auto *safetyRow = new QHBoxLayout;
+    auto *safetyText = new QVBoxLayout;
+    safetyText->setSpacing(0);
+    safetyText->addWidget(ostra::makeRoleLabel(tr("Safety link"), "h3", this));
+    QLabel *safetyHint = ostra::makeRoleLabel(
+        tr("Every car stops by itself if it stops hearing this OSTRA (OSTRA closed, PC asleep, network down). "
+           "Closing the OSTRA switches it off first."),
+        "muted", this);
+    safetyHint->setWordWrap(true);
+    safetyText->addWidget(safetyHint);
+    safetyRow->addLayout(safetyText, 1);
+    m_safetySwitch = new ostra::Toggle(this);
+    m_safetySwitch->setChecked(m_control->watchdog());
+    safetyRow->addWidget(m_safetySwitch, 0, Qt::AlignTop);
+    main->addLayout(safetyRow);
+
+    auto *timeoutRow = new QHBoxLayout;
+    timeoutRow->setSpacing(8);
+    timeoutRow->addWidget(ostra::makeRoleLabel(tr("Stop after"), "muted", this));
+    for (int ms : {1000, 2000, 5000}) {
+        QPushButton *button = ostra::makeButton(QStringLiteral("%1 s").arg(ms / 1000), false, this);
+        button->setCheckable(true);
+        button->setMinimumHeight(32);
+        button->setChecked(ms == m_control->watchdogTimeoutMs());
+        timeoutRow->addWidget(button);
+        m_timeoutButtons.append({ms, button});
+        connect(button, &QPushButton::clicked, this, [this, ms] {
+            m_control->setWatchdog(m_safetySwitch->isChecked(), ms);
+            for (const auto &[value, other] : std::as_const(m_timeoutButtons))
+                other->setChecked(value == ms);
+        });
+    }
+    timeoutRow->addStretch();
+    main->addLayout(timeoutRow);
+    main->addWidget(ostra::makeHairline(this));
+
+    auto *headingRow = new QHBoxLayout;
+    m_heading = ostra::makeRoleLabel(QString(), "h3", this);
+    headingRow->addWidget(m_heading);
+    headingRow->addStretch();
+    QPushButton *clearButton = ostra::makeButton(tr("Clear"), false, this);
+    clearButton->setProperty("ghost", true);
+    headingRow->addWidget(clearButton);
+    main->addLayout(headingRow);
+
+    QLabel *intro = ostra::makeRoleLabel(
+        tr("Turn on the stations in this venue. Remove the ones that aren't yours anymore."), "muted", this);
+    intro->setWordWrap(true);
+    main->addWidget(intro);
+
+    m_search = new QLineEdit(this);
+    m_search->setPlaceholderText(tr("Search name or IP"));
+    m_search->setClearButtonEnabled(true);
+    main->addWidget(m_search);
+
+    auto *scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setMinimumHeight(220);
+    m_listContent = new QWidget(scroll);
+    m_list = new QVBoxLayout(m_listContent);
+    m_list->setContentsMargins(0, 0, 0, 0);
+    m_list->setSpacing(2);
+    scroll->setWidget(m_listContent);
+    main->addWidget(scroll, 1);
+
+    auto *addRow = new QHBoxLayout;
+    addRow->setSpacing(8);
+    m_addField = new QLineEdit(this);
+    m_addField->setPlaceholderText(tr("Add by IP, e.g. 192.168.1.21"));
+    addRow->addWidget(m_addField, 1);
+    m_addButton = ostra::makeButton(tr("Add"), false, this);
+    addRow->addWidget(m_addButton);
+    m_scanButton = ostra::makeButton(tr("Scan network"), false, this);
+    addRow->addWidget(m_scanButton);
+    main->addLayout(addRow);
+
+    m_scanResults = new QVBoxLayout;
+    m_scanResults->setSpacing(4);
+    main->addLayout(m_scanResults);
+
+    connect(m_safetySwitch, &ostra::Toggle::clicked, this,
+            [this](bool checked) { m_control->setWatchdog(checked, m_control->watchdogTimeoutMs()); });
+    connect(clearButton, &QPushButton::clicked, m_control, &RaceControl::clearIncluded);
+    connect(m_search, &QLineEdit::textChanged, this, &RaceStationsDialog::rebuildList);
+    connect(m_control, &RaceControl::stationsChanged, this, &RaceStationsDialog::rebuildList);
+    connect(m_control, &RaceControl::stationChanged, this, &RaceStationsDialog::rebuildList);
+    connect(m_addButton, &QPushButton::clicked, this, &RaceStationsDialog::onAddClicked);
+    connect(m_addField, &QLineEdit::returnPressed, this, &RaceStationsDialog::onAddClicked);
+    connect(m_scanButton, &QPushButton::clicked, this, &RaceStationsDialog::scan);
+
+    ostra::applyDialogChrome(this, tr("Safety link and which stations this OSTRA controls"));
+    rebuildList();
+}
+
+void RaceStationsDialog::clearLayout(QVBoxLayout *layout)
+{
+    while (QLayoutItem *item = layout->takeAt(0)) {
+        if (QWidget *widget = item->widget())
+            widget->deleteLater();
+        delete item;
+    }
+}
+
+void RaceStationsDialog::rebuildList()
+{
+    clearLayout(m_list);
+    QList<RaceStation> stations = m_control->stations();
+    const auto chosenCount = std::count_if(stations.cbegin(), stations.cend(),
+                                           [this](const RaceStation &s) { return m_control->isIncluded(s.id); });
+    m_heading->setText(tr("Stations \u00B7 %1 of %2 chosen").arg(chosenCount).arg(stations.size()));
+
+    const QString filter = m_search->text().trimmed();
+    QList<RaceStation> shown;
+    for (const RaceStation &station : std::as_const(stations)) {
+        if (filter.isEmpty() || station.name.contains(filter, Qt::CaseInsensitive) || station.host.contains(filter))
+            shown.append(station);
+    }
+    std::stable_sort(shown.begin(), shown.end(), [this](const RaceStation &a, const RaceStation &b) {
+        return m_control->isIncluded(a.id) && !m_control->isIncluded(b.id);
+    });
+
+    auto addMuted = [this](const QString &text) {
+        QLabel *label = ostra::makeRoleLabel(text, "muted", m_listContent);
+        label->setTextFormat(Qt::PlainText);
+        label->setWordWrap(true);
+        m_list->addWidget(label);
+    };
+    if (stations.isEmpty())
+        addMuted(tr("No stations yet. Add one by IP or scan the network."));
+    else if (shown.isEmpty())
+        addMuted(tr("No station matches \u201C%1\u201D.").arg(filter));
+
+    for (const RaceStation &station : std::as_const(shown)) {
+        const QString id = station.id;
+        const bool chosen = m_control->isIncluded(id);
+        auto *row = new QFrame(m_listContent);
+        row->setProperty("row", true);
+        auto *rowLayout = new QHBoxLayout(row);
+        rowLayout->setContentsMargins(10, 6, 6, 6);
+        rowLayout->setSpacing(10);
+        auto *texts = new QVBoxLayout;
+        texts->setSpacing(0);
+        QLabel *name = ostra::makeRoleLabel(station.name, "body", row);
+        name->setTextFormat(Qt::PlainText);
+        texts->addWidget(name);
+        QLabel *detail = ostra::makeRoleLabel(
+            chosen ? QStringLiteral("%1 \u00B7 %2").arg(station.host, stationStatusText(station).text) : station.host,
+            "muted", row);
+        detail->setTextFormat(Qt::PlainText);
+        texts->addWidget(detail);
+        rowLayout->addLayout(texts, 1);
+
+        QPushButton *remove = ostra::makeButton(tr("Remove"), false, row);
+        remove->setProperty("small", true);
+        if (id != m_armedRemoveId) {
+            remove->setProperty("ghost", true);
+            remove->setToolTip(tr("Forget this station on this PC"));
+            connect(remove, &QPushButton::clicked, this, [this, id] {
+                m_armedRemoveId = id;
+                rebuildList();
+            });
+        } else {
+            remove->setProperty("danger", true);
+            connect(remove, &QPushButton::clicked, this, [this, id] {
+                m_armedRemoveId.clear();
+                m_control->removeStation(id);
+            });
+        }
+        rowLayout->addWidget(remove);
+
+        auto *toggle = new ostra::Toggle(row);
+        toggle->setChecked(chosen);
+        connect(toggle, &ostra::Toggle::clicked, this,
+                [this, id](bool checked) { m_control->setStationIncluded(id, checked); });
+        rowLayout->addWidget(toggle);
+        m_list->addWidget(row);
+    }
+    m_list->addStretch();
+}
+
+void RaceStationsDialog::onAddClicked()
+{
+    const QString text = m_addField->text().trimmed();
+    if (text.isEmpty())
+        return;
+    m_addButton->setEnabled(false);
+    m_control->addStation(text, [self = QPointer(this), text](bool ok) {
+        if (!self)
+            return;
+        self->m_addButton->setEnabled(true);
+        if (ok)
+            self->m_addField->clear();
+        else
+            ostra::showToast(self, tr("Couldn't reach %1 \u2014 check it's on and on this network").arg(text));
+    });
+}
+
+void RaceStationsDialog::scan()
+{
+    m_scanButton->setEnabled(false);
+    m_scanButton->setText(tr("Scanning\u2026"));
+    clearLayout(m_scanResults);
+    m_control->scanNetwork([self = QPointer(this)](const QStringList &results) {
+        if (self)
+            self->showScanResult(results);
+    });
+}
+
+void RaceStationsDialog::showScanResult(const QStringList &results)
+{
+    m_scanButton->setEnabled(true);
+    m_scanButton->setText(tr("Scan network"));
+    QStringList known;
+    for (const RaceStation &station : m_control->stations())
+        known.append(station.host);
+    QList<QPair<QString, QString>> kept;
+    for (const QString &result : results) {
+        const QString address = result.section(QLatin1Char('|'), 0, 0);
+        if (!known.contains(address))
+            kept.append({address, result.section(QLatin1Char('|'), 1)});
+    }
+    if (kept.isEmpty()) {
+        m_scanResults->addWidget(ostra::makeRoleLabel(results.isEmpty() ? tr("No stations found on this network.")
+                                                                        : tr("Every station found is already in the list."),
+                                                      "muted", this));
+        return;
+    }
+    m_scanResults->addWidget(ostra::makeRoleLabel(tr("Found on this network"), "h3", this));
+    for (const auto &[address, version] : std::as_const(kept)) {
+        auto *row = new QWidget(this);
+        auto *rowLayout = new QHBoxLayout(row);
+        rowLayout->setContentsMargins(0, 0, 0, 0);
+        // Whatever answers on the port wrote this text: never let it format the label.
+        QLabel *label = ostra::makeRoleLabel(
+            version.isEmpty() ? address : tr("%1 \u00B7 Corvane %2").arg(address, version), "body", row);
+        label->setTextFormat(Qt::PlainText);
+        rowLayout->addWidget(label, 1);
+        QPushButton *add = ostra::makeButton(tr("Add"), false, row);
+        add->setProperty("small", true);
+        rowLayout->addWidget(add);
+        connect(add, &QPushButton::clicked, this, [this, address, row] { addFoundStation(address, row); });
+        m_scanResults->addWidget(row);
+    }
+}
+
+void RaceStationsDialog::addFoundStation(const QString &address, QWidget *row)
+{
+    m_control->addStation(address, [self = QPointer(this), row = QPointer(row), address](bool ok) {
+        if (!self)
+            return;
+        if (!ok)
+            ostra::showToast(self, tr("Couldn't reach %1").arg(address));
+        else if (row)
+            row->hide();
+    });
+}
+
+} // namespace corvane

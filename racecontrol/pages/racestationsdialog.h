@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QDialog>
+#include <QList>
+#include <QPair>
+#include <QStringList>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QVBoxLayout;
+
+namespace ostra {
+class Toggle;
+}
+
+namespace corvane {
+
+class RaceControl;
+
+// The safety link and the venue's station list: which stations this PC controls, adding one by
+// address or from a network scan, and forgetting old ones. It keeps no station data of its own.
+class RaceStationsDialog : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit RaceStationsDialog(RaceControl *control, QWidget *parent = nullptr);
+
+    QString armedRemoveId() const { return m_armedRemoveId; }
+
+public slots:
+    void rebuildList();
+    void scan();
+    void showScanResult(const QStringList &results);
+    void onAddClicked();
+    void addFoundStation(const QString &address, QWidget *row);
+
+private:
+    static void clearLayout(QVBoxLayout *layout);
+
+    RaceControl *m_control;
+    ostra::Toggle *m_safetySwitch;
+    QList<QPair<int, QPushButton *>> m_timeoutButtons;
+    QLabel *m_heading;
+    QLineEdit *m_search;
+    QVBoxLayout *m_list;
+    QWidget *m_listContent;
+    QLineEdit *m_addField;
+    QPushButton *m_addButton;
+    QPushButton *m_scanButton;
+    QVBoxLayout *m_scanResults;
+    QString m_armedRemoveId;
+};
+
+} // namespace corvane
