@@ -1,12 +1,10 @@
 #include <QCoreApplication>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QSettings>
 #include <QSignalSpy>
 
 #include "racecontrol/racecontrol.h"
-#include "support/fakeracestation.h"
-#include "support/netnamespaces.h"
+#include "support/racestationrig.h"
 #include "support/testenvironment.h"
 
 using corvane::RaceControl;
@@ -16,22 +14,6 @@ using ostratest::FakeRaceStation;
 namespace {
 
 const QStringList kStationHosts = {"10.77.0.3", "10.77.0.4", "10.77.0.5"};
-
-// Stores stations "s3", "s4", ... for the given hosts, all of them chosen.
-void storeStations(const QStringList &hosts, bool watchdog)
-{
-    QJsonArray stations;
-    QStringList ids;
-    for (const QString &host : hosts) {
-        const QString id = "s" + host.section('.', 3);
-        stations.append(QJsonObject{{"id", id}, {"name", "Pit " + id}, {"host", host}, {"port", 12345}, {"deviceId", ""}});
-        ids.append(id);
-    }
-    QSettings settings;
-    settings.setValue("raceControl/stations", QJsonDocument(stations).toJson(QJsonDocument::Compact));
-    settings.setValue("raceControl/included", ids);
-    settings.setValue("raceControl/watchdog", watchdog);
-}
 
 int statusOf(const RaceControl &control, const QString &id)
 {
@@ -48,10 +30,9 @@ class TestRaceControl : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<ostratest::NetNamespaces> m_net;
-    QList<FakeRaceStation *> m_stations;
+    std::unique_ptr<ostratest::RaceStationRig> m_rig;
 
-    FakeRaceStation *station(int i) { return m_stations.at(i); }
+    FakeRaceStation *station(int i) { return m_rig->station(i); }
 
 private slots:
     void init()
@@ -60,27 +41,15 @@ private slots:
         const QString reason = ostratest::NetNamespaces::unavailableReason();
         if (!reason.isEmpty())
             QSKIP(qPrintable("race control is tested only inside network namespaces: " + reason));
-        m_net = std::make_unique<ostratest::NetNamespaces>();
-        QVERIFY2(m_net->setUp(kStationHosts), qPrintable(m_net->error()));
-        m_net->inStations([this] {
-            for (const QString &host : kStationHosts) {
-                auto *fake = new FakeRaceStation;
-                QVERIFY(fake->listen(QHostAddress(host), 12345));
-                m_stations.append(fake);
-            }
-        });
+        m_rig = std::make_unique<ostratest::RaceStationRig>();
+        QVERIFY2(m_rig->setUp(kStationHosts), qPrintable(m_rig->error()));
     }
 
-    void cleanup()
-    {
-        qDeleteAll(m_stations);
-        m_stations.clear();
-        m_net.reset();
-    }
+    void cleanup() { m_rig.reset(); }
 
     void openingSubscribesArmsWatchdogAndBeats()
     {
-        storeStations({"10.77.0.3"}, true);
+        ostratest::storeRaceStations({"10.77.0.3"}, true);
         RaceControl control;
         QCOMPARE(statusOf(control, "s3"), int(corvane::Connecting));
         control.openIncludedStations();
@@ -99,7 +68,7 @@ private slots:
 
     void softwareWithoutLoungeNeedsUpdate()
     {
-        storeStations({"10.77.0.3"}, false);
+        ostratest::storeRaceStations({"10.77.0.3"}, false);
         station(0)->setUnknownEvents({"get_lounge_state"});
         RaceControl control;
         QSignalSpy changed(&control, &RaceControl::stationChanged);
@@ -110,7 +79,7 @@ private slots:
 
     void otherCarIsBlocked()
     {
-        storeStations({"10.77.0.3"}, true);
+        ostratest::storeRaceStations({"10.77.0.3"}, true);
         station(0)->setDeviceId("A");
         RaceControl control;
         control.openIncludedStations();
@@ -134,7 +103,7 @@ private slots:
 
     void commandAllCountsAnswers()
     {
-        storeStations(kStationHosts, false);
+        ostratest::storeRaceStations(kStationHosts, false);
         {
             RaceControl idle;
             QList<int> result;
@@ -187,7 +156,7 @@ private slots:
 
     void shutdownSwitchesWatchdogOffBeforeClosing()
     {
-        storeStations({"10.77.0.3"}, true);
+        ostratest::storeRaceStations({"10.77.0.3"}, true);
         RaceControl control;
         control.openIncludedStations();
         QTRY_COMPARE(statusOf(control, "s3"), int(corvane::Linked));
