@@ -8,6 +8,7 @@
 
 #include <QGridLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -133,8 +134,24 @@ void RaceCarCard::refresh(int index)
     m_steerValue->setText(liveShown ? steeringText(steering) : none);
 
     applyStopButtonState(m_stopButton, *station, tr("Stop"), tr("\u25B6 Resume"));
-    updateStyleSheet(this, supported && stopped ? QStringLiteral("ostra--Card { border-color: #E5262B; }") : QString());
+    if (m_alertFrame != (supported && stopped)) {
+        m_alertFrame = supported && stopped;
+        update();
+    }
     setDimmed(!supported);
+}
+
+void RaceCarCard::paintEvent(QPaintEvent *event)
+{
+    ostra::Card::paintEvent(event);
+    if (!m_alertFrame)
+        return;
+    // The kit's card paints its own frame, so the red one is drawn over it.
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(ostra::ThemeColors::dangerAccent, 1.5));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), 18, 18);
 }
 
 void RaceCarCard::cycleSpeedCap()

@@ -26,9 +26,15 @@ public:
     QString stationId() const { return m_stationId; }
     void refresh(int index);
 
+    // A stopped car that takes race control is framed in red.
+    bool hasAlertFrame() const { return m_alertFrame; }
+
 public slots:
     void cycleSpeedCap();
     void toggleStop();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     RaceControl *m_control;
@@ -46,6 +52,7 @@ private:
     QLabel *m_brakeValue = nullptr;
     QLabel *m_steerValue = nullptr;
     QPushButton *m_stopButton;
+    bool m_alertFrame = false;
 };
 
 } // namespace corvane

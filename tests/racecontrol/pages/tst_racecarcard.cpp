@@ -1,0 +1,135 @@
+#include <QApplication>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+
+#include "ostraui/meter.h"
+#include "ostraui/pill.h"
+#include "racecontrol/pages/racecarcard.h"
+#include "racefleet.h"
+
+using corvane::RaceCarCard;
+
+namespace {
+
+QPushButton *buttonStartingWith(QWidget *parent, const QString &start)
+{
+    for (QPushButton *button : parent->findChildren<QPushButton *>()) {
+        if (button->text().startsWith(start))
+            return button;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+// Car cards drawn from fake stations in every state; their buttons send to the station.
+class TestRaceCarCard : public QObject
+{
+    Q_OBJECT
+
+private:
+    RaceFleet m_fleet;
+
+private slots:
+    void initTestCase()
+    {
+        ostra::installTheme(*qApp);
+        const QString reason = m_fleet.setUp();
+        if (!reason.isEmpty())
+            QSKIP(qPrintable("car cards are tested against stations inside network namespaces: " + reason));
+        QVERIFY(m_fleet.settle());
+    }
+
+    void cappedCarShowsTheThrottleItGets()
+    {
+        RaceCarCard card(m_fleet.control.get(), RaceFleet::id(RaceFleet::Running));
+        card.refresh(0);
+        QPushButton *cap = buttonStartingWith(&card, "Cap");
+        QVERIFY(cap);
+        QCOMPARE(cap->text(), QString("Cap 50% \u25BE"));
+        QVERIFY(cap->styleSheet().contains("#B06F00") || ostra::isDarkTheme());
+        const QList<ostra::Meter *> meters = card.findChildren<ostra::Meter *>();
+        QCOMPARE(meters.first()->value(), 0.5);
+        QStringList texts;
+        for (QLabel *label : card.findChildren<QLabel *>())
+            texts.append(label->text());
+        QVERIFY2(texts.contains("50%") && texts.contains("20%") && texts.contains("L24") && texts.contains("2"),
+                 qPrintable(texts.join(',')));
+        QVERIFY(texts.contains("01"));
+        QCOMPARE(card.findChild<ostra::Pill *>()->text(), QString("Running"));
+        QVERIFY(!card.hasAlertFrame());
+        QVERIFY(buttonStartingWith(&card, "Stop"));
+    }
+
+    void stoppedCarShowsNoGas()
+    {
+        RaceCarCard card(m_fleet.control.get(), RaceFleet::id(RaceFleet::Stopped));
+        card.refresh(9);
+        QPushButton *resume = buttonStartingWith(&card, "\u25B6 Resume");
+        QVERIFY(resume);
+        QCOMPARE(resume->property("txState").toString(), QString("go"));
+        QCOMPARE(card.findChildren<ostra::Meter *>().first()->value(), 0.0);
+        QStringList texts;
+        for (QLabel *label : card.findChildren<QLabel *>())
+            texts.append(label->text());
+        QVERIFY(texts.contains("0%") && texts.contains("R") && texts.contains("10"));
+        QVERIFY(card.hasAlertFrame());
+    }
+
+    void capButtonCyclesTheOwnCap_data()
+    {
+        QTest::addColumn<int>("cap");
+        QTest::addColumn<QJsonObject>("sent");
+        QTest::newRow("15 to off") << 15 << QJsonObject{{"enabled", false}};
+        QTest::newRow("40, set elsewhere, to 75") << 40 << QJsonObject{{"enabled", true}, {"percent", 75}};
+        QTest::newRow("75 to 50") << 75 << QJsonObject{{"enabled", true}, {"percent", 50}};
+    }
+
+    void capButtonCyclesTheOwnCap()
+    {
+        QFETCH(int, cap);
+        QFETCH(QJsonObject, sent);
+        ostratest::FakeRaceStation *station = m_fleet.rig.station(RaceFleet::Running);
+        station->setStateValue("speedCapPercent", cap);
+        station->pushState();
+        const QString id = RaceFleet::id(RaceFleet::Running);
+        QTRY_COMPARE(m_fleet.control->findStation(id)->state.value("speedCapPercent").toInt(), cap);
+        RaceCarCard card(m_fleet.control.get(), id);
+        card.refresh(0);
+        station->clearRecord();
+        buttonStartingWith(&card, "Cap")->click();
+        QTRY_COMPARE(station->requests("set_lounge_speed_cap").size(), 1);
+        QCOMPARE(station->requests("set_lounge_speed_cap").first().value("data").toObject(), sent);
+        station->setStateValue("speedCapPercent", 75);
+        station->pushState();
+        QTRY_COMPARE(m_fleet.control->findStation(id)->state.value("speedCapPercent").toInt(), 75);
+    }
+
+    void renderEveryState()
+    {
+        QWidget host;
+        host.setObjectName("host");
+        host.setStyleSheet(QString("#host { background: %1; }").arg(ostra::colorHex(ostra::ThemeColors::windowBg)));
+        auto *grid = new QGridLayout(&host);
+        grid->setContentsMargins(16, 16, 16, 16);
+        grid->setSpacing(16);
+        QList<RaceCarCard *> cards;
+        for (int car = 0; car < RaceFleet::CarCount; ++car) {
+            auto *card = new RaceCarCard(m_fleet.control.get(), RaceFleet::id(car), &host);
+            card->setFixedWidth(280);
+            grid->addWidget(card, car / 4, car % 4);
+            cards.append(card);
+        }
+        for (int i = 0; i < cards.size(); ++i)
+            cards.at(i)->refresh(i);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        QVERIFY(host.grab().toImage().save(racePicture("cards")));
+    }
+
+    void renderDarkTheme() { QVERIFY(renderDarkToo({"renderEveryState"})); }
+};
+
+OSTRA_TEST_MAIN_WIDGETS(TestRaceCarCard)
+#include "tst_racecarcard.moc"
