@@ -1,0 +1,149 @@
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+
+#include "ostraui/pill.h"
+#include "racecontrol/pages/racecontrolpage.h"
+#include "racefleet.h"
+
+using corvane::RaceControl;
+using corvane::RaceControlPage;
+
+namespace {
+
+QPushButton *button(QWidget *parent, const QString &text)
+{
+    for (QPushButton *b : parent->findChildren<QPushButton *>()) {
+        if (b->text() == text)
+            return b;
+    }
+    return nullptr;
+}
+
+QStringList labelTexts(QWidget *parent)
+{
+    QStringList texts;
+    for (QLabel *label : parent->findChildren<QLabel *>())
+        texts.append(label->text());
+    return texts;
+}
+
+bool emptyStateShown(QWidget *page)
+{
+    for (QLabel *label : page->findChildren<QLabel *>()) {
+        if (label->text() == "No stations chosen")
+            return label->isVisible();
+    }
+    return false;
+}
+
+// The count labels in their order on the page: running, stopped, not ready.
+QStringList counts(QWidget *page)
+{
+    QStringList result;
+    for (QLabel *label : page->findChildren<QLabel *>()) {
+        if (label->font().pixelSize() == 28 || qFuzzyCompare(label->font().pointSizeF(), 21.0))
+            result.append(label->text());
+    }
+    return result;
+}
+
+} // namespace
+
+// The race control page: counts, the all-cars cap, the fleet buttons, cards per chosen station.
+class TestRaceControlPage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { ostra::installTheme(*qApp); }
+    void init() { QSettings().remove("raceControl"); }
+
+    void noStationIsAllLocked()
+    {
+        RaceControl control;
+        RaceControlPage page(&control);
+        page.resize(1280, 800);
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        QCOMPARE(counts(&page), QStringList({"0", "0", "0"}));
+        QVERIFY(emptyStateShown(&page));
+        QPushButton *stopAll = button(&page, "\u25A0  STOP ALL");
+        QVERIFY(stopAll);
+        QVERIFY(!stopAll->isEnabled());
+        QCOMPARE(stopAll->property("txState").toString(), QString("locked"));
+        QVERIFY(!button(&page, "Resume all")->isEnabled());
+        for (const QString &cap : {"Off", "75%", "50%", "30%"}) {
+            QVERIFY(!button(&page, cap)->isEnabled());
+            QVERIFY(!button(&page, cap)->isChecked());
+        }
+        QCOMPARE(page.findChild<ostra::Pill *>()->text(), QString("Safety link off"));
+        QVERIFY(renderPage(&page, "page-empty"));
+    }
+
+    void fleetCountsCapsAndResume()
+    {
+        RaceFleet fleet;
+        const QString reason = fleet.setUp();
+        if (!reason.isEmpty())
+            QSKIP(qPrintable("the page is tested against stations inside network namespaces: " + reason));
+        QVERIFY(fleet.settle());
+        RaceControlPage page(fleet.control.get());
+        page.resize(1280, 800);
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        // Running and stopped take race control; the other five are not ready.
+        QCOMPARE(counts(&page), QStringList({"1", "1", "5"}));
+        QVERIFY(!emptyStateShown(&page));
+        // Caps 50 and none: mixed.
+        QVERIFY(labelTexts(&page).contains("Mixed"));
+        for (const QString &cap : {"Off", "75%", "50%", "30%"}) {
+            QVERIFY(button(&page, cap)->isEnabled());
+            QVERIFY(!button(&page, cap)->isChecked());
+        }
+        QVERIFY(renderPage(&page, "page"));
+
+        // One click on Resume all arms it and sends nothing; a second within 3 s releases every
+        // eligible car once.
+        ostratest::FakeRaceStation *stopped = fleet.rig.station(RaceFleet::Stopped);
+        ostratest::FakeRaceStation *running = fleet.rig.station(RaceFleet::Running);
+        stopped->clearRecord();
+        running->clearRecord();
+        QPushButton *resume = button(&page, "Resume all");
+        resume->click();
+        QCOMPARE(resume->text(), QString("Click again to resume"));
+        QCOMPARE(resume->property("txState").toString(), QString("go"));
+        QTest::qWait(200);
+        QCOMPARE(stopped->events().count("action_lounge_release"), 0);
+        resume->click();
+        QTRY_COMPARE(stopped->events().count("action_lounge_release"), 1);
+        QTRY_COMPARE(running->events().count("action_lounge_release"), 1);
+        QTRY_COMPARE(counts(&page), QStringList({"2", "0", "5"}));
+        QCOMPARE(button(&page, "Resume all")->isEnabled(), false);
+
+        // The all-cars cap goes to every eligible car; equal caps select their button.
+        page.setAllCarsCap(30);
+        QTRY_VERIFY(button(&page, "30%")->isChecked());
+        QVERIFY(labelTexts(&page).contains("Max 30% throttle"));
+        QCOMPARE(stopped->requests("set_lounge_pit_limiter").last().value("data").toObject(),
+                 QJsonObject({{"enabled", true}, {"percent", 30}}));
+        page.setAllCarsCap(0);
+        QTRY_VERIFY(button(&page, "Off")->isChecked());
+        QVERIFY(labelTexts(&page).contains("No limit"));
+        QCOMPARE(running->requests("set_lounge_pit_limiter").last().value("data").toObject(),
+                 QJsonObject({{"enabled", false}}));
+    }
+
+    void renderDarkTheme() { QVERIFY(renderDarkToo({"noStationIsAllLocked", "fleetCountsCapsAndResume"})); }
+
+private:
+    bool renderPage(QWidget *page, const QString &name)
+    {
+        QTest::qWait(50);
+        return page->grab().toImage().save(racePicture(name));
+    }
+};
+
+OSTRA_TEST_MAIN_WIDGETS(TestRaceControlPage)
+#include "tst_racecontrolpage.moc"
