@@ -26,6 +26,7 @@ namespace corvane {
 namespace {
 
 constexpr int kLiveMs = 100;
+constexpr int kMinimumWidth = 520;
 constexpr int kNameMaxLength = 18;
 const int kOwnCaps[] = {0, 75, 50, 30, 15};
 
@@ -76,7 +77,7 @@ RaceCarDialog::RaceCarDialog(RaceControl *control, const QString &stationId, int
 {
     const RaceStation *station = m_control->findStation(stationId);
     setWindowTitle(QStringLiteral("%1 \u00B7 %2").arg(carNumberText(index), station ? station->name : QString()));
-    setMinimumWidth(520);
+    setMinimumWidth(kMinimumWidth);
     auto *main = new QVBoxLayout(this);
     main->setContentsMargins(24, 8, 24, 24);
     main->setSpacing(14);
@@ -210,6 +211,7 @@ RaceCarDialog::RaceCarDialog(RaceControl *control, const QString &stationId, int
     connect(m_liveTimer, &QTimer::timeout, this, &RaceCarDialog::refresh);
 
     ostra::applyDialogChrome(this, station ? station->host : QString());
+    keepDialogContentSize(this, kMinimumWidth);
     m_liveTimer->start(kLiveMs);
     refresh();
     loadTuning();

@@ -5,6 +5,7 @@
 #include "racecontrol/racecontrol.h"
 
 #include <QCoreApplication>
+#include <QDialog>
 #include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -148,6 +149,13 @@ QColor carPalette(int index)
 {
     static const QRgb palette[8] = {0x0F8FD4, 0x12A66A, 0x8A4FE0, 0xE0661A, 0x0F1720, 0xD63B82, 0x0D9488, 0xB45309};
     return QColor::fromRgb(palette[((index % 8) + 8) % 8]);
+}
+
+void keepDialogContentSize(QDialog *dialog, int minimumWidth)
+{
+    if (QWidget *content = dialog->findChild<QWidget *>(QStringLiteral("ostraDialogContent")))
+        content->setMinimumWidth(minimumWidth);
+    dialog->layout()->setSizeConstraint(QLayout::SetMinimumSize);
 }
 
 QLabel *makeTintLabel(const QString &text, const QColor &color, int pixelSize, QWidget *parent)

@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QString>
 
+class QDialog;
 class QGridLayout;
 class QHBoxLayout;
 class QLabel;
@@ -54,6 +55,10 @@ void toggleStationStop(RaceControl *control, const QString &stationId);
 void updateStyleState(QWidget *widget, const char *property, const QString &value);
 // setStyleSheet, only when the sheet changes.
 void updateStyleSheet(QWidget *widget, const QString &sheet);
+
+// After the dialog chrome: the window never shrinks below what its content needs, and the content
+// keeps the dialog's minimum width.
+void keepDialogContentSize(QDialog *dialog, int minimumWidth);
 
 QLabel *makeTintLabel(const QString &text, const QColor &color, int pixelSize, QWidget *parent = nullptr);
 // A big number over a muted caption, added to the row; the number label comes back in out.

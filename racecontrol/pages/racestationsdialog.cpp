@@ -20,12 +20,18 @@
 
 namespace corvane {
 
+namespace {
+
+constexpr int kMinimumWidth = 560;
+
+} // namespace
+
 RaceStationsDialog::RaceStationsDialog(RaceControl *control, QWidget *parent)
     : QDialog(parent)
     , m_control(control)
 {
     setWindowTitle(tr("Race control stations"));
-    setMinimumWidth(560);
+    setMinimumWidth(kMinimumWidth);
     auto *main = new QVBoxLayout(this);
     main->setContentsMargins(24, 8, 24, 24);
     main->setSpacing(12);
@@ -122,6 +128,7 @@ RaceStationsDialog::RaceStationsDialog(RaceControl *control, QWidget *parent)
     connect(m_scanButton, &QPushButton::clicked, this, &RaceStationsDialog::scan);
 
     ostra::applyDialogChrome(this, tr("Safety link and which stations this OSTRA controls"));
+    keepDialogContentSize(this, kMinimumWidth);
     rebuildList();
 }
 

@@ -1,0 +1,169 @@
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+
+#include "ostraui/toggle.h"
+#include "racecontrol/pages/racestationsdialog.h"
+#include "racefleet.h"
+
+using corvane::RaceControl;
+using corvane::RaceStationsDialog;
+
+namespace {
+
+// Widgets of a rebuilt list are deleted later; let that happen before looking again.
+void settle()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+QLabel *labelWith(QWidget *parent, const QString &text)
+{
+    settle();
+    for (QLabel *label : parent->findChildren<QLabel *>()) {
+        if (label->text() == text)
+            return label;
+    }
+    return nullptr;
+}
+
+QList<QPushButton *> buttons(QWidget *parent, const QString &text)
+{
+    settle();
+    QList<QPushButton *> found;
+    for (QPushButton *button : parent->findChildren<QPushButton *>()) {
+        if (button->text() == text)
+            found.append(button);
+    }
+    return found;
+}
+
+// Stations Pit 3, Pit 4 and Pit 5, of which only Pit 4 is chosen.
+void storeThreeStations()
+{
+    ostratest::storeRaceStations({"10.77.0.3", "10.77.0.4", "10.77.0.5"});
+    QSettings().setValue("raceControl/included", QStringList{"s4"});
+}
+
+} // namespace
+
+// The stations dialog works on stored stations only; it opens no link, so it needs no network.
+class TestRaceStationsDialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { ostra::installTheme(*qApp); }
+    void init() { storeThreeStations(); }
+
+    void headingCountsTheWholeList()
+    {
+        RaceControl control;
+        RaceStationsDialog dialog(&control);
+        QVERIFY(labelWith(&dialog, "Stations \u00B7 1 of 3 chosen"));
+        // The chosen station comes first and shows its state.
+        QVERIFY(labelWith(&dialog, "10.77.0.4 \u00B7 Connecting"));
+        dialog.findChild<QLineEdit *>()->setText("PIT 5");
+        QVERIFY(labelWith(&dialog, "Pit 5"));
+        QVERIFY(!labelWith(&dialog, "Pit 3"));
+        QVERIFY(labelWith(&dialog, "Stations \u00B7 1 of 3 chosen"));
+        dialog.findChild<QLineEdit *>()->setText(".0.3");
+        QVERIFY(labelWith(&dialog, "Pit 3"));
+        dialog.findChild<QLineEdit *>()->setText("zzz");
+        QVERIFY(labelWith(&dialog, "No station matches \u201Czzz\u201D."));
+    }
+
+    void removeTakesTwoClicks()
+    {
+        RaceControl control;
+        RaceStationsDialog dialog(&control);
+        QList<QPushButton *> remove = buttons(&dialog, "Remove");
+        QCOMPARE(remove.size(), 3);
+        remove.at(0)->click();
+        const QString first = dialog.armedRemoveId();
+        QVERIFY(!first.isEmpty());
+        remove = buttons(&dialog, "Remove");
+        // The armed button is the red one; pressing another row arms that row instead.
+        QCOMPARE(std::count_if(remove.cbegin(), remove.cend(), [](QPushButton *b) { return b->property("danger").toBool(); }), 1);
+        QPushButton *other = *std::find_if(remove.cbegin(), remove.cend(), [](QPushButton *b) { return !b->property("danger").toBool(); });
+        other->click();
+        const QString second = dialog.armedRemoveId();
+        QVERIFY(second != first);
+        QCOMPARE(control.stations().size(), 3);
+        remove = buttons(&dialog, "Remove");
+        (*std::find_if(remove.cbegin(), remove.cend(), [](QPushButton *b) { return b->property("danger").toBool(); }))->click();
+        QCOMPARE(control.stations().size(), 2);
+        QVERIFY(!control.findStation(second));
+        QVERIFY(dialog.armedRemoveId().isEmpty());
+        QVERIFY(labelWith(&dialog, QString("Stations \u00B7 %1 of 2 chosen").arg(second == "s4" ? 0 : 1)));
+    }
+
+    void choosingAndSafetyLink()
+    {
+        RaceControl control;
+        RaceStationsDialog dialog(&control);
+        settle();
+        QList<ostra::Toggle *> toggles = dialog.findChildren<ostra::Toggle *>();
+        // The safety link switch first, then one switch per row.
+        QCOMPARE(toggles.size(), 4);
+        toggles.at(0)->click();
+        QVERIFY(control.watchdog());
+        buttons(&dialog, "5 s").first()->click();
+        QCOMPARE(control.watchdogTimeoutMs(), 5000);
+        QVERIFY(buttons(&dialog, "5 s").first()->isChecked());
+        QVERIFY(!buttons(&dialog, "2 s").first()->isChecked());
+        buttons(&dialog, "Clear").first()->click();
+        QVERIFY(control.included().isEmpty());
+        QVERIFY(labelWith(&dialog, "Stations \u00B7 0 of 3 chosen"));
+    }
+
+    void scanResults_data()
+    {
+        QTest::addColumn<QStringList>("results");
+        QTest::addColumn<QStringList>("shown");
+        QTest::newRow("nothing") << QStringList() << QStringList{"No stations found on this network."};
+        QTest::newRow("only known") << QStringList{"10.77.0.3|1.2.27"} << QStringList{"Every station found is already in the list."};
+        QTest::newRow("new ones, one without version")
+            << QStringList{"10.77.0.3|1.2.27", "10.77.0.21|", "10.77.0.30|1.2.28"}
+            << QStringList{"Found on this network", "10.77.0.21", "10.77.0.30 \u00B7 Corvane 1.2.28"};
+        QTest::newRow("markup stays text") << QStringList{"10.77.0.50|<b>x</b>"}
+                                           << QStringList{"Found on this network", "10.77.0.50 \u00B7 Corvane <b>x</b>"};
+    }
+
+    void scanResults()
+    {
+        QFETCH(QStringList, results);
+        QFETCH(QStringList, shown);
+        RaceControl control;
+        RaceStationsDialog dialog(&control);
+        dialog.showScanResult(results);
+        for (const QString &text : shown) {
+            QLabel *label = labelWith(&dialog, text);
+            QVERIFY2(label, qPrintable(text));
+            if (text.contains("<b>"))
+                QCOMPARE(label->textFormat(), Qt::PlainText);
+        }
+        QCOMPARE(buttons(&dialog, "Scan network").size(), 1);
+    }
+
+    void render()
+    {
+        RaceControl control;
+        QWidget parent;
+        parent.resize(900, 820);
+        parent.show();
+        RaceStationsDialog dialog(&control, &parent);
+        dialog.showScanResult({"10.77.0.21|1.2.28", "10.77.0.50|<b>x</b>"});
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QTest::qWait(50);
+        QVERIFY(composeDialog(&parent, &dialog).save(racePicture("stations-dialog")));
+    }
+
+    void renderDarkTheme() { QVERIFY(renderDarkToo({"render"})); }
+};
+
+OSTRA_TEST_MAIN_WIDGETS(TestRaceStationsDialog)
+#include "tst_racestationsdialog.moc"
