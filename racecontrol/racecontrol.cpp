@@ -1,6 +1,7 @@
 #include "racecontrol/racecontrol.h"
 
 #include "platform/network/networkinterfacelister.h"
+#include "racecontrol/connectattempt.h"
 #include "racecontrol/racestationlink.h"
 
 #include <QEventLoop>
@@ -154,18 +155,8 @@ void RaceControl::addStation(const QString &hostText, Done done)
     }
     // Being able to open the WebSocket is all the probe checks.
     auto *probe = new QWebSocket(QString(), QWebSocketProtocol::Version13, this);
-    auto finished = std::make_shared<bool>(false);
-    auto finish = [this, probe, finished, host, done](bool ok) {
-        if (*finished)
-            return;
-        *finished = true;
-        probe->abort();
-        probe->deleteLater();
-        finishAddStation(host, ok, done);
-    };
-    connect(probe, &QWebSocket::connected, this, [finish] { finish(true); });
-    connect(probe, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this, [finish] { finish(false); });
-    QTimer::singleShot(kAddProbeTimeoutMs, probe, [finish] { finish(false); });
+    watchConnectAttempt(probe, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), kAddProbeTimeoutMs,
+                        this, [this, host, done](bool ok) { finishAddStation(host, ok, done); });
     probe->open(RaceStationLink::urlFor(host, DefaultPort));
 }
 

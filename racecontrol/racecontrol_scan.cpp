@@ -3,6 +3,7 @@
 #include "racecontrol/racecontrol.h"
 
 #include "platform/network/networkinterfacelister.h"
+#include "racecontrol/connectattempt.h"
 #include "racecontrol/racestationlink.h"
 
 #include <QHostAddress>
@@ -87,18 +88,8 @@ void RaceControl::probeNextHosts(const std::shared_ptr<ScanState> &scan)
         const QString host = scan->queue.takeFirst();
         ++scan->probesInFlight;
         auto *socket = new QTcpSocket(this);
-        auto finished = std::make_shared<bool>(false);
-        auto finish = [this, scan, host, socket, finished](bool answered) {
-            if (*finished)
-                return;
-            *finished = true;
-            socket->abort();
-            socket->deleteLater();
-            onProbeResult(scan, host, answered);
-        };
-        connect(socket, &QTcpSocket::connected, this, [finish] { finish(true); });
-        connect(socket, &QAbstractSocket::errorOccurred, this, [finish] { finish(false); });
-        QTimer::singleShot(kProbeTimeoutMs, socket, [finish] { finish(false); });
+        watchConnectAttempt(socket, &QAbstractSocket::errorOccurred, kProbeTimeoutMs, this,
+                            [this, scan, host](bool answered) { onProbeResult(scan, host, answered); });
         socket->connectToHost(host, DefaultPort, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
     }
     if (scan->queue.isEmpty() && scan->probesInFlight == 0)

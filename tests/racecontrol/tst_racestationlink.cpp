@@ -40,8 +40,11 @@ class TestRaceStationLink : public QObject
     Q_OBJECT
 
 private:
+    // A link connected to the station, which starts listening on a free port when it does not yet.
     std::unique_ptr<RaceStationLink> connectedLink(FakeRaceStation &station)
     {
+        if (station.port() == 0 && !station.listen())
+            return nullptr;
         auto link = std::make_unique<RaceStationLink>(RaceStationLink::urlFor("127.0.0.1", station.port()));
         QSignalSpy opened(link.get(), &RaceStationLink::opened);
         if (!opened.wait(5000))
@@ -72,7 +75,6 @@ private slots:
         QFETCH(QString, expected);
         FakeRaceStation station;
         station.setSilent(true);
-        QVERIFY(station.listen());
         auto link = connectedLink(station);
         QVERIFY(link);
         QSignalSpy pushed(link.get(), &RaceStationLink::pushed);
@@ -101,7 +103,6 @@ private slots:
     void requestWireFormatAndPing()
     {
         FakeRaceStation station;
-        QVERIFY(station.listen());
         auto link = connectedLink(station);
         QVERIFY(link);
         link->send("get_lounge_state");
@@ -134,7 +135,6 @@ private slots:
     {
         FakeRaceStation station;
         station.setSilent(true);
-        QVERIFY(station.listen());
         auto link = connectedLink(station);
         QVERIFY(link);
         QSignalSpy pushed(link.get(), &RaceStationLink::pushed);
@@ -200,7 +200,6 @@ private slots:
     {
         FakeRaceStation station;
         station.setSilent(true);
-        QVERIFY(station.listen());
         auto link = connectedLink(station);
         QVERIFY(link);
         Outcome outcome;
