@@ -121,6 +121,9 @@ void RaceControl::verifyHosts(const std::shared_ptr<ScanState> &scan)
     scan->checksPending = int(scan->answered.size());
     for (const QString &host : std::as_const(scan->answered)) {
         auto *socket = new QWebSocket(QString(), QWebSocketProtocol::Version13, this);
+        // Any device on the port answers here, station or not.
+        socket->setMaxAllowedIncomingMessageSize(RaceStationLink::MaxMessageBytes);
+        socket->setMaxAllowedIncomingFrameSize(RaceStationLink::MaxMessageBytes);
         auto finished = std::make_shared<bool>(false);
         auto finish = [this, scan, socket, finished](const QString &result) {
             if (*finished)

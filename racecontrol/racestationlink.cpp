@@ -27,6 +27,8 @@ RaceStationLink::RaceStationLink(const QUrl &url, QObject *parent)
     , m_reconnectTimer(new QTimer(this))
     , m_keepAliveTimer(new QTimer(this))
 {
+    m_socket->setMaxAllowedIncomingMessageSize(MaxMessageBytes);
+    m_socket->setMaxAllowedIncomingFrameSize(MaxMessageBytes);
     m_reconnectTimer->setSingleShot(true);
     m_reconnectTimer->setInterval(kReconnectDelayMs);
     m_keepAliveTimer->setInterval(kKeepAliveMs);

@@ -27,6 +27,8 @@ public:
 
     // "ws://host:port", the address of a station's API.
     static QUrl urlFor(const QString &host, int port);
+    // Race control's messages are small; a peer that sends more is not a station.
+    static constexpr qint64 MaxMessageBytes = 1 << 20;
     ~RaceStationLink() override;
 
     QUrl url() const { return m_url; }

@@ -138,7 +138,9 @@ void RaceCarCard::refresh(int index)
         m_alertFrame = supported && stopped;
         update();
     }
-    setDimmed(!supported);
+    // The kit makes a new opacity effect on every call.
+    if (isDimmed() != !supported)
+        setDimmed(!supported);
 }
 
 void RaceCarCard::paintEvent(QPaintEvent *event)

@@ -23,6 +23,7 @@ namespace corvane {
 namespace {
 
 constexpr int kMinimumWidth = 560;
+constexpr int kMaxVersionChars = 32;
 
 } // namespace
 
@@ -270,9 +271,10 @@ void RaceStationsDialog::showScanResult(const QStringList &results)
         auto *row = new QWidget(this);
         auto *rowLayout = new QHBoxLayout(row);
         rowLayout->setContentsMargins(0, 0, 0, 0);
-        // Whatever answers on the port wrote this text: never let it format the label.
+        // Whatever answers on the port wrote this text: never let it format or stretch the label.
+        const QString shownVersion = version.size() > kMaxVersionChars ? version.left(kMaxVersionChars) + QChar(0x2026) : version;
         QLabel *label = ostra::makeRoleLabel(
-            version.isEmpty() ? address : tr("%1 \u00B7 Corvane %2").arg(address, version), "body", row);
+            shownVersion.isEmpty() ? address : tr("%1 \u00B7 Corvane %2").arg(address, shownVersion), "body", row);
         label->setTextFormat(Qt::PlainText);
         rowLayout->addWidget(label, 1);
         QPushButton *add = ostra::makeButton(tr("Add"), false, row);

@@ -196,6 +196,18 @@ private slots:
         QCOMPARE(a.calls + b.calls, 2);
     }
 
+    void oversizedMessageEndsTheConnection()
+    {
+        FakeRaceStation station;
+        auto link = connectedLink(station);
+        QVERIFY(link);
+        QSignalSpy pushed(link.get(), &RaceStationLink::pushed);
+        QSignalSpy closed(link.get(), &RaceStationLink::closed);
+        station.sendText(R"({"event":"event_lounge_live","data":{"pad":")" + QString(2 << 20, 'x') + R"("}})");
+        QVERIFY(closed.wait(5000));
+        QVERIFY(pushed.isEmpty());
+    }
+
     void destructionDropsCallbacks()
     {
         FakeRaceStation station;

@@ -83,6 +83,8 @@ private:
         case Stopped:
             fake->setStateValue("stopped", true);
             fake->setStateValue("stopReason", "operator");
+            fake->setStateValue("pitLimiter", true);
+            fake->setStateValue("pitLimiterPercent", 75);
             break;
         case Helicopter: fake->setSupported(false); break;
         case OtherCar: fake->setDeviceId("A"); break;

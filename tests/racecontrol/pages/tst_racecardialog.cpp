@@ -59,7 +59,7 @@ private:
         running()->setStateValue("speedCap", on);
         running()->setStateValue("speedCapPercent", percent);
         running()->pushState();
-        QTest::qWaitFor([&] { return corvane::speedCapPercentOf(*m_fleet.control->findStation(m_id)) == (on ? percent : 0); });
+        QVERIFY(QTest::qWaitFor([&] { return corvane::speedCapPercentOf(*m_fleet.control->findStation(m_id)) == (on ? percent : 0); }));
     }
 
 private slots:

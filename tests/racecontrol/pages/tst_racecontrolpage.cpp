@@ -74,7 +74,7 @@ private slots:
         QVERIFY(!stopAll->isEnabled());
         QCOMPARE(stopAll->property("txState").toString(), QString("locked"));
         QVERIFY(!button(&page, "Resume all")->isEnabled());
-        for (const QString &cap : {"Off", "75%", "50%", "30%"}) {
+        for (const char *cap : {"Off", "75%", "50%", "30%"}) {
             QVERIFY(!button(&page, cap)->isEnabled());
             QVERIFY(!button(&page, cap)->isChecked());
         }
@@ -96,9 +96,9 @@ private slots:
         // Running and stopped take race control; the other five are not ready.
         QCOMPARE(counts(&page), QStringList({"1", "1", "5"}));
         QVERIFY(!emptyStateShown(&page));
-        // Caps 50 and none: mixed.
+        // All-cars caps 50 and 75: mixed.
         QVERIFY(labelTexts(&page).contains("Mixed"));
-        for (const QString &cap : {"Off", "75%", "50%", "30%"}) {
+        for (const char *cap : {"Off", "75%", "50%", "30%"}) {
             QVERIFY(button(&page, cap)->isEnabled());
             QVERIFY(!button(&page, cap)->isChecked());
         }

@@ -130,6 +130,8 @@ private slots:
             << QStringList{"Found on this network", "10.77.0.21", "10.77.0.30 \u00B7 Corvane 1.2.28"};
         QTest::newRow("markup stays text") << QStringList{"10.77.0.50|<b>x</b>"}
                                            << QStringList{"Found on this network", "10.77.0.50 \u00B7 Corvane <b>x</b>"};
+        QTest::newRow("long version cut") << QStringList{"10.77.0.51|" + QString(5000, 'v')}
+                                          << QStringList{"10.77.0.51 \u00B7 Corvane " + QString(32, 'v') + "\u2026"};
     }
 
     void scanResults()
