@@ -8,7 +8,6 @@
 #include "racecontrol/pages/racedisplay.h"
 #include "racecontrol/racecontrol.h"
 
-#include <QCoreApplication>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -54,18 +53,17 @@ QVBoxLayout *titledColumn(const QString &title, const QString &hint, QWidget *pa
 
 QString stopReasonText(const RaceStation &station)
 {
-    auto tr = [](const char *text) { return QCoreApplication::translate("RaceCarDialog", text); };
     switch (station.status) {
-    case WrongCar: return tr("A different transmitter answered at %1. Commands are blocked.").arg(station.host);
-    case NoSignal: return tr("%1 isn't reachable. Check the station is on and on this network.").arg(station.host);
-    case UpdateFirmware: return tr("This transmitter's firmware has no race control. Update it to 1.2.27 or later.");
+    case WrongCar: return RaceCarDialog::tr("A different transmitter answered at %1. Commands are blocked.").arg(station.host);
+    case NoSignal: return RaceCarDialog::tr("%1 isn't reachable. Check the station is on and on this network.").arg(station.host);
+    case UpdateFirmware: return RaceCarDialog::tr("This transmitter's firmware has no race control. Update it to 1.2.27 or later.");
     default: break;
     }
     if (!isRaceControlSupported(station) || !isStationStopped(station))
         return QString();
     if (station.state.value(QStringLiteral("stopReason")).toString() == QLatin1String("connection_lost"))
-        return tr("Stopped by the safety link: the station stopped hearing race control. Resume it when the track is clear.");
-    return tr("Stopped from race control. The driver has no throttle until you resume it.");
+        return RaceCarDialog::tr("Stopped by the safety link: the station stopped hearing race control. Resume it when the track is clear.");
+    return RaceCarDialog::tr("Stopped from race control. The driver has no throttle until you resume it.");
 }
 
 RaceCarDialog::RaceCarDialog(RaceControl *control, const QString &stationId, int index, QWidget *parent)

@@ -4,7 +4,6 @@
 #include "ostraui/theme.h"
 #include "racecontrol/racecontrol.h"
 
-#include <QCoreApplication>
 #include <QDialog>
 #include <QGridLayout>
 #include <QLabel>
@@ -16,11 +15,6 @@ namespace corvane {
 
 namespace {
 
-QString tr(const char *text)
-{
-    return QCoreApplication::translate("RaceControl", text);
-}
-
 bool stateSupported(const RaceStation &station)
 {
     return station.state.value(QStringLiteral("supported")).toBool();
@@ -31,16 +25,16 @@ bool stateSupported(const RaceStation &station)
 StationStatusText stationStatusText(const RaceStation &station)
 {
     switch (station.status) {
-    case Connecting: return {tr("Connecting"), ostra::LevelWarning};
-    case NoSignal: return {tr("No signal"), ostra::LevelNeutral};
-    case WrongCar: return {tr("Wrong car"), ostra::LevelDanger};
-    case UpdateFirmware: return {tr("Update firmware"), ostra::LevelWarning};
+    case Connecting: return {RaceControl::tr("Connecting"), ostra::LevelWarning};
+    case NoSignal: return {RaceControl::tr("No signal"), ostra::LevelNeutral};
+    case WrongCar: return {RaceControl::tr("Wrong car"), ostra::LevelDanger};
+    case UpdateFirmware: return {RaceControl::tr("Update firmware"), ostra::LevelWarning};
     default: break;
     }
     if (!stateSupported(station))
-        return {tr("Helicopter"), ostra::LevelNeutral};
-    return isStationStopped(station) ? StationStatusText{tr("Stopped"), ostra::LevelDanger}
-                                     : StationStatusText{tr("Running"), ostra::LevelSuccess};
+        return {RaceControl::tr("Helicopter"), ostra::LevelNeutral};
+    return isStationStopped(station) ? StationStatusText{RaceControl::tr("Stopped"), ostra::LevelDanger}
+                                     : StationStatusText{RaceControl::tr("Running"), ostra::LevelSuccess};
 }
 
 void applyStopButtonState(QPushButton *button, const RaceStation &station, const QString &stopText,
@@ -51,7 +45,7 @@ void applyStopButtonState(QPushButton *button, const RaceStation &station, const
     QString text;
     QString state;
     if (!supported) {
-        text = station.status == UpdateFirmware ? tr("Unavailable") : tr("Offline");
+        text = station.status == UpdateFirmware ? RaceControl::tr("Unavailable") : RaceControl::tr("Offline");
         state = QStringLiteral("locked");
     } else if (isStationStopped(station)) {
         text = resumeText;
@@ -116,7 +110,7 @@ bool isStationStopped(const RaceStation &station)
 
 QString capText(int percent)
 {
-    return percent == 0 ? tr("Full") : QStringLiteral("%1%").arg(percent);
+    return percent == 0 ? RaceControl::tr("Full") : QStringLiteral("%1%").arg(percent);
 }
 
 QString carNumberText(int index)
