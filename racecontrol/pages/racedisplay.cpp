@@ -13,15 +13,6 @@
 
 namespace corvane {
 
-namespace {
-
-bool stateSupported(const RaceStation &station)
-{
-    return station.state.value(QStringLiteral("supported")).toBool();
-}
-
-} // namespace
-
 StationStatusText stationStatusText(const RaceStation &station)
 {
     switch (station.status) {
@@ -31,7 +22,7 @@ StationStatusText stationStatusText(const RaceStation &station)
     case UpdateFirmware: return {RaceControl::tr("Update firmware"), ostra::LevelWarning};
     default: break;
     }
-    if (!stateSupported(station))
+    if (!station.state.value(QStringLiteral("supported")).toBool())
         return {RaceControl::tr("Helicopter"), ostra::LevelNeutral};
     return isStationStopped(station) ? StationStatusText{RaceControl::tr("Stopped"), ostra::LevelDanger}
                                      : StationStatusText{RaceControl::tr("Running"), ostra::LevelSuccess};
