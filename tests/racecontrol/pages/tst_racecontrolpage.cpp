@@ -4,6 +4,8 @@
 #include <QSettings>
 
 #include "ostraui/pill.h"
+#include "racecontrol/pages/racecardialog.h"
+#include "racecontrol/pages/racecarcard.h"
 #include "racecontrol/pages/racecontrolpage.h"
 #include "racefleet.h"
 
@@ -103,6 +105,16 @@ private slots:
             QVERIFY(!button(&page, cap)->isChecked());
         }
         QVERIFY(renderPage(&page, "page"));
+
+        // A card opens its car's dialog with the card's own number.
+        corvane::RaceCarCard *second = nullptr;
+        for (corvane::RaceCarCard *card : page.findChildren<corvane::RaceCarCard *>())
+            second = card->stationId() == RaceFleet::id(RaceFleet::Stopped) ? card : second;
+        QTest::mouseClick(second, Qt::LeftButton, {}, QPoint(second->width() - 20, 20));
+        auto *dialog = page.findChild<corvane::RaceCarDialog *>();
+        QVERIFY(dialog);
+        QCOMPARE(dialog->windowTitle(), QString("02 \u00B7 Pit 4"));
+        dialog->close();
 
         // One click on Resume all arms it and sends nothing; a second within 3 s releases every
         // eligible car once.
