@@ -196,6 +196,24 @@ private slots:
         QCOMPARE(a.calls + b.calls, 2);
     }
 
+    void silenceAfterPongEndsTheConnection()
+    {
+        FakeRaceStation station;
+        auto link = connectedLink(station);
+        QVERIFY(link);
+        QSignalSpy closed(link.get(), &RaceStationLink::closed);
+        QMetaObject::invokeMethod(link.get(), "onKeepAliveTick");
+        QTRY_COMPARE(station.events().count("ping"), 1);
+        QTest::qWait(100); // the pong arrives
+        station.setSilent(true);
+        QTest::qWait(3000);
+        QMetaObject::invokeMethod(link.get(), "onKeepAliveTick");
+        QCOMPARE(closed.size(), 0);
+        QTest::qWait(3200);
+        QMetaObject::invokeMethod(link.get(), "onKeepAliveTick");
+        QVERIFY(closed.size() == 1 || closed.wait(2000));
+    }
+
     void oversizedMessageEndsTheConnection()
     {
         FakeRaceStation station;
