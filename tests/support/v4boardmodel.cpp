@@ -219,7 +219,10 @@ void V4BoardModel::onByte(quint8 byte, QByteArray &out)
         for (int i = 0; i < count; ++i)
             flash[offset + i] = char(quint8(flash.at(offset + i)) & quint8(frame.at(1 + i)));
         events.append({ Event::Write, m_address, count, now });
-        ack(out);
+        if (dropWriteAcks > 0)
+            --dropWriteAcks;
+        else
+            ack(out);
         return;
     }
     case AwaitErase: {
@@ -227,6 +230,10 @@ void V4BoardModel::onByte(quint8 byte, QByteArray &out)
         if (m_frame.size() < 2)
             return;
         const int pages = qFromBigEndian<quint16>(m_frame.constData()) + 1;
+        if (pages > FlashSize / PageSize) {
+            nack(out);
+            return;
+        }
         if (m_frame.size() < 2 + pages * 2 + 1)
             return;
         const QByteArray frame = m_frame;

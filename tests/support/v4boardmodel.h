@@ -52,6 +52,7 @@ public:
     // --- faults ---
     int nackWrites = 0; // the next WRITE MEMORY frames are refused (nothing written)
     int dropReplyBytes = 0; // the next answer bytes are lost on the line
+    int dropWriteAcks = 0; // the next WRITE MEMORY frames land, but their ACK is lost
     int corruptPage = -1; // reads from this page's start come back with their first byte flipped ...
     int corruptReads = 0; // ... this many times
     int resetAfterWrites = -1; // the chip resets during that many-th next write (not written, not answered)
