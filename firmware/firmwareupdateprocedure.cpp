@@ -5,6 +5,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QSettings>
@@ -351,12 +352,10 @@ void FirmwareUpdateProcedure::answerQuestion(bool yes)
         return;
     case AskUf2Update:
     case AskSocUpdate:
-        if (!yes)
-            showDone(words(QT_TR_NOOP("Update canceled. You can check again anytime.")));
-        else if (pending == AskUf2Update)
-            startFirmwareDownload();
+        if (yes)
+            installPublishedVersion(pending);
         else
-            startSocAutoUpdate();
+            showDone(words(QT_TR_NOOP("Update canceled. You can check again anytime.")));
         return;
     case AskOtaUpdate:
         if (yes)
@@ -497,23 +496,46 @@ void FirmwareUpdateProcedure::onVersionFileReceived(QNetworkReply *reply)
         return;
     }
     m_publishedVersion = QString::fromUtf8(reply->readAll()).trimmed();
-    progressReport({ tr("Current: %1\nLatest:  %2").arg(m_currentVersion, m_publishedVersion),
-                     QStringLiteral("Current: %1, Latest: %2").arg(m_currentVersion, m_publishedVersion) },
-                   FirmwareReport::DetailLine, 20, FirmwareDownloadingVersion, 20);
+    offerPublishedVersion(AskUf2Update);
+}
+
+FirmwareUpdateProcedure::Words FirmwareUpdateProcedure::comparisonWords(const QString &current,
+                                                                         const QString &latest)
+{
+    return { tr("Current: %1\nLatest:  %2").arg(current, latest),
+             QStringLiteral("Current: %1, Latest: %2").arg(current, latest) };
+}
+
+void FirmwareUpdateProcedure::offerPublishedVersion(PendingQuestion question)
+{
+    const FirmwareUpdateState reportState = m_state;
+    progressReport(comparisonWords(m_currentVersion, m_publishedVersion), FirmwareReport::DetailLine, 20, reportState,
+                   20);
     if (m_currentVersion == m_publishedVersion) {
         showDone(words(QT_TR_NOOP("Already up to date.\nVersion: %1")).arg(m_currentVersion));
         return;
     }
+    // Versions are not ordered: any difference is offered, an older published one too.
+    const QString handlerOffer = question == AskUf2Update ? QStringLiteral("New update available: %1 → %2")
+                                                          : QStringLiteral("New version available: %1 → %2");
     progressReport({ tr("New update available! %1 → %2").arg(m_currentVersion, m_publishedVersion),
-                     QStringLiteral("New update available: %1 → %2").arg(m_currentVersion, m_publishedVersion) },
-                   FirmwareReport::StatusLine, -1, FirmwareDownloadingVersion, 22);
+                     handlerOffer.arg(m_currentVersion, m_publishedVersion) },
+                   FirmwareReport::StatusLine, -1, reportState, 22);
     if (m_options.askBeforeUpdate) {
-        ask(AskUf2Update, tr("Update Available"),
+        ask(question, tr("Update Available"),
             tr("A new version is available.\n\nCurrent: %1\nLatest:  %2\n\nDo you want to update now?")
                 .arg(m_currentVersion, m_publishedVersion));
         return;
     }
-    startFirmwareDownload();
+    installPublishedVersion(question);
+}
+
+void FirmwareUpdateProcedure::installPublishedVersion(PendingQuestion question)
+{
+    if (question == AskUf2Update)
+        startFirmwareDownload();
+    else
+        startSocAutoUpdate();
 }
 
 void FirmwareUpdateProcedure::startFirmwareDownload()
@@ -749,7 +771,19 @@ void FirmwareUpdateProcedure::reconnectDevice()
 void FirmwareUpdateProcedure::verifyAfterReboot()
 {
     ++m_tickCounter;
-    if (devicePortOpen() || openDevicePort(m_portName)) {
+    bool open = devicePortOpen();
+    if (!open) {
+        // Opening may wait out a busy port in a nested event loop: no tick may run in between,
+        // and the run (or this object) may be gone when it returns.
+        m_pollTimer->stop();
+        const quint64 run = m_run;
+        const QPointer<FirmwareUpdateProcedure> alive(this);
+        open = openDevicePort(m_portName);
+        if (!alive || run != m_run || m_state != FirmwareWaitingForReboot || !m_reconnecting)
+            return;
+        m_pollTimer->start();
+    }
+    if (open) {
         m_pollTimer->stop();
         m_reconnecting = false;
         setState(FirmwareVerifyingVersion);
@@ -876,23 +910,7 @@ void FirmwareUpdateProcedure::onSocVersionFileReceived(QNetworkReply *reply)
         return;
     }
     m_publishedVersion = published;
-    progressReport({ tr("Current: %1\nLatest:  %2").arg(m_currentVersion, m_publishedVersion),
-                     QStringLiteral("Current: %1, Latest: %2").arg(m_currentVersion, m_publishedVersion) },
-                   FirmwareReport::DetailLine, 20, FirmwareSocDownloadingVersion, 20);
-    if (m_currentVersion == m_publishedVersion) {
-        showDone(words(QT_TR_NOOP("Already up to date.\nVersion: %1")).arg(m_currentVersion));
-        return;
-    }
-    progressReport({ tr("New update available! %1 → %2").arg(m_currentVersion, m_publishedVersion),
-                     QStringLiteral("New version available: %1 → %2").arg(m_currentVersion, m_publishedVersion) },
-                   FirmwareReport::StatusLine, -1, FirmwareSocDownloadingVersion, 22);
-    if (m_options.askBeforeUpdate) {
-        ask(AskSocUpdate, tr("Update Available"),
-            tr("A new version is available.\n\nCurrent: %1\nLatest:  %2\n\nDo you want to update now?")
-                .arg(m_currentVersion, m_publishedVersion));
-        return;
-    }
-    startSocAutoUpdate();
+    offerPublishedVersion(AskSocUpdate);
 }
 
 void FirmwareUpdateProcedure::startSocAutoUpdate()
@@ -958,9 +976,8 @@ void FirmwareUpdateProcedure::onOtaCheckReply(const QJsonObject &reply)
     const QString shown = m_currentVersion.isEmpty() || m_currentVersion == QLatin1String("unknown")
                               ? tr("Not installed")
                               : m_currentVersion;
-    progressReport({ tr("Current: %1\nLatest:  %2").arg(shown, m_publishedVersion),
-                     QStringLiteral("Current: %1, Latest: %2").arg(shown, m_publishedVersion) },
-                   FirmwareReport::DetailLine, 10, FirmwareOtaChecking, 10);
+    progressReport(comparisonWords(shown, m_publishedVersion), FirmwareReport::DetailLine, 10, FirmwareOtaChecking,
+                   10);
     if (!boolField(reply, "update_available")) {
         showDone(words(QT_TR_NOOP("Already up to date.\nVersion: %1")).arg(shown));
         return;

@@ -198,6 +198,11 @@ private:
     void verifyAfterReboot();
     void acceptVersionLine(const QString &version);
     void onSocVersionFileReceived(QNetworkReply *reply);
+    static Words comparisonWords(const QString &current, const QString &latest);
+    // Compares the published version with the device's and offers it (asking the owner first
+    // where it asks); the question names the road taken on Yes.
+    void offerPublishedVersion(PendingQuestion question);
+    void installPublishedVersion(PendingQuestion question);
     void startSocAutoUpdate();
     void pollSoc();
     void onOtaCheckReply(const QJsonObject &reply);

@@ -176,6 +176,8 @@ void ReceiverV4Flasher::openPort(const QString &portName)
     }
     port->setRequestToSend(false);
     port->setDataTerminalReady(false);
+    // A line without modem control lines refuses RTS/DTR; that is no fault of the link.
+    port->clearError();
     m_port = port;
     m_rx.clear();
 }
@@ -231,6 +233,8 @@ QByteArray ReceiverV4Flasher::readFor(int ms)
         for (qint64 remaining = deadline.remainingTime(); remaining > 0; remaining = deadline.remainingTime()) {
             if (m_port->waitForReadyRead(int(remaining)))
                 m_rx.append(m_port->readAll());
+            else if (!m_port->isOpen() || m_port->error() == QSerialPort::ResourceError)
+                break; // the line is gone: waiting on would only spin
         }
         m_rx.append(m_port->readAll());
     }
@@ -534,13 +538,15 @@ void ReceiverV4Flasher::readBoard(const QString &portName)
                                  hardware));
         emit boardInfo(version, hardware, false);
         emit finished(true, version);
-    } catch (const Error &e) {
-        closePort();
-        emit finished(false, e.message());
     } catch (const std::exception &e) {
-        closePort();
-        emit finished(false, QString::fromLocal8Bit(e.what()));
+        endRun(e);
     }
+}
+
+void ReceiverV4Flasher::endRun(const std::exception &e)
+{
+    closePort();
+    emit finished(false, QString::fromStdString(e.what()));
 }
 
 void ReceiverV4Flasher::probeFirmware()
@@ -652,17 +658,11 @@ void ReceiverV4Flasher::update(const QString &portName, const Image &image)
     try {
         runUpdate(portName, image);
     } catch (const Cancelled &) {
-        closePort();
-        emit finished(false, tr("Cancelled."));
+        endRun(Error(tr("Cancelled.")));
     } catch (const LostContact &) {
-        closePort();
-        emit finished(false, tr("Lost contact with the bootloader. Power-cycle the receiver and run the update again."));
-    } catch (const Error &e) {
-        closePort();
-        emit finished(false, e.message());
+        endRun(Error(tr("Lost contact with the bootloader. Power-cycle the receiver and run the update again.")));
     } catch (const std::exception &e) {
-        closePort();
-        emit finished(false, QString::fromLocal8Bit(e.what()));
+        endRun(e);
     }
 }
 

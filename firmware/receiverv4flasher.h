@@ -129,6 +129,8 @@ private:
     // Asks the running firmware for its version and hardware.
     void askFirmware(QString *version, QString *hardware);
     void runUpdate(const QString &portName, const Image &image);
+    // Closes the port and ends the run with the failure's message (UTF-8, as every Error holds it).
+    void endRun(const std::exception &e);
 
     QSerialPort *m_port = nullptr;
     QByteArray m_rx;

@@ -127,6 +127,15 @@ class TestFirmwareUpdateProcedure : public QObject
         proc()->answerQuestion(true);
     }
 
+    // The drive has gone: the port is found, its 2000 ms pass, and the port is opened again.
+    void reconnectAfterReboot()
+    {
+        tick();
+        QVERIFY(timer("rebootTimer")->isActive());
+        QVERIFY(QMetaObject::invokeMethod(proc(), "reconnectDevice"));
+        tick();
+    }
+
     FirmwareReport lastReport() const { return m_reports.isEmpty() ? FirmwareReport() : m_reports.constLast(); }
 
     // Runs a receiver update up to the point where the image sits on the drive.
@@ -137,7 +146,7 @@ class TestFirmwareUpdateProcedure : public QObject
         proc()->checkCurrentVersion();
         acceptOffer();
         QTRY_COMPARE_WITH_TIMEOUT(proc()->state(), corvane::FirmwareEnteringDfu, Patience);
-        QVERIFY(board.waitFor([&] { return board.lineCount("DFU") == 1; }));
+        QTRY_VERIFY_WITH_TIMEOUT(board.lineCount("DFU") == 1, Patience);
         QVERIFY(QMetaObject::invokeMethod(proc(), "onBootloaderWaitElapsed"));
         tick();
         QCOMPARE(proc()->state(), corvane::FirmwareWaitingForReboot);
@@ -175,7 +184,7 @@ private slots:
         QVERIFY(c()->connectTransmitter(board.portName(), FirmwareUpdateProcedure::Baud));
         proc()->setTarget(corvane::FirmwareTransmitter);
         proc()->checkCurrentVersion();
-        QVERIFY(board.waitFor([&] { return board.lineCount("VER") == 1; }));
+        QTRY_VERIFY_WITH_TIMEOUT(board.lineCount("VER") == 1, Patience);
         QVERIFY(board.lines().endsWith("VER"));
 
         // Version and published version come in by themselves; after Yes the image, then "DFU".
@@ -187,7 +196,7 @@ private slots:
         QCOMPARE(board.lineCount("DFU"), 0);
         acceptOffer();
         QTRY_COMPARE_WITH_TIMEOUT(proc()->state(), corvane::FirmwareEnteringDfu, Patience);
-        QVERIFY(board.waitFor([&] { return board.lineCount("DFU") == 1; }));
+        QTRY_VERIFY_WITH_TIMEOUT(board.lineCount("DFU") == 1, Patience);
         QVERIFY(timer("bootloaderWaitTimer")->isActive());
         QCOMPARE(timer("bootloaderWaitTimer")->interval(), 500);
         QVERIFY(QMetaObject::invokeMethod(proc(), "onBootloaderWaitElapsed"));
@@ -196,7 +205,7 @@ private slots:
 
         tick(); // the drive is there: the image goes onto it
         QCOMPARE(proc()->state(), corvane::FirmwareWaitingForReboot);
-        QVERIFY(board.waitFor([&] { return board.rebooted(); }));
+        QTRY_VERIFY_WITH_TIMEOUT(board.rebooted(), Patience);
         QCOMPARE(board.receivedImage(), image);
 
         tick(); // drive gone, port back under its name
@@ -207,7 +216,7 @@ private slots:
         tick();
         QVERIFY(c()->isSerialConnected());
         QCOMPARE(c()->serialPortName(), board.portName());
-        QVERIFY(board.waitFor([&] { return board.lineCount("VER") == 2; })); // asked again after the reboot
+        QTRY_VERIFY_WITH_TIMEOUT(board.lineCount("VER") == 2, Patience); // asked again after the reboot
         QTRY_COMPARE_WITH_TIMEOUT(proc()->state(), corvane::FirmwareDone, Patience);
 
         QCOMPARE(lastReport().kind, FirmwareReport::Done);
@@ -292,7 +301,6 @@ private slots:
         QCOMPARE(lastReport().text, QStringLiteral("Already up to date.\nVersion: 1.4.2"));
         QCOMPARE(lastReport().message, QStringLiteral("Already up to date. Version: 1.4.2"));
         QTest::qWait(20);
-        board.process();
         QCOMPARE(board.lineCount("DFU"), 0);
         QVERIFY(m_questions.isEmpty());
     }
@@ -304,13 +312,13 @@ private slots:
         QVERIFY(c()->connectReceiver(board.portName(), FirmwareUpdateProcedure::Baud));
         proc()->setTarget(corvane::FirmwareReceiver);
         proc()->checkCurrentVersion();
-        QVERIFY(board.waitFor([&] { return board.lineCount("VER") == 1; }));
+        QTRY_VERIFY_WITH_TIMEOUT(board.lineCount("VER") == 1, Patience);
         // "VER" again at ticks 6, 12 and 18; the error at 21.
         const QList<int> expected = { 1, 1, 1, 1, 1, 2, 2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 4, 4, 4 };
         for (int t = 1; t <= 20; ++t) {
             tick();
             QTest::qWait(5);
-            QVERIFY(board.waitFor([&] { return board.lineCount("VER") == expected.at(t - 1); }));
+            QTRY_VERIFY_WITH_TIMEOUT(board.lineCount("VER") == expected.at(t - 1), Patience);
             QCOMPARE(proc()->state(), corvane::FirmwareCheckingVersion);
         }
         tick();
@@ -390,7 +398,6 @@ private slots:
         for (const FirmwareReport &r : std::as_const(m_reports))
             QVERIFY(r.handlerProgress != 85); // never reported as installed
         QTest::qWait(20);
-        board.process();
         QCOMPARE(board.lineCount("DFU"), dfu ? 1 : 0);
     }
 
@@ -402,10 +409,8 @@ private slots:
         SimulatedRp2040 receiver(QStringLiteral("1.4.2"), QStringLiteral("ttyACM0"));
         receiver.setVersionAfterUpdate(QStringLiteral("1.4.3"));
         runToCopied(receiver);
-        QVERIFY(receiver.waitFor([&] { return receiver.rebooted(); }));
-        tick();
-        QVERIFY(QMetaObject::invokeMethod(proc(), "reconnectDevice"));
-        tick();
+        QTRY_VERIFY_WITH_TIMEOUT(receiver.rebooted(), Patience);
+        reconnectAfterReboot();
         QTRY_COMPARE_WITH_TIMEOUT(proc()->state(), corvane::FirmwareDone, Patience);
         c()->disconnectReceiver();
 
@@ -420,7 +425,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(proc()->state(), corvane::FirmwareEnteringDfu, Patience);
         QVERIFY(QMetaObject::invokeMethod(proc(), "onBootloaderWaitElapsed"));
         tick();
-        QVERIFY(transmitter.waitFor([&] { return transmitter.rebooted(); }));
+        QTRY_VERIFY_WITH_TIMEOUT(transmitter.rebooted(), Patience);
         // Only the old name could match; the receiver's port, listed with the same ids, is never taken.
         for (int t = 0; t < 41 && proc()->state() == corvane::FirmwareWaitingForReboot; ++t)
             tick();
@@ -451,11 +456,8 @@ private slots:
             QVERIFY(c()->connectTransmitter(twin.portName(), FirmwareUpdateProcedure::Baud));
         }
         runToCopied(receiver);
-        QVERIFY(receiver.waitFor([&] { return receiver.rebooted(); }));
-        tick();
-        QVERIFY(timer("rebootTimer")->isActive());
-        QVERIFY(QMetaObject::invokeMethod(proc(), "reconnectDevice"));
-        tick();
+        QTRY_VERIFY_WITH_TIMEOUT(receiver.rebooted(), Patience);
+        reconnectAfterReboot();
         QCOMPARE(c()->receiverPortName(), receiver.portName());
         QTRY_COMPARE_WITH_TIMEOUT(proc()->state(), corvane::FirmwareDone, Patience);
         QCOMPARE(lastReport().text, QStringLiteral("Updated successfully!\nVersion: 1.4.3"));

@@ -1,11 +1,8 @@
 #include "support/simulatedrp2040.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -80,20 +77,6 @@ bool SimulatedRp2040::isDriveMounted() const
     const QList<VolumeEntry> volumes = VolumeLister::availableVolumes();
     return std::any_of(volumes.cbegin(), volumes.cend(),
                        [this](const VolumeEntry &v) { return v.rootPath == m_drive.path(); });
-}
-
-bool SimulatedRp2040::waitFor(const std::function<bool()> &done, int timeoutMs)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    process();
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
-        QThread::msleep(1);
-        process();
-    }
-    return true;
 }
 
 void SimulatedRp2040::process()

@@ -6,7 +6,6 @@
 #include <QString>
 #include <QTemporaryDir>
 
-#include <functional>
 #include <memory>
 
 #include "support/ptydevice.h"
@@ -58,7 +57,7 @@ public:
     QByteArray receivedImage() const { return m_image; }
     bool rebooted() const { return m_rebooted; }
 
-    bool waitFor(const std::function<bool()> &done, int timeoutMs = 10000);
+    // Reads and answers what is waiting, once (a 1 ms timer does so while the event loop runs).
     void process();
 
     // Adds or removes one entry of the serial port list the program sees.
