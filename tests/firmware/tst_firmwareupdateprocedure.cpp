@@ -15,7 +15,10 @@
 #include <QTimer>
 #include <QtEndian>
 
+#include <csignal>
 #include <memory>
+
+#include <sys/resource.h>
 
 using corvane::CorvaneController;
 using corvane::FirmwareQuestion;
@@ -362,16 +365,18 @@ private slots:
         QTest::addColumn<bool>("driveFull");
         QTest::addColumn<QString>("error");
         QTest::addColumn<bool>("dfu");
+        QTest::addColumn<int>("fileLimit"); // bytes a file may grow to while the image is copied
         const QString download = QStringLiteral("Could not download the update.\nPlease check your internet connection.");
         QByteArray damaged = uf2Image(3);
         damaged[512 + 508] = 0;
+        const QString write = QStringLiteral("Could not write the update to the device.");
         QTest::newRow("html page") << HttpServer::ok("<html><body>rate limited</body></html>") << false << download
-                                   << false;
-        QTest::newRow("empty body") << HttpServer::ok("") << false << download << false;
-        QTest::newRow("one block without its end magic") << HttpServer::ok(damaged) << false << download << false;
-        QTest::newRow("not found") << HttpServer::ok("nope", 404) << false << download << false;
-        QTest::newRow("drive takes no bytes") << HttpServer::ok(uf2Image(3)) << true
-                                              << QStringLiteral("Could not write the update to the device.") << true;
+                                   << false << 0;
+        QTest::newRow("empty body") << HttpServer::ok("") << false << download << false << 0;
+        QTest::newRow("one block without its end magic") << HttpServer::ok(damaged) << false << download << false << 0;
+        QTest::newRow("not found") << HttpServer::ok("nope", 404) << false << download << false << 0;
+        QTest::newRow("drive takes no bytes") << HttpServer::ok(uf2Image(3)) << true << write << true << 0;
+        QTest::newRow("drive takes part of the image") << HttpServer::ok(uf2Image(3)) << false << write << true << 1024;
     }
 
     void badDownloadOrWrite()
@@ -380,6 +385,7 @@ private slots:
         QFETCH(bool, driveFull);
         QFETCH(QString, error);
         QFETCH(bool, dfu);
+        QFETCH(int, fileLimit);
         m_server->setResponse(ReceiverDir + "VERSION.md", HttpServer::ok("1.4.3"));
         m_server->setResponse(ReceiverDir + "firmware.uf2", response);
         makeProcedure(handlerOptions());
@@ -391,7 +397,18 @@ private slots:
         if (dfu) {
             QTRY_COMPARE_WITH_TIMEOUT(proc()->state(), corvane::FirmwareEnteringDfu, Patience);
             QVERIFY(QMetaObject::invokeMethod(proc(), "onBootloaderWaitElapsed"));
+            // A file size limit makes the drive take only the first part of the image.
+            rlimit saved {};
+            getrlimit(RLIMIT_FSIZE, &saved);
+            const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+            if (fileLimit > 0) {
+                rlimit limited = saved;
+                limited.rlim_cur = rlim_t(fileLimit);
+                setrlimit(RLIMIT_FSIZE, &limited);
+            }
             tick();
+            setrlimit(RLIMIT_FSIZE, &saved);
+            std::signal(SIGXFSZ, previous);
         }
         QTRY_COMPARE_WITH_TIMEOUT(proc()->state(), corvane::FirmwareError, Patience);
         QCOMPARE(lastReport().text, error);
@@ -399,6 +416,53 @@ private slots:
             QVERIFY(r.handlerProgress != 85); // never reported as installed
         QTest::qWait(20);
         QCOMPARE(board.lineCount("DFU"), dfu ? 1 : 0);
+    }
+
+    void deviceNotConnected_data()
+    {
+        QTest::addColumn<int>("target");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("receiver") << 0 << "QOR Receiver is not connected.";
+        QTest::newRow("transmitter") << 1 << "QOR Transmitter is not connected.";
+        QTest::newRow("system software")
+            << 2 << "Transmitter is not connected.\nPlease connect the QOR Transmitter first.";
+        QTest::newRow("system software V2")
+            << 3 << "Transmitter is not connected.\nPlease connect the QOR Transmitter first.";
+    }
+
+    void deviceNotConnected()
+    {
+        QFETCH(int, target);
+        QFETCH(QString, error);
+        proc()->setTarget(corvane::FirmwareTarget(target));
+        proc()->start();
+        QCOMPARE(proc()->state(), corvane::FirmwareError);
+        QCOMPARE(m_reports.size(), 2);
+        QCOMPARE(m_reports.first().progress, 5);
+        QCOMPARE(lastReport().text, error);
+        QVERIFY(!timer("pollTimer")->isActive());
+    }
+
+    void downloadWithoutLength()
+    {
+        // Without a total size the progress stays at 25 until the download has finished.
+        m_server->setResponse(ReceiverDir + "VERSION.md", HttpServer::ok("1.4.3"));
+        m_server->setResponse(ReceiverDir + "firmware.uf2", HttpServer::unsized(uf2Image(64)));
+        makeProcedure(handlerOptions());
+        SimulatedRp2040 board(QStringLiteral("1.4.2"));
+        QVERIFY(c()->connectReceiver(board.portName(), FirmwareUpdateProcedure::Baud));
+        proc()->setTarget(corvane::FirmwareReceiver);
+        proc()->checkCurrentVersion();
+        QTRY_COMPARE_WITH_TIMEOUT(proc()->state(), corvane::FirmwareEnteringDfu, Patience);
+        QList<int> download;
+        for (const FirmwareReport &r : std::as_const(m_reports)) {
+            if (r.stateName == QLatin1String("downloading_firmware"))
+                download << r.handlerProgress;
+        }
+        QCOMPARE(download.first(), 25);
+        QCOMPARE(download.last(), 50);
+        for (int progress : download)
+            QVERIFY(progress == 25 || progress == 50);
     }
 
     void earlierRunLeavesNoPortBehind()
