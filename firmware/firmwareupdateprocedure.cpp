@@ -1,5 +1,6 @@
 #include "firmware/firmwareupdateprocedure.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
@@ -40,7 +41,10 @@ constexpr quint32 kUf2MagicStart1 = 0x9E5D5157;
 constexpr quint32 kUf2MagicEnd = 0x0AB16F30;
 
 const char kBootDriveName[] = "RPI-RP2";
-const char kDriveImageName[] = "/firmware.uf2";
+const char kDriveImageName[] = "firmware.uf2";
+// An RP2040 holds at most 16 MB of flash, which UF2 carries in 32 MB.
+constexpr qint64 kMaxImageBytes = 32 * 1024 * 1024;
+constexpr qint64 kMaxVersionFileBytes = 64 * 1024;
 const char kSocVersionPath[] = "/qor-transmitter-soc-updater/master/VERSION.md";
 
 const char kSocVerPrefix[] = "SOC_VER:";
@@ -415,11 +419,27 @@ QString FirmwareUpdateProcedure::otherDevicePortName() const
     return m_controller->isReceiverConnected() ? m_controller->receiverPortName() : QString();
 }
 
-QNetworkReply *FirmwareUpdateProcedure::get(const QString &path)
+QNetworkReply *FirmwareUpdateProcedure::get(const QString &path, qint64 maxBytes)
 {
     QNetworkReply *reply = m_network->get(QNetworkRequest(QUrl(m_baseUrl + path)));
     reply->setProperty("run", m_run);
+    reply->setProperty("maxBytes", maxBytes);
+    // A body far larger than any such file is no such file: it ends as a failed request
+    // rather than filling memory.
+    connect(reply, &QNetworkReply::downloadProgress, reply, [reply, maxBytes](qint64 received, qint64 total) {
+        if (received > maxBytes || total > maxBytes)
+            reply->abort();
+    });
     return reply;
+}
+
+bool FirmwareUpdateProcedure::readBody(QNetworkReply *reply, QByteArray *body)
+{
+    const qint64 maxBytes = reply->property("maxBytes").toLongLong();
+    if (reply->error() != QNetworkReply::NoError || reply->bytesAvailable() > maxBytes)
+        return false;
+    *body = reply->readAll();
+    return true;
 }
 
 bool FirmwareUpdateProcedure::isCurrentReply(QNetworkReply *reply) const
@@ -472,7 +492,7 @@ void FirmwareUpdateProcedure::acceptVersionLine(const QString &version)
         setState(FirmwareDownloadingVersion);
         progressReport(words(QT_TR_NOOP("Checking for updates...")), FirmwareReport::StatusLine, 15,
                        FirmwareDownloadingVersion, 15);
-        QNetworkReply *reply = get(repositoryPath(m_target, "VERSION.md"));
+        QNetworkReply *reply = get(repositoryPath(m_target, "VERSION.md"), kMaxVersionFileBytes);
         connect(reply, &QNetworkReply::finished, this, [this, reply] { onVersionFileReceived(reply); });
         return;
     }
@@ -491,11 +511,12 @@ void FirmwareUpdateProcedure::onVersionFileReceived(QNetworkReply *reply)
     reply->deleteLater();
     if (!isCurrentReply(reply) || m_state != FirmwareDownloadingVersion)
         return;
-    if (reply->error() != QNetworkReply::NoError) {
+    QByteArray body;
+    if (!readBody(reply, &body)) {
         showError(words(QT_TR_NOOP("Could not check for updates.\nPlease check your internet connection.")));
         return;
     }
-    m_publishedVersion = QString::fromUtf8(reply->readAll()).trimmed();
+    m_publishedVersion = QString::fromUtf8(body).trimmed();
     offerPublishedVersion(AskUf2Update);
 }
 
@@ -543,7 +564,7 @@ void FirmwareUpdateProcedure::startFirmwareDownload()
     setState(FirmwareDownloadingFirmware);
     progressReport(words(QT_TR_NOOP("Downloading update...")), FirmwareReport::StatusLine, 25,
                    FirmwareDownloadingFirmware, 25);
-    QNetworkReply *reply = get(repositoryPath(m_target, "firmware.uf2"));
+    QNetworkReply *reply = get(repositoryPath(m_target, "firmware.uf2"), kMaxImageBytes);
     connect(reply, &QNetworkReply::downloadProgress, this, [this, reply](qint64 received, qint64 total) {
         if (isCurrentReply(reply) && m_state == FirmwareDownloadingFirmware)
             onDownloadProgress(received, total);
@@ -565,9 +586,9 @@ void FirmwareUpdateProcedure::onFirmwareDownloaded(QNetworkReply *reply)
     reply->deleteLater();
     if (!isCurrentReply(reply) || m_state != FirmwareDownloadingFirmware)
         return;
-    const QByteArray image = reply->error() == QNetworkReply::NoError ? reply->readAll() : QByteArray();
+    QByteArray image;
     // An error page or an empty body would send the device into a boot loader that never leaves.
-    if (!isUf2Image(image)) {
+    if (!readBody(reply, &image) || !isUf2Image(image)) {
         showError(words(QT_TR_NOOP("Could not download the update.\nPlease check your internet connection.")));
         return;
     }
@@ -691,7 +712,7 @@ void FirmwareUpdateProcedure::copyFirmwareToDrive()
         return;
     }
     // Unbuffered, so the count written is what reached the drive, not what went into a buffer.
-    QFile target(drive + QLatin1String(kDriveImageName));
+    QFile target(QDir(drive).filePath(QLatin1String(kDriveImageName)));
     if (!target.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
         showError(words(QT_TR_NOOP("Could not write the update to the device.")));
         return;
@@ -864,7 +885,7 @@ void FirmwareUpdateProcedure::onSocLineReceived(const QString &received)
             setState(FirmwareSocDownloadingVersion);
             progressReport(words(QT_TR_NOOP("Checking for updates...")), FirmwareReport::StatusLine, 15,
                            FirmwareSocDownloadingVersion, 15);
-            QNetworkReply *reply = get(QLatin1String(kSocVersionPath));
+            QNetworkReply *reply = get(QLatin1String(kSocVersionPath), kMaxVersionFileBytes);
             connect(reply, &QNetworkReply::finished, this, [this, reply] { onSocVersionFileReceived(reply); });
         } else if (m_state == FirmwareSocVerifyingVersion) {
             m_pollTimer->stop();
@@ -902,8 +923,8 @@ void FirmwareUpdateProcedure::onSocVersionFileReceived(QNetworkReply *reply)
     reply->deleteLater();
     if (!isCurrentReply(reply) || m_state != FirmwareSocDownloadingVersion)
         return;
-    const QString published =
-        reply->error() == QNetworkReply::NoError ? QString::fromUtf8(reply->readAll()).trimmed() : QString();
+    QByteArray body;
+    const QString published = readBody(reply, &body) ? QString::fromUtf8(body).trimmed() : QString();
     // The version goes into a device command: one that would break the line is no version.
     if (!isSendableVersion(published)) {
         showError(words(QT_TR_NOOP("Could not check for updates.\nPlease check your internet connection.")));

@@ -185,8 +185,10 @@ private:
     // The device's name in both wordings.
     Words deviceWords() const;
 
-    QNetworkReply *get(const QString &path);
+    QNetworkReply *get(const QString &path, qint64 maxBytes);
     bool isCurrentReply(QNetworkReply *reply) const;
+    // The body of a reply that succeeded within its size limit.
+    static bool readBody(QNetworkReply *reply, QByteArray *body);
     void onVersionFileReceived(QNetworkReply *reply);
     void startFirmwareDownload();
     void onDownloadProgress(qint64 received, qint64 total);

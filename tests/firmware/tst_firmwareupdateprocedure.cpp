@@ -597,9 +597,19 @@ private slots:
         QCOMPARE(m_reports.size(), count);
     }
 
-    void publishedVersionCannotInjectCommands()
+    void publishedVersionRefused_data()
     {
-        m_server->setResponse(SocVersion, HttpServer::ok("2.0.1\nSOC_OTA_REBOOT\n"));
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("a line break would inject a command") << QByteArray("2.0.1\nSOC_OTA_REBOOT\n");
+        QTest::newRow("a control character") << QByteArray("2.0.1\x1b[2J");
+        QTest::newRow("empty") << QByteArray(" \n");
+        QTest::newRow("far too large") << QByteArray(100 * 1024, '1');
+    }
+
+    void publishedVersionRefused()
+    {
+        QFETCH(QByteArray, body);
+        m_server->setResponse(SocVersion, HttpServer::ok(body));
         makeProcedure(handlerOptions());
         SimulatedTransmitter tx;
         tx.scriptReplies("SOC_VER", { "SOC_VER:2.0.0\r\n" });
