@@ -9,7 +9,7 @@
 
 #include "ostraui/ambientbackground.h"
 #include "ostraui/mapview.h"
-#include "tests/ostraui/tileserver.h"
+#include "tests/support/tileserver.h"
 #include "bench/benchmarkmain.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include "ostraui/mapview.h"
 #include "ostraui/theme.h"
 #include "support/testenvironment.h"
-#include "tileserver.h"
+#include "support/tileserver.h"
 
 using ostra::MapView;
 using ostratest::TileServer;

@@ -25,7 +25,7 @@
 #include "ostraui/theme.h"
 #include "ostraui/titlebar.h"
 #include "support/testenvironment.h"
-#include "tileserver.h"
+#include "support/tileserver.h"
 
 using namespace ostra;
 using Factory = std::function<QWidget *()>;

@@ -165,7 +165,9 @@ void SimulatedTransmitter::consume()
 void SimulatedTransmitter::handleLine(const QByteArray &line)
 {
     m_lines.append(line);
-    if (line == "ID" && m_answersId) {
+    if (const auto scripted = m_script.find(line); scripted != m_script.end() && !scripted->isEmpty()) {
+        sendRaw(scripted->takeFirst());
+    } else if (line == "ID" && m_answersId) {
         sendRaw(m_idReply.isEmpty() ? "QOR-ID:" + m_deviceId.toLatin1() + "\r\n" : m_idReply);
     } else if (line == "CFGMODE ON" || line == "CFGMODE OFF") {
         m_configMode = line.endsWith("ON");

@@ -59,6 +59,9 @@ public:
     void setAnswersId(bool on) { m_answersId = on; }
     // "WALKRF" is answered only in config mode, like the real module does.
     void setFields(const QList<Field> &fields) { m_fields = fields; }
+    // Scripted answers (the system-software lines and the like): each time `line` arrives, the
+    // next of `replies` goes out as sent; once they are used up the line goes unanswered.
+    void scriptReplies(const QByteArray &line, const QList<QByteArray> &replies) { m_script[line] += replies; }
 
     // --- what the program sent ---
     QList<QByteArray> lines() const { return m_lines; }
@@ -127,6 +130,7 @@ private:
     bool m_answersId = true;
     bool m_configMode = false;
     QList<Field> m_fields;
+    QMap<QByteArray, QList<QByteArray>> m_script;
     QByteArray m_in;
     QByteArray m_raw;
     QList<QByteArray> m_lines;

@@ -1,10 +1,9 @@
 #pragma once
 
-#include <QBuffer>
 #include <QByteArray>
-#include <QColor>
+#include <QHash>
 #include <QHostAddress>
-#include <QImage>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QTcpServer>
@@ -14,11 +13,12 @@
 
 namespace ostratest {
 
-// A tiny HTTP server on 127.0.0.1 that answers tile GETs through a replaceable handler.
-class TileServer
+// A tiny HTTP server on 127.0.0.1 (free port) for tests: every GET is answered by `handler`,
+// which by default serves the responses given with setResponse and a 404 for any other path.
+class HttpServer
 {
 public:
-    TileServer()
+    HttpServer()
     {
         m_server.listen(QHostAddress::LocalHost, 0);
         QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
@@ -28,18 +28,10 @@ public:
             }
         });
     }
+    HttpServer(const HttpServer &) = delete;
+    HttpServer &operator=(const HttpServer &) = delete;
 
     QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort()); }
-
-    static QByteArray png(const QColor &color)
-    {
-        QImage image(256, 256, QImage::Format_RGB32);
-        image.fill(color);
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        image.save(&buffer, "PNG");
-        return bytes;
-    }
 
     static QByteArray ok(const QByteArray &body, int status = 200)
     {
@@ -47,8 +39,19 @@ public:
                + "\r\nCache-Control: max-age=86400\r\nConnection: close\r\n\r\n" + body;
     }
 
-    // Returns the whole HTTP response for a request path such as "/16/1/2.png".
-    std::function<QByteArray(const QString &)> handler = [](const QString &) { return ok(png(QColor(220, 40, 40))); };
+    // A response without a length: the body ends when the connection closes.
+    static QByteArray unsized(const QByteArray &body)
+    {
+        return "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + body;
+    }
+
+    // The whole response for a request path such as "/repo/main/VERSION.md".
+    void setResponse(const QString &path, const QByteArray &response) { m_responses.insert(path, response); }
+
+    // Returns the whole HTTP response for a request path.
+    std::function<QByteArray(const QString &)> handler = [this](const QString &path) {
+        return m_responses.value(path, ok("not found", 404));
+    };
     QStringList requests;
     // What each request sent before its body: request line and headers.
     QList<QByteArray> heads;
@@ -68,6 +71,7 @@ private:
     }
 
     QTcpServer m_server;
+    QHash<QString, QByteArray> m_responses;
 };
 
 } // namespace ostratest
