@@ -2,6 +2,7 @@
 
 #include "ostraui/theme.h"
 
+#include <QFontMetrics>
 #include <QPainter>
 #include <QWidget>
 
@@ -20,12 +21,16 @@ void drawPreviewCard(QPainter &painter, const QWidget &widget)
 void drawPreviewHeader(QPainter &painter, const QRect &rect, const QString &title, const QString &value)
 {
     const QRect area = rect.adjusted(10, 8, -10, 0);
-    painter.setFont(ostra::uiFont(12, 500));
-    painter.setPen(ostra::ThemeColors::textSecondary);
-    painter.drawText(area, Qt::AlignLeft | Qt::AlignTop, title);
     painter.setFont(ostra::monoFont(12.5, 400));
     painter.setPen(ostra::ThemeColors::ink);
-    painter.drawText(area, Qt::AlignRight | Qt::AlignTop, value);
+    QRect valueRect;
+    painter.drawText(area, Qt::AlignRight | Qt::AlignTop, value, &valueRect);
+    // In a narrow card the title gives way to the value rather than running into it.
+    const QFont titleFont = ostra::uiFont(12, 500);
+    painter.setFont(titleFont);
+    painter.setPen(ostra::ThemeColors::textSecondary);
+    const int room = value.isEmpty() ? area.width() : valueRect.left() - area.left() - 8;
+    painter.drawText(area, Qt::AlignLeft | Qt::AlignTop, QFontMetrics(titleFont).elidedText(title, Qt::ElideRight, room));
 }
 
 QString formatSigned(double value, int decimals, const QString &suffix)
