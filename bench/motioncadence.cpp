@@ -9,73 +9,32 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <poll.h>
 #include <pty.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
+#include "frameclock.h"
 #include "motion/motionsystemcontroller.h"
 #include "support/simulatedmotioncontroller.h"
 #include "support/testenvironment.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Reads the terminal's master side on its own thread so the timestamps do not wait for the GUI
-// thread that produces the frames.
-class FrameClock
+// Host frames: 'P', the letter, its payload and "!!"; the '6' frames are timed.
+int motionFrame(const std::vector<unsigned char> &bytes, size_t at, bool &stamp)
 {
-public:
-    explicit FrameClock(int masterFd) : m_fd(masterFd) { m_thread = std::thread([this] { run(); }); }
-    ~FrameClock()
-    {
-        m_stop = true;
-        m_thread.join();
-    }
-    std::vector<Clock::time_point> stamps() const { return m_stamps; }
-
-private:
-    void run()
-    {
-        std::vector<char> pending;
-        char buffer[4096];
-        while (!m_stop) {
-            pollfd pfd { m_fd, POLLIN, 0 };
-            if (::poll(&pfd, 1, 20) <= 0)
-                continue;
-            const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
-            if (n <= 0)
-                continue;
-            const Clock::time_point now = Clock::now();
-            pending.insert(pending.end(), buffer, buffer + n);
-            size_t i = 0;
-            while (pending.size() - i >= 2) {
-                const int length = pending[i] == 'P' ? ostratest::SimulatedMotionController::frameLength(pending[i + 1]) : 0;
-                if (length == 0) {
-                    ++i;
-                    continue;
-                }
-                if (pending.size() - i < size_t(length))
-                    break;
-                if (pending[i + 1] == '6')
-                    m_stamps.push_back(now);
-                i += size_t(length);
-            }
-            pending.erase(pending.begin(), pending.begin() + std::ptrdiff_t(i));
-        }
-    }
-
-    int m_fd;
-    std::atomic<bool> m_stop { false };
-    std::thread m_thread;
-    std::vector<Clock::time_point> m_stamps;
-};
+    if (bytes.size() - at < 2)
+        return -1;
+    const int length = bytes[at] == 'P' ? ostratest::SimulatedMotionController::frameLength(char(bytes[at + 1])) : 0;
+    if (length > 0 && bytes.size() - at < size_t(length))
+        return -1;
+    stamp = length > 0 && bytes[at + 1] == '6';
+    return length;
+}
 
 } // namespace
 
@@ -129,9 +88,9 @@ int main(int argc, char *argv[])
                      [&app] { QTimer::singleShot(200, &app, &QCoreApplication::quit); });
     QTimer::singleShot((seconds + 5) * 1000, &app, &QCoreApplication::quit);
 
-    std::vector<Clock::time_point> stamps;
+    std::vector<ostrabench::FrameClock::Clock::time_point> stamps;
     {
-        FrameClock clock(master);
+        ostrabench::FrameClock clock(master, motionFrame);
         app.exec();
         controller.disconnectPort();
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -144,17 +103,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "motioncadence: the test did not run (%zu frames)\n", stamps.size());
         return 1;
     }
-    std::vector<double> intervals;
-    intervals.reserve(stamps.size() - 1);
-    for (size_t i = 1; i < stamps.size(); ++i)
-        intervals.push_back(std::chrono::duration<double, std::milli>(stamps[i] - stamps[i - 1]).count());
-    const size_t over25 = size_t(std::count_if(intervals.begin(), intervals.end(), [](double ms) { return ms > 25.0; }));
-    std::sort(intervals.begin(), intervals.end());
-    const auto at = [&intervals](double share) {
-        return intervals[std::min(intervals.size() - 1, size_t(share * double(intervals.size())))];
-    };
     std::printf("'6' frames %zu over a %d s host-driven test\n", stamps.size(), seconds);
-    std::printf("interval median %.3f ms, p99 %.3f ms, max %.3f ms, over 25 ms: %zu\n", at(0.5), at(0.99),
-                intervals.back(), over25);
+    ostrabench::printIntervals(stamps, 25.0);
     return 0;
 }

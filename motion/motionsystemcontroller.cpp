@@ -227,13 +227,7 @@ void MotionSystemController::disconnectPort()
         m_boardTestRunning = false;
         m_boardTestWatchdog->stop();
     }
-    if (m_hostStageRunning) {
-        m_hostStageRunning = false;
-        m_testTick->stop();
-    }
-    m_fullTestRunning = false;
-    m_stageQueue.clear();
-    m_stageTimer->stop();
+    stopFullTest();
     if (m_port->isOpen()) {
         m_port->close();
         emit connectedChanged(false);
@@ -385,10 +379,7 @@ void MotionSystemController::release()
     m_testTick->stop();
     m_boardTestRunning = false;
     m_boardTestWatchdog->stop();
-    m_hostStageRunning = false;
-    m_fullTestRunning = false;
-    m_stageQueue.clear();
-    m_stageTimer->stop();
+    stopFullTest();
     emit testFinished();
     sendFrame(command('R'));
     emit statusLine(tr("Release requested \u2014 motion disabled, Home to resume"));
@@ -535,13 +526,7 @@ void MotionSystemController::runFullTestStage()
     if (!m_fullTestRunning)
         return;
     if (m_state != QLatin1String("ready")) {
-        if (m_hostStageRunning) {
-            m_hostStageRunning = false;
-            m_testTick->stop();
-        }
-        m_fullTestRunning = false;
-        m_stageQueue.clear();
-        m_stageTimer->stop();
+        stopFullTest();
         emit statusLine(tr("Full system test stopped (controller left ready state)"));
         emit testFinished();
         return;
@@ -590,6 +575,17 @@ void MotionSystemController::runFullTestStage()
     } else {
         sendBoardTest(stage.axis, stage.travelPct, stage.hzX100, seconds);
     }
+}
+
+void MotionSystemController::stopFullTest()
+{
+    if (m_hostStageRunning) {
+        m_hostStageRunning = false;
+        m_testTick->stop();
+    }
+    m_fullTestRunning = false;
+    m_stageQueue.clear();
+    m_stageTimer->stop();
 }
 
 void MotionSystemController::finishControllerTest(const QString &status)

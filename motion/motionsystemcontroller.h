@@ -130,6 +130,8 @@ private:
     void parseMapEcho(const QString &line);
     void runFirstHeartbeatActions();
     void finishControllerTest(const QString &status);
+    // Ends a full system test and its running host-driven stage, without a signal.
+    void stopFullTest();
     void startHostTicking(int dof, int travelPct, double hz, int durationMs);
     void closeForLostPort();
 

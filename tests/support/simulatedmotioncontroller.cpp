@@ -1,9 +1,8 @@
 #include "support/simulatedmotioncontroller.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
+#include "support/eventwait.h"
+
 #include <QStringList>
-#include <QThread>
 #include <QTimer>
 
 namespace ostratest {
@@ -70,16 +69,7 @@ void SimulatedMotionController::clearRecords()
 
 bool SimulatedMotionController::waitFor(const std::function<bool()> &done, int timeoutMs)
 {
-    const QDeadlineTimer deadline(timeoutMs);
-    process();
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
-        QThread::msleep(1);
-        process();
-    }
-    return true;
+    return waitWithEvents(done, timeoutMs, [this] { process(); });
 }
 
 bool SimulatedMotionController::waitForFrame(char letter, int count, int timeoutMs)
