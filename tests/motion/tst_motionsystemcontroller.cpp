@@ -473,7 +473,6 @@ private slots:
         QFETCH(int, fullTick);
         connectAlive();
         QVERIFY(m_controller->startHostTest(MotionSystemController::Heave, 100, 100, seconds));
-        m_board->waitFor([] { return true; }, 0);
         for (int tick = 0; tick < fullTick; ++tick)
             QMetaObject::invokeMethod(m_controller.get(), "onTestTick");
         QVERIFY(m_board->waitFor([&] { return m_board->frameCount('6') >= fullTick; }));

@@ -8,9 +8,6 @@
 
 using corvane::MotionSystemController;
 using corvane::MotionSystemSettings;
-using Slots = std::array<int, 6>;
-
-Q_DECLARE_METATYPE(Slots)
 
 namespace {
 
