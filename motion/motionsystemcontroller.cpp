@@ -199,7 +199,9 @@ bool MotionSystemController::connectPort(const QString &portName)
         return false;
     }
     // A line without modem control refuses DTR and RTS; the board does not need them.
-    if (!m_port->setDataTerminalReady(false) || !m_port->setRequestToSend(false))
+    const bool dtrLow = m_port->setDataTerminalReady(false);
+    const bool rtsLow = m_port->setRequestToSend(false);
+    if (!dtrLow || !rtsLow)
         m_port->clearError();
 
     m_rxBuffer.clear();
