@@ -5,8 +5,9 @@
 
 namespace ostratest {
 
-// Runs this test executable once more with QOROSTRA_THEME=dark and only `functions`, writing its
-// artefacts beside this run's (`sub` is the artefact folder both runs use). True when the dark run passed.
-bool runDarkTwin(const QString &sub, const QStringList &functions);
+// Runs this test executable once more in the dark theme (QOROSTRA_THEME=dark) for the given test
+// functions, leaving its pictures in the same artefact folder `sub`; true when that run passed.
+// Render tests call it from their light run so that one ctest entry paints both themes.
+bool runDarkTwin(const QString &sub, const QStringList &testFunctions);
 
 } // namespace ostratest
