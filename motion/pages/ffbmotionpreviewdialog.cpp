@@ -111,6 +111,8 @@ FfbMotionPreviewDialog::FfbMotionPreviewDialog(CorvaneController *controller, QW
     m_updateTimer->start();
     updatePreview();
     ostra::applyDialogChrome(this, QString());
+    // The chrome keeps only the minimum width; below their own heights the previews would overlap.
+    setMinimumHeight(minimumSizeHint().height());
 }
 
 FfbMotionPreviewDialog::~FfbMotionPreviewDialog()

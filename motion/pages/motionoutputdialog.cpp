@@ -90,6 +90,8 @@ MotionOutputDialog::MotionOutputDialog(CorvaneController *controller, QWidget *p
     m_statusTimer->start();
     refreshStatus();
     ostra::applyDialogChrome(this, QString());
+    // The chrome keeps only the minimum width; below its content's height the texts would overlap.
+    setMinimumHeight(minimumSizeHint().height());
 }
 
 MotionOutputDialog::~MotionOutputDialog() = default;
