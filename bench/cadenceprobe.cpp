@@ -15,73 +15,31 @@
 #include <QTimer>
 #include <QWidget>
 
-#include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <fcntl.h>
-#include <poll.h>
 #include <pty.h>
 #include <termios.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
 #include "bridge/corvanecontroller.h"
+#include "frameclock.h"
 #include "platform/input/virtualinputbackend.h"
 #include "support/testenvironment.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using ostrabench::FrameClock;
 
-// Reads the terminal's master side on its own thread so that the timestamps do not wait for
-// the GUI thread that produces the frames.
-class FrameClock
+// RC channels frames: 0xC8, length 24, type 0x16, 22 data bytes, CRC.
+int channelFrame(const std::vector<unsigned char> &bytes, size_t at, bool &stamp)
 {
-public:
-    explicit FrameClock(int masterFd) : m_fd(masterFd) { m_thread = std::thread([this] { run(); }); }
-    ~FrameClock()
-    {
-        m_stop = true;
-        m_thread.join();
-    }
-    std::vector<Clock::time_point> stamps() const { return m_stamps; }
-
-private:
-    void run()
-    {
-        std::vector<unsigned char> pending;
-        unsigned char buffer[4096];
-        while (!m_stop) {
-            pollfd pfd{m_fd, POLLIN, 0};
-            if (::poll(&pfd, 1, 20) <= 0)
-                continue;
-            const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
-            if (n <= 0)
-                continue;
-            const Clock::time_point now = Clock::now();
-            pending.insert(pending.end(), buffer, buffer + n);
-            // RC channels frames: 0xC8, length 24, type 0x16, 22 data bytes, CRC.
-            size_t i = 0;
-            while (pending.size() - i >= 26) {
-                if (pending[i] == 0xC8 && pending[i + 1] == 24 && pending[i + 2] == 0x16) {
-                    m_stamps.push_back(now);
-                    i += 26;
-                } else {
-                    ++i;
-                }
-            }
-            pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(i));
-        }
-    }
-
-    int m_fd;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-    std::vector<Clock::time_point> m_stamps;
-};
+    if (bytes.size() - at < 26)
+        return -1;
+    stamp = bytes[at] == 0xC8 && bytes[at + 1] == 24 && bytes[at + 2] == 0x16;
+    return stamp ? 26 : 0;
+}
 
 // Stands in for a page: gradients, text and a grid, repainted as a whole.
 class BusyPage : public QWidget
@@ -182,9 +140,9 @@ int main(int argc, char *argv[])
         renderTimer.start(16);
     }
 
-    std::vector<Clock::time_point> stamps;
+    std::vector<FrameClock::Clock::time_point> stamps;
     {
-        FrameClock clock(master);
+        FrameClock clock(master, channelFrame);
         QTimer::singleShot(int(seconds * 1000.0), &app, &QCoreApplication::quit);
         app.exec();
         controller.stopTransmission();
@@ -198,18 +156,8 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "cadenceprobe: only %zu frames arrived\n", stamps.size());
         return 1;
     }
-    std::vector<double> intervals;
-    intervals.reserve(stamps.size() - 1);
-    for (size_t i = 1; i < stamps.size(); ++i)
-        intervals.push_back(std::chrono::duration<double, std::milli>(stamps[i] - stamps[i - 1]).count());
-    const size_t over10 = size_t(std::count_if(intervals.begin(), intervals.end(), [](double ms) { return ms > 10.0; }));
-    std::sort(intervals.begin(), intervals.end());
-    const auto at = [&intervals](double share) {
-        return intervals[std::min(intervals.size() - 1, size_t(share * double(intervals.size())))];
-    };
     std::printf("frames %zu over %.1f s%s\n", stamps.size(), seconds,
                 parser.isSet(render) ? " with an 800x600 render every 16 ms" : "");
-    std::printf("interval median %.3f ms, p99 %.3f ms, max %.3f ms, over 10 ms: %zu\n", at(0.5),
-                at(0.99), intervals.back(), over10);
+    ostrabench::printIntervals(stamps, 10.0);
     return 0;
 }

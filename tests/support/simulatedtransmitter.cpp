@@ -1,9 +1,8 @@
 #include "support/simulatedtransmitter.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
+#include "support/eventwait.h"
+
 #include <QFile>
-#include <QThread>
 #include <QTimer>
 
 #include <cmath>
@@ -94,16 +93,7 @@ void SimulatedTransmitter::clearRecords()
 
 bool SimulatedTransmitter::waitFor(const std::function<bool()> &done, int timeoutMs)
 {
-    const QDeadlineTimer deadline(timeoutMs);
-    process();
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
-        QThread::msleep(1);
-        process();
-    }
-    return true;
+    return waitWithEvents(done, timeoutMs, [this] { process(); });
 }
 
 bool SimulatedTransmitter::waitForLine(const QByteArray &line, int timeoutMs)

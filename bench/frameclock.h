@@ -1,0 +1,91 @@
+#pragma once
+
+// Timestamps the frames a program writes to a pseudo-terminal, read on the master side on a thread
+// of its own so that the stamps do not wait for the GUI thread that produces the frames.
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace ostrabench {
+
+class FrameClock
+{
+public:
+    using Clock = std::chrono::steady_clock;
+    // Looks at the bytes from `at` on: returns the length of the frame that starts there (setting
+    // `stamp` when it is one to time), 0 when none starts there, -1 when more bytes are needed.
+    using Splitter = std::function<int(const std::vector<unsigned char> &bytes, size_t at, bool &stamp)>;
+
+    FrameClock(int masterFd, Splitter splitter)
+        : m_fd(masterFd)
+        , m_splitter(std::move(splitter))
+    {
+        m_thread = std::thread([this] { run(); });
+    }
+    ~FrameClock()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    std::vector<Clock::time_point> stamps() const { return m_stamps; }
+
+private:
+    void run()
+    {
+        std::vector<unsigned char> pending;
+        unsigned char buffer[4096];
+        while (!m_stop) {
+            pollfd pfd { m_fd, POLLIN, 0 };
+            if (::poll(&pfd, 1, 20) <= 0)
+                continue;
+            const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+            if (n <= 0)
+                continue;
+            const Clock::time_point now = Clock::now();
+            pending.insert(pending.end(), buffer, buffer + n);
+            size_t i = 0;
+            while (i < pending.size()) {
+                bool stamp = false;
+                const int length = m_splitter(pending, i, stamp);
+                if (length < 0)
+                    break;
+                if (stamp)
+                    m_stamps.push_back(now);
+                i += length > 0 ? size_t(length) : 1;
+            }
+            pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+    }
+
+    int m_fd;
+    Splitter m_splitter;
+    std::atomic<bool> m_stop { false };
+    std::thread m_thread;
+    std::vector<Clock::time_point> m_stamps;
+};
+
+// Prints the median, 99th percentile and largest interval between the stamps, and how many
+// intervals exceed `overMs`. Needs at least two stamps.
+inline void printIntervals(const std::vector<FrameClock::Clock::time_point> &stamps, double overMs)
+{
+    std::vector<double> intervals;
+    intervals.reserve(stamps.size() - 1);
+    for (size_t i = 1; i < stamps.size(); ++i)
+        intervals.push_back(std::chrono::duration<double, std::milli>(stamps[i] - stamps[i - 1]).count());
+    const size_t over = size_t(std::count_if(intervals.begin(), intervals.end(), [overMs](double ms) { return ms > overMs; }));
+    std::sort(intervals.begin(), intervals.end());
+    const auto at = [&intervals](double share) {
+        return intervals[std::min(intervals.size() - 1, size_t(share * double(intervals.size())))];
+    };
+    std::printf("interval median %.3f ms, p99 %.3f ms, max %.3f ms, over %.0f ms: %zu\n", at(0.5), at(0.99),
+                intervals.back(), overMs, over);
+}
+
+} // namespace ostrabench

@@ -1,0 +1,36 @@
+#include "motion/motionsystemsettings.h"
+
+#include <algorithm>
+
+namespace corvane {
+
+bool MotionSystemSettings::operator==(const MotionSystemSettings &other) const
+{
+    return intensity == other.intensity && travelMm == other.travelMm && speedPct == other.speedPct
+        && accelPct == other.accelPct && parkMm == other.parkMm && strokeMm == other.strokeMm
+        && actuatorSlots == other.actuatorSlots && sleepEnabled == other.sleepEnabled
+        && sleepSeconds == other.sleepSeconds;
+}
+
+MotionSystemSettings clampMotionSettings(MotionSystemSettings s)
+{
+    s.strokeMm = std::clamp(s.strokeMm, 50, 300);
+    s.intensity = std::clamp(s.intensity, 10, 100);
+    s.travelMm = std::min(std::max(s.travelMm, 20), s.strokeMm - 10);
+    s.speedPct = std::clamp(s.speedPct, 10, 100);
+    s.accelPct = std::clamp(s.accelPct, 10, 100);
+    s.parkMm = std::min(std::max(s.parkMm, 5), s.strokeMm - 5);
+    s.sleepSeconds = std::clamp(s.sleepSeconds, 1, 3600);
+    // Each channel may be driven by one actuator only; anything else falls back to the identity map.
+    for (size_t k = 0; k < s.actuatorSlots.size(); ++k) {
+        const int slot = s.actuatorSlots[k];
+        const auto earlier = s.actuatorSlots.begin() + qsizetype(k);
+        if (slot < 0 || slot > 5 || std::find(s.actuatorSlots.begin(), earlier, slot) != earlier) {
+            s.actuatorSlots = { 0, 1, 2, 3, 4, 5 };
+            break;
+        }
+    }
+    return s;
+}
+
+} // namespace corvane

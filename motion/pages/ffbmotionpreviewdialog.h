@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QDialog>
+
+#include <array>
+
+class QLabel;
+class QTimer;
+
+namespace corvane {
+
+class CorvaneController;
+class PreviewActuators;
+class PreviewGBall;
+class PreviewHeading;
+class PreviewRig3D;
+class PreviewWheel;
+
+// Shows live what the car's telemetry does to the steering wheel and to a 3-DOF rig with four
+// actuators, without either being connected. Keeps the motion sender's filter running while open.
+class FfbMotionPreviewDialog : public QDialog
+{
+    Q_OBJECT
+public:
+    FfbMotionPreviewDialog(CorvaneController *controller, QWidget *parent = nullptr);
+    ~FfbMotionPreviewDialog() override;
+
+    // Rig pitch and roll in degrees (each within ±10) and heave -1..1 mixed onto FL, FR, RL, RR.
+    static std::array<float, 4> actuatorMix(float pitch, float roll, float heave);
+
+public slots:
+    void updatePreview();
+
+private:
+    void updateWheel();
+    void updateMotion();
+
+    CorvaneController *m_controller = nullptr;
+    float m_ffbLevel = 0.0f;
+    float m_simAngle = 0.0f;
+    float m_simVelocity = 0.0f;
+    PreviewWheel *m_wheel = nullptr;
+    PreviewRig3D *m_rig = nullptr;
+    PreviewHeading *m_heading = nullptr;
+    PreviewGBall *m_gBall = nullptr;
+    PreviewActuators *m_actuators = nullptr;
+    QLabel *m_forceLabel = nullptr;
+    QLabel *m_wheelModeLabel = nullptr;
+    QLabel *m_statusLabel = nullptr;
+    QTimer *m_updateTimer = nullptr;
+};
+
+} // namespace corvane

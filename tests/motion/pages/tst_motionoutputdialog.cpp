@@ -1,0 +1,188 @@
+#include "motion/pages/motionoutputdialog.h"
+
+#include "bridge/corvanecontroller.h"
+#include "bridge/motiontelemetrysender.h"
+#include "ostraui/theme.h"
+
+#include "support/darktwin.h"
+#include "support/testenvironment.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QNetworkDatagram>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QUdpSocket>
+
+#include <memory>
+
+using corvane::CorvaneController;
+using corvane::MotionOutputDialog;
+using corvane::MotionTelemetrySender;
+
+namespace {
+
+constexpr int Patience = 10000;
+
+QString picture(const QString &name)
+{
+    return ostratest::artefactDir("motion") + QStringLiteral("/%1-%2.png").arg(name, ostra::isDarkTheme() ? "dark" : "light");
+}
+
+const QString Waiting = QString::fromUtf8("waiting for car telemetry (start a transmission) \u2014 output at rest");
+
+} // namespace
+
+class TestMotionOutputDialog : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<CorvaneController> m_controller;
+
+    MotionTelemetrySender *sender() const { return m_controller->motionTelemetrySender(); }
+
+    static QPushButton *toggle(MotionOutputDialog &dialog)
+    {
+        for (QPushButton *button : dialog.findChildren<QPushButton *>()) {
+            if (button->isCheckable())
+                return button;
+        }
+        return nullptr;
+    }
+    static QLabel *status(MotionOutputDialog &dialog) { return dialog.findChild<QLabel *>("statusLabel"); }
+
+private slots:
+    void initTestCase() { ostra::installTheme(*qApp); }
+
+    void init() { m_controller = std::make_unique<CorvaneController>(); }
+
+    void cleanup()
+    {
+        sender()->setEnabled(false);
+        m_controller.reset();
+    }
+
+    void blankTargetStreamsToLocalHost()
+    {
+        QUdpSocket listener;
+        QVERIFY(listener.bind(QHostAddress::LocalHost, 0));
+        MotionOutputDialog dialog(m_controller.get(), nullptr);
+        QCOMPARE(toggle(dialog)->text(), QString("Start motion output"));
+        QCOMPARE(status(dialog)->text(), QString("Output stopped."));
+        QVERIFY(status(dialog)->styleSheet().contains("color: #5B6675;"));
+
+        dialog.findChild<QLineEdit *>()->setText("   ");
+        dialog.findChild<QSpinBox *>()->setValue(listener.localPort());
+        toggle(dialog)->click();
+        QVERIFY(sender()->isEnabled());
+        QCOMPARE(sender()->host(), QString("127.0.0.1"));
+        QCOMPARE(sender()->port(), listener.localPort());
+        QCOMPARE(dialog.findChild<QLineEdit *>()->text(), QString("   ")); // the field stays as typed
+        QCOMPARE(toggle(dialog)->text(), QString::fromUtf8("Streaming \u2014 click to stop"));
+        QCOMPARE(status(dialog)->text(), QString::fromUtf8("Streaming to 127.0.0.1:%1 \u2014 0 packets sent \u00b7 %2").arg(listener.localPort()).arg(Waiting));
+        QCOMPARE(status(dialog)->styleSheet(), QString("font-family: 'Geist Mono'; font-size: 9pt; color: #D98A00;"));
+
+        QTRY_VERIFY_WITH_TIMEOUT(listener.hasPendingDatagrams(), Patience);
+        const QNetworkDatagram datagram = listener.receiveDatagram();
+        QCOMPARE(datagram.data().size(), MotionTelemetrySender::PacketSize);
+        QCOMPARE(datagram.data().size(), 264);
+
+        // The count grows with the packets and shows at the next refresh.
+        QTRY_VERIFY_WITH_TIMEOUT(sender()->packetCount() > 0, Patience);
+        QMetaObject::invokeMethod(&dialog, "refreshStatus");
+        QVERIFY(!status(dialog)->text().contains(" 0 packets sent"));
+
+        toggle(dialog)->click();
+        QVERIFY(!sender()->isEnabled());
+        QCOMPARE(status(dialog)->text(), QString("Output stopped."));
+        QCOMPARE(toggle(dialog)->text(), QString("Start motion output"));
+    }
+
+    void status_data()
+    {
+        QTest::addColumn<qint64>("ms");
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QString>("color");
+        QTest::newRow("never") << qint64(-1) << Waiting << "#D98A00";
+        QTest::newRow("fresh") << qint64(0) << "car telemetry live" << "#12A66A";
+        QTest::newRow("999 ms") << qint64(999) << "car telemetry live" << "#12A66A";
+        QTest::newRow("1000 ms") << qint64(1000) << QString::fromUtf8("car telemetry lost 1 s ago \u2014 output at rest") << "#D98A00";
+        QTest::newRow("2999 ms") << qint64(2999) << QString::fromUtf8("car telemetry lost 2 s ago \u2014 output at rest") << "#D98A00";
+    }
+
+    void status()
+    {
+        QFETCH(qint64, ms);
+        QFETCH(QString, state);
+        QFETCH(QString, color);
+        const MotionOutputDialog::StreamingStatus s = MotionOutputDialog::streamingStatus("10.0.0.5", 20777, 42, ms);
+        QCOMPARE(s.text, QString::fromUtf8("Streaming to 10.0.0.5:20777 \u2014 42 packets sent \u00b7 ") + state);
+        QCOMPARE(s.color, color);
+    }
+
+    void liveTelemetryShows()
+    {
+        sender()->setTarget("127.0.0.1", 20777);
+        sender()->setEnabled(true);
+        sender()->setGForces(0.2f, 0.1f, 0.0f);
+        MotionOutputDialog dialog(m_controller.get(), nullptr);
+        // Already streaming: the dialog opens checked and with its status filled.
+        QVERIFY(toggle(dialog)->isChecked());
+        QCOMPARE(toggle(dialog)->text(), QString::fromUtf8("Streaming \u2014 click to stop"));
+        QVERIFY(status(dialog)->text().endsWith("car telemetry live"));
+        QVERIFY(status(dialog)->styleSheet().contains("color: #12A66A;"));
+    }
+
+    void portSpinStoresTarget()
+    {
+        MotionOutputDialog dialog(m_controller.get(), nullptr);
+        auto *spin = dialog.findChild<QSpinBox *>();
+        dialog.findChild<QLineEdit *>()->setText("192.168.1.40");
+        spin->stepUp();
+        QCOMPARE(sender()->port(), quint16(20778));
+        QCOMPARE(sender()->host(), QString("192.168.1.40"));
+        QVERIFY(!sender()->isEnabled());
+        spin->setValue(80);
+        QCOMPARE(spin->value(), 1024);
+        QCOMPARE(sender()->port(), quint16(1024));
+        spin->setValue(70000);
+        QCOMPARE(sender()->port(), quint16(65535));
+    }
+
+    void withoutController()
+    {
+        MotionOutputDialog dialog(nullptr, nullptr);
+        QCOMPARE(status(dialog)->text(), QString("Not available."));
+        QCOMPARE(dialog.findChild<QLineEdit *>()->text(), QString("127.0.0.1"));
+        QCOMPARE(dialog.findChild<QSpinBox *>()->value(), 20777);
+        toggle(dialog)->click();
+        QCOMPARE(status(dialog)->text(), QString("Not available."));
+    }
+
+    void render()
+    {
+        sender()->setTarget("127.0.0.1", 20777);
+        sender()->setEnabled(true);
+        MotionOutputDialog dialog(m_controller.get(), nullptr);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        // It does not shrink below what its texts need.
+        dialog.resize(100, 100);
+        QCOMPARE(dialog.height(), dialog.minimumSizeHint().height());
+        dialog.resize(dialog.sizeHint());
+        const QImage image = dialog.grab().toImage();
+        QVERIFY(image.width() >= 460);
+        QVERIFY(image.save(picture("motion-output-dialog")));
+    }
+
+    void darkTheme()
+    {
+        if (ostra::isDarkTheme())
+            QSKIP("this run is the dark one");
+        QVERIFY(ostratest::runDarkTwin("motion", { "render" }));
+    }
+};
+
+OSTRA_TEST_MAIN_WIDGETS(TestMotionOutputDialog)
+#include "tst_motionoutputdialog.moc"
