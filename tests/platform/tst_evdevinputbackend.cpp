@@ -1,0 +1,575 @@
+// glib's headers name members "signals": they come before Qt's, which make that a keyword.
+#include <umockdev.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <cerrno>
+#include <functional>
+
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "bridge/corvanecontroller.h"
+#include "bridge/inputdevice.h"
+#include "platform/input/evdevtranslation.h"
+#include "platform/input/virtualinputbackend.h"
+#include "profiles/profilemanager.h"
+#include "support/evdevdevices.h"
+#include "support/simulatedtransmitter.h"
+#include "support/testenvironment.h"
+
+using namespace corvane;
+using ostratest::EvdevDeviceSpec;
+using ostratest::EvdevEvent;
+
+namespace {
+
+// Event numbers of the test devices; the shifter's sorts before the others as text, not as a number.
+constexpr int KeyboardNode = 0;
+constexpr int MouseNode = 1;
+constexpr int StickNode = 2;
+constexpr int WheelNode = 3;
+constexpr int PedalsNode = 5;
+constexpr int ShifterNode = 12;
+
+// A umockdev testbed of this process: /dev/input and /sys as the preload library shows them.
+class Testbed
+{
+public:
+    Testbed() : m_bed(umockdev_testbed_new()) {}
+    ~Testbed() { g_object_unref(m_bed); }
+
+    // Adds /dev/input/event<number>; false when the preload library does not show it.
+    bool add(int number, const EvdevDeviceSpec &spec)
+    {
+        const QString ioctls = m_files.filePath(QStringLiteral("event%1.ioctl").arg(number));
+        QFile file(ioctls);
+        if (!file.open(QIODevice::WriteOnly) || file.write(spec.ioctlText(number)) < 0)
+            return false;
+        file.close();
+        GError *error = nullptr;
+        const bool added = umockdev_testbed_add_from_string(m_bed, spec.umockdevText(number).constData(), &error)
+                           && umockdev_testbed_load_ioctl(m_bed, node(number).constData(),
+                                                          QFile::encodeName(ioctls).constData(), &error);
+        if (error) {
+            qWarning("umockdev: %s", error->message);
+            g_error_free(error);
+        }
+        return added && ::access(node(number).constData(), F_OK) == 0;
+    }
+
+    // Plays an evemu stream on the device, as the kernel would deliver it.
+    bool play(int number, const QList<EvdevEvent> &events)
+    {
+        const QString path = m_files.filePath(QStringLiteral("event%1-%2.events").arg(number).arg(++m_streams));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(ostratest::evemuText(events)) < 0)
+            return false;
+        file.close();
+        GError *error = nullptr;
+        const bool loaded = umockdev_testbed_load_evemu_events(m_bed, node(number).constData(),
+                                                               QFile::encodeName(path).constData(), &error);
+        if (error)
+            g_error_free(error);
+        return loaded;
+    }
+
+    // What the program wrote to the device node since the last call.
+    QList<input_event> written(int number)
+    {
+        QList<input_event> events;
+        const int fd = umockdev_testbed_get_dev_fd(m_bed, node(number).constData());
+        if (fd < 0)
+            return events;
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        input_event event{};
+        while (::read(fd, &event, sizeof event) == ssize_t(sizeof event))
+            events.append(event);
+        return events;
+    }
+
+    // The cable pulled: the node hangs up under the program's open file and leaves the testbed.
+    void unplug(int number)
+    {
+        const int fd = umockdev_testbed_get_dev_fd(m_bed, node(number).constData());
+        // The testbed closes its end itself later: put /dev/null in its place instead of closing.
+        const int nul = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+        ::dup2(nul, fd);
+        ::close(nul);
+        umockdev_testbed_remove_device(
+            m_bed, QByteArray("/sys/devices/virtual/input/input" + QByteArray::number(number) + "/event"
+                              + QByteArray::number(number)).constData());
+    }
+
+    // The host file behind the node, for its permissions.
+    QString hostPath(int number) const
+    {
+        gchar *root = umockdev_testbed_get_root_dir(m_bed);
+        const QString path = QString::fromLocal8Bit(root) + QString::fromLatin1(node(number));
+        g_free(root);
+        return QFileInfo(path).canonicalFilePath();
+    }
+
+    static QByteArray node(int number) { return "/dev/input/event" + QByteArray::number(number); }
+
+private:
+    UMockdevTestbed *m_bed;
+    QTemporaryDir m_files;
+    int m_streams = 0;
+};
+
+// The state of an input device as its users read it.
+struct Reading
+{
+    QList<float> axes;
+    QList<bool> buttons;
+    QList<int> povs;
+    QList<float> roles;
+
+    static Reading of(const InputDevice &device)
+    {
+        Reading r;
+        for (int i = 0; i < InputDevice::AxisCount; ++i)
+            r.axes.append(device.axis(i));
+        for (int i = 0; i < InputDevice::ButtonCount; ++i)
+            r.buttons.append(device.button(i));
+        for (int i = 0; i < InputDevice::PovCount; ++i)
+            r.povs.append(device.pov(i));
+        for (int role = 0; role < 4; ++role)
+            r.roles.append(device.roleAxisValue(role));
+        return r;
+    }
+
+    bool operator==(const Reading &o) const
+    {
+        return axes == o.axes && buttons == o.buttons && povs == o.povs && roles == o.roles;
+    }
+
+    QString text() const
+    {
+        QStringList down;
+        for (int i = 0; i < buttons.size(); ++i) {
+            if (buttons.at(i))
+                down.append(QString::number(i));
+        }
+        QStringList values;
+        for (float v : axes)
+            values.append(QString::number(double(v)));
+        QStringList roleValues;
+        for (float v : roles)
+            roleValues.append(QString::number(double(v)));
+        return QStringLiteral("axes [%1] buttons [%2] hat %3 roles [%4]")
+            .arg(values.join(' '), down.join(' '))
+            .arg(povs.value(0))
+            .arg(roleValues.join(' '));
+    }
+};
+
+// The raw state the same device shows on the virtual backend: each axis scaled from its range to
+// 0..65535 into the slot the evdev layout gives it, buttons in code order, hats in hundredths.
+void applyRaw(VirtualInputDevice *device, const EvdevDeviceSpec &spec, const QHash<int, int> &values,
+              const QSet<int> &down)
+{
+    evdev::Capabilities caps;
+    for (const EvdevDeviceSpec::Axis &axis : spec.axes)
+        caps.abs[size_t(axis.code)] = true;
+    for (int key : spec.keys)
+        caps.keys[size_t(key)] = true;
+    const evdev::Layout layout = evdev::layoutFor(caps);
+    for (int slot = 0; slot < InputAxisCount; ++slot)
+        device->setAxisRaw(slot, 0);
+    for (const EvdevDeviceSpec::Axis &axis : spec.axes) {
+        const int value = values.value(axis.code, axis.value);
+        const int slot = layout.axisForCode(axis.code);
+        if (slot >= 0)
+            device->setAxisRaw(slot, evdev::scaleAxis(value, axis.minimum, axis.maximum));
+    }
+    for (int hat = 0; hat < InputPovCount; ++hat) {
+        if (!layout.hats[size_t(hat)])
+            continue;
+        const auto direction = [&](int code) {
+            for (const EvdevDeviceSpec::Axis &axis : spec.axes) {
+                if (axis.code == code)
+                    return evdev::hatDirection(values.value(code, axis.value), axis.minimum, axis.maximum);
+            }
+            return 0;
+        };
+        const quint32 angle = evdev::hatAngle(direction(ABS_HAT0X + 2 * hat), direction(ABS_HAT0Y + 2 * hat));
+        if (angle == InputPovCentred)
+            device->centrePov(hat);
+        else
+            device->setPov(hat, angle);
+    }
+    for (int b = 0; b < layout.buttonCodes.size(); ++b)
+        device->setButton(b, down.contains(layout.buttonCodes.at(b)));
+}
+
+// Drops the right to ignore file permissions, as a user's session has none, and restores it.
+class WithoutFileOverride
+{
+public:
+    WithoutFileOverride()
+    {
+        m_header.version = _LINUX_CAPABILITY_VERSION_3;
+        m_valid = ::syscall(SYS_capget, &m_header, m_saved) == 0;
+        if (!m_valid)
+            return;
+        __user_cap_data_struct reduced[2] = {m_saved[0], m_saved[1]};
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER));
+        ::syscall(SYS_capset, &m_header, reduced);
+    }
+    ~WithoutFileOverride()
+    {
+        if (m_valid)
+            ::syscall(SYS_capset, &m_header, m_saved);
+    }
+
+private:
+    __user_cap_header_struct m_header{};
+    __user_cap_data_struct m_saved[2]{};
+    bool m_valid = false;
+};
+
+int indexOf(const QString &name)
+{
+    const QList<InputDeviceInfo> devices = InputDevice::enumerateDevices();
+    for (const InputDeviceInfo &info : devices) {
+        if (info.name == name)
+            return info.index;
+    }
+    return -1;
+}
+
+using Values = QHash<int, int>;
+using Keys = QSet<int>;
+
+} // namespace
+
+Q_DECLARE_METATYPE(EvdevDeviceSpec)
+Q_DECLARE_METATYPE(QList<EvdevEvent>)
+
+class TestEvdevInputBackend : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<Testbed> m_bed;
+
+    // Every test starts from an empty testbed; false (with the test skipped) without the preload.
+    bool startTestbed(std::initializer_list<std::pair<int, EvdevDeviceSpec>> devices)
+    {
+        m_bed = std::make_unique<Testbed>();
+        for (const auto &[number, spec] : devices) {
+            if (!m_bed->add(number, spec))
+                return false;
+        }
+        return true;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (!qEnvironmentVariable("LD_PRELOAD").contains(QLatin1String("libumockdev-preload")))
+            QSKIP("The umockdev preload library is not loaded: run this test under umockdev-wrapper.");
+        QVERIFY2(!VirtualInputBackend::instance(), "Set OSTRA_INPUT_BACKEND=evdev for this test.");
+    }
+
+    void cleanup()
+    {
+        InputBackend::setInstance(nullptr);
+        m_bed.reset();
+    }
+
+    // Only game controllers are listed, in event number order, each with its identity.
+    void enumeration()
+    {
+        if (!startTestbed({{ShifterNode, EvdevDeviceSpec::hShifter()}, {KeyboardNode, EvdevDeviceSpec::keyboard()},
+                           {WheelNode, EvdevDeviceSpec::wheelBase()}, {MouseNode, EvdevDeviceSpec::mouse()},
+                           {PedalsNode, EvdevDeviceSpec::pedals()}, {StickNode, EvdevDeviceSpec::flightStick()}}))
+            QSKIP("The umockdev testbed does not show its device nodes in this process.");
+        struct Expected
+        {
+            EvdevDeviceSpec spec;
+            int axes, buttons, povs;
+            bool ffb;
+        };
+        const QList<Expected> expected{{EvdevDeviceSpec::flightStick(), 4, 10, 1, false},
+                                       {EvdevDeviceSpec::wheelBase(), 1, 16, 1, true},
+                                       {EvdevDeviceSpec::pedals(), 3, 0, 0, false},
+                                       {EvdevDeviceSpec::hShifter(), 0, 12, 0, false}};
+        const QList<InputDeviceInfo> devices = InputDevice::enumerateDevices();
+        QCOMPARE(devices.size(), expected.size());
+        for (int i = 0; i < devices.size(); ++i) {
+            const InputDeviceInfo &info = devices.at(i);
+            const Expected &e = expected.at(i);
+            QCOMPARE(info.index, i);
+            QCOMPARE(info.name, e.spec.name);
+            QCOMPARE(info.productName, e.spec.name);
+            QCOMPARE(info.instanceGuid, inputGuidText(evdev::instanceGuid(e.spec.physicalPath, e.spec.name)));
+            QCOMPARE(info.productGuid, inputGuidText(inputProductGuid(e.spec.id.vendor, e.spec.id.product)));
+            QCOMPARE(info.numAxes, e.axes);
+            QCOMPARE(info.numButtons, e.buttons);
+            QCOMPARE(info.numPovs, e.povs);
+            QCOMPARE(info.supportsFfb, e.ffb);
+        }
+    }
+
+    // An evemu stream read through InputDevice gives exactly what the same raw values give on the
+    // virtual backend: axis slots and ranges, buttons, hat, roles.
+    void readings_data()
+    {
+        QTest::addColumn<EvdevDeviceSpec>("spec");
+        QTest::addColumn<Values>("values"); // EV_ABS code -> value after the stream
+        QTest::addColumn<Keys>("down");     // EV_KEY codes held after the stream
+        EvdevDeviceSpec stick = EvdevDeviceSpec::flightStick();
+        QTest::newRow("stick at rest") << stick << Values{} << Keys{};
+        QTest::newRow("stick pushed, throttle up, hat up-right, trigger")
+            << stick << Values{{ABS_X, 511}, {ABS_Y, -300}, {ABS_THROTTLE, 255}, {ABS_HAT0X, 1}, {ABS_HAT0Y, -1}}
+            << Keys{BTN_TRIGGER, BTN_BASE4};
+        QTest::newRow("wheel full left, hat down, two buttons")
+            << EvdevDeviceSpec::wheelBase() << Values{{ABS_X, 0}, {ABS_HAT0Y, 1}} << Keys{BTN_THUMB, BTN_DEAD};
+        QTest::newRow("wheel a quarter right") << EvdevDeviceSpec::wheelBase() << Values{{ABS_X, 49151}} << Keys{};
+        QTest::newRow("pedals: throttle full, brake half, clutch just pressed")
+            << EvdevDeviceSpec::pedals() << Values{{ABS_RX, 1023}, {ABS_RY, 512}, {ABS_RZ, 120}} << Keys{};
+        QTest::newRow("shifter in third") << EvdevDeviceSpec::hShifter() << Values{} << Keys{BTN_TOP};
+        // An axis the device gives no range for keeps the full range and the device still reads.
+        stick.missingAbs = {ABS_RZ};
+        stick.axes[2].minimum = 0;
+        stick.axes[2].maximum = 65535;
+        stick.axes[2].value = 0;
+        QTest::newRow("stick without twist range") << stick << Values{{ABS_RZ, 65535}, {ABS_X, -512}} << Keys{};
+    }
+
+    void readings()
+    {
+        QFETCH(EvdevDeviceSpec, spec);
+        QFETCH(Values, values);
+        QFETCH(Keys, down);
+        if (!startTestbed({{WheelNode, spec}}))
+            QSKIP("The umockdev testbed does not show its device nodes in this process.");
+
+        // The virtual backend first: the state at open, read once, then the state after the stream.
+        VirtualInputBackend virtualBackend;
+        InputBackend::setInstance(&virtualBackend);
+        VirtualInputDevice *twin = virtualBackend.addDevice(VirtualDeviceSpec(spec.name, 8, 128, 4));
+        Values atOpen;
+        for (const EvdevDeviceSpec::Axis &axis : spec.axes)
+            atOpen.insert(axis.code, spec.missingAbs.contains(axis.code) ? 0 : axis.value);
+        applyRaw(twin, spec, atOpen, {});
+        InputDevice reference;
+        QVERIFY(reference.open(0));
+        reference.poll();
+        Values after = atOpen;
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
+            after.insert(it.key(), it.value());
+        applyRaw(twin, spec, after, down);
+        for (int i = 0; i < 8; ++i)
+            reference.poll();
+        const Reading expected = Reading::of(reference);
+        reference.releaseDevice();
+        InputBackend::setInstance(nullptr);
+
+        InputDevice device;
+        QVERIFY(device.open(0));
+        QCOMPARE(device.productName(), spec.name);
+        device.poll();
+        QList<EvdevEvent> stream;
+        for (auto it = values.cbegin(); it != values.cend(); ++it)
+            stream.append({EV_ABS, it.key(), it.value()});
+        for (int key : down)
+            stream.append({EV_KEY, key, 1});
+        QVERIFY(m_bed->play(WheelNode, stream));
+        // The stream arrives while the device is read; the debounce needs four reads after it.
+        QTRY_VERIFY2_WITH_TIMEOUT((device.poll(), Reading::of(device) == expected),
+                                  qPrintable(Reading::of(device).text() + " != " + expected.text()), 5000);
+        QVERIFY(device.isConnected());
+    }
+
+    // A device that vanishes while it is read is reported lost at once and stays lost.
+    void deviceGone()
+    {
+        if (!startTestbed({{WheelNode, EvdevDeviceSpec::wheelBase()}, {PedalsNode, EvdevDeviceSpec::pedals()}}))
+            QSKIP("The umockdev testbed does not show its device nodes in this process.");
+        InputDevice device;
+        QVERIFY(device.open(indexOf(EvdevDeviceSpec::pedals().name)));
+        device.poll();
+        QVERIFY(device.isConnected());
+        QSignalSpy lost(&device, &InputDevice::deviceDisconnected);
+        m_bed->unplug(PedalsNode);
+        device.poll();
+        QCOMPARE(lost.count(), 1);
+        QVERIFY(!device.isConnected());
+        for (int i = 0; i < 10; ++i)
+            device.poll();
+        QCOMPARE(lost.count(), 11);
+        QVERIFY(!device.isConnected());
+        // The other device reads on.
+        InputDevice wheel;
+        QVERIFY(wheel.open(indexOf(EvdevDeviceSpec::wheelBase().name)));
+        wheel.poll();
+        QVERIFY(wheel.isConnected());
+    }
+
+    // A node the user may only read: the device opens and reads, without force feedback.
+    void readOnlyNode()
+    {
+        if (!startTestbed({{WheelNode, EvdevDeviceSpec::wheelBase()}}))
+            QSKIP("The umockdev testbed does not show its device nodes in this process.");
+        QVERIFY(::chmod(QFile::encodeName(m_bed->hostPath(WheelNode)).constData(), 0444) == 0);
+        WithoutFileOverride user;
+        QCOMPARE(InputDevice::enumerateDevices().value(0).supportsFfb, false);
+        InputDevice device;
+        QVERIFY(device.open(0));
+        QVERIFY(!device.hasForceFeedback());
+        QVERIFY(!device.probeForceFeedback());
+        QVERIFY(!device.setForceFeedback(0.5f));
+        QVERIFY(!device.setCentering(0.5f));
+        const FfbStatus status = device.ffbStatus();
+        QVERIFY(status.enumerated);
+        QVERIFY(!status.ffbCapable);
+        QVERIFY(m_bed->play(WheelNode, {{EV_ABS, ABS_X, 65535}}));
+        QTRY_COMPARE_WITH_TIMEOUT((device.poll(), device.axis(InputAxisX)), 1.0f, 5000);
+        QVERIFY(m_bed->written(WheelNode).isEmpty());
+    }
+
+    // Force feedback where the device takes no effect upload: the effect count decides whether
+    // the device offers force feedback; creating the effects fails cleanly and the status says why.
+    void forceFeedback_data()
+    {
+        QTest::addColumn<int>("effectSlots");
+        QTest::addColumn<bool>("capable");
+        QTest::newRow("sixteen effect slots") << 16 << true;
+        QTest::newRow("no effect slot") << 0 << false;
+    }
+
+    void forceFeedback()
+    {
+        QFETCH(int, effectSlots);
+        QFETCH(bool, capable);
+        EvdevDeviceSpec wheel = EvdevDeviceSpec::wheelBase();
+        wheel.effectSlots = effectSlots;
+        if (!startTestbed({{WheelNode, wheel}}))
+            QSKIP("The umockdev testbed does not show its device nodes in this process.");
+        InputDevice device;
+        QVERIFY(device.open(0));
+        QCOMPARE(device.hasForceFeedback(), capable);
+        QVERIFY(!device.setForceFeedback(0.5f));
+        QVERIFY(!device.setCentering(0.5f));
+        const FfbStatus status = device.ffbStatus();
+        QVERIFY(status.enumerated);
+        QCOMPARE(status.ffbCapable, capable);
+        QVERIFY(!status.constantForce);
+        if (capable) {
+            QVERIFY(status.hasFfbAxis);
+            QVERIFY(!inputSucceeded(status.errorCode));
+            QVERIFY2(status.diag.contains(QLatin1String("X/offset=0x")), qPrintable(status.diag));
+            // Before the uploads the probe switched the wheel's own centring off and reset it.
+            const QList<input_event> written = m_bed->written(WheelNode);
+            QVERIFY(std::any_of(written.cbegin(), written.cend(), [](const input_event &e) {
+                return e.type == EV_FF && e.code == FF_AUTOCENTER && e.value == 0;
+            }));
+        } else {
+            QVERIFY(m_bed->written(WheelNode).isEmpty());
+        }
+        // Input goes on.
+        QVERIFY(m_bed->play(WheelNode, {{EV_KEY, BTN_TRIGGER, 1}}));
+        QTRY_VERIFY_WITH_TIMEOUT((device.poll(), device.button(0)), 5000);
+    }
+
+    // The controller with the evdev wheel base and pedals sends the same frames as with the same
+    // raw values on the virtual backend.
+    void transmitsLikeVirtual_data()
+    {
+        QTest::addColumn<Values>("wheel");
+        QTest::addColumn<Values>("pedals");
+        QTest::newRow("centred, pedals up") << Values{{ABS_X, 32768}} << Values{};
+        QTest::newRow("left lock, full throttle") << Values{{ABS_X, 0}} << Values{{ABS_RX, 1023}};
+        QTest::newRow("a little right, half brake") << Values{{ABS_X, 40000}} << Values{{ABS_RY, 600}};
+    }
+
+    void transmitsLikeVirtual()
+    {
+        QFETCH(Values, wheel);
+        QFETCH(Values, pedals);
+        const EvdevDeviceSpec wheelSpec = EvdevDeviceSpec::wheelBase();
+        const EvdevDeviceSpec pedalSpec = EvdevDeviceSpec::pedals();
+        if (!startTestbed({{WheelNode, wheelSpec}, {PedalsNode, pedalSpec}}))
+            QSKIP("The umockdev testbed does not show its device nodes in this process.");
+
+        AxisSettings settings;
+        settings.softStartEnabled = false;
+        settings.stuckThrottleDetectionEnabled = false;
+        settings.throttleSpikeRejectionEnabled = false;
+        // Runs a controller on the backend of the moment until `settled` holds for its last frame.
+        const auto run = [&](const std::function<void()> &move,
+                             const std::function<bool(const ostratest::SimulatedTransmitter::Channels &)> &settled)
+            -> ostratest::SimulatedTransmitter::Channels {
+            QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
+            ostratest::SimulatedTransmitter tx;
+            CorvaneController controller;
+            if (!controller.setAxisSettings(settings) || !controller.wheelBase()->open(indexOf(wheelSpec.name))
+                || !controller.pedals()->open(indexOf(pedalSpec.name))
+                || !controller.connectTransmitter(tx.portName(), 115200))
+                return {};
+            controller.startTransmission();
+            for (QTimer *timer : controller.findChildren<QTimer *>()) {
+                if (timer->interval() == 7)
+                    timer->stop();
+            }
+            if (!controller.isRunning())
+                return {};
+            move();
+            for (int tick = 0; tick < 2000; ++tick) {
+                QMetaObject::invokeMethod(&controller, "onTransmitTimer", Qt::DirectConnection);
+                if (!tx.waitForChannelFrames(int(controller.frameCount())))
+                    return {};
+                if (tick >= 8 && settled(tx.lastChannels()))
+                    return tx.lastChannels();
+                QTest::qWait(1);
+            }
+            return tx.lastChannels();
+        };
+
+        VirtualInputBackend virtualBackend;
+        InputBackend::setInstance(&virtualBackend);
+        VirtualInputDevice *virtualWheel = virtualBackend.addDevice(VirtualDeviceSpec(wheelSpec.name, 8, 128, 4));
+        VirtualInputDevice *virtualPedals = virtualBackend.addDevice(VirtualDeviceSpec(pedalSpec.name, 8, 128, 4));
+        applyRaw(virtualWheel, wheelSpec, {}, {});
+        applyRaw(virtualPedals, pedalSpec, {}, {});
+        const auto expected = run(
+            [&] {
+                applyRaw(virtualWheel, wheelSpec, wheel, {});
+                applyRaw(virtualPedals, pedalSpec, pedals, {});
+            },
+            [](const auto &) { return true; });
+        InputBackend::setInstance(nullptr);
+        QVERIFY(expected != ostratest::SimulatedTransmitter::Channels{});
+
+        const auto sent = run(
+            [&] {
+                QList<EvdevEvent> wheelStream;
+                for (auto it = wheel.cbegin(); it != wheel.cend(); ++it)
+                    wheelStream.append({EV_ABS, it.key(), it.value()});
+                QList<EvdevEvent> pedalStream;
+                for (auto it = pedals.cbegin(); it != pedals.cend(); ++it)
+                    pedalStream.append({EV_ABS, it.key(), it.value()});
+                QVERIFY(m_bed->play(WheelNode, wheelStream));
+                QVERIFY(m_bed->play(PedalsNode, pedalStream));
+            },
+            [&](const auto &channels) { return channels == expected; });
+        QCOMPARE(sent, expected);
+    }
+};
+
+OSTRA_TEST_MAIN_CORE(TestEvdevInputBackend)
+#include "tst_evdevinputbackend.moc"
