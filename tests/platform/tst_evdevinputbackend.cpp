@@ -4,13 +4,16 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QMutex>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <functional>
 
 #include <fcntl.h>
@@ -49,7 +52,22 @@ public:
     Testbed() : m_bed(umockdev_testbed_new()) {}
     ~Testbed() { g_object_unref(m_bed); }
 
-    // Adds /dev/input/event<number>; false when the preload library does not show it.
+    // Adds /dev/input/event<number> with its ioctls answered by `driver`; false when the preload
+    // library does not show it.
+    bool add(int number, const EvdevDeviceSpec &spec, UMockdevIoctlBase *driver)
+    {
+        GError *error = nullptr;
+        const bool added = umockdev_testbed_attach_ioctl(m_bed, node(number).constData(), driver, &error)
+                           && umockdev_testbed_add_from_string(m_bed, spec.umockdevText(number).constData(), &error);
+        if (error) {
+            qWarning("umockdev: %s", error->message);
+            g_error_free(error);
+        }
+        return added && ::access(node(number).constData(), F_OK) == 0;
+    }
+
+    // Adds /dev/input/event<number> with its ioctl file; false when the preload library does not
+    // show it.
     bool add(int number, const EvdevDeviceSpec &spec)
     {
         const QString ioctls = m_files.filePath(QStringLiteral("event%1.ioctl").arg(number));
@@ -126,6 +144,76 @@ private:
     UMockdevTestbed *m_bed;
     QTemporaryDir m_files;
     int m_streams = 0;
+};
+
+// A wheel's driver that takes effect uploads: it answers the device's ioctls itself and keeps
+// every effect uploaded, with the id it gave it. Runs on umockdev's thread.
+class EffectTakingDriver
+{
+public:
+    explicit EffectTakingDriver(const EvdevDeviceSpec &spec)
+        : m_answers(spec.ioctlAnswers()), m_handler(umockdev_ioctl_base_new())
+    {
+        g_signal_connect(m_handler, "handle-ioctl", G_CALLBACK(&EffectTakingDriver::handle), this);
+    }
+    ~EffectTakingDriver() { g_object_unref(m_handler); }
+
+    UMockdevIoctlBase *handler() const { return m_handler; }
+
+    QList<ff_effect> uploads() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_uploads;
+    }
+
+private:
+    static gboolean handle(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer self)
+    {
+        return static_cast<EffectTakingDriver *>(self)->answer(client);
+    }
+
+    bool answer(UMockdevIoctlClient *client)
+    {
+        const unsigned long request = umockdev_ioctl_client_get_request(client);
+        UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
+        const auto reply = [&](const void *bytes, int size, long result) {
+            UMockdevIoctlData *data = umockdev_ioctl_data_resolve(arg, 0, gsize(size), nullptr);
+            if (!data)
+                return false;
+            std::memcpy(data->data, bytes, size_t(size));
+            umockdev_ioctl_client_complete(client, result, 0);
+            g_object_unref(data);
+            return true;
+        };
+        for (const EvdevDeviceSpec::IoctlAnswer &a : m_answers) {
+            if (a.request == request)
+                return reply(a.data.constData(), int(a.data.size()), a.result);
+        }
+        if (request == EVIOCSFF) {
+            UMockdevIoctlData *data = umockdev_ioctl_data_resolve(arg, 0, sizeof(ff_effect), nullptr);
+            if (!data)
+                return false;
+            ff_effect effect;
+            std::memcpy(&effect, data->data, sizeof effect);
+            g_object_unref(data);
+            QMutexLocker lock(&m_mutex);
+            if (effect.id < 0)
+                effect.id = m_nextId++;
+            m_uploads.append(effect);
+            return reply(&effect, sizeof effect, 0);
+        }
+        if (request == EVIOCRMFF || request == EVIOCGRAB) {
+            umockdev_ioctl_client_complete(client, 0, 0);
+            return true;
+        }
+        return false;
+    }
+
+    const QList<EvdevDeviceSpec::IoctlAnswer> m_answers;
+    UMockdevIoctlBase *m_handler;
+    mutable QMutex m_mutex;
+    QList<ff_effect> m_uploads;
+    qint16 m_nextId = 0;
 };
 
 // The state of an input device as its users read it.
@@ -342,6 +430,11 @@ private slots:
         QTest::newRow("pedals: throttle full, brake half, clutch just pressed")
             << EvdevDeviceSpec::pedals() << Values{{ABS_RX, 1023}, {ABS_RY, 512}, {ABS_RZ, 120}} << Keys{};
         QTest::newRow("shifter in third") << EvdevDeviceSpec::hShifter() << Values{} << Keys{BTN_TOP};
+        // Held keys past the bytes the key state answer holds are not read as held.
+        EvdevDeviceSpec shortKeys = EvdevDeviceSpec::hShifter();
+        shortKeys.keysDown = {BTN_TRIGGER, BTN_BASE6};
+        shortKeys.keyStateBytes = 4;
+        QTest::newRow("short key state answer") << shortKeys << Values{} << Keys{};
         // An axis the device gives no range for keeps the full range and the device still reads.
         stick.missingAbs = {ABS_RZ};
         stick.axes[2].minimum = 0;
@@ -484,6 +577,64 @@ private slots:
         // Input goes on.
         QVERIFY(m_bed->play(WheelNode, {{EV_KEY, BTN_TRIGGER, 1}}));
         QTRY_VERIFY_WITH_TIMEOUT((device.poll(), device.button(0)), 5000);
+    }
+
+    // A wheel whose driver takes effect uploads: the constant force plays with the magnitude asked
+    // for, the centring spring starts after the probe, and stopping writes the stop event.
+    void forceFeedbackPlays_data()
+    {
+        QTest::addColumn<float>("strength");
+        QTest::addColumn<int>("magnitude");
+        QTest::newRow("half") << 0.5f << 5000;
+        QTest::newRow("beyond full") << 1.7f << 10000;
+        QTest::newRow("a quarter the other way") << -0.25f << -2500;
+    }
+
+    void forceFeedbackPlays()
+    {
+        QFETCH(float, strength);
+        QFETCH(int, magnitude);
+        const EvdevDeviceSpec spec = EvdevDeviceSpec::wheelBase();
+        EffectTakingDriver driver(spec);
+        m_bed = std::make_unique<Testbed>();
+        if (!m_bed->add(WheelNode, spec, driver.handler()))
+            QSKIP("The umockdev testbed does not show its device nodes in this process.");
+        InputDevice device;
+        QVERIFY(device.open(0));
+        QVERIFY(device.hasForceFeedback());
+        QVERIFY(device.setForceFeedback(strength));
+        const FfbStatus status = device.ffbStatus();
+        QVERIFY(status.constantForce);
+        QVERIFY(status.exclusive);
+        QVERIFY(status.hasFfbAxis);
+
+        const QList<ff_effect> uploads = driver.uploads();
+        const auto last = [&uploads](int type) {
+            ff_effect found{};
+            found.id = -1;
+            for (const ff_effect &e : uploads) {
+                if (e.type == type)
+                    found = e;
+            }
+            return found;
+        };
+        const ff_effect force = last(FF_CONSTANT);
+        const ff_effect spring = last(FF_SPRING);
+        QVERIFY(force.id >= 0);
+        QVERIFY(spring.id >= 0);
+        QVERIFY(force.id != spring.id);
+        QCOMPARE(force.u.constant.level, evdev::forceLevel(magnitude, InputForceMaximum));
+        QCOMPARE(force.direction, evdev::PositiveXDirection);
+        const auto wrote = [](const QList<input_event> &events, int code, int value) {
+            return std::any_of(events.cbegin(), events.cend(), [&](const input_event &e) {
+                return e.type == EV_FF && e.code == code && e.value == value;
+            });
+        };
+        const QList<input_event> played = m_bed->written(WheelNode);
+        QVERIFY(wrote(played, force.id, 1));
+        QVERIFY(wrote(played, spring.id, 1));
+        device.stopForceFeedback();
+        QVERIFY(wrote(m_bed->written(WheelNode), force.id, 0));
     }
 
     // The controller with the evdev wheel base and pedals sends the same frames as with the same

@@ -33,11 +33,6 @@ QByteArray text(const QString &value)
     return bytes;
 }
 
-QByteArray line(const QByteArray &request, qsizetype result, const QByteArray &data)
-{
-    return request + ' ' + QByteArray::number(result) + ' ' + data.toHex().toUpper() + '\n';
-}
-
 QByteArray le32(qint32 value)
 {
     QByteArray bytes(4, '\0');
@@ -133,30 +128,41 @@ QByteArray EvdevDeviceSpec::umockdevText(int eventNumber) const
            "E: ID_INPUT=1\n\n";
 }
 
-QByteArray EvdevDeviceSpec::ioctlText(int eventNumber) const
+QList<EvdevDeviceSpec::IoctlAnswer> EvdevDeviceSpec::ioctlAnswers() const
 {
-    QByteArray out = "@DEV /dev/input/event" + QByteArray::number(eventNumber) + "\n";
-    out += line("EVIOCGNAME", name.toUtf8().size() + 1, text(name));
-    out += line("EVIOCGPHYS", physicalPath.toUtf8().size() + 1, text(physicalPath));
-    QByteArray id(sizeof(input_id), '\0');
-    std::memcpy(id.data(), &this->id, sizeof(input_id));
-    out += line("EVIOCGID", 0, id);
+    QList<IoctlAnswer> answers;
+    const auto bits = [](int type) { return "EVIOCGBIT(" + QByteArray::number(type) + ")"; };
+    QByteArray identity(sizeof(input_id), '\0');
+    std::memcpy(identity.data(), &id, sizeof(input_id));
     QList<int> absCodes;
     for (const Axis &axis : axes)
         absCodes.append(axis.code);
-    out += line("EVIOCGBIT(" + QByteArray::number(EV_KEY) + ")", KeyBytes, bitBytes(keys, KeyBytes));
-    out += line("EVIOCGBIT(" + QByteArray::number(EV_ABS) + ")", AbsBytes, bitBytes(absCodes, AbsBytes));
-    out += line("EVIOCGBIT(" + QByteArray::number(EV_FF) + ")", FfBytes, bitBytes(ffFeatures, FfBytes));
-    out += line("EVIOCGPROP", PropBytes, bitBytes(properties, PropBytes));
-    out += line("EVIOCGKEY", KeyBytes, bitBytes(keysDown, KeyBytes));
-    out += line("EVIOCGEFFECTS", 0, le32(effectSlots));
+    answers.append({"EVIOCGNAME", EVIOCGNAME(NameBufferSize), int(name.toUtf8().size()) + 1, text(name)});
+    answers.append({"EVIOCGPHYS", EVIOCGPHYS(NameBufferSize), int(physicalPath.toUtf8().size()) + 1,
+                    text(physicalPath)});
+    answers.append({"EVIOCGID", EVIOCGID, 0, identity});
+    answers.append({bits(EV_KEY), EVIOCGBIT(EV_KEY, KeyBytes), KeyBytes, bitBytes(keys, KeyBytes)});
+    answers.append({bits(EV_ABS), EVIOCGBIT(EV_ABS, AbsBytes), AbsBytes, bitBytes(absCodes, AbsBytes)});
+    answers.append({bits(EV_FF), EVIOCGBIT(EV_FF, FfBytes), FfBytes, bitBytes(ffFeatures, FfBytes)});
+    answers.append({"EVIOCGPROP", EVIOCGPROP(PropBytes), PropBytes, bitBytes(properties, PropBytes)});
+    answers.append({"EVIOCGKEY", EVIOCGKEY(KeyBytes), keyStateBytes < 0 ? KeyBytes : keyStateBytes,
+                    bitBytes(keysDown, KeyBytes)});
+    answers.append({"EVIOCGEFFECTS", EVIOCGEFFECTS, 0, le32(effectSlots)});
     for (const Axis &axis : axes) {
         if (missingAbs.contains(axis.code))
             continue;
         const QByteArray info = le32(axis.value) + le32(axis.minimum) + le32(axis.maximum) + le32(0)
                                 + le32(0) + le32(0);
-        out += line("EVIOCGABS(" + QByteArray::number(axis.code) + ")", 0, info);
+        answers.append({"EVIOCGABS(" + QByteArray::number(axis.code) + ")", EVIOCGABS(axis.code), 0, info});
     }
+    return answers;
+}
+
+QByteArray EvdevDeviceSpec::ioctlText(int eventNumber) const
+{
+    QByteArray out = "@DEV /dev/input/event" + QByteArray::number(eventNumber) + "\n";
+    for (const IoctlAnswer &answer : ioctlAnswers())
+        out += answer.name + ' ' + QByteArray::number(answer.result) + ' ' + answer.data.toHex().toUpper() + '\n';
     return out;
 }
 

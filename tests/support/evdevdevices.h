@@ -26,6 +26,7 @@ struct EvdevDeviceSpec
     QList<Axis> axes;
     QList<int> keys;        // EV_KEY codes
     QList<int> keysDown;    // held when the device is opened
+    int keyStateBytes = -1; // bytes the EVIOCGKEY answer claims to hold; -1: all of them
     QList<int> ffFeatures;  // EV_FF codes
     int effectSlots = 0;    // EVIOCGEFFECTS
     QList<int> properties;  // INPUT_PROP_* codes
@@ -40,9 +41,21 @@ struct EvdevDeviceSpec
     static EvdevDeviceSpec keyboard();
     static EvdevDeviceSpec mouse();
 
+    // One ioctl the device answers: its name in umockdev's files, its request code, its result
+    // and the bytes it hands back.
+    struct IoctlAnswer
+    {
+        QByteArray name;
+        unsigned long request = 0;
+        int result = 0;
+        QByteArray data;
+    };
+    // The answers the evdev backend asks for, in the sizes it asks them.
+    QList<IoctlAnswer> ioctlAnswers() const;
+
     // umockdev device description of /dev/input/event<number>.
     QByteArray umockdevText(int eventNumber) const;
-    // umockdev ioctl file: the answers the evdev backend asks for, in the sizes it asks them.
+    // umockdev ioctl file of ioctlAnswers().
     QByteArray ioctlText(int eventNumber) const;
 };
 
