@@ -434,15 +434,16 @@ private:
         return InputError::Ok;
     }
 
-    // An axis the device gives no range and value for keeps the last ones it had, the whole raw
-    // range at first: the rest of the device still reads.
+    // An axis the device gives no range and value for keeps the last ones it had, at first the
+    // whole raw range (a hat: -1..1, centred): the rest of the device still reads.
     bool readAbs(int code)
     {
         input_absinfo info{};
         if (::ioctl(m_file->fd, EVIOCGABS(code), &info) < 0) {
             auto &range = m_absRange[size_t(code)];
             if (range.second <= range.first)
-                range = {0, InputAxisMaximum};
+                range = evdev::hatForCode(code) >= 0 ? std::pair<qint32, qint32>(-1, 1)
+                                                     : std::pair<qint32, qint32>(0, InputAxisMaximum);
             return false;
         }
         m_absRange[size_t(code)] = {info.minimum, info.maximum};

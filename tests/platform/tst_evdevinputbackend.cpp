@@ -17,6 +17,7 @@
 #include <functional>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <linux/capability.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -26,7 +27,6 @@
 #include "bridge/inputdevice.h"
 #include "platform/input/evdevtranslation.h"
 #include "platform/input/virtualinputbackend.h"
-#include "profiles/profilemanager.h"
 #include "support/evdevdevices.h"
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
@@ -37,7 +37,7 @@ using ostratest::EvdevEvent;
 
 namespace {
 
-// Event numbers of the test devices; the shifter's sorts before the others as text, not as a number.
+// Event numbers of the test devices: as text the shifter's (12) would come before the stick's (2).
 constexpr int KeyboardNode = 0;
 constexpr int MouseNode = 1;
 constexpr int StickNode = 2;
@@ -86,7 +86,24 @@ public:
         return added && ::access(node(number).constData(), F_OK) == 0;
     }
 
-    // Plays an evemu stream on the device, as the kernel would deliver it.
+    // Events written straight into the device node, each group closed by a SYN_REPORT.
+    bool send(int number, const QList<EvdevEvent> &events)
+    {
+        const int fd = umockdev_testbed_get_dev_fd(m_bed, node(number).constData());
+        QList<EvdevEvent> all = events;
+        all.append({EV_SYN, SYN_REPORT, 0});
+        for (const EvdevEvent &e : all) {
+            input_event event{};
+            event.type = quint16(e.type);
+            event.code = quint16(e.code);
+            event.value = e.value;
+            if (fd < 0 || ::write(fd, &event, sizeof event) != ssize_t(sizeof event))
+                return false;
+        }
+        return true;
+    }
+
+    // Plays an evemu stream on the device, as the kernel would deliver it; once per device.
     bool play(int number, const QList<EvdevEvent> &events)
     {
         const QString path = m_files.filePath(QStringLiteral("event%1-%2.events").arg(number).arg(++m_streams));
@@ -109,9 +126,11 @@ public:
         const int fd = umockdev_testbed_get_dev_fd(m_bed, node(number).constData());
         if (fd < 0)
             return events;
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        // Without touching the descriptor's flags: the testbed's own writer shares it.
+        pollfd ready{fd, POLLIN, 0};
         input_event event{};
-        while (::read(fd, &event, sizeof event) == ssize_t(sizeof event))
+        while (::poll(&ready, 1, 0) == 1 && (ready.revents & POLLIN)
+               && ::read(fd, &event, sizeof event) == ssize_t(sizeof event))
             events.append(event);
         return events;
     }
@@ -412,6 +431,59 @@ private slots:
         }
     }
 
+    // Each axis lands in the slot of its kind and reads its own range from end to end; buttons
+    // count in code order; the hat reads in degrees.
+    void capabilities_data()
+    {
+        QTest::addColumn<EvdevDeviceSpec>("spec");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<int>("slot");
+        const EvdevDeviceSpec stick = EvdevDeviceSpec::flightStick();
+        const EvdevDeviceSpec pedals = EvdevDeviceSpec::pedals();
+        QTest::newRow("wheel steering in lX") << EvdevDeviceSpec::wheelBase() << int(ABS_X) << int(InputAxisX);
+        QTest::newRow("throttle pedal in lRx") << pedals << int(ABS_RX) << int(InputAxisRx);
+        QTest::newRow("brake pedal in lRy") << pedals << int(ABS_RY) << int(InputAxisRy);
+        QTest::newRow("clutch pedal in lRz") << pedals << int(ABS_RZ) << int(InputAxisRz);
+        QTest::newRow("stick roll in lX") << stick << int(ABS_X) << int(InputAxisX);
+        QTest::newRow("stick pitch in lY") << stick << int(ABS_Y) << int(InputAxisY);
+        QTest::newRow("stick twist in lRz") << stick << int(ABS_RZ) << int(InputAxisRz);
+        QTest::newRow("throttle lever in Slider0") << stick << int(ABS_THROTTLE) << int(InputAxisSlider0);
+    }
+
+    void capabilities()
+    {
+        QFETCH(EvdevDeviceSpec, spec);
+        QFETCH(int, code);
+        QFETCH(int, slot);
+        if (!startTestbed({{StickNode, spec}}))
+            QSKIP("The umockdev testbed does not show its device nodes in this process.");
+        const auto range = std::find_if(spec.axes.cbegin(), spec.axes.cend(),
+                                        [code](const EvdevDeviceSpec::Axis &a) { return a.code == code; });
+        QVERIFY(range != spec.axes.cend());
+        InputDevice device;
+        QVERIFY(device.open(0));
+        QVERIFY(m_bed->play(StickNode, {{EV_ABS, code, range->maximum}}));
+        QTRY_COMPARE_WITH_TIMEOUT((device.poll(), device.axis(slot)), 1.0f, 5000);
+        QVERIFY(m_bed->send(StickNode, {{EV_ABS, code, range->minimum}}));
+        QTRY_COMPARE_WITH_TIMEOUT((device.poll(), device.axis(slot)), -1.0f, 5000);
+    }
+
+    void buttonsAndHat()
+    {
+        if (!startTestbed({{StickNode, EvdevDeviceSpec::flightStick()}}))
+            QSKIP("The umockdev testbed does not show its device nodes in this process.");
+        InputDevice device;
+        QVERIFY(device.open(0));
+        device.poll();
+        QCOMPARE(device.pov(0), -1);
+        QVERIFY(m_bed->play(StickNode, {{EV_KEY, BTN_BASE4, 1}, {EV_ABS, ABS_HAT0X, 1}}));
+        QTRY_VERIFY_WITH_TIMEOUT((device.poll(), device.button(9)), 5000);
+        QCOMPARE(device.pov(0), 90);
+        QVERIFY(!device.button(0));
+        QVERIFY(m_bed->send(StickNode, {{EV_ABS, ABS_HAT0Y, 1}, {EV_ABS, ABS_HAT0X, -1}}));
+        QTRY_COMPARE_WITH_TIMEOUT((device.poll(), device.pov(0)), 225, 5000);
+    }
+
     // An evemu stream read through InputDevice gives exactly what the same raw values give on the
     // virtual backend: axis slots and ranges, buttons, hat, roles.
     void readings_data()
@@ -441,6 +513,11 @@ private slots:
         stick.axes[2].maximum = 65535;
         stick.axes[2].value = 0;
         QTest::newRow("stick without twist range") << stick << Values{{ABS_RZ, 65535}, {ABS_X, -512}} << Keys{};
+        // A hat without its range rests centred and still turns.
+        EvdevDeviceSpec noHatRange = EvdevDeviceSpec::flightStick();
+        noHatRange.missingAbs = {ABS_HAT0X, ABS_HAT0Y};
+        QTest::newRow("stick without hat range, at rest") << noHatRange << Values{} << Keys{};
+        QTest::newRow("stick without hat range, right") << noHatRange << Values{{ABS_HAT0X, 1}} << Keys{};
     }
 
     void readings()
@@ -530,6 +607,7 @@ private slots:
         const FfbStatus status = device.ffbStatus();
         QVERIFY(status.enumerated);
         QVERIFY(!status.ffbCapable);
+        QVERIFY(!status.exclusive);
         QVERIFY(m_bed->play(WheelNode, {{EV_ABS, ABS_X, 65535}}));
         QTRY_COMPARE_WITH_TIMEOUT((device.poll(), device.axis(InputAxisX)), 1.0f, 5000);
         QVERIFY(m_bed->written(WheelNode).isEmpty());
