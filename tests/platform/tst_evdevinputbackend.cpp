@@ -165,17 +165,22 @@ private:
     int m_streams = 0;
 };
 
-// A wheel's driver that takes effect uploads: it answers the device's ioctls itself and keeps
-// every effect uploaded, with the id it gave it. Runs on umockdev's thread.
-class EffectTakingDriver
+// A device's driver played by the test: it answers the device's ioctls itself, counts them and
+// takes effect uploads, keeping each with the id it gave it. Runs on umockdev's thread.
+class Driver
 {
 public:
-    explicit EffectTakingDriver(const EvdevDeviceSpec &spec)
+    explicit Driver(const EvdevDeviceSpec &spec)
         : m_answers(spec.ioctlAnswers()), m_handler(umockdev_ioctl_base_new())
     {
-        g_signal_connect(m_handler, "handle-ioctl", G_CALLBACK(&EffectTakingDriver::handle), this);
+        g_signal_connect(m_handler, "handle-ioctl", G_CALLBACK(&Driver::handle), this);
     }
-    ~EffectTakingDriver() { g_object_unref(m_handler); }
+    // The testbed may keep the handler past the driver: it answers nothing from then on.
+    ~Driver()
+    {
+        g_signal_handlers_disconnect_by_data(m_handler, this);
+        g_object_unref(m_handler);
+    }
 
     UMockdevIoctlBase *handler() const { return m_handler; }
 
@@ -185,16 +190,26 @@ public:
         return m_uploads;
     }
 
+    int requests() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_requests;
+    }
+
 private:
     static gboolean handle(UMockdevIoctlBase *, UMockdevIoctlClient *client, gpointer self)
     {
-        return static_cast<EffectTakingDriver *>(self)->answer(client);
+        return static_cast<Driver *>(self)->answer(client);
     }
 
     bool answer(UMockdevIoctlClient *client)
     {
         const unsigned long request = umockdev_ioctl_client_get_request(client);
         UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
+        {
+            QMutexLocker lock(&m_mutex);
+            ++m_requests;
+        }
         const auto reply = [&](const void *bytes, int size, long result) {
             UMockdevIoctlData *data = umockdev_ioctl_data_resolve(arg, 0, gsize(size), nullptr);
             if (!data)
@@ -233,6 +248,7 @@ private:
     mutable QMutex m_mutex;
     QList<ff_effect> m_uploads;
     qint16 m_nextId = 0;
+    int m_requests = 0;
 };
 
 // The state of an input device as its users read it.
@@ -565,10 +581,13 @@ private slots:
         QVERIFY(device.isConnected());
     }
 
-    // A device that vanishes while it is read is reported lost at once and stays lost.
+    // A device that vanishes while it is read is reported lost at once and stays lost, and the
+    // reads that follow do not go back to it.
     void deviceGone()
     {
-        if (!startTestbed({{WheelNode, EvdevDeviceSpec::wheelBase()}, {PedalsNode, EvdevDeviceSpec::pedals()}}))
+        Driver pedals(EvdevDeviceSpec::pedals());
+        if (!startTestbed({{WheelNode, EvdevDeviceSpec::wheelBase()}})
+            || !m_bed->add(PedalsNode, EvdevDeviceSpec::pedals(), pedals.handler()))
             QSKIP("The umockdev testbed does not show its device nodes in this process.");
         InputDevice device;
         QVERIFY(device.open(indexOf(EvdevDeviceSpec::pedals().name)));
@@ -579,10 +598,12 @@ private slots:
         device.poll();
         QCOMPARE(lost.count(), 1);
         QVERIFY(!device.isConnected());
+        const int requests = pedals.requests();
         for (int i = 0; i < 10; ++i)
             device.poll();
         QCOMPARE(lost.count(), 11);
         QVERIFY(!device.isConnected());
+        QCOMPARE(pedals.requests(), requests);
         // The other device reads on.
         InputDevice wheel;
         QVERIFY(wheel.open(indexOf(EvdevDeviceSpec::wheelBase().name)));
@@ -673,7 +694,7 @@ private slots:
         QFETCH(float, strength);
         QFETCH(int, magnitude);
         const EvdevDeviceSpec spec = EvdevDeviceSpec::wheelBase();
-        EffectTakingDriver driver(spec);
+        Driver driver(spec);
         m_bed = std::make_unique<Testbed>();
         if (!m_bed->add(WheelNode, spec, driver.handler()))
             QSKIP("The umockdev testbed does not show its device nodes in this process.");
