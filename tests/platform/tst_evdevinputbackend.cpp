@@ -425,11 +425,12 @@ private slots:
             EvdevDeviceSpec spec;
             int axes, buttons, povs;
             bool ffb;
+            QString preset;
         };
-        const QList<Expected> expected{{EvdevDeviceSpec::flightStick(), 4, 10, 1, false},
-                                       {EvdevDeviceSpec::wheelBase(), 1, 16, 1, true},
-                                       {EvdevDeviceSpec::pedals(), 3, 0, 0, false},
-                                       {EvdevDeviceSpec::hShifter(), 0, 12, 0, false}};
+        const QList<Expected> expected{{EvdevDeviceSpec::flightStick(), 4, 10, 1, false, "Generic"},
+                                       {EvdevDeviceSpec::wheelBase(), 1, 16, 1, true, "MOZA / Fanatec"},
+                                       {EvdevDeviceSpec::pedals(), 3, 0, 0, false, "MOZA / Fanatec"},
+                                       {EvdevDeviceSpec::hShifter(), 0, 12, 0, false, "Logitech"}};
         const QList<InputDeviceInfo> devices = InputDevice::enumerateDevices();
         QCOMPARE(devices.size(), expected.size());
         for (int i = 0; i < devices.size(); ++i) {
@@ -444,6 +445,10 @@ private slots:
             QCOMPARE(info.numButtons, e.buttons);
             QCOMPARE(info.numPovs, e.povs);
             QCOMPARE(info.supportsFfb, e.ffb);
+            InputDevice device;
+            QVERIFY(device.open(i));
+            QCOMPARE(device.instanceGuid(), info.instanceGuid);
+            QCOMPARE(device.axisMapping().presetName, e.preset);
         }
     }
 
