@@ -369,6 +369,14 @@ private slots:
             QCOMPARE(m.startValue, kept);
         }
 
+        // The store holds the same limits for whoever sets its records directly.
+        corvane::ProfileManager *store = controller->profileManager();
+        store->setAxisSettings(settings);
+        store->setButtonMappings(mappings);
+        for (int AxisSettings::*field : EndPointFields)
+            QCOMPARE(store->axisSettings().*field, kept);
+        QCOMPARE(store->buttonMappings().mappings.at(0).outputValue, kept);
+
         controller->setSteeringCalibration(value, value, value);
         const AxisSettings live = controller->axisSettings();
         QCOMPARE(live.steeringLeft, kept);
