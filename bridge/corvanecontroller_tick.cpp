@@ -7,9 +7,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <limits>
 
 #include "bridge/axisresponse.h"
 #include "bridge/steeringmonitor.h"
+#include "profiles/channelvalue.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
 
@@ -59,6 +61,14 @@ float curve5(const HeliCurve &curve, float x)
 bool validChannel(int index)
 {
     return index >= 0 && index < CorvaneController::ChannelCount;
+}
+
+// A soft start of many days would run its millisecond count past the int range: it stays at
+// the last count instead, and so does the ramp.
+void advanceElapsed(int &elapsedMs, int stepMs)
+{
+    if (elapsedMs <= std::numeric_limits<int>::max() - stepMs)
+        elapsedMs += stepMs;
 }
 
 } // namespace
@@ -492,7 +502,7 @@ void CorvaneController::buildHelicopterChannels()
         const float duration = static_cast<float>(qMax(1, cfg.fly.softStartSec)) * 1000.0f;
         const float f = qBound(0.0f, static_cast<float>(m_heliSoftStartElapsedMs) / duration, 1.0f);
         collectiveOut = f * values[2];
-        m_heliSoftStartElapsedMs += TickMs;
+        advanceElapsed(m_heliSoftStartElapsedMs, TickMs);
         if (f >= 1.0f)
             m_heliSoftStartActive = false;
     }
@@ -702,7 +712,12 @@ void CorvaneController::runCarTick()
     const float throttleRaw = pedalDevice->roleAxisValue(1);
     const float brakeRaw = pedalDevice->roleAxisValue(2);
 
-    if (s.steeringLeft == 0 && s.steeringCenter == 1024 && s.steeringRight == 2047) {
+    // The records keep their channel values in range; held there again here, no stored value can
+    // take the arithmetic below past the int range.
+    const int left = limitChannelValue(s.steeringLeft);
+    const int center = limitChannelValue(s.steeringCenter);
+    const int right = limitChannelValue(s.steeringRight);
+    if (left == 0 && center == 1024 && right == ChannelValueMax) {
         m_channels[0] = CrsfProtocol::axisToRaw11(processAxis(s.steering, steer, true));
     } else {
         float v = steer;
@@ -711,12 +726,10 @@ void CorvaneController::runCarTick()
         if (s.steering.inverted)
             v = -v;
         v = qBound(-1.0f, v, 1.0f);
-        const float center = static_cast<float>(s.steeringCenter);
+        const float middle = static_cast<float>(center);
         m_channels[0] = v < 0.0f
-            ? static_cast<qint32>(center
-                                  - static_cast<float>(s.steeringLeft - s.steeringCenter) * v)
-            : static_cast<qint32>(center
-                                  + static_cast<float>(s.steeringRight - s.steeringCenter) * v);
+            ? static_cast<qint32>(middle - static_cast<float>(left - center) * v)
+            : static_cast<qint32>(middle + static_cast<float>(right - center) * v);
     }
 
     float throttle = processAxis(s.throttle, throttleRaw, false);
@@ -751,7 +764,7 @@ void CorvaneController::runCarTick()
     m_previousThrottle = throttle;
 
     if (m_softStartActive) {
-        m_softStartElapsedMs += TickMs;
+        advanceElapsed(m_softStartElapsedMs, TickMs);
         // In float: a duration from a profile file must not overflow and end the ramp at once.
         const float duration = static_cast<float>(s.softStartDurationSec) * 1000.0f;
         const float floor = static_cast<float>(s.softStartFloorPercent) / 100.0f;
@@ -770,9 +783,9 @@ void CorvaneController::runCarTick()
     int forward = 1811;
     int reverse = 172;
     if (s.escMode != 0) {
-        neutral = s.escNeutral;
-        forward = s.escFullForward;
-        reverse = s.escFullReverse;
+        neutral = limitChannelValue(s.escNeutral);
+        forward = limitChannelValue(s.escFullForward);
+        reverse = limitChannelValue(s.escFullReverse);
     }
 
     if (s.reverseEnabled && s.reverseButtonIndex >= 0) {
@@ -814,8 +827,9 @@ void CorvaneController::runCarTick()
     const bool hasBrake = brake > PedalDeadBand;
     const bool neutralHold = s.gearThrottleLimitEnabled && gear == 0;
     const bool gearLimited = !reverseActive && s.gearThrottleLimitEnabled && gear >= 1 && gear <= 7;
-    // A negative stored limit would brake or reverse while the throttle is pressed.
-    const int gearPercent = gearLimited ? qMax(0, s.gearThrottleLimitPercent[gear - 1]) : 100;
+    // A negative stored limit would brake or reverse while the throttle is pressed; one above 100
+    // limits nothing, and a huge one would take the limit past the int range.
+    const int gearPercent = gearLimited ? qBound(0, s.gearThrottleLimitPercent[gear - 1], 100) : 100;
 
     // Limits hold back the travel towards full forward, which lies below neutral on an ESC set up
     // reversed: compared the other way there, a limit would drive the car with the pedals up.
@@ -880,8 +894,8 @@ void CorvaneController::runCarTick()
 
     if (!reverseActive) {
         // A pit limit on the braking side of neutral would brake the car with the pedals up.
-        const int pitLimit
-            = forwardAbove ? qMax(s.pitLimiterValue, neutral) : qMin(s.pitLimiterValue, neutral);
+        const int pitValue = limitChannelValue(s.pitLimiterValue);
+        const int pitLimit = forwardAbove ? qMax(pitValue, neutral) : qMin(pitValue, neutral);
         if (pitActive)
             ch2 = limitTravel(ch2, pitLimit);
         if (gearLimited)
@@ -923,8 +937,8 @@ void CorvaneController::runCarTick()
     if (!ledChannelMapped)
         m_channels[11] = m_ledSettings.powerOn ? 2047 : 0;
 
-    m_steeringMonitor->update(wheelRaw, m_channels[0], throttleRaw, brakeRaw, s.steeringLeft,
-                              s.steeringCenter, s.steeringRight, TickMs);
+    m_steeringMonitor->update(wheelRaw, m_channels[0], throttleRaw, brakeRaw, left, center, right,
+                              TickMs);
 }
 
 } // namespace corvane

@@ -7,6 +7,7 @@
 #include "bridge/corvaneserialport.h"
 #include "bridge/devicesecurity.h"
 #include "bridge/steeringmonitor.h"
+#include "profiles/channelvalue.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
 
@@ -170,25 +171,28 @@ void CorvaneController::stopIfResponseChanges(const AxisSettings &next)
 
 bool CorvaneController::setAxisSettings(const AxisSettings &settings)
 {
-    stopIfResponseChanges(settings);
-    m_axisSettings = settings;
+    AxisSettings limited = settings;
+    limited.limitChannelValues();
+    stopIfResponseChanges(limited);
+    m_axisSettings = limited;
     applyWheelRotationOverride();
-    m_profiles->setAxisSettings(settings);
+    m_profiles->setAxisSettings(limited);
     return m_profiles->saveActiveProfile();
 }
 
 bool CorvaneController::setButtonMappings(const ButtonMappingSet &mappings)
 {
     m_buttonMappings = mappings;
-    m_profiles->setButtonMappings(mappings);
+    m_buttonMappings.limitChannelValues();
+    m_profiles->setButtonMappings(m_buttonMappings);
     return m_profiles->saveActiveProfile();
 }
 
 void CorvaneController::setSteeringCalibration(int left, int center, int right)
 {
-    m_axisSettings.steeringLeft = left;
-    m_axisSettings.steeringCenter = center;
-    m_axisSettings.steeringRight = right;
+    m_axisSettings.steeringLeft = limitChannelValue(left);
+    m_axisSettings.steeringCenter = limitChannelValue(center);
+    m_axisSettings.steeringRight = limitChannelValue(right);
 }
 
 float CorvaneController::steering() const

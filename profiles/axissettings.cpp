@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "profiles/channelvalue.h"
 #include "profiles/jsonfields.h"
 
 AxisConfig AxisConfig::fromJson(const QJsonObject &obj)
@@ -97,6 +98,14 @@ void AxisSettings::fromJson(const QJsonObject &obj)
         obj.value(QLatin1String("stuckThrottleDetectionEnabled")).toBool(d.stuckThrottleDetectionEnabled);
     throttleSpikeRejectionEnabled =
         obj.value(QLatin1String("throttleSpikeRejectionEnabled")).toBool(d.throttleSpikeRejectionEnabled);
+    limitChannelValues();
+}
+
+void AxisSettings::limitChannelValues()
+{
+    for (int *value : {&escNeutral, &escFullForward, &escFullReverse, &steeringLeft, &steeringCenter,
+                       &steeringRight, &pitLimiterValue})
+        *value = limitChannelValue(*value);
 }
 
 QJsonObject AxisSettings::toJson() const

@@ -60,6 +60,9 @@ struct AxisSettings
     bool stuckThrottleDetectionEnabled = true;
     bool throttleSpikeRejectionEnabled = true;
 
+    // Holds the ESC and steering end points and the pit limiter value within 0..2047.
+    void limitChannelValues();
+
     // Reads into this record: axes absent from obj keep their values, scalars take their fallbacks.
     void fromJson(const QJsonObject &obj);
     QJsonObject toJson() const;

@@ -1,5 +1,7 @@
 #include "profiles/buttonmapping.h"
 
+#include "profiles/channelvalue.h"
+
 QList<int> ButtonMapping::allButtons() const
 {
     QList<int> buttons;
@@ -10,6 +12,12 @@ QList<int> ButtonMapping::allButtons() const
             buttons.append(button);
     }
     return buttons;
+}
+
+void ButtonMapping::limitChannelValues()
+{
+    for (int *value : {&outputValue, &minValue, &maxValue, &startValue})
+        *value = limitChannelValue(*value);
 }
 
 ButtonMapping ButtonMapping::fromJson(const QJsonObject &obj)
@@ -31,6 +39,7 @@ ButtonMapping ButtonMapping::fromJson(const QJsonObject &obj)
     m.maxValue = obj.value(QLatin1String("maxValue")).toInt(d.maxValue);
     m.startValue = obj.value(QLatin1String("startValue")).toInt(d.startValue);
     m.activatesPitLimiter = obj.value(QLatin1String("activatesPitLimiter")).toBool(d.activatesPitLimiter);
+    m.limitChannelValues();
     return m;
 }
 
@@ -54,6 +63,12 @@ QJsonObject ButtonMapping::toJson() const
     o.insert(QLatin1String("startValue"), startValue);
     o.insert(QLatin1String("activatesPitLimiter"), activatesPitLimiter);
     return o;
+}
+
+void ButtonMappingSet::limitChannelValues()
+{
+    for (ButtonMapping &mapping : mappings)
+        mapping.limitChannelValues();
 }
 
 void ButtonMappingSet::fromJson(const QJsonArray &array)

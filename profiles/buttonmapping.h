@@ -24,6 +24,9 @@ struct ButtonMapping
     // buttonIndex when set, then every extra button that is 0 or more, duplicates included.
     QList<int> allButtons() const;
 
+    // Holds the output, lowest, highest and start values within 0..2047.
+    void limitChannelValues();
+
     static ButtonMapping fromJson(const QJsonObject &obj);
     QJsonObject toJson() const;
 };
@@ -36,6 +39,9 @@ struct ButtonMappingSet
     QHash<int, bool> toggleStates;
     QHash<int, int> positionValues;
     QHash<int, bool> buttonWasDown;
+
+    // Every mapping's values within 0..2047 (ButtonMapping::limitChannelValues).
+    void limitChannelValues();
 
     // Replaces the list; the run-time tables are left as they are.
     void fromJson(const QJsonArray &array);

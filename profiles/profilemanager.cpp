@@ -342,6 +342,7 @@ void ProfileManager::setAxisSettings(const AxisSettings &settings)
 {
     if (Profile *active = stampedActiveProfile()) {
         active->axisSettings = settings;
+        active->axisSettings.limitChannelValues();
         emit profileModified(m_activeProfileId);
     }
 }
@@ -350,6 +351,7 @@ void ProfileManager::setButtonMappings(const ButtonMappingSet &mappings)
 {
     if (Profile *active = stampedActiveProfile()) {
         active->buttonMappings = mappings;
+        active->buttonMappings.limitChannelValues();
         emit profileModified(m_activeProfileId);
     }
 }

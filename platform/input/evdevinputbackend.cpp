@@ -52,6 +52,7 @@ struct Node
     QString path;
     InputDeviceIdentity identity;
     evdev::Capabilities caps;
+    int effectSlots = 0; // effects the device holds at once
 };
 
 bool describe(int fd, const QString &path, Node &node)
@@ -70,6 +71,10 @@ bool describe(int fd, const QString &path, Node &node)
     const QString physical = ioctlText(fd, EVIOCGPHYS(256));
     input_id id{};
     ::ioctl(fd, EVIOCGID, &id);
+    // A device that holds no effect cannot play one, whatever effect types it lists.
+    int effectSlots = 0;
+    if (::ioctl(fd, EVIOCGEFFECTS, &effectSlots) >= 0)
+        node.effectSlots = std::max(0, effectSlots);
     node.identity.instanceName = name;
     node.identity.productName = name;
     node.identity.instanceGuid = evdev::instanceGuid(physical, name);
@@ -377,7 +382,10 @@ public:
     }
 
 private:
-    bool ffbCapable() const { return m_file->writable && m_node.caps.ff[FF_CONSTANT]; }
+    bool ffbCapable() const
+    {
+        return m_file->writable && m_node.caps.ff[FF_CONSTANT] && m_node.effectSlots > 0;
+    }
 
     int firstAxis() const
     {
@@ -407,28 +415,37 @@ private:
     {
         for (int axis = 0; axis < InputAxisCount; ++axis) {
             const int code = m_layout.axisCodes[size_t(axis)];
-            if (code >= 0 && !readAbs(code))
+            if (code >= 0 && !readAbs(code) && errno == ENODEV)
                 return m_file->fail(errno);
         }
         for (int code = ABS_HAT0X; code <= ABS_HAT3Y; ++code) {
-            if (m_node.caps.abs[size_t(code)] && !readAbs(code))
+            if (m_node.caps.abs[size_t(code)] && !readAbs(code) && errno == ENODEV)
                 return m_file->fail(errno);
         }
         unsigned char keys[(KEY_CNT + 7) / 8] = {};
-        if (::ioctl(m_file->fd, EVIOCGKEY(sizeof(keys)), keys) < 0)
+        const int length = ::ioctl(m_file->fd, EVIOCGKEY(sizeof(keys)), keys);
+        if (length < 0)
             return m_file->fail(errno);
+        // Only the bytes the answer holds count: the rest of the buffer says nothing.
         std::bitset<KEY_CNT> down;
-        evdev::setBits(down, keys, sizeof(keys));
+        evdev::setBits(down, keys, std::min(size_t(length), sizeof(keys)));
         for (int b = 0; b < m_layout.buttonCodes.size(); ++b)
             m_state.buttons[size_t(b)] = down[size_t(m_layout.buttonCodes.at(b))] ? 0x80 : 0x00;
         return InputError::Ok;
     }
 
+    // An axis the device gives no range and value for keeps the last ones it had, at first the
+    // whole raw range (a hat: -1..1, centred): the rest of the device still reads.
     bool readAbs(int code)
     {
         input_absinfo info{};
-        if (::ioctl(m_file->fd, EVIOCGABS(code), &info) < 0)
+        if (::ioctl(m_file->fd, EVIOCGABS(code), &info) < 0) {
+            auto &range = m_absRange[size_t(code)];
+            if (range.second <= range.first)
+                range = evdev::hatForCode(code) >= 0 ? std::pair<qint32, qint32>(-1, 1)
+                                                     : std::pair<qint32, qint32>(0, InputAxisMaximum);
             return false;
+        }
         m_absRange[size_t(code)] = {info.minimum, info.maximum};
         apply(EV_ABS, quint16(code), info.value);
         return true;

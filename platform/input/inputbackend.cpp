@@ -10,6 +10,12 @@ InputDeviceHandle::~InputDeviceHandle() = default;
 InputContext::~InputContext() = default;
 InputBackend::~InputBackend() = default;
 
+namespace {
+
+InputBackend *s_replacement = nullptr;
+
+} // namespace
+
 InputBackend *InputBackend::instance()
 {
     static const std::unique_ptr<InputBackend> backend = []() -> std::unique_ptr<InputBackend> {
@@ -17,7 +23,12 @@ InputBackend *InputBackend::instance()
             return std::make_unique<VirtualInputBackend>();
         return std::make_unique<EvdevInputBackend>();
     }();
-    return backend.get();
+    return s_replacement ? s_replacement : backend.get();
+}
+
+void InputBackend::setInstance(InputBackend *backend)
+{
+    s_replacement = backend;
 }
 
 } // namespace corvane

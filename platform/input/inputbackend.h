@@ -62,6 +62,9 @@ public:
     // The backend of this process, chosen on first use: the virtual one when the environment
     // variable OSTRA_INPUT_BACKEND is "virtual", the platform's otherwise.
     static InputBackend *instance();
+    // Serves the process from `backend` from now on; null returns to the one chosen above. For
+    // tests that run the same controllers over two backends.
+    static void setInstance(InputBackend *backend);
 };
 
 } // namespace corvane

@@ -1,7 +1,14 @@
 #include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTest>
+#include <QUuid>
 
+#include <algorithm>
 #include <functional>
+#include <limits>
 
 #include "support/testenvironment.h"
 #include "transmitrig.h"
@@ -72,6 +79,20 @@ bool startCar(TransmitRig &rig, const Settings &change, int gear, float throttle
     rig.pedals->setAxis(1, throttle > 0.0f ? 1.0f : -1.0f);
     rig.pedals->setAxis(2, brake > 0.0f ? 1.0f : -1.0f);
     return rig.controller->currentGear() == gear;
+}
+
+// The channel values and end points of the car controls, in the order of the test tables.
+constexpr int AxisSettings::*EndPointFields[] = {&AxisSettings::escNeutral, &AxisSettings::escFullForward,
+    &AxisSettings::escFullReverse, &AxisSettings::steeringLeft, &AxisSettings::steeringCenter,
+    &AxisSettings::steeringRight, &AxisSettings::pitLimiterValue};
+const char *const EndPointKeys[] = {"escNeutral", "escFullForward", "escFullReverse", "steeringLeft",
+    "steeringCenter", "steeringRight", "pitLimiterValue"};
+constexpr int IntMax = std::numeric_limits<int>::max();
+constexpr int IntMin = std::numeric_limits<int>::min();
+
+bool within(int value, std::initializer_list<int> ends)
+{
+    return value >= std::min(ends) && value <= std::max(ends);
 }
 
 } // namespace
@@ -214,6 +235,153 @@ private slots:
         QVERIFY(rig.tx.waitForLine("STOP"));
         QCOMPARE(rig.tx.lastChannels()[1], 992);
         QCOMPARE(rig.tx.channelFrameCount(), 4);
+    }
+
+    // A profile edited by hand, or a record some caller stored as it stood: whatever the ESC and
+    // steering end points, the car tick computes within range and the frames stay inside them.
+    void handEditedEndPoints_data()
+    {
+        QTest::addColumn<bool>("fromFile"); // else stored in the store's record, past every reader
+        QTest::addColumn<QList<int>>("endPoints"); // in the order of EndPointFields
+        QTest::addColumn<int>("gearPercent");
+        const QList<QList<int>> rows{{IntMax, IntMin, IntMax, IntMin, IntMax, IntMin, IntMax},
+            {-5, -1000, -1, -300, -1, -2, -1200}, {2048, -1, 2048, -1, 2048, 2049, -1},
+            {1500, 300, 1900, 1800, 1000, 200, 1000}};
+        const char *const names[] = {"32-bit limits", "negative", "just outside", "inside, reversed"};
+        const int gearPercents[] = {IntMax, IntMin, 101, 50};
+        for (bool fromFile : {true, false}) {
+            for (int i = 0; i < rows.size(); ++i) {
+                QTest::addRow("%s, %s", fromFile ? "file" : "stored", names[i])
+                    << fromFile << rows[i] << gearPercents[i];
+            }
+        }
+    }
+
+    void handEditedEndPoints()
+    {
+        QFETCH(bool, fromFile);
+        QFETCH(QList<int>, endPoints);
+        QFETCH(int, gearPercent);
+        TransmitRig rig;
+        corvane::ProfileManager *store = rig.controller->profileManager();
+        QJsonObject axis{{"escMode", 2}, {"pitLimiterEnabled", true}, {"smoothDeceleration", true},
+                         {"gearThrottleLimitEnabled", true}, {"softStartEnabled", false},
+                         {"stuckThrottleDetectionEnabled", false}, {"throttleSpikeRejectionEnabled", false}};
+        QJsonArray gearLimits;
+        for (int gear = 0; gear < 7; ++gear)
+            gearLimits.append(gearPercent);
+        axis.insert("gearThrottleLimitPercent", gearLimits);
+        for (int i = 0; i < endPoints.size(); ++i)
+            axis.insert(EndPointKeys[i], endPoints[i]);
+        const QJsonObject mapping{{"buttonIndex", 0}, {"channel", 3}, {"mode", 0}, {"outputValue", endPoints[0]},
+                                  {"startValue", endPoints[1]}};
+        const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        const QJsonObject document{{"id", id}, {"name", "Hand edited"}, {"axisSettings", axis},
+                                   {"buttonMappings", QJsonArray{mapping}}};
+        QVERIFY(corvane::ProfileManager::writeJsonFile(store->profileFilePath(id), QJsonDocument(document).toJson()));
+        store->loadProfiles();
+        if (!fromFile) {
+            AxisSettings &stored = store->mutableProfile(id)->axisSettings;
+            for (int i = 0; i < endPoints.size(); ++i)
+                stored.*EndPointFields[i] = endPoints[i];
+            stored.gearThrottleLimitPercent.fill(gearPercent);
+        }
+        QVERIFY(store->setActiveProfile(id));
+        QVERIFY(rig.connectCar(true, true));
+        QVERIFY(rig.start());
+        rig.setButton(rig.shifter, 2, true);
+        QCOMPARE(rig.controller->currentGear(), 3);
+
+        int limited[7];
+        for (int i = 0; i < 7; ++i)
+            limited[i] = std::clamp(endPoints[i], 0, 2047);
+        if (fromFile) {
+            for (int i = 0; i < 7; ++i)
+                QCOMPARE(rig.controller->axisSettings().*EndPointFields[i], limited[i]);
+        }
+        const auto [neutral, forward, reverse, left, center, right, pit] = limited;
+        Q_UNUSED(pit)
+        for (float wheel : {-1.0f, -0.4f, 0.0f, 0.7f, 1.0f}) {
+            for (const auto &[throttle, brake] : {std::pair(1.0f, -1.0f), std::pair(-1.0f, 1.0f),
+                                                  std::pair(-1.0f, -1.0f), std::pair(1.0f, 0.0f)}) {
+                rig.wheel->setAxis(0, wheel);
+                rig.pedals->setAxis(1, throttle);
+                rig.pedals->setAxis(2, brake);
+                rig.tick(3);
+                QVERIFY2(within(rig.ch(0), {left, center, right}), qPrintable(QString::number(rig.ch(0))));
+                QVERIFY2(within(rig.ch(1), {neutral, forward, reverse}), qPrintable(QString::number(rig.ch(1))));
+                if (fromFile)
+                    QVERIFY(within(rig.ch(3), {0, 2047}));
+                QVERIFY(rig.tx.waitForChannelFrames(int(rig.controller->frameCount())));
+                const auto sent = rig.tx.lastChannels();
+                QCOMPARE(sent[0], rig.ch(0));
+                QCOMPARE(sent[1], rig.ch(1));
+            }
+        }
+        // Every frame arrived whole: the transmitter counts only frames with a good checksum.
+        QCOMPARE(rig.tx.channelFrameCount(), int(rig.controller->frameCount()));
+        QVERIFY(rig.controller->isRunning());
+    }
+
+    // What the mobile app or a dialog passes to the setters is held within 0..2047 too, in the
+    // controller's working copy and in the saved profile.
+    void settersLimitChannelValues_data()
+    {
+        QTest::addColumn<int>("value");
+        QTest::addColumn<int>("kept");
+        QTest::newRow("32-bit maximum") << IntMax << 2047;
+        QTest::newRow("32-bit minimum") << IntMin << 0;
+        QTest::newRow("just below") << -1 << 0;
+        QTest::newRow("just above") << 2048 << 2047;
+        QTest::newRow("inside") << 1500 << 1500;
+    }
+
+    void settersLimitChannelValues()
+    {
+        QFETCH(int, value);
+        QFETCH(int, kept);
+        TransmitRig rig;
+        corvane::CorvaneController *controller = rig.controller.get();
+        AxisSettings settings;
+        for (int AxisSettings::*field : EndPointFields)
+            settings.*field = value;
+        QVERIFY(controller->setAxisSettings(settings));
+        ButtonMappingSet mappings;
+        ButtonMapping mapping = TransmitRig::buttonMapping(0, 4, 1, value, value);
+        mapping.minValue = mapping.maxValue = value;
+        mappings.mappings = {mapping};
+        QVERIFY(controller->setButtonMappings(mappings));
+
+        QFile file(controller->profileManager()->profileFilePath(controller->profileManager()->activeProfileId()));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const Profile saved = Profile::fromJson(QJsonDocument::fromJson(file.readAll()).object());
+        for (const AxisSettings &s : {controller->axisSettings(), controller->profileManager()->axisSettings(),
+                                      saved.axisSettings}) {
+            for (int AxisSettings::*field : EndPointFields)
+                QCOMPARE(s.*field, kept);
+        }
+        for (const ButtonMappingSet &set : {controller->buttonMappings(),
+                                            controller->profileManager()->buttonMappings(), saved.buttonMappings}) {
+            const ButtonMapping &m = set.mappings.at(0);
+            QCOMPARE(m.outputValue, kept);
+            QCOMPARE(m.minValue, kept);
+            QCOMPARE(m.maxValue, kept);
+            QCOMPARE(m.startValue, kept);
+        }
+
+        // The store holds the same limits for whoever sets its records directly.
+        corvane::ProfileManager *store = controller->profileManager();
+        store->setAxisSettings(settings);
+        store->setButtonMappings(mappings);
+        for (int AxisSettings::*field : EndPointFields)
+            QCOMPARE(store->axisSettings().*field, kept);
+        QCOMPARE(store->buttonMappings().mappings.at(0).outputValue, kept);
+
+        controller->setSteeringCalibration(value, value, value);
+        const AxisSettings live = controller->axisSettings();
+        QCOMPARE(live.steeringLeft, kept);
+        QCOMPARE(live.steeringCenter, kept);
+        QCOMPARE(live.steeringRight, kept);
     }
 
     // Whoever hears of reverse mode during a tick may stop the car: that tick's frame must not

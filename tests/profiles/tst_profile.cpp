@@ -1,6 +1,8 @@
 #include <QObject>
 #include <QTest>
 
+#include <limits>
+
 #include "jsoncheck.h"
 #include "profiles/profile.h"
 #include "support/testenvironment.h"
@@ -102,9 +104,9 @@ private slots:
             "startValue": 1e12, "activatesPitLimiter": "yes", "extraButtons": 5})",
             R"({"name": "", "buttonIndex": -1, "channel": 3, "mode": 0, "outputValue": 2047, "rateUnitsPerSec": 1024,
             "minValue": 0, "maxValue": 2047, "startValue": 0, "activatesPitLimiter": false, "extraButtons": null})");
-        row("ButtonMapping", "values stored without range checks, bad extra buttons read as 0",
-            R"({"buttonIndex": 300, "channel": 40, "minValue": 3000, "maxValue": -1, "extraButtons": [4, "x", 2.5]})",
-            R"({"buttonIndex": 300, "channel": 40, "minValue": 3000, "maxValue": -1, "extraButtons": [4, 0, 0]})");
+        row("ButtonMapping", "buttons and channel stored without range checks, bad extra buttons read as 0",
+            R"({"buttonIndex": 300, "channel": 40, "extraButtons": [4, "x", 2.5]})",
+            R"({"buttonIndex": 300, "channel": 40, "extraButtons": [4, 0, 0]})");
 
         row("AxisMapping", "defaults", "{}", R"({"map": [0, 1, 2, 3], "inverted": [false, false, false, false],
             "presetName": "", "combinedPedals": null, "combinedPedalsCenter": null})");
@@ -205,6 +207,50 @@ private slots:
         const QString where = jsoncheck::mismatch(passes.value(record)(jsoncheck::object(input)),
                                                   jsoncheck::object(expected));
         QVERIFY2(where.isEmpty(), qPrintable(where));
+    }
+
+    // Every number of a profile that becomes a channel value or an end point reads within 0..2047,
+    // however the file was edited, and the profile is written back with the same keys.
+    void channelValuesLimited_data()
+    {
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<qint64>("stored");
+        QTest::addColumn<int>("read");
+        const QList<QPair<qint64, int>> values{{std::numeric_limits<qint32>::max(), 2047},
+            {std::numeric_limits<qint32>::min(), 0}, {-1, 0}, {2048, 2047}, {0, 0}, {2047, 2047}, {1500, 1500}};
+        const QList<QPair<const char *, QStringList>> fields{
+            {"axisSettings", {"escNeutral", "escFullForward", "escFullReverse", "steeringLeft", "steeringCenter",
+                                 "steeringRight", "pitLimiterValue"}},
+            {"buttonMappings", {"outputValue", "minValue", "maxValue", "startValue"}}};
+        for (const auto &[section, keys] : fields) {
+            for (const QString &key : keys) {
+                for (const auto &[stored, read] : values) {
+                    QTest::addRow("%s %s %lld", section, qPrintable(key), stored)
+                        << QString(section) << key << stored << read;
+                }
+            }
+        }
+    }
+
+    void channelValuesLimited()
+    {
+        QFETCH(QString, section);
+        QFETCH(QString, key);
+        QFETCH(qint64, stored);
+        QFETCH(int, read);
+        const QJsonObject values{{key, stored}, {QStringLiteral("buttonIndex"), 0}};
+        QJsonObject document{{QStringLiteral("id"), QStringLiteral("p")}, {QStringLiteral("name"), QStringLiteral("P")}};
+        document.insert(section, section == QLatin1String("axisSettings") ? QJsonValue(values) : QJsonArray{values});
+
+        const QJsonObject written = QJsonDocument::fromJson(QJsonDocument(Profile::fromJson(document).toJson()).toJson())
+                                        .object();
+        const QJsonValue record = section == QLatin1String("axisSettings") ? written.value(section)
+                                                                           : written.value(section).toArray().at(0);
+        QVERIFY(record.toObject().contains(key));
+        QCOMPARE(record.toObject().value(key).toInteger(), qint64(read));
+        // Read again, the written document is unchanged.
+        QCOMPARE(Profile::fromJson(written).toJson(), written);
     }
 
     // A receiver is advanced with an IMU, a GPS or firmware 4 or later.
