@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 #include <QSignalSpy>
+#include <QTimer>
 
 #include "bridge/receiverconfigmanager.h"
 #include "bridge/receiverelrslink.h"
@@ -43,6 +44,37 @@ public:
     // The car's radio link reports in: the link statistics bring the car link up.
     void carHeard() { tx.sendLinkStatistics(-60, -62, 100, 9); }
 
+    // Link statistics every 250 ms from now on, as a car that is on sends them.
+    void keepCarLinked()
+    {
+        carHeard();
+        QObject::connect(&linkStats, &QTimer::timeout, [this] { carHeard(); });
+        linkStats.start(250);
+    }
+
+    // Transmitting with the car on; a receiver firmware in the caps marks it as a V4 receiver,
+    // which the manager then searches for over the air.
+    bool startOverAir(const QString &capsFirmware = QStringLiteral("4.5.3"))
+    {
+        profile()->receiverCaps.firmware = capsFirmware;
+        if (!startCar())
+            return false;
+        keepCarLinked();
+        return rx.waitFor([this] { return controller->isCarLinked(); });
+    }
+
+    bool waitForLinkState(corvane::ReceiverElrsLink::State state)
+    {
+        return rx.waitFor([this, state] { return link()->state() == state; });
+    }
+
+    // Found, read and written until the manager calls the receiver in step.
+    bool syncOverAir()
+    {
+        return rx.waitFor([this] { return manager()->isSynced(); });
+    }
+
+    QTimer linkStats;
     SimulatedReceiver rx;
 };
 

@@ -111,7 +111,7 @@ void SimulatedReceiver::clearRecords()
     m_lineTimes.clear();
     m_clock.restart();
     m_pings = 0;
-    m_airReads.clear();
+    m_airRequests.clear();
     m_airWrites.clear();
     m_airAnswers = 0;
 }
@@ -300,11 +300,12 @@ bool SimulatedReceiver::transmitting() const
 
 void SimulatedReceiver::onAirFrame(quint8 type, const QByteArray &payload)
 {
-    if (!transmitting() || m_airSilent || payload.size() < 2)
+    if (!transmitting() || payload.size() < 2)
         return;
     if (type == TypeDevicePing) {
         ++m_pings;
-        if (!m_olderCar)
+        m_airRequests.append(QStringLiteral("ping"));
+        if (!m_olderCar && !m_airSilent)
             sendDeviceInfo();
         return;
     }
@@ -313,15 +314,16 @@ void SimulatedReceiver::onAirFrame(quint8 type, const QByteArray &payload)
     const quint8 field = quint8(payload.at(2));
     const int arg = quint8(payload.at(3));
     if (type == TypeRead) {
-        if (arg == 0)
-            m_airReads.append(field);
-        if (m_olderCar || m_unanswered.contains(field) || field > m_parameterCount)
+        m_airRequests.append(arg == 0 ? QStringLiteral("read %1").arg(field) : QStringLiteral("read %1/%2").arg(field).arg(arg));
+        // The older car receiver sends only the rest of an entry it answered a write with.
+        if (m_airSilent || (m_olderCar && arg == 0) || m_unanswered.contains(field) || field > m_parameterCount)
             return;
         sendEntry(field, arg);
         return;
     }
+    m_airRequests.append(QStringLiteral("write %1=%2").arg(field).arg(arg));
     m_airWrites.append({ field, arg });
-    if (m_unanswered.contains(field) || !applyAirWrite(field, arg))
+    if (m_airSilent || m_unanswered.contains(field) || !applyAirWrite(field, arg))
         return;
     sendEntry(field, 0);
 }

@@ -90,7 +90,7 @@ public:
     // Answers nothing over the air.
     void setAirSilent(bool on) { m_airSilent = on; }
     // The older car receiver: no answer to pings and reads; writes of its fields 1 (OSD),
-    // 3, 4, 5 (HUD option indexes) and 6 (mode) are answered.
+    // 3, 4, 5 (HUD option indexes) and 6 (mode) are answered (a long answer in chunks).
     void setOlderCarReceiver(bool on) { m_olderCar = on; }
     // Reads and writes of these fields go unanswered.
     void setUnansweredFields(const QSet<quint8> &fields) { m_unanswered = fields; }
@@ -100,7 +100,9 @@ public:
     // The entry of a field as the receiver would send it (parent, type, name, data).
     QByteArray fieldEntry(quint8 field) const;
     int pingCount() const { return m_pings; }
-    QList<quint8> airReads() const { return m_airReads; }
+    // Every request the program sent over the air, answered or not, in order: "ping",
+    // "read 5" (chunk 0), "read 5/1" (a later chunk), "write 18=10".
+    QStringList airRequests() const { return m_airRequests; }
     QList<AirWrite> airWrites() const { return m_airWrites; }
     // Frames the receiver sent back over the air (type 0x29 or 0x2B), in order.
     int airAnswers() const { return m_airAnswers; }
@@ -157,7 +159,7 @@ private:
     QByteArray m_gyroInfo;
     QByteArray m_mountReply[2];
     int m_pings = 0;
-    QList<quint8> m_airReads;
+    QStringList m_airRequests;
     QList<AirWrite> m_airWrites;
     int m_airAnswers = 0;
 };
