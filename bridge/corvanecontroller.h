@@ -279,6 +279,12 @@ public:
 
     // Receiver LED strip push (corvanecontroller_led.cpp).
     void setLedSettings(const LedSettings &settings);
+    // The command block for the receiver's USB line, without line feeds.
+    QStringList pushLedConfig() const;
+    bool startLedConfigPush();
+    void finishLedConfigPush(bool success, const QString &message);
+    // A block was written and the receiver's confirmation is awaited.
+    bool ledConfigPushActive() const { return m_ledPushActive; }
 
 signals:
     void runningChanged(bool running);
@@ -409,7 +415,8 @@ private:
     WheelFfbSettings currentWheelFfb() const;
 
     // Receiver LED strip push (corvanecontroller_led.cpp).
-    void onLedConfirmationTimeout();
+    Q_SLOT void onLedConfirmationTimeout();
+    void onLedReplyLine(const QString &line);
 
     // Owned children, in the order they are created.
     ProfileManager *m_profiles = nullptr;
@@ -539,6 +546,9 @@ private:
     // Receiver LED strip push.
     QTimer *m_ledStepTimer = nullptr;
     QTimer *m_ledConfirmTimer = nullptr;
+    int m_ledStepTicks = 0;
+    bool m_ledPushActive = false;
+    QMetaObject::Connection m_ledReplyConnection;
 };
 
 } // namespace corvane
