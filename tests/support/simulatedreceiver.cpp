@@ -1,12 +1,10 @@
 #include "support/simulatedreceiver.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
 
+#include "support/eventwait.h"
 #include "support/simulatedtransmitter.h"
 
 namespace ostratest {
@@ -125,16 +123,7 @@ void SimulatedReceiver::hangUp()
 
 bool SimulatedReceiver::waitFor(const std::function<bool()> &done, int timeoutMs)
 {
-    const QDeadlineTimer deadline(timeoutMs);
-    process();
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
-        QThread::msleep(1);
-        process();
-    }
-    return true;
+    return runEventsUntil(done, timeoutMs, [this] { process(); });
 }
 
 bool SimulatedReceiver::waitForLine(const QByteArray &line, int timeoutMs)

@@ -1,14 +1,12 @@
 #include "support/simulatedtransmitter.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFile>
-#include <QThread>
 #include <QTimer>
 
 #include <cmath>
 
 #include "bridge/crsfprotocol.h"
+#include "support/eventwait.h"
 
 using corvane::CrsfProtocol;
 
@@ -94,16 +92,7 @@ void SimulatedTransmitter::clearRecords()
 
 bool SimulatedTransmitter::waitFor(const std::function<bool()> &done, int timeoutMs)
 {
-    const QDeadlineTimer deadline(timeoutMs);
-    process();
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
-        QThread::msleep(1);
-        process();
-    }
-    return true;
+    return runEventsUntil(done, timeoutMs, [this] { process(); });
 }
 
 bool SimulatedTransmitter::waitForLine(const QByteArray &line, int timeoutMs)
