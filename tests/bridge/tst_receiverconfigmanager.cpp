@@ -362,12 +362,13 @@ private slots:
         QVERIFY(rig.rx.settings().osdEnabled);
     }
 
-    void closingThePortEndsTheCycle()
+    void unpluggingEndsTheCycle()
     {
         ReceiverRig rig;
         QVERIFY(rig.syncOverUsb());
         QVERIFY(rig.manager()->supportsSetting(QStringLiteral("OSD")));
-        rig.controller->disconnectReceiver();
+        rig.rx.hangUp();
+        QTRY_VERIFY(!rig.controller->isReceiverConnected());
         QVERIFY(!rig.manager()->isSynced());
         QVERIFY(!rig.manager()->supportsSetting(QStringLiteral("OSD")));
         QCOMPARE(rig.manager()->summaryText(), QStringLiteral("Not connected"));

@@ -426,6 +426,27 @@ private slots:
         QCOMPARE(rig.manager()->gpsStatusText(), text);
     }
 
+    void gpsStatusIsRefreshedWithoutAPosition()
+    {
+        ReceiverRig rig;
+        QVERIFY(rig.startOverAir());
+        QVERIFY(rig.syncOverAir());
+        rig.rx.setGpsStatus("Fix, 9 sats");
+        rig.rx.clearRecords();
+        QSignalSpy state(rig.manager(), &ReceiverConfigManager::stateChanged);
+        ReceiverRig::fire(rig.manager(), "onGpsRefreshTimer");
+        QVERIFY(rig.rx.waitFor([&] { return rig.manager()->gpsStatusText() == QStringLiteral("fix, 9 satellites"); }));
+        QCOMPARE(rig.rx.airRequests(), QStringList { "read 5" });
+        QVERIFY(!state.isEmpty());
+        // With a fresh position from the car the receiver is not asked.
+        rig.tx.sendGps(48.1, 11.5, 0.0, 0.0, 500, 7);
+        QVERIFY(rig.rx.waitFor([&] { return rig.controller->gpsFixAgeMs() >= 0; }));
+        ReceiverRig::fire(rig.manager(), "onGpsRefreshTimer");
+        QTest::qWait(50);
+        QCOMPARE(rig.rx.airRequests(), QStringList { "read 5" });
+        QCOMPARE(rig.manager()->gpsStatusText(), QStringLiteral("fix, 7 satellites"));
+    }
+
     void retryIntervalFollowsTheFirmware_data()
     {
         QTest::addColumn<QString>("firmware");

@@ -59,6 +59,7 @@ private slots:
         QFETCH(int, state);
         ReceiverRig rig;
         rig.rx.setSerial(serial);
+        rig.rx.setDeviceName(serial == "ELRS" ? QByteArray("ELRS RX") : QByteArray("QOR Receiver"));
         rig.rx.setParameterCount(parameters);
         QVERIFY(rig.startOverAir());
         QVERIFY(rig.rx.waitFor([&] {

@@ -17,12 +17,13 @@ private slots:
     void modeChecks()
     {
         ReceiverRig rig;
+        rig.rx.setType(2);
         QVERIFY(rig.syncOverUsb());
-        QCOMPARE(rig.manager()->receiverMode(), QStringLiteral("car"));
+        QCOMPARE(rig.manager()->receiverMode(), QStringLiteral("heli"));
         rig.rx.clearRecords();
         QVERIFY(!rig.manager()->setMode(QStringLiteral("Heli")));
         QVERIFY(!rig.manager()->setMode(QStringLiteral("plane")));
-        QVERIFY(rig.manager()->setMode(QStringLiteral("car")));
+        QVERIFY(rig.manager()->setMode(QStringLiteral("heli")));
         QTest::qWait(300);
         rig.rx.process();
         QVERIFY(rig.rx.lines().isEmpty());
@@ -56,6 +57,7 @@ private slots:
         QVERIFY(rig.rx.waitFor([&] { return rig.manager()->modeChangeState() != ReceiverConfigManager::ModeChangeRunning; }));
         QCOMPARE(rig.manager()->modeChangeState(), int(ReceiverConfigManager::ModeChangeDone));
         QCOMPARE(rig.manager()->modeChangeText(), text);
+        QCOMPARE(rig.rx.type(), restarts ? 2 : 1);
         QVERIFY(rig.manager()->canChangeMode());
     }
 

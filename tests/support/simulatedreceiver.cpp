@@ -110,8 +110,6 @@ void SimulatedReceiver::clearRecords()
     m_clock.restart();
     m_pings = 0;
     m_airRequests.clear();
-    m_airWrites.clear();
-    m_airAnswers = 0;
 }
 
 void SimulatedReceiver::hangUp()
@@ -311,7 +309,6 @@ void SimulatedReceiver::onAirFrame(quint8 type, const QByteArray &payload)
         return;
     }
     m_airRequests.append(QStringLiteral("write %1=%2").arg(field).arg(arg));
-    m_airWrites.append({ field, arg });
     if (m_airSilent || m_unanswered.contains(field) || !applyAirWrite(field, arg))
         return;
     sendEntry(field, 0);
@@ -332,7 +329,6 @@ void SimulatedReceiver::sendDeviceInfo()
     payload.append(char(m_parameterCount));
     payload.append('\0');
     m_tx->sendFrame(TypeDeviceInfo, payload);
-    ++m_airAnswers;
 }
 
 void SimulatedReceiver::sendEntry(quint8 field, int chunk)
@@ -351,7 +347,6 @@ void SimulatedReceiver::sendEntry(quint8 field, int chunk)
     payload.append(char(chunks - chunk - 1));
     payload.append(entry.mid(qsizetype(chunk) * size, size));
     m_tx->sendFrame(TypeEntry, payload);
-    ++m_airAnswers;
 }
 
 int SimulatedReceiver::airValue(quint8 field) const

@@ -36,12 +36,6 @@ public:
     // The names a receiver reports its settings under; the default receiver knows them all.
     static QStringList allKeys();
 
-    struct AirWrite
-    {
-        quint8 field = 0;
-        int value = 0;
-    };
-
     explicit SimulatedReceiver(QObject *parent = nullptr);
     ~SimulatedReceiver() override;
 
@@ -103,9 +97,6 @@ public:
     // Every request the program sent over the air, answered or not, in order: "ping",
     // "read 5" (chunk 0), "read 5/1" (a later chunk), "write 18=10".
     QStringList airRequests() const { return m_airRequests; }
-    QList<AirWrite> airWrites() const { return m_airWrites; }
-    // Frames the receiver sent back over the air (type 0x29 or 0x2B), in order.
-    int airAnswers() const { return m_airAnswers; }
 
     // Runs the event loop until `done` holds or the time-out passes.
     static constexpr int DefaultTimeoutMs = 10000;
@@ -160,8 +151,6 @@ private:
     QByteArray m_mountReply[2];
     int m_pings = 0;
     QStringList m_airRequests;
-    QList<AirWrite> m_airWrites;
-    int m_airAnswers = 0;
 };
 
 } // namespace ostratest
