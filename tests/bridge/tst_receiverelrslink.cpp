@@ -6,6 +6,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <algorithm>
+
 using corvane::ReceiverElrsLink;
 using ostratest::ReceiverRig;
 
@@ -101,6 +103,9 @@ private slots:
         QCOMPARE(rig.link()->state(), ReceiverElrsLink::Idle);
         QCOMPARE(int(rig.link()->stopReason()), 1);
         QVERIFY(rig.rx.waitFor([&] { return rig.rx.pingCount() == 5; }));
+        const QList<QTimer *> timers = rig.link()->findChildren<QTimer *>();
+        QVERIFY(std::any_of(timers.begin(), timers.end(),
+                            [](const QTimer *t) { return t->isActive() && t->interval() == 10000; }));
         // Car frames alone no longer start a search after a failed one.
         rig.tx.sendAttitude(0.1, 0.0, 0.0);
         QTest::qWait(50);
@@ -201,11 +206,19 @@ private slots:
         ReceiverRig rig;
         QVERIFY(rig.startOverAir());
         QVERIFY(rig.waitForLinkState(ReceiverElrsLink::Ready));
+        QSignalSpy changed(rig.link(), &ReceiverElrsLink::stateChanged);
         rig.controller->stopTransmission();
         QCOMPARE(rig.link()->state(), ReceiverElrsLink::Idle);
         QCOMPARE(int(rig.link()->stopReason()), 0);
         QVERIFY(rig.link()->firmware().isEmpty());
         QCOMPARE(rig.link()->intValue(21), -1);
+        QCOMPARE(changed.size(), 1);
+        // Starting again finds the link idle with no reason: the car's next frame searches anew.
+        QVERIFY(rig.start());
+        QCOMPARE(rig.link()->state(), ReceiverElrsLink::Idle);
+        QCOMPARE(int(rig.link()->stopReason()), 0);
+        rig.tx.sendAttitude(0.0, 0.1, 0.0);
+        QVERIFY(rig.waitForLinkState(ReceiverElrsLink::Ready));
     }
 
     void unansweredRequestLosesTheReceiver()
