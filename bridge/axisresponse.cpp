@@ -8,6 +8,8 @@ namespace {
 
 // Exponents this close to zero make the power curve a step and the log curve 0/0.
 constexpr float MinCurveExponent = 1e-6f;
+// A calibration span this small or smaller would turn the axis into an on/off switch.
+constexpr float MinCalibrationSpan = 0.0001f;
 
 float applyCurve(const AxisConfig &config, float x)
 {
@@ -30,7 +32,7 @@ float oneSidedTravel(const AxisConfig &config, float value)
     float t;
     if (config.useCalibration) {
         const float span = config.inputMax - config.inputMin;
-        if (span == 0.0f)
+        if (!(span > MinCalibrationSpan))
             return 0.0f;
         t = (value - config.inputMin) / span;
     } else {
@@ -99,10 +101,10 @@ float calibrateBipolar(const AxisConfig &config, float value)
         return value;
     if (config.inputCenter > value) {
         const float span = config.inputCenter - config.inputMin;
-        return span > 0.0001f ? -((config.inputCenter - value) / span) : 0.0f;
+        return span > MinCalibrationSpan ? -((config.inputCenter - value) / span) : 0.0f;
     }
     const float span = config.inputMax - config.inputCenter;
-    return span > 0.0001f ? (value - config.inputCenter) / span : 0.0f;
+    return span > MinCalibrationSpan ? (value - config.inputCenter) / span : 0.0f;
 }
 
 float processAxis(const AxisConfig &config, float value, bool bipolar)

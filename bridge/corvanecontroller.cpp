@@ -9,6 +9,7 @@
 #include "bridge/devicesecurity.h"
 #include "bridge/elrsparametermanager.h"
 #include "bridge/motiontelemetrysender.h"
+#include "bridge/receiverconfigmanager.h"
 #include "bridge/steeringmonitor.h"
 #include "profiles/profilemanager.h"
 
@@ -110,6 +111,7 @@ CorvaneController::CorvaneController(QObject *parent)
 
     m_elrs = new ElrsParameterManager(m_crsf, this);
     m_steeringMonitor = new SteeringMonitor(this);
+    m_receiverConfig = new ReceiverConfigManager(this);
 
     m_carLinkTimer = new QTimer(this);
     connect(m_carLinkTimer, &QTimer::timeout, this, &CorvaneController::checkCarLink);
@@ -200,7 +202,7 @@ int CorvaneController::receiverMotionLevel() const
     const Profile *profile = m_profiles->activeProfile();
     if (!profile || !profile->receiverCaps.isAdvanced())
         return 0;
-    return 1;
+    return m_receiverConfig && m_receiverConfig->motionSensorsSetting() ? 2 : 1;
 }
 
 void CorvaneController::setAutoStartEnabled(bool enabled)

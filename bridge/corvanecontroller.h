@@ -32,6 +32,7 @@ class CorvaneSerialPort;
 class DeviceSecurity;
 class ElrsParameterManager;
 class ProfileManager;
+class ReceiverConfigManager;
 class SteeringMonitor;
 
 // Whether the car's receiver delivers motion for the wheel's force feedback.
@@ -97,6 +98,7 @@ public:
     MotionTelemetrySender *motionTelemetrySender() const { return m_motionSender; }
     ElrsParameterManager *elrsParameterManager() const { return m_elrs; }
     SteeringMonitor *steeringMonitor() const { return m_steeringMonitor; }
+    ReceiverConfigManager *receiverConfigManager() const { return m_receiverConfig; }
 
     int channelValue(int channel) const;
     void setChannelValue(int channel, int value);
@@ -277,6 +279,12 @@ public:
 
     // Receiver LED strip push (corvanecontroller_led.cpp).
     void setLedSettings(const LedSettings &settings);
+    // The command block for the receiver's USB line, without line feeds.
+    QStringList pushLedConfig() const;
+    bool startLedConfigPush();
+    void finishLedConfigPush(bool success, const QString &message);
+    // A block was written and the receiver's confirmation is awaited.
+    bool ledConfigPushActive() const { return m_ledPushActive; }
 
 signals:
     void runningChanged(bool running);
@@ -407,7 +415,8 @@ private:
     WheelFfbSettings currentWheelFfb() const;
 
     // Receiver LED strip push (corvanecontroller_led.cpp).
-    void onLedConfirmationTimeout();
+    Q_SLOT void onLedConfirmationTimeout();
+    void onLedReplyLine(const QString &line);
 
     // Owned children, in the order they are created.
     ProfileManager *m_profiles = nullptr;
@@ -426,6 +435,7 @@ private:
     MotionTelemetrySender *m_motionSender = nullptr;
     ElrsParameterManager *m_elrs = nullptr;
     SteeringMonitor *m_steeringMonitor = nullptr;
+    ReceiverConfigManager *m_receiverConfig = nullptr;
 
     // Channel store and working copies of the active profile.
     std::array<qint32, ChannelCount> m_channels{};
@@ -536,6 +546,9 @@ private:
     // Receiver LED strip push.
     QTimer *m_ledStepTimer = nullptr;
     QTimer *m_ledConfirmTimer = nullptr;
+    int m_ledStepTicks = 0;
+    bool m_ledPushActive = false;
+    QMetaObject::Connection m_ledReplyConnection;
 };
 
 } // namespace corvane

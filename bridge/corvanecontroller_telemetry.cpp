@@ -5,6 +5,7 @@
 #include <QTimer>
 
 #include "bridge/motiontelemetrysender.h"
+#include "bridge/receiverconfigmanager.h"
 #include "profiles/profilemanager.h"
 
 namespace corvane {
@@ -77,6 +78,7 @@ void CorvaneController::onCrsfTelemetryFrame(quint8 type, const QByteArray &payl
     }
 
     emit crsfFrameReceived(type, payload);
+    m_receiverConfig->onCarTelemetry(type);
     updateTelemetrySensors(type, payload);
 
     switch (type) {

@@ -104,6 +104,18 @@ QByteArray CrsfProtocol::buildFrame(quint8 type, quint8 destination, quint8 orig
     return frame;
 }
 
+QByteArray CrsfProtocol::takeText(const QByteArray &bytes, int &pos)
+{
+    const int start = pos;
+    const int zero = int(bytes.indexOf('\0', start));
+    if (zero < 0) {
+        pos = int(bytes.size());
+        return bytes.mid(start);
+    }
+    pos = zero + 1;
+    return bytes.mid(start, zero - start);
+}
+
 QByteArray CrsfProtocol::buildDevicePing(quint8 destination, quint8 origin)
 {
     return buildFrame(FrameDevicePing, destination, origin, QByteArray());

@@ -104,6 +104,8 @@ public:
     static int bipolarToCrsf(float value);
     static int unipolarToCrsf(float value);
     static int readBe16(const QByteArray &payload, int offset);
+    // Reads the zero-terminated text at `pos` (or up to the end) and moves `pos` behind it.
+    static QByteArray takeText(const QByteArray &bytes, int &pos);
 
     static LinkStatistics parseLinkStatistics(const QByteArray &payload);
     static GpsFix parseGps(const QByteArray &payload);

@@ -15,19 +15,6 @@ const char WalkDoneMarker[] = "WALK: done";
 const char FieldMarker[] = "FIELD ";
 const char ReadFailed[] = "(read failed)";
 
-// Reads the zero-terminated text at `pos` (or up to the end) and moves `pos` behind it.
-QByteArray takeText(const QByteArray &bytes, int &pos)
-{
-    const int start = pos;
-    int zero = int(bytes.indexOf('\0', start));
-    if (zero < 0) {
-        pos = int(bytes.size());
-        return bytes.mid(start);
-    }
-    pos = zero + 1;
-    return bytes.mid(start, zero - start);
-}
-
 QStringList optionLabels(const ElrsParameter &parameter)
 {
     QStringList labels;
@@ -240,7 +227,7 @@ void ElrsParameterManager::decodeEntry(quint8 id, const QByteArray &bytes)
     parameter.parent = quint8(bytes.at(0));
     parameter.type = quint8(bytes.at(1));
     int pos = 2;
-    parameter.name = QString::fromUtf8(takeText(bytes, pos));
+    parameter.name = QString::fromUtf8(CrsfProtocol::takeText(bytes, pos));
     const int left = int(bytes.size()) - pos;
 
     switch (parameter.type) {
@@ -258,10 +245,10 @@ void ElrsParameterManager::decodeEntry(quint8 id, const QByteArray &bytes)
             parameter.defaultValue = number(pos + 3);
             pos += 4;
         }
-        parameter.units = QString::fromUtf8(takeText(bytes, pos));
+        parameter.units = QString::fromUtf8(CrsfProtocol::takeText(bytes, pos));
         break;
     case TypeTextSelection: {
-        const QStringList labels = QString::fromUtf8(takeText(bytes, pos)).split(QLatin1Char(';'));
+        const QStringList labels = QString::fromUtf8(CrsfProtocol::takeText(bytes, pos)).split(QLatin1Char(';'));
         for (int i = 0; i < labels.size(); ++i)
             parameter.options.append(ElrsOption { i, labels.at(i) });
         auto next = [&](qint32 &target) {
@@ -276,7 +263,7 @@ void ElrsParameterManager::decodeEntry(quint8 id, const QByteArray &bytes)
         next(parameter.defaultValue);
         if (!hasMax && !parameter.options.isEmpty())
             parameter.max = qint32(parameter.options.size()) - 1;
-        parameter.units = QString::fromUtf8(takeText(bytes, pos));
+        parameter.units = QString::fromUtf8(CrsfProtocol::takeText(bytes, pos));
         break;
     }
     case TypeString:

@@ -51,6 +51,13 @@ private slots:
             {{-0.5, 0}});
         row("calibrated pedal", R"({"useCalibration": true, "inputMin": 0.2, "inputMax": 0.8})", false,
             {{-1, 0}, {0.5, ((0.5f - 0.2f) / 0.6f - 0.02f) / 0.98f}, {1, 1}});
+        // A pedal calibrated over next to no travel stays released instead of switching to full.
+        row("pedal span of 0.0001 gives 0", R"({"useCalibration": true, "inputMin": 0, "inputMax": 0.0001})", false,
+            {{0.0001f, 0}, {0.9f, 0}});
+        row("pedal span of 0.0002 is used", R"({"useCalibration": true, "inputMin": 0, "inputMax": 0.0002})", false,
+            {{-0.1f, 0}, {0.9f, 1}});
+        row("inverted pedal span gives 0", R"({"useCalibration": true, "inputMin": 0.8, "inputMax": 0.2})", false,
+            {{0.5, 0}, {1, 0}});
         // Records that would divide by zero are linear or give 0.
         row("negative dead zone acts as none", R"({"deadzone": -0.5})", true, {{0, 0}, {0.5, 0.5}});
     }

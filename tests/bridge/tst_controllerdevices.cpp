@@ -227,28 +227,38 @@ private slots:
 
     void unplugWhileTransmitting_data()
     {
-        QTest::addColumn<bool>("wheel");
+        QTest::addColumn<QString>("device");
         QTest::addColumn<QString>("caughtBy");
-        QTest::newRow("wheel base, caught by the tick") << true << "onTransmitTimer";
-        QTest::newRow("pedals, caught by the monitor") << false << "onMonitorTimer";
+        QTest::addColumn<QString>("error");
+        QTest::newRow("wheel base, caught by the tick") << "wheel" << "onTransmitTimer" << "Wheel base disconnected";
+        QTest::newRow("pedals, caught by the monitor") << "pedals" << "onMonitorTimer" << "Pedals disconnected";
+        QTest::newRow("helicopter joystick, caught by the tick") << "joystick" << "onTransmitTimer"
+                                                                 << "Joystick disconnected";
     }
 
     // The transmission stops once with one message and no frame after "STOP", or with the
     // pedals gone the car gets a released throttle: it never keeps the last input.
     void unplugWhileTransmitting()
     {
-        QFETCH(bool, wheel);
+        QFETCH(QString, device);
         QFETCH(QString, caughtBy);
+        QFETCH(QString, error);
+        const bool stops = device != "pedals";
         TransmitRig rig;
-        QVERIFY(rig.controller->setAxisSettings(TransmitRig::plainSettings()));
-        QVERIFY(rig.controller->connectWheelBase(TransmitRig::WheelPos));
-        QVERIFY(rig.controller->connectPedals(TransmitRig::PedalsPos));
-        rig.pollAll();
-        QVERIFY(rig.openTransmitter() && rig.start());
-        rig.pedals->setAxis(1, 1.0f);
-        rig.tick(2);
-
-        (wheel ? rig.wheel : rig.pedals)->unplug();
+        if (device == "joystick") {
+            QVERIFY(rig.connectHelicopter() && rig.start());
+            rig.tick(2);
+            rig.joystick->unplug();
+        } else {
+            QVERIFY(rig.controller->setAxisSettings(TransmitRig::plainSettings()));
+            QVERIFY(rig.controller->connectWheelBase(TransmitRig::WheelPos));
+            QVERIFY(rig.controller->connectPedals(TransmitRig::PedalsPos));
+            rig.pollAll();
+            QVERIFY(rig.openTransmitter() && rig.start());
+            rig.pedals->setAxis(1, 1.0f);
+            rig.tick(2);
+            (device == "wheel" ? rig.wheel : rig.pedals)->unplug();
+        }
         QVERIFY(QMetaObject::invokeMethod(rig.controller.get(), qPrintable(caughtBy)));
         for (int i = 0; i < 10; ++i) {
             rig.tick();
@@ -256,9 +266,9 @@ private slots:
         }
         QVERIFY(QMetaObject::invokeMethod(rig.controller.get(), "onMonitorTimer"));
         QCoreApplication::processEvents();
-        QCOMPARE(texts(*rig.errors), QStringList { wheel ? "Wheel base disconnected" : "Pedals disconnected" });
-        QCOMPARE(rig.controller->isRunning(), !wheel);
-        if (wheel) {
+        QCOMPARE(texts(*rig.errors), QStringList { error });
+        QCOMPARE(rig.controller->isRunning(), !stops);
+        if (stops) {
             QVERIFY(rig.tx.waitForLine("STOP"));
             QCOMPARE(rig.tx.stopCount(), 1);
             QVERIFY(rig.tx.rawReceived().endsWith("STOP\n"));

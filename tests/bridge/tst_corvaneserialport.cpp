@@ -33,6 +33,15 @@ struct PortLog : QObject
     QByteArray received;
 };
 
+// The port's failed open attempts, as its log reports them.
+int failedAttempts = 0;
+
+void countAttempts(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    if (message.contains(QLatin1String(" attempt ")) && message.contains(QLatin1String("failed:")))
+        ++failedAttempts;
+}
+
 } // namespace
 
 class TestCorvaneSerialPort : public QObject
@@ -82,6 +91,7 @@ private slots:
         QTest::newRow("holder lets go") << "release" << true;
         QTest::newRow("port closed meanwhile") << "close" << false;
         QTest::newRow("port deleted meanwhile") << "delete" << false;
+        QTest::newRow("holder keeps it") << "keep" << false;
     }
 
     void busyPort()
@@ -101,7 +111,23 @@ private slots:
             else if (during == "release")
                 holder.close();
         });
-        QCOMPARE(port->open(pty.slavePath(), kBaud), opened);
+        failedAttempts = 0;
+        const QtMessageHandler previous = qInstallMessageHandler(countAttempts);
+        const bool result = port->open(pty.slavePath(), kBaud);
+        qInstallMessageHandler(previous);
+        QCOMPARE(result, opened);
+        if (during == "keep") {
+            // Every attempt is made, then the user hears why.
+            QCOMPARE(failedAttempts, CorvaneSerialPort::OpenAttempts);
+            QCOMPARE(log.events.size(), 1);
+            QVERIFY2(log.events.first().startsWith("error:")
+                         && log.events.first().endsWith(pty.slavePath() + " stayed busy — it may be in use by another "
+                                                        "application, or the transmitter is still starting up. Wait a "
+                                                        "few seconds and try again."),
+                     qPrintable(log.events.first()));
+            delete port;
+            return;
+        }
         if (during == "delete") {
             QVERIFY(port.isNull());
             QCOMPARE(log.events, QStringList());

@@ -24,6 +24,7 @@ private slots:
             << "unauthorized" << true << "Transmitter device is not authorized. Cannot start transmission.";
         QTest::newRow("no wheel base") << "port" << false << "Wheel base not connected";
         QTest::newRow("no joystick") << "heli" << false << "Joystick not connected";
+        QTest::newRow("configuring the transmitter") << "config" << true << "Stop configuring before starting transmission";
         QTest::newRow("throttle pressed, no pedal set")
             << "wheelThrottle" << false << "Release the throttle pedal before starting transmission.";
     }
@@ -46,6 +47,10 @@ private slots:
             QVERIFY(rig.connectCar());
             QTRY_VERIFY(rig.tx.idQueries() >= 1);
             rig.tx.waitFor([] { return false; }, 300);
+        } else if (setup == "config") {
+            QVERIFY(rig.connectCar());
+            rig.controller->startConfigMode();
+            QVERIFY(rig.controller->isConfigMode());
         } else if (setup == "wheelThrottle") {
             QVERIFY(rig.connectCar(false));
             rig.wheel->setAxis(1, 1.0f);

@@ -116,6 +116,10 @@ public:
     // The RF parameters of a typical module, "Enable WiFi" at 16 and "Enable Rx WiFi" at 17.
     static QList<Field> typicalFields();
 
+signals:
+    // Every CRSF frame the program wrote, as the transmitter read it (payload without CRC).
+    void frameReceived(quint8 type, const QByteArray &payload);
+
 private:
     void consume();
     void handleLine(const QByteArray &line);
