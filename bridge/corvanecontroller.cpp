@@ -9,6 +9,7 @@
 #include "bridge/devicesecurity.h"
 #include "bridge/elrsparametermanager.h"
 #include "bridge/motiontelemetrysender.h"
+#include "bridge/receiverconfigmanager.h"
 #include "bridge/steeringmonitor.h"
 #include "profiles/profilemanager.h"
 
@@ -110,6 +111,7 @@ CorvaneController::CorvaneController(QObject *parent)
 
     m_elrs = new ElrsParameterManager(m_crsf, this);
     m_steeringMonitor = new SteeringMonitor(this);
+    m_receiverConfig = new ReceiverConfigManager(this);
 
     m_carLinkTimer = new QTimer(this);
     connect(m_carLinkTimer, &QTimer::timeout, this, &CorvaneController::checkCarLink);

@@ -32,6 +32,7 @@ class CorvaneSerialPort;
 class DeviceSecurity;
 class ElrsParameterManager;
 class ProfileManager;
+class ReceiverConfigManager;
 class SteeringMonitor;
 
 // Whether the car's receiver delivers motion for the wheel's force feedback.
@@ -97,6 +98,7 @@ public:
     MotionTelemetrySender *motionTelemetrySender() const { return m_motionSender; }
     ElrsParameterManager *elrsParameterManager() const { return m_elrs; }
     SteeringMonitor *steeringMonitor() const { return m_steeringMonitor; }
+    ReceiverConfigManager *receiverConfigManager() const { return m_receiverConfig; }
 
     int channelValue(int channel) const;
     void setChannelValue(int channel, int value);
@@ -426,6 +428,7 @@ private:
     MotionTelemetrySender *m_motionSender = nullptr;
     ElrsParameterManager *m_elrs = nullptr;
     SteeringMonitor *m_steeringMonitor = nullptr;
+    ReceiverConfigManager *m_receiverConfig = nullptr;
 
     // Channel store and working copies of the active profile.
     std::array<qint32, ChannelCount> m_channels{};
