@@ -230,13 +230,18 @@ QHostAddress MdnsResponder::localIPv4()
     return QHostAddress();
 }
 
-QHostAddress MdnsResponder::ipv4Of(int interfaceIndex) const
+bool MdnsResponder::serves(int interfaceIndex) const
 {
     for (const QNetworkInterface &iface : m_joined) {
         if (iface.index() == interfaceIndex)
-            return firstIPv4(QNetworkInterface::interfaceFromIndex(interfaceIndex));
+            return true;
     }
-    return QHostAddress();
+    return false;
+}
+
+QHostAddress MdnsResponder::ipv4Of(int interfaceIndex)
+{
+    return firstIPv4(QNetworkInterface::interfaceFromIndex(interfaceIndex));
 }
 
 void MdnsResponder::onReadyRead()
@@ -249,19 +254,20 @@ void MdnsResponder::onReadyRead()
             continue;
         // The address of the interface the question came in on reaches the asker; another
         // interface's (a container bridge, a VPN) might not.
+        // The socket hears every interface; questions from one it does not serve are not its own.
         const int arrivedOn = int(query.interfaceIndex());
-        QHostAddress address = ipv4Of(arrivedOn);
-        int outOf = arrivedOn;
-        if (address.isNull()) {
+        if (arrivedOn > 0 && !serves(arrivedOn))
+            continue;
+        QHostAddress address = arrivedOn > 0 ? ipv4Of(arrivedOn) : QHostAddress();
+        const bool fromArrival = !address.isNull();
+        if (!fromArrival)
             address = localIPv4();
-            outOf = 0;
-        }
         if (address.isNull())
             continue;
         QNetworkDatagram answer(buildResponse(readBigEndian16(bytes, 0), m_encodedName, address),
                                 groupAddress(), Port);
-        if (outOf > 0)
-            answer.setInterfaceIndex(uint(outOf));
+        if (fromArrival)
+            answer.setInterfaceIndex(uint(arrivedOn));
         for (int i = 0; i < answers; ++i)
             m_socket->writeDatagram(answer);
     }

@@ -50,8 +50,9 @@ private slots:
     void onReadyRead();
 
 private:
-    // The current IPv4 address of a joined interface, null for any other interface.
-    QHostAddress ipv4Of(int interfaceIndex) const;
+    bool serves(int interfaceIndex) const;
+    // The interface's current first IPv4 address, null when it has none.
+    static QHostAddress ipv4Of(int interfaceIndex);
 
     QString m_hostName;
     QByteArray m_fullName;
