@@ -191,11 +191,18 @@ private slots:
 
         rig.echo->push("event_other", {{"n", 3}});
         rig.echo->push("event_oth", {{"n", 4}}); // no prefixes
-        QCOMPARE(subscriber.next(), parsed(R"({"event":"event_other","data":{"n":3}})"));
         QCOMPARE(subscriber.request("ping"), parsed(R"({"event":"pong"})"));
         QCOMPARE(other.request("ping"), parsed(R"({"event":"pong"})"));
-        QVERIFY(subscriber.pending().isEmpty());
-        QVERIFY(other.pending().isEmpty());
+        const auto pushes = [](const WsTestClient &client) {
+            QList<QJsonObject> found;
+            for (const QJsonObject &m : client.received) {
+                if (m.value("event").toString().startsWith("event_"))
+                    found.append(m);
+            }
+            return found;
+        };
+        QCOMPARE(pushes(subscriber), QList<QJsonObject>{parsed(R"({"event":"event_other","data":{"n":3}})")});
+        QVERIFY(pushes(other).isEmpty());
     }
 
     // A client may hold at most 256 names; the reply does not change.
@@ -210,8 +217,9 @@ private slots:
         QVERIFY(client.subscribe(names));
         rig.echo->push("event_255", {});
         rig.echo->push("event_256", {});
-        QCOMPARE(client.next().value("event").toString(), QStringLiteral("event_255"));
         QCOMPARE(client.request("ping").value("event").toString(), QStringLiteral("pong"));
+        QCOMPARE(client.received.size(), 3); // subscribe reply, the one push, pong
+        QCOMPARE(client.received.at(1).value("event").toString(), QStringLiteral("event_255"));
     }
 
     // Client kinds: "raw" never answers pings, "qt" answers them by itself.

@@ -48,11 +48,16 @@ public:
         return received.at(taken++);
     }
 
-    // Sends a request and returns the next message, which for a request without pushes is its reply.
+    // Sends a request and returns its reply: the next message that is not a push.
     QJsonObject request(const QString &event, const QJsonObject &data = {})
     {
+        skipAll();
         send({{QStringLiteral("event"), event}, {QStringLiteral("data"), data}});
-        return next();
+        for (;;) {
+            const QJsonObject message = next();
+            if (!message.value(QStringLiteral("event")).toString().startsWith(QLatin1String("event_")))
+                return message;
+        }
     }
 
     bool subscribe(const QStringList &events)
