@@ -12,8 +12,24 @@
 
 #include "api/mdnsresponder.h"
 #include "api/websocketserver.h"
+#include "api/wsaxishandler.h"
+#include "api/wsbuttonhandler.h"
+#include "api/wscalibrationhandler.h"
 #include "api/wsdevicehandler.h"
+#include "api/wsescpresethandler.h"
+#include "api/wsfirmwarehandler.h"
 #include "api/wshandler.h"
+#include "api/wshelicopterhandler.h"
+#include "api/wsinputhandler.h"
+#include "api/wsledhandler.h"
+#include "api/wsloungehandler.h"
+#include "api/wspresethandler.h"
+#include "api/wsprofilehandler.h"
+#include "api/wsreceiverhandler.h"
+#include "api/wssecurityhandler.h"
+#include "api/wssocupdatehandler.h"
+#include "api/wstelemetryhandler.h"
+#include "api/wstransmissionhandler.h"
 #include "bridge/corvanecontroller.h"
 #include "support/ptydevice.h"
 #include "support/testenvironment.h"
@@ -374,6 +390,33 @@ private slots:
         QCOMPARE(rig.server.clientCount(), 1);
         QCOMPARE(staying.next(), parsed(R"({"event":"pong"})"));
         QCOMPARE(staying.request("get_receiver_status").value("data").toObject().value("connected"), QJsonValue(true));
+    }
+
+    // The program's set of handlers, registered as the main window does: each request goes to
+    // the handler that lists it.
+    void programHandlers()
+    {
+        corvane::CorvaneController controller;
+        WebSocketServer server(&controller);
+        using namespace corvane;
+        for (WsHandler *handler : std::initializer_list<WsHandler *>{
+                 new WsDeviceHandler(&controller, &server), new WsTransmissionHandler(&controller, &server),
+                 new WsInputHandler(&controller, &server), new WsAxisHandler(&controller, &server),
+                 new WsButtonHandler(&controller, &server), new WsProfileHandler(&controller, &server),
+                 new WsEscPresetHandler(&controller, &server), new WsPresetHandler(&controller, &server),
+                 new WsFirmwareHandler(&controller, &server), new WsSocUpdateHandler(&controller, &server),
+                 new WsCalibrationHandler(&controller, &server), new WsLedHandler(&controller, &server),
+                 new WsSecurityHandler(&controller, &server), new WsHelicopterHandler(&controller, &server),
+                 new WsTelemetryHandler(&controller, &server), new WsReceiverHandler(&controller, &server),
+                 new WsLoungeHandler(&controller, &server)})
+            server.registerHandler(handler);
+        QVERIFY(server.start(0));
+        WsTestClient client;
+        QVERIFY(client.open(server.serverPort()));
+        QCOMPARE(client.request("get_app_mode"), parsed(R"({"event":"get_app_mode","data":{"mode":"pc"}})"));
+        QCOMPARE(client.request("get_frame_count"), parsed(R"({"event":"get_frame_count","data":{"frameCount":0}})"));
+        QCOMPARE(client.request("get_button_mappings"), parsed(R"({"event":"get_button_mappings","data":{"mappings":[]}})"));
+        QCOMPARE(client.request("get_pit_limiter").value("event").toString(), QStringLiteral("get_pit_limiter"));
     }
 
     void stopClosesClients()
