@@ -270,6 +270,10 @@ private slots:
             QVERIFY(qt.open(rig.server.serverPort()));
         QTRY_COMPARE(rig.server.clientCount(), 1);
         count.clear();
+        // The server's side of the connection: its pongs tell when the client has answered.
+        const auto sides = rig.server.findChildren<QWebSocket *>();
+        QCOMPARE(sides.size(), 1);
+        QSignalSpy pongs(sides.first(), &QWebSocket::pong);
         QByteArray rawIn;
         for (qint64 at : ticks) {
             if (at > 7000 && !at7000.isEmpty()) {
@@ -283,8 +287,12 @@ private slots:
                 }
                 at7000.clear();
             }
+            const int answered = pongs.count();
             rig.tickAt(at);
-            QTest::qWait(30); // let pings out and pongs in
+            if (kind == "qt")
+                QTRY_COMPARE(pongs.count(), answered + 1);
+            else
+                QTest::qWait(30); // a raw client's ping arrives unanswered
             rawIn += raw.socket.readAll();
         }
         QTest::qWait(50);
