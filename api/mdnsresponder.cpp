@@ -76,16 +76,19 @@ void MdnsResponder::setServedInterfaceNames(const QStringList &names)
 
 QList<QNetworkInterface> MdnsResponder::servedInterfaces()
 {
+    QStringList names = servedNames();
+    if (names.isEmpty())
+        names = qEnvironmentVariable("OSTRA_MDNS_INTERFACES").split(QLatin1Char(','), Qt::SkipEmptyParts);
     QList<QNetworkInterface> served;
     const QList<QNetworkInterface> all = QNetworkInterface::allInterfaces();
     for (const QNetworkInterface &iface : all) {
         if (!isUsable(iface))
             continue;
-        if (servedNames().isEmpty()) {
+        if (names.isEmpty()) {
             const auto flags = iface.flags();
             if (flags.testFlag(QNetworkInterface::IsLoopBack) || !flags.testFlag(QNetworkInterface::CanMulticast))
                 continue;
-        } else if (!servedNames().contains(iface.name())) {
+        } else if (!names.contains(iface.name())) {
             continue;
         }
         served.append(iface);

@@ -32,7 +32,8 @@ public:
 
     // The interfaces the responder listens and answers on: by default every interface that is
     // up, running and multicast-capable, loopback excluded. Tests narrow this to interfaces
-    // of their own (for example "lo"); an empty list restores the default.
+    // of their own (for example "lo"), here or through the environment variable
+    // OSTRA_MDNS_INTERFACES (names separated by commas); an empty list restores the default.
     static void setServedInterfaceNames(const QStringList &names);
     static QList<QNetworkInterface> servedInterfaces();
 

@@ -239,8 +239,15 @@ private slots:
         QVERIFY(enterNamespace(pcPath));
         QTRY_VERIFY(QNetworkInterface::interfaceFromName(pcIf).flags().testFlag(QNetworkInterface::IsRunning));
         QCOMPARE(MdnsResponder::localIPv4(), QHostAddress(QStringLiteral("10.77.53.1")));
-        MdnsResponder::setServedInterfaceNames({}); // the default choice: the veth, not lo
-        QCOMPARE(MdnsResponder::servedInterfaces().size(), 1);
+        // The default choice, which here sees only this namespace: the veth, not lo.
+        MdnsResponder::setServedInterfaceNames({});
+        const QByteArray narrowed = qgetenv("OSTRA_MDNS_INTERFACES");
+        qunsetenv("OSTRA_MDNS_INTERFACES");
+        const QList<QNetworkInterface> served = MdnsResponder::servedInterfaces();
+        qputenv("OSTRA_MDNS_INTERFACES", narrowed);
+        QCOMPARE(served.size(), 1);
+        QCOMPARE(served.first().name(), pcIf);
+        MdnsResponder::setServedInterfaceNames({pcIf});
         MdnsResponder responder(QStringLiteral("qorvant-transmitter"));
         QVERIFY(responder.start());
 
