@@ -2,6 +2,7 @@
 #include <QJsonArray>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include "api/wstransmissionhandler.h"
 #include "apirig.h"
@@ -140,6 +141,9 @@ private slots:
         QCOMPARE(api.client.next(), json(R"({"event":"action_elrs_start_config","success":true})"));
         QVERIFY(api.rig.tx.waitFor([&] { return api.rig.tx.configMode(); }));
         QCOMPARE(api.rig.tx.lineCount("WALKRF"), 0);
+        auto *discoveryTimer = handler->findChild<QTimer *>();
+        QVERIFY(discoveryTimer && discoveryTimer->isActive() && discoveryTimer->isSingleShot());
+        QCOMPARE(discoveryTimer->interval(), WsTransmissionHandler::DiscoveryDelayMs);
 
         QMetaObject::invokeMethod(handler, "startDiscoveryIfIdle");
         QVERIFY(api.rig.tx.waitForLine("WALKRF"));
@@ -158,7 +162,10 @@ private slots:
             QCOMPARE(o.keys(), (QStringList{"currentValue", "id", "kind", "name", "options", "parent", "readonly", "units"}));
         }
 
+        QVERIFY(api.request("action_elrs_start_config").value("success").toBool()); // already on: timer again
+        QVERIFY(discoveryTimer->isActive());
         QCOMPARE(api.request("action_elrs_stop_config").value("success").toBool(), true);
+        QVERIFY(!discoveryTimer->isActive());
         api.rig.tx.clearRecords();
         QMetaObject::invokeMethod(handler, "startDiscoveryIfIdle");
         api.rig.tx.waitFor([] { return false; }, 200);
