@@ -2,13 +2,23 @@
 // and a pseudo-terminal transmitter, timestamps every frame on the terminal's other side and
 // prints the interval median, 99th percentile, maximum and the count over 10 ms.
 //
-//     cadenceprobe [seconds] [--render]
+//     cadenceprobe [seconds] [--render] [--clients N]
 //
 // --render also paints an 800x600 widget offscreen every 16 ms on the same thread, as the
 // program's pages do while transmitting.
+// --clients N serves the mobile-app API from the probe (transmission and input handlers) while
+// N clients in a second process subscribe to "event_frame_sent" and "event_input_changed" and
+// read everything; N may be 0 for the server alone.
+// The probe's CPU time (user and system, all its threads) per second of transmission is printed
+// with the figures.
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSocketNotifier>
+#include <QWebSocket>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QThread>
@@ -17,12 +27,19 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/resource.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
 
+#include "api/mdnsresponder.h"
+#include "api/websocketserver.h"
+#include "api/wsinputhandler.h"
+#include "api/wstransmissionhandler.h"
 #include "bridge/corvanecontroller.h"
 #include "frameclock.h"
 #include "platform/input/virtualinputbackend.h"
@@ -71,10 +88,58 @@ private:
     int m_frame = 0;
 };
 
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The second process: `count` API clients on 127.0.0.1:`port` that subscribe to both streams
+// and read everything until stdin closes; prints "ready" once all are subscribed and the
+// number of messages read at the end.
+int runClients(int argc, char *argv[], quint16 port, int count)
+{
+    QCoreApplication app(argc, argv);
+    std::vector<std::unique_ptr<QWebSocket>> clients;
+    qint64 messages = 0;
+    int subscribed = 0;
+    for (int i = 0; i < count; ++i) {
+        clients.push_back(std::make_unique<QWebSocket>());
+        QWebSocket *client = clients.back().get();
+        QObject::connect(client, &QWebSocket::connected, [client] {
+            client->sendTextMessage(QStringLiteral(
+                R"({"event":"action_subscribe","data":{"events":["event_frame_sent","event_input_changed"]}})"));
+        });
+        QObject::connect(client, &QWebSocket::textMessageReceived, [&](const QString &text) {
+            ++messages;
+            if (text.contains(QLatin1String("action_subscribe")) && ++subscribed == count) {
+                std::printf("ready\n");
+                std::fflush(stdout);
+            }
+        });
+        client->open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(port)));
+    }
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&] {
+        char buffer[64];
+        if (::read(STDIN_FILENO, buffer, sizeof buffer) <= 0)
+            app.quit();
+    });
+    app.exec();
+    std::printf("%lld\n", static_cast<long long>(messages));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    // cadenceprobe --client-process PORT COUNT: the clients' side of --clients.
+    if (argc == 4 && std::strcmp(argv[1], "--client-process") == 0)
+        return runClients(argc, argv, quint16(std::atoi(argv[2])), std::atoi(argv[3]));
+
     qputenv("OSTRA_INPUT_BACKEND", "virtual");
     qputenv("QT_LOGGING_RULES", "*.debug=false");
     ostratest::TestEnvironment environment; // fresh settings and profiles: never the user's
@@ -86,7 +151,12 @@ int main(int argc, char *argv[])
     parser.addPositionalArgument(QStringLiteral("seconds"), QStringLiteral("How long to transmit (default 10)."));
     QCommandLineOption render(QStringLiteral("render"), QStringLiteral("Also render an 800x600 widget every 16 ms."));
     parser.addOption(render);
+    QCommandLineOption clientsOption(QStringLiteral("clients"),
+                                     QStringLiteral("Serve the API to N clients in a second process."), QStringLiteral("N"));
+    parser.addOption(clientsOption);
     parser.process(app);
+    const bool serve = parser.isSet(clientsOption);
+    const int clientCount = parser.value(clientsOption).toInt();
     const double seconds = parser.positionalArguments().isEmpty() ? 10.0 : parser.positionalArguments().first().toDouble();
     if (!(seconds > 0.0)) {
         std::fprintf(stderr, "cadenceprobe: seconds must be a positive number\n");
@@ -140,11 +210,44 @@ int main(int argc, char *argv[])
         renderTimer.start(16);
     }
 
+    // The API, served from this process as the program does.
+    corvane::MdnsResponder::setServedInterfaceNames({QStringLiteral("lo")});
+    corvane::WebSocketServer server(&controller);
+    QProcess clients;
+    if (serve) {
+        server.registerHandler(new corvane::WsTransmissionHandler(&controller, &server));
+        server.registerHandler(new corvane::WsInputHandler(&controller, &server));
+        if (!server.start(0)) {
+            std::fprintf(stderr, "cadenceprobe: the API server did not start\n");
+            return 1;
+        }
+        if (clientCount > 0) {
+            clients.start(QCoreApplication::applicationFilePath(),
+                          {QStringLiteral("--client-process"), QString::number(server.serverPort()),
+                           QString::number(clientCount)});
+            const QMetaObject::Connection ready =
+                QObject::connect(&clients, &QProcess::readyReadStandardOutput, &app, [&] {
+                    if (clients.canReadLine() && clients.readLine().startsWith("ready"))
+                        app.quit();
+                });
+            QTimer::singleShot(20000, &app, &QCoreApplication::quit);
+            app.exec(); // until every client is subscribed
+            QObject::disconnect(ready);
+            if (server.clientCount() != clientCount) {
+                std::fprintf(stderr, "cadenceprobe: only %d of %d clients connected\n", server.clientCount(), clientCount);
+                return 1;
+            }
+        }
+    }
+
     std::vector<FrameClock::Clock::time_point> stamps;
+    double cpu = 0.0;
     {
         FrameClock clock(master, channelFrame);
         QTimer::singleShot(int(seconds * 1000.0), &app, &QCoreApplication::quit);
+        const double cpuBefore = cpuSeconds();
         app.exec();
+        cpu = cpuSeconds() - cpuBefore;
         controller.stopTransmission();
         QThread::msleep(50);
         stamps = clock.stamps();
@@ -156,8 +259,18 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "cadenceprobe: only %zu frames arrived\n", stamps.size());
         return 1;
     }
-    std::printf("frames %zu over %.1f s%s\n", stamps.size(), seconds,
-                parser.isSet(render) ? " with an 800x600 render every 16 ms" : "");
+    QByteArray clientMessages;
+    if (clients.state() != QProcess::NotRunning) {
+        clients.closeWriteChannel();
+        clients.waitForFinished(5000);
+        clientMessages = clients.readAllStandardOutput().trimmed();
+    }
+    std::printf("frames %zu over %.1f s%s%s\n", stamps.size(), seconds,
+                parser.isSet(render) ? " with an 800x600 render every 16 ms" : "",
+                serve ? qPrintable(QStringLiteral(", API served to %1 clients").arg(clientCount)) : "");
+    if (!clientMessages.isEmpty())
+        std::printf("messages read by the clients: %s\n", clientMessages.constData());
+    std::printf("probe CPU time %.1f ms per second\n", cpu * 1000.0 / seconds);
     ostrabench::printIntervals(stamps, 10.0);
     return 0;
 }

@@ -40,6 +40,6 @@ function(ostra_tests label)
         set_tests_properties(${_name} PROPERTIES
             LABELS ${label}
             TIMEOUT 300
-            ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TZ=UTC;OSTRA_INPUT_BACKEND=virtual")
+            ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TZ=UTC;OSTRA_INPUT_BACKEND=virtual;OSTRA_MDNS_INTERFACES=lo")
     endforeach()
 endfunction()

@@ -85,3 +85,14 @@ QJsonArray ButtonMappingSet::toJson() const
         array.append(mapping.toJson());
     return array;
 }
+
+void upsertButtonMapping(QList<ButtonMapping> &mappings, const ButtonMapping &mapping)
+{
+    for (ButtonMapping &existing : mappings) {
+        if (existing.buttonIndex == mapping.buttonIndex) {
+            existing = mapping;
+            return;
+        }
+    }
+    mappings.append(mapping);
+}

@@ -47,3 +47,8 @@ struct ButtonMappingSet
     void fromJson(const QJsonArray &array);
     QJsonArray toJson() const;
 };
+
+// Puts `mapping` in by its button: replaces, whole and in its place, the first mapping for the
+// same buttonIndex, or appends it when there is none. A list never gains a second mapping for
+// one button this way.
+void upsertButtonMapping(QList<ButtonMapping> &mappings, const ButtonMapping &mapping);

@@ -1,0 +1,137 @@
+#include "api/wsbuttonhandler.h"
+
+#include <QJsonArray>
+
+#include "api/wsjson.h"
+#include "bridge/corvanecontroller.h"
+#include "profiles/buttonmapping.h"
+
+namespace corvane {
+
+using namespace wsjson;
+
+namespace {
+
+const QString kMappings = QStringLiteral("mappings");
+const QString kButtonIndex = QStringLiteral("buttonIndex");
+constexpr int ApiStartValue = 1024;
+constexpr int FirstFreeChannel = 2;
+constexpr int LastFreeChannel = 11;
+
+QString tooMany()
+{
+    return QStringLiteral("Too many button mappings (at most %1).").arg(WsButtonHandler::MaxMappings);
+}
+
+// The app cannot see extra buttons: a mapping it sends for a button keeps the ones stored.
+void keepExtraButtons(ButtonMapping &mapping, const QList<ButtonMapping> &stored)
+{
+    for (const ButtonMapping &old : stored) {
+        if (old.buttonIndex == mapping.buttonIndex) {
+            mapping.extraButtons = old.extraButtons;
+            return;
+        }
+    }
+}
+
+} // namespace
+
+WsButtonHandler::WsButtonHandler(CorvaneController *controller, QObject *parent)
+    : WsHandler(controller, parent)
+{
+}
+
+QStringList WsButtonHandler::supportedEvents() const
+{
+    return {QStringLiteral("get_button_mappings"), QStringLiteral("set_button_mappings"),
+            QStringLiteral("action_add_button_mapping"), QStringLiteral("action_remove_button_mapping"),
+            QStringLiteral("action_clear_button_mappings")};
+}
+
+QJsonObject WsButtonHandler::buttonMappingToJson(const ButtonMapping &mapping)
+{
+    QJsonObject json = mapping.toJson();
+    json.remove(QStringLiteral("extraButtons"));
+    return json;
+}
+
+ButtonMapping WsButtonHandler::buttonMappingFromJson(const QJsonObject &json)
+{
+    ButtonMapping mapping = ButtonMapping::fromJson(json);
+    mapping.extraButtons.clear();
+    mapping.startValue = readInt(json, QStringLiteral("startValue"), ApiStartValue);
+    return mapping;
+}
+
+QJsonObject WsButtonHandler::handleEvent(const QString &event, const QJsonObject &data)
+{
+    if (event == QLatin1String("get_button_mappings")) {
+        QJsonArray mappings;
+        const ButtonMappingSet set = m_controller->buttonMappings();
+        for (const ButtonMapping &mapping : set.mappings)
+            mappings.append(buttonMappingToJson(mapping));
+        return dataReply(event, {{kMappings, mappings}});
+    }
+    if (event == QLatin1String("set_button_mappings"))
+        return handleSetButtonMappings(event, data);
+    if (event == QLatin1String("action_add_button_mapping"))
+        return handleAddButtonMapping(event, data);
+    if (event == QLatin1String("action_remove_button_mapping"))
+        return handleRemoveButtonMapping(event, data);
+    if (event == QLatin1String("action_clear_button_mappings")) {
+        m_controller->setButtonMappings(ButtonMappingSet());
+        return actionReply(event, true);
+    }
+    return errorReply(event, QStringLiteral("Unhandled event in button handler"));
+}
+
+QJsonObject WsButtonHandler::handleSetButtonMappings(const QString &event, const QJsonObject &data)
+{
+    if (!data.contains(kMappings))
+        return actionReply(event, false, QStringLiteral("Missing 'mappings' array"));
+    const QJsonArray array = data.value(kMappings).toArray();
+    if (array.size() > MaxMappings)
+        return actionReply(event, false, tooMany());
+    const QList<ButtonMapping> stored = m_controller->buttonMappings().mappings;
+    ButtonMappingSet set;
+    for (const QJsonValue &element : array) {
+        ButtonMapping mapping = buttonMappingFromJson(element.toObject());
+        keepExtraButtons(mapping, stored);
+        upsertButtonMapping(set.mappings, mapping);
+    }
+    m_controller->setButtonMappings(set);
+    return actionReply(event, true);
+}
+
+QJsonObject WsButtonHandler::handleAddButtonMapping(const QString &event, const QJsonObject &data)
+{
+    if (!data.contains(kButtonIndex))
+        return actionReply(event, false, QStringLiteral("Missing 'buttonIndex' parameter"));
+    ButtonMapping mapping = buttonMappingFromJson(data);
+    if (mapping.channel < FirstFreeChannel || mapping.channel > LastFreeChannel)
+        return actionReply(event, false, QStringLiteral("Channel must be 2-11 (0-1 reserved for steering/throttle)"));
+    ButtonMappingSet set = m_controller->buttonMappings();
+    keepExtraButtons(mapping, set.mappings);
+    upsertButtonMapping(set.mappings, mapping);
+    if (set.mappings.size() > MaxMappings)
+        return actionReply(event, false, tooMany());
+    m_controller->setButtonMappings(set);
+    return actionReply(event, true);
+}
+
+QJsonObject WsButtonHandler::handleRemoveButtonMapping(const QString &event, const QJsonObject &data)
+{
+    const int index = readInt(data, QStringLiteral("index"), -1);
+    if (index < 0)
+        return actionReply(event, false, QStringLiteral("Missing or invalid 'index' parameter"));
+    ButtonMappingSet set = m_controller->buttonMappings();
+    if (index >= set.mappings.size()) {
+        return actionReply(event, false,
+                           QStringLiteral("Index %1 out of range (count: %2)").arg(index).arg(set.mappings.size()));
+    }
+    set.mappings.removeAt(index);
+    m_controller->setButtonMappings(set);
+    return actionReply(event, true);
+}
+
+} // namespace corvane

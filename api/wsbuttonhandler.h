@@ -1,0 +1,33 @@
+#pragma once
+
+#include "api/wshandler.h"
+
+struct ButtonMapping;
+
+namespace corvane {
+
+// The active profile's button mappings for the app: read, replace, add, remove and clear.
+// Every accepted change goes whole to the controller, which applies and saves it.
+class WsButtonHandler : public WsHandler
+{
+    Q_OBJECT
+public:
+    // More mappings than this are refused: every transmit tick walks the whole list.
+    static constexpr int MaxMappings = 512;
+
+    WsButtonHandler(CorvaneController *controller, QObject *parent);
+
+    QStringList supportedEvents() const override;
+    QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
+
+    // The ten keys of a mapping; extra buttons are neither shown nor taken.
+    static QJsonObject buttonMappingToJson(const ButtonMapping &mapping);
+    static ButtonMapping buttonMappingFromJson(const QJsonObject &json);
+
+private:
+    QJsonObject handleSetButtonMappings(const QString &event, const QJsonObject &data);
+    QJsonObject handleAddButtonMapping(const QString &event, const QJsonObject &data);
+    QJsonObject handleRemoveButtonMapping(const QString &event, const QJsonObject &data);
+};
+
+} // namespace corvane

@@ -1,0 +1,211 @@
+#include "api/wsdevicehandler.h"
+
+#include <QJsonArray>
+#include <QRegularExpression>
+
+#include "api/wsjson.h"
+#include "bridge/corvanecontroller.h"
+#include "bridge/receiverconfigmanager.h"
+
+namespace corvane {
+
+using namespace wsjson;
+
+namespace {
+
+constexpr int DefaultBaudRate = 115200;
+
+QJsonObject connectedData(bool connected, const QString &deviceName)
+{
+    return {{QStringLiteral("connected"), connected}, {QStringLiteral("deviceName"), deviceName}};
+}
+
+} // namespace
+
+WsDeviceHandler::WsDeviceHandler(CorvaneController *controller, QObject *parent)
+    : WsHandler(controller, parent)
+{
+    connect(controller, &CorvaneController::serialConnectedChanged, this,
+            [this](bool connected) { pushDisconnected(connected, QStringLiteral("transmitter")); });
+    connect(controller, &CorvaneController::receiverConnectedChanged, this,
+            [this](bool connected) { pushDisconnected(connected, QStringLiteral("receiver")); });
+    connect(controller, &CorvaneController::wheelBaseConnectedChanged, this,
+            [this](bool connected) { pushDisconnected(connected, QStringLiteral("wheelbase")); });
+    connect(controller, &CorvaneController::pedalsConnectedChanged, this,
+            [this](bool connected) { pushDisconnected(connected, QStringLiteral("pedals")); });
+    connect(controller, &CorvaneController::shifterConnectedChanged, this,
+            [this](bool connected) { pushDisconnected(connected, QStringLiteral("shifter")); });
+}
+
+QStringList WsDeviceHandler::supportedEvents() const
+{
+    return {QStringLiteral("get_serial_ports"),        QStringLiteral("get_transmitter_status"),
+            QStringLiteral("action_connect_transmitter"), QStringLiteral("action_disconnect_transmitter"),
+            QStringLiteral("get_receiver_status"),     QStringLiteral("action_connect_receiver"),
+            QStringLiteral("action_disconnect_receiver"), QStringLiteral("get_input_devices"),
+            QStringLiteral("get_wheelbase_status"),    QStringLiteral("action_connect_wheelbase"),
+            QStringLiteral("action_disconnect_wheelbase"), QStringLiteral("get_pedals_status"),
+            QStringLiteral("action_connect_pedals"),   QStringLiteral("action_disconnect_pedals"),
+            QStringLiteral("get_shifter_status"),      QStringLiteral("action_connect_shifter"),
+            QStringLiteral("action_disconnect_shifter"), QStringLiteral("action_auto_connect"),
+            QStringLiteral("get_app_mode")};
+}
+
+bool WsDeviceHandler::isOpenablePortName(const QString &portName)
+{
+    const QList<SerialPortEntry> ports = CorvaneController::availableSerialPorts();
+    for (const SerialPortEntry &port : ports) {
+        if (port.portName == portName)
+            return true;
+    }
+#ifdef Q_OS_LINUX
+    static const QRegularExpression terminal(QStringLiteral("^/dev/(tty[A-Za-z0-9]+|pts/[0-9]+)$"));
+    return terminal.match(portName).hasMatch();
+#else
+    return false;
+#endif
+}
+
+QJsonObject WsDeviceHandler::handleEvent(const QString &event, const QJsonObject &data)
+{
+    CorvaneController *c = m_controller;
+    if (event == QLatin1String("get_serial_ports"))
+        return dataReply(event, serialPortsJson());
+    if (event == QLatin1String("get_transmitter_status")) {
+        return dataReply(event, {{QStringLiteral("connected"), c->isSerialConnected()},
+                                 {QStringLiteral("portName"), c->serialPortName()},
+                                 {QStringLiteral("deviceName"), QStringLiteral("QOR Transmitter")},
+                                 {QStringLiteral("isGpioUart"), false},
+                                 {QStringLiteral("isLinuxGpioMode"), false}});
+    }
+    if (event == QLatin1String("action_connect_transmitter"))
+        return handleConnectTransmitter(event, data);
+    if (event == QLatin1String("action_disconnect_transmitter")) {
+        c->disconnectTransmitter();
+        return actionReply(event, true);
+    }
+    if (event == QLatin1String("get_receiver_status")) {
+        return dataReply(event, {{QStringLiteral("connected"), c->isReceiverConnected()},
+                                 {QStringLiteral("portName"), c->receiverPortName()},
+                                 {QStringLiteral("deviceName"), QStringLiteral("QOR Receiver")}});
+    }
+    if (event == QLatin1String("action_connect_receiver"))
+        return handleConnectReceiver(event, data);
+    if (event == QLatin1String("action_disconnect_receiver")) {
+        c->disconnectReceiver();
+        return actionReply(event, true);
+    }
+    if (event == QLatin1String("get_input_devices"))
+        return dataReply(event, inputDevicesJson());
+    if (event == QLatin1String("get_wheelbase_status"))
+        return dataReply(event, connectedData(c->isWheelBaseConnected(), c->wheelBaseName()));
+    if (event == QLatin1String("action_connect_wheelbase"))
+        return handleConnectInput(event, data, &CorvaneController::connectWheelBase, QStringLiteral("wheelbase"));
+    if (event == QLatin1String("action_disconnect_wheelbase")) {
+        c->disconnectWheelBase();
+        return actionReply(event, true);
+    }
+    if (event == QLatin1String("get_pedals_status"))
+        return dataReply(event, connectedData(c->isPedalsConnected(), c->pedalsName()));
+    if (event == QLatin1String("action_connect_pedals"))
+        return handleConnectInput(event, data, &CorvaneController::connectPedals, QStringLiteral("pedals"));
+    if (event == QLatin1String("action_disconnect_pedals")) {
+        c->disconnectPedals();
+        return actionReply(event, true);
+    }
+    if (event == QLatin1String("get_shifter_status"))
+        return dataReply(event, connectedData(c->isShifterConnected(), c->shifterName()));
+    if (event == QLatin1String("action_connect_shifter"))
+        return handleConnectInput(event, data, &CorvaneController::connectShifter, QStringLiteral("shifter"));
+    if (event == QLatin1String("action_disconnect_shifter")) {
+        c->disconnectShifter();
+        return actionReply(event, true);
+    }
+    if (event == QLatin1String("action_auto_connect")) {
+        c->autoConnectDevices();
+        QJsonObject reply = actionReply(event, true);
+        reply.insert(QStringLiteral("data"), QJsonObject{{QStringLiteral("transmitter"), c->isSerialConnected()},
+                                                         {QStringLiteral("wheelbase"), c->isWheelBaseConnected()},
+                                                         {QStringLiteral("pedals"), c->isPedalsConnected()},
+                                                         {QStringLiteral("shifter"), c->isShifterConnected()}});
+        return reply;
+    }
+    if (event == QLatin1String("get_app_mode"))
+        return dataReply(event, {{QStringLiteral("mode"), QStringLiteral("pc")}});
+    return errorReply(event, QStringLiteral("Unhandled event in device handler"));
+}
+
+QJsonObject WsDeviceHandler::handleConnectTransmitter(const QString &event, const QJsonObject &data)
+{
+    const QString port = readString(data, QStringLiteral("port"));
+    const int baudRate = readInt(data, QStringLiteral("baudRate"), DefaultBaudRate);
+    if (port.isEmpty())
+        return actionReply(event, false, QStringLiteral("Missing 'port' parameter"));
+    const bool connected = isOpenablePortName(port) && m_controller->connectTransmitter(port, baudRate);
+    QJsonObject reply = actionReply(event, connected, connected ? QString() : QStringLiteral("Failed to connect to ") + port);
+    reply.insert(QStringLiteral("isGpioUart"), false);
+    return reply;
+}
+
+QJsonObject WsDeviceHandler::handleConnectReceiver(const QString &event, const QJsonObject &data)
+{
+    const QString port = readString(data, QStringLiteral("port"));
+    const int baudRate = readInt(data, QStringLiteral("baudRate"), DefaultBaudRate);
+    if (port.isEmpty())
+        return actionReply(event, false, QStringLiteral("Missing 'port' parameter"));
+    const bool connected = isOpenablePortName(port) && m_controller->connectReceiver(port, baudRate);
+    if (connected)
+        m_controller->receiverConfigManager()->resync();
+    return actionReply(event, connected, connected ? QString() : QStringLiteral("Failed to connect receiver to ") + port);
+}
+
+QJsonObject WsDeviceHandler::handleConnectInput(const QString &event, const QJsonObject &data,
+                                                bool (CorvaneController::*connectDevice)(int),
+                                                const QString &device)
+{
+    const int index = readInt(data, QStringLiteral("deviceIndex"), -1);
+    if (index < 0)
+        return actionReply(event, false, QStringLiteral("Missing or invalid 'deviceIndex' parameter"));
+    const bool connected = (m_controller->*connectDevice)(index);
+    return actionReply(event, connected,
+                       connected ? QString() : QStringLiteral("Failed to connect %1 at index %2").arg(device).arg(index));
+}
+
+QJsonObject WsDeviceHandler::serialPortsJson() const
+{
+    QJsonArray ports;
+    const QList<SerialPortEntry> entries = CorvaneController::availableSerialPorts();
+    for (const SerialPortEntry &entry : entries) {
+        ports.append(QJsonObject{{QStringLiteral("name"), entry.portName},
+                                 {QStringLiteral("description"), entry.description},
+                                 {QStringLiteral("manufacturer"), entry.manufacturer},
+                                 {QStringLiteral("vendorId"), int(entry.vendorId)},
+                                 {QStringLiteral("productId"), int(entry.productId)},
+                                 {QStringLiteral("isGpioUart"), false}});
+    }
+    return {{QStringLiteral("ports"), ports}, {QStringLiteral("isLinuxGpioMode"), false}};
+}
+
+QJsonObject WsDeviceHandler::inputDevicesJson() const
+{
+    QJsonArray devices;
+    const QList<InputDeviceInfo> infos = CorvaneController::availableInputDevices();
+    for (const InputDeviceInfo &info : infos) {
+        devices.append(QJsonObject{{QStringLiteral("index"), info.index},
+                                   {QStringLiteral("name"), info.name},
+                                   {QStringLiteral("productName"), info.productName},
+                                   {QStringLiteral("numAxes"), info.numAxes},
+                                   {QStringLiteral("numButtons"), info.numButtons},
+                                   {QStringLiteral("numPovs"), info.numPovs},
+                                   {QStringLiteral("supportsFfb"), info.supportsFfb}});
+    }
+    return {{QStringLiteral("devices"), devices}};
+}
+
+void WsDeviceHandler::pushDisconnected(bool connected, const QString &device)
+{
+    if (!connected)
+        emit pushEvent(QStringLiteral("event_device_disconnected"), {{QStringLiteral("device"), device}});
+}
+
+} // namespace corvane

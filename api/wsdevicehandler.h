@@ -1,0 +1,33 @@
+#pragma once
+
+#include "api/wshandler.h"
+
+namespace corvane {
+
+// Lists and connects the PC's devices for the app: the transmitter's and the receiver's serial
+// ports, the wheel base, pedals and shifter, and the profile's automatic reconnection; pushes
+// "event_device_disconnected" when one of the five goes away.
+class WsDeviceHandler : public WsHandler
+{
+    Q_OBJECT
+public:
+    WsDeviceHandler(CorvaneController *controller, QObject *parent);
+
+    QStringList supportedEvents() const override;
+    QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
+
+    // Whether a port name from the network may be opened: one the system lists, or (on Linux)
+    // a terminal or pseudo-terminal device. Anything else is never opened.
+    static bool isOpenablePortName(const QString &portName);
+
+private:
+    QJsonObject handleConnectTransmitter(const QString &event, const QJsonObject &data);
+    QJsonObject handleConnectReceiver(const QString &event, const QJsonObject &data);
+    QJsonObject handleConnectInput(const QString &event, const QJsonObject &data,
+                                   bool (CorvaneController::*connectDevice)(int), const QString &device);
+    QJsonObject serialPortsJson() const;
+    QJsonObject inputDevicesJson() const;
+    void pushDisconnected(bool connected, const QString &device);
+};
+
+} // namespace corvane

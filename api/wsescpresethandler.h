@@ -1,0 +1,22 @@
+#pragma once
+
+#include "api/wshandler.h"
+#include "api/wsjson.h"
+
+namespace corvane {
+
+// Placeholder until the ESC preset handler is built.
+class WsEscPresetHandler : public WsHandler
+{
+    Q_OBJECT
+public:
+    using WsHandler::WsHandler;
+
+    QStringList supportedEvents() const override { return {}; }
+    QJsonObject handleEvent(const QString &event, const QJsonObject &) override
+    {
+        return wsjson::errorReply(event, QStringLiteral("Unhandled event in ESC preset handler"));
+    }
+};
+
+} // namespace corvane

@@ -1,0 +1,261 @@
+#include <QCoreApplication>
+#include <QNetworkDatagram>
+#include <QNetworkInterface>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <unistd.h>
+
+#include "api/mdnsresponder.h"
+#include "support/testenvironment.h"
+
+using corvane::MdnsResponder;
+
+namespace {
+
+const QHostAddress kGroup(QStringLiteral("224.0.0.251"));
+
+struct Question
+{
+    QByteArray name; // in label form
+    quint16 type = 1;
+    quint16 klass = 1;
+};
+
+void append16(QByteArray &out, quint16 value)
+{
+    out.append(char(value >> 8));
+    out.append(char(value & 0xFF));
+}
+
+QByteArray query(quint16 id, const QList<Question> &questions, quint16 flags = 0)
+{
+    QByteArray out;
+    append16(out, id);
+    append16(out, flags);
+    append16(out, quint16(questions.size()));
+    append16(out, 0);
+    append16(out, 0);
+    append16(out, 0);
+    for (const Question &q : questions) {
+        out.append(q.name);
+        append16(out, q.type);
+        append16(out, q.klass);
+    }
+    return out;
+}
+
+QByteArray label(const char *name)
+{
+    return MdnsResponder::encodeDnsName(QString::fromLatin1(name));
+}
+
+bool run(const QStringList &args)
+{
+    return QProcess::execute(QStringLiteral("ip"), args) == 0;
+}
+
+// Switches the calling thread's network namespace; sockets keep the one they were made in.
+bool enterNamespace(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::setns(fd, CLONE_NEWNET) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// The next datagram on `socket` that is a response (QR set), or empty.
+QByteArray nextResponse(QUdpSocket &socket, int timeoutMs = 3000)
+{
+    QByteArray found;
+    QTest::qWaitFor([&] {
+        while (socket.hasPendingDatagrams()) {
+            const QByteArray bytes = socket.receiveDatagram().data();
+            if (bytes.size() >= 12 && (quint8(bytes.at(2)) & 0x80)) {
+                found = bytes;
+                return true;
+            }
+        }
+        return false;
+    }, timeoutMs);
+    return found;
+}
+
+} // namespace
+
+class TestMdnsResponder : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void encodesNames()
+    {
+        const QByteArray ours = MdnsResponder::encodeDnsName(QStringLiteral("qorvant-transmitter.local"));
+        QCOMPARE(ours.size(), 27);
+        QCOMPARE(ours, QByteArray("\x13qorvant-transmitter\x05local\x00", 27));
+        // Empty parts are kept as empty labels.
+        QCOMPARE(MdnsResponder::encodeDnsName(QStringLiteral("a..b")), QByteArray("\x01" "a\x00\x01" "b\x00", 6));
+    }
+
+    void responseBytes()
+    {
+        const QByteArray name = label("qorvant-transmitter.local");
+        const QByteArray bytes = MdnsResponder::buildResponse(0xBEEF, name, QHostAddress(QStringLiteral("192.168.1.20")));
+        QByteArray expected("\xBE\xEF\x84\x00\x00\x00\x00\x01\x00\x00\x00\x00", 12);
+        expected += name;
+        expected += QByteArray("\x00\x01\x80\x01\x00\x00\x00\x78\x00\x04\xC0\xA8\x01\x14", 14);
+        QCOMPARE(bytes.size(), 53);
+        QCOMPARE(bytes, expected);
+        QCOMPARE(MdnsResponder::buildResponse(0, name, QHostAddress(QStringLiteral("10.0.0.1"))).left(2), QByteArray(2, '\0'));
+    }
+
+    void questions_data()
+    {
+        QTest::addColumn<QByteArray>("datagram");
+        QTest::addColumn<int>("answers");
+        const QByteArray ours = label("qorvant-transmitter.local");
+        const QByteArray mixed = label("QorVant-TRANSMITTER.Local");
+        const QByteArray other = label("_airplay._tcp.local");
+        QTest::newRow("A, class IN") << query(1, {{ours}}) << 1;
+        QTest::newRow("name in mixed case") << query(1, {{mixed}}) << 1;
+        QTest::newRow("AAAA") << query(1, {{ours, 28}}) << 0;
+        QTest::newRow("ANY") << query(1, {{ours, 255}}) << 1;
+        QTest::newRow("unicast response asked (QCLASS 0x8001)") << query(1, {{ours, 1, 0x8001}}) << 1;
+        QTest::newRow("class CH") << query(1, {{ours, 1, 3}}) << 0;
+        QTest::newRow("QR bit set") << query(1, {{ours}}, 0x8000) << 0;
+        QTest::newRow("fewer than 12 bytes") << query(1, {}).left(11) << 0;
+        QTest::newRow("ours in the second question") << query(1, {{other, 12}, {ours}}) << 1;
+        QTest::newRow("cut off after the name") << query(1, {{ours}}).chopped(4) << 0;
+        QTest::newRow("two questions") << query(1, {{ours}, {ours, 255}}) << 2;
+        QTest::newRow("another name") << query(1, {{label("other-host.local")}}) << 0;
+        QByteArray pointer = query(1, {{QByteArray("\xC0\x0C", 2)}, {ours}});
+        QTest::newRow("pointer is skipped, not followed") << pointer << 1;
+        QByteArray overlong = query(3, {{ours}});
+        overlong[5] = char(9); // claims nine questions, holds one
+        QTest::newRow("more questions claimed than sent") << overlong << 1;
+        QByteArray badLabel = query(1, {{QByteArray("\x3F" "abc", 4)}});
+        QTest::newRow("label running past the end") << badLabel << 0;
+    }
+
+    void questions()
+    {
+        QFETCH(QByteArray, datagram);
+        QFETCH(int, answers);
+        QCOMPARE(MdnsResponder::answerableQuestions(datagram, label("qorvant-transmitter.local")), answers);
+    }
+
+    // On the loopback interface, with another socket already on 5353.
+    void answersOnLoopback()
+    {
+        QUdpSocket asker;
+        if (!asker.bind(QHostAddress::AnyIPv4, MdnsResponder::Port,
+                        QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint))
+            QSKIP(qPrintable("port 5353 cannot be shared here: " + asker.errorString()));
+        const QNetworkInterface lo = QNetworkInterface::interfaceFromName(QStringLiteral("lo"));
+        if (!asker.joinMulticastGroup(kGroup, lo))
+            QSKIP(qPrintable("no multicast on the loopback interface: " + asker.errorString()));
+        asker.setMulticastInterface(lo);
+
+        MdnsResponder::setServedInterfaceNames({QStringLiteral("lo")});
+        const QString host = QStringLiteral("Ostra-Test-%1").arg(QCoreApplication::applicationPid());
+        MdnsResponder responder(host);
+        QVERIFY(responder.start());
+        QVERIFY(responder.start()); // already listening
+
+        asker.writeDatagram(query(0x4242, {{label(qPrintable(host.toLower() + ".local"))}}), kGroup, MdnsResponder::Port);
+        const QByteArray answer = nextResponse(asker);
+        QCOMPARE(answer, MdnsResponder::buildResponse(0x4242, label(qPrintable(host + ".local")),
+                                                      QHostAddress(QStringLiteral("127.0.0.1"))));
+        // AAAA only: no answer.
+        asker.writeDatagram(query(7, {{label(qPrintable(host + ".local")), 28}}), kGroup, MdnsResponder::Port);
+        QVERIFY(nextResponse(asker, 300).isEmpty());
+
+        responder.stop();
+        QVERIFY(!responder.isListening());
+        asker.writeDatagram(query(8, {{label(qPrintable(host + ".local"))}}), kGroup, MdnsResponder::Port);
+        QVERIFY(nextResponse(asker, 300).isEmpty());
+        MdnsResponder::setServedInterfaceNames({});
+    }
+
+    // Two network namespaces joined by a veth pair: the phone's side asks, the PC's side
+    // answers with the address of the interface the question came in on.
+    void answersAcrossNamespaces()
+    {
+        if (::geteuid() != 0 || QStandardPaths::findExecutable(QStringLiteral("ip")).isEmpty())
+            QSKIP("needs root and the ip tool to make network namespaces");
+        const QString tag = QString::number(QCoreApplication::applicationPid());
+        const QString pcNs = QStringLiteral("ostra-mdns-%1-pc").arg(tag);
+        const QString phoneNs = QStringLiteral("ostra-mdns-%1-ph").arg(tag);
+        const QString pcIf = QStringLiteral("omd%1p").arg(tag);
+        const QString phoneIf = QStringLiteral("omd%1f").arg(tag);
+        struct Cleanup
+        {
+            QStringList names;
+            int home = -1;
+            ~Cleanup()
+            {
+                if (home >= 0) {
+                    ::setns(home, CLONE_NEWNET);
+                    ::close(home);
+                }
+                for (const QString &ns : names)
+                    QProcess::execute(QStringLiteral("ip"), {QStringLiteral("netns"), QStringLiteral("del"), ns});
+            }
+        } cleanup;
+        if (!run({"netns", "add", pcNs}))
+            QSKIP("network namespaces cannot be made here");
+        cleanup.names << pcNs;
+        QVERIFY(run({"netns", "add", phoneNs}));
+        cleanup.names << phoneNs;
+        QVERIFY(run({"link", "add", pcIf, "type", "veth", "peer", "name", phoneIf}));
+        QVERIFY(run({"link", "set", pcIf, "netns", pcNs}));
+        QVERIFY(run({"link", "set", phoneIf, "netns", phoneNs}));
+        QVERIFY(run({"-n", pcNs, "addr", "add", "10.77.53.1/24", "dev", pcIf}));
+        QVERIFY(run({"-n", phoneNs, "addr", "add", "10.77.53.2/24", "dev", phoneIf}));
+        QVERIFY(run({"-n", pcNs, "link", "set", pcIf, "up"}));
+        QVERIFY(run({"-n", phoneNs, "link", "set", phoneIf, "up"}));
+
+        cleanup.home = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+        QVERIFY(cleanup.home >= 0);
+        const QString pcPath = "/var/run/netns/" + pcNs;
+        const QString phonePath = "/var/run/netns/" + phoneNs;
+
+        // The phone's socket, made in its namespace.
+        QVERIFY(enterNamespace(phonePath));
+        QUdpSocket phone;
+        QVERIFY(phone.bind(QHostAddress::AnyIPv4, MdnsResponder::Port, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint));
+        const QNetworkInterface phoneIface = QNetworkInterface::interfaceFromName(phoneIf);
+        QTRY_VERIFY(QNetworkInterface::interfaceFromName(phoneIf).flags().testFlag(QNetworkInterface::IsRunning));
+        QVERIFY(phone.joinMulticastGroup(kGroup, phoneIface));
+        phone.setMulticastInterface(phoneIface);
+
+        // The PC's side: the test stays there, so the responder looks up its own interfaces.
+        QVERIFY(enterNamespace(pcPath));
+        QTRY_VERIFY(QNetworkInterface::interfaceFromName(pcIf).flags().testFlag(QNetworkInterface::IsRunning));
+        QCOMPARE(MdnsResponder::localIPv4(), QHostAddress(QStringLiteral("10.77.53.1")));
+        // The default choice, which here sees only this namespace: the veth, not lo.
+        MdnsResponder::setServedInterfaceNames({});
+        const QByteArray narrowed = qgetenv("OSTRA_MDNS_INTERFACES");
+        qunsetenv("OSTRA_MDNS_INTERFACES");
+        const QList<QNetworkInterface> served = MdnsResponder::servedInterfaces();
+        qputenv("OSTRA_MDNS_INTERFACES", narrowed);
+        QCOMPARE(served.size(), 1);
+        QCOMPARE(served.first().name(), pcIf);
+        MdnsResponder::setServedInterfaceNames({pcIf});
+        MdnsResponder responder(QStringLiteral("qorvant-transmitter"));
+        QVERIFY(responder.start());
+
+        const QByteArray name = label("qorvant-transmitter.local");
+        phone.writeDatagram(query(0x0101, {{name, 1, 0x8001}}), kGroup, MdnsResponder::Port);
+        QCOMPARE(nextResponse(phone), MdnsResponder::buildResponse(0x0101, name, QHostAddress(QStringLiteral("10.77.53.1"))));
+    }
+};
+
+OSTRA_TEST_MAIN_CORE(TestMdnsResponder)
+#include "tst_mdnsresponder.moc"

@@ -1,0 +1,159 @@
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "api/wsdevicehandler.h"
+#include "apirig.h"
+#include "platform/serial/serialportlister.h"
+#include "support/ptydevice.h"
+#include "support/testenvironment.h"
+
+using corvane::SerialPortEntry;
+using corvane::SerialPortLister;
+using corvane::WsDeviceHandler;
+using ostratest::ApiRig;
+using ostratest::PtyDevice;
+
+class TestWsDeviceHandler : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { SerialPortLister::useSystemPorts(); }
+
+    // The receiver on a pseudo-terminal: connected by path, reported, and its closing pushed.
+    void receiverConnectAndClose()
+    {
+        ApiRig api;
+        api.add<WsDeviceHandler>();
+        QVERIFY(api.start());
+        PtyDevice receiver;
+        QVERIFY(api.client.subscribe({"event_device_disconnected"}));
+        QCOMPARE(api.request("action_connect_receiver", {{"port", receiver.slavePath()}}),
+                 json(R"({"event":"action_connect_receiver","success":true})"));
+        QCOMPARE(api.request("get_receiver_status"),
+                 (QJsonObject{{"event", "get_receiver_status"},
+                              {"data", QJsonObject{{"connected", true}, {"portName", receiver.slavePath()}, {"deviceName", "QOR Receiver"}}}}));
+        api.client.send({{"event", "action_disconnect_receiver"}});
+        QCOMPARE(api.client.next(), json(R"({"event":"event_device_disconnected","data":{"device":"receiver"}})"));
+        QCOMPARE(api.client.next(), json(R"({"event":"action_disconnect_receiver","success":true})"));
+        // Connecting pushes nothing.
+        QVERIFY(api.request("action_connect_receiver", {{"port", receiver.slavePath()}}).value("success").toBool());
+        QVERIFY(api.client.pending().isEmpty());
+    }
+
+    // Names from the network that are neither listed ports nor terminals are never opened.
+    void portNames_data()
+    {
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<bool>("listed"); // the name is among the system's ports
+        QTest::addColumn<bool>("opened");
+        QTest::newRow("disk device") << "/dev/sda" << false << false;
+        QTest::newRow("a file") << "/etc/passwd" << false << false;
+        QTest::newRow("path climbing out") << "/dev/pts/../sda" << false << false;
+        QTest::newRow("link to a terminal, unlisted") << "link" << false << false;
+        QTest::newRow("link to a terminal, listed") << "link" << true << true;
+        QTest::newRow("pseudo-terminal path") << "pty" << false << true;
+    }
+
+    void portNames()
+    {
+        QFETCH(QString, port);
+        QFETCH(bool, listed);
+        QFETCH(bool, opened);
+        PtyDevice device;
+        QTemporaryDir dir;
+        if (port == "link") {
+            port = dir.filePath("ttyLINK");
+            QVERIFY(QFile::link(device.slavePath(), port));
+        } else if (port == "pty") {
+            port = device.slavePath();
+        }
+        SerialPortLister::setFixedPorts(listed ? QList<SerialPortEntry>{{port, "Link", "Test", 0x2E8A, 0x000A}}
+                                               : QList<SerialPortEntry>{});
+        ApiRig api;
+        api.add<WsDeviceHandler>();
+        QVERIFY(api.start());
+        QJsonObject receiverReply{{"event", "action_connect_receiver"}, {"success", opened}};
+        if (!opened)
+            receiverReply.insert("message", "Failed to connect receiver to " + port);
+        QCOMPARE(api.request("action_connect_receiver", {{"port", port}}), receiverReply);
+        QCOMPARE(api.rig.controller->isReceiverConnected(), opened);
+        api.rig.controller->disconnectReceiver();
+
+        QJsonObject transmitterReply{{"event", "action_connect_transmitter"}, {"success", opened}, {"isGpioUart", false}};
+        if (!opened)
+            transmitterReply.insert("message", "Failed to connect to " + port);
+        QCOMPARE(api.request("action_connect_transmitter", {{"port", port}}), transmitterReply);
+        QCOMPARE(api.rig.controller->isSerialConnected(), opened);
+        if (!opened) {
+            // Nothing reached the terminal: it was never opened.
+            QVERIFY(device.readAvailable().isEmpty());
+        }
+    }
+
+    void requests_data()
+    {
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<QJsonObject>("data");
+        QTest::addColumn<QJsonObject>("reply");
+        QTest::newRow("pedals without index") << "action_connect_pedals" << QJsonObject{}
+            << json(R"({"event":"action_connect_pedals","success":false,"message":"Missing or invalid 'deviceIndex' parameter"})");
+        QTest::newRow("index with a fraction") << "action_connect_wheelbase" << json(R"({"deviceIndex":1.5})")
+            << json(R"({"event":"action_connect_wheelbase","success":false,"message":"Missing or invalid 'deviceIndex' parameter"})");
+        QTest::newRow("no such shifter") << "action_connect_shifter" << json(R"({"deviceIndex":17})")
+            << json(R"({"event":"action_connect_shifter","success":false,"message":"Failed to connect shifter at index 17"})");
+        QTest::newRow("empty port") << "action_connect_transmitter" << json(R"({"port":""})")
+            << json(R"({"event":"action_connect_transmitter","success":false,"message":"Missing 'port' parameter"})");
+        QTest::newRow("port not a string") << "action_connect_receiver" << json(R"({"port":5})")
+            << json(R"({"event":"action_connect_receiver","success":false,"message":"Missing 'port' parameter"})");
+        QTest::newRow("disconnect what is not there") << "action_disconnect_shifter" << QJsonObject{}
+            << json(R"({"event":"action_disconnect_shifter","success":true})");
+        QTest::newRow("transmitter status") << "get_transmitter_status" << QJsonObject{}
+            << json(R"({"event":"get_transmitter_status","data":{"connected":false,"portName":"","deviceName":"QOR Transmitter","isGpioUart":false,"isLinuxGpioMode":false}})");
+        QTest::newRow("app mode") << "get_app_mode" << QJsonObject{} << json(R"({"event":"get_app_mode","data":{"mode":"pc"}})");
+        QTest::newRow("serial ports") << "get_serial_ports" << QJsonObject{}
+            << json(R"({"event":"get_serial_ports","data":{"ports":[{"name":"ttyACM0","description":"QOR Transmitter","manufacturer":"Qorvant","vendorId":11914,"productId":10,"isGpioUart":false}],"isLinuxGpioMode":false}})");
+    }
+
+    void requests()
+    {
+        QFETCH(QString, event);
+        QFETCH(QJsonObject, data);
+        QFETCH(QJsonObject, reply);
+        SerialPortLister::setFixedPorts({{"ttyACM0", "QOR Transmitter", "Qorvant", 0x2E8A, 0x000A}});
+        ApiRig api;
+        api.add<WsDeviceHandler>();
+        QVERIFY(api.start());
+        QCOMPARE(api.request(event, data), reply);
+    }
+
+    // Game controllers by the index the app was given, and their loss pushed.
+    void inputDevices()
+    {
+        ApiRig api;
+        api.add<WsDeviceHandler>();
+        QVERIFY(api.start());
+        const QJsonArray devices = api.request("get_input_devices").value("data").toObject().value("devices").toArray();
+        QCOMPARE(devices.size(), 6);
+        QCOMPARE(devices.at(1).toObject().value("name").toString(), QStringLiteral("MOZA SRP Pedals"));
+        QCOMPARE(devices.at(1).toObject().value("index").toInt(), 1);
+        QCOMPARE(devices.at(1).toObject().value("numButtons").toInt(), 8);
+        QVERIFY(api.client.subscribe({"event_device_disconnected"}));
+        QCOMPARE(api.request("action_connect_wheelbase", {{"deviceIndex", 0}}),
+                 json(R"({"event":"action_connect_wheelbase","success":true})"));
+        QCOMPARE(api.request("get_wheelbase_status"),
+                 json(R"({"event":"get_wheelbase_status","data":{"connected":true,"deviceName":"MOZA R9 Base"}})"));
+        api.client.send({{"event", "action_disconnect_wheelbase"}});
+        QCOMPARE(api.client.next(), json(R"({"event":"event_device_disconnected","data":{"device":"wheelbase"}})"));
+        QCOMPARE(api.client.next(), json(R"({"event":"action_disconnect_wheelbase","success":true})"));
+        const QJsonObject auto_ = api.request("action_auto_connect");
+        QCOMPARE(auto_.value("success").toBool(), true);
+        QCOMPARE(auto_.value("data").toObject().keys(), (QStringList{"pedals", "shifter", "transmitter", "wheelbase"}));
+    }
+};
+
+OSTRA_TEST_MAIN_CORE(TestWsDeviceHandler)
+#include "tst_wsdevicehandler.moc"

@@ -1,0 +1,235 @@
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include "api/wstransmissionhandler.h"
+#include "apirig.h"
+#include "bridge/devicesecurity.h"
+#include "bridge/elrsparametermanager.h"
+#include "support/testenvironment.h"
+
+using corvane::WsTransmissionHandler;
+using ostratest::ApiRig;
+using ostratest::SimulatedTransmitter;
+
+class TestWsTransmissionHandler : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void setChannel_data()
+    {
+        QTest::addColumn<QJsonObject>("data");
+        QTest::addColumn<QString>("message"); // empty: accepted
+        const QString index = QStringLiteral("Invalid channel index. Must be 0-15.");
+        const QString value = QStringLiteral("Invalid channel value. Must be 0-2047.");
+        QTest::newRow("index tested first") << json(R"({"index":16,"value":5000})") << index;
+        QTest::newRow("no value") << json(R"({"index":3})") << value;
+        QTest::newRow("top value") << json(R"({"index":3,"value":2047})") << QString();
+        QTest::newRow("value past the top") << json(R"({"index":3,"value":2048})") << value;
+        QTest::newRow("negative index") << json(R"({"index":-1,"value":0})") << index;
+        QTest::newRow("index as a string") << json(R"({"index":"3","value":0})") << index;
+        QTest::newRow("index with a fraction") << json(R"({"index":2.5,"value":0})") << index;
+        QTest::newRow("huge index") << json(R"({"index":4294967299,"value":0})") << index;
+    }
+
+    void setChannel()
+    {
+        QFETCH(QJsonObject, data);
+        QFETCH(QString, message);
+        ApiRig api;
+        api.add<WsTransmissionHandler>();
+        QVERIFY(api.start());
+        const int before = api.rig.ch(3);
+        QJsonObject expected{{"event", "set_channel"}, {"success", message.isEmpty()}};
+        if (!message.isEmpty())
+            expected.insert("message", message);
+        QCOMPARE(api.request("set_channel", data), expected);
+        const QJsonArray channels = api.request("get_channels").value("data").toObject().value("channels").toArray();
+        QCOMPARE(channels.size(), 16);
+        QCOMPARE(channels.at(3).toInt(), message.isEmpty() ? 2047 : before);
+    }
+
+    void start_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QJsonObject>("reply");
+        QTest::newRow("nothing connected")
+            << "none"
+            << json(R"({"event":"action_start","success":false,"message":"Not ready to transmit. Ensure serial port and wheel base are connected."})");
+        QTest::newRow("throttle pressed")
+            << "throttle"
+            << json(R"({"event":"action_start","success":false,"message":"Release the throttle pedal before starting transmission."})");
+        QTest::newRow("transmitter not authorised")
+            << "stranger"
+            << json(R"({"event":"action_start","success":false,"message":"Transmitter device is not authorized. Cannot start transmission."})");
+        QTest::newRow("starts") << "car" << json(R"({"event":"action_start","success":true})");
+        QTest::newRow("already running") << "running" << json(R"({"event":"action_start","success":true,"message":"Already running"})");
+    }
+
+    void start()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QJsonObject, reply);
+        ApiRig api;
+        api.add<WsTransmissionHandler>();
+        QVERIFY(api.start());
+        if (setup == "stranger") {
+            api.rig.controller->deviceSecurity()->setProvisioningMode(false);
+            api.rig.tx.setDeviceId(QStringLiteral("STRANGER"));
+        }
+        if (setup != "none")
+            QVERIFY(api.rig.connectCar());
+        if (setup == "stranger")
+            QVERIFY(api.rig.tx.waitFor([&] { return api.rig.tx.idQueries() >= 1 && !api.rig.controller->isTransmitterAuthorized(); }));
+        if (setup == "throttle") {
+            api.rig.pedals->setAxis(1, 1.0f);
+            api.rig.pollAll();
+        }
+        if (setup == "running")
+            QVERIFY(api.rig.start());
+        QVERIFY(api.client.subscribe({"event_running_changed"}));
+        const bool wasRunning = api.rig.controller->isRunning();
+        api.client.send({{"event", "action_start"}});
+        if (setup == "car")
+            QCOMPARE(api.client.next(), json(R"({"event":"event_running_changed","data":{"running":true}})"));
+        QCOMPARE(api.client.next(), reply);
+        QCOMPARE(api.rig.controller->isRunning(), reply.value("success").toBool());
+        if (setup == "running")
+            QVERIFY(wasRunning);
+        QCOMPARE(api.request("get_transmission_status").value("data").toObject().value("running").toBool(),
+                 reply.value("success").toBool());
+    }
+
+    void framesArePushed()
+    {
+        ApiRig api;
+        api.add<WsTransmissionHandler>();
+        QVERIFY(api.start());
+        QVERIFY(api.rig.startCar());
+        QVERIFY(api.client.subscribe({"event_frame_sent"}));
+        const uint first = api.rig.controller->frameCount();
+        api.rig.tick(3);
+        for (uint n = first + 1; n <= first + 3; ++n)
+            QCOMPARE(api.client.next(), (QJsonObject{{"event", "event_frame_sent"}, {"data", QJsonObject{{"frameNumber", qint64(n)}}}}));
+        QCOMPARE(api.request("get_frame_count").value("data").toObject().value("frameCount").toInteger(), qint64(first + 3));
+        // Config mode cannot be entered while transmitting.
+        QCOMPARE(api.request("action_elrs_start_config"),
+                 json(R"({"event":"action_elrs_start_config","success":false,"message":"Could not enter config mode. Stop transmission and ensure the bridge is connected."})"));
+    }
+
+    // Entering config mode pushes the state before the reply; discovery follows when the
+    // timer fires, and not after config mode was left.
+    void configModeAndDiscovery()
+    {
+        ApiRig api;
+        auto *handler = api.add<WsTransmissionHandler>();
+        QVERIFY(api.start());
+        api.rig.tx.setFields(SimulatedTransmitter::typicalFields());
+        QVERIFY(api.rig.openTransmitter());
+        QCOMPARE(api.request("get_elrs_params"), json(R"({"event":"get_elrs_params","data":{"params":[]}})"));
+        QCOMPARE(api.request("get_elrs_state").value("data").toObject().value("progressTotal").toInt(), 8);
+        QVERIFY(api.client.subscribe({"event_elrs_state", "event_elrs_params"}));
+
+        api.client.send({{"event", "action_elrs_start_config"}});
+        const QJsonObject state = api.client.next();
+        QCOMPARE(state.value("event").toString(), QStringLiteral("event_elrs_state"));
+        QCOMPARE(state.value("data").toObject().value("configMode").toBool(), true);
+        QCOMPARE(state.value("data").toObject().value("manualMode").toBool(), false);
+        QCOMPARE(api.client.next(), json(R"({"event":"action_elrs_start_config","success":true})"));
+        QVERIFY(api.rig.tx.waitFor([&] { return api.rig.tx.configMode(); }));
+        QCOMPARE(api.rig.tx.lineCount("WALKRF"), 0);
+        auto *discoveryTimer = handler->findChild<QTimer *>();
+        QVERIFY(discoveryTimer && discoveryTimer->isActive() && discoveryTimer->isSingleShot());
+        QCOMPARE(discoveryTimer->interval(), WsTransmissionHandler::DiscoveryDelayMs);
+
+        QMetaObject::invokeMethod(handler, "startDiscoveryIfIdle");
+        QVERIFY(api.rig.tx.waitForLine("WALKRF"));
+        QVERIFY(QTest::qWaitFor([&] {
+            for (const QJsonObject &m : api.client.pending()) {
+                if (m.value("event") == "event_elrs_params")
+                    return true;
+            }
+            return false;
+        }, 10000));
+        api.client.skipAll();
+        const QJsonArray params = api.request("get_elrs_params").value("data").toObject().value("params").toArray();
+        QVERIFY(!params.isEmpty());
+        for (const QJsonValue &p : params) {
+            const QJsonObject o = p.toObject();
+            QCOMPARE(o.keys(), (QStringList{"currentValue", "id", "kind", "name", "options", "parent", "readonly", "units"}));
+        }
+
+        QVERIFY(api.request("action_elrs_start_config").value("success").toBool()); // already on: timer again
+        QVERIFY(discoveryTimer->isActive());
+        QCOMPARE(api.request("action_elrs_stop_config").value("success").toBool(), true);
+        QVERIFY(!discoveryTimer->isActive());
+        api.rig.tx.clearRecords();
+        QMetaObject::invokeMethod(handler, "startDiscoveryIfIdle");
+        api.rig.tx.waitFor([] { return false; }, 200);
+        QCOMPARE(api.rig.tx.lineCount("WALKRF"), 0);
+    }
+
+    void setElrsParam_data()
+    {
+        QTest::addColumn<bool>("configMode");
+        QTest::addColumn<QJsonObject>("data");
+        QTest::addColumn<QString>("message"); // empty: accepted
+        QTest::addColumn<int>("fieldWritten"); // -1: nothing written
+        const QString rejected = QStringLiteral("Write rejected (unknown param, value out of range, or not ready).");
+        QTest::newRow("not in config mode") << false << QJsonObject{} << "Not in config mode." << -1;
+        QTest::newRow("no value index") << true << json(R"({"id":5})") << "Missing or invalid valueIndex." << -1;
+        QTest::newRow("neither id nor name") << true << json(R"({"valueIndex":1})") << "Missing param id/name." << -1;
+        QTest::newRow("field before discovery") << true << json(R"({"id":5,"valueIndex":1})") << QString() << 5;
+        QTest::newRow("id above 255") << true << json(R"({"id":261,"valueIndex":1})") << rejected << -1;
+        QTest::newRow("value index above 255") << true << json(R"({"id":5,"valueIndex":256})") << rejected << -1;
+        QTest::newRow("unknown name") << true << json(R"({"name":"Nope","valueIndex":1})") << rejected << -1;
+    }
+
+    void setElrsParam()
+    {
+        QFETCH(bool, configMode);
+        QFETCH(QJsonObject, data);
+        QFETCH(QString, message);
+        QFETCH(int, fieldWritten);
+        ApiRig api;
+        api.add<WsTransmissionHandler>();
+        QVERIFY(api.start());
+        QVERIFY(api.rig.openTransmitter());
+        if (configMode) {
+            QVERIFY(api.request("action_elrs_start_config").value("success").toBool());
+            QVERIFY(api.rig.tx.waitFor([&] { return api.rig.tx.configMode(); }));
+        }
+        QJsonObject expected{{"event", "set_elrs_param"}, {"success", message.isEmpty()}};
+        if (!message.isEmpty())
+            expected.insert("message", message);
+        QCOMPARE(api.request("set_elrs_param", data), expected);
+        if (fieldWritten >= 0) {
+            QVERIFY(api.rig.tx.waitFor([&] { return !api.rig.tx.parameterWrites().isEmpty(); }));
+            QCOMPARE(int(api.rig.tx.parameterWrites().first().field), fieldWritten);
+        } else {
+            api.rig.tx.waitFor([] { return false; }, 100);
+            QVERIFY(api.rig.tx.parameterWrites().isEmpty());
+        }
+    }
+
+    void smallRequests()
+    {
+        ApiRig api;
+        api.add<WsTransmissionHandler>();
+        QVERIFY(api.start());
+        QCOMPARE(api.request("set_auto_start", {{"enabled", 1}}),
+                 json(R"({"event":"set_auto_start","success":true,"data":{"enabled":false}})"));
+        QCOMPARE(api.request("set_auto_start", {{"enabled", true}}),
+                 json(R"({"event":"set_auto_start","success":true,"data":{"enabled":true}})"));
+        QCOMPARE(api.request("get_steering_health"),
+                 json(R"({"event":"get_steering_health","data":{"state":"ok","message":""}})"));
+        QCOMPARE(api.request("action_elrs_enter_wifi", {{"target", "RX"}}),
+                 json(R"({"event":"action_elrs_enter_wifi","success":false,"message":"QOR Transmitter not connected"})"));
+    }
+};
+
+OSTRA_TEST_MAIN_CORE(TestWsTransmissionHandler)
+#include "tst_wstransmissionhandler.moc"

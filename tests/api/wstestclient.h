@@ -1,0 +1,148 @@
+#pragma once
+
+#include <QDeadlineTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QList>
+#include <QTcpSocket>
+#include <QTest>
+#include <QWebSocket>
+
+#include <memory>
+
+namespace ostratest {
+
+// A WebSocket client of the API on 127.0.0.1 that keeps every text message it receives,
+// parsed. QWebSocket answers the server's pings by itself.
+class WsTestClient
+{
+public:
+    WsTestClient() : socket(std::make_unique<QWebSocket>())
+    {
+        QObject::connect(socket.get(), &QWebSocket::textMessageReceived, [this](const QString &text) {
+            received.append(QJsonDocument::fromJson(text.toUtf8()).object());
+        });
+        QObject::connect(socket.get(), &QWebSocket::binaryMessageReceived,
+                         [this](const QByteArray &) { ++binaryReceived; });
+    }
+
+    bool open(quint16 port, int timeoutMs = 5000)
+    {
+        socket->open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(port)));
+        return QTest::qWaitFor([this] { return socket->state() == QAbstractSocket::ConnectedState; }, timeoutMs);
+    }
+
+    bool isConnected() const { return socket->state() == QAbstractSocket::ConnectedState; }
+
+    void send(const QJsonObject &message)
+    {
+        socket->sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
+    }
+
+    // The next message not yet taken; an empty object when none arrives in time.
+    QJsonObject next(int timeoutMs = 5000)
+    {
+        if (!QTest::qWaitFor([this] { return taken < received.size(); }, timeoutMs))
+            return {};
+        return received.at(taken++);
+    }
+
+    // Sends a request and returns its reply: the next message that is not a push.
+    QJsonObject request(const QString &event, const QJsonObject &data = {})
+    {
+        skipAll();
+        send({{QStringLiteral("event"), event}, {QStringLiteral("data"), data}});
+        for (;;) {
+            const QJsonObject message = next();
+            if (!message.value(QStringLiteral("event")).toString().startsWith(QLatin1String("event_")))
+                return message;
+        }
+    }
+
+    bool subscribe(const QStringList &events)
+    {
+        const QJsonObject reply = request(QStringLiteral("action_subscribe"),
+                                          {{QStringLiteral("events"), QJsonArray::fromStringList(events)}});
+        return reply.value(QStringLiteral("success")).toBool();
+    }
+
+    // Messages received so far and not yet taken with next().
+    QList<QJsonObject> pending() const { return received.mid(taken); }
+    void skipAll() { taken = received.size(); }
+
+    std::unique_ptr<QWebSocket> socket;
+    QList<QJsonObject> received;
+    qsizetype taken = 0;
+    int binaryReceived = 0;
+};
+
+// A bare TCP client that speaks just enough WebSocket to be a client: it never answers pings
+// and, once told to, stops reading, so it plays a silent or a stalled client.
+class RawWsClient
+{
+public:
+    bool open(quint16 port, int timeoutMs = 5000)
+    {
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        if (!socket.waitForConnected(timeoutMs))
+            return false;
+        socket.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                     "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+        QByteArray answer;
+        const bool ok = QTest::qWaitFor([&] {
+            answer += socket.readAll();
+            return answer.contains("\r\n\r\n");
+        }, timeoutMs);
+        received = answer.mid(answer.indexOf("\r\n\r\n") + 4);
+        return ok && answer.startsWith("HTTP/1.1 101");
+    }
+
+    // Everything received after the handshake so far.
+    QByteArray readAll()
+    {
+        received += socket.readAll();
+        return received;
+    }
+
+    void sendText(const QByteArray &payload) { sendFrame(0x81, payload); }
+
+    // One masked frame with FIN and the given opcode byte, as a client must send it.
+    void sendFrame(quint8 opcodeByte, const QByteArray &payload)
+    {
+        QByteArray frame;
+        frame.append(char(opcodeByte));
+        const qsizetype n = payload.size();
+        if (n < 126) {
+            frame.append(char(0x80 | n));
+        } else if (n < 65536) {
+            frame.append(char(0x80 | 126));
+            frame.append(char(n >> 8));
+            frame.append(char(n & 0xFF));
+        } else {
+            frame.append(char(0x80 | 127));
+            for (int shift = 56; shift >= 0; shift -= 8)
+                frame.append(char((quint64(n) >> shift) & 0xFF));
+        }
+        const char mask[4] = {0x11, 0x22, 0x33, 0x44};
+        frame.append(mask, 4);
+        for (qsizetype i = 0; i < n; ++i)
+            frame.append(char(payload.at(i) ^ mask[i % 4]));
+        socket.write(frame);
+        socket.flush();
+    }
+
+    // From now on nothing more is taken from the kernel: the server's sends back up.
+    void stopReading()
+    {
+        socket.setReadBufferSize(1);
+        socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+    }
+
+    bool isConnected() const { return socket.state() == QAbstractSocket::ConnectedState; }
+
+    QTcpSocket socket;
+    QByteArray received;
+};
+
+} // namespace ostratest
