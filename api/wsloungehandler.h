@@ -1,0 +1,15 @@
+#pragma once
+
+#include "api/wshandler.h"
+
+namespace corvane {
+
+// Placeholder until the mobile-app WebSocket API is built.
+class WsLoungeHandler : public WsHandler
+{
+    Q_OBJECT
+public:
+    using WsHandler::WsHandler;
+};
+
+} // namespace corvane
