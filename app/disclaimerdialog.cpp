@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "ostraui/dialogchrome.h"
+#include "ostraui/theme.h"
 
 namespace corvane {
 
@@ -20,6 +21,24 @@ QLabel *makeLabel(const QString &text, const char *objectName, bool wrap, QWidge
     auto *label = new QLabel(text, parent);
     label->setObjectName(QLatin1String(objectName));
     label->setWordWrap(wrap);
+    // Title and section headings stand out; the safety warning is set apart in the warning colours.
+    using namespace ostra;
+    const QByteArray name(objectName);
+    if (name == "titleLabel") {
+        label->setFont(uiFont(20, 600));
+        label->setStyleSheet(QStringLiteral("color: %1;").arg(colorHex(ThemeColors::ink)));
+    } else if (name == "sectionLabel") {
+        label->setFont(uiFont(15, 600));
+        label->setStyleSheet(QStringLiteral("color: %1;").arg(colorHex(ThemeColors::ink)));
+        label->setContentsMargins(0, 8, 0, 0);
+    } else if (name == "warningLabel") {
+        label->setFont(uiFont(14, 500));
+        label->setStyleSheet(QStringLiteral("color: %1; background: %2; border-radius: 10px; padding: 10px 12px;")
+                                 .arg(colorHex(ThemeColors::warningText), colorHex(ThemeColors::warningSoft)));
+    } else {
+        label->setFont(uiFont(14, 400));
+        label->setStyleSheet(QStringLiteral("color: %1;").arg(colorHex(ThemeColors::textSecondary)));
+    }
     return label;
 }
 
