@@ -1,16 +1,27 @@
 #!/usr/bin/env bash
 # Installs the system packages the build and the tests need, when any is missing (Debian 12).
 set -euo pipefail
+# qt6-wayland: the program's window on Wayland desktops without XWayland (xcb comes with Qt's GUI library).
 packages=(cmake g++ qt6-base-dev qt6-serialport-dev qt6-websockets-dev qt6-l10n-tools libqrcodegencpp-dev
-          libbenchmark-dev ninja-build ccache xvfb xauth socat pkg-config)
+          libbenchmark-dev ninja-build ccache xvfb xauth socat pkg-config qt6-wayland)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing: ${missing[*]}"
-    SUDO=""
-    [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-    $SUDO apt-get update
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=()
+if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null; then
+        echo "Missing packages: ${missing[*]}" >&2
+        echo "Install them as root with:" >&2
+        echo "    apt-get install --no-install-recommends ${missing[*]}" >&2
+        exit 1
+    fi
+    SUDO=(sudo)
 fi
+echo "Installing: ${missing[*]}"
+# Another package install may hold the lock for a while (unattended upgrades): wait for it.
+lock=(-o DPkg::Lock::Timeout=300)
+"${SUDO[@]}" apt-get "${lock[@]}" update
+DEBIAN_FRONTEND=noninteractive "${SUDO[@]}" apt-get "${lock[@]}" install -y --no-install-recommends "${missing[@]}"
