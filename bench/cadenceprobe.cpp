@@ -1,11 +1,14 @@
 // Measures the spacing of the channel frames the controller sends: runs it with virtual devices
 // and a pseudo-terminal transmitter, timestamps every frame on the terminal's other side and
-// prints the interval median, 99th percentile, maximum and the count over 10 ms.
+// prints the measured span, the interval median, 99th percentile and maximum, the intervals
+// over 10 ms and over 20 ms, and the frames whose CRC is wrong.
 //
-//     cadenceprobe [seconds] [--render]
+//     cadenceprobe [seconds] [--render] [--port DEVICE]
 //
 // --render also paints an 800x600 widget offscreen every 16 ms on the same thread, as the
-// program's pages do while transmitting.
+// program's pages do while transmitting. --port sends the frames to an outside device (for
+// example one end of a socat pseudo-terminal pair) instead, so that a separate process can
+// time them on the other end; the probe then reports only the frames it sent.
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -29,6 +32,7 @@
 #include <vector>
 
 #include "bridge/corvanecontroller.h"
+#include "bridge/crsfprotocol.h"
 #include "platform/input/virtualinputbackend.h"
 #include "support/testenvironment.h"
 
@@ -48,6 +52,7 @@ public:
         m_thread.join();
     }
     std::vector<Clock::time_point> stamps() const { return m_stamps; }
+    size_t badFrames() const { return m_bad; }
 
 private:
     void run()
@@ -67,7 +72,11 @@ private:
             size_t i = 0;
             while (pending.size() - i >= 26) {
                 if (pending[i] == 0xC8 && pending[i + 1] == 24 && pending[i + 2] == 0x16) {
-                    m_stamps.push_back(now);
+                    const auto *frame = reinterpret_cast<const char *>(&pending[i]);
+                    if (corvane::CrsfProtocol::crc8(frame + 2, 23) == pending[i + 25])
+                        m_stamps.push_back(now);
+                    else
+                        ++m_bad;
                     i += 26;
                 } else {
                     ++i;
@@ -81,6 +90,7 @@ private:
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
     std::vector<Clock::time_point> m_stamps;
+    size_t m_bad = 0;
 };
 
 // Stands in for a page: gradients, text and a grid, repainted as a whole.
@@ -113,6 +123,14 @@ private:
     int m_frame = 0;
 };
 
+const char Usage[] = "usage: cadenceprobe [seconds] [--render] [--port DEVICE]\n";
+
+int usageError(const QString &problem)
+{
+    std::fprintf(stderr, "cadenceprobe: %s\n%s", qPrintable(problem), Usage);
+    return 2;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -127,25 +145,40 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("seconds"), QStringLiteral("How long to transmit (default 10)."));
     QCommandLineOption render(QStringLiteral("render"), QStringLiteral("Also render an 800x600 widget every 16 ms."));
+    QCommandLineOption outside(QStringLiteral("port"), QStringLiteral("Send the frames to this device instead."),
+                               QStringLiteral("DEVICE"));
     parser.addOption(render);
-    parser.process(app);
-    const double seconds = parser.positionalArguments().isEmpty() ? 10.0 : parser.positionalArguments().first().toDouble();
-    if (!(seconds > 0.0)) {
-        std::fprintf(stderr, "cadenceprobe: seconds must be a positive number\n");
-        return 2;
+    parser.addOption(outside);
+    // A negative number reads as an unknown option: it gets the usage line too.
+    if (!parser.parse(app.arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::printf("%s", Usage);
+        return 0;
     }
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() > 1)
+        return usageError(QStringLiteral("one duration at most"));
+    bool number = true;
+    const double seconds = positional.isEmpty() ? 10.0 : positional.first().toDouble(&number);
+    if (!number || !(seconds > 0.0) || seconds > 86400.0)
+        return usageError(QStringLiteral("seconds must be a positive number"));
 
     int master = -1;
     int slave = -1;
     char slaveName[256] = {};
-    if (openpty(&master, &slave, slaveName, nullptr, nullptr) != 0) {
-        std::perror("cadenceprobe: openpty");
-        return 1;
+    const bool timedHere = !parser.isSet(outside);
+    if (timedHere) {
+        if (openpty(&master, &slave, slaveName, nullptr, nullptr) != 0) {
+            std::perror("cadenceprobe: openpty");
+            return 1;
+        }
+        termios tio{};
+        tcgetattr(slave, &tio);
+        cfmakeraw(&tio);
+        tcsetattr(slave, TCSANOW, &tio);
     }
-    termios tio{};
-    tcgetattr(slave, &tio);
-    cfmakeraw(&tio);
-    tcsetattr(slave, TCSANOW, &tio);
+    const QString port = timedHere ? QString::fromLocal8Bit(slaveName) : parser.value(outside);
 
     corvane::VirtualInputBackend *input = corvane::VirtualInputBackend::instance();
     input->reset();
@@ -156,10 +189,9 @@ int main(int argc, char *argv[])
     QObject::connect(&controller, &corvane::CorvaneController::errorOccurred, [](const QString &error) {
         std::fprintf(stderr, "cadenceprobe: %s\n", qPrintable(error));
     });
-    const QString port = QString::fromLocal8Bit(slaveName);
     if (!controller.wheelBase()->open(0) || !controller.pedals()->open(1)
         || !controller.connectTransmitter(port, 115200)) {
-        std::fprintf(stderr, "cadenceprobe: could not connect the virtual devices or %s\n", slaveName);
+        std::fprintf(stderr, "cadenceprobe: could not connect the virtual devices or %s\n", qPrintable(port));
         return 1;
     }
     controller.updateCurrentGear(); // a first read of every device, pedals up
@@ -182,7 +214,19 @@ int main(int argc, char *argv[])
         renderTimer.start(16);
     }
 
+    const char *rendering = parser.isSet(render) ? " with an 800x600 render every 16 ms" : "";
+    if (!timedHere) {
+        const Clock::time_point begin = Clock::now();
+        QTimer::singleShot(int(seconds * 1000.0), &app, &QCoreApplication::quit);
+        app.exec();
+        controller.stopTransmission();
+        std::printf("frames sent %u to %s over %.3f s%s\n", controller.frameCount(), qPrintable(port),
+                    std::chrono::duration<double>(Clock::now() - begin).count(), rendering);
+        return 0;
+    }
+
     std::vector<Clock::time_point> stamps;
+    size_t bad = 0;
     {
         FrameClock clock(master);
         QTimer::singleShot(int(seconds * 1000.0), &app, &QCoreApplication::quit);
@@ -190,26 +234,31 @@ int main(int argc, char *argv[])
         controller.stopTransmission();
         QThread::msleep(50);
         stamps = clock.stamps();
+        bad = clock.badFrames();
     }
     ::close(master);
     ::close(slave);
 
     if (stamps.size() < 2) {
-        std::fprintf(stderr, "cadenceprobe: only %zu frames arrived\n", stamps.size());
+        std::fprintf(stderr, "cadenceprobe: only %zu good frames arrived (%zu with a bad CRC)\n", stamps.size(), bad);
         return 1;
     }
     std::vector<double> intervals;
     intervals.reserve(stamps.size() - 1);
     for (size_t i = 1; i < stamps.size(); ++i)
         intervals.push_back(std::chrono::duration<double, std::milli>(stamps[i] - stamps[i - 1]).count());
-    const size_t over10 = size_t(std::count_if(intervals.begin(), intervals.end(), [](double ms) { return ms > 10.0; }));
+    const auto over = [&intervals](double limit) {
+        return size_t(std::count_if(intervals.begin(), intervals.end(), [limit](double ms) { return ms > limit; }));
+    };
+    const size_t over10 = over(10.0);
+    const size_t over20 = over(20.0);
     std::sort(intervals.begin(), intervals.end());
     const auto at = [&intervals](double share) {
         return intervals[std::min(intervals.size() - 1, size_t(share * double(intervals.size())))];
     };
-    std::printf("frames %zu over %.1f s%s\n", stamps.size(), seconds,
-                parser.isSet(render) ? " with an 800x600 render every 16 ms" : "");
-    std::printf("interval median %.3f ms, p99 %.3f ms, max %.3f ms, over 10 ms: %zu\n", at(0.5),
-                at(0.99), intervals.back(), over10);
-    return 0;
+    const double span = std::chrono::duration<double>(stamps.back() - stamps.front()).count();
+    std::printf("frames %zu over %.3f s (first to last frame)%s, bad CRC: %zu\n", stamps.size(), span, rendering, bad);
+    std::printf("interval median %.3f ms, p99 %.3f ms, max %.3f ms, over 10 ms: %zu, over 20 ms: %zu\n", at(0.5),
+                at(0.99), intervals.back(), over10, over20);
+    return bad == 0 ? 0 : 1;
 }
