@@ -114,12 +114,17 @@ void ProfileManagerDialog::onProfileDoubleClicked(QListWidgetItem *item)
     refreshProfileList();
 }
 
-void ProfileManagerDialog::onCreateProfile()
+QString ProfileManagerDialog::askName(const QString &title, const QString &label, const QString &preset)
 {
     bool ok = false;
-    const QString name = QInputDialog::getText(this, tr("New Profile"), tr("Profile name:"), QLineEdit::Normal,
-                                               tr("New Profile"), &ok);
-    if (!ok || name.isEmpty())
+    const QString name = QInputDialog::getText(this, title, label, QLineEdit::Normal, preset, &ok);
+    return ok ? name : QString();
+}
+
+void ProfileManagerDialog::onCreateProfile()
+{
+    const QString name = askName(tr("New Profile"), tr("Profile name:"), tr("New Profile"));
+    if (name.isEmpty())
         return;
     const QString id = m_manager->createProfile(name);
     if (id.isEmpty())
@@ -133,10 +138,8 @@ void ProfileManagerDialog::onRenameProfile()
     const QString id = currentProfileId();
     if (id.isEmpty())
         return;
-    bool ok = false;
-    const QString name = QInputDialog::getText(this, tr("Rename Profile"), tr("New name:"), QLineEdit::Normal,
-                                               m_manager->mutableProfile(id)->name, &ok);
-    if (ok && !name.isEmpty())
+    const QString name = askName(tr("Rename Profile"), tr("New name:"), m_manager->mutableProfile(id)->name);
+    if (!name.isEmpty())
         m_manager->renameProfile(id, name);
 }
 
@@ -145,11 +148,9 @@ void ProfileManagerDialog::onDuplicateProfile()
     const QString id = currentProfileId();
     if (id.isEmpty())
         return;
-    bool ok = false;
-    const QString name = QInputDialog::getText(this, tr("Duplicate Profile"), tr("New profile name:"),
-                                               QLineEdit::Normal, m_manager->mutableProfile(id)->name + tr(" (Copy)"),
-                                               &ok);
-    if (ok && !name.isEmpty())
+    const QString name =
+        askName(tr("Duplicate Profile"), tr("New profile name:"), m_manager->mutableProfile(id)->name + tr(" (Copy)"));
+    if (!name.isEmpty())
         m_manager->duplicateProfile(id, name);
 }
 

@@ -30,6 +30,8 @@ private slots:
 
 private:
     void setupUi();
+    // The name typed into a text input box; empty when cancelled or left empty.
+    QString askName(const QString &title, const QString &label, const QString &preset);
     // The current row's profile id when the store still holds it, else empty.
     QString currentProfileId() const;
 

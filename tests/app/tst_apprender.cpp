@@ -1,6 +1,5 @@
 #include <QApplication>
 #include <QPainter>
-#include <QProcess>
 #include <QSettings>
 
 #include "app/disclaimerdialog.h"
@@ -11,6 +10,7 @@
 #include "ostraui/sidebar.h"
 #include "ostraui/theme.h"
 #include "profiles/profilemanager.h"
+#include "support/darktwin.h"
 #include "support/testenvironment.h"
 
 namespace {
@@ -91,16 +91,7 @@ private slots:
     {
         if (ostra::isDarkTheme())
             QSKIP("this run is the dark one");
-        QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QOROSTRA_THEME", "dark");
-        env.insert("OSTRA_ARTEFACT_DIR", QFileInfo(ostratest::artefactDir("app")).absolutePath());
-        child.setProcessEnvironment(env);
-        child.setProcessChannelMode(QProcess::ForwardedChannels);
-        child.start(QCoreApplication::applicationFilePath(), {"pages"});
-        QVERIFY(child.waitForFinished(120000));
-        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(child.exitCode(), 0);
+        QVERIFY(ostratest::runDarkTwin(QStringLiteral("app"), {QStringLiteral("pages")}));
         QVERIFY(QFile::exists(ostratest::artefactDir("app") + "/page-02-info-dark.png"));
     }
 };
