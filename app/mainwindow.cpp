@@ -84,7 +84,7 @@ MainWindow::MainWindow(QWidget *parent)
 {
     m_controller = new corvane::CorvaneController(this);
     m_server = new corvane::WebSocketServer(m_controller, this);
-    setWindowTitle(tr(AppDisplayName));
+    setWindowTitle(QLatin1String(AppDisplayName));
     setWindowIcon(QIcon(QStringLiteral(":/images/qorvant-logo.png")));
 
     buildShell();

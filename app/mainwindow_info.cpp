@@ -96,7 +96,6 @@ QWidget *MainWindow::buildInfoPage(QWidget *context)
     name->setFont(uiFont(20, 600));
     nameColumn->addWidget(name);
     QLabel *version = colouredLabel(versionText(), monoFont(13, 400), ThemeColors::textMuted);
-    version->setObjectName(QStringLiteral("infoVersionLabel"));
     nameColumn->addWidget(version);
     brandRow->addLayout(nameColumn, 1);
     introLayout->addLayout(brandRow);

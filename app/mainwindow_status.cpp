@@ -47,7 +47,9 @@ void placeOverlayLabel(QWidget *window, QLabel *label)
     const int advance = label->fontMetrics().horizontalAdvance(label->text());
     const int width = std::min(window->width() - 48, advance + 64);
     label->setGeometry((window->width() - width) / 2, 72, width, 48);
-    label->raise();
+    // Placed after every input tick while shown: raise only when something covers it.
+    if (window->children().constLast() != label)
+        label->raise();
 }
 
 QLabel *MainWindow::createPitLimiterOverlay()

@@ -1,4 +1,8 @@
 #include <QApplication>
+#include <QComboBox>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QStackedWidget>
 #include <QLabel>
 #include <QPushButton>
 #include <QSettings>
@@ -8,10 +12,15 @@
 #include <QTimer>
 #include <QWebSocket>
 
+#include <memory>
+
 #include "api/websocketserver.h"
 #include "app/mainwindow.h"
 #include "bridge/corvanecontroller.h"
+#include "bridge/inputdevice.h"
 #include "ostraui/card.h"
+#include "ostraui/devicerow.h"
+#include "ostraui/responsivegrid.h"
 #include "ostraui/pageheader.h"
 #include "ostraui/pagestack.h"
 #include "ostraui/pill.h"
@@ -463,10 +472,66 @@ private slots:
         QCOMPARE(answer.records().at(2).title, QStringLiteral("Manage Profiles"));
     }
 
+    // The small builders the car page's cards use.
+    void builders()
+    {
+        QComboBox combo;
+        corvane::InputDeviceInfo wheel;
+        wheel.index = 3;
+        wheel.name = QStringLiteral("MOZA R9 Base");
+        wheel.numAxes = 8;
+        wheel.numButtons = 32;
+        wheel.supportsFfb = true;
+        corvane::InputDeviceInfo pedals = wheel;
+        pedals.index = 4;
+        pedals.name = QStringLiteral("MOZA SRP Pedals");
+        pedals.numAxes = 3;
+        pedals.numButtons = 0;
+        pedals.supportsFfb = false;
+        combo.addItem(QStringLiteral("stale"));
+        fillInputDeviceCombo({wheel, pedals}, &combo, QStringLiteral("Choose a wheel base"));
+        QStringList items;
+        for (int i = 0; i < combo.count(); ++i)
+            items << QStringLiteral("%1 = %2").arg(combo.itemText(i)).arg(combo.itemData(i).toInt());
+        QCOMPARE(items, (QStringList{"Choose a wheel base = -1", "MOZA R9 Base (8 axes, 32 btn) [FFB] = 3",
+                                     "MOZA SRP Pedals (3 axes, 0 btn) = 4"}));
+
+        // Only the page shown claims height in the stack.
+        QStackedWidget stack;
+        ostra::ResponsiveGrid *grids[2] = {};
+        QWidget *pages[2] = {MainWindow::addGridPage(&stack, &grids[0]), MainWindow::addGridPage(&stack, &grids[1])};
+        QCOMPARE(stack.count(), 2);
+        QVERIFY(grids[0] && grids[1] && grids[0] != grids[1]);
+        for (int shown = 1; shown >= 0; --shown) {
+            MainWindow::switchStackPage(&stack, shown);
+            QCOMPARE(stack.currentIndex(), shown);
+            QCOMPARE(pages[shown]->sizePolicy().verticalPolicy(), QSizePolicy::Preferred);
+            QCOMPARE(pages[1 - shown]->sizePolicy().verticalPolicy(), QSizePolicy::Ignored);
+        }
+
+        QHBoxLayout row;
+        QLabel *value = nullptr;
+        QFrame *tile = MainWindow::addValueTile(&row, QStringLiteral("Link quality"), &value);
+        QVERIFY(tile->property("tile").toBool());
+        QCOMPARE(value->text(), QStringLiteral("\u2014"));
+        QCOMPARE(row.stretch(0), 1);
+        delete tile;
+
+        // One slot for a device row's connect and disconnect.
+        MainWindow window;
+        ostra::DeviceRow device(QStringLiteral("TX"), QStringLiteral("Transmitter"), QString());
+        window.connectDeviceRow(&device, &MainWindow::onInfoButtonClicked);
+        emit device.connectRequested();
+        QCOMPARE(window.currentPage(), 2);
+        window.showPage(0);
+        emit device.disconnectRequested();
+        QCOMPARE(window.currentPage(), 2);
+    }
+
     void infoPage()
     {
-        MainWindow window;
-        QWidget *page = window.findChild<ostra::PageStack *>(QStringLiteral("contentStack"))->widget(2);
+        auto window = std::make_unique<MainWindow>();
+        QWidget *page = window->findChild<ostra::PageStack *>(QStringLiteral("contentStack"))->widget(2);
         int versions = 0;
         for (QLabel *label : page->findChildren<QLabel *>())
             versions += label->text() == QLatin1String("v1.3.5");
@@ -494,6 +559,7 @@ private slots:
         QVERIFY(ostra::Motion::instance()->reduced());
         QCOMPARE(QSettings().value(QStringLiteral("ui/reduceMotion")).toBool(), true);
         // Built with reduced motion on, the switch starts on; off again is remembered.
+        window.reset();
         {
             MainWindow second;
             auto *again = second.findChild<ostra::PageStack *>(QStringLiteral("contentStack"))
