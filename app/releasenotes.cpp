@@ -61,8 +61,10 @@ QString releaseNotesHtml()
         "<style>  h3 { color: #0F1720; font-size: 15px; font-weight: 600; margin-top: 14px; margin-bottom: 4px; }  "
         "b { color: #0F1720; font-weight: 600; }  body { color: #5B6675; font-size: 13.5px; }  "
         "ul { margin-top: 2px; margin-bottom: 8px; }  li { margin-bottom: 2px; }</style>");
+    // In a body of their own, so the body colour reaches every list item.
+    html += QStringLiteral("<body>");
     for (const Release &release : Releases)
         html += QStringLiteral("<h3>v%1</h3>").arg(QLatin1String(release.version))
                 + QCoreApplication::translate("ReleaseNotes", release.notes);
-    return html;
+    return html + QStringLiteral("</body>");
 }
