@@ -43,8 +43,7 @@ void WebSocketServer::stop()
         client->close();
         client->deleteLater();
     }
-    if (!clients.isEmpty())
-        emit clientCountChanged(0);
+    emit clientCountChanged(0);
     m_server->close();
 }
 

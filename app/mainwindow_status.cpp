@@ -71,6 +71,9 @@ void MainWindow::onInputChanged()
 
 void MainWindow::updateConnectionStatus()
 {
+    // Pages going down after the controller may still announce their state.
+    if (!m_controller)
+        return;
     const bool transmitting = m_controller->isRunning();
     const bool connected = m_controller->isSerialConnected();
     m_transmitterPill->setKeyValue(tr("Transmitter"), transmitting ? tr("Transmitting")
@@ -122,6 +125,8 @@ void MainWindow::updateProfilePill()
 
 void MainWindow::updatePitLimiterOverlay()
 {
+    if (!m_controller)
+        return;
     showRaceControlStopOverlay();
     if (!m_pitLimiterOverlay)
         return;
