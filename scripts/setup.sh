@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the system packages the build and the tests need, when any is missing (Debian 12).
 set -euo pipefail
-# qt6-wayland: the program's window on Wayland desktops without XWayland (xcb comes with Qt's GUI library).
+# qt6-wayland: the window on Wayland desktops without XWayland (xcb comes with Qt's GUI library);
+# xvfb and weston: the tests start the program on a virtual X server and a headless Wayland compositor.
 packages=(cmake g++ qt6-base-dev qt6-serialport-dev qt6-websockets-dev qt6-l10n-tools libqrcodegencpp-dev
-          libbenchmark-dev ninja-build ccache xvfb xauth socat pkg-config qt6-wayland)
+          libbenchmark-dev ninja-build ccache xvfb xauth socat pkg-config qt6-wayland weston)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
