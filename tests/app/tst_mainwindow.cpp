@@ -1,3 +1,4 @@
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QFrame>
@@ -28,6 +29,7 @@
 #include "ostraui/sidebar.h"
 #include "ostraui/theme.h"
 #include "ostraui/toast.h"
+#include "ostraui/titlebar.h"
 #include "ostraui/toggle.h"
 #include "platform/input/virtualinputbackend.h"
 #include "profiles/profilemanager.h"
@@ -141,6 +143,34 @@ private slots:
         QVERIFY(versionShown);
         // Serving the mobile app, unless another program holds the port.
         QVERIFY(window.server()->isListening() || !apiPortFree());
+    }
+
+    // The title bar's buttons drive the frameless window; the maximise button follows its state.
+    void windowChrome()
+    {
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *bar = window.findChild<ostra::TitleBar *>();
+        const auto maximizeTip = [bar] {
+            for (QAbstractButton *button : bar->findChildren<QAbstractButton *>()) {
+                if (button->toolTip() == QLatin1String("Maximize") || button->toolTip() == QLatin1String("Restore"))
+                    return button->toolTip();
+            }
+            return QString();
+        };
+        QCOMPARE(maximizeTip(), QStringLiteral("Maximize"));
+        emit bar->maximizeRequested();
+        QTRY_VERIFY(window.isMaximized());
+        QCOMPARE(maximizeTip(), QStringLiteral("Restore"));
+        emit bar->maximizeRequested();
+        QTRY_VERIFY(!window.isMaximized());
+        QCOMPARE(maximizeTip(), QStringLiteral("Maximize"));
+        emit bar->minimizeRequested();
+        QTRY_VERIFY(window.isMinimized());
+        window.showNormal();
+        emit bar->closeRequested();
+        QVERIFY(!window.isVisible());
     }
 
     void navigation_data()
