@@ -22,7 +22,22 @@ if [ "$(id -u)" -ne 0 ]; then
     SUDO=(sudo)
 fi
 echo "Installing: ${missing[*]}"
-# Another package install may hold the lock for a while (unattended upgrades): wait for it.
+# Another package install may hold the lock for a while (unattended upgrades): wait for it, up to
+# five minutes. apt-get waits for the dpkg lock itself; the package lists' lock needs retries.
 lock=(-o DPkg::Lock::Timeout=300)
-"${SUDO[@]}" apt-get "${lock[@]}" update
+update_lists() {
+    local attempt out
+    for attempt in $(seq 60); do
+        if out=$("${SUDO[@]}" apt-get "${lock[@]}" update 2>&1); then
+            echo "$out"
+            return 0
+        fi
+        echo "$out"
+        grep -Eq 'Could not get lock|Unable to lock' <<<"$out" || return 1
+        echo "Another package install holds the lock; waiting (attempt $attempt of 60)"
+        sleep 5
+    done
+    return 1
+}
+update_lists
 DEBIAN_FRONTEND=noninteractive "${SUDO[@]}" apt-get "${lock[@]}" install -y --no-install-recommends "${missing[@]}"
