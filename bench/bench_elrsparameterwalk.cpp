@@ -63,5 +63,6 @@ BENCHMARK(BM_ElrsParameterWalk)->Arg(10)->Arg(60)->Arg(200)->Unit(benchmark::kMi
 
 int main(int argc, char **argv)
 {
+    silenceLogs();
     return runBenchmarks<QCoreApplication>(argc, argv);
 }

@@ -1,11 +1,14 @@
 // Measures the spacing of the channel frames the controller sends: runs it with virtual devices
 // and a pseudo-terminal transmitter, timestamps every frame on the terminal's other side and
-// prints the interval median, 99th percentile, maximum and the count over 10 ms.
+// prints the measured span, the interval median, 99th percentile and maximum, the intervals
+// over 10 ms and over 20 ms, and the frames whose CRC is wrong.
 //
-//     cadenceprobe [seconds] [--render] [--clients N]
+//     cadenceprobe [seconds] [--render] [--clients N] [--port DEVICE]
 //
 // --render also paints an 800x600 widget offscreen every 16 ms on the same thread, as the
-// program's pages do while transmitting.
+// program's pages do while transmitting. --port sends the frames to an outside device (for
+// example one end of a socat pseudo-terminal pair) instead, so that a separate process can
+// time them on the other end; the probe then reports only the frames it sent.
 // --clients N serves the mobile-app API from the probe (transmission and input handlers) while
 // N clients in a second process subscribe to "event_frame_sent" and "event_input_changed" and
 // read everything; N may be 0 for the server alone.
@@ -41,6 +44,7 @@
 #include "api/wsinputhandler.h"
 #include "api/wstransmissionhandler.h"
 #include "bridge/corvanecontroller.h"
+#include "bridge/crsfprotocol.h"
 #include "frameclock.h"
 #include "platform/input/virtualinputbackend.h"
 #include "support/testenvironment.h"
@@ -49,13 +53,29 @@ namespace {
 
 using ostrabench::FrameClock;
 
-// RC channels frames: 0xC8, length 24, type 0x16, 22 data bytes, CRC.
+// Frames whose CRC is wrong; counted on the clock's thread, read after it has stopped.
+size_t badFrames = 0;
+
+// RC channels frames: 0xC8, length 24, type 0x16, 22 data bytes, CRC. Only good frames are timed.
 int channelFrame(const std::vector<unsigned char> &bytes, size_t at, bool &stamp)
 {
     if (bytes.size() - at < 26)
         return -1;
-    stamp = bytes[at] == 0xC8 && bytes[at + 1] == 24 && bytes[at + 2] == 0x16;
-    return stamp ? 26 : 0;
+    if (bytes[at] != 0xC8 || bytes[at + 1] != 24 || bytes[at + 2] != 0x16)
+        return 0;
+    const auto *frame = reinterpret_cast<const char *>(&bytes[at]);
+    stamp = corvane::CrsfProtocol::crc8(frame + 2, 23) == bytes[at + 25];
+    if (!stamp)
+        ++badFrames;
+    return 26;
+}
+
+const char Usage[] = "usage: cadenceprobe [seconds] [--render] [--clients N] [--port DEVICE]\n";
+
+int usageError(const QString &problem)
+{
+    std::fprintf(stderr, "cadenceprobe: %s\n%s", qPrintable(problem), Usage);
+    return 2;
 }
 
 // Stands in for a page: gradients, text and a grid, repainted as a whole.
@@ -154,26 +174,44 @@ int main(int argc, char *argv[])
     QCommandLineOption clientsOption(QStringLiteral("clients"),
                                      QStringLiteral("Serve the API to N clients in a second process."), QStringLiteral("N"));
     parser.addOption(clientsOption);
-    parser.process(app);
-    const bool serve = parser.isSet(clientsOption);
-    const int clientCount = parser.value(clientsOption).toInt();
-    const double seconds = parser.positionalArguments().isEmpty() ? 10.0 : parser.positionalArguments().first().toDouble();
-    if (!(seconds > 0.0)) {
-        std::fprintf(stderr, "cadenceprobe: seconds must be a positive number\n");
-        return 2;
+    QCommandLineOption outside(QStringLiteral("port"), QStringLiteral("Send the frames to this device instead."),
+                               QStringLiteral("DEVICE"));
+    parser.addOption(outside);
+    // A negative number reads as an unknown option: it gets the usage line too.
+    if (!parser.parse(app.arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::printf("%s", Usage);
+        return 0;
     }
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() > 1)
+        return usageError(QStringLiteral("one duration at most"));
+    bool number = true;
+    const double seconds = positional.isEmpty() ? 10.0 : positional.first().toDouble(&number);
+    if (!number || !(seconds > 0.0) || seconds > 86400.0)
+        return usageError(QStringLiteral("seconds must be a positive number"));
+    const bool serve = parser.isSet(clientsOption);
+    bool countOk = true;
+    const int clientCount = serve ? parser.value(clientsOption).toInt(&countOk) : 0;
+    if (!countOk || clientCount < 0)
+        return usageError(QStringLiteral("the number of clients must be 0 or more"));
 
     int master = -1;
     int slave = -1;
     char slaveName[256] = {};
-    if (openpty(&master, &slave, slaveName, nullptr, nullptr) != 0) {
-        std::perror("cadenceprobe: openpty");
-        return 1;
+    const bool timedHere = !parser.isSet(outside);
+    if (timedHere) {
+        if (openpty(&master, &slave, slaveName, nullptr, nullptr) != 0) {
+            std::perror("cadenceprobe: openpty");
+            return 1;
+        }
+        termios tio{};
+        tcgetattr(slave, &tio);
+        cfmakeraw(&tio);
+        tcsetattr(slave, TCSANOW, &tio);
     }
-    termios tio{};
-    tcgetattr(slave, &tio);
-    cfmakeraw(&tio);
-    tcsetattr(slave, TCSANOW, &tio);
+    const QString port = timedHere ? QString::fromLocal8Bit(slaveName) : parser.value(outside);
 
     corvane::VirtualInputBackend *input = corvane::VirtualInputBackend::instance();
     input->reset();
@@ -184,10 +222,9 @@ int main(int argc, char *argv[])
     QObject::connect(&controller, &corvane::CorvaneController::errorOccurred, [](const QString &error) {
         std::fprintf(stderr, "cadenceprobe: %s\n", qPrintable(error));
     });
-    const QString port = QString::fromLocal8Bit(slaveName);
     if (!controller.wheelBase()->open(0) || !controller.pedals()->open(1)
         || !controller.connectTransmitter(port, 115200)) {
-        std::fprintf(stderr, "cadenceprobe: could not connect the virtual devices or %s\n", slaveName);
+        std::fprintf(stderr, "cadenceprobe: could not connect the virtual devices or %s\n", qPrintable(port));
         return 1;
     }
     controller.updateCurrentGear(); // a first read of every device, pedals up
@@ -240,6 +277,17 @@ int main(int argc, char *argv[])
         }
     }
 
+    const char *rendering = parser.isSet(render) ? " with an 800x600 render every 16 ms" : "";
+    if (!timedHere) {
+        const FrameClock::Clock::time_point begin = FrameClock::Clock::now();
+        QTimer::singleShot(int(seconds * 1000.0), &app, &QCoreApplication::quit);
+        app.exec();
+        controller.stopTransmission();
+        std::printf("frames sent %u to %s over %.3f s%s\n", controller.frameCount(), qPrintable(port),
+                    std::chrono::duration<double>(FrameClock::Clock::now() - begin).count(), rendering);
+        return 0;
+    }
+
     std::vector<FrameClock::Clock::time_point> stamps;
     double cpu = 0.0;
     {
@@ -256,7 +304,7 @@ int main(int argc, char *argv[])
     ::close(slave);
 
     if (stamps.size() < 2) {
-        std::fprintf(stderr, "cadenceprobe: only %zu frames arrived\n", stamps.size());
+        std::fprintf(stderr, "cadenceprobe: only %zu good frames arrived (%zu with a bad CRC)\n", stamps.size(), badFrames);
         return 1;
     }
     QByteArray clientMessages;
@@ -265,12 +313,12 @@ int main(int argc, char *argv[])
         clients.waitForFinished(5000);
         clientMessages = clients.readAllStandardOutput().trimmed();
     }
-    std::printf("frames %zu over %.1f s%s%s\n", stamps.size(), seconds,
-                parser.isSet(render) ? " with an 800x600 render every 16 ms" : "",
-                serve ? qPrintable(QStringLiteral(", API served to %1 clients").arg(clientCount)) : "");
+    const double span = std::chrono::duration<double>(stamps.back() - stamps.front()).count();
+    std::printf("frames %zu over %.3f s (first to last frame)%s%s, bad CRC: %zu\n", stamps.size(), span, rendering,
+                serve ? qPrintable(QStringLiteral(", API served to %1 clients").arg(clientCount)) : "", badFrames);
     if (!clientMessages.isEmpty())
         std::printf("messages read by the clients: %s\n", clientMessages.constData());
     std::printf("probe CPU time %.1f ms per second\n", cpu * 1000.0 / seconds);
-    ostrabench::printIntervals(stamps, 10.0);
-    return 0;
+    ostrabench::printIntervals(stamps, {10.0, 20.0});
+    return badFrames == 0 ? 0 : 1;
 }

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <initializer_list>
 #include <poll.h>
 #include <thread>
 #include <unistd.h>
@@ -72,20 +73,22 @@ private:
 };
 
 // Prints the median, 99th percentile and largest interval between the stamps, and how many
-// intervals exceed `overMs`. Needs at least two stamps.
-inline void printIntervals(const std::vector<FrameClock::Clock::time_point> &stamps, double overMs)
+// intervals exceed each of `overMs`. Needs at least two stamps.
+inline void printIntervals(const std::vector<FrameClock::Clock::time_point> &stamps, std::initializer_list<double> overMs)
 {
     std::vector<double> intervals;
     intervals.reserve(stamps.size() - 1);
     for (size_t i = 1; i < stamps.size(); ++i)
         intervals.push_back(std::chrono::duration<double, std::milli>(stamps[i] - stamps[i - 1]).count());
-    const size_t over = size_t(std::count_if(intervals.begin(), intervals.end(), [overMs](double ms) { return ms > overMs; }));
     std::sort(intervals.begin(), intervals.end());
     const auto at = [&intervals](double share) {
         return intervals[std::min(intervals.size() - 1, size_t(share * double(intervals.size())))];
     };
-    std::printf("interval median %.3f ms, p99 %.3f ms, max %.3f ms, over %.0f ms: %zu\n", at(0.5), at(0.99),
-                intervals.back(), overMs, over);
+    std::printf("interval median %.3f ms, p99 %.3f ms, max %.3f ms", at(0.5), at(0.99), intervals.back());
+    for (const double limit : overMs)
+        std::printf(", over %.0f ms: %zu", limit,
+                    size_t(std::count_if(intervals.begin(), intervals.end(), [limit](double ms) { return ms > limit; })));
+    std::printf("\n");
 }
 
 } // namespace ostrabench

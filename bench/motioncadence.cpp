@@ -104,6 +104,6 @@ int main(int argc, char *argv[])
         return 1;
     }
     std::printf("'6' frames %zu over a %d s host-driven test\n", stamps.size(), seconds);
-    ostrabench::printIntervals(stamps, 25.0);
+    ostrabench::printIntervals(stamps, {25.0});
     return 0;
 }

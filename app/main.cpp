@@ -1,0 +1,26 @@
+#include <QApplication>
+#include <QLocale>
+#include <QTranslator>
+
+#include <memory>
+
+#include "app/mainwindow.h"
+#include "app/startup.h"
+#include "ostraui/theme.h"
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    setApplicationIdentity(app);
+    // Before any widget exists, so fonts, palette and stylesheet reach everything built later.
+    ostra::installTheme(app);
+    installLogRouting();
+    QTranslator translator;
+    installTranslator(translator, QLocale::system().uiLanguages());
+
+    auto window = std::make_unique<MainWindow>();
+    window->show();
+    const int exitCode = app.exec();
+    window.reset();
+    return exitCode;
+}

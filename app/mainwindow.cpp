@@ -1,0 +1,346 @@
+#include "app/mainwindow.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "api/websocketserver.h"
+#include "api/wsaxishandler.h"
+#include "api/wsbuttonhandler.h"
+#include "api/wscalibrationhandler.h"
+#include "api/wsdevicehandler.h"
+#include "api/wsescpresethandler.h"
+#include "api/wsfirmwarehandler.h"
+#include "api/wshelicopterhandler.h"
+#include "api/wsinputhandler.h"
+#include "api/wsledhandler.h"
+#include "api/wsloungehandler.h"
+#include "api/wspresethandler.h"
+#include "api/wsprofilehandler.h"
+#include "api/wsreceiverhandler.h"
+#include "api/wssecurityhandler.h"
+#include "api/wssocupdatehandler.h"
+#include "api/wstelemetryhandler.h"
+#include "api/wstransmissionhandler.h"
+#include "app/appversion.h"
+#include "app/disclaimerdialog.h"
+#include "bridge/corvanecontroller.h"
+#include "motion/pages/motionsystemwidget.h"
+#include "ostraui/ambientbackground.h"
+#include "ostraui/devicerow.h"
+#include "ostraui/framelessresizer.h"
+#include "ostraui/pageheader.h"
+#include "ostraui/pagestack.h"
+#include "ostraui/pill.h"
+#include "ostraui/sidebar.h"
+#include "ostraui/theme.h"
+#include "ostraui/titlebar.h"
+#include "profiles/profilemanager.h"
+#include "racecontrol/racecontrol.h"
+
+using namespace ostra;
+
+namespace {
+
+constexpr quint16 ApiPort = 12345;
+constexpr int AutoConnectIntervalMs = 1000;
+constexpr int AutoConnectTicks = 15;
+
+} // namespace
+
+// One row of the page table: header texts, the sidebar item marked and the pills shown.
+struct MainWindow::PageRow
+{
+    const char *title;
+    const char *backText;
+    int sidebarItem;
+    bool transmitter;
+    bool web;
+    bool profile;
+    bool controller;
+};
+
+const MainWindow::PageRow &MainWindow::pageRow(int index)
+{
+    static const PageRow rows[PageCount] = {
+        {QT_TR_NOOP("Dashboard"), "", 0, false, false, false, false},
+        {QT_TR_NOOP("RC Car"), QT_TR_NOOP("Corvane"), 2, true, true, true, false},
+        {QT_TR_NOOP("Info"), "", -1, false, false, false, false},
+        {QT_TR_NOOP("Corvane"), "", 2, true, true, false, false},
+        {QT_TR_NOOP("RC Helicopter"), QT_TR_NOOP("Corvane"), 2, true, true, true, false},
+        {QT_TR_NOOP("QOR Motion System"), "", 1, false, false, false, true},
+        {QT_TR_NOOP("%1DOF QOR Motion System"), QT_TR_NOOP("Motion System"), 1, false, false, false, true},
+        {QT_TR_NOOP("Race control"), "", 3, false, false, false, false},
+    };
+    // Outside the table: no title, the first sidebar item, no pills.
+    static const PageRow none = {"", "", 0, false, false, false, false};
+    return index >= 0 && index < PageCount ? rows[index] : none;
+}
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+{
+    m_controller = new corvane::CorvaneController(this);
+    m_server = new corvane::WebSocketServer(m_controller, this);
+    setWindowTitle(QLatin1String(AppDisplayName));
+    setWindowIcon(QIcon(QStringLiteral(":/images/qorvant-logo.png")));
+
+    buildShell();
+    buildPages();
+
+    connect(m_sidebar, &Sidebar::navigate, this, &MainWindow::onNavigate);
+    connect(m_sidebar, &Sidebar::infoRequested, this, &MainWindow::onInfoButtonClicked);
+    // The input layer needs no window handle on this platform.
+
+    connect(m_controller, &corvane::CorvaneController::inputChanged, this, &MainWindow::onInputChanged);
+    for (auto signal : {&corvane::CorvaneController::runningChanged,
+                        &corvane::CorvaneController::serialConnectedChanged,
+                        &corvane::CorvaneController::receiverConnectedChanged,
+                        &corvane::CorvaneController::wheelBaseConnectedChanged,
+                        &corvane::CorvaneController::pedalsConnectedChanged,
+                        &corvane::CorvaneController::shifterConnectedChanged})
+        connect(m_controller, signal, this, &MainWindow::updateCarPageStatus);
+
+    // Page 0 at once, without the page switch's animation.
+    m_currentPage = StartPage;
+    m_pageStack->setCurrentIndex(StartPage);
+    m_header->setTitle(tr(pageRow(StartPage).title));
+    m_header->setBackText(QString());
+    m_sidebar->setCurrentIndex(0, true);
+    setPillsForPage(StartPage);
+    updateConnectionStatus();
+
+    for (corvane::WsHandler *handler : std::initializer_list<corvane::WsHandler *>{
+             new corvane::WsDeviceHandler(m_controller, m_server),
+             new corvane::WsTransmissionHandler(m_controller, m_server),
+             new corvane::WsInputHandler(m_controller, m_server),
+             new corvane::WsAxisHandler(m_controller, m_server),
+             new corvane::WsButtonHandler(m_controller, m_server),
+             new corvane::WsProfileHandler(m_controller, m_server),
+             new corvane::WsEscPresetHandler(m_controller, m_server),
+             new corvane::WsPresetHandler(m_controller, m_server),
+             new corvane::WsFirmwareHandler(m_controller, m_server),
+             new corvane::WsSocUpdateHandler(m_controller, m_server),
+             new corvane::WsCalibrationHandler(m_controller, m_server),
+             new corvane::WsLedHandler(m_controller, m_server),
+             new corvane::WsSecurityHandler(m_controller, m_server),
+             new corvane::WsHelicopterHandler(m_controller, m_server),
+             new corvane::WsTelemetryHandler(m_controller, m_server),
+             new corvane::WsReceiverHandler(m_controller, m_server),
+             new corvane::WsLoungeHandler(m_controller, m_server)})
+        m_server->registerHandler(handler);
+
+    connect(m_controller, &corvane::CorvaneController::loungeStateChanged, this,
+            &MainWindow::updatePitLimiterOverlay);
+    // A port that cannot be taken leaves the web pill at "Offline"; the window runs on.
+    m_server->start(ApiPort);
+    updateWebStatus();
+    connect(m_server, &corvane::WebSocketServer::clientCountChanged, this, &MainWindow::updateWebStatus);
+
+    m_controller->autoConnectDevices();
+    startAutoConnect();
+}
+
+MainWindow::~MainWindow()
+{
+    if (m_raceControl)
+        m_raceControl->shutdown();
+    m_server->disconnect(this);
+    m_server->stop();
+    m_controller->stopTransmission();
+    // What the controller announces while it closes its devices must not reach a window in teardown.
+    m_controller->disconnect(this);
+    delete m_controller;
+    m_controller = nullptr;
+}
+
+void MainWindow::buildShell()
+{
+    setWindowFlags(windowFlags() | Qt::FramelessWindowHint | Qt::WindowMinimizeButtonHint
+                   | Qt::WindowMaximizeButtonHint);
+    // Edges resize through the window system; none while maximised.
+    new FramelessResizer(this);
+    setMinimumSize(1000, 680);
+    resize(1440, 900);
+
+    m_ambient = new AmbientBackground(this);
+    setCentralWidget(m_ambient);
+    auto *outer = new QVBoxLayout(m_ambient);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+
+    m_titleBar = new TitleBar(this, m_ambient);
+    outer->addWidget(m_titleBar);
+    connect(m_titleBar, &TitleBar::minimizeRequested, this, &QWidget::showMinimized);
+    connect(m_titleBar, &TitleBar::maximizeRequested, this, [this] {
+        if (isMaximized())
+            showNormal();
+        else
+            showMaximized();
+    });
+    connect(m_titleBar, &TitleBar::closeRequested, this, &QWidget::close);
+
+    auto *body = new QHBoxLayout;
+    body->setContentsMargins(12, 0, 12, 12);
+    body->setSpacing(12);
+    outer->addLayout(body, 1);
+
+    m_sidebar = new Sidebar(QStringLiteral("v") + QLatin1String(AppVersion), m_ambient);
+    body->addWidget(m_sidebar);
+
+    auto *content = new QVBoxLayout;
+    content->setContentsMargins(0, 0, 0, 0);
+    content->setSpacing(0);
+    body->addLayout(content, 1);
+
+    m_header = new PageHeader(m_ambient);
+    content->addWidget(m_header);
+    connect(m_header, &PageHeader::backClicked, this,
+            [this] { showPage(m_currentPage == MotionPage ? MotionPlatformPage : VehiclePage); });
+
+    auto makePill = [this](const char *name) {
+        auto *pill = new Pill(m_header, Pill::KeyValue);
+        pill->setObjectName(QLatin1String(name));
+        return pill;
+    };
+    m_transmitterPill = makePill("transmitterPill");
+    m_webPill = makePill("webPill");
+    m_controllerPill = makePill("controllerPill");
+    m_profilePill = makePill("profilePill");
+    for (Pill *pill : {m_profilePill, m_transmitterPill, m_webPill, m_controllerPill})
+        m_header->actionsRow()->addWidget(pill);
+    m_profilePill->setDotVisible(false);
+    m_profilePill->setClickable(true);
+    m_profilePill->setToolTip(tr("Change profile"));
+    connect(m_profilePill, &Pill::clicked, this, &MainWindow::rebuildProfileMenu);
+    m_webPill->setClickable(true);
+    m_webPill->setToolTip(tr("Web / mobile app connection \u2014 click for details"));
+
+    if (corvane::ProfileManager *profiles = m_controller->profileManager()) {
+        connect(profiles, &corvane::ProfileManager::activeProfileChanged, this, &MainWindow::updateProfilePill);
+        connect(profiles, &corvane::ProfileManager::profileListChanged, this, &MainWindow::updateProfilePill);
+        updateProfilePill();
+    }
+
+    m_pageStack = new PageStack(m_ambient);
+    m_pageStack->setObjectName(QStringLiteral("contentStack"));
+    content->addWidget(m_pageStack, 1);
+}
+
+QString MainWindow::pageTitle(int index) const
+{
+    if (index == MotionPage && !m_motionWidget)
+        return tr(pageRow(MotionPlatformPage).title);
+    const QString title = tr(pageRow(index).title);
+    return index == MotionPage ? title.arg(m_motionWidget->platformDof()) : title;
+}
+
+void MainWindow::setPillsForPage(int index)
+{
+    const PageRow &row = pageRow(index);
+    m_transmitterPill->setVisible(row.transmitter);
+    m_webPill->setVisible(row.web);
+    m_profilePill->setVisible(row.profile);
+    m_controllerPill->setVisible(row.controller);
+}
+
+void MainWindow::applyPageRow(int index, bool animated)
+{
+    m_currentPage = index;
+    if (index >= 0 && index < PageCount) {
+        if (animated)
+            m_pageStack->setCurrentIndexAnimated(index);
+        else
+            m_pageStack->setCurrentIndex(index);
+    }
+    const PageRow &row = pageRow(index);
+    m_header->setTitle(*row.title ? pageTitle(index) : QString());
+    m_header->setBackText(*row.backText ? tr(row.backText) : QString());
+    m_sidebar->setCurrentIndex(row.sidebarItem, true);
+    setPillsForPage(index);
+}
+
+void MainWindow::showPage(int index)
+{
+    applyPageRow(index, true);
+}
+
+void MainWindow::onNavigate(int sidebarIndex)
+{
+    static const int pages[] = {StartPage, MotionPlatformPage, VehiclePage, RaceControlPage};
+    if (sidebarIndex < 0 || sidebarIndex >= int(std::size(pages)))
+        return;
+    showPage(pages[sidebarIndex]);
+}
+
+void MainWindow::onInfoButtonClicked()
+{
+    showPage(InfoPage);
+}
+
+void MainWindow::openCarPage()
+{
+    const bool acceptedBefore = corvane::DisclaimerDialog::isAccepted();
+    if (!corvane::DisclaimerDialog::ensureAccepted(this))
+        return;
+    if (!acceptedBefore)
+        QTimer::singleShot(0, this, &MainWindow::onOpenOnboarding);
+    showPage(CarPage);
+}
+
+void MainWindow::onOpenOnboarding()
+{
+    // The setup guide opens here once it exists.
+}
+
+void MainWindow::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && m_titleBar)
+        m_titleBar->updateMaximizeButton();
+}
+
+bool MainWindow::allSavedDevicesConnected() const
+{
+    const DeviceConnections saved = m_controller->profileManager()->deviceConnections();
+    if (!saved.portName.isEmpty() && !m_controller->isSerialConnected())
+        return false;
+    if (!saved.wheelBase.isEmpty() && !m_controller->isWheelBaseConnected())
+        return false;
+    if (!saved.pedals.isEmpty() && !m_controller->isPedalsConnected())
+        return false;
+    return saved.shifter.isEmpty() || m_controller->isShifterConnected();
+}
+
+void MainWindow::startAutoConnect()
+{
+    if (allSavedDevicesConnected())
+        return;
+    m_autoConnectBudget = AutoConnectTicks;
+    m_autoConnectTimer = new QTimer(this);
+    m_autoConnectTimer->setObjectName(QStringLiteral("autoConnectTimer"));
+    m_autoConnectTimer->setInterval(AutoConnectIntervalMs);
+    connect(m_autoConnectTimer, &QTimer::timeout, this, &MainWindow::onAutoConnectRetry);
+    m_autoConnectTimer->start();
+}
+
+void MainWindow::onAutoConnectRetry()
+{
+    if (!m_autoConnectTimer)
+        return;
+    m_controller->autoConnectDevices();
+    if (!allSavedDevicesConnected() && --m_autoConnectBudget > 0)
+        return;
+    m_autoConnectTimer->stop();
+    m_autoConnectTimer->deleteLater();
+    m_autoConnectTimer = nullptr;
+}
+
+void MainWindow::connectDeviceRow(DeviceRow *row, void (MainWindow::*slot)())
+{
+    // One slot for both: it connects or disconnects by the device's state.
+    connect(row, &DeviceRow::connectRequested, this, slot);
+    connect(row, &DeviceRow::disconnectRequested, this, slot);
+}

@@ -1,0 +1,193 @@
+#include "app/mainwindow.h"
+
+#include <QLabel>
+#include <QMenu>
+
+#include <algorithm>
+
+#include "api/websocketserver.h"
+#include "app/profilemanagerdialog.h"
+#include "bridge/corvanecontroller.h"
+#include "motion/motionsystemcontroller.h"
+#include "ostraui/pill.h"
+#include "ostraui/sidebar.h"
+#include "ostraui/theme.h"
+#include "profiles/profilemanager.h"
+
+using namespace ostra;
+
+namespace {
+
+constexpr int PulsePeriodMs = 1200;
+
+void setPulse(Pill *pill, bool on)
+{
+    pill->setPulsing(on);
+    pill->setPulseDuration(PulsePeriodMs);
+}
+
+QLabel *makeOverlayLabel(QWidget *window, const char *name, const QString &background)
+{
+    auto *label = new QLabel(window);
+    label->setObjectName(QLatin1String(name));
+    label->setAlignment(Qt::AlignCenter);
+    label->setFont(uiFont(16, 600));
+    label->setAttribute(Qt::WA_TransparentForMouseEvents);
+    label->setStyleSheet(QStringLiteral("QLabel { background: %1; color: white; border: none; "
+                                        "border-radius: 14px; padding: 0 24px; }")
+                             .arg(background));
+    label->hide();
+    return label;
+}
+
+} // namespace
+
+void placeOverlayLabel(QWidget *window, QLabel *label)
+{
+    const int advance = label->fontMetrics().horizontalAdvance(label->text());
+    const int width = std::min(window->width() - 48, advance + 64);
+    label->setGeometry((window->width() - width) / 2, 72, width, 48);
+    // Placed after every input tick while shown: raise only when something covers it.
+    if (window->children().constLast() != label)
+        label->raise();
+}
+
+QLabel *MainWindow::createPitLimiterOverlay()
+{
+    QLabel *label = makeOverlayLabel(this, "pitLimiterOverlay", QStringLiteral("rgba(18, 166, 106, 0.94)"));
+    label->setText(tr("Pit limiter on"));
+    return label;
+}
+
+void MainWindow::updateCarPageStatus()
+{
+    updateConnectionStatus();
+}
+
+void MainWindow::onInputChanged()
+{
+    updatePitLimiterOverlay();
+}
+
+void MainWindow::updateConnectionStatus()
+{
+    // Pages going down after the controller may still announce their state.
+    if (!m_controller)
+        return;
+    const bool transmitting = m_controller->isRunning();
+    const bool connected = m_controller->isSerialConnected();
+    m_transmitterPill->setKeyValue(tr("Transmitter"), transmitting ? tr("Transmitting")
+                                                      : connected  ? tr("Connected")
+                                                                   : tr("Not connected"));
+    m_transmitterPill->setLevel(transmitting ? LevelSuccess : connected ? LevelInfo : LevelWarning);
+    setPulse(m_transmitterPill, transmitting);
+    m_carCardPill->setText(transmitting ? tr("Transmitting")
+                           : connected  ? tr("Transmitter connected")
+                                        : tr("Transmitter not connected"));
+    m_carCardPill->setLevel(transmitting ? LevelSuccess : connected ? LevelInfo : LevelNeutral);
+    setPulse(m_carCardPill, transmitting);
+    m_sidebar->setItemIndicator(2, transmitting);
+
+    const bool online = m_motionController && m_motionController->isConnected();
+    m_controllerPill->setKeyValue(tr("Controller"), online ? tr("Online") : tr("Offline"));
+    m_controllerPill->setLevel(online ? LevelSuccess : LevelNeutral);
+    setPulse(m_controllerPill, online);
+    m_motionCardPill->setText(online ? tr("Controller online") : tr("Controller offline"));
+    m_motionCardPill->setLevel(online ? LevelSuccess : LevelNeutral);
+    m_sidebar->setItemIndicator(1, online);
+}
+
+void MainWindow::updateWebStatus()
+{
+    if (!m_webPill)
+        return;
+    const int clients = m_server->clientCount();
+    if (!m_server->isListening()) {
+        m_webPill->setKeyValue(tr("Web"), tr("Offline"));
+        m_webPill->setLevel(LevelNeutral);
+    } else if (clients == 0) {
+        m_webPill->setKeyValue(tr("Web"), tr("Ready"));
+        m_webPill->setLevel(LevelInfo);
+    } else {
+        m_webPill->setKeyValue(tr("Web"), clients == 1 ? tr("1 client") : tr("%1 clients").arg(clients));
+        m_webPill->setLevel(LevelSuccess);
+    }
+}
+
+void MainWindow::updateProfilePill()
+{
+    if (!m_profilePill || !m_controller)
+        return;
+    const QString name = m_controller->profileManager()->activeProfileName();
+    m_profilePill->setKeyValue(tr("Profile"), name.isEmpty() ? tr("None") : name);
+    m_profilePill->setLevel(LevelNeutral);
+}
+
+void MainWindow::updatePitLimiterOverlay()
+{
+    if (!m_controller)
+        return;
+    showRaceControlStopOverlay();
+    if (!m_pitLimiterOverlay)
+        return;
+    const bool show = m_controller->isPitLimiterActive() && !m_controller->loungeSettings().stopped;
+    m_pitLimiterOverlay->setVisible(show);
+    if (show)
+        placeOverlayLabel(this, m_pitLimiterOverlay);
+}
+
+void MainWindow::showRaceControlStopOverlay()
+{
+    const corvane::LoungeSettings lounge = m_controller->loungeSettings();
+    if (!m_raceControlStopOverlay) {
+        if (!lounge.stopped)
+            return;
+        m_raceControlStopOverlay =
+            makeOverlayLabel(this, "raceControlStopOverlay", QStringLiteral("rgba(220, 38, 38, 0.94)"));
+    }
+    m_raceControlStopOverlay->setText(lounge.stopReason == QLatin1String("connection_lost")
+                                          ? tr("Stopped: race control connection lost")
+                                          : tr("Stopped by race control"));
+    m_raceControlStopOverlay->setVisible(lounge.stopped);
+    if (lounge.stopped)
+        placeOverlayLabel(this, m_raceControlStopOverlay);
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    updatePitLimiterOverlay();
+}
+
+void MainWindow::rebuildProfileMenu()
+{
+    corvane::ProfileManager *store = m_controller->profileManager();
+    const QString type = store->activeVehicleType();
+    QList<Profile> profiles = store->profiles();
+    profiles.erase(std::remove_if(profiles.begin(), profiles.end(),
+                                  [&](const Profile &p) { return p.vehicleType != type; }),
+                   profiles.end());
+    std::sort(profiles.begin(), profiles.end(), [](const Profile &a, const Profile &b) {
+        return a.name.compare(b.name, Qt::CaseInsensitive) < 0;
+    });
+
+    QMenu menu(this);
+    const QString activeId = store->activeProfileId();
+    for (const Profile &profile : profiles) {
+        QAction *action = menu.addAction(profile.name);
+        action->setCheckable(true);
+        action->setChecked(profile.id == activeId);
+        const QString id = profile.id;
+        connect(action, &QAction::triggered, store, [store, id] { store->setActiveProfile(id); });
+    }
+    menu.addSeparator();
+    connect(menu.addAction(tr("Manage profiles\u2026")), &QAction::triggered, this,
+            &MainWindow::openProfileManagerDialog);
+    menu.exec(m_profilePill->mapToGlobal(QPoint(0, m_profilePill->height() + 4)));
+}
+
+void MainWindow::openProfileManagerDialog()
+{
+    corvane::ProfileManagerDialog dialog(m_controller->profileManager(), this);
+    dialog.exec();
+}

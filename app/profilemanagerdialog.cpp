@@ -1,0 +1,174 @@
+#include "app/profilemanagerdialog.h"
+
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+#include "ostraui/dialogchrome.h"
+#include "ostraui/theme.h"
+#include "profiles/profilemanager.h"
+
+namespace corvane {
+
+ProfileManagerDialog::ProfileManagerDialog(ProfileManager *manager, QWidget *parent)
+    : QDialog(parent), m_manager(manager)
+{
+    setWindowTitle(tr("Manage Profiles"));
+    setMinimumSize(380, 300);
+    setupUi();
+    refreshProfileList();
+    connect(m_manager, &ProfileManager::profileListChanged, this, &ProfileManagerDialog::refreshProfileList);
+    ostra::applyDialogChrome(this);
+}
+
+ProfileManagerDialog::~ProfileManagerDialog() = default;
+
+void ProfileManagerDialog::setupUi()
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->setSpacing(12);
+    m_list = new QListWidget(this);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    connect(m_list, &QListWidget::itemSelectionChanged, this, &ProfileManagerDialog::onProfileSelected);
+    connect(m_list, &QListWidget::itemDoubleClicked, this, &ProfileManagerDialog::onProfileDoubleClicked);
+    layout->addWidget(m_list);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->setSpacing(8);
+    m_newButton = new QPushButton(tr("+ New"), this);
+    ostra::setStyleState(m_newButton, "primary", true);
+    ostra::setStyleState(m_newButton, "danger", false);
+    m_renameButton = new QPushButton(tr("Rename"), this);
+    m_duplicateButton = new QPushButton(tr("Duplicate"), this);
+    m_deleteButton = new QPushButton(tr("Delete"), this);
+    ostra::setStyleState(m_deleteButton, "primary", false);
+    ostra::setStyleState(m_deleteButton, "danger", true);
+    m_closeButton = new QPushButton(tr("Close"), this);
+    for (QPushButton *button : {m_newButton, m_renameButton, m_duplicateButton, m_deleteButton})
+        buttons->addWidget(button);
+    buttons->addStretch(1);
+    buttons->addWidget(m_closeButton);
+    layout->addLayout(buttons);
+
+    connect(m_newButton, &QPushButton::clicked, this, &ProfileManagerDialog::onCreateProfile);
+    connect(m_renameButton, &QPushButton::clicked, this, &ProfileManagerDialog::onRenameProfile);
+    connect(m_duplicateButton, &QPushButton::clicked, this, &ProfileManagerDialog::onDuplicateProfile);
+    connect(m_deleteButton, &QPushButton::clicked, this, &ProfileManagerDialog::onDeleteProfile);
+    connect(m_closeButton, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+void ProfileManagerDialog::refreshProfileList()
+{
+    const QListWidgetItem *current = m_list->currentItem();
+    const QString currentId = current ? current->data(Qt::UserRole).toString() : QString();
+    const QString activeId = m_manager->activeProfileId();
+
+    // Rebuilding must not run the selection slot on a half-filled list.
+    const QSignalBlocker blocker(m_list);
+    m_list->clear();
+    QList<Profile> profiles = m_manager->profiles();
+    std::sort(profiles.begin(), profiles.end(), [](const Profile &a, const Profile &b) {
+        return a.name.compare(b.name, Qt::CaseInsensitive) < 0;
+    });
+    // A row that was current stays current; with none, the active profile's row becomes current.
+    const QString wanted = current ? currentId : activeId;
+    for (const Profile &profile : profiles) {
+        const QString bullet = profile.id == activeId ? QStringLiteral("\u2022 ") : QString();
+        auto *item = new QListWidgetItem(
+            bullet + profile.name + QStringLiteral("    ") + profile.modifiedAt.toString(QStringLiteral("MM/dd")),
+            m_list);
+        item->setData(Qt::UserRole, profile.id);
+        if (!wanted.isEmpty() && profile.id == wanted)
+            m_list->setCurrentItem(item);
+    }
+    onProfileSelected();
+}
+
+QString ProfileManagerDialog::currentProfileId() const
+{
+    const QListWidgetItem *item = m_list->currentItem();
+    const QString id = item ? item->data(Qt::UserRole).toString() : QString();
+    return !id.isEmpty() && m_manager->mutableProfile(id) ? id : QString();
+}
+
+void ProfileManagerDialog::onProfileSelected()
+{
+    const QListWidgetItem *item = m_list->currentItem();
+    const bool selected = item && !item->data(Qt::UserRole).toString().isEmpty();
+    m_renameButton->setEnabled(selected);
+    m_duplicateButton->setEnabled(selected);
+    m_deleteButton->setEnabled(selected && m_manager->profiles().size() > 1);
+}
+
+void ProfileManagerDialog::onProfileDoubleClicked(QListWidgetItem *item)
+{
+    const QString id = item ? item->data(Qt::UserRole).toString() : QString();
+    if (id.isEmpty())
+        return;
+    m_manager->setActiveProfile(id);
+    refreshProfileList();
+}
+
+QString ProfileManagerDialog::askName(const QString &title, const QString &label, const QString &preset)
+{
+    bool ok = false;
+    const QString name = QInputDialog::getText(this, title, label, QLineEdit::Normal, preset, &ok);
+    return ok ? name : QString();
+}
+
+void ProfileManagerDialog::onCreateProfile()
+{
+    const QString name = askName(tr("New Profile"), tr("Profile name:"), tr("New Profile"));
+    if (name.isEmpty())
+        return;
+    const QString id = m_manager->createProfile(name);
+    if (id.isEmpty())
+        return;
+    m_manager->setActiveProfile(id);
+    refreshProfileList();
+}
+
+void ProfileManagerDialog::onRenameProfile()
+{
+    const QString id = currentProfileId();
+    if (id.isEmpty())
+        return;
+    const QString name = askName(tr("Rename Profile"), tr("New name:"), m_manager->mutableProfile(id)->name);
+    if (!name.isEmpty())
+        m_manager->renameProfile(id, name);
+}
+
+void ProfileManagerDialog::onDuplicateProfile()
+{
+    const QString id = currentProfileId();
+    if (id.isEmpty())
+        return;
+    const QString name =
+        askName(tr("Duplicate Profile"), tr("New profile name:"), m_manager->mutableProfile(id)->name + tr(" (Copy)"));
+    if (!name.isEmpty())
+        m_manager->duplicateProfile(id, name);
+}
+
+void ProfileManagerDialog::onDeleteProfile()
+{
+    const QString id = currentProfileId();
+    if (id.isEmpty())
+        return;
+    if (m_manager->profiles().size() <= 1) {
+        QMessageBox::warning(this, tr("Cannot Delete"), tr("Cannot delete the last profile."));
+        return;
+    }
+    const QString name = m_manager->mutableProfile(id)->name;
+    if (QMessageBox::question(this, tr("Delete Profile"),
+                              tr("Are you sure you want to delete the profile \"%1\"?").arg(name),
+                              QMessageBox::Yes | QMessageBox::No)
+        == QMessageBox::Yes)
+        m_manager->deleteProfile(id);
+}
+
+} // namespace corvane

@@ -1,0 +1,50 @@
+#include "app/startup.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QLocale>
+#include <QTranslator>
+
+#include "app/appversion.h"
+#include "bridge/logrouter.h"
+
+namespace {
+
+// Written once at start-up, before any other thread exists; only read afterwards.
+QtMessageHandler g_previousHandler = nullptr;
+
+} // namespace
+
+void setApplicationIdentity(QApplication &app)
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Qorvant"));
+    QCoreApplication::setApplicationName(QLatin1String(AppDisplayName));
+    app.setWindowIcon(QIcon(QStringLiteral(":/images/qorvant-logo.png")));
+}
+
+void installLogRouting()
+{
+    corvane::LogRouter::instance();
+    g_previousHandler = qInstallMessageHandler(logMessageHandler);
+}
+
+void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    // Null only once the router is gone at process exit.
+    if (corvane::LogRouter *router = corvane::LogRouter::instance())
+        router->post(int(type), message);
+    if (g_previousHandler)
+        g_previousHandler(type, context, message);
+}
+
+bool installTranslator(QTranslator &translator, const QStringList &uiLanguages)
+{
+    for (const QString &tag : uiLanguages) {
+        const QString baseName = QStringLiteral("qorostra_") + QLocale(tag).name();
+        if (translator.load(QStringLiteral(":/i18n/") + baseName)) {
+            QCoreApplication::installTranslator(&translator);
+            return true;
+        }
+    }
+    return false;
+}

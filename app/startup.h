@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+class QApplication;
+class QTranslator;
+
+// The steps of the program's start, one function each, so a test can take them one by one.
+
+// Organisation and application names (which also name the settings store) and the window icon.
+void setApplicationIdentity(QApplication &app);
+// Creates the log router on this (the GUI) thread and routes every log message through it,
+// keeping the handler installed before for Qt's ordinary output.
+void installLogRouting();
+// Sends one message to the log router, then to the handler that was installed before.
+void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message);
+// Installs the first translation found for the given UI languages; false when none loads.
+bool installTranslator(QTranslator &translator, const QStringList &uiLanguages);

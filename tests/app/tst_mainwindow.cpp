@@ -1,0 +1,617 @@
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QStackedWidget>
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTcpServer>
+#include <QTimer>
+#include <QWebSocket>
+
+#include <memory>
+
+#include "api/websocketserver.h"
+#include "app/mainwindow.h"
+#include "bridge/corvanecontroller.h"
+#include "bridge/inputdevice.h"
+#include "ostraui/card.h"
+#include "ostraui/devicerow.h"
+#include "ostraui/responsivegrid.h"
+#include "ostraui/pageheader.h"
+#include "ostraui/pagestack.h"
+#include "ostraui/pill.h"
+#include "ostraui/sidebar.h"
+#include "ostraui/theme.h"
+#include "ostraui/toast.h"
+#include "ostraui/titlebar.h"
+#include "ostraui/toggle.h"
+#include "platform/input/virtualinputbackend.h"
+#include "profiles/profilemanager.h"
+#include "support/simulatedtransmitter.h"
+#include "support/testenvironment.h"
+#include "support/widgets/modalanswerer.h"
+
+using ostra::Pill;
+
+namespace {
+
+const QString Accepted = QStringLiteral("disclaimer/accepted");
+
+// What the header and the stack show, read the way a user reads them.
+struct View
+{
+    MainWindow &window;
+
+    ostra::PageHeader *header() const { return window.findChild<ostra::PageHeader *>(); }
+    QString title() const { return header()->findChild<QLabel *>()->text(); }
+    QString backText() const
+    {
+        auto *back = header()->findChild<QPushButton *>();
+        return back->isHidden() ? QString() : back->text().section(QStringLiteral("  "), 1);
+    }
+    int stackIndex() const { return window.findChild<ostra::PageStack *>(QStringLiteral("contentStack"))->currentIndex(); }
+    int sidebarItem() const { return window.findChild<ostra::Sidebar *>()->currentIndex(); }
+    Pill *pill(const char *name) const { return window.findChild<Pill *>(QLatin1String(name)); }
+    // Shown header pills, in the order transmitter, web, profile, controller.
+    QList<bool> pills() const
+    {
+        QList<bool> shown;
+        for (const char *name : {"transmitterPill", "webPill", "profilePill", "controllerPill"})
+            shown << !pill(name)->isHidden();
+        return shown;
+    }
+    QLabel *overlay(const char *name) const { return window.findChild<QLabel *>(QLatin1String(name)); }
+};
+
+void setDisclaimerAccepted(bool accepted)
+{
+    QSettings settings;
+    if (accepted)
+        settings.setValue(Accepted, true);
+    else
+        settings.remove(Accepted);
+}
+
+// A wheel base saved in the active profile, then taken away: the next window finds it missing.
+corvane::VirtualInputDevice *savedWheelBaseUnplugged()
+{
+    corvane::VirtualInputBackend *input = corvane::VirtualInputBackend::instance();
+    input->reset();
+    corvane::VirtualInputDevice *wheel = input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("MOZA R9 Base")));
+    {
+        MainWindow first;
+        if (!first.controller()->connectWheelBase(0))
+            return nullptr;
+    }
+    wheel->unplug();
+    return wheel;
+}
+
+// Another program on this machine may hold the API port; the window then runs offline.
+bool apiPortFree()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::Any, 12345);
+}
+
+QTimer *autoConnectTimer(const MainWindow &window)
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return window.findChild<QTimer *>(QStringLiteral("autoConnectTimer"));
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        ostra::installTheme(*qApp);
+    }
+
+    void init()
+    {
+        corvane::VirtualInputBackend::instance()->reset();
+        setDisclaimerAccepted(false);
+    }
+
+    void identity()
+    {
+        MainWindow window;
+        View view{window};
+        QCOMPARE(window.windowTitle(), QStringLiteral("Qorvant OSTRA"));
+        QVERIFY(window.windowFlags().testFlag(Qt::FramelessWindowHint));
+        QCOMPARE(window.minimumSize(), QSize(1000, 680));
+        QCOMPARE(window.size(), QSize(1440, 900));
+        QCOMPARE(window.findChild<ostra::PageStack *>(QStringLiteral("contentStack"))->count(), 8);
+        // Starts on the dashboard with no pills.
+        QCOMPARE(window.currentPage(), 0);
+        QCOMPARE(view.title(), QStringLiteral("Dashboard"));
+        QCOMPARE(view.pills(), (QList<bool>{false, false, false, false}));
+        bool versionShown = false;
+        for (QLabel *label : window.findChild<ostra::Sidebar *>()->findChildren<QLabel *>())
+            versionShown |= label->text() == QLatin1String("v1.3.5");
+        QVERIFY(versionShown);
+        // Serving the mobile app, unless another program holds the port.
+        QVERIFY(window.server()->isListening() || !apiPortFree());
+    }
+
+    // The title bar's buttons drive the frameless window; the maximise button follows its state.
+    void windowChrome()
+    {
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *bar = window.findChild<ostra::TitleBar *>();
+        const auto maximizeTip = [bar] {
+            for (QAbstractButton *button : bar->findChildren<QAbstractButton *>()) {
+                if (button->toolTip() == QLatin1String("Maximize") || button->toolTip() == QLatin1String("Restore"))
+                    return button->toolTip();
+            }
+            return QString();
+        };
+        QCOMPARE(maximizeTip(), QStringLiteral("Maximize"));
+        emit bar->maximizeRequested();
+        QTRY_VERIFY(window.isMaximized());
+        QCOMPARE(maximizeTip(), QStringLiteral("Restore"));
+        emit bar->maximizeRequested();
+        QTRY_VERIFY(!window.isMaximized());
+        QCOMPARE(maximizeTip(), QStringLiteral("Maximize"));
+        emit bar->minimizeRequested();
+        QTRY_VERIFY(window.isMinimized());
+        window.showNormal();
+        emit bar->closeRequested();
+        QVERIFY(!window.isVisible());
+    }
+
+    void navigation_data()
+    {
+        QTest::addColumn<int>("start");
+        QTest::addColumn<QString>("call");
+        QTest::addColumn<int>("argument");
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("back");
+        QTest::addColumn<int>("sidebar");
+        QTest::newRow("dashboard") << 3 << "navigate" << 0 << 0 << "Dashboard" << "" << 0;
+        QTest::newRow("motion system") << 0 << "navigate" << 1 << 5 << "QOR Motion System" << "" << 1;
+        QTest::newRow("corvane") << 0 << "navigate" << 2 << 3 << "Corvane" << "" << 2;
+        QTest::newRow("race control") << 0 << "navigate" << 3 << 7 << "Race control" << "" << 3;
+        QTest::newRow("unknown item ignored") << 3 << "navigate" << 7 << 3 << "Corvane" << "" << 2;
+        QTest::newRow("info") << 0 << "info" << 0 << 2 << "Info" << "" << -1;
+        QTest::newRow("back from motion page") << 6 << "back" << 0 << 5 << "QOR Motion System" << "" << 1;
+        QTest::newRow("back from car page") << 1 << "back" << 0 << 3 << "Corvane" << "" << 2;
+        QTest::newRow("back from helicopter page") << 4 << "back" << 0 << 3 << "Corvane" << "" << 2;
+    }
+
+    void navigation()
+    {
+        QFETCH(int, start);
+        QFETCH(QString, call);
+        QFETCH(int, argument);
+        MainWindow window;
+        View view{window};
+        window.showPage(start);
+        if (call == QLatin1String("navigate"))
+            window.onNavigate(argument);
+        else if (call == QLatin1String("info"))
+            window.onInfoButtonClicked();
+        else
+            view.header()->findChild<QPushButton *>()->click();
+        QTEST(window.currentPage(), "page");
+        QTEST(view.stackIndex(), "page");
+        QTEST(view.title(), "title");
+        QTEST(view.backText(), "back");
+        QTEST(view.sidebarItem(), "sidebar");
+    }
+
+    void pillRule_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QList<bool>>("shown");
+        QTest::addColumn<QString>("title");
+        const QList<bool> none{false, false, false, false};
+        QTest::newRow("0 start") << 0 << none << "Dashboard";
+        QTest::newRow("1 car") << 1 << QList<bool>{true, true, true, false} << "RC Car";
+        QTest::newRow("2 info") << 2 << none << "Info";
+        QTest::newRow("3 vehicles") << 3 << QList<bool>{true, true, false, false} << "Corvane";
+        QTest::newRow("4 helicopter") << 4 << QList<bool>{true, true, true, false} << "RC Helicopter";
+        QTest::newRow("5 platforms") << 5 << QList<bool>{false, false, false, true} << "QOR Motion System";
+        QTest::newRow("6 motion") << 6 << QList<bool>{false, false, false, true} << "5DOF QOR Motion System";
+        QTest::newRow("7 race control") << 7 << none << "Race control";
+        QTest::newRow("outside") << 8 << none << "";
+        QTest::newRow("negative") << -1 << none << "";
+    }
+
+    void pillRule()
+    {
+        QFETCH(int, page);
+        MainWindow window;
+        View view{window};
+        window.showPage(1);
+        window.showPage(page);
+        QTEST(view.pills(), "shown");
+        QTEST(view.title(), "title");
+        if (page < 0 || page > 7) {
+            QCOMPARE(view.backText(), QString());
+            QCOMPARE(view.sidebarItem(), 0);
+        }
+    }
+
+    void cards()
+    {
+        MainWindow window;
+        for (const char *name : {"vehicleCard_rc_car", "vehicleCard_rc_helicopter", "motionCard_motion_2dof",
+                                 "motionCard_motion_3dof", "motionCard_motion_5dof"}) {
+            auto *card = window.findChild<ostra::Card *>(QLatin1String(name));
+            QVERIFY2(card, name);
+            QVERIFY(card->isClickable() && !card->isDimmed());
+        }
+        auto *airplane = window.findChild<ostra::Card *>(QStringLiteral("vehicleCard_rc_airplane"));
+        QVERIFY(airplane && airplane->isDimmed() && !airplane->isClickable());
+        QStringList chips;
+        for (Pill *pill : airplane->findChildren<Pill *>())
+            chips << pill->text();
+        QCOMPARE(chips, QStringList{QStringLiteral("Coming soon")});
+        // A click on it does nothing at all.
+        window.showPage(3);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTest::mouseClick(airplane, Qt::LeftButton, {}, QPoint(20, 20));
+        QCOMPARE(window.currentPage(), 3);
+        QVERIFY(!window.findChild<ostra::Toast *>());
+    }
+
+    void selection()
+    {
+        MainWindow window;
+        View view{window};
+        corvane::ProfileManager *profiles = window.controller()->profileManager();
+        window.showPage(3);
+        window.selectVehicle(QStringLiteral("rc_airplane"));
+        QCOMPARE(window.findChild<ostra::Toast *>()->text(), QStringLiteral("RC Airplane support is coming soon"));
+        QCOMPARE(window.currentPage(), 3);
+
+        window.selectVehicle(QStringLiteral("motion_3dof"));
+        QCOMPARE(window.currentPage(), 6);
+        QCOMPARE(view.title(), QStringLiteral("3DOF QOR Motion System"));
+        QCOMPARE(view.backText(), QStringLiteral("Motion System"));
+        QCOMPARE(view.sidebarItem(), 1);
+        QCOMPARE(view.pills(), (QList<bool>{false, false, false, true}));
+        // Not a platform: nothing changes.
+        window.selectMotionPlatform(QStringLiteral("motion_4dof"));
+        QCOMPARE(view.title(), QStringLiteral("3DOF QOR Motion System"));
+
+        setDisclaimerAccepted(true);
+        window.selectVehicle(QStringLiteral("rc_helicopter"));
+        QCOMPARE(window.currentPage(), 4);
+        QCOMPARE(view.stackIndex(), 4);
+        QCOMPARE(view.title(), QStringLiteral("RC Helicopter"));
+        QCOMPARE(view.backText(), QStringLiteral("Corvane"));
+        QCOMPARE(view.pills(), (QList<bool>{true, true, true, false}));
+        QCOMPARE(profiles->activeVehicleType(), QStringLiteral("rc_helicopter"));
+        QCOMPARE(profiles->activeProfileName(), QStringLiteral("RC Helicopter"));
+        QCOMPARE(view.pill("profilePill")->value(), QStringLiteral("RC Helicopter"));
+    }
+
+    void declinedDisclaimer_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("typeBefore");
+        QTest::addColumn<QString>("typeAfter");
+        QTest::newRow("helicopter: nothing changes") << "rc_helicopter" << "rc_car" << "rc_car";
+        // The car's type is switched before the disclaimer is asked; page and header stay.
+        QTest::newRow("car: page stays") << "rc_car" << "rc_helicopter" << "rc_car";
+    }
+
+    void declinedDisclaimer()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, typeBefore);
+        MainWindow window;
+        View view{window};
+        corvane::ProfileManager *profiles = window.controller()->profileManager();
+        profiles->switchVehicleType(typeBefore, QStringLiteral("Before"));
+        window.showPage(3);
+        ostratest::ModalAnswerer answer;
+        answer.press(QStringLiteral("Decline"));
+        window.selectVehicle(key);
+        QCOMPARE(answer.records().size(), 1);
+        QCOMPARE(answer.records().at(0).title, QStringLiteral("QOR Corvane \u2014 Terms of Use"));
+        QCOMPARE(window.currentPage(), 3);
+        QCOMPARE(view.title(), QStringLiteral("Corvane"));
+        QCOMPARE(view.pills(), (QList<bool>{true, true, false, false}));
+        QTEST(profiles->activeVehicleType(), "typeAfter");
+        QVERIFY(!QSettings().contains(Accepted));
+    }
+
+    void carPageAfterAgreeing()
+    {
+        MainWindow window;
+        ostratest::ModalAnswerer answer;
+        answer.press(QStringLiteral("I Agree"));
+        window.selectVehicle(QStringLiteral("rc_car"));
+        QCOMPARE(window.currentPage(), 1);
+        QCOMPARE(View{window}.title(), QStringLiteral("RC Car"));
+        // Agreed once: the next entry asks nothing.
+        window.showPage(3);
+        window.openCarPage();
+        QCOMPARE(answer.records().size(), 1);
+        QCOMPARE(window.currentPage(), 1);
+    }
+
+    void noAutoConnectWithNothingSaved()
+    {
+        MainWindow window;
+        QVERIFY(window.allSavedDevicesConnected());
+        QVERIFY(!autoConnectTimer(window));
+    }
+
+    void autoConnectGivesUpAfterFifteenTries()
+    {
+        QVERIFY(savedWheelBaseUnplugged());
+        MainWindow window;
+        QVERIFY(!window.allSavedDevicesConnected());
+        QTimer *timer = autoConnectTimer(window);
+        QVERIFY(timer && timer->isActive());
+        QCOMPARE(timer->interval(), 1000);
+        for (int tick = 1; tick < 15; ++tick) {
+            QVERIFY(QMetaObject::invokeMethod(&window, "onAutoConnectRetry"));
+            QVERIFY2(autoConnectTimer(window), qPrintable(QString::number(tick)));
+        }
+        QVERIFY(QMetaObject::invokeMethod(&window, "onAutoConnectRetry"));
+        QVERIFY(!autoConnectTimer(window));
+        QVERIFY(!window.controller()->isWheelBaseConnected());
+    }
+
+    void autoConnectEndsWhenTheDeviceArrives()
+    {
+        corvane::VirtualInputDevice *wheel = savedWheelBaseUnplugged();
+        QVERIFY(wheel);
+        MainWindow window;
+        for (int tick = 0; tick < 3; ++tick)
+            QVERIFY(QMetaObject::invokeMethod(&window, "onAutoConnectRetry"));
+        QVERIFY(autoConnectTimer(window));
+        wheel->replug();
+        QVERIFY(QMetaObject::invokeMethod(&window, "onAutoConnectRetry"));
+        QVERIFY(window.controller()->isWheelBaseConnected());
+        QVERIFY(!autoConnectTimer(window));
+    }
+
+    void raceControlBanner_data()
+    {
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("connection lost") << "connection_lost" << "Stopped: race control connection lost";
+        QTest::newRow("by race control") << "race_control" << "Stopped by race control";
+        QTest::newRow("no reason") << "" << "Stopped by race control";
+        QTest::newRow("other case") << "Connection_Lost" << "Stopped by race control";
+    }
+
+    void raceControlBanner()
+    {
+        QFETCH(QString, reason);
+        MainWindow window;
+        View view{window};
+        corvane::CorvaneController *controller = window.controller();
+        QVERIFY(!view.overlay("raceControlStopOverlay"));
+        controller->setLoungePitLimiter(true, 30);
+        QLabel *green = view.overlay("pitLimiterOverlay");
+        QVERIFY(!green->isHidden());
+        QCOMPARE(green->text(), QStringLiteral("Pit limiter on"));
+
+        controller->raceControlStop(reason);
+        QLabel *red = view.overlay("raceControlStopOverlay");
+        QVERIFY(red && !red->isHidden());
+        QTEST(red->text(), "text");
+        QVERIFY(green->isHidden());
+        const int advance = red->fontMetrics().horizontalAdvance(red->text());
+        QCOMPARE(red->geometry(), QRect((1440 - (advance + 64)) / 2, 72, advance + 64, 48));
+
+        controller->raceControlRelease();
+        QVERIFY(red->isHidden());
+        QVERIFY(!green->isHidden());
+        controller->setLoungePitLimiter(false, 30);
+        QVERIFY(green->isHidden());
+    }
+
+    void bannerNarrowerThanItsText()
+    {
+        QWidget window;
+        window.resize(200, 300);
+        QLabel label(QStringLiteral("Stopped: race control connection lost"), &window);
+        placeOverlayLabel(&window, &label);
+        QCOMPARE(label.geometry(), QRect(24, 72, 152, 48));
+    }
+
+    void webPill()
+    {
+        if (!apiPortFree())
+            QSKIP("another program holds port 12345");
+        MainWindow window;
+        Pill *pill = View{window}.pill("webPill");
+        QCOMPARE(pill->key(), QStringLiteral("Web"));
+        QCOMPARE(pill->value(), QStringLiteral("Ready"));
+        QCOMPARE(pill->level(), int(ostra::LevelInfo));
+        QWebSocket first;
+        QWebSocket second;
+        first.open(QUrl(QStringLiteral("ws://127.0.0.1:12345")));
+        QTRY_COMPARE(pill->value(), QStringLiteral("1 client"));
+        QCOMPARE(pill->level(), int(ostra::LevelSuccess));
+        second.open(QUrl(QStringLiteral("ws://127.0.0.1:12345")));
+        QTRY_COMPARE(pill->value(), QStringLiteral("2 clients"));
+        first.close();
+        QTRY_COMPARE(pill->value(), QStringLiteral("1 client"));
+        window.server()->stop();
+        window.updateWebStatus();
+        QCOMPARE(pill->value(), QStringLiteral("Offline"));
+        QCOMPARE(pill->level(), int(ostra::LevelNeutral));
+    }
+
+    // The start page's product cards follow the devices, as the header does.
+    void productCardPills()
+    {
+        MainWindow window;
+        View view{window};
+        QCOMPARE(view.pill("carCardPill")->text(), QStringLiteral("Transmitter not connected"));
+        QCOMPARE(view.pill("carCardPill")->level(), int(ostra::LevelNeutral));
+        QCOMPARE(view.pill("transmitterPill")->value(), QStringLiteral("Not connected"));
+        QCOMPARE(view.pill("transmitterPill")->level(), int(ostra::LevelWarning));
+        QCOMPARE(view.pill("motionCardPill")->text(), QStringLiteral("Controller offline"));
+        QCOMPARE(view.pill("controllerPill")->value(), QStringLiteral("Offline"));
+
+        ostratest::SimulatedTransmitter tx;
+        QVERIFY(window.controller()->connectTransmitter(tx.portName(), 115200));
+        QCOMPARE(view.pill("carCardPill")->text(), QStringLiteral("Transmitter connected"));
+        QCOMPARE(view.pill("carCardPill")->level(), int(ostra::LevelInfo));
+        QCOMPARE(view.pill("transmitterPill")->value(), QStringLiteral("Connected"));
+        QCOMPARE(view.pill("transmitterPill")->level(), int(ostra::LevelInfo));
+        window.controller()->disconnectTransmitter();
+        QCOMPARE(view.pill("carCardPill")->text(), QStringLiteral("Transmitter not connected"));
+    }
+
+    void profileMenu()
+    {
+        MainWindow window;
+        corvane::ProfileManager *profiles = window.controller()->profileManager();
+        profiles->switchVehicleType(QStringLiteral("rc_car"), QStringLiteral("Default"));
+        const QString first = profiles->activeProfileName();
+        profiles->createProfile(QStringLiteral("beta"));
+        profiles->createProfile(QStringLiteral("Alpha"));
+        profiles->switchVehicleType(QStringLiteral("rc_helicopter"), QStringLiteral("Heli"));
+        profiles->switchVehicleType(QStringLiteral("rc_car"), QStringLiteral("Default"));
+        QCOMPARE(profiles->activeProfileName(), first);
+
+        ostratest::ModalAnswerer answer;
+        answer.press(QStringLiteral("Alpha"));
+        window.rebuildProfileMenu();
+        QCOMPARE(answer.records().size(), 1);
+        ostratest::ModalRecord menu = answer.records().at(0);
+        QStringList expected{QStringLiteral("Alpha"), QStringLiteral("beta"), first};
+        std::sort(expected.begin(), expected.end(),
+                  [](const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) < 0; });
+        QCOMPARE(menu.entries, expected << QStringLiteral("Manage profiles\u2026"));
+        QCOMPARE(menu.checked, QStringList{first});
+        QCOMPARE(profiles->activeProfileName(), QStringLiteral("Alpha"));
+        QCOMPARE(View{window}.pill("profilePill")->value(), QStringLiteral("Alpha"));
+
+        answer.press(QStringLiteral("Manage profiles\u2026"));
+        answer.press(QStringLiteral("Close"));
+        window.rebuildProfileMenu();
+        QCOMPARE(answer.records().size(), 3);
+        QCOMPARE(answer.records().at(1).checked, QStringList{QStringLiteral("Alpha")});
+        QCOMPARE(answer.records().at(2).kind, QStringLiteral("dialog"));
+        QCOMPARE(answer.records().at(2).title, QStringLiteral("Manage Profiles"));
+    }
+
+    // The small builders the car page's cards use.
+    void builders()
+    {
+        QComboBox combo;
+        corvane::InputDeviceInfo wheel;
+        wheel.index = 3;
+        wheel.name = QStringLiteral("MOZA R9 Base");
+        wheel.numAxes = 8;
+        wheel.numButtons = 32;
+        wheel.supportsFfb = true;
+        corvane::InputDeviceInfo pedals = wheel;
+        pedals.index = 4;
+        pedals.name = QStringLiteral("MOZA SRP Pedals");
+        pedals.numAxes = 3;
+        pedals.numButtons = 0;
+        pedals.supportsFfb = false;
+        combo.addItem(QStringLiteral("stale"));
+        fillInputDeviceCombo({wheel, pedals}, &combo, QStringLiteral("Choose a wheel base"));
+        QStringList items;
+        for (int i = 0; i < combo.count(); ++i)
+            items << QStringLiteral("%1 = %2").arg(combo.itemText(i)).arg(combo.itemData(i).toInt());
+        QCOMPARE(items, (QStringList{"Choose a wheel base = -1", "MOZA R9 Base (8 axes, 32 btn) [FFB] = 3",
+                                     "MOZA SRP Pedals (3 axes, 0 btn) = 4"}));
+
+        // Only the page shown claims height in the stack.
+        QStackedWidget stack;
+        ostra::ResponsiveGrid *grids[2] = {};
+        QWidget *pages[2] = {MainWindow::addGridPage(&stack, &grids[0]), MainWindow::addGridPage(&stack, &grids[1])};
+        QCOMPARE(stack.count(), 2);
+        QVERIFY(grids[0] && grids[1] && grids[0] != grids[1]);
+        for (int shown = 1; shown >= 0; --shown) {
+            MainWindow::switchStackPage(&stack, shown);
+            QCOMPARE(stack.currentIndex(), shown);
+            QCOMPARE(pages[shown]->sizePolicy().verticalPolicy(), QSizePolicy::Preferred);
+            QCOMPARE(pages[1 - shown]->sizePolicy().verticalPolicy(), QSizePolicy::Ignored);
+        }
+
+        QHBoxLayout row;
+        QLabel *value = nullptr;
+        QFrame *tile = MainWindow::addValueTile(&row, QStringLiteral("Link quality"), &value);
+        QVERIFY(tile->property("tile").toBool());
+        QCOMPARE(value->text(), QStringLiteral("\u2014"));
+        QCOMPARE(row.stretch(0), 1);
+        delete tile;
+
+        // One slot for a device row's connect and disconnect.
+        MainWindow window;
+        ostra::DeviceRow device(QStringLiteral("TX"), QStringLiteral("Transmitter"), QString());
+        window.connectDeviceRow(&device, &MainWindow::onInfoButtonClicked);
+        emit device.connectRequested();
+        QCOMPARE(window.currentPage(), 2);
+        window.showPage(0);
+        emit device.disconnectRequested();
+        QCOMPARE(window.currentPage(), 2);
+    }
+
+    void infoPage()
+    {
+        auto window = std::make_unique<MainWindow>();
+        QWidget *page = window->findChild<ostra::PageStack *>(QStringLiteral("contentStack"))->widget(2);
+        int versions = 0;
+        for (QLabel *label : page->findChildren<QLabel *>())
+            versions += label->text() == QLatin1String("v1.3.5");
+        QCOMPARE(versions, 2);
+
+        QStringList headings;
+        QTextDocument *notes = page->findChild<QTextBrowser *>(QStringLiteral("changelogBrowser"))->document();
+        for (QTextBlock block = notes->begin(); block.isValid(); block = block.next()) {
+            if (block.blockFormat().headingLevel() == 3)
+                headings << block.text();
+        }
+        const QStringList releases = QStringLiteral(
+            "1.3.5 1.3.4 1.3.3 1.3.2 1.3.1 1.3.0 1.2.7 1.2.6 1.2.5 1.2.4 1.2.3 1.2.2 1.2.1 1.2.0 1.1.2 1.1.1 1.1 "
+            "1.0.21 1.0.20 1.0.19 1.0.18 1.0.17 1.0.16 1.0.15 1.0.14 1.0.13 1.0.12 1.0.11 1.0.10 1.0.9 1.0.8 1.0.7 "
+            "1.0.6 1.0.5 1.0.4 1.0.3 1.0.2 1.0.1 1.0.0").split(QLatin1Char(' '));
+        QStringList expected;
+        for (const QString &release : releases)
+            expected << QStringLiteral("v") + release;
+        QCOMPARE(headings.size(), 39);
+        QCOMPARE(headings, expected);
+
+        auto *toggle = page->findChild<ostra::Toggle *>(QStringLiteral("reduceMotionToggle"));
+        QVERIFY(!toggle->isChecked());
+        toggle->click();
+        QVERIFY(ostra::Motion::instance()->reduced());
+        QCOMPARE(QSettings().value(QStringLiteral("ui/reduceMotion")).toBool(), true);
+        // Built with reduced motion on, the switch starts on; off again is remembered.
+        window.reset();
+        {
+            MainWindow second;
+            auto *again = second.findChild<ostra::PageStack *>(QStringLiteral("contentStack"))
+                              ->widget(2)->findChild<ostra::Toggle *>(QStringLiteral("reduceMotionToggle"));
+            QVERIFY(again->isChecked());
+            again->click();
+        }
+        QVERIFY(!ostra::Motion::instance()->reduced());
+        QCOMPARE(QSettings().value(QStringLiteral("ui/reduceMotion")).toBool(), false);
+    }
+};
+
+OSTRA_TEST_MAIN_WIDGETS(TestMainWindow)
+#include "tst_mainwindow.moc"
