@@ -52,10 +52,10 @@ private slots:
         QVERIFY(rig.rx.waitFor([&] { return rig.rx.lines().size() >= 6; }));
         QCOMPARE(rig.rx.lines().mid(0, 6), probeLines());
         const QList<qint64> times = rig.rx.lineTimes();
-        // Timers never fire early by more than their coarse slack.
-        QVERIFY2(times.at(0) >= 285, qPrintable(QString::number(times.at(0))));
-        for (int i = 1; i < 6; ++i)
-            QVERIFY2(times.at(i) - times.at(i - 1) >= 110, qPrintable(QString::number(times.at(i) - times.at(i - 1))));
+        // Lower bounds only (a busy machine delays reading and may hand over several lines at
+        // once): the first line waits 300 ms, and each further one 120 ms more on the sending side.
+        for (int i = 0; i < 6; ++i)
+            QVERIFY2(times.at(i) >= 285 + i * 110, qPrintable(QString::number(times.at(i))));
         QVERIFY(rig.rx.waitFor([&] { return rig.manager()->isSynced(); }));
         // A receiver already in step gets nothing but the probe.
         QCOMPARE(rig.rx.lines(), probeLines());
