@@ -137,6 +137,7 @@ QWidget *HelicopterSetupWidget::buildTransmitterSection()
     content->addLayout(ostra::makeHeading(tr("QOR Transmitter"), tr("Same hardware as RC Car")));
 
     m_portCombo = new QComboBox(card);
+    m_portCombo->setObjectName(QStringLiteral("transmitterPort"));
     m_portCombo->setCursor(Qt::PointingHandCursor);
     m_portCombo->setMinimumContentsLength(14);
     m_portCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
@@ -150,6 +151,7 @@ QWidget *HelicopterSetupWidget::buildTransmitterSection()
     connectRow->addWidget(m_connectionPill);
     connectRow->addStretch();
     m_connectButton = ostra::makeButton(tr("Connect"), false, card);
+    m_connectButton->setObjectName(QStringLiteral("connectTransmitter"));
     m_connectButton->setMinimumWidth(104);
     connect(m_connectButton, &QPushButton::clicked, this, &HelicopterSetupWidget::connectTransmitter);
     connectRow->addWidget(m_connectButton);
@@ -161,6 +163,7 @@ QWidget *HelicopterSetupWidget::buildTransmitterSection()
     content->addWidget(m_txButton);
 
     m_armButton = ostra::makeButton(tr("Arming: safe"), false, card);
+    m_armButton->setObjectName(QStringLiteral("armButton"));
     m_armButton->setCheckable(true);
     connect(m_armButton, &QPushButton::clicked, this, [this](bool checked) {
         m_controller->setHeliArmed(checked);
@@ -169,6 +172,7 @@ QWidget *HelicopterSetupWidget::buildTransmitterSection()
     content->addWidget(m_armButton);
 
     m_statusLabel = ostra::makeRoleLabel(QString(), "muted", card);
+    m_statusLabel->setObjectName(QStringLiteral("transmissionStatus"));
     m_statusLabel->setAlignment(Qt::AlignCenter);
     m_statusLabel->setWordWrap(true);
     content->addWidget(m_statusLabel);
@@ -293,6 +297,8 @@ QWidget *HelicopterSetupWidget::buildChannelActivitySection()
 
     auto *container = new QWidget(card);
     auto *grid = new ostra::ResponsiveGrid(68, 8, container);
+    // Two even rows of eight on a wide page rather than fifteen and one.
+    grid->setMaxColumns(8);
     for (int channel = 0; channel < int(m_channelCells.size()); ++channel) {
         m_channelCells[size_t(channel)] = new ostra::ChannelCell(channel + 1, container);
         grid->addWidget(m_channelCells[size_t(channel)]);
@@ -326,8 +332,10 @@ void HelicopterSetupWidget::refreshFromController()
 {
     m_config = m_controller->helicopterConfig();
     for (int role = 0; role < RoleCount; ++role) {
-        if (!(m_controller->*Roles[role].isConnected)())
-            fillDeviceCombo(m_roleRows[size_t(role)]->combo(), tr(Roles[role].placeholder));
+        // A connected role keeps its list; one connected before the page existed gets its first.
+        QComboBox *combo = m_roleRows[size_t(role)]->combo();
+        if (!(m_controller->*Roles[role].isConnected)() || combo->count() == 0)
+            fillDeviceCombo(combo, tr(Roles[role].placeholder));
     }
     updateRoleStatus();
     refreshTransmitterPorts();

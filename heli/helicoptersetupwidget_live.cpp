@@ -72,6 +72,7 @@ QWidget *HelicopterSetupWidget::buildLiveControlSection()
         meter->setValue(Previews[row].bar);
         grid->addWidget(meter, row, 1);
         auto *value = new QLabel(tr("%1 \u00B5s").arg(Previews[row].us), card);
+        value->setObjectName(QStringLiteral("liveValue%1").arg(row + 1));
         value->setFont(ostra::monoFont(12.5, 400));
         value->setMinimumWidth(70);
         value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
