@@ -18,7 +18,6 @@
 #include "bridge/corvanecontroller.h"
 #include "bridge/helicopterinput.h"
 #include "heli/helidialogparts.h"
-#include "ostraui/dialogchrome.h"
 
 namespace corvane {
 
@@ -105,7 +104,7 @@ HelicopterConfigDialog::HelicopterConfigDialog(CorvaneController *controller, QW
 
     connect(m_pollTimer, &QTimer::timeout, this, &HelicopterConfigDialog::onPollTick);
     m_pollTimer->start(PollMs);
-    ostra::applyDialogChrome(this);
+    finishHeliDialog(this);
 }
 
 QComboBox *HelicopterConfigDialog::makeAxisCombo(QWidget *parent) const

@@ -13,7 +13,6 @@
 
 #include "heli/curvepreviewwidget.h"
 #include "heli/helidialogparts.h"
-#include "ostraui/dialogchrome.h"
 
 namespace corvane {
 
@@ -55,7 +54,7 @@ HelicopterCurvesDialog::HelicopterCurvesDialog(QWidget *parent) : QDialog(parent
     layout->addWidget(buttons);
 
     setConfig(m_config);
-    ostra::applyDialogChrome(this);
+    finishHeliDialog(this);
 }
 
 QWidget *HelicopterCurvesDialog::buildCurveGroup(const QString &title, const QString &description,
@@ -63,6 +62,8 @@ QWidget *HelicopterCurvesDialog::buildCurveGroup(const QString &title, const QSt
                                                  QWidget *extra)
 {
     auto *box = new QGroupBox(title, this);
+    // Never squeezed below its natural height: the spin boxes would overlap.
+    box->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
     auto *layout = new QVBoxLayout(box);
     layout->setSpacing(8);
     group.enable = new QCheckBox(tr("Enable"), box);

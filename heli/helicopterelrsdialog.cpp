@@ -11,7 +11,6 @@
 #include <QVBoxLayout>
 
 #include "heli/helidialogparts.h"
-#include "ostraui/dialogchrome.h"
 
 namespace corvane {
 
@@ -72,7 +71,7 @@ HelicopterElrsDialog::HelicopterElrsDialog(QWidget *parent) : QDialog(parent)
     connect(m_safeUs, &QSpinBox::valueChanged, this, [this](int us) { m_config.fly.arm.offUs = us; });
 
     setConfig(m_config);
-    ostra::applyDialogChrome(this);
+    finishHeliDialog(this);
 }
 
 void HelicopterElrsDialog::enableValues(bool on)

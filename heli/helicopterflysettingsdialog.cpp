@@ -14,7 +14,6 @@
 #include <functional>
 
 #include "heli/helidialogparts.h"
-#include "ostraui/dialogchrome.h"
 
 namespace corvane {
 
@@ -134,7 +133,7 @@ HelicopterFlySettingsDialog::HelicopterFlySettingsDialog(QWidget *parent) : QDia
     layout->addWidget(buttons);
 
     setConfig(m_config);
-    ostra::applyDialogChrome(this);
+    finishHeliDialog(this);
 }
 
 QGridLayout *HelicopterFlySettingsDialog::makeGroup(const QString &title, QLayout *into)

@@ -1,8 +1,12 @@
 #include "heli/helidialogparts.h"
 
+#include <QDialog>
 #include <QLabel>
+#include <QLayout>
 
 #include <cmath>
+
+#include "ostraui/dialogchrome.h"
 
 namespace corvane {
 
@@ -27,6 +31,17 @@ QString heliButtonBoxStyle()
     return QStringLiteral("QPushButton{background:%1;color:%2;border:1px solid %1;border-radius:6px;padding:6px 14px;}"
                           "QPushButton:hover{border-color:%3;}")
         .arg(QStringLiteral("#E6EAF0"), QStringLiteral("#0F1720"), QStringLiteral("#0F1720"));
+}
+
+void finishHeliDialog(QDialog *dialog)
+{
+    const QSize wanted = dialog->minimumSize();
+    ostra::applyDialogChrome(dialog);
+    // The dialog's own minimum moves to its content, and the dialog never shrinks below the
+    // content's needs: an explicit minimum alone would let the groups be squeezed.
+    if (auto *content = dialog->findChild<QWidget *>(QStringLiteral("ostraDialogContent")))
+        content->setMinimumSize(wanted);
+    dialog->layout()->setSizeConstraint(QLayout::SetMinimumSize);
 }
 
 QLabel *makeHeliHelpLabel(const QString &text, QWidget *parent)

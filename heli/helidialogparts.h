@@ -2,6 +2,7 @@
 
 #include <QString>
 
+class QDialog;
 class QLabel;
 class QWidget;
 
@@ -19,6 +20,9 @@ QString heliHelpStyle();
 QString heliValueStyle();
 // The flat OK / Cancel buttons of the fly settings and arming dialogs.
 QString heliButtonBoxStyle();
+
+// Dresses a built dialog in the kit's chrome and keeps it at least as large as its content.
+void finishHeliDialog(QDialog *dialog);
 
 // A word-wrapped help text in the help style.
 QLabel *makeHeliHelpLabel(const QString &text, QWidget *parent);
