@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QDialog>
 #include <QImage>
 #include <QPainter>
+#include <QTest>
 #include <QWidget>
 
 #include "ostraui/theme.h"
@@ -27,4 +29,14 @@ inline QImage composeDialog(QWidget *parent, QWidget *dialog)
     const QImage card = dialog->grab().toImage();
     QPainter(&image).drawImage(QPoint((image.width() - card.width()) / 2, (image.height() - card.height()) / 2), card);
     return image;
+}
+
+// Shows a dialog over its shown parent and saves the two as one picture under the given name.
+inline bool saveDialogPicture(QWidget *parent, QDialog *dialog, const QString &name)
+{
+    dialog->show();
+    if (!QTest::qWaitForWindowExposed(dialog))
+        return false;
+    QTest::qWait(100);
+    return composeDialog(parent, dialog).save(heliPicture(name));
 }

@@ -239,10 +239,7 @@ private slots:
             dialog.setConfig(cfg);
             dialog.findChild<QTabWidget *>()->setCurrentIndex(tab);
             dialog.onPollTick();
-            dialog.show();
-            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-            QTest::qWait(100);
-            QVERIFY(composeDialog(&parent, &dialog).save(heliPicture(tab ? "dlg-config-calibration" : "dlg-config-mapping")));
+            QVERIFY(saveDialogPicture(&parent, &dialog, tab ? "dlg-config-calibration" : "dlg-config-mapping"));
         }
     }
 

@@ -119,10 +119,7 @@ private slots:
         cfg.fly.pitchCurve.points = {0.1f, 0.3f, 0.5f, 0.72f, 0.9f};
         cfg.fly.throttleCurve.points = {0.0f, 0.45f, 0.65f, 0.8f, 1.2f};
         dialog.setConfig(cfg);
-        dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        QTest::qWait(100);
-        QVERIFY(composeDialog(&parent, &dialog).save(heliPicture("dlg-curves")));
+        QVERIFY(saveDialogPicture(&parent, &dialog, "dlg-curves"));
     }
 
     void renderDarkTheme() { QVERIFY(renderDarkTwin({"render"})); }

@@ -73,10 +73,7 @@ private slots:
         HelicopterConfig cfg;
         cfg.fly.arm.enabled = true;
         dialog.setConfig(cfg);
-        dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        QTest::qWait(100);
-        QVERIFY(composeDialog(&parent, &dialog).save(heliPicture("dlg-arming")));
+        QVERIFY(saveDialogPicture(&parent, &dialog, "dlg-arming"));
     }
 
     void renderDarkTheme() { QVERIFY(renderDarkTwin({"render"})); }

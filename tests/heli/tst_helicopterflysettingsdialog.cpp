@@ -149,10 +149,7 @@ private slots:
         cfg.calibration.throttle.minOutput = 0.1f;
         cfg.fly.softStart = true;
         dialog.setConfig(cfg);
-        dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        QTest::qWait(100);
-        QVERIFY(composeDialog(&parent, &dialog).save(heliPicture("dlg-fly-settings")));
+        QVERIFY(saveDialogPicture(&parent, &dialog, "dlg-fly-settings"));
     }
 
     void renderDarkTheme() { QVERIFY(renderDarkTwin({"render"})); }
