@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QGraphicsOpacityEffect>
@@ -21,6 +22,8 @@
 #include "heli/helicoptersetupwidget.h"
 #include "helirender.h"
 #include "modalreply.h"
+#include "ostraui/devicerow.h"
+#include "ostraui/pill.h"
 #include "ostraui/segmented.h"
 #include "ostraui/toast.h"
 #include "ostraui/txbutton.h"
@@ -98,6 +101,8 @@ QByteArray activeProfileBytes(TransmitRig &rig)
 } // namespace
 
 Q_DECLARE_METATYPE(Setup)
+Q_DECLARE_METATYPE(std::function<void(QDialog *)>)
+Q_DECLARE_METATYPE(std::function<bool(const HelicopterConfig &)>)
 
 class TestHelicopterSetupWidget : public QObject
 {
@@ -372,29 +377,107 @@ private slots:
         QCOMPARE(reply.text(), QString("Please connect a joystick, throttle or pedals before configuring buttons."));
     }
 
-    // Cancel leaves the profile file as it was; OK stores the dialog's record through the controller.
+    // Cancel leaves the profile file as it was, whatever was edited; OK stores the dialog's record
+    // through the controller and the page takes it as its working copy.
+    void dialogCancelAndOk_data()
+    {
+        using Check = std::function<bool(const HelicopterConfig &)>;
+        QTest::addColumn<QString>("handler");
+        QTest::addColumn<std::function<void(QDialog *)>>("edit");
+        QTest::addColumn<Check>("stored");
+        QTest::newRow("mapping and calibration")
+            << "openConfigDialog" << std::function<void(QDialog *)>([](QDialog *d) {
+                   for (QPushButton *b : d->findChildren<QPushButton *>()) {
+                       if (b->text() == "Set Max") {
+                           b->click();
+                           break;
+                       }
+                   }
+               })
+            << Check([](const HelicopterConfig &c) { return c.calibration.roll.useCalibration; });
+        QTest::newRow("fly settings") << "openFlySettingsDialog" << std::function<void(QDialog *)>([](QDialog *d) {
+            d->findChild<QComboBox *>()->setCurrentIndex(2);
+        }) << Check([](const HelicopterConfig &c) { return c.fly.dualRates.activeMode == 2; });
+        QTest::newRow("curves") << "openCurvesDialog" << std::function<void(QDialog *)>([](QDialog *d) {
+            d->findChildren<QSpinBox *>().first()->setValue(37);
+        }) << Check([](const HelicopterConfig &c) { return c.fly.pitchCurve.points[0] == 0.37f; });
+        QTest::newRow("arming") << "openElrsDialog" << std::function<void(QDialog *)>([](QDialog *d) {
+            d->findChild<QCheckBox *>()->click();
+        }) << Check([](const HelicopterConfig &c) { return c.fly.arm.enabled; });
+    }
+
     void dialogCancelAndOk()
     {
+        using Check = std::function<bool(const HelicopterConfig &)>;
+        QFETCH(QString, handler);
+        QFETCH(std::function<void(QDialog *)>, edit);
+        QFETCH(Check, stored);
         TransmitRig rig;
+        QVERIFY(rig.connectHelicopter());
         PageHost host(rig);
         host.button("Save profile")->click();
         const QByteArray before = activeProfileBytes(rig);
         QVERIFY(!before.isEmpty());
-        const auto editFirstPoint = [](QDialog *dialog) { dialog->findChildren<QSpinBox *>().first()->setValue(37); };
         {
-            ModalReply reply([&](QDialog *dialog) { editFirstPoint(dialog); dialog->reject(); });
-            host.page->openCurvesDialog();
+            ModalReply reply([&](QDialog *dialog) { edit(dialog); dialog->reject(); });
+            QMetaObject::invokeMethod(host.page, handler.toLatin1().constData());
             QVERIFY(reply.seen());
         }
         QCOMPARE(activeProfileBytes(rig), before);
+        QVERIFY(!stored(rig.controller->helicopterConfig()));
         {
-            ModalReply reply([&](QDialog *dialog) { editFirstPoint(dialog); dialog->accept(); });
-            host.page->openCurvesDialog();
+            ModalReply reply([&](QDialog *dialog) { edit(dialog); dialog->accept(); });
+            QMetaObject::invokeMethod(host.page, handler.toLatin1().constData());
             QVERIFY(reply.seen());
         }
-        QCOMPARE(rig.controller->helicopterConfig().fly.pitchCurve.points[0], 0.37f);
-        QCOMPARE(host.page->workingConfig().fly.pitchCurve.points[0], 0.37f);
+        QVERIFY(stored(rig.controller->helicopterConfig()));
+        QVERIFY(stored(host.page->workingConfig()));
         QVERIFY(activeProfileBytes(rig) != before);
+    }
+
+    // The page follows an accepted dialog at once: the rate selector its rates, the arm button its switch.
+    void acceptedDialogsRefreshThePage()
+    {
+        TransmitRig rig;
+        PageHost host(rig);
+        {
+            ModalReply reply([](QDialog *d) {
+                d->findChild<QComboBox *>()->setCurrentIndex(1);
+                d->accept();
+            });
+            host.page->openFlySettingsDialog();
+        }
+        QCOMPARE(host.rates()->currentIndex(), 1);
+        QCOMPARE(rig.controller->heliRateMode(), 1);
+        {
+            ModalReply reply([](QDialog *d) {
+                d->findChild<QCheckBox *>()->click();
+                d->accept();
+            });
+            host.page->openElrsDialog();
+        }
+        QVERIFY(host.armButton()->isVisibleTo(host.page));
+    }
+
+    void roleRowsConnectAndDisconnect()
+    {
+        TransmitRig rig;
+        PageHost host(rig);
+        auto *row = host.page->findChildren<ostra::DeviceRow *>().at(HelicopterSetupWidget::ThrottleRole);
+        QComboBox *combo = row->combo();
+        QCOMPARE(combo->itemText(0), QString("Choose throttle"));
+        host.page->connectRoleDevice(HelicopterSetupWidget::ThrottleRole);
+        QVERIFY(!rig.controller->isHeliThrottleConnected());
+        combo->setCurrentIndex(combo->findData(int(TransmitRig::ThrottlePos)));
+        QCOMPARE(combo->currentText(), QString("Virtual Throttle Quadrant (8 axes)"));
+        emit row->connectRequested();
+        QVERIFY(rig.controller->isHeliThrottleConnected());
+        QCOMPARE(row->status(), int(ostra::DeviceConnected));
+        QCOMPARE(row->findChild<ostra::Pill *>()->toolTip(), rig.controller->heliThrottleName());
+        emit row->disconnectRequested();
+        QVERIFY(!rig.controller->isHeliThrottleConnected());
+        QCOMPARE(row->status(), int(ostra::DeviceNotConnected));
+        QVERIFY(row->findChild<ostra::Pill *>()->toolTip().isEmpty());
     }
 
     void renderIdle()
