@@ -19,8 +19,6 @@ public:
     ButtonConfigDialog(CorvaneController *controller, QWidget *parent = nullptr);
 
     void setInputDevices(const QList<InputDevice *> &devices, const QStringList &names);
-    QList<InputDevice *> inputDevices() const { return m_devices; }
-    QStringList inputDeviceNames() const { return m_names; }
     void setMappings(const ButtonMappingSet &mappings) { m_mappings = mappings; }
     ButtonMappingSet mappings() const { return m_mappings; }
 

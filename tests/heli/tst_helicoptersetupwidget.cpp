@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -478,6 +479,34 @@ private slots:
         QVERIFY(!rig.controller->isHeliThrottleConnected());
         QCOMPARE(row->status(), int(ostra::DeviceNotConnected));
         QVERIFY(row->findChild<ostra::Pill *>()->toolTip().isEmpty());
+    }
+
+    // The windows of the bridge's own dialogs open from the Configure card.
+    void bridgeWindowsOpen()
+    {
+        TransmitRig rig;
+        QVERIFY(rig.connectHelicopter(false, false));
+        PageHost host(rig);
+        {
+            ModalReply reply;
+            host.page->openButtonMapping();
+            QCOMPARE(reply.title(), QString("Configure Buttons"));
+        }
+        {
+            ModalReply reply;
+            host.page->openTransmissionView();
+            QCOMPARE(reply.title(), QString("Telemetry"));
+        }
+        host.page->openAttitudeIndicator();
+        QWidget *indicator = nullptr;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            indicator = w->windowTitle() == "Attitude Indicator" ? w : indicator;
+        QVERIFY(indicator);
+        QVERIFY(indicator->isFullScreen());
+        QVERIFY(indicator->testAttribute(Qt::WA_DeleteOnClose));
+        QPointer<QWidget> watch(indicator);
+        indicator->close();
+        QTRY_VERIFY(watch.isNull());
     }
 
     void renderIdle()
