@@ -108,6 +108,26 @@ private slots:
         QCOMPARE(dialog.config().fly.motorChannel, 5);
     }
 
+    // Under the dialog chrome, even when made as small as it goes, no spin box overlaps the next.
+    void neverSqueezed()
+    {
+        QWidget parent;
+        parent.resize(900, 700);
+        parent.show();
+        HelicopterCurvesDialog dialog(&parent);
+        dialog.setConfig(HelicopterConfig());
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        dialog.resize(100, 100);
+        QTRY_COMPARE(dialog.size(), dialog.minimumSize());
+        QVERIFY(dialog.width() >= 460);
+        for (int group : {0, 1}) {
+            const QList<QSpinBox *> spins = curveGroup(dialog, group)->findChildren<QSpinBox *>();
+            for (int i = 0; i + 1 < spins.size(); ++i)
+                QVERIFY(spins.at(i)->geometry().bottom() < spins.at(i + 1)->geometry().top());
+        }
+    }
+
     void render()
     {
         QWidget parent;
