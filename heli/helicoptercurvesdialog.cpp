@@ -62,8 +62,6 @@ QWidget *HelicopterCurvesDialog::buildCurveGroup(const QString &title, const QSt
                                                  QWidget *extra)
 {
     auto *box = new QGroupBox(title, this);
-    // Never squeezed below its natural height: the spin boxes would overlap.
-    box->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
     auto *layout = new QVBoxLayout(box);
     layout->setSpacing(8);
     group.enable = new QCheckBox(tr("Enable"), box);

@@ -1,6 +1,7 @@
 #include "heli/helidialogparts.h"
 
 #include <QDialog>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
 
@@ -42,6 +43,10 @@ void finishHeliDialog(QDialog *dialog)
     if (auto *content = dialog->findChild<QWidget *>(QStringLiteral("ostraDialogContent")))
         content->setMinimumSize(wanted);
     dialog->layout()->setSizeConstraint(QLayout::SetMinimumSize);
+    // A group's minimum is measured before the theme styles its controls, which then need more
+    // room: each group keeps at least its natural height, or its rows would overlap.
+    for (QGroupBox *group : dialog->findChildren<QGroupBox *>())
+        group->setSizePolicy(group->sizePolicy().horizontalPolicy(), QSizePolicy::Minimum);
 }
 
 QLabel *makeHeliHelpLabel(const QString &text, QWidget *parent)

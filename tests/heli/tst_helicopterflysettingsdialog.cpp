@@ -136,6 +136,30 @@ private slots:
         QCOMPARE(dialog.config().fly.dualRates.beginnerPct, 60);
     }
 
+    // Under the dialog chrome, even when made as small as it goes, no row overlaps the next.
+    void neverSqueezed()
+    {
+        QWidget parent;
+        parent.resize(900, 700);
+        parent.show();
+        HelicopterFlySettingsDialog dialog(&parent);
+        dialog.setConfig(HelicopterConfig());
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        dialog.resize(100, 100);
+        QTRY_COMPARE(dialog.size(), dialog.minimumSize());
+        QVERIFY(dialog.width() >= 420);
+        const QStringList rows = {"Idle", "Max", "Aileron (Roll)", "Elevator (Pitch)", "Rudder (Yaw)", "Beginner", "Sport", "3D"};
+        for (int i = 0; i + 1 < rows.size(); ++i) {
+            const QSlider *a = row(dialog, rows.at(i)).slider;
+            const QSlider *b = row(dialog, rows.at(i + 1)).slider;
+            if (a->parentWidget() == b->parentWidget())
+                QVERIFY2(a->geometry().bottom() < b->geometry().top(), qPrintable(rows.at(i)));
+        }
+        for (QGroupBox *box : dialog.findChildren<QGroupBox *>())
+            QVERIFY2(box->height() >= box->minimumSizeHint().height(), qPrintable(box->title()));
+    }
+
     void render()
     {
         QWidget parent;
