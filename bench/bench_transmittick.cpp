@@ -16,7 +16,7 @@
 #include "bench/benchmarkmain.h"
 #include "bridge/corvanecontroller.h"
 #include "profiles/profile.h"
-#include "tests/bridge/transmitrig.h"
+#include "tests/support/transmitrig.h"
 
 namespace {
 

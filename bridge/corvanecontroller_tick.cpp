@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "bridge/axisresponse.h"
+#include "bridge/helicopterinput.h"
 #include "bridge/steeringmonitor.h"
 #include "profiles/channelvalue.h"
 #include "profiles/profile.h"
@@ -45,17 +46,6 @@ bool anyButtonHeld(const ButtonMapping &mapping, const std::function<bool(int)> 
             return true;
     }
     return false;
-}
-
-float curve5(const HeliCurve &curve, float x)
-{
-    const float t = qBound(0.0f, x, 1.0f) * 4.0f;
-    const int i = static_cast<int>(t);
-    if (i >= 4)
-        return curve.points[4];
-    const float y
-        = curve.points[i] + (curve.points[i + 1] - curve.points[i]) * (t - static_cast<float>(i));
-    return qBound(0.0f, y, 1.0f);
 }
 
 bool validChannel(int index)
@@ -459,31 +449,16 @@ bool CorvaneController::heliButtonPressed(int index) const
 void CorvaneController::buildHelicopterChannels()
 {
     const HelicopterConfig &cfg = activeHelicopterConfig();
-    const auto axisOf = [](const InputDevice *device, int axis) {
-        return (axis >= 0 && device->isConnected()) ? device->axis(axis) : 0.0f;
-    };
-    const float rawRoll = axisOf(m_heliJoystick, cfg.inputs.joystick.xAxis);
-    const float rawPitch = axisOf(m_heliJoystick, cfg.inputs.joystick.yAxis);
-    const float rawLever = axisOf(m_heliThrottle, cfg.inputs.throttle.axis);
-    float rawRudder;
-    if (cfg.inputs.pedals.differential && cfg.inputs.pedals.axis2 >= 0) {
-        const float a = axisOf(m_heliPedals, cfg.inputs.pedals.axis);
-        const float b = axisOf(m_heliPedals, cfg.inputs.pedals.axis2);
-        rawRudder = qBound(-1.0f, (b + 1.0f) * 0.5f - (a + 1.0f) * 0.5f, 1.0f);
-    } else {
-        rawRudder = axisOf(m_heliPedals, cfg.inputs.pedals.axis);
-    }
+    const float rawRoll = heliAxisReading(m_heliJoystick, cfg.inputs.joystick.xAxis);
+    const float rawPitch = heliAxisReading(m_heliJoystick, cfg.inputs.joystick.yAxis);
+    const float rawLever = heliAxisReading(m_heliThrottle, cfg.inputs.throttle.axis);
+    const float rawRudder = heliRudderReading(cfg.inputs.pedals, m_heliPedals);
 
     float values[4];
     values[0] = processAxis(cfg.calibration.roll, rawRoll, true);
     values[1] = processAxis(cfg.calibration.pitch, rawPitch, true);
     values[3] = processAxis(cfg.calibration.rudder, rawRudder, true);
-    AxisConfig leverRange = cfg.calibration.throttle;
-    leverRange.minOutput = 0.0f;
-    leverRange.maxOutput = 1.0f;
-    const float lever01 = processAxis(leverRange, rawLever, false);
-    values[2] = cfg.fly.pitchCurve.enabled ? curve5(cfg.fly.pitchCurve, lever01)
-                                           : processAxis(cfg.calibration.throttle, rawLever, false);
+    values[2] = heliCollective(cfg, rawLever);
 
     for (int k = 0; k < 4; ++k) {
         if (m_heliFilterPrimed && std::fabs(values[k] - m_heliFilterLast[k]) > 0.6f
@@ -526,7 +501,8 @@ void CorvaneController::buildHelicopterChannels()
     put(cfg.channels.rudder, CrsfProtocol::bipolarToCrsf(yaw));
     if (cfg.fly.throttleCurve.enabled)
         put(cfg.fly.motorChannel,
-            CrsfProtocol::unipolarToCrsf(curve5(cfg.fly.throttleCurve, lever01)));
+            CrsfProtocol::unipolarToCrsf(
+                curve5(cfg.fly.throttleCurve, heliLeverShare(cfg.calibration.throttle, rawLever))));
     if (cfg.fly.arm.enabled)
         put(cfg.fly.arm.channel,
             CrsfProtocol::microsecondsToCrsf(m_heliArmed ? cfg.fly.arm.onUs : cfg.fly.arm.offUs));

@@ -1,0 +1,53 @@
+#include "bridge/helicopterinput.h"
+
+#include <QtGlobal>
+
+#include "bridge/axisresponse.h"
+#include "bridge/inputdevice.h"
+
+namespace corvane {
+
+float heliAxisReading(const InputDevice *device, int axis)
+{
+    return (device && axis >= 0 && device->isConnected()) ? device->axis(axis) : 0.0f;
+}
+
+float heliPedalMix(float left, float right)
+{
+    return qBound(-1.0f, (right + 1.0f) * 0.5f - (left + 1.0f) * 0.5f, 1.0f);
+}
+
+float heliRudderReading(const HelicopterConfig::Pedals &pedals, const InputDevice *device)
+{
+    if (pedals.differential && pedals.axis2 >= 0)
+        return heliPedalMix(heliAxisReading(device, pedals.axis), heliAxisReading(device, pedals.axis2));
+    return heliAxisReading(device, pedals.axis);
+}
+
+float curve5(const HeliCurve &curve, float x)
+{
+    const float t = qBound(0.0f, x, 1.0f) * 4.0f;
+    const int i = static_cast<int>(t);
+    if (i >= 4)
+        return curve.points[4];
+    const float y
+        = curve.points[i] + (curve.points[i + 1] - curve.points[i]) * (t - static_cast<float>(i));
+    return qBound(0.0f, y, 1.0f);
+}
+
+float heliLeverShare(const AxisConfig &throttle, float raw)
+{
+    AxisConfig fullRange = throttle;
+    fullRange.minOutput = 0.0f;
+    fullRange.maxOutput = 1.0f;
+    return processAxis(fullRange, raw, false);
+}
+
+float heliCollective(const HelicopterConfig &config, float raw)
+{
+    if (config.fly.pitchCurve.enabled)
+        return curve5(config.fly.pitchCurve, heliLeverShare(config.calibration.throttle, raw));
+    return processAxis(config.calibration.throttle, raw, false);
+}
+
+} // namespace corvane

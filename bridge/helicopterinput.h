@@ -1,0 +1,33 @@
+#pragma once
+
+#include "profiles/helicopterconfig.h"
+
+namespace corvane {
+
+class InputDevice;
+
+// The helicopter's input arithmetic, shared by the transmit tick, the page's live preview and
+// the mapping dialog, so that what the pilot checks on screen is what the radio gets.
+
+// One raw axis (-1..1) of a helicopter device; 0 without a connected device or for a negative
+// axis index.
+float heliAxisReading(const InputDevice *device, int axis);
+
+// Two separate pedals as one rudder axis: the right pedal gives positive values, the left negative.
+float heliPedalMix(float left, float right);
+
+// The raw rudder: the mix of both pedals when they are split and the right one is chosen, else
+// the single pedals axis.
+float heliRudderReading(const HelicopterConfig::Pedals &pedals, const InputDevice *device);
+
+// A five-point curve at x (0..1, clamped), linear between the points; 0..1.
+float curve5(const HeliCurve &curve, float x);
+
+// The lever's share 0..1 with the collective range left out: what both curves take.
+float heliLeverShare(const AxisConfig &throttle, float raw);
+
+// The collective 0..1 from the raw lever: through the pitch curve when it is on (the collective
+// range does not apply then), else the lever's shaped value.
+float heliCollective(const HelicopterConfig &config, float raw);
+
+} // namespace corvane

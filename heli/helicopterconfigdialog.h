@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QDialog>
+
+#include <array>
+
+#include "profiles/helicopterconfig.h"
+
+class QCheckBox;
+class QComboBox;
+class QGridLayout;
+class QLabel;
+class QProgressBar;
+class QSlider;
+class QTimer;
+class QWidget;
+
+namespace corvane {
+
+class CorvaneController;
+class InputDevice;
+
+// "Channel Mapping & Calibration": which axis of which helicopter device drives roll, pitch,
+// collective and rudder (with a Detect that picks the axis moved most, and split pedals), and
+// each one's calibration points, reverse, dead zone and sensitivity. Polls the three helicopter
+// devices every 33 ms and edits its own copy of the helicopter setup.
+class HelicopterConfigDialog : public QDialog
+{
+    Q_OBJECT
+public:
+    // The four functions, in table order.
+    enum Function { Roll = 0, Pitch = 1, Throttle = 2, Rudder = 3, FunctionCount = 4 };
+
+    HelicopterConfigDialog(CorvaneController *controller, QWidget *parent = nullptr);
+
+    void setConfig(const HelicopterConfig &config);
+    HelicopterConfig config() const { return m_config; }
+
+    // The raw reading of a function as the live preview and the transmit tick take it.
+    float rawInput(int function) const;
+
+public slots:
+    void onPollTick();
+    void onDetectAxis(int function);
+
+private:
+    struct Calibration
+    {
+        QProgressBar *bar = nullptr;
+        QLabel *minLabel = nullptr;
+        QLabel *centerLabel = nullptr;
+        QLabel *maxLabel = nullptr;
+        QCheckBox *reverse = nullptr;
+        QSlider *deadzone = nullptr;
+        QLabel *deadzoneLabel = nullptr;
+        QSlider *sensitivity = nullptr;
+        QLabel *sensitivityLabel = nullptr;
+    };
+    struct Mapping
+    {
+        QComboBox *axis = nullptr;
+        QProgressBar *bar = nullptr;
+        QLabel *deviceLabel = nullptr;
+    };
+
+    QWidget *buildMappingTab();
+    QWidget *buildCalibrationTab();
+    QWidget *buildCalibrationBlock(int function, const QString &title, bool hasCenter);
+    void startAxisDetection(QComboBox *combo, InputDevice *device, QLabel *label);
+    void updatePedalModeUi();
+    InputDevice *deviceOf(int function) const;
+    int &axisField(int function);
+    AxisConfig &calibrationOf(int function);
+    QComboBox *makeAxisCombo(QWidget *parent) const;
+
+    CorvaneController *m_controller;
+    HelicopterConfig m_config;
+    QTimer *m_pollTimer;
+    std::array<Mapping, FunctionCount> m_mapping{};
+    std::array<Calibration, FunctionCount> m_calibration{};
+    QCheckBox *m_splitPedals = nullptr;
+    QLabel *m_firstPedalLabel = nullptr;
+    QWidget *m_secondPedal = nullptr;
+    QComboBox *m_secondPedalAxis = nullptr;
+
+    // Axis detection: idle while the target combo is empty.
+    QComboBox *m_detectCombo = nullptr;
+    InputDevice *m_detectDevice = nullptr;
+    QLabel *m_detectLabel = nullptr;
+    int m_detectTicksLeft = 0;
+    std::array<float, 8> m_detectMin{};
+    std::array<float, 8> m_detectMax{};
+};
+
+} // namespace corvane

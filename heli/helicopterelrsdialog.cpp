@@ -1,0 +1,108 @@
+#include "heli/helicopterelrsdialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QSignalBlocker>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+#include "heli/helidialogparts.h"
+
+namespace corvane {
+
+HelicopterElrsDialog::HelicopterElrsDialog(QWidget *parent) : QDialog(parent)
+{
+    setWindowTitle(tr("Arming & Safety"));
+    setMinimumWidth(440);
+    auto *layout = new QVBoxLayout(this);
+    layout->setSpacing(12);
+    layout->addWidget(makeHeliHelpLabel(
+        tr("Configure the channels your ExpressLRS/CRSF receiver expects. ELRS 3.x treats the arm channel as a "
+           "motor safety switch: it must be above 1500 \u00B5s to run the motor."),
+        this));
+
+    auto *box = new QGroupBox(tr("Arm Switch"), this);
+    auto *grid = new QGridLayout(box);
+    grid->setSpacing(8);
+    m_enabled = new QCheckBox(tr("Enable arm channel"), box);
+    grid->addWidget(m_enabled, 0, 0, 1, 2);
+    grid->addWidget(new QLabel(tr("Channel"), box), 1, 0);
+    m_channel = new QComboBox(box);
+    for (int channel = 4; channel <= 15; ++channel)
+        m_channel->addItem(tr("CH%1").arg(channel + 1), channel);
+    grid->addWidget(m_channel, 1, 1);
+    const auto makeSpin = [box, grid](const QString &label, int row) {
+        grid->addWidget(new QLabel(label, box), row, 0);
+        auto *spin = new QSpinBox(box);
+        spin->setRange(900, 2100);
+        spin->setSingleStep(1);
+        grid->addWidget(spin, row, 1);
+        return spin;
+    };
+    m_armedUs = makeSpin(tr("Armed value (\u00B5s)"), 2);
+    m_safeUs = makeSpin(tr("Safe value (\u00B5s)"), 3);
+    auto *note = new QLabel(tr("Armed must be > 1500 \u00B5s (e.g. 2012). Safe \u2264 1500 \u00B5s (e.g. 988). "
+                               "Arm/disarm from the Transmission card while flying."),
+                            box);
+    note->setWordWrap(true);
+    note->setStyleSheet(QStringLiteral("color:%1;font-size:8pt;font-style:italic;").arg(QStringLiteral("#5B6675")));
+    grid->addWidget(note, 4, 0, 1, 2);
+    layout->addWidget(box);
+
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->setStyleSheet(heliButtonBoxStyle());
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+
+    connect(m_enabled, &QCheckBox::toggled, this, [this](bool on) {
+        m_config.fly.arm.enabled = on;
+        enableValues(on);
+    });
+    // A pick of the item already shown counts too: a loaded channel outside the list shows CH5.
+    const auto pickChannel = [this](int index) { m_config.fly.arm.channel = m_channel->itemData(index).toInt(); };
+    connect(m_channel, &QComboBox::currentIndexChanged, this, pickChannel);
+    connect(m_channel, &QComboBox::activated, this, pickChannel);
+    connect(m_armedUs, &QSpinBox::valueChanged, this, [this](int us) { m_config.fly.arm.onUs = us; });
+    connect(m_safeUs, &QSpinBox::valueChanged, this, [this](int us) { m_config.fly.arm.offUs = us; });
+
+    setConfig(m_config);
+    finishHeliDialog(this);
+}
+
+void HelicopterElrsDialog::enableValues(bool on)
+{
+    m_channel->setEnabled(on);
+    m_armedUs->setEnabled(on);
+    m_safeUs->setEnabled(on);
+}
+
+void HelicopterElrsDialog::setConfig(const HelicopterConfig &config)
+{
+    m_config = config;
+    const HeliArmSwitch &arm = m_config.fly.arm;
+    {
+        const QSignalBlocker blocker(m_enabled);
+        m_enabled->setChecked(arm.enabled);
+    }
+    {
+        const QSignalBlocker blocker(m_channel);
+        const int index = m_channel->findData(arm.channel);
+        m_channel->setCurrentIndex(index >= 0 ? index : 0);
+    }
+    {
+        const QSignalBlocker blocker(m_armedUs);
+        m_armedUs->setValue(arm.onUs);
+    }
+    {
+        const QSignalBlocker blocker(m_safeUs);
+        m_safeUs->setValue(arm.offUs);
+    }
+    enableValues(arm.enabled);
+}
+
+} // namespace corvane

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QDialog>
+
+#include "profiles/helicopterconfig.h"
+
+class QCheckBox;
+class QComboBox;
+class QSpinBox;
+
+namespace corvane {
+
+// "Arming & Safety": whether an arm channel is sent, on which channel, and its armed and safe
+// pulse widths. Edits its own copy of the helicopter setup.
+class HelicopterElrsDialog : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit HelicopterElrsDialog(QWidget *parent = nullptr);
+
+    void setConfig(const HelicopterConfig &config);
+    HelicopterConfig config() const { return m_config; }
+
+private:
+    void enableValues(bool on);
+
+    HelicopterConfig m_config;
+    QCheckBox *m_enabled;
+    QComboBox *m_channel;
+    QSpinBox *m_armedUs;
+    QSpinBox *m_safeUs;
+};
+
+} // namespace corvane

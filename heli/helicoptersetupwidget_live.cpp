@@ -1,0 +1,154 @@
+// The Live control card of the helicopter page: the page's own preview of CH1..CH4, the gauge,
+// the channel cells while transmitting, and the dual-rate selector.
+
+#include "heli/helicoptersetupwidget.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include "bridge/corvanecontroller.h"
+#include "bridge/crsfprotocol.h"
+#include "bridge/helicopterinput.h"
+#include "heli/helicontrolgaugewidget.h"
+#include "ostraui/card.h"
+#include "ostraui/channelcell.h"
+#include "ostraui/meter.h"
+#include "ostraui/segmented.h"
+#include "ostraui/theme.h"
+
+namespace corvane {
+
+namespace {
+
+enum PreviewRow { RollRow = 0, PitchRow = 1, CollectiveRow = 2, RudderRow = 3 };
+
+struct PreviewInfo
+{
+    const char *name;
+    double bar;
+    int us;
+};
+
+const PreviewInfo Previews[4] = {
+    {QT_TRANSLATE_NOOP("corvane::HelicopterSetupWidget", "CH1 Roll"), 0.5, 1500},
+    {QT_TRANSLATE_NOOP("corvane::HelicopterSetupWidget", "CH2 Pitch"), 0.5, 1500},
+    {QT_TRANSLATE_NOOP("corvane::HelicopterSetupWidget", "CH3 Throttle"), 0.0, 1000},
+    {QT_TRANSLATE_NOOP("corvane::HelicopterSetupWidget", "CH4 Rudder"), 0.5, 1500},
+};
+
+} // namespace
+
+QWidget *HelicopterSetupWidget::buildLiveControlSection()
+{
+    auto *card = new ostra::Card(this, 2);
+    QVBoxLayout *content = card->contentLayout();
+    content->setContentsMargins(24, 24, 24, 24);
+    content->setSpacing(22);
+
+    auto *header = new QHBoxLayout;
+    header->addWidget(ostra::makeRoleLabel(tr("Live control"), "h2", card));
+    header->addStretch();
+    m_liveSubtitle = ostra::makeRoleLabel(tr("Move each control to verify the output"), "muted", card);
+    header->addWidget(m_liveSubtitle);
+    content->addLayout(header);
+
+    m_gauge = new HeliControlGaugeWidget(card);
+    content->addWidget(m_gauge);
+
+    auto *grid = new QGridLayout;
+    grid->setHorizontalSpacing(14);
+    grid->setVerticalSpacing(14);
+    grid->setColumnStretch(1, 1);
+    for (int row = 0; row < int(m_preview.size()); ++row) {
+        auto *name = new QLabel(tr(Previews[row].name), card);
+        name->setFont(ostra::uiFont(13.5, 500));
+        name->setStyleSheet(QStringLiteral("color: %1;").arg(ostra::colorHex(ostra::ThemeColors::textSecondary)));
+        name->setMinimumWidth(96);
+        grid->addWidget(name, row, 0);
+        auto *meter = new ostra::Meter(card, ostra::ThemeColors::accent);
+        meter->setCenterLine(true, Qt::white);
+        meter->setValue(Previews[row].bar);
+        grid->addWidget(meter, row, 1);
+        auto *value = new QLabel(tr("%1 \u00B5s").arg(Previews[row].us), card);
+        value->setObjectName(QStringLiteral("liveValue%1").arg(row + 1));
+        value->setFont(ostra::monoFont(12.5, 400));
+        value->setMinimumWidth(70);
+        value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        grid->addWidget(value, row, 2);
+        m_preview[size_t(row)] = {meter, value};
+    }
+    content->addLayout(grid);
+
+    auto *rate = new QVBoxLayout;
+    rate->setSpacing(8);
+    rate->addWidget(ostra::makeRoleLabel(tr("Rate"), "muted", card));
+    m_rateSelector = new ostra::Segmented({tr("Beginner"), tr("Sport"), tr("3D")}, card);
+    connect(m_rateSelector, &ostra::Segmented::currentIndexChanged, this, [this](int index) {
+        if (!m_updatingRateMode)
+            m_controller->setHeliRateMode(index);
+    });
+    rate->addWidget(m_rateSelector);
+    content->addLayout(rate);
+
+    connect(m_controller, &CorvaneController::heliRateModeChanged, this, &HelicopterSetupWidget::updateRateModeUi);
+    updateRateModeUi();
+    return card;
+}
+
+void HelicopterSetupWidget::onLiveUpdate()
+{
+    if (!isVisible())
+        return;
+    const HelicopterConfig &cfg = m_config;
+    const float rate = m_controller->heliDualRateFactor();
+    const float raw[4] = {
+        heliAxisReading(m_controller->heliJoystick(), cfg.inputs.joystick.xAxis),
+        heliAxisReading(m_controller->heliJoystick(), cfg.inputs.joystick.yAxis),
+        heliAxisReading(m_controller->heliThrottle(), cfg.inputs.throttle.axis),
+        heliRudderReading(cfg.inputs.pedals, m_controller->heliPedals()),
+    };
+    const AxisConfig *shaping[4] = {&cfg.calibration.roll, &cfg.calibration.pitch, nullptr, &cfg.calibration.rudder};
+    for (int row = 0; row < 4; ++row) {
+        float v;
+        int value;
+        if (row == CollectiveRow) {
+            v = heliCollective(cfg, raw[row]);
+            value = CrsfProtocol::unipolarToCrsf(v);
+        } else {
+            v = CorvaneController::processAxis(*shaping[row], raw[row], true) * rate;
+            value = CrsfProtocol::bipolarToCrsf(v);
+        }
+        switch (row) {
+        case RollRow: m_gauge->setRoll(v); break;
+        case PitchRow: m_gauge->setPitch(v); break;
+        case CollectiveRow: m_gauge->setCollective(v); break;
+        default: m_gauge->setYaw(v); break;
+        }
+        const int us = CrsfProtocol::crsfToMicroseconds(value);
+        m_preview[size_t(row)].meter->setValue((us - 1000) / 1000.0);
+        m_preview[size_t(row)].value->setText(tr("%1 \u00B5s").arg(us));
+    }
+    if (m_controller->isRunning()) {
+        for (int channel = 0; channel < int(m_channelCells.size()); ++channel)
+            m_channelCells[size_t(channel)]->setValue(CrsfProtocol::crsfToMicroseconds(m_controller->channelValue(channel)));
+    }
+}
+
+void HelicopterSetupWidget::updateRateModeUi()
+{
+    if (!m_rateSelector)
+        return;
+    const DualRates rates = m_controller->helicopterConfig().fly.dualRates;
+    m_updatingRateMode = true;
+    m_rateSelector->setOptions({tr("%1\n%2%").arg(tr("Beginner")).arg(rates.beginnerPct),
+                                tr("%1\n%2%").arg(tr("Sport")).arg(rates.sportPct),
+                                tr("%1\n%2%").arg(tr("3D")).arg(rates.threeDPct)});
+    m_rateSelector->setCurrentIndex(m_controller->heliRateMode(), true);
+    m_rateSelector->setEnabled(rates.enabled);
+    m_rateSelector->setToolTip(rates.enabled ? QString() : tr("Dual rates are off \u2014 enable them in Fly settings"));
+    m_updatingRateMode = false;
+}
+
+} // namespace corvane

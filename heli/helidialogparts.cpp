@@ -1,0 +1,60 @@
+#include "heli/helidialogparts.h"
+
+#include <QDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLayout>
+
+#include <cmath>
+
+#include "ostraui/dialogchrome.h"
+
+namespace corvane {
+
+int percentOf(float fraction)
+{
+    // In float, as stored: 0.255 gives 25.5 and so 26.
+    return static_cast<int>(std::lround(fraction * 100.0f));
+}
+
+QString heliHelpStyle()
+{
+    return QStringLiteral("color:%1;font-size:9pt;").arg(QStringLiteral("#5B6675"));
+}
+
+QString heliValueStyle()
+{
+    return QStringLiteral("color:%1;font-family:'Geist Mono';").arg(QStringLiteral("#5B6675"));
+}
+
+QString heliButtonBoxStyle()
+{
+    return QStringLiteral("QPushButton{background:%1;color:%2;border:1px solid %1;border-radius:6px;padding:6px 14px;}"
+                          "QPushButton:hover{border-color:%3;}")
+        .arg(QStringLiteral("#E6EAF0"), QStringLiteral("#0F1720"), QStringLiteral("#0F1720"));
+}
+
+void finishHeliDialog(QDialog *dialog)
+{
+    const QSize wanted = dialog->minimumSize();
+    ostra::applyDialogChrome(dialog);
+    // The dialog's own minimum moves to its content, and the dialog never shrinks below the
+    // content's needs: an explicit minimum alone would let the groups be squeezed.
+    if (auto *content = dialog->findChild<QWidget *>(QStringLiteral("ostraDialogContent")))
+        content->setMinimumSize(wanted);
+    dialog->layout()->setSizeConstraint(QLayout::SetMinimumSize);
+    // A group's minimum is measured before the theme styles its controls, which then need more
+    // room: each group keeps at least its natural height, or its rows would overlap.
+    for (QGroupBox *group : dialog->findChildren<QGroupBox *>())
+        group->setSizePolicy(group->sizePolicy().horizontalPolicy(), QSizePolicy::Minimum);
+}
+
+QLabel *makeHeliHelpLabel(const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setWordWrap(true);
+    label->setStyleSheet(heliHelpStyle());
+    return label;
+}
+
+} // namespace corvane

@@ -1,0 +1,250 @@
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSlider>
+#include <QTabWidget>
+#include <QTest>
+
+#include "heli/helicopterconfigdialog.h"
+#include "helirender.h"
+#include "support/testenvironment.h"
+#include "support/transmitrig.h"
+
+using corvane::HelicopterConfigDialog;
+using ostratest::TransmitRig;
+
+namespace {
+
+// The group box of a function on one tab (0 mapping, 1 calibration).
+QGroupBox *group(HelicopterConfigDialog &dialog, int tab, int function)
+{
+    QWidget *page = qobject_cast<QScrollArea *>(dialog.findChild<QTabWidget *>()->widget(tab))->widget();
+    return page->findChildren<QGroupBox *>(QString(), Qt::FindDirectChildrenOnly).at(function);
+}
+
+QPushButton *buttonIn(QWidget *parent, const QString &text)
+{
+    for (QPushButton *b : parent->findChildren<QPushButton *>()) {
+        if (b->text() == text)
+            return b;
+    }
+    return nullptr;
+}
+
+// The value label right of a widget in its group's grid.
+QLabel *labelAfter(QWidget *widget)
+{
+    auto *grid = static_cast<QGridLayout *>(widget->parentWidget()->layout());
+    int row, column, rowSpan, columnSpan;
+    grid->getItemPosition(grid->indexOf(widget), &row, &column, &rowSpan, &columnSpan);
+    return qobject_cast<QLabel *>(grid->itemAtPosition(row, column + columnSpan)->widget());
+}
+
+} // namespace
+
+class TestHelicopterConfigDialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { ostra::installTheme(*qApp); }
+
+    void detectPicksTheAxisMovedMost_data()
+    {
+        QTest::addColumn<float>("span3");
+        QTest::addColumn<float>("span5");
+        QTest::addColumn<QString>("selected");
+        QTest::newRow("axis 3 sweeps 1.2, axis 5 0.3") << 1.2f << 0.3f << "Axis 4";
+        QTest::newRow("no span above 0.4 keeps the choice") << 0.3f << 0.35f << "Axis 1";
+        QTest::newRow("equal spans pick the lower index") << 0.8f << 0.8f << "Axis 4";
+        QTest::newRow("axis 5 sweeps most") << 0.5f << 1.6f << "Axis 6";
+    }
+
+    void detectPicksTheAxisMovedMost()
+    {
+        QFETCH(float, span3);
+        QFETCH(float, span5);
+        QFETCH(QString, selected);
+        TransmitRig rig;
+        QVERIFY(rig.connectHelicopter());
+        HelicopterConfigDialog dialog(rig.controller.get());
+        dialog.setConfig(rig.controller->helicopterConfig());
+        QComboBox *roll = group(dialog, 0, 0)->findChild<QComboBox *>();
+        QCOMPARE(roll->currentText(), QString("Axis 1"));
+        dialog.onDetectAxis(HelicopterConfigDialog::Roll);
+        QLabel *deviceLabel = group(dialog, 0, 0)->findChild<QLabel *>();
+        for (int tick = 0; tick < 90; ++tick) {
+            // Out and back across the span, once.
+            const float phase = tick < 45 ? tick / 44.0f : (89 - tick) / 44.0f;
+            rig.joystick->setAxis(3, -span3 / 2 + span3 * phase);
+            rig.joystick->setAxis(5, -span5 / 2 + span5 * phase);
+            dialog.onPollTick();
+            if (tick == 10)
+                QCOMPARE(deviceLabel->text(), QString("Detecting\u2026 sweep this control through its full range"));
+        }
+        QCOMPARE(roll->currentText(), selected);
+        QCOMPARE(dialog.config().inputs.joystick.xAxis, roll->currentData().toInt());
+        QCOMPARE(deviceLabel->text(), QString("Joystick: Virtual Flight Stick"));
+    }
+
+    void detectWithoutDeviceDoesNothing()
+    {
+        TransmitRig rig;
+        HelicopterConfigDialog dialog(rig.controller.get());
+        dialog.onDetectAxis(HelicopterConfigDialog::Throttle);
+        dialog.onPollTick();
+        QCOMPARE(group(dialog, 0, 2)->findChild<QLabel *>()->text(), QString("Throttle: not connected"));
+    }
+
+    void setMinWithThrottleDisconnected()
+    {
+        TransmitRig rig;
+        QVERIFY(rig.connectHelicopter(false, false));
+        HelicopterConfigDialog dialog(rig.controller.get());
+        dialog.setConfig(rig.controller->helicopterConfig());
+        QPushButton *setMin = buttonIn(group(dialog, 1, 2), "Set Min");
+        QVERIFY(!buttonIn(group(dialog, 1, 2), "Set Center"));
+        setMin->click();
+        const AxisConfig throttle = dialog.config().calibration.throttle;
+        QCOMPARE(throttle.inputMin, 0.0f);
+        QVERIFY(throttle.useCalibration);
+        QCOMPARE(labelAfter(setMin)->text(), QString("0.00"));
+    }
+
+    void setPointsFromTheLiveInput()
+    {
+        TransmitRig rig;
+        QVERIFY(rig.connectHelicopter());
+        rig.joystick->setAxis(0, -1.0f);
+        HelicopterConfigDialog dialog(rig.controller.get());
+        dialog.setConfig(rig.controller->helicopterConfig());
+        dialog.onPollTick();
+        QCOMPARE(group(dialog, 1, 0)->findChild<QProgressBar *>()->value(), 0);
+        QPushButton *setMax = buttonIn(group(dialog, 1, 0), "Set Max");
+        setMax->click();
+        QCOMPARE(dialog.config().calibration.roll.inputMax, -1.0f);
+        QCOMPARE(labelAfter(setMax)->text(), QString("-1.00"));
+    }
+
+    void loadedSliders_data()
+    {
+        QTest::addColumn<float>("deadzone");
+        QTest::addColumn<int>("curve");
+        QTest::addColumn<float>("exponent");
+        QTest::addColumn<int>("deadzoneSlider");
+        QTest::addColumn<QString>("deadzoneText");
+        QTest::addColumn<int>("sensitivitySlider");
+        QTest::addColumn<QString>("sensitivityText");
+        QTest::newRow("deadzone 0.8 beyond the slider") << 0.8f << 0 << 2.0f << 50 << "80%" << 100 << "1.0x";
+        QTest::newRow("power curve 2.5") << 0.1f << 1 << 2.5f << 10 << "10%" << 250 << "2.5x";
+    }
+
+    void loadedSliders()
+    {
+        QFETCH(float, deadzone);
+        QFETCH(int, curve);
+        QFETCH(float, exponent);
+        QFETCH(int, deadzoneSlider);
+        QFETCH(QString, deadzoneText);
+        QFETCH(int, sensitivitySlider);
+        QFETCH(QString, sensitivityText);
+        TransmitRig rig;
+        HelicopterConfig cfg;
+        cfg.calibration.pitch.deadzone = deadzone;
+        cfg.calibration.pitch.curve = curve;
+        cfg.calibration.pitch.curveExponent = exponent;
+        HelicopterConfigDialog dialog(rig.controller.get());
+        dialog.setConfig(cfg);
+        const QList<QSlider *> sliders = group(dialog, 1, 1)->findChildren<QSlider *>();
+        QCOMPARE(sliders.at(0)->value(), deadzoneSlider);
+        QCOMPARE(labelAfter(sliders.at(0))->text(), deadzoneText);
+        QCOMPARE(sliders.at(1)->value(), sensitivitySlider);
+        QCOMPARE(labelAfter(sliders.at(1))->text(), sensitivityText);
+        // Loading writes nothing back.
+        QCOMPARE(dialog.config().calibration.pitch.deadzone, deadzone);
+        QCOMPARE(dialog.config().calibration.pitch.curveExponent, exponent);
+    }
+
+    void sensitivitySwitchesTheCurve_data()
+    {
+        QTest::addColumn<int>("value");
+        QTest::addColumn<int>("curve");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("105 stays linear") << 105 << 0 << "1.1x";
+        QTest::newRow("106 turns the power curve on") << 106 << 1 << "1.1x";
+        QTest::newRow("250") << 250 << 1 << "2.5x";
+    }
+
+    void sensitivitySwitchesTheCurve()
+    {
+        QFETCH(int, value);
+        QFETCH(int, curve);
+        QFETCH(QString, text);
+        TransmitRig rig;
+        HelicopterConfigDialog dialog(rig.controller.get());
+        dialog.setConfig(HelicopterConfig());
+        QSlider *sensitivity = group(dialog, 1, 3)->findChildren<QSlider *>().at(1);
+        sensitivity->setValue(value);
+        const AxisConfig rudder = dialog.config().calibration.rudder;
+        QCOMPARE(rudder.curve, curve);
+        QCOMPARE(rudder.curveExponent, value / 100.0f);
+        QCOMPARE(labelAfter(sensitivity)->text(), text);
+    }
+
+    void splitPedals()
+    {
+        TransmitRig rig;
+        HelicopterConfigDialog dialog(rig.controller.get());
+        dialog.setConfig(HelicopterConfig());
+        dialog.show();
+        QGroupBox *rudder = group(dialog, 0, 3);
+        auto *split = rudder->findChild<QCheckBox *>();
+        const QList<QComboBox *> combos = rudder->findChildren<QComboBox *>();
+        QVERIFY(!combos.at(1)->isVisibleTo(&dialog));
+        split->click();
+        QVERIFY(dialog.config().inputs.pedals.differential);
+        QCOMPARE(dialog.config().inputs.pedals.axis2, 0);
+        QVERIFY(combos.at(1)->isVisibleTo(&dialog));
+        QStringList labels;
+        for (QLabel *label : rudder->findChildren<QLabel *>())
+            labels.append(label->text());
+        QVERIFY(labels.contains("Left pedal"));
+        QVERIFY(labels.contains("Right pedal"));
+        combos.at(1)->setCurrentIndex(2);
+        QCOMPARE(dialog.config().inputs.pedals.axis2, 2);
+    }
+
+    void render()
+    {
+        TransmitRig rig;
+        QVERIFY(rig.connectHelicopter());
+        rig.joystick->setAxis(0, 0.4f);
+        rig.lever->setAxis(5, -0.6f);
+        HelicopterConfig cfg = rig.controller->helicopterConfig();
+        cfg.calibration.roll.useCalibration = true;
+        cfg.calibration.roll.inputMin = -0.98f;
+        cfg.calibration.roll.inputMax = 0.97f;
+        cfg.calibration.roll.deadzone = 0.05f;
+        QWidget parent;
+        parent.resize(900, 1100);
+        parent.show();
+        for (int tab : {0, 1}) {
+            HelicopterConfigDialog dialog(rig.controller.get(), &parent);
+            dialog.setConfig(cfg);
+            dialog.findChild<QTabWidget *>()->setCurrentIndex(tab);
+            dialog.onPollTick();
+            QVERIFY(saveDialogPicture(&parent, &dialog, tab ? "dlg-config-calibration" : "dlg-config-mapping"));
+        }
+    }
+
+    void renderDarkTheme() { QVERIFY(renderDarkTwin({"render"})); }
+};
+
+OSTRA_TEST_MAIN_WIDGETS(TestHelicopterConfigDialog)
+#include "tst_helicopterconfigdialog.moc"

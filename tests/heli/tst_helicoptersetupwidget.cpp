@@ -1,0 +1,547 @@
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QGraphicsOpacityEffect>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTest>
+
+#include <functional>
+#include <memory>
+
+#include "heli/helicontrolgaugewidget.h"
+#include "heli/helicoptercurvesdialog.h"
+#include "heli/helicoptersetupwidget.h"
+#include "helirender.h"
+#include "modalreply.h"
+#include "ostraui/devicerow.h"
+#include "ostraui/pill.h"
+#include "ostraui/segmented.h"
+#include "ostraui/toast.h"
+#include "ostraui/txbutton.h"
+#include "profiles/profile.h"
+#include "profiles/profilemanager.h"
+#include "support/testenvironment.h"
+#include "support/transmitrig.h"
+
+using corvane::HelicopterSetupWidget;
+using ostratest::TransmitRig;
+
+namespace {
+
+using Setup = std::function<void(TransmitRig &, HelicopterConfig &)>;
+
+// A shown page on the rig's controller.
+struct PageHost
+{
+    // Hosted as the main window hosts it: in a resizable scroll area, 8 px from either side.
+    explicit PageHost(TransmitRig &rig)
+    {
+        auto *layout = new QVBoxLayout(&window);
+        layout->setContentsMargins(0, 0, 0, 0);
+        auto *scroll = new QScrollArea(&window);
+        scroll->setWidgetResizable(true);
+        scroll->setFrameShape(QFrame::NoFrame);
+        scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        auto *content = new QWidget(scroll);
+        auto *column = new QVBoxLayout(content);
+        column->setContentsMargins(8, 0, 8, 0);
+        page = new HelicopterSetupWidget(rig.controller.get(), content);
+        column->addWidget(page);
+        scroll->setWidget(content);
+        layout->addWidget(scroll);
+        window.resize(1180, 800);
+        window.show();
+    }
+    QString liveText(int channel) const { return page->findChild<QLabel *>(QStringLiteral("liveValue%1").arg(channel))->text(); }
+    corvane::HeliControlGaugeWidget *gauge() const { return page->findChild<corvane::HeliControlGaugeWidget *>(); }
+    ostra::Segmented *rates() const { return page->findChild<ostra::Segmented *>(); }
+    ostra::TxButton *txButton() const { return page->findChild<ostra::TxButton *>(); }
+    QPushButton *armButton() const { return page->findChild<QPushButton *>("armButton"); }
+    QString status() const { return page->findChild<QLabel *>("transmissionStatus")->text(); }
+    QPushButton *connectButton() const { return page->findChild<QPushButton *>("connectTransmitter"); }
+    QComboBox *ports() const { return page->findChild<QComboBox *>("transmitterPort"); }
+    QPushButton *button(const QString &text) const
+    {
+        for (QPushButton *b : page->findChildren<QPushButton *>()) {
+            if (b->text() == text)
+                return b;
+        }
+        return nullptr;
+    }
+    QList<QPushButton *> updateButtons() const
+    {
+        QList<QPushButton *> found;
+        for (QPushButton *b : page->findChildren<QPushButton *>()) {
+            if (b->text() == "Update")
+                found.append(b);
+        }
+        return found;
+    }
+
+    QWidget window;
+    HelicopterSetupWidget *page;
+};
+
+QByteArray activeProfileBytes(TransmitRig &rig)
+{
+    corvane::ProfileManager *store = rig.controller->profileManager();
+    QFile file(store->profileFilePath(store->activeProfileId()));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Setup)
+Q_DECLARE_METATYPE(std::function<void(QDialog *)>)
+Q_DECLARE_METATYPE(std::function<bool(const HelicopterConfig &)>)
+
+class TestHelicopterSetupWidget : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { ostra::installTheme(*qApp); }
+
+    void liveControl_data()
+    {
+        QTest::addColumn<Setup>("setup");
+        QTest::addColumn<bool>("devices");
+        QTest::addColumn<int>("channel");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("gaugeSlot"); // 0 roll, 2 collective, 3 yaw; -1 none
+        QTest::addColumn<float>("gaugeValue");
+        const Setup none = [](TransmitRig &, HelicopterConfig &) {};
+        QTest::newRow("no device: CH1 centred") << none << false << 1 << "1500 \u00B5s" << 0 << 0.0f;
+        QTest::newRow("no device: CH2 centred") << none << false << 2 << "1500 \u00B5s" << -1 << 0.0f;
+        QTest::newRow("no device: CH4 centred") << none << false << 4 << "1500 \u00B5s" << 3 << 0.0f;
+        QTest::newRow("full roll at Beginner 60 %")
+            << Setup([](TransmitRig &rig, HelicopterConfig &) { rig.joystick->setAxis(0, 1.0f); }) << true << 1
+            << "1808 \u00B5s" << 0 << 0.6f;
+        // The lever at its centre, calibrated so that its shaped value is 0.9.
+        QTest::newRow("pitch curve: shaped 0.9 gives 0.6") << Setup([](TransmitRig &rig, HelicopterConfig &c) {
+            c.fly.pitchCurve.enabled = true;
+            c.fly.pitchCurve.points = {0.0f, 0.0f, 0.0f, 0.0f, 1.0f};
+            c.calibration.throttle.useCalibration = true;
+            c.calibration.throttle.inputMin = -0.902f;
+            c.calibration.throttle.inputMax = 0.098f;
+            rig.lever->setAxis(5, 0.0f);
+        }) << true << 3 << "1602 \u00B5s" << 2 << 0.6f;
+        // A lever read as 0 sits just under half collective (the lever's own 2 % dead band); full would be 2012.
+        QTest::newRow("negative axis index reads 0") << Setup([](TransmitRig &rig, HelicopterConfig &c) {
+            c.inputs.throttle.axis = -1;
+            rig.lever->setAxis(5, 1.0f);
+        }) << true << 3 << "1489 \u00B5s" << -1 << 0.0f;
+        QTest::newRow("split pedals without a right pedal use the single axis")
+            << Setup([](TransmitRig &rig, HelicopterConfig &c) {
+                   c.fly.dualRates.enabled = false;
+                   c.inputs.pedals.differential = true;
+                   c.inputs.pedals.axis2 = -1;
+                   rig.rudder->setAxis(3, 1.0f);
+               }) << true << 4 << "2012 \u00B5s" << 3 << 1.0f;
+        QTest::newRow("split pedals: left pedal down") << Setup([](TransmitRig &rig, HelicopterConfig &c) {
+            c.fly.dualRates.enabled = false;
+            c.inputs.pedals.differential = true;
+            c.inputs.pedals.axis2 = 2;
+            rig.rudder->setAxis(3, 1.0f);
+            rig.rudder->setAxis(2, -1.0f);
+        }) << true << 4 << "988 \u00B5s" << 3 << -1.0f;
+    }
+
+    void liveControl()
+    {
+        QFETCH(Setup, setup);
+        QFETCH(bool, devices);
+        QFETCH(int, channel);
+        QFETCH(QString, text);
+        QFETCH(int, gaugeSlot);
+        QFETCH(float, gaugeValue);
+        TransmitRig rig;
+        if (devices)
+            QVERIFY(rig.connectHelicopter());
+        HelicopterConfig cfg;
+        setup(rig, cfg);
+        rig.controller->setHelicopterConfig(cfg);
+        rig.pollAll();
+        PageHost host(rig);
+        host.page->refreshFromController();
+        // A value the preview must overwrite.
+        host.gauge()->setCollective(0.25f);
+        host.page->onLiveUpdate();
+        QCOMPARE(host.liveText(channel), text);
+        const float shown[] = {host.gauge()->roll(), host.gauge()->pitch(), host.gauge()->collective(), host.gauge()->yaw()};
+        if (gaugeSlot >= 0)
+            QVERIFY2(qAbs(shown[gaugeSlot] - gaugeValue) < 1e-4f, qPrintable(QString::number(shown[gaugeSlot])));
+    }
+
+    void hiddenPageDoesNoWork()
+    {
+        TransmitRig rig;
+        QVERIFY(rig.connectHelicopter());
+        rig.joystick->setAxis(0, 1.0f);
+        rig.pollAll();
+        PageHost host(rig);
+        host.window.hide();
+        host.page->onLiveUpdate();
+        QCOMPARE(host.liveText(1), QString("1500 \u00B5s"));
+        QCOMPARE(host.gauge()->roll(), 0.0f);
+        host.window.show();
+        host.page->onLiveUpdate();
+        QCOMPARE(host.liveText(1), QString("1808 \u00B5s"));
+    }
+
+    void rateSelector()
+    {
+        TransmitRig rig;
+        PageHost host(rig);
+        QSignalSpy changes(rig.controller.get(), &corvane::CorvaneController::heliRateModeChanged);
+        QCOMPARE(host.rates()->options().at(0), QString("Beginner\n60%"));
+        host.rates()->setCurrentIndex(1);
+        QCOMPARE(changes.count(), 1);
+        QCOMPARE(rig.controller->heliRateMode(), 1);
+        QCOMPARE(host.rates()->currentIndex(), 1);
+
+        // A change from elsewhere moves the selector and goes no further.
+        rig.controller->setHeliRateMode(2);
+        QCOMPARE(changes.count(), 2);
+        QCOMPARE(host.rates()->currentIndex(), 2);
+        QCOMPARE(rig.controller->heliRateMode(), 2);
+
+        HelicopterConfig cfg = rig.controller->helicopterConfig();
+        cfg.fly.dualRates.enabled = false;
+        cfg.fly.dualRates.activeMode = 0;
+        rig.controller->setHelicopterConfig(cfg);
+        QCOMPARE(host.rates()->currentIndex(), 0);
+        QVERIFY(!host.rates()->isEnabled());
+        QCOMPARE(host.rates()->toolTip(), QString("Dual rates are off \u2014 enable them in Fly settings"));
+    }
+
+    void noTransmitter()
+    {
+        TransmitRig rig;
+        QVERIFY(rig.connectHelicopter() || true);
+        rig.controller->disconnectTransmitter();
+        PageHost host(rig);
+        QCOMPARE(host.txButton()->state(), int(ostra::TxLocked));
+        QVERIFY(!host.txButton()->isEnabled());
+        QCOMPARE(host.txButton()->text(), QString("Start transmission"));
+        QCOMPARE(host.status(), QString("Connect the QOR Transmitter to start"));
+        const QList<QPushButton *> updates = host.updateButtons();
+        QCOMPARE(updates.size(), 3);
+        const auto opacity = [](QPushButton *b) {
+            auto *effect = qobject_cast<QGraphicsOpacityEffect *>(b->parentWidget()->graphicsEffect());
+            return effect ? effect->opacity() : 1.0;
+        };
+        QCOMPARE(opacity(updates[0]), 0.45);
+        QCOMPARE(opacity(updates[1]), 1.0);
+        QCOMPARE(opacity(updates[2]), 0.45);
+        QSignalSpy mcu(host.page, &HelicopterSetupWidget::updateTransmitterFirmwareRequested);
+        QSignalSpy receiver(host.page, &HelicopterSetupWidget::updateReceiverFirmwareRequested);
+        QSignalSpy soc(host.page, &HelicopterSetupWidget::updateTransmitterSocFirmwareRequested);
+        for (QPushButton *b : updates)
+            b->click();
+        QCOMPARE(mcu.count() + receiver.count() + soc.count(), 3);
+        QCOMPARE(mcu.count(), 1);
+        QCOMPARE(soc.count(), 1);
+
+        QVERIFY(rig.openTransmitter());
+        QCOMPARE(opacity(updates[0]), 1.0);
+        QCOMPARE(opacity(updates[2]), 1.0);
+    }
+
+    void transmitterWithoutJoystick()
+    {
+        TransmitRig rig;
+        QVERIFY(rig.controller->heliThrottle()->open(TransmitRig::ThrottlePos));
+        QVERIFY(rig.controller->heliPedals()->open(TransmitRig::RudderPos));
+        QVERIFY(rig.openTransmitter());
+        PageHost host(rig);
+        QCOMPARE(host.status(), QString("Connect a joystick to start"));
+        QCOMPARE(host.txButton()->state(), int(ostra::TxLocked));
+        QVERIFY(rig.controller->connectHeliJoystick(TransmitRig::JoystickPos));
+        QCOMPARE(host.status(), QString("Everything is connected"));
+        QCOMPARE(host.txButton()->state(), int(ostra::TxGo));
+    }
+
+    void portListRebuiltOnLinkChange()
+    {
+        TransmitRig rig;
+        PageHost host(rig);
+        QComboBox *ports = host.ports();
+        ports->addItem(rig.tx.portName(), rig.tx.portName());
+        ports->setCurrentIndex(ports->count() - 1);
+        QVERIFY(host.connectButton()->property("primary").toBool());
+        host.connectButton()->click();
+        QVERIFY(rig.controller->isSerialConnected());
+        QCOMPARE(ports->currentIndex(), 0);
+        QCOMPARE(ports->currentText(), QString("Choose QOR Transmitter"));
+        QVERIFY(!ports->isEnabled());
+        QCOMPARE(host.connectButton()->text(), QString("Disconnect"));
+    }
+
+    void connectWithoutPort()
+    {
+        TransmitRig rig;
+        PageHost host(rig);
+        host.ports()->setCurrentIndex(0);
+        ModalReply reply;
+        host.connectButton()->click();
+        QVERIFY(reply.seen());
+        QCOMPARE(reply.title(), QString("QOR Transmitter"));
+        QCOMPARE(reply.text(), QString("Please select a QOR Transmitter."));
+        QVERIFY(!host.connectButton()->property("primary").toBool());
+        QVERIFY(!rig.controller->isSerialConnected());
+    }
+
+    void armButton()
+    {
+        TransmitRig rig;
+        QVERIFY(rig.connectHelicopter(false, false));
+        PageHost host(rig);
+        QVERIFY(!host.armButton()->isVisibleTo(host.page));
+
+        HelicopterConfig cfg = rig.controller->helicopterConfig();
+        cfg.fly.arm.enabled = true;
+        rig.controller->setHelicopterConfig(cfg);
+        host.page->updateTransmissionUi();
+        QVERIFY(host.armButton()->isVisibleTo(host.page));
+        QVERIFY(!host.armButton()->isEnabled());
+
+        host.txButton()->click();
+        QVERIFY(rig.controller->isRunning());
+        QVERIFY(host.armButton()->isEnabled());
+        // Arm at idle without a throttle lever: the controller refuses.
+        host.armButton()->click();
+        QVERIFY(!rig.controller->isHeliArmed());
+        QCOMPARE(rig.lastError(), QString("Connect the throttle lever before arming the motor."));
+        QCOMPARE(host.armButton()->text(), QString("Arming: safe"));
+        QVERIFY(!host.armButton()->isChecked());
+
+        cfg.fly.armAtIdle = false;
+        rig.controller->setHelicopterConfig(cfg);
+        host.armButton()->click();
+        QVERIFY(rig.controller->isHeliArmed());
+        QCOMPARE(host.armButton()->text(), QString("Armed \u2014 motor live"));
+        QVERIFY(host.armButton()->property("danger").toBool());
+        host.txButton()->click();
+        QVERIFY(!rig.controller->isHeliArmed());
+        QCOMPARE(host.armButton()->text(), QString("Arming: safe"));
+        QVERIFY(!host.armButton()->isEnabled());
+    }
+
+    void saveUnderDefaultName()
+    {
+        TransmitRig rig;
+        PageHost host(rig);
+        host.page->findChild<QLineEdit *>()->setText("   ");
+        host.button("Save profile")->click();
+        corvane::ProfileManager *store = rig.controller->profileManager();
+        const Profile *active = store->activeProfile();
+        QVERIFY(active);
+        QCOMPARE(active->name, QString("RC Helicopter"));
+        QCOMPARE(active->vehicleType, QString(VehicleType::Helicopter));
+        const QJsonObject saved = QJsonDocument::fromJson(activeProfileBytes(rig)).object();
+        QCOMPARE(saved.value("name").toString(), QString("RC Helicopter"));
+        QCOMPARE(saved.value("vehicleType").toString(), QString("rc_helicopter"));
+        auto *toast = host.window.findChild<ostra::Toast *>();
+        QVERIFY(toast);
+        QCOMPARE(toast->text(), QString("Saved \u201CRC Helicopter\u201D"));
+    }
+
+    void joystickRequiredForMapping()
+    {
+        TransmitRig rig;
+        PageHost host(rig);
+        ModalReply reply;
+        host.page->openConfigDialog();
+        QVERIFY(reply.seen());
+        QCOMPARE(reply.title(), QString("Joystick Required"));
+        QCOMPARE(reply.text(), QString("Please connect a joystick before mapping and calibrating inputs."));
+    }
+
+    void deviceRequiredForButtons()
+    {
+        TransmitRig rig;
+        PageHost host(rig);
+        ModalReply reply;
+        host.page->openButtonMapping();
+        QCOMPARE(reply.title(), QString("Device Required"));
+        QCOMPARE(reply.text(), QString("Please connect a joystick, throttle or pedals before configuring buttons."));
+    }
+
+    // Cancel leaves the profile file as it was, whatever was edited; OK stores the dialog's record
+    // through the controller and the page takes it as its working copy.
+    void dialogCancelAndOk_data()
+    {
+        using Check = std::function<bool(const HelicopterConfig &)>;
+        QTest::addColumn<QString>("handler");
+        QTest::addColumn<std::function<void(QDialog *)>>("edit");
+        QTest::addColumn<Check>("stored");
+        QTest::newRow("mapping and calibration")
+            << "openConfigDialog" << std::function<void(QDialog *)>([](QDialog *d) {
+                   for (QPushButton *b : d->findChildren<QPushButton *>()) {
+                       if (b->text() == "Set Max") {
+                           b->click();
+                           break;
+                       }
+                   }
+               })
+            << Check([](const HelicopterConfig &c) { return c.calibration.roll.useCalibration; });
+        QTest::newRow("fly settings") << "openFlySettingsDialog" << std::function<void(QDialog *)>([](QDialog *d) {
+            d->findChild<QComboBox *>()->setCurrentIndex(2);
+        }) << Check([](const HelicopterConfig &c) { return c.fly.dualRates.activeMode == 2; });
+        QTest::newRow("curves") << "openCurvesDialog" << std::function<void(QDialog *)>([](QDialog *d) {
+            d->findChildren<QSpinBox *>().first()->setValue(37);
+        }) << Check([](const HelicopterConfig &c) { return c.fly.pitchCurve.points[0] == 0.37f; });
+        QTest::newRow("arming") << "openElrsDialog" << std::function<void(QDialog *)>([](QDialog *d) {
+            d->findChild<QCheckBox *>()->click();
+        }) << Check([](const HelicopterConfig &c) { return c.fly.arm.enabled; });
+    }
+
+    void dialogCancelAndOk()
+    {
+        using Check = std::function<bool(const HelicopterConfig &)>;
+        QFETCH(QString, handler);
+        QFETCH(std::function<void(QDialog *)>, edit);
+        QFETCH(Check, stored);
+        TransmitRig rig;
+        QVERIFY(rig.connectHelicopter());
+        PageHost host(rig);
+        host.button("Save profile")->click();
+        const QByteArray before = activeProfileBytes(rig);
+        QVERIFY(!before.isEmpty());
+        {
+            ModalReply reply([&](QDialog *dialog) { edit(dialog); dialog->reject(); });
+            QMetaObject::invokeMethod(host.page, handler.toLatin1().constData());
+            QVERIFY(reply.seen());
+        }
+        QCOMPARE(activeProfileBytes(rig), before);
+        QVERIFY(!stored(rig.controller->helicopterConfig()));
+        {
+            ModalReply reply([&](QDialog *dialog) { edit(dialog); dialog->accept(); });
+            QMetaObject::invokeMethod(host.page, handler.toLatin1().constData());
+            QVERIFY(reply.seen());
+        }
+        QVERIFY(stored(rig.controller->helicopterConfig()));
+        QVERIFY(stored(host.page->workingConfig()));
+        QVERIFY(activeProfileBytes(rig) != before);
+    }
+
+    // The page follows an accepted dialog at once: the rate selector its rates, the arm button its switch.
+    void acceptedDialogsRefreshThePage()
+    {
+        TransmitRig rig;
+        PageHost host(rig);
+        {
+            ModalReply reply([](QDialog *d) {
+                d->findChild<QComboBox *>()->setCurrentIndex(1);
+                d->accept();
+            });
+            host.page->openFlySettingsDialog();
+        }
+        QCOMPARE(host.rates()->currentIndex(), 1);
+        QCOMPARE(rig.controller->heliRateMode(), 1);
+        {
+            ModalReply reply([](QDialog *d) {
+                d->findChild<QCheckBox *>()->click();
+                d->accept();
+            });
+            host.page->openElrsDialog();
+        }
+        QVERIFY(host.armButton()->isVisibleTo(host.page));
+    }
+
+    void roleRowsConnectAndDisconnect()
+    {
+        TransmitRig rig;
+        PageHost host(rig);
+        auto *row = host.page->findChildren<ostra::DeviceRow *>().at(HelicopterSetupWidget::ThrottleRole);
+        QComboBox *combo = row->combo();
+        QCOMPARE(combo->itemText(0), QString("Choose throttle"));
+        host.page->connectRoleDevice(HelicopterSetupWidget::ThrottleRole);
+        QVERIFY(!rig.controller->isHeliThrottleConnected());
+        combo->setCurrentIndex(combo->findData(int(TransmitRig::ThrottlePos)));
+        QCOMPARE(combo->currentText(), QString("Virtual Throttle Quadrant (8 axes)"));
+        emit row->connectRequested();
+        QVERIFY(rig.controller->isHeliThrottleConnected());
+        QCOMPARE(row->status(), int(ostra::DeviceConnected));
+        QCOMPARE(row->findChild<ostra::Pill *>()->toolTip(), rig.controller->heliThrottleName());
+        emit row->disconnectRequested();
+        QVERIFY(!rig.controller->isHeliThrottleConnected());
+        QCOMPARE(row->status(), int(ostra::DeviceNotConnected));
+        QVERIFY(row->findChild<ostra::Pill *>()->toolTip().isEmpty());
+    }
+
+    // The windows of the bridge's own dialogs open from the Configure card.
+    void bridgeWindowsOpen()
+    {
+        TransmitRig rig;
+        QVERIFY(rig.connectHelicopter(false, false));
+        PageHost host(rig);
+        {
+            ModalReply reply;
+            host.page->openButtonMapping();
+            QCOMPARE(reply.title(), QString("Configure Buttons"));
+        }
+        {
+            ModalReply reply;
+            host.page->openTransmissionView();
+            QCOMPARE(reply.title(), QString("Telemetry"));
+        }
+        host.page->openAttitudeIndicator();
+        QWidget *indicator = nullptr;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            indicator = w->windowTitle() == "Attitude Indicator" ? w : indicator;
+        QVERIFY(indicator);
+        QVERIFY(indicator->isFullScreen());
+        QVERIFY(indicator->testAttribute(Qt::WA_DeleteOnClose));
+        QPointer<QWidget> watch(indicator);
+        indicator->close();
+        QTRY_VERIFY(watch.isNull());
+    }
+
+    void renderIdle()
+    {
+        TransmitRig rig;
+        PageHost host(rig);
+        QTest::qWait(100);
+        QVERIFY(host.page->grab().toImage().save(heliPicture("page-idle")));
+    }
+
+    void renderTransmitting()
+    {
+        TransmitRig rig;
+        QVERIFY(rig.connectHelicopter());
+        HelicopterConfig cfg;
+        cfg.fly.armAtIdle = false;
+        cfg.fly.arm.enabled = true;
+        rig.controller->setHelicopterConfig(cfg);
+        rig.joystick->setAxis(0, 0.45f);
+        rig.joystick->setAxis(4, -0.3f);
+        rig.lever->setAxis(5, 0.2f);
+        rig.rudder->setAxis(3, -0.15f);
+        rig.pollAll();
+        PageHost host(rig);
+        host.page->refreshFromController();
+        QVERIFY(rig.start());
+        rig.controller->setHeliArmed(true);
+        rig.tick(6);
+        host.page->onLiveUpdate();
+        QTest::qWait(500);
+        QVERIFY(host.page->grab().toImage().save(heliPicture("page-transmitting")));
+    }
+
+    void renderDarkTheme() { QVERIFY(renderDarkTwin({"renderIdle", "renderTransmitting"})); }
+};
+
+OSTRA_TEST_MAIN_WIDGETS(TestHelicopterSetupWidget)
+#include "tst_helicoptersetupwidget.moc"
