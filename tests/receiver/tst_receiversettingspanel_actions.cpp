@@ -274,6 +274,49 @@ private slots:
         QCOMPARE(answers.asked.size(), 2);
     }
 
+    void gyroCalibration_data()
+    {
+        QTest::addColumn<bool>("yes");
+        QTest::newRow("Yes") << true;
+        QTest::newRow("No") << false;
+    }
+
+    void gyroCalibration()
+    {
+        QFETCH(bool, yes);
+        ReceiverRig rig;
+        rig.profile()->receiverCaps.firmware = QStringLiteral("4.5.3");
+        QVERIFY(rig.openReceiver());
+        ReceiverSettingsPanel page(rig.controller.get());
+        Prompts answers;
+        answers.answer(yes);
+        QPushButton *calibrate = button(&page, "Calibrate gyro");
+        QVERIFY(calibrate->isEnabled());
+        calibrate->click();
+        QCOMPARE(answers.titles(), QStringList{"Calibrate gyro"});
+        if (yes) {
+            QVERIFY(rig.rx.waitForLine("IMU_CAL"));
+            QVERIFY(label(&page, "Calibrating: keep the car still…"));
+            QVERIFY(!calibrate->isEnabled());
+        } else {
+            page.sendConsoleCommand("VER");
+            QVERIFY(rig.rx.waitForLine("VER"));
+            QCOMPARE(rig.rx.lines(), QList<QByteArray>{"VER"});
+        }
+    }
+
+    void osdHelp()
+    {
+        ReceiverRig rig;
+        ReceiverSettingsPanel page(rig.controller.get());
+        Prompts answers;
+        button(&page, "i")->click();
+        QCOMPARE(answers.asked.size(), 1);
+        QCOMPARE(answers.asked.first().kind, ReceiverPrompts::Information);
+        QCOMPARE(answers.asked.first().title, QStringLiteral("Enable OSD"));
+        QVERIFY(answers.asked.first().text.startsWith("<b>On-screen display (VTX HUD)</b><br><br>"));
+    }
+
     void mountingFirstStepRefused()
     {
         ReceiverRig rig;
