@@ -1,0 +1,16 @@
+#pragma once
+
+class QFrame;
+class QLabel;
+class QString;
+class QWidget;
+
+namespace corvane {
+
+// The card frame of dialogs and pages: object name "card", styled through its "dlgCard" property.
+QFrame *makeDialogCard(QWidget *parent);
+
+// A card's heading: a label in the style sheet's "h2" role.
+QLabel *makeDialogHeading(const QString &text, QWidget *parent);
+
+} // namespace corvane
