@@ -97,10 +97,21 @@ private slots:
         QCOMPARE(spy.count(), 1);
         QCOMPARE(value->text(), QStringLiteral("100 %"));
 
-        auto *slider = row.findChild<QSlider *>();
+        QSlider *slider = row.slider();
         slider->setFocus();
         QTest::keyClick(slider, Qt::Key_Home);
         QCOMPARE(row.value(), 0);
+        // Callers set the steps and the range through the slider; the value text follows.
+        slider->setSingleStep(5);
+        slider->setPageStep(25);
+        slider->setMaximum(60);
+        QTest::keyClick(slider, Qt::Key_Right);
+        QTest::keyClick(slider, Qt::Key_PageUp);
+        QCOMPARE(row.value(), 30);
+        QTest::keyClick(slider, Qt::Key_PageUp);
+        QTest::keyClick(slider, Qt::Key_PageUp);
+        QCOMPARE(row.value(), 60);
+        QCOMPARE(value->text(), QStringLiteral("60 %"));
     }
 
     void busyButton()

@@ -77,6 +77,44 @@ private slots:
         QCOMPARE(edit->text(), QStringLiteral("abc"));
     }
 
+    void contentInset_data()
+    {
+        QTest::addColumn<bool>("ownMargins");
+        QTest::newRow("style's margins") << false;
+        QTest::newRow("dialog's own margins") << true;
+    }
+
+    // The form lines up with the header's title and keeps clear of the card's edges, unless the
+    // dialog chose its margins itself.
+    void contentInset()
+    {
+        QFETCH(bool, ownMargins);
+        QDialog dialog;
+        dialog.setWindowTitle(QStringLiteral("Drive settings"));
+        auto *layout = new QVBoxLayout(&dialog);
+        if (ownMargins)
+            layout->setContentsMargins(2, 3, 4, 5);
+        auto *edit = new QLineEdit;
+        layout->addWidget(edit);
+        layout->addStretch(1);
+        auto *box = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel);
+        layout->addWidget(box);
+        applyDialogChrome(&dialog);
+        dialog.resize(500, 300);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QCOMPARE(layout->contentsMargins(), ownMargins ? QMargins(2, 3, 4, 5) : QMargins(24, 10, 24, 20));
+        if (ownMargins)
+            return;
+        const QRect card = dialog.rect().adjusted(28, 18, -28, -44);
+        const QRect field(edit->mapTo(&dialog, QPoint()), edit->size());
+        const QRect buttons(box->mapTo(&dialog, QPoint()), box->size());
+        auto *title = header(dialog)->findChild<QLabel *>();
+        QCOMPARE(field.left(), title->mapTo(&dialog, QPoint()).x());
+        QCOMPARE(card.right() - buttons.right(), 24);
+        QCOMPARE(card.bottom() - buttons.bottom(), 20);
+    }
+
     void closeButtonRunsOwnReject()
     {
         struct CountingDialog : QDialog
