@@ -8,6 +8,7 @@
 
 #include "ostraui/dialogchrome.h"
 #include "support/testenvironment.h"
+#include "animatedrun.h"
 
 using ostra::applyDialogChrome;
 
@@ -30,6 +31,8 @@ class TestDialogChrome : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { verifyRunKind(); }
+
     void secondCallChangesNothing()
     {
         applyDialogChrome(nullptr, QStringLiteral("subtitle"));
@@ -156,6 +159,9 @@ private slots:
         const int childrenBefore = int(window.findChildren<QWidget *>().size());
 
         dialog.show();
+        // Animated, the dialog fades in as the dimming grows; otherwise both are there at once.
+        QCOMPARE(dialog.windowOpacity() < 1.0, ostra::animationsEnabled());
+        QTRY_COMPARE(dialog.windowOpacity(), 1.0);
         QCoreApplication::processEvents();
         QTRY_COMPARE(sample(window) != undimmed, dims);
         // Hiding removes the dimming; showing again dims afresh with one overlay only.

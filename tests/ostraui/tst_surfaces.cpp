@@ -11,6 +11,7 @@
 #include "ostraui/theme.h"
 #include "ostraui/toast.h"
 #include "support/testenvironment.h"
+#include "animatedrun.h"
 
 using namespace ostra;
 
@@ -19,7 +20,11 @@ class TestSurfaces : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { installTheme(*qApp); }
+    void initTestCase()
+    {
+        installTheme(*qApp);
+        verifyRunKind();
+    }
 
     void shadow_data()
     {
@@ -145,7 +150,13 @@ private slots:
         row.resize(700, 80);
         row.show();
         row.setStatus(state, state == 2 ? QStringLiteral("COM3") : QString());
-        QCOMPARE(row.findChild<Pill *>()->text(), pillText);
+        auto *pill = row.findChild<Pill *>();
+        QCOMPARE(pill->text(), pillText);
+        // Only the connecting pill pulses, where animations run.
+        if (state == 1 && animationsEnabled())
+            QTRY_VERIFY(pill->pulseOpacity() < 0.9);
+        else
+            QCOMPARE(pill->pulseOpacity(), 1.0);
         auto *button = row.findChild<QPushButton *>();
         QCOMPARE(button->text(), buttonText);
         QSignalSpy disconnectSpy(&row, &DeviceRow::disconnectRequested);
@@ -163,9 +174,12 @@ private slots:
         window.show();
         // One toast per window, whoever asks; the newest text wins.
         showToast(a, "Saved to controller");
+        Toast *toast = window.findChild<Toast *>();
+        // Animated, it fades in; otherwise it is there at once.
+        QCOMPARE(toast->opacity() < 1.0, animationsEnabled());
+        QTRY_COMPARE(toast->opacity(), 1.0);
         showToast(b, "Profile deleted");
         QCOMPARE(window.findChildren<Toast *>().size(), 1);
-        Toast *toast = window.findChild<Toast *>();
         QCOMPARE(toast->text(), QStringLiteral("Profile deleted"));
         QTRY_VERIFY_WITH_TIMEOUT(!toast->isVisible(), 5000);
         showToast(a, "Again");

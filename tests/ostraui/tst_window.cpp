@@ -16,6 +16,7 @@
 #include "ostraui/theme.h"
 #include "ostraui/titlebar.h"
 #include "support/testenvironment.h"
+#include "animatedrun.h"
 
 using namespace ostra;
 
@@ -74,6 +75,8 @@ class TestWindow : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { verifyRunKind(); }
+
     void titleBarButtons()
     {
         QWidget window;
@@ -128,6 +131,9 @@ private slots:
         Shell s;
         for (int index : {3, -1}) {
             s.sidebar.setCurrentIndex(index, true);
+            // Animated, the highlight is still on its way.
+            if (index >= 0)
+                QCOMPARE(s.highlighted(index), !animationsEnabled());
             QCOMPARE(s.entry("Info")->isActive(), index < 0);
             for (int i = 0; i < 4; ++i) {
                 QCOMPARE(s.page(i)->isActive(), i == index);
@@ -167,6 +173,7 @@ private slots:
         // Collapsed, the entries narrow and hide their dots; the highlight stays on the current one.
         for (bool collapsed : {true, false}) {
             QTest::mouseClick(hamburger, Qt::LeftButton);
+            QCOMPARE(s.sidebar.width() == (collapsed ? 76 : 236), !animationsEnabled());
             QTRY_COMPARE(s.sidebar.width(), collapsed ? 76 : 236);
             QCOMPARE(s.page(0)->isCollapsed(), collapsed);
             QCOMPARE(s.page(1)->dot()->isVisible(), !collapsed);
@@ -208,6 +215,8 @@ private slots:
         for (int index : {3, 0}) {
             f.stack.setCurrentIndexAnimated(index);
             QCOMPARE(changed.last().at(0).toInt(), index);
+            // Animated, the page fades in below its place; otherwise it is there at once.
+            QCOMPARE(!f.atRest(index), animationsEnabled());
             QTRY_VERIFY(f.atRest(index));
         }
         QCOMPARE(changed.size(), 2);
@@ -222,6 +231,7 @@ private slots:
         Pages f;
         f.stack.setCurrentIndexAnimated(1);
         const bool transitioning = f.pages[1]->graphicsEffect() != nullptr;
+        QCOMPARE(transitioning, animationsEnabled());
         QSignalSpy changed(&f.stack, &QStackedWidget::currentChanged);
         f.stack.setCurrentIndexAnimated(1);
         f.stack.setCurrentIndexAnimated(4);
@@ -236,9 +246,11 @@ private slots:
     {
         Pages f;
         f.stack.setCurrentIndexAnimated(1);
+        QCOMPARE(!f.atRest(1), animationsEnabled());
         f.stack.setCurrentIndexAnimated(2);
         QVERIFY(f.atRest(1));
         QVERIFY(!f.pages[1]->isVisible());
+        QCOMPARE(!f.atRest(2), animationsEnabled());
         QTRY_VERIFY(f.atRest(2));
     }
 
@@ -246,6 +258,7 @@ private slots:
     {
         Pages f;
         f.stack.setCurrentIndexAnimated(2);
+        QCOMPARE(!f.atRest(2), animationsEnabled());
         delete f.pages.takeAt(2);
         f.stack.finishTransition();
         f.stack.setCurrentIndexAnimated(0);
