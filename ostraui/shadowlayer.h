@@ -14,6 +14,10 @@ struct ShadowEntry
     QImage image;
     int corner = 0;
     int margin = 0;
+    // The image's middle cell is one pixel of one colour and each side repeats one line:
+    // painted as a plain fill and as tiles of wide copies, a large shadow stays cheap.
+    QColor centre;
+    QImage top, bottom, left, right;
 };
 
 // Paints the shadows of every card of its container, beneath them, in one pass.

@@ -7,6 +7,7 @@
 #include <QWindow>
 
 #include "ostraui/ambientbackground.h"
+#include "ostraui/card.h"
 #include "ostraui/dot.h"
 #include "ostraui/framelessresizer.h"
 #include "ostraui/navbutton.h"
@@ -191,6 +192,62 @@ private slots:
         Motion::instance()->setReducedMotion(false);
         bg.hide();
         QVERIFY(!bg.isAnimating());
+    }
+
+    void backdropHoldsItsDrift()
+    {
+        AmbientBackground bg;
+        bg.resize(400, 300);
+        bg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&bg));
+        QTest::qWait(120);
+        bg.setDriftHeld(true);
+        QVERIFY(bg.isDriftHeld() && !bg.isAnimating());
+        // Held, the picture stands where it was.
+        const QImage held = bg.grab().toImage();
+        QTest::qWait(120);
+        QCOMPARE(bg.grab().toImage(), held);
+        // Let go, it drifts on where animations run; hidden it stops, and stays held while hidden.
+        bg.setDriftHeld(false);
+        QCOMPARE(bg.isAnimating(), animationsEnabled());
+        bg.setDriftHeld(true);
+        bg.hide();
+        bg.show();
+        QVERIFY(!bg.isAnimating());
+    }
+
+    // A drift step repaints what shows the backdrop and leaves the insides of cards alone,
+    // unless a card is see-through.
+    void backdropStepSparesCardInsides()
+    {
+        struct Counter : QWidget
+        {
+            using QWidget::QWidget;
+            void paintEvent(QPaintEvent *) override { ++paints; }
+            int paints = 0;
+        };
+        AmbientBackground bg;
+        bg.resize(600, 400);
+        auto *opaque = new Card(&bg, 1);
+        opaque->setGeometry(20, 20, 260, 200);
+        auto *dimmed = new Card(&bg, 1);
+        dimmed->setGeometry(320, 20, 260, 200);
+        dimmed->setDimmed(true);
+        auto *inside = new Counter(opaque);
+        inside->setGeometry(40, 40, 100, 100);
+        auto *insideDimmed = new Counter(dimmed);
+        insideDimmed->setGeometry(40, 40, 100, 100);
+        auto *outside = new Counter(&bg);
+        outside->setGeometry(20, 300, 100, 60);
+        bg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&bg));
+        QCoreApplication::processEvents();
+        const int before[] = {inside->paints, insideDimmed->paints, outside->paints};
+        QMetaObject::invokeMethod(&bg, "onTick");
+        QCoreApplication::sendPostedEvents(&bg, QEvent::UpdateRequest);
+        QCOMPARE(inside->paints, before[0]);
+        QCOMPARE(insideDimmed->paints, before[1] + 1);
+        QCOMPARE(outside->paints, before[2] + 1);
     }
 
     void headerBackLink()
