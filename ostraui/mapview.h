@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCache>
+#include <QImage>
 #include <QList>
 #include <QPixmap>
 #include <QPointF>
@@ -53,10 +54,16 @@ private:
     void onTileReply(QNetworkReply *reply, const QString &key);
     int hitControl(const QPointF &p) const;
     QPointF topLeftWorld() const;
+    QPoint viewOrigin() const;
+    QRect markerRect(const QPoint &origin) const;
     void paintWaiting(QPainter &p);
-    void paintTiles(QPainter &p, const QPointF &origin);
-    void paintTrail(QPainter &p, const QPointF &origin);
-    void paintMarker(QPainter &p, const QPointF &origin);
+    void requestVisibleTiles(const QPoint &origin);
+    void paintTiles(QPainter &p, const QPoint &origin, const QSize &area);
+    void paintTrail(QPainter &p, const QPoint &origin, const QSize &area);
+    void paintMarker(QPainter &p, const QPoint &origin);
+    bool layerCovers(const QPoint &origin) const;
+    void buildLayer(const QPoint &origin);
+    QRect extendLayerTrail();
     void paintControls(QPainter &p);
     void paintAttribution(QPainter &p);
 
@@ -80,6 +87,16 @@ private:
     int m_hoveredControl = -1;
     QString m_tileBase;
     QString m_attribution;
+    // Tiles, the dark veil and the trail, kept while the view stays within them: a fix then
+    // costs one copy and the marker, and the trail grows by its newest segment alone.
+    QImage m_layer;
+    QPoint m_layerOrigin;
+    int m_layerZoom = -1;
+    bool m_layerValid = false;
+    // The trail's last two points drawn onto the layer, in world pixels at its zoom.
+    QPointF m_layerTrailPrev;
+    QPointF m_layerTrailEnd;
+    int m_layerTrailPoints = 0;
 };
 
 } // namespace ostra
