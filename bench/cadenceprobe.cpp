@@ -1,11 +1,16 @@
 // Measures the spacing of the channel frames the controller sends: runs it with virtual devices
 // and a pseudo-terminal transmitter, timestamps every frame on the terminal's other side and
-// prints the interval median, 99th percentile, maximum and the count over 10 ms.
+// prints the interval mean, median, 99th percentile, maximum and the counts over 10 and 12 ms.
 //
-//     cadenceprobe [seconds] [--render]
+//     cadenceprobe [seconds] [--render] [--shell [--size WxH]]
 //
 // --render also paints an 800x600 widget offscreen every 16 ms on the same thread, as the
 // program's pages do while transmitting.
+// --shell shows the kit's shell on screen (ambient backdrop, sidebar, title bar and a page of
+// cards with the map in one; 1280x800 unless --size says otherwise), with a GPS fix every
+// 100 ms and live values every 33 ms, and measures three runs one after the other: without
+// it, with it and its backdrop's drift held (as the main window does while transmitting),
+// and with the drift running. Run it on a display, e.g. under tests/support/xvfbrun.sh.
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -17,6 +22,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
+#include <iterator>
+#include <memory>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -28,9 +36,13 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench/shellscene.h"
 #include "bridge/corvanecontroller.h"
+#include "ostraui/ambientbackground.h"
+#include "ostraui/theme.h"
 #include "platform/input/virtualinputbackend.h"
 #include "support/testenvironment.h"
+#include "tests/ostraui/tileserver.h"
 
 namespace {
 
@@ -125,14 +137,31 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     parser.addHelpOption();
-    parser.addPositionalArgument(QStringLiteral("seconds"), QStringLiteral("How long to transmit (default 10)."));
+    parser.addPositionalArgument(QStringLiteral("seconds"), QStringLiteral("How long to transmit (default 10), per run."));
     QCommandLineOption render(QStringLiteral("render"), QStringLiteral("Also render an 800x600 widget every 16 ms."));
+    QCommandLineOption shell(QStringLiteral("shell"), QStringLiteral("Also measure with the kit's shell on screen."));
+    QCommandLineOption sizeOption(QStringLiteral("size"), QStringLiteral("Window size of the shell (default 1280x800)."),
+                                  QStringLiteral("WxH"), QStringLiteral("1280x800"));
     parser.addOption(render);
+    parser.addOption(shell);
+    parser.addOption(sizeOption);
     parser.process(app);
     const double seconds = parser.positionalArguments().isEmpty() ? 10.0 : parser.positionalArguments().first().toDouble();
     if (!(seconds > 0.0)) {
         std::fprintf(stderr, "cadenceprobe: seconds must be a positive number\n");
         return 2;
+    }
+    const QStringList sizeParts = parser.value(sizeOption).split(QLatin1Char('x'));
+    const QSize shellSize(sizeParts.value(0).toInt(), sizeParts.value(1).toInt());
+    if (shellSize.width() < 640 || shellSize.height() < 480 || sizeParts.size() != 2) {
+        std::fprintf(stderr, "cadenceprobe: --size must be WxH, at least 640x480\n");
+        return 2;
+    }
+    if (parser.isSet(shell)) {
+        ostra::installTheme(app);
+        if (!ostra::animationsEnabled())
+            std::fprintf(stderr, "cadenceprobe: no animations on platform %s; run it on a display\n",
+                         qPrintable(QGuiApplication::platformName()));
     }
 
     int master = -1;
@@ -182,10 +211,51 @@ int main(int argc, char *argv[])
         renderTimer.start(16);
     }
 
+    // The runs, one after the other; each leaves out its first half second, in which a window
+    // is shown and painted for the first time.
+    struct Run
+    {
+        QString label;
+        std::function<void()> begin;
+        Clock::time_point start;
+    };
+    ostratest::TileServer tiles;
+    std::unique_ptr<benchshell::ShellScene> scene;
+    QTimer fixes;
+    QTimer live;
+    std::vector<Run> runs;
+    runs.push_back({parser.isSet(render) ? QStringLiteral("with an 800x600 render every 16 ms") : QStringLiteral("plain"),
+                    [] {}, {}});
+    if (parser.isSet(shell)) {
+        const QString size = QStringLiteral("%1x%2").arg(shellSize.width()).arg(shellSize.height());
+        runs.push_back({QStringLiteral("shell %1 on screen, drift held").arg(size), [&] {
+                            scene = std::make_unique<benchshell::ShellScene>(shellSize, tiles.baseUrl());
+                            scene->window()->setDriftHeld(true);
+                            scene->window()->show();
+                            QObject::connect(&fixes, &QTimer::timeout, [&] { scene->nextFix(); });
+                            QObject::connect(&live, &QTimer::timeout, [&] { scene->nextLiveValues(); });
+                            fixes.start(100);
+                            live.start(33);
+                        }, {}});
+        runs.push_back({QStringLiteral("shell %1 on screen, drift running").arg(size),
+                        [&] { scene->window()->setDriftHeld(false); }, {}});
+    }
+
+    const auto settle = std::chrono::milliseconds(500);
     std::vector<Clock::time_point> stamps;
+    Clock::time_point end;
     {
         FrameClock clock(master);
-        QTimer::singleShot(int(seconds * 1000.0), &app, &QCoreApplication::quit);
+        for (size_t i = 0; i < runs.size(); ++i) {
+            QTimer::singleShot(int(seconds * 1000.0 * double(i)), &app, [&runs, i] {
+                runs[i].begin();
+                runs[i].start = Clock::now();
+            });
+        }
+        QTimer::singleShot(int(seconds * 1000.0 * double(runs.size())), &app, [&] {
+            end = Clock::now();
+            QCoreApplication::quit();
+        });
         app.exec();
         controller.stopTransmission();
         QThread::msleep(50);
@@ -194,22 +264,36 @@ int main(int argc, char *argv[])
     ::close(master);
     ::close(slave);
 
-    if (stamps.size() < 2) {
-        std::fprintf(stderr, "cadenceprobe: only %zu frames arrived\n", stamps.size());
-        return 1;
+    bool complete = true;
+    for (size_t r = 0; r < runs.size(); ++r) {
+        const Clock::time_point from = runs[r].start + (r > 0 ? settle : Clock::duration::zero());
+        const Clock::time_point to = r + 1 < runs.size() ? runs[r + 1].start : end;
+        std::vector<Clock::time_point> inRun;
+        std::copy_if(stamps.begin(), stamps.end(), std::back_inserter(inRun),
+                     [&](const Clock::time_point &t) { return t >= from && t < to; });
+        if (inRun.size() < 2) {
+            std::fprintf(stderr, "cadenceprobe: only %zu frames arrived in run %zu\n", inRun.size(), r + 1);
+            complete = false;
+            continue;
+        }
+        std::vector<double> intervals;
+        intervals.reserve(inRun.size() - 1);
+        for (size_t i = 1; i < inRun.size(); ++i)
+            intervals.push_back(std::chrono::duration<double, std::milli>(inRun[i] - inRun[i - 1]).count());
+        const auto over = [&intervals](double ms) {
+            return size_t(std::count_if(intervals.begin(), intervals.end(), [ms](double v) { return v > ms; }));
+        };
+        const size_t over10 = over(10.0);
+        const size_t over12 = over(12.0);
+        const double mean = std::chrono::duration<double, std::milli>(inRun.back() - inRun.front()).count()
+                            / double(intervals.size());
+        std::sort(intervals.begin(), intervals.end());
+        const auto at = [&intervals](double share) {
+            return intervals[std::min(intervals.size() - 1, size_t(share * double(intervals.size())))];
+        };
+        std::printf("%-40s frames %6zu, interval mean %.3f ms, median %.3f ms, p99 %.3f ms, max %.3f ms, "
+                    "over 10 ms: %zu, over 12 ms: %zu\n",
+                    qPrintable(runs[r].label), inRun.size(), mean, at(0.5), at(0.99), intervals.back(), over10, over12);
     }
-    std::vector<double> intervals;
-    intervals.reserve(stamps.size() - 1);
-    for (size_t i = 1; i < stamps.size(); ++i)
-        intervals.push_back(std::chrono::duration<double, std::milli>(stamps[i] - stamps[i - 1]).count());
-    const size_t over10 = size_t(std::count_if(intervals.begin(), intervals.end(), [](double ms) { return ms > 10.0; }));
-    std::sort(intervals.begin(), intervals.end());
-    const auto at = [&intervals](double share) {
-        return intervals[std::min(intervals.size() - 1, size_t(share * double(intervals.size())))];
-    };
-    std::printf("frames %zu over %.1f s%s\n", stamps.size(), seconds,
-                parser.isSet(render) ? " with an 800x600 render every 16 ms" : "");
-    std::printf("interval median %.3f ms, p99 %.3f ms, max %.3f ms, over 10 ms: %zu\n", at(0.5),
-                at(0.99), intervals.back(), over10);
-    return 0;
+    return complete ? 0 : 1;
 }

@@ -158,13 +158,27 @@ void AmbientBackground::hideEvent(QHideEvent *event)
 
 void AmbientBackground::paintEvent(QPaintEvent *event)
 {
-    QPainter p(this);
-    p.setClipRegion(event->region());
     const double t = shownPhase();
-    p.setRenderHint(QPainter::SmoothPixmapTransform);
-    p.drawImage(rect(), driftImage(t));
-    p.setRenderHint(QPainter::Antialiasing);
-    paintCurves(p, t);
+    if (m_backdrop.size() != size() || m_backdropPhase != t) {
+        if (m_backdrop.size() != size())
+            m_backdrop = QImage(size(), QImage::Format_RGB32);
+        m_backdropPhase = t;
+        m_backdropValid = QRegion();
+    }
+    // Draw into the kept backdrop only what this repaint needs and it does not hold yet.
+    const QRegion missing = event->region() - m_backdropValid;
+    if (!missing.isEmpty()) {
+        QPainter b(&m_backdrop);
+        b.setClipRegion(missing);
+        b.setRenderHint(QPainter::SmoothPixmapTransform);
+        b.drawImage(rect(), driftImage(t));
+        b.setRenderHint(QPainter::Antialiasing);
+        paintCurves(b, t);
+        m_backdropValid += missing;
+    }
+    QPainter p(this);
+    for (const QRect &r : event->region())
+        p.drawImage(r.topLeft(), m_backdrop, r);
 }
 
 const QImage &AmbientBackground::driftImage(double t)
@@ -225,6 +239,13 @@ void AmbientBackground::paintCurves(QPainter &p, double t) const
                                                    {1120, 540}, {1300, 420}, {1660, 560});
     static const QPainterPath curve2 = designCurve({-40, 820}, {340, 700}, {560, 960}, {860, 780},
                                                    {1160, 600}, {1320, 500}, {1660, 640});
+    // Stroking the dashes costs the same however little of them a repaint shows: skip it
+    // where they cannot show.
+    static const QRectF band = curve1.controlPointRect().united(curve2.controlPointRect());
+    const QRectF shown(band.left() * width() / 1600.0 - 2, band.top() * height() / 1000.0 - 2,
+                       band.width() * width() / 1600.0 + 4, band.height() * height() / 1000.0 + 4);
+    if (!p.clipRegion().boundingRect().intersects(shown.toAlignedRect()))
+        return;
     p.save();
     p.scale(width() / 1600.0, height() / 1000.0);
     p.setOpacity(0.9);

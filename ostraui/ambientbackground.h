@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QRegion>
 #include <QWidget>
 
 class QTimer;
@@ -49,6 +50,11 @@ private:
     // window: the light is soft, so it looks the same and costs a fraction of painting it.
     QImage m_drift;
     double m_driftPhase = -1.0;
+    // The whole backdrop at full size for the shown phase, and the part of it drawn so far:
+    // the many small repaints of the widgets on it (meters, pulses, a map fix) copy from it.
+    QImage m_backdrop;
+    QRegion m_backdropValid;
+    double m_backdropPhase = -1.0;
 };
 
 } // namespace ostra

@@ -1,6 +1,7 @@
 #include "ostraui/shadowlayer.h"
 
 #include <QEvent>
+#include <QPaintEvent>
 #include <QPainter>
 
 #include <algorithm>
@@ -13,6 +14,13 @@
 #include "ostraui/theme.h"
 
 namespace ostra {
+
+namespace {
+
+// How far beyond its card a shadow can reach sideways (blur 40 less spread 20, plus margin).
+constexpr int kShadowReach = 48;
+
+} // namespace
 
 ShadowLayer::ShadowLayer(QWidget *container)
     : QWidget(container)
@@ -32,9 +40,16 @@ bool ShadowLayer::eventFilter(QObject *watched, QEvent *event)
             lower();
             break;
         case QEvent::ChildAdded:
-        case QEvent::LayoutRequest:
             lower();
             update();
+            break;
+        case QEvent::LayoutRequest:
+            // A page asks for a new layout whenever a label on it changes its text; repainting
+            // the whole layer then would repaint everything above it. Cards repaint their
+            // shadows when they move, resize, show or hide; here only a changed set counts.
+            lower();
+            if (shadedCards() != m_painted)
+                update();
             break;
         default:
             break;
@@ -43,21 +58,33 @@ bool ShadowLayer::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
-void ShadowLayer::paintEvent(QPaintEvent *)
+QList<ShadowLayer::Shaded> ShadowLayer::shadedCards() const
 {
-    QWidget *container = parentWidget();
-    if (!container)
-        return;
+    QList<Shaded> shaded;
+    if (QWidget *container = parentWidget()) {
+        for (QObject *child : container->children()) {
+            auto *card = qobject_cast<Card *>(child);
+            if (card && card->isVisible() && !card->isDimmed() && card->elevation() != 0)
+                shaded.append({card, card->geometry(), card->isClickable() && card->isHovered()});
+        }
+    }
+    return shaded;
+}
+
+void ShadowLayer::paintEvent(QPaintEvent *event)
+{
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    for (QObject *child : container->children()) {
-        auto *card = qobject_cast<Card *>(child);
-        if (!card || !card->isVisible() || card->isDimmed() || card->elevation() == 0)
+    m_painted = shadedCards();
+    for (const Shaded &shaded : std::as_const(m_painted)) {
+        // The widest shadow (a hovered card's) reaches this far around the card.
+        if (!shaded.geometry.adjusted(-kShadowReach, -kShadowReach, kShadowReach, kShadowReach + 24).intersects(event->rect()))
             continue;
-        const QRectF shape = card->geometry();
+        const Card *card = shaded.card;
+        const QRectF shape = shaded.geometry;
         const QColor &shadow = ThemeColors::shadow;
         paintShadow(&painter, shape, Card::cornerRadius, 1, 2, 0, withAlpha(shadow, 0.04));
-        if (card->isClickable() && card->isHovered())
+        if (shaded.lifted)
             paintShadow(&painter, shape, Card::cornerRadius, 22, 40, -20, withAlpha(shadow, 0.28));
         else if (card->elevation() == 2)
             paintShadow(&painter, shape, Card::cornerRadius, 12, 32, -18, withAlpha(shadow, 0.18));

@@ -2,11 +2,14 @@
 
 #include <QColor>
 #include <QImage>
+#include <QList>
 #include <QWidget>
 
 class QPainter;
 
 namespace ostra {
+
+class Card;
 
 // One blurred rounded square, stretched as a nine-slice to any shape size.
 struct ShadowEntry
@@ -30,6 +33,22 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+
+private:
+    // A card as its shadow was last painted.
+    struct Shaded
+    {
+        const Card *card;
+        QRect geometry;
+        bool lifted;
+        bool operator==(const Shaded &other) const
+        {
+            return card == other.card && geometry == other.geometry && lifted == other.lifted;
+        }
+    };
+    QList<Shaded> shadedCards() const;
+
+    QList<Shaded> m_painted;
 };
 
 ShadowLayer *shadowLayerFor(QWidget *container);

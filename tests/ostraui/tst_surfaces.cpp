@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QHBoxLayout>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
@@ -54,6 +55,45 @@ private slots:
         QCOMPARE(container.findChildren<ShadowLayer *>().size(), 1);
         container.resize(400, 300);
         QCOMPARE(shadowLayerFor(&container)->geometry(), QRect(0, 0, 400, 300));
+    }
+
+    // A label on a card changing its text asks the page for a layout; that repaints the label,
+    // not the other cards through the shadow layer beneath them all.
+    void shadowLayerSparesUnchangedCards()
+    {
+        struct Counter : QWidget
+        {
+            using QWidget::QWidget;
+            void paintEvent(QPaintEvent *) override { ++paints; }
+            int paints = 0;
+        };
+        QWidget page;
+        page.resize(700, 300);
+        auto *layout = new QHBoxLayout(&page);
+        auto *first = new Card(nullptr, 1);
+        auto *value = new QLabel(QStringLiteral("1500"));
+        first->contentLayout()->addWidget(value);
+        auto *second = new Card(nullptr, 2);
+        auto *other = new Counter;
+        other->setMinimumSize(100, 100);
+        second->contentLayout()->addWidget(other);
+        layout->addWidget(first);
+        layout->addWidget(second);
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        QCoreApplication::processEvents();
+        const int before = other->paints;
+        for (const char *text : {"1523", "1611", "998"}) {
+            value->setText(QString::fromLatin1(text));
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+            QCoreApplication::sendPostedEvents(&page, QEvent::UpdateRequest);
+        }
+        QCOMPARE(other->paints, before);
+        // A card that really moves still repaints the shadows.
+        first->hide();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QCoreApplication::sendPostedEvents(&page, QEvent::UpdateRequest);
+        QVERIFY(other->paints > before);
     }
 
     void deviceRowLayout_data()
