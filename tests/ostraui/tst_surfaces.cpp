@@ -13,6 +13,7 @@
 #include "ostraui/toast.h"
 #include "support/testenvironment.h"
 #include "animatedrun.h"
+#include "paintcounter.h"
 
 using namespace ostra;
 
@@ -61,12 +62,6 @@ private slots:
     // not the other cards through the shadow layer beneath them all.
     void shadowLayerSparesUnchangedCards()
     {
-        struct Counter : QWidget
-        {
-            using QWidget::QWidget;
-            void paintEvent(QPaintEvent *) override { ++paints; }
-            int paints = 0;
-        };
         QWidget page;
         page.resize(700, 300);
         auto *layout = new QHBoxLayout(&page);
@@ -74,7 +69,7 @@ private slots:
         auto *value = new QLabel(QStringLiteral("1500"));
         first->contentLayout()->addWidget(value);
         auto *second = new Card(nullptr, 2);
-        auto *other = new Counter;
+        auto *other = new PaintCounter;
         other->setMinimumSize(100, 100);
         second->contentLayout()->addWidget(other);
         layout->addWidget(first);

@@ -18,6 +18,7 @@
 #include "ostraui/titlebar.h"
 #include "support/testenvironment.h"
 #include "animatedrun.h"
+#include "paintcounter.h"
 
 using namespace ostra;
 
@@ -220,12 +221,6 @@ private slots:
     // unless a card is see-through.
     void backdropStepSparesCardInsides()
     {
-        struct Counter : QWidget
-        {
-            using QWidget::QWidget;
-            void paintEvent(QPaintEvent *) override { ++paints; }
-            int paints = 0;
-        };
         AmbientBackground bg;
         bg.resize(600, 400);
         auto *opaque = new Card(&bg, 1);
@@ -233,11 +228,11 @@ private slots:
         auto *dimmed = new Card(&bg, 1);
         dimmed->setGeometry(320, 20, 260, 200);
         dimmed->setDimmed(true);
-        auto *inside = new Counter(opaque);
+        auto *inside = new PaintCounter(opaque);
         inside->setGeometry(40, 40, 100, 100);
-        auto *insideDimmed = new Counter(dimmed);
+        auto *insideDimmed = new PaintCounter(dimmed);
         insideDimmed->setGeometry(40, 40, 100, 100);
-        auto *outside = new Counter(&bg);
+        auto *outside = new PaintCounter(&bg);
         outside->setGeometry(20, 300, 100, 60);
         bg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&bg));
