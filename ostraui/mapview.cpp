@@ -53,6 +53,8 @@ QRectF controlRect(int width, int index)
 
 // How far the cached layer reaches beyond the view on every side.
 constexpr int kLayerMargin = 256;
+// How many dropped trail points the layer may still show before it is redrawn.
+constexpr int kMaxStaleTrail = 100;
 // The marker's halo, its widest part, with room for antialiasing.
 constexpr int kMarkerReach = 22;
 
@@ -134,14 +136,20 @@ void MapView::setPosition(double latitude, double longitude, double heading, boo
             const qsizetype excess = m_trail.size() - kMaxTrail;
             m_trail.remove(0, excess);
             m_trailUnit.remove(0, excess);
+            // The layer still shows the dropped oldest points; redrawing it for each would undo
+            // its use, so it is redrawn once a stretch of them has gone.
+            m_layerDropped += int(excess);
+            if (m_layerDropped >= kMaxStaleTrail)
+                m_layerValid = false;
         }
     }
 
     if (!hadFix)
         m_follow = true;
     const QRect newSegment = same ? QRect() : extendLayerTrail();
-    if (m_follow) {
-        m_center = project(latitude, longitude);
+    if (m_follow || !m_layerValid) {
+        if (m_follow)
+            m_center = project(latitude, longitude);
         update();
         return;
     }
@@ -280,6 +288,7 @@ void MapView::buildLayer(const QPoint &origin)
     paintTrail(p, m_layerOrigin, area);
     m_layerZoom = m_zoom;
     m_layerValid = true;
+    m_layerDropped = 0;
     const double s = worldSize(m_zoom);
     m_layerTrailPoints = int(std::min<qsizetype>(m_trailUnit.size(), 2));
     if (!m_trailUnit.isEmpty()) {

@@ -97,6 +97,8 @@ private:
     QPointF m_layerTrailPrev;
     QPointF m_layerTrailEnd;
     int m_layerTrailPoints = 0;
+    // Trail points dropped (the oldest, beyond 3000) since the layer was drawn.
+    int m_layerDropped = 0;
 };
 
 } // namespace ostra
