@@ -81,8 +81,8 @@ void BM_ShellAmbientDrift(benchmark::State &state)
 }
 BENCHMARK(BM_ShellAmbientDrift)->Args({1280, 800})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
 
-// The page's live values change (three meters, sixteen channel cells), as its refresh timer
-// hands them over, and the shell repaints what changed.
+// The page's live values change (three meters, steering and throttle channels), as after each
+// 16 ms monitor tick, and the shell repaints what changed.
 void BM_ShellLiveValues(benchmark::State &state)
 {
     ostratest::TileServer server;
@@ -97,6 +97,21 @@ void BM_ShellLiveValues(benchmark::State &state)
     }
 }
 BENCHMARK(BM_ShellLiveValues)->Args({1280, 800})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
+
+// The map in its card on the page takes a GPS fix while following the car.
+void BM_ShellMapFix(benchmark::State &state)
+{
+    ostratest::TileServer server;
+    benchshell::ShellScene scene(windowSize(state), server.baseUrl());
+    scene.window()->setDriftHeld(true);
+    scene.window()->show();
+    benchshell::waitForTiles(scene.window(), server);
+    for (auto _ : state) {
+        scene.nextFix();
+        paintPending(scene.window());
+    }
+}
+BENCHMARK(BM_ShellMapFix)->Args({1280, 800})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
 
 // The whole shell painted at once, as on a resize or the first show.
 void BM_ShellFullRepaint(benchmark::State &state)

@@ -8,7 +8,7 @@
 // program's pages do while transmitting.
 // --shell shows the kit's shell on screen (ambient backdrop, sidebar, title bar and a page of
 // cards with the map in one; 1280x800 unless --size says otherwise), with a GPS fix every
-// 100 ms and live values every 33 ms, and measures three runs one after the other: without
+// 100 ms and live values every 16 ms, and measures three runs one after the other: without
 // it, with it and its backdrop's drift held (as the main window does while transmitting),
 // and with the drift running. Run it on a display, e.g. under tests/support/xvfbrun.sh.
 
@@ -235,7 +235,7 @@ int main(int argc, char *argv[])
                             QObject::connect(&fixes, &QTimer::timeout, [&] { scene->nextFix(); });
                             QObject::connect(&live, &QTimer::timeout, [&] { scene->nextLiveValues(); });
                             fixes.start(100);
-                            live.start(33);
+                            live.start(16);
                         }, {}});
         runs.push_back({QStringLiteral("shell %1 on screen, drift running").arg(size),
                         [&] { scene->window()->setDriftHeld(false); }, {}});

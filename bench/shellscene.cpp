@@ -170,8 +170,9 @@ void ShellScene::nextLiveValues()
     ++m_live;
     for (int i = 0; i < m_meters.size(); ++i)
         m_meters[i]->setValue(0.5 + 0.5 * std::sin(m_live * 0.07 + i));
+    // Steering and throttle move; the switch channels hold their positions.
     for (int i = 0; i < m_channels.size(); ++i)
-        m_channels[i]->setValue(1500 + int(400 * std::sin(m_live * 0.05 + i)));
+        m_channels[i]->setValue(i < 2 ? 1500 + int(400 * std::sin(m_live * 0.05 + i)) : (i % 3 ? 1000 : 2000));
 }
 
 } // namespace benchshell

@@ -33,7 +33,8 @@ public:
 
     // One GPS fix more along a winding road, as the car reports it.
     void nextFix();
-    // New live values, as the page's refresh timers hand them over.
+    // New live values, as the page takes them after each 16 ms monitor tick: three pedal
+    // meters and the channel cells, of which steering and throttle move.
     void nextLiveValues();
 
 private:
