@@ -263,8 +263,38 @@ void MapView::paintEvent(QPaintEvent *)
         buildLayer(origin);
     p.drawImage(m_layerOrigin - origin, m_layer);
     paintMarker(p, origin);
-    paintControls(p);
-    paintAttribution(p);
+    // The controls' column, with room for their antialiased edges.
+    paintKept(p, m_keptControls, QRect(width() - 41, 9, 32, 3 * 36 - 4), qHash(m_hoveredControl) ^ (m_follow ? 1 : 2),
+              &MapView::paintControls);
+    if (!m_attribution.isEmpty())
+        paintKept(p, m_keptAttribution, attributionRect(), qHash(m_attribution), &MapView::paintAttribution);
+}
+
+void MapView::paintKept(QPainter &p, KeptPicture &kept, const QRect &area, size_t key,
+                        void (MapView::*draw)(QPainter &))
+{
+    const qreal ratio = devicePixelRatioF();
+    const bool stale = kept.key != key || kept.area != area || kept.image.devicePixelRatio() != ratio;
+    if (stale) {
+        kept.key = key;
+        kept.area = area;
+        kept.image = QImage(area.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+        kept.image.setDevicePixelRatio(ratio);
+        kept.image.fill(Qt::transparent);
+        QPainter k(&kept.image);
+        k.setRenderHint(QPainter::Antialiasing);
+        k.translate(-area.topLeft());
+        (this->*draw)(k);
+    }
+    p.drawImage(area.topLeft(), kept.image);
+}
+
+QRect MapView::attributionRect() const
+{
+    const QFontMetrics fm(uiFont(10.5, 400));
+    const int w = fm.horizontalAdvance(m_attribution) + 12;
+    const int h = fm.height() + 4;
+    return QRect(width() - w, height() - h, w, h);
 }
 
 bool MapView::layerCovers(const QPoint &origin) const
@@ -484,15 +514,9 @@ void MapView::paintControls(QPainter &p)
 
 void MapView::paintAttribution(QPainter &p)
 {
-    if (m_attribution.isEmpty())
-        return;
-    const QFont font = uiFont(10.5, 400);
-    const QFontMetrics fm(font);
-    const int w = fm.horizontalAdvance(m_attribution) + 12;
-    const int h = fm.height() + 4;
-    const QRect box(width() - w, height() - h, w, h);
+    const QRect box = attributionRect();
     p.fillRect(box, withAlpha(ThemeColors::surface, 0.8));
-    p.setFont(font);
+    p.setFont(uiFont(10.5, 400));
     p.setPen(ThemeColors::textSecondary);
     p.drawText(box, Qt::AlignCenter, m_attribution);
 }

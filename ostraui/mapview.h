@@ -66,6 +66,16 @@ private:
     QRect extendLayerTrail();
     void paintControls(QPainter &p);
     void paintAttribution(QPainter &p);
+    // A small part that looks the same from fix to fix, kept as a picture of its own.
+    struct KeptPicture
+    {
+        QImage image;
+        QRect area;
+        size_t key = 0;
+    };
+    void paintKept(QPainter &p, KeptPicture &kept, const QRect &area, size_t key,
+                   void (MapView::*draw)(QPainter &));
+    QRect attributionRect() const;
 
     QNetworkAccessManager *m_network;
     QCache<QString, QPixmap> m_tiles;
@@ -99,6 +109,8 @@ private:
     int m_layerTrailPoints = 0;
     // Trail points dropped (the oldest, beyond 3000) since the layer was drawn.
     int m_layerDropped = 0;
+    KeptPicture m_keptControls;
+    KeptPicture m_keptAttribution;
 };
 
 } // namespace ostra
