@@ -95,6 +95,9 @@ MainWindow::MainWindow(QWidget *parent)
     // The input layer needs no window handle on this platform.
 
     connect(m_controller, &corvane::CorvaneController::inputChanged, this, &MainWindow::onInputChanged);
+    // The drifting backdrop repaints the whole window, far more than a 7 ms tick can share the
+    // GUI thread with: it holds still while the car is driven.
+    connect(m_controller, &corvane::CorvaneController::runningChanged, m_ambient, &AmbientBackground::setDriftHeld);
     for (auto signal : {&corvane::CorvaneController::runningChanged,
                         &corvane::CorvaneController::serialConnectedChanged,
                         &corvane::CorvaneController::receiverConnectedChanged,

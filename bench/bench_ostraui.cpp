@@ -1,63 +1,182 @@
+// What the kit's periodic repaints cost on the GUI thread, where every millisecond delays the
+// next channel frame: the backdrop's drift step alone and under the whole shell with a page of
+// cards, and the map taking a GPS fix, at 1280x800 and 1920x1080.
+
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QImage>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QThread>
 
 #include <cmath>
 
 #include <benchmark/benchmark.h>
 
+#include "bench/benchmarkmain.h"
+#include "bench/shellscene.h"
 #include "ostraui/ambientbackground.h"
 #include "ostraui/mapview.h"
+#include "ostraui/shadowlayer.h"
+#include "ostraui/theme.h"
 #include "tests/support/tileserver.h"
-#include "bench/benchmarkmain.h"
 
 namespace {
 
-const QSize kWindow(1280, 800);
-
-// One repaint of the window backdrop, as its 50 ms timer asks for.
-void BM_AmbientBackgroundRepaint(benchmark::State &state)
+// The window size of a case, with the theme installed as the program has it (its style sheet
+// is part of what the widgets cost to paint).
+QSize windowSize(const benchmark::State &state)
 {
+    static const bool themed = [] {
+        ostra::installTheme(*qApp);
+        return true;
+    }();
+    Q_UNUSED(themed);
+    return QSize(int(state.range(0)), int(state.range(1)));
+}
+
+// Delivers the repaint a widget asked for, as the event loop would, and waits for nothing else.
+void paintPending(QWidget *top)
+{
+    QCoreApplication::sendPostedEvents(top, QEvent::UpdateRequest);
+}
+
+void driftStep(QWidget *top, ostra::AmbientBackground *background)
+{
+    QMetaObject::invokeMethod(background, "onTick");
+    paintPending(top);
+}
+
+// The backdrop's 50 ms drift step on an empty window.
+void BM_AmbientDrift(benchmark::State &state)
+{
+    const QSize size = windowSize(state);
     ostra::AmbientBackground background;
-    background.resize(kWindow);
-    QImage target(kWindow, QImage::Format_ARGB32_Premultiplied);
+    background.resize(size);
+    background.show();
+    // Painting starts once the window is exposed.
+    for (int i = 0; i < 10; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     for (auto _ : state) {
-        background.render(&target);
-        benchmark::DoNotOptimize(target.constBits());
+        // The step's time moves on, as between two of its 50 ms ticks.
+        state.PauseTiming();
+        QThread::msleep(2);
+        state.ResumeTiming();
+        driftStep(&background, &background);
     }
 }
-BENCHMARK(BM_AmbientBackgroundRepaint)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AmbientDrift)->Args({1280, 800})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
 
-// One repaint of a full-window map with every visible tile in memory, a long trail and the marker.
-void BM_MapRepaint(benchmark::State &state)
+// The same step under the whole shell: sidebar, title bar, header and a page of cards.
+void BM_ShellAmbientDrift(benchmark::State &state)
+{
+    ostratest::TileServer server;
+    benchshell::ShellScene scene(windowSize(state), server.baseUrl());
+    scene.window()->show();
+    benchshell::waitForTiles(scene.window(), server);
+    for (auto _ : state) {
+        state.PauseTiming();
+        QThread::msleep(2);
+        state.ResumeTiming();
+        driftStep(scene.window(), scene.window());
+    }
+}
+BENCHMARK(BM_ShellAmbientDrift)->Args({1280, 800})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
+
+// The page's live values change (three meters, steering and throttle channels), as after each
+// 16 ms monitor tick, and the shell repaints what changed.
+void BM_ShellLiveValues(benchmark::State &state)
+{
+    ostratest::TileServer server;
+    benchshell::ShellScene scene(windowSize(state), server.baseUrl());
+    scene.window()->setDriftHeld(true);
+    scene.window()->show();
+    benchshell::waitForTiles(scene.window(), server);
+    for (auto _ : state) {
+        scene.nextLiveValues();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        paintPending(scene.window());
+    }
+}
+BENCHMARK(BM_ShellLiveValues)->Args({1280, 800})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
+
+// The map in its card on the page takes a GPS fix while following the car.
+void BM_ShellMapFix(benchmark::State &state)
+{
+    ostratest::TileServer server;
+    benchshell::ShellScene scene(windowSize(state), server.baseUrl());
+    scene.window()->setDriftHeld(true);
+    scene.window()->show();
+    benchshell::waitForTiles(scene.window(), server);
+    for (auto _ : state) {
+        scene.nextFix();
+        paintPending(scene.window());
+    }
+}
+BENCHMARK(BM_ShellMapFix)->Args({1280, 800})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
+
+// The whole shell painted at once, as on a resize or the first show.
+void BM_ShellFullRepaint(benchmark::State &state)
+{
+    ostratest::TileServer server;
+    benchshell::ShellScene scene(windowSize(state), server.baseUrl());
+    scene.window()->show();
+    benchshell::waitForTiles(scene.window(), server);
+    for (auto _ : state)
+        scene.window()->repaint();
+}
+BENCHMARK(BM_ShellFullRepaint)->Args({1280, 800})->Args({1920, 1080})->Unit(benchmark::kMillisecond);
+
+// The two shadows under one large card, as the shadow layer paints them on every repaint.
+void BM_CardShadows(benchmark::State &state)
+{
+    windowSize(state);
+    QImage target(1280, 800, QImage::Format_ARGB32_Premultiplied);
+    target.fill(ostra::ThemeColors::windowBg);
+    const QRectF card(100, 100, 1000, 500);
+    for (auto _ : state) {
+        QPainter painter(&target);
+        painter.setRenderHint(QPainter::Antialiasing);
+        ostra::paintShadow(&painter, card, 18, 1, 2, 0, QColor(15, 23, 32, 10));
+        ostra::paintShadow(&painter, card, 18, 8, 22, -16, QColor(15, 23, 32, 26));
+    }
+}
+BENCHMARK(BM_CardShadows)->Args({1280, 800})->Unit(benchmark::kMillisecond);
+
+// A window-sized map with every visible tile in memory and a 3000-point trail takes one fix:
+// following the car (range 2 = 1) or left where the user panned it (0).
+void BM_MapFix(benchmark::State &state)
 {
     ostratest::TileServer server;
     ostra::MapView map;
     map.setTileServer(server.baseUrl(), QStringLiteral("test tiles"));
-    map.resize(kWindow);
-    for (int i = 0; i < 3000; ++i)
-        map.setPosition(51.5 + i * 2e-5, -0.12 + std::sin(i / 50.0) * 1e-3, i % 360, true);
-    QImage target(kWindow, QImage::Format_ARGB32_Premultiplied);
-    map.render(&target);
-    QElapsedTimer waited;
-    waited.start();
-    int served = -1;
-    while (waited.elapsed() < 5000 && served != int(server.requests.size())) {
-        served = int(server.requests.size());
-        for (int i = 0; i < 20; ++i) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            QThread::msleep(5);
-        }
-        map.render(&target);
+    map.resize(windowSize(state));
+    int fix = 0;
+    benchshell::driveLongTrail(&map, fix);
+    map.show();
+    benchshell::waitForTiles(&map, server);
+    if (state.range(2) == 0) {
+        // A pan stops following; the car then drives on inside the still view.
+        const QPoint middle(map.width() / 2, map.height() / 2);
+        QMouseEvent press(QEvent::MouseButtonPress, middle, map.mapToGlobal(middle), Qt::LeftButton, Qt::LeftButton, {});
+        QApplication::sendEvent(&map, &press);
+        const QPoint moved = middle + QPoint(40, 30);
+        QMouseEvent move(QEvent::MouseMove, moved, map.mapToGlobal(moved), Qt::NoButton, Qt::LeftButton, {});
+        QApplication::sendEvent(&map, &move);
+        QMouseEvent release(QEvent::MouseButtonRelease, moved, map.mapToGlobal(moved), Qt::LeftButton, Qt::NoButton, {});
+        QApplication::sendEvent(&map, &release);
+        benchshell::waitForTiles(&map, server);
     }
-    state.counters["tiles"] = served;
     for (auto _ : state) {
-        map.render(&target);
-        benchmark::DoNotOptimize(target.constBits());
+        ++fix;
+        map.setPosition(51.5 + fix * 2e-5, -0.12 + std::sin(fix / 50.0) * 1e-3, fix % 360, true);
+        paintPending(&map);
     }
 }
-BENCHMARK(BM_MapRepaint)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MapFix)
+    ->Args({1280, 800, 1})
+    ->Args({1920, 1080, 1})
+    ->Args({1280, 800, 0})
+    ->Args({1920, 1080, 0})
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 

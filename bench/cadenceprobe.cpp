@@ -3,10 +3,15 @@
 // prints the measured span, the interval median, 99th percentile and maximum, the intervals
 // over 10 ms and over 20 ms, and the frames whose CRC is wrong.
 //
-//     cadenceprobe [seconds] [--render] [--clients N] [--port DEVICE]
+//     cadenceprobe [seconds] [--render] [--shell [--size WxH]] [--clients N] [--port DEVICE]
 //
 // --render also paints an 800x600 widget offscreen every 16 ms on the same thread, as the
-// program's pages do while transmitting. --port sends the frames to an outside device (for
+// program's pages do while transmitting.
+// --shell shows the kit's shell on screen (ambient backdrop, sidebar, title bar and a page of
+// cards with the map in one; 1280x800 unless --size says otherwise), with a GPS fix every
+// 100 ms and live values every 16 ms, and measures three runs one after the other: without
+// it, with it and its backdrop's drift held (as the main window does while transmitting),
+// and with the drift running. Run it on a display, e.g. under tests/support/xvfbrun.sh. --port sends the frames to an outside device (for
 // example one end of a socat pseudo-terminal pair) instead, so that a separate process can
 // time them on the other end; the probe then reports only the frames it sent.
 // --clients N serves the mobile-app API from the probe (transmission and input handlers) while
@@ -28,9 +33,13 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <iterator>
 #include <memory>
 #include <fcntl.h>
 #include <pty.h>
@@ -43,11 +52,15 @@
 #include "api/websocketserver.h"
 #include "api/wsinputhandler.h"
 #include "api/wstransmissionhandler.h"
+#include "bench/shellscene.h"
 #include "bridge/corvanecontroller.h"
 #include "bridge/crsfprotocol.h"
 #include "frameclock.h"
+#include "ostraui/ambientbackground.h"
+#include "ostraui/theme.h"
 #include "platform/input/virtualinputbackend.h"
 #include "support/testenvironment.h"
+#include "support/tileserver.h"
 
 namespace {
 
@@ -70,7 +83,7 @@ int channelFrame(const std::vector<unsigned char> &bytes, size_t at, bool &stamp
     return 26;
 }
 
-const char Usage[] = "usage: cadenceprobe [seconds] [--render] [--clients N] [--port DEVICE]\n";
+const char Usage[] = "usage: cadenceprobe [seconds] [--render] [--shell [--size WxH]] [--clients N] [--port DEVICE]\n";
 
 int usageError(const QString &problem)
 {
@@ -177,6 +190,11 @@ int main(int argc, char *argv[])
     QCommandLineOption outside(QStringLiteral("port"), QStringLiteral("Send the frames to this device instead."),
                                QStringLiteral("DEVICE"));
     parser.addOption(outside);
+    QCommandLineOption shell(QStringLiteral("shell"), QStringLiteral("Also measure with the kit's shell on screen."));
+    QCommandLineOption sizeOption(QStringLiteral("size"), QStringLiteral("Window size of the shell (default 1280x800)."),
+                                  QStringLiteral("WxH"), QStringLiteral("1280x800"));
+    parser.addOption(shell);
+    parser.addOption(sizeOption);
     // A negative number reads as an unknown option: it gets the usage line too.
     if (!parser.parse(app.arguments()))
         return usageError(parser.errorText());
@@ -196,6 +214,16 @@ int main(int argc, char *argv[])
     const int clientCount = serve ? parser.value(clientsOption).toInt(&countOk) : 0;
     if (!countOk || clientCount < 0)
         return usageError(QStringLiteral("the number of clients must be 0 or more"));
+    const QStringList sizeParts = parser.value(sizeOption).split(QLatin1Char('x'));
+    const QSize shellSize(sizeParts.value(0).toInt(), sizeParts.value(1).toInt());
+    if (shellSize.width() < 640 || shellSize.height() < 480 || sizeParts.size() != 2)
+        return usageError(QStringLiteral("--size must be WxH, at least 640x480"));
+    if (parser.isSet(shell)) {
+        ostra::installTheme(app);
+        if (!ostra::animationsEnabled())
+            std::fprintf(stderr, "cadenceprobe: no animations on platform %s; run it on a display\n",
+                         qPrintable(QGuiApplication::platformName()));
+    }
 
     int master = -1;
     int slave = -1;
@@ -277,8 +305,8 @@ int main(int argc, char *argv[])
         }
     }
 
-    const char *rendering = parser.isSet(render) ? " with an 800x600 render every 16 ms" : "";
     if (!timedHere) {
+        const char *rendering = parser.isSet(render) ? " with an 800x600 render every 16 ms" : "";
         const FrameClock::Clock::time_point begin = FrameClock::Clock::now();
         QTimer::singleShot(int(seconds * 1000.0), &app, &QCoreApplication::quit);
         app.exec();
@@ -288,11 +316,53 @@ int main(int argc, char *argv[])
         return 0;
     }
 
-    std::vector<FrameClock::Clock::time_point> stamps;
+    // The runs, one after the other; each but the first leaves out its first half second, in
+    // which a window is shown and painted for the first time.
+    using Clock = FrameClock::Clock;
+    struct Run
+    {
+        QString label;
+        std::function<void()> begin;
+        Clock::time_point start;
+    };
+    ostratest::TileServer tiles;
+    std::unique_ptr<benchshell::ShellScene> scene;
+    QTimer fixes;
+    QTimer live;
+    std::vector<Run> runs;
+    runs.push_back({parser.isSet(render) ? QStringLiteral("with an 800x600 render every 16 ms") : QStringLiteral("plain"),
+                    [] {}, {}});
+    if (parser.isSet(shell)) {
+        const QString size = QStringLiteral("%1x%2").arg(shellSize.width()).arg(shellSize.height());
+        runs.push_back({QStringLiteral("shell %1 on screen, drift held").arg(size), [&] {
+                            scene = std::make_unique<benchshell::ShellScene>(shellSize, tiles.baseUrl());
+                            scene->window()->setDriftHeld(true);
+                            scene->window()->show();
+                            QObject::connect(&fixes, &QTimer::timeout, [&] { scene->nextFix(); });
+                            QObject::connect(&live, &QTimer::timeout, [&] { scene->nextLiveValues(); });
+                            fixes.start(100);
+                            live.start(16);
+                        }, {}});
+        runs.push_back({QStringLiteral("shell %1 on screen, drift running").arg(size),
+                        [&] { scene->window()->setDriftHeld(false); }, {}});
+    }
+
+    const auto settle = std::chrono::milliseconds(500);
+    std::vector<Clock::time_point> stamps;
+    Clock::time_point end;
     double cpu = 0.0;
     {
         FrameClock clock(master, channelFrame);
-        QTimer::singleShot(int(seconds * 1000.0), &app, &QCoreApplication::quit);
+        for (size_t i = 0; i < runs.size(); ++i) {
+            QTimer::singleShot(int(seconds * 1000.0 * double(i)), &app, [&runs, i] {
+                runs[i].begin();
+                runs[i].start = Clock::now();
+            });
+        }
+        QTimer::singleShot(int(seconds * 1000.0 * double(runs.size())), &app, [&] {
+            end = Clock::now();
+            QCoreApplication::quit();
+        });
         const double cpuBefore = cpuSeconds();
         app.exec();
         cpu = cpuSeconds() - cpuBefore;
@@ -313,12 +383,27 @@ int main(int argc, char *argv[])
         clients.waitForFinished(5000);
         clientMessages = clients.readAllStandardOutput().trimmed();
     }
-    const double span = std::chrono::duration<double>(stamps.back() - stamps.front()).count();
-    std::printf("frames %zu over %.3f s (first to last frame)%s%s, bad CRC: %zu\n", stamps.size(), span, rendering,
-                serve ? qPrintable(QStringLiteral(", API served to %1 clients").arg(clientCount)) : "", badFrames);
+    if (serve)
+        std::printf("API served to %d clients\n", clientCount);
     if (!clientMessages.isEmpty())
         std::printf("messages read by the clients: %s\n", clientMessages.constData());
-    std::printf("probe CPU time %.1f ms per second\n", cpu * 1000.0 / seconds);
-    ostrabench::printIntervals(stamps, {10.0, 20.0});
-    return badFrames == 0 ? 0 : 1;
+    std::printf("probe CPU time %.1f ms per second, bad CRC: %zu\n", cpu * 1000.0 / (seconds * double(runs.size())),
+                badFrames);
+    bool complete = true;
+    for (size_t r = 0; r < runs.size(); ++r) {
+        const Clock::time_point from = runs[r].start + (r > 0 ? settle : Clock::duration::zero());
+        const Clock::time_point to = r + 1 < runs.size() ? runs[r + 1].start : end;
+        std::vector<Clock::time_point> inRun;
+        std::copy_if(stamps.begin(), stamps.end(), std::back_inserter(inRun),
+                     [&](const Clock::time_point &t) { return t >= from && t < to; });
+        if (inRun.size() < 2) {
+            std::fprintf(stderr, "cadenceprobe: only %zu frames arrived in run %zu\n", inRun.size(), r + 1);
+            complete = false;
+            continue;
+        }
+        std::printf("%s: frames %zu over %.3f s (first to last frame)\n", qPrintable(runs[r].label), inRun.size(),
+                    std::chrono::duration<double>(inRun.back() - inRun.front()).count());
+        ostrabench::printIntervals(inRun, {10.0, 12.0, 20.0});
+    }
+    return complete && badFrames == 0 ? 0 : 1;
 }

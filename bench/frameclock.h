@@ -84,7 +84,10 @@ inline void printIntervals(const std::vector<FrameClock::Clock::time_point> &sta
     const auto at = [&intervals](double share) {
         return intervals[std::min(intervals.size() - 1, size_t(share * double(intervals.size())))];
     };
-    std::printf("interval median %.3f ms, p99 %.3f ms, max %.3f ms", at(0.5), at(0.99), intervals.back());
+    const double mean = std::chrono::duration<double, std::milli>(stamps.back() - stamps.front()).count()
+                        / double(intervals.size());
+    std::printf("interval mean %.3f ms, median %.3f ms, p99 %.3f ms, max %.3f ms", mean, at(0.5), at(0.99),
+                intervals.back());
     for (const double limit : overMs)
         std::printf(", over %.0f ms: %zu", limit,
                     size_t(std::count_if(intervals.begin(), intervals.end(), [limit](double ms) { return ms > limit; })));

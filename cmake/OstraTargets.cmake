@@ -43,3 +43,19 @@ function(ostra_tests label)
             ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TZ=UTC;OSTRA_INPUT_BACKEND=virtual;OSTRA_MDNS_INTERFACES=lo")
     endforeach()
 endfunction()
+
+# ostra_animated_tests(<label> TESTS tst_a tst_b ...)
+# Runs widget tests registered by ostra_tests once more on a virtual X display of their own,
+# where animations run (they are off on the offscreen platform), as <test>_animated under the
+# labels <label> and "animated".
+function(ostra_animated_tests label)
+    cmake_parse_arguments(ARG "" "" "TESTS" ${ARGN})
+    foreach(_name ${ARG_TESTS})
+        add_test(NAME ${_name}_animated
+                 COMMAND ${PROJECT_SOURCE_DIR}/tests/support/xvfbrun.sh $<TARGET_FILE:${_name}>)
+        set_tests_properties(${_name}_animated PROPERTIES
+            LABELS "${label};animated"
+            TIMEOUT 300
+            ENVIRONMENT "TZ=UTC;OSTRA_INPUT_BACKEND=virtual;OSTRA_EXPECT_ANIMATIONS=1")
+    endforeach()
+endfunction()

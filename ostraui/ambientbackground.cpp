@@ -13,6 +13,7 @@
 #include <cmath>
 
 #include "ostraui/alphacolor.h"
+#include "ostraui/card.h"
 #include "ostraui/theme.h"
 
 namespace ostra {
@@ -45,32 +46,8 @@ const Blob &blob(int i)
     return blobs.at(std::size_t(i));
 }
 
-// A soft radial blob changes slowly across its radius, so a half-resolution image stretched
-// with smooth filtering looks the same as painting the gradient, at a fraction of the cost.
-const QImage &blobImage(int i)
-{
-    static const std::array<QImage, 3> images = [] {
-        std::array<QImage, 3> out;
-        for (int k = 0; k < 3; ++k) {
-            const Blob &b = blob(k);
-            const int side = int(b.diameter / 2);
-            QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
-            image.fill(Qt::transparent);
-            QPainter p(&image);
-            p.setRenderHint(QPainter::Antialiasing);
-            const QPointF c(side / 2.0, side / 2.0);
-            QRadialGradient gradient(c, side / 2.0);
-            gradient.setColorAt(0.0, withAlpha(b.color, b.alpha));
-            gradient.setColorAt(1.0, withAlpha(b.color, 0.0));
-            p.setPen(Qt::NoPen);
-            p.setBrush(gradient);
-            p.drawEllipse(c, side / 2.0, side / 2.0);
-            out[std::size_t(k)] = image;
-        }
-        return out;
-    }();
-    return images.at(std::size_t(i));
-}
+// The drifting light is drawn at this fraction of the window's size and stretched.
+constexpr int kDriftScale = 8;
 
 QPainterPath designCurve(const QPointF &start, const QPointF &c1, const QPointF &c2, const QPointF &mid,
                          const QPointF &c3, const QPointF &c4, const QPointF &end)
@@ -111,12 +88,28 @@ bool AmbientBackground::isAnimating() const
     return m_timer->isActive();
 }
 
+void AmbientBackground::setDriftHeld(bool held)
+{
+    if (held == m_held)
+        return;
+    m_held = held;
+    // Let go, the drift goes on from the pose it was held in.
+    if (!held)
+        m_startMs = QDateTime::currentMSecsSinceEpoch() - qint64(m_phase * 1000.0);
+    updateAnimationState();
+}
+
 void AmbientBackground::updateAnimationState()
 {
-    if (isVisible() && animationsEnabled())
+    if (isVisible() && animationsEnabled() && !m_held)
         m_timer->start();
     else
         m_timer->stop();
+}
+
+double AmbientBackground::shownPhase() const
+{
+    return m_timer->isActive() || (m_held && animationsEnabled()) ? m_phase : 0.0;
 }
 
 void AmbientBackground::onTick()
@@ -124,7 +117,31 @@ void AmbientBackground::onTick()
     if (window()->isMinimized())
         return;
     m_phase = double(QDateTime::currentMSecsSinceEpoch() - m_startMs) / 1000.0;
-    update();
+    update(changedRegion());
+}
+
+QRegion AmbientBackground::changedRegion() const
+{
+    // The backdrop changes everywhere, but it shows only where no card covers it: a card's
+    // fill is opaque but for its rounded corners, unless it or a page around it is see-through
+    // (dimmed, or fading in). Leaving those insides out spares repainting everything on them.
+    QRegion region(rect());
+    const QList<Card *> cards = findChildren<Card *>();
+    for (Card *card : cards) {
+        if (!card->isVisible() || card->isDimmed())
+            continue;
+        bool seeThrough = false;
+        for (QWidget *w = card; w && w != this && !seeThrough; w = w->parentWidget())
+            seeThrough = w->graphicsEffect() != nullptr;
+        if (seeThrough)
+            continue;
+        const QRect r = card->rect();
+        const int corner = Card::cornerRadius;
+        QRegion inside = QRegion(r.adjusted(corner, 0, -corner, 0)) + QRegion(r.adjusted(0, corner, 0, -corner));
+        inside &= card->visibleRegion();
+        region -= inside.translated(card->mapTo(this, QPoint()));
+    }
+    return region;
 }
 
 void AmbientBackground::showEvent(QShowEvent *event)
@@ -141,18 +158,49 @@ void AmbientBackground::hideEvent(QHideEvent *event)
 
 void AmbientBackground::paintEvent(QPaintEvent *event)
 {
+    const double t = shownPhase();
+    if (m_backdrop.size() != size() || m_backdropPhase != t) {
+        if (m_backdrop.size() != size())
+            m_backdrop = QImage(size(), QImage::Format_RGB32);
+        m_backdropPhase = t;
+        m_backdropValid = QRegion();
+    }
+    // Draw into the kept backdrop only what this repaint needs and it does not hold yet.
+    const QRegion missing = event->region() - m_backdropValid;
+    if (!missing.isEmpty()) {
+        QPainter b(&m_backdrop);
+        b.setClipRegion(missing);
+        b.setRenderHint(QPainter::SmoothPixmapTransform);
+        b.drawImage(rect(), driftImage(t));
+        b.setRenderHint(QPainter::Antialiasing);
+        paintCurves(b, t);
+        m_backdropValid += missing;
+    }
     QPainter p(this);
+    for (const QRect &r : event->region())
+        p.drawImage(r.topLeft(), m_backdrop, r);
+}
+
+const QImage &AmbientBackground::driftImage(double t)
+{
+    const QSize size(std::max((width() + kDriftScale - 1) / kDriftScale, 1),
+                     std::max((height() + kDriftScale - 1) / kDriftScale, 1));
+    if (m_drift.size() == size && m_driftPhase == t)
+        return m_drift;
+    if (m_drift.size() != size)
+        m_drift = QImage(size, QImage::Format_RGB32);
+    m_driftPhase = t;
+    m_drift.fill(ThemeColors::windowBg);
+    QPainter p(&m_drift);
     p.setRenderHint(QPainter::Antialiasing);
-    p.setClipRegion(event->region());
-    const double t = m_timer->isActive() ? m_phase : 0.0;
+    // Drawn in window coordinates onto the small image, which paintEvent stretches back.
+    p.scale(double(size.width()) / std::max(width(), 1), double(size.height()) / std::max(height(), 1));
     const double w = width();
     const double h = height();
-
-    p.fillRect(rect(), ThemeColors::windowBg);
     paintBlob(p, 0, QPointF(w + 140 - 620, -180), t);
     paintBlob(p, 1, QPointF(180, h + 220 - 520), t);
     paintBlob(p, 2, QPointF(w - 0.22 * w - 380, h - 0.08 * h - 380), t);
-    paintCurves(p, t);
+    return m_drift;
 }
 
 void AmbientBackground::paintBlob(QPainter &p, int index, const QPointF &topLeft, double t) const
@@ -177,13 +225,12 @@ void AmbientBackground::paintBlob(QPainter &p, int index, const QPointF &topLeft
     }
     const double radius = b.diameter / 2.0 * scale;
     const QPointF centre(topLeft.x() + b.diameter / 2.0 + dx, topLeft.y() + b.diameter / 2.0 + dy);
-    const QRectF target(centre.x() - radius, centre.y() - radius, 2 * radius, 2 * radius);
-    if (!target.intersects(QRectF(rect())))
-        return;
-    p.save();
-    p.setRenderHint(QPainter::SmoothPixmapTransform);
-    p.drawImage(target, blobImage(index));
-    p.restore();
+    QRadialGradient gradient(centre, radius);
+    gradient.setColorAt(0.0, withAlpha(b.color, b.alpha));
+    gradient.setColorAt(1.0, withAlpha(b.color, 0.0));
+    p.setPen(Qt::NoPen);
+    p.setBrush(gradient);
+    p.drawEllipse(centre, radius, radius);
 }
 
 void AmbientBackground::paintCurves(QPainter &p, double t) const
@@ -192,6 +239,13 @@ void AmbientBackground::paintCurves(QPainter &p, double t) const
                                                    {1120, 540}, {1300, 420}, {1660, 560});
     static const QPainterPath curve2 = designCurve({-40, 820}, {340, 700}, {560, 960}, {860, 780},
                                                    {1160, 600}, {1320, 500}, {1660, 640});
+    // Stroking the dashes costs the same however little of them a repaint shows: skip it
+    // where they cannot show.
+    static const QRectF band = curve1.controlPointRect().united(curve2.controlPointRect());
+    const QRectF shown(band.left() * width() / 1600.0 - 2, band.top() * height() / 1000.0 - 2,
+                       band.width() * width() / 1600.0 + 4, band.height() * height() / 1000.0 + 4);
+    if (!p.clipRegion().boundingRect().intersects(shown.toAlignedRect()))
+        return;
     p.save();
     p.scale(width() / 1600.0, height() / 1000.0);
     p.setOpacity(0.9);

@@ -59,7 +59,7 @@ void Card::paintEvent(QPaintEvent *)
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QPen(m_clickable && m_hovered ? ThemeColors::borderStrong : ThemeColors::borderLight, 1));
     painter.setBrush(ThemeColors::surface);
-    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 18, 18);
+    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), cornerRadius, cornerRadius);
 }
 
 void Card::enterEvent(QEnterEvent *event)

@@ -14,6 +14,9 @@ class Card : public QFrame
 public:
     explicit Card(QWidget *parent = nullptr, int elevation = 1);
 
+    // Every card's corner radius; inside its corners a card covers what lies behind it.
+    static constexpr int cornerRadius = 18;
+
     QVBoxLayout *contentLayout();
     int elevation() const { return m_elevation; }
     bool isClickable() const { return m_clickable; }

@@ -4,8 +4,11 @@
 #include <QGraphicsOpacityEffect>
 #include <QGridLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
 
 #include "ostraui/monogram.h"
 #include "ostraui/pill.h"
@@ -14,13 +17,81 @@
 
 namespace ostra {
 
+namespace {
+
+// A one-line label that asks for its whole text's width but gives way down to an ellipsis,
+// with the whole text in its tool tip while it is cut.
+class ElidingLabel : public QLabel
+{
+public:
+    using QLabel::QLabel;
+
+    QSize minimumSizeHint() const override
+    {
+        const QSize hint = QLabel::minimumSizeHint();
+        return QSize(fontMetrics().horizontalAdvance(QStringLiteral("\u2026")), hint.height());
+    }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override
+    {
+        QLabel::resizeEvent(event);
+        const bool cut = fontMetrics().horizontalAdvance(text()) > contentsRect().width();
+        setToolTip(cut ? text() : QString());
+    }
+
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        const QRect r = contentsRect();
+        const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, r.width());
+        style()->drawItemText(&p, r, Qt::AlignLeft | Qt::AlignVCenter, palette(), isEnabled(), shown,
+                              foregroundRole());
+    }
+};
+
+// A device list whose current text ends in an ellipsis when the list is narrower than it.
+class ElidingCombo : public QComboBox
+{
+public:
+    using QComboBox::QComboBox;
+
+    // The width at which the list still shows text, frame, padding and arrow whole.
+    int widthFor(const QString &text) const
+    {
+        QStyleOptionComboBox opt;
+        initStyleOption(&opt);
+        const QSize content(fontMetrics().horizontalAdvance(text), fontMetrics().height());
+        return style()->sizeFromContents(QStyle::CT_ComboBox, &opt, content, this).width();
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QStylePainter painter(this);
+        painter.setPen(palette().color(QPalette::Text));
+        QStyleOptionComboBox opt;
+        initStyleOption(&opt);
+        painter.drawComplexControl(QStyle::CC_ComboBox, opt);
+        if (currentIndex() < 0 && !placeholderText().isEmpty()) {
+            opt.palette.setBrush(QPalette::ButtonText, opt.palette.placeholderText());
+            opt.currentText = placeholderText();
+        }
+        const QRect field = style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, this);
+        opt.currentText = fontMetrics().elidedText(opt.currentText, Qt::ElideRight, field.width());
+        painter.drawControl(QStyle::CE_ComboBoxLabel, opt);
+    }
+};
+
+} // namespace
+
 DeviceRow::DeviceRow(const QString &monogram, const QString &title, const QString &subtitle,
                      QWidget *parent)
     : QFrame(parent)
     , m_grid(new QGridLayout(this))
     , m_title(new QLabel(title, this))
-    , m_subtitle(new QLabel(subtitle, this))
-    , m_combo(new QComboBox(this))
+    , m_subtitle(new ElidingLabel(subtitle, this))
+    , m_combo(new ElidingCombo(this))
     , m_pill(new Pill(this, Pill::Plain))
     , m_button(new QPushButton(tr("Connect"), this))
 {
@@ -41,7 +112,6 @@ DeviceRow::DeviceRow(const QString &monogram, const QString &title, const QStrin
 
     m_combo->setCursor(Qt::PointingHandCursor);
     m_combo->setSizePolicy(QSizePolicy::Expanding, m_combo->sizePolicy().verticalPolicy());
-    m_combo->setMinimumWidth(180);
     m_combo->setMinimumContentsLength(18);
     m_combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
 
@@ -75,6 +145,9 @@ void DeviceRow::buildLayout()
         m_grid->addWidget(m_monogram, 0, 0, Qt::AlignVCenter);
     m_grid->addLayout(text, 0, m);
 
+    // Side by side the list gives way first, down to what still reads "Choose …"; on a line
+    // of its own it keeps its full minimum.
+    m_combo->setMinimumWidth(m_wide ? static_cast<ElidingCombo *>(m_combo)->widthFor(tr("Choose \u2026")) : 180);
     if (m_wide) {
         m_grid->addWidget(m_combo, 0, m + 1);
         m_grid->addWidget(m_pill, 0, m + 2, Qt::AlignVCenter);

@@ -29,6 +29,8 @@ namespace {
 // Room around the card for its shadow, and the header's height allowance.
 constexpr int kExtraWidth = 56;
 constexpr int kExtraHeight = 124;
+// The dialog's own content, inset as the header's title is.
+const QMargins kContentInset(24, 10, 24, 20);
 
 } // namespace
 
@@ -205,8 +207,15 @@ void applyDialogChrome(QDialog *dialog, const QString &subtitle)
 
     auto *content = new QWidget(dialog);
     content->setObjectName(QStringLiteral("ostraDialogContent"));
-    if (QLayout *existing = dialog->layout())
+    if (QLayout *existing = dialog->layout()) {
+        // Margins the dialog chose stay; the style's defaults give way to the header's inset, so
+        // the content lines up with the title and keeps clear of the card's edges.
+        const QMargins own = existing->contentsMargins();
+        existing->unsetContentsMargins();
+        const bool chosen = existing->contentsMargins() != own;
         content->setLayout(existing);
+        existing->setContentsMargins(chosen ? own : kContentInset);
+    }
 
     auto *header = new QWidget(dialog);
     header->setObjectName(QStringLiteral("ostraDialogHeader"));

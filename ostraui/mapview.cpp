@@ -51,6 +51,23 @@ QRectF controlRect(int width, int index)
     return QRectF(width - 40, 10 + 36 * index, 30, 30);
 }
 
+// How far the cached layer reaches beyond the view on every side.
+constexpr int kLayerMargin = 256;
+// How many dropped trail points the layer may still show before it is redrawn.
+constexpr int kMaxStaleTrail = 100;
+// The marker's halo, its widest part, with room for antialiasing.
+constexpr int kMarkerReach = 22;
+
+QPen trailUnderPen()
+{
+    return QPen(withAlpha(Qt::white, 0.8), 6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+}
+
+QPen trailPen()
+{
+    return QPen(ThemeColors::accent, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+}
+
 } // namespace
 
 MapView::MapView(QWidget *parent)
@@ -101,6 +118,7 @@ QString MapView::tileKey(int z, int x, int y)
 
 void MapView::setPosition(double latitude, double longitude, double heading, bool moving)
 {
+    const QRect oldMarker = markerRect(viewOrigin());
     const bool hadFix = m_hasFix;
     m_hasFix = true;
     m_latitude = latitude;
@@ -118,14 +136,25 @@ void MapView::setPosition(double latitude, double longitude, double heading, boo
             const qsizetype excess = m_trail.size() - kMaxTrail;
             m_trail.remove(0, excess);
             m_trailUnit.remove(0, excess);
+            // The layer still shows the dropped oldest points; redrawing it for each would undo
+            // its use, so it is redrawn once a stretch of them has gone.
+            m_layerDropped += int(excess);
+            if (m_layerDropped >= kMaxStaleTrail)
+                m_layerValid = false;
         }
     }
 
     if (!hadFix)
         m_follow = true;
-    if (m_follow)
-        m_center = project(latitude, longitude);
-    update();
+    const QRect newSegment = same ? QRect() : extendLayerTrail();
+    if (m_follow || !m_layerValid) {
+        if (m_follow)
+            m_center = project(latitude, longitude);
+        update();
+        return;
+    }
+    // The view stands still: only the marker's old and new places and the new piece of trail change.
+    update(QRegion(oldMarker) + markerRect(viewOrigin()) + newSegment.translated(-viewOrigin()));
 }
 
 void MapView::setZoom(int zoom, const QPointF &anchor)
@@ -172,6 +201,7 @@ void MapView::onTileReply(QNetworkReply *reply, const QString &key)
     if (reply->error() == QNetworkReply::NoError && pixmap.loadFromData(reply->readAll())
         && !pixmap.isNull()) {
         m_tiles.insert(key, new QPixmap(pixmap), 1);
+        m_layerValid = false;
         update();
         return;
     }
@@ -185,6 +215,22 @@ void MapView::onTileReply(QNetworkReply *reply, const QString &key)
 QPointF MapView::topLeftWorld() const
 {
     return m_center - QPointF(width() / 2.0, height() / 2.0);
+}
+
+// The view's top-left in whole world pixels: tiles and layer then land on whole pixels.
+QPoint MapView::viewOrigin() const
+{
+    const QPointF o = topLeftWorld();
+    return QPoint(int(std::floor(o.x())), int(std::floor(o.y())));
+}
+
+QRect MapView::markerRect(const QPoint &origin) const
+{
+    if (!m_hasFix)
+        return QRect();
+    const QPointF p = project(m_latitude, m_longitude) - QPointF(origin);
+    return QRect(int(std::floor(p.x())) - kMarkerReach, int(std::floor(p.y())) - kMarkerReach,
+                 2 * kMarkerReach + 1, 2 * kMarkerReach + 1);
 }
 
 int MapView::hitControl(const QPointF &p) const
@@ -205,20 +251,112 @@ void MapView::paintEvent(QPaintEvent *)
     QPainterPath clip;
     clip.addRoundedRect(QRectF(rect()), 12, 12);
     p.setClipPath(clip);
-    p.fillRect(rect(), ThemeColors::surfaceAlt);
 
     if (!m_hasFix) {
+        p.fillRect(rect(), ThemeColors::surfaceAlt);
         paintWaiting(p);
         return;
     }
-    const QPointF origin = topLeftWorld();
-    paintTiles(p, origin);
-    if (isDarkTheme())
-        p.fillRect(rect(), withAlpha(QColor(0x0B, 0x10, 0x16), 0.35));
-    paintTrail(p, origin);
+    const QPoint origin = viewOrigin();
+    requestVisibleTiles(origin);
+    if (!layerCovers(origin))
+        buildLayer(origin);
+    p.drawImage(m_layerOrigin - origin, m_layer);
     paintMarker(p, origin);
-    paintControls(p);
-    paintAttribution(p);
+    // The controls' column, with room for their antialiased edges.
+    paintKept(p, m_keptControls, QRect(width() - 41, 9, 32, 3 * 36 - 4), qHash(m_hoveredControl) ^ (m_follow ? 1 : 2),
+              &MapView::paintControls);
+    if (!m_attribution.isEmpty())
+        paintKept(p, m_keptAttribution, attributionRect(), qHash(m_attribution), &MapView::paintAttribution);
+}
+
+void MapView::paintKept(QPainter &p, KeptPicture &kept, const QRect &area, size_t key,
+                        void (MapView::*draw)(QPainter &))
+{
+    const qreal ratio = devicePixelRatioF();
+    const bool stale = kept.key != key || kept.area != area || kept.image.devicePixelRatio() != ratio;
+    if (stale) {
+        kept.key = key;
+        kept.area = area;
+        kept.image = QImage(area.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+        kept.image.setDevicePixelRatio(ratio);
+        kept.image.fill(Qt::transparent);
+        QPainter k(&kept.image);
+        k.setRenderHint(QPainter::Antialiasing);
+        k.translate(-area.topLeft());
+        (this->*draw)(k);
+    }
+    p.drawImage(area.topLeft(), kept.image);
+}
+
+QRect MapView::attributionRect() const
+{
+    const QFontMetrics fm(uiFont(10.5, 400));
+    const int w = fm.horizontalAdvance(m_attribution) + 12;
+    const int h = fm.height() + 4;
+    return QRect(width() - w, height() - h, w, h);
+}
+
+bool MapView::layerCovers(const QPoint &origin) const
+{
+    return m_layerValid && m_layerZoom == m_zoom
+           && QRect(m_layerOrigin, m_layer.size()).contains(QRect(origin, size()));
+}
+
+void MapView::buildLayer(const QPoint &origin)
+{
+    m_layerOrigin = origin - QPoint(kLayerMargin, kLayerMargin);
+    const QSize area = size() + QSize(2 * kLayerMargin, 2 * kLayerMargin);
+    if (m_layer.size() != area)
+        m_layer = QImage(area, QImage::Format_RGB32);
+    m_layer.fill(ThemeColors::surfaceAlt);
+    QPainter p(&m_layer);
+    p.setRenderHint(QPainter::Antialiasing);
+    paintTiles(p, m_layerOrigin, area);
+    if (isDarkTheme())
+        p.fillRect(m_layer.rect(), withAlpha(QColor(0x0B, 0x10, 0x16), 0.35));
+    paintTrail(p, m_layerOrigin, area);
+    m_layerZoom = m_zoom;
+    m_layerValid = true;
+    m_layerDropped = 0;
+    const double s = worldSize(m_zoom);
+    m_layerTrailPoints = int(std::min<qsizetype>(m_trailUnit.size(), 2));
+    if (!m_trailUnit.isEmpty()) {
+        m_layerTrailEnd = m_trailUnit.last() * s;
+        m_layerTrailPrev = m_trailUnit.size() > 1 ? m_trailUnit.at(m_trailUnit.size() - 2) * s : m_layerTrailEnd;
+    }
+}
+
+// Draws the trail's newest segment onto the layer; returns the world-pixel rectangle it touched.
+QRect MapView::extendLayerTrail()
+{
+    if (!m_layerValid || m_layerZoom != m_zoom || m_trailUnit.isEmpty())
+        return QRect();
+    const QPointF point = m_trailUnit.last() * worldSize(m_zoom);
+    if (m_layerTrailPoints == 0) {
+        m_layerTrailPrev = m_layerTrailEnd = point;
+        m_layerTrailPoints = 1;
+        return QRect();
+    }
+    // A point on the pixel of the last one drawn shows nothing new.
+    if (std::abs(point.x() - m_layerTrailEnd.x()) < 1.0 && std::abs(point.y() - m_layerTrailEnd.y()) < 1.0)
+        return QRect();
+    QPainter p(&m_layer);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.translate(-QPointF(m_layerOrigin));
+    p.setPen(trailUnderPen());
+    p.drawLine(m_layerTrailEnd, point);
+    // The line goes over the white of its new neighbour, as one path would have it.
+    QPainterPath path(m_layerTrailPoints > 1 ? m_layerTrailPrev : m_layerTrailEnd);
+    path.lineTo(m_layerTrailEnd);
+    path.lineTo(point);
+    p.setPen(trailPen());
+    p.drawPath(path);
+    const QRectF touched = QRectF(m_layerTrailPrev, point).normalized().united(QRectF(m_layerTrailEnd, QSizeF(0, 0)));
+    m_layerTrailPrev = m_layerTrailEnd;
+    m_layerTrailEnd = point;
+    m_layerTrailPoints = 2;
+    return touched.adjusted(-5, -5, 5, 5).toAlignedRect();
 }
 
 void MapView::paintWaiting(QPainter &p)
@@ -239,53 +377,70 @@ void MapView::paintWaiting(QPainter &p)
                tr("The car appears here once the receiver has a fix"));
 }
 
-void MapView::paintTiles(QPainter &p, const QPointF &origin)
+void MapView::requestVisibleTiles(const QPoint &origin)
 {
-    p.setRenderHint(QPainter::SmoothPixmapTransform, false);
     const int n = 1 << m_zoom;
-    const int firstCol = int(std::floor(origin.x() / kTileSize));
-    const int lastCol = int(std::floor((origin.x() + width()) / kTileSize));
-    const int firstRow = int(std::floor(origin.y() / kTileSize));
-    const int lastRow = int(std::floor((origin.y() + height()) / kTileSize));
+    const int firstCol = int(std::floor(origin.x() / double(kTileSize)));
+    const int lastCol = int(std::floor((origin.x() + width()) / double(kTileSize)));
+    const int firstRow = int(std::floor(origin.y() / double(kTileSize)));
+    const int lastRow = int(std::floor((origin.y() + height()) / double(kTileSize)));
     for (int row = std::max(firstRow, 0); row <= std::min(lastRow, n - 1); ++row) {
         for (int col = firstCol; col <= lastCol; ++col) {
             const int x = ((col % n) + n) % n;
-            const QRectF target(col * double(kTileSize) - origin.x(), row * double(kTileSize) - origin.y(),
-                                kTileSize, kTileSize);
+            if (!m_tiles.contains(tileKey(m_zoom, x, row)))
+                requestTile(m_zoom, x, row);
+        }
+    }
+}
+
+// Draws the tiles of the area whose top-left is the world pixel origin: the cached ones, or
+// in their place the matching quarter of a cached parent.
+void MapView::paintTiles(QPainter &p, const QPoint &origin, const QSize &area)
+{
+    p.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    const int n = 1 << m_zoom;
+    const int firstCol = int(std::floor(origin.x() / double(kTileSize)));
+    const int lastCol = int(std::floor((origin.x() + area.width()) / double(kTileSize)));
+    const int firstRow = int(std::floor(origin.y() / double(kTileSize)));
+    const int lastRow = int(std::floor((origin.y() + area.height()) / double(kTileSize)));
+    for (int row = std::max(firstRow, 0); row <= std::min(lastRow, n - 1); ++row) {
+        for (int col = firstCol; col <= lastCol; ++col) {
+            const int x = ((col % n) + n) % n;
+            const QRect target(col * kTileSize - origin.x(), row * kTileSize - origin.y(), kTileSize, kTileSize);
             const QPixmap *tile = m_tiles.object(tileKey(m_zoom, x, row));
             if (tile && !tile->isNull()) {
-                p.drawPixmap(target, *tile, QRectF(tile->rect()));
+                p.drawPixmap(target, *tile, tile->rect());
                 continue;
             }
-            requestTile(m_zoom, x, row);
             const QPixmap *parent = m_tiles.object(tileKey(m_zoom - 1, x / 2, row / 2));
             if (parent && !parent->isNull()) {
                 const double half = parent->width() / 2.0;
                 const double halfH = parent->height() / 2.0;
-                p.drawPixmap(target, *parent, QRectF((x % 2) * half, (row % 2) * halfH, half, halfH));
+                p.drawPixmap(QRectF(target), *parent, QRectF((x % 2) * half, (row % 2) * halfH, half, halfH));
             }
         }
     }
 }
 
-void MapView::paintTrail(QPainter &p, const QPointF &origin)
+void MapView::paintTrail(QPainter &p, const QPoint &origin, const QSize &area)
 {
     if (m_trailUnit.size() < 2)
         return;
     // Stroking thousands of wide round-joined segments dominates a repaint: leave out segments
-    // wholly off screen and points less than a pixel from the last one drawn; neither shows.
+    // wholly outside the area and points on the pixel of the last one drawn; neither shows.
     const double s = worldSize(m_zoom);
-    const QRectF view = QRectF(rect()).adjusted(-8, -8, 8, 8);
+    const QPointF o(origin);
+    const QRectF view = QRectF(QPointF(0, 0), QSizeF(area)).adjusted(-8, -8, 8, 8);
     const auto onScreen = [&view](const QPointF &a, const QPointF &b) {
         return std::min(a.x(), b.x()) <= view.right() && std::max(a.x(), b.x()) >= view.left()
                && std::min(a.y(), b.y()) <= view.bottom() && std::max(a.y(), b.y()) >= view.top();
     };
     QPainterPath path;
     bool drawing = false;
-    QPointF last = m_trailUnit.first() * s - origin;
+    QPointF last = m_trailUnit.first() * s - o;
     const qsizetype count = m_trailUnit.size();
     for (qsizetype i = 1; i < count; ++i) {
-        const QPointF point = m_trailUnit.at(i) * s - origin;
+        const QPointF point = m_trailUnit.at(i) * s - o;
         if (drawing && i + 1 < count && std::abs(point.x() - last.x()) < 1.0 && std::abs(point.y() - last.y()) < 1.0)
             continue;
         if (onScreen(last, point)) {
@@ -301,15 +456,15 @@ void MapView::paintTrail(QPainter &p, const QPointF &origin)
     if (path.isEmpty())
         return;
     p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(withAlpha(Qt::white, 0.8), 6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setPen(trailUnderPen());
     p.drawPath(path);
-    p.setPen(QPen(ThemeColors::accent, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setPen(trailPen());
     p.drawPath(path);
 }
 
-void MapView::paintMarker(QPainter &p, const QPointF &origin)
+void MapView::paintMarker(QPainter &p, const QPoint &origin)
 {
-    const QPointF pos = project(m_latitude, m_longitude) - origin;
+    const QPointF pos = project(m_latitude, m_longitude) - QPointF(origin);
     p.setPen(Qt::NoPen);
     p.setBrush(withAlpha(ThemeColors::dangerAccent, 0.18));
     p.drawEllipse(pos, 20, 20);
@@ -359,15 +514,9 @@ void MapView::paintControls(QPainter &p)
 
 void MapView::paintAttribution(QPainter &p)
 {
-    if (m_attribution.isEmpty())
-        return;
-    const QFont font = uiFont(10.5, 400);
-    const QFontMetrics fm(font);
-    const int w = fm.horizontalAdvance(m_attribution) + 12;
-    const int h = fm.height() + 4;
-    const QRect box(width() - w, height() - h, w, h);
+    const QRect box = attributionRect();
     p.fillRect(box, withAlpha(ThemeColors::surface, 0.8));
-    p.setFont(font);
+    p.setFont(uiFont(10.5, 400));
     p.setPen(ThemeColors::textSecondary);
     p.drawText(box, Qt::AlignCenter, m_attribution);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCache>
+#include <QImage>
 #include <QList>
 #include <QPixmap>
 #include <QPointF>
@@ -53,12 +54,28 @@ private:
     void onTileReply(QNetworkReply *reply, const QString &key);
     int hitControl(const QPointF &p) const;
     QPointF topLeftWorld() const;
+    QPoint viewOrigin() const;
+    QRect markerRect(const QPoint &origin) const;
     void paintWaiting(QPainter &p);
-    void paintTiles(QPainter &p, const QPointF &origin);
-    void paintTrail(QPainter &p, const QPointF &origin);
-    void paintMarker(QPainter &p, const QPointF &origin);
+    void requestVisibleTiles(const QPoint &origin);
+    void paintTiles(QPainter &p, const QPoint &origin, const QSize &area);
+    void paintTrail(QPainter &p, const QPoint &origin, const QSize &area);
+    void paintMarker(QPainter &p, const QPoint &origin);
+    bool layerCovers(const QPoint &origin) const;
+    void buildLayer(const QPoint &origin);
+    QRect extendLayerTrail();
     void paintControls(QPainter &p);
     void paintAttribution(QPainter &p);
+    // A small part that looks the same from fix to fix, kept as a picture of its own.
+    struct KeptPicture
+    {
+        QImage image;
+        QRect area;
+        size_t key = 0;
+    };
+    void paintKept(QPainter &p, KeptPicture &kept, const QRect &area, size_t key,
+                   void (MapView::*draw)(QPainter &));
+    QRect attributionRect() const;
 
     QNetworkAccessManager *m_network;
     QCache<QString, QPixmap> m_tiles;
@@ -80,6 +97,20 @@ private:
     int m_hoveredControl = -1;
     QString m_tileBase;
     QString m_attribution;
+    // Tiles, the dark veil and the trail, kept while the view stays within them: a fix then
+    // costs one copy and the marker, and the trail grows by its newest segment alone.
+    QImage m_layer;
+    QPoint m_layerOrigin;
+    int m_layerZoom = -1;
+    bool m_layerValid = false;
+    // The trail's last two points drawn onto the layer, in world pixels at its zoom.
+    QPointF m_layerTrailPrev;
+    QPointF m_layerTrailEnd;
+    int m_layerTrailPoints = 0;
+    // Trail points dropped (the oldest, beyond 3000) since the layer was drawn.
+    int m_layerDropped = 0;
+    KeptPicture m_keptControls;
+    KeptPicture m_keptAttribution;
 };
 
 } // namespace ostra

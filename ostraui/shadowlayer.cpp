@@ -1,6 +1,7 @@
 #include "ostraui/shadowlayer.h"
 
 #include <QEvent>
+#include <QPaintEvent>
 #include <QPainter>
 
 #include <algorithm>
@@ -13,6 +14,13 @@
 #include "ostraui/theme.h"
 
 namespace ostra {
+
+namespace {
+
+// How far beyond its card a shadow can reach sideways (blur 40 less spread 20, plus margin).
+constexpr int kShadowReach = 48;
+
+} // namespace
 
 ShadowLayer::ShadowLayer(QWidget *container)
     : QWidget(container)
@@ -32,9 +40,16 @@ bool ShadowLayer::eventFilter(QObject *watched, QEvent *event)
             lower();
             break;
         case QEvent::ChildAdded:
-        case QEvent::LayoutRequest:
             lower();
             update();
+            break;
+        case QEvent::LayoutRequest:
+            // A page asks for a new layout whenever a label on it changes its text; repainting
+            // the whole layer then would repaint everything above it. Cards repaint their
+            // shadows when they move, resize, show or hide; here only a changed set counts.
+            lower();
+            if (shadedCards() != m_painted)
+                update();
             break;
         default:
             break;
@@ -43,26 +58,38 @@ bool ShadowLayer::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
-void ShadowLayer::paintEvent(QPaintEvent *)
+QList<ShadowLayer::Shaded> ShadowLayer::shadedCards() const
 {
-    QWidget *container = parentWidget();
-    if (!container)
-        return;
+    QList<Shaded> shaded;
+    if (QWidget *container = parentWidget()) {
+        for (QObject *child : container->children()) {
+            auto *card = qobject_cast<Card *>(child);
+            if (card && card->isVisible() && !card->isDimmed() && card->elevation() != 0)
+                shaded.append({card, card->geometry(), card->isClickable() && card->isHovered()});
+        }
+    }
+    return shaded;
+}
+
+void ShadowLayer::paintEvent(QPaintEvent *event)
+{
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    for (QObject *child : container->children()) {
-        auto *card = qobject_cast<Card *>(child);
-        if (!card || !card->isVisible() || card->isDimmed() || card->elevation() == 0)
+    m_painted = shadedCards();
+    for (const Shaded &shaded : std::as_const(m_painted)) {
+        // The widest shadow (a hovered card's) reaches this far around the card.
+        if (!shaded.geometry.adjusted(-kShadowReach, -kShadowReach, kShadowReach, kShadowReach + 24).intersects(event->rect()))
             continue;
-        const QRectF shape = card->geometry();
+        const Card *card = shaded.card;
+        const QRectF shape = shaded.geometry;
         const QColor &shadow = ThemeColors::shadow;
-        paintShadow(&painter, shape, 18, 1, 2, 0, withAlpha(shadow, 0.04));
-        if (card->isClickable() && card->isHovered())
-            paintShadow(&painter, shape, 18, 22, 40, -20, withAlpha(shadow, 0.28));
+        paintShadow(&painter, shape, Card::cornerRadius, 1, 2, 0, withAlpha(shadow, 0.04));
+        if (shaded.lifted)
+            paintShadow(&painter, shape, Card::cornerRadius, 22, 40, -20, withAlpha(shadow, 0.28));
         else if (card->elevation() == 2)
-            paintShadow(&painter, shape, 18, 12, 32, -18, withAlpha(shadow, 0.18));
+            paintShadow(&painter, shape, Card::cornerRadius, 12, 32, -18, withAlpha(shadow, 0.18));
         else
-            paintShadow(&painter, shape, 18, 8, 22, -16, withAlpha(shadow, 0.10));
+            paintShadow(&painter, shape, Card::cornerRadius, 8, 22, -16, withAlpha(shadow, 0.10));
     }
 }
 
@@ -98,22 +125,45 @@ void paintShadow(QPainter *painter, const QRectF &shape, double radius, double o
     const double ch = std::min<double>(c, target.height() / 2);
     const int size = entry.image.width();
 
-    const double tx[] = {target.left(), target.left() + cw, target.right() - cw, target.right()};
-    const double ty[] = {target.top(), target.top() + ch, target.bottom() - ch, target.bottom()};
+    // Cell edges on whole pixels, so neighbouring cells meet without a seam.
+    const double tx[] = {std::round(target.left()), std::round(target.left() + cw),
+                         std::round(target.right() - cw), std::round(target.right())};
+    const double ty[] = {std::round(target.top()), std::round(target.top() + ch),
+                         std::round(target.bottom() - ch), std::round(target.bottom())};
     const int sx[] = {0, c, size - c, size};
 
-    const bool smooth = painter->testRenderHint(QPainter::SmoothPixmapTransform);
+    // Whole-pixel cells need no antialiasing, which would send every fill the slow way.
+    const QPainter::RenderHints hints = painter->renderHints();
     painter->setRenderHint(QPainter::SmoothPixmapTransform);
+    painter->setRenderHint(QPainter::Antialiasing, false);
     for (int row = 0; row < 3; ++row) {
         for (int col = 0; col < 3; ++col) {
-            const QRectF cell(QPointF(tx[col], ty[row]), QPointF(tx[col + 1], ty[row + 1]));
+            const QRect cell(QPoint(int(tx[col]), int(ty[row])), QPoint(int(tx[col + 1]) - 1, int(ty[row + 1]) - 1));
             if (cell.width() <= 0 || cell.height() <= 0)
                 continue;
-            const QRectF source(QPointF(sx[col], sx[row]), QPointF(sx[col + 1], sx[row + 1]));
+            // The middle is one pixel of one colour: a plain fill instead of stretching it.
+            if (row == 1 && col == 1) {
+                painter->fillRect(cell, entry.centre);
+                continue;
+            }
+            // A side repeats one line: tiled from a wide copy, unless the corners were squeezed.
+            const QImage *strip = nullptr;
+            if (row == 1 && cell.width() == c)
+                strip = col == 0 ? &entry.left : &entry.right;
+            else if (col == 1 && cell.height() == c)
+                strip = row == 0 ? &entry.top : &entry.bottom;
+            if (strip) {
+                QBrush brush(*strip);
+                brush.setTransform(QTransform::fromTranslate(cell.left(), cell.top()));
+                painter->fillRect(cell, brush);
+                continue;
+            }
+            const QRect source(QPoint(sx[col], sx[row]), QPoint(sx[col + 1] - 1, sx[row + 1] - 1));
             painter->drawImage(cell, entry.image, source);
         }
     }
-    painter->setRenderHint(QPainter::SmoothPixmapTransform, smooth);
+    painter->setRenderHints(hints, true);
+    painter->setRenderHints(~hints, false);
 }
 
 const ShadowEntry &cachedShadow(int radius, int blur, quint32 rgba)
@@ -147,6 +197,14 @@ const ShadowEntry &cachedShadow(int radius, int blur, quint32 rgba)
     }
     entry.corner = radius + 2 * m;
     entry.margin = m;
+    const int c = entry.corner;
+    entry.centre = QColor::fromRgba(qUnpremultiply(entry.image.pixel(c, c)));
+    // Side lines repeated to a width that tiles in a few runs rather than pixel by pixel.
+    constexpr int kStrip = 256;
+    entry.top = entry.image.copy(c, 0, 1, c).scaled(kStrip, c);
+    entry.bottom = entry.image.copy(c, side - c, 1, c).scaled(kStrip, c);
+    entry.left = entry.image.copy(0, c, c, 1).scaled(c, kStrip);
+    entry.right = entry.image.copy(side - c, c, c, 1).scaled(c, kStrip);
     return cache.emplace(key, std::move(entry)).first->second;
 }
 

@@ -2,11 +2,14 @@
 
 #include <QColor>
 #include <QImage>
+#include <QList>
 #include <QWidget>
 
 class QPainter;
 
 namespace ostra {
+
+class Card;
 
 // One blurred rounded square, stretched as a nine-slice to any shape size.
 struct ShadowEntry
@@ -14,6 +17,10 @@ struct ShadowEntry
     QImage image;
     int corner = 0;
     int margin = 0;
+    // The image's middle cell is one pixel of one colour and each side repeats one line:
+    // painted as a plain fill and as tiles of wide copies, a large shadow stays cheap.
+    QColor centre;
+    QImage top, bottom, left, right;
 };
 
 // Paints the shadows of every card of its container, beneath them, in one pass.
@@ -26,6 +33,22 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+
+private:
+    // A card as its shadow was last painted.
+    struct Shaded
+    {
+        const Card *card;
+        QRect geometry;
+        bool lifted;
+        bool operator==(const Shaded &other) const
+        {
+            return card == other.card && geometry == other.geometry && lifted == other.lifted;
+        }
+    };
+    QList<Shaded> shadedCards() const;
+
+    QList<Shaded> m_painted;
 };
 
 ShadowLayer *shadowLayerFor(QWidget *container);

@@ -19,6 +19,8 @@ public:
     SliderRow(const QString &label, int minimum, int maximum, int value, QWidget *parent = nullptr);
 
     int value() const;
+    // The slider itself, for its single step, page step and range.
+    QSlider *slider() const { return m_slider; }
     void setValue(int value);
     void setFormatter(const Formatter &formatter);
     void refreshValueText();

@@ -410,7 +410,21 @@ void setStyleState(QWidget *widget, const char *property, const QVariant &value)
 
 QString colorHex(const QColor &color)
 {
-    return color.name();
+    // A dark colour that happens to equal one of the light keys (inverseText is the light ink)
+    // would be rewritten by the remapper into its light-theme partner: nudge it by the
+    // smallest step that leaves the keys, a difference no eye can see.
+    QColor shown = color.toRgb();
+    if (g_dark) {
+        const QList<ColorPair> &tokens = themeTokens();
+        const auto isKey = [&tokens](const QColor &c) {
+            const QString key = c.name().toUpper();
+            return std::any_of(tokens.cbegin(), tokens.cend(), [&key](const ColorPair &pair) { return pair.first == key; });
+        };
+        const int step = shown.blue() < 128 ? 1 : -1;
+        while (isKey(shown))
+            shown.setBlue(shown.blue() + step);
+    }
+    return shown.name();
 }
 
 QPushButton *makeButton(const QString &text, bool primary, QWidget *parent)

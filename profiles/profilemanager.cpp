@@ -150,6 +150,8 @@ void ProfileManager::loadProfiles()
         return;
     }
 
+    removeUnfinishedWrites(dir);
+
     QSet<QString> fromOwnFile;
     const QFileInfoList files = dir.entryInfoList({QStringLiteral("*.json")}, QDir::Files | QDir::Hidden);
     for (const QFileInfo &info : files) {
@@ -187,6 +189,20 @@ void ProfileManager::loadProfiles()
     loadConfig();
     if (!m_profiles.contains(m_activeProfileId))
         m_activeProfileId = m_profiles.firstKey();
+}
+
+void ProfileManager::removeUnfinishedWrites(const QDir &dir)
+{
+    // A write killed before it replaced its target leaves the temporary file beside it, named
+    // after the target plus six random letters or digits. Nothing else of that name is ours.
+    static const QRegularExpression leftover(QStringLiteral("^.+\\.json\\.[A-Za-z0-9]{6}$"));
+    const QFileInfoList files = dir.entryInfoList(QDir::Files | QDir::Hidden);
+    for (const QFileInfo &info : files) {
+        if (!leftover.match(info.fileName()).hasMatch())
+            continue;
+        if (QFile::remove(info.absoluteFilePath()))
+            qInfo().noquote() << "ProfileManager: removed the leftover of an unfinished save" << info.fileName();
+    }
 }
 
 void ProfileManager::loadConfig()

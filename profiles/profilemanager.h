@@ -10,6 +10,8 @@
 #include "profiles/presets.h"
 #include "profiles/profile.h"
 
+class QDir;
+
 namespace corvane {
 
 // Keeps every vehicle profile, the active profile and the presets, each in a JSON file of its
@@ -104,6 +106,7 @@ signals:
 
 private:
     QString folderPath() const;
+    static void removeUnfinishedWrites(const QDir &dir);
     QString storeFilePath(const QString &fileName) const;
     // The active profile with its modification time set to now, or null.
     Profile *stampedActiveProfile();

@@ -14,6 +14,7 @@
 #include "ostraui/txbutton.h"
 #include "ostraui/vmeter.h"
 #include "support/testenvironment.h"
+#include "animatedrun.h"
 
 using namespace ostra;
 
@@ -23,19 +24,44 @@ class TestControls : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { installTheme(*qApp); }
+    void initTestCase()
+    {
+        installTheme(*qApp);
+        verifyRunKind();
+    }
 
     void toggleClick()
     {
         Toggle toggle;
         toggle.show();
         QSignalSpy toggled(&toggle, &Toggle::toggled);
+        QVERIFY(QTest::qWaitForWindowExposed(&toggle));
         QTest::mouseClick(&toggle, Qt::LeftButton);
         QVERIFY(toggle.isChecked());
         QCOMPARE(toggled.count(), 1);
-        const QImage image = toggle.grab().toImage();
-        QCOMPARE(image.pixelColor(4, 10), ThemeColors::toggleOn);
-        QCOMPARE(image.pixelColor(24, 10), QColor(Qt::white));
+        // Animated, the knob sets off from the left; in the end the track is on and the knob right.
+        const auto knobRight = [&toggle] { return toggle.grab().toImage().pixelColor(24, 10) == QColor(Qt::white); };
+        QCOMPARE(knobRight(), !animationsEnabled());
+        QTRY_VERIFY(knobRight());
+        QTRY_COMPARE(toggle.grab().toImage().pixelColor(4, 10), ThemeColors::toggleOn);
+        toggle.setChecked(false);
+        QTRY_COMPARE(toggle.grab().toImage().pixelColor(24, 10), ThemeColors::controlBorder);
+    }
+
+    void segmentedSlides()
+    {
+        Segmented seg({"Car", "Heli", "Motion"});
+        seg.resize(308, 52);
+        seg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&seg));
+        // A point inside the third segment's thumb, clear of its text.
+        const auto thumbOnThird = [&seg] { return seg.grab().toImage().pixelColor(210, 10) == ThemeColors::thumb; };
+        QVERIFY(!thumbOnThird());
+        QTest::mousePress(&seg, Qt::LeftButton, {}, QPoint(250, 26));
+        QCOMPARE(seg.currentIndex(), 2);
+        QCOMPARE(thumbOnThird(), !animationsEnabled());
+        QTRY_VERIFY(thumbOnThird());
+        QCOMPARE(seg.grab().toImage().pixelColor(10, 10), ThemeColors::windowBg);
     }
 
     void segmentedPress_data()
@@ -97,10 +123,21 @@ private slots:
         QCOMPARE(spy.count(), 1);
         QCOMPARE(value->text(), QStringLiteral("100 %"));
 
-        auto *slider = row.findChild<QSlider *>();
+        QSlider *slider = row.slider();
         slider->setFocus();
         QTest::keyClick(slider, Qt::Key_Home);
         QCOMPARE(row.value(), 0);
+        // Callers set the steps and the range through the slider; the value text follows.
+        slider->setSingleStep(5);
+        slider->setPageStep(25);
+        slider->setMaximum(60);
+        QTest::keyClick(slider, Qt::Key_Right);
+        QTest::keyClick(slider, Qt::Key_PageUp);
+        QCOMPARE(row.value(), 30);
+        QTest::keyClick(slider, Qt::Key_PageUp);
+        QTest::keyClick(slider, Qt::Key_PageUp);
+        QCOMPARE(row.value(), 60);
+        QCOMPARE(value->text(), QStringLiteral("60 %"));
     }
 
     void busyButton()

@@ -8,6 +8,7 @@
 
 #include "ostraui/dialogchrome.h"
 #include "support/testenvironment.h"
+#include "animatedrun.h"
 
 using ostra::applyDialogChrome;
 
@@ -30,6 +31,8 @@ class TestDialogChrome : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { verifyRunKind(); }
+
     void secondCallChangesNothing()
     {
         applyDialogChrome(nullptr, QStringLiteral("subtitle"));
@@ -77,6 +80,44 @@ private slots:
         QCOMPARE(edit->text(), QStringLiteral("abc"));
     }
 
+    void contentInset_data()
+    {
+        QTest::addColumn<bool>("ownMargins");
+        QTest::newRow("style's margins") << false;
+        QTest::newRow("dialog's own margins") << true;
+    }
+
+    // The form lines up with the header's title and keeps clear of the card's edges, unless the
+    // dialog chose its margins itself.
+    void contentInset()
+    {
+        QFETCH(bool, ownMargins);
+        QDialog dialog;
+        dialog.setWindowTitle(QStringLiteral("Drive settings"));
+        auto *layout = new QVBoxLayout(&dialog);
+        if (ownMargins)
+            layout->setContentsMargins(2, 3, 4, 5);
+        auto *edit = new QLineEdit;
+        layout->addWidget(edit);
+        layout->addStretch(1);
+        auto *box = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel);
+        layout->addWidget(box);
+        applyDialogChrome(&dialog);
+        dialog.resize(500, 300);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QCOMPARE(layout->contentsMargins(), ownMargins ? QMargins(2, 3, 4, 5) : QMargins(24, 10, 24, 20));
+        if (ownMargins)
+            return;
+        const QRect card = dialog.rect().adjusted(28, 18, -28, -44);
+        const QRect field(edit->mapTo(&dialog, QPoint()), edit->size());
+        const QRect buttons(box->mapTo(&dialog, QPoint()), box->size());
+        auto *title = header(dialog)->findChild<QLabel *>();
+        QCOMPARE(field.left(), title->mapTo(&dialog, QPoint()).x());
+        QCOMPARE(card.right() - buttons.right(), 24);
+        QCOMPARE(card.bottom() - buttons.bottom(), 20);
+    }
+
     void closeButtonRunsOwnReject()
     {
         struct CountingDialog : QDialog
@@ -118,6 +159,9 @@ private slots:
         const int childrenBefore = int(window.findChildren<QWidget *>().size());
 
         dialog.show();
+        // Animated, the dialog fades in as the dimming grows; otherwise both are there at once.
+        QCOMPARE(dialog.windowOpacity() < 1.0, ostra::animationsEnabled());
+        QTRY_COMPARE(dialog.windowOpacity(), 1.0);
         QCoreApplication::processEvents();
         QTRY_COMPARE(sample(window) != undimmed, dims);
         // Hiding removes the dimming; showing again dims afresh with one overlay only.

@@ -1,5 +1,8 @@
 #include <QApplication>
+#include <QScreen>
 #include <QWheelEvent>
+
+#include <cmath>
 
 #include "ostraui/mapview.h"
 #include "ostraui/theme.h"
@@ -70,6 +73,62 @@ private slots:
         view.setZoom(3, QPointF());
         QVERIFY(near(view.project(90.0, 180.0), QPointF(2048.0, 0.0)));
         QVERIFY(near(view.project(-90.0, -180.0), QPointF(0.0, 2048.0)));
+    }
+
+    // A drive drawn piece by piece onto the kept layer, following or in a still view, ends as a
+    // fresh paint of the same view would: no marker left behind, no piece of trail missing.
+    void drawnPieceByPieceAsWhole_data()
+    {
+        QTest::addColumn<bool>("follow");
+        QTest::newRow("following") << true;
+        QTest::newRow("still view") << false;
+    }
+
+    void drawnPieceByPieceAsWhole()
+    {
+        QFETCH(bool, follow);
+        TileServer tiles;
+        tiles.handler = [](const QString &path) {
+            return TileServer::ok(TileServer::png(QColor::fromHsv(int(qHash(path) % 360), 60, 230)));
+        };
+        MapView view;
+        setUp(view, tiles.baseUrl());
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        const auto fix = [&view](int i) {
+            view.setPosition(kLat + i * 1e-4, kLon + std::sin(i / 5.0) * 5e-4, i * 7 % 360, true);
+        };
+        fix(0);
+        if (!follow)
+            drag(view, QPoint(200, 150), QPoint(190, 140));
+        QTRY_VERIFY(tiles.requests.size() >= 4);
+        QTest::qWait(200);
+        for (int i = 1; i <= 12; ++i) {
+            fix(i);
+            QCoreApplication::sendPostedEvents(&view, QEvent::UpdateRequest);
+        }
+        QCOMPARE(view.isFollowing(), follow);
+        // What is on screen, repainted piece by piece; then zooming in and back draws it afresh.
+        const QImage pieces = view.screen()->grabWindow(view.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(pieces.size(), view.size());
+        view.setZoom(view.zoom() + 1, QPointF(200, 150));
+        view.grab();
+        view.setZoom(view.zoom() - 1, QPointF(200, 150));
+        const QImage whole = view.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        // The rounded corners show what is behind the view and are left out.
+        const QRegion inside = QRegion(whole.rect().adjusted(12, 0, -12, 0)) + QRegion(whole.rect().adjusted(0, 12, 0, -12));
+        int differing = 0;
+        for (int y = 0; y < whole.height(); ++y) {
+            for (int x = 0; x < whole.width(); ++x) {
+                if (!inside.contains(QPoint(x, y)))
+                    continue;
+                const QColor a = pieces.pixelColor(x, y);
+                const QColor b = whole.pixelColor(x, y);
+                differing += std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()) > 60;
+            }
+        }
+        // Pieces drawn over their neighbour's end leave the line's soft edge a shade stronger at
+        // most; a marker left behind would differ by far more.
+        QVERIFY2(differing < 20, qPrintable(QString::number(differing)));
     }
 
     void trail()

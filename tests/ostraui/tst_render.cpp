@@ -145,6 +145,17 @@ private slots:
                                 logo(150, false), logo(36, true)}),
                            deviceRow("TX", DeviceConnected, 700), deviceRow("PD", DeviceConnecting, 700), deviceRow(QString(), 0, 460)});
         });
+        QTest::newRow("device row widths") << Factory([] {
+            QWidget *rows = column({});
+            for (int width : {640, 660, 900}) {
+                auto *r = new DeviceRow("WB", "Wheel base", "Steering axis, force feedback and the paddle shifters");
+                r->combo()->addItems({"Choose a device", "MOZA R9 Direct Drive Wheel Base (USB)"});
+                r->combo()->setCurrentIndex(width == 900 ? 1 : 0);
+                r->setFixedWidth(width);
+                rows->layout()->addWidget(r);
+            }
+            return rows;
+        });
         QTest::newRow("inputs and labels") << Factory([] {
             QWidget *labels = row({});
             for (const char *role : {"title", "h2", "h3", "secondary", "caption", "mono", "chip", "warning", "danger", "success"})
@@ -195,6 +206,42 @@ private slots:
         QVERIFY(image.save(picture(QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-'))));
     }
 
+    // Places a broken theme or layout would change: the card's fill, the title's ink, the pill's
+    // tint and its place between the list and the button.
+    void regions()
+    {
+        QWidget page;
+        page.setFixedSize(760, 260);
+        auto *layout = new QVBoxLayout(&page);
+        auto *title = makeRoleLabel("Receiver", "h2");
+        auto *body = card(1, new QWidget);
+        static_cast<QVBoxLayout *>(body->layout())->insertWidget(0, title);
+        body->setFixedHeight(110);
+        layout->addWidget(body);
+        DeviceRow *device = deviceRow("TX", DeviceConnected, 700);
+        layout->addWidget(device);
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        const QImage image = page.grab().toImage();
+        const auto at = [&page](QWidget *w, QPoint p) { return w->mapTo(&page, p); };
+
+        QCOMPARE(image.pixelColor(at(body, QPoint(body->width() - 30, body->height() - 20))), ThemeColors::surface);
+        int inked = 0;
+        const QRect text(at(title, QPoint()), title->size());
+        for (int y = text.top(); y <= text.bottom(); ++y) {
+            for (int x = text.left(); x <= text.right(); ++x)
+                inked += image.pixelColor(x, y) == ThemeColors::ink ? 1 : 0;
+        }
+        QVERIFY2(inked > 20, qPrintable(QString::number(inked)));
+
+        auto *pill = device->findChild<Pill *>();
+        const QRect combo(at(device->combo(), QPoint()), device->combo()->size());
+        const QRect pillRect(at(pill, QPoint()), pill->size());
+        const QRect button(at(device->findChild<QPushButton *>(), QPoint()), QSize(1, 1));
+        QVERIFY(combo.right() < pillRect.left() && pillRect.right() < button.left());
+        QCOMPARE(image.pixelColor(pillRect.left() + 4, pillRect.center().y()), levelColor(LevelSuccess));
+    }
+
     void dialog()
     {
         // A dressed dialog composed onto its dimmed parent window.
@@ -226,7 +273,7 @@ private slots:
         env.insert("OSTRA_ARTEFACT_DIR", QFileInfo(ostratest::artefactDir("ostraui")).absolutePath());
         child.setProcessEnvironment(env);
         child.setProcessChannelMode(QProcess::ForwardedChannels);
-        child.start(QCoreApplication::applicationFilePath(), {"render", "dialog"});
+        child.start(QCoreApplication::applicationFilePath(), {"render", "regions", "dialog"});
         QVERIFY(child.waitForFinished(120000));
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
         QCOMPARE(child.exitCode(), 0);

@@ -72,6 +72,43 @@ private slots:
         QCOMPARE(label.styleSheet(), QStringLiteral("color: #FF8487;"));
     }
 
+    // A page builds its sheet from the tokens at run time: the remapper must leave it as built.
+    void tokenSheetsSurvive()
+    {
+        using namespace ThemeColors;
+        const QList<QColor> tokens{windowBg, border, ink, textSecondary, textMuted, textDisabled, inverseSurface,
+                                   accent, dangerAccent, successAccent, surface, surfaceAlt, borderLight,
+                                   borderStrong, borderHover, hairline, controlBorder, textHover, inkHover,
+                                   infoText, infoSoft, dangerText, dangerSoft, successText, successSoft,
+                                   successBorder, warningAccent, warningText, warningSoft, warningTint,
+                                   neutralSoft, shadow, inverseText, toggleOn, thumb};
+        QCOMPARE(tokens.size(), 35);
+        QString sheet;
+        for (int i = 0; i < tokens.size(); ++i) {
+            const QColor written(colorHex(tokens[i]));
+            // What the sheet says is the token, give or take one step of one channel.
+            QVERIFY2(std::abs(written.red() - tokens[i].red()) + std::abs(written.green() - tokens[i].green())
+                         + std::abs(written.blue() - tokens[i].blue()) <= 1,
+                     qPrintable(tokens[i].name()));
+            sheet += QStringLiteral("QLabel[n=\"%1\"] { color: %2; }\n").arg(i).arg(colorHex(tokens[i]));
+        }
+        QCOMPARE(remapColors(sheet), sheet);
+        QLabel label;
+        label.setStyleSheet(sheet);
+        label.ensurePolished();
+        QCOMPARE(label.styleSheet(), sheet);
+
+        // Text in inverseText on an inverseSurface bubble stays dark on light.
+        QLabel bubble(QStringLiteral("\u2588\u2588\u2588\u2588"));
+        bubble.setStyleSheet(QStringLiteral("color: %1; background: %2; font-size: 40px;")
+                                 .arg(colorHex(inverseText), colorHex(inverseSurface)));
+        bubble.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&bubble));
+        const QImage image = bubble.grab().toImage();
+        QCOMPARE(image.pixelColor(0, 0), inverseSurface);
+        QVERIFY(image.pixelColor(bubble.width() / 2, bubble.height() / 2).lightness() < 40);
+    }
+
     void keepColorsContainer()
     {
         QWidget container;

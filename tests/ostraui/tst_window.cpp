@@ -7,6 +7,7 @@
 #include <QWindow>
 
 #include "ostraui/ambientbackground.h"
+#include "ostraui/card.h"
 #include "ostraui/dot.h"
 #include "ostraui/framelessresizer.h"
 #include "ostraui/navbutton.h"
@@ -16,6 +17,8 @@
 #include "ostraui/theme.h"
 #include "ostraui/titlebar.h"
 #include "support/testenvironment.h"
+#include "animatedrun.h"
+#include "paintcounter.h"
 
 using namespace ostra;
 
@@ -74,6 +77,8 @@ class TestWindow : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { verifyRunKind(); }
+
     void titleBarButtons()
     {
         QWidget window;
@@ -128,6 +133,9 @@ private slots:
         Shell s;
         for (int index : {3, -1}) {
             s.sidebar.setCurrentIndex(index, true);
+            // Animated, the highlight is still on its way.
+            if (index >= 0)
+                QCOMPARE(s.highlighted(index), !animationsEnabled());
             QCOMPARE(s.entry("Info")->isActive(), index < 0);
             for (int i = 0; i < 4; ++i) {
                 QCOMPARE(s.page(i)->isActive(), i == index);
@@ -167,6 +175,7 @@ private slots:
         // Collapsed, the entries narrow and hide their dots; the highlight stays on the current one.
         for (bool collapsed : {true, false}) {
             QTest::mouseClick(hamburger, Qt::LeftButton);
+            QCOMPARE(s.sidebar.width() == (collapsed ? 76 : 236), !animationsEnabled());
             QTRY_COMPARE(s.sidebar.width(), collapsed ? 76 : 236);
             QCOMPARE(s.page(0)->isCollapsed(), collapsed);
             QCOMPARE(s.page(1)->dot()->isVisible(), !collapsed);
@@ -184,6 +193,56 @@ private slots:
         Motion::instance()->setReducedMotion(false);
         bg.hide();
         QVERIFY(!bg.isAnimating());
+    }
+
+    void backdropHoldsItsDrift()
+    {
+        AmbientBackground bg;
+        bg.resize(400, 300);
+        bg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&bg));
+        QTest::qWait(120);
+        bg.setDriftHeld(true);
+        QVERIFY(bg.isDriftHeld() && !bg.isAnimating());
+        // Held, the picture stands where it was.
+        const QImage held = bg.grab().toImage();
+        QTest::qWait(120);
+        QCOMPARE(bg.grab().toImage(), held);
+        // Let go, it drifts on where animations run; hidden it stops, and stays held while hidden.
+        bg.setDriftHeld(false);
+        QCOMPARE(bg.isAnimating(), animationsEnabled());
+        bg.setDriftHeld(true);
+        bg.hide();
+        bg.show();
+        QVERIFY(!bg.isAnimating());
+    }
+
+    // A drift step repaints what shows the backdrop and leaves the insides of cards alone,
+    // unless a card is see-through.
+    void backdropStepSparesCardInsides()
+    {
+        AmbientBackground bg;
+        bg.resize(600, 400);
+        auto *opaque = new Card(&bg, 1);
+        opaque->setGeometry(20, 20, 260, 200);
+        auto *dimmed = new Card(&bg, 1);
+        dimmed->setGeometry(320, 20, 260, 200);
+        dimmed->setDimmed(true);
+        auto *inside = new PaintCounter(opaque);
+        inside->setGeometry(40, 40, 100, 100);
+        auto *insideDimmed = new PaintCounter(dimmed);
+        insideDimmed->setGeometry(40, 40, 100, 100);
+        auto *outside = new PaintCounter(&bg);
+        outside->setGeometry(20, 300, 100, 60);
+        bg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&bg));
+        QCoreApplication::processEvents();
+        const int before[] = {inside->paints, insideDimmed->paints, outside->paints};
+        QMetaObject::invokeMethod(&bg, "onTick");
+        QCoreApplication::sendPostedEvents(&bg, QEvent::UpdateRequest);
+        QCOMPARE(inside->paints, before[0]);
+        QCOMPARE(insideDimmed->paints, before[1] + 1);
+        QCOMPARE(outside->paints, before[2] + 1);
     }
 
     void headerBackLink()
@@ -208,6 +267,8 @@ private slots:
         for (int index : {3, 0}) {
             f.stack.setCurrentIndexAnimated(index);
             QCOMPARE(changed.last().at(0).toInt(), index);
+            // Animated, the page fades in below its place; otherwise it is there at once.
+            QCOMPARE(!f.atRest(index), animationsEnabled());
             QTRY_VERIFY(f.atRest(index));
         }
         QCOMPARE(changed.size(), 2);
@@ -222,6 +283,7 @@ private slots:
         Pages f;
         f.stack.setCurrentIndexAnimated(1);
         const bool transitioning = f.pages[1]->graphicsEffect() != nullptr;
+        QCOMPARE(transitioning, animationsEnabled());
         QSignalSpy changed(&f.stack, &QStackedWidget::currentChanged);
         f.stack.setCurrentIndexAnimated(1);
         f.stack.setCurrentIndexAnimated(4);
@@ -236,9 +298,11 @@ private slots:
     {
         Pages f;
         f.stack.setCurrentIndexAnimated(1);
+        QCOMPARE(!f.atRest(1), animationsEnabled());
         f.stack.setCurrentIndexAnimated(2);
         QVERIFY(f.atRest(1));
         QVERIFY(!f.pages[1]->isVisible());
+        QCOMPARE(!f.atRest(2), animationsEnabled());
         QTRY_VERIFY(f.atRest(2));
     }
 
@@ -246,6 +310,7 @@ private slots:
     {
         Pages f;
         f.stack.setCurrentIndexAnimated(2);
+        QCOMPARE(!f.atRest(2), animationsEnabled());
         delete f.pages.takeAt(2);
         f.stack.finishTransition();
         f.stack.setCurrentIndexAnimated(0);

@@ -28,10 +28,15 @@ static void writeFile(const QString &name, const QByteArray &bytes)
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size());
 }
 
-static QJsonObject readObject(const QString &name)
+static QByteArray readBytes(const QString &name)
 {
     QFile file(folder() + QLatin1Char('/') + name);
-    return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+static QJsonObject readObject(const QString &name)
+{
+    return QJsonDocument::fromJson(readBytes(name)).object();
 }
 
 static QByteArray doc(const QString &id, const QString &name, const QString &type = QStringLiteral("rc_car"),
@@ -191,6 +196,9 @@ private slots:
                                                         << "default (2)";
         QTest::newRow("id that names a store file is replaced") << doc("config", "Imported") << "" << "Imported";
         QTest::newRow("no name") << QByteArray(R"({"id": "x"})") << "Invalid profile data" << "";
+        QTest::newRow("not JSON") << QByteArray("{\"id\": \"x\", ") << "Invalid profile file format" << "";
+        QTest::newRow("an array") << QByteArray(R"([{"id": "x", "name": "X"}])") << "Invalid profile file format" << "";
+        QTest::newRow("unreadable file") << QByteArray() << "Failed to open file: %1" << "";
     }
 
     void importProfile()
@@ -200,9 +208,12 @@ private slots:
         QFETCH(QString, name);
         QTemporaryDir dir;
         const QString path = dir.filePath("import.json");
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
-        file.close();
+        if (error.contains("%1"))
+            error = error.arg(path); // no file at all
+        else {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        }
         ProfileManager store;
         const QString activeId = store.activeProfileId();
         QSignalSpy errors(&store, &ProfileManager::errorOccurred);
@@ -217,6 +228,58 @@ private slots:
             QCOMPARE(imported.name, name);
             QCOMPARE(imported.vehicleType, Profile::fromJson(jsoncheck::object(content)).vehicleType);
         }
+    }
+
+    // The announcing setters only change memory; the device setters write at once and stay quiet;
+    // making the active profile active again does nothing.
+    void settersSaveOrAnnounce()
+    {
+        ProfileManager store;
+        const QString id = store.activeProfileId();
+        QSignalSpy modified(&store, &ProfileManager::profileModified);
+        QSignalSpy active(&store, &ProfileManager::activeProfileChanged);
+        QSignalSpy listChanged(&store, &ProfileManager::profileListChanged);
+        const QByteArray before = readBytes(id + ".json");
+
+        AxisSettings axes = store.axisSettings();
+        axes.escNeutral = 1234;
+        store.setAxisSettings(axes);
+        QCOMPARE(store.axisSettings().escNeutral, 1234);
+        QCOMPARE(modified.size(), 1);
+        QCOMPARE(modified.at(0).at(0).toString(), id);
+        QCOMPARE(readBytes(id + ".json"), before);
+
+        WheelFfbSettings ffb = store.wheelFfb();
+        ffb.strength = 0.8f;
+        store.setWheelFfb(ffb);
+        QCOMPARE(modified.size(), 1);
+        const Profile written = Profile::fromJson(readObject(id + ".json"));
+        QCOMPARE(written.wheelFfb.strength, 0.8f);
+        // The file written for the force feedback carries the axis change made before it.
+        QCOMPARE(written.axisSettings.escNeutral, 1234);
+
+        const QByteArray config = readBytes("config.json");
+        QVERIFY(store.setActiveProfile(id));
+        QCOMPARE(active.size() + listChanged.size(), 0);
+        QCOMPARE(readBytes("config.json"), config);
+    }
+
+    // A save killed half-way leaves its temporary file; the next start clears exactly those.
+    void unfinishedWritesRemovedAtLoad()
+    {
+        writeFile("p.json", doc("p", "P"));
+        const QStringList leftovers{"p.json.Ab12Cd", "config.json.x9Y8z7", "esc_presets.json.QWERTY",
+                                    "My car (2).json.000000"};
+        const QStringList others{"p.json.Ab12C", "p.json.Ab12Cde", "p.json.Ab-2Cd", "p.json.Ab12Cd.bak",
+                                 "p.JSON.Ab12Cd", ".json.Ab12Cd", "notes.txt", "p.jsonxAb12Cd"};
+        for (const QString &name : leftovers + others)
+            writeFile(name, doc("p", "Stale"));
+        ProfileManager store;
+        QCOMPARE(store.activeProfileName(), QStringLiteral("P"));
+        for (const QString &name : leftovers)
+            QVERIFY2(!QFile::exists(folder() + "/" + name), qPrintable(name));
+        for (const QString &name : others)
+            QVERIFY2(QFile::exists(folder() + "/" + name), qPrintable(name));
     }
 
     // Helicopter profiles as "id name day" (day of modification in January); a car "c" modified on the
@@ -390,8 +453,10 @@ private slots:
             QVERIFY(user.size() == 1 && user[0]["data"]["generation"].toInt() > 0);
             QVERIFY(ids.contains(readObject("config.json").value("lastActiveProfileId").toString()));
         }
-        // No leftovers of unfinished writes are taken for profiles.
+        // No leftovers of unfinished writes are taken for profiles, and the next start clears them.
         QCOMPARE(QDir(folder()).entryList({"*.json"}, QDir::Files).size(), ids.size() + 3);
+        { ProfileManager store; }
+        QCOMPARE(QDir(folder()).entryList(QDir::Files).size(), ids.size() + 3);
     }
 };
 
