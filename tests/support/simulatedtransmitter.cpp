@@ -177,6 +177,7 @@ void SimulatedTransmitter::handleFrame(quint8 type, const QByteArray &payload)
         m_channelFrames.append(unpackChannels(payload));
     else if (type == TypeParameterWrite && payload.size() >= 3)
         m_writes.append({ quint8(payload.at(0)), quint8(payload.at(2)), payload.mid(3) });
+    emit frameReceived(type, payload);
 }
 
 bool SimulatedTransmitter::sendRaw(const QByteArray &bytes)
