@@ -65,15 +65,15 @@ private slots:
         QVERIFY(api.client.subscribe({"event_profile_list_changed", "event_profile_changed"}));
         const QString firstId = api.rig.controller->profileManager()->activeProfileId();
 
-        api.client.send({{"event", "action_create_profile"}, {"data", QJsonObject{{"name", "default"}}}});
+        api.client.send({{"event", "action_create_profile"}, {"data", QJsonObject{{"name", "Default"}}}});
         QCOMPARE(api.client.next(), json(R"({"event":"event_profile_list_changed","data":{}})"));
         const QJsonObject reply = api.client.next();
         const QString id = newIdOf(reply);
         QCOMPARE(reply, (QJsonObject{{"event", "action_create_profile"}, {"success", true}, {"data", QJsonObject{{"id", id}}}}));
-        QCOMPARE(profileFile(api, id).value("name").toString(), QString("default (2)"));
+        QCOMPARE(profileFile(api, id).value("name").toString(), QString("Default (2)"));
 
         const QJsonObject first{{"id", firstId}, {"name", "Default"}, {"isActive", true}, {"vehicleType", "rc_car"}};
-        const QJsonObject created{{"id", id}, {"name", "default (2)"}, {"isActive", false}, {"vehicleType", "rc_car"}};
+        const QJsonObject created{{"id", id}, {"name", "Default (2)"}, {"isActive", false}, {"vehicleType", "rc_car"}};
         // Listed in the order of their ids.
         const QJsonArray byId = firstId < id ? QJsonArray{first, created} : QJsonArray{created, first};
         QCOMPARE(profilesOf(api), byId);
