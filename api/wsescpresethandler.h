@@ -1,22 +1,27 @@
 #pragma once
 
 #include "api/wshandler.h"
-#include "api/wsjson.h"
 
 namespace corvane {
 
-// Placeholder until the ESC preset handler is built.
+// The user's ESC presets (neutral, full forward, full reverse) for the app: list, create,
+// update, rename and delete, with a push whenever the list changes, whoever changed it.
 class WsEscPresetHandler : public WsHandler
 {
     Q_OBJECT
 public:
-    using WsHandler::WsHandler;
+    WsEscPresetHandler(CorvaneController *controller, QObject *parent);
 
-    QStringList supportedEvents() const override { return {}; }
-    QJsonObject handleEvent(const QString &event, const QJsonObject &) override
-    {
-        return wsjson::errorReply(event, QStringLiteral("Unhandled event in ESC preset handler"));
-    }
+    QStringList supportedEvents() const override;
+    QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
+
+private:
+    QJsonObject handleGetEscPresets(const QString &event) const;
+    QJsonObject handleCreateEscPreset(const QString &event, const QJsonObject &data);
+    QJsonObject handleUpdateEscPreset(const QString &event, const QJsonObject &data);
+    QJsonObject handleRenameEscPreset(const QString &event, const QJsonObject &data);
+    QJsonObject handleDeleteEscPreset(const QString &event, const QJsonObject &data);
+    void pushEscPresetsChanged();
 };
 
 } // namespace corvane

@@ -1,22 +1,26 @@
 #pragma once
 
 #include "api/wshandler.h"
-#include "api/wsjson.h"
 
 namespace corvane {
 
-// Placeholder until the preset handler is built.
+// The user presets for the app: named snapshots of the controls ("controls") or of the wheel's
+// force feedback ("ffb"), listed, saved, loaded, renamed and deleted; a push follows every
+// change of a kind's list.
 class WsPresetHandler : public WsHandler
 {
     Q_OBJECT
 public:
-    using WsHandler::WsHandler;
+    WsPresetHandler(CorvaneController *controller, QObject *parent);
 
-    QStringList supportedEvents() const override { return {}; }
-    QJsonObject handleEvent(const QString &event, const QJsonObject &) override
-    {
-        return wsjson::errorReply(event, QStringLiteral("Unhandled event in preset handler"));
-    }
+    QStringList supportedEvents() const override;
+    QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
+
+private:
+    QJsonObject presetsJson(const QString &kind) const;
+    QJsonObject handleSavePreset(const QString &event, const QJsonObject &data);
+    QJsonObject handleLoadPreset(const QString &event, const QJsonObject &data);
+    void pushPresetsChanged(const QString &kind);
 };
 
 } // namespace corvane

@@ -1,22 +1,22 @@
 #pragma once
 
 #include "api/wshandler.h"
-#include "api/wsjson.h"
 
 namespace corvane {
 
-// Placeholder until the security handler is built.
+// The transmitter allow-list for the app: who may drive the car, provisioning mode, removal of
+// an ID, and a push whenever the connected transmitter's authorization changes.
 class WsSecurityHandler : public WsHandler
 {
     Q_OBJECT
 public:
-    using WsHandler::WsHandler;
+    WsSecurityHandler(CorvaneController *controller, QObject *parent);
 
-    QStringList supportedEvents() const override { return {}; }
-    QJsonObject handleEvent(const QString &event, const QJsonObject &) override
-    {
-        return wsjson::errorReply(event, QStringLiteral("Unhandled event in security handler"));
-    }
+    QStringList supportedEvents() const override;
+    QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
+
+private:
+    void pushAuthorization(bool authorized);
 };
 
 } // namespace corvane

@@ -24,7 +24,6 @@ constexpr float kRadToDeg = 57.29578f;
 constexpr float kGravity = 9.80665f;
 constexpr int kGForceGapLimit = 50;
 constexpr qint64 kCarLinkTimeoutMs = 1500;
-constexpr qint64 kSensorStaleMs = 2000;
 constexpr qint64 kGpsSatellitesValidMs = 3000;
 
 int readSigned16(const QByteArray &payload, int offset)
@@ -162,7 +161,7 @@ void CorvaneController::checkCarLink()
     const qint64 now = nowMs();
     int stale = 0;
     for (const TelemetrySensor &sensor : std::as_const(m_sensors)) {
-        if (sensor.lastUpdateMs == 0 || now - sensor.lastUpdateMs > kSensorStaleMs)
+        if (sensor.isStale(now))
             ++stale;
     }
     if (stale != m_staleSensorCount) {

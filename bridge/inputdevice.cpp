@@ -379,20 +379,31 @@ void InputDevice::setAxisMapping(const AxisMapping &mapping)
     m_pedalCheckDone = false;
 }
 
+QList<AxisMapping> InputDevice::mappingPresets()
+{
+    return {preset("MOZA / Fanatec", {0, 1, 2, 3}, false, false),
+            preset("Logitech", {0, 5, 3, 4}, true, false),
+            preset("Logitech (PS3/PS4)", {0, 4, 4, -1}, false, true),
+            preset("Thrustmaster", {0, 4, 3, 6}, true, false),
+            preset("Generic", {0, 5, 3, 4}, true, false)};
+}
+
 AxisMapping InputDevice::vendorFromName(const QString &productName)
 {
+    enum { Moza, Logitech, LogitechPs, Thrustmaster, Generic };
+    const QList<AxisMapping> presets = mappingPresets();
     const QString name = productName.toLower();
     if (containsAny(name, {"moza", "fanatec"}))
-        return preset("MOZA / Fanatec", {0, 1, 2, 3}, false, false);
+        return presets.at(Moza);
     const bool logitech = containsAny(name, {"logitech", "g29", "g920", "g923", "g27", "g25",
                                              "dfgt", "driving force"});
     if (logitech && name.contains(QLatin1String("ps3")))
-        return preset("Logitech (PS3/PS4)", {0, 4, 4, -1}, false, true);
+        return presets.at(LogitechPs);
     if (logitech)
-        return preset("Logitech", {0, 5, 3, 4}, true, false);
+        return presets.at(Logitech);
     if (containsAny(name, {"thrustmaster", "t300", "t150", "t-gt", "t248", "t500", "tx ", "tmx"}))
-        return preset("Thrustmaster", {0, 4, 3, 6}, true, false);
-    return preset("Generic", {0, 5, 3, 4}, true, false);
+        return presets.at(Thrustmaster);
+    return presets.at(Generic);
 }
 
 QString InputDevice::instanceGuid() const

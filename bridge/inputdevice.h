@@ -88,6 +88,8 @@ public:
     void setAxisMapping(const AxisMapping &mapping);
     AxisMapping axisMapping() const { return m_mapping; }
     static AxisMapping vendorFromName(const QString &productName);
+    // The built-in mappings, one per vendor, named as vendorFromName names them.
+    static QList<AxisMapping> mappingPresets();
 
     // Axis filters: whether an axis has reported real values yet, and whether it rests at its
     // centre (rather than at an end, like a pedal).

@@ -65,6 +65,9 @@ public:
     void retryElrs();
     bool isUsbConnected() const;
     bool motionSensorsSetting() const;
+    // The GPS and motion rates the receiver offers.
+    static bool isGpsRate(int hz);
+    static bool isMotionRate(int hz);
 
     // Reading side, gates and texts (receiverconfigmanager_replies.cpp).
     static QString filterConsoleLine(const QString &line);
@@ -161,8 +164,6 @@ private:
 
     // Every field but initialized.
     static bool sameValues(const ReceiverSettings &a, const ReceiverSettings &b);
-    static bool isGpsRate(int hz);
-    static bool isMotionRate(int hz);
 
     const Profile *profile() const;
     bool isCarProfile() const;

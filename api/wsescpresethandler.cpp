@@ -1,0 +1,127 @@
+#include "api/wsescpresethandler.h"
+
+#include <QJsonArray>
+
+#include "api/wsjson.h"
+#include "bridge/corvanecontroller.h"
+#include "profiles/profilemanager.h"
+
+namespace corvane {
+
+using namespace wsjson;
+
+namespace {
+
+const QString kId = QStringLiteral("id");
+const QString kName = QStringLiteral("name");
+const QString kNeutral = QStringLiteral("neutral");
+const QString kFullForward = QStringLiteral("fullForward");
+const QString kFullReverse = QStringLiteral("fullReverse");
+
+QString notFound(const QString &id)
+{
+    return QStringLiteral("ESC preset not found: ") + id;
+}
+
+QString missingId()
+{
+    return QStringLiteral("Missing 'id' parameter");
+}
+
+} // namespace
+
+WsEscPresetHandler::WsEscPresetHandler(CorvaneController *controller, QObject *parent)
+    : WsHandler(controller, parent)
+{
+    connect(controller->profileManager(), &ProfileManager::escPresetsChanged, this,
+            &WsEscPresetHandler::pushEscPresetsChanged);
+}
+
+QStringList WsEscPresetHandler::supportedEvents() const
+{
+    return {QStringLiteral("get_esc_presets"), QStringLiteral("action_create_esc_preset"),
+            QStringLiteral("action_update_esc_preset"), QStringLiteral("action_rename_esc_preset"),
+            QStringLiteral("action_delete_esc_preset")};
+}
+
+QJsonObject WsEscPresetHandler::handleEvent(const QString &event, const QJsonObject &data)
+{
+    if (event == QLatin1String("get_esc_presets"))
+        return handleGetEscPresets(event);
+    if (event == QLatin1String("action_create_esc_preset"))
+        return handleCreateEscPreset(event, data);
+    if (event == QLatin1String("action_update_esc_preset"))
+        return handleUpdateEscPreset(event, data);
+    if (event == QLatin1String("action_rename_esc_preset"))
+        return handleRenameEscPreset(event, data);
+    if (event == QLatin1String("action_delete_esc_preset"))
+        return handleDeleteEscPreset(event, data);
+    return errorReply(event, QStringLiteral("Unhandled event in ESC preset handler"));
+}
+
+QJsonObject WsEscPresetHandler::handleGetEscPresets(const QString &event) const
+{
+    QJsonArray presets;
+    const QList<EscPreset> stored = m_controller->profileManager()->escPresets();
+    for (const EscPreset &preset : stored) {
+        presets.append(QJsonObject{{kId, preset.id},
+                                   {kName, preset.name},
+                                   {kNeutral, preset.neutral},
+                                   {kFullForward, preset.fullForward},
+                                   {kFullReverse, preset.fullReverse}});
+    }
+    return dataReply(event, {{QStringLiteral("presets"), presets}});
+}
+
+QJsonObject WsEscPresetHandler::handleCreateEscPreset(const QString &event, const QJsonObject &data)
+{
+    const QString name = readString(data, kName);
+    if (name.isEmpty())
+        return actionReply(event, false, QStringLiteral("Missing 'name' parameter"));
+    const EscPreset standard;
+    const QString id = m_controller->profileManager()->createEscPreset(
+        name, readInt(data, kNeutral, standard.neutral), readInt(data, kFullForward, standard.fullForward),
+        readInt(data, kFullReverse, standard.fullReverse));
+    if (id.isEmpty())
+        return actionReply(event, false, QStringLiteral("Failed to create ESC preset"));
+    QJsonObject reply = actionReply(event, true);
+    reply.insert(QStringLiteral("data"), QJsonObject{{kId, id}});
+    return reply;
+}
+
+QJsonObject WsEscPresetHandler::handleUpdateEscPreset(const QString &event, const QJsonObject &data)
+{
+    const QString id = readString(data, kId);
+    if (id.isEmpty())
+        return actionReply(event, false, missingId());
+    // An update replaces all three values: the app always sends them together.
+    const bool updated = m_controller->profileManager()->updateEscPreset(
+        id, readInt(data, kNeutral, 0), readInt(data, kFullForward, 0), readInt(data, kFullReverse, 0));
+    return actionReply(event, updated, updated ? QString() : notFound(id));
+}
+
+QJsonObject WsEscPresetHandler::handleRenameEscPreset(const QString &event, const QJsonObject &data)
+{
+    const QString id = readString(data, kId);
+    const QString name = readString(data, kName);
+    if (id.isEmpty() || name.isEmpty())
+        return actionReply(event, false, QStringLiteral("Missing 'id' or 'name' parameter"));
+    const bool renamed = m_controller->profileManager()->renameEscPreset(id, name);
+    return actionReply(event, renamed, renamed ? QString() : notFound(id));
+}
+
+QJsonObject WsEscPresetHandler::handleDeleteEscPreset(const QString &event, const QJsonObject &data)
+{
+    const QString id = readString(data, kId);
+    if (id.isEmpty())
+        return actionReply(event, false, missingId());
+    const bool deleted = m_controller->profileManager()->deleteEscPreset(id);
+    return actionReply(event, deleted, deleted ? QString() : notFound(id));
+}
+
+void WsEscPresetHandler::pushEscPresetsChanged()
+{
+    emit pushEvent(QStringLiteral("event_esc_presets_changed"), QJsonObject());
+}
+
+} // namespace corvane

@@ -1,0 +1,96 @@
+#include "api/wspresethandler.h"
+
+#include <QJsonArray>
+
+#include "api/wsjson.h"
+#include "bridge/corvanecontroller.h"
+#include "profiles/profilemanager.h"
+
+namespace corvane {
+
+using namespace wsjson;
+
+namespace {
+
+const QString kKind = QStringLiteral("kind");
+const QString kId = QStringLiteral("id");
+const QString kName = QStringLiteral("name");
+const QString kMessage = QStringLiteral("message");
+
+} // namespace
+
+WsPresetHandler::WsPresetHandler(CorvaneController *controller, QObject *parent)
+    : WsHandler(controller, parent)
+{
+    connect(controller->profileManager(), &ProfileManager::userPresetsChanged, this,
+            &WsPresetHandler::pushPresetsChanged);
+}
+
+QStringList WsPresetHandler::supportedEvents() const
+{
+    return {QStringLiteral("get_presets"), QStringLiteral("action_save_preset"),
+            QStringLiteral("action_load_preset"), QStringLiteral("action_rename_preset"),
+            QStringLiteral("action_delete_preset")};
+}
+
+QJsonObject WsPresetHandler::handleEvent(const QString &event, const QJsonObject &data)
+{
+    ProfileManager *store = m_controller->profileManager();
+    if (event == QLatin1String("get_presets"))
+        return dataReply(event, presetsJson(readString(data, kKind)));
+    if (event == QLatin1String("action_save_preset"))
+        return handleSavePreset(event, data);
+    if (event == QLatin1String("action_load_preset"))
+        return handleLoadPreset(event, data);
+    if (event == QLatin1String("action_rename_preset"))
+        return actionReply(event, store->renameUserPreset(readString(data, kId), readString(data, kName)));
+    if (event == QLatin1String("action_delete_preset"))
+        return actionReply(event, store->deleteUserPreset(readString(data, kId)));
+    return errorReply(event, QStringLiteral("Unhandled event in preset handler"));
+}
+
+QJsonObject WsPresetHandler::presetsJson(const QString &kind) const
+{
+    QJsonArray presets;
+    const QList<UserPreset> stored = m_controller->profileManager()->userPresets(kind);
+    for (const UserPreset &preset : stored) {
+        presets.append(QJsonObject{{kId, preset.id},
+                                   {kName, preset.name},
+                                   {QStringLiteral("modifiedAt"), preset.modifiedAt.toString(Qt::ISODate)}});
+    }
+    return {{kKind, kind}, {QStringLiteral("presets"), presets}};
+}
+
+QJsonObject WsPresetHandler::handleSavePreset(const QString &event, const QJsonObject &data)
+{
+    const QString kind = readString(data, kKind);
+    const QString name = readString(data, kName).trimmed();
+    if ((kind != QLatin1String("ffb") && kind != QLatin1String("controls")) || name.isEmpty())
+        return actionReply(event, false, QStringLiteral("Give the preset a name"));
+    const QString id = m_controller->profileManager()->saveUserPreset(kind, name,
+                                                                       m_controller->saveControlsPreset(kind));
+    QJsonObject reply = actionReply(event, !id.isEmpty());
+    reply.insert(kId, id);
+    return reply;
+}
+
+QJsonObject WsPresetHandler::handleLoadPreset(const QString &event, const QJsonObject &data)
+{
+    const UserPreset *found = m_controller->profileManager()->findUserPreset(readString(data, kId));
+    if (!found)
+        return actionReply(event, false, QStringLiteral("Preset not found"));
+    // Loading may save the profile, which can change the store's lists: work on a copy.
+    const UserPreset preset = *found;
+    QString message;
+    const bool loaded = m_controller->loadControlsPreset(preset.kind, preset.data, &message);
+    QJsonObject reply = actionReply(event, loaded, message);
+    reply.insert(kKind, preset.kind);
+    return reply;
+}
+
+void WsPresetHandler::pushPresetsChanged(const QString &kind)
+{
+    emit pushEvent(QStringLiteral("event_presets_changed"), presetsJson(kind));
+}
+
+} // namespace corvane

@@ -1,0 +1,198 @@
+#include "api/wsprofilehandler.h"
+
+#include <QJsonArray>
+#include <QDir>
+#include <QJsonDocument>
+#include <QTemporaryFile>
+
+#include "api/wsjson.h"
+#include "bridge/corvanecontroller.h"
+#include "profiles/profilemanager.h"
+
+namespace corvane {
+
+using namespace wsjson;
+
+namespace {
+
+const QString kId = QStringLiteral("id");
+const QString kName = QStringLiteral("name");
+const QString kData = QStringLiteral("data");
+
+QString missingId()
+{
+    return QStringLiteral("Missing 'id' parameter");
+}
+
+QJsonObject withNewId(QJsonObject reply, const QString &id)
+{
+    reply.insert(kData, QJsonObject{{kId, id}});
+    return reply;
+}
+
+QJsonObject idReply(const QString &event, const QString &id, const QString &failure)
+{
+    return id.isEmpty() ? actionReply(event, false, failure) : withNewId(actionReply(event, true), id);
+}
+
+} // namespace
+
+WsProfileHandler::WsProfileHandler(CorvaneController *controller, QObject *parent)
+    : WsHandler(controller, parent)
+{
+    ProfileManager *store = controller->profileManager();
+    connect(store, &ProfileManager::activeProfileChanged, this, &WsProfileHandler::pushProfileChanged);
+    connect(store, &ProfileManager::profileListChanged, this, &WsProfileHandler::pushProfileListChanged);
+}
+
+QStringList WsProfileHandler::supportedEvents() const
+{
+    return {QStringLiteral("get_profiles"),           QStringLiteral("get_active_profile"),
+            QStringLiteral("set_active_profile"),     QStringLiteral("action_create_profile"),
+            QStringLiteral("action_rename_profile"),  QStringLiteral("action_duplicate_profile"),
+            QStringLiteral("action_delete_profile"),  QStringLiteral("action_import_profile"),
+            QStringLiteral("action_export_profile")};
+}
+
+QJsonObject WsProfileHandler::handleEvent(const QString &event, const QJsonObject &data)
+{
+    if (event == QLatin1String("get_profiles"))
+        return handleGetProfiles(event);
+    if (event == QLatin1String("get_active_profile"))
+        return handleGetActiveProfile(event);
+    if (event == QLatin1String("set_active_profile"))
+        return handleSetActiveProfile(event, data);
+    if (event == QLatin1String("action_create_profile"))
+        return handleCreateProfile(event, data);
+    if (event == QLatin1String("action_rename_profile"))
+        return handleRenameProfile(event, data);
+    if (event == QLatin1String("action_duplicate_profile"))
+        return handleDuplicateProfile(event, data);
+    if (event == QLatin1String("action_delete_profile"))
+        return handleDeleteProfile(event, data);
+    if (event == QLatin1String("action_import_profile"))
+        return handleImportProfile(event, data);
+    if (event == QLatin1String("action_export_profile"))
+        return handleExportProfile(event, data);
+    return errorReply(event, QStringLiteral("Unhandled event in profile handler"));
+}
+
+QJsonObject WsProfileHandler::handleGetProfiles(const QString &event) const
+{
+    ProfileManager *store = m_controller->profileManager();
+    const QString activeId = store->activeProfileId();
+    QJsonArray profiles;
+    const QList<Profile> all = store->profiles();
+    for (const Profile &profile : all) {
+        profiles.append(QJsonObject{{kId, profile.id},
+                                    {kName, profile.name},
+                                    {QStringLiteral("isActive"), profile.id == activeId},
+                                    {QStringLiteral("vehicleType"), profile.vehicleType}});
+    }
+    return dataReply(event, {{QStringLiteral("profiles"), profiles}});
+}
+
+QJsonObject WsProfileHandler::handleGetActiveProfile(const QString &event) const
+{
+    const Profile *profile = m_controller->profileManager()->mutableActiveProfile();
+    if (!profile)
+        return dataReply(event, QJsonObject());
+    return dataReply(event, {{kId, profile->id},
+                             {kName, profile->name},
+                             {QStringLiteral("createdAt"), profile->createdAt.toString(Qt::ISODate)},
+                             {QStringLiteral("modifiedAt"), profile->modifiedAt.toString(Qt::ISODate)}});
+}
+
+QJsonObject WsProfileHandler::handleSetActiveProfile(const QString &event, const QJsonObject &data)
+{
+    const QString id = readString(data, kId);
+    if (id.isEmpty())
+        return actionReply(event, false, missingId());
+    const bool switched = m_controller->profileManager()->setActiveProfile(id);
+    return actionReply(event, switched, switched ? QString() : QStringLiteral("Profile not found: ") + id);
+}
+
+QJsonObject WsProfileHandler::handleCreateProfile(const QString &event, const QJsonObject &data)
+{
+    const QString name = readString(data, kName);
+    if (name.isEmpty())
+        return actionReply(event, false, QStringLiteral("Missing 'name' parameter"));
+    return idReply(event, m_controller->profileManager()->createProfile(name),
+                   QStringLiteral("Failed to create profile"));
+}
+
+QJsonObject WsProfileHandler::handleRenameProfile(const QString &event, const QJsonObject &data)
+{
+    const QString id = readString(data, kId);
+    const QString name = readString(data, kName);
+    if (id.isEmpty() || name.isEmpty())
+        return actionReply(event, false, QStringLiteral("Missing 'id' or 'name' parameter"));
+    const bool renamed = m_controller->profileManager()->renameProfile(id, name);
+    return actionReply(event, renamed, renamed ? QString() : QStringLiteral("Failed to rename profile"));
+}
+
+QJsonObject WsProfileHandler::handleDuplicateProfile(const QString &event, const QJsonObject &data)
+{
+    const QString sourceId = readString(data, QStringLiteral("sourceId"));
+    const QString name = readString(data, kName);
+    if (sourceId.isEmpty() || name.isEmpty())
+        return actionReply(event, false, QStringLiteral("Missing 'sourceId' or 'name' parameter"));
+    return idReply(event, m_controller->profileManager()->duplicateProfile(sourceId, name),
+                   QStringLiteral("Failed to duplicate profile"));
+}
+
+QJsonObject WsProfileHandler::handleDeleteProfile(const QString &event, const QJsonObject &data)
+{
+    const QString id = readString(data, kId);
+    if (id.isEmpty())
+        return actionReply(event, false, missingId());
+    const bool deleted = m_controller->profileManager()->deleteProfile(id);
+    return actionReply(event, deleted,
+                       deleted ? QString() : QStringLiteral("Failed to delete profile (cannot delete the last profile)"));
+}
+
+QJsonObject WsProfileHandler::handleImportProfile(const QString &event, const QJsonObject &data)
+{
+    const QString key = QStringLiteral("profileJson");
+    if (!data.contains(key))
+        return actionReply(event, false, QStringLiteral("Missing 'profileJson' object"));
+    // A file of a unique name that only this user can read: the shared temporary folder is
+    // open to everyone, and two imports may come within one millisecond. It is removed when
+    // this function returns, whatever the import gave.
+    QTemporaryFile file(QDir::tempPath() + QStringLiteral("/corvane_import_XXXXXX.json"));
+    if (!file.open())
+        return actionReply(event, false, QStringLiteral("Failed to create temporary file"));
+    const QByteArray bytes = QJsonDocument(data.value(key).toObject()).toJson(QJsonDocument::Indented);
+    if (file.write(bytes) != bytes.size() || !file.flush())
+        return actionReply(event, false, QStringLiteral("Failed to create temporary file"));
+    QString newId;
+    const bool imported = m_controller->profileManager()->importProfile(file.fileName(), &newId);
+    return imported ? withNewId(actionReply(event, true), newId)
+                    : actionReply(event, false, QStringLiteral("Failed to import profile"));
+}
+
+QJsonObject WsProfileHandler::handleExportProfile(const QString &event, const QJsonObject &data)
+{
+    const QString id = readString(data, kId);
+    if (id.isEmpty())
+        return actionReply(event, false, missingId());
+    const Profile *profile = m_controller->profileManager()->mutableProfile(id);
+    if (!profile)
+        return actionReply(event, false, QStringLiteral("Profile not found: ") + id);
+    QJsonObject reply = actionReply(event, true);
+    reply.insert(kData, QJsonObject{{QStringLiteral("profileJson"), profile->toJson()}});
+    return reply;
+}
+
+void WsProfileHandler::pushProfileChanged(const QString &id)
+{
+    emit pushEvent(QStringLiteral("event_profile_changed"),
+                   {{kId, id}, {kName, m_controller->profileManager()->activeProfileName()}});
+}
+
+void WsProfileHandler::pushProfileListChanged()
+{
+    emit pushEvent(QStringLiteral("event_profile_list_changed"), QJsonObject());
+}
+
+} // namespace corvane

@@ -1,0 +1,179 @@
+#include "api/wstelemetryhandler.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QTimer>
+
+#include "api/wsjson.h"
+#include "bridge/corvanecontroller.h"
+
+namespace corvane {
+
+using namespace wsjson;
+
+WsTelemetryHandler::WsTelemetryHandler(CorvaneController *controller, QObject *parent)
+    : WsHandler(controller, parent)
+{
+    connectSignals();
+}
+
+void WsTelemetryHandler::connectSignals()
+{
+    connect(m_controller, &CorvaneController::linkStatisticsUpdated, this, [this] { m_linkDirty = true; });
+    connect(m_controller, &CorvaneController::telemetrySensorsUpdated, this, [this] { m_sensorsDirty = true; });
+    connect(m_controller, &CorvaneController::carLinkChanged, this, [this] {
+        m_linkDirty = true;
+        m_sensorsDirty = true;
+    });
+    connect(m_controller, &CorvaneController::gpsUpdated, this, [this] { m_gpsDirty = true; });
+    connect(m_controller, &CorvaneController::telemetryDashboardChanged, this,
+            &WsTelemetryHandler::pushTelemetryDashboard);
+    m_pushTimer = new QTimer(this);
+    m_pushTimer->setInterval(PushIntervalMs);
+    connect(m_pushTimer, &QTimer::timeout, this, &WsTelemetryHandler::pushTelemetry);
+    m_pushTimer->start();
+}
+
+QStringList WsTelemetryHandler::supportedEvents() const
+{
+    return {QStringLiteral("get_link_statistics"),
+            QStringLiteral("get_gps"),
+            QStringLiteral("get_telemetry_sensors"),
+            QStringLiteral("get_telemetry_dashboard"),
+            QStringLiteral("set_telemetry_dashboard"),
+            QStringLiteral("set_telemetry_discovery"),
+            QStringLiteral("action_telemetry_sensor_rename"),
+            QStringLiteral("action_telemetry_sensor_delete"),
+            QStringLiteral("action_telemetry_sensors_clear")};
+}
+
+QJsonObject WsTelemetryHandler::handleEvent(const QString &event, const QJsonObject &data)
+{
+    const QString id = readString(data, QStringLiteral("id"));
+    if (event == QLatin1String("get_link_statistics"))
+        return dataReply(event, linkStatisticsJson());
+    if (event == QLatin1String("get_gps"))
+        return dataReply(event, gpsJson());
+    if (event == QLatin1String("get_telemetry_sensors"))
+        return dataReply(event, sensorsJson());
+    if (event == QLatin1String("get_telemetry_dashboard"))
+        return dataReply(event, pinnedSensorsJson());
+    if (event == QLatin1String("set_telemetry_dashboard"))
+        return handleSetTelemetryDashboard(event, data);
+    if (event == QLatin1String("set_telemetry_discovery")) {
+        m_controller->setTelemetryDiscover(readBool(data, QStringLiteral("enabled"), true));
+        return changedReply(event, sensorsJson());
+    }
+    if (event == QLatin1String("action_telemetry_sensor_rename")) {
+        m_controller->renameTelemetrySensor(id, readString(data, QStringLiteral("name")));
+        return changedReply(event, sensorsJson());
+    }
+    if (event == QLatin1String("action_telemetry_sensor_delete")) {
+        m_controller->removeTelemetrySensor(id);
+        return changedReply(event, sensorsJson());
+    }
+    if (event == QLatin1String("action_telemetry_sensors_clear")) {
+        m_controller->clearTelemetrySensors();
+        return changedReply(event, sensorsJson());
+    }
+    return errorReply(event, QStringLiteral("Unhandled event in telemetry handler"));
+}
+
+QJsonObject WsTelemetryHandler::changedReply(const QString &event, const QJsonObject &body) const
+{
+    QJsonObject reply = actionReply(event, true);
+    reply.insert(QStringLiteral("data"), body);
+    return reply;
+}
+
+QJsonObject WsTelemetryHandler::handleSetTelemetryDashboard(const QString &event, const QJsonObject &data)
+{
+    QStringList pinned;
+    const QJsonArray array = data.value(QStringLiteral("pinned")).toArray();
+    pinned.reserve(array.size());
+    for (const QJsonValue &value : array)
+        pinned.append(value.toString());
+    m_controller->setTelemetryDashboard(pinned);
+    return changedReply(event, pinnedSensorsJson());
+}
+
+QJsonObject WsTelemetryHandler::linkStatisticsJson() const
+{
+    const LinkStatistics s = m_controller->linkStatistics();
+    return {{QStringLiteral("hasLink"), m_controller->hasLinkStatistics()},
+            {QStringLiteral("carLinked"), m_controller->isCarLinked()},
+            {QStringLiteral("uplinkRssi1"), s.uplinkRssi1},
+            {QStringLiteral("uplinkRssi2"), s.uplinkRssi2},
+            {QStringLiteral("linkQuality"), s.linkQuality},
+            {QStringLiteral("snr"), s.snr},
+            {QStringLiteral("antenna"), s.antenna},
+            {QStringLiteral("rfMode"), s.rfMode},
+            {QStringLiteral("txPower"), s.txPower},
+            {QStringLiteral("downlinkRssi"), s.downlinkRssi},
+            {QStringLiteral("downlinkLinkQuality"), s.downlinkLinkQuality},
+            {QStringLiteral("downlinkSnr"), s.downlinkSnr}};
+}
+
+QJsonObject WsTelemetryHandler::gpsJson() const
+{
+    const GpsFix fix = m_controller->gpsFix();
+    const int searching = m_controller->gpsSatellites();
+    return {{QStringLiteral("hasFix"), fix.valid},
+            {QStringLiteral("latitude"), fix.latitude},
+            {QStringLiteral("longitude"), fix.longitude},
+            {QStringLiteral("speedKmh"), double(fix.speedKmh)},
+            {QStringLiteral("headingDeg"), double(fix.headingDeg)},
+            {QStringLiteral("altitudeM"), fix.altitudeM},
+            {QStringLiteral("satellites"), searching >= 0 ? searching : int(fix.satellites)},
+            {QStringLiteral("searchingSatellites"), searching},
+            {QStringLiteral("ageMs"), double(m_controller->gpsFixAgeMs())}};
+}
+
+QJsonObject WsTelemetryHandler::sensorsJson() const
+{
+    return sensorsJson(m_controller->telemetrySensors(), m_controller->telemetryDashboard(),
+                       m_controller->telemetryDiscoverEnabled(), QDateTime::currentMSecsSinceEpoch());
+}
+
+QJsonObject WsTelemetryHandler::sensorsJson(const QList<TelemetrySensor> &sensors, const QStringList &pinned,
+                                            bool discover, qint64 nowMs)
+{
+    QJsonArray list;
+    for (const TelemetrySensor &sensor : sensors) {
+        list.append(QJsonObject{{QStringLiteral("id"), sensor.id},
+                                {QStringLiteral("label"), sensor.name.isEmpty() ? sensor.label : sensor.name},
+                                {QStringLiteral("defaultLabel"), sensor.label},
+                                {QStringLiteral("value"), sensor.value},
+                                {QStringLiteral("stale"), sensor.isStale(nowMs)},
+                                {QStringLiteral("pinned"), pinned.contains(sensor.id)}});
+    }
+    return {{QStringLiteral("sensors"), list}, {QStringLiteral("discover"), discover}};
+}
+
+QJsonObject WsTelemetryHandler::pinnedSensorsJson() const
+{
+    return {{QStringLiteral("pinned"), QJsonArray::fromStringList(m_controller->telemetryDashboard())}};
+}
+
+void WsTelemetryHandler::pushTelemetry()
+{
+    if (m_linkDirty) {
+        m_linkDirty = false;
+        emit pushEvent(QStringLiteral("event_link_statistics"), linkStatisticsJson());
+    }
+    if (m_gpsDirty) {
+        m_gpsDirty = false;
+        emit pushEvent(QStringLiteral("event_gps"), gpsJson());
+    }
+    if (m_sensorsDirty) {
+        m_sensorsDirty = false;
+        emit pushEvent(QStringLiteral("event_telemetry_sensors"), sensorsJson());
+    }
+}
+
+void WsTelemetryHandler::pushTelemetryDashboard()
+{
+    emit pushEvent(QStringLiteral("event_telemetry_dashboard"), pinnedSensorsJson());
+}
+
+} // namespace corvane

@@ -1,0 +1,130 @@
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QStandardPaths>
+#include <QTest>
+
+#include "api/wsescpresethandler.h"
+#include "apirig.h"
+#include "support/testenvironment.h"
+
+using corvane::WsEscPresetHandler;
+using ostratest::ApiRig;
+
+namespace {
+
+QJsonArray presetsOf(ApiRig &api)
+{
+    return api.request("get_esc_presets").value("data").toObject().value("presets").toArray();
+}
+
+// The presets as the store's file holds them.
+QJsonArray presetsOnDisk()
+{
+    QFile file(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/profiles/esc_presets.json");
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(file.readAll()).object().value("presets").toArray();
+}
+
+QString createdId(ApiRig &api, const QJsonObject &data)
+{
+    const QJsonObject reply = api.request("action_create_esc_preset", data);
+    return reply.value("data").toObject().value("id").toString();
+}
+
+} // namespace
+
+class TestWsEscPresetHandler : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void createDefaults_data()
+    {
+        QTest::addColumn<QJsonObject>("data");
+        QTest::addColumn<QJsonArray>("values");
+        QTest::newRow("name only") << json(R"({"name":"A"})") << QJsonArray{992, 1811, 172};
+        QTest::newRow("text neutral") << json(R"({"name":"A","neutral":"1000"})") << QJsonArray{992, 1811, 172};
+        QTest::newRow("fraction") << json(R"({"name":"A","neutral":1000.5,"fullReverse":200})")
+                                  << QJsonArray{992, 1811, 200};
+        QTest::newRow("unchecked") << json(R"({"name":"A","neutral":-5,"fullForward":5000,"fullReverse":0})")
+                                   << QJsonArray{-5, 5000, 0};
+    }
+
+    void createDefaults()
+    {
+        QFETCH(QJsonObject, data);
+        QFETCH(QJsonArray, values);
+        ApiRig api;
+        api.add<WsEscPresetHandler>();
+        QVERIFY(api.start());
+        QVERIFY(api.client.subscribe({"event_esc_presets_changed"}));
+        api.client.send({{"event", "action_create_esc_preset"}, {"data", data}});
+        // The store's signal comes while the request runs: the push precedes the reply.
+        QCOMPARE(api.client.next(), json(R"({"event":"event_esc_presets_changed","data":{}})"));
+        const QJsonObject reply = api.client.next();
+        const QString id = reply.value("data").toObject().value("id").toString();
+        QVERIFY(!id.isEmpty());
+        QCOMPARE(reply, (QJsonObject{{"event", "action_create_esc_preset"}, {"success", true}, {"data", QJsonObject{{"id", id}}}}));
+        const QJsonObject expected{{"id", id}, {"name", "A"}, {"neutral", values[0]},
+                                   {"fullForward", values[1]}, {"fullReverse", values[2]}};
+        QCOMPARE(presetsOf(api), QJsonArray{expected});
+        QCOMPARE(presetsOnDisk().size(), 1);
+        QCOMPARE(presetsOnDisk().at(0).toObject().value("neutral"), values[0]);
+    }
+
+    void updateRenameDelete()
+    {
+        ApiRig api;
+        api.add<WsEscPresetHandler>();
+        QVERIFY(api.start());
+        QCOMPARE(presetsOf(api), QJsonArray());
+        const QString first = createdId(api, json(R"({"name":"Same"})"));
+        const QString second = createdId(api, json(R"({"name":"Same"})"));
+        QVERIFY(first != second);
+
+        // Values the update lacks are stored as 0.
+        QCOMPARE(api.request("action_update_esc_preset", {{"id", first}, {"neutral", 1000}}),
+                 json(R"({"event":"action_update_esc_preset","success":true})"));
+        QCOMPARE(api.request("action_rename_esc_preset", {{"id", second}, {"name", "Other"}}),
+                 json(R"({"event":"action_rename_esc_preset","success":true})"));
+        QCOMPARE(presetsOf(api),
+                 (QJsonArray{QJsonObject{{"id", first}, {"name", "Same"}, {"neutral", 1000}, {"fullForward", 0}, {"fullReverse", 0}},
+                             QJsonObject{{"id", second}, {"name", "Other"}, {"neutral", 992}, {"fullForward", 1811}, {"fullReverse", 172}}}));
+        QCOMPARE(api.request("action_delete_esc_preset", {{"id", first}}),
+                 json(R"({"event":"action_delete_esc_preset","success":true})"));
+        QCOMPARE(presetsOf(api).size(), 1);
+        QCOMPARE(presetsOnDisk().size(), 1);
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<QJsonObject>("data");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("create no name") << "action_create_esc_preset" << QJsonObject() << "Missing 'name' parameter";
+        QTest::newRow("create blank") << "action_create_esc_preset" << json(R"({"name":"  "})") << "Failed to create ESC preset";
+        QTest::newRow("update no id") << "action_update_esc_preset" << QJsonObject() << "Missing 'id' parameter";
+        QTest::newRow("update unknown") << "action_update_esc_preset" << json(R"({"id":"x"})") << "ESC preset not found: x";
+        QTest::newRow("rename no name") << "action_rename_esc_preset" << json(R"({"id":"x"})") << "Missing 'id' or 'name' parameter";
+        QTest::newRow("rename unknown") << "action_rename_esc_preset" << json(R"({"id":"x","name":"y"})") << "ESC preset not found: x";
+        QTest::newRow("delete no id") << "action_delete_esc_preset" << QJsonObject() << "Missing 'id' parameter";
+        QTest::newRow("delete unknown") << "action_delete_esc_preset" << json(R"({"id":"x"})") << "ESC preset not found: x";
+    }
+
+    void refusals()
+    {
+        QFETCH(QString, event);
+        QFETCH(QJsonObject, data);
+        QFETCH(QString, message);
+        ApiRig api;
+        api.add<WsEscPresetHandler>();
+        QVERIFY(api.start());
+        QCOMPARE(api.request(event, data), (QJsonObject{{"event", event}, {"success", false}, {"message", message}}));
+        QCOMPARE(presetsOf(api), QJsonArray());
+    }
+};
+
+OSTRA_TEST_MAIN_CORE(TestWsEscPresetHandler)
+#include "tst_wsescpresethandler.moc"

@@ -1,0 +1,84 @@
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QTest>
+
+#include "api/wssecurityhandler.h"
+#include "apirig.h"
+#include "bridge/devicesecurity.h"
+#include "support/testenvironment.h"
+
+using corvane::WsSecurityHandler;
+using ostratest::ApiRig;
+
+class TestWsSecurityHandler : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // A fresh installation takes the first transmitter it meets.
+    void freshState()
+    {
+        ApiRig api;
+        api.add<WsSecurityHandler>();
+        QVERIFY(api.start());
+        QCOMPARE(api.request("get_transmitter_security"),
+                 json(R"({"event":"transmitter_security","data":{"authorized":false,"deviceId":"",
+                          "provisioningMode":true,"authorizedDevices":[],"platform":"windows"}})"));
+    }
+
+    // Provisioning adds the transmitter that reports in and pushes its authorization; the
+    // allow-list then loses it again through a lower-case removal.
+    void provisionAndRemove()
+    {
+        ApiRig api;
+        api.add<WsSecurityHandler>();
+        QVERIFY(api.start());
+        QVERIFY(api.client.subscribe({"event_transmitter_authorization"}));
+        QCOMPARE(api.request("action_set_provisioning_mode", {{"enabled", true}}),
+                 json(R"({"event":"action_set_provisioning_mode","success":true})"));
+        QVERIFY(api.rig.openTransmitter());
+        QCOMPARE(api.client.next(), json(R"({"event":"event_transmitter_authorization",
+                                              "data":{"authorized":true,"deviceId":"QORTX01"}})"));
+        QCOMPARE(api.request("get_transmitter_security").value("data").toObject(),
+                 json(R"({"authorized":true,"deviceId":"QORTX01","provisioningMode":true,
+                          "authorizedDevices":["QORTX01"],"platform":"windows"})"));
+
+        QCOMPARE(api.request("action_remove_authorized_device", {{"deviceId", "qortx01"}}),
+                 json(R"({"event":"action_remove_authorized_device","success":true})"));
+        // The flag changes only when the transmitter reports its ID again.
+        QCOMPARE(api.request("get_transmitter_security").value("data").toObject(),
+                 json(R"({"authorized":true,"deviceId":"QORTX01","provisioningMode":true,
+                          "authorizedDevices":[],"platform":"windows"})"));
+
+        // An empty data object switches provisioning off.
+        QCOMPARE(api.request("action_set_provisioning_mode"),
+                 json(R"({"event":"action_set_provisioning_mode","success":true})"));
+        QVERIFY(!api.rig.controller->deviceSecurity()->provisioningMode());
+    }
+
+    void removeRefusals_data()
+    {
+        QTest::addColumn<QJsonObject>("data");
+        QTest::addColumn<QJsonObject>("reply");
+        const QJsonObject missing = json(R"({"event":"action_remove_authorized_device","success":false,
+                                             "message":"Missing 'deviceId' parameter"})");
+        QTest::newRow("none") << QJsonObject() << missing;
+        QTest::newRow("empty") << json(R"({"deviceId":""})") << missing;
+        QTest::newRow("number") << json(R"({"deviceId":5})") << missing;
+        QTest::newRow("unknown") << json(R"({"deviceId":"nobody"})")
+                                 << json(R"({"event":"action_remove_authorized_device","success":true})");
+    }
+
+    void removeRefusals()
+    {
+        QFETCH(QJsonObject, data);
+        QFETCH(QJsonObject, reply);
+        ApiRig api;
+        api.add<WsSecurityHandler>();
+        QVERIFY(api.start());
+        QCOMPARE(api.request("action_remove_authorized_device", data), reply);
+    }
+};
+
+OSTRA_TEST_MAIN_CORE(TestWsSecurityHandler)
+#include "tst_wssecurityhandler.moc"

@@ -1,0 +1,186 @@
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QJsonArray>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include "api/wstelemetryhandler.h"
+#include "apirig.h"
+#include "support/testenvironment.h"
+
+using corvane::TelemetrySensor;
+using corvane::WsTelemetryHandler;
+using ostratest::ApiRig;
+
+namespace {
+
+// The handler with its 250 ms tick held still: the test runs each tick itself.
+WsTelemetryHandler *addHeld(ApiRig &api)
+{
+    auto *handler = api.add<WsTelemetryHandler>();
+    for (QTimer *timer : handler->findChildren<QTimer *>())
+        timer->stop();
+    return handler;
+}
+
+void tick(WsTelemetryHandler *handler)
+{
+    QMetaObject::invokeMethod(handler, "pushTelemetry", Qt::DirectConnection);
+}
+
+// The pushes a tick sends, in order, once they have arrived.
+QList<QJsonObject> pushesOfTick(ApiRig &api, WsTelemetryHandler *handler)
+{
+    api.client.skipAll();
+    tick(handler);
+    // A ping round trip: every push of the tick is in before the pong.
+    api.client.send({{"event", "ping"}});
+    QList<QJsonObject> pushes;
+    for (QJsonObject message = api.client.next(); message != json(R"({"event":"pong"})"); message = api.client.next())
+        pushes.append(message);
+    return pushes;
+}
+
+QStringList eventsOf(const QList<QJsonObject> &messages)
+{
+    QStringList events;
+    for (const QJsonObject &message : messages)
+        events.append(message.value("event").toString());
+    return events;
+}
+
+} // namespace
+
+class TestWsTelemetryHandler : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void beforeAnyTelemetry()
+    {
+        ApiRig api;
+        addHeld(api);
+        QVERIFY(api.start());
+        QCOMPARE(api.request("get_link_statistics").value("data").toObject(),
+                 json(R"({"hasLink":false,"carLinked":false,"uplinkRssi1":0,"uplinkRssi2":0,"linkQuality":0,"snr":0,
+                          "antenna":0,"rfMode":0,"txPower":0,"downlinkRssi":0,"downlinkLinkQuality":0,"downlinkSnr":0})"));
+        QCOMPARE(api.request("get_gps").value("data").toObject(),
+                 json(R"({"hasFix":false,"latitude":0,"longitude":0,"speedKmh":0,"headingDeg":0,"altitudeM":0,
+                          "satellites":0,"searchingSatellites":-1,"ageMs":-1})"));
+        QCOMPARE(api.request("get_telemetry_sensors"),
+                 json(R"({"event":"get_telemetry_sensors","data":{"sensors":[],"discover":true}})"));
+        QCOMPARE(api.request("get_telemetry_dashboard"), json(R"({"event":"get_telemetry_dashboard","data":{"pinned":[]}})"));
+    }
+
+    // Many frames between two ticks make one push of each kind; a quiet tick sends nothing.
+    void linkStatisticsThrottled()
+    {
+        ApiRig api;
+        WsTelemetryHandler *handler = addHeld(api);
+        QVERIFY(api.start());
+        QVERIFY(api.client.subscribe({"event_link_statistics", "event_telemetry_sensors", "event_gps"}));
+        QVERIFY(api.rig.openTransmitter());
+        QSignalSpy frames(api.rig.controller.get(), &corvane::CorvaneController::linkStatisticsUpdated);
+        for (int i = 0; i < 10; ++i)
+            QVERIFY(api.rig.tx.sendLinkStatistics(-60, -62, 90 + i, 9));
+        QTRY_COMPARE(frames.size(), 10);
+
+        const QList<QJsonObject> pushes = pushesOfTick(api, handler);
+        QCOMPARE(eventsOf(pushes), (QStringList{"event_link_statistics", "event_telemetry_sensors"}));
+        const QJsonObject stats = pushes.at(0).value("data").toObject();
+        QCOMPARE(stats.value("hasLink"), QJsonValue(true));
+        QCOMPARE(stats.value("carLinked"), QJsonValue(true));
+        QCOMPARE(stats.value("uplinkRssi1"), QJsonValue(-60));
+        QCOMPARE(stats.value("uplinkRssi2"), QJsonValue(-62));
+        QCOMPARE(stats.value("linkQuality"), QJsonValue(99));
+        QCOMPARE(stats.value("snr"), QJsonValue(9));
+        QCOMPARE(stats, api.request("get_link_statistics").value("data").toObject());
+        QCOMPARE(pushesOfTick(api, handler), QList<QJsonObject>());
+
+        // A GPS frame marks only the GPS body.
+        QSignalSpy gps(api.rig.controller.get(), &corvane::CorvaneController::gpsUpdated);
+        QVERIFY(api.rig.tx.sendGps(47.5, 8.25, 36.0, 90.0, 410, 9));
+        QTRY_COMPARE(gps.size(), 1);
+        const QList<QJsonObject> gpsPushes = pushesOfTick(api, handler);
+        // Its values also show as sensors.
+        QCOMPARE(eventsOf(gpsPushes), (QStringList{"event_gps", "event_telemetry_sensors"}));
+        const QJsonObject body = gpsPushes.at(0).value("data").toObject();
+        QCOMPARE(body.value("hasFix"), QJsonValue(true));
+        QCOMPARE(body.value("satellites"), QJsonValue(9));
+        QCOMPARE(body.value("searchingSatellites"), QJsonValue(9));
+        QCOMPARE(body.value("altitudeM"), QJsonValue(410));
+        QVERIFY(body.value("ageMs").toDouble() >= 0);
+    }
+
+    void staleAfterTwoSeconds_data()
+    {
+        QTest::addColumn<qint64>("ageMs");
+        QTest::addColumn<bool>("stale");
+        QTest::newRow("2000 ms") << qint64(2000) << false;
+        QTest::newRow("2001 ms") << qint64(2001) << true;
+        QTest::newRow("fresh") << qint64(0) << false;
+        QTest::newRow("never") << qint64(-1) << true;
+    }
+
+    void staleAfterTwoSeconds()
+    {
+        QFETCH(qint64, ageMs);
+        QFETCH(bool, stale);
+        const qint64 now = 1'700'000'000'000;
+        TelemetrySensor sensor{"RQly", "Link quality", "99%", "", ageMs < 0 ? 0 : now - ageMs};
+        TelemetrySensor named{"1RSS", "RSSI 1", "-60dBm", "Antenna", now};
+        QCOMPARE(WsTelemetryHandler::sensorsJson({sensor, named}, {"1RSS", "x"}, false, now),
+                 (QJsonObject{{"sensors", QJsonArray{
+                                  QJsonObject{{"id", "RQly"}, {"label", "Link quality"}, {"defaultLabel", "Link quality"},
+                                              {"value", "99%"}, {"stale", stale}, {"pinned", false}},
+                                  QJsonObject{{"id", "1RSS"}, {"label", "Antenna"}, {"defaultLabel", "RSSI 1"},
+                                              {"value", "-60dBm"}, {"stale", false}, {"pinned", true}}}},
+                              {"discover", false}}));
+    }
+
+    void dashboardAndSensors()
+    {
+        ApiRig api;
+        addHeld(api);
+        QVERIFY(api.start());
+        QVERIFY(api.rig.openTransmitter());
+        QSignalSpy frames(api.rig.controller.get(), &corvane::CorvaneController::linkStatisticsUpdated);
+        QVERIFY(api.rig.tx.sendLinkStatistics(-60, -62, 100, 9));
+        QTRY_COMPARE(frames.size(), 1);
+        const QList<TelemetrySensor> sensors = api.rig.controller->telemetrySensors();
+        QVERIFY(sensors.size() >= 2);
+        const QString first = sensors.at(0).id;
+        const QString second = sensors.at(1).id;
+        QVERIFY(api.client.subscribe({"event_telemetry_dashboard"}));
+
+        // A new list pushes the dashboard while the request runs; the same list again does not.
+        const QJsonObject pinned{{"pinned", QJsonArray{first, ""}}};
+        api.client.send({{"event", "set_telemetry_dashboard"}, {"data", QJsonObject{{"pinned", QJsonArray{first, 5}}}}});
+        QCOMPARE(api.client.next(), (QJsonObject{{"event", "event_telemetry_dashboard"}, {"data", pinned}}));
+        QCOMPARE(api.client.next(), (QJsonObject{{"event", "set_telemetry_dashboard"}, {"success", true}, {"data", pinned}}));
+        api.client.send({{"event", "set_telemetry_dashboard"}, {"data", pinned}});
+        QCOMPARE(api.client.next(), (QJsonObject{{"event", "set_telemetry_dashboard"}, {"success", true}, {"data", pinned}}));
+
+        const QJsonObject renamed = api.request("action_telemetry_sensor_rename", {{"id", second}, {"name", "  Mine "}});
+        QCOMPARE(renamed.value("success"), QJsonValue(true));
+        QCOMPARE(renamed.value("data").toObject().value("sensors").toArray().at(1).toObject().value("label"), QJsonValue("Mine"));
+
+        // Deleting a pinned sensor unpins it.
+        const QJsonObject deleted = api.request("action_telemetry_sensor_delete", {{"id", first}});
+        const QJsonArray left = deleted.value("data").toObject().value("sensors").toArray();
+        QCOMPARE(left.size(), sensors.size() - 1);
+        QCOMPARE(left.at(0).toObject().value("id").toString(), second);
+        QCOMPARE(api.request("get_telemetry_dashboard").value("data").toObject(), json(R"({"pinned":[""]})"));
+        QCOMPARE(api.rig.controller->profileManager()->activeProfile()->telemetryDashboard, QStringList{""});
+
+        QCOMPARE(api.request("set_telemetry_discovery", {{"enabled", false}}).value("data").toObject().value("discover"),
+                 QJsonValue(false));
+        QCOMPARE(api.request("set_telemetry_discovery").value("data").toObject().value("discover"), QJsonValue(true));
+        QCOMPARE(api.request("action_telemetry_sensors_clear"),
+                 json(R"({"event":"action_telemetry_sensors_clear","success":true,"data":{"sensors":[],"discover":true}})"));
+    }
+};
+
+OSTRA_TEST_MAIN_CORE(TestWsTelemetryHandler)
+#include "tst_wstelemetryhandler.moc"
