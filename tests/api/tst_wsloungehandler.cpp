@@ -6,12 +6,29 @@
 #include "apirig.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
+#include "racecontrol/racestationlink.h"
 #include "support/testenvironment.h"
 
+using corvane::RaceStationLink;
 using corvane::WsLoungeHandler;
 using ostratest::ApiRig;
 
 namespace {
+
+// One request of race control's link, waited for; the reply's data, empty on failure.
+QJsonObject raceRequest(RaceStationLink &link, const QString &event, const QJsonObject &data = {})
+{
+    bool done = false;
+    QJsonObject result;
+    link.send(event, data, [&](bool ok, const QJsonObject &reply, const QString &) {
+        done = true;
+        if (ok)
+            result = reply;
+    });
+    if (!QTest::qWaitFor([&] { return done; }, 5000))
+        return {};
+    return result;
+}
 
 QJsonObject stateOf(const QJsonObject &reply)
 {
@@ -174,6 +191,51 @@ private slots:
         QCOMPARE(live.value("steering").toDouble(), -1.0);
         QCOMPARE(live.value("throttle").toDouble(), 1.0);
         QCOMPARE(live.value("brake").toDouble(), 0.0);
+    }
+
+    // Race control's own link against this program's server: a stop holds CH2 at neutral, a
+    // release frees it, heartbeats keep the watchdog quiet and their absence stops the car.
+    void raceControlDrivesTheCar()
+    {
+        ApiRig api;
+        api.add<WsLoungeHandler>();
+        QVERIFY(api.start());
+        QVERIFY(api.rig.startCar());
+        auto *link = new RaceStationLink(RaceStationLink::urlFor("127.0.0.1", api.server.serverPort()));
+        QVERIFY(QTest::qWaitFor([&] { return link->isConnected(); }, 5000));
+        api.rig.pedals->setAxis(1, 1.0f);
+        api.rig.tick();
+        QCOMPARE(api.rig.ch(1), 1811);
+
+        QCOMPARE(raceRequest(*link, "action_lounge_stop").value("stopReason"), QJsonValue("operator"));
+        api.rig.tick(3);
+        QCOMPARE(api.rig.ch(1), 992);
+        QVERIFY(api.rig.controller->isRunning());
+
+        QCOMPARE(raceRequest(*link, "action_lounge_release").value("stopped"), QJsonValue(false));
+        api.rig.pedals->setAxis(1, -1.0f);
+        api.rig.tick();
+        api.rig.pedals->setAxis(1, 1.0f);
+        api.rig.tick();
+        QCOMPARE(api.rig.ch(1), 1811);
+
+        QCOMPARE(raceRequest(*link, "set_lounge_watchdog", json(R"({"enabled":true,"timeoutMs":500})")).value("watchdog"),
+                 QJsonValue(true));
+        // Heartbeats every 200 ms over a second keep the car free.
+        for (int i = 0; i < 5; ++i) {
+            QCOMPARE(raceRequest(*link, "lounge_heartbeat"), json(R"({"stopped":false})"));
+            QTest::qWait(200);
+        }
+        api.rig.tick();
+        QCOMPARE(api.rig.ch(1), 1811);
+        // Silence: the controller's watchdog tick stops the car.
+        QVERIFY(QTest::qWaitFor([&] { return api.rig.controller->loungeSettings().stopped; }, 3000));
+        api.rig.tick();
+        QCOMPARE(api.rig.ch(1), 992);
+        const QJsonObject state = raceRequest(*link, "get_lounge_state");
+        QCOMPARE(state.value("stopReason"), QJsonValue("connection_lost"));
+        QCOMPARE(state.value("live").toObject().value("running"), QJsonValue(true));
+        link->close();
     }
 
     // The live push runs on its own 100 ms timer, whether anyone asked or not.
