@@ -3,7 +3,6 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QNetworkInterface>
 #include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -16,6 +15,7 @@
 #include "api/websocketserver.h"
 #include "ostraui/dialogchrome.h"
 #include "ostraui/theme.h"
+#include "platform/network/networkinterfacelister.h"
 
 namespace corvane {
 
@@ -24,7 +24,8 @@ namespace {
 constexpr int QrTargetSize = 180;
 
 // Adapters the phone cannot reach this computer through: VPNs, virtual machines and
-// containers. The first seven are Windows adapter names; the rest are Linux interface names.
+// containers. The first seven are words of Windows adapter names; the rest name Linux
+// interfaces, where a container bridge (docker0, 172.17.x.x) would otherwise beat the LAN.
 bool isVirtualAdapter(const QString &name)
 {
     static const char *const words[] = {"tailscale", "openvpn", "vethernet", "wsl",  "hyper-v", "virtualbox",
@@ -66,39 +67,15 @@ WebStatusDialog::WebStatusDialog(WebSocketServer *server, QWidget *parent)
     ostra::applyDialogChrome(this, QString());
 }
 
-QList<WebStatusDialog::NetworkInterfaceEntry> WebStatusDialog::systemInterfaces()
+QString WebStatusDialog::pickLanAddress()
 {
-    QList<NetworkInterfaceEntry> entries;
-    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
-    for (const QNetworkInterface &interface : interfaces) {
-        NetworkInterfaceEntry entry;
-        entry.name = interface.name();
-        entry.humanReadableName = interface.humanReadableName();
-        const QNetworkInterface::InterfaceFlags flags = interface.flags();
-        entry.loopback = flags.testFlag(QNetworkInterface::IsLoopBack);
-        entry.up = flags.testFlag(QNetworkInterface::IsUp);
-        entry.running = flags.testFlag(QNetworkInterface::IsRunning);
-        const QList<QNetworkAddressEntry> addresses = interface.addressEntries();
-        for (const QNetworkAddressEntry &address : addresses)
-            entry.addresses.append(address.ip());
-        entries.append(entry);
-    }
-    return entries;
-}
-
-QString WebStatusDialog::pickLanAddress() const
-{
-    return pickLanAddress(systemInterfaces());
-}
-
-QString WebStatusDialog::pickLanAddress(const QList<NetworkInterfaceEntry> &interfaces)
-{
+    const QList<NetworkInterfaceEntry> interfaces = NetworkInterfaceLister::interfaces();
     QString best;
     int bestScore = -1;
     for (const NetworkInterfaceEntry &interface : interfaces) {
         if (interface.loopback || !interface.up || !interface.running)
             continue;
-        if (isVirtualAdapter(interface.humanReadableName) || isVirtualAdapter(interface.name))
+        if (isVirtualAdapter(interface.name))
             continue;
         for (const QHostAddress &address : interface.addresses) {
             if (address.protocol() != QAbstractSocket::IPv4Protocol)

@@ -1,8 +1,6 @@
 #pragma once
 
 #include <QDialog>
-#include <QHostAddress>
-#include <QList>
 #include <QPixmap>
 #include <QString>
 
@@ -18,23 +16,11 @@ class WebStatusDialog : public QDialog
 {
     Q_OBJECT
 public:
-    // One network interface as the address choice sees it.
-    struct NetworkInterfaceEntry
-    {
-        QString name;          // system name, e.g. "eth0"
-        QString humanReadableName;
-        bool loopback = false;
-        bool up = false;
-        bool running = false;
-        QList<QHostAddress> addresses;
-    };
-
     WebStatusDialog(WebSocketServer *server, QWidget *parent);
 
-    // The IPv4 address the app most likely reaches this computer at; "127.0.0.1" when none.
-    QString pickLanAddress() const;
-    static QString pickLanAddress(const QList<NetworkInterfaceEntry> &interfaces);
-    static QList<NetworkInterfaceEntry> systemInterfaces();
+    // The IPv4 address the app most likely reaches this computer at, from the interfaces
+    // NetworkInterfaceLister lists; "127.0.0.1" when none.
+    static QString pickLanAddress();
     // The QR code of `text`, scaled by a whole factor to at most `targetSize` pixels square,
     // without a quiet zone; a null pixmap when the text cannot be encoded.
     static QPixmap renderQrCode(const QString &text, int targetSize);
