@@ -154,6 +154,32 @@ private slots:
         QCOMPARE(countEvents(api.client.received, "event_lounge_state"), 2);
     }
 
+    // Race control hears of a start, a stop and another profile without asking.
+    void statePushedOnRunAndProfile()
+    {
+        ApiRig api;
+        api.add<WsLoungeHandler>();
+        QVERIFY(api.start());
+        QVERIFY(api.client.subscribe({"event_lounge_state"}));
+        QVERIFY(api.rig.startCar());
+        QJsonObject pushed = api.client.next();
+        QCOMPARE(pushed.value("event"), QJsonValue("event_lounge_state"));
+        QCOMPARE(pushed.value("data").toObject().value("live").toObject().value("running"), QJsonValue(true));
+        api.rig.controller->stopTransmission();
+        QCOMPARE(api.client.next().value("event"), QJsonValue("event_lounge_state"));
+
+        corvane::ProfileManager *store = api.rig.controller->profileManager();
+        const QString id = store->createProfile("Second car");
+        QVERIFY(store->setActiveProfile(id));
+        QVERIFY(QTest::qWaitFor([&] {
+            for (const QJsonObject &message : api.client.pending()) {
+                if (message.value("data").toObject().value("profileName") == QLatin1String("Second car"))
+                    return true;
+            }
+            return false;
+        }, 5000));
+    }
+
     void helicopterStationRefusesActions()
     {
         ApiRig api;
@@ -219,7 +245,8 @@ private slots:
         api.rig.tick();
         QCOMPARE(api.rig.ch(1), 1811);
 
-        QCOMPARE(raceRequest(*link, "set_lounge_watchdog", json(R"({"enabled":true,"timeoutMs":500})")).value("watchdog"),
+        // A timeout well above the heartbeat pace, so a busy machine cannot stop the car early.
+        QCOMPARE(raceRequest(*link, "set_lounge_watchdog", json(R"({"enabled":true,"timeoutMs":1500})")).value("watchdog"),
                  QJsonValue(true));
         // Heartbeats every 200 ms over a second keep the car free.
         for (int i = 0; i < 5; ++i) {
@@ -229,7 +256,7 @@ private slots:
         api.rig.tick();
         QCOMPARE(api.rig.ch(1), 1811);
         // Silence: the controller's watchdog tick stops the car.
-        QVERIFY(QTest::qWaitFor([&] { return api.rig.controller->loungeSettings().stopped; }, 3000));
+        QVERIFY(QTest::qWaitFor([&] { return api.rig.controller->loungeSettings().stopped; }, 6000));
         api.rig.tick();
         QCOMPARE(api.rig.ch(1), 992);
         const QJsonObject state = raceRequest(*link, "get_lounge_state");
