@@ -1,22 +1,37 @@
 #pragma once
 
 #include "api/wshandler.h"
-#include "api/wsjson.h"
+
+class QTimer;
 
 namespace corvane {
 
-// Placeholder until the lounge handler is built.
+// The station side of race control: another station's race control reads this car's lounge
+// state and live inputs here, stops and releases it, limits its throttle, locks reverse and
+// arms the watchdog that stops it when race control falls silent. The state lives in the
+// controller; this handler only reads it, changes it through the controller and pushes it.
 class WsLoungeHandler : public WsHandler
 {
     Q_OBJECT
 public:
-    using WsHandler::WsHandler;
+    static constexpr int LivePushIntervalMs = 100;
 
-    QStringList supportedEvents() const override { return {}; }
-    QJsonObject handleEvent(const QString &event, const QJsonObject &) override
-    {
-        return wsjson::errorReply(event, QStringLiteral("Unhandled event in lounge handler"));
-    }
+    WsLoungeHandler(CorvaneController *controller, QObject *parent);
+
+    QStringList supportedEvents() const override;
+    QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
+
+    // The body race control reads for one station, and the live part inside it.
+    QJsonObject loungeStateJson() const;
+    QJsonObject loungeLiveJson() const;
+    static QJsonObject makeDataReply(const QString &event, const QJsonObject &data);
+
+private slots:
+    void pushLoungeState();
+    void pushLoungeLive();
+
+private:
+    QTimer *m_liveTimer = nullptr;
 };
 
 } // namespace corvane

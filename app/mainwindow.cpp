@@ -220,6 +220,7 @@ void MainWindow::buildShell()
     connect(m_profilePill, &Pill::clicked, this, &MainWindow::rebuildProfileMenu);
     m_webPill->setClickable(true);
     m_webPill->setToolTip(tr("Web / mobile app connection \u2014 click for details"));
+    connect(m_webPill, &Pill::clicked, this, &MainWindow::onWebStatusClicked);
 
     if (corvane::ProfileManager *profiles = m_controller->profileManager()) {
         connect(profiles, &corvane::ProfileManager::activeProfileChanged, this, &MainWindow::updateProfilePill);

@@ -79,6 +79,7 @@ public slots:
     void onInfoButtonClicked();
     void onInputChanged();
     void onOpenOnboarding();
+    void onWebStatusClicked();
     void updateWebStatus();
     void updateCarPageStatus();
     void updateConnectionStatus();

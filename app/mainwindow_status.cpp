@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "api/dialogs/webstatusdialog.h"
 #include "api/websocketserver.h"
 #include "app/profilemanagerdialog.h"
 #include "bridge/corvanecontroller.h"
@@ -95,6 +96,12 @@ void MainWindow::updateConnectionStatus()
     m_motionCardPill->setText(online ? tr("Controller online") : tr("Controller offline"));
     m_motionCardPill->setLevel(online ? LevelSuccess : LevelNeutral);
     m_sidebar->setItemIndicator(1, online);
+}
+
+void MainWindow::onWebStatusClicked()
+{
+    corvane::WebStatusDialog dialog(m_server, this);
+    dialog.exec();
 }
 
 void MainWindow::updateWebStatus()

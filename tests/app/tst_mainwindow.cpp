@@ -455,6 +455,13 @@ private slots:
         window.updateWebStatus();
         QCOMPARE(pill->value(), QStringLiteral("Offline"));
         QCOMPARE(pill->level(), int(ostra::LevelNeutral));
+
+        // A click shows how the app connects.
+        ostratest::ModalAnswerer answer;
+        answer.cancel();
+        emit pill->clicked();
+        QCOMPARE(answer.records().size(), 1);
+        QCOMPARE(answer.records().at(0).title, QStringLiteral("Connect from Mobile Device"));
     }
 
     // The start page's product cards follow the devices, as the header does.

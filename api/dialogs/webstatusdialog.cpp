@@ -1,0 +1,182 @@
+#include "api/dialogs/webstatusdialog.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <qrcodegen.hpp>
+
+#include <exception>
+#include <vector>
+
+#include "api/websocketserver.h"
+#include "ostraui/dialogchrome.h"
+#include "ostraui/theme.h"
+#include "platform/network/networkinterfacelister.h"
+
+namespace corvane {
+
+namespace {
+
+constexpr int QrTargetSize = 180;
+
+// Adapters the phone cannot reach this computer through: VPNs, virtual machines and
+// containers. The first seven are words of Windows adapter names; the rest name Linux
+// interfaces, where a container bridge (docker0, 172.17.x.x) would otherwise beat the LAN.
+bool isVirtualAdapter(const QString &name)
+{
+    static const char *const words[] = {"tailscale", "openvpn", "vethernet", "wsl",  "hyper-v", "virtualbox",
+                                        "vmware",    "docker",  "br-",       "veth", "virbr",   "vboxnet",
+                                        "vmnet",     "tun",     "wg"};
+    const QString lower = name.toLower();
+    for (const char *word : words) {
+        if (lower.contains(QLatin1String(word)))
+            return true;
+    }
+    return false;
+}
+
+// Home networks first, then office ranges, then anything public, carrier-grade NAT last.
+int addressScore(quint32 ip)
+{
+    const quint32 a = ip >> 24;
+    const quint32 b = (ip >> 16) & 0xFF;
+    if (a == 192 && b == 168)
+        return 100;
+    if (a == 10)
+        return 90;
+    if (a == 172 && b >= 16 && b <= 31)
+        return 80;
+    if (a == 100 && b >= 64 && b <= 127)
+        return 10;
+    return 50;
+}
+
+} // namespace
+
+WebStatusDialog::WebStatusDialog(WebSocketServer *server, QWidget *parent)
+    : QDialog(parent)
+    , m_server(server)
+{
+    setWindowTitle(tr("Connect from Mobile Device"));
+    setMinimumWidth(400);
+    buildUi();
+    ostra::applyDialogChrome(this, QString());
+}
+
+QString WebStatusDialog::pickLanAddress()
+{
+    const QList<NetworkInterfaceEntry> interfaces = NetworkInterfaceLister::interfaces();
+    QString best;
+    int bestScore = -1;
+    for (const NetworkInterfaceEntry &interface : interfaces) {
+        if (interface.loopback || !interface.up || !interface.running)
+            continue;
+        if (isVirtualAdapter(interface.name))
+            continue;
+        for (const QHostAddress &address : interface.addresses) {
+            if (address.protocol() != QAbstractSocket::IPv4Protocol)
+                continue;
+            const int score = addressScore(address.toIPv4Address());
+            // Equal scores keep the first address found.
+            if (score > bestScore) {
+                best = address.toString();
+                bestScore = score;
+            }
+        }
+    }
+    return best.isEmpty() ? QStringLiteral("127.0.0.1") : best;
+}
+
+QPixmap WebStatusDialog::renderQrCode(const QString &text, int targetSize)
+{
+    try {
+        const QByteArray utf8 = text.toUtf8();
+        const std::vector<std::uint8_t> bytes(utf8.cbegin(), utf8.cend());
+        const std::vector<qrcodegen::QrSegment> segments{qrcodegen::QrSegment::makeBytes(bytes)};
+        const qrcodegen::QrCode code = qrcodegen::QrCode::encodeSegments(
+            segments, qrcodegen::QrCode::Ecc::MEDIUM, qrcodegen::QrCode::MIN_VERSION, qrcodegen::QrCode::MAX_VERSION,
+            -1, true);
+        const int size = code.getSize();
+        const int scale = qMax(1, targetSize / size);
+        // No quiet zone here: the label's white padding around the image is the margin.
+        QImage image(size * scale, size * scale, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Qt::black);
+        for (int y = 0; y < size; ++y) {
+            for (int x = 0; x < size; ++x) {
+                if (code.getModule(x, y))
+                    painter.drawRect(x * scale, y * scale, scale, scale);
+            }
+        }
+        painter.end();
+        return QPixmap::fromImage(image);
+    } catch (const std::exception &) {
+        // Too long for the largest code: the dialog says so in place of the code.
+        return QPixmap();
+    }
+}
+
+void WebStatusDialog::buildUi()
+{
+    const QString address = pickLanAddress();
+    const QString url = QStringLiteral("ws://%1:%2").arg(address).arg(m_server ? m_server->serverPort() : 0);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->setSpacing(16);
+    layout->setContentsMargins(24, 24, 24, 24);
+
+    m_qrLabel = new QLabel(this);
+    m_qrLabel->setAlignment(Qt::AlignCenter);
+    // A named colour: the dark theme rewrites only hex colours, and a scanner needs white.
+    m_qrLabel->setStyleSheet(QStringLiteral("background: white; border-radius: 8px; padding: 12px;"));
+    const QPixmap qr = renderQrCode(url, QrTargetSize);
+    if (qr.isNull())
+        m_qrLabel->setText(tr("QR Code unavailable"));
+    else
+        m_qrLabel->setPixmap(qr);
+    layout->addWidget(m_qrLabel, 0, Qt::AlignHCenter);
+
+    m_addressLabel = new QLabel(address, this);
+    m_addressLabel->setAlignment(Qt::AlignCenter);
+    m_addressLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_addressLabel->setStyleSheet(
+        QStringLiteral("font-size: 16pt; font-family: 'Geist Mono'; color: %1; padding: 8px;").arg(QStringLiteral("#0F1720")));
+    layout->addWidget(m_addressLabel);
+
+    QPushButton *copy = ostra::makeButton(tr("Copy IP"), false, this);
+    connect(copy, &QPushButton::clicked, this, [address] { QGuiApplication::clipboard()->setText(address); });
+    layout->addWidget(copy, 0, Qt::AlignHCenter);
+
+    QFrame *hairline = ostra::makeHairline(this);
+    hairline->setFrameShape(QFrame::NoFrame);
+    layout->addWidget(hairline);
+
+    auto *instructions = new QLabel(tr("To connect from your mobile device:\n"
+                                       "\n"
+                                       "1. Download \"Qorvant Corvane\" from the\n"
+                                       "   App Store or Google Play\n"
+                                       "\n"
+                                       "2. Open the app and tap \"Connect with Custom IP\"\n"
+                                       "\n"
+                                       "3. Enter the IP address shown above,\n"
+                                       "   or scan the QR code"),
+                                    this);
+    instructions->setWordWrap(true);
+    instructions->setStyleSheet(
+        QStringLiteral("font-size: 10pt; color: %1; line-height: 1.5;").arg(QStringLiteral("#5B6675")));
+    layout->addWidget(instructions);
+    layout->addStretch();
+
+    QPushButton *close = ostra::makeButton(tr("Close"), false, this);
+    close->setMinimumWidth(120);
+    connect(close, &QPushButton::clicked, this, &QDialog::accept);
+    layout->addWidget(close, 0, Qt::AlignHCenter);
+}
+
+} // namespace corvane

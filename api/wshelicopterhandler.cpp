@@ -1,0 +1,343 @@
+#include "api/wshelicopterhandler.h"
+
+#include <QJsonArray>
+
+#include <algorithm>
+#include <cmath>
+
+#include "api/helicopterconfigmerge.h"
+#include "api/wsjson.h"
+#include "bridge/corvanecontroller.h"
+#include "bridge/crsfprotocol.h"
+#include "profiles/helicopterconfig.h"
+#include "profiles/profile.h"
+#include "profiles/profilemanager.h"
+
+namespace corvane {
+
+using namespace wsjson;
+
+namespace {
+
+const QString kJoystick = QStringLiteral("joystick");
+const QString kThrottle = QStringLiteral("throttle");
+const QString kPedals = QStringLiteral("pedals");
+const QString kRole = QStringLiteral("role");
+const QString kData = QStringLiteral("data");
+
+constexpr int ChannelMax = CorvaneController::ChannelMax;
+
+int clampChannel(int value)
+{
+    return std::clamp(value, 0, ChannelMax);
+}
+
+QJsonObject withData(QJsonObject reply, const QJsonObject &data)
+{
+    reply.insert(kData, data);
+    return reply;
+}
+
+// The calibration record of a function, in the order roll, pitch, throttle, rudder.
+template <class Config>
+auto &calibrationOf(Config &config, int function)
+{
+    switch (function) {
+    case 0:
+        return config.calibration.roll;
+    case 1:
+        return config.calibration.pitch;
+    case 2:
+        return config.calibration.throttle;
+    default:
+        return config.calibration.rudder;
+    }
+}
+
+// The collective through the pitch curve, as the app shows it: the curve's five points read
+// as a piecewise-linear line over 0..1.
+float throughPitchCurve(const HeliCurve &curve, float x)
+{
+    const float t = x * 4.0f;
+    const int i = int(t);
+    if (i >= 4)
+        return curve.points[4];
+    const float y = curve.points[size_t(i)] + (curve.points[size_t(i) + 1] - curve.points[size_t(i)]) * (t - float(i));
+    return std::clamp(y, 0.0f, 1.0f);
+}
+
+} // namespace
+
+WsHelicopterHandler::WsHelicopterHandler(CorvaneController *controller, QObject *parent)
+    : WsHandler(controller, parent)
+{
+    connect(m_controller, &CorvaneController::heliJoystickConnectedChanged, this,
+            &WsHelicopterHandler::onHeliJoystickConnected);
+    connect(m_controller, &CorvaneController::heliThrottleConnectedChanged, this,
+            &WsHelicopterHandler::onHeliThrottleConnected);
+    connect(m_controller, &CorvaneController::heliPedalsConnectedChanged, this,
+            &WsHelicopterHandler::onHeliPedalsConnected);
+    connect(m_controller, &CorvaneController::heliArmedChanged, this, [this](bool armed) {
+        emit pushEvent(QStringLiteral("event_heli_armed"), {{QStringLiteral("armed"), armed}});
+    });
+    connect(m_controller, &CorvaneController::heliRateModeChanged, this, [this](int mode) {
+        emit pushEvent(QStringLiteral("event_heli_rate_mode"), {{QStringLiteral("mode"), mode}});
+    });
+}
+
+QStringList WsHelicopterHandler::supportedEvents() const
+{
+    return {QStringLiteral("get_vehicle_type"),
+            QStringLiteral("action_select_helicopter"),
+            QStringLiteral("action_select_car"),
+            QStringLiteral("get_helicopter_devices"),
+            QStringLiteral("action_connect_helicopter_device"),
+            QStringLiteral("action_disconnect_helicopter_device"),
+            QStringLiteral("get_helicopter_config"),
+            QStringLiteral("set_helicopter_config"),
+            QStringLiteral("action_capture_helicopter_calibration"),
+            QStringLiteral("get_helicopter_output"),
+            QStringLiteral("action_set_rate_mode"),
+            QStringLiteral("get_heli_armed"),
+            QStringLiteral("action_set_heli_armed"),
+            QStringLiteral("action_save_helicopter_profile")};
+}
+
+QJsonObject WsHelicopterHandler::channelJson(int channelIndex, int value, int percent)
+{
+    return {{QStringLiteral("channel"), channelIndex + 1},
+            {QStringLiteral("value"), value},
+            {QStringLiteral("micros"), int(1000 + std::lround(double(value) * 1000.0 / 2047.0))},
+            {QStringLiteral("percent"), percent}};
+}
+
+QJsonObject WsHelicopterHandler::handleEvent(const QString &event, const QJsonObject &data)
+{
+    ProfileManager *store = m_controller->profileManager();
+    if (event == QLatin1String("get_vehicle_type"))
+        return dataReply(event, {{QStringLiteral("vehicleType"), m_controller->vehicleType()}});
+    if (event == QLatin1String("action_select_helicopter")) {
+        store->switchVehicleType(QString(VehicleType::Helicopter), QStringLiteral("RC Helicopter"));
+        return actionReply(event, true);
+    }
+    if (event == QLatin1String("action_select_car")) {
+        store->switchVehicleType(QString(VehicleType::Car), QStringLiteral("Default"));
+        return actionReply(event, true);
+    }
+    if (event == QLatin1String("get_helicopter_devices"))
+        return dataReply(event, devicesJson());
+    if (event == QLatin1String("action_connect_helicopter_device"))
+        return handleConnect(event, data);
+    if (event == QLatin1String("action_disconnect_helicopter_device")) {
+        handleDisconnect(readString(data, kRole));
+        return actionReply(event, true);
+    }
+    if (event == QLatin1String("get_helicopter_config"))
+        return dataReply(event, m_controller->helicopterConfig().toJson());
+    if (event == QLatin1String("set_helicopter_config")) {
+        HelicopterConfig config = m_controller->helicopterConfig();
+        mergeHelicopterConfig(config, data);
+        store->setHelicopterConfig(config);
+        return actionReply(event, true);
+    }
+    if (event == QLatin1String("action_capture_helicopter_calibration"))
+        return handleCapture(event, data);
+    if (event == QLatin1String("get_helicopter_output"))
+        return dataReply(event, outputJson());
+    if (event == QLatin1String("action_set_rate_mode")) {
+        m_controller->setHeliRateMode(readInt(data, QStringLiteral("mode"), 0));
+        return withData(actionReply(event, true), {{QStringLiteral("mode"), m_controller->heliRateMode()}});
+    }
+    if (event == QLatin1String("get_heli_armed"))
+        return dataReply(event, {{QStringLiteral("armed"), m_controller->isHeliArmed()}});
+    if (event == QLatin1String("action_set_heli_armed")) {
+        // A refused arming is no failure of the request: the reply simply shows it unarmed.
+        m_controller->setHeliArmed(readBool(data, QStringLiteral("armed"), false));
+        return withData(actionReply(event, true), {{QStringLiteral("armed"), m_controller->isHeliArmed()}});
+    }
+    if (event == QLatin1String("action_save_helicopter_profile"))
+        return handleSave(event, data);
+    return errorReply(event, QStringLiteral("Unhandled event in helicopter handler"));
+}
+
+WsHelicopterHandler::Function WsHelicopterHandler::functionOf(const QString &name)
+{
+    if (name == QLatin1String("roll"))
+        return Roll;
+    if (name == QLatin1String("pitch"))
+        return Pitch;
+    if (name == QLatin1String("throttle"))
+        return Throttle;
+    if (name == QLatin1String("rudder"))
+        return Rudder;
+    return NoFunction;
+}
+
+float WsHelicopterHandler::rawAxis(const HelicopterConfig &config, Function function) const
+{
+    InputDevice *device = nullptr;
+    int axis = -1;
+    switch (function) {
+    case Roll:
+        device = m_controller->heliJoystick();
+        axis = config.inputs.joystick.xAxis;
+        break;
+    case Pitch:
+        device = m_controller->heliJoystick();
+        axis = config.inputs.joystick.yAxis;
+        break;
+    case Throttle:
+        device = m_controller->heliThrottle();
+        axis = config.inputs.throttle.axis;
+        break;
+    case Rudder:
+        device = m_controller->heliPedals();
+        axis = config.inputs.pedals.axis;
+        break;
+    case NoFunction:
+        break;
+    }
+    // The last polled value: the app's reads never poll a device themselves.
+    if (!device || !device->isConnected() || axis < 0)
+        return 0.0f;
+    return device->axis(axis);
+}
+
+QJsonObject WsHelicopterHandler::devicesJson() const
+{
+    QJsonArray devices;
+    const QList<InputDeviceInfo> attached = CorvaneController::availableInputDevices();
+    for (const InputDeviceInfo &info : attached) {
+        devices.append(QJsonObject{{QStringLiteral("index"), info.index},
+                                   {QStringLiteral("name"), info.name},
+                                   {QStringLiteral("productName"), info.productName},
+                                   {QStringLiteral("numAxes"), info.numAxes}});
+    }
+    const QJsonObject assigned{
+        {kJoystick, m_controller->isHeliJoystickConnected() ? m_controller->heliJoystickName() : QString()},
+        {kThrottle, m_controller->isHeliThrottleConnected() ? m_controller->heliThrottleName() : QString()},
+        {kPedals, m_controller->isHeliPedalsConnected() ? m_controller->heliPedalsName() : QString()}};
+    return {{QStringLiteral("devices"), devices}, {QStringLiteral("assigned"), assigned}};
+}
+
+QJsonObject WsHelicopterHandler::outputJson() const
+{
+    const HelicopterConfig config = m_controller->helicopterConfig();
+    const float rate = m_controller->heliDualRateFactor();
+    QJsonObject output;
+    const std::pair<Function, int> sticks[] = {
+        {Roll, config.channels.roll}, {Pitch, config.channels.pitch}, {Rudder, config.channels.rudder}};
+    const char *names[] = {"roll", "pitch", "throttle", "rudder"};
+    for (const auto &[function, channel] : sticks) {
+        const AxisConfig &calibration = calibrationOf(config, function);
+        const float shaped = CorvaneController::processAxis(calibration, rawAxis(config, function), true) * rate;
+        const int value = clampChannel(CrsfProtocol::axisToRaw11(shaped));
+        output.insert(QLatin1String(names[function]), channelJson(channel, value, int(std::lroundf(shaped * 100.0f))));
+    }
+
+    const float raw = rawAxis(config, Throttle);
+    float shaped = 0.0f;
+    if (config.fly.pitchCurve.enabled) {
+        AxisConfig fullRange = config.calibration.throttle;
+        fullRange.minOutput = 0.0f;
+        fullRange.maxOutput = 1.0f;
+        const float x = std::clamp(CorvaneController::processAxis(fullRange, raw, false), 0.0f, 1.0f);
+        shaped = throughPitchCurve(config.fly.pitchCurve, x);
+    } else {
+        shaped = CorvaneController::processAxis(config.calibration.throttle, raw, false);
+    }
+    const int value = clampChannel(int(shaped * float(ChannelMax)));
+    output.insert(QLatin1String(names[Throttle]),
+                  channelJson(config.channels.throttle, value, int(std::lroundf(shaped * 100.0f))));
+    output.insert(QStringLiteral("rateMode"), m_controller->heliRateMode());
+    return output;
+}
+
+QJsonObject WsHelicopterHandler::handleConnect(const QString &event, const QJsonObject &data)
+{
+    const QString role = readString(data, kRole);
+    const int index = readInt(data, QStringLiteral("index"), -1);
+    if (index < 0)
+        return actionReply(event, false, QStringLiteral("Missing or invalid 'index'"));
+    bool connected = false;
+    if (role == kJoystick)
+        connected = m_controller->connectHeliJoystick(index);
+    else if (role == kThrottle)
+        connected = m_controller->connectHeliThrottle(index);
+    else if (role == kPedals)
+        connected = m_controller->connectHeliPedals(index);
+    else
+        return actionReply(event, false, QStringLiteral("Unknown role: ") + role);
+    if (!connected)
+        return actionReply(event, false, QStringLiteral("Failed to connect ") + role);
+    return actionReply(event, true);
+}
+
+void WsHelicopterHandler::handleDisconnect(const QString &role)
+{
+    if (role == kJoystick)
+        m_controller->disconnectHeliJoystick();
+    else if (role == kThrottle)
+        m_controller->disconnectHeliThrottle();
+    else if (role == kPedals)
+        m_controller->disconnectHeliPedals();
+}
+
+QJsonObject WsHelicopterHandler::handleCapture(const QString &event, const QJsonObject &data)
+{
+    const Function function = functionOf(readString(data, QStringLiteral("function")));
+    if (function == NoFunction)
+        return actionReply(event, false, QStringLiteral("Unknown function"));
+    HelicopterConfig config = m_controller->helicopterConfig();
+    const float raw = rawAxis(config, function);
+    AxisConfig &calibration = calibrationOf(config, function);
+    const QString point = readString(data, QStringLiteral("point"));
+    if (point == QLatin1String("min"))
+        calibration.inputMin = raw;
+    else if (point == QLatin1String("center"))
+        calibration.inputCenter = raw;
+    else if (point == QLatin1String("max"))
+        calibration.inputMax = raw;
+    else
+        return actionReply(event, false, QStringLiteral("Unknown point: ") + point);
+    calibration.useCalibration = true;
+    m_controller->profileManager()->setHelicopterConfig(config);
+    QJsonObject reply = actionReply(event, true);
+    reply.insert(QStringLiteral("value"), double(raw));
+    return reply;
+}
+
+QJsonObject WsHelicopterHandler::handleSave(const QString &event, const QJsonObject &data)
+{
+    QString name = readString(data, QStringLiteral("name")).trimmed();
+    if (name.isEmpty())
+        name = QStringLiteral("RC Helicopter");
+    ProfileManager *store = m_controller->profileManager();
+    const QString id = store->switchVehicleType(QString(VehicleType::Helicopter), name);
+    store->renameProfile(id, name);
+    store->saveActiveProfile();
+    return withData(actionReply(event, true), {{QStringLiteral("profileId"), id}, {QStringLiteral("name"), name}});
+}
+
+void WsHelicopterHandler::onHeliJoystickConnected(bool connected)
+{
+    pushDeviceChanged(kJoystick, connected);
+}
+
+void WsHelicopterHandler::onHeliThrottleConnected(bool connected)
+{
+    pushDeviceChanged(kThrottle, connected);
+}
+
+void WsHelicopterHandler::onHeliPedalsConnected(bool connected)
+{
+    pushDeviceChanged(kPedals, connected);
+}
+
+void WsHelicopterHandler::pushDeviceChanged(const QString &role, bool connected)
+{
+    emit pushEvent(QStringLiteral("event_helicopter_device_changed"),
+                   {{kRole, role}, {QStringLiteral("connected"), connected}});
+}
+
+} // namespace corvane

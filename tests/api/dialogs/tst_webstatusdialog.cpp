@@ -1,0 +1,179 @@
+#include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+#include "api/dialogs/webstatusdialog.h"
+#include "api/websocketserver.h"
+#include "bridge/corvanecontroller.h"
+#include "ostraui/theme.h"
+#include "platform/network/networkinterfacelister.h"
+#include "support/darktwin.h"
+#include "support/testenvironment.h"
+
+using corvane::WebStatusDialog;
+using Entry = corvane::NetworkInterfaceEntry;
+
+namespace {
+
+Entry nic(const QString &name, const QStringList &addresses, bool running = true)
+{
+    Entry entry;
+    entry.name = name;
+    entry.up = true;
+    entry.running = running;
+    for (const QString &address : addresses)
+        entry.addresses.append(QHostAddress(address));
+    return entry;
+}
+
+Entry loopback()
+{
+    Entry entry = nic("lo", {"127.0.0.1", "::1"});
+    entry.loopback = true;
+    return entry;
+}
+
+QString picture(const QString &name)
+{
+    return ostratest::artefactDir("api") + QStringLiteral("/%1-%2.png").arg(name, ostra::isDarkTheme() ? "dark" : "light");
+}
+
+QLabel *qrLabel(WebStatusDialog &dialog)
+{
+    for (QLabel *label : dialog.findChildren<QLabel *>()) {
+        if (label->styleSheet().startsWith("background: white"))
+            return label;
+    }
+    return nullptr;
+}
+
+QPushButton *button(WebStatusDialog &dialog, const QString &text)
+{
+    for (QPushButton *candidate : dialog.findChildren<QPushButton *>()) {
+        if (candidate->text() == text)
+            return candidate;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class TestWebStatusDialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { ostra::installTheme(*qApp); }
+
+    // The dialogs below see one home network, whatever this machine has.
+    void init() { corvane::NetworkInterfaceLister::setFixedInterfaces({loopback(), nic("wlp2s0", {"192.168.1.20"})}); }
+    void cleanup() { corvane::NetworkInterfaceLister::useSystemInterfaces(); }
+
+    void pickLanAddress_data()
+    {
+        QTest::addColumn<QList<Entry>>("interfaces");
+        QTest::addColumn<QString>("address");
+        QTest::newRow("home beats office") << QList<Entry>{loopback(), nic("eth0", {"10.0.0.5"}), nic("wlan0", {"192.168.1.20"})}
+                                           << "192.168.1.20";
+        QTest::newRow("first of equals") << QList<Entry>{nic("eth0", {"192.168.0.7"}), nic("wlan0", {"192.168.1.20"})}
+                                         << "192.168.0.7";
+        QTest::newRow("openvpn only") << QList<Entry>{loopback(), nic("OpenVPN Data Channel", {"10.8.0.2"})} << "127.0.0.1";
+        QTest::newRow("not running") << QList<Entry>{nic("eth0", {"192.168.1.20"}, false), nic("eth1", {"172.20.0.3"})}
+                                     << "172.20.0.3";
+        QTest::newRow("cgnat loses") << QList<Entry>{nic("eth0", {"100.101.4.5"}), nic("eth1", {"81.2.3.4"})} << "81.2.3.4";
+        QTest::newRow("cgnat alone") << QList<Entry>{nic("eth0", {"100.101.4.5"})} << "100.101.4.5";
+        QTest::newRow("docker skipped") << QList<Entry>{nic("docker0", {"172.17.0.1"}), nic("enp3s0", {"203.0.113.9"})}
+                                        << "203.0.113.9";
+        QTest::newRow("container bridges") << QList<Entry>{nic("br-5f2a", {"172.18.0.1"}), nic("veth12", {"10.1.1.1"}),
+                                                           nic("virbr0", {"192.168.122.1"}), nic("tun0", {"10.8.0.1"}),
+                                                           nic("wg0", {"10.9.0.1"}), nic("eth0", {"8.8.4.4"})}
+                                           << "8.8.4.4";
+        QTest::newRow("ipv6 only") << QList<Entry>{nic("eth0", {"fe80::1"})} << "127.0.0.1";
+        QTest::newRow("172.32 is public") << QList<Entry>{nic("eth0", {"172.32.0.1"}), nic("eth1", {"172.31.0.1"})}
+                                          << "172.31.0.1";
+    }
+
+    void pickLanAddress()
+    {
+        QFETCH(QList<Entry>, interfaces);
+        QFETCH(QString, address);
+        corvane::NetworkInterfaceLister::setFixedInterfaces(interfaces);
+        QCOMPARE(WebStatusDialog::pickLanAddress(), address);
+    }
+
+    void qrCode()
+    {
+        const QPixmap qr = WebStatusDialog::renderQrCode("ws://192.168.1.20:12345", 180);
+        QCOMPARE(qr.size(), QSize(175, 175));
+        const QImage image = qr.toImage();
+        // 25 modules of 7 pixels, finder patterns in three corners and no quiet zone.
+        for (const QPoint &corner : {QPoint(0, 0), QPoint(174, 0), QPoint(0, 174)})
+            QCOMPARE(image.pixelColor(corner), QColor(Qt::black));
+        QCOMPARE(image.pixelColor(17 * 7 + 3, 3), QColor(Qt::white)); // separator left of the top-right finder
+        QCOMPARE(image.pixelColor(7 * 7 + 3, 3), QColor(Qt::white)); // separator right of the top-left finder
+        QCOMPARE(image.pixelColor(6 * 7 + 3, 3), QColor(Qt::black));
+        QVERIFY(WebStatusDialog::renderQrCode(QString(4000, 'x'), 180).isNull());
+    }
+
+    void contents()
+    {
+        corvane::CorvaneController controller;
+        corvane::WebSocketServer server(&controller);
+        WebStatusDialog dialog(&server, nullptr);
+        QCOMPARE(dialog.windowTitle(), QString("Connect from Mobile Device"));
+        QLabel *qr = qrLabel(dialog);
+        QVERIFY(qr);
+        QVERIFY(!qr->pixmap().isNull());
+        const QString address = QStringLiteral("192.168.1.20");
+        QLabel *addressLabel = nullptr;
+        for (QLabel *label : dialog.findChildren<QLabel *>()) {
+            if (label->text() == address)
+                addressLabel = label;
+        }
+        QVERIFY(addressLabel);
+        QCOMPARE(addressLabel->textInteractionFlags(), Qt::TextSelectableByMouse);
+
+        QGuiApplication::clipboard()->setText("something else");
+        QPushButton *copy = button(dialog, "Copy IP");
+        QVERIFY(copy);
+        copy->click();
+        QCOMPARE(QGuiApplication::clipboard()->text(), address);
+
+        QPushButton *close = button(dialog, "Close");
+        QVERIFY(close && close->minimumWidth() == 120);
+        close->click();
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    }
+
+    void render()
+    {
+        corvane::CorvaneController controller;
+        corvane::WebSocketServer server(&controller);
+        QVERIFY(server.start(0));
+        WebStatusDialog dialog(&server, nullptr);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        dialog.resize(dialog.sizeHint());
+        QVERIFY(dialog.width() >= 400);
+        const QImage image = dialog.grab().toImage();
+        QVERIFY(image.save(picture("web-status-dialog")));
+        // The code stays on white in both themes, so a phone can scan it.
+        QLabel *qr = qrLabel(dialog);
+        const QImage label = qr->grab().toImage();
+        QCOMPARE(label.pixelColor(4, label.height() / 2), QColor(Qt::white));
+        QCOMPARE(label.pixelColor(label.width() - 4, label.height() / 2), QColor(Qt::white));
+        server.stop();
+    }
+
+    void darkTheme()
+    {
+        if (ostra::isDarkTheme())
+            QSKIP("this run is the dark one");
+        QVERIFY(ostratest::runDarkTwin("api", {"render"}));
+    }
+};
+
+OSTRA_TEST_MAIN_WIDGETS(TestWebStatusDialog)
+#include "tst_webstatusdialog.moc"

@@ -1,0 +1,385 @@
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QTest>
+
+#include "api/wshelicopterhandler.h"
+#include "apirig.h"
+#include "profiles/profile.h"
+#include "profiles/profilemanager.h"
+#include "support/testenvironment.h"
+
+using corvane::WsHelicopterHandler;
+using ostratest::ApiRig;
+
+namespace {
+
+QJsonObject configOf(ApiRig &api)
+{
+    return api.request("get_helicopter_config").value("data").toObject();
+}
+
+bool setConfig(ApiRig &api, const QJsonObject &partial)
+{
+    return api.request("set_helicopter_config", partial) == QJsonObject{{"event", "set_helicopter_config"}, {"success", true}};
+}
+
+// Sets one member of a nested object by its dotted path.
+void setPath(QJsonObject &object, const QStringList &path, const QJsonValue &value)
+{
+    if (path.size() == 1) {
+        object.insert(path.first(), value);
+        return;
+    }
+    QJsonObject child = object.value(path.first()).toObject();
+    setPath(child, path.mid(1), value);
+    object.insert(path.first(), child);
+}
+
+// A float field as the setup stores and writes it back.
+double f(double value)
+{
+    return double(float(value));
+}
+
+QJsonObject axisRecord(const QString &name)
+{
+    return {{"name", name}, {"inverted", false}, {"deadzone", 0.0}, {"minOutput", 0.0}, {"maxOutput", 1.0},
+            {"curve", 0}, {"curveExponent", 2.0}, {"expo", 0.0}, {"inputMin", -1.0}, {"inputMax", 1.0},
+            {"inputCenter", 0.0}, {"useCalibration", false}};
+}
+
+// The rudder channel in the active profile's file.
+int storedRudderChannel(const corvane::ProfileManager &store)
+{
+    QFile file(store.profileFilePath(store.activeProfileId()));
+    if (!file.open(QIODevice::ReadOnly))
+        return -100;
+    const QJsonObject profile = QJsonDocument::fromJson(file.readAll()).object();
+    return profile.value("helicopterConfig").toObject().value("channels").toObject().value("rudder").toInt(-100);
+}
+
+QJsonObject outputOf(ApiRig &api)
+{
+    return api.request("get_helicopter_output").value("data").toObject();
+}
+
+QJsonObject channel(int number, int value, int micros, int percent)
+{
+    return {{"channel", number}, {"value", value}, {"micros", micros}, {"percent", percent}};
+}
+
+} // namespace
+
+class TestWsHelicopterHandler : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void newRecordDefaults()
+    {
+        ApiRig api;
+        api.add<WsHelicopterHandler>();
+        QVERIFY(api.start());
+        QJsonObject config = configOf(api);
+        QJsonObject inputs = config.value("inputs").toObject();
+        for (const char *role : {"joystick", "throttle", "pedals"}) {
+            QJsonObject input = inputs.value(role).toObject();
+            QVERIFY(input.value("device").isObject());
+            input.remove("device");
+            inputs.insert(role, input);
+        }
+        config.insert("inputs", inputs);
+        const QJsonObject expected{
+            {"inputs", json(R"({"joystick":{"xAxis":0,"yAxis":4},"throttle":{"axis":5},
+                               "pedals":{"axis":3,"axis2":-1,"differential":false}})")},
+            {"calibration", QJsonObject{{"roll", axisRecord("Roll")}, {"pitch", axisRecord("Pitch")},
+                                        {"throttle", axisRecord("Throttle")}, {"rudder", axisRecord("Rudder")}}},
+            {"channels", json(R"({"roll":0,"pitch":1,"throttle":2,"rudder":3})")},
+            {"fly", json(R"({"armAtIdle":true,"softStart":false,"softStartSec":3,
+                            "arm":{"enabled":false,"channel":4,"onUs":2012,"offUs":988},
+                            "dualRates":{"enabled":true,"beginnerPct":60,"sportPct":80,"threeDPct":100,"activeMode":0},
+                            "pitchCurve":{"enabled":false,"points":[0,0.25,0.5,0.75,1]},
+                            "throttleCurve":{"enabled":false,"points":[0,0.25,0.5,0.75,1]},"motorChannel":5})")},
+            {"attitude", json(R"({"invertPitch":false,"invertRoll":false,"invertYaw":false})")}};
+        QCOMPARE(config, expected);
+    }
+
+    // `before` is merged first; then `request`; the result is the record after `before`
+    // with the listed members changed.
+    void merge_data()
+    {
+        QTest::addColumn<QJsonObject>("before");
+        QTest::addColumn<QJsonObject>("request");
+        QTest::addColumn<QJsonObject>("changes"); // dotted path -> value
+
+        QJsonObject rollRecord = axisRecord("");
+        rollRecord.insert("inputMin", f(-0.8));
+        QJsonObject pitchRecord = axisRecord("");
+        QJsonObject curve{{"enabled", true}, {"points", QJsonArray{f(0.2), f(0.4), 0.5, 0.75, 1.0}}};
+
+        QTest::newRow("one channel") << QJsonObject() << json(R"({"channels":{"roll":3}})")
+                                     << QJsonObject{{"channels.roll", 3}};
+        QTest::newRow("axis record whole")
+            << json(R"({"calibration":{"roll":{"name":"Roll","useCalibration":true,"maxOutput":0.5,"inputMax":0.9}}})")
+            << json(R"({"calibration":{"roll":{"inputMin":-0.8}}})") << QJsonObject{{"calibration.roll", rollRecord}};
+        QTest::newRow("dual rates whole")
+            << json(R"({"fly":{"dualRates":{"enabled":false,"beginnerPct":30,"threeDPct":90,"activeMode":2}}})")
+            << json(R"({"fly":{"dualRates":{"sportPct":70}}})")
+            << QJsonObject{{"fly.dualRates", json(R"({"enabled":true,"beginnerPct":60,"sportPct":70,"threeDPct":100,"activeMode":0})")}};
+        QTest::newRow("short points") << QJsonObject() << json(R"({"fly":{"pitchCurve":{"enabled":true,"points":[0.2,0.4]}}})")
+                                      << QJsonObject{{"fly.pitchCurve", curve}};
+        QTest::newRow("inputs not object") << QJsonObject() << json(R"({"inputs":5})") << QJsonObject();
+        QTest::newRow("joystick not object") << QJsonObject() << json(R"({"inputs":{"joystick":7}})") << QJsonObject();
+        QTest::newRow("fractional channel") << QJsonObject() << json(R"({"channels":{"pitch":2.5}})") << QJsonObject();
+        QTest::newRow("negative channel") << QJsonObject() << json(R"({"channels":{"pitch":-2}})")
+                                          << QJsonObject{{"channels.pitch", -2}};
+        QTest::newRow("1e39 scalar") << json(R"({"channels":{"roll":6}})") << json(R"({"channels":{"roll":1e39},"fly":{"softStartSec":1e39}})")
+                                     << QJsonObject();
+        QTest::newRow("1e39 in record") << json(R"({"calibration":{"pitch":{"deadzone":0.2}}})")
+                                        << json(R"({"calibration":{"pitch":{"deadzone":1e39}}})")
+                                        << QJsonObject{{"calibration.pitch", pitchRecord}};
+        QTest::newRow("1e39 point") << QJsonObject() << json(R"({"fly":{"throttleCurve":{"points":[1e39,-1e39,"x"]}}})")
+                                    << QJsonObject{{"fly.throttleCurve", json(R"({"enabled":false,"points":[0,0.25,0.5,0.75,1]})")}};
+        QTest::newRow("device ignored") << QJsonObject()
+                                        << json(R"({"inputs":{"joystick":{"device":{"productName":"Fake","instanceGuid":"{1}"},"xAxis":2}}})")
+                                        << QJsonObject{{"inputs.joystick.xAxis", 2}};
+        QTest::newRow("record not object") << json(R"({"fly":{"arm":{"enabled":true,"channel":7}}})") << json(R"({"fly":{"arm":5}})")
+                                           << QJsonObject{{"fly.arm", json(R"({"enabled":false,"channel":4,"onUs":2012,"offUs":988})")}};
+        QTest::newRow("wrong types kept") << QJsonObject()
+                                          << json(R"({"fly":{"armAtIdle":1,"motorChannel":"6"},"attitude":{"invertYaw":true},"unknown":1})")
+                                          << QJsonObject{{"attitude.invertYaw", true}};
+        QTest::newRow("unclamped") << QJsonObject() << json(R"({"fly":{"motorChannel":40,"softStartSec":-3}})")
+                                   << QJsonObject{{"fly.motorChannel", 40}, {"fly.softStartSec", -3}};
+    }
+
+    void merge()
+    {
+        QFETCH(QJsonObject, before);
+        QFETCH(QJsonObject, request);
+        QFETCH(QJsonObject, changes);
+        ApiRig api;
+        api.add<WsHelicopterHandler>();
+        QVERIFY(api.start());
+        QVERIFY(setConfig(api, before));
+        QJsonObject expected = configOf(api);
+        for (auto it = changes.begin(); it != changes.end(); ++it)
+            setPath(expected, it.key().split('.'), it.value());
+        QVERIFY(setConfig(api, request));
+        QCOMPARE(configOf(api), expected);
+        // Stored in the active profile, and not written to its file yet.
+        corvane::ProfileManager *store = api.rig.controller->profileManager();
+        QCOMPARE(store->helicopterConfig().toJson(), expected);
+    }
+
+    void rateMode_data()
+    {
+        QTest::addColumn<QJsonObject>("data");
+        QTest::addColumn<int>("mode");
+        QTest::newRow("7") << json(R"({"mode":7})") << 2;
+        QTest::newRow("-1") << json(R"({"mode":-1})") << 0;
+        QTest::newRow("1.5") << json(R"({"mode":1.5})") << 0;
+        QTest::newRow("none") << QJsonObject() << 0;
+        QTest::newRow("1") << json(R"({"mode":1})") << 1;
+    }
+
+    void rateMode()
+    {
+        QFETCH(QJsonObject, data);
+        QFETCH(int, mode);
+        ApiRig api;
+        api.add<WsHelicopterHandler>();
+        QVERIFY(api.start());
+        api.rig.controller->setHeliRateMode(mode == 0 ? 2 : 0);
+        QVERIFY(api.client.subscribe({"event_heli_rate_mode"}));
+        api.client.skipAll();
+        api.client.send({{"event", "action_set_rate_mode"}, {"data", data}});
+        QCOMPARE(api.client.next(), (QJsonObject{{"event", "event_heli_rate_mode"}, {"data", QJsonObject{{"mode", mode}}}}));
+        QCOMPARE(api.client.next(), (QJsonObject{{"event", "action_set_rate_mode"}, {"success", true},
+                                                 {"data", QJsonObject{{"mode", mode}}}}));
+        QCOMPARE(api.rig.controller->heliRateMode(), mode);
+    }
+
+    void arming()
+    {
+        ApiRig api;
+        api.add<WsHelicopterHandler>();
+        QVERIFY(api.start());
+        QVERIFY(api.rig.connectHelicopter());
+        api.rig.lever->setAxis(5, -1.0f);
+        api.rig.pollAll();
+        QVERIFY(api.client.subscribe({"event_heli_armed"}));
+        QCOMPARE(api.request("action_set_heli_armed", json(R"({"armed":true})")),
+                 json(R"({"event":"action_set_heli_armed","success":true,"data":{"armed":true}})"));
+        QCOMPARE(api.request("get_heli_armed"), json(R"({"event":"get_heli_armed","data":{"armed":true}})"));
+        QCOMPARE(api.request("action_set_heli_armed"), json(R"({"event":"action_set_heli_armed","success":true,"data":{"armed":false}})"));
+        QCOMPARE(api.client.received.at(1), json(R"({"event":"event_heli_armed","data":{"armed":true}})"));
+
+        // The collective above idle: the controller refuses, and the request still succeeds.
+        api.rig.lever->setAxis(5, 1.0f);
+        api.rig.pollAll();
+        QCOMPARE(api.request("action_set_heli_armed", json(R"({"armed":true})")),
+                 json(R"({"event":"action_set_heli_armed","success":true,"data":{"armed":false}})"));
+        QCOMPARE(api.rig.lastError(), QString("Lower the collective before arming the motor."));
+    }
+
+    void stickOutput_data()
+    {
+        QTest::addColumn<float>("axis");
+        QTest::addColumn<QJsonObject>("roll");
+        QTest::newRow("centre") << 0.0f << channel(1, 1023, 1500, 0);
+        QTest::newRow("right") << 1.0f << channel(1, 2047, 2000, 100);
+        QTest::newRow("left") << -1.0f << channel(1, 0, 1000, -100);
+    }
+
+    void stickOutput()
+    {
+        QFETCH(float, axis);
+        QFETCH(QJsonObject, roll);
+        ApiRig api;
+        api.add<WsHelicopterHandler>();
+        QVERIFY(api.start());
+        QVERIFY(api.rig.connectHelicopter());
+        QVERIFY(setConfig(api, json(R"({"fly":{"dualRates":{"enabled":false}}})")));
+        api.rig.joystick->setAxis(0, axis);
+        api.rig.pollAll();
+        QCOMPARE(outputOf(api).value("roll").toObject(), roll);
+    }
+
+    void pitchCurveAndDualRates()
+    {
+        ApiRig api;
+        api.add<WsHelicopterHandler>();
+        QVERIFY(api.start());
+        QVERIFY(api.rig.connectHelicopter());
+        QVERIFY(setConfig(api, json(R"({"channels":{"throttle":6},
+            "fly":{"pitchCurve":{"enabled":true,"points":[0.5,0.5,0.5,0.5,0.5]}}})")));
+        api.rig.joystick->setAxis(0, 1.0f);
+        for (float lever : {-1.0f, 0.3f, 1.0f}) {
+            api.rig.lever->setAxis(5, lever);
+            api.rig.pollAll();
+            const QJsonObject output = outputOf(api);
+            QCOMPARE(output.value("throttle").toObject(), channel(7, 1023, 1500, 50));
+            // Beginner rate at 60 %: full roll reports 60 %.
+            QCOMPARE(output.value("roll").toObject(), channel(1, 1637, 1800, 60));
+            QCOMPARE(output.value("rateMode"), QJsonValue(0));
+        }
+    }
+
+    void captureWithoutDevice()
+    {
+        ApiRig api;
+        api.add<WsHelicopterHandler>();
+        QVERIFY(api.start());
+        QCOMPARE(api.request("action_capture_helicopter_calibration", json(R"({"function":"throttle","point":"max"})")),
+                 json(R"({"event":"action_capture_helicopter_calibration","success":true,"value":0})"));
+        QJsonObject expected = axisRecord("Throttle");
+        expected.insert("inputMax", 0.0);
+        expected.insert("useCalibration", true);
+        QCOMPARE(configOf(api).value("calibration").toObject().value("throttle").toObject(), expected);
+    }
+
+    void captureFromStick()
+    {
+        ApiRig api;
+        api.add<WsHelicopterHandler>();
+        QVERIFY(api.start());
+        QVERIFY(api.rig.connectHelicopter());
+        api.rig.joystick->setAxis(4, -0.5f);
+        api.rig.pollAll();
+        const QJsonObject reply = api.request("action_capture_helicopter_calibration", json(R"({"function":"pitch","point":"min"})"));
+        QCOMPARE(reply.value("success"), QJsonValue(true));
+        const double raw = reply.value("value").toDouble();
+        QVERIFY(raw < -0.45 && raw > -0.55);
+        const QJsonObject pitch = configOf(api).value("calibration").toObject().value("pitch").toObject();
+        QCOMPARE(pitch.value("inputMin").toDouble(), raw);
+        QCOMPARE(pitch.value("useCalibration"), QJsonValue(true));
+    }
+
+    void refusals_data()
+    {
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<QJsonObject>("data");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no index") << "action_connect_helicopter_device" << json(R"({"role":"joystick"})") << "Missing or invalid 'index'";
+        QTest::newRow("capital role") << "action_connect_helicopter_device" << json(R"({"role":"Joystick","index":0})") << "Unknown role: Joystick";
+        QTest::newRow("index first") << "action_connect_helicopter_device" << json(R"({"role":"wheel","index":-3})") << "Missing or invalid 'index'";
+        QTest::newRow("no such device") << "action_connect_helicopter_device" << json(R"({"role":"pedals","index":40})") << "Failed to connect pedals";
+        QTest::newRow("yaw") << "action_capture_helicopter_calibration" << json(R"({"function":"yaw","point":"min"})") << "Unknown function";
+        QTest::newRow("Roll") << "action_capture_helicopter_calibration" << json(R"({"function":"Roll","point":"min"})") << "Unknown function";
+        QTest::newRow("mid") << "action_capture_helicopter_calibration" << json(R"({"function":"roll","point":"mid"})") << "Unknown point: mid";
+    }
+
+    void refusals()
+    {
+        QFETCH(QString, event);
+        QFETCH(QJsonObject, data);
+        QFETCH(QString, message);
+        ApiRig api;
+        api.add<WsHelicopterHandler>();
+        QVERIFY(api.start());
+        const QJsonObject before = configOf(api);
+        QCOMPARE(api.request(event, data), (QJsonObject{{"event", event}, {"success", false}, {"message", message}}));
+        QCOMPARE(configOf(api), before);
+    }
+
+    void devices()
+    {
+        ApiRig api;
+        api.add<WsHelicopterHandler>();
+        QVERIFY(api.start());
+        QJsonObject reply = api.request("get_helicopter_devices").value("data").toObject();
+        QCOMPARE(reply.value("assigned").toObject(), json(R"({"joystick":"","throttle":"","pedals":""})"));
+        const QJsonArray devices = reply.value("devices").toArray();
+        QCOMPARE(devices.size(), 6);
+        QCOMPARE(devices.at(3).toObject().value("index"), QJsonValue(3));
+        QCOMPARE(devices.at(3).toObject().value("productName"), QJsonValue("Virtual Flight Stick"));
+        QCOMPARE(devices.at(3).toObject().value("numAxes"), QJsonValue(8));
+
+        QVERIFY(api.client.subscribe({"event_helicopter_device_changed"}));
+        QCOMPARE(api.request("action_connect_helicopter_device", json(R"({"role":"joystick","index":3})")),
+                 json(R"({"event":"action_connect_helicopter_device","success":true})"));
+        QVERIFY(api.client.received.contains(json(R"({"event":"event_helicopter_device_changed","data":{"role":"joystick","connected":true}})")));
+        reply = api.request("get_helicopter_devices").value("data").toObject();
+        QVERIFY(!reply.value("assigned").toObject().value("joystick").toString().isEmpty());
+        // The connected device's record is in the setup, and a set request cannot overwrite it.
+        QVERIFY(setConfig(api, json(R"({"inputs":{"joystick":{"device":{"productName":"Fake"}}}})")));
+        QCOMPARE(configOf(api).value("inputs").toObject().value("joystick").toObject().value("device").toObject().value("productName"),
+                 QJsonValue("Virtual Flight Stick"));
+
+        QCOMPARE(api.request("action_disconnect_helicopter_device", json(R"({"role":"rudder"})")),
+                 json(R"({"event":"action_disconnect_helicopter_device","success":true})"));
+        QVERIFY(api.rig.controller->isHeliJoystickConnected());
+        api.request("action_disconnect_helicopter_device", json(R"({"role":"joystick"})"));
+        QVERIFY(!api.rig.controller->isHeliJoystickConnected());
+    }
+
+    void vehicleAndSave()
+    {
+        ApiRig api;
+        api.add<WsHelicopterHandler>();
+        QVERIFY(api.start());
+        corvane::ProfileManager *store = api.rig.controller->profileManager();
+        QCOMPARE(api.request("get_vehicle_type"), json(R"({"event":"get_vehicle_type","data":{"vehicleType":"rc_car"}})"));
+        QCOMPARE(api.request("action_select_helicopter"), json(R"({"event":"action_select_helicopter","success":true})"));
+        QCOMPARE(api.request("get_vehicle_type").value("data").toObject().value("vehicleType"), QJsonValue("rc_helicopter"));
+        QVERIFY(setConfig(api, json(R"({"channels":{"rudder":9}})")));
+        QCOMPARE(storedRudderChannel(*store), 3); // stored in the profile, not yet written
+
+        const QJsonObject reply = api.request("action_save_helicopter_profile", json(R"({"name":"   "})"));
+        const QString id = store->activeProfileId();
+        QCOMPARE(reply, (QJsonObject{{"event", "action_save_helicopter_profile"}, {"success", true},
+                                     {"data", QJsonObject{{"profileId", id}, {"name", "RC Helicopter"}}}}));
+        QCOMPARE(store->activeProfileName(), QString("RC Helicopter"));
+        QCOMPARE(storedRudderChannel(*store), 9);
+
+        QCOMPARE(api.request("action_save_helicopter_profile", json(R"({"name":"  Blade 230  "})")).value("data").toObject().value("name"),
+                 QJsonValue("Blade 230"));
+        QCOMPARE(store->activeProfileName(), QString("Blade 230"));
+        QCOMPARE(api.request("action_select_car"), json(R"({"event":"action_select_car","success":true})"));
+        QCOMPARE(api.rig.controller->vehicleType(), QString("rc_car"));
+    }
+};
+
+OSTRA_TEST_MAIN_CORE(TestWsHelicopterHandler)
+#include "tst_wshelicopterhandler.moc"
