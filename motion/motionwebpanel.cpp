@@ -114,7 +114,7 @@ bool MotionWebPanel::start(quint16 basePort)
         if (candidate > 0xFFFF)
             break;
         if (m_server->listen(QHostAddress::AnyIPv4, quint16(candidate))) {
-            m_port = quint16(candidate);
+            m_port = m_server->serverPort();
             emit statusChanged();
             return true;
         }
@@ -149,8 +149,6 @@ void MotionWebPanel::appendLog(const QString &text)
 void MotionWebPanel::onNewConnection()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
-        // Qt buffers no more than a header may hold; what lies beyond waits unread.
-        socket->setReadBufferSize(HeaderLimit + HeaderEnd.size());
         m_connections.insert(socket, Connection());
         connect(socket, &QTcpSocket::readyRead, this, &MotionWebPanel::onSocketReadyRead);
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
@@ -176,8 +174,11 @@ void MotionWebPanel::onSocketReadyRead()
         socket->readAll();
         return;
     }
-    const qint64 room = HeaderLimit + HeaderEnd.size() - connection.buffer.size();
-    connection.buffer.append(socket->read(room));
+    // Everything waiting is read so the close is clean, but the buffer never holds more than
+    // a header may need.
+    const QByteArray chunk = socket->readAll();
+    const qsizetype room = HeaderLimit + HeaderEnd.size() - connection.buffer.size();
+    connection.buffer.append(chunk.left(room));
     const qsizetype end = connection.buffer.indexOf(HeaderEnd);
     if (end < 0 && connection.buffer.size() <= HeaderLimit)
         return;

@@ -41,7 +41,8 @@ public:
     explicit MotionWebPanel(MotionSystemController *controller, QObject *parent = nullptr);
     ~MotionWebPanel() override;
 
-    // Listens on the first free port of basePort .. basePort + 9 (any IPv4 address).
+    // Listens on the first free port of basePort .. basePort + 9 (any IPv4 address); base 0 takes
+    // any free port.
     bool start(quint16 basePort);
     void stop();
     bool isListening() const;
