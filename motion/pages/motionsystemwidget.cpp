@@ -752,7 +752,9 @@ QWidget *MotionSystemWidget::buildTestCard()
     m_runButton->setProperty("primary", true);
     m_runButton->setCursor(Qt::PointingHandCursor);
     m_runButton->setMinimumHeight(48);
-    m_runButton->setStyleSheet(QStringLiteral("QPushButton { min-height: 46px; border-radius: 12px; font-size: 11pt; font-weight: 600; }"));
+    // While a test runs the button is disabled; its countdown stays readable in the secondary text colour.
+    m_runButton->setStyleSheet(QStringLiteral("QPushButton { min-height: 46px; border-radius: 12px; font-size: 11pt; font-weight: 600; }"
+                                              "QPushButton:disabled { color: #5B6675; }"));
     connect(m_runButton, &QPushButton::clicked, this, &MotionSystemWidget::onTestClicked);
     content->addWidget(m_runButton);
 

@@ -665,6 +665,7 @@ private slots:
             refreshRun();
         }
         const QString name = QStringLiteral("motion-page-%1").arg(QString::fromLatin1(QTest::currentDataTag()));
+        QCoreApplication::processEvents(); // rows built while shown appear first
         m_host->resize(1280, m_host->layout()->totalHeightForWidth(1280));
         QTest::qWait(50);
         QVERIFY(m_host->grab().toImage().save(picture(name)));
