@@ -83,6 +83,15 @@ QLabel *makeMutedText(const QString &text, QWidget *parent)
     return label;
 }
 
+ostra::SliderRow *makeNamedRow(const QString &label, int minimum, int maximum, int value, const char *name,
+                               const ostra::SliderRow::Formatter &format, QWidget *parent)
+{
+    auto *row = new ostra::SliderRow(label, minimum, maximum, value, parent);
+    row->setObjectName(QLatin1String(name));
+    row->setFormatter(format);
+    return row;
+}
+
 QVBoxLayout *panelLayout(QWidget *panel, int spacing)
 {
     auto *layout = new QVBoxLayout(panel);
@@ -665,16 +674,13 @@ QWidget *MotionSystemWidget::buildTestCard()
 
     m_optionsPanel = new QWidget(card);
     QVBoxLayout *options = panelLayout(m_optionsPanel, 12);
-    m_travelRow = new ostra::SliderRow(tr("Travel"), 5, 100, 30, m_optionsPanel);
-    m_travelRow->setObjectName(QStringLiteral("travelRow"));
-    m_travelRow->setFormatter([](int v) { return tr("%1 %").arg(v); });
-    m_speedRow = new ostra::SliderRow(tr("Speed"), 10, 300, 50, m_optionsPanel);
-    m_speedRow->setObjectName(QStringLiteral("speedRow"));
-    m_speedRow->setFormatter([](int v) { return tr("%1 Hz").arg(v / 100.0, 0, 'f', 2); });
+    m_travelRow = makeNamedRow(tr("Travel"), 5, 100, 30, "travelRow",
+                               [](int v) { return tr("%1 %").arg(v); }, m_optionsPanel);
+    m_speedRow = makeNamedRow(tr("Speed"), 10, 300, 50, "speedRow",
+                              [](int v) { return tr("%1 Hz").arg(v / 100.0, 0, 'f', 2); }, m_optionsPanel);
     m_speedRow->setToolTip(tr("Oscillation frequency of the test pattern"));
-    m_durationRow = new ostra::SliderRow(tr("Duration"), 1, 30, 5, m_optionsPanel);
-    m_durationRow->setObjectName(QStringLiteral("durationRow"));
-    m_durationRow->setFormatter([](int v) { return tr("%1 s").arg(v); });
+    m_durationRow = makeNamedRow(tr("Duration"), 1, 30, 5, "durationRow",
+                                 [](int v) { return tr("%1 s").arg(v); }, m_optionsPanel);
     for (ostra::SliderRow *row : { m_travelRow, m_speedRow, m_durationRow })
         options->addWidget(row);
     content->addWidget(m_optionsPanel);
@@ -685,9 +691,8 @@ QWidget *MotionSystemWidget::buildTestCard()
                                      "short-throws, all-together passes and the platform's mixed motions (traction loss "
                                      "on 2DOF, pitch/roll on 3/5DOF) for the selected time. Release aborts."),
                                   m_fullPanel));
-    m_totalTimeRow = new ostra::SliderRow(tr("Total time"), 1, 30, 5, m_fullPanel);
-    m_totalTimeRow->setObjectName(QStringLiteral("totalTimeRow"));
-    m_totalTimeRow->setFormatter([](int v) { return tr("%1 min").arg(v); });
+    m_totalTimeRow = makeNamedRow(tr("Total time"), 1, 30, 5, "totalTimeRow",
+                                  [](int v) { return tr("%1 min").arg(v); }, m_fullPanel);
     full->addWidget(m_totalTimeRow);
     m_fullPanel->hide();
     content->addWidget(m_fullPanel);
@@ -700,15 +705,12 @@ QWidget *MotionSystemWidget::buildTestCard()
     auto *presets = new QHBoxLayout;
     presets->setSpacing(8);
     haptics->addLayout(presets);
-    m_amplitudeRow = new ostra::SliderRow(tr("Amplitude"), 1, 50, 5, m_hapticsPanel);
-    m_amplitudeRow->setObjectName(QStringLiteral("amplitudeRow"));
-    m_amplitudeRow->setFormatter([](int v) { return tr("%1 mm").arg(v / 10.0, 0, 'f', 1); });
-    m_frequencyRow = new ostra::SliderRow(tr("Frequency"), 5, 80, 30, m_hapticsPanel);
-    m_frequencyRow->setObjectName(QStringLiteral("frequencyRow"));
-    m_frequencyRow->setFormatter([](int v) { return tr("%1 Hz").arg(v); });
-    m_hapticDurationRow = new ostra::SliderRow(tr("Duration"), 1, 30, 3, m_hapticsPanel);
-    m_hapticDurationRow->setObjectName(QStringLiteral("hapticDurationRow"));
-    m_hapticDurationRow->setFormatter([](int v) { return tr("%1 s").arg(v); });
+    m_amplitudeRow = makeNamedRow(tr("Amplitude"), 1, 50, 5, "amplitudeRow",
+                                  [](int v) { return tr("%1 mm").arg(v / 10.0, 0, 'f', 1); }, m_hapticsPanel);
+    m_frequencyRow = makeNamedRow(tr("Frequency"), 5, 80, 30, "frequencyRow",
+                                  [](int v) { return tr("%1 Hz").arg(v); }, m_hapticsPanel);
+    m_hapticDurationRow = makeNamedRow(tr("Duration"), 1, 30, 3, "hapticDurationRow",
+                                       [](int v) { return tr("%1 s").arg(v); }, m_hapticsPanel);
     for (const MotionHapticPreset &preset : hapticPresets()) {
         auto *button = new QPushButton(tr(preset.label), m_hapticsPanel);
         button->setObjectName(QStringLiteral("preset_%1").arg(QLatin1String(preset.label)));
@@ -1048,9 +1050,8 @@ QWidget *MotionSystemWidget::buildSettingsCard()
     m_sleepToggle->setCursor(Qt::PointingHandCursor);
     sleepHead->addWidget(m_sleepToggle, 0, Qt::AlignTop);
     sleep->addLayout(sleepHead);
-    m_sleepAfterRow = new ostra::SliderRow(tr("Sleep after"), 1, 120, 10, card);
-    m_sleepAfterRow->setObjectName(QStringLiteral("sleepAfterRow"));
-    m_sleepAfterRow->setFormatter([](int v) { return tr("%1 s").arg(v); });
+    m_sleepAfterRow = makeNamedRow(tr("Sleep after"), 1, 120, 10, "sleepAfterRow",
+                                   [](int v) { return tr("%1 s").arg(v); }, card);
     sleep->addWidget(m_sleepAfterRow);
     m_sleepStatus = makeMutedText(QString(), card);
     m_sleepStatus->setObjectName(QStringLiteral("sleepStatus"));
