@@ -138,6 +138,18 @@ private slots:
         QCOMPARE(bodyOf(exchange(port(), "GET /index.html HTTP/1.1\r\n\r\n")), bodyOf(page));
     }
 
+    // Log lines and states come from the serial line: the page writes them as text, never as markup.
+    void pageInsertsTextOnly()
+    {
+        const QByteArray page = bodyOf(exchange(port(), "GET / HTTP/1.1\r\n\r\n"));
+        QVERIFY(page.contains("textContent"));
+        for (const char *sink : { "innerHTML", "outerHTML", "insertAdjacentHTML", "document.write", "eval(" })
+            QVERIFY2(!page.contains(sink), sink);
+        // Self-contained: nothing loaded from elsewhere.
+        for (const char *external : { "src=", "href=", "@import", "http://", "https://" })
+            QVERIFY2(!page.contains(external), external);
+    }
+
     void requestInSegments()
     {
         Client client(port());
