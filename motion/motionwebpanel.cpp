@@ -159,8 +159,6 @@ void MotionWebPanel::onNewConnection()
         });
         if (!m_idleSweep->isActive())
             m_idleSweep->start();
-        if (socket->bytesAvailable() > 0)
-            QMetaObject::invokeMethod(socket, "readyRead", Qt::QueuedConnection);
     }
 }
 

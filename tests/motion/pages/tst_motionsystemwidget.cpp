@@ -431,8 +431,10 @@ private slots:
         connectBoard();
         selectTarget("Haptics");
         QVERIFY(!child<ostra::SliderRow>(m_page, "speedRow")->isVisible());
-        button(m_page, "Kerb")->click();
         auto *amplitude = child<ostra::SliderRow>(m_page, "amplitudeRow");
+        QCOMPARE(amplitude->findChildren<QLabel *>().last()->text(), QString("0.5 mm"));
+        QCOMPARE(child<ostra::SliderRow>(m_page, "speedRow")->findChildren<QLabel *>().last()->text(), QString("0.50 Hz"));
+        button(m_page, "Kerb")->click();
         QCOMPARE(amplitude->value(), 20);
         QCOMPARE(amplitude->findChildren<QLabel *>().last()->text(), QString("2.0 mm"));
         QCOMPARE(child<ostra::SliderRow>(m_page, "frequencyRow")->value(), 12);
