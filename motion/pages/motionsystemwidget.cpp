@@ -100,6 +100,16 @@ QVBoxLayout *panelLayout(QWidget *panel, int spacing)
     return layout;
 }
 
+// A hidden panel of the test card that opens with a muted explanation.
+QVBoxLayout *makeTestPanel(QWidget *&panel, QWidget *card, int spacing, const QString &intro)
+{
+    panel = new QWidget(card);
+    panel->hide();
+    QVBoxLayout *layout = panelLayout(panel, spacing);
+    layout->addWidget(makeMutedText(intro, panel));
+    return layout;
+}
+
 } // namespace
 
 const QList<MotionHapticPreset> &MotionSystemWidget::hapticPresets()
@@ -685,23 +695,18 @@ QWidget *MotionSystemWidget::buildTestCard()
         options->addWidget(row);
     content->addWidget(m_optionsPanel);
 
-    m_fullPanel = new QWidget(card);
-    QVBoxLayout *full = panelLayout(m_fullPanel, 10);
-    full->addWidget(makeMutedText(tr("Overall mechanical test: cycles every actuator through gentle full sweeps, punchy "
-                                     "short-throws, all-together passes and the platform's mixed motions (traction loss "
-                                     "on 2DOF, pitch/roll on 3/5DOF) for the selected time. Release aborts."),
-                                  m_fullPanel));
+    QVBoxLayout *full = makeTestPanel(m_fullPanel, card, 10,
+                                      tr("Overall mechanical test: cycles every actuator through gentle full sweeps, punchy "
+                                         "short-throws, all-together passes and the platform's mixed motions (traction loss "
+                                         "on 2DOF, pitch/roll on 3/5DOF) for the selected time. Release aborts."));
     m_totalTimeRow = makeNamedRow(tr("Total time"), 1, 30, 5, "totalTimeRow",
                                   [](int v) { return tr("%1 min").arg(v); }, m_fullPanel);
     full->addWidget(m_totalTimeRow);
-    m_fullPanel->hide();
     content->addWidget(m_fullPanel);
 
-    m_hapticsPanel = new QWidget(card);
-    QVBoxLayout *haptics = panelLayout(m_hapticsPanel, 12);
-    haptics->addWidget(makeMutedText(tr("How in-game haptics will feel: a small, fast vibration of all actuators around "
-                                        "park. Pick a preset or set your own."),
-                                     m_hapticsPanel));
+    QVBoxLayout *haptics = makeTestPanel(m_hapticsPanel, card, 12,
+                                         tr("How in-game haptics will feel: a small, fast vibration of all actuators "
+                                            "around park. Pick a preset or set your own."));
     auto *presets = new QHBoxLayout;
     presets->setSpacing(8);
     haptics->addLayout(presets);
@@ -723,14 +728,11 @@ QWidget *MotionSystemWidget::buildTestCard()
     }
     for (ostra::SliderRow *row : { m_amplitudeRow, m_frequencyRow, m_hapticDurationRow })
         haptics->addWidget(row);
-    m_hapticsPanel->hide();
     content->addWidget(m_hapticsPanel);
 
-    m_freePanel = new QWidget(card);
-    QVBoxLayout *free = panelLayout(m_freePanel, 10);
-    free->addWidget(makeMutedText(tr("Direct actuator control \u2014 position in mm. Speed and smoothness follow the "
-                                     "platform settings."),
-                                  m_freePanel));
+    QVBoxLayout *free = makeTestPanel(m_freePanel, card, 10,
+                                      tr("Direct actuator control \u2014 position in mm. Speed and smoothness follow "
+                                         "the platform settings."));
     auto *targetRow = new QHBoxLayout;
     targetRow->setSpacing(12);
     auto *targetLabel = new QLabel(tr("Test target"), m_freePanel);
@@ -746,7 +748,6 @@ QWidget *MotionSystemWidget::buildTestCard()
     m_axisRowsLayout = new QVBoxLayout;
     m_axisRowsLayout->setSpacing(10);
     free->addLayout(m_axisRowsLayout);
-    m_freePanel->hide();
     content->addWidget(m_freePanel);
 
     m_runButton = new MotionRunButton(tr("Run test"), card);
