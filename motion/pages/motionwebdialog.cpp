@@ -72,6 +72,9 @@ MotionWebDialog::MotionWebDialog(const QString &url, QWidget *parent)
         qr->setText(tr("QR Code unavailable"));
     else
         qr->setPixmap(code);
+    // The code keeps its full size with the white padding around it, however small the dialog.
+    qr->ensurePolished();
+    qr->setMinimumSize(qr->sizeHint());
     layout->addWidget(qr, 0, Qt::AlignHCenter);
 
     auto *address = new QLabel(url, this);
@@ -106,6 +109,8 @@ MotionWebDialog::MotionWebDialog(const QString &url, QWidget *parent)
     layout->addWidget(close, 0, Qt::AlignHCenter);
 
     ostra::applyDialogChrome(this, QString());
+    // The chrome keeps only the minimum width; below its content's height the code would be cut.
+    setMinimumHeight(minimumSizeHint().height());
 }
 
 } // namespace corvane

@@ -99,6 +99,11 @@ private slots:
         MotionWebDialog empty(QString(), nullptr);
         empty.show();
         QVERIFY(QTest::qWaitForWindowExposed(&empty));
+        // It does not shrink below what the code and the texts need.
+        empty.resize(100, 100);
+        QCOMPARE(empty.height(), empty.minimumSizeHint().height());
+        auto *qr = empty.findChild<QLabel *>("qrLabel");
+        QVERIFY(qr->height() >= qr->pixmap().height() + 24);
         QVERIFY(empty.grab().toImage().save(picture("motion-web-dialog-empty")));
     }
 
