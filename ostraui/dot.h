@@ -16,6 +16,7 @@ public:
 
     QColor color() const { return m_color; }
     bool isPulsing() const { return m_pulsing; }
+    bool hasRipple() const { return m_ripple; }
     void setColor(const QColor &color);
     void setPulsing(bool on, int periodMs = 1200);
     void setRipple(bool on, int periodMs = 2400);

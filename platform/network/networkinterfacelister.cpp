@@ -31,6 +31,7 @@ QList<NetworkInterfaceEntry> NetworkInterfaceLister::systemInterfaces()
     for (const QNetworkInterface &iface : all) {
         NetworkInterfaceEntry entry;
         entry.name = iface.name();
+        entry.humanReadableName = iface.humanReadableName();
         const QNetworkInterface::InterfaceFlags flags = iface.flags();
         entry.up = flags.testFlag(QNetworkInterface::IsUp);
         entry.running = flags.testFlag(QNetworkInterface::IsRunning);

@@ -10,6 +10,8 @@ namespace corvane {
 struct NetworkInterfaceEntry
 {
     QString name;
+    // The name the system shows to people ("Ethernet", "vEthernet (WSL)"); often equal to name.
+    QString humanReadableName;
     bool up = false;
     bool running = false;
     bool loopback = false;

@@ -1,0 +1,474 @@
+#include "motion/motionwebpanel.h"
+
+#include "motion/motionsystemcontroller.h"
+#include "platform/network/networkinterfacelister.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QUrl>
+#include <QUrlQuery>
+
+#include <optional>
+
+namespace corvane {
+
+namespace {
+
+const QByteArray HeaderEnd = QByteArrayLiteral("\r\n\r\n");
+const QByteArray TextType = QByteArrayLiteral("text/plain");
+const QByteArray JsonType = QByteArrayLiteral("application/json");
+
+std::optional<int> intParam(const QUrlQuery &query, const QString &key)
+{
+    if (!query.hasQueryItem(key))
+        return std::nullopt;
+    bool ok = false;
+    const int value = query.queryItemValue(key, QUrl::FullyDecoded).toInt(&ok, 10);
+    if (!ok)
+        return std::nullopt;
+    return value;
+}
+
+int intParam(const QUrlQuery &query, const QString &key, int fallback)
+{
+    return intParam(query, key).value_or(fallback);
+}
+
+QByteArray reason(int code)
+{
+    switch (code) {
+    case 200: return QByteArrayLiteral("OK");
+    case 400: return QByteArrayLiteral("Bad Request");
+    case 404: return QByteArrayLiteral("Not Found");
+    default: return QByteArrayLiteral("Conflict");
+    }
+}
+
+// Score of one IPv4 address as the address a phone on the LAN can reach; 0 for none.
+int lanScore(const QHostAddress &address)
+{
+    bool ok = false;
+    const quint32 ip = address.toIPv4Address(&ok);
+    if (!ok || address.protocol() != QAbstractSocket::IPv4Protocol)
+        return 0;
+    const quint32 a = ip >> 24;
+    const quint32 b = (ip >> 16) & 0xFF;
+    if (a == 192 && b == 168)
+        return 100;
+    if (a == 10)
+        return 90;
+    if (a == 172 && b >= 16 && b <= 31)
+        return 80;
+    if (a == 100 && b >= 64 && b <= 127)
+        return 10;
+    return 50;
+}
+
+bool isVirtualInterface(const QString &name)
+{
+    static const char *const markers[] = { "tailscale", "openvpn", "vethernet", "wsl", "hyper-v", "virtualbox", "vmware" };
+    const QString lower = name.toLower();
+    for (const char *marker : markers) {
+        if (lower.contains(QLatin1String(marker)))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+MotionWebPanel::MotionWebPanel(MotionSystemController *controller, QObject *parent)
+    : QObject(parent)
+    , m_controller(controller)
+    , m_server(new QTcpServer(this))
+    , m_idleSweep(new QTimer(this))
+{
+    m_idleSweep->setInterval(IdleSweepMs);
+    connect(m_server, &QTcpServer::newConnection, this, &MotionWebPanel::onNewConnection);
+    connect(m_idleSweep, &QTimer::timeout, this, &MotionWebPanel::onIdleSweep);
+    if (m_controller) {
+        connect(m_controller, &MotionSystemController::statusLine, this, &MotionWebPanel::appendLog);
+        connect(m_controller, &MotionSystemController::errorOccurred, this,
+                [this](const QString &message) { appendLog(QStringLiteral("! ") + message); });
+    }
+}
+
+MotionWebPanel::~MotionWebPanel()
+{
+    for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it)
+        it.key()->disconnect(this);
+}
+
+bool MotionWebPanel::start(quint16 basePort)
+{
+    if (m_server->isListening())
+        return true;
+    for (int offset = 0; offset < PortCount; ++offset) {
+        const int candidate = basePort + offset;
+        if (candidate > 0xFFFF)
+            break;
+        if (m_server->listen(QHostAddress::AnyIPv4, quint16(candidate))) {
+            m_port = m_server->serverPort();
+            emit statusChanged();
+            return true;
+        }
+    }
+    return false;
+}
+
+void MotionWebPanel::stop()
+{
+    if (!m_server->isListening())
+        return;
+    m_server->close();
+    emit statusChanged();
+}
+
+bool MotionWebPanel::isListening() const
+{
+    return m_server->isListening();
+}
+
+void MotionWebPanel::appendLog(const QString &text)
+{
+    MotionPanelLogEntry entry;
+    entry.seq = ++m_lastSeq;
+    entry.time = QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss"));
+    entry.text = text;
+    m_log.append(entry);
+    while (m_log.size() > LogLimit)
+        m_log.removeFirst();
+}
+
+void MotionWebPanel::onNewConnection()
+{
+    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+        m_connections.insert(socket, Connection());
+        connect(socket, &QTcpSocket::readyRead, this, &MotionWebPanel::onSocketReadyRead);
+        connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            m_connections.remove(socket);
+            socket->deleteLater();
+            if (m_connections.isEmpty())
+                m_idleSweep->stop();
+        });
+        if (!m_idleSweep->isActive())
+            m_idleSweep->start();
+    }
+}
+
+void MotionWebPanel::onSocketReadyRead()
+{
+    auto *socket = qobject_cast<QTcpSocket *>(sender());
+    if (!socket || !m_connections.contains(socket))
+        return;
+    Connection &connection = m_connections[socket];
+    if (connection.answered) {
+        socket->readAll();
+        return;
+    }
+    // Everything waiting is read so the close is clean, but the buffer never holds more than
+    // a header may need.
+    const QByteArray chunk = socket->readAll();
+    const qsizetype room = HeaderLimit + HeaderEnd.size() - connection.buffer.size();
+    connection.buffer.append(chunk.left(room));
+    const qsizetype end = connection.buffer.indexOf(HeaderEnd);
+    if (end < 0 && connection.buffer.size() <= HeaderLimit)
+        return;
+    connection.answered = true;
+    if (end < 0 || end + HeaderEnd.size() > HeaderLimit) {
+        answer(socket, 400, QStringLiteral("bad request"));
+    } else {
+        const QByteArray request = connection.buffer.left(end + HeaderEnd.size());
+        handleRequest(socket, request);
+    }
+    // The buffer is not needed any more; the socket goes when the peer has closed.
+    if (m_connections.contains(socket))
+        m_connections[socket].buffer.clear();
+    socket->disconnectFromHost();
+}
+
+void MotionWebPanel::onIdleSweep()
+{
+    QList<QTcpSocket *> dropped;
+    for (auto it = m_connections.begin(); it != m_connections.end(); ++it) {
+        if (++it->sweeps >= IdleSweeps)
+            dropped.append(it.key());
+    }
+    for (QTcpSocket *socket : dropped) {
+        m_connections.remove(socket);
+        socket->disconnect(this);
+        socket->abort();
+        socket->deleteLater();
+    }
+    if (m_connections.isEmpty())
+        m_idleSweep->stop();
+}
+
+void MotionWebPanel::answer(QTcpSocket *socket, int code, const QString &text)
+{
+    sendResponse(socket, code, TextType, text.toUtf8());
+}
+
+void MotionWebPanel::sendResponse(QTcpSocket *socket, int code, const QByteArray &type, const QByteArray &body)
+{
+    QByteArray out;
+    out.reserve(body.size() + 128);
+    out.append("HTTP/1.1 ").append(QByteArray::number(code)).append(' ').append(reason(code)).append("\r\n");
+    out.append("Content-Type: ").append(type);
+    out.append("\r\nContent-Length: ").append(QByteArray::number(body.size()));
+    out.append("\r\nConnection: close\r\n\r\n");
+    out.append(body);
+    socket->write(out);
+}
+
+void MotionWebPanel::handleRequest(QTcpSocket *socket, const QByteArray &request)
+{
+    const QByteArray requestLine = request.left(request.indexOf("\r\n"));
+    const QList<QByteArray> parts = requestLine.split(' ');
+    if (parts.size() < 2) {
+        answer(socket, 400, QStringLiteral("bad request"));
+        return;
+    }
+    const QString method = QString::fromLatin1(parts.at(0));
+    const QUrl url(QString::fromLatin1(parts.at(1)), QUrl::TolerantMode);
+    const QString path = url.path(QUrl::FullyDecoded);
+    const QUrlQuery query(url);
+    const bool get = method == QLatin1String("GET");
+    const bool post = method == QLatin1String("POST");
+
+    if (get && (path == QLatin1String("/") || path == QLatin1String("/index.html"))) {
+        QFile page(QStringLiteral(":/web/motion-panel.html"));
+        const QByteArray body = page.open(QIODevice::ReadOnly)
+                                    ? page.readAll()
+                                    : QByteArrayLiteral("<!doctype html><title>QOR Motion</title><p>Web panel page missing from this build.");
+        sendResponse(socket, 200, QByteArrayLiteral("text/html; charset=utf-8"), body);
+    } else if (get && path == QLatin1String("/status")) {
+        sendResponse(socket, 200, JsonType, statusJson(intParam(query, QStringLiteral("since"), 0)));
+    } else if (get && path == QLatin1String("/cfg")) {
+        sendResponse(socket, 200, JsonType, configJson());
+    } else if (path == QLatin1String("/cfg")) {
+        updateSettings(socket, query);
+    } else if (post && path == QLatin1String("/test")) {
+        startTest(socket, query);
+    } else if (post && path == QLatin1String("/buzz")) {
+        // The controller sends only the low byte of an axis: anything but a real actuator is refused here.
+        const int axis = intParam(query, QStringLiteral("axis"), 0);
+        if (axis < 0 || axis > 5) {
+            answer(socket, 400, QStringLiteral("bad params"));
+            return;
+        }
+        const QString refusal = checkTestAllowed();
+        if (!refusal.isEmpty())
+            answer(socket, 409, refusal);
+        else if (m_controller->vibrate(axis, 20, 8, 2))
+            answer(socket, 200, QStringLiteral("buzzing"));
+        else
+            answer(socket, 409, QStringLiteral("buzz refused"));
+    } else if (post && path == QLatin1String("/move")) {
+        const std::optional<int> axis = intParam(query, QStringLiteral("axis"));
+        const std::optional<int> mm = intParam(query, QStringLiteral("mm"));
+        if (!axis || !mm)
+            answer(socket, 400, QStringLiteral("bad params"));
+        else if (m_controller->moveAxis(*axis, *mm))
+            answer(socket, 200, QStringLiteral("ax%1 -> %2mm").arg(*axis).arg(*mm));
+        else
+            answer(socket, 409, QStringLiteral("move refused (need connected + ready, no test)"));
+    } else if (post && (path == QLatin1String("/home") || path == QLatin1String("/release") || path == QLatin1String("/cal"))) {
+        if (!m_controller->isConnected()) {
+            answer(socket, 409, QStringLiteral("controller not connected"));
+        } else if (path == QLatin1String("/release")) {
+            m_controller->release();
+            answer(socket, 200, QStringLiteral("released"));
+        } else if (m_controller->isBusy()) {
+            answer(socket, 409, QStringLiteral("test running - wait"));
+        } else {
+            if (path == QLatin1String("/home"))
+                m_controller->home();
+            else
+                m_controller->requestCalibration();
+            answer(socket, 200, QStringLiteral("ok"));
+        }
+    } else {
+        answer(socket, 404, QStringLiteral("not found"));
+    }
+}
+
+void MotionWebPanel::updateSettings(QTcpSocket *socket, const QUrlQuery &query)
+{
+    if (m_controller->isBusy()) {
+        answer(socket, 409, QStringLiteral("test running - wait"));
+        return;
+    }
+    MotionSystemSettings s = m_controller->settings();
+    bool changed = false;
+    const auto take = [&](const char *key, int &field) {
+        if (const std::optional<int> value = intParam(query, QLatin1String(key))) {
+            field = *value;
+            changed = true;
+        }
+    };
+    take("st", s.strokeMm);
+    take("i", s.intensity);
+    take("t", s.travelMm);
+    take("s", s.speedPct);
+    take("a", s.accelPct);
+    take("p", s.parkMm);
+    take("ss", s.sleepSeconds);
+    if (const std::optional<int> sleep = intParam(query, QStringLiteral("sl"))) {
+        s.sleepEnabled = *sleep != 0;
+        changed = true;
+    }
+    if (query.hasQueryItem(QStringLiteral("map"))) {
+        const QStringList parts = query.queryItemValue(QStringLiteral("map"), QUrl::FullyDecoded).split(QLatin1Char(','));
+        if (parts.size() == int(s.actuatorSlots.size())) {
+            for (size_t k = 0; k < s.actuatorSlots.size(); ++k)
+                s.actuatorSlots[k] = parts.at(qsizetype(k)).toInt();
+            changed = true;
+        }
+    }
+    if (!changed) {
+        answer(socket, 400, QStringLiteral("bad params"));
+        return;
+    }
+    m_controller->applySettings(s);
+    appendLog(tr("Settings saved from the web panel"));
+    answer(socket, 200, QStringLiteral("saved & applied"));
+}
+
+void MotionWebPanel::startTest(QTcpSocket *socket, const QUrlQuery &query)
+{
+    const QString kind = query.queryItemValue(QStringLiteral("kind"), QUrl::FullyDecoded);
+    const int secs = intParam(query, QStringLiteral("secs"), 5);
+    // Parameters are checked before the controller's state, so a malformed request is always a 400.
+    int axis = -1;
+    int dof = -1;
+    if (kind == QLatin1String("single")) {
+        axis = intParam(query, QStringLiteral("axis"), -1);
+        if (axis < -1 || axis > 5) {
+            answer(socket, 400, QStringLiteral("bad params"));
+            return;
+        }
+    } else if (kind != QLatin1String("haptic")) {
+        dof = intParam(query, QStringLiteral("dof")).value_or(-1);
+        if (dof < 0 || dof > 4) {
+            answer(socket, 400, QStringLiteral("bad params"));
+            return;
+        }
+    }
+    const QString refusal = checkTestAllowed();
+    if (!refusal.isEmpty()) {
+        answer(socket, 409, refusal);
+        return;
+    }
+    bool started = false;
+    if (kind == QLatin1String("haptic")) {
+        started = m_controller->vibrate(-1, intParam(query, QStringLiteral("amp"), 5), intParam(query, QStringLiteral("hz"), 30), secs);
+    } else if (kind == QLatin1String("single")) {
+        started = m_controller->startBoardTest(axis, intParam(query, QStringLiteral("travel"), 30), intParam(query, QStringLiteral("hz"), 50), secs);
+    } else {
+        const int travel = intParam(query, QStringLiteral("travel")).value_or(intParam(query, QStringLiteral("force"), 30));
+        started = m_controller->startDofTest(dof, travel, intParam(query, QStringLiteral("hz"), 50), secs);
+    }
+    if (started)
+        answer(socket, 200, QStringLiteral("test started"));
+    else
+        answer(socket, 409, QStringLiteral("test refused"));
+}
+
+QString MotionWebPanel::checkTestAllowed() const
+{
+    if (!m_controller->isConnected())
+        return QStringLiteral("controller not connected");
+    if (m_controller->isBusy())
+        return QStringLiteral("test already running");
+    if (m_controller->state() != QLatin1String("ready"))
+        return QStringLiteral("controller is \"%1\" - needs \"ready\"").arg(m_controller->state());
+    return QString();
+}
+
+namespace {
+
+QJsonObject configObject(const MotionSystemSettings &s)
+{
+    QJsonArray map;
+    for (int slot : s.actuatorSlots)
+        map.append(slot);
+    const QJsonObject config {
+        { QStringLiteral("i"), s.intensity },
+        { QStringLiteral("t"), s.travelMm },
+        { QStringLiteral("s"), s.speedPct },
+        { QStringLiteral("a"), s.accelPct },
+        { QStringLiteral("p"), s.parkMm },
+        { QStringLiteral("st"), s.strokeMm },
+        { QStringLiteral("sl"), s.sleepEnabled ? 1 : 0 },
+        { QStringLiteral("ss"), s.sleepSeconds },
+        { QStringLiteral("map"), map },
+    };
+    return config;
+}
+
+} // namespace
+
+QByteArray MotionWebPanel::configJson() const
+{
+    return QJsonDocument(configObject(m_controller->settings())).toJson(QJsonDocument::Compact);
+}
+
+QByteArray MotionWebPanel::statusJson(int since) const
+{
+    QJsonObject axes;
+    const QMap<int, int> positions = m_controller->axisPositions();
+    for (auto it = positions.cbegin(); it != positions.cend(); ++it)
+        axes.insert(QString::number(it.key()), it.value());
+    QJsonArray log;
+    for (const MotionPanelLogEntry &entry : m_log) {
+        if (entry.seq > since)
+            log.append(QJsonArray { entry.seq, entry.time, entry.text });
+    }
+    const QJsonObject status {
+        { QStringLiteral("connected"), m_controller->isConnected() },
+        { QStringLiteral("state"), m_controller->state() },
+        { QStringLiteral("platform"), m_controller->platformDof() },
+        { QStringLiteral("testRunning"), m_controller->isBusy() },
+        { QStringLiteral("sleep"), QString(m_controller->sleepFlag()) },
+        { QStringLiteral("mapConfirmed"), m_controller->isMapConfirmed() },
+        { QStringLiteral("live"), m_controller->hasLivePositions() },
+        { QStringLiteral("axes"), axes },
+        { QStringLiteral("cfg"), configObject(m_controller->settings()) },
+        { QStringLiteral("log"), log },
+        { QStringLiteral("seq"), m_lastSeq },
+    };
+    return QJsonDocument(status).toJson(QJsonDocument::Compact);
+}
+
+QString lanPanelUrl(const MotionWebPanel *panel)
+{
+    if (!panel || !panel->isListening())
+        return QString();
+    QString best;
+    int bestScore = 0;
+    for (const NetworkInterfaceEntry &entry : NetworkInterfaceLister::interfaces()) {
+        if (entry.loopback || !entry.up || !entry.running)
+            continue;
+        if (isVirtualInterface(entry.humanReadableName.isEmpty() ? entry.name : entry.humanReadableName))
+            continue;
+        for (const QHostAddress &address : entry.addresses) {
+            const int score = lanScore(address);
+            if (score > bestScore) {
+                bestScore = score;
+                best = address.toString();
+            }
+        }
+    }
+    if (best.isEmpty())
+        best = QStringLiteral("127.0.0.1");
+    return QStringLiteral("http://%1:%2").arg(best).arg(panel->port());
+}
+
+} // namespace corvane

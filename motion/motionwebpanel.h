@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+class QTcpServer;
+class QTcpSocket;
+class QTimer;
+class QUrlQuery;
+
+namespace corvane {
+
+class MotionSystemController;
+
+// One line of the panel's log as the phone receives it.
+struct MotionPanelLogEntry
+{
+    int seq = 0;
+    QString time;
+    QString text;
+};
+
+// The phone web panel: a minimal HTTP/1.1 server that serves one page and a small query-string
+// API over the motion controller. One request per connection; the answer closes it.
+class MotionWebPanel : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int PortCount = 10;
+    static constexpr int LogLimit = 80;
+    // A request header longer than this is refused and the connection closed.
+    static constexpr int HeaderLimit = 8 * 1024;
+    // A connection is checked every sweep and dropped after IdleSweeps sweeps without a whole
+    // header, so a silent client is gone after about ten seconds.
+    static constexpr int IdleSweepMs = 2500;
+    static constexpr int IdleSweeps = 4;
+
+    explicit MotionWebPanel(MotionSystemController *controller, QObject *parent = nullptr);
+    ~MotionWebPanel() override;
+
+    // Listens on the first free port of basePort .. basePort + 9 (any IPv4 address); base 0 takes
+    // any free port.
+    bool start(quint16 basePort);
+    void stop();
+    bool isListening() const;
+    quint16 port() const { return m_port; }
+
+    QByteArray statusJson(int since) const;
+    QByteArray configJson() const;
+    // Empty when a test may start, else the reason for the phone.
+    QString checkTestAllowed() const;
+    QList<MotionPanelLogEntry> log() const { return m_log; }
+
+signals:
+    void statusChanged();
+
+public slots:
+    void appendLog(const QString &text);
+
+private slots:
+    void onNewConnection();
+    void onSocketReadyRead();
+    void onIdleSweep();
+
+private:
+    struct Connection
+    {
+        QByteArray buffer;
+        int sweeps = 0;
+        bool answered = false;
+    };
+
+    void handleRequest(QTcpSocket *socket, const QByteArray &request);
+    void sendResponse(QTcpSocket *socket, int code, const QByteArray &type, const QByteArray &body);
+    void answer(QTcpSocket *socket, int code, const QString &text);
+    void updateSettings(QTcpSocket *socket, const QUrlQuery &query);
+    void startTest(QTcpSocket *socket, const QUrlQuery &query);
+
+    MotionSystemController *m_controller;
+    QTcpServer *m_server;
+    quint16 m_port = 0;
+    QList<MotionPanelLogEntry> m_log;
+    int m_lastSeq = 0;
+    QHash<QTcpSocket *, Connection> m_connections;
+    QTimer *m_idleSweep;
+};
+
+// The address a phone on the LAN opens: "http://<address>:<port>", the best private IPv4
+// address of a real interface, 127.0.0.1 when there is none; empty while not listening.
+QString lanPanelUrl(const MotionWebPanel *panel);
+
+} // namespace corvane

@@ -1,0 +1,116 @@
+#include "motion/pages/motionwebdialog.h"
+
+#include "ostraui/dialogchrome.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <qrcodegen.hpp>
+
+#include <algorithm>
+#include <exception>
+
+namespace corvane {
+
+QPixmap renderQrImage(const QString &text, int size)
+{
+    try {
+        const QByteArray utf8 = text.toUtf8();
+        const qrcodegen::QrCode code = qrcodegen::QrCode::encodeText(utf8.constData(), qrcodegen::QrCode::Ecc::MEDIUM);
+        const int modules = code.getSize();
+        const int moduleSize = std::max(size / modules, 1);
+        const int side = modules * moduleSize;
+        QImage image(side, side, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(Qt::black);
+        for (int y = 0; y < modules; ++y) {
+            for (int x = 0; x < modules; ++x) {
+                if (code.getModule(x, y))
+                    painter.drawRect(x * moduleSize, y * moduleSize, moduleSize, moduleSize);
+            }
+        }
+        painter.end();
+        return QPixmap::fromImage(image);
+    } catch (const std::exception &) {
+        return QPixmap();
+    }
+}
+
+void copyTextToClipboard(const QString &text)
+{
+    if (QClipboard *clipboard = QGuiApplication::clipboard())
+        clipboard->setText(text, QClipboard::Clipboard);
+}
+
+MotionWebDialog::MotionWebDialog(const QString &url, QWidget *parent)
+    : QDialog(parent)
+{
+    setWindowTitle(tr("Motion System Web Panel"));
+    setMinimumWidth(400);
+    auto *layout = new QVBoxLayout(this);
+    layout->setSpacing(16);
+    layout->setContentsMargins(24, 24, 24, 24);
+
+    auto *heading = new QLabel(tr("Open the Web Panel on your phone"), this);
+    heading->setStyleSheet(QStringLiteral("font-size: 14pt; font-weight: bold; color: %1;").arg(QLatin1String("#0F1720")));
+    heading->setAlignment(Qt::AlignCenter);
+    layout->addWidget(heading);
+
+    auto *qr = new QLabel(this);
+    qr->setObjectName(QStringLiteral("qrLabel"));
+    // White in both themes: phone cameras need the light margin around the code.
+    qr->setStyleSheet(QStringLiteral("background: white; border-radius: 8px; padding: 12px;"));
+    const QPixmap code = renderQrImage(url, QrSize);
+    if (code.isNull())
+        qr->setText(tr("QR Code unavailable"));
+    else
+        qr->setPixmap(code);
+    // The code keeps its full size with the white padding around it, however small the dialog.
+    qr->ensurePolished();
+    qr->setMinimumSize(qr->sizeHint());
+    layout->addWidget(qr, 0, Qt::AlignHCenter);
+
+    auto *address = new QLabel(url, this);
+    address->setObjectName(QStringLiteral("urlLabel"));
+    address->setStyleSheet(QStringLiteral("font-size: 13pt; font-family: 'Geist Mono'; color: %1; padding: 8px;").arg(QLatin1String("#0F1720")));
+    address->setAlignment(Qt::AlignCenter);
+    address->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(address);
+
+    auto *copy = new QPushButton(tr("Copy URL"), this);
+    copy->setCursor(Qt::PointingHandCursor);
+    connect(copy, &QPushButton::clicked, this, [url] { copyTextToClipboard(url); });
+    layout->addWidget(copy, 0, Qt::AlignHCenter);
+
+    auto *steps = new QLabel(tr("1. Make sure the phone is on the same WiFi network as this PC\n\n"
+                                "2. Scan the QR code with the phone camera \u2014 the panel opens in the\n"
+                                "   browser (no app needed) \u2014 or type the URL by hand\n\n"
+                                "3. DOF tests, actuator bars and settings work live from the phone"),
+                             this);
+    steps->setWordWrap(true);
+    steps->setStyleSheet(QStringLiteral("font-size: 10pt; color: %1;").arg(QLatin1String("#5B6675")));
+    layout->addWidget(steps);
+
+    auto *close = new QPushButton(tr("Close"), this);
+    close->setCursor(Qt::PointingHandCursor);
+    // The label colour is the surface token, so it stays readable on the ink button in both themes.
+    close->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: #FFFFFF; border: none; border-radius: 6px; "
+                                        "padding: 10px 24px; font-size: 10pt; font-weight: bold; }"
+                                        "QPushButton:hover { background: #C81F24; }")
+                             .arg(QLatin1String("#0F1720")));
+    connect(close, &QPushButton::clicked, this, &QDialog::accept);
+    layout->addWidget(close, 0, Qt::AlignHCenter);
+
+    ostra::applyDialogChrome(this, QString());
+    // The chrome keeps only the minimum width; below its content's height the code would be cut.
+    setMinimumHeight(minimumSizeHint().height());
+}
+
+} // namespace corvane

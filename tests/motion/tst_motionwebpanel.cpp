@@ -1,0 +1,411 @@
+#include "motion/motionwebpanel.h"
+
+#include "motion/motionsystemcontroller.h"
+#include "platform/network/networkinterfacelister.h"
+#include "support/simulatedmotioncontroller.h"
+#include "support/testenvironment.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <memory>
+
+using corvane::MotionSystemController;
+using corvane::MotionWebPanel;
+using corvane::NetworkInterfaceEntry;
+using corvane::NetworkInterfaceLister;
+using ostratest::SimulatedMotionController;
+
+namespace {
+
+constexpr int Patience = 10000;
+
+// A raw HTTP exchange on loopback: sends the segments (waiting a little between them) and
+// returns everything the panel answered until it closed the connection.
+class Client
+{
+public:
+    explicit Client(quint16 port) { m_socket.connectToHost(QHostAddress::LocalHost, port); }
+
+    bool connected() { return QTest::qWaitFor([this] { return m_socket.state() == QAbstractSocket::ConnectedState; }, Patience); }
+    void send(const QByteArray &bytes)
+    {
+        m_socket.write(bytes);
+        m_socket.flush();
+    }
+    bool closed()
+    {
+        return QTest::qWaitFor([this] {
+            m_received += m_socket.readAll();
+            return m_socket.state() == QAbstractSocket::UnconnectedState;
+        }, Patience);
+    }
+    QByteArray received()
+    {
+        m_received += m_socket.readAll();
+        return m_received;
+    }
+
+private:
+    QTcpSocket m_socket;
+    QByteArray m_received;
+};
+
+QByteArray exchange(quint16 port, const QByteArray &request)
+{
+    Client client(port);
+    if (!client.connected())
+        return "no connection";
+    client.send(request);
+    if (!client.closed())
+        return "not closed";
+    return client.received();
+}
+
+QByteArray response(int code, const QByteArray &reason, const QByteArray &type, const QByteArray &body)
+{
+    return "HTTP/1.1 " + QByteArray::number(code) + ' ' + reason + "\r\nContent-Type: " + type
+           + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+}
+
+QByteArray bodyOf(const QByteArray &reply)
+{
+    return reply.mid(reply.indexOf("\r\n\r\n") + 4);
+}
+
+int codeOf(const QByteArray &reply)
+{
+    return reply.mid(9, 3).toInt();
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(QList<corvane::NetworkInterfaceEntry>)
+
+class TestMotionWebPanel : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<SimulatedMotionController> m_board;
+    std::unique_ptr<MotionSystemController> m_controller;
+    std::unique_ptr<MotionWebPanel> m_panel;
+
+    quint16 port() const { return m_panel->port(); }
+
+    void connectReady(const QByteArray &state = "ready")
+    {
+        QVERIFY(m_controller->connectPort(m_board->portName()));
+        QVERIFY(m_board->sendHeartbeat(state));
+        QVERIFY(m_board->waitForFrame('Q'));
+        QTRY_COMPARE_WITH_TIMEOUT(m_controller->state(), QString::fromLatin1(state), Patience);
+        m_board->clearRecords();
+    }
+
+private slots:
+    void init()
+    {
+        QSettings(QStringLiteral("Qorvant"), QStringLiteral("MotionSystem")).clear();
+        m_board = std::make_unique<SimulatedMotionController>();
+        m_controller = std::make_unique<MotionSystemController>();
+        m_panel = std::make_unique<MotionWebPanel>(m_controller.get());
+        QVERIFY(m_panel->start(0));
+    }
+
+    void cleanup()
+    {
+        m_panel.reset();
+        m_controller.reset();
+        m_board.reset();
+        NetworkInterfaceLister::useSystemInterfaces();
+    }
+
+    void exactResponseBytes()
+    {
+        const QByteArray config = m_panel->configJson();
+        QCOMPARE(config, QByteArray(R"({"a":100,"i":100,"map":[0,1,2,3,4,5],"p":75,"s":100,"sl":0,"ss":10,"st":150,"t":140})"));
+        QCOMPARE(exchange(port(), "GET /cfg HTTP/1.1\r\nHost: x\r\n\r\n"), response(200, "OK", "application/json", config));
+        QCOMPARE(exchange(port(), "GET /test HTTP/1.1\r\n\r\n"), response(404, "Not Found", "text/plain", "not found"));
+        QCOMPARE(exchange(port(), "POST /home HTTP/1.1\r\n\r\n"),
+                 response(409, "Conflict", "text/plain", "controller not connected"));
+        const QByteArray page = exchange(port(), "GET / HTTP/1.1\r\n\r\n");
+        QVERIFY(page.startsWith("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"));
+        QVERIFY(bodyOf(page).startsWith("<!doctype html>"));
+        QCOMPARE(bodyOf(exchange(port(), "GET /index.html HTTP/1.1\r\n\r\n")), bodyOf(page));
+    }
+
+    // Log lines and states come from the serial line: the page writes them as text, never as markup.
+    void pageInsertsTextOnly()
+    {
+        const QByteArray page = bodyOf(exchange(port(), "GET / HTTP/1.1\r\n\r\n"));
+        QVERIFY(page.contains("textContent"));
+        for (const char *sink : { "innerHTML", "outerHTML", "insertAdjacentHTML", "document.write", "eval(" })
+            QVERIFY2(!page.contains(sink), sink);
+        // Self-contained: nothing loaded from elsewhere.
+        for (const char *external : { "src=", "href=", "@import", "http://", "https://" })
+            QVERIFY2(!page.contains(external), external);
+    }
+
+    void requestInSegments()
+    {
+        Client client(port());
+        QVERIFY(client.connected());
+        client.send("GET /cfg HT");
+        QTest::qWait(50);
+        client.send("TP/1.1\r\nHost: x\r\n");
+        QTest::qWait(50);
+        QCOMPARE(client.received(), QByteArray()); // nothing before the blank line
+        client.send("\r\nGET /status HTTP/1.1\r\n\r\n");
+        QVERIFY(client.closed());
+        QCOMPARE(client.received(), response(200, "OK", "application/json", m_panel->configJson()));
+    }
+
+    void routes_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("GET /test") << QByteArray("GET /test HTTP/1.1") << 404 << QByteArray("not found");
+        QTest::newRow("unknown path") << QByteArray("POST /nothing HTTP/1.1") << 404 << QByteArray("not found");
+        QTest::newRow("lower-case method") << QByteArray("get /cfg HTTP/1.1") << 400 << QByteArray("bad params");
+        QTest::newRow("one word") << QByteArray("GARBAGE") << 400 << QByteArray("bad request");
+        QTest::newRow("dof 5") << QByteArray("POST /test?kind=dof&dof=5 HTTP/1.1") << 400 << QByteArray("bad params");
+        QTest::newRow("dof missing") << QByteArray("POST /test?kind=dof HTTP/1.1") << 400 << QByteArray("bad params");
+        QTest::newRow("dof 2 disconnected") << QByteArray("POST /test?kind=dof&dof=2 HTTP/1.1") << 409
+                                            << QByteArray("controller not connected");
+        QTest::newRow("single axis 9") << QByteArray("POST /test?kind=single&axis=9 HTTP/1.1") << 400 << QByteArray("bad params");
+        QTest::newRow("single axis 258") << QByteArray("POST /test?kind=single&axis=258 HTTP/1.1") << 400 << QByteArray("bad params");
+        QTest::newRow("single axis -2") << QByteArray("POST /test?kind=single&axis=-2 HTTP/1.1") << 400 << QByteArray("bad params");
+        QTest::newRow("single all") << QByteArray("POST /test?kind=single&axis=-1 HTTP/1.1") << 409
+                                    << QByteArray("controller not connected");
+        QTest::newRow("buzz axis 9") << QByteArray("POST /buzz?axis=9 HTTP/1.1") << 400 << QByteArray("bad params");
+        QTest::newRow("buzz axis -1") << QByteArray("POST /buzz?axis=-1 HTTP/1.1") << 400 << QByteArray("bad params");
+        QTest::newRow("move without mm") << QByteArray("POST /move?axis=1 HTTP/1.1") << 400 << QByteArray("bad params");
+        QTest::newRow("move disconnected") << QByteArray("POST /move?axis=1&mm=40 HTTP/1.1") << 409
+                                           << QByteArray("move refused (need connected + ready, no test)");
+        QTest::newRow("cfg unknown key") << QByteArray("POST /cfg?zz=1 HTTP/1.1") << 400 << QByteArray("bad params");
+        QTest::newRow("cfg map of five") << QByteArray("POST /cfg?map=0,1,2,3,4 HTTP/1.1") << 400 << QByteArray("bad params");
+        QTest::newRow("release disconnected") << QByteArray("POST /release HTTP/1.1") << 409 << QByteArray("controller not connected");
+    }
+
+    void routes()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(int, code);
+        QFETCH(QByteArray, body);
+        const QByteArray reply = exchange(port(), request + "\r\n\r\n");
+        QCOMPARE(codeOf(reply), code);
+        QCOMPARE(bodyOf(reply), body);
+    }
+
+    void settingsUpdateIsClampedAndSent()
+    {
+        // Disconnected: stored and saved all the same.
+        QByteArray reply = exchange(port(), "POST /cfg?st=400&t=400&sl=1&ss=30 HTTP/1.1\r\n\r\n");
+        QCOMPARE(reply, response(200, "OK", "text/plain", "saved & applied"));
+        QCOMPARE(m_controller->settings().strokeMm, 300);
+        QCOMPARE(m_controller->settings().travelMm, 290);
+        QVERIFY(m_controller->settings().sleepEnabled);
+        QCOMPARE(m_controller->settings().sleepSeconds, 30);
+        QCOMPARE(m_panel->log().last().text, QString("Settings saved from the web panel"));
+
+        connectReady();
+        reply = exchange(port(), "POST /cfg?st=100&p=95&map=1,0,2,3,x, HTTP/1.1\r\n\r\n");
+        QCOMPARE(bodyOf(reply), QByteArray("saved & applied"));
+        QVERIFY(m_board->waitForFrame('I'));
+        QCOMPARE(m_board->letters(), QString("SCAI"));
+        QCOMPARE(SimulatedMotionController::hex(m_board->frames('S').first().payload), QByteArray("00 64"));
+        // travel 290 and park 95 pulled under the stroke of 100
+        QCOMPARE(SimulatedMotionController::hex(m_board->frames('C').first().payload),
+                 QByteArray("00 64 00 5A 00 64 00 64 00 5F"));
+        // "x" and "" read as 0: the doubled channel falls back to the identity map.
+        QCOMPARE(SimulatedMotionController::hex(m_board->frames('A').first().payload), QByteArray("00 01 02 03 04 05"));
+    }
+
+    void connectedRoutes()
+    {
+        connectReady("homing");
+        QByteArray reply = exchange(port(), "POST /test?kind=dof&dof=2 HTTP/1.1\r\n\r\n");
+        QCOMPARE(codeOf(reply), 409);
+        QCOMPARE(bodyOf(reply), QByteArray(R"(controller is "homing" - needs "ready")"));
+
+        QVERIFY(m_board->sendHeartbeat("ready"));
+        QTRY_COMPARE_WITH_TIMEOUT(m_controller->state(), QString("ready"), Patience);
+        reply = exchange(port(), "POST /test?kind=single&axis=2&travel=40&hz=120&secs=3 HTTP/1.1\r\n\r\n");
+        QCOMPARE(bodyOf(reply), QByteArray("test started"));
+        QVERIFY(m_board->waitForFrame('T'));
+        QCOMPARE(SimulatedMotionController::hex(m_board->frames('T').first().payload), QByteArray("02 28 00 78 03"));
+
+        QCOMPARE(bodyOf(exchange(port(), "POST /test?kind=haptic HTTP/1.1\r\n\r\n")), QByteArray("test already running"));
+        reply = exchange(port(), "POST /home HTTP/1.1\r\n\r\n");
+        QCOMPARE(codeOf(reply), 409);
+        QCOMPARE(bodyOf(reply), QByteArray("test running - wait"));
+        QCOMPARE(bodyOf(exchange(port(), "POST /cfg?i=50 HTTP/1.1\r\n\r\n")), QByteArray("test running - wait"));
+        reply = exchange(port(), "POST /release HTTP/1.1\r\n\r\n");
+        QCOMPARE(reply, response(200, "OK", "text/plain", "released"));
+        QVERIFY(!m_controller->isBusy());
+        QVERIFY(m_board->waitForFrame('R'));
+
+        reply = exchange(port(), "POST /move?axis=1&mm=40 HTTP/1.1\r\n\r\n");
+        QCOMPARE(bodyOf(reply), QByteArray("ax1 -> 40mm"));
+        QCOMPARE(bodyOf(exchange(port(), "POST /buzz?axis=3 HTTP/1.1\r\n\r\n")), QByteArray("buzzing"));
+        QVERIFY(m_board->waitForFrame('V'));
+        QCOMPARE(SimulatedMotionController::hex(m_board->frames('V').first().payload), QByteArray("03 14 08 02"));
+    }
+
+    void statusAndLog()
+    {
+        QVERIFY(m_controller->connectPort(m_board->portName()));
+        QVERIFY(m_board->sendHeartbeat("ready", { { 0, 70 }, { 1, 80 } }, 'a'));
+        QVERIFY(m_board->waitForFrame('Q'));
+        QTRY_COMPARE_WITH_TIMEOUT(m_controller->state(), QString("ready"), Patience);
+
+        QJsonObject status = QJsonDocument::fromJson(bodyOf(exchange(port(), "GET /status HTTP/1.1\r\n\r\n"))).object();
+        QCOMPARE(status.keys(), QStringList({ "axes", "cfg", "connected", "live", "log", "mapConfirmed", "platform",
+                                              "seq", "sleep", "state", "testRunning" }));
+        QCOMPARE(status.value("connected").toBool(), true);
+        QCOMPARE(status.value("state").toString(), QString("ready"));
+        QCOMPARE(status.value("platform").toInt(), 5);
+        QCOMPARE(status.value("sleep").toString(), QString("a"));
+        QCOMPARE(status.value("live").toBool(), false);
+        QCOMPARE(status.value("axes").toObject(), QJsonObject({ { "0", 70 }, { "1", 80 } }));
+        QCOMPARE(status.value("cfg").toObject().value("st").toInt(), 150);
+        const int seq = status.value("seq").toInt();
+        QVERIFY(seq >= 2); // "Connected to …" and "Controller alive …"
+        QCOMPARE(status.value("log").toArray().size(), seq);
+
+        // Each entry once: since = the last seq gives nothing new, a new line comes alone.
+        QByteArray reply = exchange(port(), "GET /status?since=" + QByteArray::number(seq) + " HTTP/1.1\r\n\r\n");
+        QCOMPARE(QJsonDocument::fromJson(bodyOf(reply)).object().value("log").toArray().size(), 0);
+        m_board->sendLine("#TST hello <b>board</b>");
+        QTRY_COMPARE_WITH_TIMEOUT(m_panel->log().size(), seq + 1, Patience);
+        reply = exchange(port(), "GET /status?since=" + QByteArray::number(seq) + " HTTP/1.1\r\n\r\n");
+        const QJsonArray fresh = QJsonDocument::fromJson(bodyOf(reply)).object().value("log").toArray();
+        QCOMPARE(fresh.size(), 1);
+        QCOMPARE(fresh.at(0).toArray().at(0).toInt(), seq + 1);
+        QCOMPARE(fresh.at(0).toArray().at(2).toString(), QString("#TST hello <b>board</b>"));
+        // A since that is not a number returns the whole log.
+        reply = exchange(port(), "GET /status?since=abc HTTP/1.1\r\n\r\n");
+        QCOMPARE(QJsonDocument::fromJson(bodyOf(reply)).object().value("log").toArray().size(), seq + 1);
+
+        // Controller errors arrive with "! ".
+        emit m_controller->errorOccurred("port lost");
+        QCOMPARE(m_panel->log().last().text, QString("! port lost"));
+        for (int i = 0; i < 100; ++i)
+            m_panel->appendLog(QString::number(i));
+        status = QJsonDocument::fromJson(m_panel->statusJson(0)).object();
+        const QJsonArray log = status.value("log").toArray();
+        QCOMPARE(log.size(), MotionWebPanel::LogLimit);
+        QCOMPARE(log.last().toArray().at(2).toString(), QString("99"));
+        QCOMPARE(log.first().toArray().at(2).toString(), QString("20"));
+        QCOMPARE(status.value("seq").toInt(), seq + 102);
+    }
+
+    // A header that never ends is refused once it passes the limit; a silent client is dropped.
+    void headerLimitAndIdleConnections()
+    {
+        Client flood(port());
+        QVERIFY(flood.connected());
+        flood.send("GET /" + QByteArray(9 * 1024, 'a'));
+        QVERIFY(flood.closed());
+        QCOMPARE(flood.received(), response(400, "Bad Request", "text/plain", "bad request"));
+
+        Client silent(port());
+        QVERIFY(silent.connected());
+        silent.send("GET /status HTTP/1.1\r\n");
+        QTest::qWait(50);
+        for (int i = 0; i < MotionWebPanel::IdleSweeps; ++i)
+            QMetaObject::invokeMethod(m_panel.get(), "onIdleSweep");
+        QVERIFY(silent.closed());
+        QCOMPARE(silent.received(), QByteArray());
+
+        // The panel still serves.
+        QCOMPARE(codeOf(exchange(port(), "GET /cfg HTTP/1.1\r\n\r\n")), 200);
+    }
+
+    void lanPanelUrl_data()
+    {
+        QTest::addColumn<QList<NetworkInterfaceEntry>>("interfaces");
+        QTest::addColumn<QString>("host");
+        const auto entry = [](const QString &name, QStringList addresses, bool up = true, bool loopback = false) {
+            NetworkInterfaceEntry e;
+            e.name = name;
+            e.up = up;
+            e.running = up;
+            e.loopback = loopback;
+            for (const QString &a : addresses)
+                e.addresses.append(QHostAddress(a));
+            return e;
+        };
+        QTest::newRow("none") << QList<NetworkInterfaceEntry>() << "127.0.0.1";
+        QTest::newRow("loopback only") << QList<NetworkInterfaceEntry> { entry("lo", { "127.0.0.1" }, true, true) } << "127.0.0.1";
+        QTest::newRow("vpn with 192.168 is never chosen")
+            << QList<NetworkInterfaceEntry> { entry("Tailscale", { "192.168.7.2" }), entry("eth0", { "10.1.2.3" }) } << "10.1.2.3";
+        QTest::newRow("virtual switches only")
+            << QList<NetworkInterfaceEntry> { entry("vEthernet (WSL)", { "192.168.1.5" }), entry("VMware Network Adapter", { "10.0.0.1" }) }
+            << "127.0.0.1";
+        QTest::newRow("scores decide")
+            << QList<NetworkInterfaceEntry> { entry("cgnat", { "100.70.1.1" }), entry("public", { "8.8.4.4" }),
+                                              entry("office", { "172.20.0.9", "fe80::1" }), entry("home", { "192.168.1.20" }),
+                                              entry("second", { "192.168.9.9" }) }
+            << "192.168.1.20";
+        QTest::newRow("down interface skipped")
+            << QList<NetworkInterfaceEntry> { entry("wlan0", { "192.168.1.4" }, false), entry("eth0", { "172.31.0.2" }) }
+            << "172.31.0.2";
+        QTest::newRow("172.32 is public") << QList<NetworkInterfaceEntry> { entry("eth0", { "172.32.0.1", "100.64.0.1" }) } << "172.32.0.1";
+    }
+
+    void lanPanelUrl()
+    {
+        QFETCH(QList<NetworkInterfaceEntry>, interfaces);
+        QFETCH(QString, host);
+        NetworkInterfaceLister::setFixedInterfaces(interfaces);
+        QCOMPARE(corvane::lanPanelUrl(m_panel.get()), QString("http://%1:%2").arg(host).arg(port()));
+        m_panel->stop();
+        QCOMPARE(corvane::lanPanelUrl(m_panel.get()), QString());
+    }
+
+    // Holds 8090..8099: ctest runs it under a resource lock.
+    void fixedPorts()
+    {
+        m_panel->stop();
+        QList<QTcpServer *> taken;
+        const auto take = [&taken](quint16 p) {
+            auto *server = new QTcpServer;
+            taken.append(server);
+            return server->listen(QHostAddress::AnyIPv4, p);
+        };
+        const auto release = [&taken] { qDeleteAll(taken); taken.clear(); };
+        if (!take(8090) || !take(8091)) {
+            release();
+            QSKIP("ports 8090 and 8091 are in use on this machine");
+        }
+        MotionWebPanel panel(m_controller.get());
+        QSignalSpy started(&panel, &MotionWebPanel::statusChanged);
+        QVERIFY(panel.start(8090));
+        QCOMPARE(panel.port(), quint16(8092));
+        QCOMPARE(started.size(), 1);
+        QVERIFY(panel.start(8090)); // already listening
+        QCOMPARE(started.size(), 1);
+        panel.stop();
+        QCOMPARE(started.size(), 2);
+
+        for (quint16 p = 8092; p <= 8099; ++p) {
+            if (!take(p)) {
+                release();
+                QSKIP("a port of 8092..8099 is in use on this machine");
+            }
+        }
+        QVERIFY(!panel.start(8090));
+        QVERIFY(!panel.isListening());
+        QCOMPARE(started.size(), 2);
+        release();
+    }
+};
+
+OSTRA_TEST_MAIN_CORE(TestMotionWebPanel)
+#include "tst_motionwebpanel.moc"
