@@ -54,6 +54,10 @@ struct LinkStatistics;
 // with its index in the list as item data.
 void fillInputDeviceCombo(const QList<corvane::InputDeviceInfo> &devices, QComboBox *combo,
                           const QString &placeholder);
+// A channel value (0..2047) as the pulse width shown in the channel cells, 880..2120 us.
+int channelMicroseconds(int value);
+// The age of the last GPS fix as the Location card says it: "%1 s ago", "%1 min ago", "%1 h ago".
+QString gpsAgeText(qint64 ageMs);
 // Centres an overlay banner near the top of the window, as wide as its text allows.
 void placeOverlayLabel(QWidget *window, QLabel *label);
 

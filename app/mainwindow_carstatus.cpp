@@ -51,6 +51,8 @@ double displayLevel(float reading)
     return (reading + 1.0) * 0.5;
 }
 
+} // namespace
+
 int channelMicroseconds(int value)
 {
     const long us = std::lround((value - 992) * 5 * 0.125 + 1500);
@@ -66,8 +68,6 @@ QString gpsAgeText(qint64 ageMs)
         return MainWindow::tr("%1 min ago").arg(s / 60);
     return MainWindow::tr("%1 h ago").arg(s / 3600);
 }
-
-} // namespace
 
 void MainWindow::updateCarPageStatus()
 {

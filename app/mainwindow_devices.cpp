@@ -60,9 +60,9 @@ void MainWindow::toggleDevice(const char *comboName, const char *buttonName, boo
     auto *button = findChild<QPushButton *>(QLatin1String(buttonName));
     if (!combo || !button)
         return;
-    // The user has taken over: the start-up retry must not bring back what they just let go.
-    stopAutoConnect();
     if (connected) {
+        // The user has taken over: the start-up retry must not bring back what they just let go.
+        stopAutoConnect();
         disconnect();
     } else {
         const QVariant data = combo->currentData();
@@ -72,6 +72,7 @@ void MainWindow::toggleDevice(const char *comboName, const char *buttonName, boo
             QMessageBox::warning(this, tr("Error"), noSelection);
             return;
         }
+        stopAutoConnect();
         connectDevice(data);
     }
     updateCarPageStatus();
