@@ -105,6 +105,17 @@ MainWindow::MainWindow(QWidget *parent)
         connect(m_controller, signal, this, &MainWindow::updateCarPageStatus);
     // Queued, so a box opens after the failing call has returned.
     connect(m_controller, &corvane::CorvaneController::errorOccurred, this, &MainWindow::onError, Qt::QueuedConnection);
+    connect(m_controller, &corvane::CorvaneController::receiverDataReceived, this, &MainWindow::onReceiverDataReceived);
+    connect(m_controller, &corvane::CorvaneController::telemetryReceived, this, &MainWindow::onTelemetryReceived);
+    connect(m_controller, &corvane::CorvaneController::linkStatisticsUpdated, this,
+            &MainWindow::onLinkStatisticsUpdated);
+    connect(m_controller, &corvane::CorvaneController::telemetryDashboardChanged, this,
+            &MainWindow::rebuildTelemetryDashboard);
+    connect(m_controller, &corvane::CorvaneController::telemetrySensorsUpdated, this,
+            &MainWindow::updateTelemetryDashboard);
+    connect(m_controller->profileManager(), &corvane::ProfileManager::activeProfileChanged, this,
+            &MainWindow::rebuildTelemetryDashboard);
+    rebuildTelemetryDashboard();
     // A profile file that cannot be written must not pass for saved.
     connect(m_controller->profileManager(), &corvane::ProfileManager::errorOccurred, this, &MainWindow::onError,
             Qt::QueuedConnection);

@@ -193,6 +193,8 @@ private:
 
 public:
     // Small builders the car page and the Info page share.
+    // The pages' shared scroll frame: resizable, frameless, never scrolling sideways.
+    static QScrollArea *makePageScrollArea(QWidget *widget);
     static QWidget *addGridPage(QStackedWidget *stack, ostra::ResponsiveGrid **grid);
     static void switchStackPage(QStackedWidget *stack, int index);
     static void addChipGroup(ostra::Card *card, const QString &heading, const QStringList &chips);

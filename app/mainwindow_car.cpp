@@ -61,10 +61,6 @@ bool canConnectIndex(const QComboBox *combo)
 
 QWidget *MainWindow::buildCarPage()
 {
-    auto *scroll = new QScrollArea;
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto *content = new QWidget;
     content->setObjectName(QStringLiteral("carPageContent"));
     content->setMaximumWidth(CarPageMaxWidth);
@@ -95,8 +91,7 @@ QWidget *MainWindow::buildCarPage()
     layout->addWidget(buildConsoleCard(content));
     layout->addStretch(1);
 
-    scroll->setWidget(content);
-    return scroll;
+    return makePageScrollArea(content);
 }
 
 Card *MainWindow::buildLiveControlCard(QWidget *parent)
@@ -467,15 +462,6 @@ void MainWindow::wireCarPage()
         updateCarPageStatus();
     });
     connect(corvane::LogRouter::instance(), &corvane::LogRouter::logEmitted, this, &MainWindow::onLogMessage);
-
-    connect(c, &corvane::CorvaneController::linkStatisticsUpdated, this, &MainWindow::onLinkStatisticsUpdated);
-    connect(c, &corvane::CorvaneController::telemetryReceived, this, &MainWindow::onTelemetryReceived);
-    connect(c, &corvane::CorvaneController::receiverDataReceived, this, &MainWindow::onReceiverDataReceived);
-    connect(c, &corvane::CorvaneController::telemetrySensorsUpdated, this, &MainWindow::updateTelemetryDashboard);
-    connect(c, &corvane::CorvaneController::telemetryDashboardChanged, this, &MainWindow::rebuildTelemetryDashboard);
-    connect(c->profileManager(), &corvane::ProfileManager::activeProfileChanged, this,
-            &MainWindow::rebuildTelemetryDashboard);
-    rebuildTelemetryDashboard();
 }
 
 void MainWindow::onFfbLevel(float level)

@@ -35,8 +35,9 @@ namespace {
 
 constexpr int PageMaxWidth = 1336;
 
-// The pages' shared scroll frame: resizable, frameless, never scrolling sideways.
-QScrollArea *makePageScrollArea(QWidget *widget)
+} // namespace
+
+QScrollArea *MainWindow::makePageScrollArea(QWidget *widget)
 {
     auto *scroll = new QScrollArea;
     scroll->setWidgetResizable(true);
@@ -45,6 +46,8 @@ QScrollArea *makePageScrollArea(QWidget *widget)
     scroll->setWidget(widget);
     return scroll;
 }
+
+namespace {
 
 QWidget *makePageContent(QVBoxLayout **layout)
 {
