@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QStringList>
 
+#include <array>
 #include <functional>
 
 class QBoxLayout;
@@ -268,6 +269,7 @@ private:
     QLabel *m_satellitesValue = nullptr;
     ostra::MapView *m_map = nullptr;
     QList<ostra::ChannelCell *> m_channelCells;
+    std::array<int, 16> m_shownChannelUs{};
     QLabel *m_channelHint = nullptr;
     ostra::Card *m_consoleCard = nullptr;
     QTextEdit *m_console = nullptr;

@@ -143,6 +143,7 @@ Card *MainWindow::buildLiveControlCard(QWidget *parent)
     m_gearLabel->setObjectName(QStringLiteral("gearLabel"));
     m_gearLabel->setAlignment(Qt::AlignCenter);
     m_gearLabel->setFont(uiFont(44, 600));
+    m_gearLabel->setFixedSize(84, m_gearLabel->sizeHint().height());
     gearLayout->addWidget(m_gearLabel);
     gearLayout->addStretch(1);
     gaugeGroup->addWidget(gearBox);
@@ -171,8 +172,9 @@ Card *MainWindow::buildLiveControlCard(QWidget *parent)
         meters->addWidget(meter, i, 1);
         auto *value = new QLabel(QStringLiteral("0%"), card);
         value->setFont(monoFont(12.5, 400));
-        value->setMinimumWidth(46);
         value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        // Rewritten every monitor tick: a fixed size keeps each new text from relaying the page out.
+        value->setFixedSize(46, value->sizeHint().height());
         meters->addWidget(value, i, 2);
         *meterOut[i] = meter;
         *valueOut[i] = value;
@@ -401,6 +403,7 @@ Card *MainWindow::buildChannelCard(QWidget *parent)
         grid->addWidget(cell);
         m_channelCells.append(cell);
     }
+    m_shownChannelUs.fill(-1);
     card->contentLayout()->addWidget(gridWidget);
     return card;
 }

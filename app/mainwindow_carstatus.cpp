@@ -161,6 +161,7 @@ void MainWindow::updateCarPageStatus()
     if (!running) {
         for (ChannelCell *cell : std::as_const(m_channelCells))
             cell->setValue(-1);
+        m_shownChannelUs.fill(-1);
     }
     for (QWidget *row : std::as_const(m_transmitterRows)) {
         if (txConnected) {
@@ -286,8 +287,14 @@ void MainWindow::updateLiveInput()
     }
 
     if (c->isRunning()) {
-        for (int i = 0; i < m_channelCells.size(); ++i)
-            m_channelCells[i]->setValue(channelMicroseconds(c->channelValue(i)));
+        // A cell's text, palette and bar cost a relayout: only the channels that moved are written.
+        for (int i = 0; i < m_channelCells.size(); ++i) {
+            const int us = channelMicroseconds(c->channelValue(i));
+            if (us != m_shownChannelUs[size_t(i)]) {
+                m_shownChannelUs[size_t(i)] = us;
+                m_channelCells[i]->setValue(us);
+            }
+        }
     }
 }
 

@@ -86,7 +86,47 @@ void BM_OnInputChanged(benchmark::State &state)
 }
 BENCHMARK(BM_OnInputChanged)->Unit(benchmark::kMicrosecond);
 
-// What the refresh costs on screen: one paint of the whole window with the car page shown.
+// What one refresh costs on screen: the window shown at 1280 x 800 repaints the region of the
+// widgets a monitor tick changes (gauge, meters and their values, gear, channel cells), with
+// everything under them, as the backing store does between two ticks.
+void BM_CarPageTickRepaint(benchmark::State &state)
+{
+    CarPageRig rig;
+    if (!rig.ok) {
+        state.SkipWithError("devices did not connect");
+        return;
+    }
+    rig.window.show();
+    QCoreApplication::processEvents();
+    // Argument: 0 everything a tick changes, 1 the gauge, 2 the meters, 3 the channel cells,
+    // 4 a single pixel (what any repaint of this window costs, whatever is under it).
+    const int part = int(state.range(0));
+    QRegion dirty;
+    const QList<QWidget *> live = rig.window.findChildren<QWidget *>();
+    for (QWidget *widget : live) {
+        const QByteArray type = widget->metaObject()->className();
+        const bool gauge = type == "corvane::SteeringGaugeWidget" || widget->objectName() == QLatin1String("gearLabel");
+        const bool meter = type == "ostra::Meter";
+        const bool cell = type == "ostra::ChannelCell";
+        if ((part == 0 && (gauge || meter || cell)) || (part == 1 && gauge) || (part == 2 && meter) || (part == 3 && cell))
+            dirty += QRect(widget->mapTo(&rig.window, QPoint(0, 0)), widget->size());
+    }
+    if (part == 4)
+        dirty = QRect(600, 790, 1, 1);
+    int step = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        rig.move(++step);
+        rig.window.onInputChanged();
+        state.ResumeTiming();
+        rig.window.repaint(dirty);
+    }
+    state.counters["rects"] = dirty.rectCount();
+    rig.window.controller()->stopTransmission();
+}
+BENCHMARK(BM_CarPageTickRepaint)->DenseRange(0, 4)->Unit(benchmark::kMicrosecond);
+
+// One paint of the whole window with the car page shown, for comparison.
 void BM_CarPagePaint(benchmark::State &state)
 {
     CarPageRig rig;

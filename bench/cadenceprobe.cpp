@@ -225,6 +225,8 @@ int main(int argc, char *argv[])
     corvane::VirtualInputDevice *wheel = input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("MOZA R9 Base")));
     input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("MOZA SRP Pedals")));
 
+    // Whatever serves the API here answers mDNS on the loopback only, never on the real network.
+    corvane::MdnsResponder::setServedInterfaceNames({QStringLiteral("lo")});
     // The program's own window, at 1280 x 800 on the car page, or a bare controller.
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<corvane::CorvaneController> ownController;
@@ -269,7 +271,6 @@ int main(int argc, char *argv[])
     }
 
     // The API, served from this process as the program does.
-    corvane::MdnsResponder::setServedInterfaceNames({QStringLiteral("lo")});
     corvane::WebSocketServer server(&controller);
     QProcess clients;
     if (serve) {
