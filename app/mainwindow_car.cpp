@@ -211,7 +211,7 @@ Card *MainWindow::buildDevicesCard(QWidget *parent)
     m_devicesSummary->setObjectName(QStringLiteral("devicesSummary"));
     card->contentLayout()->addWidget(section);
 
-    struct RowSpec
+    struct RowPlan
     {
         const char *monogram;
         const char *title;
@@ -220,7 +220,7 @@ Card *MainWindow::buildDevicesCard(QWidget *parent)
         const char *button;
         DeviceRow **row;
     };
-    const RowSpec specs[] = {
+    const RowPlan plans[] = {
         {"TX", QT_TR_NOOP("QOR Transmitter"), QT_TR_NOOP("Serial"), "transmitterCombo", "connectTransmitterBtn",
          &m_transmitterRow},
         {"WB", QT_TR_NOOP("Wheel base"), QT_TR_NOOP("DirectInput"), "wheelBaseCombo", "connectWheelBaseBtn",
@@ -229,12 +229,12 @@ Card *MainWindow::buildDevicesCard(QWidget *parent)
         {"SH", QT_TR_NOOP("Shifter"), QT_TR_NOOP("DirectInput \u00B7 optional"), "shifterCombo", "connectShifterBtn",
          &m_shifterRow},
     };
-    for (const RowSpec &spec : specs) {
-        auto *row = new DeviceRow(QLatin1String(spec.monogram), tr(spec.title), tr(spec.subtitle), section);
+    for (const RowPlan &plan : plans) {
+        auto *row = new DeviceRow(QLatin1String(plan.monogram), tr(plan.title), tr(plan.subtitle), section);
         QComboBox *combo = row->combo();
-        combo->setObjectName(QLatin1String(spec.combo));
-        row->findChild<QPushButton *>()->setObjectName(QLatin1String(spec.button));
-        *spec.row = row;
+        combo->setObjectName(QLatin1String(plan.combo));
+        row->findChild<QPushButton *>()->setObjectName(QLatin1String(plan.button));
+        *plan.row = row;
         sectionLayout->addWidget(row);
     }
     QComboBox *txCombo = m_transmitterRow->combo();
@@ -424,9 +424,9 @@ Card *MainWindow::buildConsoleCard(QWidget *parent)
                                {"lqLabel", QT_TR_NOOP("LQ: --")},
                                {"snrLabel", QT_TR_NOOP("SNR: --")},
                                {"rfModeLabel", QT_TR_NOOP("RF: --")}};
-    for (const auto &spec : labels) {
-        QLabel *label = makeRoleLabel(tr(spec[1]), "mono", m_consoleCard);
-        label->setObjectName(QLatin1String(spec[0]));
+    for (const auto &plan : labels) {
+        QLabel *label = makeRoleLabel(tr(plan[1]), "mono", m_consoleCard);
+        label->setObjectName(QLatin1String(plan[0]));
         link->addWidget(label);
     }
     link->addStretch(1);
