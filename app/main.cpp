@@ -21,6 +21,9 @@ int main(int argc, char **argv)
     auto window = std::make_unique<MainWindow>();
     window->show();
     const int exitCode = app.exec();
+    const bool restart = window->restartRequested();
     window.reset();
+    if (restart)
+        restartProgram();
     return exitCode;
 }

@@ -92,6 +92,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     connect(m_sidebar, &Sidebar::navigate, this, &MainWindow::onNavigate);
     connect(m_sidebar, &Sidebar::infoRequested, this, &MainWindow::onInfoButtonClicked);
+    connect(m_sidebar, &Sidebar::themeToggleRequested, this, &MainWindow::toggleTheme);
     // The input layer needs no window handle on this platform.
 
     connect(m_controller, &corvane::CorvaneController::inputChanged, this, &MainWindow::onInputChanged);
@@ -105,6 +106,22 @@ MainWindow::MainWindow(QWidget *parent)
                         &corvane::CorvaneController::pedalsConnectedChanged,
                         &corvane::CorvaneController::shifterConnectedChanged})
         connect(m_controller, signal, this, &MainWindow::updateCarPageStatus);
+    // Queued, so a box opens after the failing call has returned.
+    connect(m_controller, &corvane::CorvaneController::errorOccurred, this, &MainWindow::onError, Qt::QueuedConnection);
+    connect(m_controller, &corvane::CorvaneController::receiverDataReceived, this, &MainWindow::onReceiverDataReceived);
+    connect(m_controller, &corvane::CorvaneController::telemetryReceived, this, &MainWindow::onTelemetryReceived);
+    connect(m_controller, &corvane::CorvaneController::linkStatisticsUpdated, this,
+            &MainWindow::onLinkStatisticsUpdated);
+    connect(m_controller, &corvane::CorvaneController::telemetryDashboardChanged, this,
+            &MainWindow::rebuildTelemetryDashboard);
+    connect(m_controller, &corvane::CorvaneController::telemetrySensorsUpdated, this,
+            &MainWindow::updateTelemetryDashboard);
+    connect(m_controller->profileManager(), &corvane::ProfileManager::activeProfileChanged, this,
+            &MainWindow::rebuildTelemetryDashboard);
+    rebuildTelemetryDashboard();
+    // A profile file that cannot be written must not pass for saved.
+    connect(m_controller->profileManager(), &corvane::ProfileManager::errorOccurred, this, &MainWindow::onError,
+            Qt::QueuedConnection);
 
     // Page 0 at once, without the page switch's animation.
     m_currentPage = StartPage;
@@ -336,6 +353,13 @@ void MainWindow::onAutoConnectRetry()
         return;
     m_controller->autoConnectDevices();
     if (!allSavedDevicesConnected() && --m_autoConnectBudget > 0)
+        return;
+    stopAutoConnect();
+}
+
+void MainWindow::stopAutoConnect()
+{
+    if (!m_autoConnectTimer)
         return;
     m_autoConnectTimer->stop();
     m_autoConnectTimer->deleteLater();

@@ -1,28 +1,41 @@
 #pragma once
 
+#include <QHash>
 #include <QMainWindow>
 #include <QPointer>
 #include <QStringList>
+
+#include <array>
+#include <functional>
 
 class QBoxLayout;
 class QComboBox;
 class QFrame;
 class QHBoxLayout;
 class QLabel;
+class QPushButton;
 class QScrollArea;
 class QStackedWidget;
+class QTextEdit;
 class QTimer;
+class QVariant;
 
 namespace ostra {
 class AmbientBackground;
+class BusyButton;
 class Card;
+class ChannelCell;
 class DeviceRow;
+class ListRow;
+class MapView;
+class Meter;
 class PageHeader;
 class PageStack;
 class Pill;
 class ResponsiveGrid;
 class Sidebar;
 class TitleBar;
+class TxButton;
 }
 
 namespace corvane {
@@ -31,14 +44,21 @@ class HelicopterSetupWidget;
 class MotionSystemController;
 class MotionSystemWidget;
 class RaceControl;
+class SteeringGaugeWidget;
 class WebSocketServer;
+struct GpsFix;
 struct InputDeviceInfo;
+struct LinkStatistics;
 }
 
 // Fills a game-controller combo: the placeholder (item data -1), then one entry per controller
 // with its index in the list as item data.
 void fillInputDeviceCombo(const QList<corvane::InputDeviceInfo> &devices, QComboBox *combo,
                           const QString &placeholder);
+// A channel value (0..2047) as the pulse width shown in the channel cells, 880..2120 us.
+int channelMicroseconds(int value);
+// The age of the last GPS fix as the Location card says it: "%1 s ago", "%1 min ago", "%1 h ago".
+QString gpsAgeText(qint64 ageMs);
 // Centres an overlay banner near the top of the window, as wide as its text allows.
 void placeOverlayLabel(QWidget *window, QLabel *label);
 
@@ -74,12 +94,47 @@ public:
     void selectMotionPlatform(const QString &key);
     bool allSavedDevicesConnected() const;
 
+    // Car page actions without a slot of their own.
+    void toggleTheme();
+    void toggleConsoleFromRow();
+    void onSteeringHealthAction();
+    void startFromWizard();
+    // While set (a firmware or radio calibration dialog runs) errors open no box.
+    void setSuppressErrorDialogs(bool suppress) { m_suppressErrorDialogs = suppress; }
+    // "Restart now" was chosen: main starts the program again once this window is gone.
+    bool restartRequested() const { return m_restartRequested; }
+
 public slots:
     void onNavigate(int sidebarIndex);
     void onInfoButtonClicked();
+    void onConnectTransmitter();
+    void onConnectReceiver();
+    void onConnectWheelBase();
+    void onConnectPedals();
+    void onConnectShifter();
+    void onRefreshSerialPorts();
+    void onRefreshInputDevices();
+    void onStartStop();
+    void onError(const QString &message);
+    void onLogMessage(int type, const QString &message);
+    void onReceiverDataReceived(const QString &line);
+    void onTelemetryReceived(const QByteArray &data);
+    void onLinkStatisticsUpdated(const corvane::LinkStatistics &stats);
     void onInputChanged();
+    void onInputMonitorInfoClicked();
+    void onClearConsole();
+    void onToggleDebugPanel();
+    void onConfigureEsc();
     void onOpenOnboarding();
     void onWebStatusClicked();
+    void rebuildTelemetryDashboard();
+    void updateTelemetryDashboard();
+    void updateCarLinkStatus();
+    void updateGpsStatus();
+    void updateReceiverFeatures();
+    void updateLiveInput();
+    void updateSteeringHealth();
+    void refreshPortCombos();
     void updateWebStatus();
     void updateCarPageStatus();
     void updateConnectionStatus();
@@ -118,12 +173,30 @@ private:
                                   const QString &description, bool enabled, const QString &key);
     ostra::Card *buildPlatformCard(QWidget *parent, const QString &monogram, const QString &title,
                                    const QString &description, const QString &key);
+    QWidget *buildCarPage();
+    ostra::Card *buildLiveControlCard(QWidget *parent);
+    ostra::Card *buildDevicesCard(QWidget *parent);
+    ostra::Card *buildTransmissionCard(QWidget *parent);
+    ostra::Card *buildTelemetryCard(QWidget *parent);
+    ostra::Card *buildLocationCard(QWidget *parent);
+    ostra::Card *buildChannelCard(QWidget *parent);
+    ostra::Card *buildConsoleCard(QWidget *parent);
+    void wireCarPage();
+    void onGpsUpdated(const corvane::GpsFix &fix);
+    void onFfbLevel(float level);
+    void appendConsoleLine(const QString &line);
+    // One device slot: look the controls up, toggle the device, refresh the page.
+    void toggleDevice(const char *comboName, const char *buttonName, bool connected, const QString &noSelection,
+                      const std::function<void()> &disconnect, const std::function<void(const QVariant &)> &connectDevice);
     QLabel *createPitLimiterOverlay();
     void showRaceControlStopOverlay();
     void startAutoConnect();
+    void stopAutoConnect();
 
 public:
     // Small builders the car page and the Info page share.
+    // The pages' shared scroll frame: resizable, frameless, never scrolling sideways.
+    static QScrollArea *makePageScrollArea(QWidget *widget);
     static QWidget *addGridPage(QStackedWidget *stack, ostra::ResponsiveGrid **grid);
     static void switchStackPage(QStackedWidget *stack, int index);
     static void addChipGroup(ostra::Card *card, const QString &heading, const QStringList &chips);
@@ -154,4 +227,56 @@ private:
     QLabel *m_raceControlStopOverlay = nullptr;
     QPointer<QTimer> m_autoConnectTimer;
     int m_autoConnectBudget = 0;
+    bool m_suppressErrorDialogs = false;
+    bool m_restartRequested = false;
+
+    // Car page.
+    corvane::SteeringGaugeWidget *m_steeringGauge = nullptr;
+    QLabel *m_gearLabel = nullptr;
+    int m_shownGear = 0x7fffffff;
+    ostra::Meter *m_throttleMeter = nullptr;
+    ostra::Meter *m_brakeMeter = nullptr;
+    ostra::Meter *m_clutchMeter = nullptr;
+    ostra::Meter *m_ffbMeter = nullptr;
+    QLabel *m_throttleValue = nullptr;
+    QLabel *m_brakeValue = nullptr;
+    QLabel *m_clutchValue = nullptr;
+    QLabel *m_ffbValue = nullptr;
+    QLabel *m_liveInputHint = nullptr;
+    ostra::BusyButton *m_refreshButton = nullptr;
+    ostra::DeviceRow *m_transmitterRow = nullptr;
+    ostra::DeviceRow *m_wheelBaseRow = nullptr;
+    ostra::DeviceRow *m_pedalsRow = nullptr;
+    ostra::DeviceRow *m_shifterRow = nullptr;
+    QLabel *m_devicesSummary = nullptr;
+    QLabel *m_requiredBadges[3] = {};
+    QLabel *m_requiredStatus[3] = {};
+    ostra::TxButton *m_txButton = nullptr;
+    QLabel *m_txHint = nullptr;
+    QWidget *m_steeringHealthBox = nullptr;
+    QLabel *m_steeringHealthMessage = nullptr;
+    QPushButton *m_steeringHealthButton = nullptr;
+    QPushButton *m_autoStartButton = nullptr;
+    QLabel *m_carLinkLine = nullptr;
+    QLabel *m_signalValue = nullptr;
+    QLabel *m_linkQualityValue = nullptr;
+    QWidget *m_pinnedSensors = nullptr;
+    ostra::ResponsiveGrid *m_pinnedGrid = nullptr;
+    QHash<QString, QLabel *> m_sensorTiles;
+    ostra::Card *m_gpsCard = nullptr;
+    QLabel *m_gpsStatus = nullptr;
+    QPushButton *m_openMapsButton = nullptr;
+    QLabel *m_gpsSpeedValue = nullptr;
+    QLabel *m_satellitesValue = nullptr;
+    ostra::MapView *m_map = nullptr;
+    QList<ostra::ChannelCell *> m_channelCells;
+    std::array<int, 16> m_shownChannelUs{};
+    QLabel *m_channelHint = nullptr;
+    ostra::Card *m_consoleCard = nullptr;
+    QTextEdit *m_console = nullptr;
+    bool m_consoleVisible = false;
+    // Filled by the Configure card.
+    ostra::ListRow *m_forceFeedbackRow = nullptr;
+    QList<QWidget *> m_transmitterRows;
+    QLabel *m_firmwareHint = nullptr;
 };

@@ -4,6 +4,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -13,7 +14,9 @@
 #include "heli/helicoptersetupwidget.h"
 #include "motion/motionsystemcontroller.h"
 #include "motion/pages/motionsystemwidget.h"
+#include "ostraui/busybutton.h"
 #include "ostraui/card.h"
+#include "ostraui/devicerow.h"
 #include "ostraui/flowlayout.h"
 #include "ostraui/monogram.h"
 #include "ostraui/pagestack.h"
@@ -21,6 +24,7 @@
 #include "ostraui/responsivegrid.h"
 #include "ostraui/theme.h"
 #include "ostraui/toast.h"
+#include "ostraui/txbutton.h"
 #include "profiles/profilemanager.h"
 #include "racecontrol/racecontrol.h"
 #include "racecontrol/pages/racecontrolpage.h"
@@ -31,8 +35,9 @@ namespace {
 
 constexpr int PageMaxWidth = 1336;
 
-// The pages' shared scroll frame: resizable, frameless, never scrolling sideways.
-QScrollArea *makePageScrollArea(QWidget *widget)
+} // namespace
+
+QScrollArea *MainWindow::makePageScrollArea(QWidget *widget)
 {
     auto *scroll = new QScrollArea;
     scroll->setWidgetResizable(true);
@@ -41,6 +46,8 @@ QScrollArea *makePageScrollArea(QWidget *widget)
     scroll->setWidget(widget);
     return scroll;
 }
+
+namespace {
 
 QWidget *makePageContent(QVBoxLayout **layout)
 {
@@ -110,8 +117,7 @@ Card *makeChooserCard(QWidget *parent, const QString &monogram, int tone, const 
 void MainWindow::buildPages()
 {
     m_pageStack->addWidget(buildStartPage());
-    // The car page joins here with its own builder.
-    m_pageStack->addWidget(new QWidget);
+    m_pageStack->addWidget(buildCarPage());
     m_pageStack->addWidget(buildInfoPage(this));
     m_pageStack->addWidget(buildVehiclePage());
     m_pageStack->addWidget(buildHelicopterPage());
@@ -119,6 +125,25 @@ void MainWindow::buildPages()
     m_pageStack->addWidget(buildMotionPage());
     m_raceControl = new corvane::RaceControl(this);
     m_pageStack->addWidget(new corvane::RaceControlPage(m_raceControl));
+    wireCarPage();
+
+    connect(m_refreshButton, &QPushButton::clicked, this, &MainWindow::onRefreshSerialPorts);
+    connect(m_refreshButton, &QPushButton::clicked, this, &MainWindow::onRefreshInputDevices);
+    connectDeviceRow(m_transmitterRow, &MainWindow::onConnectTransmitter);
+    connectDeviceRow(m_wheelBaseRow, &MainWindow::onConnectWheelBase);
+    connectDeviceRow(m_pedalsRow, &MainWindow::onConnectPedals);
+    connectDeviceRow(m_shifterRow, &MainWindow::onConnectShifter);
+    connect(m_txButton, &QPushButton::clicked, this, &MainWindow::onStartStop);
+    connect(m_autoStartButton, &QPushButton::toggled, m_controller, &corvane::CorvaneController::setAutoStartEnabled);
+    connect(m_controller, &corvane::CorvaneController::autoStartEnabledChanged, this, [this](bool enabled) {
+        if (m_autoStartButton->isChecked() != enabled)
+            m_autoStartButton->setChecked(enabled);
+    });
+    // runningChanged reaches the status refresh through the constructor's device signals.
+    connect(m_controller, &corvane::CorvaneController::configModeChanged, this, &MainWindow::updateCarPageStatus);
+    refreshPortCombos();
+    onRefreshInputDevices();
+    updateCarPageStatus();
 
     m_pitLimiterOverlay = createPitLimiterOverlay();
 }

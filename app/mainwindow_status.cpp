@@ -60,16 +60,6 @@ QLabel *MainWindow::createPitLimiterOverlay()
     return label;
 }
 
-void MainWindow::updateCarPageStatus()
-{
-    updateConnectionStatus();
-}
-
-void MainWindow::onInputChanged()
-{
-    updatePitLimiterOverlay();
-}
-
 void MainWindow::updateConnectionStatus()
 {
     // Pages going down after the controller may still announce their state.

@@ -3,7 +3,10 @@
 #include <QApplication>
 #include <QIcon>
 #include <QLocale>
+#include <QProcess>
 #include <QTranslator>
+
+#include <cstdio>
 
 #include "app/appversion.h"
 #include "bridge/logrouter.h"
@@ -46,5 +49,14 @@ bool installTranslator(QTranslator &translator, const QStringList &uiLanguages)
             return true;
         }
     }
+    return false;
+}
+
+bool restartProgram()
+{
+    const QString program = QCoreApplication::applicationFilePath();
+    if (QProcess::startDetached(program, QCoreApplication::arguments().mid(1)))
+        return true;
+    std::fprintf(stderr, "Could not restart %s\n", qPrintable(program));
     return false;
 }

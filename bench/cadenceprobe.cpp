@@ -3,8 +3,10 @@
 // prints the measured span, the interval median, 99th percentile and maximum, the intervals
 // over 10 ms and over 20 ms, and the frames whose CRC is wrong.
 //
-//     cadenceprobe [seconds] [--render] [--shell [--size WxH]] [--clients N] [--port DEVICE]
+//     cadenceprobe [seconds] [--render] [--mainwindow] [--shell [--size WxH]] [--clients N] [--port DEVICE]
 //
+// --mainwindow transmits from the program's main window instead, shown at 1280x800 on the car
+// page, so its live values, gauge and channel cells refresh on the same thread as the tick.
 // --render also paints an 800x600 widget offscreen every 16 ms on the same thread, as the
 // program's pages do while transmitting.
 // --shell shows the kit's shell on screen (ambient backdrop, sidebar, title bar and a page of
@@ -52,6 +54,7 @@
 #include "api/websocketserver.h"
 #include "api/wsinputhandler.h"
 #include "api/wstransmissionhandler.h"
+#include "app/mainwindow.h"
 #include "bench/shellscene.h"
 #include "bridge/corvanecontroller.h"
 #include "bridge/crsfprotocol.h"
@@ -83,7 +86,7 @@ int channelFrame(const std::vector<unsigned char> &bytes, size_t at, bool &stamp
     return 26;
 }
 
-const char Usage[] = "usage: cadenceprobe [seconds] [--render] [--shell [--size WxH]] [--clients N] [--port DEVICE]\n";
+const char Usage[] = "usage: cadenceprobe [seconds] [--render] [--mainwindow] [--shell [--size WxH]] [--clients N] [--port DEVICE]\n";
 
 int usageError(const QString &problem)
 {
@@ -184,6 +187,9 @@ int main(int argc, char *argv[])
     parser.addPositionalArgument(QStringLiteral("seconds"), QStringLiteral("How long to transmit (default 10)."));
     QCommandLineOption render(QStringLiteral("render"), QStringLiteral("Also render an 800x600 widget every 16 ms."));
     parser.addOption(render);
+    QCommandLineOption mainWindow(QStringLiteral("mainwindow"),
+                                  QStringLiteral("Transmit from the program's main window, showing the car page."));
+    parser.addOption(mainWindow);
     QCommandLineOption clientsOption(QStringLiteral("clients"),
                                      QStringLiteral("Serve the API to N clients in a second process."), QStringLiteral("N"));
     parser.addOption(clientsOption);
@@ -246,7 +252,21 @@ int main(int argc, char *argv[])
     corvane::VirtualInputDevice *wheel = input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("MOZA R9 Base")));
     input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("MOZA SRP Pedals")));
 
-    corvane::CorvaneController controller;
+    // Whatever serves the API here answers mDNS on the loopback only, never on the real network.
+    corvane::MdnsResponder::setServedInterfaceNames({QStringLiteral("lo")});
+    // The program's own window, at 1280 x 800 on the car page, or a bare controller.
+    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<corvane::CorvaneController> ownController;
+    if (parser.isSet(mainWindow)) {
+        ostra::installTheme(app);
+        window = std::make_unique<MainWindow>();
+        window->resize(1280, 800);
+        window->show();
+        window->showPage(MainWindow::CarPage);
+    } else {
+        ownController = std::make_unique<corvane::CorvaneController>();
+    }
+    corvane::CorvaneController &controller = window ? *window->controller() : *ownController;
     QObject::connect(&controller, &corvane::CorvaneController::errorOccurred, [](const QString &error) {
         std::fprintf(stderr, "cadenceprobe: %s\n", qPrintable(error));
     });
@@ -255,6 +275,8 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "cadenceprobe: could not connect the virtual devices or %s\n", qPrintable(port));
         return 1;
     }
+    if (window)
+        window->updateCarPageStatus();
     controller.updateCurrentGear(); // a first read of every device, pedals up
     controller.startTransmission();
     if (!controller.isRunning()) {
@@ -276,7 +298,6 @@ int main(int argc, char *argv[])
     }
 
     // The API, served from this process as the program does.
-    corvane::MdnsResponder::setServedInterfaceNames({QStringLiteral("lo")});
     corvane::WebSocketServer server(&controller);
     QProcess clients;
     if (serve) {
@@ -306,7 +327,9 @@ int main(int argc, char *argv[])
     }
 
     if (!timedHere) {
-        const char *rendering = parser.isSet(render) ? " with an 800x600 render every 16 ms" : "";
+        const char *rendering = parser.isSet(render) ? " with an 800x600 render every 16 ms"
+                                : window             ? " from the main window on the car page at 1280x800"
+                                                     : "";
         const FrameClock::Clock::time_point begin = FrameClock::Clock::now();
         QTimer::singleShot(int(seconds * 1000.0), &app, &QCoreApplication::quit);
         app.exec();
@@ -330,7 +353,9 @@ int main(int argc, char *argv[])
     QTimer fixes;
     QTimer live;
     std::vector<Run> runs;
-    runs.push_back({parser.isSet(render) ? QStringLiteral("with an 800x600 render every 16 ms") : QStringLiteral("plain"),
+    runs.push_back({parser.isSet(render) ? QStringLiteral("with an 800x600 render every 16 ms")
+                     : window            ? QStringLiteral("from the main window on the car page at 1280x800")
+                                         : QStringLiteral("plain"),
                     [] {}, {}});
     if (parser.isSet(shell)) {
         const QString size = QStringLiteral("%1x%2").arg(shellSize.width()).arg(shellSize.height());

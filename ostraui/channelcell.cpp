@@ -40,10 +40,13 @@ ChannelCell::ChannelCell(int channel, QWidget *parent)
     m_bar->setColor(ThemeColors::accent);
     m_value->setAlignment(Qt::AlignCenter);
     m_value->setFont(monoFont(11, 400));
+    // Rewritten on every tick while transmitting: at a fixed size a new number repaints the label
+    // alone instead of laying out the whole page around the grid again.
+    m_value->setFixedSize(48, m_value->fontMetrics().height());
 
     layout->addWidget(m_name);
     layout->addWidget(m_bar, 1, Qt::AlignHCenter);
-    layout->addWidget(m_value);
+    layout->addWidget(m_value, 0, Qt::AlignHCenter);
 
     setValue(-1);
 }

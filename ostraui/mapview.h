@@ -37,6 +37,8 @@ public:
     bool hasFix() const { return m_hasFix; }
     // Longitude as x, latitude as y, oldest first.
     QList<QPointF> trail() const { return m_trail; }
+    // Whether the marker shows a heading (the car moves fast enough for one).
+    bool isMoving() const { return m_moving; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;

@@ -1,0 +1,284 @@
+#include "app/mainwindow.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QTextEdit>
+#include <QTime>
+#include <QTimer>
+
+#include "bridge/corvanecontroller.h"
+#include "bridge/receiverconfigmanager.h"
+#include "bridge/steeringmonitor.h"
+#include "dialogs/pedalverificationdialog.h"
+#include "ostraui/busybutton.h"
+#include "ostraui/card.h"
+#include "ostraui/theme.h"
+#include "ostraui/toast.h"
+#include "ostraui/txbutton.h"
+
+using namespace ostra;
+
+namespace {
+
+constexpr int BaudRate = 115200;
+constexpr int RefreshBusyMs = 600;
+constexpr int ConsoleMaxBlocks = 500;
+constexpr int ConsoleTrimLines = 100;
+
+QString consoleTime()
+{
+    return QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
+}
+
+const char *logTypeLabel(int type)
+{
+    switch (type) {
+    case QtDebugMsg:
+        return "DBG";
+    case QtWarningMsg:
+        return "WARN";
+    case QtCriticalMsg:
+        return "CRIT";
+    case QtFatalMsg:
+        return "FATAL";
+    default:
+        return "LOG";
+    }
+}
+
+} // namespace
+
+void MainWindow::toggleDevice(const char *comboName, const char *buttonName, bool connected,
+                              const QString &noSelection, const std::function<void()> &disconnect,
+                              const std::function<void(const QVariant &)> &connectDevice)
+{
+    auto *combo = findChild<QComboBox *>(QLatin1String(comboName));
+    auto *button = findChild<QPushButton *>(QLatin1String(buttonName));
+    if (!combo || !button)
+        return;
+    if (connected) {
+        // The user has taken over: the start-up retry must not bring back what they just let go.
+        stopAutoConnect();
+        disconnect();
+    } else {
+        const QVariant data = combo->currentData();
+        const bool usable = data.typeId() == QMetaType::QString ? !data.toString().isEmpty()
+                                                                : data.isValid() && data.toInt() >= 0;
+        if (!usable) {
+            QMessageBox::warning(this, tr("Error"), noSelection);
+            return;
+        }
+        stopAutoConnect();
+        connectDevice(data);
+    }
+    updateCarPageStatus();
+}
+
+void MainWindow::onConnectTransmitter()
+{
+    corvane::CorvaneController *c = m_controller;
+    toggleDevice("transmitterCombo", "connectTransmitterBtn", c->isSerialConnected(),
+                 tr("Please select a QOR Transmitter"), [c] { c->disconnectTransmitter(); },
+                 [c](const QVariant &port) { c->connectTransmitter(port.toString(), BaudRate); });
+}
+
+void MainWindow::onConnectReceiver()
+{
+    corvane::CorvaneController *c = m_controller;
+    toggleDevice("receiverCombo", "connectReceiverBtn", c->isReceiverConnected(), tr("Please select a QOR Receiver"),
+                 [c] { c->disconnectReceiver(); },
+                 [c](const QVariant &port) {
+                     // A receiver plugged in again may run other firmware: probe it afresh.
+                     if (c->connectReceiver(port.toString(), BaudRate))
+                         c->receiverConfigManager()->resync();
+                 });
+}
+
+void MainWindow::onConnectWheelBase()
+{
+    corvane::CorvaneController *c = m_controller;
+    toggleDevice("wheelBaseCombo", "connectWheelBaseBtn", c->isWheelBaseConnected(), tr("Please select a wheel base"),
+                 [c] { c->disconnectWheelBase(); }, [c](const QVariant &index) { c->connectWheelBase(index.toInt()); });
+}
+
+void MainWindow::onConnectPedals()
+{
+    corvane::CorvaneController *c = m_controller;
+    toggleDevice("pedalsCombo", "connectPedalsBtn", c->isPedalsConnected(), tr("Please select pedals"),
+                 [c] { c->disconnectPedals(); }, [c](const QVariant &index) { c->connectPedals(index.toInt()); });
+}
+
+void MainWindow::onConnectShifter()
+{
+    corvane::CorvaneController *c = m_controller;
+    toggleDevice("shifterCombo", "connectShifterBtn", c->isShifterConnected(), tr("Please select a shifter"),
+                 [c] { c->disconnectShifter(); }, [c](const QVariant &index) { c->connectShifter(index.toInt()); });
+}
+
+void MainWindow::onRefreshSerialPorts()
+{
+    refreshPortCombos();
+    if (!m_refreshButton || m_refreshButton->isBusy())
+        return;
+    m_refreshButton->setBusyFor(tr("Scanning\u2026"), RefreshBusyMs);
+    QTimer::singleShot(RefreshBusyMs, this, [this] { showToast(this, tr("Device list updated")); });
+}
+
+void MainWindow::onStartStop()
+{
+    if (m_controller->isRunning()) {
+        m_controller->stopTransmission();
+        updateCarPageStatus();
+        showToast(this, tr("Transmission stopped"));
+        return;
+    }
+    corvane::PedalVerificationDialog check(m_controller, this);
+    if (check.exec() != QDialog::Accepted) {
+        updateCarPageStatus();
+        return;
+    }
+    m_controller->startTransmission();
+    updateCarPageStatus();
+    // A refused start is reported by the controller itself.
+    if (m_controller->isRunning())
+        showToast(this, tr("Transmission started"));
+}
+
+void MainWindow::startFromWizard()
+{
+    if (m_txButton && m_txButton->isEnabled() && m_txButton->state() == TxGo)
+        m_txButton->click();
+}
+
+void MainWindow::onError(const QString &message)
+{
+    if (m_suppressErrorDialogs)
+        return;
+    updateCarPageStatus();
+    // A device that keeps failing repeats its error: one box per distinct text still open.
+    const auto open = findChildren<QMessageBox *>(QStringLiteral("corvaneErrorBox"), Qt::FindDirectChildrenOnly);
+    for (QMessageBox *box : open) {
+        if (box->isVisible() && box->text() == message)
+            return;
+    }
+    auto *box = new QMessageBox(QMessageBox::Warning, tr("Corvane Error"), message, QMessageBox::Ok, this,
+                                Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
+    box->setObjectName(QStringLiteral("corvaneErrorBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->open();
+}
+
+void MainWindow::onSteeringHealthAction()
+{
+    if (m_controller->steeringMonitor()->health() != corvane::SteeringNoInput) {
+        onConfigureEsc();
+        return;
+    }
+    if (m_controller->reconnectWheelBase())
+        showToast(this, tr("Wheel base reconnected \u2014 start again when ready"));
+    else
+        showToast(this, tr("Couldn't find the wheel base. Check its USB cable and power."));
+}
+
+void MainWindow::onConfigureEsc()
+{
+    // The drive settings dialog opens here once it exists.
+}
+
+void MainWindow::appendConsoleLine(const QString &line)
+{
+    if (!m_console)
+        return;
+    m_console->append(line);
+    QScrollBar *bar = m_console->verticalScrollBar();
+    bar->setValue(bar->maximum());
+    if (m_console->document()->blockCount() > ConsoleMaxBlocks) {
+        QTextCursor cursor(m_console->document());
+        cursor.movePosition(QTextCursor::Start);
+        cursor.movePosition(QTextCursor::Down, QTextCursor::KeepAnchor, ConsoleTrimLines);
+        cursor.removeSelectedText();
+    }
+}
+
+void MainWindow::onLogMessage(int type, const QString &message)
+{
+    appendConsoleLine(QStringLiteral("[%1] %2: %3").arg(consoleTime(), QLatin1String(logTypeLabel(type)), message));
+}
+
+void MainWindow::onReceiverDataReceived(const QString &line)
+{
+    appendConsoleLine(QStringLiteral("[%1] RX: %2").arg(consoleTime(), line));
+}
+
+void MainWindow::onTelemetryReceived(const QByteArray &data)
+{
+    appendConsoleLine(QStringLiteral("[%1] RX: %2").arg(consoleTime(), QString::fromLatin1(data.toHex(' ').toUpper())));
+}
+
+void MainWindow::onClearConsole()
+{
+    if (m_console)
+        m_console->clear();
+}
+
+void MainWindow::onToggleDebugPanel()
+{
+    m_consoleVisible = !m_consoleVisible;
+    if (m_consoleCard)
+        m_consoleCard->setVisible(m_consoleVisible);
+    if (auto *button = findChild<QAbstractButton *>(QStringLiteral("toggleDebugBtn")))
+        button->setText(m_consoleVisible ? tr("Hide debug console") : tr("Debug console"));
+}
+
+void MainWindow::toggleConsoleFromRow()
+{
+    onToggleDebugPanel();
+}
+
+void MainWindow::onInputMonitorInfoClicked()
+{
+    QMessageBox box(QMessageBox::Information, tr("About Input Monitor"),
+                    tr("<b>Input Monitor</b><br><br>View real-time input values from your connected devices:<br><br>"
+                       "<b>Steering:</b> Shows wheel position from -1000 (left) to +1000 (right).<br><br>"
+                       "<b>Throttle:</b> Shows throttle pedal position from 0 to 1000.<br><br>"
+                       "<b>Brake:</b> Shows brake pedal position from 0 to 1000.<br><br>"
+                       "<b>Clutch:</b> Shows clutch pedal position from 0 to 1000.<br><br>"
+                       "<b>Gear:</b> Shows current gear (N=Neutral, R=Reverse, 1-7=Gear)."),
+                    QMessageBox::Ok, this);
+    box.setTextFormat(Qt::RichText);
+    box.exec();
+}
+
+void MainWindow::toggleTheme()
+{
+    const bool dark = isDarkTheme();
+    QString text = tr("The OSTRA restarts to change its colours.");
+    if (m_controller->isRunning())
+        text += QStringLiteral("\n\n") + tr("Transmission is running and will stop.");
+    QMessageBox box(QMessageBox::NoIcon, dark ? tr("Switch to light mode") : tr("Switch to dark mode"), text,
+                    QMessageBox::NoButton, this);
+    QPushButton *restart = box.addButton(tr("Restart now"), QMessageBox::AcceptRole);
+    QPushButton *later = box.addButton(tr("Next time"), QMessageBox::ActionRole);
+    box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(restart);
+    box.exec();
+    QAbstractButton *chosen = box.clickedButton();
+    if (chosen != restart && chosen != later)
+        return;
+    saveTheme(!dark);
+    if (chosen == later) {
+        showToast(this, dark ? tr("Light mode from the next start") : tr("Dark mode from the next start"));
+        return;
+    }
+    if (m_controller->isRunning())
+        m_controller->stopTransmission();
+    // The new instance starts from main once this one has let go of the API port, the serial
+    // ports and the controllers.
+    m_restartRequested = true;
+    QCoreApplication::quit();
+}

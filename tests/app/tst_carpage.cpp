@@ -1,0 +1,679 @@
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTextBlock>
+#include <QTextEdit>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+#include "app/mainwindow.h"
+#include "app/steeringgaugewidget.h"
+#include "bridge/corvanecontroller.h"
+#include "bridge/inputdevice.h"
+#include "dialogs/pedalverificationdialog.h"
+#include "ostraui/channelcell.h"
+#include "ostraui/devicerow.h"
+#include "ostraui/mapview.h"
+#include "ostraui/pagestack.h"
+#include "ostraui/pill.h"
+#include "ostraui/theme.h"
+#include "ostraui/toast.h"
+#include "ostraui/txbutton.h"
+#include "platform/input/virtualinputbackend.h"
+#include "platform/serial/serialportlister.h"
+#include "profiles/profilemanager.h"
+#include "support/darktwin.h"
+#include "support/simulatedtransmitter.h"
+#include "support/testenvironment.h"
+#include "support/widgets/modalanswerer.h"
+
+using ostratest::SimulatedTransmitter;
+
+namespace {
+
+const QString Dash = QStringLiteral("\u2014");
+
+// Answers the next pedal check: tick the box and start, or cancel.
+void answerPedalCheck(bool start)
+{
+    auto *poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, start] {
+        auto *check = qobject_cast<corvane::PedalVerificationDialog *>(QApplication::activeModalWidget());
+        if (!check)
+            return;
+        poll->deleteLater();
+        poll->stop();
+        if (!start) {
+            check->reject();
+            return;
+        }
+        check->findChild<QCheckBox *>()->setChecked(true);
+        check->findChild<QPushButton *>(QStringLiteral("startTransmissionBtn"))->click();
+    });
+    poll->start(10);
+}
+
+// The car page read the way a user reads it.
+struct Car
+{
+    MainWindow &window;
+
+    template<typename T = QLabel>
+    T *named(const char *name) const
+    {
+        return window.findChild<T *>(QLatin1String(name));
+    }
+    QString text(const char *name) const { return named(name)->text(); }
+    ostra::TxButton *tx() const { return named<ostra::TxButton>("startStopBtn"); }
+    QComboBox *combo(const char *name) const { return named<QComboBox>(name); }
+    QPushButton *button(const char *name) const { return named<QPushButton>(name); }
+    QString toast() const
+    {
+        auto *toast = window.findChild<ostra::Toast *>();
+        return toast ? toast->text() : QString();
+    }
+    QStringList channelTexts() const
+    {
+        QStringList texts;
+        for (ostra::ChannelCell *cell : window.findChildren<ostra::ChannelCell *>())
+            texts << cell->findChildren<QLabel *>().constLast()->text();
+        return texts;
+    }
+    QList<QMessageBox *> errorBoxes() const
+    {
+        QList<QMessageBox *> open;
+        for (QMessageBox *box : window.findChildren<QMessageBox *>(QStringLiteral("corvaneErrorBox")))
+            if (box->isVisible())
+                open << box;
+        return open;
+    }
+    void selectData(const char *comboName, const QVariant &data) const
+    {
+        QComboBox *c = combo(comboName);
+        c->setCurrentIndex(c->findData(data));
+    }
+    QTextEdit *console() const { return named<QTextEdit>("consoleOutput"); }
+    QString lastConsoleLine() const { return console()->document()->lastBlock().text(); }
+};
+
+// A transmitter on a pty, a wheel base and pedals, all listed where the car page looks for them.
+struct Rig
+{
+    Rig()
+    {
+        input = corvane::VirtualInputBackend::instance();
+        input->reset();
+        wheel = input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Test Wheel"), 6, 12, 1, true));
+        pedals = input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Test Pedals"), 8, 8, 0));
+        for (int axis = 0; axis < 6; ++axis)
+            wheel->setAxis(axis, 0.0f);
+        for (int axis = 0; axis < 8; ++axis)
+            pedals->setAxis(axis, -1.0f);
+        corvane::SerialPortLister::setFixedPorts({{tx.portName(), QStringLiteral("QOR Transmitter")}});
+    }
+    ~Rig() { corvane::SerialPortLister::setFixedPorts({}); }
+
+    corvane::VirtualInputBackend *input;
+    corvane::VirtualInputDevice *wheel;
+    corvane::VirtualInputDevice *pedals;
+    SimulatedTransmitter tx;
+};
+
+// Connects transmitter, wheel base and pedals the way a user does: pick, then press Connect.
+bool connectAll(MainWindow &window, Rig &rig)
+{
+    Car car{window};
+    window.onRefreshSerialPorts();
+    window.onRefreshInputDevices();
+    car.selectData("transmitterCombo", rig.tx.portName());
+    car.button("connectTransmitterBtn")->click();
+    car.selectData("wheelBaseCombo", 0);
+    car.button("connectWheelBaseBtn")->click();
+    car.selectData("pedalsCombo", 1);
+    car.button("connectPedalsBtn")->click();
+    corvane::CorvaneController *c = window.controller();
+    if (!rig.tx.waitFor([c] { return c->isTransmitterAuthorized(); }))
+        return false;
+    c->setPedalsAxisMapping(AxisMapping());
+    return c->isSerialConnected() && c->isWheelBaseConnected() && c->isPedalsConnected();
+}
+
+} // namespace
+
+class TestCarPage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        ostra::installTheme(*qApp);
+        QSettings().setValue(QStringLiteral("ui/reduceMotion"), true);
+    }
+
+    // Every case starts from a fresh installation: no profiles, no saved devices, no settings.
+    void init()
+    {
+        QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
+        QSettings().clear();
+        QSettings().setValue(QStringLiteral("ui/reduceMotion"), true);
+        corvane::VirtualInputBackend::instance()->reset();
+        corvane::SerialPortLister::setFixedPorts({});
+    }
+
+    void structure()
+    {
+        QSettings().remove(QStringLiteral("ui/carDevicesOpen"));
+        corvane::VirtualInputBackend::instance()->addDevice(
+            corvane::VirtualDeviceSpec(QStringLiteral("Test Wheel"), 6, 12, 1, true));
+        MainWindow window;
+        Car car{window};
+        for (const char *name : {"transmitterCombo", "wheelBaseCombo", "pedalsCombo", "shifterCombo",
+                                 "connectTransmitterBtn", "connectWheelBaseBtn", "connectPedalsBtn",
+                                 "connectShifterBtn", "refreshDevicesBtn", "startStopBtn", "autoStartBtn",
+                                 "clearConsoleBtn", "consoleOutput", "rssiLabel", "lqLabel", "snrLabel", "rfModeLabel"})
+            QVERIFY2(window.findChild<QWidget *>(QLatin1String(name)), name);
+        QVERIFY(!window.findChild<QComboBox *>(QStringLiteral("receiverCombo")));
+        // Devices open without a saved choice; the console and the auto-start mirror hidden.
+        QVERIFY(!car.combo("transmitterCombo")->isHidden());
+        QVERIFY(car.named<QWidget>("debugConsoleCard")->isHidden());
+        QVERIFY(car.button("autoStartBtn")->isHidden());
+        QCOMPARE(car.combo("transmitterCombo")->itemText(0), QStringLiteral("Choose QOR Transmitter"));
+        QCOMPARE(car.combo("transmitterCombo")->itemData(0), QVariant(QString()));
+        QComboBox *wheels = car.combo("wheelBaseCombo");
+        QCOMPARE(wheels->count(), 2);
+        QCOMPARE(wheels->itemText(0), QStringLiteral("Choose wheel base"));
+        QCOMPARE(wheels->itemText(1), QStringLiteral("Test Wheel (6 axes, 12 btn) [FFB]"));
+        QCOMPARE(wheels->itemData(1), QVariant(0));
+        QCOMPARE(car.combo("shifterCombo")->itemText(0), QStringLiteral("Choose shifter"));
+        QCOMPARE(window.findChild<QWidget *>(QStringLiteral("carPageContent"))->maximumWidth(), 1336);
+        QCOMPARE(window.findChildren<ostra::ChannelCell *>().size(), 16);
+    }
+
+    void noSelection_data()
+    {
+        QTest::addColumn<QString>("slot");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("transmitter") << "onConnectTransmitter" << "Please select a QOR Transmitter";
+        QTest::newRow("wheel base") << "onConnectWheelBase" << "Please select a wheel base";
+        QTest::newRow("pedals") << "onConnectPedals" << "Please select pedals";
+        QTest::newRow("shifter") << "onConnectShifter" << "Please select a shifter";
+    }
+
+    // A placeholder selected: a warning, nothing connected, the row unchanged.
+    void noSelection()
+    {
+        QFETCH(QString, slot);
+        QFETCH(QString, text);
+        MainWindow window;
+        ostratest::ModalAnswerer answer;
+        answer.press(QStringLiteral("OK"));
+        QVERIFY(QMetaObject::invokeMethod(&window, slot.toLatin1().constData()));
+        QCOMPARE(answer.records().size(), 1);
+        QCOMPARE(answer.records().at(0).title, QStringLiteral("Error"));
+        QCOMPARE(answer.records().at(0).text, text);
+        QVERIFY(!window.controller()->isSerialConnected() && !window.controller()->isWheelBaseConnected());
+    }
+
+    // The car page has no receiver combo: the receiver slot does nothing at all.
+    void receiverSlotWithoutCombo()
+    {
+        MainWindow window;
+        ostratest::ModalAnswerer answer;
+        answer.press(QStringLiteral("OK"));
+        QVERIFY(QMetaObject::invokeMethod(&window, "onConnectReceiver"));
+        QCoreApplication::processEvents();
+        QCOMPARE(answer.pending(), 1);
+        QVERIFY(!window.controller()->isReceiverConnected());
+    }
+
+    // Connect, start through the pedal check, drive, stop and disconnect, all from the page.
+    void driveEndToEnd()
+    {
+        Rig rig;
+        MainWindow window;
+        Car car{window};
+        QVERIFY(connectAll(window, rig));
+        QCOMPARE(car.text("devicesSummary"), QStringLiteral("All required devices connected"));
+        QCOMPARE(car.tx()->state(), int(ostra::TxGo));
+        QCOMPARE(car.text("txHint"), QStringLiteral("Everything is connected"));
+        QCOMPARE(car.text("requiredStatus1"), QStringLiteral("Connected"));
+
+        // Cancelling the check starts nothing and says nothing.
+        answerPedalCheck(false);
+        car.tx()->click();
+        QVERIFY(!window.controller()->isRunning());
+        QVERIFY(car.toast().isEmpty());
+
+        answerPedalCheck(true);
+        car.tx()->click();
+        QVERIFY(window.controller()->isRunning());
+        QCOMPARE(car.toast(), QStringLiteral("Transmission started"));
+        QCOMPARE(car.tx()->state(), int(ostra::TxStop));
+        QCOMPARE(car.text("txHint"), QStringLiteral("Sending 16 channels to the receiver"));
+        QCOMPARE(car.text("channelHint"), QStringLiteral("Live output in \u00B5s"));
+        QVERIFY(rig.tx.waitForChannelFrames(3));
+
+        // Live values follow the monitor tick; channel cells show microseconds while running.
+        rig.pedals->setAxis(1, 1.0f);
+        QTRY_COMPARE(car.text("ffbValueLabel"), QStringLiteral("0%"));
+        QTRY_VERIFY(car.channelTexts().at(0) != Dash);
+        const int us = car.channelTexts().at(0).toInt();
+        QVERIFY(us >= 880 && us <= 2120);
+
+        car.tx()->click();
+        QVERIFY(!window.controller()->isRunning());
+        QCOMPARE(car.toast(), QStringLiteral("Transmission stopped"));
+        QCOMPARE(car.channelTexts(), QStringList(16, Dash));
+        QCOMPARE(car.text("signalValue"), Dash);
+        QCOMPARE(car.text("linkQualityValue"), QStringLiteral("0%"));
+
+        // The transmitter row disconnects whatever the combo shows.
+        car.combo("transmitterCombo")->setCurrentIndex(0);
+        car.button("connectTransmitterBtn")->click();
+        QVERIFY(!window.controller()->isSerialConnected());
+        car.button("connectWheelBaseBtn")->click();
+        QVERIFY(!window.controller()->isWheelBaseConnected());
+        QCOMPARE(car.text("devicesSummary"), QStringLiteral("1 of 3 required devices connected"));
+        QCOMPARE(car.tx()->state(), int(ostra::TxLocked));
+    }
+
+    void status_data()
+    {
+        QTest::addColumn<bool>("transmitter");
+        QTest::addColumn<bool>("wheel");
+        QTest::addColumn<bool>("pedals");
+        QTest::addColumn<bool>("combined");
+        QTest::addColumn<bool>("configMode");
+        QTest::addColumn<QString>("summary");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QString>("hint");
+        QTest::addColumn<QString>("tooltip");
+        QTest::addColumn<QString>("pedalStatus");
+        QTest::newRow("nothing") << false << false << false << false << false
+                                 << "0 of 3 required devices connected" << int(ostra::TxLocked)
+                                 << "Connect the three devices above to start" << "" << "Not connected";
+        QTest::newRow("pedals missing") << true << true << false << false << false
+                                        << "2 of 3 required devices connected" << int(ostra::TxLocked)
+                                        << "Connect the three devices above to start" << "" << "Not connected";
+        QTest::newRow("combined pedals") << true << true << false << true << false
+                                         << "All required devices connected" << int(ostra::TxGo)
+                                         << "Everything is connected" << "" << "In wheel base";
+        QTest::newRow("configuring") << true << true << true << false << true
+                                     << "All required devices connected" << int(ostra::TxLocked)
+                                     << "Stop configuring the transmitter first" << "Stop configuring first"
+                                     << "Connected";
+    }
+
+    void status()
+    {
+        QFETCH(bool, transmitter);
+        QFETCH(bool, wheel);
+        QFETCH(bool, pedals);
+        QFETCH(bool, combined);
+        QFETCH(bool, configMode);
+        QFETCH(QString, summary);
+        QFETCH(int, state);
+        QFETCH(QString, hint);
+        QFETCH(QString, tooltip);
+        QFETCH(QString, pedalStatus);
+        Rig rig;
+        MainWindow window;
+        Car car{window};
+        corvane::CorvaneController *c = window.controller();
+        if (transmitter) {
+            QVERIFY(c->connectTransmitter(rig.tx.portName(), 115200));
+            QVERIFY(rig.tx.waitFor([c] { return c->isTransmitterAuthorized(); }));
+        }
+        if (wheel)
+            QVERIFY(c->connectWheelBase(0));
+        if (pedals)
+            QVERIFY(c->connectPedals(1));
+        if (combined) {
+            AxisMapping mapping = c->wheelBase()->axisMapping();
+            mapping.combinedPedals = true;
+            c->setWheelBaseAxisMapping(mapping);
+        }
+        if (configMode) {
+            c->startConfigMode();
+            QTRY_VERIFY(c->isConfigMode());
+        }
+        window.updateCarPageStatus();
+        QCOMPARE(car.text("devicesSummary"), summary);
+        QCOMPARE(car.tx()->state(), state);
+        QCOMPARE(car.text("txHint"), hint);
+        QCOMPARE(car.tx()->toolTip(), tooltip);
+        QCOMPARE(car.text("requiredStatus2"), pedalStatus);
+        if (combined) {
+            auto *pedalsRow = qobject_cast<ostra::DeviceRow *>(car.combo("pedalsCombo")->parentWidget());
+            auto *pill = pedalsRow->findChild<ostra::Pill *>();
+            QCOMPARE(pill->text(), QStringLiteral("In wheel base"));
+            QCOMPARE(pill->level(), int(ostra::LevelInfo));
+        }
+        if (configMode)
+            c->stopConfigMode();
+    }
+
+    void console()
+    {
+        MainWindow window;
+        Car car{window};
+        window.onTelemetryReceived(QByteArray::fromHex("0AFF00"));
+        QVERIFY(car.lastConsoleLine().endsWith(QStringLiteral("] RX: 0A FF 00")));
+        QVERIFY(QRegularExpression(QStringLiteral("^\\[\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d\\] RX: 0A FF 00$"))
+                    .match(car.lastConsoleLine()).hasMatch());
+        window.onLogMessage(4, QStringLiteral("x"));
+        QVERIFY(car.lastConsoleLine().endsWith(QStringLiteral("] LOG: x")));
+        window.onLogMessage(1, QStringLiteral("careful"));
+        QVERIFY(car.lastConsoleLine().endsWith(QStringLiteral("] WARN: careful")));
+        window.onTelemetryReceived(QByteArray());
+        QVERIFY(car.lastConsoleLine().endsWith(QStringLiteral("] RX: ")));
+        window.onReceiverDataReceived(QStringLiteral("IMU OK"));
+        QVERIFY(car.lastConsoleLine().endsWith(QStringLiteral("] RX: IMU OK")));
+
+        window.onClearConsole();
+        for (int i = 1; i <= 501; ++i)
+            window.onReceiverDataReceived(QStringLiteral("L%1").arg(i));
+        QCOMPARE(car.console()->document()->blockCount(), 401);
+        QVERIFY(car.console()->document()->firstBlock().text().endsWith(QStringLiteral("L101")));
+        QVERIFY(car.lastConsoleLine().endsWith(QStringLiteral("L501")));
+
+        // Debug console toggle: the card and the row's title follow.
+        auto *row = new QPushButton(QStringLiteral("Debug console"), &window);
+        row->setObjectName(QStringLiteral("toggleDebugBtn"));
+        window.onToggleDebugPanel();
+        QVERIFY(!car.named<QWidget>("debugConsoleCard")->isHidden());
+        QCOMPARE(row->text(), QStringLiteral("Hide debug console"));
+        window.toggleConsoleFromRow();
+        QVERIFY(car.named<QWidget>("debugConsoleCard")->isHidden());
+        QCOMPARE(row->text(), QStringLiteral("Debug console"));
+    }
+
+    void liveValues()
+    {
+        MainWindow window;
+        Car car{window};
+        corvane::CorvaneController *c = window.controller();
+        emit c->ffbLevelReceived(0.35f);
+        QCOMPARE(car.text("ffbValueLabel"), QStringLiteral("+35%"));
+        emit c->ffbLevelReceived(-0.2f);
+        QCOMPARE(car.text("ffbValueLabel"), QStringLiteral("-20%"));
+        emit c->ffbLevelReceived(0.004f);
+        QCOMPARE(car.text("ffbValueLabel"), QStringLiteral("0%"));
+
+        // Antenna-1 RSSI of 0 shows no signal; a stored magnitude and a stored negative both read negative.
+        c->setCarLinked(true);
+        corvane::LinkStatistics stats;
+        stats.linkQuality = 87;
+        window.onLinkStatisticsUpdated(stats);
+        QCOMPARE(car.text("signalValue"), Dash);
+        QCOMPARE(car.text("linkQualityValue"), QStringLiteral("87%"));
+        QCOMPARE(car.text("rssiLabel"), QStringLiteral("RSSI: --/-- dBm"));
+        stats.uplinkRssi1 = 70;
+        stats.uplinkRssi2 = -72;
+        stats.snr = -3;
+        stats.rfMode = 4;
+        window.onLinkStatisticsUpdated(stats);
+        QCOMPARE(car.text("signalValue"), QStringLiteral("-70 dBm"));
+        QCOMPARE(car.text("rssiLabel"), QStringLiteral("RSSI: 70/-72 dBm"));
+        QCOMPARE(car.text("snrLabel"), QStringLiteral("SNR: -3 dB"));
+        QCOMPARE(car.text("rfModeLabel"), QStringLiteral("RF Mode: 4"));
+        stats.uplinkRssi1 = -70;
+        window.onLinkStatisticsUpdated(stats);
+        QCOMPARE(car.text("signalValue"), QStringLiteral("-70 dBm"));
+        c->setCarLinked(false);
+        window.onLinkStatisticsUpdated(stats);
+        QCOMPARE(car.text("signalValue"), Dash);
+        QCOMPARE(car.text("linkQualityValue"), QStringLiteral("0%"));
+    }
+
+    void channelMicroseconds_data()
+    {
+        QTest::addColumn<int>("value");
+        QTest::addColumn<int>("us");
+        QTest::newRow("min") << 172 << 988;
+        QTest::newRow("centre") << 992 << 1500;
+        QTest::newRow("max") << 1811 << 2012;
+        QTest::newRow("below") << 0 << 880;
+        QTest::newRow("above") << 2047 << 2120;
+    }
+
+    void channelMicroseconds()
+    {
+        QFETCH(int, value);
+        QFETCH(int, us);
+        QCOMPARE(::channelMicroseconds(value), us);
+    }
+
+    void gpsAge_data()
+    {
+        QTest::addColumn<qint64>("ageMs");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("seconds") << qint64(59999) << "59 s ago";
+        QTest::newRow("75 s") << qint64(75000) << "1 min ago";
+        QTest::newRow("3 h 59 min") << qint64(14340000) << "3 h ago";
+    }
+
+    void gpsAge()
+    {
+        QFETCH(qint64, ageMs);
+        QFETCH(QString, text);
+        QCOMPARE(gpsAgeText(ageMs), text);
+    }
+
+    // A fix from the car: live position text, a heading only from 2.0 km/h.
+    void gps()
+    {
+        Rig rig;
+        MainWindow window;
+        Car car{window};
+        window.findChild<ostra::MapView *>()->setTileServer(QStringLiteral("http://127.0.0.1:9"), QString());
+        corvane::CorvaneController *c = window.controller();
+        QVERIFY(c->connectTransmitter(rig.tx.portName(), 115200));
+        QCOMPARE(car.text("gpsStatus"), QStringLiteral("Waiting for a GPS fix"));
+        QVERIFY(rig.tx.sendGps(47.123456, 8.765432, 1.9, 90.0, 400, 9));
+        QTRY_VERIFY(c->gpsFix().valid);
+        QCOMPARE(car.text("gpsStatus"), QStringLiteral("Live \u00B7 47.12346, 8.76543"));
+        QCOMPARE(car.text("gpsSpeedValue"), QStringLiteral("1.9 km/h"));
+        QCOMPARE(car.text("satellitesValue"), QStringLiteral("9"));
+        QVERIFY(car.button("openMapsBtn")->isEnabled());
+        QVERIFY(!window.findChild<ostra::MapView *>()->isMoving());
+        QVERIFY(rig.tx.sendGps(47.123456, 8.765432, 2.0, 90.0, 400, 9));
+        QTRY_VERIFY(window.findChild<ostra::MapView *>()->isMoving());
+    }
+
+    void gauge()
+    {
+        Rig rig;
+        MainWindow window;
+        corvane::CorvaneController *c = window.controller();
+        QVERIFY(c->connectWheelBase(0));
+        AxisSettings axes = c->axisSettings();
+        axes.wheelRotationDeg = 900;
+        axes.steeringAngleDeg = 540;
+        c->setAxisSettings(axes);
+        rig.wheel->setAxis(0, 0.7f);
+        c->wheelBase()->poll();
+        QVERIFY(c->wheelAngleDeg() >= 270.0f);
+        window.updateLiveInput();
+        auto *gauge = window.findChild<corvane::SteeringGaugeWidget *>();
+        QCOMPARE(gauge->value(), 1.0f);
+        // Without a steering angle the whole rotation is the scale.
+        axes.steeringAngleDeg = 0;
+        c->setAxisSettings(axes);
+        window.updateLiveInput();
+        QVERIFY(gauge->value() < 1.0f && gauge->value() > 0.5f);
+    }
+
+    // Pinned sensors: one tile each, unknown ids by their id, grey while stale.
+    void tiles()
+    {
+        Rig rig;
+        MainWindow window;
+        Car car{window};
+        corvane::CorvaneController *c = window.controller();
+        QVERIFY(car.named<QWidget>("pinnedSensors")->isHidden());
+        c->setTelemetryDashboard({QStringLiteral("RQly"), QStringLiteral("ZZZZ")});
+        QVERIFY(!car.named<QWidget>("pinnedSensors")->isHidden());
+        QLabel *rqly = car.named("sensorValue_RQly");
+        QLabel *unknown = car.named("sensorValue_ZZZZ");
+        QVERIFY(rqly && unknown);
+        QCOMPARE(unknown->text(), Dash);
+        window.updateTelemetryDashboard();
+        QVERIFY(unknown->property("stale").toBool());
+        QCOMPARE(unknown->styleSheet(), QStringLiteral("color: #9AA4B2;"));
+        QVERIFY(c->connectTransmitter(rig.tx.portName(), 115200));
+        QVERIFY(rig.tx.sendLinkStatistics(-60, -62, 97, 8));
+        QTRY_COMPARE(rqly->text(), QStringLiteral("97 %"));
+        QVERIFY(!rqly->property("stale").toBool());
+        QCOMPARE(rqly->styleSheet(), QString());
+        QVERIFY(unknown->property("stale").toBool());
+        c->setTelemetryDashboard({});
+        QVERIFY(car.named<QWidget>("pinnedSensors")->isHidden());
+    }
+
+    void theme()
+    {
+        MainWindow window;
+        const bool dark = ostra::isDarkTheme();
+        QSettings().remove(QStringLiteral("ui/theme"));
+        {
+            ostratest::ModalAnswerer answer;
+            answer.cancel();
+            window.toggleTheme();
+            QVERIFY(!QSettings().contains(QStringLiteral("ui/theme")));
+        }
+        {
+            ostratest::ModalAnswerer answer;
+            answer.press(QStringLiteral("Next time"));
+            window.toggleTheme();
+            QCOMPARE(answer.records().at(0).title, dark ? QStringLiteral("Switch to light mode")
+                                                        : QStringLiteral("Switch to dark mode"));
+            QVERIFY(QSettings().contains(QStringLiteral("ui/theme")));
+            QCOMPARE(window.findChild<ostra::Toast *>()->text(),
+                     dark ? QStringLiteral("Light mode from the next start") : QStringLiteral("Dark mode from the next start"));
+            QVERIFY(!window.restartRequested());
+        }
+        QSettings().remove(QStringLiteral("ui/theme"));
+        {
+            Rig rig;
+            QVERIFY(connectAll(window, rig));
+            window.controller()->startTransmission();
+            QVERIFY(window.controller()->isRunning());
+            ostratest::ModalAnswerer answer;
+            answer.press(QStringLiteral("Restart now"));
+            window.toggleTheme();
+            QVERIFY(answer.records().at(0).text.endsWith(QStringLiteral("Transmission is running and will stop.")));
+            QVERIFY(!window.controller()->isRunning());
+            QVERIFY(window.restartRequested());
+            QVERIFY(QSettings().contains(QStringLiteral("ui/theme")));
+        }
+        QSettings().remove(QStringLiteral("ui/theme"));
+    }
+
+    // Errors: one box per distinct open text, none while suppressed, profile store failures too.
+    void errors()
+    {
+        MainWindow window;
+        Car car{window};
+        window.onError(QStringLiteral("Port busy"));
+        window.onError(QStringLiteral("Port busy"));
+        QCOMPARE(car.errorBoxes().size(), 1);
+        QCOMPARE(car.errorBoxes().at(0)->windowTitle(), QStringLiteral("Corvane Error"));
+        window.onError(QStringLiteral("Other"));
+        QCOMPARE(car.errorBoxes().size(), 2);
+        for (QMessageBox *box : car.errorBoxes())
+            box->close();
+        QCOMPARE(car.errorBoxes().size(), 0);
+        window.onError(QStringLiteral("Port busy"));
+        QCOMPARE(car.errorBoxes().size(), 1);
+        car.errorBoxes().at(0)->close();
+
+        window.setSuppressErrorDialogs(true);
+        window.onError(QStringLiteral("During an update"));
+        QCOMPARE(car.errorBoxes().size(), 0);
+        window.setSuppressErrorDialogs(false);
+
+        // A profile file that cannot be written (its path taken by a folder) reaches the user.
+        corvane::ProfileManager *profiles = window.controller()->profileManager();
+        const QString path = profiles->profileFilePath(profiles->activeProfileId());
+        QFile::remove(path);
+        QVERIFY(QDir().mkpath(path));
+        QVERIFY(!profiles->saveActiveProfile());
+        QTRY_COMPARE(car.errorBoxes().size(), 1);
+        QVERIFY(car.errorBoxes().at(0)->text().startsWith(QStringLiteral("Failed to save profile: ")));
+        car.errorBoxes().at(0)->close();
+        QDir(path).removeRecursively();
+    }
+
+    // A saved device still missing keeps the start-up retry going until the user takes over.
+    void userStopsRetry()
+    {
+        Rig rig;
+        {
+            MainWindow first;
+            QVERIFY(first.controller()->connectShifter(0));
+        }
+        rig.input->reset();
+        rig.wheel = rig.input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Other Wheel"), 6, 12, 1));
+        MainWindow window;
+        Car car{window};
+        auto retry = [&window] {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            return window.findChild<QTimer *>(QStringLiteral("autoConnectTimer"));
+        };
+        QVERIFY(retry());
+        car.selectData("wheelBaseCombo", 0);
+        car.button("connectWheelBaseBtn")->click();
+        QVERIFY(window.controller()->isWheelBaseConnected());
+        QVERIFY(!retry());
+    }
+
+    void render()
+    {
+        Rig rig;
+        MainWindow window;
+        window.findChild<ostra::MapView *>()->setTileServer(QStringLiteral("http://127.0.0.1:9"), QString());
+        window.resize(1280, 800);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.showPage(MainWindow::CarPage);
+        window.findChild<ostra::PageStack *>(QStringLiteral("contentStack"))->finishTransition();
+        QCoreApplication::processEvents();
+        const QString dir = ostratest::artefactDir(QStringLiteral("app"));
+        const QString theme = ostra::isDarkTheme() ? QStringLiteral("dark") : QStringLiteral("light");
+        QVERIFY(window.grab().toImage().save(dir + QStringLiteral("/carpage-idle-%1.png").arg(theme)));
+
+        QVERIFY(connectAll(window, rig));
+        rig.wheel->setAxis(0, 0.3f);
+        rig.pedals->setAxis(1, 0.2f);
+        window.controller()->startTransmission();
+        QVERIFY(window.controller()->isRunning());
+        window.controller()->setCarLinked(true);
+        QVERIFY(rig.tx.sendLinkStatistics(-61, -64, 98, 9));
+        QTRY_VERIFY(window.findChild<QLabel *>(QStringLiteral("signalValue"))->text() != Dash);
+        QTest::qWait(60);
+        QVERIFY(window.grab().toImage().save(dir + QStringLiteral("/carpage-transmitting-%1.png").arg(theme)));
+        // The whole content, channel cells and the debug console included.
+        window.onToggleDebugPanel();
+        window.onLogMessage(4, QStringLiteral("[ELRS] link up"));
+        window.onTelemetryReceived(QByteArray::fromHex("C80C14"));
+        QCoreApplication::processEvents();
+        auto *content = window.findChild<QWidget *>(QStringLiteral("carPageContent"));
+        QVERIFY(content->grab().save(dir + QStringLiteral("/carpage-content-%1.png").arg(theme)));
+        window.controller()->stopTransmission();
+        if (!ostra::isDarkTheme())
+            QVERIFY(ostratest::runDarkTwin(QStringLiteral("app"), {QStringLiteral("render")}));
+    }
+};
+
+OSTRA_TEST_MAIN_WIDGETS(TestCarPage)
+#include "tst_carpage.moc"
