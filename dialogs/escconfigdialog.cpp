@@ -174,12 +174,20 @@ void EscConfigDialog::setSliderRowValue(QSlider *slider, int value)
     }
 }
 
-QWidget *EscConfigDialog::buildSteeringTab()
+QWidget *EscConfigDialog::makeTabPage(QVBoxLayout **pageLayout)
 {
     auto *page = new QWidget;
-    auto *pageLayout = new QVBoxLayout(page);
-    pageLayout->setContentsMargins(12, 12, 12, 12);
-    pageLayout->setSpacing(12);
+    auto *layout = new QVBoxLayout(page);
+    layout->setContentsMargins(12, 12, 12, 12);
+    layout->setSpacing(12);
+    *pageLayout = layout;
+    return page;
+}
+
+QWidget *EscConfigDialog::buildSteeringTab()
+{
+    QVBoxLayout *pageLayout = nullptr;
+    QWidget *page = makeTabPage(&pageLayout);
 
     // The trim card puts its title column straight into the card.
     auto *trimCard = new QFrame(page);

@@ -72,6 +72,7 @@ private:
                            const QString &color, QVBoxLayout *target);
     static void setSliderRowEnabled(QSlider *slider, bool enabled);
     static void setSliderRowValue(QSlider *slider, int value);
+    static QWidget *makeTabPage(QVBoxLayout **pageLayout);
     QWidget *buildSteeringTab();
     void pushSteeringCalibration();
     void showTrimLabel();
@@ -81,6 +82,7 @@ private:
     void refreshPresetCombo();
     void updatePresetButtons();
     void showEscValues();
+    void showCrsfPreview();
     void refreshEscEnableStates();
     void onEscValueChanged();
 

@@ -77,10 +77,8 @@ QSlider *addValueLine(QWidget *parent, QVBoxLayout *target, const QString &title
 
 QWidget *EscConfigDialog::buildCarTab()
 {
-    auto *page = new QWidget;
-    auto *pageLayout = new QVBoxLayout(page);
-    pageLayout->setContentsMargins(12, 12, 12, 12);
-    pageLayout->setSpacing(12);
+    QVBoxLayout *pageLayout = nullptr;
+    QWidget *page = makeTabPage(&pageLayout);
 
     QVBoxLayout *safety = nullptr;
     makeCard(page, pageLayout, tr("Throttle Safety"), tr("Protection against hardware glitches and stuck inputs"),

@@ -30,10 +30,8 @@ constexpr int PresetIdMinLength = 11;
 
 QWidget *EscConfigDialog::buildThrottleTab()
 {
-    auto *page = new QWidget;
-    auto *pageLayout = new QVBoxLayout(page);
-    pageLayout->setContentsMargins(12, 12, 12, 12);
-    pageLayout->setSpacing(12);
+    QVBoxLayout *pageLayout = nullptr;
+    QWidget *page = makeTabPage(&pageLayout);
 
     QVBoxLayout *modeLayout = nullptr;
     makeCard(page, pageLayout, tr("ESC Mode"), tr("How throttle and brake channels are combined"), &modeLayout, true);
@@ -138,6 +136,11 @@ void EscConfigDialog::showEscValues()
     setSliderRowValue(m_reverseSlider, m_settings.escFullReverse);
     for (QSlider *slider : {m_neutralSlider, m_forwardSlider, m_reverseSlider})
         slider->blockSignals(false);
+    showCrsfPreview();
+}
+
+void EscConfigDialog::showCrsfPreview()
+{
     m_crsfPreview->reverse = m_settings.escFullReverse;
     m_crsfPreview->neutral = m_settings.escNeutral;
     m_crsfPreview->forward = m_settings.escFullForward;
@@ -203,10 +206,7 @@ void EscConfigDialog::onReverseSliderChanged(int value)
 
 void EscConfigDialog::onEscValueChanged()
 {
-    m_crsfPreview->reverse = m_settings.escFullReverse;
-    m_crsfPreview->neutral = m_settings.escNeutral;
-    m_crsfPreview->forward = m_settings.escFullForward;
-    m_crsfPreview->update();
+    showCrsfPreview();
     // A selected preset follows every step of the sliders and is saved at once.
     if (!m_settings.escPresetId.isEmpty()) {
         m_controller->profileManager()->updateEscPreset(m_settings.escPresetId, m_settings.escNeutral,

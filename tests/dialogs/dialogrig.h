@@ -9,9 +9,18 @@
 
 #include "bridge/corvanecontroller.h"
 #include "bridge/inputdevice.h"
+#include "ostraui/theme.h"
 #include "platform/input/virtualinputbackend.h"
+#include "support/testenvironment.h"
 
 namespace ostratest {
+
+// Where a dialog test leaves a picture for a person to look at, one per theme.
+inline QString dialogPicture(const QString &name)
+{
+    return artefactDir(QStringLiteral("dialogs"))
+           + QStringLiteral("/%1-%2.png").arg(name, ostra::isDarkTheme() ? "dark" : "light");
+}
 
 // A controller on a fresh installation with one virtual wheel base attached (not yet opened).
 struct DialogRig

@@ -24,12 +24,6 @@ using ostratest::ModalAnswerer;
 
 namespace {
 
-QString picture(const QString &name)
-{
-    return ostratest::artefactDir("dialogs")
-           + QStringLiteral("/%1-%2.png").arg(name, ostra::isDarkTheme() ? "dark" : "light");
-}
-
 QPushButton *button(QWidget &dialog, const QString &text)
 {
     for (QPushButton *b : dialog.findChildren<QPushButton *>()) {
@@ -412,7 +406,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         dialog.resize(dialog.sizeHint().expandedTo(QSize(520, 760)));
         QCoreApplication::processEvents();
-        QVERIFY(dialog.grab().toImage().save(picture("configure-buttons-empty")));
+        QVERIFY(dialog.grab().toImage().save(ostratest::dialogPicture("configure-buttons-empty")));
 
         ButtonMappingSet set;
         ButtonMapping up = binding("Motor up", 128, 1, 2047, 1024);
@@ -423,7 +417,7 @@ private slots:
         dialog.setMappings(set);
         Editor(dialog).list->setCurrentRow(2);
         QCoreApplication::processEvents();
-        QVERIFY(dialog.grab().toImage().save(picture("configure-buttons-bindings")));
+        QVERIFY(dialog.grab().toImage().save(ostratest::dialogPicture("configure-buttons-bindings")));
     }
 
     void darkTheme()

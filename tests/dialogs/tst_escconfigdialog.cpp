@@ -26,12 +26,6 @@ using ostratest::ModalAnswerer;
 
 namespace {
 
-QString picture(const QString &name)
-{
-    return ostratest::artefactDir("dialogs")
-           + QStringLiteral("/%1-%2.png").arg(name, ostra::isDarkTheme() ? "dark" : "light");
-}
-
 template <typename T>
 T *byText(QWidget &dialog, const QString &text)
 {
@@ -474,12 +468,12 @@ private slots:
         for (int i = 0; i < tabs->count(); ++i) {
             tabs->setCurrentIndex(i);
             QCoreApplication::processEvents();
-            QVERIFY(dialog.grab().toImage().save(picture(QStringLiteral("drive-settings-%1").arg(names[i]))));
+            QVERIFY(dialog.grab().toImage().save(ostratest::dialogPicture(QStringLiteral("drive-settings-%1").arg(names[i]))));
         }
         // Tall enough to show the whole Car tab without scrolling.
         dialog.resize(dialog.width(), 1300);
         QCoreApplication::processEvents();
-        QVERIFY(dialog.grab().toImage().save(picture("drive-settings-car-whole")));
+        QVERIFY(dialog.grab().toImage().save(ostratest::dialogPicture("drive-settings-car-whole")));
     }
 
     void darkTheme()
