@@ -134,13 +134,16 @@ void FirmwareUpdateDialog::buildUi()
 
     m_instructionsCard = new QFrame(this);
     m_instructionsCard->setObjectName(QStringLiteral("instructionsCard"));
+    m_instructionsCard->setProperty("dlgCard", true);
     auto *instructions = new QVBoxLayout(m_instructionsCard);
     instructions->setSpacing(8);
     instructions->setContentsMargins(16, 14, 16, 14);
     auto *header = new QLabel(tr("BEFORE YOU START"), m_instructionsCard);
     header->setObjectName(QStringLiteral("instructionsHeader"));
+    header->setProperty("role", "caption");
     instructions->addWidget(header);
-    m_instructionsLabel = new QLabel(infoTableHtml(m_target), m_instructionsCard);
+    // Rich text escapes the theme's stylesheet rewriting: its colours follow the theme here.
+    m_instructionsLabel = new QLabel(ostra::remapColors(infoTableHtml(m_target)), m_instructionsCard);
     m_instructionsLabel->setObjectName(QStringLiteral("instructionsLabel"));
     m_instructionsLabel->setTextFormat(Qt::RichText);
     m_instructionsLabel->setWordWrap(true);
