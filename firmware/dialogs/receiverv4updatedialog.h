@@ -46,6 +46,13 @@ public:
 public slots:
     void reject() override;
 
+private slots:
+    // The flasher's reports, queued from its thread.
+    void onBoardInfo(const QString &version, const QString &hardware, bool inBootloader);
+    void onFlasherProgress(const QString &stage, int done, int total);
+    void onPowerCycleRequested(bool active);
+    void onFlasherFinished(bool ok, const QString &message);
+
 protected:
     // The local firmware file to install, or empty (the file dialog; tests answer it).
     virtual QString askForFirmwareFile();
@@ -69,10 +76,6 @@ private:
     void onDescriptionReceived(QNetworkReply *reply);
     void onImageReceived(QNetworkReply *reply);
     void failDownload(const QString &reason);
-    void onBoardInfo(const QString &version, const QString &hardware, bool inBootloader);
-    void onFlasherProgress(const QString &stage, int done, int total);
-    void onPowerCycleRequested(bool active);
-    void onFlasherFinished(bool ok, const QString &message);
     void updateVersionLabels();
     // Yes to a question; its texts come with versions a board or a file gave.
     bool confirm(const QString &title, const QString &text);
