@@ -255,7 +255,7 @@ private slots:
     // A whole update; Cancel while pages are written is ignored.
     void updateFromRelease()
     {
-        const QByteArray bin = ostratest::v4FirmwareBytes(5 * 2048);
+        const QByteArray bin = ostratest::v4FirmwareBytes(2 * 2048);
         publish("1.3.0", bin);
         ModalAnswerer answerer(QMessageBox::Ok);
         ReceiverV4UpdateDialog dialog(c());
@@ -266,7 +266,7 @@ private slots:
         button(dialog, "Update")->click();
         QCOMPARE(status(dialog), QString("Downloading the firmware…"));
         QTRY_VERIFY_WITH_TIMEOUT(status(dialog).startsWith("Writing the firmware… page"), Patience);
-        QVERIFY(status(dialog).endsWith(" of 5. Don't unplug the receiver."));
+        QVERIFY(status(dialog).endsWith(" of 2. Don't unplug the receiver."));
         QVERIFY(!button(dialog, "Cancel")->isEnabled());
         dialog.reject();
         QVERIFY(dialog.isVisible());
@@ -274,18 +274,30 @@ private slots:
 
         QTRY_VERIFY_WITH_TIMEOUT(status(dialog).startsWith("Updated to 1.3.0. Now power-cycle the receiver once"), Patience);
         QCOMPARE(m_receiver->board().flash.left(bin.size()), bin);
-        // Five pages: 5 + done × 90 / 5.
-        for (int value : { 5, 23, 41, 59, 77, 95, 97, 100 })
+        // Two pages: 5 + done × 90 / 2.
+        for (int value : { 5, 50, 95, 97, 100 })
             QVERIFY2(bar.contains(value), qPrintable(QString::number(value)));
         QTRY_COMPARE_WITH_TIMEOUT(answerer.asked.size(), 1, Patience);
         QVERIFY(answerer.asked.first().startsWith("Update complete|The receiver runs 1.3.0.\n\nPower-cycle it once now"));
         QVERIFY(hasLabel(dialog, "1.3.0"));
 
-        // The kept image goes again without a download.
+        // The kept image goes again without a download; this time the board stays silent until
+        // the power cycle, and Cancel during that wait ends the run.
+        m_receiver->board().mode = V4BoardModel::Off;
         QVERIFY(button(dialog, "Reinstall"));
         button(dialog, "Reinstall")->click();
         QCOMPARE(status(dialog), QString("Connecting to the bootloader on %1…").arg(m_receiver->portName()));
-        QTRY_COMPARE_WITH_TIMEOUT(answerer.asked.size(), 2, Patience);
+        QFrame *panel = dialog.findChild<QFrame *>("powerCycle");
+        QTRY_VERIFY_WITH_TIMEOUT(panel->isVisible(), Patience);
+        QCOMPARE(status(dialog), QString("Power-cycle the board now"));
+        QVERIFY(button(dialog, "Cancel")->isEnabled());
+        dialog.reject();
+        QCOMPARE(status(dialog), QString("Stopping…"));
+        QVERIFY(dialog.isVisible());
+        QTRY_COMPARE_WITH_TIMEOUT(status(dialog), QString("Update failed: Cancelled."), Patience);
+        QVERIFY(!panel->isVisible());
+        QVERIFY(button(dialog, "Try again"));
+        QVERIFY(button(dialog, "Close")->isEnabled());
         QCOMPARE(fileRequests("firmware.bin"), 1);
         QCOMPARE(fileRequests("firmware.json"), 1);
     }
@@ -301,27 +313,6 @@ private slots:
         button(dialog, "Reinstall")->click();
         QCOMPARE(answerer.asked, QStringList({ "Up to date|The receiver already runs 1.2.0, the latest release. Install it again?" }));
         QCOMPARE(fileRequests("firmware.json"), 0);
-    }
-
-    void cancelDuringPowerCycle()
-    {
-        const QByteArray bin = ostratest::v4FirmwareBytes(3000);
-        publish("1.3.0", bin);
-        m_receiver->board().mode = V4BoardModel::Off;
-        ReceiverV4UpdateDialog dialog(c());
-        dialog.show();
-        button(dialog, "Update")->click();
-        QFrame *panel = dialog.findChild<QFrame *>("powerCycle");
-        QTRY_VERIFY_WITH_TIMEOUT(panel->isVisible(), Patience);
-        QCOMPARE(status(dialog), QString("Power-cycle the board now"));
-        QVERIFY(button(dialog, "Cancel")->isEnabled());
-        dialog.reject();
-        QCOMPARE(status(dialog), QString("Stopping…"));
-        QVERIFY(dialog.isVisible());
-        QTRY_COMPARE_WITH_TIMEOUT(status(dialog), QString("Update failed: Cancelled."), Patience);
-        QVERIFY(!panel->isVisible());
-        QVERIFY(button(dialog, "Try again"));
-        QVERIFY(button(dialog, "Close")->isEnabled());
     }
 
     void localFile_data()
@@ -366,28 +357,38 @@ private slots:
 
     void render_data()
     {
-        QTest::addColumn<QString>("state");
-        QTest::newRow("idle") << "idle";
-        QTest::newRow("power-cycle") << "power-cycle";
-        QTest::newRow("writing") << "writing";
+        QTest::addColumn<bool>("running");
+        QTest::newRow("idle") << false;
+        QTest::newRow("power-cycle, then writing") << true;
     }
 
+    // Idle; then one real run, shot while it waits for the power cycle and while it writes.
     void render()
     {
-        QFETCH(QString, state);
-        publish("1.3.0");
+        QFETCH(bool, running);
+        const QByteArray bin = ostratest::v4FirmwareBytes(2 * 2048);
+        publish("1.3.0", bin);
+        m_receiver->board().mode = V4BoardModel::Off;
+        ModalAnswerer answerer(QMessageBox::Ok);
         ReceiverV4UpdateDialog dialog(c());
-        QTRY_VERIFY_WITH_TIMEOUT(hasLabel(dialog, "1.3.0"), Patience);
-        if (state == "power-cycle") {
-            QVERIFY(QMetaObject::invokeMethod(&dialog, "onFlasherProgress", Q_ARG(QString, "connect"), Q_ARG(int, 0), Q_ARG(int, 0)));
-            QVERIFY(QMetaObject::invokeMethod(&dialog, "onPowerCycleRequested", Q_ARG(bool, true)));
-        } else if (state == "writing") {
-            QVERIFY(QMetaObject::invokeMethod(&dialog, "onFlasherProgress", Q_ARG(QString, "program"), Q_ARG(int, 12), Q_ARG(int, 30)));
-        }
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        dialog.resize(dialog.sizeHint());
-        QVERIFY(dialog.grab().toImage().save(picture("receiver-v4-dialog-" + state)));
+        QTRY_VERIFY_WITH_TIMEOUT(hasLabel(dialog, "1.3.0"), Patience);
+        const auto shoot = [&dialog](const char *name) {
+            dialog.resize(dialog.sizeHint());
+            return dialog.grab().toImage().save(picture(QLatin1String("receiver-v4-dialog-") + name));
+        };
+        if (!running) {
+            QVERIFY(shoot("idle"));
+            return;
+        }
+        button(dialog, "Update")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.findChild<QFrame *>("powerCycle")->isVisible(), Patience);
+        QVERIFY(shoot("power-cycle"));
+        m_receiver->board().powerCycle();
+        QTRY_VERIFY_WITH_TIMEOUT(status(dialog).startsWith("Writing the firmware… page 1 of 2"), Patience);
+        QVERIFY(shoot("writing"));
+        QTRY_COMPARE_WITH_TIMEOUT(answerer.asked.size(), 1, Patience);
     }
 
     void darkTheme()
