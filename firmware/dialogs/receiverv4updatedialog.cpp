@@ -343,15 +343,8 @@ void ReceiverV4UpdateDialog::onUpdateClicked()
 
 void ReceiverV4UpdateDialog::onDescriptionReceived(QNetworkReply *reply)
 {
-    reply->deleteLater();
-    if (m_cancelRequested) {
-        failDownload(tr("cancelled"));
+    if (downloadFailed(reply))
         return;
-    }
-    if (reply->error() != QNetworkReply::NoError) {
-        failDownload(reply->errorString());
-        return;
-    }
     m_description = reply->readAll();
     QNetworkReply *image = makeRequest(releaseUrl(QStringLiteral("firmware.bin")));
     connect(image, &QNetworkReply::finished, this, [this, image] { onImageReceived(image); });
@@ -359,15 +352,8 @@ void ReceiverV4UpdateDialog::onDescriptionReceived(QNetworkReply *reply)
 
 void ReceiverV4UpdateDialog::onImageReceived(QNetworkReply *reply)
 {
-    reply->deleteLater();
-    if (m_cancelRequested) {
-        failDownload(tr("cancelled"));
+    if (downloadFailed(reply))
         return;
-    }
-    if (reply->error() != QNetworkReply::NoError) {
-        failDownload(reply->errorString());
-        return;
-    }
     ReceiverV4Flasher::Image image;
     QString error;
     if (!ReceiverV4Flasher::loadImage(reply->readAll(), m_description, &image, &error)) {
@@ -384,6 +370,18 @@ void ReceiverV4UpdateDialog::onImageReceived(QNetworkReply *reply)
         m_latestVersion = image.version;
     updateVersionLabels();
     startFlasher(m_image);
+}
+
+bool ReceiverV4UpdateDialog::downloadFailed(QNetworkReply *reply)
+{
+    reply->deleteLater();
+    if (m_cancelRequested)
+        failDownload(tr("cancelled"));
+    else if (reply->error() != QNetworkReply::NoError)
+        failDownload(reply->errorString());
+    else
+        return false;
+    return true;
 }
 
 void ReceiverV4UpdateDialog::failDownload(const QString &reason)

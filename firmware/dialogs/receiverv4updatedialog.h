@@ -75,6 +75,8 @@ private:
     void onLatestVersionReceived(QNetworkReply *reply);
     void onDescriptionReceived(QNetworkReply *reply);
     void onImageReceived(QNetworkReply *reply);
+    // Ends the download when it was cancelled or the reply failed; the reply goes later either way.
+    bool downloadFailed(QNetworkReply *reply);
     void failDownload(const QString &reason);
     void updateVersionLabels();
     // Yes to a question; its texts come with versions a board or a file gave.

@@ -4,6 +4,7 @@
 #include "firmware/firmwareupdateprocedure.h"
 #include "platform/serial/serialportlister.h"
 #include "platform/storage/volumelister.h"
+#include "support/firmwarefixtures.h"
 #include "support/httpserver.h"
 #include "support/ptydevice.h"
 #include "support/simulatedrp2040.h"
@@ -21,29 +22,13 @@ using corvane::WsFirmwareHandler;
 using ostratest::HttpServer;
 using ostratest::SimulatedRp2040;
 
+using ostratest::TimerGate;
+using ostratest::uf2Image;
+
 namespace {
 
 constexpr int Patience = 10000;
 const QString TransmitterDir = QStringLiteral("/qor-transmitter-firmware-updater/main/");
-
-QByteArray uf2Image(int blocks)
-{
-    QByteArray image(blocks * 512, '\0');
-    for (int b = 0; b < blocks; ++b) {
-        uchar *block = reinterpret_cast<uchar *>(image.data()) + b * 512;
-        qToLittleEndian<quint32>(0x0A324655, block);
-        qToLittleEndian<quint32>(0x9E5D5157, block + 4);
-        qToLittleEndian<quint32>(0x0AB16F30, block + 508);
-    }
-    return image;
-}
-
-// Holds back the run's timers: the test fires ticks and single shots itself.
-class TimerGate : public QObject
-{
-public:
-    bool eventFilter(QObject *, QEvent *event) override { return event->type() == QEvent::Timer; }
-};
 
 QString column(const QJsonObject &push)
 {

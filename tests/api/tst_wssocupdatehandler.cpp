@@ -1,6 +1,7 @@
 #include "api/wssocupdatehandler.h"
 
 #include "apirig.h"
+#include "support/firmwarefixtures.h"
 #include "support/testenvironment.h"
 
 #include <QFile>
@@ -12,16 +13,11 @@
 
 using corvane::WsSocUpdateHandler;
 
+using ostratest::TimerGate;
+
 namespace {
 
 constexpr int Patience = 10000;
-
-// Holds back the status timer: the test runs each poll itself.
-class TimerGate : public QObject
-{
-public:
-    bool eventFilter(QObject *, QEvent *event) override { return event->type() == QEvent::Timer; }
-};
 
 } // namespace
 
