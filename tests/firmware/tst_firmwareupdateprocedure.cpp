@@ -222,27 +222,7 @@ private slots:
                 dialog << dialogColumn(r);
         }
         QVERIFY(downloadSteps > 0);
-        const QStringList expectedHandler = {
-            "Checking current version...|checking_version|5",
-            "Current version: 1.4.2|checking_version|10",
-            "Checking for updates...|downloading_version|15",
-            "Current: 1.4.2, Latest: 1.4.3|downloading_version|20",
-            "New update available: 1.4.2 → 1.4.3|downloading_version|22",
-            "Downloading update...|downloading_firmware|25",
-            "Download complete.|downloading_firmware|50",
-            "Preparing device for update...|entering_dfu|55",
-            "Waiting for device...|waiting_for_drive|60",
-            "Device ready|waiting_for_drive|65",
-            "Installing update...|copying_firmware|70",
-            "Update installed.|copying_firmware|85",
-            "Update applied. Device restarting...|waiting_for_reboot|90",
-            "Device restarting...|waiting_for_reboot|90",
-            "Device found. Starting up...|waiting_for_reboot|93",
-            "Reconnecting...|verifying_version|95",
-            "Verifying update...|verifying_version|97",
-            "Updated successfully! Version: 1.4.3|done|100",
-        };
-        QCOMPARE(handler, expectedHandler);
+        QCOMPARE(handler, ostratest::uf2HandlerReports());
         const QStringList expectedDialog = {
             "Checking current version...|status|5",
             "Current version: 1.4.2|detail|10",
