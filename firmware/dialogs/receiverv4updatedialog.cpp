@@ -22,8 +22,10 @@
 #include <QVBoxLayout>
 
 #include "bridge/corvanecontroller.h"
+#include "dialogs/dialogcards.h"
 #include "firmware/firmwareupdateprocedure.h"
 #include "ostraui/dialogchrome.h"
+#include "receiver/hintlabel.h"
 
 namespace corvane {
 
@@ -34,24 +36,6 @@ namespace {
 // A published file far larger than any image or description is none: the request is dropped.
 constexpr qint64 MaxDownloadBytes = 1024 * 1024;
 constexpr quint16 Cp210xVendorId = 0x10C4;
-
-// The theme draws a frame with "dlgCard" as a dialog card.
-QFrame *makeCard(QWidget *parent)
-{
-    auto *card = new QFrame(parent);
-    card->setObjectName(QStringLiteral("card"));
-    card->setProperty("dlgCard", true);
-    return card;
-}
-
-// A word-wrapped grey 9 pt explanation.
-QLabel *makeHint(const QString &text, QWidget *parent)
-{
-    auto *label = new QLabel(text, parent);
-    label->setWordWrap(true);
-    label->setStyleSheet(QStringLiteral("color: #5B6675; font-size: 9pt;"));
-    return label;
-}
 
 QLabel *makeValueLabel(const QString &text, QWidget *parent)
 {
@@ -89,13 +73,13 @@ ReceiverV4UpdateDialog::ReceiverV4UpdateDialog(CorvaneController *controller, QW
     layout->setContentsMargins(20, 12, 20, 20);
 
     // 1. The cable.
-    QFrame *cableCard = makeCard(this);
+    QFrame *cableCard = makeDialogCard(this);
     auto *cable = new QVBoxLayout(cableCard);
     cable->setContentsMargins(16, 14, 16, 14);
     auto *cableTitle = new QLabel(tr("Connect the cable"), cableCard);
     cableTitle->setStyleSheet(QStringLiteral("color: #0F1720; font-weight: 600;"));
     cable->addWidget(cableTitle);
-    cable->addWidget(makeHint(tr("Use the USB-UART cable (CP2102) on the receiver's J14: cable TXD → J14 RX, "
+    cable->addWidget(makeHintLabel(tr("Use the USB-UART cable (CP2102) on the receiver's J14: cable TXD → J14 RX, "
                                  "RXD → J14 TX, GND → GND. Leave 3V3/5V unconnected and power the receiver from "
                                  "its normal supply. The camera can stay connected."),
                               cableCard));
@@ -110,11 +94,11 @@ ReceiverV4UpdateDialog::ReceiverV4UpdateDialog(CorvaneController *controller, QW
     layout->addWidget(cableCard);
 
     // 2. The versions.
-    QFrame *versionCard = makeCard(this);
+    QFrame *versionCard = makeDialogCard(this);
     auto *versions = new QVBoxLayout(versionCard);
     versions->setContentsMargins(16, 14, 16, 14);
     auto *boardRow = new QHBoxLayout;
-    boardRow->addWidget(makeHint(tr("On the receiver"), versionCard));
+    boardRow->addWidget(makeHintLabel(tr("On the receiver"), versionCard));
     m_boardLabel = makeValueLabel(tr("not checked"), versionCard);
     boardRow->addWidget(m_boardLabel);
     boardRow->addStretch(1);
@@ -123,7 +107,7 @@ ReceiverV4UpdateDialog::ReceiverV4UpdateDialog(CorvaneController *controller, QW
     boardRow->addWidget(m_checkButton);
     versions->addLayout(boardRow);
     auto *latestRow = new QHBoxLayout;
-    latestRow->addWidget(makeHint(tr("Latest release"), versionCard));
+    latestRow->addWidget(makeHintLabel(tr("Latest release"), versionCard));
     m_latestLabel = makeValueLabel(tr("checking…"), versionCard);
     latestRow->addWidget(m_latestLabel);
     latestRow->addStretch(1);

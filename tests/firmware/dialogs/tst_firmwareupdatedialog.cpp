@@ -1,7 +1,7 @@
 #include "firmware/dialogs/firmwareupdatedialog.h"
 
 #include "bridge/corvanecontroller.h"
-#include "modalanswerer.h"
+#include "messageboxanswerer.h"
 #include "ostraui/theme.h"
 #include "platform/serial/serialportlister.h"
 #include "support/darktwin.h"
@@ -26,7 +26,7 @@ using corvane::FirmwareUpdateDialog;
 using corvane::SerialPortEntry;
 using corvane::SerialPortLister;
 using ostratest::HttpServer;
-using ostratest::ModalAnswerer;
+using ostratest::MessageBoxAnswerer;
 using ostratest::SimulatedRp2040;
 
 namespace {
@@ -177,7 +177,7 @@ private slots:
         SimulatedRp2040 board(QStringLiteral("1.4.2"));
         QVERIFY(c()->connectTransmitter(board.portName(), 115200));
         FirmwareUpdateDialog dialog(c(), corvane::FirmwareTransmitter);
-        ModalAnswerer answerer(QMessageBox::No);
+        MessageBoxAnswerer answerer(QMessageBox::No);
         startButton(dialog)->click();
         QCOMPARE(status(dialog), QString("Checking current version..."));
         QVERIFY(dialog.findChild<QFrame *>("instructionsCard")->isHidden());
@@ -233,7 +233,7 @@ private slots:
                                             "\"update_available\":true,\"notes\":\"<i>fast</i>\"}\r\n" });
         QVERIFY(c()->connectTransmitter(tx.portName(), 115200));
         FirmwareUpdateDialog dialog(c(), corvane::FirmwareTransmitterSoftwareV2);
-        ModalAnswerer answerer(QMessageBox::Yes);
+        MessageBoxAnswerer answerer(QMessageBox::Yes);
         startButton(dialog)->click();
         QTRY_COMPARE_WITH_TIMEOUT(dialog.state(), corvane::FirmwareOtaInstalling, Patience);
         QVERIFY(answerer.asked.value(0).contains("What's new:\n<i>fast</i>"));

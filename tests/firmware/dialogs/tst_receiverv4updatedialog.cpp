@@ -2,7 +2,7 @@
 
 #include "bridge/corvanecontroller.h"
 #include "firmware/firmwareupdateprocedure.h"
-#include "modalanswerer.h"
+#include "messageboxanswerer.h"
 #include "ostraui/theme.h"
 #include "platform/serial/serialportlister.h"
 #include "support/darktwin.h"
@@ -32,7 +32,7 @@ using corvane::ReceiverV4UpdateDialog;
 using corvane::SerialPortEntry;
 using corvane::SerialPortLister;
 using ostratest::HttpServer;
-using ostratest::ModalAnswerer;
+using ostratest::MessageBoxAnswerer;
 using ostratest::SimulatedV4Receiver;
 using ostratest::V4BoardModel;
 
@@ -262,7 +262,7 @@ private slots:
     {
         const QByteArray bin = ostratest::v4FirmwareBytes(2 * 2048);
         publish("1.3.0", bin);
-        ModalAnswerer answerer(QMessageBox::Ok);
+        MessageBoxAnswerer answerer(QMessageBox::Ok);
         ReceiverV4UpdateDialog dialog(c());
         dialog.show();
         QTRY_VERIFY_WITH_TIMEOUT(hasLabel(dialog, "1.3.0"), Patience);
@@ -310,7 +310,7 @@ private slots:
     void upToDateAsks()
     {
         publish("1.2.0");
-        ModalAnswerer answerer(QMessageBox::No);
+        MessageBoxAnswerer answerer(QMessageBox::No);
         ReceiverV4UpdateDialog dialog(c());
         button(dialog, "Check version")->click();
         QTRY_COMPARE_WITH_TIMEOUT(status(dialog), QString("The receiver runs 1.2.0."), Patience);
@@ -374,7 +374,7 @@ private slots:
         const QByteArray bin = ostratest::v4FirmwareBytes(2 * 2048);
         publish("1.3.0", bin);
         m_receiver->board().mode = V4BoardModel::Off;
-        ModalAnswerer answerer(QMessageBox::Ok);
+        MessageBoxAnswerer answerer(QMessageBox::Ok);
         ReceiverV4UpdateDialog dialog(c());
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));

@@ -11,10 +11,10 @@ namespace ostratest {
 
 // Answers every message box that opens while it lives, with `answer`, and keeps its title and
 // text, so no test hangs on a modal question.
-class ModalAnswerer : public QObject
+class MessageBoxAnswerer : public QObject
 {
 public:
-    explicit ModalAnswerer(QMessageBox::StandardButton reply = QMessageBox::Yes)
+    explicit MessageBoxAnswerer(QMessageBox::StandardButton reply = QMessageBox::Yes)
         : answer(reply)
     {
         connect(&m_timer, &QTimer::timeout, this, [this] {
