@@ -144,6 +144,15 @@ public slots:
     void openProfileManagerDialog();
     void onAutoConnectRetry();
 
+    // Setup dialog launchers (mainwindow_launchers.cpp).
+public slots:
+    void runRadioCalibration();
+    void onConfigureButtons();
+public:
+    // True exactly while a radio calibration or firmware dialog runs: errors then open no box.
+    bool suppressErrorDialogs() const { return m_suppressErrorDialogs; }
+private:
+
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;

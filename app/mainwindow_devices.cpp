@@ -185,11 +185,6 @@ void MainWindow::onSteeringHealthAction()
         showToast(this, tr("Couldn't find the wheel base. Check its USB cable and power."));
 }
 
-void MainWindow::onConfigureEsc()
-{
-    // The drive settings dialog opens here once it exists.
-}
-
 void MainWindow::appendConsoleLine(const QString &line)
 {
     if (!m_console)

@@ -166,6 +166,14 @@ void FirmwareUpdateProcedure::clearVersions()
     m_publishedVersion.clear();
 }
 
+QString FirmwareUpdateProcedure::baseUrl()
+{
+    QString url = QSettings().value(QLatin1String(BaseUrlSetting), QLatin1String(DefaultBaseUrl)).toString();
+    while (url.endsWith(QLatin1Char('/')))
+        url.chop(1);
+    return url;
+}
+
 QString FirmwareUpdateProcedure::deviceName(FirmwareTarget target)
 {
     switch (target) {
@@ -271,9 +279,7 @@ void FirmwareUpdateProcedure::beginRun(FirmwareTarget target, FirmwareUpdateStat
     m_vendorId = 0;
     m_productId = 0;
     m_firmwarePath.clear();
-    m_baseUrl = QSettings().value(QLatin1String(BaseUrlSetting), QLatin1String(DefaultBaseUrl)).toString();
-    while (m_baseUrl.endsWith(QLatin1Char('/')))
-        m_baseUrl.chop(1);
+    m_baseUrl = baseUrl();
     setState(state);
 }
 

@@ -113,6 +113,8 @@ public:
 
     // The name that goes into texts: fixed English, translated by the dialog where it shows it.
     static QString deviceName(FirmwareTarget target);
+    // The base address of the published files, from the setting, without a trailing "/".
+    static QString baseUrl();
     static QString stateName(FirmwareUpdateState state);
     // Root path of the first mounted "RPI-RP2" volume (any letter case), or empty.
     static QString findBootloaderDrive();

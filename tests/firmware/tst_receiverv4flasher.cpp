@@ -9,6 +9,8 @@
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QThread>
+
+#include "support/v4firmwareimage.h"
 #include <QtEndian>
 
 #include <memory>
@@ -23,26 +25,14 @@ namespace {
 
 constexpr int Patience = 20000;
 
-// An image whose vector table passes: stack pointer in RAM, reset handler inside the image.
 QByteArray firmwareBytes(int size, quint32 stack = 0x20010000, quint32 reset = 0x08000101)
 {
-    QByteArray bytes(size, '\0');
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 31 + 7) & 0xFF);
-    if (size >= 8) {
-        qToLittleEndian(stack, bytes.data());
-        qToLittleEndian(reset, bytes.data() + 4);
-    }
-    return bytes;
+    return ostratest::v4FirmwareBytes(size, stack, reset);
 }
 
 QJsonObject descriptionOf(const QByteArray &bin, const QString &version = QStringLiteral("1.3.0"))
 {
-    return QJsonObject { { "version", version },
-                         { "hardware", "QOR-V4-G0B1" },
-                         { "flash_address", "0x08000000" },
-                         { "size", int(bin.size()) },
-                         { "sha256", QString::fromLatin1(QCryptographicHash::hash(bin, QCryptographicHash::Sha256).toHex()) } };
+    return ostratest::v4DescriptionOf(bin, version);
 }
 
 QByteArray json(const QJsonObject &object)

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+namespace ostratest {
+
+// Answers every message box that opens while it lives, with `answer`, and keeps its title and
+// text, so no test hangs on a modal question.
+class MessageBoxAnswerer : public QObject
+{
+public:
+    explicit MessageBoxAnswerer(QMessageBox::StandardButton reply = QMessageBox::Yes)
+        : answer(reply)
+    {
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            asked << box->windowTitle() + QLatin1Char('|') + box->text();
+            formats << box->textFormat();
+            QAbstractButton *button = box->button(answer);
+            if (!button)
+                button = box->buttons().value(0);
+            button->click();
+        });
+        m_timer.start(10);
+    }
+
+    QMessageBox::StandardButton answer;
+    QStringList asked;
+    QList<Qt::TextFormat> formats;
+
+private:
+    QTimer m_timer;
+};
+
+} // namespace ostratest

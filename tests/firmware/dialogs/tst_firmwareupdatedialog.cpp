@@ -1,0 +1,292 @@
+#include "firmware/dialogs/firmwareupdatedialog.h"
+
+#include "bridge/corvanecontroller.h"
+#include "messageboxanswerer.h"
+#include "ostraui/theme.h"
+#include "platform/serial/serialportlister.h"
+#include "support/darktwin.h"
+#include "support/httpserver.h"
+#include "support/simulatedrp2040.h"
+#include "support/simulatedtransmitter.h"
+#include "support/testenvironment.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+
+#include <memory>
+
+using corvane::CorvaneController;
+using corvane::FirmwareTarget;
+using corvane::FirmwareUpdateDialog;
+using corvane::SerialPortEntry;
+using corvane::SerialPortLister;
+using ostratest::HttpServer;
+using ostratest::MessageBoxAnswerer;
+using ostratest::SimulatedRp2040;
+
+namespace {
+
+constexpr int Patience = 10000;
+
+QString picture(const QString &name)
+{
+    return ostratest::artefactDir("firmware")
+           + QStringLiteral("/%1-%2.png").arg(name, ostra::isDarkTheme() ? "dark" : "light");
+}
+
+QLabel *label(QDialog &dialog, const char *name) { return dialog.findChild<QLabel *>(QLatin1String(name)); }
+QPushButton *startButton(QDialog &dialog) { return dialog.findChild<QPushButton *>("startBtn"); }
+QString status(QDialog &dialog) { return label(dialog, "statusLabel")->text(); }
+
+QPushButton *buttonNamed(QDialog &dialog, const QString &text)
+{
+    for (QPushButton *button : dialog.findChildren<QPushButton *>()) {
+        if (button->text() == text)
+            return button;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class TestFirmwareUpdateDialog : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<HttpServer> m_http;
+    std::unique_ptr<CorvaneController> m_controller;
+    CorvaneController *c() { return m_controller.get(); }
+
+private slots:
+    void initTestCase() { ostra::installTheme(*qApp); }
+
+    void init()
+    {
+        QSettings().clear();
+        m_http = std::make_unique<HttpServer>();
+        QSettings().setValue(QLatin1String(corvane::FirmwareUpdateProcedure::BaseUrlSetting), m_http->baseUrl());
+        SerialPortLister::setFixedPorts({});
+        m_controller = std::make_unique<CorvaneController>();
+    }
+
+    void cleanup()
+    {
+        m_controller.reset();
+        m_http.reset();
+        SerialPortLister::useSystemPorts();
+    }
+
+    void layoutPerTarget_data()
+    {
+        QTest::addColumn<int>("target");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("firstStep");
+        QTest::newRow("receiver") << 0 << "QOR Receiver Firmware Update" << "Connect the <b style='color:#0F1720;'>QOR Receiver</b> to your computer using a USB-C cable.";
+        QTest::newRow("transmitter") << 1 << "QOR Transmitter Firmware Update" << "Remove the lid of the QOR Transmitter and locate the small <b style='color:#0F1720;'>MCU board</b> with a USB-C port.";
+        QTest::newRow("software") << 2 << "QOR Transmitter Software Firmware Update" << "Connect the <b style='color:#0F1720;'>QOR Transmitter</b> to your computer using a USB-C cable.";
+        QTest::newRow("software V2") << 3 << "QOR Transmitter Software (V2) Firmware Update" << "Connect the <b style='color:#0F1720;'>QOR Transmitter</b> to your computer using a USB-C cable.";
+    }
+
+    void layoutPerTarget()
+    {
+        QFETCH(int, target);
+        QFETCH(QString, title);
+        QFETCH(QString, firstStep);
+        FirmwareUpdateDialog dialog(c(), FirmwareTarget(target));
+        QCOMPARE(dialog.windowTitle(), title);
+        QVERIFY(dialog.isModal());
+        const QString html = FirmwareUpdateDialog::infoTableHtml(FirmwareTarget(target));
+        QVERIFY(html.startsWith("<table cellspacing='0' cellpadding='4' style='color:#0F1720;'><tr><td style='color:#0F1720; font-weight:bold; vertical-align:top; padding-right:8px;'>1.</td><td>" + firstStep + "</td></tr>"));
+        QVERIFY(html.endsWith("4.</td><td>" + QString(target == 0 ? "Press <b style='color:#0F1720;'>Check for Updates</b> below to start the flash." : "Press <b style='color:#0F1720;'>Start</b> below to check for updates.") + "</td></tr></table>"));
+        QCOMPARE(label(dialog, "instructionsLabel")->text(), html);
+        QVERIFY(label(dialog, "titleLabel")->isHidden());
+        QCOMPARE(startButton(dialog)->text(), QString("Check for Updates"));
+        QCOMPARE(dialog.findChild<QFrame *>("receiverConnectCard") != nullptr, target == 0);
+        if (target != 0) {
+            QVERIFY(startButton(dialog)->isEnabled());
+            QCOMPARE(status(dialog), QString("Make sure the %1 is connected, then press Start.")
+                                         .arg(title.chopped(int(qstrlen(" Firmware Update")))));
+        }
+    }
+
+    void receiverWithoutPorts()
+    {
+        FirmwareUpdateDialog dialog(c(), corvane::FirmwareReceiver);
+        auto *ports = dialog.findChild<QComboBox *>();
+        QCOMPARE(ports->count(), 1);
+        QCOMPARE(ports->itemText(0), QString("No serial ports detected"));
+        QVERIFY(!ports->isEnabled());
+        QVERIFY(!startButton(dialog)->isEnabled());
+        QVERIFY(buttonNamed(dialog, "Connect"));
+        bool hint = false;
+        for (QLabel *l : dialog.findChildren<QLabel *>())
+            hint = hint || l->text() == QLatin1String("Plug the receiver into USB, then press Refresh.");
+        QVERIFY(hint);
+        // Nothing to connect to: a red hint, no run.
+        buttonNamed(dialog, "Connect")->click();
+        QVERIFY(!c()->isReceiverConnected());
+    }
+
+    void receiverConnectCard_data()
+    {
+        QTest::addColumn<bool>("openBefore");
+        QTest::newRow("opened by the dialog") << false;
+        QTest::newRow("open before") << true;
+    }
+
+    void receiverConnectCard()
+    {
+        QFETCH(bool, openBefore);
+        SimulatedRp2040 other(QStringLiteral("1.0.0"), QStringLiteral("ttyACM7"));
+        SimulatedRp2040 board(QStringLiteral("1.4.2"));
+        if (openBefore)
+            QVERIFY(c()->connectReceiver(board.portName(), 115200));
+        {
+            FirmwareUpdateDialog dialog(c(), corvane::FirmwareReceiver);
+            auto *ports = dialog.findChild<QComboBox *>();
+            if (!openBefore) {
+                QCOMPARE(ports->count(), 2);
+                QVERIFY(ports->isEnabled());
+                ports->setCurrentIndex(ports->findData(board.portName()));
+                // Refreshing keeps the pick.
+                buttonNamed(dialog, "Refresh")->click();
+                QCOMPARE(ports->currentData().toString(), board.portName());
+                QVERIFY(!startButton(dialog)->isEnabled());
+                buttonNamed(dialog, "Connect")->click();
+            }
+            QVERIFY(c()->isReceiverConnected());
+            QCOMPARE(dialog.openedReceiver(), !openBefore);
+            QVERIFY(startButton(dialog)->isEnabled());
+            QVERIFY(!ports->isEnabled());
+            QPushButton *disconnect = buttonNamed(dialog, "Disconnect");
+            QVERIFY(disconnect);
+            QCOMPARE(disconnect->property("danger").toBool(), true);
+            QCOMPARE(disconnect->property("primary").toBool(), false);
+        }
+        QCOMPARE(c()->isReceiverConnected(), openBefore);
+    }
+
+    void decliningEndsDone()
+    {
+        m_http->setResponse("/qor-transmitter-firmware-updater/main/VERSION.md", HttpServer::ok("1.4.3"));
+        SimulatedRp2040 board(QStringLiteral("1.4.2"));
+        QVERIFY(c()->connectTransmitter(board.portName(), 115200));
+        FirmwareUpdateDialog dialog(c(), corvane::FirmwareTransmitter);
+        MessageBoxAnswerer answerer(QMessageBox::No);
+        startButton(dialog)->click();
+        QCOMPARE(status(dialog), QString("Checking current version..."));
+        QVERIFY(dialog.findChild<QFrame *>("instructionsCard")->isHidden());
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.state(), corvane::FirmwareDone, Patience);
+        QCOMPARE(answerer.asked, QStringList({ "Update Available|A new version is available.\n\nCurrent: 1.4.2\n"
+                                               "Latest:  1.4.3\n\nDo you want to update now?" }));
+        QCOMPARE(status(dialog), QString("Update canceled. You can check again anytime."));
+        QVERIFY(startButton(dialog)->isHidden());
+        QVERIFY(buttonNamed(dialog, "Done"));
+        QCOMPARE(dialog.findChild<QProgressBar *>()->value(), 100);
+        QCOMPARE(board.lineCount("DFU"), 0);
+    }
+
+    void errorThenRetry()
+    {
+        SimulatedRp2040 board(QStringLiteral("1.4.2"));
+        board.setVersionReply(QByteArray(""));
+        FirmwareUpdateDialog dialog(c(), corvane::FirmwareTransmitter);
+        startButton(dialog)->click();
+        QCOMPARE(dialog.state(), corvane::FirmwareError);
+        QCOMPARE(status(dialog), QString("Error: QOR Transmitter is not connected."));
+        QCOMPARE(label(dialog, "detailLabel")->text(), QString("Please close this dialog and try again."));
+        QCOMPARE(startButton(dialog)->text(), QString("Retry"));
+        QVERIFY(startButton(dialog)->isEnabled());
+
+        QVERIFY(c()->connectTransmitter(board.portName(), 115200));
+        startButton(dialog)->click();
+        QCOMPARE(status(dialog), QString("Checking current version..."));
+        QCOMPARE(label(dialog, "detailLabel")->text(), QString());
+        QVERIFY(!startButton(dialog)->isEnabled());
+        QVERIFY(dialog.findChild<QFrame *>("instructionsCard")->isHidden());
+        QTRY_VERIFY_WITH_TIMEOUT(board.lineCount("VER") == 1, Patience);
+    }
+
+    // The transmitter's error texts are shown as they come, never as markup.
+    void transmitterTextsArePlain()
+    {
+        ostratest::SimulatedTransmitter tx;
+        tx.scriptReplies("SOC_VER", { "SOC_UPDATE_ERROR:<b>x</b>\r\n" });
+        QVERIFY(c()->connectTransmitter(tx.portName(), 115200));
+        FirmwareUpdateDialog dialog(c(), corvane::FirmwareTransmitterSoftware);
+        startButton(dialog)->click();
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.state(), corvane::FirmwareError, Patience);
+        QCOMPARE(status(dialog), QString("Error: <b>x</b>"));
+        QCOMPARE(label(dialog, "statusLabel")->textFormat(), Qt::PlainText);
+        QCOMPARE(label(dialog, "detailLabel")->textFormat(), Qt::PlainText);
+    }
+
+    void abQuestionIsPlain()
+    {
+        ostratest::SimulatedTransmitter tx;
+        tx.scriptReplies("SOC_OTA_CHECK", { "SOC_OTA_CHECK:{\"ok\":true,\"current_version\":\"1.0\",\"latest_version\":\"1.1\","
+                                            "\"update_available\":true,\"notes\":\"<i>fast</i>\"}\r\n" });
+        QVERIFY(c()->connectTransmitter(tx.portName(), 115200));
+        FirmwareUpdateDialog dialog(c(), corvane::FirmwareTransmitterSoftwareV2);
+        MessageBoxAnswerer answerer(QMessageBox::Yes);
+        startButton(dialog)->click();
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.state(), corvane::FirmwareOtaInstalling, Patience);
+        QVERIFY(answerer.asked.value(0).contains("What's new:\n<i>fast</i>"));
+        QCOMPARE(answerer.formats.value(0), Qt::PlainText);
+        QCOMPARE(startButton(dialog)->text(), QString("Cancel"));
+        QVERIFY(startButton(dialog)->isEnabled());
+        startButton(dialog)->click();
+        QCOMPARE(status(dialog), QString("Cancelling update..."));
+        QVERIFY(!startButton(dialog)->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(tx.lineCount("SOC_OTA_CANCEL") == 1, Patience);
+    }
+
+    void render_data()
+    {
+        QTest::addColumn<int>("target");
+        QTest::addColumn<QString>("state");
+        for (int target = 0; target < 4; ++target) {
+            for (const char *state : { "idle", "error", "done" })
+                QTest::newRow(qPrintable(QStringLiteral("%1-%2").arg(target).arg(state))) << target << QString(state);
+        }
+    }
+
+    void render()
+    {
+        QFETCH(int, target);
+        QFETCH(QString, state);
+        SimulatedRp2040 board(QStringLiteral("1.4.2"));
+        FirmwareUpdateDialog dialog(c(), FirmwareTarget(target));
+        if (state == "error") {
+            startButton(dialog)->setEnabled(true);
+            startButton(dialog)->click();
+            QCOMPARE(dialog.state(), corvane::FirmwareError);
+        } else if (state == "done") {
+            dialog.findChild<QFrame *>("instructionsCard")->hide();
+            if (auto *card = dialog.findChild<QFrame *>("receiverConnectCard"))
+                card->hide();
+            label(dialog, "detailLabel")->setText("Current: 1.4.2\nLatest:  1.4.3");
+            dialog.showDone("Updated successfully!\nVersion: 1.4.3");
+        }
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        dialog.resize(dialog.sizeHint());
+        const QImage image = dialog.grab().toImage();
+        QVERIFY(image.save(picture(QStringLiteral("firmware-dialog-%1-%2").arg(target).arg(state))));
+    }
+
+    void darkTheme()
+    {
+        if (ostra::isDarkTheme())
+            QSKIP("this run is the dark one");
+        QVERIFY(ostratest::runDarkTwin("firmware", { "render" }));
+    }
+};
+
+OSTRA_TEST_MAIN_WIDGETS(TestFirmwareUpdateDialog)
+#include "tst_firmwareupdatedialog.moc"

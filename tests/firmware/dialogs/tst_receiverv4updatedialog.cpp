@@ -1,0 +1,408 @@
+#include "firmware/dialogs/receiverv4updatedialog.h"
+
+#include "bridge/corvanecontroller.h"
+#include "firmware/firmwareupdateprocedure.h"
+#include "messageboxanswerer.h"
+#include "ostraui/theme.h"
+#include "platform/serial/serialportlister.h"
+#include "support/darktwin.h"
+#include "support/httpserver.h"
+#include "support/simulatedtransmitter.h"
+#include "support/simulatedv4receiver.h"
+#include "support/testenvironment.h"
+#include "support/v4firmwareimage.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFrame>
+#include <QHash>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <memory>
+
+using corvane::CorvaneController;
+using corvane::ReceiverV4UpdateDialog;
+using corvane::SerialPortEntry;
+using corvane::SerialPortLister;
+using ostratest::HttpServer;
+using ostratest::MessageBoxAnswerer;
+using ostratest::SimulatedV4Receiver;
+using ostratest::V4BoardModel;
+
+namespace {
+
+constexpr int Patience = 20000;
+const QString Release = QStringLiteral("/qor-receiver-firmware-updater/main/v4/");
+
+QString picture(const QString &name)
+{
+    return ostratest::artefactDir("firmware")
+           + QStringLiteral("/%1-%2.png").arg(name, ostra::isDarkTheme() ? "dark" : "light");
+}
+
+// The dialog with its file dialog answered by the test.
+class TestedDialog : public ReceiverV4UpdateDialog
+{
+public:
+    using ReceiverV4UpdateDialog::ReceiverV4UpdateDialog;
+    QString file;
+
+protected:
+    QString askForFirmwareFile() override { return file; }
+};
+
+QPushButton *button(QDialog &dialog, const QString &text)
+{
+    for (QPushButton *b : dialog.findChildren<QPushButton *>()) {
+        if (b->text() == text)
+            return b;
+    }
+    return nullptr;
+}
+
+QString status(QDialog &dialog) { return dialog.findChild<QLabel *>("statusLabel")->text(); }
+QString log(QDialog &dialog) { return dialog.findChild<QPlainTextEdit *>("log")->toPlainText(); }
+QComboBox *ports(QDialog &dialog) { return dialog.findChild<QComboBox *>(); }
+
+bool hasLabel(QDialog &dialog, const QString &text)
+{
+    for (QLabel *label : dialog.findChildren<QLabel *>()) {
+        if (label->text() == text)
+            return true;
+    }
+    return false;
+}
+
+QByteArray json(const QJsonObject &object) { return QJsonDocument(object).toJson(); }
+
+} // namespace
+
+class TestReceiverV4UpdateDialog : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<HttpServer> m_http;
+    QHash<QString, QByteArray> m_files;
+    std::unique_ptr<CorvaneController> m_controller;
+    std::unique_ptr<SimulatedV4Receiver> m_receiver;
+    CorvaneController *c() { return m_controller.get(); }
+
+    void publish(const QByteArray &version, const QByteArray &bin = QByteArray(), const QString &binVersion = "1.3.0")
+    {
+        m_files.insert(Release + "VERSION.md", HttpServer::ok(version));
+        if (!bin.isEmpty()) {
+            m_files.insert(Release + "firmware.bin", HttpServer::ok(bin));
+            m_files.insert(Release + "firmware.json", HttpServer::ok(json(ostratest::v4DescriptionOf(bin, binVersion))));
+        }
+    }
+
+    void listPorts(const QList<SerialPortEntry> &extra = {})
+    {
+        QList<SerialPortEntry> list = extra;
+        list.append({ m_receiver->portName(), "CP2102 USB to UART Bridge Controller", "Silicon Labs", 0x10C4, 0xEA60 });
+        SerialPortLister::setFixedPorts(list);
+    }
+
+    int fileRequests(const char *name) const
+    {
+        int count = 0;
+        for (const QString &request : m_http->requests)
+            count += request.startsWith(Release + QLatin1String(name) + "?t=") ? 1 : 0;
+        return count;
+    }
+
+private slots:
+    void initTestCase() { ostra::installTheme(*qApp); }
+
+    void init()
+    {
+        QSettings().clear();
+        m_files.clear();
+        m_http = std::make_unique<HttpServer>();
+        // Requests carry a cache-busting query.
+        m_http->handler = [this](const QString &path) {
+            return m_files.value(path.section('?', 0, 0), HttpServer::ok("not found", 404));
+        };
+        QSettings().setValue(QLatin1String(corvane::FirmwareUpdateProcedure::BaseUrlSetting), m_http->baseUrl());
+        m_receiver = std::make_unique<SimulatedV4Receiver>();
+        listPorts();
+        m_controller = std::make_unique<CorvaneController>();
+    }
+
+    void cleanup()
+    {
+        m_controller.reset();
+        m_receiver.reset();
+        m_http.reset();
+        SerialPortLister::useSystemPorts();
+    }
+
+    void compareVersions_data()
+    {
+        QTest::addColumn<QString>("a");
+        QTest::addColumn<QString>("b");
+        QTest::addColumn<int>("order");
+        QTest::newRow("numeric, not text") << "1.10.0" << "1.9.2" << 1;
+        QTest::newRow("equal") << "4.6.0" << "4.6.0" << 0;
+        QTest::newRow("older") << "1.2.0" << "1.3.0" << -1;
+        QTest::newRow("missing part is 0") << "1.3" << "1.3.0" << 0;
+        QTest::newRow("longer wins") << "1.3.0.1" << "1.3" << 1;
+        QTest::newRow("not a number is 0") << "1.x.5" << "1.0.4" << 1;
+        QTest::newRow("blanks trimmed") << " 2.0.0 " << "10.0.0" << -1;
+    }
+
+    void compareVersions()
+    {
+        QFETCH(QString, a);
+        QFETCH(QString, b);
+        QFETCH(int, order);
+        QCOMPARE(ReceiverV4UpdateDialog::compareVersions(a, b), order);
+        QCOMPARE(ReceiverV4UpdateDialog::compareVersions(b, a), -order);
+    }
+
+    void portList_data()
+    {
+        QTest::addColumn<QList<SerialPortEntry>>("list");
+        QTest::addColumn<QString>("picked");
+        const SerialPortEntry acm { "/dev/ttyACM0", "Board CDC", "Raspberry Pi", 0x2E8A, 0x00C0 };
+        QTest::newRow("by vendor id") << QList<SerialPortEntry>({ acm, { "/dev/ttyUSB3", "", "", 0x10C4, 1 } }) << "/dev/ttyUSB3";
+        QTest::newRow("by description") << QList<SerialPortEntry>({ acm, { "/dev/ttyUSB4", "cp2102n bridge", "", 0, 0 } }) << "/dev/ttyUSB4";
+        QTest::newRow("by manufacturer") << QList<SerialPortEntry>({ acm, { "/dev/ttyUSB5", "", "SILICON LABS", 0, 0 } }) << "/dev/ttyUSB5";
+        QTest::newRow("else the first") << QList<SerialPortEntry>({ acm, { "/dev/ttyS0", "", "", 0, 0 } }) << "/dev/ttyACM0";
+    }
+
+    void portList()
+    {
+        QFETCH(QList<SerialPortEntry>, list);
+        QFETCH(QString, picked);
+        SerialPortLister::setFixedPorts(list);
+        ReceiverV4UpdateDialog dialog(c());
+        QCOMPARE(ports(dialog)->count(), list.size());
+        QCOMPARE(ports(dialog)->currentData().toString(), picked);
+        QCOMPARE(ports(dialog)->itemText(0), QString("/dev/ttyACM0 - Board CDC"));
+
+        SerialPortLister::setFixedPorts({});
+        button(dialog, "Refresh")->click();
+        QCOMPARE(ports(dialog)->itemText(0), QString("No serial ports. Plug in the cable and press Refresh."));
+        QVERIFY(!ports(dialog)->isEnabled());
+        button(dialog, "Check version")->click();
+        QCOMPARE(status(dialog), QString("Pick the cable's port first."));
+    }
+
+    void latestRelease_data()
+    {
+        QTest::addColumn<QByteArray>("published");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("leading v") << QByteArray(" v4.6.0 \nNotes follow\n") << "4.6.0" << "Latest release on GitHub: 4.6.0";
+        QTest::newRow("none") << QByteArray() << "none published yet" << "No V4 release is published on GitHub yet.";
+    }
+
+    void latestRelease()
+    {
+        QFETCH(QByteArray, published);
+        QFETCH(QString, shown);
+        QFETCH(QString, logged);
+        if (!published.isEmpty())
+            publish(published);
+        ReceiverV4UpdateDialog dialog(c());
+        QVERIFY(hasLabel(dialog, "checking…"));
+        QTRY_VERIFY_WITH_TIMEOUT(hasLabel(dialog, shown), Patience);
+        QVERIFY(log(dialog).contains(logged));
+        QCOMPARE(fileRequests("VERSION.md"), 1);
+    }
+
+    void transmitterPortRefused()
+    {
+        ostratest::SimulatedTransmitter tx;
+        QVERIFY(c()->connectTransmitter(tx.portName(), 115200));
+        listPorts({ { tx.portName(), "QOR Transmitter", "", 0x2E8A, 0x000A } });
+        ReceiverV4UpdateDialog dialog(c());
+        ports(dialog)->setCurrentIndex(0);
+        for (const char *action : { "Check version", "Update" }) {
+            button(dialog, action)->click();
+            QCOMPARE(status(dialog), QString("%1 is the QOR transmitter's port. Pick the receiver cable's port.").arg(tx.portName()));
+            QVERIFY(button(dialog, "Check version")->isEnabled());
+        }
+        QVERIFY(c()->isSerialConnected());
+    }
+
+    void receiverConsoleClosedThenBoardRead()
+    {
+        m_receiver->board().hardware = "QOR-RX-G0";
+        QVERIFY(c()->connectReceiver(m_receiver->portName(), 115200));
+        ReceiverV4UpdateDialog dialog(c());
+        button(dialog, "Check version")->click();
+        QVERIFY(!c()->isReceiverConnected());
+        QVERIFY(log(dialog).contains(QString("Closed the receiver console on %1.").arg(m_receiver->portName())));
+        QCOMPARE(status(dialog), QString("Reading the receiver on %1…").arg(m_receiver->portName()));
+        QVERIFY(hasLabel(dialog, "reading…"));
+        // Reading cannot be cancelled.
+        QVERIFY(!button(dialog, "Cancel")->isEnabled());
+        dialog.reject();
+        QTRY_COMPARE_WITH_TIMEOUT(status(dialog), QString("The receiver runs 1.2.0."), Patience);
+        QVERIFY(hasLabel(dialog, "1.2.0"));
+        QVERIFY(log(dialog).contains("Warning: the board reports \"QOR-RX-G0\", not a V4."));
+        // What the board says is never read as markup.
+        for (QLabel *label : dialog.findChildren<QLabel *>()) {
+            if (label->text() == "1.2.0" || label == dialog.findChild<QLabel *>("statusLabel"))
+                QCOMPARE(label->textFormat(), Qt::PlainText);
+        }
+    }
+
+    // A whole update; Cancel while pages are written is ignored.
+    void updateFromRelease()
+    {
+        const QByteArray bin = ostratest::v4FirmwareBytes(2 * 2048);
+        publish("1.3.0", bin);
+        MessageBoxAnswerer answerer(QMessageBox::Ok);
+        ReceiverV4UpdateDialog dialog(c());
+        dialog.show();
+        QTRY_VERIFY_WITH_TIMEOUT(hasLabel(dialog, "1.3.0"), Patience);
+        QList<int> bar;
+        connect(dialog.findChild<QProgressBar *>(), &QProgressBar::valueChanged, this, [&bar](int v) { bar << v; });
+        button(dialog, "Update")->click();
+        QCOMPARE(status(dialog), QString("Downloading the firmware…"));
+        QTRY_VERIFY_WITH_TIMEOUT(status(dialog).startsWith("Writing the firmware… page"), Patience);
+        QVERIFY(status(dialog).endsWith(" of 2. Don't unplug the receiver."));
+        QVERIFY(!button(dialog, "Cancel")->isEnabled());
+        dialog.reject();
+        QVERIFY(dialog.isVisible());
+        QVERIFY(status(dialog).startsWith("Writing the firmware… page"));
+
+        QTRY_VERIFY_WITH_TIMEOUT(status(dialog).startsWith("Updated to 1.3.0. Now power-cycle the receiver once"), Patience);
+        QCOMPARE(m_receiver->board().flash.left(bin.size()), bin);
+        // Two pages: 5 + done × 90 / 2.
+        for (int value : { 5, 50, 95, 97, 100 })
+            QVERIFY2(bar.contains(value), qPrintable(QString::number(value)));
+        QTRY_COMPARE_WITH_TIMEOUT(answerer.asked.size(), 1, Patience);
+        QVERIFY(answerer.asked.first().startsWith("Update complete|The receiver runs 1.3.0.\n\nPower-cycle it once now"));
+        QVERIFY(hasLabel(dialog, "1.3.0"));
+
+        // The kept image goes again without a download; this time the board stays silent until
+        // the power cycle, and Cancel during that wait ends the run.
+        m_receiver->board().mode = V4BoardModel::Off;
+        QVERIFY(button(dialog, "Reinstall"));
+        button(dialog, "Reinstall")->click();
+        QCOMPARE(status(dialog), QString("Connecting to the bootloader on %1…").arg(m_receiver->portName()));
+        QFrame *panel = dialog.findChild<QFrame *>("powerCycle");
+        QTRY_VERIFY_WITH_TIMEOUT(panel->isVisible(), Patience);
+        QCOMPARE(status(dialog), QString("Power-cycle the board now"));
+        QVERIFY(button(dialog, "Cancel")->isEnabled());
+        dialog.reject();
+        QCOMPARE(status(dialog), QString("Stopping…"));
+        QVERIFY(dialog.isVisible());
+        QTRY_COMPARE_WITH_TIMEOUT(status(dialog), QString("Update failed: Cancelled."), Patience);
+        QVERIFY(!panel->isVisible());
+        QVERIFY(button(dialog, "Try again"));
+        QVERIFY(button(dialog, "Close")->isEnabled());
+        QCOMPARE(fileRequests("firmware.bin"), 1);
+        QCOMPARE(fileRequests("firmware.json"), 1);
+    }
+
+    void upToDateAsks()
+    {
+        publish("1.2.0");
+        MessageBoxAnswerer answerer(QMessageBox::No);
+        ReceiverV4UpdateDialog dialog(c());
+        button(dialog, "Check version")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(status(dialog), QString("The receiver runs 1.2.0."), Patience);
+        QTRY_VERIFY_WITH_TIMEOUT(button(dialog, "Reinstall"), Patience);
+        button(dialog, "Reinstall")->click();
+        QCOMPARE(answerer.asked, QStringList({ "Up to date|The receiver already runs 1.2.0, the latest release. Install it again?" }));
+        QCOMPARE(fileRequests("firmware.json"), 0);
+    }
+
+    void localFile_data()
+    {
+        QTest::addColumn<bool>("withDescription");
+        QTest::addColumn<bool>("matching");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no description") << false << true << "fw.bin needs its description file fw.json next to it.";
+        QTest::newRow("refused") << true << false << "fw.bin refused: ";
+        QTest::newRow("accepted") << true << true << "Ready to install 1.4.0 from the file.";
+    }
+
+    void localFile()
+    {
+        QFETCH(bool, withDescription);
+        QFETCH(bool, matching);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        const QByteArray bin = ostratest::v4FirmwareBytes(3000);
+        QFile file(dir.filePath("fw.bin"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(bin);
+        file.close();
+        if (withDescription) {
+            QFile description(dir.filePath("fw.json"));
+            QVERIFY(description.open(QIODevice::WriteOnly));
+            description.write(json(ostratest::v4DescriptionOf(matching ? bin : bin.left(2000), "1.4.0")));
+        }
+        TestedDialog dialog(c());
+        dialog.file = file.fileName();
+        button(dialog, "Use a file…")->click();
+        QVERIFY2(status(dialog).startsWith(message), qPrintable(status(dialog)));
+        if (!withDescription)
+            return;
+        if (!matching) {
+            QVERIFY(log(dialog).contains("File refused: "));
+            return;
+        }
+        QVERIFY(hasLabel(dialog, "1.4.0 (from fw.bin)"));
+        QVERIFY(log(dialog).contains("Using fw.bin: firmware 1.4.0, 3000 bytes."));
+    }
+
+    void render_data()
+    {
+        QTest::addColumn<bool>("running");
+        QTest::newRow("idle") << false;
+        QTest::newRow("power-cycle, then writing") << true;
+    }
+
+    // Idle; then one real run, shot while it waits for the power cycle and while it writes.
+    void render()
+    {
+        QFETCH(bool, running);
+        const QByteArray bin = ostratest::v4FirmwareBytes(2 * 2048);
+        publish("1.3.0", bin);
+        m_receiver->board().mode = V4BoardModel::Off;
+        MessageBoxAnswerer answerer(QMessageBox::Ok);
+        ReceiverV4UpdateDialog dialog(c());
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QTRY_VERIFY_WITH_TIMEOUT(hasLabel(dialog, "1.3.0"), Patience);
+        const auto shoot = [&dialog](const char *name) {
+            dialog.resize(dialog.sizeHint());
+            return dialog.grab().toImage().save(picture(QLatin1String("receiver-v4-dialog-") + name));
+        };
+        if (!running) {
+            QVERIFY(shoot("idle"));
+            return;
+        }
+        button(dialog, "Update")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.findChild<QFrame *>("powerCycle")->isVisible(), Patience);
+        QVERIFY(shoot("power-cycle"));
+        m_receiver->board().powerCycle();
+        QTRY_VERIFY_WITH_TIMEOUT(status(dialog).startsWith("Writing the firmware… page 1 of 2"), Patience);
+        QVERIFY(shoot("writing"));
+        QTRY_COMPARE_WITH_TIMEOUT(answerer.asked.size(), 1, Patience);
+    }
+
+    void darkTheme()
+    {
+        if (ostra::isDarkTheme())
+            QSKIP("this run is the dark one");
+        QVERIFY(ostratest::runDarkTwin("firmware", { "render" }));
+    }
+};
+
+OSTRA_TEST_MAIN_WIDGETS(TestReceiverV4UpdateDialog)
+#include "tst_receiverv4updatedialog.moc"
