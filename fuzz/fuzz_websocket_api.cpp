@@ -7,7 +7,7 @@
 
 #include "api/mdnsresponder.h"
 #include "api/websocketserver.h"
-#include "apihandlers.h"
+#include "api/apihandlers.h"
 #include "fuzzhost.h"
 #include "support/transmitrig.h"
 
@@ -19,7 +19,7 @@ struct ApiHost
     {
         corvane::CorvaneController *controller = rig.controller.get();
         rig.openTransmitter();
-        ostrafuzz::registerApiHandlers(&server, controller);
+        corvane::registerApiHandlers(&server, controller);
         corvane::MdnsResponder::setServedInterfaceNames({QStringLiteral("lo")});
         server.start(0);
     }

@@ -12,7 +12,7 @@
 
 #include "api/websocketserver.h"
 #include "api/wshandler.h"
-#include "apihandlers.h"
+#include "api/apihandlers.h"
 #include "bridge/crsfprotocol.h"
 #include "bridge/elrsparametermanager.h"
 #include "bridge/receiverrig.h"
@@ -133,7 +133,7 @@ void apiSeeds()
 {
     ostratest::TransmitRig rig;
     corvane::WebSocketServer server(rig.controller.get());
-    ostrafuzz::registerApiHandlers(&server, rig.controller.get());
+    corvane::registerApiHandlers(&server, rig.controller.get());
     QStringList events {QStringLiteral("ping"), QStringLiteral("action_subscribe"), QStringLiteral("action_unsubscribe")};
     for (corvane::WsHandler *handler : server.findChildren<corvane::WsHandler *>())
         events += handler->supportedEvents();
