@@ -88,6 +88,9 @@ public slots:
     void openProfileManagerDialog();
     void onAutoConnectRetry();
 
+    // Axis configuration dialog (mainwindow_axes.cpp).
+    void onConfigureAxes();
+
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
