@@ -530,8 +530,10 @@ void AxisConfigDialog::updateSteeringAngleLabel()
         m_rotationRow->setValue(rotation);
     }
     for (const auto &[preset, button] : std::as_const(m_steeringPresets)) {
-        button->setEnabled(preset == 0 || preset < rotation);
-        button->setChecked((preset != 0 && preset == effective) || (preset == 0 && effective == rotation));
+        const bool offered = preset == 0 || preset < rotation;
+        button->setEnabled(offered);
+        // The whole rotation shows as "Full wheel" only, never as a disabled angle button.
+        button->setChecked(offered && (preset == 0 ? effective == rotation : preset == effective));
     }
     m_angleSummary->setText(tr("Full lock at %1\u00B0 each way (%2\u00B0 lock-to-lock)").arg(effective / 2).arg(effective));
 }
