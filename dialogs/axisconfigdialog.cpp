@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QTabBar>
@@ -143,7 +144,7 @@ void AxisConfigDialog::buildUi()
     calibrationLayout->addLayout(header);
     auto *axisTabs = new QTabWidget(calibration);
     for (int i = 0; i < 4; ++i)
-        axisTabs->addTab(buildAxisSettingsGroup(i), m_settings.axis(i)->name);
+        axisTabs->addTab(scrollable(buildAxisSettingsGroup(i)), m_settings.axis(i)->name);
     calibrationLayout->addWidget(axisTabs);
     m_pageStack->addTab(calibration, tr("Calibration"));
     connect(m_pageChooser, &ostra::Segmented::currentIndexChanged, m_pageStack, &QTabWidget::setCurrentIndex);
@@ -172,6 +173,16 @@ void AxisConfigDialog::buildUi()
     connect(apply, &QPushButton::clicked, this, &AxisConfigDialog::onApply);
     footer->addWidget(apply);
     layout->addLayout(footer);
+}
+
+QWidget *AxisConfigDialog::scrollable(QWidget *content)
+{
+    auto *scroll = new QScrollArea;
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setWidget(content);
+    return scroll;
 }
 
 void AxisConfigDialog::setAxisSettings(const AxisSettings &settings)

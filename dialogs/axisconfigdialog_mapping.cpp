@@ -128,7 +128,7 @@ QWidget *AxisConfigDialog::buildMappingPage()
     wheelLayout->addWidget(ostra::makeRoleLabel(tr("Press Detect, then move the control you want to assign."),
                                                 "muted", wheelTab));
     wheelLayout->addStretch();
-    m_deviceTabs->addTab(wheelTab, tr("Wheel Base"));
+    m_deviceTabs->addTab(scrollable(wheelTab), tr("Wheel Base"));
 
     auto *pedalsTab = new QWidget(m_deviceTabs);
     auto *pedalsLayout = new QVBoxLayout(pedalsTab);
@@ -143,8 +143,8 @@ QWidget *AxisConfigDialog::buildMappingPage()
     pedalsLayout->addWidget(createMappingRow(2, tr("Brake")));
     pedalsLayout->addWidget(createMappingRow(3, tr("Clutch")));
     pedalsLayout->addStretch();
-    m_deviceTabs->addTab(pedalsTab, tr("Pedals"));
-    m_deviceTabs->addTab(buildShifterTab(), tr("Shifter"));
+    m_deviceTabs->addTab(scrollable(pedalsTab), tr("Pedals"));
+    m_deviceTabs->addTab(scrollable(buildShifterTab()), tr("Shifter"));
     layout->addWidget(m_deviceTabs, 1);
 
     // Open on the pedals when they are connected, else on the wheel base.
@@ -172,7 +172,7 @@ QFrame *AxisConfigDialog::createMappingRow(int logicalIndex, const QString &name
     layout->addWidget(row.name);
     row.badge = new QLabel(rawAxisName(m_mapping.map[size_t(logicalIndex)]), row.frame);
     row.badge->setStyleSheet(QLatin1String(NeutralBadge));
-    layout->addWidget(row.badge);
+    layout->addWidget(row.badge, 0, Qt::AlignVCenter);
     row.meter = new ostra::Meter(row.frame, ostra::ThemeColors::ink);
     row.meter->setThickness(6);
     row.meter->setMinimumWidth(60);
@@ -469,7 +469,7 @@ QWidget *AxisConfigDialog::buildShifterTab()
         rowLayout->addWidget(row.name);
         row.value = new QLabel(buttonText(m_shifterMapping[g]), frame);
         row.value->setStyleSheet(QLatin1String(NeutralBadge));
-        rowLayout->addWidget(row.value);
+        rowLayout->addWidget(row.value, 0, Qt::AlignVCenter);
         rowLayout->addStretch(1);
         if (g >= 2) {
             const int k = g - 2;

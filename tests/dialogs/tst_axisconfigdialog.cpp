@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTabBar>
@@ -599,8 +600,14 @@ private slots:
             axes->setCurrentIndex(tab);
         }
         dialog.onInputUpdated();
-        dialog.resize(680, 980);
+        dialog.resize(680, 800);
         QVERIFY(saveWidgetPicture(&dialog, QStringLiteral("axisconfig-%1").arg(QTest::currentDataTag())));
+        // The whole page as it scrolls past.
+        QScrollArea *shown = nullptr;
+        for (QScrollArea *scroll : dialog.findChildren<QScrollArea *>())
+            shown = scroll->isVisible() ? scroll : shown;
+        QVERIFY(shown);
+        QVERIFY(shown->widget()->grab().toImage().save(dialogPicture(QStringLiteral("axisconfig-%1-page").arg(QTest::currentDataTag()))));
     }
 
     void renderDarkToo() { QVERIFY(renderDarkTwin({"render"})); }
