@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
@@ -195,7 +196,8 @@ void AxisConfigDialog::setAxisSettings(const AxisSettings &settings)
 
 void AxisConfigDialog::loadAxisPage(int index)
 {
-    // Signals stay on: a slider that moves writes its own resolution back into the copy.
+    // Signals stay on: a slider that moves writes its own resolution back into the copy, which
+    // `axis` refers to.
     const AxisConfig &axis = *m_settings.axis(index);
     AxisPage &page = m_axisPages[size_t(index)];
     page.invert->setChecked(axis.inverted);
@@ -211,13 +213,12 @@ void AxisConfigDialog::loadAxisPage(int index)
         page.exponentValue->setText(exponentText(page.exponent->value()));
         page.exponent->setEnabled(axis.curve != 0);
     }
-    const AxisConfig &loaded = *m_settings.axis(index);
-    page.calibration->setChecked(loaded.useCalibration);
-    page.minValue->setText(threeDecimals(loaded.inputMin));
-    page.maxValue->setText(threeDecimals(loaded.inputMax));
-    page.centerValue->setText(threeDecimals(loaded.inputCenter));
+    page.calibration->setChecked(axis.useCalibration);
+    page.minValue->setText(threeDecimals(axis.inputMin));
+    page.maxValue->setText(threeDecimals(axis.inputMax));
+    page.centerValue->setText(threeDecimals(axis.inputCenter));
     for (QPushButton *button : {page.setMin, page.setMax, page.setCenter})
-        button->setEnabled(loaded.useCalibration);
+        button->setEnabled(axis.useCalibration);
 }
 
 QWidget *AxisConfigDialog::buildAxisSettingsGroup(int index)
@@ -345,34 +346,30 @@ void AxisConfigDialog::onInvertChanged(int index, bool checked)
     }
 }
 
-void AxisConfigDialog::onDeadzoneChanged(int index, int value)
+void AxisConfigDialog::setPercentField(int index, float AxisConfig::*field, QLabel *AxisPage::*label, int value)
 {
     AxisConfig *axis = m_settings.axis(index);
-    if (!axis || !m_axisPages[size_t(index)].deadzoneValue)
+    QLabel *shown = axis ? m_axisPages[size_t(index)].*label : nullptr;
+    if (!shown)
         return;
-    axis->deadzone = value / 100.0f;
-    m_axisPages[size_t(index)].deadzoneValue->setText(percentText(value));
+    axis->*field = value / 100.0f;
+    shown->setText(percentText(value));
     updateAxisPreview(index);
+}
+
+void AxisConfigDialog::onDeadzoneChanged(int index, int value)
+{
+    setPercentField(index, &AxisConfig::deadzone, &AxisPage::deadzoneValue, value);
 }
 
 void AxisConfigDialog::onMinOutputChanged(int index, int value)
 {
-    AxisConfig *axis = m_settings.axis(index);
-    if (!axis || !m_axisPages[size_t(index)].minOutputValue)
-        return;
-    axis->minOutput = value / 100.0f;
-    m_axisPages[size_t(index)].minOutputValue->setText(percentText(value));
-    updateAxisPreview(index);
+    setPercentField(index, &AxisConfig::minOutput, &AxisPage::minOutputValue, value);
 }
 
 void AxisConfigDialog::onMaxOutputChanged(int index, int value)
 {
-    AxisConfig *axis = m_settings.axis(index);
-    if (!axis || !m_axisPages[size_t(index)].maxOutputValue)
-        return;
-    axis->maxOutput = value / 100.0f;
-    m_axisPages[size_t(index)].maxOutputValue->setText(percentText(value));
-    updateAxisPreview(index);
+    setPercentField(index, &AxisConfig::maxOutput, &AxisPage::maxOutputValue, value);
 }
 
 void AxisConfigDialog::onCurveChanged(int index, int curveIndex)
@@ -407,31 +404,29 @@ void AxisConfigDialog::onCalibrationEnabledChanged(int index, bool checked)
     updateAxisPreview(index);
 }
 
+void AxisConfigDialog::calibrateField(int index, float AxisConfig::*field, QLabel *AxisPage::*label)
+{
+    AxisConfig *axis = m_settings.axis(index);
+    if (!axis)
+        return;
+    axis->*field = reading(index);
+    (m_axisPages[size_t(index)].*label)->setText(threeDecimals(axis->*field));
+    updateAxisPreview(index);
+}
+
 void AxisConfigDialog::onCalibrateMin(int index)
 {
-    if (AxisConfig *axis = m_settings.axis(index)) {
-        axis->inputMin = reading(index);
-        m_axisPages[size_t(index)].minValue->setText(threeDecimals(axis->inputMin));
-        updateAxisPreview(index);
-    }
+    calibrateField(index, &AxisConfig::inputMin, &AxisPage::minValue);
 }
 
 void AxisConfigDialog::onCalibrateMax(int index)
 {
-    if (AxisConfig *axis = m_settings.axis(index)) {
-        axis->inputMax = reading(index);
-        m_axisPages[size_t(index)].maxValue->setText(threeDecimals(axis->inputMax));
-        updateAxisPreview(index);
-    }
+    calibrateField(index, &AxisConfig::inputMax, &AxisPage::maxValue);
 }
 
 void AxisConfigDialog::onCalibrateCenter(int index)
 {
-    if (AxisConfig *axis = m_settings.axis(index)) {
-        axis->inputCenter = reading(index);
-        m_axisPages[size_t(index)].centerValue->setText(threeDecimals(axis->inputCenter));
-        updateAxisPreview(index);
-    }
+    calibrateField(index, &AxisConfig::inputCenter, &AxisPage::centerValue);
 }
 
 void AxisConfigDialog::updateAxisPreview(int index)
@@ -596,7 +591,8 @@ void AxisConfigDialog::onApply()
 
 void AxisConfigDialog::onAxisSettingsInfoClicked()
 {
-    QMessageBox box(QMessageBox::Information, tr("About Axis Settings"),
+    // On the heap: the box is the dialog's child and goes with it should the dialog close first.
+    QPointer<QMessageBox> box = new QMessageBox(QMessageBox::Information, tr("About Axis Settings"),
                     tr("<b>Axis Settings</b><br><br>Configure how each axis (Steering, Throttle, Brake, Clutch) "
                        "responds to your input.<br><br><b>Invert Axis:</b><br>Reverses the direction of the axis "
                        "input.<br><br><b>Deadzone:</b><br>Ignores small inputs near the center/rest position. Helps "
@@ -608,8 +604,9 @@ void AxisConfigDialog::onAxisSettingsInfoClicked()
                        "<br><br><b>Input Calibration:</b><br>Compensates for hardware that doesn't reach full range. "
                        "Set Min, Max, and Center (steering only) values by moving your hardware to those positions."),
                     QMessageBox::Ok, this);
-    box.setTextFormat(Qt::RichText);
-    box.exec();
+    box->setTextFormat(Qt::RichText);
+    box->exec();
+    delete box;
 }
 
 } // namespace corvane

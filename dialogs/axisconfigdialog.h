@@ -141,6 +141,10 @@ private:
     void updateSteeringReadout();
     void updateAxisPreview(int index);
     void loadAxisPage(int index);
+    // A slider in whole percent written into a field of the axis, with its value label.
+    void setPercentField(int index, float AxisConfig::*field, QLabel *AxisPage::*label, int value);
+    // Takes the control's current reading as a calibration point.
+    void calibrateField(int index, float AxisConfig::*field, QLabel *AxisPage::*label);
     QFrame *createMappingRow(int logicalIndex, const QString &name);
     void refreshMappingRows();
     void updateMappingMeters();

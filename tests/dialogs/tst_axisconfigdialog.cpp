@@ -545,6 +545,29 @@ private slots:
         QCOMPARE(row(dialog, "Brake").badge->text(), QString("Listening…"));
     }
 
+    void aLoadedPresetReloadsThePages()
+    {
+        CarRig rig;
+        AxisSettings settings = rig.controller->axisSettings();
+        settings.throttle.curve = 2;
+        settings.steeringAngleDeg = 360;
+        QVERIFY(rig.controller->setAxisSettings(settings));
+        rig.controller->profileManager()->saveUserPreset("controls", "Drift", rig.controller->saveControlsPreset("controls"));
+        QVERIFY(rig.controller->setAxisSettings(TransmitRig::plainSettings()));
+
+        AxisConfigDialog dialog(rig.controller.get());
+        dialog.setAxisSettings(rig.controller->axisSettings());
+        QCOMPARE(dialog.axisSettings().throttle.curve, 0);
+        for (QPushButton *b : dialog.findChildren<QPushButton *>()) {
+            if (b->text() == "Load")
+                b->click();
+        }
+        QCOMPARE(dialog.axisSettings().throttle.curve, 2);
+        QCOMPARE(group(axisPage(dialog, "Throttle"), "Settings")->findChild<QComboBox *>()->currentText(),
+                 QString("Logarithmic"));
+        QCOMPARE(steeringSummary(dialog), QString("Full lock at 180° each way (360° lock-to-lock)"));
+    }
+
     void resetToDefaultsKeepsTheSteeringAngle()
     {
         CarRig rig;
