@@ -144,8 +144,9 @@ public slots:
     void openProfileManagerDialog();
     void onAutoConnectRetry();
 
-    // Setup dialog launchers (mainwindow_launchers.cpp).
+    // Setup dialog launchers (mainwindow_launchers.cpp, mainwindow_axes.cpp).
 public slots:
+    void onConfigureAxes();
     void runRadioCalibration();
     void onConfigureButtons();
 public:
