@@ -88,6 +88,12 @@ public slots:
     void openProfileManagerDialog();
     void onAutoConnectRetry();
 
+    // The transmitter link's dialog, modal; nothing is read back (mainwindow_transmission.cpp).
+    void onConfigureTransmission(bool rfSettings = false);
+    void onConfigureReceiver();
+    void openTransmissionRfSettings();
+    void openTransmissionView();
+
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;

@@ -395,8 +395,7 @@ void TransmissionView::refreshSensorList()
         const QString value = sensor.value.isEmpty() ? QStringLiteral("—") : sensor.value;
         if (item->text(1) != value)
             item->setText(1, value);
-        const bool stale = sensor.lastUpdateMs == 0 || now - sensor.lastUpdateMs > SensorStaleMs;
-        const QColor &color = stale ? m_staleColor : m_freshColor;
+        const QColor &color = isSensorStale(sensor.lastUpdateMs, now) ? m_staleColor : m_freshColor;
         if (item->foreground(0).color() != color) {
             item->setForeground(0, color);
             item->setForeground(1, color);
@@ -404,6 +403,11 @@ void TransmissionView::refreshSensorList()
     }
     m_rebuildingSensors = false;
     m_sensorCount->setText(tr("%1 sensors").arg(m_sensorItems.size()));
+}
+
+bool TransmissionView::isSensorStale(qint64 lastUpdateMs, qint64 nowMs)
+{
+    return lastUpdateMs == 0 || nowMs - lastUpdateMs > SensorStaleMs;
 }
 
 void TransmissionView::onSensorItemChanged(QTreeWidgetItem *, int column)

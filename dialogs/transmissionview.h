@@ -90,6 +90,8 @@ public:
     void showRfSettingsTab();
     void showReceiverTab();
 
+    // A sensor silent for more than 2 s, or never heard, is shown greyed.
+    static bool isSensorStale(qint64 lastUpdateMs, qint64 nowMs);
     static QString frameTypeName(quint8 frameType);
     static QString frameSummary(quint8 frameType, const QByteArray &payload);
     static const QList<ManualRfSetting> &manualOptionTables();

@@ -401,6 +401,8 @@ void TransmissionView::onConfigModeChanged(bool active)
 
 void TransmissionView::onRetryTimeout()
 {
+    // Called by the timer, or early: either way the wait is over.
+    m_retryTimer->stop();
     if (!m_manager || !m_controller || !m_controller->isConfigMode())
         return;
     if (!m_manager->isDiscovering()) {
