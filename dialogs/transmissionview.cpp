@@ -274,9 +274,8 @@ void TransmissionView::refreshCounters()
     }
     refreshSensorList();
     if (!m_pendingLines.isEmpty() && m_console) {
-        m_console->appendPlainText(m_pendingLines.join(QLatin1Char('\n')));
+        appendToConsole(m_pendingLines.join(QLatin1Char('\n')));
         m_pendingLines.clear();
-        m_console->verticalScrollBar()->setValue(m_console->verticalScrollBar()->maximum());
     }
 }
 
@@ -653,6 +652,8 @@ void TransmissionView::queueConsoleLine(const QString &line)
 void TransmissionView::appendToConsole(const QString &text)
 {
     m_console->appendPlainText(text);
+    // Lines start with the time: keep their beginnings in view.
+    m_console->horizontalScrollBar()->setValue(0);
     m_console->verticalScrollBar()->setValue(m_console->verticalScrollBar()->maximum());
 }
 
