@@ -45,6 +45,19 @@ QString fixed(double value, int decimals)
     return QString::number(value, 'f', decimals);
 }
 
+// The column of a card of the Telemetry tab and its header row: heading, stretch, then the caller's
+// counters and buttons.
+QHBoxLayout *addCardHeader(QVBoxLayout *layout, const QString &heading, QFrame *card)
+{
+    layout->setContentsMargins(16, 16, 16, 16);
+    layout->setSpacing(10);
+    auto *header = new QHBoxLayout;
+    header->setContentsMargins(0, 0, 0, 0);
+    header->addWidget(makeDialogHeading(heading, card));
+    header->addStretch(1);
+    return header;
+}
+
 double be16(const QByteArray &payload, int offset)
 {
     return double(qint16(CrsfProtocol::readBe16(payload, offset)));
@@ -285,13 +298,7 @@ QWidget *TransmissionView::buildSensorsCard(QWidget *page)
 {
     QFrame *card = makeDialogCard(page);
     auto *layout = new QVBoxLayout(card);
-    layout->setContentsMargins(16, 16, 16, 16);
-    layout->setSpacing(10);
-
-    auto *header = new QHBoxLayout;
-    header->setContentsMargins(0, 0, 0, 0);
-    header->addWidget(makeDialogHeading(tr("Discovered sensors"), card));
-    header->addStretch(1);
+    QHBoxLayout *header = addCardHeader(layout, tr("Discovered sensors"), card);
     m_sensorCount = new QLabel(tr("%1 sensors").arg(0), card);
     m_sensorCount->setStyleSheet(QStringLiteral("color: #5B6675; font-size: 9pt;"));
     header->addWidget(m_sensorCount);
@@ -487,13 +494,7 @@ QWidget *TransmissionView::buildConsoleCard(QWidget *page)
 {
     QFrame *card = makeDialogCard(page);
     auto *layout = new QVBoxLayout(card);
-    layout->setContentsMargins(16, 16, 16, 16);
-    layout->setSpacing(10);
-
-    auto *header = new QHBoxLayout;
-    header->setContentsMargins(0, 0, 0, 0);
-    header->addWidget(makeDialogHeading(tr("Receiver telemetry (raw)"), card));
-    header->addStretch(1);
+    QHBoxLayout *header = addCardHeader(layout, tr("Receiver telemetry (raw)"), card);
     m_rxLabel = new QLabel(tr("RX %1 B").arg(0), card);
     m_rxLabel->setStyleSheet(QStringLiteral("color: #0B7FD0; font-size: 9pt; font-family: 'Geist Mono';"));
     m_rxLabel->setToolTip(

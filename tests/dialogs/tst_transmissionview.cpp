@@ -238,8 +238,13 @@ private slots:
         QFETCH(int, type);
         QFETCH(QByteArray, payload);
         QFETCH(QString, line);
-        TransmitRig rig;
-        Host host(rig, false);
+        // One view for every row: a rig and its view take their time to build.
+        if (!m_frameHost) {
+            m_frameRig = std::make_unique<TransmitRig>();
+            m_frameHost = std::make_unique<Host>(*m_frameRig, false);
+        }
+        Host &host = *m_frameHost;
+        host.button("Clear")->click();
         host.view->onCrsfFrameReceived(quint8(type), payload);
         host.tick();
         const QStringList lines = host.consoleLines();
@@ -252,6 +257,12 @@ private slots:
         QVERIFY(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d  ").match(lines.at(0)).hasMatch());
         QCOMPARE(lines.at(0).mid(14), line);
         QVERIFY(host.label("1 frames"));
+    }
+
+    void cleanupFrameHost()
+    {
+        m_frameHost.reset();
+        m_frameRig.reset();
     }
 
     // Real bytes from the transmitter: the frame is logged, its bytes counted, its text lines shown.
@@ -909,6 +920,10 @@ private slots:
     }
 
     void renderDark() { QVERIFY(ostra::isDarkTheme() || ostratest::runDarkTwin("dialogs", {"render"})); }
+
+private:
+    std::unique_ptr<TransmitRig> m_frameRig;
+    std::unique_ptr<Host> m_frameHost;
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestTransmissionView)
