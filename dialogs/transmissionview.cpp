@@ -16,6 +16,7 @@
 #include <QScrollBar>
 #include <QSet>
 #include <QTabWidget>
+#include <QTextCursor>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -653,7 +654,12 @@ void TransmissionView::queueConsoleLine(const QString &line)
 void TransmissionView::appendToConsole(const QString &text)
 {
     m_console->appendPlainText(text);
-    // Lines start with the time: keep their beginnings in view.
+    // The cursor at the start of the last line: the console shows the bottom, and lines (which
+    // start with the time) from their beginning.
+    QTextCursor cursor = m_console->textCursor();
+    cursor.movePosition(QTextCursor::End);
+    cursor.movePosition(QTextCursor::StartOfBlock);
+    m_console->setTextCursor(cursor);
     m_console->horizontalScrollBar()->setValue(0);
     m_console->verticalScrollBar()->setValue(m_console->verticalScrollBar()->maximum());
 }
