@@ -149,6 +149,11 @@ public slots:
     void onConfigureAxes();
     void runRadioCalibration();
     void onConfigureButtons();
+    // The transmitter link's dialog, modal; nothing is read back (mainwindow_transmission.cpp).
+    void onConfigureTransmission(bool rfSettings = false);
+    void onConfigureReceiver();
+    void openTransmissionRfSettings();
+    void openTransmissionView();
 public:
     // True exactly while a radio calibration or firmware dialog runs: errors then open no box.
     bool suppressErrorDialogs() const { return m_suppressErrorDialogs; }

@@ -194,6 +194,10 @@ public:
     void startConfigMode();
     void stopConfigMode();
     bool enterWifiUpdateMode(bool receiver, QString *error);
+    // From a successful enterWifiUpdateMode until just before elrsWifiModeSent.
+    bool isWifiSwitchPending() const { return m_wifiSwitchInProgress; }
+    // A copy of the sensor, or a record with an empty id when there is none.
+    TelemetrySensor findTelemetrySensor(const QString &id) const;
 
     // Telemetry frames, car link and sensors (corvanecontroller_telemetry.cpp).
     void handleCarMotion(float lonG, float latG, float vertG);
