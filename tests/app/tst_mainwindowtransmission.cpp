@@ -2,7 +2,10 @@
 #include <QDialog>
 #include <QSettings>
 #include <QTabWidget>
+#include <QAbstractButton>
 #include <QTimer>
+
+#include <functional>
 
 #include "app/mainwindow.h"
 #include "bridge/corvanecontroller.h"
@@ -22,7 +25,7 @@ struct Opened
     bool modal = false;
 };
 
-Opened launch(MainWindow &window, const char *slot, bool withArgument = false, bool argument = false)
+Opened launch(const std::function<void()> &trigger)
 {
     Opened seen;
     QTimer poll;
@@ -38,11 +41,18 @@ Opened launch(MainWindow &window, const char *slot, bool withArgument = false, b
         view->reject();
     });
     poll.start();
-    if (withArgument)
-        QMetaObject::invokeMethod(&window, slot, Q_ARG(bool, argument));
-    else
-        QMetaObject::invokeMethod(&window, slot);
+    trigger();
     return seen;
+}
+
+Opened launch(MainWindow &window, const char *slot, bool withArgument = false, bool argument = false)
+{
+    return launch([&] {
+        if (withArgument)
+            QMetaObject::invokeMethod(&window, slot, Q_ARG(bool, argument));
+        else
+            QMetaObject::invokeMethod(&window, slot);
+    });
 }
 
 } // namespace
@@ -87,6 +97,18 @@ private slots:
         QVERIFY(seen.modal);
         // Nothing of the dialog stays with the window.
         QVERIFY(window.findChildren<corvane::TransmissionView *>().isEmpty());
+    }
+
+    // The car page's Telemetry card opens it: Settings on the RF tab, All sensors on the first.
+    void carPageOpensIt()
+    {
+        MainWindow window;
+        window.show();
+        auto *settings = window.findChild<QAbstractButton *>(QStringLiteral("telemetrySettingsBtn"));
+        auto *all = window.findChild<QAbstractButton *>(QStringLiteral("allSensorsRow"));
+        QVERIFY(settings && all);
+        QCOMPARE(launch([settings] { settings->click(); }).tab, 1);
+        QCOMPARE(launch([all] { all->click(); }).tab, 0);
     }
 
     // Leaving the dialog leaves configuration mode the launcher's user had turned on.
