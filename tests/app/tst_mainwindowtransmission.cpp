@@ -1,8 +1,8 @@
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QSettings>
 #include <QTabWidget>
-#include <QAbstractButton>
 #include <QTimer>
 
 #include <functional>
