@@ -322,7 +322,8 @@ void LedConfigDialog::syncColorWheelToSelection()
 
 void LedConfigDialog::loadSelectedZoneColor()
 {
-    if (!validZone())
+    // Outside range mode the picker shows the global or per-LED colour, not a zone's.
+    if (!validZone() || m_settings.mode != LedMode::Range)
         return;
     setWheelSilently(m_settings.rangeZones.at(m_settings.selectedZoneIndex).color);
     updateColorSwatch();

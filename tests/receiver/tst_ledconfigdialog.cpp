@@ -210,6 +210,8 @@ private slots:
         s.rangeZones = {{0, 30, RgbColor{255, 0, 0}}, {30, 70, RgbColor{0, 255, 0}}, {70, 100, RgbColor{0, 0, 255}}};
         s.selectedZoneIndex = 1;
         d.dialog->setSettings(s);
+        // The picker shows the colour of the mode: the global one, LED 1's (the global one), zone 2's.
+        QCOMPARE(d.dialog->findChild<ColorWheelWidget *>()->color(), mode == 2 ? QColor(0, 255, 0) : QColor(255, 73, 0));
         d.dialog->resize(540, d.dialog->sizeHint().height());
         QCoreApplication::processEvents();
         const char *names[] = {"global", "per-led", "range"};

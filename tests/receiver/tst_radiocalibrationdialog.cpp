@@ -249,32 +249,33 @@ private slots:
         QVERIFY(rig.controller->isReceiverConnected());
     }
 
-    void render_data()
-    {
-        QTest::addColumn<int>("step");
-        for (int step = 0; step <= 8; ++step)
-            QTest::addRow("step %d", step) << step;
-    }
-
+    // Every page, walked through in one run: each measuring page mid-hold with a live reading.
     void render()
     {
-        QFETCH(int, step);
         Wizard w;
         QVERIFY(w.ok);
-        for (int i = 0; i < std::min(step, 2); ++i)
-            w.next()->click();
-        for (int s = 2; s < step; ++s)
-            QVERIFY(w.hold(s <= 4 ? 2 : 1, 1500, 992));
-        if (step >= 2 && step <= 7) {
-            w.next()->click();
-            QVERIFY(w.report(step <= 4 ? "CH2:1500us CRSF:992" : "CH1:1500us CRSF:992"));
-            w.tick();
-        }
         w.dialog->show();
         QVERIFY(QTest::qWaitForWindowExposed(w.dialog.get()));
-        QCoreApplication::processEvents();
-        const QImage image = w.dialog->grab().toImage();
-        QVERIFY(image.save(picture(QStringLiteral("radio-calibration-%1").arg(step))));
+        for (int step = 0; step <= 8; ++step) {
+            QCOMPARE(w.dialog->step(), step);
+            const QByteArray line = step <= 4 ? "CH2:1500us CRSF:992" : "CH1:1500us CRSF:992";
+            if (step >= 2 && step <= 7) {
+                w.next()->click();
+                QVERIFY(w.report(line));
+                w.tick();
+            }
+            QCoreApplication::processEvents();
+            QVERIFY(w.dialog->grab().toImage().save(picture(QStringLiteral("radio-calibration-%1").arg(step))));
+            if (step < 2) {
+                w.next()->click();
+                if (step == 1)
+                    QVERIFY(w.rig.rx.waitForLine("ENTER_CALIB"));
+            } else if (step <= 7) {
+                for (int i = 0; i < 4; ++i)
+                    w.tick();
+                QMetaObject::invokeMethod(w.dialog.get(), "onAdvanceAfterRecord", Qt::DirectConnection);
+            }
+        }
     }
 
     void darkTheme()
