@@ -10,6 +10,7 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/benchmarkmain.h"
+#include "dialogs/attitudeindicatorwidget.h"
 #include "dialogs/dashboardwidget.h"
 #include "ostraui/theme.h"
 #include "tests/support/transmitrig.h"
@@ -42,6 +43,23 @@ void BM_DashboardRepaint(benchmark::State &state)
     }
 }
 BENCHMARK(BM_DashboardRepaint)->Unit(benchmark::kMicrosecond);
+
+void BM_AttitudeRepaint(benchmark::State &state)
+{
+    corvane::AttitudeIndicatorWidget indicator(nullptr);
+    indicator.resize(FullHd);
+    indicator.show();
+    QApplication::processEvents(); // the static layers are drawn once, on the first shown frame
+    float t = 0.0f;
+    for (auto _ : state) {
+        // A new attitude on every tick: the whole horizon moves and turns.
+        t += 0.05f;
+        indicator.onAttitude(20.0f * std::sin(t), 40.0f * std::cos(t), 0.0f);
+        indicator.onTick();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+    }
+}
+BENCHMARK(BM_AttitudeRepaint)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
