@@ -165,19 +165,7 @@ void AttitudeIndicatorWidget::buildStaticLayers()
     const QPointF c(width() / 2.0, height() / 2.0);
 
     // The numbers fit their 24 px boxes.
-    const QFont ladderFont = consolas(std::clamp(int(8 * k), 10, 18), true);
-    for (int i = 0; i < 8; ++i) {
-        const QString number = QString::number((i + 1) * 10);
-        for (auto [pixmap, align] : {std::pair{&m_ladderLeft[size_t(i)], Qt::AlignRight},
-                                     std::pair{&m_ladderRight[size_t(i)], Qt::AlignLeft}}) {
-            *pixmap = transparentPixmap(QSizeF(50, 24), dpr);
-            QPainter p(pixmap);
-            p.setRenderHint(QPainter::TextAntialiasing);
-            p.setFont(ladderFont);
-            p.setPen(QColor("#ECECEC"));
-            p.drawText(QRectF(0, 0, 50, 24), align | Qt::AlignVCenter, number);
-        }
-    }
+    m_ladderFont = consolas(std::clamp(int(8 * k), 10, 18), true);
 
     // Roll scale, index triangle and aircraft symbol, from the top of the arc down to the wings.
     const QRectF marks(c.x() - r - 4, c.y() - r - 4, 2 * r + 8, 1.06 * r + 12);
@@ -224,13 +212,19 @@ void AttitudeIndicatorWidget::drawHorizon(QPainter &p)
     const double h = height();
     const double k = 0.014 * std::min(w, h);
     const double s = 1.5 * std::hypot(w, h);
-    p.save();
-    p.translate(w / 2, h / 2);
-    p.rotate(-m_shown[1]);
-    p.translate(0, m_shown[0] * k);
+    QTransform frame;
+    frame.translate(w / 2, h / 2);
+    frame.rotate(-m_shown[1]);
+    frame.translate(0, m_shown[0] * k);
+    // Sky over the whole window, then the ground cut to the window: a turned fill of the
+    // whole sky and ground would cost several times as much.
+    p.fillRect(rect(), QColor("#3d7fd1"));
+    const QPolygonF ground = frame.map(QPolygonF(QRectF(-s, 0, 2 * s, s))).intersected(QPolygonF(QRectF(rect())));
     p.setPen(Qt::NoPen);
-    p.fillRect(QRectF(-s, -s, 2 * s, s), QColor("#3d7fd1"));
-    p.fillRect(QRectF(-s, 0, 2 * s, s), QColor("#7a5128"));
+    p.setBrush(QColor("#7a5128"));
+    p.drawPolygon(ground);
+    p.save();
+    p.setTransform(frame, true);
     QPen line(QColor("#ffffff"), 3);
     line.setCapStyle(Qt::SquareCap);
     p.setPen(line);
@@ -245,9 +239,9 @@ void AttitudeIndicatorWidget::drawPitchLadder(QPainter &p, double k)
     // Lines further from the window's centre than its half diagonal cannot show.
     const double reach = std::hypot(w, double(height())) / 2 + 14;
     const double centreY = -m_shown[0] * k;
-    p.setRenderHint(QPainter::SmoothPixmapTransform);
     QPen pen(QColor("#ECECEC"));
     pen.setCapStyle(Qt::SquareCap);
+    p.setFont(m_ladderFont);
     for (int d = -80; d <= 80; d += 5) {
         if (d == 0)
             continue;
@@ -260,9 +254,9 @@ void AttitudeIndicatorWidget::drawPitchLadder(QPainter &p, double k)
         p.setPen(pen);
         p.drawLine(QPointF(-l, y), QPointF(l, y));
         if (major) {
-            const size_t label = size_t(std::abs(d) / 10 - 1);
-            p.drawPixmap(QPointF(-l - 60, y - 12), m_ladderLeft[label]);
-            p.drawPixmap(QPointF(l + 10, y - 12), m_ladderRight[label]);
+            const QString label = QString::number(std::abs(d));
+            p.drawText(QRectF(-l - 60, y - 12, 50, 24), Qt::AlignRight | Qt::AlignVCenter, label);
+            p.drawText(QRectF(l + 10, y - 12, 50, 24), Qt::AlignLeft | Qt::AlignVCenter, label);
         }
     }
 }

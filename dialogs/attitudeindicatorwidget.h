@@ -56,13 +56,11 @@ private:
     quint32 m_ticksSinceAttitude = 0;
     bool m_received = false;
 
-    // Drawn once per size: the ladder numbers (left and right of each line, for 10..80) and
-    // the fixed marks (roll scale, aircraft symbol, titles) with where they go.
-    std::array<QPixmap, 8> m_ladderLeft;
-    std::array<QPixmap, 8> m_ladderRight;
+    // Drawn once per size: the fixed marks (roll scale, aircraft symbol, titles).
     QPixmap m_fixedMarks;
     QPointF m_fixedMarksPos;
     QPixmap m_titles;
+    QFont m_ladderFont;
     bool m_layersValid = false;
 };
 
