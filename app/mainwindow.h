@@ -89,6 +89,9 @@ public slots:
     void openProfileManagerDialog();
     void onAutoConnectRetry();
 
+    // Full-screen windows opened from the window (mainwindow_windows.cpp).
+    void onOpenDashboard();
+
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
