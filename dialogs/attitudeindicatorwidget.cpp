@@ -11,8 +11,12 @@
 #include <limits>
 
 #include "bridge/corvanecontroller.h"
+#include "dialogs/livedisplaypaint.h"
 
 namespace corvane {
+
+using livedisplay::consolas;
+using livedisplay::transparentPixmap;
 
 namespace {
 
@@ -30,28 +34,11 @@ const QString CheckStyle = QStringLiteral(
     "border-radius: 6px; padding: 4px 8px; font: bold 10pt 'Consolas'; }"
     "QCheckBox:hover { color: #ffffff; }QCheckBox::indicator { width: 14px; height: 14px; }");
 
-QFont consolas(int pixelSize, bool bold)
-{
-    QFont font(QStringLiteral("Consolas"));
-    font.setStyleHint(QFont::Monospace);
-    font.setPixelSize(std::max(1, pixelSize));
-    font.setBold(bold);
-    return font;
-}
-
 // A point at radius rho on the roll scale for roll r: r lies at 90 - r degrees, 0 at the top.
 QPointF rollPoint(const QPointF &centre, double rho, double roll)
 {
     const double a = (90.0 - roll) * M_PI / 180.0;
     return {centre.x() + rho * std::cos(a), centre.y() - rho * std::sin(a)};
-}
-
-QPixmap transparentPixmap(const QSizeF &size, qreal dpr)
-{
-    QPixmap pixmap((size * dpr).toSize().expandedTo(QSize(1, 1)));
-    pixmap.setDevicePixelRatio(dpr);
-    pixmap.fill(Qt::transparent);
-    return pixmap;
 }
 
 } // namespace

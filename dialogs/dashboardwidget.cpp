@@ -12,8 +12,12 @@
 #include <cmath>
 
 #include "bridge/corvanecontroller.h"
+#include "dialogs/livedisplaypaint.h"
 
 namespace corvane {
+
+using livedisplay::consolas;
+using livedisplay::transparentPixmap;
 
 namespace {
 
@@ -25,16 +29,6 @@ const QString ButtonStyle = QStringLiteral(
     "border-radius: 18px; font-size: 16pt; padding: 0px; }"
     "QPushButton:hover { background: rgba(60,70,86,220); color: #fff; }");
 
-QFont consolas(double pixelSize, bool bold, bool italic)
-{
-    QFont font(QStringLiteral("Consolas"));
-    font.setStyleHint(QFont::Monospace);
-    font.setPixelSize(std::max(1, int(pixelSize)));
-    font.setBold(bold);
-    font.setItalic(italic);
-    return font;
-}
-
 // A point on the gauge: scale position p (0..1) runs clockwise from 225° to −45°.
 QPointF gaugePoint(const QPointF &centre, double radius, double p)
 {
@@ -45,14 +39,6 @@ QPointF gaugePoint(const QPointF &centre, double radius, double p)
 QRectF gaugeSquare(const QPointF &centre, double radius)
 {
     return {centre.x() - radius, centre.y() - radius, 2 * radius, 2 * radius};
-}
-
-QPixmap transparentPixmap(const QSizeF &size, qreal dpr)
-{
-    QPixmap pixmap((size * dpr).toSize().expandedTo(QSize(1, 1)));
-    pixmap.setDevicePixelRatio(dpr);
-    pixmap.fill(Qt::transparent);
-    return pixmap;
 }
 
 } // namespace
