@@ -154,6 +154,8 @@ public slots:
     void onConfigureReceiver();
     void openTransmissionRfSettings();
     void openTransmissionView();
+    // Full-screen windows opened from the window (mainwindow_windows.cpp).
+    void onOpenDashboard();
 public:
     // True exactly while a radio calibration or firmware dialog runs: errors then open no box.
     bool suppressErrorDialogs() const { return m_suppressErrorDialogs; }

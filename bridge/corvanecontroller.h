@@ -106,6 +106,17 @@ public:
     int receiverMotionLevel() const;
 
     AxisSettings axisSettings() const { return m_axisSettings; }
+    // Live displays (dashboard, attitude indicator).
+    AxisConfig throttleAxisConfig() const { return m_axisSettings.throttle; }
+    AxisConfig brakeAxisConfig() const { return m_axisSettings.brake; }
+    // The last helicopter attitude (pitch, roll, yaw in degrees); false while none arrived.
+    bool lastHeliAttitude(float &pitchDeg, float &rollDeg, float &yawDeg) const
+    {
+        pitchDeg = m_heliAttitude[0];
+        rollDeg = m_heliAttitude[1];
+        yawDeg = m_heliAttitude[2];
+        return m_heliAttitudeValid;
+    }
     ButtonMappingSet buttonMappings() const { return m_buttonMappings; }
     LedSettings ledSettings() const { return m_ledSettings; }
     bool autoStartEnabled() const { return m_autoStartEnabled; }

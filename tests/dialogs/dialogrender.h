@@ -8,7 +8,7 @@
 #include "support/darktwin.h"
 #include "support/testenvironment.h"
 
-// Where a render of the set-up dialogs goes, by theme.
+// Where a render of a dialog or live display goes, by theme.
 inline QString dialogPicture(const QString &name)
 {
     return ostratest::artefactDir("dialogs") + QStringLiteral("/%1-%2.png").arg(name, ostra::isDarkTheme() ? "dark" : "light");
@@ -28,4 +28,13 @@ inline bool saveWidgetPicture(QWidget *widget, const QString &name)
         return false;
     QTest::qWait(50);
     return widget->grab().toImage().save(dialogPicture(name));
+}
+
+// The widget with its children, as it shows.
+inline QImage renderWidget(QWidget &widget)
+{
+    QImage image(widget.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::black);
+    widget.render(&image, {}, {}, QWidget::DrawChildren);
+    return image;
 }
