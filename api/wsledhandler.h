@@ -1,22 +1,31 @@
 #pragma once
 
 #include "api/wshandler.h"
-#include "api/wsjson.h"
+
+struct LedSettings;
 
 namespace corvane {
 
-// Placeholder until the LED handler is built.
+// The mobile app's LED strip setup: edits the controller's LED record field by field (each
+// accepted edit is stored at once), manages colour zones and starts the USB push to the
+// receiver, whose progress it pushes for every push, whoever started it.
 class WsLedHandler : public WsHandler
 {
     Q_OBJECT
 public:
-    using WsHandler::WsHandler;
+    static constexpr int MaxLedCount = 300;
 
-    QStringList supportedEvents() const override { return {}; }
-    QJsonObject handleEvent(const QString &event, const QJsonObject &) override
-    {
-        return wsjson::errorReply(event, QStringLiteral("Unhandled event in LED handler"));
-    }
+    WsLedHandler(CorvaneController *controller, QObject *parent);
+
+    QStringList supportedEvents() const override;
+    QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
+
+private:
+    QJsonObject handleSetSettings(const QString &event, const QJsonObject &data);
+    QJsonObject handleSetColor(const QString &event, const QJsonObject &data);
+    QJsonObject handleZone(const QString &event, const QJsonObject &data);
+    QJsonObject handleTrigger(const QString &event);
+    QJsonObject store(const QString &event, const LedSettings &settings, const QJsonObject &extra = {});
 };
 
 } // namespace corvane

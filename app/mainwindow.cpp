@@ -6,24 +6,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "api/apihandlers.h"
 #include "api/websocketserver.h"
-#include "api/wsaxishandler.h"
-#include "api/wsbuttonhandler.h"
-#include "api/wscalibrationhandler.h"
-#include "api/wsdevicehandler.h"
-#include "api/wsescpresethandler.h"
-#include "api/wsfirmwarehandler.h"
-#include "api/wshelicopterhandler.h"
-#include "api/wsinputhandler.h"
-#include "api/wsledhandler.h"
-#include "api/wsloungehandler.h"
-#include "api/wspresethandler.h"
-#include "api/wsprofilehandler.h"
-#include "api/wsreceiverhandler.h"
-#include "api/wssecurityhandler.h"
-#include "api/wssocupdatehandler.h"
-#include "api/wstelemetryhandler.h"
-#include "api/wstransmissionhandler.h"
 #include "app/appversion.h"
 #include "app/disclaimerdialog.h"
 #include "bridge/corvanecontroller.h"
@@ -132,25 +116,7 @@ MainWindow::MainWindow(QWidget *parent)
     setPillsForPage(StartPage);
     updateConnectionStatus();
 
-    for (corvane::WsHandler *handler : std::initializer_list<corvane::WsHandler *>{
-             new corvane::WsDeviceHandler(m_controller, m_server),
-             new corvane::WsTransmissionHandler(m_controller, m_server),
-             new corvane::WsInputHandler(m_controller, m_server),
-             new corvane::WsAxisHandler(m_controller, m_server),
-             new corvane::WsButtonHandler(m_controller, m_server),
-             new corvane::WsProfileHandler(m_controller, m_server),
-             new corvane::WsEscPresetHandler(m_controller, m_server),
-             new corvane::WsPresetHandler(m_controller, m_server),
-             new corvane::WsFirmwareHandler(m_controller, m_server),
-             new corvane::WsSocUpdateHandler(m_controller, m_server),
-             new corvane::WsCalibrationHandler(m_controller, m_server),
-             new corvane::WsLedHandler(m_controller, m_server),
-             new corvane::WsSecurityHandler(m_controller, m_server),
-             new corvane::WsHelicopterHandler(m_controller, m_server),
-             new corvane::WsTelemetryHandler(m_controller, m_server),
-             new corvane::WsReceiverHandler(m_controller, m_server),
-             new corvane::WsLoungeHandler(m_controller, m_server)})
-        m_server->registerHandler(handler);
+    corvane::registerApiHandlers(m_server, m_controller);
 
     connect(m_controller, &corvane::CorvaneController::loungeStateChanged, this,
             &MainWindow::updatePitLimiterOverlay);

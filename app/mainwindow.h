@@ -144,10 +144,18 @@ public slots:
     void openProfileManagerDialog();
     void onAutoConnectRetry();
 
-    // Setup dialog launchers (mainwindow_launchers.cpp).
+    // Setup dialog launchers (mainwindow_launchers.cpp, mainwindow_axes.cpp).
 public slots:
+    void onConfigureAxes();
     void runRadioCalibration();
     void onConfigureButtons();
+    // The transmitter link's dialog, modal; nothing is read back (mainwindow_transmission.cpp).
+    void onConfigureTransmission(bool rfSettings = false);
+    void onConfigureReceiver();
+    void openTransmissionRfSettings();
+    void openTransmissionView();
+    // Full-screen windows opened from the window (mainwindow_windows.cpp).
+    void onOpenDashboard();
 public:
     // True exactly while a radio calibration or firmware dialog runs: errors then open no box.
     bool suppressErrorDialogs() const { return m_suppressErrorDialogs; }

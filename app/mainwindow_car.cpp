@@ -320,7 +320,7 @@ Card *MainWindow::buildTelemetryCard(QWidget *parent)
     QPushButton *settings = makeSmallButton(tr("Settings"), tr("Radio settings, and the receiver's OSD, GPS and motion"), card);
     settings->setObjectName(QStringLiteral("telemetrySettingsBtn"));
     content->addLayout(makeHeading(tr("Telemetry"), tr("Live data from the car"), settings));
-    // The transmission view opens from Settings and All sensors once it exists.
+    connect(settings, &QPushButton::clicked, this, &MainWindow::openTransmissionRfSettings);
 
     m_carLinkLine = new QLabel(card);
     m_carLinkLine->setObjectName(QStringLiteral("carLinkLine"));
@@ -345,6 +345,7 @@ Card *MainWindow::buildTelemetryCard(QWidget *parent)
     auto *all = new ListRow(tr("All sensors"), card);
     all->setObjectName(QStringLiteral("allSensorsRow"));
     all->setSubtitle(tr("Every sensor; pin your favourites here"));
+    connect(all, &ListRow::clicked, this, &MainWindow::openTransmissionView);
     content->addWidget(all);
     return card;
 }

@@ -25,9 +25,9 @@ void MainWindow::runRadioCalibration()
     corvane::RadioCalibrationDialog calibration(m_controller, this);
     const int result = calibration.exec();
     m_suppressErrorDialogs = false;
-    if (result != QDialog::Accepted || !drive)
+    const QList<int> v = calibration.results();
+    if (result != QDialog::Accepted || !drive || v.size() != 6)
         return;
-    const std::array<int, 6> v = calibration.results();
     AxisSettings settings = drive->axisSettings();
     settings.escMode = 2;
     settings.escFullForward = v[0];

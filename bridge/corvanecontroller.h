@@ -106,6 +106,17 @@ public:
     int receiverMotionLevel() const;
 
     AxisSettings axisSettings() const { return m_axisSettings; }
+    // Live displays (dashboard, attitude indicator).
+    AxisConfig throttleAxisConfig() const { return m_axisSettings.throttle; }
+    AxisConfig brakeAxisConfig() const { return m_axisSettings.brake; }
+    // The last helicopter attitude (pitch, roll, yaw in degrees); false while none arrived.
+    bool lastHeliAttitude(float &pitchDeg, float &rollDeg, float &yawDeg) const
+    {
+        pitchDeg = m_heliAttitude[0];
+        rollDeg = m_heliAttitude[1];
+        yawDeg = m_heliAttitude[2];
+        return m_heliAttitudeValid;
+    }
     ButtonMappingSet buttonMappings() const { return m_buttonMappings; }
     LedSettings ledSettings() const { return m_ledSettings; }
     bool autoStartEnabled() const { return m_autoStartEnabled; }
@@ -194,6 +205,10 @@ public:
     void startConfigMode();
     void stopConfigMode();
     bool enterWifiUpdateMode(bool receiver, QString *error);
+    // From a successful enterWifiUpdateMode until just before elrsWifiModeSent.
+    bool isWifiSwitchPending() const { return m_wifiSwitchInProgress; }
+    // A copy of the sensor, or a record with an empty id when there is none.
+    TelemetrySensor findTelemetrySensor(const QString &id) const;
 
     // Telemetry frames, car link and sensors (corvanecontroller_telemetry.cpp).
     void handleCarMotion(float lonG, float latG, float vertG);

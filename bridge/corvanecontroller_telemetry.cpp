@@ -260,6 +260,11 @@ QList<TelemetrySensor> CorvaneController::telemetrySensors() const
     return list;
 }
 
+TelemetrySensor CorvaneController::findTelemetrySensor(const QString &id) const
+{
+    return m_sensors.value(id);
+}
+
 void CorvaneController::loadTelemetrySensors()
 {
     m_sensors.clear();

@@ -275,9 +275,21 @@ void ElrsParameterManager::decodeEntry(quint8 id, const QByteArray &bytes)
         break;
     }
 
+    // A field the module sends again replaces its first copy: a walk holds at most one entry per
+    // field id, however long the module goes on.
+    qsizetype index = 0;
+    while (index < m_parameters.size() && m_parameters.at(index).id != id)
+        ++index;
+    if (index < m_parameters.size()) {
+        const QString oldName = m_parameters.at(index).name;
+        if (m_nameIndex.value(oldName, -1) == index)
+            m_nameIndex.remove(oldName);
+        m_parameters[index] = parameter;
+    } else {
+        m_parameters.append(parameter);
+    }
     if (!parameter.name.isEmpty())
-        m_nameIndex.insert(parameter.name, int(m_parameters.size()));
-    m_parameters.append(parameter);
+        m_nameIndex.insert(parameter.name, int(index));
     qInfo().noquote() << "[ELRS] param" << parameter.id << "name=" << parameter.name << "type=" << parameter.type
                       << "current=" << parameter.value << "options=" << optionLabels(parameter);
 }

@@ -1,16 +1,334 @@
 #include "dialogs/attitudeindicatorwidget.h"
 
+#include <QCheckBox>
 #include <QKeyEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "bridge/corvanecontroller.h"
+#include "dialogs/livedisplaypaint.h"
 
 namespace corvane {
+
+using livedisplay::consolas;
+using livedisplay::transparentPixmap;
+
+namespace {
+
+constexpr float Smoothing = 0.35f;
+constexpr double TickSeconds = 0.033;
+// Below this a shown angle no longer moves on screen: the tick leaves the picture alone.
+constexpr float StillDeg = 0.001f;
+
+const QString CloseStyle = QStringLiteral(
+    "QPushButton { background: rgba(20,26,34,200); color: #D4D4D4; border: 1px solid #383838; "
+    "border-radius: 18px; font-size: 16pt; padding: 0px; }"
+    "QPushButton:hover { background: rgba(60,70,86,230); color: #fff; }");
+const QString CheckStyle = QStringLiteral(
+    "QCheckBox { color: #D4D4D4; background: rgba(20,26,34,170); border: 1px solid #383838; "
+    "border-radius: 6px; padding: 4px 8px; font: bold 10pt 'Consolas'; }"
+    "QCheckBox:hover { color: #ffffff; }QCheckBox::indicator { width: 14px; height: 14px; }");
+
+// A point at radius rho on the roll scale for roll r: r lies at 90 - r degrees, 0 at the top.
+QPointF rollPoint(const QPointF &centre, double rho, double roll)
+{
+    const double a = (90.0 - roll) * M_PI / 180.0;
+    return {centre.x() + rho * std::cos(a), centre.y() - rho * std::sin(a)};
+}
+
+} // namespace
 
 AttitudeIndicatorWidget::AttitudeIndicatorWidget(CorvaneController *controller, QWidget *parent)
     : QWidget(parent), m_controller(controller)
 {
     setWindowTitle(tr("Attitude Indicator"));
+    // The dark theme's style-sheet rewriting leaves these fixed colours alone.
+    setProperty("ostraKeepColors", true);
     setWindowFlag(Qt::Window);
+    setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
     setMinimumSize(640, 360);
+
+    m_closeButton = new QPushButton(QStringLiteral("✕"), this);
+    m_closeButton->setFixedSize(36, 36);
+    m_closeButton->setCursor(Qt::PointingHandCursor);
+    m_closeButton->setStyleSheet(CloseStyle);
+    connect(m_closeButton, &QPushButton::clicked, this, &QWidget::close);
+
+    const QString names[] = {tr("Invert Pitch"), tr("Invert Roll"), tr("Invert Yaw")};
+    for (size_t i = 0; i < m_invert.size(); ++i) {
+        m_invert[i] = new QCheckBox(names[i], this);
+        m_invert[i]->setStyleSheet(CheckStyle);
+        m_invert[i]->setCursor(Qt::PointingHandCursor);
+        m_invert[i]->setFocusPolicy(Qt::NoFocus);
+    }
+    if (m_controller) {
+        const HelicopterConfig::Attitude inversion = m_controller->helicopterConfig().attitude;
+        m_invert[0]->setChecked(inversion.invertPitch);
+        m_invert[1]->setChecked(inversion.invertRoll);
+        m_invert[2]->setChecked(inversion.invertYaw);
+    }
+    for (QCheckBox *box : m_invert)
+        connect(box, &QCheckBox::toggled, this, &AttitudeIndicatorWidget::onInvertToggled);
+
+    if (m_controller) {
+        connect(m_controller, &CorvaneController::heliAttitudeReceived, this, &AttitudeIndicatorWidget::onAttitude);
+        float pitch = 0, roll = 0, yaw = 0;
+        if (m_controller->lastHeliAttitude(pitch, roll, yaw)) {
+            m_shown = m_target = {pitch, roll, yaw};
+            m_received = true;
+        }
+    }
+
+    m_tickTimer = new QTimer(this);
+    m_tickTimer->setInterval(33);
+    connect(m_tickTimer, &QTimer::timeout, this, &AttitudeIndicatorWidget::onTick);
+    m_tickTimer->start();
+}
+
+bool AttitudeIndicatorWidget::isStale() const
+{
+    return !m_received || m_ticksSinceAttitude * TickSeconds > 1.0;
+}
+
+QString AttitudeIndicatorWidget::readout(float pitchDeg, float rollDeg)
+{
+    return tr("PITCH %1°    ROLL %2°").arg(pitchDeg, 0, 'f', 1).arg(rollDeg, 0, 'f', 1);
+}
+
+void AttitudeIndicatorWidget::onAttitude(float pitchDeg, float rollDeg, float yawDeg)
+{
+    m_target = {pitchDeg, rollDeg, yawDeg};
+    m_ticksSinceAttitude = 0;
+    m_received = true;
+}
+
+void AttitudeIndicatorWidget::onTick()
+{
+    const bool wasStale = isStale();
+    if (m_ticksSinceAttitude < std::numeric_limits<quint32>::max())
+        ++m_ticksSinceAttitude;
+    bool moved = false;
+    for (size_t i = 0; i < m_shown.size(); ++i) {
+        const float step = Smoothing * (m_target[i] - m_shown[i]);
+        m_shown[i] += step;
+        moved = moved || std::fabs(step) > StillDeg;
+    }
+    // A still picture is not painted again: the whole window would be redrawn for nothing.
+    if (moved || wasStale != isStale())
+        update();
+}
+
+void AttitudeIndicatorWidget::onInvertToggled()
+{
+    if (!m_controller)
+        return;
+    HelicopterConfig config = m_controller->helicopterConfig();
+    bool *stored[] = {&config.attitude.invertPitch, &config.attitude.invertRoll, &config.attitude.invertYaw};
+    for (size_t i = 0; i < m_invert.size(); ++i) {
+        const bool checked = m_invert[i]->isChecked();
+        if (checked != *stored[i]) {
+            // Flip at once rather than sweep across the screen.
+            m_shown[i] = -m_shown[i];
+            m_target[i] = -m_target[i];
+        }
+        *stored[i] = checked;
+    }
+    m_controller->setHelicopterConfig(config);
+    update();
+}
+
+void AttitudeIndicatorWidget::buildStaticLayers()
+{
+    const qreal dpr = devicePixelRatioF();
+    const double m = std::min(width(), height());
+    const double r = 0.4 * m;
+    const double k = 0.014 * m;
+    const QPointF c(width() / 2.0, height() / 2.0);
+
+    // The numbers fit their 24 px boxes.
+    m_ladderFont = consolas(std::clamp(int(8 * k), 10, 18), true);
+
+    // Roll scale, index triangle and aircraft symbol, from the top of the arc down to the wings.
+    const QRectF marks(c.x() - r - 4, c.y() - r - 4, 2 * r + 8, 1.06 * r + 12);
+    m_fixedMarksPos = marks.topLeft();
+    m_fixedMarks = transparentPixmap(marks.size(), dpr);
+    {
+        QPainter p(&m_fixedMarks);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.translate(-marks.topLeft());
+        drawRollScale(p, c, r);
+        drawAircraftSymbol(p, c, r);
+    }
+
+    m_titles = transparentPixmap(QSizeF(416, 56), dpr);
+    {
+        QPainter p(&m_titles);
+        p.setRenderHint(QPainter::TextAntialiasing);
+        p.setFont(consolas(16, true));
+        p.setPen(QColor("#ECECEC"));
+        p.drawText(QRectF(16, 14, 400, 22), Qt::AlignLeft | Qt::AlignVCenter, tr("ATTITUDE INDICATOR"));
+        p.setFont(consolas(11, false));
+        p.setPen(QColor("#C2C2C2"));
+        p.drawText(QRectF(16, 36, 400, 18), Qt::AlignLeft | Qt::AlignVCenter,
+                   tr("Artificial Horizon for RC Aircraft"));
+    }
+    m_layersValid = true;
+}
+
+void AttitudeIndicatorWidget::paintEvent(QPaintEvent *)
+{
+    if (!m_layersValid)
+        buildStaticLayers();
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    drawHorizon(p);
+    p.drawPixmap(m_fixedMarksPos, m_fixedMarks);
+    drawRollPointer(p);
+    drawOverlay(p);
+}
+
+void AttitudeIndicatorWidget::drawHorizon(QPainter &p)
+{
+    const double w = width();
+    const double h = height();
+    const double k = 0.014 * std::min(w, h);
+    const double s = 1.5 * std::hypot(w, h);
+    QTransform frame;
+    frame.translate(w / 2, h / 2);
+    frame.rotate(-m_shown[1]);
+    frame.translate(0, m_shown[0] * k);
+    // Sky over the whole window, then the ground cut to the window: a turned fill of the
+    // whole sky and ground would cost several times as much.
+    p.fillRect(rect(), QColor("#3d7fd1"));
+    const QPolygonF ground = frame.map(QPolygonF(QRectF(-s, 0, 2 * s, s))).intersected(QPolygonF(QRectF(rect())));
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor("#7a5128"));
+    p.drawPolygon(ground);
+    p.save();
+    p.setTransform(frame, true);
+    QPen line(QColor("#ffffff"), 3);
+    line.setCapStyle(Qt::SquareCap);
+    p.setPen(line);
+    p.drawLine(QPointF(-s, 0), QPointF(s, 0));
+    drawPitchLadder(p, k);
+    p.restore();
+}
+
+void AttitudeIndicatorWidget::drawPitchLadder(QPainter &p, double k)
+{
+    const double w = width();
+    // Lines further from the window's centre than its half diagonal cannot show.
+    const double reach = std::hypot(w, double(height())) / 2 + 14;
+    const double centreY = -m_shown[0] * k;
+    QPen pen(QColor("#ECECEC"));
+    pen.setCapStyle(Qt::SquareCap);
+    p.setFont(m_ladderFont);
+    for (int d = -80; d <= 80; d += 5) {
+        if (d == 0)
+            continue;
+        const double y = -d * k;
+        if (std::fabs(y - centreY) > reach)
+            continue;
+        const bool major = d % 10 == 0;
+        const double l = major ? 0.08 * w : 0.04 * w;
+        pen.setWidthF(major ? 2.5 : 1.5);
+        p.setPen(pen);
+        p.drawLine(QPointF(-l, y), QPointF(l, y));
+        if (major) {
+            const QString label = QString::number(std::abs(d));
+            p.drawText(QRectF(-l - 60, y - 12, 50, 24), Qt::AlignRight | Qt::AlignVCenter, label);
+            p.drawText(QRectF(l + 10, y - 12, 50, 24), Qt::AlignLeft | Qt::AlignVCenter, label);
+        }
+    }
+}
+
+// The arc, its ticks and the index triangle at its top; drawn once into the cached marks.
+void AttitudeIndicatorWidget::drawRollScale(QPainter &p, const QPointF &c, double r)
+{
+    QPen pen(QColor("#ECECEC"), 2);
+    pen.setCapStyle(Qt::SquareCap);
+    p.setPen(pen);
+    p.setBrush(Qt::NoBrush);
+    p.drawArc(QRectF(c.x() - r, c.y() - r, 2 * r, 2 * r), 30 * 16, 120 * 16);
+    for (int roll : {-60, -45, -30, -20, -10, 0, 10, 20, 30, 45, 60}) {
+        const bool long_ = roll % 30 == 0;
+        pen.setWidthF(long_ ? 2.5 : 1.5);
+        p.setPen(pen);
+        p.drawLine(rollPoint(c, r, roll), rollPoint(c, long_ ? 0.94 * r : 0.965 * r, roll));
+    }
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor("#ffffff"));
+    const QPointF index[] = {{c.x(), c.y() - r},
+                             {c.x() - 0.04 * r, c.y() - r + 0.07 * r},
+                             {c.x() + 0.04 * r, c.y() - r + 0.07 * r}};
+    p.drawPolygon(index, 3);
+}
+
+// Drawn once into the cached marks.
+void AttitudeIndicatorWidget::drawAircraftSymbol(QPainter &p, const QPointF &c, double r)
+{
+    QPen wing(QColor("#ffcc00"), 4);
+    wing.setCapStyle(Qt::RoundCap);
+    p.setPen(wing);
+    p.drawLine(QPointF(c.x() - 0.45 * r, c.y()), QPointF(c.x() - 0.1 * r, c.y()));
+    p.drawLine(QPointF(c.x() + 0.1 * r, c.y()), QPointF(c.x() + 0.45 * r, c.y()));
+    p.drawLine(QPointF(c.x() - 0.1 * r, c.y()), QPointF(c.x() - 0.1 * r, c.y() + 0.06 * r));
+    p.drawLine(QPointF(c.x() + 0.1 * r, c.y()), QPointF(c.x() + 0.1 * r, c.y() + 0.06 * r));
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor("#ffcc00"));
+    p.drawEllipse(c, 0.018 * r, 0.018 * r);
+}
+
+// The roll scale and the aircraft symbol come from the cached marks; only the pointer moves.
+void AttitudeIndicatorWidget::drawRollPointer(QPainter &p)
+{
+    const double r = 0.4 * std::min(width(), height());
+    const QPointF c(width() / 2.0, height() / 2.0);
+    const float roll = m_shown[1];
+    const QPointF pointer[] = {rollPoint(c, 0.93 * r, roll), rollPoint(c, 0.84 * r, roll - 2.5),
+                               rollPoint(c, 0.84 * r, roll + 2.5)};
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor("#ffcc00"));
+    p.drawPolygon(pointer, 3);
+}
+
+void AttitudeIndicatorWidget::drawOverlay(QPainter &p)
+{
+    const double w = width();
+    const double h = height();
+    p.drawPixmap(0, 0, m_titles);
+    p.setFont(consolas(18, true));
+    p.setPen(QColor("#F5F5F5"));
+    p.drawText(QRectF(0, h - 44, w, 30), Qt::AlignCenter, readout(m_shown[0], m_shown[1]));
+    if (isStale()) {
+        p.fillRect(rect(), QColor(0, 0, 0, 120));
+        p.setFont(consolas(22, true));
+        p.setPen(QColor("#ffb020"));
+        p.drawText(rect(), Qt::AlignCenter,
+                   tr("NO ATTITUDE TELEMETRY\n\nWaiting for CRSF ATTITUDE (0x1E) from the flight controller…"));
+    }
+}
+
+void AttitudeIndicatorWidget::resizeEvent(QResizeEvent *event)
+{
+    const int w = width();
+    const int h = height();
+    m_closeButton->move(w - 52, 16);
+    int bottom = h - 16;
+    for (auto it = m_invert.rbegin(); it != m_invert.rend(); ++it) {
+        QCheckBox *box = *it;
+        box->adjustSize();
+        box->move(16, bottom - box->height());
+        bottom -= box->height() + 6;
+    }
+    m_layersValid = false;
+    QWidget::resizeEvent(event);
 }
 
 // Full screen without window chrome: Escape is the way out.

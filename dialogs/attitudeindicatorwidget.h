@@ -1,23 +1,67 @@
 #pragma once
 
+#include <QPixmap>
 #include <QWidget>
+
+#include <array>
+
+class QCheckBox;
+class QPushButton;
+class QTimer;
 
 namespace corvane {
 
 class CorvaneController;
 
-// Placeholder until Bridge setup dialogs and live displays is built.
+// A full-screen artificial horizon for the helicopter: pitch and roll from the attitude
+// telemetry, smoothed on a 33 ms tick, with a curtain once the telemetry has stopped.
 class AttitudeIndicatorWidget : public QWidget
 {
     Q_OBJECT
 public:
     AttitudeIndicatorWidget(CorvaneController *controller, QWidget *parent = nullptr);
 
+    float shownPitch() const { return m_shown[0]; }
+    float shownRoll() const { return m_shown[1]; }
+    float shownYaw() const { return m_shown[2]; }
+    // No attitude ever, or none for about a second.
+    bool isStale() const;
+    static QString readout(float pitchDeg, float rollDeg);
+
+public slots:
+    void onAttitude(float pitchDeg, float rollDeg, float yawDeg);
+    void onTick();
+
 protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    void onInvertToggled();
+    void buildStaticLayers();
+    void drawHorizon(QPainter &p);
+    void drawPitchLadder(QPainter &p, double k);
+    void drawRollScale(QPainter &p, const QPointF &c, double r);
+    void drawRollPointer(QPainter &p);
+    void drawAircraftSymbol(QPainter &p, const QPointF &c, double r);
+    void drawOverlay(QPainter &p);
+
     CorvaneController *m_controller;
+    QPushButton *m_closeButton;
+    QTimer *m_tickTimer;
+    std::array<QCheckBox *, 3> m_invert{}; // pitch, roll, yaw
+    std::array<float, 3> m_shown{};        // pitch, roll, yaw in degrees
+    std::array<float, 3> m_target{};
+    quint32 m_ticksSinceAttitude = 0;
+    bool m_received = false;
+
+    // Drawn once per size: the fixed marks (roll scale, aircraft symbol, titles).
+    QPixmap m_fixedMarks;
+    QPointF m_fixedMarksPos;
+    QPixmap m_titles;
+    QFont m_ladderFont;
+    bool m_layersValid = false;
 };
 
 } // namespace corvane

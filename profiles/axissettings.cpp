@@ -3,6 +3,7 @@
 #include <QJsonArray>
 
 #include <algorithm>
+#include <utility>
 
 #include "profiles/channelvalue.h"
 #include "profiles/jsonfields.h"
@@ -99,6 +100,22 @@ void AxisSettings::fromJson(const QJsonObject &obj)
     throttleSpikeRejectionEnabled =
         obj.value(QLatin1String("throttleSpikeRejectionEnabled")).toBool(d.throttleSpikeRejectionEnabled);
     limitChannelValues();
+}
+
+AxisConfig *AxisSettings::axis(int index)
+{
+    return const_cast<AxisConfig *>(std::as_const(*this).axis(index));
+}
+
+const AxisConfig *AxisSettings::axis(int index) const
+{
+    switch (index) {
+    case 0: return &steering;
+    case 1: return &throttle;
+    case 2: return &brake;
+    case 3: return &clutch;
+    default: return nullptr;
+    }
 }
 
 void AxisSettings::limitChannelValues()

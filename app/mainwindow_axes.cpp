@@ -1,0 +1,13 @@
+// The launcher of the axis configuration dialog.
+#include "app/mainwindow.h"
+
+#include "bridge/corvanecontroller.h"
+#include "dialogs/axisconfigdialog.h"
+
+void MainWindow::onConfigureAxes()
+{
+    corvane::AxisConfigDialog dialog(m_controller, this);
+    dialog.setAxisSettings(m_controller->axisSettings());
+    if (dialog.exec() == QDialog::Accepted)
+        m_controller->setAxisSettings(dialog.axisSettings());
+}

@@ -1,0 +1,454 @@
+#include "dialogs/dashboardwidget.h"
+
+#include <QKeyEvent>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QSettings>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+
+#include "bridge/corvanecontroller.h"
+#include "dialogs/livedisplaypaint.h"
+
+namespace corvane {
+
+using livedisplay::consolas;
+using livedisplay::transparentPixmap;
+
+namespace {
+
+constexpr float TickSeconds = 0.016f;
+constexpr int Segments = 15;
+
+const QString ButtonStyle = QStringLiteral(
+    "QPushButton { background: rgba(30,36,46,180); color: #D4D4D4; border: 1px solid #383838; "
+    "border-radius: 18px; font-size: 16pt; padding: 0px; }"
+    "QPushButton:hover { background: rgba(60,70,86,220); color: #fff; }");
+
+// A point on the gauge: scale position p (0..1) runs clockwise from 225° to −45°.
+QPointF gaugePoint(const QPointF &centre, double radius, double p)
+{
+    const double a = (225.0 - 270.0 * p) * M_PI / 180.0;
+    return {centre.x() + radius * std::cos(a), centre.y() - radius * std::sin(a)};
+}
+
+QRectF gaugeSquare(const QPointF &centre, double radius)
+{
+    return {centre.x() - radius, centre.y() - radius, 2 * radius, 2 * radius};
+}
+
+} // namespace
+
+DashboardWidget::DashboardWidget(CorvaneController *controller, QWidget *parent)
+    : QWidget(parent), m_controller(controller)
+{
+    setWindowTitle(tr("Dashboard"));
+    // The dark theme's style-sheet rewriting leaves these fixed colours alone.
+    setProperty("ostraKeepColors", true);
+    setWindowFlag(Qt::Window);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAutoFillBackground(false);
+    setFocusPolicy(Qt::StrongFocus);
+    setMinimumSize(640, 360);
+
+    loadSettings();
+
+    m_settingsButton = new QPushButton(QStringLiteral("⚙"), this);
+    m_closeButton = new QPushButton(QStringLiteral("✕"), this);
+    for (QPushButton *button : {m_settingsButton, m_closeButton}) {
+        button->setFixedSize(36, 36);
+        button->setCursor(Qt::PointingHandCursor);
+        button->setStyleSheet(ButtonStyle);
+    }
+    connect(m_settingsButton, &QPushButton::clicked, this, &DashboardWidget::openSettings);
+    connect(m_closeButton, &QPushButton::clicked, this, &QWidget::close);
+
+    m_tickTimer = new QTimer(this);
+    m_tickTimer->setInterval(16);
+    connect(m_tickTimer, &QTimer::timeout, this, &DashboardWidget::tick);
+    m_tickTimer->start();
+}
+
+void DashboardWidget::loadSettings()
+{
+    QSettings store;
+    store.beginGroup(QStringLiteral("dashboard"));
+    m_settings.useMph = store.value(QStringLiteral("useMph"), m_settings.useMph).toBool();
+    m_settings.topSpeedKmh = store.value(QStringLiteral("topSpeedKmh"), m_settings.topSpeedKmh).toInt();
+    m_settings.accel = store.value(QStringLiteral("accel"), m_settings.accel).toInt();
+    m_settings.decel = store.value(QStringLiteral("decel"), m_settings.decel).toInt();
+    store.endGroup();
+    m_layersValid = false;
+}
+
+int DashboardWidget::litSegmentCount(float frac)
+{
+    return int(std::lround(std::clamp(frac, 0.0f, 1.0f) * Segments));
+}
+
+QStringList DashboardWidget::gaugeLabels(const DashboardSettings &settings)
+{
+    const double top = settings.useMph ? settings.topSpeedKmh * DashboardSettingsDialog::KmhToMph
+                                       : double(settings.topSpeedKmh);
+    QStringList labels;
+    for (int i = 0; i <= 10; ++i)
+        labels << QString::number(std::lround(top * i / 10.0));
+    return labels;
+}
+
+QString DashboardWidget::gearText(int gear)
+{
+    if (gear < 0)
+        return QStringLiteral("R");
+    if (gear == 0)
+        return QStringLiteral("N");
+    return QString::number(gear);
+}
+
+float DashboardWidget::topSpeed() const
+{
+    return m_settings.topSpeedKmh < 2 ? 1.0f : float(m_settings.topSpeedKmh);
+}
+
+void DashboardWidget::tick()
+{
+    const float oldThrottle = m_throttle;
+    const float oldBrake = m_brake;
+    const int oldGear = m_gear;
+    const bool oldPit = m_pitLimiter;
+    if (m_controller) {
+        m_throttle = std::clamp(CorvaneController::processAxis(m_controller->throttleAxisConfig(),
+                                                               m_controller->throttle(), false),
+                                0.0f, 1.0f);
+        m_brake = std::clamp(CorvaneController::processAxis(m_controller->brakeAxisConfig(),
+                                                            m_controller->brake(), false),
+                             0.0f, 1.0f);
+        m_gear = m_controller->currentGear();
+        m_pitLimiter = m_controller->isPitLimiterActive();
+    }
+    const float oldFrac = std::clamp(m_speed / topSpeed(), 0.0f, 1.0f);
+    const long oldShown = shownSpeed();
+    const float top = topSpeed();
+    const float a = float(m_settings.accel);
+    const float d = float(m_settings.decel);
+    const float t = m_throttle;
+    float speed = m_speed + std::max(0.0f, 1.0f - m_speed / top) * a * t * TickSeconds
+                  - d * m_brake * TickSeconds - (1.0f - t) * d * 0.18f * TickSeconds;
+    m_speed = std::clamp(speed, 0.0f, top);
+    m_clock += TickSeconds;
+    if (!m_layersValid) {
+        update();
+        return;
+    }
+    const QRegion dirty = changedRegion(oldFrac, litSegmentCount(oldFrac), oldShown, oldThrottle, oldBrake,
+                                        oldGear, oldPit);
+    if (!dirty.isEmpty())
+        update(dirty);
+}
+
+long DashboardWidget::shownSpeed() const
+{
+    return std::lround(m_settings.useMph ? m_speed * DashboardSettingsDialog::KmhToMph : m_speed);
+}
+
+QRegion DashboardWidget::changedRegion(float oldFrac, int oldLit, long oldShown, float oldThrottle,
+                                       float oldBrake, int oldGear, bool oldPit) const
+{
+    const Layout &l = m_layout;
+    const float frac = std::clamp(m_speed / topSpeed(), 0.0f, 1.0f);
+    QRegion dirty;
+    if (litSegmentCount(frac) != oldLit)
+        dirty += l.speedBar.adjusted(-3, -3, 3, 3).toAlignedRect();
+    // The arc's glow and the pointer's disc reach 1.14 R from the centre.
+    if (frac != oldFrac || shownSpeed() != oldShown)
+        dirty += gaugeSquare(l.centre, 1.16 * l.radius).toAlignedRect();
+    if (m_throttle != oldThrottle || m_brake != oldBrake)
+        dirty += l.pedalPanel.toAlignedRect();
+    if (m_gear != oldGear)
+        dirty += l.gearBox.toAlignedRect();
+    if (m_pitLimiter || m_pitLimiter != oldPit)
+        dirty += l.pitBadge.toAlignedRect();
+    return dirty;
+}
+
+void DashboardWidget::openSettings()
+{
+    DashboardSettingsDialog dialog(m_settings, this);
+    if (dialog.exec() == QDialog::Accepted) {
+        m_settings = dialog.settings();
+        m_layersValid = false;
+    }
+    setFocus();
+}
+
+DashboardWidget::Layout DashboardWidget::computeLayout() const
+{
+    const double w = width();
+    const double h = height();
+    Layout l;
+    l.speedBar = QRectF((w - 0.42 * w) / 2, 0.05 * h, 0.42 * w, 0.05 * h);
+    l.pedalPanel = QRectF((w - 0.7 * w) / 2, h - 0.18 * h - 0.05 * h, 0.7 * w, 0.18 * h);
+    l.gearBox = QRectF(0.04 * w, 0.08 * h, 0.10 * w, 0.16 * h);
+    l.pitBadge = QRectF(l.gearBox.left(), l.gearBox.bottom() + 10, 0.10 * w, 0.05 * h);
+    const double y0 = l.speedBar.bottom() + 0.03 * h;
+    const double room = std::max(20.0, (l.pedalPanel.top() - 0.03 * h) - y0);
+    l.radius = std::min(room / 2, 0.24 * w);
+    l.centre = QPointF(w / 2, y0 + 1.16 * l.radius);
+    const double barHeight = 0.34 * l.pedalPanel.height();
+    l.brakeBar = QRectF(l.pedalPanel.left(), l.pedalPanel.top(), l.pedalPanel.width(), barHeight);
+    l.gasBar = QRectF(l.pedalPanel.left(), l.pedalPanel.top() + barHeight + 0.18 * l.pedalPanel.height(),
+                      l.pedalPanel.width(), barHeight);
+    return l;
+}
+
+void DashboardWidget::buildStaticLayers(const Layout &l)
+{
+    const qreal dpr = devicePixelRatioF();
+    m_baseLayer = QPixmap((QSizeF(size()) * dpr).toSize());
+    m_baseLayer.setDevicePixelRatio(dpr);
+    {
+        QPainter p(&m_baseLayer);
+        p.setRenderHint(QPainter::Antialiasing);
+        QLinearGradient background(0, 0, 0, height());
+        background.setColorAt(0, QColor("#0d1117"));
+        background.setColorAt(1, QColor("#05070a"));
+        p.fillRect(rect(), background);
+
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor("#161b23"));
+        p.drawRoundedRect(l.brakeBar, 6, 6);
+        p.drawRoundedRect(l.gasBar, 6, 6);
+
+        const double r = l.radius;
+        const QRectF square = gaugeSquare(l.centre, r);
+        p.setBrush(Qt::NoBrush);
+        QPen track(QColor("#2C2C2C"), 0.14 * r);
+        track.setCapStyle(Qt::FlatCap);
+        p.setPen(track);
+        p.drawArc(square, 225 * 16, -270 * 16);
+        track.setColor(QColor("#7a1f1f"));
+        p.setPen(track);
+        p.drawArc(square, -72, -647);
+
+        // The gear box frame; the gear itself changes per frame.
+        p.setPen(Qt::NoPen);
+        QColor glow("#EF5350");
+        glow.setAlpha(45);
+        p.setBrush(glow);
+        p.drawRoundedRect(l.gearBox.adjusted(-3, -3, 3, 3), 12, 12);
+        p.setBrush(QColor("#10151d"));
+        p.setPen(QPen(QColor("#EF5350"), 2));
+        p.drawRoundedRect(l.gearBox, 10, 10);
+    }
+
+    // Ticks, labels and unit sit over the value arc.
+    const double r = l.radius;
+    const QRectF overlayRect = gaugeSquare(l.centre, 1.4 * r);
+    m_gaugeOverlayPos = overlayRect.topLeft();
+    m_gaugeOverlay = transparentPixmap(overlayRect.size(), dpr);
+    {
+        QPainter p(&m_gaugeOverlay);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.translate(-overlayRect.topLeft());
+        const QStringList labels = gaugeLabels(m_settings);
+        QPen tickPen(QColor("#5a6678"), 2);
+        tickPen.setCapStyle(Qt::SquareCap);
+        p.setFont(consolas(0.1 * r, false, true));
+        for (int i = 0; i <= 10; ++i) {
+            const double pos = i / 10.0;
+            p.setPen(tickPen);
+            p.drawLine(gaugePoint(l.centre, 0.86 * r, pos), gaugePoint(l.centre, 1.02 * r, pos));
+            const QPointF at = gaugePoint(l.centre, 1.16 * r, pos);
+            p.setPen(QColor("#8a93a4"));
+            p.drawText(QRectF(at.x() - 0.18 * r, at.y() - 0.09 * r, 0.36 * r, 0.18 * r), Qt::AlignCenter,
+                       labels.at(i));
+        }
+        p.setFont(consolas(0.14 * r, false, true));
+        p.setPen(QColor("#7f8a9c"));
+        p.drawText(QRectF(l.centre.x() - r, l.centre.y() + 0.12 * r, 2 * r, 0.22 * r), Qt::AlignCenter,
+                   m_settings.useMph ? QStringLiteral("MPH") : QStringLiteral("KM/H"));
+    }
+
+    // Pedal ticks and labels sit over the fills.
+    m_pedalOverlayPos = l.pedalPanel.topLeft();
+    m_pedalOverlay = transparentPixmap(l.pedalPanel.size(), dpr);
+    {
+        QPainter p(&m_pedalOverlay);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.translate(-l.pedalPanel.topLeft());
+        const std::pair<QRectF, QString> bars[] = {{l.brakeBar, QStringLiteral("BRAKE")},
+                                                   {l.gasBar, QStringLiteral("GAS")}};
+        for (const auto &[bar, label] : bars) {
+            p.setPen(QPen(QColor(0, 0, 0, 90), 1));
+            for (int i = 1; i <= 9; ++i) {
+                const double x = bar.left() + bar.width() * i / 10.0;
+                p.drawLine(QPointF(x, bar.top() + 2), QPointF(x, bar.bottom() - 2));
+            }
+            p.setFont(consolas(0.7 * bar.height(), true, true));
+            p.setPen(QColor("#cdd5e1"));
+            p.drawText(bar.adjusted(10, 0, -10, 0), Qt::AlignLeft | Qt::AlignVCenter, label);
+        }
+    }
+    m_layersValid = true;
+}
+
+void DashboardWidget::paintEvent(QPaintEvent *event)
+{
+    if (!m_layersValid || m_baseLayer.deviceIndependentSize() != QSizeF(size())) {
+        m_layout = computeLayout();
+        buildStaticLayers(m_layout);
+    }
+    const Layout &l = m_layout;
+    QPainter p(this);
+    // Only the changed parts are repainted: copying the whole window each frame would cost
+    // more than everything else drawn together.
+    const qreal dpr = m_baseLayer.devicePixelRatio();
+    for (const QRect &r : event->region())
+        p.drawPixmap(QRectF(r), m_baseLayer, QRectF(QPointF(r.topLeft()) * dpr, QSizeF(r.size()) * dpr));
+    p.setRenderHint(QPainter::Antialiasing);
+    const float frac = std::clamp(m_speed / topSpeed(), 0.0f, 1.0f);
+    drawShiftLights(p, l.speedBar, frac);
+    drawPedalBars(p, l);
+    drawSpeedGauge(p, l, frac);
+    drawGearBox(p, l.gearBox);
+    drawPitLimiter(p, l.pitBadge);
+}
+
+void DashboardWidget::drawShiftLights(QPainter &p, const QRectF &bar, float frac)
+{
+    const int lit = litSegmentCount(frac);
+    const double gap = 0.012 * bar.width();
+    const double segment = (bar.width() - 14 * gap) / Segments;
+    p.setPen(Qt::NoPen);
+    for (int i = 0; i < Segments; ++i) {
+        const QRectF box(bar.left() + i * (segment + gap), bar.top(), segment, bar.height());
+        if (i >= lit) {
+            p.setBrush(QColor("#1c222c"));
+            p.drawRoundedRect(box, 3, 3);
+            continue;
+        }
+        QColor colour(i <= 8 ? "#39d353" : i <= 11 ? "#ffb020" : "#ff3b3b");
+        p.setBrush(colour);
+        p.drawRoundedRect(box, 3, 3);
+        colour.setAlpha(70);
+        p.setBrush(colour);
+        p.drawRoundedRect(box.adjusted(-2, -2, 2, 2), 4, 4);
+    }
+}
+
+void DashboardWidget::drawPedalBars(QPainter &p, const Layout &l)
+{
+    drawPedalBar(p, l.brakeBar, m_brake, QColor("#ff4d4d"));
+    drawPedalBar(p, l.gasBar, m_throttle, QColor("#39d353"));
+    p.drawPixmap(m_pedalOverlayPos, m_pedalOverlay);
+}
+
+// The track is in the cached base layer and the ticks and label in the pedal overlay.
+void DashboardWidget::drawPedalBar(QPainter &p, const QRectF &bar, float value, const QColor &color)
+{
+    const double fill = bar.width() * std::clamp(double(value), 0.0, 1.0);
+    if (fill <= 1.0)
+        return;
+    const QRectF filled(bar.left(), bar.top(), fill, bar.height());
+    p.setPen(Qt::NoPen);
+    p.setBrush(color);
+    p.drawRoundedRect(filled, 6, 6);
+    QLinearGradient gloss(0, filled.top(), 0, filled.bottom());
+    gloss.setColorAt(0, QColor(255, 255, 255, 70));
+    gloss.setColorAt(0.5, QColor(255, 255, 255, 10));
+    gloss.setColorAt(1, QColor(0, 0, 0, 30));
+    p.setBrush(gloss);
+    p.drawRoundedRect(filled, 6, 6);
+}
+
+void DashboardWidget::drawSpeedGauge(QPainter &p, const Layout &l, float frac)
+{
+    const double r = l.radius;
+    const QPointF c = l.centre;
+    QColor colour = QColor::fromHsvF((1.0f - frac) * 120.0f / 360.0f, 0.85f, 0.95f);
+    if (frac > 0.001f) {
+        const QRectF square = gaugeSquare(c, r);
+        const int span = int(frac * -270.0f * 16.0f);
+        p.setBrush(Qt::NoBrush);
+        QColor glow = colour;
+        glow.setAlpha(60);
+        QPen pen(glow, 0.14 * r * 1.6);
+        pen.setCapStyle(Qt::RoundCap);
+        p.setPen(pen);
+        p.drawArc(square, 225 * 16, span);
+        pen.setColor(colour);
+        pen.setWidthF(0.14 * r * 0.66);
+        p.setPen(pen);
+        p.drawArc(square, 225 * 16, span);
+    }
+    p.drawPixmap(m_gaugeOverlayPos, m_gaugeOverlay);
+
+    QPen pointer(colour, 0.035 * r);
+    pointer.setCapStyle(Qt::RoundCap);
+    p.setPen(pointer);
+    p.drawLine(gaugePoint(c, 0.8 * r, frac), gaugePoint(c, 1.04 * r, frac));
+    const QPointF tip = gaugePoint(c, r, frac);
+    p.setPen(Qt::NoPen);
+    QColor halo = colour;
+    halo.setAlpha(110);
+    p.setBrush(halo);
+    p.drawEllipse(tip, 0.1 * r, 0.1 * r);
+    p.setBrush(colour);
+    p.drawEllipse(tip, 0.055 * r, 0.055 * r);
+
+    const double shown = m_settings.useMph ? m_speed * DashboardSettingsDialog::KmhToMph : m_speed;
+    p.setFont(consolas(0.62 * r, true, true));
+    p.setPen(QColor("#F5F5F5"));
+    p.drawText(QRectF(c.x() - r, c.y() - 0.55 * r, 2 * r, 0.7 * r), Qt::AlignCenter,
+               QString::number(std::lround(shown)));
+}
+
+// The frame is in the cached base layer.
+void DashboardWidget::drawGearBox(QPainter &p, const QRectF &box)
+{
+    p.setFont(consolas(0.6 * box.height(), true, true));
+    p.setPen(QColor("#F5F5F5"));
+    p.drawText(box, Qt::AlignCenter, gearText(m_gear));
+}
+
+void DashboardWidget::drawPitLimiter(QPainter &p, const QRectF &box)
+{
+    p.setPen(Qt::NoPen);
+    if (m_pitLimiter) {
+        p.setOpacity(std::clamp(0.55 + 0.45 * std::sin(6.0 * m_clock), 0.0, 1.0));
+        p.setBrush(QColor("#ffb020"));
+    } else {
+        p.setOpacity(0.5);
+        p.setBrush(QColor("#3a4150"));
+    }
+    p.drawRoundedRect(box, 8, 8);
+    p.setOpacity(1.0);
+    p.setFont(consolas(0.5 * box.height(), true, false));
+    p.setPen(QColor(m_pitLimiter ? "#10151d" : "#6b7686"));
+    p.drawText(box, Qt::AlignCenter, tr("PIT LIMITER"));
+}
+
+void DashboardWidget::resizeEvent(QResizeEvent *event)
+{
+    m_closeButton->move(width() - 52, 16);
+    m_settingsButton->move(width() - 96, 16);
+    m_layersValid = false;
+    update();
+    QWidget::resizeEvent(event);
+}
+
+// Full screen without window chrome: Escape is the way out.
+void DashboardWidget::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+} // namespace corvane

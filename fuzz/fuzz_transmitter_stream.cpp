@@ -1,0 +1,23 @@
+// The transmitter's byte stream as the controller reads it: CRSF frames mixed with text lines
+// ("QOR-ID:" answers, the parameter walk's "FIELD" lines), in pieces of the input's choosing.
+#include <QMetaObject>
+
+#include "bridge/elrsparametermanager.h"
+#include "fuzzhost.h"
+#include "support/transmitrig.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    ostrafuzz::initHost();
+    static ostratest::TransmitRig rig;
+    if (size < 1)
+        return 0;
+    corvane::CorvaneController *controller = rig.controller.get();
+    const QByteArray bytes(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
+    for (const QByteArray &piece : ostrafuzz::pieces(bytes, data[0]))
+        QMetaObject::invokeMethod(controller, "onSerialDataReceived", Qt::DirectConnection, Q_ARG(QByteArray, piece));
+    // Each input starts from a cut line and an idle walk, whatever the last one left.
+    QMetaObject::invokeMethod(controller, "onSerialDataReceived", Qt::DirectConnection,
+                              Q_ARG(QByteArray, QByteArrayLiteral("\nWALK: done\n")));
+    return 0;
+}

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets with clang's libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer
+# into build-fuzz/ and runs each for a while, printing executions per second, total executions,
+# coverage and any crash, time-out or memory blow-up (minimised into build-fuzz/findings/).
+#   scripts/fuzz.sh [seconds per target (60)] [target ...]
+#   scripts/fuzz.sh --seeds      writes the seed corpora and the API dictionary again
+# New inputs the fuzzer finds go into build-fuzz/corpus/<target>, not the committed corpus: a
+# minimised finding joins fuzz/corpus/<target>/ together with its fix.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${OSTRA_FUZZ_BUILD_DIR:-$root/build-fuzz}
+jobs=${OSTRA_JOBS:-$(nproc)}
+all_targets=(crsf_stream transmitter_stream receiver_lines profile_documents websocket_api)
+
+if [ "${1:-}" = "--seeds" ]; then
+    "$root/scripts/build.sh"
+    "${OSTRA_BUILD_DIR:-$root/build}/fuzz/fuzz_seeds" "$root/fuzz"
+    exit 0
+fi
+seconds=${1:-60}
+shift || true
+targets=("$@")
+[ ${#targets[@]} -eq 0 ] && targets=("${all_targets[@]}")
+
+OSTRA_FUZZ=1 "$root/scripts/setup.sh"
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
+export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
+CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$build" -G Ninja -DOSTRA_FUZZ=ON -DOSTRA_BUILD_BENCH=OFF
+cmake --build "$build" -j "$jobs" --target "${targets[@]/#/fuzz_}"
+
+# Leaks are not findings here: objects Qt frees at exit show up as lost when libFuzzer stops.
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export QT_QPA_PLATFORM=offscreen TZ=UTC OSTRA_INPUT_BACKEND=virtual OSTRA_MDNS_INTERFACES=lo
+
+status=0
+for target in "${targets[@]}"; do
+    binary="$build/fuzz/fuzz_$target"
+    work="$build/corpus/$target"
+    findings="$build/findings/$target"
+    log="$build/logs/$target.log"
+    mkdir -p "$work" "$findings" "$(dirname "$log")"
+    echo "== $target: ${seconds} s"
+    "$binary" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+        -dict="$root/fuzz/dict/$target.dict" -artifact_prefix="$findings/" \
+        "$work" "$root/fuzz/corpus/$target" >"$log" 2>&1 || true
+    execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+    rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
+    cov=$(grep -o 'cov: [0-9]* ft: [0-9]*' "$log" | tail -1 || true)
+    echo "   executions: ${execs:-?}  per second: ${rate:-?}  coverage: ${cov:-?}"
+    shopt -s nullglob
+    found=("$findings"/crash-* "$findings"/timeout-* "$findings"/oom-* "$findings"/leak-*)
+    shopt -u nullglob
+    for input in "${found[@]}"; do
+        status=1
+        echo "   FOUND $(basename "$input") (log: $log)"
+        grep -m3 -E 'ERROR: |runtime error|SUMMARY' "$log" | sed 's/^/     /' || true
+        case $(basename "$input") in
+            crash-*)
+                "$binary" -minimize_crash=1 -max_total_time=30 -exact_artifact_path="$input.min" "$input" \
+                    >"$input.minimise.log" 2>&1 || true
+                [ -f "$input.min" ] && echo "   minimised: $input.min ($(stat -c %s "$input.min") bytes)" ;;
+        esac
+    done
+done
+exit $status

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QImage>
+#include <QTest>
+#include <QWidget>
+
+#include "ostraui/theme.h"
+#include "support/darktwin.h"
+#include "support/testenvironment.h"
+
+// Where a render of a dialog or live display goes, by theme.
+inline QString dialogPicture(const QString &name)
+{
+    return ostratest::artefactDir("dialogs") + QStringLiteral("/%1-%2.png").arg(name, ostra::isDarkTheme() ? "dark" : "light");
+}
+
+// The light run paints the given test functions once more in the dark theme.
+inline bool renderDarkTwin(const QStringList &functions)
+{
+    return ostra::isDarkTheme() || ostratest::runDarkTwin("dialogs", functions);
+}
+
+// Shows the widget at its size, lets it lay out and paint, and saves it under the given name.
+inline bool saveWidgetPicture(QWidget *widget, const QString &name)
+{
+    widget->show();
+    if (!QTest::qWaitForWindowExposed(widget))
+        return false;
+    QTest::qWait(50);
+    return widget->grab().toImage().save(dialogPicture(name));
+}
+
+// The widget with its children, as it shows.
+inline QImage renderWidget(QWidget &widget)
+{
+    QImage image(widget.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::black);
+    widget.render(&image, {}, {}, QWidget::DrawChildren);
+    return image;
+}

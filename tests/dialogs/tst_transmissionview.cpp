@@ -1,0 +1,930 @@
+#include <QApplication>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <memory>
+
+#include "bridge/corvanecontroller.h"
+#include "bridge/elrsparametermanager.h"
+#include "dialogs/transmissionview.h"
+#include "ostraui/theme.h"
+#include "profiles/profile.h"
+#include "profiles/profilemanager.h"
+#include "support/darktwin.h"
+#include "support/testenvironment.h"
+#include "support/transmitrig.h"
+#include "support/widgets/modalanswerer.h"
+
+using corvane::ElrsParameterManager;
+using corvane::TransmissionView;
+using ostratest::ModalAnswerer;
+using ostratest::SimulatedTransmitter;
+using ostratest::TransmitRig;
+
+namespace {
+
+const QString IdleText = QStringLiteral("Press Start Configuring to read RF settings.");
+const QString EngagingText = QStringLiteral("Engaging ELRS module… (a few seconds)");
+const QString ReadOnlyText = QStringLiteral(
+    "Config mode stopped — settings shown from last discovery. Press Start Configuring to make changes.");
+
+// The module of the parameter tests: a folder, a value under a non-folder parent, a bind entry
+// and a command that get no row, and a power whose top option the module refuses (max 2).
+QList<SimulatedTransmitter::Field> moduleFields()
+{
+    using T = SimulatedTransmitter;
+    return {
+        {1, T::textSelectionEntry(0, "Packet Rate", {"50Hz", "100Hz Full", "150Hz", "250Hz"}, 3, 0, 3, 3)},
+        {2, T::folderEntry(0, "Radio")},
+        {3, T::textSelectionEntry(2, "Max Power", {"10", "25", "50", "100"}, 2, 0, 2, 2, "mW")},
+        {4, T::commandEntry(0, "Enable WiFi")},
+        {5, T::textSelectionEntry(0, "bInD", {"Off", "On"}, 0, 0, 1, 0)},
+        {6, T::uint8Entry(9, "Model Id", 5, 0, 63, 0, "#")},
+    };
+}
+
+// A view over a rig's controller, shown in a window as the main window would host it.
+struct Host
+{
+    explicit Host(TransmitRig &rig, bool connect = true)
+        : rig(rig)
+    {
+        if (connect)
+            QVERIFY(rig.openTransmitter());
+        window.resize(1100, 900);
+        window.show();
+        view = std::make_unique<TransmissionView>(rig.controller.get(), &window);
+    }
+
+    QPushButton *button(const QString &text) const
+    {
+        for (QPushButton *b : view->findChildren<QPushButton *>()) {
+            if (b->text() == text)
+                return b;
+        }
+        return nullptr;
+    }
+    QLabel *label(const QString &text) const
+    {
+        for (QLabel *l : view->findChildren<QLabel *>()) {
+            if (l->text() == text)
+                return l;
+        }
+        return nullptr;
+    }
+    // The value under a link card caption.
+    QString stat(const QString &caption) const
+    {
+        QLabel *captionLabel = label(caption);
+        auto *grid = qobject_cast<QGridLayout *>(captionLabel->parentWidget()->layout()->itemAt(1)->layout());
+        int row = 0, column = 0, rs = 0, cs = 0;
+        grid->getItemPosition(grid->indexOf(captionLabel), &row, &column, &rs, &cs);
+        return qobject_cast<QLabel *>(grid->itemAtPosition(row + 1, column)->widget())->text();
+    }
+    QPlainTextEdit *console() const
+    {
+        for (auto *edit : view->findChildren<QPlainTextEdit *>()) {
+            if (edit->placeholderText().startsWith("Telemetry frames"))
+                return edit;
+        }
+        return nullptr;
+    }
+    QStringList consoleLines() const
+    {
+        const QString text = console()->toPlainText();
+        return text.isEmpty() ? QStringList() : text.split('\n');
+    }
+    QLineEdit *commandLine() const
+    {
+        for (auto *edit : view->findChildren<QLineEdit *>()) {
+            if (edit->placeholderText().startsWith("Type a command"))
+                return edit;
+        }
+        return nullptr;
+    }
+    QTreeWidget *tree(const QString &firstHeader) const
+    {
+        for (auto *tree : view->findChildren<QTreeWidget *>()) {
+            if (tree->headerItem()->text(0) == firstHeader)
+                return tree;
+        }
+        return nullptr;
+    }
+    QTreeWidget *sensors() const { return tree("Sensor"); }
+    QTreeWidget *parameters() const { return tree("Setting"); }
+    QString banner() const
+    {
+        auto *frame = view->findChild<QFrame *>("stateBanner");
+        return frame->isHidden() ? QString() : frame->findChild<QLabel *>()->text();
+    }
+    // Shown as far as the view decides: the tab holding it may be another.
+    static bool shown(QWidget *w) { return w && !w->isHidden(); }
+    QWidget *row(const QString &name) const
+    {
+        for (QWidget *w : parameters()->findChildren<QWidget *>()) {
+            if (!qobject_cast<QComboBox *>(w) && w->property("paramName").toString() == name)
+                return w;
+        }
+        return nullptr;
+    }
+    QComboBox *combo(const QString &name) const { return row(name)->findChild<QComboBox *>(); }
+    QLabel *rowLabel(const QString &name) const { return row(name)->findChild<QLabel *>("pendingLabel"); }
+    void choose(const QString &name, const QString &option) const
+    {
+        QComboBox *box = combo(name);
+        const int index = box->findText(option);
+        box->setCurrentIndex(index);
+        emit box->activated(index);
+    }
+    QList<QComboBox *> manualCombos() const
+    {
+        return view->findChild<QFrame *>("manualPanel")->findChildren<QComboBox *>();
+    }
+    QString unsaved() const
+    {
+        auto *bar = view->findChild<QFrame *>("applyBar");
+        return bar->isHidden() ? QString() : bar->findChild<QLabel *>()->text();
+    }
+    void tick() const { QMetaObject::invokeMethod(view.get(), "refreshCounters", Qt::DirectConnection); }
+    void retryTimeout() const { QMetaObject::invokeMethod(view.get(), "onRetryTimeout", Qt::DirectConnection); }
+    ElrsParameterManager *manager() const { return rig.controller->elrsParameterManager(); }
+
+    // Configuration mode on and the module's parameters read.
+    bool discover()
+    {
+        button("Start configuring")->click();
+        if (!rig.tx.waitForLine("CFGMODE ON"))
+            return false;
+        retryTimeout();
+        return rig.tx.waitFor([this] { return manager()->state() != ElrsParameterManager::WalkingFields; })
+               && manager()->state() == ElrsParameterManager::Ready;
+    }
+
+    TransmitRig &rig;
+    QWidget window;
+    std::unique_ptr<TransmissionView> view;
+};
+
+QByteArray bytes(const char *hex)
+{
+    return QByteArray::fromHex(hex);
+}
+
+QString picture(const QString &name)
+{
+    return ostratest::artefactDir("dialogs")
+           + QStringLiteral("/transmissionview-%1-%2.png").arg(name, ostra::isDarkTheme() ? "dark" : "light");
+}
+
+void setSensors(TransmitRig &rig, const QStringList &ids, const QStringList &pinned)
+{
+    Profile *profile = rig.controller->profileManager()->mutableActiveProfile();
+    profile->telemetrySensors.clear();
+    for (const QString &id : ids)
+        profile->telemetrySensors.append({id, id + " label", QString()});
+    profile->telemetryDashboard = pinned;
+    rig.controller->loadTelemetrySensors();
+}
+
+} // namespace
+
+class TestTransmissionView : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { ostra::installTheme(*qApp); }
+
+    // --- console ---
+
+    void consoleFrames_data()
+    {
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<QString>("line");
+
+        QTest::newRow("link statistics") << 0x14 << bytes("C40064090000000000 00")
+                                         << "LINK_STATS  (0x14)  [10]  C4 00 64 09 00 00 00 00 00 00   |  "
+                                            "RSSI -60 dBm  LQ 100%  SNR 9 dB";
+        QTest::newRow("rc channels") << 0x16 << bytes("0000") << QString();
+        QTest::newRow("type 0x29") << 0x29 << bytes("01") << QString();
+        QTest::newRow("attitude zero") << 0x1E << bytes("000000000000")
+                                       << "ATTITUDE    (0x1e)  [ 6]  00 00 00 00 00 00   |  pitch 0.0°  roll 0.0°  yaw 0.0°";
+        QTest::newRow("motion 6 bytes") << 0x08 << bytes("006400C8000A")
+                                        << "MOTION      (0x08)  [ 6]  00 64 00 C8 00 0A   |  "
+                                           "latA 1.00 m/s²  yaw 2.00 rad/s  jerk 1.0  I 0.0 A";
+        QTest::newRow("motion 7 bytes") << 0x08 << bytes("FF9C00C8000A05")
+                                        << "MOTION      (0x08)  [ 7]  FF 9C 00 C8 00 0A 05   |  "
+                                           "latA -1.00 m/s²  yaw 2.00 rad/s  jerk 1.0  I 0.0 A";
+        QTest::newRow("motion current") << 0x08 << bytes("00000000000000FA")
+                                        << "MOTION      (0x08)  [ 8]  00 00 00 00 00 00 00 FA   |  "
+                                           "latA 0.00 m/s²  yaw 0.00 rad/s  jerk 0.0  I 25.0 A";
+        QTest::newRow("g-force") << 0x23 << bytes("07 03E8 FE0C 0000")
+                                 << "QOR_MOTION  (0x23)  [ 7]  07 03 E8 FE 0C 00 00   |  seq 7  lon 1.00 g  lat -0.50 g  vert 0.00 g";
+        QTest::newRow("vario, no summary") << 0x07 << bytes("0102") << "VARIO       (0x07)  [ 2]  01 02";
+        QTest::newRow("short link statistics") << 0x14 << bytes("C400") << "LINK_STATS  (0x14)  [ 2]  C4 00";
+    }
+
+    void consoleFrames()
+    {
+        QFETCH(int, type);
+        QFETCH(QByteArray, payload);
+        QFETCH(QString, line);
+        // One view for every row: a rig and its view take their time to build.
+        if (!m_frameHost) {
+            m_frameRig = std::make_unique<TransmitRig>();
+            m_frameHost = std::make_unique<Host>(*m_frameRig, false);
+        }
+        Host &host = *m_frameHost;
+        host.button("Clear")->click();
+        host.view->onCrsfFrameReceived(quint8(type), payload);
+        host.tick();
+        const QStringList lines = host.consoleLines();
+        if (line.isEmpty()) {
+            QVERIFY(lines.isEmpty());
+            QCOMPARE(host.label("0 frames") != nullptr, true);
+            return;
+        }
+        QCOMPARE(lines.size(), 1);
+        QVERIFY(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d  ").match(lines.at(0)).hasMatch());
+        QCOMPARE(lines.at(0).mid(14), line);
+        QVERIFY(host.label("1 frames"));
+    }
+
+    void cleanupFrameHost()
+    {
+        m_frameHost.reset();
+        m_frameRig.reset();
+    }
+
+    // Real bytes from the transmitter: the frame is logged, its bytes counted, its text lines shown.
+    void consoleFromTransmitter()
+    {
+        TransmitRig rig;
+        Host host(rig);
+        QVERIFY(rig.tx.sendRaw("hello there\r\n"));
+        QVERIFY(rig.tx.sendFrame(0x14, bytes("C4006409000000000000")));
+        QVERIFY(rig.tx.waitFor([&] {
+            host.tick();
+            return host.consoleLines().size() >= 2;
+        }));
+        QVERIFY(host.consoleLines().contains("hello there"));
+        QVERIFY(host.consoleLines().filter("RSSI -60 dBm  LQ 100%  SNR 9 dB").size() == 1);
+        QVERIFY(host.label("1 frames"));
+        QLabel *rx = host.view->findChildren<QLabel *>().at(0);
+        for (QLabel *l : host.view->findChildren<QLabel *>()) {
+            if (l->text().startsWith("RX "))
+                rx = l;
+        }
+        QVERIFY(rx->text().startsWith("RX "));
+        QVERIFY(rx->text().section(' ', 1, 1).toInt() >= 13 + 14);
+    }
+
+    void consolePauseAndClear()
+    {
+        TransmitRig rig;
+        Host host(rig, false);
+        QPushButton *pause = host.button("Pause");
+        pause->click();
+        QCOMPARE(pause->text(), QString("Resume"));
+        for (int i = 0; i < 3; ++i)
+            host.view->onCrsfFrameReceived(0x07, bytes("0001"));
+        host.view->onTransmitterTextLine("  still shown  ");
+        host.tick();
+        QVERIFY(host.label("3 frames"));
+        QCOMPARE(host.consoleLines(), QStringList{"still shown"});
+        pause->click();
+        QCOMPARE(pause->text(), QString("Pause"));
+        host.view->onCrsfFrameReceived(0x07, bytes("0002"));
+        host.tick();
+        QVERIFY(host.label("4 frames"));
+        QCOMPARE(host.consoleLines().size(), 2);
+        QVERIFY(host.consoleLines().last().endsWith("00 02"));
+
+        host.view->onCrsfFrameReceived(0x07, bytes("0003"));
+        host.button("Clear")->click();
+        host.tick();
+        QVERIFY(host.consoleLines().isEmpty());
+        QVERIFY(host.label("0 frames"));
+    }
+
+    // More frames than the console keeps, within one tick: the newest 400 remain.
+    void consoleBurst()
+    {
+        TransmitRig rig;
+        Host host(rig, false);
+        for (int i = 0; i < 450; ++i)
+            host.view->onCrsfFrameReceived(0x07, QByteArray(1, char(i >> 8)) + char(i & 0xFF));
+        host.tick();
+        const QStringList lines = host.consoleLines();
+        QCOMPARE(lines.size(), 400);
+        QVERIFY(lines.first().endsWith("00 32"));
+        QVERIFY(lines.last().endsWith("01 C1"));
+        QVERIFY(host.label("450 frames"));
+    }
+
+    void commands_data()
+    {
+        QTest::addColumn<bool>("connected");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("echo");
+        QTest::newRow("sent") << true << "STATUS" << "> STATUS   [sent 7 bytes]";
+        QTest::newRow("trimmed") << true << "  STATUS  " << "> STATUS   [sent 7 bytes]";
+        QTest::newRow("port closed") << false << "STATUS" << "> STATUS   [write FAILED — transmitter not connected]";
+        QTest::newRow("blank") << true << "   " << QString();
+    }
+
+    void commands()
+    {
+        QFETCH(bool, connected);
+        QFETCH(QString, typed);
+        QFETCH(QString, echo);
+        TransmitRig rig;
+        Host host(rig, connected);
+        rig.tx.clearRecords();
+        host.commandLine()->setText(typed);
+        QTest::keyClick(host.commandLine(), Qt::Key_Return);
+        // The transmitter's own lines may reach the console meanwhile; echoes start with "> ".
+        const QStringList echoes = host.consoleLines().filter(QRegularExpression("^> "));
+        if (echo.isEmpty()) {
+            QVERIFY(echoes.isEmpty());
+            QCOMPARE(host.commandLine()->text(), typed);
+            QTest::qWait(50);
+            rig.tx.process();
+            QVERIFY(rig.tx.rawReceived().isEmpty());
+            return;
+        }
+        QCOMPARE(echoes, QStringList{echo});
+        QVERIFY(host.commandLine()->text().isEmpty());
+        if (connected)
+            QVERIFY(rig.tx.waitForLine("STATUS"));
+    }
+
+    // --- link card ---
+
+    void linkCard()
+    {
+        TransmitRig rig;
+        Host host(rig);
+        for (const char *caption : {"RSSI 1 (dBm)", "RSSI 2 (dBm)", "Link Quality", "SNR (dB)", "TX Power", "RF Mode"})
+            QCOMPARE(host.stat(caption), QString("--"));
+        QLabel *hint = host.label("Link status appears when connected to a receiver.");
+        QVERIFY(host.shown(hint));
+
+        QVERIFY(rig.tx.sendLinkStatistics(0, -72, 150, -3, 0, 5, 2));
+        QSignalSpy stats(rig.controller.get(), &corvane::CorvaneController::linkStatisticsUpdated);
+        QVERIFY(stats.wait());
+        QCOMPARE(host.stat("RSSI 1 (dBm)"), QString("—"));
+        QCOMPARE(host.stat("RSSI 2 (dBm)"), QString("-72"));
+        QCOMPARE(host.stat("Link Quality"), QString("100%"));
+        QCOMPARE(host.stat("SNR (dB)"), QString("-3"));
+        QCOMPARE(host.stat("TX Power"), QString("2"));
+        QCOMPARE(host.stat("RF Mode"), QString("5"));
+        QVERIFY(!host.shown(hint));
+
+        // Discovered parameters name the power: "Max Power" under its folder.
+        rig.tx.setFields(SimulatedTransmitter::typicalFields());
+        QVERIFY(host.discover());
+        QCOMPARE(host.stat("TX Power"), QString("100"));
+    }
+
+    // --- RF settings states ---
+
+    void rfDiscovery()
+    {
+        TransmitRig rig;
+        rig.tx.setFields(moduleFields());
+        Host host(rig);
+        host.view->showRfSettingsTab();
+        host.view->show();
+        QCOMPARE(host.banner(), IdleText);
+        QStringList progress;
+        QObject::connect(host.manager(), &ElrsParameterManager::discoveryProgress, host.view.get(), [&] {
+            for (QLabel *l : host.view->findChildren<QLabel *>()) {
+                if (l->text().startsWith("Discovering parameters") && host.shown(l))
+                    progress.append(l->text());
+            }
+        });
+        host.button("Start configuring")->click();
+        QVERIFY(rig.tx.waitForLine("CFGMODE ON"));
+        QCOMPARE(host.banner(), EngagingText);
+        QVERIFY(host.button("Stop configuring"));
+        host.retryTimeout();
+        QVERIFY(rig.tx.waitForLine("WALKRF"));
+        QVERIFY(rig.tx.waitFor([&] { return host.manager()->state() == ElrsParameterManager::Ready; }));
+        QVERIFY(progress.contains("Discovering parameters… 1 / 8"));
+        QVERIFY(progress.contains("Discovering parameters… 6 / 8"));
+        QCOMPARE(host.banner(), QString());
+        QVERIFY(host.shown(host.parameters()));
+        QVERIFY(host.combo("Packet Rate")->isEnabled());
+
+        host.button("Stop configuring")->click();
+        QVERIFY(rig.tx.waitForLine("CFGMODE OFF"));
+        QCOMPARE(host.banner(), ReadOnlyText);
+        QVERIFY(host.shown(host.parameters()));
+        QVERIFY(!host.combo("Packet Rate")->isEnabled());
+
+        // A new view over the same manager opens read-only on the tree.
+        TransmissionView again(rig.controller.get(), &host.window);
+        again.show();
+        QCOMPARE(again.findChild<QFrame *>("stateBanner")->findChild<QLabel *>()->text(), ReadOnlyText);
+    }
+
+    void rfConfigOffDuringWait()
+    {
+        TransmitRig rig;
+        rig.tx.setFields(moduleFields());
+        Host host(rig);
+        host.button("Start configuring")->click();
+        QCOMPARE(host.banner(), EngagingText);
+        host.button("Stop configuring")->click();
+        QCOMPARE(host.banner(), IdleText);
+        host.retryTimeout();
+        QVERIFY(rig.tx.waitForLine("CFGMODE OFF"));
+        QCOMPARE(rig.tx.lineCount("WALKRF"), 0);
+        QCOMPARE(host.manager()->state(), ElrsParameterManager::Idle);
+    }
+
+    void rfUseManualWhileDiscovering()
+    {
+        TransmitRig rig;
+        rig.tx.setFields(moduleFields());
+        Host host(rig);
+        host.button("Start configuring")->click();
+        host.retryTimeout();
+        QVERIFY(host.manager()->isDiscovering());
+        QPushButton *manual = host.button("Use manual settings");
+        QVERIFY(host.shown(manual));
+        manual->click();
+        QCOMPARE(host.manager()->state(), ElrsParameterManager::Aborted);
+        QVERIFY(host.shown(host.view->findChild<QFrame *>("manualPanel")));
+        QVERIFY(!host.shown(host.parameters()));
+    }
+
+    // A walk that reads nothing falls back to the manual panel with the table's defaults.
+    void rfManualPanel()
+    {
+        TransmitRig rig;
+        rig.tx.setFields({});
+        Host host(rig);
+        QSignalSpy errors(host.manager(), &ElrsParameterManager::error);
+        QVERIFY(!host.discover());
+        QVERIFY(errors.size() >= 1);
+        QVERIFY(host.shown(host.view->findChild<QFrame *>("manualPanel")));
+        QCOMPARE(host.banner(), QString());
+        QList<QComboBox *> combos = host.manualCombos();
+        QStringList shown;
+        for (QComboBox *box : combos) {
+            shown << box->currentText();
+            QVERIFY(box->isEnabled());
+        }
+        QCOMPARE(shown, (QStringList{"250Hz", "Std", "Wide", "50mW", "Off"}));
+        QVERIFY(!host.shown(host.label("Press Start Configuring to send RF settings.")));
+
+        combos.at(0)->setCurrentIndex(5);
+        combos.at(3)->setCurrentIndex(2);
+        QCOMPARE(host.unsaved(), QString("2 unsaved change(s)"));
+        QVERIFY(host.shown(host.label("unsaved")));
+        host.button("Discard")->click();
+        shown.clear();
+        for (QComboBox *box : combos)
+            shown << box->currentText();
+        QCOMPARE(shown, (QStringList{"250Hz", "Std", "Wide", "50mW", "Off"}));
+        QCOMPARE(host.unsaved(), QString());
+
+        // Applied blind, by field id.
+        combos.at(4)->setCurrentIndex(1);
+        rig.tx.clearRecords();
+        host.button("Apply && restart")->click();
+        QVERIFY(rig.tx.waitFor([&] { return !rig.tx.parameterWrites().isEmpty(); }));
+        QCOMPARE(rig.tx.parameterWrites().first().field, quint8(7));
+        QCOMPARE(rig.tx.parameterWrites().first().value, QByteArray(1, '\x01'));
+
+        host.button("Stop configuring")->click();
+        QVERIFY(host.shown(host.label("Press Start Configuring to send RF settings.")));
+        QVERIFY(!combos.at(0)->isEnabled());
+    }
+
+    void rfTransmitting()
+    {
+        TransmitRig rig;
+        QVERIFY(rig.startCar());
+        Host host(rig, false);
+        QPushButton *configure = host.button("Start configuring");
+        QVERIFY(!configure->isEnabled());
+        QCOMPARE(configure->toolTip(), QString("Stop transmission first"));
+        rig.controller->stopTransmission();
+        QVERIFY(configure->isEnabled());
+        QVERIFY(configure->toolTip().isEmpty());
+        configure->click();
+        QVERIFY(host.button("Stop configuring")->isEnabled());
+    }
+
+    // --- parameters ---
+
+    void parameterTree()
+    {
+        TransmitRig rig;
+        rig.tx.setFields(moduleFields());
+        Host host(rig);
+        QVERIFY(host.discover());
+        QTreeWidget *tree = host.parameters();
+        QStringList top;
+        for (int i = 0; i < tree->topLevelItemCount(); ++i)
+            top << tree->topLevelItem(i)->text(0);
+        QCOMPARE(top, (QStringList{"Radio", "Packet Rate", "Model Id"}));
+        QTreeWidgetItem *folder = tree->topLevelItem(0);
+        QVERIFY(folder->isFirstColumnSpanned());
+        QVERIFY(folder->isExpanded());
+        QCOMPARE(folder->font(0).weight(), QFont::Bold);
+        QCOMPARE(folder->childCount(), 1);
+        QCOMPARE(folder->child(0)->text(0), QString("Max Power"));
+        QCOMPARE(tree->topLevelItem(2)->text(1), QString("5 #"));
+        QCOMPARE(host.combo("Packet Rate")->currentText(), QString("250Hz"));
+        QCOMPARE(host.combo("Max Power")->currentText(), QString("50"));
+    }
+
+    void parameterStaging()
+    {
+        TransmitRig rig;
+        rig.tx.setFields(moduleFields());
+        Host host(rig);
+        QVERIFY(host.discover());
+        host.choose("Packet Rate", "100Hz Full");
+        QCOMPARE(host.rowLabel("Packet Rate")->text(), QString("(unsaved)"));
+        QVERIFY(host.shown(host.rowLabel("Packet Rate")));
+        QCOMPARE(host.unsaved(), QString("1 unsaved change(s)"));
+        host.choose("Packet Rate", "250Hz");
+        QVERIFY(!host.shown(host.rowLabel("Packet Rate")));
+        QCOMPARE(host.unsaved(), QString());
+
+        host.choose("Packet Rate", "50Hz");
+        host.choose("Max Power", "25");
+        host.manualCombos().at(2)->setCurrentIndex(1);
+        QCOMPARE(host.unsaved(), QString("3 unsaved change(s)"));
+        host.button("Discard")->click();
+        QCOMPARE(host.combo("Packet Rate")->currentText(), QString("250Hz"));
+        QCOMPARE(host.unsaved(), QString());
+
+        // Staged while read-only: counted, but the bar stays hidden.
+        host.button("Stop configuring")->click();
+        QCOMPARE(host.banner(), ReadOnlyText);
+        host.view->onComboActivated("Packet Rate", 0);
+        QCOMPARE(host.unsaved(), QString());
+    }
+
+    void parameterApply()
+    {
+        TransmitRig rig;
+        rig.tx.setFields(moduleFields());
+        Host host(rig);
+        QVERIFY(host.discover());
+        host.choose("Packet Rate", "100Hz Full");
+        host.choose("Max Power", "25");
+        rig.tx.clearRecords();
+        host.button("Apply && restart")->click();
+        QVERIFY(rig.tx.waitFor([&] { return rig.tx.parameterWrites().size() >= 2; }));
+        QList<QPair<int, int>> written;
+        for (const auto &write : rig.tx.parameterWrites())
+            written.append({write.field, quint8(write.value.at(0))});
+        std::sort(written.begin(), written.end());
+        QCOMPARE(written, (QList<QPair<int, int>>{{1, 1}, {3, 1}}));
+        QVERIFY(!host.shown(host.rowLabel("Packet Rate")));
+        QCOMPARE(host.combo("Packet Rate")->currentText(), QString("100Hz Full"));
+        QCOMPARE(rig.tx.lineCount("CFGMODE OFF"), 0);
+
+        QMetaObject::invokeMethod(host.view.get(), "showAppliedNotice", Qt::DirectConnection);
+        QVERIFY(rig.tx.waitForLine("CFGMODE OFF"));
+        QVERIFY(host.shown(host.label("✓ Configuration applied")));
+        QCOMPARE(host.banner(), ReadOnlyText);
+    }
+
+    void parameterWriteFeedback()
+    {
+        TransmitRig rig;
+        rig.tx.setFields(moduleFields());
+        Host host(rig);
+        QVERIFY(host.discover());
+        QSignalSpy errors(host.manager(), &ElrsParameterManager::error);
+
+        // The module's range stops at "50": the write is refused and the old value comes back.
+        host.choose("Max Power", "100");
+        host.button("Apply && restart")->click();
+        QCOMPARE(host.rowLabel("Max Power")->text(), QString("Write refused"));
+        QVERIFY(host.rowLabel("Max Power")->styleSheet().contains("#E5262B"));
+        QCOMPARE(host.combo("Max Power")->currentText(), QString("50"));
+        QVERIFY(host.combo("Max Power")->isEnabled());
+        QCOMPARE(errors.size(), 1);
+
+        // Sent but never confirmed.
+        host.choose("Packet Rate", "150Hz");
+        {
+            const QSignalBlocker silent(host.manager());
+            host.button("Apply && restart")->click();
+        }
+        QCOMPARE(host.rowLabel("Packet Rate")->text(), QString("(pending…)"));
+        QVERIFY(!host.combo("Packet Rate")->isEnabled());
+        host.view->onWriteTimeout("Packet Rate");
+        QCOMPARE(host.rowLabel("Packet Rate")->text(), QString("Write failed"));
+        QCOMPARE(host.combo("Packet Rate")->currentText(), QString("250Hz"));
+        QVERIFY(host.combo("Packet Rate")->isEnabled());
+    }
+
+    // --- sensors ---
+
+    void sensorStaleness_data()
+    {
+        QTest::addColumn<qint64>("age");
+        QTest::addColumn<bool>("stale");
+        QTest::newRow("never") << qint64(-1) << true;
+        QTest::newRow("fresh") << qint64(0) << false;
+        QTest::newRow("2000 ms") << qint64(2000) << false;
+        QTest::newRow("2001 ms") << qint64(2001) << true;
+    }
+
+    void sensorStaleness()
+    {
+        QFETCH(qint64, age);
+        QFETCH(bool, stale);
+        const qint64 now = 1'700'000'000'000;
+        QCOMPARE(TransmissionView::isSensorStale(age < 0 ? 0 : now - age, now), stale);
+    }
+
+    void sensorList()
+    {
+        TransmitRig rig;
+        Host host(rig);
+        setSensors(rig, {"RQly", "GSpd"}, {"GSpd"});
+        host.tick();
+        QTreeWidget *list = host.sensors();
+        QCOMPARE(list->topLevelItemCount(), 2);
+        QVERIFY(host.label("2 sensors"));
+        QTreeWidgetItem *never = list->topLevelItem(1);
+        QCOMPARE(never->text(0), QString("GSpd label"));
+        QCOMPARE(never->text(1), QString("—"));
+        QCOMPARE(never->foreground(0).color(), QColor("#9AA4B2"));
+        QCOMPARE(never->checkState(0), Qt::Checked);
+
+        QVERIFY(rig.tx.sendLinkStatistics(-60, -61, 99, 7));
+        QVERIFY(rig.tx.waitFor([&] {
+            host.tick();
+            return list->topLevelItem(0)->text(1) != QString("—");
+        }));
+        QCOMPARE(list->topLevelItem(0)->text(1), QString("99 %"));
+        QCOMPARE(list->topLevelItem(0)->foreground(1).color(), QColor("#0F1720"));
+        QVERIFY(list->topLevelItem(0)->toolTip(0).startsWith("Tick to show"));
+    }
+
+    void sensorTicks()
+    {
+        TransmitRig rig;
+        Host host(rig);
+        // Pinned in another order than the rows, and one pin without a row.
+        setSensors(rig, {"AAAA", "BBBB", "CCCC"}, {"CCCC", "GONE", "AAAA"});
+        QSignalSpy dashboard(rig.controller.get(), &corvane::CorvaneController::telemetryDashboardChanged);
+        host.tick();
+        QCOMPARE(dashboard.size(), 0);
+
+        host.sensors()->topLevelItem(1)->setCheckState(0, Qt::Checked);
+        QCOMPARE(rig.controller->telemetryDashboard(), (QStringList{"AAAA", "BBBB", "CCCC", "GONE"}));
+        host.sensors()->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+        QCOMPARE(rig.controller->telemetryDashboard(), (QStringList{"BBBB", "CCCC", "GONE"}));
+
+        // "Delete all" keeps the pins; a sensor ticked afterwards keeps them too.
+        ModalAnswerer answer;
+        answer.press("Yes");
+        host.button("Delete all")->click();
+        QCOMPARE(answer.records().at(0).title, QString("Delete all sensors"));
+        host.tick();
+        QCOMPARE(host.sensors()->topLevelItemCount(), 0);
+        Profile *profile = rig.controller->profileManager()->mutableActiveProfile();
+        profile->telemetrySensors = {{"DDDD", "DDDD label", QString()}};
+        rig.controller->loadTelemetrySensors();
+        host.tick();
+        host.sensors()->topLevelItem(0)->setCheckState(0, Qt::Checked);
+        QCOMPARE(rig.controller->telemetryDashboard(), (QStringList{"DDDD", "BBBB", "CCCC", "GONE"}));
+    }
+
+    void sensorRenameAndDelete()
+    {
+        TransmitRig rig;
+        Host host(rig);
+        setSensors(rig, {"RQly", "GSpd"}, {});
+        rig.controller->renameTelemetrySensor("RQly", "Quality");
+        host.tick();
+        QTreeWidget *list = host.sensors();
+        QCOMPARE(list->topLevelItem(0)->text(0), QString("Quality"));
+        QCOMPARE(list->topLevelItem(0)->toolTip(0), QString("RQly label (renamed). Right-click to rename or delete."));
+        const QPoint at = list->visualItemRect(list->topLevelItem(0)).center();
+
+        ModalAnswerer answer;
+        answer.press("Rename…");
+        answer.type("  RQly label  ");
+        emit list->customContextMenuRequested(at);
+        QTRY_COMPARE(answer.pending(), 0);
+        QCOMPARE(answer.records().at(0).entries, (QStringList{"Rename…", "Delete"}));
+        QCOMPARE(answer.records().at(1).title, QString("Rename sensor"));
+        QCOMPARE(answer.records().at(1).text, QString("Name for RQly label (leave empty for the default):"));
+        QCOMPARE(answer.records().at(1).preset, QString("Quality"));
+        QVERIFY(rig.controller->findTelemetrySensor("RQly").name.isEmpty());
+        host.tick();
+        QCOMPARE(list->topLevelItem(0)->text(0), QString("RQly label"));
+
+        answer.press("Delete");
+        emit list->customContextMenuRequested(list->visualItemRect(list->topLevelItem(1)).center());
+        QTRY_COMPARE(answer.pending(), 0);
+        QVERIFY(rig.controller->findTelemetrySensor("GSpd").id.isEmpty());
+        host.tick();
+        QCOMPARE(list->topLevelItemCount(), 1);
+
+        // "Delete all" on an empty list asks nothing.
+        rig.controller->clearTelemetrySensors();
+        ModalAnswerer unused;
+        unused.cancel();
+        host.button("Delete all")->click();
+        QTest::qWait(30);
+        QVERIFY(unused.records().isEmpty());
+    }
+
+    void discoverButton()
+    {
+        TransmitRig rig;
+        Host host(rig);
+        QPushButton *discover = host.button(rig.controller->telemetryDiscoverEnabled() ? "Discovering" : "Discover new");
+        QVERIFY(discover);
+        discover->click();
+        QCOMPARE(discover->text(), QString(rig.controller->telemetryDiscoverEnabled() ? "Discovering" : "Discover new"));
+        QCOMPARE(discover->isChecked(), rig.controller->telemetryDiscoverEnabled());
+    }
+
+    // --- closing and WiFi ---
+
+    void closeLeavesConfigMode()
+    {
+        TransmitRig rig;
+        Host host(rig);
+        host.view->open();
+        host.button("Start configuring")->click();
+        QVERIFY(rig.tx.waitForLine("CFGMODE ON"));
+        QPushButton *chromeClose = nullptr;
+        for (QPushButton *b : host.view->findChildren<QPushButton *>()) {
+            if (b->property("iconRound").toBool())
+                chromeClose = b;
+        }
+        chromeClose->click();
+        QVERIFY(!host.view->isVisible());
+        QVERIFY(rig.tx.waitForLine("CFGMODE OFF"));
+        QTest::qWait(50);
+        rig.tx.process();
+        QCOMPARE(rig.tx.lineCount("CFGMODE OFF"), 1);
+        QVERIFY(!rig.controller->isConfigMode());
+    }
+
+    void wifiButtons()
+    {
+        TransmitRig rig;
+        Host host(rig, false);
+        const QList<QPushButton *> buttons{host.button("QOR Transmitter"), host.button("QOR Receiver")};
+        const auto enabled = [&] { return buttons.at(0)->isEnabled() && buttons.at(1)->isEnabled(); };
+        const auto disabled = [&] { return !buttons.at(0)->isEnabled() && !buttons.at(1)->isEnabled(); };
+        QVERIFY(disabled());
+        QVERIFY(rig.openTransmitter());
+        QVERIFY(enabled());
+        QVERIFY(rig.connectCar() && rig.start());
+        QVERIFY(disabled());
+        rig.controller->stopTransmission();
+        QVERIFY(enabled());
+
+        ModalAnswerer answer;
+        answer.press("No");
+        buttons.at(1)->click();
+        QCOMPARE(answer.records().at(0).text,
+                 QString("Put the QOR Receiver in WiFi update mode? The car must be on and linked; the link drops "
+                         "until you power-cycle the car."));
+        QVERIFY(!rig.controller->isWifiSwitchPending());
+
+        answer.press("Yes");
+        answer.press("OK");
+        buttons.at(0)->click();
+        QVERIFY(rig.controller->isWifiSwitchPending());
+        QVERIFY(disabled());
+        QSignalSpy sent(rig.controller.get(), &corvane::CorvaneController::elrsWifiModeSent);
+        QVERIFY(sent.wait(8000));
+        QTRY_COMPARE(answer.pending(), 0);
+        QCOMPARE(answer.records().at(2).text,
+                 QString("The transmitter's radio is in WiFi update mode. Power-cycle the transmitter when you're done."));
+        QVERIFY(enabled());
+    }
+
+    // Closing while the switch waits for its ELRS command leaves configuration mode only after it.
+    void closeDuringWifiSwitch()
+    {
+        TransmitRig rig;
+        Host host(rig);
+        host.view->open();
+        host.button("Start configuring")->click();
+        QVERIFY(rig.tx.waitForLine("CFGMODE ON"));
+        QString error;
+        QVERIFY(rig.controller->enterWifiUpdateMode(false, &error));
+        host.button("Close")->click();
+        host.view.reset();
+        QVERIFY(rig.controller->isConfigMode());
+        QVERIFY(rig.tx.waitFor([&] { return !rig.tx.parameterWrites().isEmpty(); }));
+        QCOMPARE(rig.tx.parameterWrites().first().field, quint8(16));
+        QCOMPARE(rig.tx.lineCount("CFGMODE OFF"), 0);
+        QVERIFY(rig.tx.waitForLine("CFGMODE OFF"));
+        QVERIFY(!rig.controller->isConfigMode());
+        QTest::qWait(50);
+        rig.tx.process();
+        QCOMPARE(rig.tx.lineCount("CFGMODE OFF"), 1);
+    }
+
+    void tabs()
+    {
+        TransmitRig rig;
+        Host host(rig);
+        auto *tabs = host.view->findChild<QTabWidget *>();
+        QCOMPARE(tabs->count(), 3);
+        QCOMPARE(tabs->tabText(0), QString("Telemetry"));
+        QCOMPARE(tabs->tabText(1), QString("RF settings"));
+        QCOMPARE(tabs->tabText(2), QString("Receiver"));
+        QVERIFY(tabs->widget(2)->inherits("corvane::ReceiverSettingsPanel"));
+        QCOMPARE(tabs->currentIndex(), 0);
+        host.view->showRfSettingsTab();
+        QCOMPARE(tabs->currentIndex(), 1);
+        host.view->showReceiverTab();
+        QCOMPARE(tabs->currentIndex(), 2);
+        QCOMPARE(host.view->windowTitle(), QString("Telemetry"));
+    }
+
+    // --- pictures ---
+
+    void render_data()
+    {
+        QTest::addColumn<QString>("name");
+        for (const char *name : {"telemetry", "receiver", "rf-idle", "rf-discovering", "rf-editable", "rf-manual"})
+            QTest::newRow(name) << QString(name);
+    }
+
+    void render()
+    {
+        QFETCH(QString, name);
+        TransmitRig rig;
+        rig.tx.setFields(moduleFields());
+        Host host(rig);
+        host.window.hide();
+        if (name == "telemetry") {
+            setSensors(rig, {"RQly", "1RSS", "GSpd"}, {"RQly"});
+            rig.controller->renameTelemetrySensor("GSpd", "Speed");
+            QVERIFY(rig.tx.sendLinkStatistics(-48, -51, 100, 9));
+            host.commandLine()->setText("STATUS");
+            QTest::keyClick(host.commandLine(), Qt::Key_Return);
+            QVERIFY(rig.tx.waitFor([&] {
+                host.tick();
+                return host.consoleLines().size() >= 2;
+            }));
+            host.view->onCrsfFrameReceived(0x1E, bytes("0064FF9C0000"));
+            host.view->onCrsfFrameReceived(0x23, bytes("07 03E8 FE0C 0000"));
+            host.tick();
+        } else if (name == "receiver") {
+            host.view->showReceiverTab();
+        } else {
+            host.view->showRfSettingsTab();
+            if (name == "rf-discovering") {
+                // A module that starts its walk and takes its time.
+                rig.tx.scriptReplies("WALKRF", {"WALK: starting\r\n"});
+                host.button("Start configuring")->click();
+                host.retryTimeout();
+                host.view->onDiscoveryProgress(3, 8);
+            } else if (name == "rf-editable") {
+                QVERIFY(host.discover());
+                host.choose("Packet Rate", "100Hz Full");
+            } else if (name == "rf-manual") {
+                rig.tx.setFields({});
+                QVERIFY(!host.discover());
+                host.manualCombos().at(3)->setCurrentIndex(2);
+            }
+        }
+        host.view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(host.view.get()));
+        QTest::qWait(60);
+        QVERIFY(host.view->grab().toImage().save(picture(name)));
+    }
+
+    void renderDark() { QVERIFY(ostra::isDarkTheme() || ostratest::runDarkTwin("dialogs", {"render"})); }
+
+private:
+    std::unique_ptr<TransmitRig> m_frameRig;
+    std::unique_ptr<Host> m_frameHost;
+};
+
+OSTRA_TEST_MAIN_WIDGETS(TestTransmissionView)
+#include "tst_transmissionview.moc"

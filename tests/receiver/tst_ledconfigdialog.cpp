@@ -1,0 +1,230 @@
+#include "receiver/receiversettingspanel.h"
+#include "panelprobe.h"
+#include "receiver/colorwheelwidget.h"
+#include "receiver/ledconfigdialog.h"
+#include "support/darktwin.h"
+#include "support/widgets/modalanswerer.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QListWidget>
+#include <QSlider>
+#include <QSpinBox>
+
+using corvane::ColorWheelWidget;
+using corvane::LedConfigDialog;
+using namespace paneltest;
+
+namespace {
+
+struct Dialog
+{
+    Dialog()
+    {
+        dialog = std::make_unique<LedConfigDialog>(rig.controller.get());
+        dialog->show();
+        ok = QTest::qWaitForWindowExposed(dialog.get());
+    }
+
+    QLabel *label(const QString &startsWith) const
+    {
+        for (QLabel *l : dialog->findChildren<QLabel *>()) {
+            if (l->text().startsWith(startsWith))
+                return l;
+        }
+        return nullptr;
+    }
+    QGroupBox *group(const QString &title) const
+    {
+        for (QGroupBox *g : dialog->findChildren<QGroupBox *>()) {
+            if (g->title() == title)
+                return g;
+        }
+        return nullptr;
+    }
+    QSpinBox *count() const { return dialog->findChild<QSpinBox *>(); }
+    QListWidget *zones() const { return dialog->findChild<QListWidget *>(); }
+    // A press on the left of the wheel's ring: cyan.
+    void pickCyan() { QTest::mousePress(dialog->findChild<ColorWheelWidget *>(), Qt::LeftButton, {}, QPoint(5, 100)); }
+    void setMode(int row) { dialog->findChildren<QComboBox *>().at(0)->setCurrentIndex(row); }
+
+    ReceiverRig rig;
+    std::unique_ptr<LedConfigDialog> dialog;
+    bool ok = false;
+};
+
+LedSettings perLed(int count, int selected)
+{
+    LedSettings s;
+    s.mode = LedMode::PerLed;
+    s.ledCount = count;
+    s.selectedLedIndex = selected;
+    return s;
+}
+
+} // namespace
+
+class TestLedConfigDialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { ostra::installTheme(*qApp); }
+
+    void defaults()
+    {
+        Dialog d;
+        QVERIFY(d.ok);
+        QCOMPARE(d.count()->value(), 8);
+        QVERIFY(d.label("99%"));
+        QVERIFY(d.label("100%"));
+        QCOMPARE(d.dialog->findChildren<QComboBox *>().at(0)->currentText(), QStringLiteral("Global (All LEDs same color)"));
+        QCOMPARE(d.dialog->findChildren<QComboBox *>().at(1)->currentText(), QStringLiteral("None"));
+        QVERIFY(d.dialog->findChild<QCheckBox *>()->isChecked());
+        QVERIFY(!d.group("LED Selection")->isVisible());
+        QVERIFY(!d.group("Range Zones")->isVisible());
+        QVERIFY(d.label("R: 0  G: 255  B: 0"));
+    }
+
+    void perLedNavigation()
+    {
+        Dialog d;
+        d.dialog->setSettings(perLed(8, 0));
+        QVERIFY(d.group("LED Selection")->isVisible());
+        QVERIFY(!button(d.dialog.get(), "< Back")->isEnabled());
+        d.dialog->setSettings(perLed(8, 7));
+        QVERIFY(!button(d.dialog.get(), "Next >")->isEnabled());
+        button(d.dialog.get(), "Next >")->click();
+        QCOMPARE(d.dialog->settings().selectedLedIndex, 7);
+        d.dialog->setSettings(perLed(8, 5));
+        d.count()->setValue(4);
+        QVERIFY(d.label("LED 4 / 4"));
+        QCOMPARE(d.dialog->settings().selectedLedIndex, 3);
+    }
+
+    void pickingTwiceReplaces()
+    {
+        Dialog d;
+        QVERIFY(d.ok);
+        d.dialog->setSettings(perLed(8, 2));
+        d.pickCyan();
+        d.pickCyan();
+        const LedSettings s = d.dialog->settings();
+        QCOMPARE(s.ledColors.size(), 1);
+        QCOMPARE(s.ledColors.first().index, 2);
+        QCOMPARE(s.ledColors.first().color.b, std::uint8_t(255));
+        QVERIFY(d.label("R:   0  G: 255  B: 255"));
+    }
+
+    void zoneTextColour_data()
+    {
+        QTest::addColumn<QColor>("zone");
+        QTest::addColumn<QColor>("text");
+        QTest::newRow("128,128,129 white") << QColor(128, 128, 129) << QColor(Qt::white);
+        QTest::newRow("129,129,129 black") << QColor(129, 129, 129) << QColor(Qt::black);
+    }
+
+    void zoneTextColour()
+    {
+        QFETCH(QColor, zone);
+        QFETCH(QColor, text);
+        Dialog d;
+        LedSettings s;
+        s.mode = LedMode::Range;
+        s.rangeZones.append({0, 50, RgbColor{std::uint8_t(zone.red()), std::uint8_t(zone.green()), std::uint8_t(zone.blue())}});
+        d.dialog->setSettings(s);
+        QCOMPARE(d.zones()->item(0)->foreground().color(), text);
+    }
+
+    void addAndRemoveZones()
+    {
+        Dialog d;
+        QVERIFY(d.ok);
+        d.setMode(2);
+        QVERIFY(d.group("Range Zones")->isVisible());
+        QVERIFY(!button(d.dialog.get(), "- Remove Zone")->isEnabled());
+        button(d.dialog.get(), "+ Add Zone")->click();
+        QCOMPARE(d.zones()->item(0)->text(), QStringLiteral("Zone 1: 0% - 100%"));
+        d.dialog->findChildren<QSpinBox *>().at(2)->setValue(40); // end %
+        button(d.dialog.get(), "+ Add Zone")->click();
+        QCOMPARE(d.zones()->item(1)->text(), QStringLiteral("Zone 2: 40% - 100%"));
+        QCOMPARE(d.dialog->settings().selectedZoneIndex, 1);
+        d.pickCyan();
+        QCOMPARE(d.dialog->settings().rangeZones.at(1).color.b, std::uint8_t(255));
+        QCOMPARE(d.dialog->settings().rangeZones.at(0).color.b, std::uint8_t(0));
+        button(d.dialog.get(), "- Remove Zone")->click();
+        QCOMPARE(d.zones()->count(), 1);
+        QCOMPARE(d.dialog->settings().selectedZoneIndex, 0);
+        button(d.dialog.get(), "- Remove Zone")->click();
+        QCOMPARE(d.zones()->count(), 0);
+        QCOMPARE(d.dialog->settings().selectedZoneIndex, -1);
+        QVERIFY(!button(d.dialog.get(), "- Remove Zone")->isEnabled());
+    }
+
+    void applyWithoutReceiver()
+    {
+        Dialog d;
+        d.count()->setValue(42);
+        ostratest::ModalAnswerer answer;
+        answer.press("OK");
+        button(d.dialog.get(), "Apply to Receiver (USB)")->click();
+        QCOMPARE(answer.records().value(0).title, QStringLiteral("Receiver Not Connected"));
+        const QString path = d.rig.controller->profileManager()->profileFilePath(
+            d.rig.controller->profileManager()->activeProfileId());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QJsonObject led = QJsonDocument::fromJson(file.readAll()).object().value("ledSettings").toObject();
+        QCOMPARE(led.value("ledCount").toInt(), 42);
+    }
+
+    void applyWithReceiver()
+    {
+        Dialog d;
+        QVERIFY(d.rig.syncOverUsb());
+        ostratest::ModalAnswerer answer;
+        answer.press("OK");
+        QPushButton *apply = button(d.dialog.get(), "Apply to Receiver (USB)");
+        apply->click();
+        QCOMPARE(apply->text(), QStringLiteral("Pushing to receiver..."));
+        QVERIFY(d.rig.rx.waitFor([&] { return !answer.records().isEmpty(); }));
+        QCOMPARE(answer.records().value(0).title, QStringLiteral("Configuration Saved"));
+        QCOMPARE(apply->text(), QStringLiteral("Apply to Receiver (USB)"));
+        QVERIFY(apply->isEnabled());
+    }
+
+    void render_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("global") << 0;
+        QTest::newRow("per-led") << 1;
+        QTest::newRow("range") << 2;
+    }
+
+    void render()
+    {
+        QFETCH(int, mode);
+        Dialog d;
+        LedSettings s;
+        s.mode = LedMode(mode);
+        s.globalColor = RgbColor{255, 73, 0};
+        s.rangeZones = {{0, 30, RgbColor{255, 0, 0}}, {30, 70, RgbColor{0, 255, 0}}, {70, 100, RgbColor{0, 0, 255}}};
+        s.selectedZoneIndex = 1;
+        d.dialog->setSettings(s);
+        // The picker shows the colour of the mode: the global one, LED 1's (the global one), zone 2's.
+        QCOMPARE(d.dialog->findChild<ColorWheelWidget *>()->color(), mode == 2 ? QColor(0, 255, 0) : QColor(255, 73, 0));
+        d.dialog->resize(540, d.dialog->sizeHint().height());
+        QCoreApplication::processEvents();
+        const char *names[] = {"global", "per-led", "range"};
+        QVERIFY(d.dialog->grab().toImage().save(picture(QStringLiteral("led-dialog-%1").arg(names[mode]))));
+    }
+
+    void darkTheme()
+    {
+        if (ostra::isDarkTheme())
+            QSKIP("this run is the dark one");
+        QVERIFY(ostratest::runDarkTwin("receiver", {"render"}));
+    }
+};
+
+OSTRA_TEST_MAIN_WIDGETS(TestLedConfigDialog)
+#include "tst_ledconfigdialog.moc"
