@@ -67,7 +67,7 @@ void transmitterSeeds()
     write("transmitter_stream", "telemetry", QByteArray(1, '\x33') + raw);
     write("crsf_stream", "telemetry", QByteArray(1, '\x33') + raw);
     for (int seed = 0; seed < 4; ++seed)
-        write("crsf_stream", QStringLiteral("telemetry-pieces-%1").arg(seed), QByteArray(1, char(seed * 61)) + raw);
+        write("crsf_stream", QStringLiteral("telemetry-chunked-%1").arg(seed), QByteArray(1, char(seed * 61)) + raw);
 }
 
 void receiverSeeds()
