@@ -50,26 +50,6 @@ QByteArray reason(int code)
     }
 }
 
-// Score of one IPv4 address as the address a phone on the LAN can reach; 0 for none.
-int lanScore(const QHostAddress &address)
-{
-    bool ok = false;
-    const quint32 ip = address.toIPv4Address(&ok);
-    if (!ok || address.protocol() != QAbstractSocket::IPv4Protocol)
-        return 0;
-    const quint32 a = ip >> 24;
-    const quint32 b = (ip >> 16) & 0xFF;
-    if (a == 192 && b == 168)
-        return 100;
-    if (a == 10)
-        return 90;
-    if (a == 172 && b >= 16 && b <= 31)
-        return 80;
-    if (a == 100 && b >= 64 && b <= 127)
-        return 10;
-    return 50;
-}
-
 bool isVirtualInterface(const QString &name)
 {
     static const char *const markers[] = { "tailscale", "openvpn", "vethernet", "wsl", "hyper-v", "virtualbox", "vmware" };
@@ -459,7 +439,7 @@ QString lanPanelUrl(const MotionWebPanel *panel)
         if (isVirtualInterface(entry.humanReadableName.isEmpty() ? entry.name : entry.humanReadableName))
             continue;
         for (const QHostAddress &address : entry.addresses) {
-            const int score = lanScore(address);
+            const int score = NetworkInterfaceLister::lanAddressScore(address);
             if (score > bestScore) {
                 bestScore = score;
                 best = address.toString();

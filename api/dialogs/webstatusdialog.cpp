@@ -39,22 +39,6 @@ bool isVirtualAdapter(const QString &name)
     return false;
 }
 
-// Home networks first, then office ranges, then anything public, carrier-grade NAT last.
-int addressScore(quint32 ip)
-{
-    const quint32 a = ip >> 24;
-    const quint32 b = (ip >> 16) & 0xFF;
-    if (a == 192 && b == 168)
-        return 100;
-    if (a == 10)
-        return 90;
-    if (a == 172 && b >= 16 && b <= 31)
-        return 80;
-    if (a == 100 && b >= 64 && b <= 127)
-        return 10;
-    return 50;
-}
-
 } // namespace
 
 WebStatusDialog::WebStatusDialog(WebSocketServer *server, QWidget *parent)
@@ -80,7 +64,7 @@ QString WebStatusDialog::pickLanAddress()
         for (const QHostAddress &address : interface.addresses) {
             if (address.protocol() != QAbstractSocket::IPv4Protocol)
                 continue;
-            const int score = addressScore(address.toIPv4Address());
+            const int score = NetworkInterfaceLister::lanAddressScore(address);
             // Equal scores keep the first address found.
             if (score > bestScore) {
                 best = address.toString();

@@ -53,4 +53,23 @@ void NetworkInterfaceLister::useSystemInterfaces()
     fixedInterfaces().reset();
 }
 
+int NetworkInterfaceLister::lanAddressScore(const QHostAddress &address)
+{
+    bool ok = false;
+    const quint32 ip = address.toIPv4Address(&ok);
+    if (!ok || address.protocol() != QAbstractSocket::IPv4Protocol)
+        return 0;
+    const quint32 a = ip >> 24;
+    const quint32 b = (ip >> 16) & 0xFF;
+    if (a == 192 && b == 168)
+        return 100;
+    if (a == 10)
+        return 90;
+    if (a == 172 && b >= 16 && b <= 31)
+        return 80;
+    if (a == 100 && b >= 64 && b <= 127)
+        return 10;
+    return 50;
+}
+
 } // namespace corvane

@@ -30,6 +30,10 @@ public:
     // From now on interfaces() returns exactly `entries` (an empty list lists nothing).
     static void setFixedInterfaces(const QList<NetworkInterfaceEntry> &entries);
     static void useSystemInterfaces();
+
+    // How likely a phone on the same network reaches this PC at `address`: home networks first,
+    // then office ranges, then anything public, carrier-grade NAT last; 0 for no IPv4 address.
+    static int lanAddressScore(const QHostAddress &address);
 };
 
 } // namespace corvane
