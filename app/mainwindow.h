@@ -51,7 +51,7 @@ struct InputDeviceInfo;
 struct LinkStatistics;
 }
 
-// Fills a game-controller combo: the placeholder (item data -1), then one entry per controller
+// Fills a game-controller combo: the "Choose …" prompt (item data -1), then one entry per controller
 // with its index in the list as item data.
 void fillInputDeviceCombo(const QList<corvane::InputDeviceInfo> &devices, QComboBox *combo,
                           const QString &placeholder);

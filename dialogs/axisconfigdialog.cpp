@@ -11,7 +11,6 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QTabBar>
@@ -22,6 +21,7 @@
 #include <cmath>
 
 #include "bridge/corvanecontroller.h"
+#include "dialogs/dialogcards.h"
 #include "dialogs/presetspanel.h"
 #include "ostraui/dialogchrome.h"
 #include "ostraui/segmented.h"
@@ -145,7 +145,7 @@ void AxisConfigDialog::buildUi()
     calibrationLayout->addLayout(header);
     auto *axisTabs = new QTabWidget(calibration);
     for (int i = 0; i < 4; ++i)
-        axisTabs->addTab(scrollable(buildAxisSettingsGroup(i)), m_settings.axis(i)->name);
+        axisTabs->addTab(makeScrollPage(buildAxisSettingsGroup(i)), m_settings.axis(i)->name);
     calibrationLayout->addWidget(axisTabs);
     m_pageStack->addTab(calibration, tr("Calibration"));
     connect(m_pageChooser, &ostra::Segmented::currentIndexChanged, m_pageStack, &QTabWidget::setCurrentIndex);
@@ -174,16 +174,6 @@ void AxisConfigDialog::buildUi()
     connect(apply, &QPushButton::clicked, this, &AxisConfigDialog::onApply);
     footer->addWidget(apply);
     layout->addLayout(footer);
-}
-
-QWidget *AxisConfigDialog::scrollable(QWidget *content)
-{
-    auto *scroll = new QScrollArea;
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setWidget(content);
-    return scroll;
 }
 
 void AxisConfigDialog::setAxisSettings(const AxisSettings &settings)

@@ -131,8 +131,6 @@ private:
     };
 
     void buildUi();
-    // A page in a frameless vertical scroll area, so that no row is squeezed on a low screen.
-    static QWidget *scrollable(QWidget *content);
     QWidget *buildMappingPage();
     QWidget *buildShifterTab();
     QWidget *buildAxisSettingsGroup(int index);

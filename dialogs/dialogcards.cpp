@@ -2,6 +2,7 @@
 
 #include <QFrame>
 #include <QLabel>
+#include <QScrollArea>
 
 namespace corvane {
 
@@ -18,6 +19,16 @@ QLabel *makeDialogHeading(const QString &text, QWidget *parent)
     auto *heading = new QLabel(text, parent);
     heading->setProperty("role", QStringLiteral("h2"));
     return heading;
+}
+
+QWidget *makeScrollPage(QWidget *content)
+{
+    auto *scroll = new QScrollArea;
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setWidget(content);
+    return scroll;
 }
 
 } // namespace corvane

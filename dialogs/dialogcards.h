@@ -12,5 +12,7 @@ QFrame *makeDialogCard(QWidget *parent);
 
 // A card's heading: a label in the style sheet's "h2" role.
 QLabel *makeDialogHeading(const QString &text, QWidget *parent);
+// A frameless, vertically scrolling page around `content`, for tabs taller than a small screen.
+QWidget *makeScrollPage(QWidget *content);
 
 } // namespace corvane

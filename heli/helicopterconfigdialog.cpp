@@ -8,7 +8,6 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QTabWidget>
@@ -17,6 +16,7 @@
 
 #include "bridge/corvanecontroller.h"
 #include "bridge/helicopterinput.h"
+#include "dialogs/dialogcards.h"
 #include "heli/helidialogparts.h"
 
 namespace corvane {
@@ -69,17 +69,6 @@ QString sensitivityText(int value)
     return HelicopterConfigDialog::tr("%1x").arg(QString::number(value / 100.0, 'f', 1));
 }
 
-// Four function groups do not fit a dialog on a small screen: each tab scrolls.
-QWidget *scrollable(QWidget *content)
-{
-    auto *scroll = new QScrollArea;
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setWidget(content);
-    return scroll;
-}
-
 bool connected(const InputDevice *device)
 {
     return device && device->isConnected();
@@ -94,8 +83,8 @@ HelicopterConfigDialog::HelicopterConfigDialog(CorvaneController *controller, QW
     setMinimumSize(560, 560);
     auto *layout = new QVBoxLayout(this);
     auto *tabs = new QTabWidget(this);
-    tabs->addTab(scrollable(buildMappingTab()), tr("Mapping"));
-    tabs->addTab(scrollable(buildCalibrationTab()), tr("Calibration"));
+    tabs->addTab(makeScrollPage(buildMappingTab()), tr("Mapping"));
+    tabs->addTab(makeScrollPage(buildCalibrationTab()), tr("Calibration"));
     layout->addWidget(tabs, 1);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);

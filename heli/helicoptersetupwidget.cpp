@@ -72,7 +72,7 @@ const RoleInfo Roles[HelicopterSetupWidget::RoleCount] = {
      &CorvaneController::heliPedalsName},
 };
 
-// The device index a role row's combo holds; -1 for the placeholder or an empty list.
+// The device index a role row's combo holds; -1 for the "Choose …" prompt or an empty list.
 int chosenDevice(const QComboBox *combo)
 {
     return combo->currentIndex() >= 0 ? combo->currentData().toInt() : -1;

@@ -64,11 +64,7 @@ class TestMotionSystemController : public QObject
     // Connected, first heartbeat in the given state answered, records cleared.
     void connectAlive(const QByteArray &state = "ready")
     {
-        QVERIFY(m_controller->connectPort(m_board->portName()));
-        QVERIFY(m_board->sendHeartbeat(state));
-        QVERIFY(m_board->waitForFrame('Q'));
-        QTRY_COMPARE_WITH_TIMEOUT(m_controller->state(), QString::fromLatin1(state), Patience);
-        m_board->clearRecords();
+        QVERIFY(m_board->connectController(*m_controller, state));
     }
 
 private slots:

@@ -48,6 +48,17 @@ public:
     static constexpr int DefaultTimeoutMs = 10000;
     bool waitFor(const std::function<bool()> &done, int timeoutMs = DefaultTimeoutMs);
     bool waitForFrame(char letter, int count = 1, int timeoutMs = DefaultTimeoutMs);
+    // Connects `controller` to this board and answers its first heartbeat with `state`; true once
+    // the controller shows that state. Records are cleared. (A template, so this library needs
+    // no motion library.)
+    template<typename Controller>
+    bool connectController(Controller &controller, const QByteArray &state = "ready")
+    {
+        const bool up = controller.connectPort(portName()) && sendHeartbeat(state) && waitForFrame('Q')
+                        && waitFor([&] { return controller.state() == QString::fromLatin1(state); });
+        clearRecords();
+        return up;
+    }
     // Reads and decodes what is waiting, once.
     void process();
 
