@@ -1,9 +1,12 @@
 #include "dialogs/wheelffbdialog.h"
 
 #include <QFrame>
+#include <QGridLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QTimer>
@@ -29,6 +32,11 @@ constexpr int ReceiverRefreshMs = 1000;
 constexpr float TestPush = 0.25f;
 constexpr int DefaultStrength = 35;
 constexpr int DefaultCentering = 50;
+constexpr int MinWidth = 440;
+// Below this the dialog scrolls rather than shrinks further.
+constexpr int MinHeight = 320;
+// The frameless chrome's title, margins and shadow around the dialog's own content.
+constexpr int ChromeAndShadow = 160;
 
 const char *const Grey = "#5B6675";
 const char *const Green = "#12A66A";
@@ -65,8 +73,12 @@ WheelFfbDialog::WheelFfbDialog(CorvaneController *controller, QWidget *parent)
     , m_pulseTimer(new QTimer(this))
 {
     setWindowTitle(tr("Wheel Force Feedback"));
-    setMinimumWidth(440);
-    auto *layout = new QVBoxLayout(this);
+    setMinimumWidth(MinWidth);
+    // Everything but Close scrolls: with the presets the page is taller than a small screen, and
+    // squeezed below its height the rows would overlap.
+    auto *page = new QWidget(this);
+    page->setObjectName(QStringLiteral("wheelFfbPage"));
+    auto *layout = new QVBoxLayout(page);
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(14);
 
@@ -104,18 +116,20 @@ WheelFfbDialog::WheelFfbDialog(CorvaneController *controller, QWidget *parent)
     line->setStyleSheet(QStringLiteral("color: #E6EAF0;"));
     layout->addWidget(line);
 
-    auto *forceRow = new QHBoxLayout;
-    forceRow->addWidget(styledLabel(tr("Force"), QString::fromLatin1("color: %1;").arg(QLatin1String(Grey)), this));
+    // Force, strength and centering in one grid, so the bar and both sliders share a column.
+    auto *grid = new QGridLayout;
+    grid->setVerticalSpacing(14);
+    grid->setColumnStretch(1, 1);
+    grid->addWidget(styledLabel(tr("Force"), QString::fromLatin1("color: %1;").arg(QLatin1String(Grey)), this), 0, 0);
     m_forceBar = new FfbBar(this);
-    forceRow->addWidget(m_forceBar, 1);
-    layout->addLayout(forceRow);
-
+    grid->addWidget(m_forceBar, 0, 1);
     const int strength = m_controller ? int(m_controller->wheelFfbStrength() * 100.0f) : DefaultStrength;
-    m_strength = addSliderRow(tr("Strength"), strength, &m_strengthPercent);
+    m_strength = addSliderRow(grid, tr("Strength"), strength, &m_strengthPercent);
     connect(m_strength, &QSlider::valueChanged, this, &WheelFfbDialog::onStrengthChanged);
     const int centering = m_controller ? int(m_controller->wheelFfbCentering() * 100.0f) : DefaultCentering;
-    m_centering = addSliderRow(tr("Centering"), centering, &m_centeringPercent);
+    m_centering = addSliderRow(grid, tr("Centering"), centering, &m_centeringPercent);
     connect(m_centering, &QSlider::valueChanged, this, &WheelFfbDialog::onCenteringChanged);
+    layout->addLayout(grid);
 
     auto *hint = styledLabel(tr("Return-to-center spring (replaces the wheel's built-in centering)."),
                              QStringLiteral("color: #5B6675; font-size: 9pt;"), this);
@@ -156,9 +170,18 @@ WheelFfbDialog::WheelFfbDialog(CorvaneController *controller, QWidget *parent)
         layout->addWidget(presets);
     }
 
+    auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+    outer->addWidget(makeScrollPage(page), 1);
+    auto *closeRow = new QHBoxLayout;
+    closeRow->setContentsMargins(20, 0, 20, 20);
+    closeRow->addStretch(1);
     auto *close = new QPushButton(tr("Close"), this);
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
-    layout->addWidget(close, 0, Qt::AlignRight);
+    closeRow->addWidget(close);
+    outer->addLayout(closeRow);
+    fitToScreen(page, closeRow);
 
     m_pulseTimer->setSingleShot(true);
     m_pulseTimer->setInterval(PulseMs);
@@ -173,17 +196,25 @@ WheelFfbDialog::WheelFfbDialog(CorvaneController *controller, QWidget *parent)
     ostra::applyDialogChrome(this, QString());
 }
 
-QSlider *WheelFfbDialog::addSliderRow(const QString &name, int value, QLabel **percent)
+void WheelFfbDialog::fitToScreen(QWidget *page, QLayout *closeRow)
 {
-    auto *row = new QHBoxLayout;
-    row->addWidget(new QLabel(name, this));
+    const QSize wanted(std::max(MinWidth, page->sizeHint().width()),
+                       page->sizeHint().height() + closeRow->sizeHint().height());
+    const QScreen *shown = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
+    const int room = shown ? shown->availableGeometry().height() - ChromeAndShadow : wanted.height();
+    resize(wanted.width(), std::clamp(room, MinHeight, wanted.height()));
+}
+
+QSlider *WheelFfbDialog::addSliderRow(QGridLayout *grid, const QString &name, int value, QLabel **percent)
+{
+    const int row = grid->rowCount();
+    grid->addWidget(new QLabel(name, this), row, 0);
     auto *slider = new QSlider(Qt::Horizontal, this);
     slider->setRange(0, 100);
     slider->setValue(value);
-    row->addWidget(slider, 1);
+    grid->addWidget(slider, row, 1);
     *percent = styledLabel(percentText(slider->value()), QStringLiteral("color: #0F1720; min-width: 40px;"), this);
-    row->addWidget(*percent);
-    static_cast<QVBoxLayout *>(layout())->addLayout(row);
+    grid->addWidget(*percent, row, 2);
     return slider;
 }
 

@@ -4,7 +4,9 @@
 
 #include <array>
 
+class QGridLayout;
 class QLabel;
+class QLayout;
 class QPushButton;
 class QSlider;
 class QTimer;
@@ -46,7 +48,9 @@ private:
     void setRow(int index, bool ok, const QString &text);
     void push(float level);
     void reloadSliders();
-    QSlider *addSliderRow(const QString &name, int value, QLabel **percent);
+    QSlider *addSliderRow(QGridLayout *grid, const QString &name, int value, QLabel **percent);
+    // As tall as the page where the screen has room for it.
+    void fitToScreen(QWidget *page, QLayout *closeRow);
 
     CorvaneController *m_controller;
     QLabel *m_verdict = nullptr;

@@ -52,7 +52,7 @@ struct View
     }
     QList<QLabel *> labels() const
     {
-        return dialog.findChild<QWidget *>("ostraDialogContent")->findChildren<QLabel *>(QString(), Qt::FindDirectChildrenOnly);
+        return dialog.findChild<QWidget *>("wheelFfbPage")->findChildren<QLabel *>(QString(), Qt::FindDirectChildrenOnly);
     }
     // The heading comes first, then the five rows, the receiver line and the verdict.
     QStringList rows() const
@@ -421,7 +421,8 @@ private slots:
             rig.controller->handleCarMotion(0.2f, 0.4f, 0.0f);
         }
         WheelFfbDialog dialog(rig.controller.get());
-        emit rig.controller->ffbLevelReceived(wheel == Wheel::Ffb ? -0.45f : 0.0f);
+        // The offscreen screen is short: the dialog scrolls there, so the picture shows it as tall as its page.
+        dialog.resize(dialog.width(), dialog.findChild<QWidget *>("wheelFfbPage")->sizeHint().height() + 200);
         QVERIFY(saveWidgetPicture(&dialog, QStringLiteral("wheelffb-%1").arg(QTest::currentDataTag())));
     }
 
