@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -8,6 +9,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 #include "dialogrender.h"
@@ -15,6 +17,7 @@
 #include "dialogs/ffbbar.h"
 #include "dialogs/presetspanel.h"
 #include "dialogs/wheelffbdialog.h"
+#include "support/transmitrig.h"
 
 using corvane::FfbBar;
 using corvane::InputEffectType;
@@ -230,16 +233,47 @@ private slots:
         QVERIFY(view.receiver()->wordWrap());
     }
 
+    // With a transmitter: waiting after the start, no response when no motion comes, active with motion.
+    void receiverFollowsTheController()
+    {
+        ostratest::TransmitRig rig;
+        QVERIFY(rig.connectCar());
+        WheelFfbDialog dialog(rig.controller.get());
+        View view{dialog};
+        QVERIFY(rig.start());
+        QCOMPARE(view.receiver()->text(), QStringLiteral("…  Receiver: waiting for car motion"));
+        QCOMPARE(view.receiver()->styleSheet(), style("#5B6675"));
+        for (QTimer *timer : rig.controller->findChildren<QTimer *>()) {
+            if (timer->interval() == 5000 && timer->isActive())
+                timer->start(0);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(int(rig.controller->receiverFfbState()), int(corvane::ReceiverFfbNoResponse), 10000);
+        QCOMPARE(view.receiver()->text(), QStringLiteral("✗  Receiver sends no car motion. On a QOR receiver V4, "
+                                                         "connect it to this PC by USB once to switch it on."));
+        QCOMPARE(view.receiver()->styleSheet(), style("#E5262B"));
+        rig.controller->handleCarMotion(0.0f, 0.2f, 0.0f);
+        QCOMPARE(view.receiver()->text(), QStringLiteral("✓  Receiver with FFB (car motion telemetry)"));
+        rig.controller->stopTransmission();
+    }
+
     // Once a second of motion has been counted, the line gives its rate and loss.
     void receiverRate()
     {
         FfbRig rig(Wheel::None);
         WheelFfbDialog dialog(rig.controller.get());
         View view{dialog};
-        rig.controller->handleCarMotion(0.1f, 0.0f, 0.0f);
-        QTRY_VERIFY_WITH_TIMEOUT(rig.controller->motionTelemetryRate() > 0.0f, 5000);
+        // Motion keeps coming, so the loop never idles and resets its figures.
+        QElapsedTimer waited;
+        waited.start();
+        while (rig.controller->motionTelemetryRate() <= 0.0f && waited.elapsed() < 5000) {
+            rig.controller->handleCarMotion(0.1f, 0.0f, 0.0f);
+            QTest::qWait(50);
+        }
+        const float rate = rig.controller->motionTelemetryRate();
+        QVERIFY(rate > 0.0f);
         dialog.updateReceiverFfbStatus();
-        QCOMPARE(view.receiver()->text(), QStringLiteral("✓  Receiver with FFB (car motion telemetry) · 1 frames/s · 0% lost"));
+        QCOMPARE(view.receiver()->text(), QStringLiteral("✓  Receiver with FFB (car motion telemetry) · %1 frames/s · 0% lost")
+                                              .arg(std::lround(rate)));
     }
 
     void withoutController()
