@@ -48,7 +48,14 @@ public:
         env.insert("XDG_DATA_HOME", home + "/.local/share");
         env.insert("XDG_CACHE_HOME", home + "/.cache");
         env.insert("XDG_RUNTIME_DIR", home + "/runtime");
-        env.insert("QT_QPA_PLATFORM", "offscreen");
+        // A full-HD screen as most users have: the default offscreen one is 800 x 800, and a shown
+        // dialog takes at most two thirds of its screen.
+        QFile screen(home + "/screen.json");
+        if (screen.open(QIODevice::WriteOnly))
+            screen.write(R"({"screens": [{"name": "Desktop", "x": 0, "y": 0, "width": 1920, "height": 1080,)"
+                         R"( "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+        screen.close();
+        env.insert("QT_QPA_PLATFORM", "offscreen:configfile=" + screen.fileName());
         env.insert("OSTRA_INPUT_BACKEND", "virtual");
         const std::pair<const char *, QString> snapshot[] = {
             {"QOROSTRA_SNAPSHOT_DIR", snapshotDir}, {"QOROSTRA_SNAPSHOT_SIZE", size}, {"QOROSTRA_SNAPSHOT_DIALOGS", dialogs}};
@@ -131,7 +138,7 @@ private slots:
         QTest::qWait(4000);
         QCOMPARE(run.process().state(), QProcess::Running);
         QVERIFY(!QFile::exists(rootPicture));
-        QCOMPARE(writtenFiles(run.homePath()), QStringList());
+        QCOMPARE(writtenFiles(run.homePath()), QStringList{"screen.json"});
     }
 
     // Only two positive whole numbers around one "x", neither above 16384, size the window.
