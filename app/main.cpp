@@ -20,6 +20,10 @@ int main(int argc, char **argv)
 
     auto window = std::make_unique<MainWindow>();
     window->show();
+    // Only scheduled here: the event loop runs the snapshots and quits at their end.
+    const QString snapshotDir = snapshotDirectory();
+    if (!snapshotDir.isEmpty())
+        window->captureSnapshots(snapshotDir);
     const int exitCode = app.exec();
     const bool restart = window->restartRequested();
     window.reset();

@@ -221,6 +221,16 @@ public:
                                 int stretch = 1);
     void connectDeviceRow(ostra::DeviceRow *row, void (MainWindow::*slot)());
 
+    // Snapshot mode (mainwindow_snapshot.cpp): schedules every page, the collapsed sidebar and, with
+    // QOROSTRA_SNAPSHOT_DIALOGS set, every setup dialog to be saved as PNGs in dir on a fixed
+    // timeline, then the program's quit; returns at once. QOROSTRA_SNAPSHOT_SIZE sizes the window.
+    void captureSnapshots(const QString &dir);
+    void savePageSnapshot(const QString &dir, int index, const QString &name);
+    // Expands the sidebar again afterwards.
+    void saveCollapsedSidebarSnapshot(const QString &dir, int index);
+    // Closes the dialog afterwards.
+    void saveDialogSnapshot(QWidget *dialog, const QString &dir, int index, const QString &key);
+
 private:
     corvane::CorvaneController *m_controller = nullptr;
     corvane::WebSocketServer *m_server = nullptr;

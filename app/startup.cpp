@@ -52,6 +52,11 @@ bool installTranslator(QTranslator &translator, const QStringList &uiLanguages)
     return false;
 }
 
+QString snapshotDirectory()
+{
+    return qEnvironmentVariable("QOROSTRA_SNAPSHOT_DIR");
+}
+
 bool restartProgram()
 {
     const QString program = QCoreApplication::applicationFilePath();

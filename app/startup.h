@@ -18,6 +18,9 @@ void installLogRouting();
 void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message);
 // Installs the first translation found for the given UI languages; false when none loads.
 bool installTranslator(QTranslator &translator, const QStringList &uiLanguages);
+// The folder snapshot mode writes to (QOROSTRA_SNAPSHOT_DIR); empty when unset or empty, since an
+// empty folder would put the pictures in the root folder.
+QString snapshotDirectory();
 // Starts the program again as a new process with this run's arguments; called once the old window
 // has let go of the API port, the serial ports and the controllers. Says on stderr when it fails.
 bool restartProgram();

@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "bridge/corvanecontroller.h"
+#include "dialogs/dialogcards.h"
 #include "ostraui/dialogchrome.h"
 
 namespace corvane {
@@ -76,6 +77,13 @@ void ButtonConfigDialog::buildUi()
     headerLayout->addStretch();
     layout->addWidget(header);
 
+    // The three groups scroll together: on a screen of 1080 lines or fewer the dialog opens lower
+    // than they need, and the grid of controls would otherwise be squeezed over itself.
+    auto *body = new QWidget(this);
+    auto *bodyLayout = new QVBoxLayout(body);
+    bodyLayout->setContentsMargins(0, 0, 12, 0); // clear of the scroll bar
+    bodyLayout->setSpacing(12);
+
     auto *captureGroup = new QGroupBox(tr("Capture Button"), this);
     auto *captureLayout = new QVBoxLayout(captureGroup);
     m_captureLabel = new QLabel(tr("Press a button on your wheel..."), captureGroup);
@@ -95,7 +103,7 @@ void ButtonConfigDialog::buildUi()
     captureLayout->addLayout(captureButtons);
     connect(clear, &QPushButton::clicked, this, &ButtonConfigDialog::onClearCapturedButtons);
     connect(reset, &QPushButton::clicked, this, &ButtonConfigDialog::onResetCapture);
-    layout->addWidget(captureGroup);
+    bodyLayout->addWidget(captureGroup);
 
     auto *configGroup = new QGroupBox(tr("Button Configuration"), this);
     auto *grid = new QGridLayout(configGroup);
@@ -168,7 +176,7 @@ void ButtonConfigDialog::buildUi()
     connect(m_modeCombo, &QComboBox::currentIndexChanged, this, [this] { updateModeFields(); });
     connect(m_addButton, &QPushButton::clicked, this, &ButtonConfigDialog::onAddMapping);
     updateModeFields();
-    layout->addWidget(configGroup);
+    bodyLayout->addWidget(configGroup);
 
     auto *listGroup = new QGroupBox(tr("Configured Buttons"), this);
     auto *listLayout = new QVBoxLayout(listGroup);
@@ -188,7 +196,8 @@ void ButtonConfigDialog::buildUi()
     listLayout->addLayout(listButtons);
     connect(m_removeButton, &QPushButton::clicked, this, &ButtonConfigDialog::onRemoveMapping);
     connect(clearAll, &QPushButton::clicked, this, &ButtonConfigDialog::onClearAll);
-    layout->addWidget(listGroup, 1);
+    bodyLayout->addWidget(listGroup, 1);
+    layout->addWidget(makeScrollPage(body), 1);
 
     auto *footer = new QHBoxLayout;
     footer->addStretch();
