@@ -150,12 +150,6 @@ private slots:
         QCOMPARE(step("start").value("message").toString(),
                  QStringLiteral("No calibration in progress. Call action_start_calibration first."));
     }
-
-    void unknownEvent()
-    {
-        QCOMPARE(handler->handleEvent("get_nothing", {}),
-                 json(R"({"event":"error","source":"get_nothing","message":"Unhandled event in calibration handler"})"));
-    }
 };
 
 OSTRA_TEST_MAIN_CORE(TestWsCalibrationHandler)
