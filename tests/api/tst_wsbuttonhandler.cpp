@@ -17,16 +17,6 @@ QJsonArray mappingsOf(ApiRig &api)
     return api.request("get_button_mappings").value("data").toObject().value("mappings").toArray();
 }
 
-QJsonObject ok(const char *event)
-{
-    return {{"event", event}, {"success", true}};
-}
-
-QJsonObject refused(const char *event, const QString &message)
-{
-    return {{"event", event}, {"success", false}, {"message", message}};
-}
-
 QJsonArray manyMappings(int count)
 {
     QJsonArray array;
@@ -42,16 +32,16 @@ class TestWsButtonHandler : public QObject
     Q_OBJECT
 
 private slots:
+    void init() { QVERIFY((api = ApiRig::started<WsButtonHandler>())); }
+    void cleanup() { api.reset(); }
+
     void addDefaults()
     {
-        ApiRig api;
-        api.add<WsButtonHandler>();
-        QVERIFY(api.start());
-        QCOMPARE(api.request("action_add_button_mapping", {{"buttonIndex", 5}}), ok("action_add_button_mapping"));
-        QCOMPARE(mappingsOf(api),
+        QCOMPARE(api->request("action_add_button_mapping", {{"buttonIndex", 5}}), ok("action_add_button_mapping"));
+        QCOMPARE(mappingsOf(*api),
                  QJsonArray{json(R"({"name":"","buttonIndex":5,"channel":3,"mode":0,"outputValue":2047,"rateUnitsPerSec":1024,"minValue":0,"maxValue":2047,"startValue":1024,"activatesPitLimiter":false})")});
         // Stored with the active profile.
-        QCOMPARE(api.rig.controller->profileManager()->activeProfile()->buttonMappings.mappings.size(), 1);
+        QCOMPARE(api->rig.controller->profileManager()->activeProfile()->buttonMappings.mappings.size(), 1);
     }
 
     void addChecks_data()
@@ -71,12 +61,9 @@ private slots:
     {
         QFETCH(QJsonObject, data);
         QFETCH(QString, message);
-        ApiRig api;
-        api.add<WsButtonHandler>();
-        QVERIFY(api.start());
-        QCOMPARE(api.request("action_add_button_mapping", data),
+        QCOMPARE(api->request("action_add_button_mapping", data),
                  message.isEmpty() ? ok("action_add_button_mapping") : refused("action_add_button_mapping", message));
-        const QJsonArray stored = mappingsOf(api);
+        const QJsonArray stored = mappingsOf(*api);
         QCOMPARE(stored.size(), message.isEmpty() ? 1 : 0);
         if (data.value("buttonIndex").isNull() && message.isEmpty())
             QCOMPARE(stored.at(0).toObject().value("buttonIndex").toInt(), -1);
@@ -86,9 +73,6 @@ private slots:
     // the app cannot see, stay.
     void replaceInPlace()
     {
-        ApiRig api;
-        api.add<WsButtonHandler>();
-        QVERIFY(api.start());
         ButtonMappingSet set;
         for (int button : {3, 7, 9}) {
             ButtonMapping m;
@@ -96,16 +80,16 @@ private slots:
             m.extraButtons = {button + 100};
             set.mappings.append(m);
         }
-        QVERIFY(api.rig.controller->setButtonMappings(set));
-        QCOMPARE(api.request("action_add_button_mapping", {{"buttonIndex", 7}, {"channel", 6}, {"name", "Horn"}}),
+        QVERIFY(api->rig.controller->setButtonMappings(set));
+        QCOMPARE(api->request("action_add_button_mapping", {{"buttonIndex", 7}, {"channel", 6}, {"name", "Horn"}}),
                  ok("action_add_button_mapping"));
-        const QList<ButtonMapping> now = api.rig.controller->buttonMappings().mappings;
+        const QList<ButtonMapping> now = api->rig.controller->buttonMappings().mappings;
         QCOMPARE(now.size(), 3);
         QCOMPARE(now.at(1).buttonIndex, 7);
         QCOMPARE(now.at(1).channel, 6);
         QCOMPARE(now.at(1).name, QStringLiteral("Horn"));
         QCOMPARE(now.at(1).extraButtons, QList<int>{107});
-        for (const QJsonValue &m : mappingsOf(api))
+        for (const QJsonValue &m : mappingsOf(*api))
             QVERIFY(!m.toObject().contains("extraButtons"));
     }
 
@@ -135,12 +119,9 @@ private slots:
         QFETCH(QJsonObject, data);
         QFETCH(QJsonObject, reply);
         QFETCH(QJsonArray, stored);
-        ApiRig api;
-        api.add<WsButtonHandler>();
-        QVERIFY(api.start());
-        QVERIFY(api.request("action_add_button_mapping", {{"buttonIndex", 1}, {"channel", 4}}).value("success").toBool());
-        QCOMPARE(api.request("set_button_mappings", data), reply);
-        const QJsonArray now = mappingsOf(api);
+        QVERIFY(api->request("action_add_button_mapping", {{"buttonIndex", 1}, {"channel", 4}}).value("success").toBool());
+        QCOMPARE(api->request("set_button_mappings", data), reply);
+        const QJsonArray now = mappingsOf(*api);
         if (data.value("mappings").toArray().size() == 512) {
             QCOMPARE(now.size(), 512);
             return;
@@ -154,35 +135,32 @@ private slots:
 
     void addBeyondLimit()
     {
-        ApiRig api;
-        api.add<WsButtonHandler>();
-        QVERIFY(api.start());
-        QVERIFY(api.request("set_button_mappings", {{"mappings", manyMappings(512)}}).value("success").toBool());
-        QCOMPARE(api.request("action_add_button_mapping", {{"buttonIndex", 600}}),
+        QVERIFY(api->request("set_button_mappings", {{"mappings", manyMappings(512)}}).value("success").toBool());
+        QCOMPARE(api->request("action_add_button_mapping", {{"buttonIndex", 600}}),
                  refused("action_add_button_mapping", "Too many button mappings (at most 512)."));
         // Replacing one of the 512 is still fine.
-        QCOMPARE(api.request("action_add_button_mapping", {{"buttonIndex", 3}, {"channel", 8}}), ok("action_add_button_mapping"));
-        QCOMPARE(mappingsOf(api).size(), 512);
+        QCOMPARE(api->request("action_add_button_mapping", {{"buttonIndex", 3}, {"channel", 8}}), ok("action_add_button_mapping"));
+        QCOMPARE(mappingsOf(*api).size(), 512);
     }
 
     void removeAndClear()
     {
-        ApiRig api;
-        api.add<WsButtonHandler>();
-        QVERIFY(api.start());
-        QCOMPARE(api.request("action_remove_button_mapping", {{"index", 0}}),
+        QCOMPARE(api->request("action_remove_button_mapping", {{"index", 0}}),
                  refused("action_remove_button_mapping", "Index 0 out of range (count: 0)"));
-        QCOMPARE(api.request("action_remove_button_mapping"),
+        QCOMPARE(api->request("action_remove_button_mapping"),
                  refused("action_remove_button_mapping", "Missing or invalid 'index' parameter"));
         for (int button : {4, 5, 6})
-            QVERIFY(api.request("action_add_button_mapping", {{"buttonIndex", button}}).value("success").toBool());
-        QCOMPARE(api.request("action_remove_button_mapping", {{"index", 1}}), ok("action_remove_button_mapping"));
-        const QJsonArray left = mappingsOf(api);
+            QVERIFY(api->request("action_add_button_mapping", {{"buttonIndex", button}}).value("success").toBool());
+        QCOMPARE(api->request("action_remove_button_mapping", {{"index", 1}}), ok("action_remove_button_mapping"));
+        const QJsonArray left = mappingsOf(*api);
         QCOMPARE(left.size(), 2);
         QCOMPARE(left.at(1).toObject().value("buttonIndex").toInt(), 6);
-        QCOMPARE(api.request("action_clear_button_mappings"), ok("action_clear_button_mappings"));
-        QVERIFY(mappingsOf(api).isEmpty());
+        QCOMPARE(api->request("action_clear_button_mappings"), ok("action_clear_button_mappings"));
+        QVERIFY(mappingsOf(*api).isEmpty());
     }
+
+private:
+    std::unique_ptr<ApiRig> api;
 };
 
 OSTRA_TEST_MAIN_CORE(TestWsButtonHandler)

@@ -21,27 +21,30 @@ class TestWsDeviceHandler : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup() { SerialPortLister::useSystemPorts(); }
+    void init() { QVERIFY((api = ApiRig::started<WsDeviceHandler>())); }
+
+    void cleanup()
+    {
+        api.reset();
+        SerialPortLister::useSystemPorts();
+    }
 
     // The receiver on a pseudo-terminal: connected by path, reported, and its closing pushed.
     void receiverConnectAndClose()
     {
-        ApiRig api;
-        api.add<WsDeviceHandler>();
-        QVERIFY(api.start());
         PtyDevice receiver;
-        QVERIFY(api.client.subscribe({"event_device_disconnected"}));
-        QCOMPARE(api.request("action_connect_receiver", {{"port", receiver.slavePath()}}),
+        QVERIFY(api->client.subscribe({"event_device_disconnected"}));
+        QCOMPARE(api->request("action_connect_receiver", {{"port", receiver.slavePath()}}),
                  json(R"({"event":"action_connect_receiver","success":true})"));
-        QCOMPARE(api.request("get_receiver_status"),
+        QCOMPARE(api->request("get_receiver_status"),
                  (QJsonObject{{"event", "get_receiver_status"},
                               {"data", QJsonObject{{"connected", true}, {"portName", receiver.slavePath()}, {"deviceName", "QOR Receiver"}}}}));
-        api.client.send({{"event", "action_disconnect_receiver"}});
-        QCOMPARE(api.client.next(), json(R"({"event":"event_device_disconnected","data":{"device":"receiver"}})"));
-        QCOMPARE(api.client.next(), json(R"({"event":"action_disconnect_receiver","success":true})"));
+        api->client.send({{"event", "action_disconnect_receiver"}});
+        QCOMPARE(api->client.next(), json(R"({"event":"event_device_disconnected","data":{"device":"receiver"}})"));
+        QCOMPARE(api->client.next(), json(R"({"event":"action_disconnect_receiver","success":true})"));
         // Connecting pushes nothing.
-        QVERIFY(api.request("action_connect_receiver", {{"port", receiver.slavePath()}}).value("success").toBool());
-        QVERIFY(api.client.pending().isEmpty());
+        QVERIFY(api->request("action_connect_receiver", {{"port", receiver.slavePath()}}).value("success").toBool());
+        QVERIFY(api->client.pending().isEmpty());
     }
 
     // Names from the network that are neither listed ports nor terminals are never opened.
@@ -73,21 +76,18 @@ private slots:
         }
         SerialPortLister::setFixedPorts(listed ? QList<SerialPortEntry>{{port, "Link", "Test", 0x2E8A, 0x000A}}
                                                : QList<SerialPortEntry>{});
-        ApiRig api;
-        api.add<WsDeviceHandler>();
-        QVERIFY(api.start());
         QJsonObject receiverReply{{"event", "action_connect_receiver"}, {"success", opened}};
         if (!opened)
             receiverReply.insert("message", "Failed to connect receiver to " + port);
-        QCOMPARE(api.request("action_connect_receiver", {{"port", port}}), receiverReply);
-        QCOMPARE(api.rig.controller->isReceiverConnected(), opened);
-        api.rig.controller->disconnectReceiver();
+        QCOMPARE(api->request("action_connect_receiver", {{"port", port}}), receiverReply);
+        QCOMPARE(api->rig.controller->isReceiverConnected(), opened);
+        api->rig.controller->disconnectReceiver();
 
         QJsonObject transmitterReply{{"event", "action_connect_transmitter"}, {"success", opened}, {"isGpioUart", false}};
         if (!opened)
             transmitterReply.insert("message", "Failed to connect to " + port);
-        QCOMPARE(api.request("action_connect_transmitter", {{"port", port}}), transmitterReply);
-        QCOMPARE(api.rig.controller->isSerialConnected(), opened);
+        QCOMPARE(api->request("action_connect_transmitter", {{"port", port}}), transmitterReply);
+        QCOMPARE(api->rig.controller->isSerialConnected(), opened);
         if (!opened) {
             // Nothing reached the terminal: it was never opened.
             QVERIFY(device.readAvailable().isEmpty());
@@ -124,35 +124,32 @@ private slots:
         QFETCH(QJsonObject, data);
         QFETCH(QJsonObject, reply);
         SerialPortLister::setFixedPorts({{"ttyACM0", "QOR Transmitter", "Qorvant", 0x2E8A, 0x000A}});
-        ApiRig api;
-        api.add<WsDeviceHandler>();
-        QVERIFY(api.start());
-        QCOMPARE(api.request(event, data), reply);
+        QCOMPARE(api->request(event, data), reply);
     }
 
     // Game controllers by the index the app was given, and their loss pushed.
     void inputDevices()
     {
-        ApiRig api;
-        api.add<WsDeviceHandler>();
-        QVERIFY(api.start());
-        const QJsonArray devices = api.request("get_input_devices").value("data").toObject().value("devices").toArray();
+        const QJsonArray devices = api->request("get_input_devices").value("data").toObject().value("devices").toArray();
         QCOMPARE(devices.size(), 6);
         QCOMPARE(devices.at(1).toObject().value("name").toString(), QStringLiteral("MOZA SRP Pedals"));
         QCOMPARE(devices.at(1).toObject().value("index").toInt(), 1);
         QCOMPARE(devices.at(1).toObject().value("numButtons").toInt(), 8);
-        QVERIFY(api.client.subscribe({"event_device_disconnected"}));
-        QCOMPARE(api.request("action_connect_wheelbase", {{"deviceIndex", 0}}),
+        QVERIFY(api->client.subscribe({"event_device_disconnected"}));
+        QCOMPARE(api->request("action_connect_wheelbase", {{"deviceIndex", 0}}),
                  json(R"({"event":"action_connect_wheelbase","success":true})"));
-        QCOMPARE(api.request("get_wheelbase_status"),
+        QCOMPARE(api->request("get_wheelbase_status"),
                  json(R"({"event":"get_wheelbase_status","data":{"connected":true,"deviceName":"MOZA R9 Base"}})"));
-        api.client.send({{"event", "action_disconnect_wheelbase"}});
-        QCOMPARE(api.client.next(), json(R"({"event":"event_device_disconnected","data":{"device":"wheelbase"}})"));
-        QCOMPARE(api.client.next(), json(R"({"event":"action_disconnect_wheelbase","success":true})"));
-        const QJsonObject auto_ = api.request("action_auto_connect");
+        api->client.send({{"event", "action_disconnect_wheelbase"}});
+        QCOMPARE(api->client.next(), json(R"({"event":"event_device_disconnected","data":{"device":"wheelbase"}})"));
+        QCOMPARE(api->client.next(), json(R"({"event":"action_disconnect_wheelbase","success":true})"));
+        const QJsonObject auto_ = api->request("action_auto_connect");
         QCOMPARE(auto_.value("success").toBool(), true);
         QCOMPARE(auto_.value("data").toObject().keys(), (QStringList{"pedals", "shifter", "transmitter", "wheelbase"}));
     }
+
+private:
+    std::unique_ptr<ApiRig> api;
 };
 
 OSTRA_TEST_MAIN_CORE(TestWsDeviceHandler)

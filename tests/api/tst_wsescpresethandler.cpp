@@ -40,6 +40,9 @@ class TestWsEscPresetHandler : public QObject
     Q_OBJECT
 
 private slots:
+    void init() { QVERIFY((api = ApiRig::started<WsEscPresetHandler>())); }
+    void cleanup() { api.reset(); }
+
     void createDefaults_data()
     {
         QTest::addColumn<QJsonObject>("data");
@@ -56,45 +59,39 @@ private slots:
     {
         QFETCH(QJsonObject, data);
         QFETCH(QJsonArray, values);
-        ApiRig api;
-        api.add<WsEscPresetHandler>();
-        QVERIFY(api.start());
-        QVERIFY(api.client.subscribe({"event_esc_presets_changed"}));
-        api.client.send({{"event", "action_create_esc_preset"}, {"data", data}});
+        QVERIFY(api->client.subscribe({"event_esc_presets_changed"}));
+        api->client.send({{"event", "action_create_esc_preset"}, {"data", data}});
         // The store's signal comes while the request runs: the push precedes the reply.
-        QCOMPARE(api.client.next(), json(R"({"event":"event_esc_presets_changed","data":{}})"));
-        const QJsonObject reply = api.client.next();
+        QCOMPARE(api->client.next(), json(R"({"event":"event_esc_presets_changed","data":{}})"));
+        const QJsonObject reply = api->client.next();
         const QString id = reply.value("data").toObject().value("id").toString();
         QVERIFY(!id.isEmpty());
         QCOMPARE(reply, (QJsonObject{{"event", "action_create_esc_preset"}, {"success", true}, {"data", QJsonObject{{"id", id}}}}));
         const QJsonObject expected{{"id", id}, {"name", "A"}, {"neutral", values[0]},
                                    {"fullForward", values[1]}, {"fullReverse", values[2]}};
-        QCOMPARE(presetsOf(api), QJsonArray{expected});
+        QCOMPARE(presetsOf(*api), QJsonArray{expected});
         QCOMPARE(presetsOnDisk().size(), 1);
         QCOMPARE(presetsOnDisk().at(0).toObject().value("neutral"), values[0]);
     }
 
     void updateRenameDelete()
     {
-        ApiRig api;
-        api.add<WsEscPresetHandler>();
-        QVERIFY(api.start());
-        QCOMPARE(presetsOf(api), QJsonArray());
-        const QString first = createdId(api, json(R"({"name":"Same"})"));
-        const QString second = createdId(api, json(R"({"name":"Same"})"));
+        QCOMPARE(presetsOf(*api), QJsonArray());
+        const QString first = createdId(*api, json(R"({"name":"Same"})"));
+        const QString second = createdId(*api, json(R"({"name":"Same"})"));
         QVERIFY(first != second);
 
         // Values the update lacks are stored as 0.
-        QCOMPARE(api.request("action_update_esc_preset", {{"id", first}, {"neutral", 1000}}),
+        QCOMPARE(api->request("action_update_esc_preset", {{"id", first}, {"neutral", 1000}}),
                  json(R"({"event":"action_update_esc_preset","success":true})"));
-        QCOMPARE(api.request("action_rename_esc_preset", {{"id", second}, {"name", "Other"}}),
+        QCOMPARE(api->request("action_rename_esc_preset", {{"id", second}, {"name", "Other"}}),
                  json(R"({"event":"action_rename_esc_preset","success":true})"));
-        QCOMPARE(presetsOf(api),
+        QCOMPARE(presetsOf(*api),
                  (QJsonArray{QJsonObject{{"id", first}, {"name", "Same"}, {"neutral", 1000}, {"fullForward", 0}, {"fullReverse", 0}},
                              QJsonObject{{"id", second}, {"name", "Other"}, {"neutral", 992}, {"fullForward", 1811}, {"fullReverse", 172}}}));
-        QCOMPARE(api.request("action_delete_esc_preset", {{"id", first}}),
+        QCOMPARE(api->request("action_delete_esc_preset", {{"id", first}}),
                  json(R"({"event":"action_delete_esc_preset","success":true})"));
-        QCOMPARE(presetsOf(api).size(), 1);
+        QCOMPARE(presetsOf(*api).size(), 1);
         QCOMPARE(presetsOnDisk().size(), 1);
     }
 
@@ -118,12 +115,12 @@ private slots:
         QFETCH(QString, event);
         QFETCH(QJsonObject, data);
         QFETCH(QString, message);
-        ApiRig api;
-        api.add<WsEscPresetHandler>();
-        QVERIFY(api.start());
-        QCOMPARE(api.request(event, data), (QJsonObject{{"event", event}, {"success", false}, {"message", message}}));
-        QCOMPARE(presetsOf(api), QJsonArray());
+        QCOMPARE(api->request(event, data), refused(event, message));
+        QCOMPARE(presetsOf(*api), QJsonArray());
     }
+
+private:
+    std::unique_ptr<ApiRig> api;
 };
 
 OSTRA_TEST_MAIN_CORE(TestWsEscPresetHandler)

@@ -107,10 +107,6 @@ private slots:
                  json(R"({"event":"get_app_version","data":{"version":"1.3.5","versionMajor":1,"versionMinor":3,"versionPatch":5}})"));
         QCOMPARE(m_api->request("get_firmware_status"),
                  json(R"({"event":"get_firmware_status","data":{"state":"idle","device":"QOR Receiver"}})"));
-        QCOMPARE(m_handler->supportedEvents(),
-                 QStringList({ "action_check_firmware", "action_update_firmware", "get_firmware_status", "get_app_version" }));
-        QCOMPARE(m_handler->handleEvent("get_nothing", {}),
-                 json(R"({"event":"error","source":"get_nothing","message":"Unhandled event in firmware handler"})"));
     }
 
     void refusals_data()

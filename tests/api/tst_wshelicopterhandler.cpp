@@ -76,12 +76,12 @@ class TestWsHelicopterHandler : public QObject
     Q_OBJECT
 
 private slots:
+    void init() { QVERIFY((api = ApiRig::started<WsHelicopterHandler>())); }
+    void cleanup() { api.reset(); }
+
     void newRecordDefaults()
     {
-        ApiRig api;
-        api.add<WsHelicopterHandler>();
-        QVERIFY(api.start());
-        QJsonObject config = configOf(api);
+        QJsonObject config = configOf(*api);
         QJsonObject inputs = config.value("inputs").toObject();
         for (const char *role : {"joystick", "throttle", "pedals"}) {
             QJsonObject input = inputs.value(role).toObject();
@@ -158,17 +158,14 @@ private slots:
         QFETCH(QJsonObject, before);
         QFETCH(QJsonObject, request);
         QFETCH(QJsonObject, changes);
-        ApiRig api;
-        api.add<WsHelicopterHandler>();
-        QVERIFY(api.start());
-        QVERIFY(setConfig(api, before));
-        QJsonObject expected = configOf(api);
+        QVERIFY(setConfig(*api, before));
+        QJsonObject expected = configOf(*api);
         for (auto it = changes.begin(); it != changes.end(); ++it)
             setPath(expected, it.key().split('.'), it.value());
-        QVERIFY(setConfig(api, request));
-        QCOMPARE(configOf(api), expected);
+        QVERIFY(setConfig(*api, request));
+        QCOMPARE(configOf(*api), expected);
         // Stored in the active profile, and not written to its file yet.
-        corvane::ProfileManager *store = api.rig.controller->profileManager();
+        corvane::ProfileManager *store = api->rig.controller->profileManager();
         QCOMPARE(store->helicopterConfig().toJson(), expected);
     }
 
@@ -187,40 +184,34 @@ private slots:
     {
         QFETCH(QJsonObject, data);
         QFETCH(int, mode);
-        ApiRig api;
-        api.add<WsHelicopterHandler>();
-        QVERIFY(api.start());
-        api.rig.controller->setHeliRateMode(mode == 0 ? 2 : 0);
-        QVERIFY(api.client.subscribe({"event_heli_rate_mode"}));
-        api.client.skipAll();
-        api.client.send({{"event", "action_set_rate_mode"}, {"data", data}});
-        QCOMPARE(api.client.next(), (QJsonObject{{"event", "event_heli_rate_mode"}, {"data", QJsonObject{{"mode", mode}}}}));
-        QCOMPARE(api.client.next(), (QJsonObject{{"event", "action_set_rate_mode"}, {"success", true},
+        api->rig.controller->setHeliRateMode(mode == 0 ? 2 : 0);
+        QVERIFY(api->client.subscribe({"event_heli_rate_mode"}));
+        api->client.skipAll();
+        api->client.send({{"event", "action_set_rate_mode"}, {"data", data}});
+        QCOMPARE(api->client.next(), (QJsonObject{{"event", "event_heli_rate_mode"}, {"data", QJsonObject{{"mode", mode}}}}));
+        QCOMPARE(api->client.next(), (QJsonObject{{"event", "action_set_rate_mode"}, {"success", true},
                                                  {"data", QJsonObject{{"mode", mode}}}}));
-        QCOMPARE(api.rig.controller->heliRateMode(), mode);
+        QCOMPARE(api->rig.controller->heliRateMode(), mode);
     }
 
     void arming()
     {
-        ApiRig api;
-        api.add<WsHelicopterHandler>();
-        QVERIFY(api.start());
-        QVERIFY(api.rig.connectHelicopter());
-        api.rig.lever->setAxis(5, -1.0f);
-        api.rig.pollAll();
-        QVERIFY(api.client.subscribe({"event_heli_armed"}));
-        QCOMPARE(api.request("action_set_heli_armed", json(R"({"armed":true})")),
+        QVERIFY(api->rig.connectHelicopter());
+        api->rig.lever->setAxis(5, -1.0f);
+        api->rig.pollAll();
+        QVERIFY(api->client.subscribe({"event_heli_armed"}));
+        QCOMPARE(api->request("action_set_heli_armed", json(R"({"armed":true})")),
                  json(R"({"event":"action_set_heli_armed","success":true,"data":{"armed":true}})"));
-        QCOMPARE(api.request("get_heli_armed"), json(R"({"event":"get_heli_armed","data":{"armed":true}})"));
-        QCOMPARE(api.request("action_set_heli_armed"), json(R"({"event":"action_set_heli_armed","success":true,"data":{"armed":false}})"));
-        QCOMPARE(api.client.received.at(1), json(R"({"event":"event_heli_armed","data":{"armed":true}})"));
+        QCOMPARE(api->request("get_heli_armed"), json(R"({"event":"get_heli_armed","data":{"armed":true}})"));
+        QCOMPARE(api->request("action_set_heli_armed"), json(R"({"event":"action_set_heli_armed","success":true,"data":{"armed":false}})"));
+        QCOMPARE(api->client.received.at(1), json(R"({"event":"event_heli_armed","data":{"armed":true}})"));
 
         // The collective above idle: the controller refuses, and the request still succeeds.
-        api.rig.lever->setAxis(5, 1.0f);
-        api.rig.pollAll();
-        QCOMPARE(api.request("action_set_heli_armed", json(R"({"armed":true})")),
+        api->rig.lever->setAxis(5, 1.0f);
+        api->rig.pollAll();
+        QCOMPARE(api->request("action_set_heli_armed", json(R"({"armed":true})")),
                  json(R"({"event":"action_set_heli_armed","success":true,"data":{"armed":false}})"));
-        QCOMPARE(api.rig.lastError(), QString("Lower the collective before arming the motor."));
+        QCOMPARE(api->rig.lastError(), QString("Lower the collective before arming the motor."));
     }
 
     void stickOutput_data()
@@ -236,29 +227,23 @@ private slots:
     {
         QFETCH(float, axis);
         QFETCH(QJsonObject, roll);
-        ApiRig api;
-        api.add<WsHelicopterHandler>();
-        QVERIFY(api.start());
-        QVERIFY(api.rig.connectHelicopter());
-        QVERIFY(setConfig(api, json(R"({"fly":{"dualRates":{"enabled":false}}})")));
-        api.rig.joystick->setAxis(0, axis);
-        api.rig.pollAll();
-        QCOMPARE(outputOf(api).value("roll").toObject(), roll);
+        QVERIFY(api->rig.connectHelicopter());
+        QVERIFY(setConfig(*api, json(R"({"fly":{"dualRates":{"enabled":false}}})")));
+        api->rig.joystick->setAxis(0, axis);
+        api->rig.pollAll();
+        QCOMPARE(outputOf(*api).value("roll").toObject(), roll);
     }
 
     void pitchCurveAndDualRates()
     {
-        ApiRig api;
-        api.add<WsHelicopterHandler>();
-        QVERIFY(api.start());
-        QVERIFY(api.rig.connectHelicopter());
-        QVERIFY(setConfig(api, json(R"({"channels":{"throttle":6},
+        QVERIFY(api->rig.connectHelicopter());
+        QVERIFY(setConfig(*api, json(R"({"channels":{"throttle":6},
             "fly":{"pitchCurve":{"enabled":true,"points":[0.5,0.5,0.5,0.5,0.5]}}})")));
-        api.rig.joystick->setAxis(0, 1.0f);
+        api->rig.joystick->setAxis(0, 1.0f);
         for (float lever : {-1.0f, 0.3f, 1.0f}) {
-            api.rig.lever->setAxis(5, lever);
-            api.rig.pollAll();
-            const QJsonObject output = outputOf(api);
+            api->rig.lever->setAxis(5, lever);
+            api->rig.pollAll();
+            const QJsonObject output = outputOf(*api);
             QCOMPARE(output.value("throttle").toObject(), channel(7, 1023, 1500, 50));
             // Beginner rate at 60 %: full roll reports 60 %.
             QCOMPARE(output.value("roll").toObject(), channel(1, 1637, 1800, 60));
@@ -268,30 +253,24 @@ private slots:
 
     void captureWithoutDevice()
     {
-        ApiRig api;
-        api.add<WsHelicopterHandler>();
-        QVERIFY(api.start());
-        QCOMPARE(api.request("action_capture_helicopter_calibration", json(R"({"function":"throttle","point":"max"})")),
+        QCOMPARE(api->request("action_capture_helicopter_calibration", json(R"({"function":"throttle","point":"max"})")),
                  json(R"({"event":"action_capture_helicopter_calibration","success":true,"value":0})"));
         QJsonObject expected = axisRecord("Throttle");
         expected.insert("inputMax", 0.0);
         expected.insert("useCalibration", true);
-        QCOMPARE(configOf(api).value("calibration").toObject().value("throttle").toObject(), expected);
+        QCOMPARE(configOf(*api).value("calibration").toObject().value("throttle").toObject(), expected);
     }
 
     void captureFromStick()
     {
-        ApiRig api;
-        api.add<WsHelicopterHandler>();
-        QVERIFY(api.start());
-        QVERIFY(api.rig.connectHelicopter());
-        api.rig.joystick->setAxis(4, -0.5f);
-        api.rig.pollAll();
-        const QJsonObject reply = api.request("action_capture_helicopter_calibration", json(R"({"function":"pitch","point":"min"})"));
+        QVERIFY(api->rig.connectHelicopter());
+        api->rig.joystick->setAxis(4, -0.5f);
+        api->rig.pollAll();
+        const QJsonObject reply = api->request("action_capture_helicopter_calibration", json(R"({"function":"pitch","point":"min"})"));
         QCOMPARE(reply.value("success"), QJsonValue(true));
         const double raw = reply.value("value").toDouble();
         QVERIFY(raw < -0.45 && raw > -0.55);
-        const QJsonObject pitch = configOf(api).value("calibration").toObject().value("pitch").toObject();
+        const QJsonObject pitch = configOf(*api).value("calibration").toObject().value("pitch").toObject();
         QCOMPARE(pitch.value("inputMin").toDouble(), raw);
         QCOMPARE(pitch.value("useCalibration"), QJsonValue(true));
     }
@@ -315,20 +294,14 @@ private slots:
         QFETCH(QString, event);
         QFETCH(QJsonObject, data);
         QFETCH(QString, message);
-        ApiRig api;
-        api.add<WsHelicopterHandler>();
-        QVERIFY(api.start());
-        const QJsonObject before = configOf(api);
-        QCOMPARE(api.request(event, data), (QJsonObject{{"event", event}, {"success", false}, {"message", message}}));
-        QCOMPARE(configOf(api), before);
+        const QJsonObject before = configOf(*api);
+        QCOMPARE(api->request(event, data), refused(event, message));
+        QCOMPARE(configOf(*api), before);
     }
 
     void devices()
     {
-        ApiRig api;
-        api.add<WsHelicopterHandler>();
-        QVERIFY(api.start());
-        QJsonObject reply = api.request("get_helicopter_devices").value("data").toObject();
+        QJsonObject reply = api->request("get_helicopter_devices").value("data").toObject();
         QCOMPARE(reply.value("assigned").toObject(), json(R"({"joystick":"","throttle":"","pedals":""})"));
         const QJsonArray devices = reply.value("devices").toArray();
         QCOMPARE(devices.size(), 6);
@@ -336,49 +309,49 @@ private slots:
         QCOMPARE(devices.at(3).toObject().value("productName"), QJsonValue("Virtual Flight Stick"));
         QCOMPARE(devices.at(3).toObject().value("numAxes"), QJsonValue(8));
 
-        QVERIFY(api.client.subscribe({"event_helicopter_device_changed"}));
-        QCOMPARE(api.request("action_connect_helicopter_device", json(R"({"role":"joystick","index":3})")),
+        QVERIFY(api->client.subscribe({"event_helicopter_device_changed"}));
+        QCOMPARE(api->request("action_connect_helicopter_device", json(R"({"role":"joystick","index":3})")),
                  json(R"({"event":"action_connect_helicopter_device","success":true})"));
-        QVERIFY(api.client.received.contains(json(R"({"event":"event_helicopter_device_changed","data":{"role":"joystick","connected":true}})")));
-        reply = api.request("get_helicopter_devices").value("data").toObject();
+        QVERIFY(api->client.received.contains(json(R"({"event":"event_helicopter_device_changed","data":{"role":"joystick","connected":true}})")));
+        reply = api->request("get_helicopter_devices").value("data").toObject();
         QVERIFY(!reply.value("assigned").toObject().value("joystick").toString().isEmpty());
         // The connected device's record is in the setup, and a set request cannot overwrite it.
-        QVERIFY(setConfig(api, json(R"({"inputs":{"joystick":{"device":{"productName":"Fake"}}}})")));
-        QCOMPARE(configOf(api).value("inputs").toObject().value("joystick").toObject().value("device").toObject().value("productName"),
+        QVERIFY(setConfig(*api, json(R"({"inputs":{"joystick":{"device":{"productName":"Fake"}}}})")));
+        QCOMPARE(configOf(*api).value("inputs").toObject().value("joystick").toObject().value("device").toObject().value("productName"),
                  QJsonValue("Virtual Flight Stick"));
 
-        QCOMPARE(api.request("action_disconnect_helicopter_device", json(R"({"role":"rudder"})")),
+        QCOMPARE(api->request("action_disconnect_helicopter_device", json(R"({"role":"rudder"})")),
                  json(R"({"event":"action_disconnect_helicopter_device","success":true})"));
-        QVERIFY(api.rig.controller->isHeliJoystickConnected());
-        api.request("action_disconnect_helicopter_device", json(R"({"role":"joystick"})"));
-        QVERIFY(!api.rig.controller->isHeliJoystickConnected());
+        QVERIFY(api->rig.controller->isHeliJoystickConnected());
+        api->request("action_disconnect_helicopter_device", json(R"({"role":"joystick"})"));
+        QVERIFY(!api->rig.controller->isHeliJoystickConnected());
     }
 
     void vehicleAndSave()
     {
-        ApiRig api;
-        api.add<WsHelicopterHandler>();
-        QVERIFY(api.start());
-        corvane::ProfileManager *store = api.rig.controller->profileManager();
-        QCOMPARE(api.request("get_vehicle_type"), json(R"({"event":"get_vehicle_type","data":{"vehicleType":"rc_car"}})"));
-        QCOMPARE(api.request("action_select_helicopter"), json(R"({"event":"action_select_helicopter","success":true})"));
-        QCOMPARE(api.request("get_vehicle_type").value("data").toObject().value("vehicleType"), QJsonValue("rc_helicopter"));
-        QVERIFY(setConfig(api, json(R"({"channels":{"rudder":9}})")));
+        corvane::ProfileManager *store = api->rig.controller->profileManager();
+        QCOMPARE(api->request("get_vehicle_type"), json(R"({"event":"get_vehicle_type","data":{"vehicleType":"rc_car"}})"));
+        QCOMPARE(api->request("action_select_helicopter"), json(R"({"event":"action_select_helicopter","success":true})"));
+        QCOMPARE(api->request("get_vehicle_type").value("data").toObject().value("vehicleType"), QJsonValue("rc_helicopter"));
+        QVERIFY(setConfig(*api, json(R"({"channels":{"rudder":9}})")));
         QCOMPARE(storedRudderChannel(*store), 3); // stored in the profile, not yet written
 
-        const QJsonObject reply = api.request("action_save_helicopter_profile", json(R"({"name":"   "})"));
+        const QJsonObject reply = api->request("action_save_helicopter_profile", json(R"({"name":"   "})"));
         const QString id = store->activeProfileId();
         QCOMPARE(reply, (QJsonObject{{"event", "action_save_helicopter_profile"}, {"success", true},
                                      {"data", QJsonObject{{"profileId", id}, {"name", "RC Helicopter"}}}}));
         QCOMPARE(store->activeProfileName(), QString("RC Helicopter"));
         QCOMPARE(storedRudderChannel(*store), 9);
 
-        QCOMPARE(api.request("action_save_helicopter_profile", json(R"({"name":"  Blade 230  "})")).value("data").toObject().value("name"),
+        QCOMPARE(api->request("action_save_helicopter_profile", json(R"({"name":"  Blade 230  "})")).value("data").toObject().value("name"),
                  QJsonValue("Blade 230"));
         QCOMPARE(store->activeProfileName(), QString("Blade 230"));
-        QCOMPARE(api.request("action_select_car"), json(R"({"event":"action_select_car","success":true})"));
-        QCOMPARE(api.rig.controller->vehicleType(), QString("rc_car"));
+        QCOMPARE(api->request("action_select_car"), json(R"({"event":"action_select_car","success":true})"));
+        QCOMPARE(api->rig.controller->vehicleType(), QString("rc_car"));
     }
+
+private:
+    std::unique_ptr<ApiRig> api;
 };
 
 OSTRA_TEST_MAIN_CORE(TestWsHelicopterHandler)

@@ -15,6 +15,9 @@ class TestWsInputHandler : public QObject
     Q_OBJECT
 
 private slots:
+    void init() { QVERIFY((api = ApiRig::started<WsInputHandler>())); }
+    void cleanup() { api.reset(); }
+
     void rawState_data()
     {
         QTest::addColumn<int>("buttons");
@@ -32,18 +35,15 @@ private slots:
         QFETCH(int, povs);
         QFETCH(int, buttonsListed);
         QFETCH(int, povsListed);
-        ApiRig api;
-        api.add<WsInputHandler>();
-        QVERIFY(api.start());
-        auto *shifter = api.rig.input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Odd Shifter"), 8, buttons, povs));
-        QVERIFY(api.rig.controller->shifter()->open(6));
+        auto *shifter = api->rig.input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Odd Shifter"), 8, buttons, povs));
+        QVERIFY(api->rig.controller->shifter()->open(6));
         if (povs > 0)
             shifter->setPov(0, 9000); // pushed right
         if (buttons > 1)
             shifter->setButton(1, true);
         for (int read = 0; read < 4; ++read) // a button change passes a four-read debounce
-            api.rig.controller->shifter()->poll();
-        const QJsonObject raw = api.request("get_raw_input_state", {{"device", "shifter"}}).value("data").toObject();
+            api->rig.controller->shifter()->poll();
+        const QJsonObject raw = api->request("get_raw_input_state", {{"device", "shifter"}}).value("data").toObject();
         QCOMPARE(raw.value("device").toString(), QStringLiteral("shifter"));
         QCOMPARE(raw.value("axes").toArray().size(), 8);
         QCOMPARE(raw.value("buttons").toArray().size(), buttonsListed);
@@ -55,7 +55,7 @@ private slots:
         }
         if (buttons > 1)
             QCOMPARE(raw.value("buttons").toArray().at(1).toBool(), true);
-        const QJsonObject states = api.request("get_button_states", {{"device", "shifter"}}).value("data").toObject();
+        const QJsonObject states = api->request("get_button_states", {{"device", "shifter"}}).value("data").toObject();
         QCOMPARE(states.keys(), (QStringList{"buttons", "device"}));
         QCOMPARE(states.value("buttons").toArray().size(), buttonsListed);
     }
@@ -76,10 +76,7 @@ private slots:
         QFETCH(QString, event);
         QFETCH(QJsonObject, data);
         QFETCH(QString, message);
-        ApiRig api;
-        api.add<WsInputHandler>();
-        QVERIFY(api.start());
-        QCOMPARE(api.request(event, data), (QJsonObject{{"event", "error"}, {"source", event}, {"message", message}}));
+        QCOMPARE(api->request(event, data), (QJsonObject{{"event", "error"}, {"source", event}, {"message", message}}));
     }
 
     void steeringAngle_data()
@@ -96,14 +93,11 @@ private slots:
     {
         QFETCH(int, angle);
         QFETCH(int, reported);
-        ApiRig api;
-        api.add<WsInputHandler>();
-        QVERIFY(api.start());
         AxisSettings settings = TransmitRig::plainSettings();
         settings.wheelRotationDeg = 900;
         settings.steeringAngleDeg = angle;
-        QVERIFY(api.rig.controller->setAxisSettings(settings));
-        const QJsonObject state = api.request("get_input_state").value("data").toObject();
+        QVERIFY(api->rig.controller->setAxisSettings(settings));
+        const QJsonObject state = api->request("get_input_state").value("data").toObject();
         QCOMPARE(state.value("steeringAngleDeg").toInt(), reported);
         // Nothing connected: pedals read released, steering centred.
         QCOMPARE(state.value("throttle").toDouble(), -1.0);
@@ -116,24 +110,24 @@ private slots:
     // One push per monitor tick, whether or not anything moved.
     void pushedEveryTick()
     {
-        ApiRig api;
-        api.add<WsInputHandler>();
-        QVERIFY(api.start());
-        QVERIFY(api.client.subscribe({"event_input_changed"}));
-        const QJsonObject state = api.request("get_input_state").value("data").toObject();
-        api.client.received.clear();
-        api.client.taken = 0;
+        QVERIFY(api->client.subscribe({"event_input_changed"}));
+        const QJsonObject state = api->request("get_input_state").value("data").toObject();
+        api->client.received.clear();
+        api->client.taken = 0;
         for (int i = 0; i < 3; ++i)
-            QMetaObject::invokeMethod(api.rig.controller.get(), "onMonitorTimer", Qt::DirectConnection);
-        QVERIFY(QTest::qWaitFor([&] { return api.client.received.size() >= 3; }, 5000));
+            QMetaObject::invokeMethod(api->rig.controller.get(), "onMonitorTimer", Qt::DirectConnection);
+        QVERIFY(QTest::qWaitFor([&] { return api->client.received.size() >= 3; }, 5000));
         QTest::qWait(20); // the real 16 ms timer may add some of its own
-        for (const QJsonObject &push : std::as_const(api.client.received)) {
+        for (const QJsonObject &push : std::as_const(api->client.received)) {
             QCOMPARE(push.value("event").toString(), QStringLiteral("event_input_changed"));
             QCOMPARE(push.value("data").toObject(), state);
         }
-        QCOMPARE(api.request("get_pit_limiter"),
+        QCOMPARE(api->request("get_pit_limiter"),
                  json(R"({"event":"get_pit_limiter","data":{"active":false,"enabledInSettings":false,"limitValue":1200}})"));
     }
+
+private:
+    std::unique_ptr<ApiRig> api;
 };
 
 OSTRA_TEST_MAIN_CORE(TestWsInputHandler)

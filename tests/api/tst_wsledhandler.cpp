@@ -1,46 +1,32 @@
 #include <QTest>
 
-#include "api/mdnsresponder.h"
-#include "api/websocketserver.h"
 #include "api/wsledhandler.h"
 #include "apirig.h"
-#include "bridge/receiverrig.h"
 #include "profiles/profilemanager.h"
 #include "support/testenvironment.h"
 
 using corvane::WsLedHandler;
 
-namespace {
-
-const QString kProgress = QStringLiteral("event_led_push_progress");
-
-// The LED handler behind a real server, with the maker's receiver on a pty.
-struct LedRig
-{
-    LedRig() { server.registerHandler(new WsLedHandler(rig.controller.get(), &server)); }
-
-    bool start()
-    {
-        corvane::MdnsResponder::setServedInterfaceNames({QStringLiteral("lo")});
-        return server.start(0) && client.open(server.serverPort()) && client.subscribe({kProgress});
-    }
-
-    QJsonObject request(const QString &event, const QJsonObject &data = {}) { return client.request(event, data); }
-    LedSettings stored() const { return rig.controller->ledSettings(); }
-    bool pending() { return request("get_led_status").value("data").toObject().value("configPending").toBool(); }
-
-    ostratest::ReceiverRig rig;
-    corvane::WebSocketServer server{rig.controller.get()};
-    ostratest::WsTestClient client;
-};
-
-} // namespace
-
 class TestWsLedHandler : public QObject
 {
     Q_OBJECT
 
+    // The handler behind a real server with the maker's receiver on a pty; the client hears
+    // the push progress.
+    std::unique_ptr<ostratest::ReceiverApiRig> led;
+
+    LedSettings stored() const { return led->rig.controller->ledSettings(); }
+    bool pending() { return led->request("get_led_status").value("data").toObject().value("configPending").toBool(); }
+
 private slots:
+    void init()
+    {
+        QVERIFY((led = ostratest::ReceiverApiRig::started<WsLedHandler>()));
+        QVERIFY(led->client.subscribe({"event_led_push_progress"}));
+    }
+
+    void cleanup() { led.reset(); }
+
     void limits_data()
     {
         QTest::addColumn<QString>("event");
@@ -61,122 +47,108 @@ private slots:
         QFETCH(QJsonObject, data);
         QFETCH(QString, key);
         QFETCH(int, value);
-        LedRig led;
-        QVERIFY(led.start());
-        const QJsonObject reply = led.request(event, data);
+        const QJsonObject reply = led->request(event, data);
         QCOMPARE(reply.value("success").toBool(), true);
         QCOMPARE(reply.value(key).toInt(), value);
-        QCOMPARE(led.request("get_led_settings").value("data").toObject().value(key).toInt(), value);
+        QCOMPARE(led->request("get_led_settings").value("data").toObject().value(key).toInt(), value);
         // Stored in the profile file at once.
-        QCOMPARE(led.rig.controller->profileManager()->activeProfile()->ledSettings.toJson().value(key).toInt(), value);
+        QCOMPARE(led->rig.controller->profileManager()->activeProfile()->ledSettings.toJson().value(key).toInt(), value);
     }
 
     void missingParameter()
     {
-        LedRig led;
-        QVERIFY(led.start());
-        QCOMPARE(led.request("set_led_count"), json(R"({"event":"set_led_count","success":false,"message":"Missing 'count' parameter"})"));
-        QCOMPARE(led.request("set_led_power").value("message").toString(), QStringLiteral("Missing 'on' parameter"));
-        QCOMPARE(led.request("nope").value("event").toString(), QStringLiteral("error"));
+        QCOMPARE(led->request("set_led_count"), json(R"({"event":"set_led_count","success":false,"message":"Missing 'count' parameter"})"));
+        QCOMPARE(led->request("set_led_power").value("message").toString(), QStringLiteral("Missing 'on' parameter"));
+        QCOMPARE(led->request("nope").value("event").toString(), QStringLiteral("error"));
     }
 
     void selectedLedAndColours()
     {
-        LedRig led;
-        QVERIFY(led.start());
-        QCOMPARE(led.request("set_led_mode", {{"mode", "per_led"}}).value("mode").toString(), QStringLiteral("per_led"));
-        led.request("set_led_color", json(R"({"index":7,"color":{"r":255,"g":0,"b":0}})"));
-        QCOMPARE(led.request("set_selected_led", {{"index", 99}}),
+        QCOMPARE(led->request("set_led_mode", {{"mode", "per_led"}}).value("mode").toString(), QStringLiteral("per_led"));
+        led->request("set_led_color", json(R"({"index":7,"color":{"r":255,"g":0,"b":0}})"));
+        QCOMPARE(led->request("set_selected_led", {{"index", 99}}),
                  json(R"({"event":"set_selected_led","success":true,"selectedLedIndex":7,"color":{"r":255,"g":0,"b":0}})"));
         // An index past the strip is still kept.
-        led.request("set_led_color", json(R"({"index":500,"color":{"r":1,"g":2,"b":3}})"));
-        QCOMPARE(led.stored().ledColors.size(), 2);
-        QCOMPARE(led.stored().ledColors.last().index, 500);
-        led.request("set_led_mode", {{"mode", "global"}});
-        QCOMPARE(led.request("set_led_color", {{"r", 300}}).value("color").toObject(), json(R"({"r":44,"g":255,"b":0})"));
-        QCOMPARE(led.stored().globalColor.r, std::uint8_t(44));
+        led->request("set_led_color", json(R"({"index":500,"color":{"r":1,"g":2,"b":3}})"));
+        QCOMPARE(stored().ledColors.size(), 2);
+        QCOMPARE(stored().ledColors.last().index, 500);
+        led->request("set_led_mode", {{"mode", "global"}});
+        QCOMPARE(led->request("set_led_color", {{"r", 300}}).value("color").toObject(), json(R"({"r":44,"g":255,"b":0})"));
+        QCOMPARE(stored().globalColor.r, std::uint8_t(44));
     }
 
     void perLedEntriesAreBounded()
     {
-        LedRig led;
         LedSettings full;
         full.mode = LedMode::PerLed;
         for (int i = 0; i < LedSettings::MaxLedColors; ++i)
             full.ledColors.append({i, RgbColor()});
-        led.rig.controller->setLedSettings(full);
-        QVERIFY(led.start());
-        QCOMPARE(led.request("set_led_color", json(R"({"index":299,"color":{"r":9,"g":9,"b":9}})")).value("success").toBool(), true);
-        const QJsonObject refused = led.request("set_led_color", json(R"({"index":300})"));
-        QCOMPARE(refused.value("success").toBool(), false);
-        QCOMPARE(refused.value("message").toString(), QStringLiteral("Too many per-LED colours (at most 300)."));
-        QCOMPARE(led.stored().ledColors.size(), 300);
+        led->rig.controller->setLedSettings(full);
+        QCOMPARE(led->request("set_led_color", json(R"({"index":299,"color":{"r":9,"g":9,"b":9}})")).value("success").toBool(), true);
+        const QJsonObject reply = led->request("set_led_color", json(R"({"index":300})"));
+        QCOMPARE(reply.value("success").toBool(), false);
+        QCOMPARE(reply.value("message").toString(), QStringLiteral("Too many per-LED colours (at most 300)."));
+        QCOMPARE(stored().ledColors.size(), 300);
     }
 
     void zones()
     {
-        LedRig led;
-        QVERIFY(led.start());
-        QCOMPARE(led.request("add_zone").value("zoneIndex").toInt(), 0);
-        QCOMPARE(led.request("add_zone").value("zoneIndex").toInt(), 1);
-        QCOMPARE(led.stored().rangeZones.at(1).startPercent, 100);
-        QCOMPARE(led.request("set_zone", json(R"({"index":1,"startPercent":-4,"endPercent":140})")).value("success").toBool(), true);
-        QCOMPARE(led.stored().rangeZones.at(1).startPercent, 0);
-        QCOMPARE(led.stored().rangeZones.at(1).endPercent, 100);
-        QCOMPARE(led.request("set_selected_zone", {{"index", 5}}).value("message").toString(), QStringLiteral("Invalid zone index"));
-        QCOMPARE(led.request("remove_zone", {{"index", 0}}).value("selectedZoneIndex").toInt(), 0);
-        QCOMPARE(led.request("remove_zone").value("selectedZoneIndex").toInt(), 0);
-        QVERIFY(led.stored().rangeZones.isEmpty());
+        QCOMPARE(led->request("add_zone").value("zoneIndex").toInt(), 0);
+        QCOMPARE(led->request("add_zone").value("zoneIndex").toInt(), 1);
+        QCOMPARE(stored().rangeZones.at(1).startPercent, 100);
+        QCOMPARE(led->request("set_zone", json(R"({"index":1,"startPercent":-4,"endPercent":140})")).value("success").toBool(), true);
+        QCOMPARE(stored().rangeZones.at(1).startPercent, 0);
+        QCOMPARE(stored().rangeZones.at(1).endPercent, 100);
+        QCOMPARE(led->request("set_selected_zone", {{"index", 5}}).value("message").toString(), QStringLiteral("Invalid zone index"));
+        QCOMPARE(led->request("remove_zone", {{"index", 0}}).value("selectedZoneIndex").toInt(), 0);
+        QCOMPARE(led->request("remove_zone").value("selectedZoneIndex").toInt(), 0);
+        QVERIFY(stored().rangeZones.isEmpty());
 
         for (int i = 0; i < LedSettings::MaxZones; ++i)
-            QCOMPARE(led.request("add_zone").value("success").toBool(), true);
-        QCOMPARE(led.request("add_zone").value("success").toBool(), false);
-        QCOMPARE(led.stored().rangeZones.size(), LedSettings::MaxZones);
+            QCOMPARE(led->request("add_zone").value("success").toBool(), true);
+        QCOMPARE(led->request("add_zone").value("success").toBool(), false);
+        QCOMPARE(stored().rangeZones.size(), LedSettings::MaxZones);
         QJsonArray tooMany;
         for (int i = 0; i <= LedSettings::MaxZones; ++i)
             tooMany.append(QJsonObject());
-        QCOMPARE(led.request("set_led_settings", {{"rangeZones", tooMany}}).value("success").toBool(), false);
-        QCOMPARE(led.request("set_led_settings", {{"rangeZones", QJsonArray()}}).value("success").toBool(), true);
-        QVERIFY(led.stored().rangeZones.isEmpty());
+        QCOMPARE(led->request("set_led_settings", {{"rangeZones", tooMany}}).value("success").toBool(), false);
+        QCOMPARE(led->request("set_led_settings", {{"rangeZones", QJsonArray()}}).value("success").toBool(), true);
+        QVERIFY(stored().rangeZones.isEmpty());
     }
 
     void configPending()
     {
-        LedRig led;
-        QVERIFY(led.start());
-        led.request("set_led_power", {{"on", false}});
-        QCOMPARE(led.request("get_led_status"),
+        led->request("set_led_power", {{"on", false}});
+        QCOMPARE(led->request("get_led_status"),
                  json(R"({"event":"get_led_status","data":{"powerOn":false,"brightness":99,"configPending":false,"configLedIndex":0,"configState":"idle"}})"));
-        led.request("set_led_brightness", {{"brightness", 50}});
-        QVERIFY(led.pending());
+        led->request("set_led_brightness", {{"brightness", 50}});
+        QVERIFY(pending());
     }
 
     void trigger()
     {
-        LedRig led;
-        QVERIFY(led.start());
-        QCOMPARE(led.request("trigger_led_config"),
+        QCOMPARE(led->request("trigger_led_config"),
                  json(R"({"event":"trigger_led_config","success":false,"message":"Receiver not connected over USB"})"));
-        QVERIFY(led.rig.syncOverUsb());
+        QVERIFY(led->rig.syncOverUsb());
 
         // Confirmed: the block went out and the app hears the result.
-        const qsizetype before = led.client.received.size();
-        QCOMPARE(led.request("trigger_led_config"),
+        const qsizetype before = led->client.received.size();
+        QCOMPARE(led->request("trigger_led_config"),
                  json(R"({"event":"trigger_led_config","success":true,"message":"LED config push started"})"));
-        QCOMPARE(led.client.received.value(before), json(R"({"event":"event_led_push_progress","data":{"state":"started"}})"));
-        const QJsonObject done = led.client.next();
+        QCOMPARE(led->client.received.value(before), json(R"({"event":"event_led_push_progress","data":{"state":"started"}})"));
+        const QJsonObject done = led->client.next();
         QCOMPARE(done.value("data").toObject(),
                  json(R"({"state":"success","success":true,"message":"LED configuration saved to receiver."})"));
-        QVERIFY(led.rig.rx.lines().contains("LED_COUNT=8"));
+        QVERIFY(led->rig.rx.lines().contains("LED_COUNT=8"));
 
         // Silence: a running push refuses another; the 10 s slot reports it failed.
-        led.rig.rx.setAnswersLedCommit(false);
-        QCOMPARE(led.request("trigger_led_config").value("success").toBool(), true);
-        QCOMPARE(led.request("trigger_led_config"),
+        led->rig.rx.setAnswersLedCommit(false);
+        QCOMPARE(led->request("trigger_led_config").value("success").toBool(), true);
+        QCOMPARE(led->request("trigger_led_config"),
                  json(R"({"event":"trigger_led_config","success":false,"message":"LED config push already in progress"})"));
-        led.client.skipAll();
-        QMetaObject::invokeMethod(led.rig.controller.get(), "onLedConfirmationTimeout", Qt::DirectConnection);
-        QCOMPARE(led.client.next().value("data").toObject().value("state").toString(), QStringLiteral("failed"));
+        led->client.skipAll();
+        QMetaObject::invokeMethod(led->rig.controller.get(), "onLedConfirmationTimeout", Qt::DirectConnection);
+        QCOMPARE(led->client.next().value("data").toObject().value("state").toString(), QStringLiteral("failed"));
     }
 };
 

@@ -17,11 +17,6 @@ QJsonArray presetsOf(ApiRig &api, const char *kind)
     return api.request("get_presets", {{"kind", kind}}).value("data").toObject().value("presets").toArray();
 }
 
-QJsonObject refused(const QString &event, const QString &message)
-{
-    return {{"event", event}, {"success", false}, {"message", message}};
-}
-
 } // namespace
 
 class TestWsPresetHandler : public QObject
@@ -29,6 +24,9 @@ class TestWsPresetHandler : public QObject
     Q_OBJECT
 
 private slots:
+    void init() { QVERIFY((api = ApiRig::started<WsPresetHandler>())); }
+    void cleanup() { api.reset(); }
+
     void saveRefusals_data()
     {
         QTest::addColumn<QJsonObject>("data");
@@ -41,25 +39,19 @@ private slots:
     void saveRefusals()
     {
         QFETCH(QJsonObject, data);
-        ApiRig api;
-        api.add<WsPresetHandler>();
-        QVERIFY(api.start());
-        QCOMPARE(api.request("action_save_preset", data), refused("action_save_preset", "Give the preset a name"));
-        QCOMPARE(presetsOf(api, "ffb"), QJsonArray());
-        QCOMPARE(presetsOf(api, "FFB"), QJsonArray());
+        QCOMPARE(api->request("action_save_preset", data), refused("action_save_preset", "Give the preset a name"));
+        QCOMPARE(presetsOf(*api, "ffb"), QJsonArray());
+        QCOMPARE(presetsOf(*api, "FFB"), QJsonArray());
     }
 
     void saveTwiceRenameDelete()
     {
-        ApiRig api;
-        api.add<WsPresetHandler>();
-        QVERIFY(api.start());
-        QCOMPARE(api.request("get_presets"), json(R"({"event":"get_presets","data":{"kind":"","presets":[]}})"));
-        QVERIFY(api.client.subscribe({"event_presets_changed"}));
+        QCOMPARE(api->request("get_presets"), json(R"({"event":"get_presets","data":{"kind":"","presets":[]}})"));
+        QVERIFY(api->client.subscribe({"event_presets_changed"}));
 
-        api.client.send({{"event", "action_save_preset"}, {"data", QJsonObject{{"kind", "controls"}, {"name", "  Rally "}}}});
-        const QJsonObject push = api.client.next();
-        const QJsonObject reply = api.client.next();
+        api->client.send({{"event", "action_save_preset"}, {"data", QJsonObject{{"kind", "controls"}, {"name", "  Rally "}}}});
+        const QJsonObject push = api->client.next();
+        const QJsonObject reply = api->client.next();
         const QString id = reply.value("id").toString();
         QVERIFY(!id.isEmpty());
         QCOMPARE(reply, (QJsonObject{{"event", "action_save_preset"}, {"success", true}, {"id", id}}));
@@ -73,62 +65,59 @@ private slots:
         QCOMPARE(listed.at(0).toObject().keys(), (QStringList{"id", "modifiedAt", "name"}));
 
         // The same name in other letters overwrites the preset.
-        const QJsonObject again = api.request("action_save_preset", {{"kind", "controls"}, {"name", "RALLY"}});
+        const QJsonObject again = api->request("action_save_preset", {{"kind", "controls"}, {"name", "RALLY"}});
         QCOMPARE(again.value("id").toString(), id);
-        QCOMPARE(presetsOf(api, "controls").size(), 1);
+        QCOMPARE(presetsOf(*api, "controls").size(), 1);
 
-        QCOMPARE(api.request("action_rename_preset", {{"id", id}, {"name", "Gravel"}}),
+        QCOMPARE(api->request("action_rename_preset", {{"id", id}, {"name", "Gravel"}}),
                  json(R"({"event":"action_rename_preset","success":true})"));
-        QCOMPARE(api.request("action_rename_preset", {{"id", id}, {"name", " "}}),
+        QCOMPARE(api->request("action_rename_preset", {{"id", id}, {"name", " "}}),
                  json(R"({"event":"action_rename_preset","success":false})"));
-        QCOMPARE(presetsOf(api, "controls").at(0).toObject().value("name").toString(), QString("Gravel"));
+        QCOMPARE(presetsOf(*api, "controls").at(0).toObject().value("name").toString(), QString("Gravel"));
 
-        api.client.skipAll();
-        api.client.send({{"event", "action_delete_preset"}, {"data", QJsonObject{{"id", id}}}});
-        QCOMPARE(api.client.next(), json(R"({"event":"event_presets_changed","data":{"kind":"controls","presets":[]}})"));
-        QCOMPARE(api.client.next(), json(R"({"event":"action_delete_preset","success":true})"));
-        QCOMPARE(api.request("action_delete_preset", {{"id", id}}), json(R"({"event":"action_delete_preset","success":false})"));
+        api->client.skipAll();
+        api->client.send({{"event", "action_delete_preset"}, {"data", QJsonObject{{"id", id}}}});
+        QCOMPARE(api->client.next(), json(R"({"event":"event_presets_changed","data":{"kind":"controls","presets":[]}})"));
+        QCOMPARE(api->client.next(), json(R"({"event":"action_delete_preset","success":true})"));
+        QCOMPARE(api->request("action_delete_preset", {{"id", id}}), json(R"({"event":"action_delete_preset","success":false})"));
     }
 
     void loadFfb()
     {
-        ApiRig api;
-        api.add<WsPresetHandler>();
-        QVERIFY(api.start());
-        api.rig.controller->setWheelFfbStrength(0.8f);
-        const QString id = api.request("action_save_preset", {{"kind", "ffb"}, {"name", "Strong"}}).value("id").toString();
-        api.rig.controller->setWheelFfbStrength(0.1f);
-        QCOMPARE(api.request("action_load_preset", {{"id", id}}), json(R"({"event":"action_load_preset","success":true,"kind":"ffb"})"));
-        QCOMPARE(api.rig.controller->wheelFfbStrength(), 0.8f);
-        QCOMPARE(api.request("action_load_preset", {{"id", "nope"}}), refused("action_load_preset", "Preset not found"));
+        api->rig.controller->setWheelFfbStrength(0.8f);
+        const QString id = api->request("action_save_preset", {{"kind", "ffb"}, {"name", "Strong"}}).value("id").toString();
+        api->rig.controller->setWheelFfbStrength(0.1f);
+        QCOMPARE(api->request("action_load_preset", {{"id", id}}), json(R"({"event":"action_load_preset","success":true,"kind":"ffb"})"));
+        QCOMPARE(api->rig.controller->wheelFfbStrength(), 0.8f);
+        QCOMPARE(api->request("action_load_preset", {{"id", "nope"}}), refused("action_load_preset", "Preset not found"));
     }
 
     // A controls preset from another wheel base brings the axes but not that base's mapping.
     void loadControlsFromOtherWheelBase()
     {
-        ApiRig api;
-        api.add<WsPresetHandler>();
-        QVERIFY(api.start());
-        QVERIFY(api.rig.controller->connectWheelBase(ostratest::TransmitRig::WheelPos));
+        QVERIFY(api->rig.controller->connectWheelBase(ostratest::TransmitRig::WheelPos));
         AxisMapping mine;
         mine.map = {{1, 0, 2, 3}};
-        api.rig.controller->setWheelBaseAxisMapping(mine);
+        api->rig.controller->setWheelBaseAxisMapping(mine);
 
-        QJsonObject snapshot = api.rig.controller->saveControlsPreset("controls");
+        QJsonObject snapshot = api->rig.controller->saveControlsPreset("controls");
         QJsonObject wheelBase = snapshot.value("wheelBase").toObject();
         QCOMPARE(wheelBase.value("productName").toString(), QString("MOZA R9 Base"));
         wheelBase.insert("productName", "Logitech G29");
         wheelBase.insert("axisMapping", QJsonObject{{"map", QJsonArray{3, 2, 1, 0}}});
         snapshot.insert("wheelBase", wheelBase);
         snapshot.insert("wheelRotationDeg", 540);
-        const QString id = api.rig.controller->profileManager()->saveUserPreset("controls", "G29", snapshot);
+        const QString id = api->rig.controller->profileManager()->saveUserPreset("controls", "G29", snapshot);
 
-        QCOMPARE(api.request("action_load_preset", {{"id", id}}),
+        QCOMPARE(api->request("action_load_preset", {{"id", id}}),
                  json(R"({"event":"action_load_preset","success":true,"kind":"controls",
                           "message":"Axis mapping for the wheel base was not loaded: it was saved for a different device."})"));
-        QCOMPARE(api.rig.controller->axisSettings().wheelRotationDeg, 540);
-        QCOMPARE(api.rig.controller->wheelBase()->axisMapping().map, mine.map);
+        QCOMPARE(api->rig.controller->axisSettings().wheelRotationDeg, 540);
+        QCOMPARE(api->rig.controller->wheelBase()->axisMapping().map, mine.map);
     }
+
+private:
+    std::unique_ptr<ApiRig> api;
 };
 
 OSTRA_TEST_MAIN_CORE(TestWsPresetHandler)

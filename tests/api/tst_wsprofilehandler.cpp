@@ -25,11 +25,6 @@ QString newIdOf(const QJsonObject &reply)
     return reply.value("data").toObject().value("id").toString();
 }
 
-QJsonObject refused(const QString &event, const QString &message)
-{
-    return {{"event", event}, {"success", false}, {"message", message}};
-}
-
 // The profile as its file on disk holds it.
 QJsonObject profileFile(ApiRig &api, const QString &id)
 {
@@ -53,88 +48,84 @@ private slots:
         QVERIFY(m_temp->isValid());
         qputenv("TMPDIR", m_temp->path().toLocal8Bit());
         QCOMPARE(QDir::tempPath(), QDir(m_temp->path()).canonicalPath());
+        QVERIFY((api = ApiRig::started<WsProfileHandler>()));
     }
 
-    void cleanup() { qunsetenv("TMPDIR"); }
+    void cleanup()
+    {
+        api.reset();
+        qunsetenv("TMPDIR");
+    }
 
     void createDuplicateName()
     {
-        ApiRig api;
-        api.add<WsProfileHandler>();
-        QVERIFY(api.start());
-        QVERIFY(api.client.subscribe({"event_profile_list_changed", "event_profile_changed"}));
-        const QString firstId = api.rig.controller->profileManager()->activeProfileId();
+        QVERIFY(api->client.subscribe({"event_profile_list_changed", "event_profile_changed"}));
+        const QString firstId = api->rig.controller->profileManager()->activeProfileId();
 
-        api.client.send({{"event", "action_create_profile"}, {"data", QJsonObject{{"name", "Default"}}}});
-        QCOMPARE(api.client.next(), json(R"({"event":"event_profile_list_changed","data":{}})"));
-        const QJsonObject reply = api.client.next();
+        api->client.send({{"event", "action_create_profile"}, {"data", QJsonObject{{"name", "Default"}}}});
+        QCOMPARE(api->client.next(), json(R"({"event":"event_profile_list_changed","data":{}})"));
+        const QJsonObject reply = api->client.next();
         const QString id = newIdOf(reply);
         QCOMPARE(reply, (QJsonObject{{"event", "action_create_profile"}, {"success", true}, {"data", QJsonObject{{"id", id}}}}));
-        QCOMPARE(profileFile(api, id).value("name").toString(), QString("Default (2)"));
+        QCOMPARE(profileFile(*api, id).value("name").toString(), QString("Default (2)"));
 
         const QJsonObject first{{"id", firstId}, {"name", "Default"}, {"isActive", true}, {"vehicleType", "rc_car"}};
         const QJsonObject created{{"id", id}, {"name", "Default (2)"}, {"isActive", false}, {"vehicleType", "rc_car"}};
         // Listed in the order of their ids.
         const QJsonArray byId = firstId < id ? QJsonArray{first, created} : QJsonArray{created, first};
-        QCOMPARE(profilesOf(api), byId);
+        QCOMPARE(profilesOf(*api), byId);
     }
 
     void switchRenameDelete()
     {
-        ApiRig api;
-        api.add<WsProfileHandler>();
-        QVERIFY(api.start());
-        const QString firstId = api.rig.controller->profileManager()->activeProfileId();
-        QCOMPARE(api.request("action_delete_profile", {{"id", firstId}}),
+        const QString firstId = api->rig.controller->profileManager()->activeProfileId();
+        QCOMPARE(api->request("action_delete_profile", {{"id", firstId}}),
                  refused("action_delete_profile", "Failed to delete profile (cannot delete the last profile)"));
-        QVERIFY(QFile::exists(api.rig.controller->profileManager()->profileFilePath(firstId)));
+        QVERIFY(QFile::exists(api->rig.controller->profileManager()->profileFilePath(firstId)));
 
-        const QString secondId = newIdOf(api.request("action_create_profile", {{"name", "Rally"}}));
-        QVERIFY(api.client.subscribe({"event_profile_list_changed", "event_profile_changed"}));
+        const QString secondId = newIdOf(api->request("action_create_profile", {{"name", "Rally"}}));
+        QVERIFY(api->client.subscribe({"event_profile_list_changed", "event_profile_changed"}));
         // Already active: no push before the reply.
-        api.client.send({{"event", "set_active_profile"}, {"data", QJsonObject{{"id", firstId}}}});
-        QCOMPARE(api.client.next(), json(R"({"event":"set_active_profile","success":true})"));
-        api.client.send({{"event", "set_active_profile"}, {"data", QJsonObject{{"id", secondId}}}});
-        QCOMPARE(api.client.next(), (QJsonObject{{"event", "event_profile_changed"}, {"data", QJsonObject{{"id", secondId}, {"name", "Rally"}}}}));
-        QCOMPARE(api.client.next(), json(R"({"event":"set_active_profile","success":true})"));
-        QCOMPARE(api.request("set_active_profile", {{"id", "nope"}}), refused("set_active_profile", "Profile not found: nope"));
+        api->client.send({{"event", "set_active_profile"}, {"data", QJsonObject{{"id", firstId}}}});
+        QCOMPARE(api->client.next(), json(R"({"event":"set_active_profile","success":true})"));
+        api->client.send({{"event", "set_active_profile"}, {"data", QJsonObject{{"id", secondId}}}});
+        QCOMPARE(api->client.next(), (QJsonObject{{"event", "event_profile_changed"}, {"data", QJsonObject{{"id", secondId}, {"name", "Rally"}}}}));
+        QCOMPARE(api->client.next(), json(R"({"event":"set_active_profile","success":true})"));
+        QCOMPARE(api->request("set_active_profile", {{"id", "nope"}}), refused("set_active_profile", "Profile not found: nope"));
 
-        api.client.send({{"event", "action_rename_profile"}, {"data", QJsonObject{{"id", secondId}, {"name", "Tarmac"}}}});
-        QCOMPARE(api.client.next(), json(R"({"event":"event_profile_list_changed","data":{}})"));
-        QCOMPARE(api.client.next(), (QJsonObject{{"event", "event_profile_changed"}, {"data", QJsonObject{{"id", secondId}, {"name", "Tarmac"}}}}));
-        QCOMPARE(api.client.next(), json(R"({"event":"action_rename_profile","success":true})"));
-        QCOMPARE(profileFile(api, secondId).value("name").toString(), QString("Tarmac"));
+        api->client.send({{"event", "action_rename_profile"}, {"data", QJsonObject{{"id", secondId}, {"name", "Tarmac"}}}});
+        QCOMPARE(api->client.next(), json(R"({"event":"event_profile_list_changed","data":{}})"));
+        QCOMPARE(api->client.next(), (QJsonObject{{"event", "event_profile_changed"}, {"data", QJsonObject{{"id", secondId}, {"name", "Tarmac"}}}}));
+        QCOMPARE(api->client.next(), json(R"({"event":"action_rename_profile","success":true})"));
+        QCOMPARE(profileFile(*api, secondId).value("name").toString(), QString("Tarmac"));
 
-        const QJsonObject active = api.request("get_active_profile").value("data").toObject();
+        const QJsonObject active = api->request("get_active_profile").value("data").toObject();
         QCOMPARE(active.value("id").toString(), secondId);
         QCOMPARE(active.value("name").toString(), QString("Tarmac"));
         QVERIFY(QDateTime::fromString(active.value("createdAt").toString(), Qt::ISODate).isValid());
 
-        const QString copyId = newIdOf(api.request("action_duplicate_profile", {{"sourceId", secondId}, {"name", "Tarmac"}}));
-        QCOMPARE(profileFile(api, copyId).value("name").toString(), QString("Tarmac (2)"));
-        QCOMPARE(api.request("action_duplicate_profile", {{"sourceId", "nope"}, {"name", "x"}}),
+        const QString copyId = newIdOf(api->request("action_duplicate_profile", {{"sourceId", secondId}, {"name", "Tarmac"}}));
+        QCOMPARE(profileFile(*api, copyId).value("name").toString(), QString("Tarmac (2)"));
+        QCOMPARE(api->request("action_duplicate_profile", {{"sourceId", "nope"}, {"name", "x"}}),
                  refused("action_duplicate_profile", "Failed to duplicate profile"));
 
-        QCOMPARE(api.request("action_delete_profile", {{"id", secondId}}), json(R"({"event":"action_delete_profile","success":true})"));
-        QVERIFY(!QFile::exists(api.rig.controller->profileManager()->profileFilePath(secondId)));
-        QCOMPARE(profilesOf(api).size(), 2);
+        QCOMPARE(api->request("action_delete_profile", {{"id", secondId}}), json(R"({"event":"action_delete_profile","success":true})"));
+        QVERIFY(!QFile::exists(api->rig.controller->profileManager()->profileFilePath(secondId)));
+        QCOMPARE(profilesOf(*api).size(), 2);
     }
 
     void exportImport()
     {
-        ApiRig api;
-        api.add<WsProfileHandler>();
-        QVERIFY(api.start());
-        const QString firstId = api.rig.controller->profileManager()->activeProfileId();
-        const QJsonObject exported = api.request("action_export_profile", {{"id", firstId}});
+        const QString firstId = api->rig.controller->profileManager()->activeProfileId();
+        const QJsonObject exported = api->request("action_export_profile", {{"id", firstId}});
         QCOMPARE(exported.value("success").toBool(), true);
         const QJsonObject profileJson = exported.value("data").toObject().value("profileJson").toObject();
-        QCOMPARE(profileJson, profileFile(api, firstId));
+        QCOMPARE(profileJson, profileFile(*api, firstId));
 
-        const QString importedId = newIdOf(api.request("action_import_profile", {{"profileJson", profileJson}}));
+        const QString importedId = newIdOf(api->request("action_import_profile", {{"profileJson", profileJson}}));
         QVERIFY(!importedId.isEmpty());
         QVERIFY(importedId != firstId);
-        QJsonObject copy = profileFile(api, importedId);
+        QJsonObject copy = profileFile(*api, importedId);
         QCOMPARE(copy.value("name").toString(), QString("Default (2)"));
         // Everything but identity and times comes back unchanged.
         QJsonObject original = profileJson;
@@ -143,29 +134,7 @@ private slots:
             original.remove(key);
         }
         QCOMPARE(copy, original);
-        QCOMPARE(api.rig.controller->profileManager()->activeProfileId(), firstId);
-        QCOMPARE(QDir(m_temp->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
-    }
-
-    void importRefusals_data()
-    {
-        QTest::addColumn<QJsonObject>("data");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("missing") << QJsonObject() << "Missing 'profileJson' object";
-        QTest::newRow("no id") << json(R"({"profileJson":{"name":"X"}})") << "Failed to import profile";
-        QTest::newRow("no name") << json(R"({"profileJson":{"id":"X"}})") << "Failed to import profile";
-        QTest::newRow("not an object") << json(R"({"profileJson":[1,2]})") << "Failed to import profile";
-    }
-
-    void importRefusals()
-    {
-        QFETCH(QJsonObject, data);
-        QFETCH(QString, message);
-        ApiRig api;
-        api.add<WsProfileHandler>();
-        QVERIFY(api.start());
-        QCOMPARE(api.request("action_import_profile", data), refused("action_import_profile", message));
-        QCOMPARE(profilesOf(api).size(), 1);
+        QCOMPARE(api->rig.controller->profileManager()->activeProfileId(), firstId);
         QCOMPARE(QDir(m_temp->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
     }
 
@@ -183,6 +152,10 @@ private slots:
         QTest::newRow("delete unknown") << "action_delete_profile" << json(R"({"id":"x"})") << "Failed to delete profile (cannot delete the last profile)";
         QTest::newRow("export") << "action_export_profile" << QJsonObject() << "Missing 'id' parameter";
         QTest::newRow("export unknown") << "action_export_profile" << json(R"({"id":"x"})") << "Profile not found: x";
+        QTest::newRow("import missing") << "action_import_profile" << QJsonObject() << "Missing 'profileJson' object";
+        QTest::newRow("import no id") << "action_import_profile" << json(R"({"profileJson":{"name":"X"}})") << "Failed to import profile";
+        QTest::newRow("import no name") << "action_import_profile" << json(R"({"profileJson":{"id":"X"}})") << "Failed to import profile";
+        QTest::newRow("import not an object") << "action_import_profile" << json(R"({"profileJson":[1,2]})") << "Failed to import profile";
     }
 
     void missingParameters()
@@ -190,14 +163,13 @@ private slots:
         QFETCH(QString, event);
         QFETCH(QJsonObject, data);
         QFETCH(QString, message);
-        ApiRig api;
-        api.add<WsProfileHandler>();
-        QVERIFY(api.start());
-        QCOMPARE(api.request(event, data), refused(event, message));
-        QCOMPARE(profilesOf(api).size(), 1);
+        QCOMPARE(api->request(event, data), refused(event, message));
+        QCOMPARE(profilesOf(*api).size(), 1);
+        QCOMPARE(QDir(m_temp->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
     }
 
 private:
+    std::unique_ptr<ApiRig> api;
     std::unique_ptr<QTemporaryDir> m_temp;
 };
 

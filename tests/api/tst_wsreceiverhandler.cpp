@@ -3,73 +3,37 @@
 #include <QTest>
 #include <QTimer>
 
-#include "api/mdnsresponder.h"
-#include "api/websocketserver.h"
 #include "api/wsreceiverhandler.h"
-#include "bridge/receiverrig.h"
+#include "apirig.h"
 #include "support/testenvironment.h"
-#include "wstestclient.h"
 
 using corvane::WsReceiverHandler;
 
-namespace {
-
-// The receiver rig behind an API server with the receiver handler, and one client.
-struct ReceiverApi
+class TestWsReceiverHandler : public QObject
 {
-    bool start()
-    {
-        handler = new WsReceiverHandler(rig.controller.get(), &server);
-        server.registerHandler(handler);
-        corvane::MdnsResponder::setServedInterfaceNames({QStringLiteral("lo")});
-        return server.start(0) && client.open(server.serverPort());
-    }
+    Q_OBJECT
 
-    QJsonObject request(const QString &event, const QJsonObject &data = {}) { return client.request(event, data); }
+    // The receiver rig behind an API server with the receiver handler, and one client.
+    std::unique_ptr<ostratest::ReceiverApiRig> api;
+    WsReceiverHandler *handler = nullptr;
 
     // The reply without the state object, which each test looks into on its own.
     QJsonObject outcome(const QString &event, const QJsonObject &data = {})
     {
-        QJsonObject reply = request(event, data);
+        QJsonObject reply = api->request(event, data);
         reply.remove(QStringLiteral("data"));
         return reply;
     }
 
     QTimer *pushTimer() const { return handler->findChild<QTimer *>(); }
 
-    ostratest::ReceiverRig rig;
-    corvane::WebSocketServer server{rig.controller.get()};
-    ostratest::WsTestClient client;
-    WsReceiverHandler *handler = nullptr;
-};
-
-QJsonObject json(const char *text)
-{
-    return QJsonDocument::fromJson(text).object();
-}
-
-QJsonObject refused(const QString &event, const QString &message)
-{
-    return {{"event", event}, {"success", false}, {"message", message}};
-}
-
-QJsonObject ok(const QString &event)
-{
-    return {{"event", event}, {"success", true}};
-}
-
-} // namespace
-
-class TestWsReceiverHandler : public QObject
-{
-    Q_OBJECT
-
 private slots:
+    void init() { QVERIFY((api = ostratest::ReceiverApiRig::started<WsReceiverHandler>(&handler))); }
+    void cleanup() { api.reset(); }
+
     void stateWithoutReceiver()
     {
-        ReceiverApi api;
-        QVERIFY(api.start());
-        const QJsonObject reply = api.request("get_receiver_config");
+        const QJsonObject reply = api->request("get_receiver_config");
         QCOMPARE(reply.value("success"), QJsonValue(true));
         const QJsonObject state = reply.value("data").toObject();
         QCOMPARE(state.value("connected"), QJsonValue(false));
@@ -81,15 +45,15 @@ private slots:
         QCOMPARE(state.value("supports"), QJsonValue(QJsonObject()));
         QCOMPARE(state.value("caps"), QJsonValue(json(R"({"v4":false,"olderOsd":true,"imu":false,"gps":false,"firmware":""})")));
         QCOMPARE(state.keys().size(), 23);
-        QCOMPARE(state, api.handler->receiverStateJson());
+        QCOMPARE(state, handler->receiverStateJson());
 
-        QCOMPARE(api.outcome("action_receiver_sync"), refused("action_receiver_sync", "Receiver not connected"));
-        QCOMPARE(api.outcome("action_receiver_command", {{"command", "VER"}}), refused("action_receiver_command", "Receiver not connected"));
-        QCOMPARE(api.outcome("action_receiver_calibrate_gyro"),
+        QCOMPARE(outcome("action_receiver_sync"), refused("action_receiver_sync", "Receiver not connected"));
+        QCOMPARE(outcome("action_receiver_command", {{"command", "VER"}}), refused("action_receiver_command", "Receiver not connected"));
+        QCOMPARE(outcome("action_receiver_calibrate_gyro"),
                  refused("action_receiver_calibrate_gyro", "Connect the receiver (USB or ELRS) first"));
-        QCOMPARE(api.outcome("action_receiver_detect_mounting", {{"step", 0}}),
+        QCOMPARE(outcome("action_receiver_detect_mounting", {{"step", 0}}),
                  refused("action_receiver_detect_mounting", "Connect the receiver (USB, or ELRS with firmware 4.4.3+) first"));
-        QCOMPARE(api.outcome("action_receiver_search_elrs"), ok("action_receiver_search_elrs"));
+        QCOMPARE(outcome("action_receiver_search_elrs"), ok("action_receiver_search_elrs"));
     }
 
     void settingsChecks_data()
@@ -107,11 +71,9 @@ private slots:
     {
         QFETCH(QJsonObject, settings);
         QFETCH(QString, message);
-        ReceiverApi api;
-        QVERIFY(api.start());
-        QVERIFY(api.rig.syncOverUsb());
-        const ReceiverSettings before = api.rig.manager()->settings();
-        const QJsonObject reply = api.request("set_receiver_config", {{"settings", settings}});
+        QVERIFY(api->rig.syncOverUsb());
+        const ReceiverSettings before = api->rig.manager()->settings();
+        const QJsonObject reply = api->request("set_receiver_config", {{"settings", settings}});
         const QJsonObject stored = reply.value("data").toObject().value("settings").toObject();
         if (!message.isEmpty()) {
             QCOMPARE(reply.value("message").toString(), message);
@@ -127,78 +89,69 @@ private slots:
         if (settings.contains("gpsRateHz"))
             expected.insert("gpsRateHz", 0);
         QCOMPARE(stored, expected);
-        QCOMPARE(api.rig.profile()->receiverSettings.toJson(), expected);
+        QCOMPARE(api->rig.profile()->receiverSettings.toJson(), expected);
         // Synced: the reply says which settings the receiver takes.
         QCOMPARE(reply.value("data").toObject().value("supports").toObject().size(), 9);
     }
 
     void consoleCommands()
     {
-        ReceiverApi api;
-        QVERIFY(api.start());
-        QVERIFY(api.rig.syncOverUsb());
-        QVERIFY(api.client.subscribe({"event_receiver_console"}));
-        api.rig.rx.clearRecords();
-        QCOMPARE(api.outcome("action_receiver_command", {{"command", " VER "}}), ok("action_receiver_command"));
-        QCOMPARE(api.client.next(), json(R"({"event":"event_receiver_console","data":{"line":"QOR:4.5.3"}})"));
-        QCOMPARE(api.rig.rx.lines(), QList<QByteArray>{"VER"});
+        QVERIFY(api->rig.syncOverUsb());
+        QVERIFY(api->client.subscribe({"event_receiver_console"}));
+        api->rig.rx.clearRecords();
+        QCOMPARE(outcome("action_receiver_command", {{"command", " VER "}}), ok("action_receiver_command"));
+        QCOMPARE(api->client.next(), json(R"({"event":"event_receiver_console","data":{"line":"QOR:4.5.3"}})"));
+        QCOMPARE(api->rig.rx.lines(), QList<QByteArray>{"VER"});
 
         for (const char *command : {"dfu", "DFU", "GPS_DEBUG 1\nDFU", "", "  "})
-            QCOMPARE(api.outcome("action_receiver_command", {{"command", command}}), refused("action_receiver_command", "Command refused"));
-        QCOMPARE(api.outcome("action_receiver_command", {{"command", 5}}), refused("action_receiver_command", "Command refused"));
+            QCOMPARE(outcome("action_receiver_command", {{"command", command}}), refused("action_receiver_command", "Command refused"));
+        QCOMPARE(outcome("action_receiver_command", {{"command", 5}}), refused("action_receiver_command", "Command refused"));
         QTest::qWait(2 * corvane::ReceiverConfigManager::CommandPacingMs);
-        QCOMPARE(api.rig.rx.lines(), QList<QByteArray>{"VER"});
+        QCOMPARE(api->rig.rx.lines(), QList<QByteArray>{"VER"});
 
-        QCOMPARE(api.outcome("action_receiver_sync"), ok("action_receiver_sync"));
+        QCOMPARE(outcome("action_receiver_sync"), ok("action_receiver_sync"));
     }
 
     void mountingAndMode()
     {
-        ReceiverApi api;
-        QVERIFY(api.start());
-        QVERIFY(api.rig.syncOverUsb());
+        QVERIFY(api->rig.syncOverUsb());
         for (const QJsonObject &data : {QJsonObject(), json(R"({"step":2})"), json(R"({"step":0.5})"), json(R"({"step":"0"})")})
-            QCOMPARE(api.outcome("action_receiver_detect_mounting", data), refused("action_receiver_detect_mounting", "step must be 0 or 1"));
-        const QJsonObject started = api.request("action_receiver_detect_mounting", {{"step", 0.0}});
+            QCOMPARE(outcome("action_receiver_detect_mounting", data), refused("action_receiver_detect_mounting", "step must be 0 or 1"));
+        const QJsonObject started = api->request("action_receiver_detect_mounting", {{"step", 0.0}});
         QCOMPARE(started.value("success"), QJsonValue(true));
         QCOMPARE(started.value("data").toObject().value("mounting"), QJsonValue("running"));
-        QCOMPARE(api.outcome("action_receiver_detect_mounting", {{"step", 1}}),
+        QCOMPARE(outcome("action_receiver_detect_mounting", {{"step", 1}}),
                  refused("action_receiver_detect_mounting", "A step is already running"));
 
-        QCOMPARE(api.outcome("action_receiver_set_mode", {{"mode", "Heli"}}), refused("action_receiver_set_mode", "mode must be car or heli"));
+        QCOMPARE(outcome("action_receiver_set_mode", {{"mode", "Heli"}}), refused("action_receiver_set_mode", "mode must be car or heli"));
         // Already a car receiver: nothing to change.
-        QCOMPARE(api.outcome("action_receiver_set_mode", {{"mode", "car"}}), ok("action_receiver_set_mode"));
+        QCOMPARE(outcome("action_receiver_set_mode", {{"mode", "car"}}), ok("action_receiver_set_mode"));
     }
 
     // Reachable over the air only: a USB resync has nothing to talk to.
     void syncOverAirRefused()
     {
-        ReceiverApi api;
-        QVERIFY(api.start());
-        QVERIFY(api.rig.startOverAir());
-        QVERIFY(api.rig.syncOverAir());
-        QVERIFY(api.rig.manager()->isReachableOverElrs());
-        const QJsonObject reply = api.request("action_receiver_sync");
+        QVERIFY(api->rig.startAndSyncOverAir());
+        QVERIFY(api->rig.manager()->isReachableOverElrs());
+        const QJsonObject reply = api->request("action_receiver_sync");
         QCOMPARE(reply.value("message"), QJsonValue("Receiver not connected"));
         QCOMPARE(reply.value("data").toObject().value("overElrs"), QJsonValue(true));
     }
 
     void burstGivesOnePush()
     {
-        ReceiverApi api;
-        QVERIFY(api.start());
-        QVERIFY(api.client.subscribe({"event_receiver_config"}));
-        QCOMPARE(api.pushTimer()->interval(), WsReceiverHandler::PushDebounceMs);
-        QVERIFY(api.pushTimer()->isSingleShot());
-        emit api.rig.manager()->stateChanged();
-        emit api.rig.manager()->settingsChanged();
-        emit api.rig.manager()->mountingChanged();
-        QVERIFY(api.pushTimer()->isActive());
-        QCOMPARE(api.client.next(), (QJsonObject{{"event", "event_receiver_config"}, {"data", api.handler->receiverStateJson()}}));
-        QVERIFY(!api.pushTimer()->isActive());
+        QVERIFY(api->client.subscribe({"event_receiver_config"}));
+        QCOMPARE(pushTimer()->interval(), WsReceiverHandler::PushDebounceMs);
+        QVERIFY(pushTimer()->isSingleShot());
+        emit api->rig.manager()->stateChanged();
+        emit api->rig.manager()->settingsChanged();
+        emit api->rig.manager()->mountingChanged();
+        QVERIFY(pushTimer()->isActive());
+        QCOMPARE(api->client.next(), (QJsonObject{{"event", "event_receiver_config"}, {"data", handler->receiverStateJson()}}));
+        QVERIFY(!pushTimer()->isActive());
         // Nothing else follows.
         QTest::qWait(2 * WsReceiverHandler::PushDebounceMs);
-        QCOMPARE(api.client.pending(), QList<QJsonObject>());
+        QCOMPARE(api->client.pending(), QList<QJsonObject>());
     }
 };
 

@@ -15,13 +15,13 @@ class TestWsSecurityHandler : public QObject
     Q_OBJECT
 
 private slots:
+    void init() { QVERIFY((api = ApiRig::started<WsSecurityHandler>())); }
+    void cleanup() { api.reset(); }
+
     // A fresh installation takes the first transmitter it meets.
     void freshState()
     {
-        ApiRig api;
-        api.add<WsSecurityHandler>();
-        QVERIFY(api.start());
-        QCOMPARE(api.request("get_transmitter_security"),
+        QCOMPARE(api->request("get_transmitter_security"),
                  json(R"({"event":"transmitter_security","data":{"authorized":false,"deviceId":"",
                           "provisioningMode":true,"authorizedDevices":[],"platform":"windows"}})"));
     }
@@ -30,30 +30,27 @@ private slots:
     // allow-list then loses it again through a lower-case removal.
     void provisionAndRemove()
     {
-        ApiRig api;
-        api.add<WsSecurityHandler>();
-        QVERIFY(api.start());
-        QVERIFY(api.client.subscribe({"event_transmitter_authorization"}));
-        QCOMPARE(api.request("action_set_provisioning_mode", {{"enabled", true}}),
+        QVERIFY(api->client.subscribe({"event_transmitter_authorization"}));
+        QCOMPARE(api->request("action_set_provisioning_mode", {{"enabled", true}}),
                  json(R"({"event":"action_set_provisioning_mode","success":true})"));
-        QVERIFY(api.rig.openTransmitter());
-        QCOMPARE(api.client.next(), json(R"({"event":"event_transmitter_authorization",
+        QVERIFY(api->rig.openTransmitter());
+        QCOMPARE(api->client.next(), json(R"({"event":"event_transmitter_authorization",
                                               "data":{"authorized":true,"deviceId":"QORTX01"}})"));
-        QCOMPARE(api.request("get_transmitter_security").value("data").toObject(),
+        QCOMPARE(api->request("get_transmitter_security").value("data").toObject(),
                  json(R"({"authorized":true,"deviceId":"QORTX01","provisioningMode":true,
                           "authorizedDevices":["QORTX01"],"platform":"windows"})"));
 
-        QCOMPARE(api.request("action_remove_authorized_device", {{"deviceId", "qortx01"}}),
+        QCOMPARE(api->request("action_remove_authorized_device", {{"deviceId", "qortx01"}}),
                  json(R"({"event":"action_remove_authorized_device","success":true})"));
         // The flag changes only when the transmitter reports its ID again.
-        QCOMPARE(api.request("get_transmitter_security").value("data").toObject(),
+        QCOMPARE(api->request("get_transmitter_security").value("data").toObject(),
                  json(R"({"authorized":true,"deviceId":"QORTX01","provisioningMode":true,
                           "authorizedDevices":[],"platform":"windows"})"));
 
         // An empty data object switches provisioning off.
-        QCOMPARE(api.request("action_set_provisioning_mode"),
+        QCOMPARE(api->request("action_set_provisioning_mode"),
                  json(R"({"event":"action_set_provisioning_mode","success":true})"));
-        QVERIFY(!api.rig.controller->deviceSecurity()->provisioningMode());
+        QVERIFY(!api->rig.controller->deviceSecurity()->provisioningMode());
     }
 
     void removeRefusals_data()
@@ -73,11 +70,11 @@ private slots:
     {
         QFETCH(QJsonObject, data);
         QFETCH(QJsonObject, reply);
-        ApiRig api;
-        api.add<WsSecurityHandler>();
-        QVERIFY(api.start());
-        QCOMPARE(api.request("action_remove_authorized_device", data), reply);
+        QCOMPARE(api->request("action_remove_authorized_device", data), reply);
     }
+
+private:
+    std::unique_ptr<ApiRig> api;
 };
 
 OSTRA_TEST_MAIN_CORE(TestWsSecurityHandler)

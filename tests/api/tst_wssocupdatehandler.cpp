@@ -137,12 +137,6 @@ private slots:
         QCOMPARE(calls(), QStringList({ QStringLiteral("%1 %2").arg(WsSocUpdateHandler::ScriptPath, command) }));
     }
 
-    void unknownEvent()
-    {
-        QCOMPARE(m_handler->handleEvent("soc_update_other", {}),
-                 json(R"({"event":"error","source":"soc_update_other","message":"Unhandled event in SOC update handler"})"));
-    }
-
     void pollsFollowTheUpdate()
     {
         QVERIFY(m_api->client.subscribe({ "event_soc_update_progress" }));

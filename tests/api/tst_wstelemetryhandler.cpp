@@ -15,13 +15,11 @@ using ostratest::ApiRig;
 
 namespace {
 
-// The handler with its 250 ms tick held still: the test runs each tick itself.
-WsTelemetryHandler *addHeld(ApiRig &api)
+// The handler's 250 ms tick held still: the test runs each tick itself.
+void holdTimers(WsTelemetryHandler *handler)
 {
-    auto *handler = api.add<WsTelemetryHandler>();
     for (QTimer *timer : handler->findChildren<QTimer *>())
         timer->stop();
-    return handler;
 }
 
 void tick(WsTelemetryHandler *handler)
@@ -57,36 +55,37 @@ class TestWsTelemetryHandler : public QObject
     Q_OBJECT
 
 private slots:
+    void init()
+    {
+        QVERIFY((api = ApiRig::started<WsTelemetryHandler>(&handler)));
+        holdTimers(handler);
+    }
+    void cleanup() { api.reset(); }
+
     void beforeAnyTelemetry()
     {
-        ApiRig api;
-        addHeld(api);
-        QVERIFY(api.start());
-        QCOMPARE(api.request("get_link_statistics").value("data").toObject(),
+        QCOMPARE(api->request("get_link_statistics").value("data").toObject(),
                  json(R"({"hasLink":false,"carLinked":false,"uplinkRssi1":0,"uplinkRssi2":0,"linkQuality":0,"snr":0,
                           "antenna":0,"rfMode":0,"txPower":0,"downlinkRssi":0,"downlinkLinkQuality":0,"downlinkSnr":0})"));
-        QCOMPARE(api.request("get_gps").value("data").toObject(),
+        QCOMPARE(api->request("get_gps").value("data").toObject(),
                  json(R"({"hasFix":false,"latitude":0,"longitude":0,"speedKmh":0,"headingDeg":0,"altitudeM":0,
                           "satellites":0,"searchingSatellites":-1,"ageMs":-1})"));
-        QCOMPARE(api.request("get_telemetry_sensors"),
+        QCOMPARE(api->request("get_telemetry_sensors"),
                  json(R"({"event":"get_telemetry_sensors","data":{"sensors":[],"discover":true}})"));
-        QCOMPARE(api.request("get_telemetry_dashboard"), json(R"({"event":"get_telemetry_dashboard","data":{"pinned":[]}})"));
+        QCOMPARE(api->request("get_telemetry_dashboard"), json(R"({"event":"get_telemetry_dashboard","data":{"pinned":[]}})"));
     }
 
     // Many frames between two ticks make one push of each kind; a quiet tick sends nothing.
     void linkStatisticsThrottled()
     {
-        ApiRig api;
-        WsTelemetryHandler *handler = addHeld(api);
-        QVERIFY(api.start());
-        QVERIFY(api.client.subscribe({"event_link_statistics", "event_telemetry_sensors", "event_gps"}));
-        QVERIFY(api.rig.openTransmitter());
-        QSignalSpy frames(api.rig.controller.get(), &corvane::CorvaneController::linkStatisticsUpdated);
+        QVERIFY(api->client.subscribe({"event_link_statistics", "event_telemetry_sensors", "event_gps"}));
+        QVERIFY(api->rig.openTransmitter());
+        QSignalSpy frames(api->rig.controller.get(), &corvane::CorvaneController::linkStatisticsUpdated);
         for (int i = 0; i < 10; ++i)
-            QVERIFY(api.rig.tx.sendLinkStatistics(-60, -62, 90 + i, 9));
+            QVERIFY(api->rig.tx.sendLinkStatistics(-60, -62, 90 + i, 9));
         QTRY_COMPARE(frames.size(), 10);
 
-        const QList<QJsonObject> pushes = pushesOfTick(api, handler);
+        const QList<QJsonObject> pushes = pushesOfTick(*api, handler);
         QCOMPARE(eventsOf(pushes), (QStringList{"event_link_statistics", "event_telemetry_sensors"}));
         const QJsonObject stats = pushes.at(0).value("data").toObject();
         QCOMPARE(stats.value("hasLink"), QJsonValue(true));
@@ -95,14 +94,14 @@ private slots:
         QCOMPARE(stats.value("uplinkRssi2"), QJsonValue(-62));
         QCOMPARE(stats.value("linkQuality"), QJsonValue(99));
         QCOMPARE(stats.value("snr"), QJsonValue(9));
-        QCOMPARE(stats, api.request("get_link_statistics").value("data").toObject());
-        QCOMPARE(pushesOfTick(api, handler), QList<QJsonObject>());
+        QCOMPARE(stats, api->request("get_link_statistics").value("data").toObject());
+        QCOMPARE(pushesOfTick(*api, handler), QList<QJsonObject>());
 
         // A GPS frame marks only the GPS body.
-        QSignalSpy gps(api.rig.controller.get(), &corvane::CorvaneController::gpsUpdated);
-        QVERIFY(api.rig.tx.sendGps(47.5, 8.25, 36.0, 90.0, 410, 9));
+        QSignalSpy gps(api->rig.controller.get(), &corvane::CorvaneController::gpsUpdated);
+        QVERIFY(api->rig.tx.sendGps(47.5, 8.25, 36.0, 90.0, 410, 9));
         QTRY_COMPARE(gps.size(), 1);
-        const QList<QJsonObject> gpsPushes = pushesOfTick(api, handler);
+        const QList<QJsonObject> gpsPushes = pushesOfTick(*api, handler);
         // Its values also show as sensors.
         QCOMPARE(eventsOf(gpsPushes), (QStringList{"event_gps", "event_telemetry_sensors"}));
         const QJsonObject body = gpsPushes.at(0).value("data").toObject();
@@ -141,45 +140,46 @@ private slots:
 
     void dashboardAndSensors()
     {
-        ApiRig api;
-        addHeld(api);
-        QVERIFY(api.start());
-        QVERIFY(api.rig.openTransmitter());
-        QSignalSpy frames(api.rig.controller.get(), &corvane::CorvaneController::linkStatisticsUpdated);
-        QVERIFY(api.rig.tx.sendLinkStatistics(-60, -62, 100, 9));
+        QVERIFY(api->rig.openTransmitter());
+        QSignalSpy frames(api->rig.controller.get(), &corvane::CorvaneController::linkStatisticsUpdated);
+        QVERIFY(api->rig.tx.sendLinkStatistics(-60, -62, 100, 9));
         QTRY_COMPARE(frames.size(), 1);
-        const QList<TelemetrySensor> sensors = api.rig.controller->telemetrySensors();
+        const QList<TelemetrySensor> sensors = api->rig.controller->telemetrySensors();
         QVERIFY(sensors.size() >= 2);
         const QString first = sensors.at(0).id;
         const QString second = sensors.at(1).id;
-        QVERIFY(api.client.subscribe({"event_telemetry_dashboard"}));
+        QVERIFY(api->client.subscribe({"event_telemetry_dashboard"}));
 
         // A new list pushes the dashboard while the request runs; the same list again does not.
         const QJsonObject pinned{{"pinned", QJsonArray{first, ""}}};
-        api.client.send({{"event", "set_telemetry_dashboard"}, {"data", QJsonObject{{"pinned", QJsonArray{first, 5}}}}});
-        QCOMPARE(api.client.next(), (QJsonObject{{"event", "event_telemetry_dashboard"}, {"data", pinned}}));
-        QCOMPARE(api.client.next(), (QJsonObject{{"event", "set_telemetry_dashboard"}, {"success", true}, {"data", pinned}}));
-        api.client.send({{"event", "set_telemetry_dashboard"}, {"data", pinned}});
-        QCOMPARE(api.client.next(), (QJsonObject{{"event", "set_telemetry_dashboard"}, {"success", true}, {"data", pinned}}));
+        api->client.send({{"event", "set_telemetry_dashboard"}, {"data", QJsonObject{{"pinned", QJsonArray{first, 5}}}}});
+        QCOMPARE(api->client.next(), (QJsonObject{{"event", "event_telemetry_dashboard"}, {"data", pinned}}));
+        QCOMPARE(api->client.next(), (QJsonObject{{"event", "set_telemetry_dashboard"}, {"success", true}, {"data", pinned}}));
+        api->client.send({{"event", "set_telemetry_dashboard"}, {"data", pinned}});
+        QCOMPARE(api->client.next(), (QJsonObject{{"event", "set_telemetry_dashboard"}, {"success", true}, {"data", pinned}}));
 
-        const QJsonObject renamed = api.request("action_telemetry_sensor_rename", {{"id", second}, {"name", "  Mine "}});
+        const QJsonObject renamed = api->request("action_telemetry_sensor_rename", {{"id", second}, {"name", "  Mine "}});
         QCOMPARE(renamed.value("success"), QJsonValue(true));
         QCOMPARE(renamed.value("data").toObject().value("sensors").toArray().at(1).toObject().value("label"), QJsonValue("Mine"));
 
         // Deleting a pinned sensor unpins it.
-        const QJsonObject deleted = api.request("action_telemetry_sensor_delete", {{"id", first}});
+        const QJsonObject deleted = api->request("action_telemetry_sensor_delete", {{"id", first}});
         const QJsonArray left = deleted.value("data").toObject().value("sensors").toArray();
         QCOMPARE(left.size(), sensors.size() - 1);
         QCOMPARE(left.at(0).toObject().value("id").toString(), second);
-        QCOMPARE(api.request("get_telemetry_dashboard").value("data").toObject(), json(R"({"pinned":[""]})"));
-        QCOMPARE(api.rig.controller->profileManager()->activeProfile()->telemetryDashboard, QStringList{""});
+        QCOMPARE(api->request("get_telemetry_dashboard").value("data").toObject(), json(R"({"pinned":[""]})"));
+        QCOMPARE(api->rig.controller->profileManager()->activeProfile()->telemetryDashboard, QStringList{""});
 
-        QCOMPARE(api.request("set_telemetry_discovery", {{"enabled", false}}).value("data").toObject().value("discover"),
+        QCOMPARE(api->request("set_telemetry_discovery", {{"enabled", false}}).value("data").toObject().value("discover"),
                  QJsonValue(false));
-        QCOMPARE(api.request("set_telemetry_discovery").value("data").toObject().value("discover"), QJsonValue(true));
-        QCOMPARE(api.request("action_telemetry_sensors_clear"),
+        QCOMPARE(api->request("set_telemetry_discovery").value("data").toObject().value("discover"), QJsonValue(true));
+        QCOMPARE(api->request("action_telemetry_sensors_clear"),
                  json(R"({"event":"action_telemetry_sensors_clear","success":true,"data":{"sensors":[],"discover":true}})"));
     }
+
+private:
+    std::unique_ptr<ApiRig> api;
+    WsTelemetryHandler *handler = nullptr;
 };
 
 OSTRA_TEST_MAIN_CORE(TestWsTelemetryHandler)

@@ -19,6 +19,9 @@ class TestWsTransmissionHandler : public QObject
     Q_OBJECT
 
 private slots:
+    void init() { QVERIFY((api = ApiRig::started<WsTransmissionHandler>(&handler))); }
+    void cleanup() { api.reset(); }
+
     void setChannel_data()
     {
         QTest::addColumn<QJsonObject>("data");
@@ -39,15 +42,12 @@ private slots:
     {
         QFETCH(QJsonObject, data);
         QFETCH(QString, message);
-        ApiRig api;
-        api.add<WsTransmissionHandler>();
-        QVERIFY(api.start());
-        const int before = api.rig.ch(3);
+        const int before = api->rig.ch(3);
         QJsonObject expected{{"event", "set_channel"}, {"success", message.isEmpty()}};
         if (!message.isEmpty())
             expected.insert("message", message);
-        QCOMPARE(api.request("set_channel", data), expected);
-        const QJsonArray channels = api.request("get_channels").value("data").toObject().value("channels").toArray();
+        QCOMPARE(api->request("set_channel", data), expected);
+        const QJsonArray channels = api->request("get_channels").value("data").toObject().value("channels").toArray();
         QCOMPARE(channels.size(), 16);
         QCOMPARE(channels.at(3).toInt(), message.isEmpty() ? 2047 : before);
     }
@@ -73,50 +73,44 @@ private slots:
     {
         QFETCH(QString, setup);
         QFETCH(QJsonObject, reply);
-        ApiRig api;
-        api.add<WsTransmissionHandler>();
-        QVERIFY(api.start());
         if (setup == "stranger") {
-            api.rig.controller->deviceSecurity()->setProvisioningMode(false);
-            api.rig.tx.setDeviceId(QStringLiteral("STRANGER"));
+            api->rig.controller->deviceSecurity()->setProvisioningMode(false);
+            api->rig.tx.setDeviceId(QStringLiteral("STRANGER"));
         }
         if (setup != "none")
-            QVERIFY(api.rig.connectCar());
+            QVERIFY(api->rig.connectCar());
         if (setup == "stranger")
-            QVERIFY(api.rig.tx.waitFor([&] { return api.rig.tx.idQueries() >= 1 && !api.rig.controller->isTransmitterAuthorized(); }));
+            QVERIFY(api->rig.tx.waitFor([&] { return api->rig.tx.idQueries() >= 1 && !api->rig.controller->isTransmitterAuthorized(); }));
         if (setup == "throttle") {
-            api.rig.pedals->setAxis(1, 1.0f);
-            api.rig.pollAll();
+            api->rig.pedals->setAxis(1, 1.0f);
+            api->rig.pollAll();
         }
         if (setup == "running")
-            QVERIFY(api.rig.start());
-        QVERIFY(api.client.subscribe({"event_running_changed"}));
-        const bool wasRunning = api.rig.controller->isRunning();
-        api.client.send({{"event", "action_start"}});
+            QVERIFY(api->rig.start());
+        QVERIFY(api->client.subscribe({"event_running_changed"}));
+        const bool wasRunning = api->rig.controller->isRunning();
+        api->client.send({{"event", "action_start"}});
         if (setup == "car")
-            QCOMPARE(api.client.next(), json(R"({"event":"event_running_changed","data":{"running":true}})"));
-        QCOMPARE(api.client.next(), reply);
-        QCOMPARE(api.rig.controller->isRunning(), reply.value("success").toBool());
+            QCOMPARE(api->client.next(), json(R"({"event":"event_running_changed","data":{"running":true}})"));
+        QCOMPARE(api->client.next(), reply);
+        QCOMPARE(api->rig.controller->isRunning(), reply.value("success").toBool());
         if (setup == "running")
             QVERIFY(wasRunning);
-        QCOMPARE(api.request("get_transmission_status").value("data").toObject().value("running").toBool(),
+        QCOMPARE(api->request("get_transmission_status").value("data").toObject().value("running").toBool(),
                  reply.value("success").toBool());
     }
 
     void framesArePushed()
     {
-        ApiRig api;
-        api.add<WsTransmissionHandler>();
-        QVERIFY(api.start());
-        QVERIFY(api.rig.startCar());
-        QVERIFY(api.client.subscribe({"event_frame_sent"}));
-        const uint first = api.rig.controller->frameCount();
-        api.rig.tick(3);
+        QVERIFY(api->rig.startCar());
+        QVERIFY(api->client.subscribe({"event_frame_sent"}));
+        const uint first = api->rig.controller->frameCount();
+        api->rig.tick(3);
         for (uint n = first + 1; n <= first + 3; ++n)
-            QCOMPARE(api.client.next(), (QJsonObject{{"event", "event_frame_sent"}, {"data", QJsonObject{{"frameNumber", qint64(n)}}}}));
-        QCOMPARE(api.request("get_frame_count").value("data").toObject().value("frameCount").toInteger(), qint64(first + 3));
+            QCOMPARE(api->client.next(), (QJsonObject{{"event", "event_frame_sent"}, {"data", QJsonObject{{"frameNumber", qint64(n)}}}}));
+        QCOMPARE(api->request("get_frame_count").value("data").toObject().value("frameCount").toInteger(), qint64(first + 3));
         // Config mode cannot be entered while transmitting.
-        QCOMPARE(api.request("action_elrs_start_config"),
+        QCOMPARE(api->request("action_elrs_start_config"),
                  json(R"({"event":"action_elrs_start_config","success":false,"message":"Could not enter config mode. Stop transmission and ensure the bridge is connected."})"));
     }
 
@@ -124,52 +118,49 @@ private slots:
     // timer fires, and not after config mode was left.
     void configModeAndDiscovery()
     {
-        ApiRig api;
-        auto *handler = api.add<WsTransmissionHandler>();
-        QVERIFY(api.start());
-        api.rig.tx.setFields(SimulatedTransmitter::typicalFields());
-        QVERIFY(api.rig.openTransmitter());
-        QCOMPARE(api.request("get_elrs_params"), json(R"({"event":"get_elrs_params","data":{"params":[]}})"));
-        QCOMPARE(api.request("get_elrs_state").value("data").toObject().value("progressTotal").toInt(), 8);
-        QVERIFY(api.client.subscribe({"event_elrs_state", "event_elrs_params"}));
+        api->rig.tx.setFields(SimulatedTransmitter::typicalFields());
+        QVERIFY(api->rig.openTransmitter());
+        QCOMPARE(api->request("get_elrs_params"), json(R"({"event":"get_elrs_params","data":{"params":[]}})"));
+        QCOMPARE(api->request("get_elrs_state").value("data").toObject().value("progressTotal").toInt(), 8);
+        QVERIFY(api->client.subscribe({"event_elrs_state", "event_elrs_params"}));
 
-        api.client.send({{"event", "action_elrs_start_config"}});
-        const QJsonObject state = api.client.next();
+        api->client.send({{"event", "action_elrs_start_config"}});
+        const QJsonObject state = api->client.next();
         QCOMPARE(state.value("event").toString(), QStringLiteral("event_elrs_state"));
         QCOMPARE(state.value("data").toObject().value("configMode").toBool(), true);
         QCOMPARE(state.value("data").toObject().value("manualMode").toBool(), false);
-        QCOMPARE(api.client.next(), json(R"({"event":"action_elrs_start_config","success":true})"));
-        QVERIFY(api.rig.tx.waitFor([&] { return api.rig.tx.configMode(); }));
-        QCOMPARE(api.rig.tx.lineCount("WALKRF"), 0);
+        QCOMPARE(api->client.next(), json(R"({"event":"action_elrs_start_config","success":true})"));
+        QVERIFY(api->rig.tx.waitFor([&] { return api->rig.tx.configMode(); }));
+        QCOMPARE(api->rig.tx.lineCount("WALKRF"), 0);
         auto *discoveryTimer = handler->findChild<QTimer *>();
         QVERIFY(discoveryTimer && discoveryTimer->isActive() && discoveryTimer->isSingleShot());
         QCOMPARE(discoveryTimer->interval(), WsTransmissionHandler::DiscoveryDelayMs);
 
         QMetaObject::invokeMethod(handler, "startDiscoveryIfIdle");
-        QVERIFY(api.rig.tx.waitForLine("WALKRF"));
+        QVERIFY(api->rig.tx.waitForLine("WALKRF"));
         QVERIFY(QTest::qWaitFor([&] {
-            for (const QJsonObject &m : api.client.pending()) {
+            for (const QJsonObject &m : api->client.pending()) {
                 if (m.value("event") == "event_elrs_params")
                     return true;
             }
             return false;
         }, 10000));
-        api.client.skipAll();
-        const QJsonArray params = api.request("get_elrs_params").value("data").toObject().value("params").toArray();
+        api->client.skipAll();
+        const QJsonArray params = api->request("get_elrs_params").value("data").toObject().value("params").toArray();
         QVERIFY(!params.isEmpty());
         for (const QJsonValue &p : params) {
             const QJsonObject o = p.toObject();
             QCOMPARE(o.keys(), (QStringList{"currentValue", "id", "kind", "name", "options", "parent", "readonly", "units"}));
         }
 
-        QVERIFY(api.request("action_elrs_start_config").value("success").toBool()); // already on: timer again
+        QVERIFY(api->request("action_elrs_start_config").value("success").toBool()); // already on: timer again
         QVERIFY(discoveryTimer->isActive());
-        QCOMPARE(api.request("action_elrs_stop_config").value("success").toBool(), true);
+        QCOMPARE(api->request("action_elrs_stop_config").value("success").toBool(), true);
         QVERIFY(!discoveryTimer->isActive());
-        api.rig.tx.clearRecords();
+        api->rig.tx.clearRecords();
         QMetaObject::invokeMethod(handler, "startDiscoveryIfIdle");
-        api.rig.tx.waitFor([] { return false; }, 200);
-        QCOMPARE(api.rig.tx.lineCount("WALKRF"), 0);
+        api->rig.tx.waitFor([] { return false; }, 200);
+        QCOMPARE(api->rig.tx.lineCount("WALKRF"), 0);
     }
 
     void setElrsParam_data()
@@ -194,41 +185,39 @@ private slots:
         QFETCH(QJsonObject, data);
         QFETCH(QString, message);
         QFETCH(int, fieldWritten);
-        ApiRig api;
-        api.add<WsTransmissionHandler>();
-        QVERIFY(api.start());
-        QVERIFY(api.rig.openTransmitter());
+        QVERIFY(api->rig.openTransmitter());
         if (configMode) {
-            QVERIFY(api.request("action_elrs_start_config").value("success").toBool());
-            QVERIFY(api.rig.tx.waitFor([&] { return api.rig.tx.configMode(); }));
+            QVERIFY(api->request("action_elrs_start_config").value("success").toBool());
+            QVERIFY(api->rig.tx.waitFor([&] { return api->rig.tx.configMode(); }));
         }
         QJsonObject expected{{"event", "set_elrs_param"}, {"success", message.isEmpty()}};
         if (!message.isEmpty())
             expected.insert("message", message);
-        QCOMPARE(api.request("set_elrs_param", data), expected);
+        QCOMPARE(api->request("set_elrs_param", data), expected);
         if (fieldWritten >= 0) {
-            QVERIFY(api.rig.tx.waitFor([&] { return !api.rig.tx.parameterWrites().isEmpty(); }));
-            QCOMPARE(int(api.rig.tx.parameterWrites().first().field), fieldWritten);
+            QVERIFY(api->rig.tx.waitFor([&] { return !api->rig.tx.parameterWrites().isEmpty(); }));
+            QCOMPARE(int(api->rig.tx.parameterWrites().first().field), fieldWritten);
         } else {
-            api.rig.tx.waitFor([] { return false; }, 100);
-            QVERIFY(api.rig.tx.parameterWrites().isEmpty());
+            api->rig.tx.waitFor([] { return false; }, 100);
+            QVERIFY(api->rig.tx.parameterWrites().isEmpty());
         }
     }
 
     void smallRequests()
     {
-        ApiRig api;
-        api.add<WsTransmissionHandler>();
-        QVERIFY(api.start());
-        QCOMPARE(api.request("set_auto_start", {{"enabled", 1}}),
+        QCOMPARE(api->request("set_auto_start", {{"enabled", 1}}),
                  json(R"({"event":"set_auto_start","success":true,"data":{"enabled":false}})"));
-        QCOMPARE(api.request("set_auto_start", {{"enabled", true}}),
+        QCOMPARE(api->request("set_auto_start", {{"enabled", true}}),
                  json(R"({"event":"set_auto_start","success":true,"data":{"enabled":true}})"));
-        QCOMPARE(api.request("get_steering_health"),
+        QCOMPARE(api->request("get_steering_health"),
                  json(R"({"event":"get_steering_health","data":{"state":"ok","message":""}})"));
-        QCOMPARE(api.request("action_elrs_enter_wifi", {{"target", "RX"}}),
+        QCOMPARE(api->request("action_elrs_enter_wifi", {{"target", "RX"}}),
                  json(R"({"event":"action_elrs_enter_wifi","success":false,"message":"QOR Transmitter not connected"})"));
     }
+
+private:
+    std::unique_ptr<ApiRig> api;
+    WsTransmissionHandler *handler = nullptr;
 };
 
 OSTRA_TEST_MAIN_CORE(TestWsTransmissionHandler)

@@ -74,6 +74,10 @@ public:
         return rx.waitFor([this] { return manager()->isSynced(); });
     }
 
+    // Started over the air and then in step, or found and read by the link.
+    bool startAndSyncOverAir() { return startOverAir() && syncOverAir(); }
+    bool startAndReadOverAir() { return startOverAir() && waitForLinkState(corvane::ReceiverElrsLink::Ready); }
+
     QTimer linkStats;
     SimulatedReceiver rx;
 };

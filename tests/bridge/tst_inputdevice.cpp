@@ -41,12 +41,6 @@ private slots:
         m_input->reset();
     }
 
-    void backendChosenByEnvironment()
-    {
-        QCOMPARE(qEnvironmentVariable("OSTRA_INPUT_BACKEND"), QStringLiteral("virtual"));
-        QCOMPARE(static_cast<InputBackend *>(m_input), InputBackend::instance());
-    }
-
     void enumerateDevices()
     {
         VirtualDeviceSpec wheel(QStringLiteral("MOZA R9 Base"), 6, 64, 1, true);

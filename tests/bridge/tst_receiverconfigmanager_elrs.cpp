@@ -60,8 +60,7 @@ private slots:
         ReceiverSettings onBoard;
         onBoard.hudTopKmh = 100;
         rig.rx.setSettings(onBoard);
-        QVERIFY(rig.startOverAir());
-        QVERIFY(rig.syncOverAir());
+        QVERIFY(rig.startAndSyncOverAir());
         QCOMPARE(writes(rig.rx), (QStringList { "write 10=3", "write 1=1", "write 18=10" }));
         QCOMPARE(rig.rx.settings().hudTopKmh, 60);
         QVERIFY(rig.rx.settings().osdEnabled);
@@ -86,8 +85,7 @@ private slots:
         onBoard.motionTelem = false;
         onBoard.hudBrakeKmhS = 120;
         rig.rx.setSettings(onBoard);
-        QVERIFY(rig.startOverAir());
-        QVERIFY(rig.syncOverAir());
+        QVERIFY(rig.startAndSyncOverAir());
         const ReceiverSettings adopted = rig.manager()->settings();
         QVERIFY(adopted.initialized);
         QCOMPARE(adopted.gpsRateHz, 5);
@@ -106,8 +104,7 @@ private slots:
         wanted.osdEnabled = true;
         rig.profile()->receiverSettings = wanted;
         rig.rx.setAppliesSettings(false);
-        QVERIFY(rig.startOverAir());
-        QVERIFY(rig.syncOverAir());
+        QVERIFY(rig.startAndSyncOverAir());
         QCOMPARE(writes(rig.rx), (QStringList { "write 1=1", "write 1=1" }));
         QVERIFY(!rig.manager()->settings().osdEnabled);
     }
@@ -141,8 +138,7 @@ private slots:
         wanted.motionSensors = true;
         rig.profile()->receiverSettings = wanted;
         rig.rx.setParameterCount(parameters);
-        QVERIFY(rig.startOverAir());
-        QVERIFY(rig.syncOverAir());
+        QVERIFY(rig.startAndSyncOverAir());
         ReceiverConfigManager *manager = rig.manager();
         QCOMPARE(manager->supportsSetting(QStringLiteral("HUD_SPEED")), hud);
         QCOMPARE(manager->supportsSetting(QStringLiteral("MOTION_SENSORS")), motionSensors);
@@ -159,8 +155,7 @@ private slots:
     void gyroCalibrationOverTheAir()
     {
         ReceiverRig rig;
-        QVERIFY(rig.startOverAir());
-        QVERIFY(rig.syncOverAir());
+        QVERIFY(rig.startAndSyncOverAir());
         rig.rx.clearRecords();
         QSignalSpy changed(rig.manager(), &ReceiverConfigManager::gyroCalChanged);
         QVERIFY(rig.manager()->startGyroCalibration());
@@ -185,8 +180,7 @@ private slots:
         QFETCH(bool, linkLost);
         QFETCH(QString, text);
         ReceiverRig rig;
-        QVERIFY(rig.startOverAir());
-        QVERIFY(rig.syncOverAir());
+        QVERIFY(rig.startAndSyncOverAir());
         rig.rx.setUnansweredFields({ 13 });
         QVERIFY(rig.manager()->startGyroCalibration());
         if (linkLost)
@@ -214,8 +208,7 @@ private slots:
         QFETCH(QString, axes);
         ReceiverRig rig;
         rig.rx.setImuAxes("+X +Y +Z");
-        QVERIFY(rig.startOverAir());
-        QVERIFY(rig.syncOverAir());
+        QVERIFY(rig.startAndSyncOverAir());
         // The axes field read with the field list is shown in its long form.
         QCOMPARE(rig.manager()->imuAxesText(), QStringLiteral("FWD=X LEFT=Y UP=Z"));
         rig.rx.setImuAxes("+Y -X +Z");
@@ -252,8 +245,7 @@ private slots:
         QFETCH(int, state);
         QFETCH(QString, text);
         ReceiverRig rig;
-        QVERIFY(rig.startOverAir());
-        QVERIFY(rig.syncOverAir());
+        QVERIFY(rig.startAndSyncOverAir());
         if (!applies)
             rig.rx.setUnansweredFields({ 21 });
         QVERIFY(!rig.manager()->setMode(QStringLiteral("Heli")));
@@ -421,16 +413,14 @@ private slots:
         QFETCH(QString, text);
         ReceiverRig rig;
         rig.rx.setGpsStatus(field);
-        QVERIFY(rig.startOverAir());
-        QVERIFY(rig.syncOverAir());
+        QVERIFY(rig.startAndSyncOverAir());
         QCOMPARE(rig.manager()->gpsStatusText(), text);
     }
 
     void gpsStatusIsRefreshedWithoutAPosition()
     {
         ReceiverRig rig;
-        QVERIFY(rig.startOverAir());
-        QVERIFY(rig.syncOverAir());
+        QVERIFY(rig.startAndSyncOverAir());
         rig.rx.setGpsStatus("Fix, 9 sats");
         rig.rx.clearRecords();
         QSignalSpy state(rig.manager(), &ReceiverConfigManager::stateChanged);

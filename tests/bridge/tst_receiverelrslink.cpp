@@ -28,8 +28,7 @@ private slots:
     void findsAndReadsTheV4Receiver()
     {
         ReceiverRig rig;
-        QVERIFY(rig.startOverAir());
-        QVERIFY(rig.waitForLinkState(ReceiverElrsLink::Ready));
+        QVERIFY(rig.startAndReadOverAir());
         ReceiverElrsLink *link = rig.link();
         QCOMPARE(link->firmware(), QStringLiteral("4.5.3"));
         QCOMPARE(link->parameterCount(), 21);
@@ -118,8 +117,7 @@ private slots:
     void writesGoBeforeQueuedReads()
     {
         ReceiverRig rig;
-        QVERIFY(rig.startOverAir());
-        QVERIFY(rig.waitForLinkState(ReceiverElrsLink::Ready));
+        QVERIFY(rig.startAndReadOverAir());
         rig.rx.setAirSilent(true);
         rig.rx.clearRecords();
         ReceiverElrsLink *link = rig.link();
@@ -148,8 +146,7 @@ private slots:
         rig.rx.setSettings(onBoard);
         rig.rx.setChunkSize(6);
         QCOMPARE(rig.rx.fieldEntry(1).size(), 18);
-        QVERIFY(rig.startOverAir());
-        QVERIFY(rig.waitForLinkState(ReceiverElrsLink::Ready));
+        QVERIFY(rig.startAndReadOverAir());
         const QStringList requests = rig.rx.airRequests();
         const qsizetype first = requests.indexOf(QStringLiteral("read 1"));
         QCOMPARE(requests.mid(first, 3), (QStringList { "read 1", "read 1/1", "read 1/2" }));
@@ -160,8 +157,7 @@ private slots:
     void oversizedOrShortEntriesAreNotTaken()
     {
         ReceiverRig rig;
-        QVERIFY(rig.startOverAir());
-        QVERIFY(rig.waitForLinkState(ReceiverElrsLink::Ready));
+        QVERIFY(rig.startAndReadOverAir());
         rig.rx.setAirSilent(true);
         ReceiverElrsLink *link = rig.link();
         QSignalSpy changed(link, &ReceiverElrsLink::valueChanged);
@@ -204,8 +200,7 @@ private slots:
     void transmissionChangeAndSilenceEndTheLink()
     {
         ReceiverRig rig;
-        QVERIFY(rig.startOverAir());
-        QVERIFY(rig.waitForLinkState(ReceiverElrsLink::Ready));
+        QVERIFY(rig.startAndReadOverAir());
         QSignalSpy changed(rig.link(), &ReceiverElrsLink::stateChanged);
         rig.controller->stopTransmission();
         QCOMPARE(rig.link()->state(), ReceiverElrsLink::Idle);
@@ -224,8 +219,7 @@ private slots:
     void unansweredRequestLosesTheReceiver()
     {
         ReceiverRig rig;
-        QVERIFY(rig.startOverAir());
-        QVERIFY(rig.waitForLinkState(ReceiverElrsLink::Ready));
+        QVERIFY(rig.startAndReadOverAir());
         rig.rx.setAirSilent(true);
         rig.rx.clearRecords();
         rig.link()->readParameter(5);
@@ -269,8 +263,7 @@ private slots:
     void carLinkLossEndsTheLink()
     {
         ReceiverRig rig;
-        QVERIFY(rig.startOverAir());
-        QVERIFY(rig.waitForLinkState(ReceiverElrsLink::Ready));
+        QVERIFY(rig.startAndReadOverAir());
         ReceiverRig::fire(rig.link(), "onWatchdog");
         QCOMPARE(rig.link()->state(), ReceiverElrsLink::Ready);
         rig.controller->setCarLinked(false);

@@ -86,23 +86,6 @@ public:
         return added && ::access(node(number).constData(), F_OK) == 0;
     }
 
-    // Events written straight into the device node, each group closed by a SYN_REPORT.
-    bool send(int number, const QList<EvdevEvent> &events)
-    {
-        const int fd = umockdev_testbed_get_dev_fd(m_bed, node(number).constData());
-        QList<EvdevEvent> all = events;
-        all.append({EV_SYN, SYN_REPORT, 0});
-        for (const EvdevEvent &e : all) {
-            input_event event{};
-            event.type = quint16(e.type);
-            event.code = quint16(e.code);
-            event.value = e.value;
-            if (fd < 0 || ::write(fd, &event, sizeof event) != ssize_t(sizeof event))
-                return false;
-        }
-        return true;
-    }
-
     // Plays an evemu stream on the device, as the kernel would deliver it; once per device.
     bool play(int number, const QList<EvdevEvent> &events)
     {
@@ -450,59 +433,6 @@ private slots:
             QCOMPARE(device.instanceGuid(), info.instanceGuid);
             QCOMPARE(device.axisMapping().presetName, e.preset);
         }
-    }
-
-    // Each axis lands in the slot of its kind and reads its own range from end to end; buttons
-    // count in code order; the hat reads in degrees.
-    void capabilities_data()
-    {
-        QTest::addColumn<EvdevDeviceSpec>("spec");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<int>("slot");
-        const EvdevDeviceSpec stick = EvdevDeviceSpec::flightStick();
-        const EvdevDeviceSpec pedals = EvdevDeviceSpec::pedals();
-        QTest::newRow("wheel steering in lX") << EvdevDeviceSpec::wheelBase() << int(ABS_X) << int(InputAxisX);
-        QTest::newRow("throttle pedal in lRx") << pedals << int(ABS_RX) << int(InputAxisRx);
-        QTest::newRow("brake pedal in lRy") << pedals << int(ABS_RY) << int(InputAxisRy);
-        QTest::newRow("clutch pedal in lRz") << pedals << int(ABS_RZ) << int(InputAxisRz);
-        QTest::newRow("stick roll in lX") << stick << int(ABS_X) << int(InputAxisX);
-        QTest::newRow("stick pitch in lY") << stick << int(ABS_Y) << int(InputAxisY);
-        QTest::newRow("stick twist in lRz") << stick << int(ABS_RZ) << int(InputAxisRz);
-        QTest::newRow("throttle lever in Slider0") << stick << int(ABS_THROTTLE) << int(InputAxisSlider0);
-    }
-
-    void capabilities()
-    {
-        QFETCH(EvdevDeviceSpec, spec);
-        QFETCH(int, code);
-        QFETCH(int, slot);
-        if (!startTestbed({{StickNode, spec}}))
-            QSKIP("The umockdev testbed does not show its device nodes in this process.");
-        const auto range = std::find_if(spec.axes.cbegin(), spec.axes.cend(),
-                                        [code](const EvdevDeviceSpec::Axis &a) { return a.code == code; });
-        QVERIFY(range != spec.axes.cend());
-        InputDevice device;
-        QVERIFY(device.open(0));
-        QVERIFY(m_bed->play(StickNode, {{EV_ABS, code, range->maximum}}));
-        QTRY_COMPARE_WITH_TIMEOUT((device.poll(), device.axis(slot)), 1.0f, 5000);
-        QVERIFY(m_bed->send(StickNode, {{EV_ABS, code, range->minimum}}));
-        QTRY_COMPARE_WITH_TIMEOUT((device.poll(), device.axis(slot)), -1.0f, 5000);
-    }
-
-    void buttonsAndHat()
-    {
-        if (!startTestbed({{StickNode, EvdevDeviceSpec::flightStick()}}))
-            QSKIP("The umockdev testbed does not show its device nodes in this process.");
-        InputDevice device;
-        QVERIFY(device.open(0));
-        device.poll();
-        QCOMPARE(device.pov(0), -1);
-        QVERIFY(m_bed->play(StickNode, {{EV_KEY, BTN_BASE4, 1}, {EV_ABS, ABS_HAT0X, 1}}));
-        QTRY_VERIFY_WITH_TIMEOUT((device.poll(), device.button(9)), 5000);
-        QCOMPARE(device.pov(0), 90);
-        QVERIFY(!device.button(0));
-        QVERIFY(m_bed->send(StickNode, {{EV_ABS, ABS_HAT0Y, 1}, {EV_ABS, ABS_HAT0X, -1}}));
-        QTRY_COMPARE_WITH_TIMEOUT((device.poll(), device.pov(0)), 225, 5000);
     }
 
     // An evemu stream read through InputDevice gives exactly what the same raw values give on the

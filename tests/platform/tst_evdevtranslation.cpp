@@ -66,6 +66,10 @@ private slots:
 
         QTest::newRow("wheel X Y Z Rz")
             << Codes{ABS_X, ABS_Y, ABS_Z, ABS_RZ} << Codes{ABS_X, -1, -1, ABS_RZ, ABS_Y, ABS_Z, -1, -1} << 4;
+        QTest::newRow("pedals in lRx lRy lRz")
+            << Codes{ABS_RX, ABS_RY, ABS_RZ} << Codes{-1, ABS_RX, ABS_RY, ABS_RZ, -1, -1, -1, -1} << 3;
+        QTest::newRow("stick: twist in lRz, throttle lever in Slider0") << Codes{ABS_X, ABS_Y, ABS_RZ, ABS_THROTTLE}
+            << Codes{ABS_X, -1, -1, ABS_RZ, ABS_Y, -1, ABS_THROTTLE, -1} << 4;
         QTest::newRow("first two sliders in code order") << Codes{ABS_BRAKE, ABS_GAS, ABS_RUDDER, ABS_THROTTLE}
             << Codes{-1, -1, -1, -1, -1, -1, ABS_THROTTLE, ABS_RUDDER} << 2;
         QTest::newRow("hats and unknown codes are not axes")
