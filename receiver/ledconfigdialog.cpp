@@ -18,6 +18,7 @@
 #include <algorithm>
 
 #include "bridge/corvanecontroller.h"
+#include "dialogs/dialogcards.h"
 #include "ostraui/dialogchrome.h"
 #include "ostraui/theme.h"
 #include "receiver/colorwheelwidget.h"
@@ -73,6 +74,13 @@ void LedConfigDialog::buildUi()
     layout->addLayout(header);
     connect(info, &QPushButton::clicked, this, &LedConfigDialog::onInfoClicked);
 
+    // The groups scroll together: where the dialog opens lower than they need, the settings grid
+    // would otherwise be squeezed over itself.
+    auto *body = new QWidget(this);
+    auto *bodyLayout = new QVBoxLayout(body);
+    bodyLayout->setContentsMargins(0, 0, 12, 0); // clear of the scroll bar
+    bodyLayout->setSpacing(12);
+
     auto *basic = new QGroupBox(tr("Basic Settings"), this);
     auto *grid = new QGridLayout(basic);
     grid->setSpacing(8);
@@ -114,7 +122,7 @@ void LedConfigDialog::buildUi()
         m_powerButtonCombo->addItem(tr("Button %1").arg(i), i);
     grid->addWidget(new QLabel(tr("Power Button:"), basic), 7, 0);
     grid->addWidget(m_powerButtonCombo, 7, 1);
-    layout->addWidget(basic);
+    bodyLayout->addWidget(basic);
     connect(m_countSpin, &QSpinBox::valueChanged, this, &LedConfigDialog::onLedCountChanged);
     connect(m_powerCheck, &QCheckBox::toggled, this, &LedConfigDialog::onPowerToggled);
     connect(m_brightnessSlider, &QSlider::valueChanged, this, &LedConfigDialog::onBrightnessChanged);
@@ -142,7 +150,7 @@ void LedConfigDialog::buildUi()
     swatchRow->addWidget(m_rgbLabel);
     swatchRow->addStretch();
     colorLayout->addLayout(swatchRow);
-    layout->addWidget(colorGroup);
+    bodyLayout->addWidget(colorGroup);
     connect(m_wheel, &ColorWheelWidget::colorChanged, this, &LedConfigDialog::onColorWheelChanged);
 
     const QString navStyle = QStringLiteral(
@@ -163,7 +171,7 @@ void LedConfigDialog::buildUi()
     ledLayout->addWidget(m_ledLabel, 1);
     ledLayout->addWidget(m_nextLed);
     m_ledGroup->hide();
-    layout->addWidget(m_ledGroup);
+    bodyLayout->addWidget(m_ledGroup);
     connect(m_prevLed, &QPushButton::clicked, this, &LedConfigDialog::onPreviousLed);
     connect(m_nextLed, &QPushButton::clicked, this, &LedConfigDialog::onNextLed);
 
@@ -203,7 +211,7 @@ void LedConfigDialog::buildUi()
     zoneHint->setWordWrap(true);
     zoneLayout->addWidget(zoneHint);
     m_zoneGroup->hide();
-    layout->addWidget(m_zoneGroup);
+    bodyLayout->addWidget(m_zoneGroup);
     connect(m_zoneList, &QListWidget::currentRowChanged, this, &LedConfigDialog::onZoneSelected);
     connect(addZone, &QPushButton::clicked, this, &LedConfigDialog::onAddZone);
     connect(m_removeZone, &QPushButton::clicked, this, &LedConfigDialog::onRemoveZone);
@@ -221,8 +229,11 @@ void LedConfigDialog::buildUi()
     m_applyButton->setStyleSheet(QStringLiteral("background: #E3F2FC; padding: 12px;"));
     applyLayout->addWidget(applyHint);
     applyLayout->addWidget(m_applyButton);
-    layout->addWidget(applyGroup);
+    bodyLayout->addWidget(applyGroup);
     connect(m_applyButton, &QPushButton::clicked, this, &LedConfigDialog::onTriggerConfig);
+
+    bodyLayout->addStretch();
+    layout->addWidget(makeScrollPage(body), 1);
 
     auto *footer = new QHBoxLayout;
     auto *cancel = new QPushButton(tr("Cancel"), this);
