@@ -403,6 +403,8 @@ void MainWindow::switchStackPage(QStackedWidget *stack, int index)
                                         i == index ? QSizePolicy::Preferred : QSizePolicy::Ignored);
     stack->setCurrentIndex(index);
     stack->adjustSize();
+    // adjustSize leaves the stack at its hinted width: the parent layout sizes it again.
+    stack->updateGeometry();
 }
 
 void fillInputDeviceCombo(const QList<corvane::InputDeviceInfo> &devices, QComboBox *combo,

@@ -199,6 +199,8 @@ private slots:
         QCOMPARE(cfg.stack()->currentIndex(), 0);
         QCOMPARE(QSettings().value(QStringLiteral("ui/carConfigureTab")).toInt(), 0);
         QTRY_VERIFY(cfg.card()->height() < tall);
+        // Still as wide as the card: the rows use the width there is.
+        QTRY_COMPARE(cfg.stack()->width(), cfg.section()->width());
 
         // Closing the section is remembered too.
         window.findChild<QPushButton *>(QStringLiteral("configureSectionToggle"))->click();
@@ -337,9 +339,11 @@ private slots:
         for (int page = 0; page < 3; ++page) {
             cfg.selector()->setCurrentIndex(page);
             QCOMPARE(cfg.stack()->currentIndex(), page);
-            QCoreApplication::processEvents();
+            QTRY_COMPARE(cfg.stack()->width(), cfg.section()->width());
             QVERIFY(content->grab().save(
                 dir + QStringLiteral("/configure-%1-%2.png").arg(QLatin1String(names[page]), theme)));
+            QVERIFY(cfg.card()->grab().save(
+                dir + QStringLiteral("/configure-card-%1-%2.png").arg(QLatin1String(names[page]), theme)));
         }
         if (!ostra::isDarkTheme())
             QVERIFY(ostratest::runDarkTwin(QStringLiteral("app"), {QStringLiteral("render")}));
