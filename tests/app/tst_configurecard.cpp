@@ -10,6 +10,8 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <memory>
+
 #include "app/mainwindow.h"
 #include "bridge/corvanecontroller.h"
 #include "ostraui/listrow.h"
@@ -282,14 +284,19 @@ private slots:
     {
         QFETCH(QString, title);
         QFETCH(QString, opened);
-        MainWindow window;
-        Configure cfg{window};
+        // One window for every row: each dialog is gone again when its row's call returns.
+        if (!m_rowsWindow)
+            m_rowsWindow = std::make_unique<MainWindow>();
+        Configure cfg{*m_rowsWindow};
         ModalCloser closer;
         cfg.row(title)->click();
         QCOMPARE(closer.seen().size(), 1);
         // Titles the dialogs give themselves are compared where the row fixes them.
         QVERIFY2(closer.seen().at(0).startsWith(opened), qPrintable(closer.seen().at(0)));
     }
+
+    // The window the rows shared goes before the next case builds its own: one at a time serves the API port.
+    void rowsDone() { m_rowsWindow.reset(); }
 
     // The two windows that stay open beside the main window, each opening a new one.
     void modelessRows_data()
@@ -348,6 +355,9 @@ private slots:
         if (!ostra::isDarkTheme())
             QVERIFY(ostratest::runDarkTwin(QStringLiteral("app"), {QStringLiteral("render")}));
     }
+
+private:
+    std::unique_ptr<MainWindow> m_rowsWindow;
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestConfigureCard)
