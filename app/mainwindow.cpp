@@ -10,6 +10,7 @@
 #include "api/websocketserver.h"
 #include "app/appversion.h"
 #include "app/disclaimerdialog.h"
+#include "app/onboardingwizard.h"
 #include "bridge/corvanecontroller.h"
 #include "motion/pages/motionsystemwidget.h"
 #include "ostraui/ambientbackground.h"
@@ -279,7 +280,11 @@ void MainWindow::openCarPage()
 
 void MainWindow::onOpenOnboarding()
 {
-    // The setup guide opens here once it exists.
+    // The axis dialog and the transmission start open over the running guide.
+    corvane::OnboardingWizard wizard(m_controller, this);
+    connect(&wizard, &corvane::OnboardingWizard::requestOpenAxisConfig, this, &MainWindow::onConfigureAxes);
+    connect(&wizard, &corvane::OnboardingWizard::requestStartTransmission, this, &MainWindow::startFromWizard);
+    wizard.exec();
 }
 
 void MainWindow::changeEvent(QEvent *event)

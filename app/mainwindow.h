@@ -156,6 +156,19 @@ public slots:
     void openTransmissionView();
     // Full-screen windows opened from the window (mainwindow_windows.cpp).
     void onOpenDashboard();
+    // The LED strip, force-feedback, motion and firmware launchers (mainwindow_launchers.cpp).
+    void onConfigureLed();
+    void openLedDialogFromRow();
+    void openWheelFfbDialog();
+    void openMotionOutputDialog();
+    void openMotionCalibrationDialog();
+    void openFfbMotionPreview();
+    void onUpdateReceiverFirmware();
+    void onUpdateReceiverV4Firmware();
+    void onUpdateTransmitterFirmware();
+    void onUpdateTransmitterSocFirmware();
+    void onUpdateTransmitterSocFirmwareV2();
+    void openGpsInMaps();
 public:
     // True exactly while a radio calibration or firmware dialog runs: errors then open no box.
     bool suppressErrorDialogs() const { return m_suppressErrorDialogs; }
@@ -197,6 +210,7 @@ private:
     ostra::Card *buildTelemetryCard(QWidget *parent);
     ostra::Card *buildLocationCard(QWidget *parent);
     ostra::Card *buildChannelCard(QWidget *parent);
+    ostra::Card *buildConfigureCard(QWidget *parent);
     ostra::Card *buildConsoleCard(QWidget *parent);
     void wireCarPage();
     void onGpsUpdated(const corvane::GpsFix &fix);

@@ -7,11 +7,15 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSettings>
+#include <QStackedWidget>
 #include <QTextEdit>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
+#include <initializer_list>
 
 #include "app/steeringgaugewidget.h"
 #include "bridge/corvanecontroller.h"
@@ -21,6 +25,7 @@
 #include "ostraui/components.h"
 #include "ostraui/mapview.h"
 #include "ostraui/responsivegrid.h"
+#include "ostraui/segmented.h"
 #include "ostraui/theme.h"
 #include "ostraui/wraprow.h"
 #include "profiles/profilemanager.h"
@@ -33,6 +38,18 @@ constexpr int CarPageMaxWidth = 1336;
 constexpr int GpsRefreshMs = 1000;
 // Below this ground speed the GPS heading is noise.
 constexpr float HeadingMinSpeedKmh = 2.0f;
+const QString ConfigureOpenKey = QStringLiteral("ui/carConfigureOpen");
+const QString ConfigureTabKey = QStringLiteral("ui/carConfigureTab");
+constexpr int ConfigurePageCount = 3;
+
+// One row of the Configure card.
+struct ConfigureRow
+{
+    const char *title;
+    const char *subtitle;
+    void (MainWindow::*action)();
+    bool needsTransmitter = false;
+};
 
 // "Live control" meters: name, colour and whether it runs from -1 to 1.
 struct MeterRow
@@ -79,7 +96,7 @@ QWidget *MainWindow::buildCarPage()
 
     leftLayout->addWidget(buildLiveControlCard(content));
     leftLayout->addWidget(buildDevicesCard(content));
-    // The Configure card joins here with its own builder.
+    leftLayout->addWidget(buildConfigureCard(content));
     leftLayout->addWidget(buildChannelCard(content));
     leftLayout->addStretch(1);
 
@@ -246,6 +263,99 @@ Card *MainWindow::buildDevicesCard(QWidget *parent)
     return card;
 }
 
+Card *MainWindow::buildConfigureCard(QWidget *parent)
+{
+    auto *card = new Card(parent, 1);
+    card->setObjectName(QStringLiteral("configureCard"));
+    card->contentLayout()->setSpacing(6);
+    auto *section = new QWidget(card);
+    section->setObjectName(QStringLiteral("configureSection"));
+    auto *sectionLayout = new QVBoxLayout(section);
+    sectionLayout->setContentsMargins(0, 6, 0, 0);
+    sectionLayout->setSpacing(10);
+    QPushButton *toggle = makeIconButton(section, false, ConfigureOpenKey, card);
+    toggle->setObjectName(QStringLiteral("configureSectionToggle"));
+    card->contentLayout()->addLayout(makeHeading(tr("Configure"), tr("Car setup, extras and firmware updates"), toggle));
+    card->contentLayout()->addWidget(section);
+
+    auto *selector = new Segmented({tr("Car setup"), tr("Extras"), tr("Firmware")}, section);
+    selector->setObjectName(QStringLiteral("configureSelector"));
+    sectionLayout->addWidget(selector, 0, Qt::AlignLeft);
+    auto *stack = new QStackedWidget(section);
+    stack->setObjectName(QStringLiteral("configureStack"));
+    sectionLayout->addWidget(stack);
+
+    const auto addRows = [this, stack](std::initializer_list<ConfigureRow> rows, const QString &trailing) {
+        ResponsiveGrid *grid = nullptr;
+        QWidget *page = addGridPage(stack, &grid);
+        for (const ConfigureRow &plan : rows) {
+            auto *row = new ListRow(tr(plan.title), grid->parentWidget());
+            row->setSubtitle(tr(plan.subtitle));
+            if (!trailing.isEmpty())
+                row->setTrailingText(trailing);
+            connect(row, &ListRow::clicked, this, plan.action);
+            grid->addWidget(row);
+            if (plan.needsTransmitter)
+                m_transmitterRows.append(row);
+        }
+        return page;
+    };
+    QWidget *carSetup = addRows({{QT_TR_NOOP("Axis config"), QT_TR_NOOP("Map and calibrate the pedals and wheel"),
+                                  &MainWindow::onConfigureAxes},
+                                 {QT_TR_NOOP("Drive settings"), QT_TR_NOOP("ESC mode, steering range, presets"),
+                                  &MainWindow::onConfigureEsc},
+                                 {QT_TR_NOOP("Button mapping"), QT_TR_NOOP("Wheel buttons to RC channels"),
+                                  &MainWindow::onConfigureButtons},
+                                 {QT_TR_NOOP("Force feedback"), QT_TR_NOOP("Compatibility check, test and enable"),
+                                  &MainWindow::openWheelFfbDialog}},
+                                QString());
+    // The receiver's capabilities rewrite this row's subtitle.
+    m_forceFeedbackRow = carSetup->findChildren<ListRow *>().constLast();
+    QWidget *extras = addRows({{QT_TR_NOOP("LED strip"), QT_TR_NOOP("Car LED colours and effects"),
+                                &MainWindow::openLedDialogFromRow},
+                               {QT_TR_NOOP("Dashboard"), QT_TR_NOOP("Full-screen instrument cluster"),
+                                &MainWindow::onOpenDashboard},
+                               {QT_TR_NOOP("Motion rig output"), QT_TR_NOOP("Stream car motion to SimHub, FlyPT\u2026"),
+                                &MainWindow::openMotionOutputDialog},
+                               {QT_TR_NOOP("FFB and motion calibration"),
+                                QT_TR_NOOP("Step by step: flat, front up, flat again"),
+                                &MainWindow::openMotionCalibrationDialog},
+                               {QT_TR_NOOP("FFB and motion preview"),
+                                QT_TR_NOOP("See the wheel and rig move from the car's data"),
+                                &MainWindow::openFfbMotionPreview},
+                               {QT_TR_NOOP("Setup guide"), QT_TR_NOOP("Power, connect, map and test"),
+                                &MainWindow::onOpenOnboarding},
+                               {QT_TR_NOOP("Debug console"), QT_TR_NOOP("Serial and app log for troubleshooting"),
+                                &MainWindow::toggleConsoleFromRow}},
+                              QString());
+    extras->findChildren<ListRow *>().constLast()->setObjectName(QStringLiteral("toggleDebugBtn"));
+    QWidget *firmware = addRows({{QT_TR_NOOP("QOR Transmitter"), QT_TR_NOOP("MCU firmware"),
+                                  &MainWindow::onUpdateTransmitterFirmware, true},
+                                 {QT_TR_NOOP("QOR Receiver V4"), QT_TR_NOOP("GPS receiver \u00B7 USB-UART cable on J14"),
+                                  &MainWindow::onUpdateReceiverV4Firmware},
+                                 {QT_TR_NOOP("QOR Receiver"), QT_TR_NOOP("Earlier receivers \u00B7 USB-C"),
+                                  &MainWindow::onUpdateReceiverFirmware},
+                                 {QT_TR_NOOP("Transmitter SoC"), QT_TR_NOOP("System software"),
+                                  &MainWindow::onUpdateTransmitterSocFirmware, true},
+                                 {QT_TR_NOOP("Transmitter SoC (V2)"), QT_TR_NOOP("A/B system update"),
+                                  &MainWindow::onUpdateTransmitterSocFirmwareV2, true}},
+                                tr("Update"));
+    m_firmwareHint = makeRoleLabel(tr("Update QOR hardware over USB"), "muted", firmware);
+    m_firmwareHint->setObjectName(QStringLiteral("firmwareHint"));
+    m_firmwareHint->setWordWrap(true);
+    qobject_cast<QBoxLayout *>(firmware->layout())->insertWidget(0, m_firmwareHint);
+
+    // A stored page out of range (or no number at all) falls back to the nearest page.
+    const int tab = std::clamp(QSettings().value(ConfigureTabKey, 0).toInt(), 0, ConfigurePageCount - 1);
+    selector->setCurrentIndex(tab, false);
+    switchStackPage(stack, tab);
+    connect(selector, &Segmented::currentIndexChanged, stack, [stack](int index) {
+        switchStackPage(stack, index);
+        QSettings().setValue(ConfigureTabKey, index);
+    });
+    return card;
+}
+
 Card *MainWindow::buildTransmissionCard(QWidget *parent)
 {
     auto *card = new Card(parent, 2);
@@ -359,6 +469,7 @@ Card *MainWindow::buildLocationCard(QWidget *parent)
     m_openMapsButton = makeSmallButton(tr("Open in Maps"), tr("Show the car's position in your browser (Google Maps)"),
                                        m_gpsCard);
     m_openMapsButton->setObjectName(QStringLiteral("openMapsBtn"));
+    connect(m_openMapsButton, &QPushButton::clicked, this, &MainWindow::openGpsInMaps);
     content->addLayout(makeHeading(tr("Location"), tr("Waiting for a GPS fix"), m_openMapsButton, nullptr, &m_gpsStatus));
     m_gpsStatus->setObjectName(QStringLiteral("gpsStatus"));
 

@@ -1,12 +1,50 @@
-// Launchers of the drive settings, radio calibration and button mapping dialogs.
+// Launchers of the setup dialogs, the motion windows and the firmware updaters.
 #include "app/mainwindow.h"
 
+#include <QDesktopServices>
 #include <QMessageBox>
+#include <QUrl>
 
 #include "bridge/corvanecontroller.h"
 #include "dialogs/buttonconfigdialog.h"
 #include "dialogs/escconfigdialog.h"
+#include "dialogs/wheelffbdialog.h"
+#include "firmware/dialogs/firmwareupdatedialog.h"
+#include "firmware/dialogs/receiverv4updatedialog.h"
+#include "motion/pages/ffbmotionpreviewdialog.h"
+#include "motion/pages/motionoutputdialog.h"
+#include "receiver/ledconfigdialog.h"
+#include "receiver/motioncalibrationdialog.h"
 #include "receiver/radiocalibrationdialog.h"
+
+namespace {
+
+// Runs a dialog that reports its own failures (a firmware update, the radio calibration): the
+// controller's errors open no box meanwhile.
+int execReportingItself(MainWindow *window, QDialog &dialog)
+{
+    window->setSuppressErrorDialogs(true);
+    const int result = dialog.exec();
+    window->setSuppressErrorDialogs(false);
+    return result;
+}
+
+// The transmitter updates go over its USB serial line: without it, say so and open nothing.
+bool transmitterConnected(MainWindow *window, const QString &title, const QString &text)
+{
+    if (window->controller()->isSerialConnected())
+        return true;
+    QMessageBox::warning(window, title, text);
+    return false;
+}
+
+QString socNeedsTransmitterText()
+{
+    return MainWindow::tr("Please connect the QOR Transmitter first.\n"
+                          "The SOC update is performed over the USB serial connection.");
+}
+
+} // namespace
 
 void MainWindow::onConfigureEsc()
 {
@@ -21,10 +59,8 @@ void MainWindow::runRadioCalibration()
 {
     // Only the drive settings dialog asks; its working copy takes the measured values.
     auto *drive = qobject_cast<corvane::EscConfigDialog *>(sender());
-    m_suppressErrorDialogs = true;
     corvane::RadioCalibrationDialog calibration(m_controller, this);
-    const int result = calibration.exec();
-    m_suppressErrorDialogs = false;
+    const int result = execReportingItself(this, calibration);
     const QList<int> v = calibration.results();
     if (result != QDialog::Accepted || !drive || v.size() != 6)
         return;
@@ -60,4 +96,93 @@ void MainWindow::onConfigureButtons()
     dialog.setMappings(m_controller->buttonMappings());
     if (dialog.exec() == QDialog::Accepted)
         m_controller->setButtonMappings(dialog.mappings());
+}
+
+void MainWindow::onConfigureLed()
+{
+    corvane::LedConfigDialog dialog(m_controller, this);
+    dialog.setSettings(m_controller->ledSettings());
+    if (dialog.exec() == QDialog::Accepted)
+        m_controller->setLedSettings(dialog.settings());
+}
+
+void MainWindow::openLedDialogFromRow()
+{
+    onConfigureLed();
+}
+
+void MainWindow::openWheelFfbDialog()
+{
+    corvane::WheelFfbDialog dialog(m_controller, this);
+    dialog.exec();
+}
+
+void MainWindow::openMotionOutputDialog()
+{
+    corvane::MotionOutputDialog dialog(m_controller, this);
+    dialog.exec();
+}
+
+void MainWindow::openMotionCalibrationDialog()
+{
+    corvane::MotionCalibrationDialog dialog(m_controller, this);
+    dialog.exec();
+}
+
+// Not modal: the preview stays beside the window until the user closes it.
+void MainWindow::openFfbMotionPreview()
+{
+    auto *preview = new corvane::FfbMotionPreviewDialog(m_controller, this);
+    preview->setAttribute(Qt::WA_DeleteOnClose);
+    preview->show();
+}
+
+void MainWindow::onUpdateReceiverFirmware()
+{
+    corvane::FirmwareUpdateDialog dialog(m_controller, corvane::FirmwareReceiver, this);
+    execReportingItself(this, dialog);
+    updateCarPageStatus();
+}
+
+void MainWindow::onUpdateReceiverV4Firmware()
+{
+    corvane::ReceiverV4UpdateDialog dialog(m_controller, this);
+    execReportingItself(this, dialog);
+    updateCarPageStatus();
+}
+
+void MainWindow::onUpdateTransmitterFirmware()
+{
+    if (!transmitterConnected(this, tr("QOR Transmitter Required"),
+                              tr("Please connect the QOR Transmitter before updating firmware.")))
+        return;
+    corvane::FirmwareUpdateDialog dialog(m_controller, corvane::FirmwareTransmitter, this);
+    execReportingItself(this, dialog);
+    updateCarPageStatus();
+}
+
+void MainWindow::onUpdateTransmitterSocFirmware()
+{
+    if (!transmitterConnected(this, tr("QOR Transmitter SOC Update"), socNeedsTransmitterText()))
+        return;
+    corvane::FirmwareUpdateDialog dialog(m_controller, corvane::FirmwareTransmitterSoftware, this);
+    execReportingItself(this, dialog);
+}
+
+void MainWindow::onUpdateTransmitterSocFirmwareV2()
+{
+    if (!transmitterConnected(this, tr("QOR Transmitter SOC Update (V2)"), socNeedsTransmitterText()))
+        return;
+    corvane::FirmwareUpdateDialog dialog(m_controller, corvane::FirmwareTransmitterSoftwareV2, this);
+    execReportingItself(this, dialog);
+}
+
+void MainWindow::openGpsInMaps()
+{
+    const corvane::GpsFix fix = m_controller->gpsFix();
+    if (!fix.valid)
+        return;
+    QUrl url(QStringLiteral("https://www.google.com/maps/search/"));
+    url.setQuery(QStringLiteral("api=1&query=%1,%2").arg(fix.latitude, 0, 'f', 7).arg(fix.longitude, 0, 'f', 7));
+    QDesktopServices::openUrl(url);
 }

@@ -125,6 +125,12 @@ void MainWindow::buildPages()
     m_pageStack->addWidget(buildMotionPage());
     m_raceControl = new corvane::RaceControl(this);
     m_pageStack->addWidget(new corvane::RaceControlPage(m_raceControl));
+    connect(m_helicopterWidget, &corvane::HelicopterSetupWidget::updateReceiverFirmwareRequested, this,
+            &MainWindow::onUpdateReceiverFirmware);
+    connect(m_helicopterWidget, &corvane::HelicopterSetupWidget::updateTransmitterFirmwareRequested, this,
+            &MainWindow::onUpdateTransmitterFirmware);
+    connect(m_helicopterWidget, &corvane::HelicopterSetupWidget::updateTransmitterSocFirmwareRequested, this,
+            &MainWindow::onUpdateTransmitterSocFirmware);
     wireCarPage();
 
     connect(m_refreshButton, &QPushButton::clicked, this, &MainWindow::onRefreshSerialPorts);
@@ -357,9 +363,26 @@ void MainWindow::selectMotionPlatform(const QString &key)
     applyPageRow(MotionPage, true);
 }
 
+namespace {
+
+// A stack asks every page for its height at a width, shown or not: a page set aside by
+// switchStackPage (vertical policy Ignored) answers that it needs none.
+class GridPage : public QWidget
+{
+public:
+    using QWidget::QWidget;
+
+    int heightForWidth(int width) const override
+    {
+        return sizePolicy().verticalPolicy() == QSizePolicy::Ignored ? 0 : QWidget::heightForWidth(width);
+    }
+};
+
+} // namespace
+
 QWidget *MainWindow::addGridPage(QStackedWidget *stack, ResponsiveGrid **grid)
 {
-    auto *page = new QWidget(stack);
+    auto *page = new GridPage(stack);
     auto *layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);
@@ -380,6 +403,8 @@ void MainWindow::switchStackPage(QStackedWidget *stack, int index)
                                         i == index ? QSizePolicy::Preferred : QSizePolicy::Ignored);
     stack->setCurrentIndex(index);
     stack->adjustSize();
+    // adjustSize leaves the stack at its hinted width: the parent layout sizes it again.
+    stack->updateGeometry();
 }
 
 void fillInputDeviceCombo(const QList<corvane::InputDeviceInfo> &devices, QComboBox *combo,

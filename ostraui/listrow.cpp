@@ -82,18 +82,21 @@ void ListRow::paintEvent(QPaintEvent *)
         x -= 16;
     }
     if (!m_trailing.isEmpty()) {
-        painter.setFont(monoFont(12, 400));
+        const QFont trailingFont = monoFont(12, 400);
+        painter.setFont(trailingFont);
         painter.setPen(textMuted);
         painter.drawText(QRectF(0, 0, x, r.height()), Qt::AlignRight | Qt::AlignVCenter, m_trailing);
+        // The texts end before the trailing text instead of running under it.
+        x -= QFontMetricsF(trailingFont).horizontalAdvance(m_trailing);
     }
+    const double w = x - 24;
 
     painter.setFont(uiFont(14, 500));
     painter.setPen(enabled ? ink : textDisabled);
     if (m_subtitle.isEmpty()) {
-        painter.drawText(r.adjusted(12, 0, -40, 0), Qt::AlignLeft | Qt::AlignVCenter, text());
+        painter.drawText(QRectF(12, 0, w, r.height()), Qt::AlignLeft | Qt::AlignVCenter, text());
         return;
     }
-    const double w = width() - 52;
     const double half = height() / 2.0;
     painter.drawText(QRectF(12, 0, w, half + 1), Qt::AlignLeft | Qt::AlignBottom, text());
     const QFont subFont = uiFont(12.5, 400);

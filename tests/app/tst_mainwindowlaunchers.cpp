@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QDesktopServices>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,10 +15,14 @@
 #include "bridge/corvanecontroller.h"
 #include "dialogs/buttonconfigdialog.h"
 #include "dialogs/escconfigdialog.h"
+#include "heli/helicoptersetupwidget.h"
+#include "app/onboardingwizard.h"
 #include "ostraui/theme.h"
 #include "platform/input/virtualinputbackend.h"
 #include "profiles/profilemanager.h"
+#include "receiver/ledconfigdialog.h"
 #include "receiver/radiocalibrationdialog.h"
+#include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
 #include "support/widgets/modalanswerer.h"
 
@@ -79,7 +84,37 @@ QJsonObject storedAxisSettings(corvane::CorvaneController *controller)
     return QJsonDocument::fromJson(file.readAll()).object().value("axisSettings").toObject();
 }
 
+QList<QMessageBox *> openErrorBoxes(MainWindow &window)
+{
+    QList<QMessageBox *> open;
+    for (QMessageBox *box : window.findChildren<QMessageBox *>(QStringLiteral("corvaneErrorBox")))
+        if (box->isVisible())
+            open << box;
+    return open;
+}
+
 } // namespace
+
+// Takes the addresses the program hands to the system's web browser.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    explicit UrlCatcher(const QString &scheme)
+        : m_scheme(scheme)
+    {
+        QDesktopServices::setUrlHandler(scheme, this, "open");
+    }
+    ~UrlCatcher() override { QDesktopServices::unsetUrlHandler(m_scheme); }
+
+    QList<QUrl> urls;
+
+public slots:
+    void open(const QUrl &url) { urls << url; }
+
+private:
+    QString m_scheme;
+};
 
 class TestMainWindowLaunchers : public QObject
 {
@@ -236,6 +271,194 @@ private slots:
         QCOMPARE(shown, 1);
         QCOMPARE(controller->buttonMappings().mappings.size(), apply ? 2 : 1);
         QCOMPARE(controller->profileManager()->buttonMappings().mappings.size(), apply ? 2 : 1);
+    }
+
+    // The LED record goes to the controller only when the dialog is saved.
+    void led_data()
+    {
+        QTest::addColumn<bool>("save");
+        QTest::newRow("saved") << true;
+        QTest::newRow("cancelled") << false;
+    }
+
+    void led()
+    {
+        QFETCH(bool, save);
+        MainWindow window;
+        corvane::CorvaneController *controller = window.controller();
+        LedSettings stored = controller->ledSettings();
+        stored.ledCount = 12;
+        controller->setLedSettings(stored);
+        int shown = -1;
+        ModalScript script({{"corvane::LedConfigDialog", [&](QWidget *w) {
+            auto *dialog = qobject_cast<corvane::LedConfigDialog *>(w);
+            shown = dialog->settings().ledCount;
+            LedSettings edited = dialog->settings();
+            edited.ledCount = 30;
+            dialog->setSettings(edited);
+            button(w, save ? "Save Settings" : "Cancel")->click();
+        }}});
+        // The slot nothing connects is reachable by name.
+        QVERIFY(QMetaObject::invokeMethod(&window, "onConfigureLed"));
+        QVERIFY(script.done());
+        QCOMPARE(shown, 12);
+        QCOMPARE(controller->ledSettings().ledCount, save ? 30 : 12);
+    }
+
+    void transmitterRequired_data()
+    {
+        QTest::addColumn<QString>("slot");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("text");
+        const QString soc = QStringLiteral("Please connect the QOR Transmitter first.\n"
+                                           "The SOC update is performed over the USB serial connection.");
+        QTest::newRow("firmware") << "onUpdateTransmitterFirmware" << "QOR Transmitter Required"
+                                  << "Please connect the QOR Transmitter before updating firmware.";
+        QTest::newRow("soc") << "onUpdateTransmitterSocFirmware" << "QOR Transmitter SOC Update" << soc;
+        QTest::newRow("soc v2") << "onUpdateTransmitterSocFirmwareV2" << "QOR Transmitter SOC Update (V2)" << soc;
+    }
+
+    // Without a transmitter a warning and nothing else.
+    void transmitterRequired()
+    {
+        QFETCH(QString, slot);
+        QFETCH(QString, title);
+        QFETCH(QString, text);
+        MainWindow window;
+        ostratest::ModalAnswerer answer;
+        answer.press("OK");
+        QVERIFY(QMetaObject::invokeMethod(&window, slot.toLatin1().constData()));
+        QCOMPARE(answer.records().size(), 1);
+        QCOMPARE(answer.records().at(0).kind, QStringLiteral("message"));
+        QCOMPARE(answer.records().at(0).title, title);
+        QCOMPARE(answer.records().at(0).text, text);
+        QVERIFY(!window.suppressErrorDialogs());
+    }
+
+    void firmwareHidesErrors_data()
+    {
+        QTest::addColumn<QString>("slot");
+        QTest::addColumn<QString>("dialogClass");
+        QTest::newRow("receiver") << "onUpdateReceiverFirmware" << "corvane::FirmwareUpdateDialog";
+        QTest::newRow("receiver v4") << "onUpdateReceiverV4Firmware" << "corvane::ReceiverV4UpdateDialog";
+        QTest::newRow("transmitter") << "onUpdateTransmitterFirmware" << "corvane::FirmwareUpdateDialog";
+        QTest::newRow("soc") << "onUpdateTransmitterSocFirmware" << "corvane::FirmwareUpdateDialog";
+        QTest::newRow("soc v2") << "onUpdateTransmitterSocFirmwareV2" << "corvane::FirmwareUpdateDialog";
+    }
+
+    // The updaters report their own failures: an error the controller reports meanwhile opens no box.
+    void firmwareHidesErrors()
+    {
+        QFETCH(QString, slot);
+        QFETCH(QString, dialogClass);
+        ostratest::SimulatedTransmitter tx;
+        MainWindow window;
+        corvane::CorvaneController *controller = window.controller();
+        QVERIFY(controller->connectTransmitter(tx.portName(), 115200));
+        const QByteArray className = dialogClass.toLatin1();
+        bool suppressed = false;
+        int boxesDuringRun = -1;
+        ModalScript script({{className.constData(), [&](QWidget *w) {
+            suppressed = window.suppressErrorDialogs();
+            emit controller->errorOccurred(QStringLiteral("Port lost"));
+            QTest::qWait(20);
+            boxesDuringRun = int(openErrorBoxes(window).size());
+            qobject_cast<QDialog *>(w)->reject();
+        }}});
+        QVERIFY(QMetaObject::invokeMethod(&window, slot.toLatin1().constData()));
+        QVERIFY(script.done());
+        QVERIFY(suppressed);
+        QCOMPARE(boxesDuringRun, 0);
+        QVERIFY(!window.suppressErrorDialogs());
+        QCoreApplication::processEvents();
+        QVERIFY(openErrorBoxes(window).isEmpty());
+        // Afterwards errors are shown again.
+        emit controller->errorOccurred(QStringLiteral("Port lost"));
+        QTRY_COMPARE(openErrorBoxes(window).size(), 1);
+        openErrorBoxes(window).at(0)->close();
+    }
+
+    // The helicopter page's firmware buttons reach the same launchers.
+    void helicopterFirmware_data()
+    {
+        QTest::addColumn<QString>("signal");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("receiver") << "updateReceiverFirmwareRequested" << "QOR Receiver Firmware Update";
+        QTest::newRow("transmitter") << "updateTransmitterFirmwareRequested" << "QOR Transmitter Required";
+        QTest::newRow("soc") << "updateTransmitterSocFirmwareRequested" << "QOR Transmitter SOC Update";
+    }
+
+    void helicopterFirmware()
+    {
+        QFETCH(QString, signal);
+        QFETCH(QString, title);
+        MainWindow window;
+        auto *heli = window.findChild<corvane::HelicopterSetupWidget *>();
+        QVERIFY(heli);
+        ostratest::ModalAnswerer answer;
+        answer.cancel();
+        QVERIFY(QMetaObject::invokeMethod(heli, signal.toLatin1().constData()));
+        QCOMPARE(answer.records().size(), 1);
+        QCOMPARE(answer.records().at(0).title, title);
+    }
+
+    // The guide's requests open the axis dialog and start transmission over the running guide.
+    void onboarding()
+    {
+        ostratest::SimulatedTransmitter tx;
+        auto *input = corvane::VirtualInputBackend::instance();
+        input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Test Wheel"), 6, 12, 1, true));
+        input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Test Pedals"), 8, 8, 0));
+        MainWindow window;
+        corvane::CorvaneController *controller = window.controller();
+        QVERIFY(controller->connectTransmitter(tx.portName(), 115200));
+        QVERIFY(controller->connectWheelBase(0));
+        QVERIFY(controller->connectPedals(1));
+        QVERIFY(tx.waitFor([controller] { return controller->canStartTransmission(); }));
+        window.updateCarPageStatus();
+        QStringList opened;
+        ModalScript script({
+            {"corvane::OnboardingWizard", [&](QWidget *w) {
+                auto *wizard = qobject_cast<corvane::OnboardingWizard *>(w);
+                emit wizard->requestOpenAxisConfig();
+                emit wizard->requestStartTransmission();
+                wizard->reject();
+            }},
+            {"corvane::AxisConfigDialog", [&](QWidget *w) {
+                opened << QLatin1String(w->metaObject()->className());
+                qobject_cast<QDialog *>(w)->reject();
+            }},
+            {"corvane::PedalVerificationDialog", [&](QWidget *w) {
+                opened << QLatin1String(w->metaObject()->className());
+                qobject_cast<QDialog *>(w)->reject();
+            }},
+        });
+        window.onOpenOnboarding();
+        QVERIFY(script.done());
+        QCOMPARE(opened, QStringList({"corvane::AxisConfigDialog", "corvane::PedalVerificationDialog"}));
+        QVERIFY(!controller->isRunning());
+    }
+
+    // "Open in Maps": the fix's position, latitude first, seven decimals; nothing without a fix.
+    void openInMaps()
+    {
+        ostratest::SimulatedTransmitter tx;
+        MainWindow window;
+        corvane::CorvaneController *controller = window.controller();
+        QVERIFY(controller->connectTransmitter(tx.portName(), 115200));
+        UrlCatcher catcher(QStringLiteral("https"));
+        window.openGpsInMaps();
+        QVERIFY(catcher.urls.isEmpty());
+        QVERIFY(tx.sendGps(47.1234567, 8.7654321, 12.0, 90.0, 400, 9));
+        QTRY_VERIFY(controller->gpsFix().valid);
+        auto *maps = window.findChild<QPushButton *>(QStringLiteral("openMapsBtn"));
+        QVERIFY(maps->isEnabled());
+        maps->click();
+        QCOMPARE(catcher.urls.size(), 1);
+        const QUrl url = catcher.urls.at(0);
+        QCOMPARE(url.scheme(), QStringLiteral("https"));
+        QCOMPARE(url.path(), QStringLiteral("/maps/search/"));
+        QCOMPARE(url.query(), QStringLiteral("api=1&query=47.1234567,8.7654321"));
     }
 };
 
