@@ -91,6 +91,18 @@ void setButtonStyle(QPushButton *button, const char *state)
     ostra::setStyleState(button, state, true);
 }
 
+// A Connect button with room for "Disconnect" from the start: its row keeps its shape when the text flips.
+QPushButton *makeConnectButton(QWidget *parent, bool primary)
+{
+    auto *button = new QPushButton(OnboardingWizard::tr("Disconnect"), parent);
+    if (primary)
+        setButtonStyle(button, "primary");
+    button->ensurePolished();
+    button->setMinimumWidth(button->sizeHint().width());
+    button->setText(OnboardingWizard::tr("Connect"));
+    return button;
+}
+
 // One device role of the controls page: its connect state and operations on the controller.
 struct DeviceRole
 {
@@ -255,9 +267,8 @@ QWidget *OnboardingWizard::buildConnectTransmitterPage()
     refresh->setObjectName(QStringLiteral("refreshPortsBtn"));
     connect(refresh, &QPushButton::clicked, this, &OnboardingWizard::onRefreshPorts);
     row->addWidget(refresh);
-    m_transmitterButton = new QPushButton(tr("Connect"), page);
+    m_transmitterButton = makeConnectButton(page, true);
     m_transmitterButton->setObjectName(QStringLiteral("transmitterBtn"));
-    setButtonStyle(m_transmitterButton, "primary");
     connect(m_transmitterButton, &QPushButton::clicked, this, &OnboardingWizard::onConnectTransmitterClicked);
     row->addWidget(m_transmitterButton);
     layout->addLayout(row);
@@ -314,7 +325,7 @@ QFrame *OnboardingWizard::buildDeviceRow(const QString &title, QComboBox **combo
     *combo = new QComboBox(card);
     (*combo)->setMinimumWidth(220);
     row->addWidget(*combo, 1);
-    *button = new QPushButton(tr("Connect"), card);
+    *button = makeConnectButton(card, false);
     connect(*button, &QPushButton::clicked, this, connectSlot);
     row->addWidget(*button);
     layout->addLayout(row);
