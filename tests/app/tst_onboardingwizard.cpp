@@ -85,6 +85,19 @@ struct Rig
     }
     ~Rig() { corvane::SerialPortLister::setFixedPorts({}); }
 
+    // Transmitter, wheel base and pedals connected, each axis where the device reports it, the
+    // pedals read once released as when they are plugged in.
+    bool plugInto(corvane::CorvaneController &controller) const
+    {
+        if (!controller.connectTransmitter(tx.portName(), 115200) || !controller.connectWheelBase(0)
+            || !controller.connectPedals(1))
+            return false;
+        controller.setWheelBaseAxisMapping(AxisMapping());
+        controller.setPedalsAxisMapping(AxisMapping());
+        controller.pedals()->poll();
+        return true;
+    }
+
     corvane::VirtualInputBackend *input;
     corvane::VirtualInputDevice *wheel;
     corvane::VirtualInputDevice *pedals;
@@ -334,12 +347,7 @@ private slots:
         QFETCH(int, pedalBar);
         Rig rig;
         corvane::CorvaneController controller;
-        QVERIFY(controller.connectWheelBase(0));
-        QVERIFY(controller.connectPedals(1));
-        controller.setPedalsAxisMapping(AxisMapping());
-        controller.setWheelBaseAxisMapping(AxisMapping());
-        // Released first, as a pedal set reads when it is plugged in.
-        controller.pedals()->poll();
+        QVERIFY(rig.plugInto(controller));
         OnboardingWizard wizard(&controller, nullptr);
         Guide guide{wizard};
         rig.wheel->setAxis(0, steering);
@@ -367,9 +375,7 @@ private slots:
     {
         Rig rig;
         corvane::CorvaneController controller;
-        QVERIFY(controller.connectTransmitter(rig.tx.portName(), 115200));
-        QVERIFY(controller.connectWheelBase(0));
-        QVERIFY(controller.connectPedals(1));
+        QVERIFY(rig.plugInto(controller));
         OnboardingWizard wizard(&controller, nullptr);
         Guide guide{wizard};
         QSignalSpy start(&wizard, &OnboardingWizard::requestStartTransmission);
@@ -464,11 +470,7 @@ private slots:
     {
         Rig rig;
         corvane::CorvaneController controller;
-        QVERIFY(controller.connectTransmitter(rig.tx.portName(), 115200));
-        QVERIFY(controller.connectWheelBase(0));
-        QVERIFY(controller.connectPedals(1));
-        controller.setPedalsAxisMapping(AxisMapping());
-        controller.pedals()->poll();
+        QVERIFY(rig.plugInto(controller));
         rig.wheel->setAxis(0, -0.4f);
         rig.pedals->setAxis(1, 0.0f);
         rig.pedals->setAxis(2, -0.6f);
