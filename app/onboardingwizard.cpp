@@ -57,13 +57,14 @@ QLabel *makeLabel(LabelKind kind, const QString &text, QWidget *parent)
     return label;
 }
 
-// A page: heading first, then what the builder adds; the builder closes it with a stretch.
-QVBoxLayout *makePage(QWidget *page, int spacing, const QString &heading)
+// A page: heading and lead text first, then what the builder adds; the builder closes it with a stretch.
+QVBoxLayout *makePage(QWidget *page, int spacing, const QString &heading, const QString &lead)
 {
     auto *layout = new QVBoxLayout(page);
     layout->setContentsMargins(8, 12, 8, 12);
     layout->setSpacing(spacing);
     layout->addWidget(makeLabel(LabelKind::Heading, heading, page));
+    layout->addWidget(makeLabel(LabelKind::Body, lead, page));
     return layout;
 }
 
@@ -209,20 +210,18 @@ void OnboardingWizard::buildFrame()
 QWidget *OnboardingWizard::buildSafetyPage()
 {
     auto *page = new QWidget;
-    QVBoxLayout *layout = makePage(page, 16, tr("Before we start"));
-    layout->addWidget(makeLabel(LabelKind::Body,
-                                tr("You're about to control a real RC vehicle. This guide walks through the seven "
-                                   "steps to get transmitting \u2014 it takes a couple of minutes."),
-                                page));
+    QVBoxLayout *layout = makePage(page, 16, tr("Before we start"),
+                                   tr("You're about to control a real RC vehicle. This guide walks through the seven "
+                                      "steps to get transmitting \u2014 it takes a couple of minutes."));
     QFrame *card = makeCard(page, 10);
     auto *cardLayout = new QVBoxLayout(card);
     cardLayout->setContentsMargins(18, 16, 18, 16);
     cardLayout->setSpacing(10);
     cardLayout->addWidget(makeLabel(
         LabelKind::Body,
-        tr("<b>Two ways to drive</b><br>\u2022 <b>PC Mode</b> \u2014 any wheel (MOZA, Fanatec, Logitech, Thrustmaster, "
-           "generic) through this computer. This wizard sets up PC Mode.<br>\u2022 <b>Handle Mode</b> \u2014 a Logitech "
-           "wheel plugged straight into the transmitter, no PC. Use the mobile app for that path."),
+        tr("<b>Two ways to drive</b><br>\u2022 <b>PC Mode</b> \u2014 any wheel (MOZA, Fanatec, Logitech, "
+           "Thrustmaster, generic) through this computer. This wizard sets up PC Mode.<br>\u2022 <b>Handle Mode</b> "
+           "\u2014 a Logitech wheel plugged straight into the transmitter, no PC. Use the mobile app for that path."),
         card));
     layout->addWidget(card);
     layout->addStretch(1);
@@ -232,11 +231,9 @@ QWidget *OnboardingWizard::buildSafetyPage()
 QWidget *OnboardingWizard::buildPowerOnPage()
 {
     auto *page = new QWidget;
-    QVBoxLayout *layout = makePage(page, 14, tr("Power on your transmitter"));
-    layout->addWidget(makeLabel(LabelKind::Body,
-                                tr("Plug the <b>included power supply</b> into the USB-C port on the transmitter "
-                                   "labeled <b>POWER</b>. The transmitter won't run on PC power alone."),
-                                page));
+    QVBoxLayout *layout = makePage(page, 14, tr("Power on your transmitter"),
+                                   tr("Plug the <b>included power supply</b> into the USB-C port on the transmitter "
+                                      "labeled <b>POWER</b>. The transmitter won't run on PC power alone."));
     layout->addWidget(makeLabel(LabelKind::Body,
                                 tr("Then connect this computer to the port labeled <b>PC</b> with a USB-C cable."),
                                 page));
@@ -252,12 +249,10 @@ QWidget *OnboardingWizard::buildPowerOnPage()
 QWidget *OnboardingWizard::buildConnectTransmitterPage()
 {
     auto *page = new QWidget;
-    QVBoxLayout *layout = makePage(page, 14, tr("Connect to your transmitter"));
-    layout->addWidget(makeLabel(LabelKind::Body,
-                                tr("Pick the USB port your transmitter is on. You're in <b>PC Mode</b> because you're "
-                                   "using the desktop app \u2014 if you want to run without a PC, use Handle Mode in "
-                                   "the mobile app instead."),
-                                page));
+    QVBoxLayout *layout = makePage(page, 14, tr("Connect to your transmitter"),
+                                   tr("Pick the USB port your transmitter is on. You're in <b>PC Mode</b> because "
+                                      "you're using the desktop app \u2014 if you want to run without a PC, use Handle "
+                                      "Mode in the mobile app instead."));
     auto *row = new QHBoxLayout;
     m_portCombo = new QComboBox(page);
     m_portCombo->setObjectName(QStringLiteral("portCombo"));
@@ -282,11 +277,9 @@ QWidget *OnboardingWizard::buildConnectTransmitterPage()
 QWidget *OnboardingWizard::buildConnectControlsPage()
 {
     auto *page = new QWidget;
-    QVBoxLayout *layout = makePage(page, 12, tr("Connect your wheel and pedals"));
-    layout->addWidget(makeLabel(LabelKind::Body,
-                                tr("Plug your wheel and pedals into this computer. Pedals are <b>required</b>. "
-                                   "Shifter is optional."),
-                                page));
+    QVBoxLayout *layout = makePage(page, 12, tr("Connect your wheel and pedals"),
+                                   tr("Plug your wheel and pedals into this computer. Pedals are <b>required</b>. "
+                                      "Shifter is optional."));
     layout->addWidget(buildDeviceRow(tr("WHEEL"), &m_wheelCombo, &m_wheelButton, &m_wheelStatus,
                                      &OnboardingWizard::onConnectWheelClicked));
     layout->addWidget(buildDeviceRow(tr("PEDALS"), &m_pedalsCombo, &m_pedalsButton, &m_pedalsStatus,
@@ -337,11 +330,9 @@ QFrame *OnboardingWizard::buildDeviceRow(const QString &title, QComboBox **combo
 QWidget *OnboardingWizard::buildMapControlsPage()
 {
     auto *page = new QWidget;
-    QVBoxLayout *layout = makePage(page, 14, tr("Map your controls"));
-    layout->addWidget(makeLabel(LabelKind::Body,
-                                tr("We've picked a preset that matches your wheel. Defaults work for most setups "
-                                   "\u2014 you can fine-tune later from the Axis Config button."),
-                                page));
+    QVBoxLayout *layout = makePage(page, 14, tr("Map your controls"),
+                                   tr("We've picked a preset that matches your wheel. Defaults work for most setups "
+                                      "\u2014 you can fine-tune later from the Axis Config button."));
     m_presetLabel = makeLabel(LabelKind::Note, QString(), page);
     m_presetLabel->setObjectName(QStringLiteral("presetLabel"));
     layout->addWidget(m_presetLabel);
@@ -359,11 +350,9 @@ QWidget *OnboardingWizard::buildMapControlsPage()
 QWidget *OnboardingWizard::buildCheckInputsPage()
 {
     auto *page = new QWidget;
-    QVBoxLayout *layout = makePage(page, 12, tr("Check your inputs"));
-    layout->addWidget(makeLabel(LabelKind::Body,
-                                tr("Move each control. The bars should respond. This catches a misconfigured "
-                                   "throttle or swapped pedals before the car moves."),
-                                page));
+    QVBoxLayout *layout = makePage(page, 12, tr("Check your inputs"),
+                                   tr("Move each control. The bars should respond. This catches a misconfigured "
+                                      "throttle or swapped pedals before the car moves."));
     addBarRow(layout, tr("Steering"), true, &m_steeringBar);
     addBarRow(layout, tr("Throttle"), false, &m_throttleBar);
     addBarRow(layout, tr("Brake"), false, &m_brakeBar);
@@ -401,11 +390,9 @@ void OnboardingWizard::addBarRow(QVBoxLayout *layout, const QString &caption, bo
 QWidget *OnboardingWizard::buildDonePage()
 {
     auto *page = new QWidget;
-    QVBoxLayout *layout = makePage(page, 14, tr("You're set"));
-    layout->addWidget(makeLabel(LabelKind::Body,
-                                tr("You're ready. Hit Start Transmission whenever you want to drive \u2014 the pedal "
-                                   "safety check runs on every start so you can relax about it."),
-                                page));
+    QVBoxLayout *layout = makePage(page, 14, tr("You're set"),
+                                   tr("You're ready. Hit Start Transmission whenever you want to drive \u2014 the "
+                                      "pedal safety check runs on every start so you can relax about it."));
     layout->addWidget(
         makeLabel(LabelKind::Note, tr("You can reopen this guide any time from the Setup guide link."), page));
     layout->addStretch(1);
@@ -594,7 +581,8 @@ void OnboardingWizard::onRefreshDevices()
             row.combo->addItem(info.productName, info.index);
         row.combo->setEnabled(true);
         if ((m_controller->*row.role.isConnected)()) {
-            const int found = row.combo->findText((m_controller->*row.role.name)(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+            const QString name = (m_controller->*row.role.name)();
+            const int found = row.combo->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
             if (found >= 0)
                 row.combo->setCurrentIndex(found);
         }

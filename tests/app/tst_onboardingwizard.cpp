@@ -485,7 +485,8 @@ private slots:
             QVERIFY(guide.advanceTo(page));
             guide.tick();
             QCoreApplication::processEvents();
-            QVERIFY(wizard.grab().toImage().save(dir + QStringLiteral("/onboarding-%1-%2.png").arg(page + 1).arg(theme)));
+            const QString file = QStringLiteral("/onboarding-%1-%2.png").arg(page + 1).arg(theme);
+            QVERIFY(wizard.grab().toImage().save(dir + file));
         }
         if (!ostra::isDarkTheme())
             QVERIFY(ostratest::runDarkTwin(QStringLiteral("app"), {QStringLiteral("render")}));
