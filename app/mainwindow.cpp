@@ -315,6 +315,7 @@ void MainWindow::startAutoConnect()
     m_autoConnectTimer->setObjectName(QStringLiteral("autoConnectTimer"));
     m_autoConnectTimer->setInterval(AutoConnectIntervalMs);
     connect(m_autoConnectTimer, &QTimer::timeout, this, &MainWindow::onAutoConnectRetry);
+    watchSetupGuideConnections(m_autoConnectTimer);
     m_autoConnectTimer->start();
 }
 
@@ -322,7 +323,9 @@ void MainWindow::onAutoConnectRetry()
 {
     if (!m_autoConnectTimer)
         return;
+    m_autoConnecting = true;
     m_controller->autoConnectDevices();
+    m_autoConnecting = false;
     if (!allSavedDevicesConnected() && --m_autoConnectBudget > 0)
         return;
     stopAutoConnect();

@@ -223,6 +223,8 @@ private:
     void showRaceControlStopOverlay();
     void startAutoConnect();
     void stopAutoConnect();
+    // Ends the start-up retry on a device the user connects or drops in the setup guide.
+    void watchSetupGuideConnections(QTimer *retry);
 
 public:
     // Small builders the car page and the Info page share.
@@ -268,6 +270,7 @@ private:
     QLabel *m_raceControlStopOverlay = nullptr;
     QPointer<QTimer> m_autoConnectTimer;
     int m_autoConnectBudget = 0;
+    bool m_autoConnecting = false;
     bool m_suppressErrorDialogs = false;
     bool m_restartRequested = false;
 

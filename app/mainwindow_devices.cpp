@@ -10,6 +10,9 @@
 #include <QTime>
 #include <QTimer>
 
+#include <algorithm>
+
+#include "app/onboardingwizard.h"
 #include "bridge/corvanecontroller.h"
 #include "bridge/receiverconfigmanager.h"
 #include "bridge/steeringmonitor.h"
@@ -76,6 +79,24 @@ void MainWindow::toggleDevice(const char *comboName, const char *buttonName, boo
         connectDevice(data);
     }
     updateCarPageStatus();
+}
+
+void MainWindow::watchSetupGuideConnections(QTimer *retry)
+{
+    // The setup guide connects through the controller itself: what the user connects or drops
+    // there ends the retry as the car page's buttons do; the retry's own connections do not.
+    auto userChange = [this] {
+        if (m_autoConnecting)
+            return;
+        const auto guides = findChildren<corvane::OnboardingWizard *>();
+        if (std::any_of(guides.cbegin(), guides.cend(), [](const QWidget *guide) { return guide->isVisible(); }))
+            stopAutoConnect();
+    };
+    for (auto signal : {&corvane::CorvaneController::serialConnectedChanged,
+                        &corvane::CorvaneController::wheelBaseConnectedChanged,
+                        &corvane::CorvaneController::pedalsConnectedChanged,
+                        &corvane::CorvaneController::shifterConnectedChanged})
+        connect(m_controller, signal, retry, userChange);
 }
 
 void MainWindow::onConnectTransmitter()

@@ -2,6 +2,16 @@
 
 #include <QDialog>
 
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QStackedWidget;
+class QTimer;
+class QVBoxLayout;
+
 namespace corvane {
 
 class CorvaneController;
@@ -12,13 +22,66 @@ class OnboardingWizard : public QDialog
     Q_OBJECT
 public:
     OnboardingWizard(CorvaneController *controller, QWidget *parent);
+    ~OnboardingWizard() override;
 
 signals:
     void requestStartTransmission();
     void requestOpenAxisConfig();
 
+public slots:
+    void onNext();
+    void onBack();
+    void onSkip();
+    void onTick();
+    void onConnectTransmitterClicked();
+    void onRefreshPorts();
+    void onConnectWheelClicked();
+    void onConnectPedalsClicked();
+    void onConnectShifterClicked();
+    void onRefreshDevices();
+
 private:
+    void buildFrame();
+    QWidget *buildSafetyPage();
+    QWidget *buildPowerOnPage();
+    QWidget *buildConnectTransmitterPage();
+    QWidget *buildConnectControlsPage();
+    QWidget *buildMapControlsPage();
+    QWidget *buildCheckInputsPage();
+    QWidget *buildDonePage();
+    QFrame *buildDeviceRow(const QString &title, QComboBox **combo, QPushButton **button, QLabel **status,
+                           void (OnboardingWizard::*connectSlot)());
+    void addBarRow(QVBoxLayout *layout, const QString &caption, bool isSigned, QProgressBar **bar);
+    bool canAdvance() const;
+    void showPage(int index);
+    void refreshFooter();
+    void refreshStepLabel();
+
     CorvaneController *m_controller;
+    QStackedWidget *m_pageStack = nullptr;
+    QLabel *m_stepLabel = nullptr;
+    QPushButton *m_backButton = nullptr;
+    QPushButton *m_nextButton = nullptr;
+    QPushButton *m_skipButton = nullptr;
+    QCheckBox *m_poweredCheck = nullptr;
+    QComboBox *m_portCombo = nullptr;
+    QPushButton *m_transmitterButton = nullptr;
+    QLabel *m_transmitterStatus = nullptr;
+    QComboBox *m_wheelCombo = nullptr;
+    QPushButton *m_wheelButton = nullptr;
+    QLabel *m_wheelStatus = nullptr;
+    QComboBox *m_pedalsCombo = nullptr;
+    QPushButton *m_pedalsButton = nullptr;
+    QLabel *m_pedalsStatus = nullptr;
+    QComboBox *m_shifterCombo = nullptr;
+    QPushButton *m_shifterButton = nullptr;
+    QLabel *m_shifterStatus = nullptr;
+    QLabel *m_presetLabel = nullptr;
+    QProgressBar *m_steeringBar = nullptr;
+    QProgressBar *m_throttleBar = nullptr;
+    QProgressBar *m_brakeBar = nullptr;
+    QProgressBar *m_clutchBar = nullptr;
+    QTimer *m_tickTimer = nullptr;
 };
 
 } // namespace corvane

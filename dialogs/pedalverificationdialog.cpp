@@ -25,6 +25,11 @@ constexpr float MovedLevel = 0.1f;
 
 } // namespace
 
+float pedalLevel(float reading)
+{
+    return std::clamp((reading + 1.0f) / 2.0f, 0.0f, 1.0f);
+}
+
 PedalVerificationDialog::PedalVerificationDialog(CorvaneController *controller, QWidget *parent)
     : QDialog(parent)
     , m_controller(controller)
@@ -118,7 +123,7 @@ void PedalVerificationDialog::onPollTimer()
 
 void PedalVerificationDialog::updatePedalBar(float reading, QProgressBar *bar, QLabel *badge, bool &moved)
 {
-    const float level = std::clamp((reading + 1.0f) / 2.0f, 0.0f, 1.0f);
+    const float level = pedalLevel(reading);
     const int percent = int(std::lround(level * 100.0f));
     bar->setValue(percent);
     bar->setFormat(QStringLiteral("%1%").arg(percent));

@@ -12,6 +12,10 @@ namespace corvane {
 
 class CorvaneController;
 
+// A pedal reading (-1 released .. 1 fully pressed, -1 as well without a pedal device) as the share
+// of its travel a bar shows, 0..1.
+float pedalLevel(float reading);
+
 // The check before transmission starts: three live pedal bars, a "moved" mark per pedal and a
 // confirmation box that alone unlocks "Start Transmission".
 class PedalVerificationDialog : public QDialog

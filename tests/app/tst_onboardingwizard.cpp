@@ -1,0 +1,497 @@
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStackedWidget>
+#include <QStandardPaths>
+#include <QTimer>
+
+#include "app/mainwindow.h"
+#include "app/onboardingwizard.h"
+#include "bridge/corvanecontroller.h"
+#include "bridge/inputdevice.h"
+#include "ostraui/theme.h"
+#include "platform/input/virtualinputbackend.h"
+#include "platform/serial/serialportlister.h"
+#include "support/darktwin.h"
+#include "support/simulatedtransmitter.h"
+#include "support/testenvironment.h"
+#include "support/widgets/modalanswerer.h"
+
+using corvane::OnboardingWizard;
+
+namespace {
+
+corvane::SerialPortEntry port(const QString &name, const QString &description = QString())
+{
+    corvane::SerialPortEntry entry;
+    entry.portName = name;
+    entry.description = description;
+    return entry;
+}
+
+// The guide as the user reads it.
+struct Guide
+{
+    OnboardingWizard &wizard;
+
+    template<typename T = QLabel>
+    T *named(const char *name) const
+    {
+        return wizard.findChild<T *>(QLatin1String(name));
+    }
+    int page() const { return wizard.findChild<QStackedWidget *>()->currentIndex(); }
+    QString step() const { return named("stepLabel")->text(); }
+    QPushButton *button(const char *name) const { return named<QPushButton>(name); }
+    QPushButton *next() const { return button("nextBtn"); }
+    QComboBox *combo(const char *name) const { return named<QComboBox>(name); }
+    int bar(const char *name) const { return named<QProgressBar>(name)->value(); }
+    void tick() const { wizard.onTick(); }
+    // Forward to the page, ticking the box of page 2 on the way; false when a gate holds.
+    bool advanceTo(int index) const
+    {
+        while (page() < index) {
+            const int from = page();
+            if (from == 1)
+                named<QCheckBox>("poweredCheck")->setChecked(true);
+            wizard.onNext();
+            if (page() == from)
+                return false;
+        }
+        return true;
+    }
+};
+
+// A transmitter on a pty, a force-feedback wheel, pedals and a shifter, all unplugged from the bridge.
+struct Rig
+{
+    Rig()
+    {
+        input = corvane::VirtualInputBackend::instance();
+        input->reset();
+        wheel = input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Test Wheel"), 6, 12, 1, true));
+        pedals = input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Test Pedals"), 8, 8, 0));
+        input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Test Shifter"), 0, 16, 0));
+        for (int axis = 0; axis < 6; ++axis)
+            wheel->setAxis(axis, 0.0f);
+        for (int axis = 0; axis < 8; ++axis)
+            pedals->setAxis(axis, -1.0f);
+        corvane::SerialPortLister::setFixedPorts({port(tx.portName(), QStringLiteral("QOR Transmitter"))});
+    }
+    ~Rig() { corvane::SerialPortLister::setFixedPorts({}); }
+
+    // Transmitter, wheel base and pedals connected, each axis where the device reports it, the
+    // pedals read once released as when they are plugged in.
+    bool plugInto(corvane::CorvaneController &controller) const
+    {
+        if (!controller.connectTransmitter(tx.portName(), 115200) || !controller.connectWheelBase(0)
+            || !controller.connectPedals(1))
+            return false;
+        controller.setWheelBaseAxisMapping(AxisMapping());
+        controller.setPedalsAxisMapping(AxisMapping());
+        controller.pedals()->poll();
+        return true;
+    }
+
+    corvane::VirtualInputBackend *input;
+    corvane::VirtualInputDevice *wheel;
+    corvane::VirtualInputDevice *pedals;
+    ostratest::SimulatedTransmitter tx;
+};
+
+// Connects one row of the controls page the way a user does: pick the device, press its button.
+void connectRow(const Guide &guide, const char *combo, const char *button, int device)
+{
+    QComboBox *box = guide.combo(combo);
+    box->setCurrentIndex(box->findData(device));
+    guide.button(button)->click();
+}
+
+} // namespace
+
+class TestOnboardingWizard : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        ostra::installTheme(*qApp);
+        QSettings().setValue(QStringLiteral("ui/reduceMotion"), true);
+    }
+
+    void init()
+    {
+        QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
+        corvane::VirtualInputBackend::instance()->reset();
+        corvane::SerialPortLister::setFixedPorts({});
+    }
+
+    void firstPages()
+    {
+        corvane::CorvaneController controller;
+        OnboardingWizard wizard(&controller, nullptr);
+        Guide guide{wizard};
+        QCOMPARE(wizard.windowTitle(), QStringLiteral("Corvane setup guide"));
+        QCOMPARE(guide.step(), QStringLiteral("Step 1 of 7"));
+        QVERIFY(!guide.button("backBtn")->isEnabled());
+        QVERIFY(guide.next()->isEnabled());
+        QVERIFY(!guide.button("skipBtn")->isHidden());
+        wizard.onBack();
+        QCOMPARE(guide.page(), 0);
+
+        wizard.onNext();
+        QCOMPARE(guide.step(), QStringLiteral("Step 2 of 7"));
+        QVERIFY(guide.button("backBtn")->isEnabled());
+        QVERIFY(!guide.next()->isEnabled());
+        // The gate holds when Next is pressed whatever the button shows.
+        wizard.onNext();
+        QCOMPARE(guide.page(), 1);
+        // Ticking enables Next at once, before the next tick.
+        guide.named<QCheckBox>("poweredCheck")->setChecked(true);
+        QVERIFY(guide.next()->isEnabled());
+        guide.named<QCheckBox>("poweredCheck")->setChecked(false);
+        QVERIFY(!guide.next()->isEnabled());
+        guide.named<QCheckBox>("poweredCheck")->setChecked(true);
+        wizard.onNext();
+        QCOMPARE(guide.step(), QStringLiteral("Step 3 of 7"));
+        QVERIFY(!guide.next()->isEnabled());
+        wizard.onBack();
+        QCOMPARE(guide.step(), QStringLiteral("Step 2 of 7"));
+    }
+
+
+    void portList_data()
+    {
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("described") << "QOR Transmitter" << "%1 \u2014 QOR Transmitter";
+        QTest::newRow("no description") << "" << "%1";
+    }
+
+    void portList()
+    {
+        QFETCH(QString, description);
+        QFETCH(QString, shown);
+        const QString first = QStringLiteral("/dev/ttyFAKE0");
+        const QString second = QStringLiteral("/dev/ttyFAKE1");
+        corvane::SerialPortLister::setFixedPorts({port(first, description), port(second, description)});
+        corvane::CorvaneController controller;
+        OnboardingWizard wizard(&controller, nullptr);
+        Guide guide{wizard};
+        QComboBox *ports = guide.combo("portCombo");
+        QVERIFY(ports->isEnabled());
+        QCOMPARE(ports->count(), 2);
+        QCOMPARE(ports->itemText(0), shown.arg(first));
+        QCOMPARE(ports->itemData(1), QVariant(second));
+        // The chosen port survives a refresh; a port that went away falls back to the first.
+        ports->setCurrentIndex(1);
+        wizard.onRefreshPorts();
+        QCOMPARE(ports->currentData(), QVariant(second));
+        corvane::SerialPortLister::setFixedPorts({port(first, description)});
+        wizard.onRefreshPorts();
+        QCOMPARE(ports->currentData(), QVariant(first));
+    }
+
+    void noPorts()
+    {
+        corvane::CorvaneController controller;
+        OnboardingWizard wizard(&controller, nullptr);
+        Guide guide{wizard};
+        QComboBox *ports = guide.combo("portCombo");
+        QCOMPARE(ports->count(), 1);
+        QCOMPARE(ports->itemText(0), QStringLiteral("(no USB ports found)"));
+        QCOMPARE(ports->itemData(0), QVariant(QString()));
+        QVERIFY(!ports->isEnabled());
+        ostratest::ModalAnswerer answer;
+        answer.cancel();
+        wizard.onConnectTransmitterClicked();
+        QCoreApplication::processEvents();
+        QCOMPARE(answer.records().size(), 0);
+        QVERIFY(!controller.isSerialConnected());
+        // No game controller either: every device combo shows its placeholder.
+        for (const char *name : {"wheelCombo", "pedalsCombo", "shifterCombo"}) {
+            QCOMPARE(guide.combo(name)->itemText(0), QStringLiteral("(no input devices found)"));
+            QCOMPARE(guide.combo(name)->itemData(0), QVariant(-1));
+            QVERIFY(!guide.combo(name)->isEnabled());
+        }
+        wizard.onConnectWheelClicked();
+        QCoreApplication::processEvents();
+        QCOMPARE(answer.records().size(), 0);
+    }
+
+
+    // A failed connect says so and leaves the row as it was.
+    void failedConnectIsShown_data()
+    {
+        QTest::addColumn<QByteArray>("row");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("transmitter")
+            << QByteArray("transmitter")
+            << "Couldn't open /nonexistent/ttyQOR. Check that the transmitter is plugged in and on.";
+        QTest::newRow("wheel") << QByteArray("wheel")
+                               << "Couldn't open the selected wheel. Try refreshing or picking a different device.";
+        QTest::newRow("pedals") << QByteArray("pedals") << "Couldn't open the selected pedals.";
+        QTest::newRow("shifter") << QByteArray("shifter") << "Couldn't open the selected shifter.";
+    }
+
+    void failedConnectIsShown()
+    {
+        QFETCH(QByteArray, row);
+        QFETCH(QString, text);
+        corvane::VirtualInputBackend::instance()
+            ->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Broken")))
+            ->failStep(corvane::VirtualInputStep::CreateDevice);
+        corvane::SerialPortLister::setFixedPorts({port(QStringLiteral("/nonexistent/ttyQOR"))});
+        corvane::CorvaneController controller;
+        OnboardingWizard wizard(&controller, nullptr);
+        Guide guide{wizard};
+        ostratest::ModalAnswerer answer;
+        answer.press(QStringLiteral("OK"));
+        guide.button(QByteArray(row + "Btn").constData())->click();
+        QCOMPARE(answer.records().size(), 1);
+        QCOMPARE(answer.records().at(0).title, QStringLiteral("Couldn't connect"));
+        QCOMPARE(answer.records().at(0).text, text);
+        guide.tick();
+        QCOMPARE(guide.named(QByteArray(row + "Status").constData())->text(), QStringLiteral("Not connected."));
+    }
+
+    // Page 3 asks for the transmitter, page 4 for wheel base and pedals; the shifter never counts.
+    void connectPages()
+    {
+        Rig rig;
+        corvane::CorvaneController controller;
+        OnboardingWizard wizard(&controller, nullptr);
+        Guide guide{wizard};
+        QVERIFY(guide.advanceTo(2));
+        guide.combo("portCombo")->setCurrentIndex(guide.combo("portCombo")->findData(rig.tx.portName()));
+        guide.button("transmitterBtn")->click();
+        QVERIFY(controller.isSerialConnected());
+        guide.tick();
+        QCOMPARE(guide.named("transmitterStatus")->text(), QStringLiteral("Connected on %1.").arg(rig.tx.portName()));
+        QCOMPARE(guide.button("transmitterBtn")->text(), QStringLiteral("Disconnect"));
+        QVERIFY(guide.next()->isEnabled());
+        wizard.onNext();
+        QCOMPARE(guide.page(), 3);
+
+        QCOMPARE(guide.combo("pedalsCombo")->count(), 3);
+        QCOMPARE(guide.combo("pedalsCombo")->itemText(1), QStringLiteral("Test Pedals"));
+        connectRow(guide, "wheelCombo", "wheelBtn", 0);
+        connectRow(guide, "shifterCombo", "shifterBtn", 2);
+        QVERIFY(controller.isWheelBaseConnected() && controller.isShifterConnected());
+        guide.tick();
+        QCOMPARE(guide.named("wheelStatus")->text(), QStringLiteral("Connected \u2014 Test Wheel"));
+        QCOMPARE(guide.button("wheelBtn")->text(), QStringLiteral("Disconnect"));
+        QCOMPARE(guide.named("pedalsStatus")->text(), QStringLiteral("Not connected."));
+        QVERIFY(!guide.next()->isEnabled());
+        wizard.onNext();
+        QCOMPARE(guide.page(), 3);
+        connectRow(guide, "pedalsCombo", "pedalsBtn", 1);
+        QVERIFY(controller.isPedalsConnected());
+        QTRY_VERIFY_WITH_TIMEOUT(guide.next()->isEnabled(), 1000);
+        // A refresh keeps each role on the device it has.
+        wizard.onRefreshDevices();
+        QCOMPARE(guide.combo("pedalsCombo")->currentText(), QStringLiteral("Test Pedals"));
+        QCOMPARE(guide.combo("shifterCombo")->currentText(), QStringLiteral("Test Shifter"));
+        guide.button("shifterBtn")->click();
+        QVERIFY(!controller.isShifterConnected());
+        guide.tick();
+        QVERIFY(guide.next()->isEnabled());
+
+        // Losing the transmitter here moves nothing back, but page 3 holds again.
+        guide.button("transmitterBtn")->click();
+        QVERIFY(!controller.isSerialConnected());
+        guide.tick();
+        QCOMPARE(guide.page(), 3);
+        wizard.onBack();
+        QVERIFY(!guide.next()->isEnabled());
+        wizard.onNext();
+        QCOMPARE(guide.page(), 2);
+    }
+
+    void presetAndCustomize()
+    {
+        Rig rig;
+        corvane::CorvaneController controller;
+        OnboardingWizard wizard(&controller, nullptr);
+        Guide guide{wizard};
+        guide.tick();
+        QCOMPARE(guide.named("presetLabel")->text(), QStringLiteral("Current preset: defaults"));
+        QVERIFY(controller.connectWheelBase(0));
+        AxisMapping mapping;
+        mapping.presetName = QStringLiteral("Test preset");
+        controller.setWheelBaseAxisMapping(mapping);
+        guide.tick();
+        QCOMPARE(guide.named("presetLabel")->text(), QStringLiteral("Current preset: Test preset"));
+        QSignalSpy axes(&wizard, &OnboardingWizard::requestOpenAxisConfig);
+        guide.button("customizeBtn")->click();
+        QCOMPARE(axes.count(), 1);
+        QVERIFY(!wizard.result());
+    }
+
+    // Pedals read -1 released .. 1 pressed: half the travel is half a bar.
+    void bars_data()
+    {
+        QTest::addColumn<float>("steering");
+        QTest::addColumn<float>("pedal");
+        QTest::addColumn<int>("steeringBar");
+        QTest::addColumn<int>("pedalBar");
+        QTest::newRow("released") << 0.0f << -1.0f << 0 << 0;
+        QTest::newRow("half pressed") << -1.0f << 0.0f << -1000 << 500;
+        QTest::newRow("fully pressed") << 1.0f << 1.0f << 1000 << 1000;
+    }
+
+    void bars()
+    {
+        QFETCH(float, steering);
+        QFETCH(float, pedal);
+        QFETCH(int, steeringBar);
+        QFETCH(int, pedalBar);
+        Rig rig;
+        corvane::CorvaneController controller;
+        QVERIFY(rig.plugInto(controller));
+        OnboardingWizard wizard(&controller, nullptr);
+        Guide guide{wizard};
+        rig.wheel->setAxis(0, steering);
+        for (int axis = 1; axis < 4; ++axis)
+            rig.pedals->setAxis(axis, pedal);
+        controller.wheelBase()->poll();
+        controller.pedals()->poll();
+        guide.tick();
+        QCOMPARE(guide.bar("steeringBar"), steeringBar);
+        for (const char *name : {"throttleBar", "brakeBar", "clutchBar"})
+            QCOMPARE(guide.bar(name), pedalBar);
+    }
+
+
+    void lastPageStartsTransmission()
+    {
+        Rig rig;
+        corvane::CorvaneController controller;
+        QVERIFY(rig.plugInto(controller));
+        OnboardingWizard wizard(&controller, nullptr);
+        Guide guide{wizard};
+        QSignalSpy start(&wizard, &OnboardingWizard::requestStartTransmission);
+        wizard.show();
+        QVERIFY(guide.advanceTo(6));
+        QCOMPARE(guide.step(), QStringLiteral("Step 7 of 7"));
+        QCOMPARE(guide.next()->text(), QStringLiteral("Start Transmission"));
+        QVERIFY(guide.next()->isEnabled());
+        QVERIFY(guide.button("skipBtn")->isHidden());
+        wizard.onBack();
+        QCOMPARE(guide.next()->text(), QStringLiteral("Next"));
+        QVERIFY(!guide.button("skipBtn")->isHidden());
+        wizard.onNext();
+        guide.next()->click();
+        QCOMPARE(start.count(), 1);
+        QCOMPARE(wizard.result(), int(QDialog::Accepted));
+        QVERIFY(!wizard.isVisible());
+    }
+
+    void skipRejectsAndKeepsConnections()
+    {
+        Rig rig;
+        corvane::CorvaneController controller;
+        QVERIFY(controller.connectTransmitter(rig.tx.portName(), 115200));
+        OnboardingWizard wizard(&controller, nullptr);
+        Guide guide{wizard};
+        wizard.show();
+        QVERIFY(guide.advanceTo(3));
+        connectRow(guide, "wheelCombo", "wheelBtn", 0);
+        QSignalSpy start(&wizard, &OnboardingWizard::requestStartTransmission);
+        guide.button("skipBtn")->click();
+        QCOMPARE(wizard.result(), int(QDialog::Rejected));
+        QCOMPARE(start.count(), 0);
+        QVERIFY(controller.isWheelBaseConnected());
+    }
+
+    // Saved devices missing at start-up keep the main window retrying; a device the user connects or
+    // drops in the guide ends that, so the retry cannot bring back what they let go.
+    void guideEndsStartupRetry()
+    {
+        Rig rig;
+        {
+            MainWindow first;
+            QVERIFY(first.controller()->connectWheelBase(0));
+            QVERIFY(first.controller()->connectShifter(2));
+        }
+        rig.wheel->unplug();
+        rig.input->devices().at(2)->unplug();
+        MainWindow window;
+        auto retry = [&window] {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            return window.findChild<QTimer *>(QStringLiteral("autoConnectTimer"));
+        };
+        QVERIFY(retry());
+        OnboardingWizard wizard(window.controller(), &window);
+        wizard.show();
+        Guide guide{wizard};
+        // The retry's own reconnect, with the guide open, goes on retrying for the shifter.
+        rig.wheel->replug();
+        QVERIFY(QMetaObject::invokeMethod(&window, "onAutoConnectRetry"));
+        QVERIFY(window.controller()->isWheelBaseConnected());
+        QVERIFY(retry());
+        // The user lets the wheel go in the guide: the retry ends and does not bring it back.
+        guide.tick();
+        guide.button("wheelBtn")->click();
+        QVERIFY(!window.controller()->isWheelBaseConnected());
+        QVERIFY(!retry());
+    }
+
+    void guideConnectEndsStartupRetry()
+    {
+        Rig rig;
+        {
+            MainWindow first;
+            QVERIFY(first.controller()->connectShifter(2));
+        }
+        rig.input->devices().at(2)->unplug();
+        MainWindow window;
+        QVERIFY(window.findChild<QTimer *>(QStringLiteral("autoConnectTimer")));
+        OnboardingWizard wizard(window.controller(), &window);
+        wizard.show();
+        Guide guide{wizard};
+        QVERIFY(guide.advanceTo(2));
+        guide.combo("portCombo")->setCurrentIndex(guide.combo("portCombo")->findData(rig.tx.portName()));
+        guide.button("transmitterBtn")->click();
+        QVERIFY(window.controller()->isSerialConnected());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!window.findChild<QTimer *>(QStringLiteral("autoConnectTimer")));
+    }
+
+    void render()
+    {
+        Rig rig;
+        corvane::CorvaneController controller;
+        QVERIFY(rig.plugInto(controller));
+        rig.wheel->setAxis(0, -0.4f);
+        rig.pedals->setAxis(1, 0.0f);
+        rig.pedals->setAxis(2, -0.6f);
+        controller.wheelBase()->poll();
+        controller.pedals()->poll();
+        OnboardingWizard wizard(&controller, nullptr);
+        Guide guide{wizard};
+        wizard.onRefreshDevices();
+        wizard.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&wizard));
+        const QString dir = ostratest::artefactDir(QStringLiteral("app"));
+        const QString theme = ostra::isDarkTheme() ? QStringLiteral("dark") : QStringLiteral("light");
+        for (int page = 0; page < 7; ++page) {
+            QVERIFY(guide.advanceTo(page));
+            guide.tick();
+            QCoreApplication::processEvents();
+            const QString file = QStringLiteral("/onboarding-%1-%2.png").arg(page + 1).arg(theme);
+            QVERIFY(wizard.grab().toImage().save(dir + file));
+        }
+        if (!ostra::isDarkTheme())
+            QVERIFY(ostratest::runDarkTwin(QStringLiteral("app"), {QStringLiteral("render")}));
+    }
+};
+
+OSTRA_TEST_MAIN_WIDGETS(TestOnboardingWizard)
+#include "tst_onboardingwizard.moc"
