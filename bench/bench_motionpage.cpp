@@ -5,7 +5,10 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bridge/corvanecontroller.h"
 #include "motion/motionsystemcontroller.h"
+#include "motion/pages/ffbmotionpreviewdialog.h"
+#include "motion/pages/previewrig3d.h"
 #include "motion/pages/motionsystemwidget.h"
 #include "ostraui/theme.h"
 #include "tests/support/simulatedmotioncontroller.h"
@@ -103,6 +106,46 @@ void BM_MotionPagePeriodicRepaint(benchmark::State &state)
     }
 }
 BENCHMARK(BM_MotionPagePeriodicRepaint)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+// One 33 ms tick of the force-feedback and motion preview dialog at 1280 x 800: the update and
+// the repaint of its five preview widgets.
+void BM_FfbPreviewTick(benchmark::State &state)
+{
+    ThemeFirst theme;
+    corvane::CorvaneController controller;
+    corvane::FfbMotionPreviewDialog dialog(&controller, nullptr);
+    dialog.resize(1280, 800);
+    dialog.show();
+    QList<QWidget *> previews;
+    for (QWidget *widget : dialog.findChildren<QWidget *>()) {
+        if (QByteArray(widget->metaObject()->className()).startsWith("corvane::Preview"))
+            previews.append(widget);
+    }
+    QImage target(1280, 800, QImage::Format_ARGB32_Premultiplied);
+    for (auto _ : state) {
+        QMetaObject::invokeMethod(&dialog, "updatePreview");
+        for (QWidget *widget : previews)
+            widget->render(&target);
+        benchmark::DoNotOptimize(target.constBits());
+    }
+    state.counters["previews"] = double(previews.size());
+}
+BENCHMARK(BM_FfbPreviewTick)->Unit(benchmark::kMicrosecond);
+
+// The largest of those widgets, the 3-D rig, painted at 1280 x 800.
+void BM_PreviewRigPaint(benchmark::State &state)
+{
+    ThemeFirst theme;
+    corvane::PreviewRig3D rig;
+    rig.resize(1280, 800);
+    rig.setValues(corvane::FfbMotionPreviewDialog::actuatorMix(6, -4, 0.4f), 120, 6, -4, 0.4f, true);
+    QImage image(rig.size(), QImage::Format_ARGB32_Premultiplied);
+    for (auto _ : state) {
+        rig.render(&image);
+        benchmark::DoNotOptimize(image.constBits());
+    }
+}
+BENCHMARK(BM_PreviewRigPaint)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

@@ -3,17 +3,12 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLabel>
-#include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include <qrcodegen.hpp>
-
-#include <exception>
-#include <vector>
-
 #include "api/websocketserver.h"
 #include "ostraui/dialogchrome.h"
+#include "ostraui/qrcode.h"
 #include "ostraui/theme.h"
 #include "platform/network/networkinterfacelister.h"
 
@@ -75,37 +70,6 @@ QString WebStatusDialog::pickLanAddress()
     return best.isEmpty() ? QStringLiteral("127.0.0.1") : best;
 }
 
-QPixmap WebStatusDialog::renderQrCode(const QString &text, int targetSize)
-{
-    try {
-        const QByteArray utf8 = text.toUtf8();
-        const std::vector<std::uint8_t> bytes(utf8.cbegin(), utf8.cend());
-        const std::vector<qrcodegen::QrSegment> segments{qrcodegen::QrSegment::makeBytes(bytes)};
-        const qrcodegen::QrCode code = qrcodegen::QrCode::encodeSegments(
-            segments, qrcodegen::QrCode::Ecc::MEDIUM, qrcodegen::QrCode::MIN_VERSION, qrcodegen::QrCode::MAX_VERSION,
-            -1, true);
-        const int size = code.getSize();
-        const int scale = qMax(1, targetSize / size);
-        // No quiet zone here: the label's white padding around the image is the margin.
-        QImage image(size * scale, size * scale, QImage::Format_RGB32);
-        image.fill(Qt::white);
-        QPainter painter(&image);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(Qt::black);
-        for (int y = 0; y < size; ++y) {
-            for (int x = 0; x < size; ++x) {
-                if (code.getModule(x, y))
-                    painter.drawRect(x * scale, y * scale, scale, scale);
-            }
-        }
-        painter.end();
-        return QPixmap::fromImage(image);
-    } catch (const std::exception &) {
-        // Too long for the largest code: the dialog says so in place of the code.
-        return QPixmap();
-    }
-}
-
 void WebStatusDialog::buildUi()
 {
     const QString address = pickLanAddress();
@@ -119,7 +83,7 @@ void WebStatusDialog::buildUi()
     m_qrLabel->setAlignment(Qt::AlignCenter);
     // A named colour: the dark theme rewrites only hex colours, and a scanner needs white.
     m_qrLabel->setStyleSheet(QStringLiteral("background: white; border-radius: 8px; padding: 12px;"));
-    const QPixmap qr = renderQrCode(url, QrTargetSize);
+    const QPixmap qr = ostra::renderQrCode(url, QrTargetSize);
     if (qr.isNull())
         m_qrLabel->setText(tr("QR Code unavailable"));
     else

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QDialog>
-#include <QPixmap>
 #include <QString>
 
 class QLabel;
@@ -21,9 +20,6 @@ public:
     // The IPv4 address the app most likely reaches this computer at, from the interfaces
     // NetworkInterfaceLister lists; "127.0.0.1" when none.
     static QString pickLanAddress();
-    // The QR code of `text`, scaled by a whole factor to at most `targetSize` pixels square,
-    // without a quiet zone; a null pixmap when the text cannot be encoded.
-    static QPixmap renderQrCode(const QString &text, int targetSize);
 
 private:
     void buildUi();

@@ -1,47 +1,16 @@
 #include "motion/pages/motionwebdialog.h"
 
 #include "ostraui/dialogchrome.h"
+#include "ostraui/qrcode.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
-#include <QImage>
 #include <QLabel>
-#include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include <qrcodegen.hpp>
-
-#include <algorithm>
-#include <exception>
 
 namespace corvane {
-
-QPixmap renderQrImage(const QString &text, int size)
-{
-    try {
-        const QByteArray utf8 = text.toUtf8();
-        const qrcodegen::QrCode code = qrcodegen::QrCode::encodeText(utf8.constData(), qrcodegen::QrCode::Ecc::MEDIUM);
-        const int modules = code.getSize();
-        const int moduleSize = std::max(size / modules, 1);
-        const int side = modules * moduleSize;
-        QImage image(side, side, QImage::Format_RGB32);
-        image.fill(Qt::white);
-        QPainter painter(&image);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(Qt::black);
-        for (int y = 0; y < modules; ++y) {
-            for (int x = 0; x < modules; ++x) {
-                if (code.getModule(x, y))
-                    painter.drawRect(x * moduleSize, y * moduleSize, moduleSize, moduleSize);
-            }
-        }
-        painter.end();
-        return QPixmap::fromImage(image);
-    } catch (const std::exception &) {
-        return QPixmap();
-    }
-}
 
 void copyTextToClipboard(const QString &text)
 {
@@ -67,7 +36,7 @@ MotionWebDialog::MotionWebDialog(const QString &url, QWidget *parent)
     qr->setObjectName(QStringLiteral("qrLabel"));
     // White in both themes: phone cameras need the light margin around the code.
     qr->setStyleSheet(QStringLiteral("background: white; border-radius: 8px; padding: 12px;"));
-    const QPixmap code = renderQrImage(url, QrSize);
+    const QPixmap code = ostra::renderQrCode(url, QrSize);
     if (code.isNull())
         qr->setText(tr("QR Code unavailable"));
     else

@@ -98,6 +98,7 @@ private slots:
         const QString address = QStringLiteral("The firmware's flash address is not 0x08000000.");
 
         QTest::newRow("good") << bin << json(good) << QString();
+        QTest::newRow("version with blanks") << bin << json(good, "version", " 1.3.0\n") << QString();
         QTest::newRow("address without 0x") << bin << json(good, "flash_address", "08000000") << QString();
         QTest::newRow("address without leading zero") << bin << json(good, "flash_address", "0x8000000") << QString();
         QTest::newRow("hash in upper case")
@@ -163,17 +164,6 @@ private slots:
         QCOMPARE(image.data.left(bin.size()), bin);
         QCOMPARE(image.data.mid(bin.size()), QByteArray(image.data.size() - bin.size(), char(0xFF)));
         QCOMPARE(image.version, QStringLiteral("1.3.0"));
-    }
-
-    void loadImagePadsAndTrims()
-    {
-        const QByteArray bin = firmwareBytes(1001);
-        Image image;
-        QVERIFY(ReceiverV4Flasher::loadImage(bin, json(descriptionOf(bin, QStringLiteral(" 1.3.0\n"))), &image));
-        QCOMPARE(image.data.size(), 1008);
-        QCOMPARE(image.size, 1001);
-        QCOMPARE(image.version, QStringLiteral("1.3.0"));
-        QVERIFY(ReceiverV4Flasher::loadImage(bin, json(descriptionOf(bin))));
     }
 
     void replies_data()

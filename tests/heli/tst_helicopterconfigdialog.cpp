@@ -15,6 +15,7 @@
 #include "helirender.h"
 #include "support/testenvironment.h"
 #include "support/transmitrig.h"
+#include "support/widgets/widgetlookup.h"
 
 using corvane::HelicopterConfigDialog;
 using ostratest::TransmitRig;
@@ -28,14 +29,7 @@ QGroupBox *group(HelicopterConfigDialog &dialog, int tab, int function)
     return page->findChildren<QGroupBox *>(QString(), Qt::FindDirectChildrenOnly).at(function);
 }
 
-QPushButton *buttonIn(QWidget *parent, const QString &text)
-{
-    for (QPushButton *b : parent->findChildren<QPushButton *>()) {
-        if (b->text() == text)
-            return b;
-    }
-    return nullptr;
-}
+QPushButton *buttonIn(QWidget *parent, const QString &text) { return ostratest::withText<QPushButton>(parent, text); }
 
 // The value label right of a widget in its group's grid.
 QLabel *labelAfter(QWidget *widget)

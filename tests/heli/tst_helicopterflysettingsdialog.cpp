@@ -92,11 +92,6 @@ private slots:
         QCOMPARE(max.slider->value(), 50);
         QCOMPARE(max.value->text(), QString("30%"));
         QCOMPARE(dialog.config().calibration.throttle.maxOutput, 0.3f);
-        mode->setCurrentIndex(1);
-        QCOMPARE(dialog.config().fly.dualRates.activeMode, 1);
-        max.slider->setValue(75);
-        QCOMPARE(dialog.config().calibration.throttle.maxOutput, 0.75f);
-        QCOMPARE(max.value->text(), QString("75%"));
     }
 
     void controlsWriteTheirFields()

@@ -32,6 +32,7 @@
 #include "profiles/profilemanager.h"
 #include "support/testenvironment.h"
 #include "support/transmitrig.h"
+#include "support/widgets/widgetlookup.h"
 
 using corvane::HelicopterSetupWidget;
 using ostratest::TransmitRig;
@@ -70,14 +71,7 @@ struct PageHost
     QString status() const { return page->findChild<QLabel *>("transmissionStatus")->text(); }
     QPushButton *connectButton() const { return page->findChild<QPushButton *>("connectTransmitter"); }
     QComboBox *ports() const { return page->findChild<QComboBox *>("transmitterPort"); }
-    QPushButton *button(const QString &text) const
-    {
-        for (QPushButton *b : page->findChildren<QPushButton *>()) {
-            if (b->text() == text)
-                return b;
-        }
-        return nullptr;
-    }
+    QPushButton *button(const QString &text) const { return ostratest::withText<QPushButton>(page, text); }
     QList<QPushButton *> updateButtons() const
     {
         QList<QPushButton *> found;
@@ -288,20 +282,6 @@ private slots:
         QCOMPARE(host.connectButton()->text(), QString("Disconnect"));
     }
 
-    void connectWithoutPort()
-    {
-        TransmitRig rig;
-        PageHost host(rig);
-        host.ports()->setCurrentIndex(0);
-        ModalReply reply;
-        host.connectButton()->click();
-        QVERIFY(reply.seen());
-        QCOMPARE(reply.title(), QString("QOR Transmitter"));
-        QCOMPARE(reply.text(), QString("Please select a QOR Transmitter."));
-        QVERIFY(!host.connectButton()->property("primary").toBool());
-        QVERIFY(!rig.controller->isSerialConnected());
-    }
-
     void armButton()
     {
         TransmitRig rig;
@@ -357,25 +337,35 @@ private slots:
         QCOMPARE(toast->text(), QString("Saved \u201CRC Helicopter\u201D"));
     }
 
-    void joystickRequiredForMapping()
+    // No port, no joystick, no device at all: a box says what is missing and nothing opens.
+    void refusedWithoutDevices_data()
     {
-        TransmitRig rig;
-        PageHost host(rig);
-        ModalReply reply;
-        host.page->openConfigDialog();
-        QVERIFY(reply.seen());
-        QCOMPARE(reply.title(), QString("Joystick Required"));
-        QCOMPARE(reply.text(), QString("Please connect a joystick before mapping and calibrating inputs."));
+        QTest::addColumn<QString>("handler");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("connect without a port") << "connectTransmitter" << "QOR Transmitter"
+                                                << "Please select a QOR Transmitter.";
+        QTest::newRow("mapping") << "openConfigDialog" << "Joystick Required"
+                                 << "Please connect a joystick before mapping and calibrating inputs.";
+        QTest::newRow("buttons") << "openButtonMapping" << "Device Required"
+                                 << "Please connect a joystick, throttle or pedals before configuring buttons.";
     }
 
-    void deviceRequiredForButtons()
+    void refusedWithoutDevices()
     {
+        QFETCH(QString, handler);
+        QFETCH(QString, title);
+        QFETCH(QString, text);
         TransmitRig rig;
         PageHost host(rig);
+        host.ports()->setCurrentIndex(0);
         ModalReply reply;
-        host.page->openButtonMapping();
-        QCOMPARE(reply.title(), QString("Device Required"));
-        QCOMPARE(reply.text(), QString("Please connect a joystick, throttle or pedals before configuring buttons."));
+        QVERIFY(QMetaObject::invokeMethod(host.page, handler.toLatin1().constData()));
+        QVERIFY(reply.seen());
+        QCOMPARE(reply.title(), title);
+        QCOMPARE(reply.text(), text);
+        QVERIFY(!host.connectButton()->property("primary").toBool());
+        QVERIFY(!rig.controller->isSerialConnected());
     }
 
     // Cancel leaves the profile file as it was, whatever was edited; OK stores the dialog's record

@@ -24,10 +24,6 @@ private slots:
     void tokens()
     {
         QCOMPARE(ThemeColors::windowBg, QColor("#0B1016"));
-        QCOMPARE(ThemeColors::ink, QColor("#E8EDF3"));
-        QCOMPARE(ThemeColors::accent, QColor("#4CC2FF"));
-        QCOMPARE(levelColor(LevelSuccess), QColor("#0E2E22"));
-        QCOMPARE(levelTextColor(LevelDanger), QColor("#FF8487"));
         QCOMPARE(qApp->palette().color(QPalette::Active, QPalette::Window), QColor("#0B1016"));
         // The application sheet is written dark: no light token is left in it.
         const QString sheet = qApp->styleSheet();

@@ -9,6 +9,8 @@
 #include "platform/serial/serialportlister.h"
 #include "receiver/receiverprompts.h"
 #include "support/testenvironment.h"
+#include "support/widgets/themedrender.h"
+#include "support/widgets/widgetlookup.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -82,23 +84,9 @@ public:
     QList<Reply> replies;
 };
 
-inline QPushButton *button(QWidget *page, const QString &text)
-{
-    for (QPushButton *b : page->findChildren<QPushButton *>()) {
-        if (b->text() == text)
-            return b;
-    }
-    return nullptr;
-}
+inline QPushButton *button(QWidget *page, const QString &text) { return ostratest::withText<QPushButton>(page, text); }
 
-inline QLabel *label(QWidget *page, const QString &text)
-{
-    for (QLabel *l : page->findChildren<QLabel *>()) {
-        if (l->text() == text)
-            return l;
-    }
-    return nullptr;
-}
+inline QLabel *label(QWidget *page, const QString &text) { return ostratest::withText<QLabel>(page, text); }
 
 // The switch of the setting row titled `title`.
 inline ostra::Toggle *toggle(QWidget *page, const QString &title)
@@ -167,10 +155,7 @@ inline void listReceiverPort(ReceiverRig &rig)
     SerialPortLister::setFixedPorts({entry});
 }
 
-inline QString picture(const QString &name)
-{
-    return ostratest::artefactDir("receiver") + QStringLiteral("/%1-%2.png").arg(name, ostra::isDarkTheme() ? "dark" : "light");
-}
+inline QString picture(const QString &name) { return ostratest::themedPicture("receiver", name); }
 
 } // namespace paneltest
 

@@ -4,8 +4,8 @@
 
 #include "ostraui/theme.h"
 #include "receiver/colorwheelwidget.h"
-#include "support/darktwin.h"
 #include "support/testenvironment.h"
+#include "support/widgets/themedrender.h"
 
 using corvane::ColorWheelWidget;
 
@@ -135,17 +135,11 @@ private slots:
         Wheel w;
         QVERIFY(w.ok);
         w.widget.setColor(QColor(255, 120, 0));
-        const QString name = ostratest::artefactDir("receiver")
-                             + QStringLiteral("/color-wheel-%1.png").arg(ostra::isDarkTheme() ? "dark" : "light");
+        const QString name = ostratest::themedPicture("receiver", "color-wheel");
         QVERIFY(w.widget.grab().toImage().save(name));
     }
 
-    void darkTheme()
-    {
-        if (ostra::isDarkTheme())
-            QSKIP("this run is the dark one");
-        QVERIFY(ostratest::runDarkTwin("receiver", {"render"}));
-    }
+    void darkTheme() { QVERIFY(ostratest::renderDarkTwin("receiver", {"render"})); }
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestColorWheelWidget)

@@ -2,7 +2,6 @@
 #include "panelprobe.h"
 #include "receiver/colorwheelwidget.h"
 #include "receiver/ledconfigdialog.h"
-#include "support/darktwin.h"
 #include "support/widgets/modalanswerer.h"
 
 #include <QCheckBox>
@@ -218,12 +217,7 @@ private slots:
         QVERIFY(d.dialog->grab().toImage().save(picture(QStringLiteral("led-dialog-%1").arg(names[mode]))));
     }
 
-    void darkTheme()
-    {
-        if (ostra::isDarkTheme())
-            QSKIP("this run is the dark one");
-        QVERIFY(ostratest::runDarkTwin("receiver", {"render"}));
-    }
+    void darkTheme() { QVERIFY(ostratest::renderDarkTwin("receiver", {"render"})); }
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestLedConfigDialog)

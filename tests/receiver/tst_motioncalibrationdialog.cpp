@@ -2,7 +2,6 @@
 #include "panelprobe.h"
 #include "receiver/carposewidget.h"
 #include "receiver/motioncalibrationdialog.h"
-#include "support/darktwin.h"
 
 using corvane::CarPoseWidget;
 using corvane::MotionCalibrationDialog;
@@ -147,12 +146,7 @@ private slots:
         QVERIFY(w.dialog->grab().toImage().save(picture(QStringLiteral("motion-calibration-%1").arg(step))));
     }
 
-    void darkTheme()
-    {
-        if (ostra::isDarkTheme())
-            QSKIP("this run is the dark one");
-        QVERIFY(ostratest::runDarkTwin("receiver", {"render"}));
-    }
+    void darkTheme() { QVERIFY(ostratest::renderDarkTwin("receiver", {"render"})); }
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestMotionCalibrationDialog)

@@ -1,7 +1,6 @@
 #include "receiver/receiversettingspanel.h"
 #include "panelprobe.h"
 #include "receiver/radiocalibrationdialog.h"
-#include "support/darktwin.h"
 
 #include <QProgressBar>
 #include <QStackedWidget>
@@ -278,12 +277,7 @@ private slots:
         }
     }
 
-    void darkTheme()
-    {
-        if (ostra::isDarkTheme())
-            QSKIP("this run is the dark one");
-        QVERIFY(ostratest::runDarkTwin("receiver", {"render"}));
-    }
+    void darkTheme() { QVERIFY(ostratest::renderDarkTwin("receiver", {"render"})); }
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestRadioCalibrationDialog)

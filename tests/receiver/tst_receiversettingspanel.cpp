@@ -1,7 +1,6 @@
 #include "receiver/receiversettingspanel.h"
 
 #include "panelprobe.h"
-#include "support/darktwin.h"
 
 using namespace paneltest;
 
@@ -236,12 +235,7 @@ private slots:
         QSettings().remove("ui/receiverAdvanced");
     }
 
-    void darkTheme()
-    {
-        if (ostra::isDarkTheme())
-            QSKIP("this run is the dark one");
-        QVERIFY(ostratest::runDarkTwin("receiver", {"render"}));
-    }
+    void darkTheme() { QVERIFY(ostratest::renderDarkTwin("receiver", {"render"})); }
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestReceiverSettingsPanel)

@@ -51,7 +51,6 @@ private slots:
     void consoleShowsReceiverLinesAndKeepsTheLast1000()
     {
         ReceiverRig rig;
-        // The console needs the open line only, not the settings cycle.
         QVERIFY(rig.openReceiver());
         ReceiverSettingsPanel page(rig.controller.get());
         QVERIFY(rig.rx.sendLine("IMU: ok, 31.5C"));
@@ -102,7 +101,6 @@ private slots:
         QFETCH(QString, shown);
         QFETCH(QByteArray, sent);
         ReceiverRig rig;
-        // The console needs the open line only, not the settings cycle.
         QVERIFY(rig.openReceiver());
         ReceiverSettingsPanel page(rig.controller.get());
         rig.rx.clearRecords();
@@ -122,7 +120,6 @@ private slots:
     void closingThePortStopsTheStreamSilently()
     {
         ReceiverRig rig;
-        // The console needs the open line only, not the settings cycle.
         QVERIFY(rig.openReceiver());
         ReceiverSettingsPanel page(rig.controller.get());
         QPushButton *live = button(&page, "Live stream");
@@ -144,7 +141,6 @@ private slots:
     void destroyingThePageStopsTheStreams()
     {
         ReceiverRig rig;
-        // The console needs the open line only, not the settings cycle.
         QVERIFY(rig.openReceiver());
         auto page = std::make_unique<ReceiverSettingsPanel>(rig.controller.get());
         button(page.get(), "Live stream")->click();

@@ -103,20 +103,6 @@ private slots:
         QCOMPARE(WebStatusDialog::pickLanAddress(), address);
     }
 
-    void qrCode()
-    {
-        const QPixmap qr = WebStatusDialog::renderQrCode("ws://192.168.1.20:12345", 180);
-        QCOMPARE(qr.size(), QSize(175, 175));
-        const QImage image = qr.toImage();
-        // 25 modules of 7 pixels, finder patterns in three corners and no quiet zone.
-        for (const QPoint &corner : {QPoint(0, 0), QPoint(174, 0), QPoint(0, 174)})
-            QCOMPARE(image.pixelColor(corner), QColor(Qt::black));
-        QCOMPARE(image.pixelColor(17 * 7 + 3, 3), QColor(Qt::white)); // separator left of the top-right finder
-        QCOMPARE(image.pixelColor(7 * 7 + 3, 3), QColor(Qt::white)); // separator right of the top-left finder
-        QCOMPARE(image.pixelColor(6 * 7 + 3, 3), QColor(Qt::black));
-        QVERIFY(WebStatusDialog::renderQrCode(QString(4000, 'x'), 180).isNull());
-    }
-
     void contents()
     {
         corvane::CorvaneController controller;

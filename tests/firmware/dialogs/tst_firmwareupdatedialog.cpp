@@ -4,11 +4,12 @@
 #include "messageboxanswerer.h"
 #include "ostraui/theme.h"
 #include "platform/serial/serialportlister.h"
-#include "support/darktwin.h"
 #include "support/httpserver.h"
 #include "support/simulatedrp2040.h"
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
+#include "support/widgets/themedrender.h"
+#include "support/widgets/widgetlookup.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -33,24 +34,13 @@ namespace {
 
 constexpr int Patience = 10000;
 
-QString picture(const QString &name)
-{
-    return ostratest::artefactDir("firmware")
-           + QStringLiteral("/%1-%2.png").arg(name, ostra::isDarkTheme() ? "dark" : "light");
-}
+QString picture(const QString &name) { return ostratest::themedPicture("firmware", name); }
 
 QLabel *label(QDialog &dialog, const char *name) { return dialog.findChild<QLabel *>(QLatin1String(name)); }
 QPushButton *startButton(QDialog &dialog) { return dialog.findChild<QPushButton *>("startBtn"); }
 QString status(QDialog &dialog) { return label(dialog, "statusLabel")->text(); }
 
-QPushButton *buttonNamed(QDialog &dialog, const QString &text)
-{
-    for (QPushButton *button : dialog.findChildren<QPushButton *>()) {
-        if (button->text() == text)
-            return button;
-    }
-    return nullptr;
-}
+QPushButton *buttonNamed(QDialog &dialog, const QString &text) { return ostratest::withText<QPushButton>(&dialog, text); }
 
 } // namespace
 
@@ -123,10 +113,7 @@ private slots:
         QVERIFY(!ports->isEnabled());
         QVERIFY(!startButton(dialog)->isEnabled());
         QVERIFY(buttonNamed(dialog, "Connect"));
-        bool hint = false;
-        for (QLabel *l : dialog.findChildren<QLabel *>())
-            hint = hint || l->text() == QLatin1String("Plug the receiver into USB, then press Refresh.");
-        QVERIFY(hint);
+        QVERIFY(ostratest::withText<QLabel>(&dialog, "Plug the receiver into USB, then press Refresh."));
         // Nothing to connect to: a red hint, no run.
         buttonNamed(dialog, "Connect")->click();
         QVERIFY(!c()->isReceiverConnected());
@@ -280,12 +267,7 @@ private slots:
         QVERIFY(image.save(picture(QStringLiteral("firmware-dialog-%1-%2").arg(target).arg(state))));
     }
 
-    void darkTheme()
-    {
-        if (ostra::isDarkTheme())
-            QSKIP("this run is the dark one");
-        QVERIFY(ostratest::runDarkTwin("firmware", { "render" }));
-    }
+    void darkTheme() { QVERIFY(ostratest::renderDarkTwin("firmware", {"render"})); }
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestFirmwareUpdateDialog)

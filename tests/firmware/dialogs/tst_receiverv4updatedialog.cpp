@@ -5,12 +5,13 @@
 #include "messageboxanswerer.h"
 #include "ostraui/theme.h"
 #include "platform/serial/serialportlister.h"
-#include "support/darktwin.h"
 #include "support/httpserver.h"
 #include "support/simulatedtransmitter.h"
 #include "support/simulatedv4receiver.h"
 #include "support/testenvironment.h"
 #include "support/v4firmwareimage.h"
+#include "support/widgets/themedrender.h"
+#include "support/widgets/widgetlookup.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -41,11 +42,7 @@ namespace {
 constexpr int Patience = 20000;
 const QString Release = QStringLiteral("/qor-receiver-firmware-updater/main/v4/");
 
-QString picture(const QString &name)
-{
-    return ostratest::artefactDir("firmware")
-           + QStringLiteral("/%1-%2.png").arg(name, ostra::isDarkTheme() ? "dark" : "light");
-}
+QString picture(const QString &name) { return ostratest::themedPicture("firmware", name); }
 
 // The dialog with its file dialog answered by the test.
 class TestedDialog : public ReceiverV4UpdateDialog
@@ -58,27 +55,13 @@ protected:
     QString askForFirmwareFile() override { return file; }
 };
 
-QPushButton *button(QDialog &dialog, const QString &text)
-{
-    for (QPushButton *b : dialog.findChildren<QPushButton *>()) {
-        if (b->text() == text)
-            return b;
-    }
-    return nullptr;
-}
+QPushButton *button(QDialog &dialog, const QString &text) { return ostratest::withText<QPushButton>(&dialog, text); }
 
 QString status(QDialog &dialog) { return dialog.findChild<QLabel *>("statusLabel")->text(); }
 QString log(QDialog &dialog) { return dialog.findChild<QPlainTextEdit *>("log")->toPlainText(); }
 QComboBox *ports(QDialog &dialog) { return dialog.findChild<QComboBox *>(); }
 
-bool hasLabel(QDialog &dialog, const QString &text)
-{
-    for (QLabel *label : dialog.findChildren<QLabel *>()) {
-        if (label->text() == text)
-            return true;
-    }
-    return false;
-}
+bool hasLabel(QDialog &dialog, const QString &text) { return ostratest::withText<QLabel>(&dialog, text); }
 
 QByteArray json(const QJsonObject &object) { return QJsonDocument(object).toJson(); }
 
@@ -396,12 +379,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(answerer.asked.size(), 1, Patience);
     }
 
-    void darkTheme()
-    {
-        if (ostra::isDarkTheme())
-            QSKIP("this run is the dark one");
-        QVERIFY(ostratest::runDarkTwin("firmware", { "render" }));
-    }
+    void darkTheme() { QVERIFY(ostratest::renderDarkTwin("firmware", {"render"})); }
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestReceiverV4UpdateDialog)

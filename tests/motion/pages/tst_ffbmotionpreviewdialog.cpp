@@ -6,11 +6,10 @@
 #include "motion/pages/previewwheel.h"
 #include "ostraui/theme.h"
 
-#include "support/darktwin.h"
 #include "support/testenvironment.h"
+#include "support/widgets/themedrender.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QLabel>
 
 #include <memory>
@@ -24,10 +23,7 @@ Q_DECLARE_METATYPE(Mix)
 
 namespace {
 
-QString picture(const QString &name)
-{
-    return ostratest::artefactDir("motion") + QStringLiteral("/%1-%2.png").arg(name, ostra::isDarkTheme() ? "dark" : "light");
-}
+QString picture(const QString &name) { return ostratest::themedPicture("motion", name); }
 
 } // namespace
 
@@ -174,39 +170,6 @@ private slots:
         QCOMPARE(label(dialog, "statusLabel"), QString());
     }
 
-    void repaintBudget()
-    {
-        // What one 33 ms tick repaints: the five preview widgets, in a dialog of 1280 x 800.
-        FfbMotionPreviewDialog dialog(m_controller.get(), nullptr);
-        dialog.resize(1280, 800);
-        dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        QList<QWidget *> previews;
-        for (QWidget *widget : dialog.findChildren<QWidget *>()) {
-            if (QByteArray(widget->metaObject()->className()).startsWith("corvane::Preview"))
-                previews.append(widget);
-        }
-        QCOMPARE(previews.size(), 5);
-        QList<QImage> images;
-        for (QWidget *widget : previews)
-            images.append(QImage(widget->size(), QImage::Format_ARGB32_Premultiplied));
-        QElapsedTimer clock;
-        clock.start();
-        for (int i = 0; i < 30; ++i) {
-            tick(dialog);
-            for (int w = 0; w < previews.size(); ++w)
-                previews.at(w)->render(&images[w]);
-        }
-        qInfo("preview tick with its five repaints at 1280 x 800: %.3f ms", clock.nsecsElapsed() / 30e6);
-        for (int w = 0; w < previews.size(); ++w) {
-            clock.restart();
-            for (int i = 0; i < 30; ++i)
-                previews.at(w)->render(&images[w]);
-            qInfo("  %s at %d x %d: %.3f ms", previews.at(w)->metaObject()->className(), previews.at(w)->width(),
-                  previews.at(w)->height(), clock.nsecsElapsed() / 30e6);
-        }
-    }
-
     void render()
     {
         sender()->setGForces(0.35f, -0.6f, 0.1f);
@@ -231,12 +194,7 @@ private slots:
         QVERIFY(image.save(picture("ffb-motion-preview")));
     }
 
-    void darkTheme()
-    {
-        if (ostra::isDarkTheme())
-            QSKIP("this run is the dark one");
-        QVERIFY(ostratest::runDarkTwin("motion", { "render" }));
-    }
+    void darkTheme() { QVERIFY(ostratest::renderDarkTwin("motion", {"render"})); }
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestFfbMotionPreviewDialog)

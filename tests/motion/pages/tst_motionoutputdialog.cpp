@@ -4,8 +4,8 @@
 #include "bridge/motiontelemetrysender.h"
 #include "ostraui/theme.h"
 
-#include "support/darktwin.h"
 #include "support/testenvironment.h"
+#include "support/widgets/themedrender.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -25,10 +25,7 @@ namespace {
 
 constexpr int Patience = 10000;
 
-QString picture(const QString &name)
-{
-    return ostratest::artefactDir("motion") + QStringLiteral("/%1-%2.png").arg(name, ostra::isDarkTheme() ? "dark" : "light");
-}
+QString picture(const QString &name) { return ostratest::themedPicture("motion", name); }
 
 const QString Waiting = QString::fromUtf8("waiting for car telemetry (start a transmission) \u2014 output at rest");
 
@@ -176,12 +173,7 @@ private slots:
         QVERIFY(image.save(picture("motion-output-dialog")));
     }
 
-    void darkTheme()
-    {
-        if (ostra::isDarkTheme())
-            QSKIP("this run is the dark one");
-        QVERIFY(ostratest::runDarkTwin("motion", { "render" }));
-    }
+    void darkTheme() { QVERIFY(ostratest::renderDarkTwin("motion", {"render"})); }
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestMotionOutputDialog)

@@ -12,9 +12,9 @@
 #include "ostraui/vmeter.h"
 #include "platform/serial/serialportlister.h"
 
-#include "support/darktwin.h"
 #include "support/simulatedmotioncontroller.h"
 #include "support/testenvironment.h"
+#include "support/widgets/themedrender.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -42,10 +42,7 @@ namespace {
 
 constexpr int Patience = 10000;
 
-QString picture(const QString &name)
-{
-    return ostratest::artefactDir("motion") + QStringLiteral("/%1-%2.png").arg(name, ostra::isDarkTheme() ? "dark" : "light");
-}
+QString picture(const QString &name) { return ostratest::themedPicture("motion", name); }
 
 QByteArray hex(const QByteArray &bytes)
 {
@@ -680,12 +677,7 @@ private slots:
         QVERIFY(m_host->grab().toImage().save(picture(name)));
     }
 
-    void darkTheme()
-    {
-        if (ostra::isDarkTheme())
-            QSKIP("this run is the dark one");
-        QVERIFY(ostratest::runDarkTwin("motion", { "render" }));
-    }
+    void darkTheme() { QVERIFY(ostratest::renderDarkTwin("motion", {"render"})); }
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestMotionSystemWidget)

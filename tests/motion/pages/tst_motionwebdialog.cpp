@@ -2,8 +2,9 @@
 
 #include "ostraui/theme.h"
 
-#include "support/darktwin.h"
 #include "support/testenvironment.h"
+#include "support/widgets/themedrender.h"
+#include "support/widgets/widgetlookup.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -14,19 +15,9 @@ using corvane::MotionWebDialog;
 
 namespace {
 
-QString picture(const QString &name)
-{
-    return ostratest::artefactDir("motion") + QStringLiteral("/%1-%2.png").arg(name, ostra::isDarkTheme() ? "dark" : "light");
-}
+QString picture(const QString &name) { return ostratest::themedPicture("motion", name); }
 
-QPushButton *button(QWidget &dialog, const QString &text)
-{
-    for (QPushButton *b : dialog.findChildren<QPushButton *>()) {
-        if (b->text() == text)
-            return b;
-    }
-    return nullptr;
-}
+QPushButton *button(QWidget &dialog, const QString &text) { return ostratest::withText<QPushButton>(&dialog, text); }
 
 } // namespace
 
@@ -37,36 +28,9 @@ class TestMotionWebDialog : public QObject
 private slots:
     void initTestCase() { ostra::installTheme(*qApp); }
 
-    void qrImage_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("side");
-        // 24 bytes, level M: version 2, 25 modules of 7 px.
-        QTest::newRow("lan url") << "http://192.168.1.20:8090" << 175;
-        // Version 1, 21 modules of 8 px.
-        QTest::newRow("empty") << "" << 168;
-        QTest::newRow("tiny request") << "x" << 168;
-    }
-
-    void qrImage()
-    {
-        QFETCH(QString, text);
-        QFETCH(int, side);
-        const QImage image = corvane::renderQrImage(text, 180).toImage();
-        QCOMPARE(image.size(), QSize(side, side));
-        // Finder pattern: dark top-left module, light ring inside it, no quiet zone.
-        const int module = side == 175 ? 7 : 8;
-        QCOMPARE(image.pixelColor(0, 0), QColor(Qt::black));
-        QCOMPARE(image.pixelColor(module + 1, module + 1), QColor(Qt::white));
-        QCOMPARE(image.pixelColor(3 * module, 3 * module), QColor(Qt::black));
-        QCOMPARE(image.pixelColor(side - 1, 0), QColor(Qt::black));
-    }
-
     void tooLongText()
     {
-        const QString text(8000, QLatin1Char('x'));
-        QVERIFY(corvane::renderQrImage(text, 180).isNull());
-        MotionWebDialog dialog(text, nullptr);
+        MotionWebDialog dialog(QString(8000, QLatin1Char('x')), nullptr);
         auto *qr = dialog.findChild<QLabel *>("qrLabel");
         QCOMPARE(qr->text(), QString("QR Code unavailable"));
         QVERIFY(qr->pixmap().isNull());
@@ -107,12 +71,7 @@ private slots:
         QVERIFY(empty.grab().toImage().save(picture("motion-web-dialog-empty")));
     }
 
-    void darkTheme()
-    {
-        if (ostra::isDarkTheme())
-            QSKIP("this run is the dark one");
-        QVERIFY(ostratest::runDarkTwin("motion", { "render" }));
-    }
+    void darkTheme() { QVERIFY(ostratest::renderDarkTwin("motion", {"render"})); }
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestMotionWebDialog)

@@ -7,11 +7,10 @@
 #include "motion/pages/previewwheel.h"
 #include "ostraui/theme.h"
 
-#include "support/darktwin.h"
 #include "support/testenvironment.h"
+#include "support/widgets/themedrender.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 
 #include <functional>
 
@@ -21,10 +20,7 @@ Q_DECLARE_METATYPE(Factory)
 
 namespace {
 
-QString picture(const QString &name)
-{
-    return ostratest::artefactDir("motion") + QStringLiteral("/%1-%2.png").arg(name, ostra::isDarkTheme() ? "dark" : "light");
-}
+QString picture(const QString &name) { return ostratest::themedPicture("motion", name); }
 
 template <typename W, typename F> QWidget *make(int width, int height, F setUp)
 {
@@ -145,21 +141,6 @@ private slots:
         QCOMPARE(paint(wheel).pixelColor(leftOfTop), ostra::ThemeColors::textMuted);
     }
 
-    void paintBudget()
-    {
-        // Repainted every 33 ms: the largest widget paints well inside a millisecond.
-        PreviewRig3D rig;
-        rig.resize(1280, 800);
-        rig.setValues(FfbMotionPreviewDialog::actuatorMix(6, -4, 0.4f), 120, 6, -4, 0.4f, true);
-        QImage image(rig.size(), QImage::Format_ARGB32_Premultiplied);
-        rig.render(&image);
-        QElapsedTimer clock;
-        clock.start();
-        for (int i = 0; i < 100; ++i)
-            rig.render(&image);
-        qInfo("3-D rig paint at 1280 x 800: %.3f ms", clock.nsecsElapsed() / 100e6);
-    }
-
     void render_data()
     {
         QTest::addColumn<Factory>("make");
@@ -184,13 +165,7 @@ private slots:
         QVERIFY(image.save(picture(QString::fromLatin1(QTest::currentDataTag()))));
     }
 
-    void darkTheme()
-    {
-        if (ostra::isDarkTheme())
-            QSKIP("this run is the dark one");
-        QVERIFY(ostratest::runDarkTwin("motion", { "render" }));
-        QVERIFY(QFile::exists(picture("preview-rig").replace("-light.png", "-dark.png")));
-    }
+    void darkTheme() { QVERIFY(ostratest::renderDarkTwin("motion", {"render"})); }
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestPreviewWidgets)

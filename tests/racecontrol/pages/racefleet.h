@@ -1,17 +1,12 @@
 #pragma once
 
-#include <QDir>
-#include <QFileInfo>
-#include <QImage>
-#include <QPainter>
-#include <QProcess>
 #include <QTest>
-#include <QWidget>
 
 #include "ostraui/theme.h"
 #include "racecontrol/racecontrol.h"
 #include "support/racestationrig.h"
 #include "support/testenvironment.h"
+#include "support/widgets/themedrender.h"
 
 // A venue of fake stations inside network namespaces, one in each state a car can show: running
 // with live values and caps, stopped, a helicopter, a different car, software without race
@@ -96,31 +91,7 @@ private:
 };
 
 // Where a render goes, by theme.
-inline QString racePicture(const QString &name)
-{
-    return ostratest::artefactDir("racecontrol") + QStringLiteral("/%1-%2.png").arg(name, ostra::isDarkTheme() ? "dark" : "light");
-}
+inline QString racePicture(const QString &name) { return ostratest::themedPicture("racecontrol", name); }
 
-// Renders a dialog onto its parent's picture, as it shows over the dimmed window.
-inline QImage composeDialog(QWidget *parent, QWidget *dialog)
-{
-    QImage image = parent->grab().toImage();
-    const QImage card = dialog->grab().toImage();
-    QPainter(&image).drawImage(QPoint((image.width() - card.width()) / 2, (image.height() - card.height()) / 2), card);
-    return image;
-}
-
-// Runs the given test functions once more in a child process in the dark theme.
-inline bool renderDarkToo(const QStringList &functions)
-{
-    if (ostra::isDarkTheme())
-        return true;
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QOROSTRA_THEME", "dark");
-    env.insert("OSTRA_ARTEFACT_DIR", QFileInfo(ostratest::artefactDir("racecontrol")).absolutePath());
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::ForwardedChannels);
-    child.start(QCoreApplication::applicationFilePath(), functions);
-    return child.waitForFinished(120000) && child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0;
-}
+// The light run paints the given test functions once more in the dark theme.
+inline bool renderDarkToo(const QStringList &functions) { return ostratest::renderDarkTwin("racecontrol", functions); }

@@ -7,6 +7,7 @@
 #include "racecontrol/pages/racecardialog.h"
 #include "racecontrol/pages/racedisplay.h"
 #include "racefleet.h"
+#include "support/widgets/widgetlookup.h"
 
 using corvane::RaceCarDialog;
 
@@ -157,9 +158,7 @@ private slots:
         running()->setAxisSettings({{"steeringCenter", 1000}, {"smoothDeceleration", false}, {"decelRate", 50}});
         auto dialog = openLoaded();
         QVERIFY(dialog);
-        QPushButton *undo = nullptr;
-        for (QPushButton *button : dialog->findChildren<QPushButton *>())
-            undo = button->text() == "Undo" ? button : undo;
+        QPushButton *undo = ostratest::withText<QPushButton>(dialog.get(), "Undo");
         QVERIFY(!undo->isEnabled());
         clickStepper(dialog.get(), "trim", 1);
         QCOMPARE(stepperValue(dialog.get(), "trim")->text(), QString("1001"));
@@ -191,7 +190,7 @@ private slots:
             dialog.show();
             QVERIFY(QTest::qWaitForWindowExposed(&dialog));
             QTest::qWait(300);
-            QVERIFY(composeDialog(&parent, &dialog).save(racePicture(car == RaceFleet::Running ? "car-dialog" : "car-dialog-stopped")));
+            QVERIFY(ostratest::composeDialog(&parent, &dialog).save(racePicture(car == RaceFleet::Running ? "car-dialog" : "car-dialog-stopped")));
         }
     }
 

@@ -4,24 +4,18 @@
 #include <QSettings>
 
 #include "ostraui/pill.h"
-#include "racecontrol/pages/racecardialog.h"
 #include "racecontrol/pages/racecarcard.h"
+#include "racecontrol/pages/racecardialog.h"
 #include "racecontrol/pages/racecontrolpage.h"
 #include "racefleet.h"
+#include "support/widgets/widgetlookup.h"
 
 using corvane::RaceControl;
 using corvane::RaceControlPage;
 
 namespace {
 
-QPushButton *button(QWidget *parent, const QString &text)
-{
-    for (QPushButton *b : parent->findChildren<QPushButton *>()) {
-        if (b->text() == text)
-            return b;
-    }
-    return nullptr;
-}
+QPushButton *button(QWidget *parent, const QString &text) { return ostratest::withText<QPushButton>(parent, text); }
 
 QStringList labelTexts(QWidget *parent)
 {

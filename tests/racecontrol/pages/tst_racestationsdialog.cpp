@@ -158,10 +158,7 @@ private slots:
         parent.show();
         RaceStationsDialog dialog(&control, &parent);
         dialog.showScanResult({"10.77.0.21|1.2.28", "10.77.0.50|<b>x</b>"});
-        dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        QTest::qWait(50);
-        QVERIFY(composeDialog(&parent, &dialog).save(racePicture("stations-dialog")));
+        QVERIFY(ostratest::saveDialogPicture(&parent, &dialog, racePicture("stations-dialog")));
     }
 
     void renderDarkTheme() { QVERIFY(renderDarkToo({"render"})); }

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QPixmap>
+#include <QString>
+
+namespace ostra {
+
+// The QR code of `text` (UTF-8, error correction M), black modules on white without a quiet
+// zone, each module a whole number of pixels so that the side comes as close to `targetSize`
+// as it can; a null pixmap when the text is too long for the largest code. Every dialog that
+// shows an address for a phone to scan draws it with this.
+QPixmap renderQrCode(const QString &text, int targetSize);
+
+} // namespace ostra
