@@ -14,6 +14,7 @@
 #include "bridge/corvanecontroller.h"
 #include "bridge/receiverconfigmanager.h"
 #include "bridge/steeringmonitor.h"
+#include "dialogs/pedalverificationdialog.h"
 #include "ostraui/components.h"
 #include "ostraui/mapview.h"
 #include "ostraui/responsivegrid.h"
@@ -43,12 +44,6 @@ QString linkDot(bool up)
 {
     return up ? QStringLiteral("<span style='color:#16A34A'>&#9679;</span> ")
               : QStringLiteral("<span style='color:#DC2626'>&#9679;</span> ");
-}
-
-// A pedal or lever reading (-1 released .. 1 pressed) as a 0..1 display value.
-double displayLevel(float reading)
-{
-    return (reading + 1.0) * 0.5;
 }
 
 } // namespace
@@ -273,7 +268,7 @@ void MainWindow::updateLiveInput()
                   {m_brakeMeter, m_brakeValue, c->brake()},
                   {m_clutchMeter, m_clutchValue, c->clutch()}};
     for (const auto &pedal : pedals) {
-        const double d = displayLevel(pedal.reading);
+        const double d = corvane::pedalLevel(pedal.reading);
         pedal.meter->setValue(d);
         pedal.label->setText(QStringLiteral("%1%").arg(std::lround(d * 100.0)));
     }

@@ -21,6 +21,13 @@ QLabel *makeDialogHeading(const QString &text, QWidget *parent)
     return heading;
 }
 
+QLabel *makeStyledLabel(const QString &text, const QString &style, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setStyleSheet(style);
+    return label;
+}
+
 QWidget *makeScrollPage(QWidget *content)
 {
     auto *scroll = new QScrollArea;
