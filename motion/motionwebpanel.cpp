@@ -50,17 +50,6 @@ QByteArray reason(int code)
     }
 }
 
-bool isVirtualInterface(const QString &name)
-{
-    static const char *const markers[] = { "tailscale", "openvpn", "vethernet", "wsl", "hyper-v", "virtualbox", "vmware" };
-    const QString lower = name.toLower();
-    for (const char *marker : markers) {
-        if (lower.contains(QLatin1String(marker)))
-            return true;
-    }
-    return false;
-}
-
 } // namespace
 
 MotionWebPanel::MotionWebPanel(MotionSystemController *controller, QObject *parent)
@@ -431,24 +420,7 @@ QString lanPanelUrl(const MotionWebPanel *panel)
 {
     if (!panel || !panel->isListening())
         return QString();
-    QString best;
-    int bestScore = 0;
-    for (const NetworkInterfaceEntry &entry : NetworkInterfaceLister::interfaces()) {
-        if (entry.loopback || !entry.up || !entry.running)
-            continue;
-        if (isVirtualInterface(entry.humanReadableName.isEmpty() ? entry.name : entry.humanReadableName))
-            continue;
-        for (const QHostAddress &address : entry.addresses) {
-            const int score = NetworkInterfaceLister::lanAddressScore(address);
-            if (score > bestScore) {
-                bestScore = score;
-                best = address.toString();
-            }
-        }
-    }
-    if (best.isEmpty())
-        best = QStringLiteral("127.0.0.1");
-    return QStringLiteral("http://%1:%2").arg(best).arg(panel->port());
+    return QStringLiteral("http://%1:%2").arg(NetworkInterfaceLister::bestLanAddress()).arg(panel->port());
 }
 
 } // namespace corvane

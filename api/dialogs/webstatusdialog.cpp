@@ -18,22 +18,6 @@ namespace {
 
 constexpr int QrTargetSize = 180;
 
-// Adapters the phone cannot reach this computer through: VPNs, virtual machines and
-// containers. The first seven are words of Windows adapter names; the rest name Linux
-// interfaces, where a container bridge (docker0, 172.17.x.x) would otherwise beat the LAN.
-bool isVirtualAdapter(const QString &name)
-{
-    static const char *const words[] = {"tailscale", "openvpn", "vethernet", "wsl",  "hyper-v", "virtualbox",
-                                        "vmware",    "docker",  "br-",       "veth", "virbr",   "vboxnet",
-                                        "vmnet",     "tun",     "wg"};
-    const QString lower = name.toLower();
-    for (const char *word : words) {
-        if (lower.contains(QLatin1String(word)))
-            return true;
-    }
-    return false;
-}
-
 } // namespace
 
 WebStatusDialog::WebStatusDialog(WebSocketServer *server, QWidget *parent)
@@ -48,26 +32,7 @@ WebStatusDialog::WebStatusDialog(WebSocketServer *server, QWidget *parent)
 
 QString WebStatusDialog::pickLanAddress()
 {
-    const QList<NetworkInterfaceEntry> interfaces = NetworkInterfaceLister::interfaces();
-    QString best;
-    int bestScore = -1;
-    for (const NetworkInterfaceEntry &interface : interfaces) {
-        if (interface.loopback || !interface.up || !interface.running)
-            continue;
-        if (isVirtualAdapter(interface.name))
-            continue;
-        for (const QHostAddress &address : interface.addresses) {
-            if (address.protocol() != QAbstractSocket::IPv4Protocol)
-                continue;
-            const int score = NetworkInterfaceLister::lanAddressScore(address);
-            // Equal scores keep the first address found.
-            if (score > bestScore) {
-                best = address.toString();
-                bestScore = score;
-            }
-        }
-    }
-    return best.isEmpty() ? QStringLiteral("127.0.0.1") : best;
+    return NetworkInterfaceLister::bestLanAddress();
 }
 
 void WebStatusDialog::buildUi()

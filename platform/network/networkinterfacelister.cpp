@@ -72,4 +72,41 @@ int NetworkInterfaceLister::lanAddressScore(const QHostAddress &address)
     return 50;
 }
 
+// Adapters a phone cannot reach this PC through. The first seven are words of Windows adapter
+// names; the rest name Linux interfaces, where a container bridge (docker0, 172.17.x.x) would
+// otherwise beat the LAN.
+static bool isVirtualAdapter(const NetworkInterfaceEntry &entry)
+{
+    static const char *const words[] = {"tailscale", "openvpn", "vethernet", "wsl",  "hyper-v", "virtualbox",
+                                        "vmware",    "docker",  "br-",       "veth", "virbr",   "vboxnet",
+                                        "vmnet",     "tun",     "wg"};
+    for (const QString &name : {entry.name, entry.humanReadableName}) {
+        const QString lower = name.toLower();
+        for (const char *word : words) {
+            if (lower.contains(QLatin1String(word)))
+                return true;
+        }
+    }
+    return false;
+}
+
+QString NetworkInterfaceLister::bestLanAddress()
+{
+    QString best;
+    int bestScore = 0;
+    for (const NetworkInterfaceEntry &entry : interfaces()) {
+        if (entry.loopback || !entry.up || !entry.running || isVirtualAdapter(entry))
+            continue;
+        for (const QHostAddress &address : entry.addresses) {
+            const int score = lanAddressScore(address);
+            // Equal scores keep the first address found.
+            if (score > bestScore) {
+                best = address.toString();
+                bestScore = score;
+            }
+        }
+    }
+    return best.isEmpty() ? QStringLiteral("127.0.0.1") : best;
+}
+
 } // namespace corvane

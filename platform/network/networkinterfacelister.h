@@ -34,6 +34,10 @@ public:
     // How likely a phone on the same network reaches this PC at `address`: home networks first,
     // then office ranges, then anything public, carrier-grade NAT last; 0 for no IPv4 address.
     static int lanAddressScore(const QHostAddress &address);
+    // The IPv4 address a phone on the same network most likely reaches this PC at: the best scored
+    // address of the interfaces that are up and running, leaving out loopback, VPNs, virtual
+    // machines and containers; "127.0.0.1" when there is none.
+    static QString bestLanAddress();
 };
 
 } // namespace corvane
