@@ -203,13 +203,19 @@ void AttitudeIndicatorWidget::drawHorizon(QPainter &p)
     frame.translate(w / 2, h / 2);
     frame.rotate(-m_shown[1]);
     frame.translate(0, m_shown[0] * k);
-    // Sky over the whole window, then the ground cut to the window: a turned fill of the
-    // whole sky and ground would cost several times as much.
-    p.fillRect(rect(), QColor("#3d7fd1"));
-    const QPolygonF ground = frame.map(QPolygonF(QRectF(-s, 0, 2 * s, s))).intersected(QPolygonF(QRectF(rect())));
+    // Sky and ground each cut to the window, so every pixel is filled once: a turned fill of
+    // the whole sky and ground would cost several times as much. Their only slanted edge lies
+    // under the opaque middle of the horizon line, so they need no antialiasing, which would
+    // cost more than the rest of the picture together.
+    const QPolygonF window = QRectF(rect());
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing, false);
     p.setPen(Qt::NoPen);
+    p.setBrush(QColor("#3d7fd1"));
+    p.drawPolygon(frame.map(QPolygonF(QRectF(-s, -s, 2 * s, s))).intersected(window));
     p.setBrush(QColor("#7a5128"));
-    p.drawPolygon(ground);
+    p.drawPolygon(frame.map(QPolygonF(QRectF(-s, 0, 2 * s, s))).intersected(window));
+    p.restore();
     p.save();
     p.setTransform(frame, true);
     QPen line(QColor("#ffffff"), 3);
@@ -223,9 +229,8 @@ void AttitudeIndicatorWidget::drawHorizon(QPainter &p)
 void AttitudeIndicatorWidget::drawPitchLadder(QPainter &p, double k)
 {
     const double w = width();
-    // Lines further from the window's centre than its half diagonal cannot show.
-    const double reach = std::hypot(w, double(height())) / 2 + 14;
-    const double centreY = -m_shown[0] * k;
+    const QRectF window(rect());
+    const QTransform frame = p.transform();
     QPen pen(QColor("#ECECEC"));
     pen.setCapStyle(Qt::SquareCap);
     p.setFont(m_ladderFont);
@@ -233,10 +238,12 @@ void AttitudeIndicatorWidget::drawPitchLadder(QPainter &p, double k)
         if (d == 0)
             continue;
         const double y = -d * k;
-        if (std::fabs(y - centreY) > reach)
-            continue;
         const bool major = d % 10 == 0;
         const double l = major ? 0.08 * w : 0.04 * w;
+        // A rung outside the window is left out: stroking and laying out the text of rungs
+        // that cannot show would cost as much as those that do.
+        if (!frame.mapRect(QRectF(-l - 60, y - 12, 2 * l + 120, 24)).intersects(window))
+            continue;
         pen.setWidthF(major ? 2.5 : 1.5);
         p.setPen(pen);
         p.drawLine(QPointF(-l, y), QPointF(l, y));
