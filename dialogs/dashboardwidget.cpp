@@ -17,6 +17,7 @@
 namespace corvane {
 
 using livedisplay::consolas;
+using livedisplay::drawLayerParts;
 using livedisplay::transparentPixmap;
 
 namespace {
@@ -245,11 +246,13 @@ void DashboardWidget::buildStaticLayers(const Layout &l)
         p.drawRoundedRect(l.gearBox, 10, 10);
     }
 
-    // Ticks, labels and unit sit over the value arc.
+    // Ticks, labels and unit sit over the value arc. The layers start on whole pixels, so
+    // that they land where the marks would be drawn.
     const double r = l.radius;
-    const QRectF overlayRect = gaugeSquare(l.centre, 1.4 * r);
+    const QRect overlayRect = gaugeSquare(l.centre, 1.4 * r).toAlignedRect();
     m_gaugeOverlayPos = overlayRect.topLeft();
     m_gaugeOverlay = transparentPixmap(overlayRect.size(), dpr);
+    m_gaugeOverlayParts.clear();
     {
         QPainter p(&m_gaugeOverlay);
         p.setRenderHint(QPainter::Antialiasing);
@@ -261,36 +264,52 @@ void DashboardWidget::buildStaticLayers(const Layout &l)
         for (int i = 0; i <= 10; ++i) {
             const double pos = i / 10.0;
             p.setPen(tickPen);
-            p.drawLine(gaugePoint(l.centre, 0.86 * r, pos), gaugePoint(l.centre, 1.02 * r, pos));
+            const QLineF tick(gaugePoint(l.centre, 0.86 * r, pos), gaugePoint(l.centre, 1.02 * r, pos));
+            p.drawLine(tick);
             const QPointF at = gaugePoint(l.centre, 1.16 * r, pos);
+            const QRectF labelBox(at.x() - 0.18 * r, at.y() - 0.09 * r, 0.36 * r, 0.18 * r);
             p.setPen(QColor("#8a93a4"));
-            p.drawText(QRectF(at.x() - 0.18 * r, at.y() - 0.09 * r, 0.36 * r, 0.18 * r), Qt::AlignCenter,
-                       labels.at(i));
+            p.drawText(labelBox, Qt::AlignCenter, labels.at(i));
+            m_gaugeOverlayParts.push_back(QRectF(tick.p1(), tick.p2()).normalized().adjusted(-3, -3, 3, 3).toAlignedRect());
+            m_gaugeOverlayParts.push_back(labelBox.adjusted(-2, -2, 2, 2).toAlignedRect());
         }
+        const QRectF unitBox(l.centre.x() - r, l.centre.y() + 0.12 * r, 2 * r, 0.22 * r);
         p.setFont(consolas(0.14 * r, false, true));
         p.setPen(QColor("#7f8a9c"));
-        p.drawText(QRectF(l.centre.x() - r, l.centre.y() + 0.12 * r, 2 * r, 0.22 * r), Qt::AlignCenter,
-                   m_settings.useMph ? QStringLiteral("MPH") : QStringLiteral("KM/H"));
+        const QString unit = m_settings.useMph ? QStringLiteral("MPH") : QStringLiteral("KM/H");
+        p.drawText(unitBox, Qt::AlignCenter, unit);
+        const QRectF inked = p.boundingRect(unitBox, Qt::AlignCenter, unit);
+        m_gaugeOverlayParts.push_back(
+            QRectF(inked.left() - 0.1 * r, unitBox.top(), inked.width() + 0.2 * r, unitBox.height()).toAlignedRect());
     }
 
     // Pedal ticks and labels sit over the fills.
-    m_pedalOverlayPos = l.pedalPanel.topLeft();
-    m_pedalOverlay = transparentPixmap(l.pedalPanel.size(), dpr);
+    const QRect panel = l.pedalPanel.toAlignedRect();
+    m_pedalOverlayPos = panel.topLeft();
+    m_pedalOverlay = transparentPixmap(panel.size(), dpr);
+    m_pedalOverlayParts.clear();
     {
         QPainter p(&m_pedalOverlay);
         p.setRenderHint(QPainter::Antialiasing);
-        p.translate(-l.pedalPanel.topLeft());
+        p.translate(-panel.topLeft());
         const std::pair<QRectF, QString> bars[] = {{l.brakeBar, QStringLiteral("BRAKE")},
                                                    {l.gasBar, QStringLiteral("GAS")}};
         for (const auto &[bar, label] : bars) {
             p.setPen(QPen(QColor(0, 0, 0, 90), 1));
             for (int i = 1; i <= 9; ++i) {
                 const double x = bar.left() + bar.width() * i / 10.0;
-                p.drawLine(QPointF(x, bar.top() + 2), QPointF(x, bar.bottom() - 2));
+                const QLineF tick(QPointF(x, bar.top() + 2), QPointF(x, bar.bottom() - 2));
+                p.drawLine(tick);
+                m_pedalOverlayParts.push_back(QRectF(tick.p1(), tick.p2()).adjusted(-2, -2, 2, 2).toAlignedRect());
             }
+            const QRectF labelBox = bar.adjusted(10, 0, -10, 0);
             p.setFont(consolas(0.7 * bar.height(), true, true));
             p.setPen(QColor("#cdd5e1"));
-            p.drawText(bar.adjusted(10, 0, -10, 0), Qt::AlignLeft | Qt::AlignVCenter, label);
+            p.drawText(labelBox, Qt::AlignLeft | Qt::AlignVCenter, label);
+            // The slant of the italic reaches past the advance.
+            const QRectF inked = p.boundingRect(labelBox, Qt::AlignLeft | Qt::AlignVCenter, label);
+            m_pedalOverlayParts.push_back(
+                QRectF(inked.left() - 4, bar.top(), inked.width() + 0.4 * bar.height(), bar.height()).toAlignedRect());
         }
     }
     m_layersValid = true;
@@ -310,12 +329,20 @@ void DashboardWidget::paintEvent(QPaintEvent *event)
     for (const QRect &r : event->region())
         p.drawPixmap(QRectF(r), m_baseLayer, QRectF(QPointF(r.topLeft()) * dpr, QSizeF(r.size()) * dpr));
     p.setRenderHint(QPainter::Antialiasing);
+    // A part outside the repainted region is left out: its text and paths would be laid out
+    // and filled only to be clipped away.
+    const QRegion &dirty = event->region();
     const float frac = std::clamp(m_speed / topSpeed(), 0.0f, 1.0f);
-    drawShiftLights(p, l.speedBar, frac);
-    drawPedalBars(p, l);
-    drawSpeedGauge(p, l, frac);
-    drawGearBox(p, l.gearBox);
-    drawPitLimiter(p, l.pitBadge);
+    if (dirty.intersects(l.speedBar.adjusted(-3, -3, 3, 3).toAlignedRect()))
+        drawShiftLights(p, l.speedBar, frac);
+    if (dirty.intersects(l.pedalPanel.toAlignedRect()))
+        drawPedalBars(p, l);
+    if (dirty.intersects(QRect(m_gaugeOverlayPos, m_gaugeOverlay.deviceIndependentSize().toSize())))
+        drawSpeedGauge(p, l, frac);
+    if (dirty.intersects(l.gearBox.toAlignedRect()))
+        drawGearBox(p, l.gearBox);
+    if (dirty.intersects(l.pitBadge.toAlignedRect()))
+        drawPitLimiter(p, l.pitBadge);
 }
 
 void DashboardWidget::drawShiftLights(QPainter &p, const QRectF &bar, float frac)
@@ -344,7 +371,7 @@ void DashboardWidget::drawPedalBars(QPainter &p, const Layout &l)
 {
     drawPedalBar(p, l.brakeBar, m_brake, QColor("#ff4d4d"));
     drawPedalBar(p, l.gasBar, m_throttle, QColor("#39d353"));
-    p.drawPixmap(m_pedalOverlayPos, m_pedalOverlay);
+    drawLayerParts(p, m_pedalOverlay, m_pedalOverlayPos, m_pedalOverlayParts);
 }
 
 // The track is in the cached base layer and the ticks and label in the pedal overlay.
@@ -385,7 +412,7 @@ void DashboardWidget::drawSpeedGauge(QPainter &p, const Layout &l, float frac)
         p.setPen(pen);
         p.drawArc(square, 225 * 16, span);
     }
-    p.drawPixmap(m_gaugeOverlayPos, m_gaugeOverlay);
+    drawLayerParts(p, m_gaugeOverlay, m_gaugeOverlayPos, m_gaugeOverlayParts);
 
     QPen pointer(colour, 0.035 * r);
     pointer.setCapStyle(Qt::RoundCap);

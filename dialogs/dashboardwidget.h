@@ -5,6 +5,8 @@
 #include <QRegion>
 #include <QWidget>
 
+#include <vector>
+
 #include "dialogs/dashboardsettingsdialog.h"
 
 class QPushButton;
@@ -83,10 +85,14 @@ private:
 
     Layout m_layout;
     QPixmap m_baseLayer;        // background, bar tracks, gauge track and red zone, gear box
+    // The overlays are drawn part by part: the ticks, labels and unit of the gauge, and the
+    // ticks and labels of the pedal bars, in widget pixels.
     QPixmap m_gaugeOverlay;     // ticks, labels and unit over the value arc
-    QPointF m_gaugeOverlayPos;
+    QPoint m_gaugeOverlayPos;
+    std::vector<QRect> m_gaugeOverlayParts;
     QPixmap m_pedalOverlay;     // pedal ticks and labels over the fills
-    QPointF m_pedalOverlayPos;
+    QPoint m_pedalOverlayPos;
+    std::vector<QRect> m_pedalOverlayParts;
     bool m_layersValid = false;
 };
 
