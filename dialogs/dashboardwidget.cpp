@@ -42,6 +42,43 @@ QRectF gaugeSquare(const QPointF &centre, double radius)
     return {centre.x() - radius, centre.y() - radius, 2 * radius, 2 * radius};
 }
 
+// The whole pixels of the ring between two radii, in strips of eight rows; a strip leaves out
+// only what lies inside the inner circle on all its rows.
+QRegion ringRegion(const QPointF &centre, double inner, double outer)
+{
+    constexpr int Strip = 8;
+    std::vector<QRect> rects;
+    for (int y = int(std::floor(centre.y() - outer)); y < centre.y() + outer; y += Strip) {
+        const double nearest = std::abs(std::clamp(centre.y(), double(y), double(y + Strip)) - centre.y());
+        const double farthest = std::max(std::abs(y - centre.y()), std::abs(y + Strip - centre.y()));
+        const double outerHalf = std::sqrt(std::max(0.0, outer * outer - nearest * nearest));
+        const int left = int(std::floor(centre.x() - outerHalf));
+        const int right = int(std::ceil(centre.x() + outerHalf));
+        const double innerHalf = farthest < inner ? std::sqrt(inner * inner - farthest * farthest) : 0.0;
+        const int holeLeft = int(std::ceil(centre.x() - innerHalf));
+        const int holeRight = int(std::floor(centre.x() + innerHalf));
+        if (holeRight - holeLeft < 1) {
+            rects.emplace_back(left, y, right - left, Strip);
+        } else {
+            rects.emplace_back(left, y, holeLeft - left, Strip);
+            rects.emplace_back(holeRight, y, right - holeRight, Strip);
+        }
+    }
+    QRegion region;
+    region.setRects(rects.data(), int(rects.size()));
+    return region;
+}
+
+// The part of a pedal bar that changes when its value goes from one to the other: between the
+// two fill ends and the rounded ends around them (a short fill's rounding changes all along it).
+QRect pedalSlice(const QRectF &bar, float from, float to)
+{
+    const double a = bar.width() * std::clamp(double(std::min(from, to)), 0.0, 1.0);
+    const double b = bar.width() * std::clamp(double(std::max(from, to)), 0.0, 1.0);
+    const double left = a < 14.0 ? 0.0 : a - 8.0;
+    return QRectF(bar.left() + left, bar.top(), b + 8.0 - left, bar.height()).intersected(bar).toAlignedRect();
+}
+
 } // namespace
 
 DashboardWidget::DashboardWidget(CorvaneController *controller, QWidget *parent)
@@ -164,11 +201,15 @@ QRegion DashboardWidget::changedRegion(float oldFrac, int oldLit, long oldShown,
     QRegion dirty;
     if (litSegmentCount(frac) != oldLit)
         dirty += l.speedBar.adjusted(-3, -3, 3, 3).toAlignedRect();
-    // The arc's glow and the pointer's disc reach 1.14 R from the centre.
-    if (frac != oldFrac || shownSpeed() != oldShown)
-        dirty += gaugeSquare(l.centre, 1.16 * l.radius).toAlignedRect();
-    if (m_throttle != oldThrottle || m_brake != oldBrake)
-        dirty += l.pedalPanel.toAlignedRect();
+    // The whole arc takes the colour of the new speed.
+    if (frac != oldFrac)
+        dirty += m_gaugeRing;
+    if (shownSpeed() != oldShown)
+        dirty += m_speedBox;
+    if (m_brake != oldBrake)
+        dirty += pedalSlice(l.brakeBar, oldBrake, m_brake);
+    if (m_throttle != oldThrottle)
+        dirty += pedalSlice(l.gasBar, oldThrottle, m_throttle);
     if (m_gear != oldGear)
         dirty += l.gearBox.toAlignedRect();
     if (m_pitLimiter || m_pitLimiter != oldPit)
@@ -282,6 +323,11 @@ void DashboardWidget::buildStaticLayers(const Layout &l)
         m_gaugeOverlayParts.push_back(
             QRectF(inked.left() - 0.1 * r, unitBox.top(), inked.width() + 0.2 * r, unitBox.height()).toAlignedRect());
     }
+
+    // The pointer reaches in to 0.78 R, the arc's glow and the pointer's disc out to 1.14 R;
+    // the number is at most three digits wide.
+    m_gaugeRing = ringRegion(l.centre, 0.76 * r, 1.16 * r);
+    m_speedBox = QRectF(l.centre.x() - 0.8 * r, l.centre.y() - 0.55 * r, 1.6 * r, 0.7 * r).toAlignedRect();
 
     // Pedal ticks and labels sit over the fills.
     const QRect panel = l.pedalPanel.toAlignedRect();

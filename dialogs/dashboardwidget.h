@@ -84,6 +84,9 @@ private:
     float m_clock = 0.0f;
 
     Layout m_layout;
+    // What a new speed repaints: the ring of the value arc and pointer, and the number.
+    QRegion m_gaugeRing;
+    QRect m_speedBox;
     QPixmap m_baseLayer;        // background, bar tracks, gauge track and red zone, gear box
     // The overlays are drawn part by part: the ticks, labels and unit of the gauge, and the
     // ticks and labels of the pedal bars, in widget pixels.
