@@ -85,6 +85,8 @@ AttitudeIndicatorWidget::AttitudeIndicatorWidget(CorvaneController *controller, 
         }
     }
 
+    m_staleShown = isStale();
+
     m_tickTimer = new QTimer(this);
     m_tickTimer->setInterval(33);
     connect(m_tickTimer, &QTimer::timeout, this, &AttitudeIndicatorWidget::onTick);
@@ -110,18 +112,21 @@ void AttitudeIndicatorWidget::onAttitude(float pitchDeg, float rollDeg, float ya
 
 void AttitudeIndicatorWidget::onTick()
 {
-    const bool wasStale = isStale();
     if (m_ticksSinceAttitude < std::numeric_limits<quint32>::max())
         ++m_ticksSinceAttitude;
     bool moved = false;
     for (size_t i = 0; i < m_shown.size(); ++i) {
         const float step = Smoothing * (m_target[i] - m_shown[i]);
         m_shown[i] += step;
-        moved = moved || std::fabs(step) > StillDeg;
+        // Yaw is not drawn.
+        moved = moved || (i < 2 && std::fabs(step) > StillDeg);
     }
     // A still picture is not painted again: the whole window would be redrawn for nothing.
-    if (moved || wasStale != isStale())
+    // The curtain goes when an attitude arrives, even one the picture already shows.
+    if (moved || m_staleShown != isStale()) {
+        m_staleShown = isStale();
         update();
+    }
 }
 
 void AttitudeIndicatorWidget::onInvertToggled()

@@ -55,6 +55,7 @@ private:
     std::array<float, 3> m_target{};
     quint32 m_ticksSinceAttitude = 0;
     bool m_received = false;
+    bool m_staleShown = true; // whether the picture on screen has the curtain
 
     // Drawn once per size: the fixed marks (roll scale, aircraft symbol, titles).
     QPixmap m_fixedMarks;

@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QBackingStore>
 #include <QCheckBox>
 #include <QTest>
 
@@ -104,6 +105,36 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&widget));
         QTest::keyClick(&widget, Qt::Key_Escape);
         QVERIFY(!widget.isVisible());
+    }
+
+    // The curtain comes when the telemetry stops and goes with the next attitude, even one
+    // the picture already shows.
+    void curtainFollowsTheTelemetryOnScreen()
+    {
+        AttitudeIndicatorWidget widget(nullptr);
+        widget.resize(1280, 720);
+        widget.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&widget));
+        const auto shown = [&widget] {
+            return static_cast<QImage *>(widget.backingStore()->paintDevice())->convertToFormat(QImage::Format_RGB32);
+        };
+        for (int i = 0; i < 60; ++i) {
+            widget.onAttitude(5.0f, 10.0f, 0.0f);
+            widget.onTick();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+        }
+        const QImage live = shown();
+        for (int i = 0; i < 31; ++i) {
+            widget.onTick();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+        }
+        QVERIFY(widget.isStale());
+        QVERIFY(shown() != live);
+        widget.onAttitude(widget.shownPitch(), widget.shownRoll(), 0.0f);
+        widget.onTick();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+        QVERIFY(!widget.isStale());
+        QCOMPARE(shown(), widget.grab().toImage().convertToFormat(QImage::Format_RGB32));
     }
 
     void render()
