@@ -158,6 +158,11 @@ void AttitudeIndicatorWidget::buildStaticLayers()
 
     // The numbers fit their 24 px boxes.
     m_ladderFont = consolas(std::clamp(int(8 * k), 10, 18), true);
+    for (size_t i = 0; i < m_ladderNumbers.size(); ++i) {
+        m_ladderNumbers[i] = QStaticText(QString::number(10 * (int(i) + 1)));
+        m_ladderNumbers[i].setTextFormat(Qt::PlainText);
+        m_ladderNumbers[i].prepare(QTransform(), m_ladderFont);
+    }
 
     // Roll scale, index triangle and aircraft symbol, from the top of the arc down to the wings.
     const QRectF marks(c.x() - r - 4, c.y() - r - 4, 2 * r + 8, 1.06 * r + 12);
@@ -253,9 +258,13 @@ void AttitudeIndicatorWidget::drawPitchLadder(QPainter &p, double k)
         p.setPen(pen);
         p.drawLine(QPointF(-l, y), QPointF(l, y));
         if (major) {
-            const QString label = QString::number(std::abs(d));
-            p.drawText(QRectF(-l - 60, y - 12, 50, 24), Qt::AlignRight | Qt::AlignVCenter, label);
-            p.drawText(QRectF(l + 10, y - 12, 50, 24), Qt::AlignLeft | Qt::AlignVCenter, label);
+            // Right-aligned in the box (-L - 60, y - 12, 50, 24) and left-aligned in
+            // (L + 10, y - 12, 50, 24), both centred vertically.
+            const QStaticText &label = m_ladderNumbers[size_t(std::abs(d) / 10 - 1)];
+            const QSizeF size = label.size();
+            const double top = y - size.height() / 2;
+            p.drawStaticText(QPointF(-l - 10 - size.width(), top), label);
+            p.drawStaticText(QPointF(l + 10, top), label);
         }
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPixmap>
+#include <QStaticText>
 #include <QWidget>
 
 #include <array>
@@ -62,6 +63,9 @@ private:
     QPointF m_fixedMarksPos;
     QPixmap m_titles;
     QFont m_ladderFont;
+    // The ladder's numbers 10 .. 80, laid out once: laying out text on every frame cost
+    // a fifth of the picture.
+    std::array<QStaticText, 8> m_ladderNumbers;
     bool m_layersValid = false;
 };
 
