@@ -16,6 +16,7 @@
 namespace corvane {
 
 using livedisplay::consolas;
+using livedisplay::drawLayerParts;
 using livedisplay::transparentPixmap;
 
 namespace {
@@ -164,10 +165,16 @@ void AttitudeIndicatorWidget::buildStaticLayers()
         m_ladderNumbers[i].prepare(QTransform(), m_ladderFont);
     }
 
-    // Roll scale, index triangle and aircraft symbol, from the top of the arc down to the wings.
-    const QRectF marks(c.x() - r - 4, c.y() - r - 4, 2 * r + 8, 1.06 * r + 12);
+    // Roll scale, index triangle and aircraft symbol, from the top of the arc down to the wings;
+    // laid on as two parts, the scale's band (its ends at +-60 degrees lie 0.47 R above the
+    // centre) and the symbol (its dot reaches 0.018 R above the wings), which leaves out the
+    // clear space between them.
+    const QRect marks = QRectF(c.x() - r - 4, c.y() - r - 4, 2 * r + 8, 1.06 * r + 12).toAlignedRect();
     m_fixedMarksPos = marks.topLeft();
     m_fixedMarks = transparentPixmap(marks.size(), dpr);
+    m_fixedMarksParts = {
+        QRectF(c.x() - 0.87 * r - 4, c.y() - r - 4, 1.74 * r + 8, 0.55 * r + 8).toAlignedRect().intersected(marks),
+        QRectF(c.x() - 0.45 * r - 4, c.y() - 0.02 * r - 4, 0.9 * r + 8, 0.08 * r + 8).toAlignedRect().intersected(marks)};
     {
         QPainter p(&m_fixedMarks);
         p.setRenderHint(QPainter::Antialiasing);
@@ -198,7 +205,7 @@ void AttitudeIndicatorWidget::paintEvent(QPaintEvent *)
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     drawHorizon(p);
-    p.drawPixmap(m_fixedMarksPos, m_fixedMarks);
+    drawLayerParts(p, m_fixedMarks, m_fixedMarksPos, m_fixedMarksParts);
     drawRollPointer(p);
     drawOverlay(p);
 }

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include <array>
+#include <vector>
 
 class QCheckBox;
 class QPushButton;
@@ -60,7 +61,8 @@ private:
 
     // Drawn once per size: the fixed marks (roll scale, aircraft symbol, titles).
     QPixmap m_fixedMarks;
-    QPointF m_fixedMarksPos;
+    QPoint m_fixedMarksPos;
+    std::vector<QRect> m_fixedMarksParts; // the roll scale's band and the aircraft symbol
     QPixmap m_titles;
     QFont m_ladderFont;
     // The ladder's numbers 10 .. 80, laid out once: laying out text on every frame cost
