@@ -65,8 +65,7 @@ private:
     std::vector<QRect> m_fixedMarksParts; // the roll scale's band and the aircraft symbol
     QPixmap m_titles;
     QFont m_ladderFont;
-    // The ladder's numbers 10 .. 80, laid out once: laying out text on every frame cost
-    // a fifth of the picture.
+    // The ladder's numbers 10 .. 80, laid out once per size rather than on every frame.
     std::array<QStaticText, 8> m_ladderNumbers;
     bool m_layersValid = false;
 };
