@@ -3,7 +3,7 @@
 // prints the measured span, the interval median, 99th percentile and maximum, the intervals
 // over 10 ms and over 20 ms, and the frames whose CRC is wrong.
 //
-//     cadenceprobe [seconds] [--render] [--mainwindow] [--shell [--size WxH]] [--clients N] [--port DEVICE]
+//     cadenceprobe [seconds] [--render] [--mainwindow] [--shell [--size WxH]] [--dashboard] [--clients N] [--port DEVICE]
 //
 // --mainwindow transmits from the program's main window instead, shown at 1280x800 on the car
 // page, so its live values, gauge and channel cells refresh on the same thread as the tick.
@@ -13,7 +13,10 @@
 // cards with the map in one; 1280x800 unless --size says otherwise), with a GPS fix every
 // 100 ms and live values every 16 ms, and measures three runs one after the other: without
 // it, with it and its backdrop's drift held (as the main window does while transmitting),
-// and with the drift running. Run it on a display, e.g. under tests/support/xvfbrun.sh. --port sends the frames to an outside device (for
+// and with the drift running.
+// --dashboard measures once more with the driving dashboard shown full screen on the same
+// controller, repainting every 16 ms as the pedals move. Run the window options on a display,
+// e.g. under tests/support/xvfbrun.sh. --port sends the frames to an outside device (for
 // example one end of a socat pseudo-terminal pair) instead, so that a separate process can
 // time them on the other end; the probe then reports only the frames it sent.
 // --clients N serves the mobile-app API from the probe (transmission and input handlers) while
@@ -27,6 +30,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScreen>
 #include <QSocketNotifier>
 #include <QWebSocket>
 #include <QLinearGradient>
@@ -58,6 +62,7 @@
 #include "bench/shellscene.h"
 #include "bridge/corvanecontroller.h"
 #include "bridge/crsfprotocol.h"
+#include "dialogs/dashboardwidget.h"
 #include "frameclock.h"
 #include "ostraui/ambientbackground.h"
 #include "ostraui/theme.h"
@@ -86,7 +91,8 @@ int channelFrame(const std::vector<unsigned char> &bytes, size_t at, bool &stamp
     return 26;
 }
 
-const char Usage[] = "usage: cadenceprobe [seconds] [--render] [--mainwindow] [--shell [--size WxH]] [--clients N] [--port DEVICE]\n";
+const char Usage[] = "usage: cadenceprobe [seconds] [--render] [--mainwindow] [--shell [--size WxH]] [--dashboard] [--clients N] "
+                     "[--port DEVICE]\n";
 
 int usageError(const QString &problem)
 {
@@ -201,6 +207,9 @@ int main(int argc, char *argv[])
                                   QStringLiteral("WxH"), QStringLiteral("1280x800"));
     parser.addOption(shell);
     parser.addOption(sizeOption);
+    QCommandLineOption dashboardOption(QStringLiteral("dashboard"),
+                                       QStringLiteral("Also measure with the dashboard shown full screen."));
+    parser.addOption(dashboardOption);
     // A negative number reads as an unknown option: it gets the usage line too.
     if (!parser.parse(app.arguments()))
         return usageError(parser.errorText());
@@ -250,7 +259,7 @@ int main(int argc, char *argv[])
     corvane::VirtualInputBackend *input = corvane::VirtualInputBackend::instance();
     input->reset();
     corvane::VirtualInputDevice *wheel = input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("MOZA R9 Base")));
-    input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("MOZA SRP Pedals")));
+    corvane::VirtualInputDevice *pedals = input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("MOZA SRP Pedals")));
 
     // Whatever serves the API here answers mDNS on the loopback only, never on the real network.
     corvane::MdnsResponder::setServedInterfaceNames({QStringLiteral("lo")});
@@ -284,10 +293,16 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    // Keep the wheel moving so every tick has work to do.
+    // Keep the wheel and the pedals moving so every tick has work to do (and the dashboard's
+    // speed, gauge and pedal bars change).
     QTimer wiggle;
     int step = 0;
-    QObject::connect(&wiggle, &QTimer::timeout, [&] { wheel->setAxis(0, std::sin(float(++step) * 0.05f)); });
+    QObject::connect(&wiggle, &QTimer::timeout, [&] {
+        const float t = float(++step) * 0.05f;
+        wheel->setAxis(0, std::sin(t));
+        pedals->setAxis(1, std::sin(0.3f * t));
+        pedals->setAxis(2, std::cos(0.3f * t) * 0.5f - 0.5f);
+    });
     wiggle.start(10);
 
     BusyPage page;
@@ -347,9 +362,11 @@ int main(int argc, char *argv[])
         QString label;
         std::function<void()> begin;
         Clock::time_point start;
+        double cpuAtStart = 0.0; // the probe's CPU seconds when the run began
     };
     ostratest::TileServer tiles;
     std::unique_ptr<benchshell::ShellScene> scene;
+    std::unique_ptr<corvane::DashboardWidget> dashboard;
     QTimer fixes;
     QTimer live;
     std::vector<Run> runs;
@@ -371,21 +388,36 @@ int main(int argc, char *argv[])
         runs.push_back({QStringLiteral("shell %1 on screen, drift running").arg(size),
                         [&] { scene->window()->setDriftHeld(false); }, {}});
     }
+    if (parser.isSet(dashboardOption)) {
+        const QSize screen = QGuiApplication::primaryScreen()->size();
+        runs.push_back({QStringLiteral("dashboard full screen at %1x%2, pedals moving").arg(screen.width()).arg(screen.height()), [&] {
+                            if (scene) {
+                                fixes.stop();
+                                live.stop();
+                                scene->window()->hide();
+                            }
+                            dashboard = std::make_unique<corvane::DashboardWidget>(&controller);
+                            dashboard->showFullScreen();
+                        }, {}});
+    }
 
     const auto settle = std::chrono::milliseconds(500);
     std::vector<Clock::time_point> stamps;
     Clock::time_point end;
     double cpu = 0.0;
+    double cpuAtEnd = 0.0;
     {
         FrameClock clock(master, channelFrame);
         for (size_t i = 0; i < runs.size(); ++i) {
             QTimer::singleShot(int(seconds * 1000.0 * double(i)), &app, [&runs, i] {
                 runs[i].begin();
                 runs[i].start = Clock::now();
+                runs[i].cpuAtStart = cpuSeconds();
             });
         }
         QTimer::singleShot(int(seconds * 1000.0 * double(runs.size())), &app, [&] {
             end = Clock::now();
+            cpuAtEnd = cpuSeconds();
             QCoreApplication::quit();
         });
         const double cpuBefore = cpuSeconds();
@@ -426,8 +458,11 @@ int main(int argc, char *argv[])
             complete = false;
             continue;
         }
-        std::printf("%s: frames %zu over %.3f s (first to last frame)\n", qPrintable(runs[r].label), inRun.size(),
-                    std::chrono::duration<double>(inRun.back() - inRun.front()).count());
+        const double runCpu = (r + 1 < runs.size() ? runs[r + 1].cpuAtStart : cpuAtEnd) - runs[r].cpuAtStart;
+        std::printf("%s: frames %zu over %.3f s (first to last frame), probe CPU time %.1f ms per second\n",
+                    qPrintable(runs[r].label), inRun.size(),
+                    std::chrono::duration<double>(inRun.back() - inRun.front()).count(),
+                    runCpu * 1000.0 / std::chrono::duration<double>(to - runs[r].start).count());
         ostrabench::printIntervals(inRun, {10.0, 12.0, 20.0});
     }
     return complete && badFrames == 0 ? 0 : 1;

@@ -16,6 +16,7 @@
 namespace corvane {
 
 using livedisplay::consolas;
+using livedisplay::drawLayerParts;
 using livedisplay::transparentPixmap;
 
 namespace {
@@ -85,6 +86,8 @@ AttitudeIndicatorWidget::AttitudeIndicatorWidget(CorvaneController *controller, 
         }
     }
 
+    m_staleShown = isStale();
+
     m_tickTimer = new QTimer(this);
     m_tickTimer->setInterval(33);
     connect(m_tickTimer, &QTimer::timeout, this, &AttitudeIndicatorWidget::onTick);
@@ -110,18 +113,21 @@ void AttitudeIndicatorWidget::onAttitude(float pitchDeg, float rollDeg, float ya
 
 void AttitudeIndicatorWidget::onTick()
 {
-    const bool wasStale = isStale();
     if (m_ticksSinceAttitude < std::numeric_limits<quint32>::max())
         ++m_ticksSinceAttitude;
     bool moved = false;
     for (size_t i = 0; i < m_shown.size(); ++i) {
         const float step = Smoothing * (m_target[i] - m_shown[i]);
         m_shown[i] += step;
-        moved = moved || std::fabs(step) > StillDeg;
+        // Yaw is not drawn.
+        moved = moved || (i < 2 && std::fabs(step) > StillDeg);
     }
     // A still picture is not painted again: the whole window would be redrawn for nothing.
-    if (moved || wasStale != isStale())
+    // The curtain goes when an attitude arrives, even one the picture already shows.
+    if (moved || m_staleShown != isStale()) {
+        m_staleShown = isStale();
         update();
+    }
 }
 
 void AttitudeIndicatorWidget::onInvertToggled()
@@ -153,11 +159,22 @@ void AttitudeIndicatorWidget::buildStaticLayers()
 
     // The numbers fit their 24 px boxes.
     m_ladderFont = consolas(std::clamp(int(8 * k), 10, 18), true);
+    for (size_t i = 0; i < m_ladderNumbers.size(); ++i) {
+        m_ladderNumbers[i] = QStaticText(QString::number(10 * (int(i) + 1)));
+        m_ladderNumbers[i].setTextFormat(Qt::PlainText);
+        m_ladderNumbers[i].prepare(QTransform(), m_ladderFont);
+    }
 
-    // Roll scale, index triangle and aircraft symbol, from the top of the arc down to the wings.
-    const QRectF marks(c.x() - r - 4, c.y() - r - 4, 2 * r + 8, 1.06 * r + 12);
+    // Roll scale, index triangle and aircraft symbol, from the top of the arc down to the wings;
+    // laid on as two parts, the scale's band (its ends at +-60 degrees lie 0.47 R above the
+    // centre) and the symbol (its dot reaches 0.018 R above the wings), which leaves out the
+    // clear space between them.
+    const QRect marks = QRectF(c.x() - r - 4, c.y() - r - 4, 2 * r + 8, 1.06 * r + 12).toAlignedRect();
     m_fixedMarksPos = marks.topLeft();
     m_fixedMarks = transparentPixmap(marks.size(), dpr);
+    m_fixedMarksParts = {
+        QRectF(c.x() - 0.87 * r - 4, c.y() - r - 4, 1.74 * r + 8, 0.55 * r + 8).toAlignedRect().intersected(marks),
+        QRectF(c.x() - 0.45 * r - 4, c.y() - 0.02 * r - 4, 0.9 * r + 8, 0.08 * r + 8).toAlignedRect().intersected(marks)};
     {
         QPainter p(&m_fixedMarks);
         p.setRenderHint(QPainter::Antialiasing);
@@ -188,7 +205,7 @@ void AttitudeIndicatorWidget::paintEvent(QPaintEvent *)
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     drawHorizon(p);
-    p.drawPixmap(m_fixedMarksPos, m_fixedMarks);
+    drawLayerParts(p, m_fixedMarks, m_fixedMarksPos, m_fixedMarksParts);
     drawRollPointer(p);
     drawOverlay(p);
 }
@@ -203,13 +220,19 @@ void AttitudeIndicatorWidget::drawHorizon(QPainter &p)
     frame.translate(w / 2, h / 2);
     frame.rotate(-m_shown[1]);
     frame.translate(0, m_shown[0] * k);
-    // Sky over the whole window, then the ground cut to the window: a turned fill of the
-    // whole sky and ground would cost several times as much.
-    p.fillRect(rect(), QColor("#3d7fd1"));
-    const QPolygonF ground = frame.map(QPolygonF(QRectF(-s, 0, 2 * s, s))).intersected(QPolygonF(QRectF(rect())));
+    // Sky and ground each cut to the window, so every pixel is filled once: a turned fill of
+    // the whole sky and ground would cost several times as much. Their only slanted edge lies
+    // under the opaque middle of the horizon line, so they need no antialiasing, which would
+    // cost more than the rest of the picture together.
+    const QPolygonF window = QRectF(rect());
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing, false);
     p.setPen(Qt::NoPen);
+    p.setBrush(QColor("#3d7fd1"));
+    p.drawPolygon(frame.map(QPolygonF(QRectF(-s, -s, 2 * s, s))).intersected(window));
     p.setBrush(QColor("#7a5128"));
-    p.drawPolygon(ground);
+    p.drawPolygon(frame.map(QPolygonF(QRectF(-s, 0, 2 * s, s))).intersected(window));
+    p.restore();
     p.save();
     p.setTransform(frame, true);
     QPen line(QColor("#ffffff"), 3);
@@ -223,9 +246,8 @@ void AttitudeIndicatorWidget::drawHorizon(QPainter &p)
 void AttitudeIndicatorWidget::drawPitchLadder(QPainter &p, double k)
 {
     const double w = width();
-    // Lines further from the window's centre than its half diagonal cannot show.
-    const double reach = std::hypot(w, double(height())) / 2 + 14;
-    const double centreY = -m_shown[0] * k;
+    const QRectF window(rect());
+    const QTransform frame = p.transform();
     QPen pen(QColor("#ECECEC"));
     pen.setCapStyle(Qt::SquareCap);
     p.setFont(m_ladderFont);
@@ -233,17 +255,23 @@ void AttitudeIndicatorWidget::drawPitchLadder(QPainter &p, double k)
         if (d == 0)
             continue;
         const double y = -d * k;
-        if (std::fabs(y - centreY) > reach)
-            continue;
         const bool major = d % 10 == 0;
         const double l = major ? 0.08 * w : 0.04 * w;
+        // A rung outside the window is left out: stroking and laying out the text of rungs
+        // that cannot show would cost as much as those that do.
+        if (!frame.mapRect(QRectF(-l - 60, y - 12, 2 * l + 120, 24)).intersects(window))
+            continue;
         pen.setWidthF(major ? 2.5 : 1.5);
         p.setPen(pen);
         p.drawLine(QPointF(-l, y), QPointF(l, y));
         if (major) {
-            const QString label = QString::number(std::abs(d));
-            p.drawText(QRectF(-l - 60, y - 12, 50, 24), Qt::AlignRight | Qt::AlignVCenter, label);
-            p.drawText(QRectF(l + 10, y - 12, 50, 24), Qt::AlignLeft | Qt::AlignVCenter, label);
+            // Right-aligned in the box (-L - 60, y - 12, 50, 24) and left-aligned in
+            // (L + 10, y - 12, 50, 24), both centred vertically.
+            const QStaticText &label = m_ladderNumbers[size_t(std::abs(d) / 10 - 1)];
+            const QSizeF size = label.size();
+            const double top = y - size.height() / 2;
+            p.drawStaticText(QPointF(-l - 10 - size.width(), top), label);
+            p.drawStaticText(QPointF(l + 10, top), label);
         }
     }
 }

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QPixmap>
+#include <QStaticText>
 #include <QWidget>
 
 #include <array>
+#include <vector>
 
 class QCheckBox;
 class QPushButton;
@@ -55,12 +57,16 @@ private:
     std::array<float, 3> m_target{};
     quint32 m_ticksSinceAttitude = 0;
     bool m_received = false;
+    bool m_staleShown = true; // whether the picture on screen has the curtain
 
     // Drawn once per size: the fixed marks (roll scale, aircraft symbol, titles).
     QPixmap m_fixedMarks;
-    QPointF m_fixedMarksPos;
+    QPoint m_fixedMarksPos;
+    std::vector<QRect> m_fixedMarksParts; // the roll scale's band and the aircraft symbol
     QPixmap m_titles;
     QFont m_ladderFont;
+    // The ladder's numbers 10 .. 80, laid out once per size rather than on every frame.
+    std::array<QStaticText, 8> m_ladderNumbers;
     bool m_layersValid = false;
 };
 

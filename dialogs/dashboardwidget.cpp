@@ -17,6 +17,7 @@
 namespace corvane {
 
 using livedisplay::consolas;
+using livedisplay::drawLayerParts;
 using livedisplay::transparentPixmap;
 
 namespace {
@@ -39,6 +40,43 @@ QPointF gaugePoint(const QPointF &centre, double radius, double p)
 QRectF gaugeSquare(const QPointF &centre, double radius)
 {
     return {centre.x() - radius, centre.y() - radius, 2 * radius, 2 * radius};
+}
+
+// The whole pixels of the ring between two radii, in strips of eight rows; a strip leaves out
+// only what lies inside the inner circle on all its rows.
+QRegion ringRegion(const QPointF &centre, double inner, double outer)
+{
+    constexpr int Strip = 8;
+    std::vector<QRect> rects;
+    for (int y = int(std::floor(centre.y() - outer)); y < centre.y() + outer; y += Strip) {
+        const double nearest = std::abs(std::clamp(centre.y(), double(y), double(y + Strip)) - centre.y());
+        const double farthest = std::max(std::abs(y - centre.y()), std::abs(y + Strip - centre.y()));
+        const double outerHalf = std::sqrt(std::max(0.0, outer * outer - nearest * nearest));
+        const int left = int(std::floor(centre.x() - outerHalf));
+        const int right = int(std::ceil(centre.x() + outerHalf));
+        const double innerHalf = farthest < inner ? std::sqrt(inner * inner - farthest * farthest) : 0.0;
+        const int holeLeft = int(std::ceil(centre.x() - innerHalf));
+        const int holeRight = int(std::floor(centre.x() + innerHalf));
+        if (holeRight - holeLeft < 1) {
+            rects.emplace_back(left, y, right - left, Strip);
+        } else {
+            rects.emplace_back(left, y, holeLeft - left, Strip);
+            rects.emplace_back(holeRight, y, right - holeRight, Strip);
+        }
+    }
+    QRegion region;
+    region.setRects(rects.data(), int(rects.size()));
+    return region;
+}
+
+// The part of a pedal bar that changes when its value goes from one to the other: between the
+// two fill ends and the rounded ends around them (a short fill's rounding changes all along it).
+QRect pedalSlice(const QRectF &bar, float from, float to)
+{
+    const double a = bar.width() * std::clamp(double(std::min(from, to)), 0.0, 1.0);
+    const double b = bar.width() * std::clamp(double(std::max(from, to)), 0.0, 1.0);
+    const double left = a < 14.0 ? 0.0 : a - 8.0;
+    return QRectF(bar.left() + left, bar.top(), b + 8.0 - left, bar.height()).intersected(bar).toAlignedRect();
 }
 
 } // namespace
@@ -163,11 +201,15 @@ QRegion DashboardWidget::changedRegion(float oldFrac, int oldLit, long oldShown,
     QRegion dirty;
     if (litSegmentCount(frac) != oldLit)
         dirty += l.speedBar.adjusted(-3, -3, 3, 3).toAlignedRect();
-    // The arc's glow and the pointer's disc reach 1.14 R from the centre.
-    if (frac != oldFrac || shownSpeed() != oldShown)
-        dirty += gaugeSquare(l.centre, 1.16 * l.radius).toAlignedRect();
-    if (m_throttle != oldThrottle || m_brake != oldBrake)
-        dirty += l.pedalPanel.toAlignedRect();
+    // The whole arc takes the colour of the new speed.
+    if (frac != oldFrac)
+        dirty += m_gaugeRing;
+    if (shownSpeed() != oldShown)
+        dirty += m_speedBox;
+    if (m_brake != oldBrake)
+        dirty += pedalSlice(l.brakeBar, oldBrake, m_brake);
+    if (m_throttle != oldThrottle)
+        dirty += pedalSlice(l.gasBar, oldThrottle, m_throttle);
     if (m_gear != oldGear)
         dirty += l.gearBox.toAlignedRect();
     if (m_pitLimiter || m_pitLimiter != oldPit)
@@ -245,11 +287,13 @@ void DashboardWidget::buildStaticLayers(const Layout &l)
         p.drawRoundedRect(l.gearBox, 10, 10);
     }
 
-    // Ticks, labels and unit sit over the value arc.
+    // Ticks, labels and unit sit over the value arc. The layers start on whole pixels, so
+    // that they land where the marks would be drawn.
     const double r = l.radius;
-    const QRectF overlayRect = gaugeSquare(l.centre, 1.4 * r);
+    const QRect overlayRect = gaugeSquare(l.centre, 1.4 * r).toAlignedRect();
     m_gaugeOverlayPos = overlayRect.topLeft();
     m_gaugeOverlay = transparentPixmap(overlayRect.size(), dpr);
+    m_gaugeOverlayParts.clear();
     {
         QPainter p(&m_gaugeOverlay);
         p.setRenderHint(QPainter::Antialiasing);
@@ -261,36 +305,57 @@ void DashboardWidget::buildStaticLayers(const Layout &l)
         for (int i = 0; i <= 10; ++i) {
             const double pos = i / 10.0;
             p.setPen(tickPen);
-            p.drawLine(gaugePoint(l.centre, 0.86 * r, pos), gaugePoint(l.centre, 1.02 * r, pos));
+            const QLineF tick(gaugePoint(l.centre, 0.86 * r, pos), gaugePoint(l.centre, 1.02 * r, pos));
+            p.drawLine(tick);
             const QPointF at = gaugePoint(l.centre, 1.16 * r, pos);
+            const QRectF labelBox(at.x() - 0.18 * r, at.y() - 0.09 * r, 0.36 * r, 0.18 * r);
             p.setPen(QColor("#8a93a4"));
-            p.drawText(QRectF(at.x() - 0.18 * r, at.y() - 0.09 * r, 0.36 * r, 0.18 * r), Qt::AlignCenter,
-                       labels.at(i));
+            p.drawText(labelBox, Qt::AlignCenter, labels.at(i));
+            m_gaugeOverlayParts.push_back(QRectF(tick.p1(), tick.p2()).normalized().adjusted(-3, -3, 3, 3).toAlignedRect());
+            m_gaugeOverlayParts.push_back(labelBox.adjusted(-2, -2, 2, 2).toAlignedRect());
         }
+        const QRectF unitBox(l.centre.x() - r, l.centre.y() + 0.12 * r, 2 * r, 0.22 * r);
         p.setFont(consolas(0.14 * r, false, true));
         p.setPen(QColor("#7f8a9c"));
-        p.drawText(QRectF(l.centre.x() - r, l.centre.y() + 0.12 * r, 2 * r, 0.22 * r), Qt::AlignCenter,
-                   m_settings.useMph ? QStringLiteral("MPH") : QStringLiteral("KM/H"));
+        const QString unit = m_settings.useMph ? QStringLiteral("MPH") : QStringLiteral("KM/H");
+        p.drawText(unitBox, Qt::AlignCenter, unit);
+        const QRectF inked = p.boundingRect(unitBox, Qt::AlignCenter, unit);
+        m_gaugeOverlayParts.push_back(
+            QRectF(inked.left() - 0.1 * r, unitBox.top(), inked.width() + 0.2 * r, unitBox.height()).toAlignedRect());
     }
 
+    // The pointer reaches in to 0.78 R, the arc's glow and the pointer's disc out to 1.14 R;
+    // the number is at most three digits wide.
+    m_gaugeRing = ringRegion(l.centre, 0.76 * r, 1.16 * r);
+    m_speedBox = QRectF(l.centre.x() - 0.8 * r, l.centre.y() - 0.55 * r, 1.6 * r, 0.7 * r).toAlignedRect();
+
     // Pedal ticks and labels sit over the fills.
-    m_pedalOverlayPos = l.pedalPanel.topLeft();
-    m_pedalOverlay = transparentPixmap(l.pedalPanel.size(), dpr);
+    const QRect panel = l.pedalPanel.toAlignedRect();
+    m_pedalOverlayPos = panel.topLeft();
+    m_pedalOverlay = transparentPixmap(panel.size(), dpr);
+    m_pedalOverlayParts.clear();
     {
         QPainter p(&m_pedalOverlay);
         p.setRenderHint(QPainter::Antialiasing);
-        p.translate(-l.pedalPanel.topLeft());
+        p.translate(-panel.topLeft());
         const std::pair<QRectF, QString> bars[] = {{l.brakeBar, QStringLiteral("BRAKE")},
                                                    {l.gasBar, QStringLiteral("GAS")}};
         for (const auto &[bar, label] : bars) {
             p.setPen(QPen(QColor(0, 0, 0, 90), 1));
             for (int i = 1; i <= 9; ++i) {
                 const double x = bar.left() + bar.width() * i / 10.0;
-                p.drawLine(QPointF(x, bar.top() + 2), QPointF(x, bar.bottom() - 2));
+                const QLineF tick(QPointF(x, bar.top() + 2), QPointF(x, bar.bottom() - 2));
+                p.drawLine(tick);
+                m_pedalOverlayParts.push_back(QRectF(tick.p1(), tick.p2()).adjusted(-2, -2, 2, 2).toAlignedRect());
             }
+            const QRectF labelBox = bar.adjusted(10, 0, -10, 0);
             p.setFont(consolas(0.7 * bar.height(), true, true));
             p.setPen(QColor("#cdd5e1"));
-            p.drawText(bar.adjusted(10, 0, -10, 0), Qt::AlignLeft | Qt::AlignVCenter, label);
+            p.drawText(labelBox, Qt::AlignLeft | Qt::AlignVCenter, label);
+            // The slant of the italic reaches past the advance.
+            const QRectF inked = p.boundingRect(labelBox, Qt::AlignLeft | Qt::AlignVCenter, label);
+            m_pedalOverlayParts.push_back(
+                QRectF(inked.left() - 4, bar.top(), inked.width() + 0.4 * bar.height(), bar.height()).toAlignedRect());
         }
     }
     m_layersValid = true;
@@ -310,12 +375,20 @@ void DashboardWidget::paintEvent(QPaintEvent *event)
     for (const QRect &r : event->region())
         p.drawPixmap(QRectF(r), m_baseLayer, QRectF(QPointF(r.topLeft()) * dpr, QSizeF(r.size()) * dpr));
     p.setRenderHint(QPainter::Antialiasing);
+    // A part outside the repainted region is left out: its text and paths would be laid out
+    // and filled only to be clipped away.
+    const QRegion &dirty = event->region();
     const float frac = std::clamp(m_speed / topSpeed(), 0.0f, 1.0f);
-    drawShiftLights(p, l.speedBar, frac);
-    drawPedalBars(p, l);
-    drawSpeedGauge(p, l, frac);
-    drawGearBox(p, l.gearBox);
-    drawPitLimiter(p, l.pitBadge);
+    if (dirty.intersects(l.speedBar.adjusted(-3, -3, 3, 3).toAlignedRect()))
+        drawShiftLights(p, l.speedBar, frac);
+    if (dirty.intersects(l.pedalPanel.toAlignedRect()))
+        drawPedalBars(p, l);
+    if (dirty.intersects(QRect(m_gaugeOverlayPos, m_gaugeOverlay.deviceIndependentSize().toSize())))
+        drawSpeedGauge(p, l, frac);
+    if (dirty.intersects(l.gearBox.toAlignedRect()))
+        drawGearBox(p, l.gearBox);
+    if (dirty.intersects(l.pitBadge.toAlignedRect()))
+        drawPitLimiter(p, l.pitBadge);
 }
 
 void DashboardWidget::drawShiftLights(QPainter &p, const QRectF &bar, float frac)
@@ -344,7 +417,7 @@ void DashboardWidget::drawPedalBars(QPainter &p, const Layout &l)
 {
     drawPedalBar(p, l.brakeBar, m_brake, QColor("#ff4d4d"));
     drawPedalBar(p, l.gasBar, m_throttle, QColor("#39d353"));
-    p.drawPixmap(m_pedalOverlayPos, m_pedalOverlay);
+    drawLayerParts(p, m_pedalOverlay, m_pedalOverlayPos, m_pedalOverlayParts);
 }
 
 // The track is in the cached base layer and the ticks and label in the pedal overlay.
@@ -385,7 +458,7 @@ void DashboardWidget::drawSpeedGauge(QPainter &p, const Layout &l, float frac)
         p.setPen(pen);
         p.drawArc(square, 225 * 16, span);
     }
-    p.drawPixmap(m_gaugeOverlayPos, m_gaugeOverlay);
+    drawLayerParts(p, m_gaugeOverlay, m_gaugeOverlayPos, m_gaugeOverlayParts);
 
     QPen pointer(colour, 0.035 * r);
     pointer.setCapStyle(Qt::RoundCap);

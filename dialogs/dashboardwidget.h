@@ -5,6 +5,8 @@
 #include <QRegion>
 #include <QWidget>
 
+#include <vector>
+
 #include "dialogs/dashboardsettingsdialog.h"
 
 class QPushButton;
@@ -82,11 +84,18 @@ private:
     float m_clock = 0.0f;
 
     Layout m_layout;
+    // What a new speed repaints: the ring of the value arc and pointer, and the number.
+    QRegion m_gaugeRing;
+    QRect m_speedBox;
     QPixmap m_baseLayer;        // background, bar tracks, gauge track and red zone, gear box
+    // The overlays are drawn part by part: the ticks, labels and unit of the gauge, and the
+    // ticks and labels of the pedal bars, in widget pixels.
     QPixmap m_gaugeOverlay;     // ticks, labels and unit over the value arc
-    QPointF m_gaugeOverlayPos;
+    QPoint m_gaugeOverlayPos;
+    std::vector<QRect> m_gaugeOverlayParts;
     QPixmap m_pedalOverlay;     // pedal ticks and labels over the fills
-    QPointF m_pedalOverlayPos;
+    QPoint m_pedalOverlayPos;
+    std::vector<QRect> m_pedalOverlayParts;
     bool m_layersValid = false;
 };
 

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QFont>
+#include <QPainter>
 #include <QPixmap>
 
 #include <algorithm>
+#include <vector>
 
 // Painting helpers of the full-screen live displays (dashboard, attitude indicator).
 namespace corvane::livedisplay {
@@ -26,6 +28,15 @@ inline QPixmap transparentPixmap(const QSizeF &size, qreal dpr)
     pixmap.setDevicePixelRatio(dpr);
     pixmap.fill(Qt::transparent);
     return pixmap;
+}
+
+// Draws only the given parts (in widget pixels) of a layer whose top left corner sits at
+// `origin`: a layer that is mostly clear costs its whole area to blend, its marks only a little.
+inline void drawLayerParts(QPainter &p, const QPixmap &layer, const QPoint &origin, const std::vector<QRect> &parts)
+{
+    const qreal dpr = layer.devicePixelRatio();
+    for (const QRect &part : parts)
+        p.drawPixmap(QRectF(part), layer, QRectF(QPointF(part.topLeft() - origin) * dpr, QSizeF(part.size()) * dpr));
 }
 
 } // namespace corvane::livedisplay

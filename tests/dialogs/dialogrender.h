@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QBackingStore>
 #include <QImage>
 #include <QTest>
 #include <QWidget>
@@ -37,4 +38,16 @@ inline QImage renderWidget(QWidget &widget)
     image.fill(Qt::black);
     widget.render(&image, {}, {}, QWidget::DrawChildren);
     return image;
+}
+
+// What a shown window has on screen now (its backing store, painted tick by tick), and what
+// painting it whole gives, to compare.
+inline QImage shownOnScreen(QWidget &window)
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+    return static_cast<QImage *>(window.backingStore()->paintDevice())->convertToFormat(QImage::Format_RGB32);
+}
+inline QImage paintedWhole(QWidget &window)
+{
+    return window.grab().toImage().convertToFormat(QImage::Format_RGB32);
 }

@@ -106,6 +106,32 @@ private slots:
         QVERIFY(!widget.isVisible());
     }
 
+    // The curtain comes when the telemetry stops and goes with the next attitude, even one
+    // the picture already shows.
+    void curtainFollowsTheTelemetryOnScreen()
+    {
+        AttitudeIndicatorWidget widget(nullptr);
+        widget.resize(1280, 720);
+        widget.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&widget));
+        for (int i = 0; i < 60; ++i) {
+            widget.onAttitude(5.0f, 10.0f, 0.0f);
+            widget.onTick();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+        }
+        const QImage live = shownOnScreen(widget);
+        for (int i = 0; i < 31; ++i) {
+            widget.onTick();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+        }
+        QVERIFY(widget.isStale());
+        QVERIFY(shownOnScreen(widget) != live);
+        widget.onAttitude(widget.shownPitch(), widget.shownRoll(), 0.0f);
+        widget.onTick();
+        QVERIFY(!widget.isStale());
+        QCOMPARE(shownOnScreen(widget), paintedWhole(widget));
+    }
+
     void render()
     {
         AttitudeIndicatorWidget widget(nullptr);

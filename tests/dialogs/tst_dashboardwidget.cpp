@@ -6,6 +6,8 @@
 #include <QSpinBox>
 #include <QTest>
 
+#include <cmath>
+
 #include "dialogrender.h"
 #include "dialogs/dashboardsettingsdialog.h"
 #include "dialogs/dashboardwidget.h"
@@ -152,6 +154,29 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&dash));
         QTest::keyClick(&dash, Qt::Key_Escape);
         QVERIFY(!dash.isVisible());
+    }
+
+    // Only the parts that changed are painted again on each tick; what the window then shows
+    // must be what painting it whole shows, while driving and after the car has stopped.
+    void partialRepaintsShowTheWholePicture()
+    {
+        ostratest::TransmitRig rig;
+        QVERIFY(rig.connectCar());
+        DashboardWidget dash(rig.controller.get());
+        dash.resize(1280, 720);
+        dash.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dash));
+        for (int i = 0; i < 400; ++i) {
+            const float t = 0.05f * float(i);
+            // Throttle and brake sweep their travel, released for the last stretch.
+            rig.pedals->setAxis(1, i < 300 ? std::sin(t) : -1.0f);
+            rig.pedals->setAxis(2, i < 300 ? std::cos(1.7f * t) : -1.0f);
+            rig.pollAll();
+            dash.tick();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+            if (i % 100 == 99)
+                QCOMPARE(shownOnScreen(dash), paintedWhole(dash));
+        }
     }
 
     void render()
