@@ -7,6 +7,8 @@ jobs=${OSTRA_JOBS:-$(nproc)}
 # Paths relative to the checkout, so a clone in another folder hits the same compiler cache.
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
 export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
+# The cache takes precompiled headers only with this sloppiness.
+export CCACHE_SLOPPINESS=${CCACHE_SLOPPINESS:-pch_defines,time_macros,include_file_mtime,include_file_ctime}
 "$root/scripts/setup.sh"
 cmake -S "$root" -B "$build" -G Ninja ${OSTRA_CMAKE_ARGS:-}
 cmake --build "$build" -j "$jobs"
