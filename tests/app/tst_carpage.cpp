@@ -122,7 +122,7 @@ struct Rig
             wheel->setAxis(axis, 0.0f);
         for (int axis = 0; axis < 8; ++axis)
             pedals->setAxis(axis, -1.0f);
-        corvane::SerialPortLister::setFixedPorts({{tx.portName(), QStringLiteral("QOR Transmitter")}});
+        corvane::SerialPortLister::setFixedPorts({{tx.portName(), QStringLiteral("QOR Transmitter"), QString()}});
     }
     ~Rig() { corvane::SerialPortLister::setFixedPorts({}); }
 

@@ -112,7 +112,7 @@ private slots:
         }
         RaceControl control;
         control.openIncludedStations();
-        for (const QString &id : {"s3", "s4", "s5"})
+        for (const char *id : {"s3", "s4", "s5"})
             QTRY_COMPARE(statusOf(control, id), int(corvane::Linked));
         station(1)->setSilent(true);
         QList<int> result;
@@ -127,7 +127,7 @@ private slots:
     {
         RaceControl control;
         QSignalSpy listChanged(&control, &RaceControl::stationsChanged);
-        for (const QString &own : {"localhost", "127.0.0.1", "10.77.0.1", " "}) {
+        for (const char *own : {"localhost", "127.0.0.1", "10.77.0.1", " "}) {
             int result = -1;
             control.addStation(own, [&result](bool ok) { result = ok; });
             QCOMPARE(result, 0);
