@@ -1,6 +1,7 @@
 #include "dialogs/attitudeindicatorwidget.h"
 
 #include <QCheckBox>
+#include <QEvent>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -76,6 +77,10 @@ AttitudeIndicatorWidget::AttitudeIndicatorWidget(CorvaneController *controller, 
     }
     for (QCheckBox *box : m_invert)
         connect(box, &QCheckBox::toggled, this, &AttitudeIndicatorWidget::onInvertToggled);
+
+    m_closeButton->installEventFilter(this);
+    for (QCheckBox *box : m_invert)
+        box->installEventFilter(this);
 
     if (m_controller) {
         connect(m_controller, &CorvaneController::heliAttitudeReceived, this, &AttitudeIndicatorWidget::onAttitude);
@@ -202,6 +207,7 @@ void AttitudeIndicatorWidget::paintEvent(QPaintEvent *)
 {
     if (!m_layersValid)
         buildStaticLayers();
+    updateControlLooks();
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     drawHorizon(p);
@@ -357,6 +363,63 @@ void AttitudeIndicatorWidget::resizeEvent(QResizeEvent *event)
     }
     m_layersValid = false;
     QWidget::resizeEvent(event);
+}
+
+bool AttitudeIndicatorWidget::eventFilter(QObject *watched, QEvent *event)
+{
+    const QAbstractButton *controls[] = {m_closeButton, m_invert[0], m_invert[1], m_invert[2]};
+    for (size_t i = 0; i < m_controlLooks.size(); ++i) {
+        if (watched != controls[i])
+            continue;
+        switch (event->type()) {
+        case QEvent::Paint: {
+            // A look that no longer fits its control (hovered, pressed, toggled since) is not
+            // used: the control paints itself, and the next frame takes its new look.
+            const ControlLook &look = m_controlLooks[i];
+            if (m_paintingControlLooks || look.pixmap.isNull() || look.state != controlState(controls[i]))
+                return false;
+            QPainter p(const_cast<QAbstractButton *>(controls[i]));
+            p.drawPixmap(0, 0, look.pixmap);
+            return true;
+        }
+        case QEvent::StyleChange:
+        case QEvent::PaletteChange:
+        case QEvent::FontChange:
+        case QEvent::LanguageChange:
+            m_controlLooks[i].pixmap = QPixmap();
+            return false;
+        default:
+            return false;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// What a control's look depends on besides its style: its size and state.
+quint64 AttitudeIndicatorWidget::controlState(const QAbstractButton *control) const
+{
+    const QSize size = control->size();
+    return quint64(control->underMouse()) | quint64(control->isDown()) << 1 | quint64(control->isChecked()) << 2
+           | quint64(control->hasFocus()) << 3 | quint64(control->isEnabled()) << 4
+           | quint64(size.width() & 0xffff) << 8 | quint64(size.height() & 0xffff) << 24
+           | quint64(qRound(devicePixelRatioF() * 100) & 0xffff) << 40;
+}
+
+// Paints, through their style sheets, the looks of the controls whose state has changed.
+void AttitudeIndicatorWidget::updateControlLooks()
+{
+    QAbstractButton *controls[] = {m_closeButton, m_invert[0], m_invert[1], m_invert[2]};
+    for (size_t i = 0; i < m_controlLooks.size(); ++i) {
+        ControlLook &look = m_controlLooks[i];
+        const quint64 state = controlState(controls[i]);
+        if (!look.pixmap.isNull() && look.state == state)
+            continue;
+        look.pixmap = transparentPixmap(controls[i]->size(), devicePixelRatioF());
+        look.state = state;
+        m_paintingControlLooks = true;
+        controls[i]->render(&look.pixmap, QPoint(), QRegion(), QWidget::RenderFlags());
+        m_paintingControlLooks = false;
+    }
 }
 
 // Full screen without window chrome: Escape is the way out.

@@ -132,6 +132,34 @@ private slots:
         QCOMPARE(shownOnScreen(widget), paintedWhole(widget));
     }
 
+    // The controls keep their own look on screen while the horizon moves under them, and
+    // take a new one when their state changes.
+    void controlsFollowTheirStateOnScreen()
+    {
+        AttitudeIndicatorWidget widget(nullptr);
+        widget.resize(1280, 720);
+        widget.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&widget));
+        widget.onAttitude(5.0f, 10.0f, 0.0f);
+        widget.onTick();
+        QCOMPARE(shownOnScreen(widget), paintedWhole(widget));
+        QCheckBox *roll = box(widget, "Invert Roll");
+        const QRect area = roll->geometry();
+        const QImage unchecked = shownOnScreen(widget).copy(area);
+        roll->toggle();
+        QVERIFY(roll->isChecked());
+        const QImage checked = shownOnScreen(widget).copy(area);
+        QVERIFY(checked != unchecked);
+        QCOMPARE(shownOnScreen(widget), paintedWhole(widget));
+        // The horizon turns under the boxes; they stay as they are.
+        widget.onAttitude(-5.0f, -10.0f, 0.0f);
+        widget.onTick();
+        QCOMPARE(shownOnScreen(widget), paintedWhole(widget));
+        roll->toggle();
+        QVERIFY(!roll->isChecked());
+        QCOMPARE(shownOnScreen(widget), paintedWhole(widget));
+    }
+
     void render()
     {
         AttitudeIndicatorWidget widget(nullptr);
