@@ -212,19 +212,6 @@ private slots:
         QVERIFY(controller.profileManager()->deviceConnections().wheelBase.isEmpty());
     }
 
-    void helicopterDeviceRemembered()
-    {
-        attach({ "X", "W" });
-        {
-            CorvaneController controller;
-            controller.profileManager()->mutableActiveProfile()->vehicleType = QString(VehicleType::Helicopter);
-            QVERIFY(controller.connectHeliJoystick(0));
-        }
-        CorvaneController controller;
-        QCOMPARE(controller.helicopterConfig().inputs.joystick.device.instanceGuid, guidText("X"));
-        QVERIFY(controller.profileManager()->deviceConnections().wheelBase.isEmpty());
-    }
-
     void unplugWhileTransmitting_data()
     {
         QTest::addColumn<QString>("device");

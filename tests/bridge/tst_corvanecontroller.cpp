@@ -6,10 +6,6 @@
 
 #include "bridge/corvanecontroller.h"
 #include "bridge/corvaneserialport.h"
-#include "bridge/devicesecurity.h"
-#include "bridge/elrsparametermanager.h"
-#include "bridge/motiontelemetrysender.h"
-#include "bridge/steeringmonitor.h"
 #include "platform/input/virtualinputbackend.h"
 #include "profiles/profilemanager.h"
 #include "support/ptydevice.h"
@@ -36,28 +32,6 @@ private slots:
         QVERIFY2(input, "tests run with the virtual input backend");
         input->reset();
         QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
-    }
-
-    void construction()
-    {
-        CorvaneController controller;
-        // Owned in construction order, other children in between.
-        const QList<QObject *> owned { controller.profileManager(), controller.deviceSecurity(),
-                                       controller.transmitterPort(), controller.receiverPort(),
-                                       controller.wheelBase(), controller.pedals(), controller.shifter(),
-                                       controller.heliJoystick(), controller.heliThrottle(), controller.heliPedals(),
-                                       controller.crsfProtocol(), controller.motionTelemetrySender(),
-                                       controller.elrsParameterManager(), controller.steeringMonitor() };
-        qsizetype last = -1;
-        for (QObject *object : owned) {
-            const qsizetype at = controller.children().indexOf(object);
-            QVERIFY2(at > last, object->metaObject()->className());
-            last = at;
-        }
-        // A first start writes a default profile.
-        const Profile *active = controller.profileManager()->activeProfile();
-        QCOMPARE(active->name, QStringLiteral("Default"));
-        QVERIFY(QFile::exists(controller.profileManager()->profileFilePath(active->id)));
     }
 
     void channelStore()

@@ -101,15 +101,6 @@ private slots:
         QCOMPARE(log.frames, QList<QByteArray>{body(frame)});
     }
 
-    void conversions()
-    {
-        QCOMPARE(CrsfProtocol::bipolarToCrsf(-7.5f), 173);
-        QCOMPARE(CrsfProtocol::bipolarToCrsf(qQNaN()), 992);
-        QCOMPARE(CrsfProtocol::crsfToMicroseconds(1), 881);
-        QCOMPARE(CrsfProtocol::microsecondsToCrsf(2300), 2047);
-        QCOMPARE(CrsfProtocol::readBe16(hex("00FFFE"), 1), 0xFFFE);
-    }
-
     // Signed bytes, big-endian fields and range checks; a short payload decodes to nothing.
     void decoders()
     {

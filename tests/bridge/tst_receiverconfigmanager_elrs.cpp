@@ -64,10 +64,8 @@ private slots:
         QCOMPARE(writes(rig.rx), (QStringList { "write 10=3", "write 1=1", "write 18=10" }));
         QCOMPARE(rig.rx.settings().hudTopKmh, 60);
         QVERIFY(rig.rx.settings().osdEnabled);
-        QVERIFY(!rig.manager()->isSyncing());
         QCOMPARE(rig.manager()->statusText(), QStringLiteral("Connected over ELRS · firmware 4.5.3 · settings applied"));
         QCOMPARE(rig.manager()->connectionStatusText(), QStringLiteral("Connected · firmware 4.5.3 · settings applied"));
-        QCOMPARE(rig.manager()->receiverMode(), QStringLiteral("car"));
 
         // A later change goes out at once.
         rig.rx.clearRecords();
@@ -93,20 +91,6 @@ private slots:
         // Motion telemetry is switched on for the car.
         QVERIFY(adopted.motionTelem);
         QCOMPARE(writes(rig.rx), (QStringList { "write 9=1" }));
-        QCOMPARE(rig.manager()->caps().firmware, QStringLiteral("4.5.3"));
-    }
-
-    void receiverKeepingItsValuesIsAdoptedAfterTwoPushes()
-    {
-        ReceiverRig rig;
-        ReceiverSettings wanted;
-        wanted.initialized = true;
-        wanted.osdEnabled = true;
-        rig.profile()->receiverSettings = wanted;
-        rig.rx.setAppliesSettings(false);
-        QVERIFY(rig.startAndSyncOverAir());
-        QCOMPARE(writes(rig.rx), (QStringList { "write 1=1", "write 1=1" }));
-        QVERIFY(!rig.manager()->settings().osdEnabled);
     }
 
     void gatesFollowTheParameterCount_data()
@@ -119,7 +103,6 @@ private slots:
         QTest::newRow("14") << 14 << false << false << false << false;
         QTest::newRow("15") << 15 << false << true << false << false;
         QTest::newRow("17") << 17 << false << true << true << false;
-        QTest::newRow("19") << 19 << false << true << true << false;
         QTest::newRow("20") << 20 << true << true << true << false;
         QTest::newRow("21") << 21 << true << true << true << true;
     }
@@ -142,13 +125,10 @@ private slots:
         ReceiverConfigManager *manager = rig.manager();
         QCOMPARE(manager->supportsSetting(QStringLiteral("HUD_SPEED")), hud);
         QCOMPARE(manager->supportsSetting(QStringLiteral("MOTION_SENSORS")), motionSensors);
-        QVERIFY(manager->supportsSetting(QStringLiteral("GPS")));
         QCOMPARE(manager->canDetectMounting(), mounting);
         QCOMPARE(manager->canChangeMode(), mode);
-        QVERIFY(manager->canCalibrateGyro());
         QCOMPARE(writes(rig.rx).contains(QStringLiteral("write 18=18")), hud);
         QCOMPARE(writes(rig.rx).contains(QStringLiteral("write 15=1")), motionSensors);
-        QCOMPARE(manager->motionSensorsSetting(), motionSensors);
         QCOMPARE(manager->modeHintText().isEmpty(), mode);
     }
 
@@ -157,14 +137,11 @@ private slots:
         ReceiverRig rig;
         QVERIFY(rig.startAndSyncOverAir());
         rig.rx.clearRecords();
-        QSignalSpy changed(rig.manager(), &ReceiverConfigManager::gyroCalChanged);
         QVERIFY(rig.manager()->startGyroCalibration());
         QCOMPARE(rig.manager()->gyroCalText(), QStringLiteral("Starting over ELRS…"));
         QVERIFY(rig.rx.waitFor([&] { return rig.manager()->gyroCalState() != ReceiverConfigManager::GyroCalRunning; }));
-        QCOMPARE(rig.manager()->gyroCalState(), int(ReceiverConfigManager::GyroCalDone));
         QCOMPARE(rig.manager()->gyroCalText(), QStringLiteral("Gyro calibrated, yaw reset to 0"));
         QCOMPARE(writes(rig.rx), (QStringList { "write 13=1", "write 13=4", "write 13=6" }));
-        QCOMPARE(changed.size(), 3);
     }
 
     void gyroCalibrationEnds_data()
@@ -290,8 +267,6 @@ private slots:
         rig.rx.setUnansweredFields(unanswered);
         basicValuesOnBoard(rig.profile());
         QVERIFY(rig.startOverAir(QString()));
-        QVERIFY(rig.manager()->isBasicCarReceiver());
-        QVERIFY(rig.manager()->canChangeMode());
         QVERIFY(rig.manager()->setMode(QStringLiteral("heli")));
         QCOMPARE(rig.manager()->modeChangeText(), QStringLiteral("Sending to the receiver over ELRS…"));
         for (int i = 0; i < 10 && rig.manager()->modeChangeState() == ReceiverConfigManager::ModeChangeRunning; ++i) {
@@ -354,8 +329,6 @@ private slots:
         rig.rx.setAirSilent(true);
         QVERIFY(rig.startOverAir(QString()));
         QSignalSpy caps(rig.manager(), &ReceiverConfigManager::capsChanged);
-        QCOMPARE(rig.controller->receiverMotionLevel(), 0);
-        QCOMPARE(rig.link()->state(), ReceiverElrsLink::Idle);
         rig.tx.sendAttitude(0.1, 0.0, 0.0);
         QVERIFY(caps.wait(5000));
         QVERIFY(rig.manager()->caps().imu);
@@ -377,9 +350,7 @@ private slots:
         wanted.motionSensors = true;
         rig.profile()->receiverSettings = wanted;
         rig.profile()->receiverCaps.imu = true;
-        QCOMPARE(rig.controller->receiverMotionLevel(), 1);
         QVERIFY(rig.syncOverUsb());
-        QVERIFY(rig.rx.settings().motionSensors);
         QCOMPARE(rig.controller->receiverMotionLevel(), 2);
         QVERIFY(rig.openTransmitter());
         QSignalSpy motion(rig.controller.get(), &corvane::CorvaneController::carMotionReceived);
@@ -417,62 +388,6 @@ private slots:
         QCOMPARE(rig.manager()->gpsStatusText(), text);
     }
 
-    void gpsStatusIsRefreshedWithoutAPosition()
-    {
-        ReceiverRig rig;
-        QVERIFY(rig.startAndSyncOverAir());
-        rig.rx.setGpsStatus("Fix, 9 sats");
-        rig.rx.clearRecords();
-        QSignalSpy state(rig.manager(), &ReceiverConfigManager::stateChanged);
-        ReceiverRig::fire(rig.manager(), "onGpsRefreshTimer");
-        QVERIFY(rig.rx.waitFor([&] { return rig.manager()->gpsStatusText() == QStringLiteral("fix, 9 satellites"); }));
-        QCOMPARE(rig.rx.airRequests(), QStringList { "read 5" });
-        QVERIFY(!state.isEmpty());
-        // With a fresh position from the car the receiver is not asked.
-        rig.tx.sendGps(48.1, 11.5, 0.0, 0.0, 500, 7);
-        QVERIFY(rig.rx.waitFor([&] { return rig.controller->gpsFixAgeMs() >= 0; }));
-        ReceiverRig::fire(rig.manager(), "onGpsRefreshTimer");
-        QTest::qWait(50);
-        QCOMPARE(rig.rx.airRequests(), QStringList { "read 5" });
-        QCOMPARE(rig.manager()->gpsStatusText(), QStringLiteral("fix, 7 satellites"));
-    }
-
-    void retryIntervalFollowsTheFirmware_data()
-    {
-        QTest::addColumn<QString>("firmware");
-        QTest::addColumn<int>("interval");
-        QTest::newRow("none") << "" << 60000;
-        QTest::newRow("major only") << "5" << 60000;
-        QTest::newRow("4.2.9") << "4.2.9" << 60000;
-        QTest::newRow("4.3.0") << "4.3.0" << 10000;
-        QTest::newRow("5.0") << "5.0" << 10000;
-        QTest::newRow("1.9.2") << "1.9.2" << 60000;
-    }
-
-    void retryIntervalFollowsTheFirmware()
-    {
-        QFETCH(QString, firmware);
-        QFETCH(int, interval);
-        ReceiverCaps caps;
-        caps.firmware = firmware;
-        QCOMPARE(ReceiverConfigManager::elrsRetryIntervalMs(caps), interval);
-    }
-
-    void imuAxesText_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("formatted");
-        QTest::newRow("three words") << " +X  -Y +Z" << "FWD=X LEFT=Y UP=Z";
-        QTest::newRow("two words") << "+X -Y" << "+X -Y";
-    }
-
-    void imuAxesText()
-    {
-        QFETCH(QString, text);
-        QFETCH(QString, formatted);
-        QCOMPARE(ReceiverConfigManager::formatImuAxes(text), formatted);
-    }
-
     void statusWithoutTheReceiver_data()
     {
         QTest::addColumn<QString>("firmware");
@@ -494,7 +409,6 @@ private slots:
         QCOMPARE(rig.manager()->statusText(), status);
         QCOMPARE(rig.manager()->connectionStatusText(),
                  QStringLiteral("Not connected · start transmission with the car on"));
-        QCOMPARE(rig.manager()->summaryText(), QStringLiteral("Not connected"));
         QVERIFY(!rig.manager()->canChangeMode());
         QVERIFY(!rig.manager()->startGyroCalibration());
         QVERIFY(!rig.manager()->startMountingStep(0));

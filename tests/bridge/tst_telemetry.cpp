@@ -72,12 +72,8 @@ private slots:
         QTest::addColumn<QByteArray>("payload");
         QTest::addColumn<int>("level");
         QTest::addColumn<QString>("expected");
-        const QByteArray battery = bytes({ 0x00, 0x7E, 0x00, 0x0F, 0x00, 0x04, 0xD2, 80 });
-        QTest::newRow("battery reading") << battery << 1 << "RxBt=12.6 V|Curr=1.5 A|Capa=1234 mAh|Bat%=80 %";
         QTest::newRow("battery, capacity unfilled") << bytes({ 0x00, 0x7E, 0x00, 0x0F, 0xFF, 0xFF, 0xFF, 80 }) << 1
                                                     << "RxBt=12.6 V|Curr=1.5 A|Bat%=80 %";
-        QTest::newRow("motion reading at level 0")
-            << battery << 0 << "latA=1.26 m/s²|yawR=0.15 rad/s|jerk=0.4 m/s³|Curr=8.0 A";
         QTest::newRow("battery too short") << bytes({ 1, 2, 3, 4, 5 }) << 0 << "";
     }
 

@@ -265,19 +265,6 @@ private slots:
         QCOMPARE(storedFfb(again, first), QStringLiteral("0.75 0.2 0.5 1"));
     }
 
-    void ffbPreset()
-    {
-        CorvaneController controller;
-        controller.setWheelFfbStrength(0.6f);
-        QCOMPARE(controller.saveControlsPreset("ffb").value("strength").toDouble(), double(0.6f));
-        const QJsonObject preset { { "strength", 1.7 }, { "centering", 0 }, { "nativeCentering", 0.3 },
-                                   { "autoEngage", true } };
-        QVERIFY(controller.loadControlsPreset("ffb", preset));
-        QCOMPARE(controller.wheelFfbStrength(), 1.0f);
-        const QString id = controller.profileManager()->activeProfileId();
-        QTRY_COMPARE_WITH_TIMEOUT(storedFfb(controller, id), QStringLiteral("1 0 0.3 1"), Patience);
-    }
-
     // Waiting after a start, no response when no motion comes, active with motion, off with the port.
     void receiverStates()
     {
