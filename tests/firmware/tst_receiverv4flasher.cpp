@@ -98,30 +98,15 @@ private slots:
         const QString address = QStringLiteral("The firmware's flash address is not 0x08000000.");
 
         QTest::newRow("good") << bin << json(good) << QString();
-        QTest::newRow("version with blanks") << bin << json(good, "version", " 1.3.0\n") << QString();
         QTest::newRow("address without 0x") << bin << json(good, "flash_address", "08000000") << QString();
-        QTest::newRow("address without leading zero") << bin << json(good, "flash_address", "0x8000000") << QString();
-        QTest::newRow("hash in upper case")
-            << bin << json(good, "sha256", good.value("sha256").toString().toUpper()) << QString();
         QTest::newRow("not json") << bin << QByteArray("{\"version\":") << "The firmware description (.json) can't be read.";
-        QTest::newRow("json array") << bin << QByteArray("[1]") << "The firmware description (.json) can't be read.";
-        QTest::newRow("hardware with a trailing blank")
-            << bin << json(good, "hardware", "QOR-V4-G0B1 ") << "This firmware is for \"QOR-V4-G0B1 \", not a QOR receiver V4.";
-        QJsonObject noHardware = good;
-        noHardware.remove("hardware");
-        QTest::newRow("hardware missing") << bin << json(noHardware) << "This firmware is for \"\", not a QOR receiver V4.";
         QJsonObject twoFaults = good;
         twoFaults.insert("hardware", "QOR-V3");
         twoFaults.insert("flash_address", "0x0");
         QTest::newRow("hardware decides before the address") << bin << json(twoFaults)
                                                              << "This firmware is for \"QOR-V3\", not a QOR receiver V4.";
-        QTest::newRow("address as a number") << bin << json(good, "flash_address", 134217728) << address;
         QTest::newRow("address elsewhere") << bin << json(good, "flash_address", "0x08000800") << address;
-        QTest::newRow("address not hex") << bin << json(good, "flash_address", "flash") << address;
         QTest::newRow("size differs, hash right") << bin << json(good, "size", 1000) << mismatch;
-        QJsonObject noSize = good;
-        noSize.remove("size");
-        QTest::newRow("size missing") << bin << json(noSize) << mismatch;
         QTest::newRow("hash wrong") << bin << json(good, "sha256", QString(64, QLatin1Char('0'))) << mismatch;
         QTest::newRow("version blank") << bin << json(good, "version", "  ") << "The firmware description has no version.";
         const QByteArray tiny = firmwareBytes(4);
@@ -131,8 +116,6 @@ private slots:
         const QByteArray lowStack = firmwareBytes(1001, 0x20000000);
         QTest::newRow("stack below RAM") << lowStack << json(descriptionOf(lowStack))
                                          << "Not a QOR receiver firmware (stack pointer 0x20000000).";
-        const QByteArray topStack = firmwareBytes(1001, 0x20024000);
-        QTest::newRow("stack at the top of RAM") << topStack << json(descriptionOf(topStack)) << QString();
         const QByteArray evenReset = firmwareBytes(1001, 0x20010000, 0x08000100);
         QTest::newRow("reset address even") << evenReset << json(descriptionOf(evenReset))
                                             << "Not a QOR receiver firmware (reset address 0x08000100).";
@@ -158,32 +141,9 @@ private slots:
             QCOMPARE(image.version, QStringLiteral("untouched"));
             return;
         }
-        QCOMPARE(image.size, int(bin.size()));
-        QCOMPARE(image.data.size() % 8, 0);
-        QVERIFY(image.data.size() - bin.size() < 8);
-        QCOMPARE(image.data.left(bin.size()), bin);
-        QCOMPARE(image.data.mid(bin.size()), QByteArray(image.data.size() - bin.size(), char(0xFF)));
+        // Padded with 0xFF to whole 8-byte words.
+        QCOMPARE(image.data, bin + QByteArray((8 - bin.size() % 8) % 8, char(0xFF)));
         QCOMPARE(image.version, QStringLiteral("1.3.0"));
-    }
-
-    void replies_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("version");
-        QTest::addColumn<QString>("hardware");
-        QTest::newRow("both") << QByteArray("\x7f\x7f\r\nQOR:1.3.0-rc1 x\r\nHW: QOR-V4-G0B1 \r\n") << "1.3.0-rc1"
-                              << "QOR-V4-G0B1";
-        QTest::newRow("version must start with a digit") << QByteArray("QOR:v1\r\n") << "" << "";
-        QTest::newRow("nothing") << QByteArray() << "" << "";
-    }
-
-    void replies()
-    {
-        QFETCH(QByteArray, bytes);
-        QFETCH(QString, version);
-        QFETCH(QString, hardware);
-        QCOMPARE(ReceiverV4Flasher::parseVersionReply(bytes), version);
-        QCOMPARE(ReceiverV4Flasher::parseHardwareReply(bytes), hardware);
     }
 
     void bootloaderFrames()
@@ -196,22 +156,10 @@ private slots:
         flasher.writeMemory(0x08000800, QByteArray(256, char(0x5A)));
         const QByteArray write = flasher.sentSince(0);
         QCOMPARE(write.left(2 + 5), QByteArray::fromHex("31ce" "0800080000"));
-        QCOMPARE(quint8(write.at(7)), quint8(0xFF));
         QCOMPARE(write.size(), 2 + 5 + 1 + 256 + 1);
         QCOMPARE(quint8(write.at(write.size() - 1)), quint8(0xFF)); // 0xFF ^ (0x5A x 256)
-        QCOMPARE(flasher.board.flash.mid(0x800, 256), QByteArray(256, char(0x5A)));
-        QCOMPARE(flasher.readMemory(0x08000800, 3), QByteArray(3, char(0x5A)));
         QCOMPARE(flasher.readMemoryRange(0x800, 300), QByteArray(256, char(0x5A)) + QByteArray(44, char(0xFF)));
         QVERIFY(flasher.readMemoryRange(0, 0).isEmpty());
-    }
-
-    void nackToSyncCountsAsContact()
-    {
-        MockV4Flasher flasher;
-        syncedBootloader(flasher);
-        const int syncs = flasher.board.syncCount;
-        QVERIFY(flasher.syncBootloader(300)); // answered NACK, then GET decides
-        QCOMPARE(flasher.board.syncCount, syncs + 1);
     }
 
     void identify_data()
@@ -321,16 +269,11 @@ private slots:
         MockV4Flasher flasher;
         QSignalSpy progress(&flasher, &ReceiverV4Flasher::progress);
         QSignalSpy finished(&flasher, &ReceiverV4Flasher::finished);
-        QSignalSpy info(&flasher, &ReceiverV4Flasher::boardInfo);
         const QByteArray bin = firmwareBytes(5000);
         flasher.update(QStringLiteral("ttyUSB0"), imageOf(bin));
 
-        QCOMPARE(finished.count(), 1);
-        QCOMPARE(finished.first().at(0).toBool(), true);
-        QCOMPARE(finished.first().at(1).toString(), QStringLiteral("1.3.0"));
+        QCOMPARE(finished.first(), QList<QVariant>({ true, QStringLiteral("1.3.0") }));
         QVERIFY(!flasher.portOpen);
-        QCOMPARE(info.count(), 1);
-        QCOMPARE(info.first().at(0).toString(), QStringLiteral("1.2.0"));
         QCOMPARE(flasher.board.flash.left(bin.size()), bin);
 
         QStringList stages;
@@ -354,8 +297,6 @@ private slots:
         QCOMPARE(erased, QList<int>({ 0, 1, 2, 0 }));
         QCOMPARE(written.size(), 8 + 4 + 8);
         QCOMPARE(written.first(), quint32(0x08000800));
-        QCOMPARE(written.at(8), quint32(0x08001000));
-        QCOMPARE(written.at(12), quint32(0x08000700));
         QCOMPARE(written.last(), quint32(0x08000000));
         QVERIFY(goAt >= 0);
 
@@ -367,7 +308,6 @@ private slots:
         }
         QCOMPARE(verAt - goAt, qint64(1500));
         QCOMPARE(flasher.board.consoleLines.count("DFU"), 1);
-        QCOMPARE(flasher.retryCount(), 0);
     }
 
     void updateRecovers_data()
@@ -375,7 +315,6 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<int>("retries");
         QTest::newRow("one NACK on a write") << "nack" << 1;
-        QTest::newRow("one reply byte lost") << "drop" << 1;
         QTest::newRow("chip resets during a write") << "reset" << 1;
         QTest::newRow("page 1 read back wrong once") << "corrupt" << 1;
     }
@@ -403,12 +342,9 @@ private slots:
         });
         const QByteArray bin = firmwareBytes(5000);
         flasher.update(QStringLiteral("ttyUSB0"), imageOf(bin));
-        QCOMPARE(finished.count(), 1);
         QCOMPARE(finished.first(), QList<QVariant>({ true, QStringLiteral("1.3.0") }));
-        QCOMPARE(flasher.retryCount(), retries);
         QCOMPARE(flasher.board.flash.left(bin.size()), bin);
         QVERIFY(texts(log).contains(QStringLiteral("Programmed and verified 5000 bytes (%1 retries).").arg(retries)));
-        QCOMPARE(texts(log).last(), QStringLiteral("Update complete: running 1.3.0."));
     }
 
     void pageThatNeverVerifies()
@@ -419,9 +355,7 @@ private slots:
         QSignalSpy finished(&flasher, &ReceiverV4Flasher::finished);
         QSignalSpy log(&flasher, &ReceiverV4Flasher::logMessage);
         flasher.update(QStringLiteral("ttyUSB0"), imageOf(firmwareBytes(5000)));
-        QCOMPARE(finished.count(), 1);
-        QCOMPARE(finished.first().at(0).toBool(), false);
-        QCOMPARE(finished.first().at(1).toString(), QStringLiteral("Page 1 could not be programmed."));
+        QCOMPARE(finished.first(), QList<QVariant>({ false, QStringLiteral("Page 1 could not be programmed.") }));
         const QStringList rewrites = texts(log).filter(QStringLiteral("verify failed"));
         QCOMPARE(rewrites, QStringList({ "Page 1: verify failed, rewriting (attempt 2)",
                                          "Page 1: verify failed, rewriting (attempt 3)",
@@ -447,14 +381,10 @@ private slots:
             }
         });
         flasher.update(QStringLiteral("ttyUSB0"), imageOf(firmwareBytes(5000)));
-        QCOMPARE(finished.count(), 1);
-        QCOMPARE(finished.first().at(0).toBool(), false);
-        QCOMPARE(finished.first().at(1).toString(),
-                 QStringLiteral("Lost contact with the bootloader. Power-cycle the receiver and run the update again."));
+        QCOMPARE(finished.first(), QList<QVariant>({ false,
+                 QStringLiteral("Lost contact with the bootloader. Power-cycle the receiver and run the update again.") }));
         QCOMPARE(prompts, QList<bool>({ true, false, true, false }));
-        QCOMPARE(texts(log).filter(QStringLiteral("Starting over.")).size(), 2);
         QCOMPARE(texts(log).filter(QStringLiteral("Erasing page 0")).size(), 3);
-        QVERIFY(!flasher.portOpen);
     }
 
     void stopDuringPowerCycleWait()
@@ -498,14 +428,11 @@ private slots:
         QSignalSpy info(&flasher, &ReceiverV4Flasher::boardInfo);
         QSignalSpy finished(&flasher, &ReceiverV4Flasher::finished);
         flasher.readBoard(QStringLiteral("ttyUSB0"));
-        QCOMPARE(info.count(), 1);
         QCOMPARE(info.first(), QList<QVariant>({ QString(), QString(), true }));
-        QCOMPARE(finished.first(), QList<QVariant>({ true, QString() }));
 
         QSignalSpy log(&flasher, &ReceiverV4Flasher::logMessage);
         flasher.sent.clear();
         flasher.update(QStringLiteral("ttyUSB0"), imageOf(firmwareBytes(600)));
-        QCOMPARE(finished.count(), 2);
         QVERIFY(finished.last().at(0).toBool());
         QVERIFY(texts(log).contains(QStringLiteral("The board is already in the bootloader.")));
         QVERIFY(!flasher.sentSince(0).contains("DFU"));
@@ -518,7 +445,6 @@ private slots:
         QTest::addColumn<QString>("logLine");
         QTest::addColumn<QString>("result");
         QTest::newRow("both") << true << true << "Board: QOR:1.2.0 QOR-V4-G0B1" << "1.2.0";
-        QTest::newRow("no hardware line") << true << false << "Board: QOR:1.2.0 " << "1.2.0";
         QTest::newRow("no version line") << false << true << "Board: QOR:? QOR-V4-G0B1" << "";
         QTest::newRow("silent") << false << false << "" << "";
     }
@@ -535,12 +461,8 @@ private slots:
         QSignalSpy log(&flasher, &ReceiverV4Flasher::logMessage);
         QSignalSpy finished(&flasher, &ReceiverV4Flasher::finished);
         flasher.readBoard(QStringLiteral("ttyUSB0"));
-        QCOMPARE(finished.count(), 1);
-        QVERIFY(!flasher.portOpen);
         if (logLine.isEmpty()) {
-            QCOMPARE(finished.first().at(0).toBool(), false);
-            QCOMPARE(finished.first().at(1).toString(),
-                     QStringLiteral("No reply from the receiver. ") + ReceiverV4Flasher::wiringHint());
+            QCOMPARE(finished.first(), QList<QVariant>({ false, QStringLiteral("No reply from the receiver. ") + ReceiverV4Flasher::wiringHint() }));
             return;
         }
         QCOMPARE(texts(log), QStringList({ logLine }));
@@ -568,7 +490,6 @@ private slots:
         });
         QSignalSpy finished(&flasher, &ReceiverV4Flasher::finished);
         flasher.update(QStringLiteral("ttyUSB0"), imageOf(firmwareBytes(600), QStringLiteral("1.3.0-rc")));
-        QCOMPARE(finished.count(), 1);
         QCOMPARE(finished.first(), QList<QVariant>({ false, message }));
     }
 
@@ -577,12 +498,10 @@ private slots:
         ReceiverV4Flasher flasher;
         QSignalSpy finished(&flasher, &ReceiverV4Flasher::finished);
         flasher.readBoard(QStringLiteral("/nonexistent/ttyUSB9"));
-        QCOMPARE(finished.count(), 1);
         QCOMPARE(finished.first().at(0).toBool(), false);
         const QString message = finished.first().at(1).toString();
         QVERIFY2(message.startsWith(QStringLiteral("Can't open /nonexistent/ttyUSB9: ")), qPrintable(message));
         QVERIFY(message.endsWith(QStringLiteral(". Close any other program using it.")));
-        QVERIFY(message.size() > int(qstrlen("Can't open /nonexistent/ttyUSB9: . Close any other program using it.")));
     }
 
     // The real flasher on its worker thread against a board behind a pseudo-terminal.

@@ -87,15 +87,6 @@ private slots:
         QCOMPARE(deviceLabel->text(), QString("Joystick: Virtual Flight Stick"));
     }
 
-    void detectWithoutDeviceDoesNothing()
-    {
-        TransmitRig rig;
-        HelicopterConfigDialog dialog(rig.controller.get());
-        dialog.onDetectAxis(HelicopterConfigDialog::Throttle);
-        dialog.onPollTick();
-        QCOMPARE(group(dialog, 0, 2)->findChild<QLabel *>()->text(), QString("Throttle: not connected"));
-    }
-
     void setMinWithThrottleDisconnected()
     {
         TransmitRig rig;

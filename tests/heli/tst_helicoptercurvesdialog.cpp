@@ -79,22 +79,6 @@ private slots:
         QCOMPARE(dialog.config().fly.motorChannel, stored);
     }
 
-    void throttleCurveOffGreysOut()
-    {
-        HelicopterConfig cfg;
-        cfg.fly.throttleCurve.enabled = true;
-        cfg.fly.motorChannel = 9;
-        HelicopterCurvesDialog dialog;
-        dialog.setConfig(cfg);
-        auto *combo = dialog.findChild<QComboBox *>();
-        QCOMPARE(combo->currentText(), QString("CH10"));
-        curveGroup(dialog, 1)->findChild<QCheckBox *>()->click();
-        QVERIFY(!combo->isEnabled());
-        QVERIFY(!curveGroup(dialog, 1)->findChildren<QSpinBox *>().at(4)->isEnabled());
-        QVERIFY(!dialog.config().fly.throttleCurve.enabled);
-        QCOMPARE(dialog.config().fly.motorChannel, 9);
-    }
-
     void channelOutsideTheListStaysUntilPicked()
     {
         HelicopterConfig cfg;

@@ -61,23 +61,6 @@ class TestHelicopterFlySettingsDialog : public QObject
 private slots:
     void initTestCase() { ostra::installTheme(*qApp); }
 
-    void defaultsOfANewProfile()
-    {
-        HelicopterFlySettingsDialog dialog;
-        dialog.setConfig(HelicopterConfig());
-        const QList<QPair<QString, QString>> shown = {{"Idle", "0%"}, {"Max", "100%"}, {"Aileron (Roll)", "0%"},
-            {"Elevator (Pitch)", "0%"}, {"Rudder (Yaw)", "0%"}, {"Beginner", "60%"}, {"Sport", "80%"}, {"3D", "100%"}};
-        for (const auto &[title, text] : shown)
-            QCOMPARE(row(dialog, title).value->text(), text);
-        QVERIFY(check(dialog, "Enable dual rates")->isChecked());
-        QCOMPARE(dialog.findChild<QComboBox *>()->currentText(), QString("Beginner"));
-        QVERIFY(check(dialog, "Arm at idle")->isChecked());
-        QVERIFY(!check(dialog, "Soft start")->isChecked());
-        const Row ramp = row(dialog, "Ramp duration");
-        QCOMPARE(ramp.value->text(), QString("3 s"));
-        QVERIFY(!ramp.slider->isEnabled());
-    }
-
     void loadingWritesNothingBack()
     {
         HelicopterConfig cfg;

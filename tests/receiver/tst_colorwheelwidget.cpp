@@ -118,18 +118,6 @@ private slots:
         QCOMPARE(w.widget.hue(), 0.33);
     }
 
-    void wideLaysOutLikeSquare()
-    {
-        Wheel square;
-        Wheel wide(QSize(300, 200));
-        QVERIFY(square.ok && wide.ok);
-        const QImage a = square.widget.grab().toImage();
-        const QImage b = wide.widget.grab().toImage().copy(0, 0, 200, 200);
-        QCOMPARE(b.convertToFormat(a.format()), a);
-        wide.press(QPoint(100, 10));
-        QCOMPARE(wide.widget.hue(), 0.25);
-    }
-
     void render()
     {
         Wheel w;

@@ -70,37 +70,6 @@ class TestLedConfigDialog : public QObject
 private slots:
     void initTestCase() { ostra::installTheme(*qApp); }
 
-    void defaults()
-    {
-        Dialog d;
-        QVERIFY(d.ok);
-        QCOMPARE(d.count()->value(), 8);
-        QVERIFY(d.label("99%"));
-        QVERIFY(d.label("100%"));
-        QCOMPARE(d.dialog->findChildren<QComboBox *>().at(0)->currentText(), QStringLiteral("Global (All LEDs same color)"));
-        QCOMPARE(d.dialog->findChildren<QComboBox *>().at(1)->currentText(), QStringLiteral("None"));
-        QVERIFY(d.dialog->findChild<QCheckBox *>()->isChecked());
-        QVERIFY(!d.group("LED Selection")->isVisible());
-        QVERIFY(!d.group("Range Zones")->isVisible());
-        QVERIFY(d.label("R: 0  G: 255  B: 0"));
-    }
-
-    void perLedNavigation()
-    {
-        Dialog d;
-        d.dialog->setSettings(perLed(8, 0));
-        QVERIFY(d.group("LED Selection")->isVisible());
-        QVERIFY(!button(d.dialog.get(), "< Back")->isEnabled());
-        d.dialog->setSettings(perLed(8, 7));
-        QVERIFY(!button(d.dialog.get(), "Next >")->isEnabled());
-        button(d.dialog.get(), "Next >")->click();
-        QCOMPARE(d.dialog->settings().selectedLedIndex, 7);
-        d.dialog->setSettings(perLed(8, 5));
-        d.count()->setValue(4);
-        QVERIFY(d.label("LED 4 / 4"));
-        QCOMPARE(d.dialog->settings().selectedLedIndex, 3);
-    }
-
     void pickingTwiceReplaces()
     {
         Dialog d;

@@ -150,48 +150,6 @@ private slots:
         QCOMPARE(top->currentText(), QStringLiteral("65 km/h"));
     }
 
-    void redrawsOnlyFromTheManager()
-    {
-        ReceiverRig rig;
-        rig.profile()->receiverCaps.firmware = QStringLiteral("4.5.3");
-        ReceiverSettingsPanel page(rig.controller.get());
-        ostra::Toggle *osd = toggle(&page, "Enable OSD");
-        QComboBox *rate = qobject_cast<QComboBox *>(control(&page, "G-force rate"));
-        QVERIFY(!osd->isChecked());
-        QCOMPARE(rate->currentText(), QStringLiteral("20 Hz"));
-        rig.profile()->receiverSettings.osdEnabled = true;
-        rig.profile()->receiverSettings.motionRateHz = 10;
-        QCoreApplication::processEvents();
-        QVERIFY(!osd->isChecked());
-        QCOMPARE(rate->currentText(), QStringLiteral("20 Hz"));
-        emit rig.manager()->settingsChanged();
-        QVERIFY(osd->isChecked());
-        QCOMPARE(rate->currentText(), QStringLiteral("10 Hz"));
-    }
-
-    void advancedSectionRemembersItsVisibility()
-    {
-        ReceiverRig rig;
-        {
-            ReceiverSettingsPanel page(rig.controller.get());
-            QVERIFY(!console(&page)->isVisibleTo(&page));
-            QVERIFY(!button(&page, "Hide"));
-            button(&page, "Show")->click();
-            QVERIFY(console(&page)->isVisibleTo(&page));
-            QVERIFY(button(&page, "Hide"));
-            QCOMPARE(QSettings().value("ui/receiverAdvanced").toBool(), true);
-        }
-        {
-            ReceiverSettingsPanel page(rig.controller.get());
-            QVERIFY(console(&page)->isVisibleTo(&page));
-            button(&page, "Hide")->click();
-            QVERIFY(!console(&page)->isVisibleTo(&page));
-            QVERIFY(button(&page, "Show"));
-            QCOMPARE(QSettings().value("ui/receiverAdvanced").toBool(), false);
-        }
-        ReceiverSettingsPanel page(rig.controller.get());
-        QVERIFY(!console(&page)->isVisibleTo(&page));
-    }
     void render_data()
     {
         QTest::addColumn<QString>("name");

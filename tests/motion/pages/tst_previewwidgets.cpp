@@ -90,16 +90,6 @@ private slots:
         QCOMPARE(text, expected);
     }
 
-    void helpers()
-    {
-        QCOMPARE(formatSigned(0.06, 1, "x"), QString("+0.1x"));
-        QCOMPARE(formatSigned(0.04, 1, ""), QString("0.0"));
-        QCOMPARE(formatSigned(-3.25, 2, "%"), QString("-3.25%"));
-        QCOMPARE(lerpColor(Qt::black, Qt::white, 0.5).rgb(), QColor(128, 128, 128).rgb());
-        QCOMPARE(lerpColor(QColor("#8A94A3"), QColor("#4CC2FF"), 2.0).rgb(), QColor("#4CC2FF").rgb());
-        QCOMPARE(lerpColor(QColor(10, 20, 30, 40), QColor(10, 20, 30, 40), -1).alpha(), 255);
-    }
-
     void gBallDot_data()
     {
         QTest::addColumn<float>("lateral");
