@@ -124,55 +124,6 @@ private slots:
         setDisclaimerAccepted(false);
     }
 
-    void identity()
-    {
-        MainWindow window;
-        View view{window};
-        QCOMPARE(window.windowTitle(), QStringLiteral("Qorvant OSTRA"));
-        QVERIFY(window.windowFlags().testFlag(Qt::FramelessWindowHint));
-        QCOMPARE(window.minimumSize(), QSize(1000, 680));
-        QCOMPARE(window.size(), QSize(1440, 900));
-        QCOMPARE(window.findChild<ostra::PageStack *>(QStringLiteral("contentStack"))->count(), 8);
-        // Starts on the dashboard with no pills.
-        QCOMPARE(window.currentPage(), 0);
-        QCOMPARE(view.title(), QStringLiteral("Dashboard"));
-        QCOMPARE(view.pills(), (QList<bool>{false, false, false, false}));
-        bool versionShown = false;
-        for (QLabel *label : window.findChild<ostra::Sidebar *>()->findChildren<QLabel *>())
-            versionShown |= label->text() == QLatin1String("v1.3.5");
-        QVERIFY(versionShown);
-        // Serving the mobile app, unless another program holds the port.
-        QVERIFY(window.server()->isListening() || !apiPortFree());
-    }
-
-    // The title bar's buttons drive the frameless window; the maximise button follows its state.
-    void windowChrome()
-    {
-        MainWindow window;
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        auto *bar = window.findChild<ostra::TitleBar *>();
-        const auto maximizeTip = [bar] {
-            for (QAbstractButton *button : bar->findChildren<QAbstractButton *>()) {
-                if (button->toolTip() == QLatin1String("Maximize") || button->toolTip() == QLatin1String("Restore"))
-                    return button->toolTip();
-            }
-            return QString();
-        };
-        QCOMPARE(maximizeTip(), QStringLiteral("Maximize"));
-        emit bar->maximizeRequested();
-        QTRY_VERIFY(window.isMaximized());
-        QCOMPARE(maximizeTip(), QStringLiteral("Restore"));
-        emit bar->maximizeRequested();
-        QTRY_VERIFY(!window.isMaximized());
-        QCOMPARE(maximizeTip(), QStringLiteral("Maximize"));
-        emit bar->minimizeRequested();
-        QTRY_VERIFY(window.isMinimized());
-        window.showNormal();
-        emit bar->closeRequested();
-        QVERIFY(!window.isVisible());
-    }
-
     void navigation_data()
     {
         QTest::addColumn<int>("start");
