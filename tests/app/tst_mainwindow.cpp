@@ -1,9 +1,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
-#include <QFrame>
-#include <QHBoxLayout>
-#include <QStackedWidget>
 #include <QLabel>
 #include <QPushButton>
 #include <QSettings>
@@ -499,37 +496,6 @@ private slots:
             items << QStringLiteral("%1 = %2").arg(combo.itemText(i)).arg(combo.itemData(i).toInt());
         QCOMPARE(items, (QStringList{"Choose a wheel base = -1", "MOZA R9 Base (8 axes, 32 btn) [FFB] = 3",
                                      "MOZA SRP Pedals (3 axes, 0 btn) = 4"}));
-
-        // Only the page shown claims height in the stack.
-        QStackedWidget stack;
-        ostra::ResponsiveGrid *grids[2] = {};
-        QWidget *pages[2] = {MainWindow::addGridPage(&stack, &grids[0]), MainWindow::addGridPage(&stack, &grids[1])};
-        QCOMPARE(stack.count(), 2);
-        QVERIFY(grids[0] && grids[1] && grids[0] != grids[1]);
-        for (int shown = 1; shown >= 0; --shown) {
-            MainWindow::switchStackPage(&stack, shown);
-            QCOMPARE(stack.currentIndex(), shown);
-            QCOMPARE(pages[shown]->sizePolicy().verticalPolicy(), QSizePolicy::Preferred);
-            QCOMPARE(pages[1 - shown]->sizePolicy().verticalPolicy(), QSizePolicy::Ignored);
-        }
-
-        QHBoxLayout row;
-        QLabel *value = nullptr;
-        QFrame *tile = MainWindow::addValueTile(&row, QStringLiteral("Link quality"), &value);
-        QVERIFY(tile->property("tile").toBool());
-        QCOMPARE(value->text(), QStringLiteral("\u2014"));
-        QCOMPARE(row.stretch(0), 1);
-        delete tile;
-
-        // One slot for a device row's connect and disconnect.
-        MainWindow window;
-        ostra::DeviceRow device(QStringLiteral("TX"), QStringLiteral("Transmitter"), QString());
-        window.connectDeviceRow(&device, &MainWindow::onInfoButtonClicked);
-        emit device.connectRequested();
-        QCOMPARE(window.currentPage(), 2);
-        window.showPage(0);
-        emit device.disconnectRequested();
-        QCOMPARE(window.currentPage(), 2);
     }
 
     void infoPage()
