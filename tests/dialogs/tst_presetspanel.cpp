@@ -62,7 +62,7 @@ class TestPresetsPanel : public QObject
 private slots:
     void initTestCase() { ostra::installTheme(*qApp); }
 
-    void freshInstallShowsThePlaceholder()
+    void blankNameIsNotSaved()
     {
         ostratest::TransmitRig rig;
         PresetsPanel panel(rig.controller.get(), Controls, "Controls presets", "About");
