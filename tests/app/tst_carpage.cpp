@@ -174,35 +174,6 @@ private slots:
         corvane::SerialPortLister::setFixedPorts({});
     }
 
-    void structure()
-    {
-        QSettings().remove(QStringLiteral("ui/carDevicesOpen"));
-        corvane::VirtualInputBackend::instance()->addDevice(
-            corvane::VirtualDeviceSpec(QStringLiteral("Test Wheel"), 6, 12, 1, true));
-        MainWindow window;
-        Car car{window};
-        for (const char *name : {"transmitterCombo", "wheelBaseCombo", "pedalsCombo", "shifterCombo",
-                                 "connectTransmitterBtn", "connectWheelBaseBtn", "connectPedalsBtn",
-                                 "connectShifterBtn", "refreshDevicesBtn", "startStopBtn", "autoStartBtn",
-                                 "clearConsoleBtn", "consoleOutput", "rssiLabel", "lqLabel", "snrLabel", "rfModeLabel"})
-            QVERIFY2(window.findChild<QWidget *>(QLatin1String(name)), name);
-        QVERIFY(!window.findChild<QComboBox *>(QStringLiteral("receiverCombo")));
-        // Devices open without a saved choice; the console and the auto-start mirror hidden.
-        QVERIFY(!car.combo("transmitterCombo")->isHidden());
-        QVERIFY(car.named<QWidget>("debugConsoleCard")->isHidden());
-        QVERIFY(car.button("autoStartBtn")->isHidden());
-        QCOMPARE(car.combo("transmitterCombo")->itemText(0), QStringLiteral("Choose QOR Transmitter"));
-        QCOMPARE(car.combo("transmitterCombo")->itemData(0), QVariant(QString()));
-        QComboBox *wheels = car.combo("wheelBaseCombo");
-        QCOMPARE(wheels->count(), 2);
-        QCOMPARE(wheels->itemText(0), QStringLiteral("Choose wheel base"));
-        QCOMPARE(wheels->itemText(1), QStringLiteral("Test Wheel (6 axes, 12 btn) [FFB]"));
-        QCOMPARE(wheels->itemData(1), QVariant(0));
-        QCOMPARE(car.combo("shifterCombo")->itemText(0), QStringLiteral("Choose shifter"));
-        QCOMPARE(window.findChild<QWidget *>(QStringLiteral("carPageContent"))->maximumWidth(), 1336);
-        QCOMPARE(car.channelCells().size(), 16);
-    }
-
     void noSelection_data()
     {
         QTest::addColumn<QString>("slot");
@@ -534,12 +505,10 @@ private slots:
         QCOMPARE(unknown->text(), Dash);
         window.updateTelemetryDashboard();
         QVERIFY(unknown->property("stale").toBool());
-        QCOMPARE(unknown->styleSheet(), QStringLiteral("color: #9AA4B2;"));
         QVERIFY(c->connectTransmitter(rig.tx.portName(), 115200));
         QVERIFY(rig.tx.sendLinkStatistics(-60, -62, 97, 8));
         QTRY_COMPARE(rqly->text(), QStringLiteral("97 %"));
         QVERIFY(!rqly->property("stale").toBool());
-        QCOMPARE(rqly->styleSheet(), QString());
         QVERIFY(unknown->property("stale").toBool());
         c->setTelemetryDashboard({});
         QVERIFY(car.named<QWidget>("pinnedSensors")->isHidden());
@@ -572,7 +541,6 @@ private slots:
             Rig rig;
             QVERIFY(connectAll(window, rig));
             window.controller()->startTransmission();
-            QVERIFY(window.controller()->isRunning());
             ostratest::ModalAnswerer answer;
             answer.press(QStringLiteral("Restart now"));
             window.toggleTheme();

@@ -1,9 +1,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
-#include <QFrame>
-#include <QHBoxLayout>
-#include <QStackedWidget>
 #include <QLabel>
 #include <QPushButton>
 #include <QSettings>
@@ -122,55 +119,6 @@ private slots:
     {
         corvane::VirtualInputBackend::instance()->reset();
         setDisclaimerAccepted(false);
-    }
-
-    void identity()
-    {
-        MainWindow window;
-        View view{window};
-        QCOMPARE(window.windowTitle(), QStringLiteral("Qorvant OSTRA"));
-        QVERIFY(window.windowFlags().testFlag(Qt::FramelessWindowHint));
-        QCOMPARE(window.minimumSize(), QSize(1000, 680));
-        QCOMPARE(window.size(), QSize(1440, 900));
-        QCOMPARE(window.findChild<ostra::PageStack *>(QStringLiteral("contentStack"))->count(), 8);
-        // Starts on the dashboard with no pills.
-        QCOMPARE(window.currentPage(), 0);
-        QCOMPARE(view.title(), QStringLiteral("Dashboard"));
-        QCOMPARE(view.pills(), (QList<bool>{false, false, false, false}));
-        bool versionShown = false;
-        for (QLabel *label : window.findChild<ostra::Sidebar *>()->findChildren<QLabel *>())
-            versionShown |= label->text() == QLatin1String("v1.3.5");
-        QVERIFY(versionShown);
-        // Serving the mobile app, unless another program holds the port.
-        QVERIFY(window.server()->isListening() || !apiPortFree());
-    }
-
-    // The title bar's buttons drive the frameless window; the maximise button follows its state.
-    void windowChrome()
-    {
-        MainWindow window;
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        auto *bar = window.findChild<ostra::TitleBar *>();
-        const auto maximizeTip = [bar] {
-            for (QAbstractButton *button : bar->findChildren<QAbstractButton *>()) {
-                if (button->toolTip() == QLatin1String("Maximize") || button->toolTip() == QLatin1String("Restore"))
-                    return button->toolTip();
-            }
-            return QString();
-        };
-        QCOMPARE(maximizeTip(), QStringLiteral("Maximize"));
-        emit bar->maximizeRequested();
-        QTRY_VERIFY(window.isMaximized());
-        QCOMPARE(maximizeTip(), QStringLiteral("Restore"));
-        emit bar->maximizeRequested();
-        QTRY_VERIFY(!window.isMaximized());
-        QCOMPARE(maximizeTip(), QStringLiteral("Maximize"));
-        emit bar->minimizeRequested();
-        QTRY_VERIFY(window.isMinimized());
-        window.showNormal();
-        emit bar->closeRequested();
-        QVERIFY(!window.isVisible());
     }
 
     void navigation_data()
@@ -548,37 +496,6 @@ private slots:
             items << QStringLiteral("%1 = %2").arg(combo.itemText(i)).arg(combo.itemData(i).toInt());
         QCOMPARE(items, (QStringList{"Choose a wheel base = -1", "MOZA R9 Base (8 axes, 32 btn) [FFB] = 3",
                                      "MOZA SRP Pedals (3 axes, 0 btn) = 4"}));
-
-        // Only the page shown claims height in the stack.
-        QStackedWidget stack;
-        ostra::ResponsiveGrid *grids[2] = {};
-        QWidget *pages[2] = {MainWindow::addGridPage(&stack, &grids[0]), MainWindow::addGridPage(&stack, &grids[1])};
-        QCOMPARE(stack.count(), 2);
-        QVERIFY(grids[0] && grids[1] && grids[0] != grids[1]);
-        for (int shown = 1; shown >= 0; --shown) {
-            MainWindow::switchStackPage(&stack, shown);
-            QCOMPARE(stack.currentIndex(), shown);
-            QCOMPARE(pages[shown]->sizePolicy().verticalPolicy(), QSizePolicy::Preferred);
-            QCOMPARE(pages[1 - shown]->sizePolicy().verticalPolicy(), QSizePolicy::Ignored);
-        }
-
-        QHBoxLayout row;
-        QLabel *value = nullptr;
-        QFrame *tile = MainWindow::addValueTile(&row, QStringLiteral("Link quality"), &value);
-        QVERIFY(tile->property("tile").toBool());
-        QCOMPARE(value->text(), QStringLiteral("\u2014"));
-        QCOMPARE(row.stretch(0), 1);
-        delete tile;
-
-        // One slot for a device row's connect and disconnect.
-        MainWindow window;
-        ostra::DeviceRow device(QStringLiteral("TX"), QStringLiteral("Transmitter"), QString());
-        window.connectDeviceRow(&device, &MainWindow::onInfoButtonClicked);
-        emit device.connectRequested();
-        QCOMPARE(window.currentPage(), 2);
-        window.showPage(0);
-        emit device.disconnectRequested();
-        QCOMPARE(window.currentPage(), 2);
     }
 
     void infoPage()

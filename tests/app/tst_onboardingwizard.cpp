@@ -137,11 +137,9 @@ private slots:
         corvane::CorvaneController controller;
         OnboardingWizard wizard(&controller, nullptr);
         Guide guide{wizard};
-        QCOMPARE(wizard.windowTitle(), QStringLiteral("Corvane setup guide"));
         QCOMPARE(guide.step(), QStringLiteral("Step 1 of 7"));
         QVERIFY(!guide.button("backBtn")->isEnabled());
         QVERIFY(guide.next()->isEnabled());
-        QVERIFY(!guide.button("skipBtn")->isHidden());
         wizard.onBack();
         QCOMPARE(guide.page(), 0);
 
@@ -155,9 +153,6 @@ private slots:
         // Ticking enables Next at once, before the next tick.
         guide.named<QCheckBox>("poweredCheck")->setChecked(true);
         QVERIFY(guide.next()->isEnabled());
-        guide.named<QCheckBox>("poweredCheck")->setChecked(false);
-        QVERIFY(!guide.next()->isEnabled());
-        guide.named<QCheckBox>("poweredCheck")->setChecked(true);
         wizard.onNext();
         QCOMPARE(guide.step(), QStringLiteral("Step 3 of 7"));
         QVERIFY(!guide.next()->isEnabled());

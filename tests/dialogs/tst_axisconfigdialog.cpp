@@ -170,24 +170,6 @@ class TestAxisConfigDialog : public QObject
 private slots:
     void initTestCase() { ostra::installTheme(*qApp); }
 
-    void framePagesAndFooter()
-    {
-        CarRig rig;
-        AxisConfigDialog dialog(rig.controller.get());
-        QCOMPARE(dialog.windowTitle(), QString("Axis Configuration"));
-        auto *chooser = dialog.findChild<ostra::Segmented *>();
-        QCOMPARE(chooser->options(), (QStringList{"Mapping", "Calibration"}));
-        auto *stack = qobject_cast<QTabWidget *>(deviceTabs(dialog)->parentWidget()->parentWidget()->parentWidget());
-        QVERIFY(stack);
-        dialog.show();
-        QCOMPARE(stack->currentIndex(), 0);
-        chooser->setCurrentIndex(1);
-        QCOMPARE(stack->currentIndex(), 1);
-        QVERIFY(!stack->tabBar()->isVisible());
-        // The pedals are connected: the mapping page opens on them.
-        QCOMPARE(deviceTabs(dialog)->currentIndex(), 1);
-    }
-
     void steeringAngleGroup()
     {
         CarRig rig;

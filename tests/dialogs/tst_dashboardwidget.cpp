@@ -147,15 +147,6 @@ private slots:
         QCOMPARE(dash.settings().accel, 45);
     }
 
-    void escapeCloses()
-    {
-        DashboardWidget dash(nullptr);
-        dash.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dash));
-        QTest::keyClick(&dash, Qt::Key_Escape);
-        QVERIFY(!dash.isVisible());
-    }
-
     // Only the parts that changed are painted again on each tick; what the window then shows
     // must be what painting it whole shows, while driving and after the car has stopped.
     void partialRepaintsShowTheWholePicture()

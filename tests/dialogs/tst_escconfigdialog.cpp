@@ -96,21 +96,6 @@ class TestEscConfigDialog : public QObject
 private slots:
     void initTestCase() { ostra::installTheme(*qApp); }
 
-    void layout()
-    {
-        DialogRig rig;
-        EscConfigDialog dialog(rig.controller.get(), nullptr);
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("Drive Settings"));
-        auto *tabs = dialog.findChild<QTabWidget *>();
-        QCOMPARE(tabs->count(), 3);
-        QCOMPARE(tabs->tabText(0), QStringLiteral("Throttle / Brake"));
-        QCOMPARE(tabs->tabText(1), QStringLiteral("Steering"));
-        QCOMPARE(tabs->tabText(2), QStringLiteral("Car"));
-        QVERIFY(button(dialog, "Reset to defaults")->property("ghost").toBool());
-        QVERIFY(button(dialog, "Apply")->property("primary").toBool());
-        QVERIFY(dialog.findChild<QWidget *>("dlgFooter"));
-    }
-
     // "+" three times from 1024: each step reaches the running calibration at once; any close
     // but Apply puts back what ran before the dialog opened and leaves the profile file alone.
     void liveTrim_data()
