@@ -10,6 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     ostrafuzz::initHost();
     static ostratest::TransmitRig rig;
+    static int inputs = 0;
     if (size < 1)
         return 0;
     corvane::CorvaneController *controller = rig.controller.get();
@@ -19,5 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // Each input starts from a cut line and an idle walk, whatever the last one left.
     QMetaObject::invokeMethod(controller, "onSerialDataReceived", Qt::DirectConnection,
                               Q_ARG(QByteArray, QByteArrayLiteral("\nWALK: done\n")));
+    // What the controller wrote back leaves its port's buffer only from the event loop.
+    if (++inputs % 64 == 0)
+        ostrafuzz::drainEvents();
     return 0;
 }
