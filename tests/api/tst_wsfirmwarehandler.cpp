@@ -135,7 +135,7 @@ private slots:
         const QStringList parts = QStringLiteral(OSTRA_PROJECT_VERSION).split('.');
         QCOMPARE(parts.size(), 3);
         const QJsonObject reply = m_api->request("get_app_version");
-        QCOMPARE(reply.value("success").toBool(), true);
+        QCOMPARE(reply.value("event").toString(), QStringLiteral("get_app_version"));
         QCOMPARE(reply.value("data").toObject(),
                  QJsonObject({ { "version", OSTRA_PROJECT_VERSION }, { "versionMajor", parts[0].toInt() },
                                { "versionMinor", parts[1].toInt() }, { "versionPatch", parts[2].toInt() } }));
