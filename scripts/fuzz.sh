@@ -41,8 +41,7 @@ export QT_QPA_PLATFORM=offscreen TZ=UTC OSTRA_INPUT_BACKEND=virtual OSTRA_MDNS_I
 # text, a whole profile folder. Longer inputs only repeat what these reach, at their length's cost.
 max_len() {
     case $1 in
-        crsf_stream | receiver_lines) echo 1024 ;;
-        transmitter_stream) echo 1536 ;;
+        crsf_stream | receiver_lines | transmitter_stream) echo 1024 ;;
         websocket_api) echo 2048 ;;
         profile_documents) echo 16384 ;;
     esac
