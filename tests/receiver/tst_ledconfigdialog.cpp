@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QListWidget>
+#include <QScrollArea>
 #include <QSlider>
 #include <QSpinBox>
 
@@ -243,6 +244,10 @@ private slots:
         // The picker shows the colour of the mode: the global one, LED 1's (the global one), zone 2's.
         QCOMPARE(d.dialog->findChild<ColorWheelWidget *>()->color(), mode == 2 ? QColor(0, 255, 0) : QColor(255, 73, 0));
         d.dialog->resize(540, d.dialog->sizeHint().height());
+        QCoreApplication::processEvents();
+        // With every zone taken, the picture shows the zone list and the note under it.
+        if (extraZones > 0)
+            d.dialog->findChild<QScrollArea *>()->ensureWidgetVisible(d.label("The receiver takes at most"));
         QCoreApplication::processEvents();
         QVERIFY(d.dialog->grab().toImage().save(picture(QStringLiteral("led-dialog-%1").arg(name))));
     }
