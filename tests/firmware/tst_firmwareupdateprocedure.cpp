@@ -651,7 +651,7 @@ private slots:
         QTest::newRow("later") << false << 0 << "Update installed.\nRestart the transmitter to apply it.";
     }
 
-    // A finished A/B install restarts the transmitter only when the user says so.
+    // A finished A/B install restarts the transmitter only when the user says so, once.
     void abRestartAfterInstall()
     {
         QFETCH(bool, yes);
@@ -671,9 +671,6 @@ private slots:
         tick(2);
         QTRY_COMPARE_WITH_TIMEOUT(m_questions.size(), 1, Patience);
         QCOMPARE(m_questions.first().kind, FirmwareQuestion::RestartAfterInstall);
-        QCOMPARE(m_questions.first().title, QStringLiteral("Update Installed"));
-        QCOMPARE(m_questions.first().text, QStringLiteral("The update was installed successfully.\n\nThe transmitter "
-                                                          "must restart to boot the new firmware. Restart now?"));
         QCOMPARE(lastReport().progress, 100);
         // Nothing restarts while the question is open.
         QTest::qWait(20);
