@@ -18,6 +18,7 @@
 #include "app/steeringgaugewidget.h"
 #include "bridge/corvanecontroller.h"
 #include "bridge/inputdevice.h"
+#include "bridge/steeringmonitor.h"
 #include "dialogs/pedalverificationdialog.h"
 #include "ostraui/channelcell.h"
 #include "ostraui/devicerow.h"
@@ -585,6 +586,81 @@ private slots:
         QVERIFY(car.errorBoxes().at(0)->text().startsWith(QStringLiteral("Failed to save profile: ")));
         car.errorBoxes().at(0)->close();
         QDir(path).removeRecursively();
+    }
+
+    void steeringHealthBox_data()
+    {
+        QTest::addColumn<int>("health");
+        QTest::addColumn<bool>("unplug");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("toast"); // after the action; empty: the drive settings open
+        QTest::newRow("calibration invalid") << int(corvane::SteeringCalibrationInvalid) << false
+                                             << "Calibrate steering" << "";
+        QTest::newRow("no input, wheel found again") << int(corvane::SteeringNoInput) << false << "Reconnect wheel"
+                                                     << "Wheel base reconnected \u2014 start again when ready";
+        QTest::newRow("no input, wheel gone") << int(corvane::SteeringNoInput) << true << "Reconnect wheel"
+                                              << "Couldn't find the wheel base. Check its USB cable and power.";
+    }
+
+    // The Transmission card warns when turning the wheel cannot steer the car, and its button
+    // leads to the cure.
+    void steeringHealthBox()
+    {
+        QFETCH(int, health);
+        QFETCH(bool, unplug);
+        QFETCH(QString, action);
+        QFETCH(QString, toast);
+        Rig rig;
+        MainWindow window;
+        Car car{window};
+        QVERIFY(connectAll(window, rig));
+        corvane::CorvaneController *c = window.controller();
+        if (health == corvane::SteeringCalibrationInvalid) {
+            AxisSettings settings = c->axisSettings();
+            settings.steeringLeft = 1000;
+            settings.steeringCenter = 1020;
+            settings.steeringRight = 1040;
+            QVERIFY(c->setAxisSettings(settings));
+        }
+        QWidget *box = car.named<QWidget>("steeringHealthBox");
+        QVERIFY(box->isHidden());
+        c->startTransmission();
+        QVERIFY(c->isRunning());
+        for (QTimer *timer : c->findChildren<QTimer *>()) {
+            if (timer->interval() == 7)
+                timer->stop();
+        }
+        // The monitor counts 7 ms a tick: three 1.5 s windows of working the brake with the wheel
+        // left still mean no steering input.
+        for (int t = 0; t < 700 && box->isHidden(); ++t) {
+            rig.pedals->setAxis(2, t % 2 ? 1.0f : -1.0f);
+            QMetaObject::invokeMethod(c, "onTransmitTimer", Qt::DirectConnection);
+        }
+        QVERIFY(!box->isHidden());
+        QCOMPARE(int(c->steeringMonitor()->health()), health);
+        QCOMPARE(box->findChild<QLabel *>()->text(),
+                 corvane::SteeringMonitor::healthMessage(corvane::SteeringHealth(health)));
+        QPushButton *button = box->findChild<QPushButton *>();
+        QCOMPARE(button->text(), action);
+
+        if (unplug)
+            rig.wheel->unplug();
+        ostratest::ModalAnswerer answer;
+        if (toast.isEmpty())
+            answer.cancel();
+        button->click();
+        if (toast.isEmpty()) {
+            QCOMPARE(answer.records().size(), 1);
+            QCOMPARE(answer.records().at(0).title, QStringLiteral("Drive Settings"));
+            QVERIFY(car.toast().isEmpty());
+            return;
+        }
+        QCOMPARE(car.toast(), toast);
+        QCOMPARE(answer.records().size(), 0);
+        // Reconnecting stops the car first; only a wheel found again clears the warning.
+        QVERIFY(!c->isRunning());
+        QCOMPARE(c->isWheelBaseConnected(), !unplug);
+        QCOMPARE(box->isHidden(), !unplug);
     }
 
     // A saved device still missing keeps the start-up retry going until the user takes over.

@@ -24,6 +24,7 @@
 #include "profiles/profilemanager.h"
 #include "support/transmitrig.h"
 #include "support/widgets/modalanswerer.h"
+#include "support/widgets/widgetlookup.h"
 
 using corvane::AxisConfigDialog;
 using ostratest::TransmitRig;
@@ -463,6 +464,38 @@ private slots:
         QCOMPARE(gear.crsf->text(), shown);
         QCOMPARE(rig.controller->axisSettings().gearThrottleLimitPercent[0], percent);
         QCOMPARE(dialog.axisSettings().gearThrottleLimitPercent[0], percent);
+    }
+
+    // The switch acts on the controller at once, whatever becomes of the dialog, and leaves a
+    // running car running: the next frame carries the gear's cap.
+    void perGearLimitSwitchActsAtOnce()
+    {
+        TransmitRig rig;
+        AxisSettings settings = TransmitRig::plainSettings();
+        settings.gearThrottleLimitPercent[0] = 50;
+        QVERIFY(rig.startCar(settings, true));
+        rig.setButton(rig.shifter, 0, true);
+        QCOMPARE(rig.controller->currentGear(), 1);
+        rig.pedals->setAxis(1, 1.0f);
+        rig.tick(2);
+        QVERIFY(rig.tx.waitFor([&] { return rig.tx.lastChannels()[1] == 1811; }));
+
+        AxisConfigDialog dialog(rig.controller.get());
+        QCheckBox *limits = ostratest::withText<QCheckBox>(&dialog, "Enable Per-Gear Throttle Limits");
+        QVERIFY(limits);
+        QVERIFY(!limits->isChecked());
+        QVERIFY(!row(dialog, "Gear 1").cap->isEnabled());
+        limits->click();
+        QVERIFY(rig.controller->axisSettings().gearThrottleLimitEnabled);
+        QVERIFY(row(dialog, "Gear 1").cap->isEnabled());
+        QVERIFY(rig.controller->isRunning());
+        rig.tick(2);
+        QVERIFY(rig.tx.waitFor([&] { return rig.tx.lastChannels()[1] == 1401; }));
+
+        dialog.reject();
+        QVERIFY(rig.controller->axisSettings().gearThrottleLimitEnabled);
+        rig.tick();
+        QCOMPARE(rig.ch(1), 1401);
     }
 
     void gearDetection_data()

@@ -205,6 +205,41 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(tx.lineCount("SOC_OTA_CANCEL") == 1, Patience);
     }
 
+    void abRestartQuestion_data()
+    {
+        QTest::addColumn<int>("restart");
+        QTest::addColumn<int>("reboots");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("Yes") << int(QMessageBox::Yes) << 1 << "Update installed. The transmitter is restarting...";
+        QTest::newRow("No") << int(QMessageBox::No) << 0 << "Update installed.\nRestart the transmitter to apply it.";
+    }
+
+    // After an A/B install the user is asked before the transmitter restarts.
+    void abRestartQuestion()
+    {
+        QFETCH(int, restart);
+        QFETCH(int, reboots);
+        QFETCH(QString, text);
+        ostratest::SimulatedTransmitter tx;
+        tx.scriptReplies("SOC_OTA_CHECK", { "SOC_OTA_CHECK:{\"ok\":true,\"current_version\":\"1.0\",\"latest_version\":\"1.1\","
+                                            "\"update_available\":true}\r\n" });
+        tx.scriptReplies("SOC_OTA_START", { "SOC_OTA_START:{\"ok\":true}\r\n" });
+        tx.scriptReplies("SOC_OTA_STATUS", { "SOC_OTA_STATUS:{\"state\":\"success\"}\r\n" });
+        QVERIFY(c()->connectTransmitter(tx.portName(), 115200));
+        FirmwareUpdateDialog dialog(c(), corvane::FirmwareTransmitterSoftwareV2);
+        MessageBoxAnswerer answerer;
+        answerer.replies = { QMessageBox::Yes, QMessageBox::StandardButton(restart) };
+        startButton(dialog)->click();
+        QTRY_COMPARE_WITH_TIMEOUT(answerer.asked.size(), 2, Patience);
+        QCOMPARE(answerer.asked.at(1), QString("Update Installed|The update was installed successfully.\n\nThe transmitter "
+                                               "must restart to boot the new firmware. Restart now?"));
+        QTRY_COMPARE_WITH_TIMEOUT(status(dialog), text, Patience);
+        QCOMPARE(dialog.state(), corvane::FirmwareDone);
+        QTest::qWait(20);
+        tx.process();
+        QCOMPARE(tx.lineCount("SOC_OTA_REBOOT"), reboots);
+    }
+
     void render_data()
     {
         QTest::addColumn<int>("target");
