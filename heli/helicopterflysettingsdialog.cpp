@@ -156,6 +156,8 @@ HelicopterFlySettingsDialog::HelicopterFlySettingsDialog(QWidget *parent) : QDia
 
     setConfig(m_config);
     finishHeliDialog(this);
+    // Never so narrow that the safety check boxes cut their sentences.
+    setMinimumWidth(qMax(minimumWidth(), minimumSizeHint().width()));
 }
 
 QGridLayout *HelicopterFlySettingsDialog::makeGroup(const QString &title, QLayout *into)
