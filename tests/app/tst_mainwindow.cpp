@@ -441,6 +441,32 @@ private slots:
         QCOMPARE(view.pill("carCardPill")->text(), QStringLiteral("Transmitter not connected"));
     }
 
+    // A long profile name (one from an imported file, say) ends in an ellipsis in the header's
+    // pill and in the profile menu; the pill's tool tip carries it whole.
+    void longProfileNameElided()
+    {
+        MainWindow window;
+        corvane::ProfileManager *profiles = window.controller()->profileManager();
+        const QString name(300, QLatin1Char('n'));
+        profiles->setActiveProfile(profiles->createProfile(name));
+        QCOMPARE(profiles->activeProfileName(), name);
+        ostra::Pill *pill = View{window}.pill("profilePill");
+        QVERIFY(pill->value().endsWith(QChar(0x2026)));
+        QVERIFY2(pill->sizeHint().width() <= 320, qPrintable(QString::number(pill->sizeHint().width())));
+        QCOMPARE(pill->toolTip(), name);
+        ostratest::ModalAnswerer answer;
+        answer.cancel();
+        window.rebuildProfileMenu();
+        const QStringList entries = answer.records().value(0).entries;
+        QVERIFY(!entries.isEmpty());
+        for (const QString &entry : entries)
+            QVERIFY(entry.size() < 100);
+        // A short name is shown whole, and the tip says what a click does.
+        QVERIFY(profiles->renameProfile(profiles->activeProfileId(), QStringLiteral("Rally")));
+        QCOMPARE(pill->value(), QStringLiteral("Rally"));
+        QCOMPARE(pill->toolTip(), QStringLiteral("Change profile"));
+    }
+
     void profileMenu()
     {
         MainWindow window;
