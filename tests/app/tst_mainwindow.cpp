@@ -465,6 +465,8 @@ private slots:
         QVERIFY(profiles->renameProfile(profiles->activeProfileId(), QStringLiteral("Rally")));
         QCOMPARE(pill->value(), QStringLiteral("Rally"));
         QCOMPARE(pill->toolTip(), QStringLiteral("Change profile"));
+        // The cases after this one find the profiles as they were.
+        QVERIFY(profiles->deleteProfile(profiles->activeProfileId()));
     }
 
     void profileMenu()

@@ -216,6 +216,7 @@ private slots:
             RadioCalibrationDialog dialog(rig.controller.get());
             QVERIFY(!dialog.findChild<QPushButton *>("nextBtn")->isEnabled());
             // The introduction asks for "Next" only when it can be pressed.
+            QVERIFY(nextHint(dialog));
             QVERIFY(!nextHint(dialog)->isVisibleTo(&dialog));
             button(&dialog, "Connect")->click();
             bool found = false;
