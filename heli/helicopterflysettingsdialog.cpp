@@ -121,6 +121,9 @@ HelicopterFlySettingsDialog::HelicopterFlySettingsDialog(QWidget *parent) : QDia
     safety->setSpacing(8);
     m_armAtIdle = new QCheckBox(tr("Arm at idle \u2014 refuse to start unless the collective is down"), safetyBox);
     m_softStart = new QCheckBox(tr("Soft start \u2014 ramp the collective up gradually on start"), safetyBox);
+    // The dialog widens rather than cutting their sentences.
+    for (QCheckBox *box : {m_armAtIdle, m_softStart})
+        box->setSizePolicy(QSizePolicy::Minimum, box->sizePolicy().verticalPolicy());
     safety->addWidget(m_armAtIdle);
     safety->addWidget(m_softStart);
     auto *rampRow = new QHBoxLayout;
@@ -156,8 +159,6 @@ HelicopterFlySettingsDialog::HelicopterFlySettingsDialog(QWidget *parent) : QDia
 
     setConfig(m_config);
     finishHeliDialog(this);
-    // Never so narrow that the safety check boxes cut their sentences.
-    setMinimumWidth(qMax(minimumWidth(), minimumSizeHint().width()));
 }
 
 QGridLayout *HelicopterFlySettingsDialog::makeGroup(const QString &title, QLayout *into)

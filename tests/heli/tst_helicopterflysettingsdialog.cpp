@@ -153,6 +153,9 @@ private slots:
         const int left = sliders.first()->mapTo(&dialog, QPoint(0, 0)).x();
         for (const QSlider *slider : sliders)
             QCOMPARE(slider->mapTo(&dialog, QPoint(0, 0)).x(), left);
+        // No check box cuts its sentence.
+        for (const QCheckBox *box : dialog.findChildren<QCheckBox *>())
+            QVERIFY2(box->width() >= box->sizeHint().width(), qPrintable(box->text()));
     }
 
     void render()
