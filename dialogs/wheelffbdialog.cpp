@@ -40,7 +40,8 @@ constexpr int ChromeAndShadow = 160;
 
 const char *const Grey = "#5B6675";
 const char *const Green = "#12A66A";
-const char *const Amber = "#D98A00";
+// The warning text colour: the orange of the accents is too light to read on white.
+const char *const Amber = "#B06F00";
 const char *const Red = "#E5262B";
 const char *const RowStyle = "color: %1; font-family: 'Geist Mono';";
 
@@ -150,7 +151,7 @@ WheelFfbDialog::WheelFfbDialog(CorvaneController *controller, QWidget *parent)
     layout->addWidget(m_enableButton);
 
     auto *warning = makeStyledLabel(tr("Direct-drive bases are strong — start at low strength and increase gradually."),
-                                QStringLiteral("color: #D98A00; font-size: 9pt;"), this);
+                                QStringLiteral("color: #B06F00; font-size: 9pt;"), this);
     warning->setWordWrap(true);
     layout->addWidget(warning);
 

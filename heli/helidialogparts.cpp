@@ -40,8 +40,11 @@ void finishHeliDialog(QDialog *dialog)
     ostra::applyDialogChrome(dialog);
     // The dialog's own minimum moves to its content, and the dialog never shrinks below the
     // content's needs: an explicit minimum alone would let the groups be squeezed.
+    // An explicit minimum replaces what the content needs, so its width is the larger of the
+    // two, measured in the theme's fonts: a long check box widens the dialog instead of being cut.
+    dialog->ensurePolished();
     if (auto *content = dialog->findChild<QWidget *>(QStringLiteral("ostraDialogContent")))
-        content->setMinimumSize(wanted);
+        content->setMinimumSize(qMax(wanted.width(), content->minimumSizeHint().width()), wanted.height());
     dialog->layout()->setSizeConstraint(QLayout::SetMinimumSize);
     // A group's minimum is measured before the theme styles its controls, which then need more
     // room: each group keeps at least its natural height, or its rows would overlap.

@@ -65,7 +65,9 @@ void LedConfigDialog::buildUi()
     info->setToolTip(tr("About LED Strip Control"));
     info->setCursor(Qt::PointingHandCursor);
     info->setStyleSheet(QStringLiteral("QPushButton { background: transparent; border: 1px solid #E6EAF0; border-radius: 10px; "
-                                       "font-weight: bold; font-size: 10pt; color: #5B6675; padding: 0; }"
+                                       "font-weight: bold; font-size: 10pt; color: #5B6675; padding: 0; "
+                                       // The theme's button height would stretch the circle into a tall box.
+                                       "min-width: 18px; max-width: 18px; min-height: 18px; max-height: 18px; }"
                                        "QPushButton:hover { background: #E6EAF0; color: #0F1720; }"));
     header->addWidget(title);
     header->addWidget(info);

@@ -250,8 +250,9 @@ private slots:
         QVERIFY(!window.controller()->isRunning());
         QCOMPARE(car.toast(), QStringLiteral("Transmission stopped"));
         QCOMPARE(car.channelTexts(), QStringList(16, Dash));
+        // No link statistics came in: neither tile has a value.
         QCOMPARE(car.text("signalValue"), Dash);
-        QCOMPARE(car.text("linkQualityValue"), QStringLiteral("0%"));
+        QCOMPARE(car.text("linkQualityValue"), Dash);
 
         // The transmitter row disconnects whatever the combo shows.
         car.combo("transmitterCombo")->setCurrentIndex(0);
@@ -393,7 +394,7 @@ private slots:
         window.onLinkStatisticsUpdated(stats);
         QCOMPARE(car.text("signalValue"), Dash);
         QCOMPARE(car.text("linkQualityValue"), QStringLiteral("87%"));
-        QCOMPARE(car.text("rssiLabel"), QStringLiteral("RSSI: --/-- dBm"));
+        QCOMPARE(car.text("rssiLabel"), QStringLiteral("RSSI: \u2014/\u2014 dBm"));
         stats.uplinkRssi1 = 70;
         stats.uplinkRssi2 = -72;
         stats.snr = -3;
@@ -700,6 +701,16 @@ private slots:
         const QString dir = ostratest::artefactDir(QStringLiteral("app"));
         const QString theme = ostra::isDarkTheme() ? QStringLiteral("dark") : QStringLiteral("light");
         QVERIFY(window.grab().toImage().save(dir + QStringLiteral("/carpage-idle-%1.png").arg(theme)));
+        // The four device lists line up, whatever their status pills say.
+        QList<QRect> lists;
+        for (const char *name : {"transmitterCombo", "wheelBaseCombo", "pedalsCombo", "shifterCombo"}) {
+            const QComboBox *list = Car{window}.combo(name);
+            lists << QRect(list->mapTo(&window, QPoint(0, 0)), list->size());
+        }
+        for (const QRect &list : std::as_const(lists)) {
+            QCOMPARE(list.left(), lists.first().left());
+            QCOMPARE(list.width(), lists.first().width());
+        }
 
         QVERIFY(connectAll(window, rig));
         rig.wheel->setAxis(0, 0.3f);

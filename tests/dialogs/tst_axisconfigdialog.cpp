@@ -648,6 +648,42 @@ private slots:
         QVERIFY(shown->widget()->grab().toImage().save(dialogPicture(QStringLiteral("axisconfig-%1-page").arg(QTest::currentDataTag()))));
     }
 
+    // The mapping page's rows end where the presets end, and the presets follow the mapping
+    // rows without a gap: the free height of a tall dialog goes under them.
+    void mappingLinesUpWithPresets()
+    {
+        CarRig rig;
+        AxisConfigDialog dialog(rig.controller.get());
+        dialog.setAxisSettings(rig.controller->axisSettings());
+        deviceTabs(dialog)->setCurrentIndex(0);
+        dialog.resize(680, 800);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QCoreApplication::processEvents();
+        const auto right = [&dialog](const QWidget *widget) {
+            return widget->mapTo(&dialog, QPoint(widget->width(), 0)).x();
+        };
+        const QPushButton *reset = nullptr;
+        for (const QPushButton *button : dialog.findChildren<QPushButton *>())
+            reset = button->text() == QLatin1String("Reset to preset") ? button : reset;
+        QVERIFY(reset);
+        const QLabel *hint = nullptr;
+        const QLabel *presets = nullptr;
+        for (const QLabel *label : dialog.findChildren<QLabel *>()) {
+            if (label->text().startsWith(QLatin1String("Press Detect")))
+                hint = label;
+            if (label->text() == QLatin1String("Controls presets"))
+                presets = label;
+        }
+        QVERIFY(hint && presets);
+        const QWidget *steeringRow = hint->parentWidget()->findChild<QFrame *>();
+        const QWidget *presetsPanel = presets->parentWidget();
+        QCOMPARE(right(reset), right(presetsPanel));
+        QCOMPARE(right(steeringRow), right(presetsPanel));
+        const int gap = presets->mapTo(&dialog, QPoint(0, 0)).y() - hint->mapTo(&dialog, QPoint(0, hint->height())).y();
+        QVERIFY2(gap <= 64, qPrintable(QString::number(gap)));
+    }
+
     void renderDarkToo() { QVERIFY(renderDarkTwin({"render"})); }
 };
 

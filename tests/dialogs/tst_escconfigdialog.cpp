@@ -1,6 +1,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QScrollBar>
+#include <QScrollArea>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -462,6 +464,26 @@ private slots:
         }
         QCOMPARE(got, want);
         QCOMPARE(rig.controller->axisSettings().steeringCenter, 1024);
+    }
+
+    // The ESC mode list shows its built-in item whole, with the current item as tool tip, and
+    // the dialog's scroll area never scrolls sideways.
+    void escModeShownWhole()
+    {
+        DialogRig rig;
+        EscConfigDialog dialog(rig.controller.get(), nullptr);
+        dialog.setAxisSettings(AxisSettings());
+        layOut(dialog);
+        dialog.findChild<QTabWidget *>()->setCurrentIndex(0);
+        QCoreApplication::processEvents();
+        auto *combo = dialog.findChild<QComboBox *>();
+        QCOMPARE(combo->currentText(), QStringLiteral("Traxxas/Tamiya/Arma Standard (172-992-1811)"));
+        QCOMPARE(combo->toolTip(), combo->currentText());
+        QVERIFY2(combo->width() >= combo->sizeHint().width(), qPrintable(QString::number(combo->width())));
+        QVERIFY(combo->width() >= 240);
+        auto *scroll = dialog.findChild<QScrollArea *>();
+        QVERIFY(!scroll->horizontalScrollBar()->isVisible());
+        QCOMPARE(scroll->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     }
 
     void render()

@@ -5,6 +5,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeWidget>
@@ -20,6 +22,7 @@
 #include "support/darktwin.h"
 #include "support/testenvironment.h"
 #include "support/transmitrig.h"
+#include "support/widgets/contrast.h"
 #include "support/widgets/modalanswerer.h"
 
 using corvane::ElrsParameterManager;
@@ -369,7 +372,7 @@ private slots:
         TransmitRig rig;
         Host host(rig);
         for (const char *caption : {"RSSI 1 (dBm)", "RSSI 2 (dBm)", "Link Quality", "SNR (dB)", "TX Power", "RF Mode"})
-            QCOMPARE(host.stat(caption), QString("--"));
+            QCOMPARE(host.stat(caption), QString("\u2014"));
         QLabel *hint = host.label("Link status appears when connected to a receiver.");
         QVERIFY(host.shown(hint));
 
@@ -388,6 +391,38 @@ private slots:
         rig.tx.setFields(SimulatedTransmitter::typicalFields());
         QVERIFY(host.discover());
         QCOMPARE(host.stat("TX Power"), QString("100"));
+    }
+
+    // The empty console's placeholder says what will come there: readable at 3:1 or better.
+    void consolePlaceholderReads()
+    {
+        TransmitRig rig;
+        Host host(rig);
+        host.view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(host.view.get()));
+        QPlainTextEdit *console = host.console();
+        QVERIFY(console->toPlainText().isEmpty());
+        const QImage image = console->viewport()->grab().toImage();
+        const double ratio = ostratest::textContrast(image, image.rect().adjusted(2, 2, -2, -2));
+        QVERIFY2(ratio >= 3.0, qPrintable(QString::number(ratio)));
+    }
+
+    // The scrolled content and its scroll bar keep off the card's right edge and rounded bottom.
+    void scrollKeepsOffTheEdges()
+    {
+        TransmitRig rig;
+        Host host(rig);
+        host.view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(host.view.get()));
+        auto *scroll = host.view->findChild<QScrollArea *>();
+        // The card's body, which the scroll area fills.
+        QWidget *body = scroll->parentWidget();
+        QCOMPARE(scroll->geometry(), body->rect());
+        const int viewportBottom = scroll->viewport()->mapTo(body, QPoint(0, scroll->viewport()->height())).y();
+        QVERIFY2(viewportBottom <= body->height() - 12, qPrintable(QString::number(viewportBottom)));
+        QScrollBar *bar = scroll->verticalScrollBar();
+        QVERIFY(bar->isVisible());
+        QVERIFY(bar->mapTo(body, QPoint(bar->width(), 0)).x() <= body->width() - 4);
     }
 
     // --- RF settings states ---

@@ -252,6 +252,17 @@ private slots:
         QVERIFY(d.dialog->grab().toImage().save(picture(QStringLiteral("led-dialog-%1").arg(name))));
     }
 
+    // The help button is the round 20 px button it is drawn as, level with the heading.
+    void helpButtonIsRound()
+    {
+        Dialog d;
+        const QPushButton *help = ostratest::withText<QPushButton>(d.dialog.get(), QStringLiteral("?"));
+        QVERIFY(help);
+        QCOMPARE(help->size(), QSize(20, 20));
+        const QLabel *heading = ostratest::withText<QLabel>(d.dialog.get(), QStringLiteral("LED Strip Configuration"));
+        QVERIFY(qAbs(help->geometry().center().y() - heading->geometry().center().y()) <= 2);
+    }
+
     void darkTheme() { QVERIFY(ostratest::renderDarkTwin("receiver", {"render"})); }
 };
 

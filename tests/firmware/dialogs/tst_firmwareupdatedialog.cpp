@@ -90,12 +90,30 @@ private slots:
         QCOMPARE(dialog.windowTitle(), title);
         const QString html = FirmwareUpdateDialog::infoTableHtml(FirmwareTarget(target));
         QVERIFY(html.startsWith("<table cellspacing='0' cellpadding='4' style='color:#0F1720;'><tr><td style='color:#0F1720; font-weight:bold; vertical-align:top; padding-right:8px;'>1.</td><td>" + firstStep + "</td></tr>"));
-        QVERIFY(html.endsWith("4.</td><td>" + QString(target == 0 ? "Press <b style='color:#0F1720;'>Check for Updates</b> below to start the flash." : "Press <b style='color:#0F1720;'>Start</b> below to check for updates.") + "</td></tr></table>"));
+        QVERIFY(html.endsWith("4.</td><td>" + QString(target == 0 ? "Press <b style='color:#0F1720;'>Check for Updates</b> below to start the flash." : "Press <b style='color:#0F1720;'>Check for Updates</b> below.") + "</td></tr></table>"));
         QCOMPARE(label(dialog, "instructionsLabel")->text(), html);
-        if (target != 0) {
-            QCOMPARE(status(dialog), QString("Make sure the %1 is connected, then press Start.")
-                                         .arg(title.chopped(int(qstrlen(" Firmware Update")))));
-        }
+        QCOMPARE(status(dialog), QString("Make sure the %1 is connected, then press Check for Updates.")
+                                     .arg(title.chopped(int(qstrlen(" Firmware Update")))));
+    }
+
+    // The steps name what is on this screen: the button that starts the run, and no tool of
+    // another system.
+    void stepsNameWhatIsThere_data()
+    {
+        QTest::addColumn<int>("target");
+        for (int target : {0, 1, 2, 3})
+            QTest::addRow("target %d", target) << target;
+    }
+
+    void stepsNameWhatIsThere()
+    {
+        QFETCH(int, target);
+        FirmwareUpdateDialog dialog(c(), FirmwareTarget(target));
+        const QString steps = label(dialog, "instructionsLabel")->text() + status(dialog);
+        QVERIFY(steps.contains(startButton(dialog)->text()));
+        QVERIFY(!steps.contains("Device Manager"));
+        QVERIFY(!steps.contains("press Start", Qt::CaseInsensitive));
+        QVERIFY(!steps.contains(">Start<"));
     }
 
     void receiverWithoutPorts()
