@@ -84,6 +84,7 @@ MainWindow::MainWindow(QWidget *parent)
     // The drifting backdrop repaints the whole window, far more than a 7 ms tick can share the
     // GUI thread with: it holds still while the car is driven.
     connect(m_controller, &corvane::CorvaneController::runningChanged, m_ambient, &AmbientBackground::setDriftHeld);
+    paceRepaintsWhileTransmitting(this, m_controller);
     for (auto signal : {&corvane::CorvaneController::runningChanged,
                         &corvane::CorvaneController::serialConnectedChanged,
                         &corvane::CorvaneController::receiverConnectedChanged,

@@ -127,17 +127,15 @@ void MainWindow::updateCarPageStatus()
     int okCount = 0;
     for (int i = 0; i < 3; ++i) {
         okCount += ok[i] ? 1 : 0;
-        if (ok[i]) {
-            m_requiredBadges[i]->setText(QStringLiteral("\u2713"));
-            m_requiredBadges[i]->setStyleSheet(
-                QStringLiteral("background: %1; color: white; border-radius: 9px; font-size: 8pt; font-weight: 700;")
-                    .arg(colorHex(ThemeColors::successAccent)));
-        } else {
-            m_requiredBadges[i]->setText(QString());
-            m_requiredBadges[i]->setStyleSheet(
-                QStringLiteral("background: transparent; border: 1.5px solid %1; border-radius: 9px;")
-                    .arg(colorHex(ThemeColors::border)));
-        }
+        m_requiredBadges[i]->setText(ok[i] ? QStringLiteral("\u2713") : QString());
+        const QString badgeStyle =
+            ok[i] ? QStringLiteral("background: %1; color: white; border-radius: 9px; font-size: 8pt; font-weight: 700;")
+                        .arg(colorHex(ThemeColors::successAccent))
+                  : QStringLiteral("background: transparent; border: 1.5px solid %1; border-radius: 9px;")
+                        .arg(colorHex(ThemeColors::border));
+        // A new stylesheet re-polishes the badge: only when its look changes.
+        if (m_requiredBadges[i]->styleSheet() != badgeStyle)
+            m_requiredBadges[i]->setStyleSheet(badgeStyle);
         if (i == 2 && ok[i] && !pedalsConnected)
             m_requiredStatus[i]->setText(tr("In wheel base"));
         else

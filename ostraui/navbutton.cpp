@@ -1,5 +1,6 @@
 #include "ostraui/navbutton.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -53,7 +54,7 @@ void NavButton::resizeEvent(QResizeEvent *event)
     m_dot->move(width() - 18, (height() - 6) / 2);
 }
 
-void NavButton::paintEvent(QPaintEvent *)
+void NavButton::paintEvent(QPaintEvent *event)
 {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
@@ -109,12 +110,13 @@ void NavButton::paintEvent(QPaintEvent *)
     }
     }
 
-    if (m_collapsed)
+    // A step of the status dot's pulse repaints beside the label, not over it: no need to shape it again.
+    const QRectF textRect(textStart, 0, width() - textStart - 24, height());
+    if (m_collapsed || !event->rect().intersects(textRect.toAlignedRect()))
         return;
     p.setFont(uiFont(14, 500));
     p.setPen(m_active ? ThemeColors::inverseText : ThemeColors::textHover);
-    p.drawText(QRectF(textStart, 0, width() - textStart - 24, height()), Qt::AlignLeft | Qt::AlignVCenter,
-               text());
+    p.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, text());
 }
 
 } // namespace ostra
