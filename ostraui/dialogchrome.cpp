@@ -143,6 +143,15 @@ private:
 
 } // namespace
 
+Qt::WindowFlags chromeFlags(Qt::WindowFlags flags)
+{
+    // Minimise and maximise buttons ask the window manager for decorations, and Qt drops the
+    // frameless hint of a customised window that has title-bar buttons: openbox would draw a
+    // title bar over the card.
+    return (flags & ~(Qt::WindowContextHelpButtonHint | Qt::WindowMinMaxButtonsHint | Qt::CustomizeWindowHint))
+           | Qt::FramelessWindowHint | Qt::Dialog;
+}
+
 // Dims the parent window while a dressed dialog is visible.
 class DimOverlay : public QWidget
 {
@@ -385,8 +394,7 @@ void applyDialogChrome(QDialog *dialog, const QString &subtitle)
     const QSize minSize = dialog->minimumSize();
     const QSize maxSize = dialog->maximumSize();
 
-    dialog->setWindowFlags((dialog->windowFlags() & ~Qt::WindowContextHelpButtonHint)
-                           | Qt::FramelessWindowHint | Qt::Dialog);
+    dialog->setWindowFlags(chromeFlags(dialog->windowFlags()));
     dialog->setAttribute(Qt::WA_TranslucentBackground);
     setStyleState(dialog, "ostraChrome", true);
 

@@ -34,8 +34,8 @@ bool SystemBoxes::eventFilter(QObject *watched, QEvent *event)
         // The frameless translucent window must be asked for before the native one exists,
         // that is while the box is still being built.
         if (!box->testAttribute(Qt::WA_WState_Created) && !box->testAttribute(Qt::WA_TranslucentBackground)) {
-            box->setWindowFlags((box->windowFlags() & ~Qt::WindowContextHelpButtonHint)
-                                | Qt::FramelessWindowHint | Qt::Dialog);
+            // Only the flags themselves: the box is in the middle of adding a child.
+            box->overrideWindowFlags(chromeFlags(box->windowFlags()));
             box->setAttribute(Qt::WA_TranslucentBackground);
         }
         return QObject::eventFilter(watched, event);
