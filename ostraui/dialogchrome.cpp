@@ -38,7 +38,7 @@ constexpr int kExtraHeight = 124;
 const QMargins kShadowRoom(28, 18, 28, 44);
 // The dialog's own content, inset as the header's title is.
 const QMargins kContentInset(24, 10, 24, 20);
-// The least of the content a short screen still shows above the footer; the rest scrolls.
+// The least of the content a tiny screen still shows above the footer; the rest scrolls.
 constexpr int kMinVisibleContent = 96;
 // How far the dialog rises into place while it fades in.
 constexpr int kRise = 12;
@@ -101,7 +101,10 @@ public:
     {
         const int least = m_content->minimumSizeHint().expandedTo(m_content->minimumSize()).width();
         const int width = least + verticalScrollBar()->sizeHint().width();
-        return QSize(width, std::min(kMinVisibleContent, naturalHeight(width)));
+        // Short content never scrolls (a message box takes its minimum size); taller content
+        // gives way down to half the screen, below which the screen itself is too short.
+        const int room = std::max(kMinVisibleContent, availableArea(this).height() / 2);
+        return QSize(width, std::min(room, naturalHeight(width)));
     }
 
     bool eventFilter(QObject *watched, QEvent *event) override

@@ -113,6 +113,9 @@ int OstraStyle::styleHint(StyleHint hint, const QStyleOption *option, const QWid
     // Footer buttons carry text only, as the kit's buttons do.
     case SH_DialogButtonBox_ButtonsHaveIcons:
         return 0;
+    // A combo opens a list below itself that the stylesheet themes, not Fusion's menu over it.
+    case SH_ComboBox_Popup:
+        return 0;
     default:
         return QProxyStyle::styleHint(hint, option, widget, returnData);
     }

@@ -43,8 +43,12 @@ bool SystemBoxes::eventFilter(QObject *watched, QEvent *event)
     if (!box->testAttribute(Qt::WA_TranslucentBackground))
         return QObject::eventFilter(watched, event);
     applyDialogChrome(box);
-    if (QWidget *content = box->findChild<QWidget *>(QStringLiteral("ostraDialogContent")))
+    if (QWidget *content = box->findChild<QWidget *>(QStringLiteral("ostraDialogContent"))) {
         content->setMinimumWidth(kMinContentWidth);
+        // The card's scroll area passes the content's least width on to the box's layout.
+        if (QWidget *scroll = box->findChild<QWidget *>(QStringLiteral("ostraDialogScroll")))
+            scroll->updateGeometry();
+    }
     return QObject::eventFilter(watched, event);
 }
 
