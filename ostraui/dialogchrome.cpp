@@ -427,6 +427,8 @@ void applyDialogChrome(QDialog *dialog, const QString &subtitle)
         }
     }
 
+    auto *scroll = new CardScroll(content, dialog);
+
     auto *header = new QWidget(dialog);
     header->setObjectName(QStringLiteral("ostraDialogHeader"));
     header->setCursor(Qt::SizeAllCursor);
@@ -458,7 +460,7 @@ void applyDialogChrome(QDialog *dialog, const QString &subtitle)
     outer->setContentsMargins(kShadowRoom);
     outer->setSpacing(0);
     outer->addWidget(header, 0);
-    outer->addWidget(new CardScroll(content, dialog), 1);
+    outer->addWidget(scroll, 1);
     if (footer)
         outer->addWidget(footer, 0);
 
