@@ -246,6 +246,28 @@ private slots:
         QTRY_VERIFY(noneBlack());
     }
 
+    // Where the compositor places windows (Wayland), the fade leaves the dialog where it was put.
+    void fadeLeavesPlacementToWayland()
+    {
+        if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+            QSKIP("runs on a Wayland compositor (tests/support/westonrun.sh)");
+        QWidget window;
+        window.resize(600, 400);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QDialog dialog(&window);
+        (new QVBoxLayout(&dialog))->addWidget(new QLabel(QStringLiteral("Pedal check")));
+        applyDialogChrome(&dialog);
+        dialog.show();
+        const QPoint placed = dialog.pos();
+        QVERIFY(dialog.windowOpacity() < 1.0);
+        while (dialog.windowOpacity() < 1.0) {
+            QCOMPARE(dialog.pos(), placed);
+            QTest::qWait(10);
+        }
+        QCOMPARE(dialog.pos(), placed);
+    }
+
     void closeButtonRunsOwnReject()
     {
         struct CountingDialog : QDialog
