@@ -67,9 +67,12 @@ void OstraStyle::drawPrimitive(PrimitiveElement element, const QStyleOption *opt
         QProxyStyle::drawPrimitive(element, option, painter, widget);
         return;
     }
-    // Only focus given by the keyboard shows, as Fusion does; the ring follows the control's
-    // rounded shape rather than Fusion's square inside it.
-    if (!(option->state & State_KeyboardFocusChange))
+    // Only focus given by the keyboard shows; the ring follows the control's rounded shape rather
+    // than Fusion's square inside it. Item views claim keyboard focus for their current item
+    // whatever gave the view focus, so the window's own record decides.
+    const bool byKeyboard = widget ? widget->window()->testAttribute(Qt::WA_KeyboardFocusChange)
+                                   : bool(option->state & State_KeyboardFocusChange);
+    if (!byKeyboard)
         return;
     if (qobject_cast<const QPushButton *>(widget)) {
         paintFocusRing(painter, widget->rect(), buttonRadius(widget));
