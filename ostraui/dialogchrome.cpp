@@ -243,7 +243,11 @@ public:
                     centre();
                 break;
             case QEvent::Hide:
-                m_fade->stop();
+                // A fade cut short by hiding must not leave the next showing see-through.
+                if (m_fade->state() == QAbstractAnimation::Running) {
+                    m_fade->stop();
+                    m_dialog->setWindowOpacity(1.0);
+                }
                 if (m_overlay)
                     m_overlay->deleteLater();
                 m_overlay = nullptr;
@@ -347,8 +351,10 @@ private:
             m_dialog->setWindowOpacity(0.0);
             m_fade->setDuration(animDuration(180));
             m_fade->start();
-        } else if (m_overlay) {
-            m_overlay->setLevel(1.0);
+        } else {
+            m_dialog->setWindowOpacity(1.0);
+            if (m_overlay)
+                m_overlay->setLevel(1.0);
         }
     }
 
