@@ -19,6 +19,7 @@
 #include "ostraui/pageheader.h"
 #include "ostraui/pagestack.h"
 #include "ostraui/pill.h"
+#include "ostraui/screenfit.h"
 #include "ostraui/sidebar.h"
 #include "ostraui/theme.h"
 #include "ostraui/titlebar.h"
@@ -150,8 +151,15 @@ void MainWindow::buildShell()
                    | Qt::WindowMaximizeButtonHint);
     // Edges resize through the window system; none while maximised.
     new FramelessResizer(this);
-    setMinimumSize(1000, 680);
-    resize(1440, 900);
+    // 1440 x 900, but never larger than the screen's available area, and centred on it.
+    const QRect area = availableArea(nullptr);
+    if (headlessPlatform() || area.isEmpty()) {
+        setMinimumSize(1000, 680);
+        resize(1440, 900);
+    } else {
+        setMinimumSize(QSize(1000, 680).boundedTo(area.size()));
+        setGeometry(centredIn(QSize(1440, 900), area, area));
+    }
 
     m_ambient = new AmbientBackground(this);
     setCentralWidget(m_ambient);

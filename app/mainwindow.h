@@ -10,6 +10,7 @@
 
 class QBoxLayout;
 class QComboBox;
+class QDialog;
 class QFrame;
 class QHBoxLayout;
 class QLabel;
@@ -250,6 +251,10 @@ public:
     void saveCollapsedSidebarSnapshot(const QString &dir, int index);
     // Closes the dialog afterwards.
     void saveDialogSnapshot(QWidget *dialog, const QString &dir, int index, const QString &key);
+    // The dialogs snapshot mode renders, by key in their order, and one of them built over this
+    // window (null for an unknown key); tests open each on real desktops.
+    static QStringList snapshotDialogKeys();
+    QDialog *buildSnapshotDialog(const QString &key);
 
 private:
     corvane::CorvaneController *m_controller = nullptr;

@@ -256,3 +256,20 @@ void MainWindow::saveDialogSnapshot(QWidget *dialog, const QString &dir, int ind
     dialog->grab().save(snapshotPath(dir, index, QStringLiteral("dlg-") + key));
     dialog->close();
 }
+
+QStringList MainWindow::snapshotDialogKeys()
+{
+    QStringList keys;
+    for (const SnapshotDialog &dialog : Dialogs)
+        keys << QLatin1String(dialog.key);
+    return keys;
+}
+
+QDialog *MainWindow::buildSnapshotDialog(const QString &key)
+{
+    for (const SnapshotDialog &dialog : Dialogs) {
+        if (key == QLatin1String(dialog.key))
+            return dialog.build(this);
+    }
+    return nullptr;
+}

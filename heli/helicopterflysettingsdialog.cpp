@@ -152,7 +152,6 @@ HelicopterFlySettingsDialog::HelicopterFlySettingsDialog(QWidget *parent) : QDia
     });
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->setStyleSheet(heliButtonBoxStyle());
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);

@@ -27,13 +27,6 @@ QString heliValueStyle()
     return QStringLiteral("color:%1;font-family:'Geist Mono';").arg(QStringLiteral("#5B6675"));
 }
 
-QString heliButtonBoxStyle()
-{
-    return QStringLiteral("QPushButton{background:%1;color:%2;border:1px solid %1;border-radius:6px;padding:6px 14px;}"
-                          "QPushButton:hover{border-color:%3;}")
-        .arg(QStringLiteral("#E6EAF0"), QStringLiteral("#0F1720"), QStringLiteral("#0F1720"));
-}
-
 void finishHeliDialog(QDialog *dialog)
 {
     const QSize wanted = dialog->minimumSize();

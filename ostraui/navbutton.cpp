@@ -8,6 +8,7 @@
 
 #include "ostraui/alphacolor.h"
 #include "ostraui/dot.h"
+#include "ostraui/focusring.h"
 #include "ostraui/theme.h"
 
 namespace ostra {
@@ -69,6 +70,8 @@ void NavButton::paintEvent(QPaintEvent *event)
         p.setBrush(withAlpha(ThemeColors::ink, 0.04));
         p.drawRoundedRect(r, 10, 10);
     }
+    if (showsFocusRing(this))
+        paintFocusRing(&p, r, 10);
 
     p.setBrush(Qt::NoBrush);
     int textStart = 40;

@@ -505,10 +505,6 @@ void LedConfigDialog::onInfoClicked()
                        "a button to CH12 (or use the Power Button setting) to control power."),
                     QMessageBox::Ok, this);
     box.setTextFormat(Qt::RichText);
-    box.setStyleSheet(QStringLiteral(
-        "QMessageBox { background: #F3F5F8; color: #0F1720; } QLabel { color: #0F1720; }"
-        "QPushButton { background: #E6EAF0; color: #0F1720; border: none; border-radius: 4px; padding: 8px 24px; "
-        "font-weight: bold; } QPushButton:hover { background: #CFD6DF; }"));
     box.exec();
 }
 
