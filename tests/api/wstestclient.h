@@ -82,18 +82,22 @@ public:
 class RawWsClient
 {
 public:
-    bool open(quint16 port, int timeoutMs = 5000)
+    // The opening handshake, with `extraHeaders` (each ending in CRLF) added; true when the
+    // server switched protocols. Its answer's status line is kept in `status`.
+    bool open(quint16 port, const QByteArray &extraHeaders = QByteArray(), int timeoutMs = 5000)
     {
         socket.connectToHost(QHostAddress::LocalHost, port);
         if (!socket.waitForConnected(timeoutMs))
             return false;
         socket.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                     "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+                     "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
+                     + extraHeaders + "\r\n");
         QByteArray answer;
         const bool ok = QTest::qWaitFor([&] {
             answer += socket.readAll();
-            return answer.contains("\r\n\r\n");
+            return answer.contains("\r\n\r\n") || socket.state() != QAbstractSocket::ConnectedState;
         }, timeoutMs);
+        status = answer.left(answer.indexOf("\r\n"));
         received = answer.mid(answer.indexOf("\r\n\r\n") + 4);
         return ok && answer.startsWith("HTTP/1.1 101");
     }
@@ -139,10 +143,49 @@ public:
         socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
     }
 
+    void resumeReading() { socket.setReadBufferSize(0); }
+
+    // The close frame among the bytes received: its code, and its reason in `reason`; -1 when
+    // none has come.
+    int closeCode(QByteArray *reason = nullptr)
+    {
+        const QByteArray bytes = readAll();
+        // Unmasked server frames, walked from the start: opcode byte, length, payload.
+        qsizetype at = 0;
+        while (at + 2 <= bytes.size()) {
+            const quint8 opcode = quint8(bytes.at(at)) & 0x0F;
+            qint64 length = quint8(bytes.at(at + 1)) & 0x7F;
+            qsizetype header = 2;
+            if (length == 126) {
+                if (at + 4 > bytes.size())
+                    return -1;
+                length = (qint64(quint8(bytes.at(at + 2))) << 8) | quint8(bytes.at(at + 3));
+                header = 4;
+            } else if (length == 127) {
+                if (at + 10 > bytes.size())
+                    return -1;
+                length = 0;
+                for (int i = 0; i < 8; ++i)
+                    length = (length << 8) | quint8(bytes.at(at + 2 + i));
+                header = 10;
+            }
+            if (at + header + length > bytes.size())
+                return -1;
+            if (opcode == 0x8 && length >= 2) {
+                if (reason)
+                    *reason = bytes.mid(at + header + 2, length - 2);
+                return (quint8(bytes.at(at + header)) << 8) | quint8(bytes.at(at + header + 1));
+            }
+            at += header + length;
+        }
+        return -1;
+    }
+
     bool isConnected() const { return socket.state() == QAbstractSocket::ConnectedState; }
 
     QTcpSocket socket;
     QByteArray received;
+    QByteArray status;
 };
 
 } // namespace ostratest
