@@ -101,6 +101,23 @@ struct ServerRig
     bool started = false;
 };
 
+// The server with the device handler on a controller, and a pseudo-terminal that another holder
+// keeps busy: a connect to it waits between attempts until the holder lets go.
+struct BusyPortRig
+{
+    BusyPortRig()
+    {
+        rig.server.registerHandler(new corvane::WsDeviceHandler(&controller, &rig.server));
+        held = holder.open(QIODevice::ReadWrite);
+    }
+
+    ServerRig rig;
+    corvane::CorvaneController controller;
+    ostratest::PtyDevice pty;
+    QSerialPort holder{pty.slavePath()};
+    bool held = false;
+};
+
 } // namespace
 
 class TestWebSocketServer : public QObject
@@ -489,12 +506,9 @@ private slots:
     // answered meanwhile, and its connect of the same port does not run inside the waiting one.
     void repliesInArrivalOrder()
     {
-        ServerRig rig;
-        corvane::CorvaneController controller;
-        rig.server.registerHandler(new corvane::WsDeviceHandler(&controller, &rig.server));
-        ostratest::PtyDevice pty;
-        QSerialPort holder(pty.slavePath());
-        QVERIFY(holder.open(QIODevice::ReadWrite));
+        BusyPortRig busy;
+        QVERIFY(busy.held);
+        ServerRig &rig = busy.rig;
         WsTestClient asking;
         WsTestClient other;
         QVERIFY(asking.open(rig.server.serverPort()));
@@ -509,7 +523,7 @@ private slots:
                 arrivals << line;
             });
         }
-        const QJsonObject connectPort{{"event", "action_connect_receiver"}, {"data", QJsonObject{{"port", pty.slavePath()}}}};
+        const QJsonObject connectPort{{"event", "action_connect_receiver"}, {"data", QJsonObject{{"port", busy.pty.slavePath()}}}};
         asking.send(connectPort);
         asking.send({{"event", "ping"}});
         asking.send(connectPort);
@@ -519,7 +533,7 @@ private slots:
             other.send({{"event", "ping"}});
             other.send(connectPort);
         });
-        QTimer::singleShot(900, this, [&] { holder.close(); });
+        QTimer::singleShot(900, this, [&] { busy.holder.close(); });
         QTRY_COMPARE_WITH_TIMEOUT(arrivals.size(), 6, 15000);
         QCOMPARE(arrivals, QStringList({"other pong", "other action_connect_receiver failed",
                                         "asking action_connect_receiver ok", "asking pong",
@@ -531,21 +545,18 @@ private slots:
     // meanwhile. It gets no reply and nothing breaks.
     void clientGoneDuringRequest()
     {
-        ServerRig rig;
-        corvane::CorvaneController controller;
-        rig.server.registerHandler(new corvane::WsDeviceHandler(&controller, &rig.server));
-        ostratest::PtyDevice pty;
-        QSerialPort holder(pty.slavePath());
-        QVERIFY(holder.open(QIODevice::ReadWrite));
+        BusyPortRig busy;
+        QVERIFY(busy.held);
+        ServerRig &rig = busy.rig;
         auto leaving = std::make_unique<WsTestClient>();
         WsTestClient staying;
         QVERIFY(leaving->open(rig.server.serverPort()));
         QVERIFY(staying.open(rig.server.serverPort()));
         QTimer::singleShot(300, [&] { leaving.reset(); });
         QTimer::singleShot(900, [&] { staying.send({{"event", "ping"}}); });
-        QTimer::singleShot(1200, [&] { holder.close(); });
-        leaving->send({{"event", "action_connect_receiver"}, {"data", QJsonObject{{"port", pty.slavePath()}}}});
-        QTRY_COMPARE_WITH_TIMEOUT(controller.isReceiverConnected(), true, 15000);
+        QTimer::singleShot(1200, [&] { busy.holder.close(); });
+        leaving->send({{"event", "action_connect_receiver"}, {"data", QJsonObject{{"port", busy.pty.slavePath()}}}});
+        QTRY_COMPARE_WITH_TIMEOUT(busy.controller.isReceiverConnected(), true, 15000);
         QCOMPARE(rig.server.clientCount(), 1);
         QCOMPARE(staying.next(), parsed(R"({"event":"pong"})"));
         QCOMPARE(staying.request("get_receiver_status").value("data").toObject().value("connected"), QJsonValue(true));
