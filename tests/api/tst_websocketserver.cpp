@@ -475,6 +475,34 @@ private slots:
         QCOMPARE(rig.server.clientCount(), 1);
     }
 
+    // A client that pipelines requests and reads nothing is not read from either while its
+    // replies wait unsent: they stay bounded, and all come, in order, once it reads again.
+    void nonReadingClientIsNotRead()
+    {
+        ServerRig rig;
+        RawWsClient client;
+        QVERIFY(client.open(rig.server.serverPort()));
+        QTRY_COMPARE(rig.server.clientCount(), 1);
+        QWebSocket *side = rig.server.findChild<QWebSocket *>();
+        // Not stopReading(): its small kernel buffer would make the catching up slow.
+        client.socket.setReadBufferSize(1);
+        constexpr int Requests = 4000;
+        for (int i = 0; i < Requests; ++i)
+            client.sendText(QStringLiteral(R"({"event":"get_padded","data":{"i":%1}})").arg(i).toUtf8());
+        // Its replies pile up to the limit and no further.
+        QTRY_VERIFY(side->bytesToWrite() > WebSocketServer::MaxUnsentBytes);
+        QTest::qWait(300);
+        QVERIFY(side->bytesToWrite() <= WebSocketServer::MaxUnsentBytes + 4096);
+        client.resumeReading();
+        QTRY_VERIFY_WITH_TIMEOUT(client.frames().size() >= Requests, 20000);
+        const QList<RawWsClient::Frame> replies = client.frames();
+        for (int i = 0; i < Requests; ++i) {
+            const QJsonObject reply = QJsonDocument::fromJson(replies.at(i).payload).object();
+            QCOMPARE(reply.value("data").toObject().value("i").toInt(-1), i);
+        }
+        QCOMPARE(rig.server.clientCount(), 1);
+    }
+
     // A reply that comes later still comes in its place: the client's next requests wait for
     // it, other clients do not.
     void laterReplyKeepsOrder()

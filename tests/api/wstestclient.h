@@ -145,38 +145,47 @@ public:
 
     void resumeReading() { socket.setReadBufferSize(0); }
 
-    // The close frame among the bytes received: its code, and its reason in `reason`; -1 when
-    // none has come.
-    int closeCode(QByteArray *reason = nullptr)
+    struct Frame
+    {
+        quint8 opcode;
+        QByteArray payload;
+    };
+
+    // The whole frames received so far (a server's frames are unmasked).
+    QList<Frame> frames()
     {
         const QByteArray bytes = readAll();
-        // Unmasked server frames, walked from the start: opcode byte, length, payload.
+        QList<Frame> found;
         qsizetype at = 0;
         while (at + 2 <= bytes.size()) {
-            const quint8 opcode = quint8(bytes.at(at)) & 0x0F;
             qint64 length = quint8(bytes.at(at + 1)) & 0x7F;
             qsizetype header = 2;
-            if (length == 126) {
-                if (at + 4 > bytes.size())
-                    return -1;
-                length = (qint64(quint8(bytes.at(at + 2))) << 8) | quint8(bytes.at(at + 3));
-                header = 4;
-            } else if (length == 127) {
-                if (at + 10 > bytes.size())
-                    return -1;
+            const int lengthBytes = length == 126 ? 2 : length == 127 ? 8 : 0;
+            if (at + header + lengthBytes > bytes.size())
+                break;
+            if (lengthBytes > 0) {
                 length = 0;
-                for (int i = 0; i < 8; ++i)
+                for (int i = 0; i < lengthBytes; ++i)
                     length = (length << 8) | quint8(bytes.at(at + 2 + i));
-                header = 10;
+                header += lengthBytes;
             }
             if (at + header + length > bytes.size())
-                return -1;
-            if (opcode == 0x8 && length >= 2) {
-                if (reason)
-                    *reason = bytes.mid(at + header + 2, length - 2);
-                return (quint8(bytes.at(at + header)) << 8) | quint8(bytes.at(at + header + 1));
-            }
+                break;
+            found.append({quint8(quint8(bytes.at(at)) & 0x0F), bytes.mid(at + header, length)});
             at += header + length;
+        }
+        return found;
+    }
+
+    // The close frame's code, and its reason in `reason`; -1 when none has come.
+    int closeCode(QByteArray *reason = nullptr)
+    {
+        for (const Frame &frame : frames()) {
+            if (frame.opcode != 0x8 || frame.payload.size() < 2)
+                continue;
+            if (reason)
+                *reason = frame.payload.mid(2);
+            return (quint8(frame.payload.at(0)) << 8) | quint8(frame.payload.at(1));
         }
         return -1;
     }
