@@ -93,8 +93,7 @@ MainWindow::MainWindow(QWidget *parent)
                         &corvane::CorvaneController::pedalsConnectedChanged,
                         &corvane::CorvaneController::shifterConnectedChanged})
         connect(m_controller, signal, this, &MainWindow::updateCarPageStatus);
-    // Queued, so a box opens after the failing call has returned.
-    connect(m_controller, &corvane::CorvaneController::errorOccurred, this, &MainWindow::onError, Qt::QueuedConnection);
+    connect(m_controller, &corvane::CorvaneController::errorOccurred, this, &MainWindow::routeError);
     connect(m_controller, &corvane::CorvaneController::receiverDataReceived, this, &MainWindow::onReceiverDataReceived);
     connect(m_controller, &corvane::CorvaneController::telemetryReceived, this, &MainWindow::onTelemetryReceived);
     connect(m_controller, &corvane::CorvaneController::linkStatisticsUpdated, this,
@@ -107,8 +106,7 @@ MainWindow::MainWindow(QWidget *parent)
             &MainWindow::rebuildTelemetryDashboard);
     rebuildTelemetryDashboard();
     // A profile file that cannot be written must not pass for saved.
-    connect(m_controller->profileManager(), &corvane::ProfileManager::errorOccurred, this, &MainWindow::onError,
-            Qt::QueuedConnection);
+    connect(m_controller->profileManager(), &corvane::ProfileManager::errorOccurred, this, &MainWindow::routeError);
 
     // Page 0 at once, without the page switch's animation.
     m_currentPage = StartPage;

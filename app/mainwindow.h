@@ -120,7 +120,10 @@ public slots:
     void onRefreshSerialPorts();
     void onRefreshInputDevices();
     void onStartStop();
+    // An error of the desktop user's own action: a box.
     void onError(const QString &message);
+    // An error a request from the network caused: its client has it in the reply; a toast here.
+    void onNetworkError(const QString &message);
     void onLogMessage(int type, const QString &message);
     void onReceiverDataReceived(const QString &line);
     void onTelemetryReceived(const QByteArray &data);
@@ -184,6 +187,8 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
+    // Sends an error of the controller or the profile store to onError or onNetworkError.
+    void routeError(const QString &message);
     struct PageRow;
     static const PageRow &pageRow(int index);
     void applyPageRow(int index, bool animated);

@@ -2,6 +2,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -10,10 +12,12 @@
 #include <QTextBlock>
 #include <QTextEdit>
 #include <QTimer>
+#include <QWebSocket>
 
 #include <functional>
 #include <memory>
 
+#include "api/websocketserver.h"
 #include "app/mainwindow.h"
 #include "app/steeringgaugewidget.h"
 #include "bridge/corvanecontroller.h"
@@ -662,6 +666,47 @@ private slots:
         QVERIFY(!c->isRunning());
         QCOMPARE(c->isWheelBaseConnected(), !unplug);
         QCOMPARE(box->isHidden(), !unplug);
+    }
+
+    // An error a request from the network causes goes back to that client and shows here as a
+    // toast: no client on the LAN can stack boxes on the desktop.
+    void networkErrorsAreToasts_data()
+    {
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<QJsonObject>("data");
+        QTest::addColumn<QString>("message"); // the client's reply
+        QTest::addColumn<QString>("toast"); // empty: the port's own words
+        QTest::newRow("bad profile") << "action_import_profile" << QJsonObject{{"profileJson", QJsonObject{}}}
+                                     << "Failed to import profile" << "Invalid profile data";
+        QTest::newRow("receiver port gone") << "action_connect_receiver" << QJsonObject{{"port", "/dev/ttyOSTRAGONE"}}
+                                            << "Failed to connect receiver to /dev/ttyOSTRAGONE" << QString();
+    }
+
+    void networkErrorsAreToasts()
+    {
+        QFETCH(QString, event);
+        QFETCH(QJsonObject, data);
+        QFETCH(QString, message);
+        QFETCH(QString, toast);
+        corvane::SerialPortLister::setFixedPorts({{QStringLiteral("/dev/ttyOSTRAGONE"), QStringLiteral("USB Serial"), QString()}});
+        MainWindow window;
+        Car car{window};
+        QWebSocket client;
+        QJsonObject reply;
+        connect(&client, &QWebSocket::textMessageReceived,
+                [&reply](const QString &text) { reply = QJsonDocument::fromJson(text.toUtf8()).object(); });
+        client.open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(window.server()->serverPort())));
+        QTRY_COMPARE(client.state(), QAbstractSocket::ConnectedState);
+        client.sendTextMessage(QString::fromUtf8(
+            QJsonDocument(QJsonObject{{"event", event}, {"data", data}}).toJson(QJsonDocument::Compact)));
+        QTRY_VERIFY(!reply.isEmpty());
+        QCOMPARE(reply.value("message").toString(), message);
+        QTRY_VERIFY(!car.toast().isEmpty());
+        if (!toast.isEmpty())
+            QCOMPARE(car.toast(), toast);
+        QTest::qWait(50);
+        QCOMPARE(car.errorBoxes().size(), 0);
+        corvane::SerialPortLister::useSystemPorts();
     }
 
     // A saved device still missing keeps the start-up retry going until the user takes over.
