@@ -7,7 +7,10 @@
 #include <QPointer>
 #include <QTimer>
 #include <QWebSocket>
+#include <QWebSocketCorsAuthenticator>
 #include <QWebSocketServer>
+
+#include <memory>
 
 #include "api/mdnsresponder.h"
 #include "api/wshandler.h"
@@ -24,8 +27,10 @@ const QString kSuccess = QStringLiteral("success");
 
 // A client that does not finish its opening handshake in this time is let go.
 constexpr int HandshakeTimeoutMs = 10000;
-// A client refused for the client limit that does not answer the close is cut off after this.
-constexpr int RejectGraceMs = 2000;
+// A client sent a close frame (refused or dropped) that does not answer it is cut off after this.
+constexpr int CloseGraceMs = 2000;
+// Read buffer size that holds a client's socket still: no frame fits, so nothing more is taken.
+constexpr qint64 PausedReadBufferBytes = 1;
 
 QString peerOf(const QWebSocket *client)
 {
@@ -42,6 +47,14 @@ QJsonArray eventNames(const QJsonObject &data)
     return data.value(QStringLiteral("events")).toArray();
 }
 
+// A browser names the page that opens a WebSocket; the phone app and other stations send no Origin.
+bool isWebPageOrigin(const QString &origin)
+{
+    const QString trimmed = origin.trimmed();
+    return trimmed.startsWith(QLatin1String("http://"), Qt::CaseInsensitive)
+           || trimmed.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
+}
+
 } // namespace
 
 WebSocketServer::WebSocketServer(CorvaneController *controller, QObject *parent)
@@ -53,6 +66,10 @@ WebSocketServer::WebSocketServer(CorvaneController *controller, QObject *parent)
     m_server->setMaxPendingConnections(MaxPendingConnections);
     m_server->setHandshakeTimeout(HandshakeTimeoutMs);
     connect(m_server, &QWebSocketServer::newConnection, this, &WebSocketServer::onNewConnection);
+    connect(m_server, &QWebSocketServer::originAuthenticationRequired, this, &WebSocketServer::onOriginCheck);
+    m_heartbeat->setObjectName(QStringLiteral("heartbeatTimer"));
+    // The drop time is counted in whole ticks: a coarse timer would shift it by up to 5 %.
+    m_heartbeat->setTimerType(Qt::PreciseTimer);
     m_heartbeat->setInterval(HeartbeatIntervalMs);
     connect(m_heartbeat, &QTimer::timeout, this, &WebSocketServer::onHeartbeatTick);
     m_monotonic.start();
@@ -98,7 +115,8 @@ void WebSocketServer::stop()
     m_heartbeat->stop();
     const QList<QWebSocket *> clients = m_clients;
     for (QWebSocket *client : clients) {
-        removeClient(client);
+        forgetClient(client);
+        client->deleteLater();
         client->close(QWebSocketProtocol::CloseCodeNormal);
     }
     emit clientCountChanged(0);
@@ -137,9 +155,39 @@ void WebSocketServer::sendJson(QWebSocket *client, const QJsonObject &object)
 void WebSocketServer::sendText(QWebSocket *client, const QString &text)
 {
     client->sendTextMessage(text);
-    if (client->bytesToWrite() > MaxUnsentBytes) {
-        dropClient(client, QStringLiteral("is not reading (%1 bytes unsent), dropping it").arg(client->bytesToWrite()));
-    }
+    updateReading(client);
+}
+
+bool WebSocketServer::isBehind(QWebSocket *client) const
+{
+    return client->bytesToWrite() > MaxUnsentBytes;
+}
+
+void WebSocketServer::updateReading(QWebSocket *client)
+{
+    const auto inbox = m_inboxes.find(client);
+    if (inbox == m_inboxes.end())
+        return;
+    const bool pause = isBehind(client) || inbox->queuedBytes > MaxQueuedBytes;
+    if (pause == inbox->paused)
+        return;
+    inbox->paused = pause;
+    // The kernel's buffers then fill and the client's own sending stalls: TCP holds it back.
+    client->setReadBufferSize(pause ? PausedReadBufferBytes : 0);
+}
+
+void WebSocketServer::onBytesWritten(QWebSocket *client)
+{
+    const auto inbox = m_inboxes.find(client);
+    if (inbox == m_inboxes.end())
+        return;
+    // Its pongs are not read while it is paused: taking our data is its sign of life then.
+    if (inbox->paused)
+        m_lastHeard.insert(client, now());
+    if (isBehind(client))
+        return;
+    updateReading(client);
+    queueNextTurn(client);
 }
 
 void WebSocketServer::ensureFirewallRule(quint16 port)
@@ -174,9 +222,11 @@ void WebSocketServer::onNewConnection()
             Qt::QueuedConnection);
         connect(client, &QWebSocket::disconnected, this, &WebSocketServer::onClientDisconnected);
         connect(client, &QWebSocket::pong, this, [this, client] { onPong(client); });
+        connect(client, &QWebSocket::bytesWritten, this, [this, client] { onBytesWritten(client); });
         m_clients.append(client);
         m_subscriptions.insert(client, {});
         m_lastHeard.insert(client, now());
+        m_inboxes.insert(client, {});
         qInfo().noquote() << "WebSocketServer: client connected from" << peerOf(client);
         emit clientCountChanged(clientCount());
     }
@@ -184,12 +234,40 @@ void WebSocketServer::onNewConnection()
 
 void WebSocketServer::rejectClient(QWebSocket *socket)
 {
-    qWarning().noquote() << "WebSocketServer: client limit of" << MaxClients << "reached, refusing"
-                         << peerOf(socket);
+    logRefusal(QStringLiteral("WebSocketServer: client limit of %1 reached, refusing %2").arg(MaxClients).arg(peerOf(socket)));
     socket->setParent(this);
+    closeAndRelease(socket, CloseCodeTryAgainLater, QStringLiteral("Too many clients"));
+}
+
+void WebSocketServer::onOriginCheck(QWebSocketCorsAuthenticator *check)
+{
+    if (!isWebPageOrigin(check->origin()))
+        return;
+    // Any page open in a browser on this network could otherwise drive the car.
+    check->setAllowed(false);
+    logRefusal(QStringLiteral("WebSocketServer: refusing a connection from the web page %1").arg(check->origin()));
+}
+
+void WebSocketServer::logRefusal(const QString &text)
+{
+    const qint64 at = now();
+    if (m_lastRefusalLog >= 0 && at - m_lastRefusalLog < RefusalLogIntervalMs) {
+        ++m_unloggedRefusals;
+        return;
+    }
+    if (m_unloggedRefusals > 0)
+        qWarning().noquote() << text << QStringLiteral("(%1 more refused since the last report)").arg(m_unloggedRefusals);
+    else
+        qWarning().noquote() << text;
+    m_lastRefusalLog = at;
+    m_unloggedRefusals = 0;
+}
+
+void WebSocketServer::closeAndRelease(QWebSocket *socket, int code, const QString &reason)
+{
     connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
-    QTimer::singleShot(RejectGraceMs, socket, &QWebSocket::abort);
-    socket->close(QWebSocketProtocol::CloseCode(CloseCodeTryAgainLater), QStringLiteral("Too many clients"));
+    QTimer::singleShot(CloseGraceMs, socket, &QWebSocket::abort);
+    socket->close(QWebSocketProtocol::CloseCode(code), reason);
 }
 
 void WebSocketServer::onClientDisconnected()
@@ -198,29 +276,32 @@ void WebSocketServer::onClientDisconnected()
     if (!client)
         return;
     qInfo() << "WebSocketServer: client disconnected";
-    if (removeClient(client))
+    client->deleteLater();
+    if (forgetClient(client))
         emit clientCountChanged(clientCount());
 }
 
-bool WebSocketServer::removeClient(QWebSocket *client)
+bool WebSocketServer::forgetClient(QWebSocket *client)
 {
     if (!m_clients.removeOne(client))
         return false;
     m_subscriptions.remove(client);
     m_lastHeard.remove(client);
+    m_inboxes.remove(client);
     client->disconnect(this);
-    client->deleteLater();
     return true;
 }
 
-void WebSocketServer::dropClient(QWebSocket *client, const QString &why)
+void WebSocketServer::dropClient(QWebSocket *client, const QString &why, const QString &reason)
 {
     if (!m_clients.contains(client))
         return;
     qInfo().noquote() << "WebSocketServer: client" << peerOf(client) << why;
-    // Forgotten before the abort, so its disconnect finds nothing left to report.
-    removeClient(client);
-    client->abort();
+    // Forgotten first, so its disconnect finds nothing left to report.
+    forgetClient(client);
+    // Read again, so that its answer to the close frame can end the connection.
+    client->setReadBufferSize(0);
+    closeAndRelease(client, QWebSocketProtocol::CloseCodeGoingAway, reason);
     emit clientCountChanged(clientCount());
 }
 
@@ -231,33 +312,81 @@ void WebSocketServer::onPong(QWebSocket *client)
         *heard = now();
 }
 
-void WebSocketServer::onTextMessageReceived(QWebSocket *socket, const QString &message)
+void WebSocketServer::onTextMessageReceived(QWebSocket *client, const QString &message)
 {
-    // A handler may run a nested event loop (a serial open waiting to retry), during which
-    // this client can disconnect or be dropped: it is held weakly and checked before replying.
-    const QPointer<QWebSocket> client = socket;
-    if (!m_clients.contains(socket))
+    const auto inbox = m_inboxes.find(client);
+    if (inbox == m_inboxes.end())
         return; // removed while this message waited
-    auto heard = m_lastHeard.find(client.data());
-    if (heard != m_lastHeard.end())
-        *heard = now();
+    m_lastHeard.insert(client, now());
+    inbox->requests.enqueue(message);
+    inbox->queuedBytes += message.size();
+    updateReading(client);
+    answerNext(client);
+}
 
+void WebSocketServer::answerNext(QWebSocket *client)
+{
+    const auto inbox = m_inboxes.find(client);
+    if (inbox == m_inboxes.end() || inbox->answering || inbox->requests.isEmpty() || isBehind(client))
+        return;
+    // Held until the reply has gone: the handler may run a nested event loop (a serial open
+    // waiting to retry) in which this client's later messages arrive.
+    inbox->answering = true;
+    const QString message = inbox->requests.dequeue();
+    inbox->queuedBytes -= message.size();
+    updateReading(client);
+    answer(client, message);
+}
+
+void WebSocketServer::queueNextTurn(QWebSocket *client)
+{
+    const auto inbox = m_inboxes.find(client);
+    if (inbox == m_inboxes.end() || inbox->turnPending || inbox->answering || inbox->requests.isEmpty())
+        return;
+    // One request per pass of the event loop: other clients, the socket's writes and the
+    // transmit timer get their turns between a client's pipelined requests.
+    inbox->turnPending = true;
+    const QPointer<QWebSocket> guard = client;
+    QMetaObject::invokeMethod(
+        this,
+        [this, guard] {
+            const auto pending = m_inboxes.find(guard.data());
+            if (!guard || pending == m_inboxes.end())
+                return;
+            pending->turnPending = false;
+            answerNext(guard);
+        },
+        Qt::QueuedConnection);
+}
+
+void WebSocketServer::finishRequest(QWebSocket *client, const QJsonObject &reply)
+{
+    const auto inbox = m_inboxes.find(client);
+    if (inbox == m_inboxes.end())
+        return; // gone while its request was handled
+    inbox->answering = false;
+    sendJson(client, reply);
+    queueNextTurn(client);
+}
+
+void WebSocketServer::answer(QWebSocket *client, const QString &message)
+{
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
-        sendJson(client, {{kEvent, QStringLiteral("error")},
-                          {kMessage, QStringLiteral("Invalid JSON: ") + parseError.errorString()}});
+        finishRequest(client, {{kEvent, QStringLiteral("error")},
+                               {kMessage, QStringLiteral("Invalid JSON: ") + parseError.errorString()}});
         return;
     }
     const QJsonObject request = document.object();
     const QString event = request.value(kEvent).toString();
     const QJsonObject data = request.value(kData).toObject();
     if (event.isEmpty()) {
-        sendJson(client, {{kEvent, QStringLiteral("error")}, {kMessage, QStringLiteral("Missing 'event' field")}});
+        finishRequest(client, {{kEvent, QStringLiteral("error")}, {kMessage, QStringLiteral("Missing 'event' field")}});
         return;
     }
     if (event == QLatin1String("ping")) {
-        sendJson(client, {{kEvent, QStringLiteral("pong")}});
+        finishRequest(client, {{kEvent, QStringLiteral("pong")}});
         return;
     }
     if (event == QLatin1String("action_subscribe")) {
@@ -270,14 +399,25 @@ void WebSocketServer::onTextMessageReceived(QWebSocket *socket, const QString &m
     }
     WsHandler *handler = m_handlers.value(event);
     if (!handler) {
-        sendJson(client, {{kEvent, QStringLiteral("error")},
-                          {QStringLiteral("source"), event},
-                          {kMessage, QStringLiteral("Unknown event: ") + event}});
+        finishRequest(client, {{kEvent, QStringLiteral("error")},
+                               {QStringLiteral("source"), event},
+                               {kMessage, QStringLiteral("Unknown event: ") + event}});
         return;
     }
-    const QJsonObject reply = handler->handleEvent(event, data);
-    if (client && m_clients.contains(client.data()))
-        sendJson(client, reply);
+    // The client may be gone and its socket deleted by the time the handler answers.
+    const QPointer<QWebSocket> guard = client;
+    const QPointer<WebSocketServer> self = this;
+    auto answered = std::make_shared<bool>(false);
+    ++m_handling;
+    handler->handleRequest(event, data, [guard, self, answered](const QJsonObject &reply) {
+        if (*answered)
+            return;
+        *answered = true;
+        if (self && guard)
+            self->finishRequest(guard, reply);
+    });
+    if (self)
+        --m_handling;
 }
 
 void WebSocketServer::handleSubscribe(QWebSocket *client, const QJsonObject &data)
@@ -289,7 +429,7 @@ void WebSocketServer::handleSubscribe(QWebSocket *client, const QJsonObject &dat
             break;
         subscribed.insert(name.toString());
     }
-    sendJson(client, {{kEvent, QStringLiteral("action_subscribe")}, {kSuccess, true}});
+    finishRequest(client, {{kEvent, QStringLiteral("action_subscribe")}, {kSuccess, true}});
 }
 
 void WebSocketServer::handleUnsubscribe(QWebSocket *client, const QJsonObject &data)
@@ -300,7 +440,7 @@ void WebSocketServer::handleUnsubscribe(QWebSocket *client, const QJsonObject &d
         for (const QJsonValue &name : events)
             subscribed->remove(name.toString());
     }
-    sendJson(client, {{kEvent, QStringLiteral("action_unsubscribe")}, {kSuccess, true}});
+    finishRequest(client, {{kEvent, QStringLiteral("action_unsubscribe")}, {kSuccess, true}});
 }
 
 void WebSocketServer::onHandlerPushEvent(const QString &event, const QJsonObject &data)
@@ -312,6 +452,9 @@ void WebSocketServer::onHandlerPushEvent(const QString &event, const QJsonObject
             continue; // dropped while this push went out
         const auto subscribed = m_subscriptions.constFind(client);
         if (subscribed == m_subscriptions.cend() || !subscribed->contains(event))
+            continue;
+        // A client behind misses pushes; its replies still go out.
+        if (isBehind(client))
             continue;
         if (text.isEmpty())
             text = compact({{kEvent, event}, {kData, data}});
@@ -331,10 +474,18 @@ void WebSocketServer::onHeartbeatTick()
     for (QWebSocket *client : clients) {
         if (!m_clients.contains(client))
             continue;
-        if (tick - m_lastHeard.value(client, tick) <= SilenceLimitMs)
+        const auto inbox = m_inboxes.constFind(client);
+        const bool paused = inbox != m_inboxes.cend() && inbox->paused;
+        // Not read from only while its own requests wait their turn: its silence is ours.
+        if (paused && !isBehind(client))
+            m_lastHeard.insert(client, tick);
+        if (tick - m_lastHeard.value(client, tick) <= SilenceLimitMs) {
             client->ping();
-        else
-            dropClient(client, QStringLiteral("stopped answering, dropping it"));
+        } else if (paused) {
+            dropClient(client, QStringLiteral("stopped reading, dropping it"), QStringLiteral("Client stopped reading"));
+        } else {
+            dropClient(client, QStringLiteral("stopped answering, dropping it"), QStringLiteral("Client stopped answering"));
+        }
     }
 }
 

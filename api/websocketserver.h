@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
+#include <QQueue>
 #include <QSet>
 #include <QString>
 
@@ -12,6 +13,7 @@
 
 class QTimer;
 class QWebSocket;
+class QWebSocketCorsAuthenticator;
 class QWebSocketServer;
 
 namespace corvane {
@@ -23,7 +25,9 @@ class WsHandler;
 // The mobile app's way in: a plain WebSocket server exchanging one compact JSON object per
 // text message. Requests go by their "event" name to the handler that registered it; pushes
 // go to the clients subscribed to their name; silent clients are pinged and then dropped.
-// No authentication, but bounded: message size, clients, subscriptions and unsent bytes.
+// Each client's requests are answered one at a time, in the order it sent them.
+// No authentication, but bounded: message size, clients, subscriptions, unsent and unanswered
+// bytes; handshakes from web pages (an http or https Origin) are refused.
 class WebSocketServer : public QObject
 {
     Q_OBJECT
@@ -39,8 +43,13 @@ public:
     static constexpr int CloseCodeTryAgainLater = 1013;
     static constexpr int MaxPendingConnections = 8;
     static constexpr int MaxSubscriptionsPerClient = 256;
-    // A client that leaves this much unread is not keeping up and is dropped.
+    // A client that leaves more than this unread is behind: it is not read from and gets no
+    // pushes until it has caught up.
     static constexpr qint64 MaxUnsentBytes = 1024 * 1024;
+    // Requests waiting for their turn beyond this stop the reading from their client too.
+    static constexpr qint64 MaxQueuedBytes = 1024 * 1024;
+    // Refused connections are logged at most this often.
+    static constexpr qint64 RefusalLogIntervalMs = 1000;
     static constexpr quint16 DefaultPort = 12345;
 
     WebSocketServer(CorvaneController *controller, QObject *parent = nullptr);
@@ -53,6 +62,8 @@ public:
     quint16 serverPort() const;
     int clientCount() const { return int(m_clients.size()); }
     void sendJson(QWebSocket *client, const QJsonObject &object);
+    // Whether a client's request is being handled right now (what it causes is the client's).
+    bool isHandlingRequest() const { return m_handling > 0; }
 
     // Milliseconds on a monotonic clock; the heartbeat reads silence and tick gaps from it.
     // Tests install a clock they advance themselves.
@@ -65,22 +76,48 @@ public slots:
     void onNewConnection();
     void onClientDisconnected();
     // Runs from the event loop, never inside the socket's own signal: a handler may run a
-    // nested event loop in which this client disconnects.
+    // nested event loop in which this client disconnects. The message waits its turn behind
+    // the client's earlier requests.
     void onTextMessageReceived(QWebSocket *client, const QString &message);
     void onHandlerPushEvent(const QString &event, const QJsonObject &data);
     void onHeartbeatTick();
 
 private:
+    // One client's requests that wait for their turn, and where it stands.
+    struct Inbox
+    {
+        QQueue<QString> requests;
+        qint64 queuedBytes = 0;
+        bool answering = false; // a request of it is with a handler
+        bool turnPending = false; // the next request's turn is queued on the event loop
+        bool paused = false; // nothing is read from its socket
+    };
+
     void handleSubscribe(QWebSocket *client, const QJsonObject &data);
     void handleUnsubscribe(QWebSocket *client, const QJsonObject &data);
     void ensureFirewallRule(quint16 port);
     void onPong(QWebSocket *client);
+    void onBytesWritten(QWebSocket *client);
+    void onOriginCheck(QWebSocketCorsAuthenticator *check);
     void sendText(QWebSocket *client, const QString &text);
-    // Aborts a client and forgets it; `why` is logged once.
-    void dropClient(QWebSocket *client, const QString &why);
-    // Forgets a client still in the list and schedules its deletion; false when it was not.
-    bool removeClient(QWebSocket *client);
+    // Takes the client's next request when it has none with a handler and is not behind.
+    void answerNext(QWebSocket *client);
+    void queueNextTurn(QWebSocket *client);
+    void answer(QWebSocket *client, const QString &message);
+    void finishRequest(QWebSocket *client, const QJsonObject &reply);
+    bool isBehind(QWebSocket *client) const;
+    // Stops or resumes reading from the client by its unsent and unanswered bytes.
+    void updateReading(QWebSocket *client);
+    // Forgets a client, sends it a close frame with `reason` and cuts it off if it does not
+    // answer; `why` is logged once.
+    void dropClient(QWebSocket *client, const QString &why, const QString &reason);
+    // Forgets a client still in the list; false when it was not.
+    bool forgetClient(QWebSocket *client);
+    // Closes a socket with a close frame and releases it once it has gone (or after a grace).
+    void closeAndRelease(QWebSocket *socket, int code, const QString &reason);
     void rejectClient(QWebSocket *socket);
+    // Warns of a refused connection at most once per RefusalLogIntervalMs, counting the rest.
+    void logRefusal(const QString &text);
     qint64 now() const;
 
     QWebSocketServer *m_server = nullptr;
@@ -90,6 +127,10 @@ private:
     QHash<QWebSocket *, QSet<QString>> m_subscriptions;
     QTimer *m_heartbeat = nullptr;
     QHash<QWebSocket *, qint64> m_lastHeard;
+    QHash<QWebSocket *, Inbox> m_inboxes;
+    int m_handling = 0;
+    qint64 m_lastRefusalLog = -1;
+    int m_unloggedRefusals = 0;
     qint64 m_lastTick = -1;
     MdnsResponder *m_mdns = nullptr;
     QElapsedTimer m_monotonic;

@@ -4,6 +4,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <functional>
 
 #include "api/wsjson.h"
 
@@ -173,7 +174,8 @@ QJsonObject WsAxisHandler::handleSetAxisMapping(const QString &event, const QJso
     if (!device->isConnected())
         return actionReply(event, false, notConnected);
     // From a fresh mapping: what the app leaves out returns to the defaults.
-    (m_controller->*setter)(AxisMapping::fromJson(data));
+    // Through std::invoke, as in the device handler: GCC's vptr check gets `m_controller->*` wrong.
+    std::invoke(setter, m_controller, AxisMapping::fromJson(data));
     return actionReply(event, true);
 }
 

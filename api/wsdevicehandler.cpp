@@ -3,6 +3,8 @@
 #include <QJsonArray>
 #include <QRegularExpression>
 
+#include <functional>
+
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
 #include "bridge/receiverconfigmanager.h"
@@ -166,7 +168,10 @@ QJsonObject WsDeviceHandler::handleConnectInput(const QString &event, const QJso
     const int index = readInt(data, QStringLiteral("deviceIndex"), -1);
     if (index < 0)
         return actionReply(event, false, QStringLiteral("Missing or invalid 'deviceIndex' parameter"));
-    const bool connected = (m_controller->*connectDevice)(index);
+    // Not `(m_controller->*connectDevice)(index)`: GCC 10 to 12 instrument a member-function
+    // pointer called on a data member wrongly under -fsanitize=vptr (they check a code or stack
+    // address as the object, and the checked call can crash).
+    const bool connected = std::invoke(connectDevice, m_controller, index);
     return actionReply(event, connected,
                        connected ? QString() : QStringLiteral("Failed to connect %1 at index %2").arg(device).arg(index));
 }

@@ -28,6 +28,20 @@ QString missingId()
     return QStringLiteral("Missing 'id' parameter");
 }
 
+constexpr int ChannelMax = 2047;
+
+// The first of the three values that is a number outside the channel range, or empty; these
+// values become the ESC end points when the preset is chosen.
+QString outOfRange(const QJsonObject &data)
+{
+    for (const QString &key : {kNeutral, kFullForward, kFullReverse}) {
+        const QJsonValue value = data.value(key);
+        if (value.isDouble() && (value.toDouble() < 0 || value.toDouble() > ChannelMax))
+            return QStringLiteral("'%1' must be a channel value from 0 to %2").arg(key).arg(ChannelMax);
+    }
+    return QString();
+}
+
 } // namespace
 
 WsEscPresetHandler::WsEscPresetHandler(CorvaneController *controller, QObject *parent)
@@ -78,6 +92,8 @@ QJsonObject WsEscPresetHandler::handleCreateEscPreset(const QString &event, cons
     const QString name = readString(data, kName);
     if (name.isEmpty())
         return actionReply(event, false, QStringLiteral("Missing 'name' parameter"));
+    if (const QString refusal = outOfRange(data); !refusal.isEmpty())
+        return actionReply(event, false, refusal);
     const EscPreset standard;
     const QString id = m_controller->profileManager()->createEscPreset(
         name, readInt(data, kNeutral, standard.neutral), readInt(data, kFullForward, standard.fullForward),
@@ -94,9 +110,16 @@ QJsonObject WsEscPresetHandler::handleUpdateEscPreset(const QString &event, cons
     const QString id = readString(data, kId);
     if (id.isEmpty())
         return actionReply(event, false, missingId());
-    // An update replaces all three values: the app always sends them together.
-    const bool updated = m_controller->profileManager()->updateEscPreset(
-        id, readInt(data, kNeutral, 0), readInt(data, kFullForward, 0), readInt(data, kFullReverse, 0));
+    ProfileManager *store = m_controller->profileManager();
+    const EscPreset *stored = store->findEscPreset(id);
+    if (!stored)
+        return actionReply(event, false, notFound(id));
+    if (const QString refusal = outOfRange(data); !refusal.isEmpty())
+        return actionReply(event, false, refusal);
+    // A value the request leaves out keeps the stored one.
+    const bool updated = store->updateEscPreset(id, readInt(data, kNeutral, stored->neutral),
+                                                readInt(data, kFullForward, stored->fullForward),
+                                                readInt(data, kFullReverse, stored->fullReverse));
     return actionReply(event, updated, updated ? QString() : notFound(id));
 }
 

@@ -8,4 +8,9 @@ WsHandler::WsHandler(CorvaneController *controller, QObject *parent)
 {
 }
 
+void WsHandler::handleRequest(const QString &event, const QJsonObject &data, const WsReply &reply)
+{
+    reply(handleEvent(event, data));
+}
+
 } // namespace corvane

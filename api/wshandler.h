@@ -5,9 +5,14 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace corvane {
 
 class CorvaneController;
+
+// Sends the reply to one request; called exactly once per request.
+using WsReply = std::function<void(const QJsonObject &reply)>;
 
 // Base of the API's request handlers: each answers the event names it lists and pushes its
 // unasked events through pushEvent, which the server delivers to the subscribed clients.
@@ -19,6 +24,10 @@ public:
 
     virtual QStringList supportedEvents() const = 0;
     virtual QJsonObject handleEvent(const QString &event, const QJsonObject &data) = 0;
+    // How the server asks: by default answered at once with handleEvent's reply. A handler whose
+    // work takes time (a child process) answers later instead, without blocking the GUI thread;
+    // the server holds the client's further requests until it has.
+    virtual void handleRequest(const QString &event, const QJsonObject &data, const WsReply &reply);
 
 signals:
     void pushEvent(const QString &event, const QJsonObject &data);

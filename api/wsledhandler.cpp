@@ -28,7 +28,8 @@ QJsonObject missing(const QString &event, const char *key)
 
 QJsonObject tooManyZones(const QString &event)
 {
-    return actionReply(event, false, QStringLiteral("Too many LED zones (at most %1).").arg(LedSettings::MaxZones));
+    return actionReply(event, false,
+                       QStringLiteral("Too many LED zones: the receiver takes at most %1.").arg(LedSettings::MaxZones));
 }
 
 RgbColor readColor(const QJsonObject &data, const QString &key, const RgbColor &fallback)
@@ -120,7 +121,7 @@ QJsonObject WsLedHandler::handleEvent(const QString &event, const QJsonObject &d
     if (event == QLatin1String("set_led_count")) {
         if (!data.contains(QLatin1String("count")))
             return missing(event, "count");
-        s.ledCount = std::clamp(readInt(data, QStringLiteral("count"), 0), 1, MaxLedCount);
+        s.ledCount = std::clamp(readInt(data, QStringLiteral("count"), 0), 1, LedSettings::MaxLedCount);
         if (s.selectedLedIndex >= s.ledCount)
             s.selectedLedIndex = s.ledCount - 1;
         s.configPending = true;
@@ -154,7 +155,7 @@ QJsonObject WsLedHandler::handleSetSettings(const QString &event, const QJsonObj
         return tooManyZones(event);
     const int zoneCountBefore = int(s.rangeZones.size());
     if (data.contains(QLatin1String("ledCount"))) {
-        s.ledCount = std::clamp(readInt(data, QStringLiteral("ledCount"), 0), 1, MaxLedCount);
+        s.ledCount = std::clamp(readInt(data, QStringLiteral("ledCount"), 0), 1, LedSettings::MaxLedCount);
         s.configPending = true;
     }
     if (data.contains(QLatin1String("brightness"))) {
@@ -204,8 +205,8 @@ QJsonObject WsLedHandler::handleSetColor(const QString &event, const QJsonObject
     switch (s.mode) {
     case LedMode::PerLed:
         if (!s.setLedColor(readInt(data, kIndex, s.selectedLedIndex), color)) {
-            return actionReply(event, false,
-                               QStringLiteral("Too many per-LED colours (at most %1).").arg(LedSettings::MaxLedColors));
+            return actionReply(event, false, QStringLiteral("LED index out of range: the receiver drives LEDs 0 to %1.")
+                                                 .arg(LedSettings::MaxLedCount - 1));
         }
         break;
     case LedMode::Range: {

@@ -13,8 +13,6 @@ class WsLedHandler : public WsHandler
 {
     Q_OBJECT
 public:
-    static constexpr int MaxLedCount = 300;
-
     WsLedHandler(CorvaneController *controller, QObject *parent);
 
     QStringList supportedEvents() const override;

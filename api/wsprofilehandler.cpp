@@ -8,6 +8,7 @@
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
 #include "profiles/profilemanager.h"
+#include "profiles/profilename.h"
 
 namespace corvane {
 
@@ -114,9 +115,11 @@ QJsonObject WsProfileHandler::handleSetActiveProfile(const QString &event, const
 
 QJsonObject WsProfileHandler::handleCreateProfile(const QString &event, const QJsonObject &data)
 {
-    const QString name = readString(data, kName);
+    const QString name = ProfileName::normalized(readString(data, kName));
     if (name.isEmpty())
         return actionReply(event, false, QStringLiteral("Missing 'name' parameter"));
+    if (const QString refusal = ProfileName::refusal(name); !refusal.isEmpty())
+        return actionReply(event, false, refusal);
     return idReply(event, m_controller->profileManager()->createProfile(name),
                    QStringLiteral("Failed to create profile"));
 }
@@ -124,9 +127,11 @@ QJsonObject WsProfileHandler::handleCreateProfile(const QString &event, const QJ
 QJsonObject WsProfileHandler::handleRenameProfile(const QString &event, const QJsonObject &data)
 {
     const QString id = readString(data, kId);
-    const QString name = readString(data, kName);
+    const QString name = ProfileName::normalized(readString(data, kName));
     if (id.isEmpty() || name.isEmpty())
         return actionReply(event, false, QStringLiteral("Missing 'id' or 'name' parameter"));
+    if (const QString refusal = ProfileName::refusal(name); !refusal.isEmpty())
+        return actionReply(event, false, refusal);
     const bool renamed = m_controller->profileManager()->renameProfile(id, name);
     return actionReply(event, renamed, renamed ? QString() : QStringLiteral("Failed to rename profile"));
 }
@@ -134,9 +139,11 @@ QJsonObject WsProfileHandler::handleRenameProfile(const QString &event, const QJ
 QJsonObject WsProfileHandler::handleDuplicateProfile(const QString &event, const QJsonObject &data)
 {
     const QString sourceId = readString(data, QStringLiteral("sourceId"));
-    const QString name = readString(data, kName);
+    const QString name = ProfileName::normalized(readString(data, kName));
     if (sourceId.isEmpty() || name.isEmpty())
         return actionReply(event, false, QStringLiteral("Missing 'sourceId' or 'name' parameter"));
+    if (const QString refusal = ProfileName::refusal(name); !refusal.isEmpty())
+        return actionReply(event, false, refusal);
     return idReply(event, m_controller->profileManager()->duplicateProfile(sourceId, name),
                    QStringLiteral("Failed to duplicate profile"));
 }

@@ -5,6 +5,8 @@
 #include <QProcess>
 #include <QTimer>
 
+#include <memory>
+
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
 
@@ -36,17 +38,14 @@ bool isFinalState(const QString &state)
 WsSocUpdateHandler::WsSocUpdateHandler(CorvaneController *controller, QObject *parent)
     : WsHandler(controller, parent)
     , m_statusTimer(new QTimer(this))
-    , m_statusDeadline(new QTimer(this))
 {
     m_statusTimer->setObjectName(QStringLiteral("statusTimer"));
+    m_statusTimer->setTimerType(Qt::PreciseTimer);
     m_statusTimer->setInterval(PollIntervalMs);
     connect(m_statusTimer, &QTimer::timeout, this, &WsSocUpdateHandler::onStatusTimer);
-    m_statusDeadline->setSingleShot(true);
-    m_statusDeadline->setInterval(ShortTimeoutMs);
-    connect(m_statusDeadline, &QTimer::timeout, this, &WsSocUpdateHandler::onStatusTimedOut);
 }
 
-// A poll under way goes with its QProcess child, which kills the script.
+// A script still running goes with its QProcess child, which kills it.
 WsSocUpdateHandler::~WsSocUpdateHandler() = default;
 
 QStringList WsSocUpdateHandler::supportedEvents() const
@@ -57,15 +56,34 @@ QStringList WsSocUpdateHandler::supportedEvents() const
 
 QJsonObject WsSocUpdateHandler::handleEvent(const QString &event, const QJsonObject &)
 {
-    const bool known = supportedEvents().contains(event);
-    if (!known)
+    if (!supportedEvents().contains(event))
         return wsjson::errorReply(event, QStringLiteral("Unhandled event in SOC update handler"));
-    // The script blocks the GUI thread, and with it the car's channel output.
+    // Updating or rebooting the host would take the car's channel output with it.
     if (m_controller && m_controller->isRunning())
         return wsjson::actionReply(event, false, QStringLiteral("Stop transmission before updating the system software"));
+    if (event == QLatin1String("soc_update_start") && (m_inProgress || m_starting))
+        return wsjson::actionReply(event, false, QStringLiteral("An update is already in progress"));
+    return {};
+}
 
+void WsSocUpdateHandler::handleRequest(const QString &event, const QJsonObject &data, const WsReply &reply)
+{
+    const QJsonObject refusal = handleEvent(event, data);
+    if (!refusal.isEmpty()) {
+        reply(refusal);
+        return;
+    }
+    const bool start = event == QLatin1String("soc_update_start");
+    const QString command = event.section(QLatin1Char('_'), 2); // "soc_update_check": "check"
+    const int timeoutMs = start || command == QLatin1String("check") ? CheckTimeoutMs : ShortTimeoutMs;
+    if (start)
+        m_starting = true;
+    runUpdater(command, timeoutMs, [this, event, reply](const QJsonObject &result) { reply(answerFor(event, result)); });
+}
+
+QJsonObject WsSocUpdateHandler::answerFor(const QString &event, const QJsonObject &reply)
+{
     if (event == QLatin1String("soc_update_check")) {
-        const QJsonObject reply = runUpdater(QStringLiteral("check"), CheckTimeoutMs);
         if (!wsjson::readBool(reply, QStringLiteral("ok"), false)) {
             return wsjson::actionReply(event, false,
                                        wsjson::readString(reply, QStringLiteral("error"),
@@ -80,9 +98,7 @@ QJsonObject WsSocUpdateHandler::handleEvent(const QString &event, const QJsonObj
         return answer;
     }
     if (event == QLatin1String("soc_update_start")) {
-        if (m_inProgress)
-            return wsjson::actionReply(event, false, QStringLiteral("An update is already in progress"));
-        const QJsonObject reply = runUpdater(QStringLiteral("start"), CheckTimeoutMs);
+        m_starting = false;
         if (!wsjson::readBool(reply, QStringLiteral("ok"), false)) {
             const QString error = wsjson::readString(reply, QStringLiteral("error"),
                                                      QStringLiteral("Could not start the update"));
@@ -98,26 +114,45 @@ QJsonObject WsSocUpdateHandler::handleEvent(const QString &event, const QJsonObj
         m_statusTimer->start();
         return answer;
     }
-    const QString command = event == QLatin1String("soc_update_cancel") ? QStringLiteral("cancel")
-                                                                         : QStringLiteral("reboot");
-    const QJsonObject reply = runUpdater(command, ShortTimeoutMs);
     QJsonObject answer = wsjson::actionReply(event, wsjson::readBool(reply, QStringLiteral("ok"), false));
     answer.insert(QStringLiteral("message"), wsjson::readString(reply, QStringLiteral("message")));
     return answer;
 }
 
-QJsonObject WsSocUpdateHandler::runUpdater(const QString &command, int timeoutMs)
+void WsSocUpdateHandler::runUpdater(const QString &command, int timeoutMs, const UpdaterDone &done)
 {
-    QProcess process;
-    process.start(Python, { QLatin1String(ScriptPath), command });
-    if (!process.waitForStarted(StartTimeoutMs))
-        return failure(NotAvailable);
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished(KillWaitMs);
-        return failure(TimedOut);
-    }
-    return parseReply(process.readAllStandardOutput());
+    auto *process = new QProcess(this);
+    auto *deadline = new QTimer(process);
+    deadline->setSingleShot(true);
+    deadline->setTimerType(Qt::PreciseTimer);
+    auto ended = std::make_shared<bool>(false);
+    const auto end = [process, deadline, ended, done](const QJsonObject &reply) {
+        if (*ended)
+            return;
+        *ended = true;
+        deadline->stop();
+        process->disconnect();
+        if (process->state() != QProcess::NotRunning) {
+            // A hung script is killed; its end is reaped later, off this path.
+            connect(process, &QProcess::finished, process, &QObject::deleteLater);
+            process->kill();
+        } else {
+            process->deleteLater();
+        }
+        done(reply);
+    };
+    connect(process, &QProcess::started, deadline, [deadline, timeoutMs] { deadline->start(timeoutMs); });
+    connect(process, &QProcess::finished, this,
+            [process, end] { end(parseReply(process->readAllStandardOutput())); });
+    connect(process, &QProcess::errorOccurred, this, [end](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            end(failure(NotAvailable));
+    });
+    connect(deadline, &QTimer::timeout, this, [process, end] {
+        end(failure(process->state() == QProcess::Starting ? NotAvailable : TimedOut));
+    });
+    deadline->start(StartTimeoutMs);
+    process->start(Python, { QLatin1String(ScriptPath), command });
 }
 
 QJsonObject WsSocUpdateHandler::parseReply(const QByteArray &output)
@@ -132,45 +167,18 @@ QJsonObject WsSocUpdateHandler::parseReply(const QByteArray &output)
 void WsSocUpdateHandler::onStatusTimer()
 {
     // A poll still under way is not doubled; its end decides.
-    if (m_statusProcess)
+    if (m_polling)
         return;
+    m_polling = true;
     ++m_pollCount;
-    m_statusProcess = new QProcess(this);
-    connect(m_statusProcess, &QProcess::finished, this, &WsSocUpdateHandler::onStatusFinished);
-    connect(m_statusProcess, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart)
-            endStatusPoll(failure(NotAvailable));
+    runUpdater(QStringLiteral("status"), ShortTimeoutMs, [this](const QJsonObject &reply) {
+        m_polling = false;
+        endStatusPoll(reply);
     });
-    m_statusDeadline->start();
-    m_statusProcess->start(Python, { QLatin1String(ScriptPath), QStringLiteral("status") });
-}
-
-void WsSocUpdateHandler::onStatusFinished()
-{
-    if (m_statusProcess)
-        endStatusPoll(parseReply(m_statusProcess->readAllStandardOutput()));
-}
-
-void WsSocUpdateHandler::onStatusTimedOut()
-{
-    if (m_statusProcess)
-        endStatusPoll(failure(TimedOut));
 }
 
 void WsSocUpdateHandler::endStatusPoll(const QJsonObject &reply)
 {
-    m_statusDeadline->stop();
-    QProcess *process = m_statusProcess;
-    m_statusProcess = nullptr;
-    process->disconnect(this);
-    if (process->state() != QProcess::NotRunning) {
-        // A hung script is killed; its end is reaped later, off this path.
-        connect(process, &QProcess::finished, process, &QObject::deleteLater);
-        process->kill();
-    } else {
-        process->deleteLater();
-    }
-
     pushProgress(reply);
     if (!m_inProgress)
         return;

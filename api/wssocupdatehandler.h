@@ -7,15 +7,17 @@
 
 #include "api/wshandler.h"
 
-class QProcess;
+#include <functional>
+
 class QTimer;
 
 namespace corvane {
 
 // Lets the mobile app check for, start, follow, cancel and finish an update of the host's system
 // software through the external updater script, whose one JSON object per command it relays.
-// While an update runs, the script's status is polled every second in the background and pushed
-// as "event_soc_update_progress".
+// Every run of the script goes on in the background, and a request is answered when it ends.
+// While an update runs, the script's status is polled every second and pushed as
+// "event_soc_update_progress".
 class WsSocUpdateHandler : public WsHandler
 {
     Q_OBJECT
@@ -26,17 +28,21 @@ public:
     static constexpr int StartTimeoutMs = 3000;
     static constexpr int CheckTimeoutMs = 20000;
     static constexpr int ShortTimeoutMs = 10000;
-    static constexpr int KillWaitMs = 1000;
 
     WsSocUpdateHandler(CorvaneController *controller, QObject *parent);
     ~WsSocUpdateHandler() override;
 
-    QStringList supportedEvents() const override;
-    QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
+    using UpdaterDone = std::function<void(const QJsonObject &reply)>;
 
-    // Runs the script with one command word and waits for its reply (at most the time-out plus
-    // a second). Requests only: it is refused while the car is driven.
-    QJsonObject runUpdater(const QString &command, int timeoutMs);
+    QStringList supportedEvents() const override;
+    // The answers that need no script (unknown event, refusals); empty when the script must run.
+    QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
+    void handleRequest(const QString &event, const QJsonObject &data, const WsReply &reply) override;
+
+    // Starts the script with one command word; `done` gets its reply object when it ends, or
+    // the failure when it cannot start within StartTimeoutMs or runs longer than `timeoutMs`
+    // (it is killed then).
+    void runUpdater(const QString &command, int timeoutMs, const UpdaterDone &done);
     // The script's standard output as its reply object.
     static QJsonObject parseReply(const QByteArray &output);
 
@@ -44,16 +50,17 @@ private slots:
     void onStatusTimer();
 
 private:
-    void onStatusFinished();
-    void onStatusTimedOut();
+    // The request's answer from the script's reply.
+    QJsonObject answerFor(const QString &event, const QJsonObject &reply);
     void endStatusPoll(const QJsonObject &reply);
     void pushProgress(const QJsonObject &reply);
     void finishUpdate();
 
     QTimer *m_statusTimer;
-    // The status poll under way, if any; one at a time.
-    QProcess *m_statusProcess = nullptr;
-    QTimer *m_statusDeadline;
+    // A status poll is under way; one at a time.
+    bool m_polling = false;
+    // A start's script runs: a second start is refused as if the update were in progress.
+    bool m_starting = false;
     int m_pollCount = 0;
     bool m_inProgress = false;
 };

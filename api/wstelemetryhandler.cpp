@@ -88,11 +88,17 @@ QJsonObject WsTelemetryHandler::changedReply(const QString &event, const QJsonOb
 
 QJsonObject WsTelemetryHandler::handleSetTelemetryDashboard(const QString &event, const QJsonObject &data)
 {
+    // The list goes into the profile file: an id pinned twice counts once, and the list is
+    // capped, so a client cannot grow the file without limit.
     QStringList pinned;
     const QJsonArray array = data.value(QStringLiteral("pinned")).toArray();
-    pinned.reserve(array.size());
-    for (const QJsonValue &value : array)
-        pinned.append(value.toString());
+    for (const QJsonValue &value : array) {
+        if (pinned.size() == MaxPinned)
+            break;
+        const QString id = value.toString();
+        if (!pinned.contains(id))
+            pinned.append(id);
+    }
     m_controller->setTelemetryDashboard(pinned);
     return changedReply(event, pinnedSensorsJson());
 }

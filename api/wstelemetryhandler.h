@@ -17,6 +17,8 @@ class WsTelemetryHandler : public WsHandler
     Q_OBJECT
 public:
     static constexpr int PushIntervalMs = 250;
+    // Sensors a dashboard list keeps at most.
+    static constexpr int MaxPinned = 64;
 
     WsTelemetryHandler(CorvaneController *controller, QObject *parent);
 

@@ -19,6 +19,7 @@
 #include "ostraui/pageheader.h"
 #include "ostraui/pagestack.h"
 #include "ostraui/pill.h"
+#include "ostraui/screenfit.h"
 #include "ostraui/sidebar.h"
 #include "ostraui/theme.h"
 #include "ostraui/titlebar.h"
@@ -84,6 +85,7 @@ MainWindow::MainWindow(QWidget *parent)
     // The drifting backdrop repaints the whole window, far more than a 7 ms tick can share the
     // GUI thread with: it holds still while the car is driven.
     connect(m_controller, &corvane::CorvaneController::runningChanged, m_ambient, &AmbientBackground::setDriftHeld);
+    paceRepaintsWhileTransmitting(this, m_controller);
     for (auto signal : {&corvane::CorvaneController::runningChanged,
                         &corvane::CorvaneController::serialConnectedChanged,
                         &corvane::CorvaneController::receiverConnectedChanged,
@@ -91,8 +93,7 @@ MainWindow::MainWindow(QWidget *parent)
                         &corvane::CorvaneController::pedalsConnectedChanged,
                         &corvane::CorvaneController::shifterConnectedChanged})
         connect(m_controller, signal, this, &MainWindow::updateCarPageStatus);
-    // Queued, so a box opens after the failing call has returned.
-    connect(m_controller, &corvane::CorvaneController::errorOccurred, this, &MainWindow::onError, Qt::QueuedConnection);
+    connect(m_controller, &corvane::CorvaneController::errorOccurred, this, &MainWindow::routeError);
     connect(m_controller, &corvane::CorvaneController::receiverDataReceived, this, &MainWindow::onReceiverDataReceived);
     connect(m_controller, &corvane::CorvaneController::telemetryReceived, this, &MainWindow::onTelemetryReceived);
     connect(m_controller, &corvane::CorvaneController::linkStatisticsUpdated, this,
@@ -105,8 +106,7 @@ MainWindow::MainWindow(QWidget *parent)
             &MainWindow::rebuildTelemetryDashboard);
     rebuildTelemetryDashboard();
     // A profile file that cannot be written must not pass for saved.
-    connect(m_controller->profileManager(), &corvane::ProfileManager::errorOccurred, this, &MainWindow::onError,
-            Qt::QueuedConnection);
+    connect(m_controller->profileManager(), &corvane::ProfileManager::errorOccurred, this, &MainWindow::routeError);
 
     // Page 0 at once, without the page switch's animation.
     m_currentPage = StartPage;
@@ -149,8 +149,15 @@ void MainWindow::buildShell()
                    | Qt::WindowMaximizeButtonHint);
     // Edges resize through the window system; none while maximised.
     new FramelessResizer(this);
-    setMinimumSize(1000, 680);
-    resize(1440, 900);
+    // 1440 x 900, but never larger than the screen's available area, and centred on it.
+    const QRect area = availableArea(nullptr);
+    if (headlessPlatform() || area.isEmpty()) {
+        setMinimumSize(1000, 680);
+        resize(1440, 900);
+    } else {
+        setMinimumSize(QSize(1000, 680).boundedTo(area.size()));
+        setGeometry(centredIn(QSize(1440, 900), area, area));
+    }
 
     m_ambient = new AmbientBackground(this);
     setCentralWidget(m_ambient);

@@ -10,6 +10,7 @@
 
 class QBoxLayout;
 class QComboBox;
+class QDialog;
 class QFrame;
 class QHBoxLayout;
 class QLabel;
@@ -59,6 +60,10 @@ void fillInputDeviceCombo(const QList<corvane::InputDeviceInfo> &devices, QCombo
 int channelMicroseconds(int value);
 // The age of the last GPS fix as the Location card says it: "%1 s ago", "%1 min ago", "%1 h ago".
 QString gpsAgeText(qint64 ageMs);
+// While the controller transmits, `window` repaints at most every 33 ms, just after a frame
+// has gone out (ostra::PaintPacer): its live values share one repaint that ends well before the
+// next tick is due. For the main window and the windows it opens that repaint periodically.
+void paceRepaintsWhileTransmitting(QWidget *window, corvane::CorvaneController *controller);
 // Centres an overlay banner near the top of the window, as wide as its text allows.
 void placeOverlayLabel(QWidget *window, QLabel *label);
 
@@ -115,7 +120,10 @@ public slots:
     void onRefreshSerialPorts();
     void onRefreshInputDevices();
     void onStartStop();
+    // An error of the desktop user's own action: a box.
     void onError(const QString &message);
+    // An error a request from the network caused: its client has it in the reply; a toast here.
+    void onNetworkError(const QString &message);
     void onLogMessage(int type, const QString &message);
     void onReceiverDataReceived(const QString &line);
     void onTelemetryReceived(const QByteArray &data);
@@ -179,6 +187,8 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
+    // Sends an error of the controller or the profile store to onError or onNetworkError.
+    void routeError(const QString &message);
     struct PageRow;
     static const PageRow &pageRow(int index);
     void applyPageRow(int index, bool animated);
@@ -246,6 +256,10 @@ public:
     void saveCollapsedSidebarSnapshot(const QString &dir, int index);
     // Closes the dialog afterwards.
     void saveDialogSnapshot(QWidget *dialog, const QString &dir, int index, const QString &key);
+    // The dialogs snapshot mode renders, by key in their order, and one of them built over this
+    // window (null for an unknown key); tests open each on real desktops.
+    static QStringList snapshotDialogKeys();
+    QDialog *buildSnapshotDialog(const QString &key);
 
 private:
     corvane::CorvaneController *m_controller = nullptr;

@@ -532,10 +532,10 @@ Card *MainWindow::buildConsoleCard(QWidget *parent)
 
     auto *link = new QHBoxLayout;
     link->setSpacing(18);
-    const char *labels[][2] = {{"rssiLabel", QT_TR_NOOP("RSSI: --")},
-                               {"lqLabel", QT_TR_NOOP("LQ: --")},
-                               {"snrLabel", QT_TR_NOOP("SNR: --")},
-                               {"rfModeLabel", QT_TR_NOOP("RF: --")}};
+    const char *labels[][2] = {{"rssiLabel", QT_TR_NOOP("RSSI: \u2014")},
+                               {"lqLabel", QT_TR_NOOP("LQ: \u2014")},
+                               {"snrLabel", QT_TR_NOOP("SNR: \u2014")},
+                               {"rfModeLabel", QT_TR_NOOP("RF: \u2014")}};
     for (const auto &plan : labels) {
         QLabel *label = makeRoleLabel(tr(plan[1]), "mono", m_consoleCard);
         label->setObjectName(QLatin1String(plan[0]));

@@ -30,6 +30,12 @@ constexpr qint64 SensorStaleMs = 2000;
 constexpr double DimmedOpacity = 0.45;
 const QString Dash = QStringLiteral("\u2014");
 
+// The Link quality tile without a link: 0% once link statistics have come in, no value before.
+QString linkQualityWithoutLink(const corvane::CorvaneController *controller)
+{
+    return controller->hasLinkStatistics() ? QStringLiteral("0%") : Dash;
+}
+
 void selectItemStartingWith(QComboBox *combo, const QString &name)
 {
     for (int i = 0; i < combo->count(); ++i) {
@@ -104,22 +110,32 @@ void MainWindow::updateCarPageStatus()
     }
     if (!roles[2].connected)
         m_shifterRow->setStatus(DeviceNotConnected, tr("Optional"));
+    // One width for the four status pills, so that the device lists line up whatever the
+    // pills say ("Optional" is shorter than "Not connected").
+    const QList<DeviceRow *> deviceRows{m_transmitterRow, m_wheelBaseRow, m_pedalsRow, m_shifterRow};
+    int widestPill = 0;
+    for (DeviceRow *row : deviceRows) {
+        if (const Pill *pill = row->findChild<Pill *>())
+            widestPill = qMax(widestPill, pill->sizeHint().width());
+    }
+    for (DeviceRow *row : deviceRows) {
+        if (Pill *pill = row->findChild<Pill *>())
+            pill->setMinimumWidth(widestPill);
+    }
 
     const bool ok[3] = {txConnected, wheelConnected, pedalsConnected || combined};
     int okCount = 0;
     for (int i = 0; i < 3; ++i) {
         okCount += ok[i] ? 1 : 0;
-        if (ok[i]) {
-            m_requiredBadges[i]->setText(QStringLiteral("\u2713"));
-            m_requiredBadges[i]->setStyleSheet(
-                QStringLiteral("background: %1; color: white; border-radius: 9px; font-size: 8pt; font-weight: 700;")
-                    .arg(colorHex(ThemeColors::successAccent)));
-        } else {
-            m_requiredBadges[i]->setText(QString());
-            m_requiredBadges[i]->setStyleSheet(
-                QStringLiteral("background: transparent; border: 1.5px solid %1; border-radius: 9px;")
-                    .arg(colorHex(ThemeColors::border)));
-        }
+        m_requiredBadges[i]->setText(ok[i] ? QStringLiteral("\u2713") : QString());
+        const QString badgeStyle =
+            ok[i] ? QStringLiteral("background: %1; color: white; border-radius: 9px; font-size: 8pt; font-weight: 700;")
+                        .arg(colorHex(ThemeColors::successAccent))
+                  : QStringLiteral("background: transparent; border: 1.5px solid %1; border-radius: 9px;")
+                        .arg(colorHex(ThemeColors::border));
+        // A new stylesheet re-polishes the badge: only when its look changes.
+        if (m_requiredBadges[i]->styleSheet() != badgeStyle)
+            m_requiredBadges[i]->setStyleSheet(badgeStyle);
         if (i == 2 && ok[i] && !pedalsConnected)
             m_requiredStatus[i]->setText(tr("In wheel base"));
         else
@@ -147,7 +163,7 @@ void MainWindow::updateCarPageStatus()
     m_txButton->setToolTip(configMode && !running ? tr("Stop configuring first") : QString());
     if (!running) {
         m_signalValue->setText(Dash);
-        m_linkQualityValue->setText(QStringLiteral("0%"));
+        m_linkQualityValue->setText(linkQualityWithoutLink(m_controller));
     }
     m_liveInputHint->setText(wheelConnected || pedalsConnected || roles[2].connected
                                  ? tr("Reading connected devices")
@@ -190,7 +206,7 @@ void MainWindow::updateCarLinkStatus()
                                   ? tr("Not connected \u00B7 the car is not answering (off or out of range)")
                                   : tr("Not connected \u00B7 start transmission")));
     m_signalValue->setText(Dash);
-    m_linkQualityValue->setText(QStringLiteral("0%"));
+    m_linkQualityValue->setText(linkQualityWithoutLink(m_controller));
     updateTelemetryDashboard();
 }
 
@@ -339,7 +355,7 @@ void MainWindow::onRefreshInputDevices()
 
 void MainWindow::onLinkStatisticsUpdated(const corvane::LinkStatistics &stats)
 {
-    auto dbm = [](qint32 v) { return v == 0 ? QStringLiteral("--") : QString::number(v); };
+    auto dbm = [](qint32 v) { return v == 0 ? QStringLiteral("\u2014") : QString::number(v); };
     if (auto *label = findChild<QLabel *>(QStringLiteral("rssiLabel")))
         label->setText(tr("RSSI: %1/%2 dBm").arg(dbm(stats.uplinkRssi1), dbm(stats.uplinkRssi2)));
     if (auto *label = findChild<QLabel *>(QStringLiteral("lqLabel")))

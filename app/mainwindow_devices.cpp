@@ -12,6 +12,7 @@
 
 #include <algorithm>
 
+#include "api/websocketserver.h"
 #include "app/onboardingwizard.h"
 #include "bridge/corvanecontroller.h"
 #include "bridge/receiverconfigmanager.h"
@@ -173,6 +174,29 @@ void MainWindow::startFromWizard()
 {
     if (m_txButton && m_txButton->isEnabled() && m_txButton->state() == TxGo)
         m_txButton->click();
+}
+
+void MainWindow::routeError(const QString &message)
+{
+    // Whose error it is shows only now, while the failing call runs: a request from the network
+    // is answered to its client, and the desktop gets a toast, so that no client on the LAN can
+    // stack boxes here. Shown after the failing call has returned.
+    const bool fromNetwork = m_server->isHandlingRequest();
+    QMetaObject::invokeMethod(
+        this,
+        [this, message, fromNetwork] {
+            if (fromNetwork)
+                onNetworkError(message);
+            else
+                onError(message);
+        },
+        Qt::QueuedConnection);
+}
+
+void MainWindow::onNetworkError(const QString &message)
+{
+    updateCarPageStatus();
+    showToast(this, message);
 }
 
 void MainWindow::onError(const QString &message)

@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 
+#include <QDate>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -36,6 +37,14 @@ QString versionText()
 }
 
 // The platform the program was built for.
+// The build's date and time as an ISO date: the compiler's own form ("Dec  7 2026") pads the
+// day with a blank and reads differently in every language.
+QString buildDateText()
+{
+    const QDate date = QDate::fromString(QStringLiteral(__DATE__).simplified(), QStringLiteral("MMM d yyyy"));
+    return QStringLiteral("%1 %2").arg(date.toString(Qt::ISODate), QStringLiteral(__TIME__));
+}
+
 QString platformName()
 {
 #if defined(Q_OS_WIN)
@@ -151,7 +160,7 @@ QWidget *MainWindow::buildInfoPage(QWidget *context)
     system->contentLayout()->addWidget(makeInfoTile(tr("Version"), versionText()));
     system->contentLayout()->addWidget(makeInfoTile(tr("Platform"), platformName()));
     system->contentLayout()->addWidget(
-        makeInfoTile(tr("Build date"), QStringLiteral(__DATE__ " " __TIME__)));
+        makeInfoTile(tr("Build date"), buildDateText()));
     system->contentLayout()->setSpacing(8);
     right->addWidget(system);
 

@@ -104,11 +104,13 @@ Card *makeChooserCard(QWidget *parent, const QString &monogram, int tone, const 
         header->addWidget(soon, 0, Qt::AlignTop);
     }
     content->addLayout(header);
-    content->addStretch(1);
     content->addWidget(makeStyledLabel(title, spacedFont(18, 600, -0.27), ThemeColors::ink, card));
     QLabel *text = makeStyledLabel(description, uiFont(14, 400), ThemeColors::textSecondary, card);
     text->setWordWrap(true);
     content->addWidget(text);
+    // The free height goes under the text, so the titles of a row of cards line up however
+    // many lines their descriptions take.
+    content->addStretch(1);
     return card;
 }
 

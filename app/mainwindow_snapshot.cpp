@@ -32,6 +32,7 @@
 #include "heli/helicopterflysettingsdialog.h"
 #include "motion/pages/motionoutputdialog.h"
 #include "motion/pages/motionwebdialog.h"
+#include "ostraui/pagestack.h"
 #include "ostraui/sidebar.h"
 #include "receiver/ledconfigdialog.h"
 #include "receiver/radiocalibrationdialog.h"
@@ -171,6 +172,19 @@ QString snapshotPath(const QString &dir, int index, const QString &rest)
     return QStringLiteral("%1/%2-%3.png").arg(dir, QStringLiteral("%1").arg(index, 2, 10, QLatin1Char('0')), rest);
 }
 
+// Brings a widget to what the user would see before it is grabbed: a page switch's transition
+// ended and every layout run. A page shown for the first time has its layouts only requested
+// (posted events), and a grab before they ran saved it blank under its title.
+void settleBeforeGrab(QWidget *widget, ostra::PageStack *stack)
+{
+    if (stack)
+        stack->finishTransition();
+    widget->ensurePolished();
+    // Laying out one level posts the requests of the next: a few rounds reach the deepest.
+    for (int round = 0; round < 4; ++round)
+        QCoreApplication::sendPostedEvents();
+}
+
 } // namespace
 
 void MainWindow::captureSnapshots(const QString &dir)
@@ -225,17 +239,37 @@ void MainWindow::captureSnapshots(const QString &dir)
 
 void MainWindow::savePageSnapshot(const QString &dir, int index, const QString &name)
 {
+    settleBeforeGrab(this, m_pageStack);
     grab().save(snapshotPath(dir, index, name));
 }
 
 void MainWindow::saveCollapsedSidebarSnapshot(const QString &dir, int index)
 {
+    settleBeforeGrab(this, m_pageStack);
     grab().save(snapshotPath(dir, index, QStringLiteral("sidebar-collapsed")));
     m_sidebar->setCollapsed(false, false);
 }
 
 void MainWindow::saveDialogSnapshot(QWidget *dialog, const QString &dir, int index, const QString &key)
 {
+    settleBeforeGrab(dialog, nullptr);
     dialog->grab().save(snapshotPath(dir, index, QStringLiteral("dlg-") + key));
     dialog->close();
+}
+
+QStringList MainWindow::snapshotDialogKeys()
+{
+    QStringList keys;
+    for (const SnapshotDialog &dialog : Dialogs)
+        keys << QLatin1String(dialog.key);
+    return keys;
+}
+
+QDialog *MainWindow::buildSnapshotDialog(const QString &key)
+{
+    for (const SnapshotDialog &dialog : Dialogs) {
+        if (key == QLatin1String(dialog.key))
+            return dialog.build(this);
+    }
+    return nullptr;
 }

@@ -20,6 +20,14 @@ using namespace ostra;
 namespace {
 
 constexpr int PulsePeriodMs = 1200;
+constexpr int ProfileNameWidth = 200;
+
+// A long profile name ends in an ellipsis, so that it cannot push the other pills out of the
+// header or stretch the profile menu across the screen.
+QString elidedProfileName(const QString &name)
+{
+    return QFontMetrics(uiFont(13, 500)).elidedText(name, Qt::ElideRight, ProfileNameWidth);
+}
 
 void setPulse(Pill *pill, bool on)
 {
@@ -116,7 +124,9 @@ void MainWindow::updateProfilePill()
     if (!m_profilePill || !m_controller)
         return;
     const QString name = m_controller->profileManager()->activeProfileName();
-    m_profilePill->setKeyValue(tr("Profile"), name.isEmpty() ? tr("None") : name);
+    const QString shown = elidedProfileName(name);
+    m_profilePill->setKeyValue(tr("Profile"), name.isEmpty() ? tr("None") : shown);
+    m_profilePill->setToolTip(shown == name ? tr("Change profile") : name);
     m_profilePill->setLevel(LevelNeutral);
 }
 
@@ -171,7 +181,7 @@ void MainWindow::rebuildProfileMenu()
     QMenu menu(this);
     const QString activeId = store->activeProfileId();
     for (const Profile &profile : profiles) {
-        QAction *action = menu.addAction(profile.name);
+        QAction *action = menu.addAction(elidedProfileName(profile.name));
         action->setCheckable(true);
         action->setChecked(profile.id == activeId);
         const QString id = profile.id;

@@ -1,6 +1,23 @@
 #include "app/mainwindow.h"
 
+#include "bridge/corvanecontroller.h"
 #include "dialogs/transmissionview.h"
+#include "ostraui/paintpacer.h"
+
+namespace {
+
+// The live previews' refresh period: as often as a person follows a moving value.
+constexpr int LivePaintMs = 33;
+
+} // namespace
+
+void paceRepaintsWhileTransmitting(QWidget *window, corvane::CorvaneController *controller)
+{
+    auto *pacer = new ostra::PaintPacer(window, LivePaintMs);
+    pacer->setActive(controller->isRunning());
+    QObject::connect(controller, &corvane::CorvaneController::runningChanged, pacer, &ostra::PaintPacer::setActive);
+    QObject::connect(controller, &corvane::CorvaneController::frameSent, pacer, &ostra::PaintPacer::release);
+}
 
 // Launchers of the transmission view: built on the stack, run modally, gone when they return.
 

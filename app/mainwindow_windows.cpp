@@ -7,6 +7,7 @@ void MainWindow::onOpenDashboard()
 {
     auto *dashboard = new corvane::DashboardWidget(m_controller, nullptr);
     dashboard->setAttribute(Qt::WA_DeleteOnClose);
+    paceRepaintsWhileTransmitting(dashboard, m_controller);
     dashboard->showFullScreen();
     dashboard->setFocus();
 }

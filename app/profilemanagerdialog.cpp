@@ -12,6 +12,7 @@
 #include "ostraui/dialogchrome.h"
 #include "ostraui/theme.h"
 #include "profiles/profilemanager.h"
+#include "profiles/profilename.h"
 
 namespace corvane {
 
@@ -24,6 +25,8 @@ ProfileManagerDialog::ProfileManagerDialog(ProfileManager *manager, QWidget *par
     refreshProfileList();
     connect(m_manager, &ProfileManager::profileListChanged, this, &ProfileManagerDialog::refreshProfileList);
     ostra::applyDialogChrome(this);
+    // Never so narrow that the button row cuts its labels.
+    setMinimumWidth(qMax(minimumWidth(), minimumSizeHint().width()));
 }
 
 ProfileManagerDialog::~ProfileManagerDialog() = default;
@@ -34,6 +37,9 @@ void ProfileManagerDialog::setupUi()
     layout->setSpacing(12);
     m_list = new QListWidget(this);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Rows breathe like the kit's list rows, and the selection keeps clear of the rounded frame.
+    m_list->setStyleSheet(QStringLiteral("QListWidget { padding: 6px; } "
+                                         "QListWidget::item { padding: 9px 10px; border-radius: 8px; }"));
     connect(m_list, &QListWidget::itemSelectionChanged, this, &ProfileManagerDialog::onProfileSelected);
     connect(m_list, &QListWidget::itemDoubleClicked, this, &ProfileManagerDialog::onProfileDoubleClicked);
     layout->addWidget(m_list);
@@ -49,6 +55,10 @@ void ProfileManagerDialog::setupUi()
     ostra::setStyleState(m_deleteButton, "primary", false);
     ostra::setStyleState(m_deleteButton, "danger", true);
     m_closeButton = new QPushButton(tr("Close"), this);
+    for (QPushButton *button : {m_newButton, m_renameButton, m_duplicateButton, m_deleteButton, m_closeButton}) {
+        // Never narrower than the label: the dialog widens instead of cutting "Duplicate".
+        button->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
+    }
     for (QPushButton *button : {m_newButton, m_renameButton, m_duplicateButton, m_deleteButton})
         buttons->addWidget(button);
     buttons->addStretch(1);
@@ -117,8 +127,14 @@ void ProfileManagerDialog::onProfileDoubleClicked(QListWidgetItem *item)
 QString ProfileManagerDialog::askName(const QString &title, const QString &label, const QString &preset)
 {
     bool ok = false;
-    const QString name = QInputDialog::getText(this, title, label, QLineEdit::Normal, preset, &ok);
-    return ok ? name : QString();
+    const QString answer = QInputDialog::getText(this, title, label, QLineEdit::Normal, preset, &ok);
+    if (!ok)
+        return {};
+    if (const QString refusal = ProfileName::refusal(answer); !refusal.isEmpty()) {
+        QMessageBox::warning(this, title, refusal);
+        return {};
+    }
+    return ProfileName::normalized(answer);
 }
 
 void ProfileManagerDialog::onCreateProfile()

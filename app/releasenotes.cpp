@@ -63,8 +63,11 @@ QString releaseNotesHtml()
         "ul { margin-top: 2px; margin-bottom: 8px; }  li { margin-bottom: 2px; }</style>");
     // In a body of their own, so the body colour reaches every list item.
     html += QStringLiteral("<body>");
-    for (const Release &release : Releases)
-        html += QStringLiteral("<h3>v%1</h3>").arg(QLatin1String(release.version))
-                + QCoreApplication::translate("ReleaseNotes", release.notes);
+    for (const Release &release : Releases) {
+        // The list bullet sits only a narrow blank before the text: one more space sets it apart.
+        const QString notes = QCoreApplication::translate("ReleaseNotes", release.notes)
+                                  .replace(QLatin1String("<li>"), QLatin1String("<li>&nbsp;"));
+        html += QStringLiteral("<h3>v%1</h3>").arg(QLatin1String(release.version)) + notes;
+    }
     return html + QStringLiteral("</body>");
 }

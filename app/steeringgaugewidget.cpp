@@ -1,7 +1,9 @@
 #include "app/steeringgaugewidget.h"
 
 #include <QPainter>
+#include <QResizeEvent>
 
+#include <algorithm>
 #include <cmath>
 
 #include "ostraui/theme.h"
@@ -63,36 +65,83 @@ QString SteeringGaugeWidget::numberText() const
     return QString::number(number) + QChar(0x00B0);
 }
 
+SteeringGaugeWidget::Layout SteeringGaugeWidget::layout() const
+{
+    Layout l;
+    l.side = std::min(width(), height());
+    l.stroke = l.side * 8.0 / 140.0;
+    const qreal inner = l.side - l.stroke;
+    l.circle = QRectF(rect().center().x() + 0.5 - inner / 2.0, rect().center().y() + 0.5 - inner / 2.0, inner, inner);
+    l.numberFont = ostra::uiFont(l.side * 30.0 / 140.0, 600);
+    l.numberFont.setStyleStrategy(QFont::PreferAntialias);
+    const qreal lineHeight = QFontMetricsF(l.numberFont).height();
+    l.numberRect = QRectF(0, height() / 2.0 - 0.62 * lineHeight, width(), lineHeight);
+    return l;
+}
+
+void SteeringGaugeWidget::paintBackdrop(const Layout &l)
+{
+    const bool dark = ostra::isDarkTheme();
+    const qreal ratio = devicePixelRatioF();
+    m_backdrop = QPixmap(size() * ratio);
+    m_backdrop.setDevicePixelRatio(ratio);
+    m_backdrop.fill(Qt::transparent);
+    m_backdropDark = dark;
+    QPainter p(&m_backdrop);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(dark ? QColor(0x1F2832) : QColor(0xEEF1F5), l.stroke, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
+    p.drawEllipse(l.circle);
+    p.setFont(ostra::uiFont(l.side * 12.0 / 140.0, 400));
+    p.setPen(dark ? QColor(0x76818F) : QColor(0x8A94A3));
+    p.drawText(QRectF(0, l.numberRect.bottom() - 2, width(), l.side * 0.14), Qt::AlignHCenter | Qt::AlignTop, m_label);
+}
+
+const QStaticText &SteeringGaugeWidget::numberLayout(const QFont &font)
+{
+    const QString text = numberText();
+    auto it = m_numbers.find(text);
+    if (it == m_numbers.end()) {
+        if (m_numbers.size() >= 1024)
+            m_numbers.clear();
+        QStaticText layout(text);
+        layout.setTextFormat(Qt::PlainText);
+        layout.setPerformanceHint(QStaticText::AggressiveCaching);
+        layout.prepare(QTransform(), font);
+        it = m_numbers.insert(text, layout);
+    }
+    return *it;
+}
+
+void SteeringGaugeWidget::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    // Laid out for the old size: the number font follows the size.
+    m_backdrop = QPixmap();
+    m_numbers.clear();
+}
+
 void SteeringGaugeWidget::paintEvent(QPaintEvent *)
 {
+    const Layout l = layout();
+    if (m_backdrop.isNull() || m_backdropDark != ostra::isDarkTheme())
+        paintBackdrop(l);
     QPainter p(this);
+    p.drawPixmap(0, 0, m_backdrop);
     p.setRenderHint(QPainter::Antialiasing);
-    const bool dark = ostra::isDarkTheme();
-    const qreal side = std::min(width(), height());
-    const qreal stroke = side * 8.0 / 140.0;
-    const qreal inner = side - stroke;
-    const QRectF circle(rect().center().x() + 0.5 - inner / 2.0, rect().center().y() + 0.5 - inner / 2.0, inner, inner);
-
-    p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(dark ? QColor(0x1F2832) : QColor(0xEEF1F5), stroke, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
-    p.drawEllipse(circle);
 
     if (std::fabs(m_value) > 0.002f) {
-        p.setPen(QPen(QColor(0x4CC2FF), stroke, Qt::SolidLine, Qt::RoundCap, Qt::BevelJoin));
-        p.drawArc(circle, 90 * 16, int(-m_value * 180.0f * 16.0f));
+        p.setPen(QPen(QColor(0x4CC2FF), l.stroke, Qt::SolidLine, Qt::RoundCap, Qt::BevelJoin));
+        p.drawArc(l.circle, 90 * 16, int(-m_value * 180.0f * 16.0f));
     }
 
-    QFont numberFont = ostra::uiFont(side * 30.0 / 140.0, 600);
-    numberFont.setStyleStrategy(QFont::PreferAntialias);
-    p.setFont(numberFont);
-    p.setPen(dark ? QColor(0xE8EDF3) : QColor(0x0F1720));
-    const qreal lineHeight = QFontMetricsF(numberFont).height();
-    const QRectF numberRect(0, height() / 2.0 - 0.62 * lineHeight, width(), lineHeight);
-    p.drawText(numberRect, Qt::AlignCenter, numberText());
-
-    p.setFont(ostra::uiFont(side * 12.0 / 140.0, 400));
-    p.setPen(dark ? QColor(0x76818F) : QColor(0x8A94A3));
-    p.drawText(QRectF(0, numberRect.bottom() - 2, width(), side * 0.14), Qt::AlignHCenter | Qt::AlignTop, m_label);
+    p.setFont(l.numberFont);
+    p.setPen(ostra::isDarkTheme() ? QColor(0xE8EDF3) : QColor(0x0F1720));
+    const QStaticText &number = numberLayout(l.numberFont);
+    const QSizeF extent = number.size();
+    p.drawStaticText(QPointF(l.numberRect.center().x() - extent.width() / 2.0,
+                             l.numberRect.center().y() - extent.height() / 2.0),
+                     number);
 }
 
 } // namespace corvane

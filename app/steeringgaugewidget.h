@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QHash>
+#include <QPixmap>
+#include <QStaticText>
 #include <QString>
 #include <QWidget>
 
@@ -29,12 +32,31 @@ public slots:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
+    // Where the parts go at the widget's current size.
+    struct Layout
+    {
+        qreal side;
+        qreal stroke;
+        QRectF circle;
+        QFont numberFont;
+        QRectF numberRect;
+    };
+    Layout layout() const;
+    void paintBackdrop(const Layout &l);
+    const QStaticText &numberLayout(const QFont &font);
+
     float m_value = 0.0f;
     float m_degrees = 0.0f;
     bool m_hasDegrees = false;
     QString m_label;
+    // The track and the caption change only with the size and the theme: painted once. The
+    // number is shaped once per value; a moving wheel shows the same few hundred again and again.
+    QPixmap m_backdrop;
+    bool m_backdropDark = false;
+    QHash<QString, QStaticText> m_numbers;
 };
 
 } // namespace corvane

@@ -4,6 +4,8 @@
 // over 10 ms and over 20 ms, and the frames whose CRC is wrong.
 //
 //     cadenceprobe [seconds] [--render] [--mainwindow] [--shell [--size WxH]] [--dashboard] [--clients N] [--port DEVICE]
+//                  [--start-gaps]
+//     cadenceprobe [seconds] --compare
 //
 // --mainwindow transmits from the program's main window instead, shown at 1280x800 on the car
 // page, so its live values, gauge and channel cells refresh on the same thread as the tick.
@@ -23,10 +25,16 @@
 // N clients in a second process subscribe to "event_frame_sent" and "event_input_changed" and
 // read everything; N may be 0 for the server alone.
 // The probe's CPU time (user and system, all its threads) per second of transmission is printed
-// with the figures.
+// with the figures, and so are the frames lost: the 7 ms ticks in the measured span that sent
+// no frame.
+// --start-gaps also reports the intervals of each run's first second (from the start of
+// transmission, or from the window being shown) apart from the rest.
+// --compare runs the probe four times back to back, plain, --mainwindow, --shell --size 1920x1080
+// and --dashboard, each with --start-gaps, and prints every run beside the first plain one.
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -65,6 +73,7 @@
 #include "dialogs/dashboardwidget.h"
 #include "frameclock.h"
 #include "ostraui/ambientbackground.h"
+#include "ostraui/paintpacer.h"
 #include "ostraui/theme.h"
 #include "platform/input/virtualinputbackend.h"
 #include "support/testenvironment.h"
@@ -92,7 +101,10 @@ int channelFrame(const std::vector<unsigned char> &bytes, size_t at, bool &stamp
 }
 
 const char Usage[] = "usage: cadenceprobe [seconds] [--render] [--mainwindow] [--shell [--size WxH]] [--dashboard] [--clients N] "
-                     "[--port DEVICE]\n";
+                     "[--port DEVICE] [--start-gaps]\n"
+                     "       cadenceprobe [seconds] --compare\n";
+
+constexpr double TickMs = 7.0;
 
 int usageError(const QString &problem)
 {
@@ -136,6 +148,113 @@ double cpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
            + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+using Clock = FrameClock::Clock;
+
+// Figures of one measured span, as --compare reads them back from each child run.
+struct Figures
+{
+    size_t frames = 0;
+    double p99 = 0.0;
+    double max = 0.0;
+    size_t over12 = 0;
+    long lost = 0; // 7 ms ticks in the span that sent no frame
+};
+
+std::vector<Clock::time_point> framesBetween(const std::vector<Clock::time_point> &stamps, Clock::time_point from,
+                                             Clock::time_point to)
+{
+    std::vector<Clock::time_point> inSpan;
+    std::copy_if(stamps.begin(), stamps.end(), std::back_inserter(inSpan),
+                 [&](const Clock::time_point &t) { return t >= from && t < to; });
+    return inSpan;
+}
+
+// Prints the intervals of the span and the frames lost in it; needs two stamps at least.
+Figures printSpan(const std::vector<Clock::time_point> &inSpan)
+{
+    ostrabench::printIntervals(inSpan, {10.0, 12.0, 20.0});
+    std::vector<double> intervals;
+    for (size_t i = 1; i < inSpan.size(); ++i)
+        intervals.push_back(std::chrono::duration<double, std::milli>(inSpan[i] - inSpan[i - 1]).count());
+    std::sort(intervals.begin(), intervals.end());
+    Figures f;
+    f.frames = inSpan.size();
+    f.p99 = intervals[std::min(intervals.size() - 1, size_t(0.99 * double(intervals.size())))];
+    f.max = intervals.back();
+    f.over12 = size_t(std::count_if(intervals.begin(), intervals.end(), [](double ms) { return ms > 12.0; }));
+    const double span = std::chrono::duration<double, std::milli>(inSpan.back() - inSpan.front()).count();
+    f.lost = std::max(0L, std::lround(span / TickMs) - long(intervals.size()));
+    std::printf("frames lost %ld of %ld (%.2f %%)\n", f.lost, std::lround(span / TickMs),
+                100.0 * double(f.lost) / std::max(1.0, span / TickMs));
+    return f;
+}
+
+// --compare: the probe once per configuration, one after the other, each child printing its
+// runs as "summary" lines that are gathered here into one table.
+int runCompare(double seconds)
+{
+    const QStringList configurations[] = {
+        {},
+        {QStringLiteral("--mainwindow")},
+        {QStringLiteral("--shell"), QStringLiteral("--size"), QStringLiteral("1920x1080")},
+        {QStringLiteral("--dashboard")},
+    };
+    struct Row
+    {
+        QString label;
+        Figures all;
+        Figures first;
+        double cpu = 0.0;
+    };
+    std::vector<Row> rows;
+    for (const QStringList &options : configurations) {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(),
+                    QStringList {QString::number(seconds), QStringLiteral("--start-gaps"), QStringLiteral("--summary")}
+                        + options);
+        const int limitMs = int(seconds * 1000.0 * 4) + 60000;
+        if (!child.waitForFinished(limitMs)) {
+            std::fprintf(stderr, "cadenceprobe: the run with \"%s\" did not finish\n", qPrintable(options.join(' ')));
+            child.kill();
+            child.waitForFinished();
+            return 1;
+        }
+        const QList<QByteArray> lines = child.readAllStandardOutput().split('\n');
+        for (const QByteArray &line : lines) {
+            const QList<QByteArray> f = line.split('\t');
+            if (f.size() != 13 || f[0] != "summary")
+                continue;
+            Row row;
+            row.label = QString::fromUtf8(f[1]);
+            row.all = {size_t(f[2].toULongLong()), f[3].toDouble(), f[4].toDouble(), size_t(f[5].toULongLong()),
+                       f[6].toLong()};
+            row.first = {size_t(f[7].toULongLong()), f[8].toDouble(), f[9].toDouble(), size_t(f[10].toULongLong()),
+                         f[11].toLong()};
+            row.cpu = f[12].toDouble();
+            rows.push_back(row);
+        }
+        if (child.exitCode() != 0)
+            std::fprintf(stderr, "cadenceprobe: the run with \"%s\" reported a fault (exit %d)\n",
+                         qPrintable(options.join(' ')), child.exitCode());
+    }
+    if (rows.empty()) {
+        std::fprintf(stderr, "cadenceprobe: no run reported figures\n");
+        return 1;
+    }
+    const Row &plain = rows.front();
+    std::printf("%.0f s per run; p99 ratio and CPU beside the plain run (p99 %.3f ms, CPU %.1f ms/s)\n", seconds,
+                plain.all.p99, plain.cpu);
+    std::printf("%-60s %8s %6s %8s %5s %5s %9s %9s %9s %9s\n", "run", "p99 ms", "ratio", "max ms", ">12", "lost",
+                "1st s max", "1st s>12", "CPU ms/s", "window");
+    for (const Row &row : rows) {
+        std::printf("%-60s %8.3f %6.2f %8.3f %5zu %5ld %9.3f %9zu %9.1f %+9.1f\n", qPrintable(row.label), row.all.p99,
+                    row.all.p99 / plain.all.p99, row.all.max, row.all.over12, row.all.lost, row.first.max,
+                    row.first.over12, row.cpu, row.cpu - plain.cpu);
+    }
+    return 0;
 }
 
 // The second process: `count` API clients on 127.0.0.1:`port` that subscribe to both streams
@@ -210,6 +329,17 @@ int main(int argc, char *argv[])
     QCommandLineOption dashboardOption(QStringLiteral("dashboard"),
                                        QStringLiteral("Also measure with the dashboard shown full screen."));
     parser.addOption(dashboardOption);
+    QCommandLineOption startGaps(QStringLiteral("start-gaps"),
+                                 QStringLiteral("Report the intervals of each run's first second apart."));
+    parser.addOption(startGaps);
+    QCommandLineOption compare(QStringLiteral("compare"),
+                               QStringLiteral("Run plain, --mainwindow, --shell --size 1920x1080 and --dashboard "
+                                              "back to back and compare them."));
+    parser.addOption(compare);
+    // Each child of --compare prints its runs in a form the parent reads back.
+    QCommandLineOption summary(QStringLiteral("summary"));
+    summary.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(summary);
     // A negative number reads as an unknown option: it gets the usage line too.
     if (!parser.parse(app.arguments()))
         return usageError(parser.errorText());
@@ -224,6 +354,14 @@ int main(int argc, char *argv[])
     const double seconds = positional.isEmpty() ? 10.0 : positional.first().toDouble(&number);
     if (!number || !(seconds > 0.0) || seconds > 86400.0)
         return usageError(QStringLiteral("seconds must be a positive number"));
+    if (parser.isSet(compare)) {
+        for (const QString &other : {QStringLiteral("render"), QStringLiteral("mainwindow"), QStringLiteral("shell"),
+                                     QStringLiteral("dashboard"), QStringLiteral("clients"), QStringLiteral("port")}) {
+            if (parser.isSet(other))
+                return usageError(QStringLiteral("--compare chooses the runs itself; leave out --%1").arg(other));
+        }
+        return runCompare(seconds);
+    }
     const bool serve = parser.isSet(clientsOption);
     bool countOk = true;
     const int clientCount = serve ? parser.value(clientsOption).toInt(&countOk) : 0;
@@ -284,9 +422,16 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "cadenceprobe: could not connect the virtual devices or %s\n", qPrintable(port));
         return 1;
     }
-    if (window)
+    if (window) {
         window->updateCarPageStatus();
+        // On screen and painted before the start, as when the driver presses Start: the first
+        // second then times the start of transmission, not the window's first paint.
+        QEventLoop settleWindow;
+        QTimer::singleShot(1000, &settleWindow, &QEventLoop::quit);
+        settleWindow.exec();
+    }
     controller.updateCurrentGear(); // a first read of every device, pedals up
+    const FrameClock::Clock::time_point transmissionStart = FrameClock::Clock::now();
     controller.startTransmission();
     if (!controller.isRunning()) {
         std::fprintf(stderr, "cadenceprobe: transmission did not start\n");
@@ -356,7 +501,6 @@ int main(int argc, char *argv[])
 
     // The runs, one after the other; each but the first leaves out its first half second, in
     // which a window is shown and painted for the first time.
-    using Clock = FrameClock::Clock;
     struct Run
     {
         QString label;
@@ -379,6 +523,8 @@ int main(int argc, char *argv[])
         runs.push_back({QStringLiteral("shell %1 on screen, drift held").arg(size), [&] {
                             scene = std::make_unique<benchshell::ShellScene>(shellSize, tiles.baseUrl());
                             scene->window()->setDriftHeld(true);
+                            // As the main window does while transmitting.
+                            paceRepaintsWhileTransmitting(scene->window(), &controller);
                             scene->window()->show();
                             QObject::connect(&fixes, &QTimer::timeout, [&] { scene->nextFix(); });
                             QObject::connect(&live, &QTimer::timeout, [&] { scene->nextLiveValues(); });
@@ -386,7 +532,11 @@ int main(int argc, char *argv[])
                             live.start(16);
                         }, {}});
         runs.push_back({QStringLiteral("shell %1 on screen, drift running").arg(size),
-                        [&] { scene->window()->setDriftHeld(false); }, {}});
+                        [&] {
+                            // Drifting, the main window is not transmitting: nothing holds its repaints.
+                            scene->window()->setDriftHeld(false);
+                            scene->window()->findChild<ostra::PaintPacer *>()->setActive(false);
+                        }, {}});
     }
     if (parser.isSet(dashboardOption)) {
         const QSize screen = QGuiApplication::primaryScreen()->size();
@@ -397,6 +547,7 @@ int main(int argc, char *argv[])
                                 scene->window()->hide();
                             }
                             dashboard = std::make_unique<corvane::DashboardWidget>(&controller);
+                            paceRepaintsWhileTransmitting(dashboard.get(), &controller);
                             dashboard->showFullScreen();
                         }, {}});
     }
@@ -409,9 +560,10 @@ int main(int argc, char *argv[])
     {
         FrameClock clock(master, channelFrame);
         for (size_t i = 0; i < runs.size(); ++i) {
-            QTimer::singleShot(int(seconds * 1000.0 * double(i)), &app, [&runs, i] {
+            QTimer::singleShot(int(seconds * 1000.0 * double(i)), &app, [&runs, i, transmissionStart] {
                 runs[i].begin();
-                runs[i].start = Clock::now();
+                // The first run is timed from the start of transmission, which came before.
+                runs[i].start = i == 0 ? transmissionStart : Clock::now();
                 runs[i].cpuAtStart = cpuSeconds();
             });
         }
@@ -450,20 +602,37 @@ int main(int argc, char *argv[])
     for (size_t r = 0; r < runs.size(); ++r) {
         const Clock::time_point from = runs[r].start + (r > 0 ? settle : Clock::duration::zero());
         const Clock::time_point to = r + 1 < runs.size() ? runs[r + 1].start : end;
-        std::vector<Clock::time_point> inRun;
-        std::copy_if(stamps.begin(), stamps.end(), std::back_inserter(inRun),
-                     [&](const Clock::time_point &t) { return t >= from && t < to; });
+        const std::vector<Clock::time_point> inRun = framesBetween(stamps, from, to);
         if (inRun.size() < 2) {
             std::fprintf(stderr, "cadenceprobe: only %zu frames arrived in run %zu\n", inRun.size(), r + 1);
             complete = false;
             continue;
         }
         const double runCpu = (r + 1 < runs.size() ? runs[r + 1].cpuAtStart : cpuAtEnd) - runs[r].cpuAtStart;
+        const double cpuPerSecond = runCpu * 1000.0 / std::chrono::duration<double>(to - runs[r].start).count();
         std::printf("%s: frames %zu over %.3f s (first to last frame), probe CPU time %.1f ms per second\n",
                     qPrintable(runs[r].label), inRun.size(),
-                    std::chrono::duration<double>(inRun.back() - inRun.front()).count(),
-                    runCpu * 1000.0 / std::chrono::duration<double>(to - runs[r].start).count());
-        ostrabench::printIntervals(inRun, {10.0, 12.0, 20.0});
+                    std::chrono::duration<double>(inRun.back() - inRun.front()).count(), cpuPerSecond);
+        const Figures all = printSpan(inRun);
+        Figures first;
+        if (parser.isSet(startGaps)) {
+            const Clock::time_point second = runs[r].start + std::chrono::seconds(1);
+            const std::vector<Clock::time_point> firstSecond = framesBetween(stamps, runs[r].start, std::min(second, to));
+            const std::vector<Clock::time_point> rest = framesBetween(stamps, second, to);
+            if (firstSecond.size() >= 2) {
+                std::printf("  first second after %s: ", r == 0 ? "the start of transmission" : "the window was shown");
+                first = printSpan(firstSecond);
+            }
+            if (rest.size() >= 2) {
+                std::printf("  after the first second: ");
+                printSpan(rest);
+            }
+        }
+        if (parser.isSet(summary)) {
+            std::printf("summary\t%s\t%zu\t%.3f\t%.3f\t%zu\t%ld\t%zu\t%.3f\t%.3f\t%zu\t%ld\t%.1f\n",
+                        qPrintable(runs[r].label), all.frames, all.p99, all.max, all.over12, all.lost, first.frames,
+                        first.p99, first.max, first.over12, first.lost, cpuPerSecond);
+        }
     }
     return complete && badFrames == 0 ? 0 : 1;
 }

@@ -45,6 +45,8 @@ CorvaneController::CorvaneController(QObject *parent)
     m_crsf = new CrsfProtocol(this);
     m_motionSender = new MotionTelemetrySender(this);
     m_transmitTimer = new QTimer(this);
+    // A coarse timer may fire up to 5 % early or late: 7.3, 7.3, 6.3 ms instead of 7.
+    m_transmitTimer->setTimerType(Qt::PreciseTimer);
     m_monitorTimer = new QTimer(this);
 
     m_motionSender->setControlsProvider([this] { return fillMotionControls(); });

@@ -15,8 +15,6 @@ constexpr int kLedStepMs = 100;
 // Each state of the configuration sequence lasts this many steps (1 s).
 constexpr int kLedStepsPerState = 10;
 constexpr int kLedConfirmMs = 10000;
-constexpr int kMaxLeds = 100;
-constexpr int kMaxZones = 8;
 constexpr int kRenderGlobal = 200;
 constexpr int kRenderPerLed = 201;
 constexpr int kRenderRange = 202;
@@ -38,7 +36,7 @@ int zoneLed(int count, int percent)
 QStringList CorvaneController::pushLedConfig() const
 {
     const LedSettings &s = m_ledSettings;
-    const int count = std::clamp(s.ledCount, 0, kMaxLeds);
+    const int count = std::clamp(s.ledCount, 0, LedSettings::MaxLedCount);
     QStringList lines;
     lines << QStringLiteral("LED_ENABLE=1") << QStringLiteral("LED_COUNT=%1").arg(count)
           << QStringLiteral("LED_BRIGHT=%1").arg(std::clamp(s.brightness, 0, 100));
@@ -62,8 +60,8 @@ QStringList CorvaneController::pushLedConfig() const
         break;
     }
     case LedMode::Range: {
-        const int zones = std::min(int(s.rangeZones.size()), kMaxZones);
-        const int leds = std::clamp(s.ledCount, 1, kMaxLeds);
+        const int zones = std::min(int(s.rangeZones.size()), LedSettings::MaxZones);
+        const int leds = std::clamp(s.ledCount, 1, LedSettings::MaxLedCount);
         lines << QStringLiteral("LED_ZONE_COUNT=%1").arg(zones);
         for (int i = 0; i < zones; ++i) {
             const LedRangeZone &zone = s.rangeZones.at(i);

@@ -141,7 +141,21 @@ qint64 CorvaneSerialPort::write(const QByteArray &data)
 {
     if (!m_port->isOpen())
         return -1;
-    return m_port->write(data);
+    const qint64 accepted = m_port->write(data);
+    sendPending();
+    return accepted;
+}
+
+// QSerialPort::write only queues: the bytes would wait for the event loop to serve the port,
+// behind whatever paint is due. Hand everything queued to the line now, in order, never
+// waiting for a line that is full (the rest then goes when the port's notifier fires).
+void CorvaneSerialPort::sendPending()
+{
+    while (m_port->bytesToWrite() > 0 && serialLineWritable(*m_port)) {
+        const qint64 before = m_port->bytesToWrite();
+        if (!m_port->flush() || m_port->bytesToWrite() >= before)
+            return;
+    }
 }
 
 QList<SerialPortEntry> CorvaneSerialPort::availablePorts()

@@ -51,6 +51,7 @@ signals:
 
 private:
     void readAllAndEmit();
+    void sendPending();
     void closeForRemoval(const QString &text);
 
     QSerialPort *m_port = nullptr;

@@ -21,6 +21,7 @@
 #include <cmath>
 
 #include "bridge/corvanecontroller.h"
+#include "dialogs/currentpagetabwidget.h"
 #include "dialogs/presetspanel.h"
 #include "ostraui/dialogcards.h"
 #include "ostraui/dialogchrome.h"
@@ -125,12 +126,13 @@ void AxisConfigDialog::buildUi()
     m_pageChooser->setMaximumWidth(340);
     layout->addWidget(m_pageChooser);
 
-    m_pageStack = new QTabWidget(this);
+    m_pageStack = new CurrentPageTabWidget(this);
     m_pageStack->tabBar()->hide();
     m_pageStack->addTab(buildMappingPage(), tr("Mapping"));
 
     auto *calibration = new QWidget(m_pageStack);
     auto *calibrationLayout = new QVBoxLayout(calibration);
+    calibrationLayout->setContentsMargins(0, 0, 0, 0);
     calibrationLayout->setSpacing(12);
     auto *header = new QHBoxLayout;
     header->setContentsMargins(0, 0, 0, 4);
@@ -149,7 +151,7 @@ void AxisConfigDialog::buildUi()
     calibrationLayout->addWidget(axisTabs);
     m_pageStack->addTab(calibration, tr("Calibration"));
     connect(m_pageChooser, &ostra::Segmented::currentIndexChanged, m_pageStack, &QTabWidget::setCurrentIndex);
-    layout->addWidget(m_pageStack, 1);
+    layout->addWidget(m_pageStack);
 
     m_presets = new PresetsPanel(m_controller, QStringLiteral("controls"), tr("Controls presets"),
                                  tr("Save the applied wheel and pedal setup (mapping, calibration, curves, "
@@ -158,6 +160,7 @@ void AxisConfigDialog::buildUi()
                                  this);
     connect(m_presets, &PresetsPanel::presetLoaded, this, &AxisConfigDialog::reloadAfterPreset);
     layout->addWidget(m_presets);
+    layout->addStretch(1);
 
     auto *footer = new QHBoxLayout;
     auto *reset = new QPushButton(tr("Reset to defaults"), this);

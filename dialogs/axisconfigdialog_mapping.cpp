@@ -20,6 +20,7 @@
 
 #include "bridge/corvanecontroller.h"
 #include "bridge/inputdevice.h"
+#include "dialogs/currentpagetabwidget.h"
 #include "ostraui/dialogcards.h"
 #include "ostraui/meter.h"
 #include "ostraui/theme.h"
@@ -104,6 +105,8 @@ QWidget *AxisConfigDialog::buildMappingPage()
 {
     auto *page = new QWidget(this);
     auto *layout = new QVBoxLayout(page);
+    // Every row ends at the dialog's content edge, as the presets below do.
+    layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(12);
 
     auto *presetRow = new QHBoxLayout;
@@ -121,9 +124,10 @@ QWidget *AxisConfigDialog::buildMappingPage()
     presetRow->addWidget(resetButton);
     layout->addLayout(presetRow);
 
-    m_deviceTabs = new QTabWidget(page);
+    m_deviceTabs = new CurrentPageTabWidget(page);
     auto *wheelTab = new QWidget(m_deviceTabs);
     auto *wheelLayout = new QVBoxLayout(wheelTab);
+    wheelLayout->setContentsMargins(0, 10, 0, 0);
     wheelLayout->setSpacing(6);
     wheelLayout->addWidget(createMappingRow(0, tr("Steering")));
     wheelLayout->addWidget(ostra::makeRoleLabel(tr("Press Detect, then move the control you want to assign."),
@@ -133,6 +137,7 @@ QWidget *AxisConfigDialog::buildMappingPage()
 
     auto *pedalsTab = new QWidget(m_deviceTabs);
     auto *pedalsLayout = new QVBoxLayout(pedalsTab);
+    pedalsLayout->setContentsMargins(0, 10, 0, 0);
     pedalsLayout->setSpacing(6);
     m_combinedPedals = new QCheckBox(tr("Throttle and brake share a single axis"), pedalsTab);
     m_combinedPedals->setToolTip(tr("Enable this if your pedals report both throttle and brake on a single axis "
@@ -461,6 +466,7 @@ QWidget *AxisConfigDialog::buildShifterTab()
         m_shifterMapping = m_controller->shifterMapping();
     auto *tab = new QWidget(this);
     auto *layout = new QVBoxLayout(tab);
+    layout->setContentsMargins(0, 10, 0, 0);
     layout->setSpacing(6);
     for (int g = 0; g < ShifterMapping::Size; ++g) {
         GearRow &row = m_gearRows[size_t(g)];

@@ -497,10 +497,6 @@ void ButtonConfigDialog::onInfoClicked()
         "<p><b>Output channels</b>: CH3 to CH12. Channels 1 and 2 are kept for steering and throttle.</p>"
         "<p><b>Pit limiter</b>: a mapping can also engage the pit limiter (speed limit) while its button is "
         "pressed.</p>"));
-    box.setStyleSheet(QStringLiteral(
-        "QMessageBox { background: #F3F5F8; color: #0F1720; } QLabel { color: #0F1720; }"
-        "QPushButton { background: #E6EAF0; color: #0F1720; border: none; border-radius: 4px; padding: 8px 24px; "
-        "font-weight: bold; } QPushButton:hover { background: #CFD6DF; }"));
     box.exec();
 }
 

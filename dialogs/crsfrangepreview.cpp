@@ -45,10 +45,13 @@ void CrsfRangePreview::paintEvent(QPaintEvent *)
         const char *label;
         int value;
         QColor color;
+        // The number is text: the bar's light blue and green are too pale to read on the card,
+        // so it takes the theme's text colour of the same hue.
+        QColor textColor;
     };
-    const Row rows[] = {{"Reverse", reverse, QColor(229, 38, 43)},
-                        {"Neutral", neutral, QColor(76, 194, 255)},
-                        {"Forward", forward, QColor(18, 166, 106)}};
+    const Row rows[] = {{"Reverse", reverse, QColor(229, 38, 43), ostra::ThemeColors::dangerText},
+                        {"Neutral", neutral, QColor(76, 194, 255), ostra::ThemeColors::infoText},
+                        {"Forward", forward, QColor(18, 166, 106), ostra::ThemeColors::successText}};
     for (int i = 0; i < 3; ++i) {
         const Row &row = rows[i];
         const int y = RowHeight * i;
@@ -60,7 +63,7 @@ void CrsfRangePreview::paintEvent(QPaintEvent *)
         p.setBrush(row.color);
         const int fill = int(float(trackLength) * (float(row.value) / 2047.0f));
         p.drawRoundedRect(QRect(TrackLeft, y + 8, fill, 6), 3, 3);
-        p.setPen(row.color);
+        p.setPen(row.textColor);
         // Right-aligned 2 px inside the widget: aligned on its very edge the last digit is clipped.
         p.drawText(QRect(w - 50, y, 48, RowHeight), Qt::AlignRight | Qt::AlignVCenter, QString::number(row.value));
     }

@@ -55,6 +55,10 @@ EscConfigDialog::EscConfigDialog(CorvaneController *controller, QWidget *parent)
     auto *scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
+    // The tabs follow the dialog's width; only the height scrolls, with the scroll bar kept off
+    // the card's edge.
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setStyleSheet(QStringLiteral("QScrollArea { padding: 0px 4px 0px 0px; }"));
     auto *content = new QWidget(scroll);
     auto *contentLayout = new QVBoxLayout(content);
     contentLayout->setContentsMargins(16, 16, 16, 16);

@@ -36,7 +36,13 @@ QWidget *EscConfigDialog::buildThrottleTab()
     QVBoxLayout *modeLayout = nullptr;
     makeCard(page, pageLayout, tr("ESC Mode"), tr("How throttle and brake channels are combined"), &modeLayout, true);
     m_escModeCombo = new QComboBox(page);
-    m_escModeCombo->setFixedWidth(240);
+    // At least 240 px, and as wide as its longest item where the card has room, so that
+    // "Traxxas/Tamiya/Arma Standard (172-992-1811)" is not cut mid-word; the tool tip carries
+    // the current item whole should a long preset name still not fit.
+    m_escModeCombo->setMinimumWidth(240);
+    m_escModeCombo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    m_escModeCombo->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
+    connect(m_escModeCombo, &QComboBox::currentTextChanged, m_escModeCombo, &QWidget::setToolTip);
     modeLayout->addWidget(m_escModeCombo);
 
     QVBoxLayout *values = nullptr;
@@ -117,6 +123,7 @@ void EscConfigDialog::refreshPresetCombo()
         index = m_settings.escMode;
     }
     m_escModeCombo->setCurrentIndex(index);
+    m_escModeCombo->setToolTip(m_escModeCombo->currentText());
 }
 
 void EscConfigDialog::updatePresetButtons()

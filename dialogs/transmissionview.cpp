@@ -138,6 +138,9 @@ void TransmissionView::buildUi()
     auto *scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
+    // Scrolled content and the scroll bar stop short of the card's rounded bottom corners and
+    // its right edge.
+    scroll->setStyleSheet(QStringLiteral("QScrollArea { padding: 0px 4px 12px 0px; }"));
     auto *content = new QWidget(scroll);
     auto *column = new QVBoxLayout(content);
     column->setContentsMargins(16, 16, 16, 16);
@@ -256,7 +259,7 @@ void TransmissionView::updateLinkLabels(const LinkStatistics &stats)
 {
     const QString power = txPowerText();
     if (!m_linkSeen) {
-        const QString none = QStringLiteral("--");
+        const QString none = QStringLiteral("\u2014");
         for (QLabel *label : {m_rssi1, m_rssi2, m_linkQuality, m_snr, m_rfMode})
             label->setText(none);
         m_txPower->setText(power.isEmpty() ? none : power);
@@ -524,7 +527,9 @@ QWidget *TransmissionView::buildConsoleCard(QWidget *page)
     m_console->setMinimumHeight(140);
     m_console->setMaximumHeight(220);
     m_console->setLineWrapMode(QPlainTextEdit::NoWrap);
-    m_console->setStyleSheet(QStringLiteral("QPlainTextEdit {  background: #F3F5F8; color: #5B6675;"
+    // Ink, not the secondary grey: Qt draws the placeholder in the text colour at half strength,
+    // and only ink keeps it readable (3:1) on the console's grey.
+    m_console->setStyleSheet(QStringLiteral("QPlainTextEdit {  background: #F3F5F8; color: #0F1720;"
                                             "  border: 1px solid #E6EAF0; border-radius: 6px;"
                                             "  font-family: 'Geist Mono'; font-size: 9pt;}"));
     m_console->setPlaceholderText(

@@ -25,7 +25,7 @@ namespace {
 
 const char BannerSheet[] = "QFrame#%1 { background: #FDF1DC; border: none; border-radius: 12px; }"
                            "QLabel { color: #B06F00; font-weight: 500; }";
-const char UnsavedSheet[] = "color: #D98A00; font-size: 9pt;";
+const char UnsavedSheet[] = "color: #B06F00; font-size: 9pt;";
 const char PendingSheet[] = "color: #5B6675; font-size: 9pt;";
 const char FailedSheet[] = "color: #E5262B; font-size: 9pt;";
 const char DiscoveringSheet[] = "color: #0F1720; font-size: 10pt; padding: 4px 0;";
@@ -671,7 +671,7 @@ void TransmissionView::stageManualOption(quint8 fieldId, int index)
     for (const ManualRfRow &row : std::as_const(m_manualRows)) {
         if (row.fieldId == fieldId && row.status) {
             row.status->setText(tr("unsaved"));
-            row.status->setStyleSheet(QStringLiteral("color: #D98A00; font-size: 9pt; font-weight: bold;"));
+            row.status->setStyleSheet(QStringLiteral("color: #B06F00; font-size: 9pt; font-weight: bold;"));
             row.status->show();
         }
     }

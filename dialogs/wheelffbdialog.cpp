@@ -2,11 +2,9 @@
 
 #include <QFrame>
 #include <QGridLayout>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QTimer>
@@ -33,14 +31,11 @@ constexpr float TestPush = 0.25f;
 constexpr int DefaultStrength = 35;
 constexpr int DefaultCentering = 50;
 constexpr int MinWidth = 440;
-// Below this the dialog scrolls rather than shrinks further.
-constexpr int MinHeight = 320;
-// The frameless chrome's title, margins and shadow around the dialog's own content.
-constexpr int ChromeAndShadow = 160;
 
 const char *const Grey = "#5B6675";
 const char *const Green = "#12A66A";
-const char *const Amber = "#D98A00";
+// The warning text colour: the orange of the accents is too light to read on white.
+const char *const Amber = "#B06F00";
 const char *const Red = "#E5262B";
 const char *const RowStyle = "color: %1; font-family: 'Geist Mono';";
 
@@ -67,8 +62,7 @@ WheelFfbDialog::WheelFfbDialog(CorvaneController *controller, QWidget *parent)
 {
     setWindowTitle(tr("Wheel Force Feedback"));
     setMinimumWidth(MinWidth);
-    // Everything but Close scrolls: with the presets the page is taller than a small screen, and
-    // squeezed below its height the rows would overlap.
+    // Everything but Close scrolls inside the card where the screen is shorter than the page.
     auto *page = new QWidget(this);
     page->setObjectName(QStringLiteral("wheelFfbPage"));
     auto *layout = new QVBoxLayout(page);
@@ -150,7 +144,7 @@ WheelFfbDialog::WheelFfbDialog(CorvaneController *controller, QWidget *parent)
     layout->addWidget(m_enableButton);
 
     auto *warning = ostra::makeStyledLabel(tr("Direct-drive bases are strong — start at low strength and increase gradually."),
-                                QStringLiteral("color: #D98A00; font-size: 9pt;"), this);
+                                QStringLiteral("color: #B06F00; font-size: 9pt;"), this);
     warning->setWordWrap(true);
     layout->addWidget(warning);
 
@@ -166,7 +160,7 @@ WheelFfbDialog::WheelFfbDialog(CorvaneController *controller, QWidget *parent)
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
-    outer->addWidget(ostra::makeScrollPage(page), 1);
+    outer->addWidget(page, 1);
     auto *closeRow = new QHBoxLayout;
     closeRow->setContentsMargins(20, 0, 20, 20);
     closeRow->addStretch(1);
@@ -174,7 +168,6 @@ WheelFfbDialog::WheelFfbDialog(CorvaneController *controller, QWidget *parent)
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
     closeRow->addWidget(close);
     outer->addLayout(closeRow);
-    fitToScreen(page, closeRow);
 
     m_pulseTimer->setSingleShot(true);
     m_pulseTimer->setInterval(PulseMs);
@@ -187,15 +180,6 @@ WheelFfbDialog::WheelFfbDialog(CorvaneController *controller, QWidget *parent)
         connect(m_controller, &CorvaneController::ffbLevelReceived, m_forceBar, &FfbBar::setLevel);
 
     ostra::applyDialogChrome(this, QString());
-}
-
-void WheelFfbDialog::fitToScreen(QWidget *page, QLayout *closeRow)
-{
-    const QSize wanted(std::max(MinWidth, page->sizeHint().width()),
-                       page->sizeHint().height() + closeRow->sizeHint().height());
-    const QScreen *shown = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
-    const int room = shown ? shown->availableGeometry().height() - ChromeAndShadow : wanted.height();
-    resize(wanted.width(), std::clamp(room, MinHeight, wanted.height()));
 }
 
 QSlider *WheelFfbDialog::addSliderRow(QGridLayout *grid, const QString &name, int value, QLabel **percent)

@@ -49,8 +49,6 @@ private:
     void push(float level);
     void reloadSliders();
     QSlider *addSliderRow(QGridLayout *grid, const QString &name, int value, QLabel **percent);
-    // As tall as the page where the screen has room for it.
-    void fitToScreen(QWidget *page, QLayout *closeRow);
 
     CorvaneController *m_controller;
     QLabel *m_verdict = nullptr;

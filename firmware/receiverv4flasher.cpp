@@ -419,6 +419,9 @@ void ReceiverV4Flasher::resync()
     for (int pass = 0; pass < kResyncPasses; ++pass) {
         flushInput();
         for (int i = 0; i < kResyncSyncBytes; ++i) {
+            // A board gone silent would hold a stop back for seconds here.
+            if (m_stop.load())
+                throw Cancelled(QStringLiteral("cancelled"));
             writeBytes(bytesOf({ kSync }));
             if (!readBytes(1, 20).isEmpty())
                 break;
@@ -607,6 +610,10 @@ void ReceiverV4Flasher::programImage()
     // Page 0 holds the vector table: erased first, written last, so an interrupted run leaves a
     // board that stays in the boot loader rather than one that starts half a firmware.
     for (int i = 1; i <= pages; ++i) {
+        // A stop (the dialog going away) ends the run between pages; page 0 still erased keeps
+        // the board in its boot loader.
+        if (m_stop.load())
+            throw Cancelled(QStringLiteral("cancelled"));
         programPage(i < pages ? i : 0);
         emit progress(QStringLiteral("program"), i, pages);
     }

@@ -74,7 +74,8 @@ public:
     static QString parseHardwareReply(const QByteArray &bytes);
     static QString wiringHint();
 
-    // Set from the owner's thread: the next wait for the boot loader ends the run as cancelled.
+    // Set from the owner's thread: the run ends as cancelled at its next wait for the boot
+    // loader, its next page or its next resync.
     void requestStop() { m_stop.store(1); }
     int retryCount() const { return m_retries; }
 

@@ -67,11 +67,33 @@ void HeliControlGaugeWidget::setCollective(float value)
     store(m_collective, value, 0.0f);
 }
 
+void HeliControlGaugeWidget::setInputsConnected(bool cyclic, bool collective, bool yaw)
+{
+    if (cyclic == m_cyclicConnected && collective == m_collectiveConnected && yaw == m_yawConnected)
+        return;
+    m_cyclicConnected = cyclic;
+    m_collectiveConnected = collective;
+    m_yawConnected = yaw;
+    update();
+}
+
 QString HeliControlGaugeWidget::cyclicCaption() const
 {
+    if (!m_cyclicConnected)
+        return tr("Cyclic \u00B7 roll \u2014 \u00B7 pitch \u2014");
     return tr("Cyclic \u00B7 roll %1\u00B0 \u00B7 pitch %2\u00B0")
         .arg(roundHalfAway(m_roll * 180.0))
         .arg(roundHalfAway(m_pitch * 180.0));
+}
+
+QString HeliControlGaugeWidget::collectiveText() const
+{
+    return m_collectiveConnected ? tr("%1%").arg(roundHalfAway(m_collective * 100.0)) : QStringLiteral("\u2014");
+}
+
+QString HeliControlGaugeWidget::yawText() const
+{
+    return m_yawConnected ? tr("%1\u00B0").arg(roundHalfAway(m_yaw * 180.0)) : QStringLiteral("\u2014");
 }
 
 void HeliControlGaugeWidget::paintEvent(QPaintEvent *)
@@ -106,12 +128,14 @@ void HeliControlGaugeWidget::paintEvent(QPaintEvent *)
     }
     const QPointF stick(c.x() + StickRadius * vx, c.y() + StickRadius * vy);
     p.setPen(Qt::NoPen);
-    p.setOpacity(0.35);
-    p.setBrush(accent);
-    p.drawEllipse(stick, 15, 15);
-    p.setOpacity(1.0);
-    p.setBrush(ink);
-    p.drawEllipse(stick, 9, 9);
+    if (m_cyclicConnected) {
+        p.setOpacity(0.35);
+        p.setBrush(accent);
+        p.drawEllipse(stick, 15, 15);
+        p.setOpacity(1.0);
+        p.setBrush(ink);
+        p.drawEllipse(stick, 9, 9);
+    }
 
     p.setFont(ostra::uiFont(12, 400));
     p.setPen(textMuted);
@@ -123,7 +147,7 @@ void HeliControlGaugeWidget::paintEvent(QPaintEvent *)
     p.setBrush(hairline);
     p.drawRoundedRect(bar, 7, 7);
     const double h = m_collective * bar.height();
-    if (h > 0.5) {
+    if (m_collectiveConnected && h > 0.5) {
         const double radius = qMin(7.0, h / 2.0);
         p.setBrush(ink);
         p.drawRoundedRect(QRectF(bar.left(), bar.bottom() - h, bar.width(), h), radius, radius);
@@ -138,8 +162,8 @@ void HeliControlGaugeWidget::paintEvent(QPaintEvent *)
         p.setPen(ink);
         p.drawText(QRectF(x, y + 18, 160, 36), Qt::AlignLeft | Qt::AlignVCenter, value);
     };
-    readOut(20, tr("Collective"), tr("%1%").arg(roundHalfAway(m_collective * 100.0)));
-    readOut(100, tr("Yaw"), tr("%1\u00B0").arg(roundHalfAway(m_yaw * 180.0)));
+    readOut(20, tr("Collective"), collectiveText());
+    readOut(100, tr("Yaw"), yawText());
 }
 
 } // namespace corvane

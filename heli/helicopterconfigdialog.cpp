@@ -200,7 +200,7 @@ QWidget *HelicopterConfigDialog::buildCalibrationBlock(int function, const QStri
     // Each Set button captures the live reading into one calibration point.
     const auto addSet = [&](const QString &text, int column, QLabel *&label, float AxisConfig::*point) {
         auto *button = new QPushButton(text, box);
-        label = makeValueLabel(QStringLiteral("--"), box);
+        label = makeValueLabel(QStringLiteral("\u2014"), box);
         grid->addWidget(button, 1, column);
         grid->addWidget(label, 1, column + 1);
         connect(button, &QPushButton::clicked, this, [this, function, point, label] {

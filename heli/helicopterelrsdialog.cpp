@@ -54,7 +54,6 @@ HelicopterElrsDialog::HelicopterElrsDialog(QWidget *parent) : QDialog(parent)
     layout->addWidget(box);
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->setStyleSheet(heliButtonBoxStyle());
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);

@@ -42,6 +42,26 @@ void loadSlider(QSlider *slider, QLabel *label, int value, const QString &text)
     label->setText(text);
 }
 
+// One label column for every group: the sliders of all groups then start at the same x.
+void alignLabelColumns(const QList<QGridLayout *> &grids, QWidget *rowLabel)
+{
+    int widest = rowLabel->sizeHint().width();
+    for (QGridLayout *grid : grids) {
+        for (int i = 0; i < grid->count(); ++i) {
+            int row = 0;
+            int column = 0;
+            int rowSpan = 0;
+            int columnSpan = 0;
+            grid->getItemPosition(i, &row, &column, &rowSpan, &columnSpan);
+            if (column == 0 && columnSpan == 1)
+                widest = qMax(widest, grid->itemAt(i)->sizeHint().width());
+        }
+    }
+    for (QGridLayout *grid : grids)
+        grid->setColumnMinimumWidth(0, widest);
+    rowLabel->setMinimumWidth(widest);
+}
+
 } // namespace
 
 HelicopterFlySettingsDialog::HelicopterFlySettingsDialog(QWidget *parent) : QDialog(parent)
@@ -101,9 +121,13 @@ HelicopterFlySettingsDialog::HelicopterFlySettingsDialog(QWidget *parent) : QDia
     safety->setSpacing(8);
     m_armAtIdle = new QCheckBox(tr("Arm at idle \u2014 refuse to start unless the collective is down"), safetyBox);
     m_softStart = new QCheckBox(tr("Soft start \u2014 ramp the collective up gradually on start"), safetyBox);
+    // The dialog widens rather than cutting their sentences.
+    for (QCheckBox *box : {m_armAtIdle, m_softStart})
+        box->setSizePolicy(QSizePolicy::Minimum, box->sizePolicy().verticalPolicy());
     safety->addWidget(m_armAtIdle);
     safety->addWidget(m_softStart);
     auto *rampRow = new QHBoxLayout;
+    rampRow->setSpacing(8);
     auto *rampLabel = new QLabel(tr("Ramp duration"), safetyBox);
     rampLabel->setStyleSheet(titleStyle());
     m_ramp.slider = new QSlider(Qt::Horizontal, safetyBox);
@@ -116,6 +140,7 @@ HelicopterFlySettingsDialog::HelicopterFlySettingsDialog(QWidget *parent) : QDia
     rampRow->addWidget(m_ramp.value);
     safety->addLayout(rampRow);
     layout->addWidget(safetyBox);
+    alignLabelColumns({range, expo, rates}, rampLabel);
     connect(m_armAtIdle, &QCheckBox::toggled, this, [this](bool on) { m_config.fly.armAtIdle = on; });
     connect(m_softStart, &QCheckBox::toggled, this, [this](bool on) {
         m_config.fly.softStart = on;
@@ -127,7 +152,6 @@ HelicopterFlySettingsDialog::HelicopterFlySettingsDialog(QWidget *parent) : QDia
     });
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    buttons->setStyleSheet(heliButtonBoxStyle());
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);

@@ -34,6 +34,7 @@
 #include "ostraui/wraprow.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
+#include "profiles/profilename.h"
 
 namespace corvane {
 
@@ -320,6 +321,7 @@ QWidget *HelicopterSetupWidget::buildProfileSection()
     m_profileName = new QLineEdit(tr("RC Helicopter"), card);
     m_profileName->setProperty("inset", true);
     m_profileName->setPlaceholderText(tr("Profile name"));
+    m_profileName->setMaxLength(ProfileName::MaxLength);
     row->addWidget(m_profileName, 1);
     m_saveButton = ostra::makeButton(tr("Save profile"), true, card);
     connect(m_saveButton, &QPushButton::clicked, this, &HelicopterSetupWidget::saveProfile);

@@ -110,6 +110,12 @@ void HelicopterSetupWidget::onLiveUpdate()
         heliRudderReading(cfg.inputs.pedals, m_controller->heliPedals()),
     };
     const AxisConfig *shaping[4] = {&cfg.calibration.roll, &cfg.calibration.pitch, nullptr, &cfg.calibration.rudder};
+    // A control whose device is not connected has no reading: its row and read-out show "—"
+    // rather than the number an absent axis would give.
+    const bool joystick = m_controller->isHeliJoystickConnected();
+    const bool connected[4] = {joystick, joystick, m_controller->isHeliThrottleConnected(),
+                               m_controller->isHeliPedalsConnected()};
+    m_gauge->setInputsConnected(joystick, connected[CollectiveRow], connected[RudderRow]);
     for (int row = 0; row < 4; ++row) {
         float v;
         int value;
@@ -127,8 +133,8 @@ void HelicopterSetupWidget::onLiveUpdate()
         default: m_gauge->setYaw(v); break;
         }
         const int us = CrsfProtocol::crsfToMicroseconds(value);
-        m_preview[size_t(row)].meter->setValue((us - 1000) / 1000.0);
-        m_preview[size_t(row)].value->setText(tr("%1 \u00B5s").arg(us));
+        m_preview[size_t(row)].meter->setValue(connected[row] ? (us - 1000) / 1000.0 : 0.0);
+        m_preview[size_t(row)].value->setText(connected[row] ? tr("%1 \u00B5s").arg(us) : QStringLiteral("\u2014"));
     }
     if (m_controller->isRunning()) {
         for (int channel = 0; channel < int(m_channelCells.size()); ++channel)

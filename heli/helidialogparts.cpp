@@ -27,21 +27,17 @@ QString heliValueStyle()
     return QStringLiteral("color:%1;font-family:'Geist Mono';").arg(QStringLiteral("#5B6675"));
 }
 
-QString heliButtonBoxStyle()
-{
-    return QStringLiteral("QPushButton{background:%1;color:%2;border:1px solid %1;border-radius:6px;padding:6px 14px;}"
-                          "QPushButton:hover{border-color:%3;}")
-        .arg(QStringLiteral("#E6EAF0"), QStringLiteral("#0F1720"), QStringLiteral("#0F1720"));
-}
-
 void finishHeliDialog(QDialog *dialog)
 {
     const QSize wanted = dialog->minimumSize();
     ostra::applyDialogChrome(dialog);
     // The dialog's own minimum moves to its content, and the dialog never shrinks below the
     // content's needs: an explicit minimum alone would let the groups be squeezed.
+    // An explicit minimum replaces what the content needs, so its width is the larger of the
+    // two, measured in the theme's fonts: a long check box widens the dialog instead of being cut.
+    dialog->ensurePolished();
     if (auto *content = dialog->findChild<QWidget *>(QStringLiteral("ostraDialogContent")))
-        content->setMinimumSize(wanted);
+        content->setMinimumSize(qMax(wanted.width(), content->minimumSizeHint().width()), wanted.height());
     dialog->layout()->setSizeConstraint(QLayout::SetMinimumSize);
     // A group's minimum is measured before the theme styles its controls, which then need more
     // room: each group keeps at least its natural height, or its rows would overlap.

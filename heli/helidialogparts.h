@@ -18,8 +18,6 @@ int percentOf(float fraction);
 QString heliHelpStyle();
 // Secondary text in the mono font: value labels.
 QString heliValueStyle();
-// The flat OK / Cancel buttons of the fly settings and arming dialogs.
-QString heliButtonBoxStyle();
 
 // Dresses a built dialog in the kit's chrome and keeps it at least as large as its content.
 void finishHeliDialog(QDialog *dialog);

@@ -45,9 +45,39 @@ QByteArray reason(int code)
     switch (code) {
     case 200: return QByteArrayLiteral("OK");
     case 400: return QByteArrayLiteral("Bad Request");
+    case 403: return QByteArrayLiteral("Forbidden");
     case 404: return QByteArrayLiteral("Not Found");
     default: return QByteArrayLiteral("Conflict");
     }
+}
+
+// Whether an Origin or Referer value names the address and port this connection came in on.
+bool namesPanel(const QByteArray &value, const QTcpSocket *socket)
+{
+    const QUrl url(QString::fromLatin1(value), QUrl::StrictMode);
+    if (!url.isValid() || url.scheme() != QLatin1String("http") || url.port(80) != socket->localPort())
+        return false;
+    const QHostAddress local = socket->localAddress();
+    if (url.host() == QLatin1String("localhost"))
+        return local.isLoopback();
+    return QHostAddress(url.host()).isEqual(local, QHostAddress::TolerantConversion);
+}
+
+// A page of any other site may post a form here without asking first: a request that names its
+// page must name the panel's own.
+bool fromPanelPage(const QByteArray &request, const QTcpSocket *socket)
+{
+    const QList<QByteArray> lines = request.split('\n');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QByteArray &line = lines.at(i);
+        const qsizetype colon = line.indexOf(':');
+        if (colon < 0)
+            continue;
+        const QByteArray name = line.left(colon).trimmed().toLower();
+        if ((name == "origin" || name == "referer") && !namesPanel(line.mid(colon + 1).trimmed(), socket))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -210,6 +240,10 @@ void MotionWebPanel::handleRequest(QTcpSocket *socket, const QByteArray &request
     const QUrlQuery query(url);
     const bool get = method == QLatin1String("GET");
     const bool post = method == QLatin1String("POST");
+    if (!get && !fromPanelPage(request, socket)) {
+        answer(socket, 403, QStringLiteral("refused: sent from another page"));
+        return;
+    }
 
     if (get && (path == QLatin1String("/") || path == QLatin1String("/index.html"))) {
         QFile page(QStringLiteral(":/web/motion-panel.html"));
@@ -226,15 +260,13 @@ void MotionWebPanel::handleRequest(QTcpSocket *socket, const QByteArray &request
     } else if (post && path == QLatin1String("/test")) {
         startTest(socket, query);
     } else if (post && path == QLatin1String("/buzz")) {
-        // The controller sends only the low byte of an axis: anything but a real actuator is refused here.
-        const int axis = intParam(query, QStringLiteral("axis"), 0);
-        if (axis < 0 || axis > 5) {
-            answer(socket, 400, QStringLiteral("bad params"));
-            return;
-        }
         const QString refusal = checkTestAllowed();
+        // The controller sends only the low byte of an axis: anything but a real actuator is refused.
+        const int axis = intParam(query, QStringLiteral("axis"), 0);
         if (!refusal.isEmpty())
             answer(socket, 409, refusal);
+        else if (axis < 0 || axis > 5)
+            answer(socket, 400, QStringLiteral("bad params"));
         else if (m_controller->vibrate(axis, 20, 8, 2))
             answer(socket, 200, QStringLiteral("buzzing"));
         else
@@ -312,9 +344,13 @@ void MotionWebPanel::updateSettings(QTcpSocket *socket, const QUrlQuery &query)
 
 void MotionWebPanel::startTest(QTcpSocket *socket, const QUrlQuery &query)
 {
+    const QString refusal = checkTestAllowed();
+    if (!refusal.isEmpty()) {
+        answer(socket, 409, refusal);
+        return;
+    }
     const QString kind = query.queryItemValue(QStringLiteral("kind"), QUrl::FullyDecoded);
     const int secs = intParam(query, QStringLiteral("secs"), 5);
-    // Parameters are checked before the controller's state, so a malformed request is always a 400.
     int axis = -1;
     int dof = -1;
     if (kind == QLatin1String("single")) {
@@ -329,11 +365,6 @@ void MotionWebPanel::startTest(QTcpSocket *socket, const QUrlQuery &query)
             answer(socket, 400, QStringLiteral("bad params"));
             return;
         }
-    }
-    const QString refusal = checkTestAllowed();
-    if (!refusal.isEmpty()) {
-        answer(socket, 409, refusal);
-        return;
     }
     bool started = false;
     if (kind == QLatin1String("haptic")) {

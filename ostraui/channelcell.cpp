@@ -53,15 +53,18 @@ ChannelCell::ChannelCell(int channel, QWidget *parent)
 
 void ChannelCell::setValue(int us)
 {
-    if (us < 0) {
-        setTextColor(m_name, ThemeColors::textMuted);
-        setTextColor(m_value, ThemeColors::textMuted);
+    // The colours change with the signal, not with every value: palettes are set on that change only.
+    const bool live = us >= 0;
+    if (live != m_live) {
+        m_live = live;
+        setTextColor(m_name, live ? ThemeColors::ink : ThemeColors::textMuted);
+        setTextColor(m_value, live ? ThemeColors::textSecondary : ThemeColors::textMuted);
+    }
+    if (!live) {
         m_value->setText(QStringLiteral("\u2014"));
         m_bar->setValue(0);
         return;
     }
-    setTextColor(m_name, ThemeColors::ink);
-    setTextColor(m_value, ThemeColors::textSecondary);
     m_value->setText(QString::number(us));
     m_bar->setValue((us - 1000) / 1000.0);
 }

@@ -22,6 +22,8 @@ private:
     QLabel *m_name;
     VMeter *m_bar;
     QLabel *m_value;
+    // Taken as live at first, so that the constructor's no-signal value sets the colours.
+    bool m_live = true;
 };
 
 } // namespace ostra

@@ -5,12 +5,16 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QVariantAnimation>
 #include <QWindow>
@@ -19,6 +23,8 @@
 #include <cmath>
 
 #include "ostraui/alphacolor.h"
+#include "ostraui/compositing.h"
+#include "ostraui/screenfit.h"
 #include "ostraui/shadowlayer.h"
 #include "ostraui/theme.h"
 
@@ -29,10 +35,125 @@ namespace {
 // Room around the card for its shadow, and the header's height allowance.
 constexpr int kExtraWidth = 56;
 constexpr int kExtraHeight = 124;
+const QMargins kShadowRoom(28, 18, 28, 44);
 // The dialog's own content, inset as the header's title is.
 const QMargins kContentInset(24, 10, 24, 20);
+// The least of the content a tiny screen still shows above the footer; the rest scrolls.
+constexpr int kMinVisibleContent = 96;
+// How far the dialog rises into place while it fades in.
+constexpr int kRise = 12;
+
+bool isButtonRow(QLayout *layout)
+{
+    bool hasButton = false;
+    for (int i = 0; i < layout->count(); ++i) {
+        QLayoutItem *item = layout->itemAt(i);
+        if (item->spacerItem())
+            continue;
+        if (!qobject_cast<QAbstractButton *>(item->widget()))
+            return false;
+        hasButton = true;
+    }
+    return hasButton;
+}
+
+// Takes the dialog's bottom button bar out of its layout, so that it stays in view below the
+// scrolling content: a button box, a bar named "dlgFooter", or a row of buttons only.
+QLayoutItem *takeFooter(QLayout *layout)
+{
+    auto *box = qobject_cast<QBoxLayout *>(layout);
+    if (!box || box->direction() != QBoxLayout::TopToBottom || box->count() < 2)
+        return nullptr;
+    QLayoutItem *last = box->itemAt(box->count() - 1);
+    QWidget *widget = last->widget();
+    const bool footer = (widget && (qobject_cast<QDialogButtonBox *>(widget)
+                                    || widget->objectName() == QLatin1String("dlgFooter")))
+                        || (last->layout() && isButtonRow(last->layout()));
+    return footer ? box->takeAt(box->count() - 1) : nullptr;
+}
+
+// The card's content: it keeps its natural height and scrolls when the card is shorter.
+class CardScroll : public QScrollArea
+{
+public:
+    CardScroll(QWidget *content, QWidget *parent)
+        : QScrollArea(parent)
+        , m_content(content)
+    {
+        setObjectName(QStringLiteral("ostraDialogScroll"));
+        setFrameShape(QFrame::NoFrame);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setWidgetResizable(false);
+        setWidget(content);
+        content->installEventFilter(this);
+    }
+
+    QSize sizeHint() const override
+    {
+        const int width = m_content->sizeHint()
+                              .expandedTo(m_content->minimumSizeHint())
+                              .expandedTo(m_content->minimumSize())
+                              .width();
+        return QSize(width, naturalHeight(width));
+    }
+
+    QSize minimumSizeHint() const override
+    {
+        const int least = m_content->minimumSizeHint().expandedTo(m_content->minimumSize()).width();
+        const int width = least + verticalScrollBar()->sizeHint().width();
+        // Short content never scrolls (a message box takes its minimum size); taller content
+        // gives way down to half the screen, below which the screen itself is too short.
+        const int room = std::max(kMinVisibleContent, availableArea(this).height() / 2);
+        return QSize(width, std::min(room, naturalHeight(width)));
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        const bool handled = QScrollArea::eventFilter(watched, event);
+        if (watched == m_content && event->type() == QEvent::LayoutRequest) {
+            updateGeometry();
+            layoutContent();
+        }
+        return handled;
+    }
+
+protected:
+    bool viewportEvent(QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize)
+            layoutContent();
+        return QScrollArea::viewportEvent(event);
+    }
+
+private:
+    int naturalHeight(int width) const
+    {
+        const int hinted = m_content->hasHeightForWidth() ? m_content->heightForWidth(width)
+                                                           : m_content->sizeHint().height();
+        return std::max({hinted, m_content->minimumSizeHint().height(), m_content->minimumHeight()});
+    }
+
+    void layoutContent()
+    {
+        const int width = viewport()->width();
+        const QSize size(width, std::max(naturalHeight(width), viewport()->height()));
+        if (m_content->size() != size)
+            m_content->resize(size);
+    }
+
+    QWidget *m_content;
+};
 
 } // namespace
+
+Qt::WindowFlags chromeFlags(Qt::WindowFlags flags)
+{
+    // Minimise and maximise buttons ask the window manager for decorations, and Qt drops the
+    // frameless hint of a customised window that has title-bar buttons: openbox would draw a
+    // title bar over the card.
+    return (flags & ~(Qt::WindowContextHelpButtonHint | Qt::WindowMinMaxButtonsHint | Qt::CustomizeWindowHint))
+           | Qt::FramelessWindowHint | Qt::Dialog;
+}
 
 // Dims the parent window while a dressed dialog is visible.
 class DimOverlay : public QWidget
@@ -69,15 +190,18 @@ private:
     double m_level = 0.0;
 };
 
-// Paints the card behind a dressed dialog, drags it by its header and fades it in.
+// Paints the card behind a dressed dialog, places it over its parent, drags it by its header
+// and fades it in. Without a compositing manager the card fills the window, square and without
+// a shadow, since the translucent margin would show black.
 class DialogChrome : public QObject
 {
 public:
-    DialogChrome(QDialog *dialog, QWidget *header, QLabel *titleLabel)
+    DialogChrome(QDialog *dialog, QWidget *header, QLabel *titleLabel, QLayout *outer)
         : QObject(dialog)
         , m_dialog(dialog)
         , m_header(header)
         , m_titleLabel(titleLabel)
+        , m_outer(outer)
         , m_fade(new QVariantAnimation(this))
     {
         dialog->installEventFilter(this);
@@ -88,10 +212,14 @@ public:
         connect(m_fade, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
             const double v = value.toDouble();
             m_dialog->setWindowOpacity(v);
-            m_dialog->move(m_restPos.x(), m_restPos.y() + int(std::lround((1.0 - v) * 12.0)));
+            if (m_placed)
+                m_dialog->move(m_restPos.x(), m_restPos.y() + int(std::lround((1.0 - v) * kRise)));
             if (m_overlay)
                 m_overlay->setLevel(v);
         });
+        Compositing *compositing = Compositing::instance();
+        connect(compositing, &Compositing::activeChanged, this, &DialogChrome::applyCompositing);
+        applyCompositing(compositing->active());
     }
 
     bool eventFilter(QObject *watched, QEvent *event) override
@@ -109,7 +237,17 @@ public:
             case QEvent::Show:
                 onShow();
                 break;
+            case QEvent::Resize:
+                // A box that sizes itself as it is shown (QMessageBox) stays centred.
+                if (m_showing)
+                    centre();
+                break;
             case QEvent::Hide:
+                // A fade cut short by hiding must not leave the next showing see-through.
+                if (m_fade->state() == QAbstractAnimation::Running) {
+                    m_fade->stop();
+                    m_dialog->setWindowOpacity(1.0);
+                }
                 if (m_overlay)
                     m_overlay->deleteLater();
                 m_overlay = nullptr;
@@ -125,17 +263,71 @@ public:
     }
 
 private:
+    void applyCompositing(bool active)
+    {
+        m_flat = !active;
+        m_outer->setContentsMargins(m_flat ? QMargins() : kShadowRoom);
+        m_dialog->update();
+    }
+
     void paintCard()
     {
         QPainter p(m_dialog);
+        if (m_flat) {
+            p.fillRect(m_dialog->rect(), ThemeColors::surface);
+            p.setPen(ThemeColors::borderStrong);
+            p.drawRect(m_dialog->rect().adjusted(0, 0, -1, -1));
+            return;
+        }
         p.setRenderHint(QPainter::Antialiasing);
-        const QRectF card = QRectF(m_dialog->rect()).adjusted(28, 18, -28, -44);
+        const QRectF card = QRectF(m_dialog->rect()).marginsRemoved(QMarginsF(kShadowRoom));
         const QColor shadow = ThemeColors::shadow;
         paintShadow(&p, card, 20, 20, 44, -14, withAlpha(shadow, isDarkTheme() ? 0.6 : 0.3));
         paintShadow(&p, card, 20, 1, 3, 0, withAlpha(shadow, 0.06));
         p.setPen(QPen(ThemeColors::borderLight, 1));
         p.setBrush(ThemeColors::surface);
         p.drawRoundedRect(card.adjusted(0.5, 0.5, -0.5, -0.5), 20, 20);
+    }
+
+    // The size the dialog asks for, as Qt's own first sizing gives it but without its cap at
+    // two thirds of the screen: the card scrolls only when the screen itself is too short.
+    QSize wantedSize() const
+    {
+        if (m_dialog->testAttribute(Qt::WA_Resized))
+            return m_dialog->size();
+        QSize size = m_dialog->sizeHint();
+        if (QLayout *layout = m_dialog->layout(); layout && layout->hasHeightForWidth())
+            size.setHeight(layout->totalHeightForWidth(size.width()));
+        return size.expandedTo(m_dialog->minimumSize()).boundedTo(m_dialog->maximumSize());
+    }
+
+    // Centres the dialog over its parent's window on that window's screen and keeps it within
+    // the screen's available area. Where the compositor places windows itself (Wayland) the
+    // dialog is only sized.
+    void place()
+    {
+        QWidget *parent = m_dialog->parentWidget();
+        const QRect area = availableArea(parent);
+        if (!area.isEmpty()) {
+            const QSize room = area.size();
+            const QSize minimum = m_dialog->minimumSize();
+            if (minimum.width() > room.width() || minimum.height() > room.height())
+                m_dialog->setMinimumSize(minimum.boundedTo(room));
+        }
+        m_placed = !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+        m_dialog->resize(centredIn(wantedSize(), QRect(), area).size());
+        centre();
+    }
+
+    void centre()
+    {
+        if (!m_placed)
+            return;
+        QWidget *parent = m_dialog->parentWidget();
+        const QRect over = parent ? parent->window()->frameGeometry() : QRect();
+        m_restPos = centredIn(m_dialog->size(), over, availableArea(parent)).topLeft();
+        const bool rising = m_fade->state() == QAbstractAnimation::Running;
+        m_dialog->move(m_restPos.x(), m_restPos.y() + (rising ? kRise : 0));
     }
 
     void onShow()
@@ -148,23 +340,34 @@ private:
             m_overlay->show();
             m_overlay->raise();
         }
-        m_restPos = m_dialog->pos();
         m_fade->stop();
+        // Headless renders keep the dialog's own size and place; their screen is a stand-in.
+        if (!headlessPlatform()) {
+            place();
+            m_showing = true;
+            QTimer::singleShot(0, this, [this] { m_showing = false; });
+        }
         if (animationsEnabled()) {
             m_dialog->setWindowOpacity(0.0);
             m_fade->setDuration(animDuration(180));
             m_fade->start();
-        } else if (m_overlay) {
-            m_overlay->setLevel(1.0);
+        } else {
+            m_dialog->setWindowOpacity(1.0);
+            if (m_overlay)
+                m_overlay->setLevel(1.0);
         }
     }
 
     QDialog *m_dialog;
     QWidget *m_header;
     QLabel *m_titleLabel;
+    QLayout *m_outer;
     QPointer<DimOverlay> m_overlay;
     QVariantAnimation *m_fade;
     QPoint m_restPos;
+    bool m_placed = false;
+    bool m_flat = false;
+    bool m_showing = false;
 };
 
 QIcon closeIcon()
@@ -200,13 +403,13 @@ void applyDialogChrome(QDialog *dialog, const QString &subtitle)
     const QSize minSize = dialog->minimumSize();
     const QSize maxSize = dialog->maximumSize();
 
-    dialog->setWindowFlags((dialog->windowFlags() & ~Qt::WindowContextHelpButtonHint)
-                           | Qt::FramelessWindowHint | Qt::Dialog);
+    dialog->setWindowFlags(chromeFlags(dialog->windowFlags()));
     dialog->setAttribute(Qt::WA_TranslucentBackground);
     setStyleState(dialog, "ostraChrome", true);
 
     auto *content = new QWidget(dialog);
     content->setObjectName(QStringLiteral("ostraDialogContent"));
+    QWidget *footer = nullptr;
     if (QLayout *existing = dialog->layout()) {
         // Margins the dialog chose stay; the style's defaults give way to the header's inset, so
         // the content lines up with the title and keeps clear of the card's edges.
@@ -214,8 +417,23 @@ void applyDialogChrome(QDialog *dialog, const QString &subtitle)
         existing->unsetContentsMargins();
         const bool chosen = existing->contentsMargins() != own;
         content->setLayout(existing);
-        existing->setContentsMargins(chosen ? own : kContentInset);
+        const QMargins inset = chosen ? own : kContentInset;
+        existing->setContentsMargins(inset);
+        if (QLayoutItem *bar = takeFooter(existing)) {
+            footer = new QWidget(dialog);
+            footer->setObjectName(QStringLiteral("ostraDialogFooter"));
+            auto *footerLayout = new QVBoxLayout(footer);
+            footerLayout->setContentsMargins(inset.left(), 0, inset.right(), inset.bottom());
+            if (QLayout *row = bar->layout())
+                footerLayout->addLayout(row);
+            else
+                footerLayout->addWidget(bar->widget());
+            if (!bar->layout())
+                delete bar;
+        }
     }
+
+    auto *scroll = new CardScroll(content, dialog);
 
     auto *header = new QWidget(dialog);
     header->setObjectName(QStringLiteral("ostraDialogHeader"));
@@ -245,12 +463,14 @@ void applyDialogChrome(QDialog *dialog, const QString &subtitle)
     headerLayout->addWidget(closeButton, 0, Qt::AlignTop);
 
     auto *outer = new QVBoxLayout(dialog);
-    outer->setContentsMargins(28, 18, 28, 44);
+    outer->setContentsMargins(kShadowRoom);
     outer->setSpacing(0);
     outer->addWidget(header, 0);
-    outer->addWidget(content, 1);
+    outer->addWidget(scroll, 1);
+    if (footer)
+        outer->addWidget(footer, 0);
 
-    new DialogChrome(dialog, header, titleLabel);
+    new DialogChrome(dialog, header, titleLabel, outer);
 
     const QList<QDialogButtonBox *> boxes = dialog->findChildren<QDialogButtonBox *>();
     for (QDialogButtonBox *box : boxes) {
@@ -275,7 +495,7 @@ void applyDialogChrome(QDialog *dialog, const QString &subtitle)
     if (!dialog->styleSheet().isEmpty())
         dialog->setStyleSheet(dialog->styleSheet()
                               + QStringLiteral("\nQDialog { background: transparent; }\n"
-                                               "#ostraDialogHeader, #ostraDialogContent { background: transparent; }"));
+                                               "#ostraDialogHeader, #ostraDialogContent, #ostraDialogFooter { background: transparent; }"));
 }
 
 } // namespace ostra

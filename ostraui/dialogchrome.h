@@ -2,6 +2,7 @@
 
 #include <QIcon>
 #include <QString>
+#include <Qt>
 
 class QDialog;
 
@@ -10,6 +11,9 @@ namespace ostra {
 // Dresses a fully built dialog as a themed frameless card over its dimmed parent window.
 // Call it last, after the dialog's layout, title and size constraints; a second call does nothing.
 void applyDialogChrome(QDialog *dialog, const QString &subtitle = QString());
+
+// The window flags of a dressed dialog, from its own.
+Qt::WindowFlags chromeFlags(Qt::WindowFlags flags);
 
 // The icon of the dialogs' round close button.
 QIcon closeIcon();

@@ -10,6 +10,13 @@
 
 namespace ostra {
 
+namespace {
+
+// A pulse or ripple is a slow change: 25 steps a second look smooth and cost less than 60.
+constexpr int StepMs = 40;
+
+} // namespace
+
 Dot::Dot(QWidget *parent, int size)
     : QWidget(parent)
     , m_color(ThemeColors::successAccent)
@@ -46,6 +53,9 @@ void Dot::updatePulse()
 {
     const bool run = (m_pulsing || m_ripple) && isVisible() && animationsEnabled();
     driveLoop(m_animation, this, run, m_ripple ? m_ripplePeriod : m_pulsePeriod, [this](double t) {
+        if (m_step.isValid() && m_step.elapsed() < StepMs)
+            return;
+        m_step.start();
         m_phase = t;
         update();
     });

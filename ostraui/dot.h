@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QWidget>
 
 class QVariantAnimation;
@@ -37,6 +38,7 @@ private:
     int m_ripplePeriod = 2400;
     double m_phase = 0;
     QVariantAnimation *m_animation = nullptr;
+    QElapsedTimer m_step;
 };
 
 } // namespace ostra

@@ -3,6 +3,7 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include "ostraui/focusring.h"
 #include "ostraui/theme.h"
 
 namespace ostra {
@@ -67,6 +68,8 @@ void ListRow::paintEvent(QPaintEvent *)
         painter.setBrush(isDown() ? hairline : windowBg);
         painter.drawRoundedRect(r, 10, 10);
     }
+    if (showsFocusRing(this))
+        paintFocusRing(&painter, r, 10);
 
     double x = r.right() - 12;
     const double cy = r.center().y();

@@ -1,5 +1,6 @@
 #include "ostraui/navbutton.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -7,6 +8,7 @@
 
 #include "ostraui/alphacolor.h"
 #include "ostraui/dot.h"
+#include "ostraui/focusring.h"
 #include "ostraui/theme.h"
 
 namespace ostra {
@@ -53,7 +55,7 @@ void NavButton::resizeEvent(QResizeEvent *event)
     m_dot->move(width() - 18, (height() - 6) / 2);
 }
 
-void NavButton::paintEvent(QPaintEvent *)
+void NavButton::paintEvent(QPaintEvent *event)
 {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
@@ -68,6 +70,8 @@ void NavButton::paintEvent(QPaintEvent *)
         p.setBrush(withAlpha(ThemeColors::ink, 0.04));
         p.drawRoundedRect(r, 10, 10);
     }
+    if (showsFocusRing(this))
+        paintFocusRing(&p, r, 10);
 
     p.setBrush(Qt::NoBrush);
     int textStart = 40;
@@ -109,12 +113,13 @@ void NavButton::paintEvent(QPaintEvent *)
     }
     }
 
-    if (m_collapsed)
+    // A step of the status dot's pulse repaints beside the label, not over it: no need to shape it again.
+    const QRectF textRect(textStart, 0, width() - textStart - 24, height());
+    if (m_collapsed || !event->rect().intersects(textRect.toAlignedRect()))
         return;
     p.setFont(uiFont(14, 500));
     p.setPen(m_active ? ThemeColors::inverseText : ThemeColors::textHover);
-    p.drawText(QRectF(textStart, 0, width() - textStart - 24, height()), Qt::AlignLeft | Qt::AlignVCenter,
-               text());
+    p.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, text());
 }
 
 } // namespace ostra

@@ -1,6 +1,7 @@
 #include "ostraui/pill.h"
 
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QVariantAnimation>
 
@@ -10,6 +11,13 @@
 #include "ostraui/theme.h"
 
 namespace ostra {
+
+namespace {
+
+// A pulse is a slow fade: 25 steps a second look smooth and cost less than the animation's 60.
+constexpr int PulseStepMs = 40;
+
+} // namespace
 
 Pill::Pill(QWidget *parent, int kind)
     : QWidget(parent)
@@ -87,8 +95,12 @@ void Pill::updatePulse()
 {
     const bool run = m_pulsing && isVisible() && animationsEnabled();
     driveLoop(m_animation, this, run, m_pulsePeriod, [this](double t) {
+        if (m_pulseStep.isValid() && m_pulseStep.elapsed() < PulseStepMs)
+            return;
+        m_pulseStep.start();
         m_pulseOpacity = 1 - std::sin(M_PI * t) * 0.65;
-        update();
+        // Only the dot fades: the text beside it is not drawn again.
+        update(dotRect());
     });
     if (!run)
         m_pulseOpacity = 1.0;
@@ -97,6 +109,15 @@ void Pill::updatePulse()
 QFont Pill::plainFont() const
 {
     return uiFont(m_height <= 24 ? 12 : 12.5, 500);
+}
+
+QRect Pill::dotRect() const
+{
+    const int middle = height() / 2;
+    if (m_kind == KeyValue)
+        return QRect(13, middle - 5, 10, 10);
+    const int x = m_height <= 24 ? 9 : 11;
+    return QRect(x - 1, middle - 4, 8, 8);
 }
 
 QSize Pill::sizeHint() const
@@ -118,8 +139,10 @@ QSize Pill::minimumSizeHint() const
     return sizeHint();
 }
 
-void Pill::paintEvent(QPaintEvent *)
+void Pill::paintEvent(QPaintEvent *event)
 {
+    // A step of the pulse repaints the dot alone; shaping the text again would cost far more.
+    const bool textShown = !dotRect().contains(event->rect());
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF shape = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
@@ -139,6 +162,8 @@ void Pill::paintEvent(QPaintEvent *)
             painter.drawEllipse(QPointF(17.5, middle), 3.5, 3.5);
             x = 29;
         }
+        if (!textShown)
+            return;
         const QFont keyFont = uiFont(13, 400);
         painter.setFont(keyFont);
         painter.setPen(ThemeColors::textSecondary);
@@ -164,6 +189,8 @@ void Pill::paintEvent(QPaintEvent *)
         painter.drawEllipse(QPointF(x + 3, middle), 3, 3);
         x += 13;
     }
+    if (!textShown)
+        return;
     painter.setFont(plainFont());
     painter.setPen(textColor);
     painter.drawText(QRectF(x, 0, width() - x, height()), Qt::AlignLeft | Qt::AlignVCenter, m_text);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 class QVariantAnimation;
@@ -50,6 +51,7 @@ protected:
 private:
     void updatePulse();
     QFont plainFont() const;
+    QRect dotRect() const;
 
     int m_kind;
     int m_level = 0;
@@ -64,6 +66,7 @@ private:
     int m_pulsePeriod = 900;
     double m_pulseOpacity = 1.0;
     QVariantAnimation *m_animation = nullptr;
+    QElapsedTimer m_pulseStep;
 };
 
 } // namespace ostra

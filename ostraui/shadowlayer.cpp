@@ -71,11 +71,30 @@ QList<ShadowLayer::Shaded> ShadowLayer::shadedCards() const
     return shaded;
 }
 
+// Cards are opaque inside their rounded outline: a repaint of a live value inside one shows no
+// shadow at all, and the layer need not paint its cards' shadows beneath it.
+bool ShadowLayer::hiddenUnderCards(const QRegion &region) const
+{
+    const int r = Card::cornerRadius;
+    for (const QRect &rect : region) {
+        const bool covered = std::any_of(m_painted.cbegin(), m_painted.cend(), [&](const Shaded &shaded) {
+            return shaded.geometry.adjusted(r, 1, -r, -1).contains(rect)
+                || shaded.geometry.adjusted(1, r, -1, -r).contains(rect);
+        });
+        if (!covered)
+            return false;
+    }
+    return true;
+}
+
 void ShadowLayer::paintEvent(QPaintEvent *event)
 {
+    const QList<Shaded> cards = shadedCards();
+    if (cards == m_painted && hiddenUnderCards(event->region()))
+        return;
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    m_painted = shadedCards();
+    m_painted = cards;
     for (const Shaded &shaded : std::as_const(m_painted)) {
         // The widest shadow (a hovered card's) reaches this far around the card.
         if (!shaded.geometry.adjusted(-kShadowReach, -kShadowReach, kShadowReach, kShadowReach + 24).intersects(event->rect()))

@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QImage>
 #include <QList>
+#include <QRegion>
 #include <QWidget>
 
 class QPainter;
@@ -47,6 +48,7 @@ private:
         }
     };
     QList<Shaded> shadedCards() const;
+    bool hiddenUnderCards(const QRegion &region) const;
 
     QList<Shaded> m_painted;
 };

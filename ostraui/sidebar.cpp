@@ -11,6 +11,7 @@
 #include "ostraui/alphacolor.h"
 #include "ostraui/brandlogo.h"
 #include "ostraui/dot.h"
+#include "ostraui/focusring.h"
 #include "ostraui/hoverbutton.h"
 #include "ostraui/navbutton.h"
 #include "ostraui/shadowlayer.h"
@@ -56,6 +57,8 @@ protected:
         p.setBrush(ThemeColors::textHover);
         for (int k = -1; k <= 1; ++k)
             p.drawRoundedRect(QRectF(8, 13.25 + 4.5 * k, 12, 1.5), 1, 1);
+        if (showsFocusRing(this))
+            paintFocusRing(&p, r, 8);
     }
 };
 

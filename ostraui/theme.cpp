@@ -20,6 +20,10 @@
 #include <cmath>
 #include <iterator>
 
+#include "ostraui/ostrastyle.h"
+#include "ostraui/screenfit.h"
+#include "ostraui/systemboxes.h"
+
 namespace ostra {
 
 namespace ThemeColors {
@@ -90,7 +94,8 @@ void installTheme(QApplication &app)
         app.installEventFilter(new StyleRemapper(&app));
     }
 
-    app.setStyle(QStringLiteral("Fusion"));
+    app.setStyle(new OstraStyle);
+    app.installEventFilter(new SystemBoxes(&app));
     app.setPalette(buildPalette());
 
     QFont font(QStringLiteral("Geist"));
@@ -340,11 +345,7 @@ void Motion::setReducedMotion(bool reduced)
 
 bool animationsEnabled()
 {
-    static const bool headless = [] {
-        const QString platform = QGuiApplication::platformName();
-        return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
-    }();
-    return !headless && !Motion::instance()->reduced();
+    return !headlessPlatform() && !Motion::instance()->reduced();
 }
 
 int animDuration(int ms)

@@ -1,6 +1,6 @@
 #include "ostraui/titlebar.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QPainter>
@@ -130,9 +130,28 @@ void TitleBar::updateMaximizeButton()
 
 void TitleBar::mousePressEvent(QMouseEvent *event)
 {
-    if (event->button() == Qt::LeftButton && m_window && m_window->windowHandle())
-        m_window->windowHandle()->startSystemMove();
+    if (event->button() == Qt::LeftButton) {
+        m_pressed = true;
+        m_pressPos = event->globalPosition().toPoint();
+    }
     QWidget::mousePressEvent(event);
+}
+
+void TitleBar::mouseMoveEvent(QMouseEvent *event)
+{
+    if (m_pressed && (event->buttons() & Qt::LeftButton)
+        && (event->globalPosition().toPoint() - m_pressPos).manhattanLength() >= QApplication::startDragDistance()) {
+        m_pressed = false;
+        if (m_window && m_window->windowHandle())
+            m_window->windowHandle()->startSystemMove();
+    }
+    QWidget::mouseMoveEvent(event);
+}
+
+void TitleBar::mouseReleaseEvent(QMouseEvent *event)
+{
+    m_pressed = false;
+    QWidget::mouseReleaseEvent(event);
 }
 
 void TitleBar::mouseDoubleClickEvent(QMouseEvent *event)

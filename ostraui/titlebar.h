@@ -30,10 +30,16 @@ signals:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
 
 private:
     QWidget *m_window;
+    // Where a left-button press began; the window moves once the pointer leaves it, so that a
+    // click or double click stays a click (the window system takes the pointer for a move).
+    QPoint m_pressPos;
+    bool m_pressed = false;
     QList<WinButton *> m_buttons;
 };
 

@@ -4,6 +4,7 @@
 #include <QVariantAnimation>
 
 #include "ostraui/alphacolor.h"
+#include "ostraui/focusring.h"
 #include "ostraui/theme.h"
 
 namespace ostra {
@@ -75,6 +76,8 @@ void Toggle::paintEvent(QPaintEvent *)
     painter.drawEllipse(QRectF(x, 2.6, 16, 16));
     painter.setBrush(Qt::white);
     painter.drawEllipse(QRectF(x, 2.0, 16, 16));
+    if (showsFocusRing(this))
+        paintFocusRing(&painter, rect(), 10);
 }
 
 } // namespace ostra

@@ -5,6 +5,17 @@
 
 namespace ostra {
 
+namespace {
+
+// A re-polish restyles the whole button: only for a state it does not show yet.
+void showStyleState(QWidget *button, const QString &state)
+{
+    if (button->property("txState").toString() != state)
+        setStyleState(button, "txState", state);
+}
+
+} // namespace
+
 TxButton::TxButton(QWidget *parent)
     : QPushButton(parent)
     , m_dot(new Dot(this, 8))
@@ -23,14 +34,14 @@ void TxButton::setState(int state)
     case TxGo:
         setText(tr("Start transmission"));
         setEnabled(state == TxGo);
-        setStyleState(this, "txState", state == TxGo ? QStringLiteral("go") : QStringLiteral("locked"));
+        showStyleState(this, state == TxGo ? QStringLiteral("go") : QStringLiteral("locked"));
         m_dot->setPulsing(false);
         m_dot->hide();
         break;
     case TxStop:
         setText(QStringLiteral("     ") + tr("Stop transmission"));
         setEnabled(true);
-        setStyleState(this, "txState", QStringLiteral("stop"));
+        showStyleState(this, QStringLiteral("stop"));
         m_dot->show();
         m_dot->setPulsing(true, 1200);
         break;

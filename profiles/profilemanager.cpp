@@ -14,6 +14,8 @@
 
 #include <algorithm>
 
+#include "profiles/profilename.h"
+
 namespace corvane {
 
 namespace {
@@ -431,7 +433,8 @@ void ProfileManager::setWheelFfb(const WheelFfbSettings &settings)
 
 QString ProfileManager::createProfile(const QString &name)
 {
-    const QString base = name.isEmpty() ? tr("New Profile") : name;
+    const QString clean = ProfileName::normalized(name);
+    const QString base = clean.isEmpty() ? tr("New Profile") : clean;
     Profile profile = Profile::createNew(uniqueProfileName(base));
     if (const Profile *active = activeProfile())
         profile.vehicleType = active->vehicleType;
@@ -448,7 +451,8 @@ QString ProfileManager::duplicateProfile(const QString &sourceId, const QString 
         emit errorOccurred(tr("Source profile not found: %1").arg(sourceId));
         return {};
     }
-    const QString base = name.isEmpty() ? source->name + QStringLiteral(" (Copy)") : name;
+    const QString clean = ProfileName::normalized(name);
+    const QString base = clean.isEmpty() ? source->name + QStringLiteral(" (Copy)") : clean;
     Profile copy = source.value();
     copy.id = newId();
     copy.name = uniqueProfileName(base);
@@ -467,11 +471,11 @@ bool ProfileManager::renameProfile(const QString &id, const QString &name)
         emit errorOccurred(tr("Profile not found: %1").arg(id));
         return false;
     }
-    if (name.isEmpty()) {
-        emit errorOccurred(tr("Profile name cannot be empty"));
+    if (const QString refusal = ProfileName::refusal(name); !refusal.isEmpty()) {
+        emit errorOccurred(refusal);
         return false;
     }
-    profile->name = name;
+    profile->name = ProfileName::normalized(name);
     profile->modifiedAt = QDateTime::currentDateTime();
     saveProfile(id);
     emit profileListChanged();

@@ -65,14 +65,14 @@ QString ledConfigStateName(int state)
 
 bool LedSettings::setLedColor(int ledIndex, const RgbColor &color)
 {
+    if (ledIndex < 0 || ledIndex >= MaxLedCount)
+        return false;
     for (LedColorEntry &entry : ledColors) {
         if (entry.index == ledIndex) {
             entry.color = color;
             return true;
         }
     }
-    if (ledColors.size() >= MaxLedColors)
-        return false;
     ledColors.append({ledIndex, color});
     return true;
 }

@@ -56,9 +56,9 @@ QString ledConfigStateName(int state);
 // The receiver's addressable LED strip.
 struct LedSettings
 {
-    // Bounds that keep a record from growing without limit through the app.
-    static constexpr int MaxLedColors = 300;
-    static constexpr int MaxZones = 64;
+    // What the receiver takes: the push sends no more, so the dialog and the app offer no more.
+    static constexpr int MaxLedCount = 100;
+    static constexpr int MaxZones = 8;
 
     int ledCount = 8;
     int brightness = 99;
@@ -77,8 +77,8 @@ struct LedSettings
     bool configPending = false;
     int configLedIndex = 0;
 
-    // The LED's entry gets the colour, or a new entry is appended; false (nothing changed)
-    // when that would take the list past MaxLedColors entries.
+    // The LED's entry gets the colour, or a new entry is appended; false (nothing changed) for
+    // an LED outside 0 .. MaxLedCount - 1, whose colour the receiver would never get.
     bool setLedColor(int ledIndex, const RgbColor &color);
     // The colour one LED shows in the record's mode.
     RgbColor displayColor(int ledIndex) const;

@@ -27,7 +27,6 @@ namespace corvane {
 
 namespace {
 
-constexpr int kMaxLeds = 300;
 constexpr int kButtonCount = 32;
 const QString kValueStyle = QStringLiteral("color: #0F1720; font-weight: bold;");
 const QString kHintStyle = QStringLiteral("color: #5B6675; font-size: 9pt;");
@@ -66,7 +65,9 @@ void LedConfigDialog::buildUi()
     info->setToolTip(tr("About LED Strip Control"));
     info->setCursor(Qt::PointingHandCursor);
     info->setStyleSheet(QStringLiteral("QPushButton { background: transparent; border: 1px solid #E6EAF0; border-radius: 10px; "
-                                       "font-weight: bold; font-size: 10pt; color: #5B6675; padding: 0; }"
+                                       "font-weight: bold; font-size: 10pt; color: #5B6675; padding: 0; "
+                                       // The theme's button height would stretch the circle into a tall box.
+                                       "min-width: 18px; max-width: 18px; min-height: 18px; max-height: 18px; }"
                                        "QPushButton:hover { background: #E6EAF0; color: #0F1720; }"));
     header->addWidget(title);
     header->addWidget(info);
@@ -85,8 +86,9 @@ void LedConfigDialog::buildUi()
     auto *grid = new QGridLayout(basic);
     grid->setSpacing(8);
     m_countSpin = new QSpinBox(basic);
-    m_countSpin->setRange(1, kMaxLeds);
+    m_countSpin->setRange(1, LedSettings::MaxLedCount);
     m_countSpin->setValue(m_settings.ledCount);
+    m_countSpin->setToolTip(tr("The receiver drives at most %1 LEDs.").arg(LedSettings::MaxLedCount));
     grid->addWidget(new QLabel(tr("LED Count:"), basic), 0, 0);
     grid->addWidget(m_countSpin, 0, 1);
     m_powerCheck = new QCheckBox(tr("Power ON"), basic);
@@ -186,12 +188,12 @@ void LedConfigDialog::buildUi()
         "QListWidget { background: #F7F9FB; border: 1px solid #E6EAF0; border-radius: 4px; }"));
     zoneLayout->addWidget(m_zoneList);
     auto *zoneButtons = new QHBoxLayout;
-    auto *addZone = new QPushButton(tr("+ Add Zone"), m_zoneGroup);
-    ostra::setStyleState(addZone, "primary", true);
-    ostra::setStyleState(addZone, "danger", false);
+    m_addZone = new QPushButton(tr("+ Add Zone"), m_zoneGroup);
+    ostra::setStyleState(m_addZone, "primary", true);
+    ostra::setStyleState(m_addZone, "danger", false);
     m_removeZone = new QPushButton(tr("- Remove Zone"), m_zoneGroup);
     m_removeZone->setStyleSheet(QStringLiteral("background: #FDE8E8;"));
-    zoneButtons->addWidget(addZone);
+    zoneButtons->addWidget(m_addZone);
     zoneButtons->addWidget(m_removeZone);
     zoneLayout->addLayout(zoneButtons);
     auto *bounds = new QHBoxLayout;
@@ -210,10 +212,16 @@ void LedConfigDialog::buildUi()
     zoneHint->setStyleSheet(kHintStyle);
     zoneHint->setWordWrap(true);
     zoneLayout->addWidget(zoneHint);
+    m_zoneLimit = new QLabel(tr("The receiver takes at most %1 zones: remove one to add another.").arg(LedSettings::MaxZones),
+                             m_zoneGroup);
+    m_zoneLimit->setStyleSheet(kHintStyle);
+    m_zoneLimit->setWordWrap(true);
+    m_zoneLimit->hide();
+    zoneLayout->addWidget(m_zoneLimit);
     m_zoneGroup->hide();
     bodyLayout->addWidget(m_zoneGroup);
     connect(m_zoneList, &QListWidget::currentRowChanged, this, &LedConfigDialog::onZoneSelected);
-    connect(addZone, &QPushButton::clicked, this, &LedConfigDialog::onAddZone);
+    connect(m_addZone, &QPushButton::clicked, this, &LedConfigDialog::onAddZone);
     connect(m_removeZone, &QPushButton::clicked, this, &LedConfigDialog::onRemoveZone);
     connect(m_zoneStart, &QSpinBox::valueChanged, this, &LedConfigDialog::onZoneStartChanged);
     connect(m_zoneEnd, &QSpinBox::valueChanged, this, &LedConfigDialog::onZoneEndChanged);
@@ -255,6 +263,10 @@ void LedConfigDialog::setSettings(const LedSettings &settings)
 {
     m_settings = settings;
     m_countSpin->setValue(settings.ledCount);
+    // A stored count beyond the receiver's limit, or an LED beyond the strip, would take picks
+    // that are never sent.
+    m_settings.ledCount = m_countSpin->value();
+    m_settings.selectedLedIndex = std::clamp(m_settings.selectedLedIndex, 0, m_settings.ledCount - 1);
     m_brightnessSlider->setValue(settings.brightness);
     m_brightnessLabel->setText(percent(settings.brightness));
     m_powerCheck->setChecked(settings.powerOn);
@@ -344,7 +356,7 @@ void LedConfigDialog::onColorWheelChanged(const QColor &color)
 {
     const RgbColor rgb{std::uint8_t(color.red()), std::uint8_t(color.green()), std::uint8_t(color.blue())};
     if (m_settings.mode == LedMode::PerLed) {
-        // The dialog's LED indexes stay below its 300-LED limit, so an entry always fits.
+        // The selected LED lies on the strip, which the receiver's limit bounds: the entry is taken.
         m_settings.setLedColor(m_settings.selectedLedIndex, rgb);
     } else if (m_settings.mode == LedMode::Range) {
         if (validZone()) {
@@ -407,6 +419,9 @@ void LedConfigDialog::refreshZoneList()
         }
     }
     m_removeZone->setEnabled(!m_settings.rangeZones.isEmpty());
+    const bool full = m_settings.rangeZones.size() >= LedSettings::MaxZones;
+    m_addZone->setEnabled(!full);
+    m_zoneLimit->setVisible(full);
     if (remembered >= 0 && remembered < m_zoneList->count())
         m_zoneList->setCurrentRow(remembered);
     else if (m_zoneList->count() > 0)
@@ -476,7 +491,7 @@ void LedConfigDialog::onInfoClicked()
     QMessageBox box(QMessageBox::Information, tr("About LED Strip Control"),
                     tr("<b>LED Strip Control</b><br><br>Control an addressable LED strip (WS2812/NeoPixel) connected to "
                        "the RP2040 receiver.<br><br><b>Basic Settings:</b><br>- <b>LED Count:</b> Number of LEDs in your "
-                       "strip (1-300)<br>- <b>Power:</b> Turn the LED strip ON/OFF<br>- <b>Brightness:</b> Overall "
+                       "strip (1-100)<br>- <b>Power:</b> Turn the LED strip ON/OFF<br>- <b>Brightness:</b> Overall "
                        "brightness (0-99%)<br>- <b>Active LEDs:</b> Percentage of strip that lights up<br><br><b>Color "
                        "Wheel:</b><br>- Click and drag on the outer ring to select hue<br>- Click and drag in the inner "
                        "square to select saturation and brightness<br><br><b>Mode:</b><br>- <b>Global:</b> All LEDs show "
@@ -490,10 +505,6 @@ void LedConfigDialog::onInfoClicked()
                        "a button to CH12 (or use the Power Button setting) to control power."),
                     QMessageBox::Ok, this);
     box.setTextFormat(Qt::RichText);
-    box.setStyleSheet(QStringLiteral(
-        "QMessageBox { background: #F3F5F8; color: #0F1720; } QLabel { color: #0F1720; }"
-        "QPushButton { background: #E6EAF0; color: #0F1720; border: none; border-radius: 4px; padding: 8px 24px; "
-        "font-weight: bold; } QPushButton:hover { background: #CFD6DF; }"));
     box.exec();
 }
 

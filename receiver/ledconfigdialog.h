@@ -81,7 +81,9 @@ private:
     QPushButton *m_nextLed = nullptr;
     QGroupBox *m_zoneGroup = nullptr;
     QListWidget *m_zoneList = nullptr;
+    QPushButton *m_addZone = nullptr;
     QPushButton *m_removeZone = nullptr;
+    QLabel *m_zoneLimit = nullptr;
     QSpinBox *m_zoneStart = nullptr;
     QSpinBox *m_zoneEnd = nullptr;
     QPushButton *m_applyButton = nullptr;

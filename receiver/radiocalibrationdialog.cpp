@@ -67,8 +67,9 @@ RadioCalibrationDialog::RadioCalibrationDialog(CorvaneController *controller, QW
         tr("This wizard will help you calibrate the QOR Receiver with your radio.\n\nBefore continuing, make sure:\n\n"
            "1. Plug the QOR Receiver into your computer and connect it using the card above\n"
            "2. Your original radio transmitter is turned ON and bound to your original receiver\n"
-           "3. You have servo wires ready to bridge your original receiver to the QOR Receiver\n\n"
-           "Press 'Next' to continue.")));
+           "3. You have servo wires ready to bridge your original receiver to the QOR Receiver"),
+        &m_introNextHint));
+    m_introNextHint->setText(tr("Press 'Next' to continue."));
     m_stack->addWidget(buildTextPage(
         tr("Connect Calibration Wires"),
         tr("Set up the calibration wiring:\n\n"
@@ -198,7 +199,7 @@ QWidget *RadioCalibrationDialog::buildMeasurePage(const QString &title, const QS
     titleLabel->setFont(uiFont(18, 600));
     auto *instructionLabel = centredLabel(instruction, widget, true);
     instructionLabel->setObjectName(QStringLiteral("instructionLabel"));
-    page.value = centredLabel(QStringLiteral("---"), widget);
+    page.value = centredLabel(QStringLiteral("\u2014"), widget);
     page.value->setObjectName(QStringLiteral("valueLabel"));
     page.value->setFont(uiFont(16, 600));
     page.status = centredLabel(tr("Waiting for input..."), widget, true);
@@ -235,6 +236,8 @@ void RadioCalibrationDialog::refreshStep()
         m_nextButton->setText(tr("Next"));
         m_nextButton->setEnabled(open);
     }
+    // Only ask for "Next" when it can be pressed; until then step 1 of the list says what to do.
+    m_introNextHint->setVisible(m_nextButton->isEnabled());
     QString title;
     if (m_step == IntroStep)
         title = tr("Introduction");

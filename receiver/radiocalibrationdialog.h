@@ -90,6 +90,7 @@ private:
     QStackedWidget *m_stack = nullptr;
     QPushButton *m_backButton = nullptr;
     QPushButton *m_nextButton = nullptr;
+    QLabel *m_introNextHint = nullptr;
     QLabel *m_summary = nullptr;
     std::array<MeasurePage, 6> m_pages;
 };

@@ -103,14 +103,14 @@ QString FirmwareUpdateDialog::infoTableHtml(FirmwareTarget target)
         rows = { QStringLiteral("Remove the lid of the QOR Transmitter and locate the small **MCU board** with a "
                                 "USB-C port."),
                  QStringLiteral("Connect a USB-C cable to the **MCU board**."),
-                 QStringLiteral("In Device Manager, select **RP2040** and press **Connect**."),
-                 QStringLiteral("Press **Start** below to check for updates.") };
+                 QStringLiteral("In the transmitter's port list, pick **RP2040** and press **Connect**."),
+                 QStringLiteral("Press **Check for Updates** below.") };
         break;
     default:
         rows = { QStringLiteral("Connect the **QOR Transmitter** to your computer using a USB-C cable."),
-                 QStringLiteral("In Device Manager, select **QOR Transmitter** and press **Connect**."),
+                 QStringLiteral("In the transmitter's port list, pick **QOR Transmitter** and press **Connect**."),
                  QStringLiteral("Make sure the transmitter has a **WiFi connection** with internet access."),
-                 QStringLiteral("Press **Start** below to check for updates.") };
+                 QStringLiteral("Press **Check for Updates** below.") };
         break;
     }
     QString html = QStringLiteral("<table cellspacing='0' cellpadding='4' style='color:#0F1720;'>");
@@ -186,7 +186,7 @@ void FirmwareUpdateDialog::buildUi()
         layout->addWidget(m_receiverCard);
     }
 
-    m_statusLabel = new QLabel(tr("Make sure the %1 is connected, then press Start.").arg(deviceName()), this);
+    m_statusLabel = new QLabel(tr("Make sure the %1 is connected, then press Check for Updates.").arg(deviceName()), this);
     m_statusLabel->setObjectName(QStringLiteral("statusLabel"));
     m_detailLabel = new QLabel(this);
     m_detailLabel->setObjectName(QStringLiteral("detailLabel"));

@@ -1,7 +1,9 @@
 #include "firmware/dialogs/receiverv4updatedialog.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -183,10 +185,25 @@ ReceiverV4UpdateDialog::ReceiverV4UpdateDialog(CorvaneController *controller, QW
 
 ReceiverV4UpdateDialog::~ReceiverV4UpdateDialog()
 {
-    // A run that may still be stopped stops; one writing pages is waited out.
+    // A run ends at its next page or wait. Meanwhile the program goes on (the transmitter's
+    // frames too), but nothing more of the run reaches this half-gone dialog.
+    m_flasher->disconnect(this);
+    for (QNetworkReply *reply : m_network->findChildren<QNetworkReply *>())
+        reply->disconnect(this);
+    QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
     m_flasher->requestStop();
     m_thread->quit();
-    m_thread->wait();
+    QDeadlineTimer deadline(StopWaitMs);
+    while (!m_thread->wait(QDeadlineTimer(WaitSliceMs)) && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, WaitSliceMs);
+    if (m_thread->isRunning()) {
+        // Stuck in the serial line: the thread finishes on its own and is deleted then.
+        qWarning("Receiver V4 flasher still running after %d ms; left to finish on its own", StopWaitMs);
+        m_thread->setParent(nullptr);
+        connect(m_thread, &QThread::finished, m_thread, &QObject::deleteLater);
+        if (m_thread->isFinished())
+            m_thread->deleteLater();
+    }
 }
 
 QUrl ReceiverV4UpdateDialog::releaseUrl(const QString &file)

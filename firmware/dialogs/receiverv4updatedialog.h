@@ -34,6 +34,9 @@ public:
     static const char ReleaseFolder[];
     static constexpr int RequestTimeoutMs = 20000;
     static constexpr int MaxLogLines = 2000;
+    // Closing waits this long for a run to stop at its next page, then leaves it to finish.
+    static constexpr int StopWaitMs = 5000;
+    static constexpr int WaitSliceMs = 20;
 
     explicit ReceiverV4UpdateDialog(CorvaneController *controller, QWidget *parent = nullptr);
     ~ReceiverV4UpdateDialog() override;

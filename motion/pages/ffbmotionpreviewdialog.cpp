@@ -197,7 +197,8 @@ void FfbMotionPreviewDialog::updateMotion()
     m_actuators->setValues(positions, anyLive);
     m_actuators->update();
 
-    const QString stream = sender->isEnabled() ? tr("on \u2192 %1:%2").arg(sender->host()).arg(sender->port())
+    // The host is typed by the user into a line that is shown as rich text.
+    const QString stream = sender->isEnabled() ? tr("on \u2192 %1:%2").arg(sender->host().toHtmlEscaped()).arg(sender->port())
                                                : tr("off (preview only)");
     m_statusLabel->setText(tr("%1 Attitude %2   %3 G-forces %4   %5 Rig stream %6")
                                .arg(statusDot(s.attitudeLive), s.attitudeLive ? tr("live") : tr("no data"),

@@ -70,7 +70,7 @@ MotionOutputDialog::MotionOutputDialog(CorvaneController *controller, QWidget *p
     auto *warning = new QLabel(tr("Motion platforms move \u2014 clear the area around the rig and start with low "
                                   "intensity in your motion software."), this);
     warning->setWordWrap(true);
-    warning->setStyleSheet(QStringLiteral("color: #D98A00; font-size: 9pt;"));
+    warning->setStyleSheet(QStringLiteral("color: #B06F00; font-size: 9pt;"));
     layout->addWidget(warning);
 
     auto *closeRow = new QHBoxLayout;
@@ -105,7 +105,7 @@ MotionOutputDialog::StreamingStatus MotionOutputDialog::streamingStatus(const QS
                                                                         qint64 msSinceGForces)
 {
     QString state;
-    QString color = QStringLiteral("#D98A00");
+    QString color = QStringLiteral("#B06F00");
     if (msSinceGForces < 0) {
         state = tr("waiting for car telemetry (start a transmission) \u2014 output at rest");
     } else if (msSinceGForces < 1000) {

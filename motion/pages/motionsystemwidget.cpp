@@ -106,6 +106,8 @@ void MotionSystemWidget::buildControllerCard(QVBoxLayout *page)
     statusColumn->addWidget(ostra::makeRoleLabel(tr("Controller"), "muted", statusBlock));
     m_statusLabel = new QLabel(tr("Offline"), statusBlock);
     m_statusLabel->setObjectName(QStringLiteral("statusLabel"));
+    // Unknown states show as the board sent them.
+    m_statusLabel->setTextFormat(Qt::PlainText);
     m_statusLabel->setFont(ostra::uiFont(20, 600));
     statusColumn->addWidget(m_statusLabel);
     statusLayout->addLayout(statusColumn);

@@ -24,4 +24,16 @@ bool serialLineHungUp(const QSerialPort &port)
 #endif
 }
 
+bool serialLineWritable(const QSerialPort &port)
+{
+#ifdef Q_OS_UNIX
+    if (!port.isOpen())
+        return false;
+    pollfd fd { int(port.handle()), POLLOUT, 0 };
+    return ::poll(&fd, 1, 0) > 0 && (fd.revents & POLLOUT) != 0;
+#else
+    return port.isOpen();
+#endif
+}
+
 } // namespace corvane

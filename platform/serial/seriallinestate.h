@@ -9,4 +9,8 @@ namespace corvane {
 // platform rather than as a resource error.
 bool serialLineHungUp(const QSerialPort &port);
 
+// True when the open line takes bytes now without the write having to wait. Where the platform
+// cannot tell, true: its writes never block.
+bool serialLineWritable(const QSerialPort &port);
+
 } // namespace corvane

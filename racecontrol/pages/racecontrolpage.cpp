@@ -11,6 +11,7 @@
 #include "racecontrol/pages/racestationsdialog.h"
 #include "racecontrol/racecontrol.h"
 
+#include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPointer>
@@ -59,6 +60,17 @@ RaceControlPage::RaceControlPage(RaceControl *control, QWidget *parent)
     intro->setContentsMargins(4, 0, 4, 0);
     content->addWidget(intro);
 
+    // The cards, the car grid and the hint stand on a panel of the window's colour: the
+    // backdrop's bright dashed curve would otherwise run between the cards and through the hint.
+    auto *body = new QFrame(m_content);
+    body->setObjectName(QStringLiteral("raceBody"));
+    body->setStyleSheet(QStringLiteral("QFrame#raceBody { background: %1; border-radius: 18px; }")
+                            .arg(ostra::colorHex(ostra::ThemeColors::windowBg)));
+    auto *bodyLayout = new QVBoxLayout(body);
+    bodyLayout->setContentsMargins(0, 0, 0, 0);
+    bodyLayout->setSpacing(16);
+    content->addWidget(body);
+
     auto *header = new ostra::Card(m_content, 1);
     auto *headerRow = new QHBoxLayout;
     headerRow->setSpacing(24);
@@ -73,7 +85,7 @@ RaceControlPage::RaceControlPage(RaceControl *control, QWidget *parent)
     QPushButton *stationsButton = ostra::makeButton(tr("Stations"), false, header);
     headerRow->addWidget(stationsButton, 0, Qt::AlignVCenter);
     header->contentLayout()->addLayout(headerRow);
-    content->addWidget(header);
+    bodyLayout->addWidget(header);
 
     auto *capCard = new ostra::Card(m_content, 1);
     m_capStatus = ostra::makeRoleLabel(QString(), "warning", capCard);
@@ -91,7 +103,7 @@ RaceControlPage::RaceControlPage(RaceControl *control, QWidget *parent)
         connect(button, &QPushButton::clicked, this, [this, percent] { setAllCarsCap(percent); });
     }
     capCard->contentLayout()->addLayout(capRow);
-    content->addWidget(capCard);
+    bodyLayout->addWidget(capCard);
 
     m_emptyCard = new ostra::Card(m_content, 1);
     m_emptyCard->contentLayout()->setSpacing(10);
@@ -102,10 +114,10 @@ RaceControlPage::RaceControlPage(RaceControl *control, QWidget *parent)
     m_emptyCard->contentLayout()->addWidget(emptyText);
     QPushButton *chooseButton = ostra::makeButton(tr("Choose stations"), true, m_emptyCard);
     m_emptyCard->contentLayout()->addWidget(chooseButton, 0, Qt::AlignLeft);
-    content->addWidget(m_emptyCard);
+    bodyLayout->addWidget(m_emptyCard);
 
     m_grid = new ostra::ResponsiveGrid(260, 16);
-    content->addLayout(m_grid);
+    bodyLayout->addLayout(m_grid);
 
     QLabel *hint = ostra::makeRoleLabel(tr("Click a car for its own speed cap, reverse, steering trim and force "
                                            "feedback. A stopped car holds neutral throttle until resumed; steering "
@@ -113,7 +125,7 @@ RaceControlPage::RaceControlPage(RaceControl *control, QWidget *parent)
                                         "muted", m_content);
     hint->setWordWrap(true);
     hint->setContentsMargins(4, 0, 4, 0);
-    content->addWidget(hint);
+    bodyLayout->addWidget(hint);
     content->addStretch();
 
     auto *bottomBar = new QWidget(this);

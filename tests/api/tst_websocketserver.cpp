@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <utility>
 
 #include "api/apihandlers.h"
 #include "api/mdnsresponder.h"
@@ -26,26 +27,49 @@ namespace {
 
 QtMessageHandler previousHandler = nullptr;
 QStringList firewallLines;
+QStringList refusalLines;
 
-void collectFirewallLines(QtMsgType type, const QMessageLogContext &context, const QString &message)
+void collectLogLines(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     if (message.contains(QLatin1String("firewall")))
         firewallLines.append(message);
+    if (message.contains(QLatin1String("refusing")))
+        refusalLines.append(message);
     if (previousHandler)
         previousHandler(type, context, message);
 }
 
-// Answers "get_echo" with its data and pushes on request.
+// Answers "get_echo" with its data, "get_padded" with its data and 2 KiB more, and pushes on
+// request.
 class EchoHandler : public corvane::WsHandler
 {
 public:
     explicit EchoHandler(QObject *parent) : WsHandler(nullptr, parent) {}
-    QStringList supportedEvents() const override { return {QStringLiteral("get_echo")}; }
+    QStringList supportedEvents() const override { return {QStringLiteral("get_echo"), QStringLiteral("get_padded")}; }
     QJsonObject handleEvent(const QString &event, const QJsonObject &data) override
     {
-        return {{QStringLiteral("event"), event}, {QStringLiteral("data"), data}};
+        QJsonObject reply = data;
+        if (event == QLatin1String("get_padded"))
+            reply.insert(QStringLiteral("pad"), QString(2048, QLatin1Char('p')));
+        return {{QStringLiteral("event"), event}, {QStringLiteral("data"), reply}};
     }
     void push(const QString &event, const QJsonObject &data) { emit pushEvent(event, data); }
+};
+
+// Answers "get_later" only when the test says so, the way a handler waiting for a child
+// process does.
+class LaterHandler : public corvane::WsHandler
+{
+public:
+    explicit LaterHandler(QObject *parent) : WsHandler(nullptr, parent) {}
+    QStringList supportedEvents() const override { return {QStringLiteral("get_later")}; }
+    QJsonObject handleEvent(const QString &, const QJsonObject &) override { return {}; }
+    void handleRequest(const QString &event, const QJsonObject &data, const corvane::WsReply &reply) override
+    {
+        waiting.append([event, data, reply] { reply({{QStringLiteral("event"), event}, {QStringLiteral("data"), data}}); });
+    }
+    void answerFirst() { waiting.takeFirst()(); }
+    QList<std::function<void()>> waiting;
 };
 
 QJsonObject parsed(const char *json)
@@ -77,6 +101,23 @@ struct ServerRig
     bool started = false;
 };
 
+// The server with the device handler on a controller, and a pseudo-terminal that another holder
+// keeps busy: a connect to it waits between attempts until the holder lets go.
+struct BusyPortRig
+{
+    BusyPortRig()
+    {
+        rig.server.registerHandler(new corvane::WsDeviceHandler(&controller, &rig.server));
+        held = holder.open(QIODevice::ReadWrite);
+    }
+
+    ServerRig rig;
+    corvane::CorvaneController controller;
+    ostratest::PtyDevice pty;
+    QSerialPort holder{pty.slavePath()};
+    bool held = false;
+};
+
 } // namespace
 
 class TestWebSocketServer : public QObject
@@ -88,7 +129,7 @@ private slots:
     {
         // The responder the server starts stays on the loopback interface.
         corvane::MdnsResponder::setServedInterfaceNames({QStringLiteral("lo")});
-        previousHandler = qInstallMessageHandler(collectFirewallLines);
+        previousHandler = qInstallMessageHandler(collectLogLines);
     }
 
     void cleanupTestCase() { qInstallMessageHandler(previousHandler); }
@@ -244,7 +285,7 @@ private slots:
                     QTest::qWait(50);
                 } else {
                     raw.sendText("{\"event\":\"ping\"}");
-                    QTRY_VERIFY((rawIn += raw.socket.readAll()).contains("pong"));
+                    QTRY_VERIFY((rawIn = raw.readAll()).contains("pong"));
                 }
                 at7000.clear();
             }
@@ -254,17 +295,34 @@ private slots:
                 QTRY_COMPARE(pongs.count(), answered + 1);
             else
                 QTest::qWait(30); // a raw client's ping arrives unanswered
-            rawIn += raw.socket.readAll();
+            rawIn = raw.readAll();
         }
         QTest::qWait(50);
         QCOMPARE(rig.server.clientCount(), dropped ? 0 : 1);
         QCOMPARE(count.count(), dropped ? 1 : 0);
         if (kind == "raw" && !dropped) {
-            rawIn += raw.socket.readAll();
+            rawIn = raw.readAll();
             QVERIFY(rawIn.contains(QByteArray("\x89\x00", 2))); // the empty ping
         }
-        if (dropped)
+        if (dropped) {
+            // Told why before it is cut off.
+            if (kind == "raw") {
+                QByteArray reason;
+                QTRY_COMPARE(raw.closeCode(&reason), int(QWebSocketProtocol::CloseCodeGoingAway));
+                QCOMPARE(reason, QByteArray("Client stopped answering"));
+            }
             QTRY_VERIFY(!raw.isConnected());
+        }
+    }
+
+    // The 2000 ms tick counts the drop time: a coarse timer would move it by up to 5 %.
+    void heartbeatTimerIsPrecise()
+    {
+        ServerRig rig;
+        auto *timer = rig.server.findChild<QTimer *>(QStringLiteral("heartbeatTimer"));
+        QVERIFY(timer);
+        QCOMPARE(timer->timerType(), Qt::PreciseTimer);
+        QVERIFY(timer->isActive());
     }
 
     void tooLargeMessageClosesOnlyItsClient()
@@ -299,9 +357,58 @@ private slots:
         QCOMPARE(quint8(closeFrame.at(0)), quint8(0x88));
         QCOMPARE((quint8(closeFrame.at(2)) << 8) | quint8(closeFrame.at(3)), WebSocketServer::CloseCodeTryAgainLater);
         QCOMPARE(rig.server.clientCount(), WebSocketServer::MaxClients);
+
+        // A burst of refusals is one line a second, not one line each.
+        refusalLines.clear();
+        rig.clock = 5000;
+        std::vector<std::unique_ptr<RawWsClient>> refused;
+        for (int i = 0; i < 5; ++i) {
+            refused.push_back(std::make_unique<RawWsClient>());
+            QVERIFY(refused.back()->open(rig.server.serverPort()));
+            QTRY_VERIFY(refused.back()->closeCode() == WebSocketServer::CloseCodeTryAgainLater);
+        }
+        QCOMPARE(refusalLines.size(), 1);
+        rig.clock = 5000 + WebSocketServer::RefusalLogIntervalMs;
+        RawWsClient later;
+        QVERIFY(later.open(rig.server.serverPort()));
+        QTRY_COMPARE(refusalLines.size(), 2);
+        QVERIFY2(refusalLines.last().contains(QLatin1String("4 more")), qPrintable(refusalLines.last()));
     }
 
-    void stalledSubscriberIsDropped()
+    // A page in a browser names itself in Origin; the phone app and other stations send none.
+    void webPagesRefused_data()
+    {
+        QTest::addColumn<QByteArray>("origin"); // empty: no Origin header
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("no origin") << QByteArray() << true;
+        QTest::newRow("page on the LAN") << QByteArray("http://192.168.1.20:8080") << false;
+        QTest::newRow("page on the internet") << QByteArray("https://example.com") << false;
+        QTest::newRow("upper-case scheme") << QByteArray("HTTPS://example.com") << false;
+    }
+
+    void webPagesRefused()
+    {
+        QFETCH(QByteArray, origin);
+        QFETCH(bool, accepted);
+        ServerRig rig;
+        RawWsClient raw;
+        QCOMPARE(raw.open(rig.server.serverPort(), origin.isEmpty() ? QByteArray() : "Origin: " + origin + "\r\n"),
+                 accepted);
+        if (accepted) {
+            QTRY_COMPARE(rig.server.clientCount(), 1);
+            raw.sendText(R"({"event":"ping"})");
+            QTRY_VERIFY(raw.readAll().contains("pong"));
+            return;
+        }
+        QVERIFY2(raw.status.startsWith("HTTP/1.1 4"), raw.status.constData());
+        QTRY_VERIFY(!raw.isConnected());
+        QCOMPARE(rig.server.clientCount(), 0);
+    }
+
+    // A subscriber that stops reading misses pushes instead of piling them up, while the
+    // others get every one; it is dropped, with a close frame, once it has read nothing for the
+    // drop time.
+    void stalledSubscriberMissesPushes()
     {
         ServerRig rig;
         QSignalSpy count(&rig.server, &WebSocketServer::clientCountChanged);
@@ -314,40 +421,170 @@ private slots:
         QTRY_VERIFY(stalled.socket.bytesAvailable() > 0); // its subscribe reply
         stalled.stopReading();
         QTRY_COMPARE(rig.server.clientCount(), 2);
+        QWebSocket *stalledSide = nullptr;
+        for (QWebSocket *side : rig.server.findChildren<QWebSocket *>()) {
+            if (side->peerPort() == stalled.socket.localPort())
+                stalledSide = side;
+        }
+        QVERIFY(stalledSide);
         count.clear();
         const QJsonObject bulk{{"pad", QString(32 * 1024, QLatin1Char('p'))}};
-        int pushes = 0;
-        while (rig.server.clientCount() == 2 && pushes < 2000) {
+        constexpr int Pushes = 200;
+        for (int push = 0; push < Pushes; ++push) {
             rig.echo->push("event_frame_sent", bulk);
-            ++pushes;
             QTest::qWait(1);
+            QVERIFY(stalledSide->bytesToWrite() <= WebSocketServer::MaxUnsentBytes + 64 * 1024);
         }
-        QCOMPARE(count.count(), 1);
         rig.echo->push("event_frame_sent", {{"frameNumber", 1}});
-        QTRY_VERIFY(!reader.received.isEmpty()
-                    && reader.received.last() == parsed(R"({"event":"event_frame_sent","data":{"frameNumber":1}})"));
+        QTRY_VERIFY_WITH_TIMEOUT(reader.received.size() == Pushes + 2, 20000);
+        QCOMPARE(reader.received.last(), parsed(R"({"event":"event_frame_sent","data":{"frameNumber":1}})"));
+        QCOMPARE(count.count(), 0);
+
+        // Once the kernel's buffers are full, the stalled client takes nothing more.
+        qint64 unsent = -1;
+        QTRY_VERIFY_WITH_TIMEOUT(std::exchange(unsent, stalledSide->bytesToWrite()) == stalledSide->bytesToWrite(), 10000);
+        for (qint64 at : {4000, 8000, 8001}) {
+            rig.clock = at;
+            QCOMPARE(reader.request("ping"), parsed(R"({"event":"pong"})")); // the reader stays heard from
+            QCOMPARE(rig.server.clientCount(), 2);
+            rig.tickAt(at);
+        }
+        QCOMPARE(rig.server.clientCount(), 1);
+        QCOMPARE(count.count(), 1);
         QVERIFY(reader.isConnected());
+        // Its socket is let go, not kept for a client that reads nothing.
+        const QPointer<QWebSocket> released = stalledSide;
+        QTRY_VERIFY(released.isNull());
+    }
+
+    // A client that pipelines requests gets every reply, in order, however far its reading
+    // lags behind their bytes.
+    void pipelinedRequestsAllAnswered()
+    {
+        ServerRig rig;
+        WsTestClient client;
+        QVERIFY(client.open(rig.server.serverPort()));
+        constexpr int Requests = 1000;
+        for (int i = 0; i < Requests; ++i)
+            client.send({{"event", "get_padded"}, {"data", QJsonObject{{"i", i}}}});
+        for (int i = 0; i < Requests; ++i) {
+            const QJsonObject reply = client.next(20000);
+            QCOMPARE(reply.value("data").toObject().value("i").toInt(-1), i);
+        }
+        QVERIFY(client.isConnected());
+        QCOMPARE(rig.server.clientCount(), 1);
+    }
+
+    // A client that pipelines requests and reads nothing is not read from either while its
+    // replies wait unsent: they stay bounded, and all come, in order, once it reads again.
+    void nonReadingClientIsNotRead()
+    {
+        ServerRig rig;
+        RawWsClient client;
+        QVERIFY(client.open(rig.server.serverPort()));
+        QTRY_COMPARE(rig.server.clientCount(), 1);
+        QWebSocket *side = rig.server.findChild<QWebSocket *>();
+        // Not stopReading(): its small kernel buffer would make the catching up slow.
+        client.socket.setReadBufferSize(1);
+        constexpr int Requests = 4000;
+        for (int i = 0; i < Requests; ++i)
+            client.sendText(QStringLiteral(R"({"event":"get_padded","data":{"i":%1}})").arg(i).toUtf8());
+        // Its replies pile up to the limit and no further.
+        QTRY_VERIFY(side->bytesToWrite() > WebSocketServer::MaxUnsentBytes);
+        QTest::qWait(300);
+        QVERIFY(side->bytesToWrite() <= WebSocketServer::MaxUnsentBytes + 4096);
+        client.resumeReading();
+        QTRY_VERIFY_WITH_TIMEOUT(client.frames().size() >= Requests, 20000);
+        const QList<RawWsClient::Frame> replies = client.frames();
+        for (int i = 0; i < Requests; ++i) {
+            const QJsonObject reply = QJsonDocument::fromJson(replies.at(i).payload).object();
+            QCOMPARE(reply.value("data").toObject().value("i").toInt(-1), i);
+        }
+        QCOMPARE(rig.server.clientCount(), 1);
+    }
+
+    // A reply that comes later still comes in its place: the client's next requests wait for
+    // it, other clients do not.
+    void laterReplyKeepsOrder()
+    {
+        ServerRig rig;
+        auto *later = new LaterHandler(&rig.server);
+        rig.server.registerHandler(later);
+        WsTestClient asking;
+        WsTestClient other;
+        QVERIFY(asking.open(rig.server.serverPort()));
+        QVERIFY(other.open(rig.server.serverPort()));
+        asking.send({{"event", "get_later"}, {"data", QJsonObject{{"n", 1}}}});
+        asking.send({{"event", "ping"}});
+        asking.send({{"event", "get_later"}, {"data", QJsonObject{{"n", 2}}}});
+        QTRY_COMPARE(later->waiting.size(), 1);
+        QCOMPARE(other.request("ping"), parsed(R"({"event":"pong"})"));
+        QVERIFY(asking.received.isEmpty());
+        later->answerFirst();
+        QCOMPARE(asking.next(), parsed(R"({"event":"get_later","data":{"n":1}})"));
+        QCOMPARE(asking.next(), parsed(R"({"event":"pong"})"));
+        QTRY_COMPARE(later->waiting.size(), 1);
+        later->answerFirst();
+        QCOMPARE(asking.next(), parsed(R"({"event":"get_later","data":{"n":2}})"));
+        QVERIFY(asking.pending().isEmpty());
+    }
+
+    // A connect request waits between attempts on a busy port: the same client's later requests,
+    // a second connect among them, are answered after it and in their order; another client is
+    // answered meanwhile, and its connect of the same port does not run inside the waiting one.
+    void repliesInArrivalOrder()
+    {
+        BusyPortRig busy;
+        QVERIFY(busy.held);
+        ServerRig &rig = busy.rig;
+        WsTestClient asking;
+        WsTestClient other;
+        QVERIFY(asking.open(rig.server.serverPort()));
+        QVERIFY(other.open(rig.server.serverPort()));
+        QStringList arrivals; // "<client> <event> [ok|failed]", in the order they came
+        for (auto [client, who] : {std::pair{&asking, "asking"}, std::pair{&other, "other"}}) {
+            connect(client->socket.get(), &QWebSocket::textMessageReceived, this, [&arrivals, who = QString(who)](const QString &text) {
+                const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
+                QString line = who + ' ' + message.value("event").toString();
+                if (message.contains("success"))
+                    line += message.value("success").toBool() ? " ok" : " failed";
+                arrivals << line;
+            });
+        }
+        const QJsonObject connectPort{{"event", "action_connect_receiver"}, {"data", QJsonObject{{"port", busy.pty.slavePath()}}}};
+        asking.send(connectPort);
+        asking.send({{"event", "ping"}});
+        asking.send(connectPort);
+        asking.send({{"event", "get_receiver_status"}});
+        // These run inside the first connect's waits.
+        QTimer::singleShot(300, this, [&] {
+            other.send({{"event", "ping"}});
+            other.send(connectPort);
+        });
+        QTimer::singleShot(900, this, [&] { busy.holder.close(); });
+        QTRY_COMPARE_WITH_TIMEOUT(arrivals.size(), 6, 15000);
+        QCOMPARE(arrivals, QStringList({"other pong", "other action_connect_receiver failed",
+                                        "asking action_connect_receiver ok", "asking pong",
+                                        "asking action_connect_receiver ok", "asking get_receiver_status"}));
+        QCOMPARE(asking.received.last().value("data").toObject().value("connected"), QJsonValue(true));
     }
 
     // A connect request waits between attempts on a busy port; the requesting client leaves
     // meanwhile. It gets no reply and nothing breaks.
     void clientGoneDuringRequest()
     {
-        ServerRig rig;
-        corvane::CorvaneController controller;
-        rig.server.registerHandler(new corvane::WsDeviceHandler(&controller, &rig.server));
-        ostratest::PtyDevice pty;
-        QSerialPort holder(pty.slavePath());
-        QVERIFY(holder.open(QIODevice::ReadWrite));
+        BusyPortRig busy;
+        QVERIFY(busy.held);
+        ServerRig &rig = busy.rig;
         auto leaving = std::make_unique<WsTestClient>();
         WsTestClient staying;
         QVERIFY(leaving->open(rig.server.serverPort()));
         QVERIFY(staying.open(rig.server.serverPort()));
         QTimer::singleShot(300, [&] { leaving.reset(); });
         QTimer::singleShot(900, [&] { staying.send({{"event", "ping"}}); });
-        QTimer::singleShot(1200, [&] { holder.close(); });
-        leaving->send({{"event", "action_connect_receiver"}, {"data", QJsonObject{{"port", pty.slavePath()}}}});
-        QTRY_COMPARE_WITH_TIMEOUT(controller.isReceiverConnected(), true, 15000);
+        QTimer::singleShot(1200, [&] { busy.holder.close(); });
+        leaving->send({{"event", "action_connect_receiver"}, {"data", QJsonObject{{"port", busy.pty.slavePath()}}}});
+        QTRY_COMPARE_WITH_TIMEOUT(busy.controller.isReceiverConnected(), true, 15000);
         QCOMPARE(rig.server.clientCount(), 1);
         QCOMPARE(staying.next(), parsed(R"({"event":"pong"})"));
         QCOMPARE(staying.request("get_receiver_status").value("data").toObject().value("connected"), QJsonValue(true));

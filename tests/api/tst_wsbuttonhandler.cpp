@@ -59,6 +59,34 @@ private slots:
             QCOMPARE(stored.at(0).toObject().value("buttonIndex").toInt(), -1);
     }
 
+    // What a mapping reads when its keys are missing or of another type: the reader's own
+    // defaults, start value 1024 among them (a new mapping's is 0).
+    void readerDefaults_data()
+    {
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<QJsonObject>("data");
+        QTest::addColumn<int>("buttonIndex");
+        const QJsonObject mistyped = json(R"({"buttonIndex":5,"name":7,"channel":"4","mode":1.5,"outputValue":"x",
+            "rateUnitsPerSec":true,"minValue":null,"maxValue":[],"startValue":{},"activatesPitLimiter":1})");
+        QTest::newRow("add, only the button") << "action_add_button_mapping" << json(R"({"buttonIndex":5})") << 5;
+        QTest::newRow("add, other types") << "action_add_button_mapping" << mistyped << 5;
+        QTest::newRow("set, only the button") << "set_button_mappings" << json(R"({"mappings":[{"buttonIndex":5}]})") << 5;
+        QTest::newRow("set, other types") << "set_button_mappings" << QJsonObject{{"mappings", QJsonArray{mistyped}}} << 5;
+        QTest::newRow("set, not an object") << "set_button_mappings" << json(R"({"mappings":[7]})") << -1;
+    }
+
+    void readerDefaults()
+    {
+        QFETCH(QString, event);
+        QFETCH(QJsonObject, data);
+        QFETCH(int, buttonIndex);
+        QCOMPARE(api->request(event, data), ok(event));
+        QJsonObject expected = json(R"({"name":"","channel":3,"mode":0,"outputValue":2047,"rateUnitsPerSec":1024,
+                                        "minValue":0,"maxValue":2047,"startValue":1024,"activatesPitLimiter":false})");
+        expected.insert("buttonIndex", buttonIndex);
+        QCOMPARE(mappingsOf(*api), QJsonArray{expected});
+    }
+
     // A mapping for a button that has one replaces it in its place; its extra buttons, which
     // the app cannot see, stay.
     void replaceInPlace()

@@ -50,8 +50,8 @@ private slots:
         QTest::newRow("name only") << json(R"({"name":"A"})") << QJsonArray{992, 1811, 172};
         QTest::newRow("fraction") << json(R"({"name":"A","neutral":1000.5,"fullReverse":200})")
                                   << QJsonArray{992, 1811, 200};
-        QTest::newRow("unchecked") << json(R"({"name":"A","neutral":-5,"fullForward":5000,"fullReverse":0})")
-                                   << QJsonArray{-5, 5000, 0};
+        QTest::newRow("channel limits") << json(R"({"name":"A","neutral":2047,"fullForward":2047,"fullReverse":0})")
+                                        << QJsonArray{2047, 2047, 0};
     }
 
     void createDefaults()
@@ -76,17 +76,51 @@ private slots:
         const QString second = createdId(*api, json(R"({"name":"Same"})"));
         QVERIFY(first != second);
 
-        // Values the update lacks are stored as 0.
+        // Values the update lacks keep what was stored.
         QCOMPARE(api->request("action_update_esc_preset", {{"id", first}, {"neutral", 1000}}),
                  json(R"({"event":"action_update_esc_preset","success":true})"));
         QCOMPARE(api->request("action_rename_esc_preset", {{"id", second}, {"name", "Other"}}),
                  json(R"({"event":"action_rename_esc_preset","success":true})"));
         QCOMPARE(presetsOf(*api),
-                 (QJsonArray{QJsonObject{{"id", first}, {"name", "Same"}, {"neutral", 1000}, {"fullForward", 0}, {"fullReverse", 0}},
+                 (QJsonArray{QJsonObject{{"id", first}, {"name", "Same"}, {"neutral", 1000}, {"fullForward", 1811}, {"fullReverse", 172}},
                              QJsonObject{{"id", second}, {"name", "Other"}, {"neutral", 992}, {"fullForward", 1811}, {"fullReverse", 172}}}));
         QCOMPARE(api->request("action_delete_esc_preset", {{"id", first}}),
                  json(R"({"event":"action_delete_esc_preset","success":true})"));
         QCOMPARE(presetsOnDisk().size(), 1);
+    }
+
+    // An update carries only what changes; a value outside the channel range changes nothing.
+    void partialUpdate_data()
+    {
+        QTest::addColumn<QJsonObject>("data");
+        QTest::addColumn<QJsonArray>("values");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("id only") << json("{}") << QJsonArray{1000, 1700, 300} << QString();
+        QTest::newRow("forward only") << json(R"({"fullForward":1900})") << QJsonArray{1000, 1900, 300} << QString();
+        QTest::newRow("reverse and neutral") << json(R"({"fullReverse":200,"neutral":990})") << QJsonArray{990, 1700, 200}
+                                             << QString();
+        QTest::newRow("not whole numbers") << json(R"({"neutral":"1200","fullForward":1800.5,"fullReverse":null})")
+                                           << QJsonArray{1000, 1700, 300} << QString();
+        QTest::newRow("zero is a value") << json(R"({"fullReverse":0})") << QJsonArray{1000, 1700, 0} << QString();
+        QTest::newRow("negative") << json(R"({"fullForward":1900,"fullReverse":-1})") << QJsonArray{1000, 1700, 300}
+                                  << "'fullReverse' must be a channel value from 0 to 2047";
+        QTest::newRow("above the channel") << json(R"({"neutral":4096})") << QJsonArray{1000, 1700, 300}
+                                           << "'neutral' must be a channel value from 0 to 2047";
+    }
+
+    void partialUpdate()
+    {
+        QFETCH(QJsonObject, data);
+        QFETCH(QJsonArray, values);
+        QFETCH(QString, message);
+        const QString id = createdId(*api, json(R"({"name":"Crawler","neutral":1000,"fullForward":1700,"fullReverse":300})"));
+        data.insert("id", id);
+        const QString event = "action_update_esc_preset";
+        QCOMPARE(api->request(event, data), message.isEmpty() ? ok(event) : refused(event, message));
+        const QJsonObject expected{{"id", id}, {"name", "Crawler"}, {"neutral", values[0]},
+                                   {"fullForward", values[1]}, {"fullReverse", values[2]}};
+        QCOMPARE(presetsOf(*api), QJsonArray{expected});
+        QCOMPARE(presetsOnDisk(), QJsonArray{expected});
     }
 
     void refusals_data()
@@ -97,6 +131,11 @@ private slots:
         QTest::newRow("create no name") << "action_create_esc_preset" << QJsonObject() << "Missing 'name' parameter";
         QTest::newRow("create blank") << "action_create_esc_preset" << json(R"({"name":"  "})") << "Failed to create ESC preset";
         QTest::newRow("update unknown") << "action_update_esc_preset" << json(R"({"id":"x"})") << "ESC preset not found: x";
+        QTest::newRow("create negative") << "action_create_esc_preset" << json(R"({"name":"A","neutral":-5})")
+                                         << "'neutral' must be a channel value from 0 to 2047";
+        QTest::newRow("create above the channel") << "action_create_esc_preset"
+                                                  << json(R"({"name":"A","fullForward":2048,"fullReverse":9e99})")
+                                                  << "'fullForward' must be a channel value from 0 to 2047";
         QTest::newRow("rename no name") << "action_rename_esc_preset" << json(R"({"id":"x"})") << "Missing 'id' or 'name' parameter";
         QTest::newRow("delete unknown") << "action_delete_esc_preset" << json(R"({"id":"x"})") << "ESC preset not found: x";
     }

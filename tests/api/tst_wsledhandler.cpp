@@ -1,5 +1,7 @@
 #include <QTest>
 
+#include <algorithm>
+
 #include "api/wsledhandler.h"
 #include "apirig.h"
 #include "profiles/profilemanager.h"
@@ -34,7 +36,8 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<int>("value");
         QTest::newRow("count 0") << "set_led_count" << json(R"({"count":0})") << "ledCount" << 1;
-        QTest::newRow("count 1000") << "set_led_count" << json(R"({"count":1000})") << "ledCount" << 300;
+        QTest::newRow("count 1000") << "set_led_count" << json(R"({"count":1000})") << "ledCount" << 100;
+        QTest::newRow("settings count 300") << "set_led_settings" << json(R"({"ledCount":300})") << "ledCount" << 100;
         QTest::newRow("brightness 150") << "set_led_brightness" << json(R"({"brightness":150})") << "brightness" << 99;
         QTest::newRow("share 120") << "set_active_percentage" << json(R"({"percentage":120})") << "activePercentage" << 100;
     }
@@ -46,7 +49,8 @@ private slots:
         QFETCH(QString, key);
         QFETCH(int, value);
         const QJsonObject reply = led->request(event, data);
-        QCOMPARE(reply.value(key).toInt(), value);
+        if (event != "set_led_settings")
+            QCOMPARE(reply.value(key).toInt(), value);
         // Stored in the profile file at once.
         QCOMPARE(led->rig.controller->profileManager()->activeProfile()->ledSettings.toJson().value(key).toInt(), value);
     }
@@ -63,25 +67,47 @@ private slots:
         led->request("set_led_color", json(R"({"index":7,"color":{"r":255,"g":0,"b":0}})"));
         QCOMPARE(led->request("set_selected_led", {{"index", 99}}),
                  json(R"({"event":"set_selected_led","success":true,"selectedLedIndex":7,"color":{"r":255,"g":0,"b":0}})"));
-        // An index past the strip is still kept.
-        led->request("set_led_color", json(R"({"index":500,"color":{"r":1,"g":2,"b":3}})"));
-        QCOMPARE(stored().ledColors.last().index, 500);
+        // An index past the strip is still kept while the receiver could light it.
+        led->request("set_led_color", json(R"({"index":99,"color":{"r":1,"g":2,"b":3}})"));
+        QCOMPARE(stored().ledColors.last().index, 99);
         led->request("set_led_mode", {{"mode", "global"}});
         led->request("set_led_color", {{"r", 300}});
         QCOMPARE(stored().globalColor.r, std::uint8_t(44));
     }
 
+    // One entry per LED the receiver drives, however many the record already holds; an LED it
+    // never gets is refused and nothing is stored.
+    void perLedEntriesAreBounded_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("first") << 0 << true;
+        QTest::newRow("last the receiver drives") << 99 << true;
+        QTest::newRow("one past") << 100 << false;
+        QTest::newRow("far past") << 500 << false;
+        QTest::newRow("negative") << -1 << false;
+    }
+
     void perLedEntriesAreBounded()
     {
+        QFETCH(int, index);
+        QFETCH(bool, taken);
         LedSettings full;
         full.mode = LedMode::PerLed;
-        for (int i = 0; i < LedSettings::MaxLedColors; ++i)
+        for (int i = 0; i < 300; ++i)
             full.ledColors.append({i, RgbColor()});
         led->rig.controller->setLedSettings(full);
-        QCOMPARE(led->request("set_led_color", json(R"({"index":299,"color":{"r":9,"g":9,"b":9}})")).value("success").toBool(), true);
-        QCOMPARE(led->request("set_led_color", json(R"({"index":300})")).value("message").toString(),
-                 QStringLiteral("Too many per-LED colours (at most 300)."));
-        QCOMPARE(stored().ledColors.size(), 300);
+        const QJsonObject reply = led->request("set_led_color", {{"index", index}, {"color", json(R"({"r":9,"g":9,"b":9})")}});
+        QCOMPARE(reply.value("success").toBool(), taken);
+        QCOMPARE(reply.value("message").toString(),
+                 taken ? QString() : QStringLiteral("LED index out of range: the receiver drives LEDs 0 to 99."));
+        const LedSettings now = stored();
+        QCOMPARE(now.ledColors.size(), 300);
+        const auto recoloured = std::count_if(now.ledColors.cbegin(), now.ledColors.cend(),
+                                              [](const LedColorEntry &entry) { return entry.color.r == 9; });
+        QCOMPARE(recoloured, taken ? 1 : 0);
+        if (taken)
+            QCOMPARE(now.displayColor(index).r, std::uint8_t(9));
     }
 
     void zones()
@@ -101,7 +127,8 @@ private slots:
         QJsonArray tooMany;
         for (int i = 0; i <= LedSettings::MaxZones; ++i)
             tooMany.append(QJsonObject());
-        QCOMPARE(led->request("set_led_settings", {{"rangeZones", tooMany}}).value("success").toBool(), false);
+        QCOMPARE(led->request("set_led_settings", {{"rangeZones", tooMany}}).value("message").toString(),
+                 QStringLiteral("Too many LED zones: the receiver takes at most 8."));
         QCOMPARE(stored().rangeZones.size(), LedSettings::MaxZones);
     }
 

@@ -150,6 +150,54 @@ private slots:
         QCOMPARE(QDir(m_temp->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
     }
 
+    // Names from a client follow the same rule as the desktop dialog: trimmed, not blank, at
+    // most 64 characters; a refused name changes nothing.
+    void profileNameRule_data()
+    {
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("message");
+        const QString longest(64, QLatin1Char('n'));
+        const QString tooLong(5000, QLatin1Char('n'));
+        const QString lengthRefusal = QStringLiteral("Profile name is too long: at most 64 characters");
+        const struct
+        {
+            const char *event;
+            const char *missing;
+        } events[] = {{"action_create_profile", "Missing 'name' parameter"},
+                      {"action_rename_profile", "Missing 'id' or 'name' parameter"},
+                      {"action_duplicate_profile", "Missing 'sourceId' or 'name' parameter"}};
+        for (const auto &e : events) {
+            QTest::addRow("%s blank", e.event) << e.event << "  \t  " << QString() << e.missing;
+            QTest::addRow("%s 5000", e.event) << e.event << tooLong << QString() << lengthRefusal;
+            QTest::addRow("%s 65", e.event) << e.event << longest + "x" << QString() << lengthRefusal;
+            QTest::addRow("%s 64", e.event) << e.event << longest << longest << QString();
+            QTest::addRow("%s padded", e.event) << e.event << "  Rally  " << "Rally" << QString();
+        }
+    }
+
+    void profileNameRule()
+    {
+        QFETCH(QString, event);
+        QFETCH(QString, name);
+        QFETCH(QString, stored);
+        QFETCH(QString, message);
+        const QString firstId = api->rig.controller->profileManager()->activeProfileId();
+        const QJsonObject data{{"name", name}, {"id", firstId}, {"sourceId", firstId}};
+        const QJsonObject reply = api->request(event, data);
+        const QJsonArray profiles = profilesOf(*api);
+        if (!message.isEmpty()) {
+            QCOMPARE(reply, refused(event, message));
+            QCOMPARE(profiles.size(), 1);
+            QCOMPARE(profileFile(*api, firstId).value("name").toString(), QString("Default"));
+            return;
+        }
+        QCOMPARE(reply.value("success").toBool(), true);
+        const QString id = event == QLatin1String("action_rename_profile") ? firstId : newIdOf(reply);
+        QCOMPARE(profileFile(*api, id).value("name").toString(), stored);
+    }
+
 private:
     std::unique_ptr<ApiRig> api;
     std::unique_ptr<QTemporaryDir> m_temp;

@@ -42,6 +42,16 @@ private slots:
         QVERIFY(!api->rig.controller->deviceSecurity()->provisioningMode());
     }
 
+    // The reply names itself "transmitter_security", not the request, and carries no "success".
+    void securityReply()
+    {
+        const QJsonObject reply = api->request("get_transmitter_security");
+        QCOMPARE(reply.keys(), QStringList({"data", "event"}));
+        QCOMPARE(reply.value("event").toString(), QStringLiteral("transmitter_security"));
+        QCOMPARE(reply.value("data").toObject().value("deviceId"), QJsonValue(""));
+        QCOMPARE(reply.value("data").toObject().value("authorized"), QJsonValue(false));
+    }
+
     void removeRefusals_data()
     {
         QTest::addColumn<QJsonObject>("data");

@@ -56,6 +56,15 @@ class TestWsSocUpdateHandler : public QObject
 
     QTimer *statusTimer() { return m_handler->findChild<QTimer *>("statusTimer"); }
 
+    // The script for this command word runs until release() is called.
+    void hold(const char *command)
+    {
+        QFile file(m_bin.filePath(QLatin1String(command) + ".hold"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+
+    void release(const char *command) { QVERIFY(QFile::remove(m_bin.filePath(QLatin1String(command) + ".hold"))); }
+
     QJsonObject startUpdate()
     {
         can("start", R"({"ok": true, "target_version": "2.0.0"})");
@@ -72,6 +81,7 @@ private slots:
         const QByteArray dir = m_bin.path().toUtf8();
         fake.write("#!/bin/sh\necho \"$@\" >> '" + dir + "/args.log'\n"
                    "[ -f '" + dir + "/'\"$2\".sleep ] && sleep \"$(cat '" + dir + "/'\"$2\".sleep)\"\n"
+                   "while [ -f '" + dir + "/'\"$2\".hold ]; do sleep 0.05; done\n"
                    "[ -f '" + dir + "/'\"$2\".out ] && cat '" + dir + "/'\"$2\".out\n"
                    "exit 0\n");
         fake.close();
@@ -204,6 +214,50 @@ private slots:
         QVERIFY2(ticks - ticksAtStart >= 3, qPrintable(QString::number(ticks - ticksAtStart)));
         QCOMPARE(calls().filter(" status").size(), 1);
     }
+
+    // The script runs beside the rest of the program: another client is answered meanwhile,
+    // and the asking client's next request after the script's reply.
+    void scriptRunsInTheBackground_data()
+    {
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<QJsonObject>("reply");
+        QTest::newRow("check") << "soc_update_check" << QByteArray(R"({"ok": false, "error": "No network"})")
+            << json(R"({"event":"soc_update_check","success":false,"message":"No network"})");
+        QTest::newRow("start") << "soc_update_start" << QByteArray(R"({"ok": true, "target_version": "2.0.0"})")
+            << json(R"({"event":"soc_update_start","success":true,"latestVersion":"2.0.0"})");
+        QTest::newRow("reboot") << "soc_update_reboot" << QByteArray(R"({"ok": true, "message": "Rebooting"})")
+            << json(R"({"event":"soc_update_reboot","success":true,"message":"Rebooting"})");
+    }
+
+    void scriptRunsInTheBackground()
+    {
+        QFETCH(QString, event);
+        QFETCH(QByteArray, output);
+        QFETCH(QJsonObject, reply);
+        const QByteArray command = event.mid(QStringLiteral("soc_update_").size()).toLatin1();
+        can(command.constData(), output);
+        hold(command.constData());
+        ostratest::WsTestClient other;
+        QVERIFY(other.open(m_api->server.serverPort()));
+        m_api->client.send({ { "event", event } });
+        m_api->client.send({ { "event", "ping" } });
+        QTRY_COMPARE(calls().size(), 1);
+        QCOMPARE(other.request("ping"), json(R"({"event":"pong"})"));
+        // A second start while the first one's script runs is refused without another run.
+        if (event == "soc_update_start") {
+            QCOMPARE(other.request("soc_update_start"),
+                     json(R"({"event":"soc_update_start","success":false,"message":"An update is already in progress"})"));
+        }
+        QVERIFY(m_api->client.pending().isEmpty());
+        release(command.constData());
+        QCOMPARE(m_api->client.next(Patience), reply);
+        QCOMPARE(m_api->client.next(), json(R"({"event":"pong"})"));
+        QCOMPARE(calls().size(), 1);
+    }
+
+    // Polls and script time-outs are counted in seconds: a coarse timer would move them by 5 %.
+    void statusPollIsPrecise() { QCOMPARE(statusTimer()->timerType(), Qt::PreciseTimer); }
 
     void refusedWhileTransmitting()
     {

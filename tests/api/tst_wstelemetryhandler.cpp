@@ -1,5 +1,6 @@
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QFile>
 #include <QJsonArray>
 #include <QSignalSpy>
 #include <QTest>
@@ -7,6 +8,7 @@
 
 #include "api/wstelemetryhandler.h"
 #include "apirig.h"
+#include "profiles/profilemanager.h"
 #include "support/testenvironment.h"
 
 using corvane::TelemetrySensor;
@@ -147,6 +149,45 @@ private slots:
 
         QCOMPARE(api->request("action_telemetry_sensors_clear"),
                  json(R"({"event":"action_telemetry_sensors_clear","success":true,"data":{"sensors":[],"discover":true}})"));
+    }
+
+    // The list is kept without repeats and capped; a request that leaves it as stored writes nothing.
+    void dashboardListBounded_data()
+    {
+        QTest::addColumn<QJsonArray>("sent");
+        QTest::addColumn<QStringList>("kept");
+        QTest::addColumn<bool>("written");
+        QJsonArray many;
+        QStringList first64;
+        for (int i = 0; i < 100; ++i) {
+            many.append(QString("S%1").arg(i));
+            if (i < WsTelemetryHandler::MaxPinned)
+                first64.append(QString("S%1").arg(i));
+        }
+        QJsonArray repeated;
+        for (int i = 0; i < 1000; ++i)
+            repeated.append(i % 2 ? "GSpd" : "RQly");
+        QTest::newRow("same list") << QJsonArray{"RQly", "GSpd"} << QStringList{"RQly", "GSpd"} << false;
+        QTest::newRow("same list, repeats") << QJsonArray{"RQly", "RQly", "GSpd", "RQly"} << QStringList{"RQly", "GSpd"} << false;
+        QTest::newRow("same list, 1000 entries") << repeated << QStringList{"RQly", "GSpd"} << false;
+        QTest::newRow("reordered") << QJsonArray{"GSpd", "RQly", "GSpd"} << QStringList{"GSpd", "RQly"} << true;
+        QTest::newRow("100 sensors") << many << first64 << true;
+        QTest::newRow("non-strings once") << QJsonArray{"RQly", 5, true, "GSpd"} << QStringList{"RQly", "", "GSpd"} << true;
+    }
+
+    void dashboardListBounded()
+    {
+        QFETCH(QJsonArray, sent);
+        QFETCH(QStringList, kept);
+        QFETCH(bool, written);
+        corvane::ProfileManager *store = api->rig.controller->profileManager();
+        api->rig.controller->setTelemetryDashboard({"RQly", "GSpd"});
+        QFile file(store->profileFilePath(store->activeProfileId()));
+        QVERIFY(file.remove());
+        const QJsonObject reply = api->request("set_telemetry_dashboard", {{"pinned", sent}});
+        QCOMPARE(reply.value("data").toObject().value("pinned").toArray(), QJsonArray::fromStringList(kept));
+        QCOMPARE(api->rig.controller->telemetryDashboard(), kept);
+        QCOMPARE(file.exists(), written);
     }
 
 private:

@@ -82,18 +82,22 @@ public:
 class RawWsClient
 {
 public:
-    bool open(quint16 port, int timeoutMs = 5000)
+    // The opening handshake, with `extraHeaders` (each ending in CRLF) added; true when the
+    // server switched protocols. Its answer's status line is kept in `status`.
+    bool open(quint16 port, const QByteArray &extraHeaders = QByteArray(), int timeoutMs = 5000)
     {
         socket.connectToHost(QHostAddress::LocalHost, port);
         if (!socket.waitForConnected(timeoutMs))
             return false;
         socket.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                     "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+                     "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
+                     + extraHeaders + "\r\n");
         QByteArray answer;
         const bool ok = QTest::qWaitFor([&] {
             answer += socket.readAll();
-            return answer.contains("\r\n\r\n");
+            return answer.contains("\r\n\r\n") || socket.state() != QAbstractSocket::ConnectedState;
         }, timeoutMs);
+        status = answer.left(answer.indexOf("\r\n"));
         received = answer.mid(answer.indexOf("\r\n\r\n") + 4);
         return ok && answer.startsWith("HTTP/1.1 101");
     }
@@ -139,10 +143,58 @@ public:
         socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
     }
 
+    void resumeReading() { socket.setReadBufferSize(0); }
+
+    struct Frame
+    {
+        quint8 opcode;
+        QByteArray payload;
+    };
+
+    // The whole frames received so far (a server's frames are unmasked).
+    QList<Frame> frames()
+    {
+        const QByteArray bytes = readAll();
+        QList<Frame> found;
+        qsizetype at = 0;
+        while (at + 2 <= bytes.size()) {
+            qint64 length = quint8(bytes.at(at + 1)) & 0x7F;
+            qsizetype header = 2;
+            const int lengthBytes = length == 126 ? 2 : length == 127 ? 8 : 0;
+            if (at + header + lengthBytes > bytes.size())
+                break;
+            if (lengthBytes > 0) {
+                length = 0;
+                for (int i = 0; i < lengthBytes; ++i)
+                    length = (length << 8) | quint8(bytes.at(at + 2 + i));
+                header += lengthBytes;
+            }
+            if (at + header + length > bytes.size())
+                break;
+            found.append({quint8(quint8(bytes.at(at)) & 0x0F), bytes.mid(at + header, length)});
+            at += header + length;
+        }
+        return found;
+    }
+
+    // The close frame's code, and its reason in `reason`; -1 when none has come.
+    int closeCode(QByteArray *reason = nullptr)
+    {
+        for (const Frame &frame : frames()) {
+            if (frame.opcode != 0x8 || frame.payload.size() < 2)
+                continue;
+            if (reason)
+                *reason = frame.payload.mid(2);
+            return (quint8(frame.payload.at(0)) << 8) | quint8(frame.payload.at(1));
+        }
+        return -1;
+    }
+
     bool isConnected() const { return socket.state() == QAbstractSocket::ConnectedState; }
 
     QTcpSocket socket;
     QByteArray received;
+    QByteArray status;
 };
 
 } // namespace ostratest

@@ -2,6 +2,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -10,14 +12,17 @@
 #include <QTextBlock>
 #include <QTextEdit>
 #include <QTimer>
+#include <QWebSocket>
 
 #include <functional>
 #include <memory>
 
+#include "api/websocketserver.h"
 #include "app/mainwindow.h"
 #include "app/steeringgaugewidget.h"
 #include "bridge/corvanecontroller.h"
 #include "bridge/inputdevice.h"
+#include "bridge/steeringmonitor.h"
 #include "dialogs/pedalverificationdialog.h"
 #include "ostraui/channelcell.h"
 #include "ostraui/devicerow.h"
@@ -249,8 +254,9 @@ private slots:
         QVERIFY(!window.controller()->isRunning());
         QCOMPARE(car.toast(), QStringLiteral("Transmission stopped"));
         QCOMPARE(car.channelTexts(), QStringList(16, Dash));
+        // No link statistics came in: neither tile has a value.
         QCOMPARE(car.text("signalValue"), Dash);
-        QCOMPARE(car.text("linkQualityValue"), QStringLiteral("0%"));
+        QCOMPARE(car.text("linkQualityValue"), Dash);
 
         // The transmitter row disconnects whatever the combo shows.
         car.combo("transmitterCombo")->setCurrentIndex(0);
@@ -392,7 +398,7 @@ private slots:
         window.onLinkStatisticsUpdated(stats);
         QCOMPARE(car.text("signalValue"), Dash);
         QCOMPARE(car.text("linkQualityValue"), QStringLiteral("87%"));
-        QCOMPARE(car.text("rssiLabel"), QStringLiteral("RSSI: --/-- dBm"));
+        QCOMPARE(car.text("rssiLabel"), QStringLiteral("RSSI: \u2014/\u2014 dBm"));
         stats.uplinkRssi1 = 70;
         stats.uplinkRssi2 = -72;
         stats.snr = -3;
@@ -587,6 +593,122 @@ private slots:
         QDir(path).removeRecursively();
     }
 
+    void steeringHealthBox_data()
+    {
+        QTest::addColumn<int>("health");
+        QTest::addColumn<bool>("unplug");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("toast"); // after the action; empty: the drive settings open
+        QTest::newRow("calibration invalid") << int(corvane::SteeringCalibrationInvalid) << false
+                                             << "Calibrate steering" << "";
+        QTest::newRow("no input, wheel found again") << int(corvane::SteeringNoInput) << false << "Reconnect wheel"
+                                                     << "Wheel base reconnected \u2014 start again when ready";
+        QTest::newRow("no input, wheel gone") << int(corvane::SteeringNoInput) << true << "Reconnect wheel"
+                                              << "Couldn't find the wheel base. Check its USB cable and power.";
+    }
+
+    // The Transmission card warns when turning the wheel cannot steer the car, and its button
+    // leads to the cure.
+    void steeringHealthBox()
+    {
+        QFETCH(int, health);
+        QFETCH(bool, unplug);
+        QFETCH(QString, action);
+        QFETCH(QString, toast);
+        Rig rig;
+        MainWindow window;
+        Car car{window};
+        QVERIFY(connectAll(window, rig));
+        corvane::CorvaneController *c = window.controller();
+        if (health == corvane::SteeringCalibrationInvalid) {
+            AxisSettings settings = c->axisSettings();
+            settings.steeringLeft = 1000;
+            settings.steeringCenter = 1020;
+            settings.steeringRight = 1040;
+            QVERIFY(c->setAxisSettings(settings));
+        }
+        QWidget *box = car.named<QWidget>("steeringHealthBox");
+        QVERIFY(box->isHidden());
+        c->startTransmission();
+        QVERIFY(c->isRunning());
+        for (QTimer *timer : c->findChildren<QTimer *>()) {
+            if (timer->interval() == 7)
+                timer->stop();
+        }
+        // The monitor counts 7 ms a tick: three 1.5 s windows of working the brake with the wheel
+        // left still mean no steering input.
+        for (int t = 0; t < 700 && box->isHidden(); ++t) {
+            rig.pedals->setAxis(2, t % 2 ? 1.0f : -1.0f);
+            QMetaObject::invokeMethod(c, "onTransmitTimer", Qt::DirectConnection);
+        }
+        QVERIFY(!box->isHidden());
+        QCOMPARE(int(c->steeringMonitor()->health()), health);
+        QCOMPARE(box->findChild<QLabel *>()->text(),
+                 corvane::SteeringMonitor::healthMessage(corvane::SteeringHealth(health)));
+        QPushButton *button = box->findChild<QPushButton *>();
+        QCOMPARE(button->text(), action);
+
+        if (unplug)
+            rig.wheel->unplug();
+        ostratest::ModalAnswerer answer;
+        if (toast.isEmpty())
+            answer.cancel();
+        button->click();
+        if (toast.isEmpty()) {
+            QCOMPARE(answer.records().size(), 1);
+            QCOMPARE(answer.records().at(0).title, QStringLiteral("Drive Settings"));
+            QVERIFY(car.toast().isEmpty());
+            return;
+        }
+        QCOMPARE(car.toast(), toast);
+        QCOMPARE(answer.records().size(), 0);
+        // Reconnecting stops the car first; only a wheel found again clears the warning.
+        QVERIFY(!c->isRunning());
+        QCOMPARE(c->isWheelBaseConnected(), !unplug);
+        QCOMPARE(box->isHidden(), !unplug);
+    }
+
+    // An error a request from the network causes goes back to that client and shows here as a
+    // toast: no client on the LAN can stack boxes on the desktop.
+    void networkErrorsAreToasts_data()
+    {
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<QJsonObject>("data");
+        QTest::addColumn<QString>("message"); // the client's reply
+        QTest::addColumn<QString>("toast"); // empty: the port's own words
+        QTest::newRow("bad profile") << "action_import_profile" << QJsonObject{{"profileJson", QJsonObject{}}}
+                                     << "Failed to import profile" << "Invalid profile data";
+        QTest::newRow("receiver port gone") << "action_connect_receiver" << QJsonObject{{"port", "/dev/ttyOSTRAGONE"}}
+                                            << "Failed to connect receiver to /dev/ttyOSTRAGONE" << QString();
+    }
+
+    void networkErrorsAreToasts()
+    {
+        QFETCH(QString, event);
+        QFETCH(QJsonObject, data);
+        QFETCH(QString, message);
+        QFETCH(QString, toast);
+        corvane::SerialPortLister::setFixedPorts({{QStringLiteral("/dev/ttyOSTRAGONE"), QStringLiteral("USB Serial"), QString()}});
+        MainWindow window;
+        Car car{window};
+        QWebSocket client;
+        QJsonObject reply;
+        connect(&client, &QWebSocket::textMessageReceived,
+                [&reply](const QString &text) { reply = QJsonDocument::fromJson(text.toUtf8()).object(); });
+        client.open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(window.server()->serverPort())));
+        QTRY_COMPARE(client.state(), QAbstractSocket::ConnectedState);
+        client.sendTextMessage(QString::fromUtf8(
+            QJsonDocument(QJsonObject{{"event", event}, {"data", data}}).toJson(QJsonDocument::Compact)));
+        QTRY_VERIFY(!reply.isEmpty());
+        QCOMPARE(reply.value("message").toString(), message);
+        QTRY_VERIFY(!car.toast().isEmpty());
+        if (!toast.isEmpty())
+            QCOMPARE(car.toast(), toast);
+        QTest::qWait(50);
+        QCOMPARE(car.errorBoxes().size(), 0);
+        corvane::SerialPortLister::useSystemPorts();
+    }
+
     // A saved device still missing keeps the start-up retry going until the user takes over.
     void userStopsRetry()
     {
@@ -624,6 +746,16 @@ private slots:
         const QString dir = ostratest::artefactDir(QStringLiteral("app"));
         const QString theme = ostra::isDarkTheme() ? QStringLiteral("dark") : QStringLiteral("light");
         QVERIFY(window.grab().toImage().save(dir + QStringLiteral("/carpage-idle-%1.png").arg(theme)));
+        // The four device lists line up, whatever their status pills say.
+        QList<QRect> lists;
+        for (const char *name : {"transmitterCombo", "wheelBaseCombo", "pedalsCombo", "shifterCombo"}) {
+            const QComboBox *list = Car{window}.combo(name);
+            lists << QRect(list->mapTo(&window, QPoint(0, 0)), list->size());
+        }
+        for (const QRect &list : std::as_const(lists)) {
+            QCOMPARE(list.left(), lists.first().left());
+            QCOMPARE(list.width(), lists.first().width());
+        }
 
         QVERIFY(connectAll(window, rig));
         rig.wheel->setAxis(0, 0.3f);

@@ -3,11 +3,13 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QWebSocket>
 
@@ -439,6 +441,34 @@ private slots:
         QCOMPARE(view.pill("carCardPill")->text(), QStringLiteral("Transmitter not connected"));
     }
 
+    // A long profile name (one from an imported file, say) ends in an ellipsis in the header's
+    // pill and in the profile menu; the pill's tool tip carries it whole.
+    void longProfileNameElided()
+    {
+        MainWindow window;
+        corvane::ProfileManager *profiles = window.controller()->profileManager();
+        const QString name(300, QLatin1Char('n'));
+        profiles->setActiveProfile(profiles->createProfile(name));
+        QCOMPARE(profiles->activeProfileName(), name);
+        ostra::Pill *pill = View{window}.pill("profilePill");
+        QVERIFY(pill->value().endsWith(QChar(0x2026)));
+        QVERIFY2(pill->sizeHint().width() <= 320, qPrintable(QString::number(pill->sizeHint().width())));
+        QCOMPARE(pill->toolTip(), name);
+        ostratest::ModalAnswerer answer;
+        answer.cancel();
+        window.rebuildProfileMenu();
+        const QStringList entries = answer.records().value(0).entries;
+        QVERIFY(!entries.isEmpty());
+        for (const QString &entry : entries)
+            QVERIFY(entry.size() < 100);
+        // A short name is shown whole, and the tip says what a click does.
+        QVERIFY(profiles->renameProfile(profiles->activeProfileId(), QStringLiteral("Rally")));
+        QCOMPARE(pill->value(), QStringLiteral("Rally"));
+        QCOMPARE(pill->toolTip(), QStringLiteral("Change profile"));
+        // The cases after this one find the profiles as they were.
+        QVERIFY(profiles->deleteProfile(profiles->activeProfileId()));
+    }
+
     void profileMenu()
     {
         MainWindow window;
@@ -498,6 +528,63 @@ private slots:
                                      "MOZA SRP Pedals (3 axes, 0 btn) = 4"}));
     }
 
+    // The vehicle cards' titles line up, though the descriptions take different numbers of lines.
+    void vehicleTitlesLineUp()
+    {
+        MainWindow window;
+        window.resize(1440, 900);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.showPage(MainWindow::VehiclePage);
+        window.findChild<ostra::PageStack *>(QStringLiteral("contentStack"))->finishTransition();
+        QCoreApplication::processEvents();
+        QList<int> tops;
+        for (const char *key : {"rc_car", "rc_helicopter", "rc_airplane"}) {
+            auto *card = window.findChild<ostra::Card *>(QStringLiteral("vehicleCard_") + QLatin1String(key));
+            QVERIFY(card);
+            for (QLabel *label : card->findChildren<QLabel *>()) {
+                if (label->text().startsWith(QLatin1String("RC ")))
+                    tops << label->mapTo(&window, QPoint(0, 0)).y();
+            }
+        }
+        QCOMPARE(tops.size(), 3);
+        QCOMPARE(tops.at(1), tops.at(0));
+        QCOMPARE(tops.at(2), tops.at(0));
+    }
+
+    // Snapshot mode grabs a page that was only just switched to as the user sees it: not blank
+    // under its title while it still fades in (the page switch fades where animations run, in
+    // the _animated run of this test).
+    void snapshotOfAFreshPage()
+    {
+        MainWindow window;
+        window.resize(2560, 1440);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTemporaryDir dir;
+        window.showPage(MainWindow::InfoPage);
+        window.savePageSnapshot(dir.path(), 7, QStringLiteral("info"));
+        const QImage saved(dir.path() + QStringLiteral("/07-info.png"));
+        QVERIFY(!saved.isNull());
+        QCoreApplication::processEvents();
+        QWidget *page = window.findChild<ostra::PageStack *>(QStringLiteral("contentStack"))->widget(2);
+        for (const char *text : {"System information", "Changelog", "Hardware compatibility"}) {
+            QLabel *label = nullptr;
+            for (QLabel *candidate : page->findChildren<QLabel *>()) {
+                if (candidate->text() == QLatin1String(text))
+                    label = candidate;
+            }
+            QVERIFY(label);
+            const QRect area(label->mapTo(&window, QPoint(0, 0)), label->size());
+            int ink = 0;
+            for (int y = area.top(); y <= area.bottom(); ++y) {
+                for (int x = area.left(); x <= area.right(); ++x)
+                    ink += qGray(saved.pixel(x, y)) < 110;
+            }
+            QVERIFY2(ink > 20, text);
+        }
+    }
+
     void infoPage()
     {
         auto window = std::make_unique<MainWindow>();
@@ -522,6 +609,23 @@ private slots:
             expected << QStringLiteral("v") + release;
         QCOMPARE(headings.size(), 39);
         QCOMPARE(headings, expected);
+        // Every change of the list starts with a space after its bullet.
+        int items = 0;
+        for (QTextBlock block = notes->begin(); block.isValid(); block = block.next()) {
+            if (block.textList()) {
+                ++items;
+                QVERIFY2(block.text().startsWith(QChar(0x00A0)), qPrintable(block.text()));
+            }
+        }
+        QVERIFY(items > 39);
+        // The build date reads as an ISO date and time, with single spaces.
+        QStringList dates;
+        for (QLabel *label : page->findChildren<QLabel *>()) {
+            if (label->text().contains(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$"))))
+                dates << label->text();
+        }
+        QCOMPARE(dates.size(), 1);
+        QVERIFY(QDate::fromString(dates.first().left(10), Qt::ISODate).isValid());
 
         auto *toggle = page->findChild<ostra::Toggle *>(QStringLiteral("reduceMotionToggle"));
         QVERIFY(!toggle->isChecked());

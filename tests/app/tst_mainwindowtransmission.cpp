@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QSettings>
 #include <QTabWidget>
+#include <QThread>
 #include <QTimer>
 
 #include <functional>
@@ -14,6 +15,7 @@
 #include "platform/input/virtualinputbackend.h"
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
+#include "support/transmitrig.h"
 
 namespace {
 
@@ -54,6 +56,16 @@ Opened launch(MainWindow &window, const char *slot, bool withArgument = false, b
             QMetaObject::invokeMethod(&window, slot);
     });
 }
+
+// A window that counts its paints.
+class PaintCount : public QWidget
+{
+public:
+    int paints = 0;
+
+protected:
+    void paintEvent(QPaintEvent *) override { ++paints; }
+};
 
 } // namespace
 
@@ -127,6 +139,34 @@ private slots:
         window.openTransmissionRfSettings();
         QVERIFY(!window.controller()->isConfigMode());
         QVERIFY(tx.waitForLine("CFGMODE OFF"));
+    }
+
+    // While transmitting, a window's repaint waits until a frame has gone out, so that it never
+    // holds one back; stopped, it repaints at once again.
+    void repaintsWaitForTheNextFrame()
+    {
+        ostratest::TransmitRig rig; // the 7 ms timer held: frames go out on rig.tick() only
+        PaintCount window;
+        window.resize(200, 100);
+        paceRepaintsWhileTransmitting(&window, rig.controller.get());
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(rig.startCar());
+        QTest::qWait(100);
+        const int painted = window.paints;
+
+        window.update();
+        QCoreApplication::processEvents();
+        QCOMPARE(window.paints, painted);
+        QThread::msleep(40); // past the 33 ms between repaints, before a held one runs anyway
+        rig.tick();
+        QCoreApplication::processEvents();
+        QCOMPARE(window.paints, painted + 1);
+
+        rig.controller->stopTransmission();
+        window.update();
+        QCoreApplication::processEvents();
+        QCOMPARE(window.paints, painted + 2);
     }
 };
 

@@ -161,6 +161,35 @@ private slots:
     }
 
 
+    // On step 1 "Back" is disabled and looks it: its label is drawn fainter than on step 2.
+    void backLooksDisabledOnStepOne()
+    {
+        corvane::CorvaneController controller;
+        OnboardingWizard wizard(&controller, nullptr);
+        wizard.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&wizard));
+        Guide guide{wizard};
+        QPushButton *back = guide.button("backBtn");
+        // The darkest pixel of the label: its ink.
+        const auto ink = [back] {
+            const QImage image = back->grab().toImage();
+            int darkest = 255;
+            for (int y = 0; y < image.height(); ++y) {
+                for (int x = 0; x < image.width(); ++x) {
+                    if (qAlpha(image.pixel(x, y)) > 200)
+                        darkest = qMin(darkest, qGray(image.pixel(x, y)));
+                }
+            }
+            return darkest;
+        };
+        QVERIFY(!back->isEnabled());
+        const int disabled = ink();
+        wizard.onNext();
+        QVERIFY(back->isEnabled());
+        const int enabled = ink();
+        QVERIFY2(disabled - enabled >= 40, qPrintable(QStringLiteral("%1 vs %2").arg(disabled).arg(enabled)));
+    }
+
     void portList_data()
     {
         QTest::addColumn<QString>("description");

@@ -164,32 +164,124 @@ private slots:
         QCOMPARE(store.names(), (QStringList{"Car", "Crawler"}));
     }
 
-    void cancelledOrEmptyChangesNothing_data()
+    // Cancelled: nothing. A blank or over-long name: a warning with the reason, and nothing.
+    void cancelledOrRefusedChangesNothing_data()
     {
         QTest::addColumn<QString>("button");
-        QTest::addColumn<bool>("empty");
+        QTest::addColumn<bool>("cancel");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("warning");
+        const QString empty = QStringLiteral("Profile name cannot be empty");
+        const QString tooLong = QStringLiteral("Profile name is too long: at most 64 characters");
         for (const char *button : {"+ New", "Rename", "Duplicate"}) {
-            QTest::addRow("%s cancelled", button) << button << false;
-            QTest::addRow("%s empty", button) << button << true;
+            QTest::addRow("%s cancelled", button) << button << true << QString() << QString();
+            QTest::addRow("%s empty", button) << button << false << QString() << empty;
+            QTest::addRow("%s blank", button) << button << false << QStringLiteral("   ") << empty;
+            QTest::addRow("%s 5000", button) << button << false << QString(5000, 'n') << tooLong;
+            QTest::addRow("%s 65", button) << button << false << QString(65, 'n') << tooLong;
         }
     }
 
-    void cancelledOrEmptyChangesNothing()
+    void cancelledOrRefusedChangesNothing()
     {
         QFETCH(QString, button);
-        QFETCH(bool, empty);
+        QFETCH(bool, cancel);
+        QFETCH(QString, typed);
+        QFETCH(QString, warning);
         Store store({"Car", "Truck"});
         Dialog ui(&store.manager);
         ui.select("Truck");
         ostratest::ModalAnswerer answer;
-        if (empty)
-            answer.type(QString());
-        else
+        if (cancel) {
             answer.cancel();
+        } else {
+            answer.type(typed);
+            answer.press(QStringLiteral("OK"));
+        }
         ui.button(button)->click();
-        QCOMPARE(answer.records().size(), 1);
+        QCOMPARE(answer.pending(), 0);
+        QCOMPARE(answer.records().size(), cancel ? 1 : 2);
+        if (!cancel) {
+            QCOMPARE(answer.records().at(1).kind, QStringLiteral("message"));
+            QCOMPARE(answer.records().at(1).title, answer.records().at(0).title);
+            QCOMPARE(answer.records().at(1).text, warning);
+        }
         QCOMPARE(store.names(), (QStringList{"Car", "Truck"}));
         QCOMPARE(store.manager.activeProfileName(), QStringLiteral("Car"));
+    }
+
+    // 64 characters is the longest name; blanks around a name are dropped.
+    void longestAndPaddedNames_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("stored");
+        const QString longest(64, 'n');
+        for (const char *button : {"+ New", "Rename", "Duplicate"}) {
+            QTest::addRow("%s 64", button) << button << longest << longest;
+            QTest::addRow("%s padded", button) << button << QStringLiteral("  Crawler \t") << QStringLiteral("Crawler");
+        }
+    }
+
+    void longestAndPaddedNames()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, typed);
+        QFETCH(QString, stored);
+        Store store({"Car", "Truck"});
+        Dialog ui(&store.manager);
+        ui.select("Truck");
+        ostratest::ModalAnswerer answer;
+        answer.type(typed);
+        ui.button(button)->click();
+        QCOMPARE(answer.records().size(), 1);
+        QVERIFY(store.names().contains(stored));
+    }
+
+    // Rows are padded like the kit's list rows and keep clear of the list's rounded frame.
+    void rowsArePadded()
+    {
+        Store store({"Car", "Truck"});
+        Dialog ui(&store.manager);
+        ui.dialog.resize(520, 360);
+        ui.dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&ui.dialog));
+        const QRect first = ui.list->visualItemRect(ui.list->item(0));
+        const int textHeight = ui.list->fontMetrics().height();
+        QVERIFY2(first.height() >= textHeight + 16, qPrintable(QString::number(first.height())));
+        const QPoint inFrame = ui.list->viewport()->mapTo(ui.list, first.topLeft());
+        QVERIFY(inFrame.x() >= 6 && inFrame.y() >= 6);
+        // Every button shows its whole label.
+        for (QPushButton *button : ui.dialog.findChildren<QPushButton *>()) {
+            if (button->isVisible() && !button->text().isEmpty())
+                QVERIFY2(button->width() >= button->sizeHint().width(), qPrintable(button->text()));
+        }
+    }
+
+    // With one profile "Delete" is disabled, and its danger style must not make it look usable:
+    // it is drawn like any other disabled button.
+    void disabledDeleteLooksDisabled()
+    {
+        Store store({"Only"});
+        Dialog ui(&store.manager);
+        ui.dialog.resize(520, 360);
+        ui.dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&ui.dialog));
+        QPushButton *remove = ui.button("Delete");
+        QPushButton *rename = ui.button("Rename");
+        QVERIFY(!remove->isEnabled());
+        rename->setEnabled(false);
+        const QImage deleteImage = remove->grab().toImage();
+        const QImage renameImage = rename->grab().toImage();
+        const QPoint inside(6, deleteImage.height() / 2);
+        QCOMPARE(deleteImage.pixelColor(inside).name(), renameImage.pixelColor(inside).name());
+        // No red anywhere in the disabled button's label.
+        for (int y = 0; y < deleteImage.height(); ++y) {
+            for (int x = 0; x < deleteImage.width(); ++x) {
+                const QColor c = deleteImage.pixelColor(x, y);
+                QVERIFY2(!(c.red() > c.green() + 60 && c.red() > c.blue() + 60), qPrintable(c.name()));
+            }
+        }
     }
 
     void deleteAsksFirst_data()

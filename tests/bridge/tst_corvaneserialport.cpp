@@ -74,6 +74,24 @@ private slots:
         QCOMPARE(log.events, (QStringList{"name:" + pty.slavePath(), "connected", "name:", "disconnected"}));
     }
 
+    // Writes go to the line at once, but a line that takes no more never holds the caller: the
+    // rest waits in the port and follows, in order, as the device reads.
+    void fullLineNeverBlocksTheWriter()
+    {
+        PtyDevice pty;
+        CorvaneSerialPort port;
+        PortLog log(port);
+        QVERIFY(port.open(pty.slavePath(), kBaud));
+        QByteArray out;
+        for (int i = 0; i < 4096; ++i) {
+            const QByteArray chunk = QByteArray::number(i).rightJustified(63, '.') + '\n';
+            QCOMPARE(port.write(chunk), qint64(chunk.size()));
+            out += chunk;
+        }
+        QCOMPARE(pty.readAtLeast(int(out.size()), 10000), out);
+        QCOMPARE(log.events, (QStringList{"name:" + pty.slavePath(), "connected"}));
+    }
+
     void missingPortFailsAtOnce()
     {
         CorvaneSerialPort port;

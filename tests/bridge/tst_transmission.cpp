@@ -2,11 +2,39 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "bridge/crsfprotocol.h"
 #include "bridge/devicesecurity.h"
+#include "support/ptydevice.h"
 #include "support/testenvironment.h"
 #include "transmitrig.h"
 
 using ostratest::TransmitRig;
+
+namespace {
+
+const QByteArray StopLine = QByteArrayLiteral("STOP\n");
+
+// A car on wheel base and pedals, transmitting to `line`, with the 7 ms timer held.
+bool startOnLine(TransmitRig &rig, ostratest::PtyDevice &line, const AxisSettings &settings = TransmitRig::plainSettings())
+{
+    if (!rig.controller->setAxisSettings(settings) || !rig.controller->connectWheelBase(TransmitRig::WheelPos)
+        || !rig.controller->connectPedals(TransmitRig::PedalsPos))
+        return false;
+    rig.pollAll();
+    return rig.controller->connectTransmitter(line.slavePath(), 115200) && rig.start();
+}
+
+bool endsWithChannelFrame(const QByteArray &wire)
+{
+    const int size = corvane::CrsfProtocol::RcChannelsFrameSize;
+    if (wire.size() < size)
+        return false;
+    const QByteArray frame = wire.right(size);
+    return frame.startsWith(QByteArrayLiteral("\xC8\x18\x16"))
+        && corvane::CrsfProtocol::crc8(frame.constData() + 2, size - 3) == quint8(frame.back());
+}
+
+} // namespace
 
 class TestTransmission : public QObject
 {
@@ -84,6 +112,78 @@ private slots:
         QCOMPARE(rig.tx.stopCount(), 1);
         QCOMPARE(rig.tx.channelFrameCount(), frames);
         QCOMPARE(rig.errors->count(), 0);
+    }
+
+    // A paint due after the tick must not hold the frame back: it is on the line when the tick
+    // returns, without the event loop having run.
+    void tickFrameIsOnTheLineWhenTheTickReturns()
+    {
+        TransmitRig rig;
+        ostratest::PtyDevice line;
+        QVERIFY(startOnLine(rig, line));
+        QVERIFY(line.readArrived().endsWith("START\n"));
+        for (int tick = 0; tick < 20; ++tick) {
+            rig.tick();
+            const QByteArray wire = line.readArrived();
+            QVERIFY2(endsWithChannelFrame(wire), qPrintable(QStringLiteral("tick %1: %2").arg(tick).arg(QString::fromLatin1(wire.toHex()))));
+        }
+        QCOMPARE(rig.controller->frameCount(), 20u);
+    }
+
+    void stopIsLastOnTheLine_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("stop button") << "stop";
+        QTest::newRow("safety stop: calibration changed") << "calibration";
+        QTest::newRow("safety stop: throttle spike") << "spike";
+        QTest::newRow("safety stop: wheel base mapping changed") << "mapping";
+        QTest::newRow("wheel base gone, caught by the tick") << "unplug";
+        QTest::newRow("wheel base disconnected") << "disconnectWheel";
+        QTest::newRow("transmitter disconnected") << "disconnectTransmitter";
+        QTest::newRow("controller destroyed") << "destroy";
+    }
+
+    // However a transmission ends, "STOP" reaches the line once, at once, and no frame follows it.
+    void stopIsLastOnTheLine()
+    {
+        QFETCH(QString, path);
+        TransmitRig rig;
+        ostratest::PtyDevice line;
+        AxisSettings settings = TransmitRig::plainSettings();
+        settings.throttleSpikeRejectionEnabled = path == "spike";
+        QVERIFY(startOnLine(rig, line, settings));
+        rig.tick(3);
+        if (path == "stop") {
+            rig.controller->stopTransmission();
+        } else if (path == "calibration") {
+            settings.escNeutral = 1000;
+            QVERIFY(rig.controller->setAxisSettings(settings));
+        } else if (path == "spike") {
+            rig.pedals->setAxis(1, 1.0f);
+            rig.tick(); // that frame goes out with the throttle held back; the stop follows it
+            QCoreApplication::processEvents();
+        } else if (path == "mapping") {
+            AxisMapping mapping = rig.controller->wheelBase()->axisMapping();
+            mapping.combinedPedals = !mapping.combinedPedals;
+            rig.controller->setWheelBaseAxisMapping(mapping);
+        } else if (path == "unplug") {
+            rig.wheel->unplug();
+            QVERIFY(QMetaObject::invokeMethod(rig.controller.get(), "onMonitorTimer"));
+            rig.tick(2);
+        } else if (path == "disconnectWheel") {
+            rig.controller->disconnectWheelBase();
+        } else if (path == "disconnectTransmitter") {
+            rig.controller->disconnectTransmitter();
+        } else if (path == "destroy") {
+            rig.controller.reset();
+        }
+        QVERIFY(!rig.controller || !rig.controller->isRunning());
+        const QByteArray wire = line.readArrived();
+        QVERIFY2(wire.endsWith(StopLine), qPrintable(QString::fromLatin1(wire.right(40).toHex())));
+        QCOMPARE(wire.count(StopLine), 1);
+        if (rig.controller)
+            rig.tick(2); // a tick that was already due finds it stopped
+        QCOMPARE(line.readArrived(), QByteArray());
     }
 
     void settingsChangeWhileRunning_data()

@@ -24,6 +24,7 @@
 #include "profiles/profilemanager.h"
 #include "support/transmitrig.h"
 #include "support/widgets/modalanswerer.h"
+#include "support/widgets/widgetlookup.h"
 
 using corvane::AxisConfigDialog;
 using ostratest::TransmitRig;
@@ -465,6 +466,38 @@ private slots:
         QCOMPARE(dialog.axisSettings().gearThrottleLimitPercent[0], percent);
     }
 
+    // The switch acts on the controller at once, whatever becomes of the dialog, and leaves a
+    // running car running: the next frame carries the gear's cap.
+    void perGearLimitSwitchActsAtOnce()
+    {
+        TransmitRig rig;
+        AxisSettings settings = TransmitRig::plainSettings();
+        settings.gearThrottleLimitPercent[0] = 50;
+        QVERIFY(rig.startCar(settings, true));
+        rig.setButton(rig.shifter, 0, true);
+        QCOMPARE(rig.controller->currentGear(), 1);
+        rig.pedals->setAxis(1, 1.0f);
+        rig.tick(2);
+        QVERIFY(rig.tx.waitFor([&] { return rig.tx.lastChannels()[1] == 1811; }));
+
+        AxisConfigDialog dialog(rig.controller.get());
+        QCheckBox *limits = ostratest::withText<QCheckBox>(&dialog, "Enable Per-Gear Throttle Limits");
+        QVERIFY(limits);
+        QVERIFY(!limits->isChecked());
+        QVERIFY(!row(dialog, "Gear 1").cap->isEnabled());
+        limits->click();
+        QVERIFY(rig.controller->axisSettings().gearThrottleLimitEnabled);
+        QVERIFY(row(dialog, "Gear 1").cap->isEnabled());
+        QVERIFY(rig.controller->isRunning());
+        rig.tick(2);
+        QVERIFY(rig.tx.waitFor([&] { return rig.tx.lastChannels()[1] == 1401; }));
+
+        dialog.reject();
+        QVERIFY(rig.controller->axisSettings().gearThrottleLimitEnabled);
+        rig.tick();
+        QCOMPARE(rig.ch(1), 1401);
+    }
+
     void gearDetection_data()
     {
         QTest::addColumn<QList<int>>("held");
@@ -613,6 +646,42 @@ private slots:
             shown = scroll->isVisible() ? scroll : shown;
         QVERIFY(shown);
         QVERIFY(shown->widget()->grab().toImage().save(dialogPicture(QStringLiteral("axisconfig-%1-page").arg(QTest::currentDataTag()))));
+    }
+
+    // The mapping page's rows end where the presets end, and the presets follow the mapping
+    // rows without a gap: the free height of a tall dialog goes under them.
+    void mappingLinesUpWithPresets()
+    {
+        CarRig rig;
+        AxisConfigDialog dialog(rig.controller.get());
+        dialog.setAxisSettings(rig.controller->axisSettings());
+        deviceTabs(dialog)->setCurrentIndex(0);
+        dialog.resize(680, 800);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QCoreApplication::processEvents();
+        const auto right = [&dialog](const QWidget *widget) {
+            return widget->mapTo(&dialog, QPoint(widget->width(), 0)).x();
+        };
+        const QPushButton *reset = nullptr;
+        for (const QPushButton *button : dialog.findChildren<QPushButton *>())
+            reset = button->text() == QLatin1String("Reset to preset") ? button : reset;
+        QVERIFY(reset);
+        const QLabel *hint = nullptr;
+        const QLabel *presets = nullptr;
+        for (const QLabel *label : dialog.findChildren<QLabel *>()) {
+            if (label->text().startsWith(QLatin1String("Press Detect")))
+                hint = label;
+            if (label->text() == QLatin1String("Controls presets"))
+                presets = label;
+        }
+        QVERIFY(hint && presets);
+        const QWidget *steeringRow = hint->parentWidget()->findChild<QFrame *>();
+        const QWidget *presetsPanel = presets->parentWidget();
+        QCOMPARE(right(reset), right(presetsPanel));
+        QCOMPARE(right(steeringRow), right(presetsPanel));
+        const int gap = presets->mapTo(&dialog, QPoint(0, 0)).y() - hint->mapTo(&dialog, QPoint(0, hint->height())).y();
+        QVERIFY2(gap <= 64, qPrintable(QString::number(gap)));
     }
 
     void renderDarkToo() { QVERIFY(renderDarkTwin({"render"})); }

@@ -1,6 +1,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QScrollBar>
+#include <QScrollArea>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -12,6 +14,9 @@
 #include <QStandardPaths>
 #include <QTabWidget>
 
+#include "api/websocketserver.h"
+#include "api/wsescpresethandler.h"
+#include "api/wstestclient.h"
 #include "dialogrig.h"
 #include "dialogs/escconfigdialog.h"
 #include "ostraui/theme.h"
@@ -260,6 +265,36 @@ private slots:
         QCOMPARE(dialog.axisSettings().escMode, 2);
     }
 
+    // A preset the app updates with one value keeps the other two, and choosing it in the dialog
+    // takes all three as the ESC end points.
+    void presetUpdatedOverTheApi()
+    {
+        DialogRig rig;
+        corvane::WebSocketServer server(rig.controller.get());
+        server.registerHandler(new corvane::WsEscPresetHandler(rig.controller.get(), &server));
+        QVERIFY(server.start(0));
+        ostratest::WsTestClient app;
+        QVERIFY(app.open(server.serverPort()));
+        const QJsonObject created = app.request(
+            "action_create_esc_preset", {{"name", "Crawler"}, {"neutral", 1000}, {"fullForward", 1700}, {"fullReverse", 300}});
+        const QString id = created.value("data").toObject().value("id").toString();
+        QVERIFY(!id.isEmpty());
+        QCOMPARE(app.request("action_update_esc_preset", {{"id", id}, {"neutral", 990}}).value("success"), QJsonValue(true));
+        QCOMPARE(app.request("action_update_esc_preset", {{"id", id}, {"fullForward", 2048}}).value("message"),
+                 QJsonValue("'fullForward' must be a channel value from 0 to 2047"));
+
+        EscConfigDialog dialog(rig.controller.get(), nullptr);
+        dialog.setAxisSettings(AxisSettings());
+        layOut(dialog);
+        auto *combo = dialog.findChild<QComboBox *>();
+        const int item = combo->findData(id);
+        QCOMPARE(combo->itemText(item), QStringLiteral("Crawler (300-990-1700)"));
+        combo->setCurrentIndex(item);
+        const AxisSettings chosen = dialog.axisSettings();
+        QCOMPARE(QList<int>({chosen.escFullReverse, chosen.escNeutral, chosen.escFullForward}), QList<int>({300, 990, 1700}));
+        QCOMPARE(rowSlider(dialog, "Full Forward")->value(), 1700);
+    }
+
     void deletePresetAsks()
     {
         DialogRig rig;
@@ -429,6 +464,26 @@ private slots:
         }
         QCOMPARE(got, want);
         QCOMPARE(rig.controller->axisSettings().steeringCenter, 1024);
+    }
+
+    // The ESC mode list shows its built-in item whole, with the current item as tool tip, and
+    // the dialog's scroll area never scrolls sideways.
+    void escModeShownWhole()
+    {
+        DialogRig rig;
+        EscConfigDialog dialog(rig.controller.get(), nullptr);
+        dialog.setAxisSettings(AxisSettings());
+        layOut(dialog);
+        dialog.findChild<QTabWidget *>()->setCurrentIndex(0);
+        QCoreApplication::processEvents();
+        auto *combo = dialog.findChild<QComboBox *>();
+        QCOMPARE(combo->currentText(), QStringLiteral("Traxxas/Tamiya/Arma Standard (172-992-1811)"));
+        QCOMPARE(combo->toolTip(), combo->currentText());
+        QVERIFY2(combo->width() >= combo->sizeHint().width(), qPrintable(QString::number(combo->width())));
+        QVERIFY(combo->width() >= 240);
+        auto *scroll = dialog.findChild<QScrollArea *>();
+        QVERIFY(!scroll->horizontalScrollBar()->isVisible());
+        QCOMPARE(scroll->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     }
 
     void render()

@@ -5,6 +5,7 @@
 #include "dialogs/steeringrangepreview.h"
 #include "ostraui/theme.h"
 #include "support/testenvironment.h"
+#include "support/widgets/contrast.h"
 
 using corvane::CrsfRangePreview;
 using corvane::SteeringRangePreview;
@@ -105,6 +106,21 @@ private slots:
         // Forward at 2047: the bar fills the whole track.
         QCOMPARE(image.pixelColor(64, 55), Green);
         QCOMPARE(image.pixelColor(62 + track - 4, 55), Green);
+    }
+
+    // The numbers carry the values: on the dialog's card they read at 3:1 or better, in the
+    // light theme too, where the bars' light blue would give 1.9:1.
+    void numbersReadOnTheCard()
+    {
+        CrsfRangePreview preview;
+        preview.resize(400, 80);
+        QImage image(preview.size(), QImage::Format_ARGB32);
+        image.fill(ostra::ThemeColors::surfaceAlt);
+        preview.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+        for (int row = 0; row < 3; ++row) {
+            const double ratio = ostratest::textContrast(image, QRect(400 - 48, 22 * row, 48, 22));
+            QVERIFY2(ratio >= 3.0, qPrintable(QStringLiteral("row %1: %2").arg(row).arg(ratio)));
+        }
     }
 };
 

@@ -5,6 +5,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeWidget>
@@ -20,6 +22,7 @@
 #include "support/darktwin.h"
 #include "support/testenvironment.h"
 #include "support/transmitrig.h"
+#include "support/widgets/contrast.h"
 #include "support/widgets/modalanswerer.h"
 
 using corvane::ElrsParameterManager;
@@ -369,7 +372,7 @@ private slots:
         TransmitRig rig;
         Host host(rig);
         for (const char *caption : {"RSSI 1 (dBm)", "RSSI 2 (dBm)", "Link Quality", "SNR (dB)", "TX Power", "RF Mode"})
-            QCOMPARE(host.stat(caption), QString("--"));
+            QCOMPARE(host.stat(caption), QString("\u2014"));
         QLabel *hint = host.label("Link status appears when connected to a receiver.");
         QVERIFY(host.shown(hint));
 
@@ -388,6 +391,38 @@ private slots:
         rig.tx.setFields(SimulatedTransmitter::typicalFields());
         QVERIFY(host.discover());
         QCOMPARE(host.stat("TX Power"), QString("100"));
+    }
+
+    // The empty console's placeholder says what will come there: readable at 3:1 or better.
+    void consolePlaceholderReads()
+    {
+        TransmitRig rig;
+        Host host(rig);
+        host.view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(host.view.get()));
+        QPlainTextEdit *console = host.console();
+        QVERIFY(console->toPlainText().isEmpty());
+        const QImage image = console->viewport()->grab().toImage();
+        const double ratio = ostratest::textContrast(image, image.rect().adjusted(2, 2, -2, -2));
+        QVERIFY2(ratio >= 3.0, qPrintable(QString::number(ratio)));
+    }
+
+    // The scrolled content and its scroll bar keep off the card's right edge and rounded bottom.
+    void scrollKeepsOffTheEdges()
+    {
+        TransmitRig rig;
+        Host host(rig);
+        host.view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(host.view.get()));
+        auto *scroll = host.view->findChild<QScrollArea *>();
+        // The card's body, which the scroll area fills.
+        QWidget *body = scroll->parentWidget();
+        QCOMPARE(scroll->geometry(), body->rect());
+        const int viewportBottom = scroll->viewport()->mapTo(body, QPoint(0, scroll->viewport()->height())).y();
+        QVERIFY2(viewportBottom <= body->height() - 12, qPrintable(QString::number(viewportBottom)));
+        QScrollBar *bar = scroll->verticalScrollBar();
+        QVERIFY(bar->isVisible());
+        QVERIFY(bar->mapTo(body, QPoint(bar->width(), 0)).x() <= body->width() - 4);
     }
 
     // --- RF settings states ---
@@ -489,6 +524,58 @@ private slots:
         QVERIFY(!combos.at(0)->isEnabled());
     }
 
+    void rfErrorRetry_data()
+    {
+        QTest::addColumn<bool>("configuring");
+        QTest::newRow("configuration mode on") << true;
+        QTest::newRow("configuration mode off") << false;
+    }
+
+    // An error that came while discovering shows once the discovery stopped without a result;
+    // Retry reads the module again only in configuration mode.
+    void rfErrorRetry()
+    {
+        QFETCH(bool, configuring);
+        TransmitRig rig;
+        rig.tx.setFields(moduleFields());
+        Host host(rig);
+        host.button("Start configuring")->click();
+        QVERIFY(rig.tx.waitForLine("CFGMODE ON"));
+        host.retryTimeout();
+        QVERIFY(host.manager()->isDiscovering());
+        // A write from elsewhere (the mobile app) during the walk is refused; then the walk stops.
+        QVERIFY(!host.manager()->setParameterByIndex("Packet Rate", 1));
+        if (configuring)
+            host.manager()->abortDiscovery();
+        else
+            host.button("Stop configuring")->click();
+        auto *error = host.view->findChild<QFrame *>("errorBanner");
+        QVERIFY(host.shown(error));
+        QCOMPARE(error->findChild<QLabel *>()->text(), QString("ELRS parameters are not yet discovered."));
+        QCOMPARE(host.banner(), QString());
+        QVERIFY(host.shown(host.button("Use manual settings")));
+        QVERIFY(!host.shown(host.parameters()));
+        QVERIFY(!host.shown(host.view->findChild<QFrame *>("manualPanel")));
+        QPushButton *retry = host.button("Retry");
+        QCOMPARE(retry->isEnabled(), configuring);
+        QCOMPARE(retry->toolTip(), configuring ? QString() : QString("Start configuring to retry"));
+
+        if (!configuring) {
+            // Disabled for a reason: even called directly it reads nothing.
+            host.view->onRetryClicked();
+            QVERIFY(!host.manager()->isDiscovering());
+            QVERIFY(host.shown(error));
+            return;
+        }
+        retry->click();
+        QVERIFY(host.manager()->isDiscovering());
+        QVERIFY(!host.shown(error));
+        QVERIFY(rig.tx.waitFor([&] { return host.manager()->state() == ElrsParameterManager::Ready; }));
+        QVERIFY(rig.tx.waitFor([&] { return rig.tx.lineCount("WALKRF") == 2; }));
+        QVERIFY(host.shown(host.parameters()));
+        QVERIFY(host.combo("Packet Rate")->isEnabled());
+    }
+
     void rfTransmitting()
     {
         TransmitRig rig;
@@ -505,6 +592,41 @@ private slots:
     }
 
     // --- parameters ---
+
+    void parameterTreeLeavesOutBindAndCommands_data()
+    {
+        QTest::addColumn<QByteArray>("bind");
+        QTest::addColumn<int>("parent");
+        QTest::newRow("Bind at the top") << QByteArray("Bind") << 0;
+        QTest::newRow("BIND in a folder") << QByteArray("BIND") << 2;
+        QTest::newRow("bInD under a value") << QByteArray("bInD") << 9;
+    }
+
+    // Binding and commands are never one combo pick away: they get no row at all.
+    void parameterTreeLeavesOutBindAndCommands()
+    {
+        QFETCH(QByteArray, bind);
+        QFETCH(int, parent);
+        using T = SimulatedTransmitter;
+        QList<T::Field> fields = moduleFields();
+        fields[4] = {5, T::textSelectionEntry(quint8(parent), bind, {"Off", "On"}, 0, 0, 1, 0)};
+        fields.append({7, T::commandEntry(2, "Enable Rx WiFi")});
+        TransmitRig rig;
+        rig.tx.setFields(fields);
+        Host host(rig);
+        QVERIFY(host.discover());
+        QCOMPARE(host.manager()->parameters().size(), 7);
+        QStringList shown;
+        QTreeWidget *tree = host.parameters();
+        for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+            QTreeWidgetItem *item = tree->topLevelItem(i);
+            shown << item->text(0);
+            for (int j = 0; j < item->childCount(); ++j)
+                shown << "  " + item->child(j)->text(0);
+        }
+        QCOMPARE(shown, (QStringList{"Radio", "  Max Power", "Packet Rate", "Model Id"}));
+        QVERIFY(!host.row(QString::fromLatin1(bind)));
+    }
 
     void parameterStaging()
     {

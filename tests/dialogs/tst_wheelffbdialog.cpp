@@ -18,6 +18,7 @@
 #include "dialogs/presetspanel.h"
 #include "dialogs/wheelffbdialog.h"
 #include "support/transmitrig.h"
+#include "support/widgets/contrast.h"
 
 using corvane::FfbBar;
 using corvane::InputEffectType;
@@ -138,9 +139,9 @@ private slots:
         QTest::newRow("held by another program")
             << Wheel::HeldElsewhere << "11010"
             << "PARTIAL — close other sim software (it holds the wheel)\nacq:bg=0x80070005  acq:fg=0x80070005"
-            << "#D98A00" << "✗  Constant-force effect  [err 0x80070005]";
+            << "#B06F00" << "✗  Constant-force effect  [err 0x80070005]";
         QTest::newRow("effect refused") << Wheel::EffectRefused << "11110" << "PARTIAL — limited support\n"
-                                        << "#D98A00" << "✗  Constant-force effect  [err 0x80004005]";
+                                        << "#B06F00" << "✗  Constant-force effect  [err 0x80004005]";
     }
 
     void verdict()
@@ -250,6 +251,21 @@ private slots:
         const QList<QLabel *> labels = view.labels();
         QVERIFY(std::any_of(labels.cbegin(), labels.cend(),
                             [](QLabel *label) { return label->text() == QLatin1String("20%"); }));
+    }
+
+    // The strength warning is orange text: readable at 3:1 or better on the dialog.
+    void warningReads()
+    {
+        WheelFfbDialog dialog(nullptr);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        const QList<QLabel *> labels = View{dialog}.labels();
+        const auto warning = std::find_if(labels.cbegin(), labels.cend(), [](QLabel *label) {
+            return label->text().startsWith(QLatin1String("Direct-drive bases are strong"));
+        });
+        QVERIFY(warning != labels.cend());
+        const double ratio = ostratest::renderedTextContrast(&dialog, *warning);
+        QVERIFY2(ratio >= 3.0, qPrintable(QString::number(ratio)));
     }
 
     // Two pushes within the pulse: the force returns to 0 only after the second one's pulse.

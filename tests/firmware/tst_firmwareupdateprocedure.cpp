@@ -431,6 +431,43 @@ private slots:
         QCOMPARE(c()->serialPortName(), newName ? twin.portName() : QString());
     }
 
+    void versionAfterReboot_data()
+    {
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("the published one") << "1.4.3" << int(corvane::FirmwareDone)
+                                           << "Updated successfully!\nVersion: 1.4.3"
+                                           << "Updated successfully! Version: 1.4.3";
+        QTest::newRow("unchanged") << "1.4.2" << int(corvane::FirmwareError)
+                                   << "Update may not have been applied.\nPlease try again."
+                                   << "Update may not have been applied. Please try again.";
+        QTest::newRow("a third one") << "1.4.9" << int(corvane::FirmwareDone) << "Updated successfully.\nVersion: 1.4.9"
+                                     << "Updated successfully. Version: 1.4.9";
+    }
+
+    // The version the board reports after its reboot decides whether the update took.
+    void versionAfterReboot()
+    {
+        QFETCH(QString, after);
+        QFETCH(int, state);
+        QFETCH(QString, text);
+        QFETCH(QString, message);
+        serveFirmware(ReceiverDir, "1.4.3", uf2Image(2));
+        SimulatedRp2040 board(QStringLiteral("1.4.2"));
+        board.setVersionAfterUpdate(after);
+        runToCopied(board);
+        QTRY_VERIFY_WITH_TIMEOUT(board.rebooted(), Patience);
+        reconnectAfterReboot();
+        QTRY_VERIFY_WITH_TIMEOUT(proc()->state() == corvane::FirmwareDone || proc()->state() == corvane::FirmwareError,
+                                 Patience);
+        QCOMPARE(int(proc()->state()), state);
+        QCOMPARE(lastReport().text, text);
+        QCOMPARE(lastReport().message, message);
+        QCOMPARE(lastReport().kind, state == corvane::FirmwareDone ? FirmwareReport::Done : FirmwareReport::Error);
+    }
+
     void systemSoftwareAutoUpdate_data()
     {
         QTest::addColumn<bool>("dialog");
@@ -477,6 +514,45 @@ private slots:
         QVERIFY(texts.contains(QStringLiteral("Current version: Not installed")));
         QCOMPARE(bar, QList<int>({ 50, 65, 80, 90, 90 }));
         QCOMPARE(handlerBar, QList<int>({ 50, 50, 50, 50, 50 }));
+    }
+
+    void systemSoftwareVerification_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<QString>("text");
+        const QString unverified = QStringLiteral("Update could not be verified.\nPlease restart the device and try again.");
+        QTest::newRow("unknown afterwards") << QByteArray("2.0.0") << QByteArray("unknown") << int(corvane::FirmwareError)
+                                            << unverified;
+        QTest::newRow("the old version afterwards") << QByteArray("2.0.0") << QByteArray("2.0.0")
+                                                    << int(corvane::FirmwareError) << unverified;
+        QTest::newRow("still not installed") << QByteArray("unknown") << QByteArray("unknown")
+                                             << int(corvane::FirmwareError) << unverified;
+        QTest::newRow("a third version") << QByteArray("2.0.0") << QByteArray("2.0.5") << int(corvane::FirmwareDone)
+                                         << "Updated successfully.\nVersion: 2.0.5";
+    }
+
+    // After "SOC_AUTO_DONE:" the system software must report a version it did not have before.
+    void systemSoftwareVerification()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        QFETCH(int, state);
+        QFETCH(QString, text);
+        m_server->setResponse(SocVersion, HttpServer::ok("2.0.1"));
+        makeProcedure(handlerOptions());
+        SimulatedTransmitter tx;
+        tx.scriptReplies("SOC_VER", { "SOC_VER:" + before + "\r\n", "SOC_VER:" + after + "\r\n" });
+        tx.scriptReplies("SOC_UPDATE_AUTO:2.0.1", { "SOC_AUTO_DONE:installed\r\n" });
+        QVERIFY(c()->connectTransmitter(tx.portName(), FirmwareUpdateProcedure::Baud));
+        proc()->checkSocVersion();
+        QTRY_VERIFY_WITH_TIMEOUT(proc()->state() == corvane::FirmwareDone || proc()->state() == corvane::FirmwareError,
+                                 Patience);
+        QCOMPARE(tx.lineCount("SOC_VER"), 2);
+        QCOMPARE(int(proc()->state()), state);
+        QCOMPARE(lastReport().text, text);
+        QCOMPARE(lastReport().message, QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')));
     }
 
     void systemSoftwareErrorLine()
@@ -566,6 +642,51 @@ private slots:
         QCOMPARE(lastReport().text, QStringLiteral("Update cancelled."));
     }
 
+    void abRestartAfterInstall_data()
+    {
+        QTest::addColumn<bool>("yes");
+        QTest::addColumn<int>("reboots");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("restart now") << true << 1 << "Update installed. The transmitter is restarting...";
+        QTest::newRow("later") << false << 0 << "Update installed.\nRestart the transmitter to apply it.";
+    }
+
+    // A finished A/B install restarts the transmitter only when the user says so, once.
+    void abRestartAfterInstall()
+    {
+        QFETCH(bool, yes);
+        QFETCH(int, reboots);
+        QFETCH(QString, text);
+        SimulatedTransmitter tx;
+        QVERIFY(c()->connectTransmitter(tx.portName(), FirmwareUpdateProcedure::Baud));
+        proc()->setTarget(corvane::FirmwareTransmitterSoftwareV2);
+        tx.scriptReplies("SOC_OTA_CHECK", { "SOC_OTA_CHECK:{\"ok\":true,\"current_version\":\"1.0\","
+                                            "\"latest_version\":\"1.1\",\"update_available\":true}\r\n" });
+        tx.scriptReplies("SOC_OTA_START", { "SOC_OTA_START:{\"ok\":true}\r\n" });
+        tx.scriptReplies("SOC_OTA_STATUS", { "SOC_OTA_STATUS:{\"state\":\"success\"}\r\n" });
+        proc()->start();
+        QTRY_COMPARE_WITH_TIMEOUT(m_questions.size(), 1, Patience);
+        m_questions.clear();
+        proc()->answerQuestion(true);
+        tick(2);
+        QTRY_COMPARE_WITH_TIMEOUT(m_questions.size(), 1, Patience);
+        QCOMPARE(m_questions.first().kind, FirmwareQuestion::RestartAfterInstall);
+        QCOMPARE(lastReport().progress, 100);
+        // Nothing restarts while the question is open.
+        QTest::qWait(20);
+        tx.process();
+        QCOMPARE(tx.lineCount("SOC_OTA_REBOOT"), 0);
+        proc()->answerQuestion(yes);
+        QCOMPARE(proc()->state(), corvane::FirmwareDone);
+        QCOMPARE(lastReport().text, text);
+        if (yes)
+            QVERIFY(tx.waitFor([&] { return tx.lineCount("SOC_OTA_REBOOT") == 1; }));
+        // Answers after the first change nothing.
+        proc()->answerQuestion(true);
+        QTest::qWait(20);
+        tx.process();
+        QCOMPARE(tx.lineCount("SOC_OTA_REBOOT"), reboots);
+    }
 };
 
 OSTRA_TEST_MAIN_CORE(TestFirmwareUpdateProcedure)

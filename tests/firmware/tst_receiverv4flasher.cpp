@@ -106,6 +106,10 @@ private slots:
         QTest::newRow("hardware decides before the address") << bin << json(twoFaults)
                                                              << "This firmware is for \"QOR-V3\", not a QOR receiver V4.";
         QTest::newRow("address elsewhere") << bin << json(good, "flash_address", "0x08000800") << address;
+        QTest::newRow("address without its leading zero") << bin << json(good, "flash_address", "0x8000000") << QString();
+        QTest::newRow("address as a JSON number") << bin << json(good, "flash_address", 134217728) << address;
+        QTest::newRow("hash in upper case")
+            << bin << json(good, "sha256", good.value("sha256").toString().toUpper()) << QString();
         QTest::newRow("size differs, hash right") << bin << json(good, "size", 1000) << mismatch;
         QTest::newRow("hash wrong") << bin << json(good, "sha256", QString(64, QLatin1Char('0'))) << mismatch;
         QTest::newRow("version blank") << bin << json(good, "version", "  ") << "The firmware description has no version.";

@@ -138,6 +138,26 @@ private slots:
             QVERIFY2(box->height() >= box->minimumSizeHint().height(), qPrintable(box->title()));
     }
 
+    // The sliders of every group, the ramp duration's too, start at one x.
+    void slidersLineUp()
+    {
+        QWidget parent;
+        parent.resize(900, 1000);
+        parent.show();
+        HelicopterFlySettingsDialog dialog(&parent);
+        dialog.setConfig(HelicopterConfig());
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        const QList<QSlider *> sliders = dialog.findChildren<QSlider *>();
+        QCOMPARE(sliders.size(), 9);
+        const int left = sliders.first()->mapTo(&dialog, QPoint(0, 0)).x();
+        for (const QSlider *slider : sliders)
+            QCOMPARE(slider->mapTo(&dialog, QPoint(0, 0)).x(), left);
+        // No check box cuts its sentence.
+        for (const QCheckBox *box : dialog.findChildren<QCheckBox *>())
+            QVERIFY2(box->width() >= box->sizeHint().width(), qPrintable(box->text()));
+    }
+
     void render()
     {
         QWidget parent;

@@ -113,7 +113,7 @@ private slots:
         QTest::addColumn<int>("gaugeSlot"); // 0 roll, 2 collective, 3 yaw; -1 none
         QTest::addColumn<float>("gaugeValue");
         const Setup none = [](TransmitRig &, HelicopterConfig &) {};
-        QTest::newRow("no device: CH1 centred") << none << false << 1 << "1500 \u00B5s" << 0 << 0.0f;
+        QTest::newRow("no device: CH1 without a value") << none << false << 1 << "\u2014" << -1 << 0.0f;
         QTest::newRow("full roll at Beginner 60 %")
             << Setup([](TransmitRig &rig, HelicopterConfig &) { rig.joystick->setAxis(0, 1.0f); }) << true << 1
             << "1808 \u00B5s" << 0 << 0.6f;
@@ -171,6 +171,47 @@ private slots:
         const float shown[] = {host.gauge()->roll(), host.gauge()->pitch(), host.gauge()->collective(), host.gauge()->yaw()};
         if (gaugeSlot >= 0)
             QVERIFY2(qAbs(shown[gaugeSlot] - gaugeValue) < 1e-4f, qPrintable(QString::number(shown[gaugeSlot])));
+    }
+
+    // A control whose device is not connected shows no number, neither in its row nor on the gauge.
+    void unconnectedControlsShowNoValue_data()
+    {
+        QTest::addColumn<int>("devices"); // 0 none, 1 joystick only, 2 joystick and pedals, 3 all
+        QTest::addColumn<QStringList>("rows");
+        QTest::addColumn<QStringList>("gauge"); // collective, yaw, cyclic caption
+        const QString dash = QStringLiteral("\u2014");
+        const QString noCyclic = QStringLiteral("Cyclic \u00B7 roll \u2014 \u00B7 pitch \u2014");
+        const QString centred = QStringLiteral("Cyclic \u00B7 roll 0\u00B0 \u00B7 pitch 0\u00B0");
+        QTest::newRow("nothing") << 0 << QStringList{dash, dash, dash, dash} << QStringList{dash, dash, noCyclic};
+        QTest::newRow("no throttle lever, no pedals")
+            << 1 << QStringList{"1500 \u00B5s", "1500 \u00B5s", dash, dash} << QStringList{dash, dash, centred};
+        QTest::newRow("no throttle lever")
+            << 2 << QStringList{"1500 \u00B5s", "1500 \u00B5s", dash, "1500 \u00B5s"} << QStringList{dash, "0\u00B0", centred};
+    }
+
+    void unconnectedControlsShowNoValue()
+    {
+        QFETCH(int, devices);
+        QFETCH(QStringList, rows);
+        QFETCH(QStringList, gauge);
+        TransmitRig rig;
+        if (devices > 0)
+            QVERIFY(rig.connectHelicopter(false, devices >= 2));
+        rig.pollAll();
+        PageHost host(rig);
+        host.page->refreshFromController();
+        host.page->onLiveUpdate();
+        QCOMPARE((QStringList{host.liveText(1), host.liveText(2), host.liveText(3), host.liveText(4)}), rows);
+        QCOMPARE((QStringList{host.gauge()->collectiveText(), host.gauge()->yawText(), host.gauge()->cyclicCaption()}),
+                 gauge);
+        // Connecting the lever brings its number back.
+        if (devices == 2) {
+            QVERIFY(rig.controller->heliThrottle()->open(TransmitRig::ThrottlePos));
+            TransmitRig::wake(rig.lever, rig.controller->heliThrottle());
+            host.page->onLiveUpdate();
+            QVERIFY(host.liveText(3).endsWith(QStringLiteral("\u00B5s")));
+            QVERIFY(host.gauge()->collectiveText().endsWith(QLatin1Char('%')));
+        }
     }
 
     void hiddenPageDoesNoWork()

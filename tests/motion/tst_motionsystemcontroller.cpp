@@ -118,6 +118,33 @@ private slots:
         QCOMPARE(errors.size(), 1);
     }
 
+    // The map goes again once, 1500 ms after the first heartbeat, unless the board echoed it.
+    void mapResentUnlessConfirmed_data()
+    {
+        QTest::addColumn<QList<int>>("echo");
+        QTest::addColumn<int>("maps");
+        QTest::newRow("no echo") << QList<int>() << 2;
+        QTest::newRow("wrong echo") << QList<int> { 1, 0, 2, 3, 4, 5 } << 2;
+        QTest::newRow("confirmed") << QList<int> { 0, 1, 2, 3, 4, 5 } << 1;
+    }
+
+    void mapResentUnlessConfirmed()
+    {
+        QFETCH(QList<int>, echo);
+        QFETCH(int, maps);
+        QVERIFY(m_controller->connectPort(m_board->portName()));
+        QVERIFY(m_board->sendHeartbeat("ready"));
+        QVERIFY(m_board->waitForFrame('Q'));
+        if (!echo.isEmpty()) {
+            QVERIFY(m_board->sendMapEcho(echo));
+            QVERIFY(m_board->waitFor([this] { return m_controller->isMapConfirmed(); }, 300) == (maps == 1));
+        }
+        QTest::qWait(MotionSystemController::MapResendMs + 500);
+        m_board->process();
+        QCOMPARE(m_board->frameCount('A'), maps);
+        QCOMPARE(hex(m_board->frames('A').last().payload), QByteArray("00 01 02 03 04 05"));
+    }
+
     void heartbeatLoss()
     {
         connectAlive();

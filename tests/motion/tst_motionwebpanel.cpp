@@ -168,13 +168,17 @@ private slots:
         QTest::newRow("GET /test") << QByteArray("GET /test HTTP/1.1") << 404 << QByteArray("not found");
         QTest::newRow("lower-case method") << QByteArray("get /cfg HTTP/1.1") << 400 << QByteArray("bad params");
         QTest::newRow("one word") << QByteArray("GARBAGE") << 400 << QByteArray("bad request");
-        QTest::newRow("dof 5") << QByteArray("POST /test?kind=dof&dof=5 HTTP/1.1") << 400 << QByteArray("bad params");
+        // The controller's gate answers before the parameters are looked at.
+        QTest::newRow("dof 5 disconnected") << QByteArray("POST /test?kind=dof&dof=5 HTTP/1.1") << 409
+                                            << QByteArray("controller not connected");
         QTest::newRow("dof 2 disconnected") << QByteArray("POST /test?kind=dof&dof=2 HTTP/1.1") << 409
                                             << QByteArray("controller not connected");
-        QTest::newRow("single axis 9") << QByteArray("POST /test?kind=single&axis=9 HTTP/1.1") << 400 << QByteArray("bad params");
+        QTest::newRow("single axis 9 disconnected") << QByteArray("POST /test?kind=single&axis=9 HTTP/1.1") << 409
+                                                    << QByteArray("controller not connected");
         QTest::newRow("single all") << QByteArray("POST /test?kind=single&axis=-1 HTTP/1.1") << 409
                                     << QByteArray("controller not connected");
-        QTest::newRow("buzz axis 9") << QByteArray("POST /buzz?axis=9 HTTP/1.1") << 400 << QByteArray("bad params");
+        QTest::newRow("buzz axis 9 disconnected") << QByteArray("POST /buzz?axis=9 HTTP/1.1") << 409
+                                                  << QByteArray("controller not connected");
         QTest::newRow("move disconnected") << QByteArray("POST /move?axis=1&mm=40 HTTP/1.1") << 409
                                            << QByteArray("move refused (need connected + ready, no test)");
         QTest::newRow("cfg unknown key") << QByteArray("POST /cfg?zz=1 HTTP/1.1") << 400 << QByteArray("bad params");
@@ -190,6 +194,80 @@ private slots:
         const QByteArray reply = exchange(port(), request + "\r\n\r\n");
         QCOMPARE(codeOf(reply), code);
         QCOMPARE(bodyOf(reply), body);
+    }
+
+    // With the controller ready, a dof or axis the board cannot take is refused and nothing goes
+    // out: the frames carry only an axis's low byte, so 258 would reach actuator 2.
+    void parametersAfterTheGate_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QByteArray>("body");
+        const QByteArray bad("bad params");
+        const QByteArray move("move refused (need connected + ready, no test)");
+        QTest::newRow("dof 5") << QByteArray("POST /test?kind=dof&dof=5") << 400 << bad;
+        QTest::newRow("dof missing") << QByteArray("POST /test?kind=dof") << 400 << bad;
+        QTest::newRow("single axis -2") << QByteArray("POST /test?kind=single&axis=-2") << 400 << bad;
+        QTest::newRow("single axis 258") << QByteArray("POST /test?kind=single&axis=258") << 400 << bad;
+        QTest::newRow("buzz axis -2") << QByteArray("POST /buzz?axis=-2") << 400 << bad;
+        QTest::newRow("buzz axis -1") << QByteArray("POST /buzz?axis=-1") << 400 << bad;
+        QTest::newRow("buzz axis 258") << QByteArray("POST /buzz?axis=258") << 400 << bad;
+        QTest::newRow("move axis -2") << QByteArray("POST /move?axis=-2&mm=40") << 409 << move;
+        QTest::newRow("move axis -1") << QByteArray("POST /move?axis=-1&mm=40") << 409 << move;
+        QTest::newRow("move axis 258") << QByteArray("POST /move?axis=258&mm=40") << 409 << move;
+    }
+
+    void parametersAfterTheGate()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(int, code);
+        QFETCH(QByteArray, body);
+        connectReady();
+        const QByteArray reply = exchange(port(), request + " HTTP/1.1\r\n\r\n");
+        QCOMPARE(codeOf(reply), code);
+        QCOMPARE(bodyOf(reply), body);
+        // A heartbeat answered after the request: whatever the request sent has arrived by now.
+        QVERIFY(m_board->sendHeartbeat("ready"));
+        QTest::qWait(50);
+        m_board->process();
+        QCOMPARE(m_board->frameCount('T') + m_board->frameCount('V') + m_board->frameCount('M'), 0);
+        QVERIFY(!m_controller->isBusy());
+    }
+
+    // Only the panel's own page may change anything: a browser names the sending page in Origin
+    // or Referer, and a form on any other page would otherwise move the platform.
+    void requestsFromOtherPages_data()
+    {
+        QTest::addColumn<QByteArray>("headers");
+        QTest::addColumn<int>("code");
+        const QByteArray own = "http://127.0.0.1:PORT";
+        QTest::newRow("no page named") << QByteArray() << 200;
+        QTest::newRow("own origin") << "Origin: " + own + "\r\n" << 200;
+        QTest::newRow("own origin, localhost") << QByteArray("origin: http://localhost:PORT\r\n") << 200;
+        QTest::newRow("own referer") << "Referer: " + own + "/\r\n" << 200;
+        QTest::newRow("both own") << "Origin: " + own + "\r\nReferer: " + own + "/index.html\r\n" << 200;
+        QTest::newRow("other site") << QByteArray("Origin: http://evil.example\r\n") << 403;
+        QTest::newRow("other site's referer") << QByteArray("Referer: http://evil.example/form.html\r\n") << 403;
+        QTest::newRow("sandboxed page") << QByteArray("Origin: null\r\n") << 403;
+        QTest::newRow("other port") << QByteArray("Origin: http://127.0.0.1:1\r\n") << 403;
+        QTest::newRow("https") << QByteArray("Origin: https://127.0.0.1:PORT\r\n") << 403;
+        QTest::newRow("name resolving here") << QByteArray("Origin: http://rebound.example:PORT\r\n") << 403;
+        QTest::newRow("own origin, other referer") << "Origin: " + own + "\r\nReferer: http://evil.example/\r\n" << 403;
+        QTest::newRow("empty origin") << QByteArray("Origin:\r\n") << 403;
+    }
+
+    void requestsFromOtherPages()
+    {
+        QFETCH(QByteArray, headers);
+        QFETCH(int, code);
+        headers.replace("PORT", QByteArray::number(port()));
+        const QByteArray reply = exchange(port(), "POST /cfg?i=50 HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n");
+        QCOMPARE(codeOf(reply), code);
+        QCOMPARE(m_controller->settings().intensity, code == 200 ? 50 : 100);
+        if (code == 403)
+            QCOMPARE(reply, response(403, "Forbidden", "text/plain", "refused: sent from another page"));
+        // Reading stays open to any page: a browser keeps the answer from a page of another site.
+        QCOMPARE(codeOf(exchange(port(), "GET /status HTTP/1.1\r\nOrigin: http://evil.example\r\n\r\n")), 200);
     }
 
     void settingsUpdateIsClampedAndSent()

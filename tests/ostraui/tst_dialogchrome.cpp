@@ -1,11 +1,19 @@
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QtGui/qguiapplication_platform.h>
+
+#include <xcb/xcb.h>
 #include <QVBoxLayout>
 
+#include "ostraui/compositing.h"
 #include "ostraui/dialogchrome.h"
 #include "support/testenvironment.h"
 #include "animatedrun.h"
@@ -23,6 +31,48 @@ QColor sample(QWidget &window)
 {
     return window.grab().toImage().pixelColor(20, 20);
 }
+
+QRect globalRect(const QWidget *widget)
+{
+    return QRect(widget->mapToGlobal(QPoint()), widget->size());
+}
+
+// What the screen shows at a point of the dialog: the X server's own pixels, not a render.
+QColor onScreen(QDialog &dialog, const QPoint &at)
+{
+    const QPoint global = dialog.mapToGlobal(at);
+    return dialog.screen()->grabWindow(0, global.x(), global.y(), 1, 1).toImage().pixelColor(0, 0);
+}
+
+// Takes and gives up the compositing manager's selection, as a compositor does when it starts
+// and stops.
+class FakeCompositor
+{
+public:
+    FakeCompositor()
+        : m_connection(qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection())
+    {
+        xcb_screen_t *screen = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data;
+        m_window = xcb_generate_id(m_connection);
+        xcb_create_window(m_connection, XCB_COPY_FROM_PARENT, m_window, screen->root, 0, 0, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+        const char name[] = "_NET_WM_CM_S0";
+        xcb_intern_atom_reply_t *atom = xcb_intern_atom_reply(
+            m_connection, xcb_intern_atom(m_connection, 0, sizeof(name) - 1, name), nullptr);
+        xcb_set_selection_owner(m_connection, m_window, atom->atom, XCB_CURRENT_TIME);
+        free(atom);
+        xcb_flush(m_connection);
+    }
+    ~FakeCompositor()
+    {
+        xcb_destroy_window(m_connection, m_window);
+        xcb_flush(m_connection);
+    }
+
+private:
+    xcb_connection_t *m_connection;
+    xcb_window_t m_window;
+};
 
 } // namespace
 
@@ -109,13 +159,113 @@ private slots:
         QCOMPARE(layout->contentsMargins(), ownMargins ? QMargins(2, 3, 4, 5) : QMargins(24, 10, 24, 20));
         if (ownMargins)
             return;
-        const QRect card = dialog.rect().adjusted(28, 18, -28, -44);
+        // Without a compositing manager (the X test display) the card fills the window.
+        const QRect card = ostra::Compositing::instance()->active() ? dialog.rect().adjusted(28, 18, -28, -44)
+                                                                    : dialog.rect();
         const QRect field(edit->mapTo(&dialog, QPoint()), edit->size());
         const QRect buttons(box->mapTo(&dialog, QPoint()), box->size());
         auto *title = header(dialog)->findChild<QLabel *>();
         QCOMPARE(field.left(), title->mapTo(&dialog, QPoint()).x());
         QCOMPARE(card.right() - buttons.right(), 24);
         QCOMPARE(card.bottom() - buttons.bottom(), 20);
+    }
+
+    // A card taller than its window scrolls between the header and the footer, which stays in view
+    // and clear of the content; the content keeps its natural height instead of being squeezed.
+    void shortWindowScrollsContent()
+    {
+        QWidget window;
+        window.resize(700, 500);
+        window.show();
+        QDialog dialog(&window);
+        auto *layout = new QVBoxLayout(&dialog);
+        QList<QLineEdit *> fields;
+        for (int i = 0; i < 24; ++i)
+            layout->addWidget(fields.emplace_back(new QLineEdit));
+        auto *box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+        layout->addWidget(box);
+        applyDialogChrome(&dialog);
+        dialog.resize(460, 380);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QTRY_COMPARE(dialog.windowOpacity(), 1.0);
+
+        auto *scroll = dialog.findChild<QScrollArea *>(QStringLiteral("ostraDialogScroll"));
+        QVERIFY(scroll);
+        QVERIFY(scroll->verticalScrollBar()->isVisible());
+        QVERIFY(scroll->verticalScrollBar()->maximum() > 0);
+        QVERIFY(dialog.rect().contains(QRect(box->mapTo(&dialog, QPoint()), box->size())));
+        const QRect viewport = globalRect(scroll->viewport());
+        for (QAbstractButton *button : box->buttons())
+            QVERIFY(!globalRect(button).intersects(viewport));
+        for (QLineEdit *field : fields)
+            QCOMPARE(field->height(), field->sizeHint().height());
+
+        // With room, nothing scrolls and the dialog takes its natural height.
+        dialog.resize(460, 1400);
+        QTRY_VERIFY(!scroll->verticalScrollBar()->isVisible());
+    }
+
+    // Without a compositing manager the translucent shadow margin would show black on screen:
+    // the card then fills the window; a compositor starting or stopping switches it at once.
+    void noCompositorNothingBlack()
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            QSKIP("needs an X display without a compositing manager");
+        ostra::Compositing *compositing = ostra::Compositing::instance();
+        QVERIFY(!compositing->active());
+        QWidget window;
+        window.setStyleSheet(QStringLiteral("background: white;"));
+        window.setGeometry(100, 100, 800, 600);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QDialog dialog(&window);
+        (new QVBoxLayout(&dialog))->addWidget(new QLabel(QStringLiteral("Pedal check")));
+        applyDialogChrome(&dialog);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QTRY_COMPARE(dialog.windowOpacity(), 1.0);
+        const QList<QPoint> margin = {QPoint(3, 3), QPoint(dialog.width() / 2, dialog.height() - 4),
+                                      QPoint(dialog.width() - 4, dialog.height() / 2)};
+        const auto noneBlack = [&] {
+            for (const QPoint &at : margin) {
+                if (onScreen(dialog, at).lightness() < 128)
+                    return false;
+            }
+            return true;
+        };
+        QTRY_VERIFY(noneBlack());
+
+        {
+            FakeCompositor compositor;
+            QTRY_VERIFY_WITH_TIMEOUT(compositing->active(), 5000);
+            QCOMPARE(dialog.layout()->contentsMargins(), QMargins(28, 18, 28, 44));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!compositing->active(), 5000);
+        QCOMPARE(dialog.layout()->contentsMargins(), QMargins());
+        QTRY_VERIFY(noneBlack());
+    }
+
+    // Where the compositor places windows (Wayland), the fade leaves the dialog where it was put.
+    void fadeLeavesPlacementToWayland()
+    {
+        if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+            QSKIP("runs on a Wayland compositor (tests/support/westonrun.sh)");
+        QWidget window;
+        window.resize(600, 400);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QDialog dialog(&window);
+        (new QVBoxLayout(&dialog))->addWidget(new QLabel(QStringLiteral("Pedal check")));
+        applyDialogChrome(&dialog);
+        dialog.show();
+        const QPoint placed = dialog.pos();
+        QVERIFY(dialog.windowOpacity() < 1.0);
+        while (dialog.windowOpacity() < 1.0) {
+            QCOMPARE(dialog.pos(), placed);
+            QTest::qWait(10);
+        }
+        QCOMPARE(dialog.pos(), placed);
     }
 
     void closeButtonRunsOwnReject()

@@ -5,8 +5,10 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPainter>
 #include <QProcess>
 #include <QProgressBar>
@@ -20,6 +22,7 @@
 #include "ostraui/components.h"
 #include "ostraui/dialogchrome.h"
 #include "ostraui/mapview.h"
+#include "ostraui/navbutton.h"
 #include "ostraui/pageheader.h"
 #include "ostraui/sidebar.h"
 #include "ostraui/theme.h"
@@ -263,6 +266,77 @@ private slots:
         QVERIFY(image.save(picture("dialog")));
     }
 
+    // Focus that Tab gives shows the theme's ring on the control's own shape: a sidebar entry and a
+    // push button differ from their unfocused look, with the ring's colour at their left edge.
+    void focusRing()
+    {
+        QWidget window;
+        window.setStyleSheet(QStringLiteral("QWidget#host { background: #F3F5F8; }"));
+        window.setObjectName(QStringLiteral("host"));
+        auto *layout = new QHBoxLayout(&window);
+        auto *sidebar = new Sidebar(QStringLiteral("v1.3.5"));
+        layout->addWidget(sidebar);
+        auto *save = new QPushButton(QStringLiteral("Save"));
+        layout->addWidget(save, 0, Qt::AlignTop);
+        window.resize(480, 640);
+        window.show();
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        auto *entry = sidebar->findChildren<NavButton *>().value(1);
+        QVERIFY(entry);
+        const QImage entryBefore = entry->grab().toImage();
+        const QImage saveBefore = save->grab().toImage();
+
+        const auto tabTo = [&](QWidget *target) {
+            for (int i = 0; i < 20 && !target->hasFocus(); ++i)
+                QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &window, Qt::Key_Tab);
+            return target->hasFocus();
+        };
+        QVERIFY(tabTo(entry));
+        const QImage entryFocused = entry->grab().toImage();
+        QVERIFY(entryFocused != entryBefore);
+        QCOMPARE(entryFocused.pixelColor(1, entry->height() / 2), ThemeColors::infoText);
+        QVERIFY(tabTo(save));
+        const QImage saveFocused = save->grab().toImage();
+        QVERIFY(saveFocused != saveBefore);
+        QCOMPARE(saveFocused.pixelColor(1, save->height() / 2), ThemeColors::infoText);
+        // The entry that lost focus is back to its own look.
+        QCOMPARE(entry->grab().toImage(), entryBefore);
+        QVERIFY(window.grab().save(picture("focus")));
+    }
+
+    // Qt's message and input boxes wear the dialog chrome, the kit's icons, buttons without
+    // icons, and take room for a sentence.
+    void systemBoxes()
+    {
+        QWidget parent;
+        parent.resize(760, 560);
+        parent.show();
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Corvane Error"),
+                        QStringLiteral("Could not open the port."), QMessageBox::Ok, &parent);
+        box.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&box));
+        QVERIFY(box.property("ostraDialog").toBool());
+        QVERIFY(box.windowFlags() & Qt::FramelessWindowHint);
+        QVERIFY(box.width() >= 380);
+        QAbstractButton *ok = box.button(QMessageBox::Ok);
+        QVERIFY(ok->icon().isNull());
+        QVERIFY(ok->property("primary").toBool());
+        const QImage icon = box.iconPixmap().toImage();
+        QCOMPARE(icon.pixelColor(icon.width() / 2, 3), levelColor(LevelWarning));
+        QVERIFY(box.grab().save(picture("messagebox")));
+
+        QInputDialog input(&parent);
+        input.setWindowTitle(QStringLiteral("New Profile"));
+        input.setLabelText(QStringLiteral("Profile name:"));
+        input.setTextValue(QStringLiteral("New Profile"));
+        input.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&input));
+        QVERIFY(input.property("ostraDialog").toBool());
+        QVERIFY(input.width() >= 380);
+        QVERIFY(input.grab().save(picture("inputbox")));
+    }
+
     void darkTheme()
     {
         if (isDarkTheme())
@@ -273,7 +347,7 @@ private slots:
         env.insert("OSTRA_ARTEFACT_DIR", QFileInfo(ostratest::artefactDir("ostraui")).absolutePath());
         child.setProcessEnvironment(env);
         child.setProcessChannelMode(QProcess::ForwardedChannels);
-        child.start(QCoreApplication::applicationFilePath(), {"render", "regions", "dialog"});
+        child.start(QCoreApplication::applicationFilePath(), {"render", "regions", "dialog", "focusRing", "systemBoxes"});
         QVERIFY(child.waitForFinished(120000));
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
         QCOMPARE(child.exitCode(), 0);

@@ -176,6 +176,13 @@ private slots:
         QCOMPARE(activeChanged.size(), 1);
         QVERIFY(!store.renameProfile("1", ""));
         QCOMPARE(firstError(errors), QStringLiteral("Profile name cannot be empty"));
+        // Blanks count as empty; a name longer than 64 characters is refused; blanks around go.
+        QVERIFY(!store.renameProfile("1", " \t "));
+        QCOMPARE(errors.last().at(0).toString(), QStringLiteral("Profile name cannot be empty"));
+        QVERIFY(!store.renameProfile("1", QString(65, 'x')));
+        QCOMPARE(errors.last().at(0).toString(), QStringLiteral("Profile name is too long: at most 64 characters"));
+        QCOMPARE(readObject("1.json").value("name").toString(), QStringLiteral("Two"));
+        QVERIFY(store.renameProfile("1", "  Two  "));
         QCOMPARE(readObject("1.json").value("name").toString(), QStringLiteral("Two"));
 
         QVERIFY(store.deleteProfile("1"));

@@ -101,6 +101,74 @@ private slots:
         QVERIFY(station(0)->events().isEmpty());
     }
 
+    void heartbeatOnlyToCarsUnderControl_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("beats");
+        QTest::newRow("linked car") << "car" << int(corvane::Linked) << true;
+        QTest::newRow("helicopter") << "helicopter" << int(corvane::Linked) << false;
+        QTest::newRow("no signal: state refused") << "refusing" << int(corvane::NoSignal) << false;
+        QTest::newRow("no signal: back after a drop, state refused") << "dropped" << int(corvane::NoSignal) << false;
+    }
+
+    // A station that race control does not hold gets no heartbeat, so its own watchdog stays the
+    // judge of whether its car may drive.
+    void heartbeatOnlyToCarsUnderControl()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, status);
+        QFETCH(bool, beats);
+        ostratest::storeRaceStations({"10.77.0.3"}, false);
+        if (kind == "helicopter")
+            station(0)->setSupported(false);
+        if (kind == "refusing")
+            station(0)->refuse("get_lounge_state", "Station busy");
+        RaceControl control;
+        control.openIncludedStations();
+        if (kind == "dropped") {
+            // Linked once, so the station's last state (a car under race control) is kept.
+            QTRY_COMPARE(statusOf(control, "s3"), int(corvane::Linked));
+            station(0)->stop();
+            QTRY_COMPARE(statusOf(control, "s3"), int(corvane::NoSignal));
+            station(0)->refuse("get_lounge_state", "Station busy");
+            station(0)->clearRecord();
+            m_rig->net()->inStations([this] { QVERIFY(station(0)->listen(QHostAddress("10.77.0.3"), 12345)); });
+            QTRY_VERIFY_WITH_TIMEOUT(station(0)->events().contains("get_lounge_state"), 8000);
+            QVERIFY(control.findStation("s3")->state.value("supported").toBool());
+        }
+        QTRY_COMPARE(statusOf(control, "s3"), status);
+        station(0)->clearRecord();
+        QMetaObject::invokeMethod(&control, "sendHeartbeats");
+        // The link's next keep-alive ping comes after anything sent now.
+        QTRY_VERIFY(station(0)->events().contains("ping"));
+        const QStringList events = station(0)->events();
+        QCOMPARE(events.mid(0, events.indexOf("ping")).contains("lounge_heartbeat"), beats);
+    }
+
+    // Switching the safety link off disarms each station's watchdog, keeping the timeout, and
+    // ends the heartbeats.
+    void safetyLinkOffDisarmsAndStopsHeartbeats()
+    {
+        ostratest::storeRaceStations({"10.77.0.3"}, true);
+        RaceControl control;
+        control.openIncludedStations();
+        QTRY_COMPARE(statusOf(control, "s3"), int(corvane::Linked));
+        QTRY_VERIFY(station(0)->events().contains("lounge_heartbeat"));
+        control.setWatchdog(false, 5000);
+        QVERIFY(!control.watchdog());
+        QVERIFY(!QSettings().value("raceControl/watchdog").toBool());
+        QTRY_COMPARE(station(0)->requests("set_lounge_watchdog").size(), 2);
+        QCOMPARE(station(0)->requests("set_lounge_watchdog").last().value("data").toObject(),
+                 QJsonObject({{"enabled", false}, {"timeoutMs", 5000}}));
+        QVERIFY(!station(0)->loungeState().value("watchdog").toBool());
+        // Two keep-alive pings later (over 2 s, four heartbeat periods) nothing followed the
+        // switch-off but pings.
+        station(0)->clearRecord();
+        QTRY_VERIFY_WITH_TIMEOUT(station(0)->events().count("ping") >= 2, 6000);
+        QCOMPARE(station(0)->events().count("lounge_heartbeat"), 0);
+    }
+
     void commandAllCountsAnswers()
     {
         ostratest::storeRaceStations(kStationHosts, false);

@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QListWidget>
+#include <QScrollArea>
 #include <QSlider>
 #include <QSpinBox>
 
@@ -129,6 +130,61 @@ private slots:
         QVERIFY(!button(d.dialog.get(), "- Remove Zone")->isEnabled());
     }
 
+    // A record beyond what the receiver takes is pulled in, so a pick lands on an LED it lights.
+    void recordBeyondTheReceiver_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("selected");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("300 LEDs, LED 251") << 300 << 250 << "LED 100 / 100";
+        QTest::newRow("8 LEDs, LED 251") << 8 << 250 << "LED 8 / 8";
+        QTest::newRow("100 LEDs, LED 100") << 100 << 99 << "LED 100 / 100";
+    }
+
+    void recordBeyondTheReceiver()
+    {
+        QFETCH(int, count);
+        QFETCH(int, selected);
+        QFETCH(QString, shown);
+        Dialog d;
+        QVERIFY(d.ok);
+        // Twice: the second time the count box already shows the limit and says nothing.
+        d.dialog->setSettings(perLed(count, selected));
+        d.dialog->setSettings(perLed(count, selected));
+        QVERIFY(d.label(shown));
+        QVERIFY(!button(d.dialog.get(), "Next >")->isEnabled());
+        d.pickCyan();
+        const LedSettings s = d.dialog->settings();
+        QCOMPARE(s.ledCount, std::min(count, LedSettings::MaxLedCount));
+        QCOMPARE(s.ledColors.size(), 1);
+        QCOMPARE(s.ledColors.first().index, s.ledCount - 1);
+        d.count()->setValue(500);
+        QCOMPARE(d.dialog->settings().ledCount, LedSettings::MaxLedCount);
+        QVERIFY(d.count()->toolTip().contains("at most 100 LEDs"));
+    }
+
+    // At the receiver's zone limit "+ Add Zone" is off and the dialog says why.
+    void zoneLimit()
+    {
+        Dialog d;
+        QVERIFY(d.ok);
+        d.setMode(2);
+        QPushButton *add = button(d.dialog.get(), "+ Add Zone");
+        QLabel *why = d.label("The receiver takes at most 8 zones");
+        QVERIFY(why);
+        QVERIFY(!why->isVisible());
+        for (int i = 0; i < LedSettings::MaxZones; ++i)
+            add->click();
+        QCOMPARE(d.zones()->count(), 8);
+        QVERIFY(!add->isEnabled());
+        QVERIFY(why->isVisible());
+        add->click();
+        QCOMPARE(d.dialog->settings().rangeZones.size(), 8);
+        button(d.dialog.get(), "- Remove Zone")->click();
+        QVERIFY(add->isEnabled());
+        QVERIFY(!why->isVisible());
+    }
+
     void applyWithoutReceiver()
     {
         Dialog d;
@@ -163,27 +219,48 @@ private slots:
     void render_data()
     {
         QTest::addColumn<int>("mode");
-        QTest::newRow("global") << 0;
-        QTest::newRow("per-led") << 1;
-        QTest::newRow("range") << 2;
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("extraZones");
+        QTest::newRow("global") << 0 << "global" << 0;
+        QTest::newRow("per-led") << 1 << "per-led" << 0;
+        QTest::newRow("range") << 2 << "range" << 0;
+        QTest::newRow("range, all zones") << 2 << "range-full" << 5;
     }
 
     void render()
     {
         QFETCH(int, mode);
+        QFETCH(QString, name);
+        QFETCH(int, extraZones);
         Dialog d;
         LedSettings s;
         s.mode = LedMode(mode);
         s.globalColor = RgbColor{255, 73, 0};
         s.rangeZones = {{0, 30, RgbColor{255, 0, 0}}, {30, 70, RgbColor{0, 255, 0}}, {70, 100, RgbColor{0, 0, 255}}};
+        for (int i = 0; i < extraZones; ++i)
+            s.rangeZones.append({100, 100, RgbColor{40, 40, 200}});
         s.selectedZoneIndex = 1;
         d.dialog->setSettings(s);
         // The picker shows the colour of the mode: the global one, LED 1's (the global one), zone 2's.
         QCOMPARE(d.dialog->findChild<ColorWheelWidget *>()->color(), mode == 2 ? QColor(0, 255, 0) : QColor(255, 73, 0));
         d.dialog->resize(540, d.dialog->sizeHint().height());
         QCoreApplication::processEvents();
-        const char *names[] = {"global", "per-led", "range"};
-        QVERIFY(d.dialog->grab().toImage().save(picture(QStringLiteral("led-dialog-%1").arg(names[mode]))));
+        // With every zone taken, the picture shows the zone list and the note under it.
+        if (extraZones > 0)
+            d.dialog->findChild<QScrollArea *>()->ensureWidgetVisible(d.label("The receiver takes at most"));
+        QCoreApplication::processEvents();
+        QVERIFY(d.dialog->grab().toImage().save(picture(QStringLiteral("led-dialog-%1").arg(name))));
+    }
+
+    // The help button is the round 20 px button it is drawn as, level with the heading.
+    void helpButtonIsRound()
+    {
+        Dialog d;
+        const QPushButton *help = ostratest::withText<QPushButton>(d.dialog.get(), QStringLiteral("?"));
+        QVERIFY(help);
+        QCOMPARE(help->size(), QSize(20, 20));
+        const QLabel *heading = ostratest::withText<QLabel>(d.dialog.get(), QStringLiteral("LED Strip Configuration"));
+        QVERIFY(qAbs(help->geometry().center().y() - heading->geometry().center().y()) <= 2);
     }
 
     void darkTheme() { QVERIFY(ostratest::renderDarkTwin("receiver", {"render"})); }

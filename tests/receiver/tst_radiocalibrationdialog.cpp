@@ -184,7 +184,7 @@ private slots:
         QVERIFY(w.hold(2, 1500, 992));
         QVERIFY(w.hold(2, 1000, 172));
         // The steering page still holds the CH1 values of the double line.
-        QCOMPARE(w.pageLabel("valueLabel"), QStringLiteral("---"));
+        QCOMPARE(w.pageLabel("valueLabel"), QStringLiteral("\u2014"));
         QVERIFY(w.report("CH2:1000us CRSF:172"));
         QCOMPARE(w.pageLabel("valueLabel"), QStringLiteral("1100 us (CRSF: 300)"));
     }
@@ -203,6 +203,11 @@ private slots:
         QCOMPARE(w.dialog->results(), (QList<int>{0, 0, 0, 0, 0, 0}));
     }
 
+    static QLabel *nextHint(QDialog &dialog)
+    {
+        return ostratest::withText<QLabel>(&dialog, QStringLiteral("Press 'Next' to continue."));
+    }
+
     void connectCard()
     {
         ReceiverRig rig;
@@ -210,6 +215,9 @@ private slots:
         {
             RadioCalibrationDialog dialog(rig.controller.get());
             QVERIFY(!dialog.findChild<QPushButton *>("nextBtn")->isEnabled());
+            // The introduction asks for "Next" only when it can be pressed.
+            QVERIFY(nextHint(dialog));
+            QVERIFY(!nextHint(dialog)->isVisibleTo(&dialog));
             button(&dialog, "Connect")->click();
             bool found = false;
             for (QLabel *label : dialog.findChildren<QLabel *>())
@@ -221,6 +229,7 @@ private slots:
             RadioCalibrationDialog dialog(rig.controller.get());
             button(&dialog, "Connect")->click();
             QVERIFY(dialog.findChild<QPushButton *>("nextBtn")->isEnabled());
+            QVERIFY(nextHint(dialog)->isVisibleTo(&dialog));
         }
         // The port the wizard opened closes with it.
         QVERIFY(!rig.controller->isReceiverConnected());

@@ -121,6 +121,8 @@ QJsonObject FakeRaceStation::answer(QWebSocket *client, const QString &event, co
         return m_answersPings ? QJsonObject{{"event", "pong"}} : QJsonObject();
     if (m_unknown.contains(event))
         return error(QStringLiteral("Unknown event: %1").arg(event));
+    if (m_refused.contains(event))
+        return error(m_refused.value(event));
     if (event == QLatin1String("action_subscribe")) {
         for (const QJsonValue &name : data.value("events").toArray())
             m_subscriptions[client].insert(name.toString());

@@ -40,6 +40,8 @@ public:
     void setAnswersPings(bool on) { m_answersPings = on; }
     // These events are refused as software without them does: "Unknown event: <name>".
     void setUnknownEvents(const QStringList &events) { m_unknown = events; }
+    // This event is refused with `message`, as a station that cannot do it right now.
+    void refuse(const QString &event, const QString &message) { m_refused.insert(event, message); }
     void setStateValue(const QString &key, const QJsonValue &value) { m_state.insert(key, value); }
     void setAxisSettings(const QJsonObject &axis) { m_axis = axis; }
     void setWheelFfb(const QJsonObject &ffb) { m_ffb = ffb; }
@@ -82,6 +84,7 @@ private:
     bool m_silent = false;
     bool m_answersPings = true;
     QStringList m_unknown;
+    QHash<QString, QString> m_refused;
     QStringList m_messages;
     QList<int> m_closeCodes;
 };

@@ -1,8 +1,11 @@
 #include "support/netnamespaces.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QNetworkInterface>
 #include <QProcess>
+#include <QThread>
 #include <QRegularExpression>
 #include <QStandardPaths>
 
@@ -95,7 +98,22 @@ bool NetNamespaces::setUp(const QStringList &stationAddresses)
               && run({"-n", m_stations, "link", "set", vethStations, "up"});
     for (const QString &address : stationAddresses)
         ok = ok && run({"-n", m_stations, "addr", "add", address + "/24", "dev", vethStations});
-    return ok && enter(m_control);
+    return ok && enter(m_control) && waitForLink(vethControl);
+}
+
+// A veth pair reports its carrier a moment after "link set up" returns; a scan that lists the
+// interfaces before then sees nothing to sweep, so wait until the link runs.
+bool NetNamespaces::waitForLink(const QString &name)
+{
+    QDeadlineTimer deadline(5000);
+    while (!deadline.hasExpired()) {
+        const QNetworkInterface link = QNetworkInterface::interfaceFromName(name);
+        if (link.isValid() && link.flags().testFlag(QNetworkInterface::IsRunning))
+            return true;
+        QThread::msleep(10);
+    }
+    m_error = QStringLiteral("link %1 did not come up").arg(name);
+    return false;
 }
 
 bool NetNamespaces::enter(const QString &name)

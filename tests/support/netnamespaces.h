@@ -42,6 +42,7 @@ public:
 private:
     bool run(const QStringList &arguments);
     bool enter(const QString &name);
+    bool waitForLink(const QString &name);
 
     QString m_control;
     QString m_stations;

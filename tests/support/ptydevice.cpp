@@ -66,6 +66,11 @@ void PtyDevice::pump(int waitMs)
         QThread::msleep(quint64(waitMs));
     }
     QCoreApplication::processEvents(QEventLoop::AllEvents);
+    readMaster();
+}
+
+void PtyDevice::readMaster()
+{
     if (m_master < 0)
         return;
     char buf[4096];
@@ -75,6 +80,14 @@ void PtyDevice::pump(int waitMs)
             break;
         m_pending.append(buf, qsizetype(n));
     }
+}
+
+QByteArray PtyDevice::readArrived()
+{
+    readMaster();
+    QByteArray out;
+    out.swap(m_pending);
+    return out;
 }
 
 QByteArray PtyDevice::readAvailable()

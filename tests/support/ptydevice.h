@@ -24,6 +24,9 @@ public:
     bool write(const QByteArray &bytes);
     // Everything available now (after letting the event loop run once).
     QByteArray readAvailable();
+    // What has reached the terminal so far, read without running the event loop: the bytes the
+    // program handed to the line itself, not those still queued in its port.
+    QByteArray readArrived();
     // Reads until `done(buffer)` holds or the time-out passes; returns what was read.
     QByteArray readUntil(const std::function<bool(const QByteArray &)> &done, int timeoutMs = 2000);
     QByteArray readAtLeast(int bytes, int timeoutMs = 2000);
@@ -37,6 +40,7 @@ public:
 
 private:
     void pump(int waitMs);
+    void readMaster();
     void pumpUntil(const std::function<bool(const QByteArray &)> &done, int timeoutMs);
     int m_master = -1;
     int m_slave = -1;

@@ -9,8 +9,8 @@
 
 namespace ostratest {
 
-// Answers every message box that opens while it lives, with `answer`, and keeps its title and
-// text, so no test hangs on a modal question.
+// Answers every message box that opens while it lives, with the next of `replies` while any are
+// left, else with `answer`, and keeps its title and text, so no test hangs on a modal question.
 class MessageBoxAnswerer : public QObject
 {
 public:
@@ -23,7 +23,7 @@ public:
                 return;
             asked << box->windowTitle() + QLatin1Char('|') + box->text();
             formats << box->textFormat();
-            QAbstractButton *button = box->button(answer);
+            QAbstractButton *button = box->button(replies.isEmpty() ? answer : replies.takeFirst());
             if (!button)
                 button = box->buttons().value(0);
             button->click();
@@ -32,6 +32,7 @@ public:
     }
 
     QMessageBox::StandardButton answer;
+    QList<QMessageBox::StandardButton> replies;
     QStringList asked;
     QList<Qt::TextFormat> formats;
 

@@ -90,12 +90,30 @@ private slots:
         QCOMPARE(dialog.windowTitle(), title);
         const QString html = FirmwareUpdateDialog::infoTableHtml(FirmwareTarget(target));
         QVERIFY(html.startsWith("<table cellspacing='0' cellpadding='4' style='color:#0F1720;'><tr><td style='color:#0F1720; font-weight:bold; vertical-align:top; padding-right:8px;'>1.</td><td>" + firstStep + "</td></tr>"));
-        QVERIFY(html.endsWith("4.</td><td>" + QString(target == 0 ? "Press <b style='color:#0F1720;'>Check for Updates</b> below to start the flash." : "Press <b style='color:#0F1720;'>Start</b> below to check for updates.") + "</td></tr></table>"));
+        QVERIFY(html.endsWith("4.</td><td>" + QString(target == 0 ? "Press <b style='color:#0F1720;'>Check for Updates</b> below to start the flash." : "Press <b style='color:#0F1720;'>Check for Updates</b> below.") + "</td></tr></table>"));
         QCOMPARE(label(dialog, "instructionsLabel")->text(), html);
-        if (target != 0) {
-            QCOMPARE(status(dialog), QString("Make sure the %1 is connected, then press Start.")
-                                         .arg(title.chopped(int(qstrlen(" Firmware Update")))));
-        }
+        QCOMPARE(status(dialog), QString("Make sure the %1 is connected, then press Check for Updates.")
+                                     .arg(title.chopped(int(qstrlen(" Firmware Update")))));
+    }
+
+    // The steps name what is on this screen: the button that starts the run, and no tool of
+    // another system.
+    void stepsNameWhatIsThere_data()
+    {
+        QTest::addColumn<int>("target");
+        for (int target : {0, 1, 2, 3})
+            QTest::addRow("target %d", target) << target;
+    }
+
+    void stepsNameWhatIsThere()
+    {
+        QFETCH(int, target);
+        FirmwareUpdateDialog dialog(c(), FirmwareTarget(target));
+        const QString steps = label(dialog, "instructionsLabel")->text() + status(dialog);
+        QVERIFY(steps.contains(startButton(dialog)->text()));
+        QVERIFY(!steps.contains("Device Manager"));
+        QVERIFY(!steps.contains("press Start", Qt::CaseInsensitive));
+        QVERIFY(!steps.contains(">Start<"));
     }
 
     void receiverWithoutPorts()
@@ -203,6 +221,41 @@ private slots:
         startButton(dialog)->click();
         QCOMPARE(status(dialog), QString("Cancelling update..."));
         QTRY_VERIFY_WITH_TIMEOUT(tx.lineCount("SOC_OTA_CANCEL") == 1, Patience);
+    }
+
+    void abRestartQuestion_data()
+    {
+        QTest::addColumn<int>("restart");
+        QTest::addColumn<int>("reboots");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("Yes") << int(QMessageBox::Yes) << 1 << "Update installed. The transmitter is restarting...";
+        QTest::newRow("No") << int(QMessageBox::No) << 0 << "Update installed.\nRestart the transmitter to apply it.";
+    }
+
+    // After an A/B install the user is asked before the transmitter restarts.
+    void abRestartQuestion()
+    {
+        QFETCH(int, restart);
+        QFETCH(int, reboots);
+        QFETCH(QString, text);
+        ostratest::SimulatedTransmitter tx;
+        tx.scriptReplies("SOC_OTA_CHECK", { "SOC_OTA_CHECK:{\"ok\":true,\"current_version\":\"1.0\",\"latest_version\":\"1.1\","
+                                            "\"update_available\":true}\r\n" });
+        tx.scriptReplies("SOC_OTA_START", { "SOC_OTA_START:{\"ok\":true}\r\n" });
+        tx.scriptReplies("SOC_OTA_STATUS", { "SOC_OTA_STATUS:{\"state\":\"success\"}\r\n" });
+        QVERIFY(c()->connectTransmitter(tx.portName(), 115200));
+        FirmwareUpdateDialog dialog(c(), corvane::FirmwareTransmitterSoftwareV2);
+        MessageBoxAnswerer answerer;
+        answerer.replies = { QMessageBox::Yes, QMessageBox::StandardButton(restart) };
+        startButton(dialog)->click();
+        QTRY_COMPARE_WITH_TIMEOUT(answerer.asked.size(), 2, Patience);
+        QCOMPARE(answerer.asked.at(1), QString("Update Installed|The update was installed successfully.\n\nThe transmitter "
+                                               "must restart to boot the new firmware. Restart now?"));
+        QTRY_COMPARE_WITH_TIMEOUT(status(dialog), text, Patience);
+        QCOMPARE(dialog.state(), corvane::FirmwareDone);
+        QTest::qWait(20);
+        tx.process();
+        QCOMPARE(tx.lineCount("SOC_OTA_REBOOT"), reboots);
     }
 
     void render_data()

@@ -25,6 +25,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <memory>
 
@@ -263,6 +264,34 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(status(dialog), QString("Update failed: Cancelled."), Patience);
         QVERIFY(!panel->isVisible());
         QCOMPARE(fileRequests("firmware.bin"), 1);
+    }
+
+    // Destroyed while pages are written (the program quitting under it): the run stops at its
+    // next page, page 0 left erased so the board stays in its boot loader, and the program runs
+    // on while it waits (this board answers from the program's own event loop).
+    void destroyedWhileWritingPages()
+    {
+        constexpr int Pages = 120;
+        const QByteArray bin = ostratest::v4FirmwareBytes(Pages * 2048);
+        publish("1.3.0", bin);
+        MessageBoxAnswerer answerer(QMessageBox::Ok);
+        auto *dialog = new ReceiverV4UpdateDialog(c());
+        dialog->show();
+        QTRY_VERIFY_WITH_TIMEOUT(hasLabel(*dialog, "1.3.0"), Patience);
+        button(*dialog, "Update")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(status(*dialog).startsWith("Writing the firmware… page")
+                                     && !status(*dialog).startsWith("Writing the firmware… page 0 "), Patience);
+        int beats = 0;
+        QTimer beat;
+        connect(&beat, &QTimer::timeout, this, [&beats] { ++beats; });
+        beat.start(5);
+        delete dialog;
+        QVERIFY(beats > 0);
+        beat.stop();
+        const QByteArray flash = m_receiver->board().flash;
+        QCOMPARE(flash.left(2048), QByteArray(2048, char(0xFF)));
+        QVERIFY(flash.mid((Pages - 1) * 2048, 2048) != bin.mid((Pages - 1) * 2048, 2048));
+        QVERIFY(answerer.asked.isEmpty());
     }
 
     void upToDateAsks()

@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QTextDocument>
 
 #include <memory>
 
@@ -160,6 +161,20 @@ private slots:
         sender()->setGForces(-1.0f, 0.0f, 0.0f);
         QTest::qWait(80);
         QCOMPARE(sender()->previewState().lon, settled);
+    }
+
+    // The typed host is shown as typed, whatever it holds.
+    void streamHostShownAsText()
+    {
+        sender()->setTarget("<b>rig</b>&amp;", 20777);
+        sender()->setEnabled(true);
+        FfbMotionPreviewDialog dialog(m_controller.get(), nullptr);
+        tick(dialog);
+        QTextDocument shown;
+        shown.setHtml(label(dialog, "statusLabel"));
+        const QString text = shown.toPlainText();
+        QVERIFY2(text.contains(QString::fromUtf8("Rig stream on \u2192 <b>rig</b>&amp;:20777")), qPrintable(text));
+        sender()->setEnabled(false);
     }
 
     void withoutController()

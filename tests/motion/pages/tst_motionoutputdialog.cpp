@@ -5,6 +5,7 @@
 #include "ostraui/theme.h"
 
 #include "support/testenvironment.h"
+#include "support/widgets/contrast.h"
 #include "support/widgets/themedrender.h"
 
 #include <QApplication>
@@ -78,7 +79,7 @@ private slots:
         QCOMPARE(dialog.findChild<QLineEdit *>()->text(), QString("   ")); // the field stays as typed
         QCOMPARE(toggle(dialog)->text(), QString::fromUtf8("Streaming \u2014 click to stop"));
         QCOMPARE(status(dialog)->text(), QString::fromUtf8("Streaming to 127.0.0.1:%1 \u2014 0 packets sent \u00b7 %2").arg(listener.localPort()).arg(Waiting));
-        QCOMPARE(status(dialog)->styleSheet(), QString("font-family: 'Geist Mono'; font-size: 9pt; color: #D98A00;"));
+        QCOMPARE(status(dialog)->styleSheet(), QString("font-family: 'Geist Mono'; font-size: 9pt; color: #B06F00;"));
 
         QTRY_VERIFY_WITH_TIMEOUT(listener.hasPendingDatagrams(), Patience);
         const QNetworkDatagram datagram = listener.receiveDatagram();
@@ -101,11 +102,11 @@ private slots:
         QTest::addColumn<qint64>("ms");
         QTest::addColumn<QString>("state");
         QTest::addColumn<QString>("color");
-        QTest::newRow("never") << qint64(-1) << Waiting << "#D98A00";
+        QTest::newRow("never") << qint64(-1) << Waiting << "#B06F00";
         QTest::newRow("fresh") << qint64(0) << "car telemetry live" << "#12A66A";
         QTest::newRow("999 ms") << qint64(999) << "car telemetry live" << "#12A66A";
-        QTest::newRow("1000 ms") << qint64(1000) << QString::fromUtf8("car telemetry lost 1 s ago \u2014 output at rest") << "#D98A00";
-        QTest::newRow("2999 ms") << qint64(2999) << QString::fromUtf8("car telemetry lost 2 s ago \u2014 output at rest") << "#D98A00";
+        QTest::newRow("1000 ms") << qint64(1000) << QString::fromUtf8("car telemetry lost 1 s ago \u2014 output at rest") << "#B06F00";
+        QTest::newRow("2999 ms") << qint64(2999) << QString::fromUtf8("car telemetry lost 2 s ago \u2014 output at rest") << "#B06F00";
     }
 
     void status()
@@ -155,6 +156,27 @@ private slots:
         QCOMPARE(dialog.findChild<QSpinBox *>()->value(), 20777);
         toggle(dialog)->click();
         QCOMPARE(status(dialog)->text(), QString("Not available."));
+    }
+
+    // The safety warning and a waiting status are orange text: readable at 3:1 or better.
+    void warningsRead()
+    {
+        MotionOutputDialog dialog(m_controller.get(), nullptr);
+        dialog.resize(dialog.sizeHint());
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        toggle(dialog)->click();
+        QVERIFY(status(dialog)->styleSheet().contains("#B06F00"));
+        QLabel *warning = nullptr;
+        for (QLabel *label : dialog.findChildren<QLabel *>()) {
+            if (label->text().startsWith("Motion platforms move"))
+                warning = label;
+        }
+        QVERIFY(warning);
+        for (QLabel *label : {warning, status(dialog)}) {
+            const double ratio = ostratest::renderedTextContrast(&dialog, label);
+            QVERIFY2(ratio >= 3.0, qPrintable(QString::number(ratio)));
+        }
     }
 
     void render()

@@ -236,6 +236,10 @@ private slots:
             QCOMPARE(dot->color(), ostra::levelAccentColor(step.level));
             QCOMPARE(dot->hasRipple(), step.ripple);
         }
+        // A state the page does not know shows as the board's text, never as markup.
+        QVERIFY(m_board->sendHeartbeat("<b>odd</b>"));
+        QTRY_COMPARE_WITH_TIMEOUT(status->text(), QString("<b>odd</b>"), Patience);
+        QVERIFY(status->sizeHint().width() >= status->fontMetrics().horizontalAdvance(status->text()));
         // Homing shows on Auto home; calibrating tints Calibration.
         QVERIFY(m_board->sendHeartbeat("homing"));
         QTRY_COMPARE_WITH_TIMEOUT(status->text(), QString("Homing"), Patience);
@@ -294,6 +298,45 @@ private slots:
         QCOMPARE(targets->options().at(targets->currentIndex()), QString("Traction loss"));
         auto *names = child<QWidget>(m_page, "liveColumn2")->findChildren<QLabel *>().first();
         QVERIFY(names->text().endsWith(">CH2</span>"));
+    }
+
+    // A map naming a channel the new platform lacks goes back to the identity map (unsaved);
+    // one that fits is kept.
+    void platformChangeResetsActuatorSlots_data()
+    {
+        QTest::addColumn<QList<int>>("stored");
+        QTest::addColumn<int>("dof");
+        QTest::addColumn<QList<int>>("expected");
+        const QList<int> identity { 0, 1, 2, 3, 4, 5 };
+        QTest::newRow("3 DOF, channel 5 on actuator 1") << QList<int> { 5, 1, 2, 3, 4, 0 } << 3 << identity;
+        QTest::newRow("3 DOF, channel 4 on actuator 4") << QList<int> { 0, 1, 2, 4, 3, 5 } << 3 << identity;
+        QTest::newRow("3 DOF, four channels swapped") << QList<int> { 1, 0, 3, 2, 4, 5 } << 3 << QList<int> { 1, 0, 3, 2, 4, 5 };
+        QTest::newRow("2 DOF, channel 2 on actuator 2") << QList<int> { 0, 2, 1, 3, 4, 5 } << 2 << identity;
+        QTest::newRow("2 DOF, two channels swapped") << QList<int> { 1, 0, 2, 3, 5, 4 } << 2 << QList<int> { 1, 0, 2, 3, 5, 4 };
+    }
+
+    void platformChangeResetsActuatorSlots()
+    {
+        QFETCH(QList<int>, stored);
+        QFETCH(int, dof);
+        QFETCH(QList<int>, expected);
+        MotionSystemSettings s = m_controller->settings();
+        std::copy(stored.begin(), stored.end(), s.actuatorSlots.begin());
+        m_controller->applySettings(s);
+        m_page->setPlatformDof(dof);
+        for (int i = 0; i < MotionSystemController::actuatorCount(dof); ++i) {
+            auto *combo = child<QWidget>(m_page, QString("actuatorRow%1").arg(i + 1))->findChild<QComboBox *>();
+            QCOMPARE(combo->currentData().toInt(), expected.at(i));
+        }
+        const bool reset = expected != stored;
+        QCOMPARE(child<QLabel>(m_page, "mapStatus")->text(),
+                 reset ? QString("Save to apply the new positions") : QString("Sent to the controller on connect"));
+        auto *save = child<QPushButton>(m_page, "saveButton");
+        QCOMPARE(save->isEnabled(), reset);
+        if (reset)
+            save->click();
+        const std::array<int, 6> saved = m_controller->settings().actuatorSlots;
+        QCOMPARE(QList<int>(saved.begin(), saved.end()), expected);
     }
 
     void freeTestAxis_data()

@@ -6,6 +6,7 @@
 #include "ostraui/meter.h"
 #include "ostraui/pill.h"
 #include "racecontrol/pages/racecarcard.h"
+#include "racecontrol/pages/racedisplay.h"
 #include "racefleet.h"
 
 using corvane::RaceCarCard;
@@ -75,6 +76,33 @@ private slots:
             texts.append(label->text());
         QVERIFY(texts.contains("0%") && texts.contains("R") && texts.contains("10"));
         QVERIFY(card.hasAlertFrame());
+    }
+
+    // One click stops this car alone; once its station reports it stopped, one click resumes it.
+    void stopButtonStopsAndResumesThisCar()
+    {
+        const QString id = RaceFleet::id(RaceFleet::Running);
+        ostratest::FakeRaceStation *station = m_fleet.rig.station(RaceFleet::Running);
+        ostratest::FakeRaceStation *other = m_fleet.rig.station(RaceFleet::Stopped);
+        RaceCarCard card(m_fleet.control.get(), id);
+        card.refresh(0);
+        station->clearRecord();
+        other->clearRecord();
+        buttonStartingWith(&card, "Stop")->click();
+        QTRY_VERIFY(corvane::isStationStopped(*m_fleet.control->findStation(id)));
+        card.refresh(0);
+        QPushButton *resume = buttonStartingWith(&card, "\u25B6 Resume");
+        QVERIFY(resume);
+        QVERIFY(card.hasAlertFrame());
+        QCOMPARE(station->events().count("action_lounge_release"), 0);
+        resume->click();
+        QTRY_VERIFY(!corvane::isStationStopped(*m_fleet.control->findStation(id)));
+        card.refresh(0);
+        QVERIFY(buttonStartingWith(&card, "Stop"));
+        QCOMPARE(station->events().count("action_lounge_stop"), 1);
+        QCOMPARE(station->events().count("action_lounge_release"), 1);
+        QVERIFY(!other->events().contains("action_lounge_stop"));
+        QVERIFY(!other->events().contains("action_lounge_release"));
     }
 
     void capButtonCyclesTheOwnCap_data()

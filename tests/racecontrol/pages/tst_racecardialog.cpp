@@ -168,6 +168,31 @@ private slots:
         QCOMPARE(running()->requests("set_axis_settings").last().value("data").toObject(), QJsonObject({{"steeringCenter", 1000}}));
     }
 
+    // The big button stops this car alone and, once its station reports it stopped, resumes it.
+    void bigButtonStopsAndResumesThisCar()
+    {
+        auto dialog = openLoaded();
+        QVERIFY(dialog);
+        ostratest::FakeRaceStation *other = m_fleet.rig.station(RaceFleet::Stopped);
+        other->clearRecord();
+        ostratest::withText<QPushButton>(dialog.get(), "\u25A0  Stop car 01")->click();
+        QTRY_VERIFY(corvane::isStationStopped(*m_fleet.control->findStation(m_id)));
+        dialog->refresh();
+        QVERIFY(labelShown(dialog.get(), "Stopped from race control. The driver has no throttle until you resume it."));
+        QPushButton *resume = ostratest::withText<QPushButton>(dialog.get(), "\u25B6  Resume car 01");
+        QVERIFY(resume);
+        QCOMPARE(resume->property("txState").toString(), QString("go"));
+        QCOMPARE(running()->events().count("action_lounge_release"), 0);
+        resume->click();
+        QTRY_VERIFY(!corvane::isStationStopped(*m_fleet.control->findStation(m_id)));
+        dialog->refresh();
+        QVERIFY(ostratest::withText<QPushButton>(dialog.get(), "\u25A0  Stop car 01"));
+        QCOMPARE(running()->events().count("action_lounge_stop"), 1);
+        QCOMPARE(running()->events().count("action_lounge_release"), 1);
+        QVERIFY(!other->events().contains("action_lounge_stop"));
+        QVERIFY(!other->events().contains("action_lounge_release"));
+    }
+
     void wheelWithoutForceFeedback()
     {
         running()->setWheelFfb({{"enabled", true}, {"strength", 0.5}, {"centering", 0.5}, {"capable", false}});

@@ -2,8 +2,10 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSettings>
+#include <QSignalSpy>
 
 #include "ostraui/pill.h"
+#include "ostraui/toast.h"
 #include "racecontrol/pages/racecarcard.h"
 #include "racecontrol/pages/racecardialog.h"
 #include "racecontrol/pages/racecontrolpage.h"
@@ -43,6 +45,12 @@ QStringList counts(QWidget *page)
             result.append(label->text());
     }
     return result;
+}
+
+QString toastText(QWidget *page)
+{
+    auto *toast = page->window()->findChild<ostra::Toast *>();
+    return toast ? toast->text() : QString();
 }
 
 } // namespace
@@ -139,6 +147,58 @@ private slots:
         QVERIFY(labelTexts(&page).contains("No limit"));
         QCOMPARE(running->requests("set_lounge_pit_limiter").last().value("data").toObject(),
                  QJsonObject({{"enabled", false}}));
+    }
+
+    void stopAllReports_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("toast");
+        QTest::addColumn<int>("stopsSent");
+        QTest::newRow("every car stops") << "" << "" << 2;
+        QTest::newRow("one car refuses") << "refuse" << "Stopped 1 of 2 cars \u2014 check the others" << 2;
+        QTest::newRow("the cars went offline") << "offline" << "No cars online to stop" << 0;
+    }
+
+    // STOP ALL as clicked between two refreshes of the page (it is not shown, so the button keeps
+    // what the last refresh drew while the stations change under it).
+    void stopAllReports()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, toast);
+        QFETCH(int, stopsSent);
+        RaceFleet fleet;
+        const QString reason = fleet.setUp(RaceFleet::Helicopter);
+        if (!reason.isEmpty())
+            QSKIP(qPrintable("the page is tested against stations inside network namespaces: " + reason));
+        QVERIFY(fleet.settle(RaceFleet::Helicopter));
+        RaceControlPage page(fleet.control.get());
+        QPushButton *stopAll = button(&page, "\u25A0  STOP ALL");
+        QVERIFY(stopAll->isEnabled());
+        QList<ostratest::FakeRaceStation *> stations{fleet.rig.station(RaceFleet::Running),
+                                                     fleet.rig.station(RaceFleet::Stopped)};
+        if (fault == "refuse")
+            stations.at(1)->refuse("action_lounge_stop", "Station busy");
+        for (ostratest::FakeRaceStation *station : stations) {
+            if (fault == "offline")
+                station->stop();
+            station->clearRecord();
+        }
+        if (fault == "offline") {
+            for (int car : {int(RaceFleet::Running), int(RaceFleet::Stopped)})
+                QTRY_COMPARE(fleet.control->findStation(RaceFleet::id(car))->status, int(corvane::NoSignal));
+        }
+        QSignalSpy changed(fleet.control.get(), &RaceControl::stationChanged);
+        stopAll->click();
+        if (toast.isEmpty()) {
+            // Each car's stop shows twice, pushed by its station and then in the reply.
+            for (int car : {int(RaceFleet::Running), int(RaceFleet::Stopped)})
+                QTRY_VERIFY(std::count_if(changed.cbegin(), changed.cend(), [car](const QList<QVariant> &args) {
+                                return args.at(0).toString() == RaceFleet::id(car);
+                            }) >= 2);
+        }
+        QTRY_COMPARE(toastText(&page), toast);
+        QCOMPARE(stations.at(0)->events().count("action_lounge_stop") + stations.at(1)->events().count("action_lounge_stop"),
+                 stopsSent);
     }
 
     void renderDarkTheme() { QVERIFY(renderDarkToo({"noStationIsAllLocked", "fleetCountsCapsAndResume"})); }

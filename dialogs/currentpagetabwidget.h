@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QTabWidget>
+
+namespace corvane {
+
+// A tab widget that asks for the height of the page it shows, not of its tallest page: a short
+// page then leaves no gap under itself, and the dialog's free height goes where its layout puts
+// its stretch.
+class CurrentPageTabWidget : public QTabWidget
+{
+    Q_OBJECT
+public:
+    explicit CurrentPageTabWidget(QWidget *parent = nullptr);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+private:
+    // The whole hint with the pages' share replaced by the current page's.
+    QSize forCurrentPage(QSize whole, QSize (QWidget::*pageHint)() const) const;
+};
+
+} // namespace corvane

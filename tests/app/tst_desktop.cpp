@@ -1,0 +1,218 @@
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QLayout>
+#include <QProcess>
+#include <QScreen>
+#include <QScrollArea>
+#include <QSettings>
+#include <QStackedLayout>
+
+#include <memory>
+
+#include "app/mainwindow.h"
+#include "ostraui/theme.h"
+#include "ostraui/titlebar.h"
+#include "support/testenvironment.h"
+#include "support/widgets/themedrender.h"
+
+// The program's windows on a real X desktop: ctest runs this under Xvfb with openbox and with
+// no window manager, on screens from 1024 x 700 up. Where dialogs open, whether the window and
+// every dialog fit the screen, and whether footer buttons stay clear of the content.
+namespace {
+
+QRect globalRect(const QWidget *widget)
+{
+    return QRect(widget->mapToGlobal(QPoint()), widget->size());
+}
+
+QRect available()
+{
+    return QGuiApplication::primaryScreen()->availableGeometry();
+}
+
+QString screenName()
+{
+    const QSize size = QGuiApplication::primaryScreen()->size();
+    return QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+}
+
+QString text(const QRect &rect)
+{
+    return QStringLiteral("%1x%2 at %3,%4").arg(rect.width()).arg(rect.height()).arg(rect.x()).arg(rect.y());
+}
+
+// Chromed dialogs are frameless: their geometry is what shows. (Qt's frame geometry of a window
+// openbox leaves undecorated can carry stale frame margins.)
+bool centredOver(const QWidget *dialog, const QWidget *window)
+{
+    const QPoint offset = dialog->geometry().center() - window->frameGeometry().center();
+    return qAbs(offset.x()) <= 2 && qAbs(offset.y()) <= 2;
+}
+
+// Widgets that one layout places side by side must not cover each other: they do only when the
+// layout was squeezed below its minimum.
+QString overlapIn(QWidget *root)
+{
+    for (QWidget *parent : root->findChildren<QWidget *>()) {
+        QLayout *layout = parent->layout();
+        if (!parent->isVisible() || !layout || qobject_cast<QStackedLayout *>(layout))
+            continue;
+        QList<QWidget *> placed;
+        for (QWidget *child : parent->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (child->isVisible() && !child->isWindow() && layout->indexOf(child) >= 0)
+                placed << child;
+        }
+        for (int i = 0; i < placed.size(); ++i) {
+            for (int j = i + 1; j < placed.size(); ++j) {
+                if (placed[i]->geometry().intersects(placed[j]->geometry()))
+                    return QStringLiteral("%1 covers %2 in %3")
+                        .arg(placed[i]->metaObject()->className(), placed[j]->metaObject()->className(),
+                             parent->objectName());
+            }
+        }
+    }
+    return QString();
+}
+
+} // namespace
+
+class TestDesktop : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            QSKIP("runs on an X display (tests/support/xvfbrun.sh)");
+        ostra::installTheme(*qApp);
+        m_window = std::make_unique<MainWindow>();
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+
+    // 1440 x 900 where the screen has room, never larger than its available area, centred on it.
+    void mainWindowFits()
+    {
+        const QRect area = available();
+        QTRY_VERIFY2(area.contains(m_window->frameGeometry()), qPrintable(screenName()));
+        QCOMPARE(m_window->size(), QSize(1440, 900).boundedTo(area.size()));
+        QVERIFY(qAbs(m_window->frameGeometry().center().x() - area.center().x()) <= 1);
+        QVERIFY(qAbs(m_window->frameGeometry().center().y() - area.center().y()) <= 1);
+    }
+
+    // A real double click (through the X server, as a user's) on the title bar maximises, and
+    // another restores; pressing the bar must not hand the pointer to the window manager before
+    // the pointer moves.
+    void titleBarDoubleClickMaximises()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+            QSKIP("needs xdotool");
+        auto *bar = m_window->findChild<ostra::TitleBar *>();
+        const auto doubleClick = [&] {
+            const QPoint at = bar->mapToGlobal(QPoint(bar->width() / 3, bar->height() / 2));
+            QProcess::execute(QStringLiteral("xdotool"),
+                              {QStringLiteral("mousemove"), QString::number(at.x()), QString::number(at.y()),
+                               QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("2"),
+                               QStringLiteral("--delay"), QStringLiteral("80"), QStringLiteral("1")});
+        };
+        doubleClick();
+        QTRY_VERIFY(m_window->isMaximized());
+        QTest::qWait(300);
+        doubleClick();
+        QTRY_VERIFY(!m_window->isMaximized());
+        QTRY_VERIFY(available().contains(m_window->frameGeometry()));
+    }
+
+    void dialogsOpenCentred_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<bool>("animated");
+        for (const char *key : {"disclaimer", "profiles", "axis"}) {
+            QTest::addRow("%s animated", key) << QString::fromLatin1(key) << true;
+            QTest::addRow("%s still", key) << QString::fromLatin1(key) << false;
+        }
+    }
+
+    // Over a main window moved to (300, 120), a dialog opens centred over it, whether it fades in
+    // or not, and stays there.
+    void dialogsOpenCentred()
+    {
+        QFETCH(QString, key);
+        QFETCH(bool, animated);
+        if (!available().contains(QRect(QPoint(300, 120), QSize(1440, 900))))
+            QSKIP("the screen is too small to move the window");
+        ostra::Motion::instance()->setReducedMotion(!animated);
+        m_window->showNormal();
+        QTRY_COMPARE(m_window->size(), QSize(1440, 900));
+        m_window->move(300, 120);
+        QTRY_COMPARE(m_window->frameGeometry().topLeft(), QPoint(300, 120));
+
+        std::unique_ptr<QDialog> dialog(m_window->buildSnapshotDialog(key));
+        QVERIFY(dialog);
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+        QTRY_COMPARE(dialog->windowOpacity(), 1.0);
+        QTRY_VERIFY2(centredOver(dialog.get(), m_window.get()), qPrintable(text(dialog->geometry())));
+        QTest::qWait(300);
+        QVERIFY(centredOver(dialog.get(), m_window.get()));
+        dialog->close();
+        ostra::Motion::instance()->setReducedMotion(false);
+    }
+
+    void dialogsFit_data()
+    {
+        QTest::addColumn<QString>("key");
+        for (const QString &key : MainWindow::snapshotDialogKeys())
+            QTest::newRow(qPrintable(key)) << key;
+    }
+
+    // Every dialog fits the screen's available area; its footer buttons lie on the card, below
+    // the scrolling content and clear of it; nothing inside is squeezed over its neighbour.
+    void dialogsFit()
+    {
+        QFETCH(QString, key);
+        ostra::Motion::instance()->setReducedMotion(true);
+        std::unique_ptr<QDialog> dialog(m_window->buildSnapshotDialog(key));
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+        QTest::qWait(50);
+        QVERIFY(dialog->windowFlags() & Qt::FramelessWindowHint);
+        QTRY_VERIFY2(available().contains(dialog->geometry()),
+                     qPrintable(QStringLiteral("%1 in %2").arg(text(dialog->geometry()), text(available()))));
+
+        auto *scroll = dialog->findChild<QScrollArea *>(QStringLiteral("ostraDialogScroll"));
+        QVERIFY(scroll);
+        const QRect content = globalRect(scroll->viewport());
+        const QRect card = globalRect(dialog.get());
+        if (auto *footer = dialog->findChild<QWidget *>(QStringLiteral("ostraDialogFooter"))) {
+            for (QAbstractButton *button : footer->findChildren<QAbstractButton *>()) {
+                if (!button->isVisible())
+                    continue;
+                QVERIFY2(card.contains(globalRect(button)), qPrintable(button->text()));
+                QVERIFY2(!globalRect(button).intersects(content), qPrintable(button->text()));
+            }
+        }
+        const QString overlap = overlapIn(dialog.get());
+        QVERIFY2(overlap.isEmpty(), qPrintable(overlap));
+
+        dialog->grab().save(ostratest::themedPicture(QStringLiteral("app"),
+                                                     QStringLiteral("desktop-%1-%2").arg(screenName(), key)));
+        dialog->close();
+        ostra::Motion::instance()->setReducedMotion(false);
+    }
+
+    void dialogsFitDark()
+    {
+        QVERIFY(ostratest::renderDarkTwin(QStringLiteral("app"), {QStringLiteral("dialogsFit")}));
+    }
+
+    void cleanupTestCase() { m_window.reset(); }
+
+private:
+    std::unique_ptr<MainWindow> m_window;
+};
+
+OSTRA_TEST_MAIN_WIDGETS(TestDesktop)
+#include "tst_desktop.moc"
