@@ -12,6 +12,7 @@
 #include "app/disclaimerdialog.h"
 #include "app/onboardingwizard.h"
 #include "bridge/corvanecontroller.h"
+#include "motion/motionsystemcontroller.h"
 #include "motion/pages/motionsystemwidget.h"
 #include "ostraui/ambientbackground.h"
 #include "ostraui/devicerow.h"
@@ -132,13 +133,17 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    // They read the controller until they are gone; race control's flush below runs their timers.
+    deleteCompanionWindows();
     if (m_raceControl)
         m_raceControl->shutdown();
     m_server->disconnect(this);
     m_server->stop();
     m_controller->stopTransmission();
-    // What the controller announces while it closes its devices must not reach a window in teardown.
+    // What the controllers announce while they close their devices must not reach a window in teardown.
     m_controller->disconnect(this);
+    if (m_motionController)
+        m_motionController->disconnect(this);
     delete m_controller;
     m_controller = nullptr;
 }
@@ -321,6 +326,7 @@ void MainWindow::startAutoConnect()
     m_autoConnectTimer = new QTimer(this);
     m_autoConnectTimer->setObjectName(QStringLiteral("autoConnectTimer"));
     m_autoConnectTimer->setInterval(AutoConnectIntervalMs);
+    m_autoConnectTimer->setTimerType(Qt::PreciseTimer);
     connect(m_autoConnectTimer, &QTimer::timeout, this, &MainWindow::onAutoConnectRetry);
     watchSetupGuideConnections(m_autoConnectTimer);
     m_autoConnectTimer->start();

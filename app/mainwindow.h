@@ -185,6 +185,7 @@ private:
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     // Sends an error of the controller or the profile store to onError or onNetworkError.
@@ -226,6 +227,13 @@ private:
     void onGpsUpdated(const corvane::GpsFix &fix);
     void onFfbLevel(float level);
     void appendConsoleLine(const QString &line);
+    // A car page control by object name; other windows of this one (the setup guide) have their
+    // own controls of the same kind, so lookups stay on the page.
+    template <typename T>
+    T *carPageControl(const char *name) const
+    {
+        return m_carPage ? m_carPage->findChild<T *>(QLatin1String(name)) : nullptr;
+    }
     // One device slot: look the controls up, toggle the device, refresh the page.
     void toggleDevice(const char *comboName, const char *buttonName, bool connected, const QString &noSelection,
                       const std::function<void()> &disconnect, const std::function<void(const QVariant &)> &connectDevice);
@@ -233,6 +241,9 @@ private:
     void showRaceControlStopOverlay();
     void startAutoConnect();
     void stopAutoConnect();
+    // Windows that stay open beside this one and read the controller (mainwindow_windows.cpp).
+    void showCompanionWindow(QWidget *window, bool fullScreen);
+    void deleteCompanionWindows();
     // Ends the start-up retry on a device the user connects or drops in the setup guide.
     void watchSetupGuideConnections(QTimer *retry);
 
@@ -283,12 +294,14 @@ private:
     QLabel *m_pitLimiterOverlay = nullptr;
     QLabel *m_raceControlStopOverlay = nullptr;
     QPointer<QTimer> m_autoConnectTimer;
+    QList<QPointer<QWidget>> m_companionWindows;
     int m_autoConnectBudget = 0;
     bool m_autoConnecting = false;
     bool m_suppressErrorDialogs = false;
     bool m_restartRequested = false;
 
     // Car page.
+    QWidget *m_carPage = nullptr;
     corvane::SteeringGaugeWidget *m_steeringGauge = nullptr;
     QLabel *m_gearLabel = nullptr;
     int m_shownGear = 0x7fffffff;

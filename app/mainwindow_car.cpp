@@ -80,6 +80,7 @@ QWidget *MainWindow::buildCarPage()
 {
     auto *content = new QWidget;
     content->setObjectName(QStringLiteral("carPageContent"));
+    m_carPage = content;
     content->setMaximumWidth(CarPageMaxWidth);
     auto *layout = new QVBoxLayout(content);
     layout->setContentsMargins(8, 0, 8, 28);

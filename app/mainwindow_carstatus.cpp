@@ -325,13 +325,16 @@ void MainWindow::updateSteeringHealth()
 
 void MainWindow::refreshPortCombos()
 {
-    auto *combo = findChild<QComboBox *>(QStringLiteral("transmitterCombo"));
+    auto *combo = carPageControl<QComboBox>("transmitterCombo");
     if (!combo || m_controller->isSerialConnected())
         return;
     combo->clear();
     combo->addItem(tr("Choose QOR Transmitter"), QString());
-    for (const corvane::SerialPortEntry &port : corvane::CorvaneController::availableSerialPorts())
-        combo->addItem(QStringLiteral("%1 - %2").arg(port.portName, port.description), port.portName);
+    for (const corvane::SerialPortEntry &port : corvane::CorvaneController::availableSerialPorts()) {
+        const QString text = port.description.isEmpty() ? port.portName
+                                                        : QStringLiteral("%1 - %2").arg(port.portName, port.description);
+        combo->addItem(text, port.portName);
+    }
     combo->setEnabled(true);
 }
 
@@ -347,7 +350,7 @@ void MainWindow::onRefreshInputDevices()
                  {"pedalsCombo", m_controller->isPedalsConnected(), QT_TR_NOOP("Choose pedals")},
                  {"shifterCombo", m_controller->isShifterConnected(), QT_TR_NOOP("Choose shifter")}};
     for (const auto &role : roles) {
-        auto *combo = findChild<QComboBox *>(QLatin1String(role.combo));
+        auto *combo = carPageControl<QComboBox>(role.combo);
         if (combo && !role.connected)
             fillInputDeviceCombo(devices, combo, tr(role.placeholder));
     }
@@ -356,9 +359,9 @@ void MainWindow::onRefreshInputDevices()
 void MainWindow::onLinkStatisticsUpdated(const corvane::LinkStatistics &stats)
 {
     auto dbm = [](qint32 v) { return v == 0 ? QStringLiteral("\u2014") : QString::number(v); };
-    if (auto *label = findChild<QLabel *>(QStringLiteral("rssiLabel")))
+    if (auto *label = carPageControl<QLabel>("rssiLabel"))
         label->setText(tr("RSSI: %1/%2 dBm").arg(dbm(stats.uplinkRssi1), dbm(stats.uplinkRssi2)));
-    if (auto *label = findChild<QLabel *>(QStringLiteral("lqLabel")))
+    if (auto *label = carPageControl<QLabel>("lqLabel"))
         label->setText(tr("LQ: %1%").arg(stats.linkQuality));
     // Both a stored magnitude and a stored negative value read as a negative dBm figure.
     const int r = stats.uplinkRssi1 & 0xFF;
@@ -372,9 +375,9 @@ void MainWindow::onLinkStatisticsUpdated(const corvane::LinkStatistics &stats)
             m_linkQualityValue->setText(QStringLiteral("0%"));
         }
     }
-    if (auto *label = findChild<QLabel *>(QStringLiteral("snrLabel")))
+    if (auto *label = carPageControl<QLabel>("snrLabel"))
         label->setText(tr("SNR: %1 dB").arg(int(stats.snr)));
-    if (auto *label = findChild<QLabel *>(QStringLiteral("rfModeLabel")))
+    if (auto *label = carPageControl<QLabel>("rfModeLabel"))
         label->setText(tr("RF Mode: %1").arg(int(stats.rfMode)));
 }
 

@@ -60,8 +60,8 @@ void MainWindow::toggleDevice(const char *comboName, const char *buttonName, boo
                               const QString &noSelection, const std::function<void()> &disconnect,
                               const std::function<void(const QVariant &)> &connectDevice)
 {
-    auto *combo = findChild<QComboBox *>(QLatin1String(comboName));
-    auto *button = findChild<QPushButton *>(QLatin1String(buttonName));
+    auto *combo = carPageControl<QComboBox>(comboName);
+    auto *button = carPageControl<QPushButton>(buttonName);
     if (!combo || !button)
         return;
     if (connected) {
@@ -271,7 +271,7 @@ void MainWindow::onToggleDebugPanel()
     m_consoleVisible = !m_consoleVisible;
     if (m_consoleCard)
         m_consoleCard->setVisible(m_consoleVisible);
-    if (auto *button = findChild<QAbstractButton *>(QStringLiteral("toggleDebugBtn")))
+    if (auto *button = carPageControl<QAbstractButton>("toggleDebugBtn"))
         button->setText(m_consoleVisible ? tr("Hide debug console") : tr("Debug console"));
 }
 

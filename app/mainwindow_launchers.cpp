@@ -132,9 +132,7 @@ void MainWindow::openMotionCalibrationDialog()
 // Not modal: the preview stays beside the window until the user closes it.
 void MainWindow::openFfbMotionPreview()
 {
-    auto *preview = new corvane::FfbMotionPreviewDialog(m_controller, this);
-    preview->setAttribute(Qt::WA_DeleteOnClose);
-    preview->show();
+    showCompanionWindow(new corvane::FfbMotionPreviewDialog(m_controller, this), false);
 }
 
 void MainWindow::onUpdateReceiverFirmware()

@@ -70,9 +70,6 @@ QLabel *MainWindow::createPitLimiterOverlay()
 
 void MainWindow::updateConnectionStatus()
 {
-    // Pages going down after the controller may still announce their state.
-    if (!m_controller)
-        return;
     const bool transmitting = m_controller->isRunning();
     const bool connected = m_controller->isSerialConnected();
     m_transmitterPill->setKeyValue(tr("Transmitter"), transmitting ? tr("Transmitting")

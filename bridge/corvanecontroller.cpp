@@ -116,11 +116,13 @@ CorvaneController::CorvaneController(QObject *parent)
     m_receiverConfig = new ReceiverConfigManager(this);
 
     m_carLinkTimer = new QTimer(this);
+    m_carLinkTimer->setTimerType(Qt::PreciseTimer);
     connect(m_carLinkTimer, &QTimer::timeout, this, &CorvaneController::checkCarLink);
     m_carLinkTimer->start(kCarLinkIntervalMs);
     m_sensorSaveTimer = new QTimer(this);
     m_sensorSaveTimer->setSingleShot(true);
     m_sensorSaveTimer->setInterval(kSensorSaveDelayMs);
+    m_sensorSaveTimer->setTimerType(Qt::PreciseTimer);
     connect(m_sensorSaveTimer, &QTimer::timeout, this, &CorvaneController::saveTelemetrySensors);
     loadTelemetrySensors();
     m_ffbTimer = new QTimer(this);
@@ -130,6 +132,7 @@ CorvaneController::CorvaneController(QObject *parent)
     m_receiverFfbWaitTimer = new QTimer(this);
     m_receiverFfbWaitTimer->setSingleShot(true);
     m_receiverFfbWaitTimer->setInterval(kReceiverFfbWaitMs);
+    m_receiverFfbWaitTimer->setTimerType(Qt::PreciseTimer);
     connect(m_receiverFfbWaitTimer, &QTimer::timeout, this,
             &CorvaneController::onReceiverFfbTimeout);
     connect(m_transmitterPort, &CorvaneSerialPort::connectedChanged, this,
@@ -147,12 +150,15 @@ CorvaneController::CorvaneController(QObject *parent)
     m_monitorTimer->start(kMonitorIntervalMs);
     m_keepaliveStopwatch.start();
     m_keepaliveTimer = new QTimer(this);
+    m_keepaliveTimer->setTimerType(Qt::PreciseTimer);
     connect(m_keepaliveTimer, &QTimer::timeout, this, &CorvaneController::onKeepaliveTimer);
     m_keepaliveTimer->start(kKeepaliveIntervalMs);
     m_ledStepTimer = new QTimer(this);
+    m_ledStepTimer->setTimerType(Qt::PreciseTimer);
     connect(m_ledStepTimer, &QTimer::timeout, this, &CorvaneController::onLedConfigTimer);
     m_ledConfirmTimer = new QTimer(this);
     m_ledConfirmTimer->setSingleShot(true);
+    m_ledConfirmTimer->setTimerType(Qt::PreciseTimer);
     connect(m_ledConfirmTimer, &QTimer::timeout, this,
             &CorvaneController::onLedConfirmationTimeout);
     connect(this, &CorvaneController::transmitterLineReceived, this,

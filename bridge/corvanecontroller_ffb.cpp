@@ -144,6 +144,7 @@ void CorvaneController::scheduleWheelFfbSave()
         m_wheelFfbSaveTimer = new QTimer(this);
         m_wheelFfbSaveTimer->setSingleShot(true);
         m_wheelFfbSaveTimer->setInterval(kSaveDelayMs);
+        m_wheelFfbSaveTimer->setTimerType(Qt::PreciseTimer);
         connect(m_wheelFfbSaveTimer, &QTimer::timeout, this, &CorvaneController::saveWheelFfb);
     }
     m_wheelFfbSaveTimer->start();

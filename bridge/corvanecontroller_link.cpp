@@ -75,6 +75,7 @@ bool CorvaneController::connectTransmitter(const QString &portName, int baudRate
     if (!m_deviceIdTimer) {
         m_deviceIdTimer = new QTimer(this);
         m_deviceIdTimer->setSingleShot(true);
+        m_deviceIdTimer->setTimerType(Qt::PreciseTimer);
         connect(m_deviceIdTimer, &QTimer::timeout, this, &CorvaneController::onDeviceIdRetry);
     }
     m_deviceIdTimer->start(kDeviceIdFirstWaitMs);
@@ -204,15 +205,15 @@ bool CorvaneController::enterWifiUpdateMode(bool receiver, QString *error)
 
     m_wifiSwitchInProgress = true;
     // Bound to the controller: nothing fires once it is gone.
-    QTimer::singleShot(kWifiStartStepMs, this, [this, field] {
+    QTimer::singleShot(kWifiStartStepMs, Qt::PreciseTimer, this, [this, field] {
         if (m_configMode)
             m_elrs->writeOptionByField(field, kCommandStart);
     });
-    QTimer::singleShot(kWifiConfirmStepMs, this, [this, field] {
+    QTimer::singleShot(kWifiConfirmStepMs, Qt::PreciseTimer, this, [this, field] {
         if (m_configMode)
             m_elrs->writeOptionByField(field, kCommandConfirm);
     });
-    QTimer::singleShot(kWifiEndMs, this, [this, enteredConfigMode, receiver] {
+    QTimer::singleShot(kWifiEndMs, Qt::PreciseTimer, this, [this, enteredConfigMode, receiver] {
         if (enteredConfigMode && m_configMode)
             leaveConfigMode();
         m_wifiSwitchInProgress = false;
@@ -294,6 +295,7 @@ void CorvaneController::onTransmitterConnectionChanged(bool connected)
     if (!m_reconnectTimer) {
         m_reconnectTimer = new QTimer(this);
         m_reconnectTimer->setInterval(kReconnectIntervalMs);
+        m_reconnectTimer->setTimerType(Qt::PreciseTimer);
         connect(m_reconnectTimer, &QTimer::timeout, this, &CorvaneController::tryReconnectTransmitter);
     }
     m_reconnectAttemptsLeft = kReconnectAttempts;

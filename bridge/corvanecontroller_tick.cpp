@@ -121,6 +121,8 @@ void CorvaneController::startButtonDetection(const QString &role)
                 &CorvaneController::onButtonDetectionPoll);
         m_buttonTimeoutTimer = new QTimer(this);
         m_buttonTimeoutTimer->setSingleShot(true);
+        m_buttonPollTimer->setTimerType(Qt::PreciseTimer);
+        m_buttonTimeoutTimer->setTimerType(Qt::PreciseTimer);
         connect(m_buttonTimeoutTimer, &QTimer::timeout, this,
                 &CorvaneController::onButtonDetectionTimeout);
     }
@@ -191,6 +193,8 @@ void CorvaneController::startShifterDetection(int gearIndex)
                 &CorvaneController::onShifterDetectionPoll);
         m_gearTimeoutTimer = new QTimer(this);
         m_gearTimeoutTimer->setSingleShot(true);
+        m_gearPollTimer->setTimerType(Qt::PreciseTimer);
+        m_gearTimeoutTimer->setTimerType(Qt::PreciseTimer);
         connect(m_gearTimeoutTimer, &QTimer::timeout, this,
                 &CorvaneController::onShifterDetectionTimeout);
     }

@@ -64,7 +64,7 @@ bool CorvaneSerialPort::open(const QString &requestedName, qint32 baudRate)
         // The rest of the program runs during the wait and may close or delete this port.
         QEventLoop wait;
         m_retryWait = &wait;
-        QTimer::singleShot(OpenRetryDelayMs, &wait, &QEventLoop::quit);
+        QTimer::singleShot(OpenRetryDelayMs, Qt::PreciseTimer, &wait, &QEventLoop::quit);
         wait.exec();
         if (!self)
             return false;

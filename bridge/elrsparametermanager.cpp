@@ -34,6 +34,7 @@ ElrsParameterManager::ElrsParameterManager(CrsfProtocol *codec, QObject *parent)
         connect(codec, &CrsfProtocol::extendedFrameReceived, this, &ElrsParameterManager::onExtendedFrame);
     m_walkTimer->setSingleShot(true);
     m_walkTimer->setInterval(WalkTimeoutMs);
+    m_walkTimer->setTimerType(Qt::PreciseTimer);
     connect(m_walkTimer, &QTimer::timeout, this, &ElrsParameterManager::onWalkTimeout);
 }
 
@@ -358,8 +359,8 @@ void ElrsParameterManager::writeOptionByField(quint8 fieldId, quint32 index)
         sendToParent(frame);
     };
     fire();
-    QTimer::singleShot(WriteRepeatDelayMs, this, fire);
-    QTimer::singleShot(2 * WriteRepeatDelayMs, this, fire);
+    QTimer::singleShot(WriteRepeatDelayMs, Qt::PreciseTimer, this, fire);
+    QTimer::singleShot(2 * WriteRepeatDelayMs, Qt::PreciseTimer, this, fire);
 }
 
 void ElrsParameterManager::onExtendedFrame(quint8 type, quint8 dest, quint8 origin, const QByteArray &payload)

@@ -32,6 +32,8 @@ ReceiverConfigManager::ReceiverConfigManager(CorvaneController *controller)
     m_pacingTimer->setInterval(CommandPacingMs);
     m_replyTimer->setSingleShot(true);
     m_replyTimer->setInterval(ReplyTimeoutMs);
+    m_pacingTimer->setTimerType(Qt::PreciseTimer);
+    m_replyTimer->setTimerType(Qt::PreciseTimer);
 
     connect(m_pacingTimer, &QTimer::timeout, this, &ReceiverConfigManager::sendNextCommand);
     connect(m_replyTimer, &QTimer::timeout, this, &ReceiverConfigManager::onReplyTimeout);
@@ -48,16 +50,19 @@ ReceiverConfigManager::ReceiverConfigManager(CorvaneController *controller)
 
     m_gpsRefreshTimer = new QTimer(this);
     m_gpsRefreshTimer->setInterval(GpsRefreshMs);
+    m_gpsRefreshTimer->setTimerType(Qt::PreciseTimer);
     connect(m_gpsRefreshTimer, &QTimer::timeout, this, &ReceiverConfigManager::onGpsRefreshTimer);
     m_gpsRefreshTimer->start();
 
     m_mountingTimer = new QTimer(this);
     m_mountingTimer->setSingleShot(true);
     m_mountingTimer->setInterval(MountingTimeoutMs);
+    m_mountingTimer->setTimerType(Qt::PreciseTimer);
     connect(m_mountingTimer, &QTimer::timeout, this, &ReceiverConfigManager::onMountingTimeout);
     m_gyroCalTimer = new QTimer(this);
     m_gyroCalTimer->setSingleShot(true);
     m_gyroCalTimer->setInterval(GyroCalTimeoutMs);
+    m_gyroCalTimer->setTimerType(Qt::PreciseTimer);
     connect(m_gyroCalTimer, &QTimer::timeout, this, &ReceiverConfigManager::onGyroCalTimeout);
     connect(m_elrsLink, &ReceiverElrsLink::stateChanged, this, &ReceiverConfigManager::onCalibrationLinkCheck);
     connect(controller, &CorvaneController::gpsUpdated, this, &ReceiverConfigManager::stateChanged);
@@ -66,6 +71,7 @@ ReceiverConfigManager::ReceiverConfigManager(CorvaneController *controller)
     m_modeChangeTimer = new QTimer(this);
     m_modeChangeTimer->setSingleShot(true);
     m_modeChangeTimer->setInterval(ModeChangeTimeoutMs);
+    m_modeChangeTimer->setTimerType(Qt::PreciseTimer);
     connect(m_modeChangeTimer, &QTimer::timeout, this, &ReceiverConfigManager::onModeChangeTimeout);
     connect(controller, &CorvaneController::runningChanged, this, &ReceiverConfigManager::stateChanged);
 }
@@ -227,7 +233,7 @@ void ReceiverConfigManager::startUsbCycle()
     m_reportedKeys.clear();
     m_pushCount = 0;
     clearCommandQueue();
-    QTimer::singleShot(ProbeDelayMs, this, &ReceiverConfigManager::probeReceiver);
+    QTimer::singleShot(ProbeDelayMs, Qt::PreciseTimer, this, &ReceiverConfigManager::probeReceiver);
     emit stateChanged();
 }
 
@@ -395,7 +401,7 @@ bool ReceiverConfigManager::setMode(const QString &mode)
         enqueueCommand(QStringLiteral("REBOOT"));
         m_awaitingTypeAfterRestart = false;
         setModeChange(ModeChangeRunning, tr("Saving. The receiver restarts…"));
-        QTimer::singleShot(ModeRestartWaitMs, this, &ReceiverConfigManager::onModeRestartCheck);
+        QTimer::singleShot(ModeRestartWaitMs, Qt::PreciseTimer, this, &ReceiverConfigManager::onModeRestartCheck);
         return true;
     }
 
@@ -449,7 +455,7 @@ bool ReceiverConfigManager::startGyroCalibration()
         m_gyroCalText = tr("Calibrating: keep the car still…");
         emit gyroCalChanged();
         // The USB receiver sends no result to wait for.
-        QTimer::singleShot(UsbGyroCalMs, this, &ReceiverConfigManager::onUsbGyroCalDone);
+        QTimer::singleShot(UsbGyroCalMs, Qt::PreciseTimer, this, &ReceiverConfigManager::onUsbGyroCalDone);
         return true;
     }
     if (m_elrsLink->state() != ReceiverElrsLink::Ready)

@@ -88,7 +88,7 @@ void ReceiverConfigManager::onCarLinkChanged(bool linked)
             // The basic car receiver does not answer the search: its settings go by direct writes.
             m_osdUnanswered = false;
             m_hudUnanswered = false;
-            QTimer::singleShot(BasicPushDelayMs, this, &ReceiverConfigManager::pushBasicReceiverSetting);
+            QTimer::singleShot(BasicPushDelayMs, Qt::PreciseTimer, this, &ReceiverConfigManager::pushBasicReceiverSetting);
         }
     }
     emit stateChanged();
@@ -324,7 +324,7 @@ void ReceiverConfigManager::onGyroCalReply()
         emit gyroCalChanged();
         break;
     case 2:
-        QTimer::singleShot(kGyroPollDelayMs, this, [this] {
+        QTimer::singleShot(kGyroPollDelayMs, Qt::PreciseTimer, this, [this] {
             if (m_gyroCalState == GyroCalRunning && !isUsbConnected() && m_elrsLink->isReachable())
                 m_elrsLink->writeParameter(GyroCalField, CommandPoll);
         });

@@ -42,6 +42,10 @@ ReceiverElrsLink::ReceiverElrsLink(CorvaneController *controller, QObject *paren
     m_requestTimer->setInterval(RequestTimeoutMs);
     m_watchdog->setInterval(WatchdogIntervalMs);
     m_retryTimer->setSingleShot(true);
+    m_searchTimer->setTimerType(Qt::PreciseTimer);
+    m_requestTimer->setTimerType(Qt::PreciseTimer);
+    m_watchdog->setTimerType(Qt::PreciseTimer);
+    m_retryTimer->setTimerType(Qt::PreciseTimer);
 
     connect(m_searchTimer, &QTimer::timeout, this, &ReceiverElrsLink::onSearchTimeout);
     connect(m_requestTimer, &QTimer::timeout, this, &ReceiverElrsLink::onRequestTimeout);

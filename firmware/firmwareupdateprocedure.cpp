@@ -55,6 +55,9 @@ FirmwareUpdateProcedure::FirmwareUpdateProcedure(CorvaneController *controller, 
     m_rebootTimer->setObjectName(QStringLiteral("rebootTimer"));
     m_rebootTimer->setSingleShot(true);
     m_rebootTimer->setInterval(RebootSettleMs);
+    m_pollTimer->setTimerType(Qt::PreciseTimer);
+    m_bootloaderWaitTimer->setTimerType(Qt::PreciseTimer);
+    m_rebootTimer->setTimerType(Qt::PreciseTimer);
     connect(m_rebootTimer, &QTimer::timeout, this, &FirmwareUpdateProcedure::reconnectDevice);
 
     // Version lines reach the UF2 steps from the target's own port, or from both for the handler;

@@ -5,6 +5,7 @@
 
 #include <QRegularExpression>
 #include <QSettings>
+#include <QSignalBlocker>
 #include <QTimer>
 
 #include <algorithm>
@@ -103,6 +104,10 @@ MotionSystemController::MotionSystemController(QObject *parent)
     m_boardTestWatchdog->setSingleShot(true);
     m_stageTimer->setSingleShot(true);
     m_stageTimer->setInterval(StagePauseMs);
+    m_firstHeartbeatTimer->setTimerType(Qt::PreciseTimer);
+    m_heartbeatWatchdog->setTimerType(Qt::PreciseTimer);
+    m_boardTestWatchdog->setTimerType(Qt::PreciseTimer);
+    m_stageTimer->setTimerType(Qt::PreciseTimer);
 
     connect(m_port, &QSerialPort::readyRead, this, &MotionSystemController::onReadyRead);
     connect(m_port, &QSerialPort::errorOccurred, this, &MotionSystemController::onPortError);
@@ -116,6 +121,8 @@ MotionSystemController::MotionSystemController(QObject *parent)
 
 MotionSystemController::~MotionSystemController()
 {
+    // Its owner is going down too: what it would announce could reach a half-destroyed window.
+    const QSignalBlocker quiet(this);
     disconnectPort();
 }
 
@@ -749,7 +756,7 @@ void MotionSystemController::runFirstHeartbeatActions()
     emit statusLine(tr("Controller alive \u2014 state [%1]").arg(m_state));
     applySettings(m_settings);
     sendFrame(command('Q'));
-    QTimer::singleShot(MapResendMs, this, &MotionSystemController::onMapResendTimeout);
+    QTimer::singleShot(MapResendMs, Qt::PreciseTimer, this, &MotionSystemController::onMapResendTimeout);
 }
 
 void MotionSystemController::onMapResendTimeout()

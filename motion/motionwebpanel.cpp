@@ -89,6 +89,7 @@ MotionWebPanel::MotionWebPanel(MotionSystemController *controller, QObject *pare
     , m_idleSweep(new QTimer(this))
 {
     m_idleSweep->setInterval(IdleSweepMs);
+    m_idleSweep->setTimerType(Qt::PreciseTimer);
     connect(m_server, &QTcpServer::newConnection, this, &MotionWebPanel::onNewConnection);
     connect(m_idleSweep, &QTimer::timeout, this, &MotionWebPanel::onIdleSweep);
     if (m_controller) {

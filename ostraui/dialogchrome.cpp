@@ -341,7 +341,7 @@ private:
             m_overlay->raise();
         }
         m_fade->stop();
-        // Headless renders keep the dialog's own size and place; their screen is a stand-in.
+        // Headless renders keep the dialog's own size and place; no user sees their fixed screen.
         if (!headlessPlatform()) {
             place();
             m_showing = true;

@@ -13,7 +13,7 @@ QRect availableArea(const QWidget *anchor);
 // A window of `size`, no larger than `area`, centred over `over` and kept inside `area`.
 QRect centredIn(QSize size, const QRect &over, const QRect &area);
 
-// True on the headless platforms (offscreen, minimal), whose screen is a fixed stand-in.
+// True on the headless platforms (offscreen, minimal), whose screen is fixed and seen by no user.
 bool headlessPlatform();
 
 } // namespace ostra

@@ -26,7 +26,7 @@ void watchConnectAttempt(Socket *socket, ErrorSignal errorSignal, int timeoutMs,
     };
     QObject::connect(socket, &Socket::connected, context, [finish] { finish(true); });
     QObject::connect(socket, errorSignal, context, [finish] { finish(false); });
-    QTimer::singleShot(timeoutMs, socket, [finish] { finish(false); });
+    QTimer::singleShot(timeoutMs, Qt::PreciseTimer, socket, [finish] { finish(false); });
 }
 
 } // namespace corvane

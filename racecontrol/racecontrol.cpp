@@ -41,6 +41,7 @@ RaceControl::RaceControl(QObject *parent)
 {
     loadSettings();
     m_heartbeatTimer->setInterval(kHeartbeatMs);
+    m_heartbeatTimer->setTimerType(Qt::PreciseTimer);
     connect(m_heartbeatTimer, &QTimer::timeout, this, &RaceControl::sendHeartbeats);
     if (m_watchdog)
         m_heartbeatTimer->start();
@@ -443,7 +444,7 @@ void RaceControl::shutdown()
         commandAll(QStringLiteral("set_lounge_watchdog"), QJsonObject{{QStringLiteral("enabled"), false}});
         // Lets the messages go out before the links close.
         QEventLoop loop;
-        QTimer::singleShot(kShutdownFlushMs, &loop, &QEventLoop::quit);
+        QTimer::singleShot(kShutdownFlushMs, Qt::PreciseTimer, &loop, &QEventLoop::quit);
         loop.exec();
     }
     const QStringList ids = m_links.keys();

@@ -145,7 +145,7 @@ void RaceControl::verifyHosts(const std::shared_ptr<ScanState> &scan)
         });
         connect(socket, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), this,
                 [finish] { finish(QString()); });
-        QTimer::singleShot(kVerifyTimeoutMs, socket, [finish] { finish(QString()); });
+        QTimer::singleShot(kVerifyTimeoutMs, Qt::PreciseTimer, socket, [finish] { finish(QString()); });
         socket->open(RaceStationLink::urlFor(host, DefaultPort));
     }
 }

@@ -32,6 +32,8 @@ RaceStationLink::RaceStationLink(const QUrl &url, QObject *parent)
     m_reconnectTimer->setSingleShot(true);
     m_reconnectTimer->setInterval(kReconnectDelayMs);
     m_keepAliveTimer->setInterval(kKeepAliveMs);
+    m_reconnectTimer->setTimerType(Qt::PreciseTimer);
+    m_keepAliveTimer->setTimerType(Qt::PreciseTimer);
     connect(m_reconnectTimer, &QTimer::timeout, this, &RaceStationLink::open);
     connect(m_keepAliveTimer, &QTimer::timeout, this, &RaceStationLink::onKeepAliveTick);
     connect(m_socket, &QWebSocket::connected, this, &RaceStationLink::onConnected);
@@ -65,7 +67,7 @@ void RaceStationLink::open()
     // Bound to this attempt, so a check left over from an earlier, quickly failed attempt
     // cannot cut a later one short.
     const quint64 attempt = ++m_attempt;
-    QTimer::singleShot(kConnectTimeoutMs, this, [this, attempt] {
+    QTimer::singleShot(kConnectTimeoutMs, Qt::PreciseTimer, this, [this, attempt] {
         if (attempt != m_attempt || m_connected || m_closing
             || m_socket->state() == QAbstractSocket::UnconnectedState)
             return;
@@ -123,7 +125,7 @@ void RaceStationLink::send(const QString &event, const QJsonObject &data, Callba
     if (callback) {
         const quint64 id = m_nextRequestId++;
         m_pending[event].append(PendingRequest{id, std::move(callback)});
-        QTimer::singleShot(kRequestTimeoutMs, this, [this, event, id] { onRequestTimeout(event, id); });
+        QTimer::singleShot(kRequestTimeoutMs, Qt::PreciseTimer, this, [this, event, id] { onRequestTimeout(event, id); });
     }
     m_socket->sendTextMessage(QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
 }

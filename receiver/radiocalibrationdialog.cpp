@@ -115,6 +115,8 @@ RadioCalibrationDialog::RadioCalibrationDialog(CorvaneController *controller, QW
     connect(&m_countdownTimer, &QTimer::timeout, this, &RadioCalibrationDialog::onCountdownTick);
     m_advanceTimer.setSingleShot(true);
     m_advanceTimer.setInterval(kAdvanceMs);
+    m_countdownTimer.setTimerType(Qt::PreciseTimer);
+    m_advanceTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_advanceTimer, &QTimer::timeout, this, &RadioCalibrationDialog::onAdvanceAfterRecord);
     connect(controller, &CorvaneController::receiverDataReceived, this, &RadioCalibrationDialog::onReceiverData);
     connect(controller, &CorvaneController::receiverConnectedChanged, this, &RadioCalibrationDialog::refreshConnectCard);

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Configures and builds everything into build/ (set OSTRA_BUILD_DIR to use another folder).
+# Configures and builds everything into build/ (set OSTRA_BUILD_DIR to use another folder;
+# OSTRA_TARGETS builds only the targets named there).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${OSTRA_BUILD_DIR:-$root/build}
@@ -11,4 +12,4 @@ export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 export CCACHE_SLOPPINESS=${CCACHE_SLOPPINESS:-pch_defines,time_macros,include_file_mtime,include_file_ctime}
 "$root/scripts/setup.sh"
 cmake -S "$root" -B "$build" -G Ninja ${OSTRA_CMAKE_ARGS:-}
-cmake --build "$build" -j "$jobs"
+cmake --build "$build" -j "$jobs" ${OSTRA_TARGETS:+--target $OSTRA_TARGETS}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 
 #include <array>
 
@@ -35,7 +36,8 @@ private:
     void updateWheel();
     void updateMotion();
 
-    CorvaneController *m_controller = nullptr;
+    // Guarded: the window that owns the controller may take it down while the preview is open.
+    QPointer<CorvaneController> m_controller;
     float m_ffbLevel = 0.0f;
     float m_simAngle = 0.0f;
     float m_simVelocity = 0.0f;

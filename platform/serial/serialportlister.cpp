@@ -2,6 +2,7 @@
 
 #include <QSerialPortInfo>
 
+#include <algorithm>
 #include <optional>
 
 namespace corvane {
@@ -18,9 +19,15 @@ std::optional<QList<SerialPortEntry>> &fixedPorts()
 
 QList<SerialPortEntry> SerialPortLister::availablePorts()
 {
-    if (fixedPorts())
-        return *fixedPorts();
-    return systemPorts();
+    QList<SerialPortEntry> ports = fixedPorts() ? *fixedPorts() : systemPorts();
+    std::stable_partition(ports.begin(), ports.end(), isUsbPort);
+    return ports;
+}
+
+bool SerialPortLister::isUsbPort(const SerialPortEntry &entry)
+{
+    const QString name = entry.portName.section(QLatin1Char('/'), -1);
+    return entry.vendorId != 0 || name.startsWith(QLatin1String("ttyUSB")) || name.startsWith(QLatin1String("ttyACM"));
 }
 
 QList<SerialPortEntry> SerialPortLister::systemPorts()

@@ -20,9 +20,13 @@ struct SerialPortEntry
 class SerialPortLister
 {
 public:
-    // The installed entries when there are any, otherwise what the system lists.
+    // The installed entries when there are any, otherwise what the system lists; USB serial
+    // ports first. The system lists on-board UARTs (ttyS0..) first, and lists that preselect
+    // their first entry would otherwise offer a port with nothing on it.
     static QList<SerialPortEntry> availablePorts();
     static QList<SerialPortEntry> systemPorts();
+    // A USB serial adapter or a USB CDC device: ttyUSB*, ttyACM*, or any port with a USB vendor id.
+    static bool isUsbPort(const SerialPortEntry &entry);
 
     // From now on availablePorts() returns exactly `ports` (an empty list lists nothing).
     static void setFixedPorts(const QList<SerialPortEntry> &ports);

@@ -39,6 +39,7 @@ RaceControlPage::RaceControlPage(RaceControl *control, QWidget *parent)
     m_refreshTimer->setInterval(kRefreshMs);
     m_resumeConfirmTimer->setSingleShot(true);
     m_resumeConfirmTimer->setInterval(kResumeConfirmMs);
+    m_resumeConfirmTimer->setTimerType(Qt::PreciseTimer);
 
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);

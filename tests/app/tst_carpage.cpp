@@ -189,6 +189,22 @@ private slots:
         QTest::newRow("shifter") << "onConnectShifter" << "Please select a shifter";
     }
 
+    // USB ports come before the on-board ones; a port without a description reads as its name.
+    void portList()
+    {
+        corvane::SerialPortLister::setFixedPorts({{QStringLiteral("ttyS0"), QString(), QString()},
+                                                  {QStringLiteral("ttyS1"), QStringLiteral("Serial"), QString()},
+                                                  {QStringLiteral("ttyACM0"), QStringLiteral("QOR Transmitter"),
+                                                   QStringLiteral("Qorvant"), 0x2E8A, 0x000A}});
+        MainWindow window;
+        window.onRefreshSerialPorts();
+        QComboBox *ports = Car{window}.combo("transmitterCombo");
+        QStringList shown;
+        for (int i = 0; i < ports->count(); ++i)
+            shown << ports->itemText(i);
+        QCOMPARE(shown, QStringList({"Choose QOR Transmitter", "ttyACM0 - QOR Transmitter", "ttyS0", "ttyS1 - Serial"}));
+    }
+
     // A placeholder selected: a warning, nothing connected, the row unchanged.
     void noSelection()
     {
@@ -369,8 +385,8 @@ private slots:
         QVERIFY(car.lastConsoleLine().endsWith(QStringLiteral("L501")));
 
         // Debug console toggle: the card and the row's title follow.
-        auto *row = new QPushButton(QStringLiteral("Debug console"), &window);
-        row->setObjectName(QStringLiteral("toggleDebugBtn"));
+        auto *row = car.named<QAbstractButton>("toggleDebugBtn");
+        QCOMPARE(row->text(), QStringLiteral("Debug console"));
         window.onToggleDebugPanel();
         QVERIFY(!car.named<QWidget>("debugConsoleCard")->isHidden());
         QCOMPARE(row->text(), QStringLiteral("Hide debug console"));

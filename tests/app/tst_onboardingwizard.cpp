@@ -208,7 +208,7 @@ private slots:
         corvane::CorvaneController controller;
         OnboardingWizard wizard(&controller, nullptr);
         Guide guide{wizard};
-        QComboBox *ports = guide.combo("portCombo");
+        QComboBox *ports = guide.combo("guidePortCombo");
         QVERIFY(ports->isEnabled());
         QCOMPARE(ports->count(), 2);
         QCOMPARE(ports->itemText(0), shown.arg(first));
@@ -222,12 +222,25 @@ private slots:
         QCOMPARE(ports->currentData(), QVariant(first));
     }
 
+    // An on-board UART listed first by the system does not take the place of the transmitter.
+    void usbPortPreselected()
+    {
+        corvane::SerialPortEntry transmitter = port(QStringLiteral("ttyACM0"), QStringLiteral("QOR Transmitter"));
+        transmitter.vendorId = 0x2E8A;
+        corvane::SerialPortLister::setFixedPorts({port(QStringLiteral("ttyS0")), transmitter});
+        corvane::CorvaneController controller;
+        OnboardingWizard wizard(&controller, nullptr);
+        QComboBox *ports = Guide{wizard}.combo("guidePortCombo");
+        QCOMPARE(ports->currentData(), QVariant(QStringLiteral("ttyACM0")));
+        QCOMPARE(ports->itemText(1), QStringLiteral("ttyS0"));
+    }
+
     void noPorts()
     {
         corvane::CorvaneController controller;
         OnboardingWizard wizard(&controller, nullptr);
         Guide guide{wizard};
-        QComboBox *ports = guide.combo("portCombo");
+        QComboBox *ports = guide.combo("guidePortCombo");
         QCOMPARE(ports->count(), 1);
         QCOMPARE(ports->itemText(0), QStringLiteral("(no USB ports found)"));
         QCOMPARE(ports->itemData(0), QVariant(QString()));
@@ -239,7 +252,7 @@ private slots:
         QCOMPARE(answer.records().size(), 0);
         QVERIFY(!controller.isSerialConnected());
         // No game controller either: every device combo shows its placeholder.
-        for (const char *name : {"wheelCombo", "pedalsCombo", "shifterCombo"}) {
+        for (const char *name : {"guideWheelCombo", "guidePedalsCombo", "guideShifterCombo"}) {
             QCOMPARE(guide.combo(name)->itemText(0), QStringLiteral("(no input devices found)"));
             QCOMPARE(guide.combo(name)->itemData(0), QVariant(-1));
             QVERIFY(!guide.combo(name)->isEnabled());
@@ -256,12 +269,12 @@ private slots:
         QTest::addColumn<QByteArray>("row");
         QTest::addColumn<QString>("text");
         QTest::newRow("transmitter")
-            << QByteArray("transmitter")
+            << QByteArray("Transmitter")
             << "Couldn't open /nonexistent/ttyQOR. Check that the transmitter is plugged in and on.";
-        QTest::newRow("wheel") << QByteArray("wheel")
+        QTest::newRow("wheel") << QByteArray("Wheel")
                                << "Couldn't open the selected wheel. Try refreshing or picking a different device.";
-        QTest::newRow("pedals") << QByteArray("pedals") << "Couldn't open the selected pedals.";
-        QTest::newRow("shifter") << QByteArray("shifter") << "Couldn't open the selected shifter.";
+        QTest::newRow("pedals") << QByteArray("Pedals") << "Couldn't open the selected pedals.";
+        QTest::newRow("shifter") << QByteArray("Shifter") << "Couldn't open the selected shifter.";
     }
 
     void failedConnectIsShown()
@@ -277,12 +290,12 @@ private slots:
         Guide guide{wizard};
         ostratest::ModalAnswerer answer;
         answer.press(QStringLiteral("OK"));
-        guide.button(QByteArray(row + "Btn").constData())->click();
+        guide.button(QByteArray("guide" + row + "Btn").constData())->click();
         QCOMPARE(answer.records().size(), 1);
         QCOMPARE(answer.records().at(0).title, QStringLiteral("Couldn't connect"));
         QCOMPARE(answer.records().at(0).text, text);
         guide.tick();
-        QCOMPARE(guide.named(QByteArray(row + "Status").constData())->text(), QStringLiteral("Not connected."));
+        QCOMPARE(guide.named(QByteArray("guide" + row + "Status").constData())->text(), QStringLiteral("Not connected."));
     }
 
     // Page 3 asks for the transmitter, page 4 for wheel base and pedals; the shifter never counts.
@@ -293,42 +306,42 @@ private slots:
         OnboardingWizard wizard(&controller, nullptr);
         Guide guide{wizard};
         QVERIFY(guide.advanceTo(2));
-        guide.combo("portCombo")->setCurrentIndex(guide.combo("portCombo")->findData(rig.tx.portName()));
-        guide.button("transmitterBtn")->click();
+        guide.combo("guidePortCombo")->setCurrentIndex(guide.combo("guidePortCombo")->findData(rig.tx.portName()));
+        guide.button("guideTransmitterBtn")->click();
         QVERIFY(controller.isSerialConnected());
         guide.tick();
-        QCOMPARE(guide.named("transmitterStatus")->text(), QStringLiteral("Connected on %1.").arg(rig.tx.portName()));
-        QCOMPARE(guide.button("transmitterBtn")->text(), QStringLiteral("Disconnect"));
+        QCOMPARE(guide.named("guideTransmitterStatus")->text(), QStringLiteral("Connected on %1.").arg(rig.tx.portName()));
+        QCOMPARE(guide.button("guideTransmitterBtn")->text(), QStringLiteral("Disconnect"));
         QVERIFY(guide.next()->isEnabled());
         wizard.onNext();
         QCOMPARE(guide.page(), 3);
 
-        QCOMPARE(guide.combo("pedalsCombo")->count(), 3);
-        QCOMPARE(guide.combo("pedalsCombo")->itemText(1), QStringLiteral("Test Pedals"));
-        connectRow(guide, "wheelCombo", "wheelBtn", 0);
-        connectRow(guide, "shifterCombo", "shifterBtn", 2);
+        QCOMPARE(guide.combo("guidePedalsCombo")->count(), 3);
+        QCOMPARE(guide.combo("guidePedalsCombo")->itemText(1), QStringLiteral("Test Pedals"));
+        connectRow(guide, "guideWheelCombo", "guideWheelBtn", 0);
+        connectRow(guide, "guideShifterCombo", "guideShifterBtn", 2);
         QVERIFY(controller.isWheelBaseConnected() && controller.isShifterConnected());
         guide.tick();
-        QCOMPARE(guide.named("wheelStatus")->text(), QStringLiteral("Connected \u2014 Test Wheel"));
-        QCOMPARE(guide.button("wheelBtn")->text(), QStringLiteral("Disconnect"));
-        QCOMPARE(guide.named("pedalsStatus")->text(), QStringLiteral("Not connected."));
+        QCOMPARE(guide.named("guideWheelStatus")->text(), QStringLiteral("Connected \u2014 Test Wheel"));
+        QCOMPARE(guide.button("guideWheelBtn")->text(), QStringLiteral("Disconnect"));
+        QCOMPARE(guide.named("guidePedalsStatus")->text(), QStringLiteral("Not connected."));
         QVERIFY(!guide.next()->isEnabled());
         wizard.onNext();
         QCOMPARE(guide.page(), 3);
-        connectRow(guide, "pedalsCombo", "pedalsBtn", 1);
+        connectRow(guide, "guidePedalsCombo", "guidePedalsBtn", 1);
         QVERIFY(controller.isPedalsConnected());
         QTRY_VERIFY_WITH_TIMEOUT(guide.next()->isEnabled(), 1000);
         // A refresh keeps each role on the device it has.
         wizard.onRefreshDevices();
-        QCOMPARE(guide.combo("pedalsCombo")->currentText(), QStringLiteral("Test Pedals"));
-        QCOMPARE(guide.combo("shifterCombo")->currentText(), QStringLiteral("Test Shifter"));
-        guide.button("shifterBtn")->click();
+        QCOMPARE(guide.combo("guidePedalsCombo")->currentText(), QStringLiteral("Test Pedals"));
+        QCOMPARE(guide.combo("guideShifterCombo")->currentText(), QStringLiteral("Test Shifter"));
+        guide.button("guideShifterBtn")->click();
         QVERIFY(!controller.isShifterConnected());
         guide.tick();
         QVERIFY(guide.next()->isEnabled());
 
         // Losing the transmitter here moves nothing back, but page 3 holds again.
-        guide.button("transmitterBtn")->click();
+        guide.button("guideTransmitterBtn")->click();
         QVERIFY(!controller.isSerialConnected());
         guide.tick();
         QCOMPARE(guide.page(), 3);
@@ -426,7 +439,7 @@ private slots:
         Guide guide{wizard};
         wizard.show();
         QVERIFY(guide.advanceTo(3));
-        connectRow(guide, "wheelCombo", "wheelBtn", 0);
+        connectRow(guide, "guideWheelCombo", "guideWheelBtn", 0);
         QSignalSpy start(&wizard, &OnboardingWizard::requestStartTransmission);
         guide.button("skipBtn")->click();
         QCOMPARE(wizard.result(), int(QDialog::Rejected));
@@ -462,7 +475,7 @@ private slots:
         QVERIFY(retry());
         // The user lets the wheel go in the guide: the retry ends and does not bring it back.
         guide.tick();
-        guide.button("wheelBtn")->click();
+        guide.button("guideWheelBtn")->click();
         QVERIFY(!window.controller()->isWheelBaseConnected());
         QVERIFY(!retry());
     }
@@ -481,11 +494,35 @@ private slots:
         wizard.show();
         Guide guide{wizard};
         QVERIFY(guide.advanceTo(2));
-        guide.combo("portCombo")->setCurrentIndex(guide.combo("portCombo")->findData(rig.tx.portName()));
-        guide.button("transmitterBtn")->click();
+        guide.combo("guidePortCombo")->setCurrentIndex(guide.combo("guidePortCombo")->findData(rig.tx.portName()));
+        guide.button("guideTransmitterBtn")->click();
         QVERIFY(window.controller()->isSerialConnected());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(!window.findChild<QTimer *>(QStringLiteral("autoConnectTimer")));
+    }
+
+    // The guide's controls have names of their own: with it open over the window, the window's
+    // device slots act on the car page's controls, whatever the guide shows.
+    void windowSlotsUseTheCarPage()
+    {
+        Rig rig;
+        MainWindow window;
+        OnboardingWizard wizard(window.controller(), &window);
+        wizard.show();
+        for (const char *name : {"transmitterCombo", "wheelBaseCombo", "pedalsCombo", "shifterCombo",
+                                 "connectPedalsBtn", "refreshDevicesBtn"})
+            QCOMPARE(window.findChildren<QWidget *>(QLatin1String(name)).size(), 1);
+        auto *carPage = window.findChild<QWidget *>(QStringLiteral("carPageContent"));
+        auto *carPedals = carPage->findChild<QComboBox *>(QStringLiteral("pedalsCombo"));
+        window.onRefreshInputDevices();
+        carPedals->setCurrentIndex(carPedals->findData(1));
+        Guide guide{wizard};
+        guide.combo("guidePedalsCombo")->setCurrentIndex(guide.combo("guidePedalsCombo")->findData(2));
+        window.onConnectPedals();
+        QCOMPARE(window.controller()->pedalsName(), QStringLiteral("Test Pedals"));
+        // A refresh of the car page's lists leaves the guide's alone.
+        window.onRefreshInputDevices();
+        QCOMPARE(guide.combo("guidePedalsCombo")->currentData(), QVariant(2));
     }
 
     void render()

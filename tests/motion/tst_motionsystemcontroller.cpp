@@ -596,6 +596,22 @@ private slots:
         QCOMPARE(status.size(), 2);
     }
 
+    // Its owner is being destroyed: a running test and the open port end without a word.
+    void destructionIsSilent()
+    {
+        connectAlive();
+        QVERIFY(m_controller->startHostTest(MotionSystemController::Roll, 50, 100, 10));
+        QSignalSpy connected(m_controller.get(), &MotionSystemController::connectedChanged);
+        QSignalSpy finished(m_controller.get(), &MotionSystemController::testFinished);
+        QSignalSpy status(m_controller.get(), &MotionSystemController::statusLine);
+        m_controller.reset();
+        QCOMPARE(connected.size() + finished.size() + status.size(), 0);
+        // The port is closed: the board hears nothing more.
+        m_board->clearRecords();
+        QTest::qWait(100);
+        m_board->process();
+        QCOMPARE(m_board->frames().size(), 0);
+    }
 };
 
 OSTRA_TEST_MAIN_CORE(TestMotionSystemController)

@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QImage>
 #include <QRect>
+#include <QScrollArea>
 #include <QWidget>
 
 #include <algorithm>
@@ -43,9 +44,13 @@ inline double textContrast(const QImage &image, const QRect &area)
     return best;
 }
 
-// The contrast of the text a widget shows, as its window renders it.
-inline double renderedTextContrast(QWidget *window, const QWidget *text)
+// The contrast of the text a widget shows, as its window renders it, scrolled into view first.
+inline double renderedTextContrast(QWidget *window, QWidget *text)
 {
+    for (QWidget *w = text->parentWidget(); w && w != window->parentWidget(); w = w->parentWidget()) {
+        if (auto *area = qobject_cast<QScrollArea *>(w))
+            area->ensureWidgetVisible(text);
+    }
     const QImage image = window->grab().toImage();
     return textContrast(image, QRect(text->mapTo(window, QPoint(0, 0)), text->size()));
 }
