@@ -2,6 +2,7 @@
 
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
+#include "ostraversion.h"
 
 namespace corvane {
 
@@ -45,12 +46,10 @@ QJsonObject WsFirmwareHandler::handleEvent(const QString &event, const QJsonObje
     if (event == QLatin1String("get_firmware_status"))
         return wsjson::dataReply(event, status());
     if (event == QLatin1String("get_app_version")) {
-        return wsjson::dataReply(
-            event, { { QStringLiteral("version"),
-                       QStringLiteral("%1.%2.%3").arg(VersionMajor).arg(VersionMinor).arg(VersionPatch) },
-                     { QStringLiteral("versionMajor"), VersionMajor },
-                     { QStringLiteral("versionMinor"), VersionMinor },
-                     { QStringLiteral("versionPatch"), VersionPatch } });
+        return wsjson::dataReply(event, { { QStringLiteral("version"), QLatin1String(AppVersion) },
+                                          { QStringLiteral("versionMajor"), AppVersionMajor },
+                                          { QStringLiteral("versionMinor"), AppVersionMinor },
+                                          { QStringLiteral("versionPatch"), AppVersionPatch } });
     }
     return wsjson::errorReply(event, QStringLiteral("Unhandled event in firmware handler"));
 }

@@ -16,10 +16,6 @@ class WsFirmwareHandler : public WsHandler
 {
     Q_OBJECT
 public:
-    static constexpr int VersionMajor = 1;
-    static constexpr int VersionMinor = 3;
-    static constexpr int VersionPatch = 5;
-
     WsFirmwareHandler(CorvaneController *controller, QObject *parent);
     ~WsFirmwareHandler() override;
 

@@ -1,5 +1,7 @@
 #pragma once
 
-// The one place the program's name and version are written; the sidebar and the Info page show them.
+#include "ostraversion.h"
+
+// The program's name; its version comes from the project's version (ostraversion.h). The sidebar
+// and the Info page show both.
 inline constexpr char AppDisplayName[] = "Qorvant OSTRA";
-inline constexpr char AppVersion[] = "1.3.5";

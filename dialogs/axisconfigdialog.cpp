@@ -22,8 +22,8 @@
 
 #include "bridge/corvanecontroller.h"
 #include "dialogs/currentpagetabwidget.h"
-#include "dialogs/dialogcards.h"
 #include "dialogs/presetspanel.h"
+#include "ostraui/dialogcards.h"
 #include "ostraui/dialogchrome.h"
 #include "ostraui/segmented.h"
 #include "ostraui/sliderrow.h"
@@ -147,7 +147,7 @@ void AxisConfigDialog::buildUi()
     calibrationLayout->addLayout(header);
     auto *axisTabs = new QTabWidget(calibration);
     for (int i = 0; i < 4; ++i)
-        axisTabs->addTab(makeScrollPage(buildAxisSettingsGroup(i)), m_settings.axis(i)->name);
+        axisTabs->addTab(ostra::makeScrollPage(buildAxisSettingsGroup(i)), m_settings.axis(i)->name);
     calibrationLayout->addWidget(axisTabs);
     m_pageStack->addTab(calibration, tr("Calibration"));
     connect(m_pageChooser, &ostra::Segmented::currentIndexChanged, m_pageStack, &QTabWidget::setCurrentIndex);

@@ -21,7 +21,7 @@
 #include "bridge/corvanecontroller.h"
 #include "bridge/inputdevice.h"
 #include "dialogs/currentpagetabwidget.h"
-#include "dialogs/dialogcards.h"
+#include "ostraui/dialogcards.h"
 #include "ostraui/meter.h"
 #include "ostraui/theme.h"
 
@@ -133,7 +133,7 @@ QWidget *AxisConfigDialog::buildMappingPage()
     wheelLayout->addWidget(ostra::makeRoleLabel(tr("Press Detect, then move the control you want to assign."),
                                                 "muted", wheelTab));
     wheelLayout->addStretch();
-    m_deviceTabs->addTab(makeScrollPage(wheelTab), tr("Wheel Base"));
+    m_deviceTabs->addTab(ostra::makeScrollPage(wheelTab), tr("Wheel Base"));
 
     auto *pedalsTab = new QWidget(m_deviceTabs);
     auto *pedalsLayout = new QVBoxLayout(pedalsTab);
@@ -149,8 +149,8 @@ QWidget *AxisConfigDialog::buildMappingPage()
     pedalsLayout->addWidget(createMappingRow(2, tr("Brake")));
     pedalsLayout->addWidget(createMappingRow(3, tr("Clutch")));
     pedalsLayout->addStretch();
-    m_deviceTabs->addTab(makeScrollPage(pedalsTab), tr("Pedals"));
-    m_deviceTabs->addTab(makeScrollPage(buildShifterTab()), tr("Shifter"));
+    m_deviceTabs->addTab(ostra::makeScrollPage(pedalsTab), tr("Pedals"));
+    m_deviceTabs->addTab(ostra::makeScrollPage(buildShifterTab()), tr("Shifter"));
     layout->addWidget(m_deviceTabs, 1);
 
     // Open on the pedals when they are connected, else on the wheel base.

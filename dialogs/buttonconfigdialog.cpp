@@ -16,7 +16,7 @@
 #include <QVBoxLayout>
 
 #include "bridge/corvanecontroller.h"
-#include "dialogs/dialogcards.h"
+#include "ostraui/dialogcards.h"
 #include "ostraui/dialogchrome.h"
 
 namespace corvane {
@@ -197,7 +197,7 @@ void ButtonConfigDialog::buildUi()
     connect(m_removeButton, &QPushButton::clicked, this, &ButtonConfigDialog::onRemoveMapping);
     connect(clearAll, &QPushButton::clicked, this, &ButtonConfigDialog::onClearAll);
     bodyLayout->addWidget(listGroup, 1);
-    layout->addWidget(makeScrollPage(body), 1);
+    layout->addWidget(ostra::makeScrollPage(body), 1);
 
     auto *footer = new QHBoxLayout;
     footer->addStretch();

@@ -13,9 +13,9 @@
 #include <QVBoxLayout>
 
 #include "bridge/corvanecontroller.h"
-#include "dialogs/dialogcards.h"
 #include "dialogs/crsfrangepreview.h"
 #include "dialogs/steeringrangepreview.h"
+#include "ostraui/dialogcards.h"
 #include "ostraui/dialogchrome.h"
 
 namespace corvane {
@@ -106,11 +106,11 @@ QFrame *EscConfigDialog::makeCard(QWidget *page, QVBoxLayout *pageLayout, const 
     auto *layout = new QVBoxLayout(card);
     layout->setContentsMargins(16, 12, 16, 14);
     layout->setSpacing(escModeCard ? 6 : 8);
-    auto *titleLabel = makeStyledLabel(title,
+    auto *titleLabel = ostra::makeStyledLabel(title,
                                    escModeCard ? "color: #0F1720; font-weight: bold; font-size: 12pt; border: none;"
                                                : "color: #0F1720; font-weight: bold; font-size: 11pt; border: none;",
                                    card);
-    auto *subtitleLabel = makeStyledLabel(subtitle, "color: #8A94A3; font-size: 9pt; border: none;", card);
+    auto *subtitleLabel = ostra::makeStyledLabel(subtitle, "color: #8A94A3; font-size: 9pt; border: none;", card);
     subtitleLabel->setWordWrap(true);
     auto *column = new QVBoxLayout;
     column->setSpacing(0);
@@ -195,15 +195,15 @@ QWidget *EscConfigDialog::buildSteeringTab()
     trimLayout->setSpacing(8);
     auto *trimColumn = new QVBoxLayout;
     trimColumn->setSpacing(0);
-    trimColumn->addWidget(makeStyledLabel(tr("Steering Trim"),
+    trimColumn->addWidget(ostra::makeStyledLabel(tr("Steering Trim"),
                                       "color: #0F1720; font-weight: bold; font-size: 11pt; border: none;", trimCard));
-    trimColumn->addWidget(makeStyledLabel(tr("Center the car \u2014 adjust until it drives straight"),
+    trimColumn->addWidget(ostra::makeStyledLabel(tr("Center the car \u2014 adjust until it drives straight"),
                                       "color: #8A94A3; font-size: 9pt; border: none;", trimCard));
     trimLayout->addLayout(trimColumn);
     trimLayout->addSpacing(4);
     auto *trimRow = new QHBoxLayout;
     trimRow->setSpacing(6);
-    auto *trimText = makeStyledLabel(tr("Trim"), "color: #0F1720; font-size: 10pt; border: none;", trimCard);
+    auto *trimText = ostra::makeStyledLabel(tr("Trim"), "color: #0F1720; font-size: 10pt; border: none;", trimCard);
     trimText->setFixedWidth(50);
     trimRow->addWidget(trimText);
     auto *minus = new QPushButton(QStringLiteral("\u2212"), trimCard);
@@ -216,7 +216,7 @@ QWidget *EscConfigDialog::buildSteeringTab()
         button->setCursor(Qt::PointingHandCursor);
         button->setStyleSheet(QLatin1String(TrimButtonStyle));
     }
-    m_trimLabel = makeStyledLabel(QString(), "color: #0F1720; font-family:'Geist Mono'; font-size:10pt; border:none;",
+    m_trimLabel = ostra::makeStyledLabel(QString(), "color: #0F1720; font-family:'Geist Mono'; font-size:10pt; border:none;",
                               trimCard);
     m_trimLabel->setFixedWidth(150);
     m_trimLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -225,7 +225,7 @@ QWidget *EscConfigDialog::buildSteeringTab()
     trimRow->addWidget(plus);
     trimRow->addWidget(m_trimLabel);
     trimLayout->addLayout(trimRow);
-    auto *note = makeStyledLabel(tr("Move the trim and the car responds live. Press Apply to save, or close to discard."),
+    auto *note = ostra::makeStyledLabel(tr("Move the trim and the car responds live. Press Apply to save, or close to discard."),
                              "color: #8A94A3; font-size: 9pt; border: none;", trimCard);
     note->setWordWrap(true);
     trimLayout->addWidget(note);
@@ -241,7 +241,7 @@ QWidget *EscConfigDialog::buildSteeringTab()
     m_centerSlider = makeSliderRow(page, tr("Center"), 0, 2047, m_settings.steeringCenter, ink, endpoints);
     m_rightSlider = makeSliderRow(page, tr("Full Right"), 0, 2047, m_settings.steeringRight, ink, endpoints);
     endpoints->addSpacing(4);
-    endpoints->addWidget(makeStyledLabel(
+    endpoints->addWidget(ostra::makeStyledLabel(
         tr("STEERING RANGE"), "color: #8A94A3; font-size: 9pt; font-weight: bold; letter-spacing: 1px; border: none;",
         page));
     m_steeringPreview = new SteeringRangePreview(page);

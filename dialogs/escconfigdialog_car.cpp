@@ -12,8 +12,8 @@
 #include <QVBoxLayout>
 
 #include "bridge/corvanecontroller.h"
-#include "dialogs/dialogcards.h"
 #include "bridge/inputdevice.h"
+#include "ostraui/dialogcards.h"
 
 namespace corvane {
 
@@ -33,8 +33,8 @@ QCheckBox *addOptionLine(QWidget *parent, QVBoxLayout *target, const QString &ti
     auto *row = new QHBoxLayout;
     auto *column = new QVBoxLayout;
     column->setSpacing(0);
-    column->addWidget(makeStyledLabel(title, OptionTitleStyle, parent));
-    column->addWidget(makeStyledLabel(description, SubtitleStyle, parent));
+    column->addWidget(ostra::makeStyledLabel(title, OptionTitleStyle, parent));
+    column->addWidget(ostra::makeStyledLabel(description, SubtitleStyle, parent));
     row->addLayout(column);
     row->addStretch();
     auto *check = new QCheckBox(parent);
@@ -49,7 +49,7 @@ QSlider *addValueLine(QWidget *parent, QVBoxLayout *target, const QString &title
 {
     auto *row = new QHBoxLayout;
     row->setSpacing(0);
-    auto *field = makeStyledLabel(title, FieldLabelStyle, parent);
+    auto *field = ostra::makeStyledLabel(title, FieldLabelStyle, parent);
     field->setFixedWidth(110);
     row->addWidget(field);
     auto *slider = new QSlider(Qt::Horizontal, parent);
@@ -87,14 +87,14 @@ QWidget *EscConfigDialog::buildCarTab()
     safety->addSpacing(4);
     m_spikeRejectionCheck = addOptionLine(page, safety, tr("Throttle Spike Rejection"),
                                           tr("Rejects impossible instant throttle jumps (hardware glitch)"));
-    safety->addWidget(makeStyledLabel(tr("Brake always overrides throttle regardless of these settings"), ItalicNoteStyle, page));
+    safety->addWidget(ostra::makeStyledLabel(tr("Brake always overrides throttle regardless of these settings"), ItalicNoteStyle, page));
 
     QVBoxLayout *decel = nullptr;
     makeCard(page, pageLayout, tr("Smooth Deceleration"), tr("Engine braking simulation settings"), &decel);
     m_smoothDecelCheck = addOptionLine(page, decel, tr("Enable Smooth Deceleration"),
                                        tr("Simulates natural deceleration when throttle is released"));
     m_decelRateSlider = addValueLine(page, decel, tr("Deceleration Rate"), 1, 100, &m_decelRateLabel);
-    decel->addWidget(makeStyledLabel(tr("1% = 1 sec (fast stop), 100% = 15 sec (slow coast)"), SubtitleStyle, page));
+    decel->addWidget(ostra::makeStyledLabel(tr("1% = 1 sec (fast stop), 100% = 15 sec (slow coast)"), SubtitleStyle, page));
 
     QVBoxLayout *pit = nullptr;
     makeCard(page, pageLayout, tr("Pit Limiter"), tr("Speed limit for pit lane driving"), &pit);
@@ -107,7 +107,7 @@ QWidget *EscConfigDialog::buildCarTab()
                                    tr("When enabled: Gas = backwards, Brake = stop (neutral)"));
     auto *buttonRow = new QHBoxLayout;
     buttonRow->setSpacing(8);
-    buttonRow->addWidget(makeStyledLabel(tr("Toggle Button:"), FieldLabelStyle, page));
+    buttonRow->addWidget(ostra::makeStyledLabel(tr("Toggle Button:"), FieldLabelStyle, page));
     m_reverseButtonSpin = new QSpinBox(page);
     m_reverseButtonSpin->setRange(-1, 127);
     m_reverseButtonSpin->setSpecialValueText(tr("None (Shifter only)"));
@@ -121,7 +121,7 @@ QWidget *EscConfigDialog::buildCarTab()
     reverse->addLayout(buttonRow);
     auto *speedRow = new QHBoxLayout;
     speedRow->setSpacing(8);
-    speedRow->addWidget(makeStyledLabel(tr("Max Reverse Speed:"), FieldLabelStyle, page));
+    speedRow->addWidget(ostra::makeStyledLabel(tr("Max Reverse Speed:"), FieldLabelStyle, page));
     m_reverseMaxSpin = new QSpinBox(page);
     m_reverseMaxSpin->setRange(0, 100);
     m_reverseMaxSpin->setSuffix(QStringLiteral("%"));
@@ -129,7 +129,7 @@ QWidget *EscConfigDialog::buildCarTab()
     speedRow->addWidget(m_reverseMaxSpin);
     speedRow->addStretch();
     reverse->addLayout(speedRow);
-    reverse->addWidget(makeStyledLabel(tr("Reverse mode activates via H-shifter reverse position or button toggle"),
+    reverse->addWidget(ostra::makeStyledLabel(tr("Reverse mode activates via H-shifter reverse position or button toggle"),
                              ItalicNoteStyle, page));
     pageLayout->addStretch();
 

@@ -24,7 +24,7 @@
 #include "bridge/corvanecontroller.h"
 #include "bridge/elrsparametermanager.h"
 #include "bridge/telemetrysensor.h"
-#include "dialogs/dialogcards.h"
+#include "ostraui/dialogcards.h"
 #include "ostraui/dialogchrome.h"
 #include "ostraui/theme.h"
 #include "receiver/receiversettingspanel.h"
@@ -54,7 +54,7 @@ QHBoxLayout *addCardHeader(QVBoxLayout *layout, const QString &heading, QFrame *
     layout->setSpacing(10);
     auto *header = new QHBoxLayout;
     header->setContentsMargins(0, 0, 0, 0);
-    header->addWidget(makeDialogHeading(heading, card));
+    header->addWidget(ostra::makeDialogHeading(heading, card));
     header->addStretch(1);
     return header;
 }
@@ -204,11 +204,11 @@ void TransmissionView::buildUi()
 
 QWidget *TransmissionView::buildLinkCard(QWidget *page)
 {
-    QFrame *card = makeDialogCard(page);
+    QFrame *card = ostra::makeDialogCard(page);
     auto *layout = new QVBoxLayout(card);
     layout->setContentsMargins(16, 16, 16, 16);
     layout->setSpacing(10);
-    layout->addWidget(makeDialogHeading(tr("Link status"), card));
+    layout->addWidget(ostra::makeDialogHeading(tr("Link status"), card));
 
     auto *grid = new QGridLayout;
     grid->setContentsMargins(0, 0, 0, 0);
@@ -300,7 +300,7 @@ void TransmissionView::refreshCounters()
 
 QWidget *TransmissionView::buildSensorsCard(QWidget *page)
 {
-    QFrame *card = makeDialogCard(page);
+    QFrame *card = ostra::makeDialogCard(page);
     auto *layout = new QVBoxLayout(card);
     QHBoxLayout *header = addCardHeader(layout, tr("Discovered sensors"), card);
     m_sensorCount = new QLabel(tr("%1 sensors").arg(0), card);
@@ -496,7 +496,7 @@ void TransmissionView::deleteAllSensors()
 
 QWidget *TransmissionView::buildConsoleCard(QWidget *page)
 {
-    QFrame *card = makeDialogCard(page);
+    QFrame *card = ostra::makeDialogCard(page);
     auto *layout = new QVBoxLayout(card);
     QHBoxLayout *header = addCardHeader(layout, tr("Receiver telemetry (raw)"), card);
     m_rxLabel = new QLabel(tr("RX %1 B").arg(0), card);

@@ -16,7 +16,7 @@
 
 #include "bridge/corvanecontroller.h"
 #include "bridge/elrsparametermanager.h"
-#include "dialogs/dialogcards.h"
+#include "ostraui/dialogcards.h"
 #include "ostraui/theme.h"
 
 namespace corvane {
@@ -101,11 +101,11 @@ void TransmissionView::buildRfTab(QVBoxLayout *page, QWidget *pageWidget)
     configureRow->addStretch(1);
     page->addLayout(configureRow);
 
-    QFrame *card = makeDialogCard(pageWidget);
+    QFrame *card = ostra::makeDialogCard(pageWidget);
     auto *layout = new QVBoxLayout(card);
     layout->setContentsMargins(16, 16, 16, 16);
     layout->setSpacing(10);
-    layout->addWidget(makeDialogHeading(tr("RF settings"), card));
+    layout->addWidget(ostra::makeDialogHeading(tr("RF settings"), card));
 
     m_stateBanner = makeBanner(QStringLiteral("stateBanner"), card, &m_stateLabel);
     layout->addWidget(m_stateBanner);
@@ -189,11 +189,11 @@ void TransmissionView::buildRfTab(QVBoxLayout *page, QWidget *pageWidget)
 
 QWidget *TransmissionView::buildWifiCard(QWidget *page)
 {
-    QFrame *card = makeDialogCard(page);
+    QFrame *card = ostra::makeDialogCard(page);
     auto *layout = new QVBoxLayout(card);
     layout->setContentsMargins(16, 16, 16, 16);
     layout->setSpacing(8);
-    layout->addWidget(makeDialogHeading(tr("WiFi update mode"), card));
+    layout->addWidget(ostra::makeDialogHeading(tr("WiFi update mode"), card));
     auto *text = new QLabel(tr("For ExpressLRS firmware updates. Power-cycle the device afterwards to drive again."),
                             card);
     text->setProperty("role", QStringLiteral("muted"));

@@ -14,9 +14,9 @@
 #include <cmath>
 
 #include "bridge/corvanecontroller.h"
-#include "dialogs/dialogcards.h"
 #include "dialogs/ffbbar.h"
 #include "dialogs/presetspanel.h"
+#include "ostraui/dialogcards.h"
 #include "ostraui/dialogchrome.h"
 #include "ostraui/theme.h"
 
@@ -69,9 +69,9 @@ WheelFfbDialog::WheelFfbDialog(CorvaneController *controller, QWidget *parent)
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(14);
 
-    layout->addWidget(makeDialogHeading(tr("Compatibility"), this));
+    layout->addWidget(ostra::makeDialogHeading(tr("Compatibility"), this));
     for (int i = 0; i < CheckCount; ++i) {
-        m_rows[i] = makeStyledLabel(QStringLiteral("•  %1").arg(tr(CheckNames[i])),
+        m_rows[i] = ostra::makeStyledLabel(QStringLiteral("•  %1").arg(tr(CheckNames[i])),
                                 QString::fromLatin1(RowStyle).arg(QLatin1String(Grey)), this);
         layout->addWidget(m_rows[i]);
     }
@@ -88,7 +88,7 @@ WheelFfbDialog::WheelFfbDialog(CorvaneController *controller, QWidget *parent)
         refresh->start(ReceiverRefreshMs);
     }
 
-    m_verdict = makeStyledLabel(tr("Run a check…"),
+    m_verdict = ostra::makeStyledLabel(tr("Run a check…"),
                             QStringLiteral("font-size: 12pt; font-weight: bold; color: %1;").arg(QLatin1String(Grey)),
                             this);
     m_verdict->setAlignment(Qt::AlignCenter);
@@ -107,7 +107,7 @@ WheelFfbDialog::WheelFfbDialog(CorvaneController *controller, QWidget *parent)
     auto *grid = new QGridLayout;
     grid->setVerticalSpacing(14);
     grid->setColumnStretch(1, 1);
-    grid->addWidget(makeStyledLabel(tr("Force"), QString::fromLatin1("color: %1;").arg(QLatin1String(Grey)), this), 0, 0);
+    grid->addWidget(ostra::makeStyledLabel(tr("Force"), QString::fromLatin1("color: %1;").arg(QLatin1String(Grey)), this), 0, 0);
     m_forceBar = new FfbBar(this);
     grid->addWidget(m_forceBar, 0, 1);
     const int strength = m_controller ? int(m_controller->wheelFfbStrength() * 100.0f) : DefaultStrength;
@@ -118,7 +118,7 @@ WheelFfbDialog::WheelFfbDialog(CorvaneController *controller, QWidget *parent)
     connect(m_centering, &QSlider::valueChanged, this, &WheelFfbDialog::onCenteringChanged);
     layout->addLayout(grid);
 
-    auto *hint = makeStyledLabel(tr("Return-to-center spring (replaces the wheel's built-in centering)."),
+    auto *hint = ostra::makeStyledLabel(tr("Return-to-center spring (replaces the wheel's built-in centering)."),
                              QStringLiteral("color: #5B6675; font-size: 9pt;"), this);
     hint->setWordWrap(true);
     layout->addWidget(hint);
@@ -143,7 +143,7 @@ WheelFfbDialog::WheelFfbDialog(CorvaneController *controller, QWidget *parent)
     connect(m_enableButton, &QPushButton::toggled, this, &WheelFfbDialog::onEnableToggled);
     layout->addWidget(m_enableButton);
 
-    auto *warning = makeStyledLabel(tr("Direct-drive bases are strong — start at low strength and increase gradually."),
+    auto *warning = ostra::makeStyledLabel(tr("Direct-drive bases are strong — start at low strength and increase gradually."),
                                 QStringLiteral("color: #B06F00; font-size: 9pt;"), this);
     warning->setWordWrap(true);
     layout->addWidget(warning);
@@ -190,7 +190,7 @@ QSlider *WheelFfbDialog::addSliderRow(QGridLayout *grid, const QString &name, in
     slider->setRange(0, 100);
     slider->setValue(value);
     grid->addWidget(slider, row, 1);
-    *percent = makeStyledLabel(percentText(slider->value()), QStringLiteral("color: #0F1720; min-width: 40px;"), this);
+    *percent = ostra::makeStyledLabel(percentText(slider->value()), QStringLiteral("color: #0F1720; min-width: 40px;"), this);
     grid->addWidget(*percent, row, 2);
     return slider;
 }

@@ -187,6 +187,8 @@ private:
     // The device's name in both wordings.
     Words deviceWords() const;
 
+    // A published version file is a few bytes; anything longer is not one.
+    static constexpr qint64 MaxVersionFileBytes = 64 * 1024;
     QNetworkReply *get(const QString &path, qint64 maxBytes);
     bool isCurrentReply(QNetworkReply *reply) const;
     // The body of a reply that succeeded within its size limit.

@@ -1,5 +1,6 @@
 // The CRSF stream from the transmitter, handed over in pieces of the input's choosing; every
-// frame it announces goes through each decoder the program has for it.
+// frame it announces goes through each decoder the program has for it. The first byte chooses
+// the pieces (all of it) and the receiver's motion telemetry level (its top two bits).
 #include "bridge/crsfprotocol.h"
 #include "bridge/elrsparametermanager.h"
 #include "fuzzhost.h"
@@ -15,9 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // The parameter manager reads entries through the codec it is bound to; it walks the
     // transmitter's fields only once told the walk started.
     corvane::ElrsParameterManager elrs(&codec);
-    QObject::connect(&codec, &CrsfProtocol::frameReceived, [](quint8 type, const QByteArray &payload) {
-        for (int motionLevel = 0; motionLevel <= 2; ++motionLevel)
-            CrsfProtocol::decodeTelemetry(type, payload, motionLevel);
+    const int motionLevel = (data[0] >> 6) % 3;
+    QObject::connect(&codec, &CrsfProtocol::frameReceived, [motionLevel](quint8 type, const QByteArray &payload) {
+        CrsfProtocol::decodeTelemetry(type, payload, motionLevel);
         CrsfProtocol::parseGps(payload);
         CrsfProtocol::parseGForceFrame(payload);
         CrsfProtocol::parseLinkStatistics(payload);

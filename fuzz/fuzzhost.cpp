@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include "support/testenvironment.h"
@@ -22,7 +23,10 @@ void initHost()
     if (done)
         return;
     done = true;
-    // Settings, profiles and sensors land in a temporary home that lives as long as the process.
+    // Settings, profiles and sensors land in a temporary home that lives as long as the process,
+    // in memory where there is a RAM folder: the profile store syncs every file it saves.
+    if (QFileInfo(QStringLiteral("/dev/shm")).isWritable())
+        qputenv("TMPDIR", "/dev/shm");
     static ostratest::TestEnvironment environment;
     qputenv("OSTRA_INPUT_BACKEND", "virtual");
     qputenv("OSTRA_MDNS_INTERFACES", "lo");

@@ -4,8 +4,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 #include <cstdio>
@@ -144,6 +146,26 @@ void apiSeeds()
         const QJsonObject request {{QStringLiteral("event"), event}, {QStringLiteral("data"), QJsonObject()}};
         write("websocket_api", event, QJsonDocument(request).toJson(QJsonDocument::Compact));
         dictionary += '"' + event.toUtf8() + "\"\n";
+    }
+    // The keys and words the handlers read and answer with, as their sources spell them: without
+    // them a request rarely gets past "missing parameter".
+    QStringList words;
+    static const QRegularExpression literal(QStringLiteral("(?:QStringLiteral|QLatin1String)\\(\"([A-Za-z_][A-Za-z0-9_]*)\"\\)"));
+    const QDir api(outDir + QStringLiteral("/../api"));
+    for (const QFileInfo &source : api.entryInfoList({QStringLiteral("*.cpp")}, QDir::Files, QDir::Name)) {
+        QFile file(source.filePath());
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QString text = QString::fromUtf8(file.readAll());
+        for (auto match = literal.globalMatch(text); match.hasNext();)
+            words += match.next().captured(1);
+    }
+    words.removeDuplicates();
+    words.sort();
+    dictionary += "# The words of the handlers' requests and replies.\n";
+    for (const QString &word : std::as_const(words)) {
+        if (!events.contains(word))
+            dictionary += '"' + word.toUtf8() + "\"\n";
     }
     write("websocket_api", "subscribe-all",
           R"({"event":"action_subscribe","data":{"events":["event_running_changed","event_input_changed"]}})");

@@ -16,8 +16,8 @@
 
 #include "bridge/corvanecontroller.h"
 #include "bridge/helicopterinput.h"
-#include "dialogs/dialogcards.h"
 #include "heli/helidialogparts.h"
+#include "ostraui/dialogcards.h"
 
 namespace corvane {
 
@@ -83,8 +83,8 @@ HelicopterConfigDialog::HelicopterConfigDialog(CorvaneController *controller, QW
     setMinimumSize(560, 560);
     auto *layout = new QVBoxLayout(this);
     auto *tabs = new QTabWidget(this);
-    tabs->addTab(makeScrollPage(buildMappingTab()), tr("Mapping"));
-    tabs->addTab(makeScrollPage(buildCalibrationTab()), tr("Calibration"));
+    tabs->addTab(ostra::makeScrollPage(buildMappingTab()), tr("Mapping"));
+    tabs->addTab(ostra::makeScrollPage(buildCalibrationTab()), tr("Calibration"));
     layout->addWidget(tabs, 1);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);

@@ -18,7 +18,7 @@
 #include <algorithm>
 
 #include "bridge/corvanecontroller.h"
-#include "dialogs/dialogcards.h"
+#include "ostraui/dialogcards.h"
 #include "ostraui/dialogchrome.h"
 #include "ostraui/theme.h"
 #include "receiver/colorwheelwidget.h"
@@ -241,7 +241,7 @@ void LedConfigDialog::buildUi()
     connect(m_applyButton, &QPushButton::clicked, this, &LedConfigDialog::onTriggerConfig);
 
     bodyLayout->addStretch();
-    layout->addWidget(makeScrollPage(body), 1);
+    layout->addWidget(ostra::makeScrollPage(body), 1);
 
     auto *footer = new QHBoxLayout;
     auto *cancel = new QPushButton(tr("Cancel"), this);

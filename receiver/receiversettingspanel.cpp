@@ -12,7 +12,7 @@
 
 #include "bridge/corvanecontroller.h"
 #include "bridge/receiverconfigmanager.h"
-#include "dialogs/dialogcards.h"
+#include "ostraui/dialogcards.h"
 #include "ostraui/theme.h"
 #include "ostraui/toggle.h"
 #include "receiver/hintlabel.h"
@@ -27,7 +27,7 @@ constexpr int ConsoleMaxLines = 1000;
 // A card of the page with its vertical layout.
 QVBoxLayout *addCard(QBoxLayout *page, QWidget *owner)
 {
-    QFrame *card = makeDialogCard(owner);
+    QFrame *card = ostra::makeDialogCard(owner);
     auto *layout = new QVBoxLayout(card);
     layout->setContentsMargins(16, 16, 16, 16);
     layout->setSpacing(8);
@@ -205,7 +205,7 @@ void ReceiverSettingsPanel::buildConnectionCard(QBoxLayout *page)
 {
     QVBoxLayout *card = addCard(page, this);
     QWidget *owner = card->parentWidget();
-    card->addWidget(makeDialogHeading(tr("Connection"), owner));
+    card->addWidget(ostra::makeDialogHeading(tr("Connection"), owner));
     card->addWidget(makeHintLabel(tr("Two ways to reach the receiver. The settings go through whichever is "
                                      "connected; when both are, the USB cable is used."),
                                   owner));
@@ -251,7 +251,7 @@ void ReceiverSettingsPanel::buildModeCard(QBoxLayout *page)
     QVBoxLayout *card = addCard(page, this);
     QWidget *owner = card->parentWidget();
     auto *heading = new QHBoxLayout;
-    heading->addWidget(makeDialogHeading(tr("Receiver mode"), owner));
+    heading->addWidget(ostra::makeDialogHeading(tr("Receiver mode"), owner));
     heading->addStretch(1);
     m_carButton = makeSmallButton(tr("Car"), owner);
     connect(m_carButton, &QPushButton::clicked, this, [this] { confirmModeSwitch(false); });
@@ -286,7 +286,7 @@ void ReceiverSettingsPanel::buildFeaturesCard(QBoxLayout *page)
 {
     QVBoxLayout *card = addCard(page, this);
     QWidget *owner = card->parentWidget();
-    card->addWidget(makeDialogHeading(tr("Features"), owner));
+    card->addWidget(ostra::makeDialogHeading(tr("Features"), owner));
     m_featuresHint = makeHintLabel(tr("These are QOR receiver V4 features. They unlock once the car sends its "
                                       "attitude telemetry (start transmission) or the receiver is connected."),
                                    owner);
@@ -336,7 +336,7 @@ void ReceiverSettingsPanel::buildAdvancedCard(QBoxLayout *page)
     const bool shown = QSettings().value(QLatin1String(AdvancedKey), false).toBool();
 
     auto *heading = new QHBoxLayout;
-    heading->addWidget(makeDialogHeading(tr("Advanced"), owner));
+    heading->addWidget(ostra::makeDialogHeading(tr("Advanced"), owner));
     heading->addStretch(1);
     m_advancedButton = new QPushButton(shown ? tr("Hide") : tr("Show"), owner);
     m_advancedButton->setProperty("link", true);

@@ -24,8 +24,8 @@
 #include <QVBoxLayout>
 
 #include "bridge/corvanecontroller.h"
-#include "dialogs/dialogcards.h"
 #include "firmware/firmwareupdateprocedure.h"
+#include "ostraui/dialogcards.h"
 #include "ostraui/dialogchrome.h"
 #include "receiver/hintlabel.h"
 
@@ -75,7 +75,7 @@ ReceiverV4UpdateDialog::ReceiverV4UpdateDialog(CorvaneController *controller, QW
     layout->setContentsMargins(20, 12, 20, 20);
 
     // 1. The cable.
-    QFrame *cableCard = makeDialogCard(this);
+    QFrame *cableCard = ostra::makeDialogCard(this);
     auto *cable = new QVBoxLayout(cableCard);
     cable->setContentsMargins(16, 14, 16, 14);
     auto *cableTitle = new QLabel(tr("Connect the cable"), cableCard);
@@ -96,7 +96,7 @@ ReceiverV4UpdateDialog::ReceiverV4UpdateDialog(CorvaneController *controller, QW
     layout->addWidget(cableCard);
 
     // 2. The versions.
-    QFrame *versionCard = makeDialogCard(this);
+    QFrame *versionCard = ostra::makeDialogCard(this);
     auto *versions = new QVBoxLayout(versionCard);
     versions->setContentsMargins(16, 14, 16, 14);
     auto *boardRow = new QHBoxLayout;

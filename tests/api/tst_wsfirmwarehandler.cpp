@@ -129,6 +129,18 @@ private slots:
         QCOMPARE(status(), QJsonObject({ { "state", "idle" }, { "device", device } }));
     }
 
+    // The app and the API tell one version, the project's (CMakeLists.txt project()).
+    void appVersion()
+    {
+        const QStringList parts = QStringLiteral(OSTRA_PROJECT_VERSION).split('.');
+        QCOMPARE(parts.size(), 3);
+        const QJsonObject reply = m_api->request("get_app_version");
+        QCOMPARE(reply.value("event").toString(), QStringLiteral("get_app_version"));
+        QCOMPARE(reply.value("data").toObject(),
+                 QJsonObject({ { "version", OSTRA_PROJECT_VERSION }, { "versionMajor", parts[0].toInt() },
+                               { "versionMinor", parts[1].toInt() }, { "versionPatch", parts[2].toInt() } }));
+    }
+
     // The mobile app's whole transmitter update, against the board, its drive and the published files.
     void fullTransmitterRun()
     {

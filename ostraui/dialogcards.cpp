@@ -1,10 +1,10 @@
-#include "dialogs/dialogcards.h"
+#include "ostraui/dialogcards.h"
 
 #include <QFrame>
 #include <QLabel>
 #include <QScrollArea>
 
-namespace corvane {
+namespace ostra {
 
 QFrame *makeDialogCard(QWidget *parent)
 {
@@ -38,4 +38,4 @@ QWidget *makeScrollPage(QWidget *content)
     return scroll;
 }
 
-} // namespace corvane
+} // namespace ostra

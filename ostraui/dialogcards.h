@@ -5,7 +5,7 @@ class QLabel;
 class QString;
 class QWidget;
 
-namespace corvane {
+namespace ostra {
 
 // The card frame of dialogs and pages: object name "card", styled through its "dlgCard" property.
 QFrame *makeDialogCard(QWidget *parent);
@@ -17,4 +17,4 @@ QLabel *makeStyledLabel(const QString &text, const QString &style, QWidget *pare
 // A frameless, vertically scrolling page around `content`, for tabs taller than a small screen.
 QWidget *makeScrollPage(QWidget *content);
 
-} // namespace corvane
+} // namespace ostra
