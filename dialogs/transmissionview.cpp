@@ -527,8 +527,8 @@ QWidget *TransmissionView::buildConsoleCard(QWidget *page)
     m_console->setMinimumHeight(140);
     m_console->setMaximumHeight(220);
     m_console->setLineWrapMode(QPlainTextEdit::NoWrap);
-    // Ink, not the secondary grey: Qt draws the placeholder in the text colour at half strength,
-    // and only ink keeps it readable (3:1) on the console's grey.
+    // Ink, not the secondary grey: Qt draws the empty console's hint in the text colour at half
+    // strength, and only ink keeps it readable (3:1) on the console's grey.
     m_console->setStyleSheet(QStringLiteral("QPlainTextEdit {  background: #F3F5F8; color: #0F1720;"
                                             "  border: 1px solid #E6EAF0; border-radius: 6px;"
                                             "  font-family: 'Geist Mono'; font-size: 9pt;}"));
