@@ -201,8 +201,12 @@ Card *MainWindow::buildProductCard(ResponsiveGrid *grid, QWidget *parent, const 
     header->addWidget(new Monogram(monogram, index, 56, card));
     auto *titles = new QVBoxLayout;
     titles->setSpacing(3);
-    titles->addWidget(makeStyledLabel(title, spacedFont(19, 600, -0.3), ThemeColors::ink, card));
-    titles->addWidget(makeStyledLabel(kicker, uiFont(13.5, 400), ThemeColors::textMuted, card));
+    // On a laptop screen the grid's columns are narrower than a title beside the arrow: wrap.
+    for (QLabel *label : {makeStyledLabel(title, spacedFont(19, 600, -0.3), ThemeColors::ink, card),
+                          makeStyledLabel(kicker, uiFont(13.5, 400), ThemeColors::textMuted, card)}) {
+        label->setWordWrap(true);
+        titles->addWidget(label);
+    }
     header->addLayout(titles);
     header->addStretch(1);
     auto *arrow = new QLabel(QStringLiteral("\u2192"), card);

@@ -552,6 +552,33 @@ private slots:
         QCOMPARE(tops.at(2), tops.at(0));
     }
 
+    // The product cards' titles and kickers show whole in the narrow columns of a laptop screen.
+    void productCardTextsWhole()
+    {
+        MainWindow window;
+        window.resize(1366, 740);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.showPage(MainWindow::StartPage);
+        window.findChild<ostra::PageStack *>(QStringLiteral("contentStack"))->finishTransition();
+        QCoreApplication::processEvents();
+        int checked = 0;
+        for (const char *name : {"productCard_corvane", "productCard_motion"}) {
+            auto *card = window.findChild<ostra::Card *>(QLatin1String(name));
+            QVERIFY(card);
+            for (QLabel *label : card->findChildren<QLabel *>()) {
+                if (label->text() != QLatin1String("Qorvant Corvane") && label->text() != QLatin1String("QOR Motion System")
+                    && label->text() != QLatin1String("Sim racing to RC transmitter"))
+                    continue;
+                const QRect needed = label->fontMetrics().boundingRect(label->contentsRect(), Qt::TextWordWrap, label->text());
+                QVERIFY2(needed.width() <= label->contentsRect().width() && needed.height() <= label->contentsRect().height(),
+                         qPrintable(label->text()));
+                ++checked;
+            }
+        }
+        QCOMPARE(checked, 3);
+    }
+
     // Snapshot mode grabs a page that was only just switched to as the user sees it: not blank
     // under its title while it still fades in (the page switch fades where animations run, in
     // the _animated run of this test).
