@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 
 #include "api/wsjson.h"
 
@@ -19,7 +18,6 @@ constexpr int kEscModeStandard = 0;
 constexpr int kEscModeCustom = 2;
 constexpr int kMinWheelRotationDeg = 90;
 constexpr int kMaxWheelRotationDeg = 2520;
-constexpr int kNoGearLimit = 100;
 
 const QString kSteeringLeft = QStringLiteral("steeringLeft");
 const QString kSteeringCenter = QStringLiteral("steeringCenter");
@@ -57,31 +55,6 @@ int curveFromName(const QJsonValue &value)
     return 0;
 }
 
-// A present key replaces the field with the value read as its type, the type's default when the
-// value has another type (0 also for a number that is not whole).
-void mergeInt(const QJsonObject &in, const QString &key, int &field)
-{
-    if (in.contains(key))
-        field = readInt(in, key, 0);
-}
-
-void mergeBool(const QJsonObject &in, const QString &key, bool &field)
-{
-    if (in.contains(key))
-        field = in.value(key).toBool(false);
-}
-
-// A number narrowed to float; one that does not fit (1e39 becomes infinity) keeps the field,
-// as the app never means a value no setting can hold.
-void mergeFloat(const QJsonObject &in, const QString &key, float &field)
-{
-    if (!in.contains(key))
-        return;
-    const float value = float(in.value(key).toDouble(0.0));
-    if (std::isfinite(value))
-        field = value;
-}
-
 QJsonObject axisJson(const AxisConfig &axis)
 {
     return {{QStringLiteral("name"), axis.name},
@@ -97,19 +70,27 @@ QJsonObject axisJson(const AxisConfig &axis)
             {QStringLiteral("inputCenter"), double(axis.inputCenter)}};
 }
 
-void mergeAxis(const QJsonObject &in, AxisConfig &axis)
+// The ranges of the desktop's axis configuration and drive settings dialogs.
+constexpr double kMaxDeadzone = 0.5;
+constexpr double kMinCurveExponent = 1.0;
+constexpr double kMaxCurveExponent = 4.0;
+constexpr int kMinDecelRate = 1;
+constexpr int kMaxPercent = 100;
+
+void mergeAxis(const FieldReader &in, AxisConfig &axis)
 {
-    mergeBool(in, QStringLiteral("inverted"), axis.inverted);
-    mergeFloat(in, QStringLiteral("deadzone"), axis.deadzone);
-    mergeFloat(in, QStringLiteral("minOutput"), axis.minOutput);
-    mergeFloat(in, QStringLiteral("maxOutput"), axis.maxOutput);
-    if (in.contains(QLatin1String("curve")))
-        axis.curve = curveFromName(in.value(QLatin1String("curve")));
-    mergeFloat(in, QStringLiteral("curveExponent"), axis.curveExponent);
-    mergeBool(in, QStringLiteral("useCalibration"), axis.useCalibration);
-    mergeFloat(in, QStringLiteral("inputMin"), axis.inputMin);
-    mergeFloat(in, QStringLiteral("inputMax"), axis.inputMax);
-    mergeFloat(in, QStringLiteral("inputCenter"), axis.inputCenter);
+    in.readBool("inverted", axis.inverted);
+    in.readNumber("deadzone", axis.deadzone, 0.0, kMaxDeadzone);
+    in.readNumber("minOutput", axis.minOutput, 0.0, 1.0);
+    in.readNumber("maxOutput", axis.maxOutput, 0.0, 1.0);
+    if (in.contains("curve"))
+        axis.curve = curveFromName(in.value("curve"));
+    in.readNumber("curveExponent", axis.curveExponent, kMinCurveExponent, kMaxCurveExponent);
+    in.readBool("useCalibration", axis.useCalibration);
+    // Calibrated points are raw axis readings.
+    in.readNumber("inputMin", axis.inputMin, -1.0, 1.0);
+    in.readNumber("inputMax", axis.inputMax, -1.0, 1.0);
+    in.readNumber("inputCenter", axis.inputCenter, -1.0, 1.0);
 }
 
 std::array<AxisConfig *, 4> axesOf(AxisSettings &s)
@@ -117,50 +98,61 @@ std::array<AxisConfig *, 4> axesOf(AxisSettings &s)
     return {&s.steering, &s.throttle, &s.brake, &s.clutch};
 }
 
-void mergeEscEndPoints(const QJsonObject &in, const QString &neutral, const QString &forward,
-                       const QString &reverse, AxisSettings &s)
+void mergeEscEndPoints(const FieldReader &in, const char *neutral, const char *forward, const char *reverse,
+                       AxisSettings &s)
 {
-    mergeInt(in, neutral, s.escNeutral);
-    mergeInt(in, forward, s.escFullForward);
-    mergeInt(in, reverse, s.escFullReverse);
+    in.readChannel(neutral, s.escNeutral);
+    in.readChannel(forward, s.escFullForward);
+    in.readChannel(reverse, s.escFullReverse);
 }
 
-void mergeAxisSettings(const QJsonObject &in, AxisSettings &s)
+void mergeSteeringEndPoints(const FieldReader &in, int &left, int &center, int &right)
 {
-    const QJsonArray axes = in.value(QLatin1String("axes")).toArray();
+    in.readChannel(kSteeringLeft, left);
+    in.readChannel(kSteeringCenter, center);
+    in.readChannel(kSteeringRight, right);
+}
+
+// An angle below 1 means the whole wheel; otherwise it lies where the dialog's slider can put it.
+void mergeSteeringAngle(const FieldReader &in, int &angleDeg)
+{
+    const char *key = "steeringAngleDeg";
+    int angle = angleDeg;
+    in.readWholeNumber(key, angle);
+    if (angle < 1)
+        angle = 0;
+    else if (angle < kMinWheelRotationDeg || angle > kMaxWheelRotationDeg)
+        return in.refuse(key, QStringLiteral("0 or a whole number from %1 to %2").arg(kMinWheelRotationDeg).arg(kMaxWheelRotationDeg));
+    angleDeg = angle;
+}
+
+void mergeAxisSettings(const QJsonObject &data, const FieldReader &in, AxisSettings &s)
+{
+    const FieldReader axes = in.array("axes");
     const auto targets = axesOf(s);
     for (qsizetype i = 0; i < std::min<qsizetype>(axes.size(), qsizetype(targets.size())); ++i) {
-        if (axes.at(i).isObject())
-            mergeAxis(axes.at(i).toObject(), *targets[size_t(i)]);
+        if (axes.isObject(i))
+            mergeAxis(axes.object(i), *targets[size_t(i)]);
     }
-    if (in.contains(QLatin1String("escMode")))
-        s.escMode = escModeFromName(in.value(QLatin1String("escMode")));
-    if (in.contains(QLatin1String("escPresetId")))
-        s.escPresetId = in.value(QLatin1String("escPresetId")).toString();
-    mergeEscEndPoints(in, QStringLiteral("escNeutral"), QStringLiteral("escFullForward"),
-                      QStringLiteral("escFullReverse"), s);
-    mergeInt(in, kSteeringLeft, s.steeringLeft);
-    mergeInt(in, kSteeringCenter, s.steeringCenter);
-    mergeInt(in, kSteeringRight, s.steeringRight);
-    if (in.contains(QLatin1String("wheelRotationDeg"))) {
-        s.wheelRotationDeg = std::clamp(readInt(in, QStringLiteral("wheelRotationDeg"), 0),
-                                        kMinWheelRotationDeg, kMaxWheelRotationDeg);
-    }
-    if (in.contains(QLatin1String("steeringAngleDeg"))) {
-        const int angle = readInt(in, QStringLiteral("steeringAngleDeg"), 0);
-        s.steeringAngleDeg = angle < 1 ? 0 : angle;
-    }
-    mergeBool(in, QStringLiteral("smoothDeceleration"), s.smoothDeceleration);
-    mergeInt(in, QStringLiteral("decelRate"), s.decelRate);
-    mergeBool(in, QStringLiteral("pitLimiterEnabled"), s.pitLimiterEnabled);
-    mergeInt(in, QStringLiteral("pitLimiterValue"), s.pitLimiterValue);
-    mergeBool(in, QStringLiteral("gearThrottleLimitEnabled"), s.gearThrottleLimitEnabled);
-    const QJsonArray limits = in.value(QLatin1String("gearThrottleLimitPercent")).toArray();
+    if (data.contains(QLatin1String("escMode")))
+        s.escMode = escModeFromName(data.value(QLatin1String("escMode")));
+    if (data.contains(QLatin1String("escPresetId")))
+        s.escPresetId = data.value(QLatin1String("escPresetId")).toString();
+    mergeEscEndPoints(in, "escNeutral", "escFullForward", "escFullReverse", s);
+    mergeSteeringEndPoints(in, s.steeringLeft, s.steeringCenter, s.steeringRight);
+    in.clampInt("wheelRotationDeg", s.wheelRotationDeg, kMinWheelRotationDeg, kMaxWheelRotationDeg);
+    mergeSteeringAngle(in, s.steeringAngleDeg);
+    in.readBool("smoothDeceleration", s.smoothDeceleration);
+    in.readInt("decelRate", s.decelRate, kMinDecelRate, kMaxPercent);
+    in.readBool("pitLimiterEnabled", s.pitLimiterEnabled);
+    in.readChannel("pitLimiterValue", s.pitLimiterValue);
+    in.readBool("gearThrottleLimitEnabled", s.gearThrottleLimitEnabled);
+    const FieldReader limits = in.array("gearThrottleLimitPercent");
     for (qsizetype i = 0; i < std::min<qsizetype>(limits.size(), qsizetype(s.gearThrottleLimitPercent.size())); ++i)
-        s.gearThrottleLimitPercent[size_t(i)] = limits.at(i).toInt(kNoGearLimit);
-    mergeBool(in, QStringLiteral("reverseEnabled"), s.reverseEnabled);
-    mergeInt(in, QStringLiteral("reverseButtonIndex"), s.reverseButtonIndex);
-    mergeInt(in, QStringLiteral("reverseMaxPercent"), s.reverseMaxPercent);
+        limits.readInt(i, s.gearThrottleLimitPercent[size_t(i)], 0, kMaxPercent);
+    in.readBool("reverseEnabled", s.reverseEnabled);
+    in.readInt("reverseButtonIndex", s.reverseButtonIndex, -1, InputDevice::ButtonCount - 1);
+    in.readInt("reverseMaxPercent", s.reverseMaxPercent, 0, kMaxPercent);
 }
 
 } // namespace
@@ -269,7 +261,10 @@ QJsonObject WsAxisHandler::axisSettingsJson() const
 QJsonObject WsAxisHandler::handleSetAxisSettings(const QString &event, const QJsonObject &data)
 {
     AxisSettings s = m_controller->axisSettings();
-    mergeAxisSettings(data, s);
+    const FieldReader in(data);
+    mergeAxisSettings(data, in, s);
+    if (!in.ok())
+        return actionReply(event, false, in.refusal());
     m_controller->setAxisSettings(s);
     return actionReply(event, true);
 }
@@ -277,6 +272,13 @@ QJsonObject WsAxisHandler::handleSetAxisSettings(const QString &event, const QJs
 QJsonObject WsAxisHandler::handleSetSteeringTrimLive(const QString &event, const QJsonObject &data)
 {
     const AxisSettings live = m_controller->axisSettings();
+    int left = live.steeringLeft;
+    int center = live.steeringCenter;
+    int right = live.steeringRight;
+    const FieldReader in(data);
+    mergeSteeringEndPoints(in, left, center, right);
+    if (!in.ok())
+        return actionReply(event, false, in.refusal());
     if (!m_trimOpen) {
         m_trimLeft = live.steeringLeft;
         m_trimCenter = live.steeringCenter;
@@ -284,9 +286,7 @@ QJsonObject WsAxisHandler::handleSetSteeringTrimLive(const QString &event, const
         m_trimOpen = true;
     }
     // Live only: the transmit loop takes the values from its next tick, nothing is saved.
-    m_controller->setSteeringCalibration(readInt(data, kSteeringLeft, live.steeringLeft),
-                                         readInt(data, kSteeringCenter, live.steeringCenter),
-                                         readInt(data, kSteeringRight, live.steeringRight));
+    m_controller->setSteeringCalibration(left, center, right);
     return actionReply(event, true);
 }
 
@@ -324,7 +324,10 @@ QJsonObject WsAxisHandler::handleSetEscMode(const QString &event, const QJsonObj
     AxisSettings s = m_controller->axisSettings();
     if (data.contains(QLatin1String("mode")))
         s.escMode = escModeFromName(data.value(QLatin1String("mode")));
-    mergeEscEndPoints(data, QStringLiteral("neutral"), QStringLiteral("fullForward"), QStringLiteral("fullReverse"), s);
+    const FieldReader in(data);
+    mergeEscEndPoints(in, "neutral", "fullForward", "fullReverse", s);
+    if (!in.ok())
+        return actionReply(event, false, in.refusal());
     if (data.contains(QLatin1String("presetId")))
         s.escPresetId = data.value(QLatin1String("presetId")).toString();
     m_controller->setAxisSettings(s);

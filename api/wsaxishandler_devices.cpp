@@ -99,16 +99,30 @@ QJsonObject WsAxisHandler::wheelFfbJson() const
 
 QJsonObject WsAxisHandler::handleSetWheelFfb(const QString &event, const QJsonObject &data)
 {
-    if (data.contains(QLatin1String("strength")))
-        m_controller->setWheelFfbStrength(float(data.value(QLatin1String("strength")).toDouble()));
-    if (data.contains(QLatin1String("centering")))
-        m_controller->setWheelFfbCentering(float(data.value(QLatin1String("centering")).toDouble()));
-    if (data.contains(QLatin1String("nativeCentering")))
-        m_controller->setWheelNativeCentering(float(data.value(QLatin1String("nativeCentering")).toDouble()));
-    if (data.contains(QLatin1String("autoEngage")))
-        m_controller->setWheelFfbAutoEngage(data.value(QLatin1String("autoEngage")).toBool());
-    if (data.contains(QLatin1String("enabled"))) {
-        if (data.value(QLatin1String("enabled")).toBool())
+    // The controller holds the three levels within 0..1 itself.
+    float strength = m_controller->wheelFfbStrength();
+    float centering = m_controller->wheelFfbCentering();
+    float nativeCentering = m_controller->wheelNativeCentering();
+    bool autoEngage = m_controller->wheelFfbAutoEngage();
+    bool enabled = false;
+    const FieldReader in(data);
+    in.clampNumber("strength", strength, 0.0, 1.0);
+    in.clampNumber("centering", centering, 0.0, 1.0);
+    in.clampNumber("nativeCentering", nativeCentering, 0.0, 1.0);
+    in.readBool("autoEngage", autoEngage);
+    in.readBool("enabled", enabled);
+    if (!in.ok())
+        return actionReply(event, false, in.refusal());
+    if (in.contains("strength"))
+        m_controller->setWheelFfbStrength(strength);
+    if (in.contains("centering"))
+        m_controller->setWheelFfbCentering(centering);
+    if (in.contains("nativeCentering"))
+        m_controller->setWheelNativeCentering(nativeCentering);
+    if (in.contains("autoEngage"))
+        m_controller->setWheelFfbAutoEngage(autoEngage);
+    if (in.contains("enabled")) {
+        if (enabled)
             m_controller->startWheelFfb();
         else
             m_controller->stopWheelFfb();
@@ -144,7 +158,11 @@ QJsonObject WsAxisHandler::handleTestWheelFfb(const QString &event, const QJsonO
 {
     if (!m_controller->isWheelFfbAvailable())
         return actionReply(event, false, QStringLiteral("No FFB-capable wheel connected"));
-    const float level = float(data.value(QLatin1String("level")).toDouble(0.0));
+    float level = 0.0f;
+    const FieldReader in(data);
+    in.clampNumber("level", level, -1.0, 1.0);
+    if (!in.ok())
+        return actionReply(event, false, in.refusal());
     m_controller->setWheelForce(level);
     // A non-zero level is a pulse: it ends 500 ms after the last request.
     if (level == 0.0f)
@@ -174,8 +192,22 @@ QJsonObject WsAxisHandler::handleSetAxisMapping(const QString &event, const QJso
     if (!device->isConnected())
         return actionReply(event, false, notConnected);
     // From a fresh mapping: what the app leaves out returns to the defaults.
+    AxisMapping mapping;
+    const FieldReader in(data);
+    const FieldReader map = in.array("map");
+    for (qsizetype i = 0; i < std::min<qsizetype>(map.size(), qsizetype(mapping.map.size())); ++i)
+        map.readInt(i, mapping.map[size_t(i)], -1, InputDevice::AxisCount - 1);
+    const FieldReader inverted = in.array("inverted");
+    for (qsizetype i = 0; i < std::min<qsizetype>(inverted.size(), qsizetype(mapping.inverted.size())); ++i)
+        inverted.readBool(i, mapping.inverted[size_t(i)]);
+    mapping.presetName = in.value("presetName").toString();
+    in.readBool("combinedPedals", mapping.combinedPedals);
+    // The rest of the shared pedal axis is a raw axis reading.
+    in.readNumber("combinedPedalsCenter", mapping.combinedPedalsCenter, -1.0, 1.0);
+    if (!in.ok())
+        return actionReply(event, false, in.refusal());
     // Through std::invoke, as in the device handler: GCC's vptr check gets `m_controller->*` wrong.
-    std::invoke(setter, m_controller, AxisMapping::fromJson(data));
+    std::invoke(setter, m_controller, mapping);
     return actionReply(event, true);
 }
 
@@ -189,9 +221,11 @@ QJsonObject WsAxisHandler::handleSetShifterMapping(const QString &event, const Q
     if (!data.contains(kButtonIndex))
         return actionReply(event, false, QStringLiteral("Missing 'buttonIndex' array"));
     ShifterMapping mapping;
-    const QJsonArray array = data.value(kButtonIndex).toArray();
-    for (qsizetype i = 0; i < std::min<qsizetype>(array.size(), ShifterMapping::Size); ++i)
-        mapping[int(i)] = array.at(i).toInt(-1);
+    const FieldReader buttons = FieldReader(data).array(kButtonIndex);
+    for (qsizetype i = 0; i < std::min<qsizetype>(buttons.size(), ShifterMapping::Size); ++i)
+        buttons.readInt(i, mapping[int(i)], -1, InputDevice::ButtonCount - 1);
+    if (!buttons.ok())
+        return actionReply(event, false, buttons.refusal());
     m_controller->setShifterMapping(mapping);
     return actionReply(event, true);
 }

@@ -4,6 +4,7 @@
 
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
+#include "bridge/inputdevice.h"
 #include "profiles/buttonmapping.h"
 
 namespace corvane {
@@ -17,6 +18,11 @@ const QString kButtonIndex = QStringLiteral("buttonIndex");
 constexpr int ApiStartValue = 1024;
 constexpr int FirstFreeChannel = 2;
 constexpr int LastFreeChannel = 11;
+constexpr int LastMode = 4;
+// Beyond the buttons, every hat's four directions and every axis's two halves act as buttons.
+constexpr int LastVirtualButton = InputDevice::ButtonCount + 4 * InputDevice::PovCount + 2 * InputDevice::AxisCount - 1;
+// The button dialog's fastest rate: five full sweeps a second.
+constexpr int MaxRateUnitsPerSec = 10235;
 
 QString tooMany()
 {
@@ -55,11 +61,20 @@ QJsonObject WsButtonHandler::buttonMappingToJson(const ButtonMapping &mapping)
     return json;
 }
 
-ButtonMapping WsButtonHandler::buttonMappingFromJson(const QJsonObject &json)
+ButtonMapping WsButtonHandler::buttonMappingFromJson(const FieldReader &in)
 {
-    ButtonMapping mapping = ButtonMapping::fromJson(json);
-    mapping.extraButtons.clear();
-    mapping.startValue = readInt(json, QStringLiteral("startValue"), ApiStartValue);
+    ButtonMapping mapping;
+    mapping.startValue = ApiStartValue;
+    mapping.name = in.value("name").toString();
+    in.readInt("buttonIndex", mapping.buttonIndex, -1, LastVirtualButton);
+    in.readWholeNumber("channel", mapping.channel);
+    in.readInt("mode", mapping.mode, 0, LastMode);
+    in.readChannel("outputValue", mapping.outputValue);
+    in.readInt("rateUnitsPerSec", mapping.rateUnitsPerSec, 1, MaxRateUnitsPerSec);
+    in.readChannel("minValue", mapping.minValue);
+    in.readChannel("maxValue", mapping.maxValue);
+    in.readChannel("startValue", mapping.startValue);
+    in.readBool("activatesPitLimiter", mapping.activatesPitLimiter);
     return mapping;
 }
 
@@ -89,16 +104,21 @@ QJsonObject WsButtonHandler::handleSetButtonMappings(const QString &event, const
 {
     if (!data.contains(kMappings))
         return actionReply(event, false, QStringLiteral("Missing 'mappings' array"));
-    const QJsonArray array = data.value(kMappings).toArray();
+    const FieldReader array = FieldReader(data).array(kMappings);
     if (array.size() > MaxMappings)
         return actionReply(event, false, tooMany());
     const QList<ButtonMapping> stored = m_controller->buttonMappings().mappings;
     ButtonMappingSet set;
-    for (const QJsonValue &element : array) {
-        ButtonMapping mapping = buttonMappingFromJson(element.toObject());
+    for (qsizetype i = 0; i < array.size(); ++i) {
+        const FieldReader in = array.object(i);
+        ButtonMapping mapping = buttonMappingFromJson(in);
+        if (mapping.channel < FirstFreeChannel || mapping.channel > LastFreeChannel)
+            in.refuse("channel", QStringLiteral("a whole number from %1 to %2").arg(FirstFreeChannel).arg(LastFreeChannel));
         keepExtraButtons(mapping, stored);
         upsertButtonMapping(set.mappings, mapping);
     }
+    if (!array.ok())
+        return actionReply(event, false, array.refusal());
     m_controller->setButtonMappings(set);
     return actionReply(event, true);
 }
@@ -107,7 +127,10 @@ QJsonObject WsButtonHandler::handleAddButtonMapping(const QString &event, const 
 {
     if (!data.contains(kButtonIndex))
         return actionReply(event, false, QStringLiteral("Missing 'buttonIndex' parameter"));
-    ButtonMapping mapping = buttonMappingFromJson(data);
+    const FieldReader in(data);
+    ButtonMapping mapping = buttonMappingFromJson(in);
+    if (!in.ok())
+        return actionReply(event, false, in.refusal());
     if (mapping.channel < FirstFreeChannel || mapping.channel > LastFreeChannel)
         return actionReply(event, false, QStringLiteral("Channel must be 2-11 (0-1 reserved for steering/throttle)"));
     ButtonMappingSet set = m_controller->buttonMappings();

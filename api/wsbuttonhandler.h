@@ -6,6 +6,10 @@ struct ButtonMapping;
 
 namespace corvane {
 
+namespace wsjson {
+class FieldReader;
+}
+
 // The active profile's button mappings for the app: read, replace, add, remove and clear.
 // Every accepted change goes whole to the controller, which applies and saves it.
 class WsButtonHandler : public WsHandler
@@ -20,9 +24,11 @@ public:
     QStringList supportedEvents() const override;
     QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
 
-    // The ten keys of a mapping; extra buttons are neither shown nor taken.
+    // The ten keys of a mapping; extra buttons are neither shown nor taken. Reading refuses,
+    // through the reader, a value of the wrong type or out of range; the channel's range is
+    // the caller's check.
     static QJsonObject buttonMappingToJson(const ButtonMapping &mapping);
-    static ButtonMapping buttonMappingFromJson(const QJsonObject &json);
+    static ButtonMapping buttonMappingFromJson(const wsjson::FieldReader &in);
 
 private:
     QJsonObject handleSetButtonMappings(const QString &event, const QJsonObject &data);

@@ -17,6 +17,19 @@ namespace {
 
 constexpr int DefaultBaudRate = 115200;
 
+// The baud rate to connect at, stored with the port once it opens: absent, the default. The
+// refusal naming it, or empty.
+QString readBaudRate(const QJsonObject &data, int &baudRate)
+{
+    const char *key = "baudRate";
+    const FieldReader in(data);
+    baudRate = DefaultBaudRate;
+    in.readWholeNumber(key, baudRate);
+    if (baudRate < 1)
+        in.refuse(key, QStringLiteral("a whole number above 0"));
+    return in.refusal();
+}
+
 QJsonObject connectedData(bool connected, const QString &deviceName)
 {
     return {{QStringLiteral("connected"), connected}, {QStringLiteral("deviceName"), deviceName}};
@@ -140,9 +153,11 @@ QJsonObject WsDeviceHandler::handleEvent(const QString &event, const QJsonObject
 QJsonObject WsDeviceHandler::handleConnectTransmitter(const QString &event, const QJsonObject &data)
 {
     const QString port = readString(data, QStringLiteral("port"));
-    const int baudRate = readInt(data, QStringLiteral("baudRate"), DefaultBaudRate);
+    int baudRate = DefaultBaudRate;
     if (port.isEmpty())
         return actionReply(event, false, QStringLiteral("Missing 'port' parameter"));
+    if (const QString refusal = readBaudRate(data, baudRate); !refusal.isEmpty())
+        return actionReply(event, false, refusal);
     const bool connected = isOpenablePortName(port) && m_controller->connectTransmitter(port, baudRate);
     QJsonObject reply = actionReply(event, connected, connected ? QString() : QStringLiteral("Failed to connect to ") + port);
     reply.insert(QStringLiteral("isGpioUart"), false);
@@ -152,9 +167,11 @@ QJsonObject WsDeviceHandler::handleConnectTransmitter(const QString &event, cons
 QJsonObject WsDeviceHandler::handleConnectReceiver(const QString &event, const QJsonObject &data)
 {
     const QString port = readString(data, QStringLiteral("port"));
-    const int baudRate = readInt(data, QStringLiteral("baudRate"), DefaultBaudRate);
+    int baudRate = DefaultBaudRate;
     if (port.isEmpty())
         return actionReply(event, false, QStringLiteral("Missing 'port' parameter"));
+    if (const QString refusal = readBaudRate(data, baudRate); !refusal.isEmpty())
+        return actionReply(event, false, refusal);
     const bool connected = isOpenablePortName(port) && m_controller->connectReceiver(port, baudRate);
     if (connected)
         m_controller->receiverConfigManager()->resync();

@@ -28,18 +28,15 @@ QString missingId()
     return QStringLiteral("Missing 'id' parameter");
 }
 
-constexpr int ChannelMax = 2047;
-
-// The first of the three values that is a number outside the channel range, or empty; these
-// values become the ESC end points when the preset is chosen.
-QString outOfRange(const QJsonObject &data)
+// Reads the three values over `values`, where an absent one keeps what it holds; they become the
+// ESC end points when the preset is chosen, so each must be a channel value. The refusal, or empty.
+QString readValues(const QJsonObject &data, EscPreset &values)
 {
-    for (const QString &key : {kNeutral, kFullForward, kFullReverse}) {
-        const QJsonValue value = data.value(key);
-        if (value.isDouble() && (value.toDouble() < 0 || value.toDouble() > ChannelMax))
-            return QStringLiteral("'%1' must be a channel value from 0 to %2").arg(key).arg(ChannelMax);
-    }
-    return QString();
+    const FieldReader in(data);
+    in.readChannel(kNeutral, values.neutral);
+    in.readChannel(kFullForward, values.fullForward);
+    in.readChannel(kFullReverse, values.fullReverse);
+    return in.refusal();
 }
 
 } // namespace
@@ -92,12 +89,11 @@ QJsonObject WsEscPresetHandler::handleCreateEscPreset(const QString &event, cons
     const QString name = readString(data, kName);
     if (name.isEmpty())
         return actionReply(event, false, QStringLiteral("Missing 'name' parameter"));
-    if (const QString refusal = outOfRange(data); !refusal.isEmpty())
+    EscPreset values;
+    if (const QString refusal = readValues(data, values); !refusal.isEmpty())
         return actionReply(event, false, refusal);
-    const EscPreset standard;
-    const QString id = m_controller->profileManager()->createEscPreset(
-        name, readInt(data, kNeutral, standard.neutral), readInt(data, kFullForward, standard.fullForward),
-        readInt(data, kFullReverse, standard.fullReverse));
+    const QString id = m_controller->profileManager()->createEscPreset(name, values.neutral, values.fullForward,
+                                                                       values.fullReverse);
     if (id.isEmpty())
         return actionReply(event, false, QStringLiteral("Failed to create ESC preset"));
     QJsonObject reply = actionReply(event, true);
@@ -114,12 +110,11 @@ QJsonObject WsEscPresetHandler::handleUpdateEscPreset(const QString &event, cons
     const EscPreset *stored = store->findEscPreset(id);
     if (!stored)
         return actionReply(event, false, notFound(id));
-    if (const QString refusal = outOfRange(data); !refusal.isEmpty())
-        return actionReply(event, false, refusal);
     // A value the request leaves out keeps the stored one.
-    const bool updated = store->updateEscPreset(id, readInt(data, kNeutral, stored->neutral),
-                                                readInt(data, kFullForward, stored->fullForward),
-                                                readInt(data, kFullReverse, stored->fullReverse));
+    EscPreset values = *stored;
+    if (const QString refusal = readValues(data, values); !refusal.isEmpty())
+        return actionReply(event, false, refusal);
+    const bool updated = store->updateEscPreset(id, values.neutral, values.fullForward, values.fullReverse);
     return actionReply(event, updated, updated ? QString() : notFound(id));
 }
 

@@ -136,7 +136,8 @@ QJsonObject WsHelicopterHandler::handleEvent(const QString &event, const QJsonOb
         return dataReply(event, m_controller->helicopterConfig().toJson());
     if (event == QLatin1String("set_helicopter_config")) {
         HelicopterConfig config = m_controller->helicopterConfig();
-        mergeHelicopterConfig(config, data);
+        if (const QString refusal = mergeHelicopterConfig(config, data); !refusal.isEmpty())
+            return actionReply(event, false, refusal);
         store->setHelicopterConfig(config);
         return actionReply(event, true);
     }
@@ -145,14 +146,25 @@ QJsonObject WsHelicopterHandler::handleEvent(const QString &event, const QJsonOb
     if (event == QLatin1String("get_helicopter_output"))
         return dataReply(event, outputJson());
     if (event == QLatin1String("action_set_rate_mode")) {
-        m_controller->setHeliRateMode(readInt(data, QStringLiteral("mode"), 0));
+        // The controller holds the mode within 0..2.
+        int mode = 0;
+        const FieldReader in(data);
+        in.readWholeNumber("mode", mode);
+        if (!in.ok())
+            return actionReply(event, false, in.refusal());
+        m_controller->setHeliRateMode(mode);
         return withData(actionReply(event, true), {{QStringLiteral("mode"), m_controller->heliRateMode()}});
     }
     if (event == QLatin1String("get_heli_armed"))
         return dataReply(event, {{QStringLiteral("armed"), m_controller->isHeliArmed()}});
     if (event == QLatin1String("action_set_heli_armed")) {
         // A refused arming is no failure of the request: the reply simply shows it unarmed.
-        m_controller->setHeliArmed(readBool(data, QStringLiteral("armed"), false));
+        bool armed = false;
+        const FieldReader in(data);
+        in.readBool("armed", armed);
+        if (!in.ok())
+            return actionReply(event, false, in.refusal());
+        m_controller->setHeliArmed(armed);
         return withData(actionReply(event, true), {{QStringLiteral("armed"), m_controller->isHeliArmed()}});
     }
     if (event == QLatin1String("action_save_helicopter_profile"))

@@ -3,6 +3,7 @@
 #include <QJsonArray>
 
 #include <algorithm>
+#include <utility>
 
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
@@ -20,6 +21,7 @@ const QString kIndex = QStringLiteral("index");
 const QString kStart = QStringLiteral("startPercent");
 const QString kEnd = QStringLiteral("endPercent");
 const QString kInvalidZone = QStringLiteral("Invalid zone index");
+constexpr int kMaxBrightness = 99;
 
 QJsonObject missing(const QString &event, const char *key)
 {
@@ -32,9 +34,29 @@ QJsonObject tooManyZones(const QString &event)
                        QStringLiteral("Too many LED zones: the receiver takes at most %1.").arg(LedSettings::MaxZones));
 }
 
-RgbColor readColor(const QJsonObject &data, const QString &key, const RgbColor &fallback)
+// Colours reach the receiver a byte per component: a larger number is refused, not wrapped.
+void readComponents(const FieldReader &in, RgbColor &color)
 {
-    return data.value(key).isObject() ? RgbColor::fromJson(data.value(key).toObject()) : fallback;
+    for (auto [key, component] : {std::pair{"r", &color.r}, std::pair{"g", &color.g}, std::pair{"b", &color.b}}) {
+        int value = *component;
+        in.readInt(key, value, 0, 255);
+        *component = std::uint8_t(value);
+    }
+}
+
+// A colour object, its missing components at the record's defaults; `absent` without one.
+RgbColor readColor(const FieldReader &in, const QString &key, const RgbColor &absent)
+{
+    if (!in.contains(key))
+        return absent;
+    RgbColor color;
+    readComponents(in.object(key), color);
+    return color;
+}
+
+void readPowerButton(const FieldReader &in, const char *key, int &field)
+{
+    in.readInt(key, field, -1, LedSettings::PowerButtonCount - 1);
 }
 
 QString modeName(const LedSettings &settings)
@@ -93,18 +115,23 @@ QJsonObject WsLedHandler::handleEvent(const QString &event, const QJsonObject &d
         return handleSetColor(event, data);
     if (event == QLatin1String("trigger_led_config"))
         return handleTrigger(event);
+    const FieldReader in(data);
+    // Nothing is stored when a value was refused.
+    const auto storeRead = [&](const QJsonObject &extra) {
+        return in.ok() ? store(event, s, extra) : actionReply(event, false, in.refusal());
+    };
     if (event == QLatin1String("set_led_power")) {
         if (!data.contains(QLatin1String("on")))
             return missing(event, "on");
-        s.powerOn = readBool(data, QStringLiteral("on"), false);
-        return store(event, s, {{"powerOn", s.powerOn}});
+        in.readBool("on", s.powerOn);
+        return storeRead({{"powerOn", s.powerOn}});
     }
     if (event == QLatin1String("set_led_brightness")) {
         if (!data.contains(QLatin1String("brightness")))
             return missing(event, "brightness");
-        s.brightness = std::clamp(readInt(data, QStringLiteral("brightness"), 0), 0, 99);
+        in.clampInt("brightness", s.brightness, 0, kMaxBrightness);
         s.configPending = true;
-        return store(event, s, {{"brightness", s.brightness}});
+        return storeRead({{"brightness", s.brightness}});
     }
     if (event == QLatin1String("set_led_mode")) {
         if (!data.contains(QLatin1String("mode")))
@@ -115,30 +142,30 @@ QJsonObject WsLedHandler::handleEvent(const QString &event, const QJsonObject &d
     if (event == QLatin1String("set_selected_led")) {
         if (!data.contains(kIndex))
             return missing(event, "index");
-        s.selectedLedIndex = std::clamp(readInt(data, kIndex, 0), 0, std::max(s.ledCount - 1, 0));
-        return store(event, s, {{"selectedLedIndex", s.selectedLedIndex}, {kColor, s.displayColor(s.selectedLedIndex).toJson()}});
+        in.clampInt(kIndex, s.selectedLedIndex, 0, std::max(s.ledCount - 1, 0));
+        return storeRead({{"selectedLedIndex", s.selectedLedIndex}, {kColor, s.displayColor(s.selectedLedIndex).toJson()}});
     }
     if (event == QLatin1String("set_led_count")) {
         if (!data.contains(QLatin1String("count")))
             return missing(event, "count");
-        s.ledCount = std::clamp(readInt(data, QStringLiteral("count"), 0), 1, LedSettings::MaxLedCount);
+        in.clampInt("count", s.ledCount, 1, LedSettings::MaxLedCount);
         if (s.selectedLedIndex >= s.ledCount)
             s.selectedLedIndex = s.ledCount - 1;
         s.configPending = true;
-        return store(event, s, {{"ledCount", s.ledCount}});
+        return storeRead({{"ledCount", s.ledCount}});
     }
     if (event == QLatin1String("set_active_percentage")) {
         if (!data.contains(QLatin1String("percentage")))
             return missing(event, "percentage");
-        s.activePercentage = std::clamp(readInt(data, QStringLiteral("percentage"), 0), 0, 100);
+        in.clampInt("percentage", s.activePercentage, 0, 100);
         s.configPending = true;
-        return store(event, s, {{"activePercentage", s.activePercentage}});
+        return storeRead({{"activePercentage", s.activePercentage}});
     }
     if (event == QLatin1String("set_power_button")) {
         if (!data.contains(QLatin1String("buttonIndex")))
             return missing(event, "buttonIndex");
-        s.powerButtonIndex = readInt(data, QStringLiteral("buttonIndex"), -1);
-        return store(event, s, {{"powerButtonIndex", s.powerButtonIndex}});
+        readPowerButton(in, "buttonIndex", s.powerButtonIndex);
+        return storeRead({{"powerButtonIndex", s.powerButtonIndex}});
     }
     if (event == QLatin1String("add_zone") || event == QLatin1String("remove_zone") || event == QLatin1String("set_zone")
         || event == QLatin1String("set_selected_zone")) {
@@ -150,71 +177,67 @@ QJsonObject WsLedHandler::handleEvent(const QString &event, const QJsonObject &d
 QJsonObject WsLedHandler::handleSetSettings(const QString &event, const QJsonObject &data)
 {
     LedSettings s = m_controller->ledSettings();
-    const QJsonArray zones = data.value(QLatin1String("rangeZones")).toArray();
-    if (data.contains(QLatin1String("rangeZones")) && zones.size() > LedSettings::MaxZones)
+    const FieldReader in(data);
+    const FieldReader zones = in.array("rangeZones");
+    if (zones.size() > LedSettings::MaxZones)
         return tooManyZones(event);
     const int zoneCountBefore = int(s.rangeZones.size());
-    if (data.contains(QLatin1String("ledCount"))) {
-        s.ledCount = std::clamp(readInt(data, QStringLiteral("ledCount"), 0), 1, LedSettings::MaxLedCount);
-        s.configPending = true;
+    for (const char *key : {"ledCount", "brightness", "activePercentage", "globalColor", "rangeZones"}) {
+        if (in.contains(key))
+            s.configPending = true;
     }
-    if (data.contains(QLatin1String("brightness"))) {
-        s.brightness = std::clamp(readInt(data, QStringLiteral("brightness"), 0), 0, 99);
-        s.configPending = true;
-    }
-    if (data.contains(QLatin1String("activePercentage"))) {
-        s.activePercentage = std::clamp(readInt(data, QStringLiteral("activePercentage"), 0), 0, 100);
-        s.configPending = true;
-    }
-    if (data.contains(QLatin1String("powerOn")))
-        s.powerOn = readBool(data, QStringLiteral("powerOn"), false);
-    if (data.contains(QLatin1String("powerButtonIndex")))
-        s.powerButtonIndex = readInt(data, QStringLiteral("powerButtonIndex"), -1);
+    in.clampInt("ledCount", s.ledCount, 1, LedSettings::MaxLedCount);
+    in.clampInt("brightness", s.brightness, 0, kMaxBrightness);
+    in.clampInt("activePercentage", s.activePercentage, 0, 100);
+    in.readBool("powerOn", s.powerOn);
+    readPowerButton(in, "powerButtonIndex", s.powerButtonIndex);
     if (data.contains(QLatin1String("mode")))
         s.mode = ledModeFromString(readString(data, QStringLiteral("mode")));
-    if (data.contains(QLatin1String("selectedLedIndex")))
-        s.selectedLedIndex = std::clamp(readInt(data, QStringLiteral("selectedLedIndex"), 0), 0, std::max(s.ledCount - 1, 0));
-    if (data.contains(QLatin1String("globalColor"))) {
-        s.globalColor = readColor(data, QStringLiteral("globalColor"), RgbColor());
-        s.configPending = true;
-    }
-    if (data.contains(QLatin1String("selectedZoneIndex")))
-        s.selectedZoneIndex = std::clamp(readInt(data, QStringLiteral("selectedZoneIndex"), 0), 0, std::max(zoneCountBefore - 1, 0));
-    if (data.contains(QLatin1String("rangeZones"))) {
+    in.clampInt("selectedLedIndex", s.selectedLedIndex, 0, std::max(s.ledCount - 1, 0));
+    s.globalColor = readColor(in, QStringLiteral("globalColor"), s.globalColor);
+    in.clampInt("selectedZoneIndex", s.selectedZoneIndex, 0, std::max(zoneCountBefore - 1, 0));
+    if (in.contains("rangeZones")) {
         s.rangeZones.clear();
-        for (const QJsonValue &value : zones) {
-            const QJsonObject zone = value.toObject();
-            s.rangeZones.append({readInt(zone, kStart, 0), readInt(zone, kEnd, 100), readColor(zone, kColor, RgbColor())});
+        for (qsizetype i = 0; i < zones.size(); ++i) {
+            const FieldReader zone = zones.object(i);
+            LedRangeZone read;
+            zone.readInt(kStart, read.startPercent, 0, 100);
+            zone.readInt(kEnd, read.endPercent, 0, 100);
+            read.color = readColor(zone, kColor, RgbColor());
+            s.rangeZones.append(read);
         }
-        s.configPending = true;
     }
+    if (!in.ok())
+        return actionReply(event, false, in.refusal());
     return store(event, s);
 }
 
 QJsonObject WsLedHandler::handleSetColor(const QString &event, const QJsonObject &data)
 {
     LedSettings s = m_controller->ledSettings();
+    const FieldReader in(data);
     RgbColor color = s.globalColor;
-    if (data.value(kColor).isObject()) {
-        color = RgbColor::fromJson(data.value(kColor).toObject());
-    } else {
-        color.r = std::uint8_t(readInt(data, QStringLiteral("r"), s.globalColor.r));
-        color.g = std::uint8_t(readInt(data, QStringLiteral("g"), s.globalColor.g));
-        color.b = std::uint8_t(readInt(data, QStringLiteral("b"), s.globalColor.b));
-    }
+    if (in.contains(kColor))
+        color = readColor(in, kColor, color);
+    else
+        readComponents(in, color);
+    int index = s.selectedLedIndex;
+    in.readWholeNumber(kIndex, index);
+    int zone = s.selectedZoneIndex;
+    in.readWholeNumber(QStringLiteral("zoneIndex"), zone);
+    if (!in.ok())
+        return actionReply(event, false, in.refusal());
     switch (s.mode) {
     case LedMode::PerLed:
-        if (!s.setLedColor(readInt(data, kIndex, s.selectedLedIndex), color)) {
+        if (!s.setLedColor(index, color)) {
             return actionReply(event, false, QStringLiteral("LED index out of range: the receiver drives LEDs 0 to %1.")
                                                  .arg(LedSettings::MaxLedCount - 1));
         }
         break;
-    case LedMode::Range: {
-        const int zone = readInt(data, QStringLiteral("zoneIndex"), s.selectedZoneIndex);
+    case LedMode::Range:
         if (zone >= 0 && zone < s.rangeZones.size())
             s.rangeZones[zone].color = color;
         break;
-    }
     default:
         s.globalColor = color;
         break;
@@ -227,11 +250,17 @@ QJsonObject WsLedHandler::handleZone(const QString &event, const QJsonObject &da
 {
     LedSettings s = m_controller->ledSettings();
     const int count = int(s.rangeZones.size());
+    const FieldReader in(data);
     if (event == QLatin1String("add_zone")) {
         if (count >= LedSettings::MaxZones)
             return tooManyZones(event);
-        const int start = readInt(data, kStart, count > 0 ? s.rangeZones.last().endPercent : 0);
-        s.rangeZones.append({start, readInt(data, kEnd, 100), readColor(data, kColor, s.globalColor)});
+        LedRangeZone zone{count > 0 ? s.rangeZones.last().endPercent : 0, 100, s.globalColor};
+        in.readInt(kStart, zone.startPercent, 0, 100);
+        in.readInt(kEnd, zone.endPercent, 0, 100);
+        zone.color = readColor(in, kColor, zone.color);
+        if (!in.ok())
+            return actionReply(event, false, in.refusal());
+        s.rangeZones.append(zone);
         s.selectedZoneIndex = count;
         s.configPending = true;
         return store(event, s, {{"zoneIndex", count}});
@@ -239,7 +268,10 @@ QJsonObject WsLedHandler::handleZone(const QString &event, const QJsonObject &da
     if (event == QLatin1String("set_selected_zone")) {
         if (!data.contains(kIndex))
             return missing(event, "index");
-        const int index = readInt(data, kIndex, 0);
+        int index = 0;
+        in.readWholeNumber(kIndex, index);
+        if (!in.ok())
+            return actionReply(event, false, in.refusal());
         if (index < 0 || index >= count)
             return actionReply(event, false, kInvalidZone);
         s.selectedZoneIndex = index;
@@ -247,7 +279,10 @@ QJsonObject WsLedHandler::handleZone(const QString &event, const QJsonObject &da
         return store(event, s, {{"selectedZoneIndex", index}, {kStart, zone.startPercent}, {kEnd, zone.endPercent},
                                 {kColor, zone.color.toJson()}});
     }
-    const int index = readInt(data, kIndex, s.selectedZoneIndex);
+    int index = s.selectedZoneIndex;
+    in.readWholeNumber(kIndex, index);
+    if (!in.ok())
+        return actionReply(event, false, in.refusal());
     if (index < 0 || index >= count)
         return actionReply(event, false, kInvalidZone);
     if (event == QLatin1String("remove_zone")) {
@@ -258,12 +293,11 @@ QJsonObject WsLedHandler::handleZone(const QString &event, const QJsonObject &da
         return store(event, s, {{"selectedZoneIndex", s.selectedZoneIndex}});
     }
     LedRangeZone &zone = s.rangeZones[index];
-    if (data.contains(kStart))
-        zone.startPercent = std::clamp(readInt(data, kStart, 0), 0, 100);
-    if (data.contains(kEnd))
-        zone.endPercent = std::clamp(readInt(data, kEnd, 0), 0, 100);
-    if (data.contains(kColor))
-        zone.color = readColor(data, kColor, RgbColor());
+    in.clampInt(kStart, zone.startPercent, 0, 100);
+    in.clampInt(kEnd, zone.endPercent, 0, 100);
+    zone.color = readColor(in, kColor, zone.color);
+    if (!in.ok())
+        return actionReply(event, false, in.refusal());
     s.configPending = true;
     return store(event, s);
 }

@@ -3,6 +3,7 @@
 #include <QTimer>
 
 #include <array>
+#include <utility>
 
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
@@ -25,19 +26,6 @@ QString stateName(int state, const std::array<const char *, N> &names)
 
 const std::array<const char *, 4> kProcedureStates{"idle", "running", "done", "failed"};
 const std::array<const char *, 5> kMountingStates{"idle", "running", "need_nose_up", "done", "failed"};
-
-// A JSON bool, else false; a whole JSON number, else 0.
-void mergeBool(const QJsonObject &in, const char *key, bool &field)
-{
-    if (in.contains(QLatin1String(key)))
-        field = in.value(QLatin1String(key)).toBool(false);
-}
-
-void mergeInt(const QJsonObject &in, const char *key, int &field)
-{
-    if (in.contains(QLatin1String(key)))
-        field = readInt(in, QLatin1String(key), 0);
-}
 
 QJsonObject supportsJson(const ReceiverConfigManager *manager)
 {
@@ -135,19 +123,19 @@ QJsonObject WsReceiverHandler::makeReply(const QString &event, bool success, con
 
 QJsonObject WsReceiverHandler::handleSetReceiverConfig(const QString &event, const QJsonObject &data)
 {
-    const QJsonObject in = data.value(QStringLiteral("settings")).toObject();
+    const FieldReader in = FieldReader(data).object("settings");
     ReceiverSettings s = manager()->settings();
-    mergeBool(in, "gpsEnabled", s.gpsEnabled);
-    mergeInt(in, "gpsRateHz", s.gpsRateHz);
-    mergeBool(in, "gpsTelem", s.gpsTelem);
-    mergeBool(in, "imuTelem", s.imuTelem);
-    mergeBool(in, "motionTelem", s.motionTelem);
-    mergeInt(in, "motionRateHz", s.motionRateHz);
-    mergeBool(in, "osdEnabled", s.osdEnabled);
-    mergeBool(in, "motionSensors", s.motionSensors);
-    mergeInt(in, "hudTopKmh", s.hudTopKmh);
-    mergeInt(in, "hudAccelKmhS", s.hudAccelKmhS);
-    mergeInt(in, "hudBrakeKmhS", s.hudBrakeKmhS);
+    for (auto [key, field] : {std::pair{"gpsEnabled", &s.gpsEnabled}, std::pair{"gpsTelem", &s.gpsTelem},
+                              std::pair{"imuTelem", &s.imuTelem}, std::pair{"motionTelem", &s.motionTelem},
+                              std::pair{"osdEnabled", &s.osdEnabled}, std::pair{"motionSensors", &s.motionSensors}})
+        in.readBool(key, *field);
+    // The rates are checked against their lists below; the manager snaps the HUD values to its grids.
+    for (auto [key, field] : {std::pair{"gpsRateHz", &s.gpsRateHz}, std::pair{"motionRateHz", &s.motionRateHz},
+                              std::pair{"hudTopKmh", &s.hudTopKmh}, std::pair{"hudAccelKmhS", &s.hudAccelKmhS},
+                              std::pair{"hudBrakeKmhS", &s.hudBrakeKmhS}})
+        in.readWholeNumber(key, *field);
+    if (!in.ok())
+        return makeReply(event, false, in.refusal());
     if (!ReceiverConfigManager::isGpsRate(s.gpsRateHz))
         return makeReply(event, false, QStringLiteral("gpsRateHz must be 0, 1, 2, 4, 5 or 10"));
     if (!ReceiverConfigManager::isMotionRate(s.motionRateHz))

@@ -38,7 +38,12 @@ QJsonObject WsSecurityHandler::handleEvent(const QString &event, const QJsonObje
         return dataReply(QStringLiteral("transmitter_security"), body);
     }
     if (event == QLatin1String("action_set_provisioning_mode")) {
-        security->setProvisioningMode(readBool(data, QStringLiteral("enabled"), false));
+        bool enabled = false;
+        const FieldReader in(data);
+        in.readBool("enabled", enabled);
+        if (!in.ok())
+            return actionReply(event, false, in.refusal());
+        security->setProvisioningMode(enabled);
         return actionReply(event, true);
     }
     if (event == QLatin1String("action_remove_authorized_device")) {

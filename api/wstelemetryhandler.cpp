@@ -61,7 +61,12 @@ QJsonObject WsTelemetryHandler::handleEvent(const QString &event, const QJsonObj
     if (event == QLatin1String("set_telemetry_dashboard"))
         return handleSetTelemetryDashboard(event, data);
     if (event == QLatin1String("set_telemetry_discovery")) {
-        m_controller->setTelemetryDiscover(readBool(data, QStringLiteral("enabled"), true));
+        bool enabled = true;
+        const FieldReader in(data);
+        in.readBool("enabled", enabled);
+        if (!in.ok())
+            return actionReply(event, false, in.refusal());
+        m_controller->setTelemetryDiscover(enabled);
         return changedReply(event, sensorsJson());
     }
     if (event == QLatin1String("action_telemetry_sensor_rename")) {

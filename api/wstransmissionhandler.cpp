@@ -129,7 +129,12 @@ QJsonObject WsTransmissionHandler::handleEvent(const QString &event, const QJson
     if (event == QLatin1String("get_frame_count"))
         return dataReply(event, {{QStringLiteral("frameCount"), qint64(c->frameCount())}});
     if (event == QLatin1String("set_auto_start")) {
-        c->setAutoStartEnabled(readBool(data, QStringLiteral("enabled"), false));
+        bool enabled = false;
+        const FieldReader in(data);
+        in.readBool("enabled", enabled);
+        if (!in.ok())
+            return actionReply(event, false, in.refusal());
+        c->setAutoStartEnabled(enabled);
         QJsonObject reply = actionReply(event, true);
         reply.insert(QStringLiteral("data"), QJsonObject{{QStringLiteral("enabled"), c->autoStartEnabled()}});
         return reply;

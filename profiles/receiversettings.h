@@ -59,6 +59,8 @@ struct LedSettings
     // What the receiver takes: the push sends no more, so the dialog and the app offer no more.
     static constexpr int MaxLedCount = 100;
     static constexpr int MaxZones = 8;
+    // The receiver button that toggles the strip is one of its first 32, or -1 for none.
+    static constexpr int PowerButtonCount = 32;
 
     int ledCount = 8;
     int brightness = 99;

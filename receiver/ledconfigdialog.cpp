@@ -27,7 +27,6 @@ namespace corvane {
 
 namespace {
 
-constexpr int kButtonCount = 32;
 const QString kValueStyle = QStringLiteral("color: #0F1720; font-weight: bold;");
 const QString kHintStyle = QStringLiteral("color: #5B6675; font-size: 9pt;");
 
@@ -120,7 +119,7 @@ void LedConfigDialog::buildUi()
     grid->addWidget(m_modeCombo, 6, 1);
     m_powerButtonCombo = new QComboBox(basic);
     m_powerButtonCombo->addItem(tr("None"), -1);
-    for (int i = 0; i < kButtonCount; ++i)
+    for (int i = 0; i < LedSettings::PowerButtonCount; ++i)
         m_powerButtonCombo->addItem(tr("Button %1").arg(i), i);
     grid->addWidget(new QLabel(tr("Power Button:"), basic), 7, 0);
     grid->addWidget(m_powerButtonCombo, 7, 1);
