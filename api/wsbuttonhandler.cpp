@@ -19,8 +19,10 @@ constexpr int ApiStartValue = 1024;
 constexpr int FirstFreeChannel = 2;
 constexpr int LastFreeChannel = 11;
 constexpr int LastMode = 4;
-// Beyond the buttons, every hat's four directions and every axis's two halves act as buttons.
-constexpr int LastVirtualButton = InputDevice::ButtonCount + 4 * InputDevice::PovCount + 2 * InputDevice::AxisCount - 1;
+// Beyond its buttons, every hat's four directions and every axis's two halves act as a device's
+// buttons; a car reads the wheel base's, a helicopter its three devices' one after the other.
+constexpr int InputsPerDevice = InputDevice::ButtonCount + 4 * InputDevice::PovCount + 2 * InputDevice::AxisCount;
+constexpr int LastVirtualButton = 3 * InputsPerDevice - 1;
 // The button dialog's fastest rate: five full sweeps a second.
 constexpr int MaxRateUnitsPerSec = 10235;
 

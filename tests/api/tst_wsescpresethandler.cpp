@@ -48,8 +48,8 @@ private slots:
         QTest::addColumn<QJsonObject>("data");
         QTest::addColumn<QJsonArray>("values");
         QTest::newRow("name only") << json(R"({"name":"A"})") << QJsonArray{992, 1811, 172};
-        QTest::newRow("fraction") << json(R"({"name":"A","neutral":1000.5,"fullReverse":200})")
-                                  << QJsonArray{992, 1811, 200};
+        QTest::newRow("whole as a fraction") << json(R"({"name":"A","neutral":1000.0,"fullReverse":200})")
+                                             << QJsonArray{1000, 1811, 200};
         QTest::newRow("channel limits") << json(R"({"name":"A","neutral":2047,"fullForward":2047,"fullReverse":0})")
                                         << QJsonArray{2047, 2047, 0};
     }
@@ -100,7 +100,8 @@ private slots:
         QTest::newRow("reverse and neutral") << json(R"({"fullReverse":200,"neutral":990})") << QJsonArray{990, 1700, 200}
                                              << QString();
         QTest::newRow("not whole numbers") << json(R"({"neutral":"1200","fullForward":1800.5,"fullReverse":null})")
-                                           << QJsonArray{1000, 1700, 300} << QString();
+                                           << QJsonArray{1000, 1700, 300}
+                                           << "'neutral' must be a channel value from 0 to 2047, not a string";
         QTest::newRow("zero is a value") << json(R"({"fullReverse":0})") << QJsonArray{1000, 1700, 0} << QString();
         QTest::newRow("negative") << json(R"({"fullForward":1900,"fullReverse":-1})") << QJsonArray{1000, 1700, 300}
                                   << "'fullReverse' must be a channel value from 0 to 2047";

@@ -80,38 +80,41 @@ private slots:
     void cleanup() { api.reset(); }
 
     // `before` is merged first; then `request`; the result is the record after `before`
-    // with the listed members changed.
+    // with the listed members changed, or unchanged when the request is refused.
     void merge_data()
     {
         QTest::addColumn<QJsonObject>("before");
         QTest::addColumn<QJsonObject>("request");
         QTest::addColumn<QJsonObject>("changes"); // dotted path -> value
+        QTest::addColumn<QString>("refusal");     // empty: accepted
 
         QJsonObject rollRecord = axisRecord("");
         rollRecord.insert("inputMin", f(-0.8));
-        QJsonObject pitchRecord = axisRecord("");
         QJsonObject curve{{"enabled", true}, {"points", QJsonArray{f(0.2), f(0.4), 0.5, 0.75, 1.0}}};
 
         QTest::newRow("one channel") << QJsonObject() << json(R"({"channels":{"roll":3}})")
-                                     << QJsonObject{{"channels.roll", 3}};
+                                     << QJsonObject{{"channels.roll", 3}} << QString();
         QTest::newRow("axis record whole")
             << json(R"({"calibration":{"roll":{"name":"Roll","useCalibration":true,"maxOutput":0.5,"inputMax":0.9}}})")
-            << json(R"({"calibration":{"roll":{"inputMin":-0.8}}})") << QJsonObject{{"calibration.roll", rollRecord}};
+            << json(R"({"calibration":{"roll":{"inputMin":-0.8}}})") << QJsonObject{{"calibration.roll", rollRecord}} << QString();
         QTest::newRow("short points") << QJsonObject() << json(R"({"fly":{"pitchCurve":{"enabled":true,"points":[0.2,0.4]}}})")
-                                      << QJsonObject{{"fly.pitchCurve", curve}};
-        QTest::newRow("inputs not object") << QJsonObject() << json(R"({"inputs":5})") << QJsonObject();
-        QTest::newRow("fractional channel") << QJsonObject() << json(R"({"channels":{"pitch":2.5}})") << QJsonObject();
-        QTest::newRow("1e39 scalar") << json(R"({"channels":{"roll":6}})") << json(R"({"channels":{"roll":1e39},"fly":{"softStartSec":1e39}})")
-                                     << QJsonObject();
+                                      << QJsonObject{{"fly.pitchCurve", curve}} << QString();
+        QTest::newRow("inputs not object") << QJsonObject() << json(R"({"inputs":5})") << QJsonObject()
+                                           << "'inputs' must be an object, not a number";
+        QTest::newRow("fractional channel") << QJsonObject() << json(R"({"channels":{"pitch":2.5}})") << QJsonObject()
+                                            << "'channels.pitch' must be a whole number from 0 to 15";
+        QTest::newRow("1e39 scalar") << json(R"({"channels":{"roll":6}})")
+                                     << json(R"({"channels":{"roll":1e39},"fly":{"softStartSec":1e39}})") << QJsonObject()
+                                     << "'channels.roll' must be a whole number from 0 to 15";
         QTest::newRow("1e39 in record") << json(R"({"calibration":{"pitch":{"deadzone":0.2}}})")
-                                        << json(R"({"calibration":{"pitch":{"deadzone":1e39}}})")
-                                        << QJsonObject{{"calibration.pitch", pitchRecord}};
+                                        << json(R"({"calibration":{"pitch":{"deadzone":1e39}}})") << QJsonObject()
+                                        << "'calibration.pitch.deadzone' must be a number from 0 to 0.5";
         QTest::newRow("device ignored") << QJsonObject()
                                         << json(R"({"inputs":{"joystick":{"device":{"productName":"Fake","instanceGuid":"{1}"},"xAxis":2}}})")
-                                        << QJsonObject{{"inputs.joystick.xAxis", 2}};
-        QTest::newRow("wrong types kept") << QJsonObject()
-                                          << json(R"({"fly":{"armAtIdle":1,"motorChannel":"6"},"attitude":{"invertYaw":true},"unknown":1})")
-                                          << QJsonObject{{"attitude.invertYaw", true}};
+                                        << QJsonObject{{"inputs.joystick.xAxis", 2}} << QString();
+        QTest::newRow("wrong types refused")
+            << QJsonObject() << json(R"({"fly":{"armAtIdle":1,"motorChannel":"6"},"attitude":{"invertYaw":true},"unknown":1})")
+            << QJsonObject() << "'fly.armAtIdle' must be true or false, not a number";
     }
 
     void merge()
@@ -119,11 +122,13 @@ private slots:
         QFETCH(QJsonObject, before);
         QFETCH(QJsonObject, request);
         QFETCH(QJsonObject, changes);
+        QFETCH(QString, refusal);
         QVERIFY(setConfig(*api, before));
         QJsonObject expected = configOf(*api);
         for (auto it = changes.begin(); it != changes.end(); ++it)
             setPath(expected, it.key().split('.'), it.value());
-        QVERIFY(setConfig(*api, request));
+        const QString event = "set_helicopter_config";
+        QCOMPARE(api->request(event, request), refusal.isEmpty() ? ok(event) : refused(event, refusal));
         QCOMPARE(configOf(*api), expected);
         // Stored in the active profile, and not written to its file yet.
         corvane::ProfileManager *store = api->rig.controller->profileManager();

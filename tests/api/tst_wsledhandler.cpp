@@ -71,8 +71,11 @@ private slots:
         led->request("set_led_color", json(R"({"index":99,"color":{"r":1,"g":2,"b":3}})"));
         QCOMPARE(stored().ledColors.last().index, 99);
         led->request("set_led_mode", {{"mode", "global"}});
-        led->request("set_led_color", {{"r", 300}});
-        QCOMPARE(stored().globalColor.r, std::uint8_t(44));
+        // A component is one byte: 300 is refused rather than wrapped to 44.
+        QCOMPARE(led->request("set_led_color", {{"r", 300}}),
+                 refused("set_led_color", "'r' must be a whole number from 0 to 255"));
+        QCOMPARE(led->request("set_led_color", {{"r", 200}}).value("color"), QJsonValue(json(R"({"r":200,"g":255,"b":0})")));
+        QCOMPARE(stored().globalColor.r, std::uint8_t(200));
     }
 
     // One entry per LED the receiver drives, however many the record already holds; an LED it

@@ -45,9 +45,10 @@ private slots:
         QTest::addColumn<QJsonObject>("settings");
         QTest::addColumn<QString>("message"); // empty: stored
         QTest::newRow("hud snapped") << json(R"({"hudTopKmh":62})") << QString();
-        QTest::newRow("motion rate text") << json(R"({"motionRateHz":"20"})") << "motionRateHz must be 5, 10, 20 or 25";
+        QTest::newRow("motion rate text") << json(R"({"motionRateHz":"20"})")
+                                          << "'settings.motionRateHz' must be a whole number, not a string";
         QTest::newRow("gps rate 3") << json(R"({"gpsRateHz":3})") << "gpsRateHz must be 0, 1, 2, 4, 5 or 10";
-        QTest::newRow("gps rate text") << json(R"({"gpsRateHz":"5"})") << QString();
+        QTest::newRow("gps rate 0") << json(R"({"gpsRateHz":0})") << QString();
     }
 
     void settingsChecks()

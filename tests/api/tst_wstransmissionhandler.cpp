@@ -187,10 +187,13 @@ private slots:
 
     void smallRequests()
     {
-        QCOMPARE(api->request("set_auto_start", {{"enabled", 1}}),
-                 json(R"({"event":"set_auto_start","success":true,"data":{"enabled":false}})"));
         QCOMPARE(api->request("set_auto_start", {{"enabled", true}}),
                  json(R"({"event":"set_auto_start","success":true,"data":{"enabled":true}})"));
+        // Only a JSON bool switches it; 1 is refused and changes nothing.
+        QCOMPARE(api->request("set_auto_start", {{"enabled", 1}}),
+                 refused("set_auto_start", "'enabled' must be true or false, not a number"));
+        QCOMPARE(api->request("get_auto_start").value("data"), QJsonValue(json(R"({"enabled":true})")));
+        QCOMPARE(api->request("set_auto_start"), json(R"({"event":"set_auto_start","success":true,"data":{"enabled":false}})"));
         QCOMPARE(api->request("action_elrs_enter_wifi", {{"target", "RX"}}),
                  json(R"({"event":"action_elrs_enter_wifi","success":false,"message":"QOR Transmitter not connected"})"));
     }
