@@ -117,12 +117,16 @@ void mergeSteeringEndPoints(const FieldReader &in, int &left, int &center, int &
 void mergeSteeringAngle(const FieldReader &in, int &angleDeg)
 {
     const char *key = "steeringAngleDeg";
+    if (!in.contains(key))
+        return;
     int angle = angleDeg;
     in.readWholeNumber(key, angle);
     if (angle < 1)
         angle = 0;
     else if (angle < kMinWheelRotationDeg || angle > kMaxWheelRotationDeg)
-        return in.refuse(key, QStringLiteral("0 or a whole number from %1 to %2").arg(kMinWheelRotationDeg).arg(kMaxWheelRotationDeg));
+        return in.refuse(key, QStringLiteral("0 or a whole number from %1 to %2")
+                                  .arg(kMinWheelRotationDeg)
+                                  .arg(kMaxWheelRotationDeg));
     angleDeg = angle;
 }
 
