@@ -160,10 +160,8 @@ QJsonObject WsHelicopterHandler::handleEvent(const QString &event, const QJsonOb
     if (event == QLatin1String("action_set_heli_armed")) {
         // A refused arming is no failure of the request: the reply simply shows it unarmed.
         bool armed = false;
-        const FieldReader in(data);
-        in.readBool("armed", armed);
-        if (!in.ok())
-            return actionReply(event, false, in.refusal());
+        if (const QString refusal = readFlag(data, "armed", armed); !refusal.isEmpty())
+            return actionReply(event, false, refusal);
         m_controller->setHeliArmed(armed);
         return withData(actionReply(event, true), {{QStringLiteral("armed"), m_controller->isHeliArmed()}});
     }

@@ -193,6 +193,13 @@ void FieldReader::readBool(const Key &key, bool &field) const
         refuse(key, QStringLiteral("true or false, not ") + typeWord(v));
 }
 
+QString readFlag(const QJsonObject &data, const char *key, bool &flag)
+{
+    const FieldReader in(data);
+    in.readBool(key, flag);
+    return in.refusal();
+}
+
 QJsonObject actionReply(const QString &event, bool success, const QString &message)
 {
     QJsonObject reply{{QStringLiteral("event"), event}, {QStringLiteral("success"), success}};

@@ -83,6 +83,10 @@ private:
     std::shared_ptr<QString> m_refusal;
 };
 
+// A request's one flag, read by the rule above into `flag`, which keeps its value when the key
+// is absent. The refusal, or empty.
+QString readFlag(const QJsonObject &data, const char *key, bool &flag);
+
 // {"event": event, "success": success} with "message" when `message` is not empty.
 QJsonObject actionReply(const QString &event, bool success, const QString &message = QString());
 // {"event": event, "data": data}.

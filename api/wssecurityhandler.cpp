@@ -39,10 +39,8 @@ QJsonObject WsSecurityHandler::handleEvent(const QString &event, const QJsonObje
     }
     if (event == QLatin1String("action_set_provisioning_mode")) {
         bool enabled = false;
-        const FieldReader in(data);
-        in.readBool("enabled", enabled);
-        if (!in.ok())
-            return actionReply(event, false, in.refusal());
+        if (const QString refusal = readFlag(data, "enabled", enabled); !refusal.isEmpty())
+            return actionReply(event, false, refusal);
         security->setProvisioningMode(enabled);
         return actionReply(event, true);
     }

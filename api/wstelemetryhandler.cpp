@@ -62,10 +62,8 @@ QJsonObject WsTelemetryHandler::handleEvent(const QString &event, const QJsonObj
         return handleSetTelemetryDashboard(event, data);
     if (event == QLatin1String("set_telemetry_discovery")) {
         bool enabled = true;
-        const FieldReader in(data);
-        in.readBool("enabled", enabled);
-        if (!in.ok())
-            return actionReply(event, false, in.refusal());
+        if (const QString refusal = readFlag(data, "enabled", enabled); !refusal.isEmpty())
+            return actionReply(event, false, refusal);
         m_controller->setTelemetryDiscover(enabled);
         return changedReply(event, sensorsJson());
     }

@@ -130,10 +130,8 @@ QJsonObject WsTransmissionHandler::handleEvent(const QString &event, const QJson
         return dataReply(event, {{QStringLiteral("frameCount"), qint64(c->frameCount())}});
     if (event == QLatin1String("set_auto_start")) {
         bool enabled = false;
-        const FieldReader in(data);
-        in.readBool("enabled", enabled);
-        if (!in.ok())
-            return actionReply(event, false, in.refusal());
+        if (const QString refusal = readFlag(data, "enabled", enabled); !refusal.isEmpty())
+            return actionReply(event, false, refusal);
         c->setAutoStartEnabled(enabled);
         QJsonObject reply = actionReply(event, true);
         reply.insert(QStringLiteral("data"), QJsonObject{{QStringLiteral("enabled"), c->autoStartEnabled()}});
