@@ -17,36 +17,19 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <net/if.h>
 #include <netinet/in.h>
-#include <sched.h>
-#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
 #include "api/mdnsresponder.h"
+#include "support/netnamespaces.h"
 #include "support/testenvironment.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// A network namespace of our own with its loopback up, so the flood reaches nothing else.
-bool isolate()
-{
-    if (::unshare(CLONE_NEWNET) != 0)
-        return false;
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    ifreq request {};
-    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-    const bool up = fd >= 0 && ::ioctl(fd, SIOCGIFFLAGS, &request) == 0
-                    && (request.ifr_flags |= IFF_UP, ::ioctl(fd, SIOCSIFFLAGS, &request) == 0);
-    if (fd >= 0)
-        ::close(fd);
-    return up;
-}
 
 QByteArray floodQuery(const QByteArray &name, int repeat)
 {
@@ -69,7 +52,8 @@ double cpuSeconds()
 
 int main(int argc, char *argv[])
 {
-    const bool isolated = isolate();
+    const ostratest::OwnLoopback ownLoopback;
+    const bool isolated = ownLoopback.entered();
     qputenv("QT_LOGGING_RULES", "*.debug=false");
     ostratest::TestEnvironment environment;
     QCoreApplication app(argc, argv);
