@@ -26,6 +26,9 @@ constexpr quint16 TypeAny = 255;
 constexpr quint16 ClassIn = 1;
 constexpr quint16 CacheFlushIn = 0x8001;
 constexpr quint32 TtlSeconds = 120;
+// Answers carry the largest IP TTL, by which a receiver knows they come from its own link.
+constexpr int IpTtl = 255;
+constexpr qint64 AnswerIntervalMs = 1000 / MdnsResponder::AnswersPerSecond;
 
 bool isUsable(const QNetworkInterface &iface)
 {
@@ -54,6 +57,21 @@ quint16 readBigEndian16(const QByteArray &data, int pos)
     return quint16((quint8(data.at(pos)) << 8) | quint8(data.at(pos + 1)));
 }
 
+char asciiLower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+// Compared in place: every question of every datagram passes here.
+bool sameNameAt(const QByteArray &data, int pos, const QByteArray &name)
+{
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        if (asciiLower(data.at(pos + i)) != asciiLower(name.at(i)))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 MdnsResponder::MdnsResponder(const QString &hostName, QObject *parent)
@@ -62,11 +80,25 @@ MdnsResponder::MdnsResponder(const QString &hostName, QObject *parent)
     , m_fullName((hostName + QStringLiteral(".local")).toUtf8())
     , m_encodedName(encodeDnsName(QString::fromUtf8(m_fullName)))
 {
+    m_nextPass.setSingleShot(true);
+    m_nextPass.setInterval(0);
+    connect(&m_nextPass, &QTimer::timeout, this, &MdnsResponder::onReadyRead);
+    m_monotonic.start();
 }
 
 MdnsResponder::~MdnsResponder()
 {
     stop();
+}
+
+void MdnsResponder::setClock(std::function<qint64()> clock)
+{
+    m_clock = std::move(clock);
+}
+
+qint64 MdnsResponder::now() const
+{
+    return m_clock ? m_clock() : m_monotonic.elapsed();
 }
 
 void MdnsResponder::setServedInterfaceNames(const QStringList &names)
@@ -123,6 +155,8 @@ bool MdnsResponder::start()
         m_socket = nullptr;
         return false;
     }
+    m_socket->setSocketOption(QAbstractSocket::MulticastTtlOption, IpTtl);
+    m_addressesAt = -1;
     connect(m_socket, &QUdpSocket::readyRead, this, &MdnsResponder::onReadyRead);
     QStringList names;
     for (const QNetworkInterface &iface : std::as_const(m_joined))
@@ -139,6 +173,7 @@ void MdnsResponder::stop()
     for (const QNetworkInterface &iface : std::as_const(m_joined))
         m_socket->leaveMulticastGroup(groupAddress(), iface);
     m_joined.clear();
+    m_nextPass.stop();
     m_socket->close();
     delete m_socket;
     m_socket = nullptr;
@@ -180,27 +215,25 @@ QByteArray MdnsResponder::buildResponse(quint16 id, const QByteArray &encodedNam
     return out;
 }
 
-int MdnsResponder::answerableQuestions(const QByteArray &query, const QByteArray &encodedName)
+bool MdnsResponder::asksForName(const QByteArray &query, const QByteArray &encodedName)
 {
     const int length = int(query.size());
     if (length < HeaderSize || (quint8(query.at(2)) & 0x80))
-        return 0;
-    const QByteArray ourName = encodedName.toLower();
+        return false;
     const int questions = readBigEndian16(query, 4);
-    int answerable = 0;
+    const int nameLength = int(encodedName.size());
     int pos = HeaderSize;
     for (int q = 0; q < questions; ++q) {
         if (pos >= length)
             break;
-        const int nameLength = int(encodedName.size());
-        if (pos + nameLength <= length && query.mid(pos, nameLength).toLower() == ourName) {
+        if (pos + nameLength <= length && sameNameAt(query, pos, encodedName)) {
             pos += nameLength;
             if (pos + 4 > length)
                 break;
             const quint16 type = readBigEndian16(query, pos);
             const quint16 klass = readBigEndian16(query, pos + 2);
             if ((type == TypeA || type == TypeAny) && (klass & 0x7FFF) == ClassIn)
-                ++answerable;
+                return true;
         } else {
             while (pos < length) {
                 const quint8 label = quint8(query.at(pos));
@@ -217,7 +250,7 @@ int MdnsResponder::answerableQuestions(const QByteArray &query, const QByteArray
         }
         pos += 4;
     }
-    return answerable;
+    return false;
 }
 
 QHostAddress MdnsResponder::localIPv4()
@@ -242,38 +275,73 @@ bool MdnsResponder::serves(int interfaceIndex) const
     return false;
 }
 
-QHostAddress MdnsResponder::ipv4Of(int interfaceIndex)
+bool MdnsResponder::mayAnswer(int interfaceIndex, qint64 now) const
 {
-    return firstIPv4(QNetworkInterface::interfaceFromIndex(interfaceIndex));
+    const auto due = m_answerDue.constFind(interfaceIndex);
+    return due == m_answerDue.cend() || *due - now <= 1000 - AnswerIntervalMs;
+}
+
+void MdnsResponder::countAnswer(int interfaceIndex, qint64 now)
+{
+    qint64 &due = m_answerDue[interfaceIndex];
+    due = qMax(due, now) + AnswerIntervalMs;
+}
+
+QHostAddress MdnsResponder::addressOf(int interfaceIndex, qint64 now)
+{
+    // Looking interfaces up costs far more than an answer; addresses change seldom.
+    if (m_addressesAt < 0 || now - m_addressesAt >= AddressRefreshMs) {
+        m_addresses.clear();
+        const QList<QNetworkInterface> all = QNetworkInterface::allInterfaces();
+        for (const QNetworkInterface &iface : all) {
+            if (serves(iface.index()))
+                m_addresses.insert(iface.index(), firstIPv4(iface));
+        }
+        m_addresses.insert(0, localIPv4());
+        m_addressesAt = now;
+    }
+    return m_addresses.value(interfaceIndex);
 }
 
 void MdnsResponder::onReadyRead()
 {
-    while (m_socket && m_socket->hasPendingDatagrams()) {
-        const QNetworkDatagram query = m_socket->receiveDatagram();
-        const QByteArray bytes = query.data();
-        const int answers = answerableQuestions(bytes, m_encodedName);
-        if (answers == 0)
-            continue;
-        // The address of the interface the question came in on reaches the asker; another
-        // interface's (a container bridge, a VPN) might not.
-        // The socket hears every interface; questions from one it does not serve are not its own.
-        const int arrivedOn = int(query.interfaceIndex());
-        if (arrivedOn > 0 && !serves(arrivedOn))
-            continue;
-        QHostAddress address = arrivedOn > 0 ? ipv4Of(arrivedOn) : QHostAddress();
-        const bool fromArrival = !address.isNull();
-        if (!fromArrival)
-            address = localIPv4();
-        if (address.isNull())
-            continue;
-        QNetworkDatagram answer(buildResponse(readBigEndian16(bytes, 0), m_encodedName, address),
-                                groupAddress(), Port);
-        if (fromArrival)
-            answer.setInterfaceIndex(uint(arrivedOn));
-        for (int i = 0; i < answers; ++i)
-            m_socket->writeDatagram(answer);
+    for (int read = 0; m_socket && m_socket->hasPendingDatagrams(); ++read) {
+        if (read == DatagramsPerPass) {
+            // The rest waits: the transmit tick and everything else queued run first.
+            m_nextPass.start();
+            return;
+        }
+        answer(m_socket->receiveDatagram(MaxQuerySize));
     }
+}
+
+void MdnsResponder::answer(const QNetworkDatagram &query)
+{
+    // The socket hears every interface; questions from one it does not serve are not its own.
+    const int arrivedOn = int(query.interfaceIndex());
+    if (arrivedOn > 0 && !serves(arrivedOn))
+        return;
+    // Past the rate a query is dropped before it is parsed.
+    const qint64 time = now();
+    if (!mayAnswer(arrivedOn, time))
+        return;
+    const QByteArray bytes = query.data();
+    if (!asksForName(bytes, m_encodedName))
+        return;
+    // The address of the interface the question came in on reaches the asker; another
+    // interface's (a container bridge, a VPN) might not.
+    QHostAddress address = arrivedOn > 0 ? addressOf(arrivedOn, time) : QHostAddress();
+    const bool fromArrival = !address.isNull();
+    if (!fromArrival)
+        address = addressOf(0, time);
+    if (address.isNull())
+        return;
+    QNetworkDatagram answer(buildResponse(readBigEndian16(bytes, 0), m_encodedName, address),
+                            groupAddress(), Port);
+    if (fromArrival)
+        answer.setInterfaceIndex(uint(arrivedOn));
+    countAnswer(arrivedOn, time);
+    m_socket->writeDatagram(answer);
 }
 
 } // namespace corvane

@@ -22,15 +22,19 @@ MotionSystemSettings clampMotionSettings(MotionSystemSettings s)
     s.parkMm = std::min(std::max(s.parkMm, 5), s.strokeMm - 5);
     s.sleepSeconds = std::clamp(s.sleepSeconds, 1, 3600);
     // Each channel may be driven by one actuator only; anything else falls back to the identity map.
-    for (size_t k = 0; k < s.actuatorSlots.size(); ++k) {
-        const int slot = s.actuatorSlots[k];
-        const auto earlier = s.actuatorSlots.begin() + qsizetype(k);
-        if (slot < 0 || slot > 5 || std::find(s.actuatorSlots.begin(), earlier, slot) != earlier) {
-            s.actuatorSlots = { 0, 1, 2, 3, 4, 5 };
-            break;
-        }
-    }
+    if (!isActuatorPermutation(s.actuatorSlots))
+        s.actuatorSlots = { 0, 1, 2, 3, 4, 5 };
     return s;
+}
+
+bool isActuatorPermutation(const std::array<int, 6> &channels)
+{
+    for (size_t k = 0; k < channels.size(); ++k) {
+        const auto earlier = channels.begin() + qsizetype(k);
+        if (channels[k] < 0 || channels[k] > 5 || std::find(channels.begin(), earlier, channels[k]) != earlier)
+            return false;
+    }
+    return true;
 }
 
 } // namespace corvane

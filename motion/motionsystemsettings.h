@@ -28,6 +28,9 @@ struct MotionSystemSettings
 // The copy with every field inside the limits the board accepts; travel and park follow the stroke.
 MotionSystemSettings clampMotionSettings(MotionSystemSettings settings);
 
+// Whether each channel 0..5 is driven by exactly one actuator.
+bool isActuatorPermutation(const std::array<int, 6> &channels);
+
 } // namespace corvane
 
 Q_DECLARE_METATYPE(corvane::MotionSystemSettings)

@@ -14,6 +14,7 @@
 #include <QUrl>
 #include <QUrlQuery>
 
+#include <array>
 #include <optional>
 
 namespace corvane {
@@ -23,6 +24,8 @@ namespace {
 const QByteArray HeaderEnd = QByteArrayLiteral("\r\n\r\n");
 const QByteArray TextType = QByteArrayLiteral("text/plain");
 const QByteArray JsonType = QByteArrayLiteral("application/json");
+// Characters of a refused map that its answer repeats.
+constexpr int MapEcho = 40;
 
 std::optional<int> intParam(const QUrlQuery &query, const QString &key)
 {
@@ -38,6 +41,24 @@ std::optional<int> intParam(const QUrlQuery &query, const QString &key)
 int intParam(const QUrlQuery &query, const QString &key, int fallback)
 {
     return intParam(query, key).value_or(fallback);
+}
+
+// The page's actuator map: six channel numbers, each of 0..5 once.
+std::optional<std::array<int, 6>> actuatorMap(const QString &text)
+{
+    const QStringList parts = text.split(QLatin1Char(','));
+    std::array<int, 6> channels {};
+    if (parts.size() != qsizetype(channels.size()))
+        return std::nullopt;
+    for (size_t k = 0; k < channels.size(); ++k) {
+        bool ok = false;
+        channels[k] = parts.at(qsizetype(k)).toInt(&ok, 10);
+        if (!ok)
+            return std::nullopt;
+    }
+    if (!isActuatorPermutation(channels))
+        return std::nullopt;
+    return channels;
 }
 
 QByteArray reason(int code)
@@ -149,6 +170,11 @@ void MotionWebPanel::appendLog(const QString &text)
 void MotionWebPanel::onNewConnection()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+        if (m_connections.size() >= MaxConnections) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         m_connections.insert(socket, Connection());
         connect(socket, &QTcpSocket::readyRead, this, &MotionWebPanel::onSocketReadyRead);
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
@@ -327,12 +353,16 @@ void MotionWebPanel::updateSettings(QTcpSocket *socket, const QUrlQuery &query)
         changed = true;
     }
     if (query.hasQueryItem(QStringLiteral("map"))) {
-        const QStringList parts = query.queryItemValue(QStringLiteral("map"), QUrl::FullyDecoded).split(QLatin1Char(','));
-        if (parts.size() == int(s.actuatorSlots.size())) {
-            for (size_t k = 0; k < s.actuatorSlots.size(); ++k)
-                s.actuatorSlots[k] = parts.at(qsizetype(k)).toInt();
-            changed = true;
+        // A map the board cannot use would be replaced by the identity map: refused, nothing saved.
+        const QString text = query.queryItemValue(QStringLiteral("map"), QUrl::FullyDecoded);
+        const std::optional<std::array<int, 6>> channels = actuatorMap(text);
+        if (!channels) {
+            const QString shown = text.size() > MapEcho ? text.left(MapEcho) + QStringLiteral("...") : text;
+            answer(socket, 400, QStringLiteral("bad map \"%1\" - needs channels 0..5, each once").arg(shown));
+            return;
         }
+        s.actuatorSlots = *channels;
+        changed = true;
     }
     if (!changed) {
         answer(socket, 400, QStringLiteral("bad params"));

@@ -37,6 +37,9 @@ public:
     // header, so a silent client is gone after about ten seconds.
     static constexpr int IdleSweepMs = 2500;
     static constexpr int IdleSweeps = 4;
+    // Connections open at once; more are closed as they come, so a stranger holding many
+    // half-sent requests cannot use up the program's descriptors. The page needs one or two.
+    static constexpr int MaxConnections = 32;
 
     explicit MotionWebPanel(MotionSystemController *controller, QObject *parent = nullptr);
     ~MotionWebPanel() override;

@@ -1,5 +1,6 @@
 #include <QCoreApplication>
 #include <QNetworkDatagram>
+#include <QTimer>
 #include <QNetworkInterface>
 #include <QProcess>
 #include <QStandardPaths>
@@ -13,6 +14,7 @@
 #include <tuple>
 
 #include "api/mdnsresponder.h"
+#include "support/netnamespaces.h"
 #include "support/testenvironment.h"
 
 using corvane::MdnsResponder;
@@ -20,6 +22,7 @@ using corvane::MdnsResponder;
 namespace {
 
 const QHostAddress kGroup(QStringLiteral("224.0.0.251"));
+constexpr int Patience = 10000;
 
 struct Question
 {
@@ -54,6 +57,20 @@ QByteArray query(quint16 id, const QList<Question> &questions, quint16 flags = 0
 QByteArray label(const char *name)
 {
     return MdnsResponder::encodeDnsName(QString::fromLatin1(name));
+}
+
+// A socket on 5353 in the group on lo, as other mDNS software is: it hears the queries and the
+// answers that go out, with their IP TTL.
+bool listenOnLoopback(QUdpSocket &socket, QString &why)
+{
+    const QNetworkInterface lo = QNetworkInterface::interfaceFromName(QStringLiteral("lo"));
+    if (!socket.bind(QHostAddress::AnyIPv4, MdnsResponder::Port, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint))
+        why = "port 5353 cannot be shared here: " + socket.errorString();
+    else if (!socket.joinMulticastGroup(kGroup, lo))
+        why = "no multicast on the loopback interface: " + socket.errorString();
+    else
+        socket.setMulticastInterface(lo);
+    return why.isEmpty();
 }
 
 bool run(const QStringList &args)
@@ -110,45 +127,42 @@ private slots:
     void questions_data()
     {
         QTest::addColumn<QByteArray>("datagram");
-        QTest::addColumn<int>("answers");
+        QTest::addColumn<bool>("answered");
         const QByteArray ours = label("qorvant-transmitter.local");
         const QByteArray mixed = label("QorVant-TRANSMITTER.Local");
         const QByteArray other = label("_airplay._tcp.local");
-        QTest::newRow("A, class IN") << query(1, {{ours}}) << 1;
-        QTest::newRow("AAAA") << query(1, {{ours, 28}}) << 0;
-        QTest::newRow("ANY") << query(1, {{ours, 255}}) << 1;
-        QTest::newRow("class CH") << query(1, {{ours, 1, 3}}) << 0;
-        QTest::newRow("QR bit set") << query(1, {{ours}}, 0x8000) << 0;
-        QTest::newRow("fewer than 12 bytes") << query(1, {}).left(11) << 0;
-        QTest::newRow("ours in the second question") << query(1, {{other, 12}, {ours}}) << 1;
-        QTest::newRow("two questions") << query(1, {{ours}, {ours, 255}}) << 2;
+        QTest::newRow("A, class IN") << query(1, {{ours}}) << true;
+        QTest::newRow("A, mixed case") << query(1, {{mixed}}) << true;
+        QTest::newRow("AAAA") << query(1, {{ours, 28}}) << false;
+        QTest::newRow("ANY") << query(1, {{ours, 255}}) << true;
+        QTest::newRow("class CH") << query(1, {{ours, 1, 3}}) << false;
+        QTest::newRow("QR bit set") << query(1, {{ours}}, 0x8000) << false;
+        QTest::newRow("fewer than 12 bytes") << query(1, {}).left(11) << false;
+        QTest::newRow("ours in the second question") << query(1, {{other, 12}, {ours}}) << true;
+        QTest::newRow("two questions") << query(1, {{ours}, {ours, 255}}) << true;
         QByteArray pointer = query(1, {{QByteArray("\xC0\x0C", 2)}, {ours}});
-        QTest::newRow("pointer is skipped, not followed") << pointer << 1;
+        QTest::newRow("pointer is skipped, not followed") << pointer << true;
         QByteArray overlong = query(3, {{ours}});
         overlong[5] = char(9); // claims nine questions, holds one
-        QTest::newRow("more questions claimed than sent") << overlong << 1;
+        QTest::newRow("more questions claimed than sent") << overlong << true;
         QByteArray badLabel = query(1, {{QByteArray("\x3F" "abc", 4)}});
-        QTest::newRow("label running past the end") << badLabel << 0;
+        QTest::newRow("label running past the end") << badLabel << false;
     }
 
     void questions()
     {
         QFETCH(QByteArray, datagram);
-        QFETCH(int, answers);
-        QCOMPARE(MdnsResponder::answerableQuestions(datagram, label("qorvant-transmitter.local")), answers);
+        QFETCH(bool, answered);
+        QCOMPARE(MdnsResponder::asksForName(datagram, label("qorvant-transmitter.local")), answered);
     }
 
     // On the loopback interface, with another socket already on 5353.
     void answersOnLoopback()
     {
         QUdpSocket asker;
-        if (!asker.bind(QHostAddress::AnyIPv4, MdnsResponder::Port,
-                        QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint))
-            QSKIP(qPrintable("port 5353 cannot be shared here: " + asker.errorString()));
-        const QNetworkInterface lo = QNetworkInterface::interfaceFromName(QStringLiteral("lo"));
-        if (!asker.joinMulticastGroup(kGroup, lo))
-            QSKIP(qPrintable("no multicast on the loopback interface: " + asker.errorString()));
-        asker.setMulticastInterface(lo);
+        QString why;
+        if (!listenOnLoopback(asker, why))
+            QSKIP(qPrintable(why));
 
         MdnsResponder::setServedInterfaceNames({QStringLiteral("lo")});
         const QString host = QStringLiteral("Ostra-Test-%1").arg(QCoreApplication::applicationPid());
@@ -162,6 +176,115 @@ private slots:
         responder.stop();
         asker.writeDatagram(query(8, {{label(qPrintable(host + ".local"))}}), kGroup, MdnsResponder::Port);
         QVERIFY(nextResponse(asker, 300).isEmpty());
+        MdnsResponder::setServedInterfaceNames({});
+    }
+
+    // A flood costs the event loop a bounded pass at a time and draws at most ten answers a
+    // second, each with IP TTL 255; a resolver asking now and then is always answered.
+    void floods_data()
+    {
+        QTest::addColumn<int>("copies"); // of the question in each query
+        QTest::addColumn<int>("queries");
+        QTest::addColumn<int>("stepMs"); // on the responder's clock between queries; 0: at once
+        QTest::addColumn<int>("probeAfterMs"); // one more query this long after the rest; -1: none
+        QTest::addColumn<int>("answers");
+        QTest::newRow("one query") << 1 << 1 << 0 << -1 << 1;
+        QTest::newRow("the question 2,000 times in one query") << 2000 << 1 << 0 << -1 << 1;
+        QTest::newRow("2,000 queries at once") << 1 << 2000 << 0 << -1 << 10;
+        QTest::newRow("a query a second after the flood") << 1 << 2000 << 0 << 1000 << 11;
+        QTest::newRow("a query 50 ms after the flood") << 1 << 2000 << 0 << 50 << 10;
+        QTest::newRow("a query every 100 ms") << 1 << 30 << 100 << -1 << 30;
+    }
+
+    void floods()
+    {
+        QFETCH(int, copies);
+        QFETCH(int, queries);
+        QFETCH(int, stepMs);
+        QFETCH(int, probeAfterMs);
+        QFETCH(int, answers);
+        // As root the flood stays in a namespace of its own, away from other processes' sockets.
+        const ostratest::OwnLoopback ownLoopback;
+        QUdpSocket listener;
+        QString why;
+        if (!listenOnLoopback(listener, why))
+            QSKIP(qPrintable(why));
+        // It hears every query and answer: room for a burst of each.
+        listener.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 1 << 20);
+        QUdpSocket sender;
+        QVERIFY(sender.bind(QHostAddress::AnyIPv4, 0));
+        sender.setMulticastInterface(QNetworkInterface::interfaceFromName(QStringLiteral("lo")));
+
+        MdnsResponder::setServedInterfaceNames({QStringLiteral("lo")});
+        const QString host = QStringLiteral("ostra-flood-%1").arg(QCoreApplication::applicationPid());
+        const QByteArray name = label(qPrintable(host + ".local"));
+        MdnsResponder responder(host);
+        qint64 clock = 50000;
+        responder.setClock([&clock] { return clock; });
+        QVERIFY(responder.start());
+        // Only to know when the responder has read everything sent.
+        const QUdpSocket *inbox = responder.findChild<QUdpSocket *>();
+        QVERIFY(inbox);
+
+        int queriesHeard = 0;
+        QList<int> ttls;
+        const auto listen = [&] {
+            while (listener.hasPendingDatagrams()) {
+                const QNetworkDatagram datagram = listener.receiveDatagram();
+                const QByteArray bytes = datagram.data();
+                if (bytes.size() < 12 + name.size() || bytes.mid(12, name.size()) != name)
+                    continue;
+                if (quint8(bytes.at(2)) & 0x80)
+                    ttls.append(datagram.hopLimit());
+                else
+                    ++queriesHeard;
+            }
+        };
+        int sent = 0;
+        // The listener hears each query as the responder does: once it has them all and the
+        // responder's socket is empty, the responder has read them all.
+        const auto allRead = [&] {
+            return QTest::qWaitFor([&] {
+                listen();
+                return queriesHeard == sent && !inbox->hasPendingDatagrams();
+            }, Patience);
+        };
+        const auto send = [&](quint16 id) {
+            sender.writeDatagram(query(id, QList<Question>(copies, Question {name})), kGroup, MdnsResponder::Port);
+            ++sent;
+        };
+
+        // Sent in bursts the socket buffers hold; the event loop turns between passes.
+        constexpr int Burst = 100;
+        int turnsWhileReading = 0;
+        QTimer turn;
+        turn.setInterval(0);
+        connect(&turn, &QTimer::timeout, [&] {
+            listen();
+            if (queriesHeard == sent && !inbox->hasPendingDatagrams())
+                turn.stop();
+            else
+                ++turnsWhileReading;
+        });
+        for (int i = 1; i <= queries; ++i) {
+            send(quint16(i));
+            if (stepMs == 0 && i % Burst != 0 && i != queries)
+                continue;
+            if (i == Burst)
+                turn.start();
+            QVERIFY(allRead());
+            clock += stepMs;
+        }
+        if (queries >= Burst)
+            QVERIFY2(turnsWhileReading >= 2, qPrintable(QString::number(turnsWhileReading)));
+        if (probeAfterMs >= 0) {
+            clock += probeAfterMs;
+            send(0xBEEF);
+            QVERIFY(allRead());
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(ttls.size(), answers, Patience);
+        listen();
+        QCOMPARE(ttls, QList<int>(answers, 255));
         MdnsResponder::setServedInterfaceNames({});
     }
 
@@ -229,11 +352,20 @@ private slots:
         QCOMPARE(served.first().name(), pcIf);
         MdnsResponder::setServedInterfaceNames({pcIf});
         MdnsResponder responder(QStringLiteral("qorvant-transmitter"));
+        qint64 clock = 0;
+        responder.setClock([&clock] { return clock; });
         QVERIFY(responder.start());
 
         const QByteArray name = label("qorvant-transmitter.local");
         phone.writeDatagram(query(0x0101, {{name, 1, 0x8001}}), kGroup, MdnsResponder::Port);
         QCOMPARE(nextResponse(phone), MdnsResponder::buildResponse(0x0101, name, QHostAddress(QStringLiteral("10.77.53.1"))));
+
+        // The addresses held are looked up again in time for a changed one to be answered.
+        QVERIFY(run({"-n", pcNs, "addr", "del", "10.77.53.1/24", "dev", pcIf}));
+        QVERIFY(run({"-n", pcNs, "addr", "add", "10.77.53.9/24", "dev", pcIf}));
+        clock += MdnsResponder::AddressRefreshMs;
+        phone.writeDatagram(query(0x0202, {{name}}), kGroup, MdnsResponder::Port);
+        QCOMPARE(nextResponse(phone), MdnsResponder::buildResponse(0x0202, name, QHostAddress(QStringLiteral("10.77.53.9"))));
     }
 };
 

@@ -14,6 +14,7 @@
 #include <QTcpSocket>
 
 #include <memory>
+#include <vector>
 
 using corvane::MotionSystemController;
 using corvane::MotionWebPanel;
@@ -182,7 +183,8 @@ private slots:
         QTest::newRow("move disconnected") << QByteArray("POST /move?axis=1&mm=40 HTTP/1.1") << 409
                                            << QByteArray("move refused (need connected + ready, no test)");
         QTest::newRow("cfg unknown key") << QByteArray("POST /cfg?zz=1 HTTP/1.1") << 400 << QByteArray("bad params");
-        QTest::newRow("cfg map of five") << QByteArray("POST /cfg?map=0,1,2,3,4 HTTP/1.1") << 400 << QByteArray("bad params");
+        QTest::newRow("cfg map of five") << QByteArray("POST /cfg?map=0,1,2,3,4 HTTP/1.1") << 400
+                                         << QByteArray("bad map \"0,1,2,3,4\" - needs channels 0..5, each once");
         QTest::newRow("release disconnected") << QByteArray("POST /release HTTP/1.1") << 409 << QByteArray("controller not connected");
     }
 
@@ -282,7 +284,7 @@ private slots:
         QCOMPARE(m_panel->log().last().text, QString("Settings saved from the web panel"));
 
         connectReady();
-        reply = exchange(port(), "POST /cfg?st=100&p=95&map=1,0,2,3,x, HTTP/1.1\r\n\r\n");
+        reply = exchange(port(), "POST /cfg?st=100&p=95&map=1,0,2,3,5,4 HTTP/1.1\r\n\r\n");
         QCOMPARE(bodyOf(reply), QByteArray("saved & applied"));
         QVERIFY(m_board->waitForFrame('I'));
         QCOMPARE(m_board->letters(), QString("SCAI"));
@@ -290,8 +292,44 @@ private slots:
         // travel 290 and park 95 pulled under the stroke of 100
         QCOMPARE(SimulatedMotionController::hex(m_board->frames('C').first().payload),
                  QByteArray("00 64 00 5A 00 64 00 64 00 5F"));
-        // "x" and "" read as 0: the doubled channel falls back to the identity map.
-        QCOMPARE(SimulatedMotionController::hex(m_board->frames('A').first().payload), QByteArray("00 01 02 03 04 05"));
+        // Channel j is driven by the actuator whose slot is j.
+        QCOMPARE(SimulatedMotionController::hex(m_board->frames('A').first().payload), QByteArray("01 00 02 03 05 04"));
+    }
+
+    // A map the board cannot use is refused with its text and nothing is saved, the other
+    // fields of the same request included; each channel once is taken.
+    void settingsMaps_data()
+    {
+        QTest::addColumn<QByteArray>("query");
+        QTest::addColumn<QByteArray>("refused"); // the map named in the answer; empty: accepted
+        QTest::newRow("one channel six times") << QByteArray("map=9,9,9,9,9,9") << QByteArray("9,9,9,9,9,9");
+        QTest::newRow("letters") << QByteArray("map=a,b,c,d,e,f") << QByteArray("a,b,c,d,e,f");
+        QTest::newRow("channel twice") << QByteArray("map=1,1,2,3,4,5") << QByteArray("1,1,2,3,4,5");
+        QTest::newRow("negative channel") << QByteArray("map=-1,0,1,2,3,4") << QByteArray("-1,0,1,2,3,4");
+        QTest::newRow("empty entry") << QByteArray("map=1,0,2,3,,5") << QByteArray("1,0,2,3,,5");
+        QTest::newRow("seven entries") << QByteArray("map=0,1,2,3,4,5,5") << QByteArray("0,1,2,3,4,5,5");
+        QTest::newRow("empty") << QByteArray("map=") << QByteArray("");
+        QTest::newRow("with other fields") << QByteArray("i=50&st=200&map=0,0,0,0,0,0") << QByteArray("0,0,0,0,0,0");
+        QTest::newRow("long") << "map=" + QByteArray(60, '7') << QByteArray(40, '7') + "...";
+        QTest::newRow("each channel once") << QByteArray("i=50&map=5,4,3,2,1,0") << QByteArray();
+    }
+
+    void settingsMaps()
+    {
+        QFETCH(QByteArray, query);
+        QFETCH(QByteArray, refused);
+        const corvane::MotionSystemSettings before = m_controller->settings();
+        const QByteArray reply = exchange(port(), "POST /cfg?" + query + " HTTP/1.1\r\n\r\n");
+        const bool accepted = refused.isNull();
+        QCOMPARE(codeOf(reply), accepted ? 200 : 400);
+        QCOMPARE(bodyOf(reply), accepted ? QByteArray("saved & applied")
+                                         : "bad map \"" + refused + "\" - needs channels 0..5, each once");
+        if (accepted) {
+            QCOMPARE(m_controller->settings().actuatorSlots, (std::array<int, 6> { 5, 4, 3, 2, 1, 0 }));
+            QCOMPARE(m_controller->settings().intensity, 50);
+        } else {
+            QVERIFY(m_controller->settings() == before);
+        }
     }
 
     void connectedRoutes()
@@ -381,6 +419,26 @@ private slots:
         QCOMPARE(silent.received(), QByteArray());
 
         // The panel still serves.
+        QCOMPARE(codeOf(exchange(port(), "GET /cfg HTTP/1.1\r\n\r\n")), 200);
+    }
+
+    // Half-sent requests hold at most MaxConnections places; more connections are closed at
+    // once, and a place that frees serves the next.
+    void connectionCap()
+    {
+        std::vector<std::unique_ptr<Client>> held;
+        for (int i = 0; i < MotionWebPanel::MaxConnections; ++i) {
+            held.push_back(std::make_unique<Client>(port()));
+            QVERIFY(held.back()->connected());
+            held.back()->send("GET /status HTTP/1.1\r\n");
+        }
+        Client extra(port());
+        QVERIFY(extra.closed());
+        QCOMPARE(extra.received(), QByteArray());
+
+        held.front()->send("\r\n");
+        QVERIFY(held.front()->closed());
+        QCOMPARE(codeOf(held.front()->received()), 200);
         QCOMPARE(codeOf(exchange(port(), "GET /cfg HTTP/1.1\r\n\r\n")), 200);
     }
 

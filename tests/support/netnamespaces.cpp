@@ -9,8 +9,12 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 
+#include <cstring>
 #include <fcntl.h>
+#include <net/if.h>
 #include <sched.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace ostratest {
@@ -135,6 +139,35 @@ void NetNamespaces::enterControl()
 void NetNamespaces::enterStations()
 {
     enter(m_stations);
+}
+
+OwnLoopback::OwnLoopback()
+{
+    const int home = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+    if (home < 0)
+        return;
+    if (unshare(CLONE_NEWNET) != 0) {
+        ::close(home);
+        return;
+    }
+    m_home = home;
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq request {};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    if (fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &request) == 0) {
+        request.ifr_flags |= IFF_UP;
+        ioctl(fd, SIOCSIFFLAGS, &request);
+    }
+    if (fd >= 0)
+        ::close(fd);
+}
+
+OwnLoopback::~OwnLoopback()
+{
+    if (m_home >= 0) {
+        setns(m_home, CLONE_NEWNET);
+        ::close(m_home);
+    }
 }
 
 } // namespace ostratest

@@ -51,4 +51,21 @@ private:
     QString m_error;
 };
 
+// The calling thread, and threads it starts, in a network namespace of its own holding only its
+// loopback, up, for as long as this lives: multicast sent there reaches no other process. Needs
+// root; without it entered() is false and the thread stays where it was.
+class OwnLoopback
+{
+public:
+    OwnLoopback();
+    ~OwnLoopback();
+    OwnLoopback(const OwnLoopback &) = delete;
+    OwnLoopback &operator=(const OwnLoopback &) = delete;
+
+    bool entered() const { return m_home >= 0; }
+
+private:
+    int m_home = -1;
+};
+
 } // namespace ostratest
