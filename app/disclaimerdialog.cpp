@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "ostraui/dialogchrome.h"
+#include "ostraui/dialogkeyboard.h"
 #include "ostraui/theme.h"
 
 namespace corvane {
@@ -123,6 +124,8 @@ DisclaimerDialog::DisclaimerDialog(QWidget *parent)
         accept();
     });
 
+    // A stray Return must not agree.
+    ostra::setNoDefaultButton(this);
     ostra::applyDialogChrome(this);
 }
 

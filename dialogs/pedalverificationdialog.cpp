@@ -13,6 +13,7 @@
 
 #include "bridge/corvanecontroller.h"
 #include "ostraui/dialogchrome.h"
+#include "ostraui/dialogkeyboard.h"
 #include "ostraui/theme.h"
 
 namespace corvane {
@@ -38,6 +39,8 @@ PedalVerificationDialog::PedalVerificationDialog(CorvaneController *controller, 
     buildUi();
     connect(m_pollTimer, &QTimer::timeout, this, &PedalVerificationDialog::onPollTimer);
     m_pollTimer->start(PollIntervalMs);
+    // Starting transmission puts the car in motion: never on a stray Return.
+    ostra::setNoDefaultButton(this);
     ostra::applyDialogChrome(this, QString());
 }
 
