@@ -54,7 +54,7 @@ DisclaimerDialog::DisclaimerDialog(QWidget *parent)
 
     auto *outer = new QVBoxLayout(this);
     outer->setSpacing(12);
-    outer->setContentsMargins(20, 20, 20, 20);
+    outer->setContentsMargins(24, 20, 24, 20);
     outer->addWidget(makeLabel(tr("QOR Corvane"), "titleLabel", false, this), 0, Qt::AlignCenter);
     outer->addWidget(makeLabel(tr("QOR Corvane is designed to bridge sim racing hardware to RC vehicles via "
                                   "wireless communication. By using this application, you acknowledge and "

@@ -54,7 +54,7 @@ void PedalVerificationDialog::buildUi()
 
     auto *layout = new QVBoxLayout(this);
     layout->setSpacing(12);
-    layout->setContentsMargins(16, 16, 16, 16);
+    layout->setContentsMargins(24, 16, 24, 16);
 
     auto *instruction = new QLabel(tr("Press each pedal once and make sure the right bar lights up.") + QLatin1Char('\n')
                                        + tr("Do not continue if a pedal triggers the wrong axis."),

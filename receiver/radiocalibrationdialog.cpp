@@ -53,7 +53,7 @@ RadioCalibrationDialog::RadioCalibrationDialog(CorvaneController *controller, QW
     setModal(true);
 
     auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(16, 16, 16, 16);
+    layout->setContentsMargins(24, 16, 24, 16);
     layout->setSpacing(16);
 
     m_stepTitle = centredLabel(QString(), this);

@@ -1,11 +1,16 @@
+#include <QAbstractScrollArea>
 #include <QApplication>
+#include <QLabel>
 #include <QPainter>
 #include <QSettings>
+
+#include <memory>
 
 #include "app/disclaimerdialog.h"
 #include "app/mainwindow.h"
 #include "app/profilemanagerdialog.h"
 #include "bridge/corvanecontroller.h"
+#include "ostraui/pageheader.h"
 #include "ostraui/pagestack.h"
 #include "ostraui/sidebar.h"
 #include "ostraui/theme.h"
@@ -39,6 +44,24 @@ QImage composed(QWidget &window, QDialog &dialog)
     const QImage card = dialog.grab().toImage();
     QPainter(&image).drawImage(QPoint((image.width() - card.width()) / 2, (image.height() - card.height()) / 2), card);
     return image;
+}
+
+// Where a label's text begins, in the window's coordinates.
+int textLeft(const QLabel *label)
+{
+    return label->mapTo(label->window(), label->contentsRect().topLeft()).x();
+}
+
+// The first column of a rectangle of the picture that shows anything but the card's colour.
+int firstPainted(const QImage &image, const QRect &rect)
+{
+    for (int x = rect.left(); x <= rect.right(); ++x) {
+        for (int y = rect.top(); y <= rect.bottom(); ++y) {
+            if (image.pixelColor(x, y) != ostra::ThemeColors::surface)
+                return x;
+        }
+    }
+    return -1;
 }
 
 } // namespace
@@ -85,6 +108,65 @@ private slots:
         corvane::ProfileManagerDialog profiles(window.controller()->profileManager(), &window);
         save(composed(window, profiles), QStringLiteral("dialog-profiles"));
         profiles.reject();
+    }
+
+    void subtitlesLineUp_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("start") << 0 << "Choose a product to get started";
+        QTest::newRow("vehicles title") << 3 << "What are you driving?";
+        QTest::newRow("vehicles subtitle") << 3 << "Pick a vehicle type. You can switch at any time.";
+        QTest::newRow("platforms subtitle") << 5 << "One controller drives every platform \u2014 pick yours to see its tests.";
+        QTest::newRow("race control") << 7 << "Watch and control every car at once: stop all, speed caps, safety link.";
+    }
+
+    // A page's subtitle begins where the page title above it begins.
+    void subtitlesLineUp()
+    {
+        QFETCH(int, page);
+        QFETCH(QString, text);
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.showPage(page);
+        window.findChild<ostra::PageStack *>(QStringLiteral("contentStack"))->finishTransition();
+        QCoreApplication::processEvents();
+        const QLabel *title = window.findChild<ostra::PageHeader *>()->findChild<QLabel *>();
+        const QLabel *subtitle = nullptr;
+        for (const QLabel *label : window.findChildren<QLabel *>())
+            subtitle = label->isVisible() && label->text() == text ? label : subtitle;
+        QVERIFY(subtitle);
+        QCOMPARE(textLeft(subtitle), textLeft(title));
+    }
+
+    void dialogTitlesLineUp_data()
+    {
+        QTest::addColumn<QString>("key");
+        for (const QString &key : MainWindow::snapshotDialogKeys())
+            QTest::newRow(qPrintable(key)) << key;
+    }
+
+    // A dialog's content begins under the first letter of its title, within the pixel by which
+    // glyphs of different sizes stand off their boxes.
+    void dialogTitlesLineUp()
+    {
+        QFETCH(QString, key);
+        MainWindow window;
+        std::unique_ptr<QDialog> dialog(window.buildSnapshotDialog(key));
+        dialog->show();
+        QCoreApplication::processEvents();
+        const QImage image = dialog->grab().toImage();
+        const auto inDialog = [&](const QWidget *widget) {
+            return QRect(widget->mapTo(dialog.get(), QPoint()), widget->size());
+        };
+        const QRect title = inDialog(dialog->findChild<QWidget *>(QStringLiteral("ostraDialogHeader"))->findChild<QLabel *>());
+        // Clear of the card's border and its rounded bottom corners.
+        const QRect content =
+            inDialog(dialog->findChild<QAbstractScrollArea *>(QStringLiteral("ostraDialogScroll"))->viewport())
+                .adjusted(3, 0, 0, -22);
+        const int offset = firstPainted(image, title) - firstPainted(image, content);
+        QVERIFY2(qAbs(offset) <= 1, qPrintable(QString::number(offset)));
     }
 
     void darkTheme()
