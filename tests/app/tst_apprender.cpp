@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPainter>
+#include <QPushButton>
 #include <QSettings>
 
 #include <memory>
@@ -167,6 +168,43 @@ private slots:
                 .adjusted(3, 0, 0, -22);
         const int offset = firstPainted(image, title) - firstPainted(image, content);
         QVERIFY2(qAbs(offset) <= 1, qPrintable(QString::number(offset)));
+    }
+
+    void refreshButtonsLookAlike_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QString>("dialog");
+        QTest::newRow("car page") << 1 << "";
+        QTest::newRow("helicopter page") << 4 << "";
+        QTest::newRow("motion page") << 6 << "";
+        QTest::newRow("radio calibration") << 0 << "radio-cal";
+        QTest::newRow("receiver firmware") << 0 << "fw-receiver";
+        QTest::newRow("receiver V4 firmware") << 0 << "fw-receiver-v4";
+    }
+
+    // Every Refresh beside a device or port list is the kit's plain button: its fill and border.
+    void refreshButtonsLookAlike()
+    {
+        QFETCH(int, page);
+        QFETCH(QString, dialog);
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.showPage(page);
+        window.findChild<ostra::PageStack *>(QStringLiteral("contentStack"))->finishTransition();
+        std::unique_ptr<QDialog> shown(dialog.isEmpty() ? nullptr : window.buildSnapshotDialog(dialog));
+        QWidget *holder = shown ? static_cast<QWidget *>(shown.get()) : &window;
+        if (shown)
+            shown->show();
+        QCoreApplication::processEvents();
+        QPushButton *refresh = nullptr;
+        for (QPushButton *button : holder->findChildren<QPushButton *>())
+            refresh = button->isVisible() && button->text() == QLatin1String("Refresh") ? button : refresh;
+        QVERIFY(refresh);
+        const QImage image = refresh->grab().toImage();
+        const int mid = image.height() / 2;
+        QCOMPARE(image.pixelColor(4, mid), ostra::ThemeColors::surface);
+        QCOMPARE(image.pixelColor(0, mid), ostra::ThemeColors::border);
     }
 
     void darkTheme()
