@@ -248,8 +248,9 @@ private slots:
         setDisclaimerAccepted(true);
         MainWindow window;
         window.showPage(start);
+        window.findChild<ostra::PageStack *>(QStringLiteral("contentStack"))->finishTransition();
         window.show();
-        QApplication::setActiveWindow(&window);
+        window.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&window));
         auto *target = window.findChild<ostra::Card *>(card);
         QVERIFY(target);
