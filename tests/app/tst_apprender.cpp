@@ -47,6 +47,18 @@ QImage composed(QWidget &window, QDialog &dialog)
     return image;
 }
 
+// The window shown on a page, its switch done.
+bool showOn(MainWindow &window, int page)
+{
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        return false;
+    window.showPage(page);
+    window.findChild<ostra::PageStack *>(QStringLiteral("contentStack"))->finishTransition();
+    QCoreApplication::processEvents();
+    return true;
+}
+
 // Where a label's text begins, in the window's coordinates.
 int textLeft(const QLabel *label)
 {
@@ -128,11 +140,7 @@ private slots:
         QFETCH(int, page);
         QFETCH(QString, text);
         MainWindow window;
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        window.showPage(page);
-        window.findChild<ostra::PageStack *>(QStringLiteral("contentStack"))->finishTransition();
-        QCoreApplication::processEvents();
+        QVERIFY(showOn(window, page));
         const QLabel *title = window.findChild<ostra::PageHeader *>()->findChild<QLabel *>();
         const QLabel *subtitle = nullptr;
         for (const QLabel *label : window.findChildren<QLabel *>())
@@ -188,10 +196,7 @@ private slots:
         QFETCH(int, page);
         QFETCH(QString, dialog);
         MainWindow window;
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        window.showPage(page);
-        window.findChild<ostra::PageStack *>(QStringLiteral("contentStack"))->finishTransition();
+        QVERIFY(showOn(window, page));
         std::unique_ptr<QDialog> shown(dialog.isEmpty() ? nullptr : window.buildSnapshotDialog(dialog));
         QWidget *holder = shown ? static_cast<QWidget *>(shown.get()) : &window;
         if (shown)
