@@ -122,8 +122,9 @@ private:
     // Return reaches the dialog only when the focused control did not take it.
     bool pressDefault(QKeyEvent *event)
     {
-        const bool enter = event->key() == Qt::Key_Enter && event->modifiers() == Qt::KeypadModifier;
-        if (!enter && (event->key() != Qt::Key_Return || event->modifiers() != Qt::NoModifier))
+        const int key = event->key();
+        const bool plain = (key == Qt::Key_Return || key == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier;
+        if (!plain && !(key == Qt::Key_Enter && event->modifiers() == Qt::KeypadModifier))
             return false;
         if (QPushButton *button = answer())
             button->click();

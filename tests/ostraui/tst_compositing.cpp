@@ -3,6 +3,8 @@
 #include <QTest>
 #include <QtGui/qguiapplication_platform.h>
 
+#include <memory>
+
 #include <xcb/xcb.h>
 
 #include "ostraui/compositing.h"
@@ -12,29 +14,21 @@
 // makes its own application objects, as a program may make one after another.
 namespace {
 
-// An application on the given display, whatever $DISPLAY says.
-class Application
+// An application on the given display whatever $DISPLAY says, or on $DISPLAY's. Its arguments
+// live on until the next call, which comes after it is gone.
+std::unique_ptr<QGuiApplication> application(QByteArray display = QByteArray())
 {
-public:
-    explicit Application(const QByteArray &display = QByteArray())
-        : m_arguments({QByteArray("tst_compositing")})
-    {
-        if (!display.isEmpty())
-            m_arguments << QByteArray("-display") << display;
-        for (QByteArray &argument : m_arguments)
-            m_argv.push_back(argument.data());
-        m_argc = int(m_argv.size());
-        m_app = std::make_unique<QGuiApplication>(m_argc, m_argv.data());
-    }
-
-    QGuiApplication *get() const { return m_app.get(); }
-
-private:
-    QList<QByteArray> m_arguments;
-    std::vector<char *> m_argv;
-    int m_argc = 0;
-    std::unique_ptr<QGuiApplication> m_app;
-};
+    static QByteArray arguments[3];
+    static char *argv[3];
+    static int argc;
+    arguments[0] = "tst_compositing";
+    arguments[1] = "-display";
+    arguments[2] = display;
+    for (int i = 0; i < 3; ++i)
+        argv[i] = arguments[i].data();
+    argc = display.isEmpty() ? 1 : 3;
+    return std::make_unique<QGuiApplication>(argc, argv);
+}
 
 // Holds the compositing manager's selection of screen 0, as a compositor there does.
 void ownCompositorSelection()
@@ -71,12 +65,12 @@ private slots:
     {
         QPointer<ostra::Compositing> first;
         {
-            Application app;
+            auto app = application();
             first = ostra::Compositing::instance();
             QCOMPARE(first->parent(), app.get());
         }
         QVERIFY(first.isNull());
-        Application app;
+        auto app = application();
         ostra::Compositing *second = ostra::Compositing::instance();
         QCOMPARE(second->parent(), app.get());
         QVERIFY(!second->active());
@@ -88,7 +82,7 @@ private slots:
     {
         const QByteArray display = qgetenv("DISPLAY");
         qputenv("DISPLAY", display + ".7");
-        Application app(display);
+        auto app = application(display);
         ownCompositorSelection();
         const bool active = ostra::Compositing::instance()->active();
         qputenv("DISPLAY", display);
