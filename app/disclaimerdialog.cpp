@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "ostraui/dialogchrome.h"
+#include "ostraui/dialogkeyboard.h"
 #include "ostraui/theme.h"
 
 namespace corvane {
@@ -53,7 +54,7 @@ DisclaimerDialog::DisclaimerDialog(QWidget *parent)
 
     auto *outer = new QVBoxLayout(this);
     outer->setSpacing(12);
-    outer->setContentsMargins(20, 20, 20, 20);
+    outer->setContentsMargins(24, 20, 24, 20);
     outer->addWidget(makeLabel(tr("QOR Corvane"), "titleLabel", false, this), 0, Qt::AlignCenter);
     outer->addWidget(makeLabel(tr("QOR Corvane is designed to bridge sim racing hardware to RC vehicles via "
                                   "wireless communication. By using this application, you acknowledge and "
@@ -123,6 +124,8 @@ DisclaimerDialog::DisclaimerDialog(QWidget *parent)
         accept();
     });
 
+    // A stray Return must not agree.
+    ostra::setNoDefaultButton(this);
     ostra::applyDialogChrome(this);
 }
 

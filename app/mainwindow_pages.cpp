@@ -160,9 +160,7 @@ QWidget *MainWindow::buildStartPage()
 {
     QVBoxLayout *layout = nullptr;
     QWidget *content = makePageContent(&layout);
-    QLabel *subline = makeRoleLabel(tr("Choose a product to get started"), "subline", content);
-    subline->setContentsMargins(4, 0, 4, 0);
-    layout->addWidget(subline);
+    layout->addWidget(makeRoleLabel(tr("Choose a product to get started"), "subline", content));
 
     auto *grid = new ResponsiveGrid(340, 16);
     layout->addLayout(grid);
@@ -242,7 +240,6 @@ QScrollArea *MainWindow::buildChooserPage(const QString &title, const QString &s
     QVBoxLayout *layout = nullptr;
     *content = makePageContent(&layout);
     auto *heading = new QVBoxLayout;
-    heading->setContentsMargins(4, 0, 4, 0);
     heading->setSpacing(4);
     heading->addWidget(makeStyledLabel(title, uiFont(17, 600), ThemeColors::ink, *content));
     heading->addWidget(makeStyledLabel(subtitle, uiFont(14, 400), ThemeColors::textMuted, *content));

@@ -128,6 +128,8 @@ void AxisConfigDialog::buildUi()
 
     m_pageStack = new CurrentPageTabWidget(this);
     m_pageStack->tabBar()->hide();
+    // The tab widget hands its focus on to its tab bar: hidden, it would hold Tab at the stack.
+    m_pageStack->tabBar()->setFocusPolicy(Qt::NoFocus);
     m_pageStack->addTab(buildMappingPage(), tr("Mapping"));
 
     auto *calibration = new QWidget(m_pageStack);

@@ -53,7 +53,7 @@ DashboardSettingsDialog::DashboardSettingsDialog(const DashboardSettings &settin
     setWindowTitle(tr("Dashboard Settings"));
     setMinimumWidth(360);
     auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(20, 20, 20, 20);
+    layout->setContentsMargins(24, 20, 24, 20);
     layout->setSpacing(16);
     auto *form = new QFormLayout;
     form->setSpacing(12);

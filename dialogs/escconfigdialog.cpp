@@ -61,7 +61,7 @@ EscConfigDialog::EscConfigDialog(CorvaneController *controller, QWidget *parent)
     scroll->setStyleSheet(QStringLiteral("QScrollArea { padding: 0px 4px 0px 0px; }"));
     auto *content = new QWidget(scroll);
     auto *contentLayout = new QVBoxLayout(content);
-    contentLayout->setContentsMargins(16, 16, 16, 16);
+    contentLayout->setContentsMargins(24, 16, 24, 16);
     contentLayout->setSpacing(12);
     auto *tabs = new QTabWidget(content);
     tabs->addTab(buildThrottleTab(), tr("Throttle / Brake"));
@@ -75,7 +75,7 @@ EscConfigDialog::EscConfigDialog(CorvaneController *controller, QWidget *parent)
     footer->setObjectName(QStringLiteral("dlgFooter"));
     footer->setAttribute(Qt::WA_StyledBackground);
     auto *footerLayout = new QHBoxLayout(footer);
-    footerLayout->setContentsMargins(16, 10, 16, 10);
+    footerLayout->setContentsMargins(24, 10, 24, 10);
     auto *reset = new QPushButton(tr("Reset to defaults"), footer);
     reset->setProperty("ghost", true);
     connect(reset, &QPushButton::clicked, this, &EscConfigDialog::onResetToDefaults);

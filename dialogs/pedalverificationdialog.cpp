@@ -13,6 +13,7 @@
 
 #include "bridge/corvanecontroller.h"
 #include "ostraui/dialogchrome.h"
+#include "ostraui/dialogkeyboard.h"
 #include "ostraui/theme.h"
 
 namespace corvane {
@@ -38,6 +39,8 @@ PedalVerificationDialog::PedalVerificationDialog(CorvaneController *controller, 
     buildUi();
     connect(m_pollTimer, &QTimer::timeout, this, &PedalVerificationDialog::onPollTimer);
     m_pollTimer->start(PollIntervalMs);
+    // Starting transmission puts the car in motion: never on a stray Return.
+    ostra::setNoDefaultButton(this);
     ostra::applyDialogChrome(this, QString());
 }
 
@@ -51,7 +54,7 @@ void PedalVerificationDialog::buildUi()
 
     auto *layout = new QVBoxLayout(this);
     layout->setSpacing(12);
-    layout->setContentsMargins(16, 16, 16, 16);
+    layout->setContentsMargins(24, 16, 24, 16);
 
     auto *instruction = new QLabel(tr("Press each pedal once and make sure the right bar lights up.") + QLatin1Char('\n')
                                        + tr("Do not continue if a pedal triggers the wrong axis."),

@@ -143,7 +143,7 @@ void TransmissionView::buildUi()
     scroll->setStyleSheet(QStringLiteral("QScrollArea { padding: 0px 4px 12px 0px; }"));
     auto *content = new QWidget(scroll);
     auto *column = new QVBoxLayout(content);
-    column->setContentsMargins(16, 16, 16, 16);
+    column->setContentsMargins(24, 16, 24, 16);
     column->setSpacing(12);
 
     m_tabs = new QTabWidget(content);

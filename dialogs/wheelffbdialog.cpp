@@ -66,7 +66,7 @@ WheelFfbDialog::WheelFfbDialog(CorvaneController *controller, QWidget *parent)
     auto *page = new QWidget(this);
     page->setObjectName(QStringLiteral("wheelFfbPage"));
     auto *layout = new QVBoxLayout(page);
-    layout->setContentsMargins(20, 20, 20, 20);
+    layout->setContentsMargins(24, 20, 24, 20);
     layout->setSpacing(14);
 
     layout->addWidget(ostra::makeDialogHeading(tr("Compatibility"), this));
@@ -162,7 +162,7 @@ WheelFfbDialog::WheelFfbDialog(CorvaneController *controller, QWidget *parent)
     outer->setSpacing(0);
     outer->addWidget(page, 1);
     auto *closeRow = new QHBoxLayout;
-    closeRow->setContentsMargins(20, 0, 20, 20);
+    closeRow->setContentsMargins(24, 0, 24, 20);
     closeRow->addStretch(1);
     auto *close = new QPushButton(tr("Close"), this);
     connect(close, &QPushButton::clicked, this, &QDialog::accept);

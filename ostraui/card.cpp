@@ -1,10 +1,12 @@
 #include "ostraui/card.h"
 
 #include <QGraphicsOpacityEffect>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QVBoxLayout>
 
+#include "ostraui/focusring.h"
 #include "ostraui/shadowlayer.h"
 #include "ostraui/theme.h"
 
@@ -32,6 +34,7 @@ void Card::setClickable(bool clickable)
 {
     m_clickable = clickable;
     setCursor(clickable ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    setFocusPolicy(clickable ? Qt::StrongFocus : Qt::NoFocus);
 }
 
 void Card::setDimmed(bool dimmed)
@@ -60,6 +63,8 @@ void Card::paintEvent(QPaintEvent *)
     painter.setPen(QPen(m_clickable && m_hovered ? ThemeColors::borderStrong : ThemeColors::borderLight, 1));
     painter.setBrush(ThemeColors::surface);
     painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), cornerRadius, cornerRadius);
+    if (m_clickable && showsFocusRing(this))
+        paintFocusRing(&painter, rect(), cornerRadius);
 }
 
 void Card::enterEvent(QEnterEvent *event)
@@ -103,6 +108,18 @@ void Card::mouseReleaseEvent(QMouseEvent *event)
         return;
     }
     QFrame::mouseReleaseEvent(event);
+}
+
+void Card::keyPressEvent(QKeyEvent *event)
+{
+    const int key = event->key();
+    if (m_clickable && !event->isAutoRepeat()
+        && (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Select)) {
+        event->accept();
+        emit clicked();
+        return;
+    }
+    QFrame::keyPressEvent(event);
 }
 
 void Card::showEvent(QShowEvent *event)

@@ -7,7 +7,7 @@ class QVBoxLayout;
 namespace ostra {
 
 // The rounded surface on which pages group their content; its shadow is painted by the
-// container's ShadowLayer.
+// container's ShadowLayer. A clickable card takes Tab focus and acts on Space and Return too.
 class Card : public QFrame
 {
     Q_OBJECT
@@ -34,6 +34,7 @@ protected:
     void leaveEvent(QEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
     void moveEvent(QMoveEvent *event) override;

@@ -1,10 +1,13 @@
 #include "ostraui/compositing.h"
 
 #include <QGuiApplication>
+#include <QPointer>
 #include <QTimer>
 #include <QtGui/qguiapplication_platform.h>
 
 #include <xcb/xcb.h>
+// Last, so that its macros (None, Bool, Status) meet no header after it.
+#include <X11/Xlib.h>
 
 namespace ostra {
 
@@ -22,20 +25,22 @@ xcb_connection_t *x11Connection()
     return x11 ? x11->connection() : nullptr;
 }
 
-// The X screen number of the display, ":0.1" gives 1.
+// The X screen Qt's connection was opened on: the one "-display" or $DISPLAY named.
 int x11ScreenNumber()
 {
-    const QByteArray display = qgetenv("DISPLAY");
-    const int colon = display.lastIndexOf(':');
-    const int dot = display.indexOf('.', colon < 0 ? 0 : colon);
-    return dot < 0 ? 0 : display.mid(dot + 1).toInt();
+    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    Display *display = x11 ? x11->display() : nullptr;
+    return display ? DefaultScreen(display) : 0;
 }
 
 } // namespace
 
 Compositing *Compositing::instance()
 {
-    static Compositing *const compositing = new Compositing;
+    // A child of the application object, gone with it; a later application gets its own.
+    static QPointer<Compositing> compositing;
+    if (!compositing)
+        compositing = new Compositing;
     return compositing;
 }
 

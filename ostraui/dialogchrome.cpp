@@ -24,6 +24,7 @@
 
 #include "ostraui/alphacolor.h"
 #include "ostraui/compositing.h"
+#include "ostraui/dialogkeyboard.h"
 #include "ostraui/screenfit.h"
 #include "ostraui/shadowlayer.h"
 #include "ostraui/theme.h"
@@ -471,6 +472,7 @@ void applyDialogChrome(QDialog *dialog, const QString &subtitle)
         outer->addWidget(footer, 0);
 
     new DialogChrome(dialog, header, titleLabel, outer);
+    applyDialogKeyboard(dialog);
 
     const QList<QDialogButtonBox *> boxes = dialog->findChildren<QDialogButtonBox *>();
     for (QDialogButtonBox *box : boxes) {

@@ -1,11 +1,36 @@
 #include "ostraui/focusring.h"
 
+#include <QApplication>
+#include <QFocusEvent>
 #include <QPainter>
 #include <QWidget>
 
 #include "ostraui/theme.h"
 
 namespace ostra {
+
+namespace {
+
+class KeyboardFocusTracker : public QObject
+{
+public:
+    using QObject::QObject;
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::FocusIn && watched->isWidgetType()
+            && static_cast<QFocusEvent *>(event)->reason() == Qt::MouseFocusReason)
+            static_cast<QWidget *>(watched)->window()->setAttribute(Qt::WA_KeyboardFocusChange, false);
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+} // namespace
+
+void trackKeyboardFocus(QApplication &app)
+{
+    app.installEventFilter(new KeyboardFocusTracker(&app));
+}
 
 bool showsFocusRing(const QWidget *widget)
 {

@@ -2,6 +2,7 @@
 
 #include <QRectF>
 
+class QApplication;
 class QPainter;
 class QWidget;
 
@@ -10,6 +11,10 @@ namespace ostra {
 // Whether the widget holds focus that the keyboard gave it; a mouse click gives focus too but
 // shows no ring.
 bool showsFocusRing(const QWidget *widget);
+
+// Qt marks a window once Tab moves focus in it and keeps the mark; this clears it whenever a
+// click moves focus, so that a clicked control shows no ring until Tab is pressed again.
+void trackKeyboardFocus(QApplication &app);
 
 // The theme's focus ring: a 2 px line just inside `rect`, rounded as the control is.
 void paintFocusRing(QPainter *painter, const QRectF &rect, double radius);

@@ -1,5 +1,7 @@
 #include "ostraui/hoverbutton.h"
 
+#include <QKeyEvent>
+
 namespace ostra {
 
 HoverButton::HoverButton(QWidget *parent)
@@ -20,6 +22,16 @@ void HoverButton::leaveEvent(QEvent *event)
     m_hovered = false;
     update();
     QAbstractButton::leaveEvent(event);
+}
+
+void HoverButton::keyPressEvent(QKeyEvent *event)
+{
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !event->isAutoRepeat()) {
+        event->accept();
+        click();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }
 
 } // namespace ostra

@@ -4,7 +4,8 @@
 
 namespace ostra {
 
-// A custom-painted button that repaints as the pointer enters and leaves it.
+// A custom-painted button that repaints as the pointer enters and leaves it. Return and Enter
+// press it as Space does, as they press the kit's other clickable rows and cards.
 class HoverButton : public QAbstractButton
 {
     Q_OBJECT
@@ -16,6 +17,7 @@ public:
 protected:
     void enterEvent(QEnterEvent *event) override;
     void leaveEvent(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     bool m_hovered = false;

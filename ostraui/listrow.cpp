@@ -9,11 +9,10 @@
 namespace ostra {
 
 ListRow::ListRow(const QString &title, QWidget *parent)
-    : QAbstractButton(parent)
+    : HoverButton(parent)
 {
     setText(title);
     setCursor(Qt::PointingHandCursor);
-    setAttribute(Qt::WA_Hover);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
 
@@ -41,20 +40,6 @@ QSize ListRow::sizeHint() const
     return QSize(200, m_subtitle.isEmpty() ? 44 : 56);
 }
 
-void ListRow::enterEvent(QEnterEvent *event)
-{
-    QAbstractButton::enterEvent(event);
-    m_hovered = true;
-    update();
-}
-
-void ListRow::leaveEvent(QEvent *event)
-{
-    QAbstractButton::leaveEvent(event);
-    m_hovered = false;
-    update();
-}
-
 void ListRow::paintEvent(QPaintEvent *)
 {
     using namespace ThemeColors;
@@ -63,7 +48,7 @@ void ListRow::paintEvent(QPaintEvent *)
     const QRectF r(rect());
     const bool enabled = isEnabled();
 
-    if ((m_hovered || isDown()) && enabled) {
+    if ((isHovered() || isDown()) && enabled) {
         painter.setPen(Qt::NoPen);
         painter.setBrush(isDown() ? hairline : windowBg);
         painter.drawRoundedRect(r, 10, 10);

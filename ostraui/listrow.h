@@ -1,11 +1,11 @@
 #pragma once
 
-#include <QAbstractButton>
+#include "ostraui/hoverbutton.h"
 
 namespace ostra {
 
 // A clickable row: title, optional subtitle, optional trailing text and a chevron.
-class ListRow : public QAbstractButton
+class ListRow : public HoverButton
 {
     Q_OBJECT
 public:
@@ -21,14 +21,11 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-    void enterEvent(QEnterEvent *event) override;
-    void leaveEvent(QEvent *event) override;
 
 private:
     QString m_subtitle;
     QString m_trailing;
     bool m_showChevron = true;
-    bool m_hovered = false;
 };
 
 } // namespace ostra

@@ -1,5 +1,6 @@
 #include "ostraui/segmented.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QVariantAnimation>
@@ -7,6 +8,7 @@
 #include <algorithm>
 
 #include "ostraui/alphacolor.h"
+#include "ostraui/focusring.h"
 #include "ostraui/shadowlayer.h"
 #include "ostraui/theme.h"
 
@@ -17,6 +19,7 @@ Segmented::Segmented(const QStringList &options, QWidget *parent)
     , m_slide(new QVariantAnimation(this))
 {
     setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_slide->setEasingCurve(motionCurve());
@@ -154,6 +157,8 @@ void Segmented::paintEvent(QPaintEvent *)
         painter.drawText(QRectF(seg.left(), centre + 3, seg.width(), seg.bottom() - centre - 3),
                          Qt::AlignHCenter | Qt::AlignTop, option.mid(lineBreak + 1));
     }
+    if (showsFocusRing(this))
+        paintFocusRing(&painter, rect(), 14);
 }
 
 void Segmented::mousePressEvent(QMouseEvent *event)
@@ -162,6 +167,25 @@ void Segmented::mousePressEvent(QMouseEvent *event)
     if (i < 0 || !isEnabled() || !isOptionEnabled(i))
         return;
     setCurrentIndex(i, true);
+}
+
+void Segmented::keyPressEvent(QKeyEvent *event)
+{
+    int step = 0;
+    if (event->key() == Qt::Key_Left || event->key() == Qt::Key_Up)
+        step = -1;
+    else if (event->key() == Qt::Key_Right || event->key() == Qt::Key_Down)
+        step = 1;
+    if (step == 0) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    for (int i = m_current + step; i >= 0 && i < m_options.size(); i += step) {
+        if (isOptionEnabled(i)) {
+            setCurrentIndex(i, true);
+            break;
+        }
+    }
 }
 
 void Segmented::mouseMoveEvent(QMouseEvent *event)

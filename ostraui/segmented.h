@@ -9,7 +9,8 @@ class QVariantAnimation;
 namespace ostra {
 
 // A chooser of a few options with a thumb that slides to the chosen one. An option text may
-// hold one line break: the part after it is shown as a smaller second line.
+// hold one line break: the part after it is shown as a smaller second line. With Tab focus the
+// arrow keys choose the option before or after.
 class Segmented : public QWidget
 {
     Q_OBJECT
@@ -33,6 +34,7 @@ signals:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void leaveEvent(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;

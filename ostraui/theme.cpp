@@ -20,6 +20,7 @@
 #include <cmath>
 #include <iterator>
 
+#include "ostraui/focusring.h"
 #include "ostraui/ostrastyle.h"
 #include "ostraui/screenfit.h"
 #include "ostraui/systemboxes.h"
@@ -95,6 +96,7 @@ void installTheme(QApplication &app)
     }
 
     app.setStyle(new OstraStyle);
+    trackKeyboardFocus(app);
     app.installEventFilter(new SystemBoxes(&app));
     app.setPalette(buildPalette());
 

@@ -53,7 +53,7 @@ RadioCalibrationDialog::RadioCalibrationDialog(CorvaneController *controller, QW
     setModal(true);
 
     auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(16, 16, 16, 16);
+    layout->setContentsMargins(24, 16, 24, 16);
     layout->setSpacing(16);
 
     m_stepTitle = centredLabel(QString(), this);
@@ -157,9 +157,6 @@ QWidget *RadioCalibrationDialog::buildConnectCard()
                                               "QComboBox:hover { border-color: #E6EAF0; }"));
     auto *refresh = new QPushButton(tr("Refresh"), card);
     refresh->setCursor(Qt::PointingHandCursor);
-    refresh->setStyleSheet(QStringLiteral("QPushButton { background: #F7F9FB; color: #0F1720; border: 1px solid #E6EAF0; "
-                                          "border-radius: 4px; padding: 6px 12px; font-weight: bold; }"
-                                          "QPushButton:hover { background: #F7F9FB; }"));
     m_connectButton = makeButton(tr("Connect"), true, card);
     row->addWidget(m_portCombo, 1);
     row->addWidget(refresh);

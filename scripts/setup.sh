@@ -4,10 +4,10 @@ set -euo pipefail
 # qt6-wayland: the window on Wayland desktops without XWayland (xcb comes with Qt's GUI library);
 # xvfb and weston: the tests start the program on a virtual X server and a headless Wayland compositor;
 # openbox and x11-utils: the window manager the placement tests run under, and xprop to see it up;
-# libxcb1-dev: the compositing check.
+# libxcb1-dev and libx11-dev: the compositing check (the screen of Qt's X connection).
 packages=(cmake g++ qt6-base-dev qt6-serialport-dev qt6-websockets-dev qt6-l10n-tools libqrcodegencpp-dev
           libbenchmark-dev ninja-build ccache xvfb xauth socat pkg-config iproute2 umockdev libumockdev-dev
-          qt6-wayland weston openbox x11-utils libxcb1-dev)
+          qt6-wayland weston openbox x11-utils libxcb1-dev libx11-dev)
 # The fuzz build (scripts/fuzz.sh) needs clang and its libFuzzer and sanitizer runtimes.
 if [ "${OSTRA_FUZZ:-0}" = 1 ]; then packages+=(clang-14 libclang-rt-14-dev); fi
 missing=()

@@ -170,9 +170,7 @@ void FirmwareUpdateDialog::buildUi()
             "padding: 6px 10px; }QComboBox:hover { border-color: #E6EAF0; }"));
         row->addWidget(m_portList, 1);
         m_refreshButton = new QPushButton(tr("Refresh"), m_receiverCard);
-        m_refreshButton->setStyleSheet(QStringLiteral(
-            "QPushButton { background: #F7F9FB; color: #0F1720; border: 1px solid #E6EAF0; border-radius: 4px; "
-            "padding: 6px 12px; }QPushButton:hover { background: #F7F9FB; }"));
+        m_refreshButton->setCursor(Qt::PointingHandCursor);
         connect(m_refreshButton, &QPushButton::clicked, this, &FirmwareUpdateDialog::onReceiverRefreshPorts);
         row->addWidget(m_refreshButton);
         m_connectButton = new QPushButton(tr("Connect"), m_receiverCard);

@@ -72,7 +72,7 @@ ReceiverV4UpdateDialog::ReceiverV4UpdateDialog(CorvaneController *controller, QW
     setWindowTitle(tr("QOR Receiver V4 Firmware"));
     setMinimumWidth(560);
     auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(20, 12, 20, 20);
+    layout->setContentsMargins(24, 12, 24, 20);
 
     // 1. The cable.
     QFrame *cableCard = ostra::makeDialogCard(this);

@@ -29,7 +29,7 @@ MotionOutputDialog::MotionOutputDialog(CorvaneController *controller, QWidget *p
     setWindowTitle(tr("Motion Rig Output"));
     setMinimumWidth(460);
     auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(20, 20, 20, 20);
+    layout->setContentsMargins(24, 20, 24, 20);
     layout->setSpacing(14);
 
     auto *intro = new QLabel(tr("Streams the car's motion telemetry (lateral G, yaw) as DiRT Rally-format UDP. "

@@ -58,7 +58,6 @@ RaceControlPage::RaceControlPage(RaceControl *control, QWidget *parent)
 
     QLabel *intro = ostra::makeRoleLabel(
         tr("Watch and control every car at once: stop all, speed caps, safety link."), "subline", m_content);
-    intro->setContentsMargins(4, 0, 4, 0);
     content->addWidget(intro);
 
     // The cards, the car grid and the hint stand on a panel of the window's colour: the

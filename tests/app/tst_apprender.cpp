@@ -1,11 +1,17 @@
+#include <QAbstractScrollArea>
 #include <QApplication>
+#include <QLabel>
 #include <QPainter>
+#include <QPushButton>
 #include <QSettings>
+
+#include <memory>
 
 #include "app/disclaimerdialog.h"
 #include "app/mainwindow.h"
 #include "app/profilemanagerdialog.h"
 #include "bridge/corvanecontroller.h"
+#include "ostraui/pageheader.h"
 #include "ostraui/pagestack.h"
 #include "ostraui/sidebar.h"
 #include "ostraui/theme.h"
@@ -39,6 +45,36 @@ QImage composed(QWidget &window, QDialog &dialog)
     const QImage card = dialog.grab().toImage();
     QPainter(&image).drawImage(QPoint((image.width() - card.width()) / 2, (image.height() - card.height()) / 2), card);
     return image;
+}
+
+// The window shown on a page, its switch done.
+bool showOn(MainWindow &window, int page)
+{
+    window.show();
+    if (!QTest::qWaitForWindowExposed(&window))
+        return false;
+    window.showPage(page);
+    window.findChild<ostra::PageStack *>(QStringLiteral("contentStack"))->finishTransition();
+    QCoreApplication::processEvents();
+    return true;
+}
+
+// Where a label's text begins, in the window's coordinates.
+int textLeft(const QLabel *label)
+{
+    return label->mapTo(label->window(), label->contentsRect().topLeft()).x();
+}
+
+// The first column of a rectangle of the picture that shows anything but the card's colour.
+int firstPainted(const QImage &image, const QRect &rect)
+{
+    for (int x = rect.left(); x <= rect.right(); ++x) {
+        for (int y = rect.top(); y <= rect.bottom(); ++y) {
+            if (image.pixelColor(x, y) != ostra::ThemeColors::surface)
+                return x;
+        }
+    }
+    return -1;
 }
 
 } // namespace
@@ -85,6 +121,95 @@ private slots:
         corvane::ProfileManagerDialog profiles(window.controller()->profileManager(), &window);
         save(composed(window, profiles), QStringLiteral("dialog-profiles"));
         profiles.reject();
+    }
+
+    void subtitlesLineUp_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("start") << 0 << "Choose a product to get started";
+        QTest::newRow("vehicles title") << 3 << "What are you driving?";
+        QTest::newRow("vehicles subtitle") << 3 << "Pick a vehicle type. You can switch at any time.";
+        QTest::newRow("platforms subtitle") << 5 << "One controller drives every platform \u2014 pick yours to see its tests.";
+        QTest::newRow("race control") << 7 << "Watch and control every car at once: stop all, speed caps, safety link.";
+    }
+
+    // A page's subtitle begins where the page title above it begins.
+    void subtitlesLineUp()
+    {
+        QFETCH(int, page);
+        QFETCH(QString, text);
+        MainWindow window;
+        QVERIFY(showOn(window, page));
+        const QLabel *title = window.findChild<ostra::PageHeader *>()->findChild<QLabel *>();
+        const QLabel *subtitle = nullptr;
+        for (const QLabel *label : window.findChildren<QLabel *>())
+            subtitle = label->isVisible() && label->text() == text ? label : subtitle;
+        QVERIFY(subtitle);
+        QCOMPARE(textLeft(subtitle), textLeft(title));
+    }
+
+    void dialogTitlesLineUp_data()
+    {
+        QTest::addColumn<QString>("key");
+        for (const QString &key : MainWindow::snapshotDialogKeys())
+            QTest::newRow(qPrintable(key)) << key;
+    }
+
+    // A dialog's content begins under the first letter of its title, within the pixel by which
+    // glyphs of different sizes stand off their boxes.
+    void dialogTitlesLineUp()
+    {
+        QFETCH(QString, key);
+        MainWindow window;
+        std::unique_ptr<QDialog> dialog(window.buildSnapshotDialog(key));
+        dialog->show();
+        QCoreApplication::processEvents();
+        const QImage image = dialog->grab().toImage();
+        const auto inDialog = [&](const QWidget *widget) {
+            return QRect(widget->mapTo(dialog.get(), QPoint()), widget->size());
+        };
+        const QRect title = inDialog(dialog->findChild<QWidget *>(QStringLiteral("ostraDialogHeader"))->findChild<QLabel *>());
+        // Clear of the card's border and its rounded bottom corners.
+        const QRect content =
+            inDialog(dialog->findChild<QAbstractScrollArea *>(QStringLiteral("ostraDialogScroll"))->viewport())
+                .adjusted(3, 0, 0, -22);
+        const int offset = firstPainted(image, title) - firstPainted(image, content);
+        QVERIFY2(qAbs(offset) <= 1, qPrintable(QString::number(offset)));
+    }
+
+    void refreshButtonsLookAlike_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QString>("dialog");
+        QTest::newRow("car page") << 1 << "";
+        QTest::newRow("helicopter page") << 4 << "";
+        QTest::newRow("motion page") << 6 << "";
+        QTest::newRow("radio calibration") << 0 << "radio-cal";
+        QTest::newRow("receiver firmware") << 0 << "fw-receiver";
+        QTest::newRow("receiver V4 firmware") << 0 << "fw-receiver-v4";
+    }
+
+    // Every Refresh beside a device or port list is the kit's plain button: its fill and border.
+    void refreshButtonsLookAlike()
+    {
+        QFETCH(int, page);
+        QFETCH(QString, dialog);
+        MainWindow window;
+        QVERIFY(showOn(window, page));
+        std::unique_ptr<QDialog> shown(dialog.isEmpty() ? nullptr : window.buildSnapshotDialog(dialog));
+        QWidget *holder = shown ? static_cast<QWidget *>(shown.get()) : &window;
+        if (shown)
+            shown->show();
+        QCoreApplication::processEvents();
+        QPushButton *refresh = nullptr;
+        for (QPushButton *button : holder->findChildren<QPushButton *>())
+            refresh = button->isVisible() && button->text() == QLatin1String("Refresh") ? button : refresh;
+        QVERIFY(refresh);
+        const QImage image = refresh->grab().toImage();
+        const int mid = image.height() / 2;
+        QCOMPARE(image.pixelColor(4, mid), ostra::ThemeColors::surface);
+        QCOMPARE(image.pixelColor(0, mid), ostra::ThemeColors::border);
     }
 
     void darkTheme()

@@ -7,6 +7,9 @@
 #include <QScrollArea>
 #include <QSettings>
 #include <QStackedLayout>
+#include <QtGui/qguiapplication_platform.h>
+
+#include <xcb/xcb.h>
 
 #include <memory>
 
@@ -73,6 +76,16 @@ QString overlapIn(QWidget *root)
         }
     }
     return QString();
+}
+
+// The window that holds the X server's keyboard focus.
+xcb_window_t inputFocus()
+{
+    xcb_connection_t *connection = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+    xcb_get_input_focus_reply_t *reply = xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr);
+    const xcb_window_t focus = reply ? reply->focus : xcb_window_t(XCB_NONE);
+    free(reply);
+    return focus;
 }
 
 } // namespace
@@ -159,6 +172,34 @@ private slots:
         QVERIFY(centredOver(dialog.get(), m_window.get()));
         dialog->close();
         ostra::Motion::instance()->setReducedMotion(false);
+    }
+
+    void closingADialogGivesTheKeyboardBack_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<int>("closingKey");
+        QTest::newRow("disclaimer, Escape") << "disclaimer" << int(Qt::Key_Escape);
+        QTest::newRow("axis, Escape") << "axis" << int(Qt::Key_Escape);
+        QTest::newRow("drive, Return") << "drive" << int(Qt::Key_Return);
+    }
+
+    // The keyboard goes back to the main window when a dialog closes, with a window manager or
+    // without one, where the X server would give it to the root window.
+    void closingADialogGivesTheKeyboardBack()
+    {
+        QFETCH(QString, key);
+        QFETCH(int, closingKey);
+        m_window->activateWindow();
+        QTRY_COMPARE(inputFocus(), xcb_window_t(m_window->winId()));
+        std::unique_ptr<QDialog> dialog(m_window->buildSnapshotDialog(key));
+        dialog->show();
+        dialog->activateWindow();
+        QTRY_COMPARE(inputFocus(), xcb_window_t(dialog->winId()));
+        QTRY_COMPARE(QApplication::activeWindow(), dialog.get());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(closingKey));
+        QTRY_VERIFY(!dialog->isVisible());
+        QTRY_COMPARE(inputFocus(), xcb_window_t(m_window->winId()));
+        QTRY_COMPARE(QApplication::activeWindow(), m_window.get());
     }
 
     void dialogsFit_data()

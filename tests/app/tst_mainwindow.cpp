@@ -221,6 +221,53 @@ private slots:
         QVERIFY(!window.findChild<ostra::Toast *>());
     }
 
+    void cardsActOnKeys_data()
+    {
+        QTest::addColumn<int>("start");
+        QTest::addColumn<QString>("card");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("page");
+        const QList<std::tuple<int, const char *, int>> cards = {
+            {0, "productCard_corvane", 3},           {0, "productCard_motion", 5},
+            {3, "vehicleCard_rc_car", 1},            {3, "vehicleCard_rc_helicopter", 4},
+            {5, "motionCard_motion_2dof", 6},        {5, "motionCard_motion_5dof", 6},
+        };
+        for (const auto &[start, card, page] : cards) {
+            QTest::addRow("%s space", card) << start << card << int(Qt::Key_Space) << page;
+            QTest::addRow("%s return", card) << start << card << int(Qt::Key_Return) << page;
+        }
+    }
+
+    // A card that acts on a click is reached with Tab, shows the focus ring and acts on Space
+    // and Return as on a click.
+    void cardsActOnKeys()
+    {
+        QFETCH(int, start);
+        QFETCH(QString, card);
+        QFETCH(int, key);
+        setDisclaimerAccepted(true);
+        MainWindow window;
+        window.showPage(start);
+        window.findChild<ostra::PageStack *>(QStringLiteral("contentStack"))->finishTransition();
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        auto *target = window.findChild<ostra::Card *>(card);
+        QVERIFY(target);
+        const QImage unfocused = target->grab().toImage();
+        for (int i = 0; i < 60 && !target->hasFocus(); ++i)
+            QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &window, Qt::Key_Tab);
+        QVERIFY(target->hasFocus());
+        const QImage focused = target->grab().toImage();
+        QCOMPARE(focused.pixelColor(1, target->height() / 2), ostra::ThemeColors::infoText);
+        QVERIFY(unfocused.pixelColor(1, target->height() / 2) != ostra::ThemeColors::infoText);
+        QTest::keyClick(target, Qt::Key(key));
+        QTEST(window.currentPage(), "page");
+        // The dimmed card acts on nothing, so Tab passes it by.
+        QCOMPARE(window.findChild<ostra::Card *>(QStringLiteral("vehicleCard_rc_airplane"))->focusPolicy(),
+                 Qt::NoFocus);
+    }
+
     void selection()
     {
         MainWindow window;

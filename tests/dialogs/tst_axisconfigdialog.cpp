@@ -684,6 +684,41 @@ private slots:
         QVERIFY2(gap <= 64, qPrintable(QString::number(gap)));
     }
 
+    void tabGoesAround_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<bool>("forward");
+        QTest::newRow("mapping, Tab") << 0 << true;
+        QTest::newRow("mapping, Shift+Tab") << 0 << false;
+        QTest::newRow("calibration, Tab") << 1 << true;
+        QTest::newRow("calibration, Shift+Tab") << 1 << false;
+    }
+
+    // Tab and Shift+Tab go from the first control through the shown page to Apply, and on round
+    // to the first control again.
+    void tabGoesAround()
+    {
+        QFETCH(int, page);
+        QFETCH(bool, forward);
+        CarRig rig;
+        AxisConfigDialog dialog(rig.controller.get());
+        dialog.findChild<ostra::Segmented *>()->setCurrentIndex(page);
+        dialog.show();
+        QApplication::setActiveWindow(&dialog);
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QWidget *first = QApplication::focusWidget();
+        QVERIFY(first);
+        auto *apply = ostratest::withText<QPushButton>(&dialog, QStringLiteral("Apply"));
+        bool applyReached = false;
+        int presses = 0;
+        do {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, forward ? Qt::NoModifier : Qt::ShiftModifier);
+            applyReached = applyReached || apply->hasFocus();
+        } while (!first->hasFocus() && ++presses < 300);
+        QVERIFY(applyReached);
+        QVERIFY2(first->hasFocus(), qPrintable(QApplication::focusWidget()->metaObject()->className()));
+    }
+
     void renderDarkToo() { QVERIFY(renderDarkTwin({"render"})); }
 };
 

@@ -1,12 +1,18 @@
 #include <QApplication>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QSignalSpy>
 #include <QSlider>
+
+#include <memory>
 
 #include "ostraui/busybutton.h"
 #include "ostraui/channelcell.h"
 #include "ostraui/dot.h"
+#include "ostraui/listrow.h"
 #include "ostraui/meter.h"
+#include "ostraui/navbutton.h"
 #include "ostraui/segmented.h"
 #include "ostraui/sliderrow.h"
 #include "ostraui/theme.h"
@@ -107,6 +113,58 @@ private slots:
         QCOMPARE(seg.currentIndex(), 0);
         QVERIFY(seg.isOptionEnabled(1));
         QCOMPARE(spy.count(), 1);
+    }
+
+    void keysActOnClickableControls_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("disabledOption");
+        QTest::addColumn<int>("acts");
+        QTest::addColumn<int>("index");
+        QTest::newRow("list row, Return") << "row" << int(Qt::Key_Return) << -1 << 1 << -1;
+        QTest::newRow("list row, Enter") << "row" << int(Qt::Key_Enter) << -1 << 1 << -1;
+        QTest::newRow("list row, Space") << "row" << int(Qt::Key_Space) << -1 << 1 << -1;
+        QTest::newRow("sidebar entry, Return") << "nav" << int(Qt::Key_Return) << -1 << 1 << -1;
+        QTest::newRow("segmented, Right") << "segmented" << int(Qt::Key_Right) << -1 << 1 << 1;
+        QTest::newRow("segmented, Left at the first") << "segmented" << int(Qt::Key_Left) << -1 << 0 << 0;
+        QTest::newRow("segmented, Right over a disabled option") << "segmented" << int(Qt::Key_Right) << 1 << 1 << 2;
+    }
+
+    // Tab reaches a control that acts on a click, and the keys act on it as the click does.
+    void keysActOnClickableControls()
+    {
+        QFETCH(QString, control);
+        QFETCH(int, key);
+        QFETCH(int, disabledOption);
+        QWidget window;
+        auto *layout = new QHBoxLayout(&window);
+        auto *before = new QLineEdit;
+        layout->addWidget(before);
+        QWidget *target = nullptr;
+        std::unique_ptr<QSignalSpy> acted;
+        if (control == QLatin1String("segmented")) {
+            auto *seg = new Segmented({"Car", "Heli", "Motion"});
+            seg->setOptionEnabled(disabledOption, false);
+            acted = std::make_unique<QSignalSpy>(seg, &Segmented::currentIndexChanged);
+            target = seg;
+        } else {
+            QAbstractButton *button = control == QLatin1String("row") ? static_cast<QAbstractButton *>(new ListRow("Axis config"))
+                                                                      : new NavButton("Dashboard");
+            acted = std::make_unique<QSignalSpy>(button, &QAbstractButton::clicked);
+            target = button;
+        }
+        layout->addWidget(target);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        before->setFocus();
+        QTest::keyClick(before, Qt::Key_Tab);
+        QVERIFY(target->hasFocus());
+        QTest::keyClick(target, Qt::Key(key));
+        QTEST(int(acted->count()), "acts");
+        if (auto *seg = qobject_cast<Segmented *>(target))
+            QTEST(seg->currentIndex(), "index");
     }
 
     void sliderRow()

@@ -303,6 +303,20 @@ private slots:
         // The entry that lost focus is back to its own look.
         QCOMPARE(entry->grab().toImage(), entryBefore);
         QVERIFY(window.grab().save(picture("focus")));
+
+        // Focus that a click gives shows no ring, after Tab was used or not; Tab brings it back.
+        const auto ringAt = [](QWidget *widget) {
+            return widget->grab().toImage().pixelColor(1, widget->height() / 2) == ThemeColors::infoText;
+        };
+        auto *clicked = sidebar->findChildren<NavButton *>().value(2);
+        QTest::mouseClick(clicked, Qt::LeftButton, {}, QPoint(clicked->width() / 2, clicked->height() / 2));
+        QVERIFY(clicked->hasFocus());
+        QVERIFY(!ringAt(clicked));
+        QTest::mouseClick(save, Qt::LeftButton);
+        QVERIFY(save->hasFocus());
+        QVERIFY(!ringAt(save));
+        QVERIFY(tabTo(entry));
+        QVERIFY(ringAt(entry));
     }
 
     // Qt's message and input boxes wear the dialog chrome, the kit's icons, buttons without

@@ -1,0 +1,165 @@
+#include "ostraui/dialogkeyboard.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QKeyEvent>
+#include <QPointer>
+#include <QPushButton>
+
+namespace ostra {
+
+namespace {
+
+const char NoDefaultProperty[] = "ostraNoDefault";
+
+// The footer the dialog chrome keeps below the content, or a button box: where a dialog's
+// answers are.
+bool isAnswer(const QPushButton *button, const QDialog *dialog)
+{
+    for (const QWidget *w = button->parentWidget(); w && w != dialog; w = w->parentWidget()) {
+        if (qobject_cast<const QDialogButtonBox *>(w) || w->objectName() == QLatin1String("ostraDialogFooter"))
+            return true;
+    }
+    return false;
+}
+
+// The widget Tab reaches first in a window that has no focus yet.
+QWidget *firstTabStop(QWidget *window)
+{
+    for (QWidget *w = window->nextInFocusChain(); w && w != window; w = w->nextInFocusChain()) {
+        QWidget *target = w;
+        while (target->focusProxy())
+            target = target->focusProxy();
+        if ((target->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(window) && w->isEnabled() && target->isEnabled())
+            return target;
+    }
+    return nullptr;
+}
+
+class DialogKeyboard : public QObject
+{
+public:
+    explicit DialogKeyboard(QDialog *dialog)
+        : QObject(dialog)
+        , m_dialog(dialog)
+    {
+        dialog->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_dialog) {
+            switch (event->type()) {
+            case QEvent::Show:
+                chooseDefault();
+                break;
+            case QEvent::KeyPress:
+                if (pressDefault(static_cast<QKeyEvent *>(event)))
+                    return true;
+                break;
+            case QEvent::Hide:
+                giveKeyboardBack();
+                break;
+            default:
+                break;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    bool keepsNoDefault() const { return m_dialog->property(NoDefaultProperty).toBool(); }
+
+    bool usable(const QPushButton *button) const
+    {
+        return button->isVisible() && button->isEnabled() && isAnswer(button, m_dialog);
+    }
+
+    // The answer the dialog made its default itself, else the primary one.
+    QPushButton *answer() const
+    {
+        if (keepsNoDefault())
+            return nullptr;
+        if (m_chosen && usable(m_chosen))
+            return m_chosen;
+        for (QPushButton *button : m_dialog->findChildren<QPushButton *>()) {
+            if (usable(button) && button->property("primary").toBool())
+                return button;
+        }
+        return nullptr;
+    }
+
+    // Runs before QDialog would make the first button in Tab order its default, which may be
+    // any button of the content.
+    void chooseDefault()
+    {
+        const QList<QPushButton *> buttons = m_dialog->findChildren<QPushButton *>();
+        if (keepsNoDefault()) {
+            for (QPushButton *button : buttons) {
+                button->setAutoDefault(false);
+                button->setDefault(false);
+            }
+            return;
+        }
+        m_chosen = nullptr;
+        for (QPushButton *button : buttons) {
+            if (button->isDefault() && usable(button))
+                m_chosen = button;
+        }
+        QPushButton *chosen = answer();
+        if (!chosen)
+            return;
+        chosen->setDefault(true);
+        // Opened with the focus on a button of the content, Return would press that one.
+        if (!m_dialog->focusWidget()) {
+            QWidget *first = firstTabStop(m_dialog);
+            if (qobject_cast<QPushButton *>(first) && first != chosen)
+                chosen->setFocus(Qt::OtherFocusReason);
+        }
+    }
+
+    // Return reaches the dialog only when the focused control did not take it.
+    bool pressDefault(QKeyEvent *event)
+    {
+        const int key = event->key();
+        const bool plain = (key == Qt::Key_Return || key == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier;
+        if (!plain && !(key == Qt::Key_Enter && event->modifiers() == Qt::KeypadModifier))
+            return false;
+        if (QPushButton *button = answer())
+            button->click();
+        event->accept();
+        return true;
+    }
+
+    // Without a window manager the X server hands the focus of a closed window to the root
+    // window, where no key reaches the program.
+    void giveKeyboardBack()
+    {
+        QWidget *parent = m_dialog->parentWidget();
+        QWidget *window = parent ? parent->window() : nullptr;
+        QWidget *active = QApplication::activeWindow();
+        if (!window || !window->isVisible() || window->isMinimized() || (active && active != m_dialog))
+            return;
+        window->activateWindow();
+    }
+
+    QDialog *m_dialog;
+    QPointer<QPushButton> m_chosen;
+};
+
+} // namespace
+
+void applyDialogKeyboard(QDialog *dialog)
+{
+    if (dialog)
+        new DialogKeyboard(dialog);
+}
+
+void setNoDefaultButton(QDialog *dialog)
+{
+    if (dialog)
+        dialog->setProperty(NoDefaultProperty, true);
+}
+
+} // namespace ostra
