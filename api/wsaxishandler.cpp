@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 
+#include "api/storeerrors.h"
 #include "api/wsjson.h"
 
 namespace corvane {
@@ -270,8 +271,9 @@ QJsonObject WsAxisHandler::handleSetAxisSettings(const QString &event, const QJs
 {
     AxisSettings s = m_controller->axisSettings();
     mergeAxisSettings(data, s);
+    const StoreErrors errors(m_controller->profileManager());
     m_controller->setAxisSettings(s);
-    return actionReply(event, true);
+    return errors.reply(event);
 }
 
 QJsonObject WsAxisHandler::handleSetSteeringTrimLive(const QString &event, const QJsonObject &data)
@@ -292,7 +294,11 @@ QJsonObject WsAxisHandler::handleSetSteeringTrimLive(const QString &event, const
 
 QJsonObject WsAxisHandler::handleApplySteeringTrim(const QString &event)
 {
+    const StoreErrors errors(m_controller->profileManager());
     m_controller->setAxisSettings(m_controller->axisSettings());
+    // Not saved: the trim stays open, so that it can still be reverted or applied again.
+    if (errors.any())
+        return errors.reply(event);
     m_trimOpen = false;
     return actionReply(event, true);
 }
@@ -327,8 +333,9 @@ QJsonObject WsAxisHandler::handleSetEscMode(const QString &event, const QJsonObj
     mergeEscEndPoints(data, QStringLiteral("neutral"), QStringLiteral("fullForward"), QStringLiteral("fullReverse"), s);
     if (data.contains(QLatin1String("presetId")))
         s.escPresetId = data.value(QLatin1String("presetId")).toString();
+    const StoreErrors errors(m_controller->profileManager());
     m_controller->setAxisSettings(s);
-    return actionReply(event, true);
+    return errors.reply(event);
 }
 
 QJsonObject WsAxisHandler::escModesJson() const

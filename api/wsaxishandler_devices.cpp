@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "api/storeerrors.h"
 #include "api/wsjson.h"
 
 namespace corvane {
@@ -175,8 +176,9 @@ QJsonObject WsAxisHandler::handleSetAxisMapping(const QString &event, const QJso
         return actionReply(event, false, notConnected);
     // From a fresh mapping: what the app leaves out returns to the defaults.
     // Through std::invoke, as in the device handler: GCC's vptr check gets `m_controller->*` wrong.
+    const StoreErrors errors(m_controller->profileManager());
     std::invoke(setter, m_controller, AxisMapping::fromJson(data));
-    return actionReply(event, true);
+    return errors.reply(event);
 }
 
 QJsonObject WsAxisHandler::shifterMappingJson() const
@@ -192,8 +194,9 @@ QJsonObject WsAxisHandler::handleSetShifterMapping(const QString &event, const Q
     const QJsonArray array = data.value(kButtonIndex).toArray();
     for (qsizetype i = 0; i < std::min<qsizetype>(array.size(), ShifterMapping::Size); ++i)
         mapping[int(i)] = array.at(i).toInt(-1);
+    const StoreErrors errors(m_controller->profileManager());
     m_controller->setShifterMapping(mapping);
-    return actionReply(event, true);
+    return errors.reply(event);
 }
 
 QJsonObject WsAxisHandler::handleStartShifterDetection(const QString &event, const QJsonObject &data)

@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QTimer>
 
+#include "api/storeerrors.h"
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
 #include "bridge/elrsparametermanager.h"
@@ -129,8 +130,9 @@ QJsonObject WsTransmissionHandler::handleEvent(const QString &event, const QJson
     if (event == QLatin1String("get_frame_count"))
         return dataReply(event, {{QStringLiteral("frameCount"), qint64(c->frameCount())}});
     if (event == QLatin1String("set_auto_start")) {
+        const StoreErrors errors(c->profileManager());
         c->setAutoStartEnabled(readBool(data, QStringLiteral("enabled"), false));
-        QJsonObject reply = actionReply(event, true);
+        QJsonObject reply = errors.reply(event);
         reply.insert(QStringLiteral("data"), QJsonObject{{QStringLiteral("enabled"), c->autoStartEnabled()}});
         return reply;
     }
