@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
@@ -33,6 +34,7 @@
 #include "platform/input/virtualinputbackend.h"
 #include "profiles/profilemanager.h"
 #include "support/simulatedtransmitter.h"
+#include "support/starved.h"
 #include "support/testenvironment.h"
 #include "support/widgets/modalanswerer.h"
 
@@ -282,6 +284,24 @@ private slots:
         QCOMPARE(view.pills(), (QList<bool>{true, true, false, false}));
         QTEST(profiles->activeVehicleType(), "typeAfter");
         QVERIFY(!QSettings().contains(Accepted));
+    }
+
+    // A helicopter profile the store cannot write: the page and the active profile stay, and the
+    // store's message is shown.
+    void vehicleSwitchNotWritten()
+    {
+        setDisclaimerAccepted(true);
+        MainWindow window;
+        window.showPage(3);
+        {
+            const ostratest::Starved starved(QStringLiteral("descriptors"));
+            window.selectVehicle(QStringLiteral("rc_helicopter"));
+        }
+        QCOMPARE(window.currentPage(), 3);
+        QCOMPARE(window.controller()->profileManager()->activeVehicleType(), QStringLiteral("rc_car"));
+        QTRY_VERIFY(window.findChild<QMessageBox *>(QStringLiteral("corvaneErrorBox")));
+        QCOMPARE(window.findChild<QMessageBox *>(QStringLiteral("corvaneErrorBox"))->text(),
+                 QStringLiteral("Failed to save profile: RC Helicopter"));
     }
 
     void carPageAfterAgreeing()
