@@ -638,10 +638,8 @@ QString ProfileManager::switchVehicleType(const QString &vehicleType, const QStr
     if (const Profile *active = activeProfile(); active && active->vehicleType == vehicleType)
         return m_activeProfileId;
     const QString existing = profileIdForVehicleType(vehicleType, preferredName);
-    if (!existing.isEmpty()) {
-        setActiveProfile(existing);
-        return existing;
-    }
+    if (!existing.isEmpty())
+        return setActiveProfile(existing) ? existing : QString();
     const QString id = newProfile(preferredName, vehicleType);
     if (id.isEmpty() || !setActiveProfile(id))
         return {};

@@ -339,6 +339,13 @@ private slots:
                  (QJsonObject{{"rc_car", carId}, {"rc_helicopter", heliId}}));
         QCOMPARE(store.switchVehicleType("rc_car", QString()), carId);
         QCOMPARE(store.switchVehicleType("rc_helicopter", QString()), heliId);
+        // A switch whose files cannot be written does not happen.
+        {
+            const ostratest::Starved starved("descriptors");
+            QCOMPARE(store.switchVehicleType("rc_car", QString()), QString());
+        }
+        QCOMPARE(store.activeProfileId(), heliId);
+        QCOMPARE(readObject("config.json").value("lastActiveProfileId").toString(), heliId);
     }
 
     void writeFailures_data()
