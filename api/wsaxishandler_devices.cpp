@@ -100,6 +100,7 @@ QJsonObject WsAxisHandler::wheelFfbJson() const
 
 QJsonObject WsAxisHandler::handleSetWheelFfb(const QString &event, const QJsonObject &data)
 {
+    const StoreErrors errors(m_controller->profileManager());
     if (data.contains(QLatin1String("strength")))
         m_controller->setWheelFfbStrength(float(data.value(QLatin1String("strength")).toDouble()));
     if (data.contains(QLatin1String("centering")))
@@ -108,13 +109,18 @@ QJsonObject WsAxisHandler::handleSetWheelFfb(const QString &event, const QJsonOb
         m_controller->setWheelNativeCentering(float(data.value(QLatin1String("nativeCentering")).toDouble()));
     if (data.contains(QLatin1String("autoEngage")))
         m_controller->setWheelFfbAutoEngage(data.value(QLatin1String("autoEngage")).toBool());
+    // Saved at once rather than after the desktop sliders' pause, so that the reply can tell
+    // whether the settings are on disk.
+    if (data.contains(QLatin1String("strength")) || data.contains(QLatin1String("centering"))
+        || data.contains(QLatin1String("nativeCentering")) || data.contains(QLatin1String("autoEngage")))
+        m_controller->saveWheelFfb();
     if (data.contains(QLatin1String("enabled"))) {
         if (data.value(QLatin1String("enabled")).toBool())
             m_controller->startWheelFfb();
         else
             m_controller->stopWheelFfb();
     }
-    QJsonObject reply = actionReply(event, true);
+    QJsonObject reply = errors.reply(event);
     reply.insert(QStringLiteral("data"), wheelFfbJson());
     return reply;
 }

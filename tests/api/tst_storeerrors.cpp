@@ -96,6 +96,7 @@ private slots:
         QTest::newRow("action_load_preset") << "action_load_preset" << R"({"id":"$user"})" << fds << profile;
         QTest::newRow("set_axis_settings") << "set_axis_settings" << R"({"wheelRotationDeg":540})" << fds << profile;
         QTest::newRow("apply_steering_trim") << "apply_steering_trim" << "{}" << fds << profile;
+        QTest::newRow("set_wheel_ffb") << "set_wheel_ffb" << R"({"strength":0.5})" << fds << profile;
         QTest::newRow("set_esc_mode") << "set_esc_mode" << R"({"mode":"custom"})" << fds << profile;
         QTest::newRow("set_wheelbase_axis_mapping") << "set_wheelbase_axis_mapping" << R"({"map":[1,0,2,3,4]})"
                                                     << fds << profile;
