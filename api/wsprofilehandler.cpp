@@ -178,10 +178,7 @@ QJsonObject WsProfileHandler::handleImportProfile(const QString &event, const QJ
     const QString key = QStringLiteral("profileJson");
     if (!data.contains(key))
         return actionReply(event, false, QStringLiteral("Missing 'profileJson' object"));
-    const QString failed = QStringLiteral("Failed to import profile");
     const QJsonObject profileJson = data.value(key).toObject();
-    if (const Profile read = Profile::fromJson(profileJson); read.id.isEmpty() || read.name.isEmpty())
-        return actionReply(event, false, failed);
     // A file of a unique name that only this user can read: the shared temporary folder is
     // open to everyone, and two imports may come within one millisecond. It is removed when
     // this function returns, whatever the import gave.
@@ -194,8 +191,13 @@ QJsonObject WsProfileHandler::handleImportProfile(const QString &event, const QJ
     QString newId;
     ProfileManager *store = m_controller->profileManager();
     const StoreErrors errors(store);
-    const bool imported = store->importProfile(file.fileName(), &newId);
-    return imported ? withNewId(actionReply(event, true), newId) : actionReply(event, false, errors.message(failed));
+    if (store->importProfile(file.fileName(), &newId))
+        return withNewId(actionReply(event, true), newId);
+    // A profile without id or name is answered in these words; the store's own, more precise
+    // ones go to the desktop. What the store refuses beyond that, or cannot save, it says itself.
+    const QString failed = QStringLiteral("Failed to import profile");
+    const Profile read = Profile::fromJson(profileJson);
+    return actionReply(event, false, read.id.isEmpty() || read.name.isEmpty() ? failed : errors.message(failed));
 }
 
 QJsonObject WsProfileHandler::handleExportProfile(const QString &event, const QJsonObject &data)
