@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 
+#include "api/storeerrors.h"
 #include "api/wsjson.h"
 
 namespace corvane {
@@ -269,8 +270,9 @@ QJsonObject WsAxisHandler::handleSetAxisSettings(const QString &event, const QJs
     mergeAxisSettings(data, in, s);
     if (!in.ok())
         return actionReply(event, false, in.refusal());
+    const StoreErrors errors(m_controller->profileManager());
     m_controller->setAxisSettings(s);
-    return actionReply(event, true);
+    return errors.reply(event);
 }
 
 QJsonObject WsAxisHandler::handleSetSteeringTrimLive(const QString &event, const QJsonObject &data)
@@ -296,7 +298,11 @@ QJsonObject WsAxisHandler::handleSetSteeringTrimLive(const QString &event, const
 
 QJsonObject WsAxisHandler::handleApplySteeringTrim(const QString &event)
 {
+    const StoreErrors errors(m_controller->profileManager());
     m_controller->setAxisSettings(m_controller->axisSettings());
+    // Not saved: the trim stays open, so that it can still be reverted or applied again.
+    if (errors.any())
+        return errors.reply(event);
     m_trimOpen = false;
     return actionReply(event, true);
 }
@@ -334,8 +340,9 @@ QJsonObject WsAxisHandler::handleSetEscMode(const QString &event, const QJsonObj
         return actionReply(event, false, in.refusal());
     if (data.contains(QLatin1String("presetId")))
         s.escPresetId = data.value(QLatin1String("presetId")).toString();
+    const StoreErrors errors(m_controller->profileManager());
     m_controller->setAxisSettings(s);
-    return actionReply(event, true);
+    return errors.reply(event);
 }
 
 QJsonObject WsAxisHandler::escModesJson() const

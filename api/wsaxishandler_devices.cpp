@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "api/storeerrors.h"
 #include "api/wsjson.h"
 
 namespace corvane {
@@ -113,6 +114,7 @@ QJsonObject WsAxisHandler::handleSetWheelFfb(const QString &event, const QJsonOb
     in.readBool("enabled", enabled);
     if (!in.ok())
         return actionReply(event, false, in.refusal());
+    const StoreErrors errors(m_controller->profileManager());
     if (in.contains("strength"))
         m_controller->setWheelFfbStrength(strength);
     if (in.contains("centering"))
@@ -121,13 +123,18 @@ QJsonObject WsAxisHandler::handleSetWheelFfb(const QString &event, const QJsonOb
         m_controller->setWheelNativeCentering(nativeCentering);
     if (in.contains("autoEngage"))
         m_controller->setWheelFfbAutoEngage(autoEngage);
+    // Saved at once rather than after the desktop sliders' pause, so that the reply can tell
+    // whether the settings are on disk.
+    if (in.contains("strength") || in.contains("centering") || in.contains("nativeCentering")
+        || in.contains("autoEngage"))
+        m_controller->saveWheelFfb();
     if (in.contains("enabled")) {
         if (enabled)
             m_controller->startWheelFfb();
         else
             m_controller->stopWheelFfb();
     }
-    QJsonObject reply = actionReply(event, true);
+    QJsonObject reply = errors.reply(event);
     reply.insert(QStringLiteral("data"), wheelFfbJson());
     return reply;
 }
@@ -207,8 +214,9 @@ QJsonObject WsAxisHandler::handleSetAxisMapping(const QString &event, const QJso
     if (!in.ok())
         return actionReply(event, false, in.refusal());
     // Through std::invoke, as in the device handler: GCC's vptr check gets `m_controller->*` wrong.
+    const StoreErrors errors(m_controller->profileManager());
     std::invoke(setter, m_controller, mapping);
-    return actionReply(event, true);
+    return errors.reply(event);
 }
 
 QJsonObject WsAxisHandler::shifterMappingJson() const
@@ -226,8 +234,9 @@ QJsonObject WsAxisHandler::handleSetShifterMapping(const QString &event, const Q
         buttons.readInt(i, mapping[int(i)], -1, InputDevice::ButtonCount - 1);
     if (!buttons.ok())
         return actionReply(event, false, buttons.refusal());
+    const StoreErrors errors(m_controller->profileManager());
     m_controller->setShifterMapping(mapping);
-    return actionReply(event, true);
+    return errors.reply(event);
 }
 
 QJsonObject WsAxisHandler::handleStartShifterDetection(const QString &event, const QJsonObject &data)

@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 
+#include "api/storeerrors.h"
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
 #include "bridge/inputdevice.h"
@@ -95,10 +96,8 @@ QJsonObject WsButtonHandler::handleEvent(const QString &event, const QJsonObject
         return handleAddButtonMapping(event, data);
     if (event == QLatin1String("action_remove_button_mapping"))
         return handleRemoveButtonMapping(event, data);
-    if (event == QLatin1String("action_clear_button_mappings")) {
-        m_controller->setButtonMappings(ButtonMappingSet());
-        return actionReply(event, true);
-    }
+    if (event == QLatin1String("action_clear_button_mappings"))
+        return store(event, ButtonMappingSet());
     return errorReply(event, QStringLiteral("Unhandled event in button handler"));
 }
 
@@ -121,8 +120,7 @@ QJsonObject WsButtonHandler::handleSetButtonMappings(const QString &event, const
     }
     if (!array.ok())
         return actionReply(event, false, array.refusal());
-    m_controller->setButtonMappings(set);
-    return actionReply(event, true);
+    return store(event, set);
 }
 
 QJsonObject WsButtonHandler::handleAddButtonMapping(const QString &event, const QJsonObject &data)
@@ -140,8 +138,7 @@ QJsonObject WsButtonHandler::handleAddButtonMapping(const QString &event, const 
     upsertButtonMapping(set.mappings, mapping);
     if (set.mappings.size() > MaxMappings)
         return actionReply(event, false, tooMany());
-    m_controller->setButtonMappings(set);
-    return actionReply(event, true);
+    return store(event, set);
 }
 
 QJsonObject WsButtonHandler::handleRemoveButtonMapping(const QString &event, const QJsonObject &data)
@@ -155,8 +152,14 @@ QJsonObject WsButtonHandler::handleRemoveButtonMapping(const QString &event, con
                            QStringLiteral("Index %1 out of range (count: %2)").arg(index).arg(set.mappings.size()));
     }
     set.mappings.removeAt(index);
+    return store(event, set);
+}
+
+QJsonObject WsButtonHandler::store(const QString &event, const ButtonMappingSet &set)
+{
+    const StoreErrors errors(m_controller->profileManager());
     m_controller->setButtonMappings(set);
-    return actionReply(event, true);
+    return errors.reply(event);
 }
 
 } // namespace corvane

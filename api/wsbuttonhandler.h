@@ -3,6 +3,7 @@
 #include "api/wshandler.h"
 
 struct ButtonMapping;
+struct ButtonMappingSet;
 
 namespace corvane {
 
@@ -34,6 +35,8 @@ private:
     QJsonObject handleSetButtonMappings(const QString &event, const QJsonObject &data);
     QJsonObject handleAddButtonMapping(const QString &event, const QJsonObject &data);
     QJsonObject handleRemoveButtonMapping(const QString &event, const QJsonObject &data);
+    // Stores the set; refused with the store's message when the profile could not be saved.
+    QJsonObject store(const QString &event, const ButtonMappingSet &set);
 };
 
 } // namespace corvane

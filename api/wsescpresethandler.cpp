@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 
+#include "api/storeerrors.h"
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
 #include "profiles/profilemanager.h"
@@ -92,10 +93,11 @@ QJsonObject WsEscPresetHandler::handleCreateEscPreset(const QString &event, cons
     EscPreset values;
     if (const QString refusal = readValues(data, values); !refusal.isEmpty())
         return actionReply(event, false, refusal);
-    const QString id = m_controller->profileManager()->createEscPreset(name, values.neutral, values.fullForward,
-                                                                       values.fullReverse);
+    ProfileManager *store = m_controller->profileManager();
+    const StoreErrors errors(store);
+    const QString id = store->createEscPreset(name, values.neutral, values.fullForward, values.fullReverse);
     if (id.isEmpty())
-        return actionReply(event, false, QStringLiteral("Failed to create ESC preset"));
+        return actionReply(event, false, errors.message(QStringLiteral("Failed to create ESC preset")));
     QJsonObject reply = actionReply(event, true);
     reply.insert(QStringLiteral("data"), QJsonObject{{kId, id}});
     return reply;
@@ -114,8 +116,9 @@ QJsonObject WsEscPresetHandler::handleUpdateEscPreset(const QString &event, cons
     EscPreset values = *stored;
     if (const QString refusal = readValues(data, values); !refusal.isEmpty())
         return actionReply(event, false, refusal);
+    const StoreErrors errors(store);
     const bool updated = store->updateEscPreset(id, values.neutral, values.fullForward, values.fullReverse);
-    return actionReply(event, updated, updated ? QString() : notFound(id));
+    return actionReply(event, updated, updated ? QString() : errors.message(notFound(id)));
 }
 
 QJsonObject WsEscPresetHandler::handleRenameEscPreset(const QString &event, const QJsonObject &data)
@@ -124,8 +127,10 @@ QJsonObject WsEscPresetHandler::handleRenameEscPreset(const QString &event, cons
     const QString name = readString(data, kName);
     if (id.isEmpty() || name.isEmpty())
         return actionReply(event, false, QStringLiteral("Missing 'id' or 'name' parameter"));
-    const bool renamed = m_controller->profileManager()->renameEscPreset(id, name);
-    return actionReply(event, renamed, renamed ? QString() : notFound(id));
+    ProfileManager *store = m_controller->profileManager();
+    const StoreErrors errors(store);
+    const bool renamed = store->renameEscPreset(id, name);
+    return actionReply(event, renamed, renamed ? QString() : errors.message(notFound(id)));
 }
 
 QJsonObject WsEscPresetHandler::handleDeleteEscPreset(const QString &event, const QJsonObject &data)
@@ -133,8 +138,10 @@ QJsonObject WsEscPresetHandler::handleDeleteEscPreset(const QString &event, cons
     const QString id = readString(data, kId);
     if (id.isEmpty())
         return actionReply(event, false, missingId());
-    const bool deleted = m_controller->profileManager()->deleteEscPreset(id);
-    return actionReply(event, deleted, deleted ? QString() : notFound(id));
+    ProfileManager *store = m_controller->profileManager();
+    const StoreErrors errors(store);
+    const bool deleted = store->deleteEscPreset(id);
+    return actionReply(event, deleted, deleted ? QString() : errors.message(notFound(id)));
 }
 
 void WsEscPresetHandler::pushEscPresetsChanged()

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "api/helicopterconfigmerge.h"
+#include "api/storeerrors.h"
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
 #include "bridge/crsfprotocol.h"
@@ -116,13 +117,12 @@ QJsonObject WsHelicopterHandler::handleEvent(const QString &event, const QJsonOb
     ProfileManager *store = m_controller->profileManager();
     if (event == QLatin1String("get_vehicle_type"))
         return dataReply(event, {{QStringLiteral("vehicleType"), m_controller->vehicleType()}});
-    if (event == QLatin1String("action_select_helicopter")) {
-        store->switchVehicleType(QString(VehicleType::Helicopter), QStringLiteral("RC Helicopter"));
-        return actionReply(event, true);
-    }
-    if (event == QLatin1String("action_select_car")) {
-        store->switchVehicleType(QString(VehicleType::Car), QStringLiteral("Default"));
-        return actionReply(event, true);
+    if (event == QLatin1String("action_select_helicopter") || event == QLatin1String("action_select_car")) {
+        const bool heli = event == QLatin1String("action_select_helicopter");
+        const StoreErrors errors(store);
+        store->switchVehicleType(QString(heli ? VehicleType::Helicopter : VehicleType::Car),
+                                 heli ? QStringLiteral("RC Helicopter") : QStringLiteral("Default"));
+        return errors.reply(event);
     }
     if (event == QLatin1String("get_helicopter_devices"))
         return dataReply(event, devicesJson());
@@ -323,9 +323,10 @@ QJsonObject WsHelicopterHandler::handleSave(const QString &event, const QJsonObj
     if (name.isEmpty())
         name = QStringLiteral("RC Helicopter");
     ProfileManager *store = m_controller->profileManager();
+    const StoreErrors errors(store);
     const QString id = store->switchVehicleType(QString(VehicleType::Helicopter), name);
-    store->renameProfile(id, name);
-    store->saveActiveProfile();
+    if (id.isEmpty() || !store->renameProfile(id, name) || !store->saveActiveProfile())
+        return errors.reply(event);
     return withData(actionReply(event, true), {{QStringLiteral("profileId"), id}, {QStringLiteral("name"), name}});
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "api/storeerrors.h"
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
 #include "profiles/receiversettings.h"
@@ -90,7 +91,10 @@ QStringList WsLedHandler::supportedEvents() const
 
 QJsonObject WsLedHandler::store(const QString &event, const LedSettings &settings, const QJsonObject &extra)
 {
+    const StoreErrors errors(m_controller->profileManager());
     m_controller->setLedSettings(settings);
+    if (errors.any())
+        return errors.reply(event);
     QJsonObject reply = actionReply(event, true);
     for (auto it = extra.begin(); it != extra.end(); ++it)
         reply.insert(it.key(), it.value());

@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 
+#include "api/storeerrors.h"
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
 #include "profiles/profilemanager.h"
@@ -42,10 +43,18 @@ QJsonObject WsPresetHandler::handleEvent(const QString &event, const QJsonObject
         return handleSavePreset(event, data);
     if (event == QLatin1String("action_load_preset"))
         return handleLoadPreset(event, data);
-    if (event == QLatin1String("action_rename_preset"))
-        return actionReply(event, store->renameUserPreset(readString(data, kId), readString(data, kName)));
-    if (event == QLatin1String("action_delete_preset"))
-        return actionReply(event, store->deleteUserPreset(readString(data, kId)));
+    // The store's message when it refused the name or could not save; none for an unknown id or a
+    // blank name.
+    if (event == QLatin1String("action_rename_preset")) {
+        const StoreErrors errors(store);
+        const bool renamed = store->renameUserPreset(readString(data, kId), readString(data, kName));
+        return actionReply(event, renamed, errors.message());
+    }
+    if (event == QLatin1String("action_delete_preset")) {
+        const StoreErrors errors(store);
+        const bool deleted = store->deleteUserPreset(readString(data, kId));
+        return actionReply(event, deleted, errors.message());
+    }
     return errorReply(event, QStringLiteral("Unhandled event in preset handler"));
 }
 
@@ -67,9 +76,10 @@ QJsonObject WsPresetHandler::handleSavePreset(const QString &event, const QJsonO
     const QString name = readString(data, kName).trimmed();
     if ((kind != QLatin1String("ffb") && kind != QLatin1String("controls")) || name.isEmpty())
         return actionReply(event, false, QStringLiteral("Give the preset a name"));
-    const QString id = m_controller->profileManager()->saveUserPreset(kind, name,
-                                                                       m_controller->saveControlsPreset(kind));
-    QJsonObject reply = actionReply(event, !id.isEmpty());
+    ProfileManager *store = m_controller->profileManager();
+    const StoreErrors errors(store);
+    const QString id = store->saveUserPreset(kind, name, m_controller->saveControlsPreset(kind));
+    QJsonObject reply = actionReply(event, !id.isEmpty(), errors.message());
     reply.insert(kId, id);
     return reply;
 }
@@ -82,8 +92,10 @@ QJsonObject WsPresetHandler::handleLoadPreset(const QString &event, const QJsonO
     // Loading may save the profile, which can change the store's lists: work on a copy.
     const UserPreset preset = *found;
     QString message;
+    const StoreErrors errors(m_controller->profileManager());
     const bool loaded = m_controller->loadControlsPreset(preset.kind, preset.data, &message);
-    QJsonObject reply = actionReply(event, loaded, message);
+    // Applied but not saved: the profile on disk still holds the settings from before.
+    QJsonObject reply = errors.any() ? errors.reply(event) : actionReply(event, loaded, message);
     reply.insert(kKind, preset.kind);
     return reply;
 }

@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QTemporaryFile>
 
+#include "api/storeerrors.h"
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
 #include "profiles/profilemanager.h"
@@ -109,8 +110,12 @@ QJsonObject WsProfileHandler::handleSetActiveProfile(const QString &event, const
     const QString id = readString(data, kId);
     if (id.isEmpty())
         return actionReply(event, false, missingId());
-    const bool switched = m_controller->profileManager()->setActiveProfile(id);
-    return actionReply(event, switched, switched ? QString() : QStringLiteral("Profile not found: ") + id);
+    ProfileManager *store = m_controller->profileManager();
+    if (!store->mutableProfile(id))
+        return actionReply(event, false, QStringLiteral("Profile not found: ") + id);
+    const StoreErrors errors(store);
+    const bool switched = store->setActiveProfile(id);
+    return actionReply(event, switched, switched ? QString() : errors.message());
 }
 
 QJsonObject WsProfileHandler::handleCreateProfile(const QString &event, const QJsonObject &data)
@@ -118,10 +123,10 @@ QJsonObject WsProfileHandler::handleCreateProfile(const QString &event, const QJ
     const QString name = ProfileName::normalized(readString(data, kName));
     if (name.isEmpty())
         return actionReply(event, false, QStringLiteral("Missing 'name' parameter"));
-    if (const QString refusal = ProfileName::refusal(name); !refusal.isEmpty())
-        return actionReply(event, false, refusal);
-    return idReply(event, m_controller->profileManager()->createProfile(name),
-                   QStringLiteral("Failed to create profile"));
+    ProfileManager *store = m_controller->profileManager();
+    const StoreErrors errors(store);
+    const QString id = store->createProfile(name);
+    return idReply(event, id, errors.message(QStringLiteral("Failed to create profile")));
 }
 
 QJsonObject WsProfileHandler::handleRenameProfile(const QString &event, const QJsonObject &data)
@@ -130,10 +135,13 @@ QJsonObject WsProfileHandler::handleRenameProfile(const QString &event, const QJ
     const QString name = ProfileName::normalized(readString(data, kName));
     if (id.isEmpty() || name.isEmpty())
         return actionReply(event, false, QStringLiteral("Missing 'id' or 'name' parameter"));
-    if (const QString refusal = ProfileName::refusal(name); !refusal.isEmpty())
-        return actionReply(event, false, refusal);
-    const bool renamed = m_controller->profileManager()->renameProfile(id, name);
-    return actionReply(event, renamed, renamed ? QString() : QStringLiteral("Failed to rename profile"));
+    const QString failed = QStringLiteral("Failed to rename profile");
+    ProfileManager *store = m_controller->profileManager();
+    if (!store->mutableProfile(id))
+        return actionReply(event, false, failed);
+    const StoreErrors errors(store);
+    const bool renamed = store->renameProfile(id, name);
+    return actionReply(event, renamed, renamed ? QString() : errors.message(failed));
 }
 
 QJsonObject WsProfileHandler::handleDuplicateProfile(const QString &event, const QJsonObject &data)
@@ -142,10 +150,13 @@ QJsonObject WsProfileHandler::handleDuplicateProfile(const QString &event, const
     const QString name = ProfileName::normalized(readString(data, kName));
     if (sourceId.isEmpty() || name.isEmpty())
         return actionReply(event, false, QStringLiteral("Missing 'sourceId' or 'name' parameter"));
-    if (const QString refusal = ProfileName::refusal(name); !refusal.isEmpty())
-        return actionReply(event, false, refusal);
-    return idReply(event, m_controller->profileManager()->duplicateProfile(sourceId, name),
-                   QStringLiteral("Failed to duplicate profile"));
+    const QString failed = QStringLiteral("Failed to duplicate profile");
+    ProfileManager *store = m_controller->profileManager();
+    if (!store->mutableProfile(sourceId))
+        return actionReply(event, false, failed);
+    const StoreErrors errors(store);
+    const QString id = store->duplicateProfile(sourceId, name);
+    return idReply(event, id, errors.message(failed));
 }
 
 QJsonObject WsProfileHandler::handleDeleteProfile(const QString &event, const QJsonObject &data)
@@ -153,9 +164,13 @@ QJsonObject WsProfileHandler::handleDeleteProfile(const QString &event, const QJ
     const QString id = readString(data, kId);
     if (id.isEmpty())
         return actionReply(event, false, missingId());
-    const bool deleted = m_controller->profileManager()->deleteProfile(id);
-    return actionReply(event, deleted,
-                       deleted ? QString() : QStringLiteral("Failed to delete profile (cannot delete the last profile)"));
+    const QString refused = QStringLiteral("Failed to delete profile (cannot delete the last profile)");
+    ProfileManager *store = m_controller->profileManager();
+    if (!store->mutableProfile(id) || store->profiles().size() < 2)
+        return actionReply(event, false, refused);
+    const StoreErrors errors(store);
+    const bool deleted = store->deleteProfile(id);
+    return actionReply(event, deleted, deleted ? QString() : errors.message(refused));
 }
 
 QJsonObject WsProfileHandler::handleImportProfile(const QString &event, const QJsonObject &data)
@@ -163,19 +178,26 @@ QJsonObject WsProfileHandler::handleImportProfile(const QString &event, const QJ
     const QString key = QStringLiteral("profileJson");
     if (!data.contains(key))
         return actionReply(event, false, QStringLiteral("Missing 'profileJson' object"));
+    const QJsonObject profileJson = data.value(key).toObject();
     // A file of a unique name that only this user can read: the shared temporary folder is
     // open to everyone, and two imports may come within one millisecond. It is removed when
     // this function returns, whatever the import gave.
     QTemporaryFile file(QDir::tempPath() + QStringLiteral("/corvane_import_XXXXXX.json"));
     if (!file.open())
         return actionReply(event, false, QStringLiteral("Failed to create temporary file"));
-    const QByteArray bytes = QJsonDocument(data.value(key).toObject()).toJson(QJsonDocument::Indented);
+    const QByteArray bytes = QJsonDocument(profileJson).toJson(QJsonDocument::Indented);
     if (file.write(bytes) != bytes.size() || !file.flush())
         return actionReply(event, false, QStringLiteral("Failed to create temporary file"));
     QString newId;
-    const bool imported = m_controller->profileManager()->importProfile(file.fileName(), &newId);
-    return imported ? withNewId(actionReply(event, true), newId)
-                    : actionReply(event, false, QStringLiteral("Failed to import profile"));
+    ProfileManager *store = m_controller->profileManager();
+    const StoreErrors errors(store);
+    if (store->importProfile(file.fileName(), &newId))
+        return withNewId(actionReply(event, true), newId);
+    // A profile without id or name is answered in these words; the store's own, more precise
+    // ones go to the desktop. What the store refuses beyond that, or cannot save, it says itself.
+    const QString failed = QStringLiteral("Failed to import profile");
+    const Profile read = Profile::fromJson(profileJson);
+    return actionReply(event, false, read.id.isEmpty() || read.name.isEmpty() ? failed : errors.message(failed));
 }
 
 QJsonObject WsProfileHandler::handleExportProfile(const QString &event, const QJsonObject &data)

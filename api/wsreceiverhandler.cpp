@@ -5,6 +5,7 @@
 #include <array>
 #include <utility>
 
+#include "api/storeerrors.h"
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
 #include "bridge/receiverconfigmanager.h"
@@ -140,8 +141,9 @@ QJsonObject WsReceiverHandler::handleSetReceiverConfig(const QString &event, con
         return makeReply(event, false, QStringLiteral("gpsRateHz must be 0, 1, 2, 4, 5 or 10"));
     if (!ReceiverConfigManager::isMotionRate(s.motionRateHz))
         return makeReply(event, false, QStringLiteral("motionRateHz must be 5, 10, 20 or 25"));
+    const StoreErrors errors(m_controller->profileManager());
     manager()->setSettings(s);
-    return makeReply(event, true);
+    return makeReply(event, !errors.any(), errors.message());
 }
 
 QJsonObject WsReceiverHandler::handleCommand(const QString &event, const QJsonObject &data)

@@ -4,6 +4,7 @@
 #include <QJsonArray>
 #include <QTimer>
 
+#include "api/storeerrors.h"
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
 
@@ -50,6 +51,8 @@ QStringList WsTelemetryHandler::supportedEvents() const
 QJsonObject WsTelemetryHandler::handleEvent(const QString &event, const QJsonObject &data)
 {
     const QString id = readString(data, QStringLiteral("id"));
+    // The changes below are saved into the active profile at once; the store says when that fails.
+    const StoreErrors errors(m_controller->profileManager());
     if (event == QLatin1String("get_link_statistics"))
         return dataReply(event, linkStatisticsJson());
     if (event == QLatin1String("get_gps"))
@@ -59,37 +62,39 @@ QJsonObject WsTelemetryHandler::handleEvent(const QString &event, const QJsonObj
     if (event == QLatin1String("get_telemetry_dashboard"))
         return dataReply(event, pinnedSensorsJson());
     if (event == QLatin1String("set_telemetry_dashboard"))
-        return handleSetTelemetryDashboard(event, data);
+        return handleSetTelemetryDashboard(event, data, errors);
     if (event == QLatin1String("set_telemetry_discovery")) {
         bool enabled = true;
         if (const QString refusal = readFlag(data, "enabled", enabled); !refusal.isEmpty())
             return actionReply(event, false, refusal);
         m_controller->setTelemetryDiscover(enabled);
-        return changedReply(event, sensorsJson());
+        return changedReply(event, errors, sensorsJson());
     }
     if (event == QLatin1String("action_telemetry_sensor_rename")) {
         m_controller->renameTelemetrySensor(id, readString(data, QStringLiteral("name")));
-        return changedReply(event, sensorsJson());
+        return changedReply(event, errors, sensorsJson());
     }
     if (event == QLatin1String("action_telemetry_sensor_delete")) {
         m_controller->removeTelemetrySensor(id);
-        return changedReply(event, sensorsJson());
+        return changedReply(event, errors, sensorsJson());
     }
     if (event == QLatin1String("action_telemetry_sensors_clear")) {
         m_controller->clearTelemetrySensors();
-        return changedReply(event, sensorsJson());
+        return changedReply(event, errors, sensorsJson());
     }
     return errorReply(event, QStringLiteral("Unhandled event in telemetry handler"));
 }
 
-QJsonObject WsTelemetryHandler::changedReply(const QString &event, const QJsonObject &body) const
+QJsonObject WsTelemetryHandler::changedReply(const QString &event, const StoreErrors &errors,
+                                             const QJsonObject &body) const
 {
-    QJsonObject reply = actionReply(event, true);
+    QJsonObject reply = errors.reply(event);
     reply.insert(QStringLiteral("data"), body);
     return reply;
 }
 
-QJsonObject WsTelemetryHandler::handleSetTelemetryDashboard(const QString &event, const QJsonObject &data)
+QJsonObject WsTelemetryHandler::handleSetTelemetryDashboard(const QString &event, const QJsonObject &data,
+                                                            const StoreErrors &errors)
 {
     // The list goes into the profile file: an id pinned twice counts once, and the list is
     // capped, so a client cannot grow the file without limit.
@@ -103,7 +108,7 @@ QJsonObject WsTelemetryHandler::handleSetTelemetryDashboard(const QString &event
             pinned.append(id);
     }
     m_controller->setTelemetryDashboard(pinned);
-    return changedReply(event, pinnedSensorsJson());
+    return changedReply(event, errors, pinnedSensorsJson());
 }
 
 QJsonObject WsTelemetryHandler::linkStatisticsJson() const

@@ -9,6 +9,8 @@ class QTimer;
 
 namespace corvane {
 
+class StoreErrors;
+
 // The car's telemetry for the app: link statistics, GPS, the decoded sensors and the sensors
 // pinned to the app's dashboard. Changes are only marked as they come and pushed by a 250 ms
 // tick, at most one push of each kind per tick; the dashboard is pushed at once.
@@ -39,8 +41,9 @@ private slots:
 private:
     void connectSignals();
     void pushTelemetryDashboard();
-    QJsonObject handleSetTelemetryDashboard(const QString &event, const QJsonObject &data);
-    QJsonObject changedReply(const QString &event, const QJsonObject &body) const;
+    QJsonObject handleSetTelemetryDashboard(const QString &event, const QJsonObject &data, const StoreErrors &errors);
+    // Accepted with the new state, or refused with the store's message when it could not save.
+    QJsonObject changedReply(const QString &event, const StoreErrors &errors, const QJsonObject &body) const;
 
     QTimer *m_pushTimer = nullptr;
     bool m_linkDirty = false;

@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QTimer>
 
+#include "api/storeerrors.h"
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
 #include "bridge/elrsparametermanager.h"
@@ -132,8 +133,9 @@ QJsonObject WsTransmissionHandler::handleEvent(const QString &event, const QJson
         bool enabled = false;
         if (const QString refusal = readFlag(data, "enabled", enabled); !refusal.isEmpty())
             return actionReply(event, false, refusal);
+        const StoreErrors errors(c->profileManager());
         c->setAutoStartEnabled(enabled);
-        QJsonObject reply = actionReply(event, true);
+        QJsonObject reply = errors.reply(event);
         reply.insert(QStringLiteral("data"), QJsonObject{{QStringLiteral("enabled"), c->autoStartEnabled()}});
         return reply;
     }

@@ -339,14 +339,17 @@ void MainWindow::selectVehicle(const QString &key)
     }
     corvane::ProfileManager *profiles = m_controller->profileManager();
     if (key == QLatin1String("rc_car")) {
-        profiles->switchVehicleType(key, tr("Default"));
+        // Where the switch failed the store has said why; the page stays as it is.
+        if (profiles->switchVehicleType(key, tr("Default")).isEmpty())
+            return;
         openCarPage();
         return;
     }
     if (key == QLatin1String("rc_helicopter")) {
         if (!corvane::DisclaimerDialog::ensureAccepted(this))
             return;
-        profiles->switchVehicleType(key, tr("RC Helicopter"));
+        if (profiles->switchVehicleType(key, tr("RC Helicopter")).isEmpty())
+            return;
         m_helicopterWidget->refreshFromController();
         applyPageRow(HelicopterPage, true);
         return;

@@ -20,6 +20,7 @@
 #include "platform/serial/serialportlister.h"
 #include "profiles/axissettings.h"
 #include "profiles/buttonmapping.h"
+#include "profiles/channelvalue.h"
 #include "profiles/deviceconnections.h"
 #include "profiles/helicopterconfig.h"
 #include "profiles/receiversettings.h"
@@ -76,7 +77,7 @@ class CorvaneController : public QObject
 
 public:
     static constexpr int ChannelCount = CrsfProtocol::ChannelCount;
-    static constexpr int ChannelMax = 2047;
+    static constexpr int ChannelMax = ChannelValueMax;
     // What channelValue reports for an index that is not a channel.
     static constexpr int InvalidChannelValue = 1024;
 

@@ -189,6 +189,9 @@ WheelFfbSettings CorvaneController::currentWheelFfb() const
 
 void CorvaneController::saveWheelFfb()
 {
+    // Written now: a write still pending would only repeat it.
+    if (m_wheelFfbSaveTimer)
+        m_wheelFfbSaveTimer->stop();
     m_profiles->setWheelFfb(currentWheelFfb());
 }
 

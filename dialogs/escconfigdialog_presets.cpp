@@ -239,8 +239,10 @@ void EscConfigDialog::onSavePreset()
         updatePresetButtons();
         return;
     }
-    store->updateEscPreset(m_settings.escPresetId, m_settings.escNeutral, m_settings.escFullForward,
-                           m_settings.escFullReverse);
+    // Not written: the main window shows the store's message instead.
+    if (!store->updateEscPreset(m_settings.escPresetId, m_settings.escNeutral, m_settings.escFullForward,
+                                m_settings.escFullReverse))
+        return;
     QMessageBox::information(this, tr("Preset Updated"), tr("The preset has been updated with the current values."),
                              QMessageBox::Ok);
 }

@@ -582,10 +582,13 @@ void HelicopterSetupWidget::saveProfile()
     if (name.isEmpty())
         name = tr("RC Helicopter");
     ProfileManager *store = m_controller->profileManager();
+    // A refusal or a failed write is shown by the main window with the store's message.
     const QString id = store->switchVehicleType(QString(VehicleType::Helicopter), name);
-    store->renameProfile(id, name);
+    if (id.isEmpty() || !store->renameProfile(id, name))
+        return;
     store->setHelicopterConfig(m_config);
-    store->saveActiveProfile();
+    if (!store->saveActiveProfile())
+        return;
     ostra::showToast(this, tr("Saved \u201C%1\u201D").arg(name));
 }
 

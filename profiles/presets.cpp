@@ -33,6 +33,12 @@ QJsonObject EscPreset::toJson() const
     return o;
 }
 
+bool EscPreset::operator==(const EscPreset &other) const
+{
+    return id == other.id && name == other.name && neutral == other.neutral && fullForward == other.fullForward
+        && fullReverse == other.fullReverse;
+}
+
 UserPreset UserPreset::fromJson(const QJsonObject &obj)
 {
     UserPreset p;
@@ -53,4 +59,10 @@ QJsonObject UserPreset::toJson() const
     o.insert(QLatin1String("modifiedAt"), modifiedAt.toString(Qt::ISODate));
     o.insert(QLatin1String("data"), data);
     return o;
+}
+
+bool UserPreset::operator==(const UserPreset &other) const
+{
+    return id == other.id && kind == other.kind && name == other.name && modifiedAt == other.modifiedAt
+        && data == other.data;
 }

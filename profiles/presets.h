@@ -19,6 +19,8 @@ struct EscPreset
 
     static EscPreset fromJson(const QJsonObject &obj);
     QJsonObject toJson() const;
+
+    bool operator==(const EscPreset &other) const;
 };
 
 // A named snapshot of one group of settings; the kind is chosen by the caller.
@@ -32,4 +34,6 @@ struct UserPreset
 
     static UserPreset fromJson(const QJsonObject &obj);
     QJsonObject toJson() const;
+
+    bool operator==(const UserPreset &other) const;
 };

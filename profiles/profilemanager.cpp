@@ -14,8 +14,6 @@
 
 #include <algorithm>
 
-#include "profiles/profilename.h"
-
 namespace corvane {
 
 namespace {
@@ -78,18 +76,6 @@ int presetIndex(const QList<Preset> &presets, const QString &id)
     return -1;
 }
 
-template <typename Preset>
-QByteArray presetsFile(const QList<Preset> &list)
-{
-    QJsonArray presets;
-    for (const Preset &preset : list)
-        presets.append(preset.toJson());
-    QJsonObject obj;
-    obj.insert(QLatin1String("version"), 1);
-    obj.insert(QLatin1String("presets"), presets);
-    return indented(obj);
-}
-
 } // namespace
 
 ProfileManager::ProfileManager(QObject *parent)
@@ -130,7 +116,9 @@ bool ProfileManager::writeJsonFile(const QString &path, const QByteArray &bytes)
         qWarning().noquote() << "ProfileManager: cannot write" << path << file.errorString();
         return false;
     }
-    if (file.write(bytes) != bytes.size()) {
+    // The bytes go through a buffer: a disk that is full or a file size limit shows only when it
+    // is flushed, and commit would replace the target with the cut file all the same.
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
         qWarning().noquote() << "ProfileManager: short write to" << path << file.errorString();
         file.cancelWriting();
         return false;
@@ -220,7 +208,7 @@ void ProfileManager::loadConfig()
         m_lastActiveByType.insert(it.key(), it.value().toString());
 }
 
-void ProfileManager::saveConfig()
+bool ProfileManager::saveConfig()
 {
     if (const Profile *active = activeProfile())
         m_lastActiveByType.insert(active->vehicleType, m_activeProfileId);
@@ -231,7 +219,7 @@ void ProfileManager::saveConfig()
     obj.insert(QLatin1String("version"), 1);
     obj.insert(QLatin1String("lastActiveProfileId"), m_activeProfileId);
     obj.insert(QLatin1String("lastActiveByType"), byType);
-    writeJsonFile(storeFilePath(ConfigFileName), indented(obj));
+    return writeJsonFile(storeFilePath(ConfigFileName), indented(obj));
 }
 
 bool ProfileManager::saveProfile(const QString &id)
@@ -431,17 +419,49 @@ void ProfileManager::setWheelFfb(const WheelFfbSettings &settings)
     }
 }
 
-QString ProfileManager::createProfile(const QString &name)
+bool ProfileManager::acceptsName(const QString &name, ProfileName::Of of)
+{
+    const QString refusal = ProfileName::refusal(name, of);
+    if (refusal.isEmpty())
+        return true;
+    emit errorOccurred(refusal);
+    return false;
+}
+
+bool ProfileManager::hasRoomForProfile()
+{
+    if (m_profiles.size() < MaxProfiles)
+        return true;
+    emit errorOccurred(tr("There can be at most %1 profiles: delete one first").arg(MaxProfiles));
+    return false;
+}
+
+bool ProfileManager::addProfile(const Profile &profile)
+{
+    m_profiles.insert(profile.id, profile);
+    if (!saveProfile(profile.id)) {
+        m_profiles.remove(profile.id);
+        return false;
+    }
+    emit profileListChanged();
+    return true;
+}
+
+QString ProfileManager::newProfile(const QString &name, const QString &vehicleType)
 {
     const QString clean = ProfileName::normalized(name);
-    const QString base = clean.isEmpty() ? tr("New Profile") : clean;
-    Profile profile = Profile::createNew(uniqueProfileName(base));
-    if (const Profile *active = activeProfile())
-        profile.vehicleType = active->vehicleType;
-    m_profiles.insert(profile.id, profile);
-    saveProfile(profile.id);
-    emit profileListChanged();
-    return profile.id;
+    if (!clean.isEmpty() && !acceptsName(clean, ProfileName::Of::Profile))
+        return {};
+    if (!hasRoomForProfile())
+        return {};
+    Profile profile = Profile::createNew(uniqueProfileName(clean.isEmpty() ? tr("New Profile") : clean));
+    profile.vehicleType = vehicleType;
+    return addProfile(profile) ? profile.id : QString();
+}
+
+QString ProfileManager::createProfile(const QString &name)
+{
+    return newProfile(name, activeVehicleType());
 }
 
 QString ProfileManager::duplicateProfile(const QString &sourceId, const QString &name)
@@ -452,16 +472,17 @@ QString ProfileManager::duplicateProfile(const QString &sourceId, const QString 
         return {};
     }
     const QString clean = ProfileName::normalized(name);
-    const QString base = clean.isEmpty() ? source->name + QStringLiteral(" (Copy)") : clean;
+    if (!clean.isEmpty() && !acceptsName(clean, ProfileName::Of::Profile))
+        return {};
+    if (!hasRoomForProfile())
+        return {};
+    const QString base = clean.isEmpty() ? ProfileName::withSuffix(source->name, QStringLiteral(" (Copy)")) : clean;
     Profile copy = source.value();
     copy.id = newId();
     copy.name = uniqueProfileName(base);
     copy.createdAt = QDateTime::currentDateTime();
     copy.modifiedAt = copy.createdAt;
-    m_profiles.insert(copy.id, copy);
-    saveProfile(copy.id);
-    emit profileListChanged();
-    return copy.id;
+    return addProfile(copy) ? copy.id : QString();
 }
 
 bool ProfileManager::renameProfile(const QString &id, const QString &name)
@@ -471,13 +492,15 @@ bool ProfileManager::renameProfile(const QString &id, const QString &name)
         emit errorOccurred(tr("Profile not found: %1").arg(id));
         return false;
     }
-    if (const QString refusal = ProfileName::refusal(name); !refusal.isEmpty()) {
-        emit errorOccurred(refusal);
+    if (!acceptsName(name, ProfileName::Of::Profile))
         return false;
-    }
+    const Profile before = *profile;
     profile->name = ProfileName::normalized(name);
     profile->modifiedAt = QDateTime::currentDateTime();
-    saveProfile(id);
+    if (!saveProfile(id)) {
+        *profile = before;
+        return false;
+    }
     emit profileListChanged();
     if (id == m_activeProfileId)
         emit activeProfileChanged(id);
@@ -486,7 +509,8 @@ bool ProfileManager::renameProfile(const QString &id, const QString &name)
 
 bool ProfileManager::deleteProfile(const QString &id)
 {
-    if (!m_profiles.contains(id)) {
+    const auto found = m_profiles.constFind(id);
+    if (found == m_profiles.cend()) {
         emit errorOccurred(tr("Profile not found: %1").arg(id));
         return false;
     }
@@ -495,20 +519,22 @@ bool ProfileManager::deleteProfile(const QString &id)
         return false;
     }
     if (id == m_activeProfileId) {
-        for (auto it = m_profiles.cbegin(); it != m_profiles.cend(); ++it) {
-            if (it.key() != id) {
-                setActiveProfile(it.key());
-                break;
-            }
+        const QString next = m_profiles.firstKey() != id ? m_profiles.firstKey() : std::next(m_profiles.cbegin()).key();
+        if (!setActiveProfile(next))
+            return false;
+    }
+    // Every file that carries the id goes, or the profile would come back at the next start; its
+    // own file last, so that a refused removal leaves the profile whole on disk and in the list.
+    QStringList files = m_otherFiles.value(id);
+    files.append(profileFilePath(id));
+    for (const QString &path : std::as_const(files)) {
+        if (QFileInfo::exists(path) && !QFile::remove(path)) {
+            qWarning().noquote() << "ProfileManager: cannot remove" << path;
+            emit errorOccurred(tr("Failed to delete profile: %1").arg(found->name));
+            return false;
         }
     }
-    // Every file that carries the id goes, or the profile would come back at the next start.
-    QStringList files = m_otherFiles.take(id);
-    files.prepend(profileFilePath(id));
-    for (const QString &path : std::as_const(files)) {
-        if (QFileInfo::exists(path) && !QFile::remove(path))
-            qWarning().noquote() << "ProfileManager: cannot remove" << path;
-    }
+    m_otherFiles.remove(id);
     m_profiles.remove(id);
     emit profileListChanged();
     return true;
@@ -532,13 +558,14 @@ bool ProfileManager::importProfile(const QString &filePath, QString *newIdOut)
         emit errorOccurred(tr("Invalid profile data"));
         return false;
     }
+    if (!acceptsName(profile.name, ProfileName::Of::Profile) || !hasRoomForProfile())
+        return false;
     profile.id = newId();
-    profile.name = uniqueProfileName(profile.name);
+    profile.name = uniqueProfileName(ProfileName::normalized(profile.name));
     profile.createdAt = QDateTime::currentDateTime();
     profile.modifiedAt = profile.createdAt;
-    m_profiles.insert(profile.id, profile);
-    saveProfile(profile.id);
-    emit profileListChanged();
+    if (!addProfile(profile))
+        return false;
     if (newIdOut)
         *newIdOut = profile.id;
     return true;
@@ -552,10 +579,19 @@ bool ProfileManager::setActiveProfile(const QString &id)
     }
     if (id == m_activeProfileId)
         return true;
-    if (!m_activeProfileId.isEmpty())
-        saveProfile(m_activeProfileId);
+    // The outgoing profile keeps its unsaved changes in memory when its file cannot be written;
+    // the switch waits until it can.
+    if (!m_activeProfileId.isEmpty() && !saveProfile(m_activeProfileId))
+        return false;
+    const QString previous = m_activeProfileId;
+    const QHash<QString, QString> previousByType = m_lastActiveByType;
     m_activeProfileId = id;
-    saveConfig();
+    if (!saveConfig()) {
+        m_activeProfileId = previous;
+        m_lastActiveByType = previousByType;
+        emit errorOccurred(tr("Failed to save which profile is active"));
+        return false;
+    }
     emit activeProfileChanged(id);
     return true;
 }
@@ -568,7 +604,7 @@ QString ProfileManager::uniqueProfileName(const QString &base) const
     if (!taken.contains(base.toLower()))
         return base;
     for (int n = 2;; ++n) {
-        const QString candidate = QStringLiteral("%1 (%2)").arg(base, QString::number(n));
+        const QString candidate = ProfileName::withSuffix(base, QStringLiteral(" (%1)").arg(n));
         if (!taken.contains(candidate.toLower()))
             return candidate;
     }
@@ -602,14 +638,11 @@ QString ProfileManager::switchVehicleType(const QString &vehicleType, const QStr
     if (const Profile *active = activeProfile(); active && active->vehicleType == vehicleType)
         return m_activeProfileId;
     const QString existing = profileIdForVehicleType(vehicleType, preferredName);
-    if (!existing.isEmpty()) {
-        setActiveProfile(existing);
-        return existing;
-    }
-    const QString id = createProfile(preferredName);
-    m_profiles[id].vehicleType = vehicleType;
-    saveProfile(id);
-    setActiveProfile(id);
+    if (!existing.isEmpty())
+        return setActiveProfile(existing) ? existing : QString();
+    const QString id = newProfile(preferredName, vehicleType);
+    if (id.isEmpty() || !setActiveProfile(id))
+        return {};
     return id;
 }
 
@@ -632,7 +665,7 @@ bool ProfileManager::loadEscPresets()
 
 bool ProfileManager::saveEscPresets()
 {
-    if (!writeJsonFile(storeFilePath(EscPresetsFileName), presetsFile(m_escPresets))) {
+    if (!writeJsonFile(storeFilePath(EscPresetsFileName), m_escPresetsFile.text(m_escPresets))) {
         emit errorOccurred(tr("Failed to save ESC presets"));
         return false;
     }
@@ -648,12 +681,17 @@ const EscPreset *ProfileManager::findEscPreset(const QString &id) const
 QString ProfileManager::createEscPreset(const QString &name, int neutral, int fullForward, int fullReverse)
 {
     // A preset without a name would be dropped at the next start.
-    if (name.trimmed().isEmpty()) {
-        emit errorOccurred(tr("ESC preset name cannot be empty"));
+    if (!acceptsName(name, ProfileName::Of::EscPreset))
+        return {};
+    if (m_escPresets.size() >= MaxEscPresets) {
+        emit errorOccurred(tr("There can be at most %1 ESC presets: delete one first").arg(MaxEscPresets));
         return {};
     }
-    m_escPresets.append(EscPreset(name, neutral, fullForward, fullReverse));
-    saveEscPresets();
+    m_escPresets.append(EscPreset(ProfileName::normalized(name), neutral, fullForward, fullReverse));
+    if (!saveEscPresets()) {
+        m_escPresets.removeLast();
+        return {};
+    }
     emit escPresetsChanged();
     return m_escPresets.constLast().id;
 }
@@ -663,11 +701,15 @@ bool ProfileManager::updateEscPreset(const QString &id, int neutral, int fullFor
     const int index = presetIndex(m_escPresets, id);
     if (index < 0)
         return false;
+    const EscPreset before = m_escPresets.at(index);
     EscPreset &preset = m_escPresets[index];
     preset.neutral = neutral;
     preset.fullForward = fullForward;
     preset.fullReverse = fullReverse;
-    saveEscPresets();
+    if (!saveEscPresets()) {
+        m_escPresets[index] = before;
+        return false;
+    }
     emit escPresetsChanged();
     return true;
 }
@@ -675,14 +717,14 @@ bool ProfileManager::updateEscPreset(const QString &id, int neutral, int fullFor
 bool ProfileManager::renameEscPreset(const QString &id, const QString &name)
 {
     const int index = presetIndex(m_escPresets, id);
-    if (index < 0)
+    if (index < 0 || !acceptsName(name, ProfileName::Of::EscPreset))
         return false;
-    if (name.trimmed().isEmpty()) {
-        emit errorOccurred(tr("ESC preset name cannot be empty"));
+    const QString before = m_escPresets.at(index).name;
+    m_escPresets[index].name = ProfileName::normalized(name);
+    if (!saveEscPresets()) {
+        m_escPresets[index].name = before;
         return false;
     }
-    m_escPresets[index].name = name;
-    saveEscPresets();
     emit escPresetsChanged();
     return true;
 }
@@ -692,8 +734,11 @@ bool ProfileManager::deleteEscPreset(const QString &id)
     const int index = presetIndex(m_escPresets, id);
     if (index < 0)
         return false;
-    m_escPresets.removeAt(index);
-    saveEscPresets();
+    const EscPreset removed = m_escPresets.takeAt(index);
+    if (!saveEscPresets()) {
+        m_escPresets.insert(index, removed);
+        return false;
+    }
     emit escPresetsChanged();
     return true;
 }
@@ -714,7 +759,7 @@ void ProfileManager::loadUserPresets()
 
 bool ProfileManager::saveUserPresets()
 {
-    if (!writeJsonFile(storeFilePath(UserPresetsFileName), presetsFile(m_userPresets))) {
+    if (!writeJsonFile(storeFilePath(UserPresetsFileName), m_userPresetsFile.text(m_userPresets))) {
         emit errorOccurred(tr("Failed to save presets"));
         return false;
     }
@@ -742,13 +787,23 @@ const UserPreset *ProfileManager::findUserPreset(const QString &id) const
 
 QString ProfileManager::saveUserPreset(const QString &kind, const QString &name, const QJsonObject &data)
 {
-    const QString trimmed = name.trimmed();
+    const QString trimmed = ProfileName::normalized(name);
     if (kind.isEmpty() || trimmed.isEmpty())
         return {};
+    if (!acceptsName(trimmed, ProfileName::Of::UserPreset))
+        return {};
+    const QList<UserPreset> before = m_userPresets;
     auto it = std::find_if(m_userPresets.begin(), m_userPresets.end(), [&](const UserPreset &preset) {
         return preset.kind == kind && preset.name.compare(trimmed, Qt::CaseInsensitive) == 0;
     });
     if (it == m_userPresets.end()) {
+        const auto ofKind = std::count_if(m_userPresets.cbegin(), m_userPresets.cend(),
+                                          [&](const UserPreset &preset) { return preset.kind == kind; });
+        if (ofKind >= MaxUserPresetsPerKind) {
+            emit errorOccurred(tr("There can be at most %1 presets of this kind: delete one first")
+                                   .arg(MaxUserPresetsPerKind));
+            return {};
+        }
         UserPreset preset;
         preset.id = newId();
         preset.kind = kind;
@@ -759,23 +814,29 @@ QString ProfileManager::saveUserPreset(const QString &kind, const QString &name,
     it->data = data;
     it->modifiedAt = QDateTime::currentDateTime();
     const QString id = it->id;
-    saveUserPresets();
+    if (!saveUserPresets()) {
+        m_userPresets = before;
+        return {};
+    }
     emit userPresetsChanged(kind);
     return id;
 }
 
 bool ProfileManager::renameUserPreset(const QString &id, const QString &name)
 {
-    const QString trimmed = name.trimmed();
+    const QString trimmed = ProfileName::normalized(name);
     const int index = presetIndex(m_userPresets, id);
-    if (trimmed.isEmpty() || index < 0)
+    if (trimmed.isEmpty() || index < 0 || !acceptsName(trimmed, ProfileName::Of::UserPreset))
         return false;
+    const UserPreset before = m_userPresets.at(index);
     UserPreset &preset = m_userPresets[index];
     preset.name = trimmed;
     preset.modifiedAt = QDateTime::currentDateTime();
-    const QString kind = preset.kind;
-    saveUserPresets();
-    emit userPresetsChanged(kind);
+    if (!saveUserPresets()) {
+        m_userPresets[index] = before;
+        return false;
+    }
+    emit userPresetsChanged(before.kind);
     return true;
 }
 
@@ -784,9 +845,12 @@ bool ProfileManager::deleteUserPreset(const QString &id)
     const int index = presetIndex(m_userPresets, id);
     if (index < 0)
         return false;
-    const QString kind = m_userPresets.takeAt(index).kind;
-    saveUserPresets();
-    emit userPresetsChanged(kind);
+    const UserPreset removed = m_userPresets.takeAt(index);
+    if (!saveUserPresets()) {
+        m_userPresets.insert(index, removed);
+        return false;
+    }
+    emit userPresetsChanged(removed.kind);
     return true;
 }
 

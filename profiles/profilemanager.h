@@ -8,7 +8,9 @@
 #include <QStringList>
 
 #include "profiles/presets.h"
+#include "profiles/presetsfile.h"
 #include "profiles/profile.h"
+#include "profiles/profilename.h"
 
 class QDir;
 
@@ -23,13 +25,19 @@ class ProfileManager : public QObject
     Q_PROPERTY(QString activeProfileName READ activeProfileName NOTIFY activeProfileChanged)
 
 public:
+    // How many profiles, ESC presets and user presets of one kind the store takes: every list
+    // is sent whole to the app and rewritten whole on each change. Files holding more load.
+    static constexpr int MaxProfiles = 200;
+    static constexpr int MaxEscPresets = 200;
+    static constexpr int MaxUserPresetsPerKind = 200;
+
     explicit ProfileManager(QObject *parent = nullptr);
     ~ProfileManager() override;
 
     // Files
     void loadProfiles();
     void loadConfig();
-    void saveConfig();
+    bool saveConfig();
     bool saveProfile(const QString &id);
     bool saveActiveProfile();
     QString profileFilePath(const QString &id) const;
@@ -66,7 +74,8 @@ public:
     void setShifterDevice(const DeviceConnection &device);
     void setWheelFfb(const WheelFfbSettings &settings);
 
-    // Profiles
+    // Profiles. A profile is added, renamed, removed or made active only together with its file
+    // (and the state file): when a write fails the operation changes nothing and reports it.
     QString createProfile(const QString &name);
     QString duplicateProfile(const QString &sourceId, const QString &name);
     bool renameProfile(const QString &id, const QString &name);
@@ -75,9 +84,10 @@ public:
     bool setActiveProfile(const QString &id);
     QString uniqueProfileName(const QString &base) const;
     QString profileIdForVehicleType(const QString &vehicleType, const QString &preferredName) const;
+    // The id of the active profile afterwards, or empty when a profile could not be made or saved.
     QString switchVehicleType(const QString &vehicleType, const QString &preferredName);
 
-    // ESC presets
+    // ESC presets and user presets: a change is kept only when the list's file was written.
     bool loadEscPresets();
     bool saveEscPresets();
     QList<EscPreset> escPresets() const { return m_escPresets; }
@@ -106,6 +116,12 @@ signals:
 
 private:
     QString folderPath() const;
+    // Emits the reason when a name cannot be used.
+    bool acceptsName(const QString &name, ProfileName::Of of);
+    bool hasRoomForProfile();
+    // Inserts the profile and saves it; takes it out again when the save fails.
+    bool addProfile(const Profile &profile);
+    QString newProfile(const QString &name, const QString &vehicleType);
     static void removeUnfinishedWrites(const QDir &dir);
     QString storeFilePath(const QString &fileName) const;
     // The active profile with its modification time set to now, or null.
@@ -116,6 +132,8 @@ private:
     QHash<QString, QString> m_lastActiveByType;
     QList<EscPreset> m_escPresets;
     QList<UserPreset> m_userPresets;
+    PresetsFile<EscPreset> m_escPresetsFile;
+    PresetsFile<UserPreset> m_userPresetsFile;
     // Files other than id + ".json" that carried a profile's id at load.
     QHash<QString, QStringList> m_otherFiles;
 };

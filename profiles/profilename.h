@@ -4,20 +4,31 @@
 
 namespace corvane {
 
-// The rule for a profile's name, wherever one is typed (profile dialog, helicopter page,
-// WebSocket API): surrounding blanks are dropped, a blank name is refused, and a name may be
-// at most MaxLength characters, so that it fits the header's profile pill and the lists.
+// The rule for the name of a profile or a preset, wherever one is typed (profile dialog, ESC
+// dialog, presets panel, helicopter page, WebSocket API) and enforced by the store itself:
+// surrounding blanks are dropped, a blank name is refused, a name may be at most MaxLength
+// characters, so that it fits the header's profile pill and the lists, and it may hold no control
+// characters (line breaks, tabs, NUL) and no text direction overrides, which would break the
+// lists' lines or show the name reversed.
 class ProfileName
 {
 public:
     static constexpr int MaxLength = 64;
 
+    // What the name belongs to; the messages say so.
+    enum class Of { Profile, EscPreset, UserPreset };
+
     // The name as it is stored: without leading and trailing white space.
     static QString normalized(const QString &name);
     // Why the name cannot be used (a translated sentence), or empty when it can.
-    static QString refusal(const QString &name);
-    static QString emptyMessage();
-    static QString tooLongMessage();
+    static QString refusal(const QString &name, Of of = Of::Profile);
+    // `base` shortened as far as needed for base + suffix to be a name of at most MaxLength
+    // characters, for the names the store makes up ("Car (Copy)", "Car (2)").
+    static QString withSuffix(const QString &base, const QString &suffix);
+
+    static QString emptyMessage(Of of = Of::Profile);
+    static QString tooLongMessage(Of of = Of::Profile);
+    static QString forbiddenCharacterMessage(Of of = Of::Profile);
 };
 
 } // namespace corvane

@@ -130,7 +130,7 @@ private slots:
         QTest::addColumn<QJsonObject>("data");
         QTest::addColumn<QString>("message");
         QTest::newRow("create no name") << "action_create_esc_preset" << QJsonObject() << "Missing 'name' parameter";
-        QTest::newRow("create blank") << "action_create_esc_preset" << json(R"({"name":"  "})") << "Failed to create ESC preset";
+        QTest::newRow("create blank") << "action_create_esc_preset" << json(R"({"name":"  "})") << "ESC preset name cannot be empty";
         QTest::newRow("update unknown") << "action_update_esc_preset" << json(R"({"id":"x"})") << "ESC preset not found: x";
         QTest::newRow("create negative") << "action_create_esc_preset" << json(R"({"name":"A","neutral":-5})")
                                          << "'neutral' must be a channel value from 0 to 2047";

@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
@@ -33,6 +34,7 @@
 #include "platform/input/virtualinputbackend.h"
 #include "profiles/profilemanager.h"
 #include "support/simulatedtransmitter.h"
+#include "support/starved.h"
 #include "support/testenvironment.h"
 #include "support/widgets/modalanswerer.h"
 
@@ -331,6 +333,26 @@ private slots:
         QVERIFY(!QSettings().contains(Accepted));
     }
 
+    // A helicopter profile the store cannot write: the page and the active profile stay, and the
+    // store's message is shown.
+    void vehicleSwitchNotWritten()
+    {
+        setDisclaimerAccepted(true);
+        MainWindow window;
+        window.showPage(3);
+        {
+            const ostratest::Starved starved(QStringLiteral("descriptors"));
+            window.selectVehicle(QStringLiteral("rc_helicopter"));
+        }
+        QCOMPARE(window.currentPage(), 3);
+        QCOMPARE(window.controller()->profileManager()->activeVehicleType(), QStringLiteral("rc_car"));
+        // The helicopter profile an earlier case left, or a new one: either cannot be written.
+        QTRY_VERIFY(window.findChild<QMessageBox *>(QStringLiteral("corvaneErrorBox")));
+        QVERIFY(window.findChild<QMessageBox *>(QStringLiteral("corvaneErrorBox"))
+                    ->text()
+                    .startsWith(QStringLiteral("Failed to save profile: ")));
+    }
+
     void carPageAfterAgreeing()
     {
         MainWindow window;
@@ -488,14 +510,17 @@ private slots:
         QCOMPARE(view.pill("carCardPill")->text(), QStringLiteral("Transmitter not connected"));
     }
 
-    // A long profile name (one from an imported file, say) ends in an ellipsis in the header's
-    // pill and in the profile menu; the pill's tool tip carries it whole.
+    // A long profile name (one from a file edited by hand, say: the store takes no such name
+    // itself) ends in an ellipsis in the header's pill and in the profile menu; the pill's tool
+    // tip carries it whole.
     void longProfileNameElided()
     {
         MainWindow window;
         corvane::ProfileManager *profiles = window.controller()->profileManager();
         const QString name(300, QLatin1Char('n'));
-        profiles->setActiveProfile(profiles->createProfile(name));
+        const QString id = profiles->createProfile(QStringLiteral("Long"));
+        profiles->mutableProfile(id)->name = name;
+        profiles->setActiveProfile(id);
         QCOMPARE(profiles->activeProfileName(), name);
         ostra::Pill *pill = View{window}.pill("profilePill");
         QVERIFY(pill->value().endsWith(QChar(0x2026)));

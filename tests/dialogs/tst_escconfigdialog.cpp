@@ -22,6 +22,7 @@
 #include "ostraui/theme.h"
 #include "profiles/profilemanager.h"
 #include "support/darktwin.h"
+#include "support/starved.h"
 #include "support/testenvironment.h"
 #include "support/widgets/modalanswerer.h"
 
@@ -241,6 +242,16 @@ private slots:
             forward->setValue(v);
         QCOMPARE(store->findEscPreset(id)->fullForward, 1805);
         QCOMPARE(combo->currentText(), QStringLiteral("Track (180-990-1805)"));
+        // "Update Preset" confirms only what was written.
+        for (const QString limit : {"descriptors", ""}) {
+            ModalAnswerer answer;
+            answer.press("OK");
+            {
+                const ostratest::Starved starved(limit);
+                button(dialog, "Update Preset")->click();
+            }
+            QCOMPARE(answer.records().size(), limit.isEmpty() ? 1 : 0);
+        }
 
         // Deleted elsewhere (the mobile app): the dialog stays custom with the same values.
         QVERIFY(store->deleteEscPreset(id));

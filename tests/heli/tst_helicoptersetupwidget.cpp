@@ -28,6 +28,7 @@
 #include "ostraui/txbutton.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
+#include "support/starved.h"
 #include "support/testenvironment.h"
 #include "support/transmitrig.h"
 #include "support/widgets/widgetlookup.h"
@@ -312,13 +313,30 @@ private slots:
         QCOMPARE(host.armButton()->text(), QString("Arming: safe"));
     }
 
+    void saveUnderDefaultName_data()
+    {
+        QTest::addColumn<QString>("limit");
+        QTest::newRow("written") << "";
+        QTest::newRow("the store cannot write") << "descriptors";
+    }
+
     void saveUnderDefaultName()
     {
+        QFETCH(QString, limit);
         TransmitRig rig;
         PageHost host(rig);
         host.page->findChild<QLineEdit *>()->setText("   ");
-        host.button("Save profile")->click();
+        {
+            const ostratest::Starved starved(limit);
+            host.button("Save profile")->click();
+        }
         corvane::ProfileManager *store = rig.controller->profileManager();
+        if (!limit.isEmpty()) {
+            // Nothing claims a save: no toast, and the car profile is still the active one.
+            QVERIFY(!host.window.findChild<ostra::Toast *>());
+            QCOMPARE(store->activeVehicleType(), QString("rc_car"));
+            return;
+        }
         QVERIFY(store->activeProfile());
         const QJsonObject saved = QJsonDocument::fromJson(activeProfileBytes(rig)).object();
         QCOMPARE(saved.value("name").toString(), QString("RC Helicopter"));

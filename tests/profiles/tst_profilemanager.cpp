@@ -5,13 +5,17 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
 #include <csignal>
+#include <functional>
+#include <vector>
 
 #include "jsoncheck.h"
 #include "profiles/profilemanager.h"
+#include "support/starved.h"
 #include "support/testenvironment.h"
 
 using corvane::ProfileManager;
@@ -335,43 +339,246 @@ private slots:
                  (QJsonObject{{"rc_car", carId}, {"rc_helicopter", heliId}}));
         QCOMPARE(store.switchVehicleType("rc_car", QString()), carId);
         QCOMPARE(store.switchVehicleType("rc_helicopter", QString()), heliId);
+        // A switch whose files cannot be written does not happen.
+        {
+            const ostratest::Starved starved("descriptors");
+            QCOMPARE(store.switchVehicleType("rc_car", QString()), QString());
+        }
+        QCOMPARE(store.activeProfileId(), heliId);
+        QCOMPARE(readObject("config.json").value("lastActiveProfileId").toString(), heliId);
     }
 
     void writeFailures_data()
     {
-        QTest::addColumn<QString>("blocked");
+        QTest::addColumn<QString>("obstacle");
+        QTest::addColumn<QString>("failing");
         QTest::addColumn<QString>("error");
-        QTest::newRow("profile file") << "%1.json" << "Failed to save profile: Default";
-        QTest::newRow("ESC presets") << "esc_presets.json" << "Failed to save ESC presets";
-        QTest::newRow("user presets") << "user_presets.json" << "Failed to save presets";
+        QTest::newRow("profile file") << "directory" << "%1.json" << "Failed to save profile: Default";
+        QTest::newRow("ESC presets") << "directory" << "esc_presets.json" << "Failed to save ESC presets";
+        QTest::newRow("user presets") << "directory" << "user_presets.json" << "Failed to save presets";
+        // The profile does not fit, the small preset files do.
+        QTest::newRow("profile cut by the file size limit") << "file size" << "%1.json" << "Failed to save profile: Default";
     }
 
-    // A directory standing where the file should be makes the write fail.
+    // A directory standing where the file should be, or a file size limit, makes the write fail.
     void writeFailures()
     {
-        QFETCH(QString, blocked);
+        QFETCH(QString, obstacle);
+        QFETCH(QString, failing);
         QFETCH(QString, error);
         ProfileManager store;
         const QString id = store.activeProfileId();
-        const QString blockedPath = folder() + "/" + (blocked.contains("%1") ? blocked.arg(id) : blocked);
-        QFile::remove(blockedPath);
-        QVERIFY(QDir().mkpath(blockedPath));
+        const QString failingName = failing.contains("%1") ? failing.arg(id) : failing;
+        const QString blockedPath = folder() + "/" + failingName;
+        if (obstacle == "directory") {
+            QFile::remove(blockedPath);
+            QVERIFY(QDir().mkpath(blockedPath));
+        }
+        const QByteArray before = readBytes(failingName);
         QSignalSpy errors(&store, &ProfileManager::errorOccurred);
 
         store.mutableActiveProfile()->ledSettings.ledCount = 55;
-        const bool profileSaved = store.saveActiveProfile();
-        const QString escId = store.createEscPreset("Race", 1000, 1800, 200);
-        const QString userId = store.saveUserPreset("ffb", "Soft", QJsonObject{{"strength", 0.2}});
+        bool profileSaved = false;
+        QString escId;
+        QString userId;
+        {
+            const ostratest::Starved starved(obstacle);
+            profileSaved = store.saveActiveProfile();
+            escId = store.createEscPreset("Race", 1000, 1800, 200);
+            userId = store.saveUserPreset("ffb", "Soft", QJsonObject{{"strength", 0.2}});
+        }
         QCOMPARE(errors.size(), 1);
         QCOMPARE(firstError(errors), error);
-        QCOMPARE(profileSaved, !blocked.startsWith("%1"));
+        QCOMPARE(profileSaved, !failing.startsWith("%1"));
+        QCOMPARE(readBytes(failingName), before);
+        // A preset that could not be written is not kept; a profile keeps its change in memory.
+        QCOMPARE(escId.isEmpty(), failing == "esc_presets.json");
+        QCOMPARE(userId.isEmpty(), failing == "user_presets.json");
+        QCOMPARE(store.escPresets().size(), escId.isEmpty() ? 0 : 1);
+        QCOMPARE(store.userPresets("ffb").size(), userId.isEmpty() ? 0 : 1);
 
-        // Memory keeps the change and the next save after the obstacle is gone writes it.
-        QVERIFY(QDir(blockedPath).removeRecursively());
+        // The next save after the obstacle is gone writes the profile's change.
+        QVERIFY(obstacle != "directory" || QDir(blockedPath).removeRecursively());
         QVERIFY(store.saveActiveProfile() && store.saveEscPresets() && store.saveUserPresets());
         QCOMPARE(Profile::fromJson(readObject(id + ".json")).ledSettings.ledCount, 55);
-        QCOMPARE(readObject("esc_presets.json").value("presets")[0]["id"].toString(), escId);
-        QCOMPARE(readObject("user_presets.json").value("presets")[0]["id"].toString(), userId);
+        QCOMPARE(readObject("esc_presets.json").value("presets").toArray().size(), escId.isEmpty() ? 0 : 1);
+        QCOMPARE(readObject("user_presets.json").value("presets").toArray().size(), userId.isEmpty() ? 0 : 1);
+    }
+
+    // One rule for every name the store keeps, row by row across every operation that takes one.
+    void nameRule_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("problem");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("plain") << "Car" << "" << "Car";
+        QTest::newRow("spaces trimmed") << "  Car  " << "" << "Car";
+        QTest::newRow("letters of other scripts") << "Ærø Wagen 日本語 Ünï" << "" << "Ærø Wagen 日本語 Ünï";
+        QTest::newRow("joined emoji") << "Team 👨\u200D👩" << "" << "Team 👨\u200D👩";
+        QTest::newRow("64 characters") << QString(64, 'x') << "" << QString(64, 'x');
+        QTest::newRow("64 after trimming") << " " + QString(64, 'x') + "\t" << "" << QString(64, 'x');
+        QTest::newRow("65 characters") << QString(65, 'x') << "long" << "";
+        QTest::newRow("5000 characters") << QString(5000, 'x') << "long" << "";
+        QTest::newRow("blank") << " \t " << "empty" << "";
+        QTest::newRow("newline") << "Car\nOne" << "forbidden" << "";
+        QTest::newRow("tab") << "Car\tOne" << "forbidden" << "";
+        QTest::newRow("NUL") << QString("Car") + QChar(0) + "One" << "forbidden" << "";
+        QTest::newRow("C1 control") << "Car\u0085One" << "forbidden" << "";
+        QTest::newRow("line separator") << "Car\u2028One" << "forbidden" << "";
+        QTest::newRow("right-to-left override") << "Car\u202Eeno" << "forbidden" << "";
+        QTest::newRow("left-to-right isolate") << "Car\u2066One\u2069" << "forbidden" << "";
+    }
+
+    void nameRule()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, problem);
+        QFETCH(QString, stored);
+        ProfileManager store;
+        const QString defaultId = store.activeProfileId();
+        const QString escId = store.createEscPreset("Base", 992, 1811, 172);
+        const QString userId = store.saveUserPreset("K", "Base", QJsonObject());
+        QTemporaryDir dir;
+        const QString importPath = dir.filePath("import.json");
+        QFile file(importPath);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QJsonDocument(QJsonObject{{"id", "imported"}, {"name", name}}).toJson());
+        file.close();
+
+        const auto profileName = [&](const QString &id) {
+            const Profile *profile = store.mutableProfile(id);
+            return profile ? profile->name : QString();
+        };
+        // The name of a profile just added, which then goes again so the next one is not "(2)".
+        const auto addedName = [&](const QString &id) {
+            const QString added = profileName(id);
+            if (!id.isEmpty())
+                store.deleteProfile(id);
+            return added;
+        };
+        // What each operation stored, and whose name a refusal speaks of.
+        struct Operation
+        {
+            const char *label;
+            QString subject;
+            std::function<QString()> run;
+            QString whenBlank; // the name chosen for a blank one, where the store chooses
+        };
+        const QString profile = "Profile name";
+        const QString esc = "ESC preset name";
+        const QString user = "Preset name";
+        const std::vector<Operation> operations{
+            {"create profile", profile, [&] { return addedName(store.createProfile(name)); }, "New Profile"},
+            {"duplicate profile", profile, [&] { return addedName(store.duplicateProfile(defaultId, name)); },
+             "Default (Copy)"},
+            {"import profile", profile,
+             [&] {
+                 QString id;
+                 return store.importProfile(importPath, &id) ? addedName(id) : QString();
+             },
+             ""},
+            {"rename profile", profile, [&] { return store.renameProfile(defaultId, name) ? profileName(defaultId) : QString(); },
+             ""},
+            {"create ESC preset", esc,
+             [&] {
+                 const EscPreset *preset = store.findEscPreset(store.createEscPreset(name, 992, 1811, 172));
+                 return preset ? preset->name : QString();
+             },
+             ""},
+            {"rename ESC preset", esc,
+             [&] { return store.renameEscPreset(escId, name) ? store.findEscPreset(escId)->name : QString(); }, ""},
+            {"save user preset", user,
+             [&] {
+                 const UserPreset *preset = store.findUserPreset(store.saveUserPreset("L", name, QJsonObject()));
+                 return preset ? preset->name : QString();
+             },
+             ""},
+            {"rename user preset", user,
+             [&] { return store.renameUserPreset(userId, name) ? store.findUserPreset(userId)->name : QString(); }, ""},
+        };
+        const QMap<QString, QString> reasons{
+            {"long", " is too long: at most 64 characters"},
+            {"forbidden", " cannot contain line breaks, tabs, other control characters or text direction overrides"},
+            {"empty", " cannot be empty"}};
+        for (const Operation &operation : operations) {
+            QSignalSpy errors(&store, &ProfileManager::errorOccurred);
+            QString expected = stored;
+            QString message = problem.isEmpty() ? QString() : operation.subject + reasons.value(problem);
+            if (problem == "empty" && (!operation.whenBlank.isEmpty() || operation.subject == user)) {
+                // A new profile takes a name of the store's; a user preset is refused without a word.
+                expected = operation.whenBlank;
+                message.clear();
+            }
+            QCOMPARE(operation.run(), expected);
+            QVERIFY2(firstError(errors) == message, operation.label);
+        }
+    }
+
+    void limits_data()
+    {
+        QTest::addColumn<QString>("list");
+        QTest::addColumn<QString>("message");
+        const QString profiles = "There can be at most 200 profiles: delete one first";
+        QTest::newRow("profiles: create") << "create" << profiles;
+        QTest::newRow("profiles: duplicate") << "duplicate" << profiles;
+        QTest::newRow("profiles: import") << "import" << profiles;
+        QTest::newRow("profiles: vehicle switch") << "switch" << profiles;
+        QTest::newRow("ESC presets") << "esc" << "There can be at most 200 ESC presets: delete one first";
+        QTest::newRow("user presets of one kind") << "user" << "There can be at most 200 presets of this kind: delete one first";
+    }
+
+    // At the limit one more is refused with a message that gives it, and nothing is written;
+    // after a delete there is room again.
+    void limits()
+    {
+        QFETCH(QString, list);
+        QFETCH(QString, message);
+        ProfileManager store;
+        const QString defaultId = store.activeProfileId();
+        QTemporaryDir dir;
+        const QString importPath = dir.filePath("import.json");
+        QFile file(importPath);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(doc("imported", "Imported"));
+        file.close();
+
+        const bool profiles = list != "esc" && list != "user";
+        QStringList ids;
+        for (int i = ids.size() + (profiles ? 1 : 0); i < 200; ++i) {
+            const QString name = QStringLiteral("Item %1").arg(i);
+            ids.append(profiles ? store.createProfile(name)
+                                : list == "esc" ? store.createEscPreset(name, 992, 1811, 172)
+                                                : store.saveUserPreset("K", name, QJsonObject()));
+            QVERIFY(!ids.constLast().isEmpty());
+        }
+        const std::function<QString()> oneMore = [&]() -> QString {
+            QString id;
+            if (list == "create")
+                return store.createProfile("One more");
+            if (list == "duplicate")
+                return store.duplicateProfile(defaultId, "One more");
+            if (list == "import")
+                return store.importProfile(importPath, &id) ? id : QString();
+            if (list == "switch")
+                return store.switchVehicleType("rc_helicopter", "One more");
+            return list == "esc" ? store.createEscPreset("One more", 992, 1811, 172)
+                                 : store.saveUserPreset("K", "One more", QJsonObject());
+        };
+        const QStringList files = QDir(folder()).entryList(QDir::Files);
+        QSignalSpy errors(&store, &ProfileManager::errorOccurred);
+        QCOMPARE(oneMore(), QString());
+        QCOMPARE(firstError(errors), message);
+        QCOMPARE(QDir(folder()).entryList(QDir::Files), files);
+        QCOMPARE(store.activeProfileId(), defaultId);
+        if (list == "user") {
+            // Other kinds have room of their own, and a preset of the kind may still be saved over.
+            QVERIFY(!store.saveUserPreset("L", "One more", QJsonObject()).isEmpty());
+            QCOMPARE(store.saveUserPreset("K", "ITEM 7", QJsonObject()), ids.at(7));
+        }
+
+        QVERIFY(profiles ? store.deleteProfile(ids.at(5))
+                         : list == "esc" ? store.deleteEscPreset(ids.at(5)) : store.deleteUserPreset(ids.at(5)));
+        QVERIFY(!oneMore().isEmpty());
     }
 
     void escPresets()
@@ -380,10 +587,18 @@ private slots:
         {
             ProfileManager store;
             QSignalSpy changed(&store, &ProfileManager::escPresetsChanged);
+            // The file is what QJsonDocument writes, though each preset's text is kept from before.
+            const auto asQtWritesIt = [] {
+                const QByteArray bytes = readBytes("esc_presets.json");
+                return bytes == QJsonDocument::fromJson(bytes).toJson(QJsonDocument::Indented);
+            };
+            QVERIFY(store.saveEscPresets() && asQtWritesIt());
             id = store.createEscPreset(" Crawler ", 1000, 1500, 500);
             const QString second = store.createEscPreset("Drift", 990, 1811, 172);
+            QVERIFY(asQtWritesIt());
             QVERIFY(store.updateEscPreset(id, 1001, 1600, 400) && store.deleteEscPreset(second));
             QCOMPARE(changed.size(), 4);
+            QVERIFY(asQtWritesIt());
 
             // Nameless presets are refused and the file stays as it was.
             const QJsonObject before = readObject("esc_presets.json");
@@ -395,7 +610,7 @@ private slots:
         ProfileManager store;
         QCOMPARE(store.escPresets().size(), 1);
         const EscPreset *preset = store.findEscPreset(id);
-        QVERIFY(preset && preset->name == QStringLiteral(" Crawler "));
+        QVERIFY(preset && preset->name == QStringLiteral("Crawler"));
         QVERIFY(preset->neutral == 1001 && preset->fullForward == 1600 && preset->fullReverse == 400);
     }
 

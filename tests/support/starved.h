@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QString>
+
+#include <algorithm>
+#include <csignal>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace ostratest {
+
+// What the process may still open or write while it lives: with "descriptors" no descriptor at
+// all (as when a flood of connections used them up), with "file size" files of at most 1 KiB
+// (as on a full disk, but only for files larger than that), with anything else no limit. Root
+// is held back by both, where making a folder read-only would not stop it.
+class Starved
+{
+public:
+    explicit Starved(const QString &limit)
+    {
+        if (limit == QLatin1String("descriptors") && !sanitized()) {
+            m_resource = RLIMIT_NOFILE;
+            lower(1024);
+            for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+                m_descriptors.push_back(fd);
+        } else if (limit == QLatin1String("descriptors") || limit == QLatin1String("file size")) {
+            m_resource = RLIMIT_FSIZE;
+            m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+            lower(limit == QLatin1String("file size") ? 1024 : 0);
+        }
+    }
+
+    Starved(const Starved &) = delete;
+    Starved &operator=(const Starved &) = delete;
+
+    ~Starved()
+    {
+        for (int fd : m_descriptors)
+            ::close(fd);
+        if (m_resource >= 0)
+            ::setrlimit(m_resource, &m_saved);
+        if (m_resource == RLIMIT_FSIZE)
+            std::signal(SIGXFSZ, m_oldHandler);
+    }
+
+private:
+    // The sanitizers' runtime opens descriptors of its own (a pipe to probe memory) while it
+    // checks a call, and takes a failure for a fault of the program: under them no file may
+    // grow at all instead, which fails the same writes.
+    static constexpr bool sanitized()
+    {
+#if defined(__SANITIZE_ADDRESS__)
+        return true;
+#else
+        return false;
+#endif
+    }
+
+    void lower(rlim_t value)
+    {
+        ::getrlimit(m_resource, &m_saved);
+        rlimit lowered = m_saved;
+        lowered.rlim_cur = std::min(m_saved.rlim_cur, value);
+        ::setrlimit(m_resource, &lowered);
+    }
+
+    int m_resource = -1;
+    rlimit m_saved{};
+    std::vector<int> m_descriptors;
+    void (*m_oldHandler)(int) = SIG_DFL;
+};
+
+} // namespace ostratest
