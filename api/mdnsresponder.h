@@ -29,6 +29,8 @@ public:
     bool start();
     void stop();
     bool isListening() const { return m_socket != nullptr; }
+    // The name it answers for, without ".local".
+    QString hostName() const { return m_hostName; }
 
     // The interfaces the responder listens and answers on: by default every interface that is
     // up, running and multicast-capable, loopback excluded. Tests narrow this to interfaces
