@@ -692,6 +692,30 @@ private slots:
                             [](const EscPreset &preset) { return preset.name == QLatin1String("Held up"); }));
     }
 
+    // With no descriptor left to take a connection with, the server says so and takes it once
+    // there is one again, instead of never accepting again.
+    void acceptResumesAfterRunningOut()
+    {
+        ServerRig rig;
+        RawWsClient client;
+        // Connected, but not yet taken: the server takes it when the event loop next runs.
+        QVERIFY(client.connectFrom(loopback(40), rig.server.serverPort()));
+        rlimit saved{};
+        QVERIFY(getrlimit(RLIMIT_NOFILE, &saved) == 0);
+        const auto restoreLimit = qScopeGuard([&saved] { setrlimit(RLIMIT_NOFILE, &saved); });
+        const int lowestFree = dup(0);
+        QVERIFY(lowestFree >= 0);
+        close(lowestFree);
+        rlimit none = saved;
+        none.rlim_cur = rlim_t(lowestFree);
+        refusalLines.clear();
+        QVERIFY(setrlimit(RLIMIT_NOFILE, &none) == 0);
+        QTRY_VERIFY(!refusalLines.filter(QLatin1String("cannot accept")).isEmpty());
+        QVERIFY(setrlimit(RLIMIT_NOFILE, &saved) == 0);
+        QVERIFY(client.handshake());
+        QTRY_COMPARE(rig.server.clientCount(), 1);
+    }
+
     // A subscriber that stops reading misses pushes instead of piling them up, while the
     // others get every one; it is dropped, with a close frame, once it has read nothing for the
     // drop time.
