@@ -278,7 +278,7 @@ void WebSocketServer::onAcceptError()
     // The listener stops accepting on an error such as running out of descriptors; it tries
     // again shortly instead of never.
     logRefusal(Refusal::AcceptFailed,
-               QStringLiteral("WebSocketServer: cannot accept a connection (%1), refusing connections for %2 ms")
+               QStringLiteral("WebSocketServer: cannot accept a connection (%1), trying again in %2 ms")
                    .arg(m_listener->errorString())
                    .arg(AcceptRetryMs));
     m_acceptRetry->start();
@@ -366,8 +366,9 @@ void WebSocketServer::onOriginCheck(QWebSocketCorsAuthenticator *check)
     if (origin.isEmpty() || namesThisMachine(origin))
         return;
     check->setAllowed(false);
-    logRefusal(Refusal::Origin, QStringLiteral("WebSocketServer: refusing a connection from the web page %1")
-                                    .arg(clipped(origin, MaxEchoedEventChars)));
+    logRefusal(Refusal::Origin,
+               QStringLiteral("WebSocketServer: refusing a connection with the Origin %1, not this machine's API")
+                   .arg(clipped(origin, MaxEchoedChars)));
 }
 
 bool WebSocketServer::namesThisMachine(const QString &origin) const
@@ -584,7 +585,7 @@ void WebSocketServer::answer(QWebSocket *client, const QString &message)
     }
     WsHandler *handler = m_handlers.value(event);
     if (!handler) {
-        const QString shown = clipped(event, MaxEchoedEventChars);
+        const QString shown = clipped(event, MaxEchoedChars);
         finishRequest(client, {{kEvent, QStringLiteral("error")},
                                {QStringLiteral("source"), shown},
                                {kMessage, QStringLiteral("Unknown event: ") + shown}});

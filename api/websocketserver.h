@@ -60,8 +60,8 @@ public:
     static constexpr int ListenBacklog = 1024;
     // After the system refused to accept (no descriptor left), accepting resumes this much later.
     static constexpr int AcceptRetryMs = 1000;
-    // What an error reply repeats of a name it does not know.
-    static constexpr int MaxEchoedEventChars = 64;
+    // What a reply or a log line repeats of a name from the network it refuses.
+    static constexpr int MaxEchoedChars = 64;
     static constexpr int MaxSubscriptionsPerClient = 256;
     // A client that leaves more than this unread is behind: it is not read from and gets no
     // pushes until it has caught up.
