@@ -48,6 +48,8 @@ public:
     bool start();
     void stop();
     bool isListening() const { return m_socket != nullptr; }
+    // The name it answers for, without ".local".
+    QString hostName() const { return m_hostName; }
 
     // Milliseconds on a monotonic clock (rate of answers, age of the addresses held); tests
     // pass their own.

@@ -5,16 +5,22 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
 #include <QTimer>
+#include <QUrl>
 #include <QWebSocket>
 #include <QWebSocketCorsAuthenticator>
 #include <QWebSocketServer>
 
+#include <iterator>
 #include <memory>
 
 #include "api/mdnsresponder.h"
 #include "api/wshandler.h"
 #include "platform/network/firewallrule.h"
+#include "platform/network/networkinterfacelister.h"
 
 namespace corvane {
 
@@ -25,8 +31,6 @@ const QString kData = QStringLiteral("data");
 const QString kMessage = QStringLiteral("message");
 const QString kSuccess = QStringLiteral("success");
 
-// A client that does not finish its opening handshake in this time is let go.
-constexpr int HandshakeTimeoutMs = 10000;
 // A client sent a close frame (refused or dropped) that does not answer it is cut off after this.
 constexpr int CloseGraceMs = 2000;
 // Read buffer size that holds a client's socket still: no frame fits, so nothing more is taken.
@@ -47,12 +51,23 @@ QJsonArray eventNames(const QJsonObject &data)
     return data.value(QStringLiteral("events")).toArray();
 }
 
-// A browser names the page that opens a WebSocket; the phone app and other stations send no Origin.
-bool isWebPageOrigin(const QString &origin)
+// An IPv4 peer of the dual-stack listener comes as ::ffff:a.b.c.d; it counts as a.b.c.d.
+QHostAddress sourceAddress(const QHostAddress &peer)
 {
-    const QString trimmed = origin.trimmed();
-    return trimmed.startsWith(QLatin1String("http://"), Qt::CaseInsensitive)
-           || trimmed.startsWith(QLatin1String("https://"), Qt::CaseInsensitive);
+    bool isIPv4 = false;
+    const quint32 ipv4 = peer.toIPv4Address(&isIPv4);
+    return isIPv4 ? QHostAddress(ipv4) : peer;
+}
+
+// Surrogate pairs stay whole.
+QString clipped(const QString &text, int maxChars)
+{
+    if (text.size() <= maxChars)
+        return text;
+    int end = maxChars;
+    if (text.at(end - 1).isHighSurrogate())
+        --end;
+    return text.left(end);
 }
 
 } // namespace
@@ -60,13 +75,27 @@ bool isWebPageOrigin(const QString &origin)
 WebSocketServer::WebSocketServer(CorvaneController *controller, QObject *parent)
     : QObject(parent)
     , m_server(new QWebSocketServer(QStringLiteral("Corvane"), QWebSocketServer::NonSecureMode, this))
+    , m_listener(new QTcpServer(this))
     , m_controller(controller)
     , m_heartbeat(new QTimer(this))
+    , m_acceptRetry(new QTimer(this))
+    , m_refusalLog(new QTimer(this))
 {
+    // The WebSocket server only speaks the handshakes of the connections our own listener has
+    // let in: there they are counted, per address and while in handshake, before they cost more.
     m_server->setMaxPendingConnections(MaxPendingConnections);
-    m_server->setHandshakeTimeout(HandshakeTimeoutMs);
     connect(m_server, &QWebSocketServer::newConnection, this, &WebSocketServer::onNewConnection);
     connect(m_server, &QWebSocketServer::originAuthenticationRequired, this, &WebSocketServer::onOriginCheck);
+    m_listener->setListenBacklogSize(ListenBacklog);
+    connect(m_listener, &QTcpServer::newConnection, this, &WebSocketServer::onTcpConnection);
+    connect(m_listener, &QTcpServer::acceptError, this, &WebSocketServer::onAcceptError);
+    m_acceptRetry->setSingleShot(true);
+    m_acceptRetry->setInterval(AcceptRetryMs);
+    connect(m_acceptRetry, &QTimer::timeout, m_listener, &QTcpServer::resumeAccepting);
+    m_refusalLog->setObjectName(QStringLiteral("refusalLogTimer"));
+    m_refusalLog->setSingleShot(true);
+    m_refusalLog->setInterval(int(RefusalLogIntervalMs));
+    connect(m_refusalLog, &QTimer::timeout, this, &WebSocketServer::flushRefusalLog);
     m_heartbeat->setObjectName(QStringLiteral("heartbeatTimer"));
     // The drop time is counted in whole ticks: a coarse timer would shift it by up to 5 %.
     m_heartbeat->setTimerType(Qt::PreciseTimer);
@@ -92,14 +121,14 @@ qint64 WebSocketServer::now() const
 
 bool WebSocketServer::start(quint16 port)
 {
-    if (m_server->isListening())
+    if (m_listener->isListening())
         return true;
     ensureFirewallRule(port);
-    if (!m_server->listen(QHostAddress::Any, port)) {
-        qWarning().noquote() << "WebSocketServer: failed to listen on port" << port << m_server->errorString();
+    if (!m_listener->listen(QHostAddress::Any, port)) {
+        qWarning().noquote() << "WebSocketServer: failed to listen on port" << port << m_listener->errorString();
         return false;
     }
-    qInfo().noquote() << "WebSocketServer: listening on port" << m_server->serverPort();
+    qInfo().noquote() << "WebSocketServer: listening on port" << m_listener->serverPort();
     m_heartbeat->start();
     m_lastTick = now();
     if (!m_mdns) {
@@ -120,13 +149,19 @@ void WebSocketServer::stop()
         client->close(QWebSocketProtocol::CloseCodeNormal);
     }
     emit clientCountChanged(0);
+    const QList<QTcpSocket *> opening = m_handshakes.keys();
+    for (QTcpSocket *socket : opening) {
+        forgetHandshake(socket);
+        socket->abort();
+    }
     if (m_mdns) {
         m_mdns->stop();
         delete m_mdns;
         m_mdns = nullptr;
     }
-    if (m_server->isListening())
-        m_server->close();
+    m_acceptRetry->stop();
+    if (m_listener->isListening())
+        m_listener->close();
 }
 
 void WebSocketServer::registerHandler(WsHandler *handler)
@@ -139,12 +174,17 @@ void WebSocketServer::registerHandler(WsHandler *handler)
 
 bool WebSocketServer::isListening() const
 {
-    return m_server->isListening();
+    return m_listener->isListening();
 }
 
 quint16 WebSocketServer::serverPort() const
 {
-    return m_server->serverPort();
+    return m_listener->serverPort();
+}
+
+bool WebSocketServer::isHandlingRequest() const
+{
+    return !m_requestLoopLevels.isEmpty() && m_requestLoopLevels.constLast() == QThread::currentThread()->loopLevel();
 }
 
 void WebSocketServer::sendJson(QWebSocket *client, const QJsonObject &object)
@@ -200,12 +240,89 @@ void WebSocketServer::ensureFirewallRule(quint16 port)
     FirewallRule::ensureInboundTcp(QStringLiteral("Qorvant Corvane"), port);
 }
 
+void WebSocketServer::onTcpConnection()
+{
+    while (m_listener->hasPendingConnections()) {
+        QTcpSocket *socket = m_listener->nextPendingConnection();
+        if (!socket)
+            continue;
+        const QHostAddress source = sourceAddress(socket->peerAddress());
+        QString refusal;
+        Refusal reason = Refusal::AddressLimit;
+        if (connectionsFrom(source) >= MaxConnectionsPerAddress) {
+            refusal = QStringLiteral("WebSocketServer: %1 connections from %2 already, refusing another")
+                          .arg(MaxConnectionsPerAddress)
+                          .arg(source.toString());
+        } else if (m_handshakes.size() + m_closing.size() >= MaxHandshakes) {
+            reason = Refusal::HandshakeLimit;
+            refusal = QStringLiteral("WebSocketServer: %1 connections still opening, refusing %2")
+                          .arg(MaxHandshakes)
+                          .arg(source.toString());
+        }
+        if (!refusal.isEmpty()) {
+            // Closed at once, without a word: its descriptor is what it must not keep.
+            logRefusal(reason, refusal);
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        m_handshakes.insert(socket, {socket->peerAddress(), socket->peerPort(), source, now()});
+        connect(socket, &QAbstractSocket::disconnected, this, [this, socket] { forgetHandshake(socket); });
+        connect(socket, &QObject::destroyed, this, [this, socket] { m_handshakes.remove(socket); });
+        m_server->handleConnection(socket);
+    }
+}
+
+void WebSocketServer::onAcceptError()
+{
+    // The listener stops accepting on an error such as running out of descriptors; it tries
+    // again shortly instead of never.
+    logRefusal(Refusal::AcceptFailed,
+               QStringLiteral("WebSocketServer: cannot accept a connection (%1), trying again in %2 ms")
+                   .arg(m_listener->errorString())
+                   .arg(AcceptRetryMs));
+    m_acceptRetry->start();
+}
+
+void WebSocketServer::forgetHandshake(QTcpSocket *socket)
+{
+    if (!m_handshakes.remove(socket))
+        return;
+    socket->disconnect(this);
+    socket->deleteLater();
+}
+
+void WebSocketServer::handshakeFinished(QWebSocket *client)
+{
+    for (auto opening = m_handshakes.begin(); opening != m_handshakes.end(); ++opening) {
+        if (opening->peerPort == client->peerPort() && opening->peer == client->peerAddress()) {
+            // The client now owns the socket.
+            opening.key()->disconnect(this);
+            m_handshakes.erase(opening);
+            return;
+        }
+    }
+}
+
+int WebSocketServer::connectionsFrom(const QHostAddress &source) const
+{
+    int count = 0;
+    for (const Handshake &opening : m_handshakes)
+        count += opening.source == source ? 1 : 0;
+    for (const QWebSocket *client : m_clients)
+        count += sourceAddress(client->peerAddress()) == source ? 1 : 0;
+    for (const QHostAddress &closing : m_closing)
+        count += closing == source ? 1 : 0;
+    return count;
+}
+
 void WebSocketServer::onNewConnection()
 {
     while (m_server->hasPendingConnections()) {
         QWebSocket *client = m_server->nextPendingConnection();
         if (!client)
             continue;
+        handshakeFinished(client);
         if (m_clients.size() >= MaxClients) {
             rejectClient(client);
             continue;
@@ -234,37 +351,106 @@ void WebSocketServer::onNewConnection()
 
 void WebSocketServer::rejectClient(QWebSocket *socket)
 {
-    logRefusal(QStringLiteral("WebSocketServer: client limit of %1 reached, refusing %2").arg(MaxClients).arg(peerOf(socket)));
+    logRefusal(Refusal::ClientLimit,
+               QStringLiteral("WebSocketServer: client limit of %1 reached, refusing %2").arg(MaxClients).arg(peerOf(socket)));
     socket->setParent(this);
     closeAndRelease(socket, CloseCodeTryAgainLater, QStringLiteral("Too many clients"));
 }
 
 void WebSocketServer::onOriginCheck(QWebSocketCorsAuthenticator *check)
 {
-    if (!isWebPageOrigin(check->origin()))
+    // The phone app and other stations send none; some phone stacks fill it from the URL they
+    // connect to. Anything else is a page in a browser ("null" from a sandbox or a file) or an
+    // extension, which could otherwise drive the car.
+    const QString origin = check->origin();
+    if (origin.isEmpty() || namesThisMachine(origin))
         return;
-    // Any page open in a browser on this network could otherwise drive the car.
     check->setAllowed(false);
-    logRefusal(QStringLiteral("WebSocketServer: refusing a connection from the web page %1").arg(check->origin()));
+    logRefusal(Refusal::Origin,
+               QStringLiteral("WebSocketServer: refusing a connection with the Origin %1, not this machine's API")
+                   .arg(clipped(origin, MaxEchoedChars)));
 }
 
-void WebSocketServer::logRefusal(const QString &text)
+bool WebSocketServer::namesThisMachine(const QString &origin) const
 {
+    const QUrl url(origin.trimmed(), QUrl::StrictMode);
+    if (!url.isValid() || url.port() != int(serverPort()))
+        return false;
+    QString host = url.host(); // lower case, IPv6 without brackets
+    if (host.endsWith(QLatin1Char('.')))
+        host.chop(1);
+    if (host.isEmpty())
+        return false;
+    if (host == QLatin1String("localhost"))
+        return true;
+    if (m_mdns && host == m_mdns->hostName().toLower() + QLatin1String(".local"))
+        return true;
+    QHostAddress address;
+    if (!address.setAddress(host))
+        return false;
+    address = sourceAddress(address);
+    if (address.isLoopback())
+        return true;
+    const QList<NetworkInterfaceEntry> interfaces = NetworkInterfaceLister::interfaces();
+    for (const NetworkInterfaceEntry &entry : interfaces) {
+        for (const QHostAddress &own : entry.addresses) {
+            if (sourceAddress(own).isEqual(address))
+                return true;
+        }
+    }
+    return false;
+}
+
+void WebSocketServer::logRefusal(Refusal reason, const QString &text)
+{
+    RefusalCount &count = m_refusals[size_t(reason)];
     const qint64 at = now();
-    if (m_lastRefusalLog >= 0 && at - m_lastRefusalLog < RefusalLogIntervalMs) {
-        ++m_unloggedRefusals;
+    if (count.lastReport >= 0 && at - count.lastReport < RefusalLogIntervalMs) {
+        ++count.unreported;
+        // The tail of a burst is reported even when no later refusal comes.
+        if (!m_refusalLog->isActive())
+            m_refusalLog->start();
         return;
     }
-    if (m_unloggedRefusals > 0)
-        qWarning().noquote() << text << QStringLiteral("(%1 more refused since the last report)").arg(m_unloggedRefusals);
+    if (count.unreported > 0)
+        qWarning().noquote() << text << QStringLiteral("(%1 more refused since the last report)").arg(count.unreported);
     else
         qWarning().noquote() << text;
-    m_lastRefusalLog = at;
-    m_unloggedRefusals = 0;
+    count.lastReport = at;
+    count.unreported = 0;
+}
+
+void WebSocketServer::flushRefusalLog()
+{
+    static const char *const reasons[] = {"Origin not of this machine", "client limit reached",
+                                          "connections per address", "connections still opening",
+                                          "accept failed"};
+    static_assert(std::size(reasons) == size_t(Refusal::Count));
+    const qint64 at = now();
+    bool waiting = false;
+    for (size_t reason = 0; reason < m_refusals.size(); ++reason) {
+        RefusalCount &count = m_refusals[reason];
+        if (count.unreported == 0)
+            continue;
+        if (at - count.lastReport < RefusalLogIntervalMs) {
+            waiting = true;
+            continue;
+        }
+        qWarning().noquote() << QStringLiteral("WebSocketServer: %1 more refused since the last report (%2)")
+                                    .arg(count.unreported)
+                                    .arg(QLatin1String(reasons[reason]));
+        count.lastReport = at;
+        count.unreported = 0;
+    }
+    if (waiting)
+        m_refusalLog->start();
 }
 
 void WebSocketServer::closeAndRelease(QWebSocket *socket, int code, const QString &reason)
 {
+    // Its descriptor stays taken until it has gone: it counts against the limits till then.
+    m_closing.insert(socket, sourceAddress(socket->peerAddress()));
+    connect(socket, &QObject::destroyed, this, [this, socket] { m_closing.remove(socket); });
     connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
     QTimer::singleShot(CloseGraceMs, socket, &QWebSocket::abort);
     socket->close(QWebSocketProtocol::CloseCode(code), reason);
@@ -399,16 +585,17 @@ void WebSocketServer::answer(QWebSocket *client, const QString &message)
     }
     WsHandler *handler = m_handlers.value(event);
     if (!handler) {
+        const QString shown = clipped(event, MaxEchoedChars);
         finishRequest(client, {{kEvent, QStringLiteral("error")},
-                               {QStringLiteral("source"), event},
-                               {kMessage, QStringLiteral("Unknown event: ") + event}});
+                               {QStringLiteral("source"), shown},
+                               {kMessage, QStringLiteral("Unknown event: ") + shown}});
         return;
     }
     // The client may be gone and its socket deleted by the time the handler answers.
     const QPointer<QWebSocket> guard = client;
     const QPointer<WebSocketServer> self = this;
     auto answered = std::make_shared<bool>(false);
-    ++m_handling;
+    m_requestLoopLevels.append(QThread::currentThread()->loopLevel());
     handler->handleRequest(event, data, [guard, self, answered](const QJsonObject &reply) {
         if (*answered)
             return;
@@ -417,7 +604,7 @@ void WebSocketServer::answer(QWebSocket *client, const QString &message)
             self->finishRequest(guard, reply);
     });
     if (self)
-        --m_handling;
+        m_requestLoopLevels.removeLast();
 }
 
 void WebSocketServer::handleSubscribe(QWebSocket *client, const QJsonObject &data)
@@ -470,6 +657,13 @@ void WebSocketServer::onHeartbeatTick()
             *heard = tick;
     }
     m_lastTick = tick;
+    const QList<QTcpSocket *> opening = m_handshakes.keys();
+    for (QTcpSocket *socket : opening) {
+        if (tick - m_handshakes.value(socket).startedAt > HandshakeTimeoutMs) {
+            forgetHandshake(socket);
+            socket->abort();
+        }
+    }
     const QList<QWebSocket *> clients = m_clients;
     for (QWebSocket *client : clients) {
         if (!m_clients.contains(client))

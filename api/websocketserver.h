@@ -2,6 +2,7 @@
 
 #include <QElapsedTimer>
 #include <QHash>
+#include <QHostAddress>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
@@ -9,8 +10,11 @@
 #include <QSet>
 #include <QString>
 
+#include <array>
 #include <functional>
 
+class QTcpServer;
+class QTcpSocket;
 class QTimer;
 class QWebSocket;
 class QWebSocketCorsAuthenticator;
@@ -26,8 +30,10 @@ class WsHandler;
 // text message. Requests go by their "event" name to the handler that registered it; pushes
 // go to the clients subscribed to their name; silent clients are pinged and then dropped.
 // Each client's requests are answered one at a time, in the order it sent them.
-// No authentication, but bounded: message size, clients, subscriptions, unsent and unanswered
-// bytes; handshakes from web pages (an http or https Origin) are refused.
+// No authentication, but bounded: message size, clients, connections per address, connections
+// still in their opening handshake, subscriptions, unsent and unanswered bytes. A handshake is
+// accepted only without an Origin or with one naming this machine on the API port: any other
+// Origin is a web page (or an extension) that must not drive the car.
 class WebSocketServer : public QObject
 {
     Q_OBJECT
@@ -42,6 +48,20 @@ public:
     // Close code "try again later" for a client beyond MaxClients.
     static constexpr int CloseCodeTryAgainLater = 1013;
     static constexpr int MaxPendingConnections = 8;
+    // Connections that have not finished their opening handshake (or are being closed), from
+    // anyone: each holds a descriptor the program needs for its files.
+    static constexpr int MaxHandshakes = 32;
+    // Connections of any kind from one address: one machine cannot take every slot.
+    static constexpr int MaxConnectionsPerAddress = 8;
+    // A handshake not finished by then is cut at the next heartbeat tick.
+    static constexpr qint64 HandshakeTimeoutMs = 4000;
+    // Connections the system queues for us to accept (Qt's default is 50): under a flood that
+    // is closed one by one, a short queue would make the phone's connection wait for a retry.
+    static constexpr int ListenBacklog = 1024;
+    // After the system refused to accept (no descriptor left), accepting resumes this much later.
+    static constexpr int AcceptRetryMs = 1000;
+    // What a reply or a log line repeats of a name from the network it refuses.
+    static constexpr int MaxEchoedChars = 64;
     static constexpr int MaxSubscriptionsPerClient = 256;
     // A client that leaves more than this unread is behind: it is not read from and gets no
     // pushes until it has caught up.
@@ -62,8 +82,10 @@ public:
     quint16 serverPort() const;
     int clientCount() const { return int(m_clients.size()); }
     void sendJson(QWebSocket *client, const QJsonObject &object);
-    // Whether a client's request is being handled right now (what it causes is the client's).
-    bool isHandlingRequest() const { return m_handling > 0; }
+    // Whether the code running now runs for a client's request, so what it causes is the
+    // client's. Not while a handler waits in a nested event loop: what runs there (the desktop
+    // user's own actions) is not.
+    bool isHandlingRequest() const;
 
     // Milliseconds on a monotonic clock; the heartbeat reads silence and tick gaps from it.
     // Tests install a clock they advance themselves.
@@ -82,7 +104,28 @@ public slots:
     void onHandlerPushEvent(const QString &event, const QJsonObject &data);
     void onHeartbeatTick();
 
+private slots:
+    // Reports the refusals counted since the last report once RefusalLogIntervalMs has passed.
+    void flushRefusalLog();
+
 private:
+    enum class Refusal { Origin, ClientLimit, AddressLimit, HandshakeLimit, AcceptFailed, Count };
+
+    struct RefusalCount
+    {
+        qint64 lastReport = -1;
+        int unreported = 0;
+    };
+
+    // A connection still in its opening handshake.
+    struct Handshake
+    {
+        QHostAddress peer; // as the system gives it, to find the client it becomes
+        quint16 peerPort = 0;
+        QHostAddress source; // the address its limit counts against
+        qint64 startedAt = 0;
+    };
+
     // One client's requests that wait for their turn, and where it stands.
     struct Inbox
     {
@@ -99,6 +142,15 @@ private:
     void onPong(QWebSocket *client);
     void onBytesWritten(QWebSocket *client);
     void onOriginCheck(QWebSocketCorsAuthenticator *check);
+    // Takes each accepted connection, refuses it beyond the limits, and hands it to the
+    // WebSocket handshake otherwise.
+    void onTcpConnection();
+    void onAcceptError();
+    void forgetHandshake(QTcpSocket *socket);
+    // Stops tracking the handshake that became `client`.
+    void handshakeFinished(QWebSocket *client);
+    int connectionsFrom(const QHostAddress &source) const;
+    bool namesThisMachine(const QString &origin) const;
     void sendText(QWebSocket *client, const QString &text);
     // Takes the client's next request when it has none with a handler and is not behind.
     void answerNext(QWebSocket *client);
@@ -116,11 +168,13 @@ private:
     // Closes a socket with a close frame and releases it once it has gone (or after a grace).
     void closeAndRelease(QWebSocket *socket, int code, const QString &reason);
     void rejectClient(QWebSocket *socket);
-    // Warns of a refused connection at most once per RefusalLogIntervalMs, counting the rest.
-    void logRefusal(const QString &text);
+    // Warns of a refused connection at most once per RefusalLogIntervalMs and reason, counting
+    // the rest.
+    void logRefusal(Refusal reason, const QString &text);
     qint64 now() const;
 
-    QWebSocketServer *m_server = nullptr;
+    QWebSocketServer *m_server = nullptr; // only speaks the handshakes
+    QTcpServer *m_listener = nullptr;
     CorvaneController *m_controller = nullptr;
     QList<QWebSocket *> m_clients;
     QHash<QString, WsHandler *> m_handlers;
@@ -128,9 +182,14 @@ private:
     QTimer *m_heartbeat = nullptr;
     QHash<QWebSocket *, qint64> m_lastHeard;
     QHash<QWebSocket *, Inbox> m_inboxes;
-    int m_handling = 0;
-    qint64 m_lastRefusalLog = -1;
-    int m_unloggedRefusals = 0;
+    // The event loop level of each request with a handler, innermost last.
+    QList<int> m_requestLoopLevels;
+    QHash<QTcpSocket *, Handshake> m_handshakes;
+    // Refused or dropped clients until their socket is released.
+    QHash<QWebSocket *, QHostAddress> m_closing;
+    QTimer *m_acceptRetry = nullptr;
+    std::array<RefusalCount, size_t(Refusal::Count)> m_refusals;
+    QTimer *m_refusalLog = nullptr;
     qint64 m_lastTick = -1;
     MdnsResponder *m_mdns = nullptr;
     QElapsedTimer m_monotonic;

@@ -1,8 +1,8 @@
 #include "api/wsdevicehandler.h"
 
 #include <QJsonArray>
-#include <QRegularExpression>
 
+#include <algorithm>
 #include <functional>
 
 #include "api/wsjson.h"
@@ -16,6 +16,7 @@ using namespace wsjson;
 namespace {
 
 constexpr int DefaultBaudRate = 115200;
+const QString kNotListed = QStringLiteral(": not a listed serial port");
 
 // The baud rate to connect at, stored with the port once it opens: absent, the default. The
 // refusal naming it, or empty.
@@ -66,19 +67,13 @@ QStringList WsDeviceHandler::supportedEvents() const
             QStringLiteral("get_app_mode")};
 }
 
-bool WsDeviceHandler::isOpenablePortName(const QString &portName)
+bool WsDeviceHandler::isListedPort(const QString &portName)
 {
     const QList<SerialPortEntry> ports = CorvaneController::availableSerialPorts();
-    for (const SerialPortEntry &port : ports) {
-        if (port.portName == portName)
-            return true;
-    }
-#ifdef Q_OS_LINUX
-    static const QRegularExpression terminal(QStringLiteral("^/dev/(tty[A-Za-z0-9]+|pts/[0-9]+)$"));
-    return terminal.match(portName).hasMatch();
-#else
-    return false;
-#endif
+    return std::any_of(ports.cbegin(), ports.cend(), [&portName](const SerialPortEntry &port) {
+        return port.portName == portName
+               || (!port.portName.contains(QLatin1Char('/')) && QLatin1String("/dev/") + port.portName == portName);
+    });
 }
 
 QJsonObject WsDeviceHandler::handleEvent(const QString &event, const QJsonObject &data)
@@ -158,8 +153,10 @@ QJsonObject WsDeviceHandler::handleConnectTransmitter(const QString &event, cons
         return actionReply(event, false, QStringLiteral("Missing 'port' parameter"));
     if (const QString refusal = readBaudRate(data, baudRate); !refusal.isEmpty())
         return actionReply(event, false, refusal);
-    const bool connected = isOpenablePortName(port) && m_controller->connectTransmitter(port, baudRate);
-    QJsonObject reply = actionReply(event, connected, connected ? QString() : QStringLiteral("Failed to connect to ") + port);
+    const bool listed = isListedPort(port);
+    const bool connected = listed && m_controller->connectTransmitter(port, baudRate);
+    const QString failure = QStringLiteral("Failed to connect to ") + port + (listed ? QString() : kNotListed);
+    QJsonObject reply = actionReply(event, connected, connected ? QString() : failure);
     reply.insert(QStringLiteral("isGpioUart"), false);
     return reply;
 }
@@ -172,10 +169,12 @@ QJsonObject WsDeviceHandler::handleConnectReceiver(const QString &event, const Q
         return actionReply(event, false, QStringLiteral("Missing 'port' parameter"));
     if (const QString refusal = readBaudRate(data, baudRate); !refusal.isEmpty())
         return actionReply(event, false, refusal);
-    const bool connected = isOpenablePortName(port) && m_controller->connectReceiver(port, baudRate);
+    const bool listed = isListedPort(port);
+    const bool connected = listed && m_controller->connectReceiver(port, baudRate);
     if (connected)
         m_controller->receiverConfigManager()->resync();
-    return actionReply(event, connected, connected ? QString() : QStringLiteral("Failed to connect receiver to ") + port);
+    const QString failure = QStringLiteral("Failed to connect receiver to ") + port + (listed ? QString() : kNotListed);
+    return actionReply(event, connected, connected ? QString() : failure);
 }
 
 QJsonObject WsDeviceHandler::handleConnectInput(const QString &event, const QJsonObject &data,

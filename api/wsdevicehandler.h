@@ -16,9 +16,10 @@ public:
     QStringList supportedEvents() const override;
     QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
 
-    // Whether a port name from the network may be opened: one the system lists, or (on Linux)
-    // a terminal or pseudo-terminal device. Anything else is never opened.
-    static bool isOpenablePortName(const QString &portName);
+    // Whether a port name from the network may be opened: only a port the port list offers (by
+    // its name or its /dev path). Any other terminal may be someone's shell, which must never be
+    // switched to raw mode and read.
+    static bool isListedPort(const QString &portName);
 
 private:
     QJsonObject handleConnectTransmitter(const QString &event, const QJsonObject &data);

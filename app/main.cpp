@@ -7,6 +7,7 @@
 #include "app/mainwindow.h"
 #include "app/startup.h"
 #include "ostraui/theme.h"
+#include "platform/process/descriptorlimit.h"
 
 int main(int argc, char **argv)
 {
@@ -15,6 +16,8 @@ int main(int argc, char **argv)
     // Before any widget exists, so fonts, palette and stylesheet reach everything built later.
     ostra::installTheme(app);
     installLogRouting();
+    // Connections from the network must not leave the profiles without a descriptor to save with.
+    corvane::DescriptorLimit::raiseToHardLimit();
     QTranslator translator;
     installTranslator(translator, QLocale::system().uiLanguages());
 

@@ -1,6 +1,8 @@
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QScopeGuard>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTest>
@@ -8,13 +10,28 @@
 
 #include <memory>
 #include <utility>
+#include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
 
 #include "api/apihandlers.h"
 #include "api/mdnsresponder.h"
 #include "api/websocketserver.h"
 #include "api/wsdevicehandler.h"
+#include "api/wsescpresethandler.h"
 #include "api/wshandler.h"
 #include "bridge/corvanecontroller.h"
+#include "platform/network/networkinterfacelister.h"
+#include "platform/serial/serialportlister.h"
+#include "profiles/profilemanager.h"
 #include "support/ptydevice.h"
 #include "support/testenvironment.h"
 #include "wstestclient.h"
@@ -27,13 +44,13 @@ namespace {
 
 QtMessageHandler previousHandler = nullptr;
 QStringList firewallLines;
-QStringList refusalLines;
+QStringList refusalLines; // the server's warnings
 
 void collectLogLines(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     if (message.contains(QLatin1String("firewall")))
         firewallLines.append(message);
-    if (message.contains(QLatin1String("refusing")))
+    if (type == QtWarningMsg && message.startsWith(QLatin1String("WebSocketServer:")))
         refusalLines.append(message);
     if (previousHandler)
         previousHandler(type, context, message);
@@ -77,6 +94,51 @@ QJsonObject parsed(const char *json)
     return QJsonDocument::fromJson(json).object();
 }
 
+// One of this machine's loopback addresses, 127.0.0.<n>: a source address of its own.
+QHostAddress loopback(int n)
+{
+    return QHostAddress(QStringLiteral("127.0.0.%1").arg(n));
+}
+
+// In a forked child, so that they take none of the test's descriptors: opens one connection to
+// `port` from 127.0.0.1 for each entry of `sockets`, one after the other, sends nothing on any,
+// writes a byte to `report` for each that connected, closes `report` when done and holds them
+// until `hold` is closed. Only system calls here: the child of a process with threads may do
+// nothing more.
+[[noreturn]] void holdConnections(quint16 port, std::vector<int> &sockets, int report, int hold)
+{
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+    sockaddr_in server{};
+    server.sin_family = AF_INET;
+    server.sin_port = htons(port);
+    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const timeval patience{5, 0};
+    // Paced, as a flood that lands within seconds: the listener's queue of connections waiting to
+    // be taken does not overflow and make connections wait a second for a retry.
+    const timespec pause{0, 10 * 1000 * 1000};
+    int connected = 0;
+    for (int &fd : sockets) {
+        if (connected % 32 == 31)
+            nanosleep(&pause, nullptr);
+        fd = socket(AF_INET, SOCK_STREAM, 0);
+        if (fd < 0)
+            break;
+        // A listener that stopped accepting ends the flood instead of hanging it.
+        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience);
+        if (connect(fd, reinterpret_cast<const sockaddr *>(&server), sizeof server) != 0)
+            break;
+        ++connected;
+        (void)!write(report, "c", 1);
+    }
+    close(report);
+    char byte = 0;
+    (void)!read(hold, &byte, 1);
+    _exit(0);
+}
+
 // A listening server on a free port with a clock the test moves by hand.
 struct ServerRig
 {
@@ -108,8 +170,10 @@ struct BusyPortRig
     BusyPortRig()
     {
         rig.server.registerHandler(new corvane::WsDeviceHandler(&controller, &rig.server));
+        corvane::SerialPortLister::setFixedPorts({{pty.slavePath(), QStringLiteral("Busy"), QString()}});
         held = holder.open(QIODevice::ReadWrite);
     }
+    ~BusyPortRig() { corvane::SerialPortLister::useSystemPorts(); }
 
     ServerRig rig;
     corvane::CorvaneController controller;
@@ -168,6 +232,12 @@ private slots:
         QTest::newRow("handler reply unchanged")
             << R"({"event":"get_echo","data":{"a":[1,2]}})" << parsed(R"({"event":"get_echo","data":{"a":[1,2]}})");
         QTest::newRow("binary") << R"({"event":"ping"})" << QJsonObject();
+        // A name it does not know is repeated only in part, however long.
+        const QString longName(100 * 1024, QLatin1Char('n'));
+        const QString shown(WebSocketServer::MaxEchoedChars, QLatin1Char('n'));
+        QTest::newRow("long unknown name")
+            << QStringLiteral(R"({"event":"%1"})").arg(longName)
+            << QJsonObject{{"event", "error"}, {"source", shown}, {"message", "Unknown event: " + shown}};
     }
 
     void envelope()
@@ -343,47 +413,74 @@ private slots:
     void clientLimit()
     {
         ServerRig rig;
-        std::vector<std::unique_ptr<WsTestClient>> clients;
+        // From four addresses: one address may hold only eight.
+        std::vector<std::unique_ptr<RawWsClient>> clients;
         for (int i = 0; i < WebSocketServer::MaxClients; ++i) {
-            clients.push_back(std::make_unique<WsTestClient>());
-            QVERIFY(clients.back()->open(rig.server.serverPort()));
+            clients.push_back(std::make_unique<RawWsClient>());
+            QVERIFY(clients.back()->connectFrom(loopback(10 + i / WebSocketServer::MaxConnectionsPerAddress),
+                                                rig.server.serverPort()));
+            QVERIFY(clients.back()->handshake());
         }
         QTRY_COMPARE(rig.server.clientCount(), WebSocketServer::MaxClients);
         // Read off the wire: Qt's own client reports codes from 1012 on as a protocol error.
         RawWsClient extra;
-        QVERIFY(extra.open(rig.server.serverPort()));
+        QVERIFY(extra.connectFrom(loopback(20), rig.server.serverPort()));
+        QVERIFY(extra.handshake());
         QTRY_VERIFY(extra.readAll().size() >= 4);
         const QByteArray closeFrame = extra.readAll();
         QCOMPARE(quint8(closeFrame.at(0)), quint8(0x88));
         QCOMPARE((quint8(closeFrame.at(2)) << 8) | quint8(closeFrame.at(3)), WebSocketServer::CloseCodeTryAgainLater);
         QCOMPARE(rig.server.clientCount(), WebSocketServer::MaxClients);
 
-        // A burst of refusals is one line a second, not one line each.
+        // A burst of refusals is one line a second, not one line each, and its tail is reported
+        // once the second has passed.
         refusalLines.clear();
         rig.clock = 5000;
         std::vector<std::unique_ptr<RawWsClient>> refused;
         for (int i = 0; i < 5; ++i) {
             refused.push_back(std::make_unique<RawWsClient>());
-            QVERIFY(refused.back()->open(rig.server.serverPort()));
+            QVERIFY(refused.back()->connectFrom(loopback(20), rig.server.serverPort()));
+            QVERIFY(refused.back()->handshake());
             QTRY_VERIFY(refused.back()->closeCode() == WebSocketServer::CloseCodeTryAgainLater);
         }
         QCOMPARE(refusalLines.size(), 1);
         rig.clock = 5000 + WebSocketServer::RefusalLogIntervalMs;
-        RawWsClient later;
-        QVERIFY(later.open(rig.server.serverPort()));
-        QTRY_COMPARE(refusalLines.size(), 2);
+        QMetaObject::invokeMethod(&rig.server, "flushRefusalLog");
+        QCOMPARE(refusalLines.size(), 2);
         QVERIFY2(refusalLines.last().contains(QLatin1String("4 more")), qPrintable(refusalLines.last()));
+        rig.clock = 5000 + 2 * WebSocketServer::RefusalLogIntervalMs;
+        RawWsClient later;
+        QVERIFY(later.connectFrom(loopback(21), rig.server.serverPort()));
+        QVERIFY(later.handshake());
+        QTRY_COMPARE(refusalLines.size(), 3);
+        QVERIFY2(!refusalLines.last().contains(QLatin1String("more")), qPrintable(refusalLines.last()));
     }
 
-    // A page in a browser names itself in Origin; the phone app and other stations send none.
+    // A page in a browser names itself in Origin; the phone app and other stations send none,
+    // or one naming this machine on the API port. "%port" stands for the server's port.
     void webPagesRefused_data()
     {
         QTest::addColumn<QByteArray>("origin"); // empty: no Origin header
         QTest::addColumn<bool>("accepted");
         QTest::newRow("no origin") << QByteArray() << true;
+        QTest::newRow("sandboxed page or file") << QByteArray("null") << false;
         QTest::newRow("page on the LAN") << QByteArray("http://192.168.1.20:8080") << false;
         QTest::newRow("page on the internet") << QByteArray("https://example.com") << false;
         QTest::newRow("upper-case scheme") << QByteArray("HTTPS://example.com") << false;
+        QTest::newRow("file page") << QByteArray("file://") << false;
+        QTest::newRow("browser extension") << QByteArray("chrome-extension://abcdefghijklmnop") << false;
+        QTest::newRow("firefox extension") << QByteArray("moz-extension://0b1e4c7d") << false;
+        QTest::newRow("localhost on the API port") << QByteArray("ws://localhost:%port") << true;
+        QTest::newRow("loopback address") << QByteArray("http://127.0.0.1:%port") << true;
+        QTest::newRow("IPv6 loopback") << QByteArray("http://[::1]:%port") << true;
+        QTest::newRow("own address") << QByteArray("http://192.0.2.10:%port") << true;
+        QTest::newRow("another machine on the API port") << QByteArray("http://192.0.2.11:%port") << false;
+        QTest::newRow("announced name") << QByteArray("ws://qorvant-transmitter.local:%port") << true;
+        QTest::newRow("announced name, capitals, final dot") << QByteArray("HTTP://Qorvant-Transmitter.LOCAL.:%port") << true;
+        QTest::newRow("name ending like ours") << QByteArray("http://evil-qorvant-transmitter.local:%port") << false;
+        QTest::newRow("localhost, other port") << QByteArray("http://localhost:8090") << false;
+        QTest::newRow("localhost, no port") << QByteArray("http://localhost") << false;
+        QTest::newRow("other site on the API port") << QByteArray("http://localhost.example.com:%port") << false;
     }
 
     void webPagesRefused()
@@ -391,6 +488,10 @@ private slots:
         QFETCH(QByteArray, origin);
         QFETCH(bool, accepted);
         ServerRig rig;
+        corvane::NetworkInterfaceLister::setFixedInterfaces(
+            {{QStringLiteral("eth0"), QStringLiteral("eth0"), true, true, false, {QHostAddress(QStringLiteral("192.0.2.10"))}}});
+        const auto systemInterfaces = qScopeGuard([] { corvane::NetworkInterfaceLister::useSystemInterfaces(); });
+        origin.replace("%port", QByteArray::number(rig.server.serverPort()));
         RawWsClient raw;
         QCOMPARE(raw.open(rig.server.serverPort(), origin.isEmpty() ? QByteArray() : "Origin: " + origin + "\r\n"),
                  accepted);
@@ -403,6 +504,216 @@ private slots:
         QVERIFY2(raw.status.startsWith("HTTP/1.1 4"), raw.status.constData());
         QTRY_VERIFY(!raw.isConnected());
         QCOMPARE(rig.server.clientCount(), 0);
+    }
+
+    // Connections from one address, and connections still in their opening handshake, are
+    // bounded; what is over the bound is closed at once. Sources are 127.0.0.10 and on; the
+    // probe, a client from yet another address, comes after them.
+    void connectionLimits_data()
+    {
+        QTest::addColumn<int>("sources");
+        QTest::addColumn<int>("perSource");
+        QTest::addColumn<bool>("handshake"); // they finish their handshake
+        QTest::addColumn<int>("held"); // of them, the connections still open
+        QTest::addColumn<bool>("probeAccepted");
+        // Then a heartbeat tick after the handshake time-out closes them, and lets a client in.
+        QTest::addColumn<bool>("timeOut");
+        const int perAddress = WebSocketServer::MaxConnectionsPerAddress;
+        const int sourcesToCap = WebSocketServer::MaxHandshakes / perAddress;
+        QTest::newRow("clients from one address") << 1 << perAddress + 1 << true << perAddress << true << false;
+        QTest::newRow("handshakes from one address") << 1 << perAddress + 1 << false << perAddress << true << false;
+        QTest::newRow("handshakes up to the cap") << sourcesToCap << perAddress + 1 << false
+                                                  << WebSocketServer::MaxHandshakes << false << false;
+        QTest::newRow("handshakes that never finish") << sourcesToCap << perAddress << false
+                                                      << WebSocketServer::MaxHandshakes << false << true;
+    }
+
+    void connectionLimits()
+    {
+        QFETCH(int, sources);
+        QFETCH(int, perSource);
+        QFETCH(bool, handshake);
+        QFETCH(int, held);
+        QFETCH(bool, probeAccepted);
+        QFETCH(bool, timeOut);
+        ServerRig rig;
+        std::vector<std::unique_ptr<RawWsClient>> connections;
+        int handshaken = 0;
+        for (int source = 0; source < sources; ++source) {
+            for (int i = 0; i < perSource; ++i) {
+                connections.push_back(std::make_unique<RawWsClient>());
+                QVERIFY(connections.back()->connectFrom(loopback(10 + source), rig.server.serverPort()));
+                if (handshake)
+                    handshaken += connections.back()->handshake() ? 1 : 0;
+            }
+        }
+        RawWsClient probe;
+        QVERIFY(probe.connectFrom(loopback(100), rig.server.serverPort()));
+        QCOMPARE(probe.handshake(), probeAccepted);
+        const auto stillOpen = [&connections] {
+            return int(std::count_if(connections.cbegin(), connections.cend(),
+                                     [](const auto &connection) { return connection->isConnected(); }));
+        };
+        QTRY_COMPARE(stillOpen(), held);
+        if (timeOut) {
+            rig.tickAt(WebSocketServer::HandshakeTimeoutMs + 1);
+            QTRY_COMPARE(stillOpen(), 0);
+            RawWsClient late;
+            QVERIFY(late.connectFrom(loopback(101), rig.server.serverPort()));
+            QVERIFY(late.handshake());
+            return;
+        }
+        if (handshake) {
+            QCOMPARE(handshaken, held);
+            QCOMPARE(rig.server.clientCount(), held + (probeAccepted ? 1 : 0));
+            return;
+        }
+        // The ones kept are real: each can still finish its handshake.
+        for (const auto &connection : connections) {
+            if (connection->isConnected())
+                QVERIFY(connection->handshake());
+        }
+    }
+
+    // Refusals are counted per reason: each reason's first refusal in a second is logged, and
+    // the rest of that second are reported together once it has passed, even when no more come.
+    void refusalLogPerReason()
+    {
+        ServerRig rig;
+        refusalLines.clear();
+        rig.clock = 5000;
+        for (int i = 0; i < 3; ++i) {
+            RawWsClient page;
+            QVERIFY(!page.open(rig.server.serverPort(), "Origin: null\r\n"));
+        }
+        std::vector<std::unique_ptr<RawWsClient>> connections;
+        for (int i = 0; i < WebSocketServer::MaxConnectionsPerAddress + 3; ++i) {
+            connections.push_back(std::make_unique<RawWsClient>());
+            QVERIFY(connections.back()->connectFrom(loopback(30), rig.server.serverPort()));
+        }
+        // Taken after all of them.
+        RawWsClient probe;
+        QVERIFY(probe.connectFrom(loopback(31), rig.server.serverPort()));
+        QVERIFY(probe.handshake());
+        QCOMPARE(refusalLines.size(), 2);
+        rig.clock = 5000 + WebSocketServer::RefusalLogIntervalMs - 1;
+        QMetaObject::invokeMethod(&rig.server, "flushRefusalLog");
+        QCOMPARE(refusalLines.size(), 2);
+        rig.clock = 5000 + WebSocketServer::RefusalLogIntervalMs;
+        QMetaObject::invokeMethod(&rig.server, "flushRefusalLog");
+        QCOMPARE(refusalLines.size(), 4);
+        const QStringList tail = refusalLines.mid(2);
+        QCOMPARE(tail.filter(QLatin1String("2 more")).size(), 2);
+        QCOMPARE(tail.filter(QLatin1String("Origin")).size(), 1);
+        QCOMPARE(tail.filter(QLatin1String("per address")).size(), 1);
+        QMetaObject::invokeMethod(&rig.server, "flushRefusalLog");
+        QCOMPARE(refusalLines.size(), 4);
+    }
+
+    // Connections that never finish their handshake do not take the descriptors the program
+    // saves with: under a limit of 256 descriptors, 1,100 of them from one machine leave another
+    // client able to connect and an ESC preset saved.
+    void descriptorsKeptForSaves()
+    {
+        constexpr int Flood = 1100;
+        rlimit saved{};
+        QVERIFY(getrlimit(RLIMIT_NOFILE, &saved) == 0);
+        if (saved.rlim_max < rlim_t(Flood + 64))
+            QSKIP("The hard descriptor limit leaves no room for the flood");
+        corvane::CorvaneController controller;
+        ServerRig rig;
+        rig.server.registerHandler(new corvane::WsEscPresetHandler(&controller, &rig.server));
+        const quint16 port = rig.server.serverPort();
+        rlimit lowered = saved;
+        lowered.rlim_cur = 256;
+        QVERIFY(setrlimit(RLIMIT_NOFILE, &lowered) == 0);
+        const auto restoreLimit = qScopeGuard([&saved] { setrlimit(RLIMIT_NOFILE, &saved); });
+        int report[2];
+        int hold[2];
+        QVERIFY(pipe(report) == 0 && pipe(hold) == 0);
+        std::vector<int> sockets(Flood, -1);
+        const pid_t child = fork();
+        if (child == 0) {
+            close(report[0]);
+            close(hold[1]);
+            holdConnections(port, sockets, report[1], hold[0]);
+        }
+        close(report[1]);
+        close(hold[0]);
+        const auto releaseFlood = qScopeGuard([&] {
+            close(hold[1]);
+            waitpid(child, nullptr, 0);
+            close(report[0]);
+        });
+        QVERIFY(child > 0);
+        int connected = 0;
+        bool floodDone = false;
+        const auto readReport = [&] {
+            pollfd ready{report[0], POLLIN, 0};
+            char bytes[256];
+            while (!floodDone && poll(&ready, 1, 0) == 1) {
+                const ssize_t count = read(report[0], bytes, sizeof bytes);
+                connected += int(qMax<ssize_t>(count, 0));
+                floodDone = count <= 0;
+            }
+        };
+        // Mid-flood, with more connections opened than the limit would hold.
+        QVERIFY(QTest::qWaitFor([&] { readReport(); return connected >= 300 || floodDone; }, 60000));
+
+        QElapsedTimer took;
+        took.start();
+        RawWsClient phone;
+        QVERIFY(phone.connectFrom(loopback(2), port));
+        QVERIFY(phone.handshake());
+        const qint64 connectMs = took.elapsed();
+        phone.sendText(R"({"event":"action_create_esc_preset","data":{"name":"Held up","neutral":1500,"fullForward":2000,"fullReverse":1000}})");
+        QJsonObject reply;
+        const auto replied = [&] {
+            for (const RawWsClient::Frame &frame : phone.frames()) {
+                if (frame.opcode == 0x1)
+                    reply = QJsonDocument::fromJson(frame.payload).object();
+            }
+            return !reply.isEmpty();
+        };
+        QTRY_VERIFY(replied());
+        const qint64 saveMs = took.elapsed() - connectMs;
+        QVERIFY(QTest::qWaitFor([&] { readReport(); return floodDone; }, 120000));
+        qInfo().noquote() << QStringLiteral("%1 of %2 silent connections opened; another client connected in %3 ms, saved in %4 ms")
+                                 .arg(connected)
+                                 .arg(Flood)
+                                 .arg(connectMs)
+                                 .arg(saveMs);
+        QCOMPARE(reply.value("success"), QJsonValue(true));
+        QCOMPARE(connected, Flood);
+        corvane::ProfileManager reread;
+        QVERIFY(reread.loadEscPresets());
+        const QList<EscPreset> presets = reread.escPresets();
+        QVERIFY(std::any_of(presets.cbegin(), presets.cend(),
+                            [](const EscPreset &preset) { return preset.name == QLatin1String("Held up"); }));
+    }
+
+    // With no descriptor left to take a connection with, the server says so and takes it once
+    // there is one again, instead of never accepting again.
+    void acceptResumesAfterRunningOut()
+    {
+        ServerRig rig;
+        RawWsClient client;
+        // Connected, but not yet taken: the server takes it when the event loop next runs.
+        QVERIFY(client.connectFrom(loopback(40), rig.server.serverPort()));
+        rlimit saved{};
+        QVERIFY(getrlimit(RLIMIT_NOFILE, &saved) == 0);
+        const auto restoreLimit = qScopeGuard([&saved] { setrlimit(RLIMIT_NOFILE, &saved); });
+        const int lowestFree = dup(0);
+        QVERIFY(lowestFree >= 0);
+        close(lowestFree);
+        rlimit none = saved;
+        none.rlim_cur = rlim_t(lowestFree);
+        refusalLines.clear();
+        QVERIFY(setrlimit(RLIMIT_NOFILE, &none) == 0);
+        QTRY_VERIFY(!refusalLines.filter(QLatin1String("cannot accept")).isEmpty());
+        QVERIFY(setrlimit(RLIMIT_NOFILE, &saved) == 0);
+        QVERIFY(client.handshake());
+        QTRY_COMPARE(rig.server.clientCount(), 1);
     }
 
     // A subscriber that stops reading misses pushes instead of piling them up, while the

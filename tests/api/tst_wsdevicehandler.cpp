@@ -33,6 +33,7 @@ private slots:
     void receiverConnectAndClose()
     {
         PtyDevice receiver;
+        SerialPortLister::setFixedPorts({{receiver.slavePath(), "QOR Receiver", "Qorvant", 0x2E8A, 0x000B}});
         QVERIFY(api->client.subscribe({"event_device_disconnected"}));
         QCOMPARE(api->request("action_connect_receiver", {{"port", receiver.slavePath()}}),
                  json(R"({"event":"action_connect_receiver","success":true})"));
@@ -45,25 +46,29 @@ private slots:
         QVERIFY(api->client.pending().isEmpty());
     }
 
-    // Names from the network that are neither listed ports nor terminals are never opened.
+    // Only a port the port list offers is opened: any other terminal may be someone's shell.
     void portNames_data()
     {
-        QTest::addColumn<QString>("port");
-        QTest::addColumn<bool>("listed"); // the name is among the system's ports
-        QTest::addColumn<bool>("opened");
-        QTest::newRow("disk device") << "/dev/sda" << false << false;
-        QTest::newRow("a file") << "/etc/passwd" << false << false;
-        QTest::newRow("path climbing out") << "/dev/pts/../sda" << false << false;
-        QTest::newRow("link to a terminal, unlisted") << "link" << false << false;
-        QTest::newRow("link to a terminal, listed") << "link" << true << true;
-        QTest::newRow("pseudo-terminal path") << "pty" << false << true;
+        QTest::addColumn<QString>("port"); // "pty": a pseudo-terminal; "link": a link to one
+        QTest::addColumn<QString>("listedAs"); // the port list's one entry: none when empty, "=" the port itself
+        QTest::addColumn<QString>("outcome"); // "opened"; "unlisted": refused; "failed": listed, did not open
+        QTest::newRow("disk device") << "/dev/sda" << "" << "unlisted";
+        QTest::newRow("a file") << "/etc/passwd" << "" << "unlisted";
+        QTest::newRow("path climbing out") << "/dev/pts/../sda" << "" << "unlisted";
+        QTest::newRow("virtual console") << "/dev/tty5" << "" << "unlisted";
+        QTest::newRow("pseudo-terminal, unlisted") << "pty" << "" << "unlisted";
+        QTest::newRow("pseudo-terminal, another port listed") << "pty" << "ttyUSB0" << "unlisted";
+        QTest::newRow("pseudo-terminal, listed") << "pty" << "=" << "opened";
+        QTest::newRow("link to a terminal, unlisted") << "link" << "" << "unlisted";
+        QTest::newRow("link to a terminal, listed") << "link" << "=" << "opened";
+        QTest::newRow("listed name, asked by its path") << "/dev/ttyOSTRANONE" << "ttyOSTRANONE" << "failed";
     }
 
     void portNames()
     {
         QFETCH(QString, port);
-        QFETCH(bool, listed);
-        QFETCH(bool, opened);
+        QFETCH(QString, listedAs);
+        QFETCH(QString, outcome);
         PtyDevice device;
         QTemporaryDir dir;
         if (port == "link") {
@@ -72,18 +77,22 @@ private slots:
         } else if (port == "pty") {
             port = device.slavePath();
         }
-        SerialPortLister::setFixedPorts(listed ? QList<SerialPortEntry>{{port, "Link", "Test", 0x2E8A, 0x000A}}
-                                               : QList<SerialPortEntry>{});
+        if (listedAs == "=")
+            listedAs = port;
+        SerialPortLister::setFixedPorts(listedAs.isEmpty() ? QList<SerialPortEntry>{}
+                                                           : QList<SerialPortEntry>{{listedAs, "Link", "Test", 0x2E8A, 0x000A}});
+        const bool opened = outcome == "opened";
+        const QString why = outcome == "unlisted" ? ": not a listed serial port" : "";
         QJsonObject receiverReply{{"event", "action_connect_receiver"}, {"success", opened}};
         if (!opened)
-            receiverReply.insert("message", "Failed to connect receiver to " + port);
+            receiverReply.insert("message", "Failed to connect receiver to " + port + why);
         QCOMPARE(api->request("action_connect_receiver", {{"port", port}}), receiverReply);
         QCOMPARE(api->rig.controller->isReceiverConnected(), opened);
         api->rig.controller->disconnectReceiver();
 
         QJsonObject transmitterReply{{"event", "action_connect_transmitter"}, {"success", opened}, {"isGpioUart", false}};
         if (!opened)
-            transmitterReply.insert("message", "Failed to connect to " + port);
+            transmitterReply.insert("message", "Failed to connect to " + port + why);
         QCOMPARE(api->request("action_connect_transmitter", {{"port", port}}), transmitterReply);
         QCOMPARE(api->rig.controller->isSerialConnected(), opened);
         if (!opened) {

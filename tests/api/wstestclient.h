@@ -82,13 +82,24 @@ public:
 class RawWsClient
 {
 public:
-    // The opening handshake, with `extraHeaders` (each ending in CRLF) added; true when the
-    // server switched protocols. Its answer's status line is kept in `status`.
+    // The TCP connection and the opening handshake, with `extraHeaders` (each ending in CRLF)
+    // added; true when the server switched protocols. Its answer's status line is kept in `status`.
     bool open(quint16 port, const QByteArray &extraHeaders = QByteArray(), int timeoutMs = 5000)
     {
-        socket.connectToHost(QHostAddress::LocalHost, port);
-        if (!socket.waitForConnected(timeoutMs))
+        return connectFrom(QHostAddress::LocalHost, port, timeoutMs) && handshake(extraHeaders, timeoutMs);
+    }
+
+    // The TCP connection alone, from `source` (on loopback any 127.x.y.z is this machine's).
+    bool connectFrom(const QHostAddress &source, quint16 port, int timeoutMs = 5000)
+    {
+        if (!socket.bind(source))
             return false;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        return socket.waitForConnected(timeoutMs);
+    }
+
+    bool handshake(const QByteArray &extraHeaders = QByteArray(), int timeoutMs = 5000)
+    {
         socket.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                      "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
                      + extraHeaders + "\r\n");

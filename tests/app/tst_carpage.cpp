@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSerialPort>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTextBlock>
@@ -36,6 +37,7 @@
 #include "platform/serial/serialportlister.h"
 #include "profiles/profilemanager.h"
 #include "support/darktwin.h"
+#include "support/ptydevice.h"
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
 #include "support/widgets/modalanswerer.h"
@@ -722,6 +724,43 @@ private slots:
             QCOMPARE(car.toast(), toast);
         QTest::qWait(50);
         QCOMPARE(car.errorBoxes().size(), 0);
+        corvane::SerialPortLister::useSystemPorts();
+    }
+
+    // Whose error it is decides how it shows, also while a request from the network waits
+    // between attempts on a busy port: the desktop user's own failing connect meanwhile gets the
+    // error box; the request's own failure, when the port stays busy, is a toast.
+    void errorsShowByOrigin()
+    {
+        ostratest::PtyDevice busy;
+        QSerialPort holder(busy.slavePath());
+        QVERIFY(holder.open(QIODevice::ReadWrite));
+        const QString gone = QStringLiteral("/dev/ttyOSTRAGONE");
+        corvane::SerialPortLister::setFixedPorts({{busy.slavePath(), QStringLiteral("USB Serial"), QString()},
+                                                  {gone, QStringLiteral("USB Serial"), QString()}});
+        MainWindow window;
+        Car car{window};
+        QWebSocket client;
+        QJsonObject reply;
+        connect(&client, &QWebSocket::textMessageReceived,
+                [&reply](const QString &text) { reply = QJsonDocument::fromJson(text.toUtf8()).object(); });
+        client.open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(window.server()->serverPort())));
+        QTRY_COMPARE(client.state(), QAbstractSocket::ConnectedState);
+        // Runs inside the request's wait for the busy port.
+        QTimer::singleShot(300, &window, [&car, &gone] {
+            car.selectData("transmitterCombo", gone);
+            car.button("connectTransmitterBtn")->click();
+        });
+        const QJsonObject request{{"event", "action_connect_receiver"}, {"data", QJsonObject{{"port", busy.slavePath()}}}};
+        client.sendTextMessage(QString::fromUtf8(QJsonDocument(request).toJson(QJsonDocument::Compact)));
+        QTRY_COMPARE(car.errorBoxes().size(), 1);
+        QVERIFY(reply.isEmpty()); // still waiting
+        const QString desktopError = car.errorBoxes().first()->text();
+        QVERIFY(car.toast() != desktopError);
+        QTRY_VERIFY_WITH_TIMEOUT(!reply.isEmpty(), 20000);
+        QCOMPARE(reply.value("success"), QJsonValue(false));
+        QTRY_VERIFY(car.toast().contains(QLatin1String("stayed busy")));
+        QCOMPARE(car.errorBoxes().size(), 1);
         corvane::SerialPortLister::useSystemPorts();
     }
 
