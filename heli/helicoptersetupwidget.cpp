@@ -27,6 +27,7 @@
 #include "ostraui/devicerow.h"
 #include "ostraui/listrow.h"
 #include "ostraui/pill.h"
+#include "ostraui/portlist.h"
 #include "ostraui/responsivegrid.h"
 #include "ostraui/theme.h"
 #include "ostraui/toast.h"
@@ -424,12 +425,13 @@ void HelicopterSetupWidget::refreshTransmitterPorts()
         m_portCombo->addItem(tr("QOR Transmitter (GPIO UART)"), QString());
         return;
     }
-    m_portCombo->addItem(tr("Choose QOR Transmitter"), QString());
-    for (const SerialPortEntry &port : CorvaneController::availableSerialPorts()) {
-        const QString text
-            = port.description.isEmpty() ? port.portName : tr("%1 (%2)").arg(port.portName, port.description);
-        m_portCombo->addItem(text, port.portName);
-    }
+    ostra::PortListSetup setup;
+    setup.placeholder = tr("Choose QOR Transmitter");
+    setup.alwaysPlaceholder = true;
+    setup.text = [](const SerialPortEntry &port) {
+        return port.description.isEmpty() ? port.portName : tr("%1 (%2)").arg(port.portName, port.description);
+    };
+    ostra::fillPortList(m_portCombo, CorvaneController::availableSerialPorts(), setup);
 }
 
 void HelicopterSetupWidget::toggleTransmission()

@@ -13,12 +13,17 @@
 #include "bridge/corvanecontroller.h"
 #include "bridge/receiverconfigmanager.h"
 #include "ostraui/dialogchrome.h"
+#include "ostraui/portlist.h"
 #include "ostraui/theme.h"
 
 namespace corvane {
 
 using ostra::applyDialogChrome;
+using ostra::fillPortList;
 using ostra::makeButton;
+using ostra::portChosen;
+using ostra::PortListSetup;
+using ostra::portsListed;
 using ostra::setStyleState;
 using ostra::uiFont;
 
@@ -171,6 +176,9 @@ QWidget *RadioCalibrationDialog::buildConnectCard()
     layout->addWidget(m_connectStatus);
     connect(refresh, &QPushButton::clicked, this, &RadioCalibrationDialog::onReceiverRefreshPorts);
     connect(m_connectButton, &QPushButton::clicked, this, &RadioCalibrationDialog::onReceiverConnectClicked);
+    connect(m_portCombo, &QComboBox::currentIndexChanged, this, [this] {
+        m_connectButton->setEnabled(m_controller->isReceiverConnected() || portChosen(m_portCombo));
+    });
     return card;
 }
 
@@ -269,7 +277,9 @@ void RadioCalibrationDialog::refreshConnectCard()
                                          : tr("Plug the receiver into USB, then press Refresh."));
         m_connectStatus->setStyleSheet(kGreyStatus);
     }
-    m_portCombo->setEnabled(!open && !m_portCombo->itemData(0).toString().isEmpty());
+    // The placeholder of a list without a USB serial port leads it; its on-board ports stay pickable.
+    m_portCombo->setEnabled(!open && portsListed(m_portCombo));
+    m_connectButton->setEnabled(open || portChosen(m_portCombo));
     refreshStep();
 }
 
@@ -450,23 +460,11 @@ void RadioCalibrationDialog::onReceiverConnectClicked()
 
 void RadioCalibrationDialog::onReceiverRefreshPorts()
 {
-    const QString remembered = m_portCombo->currentData().toString();
-    m_portCombo->clear();
-    const QList<SerialPortEntry> ports = CorvaneController::availableSerialPorts();
-    if (ports.isEmpty()) {
-        m_portCombo->addItem(tr("No serial ports detected"), QString());
-        m_portCombo->setEnabled(false);
-    } else {
-        m_portCombo->setEnabled(true);
-        for (const SerialPortEntry &port : ports) {
-            const QString text = port.description.isEmpty() ? port.portName
-                                                            : QStringLiteral("%1 - %2").arg(port.portName, port.description);
-            m_portCombo->addItem(text, port.portName);
-        }
-        const int index = m_portCombo->findData(remembered);
-        if (index >= 0)
-            m_portCombo->setCurrentIndex(index);
-    }
+    PortListSetup setup;
+    setup.placeholder = tr("Choose QOR Receiver");
+    setup.empty = tr("No serial ports detected");
+    setup.keep = m_portCombo->currentData().toString();
+    fillPortList(m_portCombo, CorvaneController::availableSerialPorts(), setup);
     refreshConnectCard();
 }
 

@@ -218,11 +218,8 @@ private slots:
             // The introduction asks for "Next" only when it can be pressed.
             QVERIFY(nextHint(dialog));
             QVERIFY(!nextHint(dialog)->isVisibleTo(&dialog));
-            button(&dialog, "Connect")->click();
-            bool found = false;
-            for (QLabel *label : dialog.findChildren<QLabel *>())
-                found = found || label->text() == "Select a serial port first.";
-            QVERIFY(found);
+            // No port to open: Connect is not offered.
+            QVERIFY(!button(&dialog, "Connect")->isEnabled());
         }
         listReceiverPort(rig);
         {
