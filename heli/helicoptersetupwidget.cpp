@@ -272,7 +272,10 @@ QWidget *HelicopterSetupWidget::buildFirmwareSection()
         auto *title = new QLabel(entry.title, row);
         title->setFont(ostra::uiFont(14, 600));
         text->addWidget(title);
-        text->addWidget(ostra::makeRoleLabel(entry.subtitle, "muted", row));
+        // The page's narrow column on a laptop screen has no room for every subtitle on one line.
+        QLabel *subtitle = ostra::makeRoleLabel(entry.subtitle, "muted", row);
+        subtitle->setWordWrap(true);
+        text->addWidget(subtitle);
         layout->addLayout(text, 1);
         auto *update = new QPushButton(tr("Update"), row);
         update->setProperty("small", true);

@@ -2,7 +2,6 @@
 #include <QHelpEvent>
 #include <QListWidget>
 #include <QMessageBox>
-#include <QPaintEngine>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
@@ -15,6 +14,7 @@
 #include "support/darktwin.h"
 #include "support/testenvironment.h"
 #include "support/widgets/modalanswerer.h"
+#include "support/widgets/textrecorder.h"
 #include "support/widgets/themedrender.h"
 
 using corvane::ProfileManager;
@@ -84,46 +84,6 @@ struct Dialog
         return {button("Rename")->isEnabled(), button("Duplicate")->isEnabled(), button("Delete")->isEnabled()};
     }
     void select(const QString &row) { list->setCurrentRow(int(rows().indexOf(row))); }
-};
-
-// A paint device that keeps the texts drawn on it, in drawing order, and draws nothing else.
-class TextRecorder : public QPaintDevice
-{
-public:
-    explicit TextRecorder(const QSize &size) : m_size(size) {}
-    QPaintEngine *paintEngine() const override { return &m_engine; }
-    QStringList texts() const { return m_engine.texts; }
-
-protected:
-    int metric(PaintDeviceMetric metric) const override
-    {
-        switch (metric) {
-        case PdmWidth: return m_size.width();
-        case PdmHeight: return m_size.height();
-        case PdmDpiX: case PdmDpiY: case PdmPhysicalDpiX: case PdmPhysicalDpiY: return 96;
-        case PdmDepth: return 32;
-        case PdmDevicePixelRatio: return 1;
-        case PdmDevicePixelRatioScaled: return int(devicePixelRatioFScale());
-        default: return 0;
-        }
-    }
-
-private:
-    struct Engine : QPaintEngine
-    {
-        Engine() : QPaintEngine(AllFeatures) {}
-        bool begin(QPaintDevice *) override { return true; }
-        bool end() override { return true; }
-        void updateState(const QPaintEngineState &) override {}
-        void drawPixmap(const QRectF &, const QPixmap &, const QRectF &) override {}
-        void drawPolygon(const QPointF *, int, PolygonDrawMode) override {}
-        void drawPath(const QPainterPath &) override {}
-        void drawTextItem(const QPointF &, const QTextItem &item) override { texts << item.text(); }
-        Type type() const override { return User; }
-        QStringList texts;
-    };
-    QSize m_size;
-    mutable Engine m_engine;
 };
 
 // Presses the default button of the next message box the call opens; gives that button's text.
@@ -433,11 +393,10 @@ private slots:
         const QRect longRow = ui.list->visualItemRect(ui.list->item(1));
         QVERIFY(longRow.right() < viewport->width());
 
-        TextRecorder recorder(viewport->size());
-        viewport->render(&recorder);
+        const QStringList painted = ostratest::TextRecorder::paintedBy(viewport);
         const QString date = QDateTime::currentDateTime().toString("    MM/dd");
-        QCOMPARE(recorder.texts().value(0), QStringLiteral("\u2022 Car") + date);
-        const QString shown = recorder.texts().value(1);
+        QCOMPARE(painted.value(0), QStringLiteral("\u2022 Car") + date);
+        const QString shown = painted.value(1);
         QVERIFY2(shown.endsWith(QStringLiteral("\u2026") + date), qPrintable(shown));
         QVERIFY(longName.startsWith(shown.left(shown.indexOf(QStringLiteral("\u2026")))));
         QVERIFY(ui.list->fontMetrics().horizontalAdvance(shown) < longRow.width());
