@@ -73,7 +73,7 @@ RadioCalibrationDialog::RadioCalibrationDialog(CorvaneController *controller, QW
            "1. Plug the QOR Receiver into your computer and connect it using the card above\n"
            "2. Your original radio transmitter is turned ON and bound to your original receiver\n"
            "3. You have servo wires ready to bridge your original receiver to the QOR Receiver"),
-        &m_introNextHint));
+        true, &m_introNextHint));
     m_introNextHint->setText(tr("Press 'Next' to continue."));
     m_stack->addWidget(buildTextPage(
         tr("Connect Calibration Wires"),
@@ -82,7 +82,8 @@ RadioCalibrationDialog::RadioCalibrationDialog(CorvaneController *controller, QW
            "2. Using a servo wire, connect your original receiver's CH1 (steering) output to the QOR Receiver's CH1 pin.\n\n"
            "3. Using a servo wire, connect your original receiver's CH2 (throttle) output to the QOR Receiver's CH2 pin.\n\n"
            "4. Turn ON your original radio transmitter.\n\n"
-           "When you're done, press 'Next' to start calibration.")));
+           "When you're done, press 'Next' to start calibration."),
+        true));
     const QString measureTitles[6] = {tr("Throttle Calibration - Step 1/3"), tr("Throttle Calibration - Step 2/3"),
                                       tr("Throttle Calibration - Step 3/3"), tr("Steering Calibration - Step 1/3"),
                                       tr("Steering Calibration - Step 2/3"), tr("Steering Calibration - Step 3/3")};
@@ -101,7 +102,7 @@ RadioCalibrationDialog::RadioCalibrationDialog(CorvaneController *controller, QW
            "The calibration values have been saved to your profile.\n\n"
            "You can now disconnect the calibration wires and reconnect your original receiver wiring.\n\n"
            "Press 'Finish' to close this wizard."),
-        &m_summary));
+        false, &m_summary));
     m_summary->setStyleSheet(QStringLiteral("color: #12A66A; font-family: 'Geist Mono'; font-size: 12px;"));
     layout->addWidget(m_stack, 1);
 
@@ -182,7 +183,7 @@ QWidget *RadioCalibrationDialog::buildConnectCard()
     return card;
 }
 
-QWidget *RadioCalibrationDialog::buildTextPage(const QString &title, const QString &text, QLabel **extra)
+QWidget *RadioCalibrationDialog::buildTextPage(const QString &title, const QString &text, bool list, QLabel **extra)
 {
     auto *page = new QWidget(this);
     auto *layout = new QVBoxLayout(page);
@@ -190,7 +191,10 @@ QWidget *RadioCalibrationDialog::buildTextPage(const QString &title, const QStri
     auto *titleLabel = centredLabel(title, page);
     titleLabel->setFont(uiFont(18, 600));
     layout->addWidget(titleLabel);
-    layout->addWidget(centredLabel(text, page, true));
+    QLabel *body = centredLabel(text, page, true);
+    if (list)
+        body->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    layout->addWidget(body);
     if (extra) {
         *extra = centredLabel(QString(), page, true);
         layout->addWidget(*extra);

@@ -237,6 +237,21 @@ private slots:
         QVERIFY(rig.controller->isReceiverConnected());
     }
 
+    // The numbered lists of the first two pages line up at the left; wrapped, centred lines would not.
+    void listsLineUpLeft()
+    {
+        ReceiverRig rig;
+        RadioCalibrationDialog dialog(rig.controller.get());
+        int lists = 0;
+        for (QLabel *label : dialog.findChildren<QLabel *>()) {
+            if (!label->text().contains(QLatin1String("\n1. ")))
+                continue;
+            ++lists;
+            QVERIFY2(label->alignment() & Qt::AlignLeft, qPrintable(label->text()));
+        }
+        QCOMPARE(lists, 2);
+    }
+
     // Every page, walked through in one run: each measuring page mid-hold with a live reading.
     void render()
     {
