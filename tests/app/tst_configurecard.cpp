@@ -218,9 +218,17 @@ private slots:
         QWidget *console = window.findChild<QWidget *>(QStringLiteral("debugConsoleCard"));
         ostra::ListRow *row = cfg.row("Debug console");
         QVERIFY(console->isHidden());
+        window.resize(1366, 740);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.showPage(MainWindow::CarPage);
+        window.findChild<ostra::PageStack *>(QStringLiteral("contentStack"))->finishTransition();
         row->click();
         QVERIFY(!console->isHidden());
         QCOMPARE(row->text(), QStringLiteral("Hide debug console"));
+        // Opened below the channel grid, it is scrolled into view.
+        QWidget *viewport = window.findChild<QWidget *>(QStringLiteral("carPageContent"))->parentWidget();
+        QTRY_VERIFY(viewport->rect().contains(QRect(console->mapTo(viewport, QPoint()), console->size())));
         row->click();
         QVERIFY(console->isHidden());
         QCOMPARE(row->text(), QStringLiteral("Debug console"));
