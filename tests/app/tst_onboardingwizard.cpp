@@ -252,6 +252,9 @@ private slots:
         QCOMPARE(ports->itemText(0), QStringLiteral("(no USB ports found)"));
         QCOMPARE(ports->itemData(0), QVariant(QString()));
         QVERIFY(!ports->isEnabled());
+        // Buttons that could do nothing are not offered.
+        for (const char *name : {"guideTransmitterBtn", "guideWheelBtn", "guidePedalsBtn", "guideShifterBtn"})
+            QVERIFY2(!guide.button(name)->isEnabled(), name);
         ostratest::ModalAnswerer answer;
         answer.cancel();
         wizard.onConnectTransmitterClicked();
