@@ -246,7 +246,9 @@ void FirmwareUpdateDialog::onStart()
 void FirmwareUpdateDialog::showError(const QString &text)
 {
     m_statusLabel->setText(tr("Error: %1").arg(text));
-    m_detailLabel->setText(tr("Please close this dialog and try again."));
+    // Retry starts a whole new run from here; the bar of the run that failed has nothing left to show.
+    m_detailLabel->setText(tr("Press Retry to try again."));
+    m_progressBar->hide();
     m_startButton->setText(tr("Retry"));
     m_startButton->setEnabled(true);
     m_startButton->show();
