@@ -18,6 +18,7 @@
 #include "receiver/radiocalibrationdialog.h"
 #include "receiver/receiversettingspanel.h"
 #include "support/testenvironment.h"
+#include "support/widgets/themedrender.h"
 
 using corvane::SerialPortEntry;
 using corvane::SerialPortLister;
@@ -150,11 +151,18 @@ private slots:
         QCOMPARE(shown.combo->currentText(), placeholder);
         QVERIFY(shown.combo->currentData().toString().isEmpty());
         QVERIFY(!shown.action->isEnabled());
+        // The list's card or row, as the user meets it.
+        QWidget *card = shown.combo->parentWidget();
+        card->resize(std::max(card->width(), 640), card->sizeHint().height());
+        QVERIFY(card->grab().save(ostratest::themedPicture(
+            "app", QStringLiteral("portlist-%1").arg(QString::fromLatin1(QTest::currentDataTag()).section(',', 0, 0).replace(' ', '-')))));
         // Picked on purpose, the on-board port is taken.
         QTest::keyClick(shown.combo, Qt::Key_Down);
         QCOMPARE(shown.combo->currentData().toString(), QStringLiteral("ttyS0"));
         QVERIFY(shown.action->isEnabled());
     }
+
+    void darkTheme() { QVERIFY(ostratest::renderDarkTwin("app", {"onBoardPortIsNotOffered"})); }
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestPortList)
