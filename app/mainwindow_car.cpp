@@ -292,8 +292,9 @@ Card *MainWindow::buildConfigureCard(QWidget *parent)
         for (const ConfigureRow &plan : rows) {
             auto *row = new ListRow(tr(plan.title), grid->parentWidget());
             row->setSubtitle(tr(plan.subtitle));
+            // The trailing text here is a word to act on, not a value: the text face.
             if (!trailing.isEmpty())
-                row->setTrailingText(trailing);
+                row->setTrailingText(trailing, false);
             connect(row, &ListRow::clicked, this, plan.action);
             grid->addWidget(row);
             if (plan.needsTransmitter)

@@ -17,6 +17,7 @@
 #include "dialogs/pedalverificationdialog.h"
 #include "ostraui/components.h"
 #include "ostraui/mapview.h"
+#include "ostraui/portlist.h"
 #include "ostraui/responsivegrid.h"
 #include "ostraui/theme.h"
 #include "profiles/profilemanager.h"
@@ -328,13 +329,10 @@ void MainWindow::refreshPortCombos()
     auto *combo = carPageControl<QComboBox>("transmitterCombo");
     if (!combo || m_controller->isSerialConnected())
         return;
-    combo->clear();
-    combo->addItem(tr("Choose QOR Transmitter"), QString());
-    for (const corvane::SerialPortEntry &port : corvane::CorvaneController::availableSerialPorts()) {
-        const QString text = port.description.isEmpty() ? port.portName
-                                                        : QStringLiteral("%1 - %2").arg(port.portName, port.description);
-        combo->addItem(text, port.portName);
-    }
+    ostra::PortListSetup setup;
+    setup.placeholder = tr("Choose QOR Transmitter");
+    setup.alwaysPlaceholder = true;
+    ostra::fillPortList(combo, corvane::CorvaneController::availableSerialPorts(), setup);
     combo->setEnabled(true);
 }
 

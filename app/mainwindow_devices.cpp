@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QTextEdit>
@@ -278,6 +279,17 @@ void MainWindow::onToggleDebugPanel()
 void MainWindow::toggleConsoleFromRow()
 {
     onToggleDebugPanel();
+    if (!m_consoleVisible || !m_consoleCard)
+        return;
+    // The console opens below the channel grid, out of view: the page scrolls to it once it is laid out.
+    QTimer::singleShot(0, m_consoleCard, [card = m_consoleCard] {
+        for (QWidget *w = card->parentWidget(); w; w = w->parentWidget()) {
+            if (auto *scroll = qobject_cast<QScrollArea *>(w)) {
+                scroll->ensureWidgetVisible(card, 0, 0);
+                return;
+            }
+        }
+    });
 }
 
 void MainWindow::onInputMonitorInfoClicked()

@@ -18,6 +18,7 @@
 #include "bridge/inputdevice.h"
 #include "dialogs/pedalverificationdialog.h"
 #include "ostraui/dialogchrome.h"
+#include "ostraui/portlist.h"
 #include "ostraui/theme.h"
 
 namespace corvane {
@@ -258,6 +259,7 @@ QWidget *OnboardingWizard::buildConnectTransmitterPage()
     m_portCombo->setObjectName(QStringLiteral("guidePortCombo"));
     m_portCombo->setMinimumWidth(260);
     row->addWidget(m_portCombo, 1);
+    connect(m_portCombo, &QComboBox::currentIndexChanged, this, &OnboardingWizard::refreshConnectButtons);
     auto *refresh = new QPushButton(tr("Refresh"), page);
     refresh->setObjectName(QStringLiteral("guideRefreshPortsBtn"));
     connect(refresh, &QPushButton::clicked, this, &OnboardingWizard::onRefreshPorts);
@@ -317,6 +319,7 @@ QFrame *OnboardingWizard::buildDeviceRow(const QString &title, QComboBox **combo
     auto *row = new QHBoxLayout;
     *combo = new QComboBox(card);
     (*combo)->setMinimumWidth(220);
+    connect(*combo, &QComboBox::currentIndexChanged, this, &OnboardingWizard::refreshConnectButtons);
     row->addWidget(*combo, 1);
     *button = makeConnectButton(card, false);
     connect(*button, &QPushButton::clicked, this, connectSlot);
@@ -487,6 +490,7 @@ void OnboardingWizard::onTick()
                    connected ? tr("Connected \u2014 %1").arg((c->*row.role.name)()) : tr("Not connected."));
         row.button->setText(connected ? tr("Disconnect") : tr("Connect"));
     }
+    refreshConnectButtons();
 
     QString preset;
     if (c->isWheelBaseConnected() && c->wheelBase())
@@ -522,23 +526,13 @@ void OnboardingWizard::onRefreshPorts()
 {
     if (!m_controller)
         return;
-    const QString remembered = m_portCombo->currentData().toString();
-    m_portCombo->clear();
-    for (const SerialPortEntry &entry : m_controller->availableSerialPorts()) {
-        const QString text = entry.description.isEmpty()
-                                 ? entry.portName
-                                 : QStringLiteral("%1 \u2014 %2").arg(entry.portName, entry.description);
-        m_portCombo->addItem(text, entry.portName);
-    }
-    if (m_portCombo->count() == 0) {
-        m_portCombo->addItem(tr("(no USB ports found)"), QString());
-        m_portCombo->setEnabled(false);
-        return;
-    }
-    m_portCombo->setEnabled(true);
-    const int found = m_portCombo->findData(remembered, Qt::UserRole, Qt::MatchExactly | Qt::MatchCaseSensitive);
-    if (found >= 0)
-        m_portCombo->setCurrentIndex(found);
+    ostra::PortListSetup setup;
+    setup.placeholder = tr("Choose QOR Transmitter");
+    setup.empty = tr("(no USB ports found)");
+    setup.keep = m_portCombo->currentData().toString();
+    setup.text = [](const SerialPortEntry &port) { return ostra::portText(port, QStringLiteral(" \u2014 ")); };
+    m_portCombo->setEnabled(ostra::fillPortList(m_portCombo, m_controller->availableSerialPorts(), setup) > 0);
+    refreshConnectButtons();
 }
 
 void OnboardingWizard::onConnectWheelClicked()
@@ -586,6 +580,28 @@ void OnboardingWizard::onRefreshDevices()
             if (found >= 0)
                 row.combo->setCurrentIndex(found);
         }
+    }
+    refreshConnectButtons();
+}
+
+// A Connect button that could do nothing is not offered: its list holds no device, or only the
+// placeholder of a port list without a USB serial port.
+void OnboardingWizard::refreshConnectButtons()
+{
+    if (!m_controller)
+        return;
+    m_transmitterButton->setEnabled(m_controller->isSerialConnected() || ostra::portChosen(m_portCombo));
+    const struct
+    {
+        bool (CorvaneController::*isConnected)() const;
+        QComboBox *combo;
+        QPushButton *button;
+    } rows[] = {{WheelRole.isConnected, m_wheelCombo, m_wheelButton},
+                {PedalsRole.isConnected, m_pedalsCombo, m_pedalsButton},
+                {ShifterRole.isConnected, m_shifterCombo, m_shifterButton}};
+    for (const auto &row : rows) {
+        const QVariant device = row.combo->currentData();
+        row.button->setEnabled((m_controller->*row.isConnected)() || (device.isValid() && device.toInt() >= 0));
     }
 }
 

@@ -55,6 +55,7 @@ private:
     bool canAdvance() const;
     void showPage(int index);
     void refreshFooter();
+    void refreshConnectButtons();
     void refreshStepLabel();
 
     CorvaneController *m_controller;

@@ -1,10 +1,14 @@
 #include "app/profilemanagerdialog.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
+#include <QHelpEvent>
 #include <QInputDialog>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStyledItemDelegate>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -15,6 +19,69 @@
 #include "profiles/profilename.h"
 
 namespace corvane {
+
+namespace {
+
+// The end of a row's text (the blanks and the date) and the profile's name, for the drawing.
+constexpr int DateRole = Qt::UserRole + 1;
+constexpr int NameRole = Qt::UserRole + 2;
+
+// A row too long for the list gives way in its name: the name ends in an ellipsis while the date
+// behind it stays in view, the list never scrolls sideways, and the whole name is the row's tool tip.
+class ProfileRowDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        // As wide as the list lets it be, never wider.
+        return QSize(0, QStyledItemDelegate::sizeHint(option, index).height());
+    }
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QStyleOptionViewItem opt = option;
+        initStyleOption(&opt, index);
+        opt.text = shownText(opt, index);
+        const QWidget *widget = option.widget;
+        QStyle *style = widget ? widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
+    }
+
+    bool helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
+                   const QModelIndex &index) override
+    {
+        if (event->type() != QEvent::ToolTip)
+            return QStyledItemDelegate::helpEvent(event, view, option, index);
+        QStyleOptionViewItem opt = option;
+        initStyleOption(&opt, index);
+        if (shownText(opt, index) == opt.text)
+            QToolTip::hideText();
+        else
+            QToolTip::showText(event->globalPos(), index.data(NameRole).toString(), view);
+        return true;
+    }
+
+private:
+    // The row's text as it fits the row: the part before the date cut with an ellipsis when needed.
+    static QString shownText(const QStyleOptionViewItem &opt, const QModelIndex &index)
+    {
+        const QWidget *widget = opt.widget;
+        QStyle *style = widget ? widget->style() : QApplication::style();
+        // The style keeps a margin on both sides of the text within its rectangle.
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+        const int width = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget).width() - 2 * margin;
+        const QFontMetrics metrics(opt.font);
+        if (metrics.horizontalAdvance(opt.text) <= width)
+            return opt.text;
+        const QString date = index.data(DateRole).toString();
+        const QString name = opt.text.left(opt.text.size() - date.size());
+        return metrics.elidedText(name, Qt::ElideRight, std::max(0, width - metrics.horizontalAdvance(date))) + date;
+    }
+};
+
+} // namespace
 
 ProfileManagerDialog::ProfileManagerDialog(ProfileManager *manager, QWidget *parent)
     : QDialog(parent), m_manager(manager)
@@ -39,7 +106,10 @@ void ProfileManagerDialog::setupUi()
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     // Rows breathe like the kit's list rows, and the selection keeps clear of the rounded frame.
     m_list->setStyleSheet(QStringLiteral("QListWidget { padding: 6px; } "
-                                         "QListWidget::item { padding: 9px 10px; border-radius: 8px; }"));
+                                         "QListWidget::item { padding: 9px 10px; border-radius: 8px; } "
+                                         "QListWidget::item:selected { background: #E3F2FC; color: #0F1720; }"));
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->setItemDelegate(new ProfileRowDelegate(m_list));
     connect(m_list, &QListWidget::itemSelectionChanged, this, &ProfileManagerDialog::onProfileSelected);
     connect(m_list, &QListWidget::itemDoubleClicked, this, &ProfileManagerDialog::onProfileDoubleClicked);
     layout->addWidget(m_list);
@@ -89,10 +159,11 @@ void ProfileManagerDialog::refreshProfileList()
     const QString wanted = current ? currentId : activeId;
     for (const Profile &profile : profiles) {
         const QString bullet = profile.id == activeId ? QStringLiteral("\u2022 ") : QString();
-        auto *item = new QListWidgetItem(
-            bullet + profile.name + QStringLiteral("    ") + profile.modifiedAt.toString(QStringLiteral("MM/dd")),
-            m_list);
+        const QString date = QStringLiteral("    ") + profile.modifiedAt.toString(QStringLiteral("MM/dd"));
+        auto *item = new QListWidgetItem(bullet + profile.name + date, m_list);
         item->setData(Qt::UserRole, profile.id);
+        item->setData(DateRole, date);
+        item->setData(NameRole, profile.name);
         if (!wanted.isEmpty() && profile.id == wanted)
             m_list->setCurrentItem(item);
     }
@@ -126,15 +197,18 @@ void ProfileManagerDialog::onProfileDoubleClicked(QListWidgetItem *item)
 
 QString ProfileManagerDialog::askName(const QString &title, const QString &label, const QString &preset)
 {
-    bool ok = false;
-    const QString answer = QInputDialog::getText(this, title, label, QLineEdit::Normal, preset, &ok);
-    if (!ok)
-        return {};
-    if (const QString refusal = ProfileName::refusal(answer); !refusal.isEmpty()) {
+    QString answer = preset;
+    for (;;) {
+        bool ok = false;
+        answer = QInputDialog::getText(this, title, label, QLineEdit::Normal, answer, &ok);
+        if (!ok)
+            return {};
+        const QString refusal = ProfileName::refusal(answer);
+        if (refusal.isEmpty())
+            return ProfileName::normalized(answer);
+        // Asked again with what was typed, so a refused name can be mended rather than retyped.
         QMessageBox::warning(this, title, refusal);
-        return {};
     }
-    return ProfileName::normalized(answer);
 }
 
 void ProfileManagerDialog::onCreateProfile()
@@ -182,7 +256,7 @@ void ProfileManagerDialog::onDeleteProfile()
     const QString name = m_manager->mutableProfile(id)->name;
     if (QMessageBox::question(this, tr("Delete Profile"),
                               tr("Are you sure you want to delete the profile \"%1\"?").arg(name),
-                              QMessageBox::Yes | QMessageBox::No)
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
         == QMessageBox::Yes)
         m_manager->deleteProfile(id);
 }

@@ -30,8 +30,8 @@ private slots:
 
 private:
     void setupUi();
-    // The name typed into a text input box, without surrounding blanks; empty when cancelled, or
-    // when the name breaks the profile-name rule, which a warning box then explains.
+    // The name typed into a text input box, without surrounding blanks; empty when cancelled. A
+    // name that breaks the profile-name rule is explained in a warning box and asked for again.
     QString askName(const QString &title, const QString &label, const QString &preset);
     // The current row's profile id when the store still holds it, else empty.
     QString currentProfileId() const;

@@ -147,9 +147,11 @@ void AxisConfigDialog::buildUi()
     header->addWidget(info);
     header->addStretch();
     calibrationLayout->addLayout(header);
-    auto *axisTabs = new QTabWidget(calibration);
+    auto *axisTabs = new CurrentPageTabWidget(calibration);
+    // No scroll area of their own: on a short screen the dialog's card scrolls, and a second
+    // scroll bar inside it would leave only a slot of the page in view.
     for (int i = 0; i < 4; ++i)
-        axisTabs->addTab(ostra::makeScrollPage(buildAxisSettingsGroup(i)), m_settings.axis(i)->name);
+        axisTabs->addTab(buildAxisSettingsGroup(i), m_settings.axis(i)->name);
     calibrationLayout->addWidget(axisTabs);
     m_pageStack->addTab(calibration, tr("Calibration"));
     connect(m_pageChooser, &ostra::Segmented::currentIndexChanged, m_pageStack, &QTabWidget::setCurrentIndex);

@@ -169,16 +169,17 @@ void TransmissionView::buildUi()
 
     column->addWidget(m_tabs, 1);
 
+    scroll->setWidget(content);
+    outer->addWidget(scroll);
+
+    // Last in the dialog's own layout, so that the chrome keeps it in view as the card's footer.
     auto *closeRow = new QHBoxLayout;
     closeRow->setContentsMargins(16, 0, 16, 16);
     closeRow->addStretch(1);
-    auto *closeButton = new QPushButton(tr("Close"), content);
+    auto *closeButton = new QPushButton(tr("Close"), this);
     connect(closeButton, &QPushButton::clicked, this, &QDialog::accept);
     closeRow->addWidget(closeButton);
-    column->addLayout(closeRow);
-
-    scroll->setWidget(content);
-    outer->addWidget(scroll);
+    outer->addLayout(closeRow);
 
     if (m_controller) {
         connect(m_controller, &CorvaneController::telemetrySensorsUpdated, this,

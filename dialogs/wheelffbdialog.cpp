@@ -1,5 +1,6 @@
 #include "dialogs/wheelffbdialog.h"
 
+#include <QCoreApplication>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -19,6 +20,7 @@
 #include "ostraui/dialogcards.h"
 #include "ostraui/dialogchrome.h"
 #include "ostraui/theme.h"
+#include "platform/input/inputtypes.h"
 
 namespace corvane {
 
@@ -48,6 +50,45 @@ const char *const CheckNames[] = {
     QT_TRANSLATE_NOOP("corvane::WheelFfbDialog", "Constant-force effect"),
 };
 
+// Why the effect is missing, in words: the reason behind the probe's result code, or with no code
+// (nothing was tried) the first check that failed; a bare code of 0 would explain nothing.
+QString effectFailure(const FfbStatus &status)
+{
+    const auto text = [](const char *reason) { return QCoreApplication::translate("corvane::WheelFfbDialog", reason); };
+    const char *reason = QT_TRANSLATE_NOOP("corvane::WheelFfbDialog", "refused");
+    switch (status.errorCode) {
+    case InputError::Ok:
+        if (!status.enumerated)
+            return text(QT_TRANSLATE_NOOP("corvane::WheelFfbDialog", "no wheel connected"));
+        if (!status.ffbCapable)
+            return text(QT_TRANSLATE_NOOP("corvane::WheelFfbDialog", "no force feedback"));
+        return text(QT_TRANSLATE_NOOP("corvane::WheelFfbDialog", "no force-feedback axis"));
+    case InputError::AccessDenied:
+        reason = QT_TRANSLATE_NOOP("corvane::WheelFfbDialog", "access denied");
+        break;
+    case InputError::InvalidParameter:
+        reason = QT_TRANSLATE_NOOP("corvane::WheelFfbDialog", "parameters refused");
+        break;
+    case InputError::NotImplemented:
+        reason = QT_TRANSLATE_NOOP("corvane::WheelFfbDialog", "not supported");
+        break;
+    case InputError::NotAcquired:
+        reason = QT_TRANSLATE_NOOP("corvane::WheelFfbDialog", "not acquired");
+        break;
+    case InputError::DeviceFull:
+        reason = QT_TRANSLATE_NOOP("corvane::WheelFfbDialog", "no room for the effect");
+        break;
+    case InputError::InputLost:
+    case InputError::Unplugged:
+    case InputError::DeviceNotFound:
+        reason = QT_TRANSLATE_NOOP("corvane::WheelFfbDialog", "device gone");
+        break;
+    default:
+        break;
+    }
+    return QStringLiteral("err 0x%1: %2").arg(quint32(status.errorCode), 8, 16, QLatin1Char('0')).arg(text(reason));
+}
+
 QString percentText(int pct)
 {
     return QStringLiteral("%1%").arg(pct);
@@ -73,6 +114,8 @@ WheelFfbDialog::WheelFfbDialog(CorvaneController *controller, QWidget *parent)
     for (int i = 0; i < CheckCount; ++i) {
         m_rows[i] = ostra::makeStyledLabel(QStringLiteral("•  %1").arg(tr(CheckNames[i])),
                                 QString::fromLatin1(RowStyle).arg(QLatin1String(Grey)), this);
+        // A failed effect's reason may not fit on one line beside it.
+        m_rows[i]->setWordWrap(true);
         layout->addWidget(m_rows[i]);
     }
 
@@ -220,7 +263,7 @@ void WheelFfbDialog::runCheck()
         setRow(i, flags[i], tr(CheckNames[i]));
     QString effect = tr(CheckNames[CheckCount - 1]);
     if (!status.constantForce)
-        effect += QStringLiteral("  [err 0x%1]").arg(quint32(status.errorCode), 8, 16, QLatin1Char('0'));
+        effect += QStringLiteral("  [%1]").arg(effectFailure(status));
     setRow(CheckCount - 1, status.constantForce, effect);
 
     const bool full = std::all_of(std::begin(flags), std::end(flags), [](bool flag) { return flag; });

@@ -27,6 +27,7 @@
 #include "ostraui/devicerow.h"
 #include "ostraui/listrow.h"
 #include "ostraui/pill.h"
+#include "ostraui/portlist.h"
 #include "ostraui/responsivegrid.h"
 #include "ostraui/theme.h"
 #include "ostraui/toast.h"
@@ -271,7 +272,10 @@ QWidget *HelicopterSetupWidget::buildFirmwareSection()
         auto *title = new QLabel(entry.title, row);
         title->setFont(ostra::uiFont(14, 600));
         text->addWidget(title);
-        text->addWidget(ostra::makeRoleLabel(entry.subtitle, "muted", row));
+        // The page's narrow column on a laptop screen has no room for every subtitle on one line.
+        QLabel *subtitle = ostra::makeRoleLabel(entry.subtitle, "muted", row);
+        subtitle->setWordWrap(true);
+        text->addWidget(subtitle);
         layout->addLayout(text, 1);
         auto *update = new QPushButton(tr("Update"), row);
         update->setProperty("small", true);
@@ -424,12 +428,13 @@ void HelicopterSetupWidget::refreshTransmitterPorts()
         m_portCombo->addItem(tr("QOR Transmitter (GPIO UART)"), QString());
         return;
     }
-    m_portCombo->addItem(tr("Choose QOR Transmitter"), QString());
-    for (const SerialPortEntry &port : CorvaneController::availableSerialPorts()) {
-        const QString text
-            = port.description.isEmpty() ? port.portName : tr("%1 (%2)").arg(port.portName, port.description);
-        m_portCombo->addItem(text, port.portName);
-    }
+    ostra::PortListSetup setup;
+    setup.placeholder = tr("Choose QOR Transmitter");
+    setup.alwaysPlaceholder = true;
+    setup.text = [](const SerialPortEntry &port) {
+        return port.description.isEmpty() ? port.portName : tr("%1 (%2)").arg(port.portName, port.description);
+    };
+    ostra::fillPortList(m_portCombo, CorvaneController::availableSerialPorts(), setup);
 }
 
 void HelicopterSetupWidget::toggleTransmission()

@@ -158,22 +158,15 @@ int MotionSystemController::actuatorCount(int platformKind)
     return platformKind == 2 ? 2 : platformKind == 3 ? 4 : 6;
 }
 
-QStringList MotionSystemController::listPorts()
+QString MotionSystemController::portText(const SerialPortEntry &port)
 {
-    QStringList entries;
-    const QList<SerialPortEntry> ports = SerialPortLister::availablePorts();
-    for (const SerialPortEntry &port : ports) {
-        const bool board = port.vendorId == 0x0483
-                           || port.description.contains(QLatin1String("STLink"), Qt::CaseInsensitive)
-                           || port.description.contains(QLatin1String("STM32"), Qt::CaseInsensitive);
-        if (board)
-            entries.append(port.portName + QStringLiteral(" \u2014 ") + tr("QOR Motion Controller"));
-        else if (!port.description.isEmpty())
-            entries.append(port.portName + QStringLiteral(" \u2014 ") + port.description);
-        else
-            entries.append(port.portName);
-    }
-    return entries;
+    const bool board = port.vendorId == 0x0483 || port.description.contains(QLatin1String("STLink"), Qt::CaseInsensitive)
+                       || port.description.contains(QLatin1String("STM32"), Qt::CaseInsensitive);
+    if (board)
+        return port.portName + QStringLiteral(" \u2014 ") + tr("QOR Motion Controller");
+    if (!port.description.isEmpty())
+        return port.portName + QStringLiteral(" \u2014 ") + port.description;
+    return port.portName;
 }
 
 bool MotionSystemController::isConnected() const

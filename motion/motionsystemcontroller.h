@@ -18,6 +18,8 @@ class QTimer;
 
 namespace corvane {
 
+struct SerialPortEntry;
+
 // One step of the full system test: a controller-side sine test on one or all actuators, or a
 // host-driven DOF test streamed from here.
 struct MotionFullTestStage
@@ -53,8 +55,8 @@ public:
     static QString dofName(int dof);
     static QString channelName(int channel, int platformKind);
     static int actuatorCount(int platformKind);
-    // One entry per serial port; the controller board's ports are named as such.
-    static QStringList listPorts();
+    // A serial port list's entry for `port`; the controller board's ports are named as such.
+    static QString portText(const SerialPortEntry &port);
 
     bool connectPort(const QString &portName);
     void disconnectPort();

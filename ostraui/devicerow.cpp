@@ -10,6 +10,8 @@
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
 
+#include <algorithm>
+
 #include "ostraui/monogram.h"
 #include "ostraui/pill.h"
 #include "ostraui/theme.h"
@@ -56,12 +58,12 @@ class ElidingCombo : public QComboBox
 public:
     using QComboBox::QComboBox;
 
-    // The width at which the list still shows text, frame, padding and arrow whole.
-    int widthFor(const QString &text) const
+    // The width at which the list still shows a text this wide, frame, padding and arrow whole.
+    int widthFor(int textWidth) const
     {
         QStyleOptionComboBox opt;
         initStyleOption(&opt);
-        const QSize content(fontMetrics().horizontalAdvance(text), fontMetrics().height());
+        const QSize content(textWidth, fontMetrics().height());
         return style()->sizeFromContents(QStyle::CT_ComboBox, &opt, content, this).width();
     }
 
@@ -82,6 +84,9 @@ protected:
         painter.drawControl(QStyle::CE_ComboBoxLabel, opt);
     }
 };
+
+// A device list shows a typical device name whole: 40 characters.
+constexpr int TypicalNameLength = 40;
 
 } // namespace
 
@@ -120,6 +125,9 @@ DeviceRow::DeviceRow(const QString &monogram, const QString &title, const QStrin
     m_button->setMinimumWidth(104);
 
     connect(m_combo, &QComboBox::currentIndexChanged, this, &DeviceRow::updateControls);
+    // The placeholder the owner puts in may ask for more room than the row had.
+    connect(m_combo->model(), &QAbstractItemModel::rowsInserted, this, &DeviceRow::chooseLayout);
+    connect(m_combo->model(), &QAbstractItemModel::modelReset, this, &DeviceRow::chooseLayout);
     connect(m_button, &QPushButton::clicked, this, &DeviceRow::onActionClicked);
 
     setStatus(DeviceNotConnected);
@@ -145,9 +153,9 @@ void DeviceRow::buildLayout()
         m_grid->addWidget(m_monogram, 0, 0, Qt::AlignVCenter);
     m_grid->addLayout(text, 0, m);
 
-    // Side by side the list gives way first, down to what still reads "Choose …"; on a line
-    // of its own it keeps its full minimum.
-    m_combo->setMinimumWidth(m_wide ? static_cast<ElidingCombo *>(m_combo)->widthFor(tr("Choose \u2026")) : 180);
+    // Side by side the list keeps room for its whole placeholder and a typical device name (the
+    // row goes narrow before it would cut them); on a line of its own it keeps its full minimum.
+    m_combo->setMinimumWidth(m_wide ? listWidth() : 180);
     if (m_wide) {
         m_grid->addWidget(m_combo, 0, m + 1);
         m_grid->addWidget(m_pill, 0, m + 2, Qt::AlignVCenter);
@@ -162,14 +170,52 @@ void DeviceRow::buildLayout()
     }
 }
 
-void DeviceRow::resizeEvent(QResizeEvent *event)
+int DeviceRow::listWidth() const
 {
-    QFrame::resizeEvent(event);
-    const bool wide = event->size().width() >= 640;
+    const QFontMetrics metrics = m_combo->fontMetrics();
+    const int placeholder = m_combo->count() > 0 ? metrics.horizontalAdvance(m_combo->itemText(0)) : 0;
+    const int name = metrics.averageCharWidth() * TypicalNameLength;
+    return static_cast<ElidingCombo *>(m_combo)->widthFor(std::max(placeholder, name));
+}
+
+// The width at which everything fits on one line: text, list, status and button.
+int DeviceRow::wideWidth() const
+{
+    const QMargins margins = m_grid->contentsMargins();
+    const int spacing = m_grid->horizontalSpacing();
+    int width = margins.left() + margins.right();
+    if (m_monogram)
+        width += m_monogram->sizeHint().width() + spacing;
+    width += std::max({150, m_title->minimumSizeHint().width()}) + spacing;
+    width += listWidth() + spacing;
+    width += m_pill->sizeHint().expandedTo(m_pill->minimumSize()).width() + spacing;
+    width += std::max(m_button->minimumWidth(), m_button->sizeHint().width());
+    return width;
+}
+
+void DeviceRow::chooseLayout()
+{
+    const bool wide = width() >= std::max(640, wideWidth());
     if (wide != m_wide) {
         m_wide = wide;
         buildLayout();
+    } else if (m_wide) {
+        m_combo->setMinimumWidth(listWidth());
     }
+}
+
+void DeviceRow::resizeEvent(QResizeEvent *event)
+{
+    QFrame::resizeEvent(event);
+    chooseLayout();
+}
+
+bool DeviceRow::event(QEvent *event)
+{
+    // A status, a button text or a pill width that changed may no longer fit beside the list.
+    if (event->type() == QEvent::LayoutRequest)
+        chooseLayout();
+    return QFrame::event(event);
 }
 
 void DeviceRow::setStatus(int state, const QString &detail)

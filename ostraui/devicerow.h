@@ -39,10 +39,14 @@ signals:
     void disconnectRequested();
 
 protected:
+    bool event(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 
 private:
     void buildLayout();
+    void chooseLayout();
+    int listWidth() const;
+    int wideWidth() const;
     bool deviceChosen() const;
     void onActionClicked();
 

@@ -3,6 +3,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
+
 #include "ostraui/focusring.h"
 #include "ostraui/theme.h"
 
@@ -13,7 +15,8 @@ ListRow::ListRow(const QString &title, QWidget *parent)
 {
     setText(title);
     setCursor(Qt::PointingHandCursor);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // Not fixed in height: a wrapped subtitle makes the row taller.
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
 }
 
 void ListRow::setSubtitle(const QString &subtitle)
@@ -23,21 +26,56 @@ void ListRow::setSubtitle(const QString &subtitle)
     update();
 }
 
-void ListRow::setTrailingText(const QString &text)
+void ListRow::setTrailingText(const QString &text, bool monospace)
 {
     m_trailing = text;
+    m_trailingMono = monospace;
+    updateGeometry();
     update();
 }
 
 void ListRow::setShowChevron(bool show)
 {
     m_showChevron = show;
+    updateGeometry();
     update();
 }
 
 QSize ListRow::sizeHint() const
 {
     return QSize(200, m_subtitle.isEmpty() ? 44 : 56);
+}
+
+bool ListRow::hasHeightForWidth() const
+{
+    return !m_subtitle.isEmpty();
+}
+
+// A subtitle longer than the row wraps onto further lines rather than being cut.
+int ListRow::heightForWidth(int width) const
+{
+    if (m_subtitle.isEmpty())
+        return 44;
+    const QFontMetrics metrics(uiFont(12.5, 400));
+    const QRect wrapped = metrics.boundingRect(QRect(0, 0, std::max(1, textWidth(width)), 10000), Qt::TextWordWrap,
+                                               m_subtitle);
+    return 56 + std::max(0, wrapped.height() - metrics.height());
+}
+
+// Room for the texts in a row this wide: left of the trailing text and the chevron.
+int ListRow::textWidth(int width) const
+{
+    double x = width - 12;
+    if (m_showChevron)
+        x -= 16;
+    if (!m_trailing.isEmpty())
+        x -= QFontMetricsF(trailingFont()).horizontalAdvance(m_trailing);
+    return int(x - 24);
+}
+
+QFont ListRow::trailingFont() const
+{
+    return m_trailingMono ? monoFont(12, 400) : uiFont(12.5, 500);
 }
 
 void ListRow::paintEvent(QPaintEvent *)
@@ -70,14 +108,12 @@ void ListRow::paintEvent(QPaintEvent *)
         x -= 16;
     }
     if (!m_trailing.isEmpty()) {
-        const QFont trailingFont = monoFont(12, 400);
-        painter.setFont(trailingFont);
+        painter.setFont(trailingFont());
         painter.setPen(textMuted);
         painter.drawText(QRectF(0, 0, x, r.height()), Qt::AlignRight | Qt::AlignVCenter, m_trailing);
-        // The texts end before the trailing text instead of running under it.
-        x -= QFontMetricsF(trailingFont).horizontalAdvance(m_trailing);
     }
-    const double w = x - 24;
+    // The texts end before the trailing text instead of running under it.
+    const double w = textWidth(width());
 
     painter.setFont(uiFont(14, 500));
     painter.setPen(enabled ? ink : textDisabled);
@@ -85,13 +121,13 @@ void ListRow::paintEvent(QPaintEvent *)
         painter.drawText(QRectF(12, 0, w, r.height()), Qt::AlignLeft | Qt::AlignVCenter, text());
         return;
     }
-    const double half = height() / 2.0;
+    // The title sits where a one-line row puts it; further subtitle lines go below.
+    const double half = 28;
     painter.drawText(QRectF(12, 0, w, half + 1), Qt::AlignLeft | Qt::AlignBottom, text());
-    const QFont subFont = uiFont(12.5, 400);
-    painter.setFont(subFont);
+    painter.setFont(uiFont(12.5, 400));
     painter.setPen(textMuted);
-    const QString elided = QFontMetrics(subFont).elidedText(m_subtitle, Qt::ElideRight, int(w));
-    painter.drawText(QRectF(12, half + 3, w, half), Qt::AlignLeft | Qt::AlignTop, elided);
+    painter.drawText(QRectF(12, half + 3, w, r.height() - half - 3), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
+                     m_subtitle);
 }
 
 } // namespace ostra

@@ -14,17 +14,24 @@ public:
     QString subtitle() const { return m_subtitle; }
     QString trailingText() const { return m_trailing; }
     void setSubtitle(const QString &subtitle);
-    void setTrailingText(const QString &text);
+    // A value reads best in the monospaced face; a word such as "Update" in the text face.
+    void setTrailingText(const QString &text, bool monospace = true);
     void setShowChevron(bool show);
 
     QSize sizeHint() const override;
+    bool hasHeightForWidth() const override;
+    int heightForWidth(int width) const override;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    int textWidth(int width) const;
+    QFont trailingFont() const;
+
     QString m_subtitle;
     QString m_trailing;
+    bool m_trailingMono = true;
     bool m_showChevron = true;
 };
 

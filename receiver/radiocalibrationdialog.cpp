@@ -13,12 +13,17 @@
 #include "bridge/corvanecontroller.h"
 #include "bridge/receiverconfigmanager.h"
 #include "ostraui/dialogchrome.h"
+#include "ostraui/portlist.h"
 #include "ostraui/theme.h"
 
 namespace corvane {
 
 using ostra::applyDialogChrome;
+using ostra::fillPortList;
 using ostra::makeButton;
+using ostra::portChosen;
+using ostra::PortListSetup;
+using ostra::portsListed;
 using ostra::setStyleState;
 using ostra::uiFont;
 
@@ -68,7 +73,7 @@ RadioCalibrationDialog::RadioCalibrationDialog(CorvaneController *controller, QW
            "1. Plug the QOR Receiver into your computer and connect it using the card above\n"
            "2. Your original radio transmitter is turned ON and bound to your original receiver\n"
            "3. You have servo wires ready to bridge your original receiver to the QOR Receiver"),
-        &m_introNextHint));
+        true, &m_introNextHint));
     m_introNextHint->setText(tr("Press 'Next' to continue."));
     m_stack->addWidget(buildTextPage(
         tr("Connect Calibration Wires"),
@@ -77,7 +82,8 @@ RadioCalibrationDialog::RadioCalibrationDialog(CorvaneController *controller, QW
            "2. Using a servo wire, connect your original receiver's CH1 (steering) output to the QOR Receiver's CH1 pin.\n\n"
            "3. Using a servo wire, connect your original receiver's CH2 (throttle) output to the QOR Receiver's CH2 pin.\n\n"
            "4. Turn ON your original radio transmitter.\n\n"
-           "When you're done, press 'Next' to start calibration.")));
+           "When you're done, press 'Next' to start calibration."),
+        true));
     const QString measureTitles[6] = {tr("Throttle Calibration - Step 1/3"), tr("Throttle Calibration - Step 2/3"),
                                       tr("Throttle Calibration - Step 3/3"), tr("Steering Calibration - Step 1/3"),
                                       tr("Steering Calibration - Step 2/3"), tr("Steering Calibration - Step 3/3")};
@@ -96,7 +102,7 @@ RadioCalibrationDialog::RadioCalibrationDialog(CorvaneController *controller, QW
            "The calibration values have been saved to your profile.\n\n"
            "You can now disconnect the calibration wires and reconnect your original receiver wiring.\n\n"
            "Press 'Finish' to close this wizard."),
-        &m_summary));
+        false, &m_summary));
     m_summary->setStyleSheet(QStringLiteral("color: #12A66A; font-family: 'Geist Mono'; font-size: 12px;"));
     layout->addWidget(m_stack, 1);
 
@@ -168,10 +174,13 @@ QWidget *RadioCalibrationDialog::buildConnectCard()
     layout->addWidget(m_connectStatus);
     connect(refresh, &QPushButton::clicked, this, &RadioCalibrationDialog::onReceiverRefreshPorts);
     connect(m_connectButton, &QPushButton::clicked, this, &RadioCalibrationDialog::onReceiverConnectClicked);
+    connect(m_portCombo, &QComboBox::currentIndexChanged, this, [this] {
+        m_connectButton->setEnabled(m_controller->isReceiverConnected() || portChosen(m_portCombo));
+    });
     return card;
 }
 
-QWidget *RadioCalibrationDialog::buildTextPage(const QString &title, const QString &text, QLabel **extra)
+QWidget *RadioCalibrationDialog::buildTextPage(const QString &title, const QString &text, bool list, QLabel **extra)
 {
     auto *page = new QWidget(this);
     auto *layout = new QVBoxLayout(page);
@@ -179,7 +188,10 @@ QWidget *RadioCalibrationDialog::buildTextPage(const QString &title, const QStri
     auto *titleLabel = centredLabel(title, page);
     titleLabel->setFont(uiFont(18, 600));
     layout->addWidget(titleLabel);
-    layout->addWidget(centredLabel(text, page, true));
+    QLabel *body = centredLabel(text, page, true);
+    if (list)
+        body->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    layout->addWidget(body);
     if (extra) {
         *extra = centredLabel(QString(), page, true);
         layout->addWidget(*extra);
@@ -266,7 +278,9 @@ void RadioCalibrationDialog::refreshConnectCard()
                                          : tr("Plug the receiver into USB, then press Refresh."));
         m_connectStatus->setStyleSheet(kGreyStatus);
     }
-    m_portCombo->setEnabled(!open && !m_portCombo->itemData(0).toString().isEmpty());
+    // The placeholder of a list without a USB serial port leads it; its on-board ports stay pickable.
+    m_portCombo->setEnabled(!open && portsListed(m_portCombo));
+    m_connectButton->setEnabled(open || portChosen(m_portCombo));
     refreshStep();
 }
 
@@ -447,23 +461,11 @@ void RadioCalibrationDialog::onReceiverConnectClicked()
 
 void RadioCalibrationDialog::onReceiverRefreshPorts()
 {
-    const QString remembered = m_portCombo->currentData().toString();
-    m_portCombo->clear();
-    const QList<SerialPortEntry> ports = CorvaneController::availableSerialPorts();
-    if (ports.isEmpty()) {
-        m_portCombo->addItem(tr("No serial ports detected"), QString());
-        m_portCombo->setEnabled(false);
-    } else {
-        m_portCombo->setEnabled(true);
-        for (const SerialPortEntry &port : ports) {
-            const QString text = port.description.isEmpty() ? port.portName
-                                                            : QStringLiteral("%1 - %2").arg(port.portName, port.description);
-            m_portCombo->addItem(text, port.portName);
-        }
-        const int index = m_portCombo->findData(remembered);
-        if (index >= 0)
-            m_portCombo->setCurrentIndex(index);
-    }
+    PortListSetup setup;
+    setup.placeholder = tr("Choose QOR Receiver");
+    setup.empty = tr("No serial ports detected");
+    setup.keep = m_portCombo->currentData().toString();
+    fillPortList(m_portCombo, CorvaneController::availableSerialPorts(), setup);
     refreshConnectCard();
 }
 

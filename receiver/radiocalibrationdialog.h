@@ -59,7 +59,9 @@ private:
         QProgressBar *progress = nullptr;
     };
 
-    QWidget *buildTextPage(const QString &title, const QString &text, QLabel **extra = nullptr);
+    // A page of text under a centred title; the text of a numbered `list` reads down its left edge,
+    // where centred wrapped lines would drift mid-page.
+    QWidget *buildTextPage(const QString &title, const QString &text, bool list, QLabel **extra = nullptr);
     QWidget *buildMeasurePage(const QString &title, const QString &instruction, MeasurePage &page);
     QWidget *buildConnectCard();
     void refreshStep();

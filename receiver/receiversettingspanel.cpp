@@ -13,6 +13,7 @@
 #include "bridge/corvanecontroller.h"
 #include "bridge/receiverconfigmanager.h"
 #include "ostraui/dialogcards.h"
+#include "ostraui/portlist.h"
 #include "ostraui/theme.h"
 #include "ostraui/toggle.h"
 #include "receiver/hintlabel.h"
@@ -215,6 +216,7 @@ void ReceiverSettingsPanel::buildConnectionCard(QBoxLayout *page)
     m_portCombo = new QComboBox(owner);
     m_portCombo->setMinimumWidth(220);
     portRow->addWidget(m_portCombo, 1);
+    connect(m_portCombo, &QComboBox::currentIndexChanged, this, &ReceiverSettingsPanel::refreshUsbConnect);
     QPushButton *refresh = makeSmallButton(tr("Refresh"), owner);
     connect(refresh, &QPushButton::clicked, this, &ReceiverSettingsPanel::refreshPorts);
     portRow->addWidget(refresh);
@@ -489,6 +491,13 @@ void ReceiverSettingsPanel::setAdvancedVisible()
     QSettings().setValue(QLatin1String(AdvancedKey), shown);
 }
 
+// Nothing to open while the list shows no port, or only the placeholder of a list without a USB port.
+void ReceiverSettingsPanel::refreshUsbConnect()
+{
+    if (m_usbConnect)
+        m_usbConnect->setEnabled((m_manager && m_manager->isUsbConnected()) || ostra::portChosen(m_portCombo));
+}
+
 void ReceiverSettingsPanel::refreshFromManager()
 {
     if (!m_manager || !m_controller)
@@ -510,6 +519,7 @@ void ReceiverSettingsPanel::refreshFromManager()
 
     m_usbConnect->setText(usb ? tr("Disconnect") : tr("Connect"));
     setPrimary(m_usbConnect, !usb);
+    refreshUsbConnect();
     m_portCombo->setEnabled(!usb);
 
     const QString mode = manager->receiverMode();

@@ -77,6 +77,7 @@ private:
     void buildFeaturesCard(QBoxLayout *page);
     void buildAdvancedCard(QBoxLayout *page);
     void buildUsbTools(QBoxLayout *box);
+    void refreshUsbConnect();
     QComboBox *makeComboRow(QBoxLayout *layout, const QString &label, const QList<int> &values,
                             const QString &unit, int ReceiverSettings::*field);
     void addConsoleButton(QHBoxLayout *row, const QString &label, const QString &command, const QString &tooltip);

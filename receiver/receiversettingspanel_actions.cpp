@@ -10,6 +10,7 @@
 
 #include "bridge/corvanecontroller.h"
 #include "bridge/receiverconfigmanager.h"
+#include "ostraui/portlist.h"
 #include "receiver/receiverprompts.h"
 
 namespace corvane {
@@ -24,20 +25,13 @@ void ReceiverSettingsPanel::refreshPorts()
 {
     if (!m_controller)
         return;
-    const QString keep = m_controller->isReceiverConnected() ? m_controller->receiverPortName()
-                                                             : m_portCombo->currentData().toString();
-    m_portCombo->clear();
-    const QList<SerialPortEntry> ports = CorvaneController::availableSerialPorts();
-    for (const SerialPortEntry &port : ports) {
-        const QString text = port.description.isEmpty() ? port.portName
-                                                        : QStringLiteral("%1 — %2").arg(port.portName, port.description);
-        m_portCombo->addItem(text, port.portName);
-    }
-    if (ports.isEmpty())
-        m_portCombo->addItem(tr("No serial ports found"), QString());
-    const int index = keep.isEmpty() ? -1 : m_portCombo->findData(keep);
-    if (index >= 0)
-        m_portCombo->setCurrentIndex(index);
+    ostra::PortListSetup setup;
+    setup.placeholder = tr("Choose the receiver's port");
+    setup.empty = tr("No serial ports found");
+    setup.keep = m_controller->isReceiverConnected() ? m_controller->receiverPortName()
+                                                     : m_portCombo->currentData().toString();
+    setup.text = [](const SerialPortEntry &port) { return ostra::portText(port, QStringLiteral(" \u2014 ")); };
+    ostra::fillPortList(m_portCombo, CorvaneController::availableSerialPorts(), setup);
 }
 
 void ReceiverSettingsPanel::openUsbPort()

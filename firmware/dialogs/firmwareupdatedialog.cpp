@@ -12,6 +12,7 @@
 
 #include "bridge/corvanecontroller.h"
 #include "ostraui/dialogchrome.h"
+#include "ostraui/portlist.h"
 #include "ostraui/theme.h"
 
 namespace corvane {
@@ -176,6 +177,9 @@ void FirmwareUpdateDialog::buildUi()
         m_connectButton = new QPushButton(tr("Connect"), m_receiverCard);
         m_connectButton->setCursor(Qt::PointingHandCursor);
         connect(m_connectButton, &QPushButton::clicked, this, &FirmwareUpdateDialog::onReceiverConnectClicked);
+        connect(m_portList, &QComboBox::currentIndexChanged, this, [this] {
+            m_connectButton->setEnabled(m_controller->isReceiverConnected() || ostra::portChosen(m_portList));
+        });
         row->addWidget(m_connectButton);
         card->addLayout(row);
         m_receiverHint = new QLabel(m_receiverCard);
@@ -240,7 +244,9 @@ void FirmwareUpdateDialog::onStart()
 void FirmwareUpdateDialog::showError(const QString &text)
 {
     m_statusLabel->setText(tr("Error: %1").arg(text));
-    m_detailLabel->setText(tr("Please close this dialog and try again."));
+    // Retry starts a whole new run from here; the bar of the run that failed has nothing left to show.
+    m_detailLabel->setText(tr("Press Retry to try again."));
+    m_progressBar->hide();
     m_startButton->setText(tr("Retry"));
     m_startButton->setEnabled(true);
     m_startButton->show();
@@ -314,24 +320,11 @@ void FirmwareUpdateDialog::onReceiverRefreshPorts()
 {
     if (!m_portList)
         return;
-    const QString remembered = m_portList->currentData().toString();
-    m_portList->clear();
-    const QList<SerialPortEntry> ports = CorvaneController::availableSerialPorts();
-    if (ports.isEmpty()) {
-        m_portList->addItem(tr("No serial ports detected"), QString());
-        m_portList->setEnabled(false);
-    } else {
-        m_portList->setEnabled(true);
-        for (const SerialPortEntry &port : ports) {
-            const QString text = port.description.isEmpty()
-                                     ? port.portName
-                                     : QStringLiteral("%1 - %2").arg(port.portName, port.description);
-            m_portList->addItem(text, port.portName);
-        }
-        const int index = m_portList->findData(remembered);
-        if (!remembered.isEmpty() && index >= 0)
-            m_portList->setCurrentIndex(index);
-    }
+    ostra::PortListSetup setup;
+    setup.placeholder = tr("Choose QOR Receiver");
+    setup.empty = tr("No serial ports detected");
+    setup.keep = m_portList->currentData().toString();
+    ostra::fillPortList(m_portList, CorvaneController::availableSerialPorts(), setup);
     updateReceiverConnectUi();
 }
 
@@ -373,8 +366,10 @@ void FirmwareUpdateDialog::updateReceiverConnectUi()
     m_connectButton->setText(open ? tr("Disconnect") : tr("Connect"));
     ostra::setStyleState(m_connectButton, "primary", !open);
     ostra::setStyleState(m_connectButton, "danger", open);
-    const bool listed = m_portList->count() > 0 && !m_portList->itemData(0).toString().isEmpty();
-    m_portList->setEnabled(!open && listed);
+    // The placeholder of a list without a USB serial port leads it; its on-board ports stay pickable.
+    const bool listed = !m_portList->itemData(0).toString().isEmpty();
+    m_portList->setEnabled(!open && ostra::portsListed(m_portList));
+    m_connectButton->setEnabled(open || ostra::portChosen(m_portList));
     if (open)
         setHint(tr("Connected on %1").arg(m_controller->receiverPortName()), HintGreen);
     else if (listed)

@@ -27,6 +27,7 @@
 #include "firmware/firmwareupdateprocedure.h"
 #include "ostraui/dialogcards.h"
 #include "ostraui/dialogchrome.h"
+#include "ostraui/portlist.h"
 #include "receiver/hintlabel.h"
 
 namespace corvane {
@@ -89,6 +90,7 @@ ReceiverV4UpdateDialog::ReceiverV4UpdateDialog(CorvaneController *controller, QW
     m_portCombo = new QComboBox(cableCard);
     m_portCombo->setMinimumWidth(260);
     portRow->addWidget(m_portCombo, 1);
+    connect(m_portCombo, &QComboBox::currentIndexChanged, this, &ReceiverV4UpdateDialog::refreshPortButtons);
     m_refreshButton = new QPushButton(tr("Refresh"), cableCard);
     connect(m_refreshButton, &QPushButton::clicked, this, &ReceiverV4UpdateDialog::refreshPorts);
     portRow->addWidget(m_refreshButton);
@@ -245,30 +247,31 @@ void ReceiverV4UpdateDialog::reject()
 
 void ReceiverV4UpdateDialog::refreshPorts()
 {
-    const QString remembered = selectedPort();
-    m_portCombo->clear();
     const QList<SerialPortEntry> ports = CorvaneController::availableSerialPorts();
-    if (ports.isEmpty()) {
-        m_portCombo->addItem(tr("No serial ports. Plug in the cable and press Refresh."), QString());
-        m_portCombo->setEnabled(false);
-        return;
-    }
-    QString preferred;
+    ostra::PortListSetup setup;
+    setup.placeholder = tr("Choose the cable's port");
+    setup.empty = tr("No serial ports. Plug in the cable and press Refresh.");
+    setup.keep = selectedPort();
     for (const SerialPortEntry &port : ports) {
-        m_portCombo->addItem(port.description.isEmpty() ? port.portName
-                                                        : QStringLiteral("%1 - %2").arg(port.portName, port.description),
-                             port.portName);
         const bool cp210x = port.vendorId == Cp210xVendorId
                             || port.description.contains(QLatin1String("CP210"), Qt::CaseInsensitive)
                             || port.manufacturer.contains(QLatin1String("Silicon Lab"), Qt::CaseInsensitive);
-        if (preferred.isEmpty() && cp210x)
-            preferred = port.portName;
+        if (cp210x) {
+            setup.preferred = port.portName;
+            break;
+        }
     }
-    m_portCombo->setEnabled(m_busy == Idle);
-    int index = remembered.isEmpty() ? -1 : m_portCombo->findData(remembered);
-    if (index < 0)
-        index = preferred.isEmpty() ? 0 : m_portCombo->findData(preferred);
-    m_portCombo->setCurrentIndex(index);
+    const int listed = ostra::fillPortList(m_portCombo, ports, setup);
+    m_portCombo->setEnabled(listed > 0 && m_busy == Idle);
+    refreshPortButtons();
+}
+
+// Reading and flashing need a port: not the placeholder of a list without a USB serial port.
+void ReceiverV4UpdateDialog::refreshPortButtons()
+{
+    const bool ready = m_busy == Idle && ostra::portChosen(m_portCombo);
+    m_checkButton->setEnabled(ready);
+    m_updateButton->setEnabled(ready);
 }
 
 QString ReceiverV4UpdateDialog::selectedPort() const
@@ -442,9 +445,10 @@ void ReceiverV4UpdateDialog::startFlasher(const ReceiverV4Flasher::Image &image)
 void ReceiverV4UpdateDialog::setBusy(bool busy, bool cancellable)
 {
     m_cancellable = busy && cancellable;
-    m_portCombo->setEnabled(!busy && !selectedPort().isEmpty());
-    for (QPushButton *button : { m_refreshButton, m_checkButton, m_fileButton, m_updateButton })
+    m_portCombo->setEnabled(!busy && ostra::portsListed(m_portCombo));
+    for (QPushButton *button : { m_refreshButton, m_fileButton })
         button->setEnabled(!busy);
+    refreshPortButtons();
     m_closeButton->setText(busy ? tr("Cancel") : tr("Close"));
     m_closeButton->setEnabled(!busy || cancellable);
 }

@@ -66,6 +66,7 @@ private:
 
     void refreshPorts();
     QString selectedPort() const;
+    void refreshPortButtons();
     bool releasePort(const QString &port);
     void onCheckVersionClicked();
     void onUpdateClicked();

@@ -9,12 +9,14 @@
 #include "ostraui/dot.h"
 #include "ostraui/flowlayout.h"
 #include "ostraui/pill.h"
+#include "ostraui/portlist.h"
 #include "ostraui/segmented.h"
 #include "ostraui/sliderrow.h"
 #include "ostraui/theme.h"
 #include "ostraui/toast.h"
 #include "ostraui/vmeter.h"
 #include "ostraui/wraprow.h"
+#include "platform/serial/serialportlister.h"
 
 #include <QComboBox>
 #include <QEvent>
@@ -165,26 +167,23 @@ void MotionSystemWidget::buildControllerCard(QVBoxLayout *page)
 
 void MotionSystemWidget::onRefreshPorts()
 {
-    const QString previous = m_portList->currentData().toString();
-    const QSignalBlocker blocker(m_portList);
-    m_portList->clear();
-    int preferred = -1;
-    bool kept = false;
-    for (const QString &entry : MotionSystemController::listPorts()) {
-        const QString name = entry.section(QLatin1Char(' '), 0, 0);
-        m_portList->addItem(entry, name);
-        const int index = m_portList->count() - 1;
-        if (preferred < 0 && entry.contains(QLatin1String("QOR Motion Controller")))
-            preferred = index;
-        if (!previous.isEmpty() && name == previous) {
-            m_portList->setCurrentIndex(index);
-            kept = true;
+    const QList<SerialPortEntry> ports = SerialPortLister::availablePorts();
+    ostra::PortListSetup setup;
+    setup.placeholder = tr("Choose QOR Motion Controller");
+    setup.empty = tr("No serial ports found");
+    setup.keep = m_portList->currentData().toString();
+    // The board is offered only while nothing else was chosen.
+    if (setup.keep.isEmpty()) {
+        for (const SerialPortEntry &port : ports) {
+            if (MotionSystemController::portText(port).contains(QLatin1String("QOR Motion Controller"))) {
+                setup.preferred = port.portName;
+                break;
+            }
         }
     }
-    if (previous.isEmpty() && !kept && preferred >= 0)
-        m_portList->setCurrentIndex(preferred);
-    if (m_portList->count() == 0)
-        m_portList->addItem(tr("No serial ports found"), QString());
+    setup.text = &MotionSystemController::portText;
+    const QSignalBlocker blocker(m_portList);
+    ostra::fillPortList(m_portList, ports, setup);
     refreshConnectionState();
 }
 
@@ -208,9 +207,11 @@ void MotionSystemWidget::refreshConnectionState()
     const bool connected = m_controller->isConnected();
     const QString state = m_controller->state();
     m_connectButton->setText(connected ? tr("Disconnect") : tr("Connect"));
-    const bool primary = !connected && !m_portList->currentData().toString().isEmpty();
+    const bool primary = !connected && ostra::portChosen(m_portList);
     if (m_connectButton->property("primary").toBool() != primary)
         ostra::setStyleState(m_connectButton, "primary", primary);
+    // Nothing to connect to while the list shows no port or only its placeholder.
+    m_connectButton->setEnabled(connected || primary);
     m_portList->setEnabled(!connected);
 
     QString text;

@@ -59,8 +59,8 @@ MotionWebDialog::MotionWebDialog(const QString &url, QWidget *parent)
     layout->addWidget(copy, 0, Qt::AlignHCenter);
 
     auto *steps = new QLabel(tr("1. Make sure the phone is on the same WiFi network as this PC\n\n"
-                                "2. Scan the QR code with the phone camera \u2014 the panel opens in the\n"
-                                "   browser (no app needed) \u2014 or type the URL by hand\n\n"
+                                "2. Scan the QR code with the phone camera \u2014 the panel opens in the "
+                                "browser (no app needed) \u2014 or type the URL by hand\n\n"
                                 "3. DOF tests, actuator bars and settings work live from the phone"),
                              this);
     steps->setWordWrap(true);

@@ -18,19 +18,22 @@ void drawPreviewCard(QPainter &painter, const QWidget &widget)
     painter.drawRoundedRect(QRectF(widget.rect().adjusted(0, 0, -1, -1)), 10, 10);
 }
 
-void drawPreviewHeader(QPainter &painter, const QRect &rect, const QString &title, const QString &value)
+int drawPreviewHeader(QPainter &painter, const QRect &rect, const QString &title, const QString &value)
 {
     const QRect area = rect.adjusted(10, 8, -10, 0);
     painter.setFont(ostra::monoFont(12.5, 400));
     painter.setPen(ostra::ThemeColors::ink);
     QRect valueRect;
     painter.drawText(area, Qt::AlignRight | Qt::AlignTop, value, &valueRect);
-    // In a narrow card the title gives way to the value rather than running into it.
+    // In a narrow card the title wraps beside the value rather than running into it.
     const QFont titleFont = ostra::uiFont(12, 500);
     painter.setFont(titleFont);
     painter.setPen(ostra::ThemeColors::textSecondary);
     const int room = value.isEmpty() ? area.width() : valueRect.left() - area.left() - 8;
-    painter.drawText(area, Qt::AlignLeft | Qt::AlignTop, QFontMetrics(titleFont).elidedText(title, Qt::ElideRight, room));
+    QRect titleRect;
+    painter.drawText(QRect(area.left(), area.top(), std::max(room, 1), area.height()),
+                     Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, title, &titleRect);
+    return std::max(0, titleRect.height() - QFontMetrics(titleFont).height());
 }
 
 QString formatSigned(double value, int decimals, const QString &suffix)

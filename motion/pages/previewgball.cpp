@@ -35,10 +35,10 @@ void PreviewGBall::paintEvent(QPaintEvent *)
     using namespace ostra;
     QPainter p(this);
     drawPreviewCard(p, *this);
-    drawPreviewHeader(p, rect(), tr("Push you feel"), valueText());
-
-    const double r = std::min(height() - 44, width() - 60) / 2.0;
-    const QPointF b = QRectF(rect()).center() + QPointF(-12, 12);
+    // A wrapped title pushes the ball down by its second line.
+    const int extra = drawPreviewHeader(p, rect(), tr("Push you feel"), valueText());
+    const double r = std::min(height() - 44 - extra, width() - 60) / 2.0;
+    const QPointF b = QRectF(rect()).center() + QPointF(-12, 12 + extra / 2.0);
 
     p.setBrush(Qt::NoBrush);
     p.setPen(QPen(ThemeColors::borderLight, 1.5, Qt::SolidLine, Qt::SquareCap));

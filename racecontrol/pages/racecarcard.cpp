@@ -54,7 +54,7 @@ RaceCarCard::RaceCarCard(RaceControl *control, const QString &stationId, QWidget
     content->addWidget(m_pill, 0, Qt::AlignLeft);
 
     auto *gearRow = new QHBoxLayout;
-    m_gear = new QLabel(QStringLiteral("\u2013"), this);
+    m_gear = new QLabel(noValueText(), this);
     m_gear->setFont(ostra::uiFont(34, 600));
     gearRow->addWidget(m_gear, 0, Qt::AlignBottom);
     gearRow->addWidget(ostra::makeRoleLabel(tr("Gear"), "caption", this), 0, Qt::AlignBottom);
@@ -111,7 +111,7 @@ void RaceCarCard::refresh(int index)
     const int all = pitLimiterPercentOf(*station);
     const int cap = own && all ? std::min(own, all) : (own ? own : all);
 
-    m_gear->setText(liveShown ? gearText(station->live.value(QStringLiteral("gear")).toInt()) : QStringLiteral("\u2013"));
+    m_gear->setText(liveShown ? gearText(station->live.value(QStringLiteral("gear")).toInt()) : noValueText());
     updateStyleSheet(m_gear, QStringLiteral("color: %1;").arg(stopped ? QStringLiteral("#C81F24") : QStringLiteral("#0F1720")));
 
     m_capButton->setVisible(supported);
@@ -125,7 +125,7 @@ void RaceCarCard::refresh(int index)
     const double gas = std::min(throttle, limit);
     const double brake = station->live.value(QStringLiteral("brake")).toDouble(0);
     const double steering = station->live.value(QStringLiteral("steering")).toDouble(0);
-    const QString none = QStringLiteral("\u2013");
+    const QString none = noValueText();
     m_gas->setValue(liveShown ? gas : 0.0);
     m_gasValue->setText(liveShown ? QStringLiteral("%1%").arg(percentOf(gas)) : none);
     m_brake->setValue(liveShown ? brake : 0.0);

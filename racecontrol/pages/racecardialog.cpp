@@ -252,7 +252,7 @@ QLabel *RaceCarDialog::makeStatTile(QHBoxLayout *row, const QString &caption, co
     layout->setContentsMargins(12, 8, 12, 8);
     layout->setSpacing(0);
     layout->addWidget(ostra::makeRoleLabel(caption, "caption", tile));
-    QLabel *value = makeTintLabel(QStringLiteral("\u2013"), color, 20, tile);
+    QLabel *value = makeTintLabel(noValueText(), color, 20, tile);
     layout->addWidget(value);
     row->addWidget(tile, 1);
     return value;
@@ -274,7 +274,7 @@ void RaceCarDialog::refresh()
 
     const bool supported = isRaceControlSupported(*station);
     const bool liveShown = supported && !station->live.isEmpty();
-    const QString none = QStringLiteral("\u2013");
+    const QString none = noValueText();
     const QJsonObject &live = station->live;
     m_gasTile->setText(liveShown ? QStringLiteral("%1%").arg(percentOf(live.value(QStringLiteral("throttle")).toDouble())) : none);
     m_brakeTile->setText(liveShown ? QStringLiteral("%1%").arg(percentOf(live.value(QStringLiteral("brake")).toDouble())) : none);

@@ -130,6 +130,11 @@ QString steeringText(double steering)
     return QStringLiteral("%1%2").arg(steering < 0 ? QLatin1Char('L') : QLatin1Char('R')).arg(percentOf(std::abs(steering)));
 }
 
+QString noValueText()
+{
+    return QStringLiteral("\u2014");
+}
+
 QColor carPalette(int index)
 {
     static const QRgb palette[8] = {0x0F8FD4, 0x12A66A, 0x8A4FE0, 0xE0661A, 0x0F1720, 0xD63B82, 0x0D9488, 0xB45309};
@@ -166,7 +171,7 @@ void addMeterRow(QGridLayout *grid, int row, const QString &caption, ostra::Mete
     grid->addWidget(ostra::makeRoleLabel(caption, "muted"), row, 0);
     meter->setThickness(8);
     grid->addWidget(meter, row, 1);
-    *valueOut = ostra::makeRoleLabel(QStringLiteral("\u2013"), "mono");
+    *valueOut = ostra::makeRoleLabel(noValueText(), "mono");
     (*valueOut)->setMinimumWidth(40);
     (*valueOut)->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     grid->addWidget(*valueOut, row, 2);

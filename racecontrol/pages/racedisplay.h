@@ -43,6 +43,8 @@ QString capText(int percent);
 QString carNumberText(int index);
 QString gearText(int gear);
 QString steeringText(double steering);
+// What a value reads while there is none to show.
+QString noValueText();
 // Fixed colours of the car numbers, by card index.
 QColor carPalette(int index);
 // Percent of a 0..1 value, rounded half away from zero.

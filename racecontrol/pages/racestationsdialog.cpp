@@ -7,12 +7,15 @@
 #include "racecontrol/pages/racedisplay.h"
 #include "racecontrol/racecontrol.h"
 
+#include <QCoreApplication>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QHostAddress>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
@@ -24,6 +27,24 @@ namespace {
 
 constexpr int kMinimumWidth = 560;
 constexpr int kMaxVersionChars = 32;
+
+// What a station can be reached at: four numbers of 0 to 255, an IPv6 address or a host name.
+// A text of numbers that is no IPv4 address (999.1.1.1) is refused, rather than probed as a name.
+bool isStationAddress(const QString &text)
+{
+    if (text.contains(QLatin1Char(':')))
+        return QHostAddress(text).protocol() == QAbstractSocket::IPv6Protocol;
+    static const QRegularExpression label(QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?$"));
+    static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (digits.match(parts.constLast()).hasMatch()) {
+        return parts.size() == 4 && std::all_of(parts.cbegin(), parts.cend(), [](const QString &part) {
+                   return digits.match(part).hasMatch() && part.size() <= 3 && part.toInt() <= 255;
+               });
+    }
+    return text.size() <= 253
+           && std::all_of(parts.cbegin(), parts.cend(), [](const QString &part) { return label.match(part).hasMatch(); });
+}
 
 } // namespace
 
@@ -224,6 +245,10 @@ void RaceStationsDialog::onAddClicked()
     const QString text = m_addField->text().trimmed();
     if (text.isEmpty())
         return;
+    if (!isStationAddress(text)) {
+        ostra::showToast(this, tr("\u201C%1\u201D is not a valid address").arg(text));
+        return;
+    }
     m_addButton->setEnabled(false);
     m_control->addStation(text, [self = QPointer(this), text](bool ok) {
         if (!self)
@@ -264,6 +289,7 @@ void RaceStationsDialog::showScanResult(const QStringList &results)
         m_scanResults->addWidget(ostra::makeRoleLabel(results.isEmpty() ? tr("No stations found on this network.")
                                                                         : tr("Every station found is already in the list."),
                                                       "muted", this));
+        revealScanResults();
         return;
     }
     m_scanResults->addWidget(ostra::makeRoleLabel(tr("Found on this network"), "h3", this));
@@ -283,6 +309,26 @@ void RaceStationsDialog::showScanResult(const QStringList &results)
         connect(add, &QPushButton::clicked, this, [this, address, row] { addFoundStation(address, row); });
         m_scanResults->addWidget(row);
     }
+    revealScanResults();
+}
+
+// The results go below the buttons, where a short screen has the dialog's card cut off: the card
+// scrolls them into view, laid out first so that it knows their place.
+void RaceStationsDialog::revealScanResults()
+{
+    auto *card = findChild<QScrollArea *>(QStringLiteral("ostraDialogScroll"));
+    if (!card || !card->widget() || m_scanResults->count() == 0)
+        return;
+    QWidget *last = nullptr;
+    for (int i = 0; i < m_scanResults->count(); ++i) {
+        if (QWidget *widget = m_scanResults->itemAt(i)->widget()) {
+            widget->show();
+            last = widget;
+        }
+    }
+    QCoreApplication::sendPostedEvents(card->widget(), QEvent::LayoutRequest);
+    if (last)
+        card->ensureWidgetVisible(last, 0, 12);
 }
 
 void RaceStationsDialog::addFoundStation(const QString &address, QWidget *row)

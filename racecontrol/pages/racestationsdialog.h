@@ -37,6 +37,7 @@ public slots:
 
 private:
     static void clearLayout(QVBoxLayout *layout);
+    void revealScanResults();
 
     RaceControl *m_control;
     ostra::Toggle *m_safetySwitch;

@@ -24,6 +24,7 @@
 #include "support/darktwin.h"
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
+#include "support/widgets/textrecorder.h"
 
 namespace {
 
@@ -217,9 +218,17 @@ private slots:
         QWidget *console = window.findChild<QWidget *>(QStringLiteral("debugConsoleCard"));
         ostra::ListRow *row = cfg.row("Debug console");
         QVERIFY(console->isHidden());
+        window.resize(1366, 740);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.showPage(MainWindow::CarPage);
+        window.findChild<ostra::PageStack *>(QStringLiteral("contentStack"))->finishTransition();
         row->click();
         QVERIFY(!console->isHidden());
         QCOMPARE(row->text(), QStringLiteral("Hide debug console"));
+        // Opened below the channel grid, it is scrolled into view.
+        QWidget *viewport = window.findChild<QWidget *>(QStringLiteral("carPageContent"))->parentWidget();
+        QTRY_VERIFY(viewport->rect().contains(QRect(console->mapTo(viewport, QPoint()), console->size())));
         row->click();
         QVERIFY(console->isHidden());
         QCOMPARE(row->text(), QStringLiteral("Debug console"));
@@ -257,6 +266,20 @@ private slots:
                                              "corvane::FirmwareUpdateDialog \"QOR Transmitter Software (V2) Firmware Update\""}));
         window.controller()->disconnectTransmitter();
         QTRY_COMPARE(Configure::opacity(cfg.row("Transmitter SoC")), 0.45);
+    }
+
+    // The firmware rows end in the word "Update" in the text face, not in the face of values.
+    void firmwareRowsSayUpdate()
+    {
+        MainWindow window;
+        Configure cfg{window};
+        ostra::ListRow *row = cfg.row("QOR Receiver");
+        row->resize(400, 56);
+        ostratest::TextRecorder recorder(row->size());
+        row->render(&recorder);
+        const int update = int(recorder.texts().indexOf(QStringLiteral("Update")));
+        QVERIFY(update >= 0);
+        QCOMPARE(recorder.families().at(update), ostra::uiFont(12, 400).family());
     }
 
     // Each row opens what it names (without a transmitter or wheel base, their warnings).
@@ -327,13 +350,24 @@ private slots:
         QVERIFY(openWindows(name.constData()).isEmpty());
     }
 
+    void render_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QString>("suffix");
+        QTest::newRow("1280x800") << QSize(1280, 800) << QString();
+        QTest::newRow("1366x768") << QSize(1366, 768) << QStringLiteral("-1366");
+        QTest::newRow("1920x1080") << QSize(1920, 1080) << QStringLiteral("-1920");
+    }
+
     void render()
     {
+        QFETCH(QSize, size);
+        QFETCH(QString, suffix);
         QSettings().setValue(QStringLiteral("ui/carConfigureOpen"), true);
         MainWindow window;
         window.findChild<ostra::MapView *>()->setTileServer(QStringLiteral("http://127.0.0.1:9"), QString());
         Configure cfg{window};
-        window.resize(1280, 800);
+        window.resize(size);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         window.showPage(MainWindow::CarPage);
@@ -348,11 +382,11 @@ private slots:
             QCOMPARE(cfg.stack()->currentIndex(), page);
             QTRY_COMPARE(cfg.stack()->width(), cfg.section()->width());
             QVERIFY(content->grab().save(
-                dir + QStringLiteral("/configure-%1-%2.png").arg(QLatin1String(names[page]), theme)));
+                dir + QStringLiteral("/configure-%1%2-%3.png").arg(QLatin1String(names[page]), suffix, theme)));
             QVERIFY(cfg.card()->grab().save(
-                dir + QStringLiteral("/configure-card-%1-%2.png").arg(QLatin1String(names[page]), theme)));
+                dir + QStringLiteral("/configure-card-%1%2-%3.png").arg(QLatin1String(names[page]), suffix, theme)));
         }
-        if (!ostra::isDarkTheme())
+        if (!ostra::isDarkTheme() && suffix.isEmpty())
             QVERIFY(ostratest::runDarkTwin(QStringLiteral("app"), {QStringLiteral("render")}));
     }
 

@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QStyleOptionComboBox>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTcpServer>
@@ -21,7 +22,10 @@
 #include "bridge/corvanecontroller.h"
 #include "bridge/inputdevice.h"
 #include "ostraui/card.h"
+#include "motion/pages/ffbmotionpreviewdialog.h"
+#include "motion/pages/previewgball.h"
 #include "ostraui/devicerow.h"
+#include "ostraui/listrow.h"
 #include "ostraui/responsivegrid.h"
 #include "ostraui/pageheader.h"
 #include "ostraui/pagestack.h"
@@ -37,6 +41,8 @@
 #include "support/starved.h"
 #include "support/testenvironment.h"
 #include "support/widgets/modalanswerer.h"
+#include "support/widgets/textrecorder.h"
+#include "support/widgets/widgetlookup.h"
 
 using ostra::Pill;
 
@@ -649,6 +655,70 @@ private slots:
             }
         }
         QCOMPARE(checked, 3);
+    }
+
+    // On a laptop's 1366 x 768 screen these texts show whole: nothing cut, nothing elided.
+    void textsWholeOnALaptop_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("transmitter list") << int(MainWindow::CarPage) << "transmitterCombo" << "Choose QOR Transmitter";
+        QTest::newRow("wheel base list, 40 characters")
+            << int(MainWindow::CarPage) << "wheelBaseCombo" << "Fanatec ClubSport Wheel Base V2.5 (USB) ";
+        QTest::newRow("Extras row") << int(MainWindow::CarPage) << "FFB and motion preview"
+                                    << "See the wheel and rig move from the car's data";
+        QTest::newRow("helicopter firmware row")
+            << int(MainWindow::HelicopterPage) << "Receiver" << "Pick the receiver's port in the updater";
+        QTest::newRow("preview caption") << int(MainWindow::CarPage) << "preview" << "Push you feel";
+    }
+
+    void textsWholeOnALaptop()
+    {
+        QFETCH(int, page);
+        QFETCH(QString, where);
+        QFETCH(QString, text);
+        QSettings().setValue(QStringLiteral("ui/carConfigureOpen"), true);
+        QSettings().setValue(QStringLiteral("ui/carConfigureTab"), 1);
+        MainWindow window;
+        window.resize(1366, 740);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.showPage(page);
+        window.findChild<ostra::PageStack *>(QStringLiteral("contentStack"))->finishTransition();
+        QCoreApplication::processEvents();
+
+        if (auto *combo = window.findChild<QComboBox *>(where)) {
+            QStyleOptionComboBox option;
+            option.initFrom(combo);
+            const QRect field = combo->style()->subControlRect(QStyle::CC_ComboBox, &option,
+                                                               QStyle::SC_ComboBoxEditField, combo);
+            QVERIFY2(combo->fontMetrics().horizontalAdvance(text) <= field.width(), qPrintable(QString::number(field.width())));
+        } else if (auto *row = ostratest::withText<ostra::ListRow>(&window, where)) {
+            QVERIFY(row->isVisible());
+            const QString painted = ostratest::TextRecorder::paintedBy(row).join(' ').simplified();
+            QVERIFY2(painted.contains(text), qPrintable(painted));
+        } else if (where == QLatin1String("preview")) {
+            window.openFfbMotionPreview();
+            auto *preview = window.findChild<corvane::FfbMotionPreviewDialog *>();
+            QVERIFY(preview);
+            QVERIFY(QTest::qWaitForWindowExposed(preview));
+            const QString painted = ostratest::TextRecorder::paintedBy(preview->findChild<corvane::PreviewGBall *>())
+                                        .join(' ')
+                                        .simplified();
+            preview->close();
+            QVERIFY2(painted.contains(text), qPrintable(painted));
+        } else {
+            // A label in a row titled `where`.
+            QLabel *title = ostratest::withText<QLabel>(window.findChild<ostra::PageStack *>()->currentWidget(), where);
+            QVERIFY(title);
+            QLabel *label = ostratest::withText<QLabel>(title->parentWidget(), text);
+            QVERIFY(label && label->isVisible());
+            const int flags = label->wordWrap() ? Qt::TextWordWrap : 0;
+            const QRect needed = label->fontMetrics().boundingRect(label->contentsRect(), flags, text);
+            QVERIFY2(needed.width() <= label->contentsRect().width() && needed.height() <= label->contentsRect().height(),
+                     qPrintable(QStringLiteral("%1 x %2").arg(label->width()).arg(label->height())));
+        }
     }
 
     // Snapshot mode grabs a page that was only just switched to as the user sees it: not blank

@@ -35,6 +35,14 @@ corvane::SerialPortEntry port(const QString &name, const QString &description = 
     return entry;
 }
 
+// A port listed as the transmitter's USB serial device, whatever its node is called.
+corvane::SerialPortEntry usbPort(const QString &name, const QString &description = QString())
+{
+    corvane::SerialPortEntry entry = port(name, description);
+    entry.vendorId = 0x2E8A;
+    return entry;
+}
+
 // The guide as the user reads it.
 struct Guide
 {
@@ -81,7 +89,7 @@ struct Rig
             wheel->setAxis(axis, 0.0f);
         for (int axis = 0; axis < 8; ++axis)
             pedals->setAxis(axis, -1.0f);
-        corvane::SerialPortLister::setFixedPorts({port(tx.portName(), QStringLiteral("QOR Transmitter"))});
+        corvane::SerialPortLister::setFixedPorts({usbPort(tx.portName(), QStringLiteral("QOR Transmitter"))});
     }
     ~Rig() { corvane::SerialPortLister::setFixedPorts({}); }
 
@@ -204,7 +212,7 @@ private slots:
         QFETCH(QString, shown);
         const QString first = QStringLiteral("/dev/ttyFAKE0");
         const QString second = QStringLiteral("/dev/ttyFAKE1");
-        corvane::SerialPortLister::setFixedPorts({port(first, description), port(second, description)});
+        corvane::SerialPortLister::setFixedPorts({usbPort(first, description), usbPort(second, description)});
         corvane::CorvaneController controller;
         OnboardingWizard wizard(&controller, nullptr);
         Guide guide{wizard};
@@ -217,7 +225,7 @@ private slots:
         ports->setCurrentIndex(1);
         wizard.onRefreshPorts();
         QCOMPARE(ports->currentData(), QVariant(second));
-        corvane::SerialPortLister::setFixedPorts({port(first, description)});
+        corvane::SerialPortLister::setFixedPorts({usbPort(first, description)});
         wizard.onRefreshPorts();
         QCOMPARE(ports->currentData(), QVariant(first));
     }
@@ -225,9 +233,8 @@ private slots:
     // An on-board UART listed first by the system does not take the place of the transmitter.
     void usbPortPreselected()
     {
-        corvane::SerialPortEntry transmitter = port(QStringLiteral("ttyACM0"), QStringLiteral("QOR Transmitter"));
-        transmitter.vendorId = 0x2E8A;
-        corvane::SerialPortLister::setFixedPorts({port(QStringLiteral("ttyS0")), transmitter});
+        corvane::SerialPortLister::setFixedPorts(
+            {port(QStringLiteral("ttyS0")), usbPort(QStringLiteral("ttyACM0"), QStringLiteral("QOR Transmitter"))});
         corvane::CorvaneController controller;
         OnboardingWizard wizard(&controller, nullptr);
         QComboBox *ports = Guide{wizard}.combo("guidePortCombo");
@@ -245,6 +252,9 @@ private slots:
         QCOMPARE(ports->itemText(0), QStringLiteral("(no USB ports found)"));
         QCOMPARE(ports->itemData(0), QVariant(QString()));
         QVERIFY(!ports->isEnabled());
+        // Buttons that could do nothing are not offered.
+        for (const char *name : {"guideTransmitterBtn", "guideWheelBtn", "guidePedalsBtn", "guideShifterBtn"})
+            QVERIFY2(!guide.button(name)->isEnabled(), name);
         ostratest::ModalAnswerer answer;
         answer.cancel();
         wizard.onConnectTransmitterClicked();
@@ -284,7 +294,7 @@ private slots:
         corvane::VirtualInputBackend::instance()
             ->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Broken")))
             ->failStep(corvane::VirtualInputStep::CreateDevice);
-        corvane::SerialPortLister::setFixedPorts({port(QStringLiteral("/nonexistent/ttyQOR"))});
+        corvane::SerialPortLister::setFixedPorts({usbPort(QStringLiteral("/nonexistent/ttyQOR"))});
         corvane::CorvaneController controller;
         OnboardingWizard wizard(&controller, nullptr);
         Guide guide{wizard};

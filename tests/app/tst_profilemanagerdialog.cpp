@@ -1,13 +1,21 @@
 #include <QApplication>
+#include <QHelpEvent>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QTimer>
+#include <QToolTip>
 
 #include "app/profilemanagerdialog.h"
 #include "ostraui/theme.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
+#include "support/darktwin.h"
 #include "support/testenvironment.h"
 #include "support/widgets/modalanswerer.h"
+#include "support/widgets/textrecorder.h"
+#include "support/widgets/themedrender.h"
 
 using corvane::ProfileManager;
 using corvane::ProfileManagerDialog;
@@ -77,6 +85,28 @@ struct Dialog
     }
     void select(const QString &row) { list->setCurrentRow(int(rows().indexOf(row))); }
 };
+
+// Presses the default button of the next message box the call opens; gives that button's text.
+QString pressDefaultInNextBox(const std::function<void()> &call)
+{
+    QString pressed;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        poll.stop();
+        QPushButton *button = box->defaultButton();
+        pressed = button ? button->text().remove('&') : QStringLiteral("none");
+        if (button)
+            button->click();
+        else
+            box->reject();
+    });
+    poll.start(5);
+    call();
+    return pressed;
+}
 
 } // namespace
 
@@ -164,7 +194,8 @@ private slots:
         QCOMPARE(store.names(), (QStringList{"Car", "Crawler"}));
     }
 
-    // Cancelled: nothing. A blank or over-long name: a warning with the reason, and nothing.
+    // Cancelled: nothing. A blank or over-long name: a warning with the reason, then the box asks
+    // again with the typed text kept; cancelled there, nothing changes.
     void cancelledOrRefusedChangesNothing_data()
     {
         QTest::addColumn<QString>("button");
@@ -192,22 +223,49 @@ private slots:
         Dialog ui(&store.manager);
         ui.select("Truck");
         ostratest::ModalAnswerer answer;
-        if (cancel) {
-            answer.cancel();
-        } else {
+        if (!cancel) {
             answer.type(typed);
             answer.press(QStringLiteral("OK"));
         }
+        answer.cancel();
         ui.button(button)->click();
         QCOMPARE(answer.pending(), 0);
-        QCOMPARE(answer.records().size(), cancel ? 1 : 2);
+        QCOMPARE(answer.records().size(), cancel ? 1 : 3);
         if (!cancel) {
             QCOMPARE(answer.records().at(1).kind, QStringLiteral("message"));
             QCOMPARE(answer.records().at(1).title, answer.records().at(0).title);
             QCOMPARE(answer.records().at(1).text, warning);
+            QCOMPARE(answer.records().at(2).kind, QStringLiteral("input"));
+            QCOMPARE(answer.records().at(2).title, answer.records().at(0).title);
+            QCOMPARE(answer.records().at(2).preset, typed);
         }
         QCOMPARE(store.names(), (QStringList{"Car", "Truck"}));
         QCOMPARE(store.manager.activeProfileName(), QStringLiteral("Car"));
+    }
+
+    // A refused name comes back in the box as typed; mended there, it is taken.
+    void refusedNameMended_data()
+    {
+        QTest::addColumn<QString>("button");
+        for (const char *button : {"+ New", "Rename", "Duplicate"})
+            QTest::newRow(button) << button;
+    }
+
+    void refusedNameMended()
+    {
+        QFETCH(QString, button);
+        Store store({"Car", "Truck"});
+        Dialog ui(&store.manager);
+        ui.select("Truck");
+        const QString typed = QStringLiteral("Crawler ") + QString(60, 'x');
+        ostratest::ModalAnswerer answer;
+        answer.type(typed);
+        answer.press(QStringLiteral("OK"));
+        answer.type(QStringLiteral("Crawler"));
+        ui.button(button)->click();
+        QCOMPARE(answer.records().size(), 3);
+        QCOMPARE(answer.records().at(2).preset, typed);
+        QVERIFY(store.names().contains(QStringLiteral("Crawler")));
     }
 
     // 64 characters is the longest name; blanks around a name are dropped.
@@ -282,6 +340,71 @@ private slots:
                 QVERIFY2(!(c.red() > c.green() + 60 && c.red() > c.blue() + 60), qPrintable(c.name()));
             }
         }
+    }
+
+    // The current row is drawn selected, also after "+ New" moved the bullet to the new profile.
+    void selectedRowIsDrawn()
+    {
+        Store store({"Default"});
+        Dialog ui(&store.manager);
+        ostratest::ModalAnswerer answer;
+        answer.type(QStringLiteral("Buggy"));
+        ui.button("+ New")->click();
+        QCOMPARE(ui.rows(), (QStringList{"\u2022 Buggy", "Default"}));
+        QCOMPARE(ui.list->currentRow(), 1);
+        ui.dialog.resize(520, 360);
+        ui.dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&ui.dialog));
+        const QImage painted = ui.list->viewport()->grab().toImage();
+        // Right of the text, inside the row's rounded selection.
+        const auto colourIn = [&](int row) {
+            const QRect rect = ui.list->visualItemRect(ui.list->item(row));
+            return painted.pixelColor(rect.right() - 16, rect.center().y()).name();
+        };
+        QCOMPARE(colourIn(1), ostra::ThemeColors::infoSoft.name());
+        QVERIFY(colourIn(0) != ostra::ThemeColors::infoSoft.name());
+        QVERIFY(ui.dialog.grab().save(ostratest::themedPicture("app", "profile-manager-selected")));
+        if (!ostra::isDarkTheme())
+            QVERIFY(ostratest::runDarkTwin(QStringLiteral("app"), {QStringLiteral("selectedRowIsDrawn")}));
+    }
+
+    // The Delete question's default answer keeps the profile.
+    void deleteDefaultsToNo()
+    {
+        Store store({"Car", "Truck"});
+        Dialog ui(&store.manager);
+        ui.select("Truck");
+        QCOMPARE(pressDefaultInNextBox([&] { ui.button("Delete")->click(); }), QStringLiteral("No"));
+        QCOMPARE(store.names(), (QStringList{"Car", "Truck"}));
+    }
+
+    // A name too long for the list is cut before the date, which stays in view; the list never
+    // scrolls sideways, and the row's tool tip names the whole profile.
+    void longNamesAreCut()
+    {
+        const QString longName = QStringLiteral("Traxxas Slash 4x4 Ultimate Brushless Short Course Truck Race");
+        Store store({"Car", longName});
+        Dialog ui(&store.manager);
+        ui.dialog.resize(ui.dialog.minimumSize());
+        ui.dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&ui.dialog));
+        QVERIFY(!ui.list->horizontalScrollBar()->isVisible());
+        QWidget *viewport = ui.list->viewport();
+        const QRect longRow = ui.list->visualItemRect(ui.list->item(1));
+        QVERIFY(longRow.right() < viewport->width());
+
+        const QStringList painted = ostratest::TextRecorder::paintedBy(viewport);
+        const QString date = QDateTime::currentDateTime().toString("    MM/dd");
+        QCOMPARE(painted.value(0), QStringLiteral("\u2022 Car") + date);
+        const QString shown = painted.value(1);
+        QVERIFY2(shown.endsWith(QStringLiteral("\u2026") + date), qPrintable(shown));
+        QVERIFY(longName.startsWith(shown.left(shown.indexOf(QStringLiteral("\u2026")))));
+        QVERIFY(ui.list->fontMetrics().horizontalAdvance(shown) < longRow.width());
+
+        QHelpEvent help(QEvent::ToolTip, longRow.center(), viewport->mapToGlobal(longRow.center()));
+        QCoreApplication::sendEvent(viewport, &help);
+        QTRY_COMPARE(QToolTip::text(), longName);
+        QVERIFY(ui.dialog.grab().save(ostratest::themedPicture("app", "profile-manager-long-name")));
     }
 
     void deleteAsksFirst_data()

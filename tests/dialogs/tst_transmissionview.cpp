@@ -1,3 +1,4 @@
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QComboBox>
 #include <QGridLayout>
@@ -893,6 +894,21 @@ private slots:
         QTest::qWait(50);
         rig.tx.process();
         QCOMPARE(rig.tx.lineCount("CFGMODE OFF"), 1);
+    }
+
+    // "Close" stays in view below the tabs, on every tab, however far their content scrolls.
+    void closeStaysInView()
+    {
+        TransmitRig rig;
+        Host host(rig);
+        host.view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(host.view.get()));
+        QPushButton *close = host.button("Close");
+        QVERIFY(close);
+        for (QWidget *w = close->parentWidget(); w; w = w->parentWidget())
+            QVERIFY2(!qobject_cast<QAbstractScrollArea *>(w), qPrintable(w->objectName()));
+        QVERIFY(QRect(QPoint(), host.view->size()).contains(QRect(close->mapTo(host.view.get(), QPoint()), close->size())));
+        QVERIFY(close->isVisible());
     }
 
     // --- pictures ---

@@ -131,17 +131,17 @@ private slots:
         QTest::addColumn<QString>("colour");
         QTest::addColumn<QString>("effectRow");
         QTest::newRow("no wheel base") << Wheel::None << "00000" << "No wheelbase connected" << "#E5262B"
-                                       << "✗  Constant-force effect  [err 0x00000000]";
+                                       << "✗  Constant-force effect  [no wheel connected]";
         QTest::newRow("force feedback wheel") << Wheel::Ffb << "11111" << "FULL — ready for force feedback"
                                               << "#12A66A" << "✓  Constant-force effect";
         QTest::newRow("no force feedback") << Wheel::NoFfb << "10000" << "INCOMPATIBLE — no force feedback"
-                                           << "#E5262B" << "✗  Constant-force effect  [err 0x00000000]";
+                                           << "#E5262B" << "✗  Constant-force effect  [no force feedback]";
         QTest::newRow("held by another program")
             << Wheel::HeldElsewhere << "11010"
             << "PARTIAL — close other sim software (it holds the wheel)\nacq:bg=0x80070005  acq:fg=0x80070005"
-            << "#B06F00" << "✗  Constant-force effect  [err 0x80070005]";
+            << "#B06F00" << "✗  Constant-force effect  [err 0x80070005: access denied]";
         QTest::newRow("effect refused") << Wheel::EffectRefused << "11110" << "PARTIAL — limited support\n"
-                                        << "#B06F00" << "✗  Constant-force effect  [err 0x80004005]";
+                                        << "#B06F00" << "✗  Constant-force effect  [err 0x80004005: refused]";
     }
 
     void verdict()
@@ -416,6 +416,7 @@ private slots:
         QTest::addColumn<Wheel>("wheel");
         QTest::newRow("nowheel") << Wheel::None;
         QTest::newRow("ready") << Wheel::Ffb;
+        QTest::newRow("refused") << Wheel::EffectRefused;
     }
 
     void render()

@@ -214,14 +214,15 @@ private slots:
     void regions()
     {
         QWidget page;
-        page.setFixedSize(760, 260);
+        page.setFixedSize(960, 260);
         auto *layout = new QVBoxLayout(&page);
         auto *title = makeRoleLabel("Receiver", "h2");
         auto *body = card(1, new QWidget);
         static_cast<QVBoxLayout *>(body->layout())->insertWidget(0, title);
         body->setFixedHeight(110);
         layout->addWidget(body);
-        DeviceRow *device = deviceRow("TX", DeviceConnected, 700);
+        // Wide enough to hold the list, the pill and the button side by side.
+        DeviceRow *device = deviceRow("TX", DeviceConnected, 900);
         layout->addWidget(device);
         page.show();
         QVERIFY(QTest::qWaitForWindowExposed(&page));

@@ -146,12 +146,13 @@ inline QJsonObject storedReceiverSettings(ReceiverRig &rig)
     return QJsonDocument::fromJson(file.readAll()).object().value("receiverSettings").toObject();
 }
 
-// The simulated receiver as the only serial port on the list.
+// The simulated receiver as the only serial port on the list, a USB device as the real one is.
 inline void listReceiverPort(ReceiverRig &rig)
 {
     SerialPortEntry entry;
     entry.portName = rig.rx.portName();
     entry.description = QStringLiteral("QOR Receiver");
+    entry.vendorId = 0x2E8A;
     SerialPortLister::setFixedPorts({entry});
 }
 

@@ -319,6 +319,7 @@ private slots:
         ReceiverRig rig;
         SerialPortEntry missing;
         missing.portName = QStringLiteral("/dev/ostra-no-such-port");
+        missing.vendorId = 0x2E8A;
         SerialPortLister::setFixedPorts({missing});
         ReceiverSettingsPanel page(rig.controller.get());
         button(&page, "Connect")->click();

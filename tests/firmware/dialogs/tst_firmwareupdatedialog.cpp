@@ -182,13 +182,28 @@ private slots:
         FirmwareUpdateDialog dialog(c(), corvane::FirmwareTransmitter);
         startButton(dialog)->click();
         QCOMPARE(status(dialog), QString("Error: QOR Transmitter is not connected."));
-        QCOMPARE(label(dialog, "detailLabel")->text(), QString("Please close this dialog and try again."));
+        QCOMPARE(label(dialog, "detailLabel")->text(), QString("Press Retry to try again."));
         QCOMPARE(startButton(dialog)->text(), QString("Retry"));
 
         QVERIFY(c()->connectTransmitter(board.portName(), 115200));
         startButton(dialog)->click();
         QCOMPARE(label(dialog, "detailLabel")->text(), QString());
         QTRY_VERIFY_WITH_TIMEOUT(board.lineCount("VER") == 1, Patience);
+    }
+
+    // A check that fails once under way leaves no bar behind and points at the Retry beside it.
+    void failedCheckLeavesNoBar()
+    {
+        SimulatedRp2040 board(QStringLiteral("1.4.2"));
+        QVERIFY(c()->connectTransmitter(board.portName(), 115200));
+        FirmwareUpdateDialog dialog(c(), corvane::FirmwareTransmitter);
+        auto *bar = dialog.findChild<QProgressBar *>();
+        startButton(dialog)->click();
+        QTRY_VERIFY_WITH_TIMEOUT(bar->isVisibleTo(&dialog), Patience);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.state(), corvane::FirmwareError, Patience);
+        QVERIFY(!bar->isVisibleTo(&dialog));
+        QCOMPARE(label(dialog, "detailLabel")->text(), QString("Press Retry to try again."));
+        QCOMPARE(startButton(dialog)->text(), QString("Retry"));
     }
 
     // The transmitter's error texts are shown as they come, never as markup.

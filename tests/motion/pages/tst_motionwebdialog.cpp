@@ -52,6 +52,22 @@ private slots:
         QVERIFY(!dialog.isVisible());
     }
 
+    // The steps are paragraphs the label wraps itself: no line break or indent inside a step.
+    void stepsWrapThemselves()
+    {
+        MotionWebDialog dialog("http://192.168.1.20:8090", nullptr);
+        QLabel *steps = nullptr;
+        for (QLabel *label : dialog.findChildren<QLabel *>()) {
+            if (label->text().startsWith(QLatin1String("1. ")))
+                steps = label;
+        }
+        QVERIFY(steps && steps->wordWrap());
+        const QStringList paragraphs = steps->text().split(QStringLiteral("\n\n"));
+        QCOMPARE(paragraphs.size(), 3);
+        for (const QString &step : paragraphs)
+            QVERIFY2(!step.contains(QLatin1Char('\n')) && !step.contains(QLatin1String("  ")), qPrintable(step));
+    }
+
     void render()
     {
         MotionWebDialog dialog("http://192.168.1.20:8090", nullptr);

@@ -78,6 +78,20 @@ private slots:
         QVERIFY(card.hasAlertFrame());
     }
 
+    // A car without live values shows the one empty-value mark in every value.
+    void unreachableCarShowsNoValues()
+    {
+        RaceCarCard card(m_fleet.control.get(), RaceFleet::id(RaceFleet::Unreachable));
+        card.refresh(6);
+        int empty = 0;
+        for (QLabel *label : card.findChildren<QLabel *>()) {
+            QVERIFY2(label->text() != QStringLiteral("\u2013"), qPrintable(label->objectName()));
+            empty += label->text() == QStringLiteral("\u2014") ? 1 : 0;
+        }
+        // Gear, gas, brake and steering.
+        QCOMPARE(empty, 4);
+    }
+
     // One click stops this car alone; once its station reports it stopped, one click resumes it.
     void stopButtonStopsAndResumesThisCar()
     {

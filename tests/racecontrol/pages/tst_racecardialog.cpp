@@ -227,7 +227,7 @@ private slots:
         QTest::qWait(300);
         QVERIFY(labelShown(&dialog, "Loading car settings\u2026"));
         QVERIFY(labelShown(&dialog, "This station doesn't report force feedback"));
-        QCOMPARE(stepperValue(&dialog, "trim")->text(), QString("\u2013"));
+        QCOMPARE(stepperValue(&dialog, "trim")->text(), QString("\u2014"));
         running()->setSilent(false);
     }
 

@@ -1,9 +1,11 @@
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
 
+#include "ostraui/toast.h"
 #include "ostraui/toggle.h"
 #include "racecontrol/pages/racestationsdialog.h"
 #include "racefleet.h"
@@ -148,6 +150,65 @@ private slots:
                 QCOMPARE(label->textFormat(), Qt::PlainText);
         }
         QCOMPARE(buttons(&dialog, "Scan network").size(), 1);
+    }
+
+    // A text that cannot be an address is refused as such, without trying to reach it; an address
+    // that can be (this PC's own, here) is tried and reported as not reached.
+    void addressChecked_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("toast");
+        const QString invalid = QStringLiteral("\u201C%1\u201D is not a valid address");
+        const QString unreached = QStringLiteral("Couldn't reach %1 \u2014 check it's on and on this network");
+        for (const char *text : {"999.1.1.1", "10.77.0.256", "10.77.0", "1.2.3.4.5", "10.77.0.3a.1", "ws://10.77.0.9",
+                                 "pit 3", "-pit.local", "::g"})
+            QTest::newRow(text) << text << invalid.arg(QLatin1String(text));
+        QTest::newRow("own IPv4") << "127.0.0.1" << unreached.arg("127.0.0.1");
+        QTest::newRow("own IPv6") << "::1" << unreached.arg("::1");
+    }
+
+    void addressChecked()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, toast);
+        RaceControl control;
+        QWidget window;
+        window.resize(800, 700);
+        RaceStationsDialog dialog(&control, &window);
+        auto *field = dialog.findChildren<QLineEdit *>().constLast();
+        QCOMPARE(field->placeholderText(), QStringLiteral("Add by IP, e.g. 192.168.1.21"));
+        QTest::keyClicks(field, typed);
+        QTest::keyClick(field, Qt::Key_Return);
+        auto *shown = dialog.window()->findChild<ostra::Toast *>();
+        QVERIFY(shown);
+        QCOMPARE(shown->text(), toast);
+        QCOMPARE(control.stations().size(), 3);
+        QVERIFY(buttons(&dialog, "Add").value(0)->isEnabled());
+    }
+
+    // What a scan found (or that it found nothing) shows inside the dialog, right below the
+    // buttons, not past its bottom edge.
+    void scanResultInView()
+    {
+        RaceControl control;
+        QWidget parent;
+        parent.resize(1366, 768);
+        parent.show();
+        RaceStationsDialog dialog(&control, &parent);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        dialog.showScanResult({});
+        QLabel *said = labelWith(&dialog, "No stations found on this network.");
+        QVERIFY(said);
+        auto *scroll = dialog.findChild<QAbstractScrollArea *>(QStringLiteral("ostraDialogScroll"));
+        QVERIFY(scroll);
+        QWidget *viewport = scroll->viewport();
+        QTRY_VERIFY(said->isVisible());
+        QTRY_VERIFY2(viewport->rect().contains(QRect(said->mapTo(viewport, QPoint()), said->size())),
+                     qPrintable(QStringLiteral("%1 in %2").arg(said->mapTo(viewport, QPoint()).y()).arg(viewport->height())));
+        QPushButton *scan = buttons(&dialog, "Scan network").value(0);
+        QVERIFY(said->mapTo(&dialog, QPoint()).y() - scan->mapTo(&dialog, QPoint(0, scan->height())).y() < 40);
+        QVERIFY(dialog.grab().save(racePicture("stations-dialog-nothing-found")));
     }
 
     void render()

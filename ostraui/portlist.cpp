@@ -1,0 +1,51 @@
+#include "ostraui/portlist.h"
+
+#include <QComboBox>
+
+#include <algorithm>
+
+namespace ostra {
+
+QString portText(const corvane::SerialPortEntry &port, const QString &separator)
+{
+    return port.description.isEmpty() ? port.portName : port.portName + separator + port.description;
+}
+
+int fillPortList(QComboBox *combo, const QList<corvane::SerialPortEntry> &ports, const PortListSetup &setup)
+{
+    combo->clear();
+    if (ports.isEmpty()) {
+        combo->addItem(setup.empty.isEmpty() ? setup.placeholder : setup.empty, QString());
+        return 0;
+    }
+    const auto usb = std::find_if(ports.cbegin(), ports.cend(), corvane::SerialPortLister::isUsbPort);
+    if (setup.alwaysPlaceholder || usb == ports.cend())
+        combo->addItem(setup.placeholder, QString());
+    const int first = combo->count();
+    for (const corvane::SerialPortEntry &port : ports)
+        combo->addItem(setup.text ? setup.text(port) : portText(port, QStringLiteral(" - ")), port.portName);
+
+    int index = setup.keep.isEmpty() ? -1 : combo->findData(setup.keep);
+    if (index < 0 && !setup.preferred.isEmpty())
+        index = combo->findData(setup.preferred);
+    if (index < 0)
+        index = first > 0 ? 0 : first + int(usb - ports.cbegin());
+    combo->setCurrentIndex(index);
+    return int(ports.size());
+}
+
+bool portChosen(const QComboBox *combo)
+{
+    return !combo->currentData().toString().isEmpty();
+}
+
+bool portsListed(const QComboBox *combo)
+{
+    for (int i = 0; i < combo->count(); ++i) {
+        if (!combo->itemData(i).toString().isEmpty())
+            return true;
+    }
+    return false;
+}
+
+} // namespace ostra

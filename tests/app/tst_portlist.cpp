@@ -1,0 +1,169 @@
+#include <QApplication>
+#include <QComboBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QTest>
+
+#include <memory>
+
+#include "app/onboardingwizard.h"
+#include "bridge/corvanecontroller.h"
+#include "firmware/dialogs/firmwareupdatedialog.h"
+#include "firmware/dialogs/receiverv4updatedialog.h"
+#include "firmware/firmwareupdateprocedure.h"
+#include "motion/motionsystemcontroller.h"
+#include "motion/pages/motionsystemwidget.h"
+#include "ostraui/theme.h"
+#include "platform/serial/serialportlister.h"
+#include "receiver/radiocalibrationdialog.h"
+#include "receiver/receiversettingspanel.h"
+#include "support/testenvironment.h"
+#include "support/widgets/themedrender.h"
+
+using corvane::SerialPortEntry;
+using corvane::SerialPortLister;
+
+namespace {
+
+enum List { SetupGuide, MotionPage, RadioCalibration, ReceiverFirmware, ReceiverV4, ReceiverUsbCable };
+
+// One port list as the user meets it: the list, the button that acts on its port, and what owns them.
+struct PortList
+{
+    std::unique_ptr<QWidget> owner;
+    QComboBox *combo = nullptr;
+    QPushButton *action = nullptr;
+};
+
+QPushButton *buttonNamed(QWidget *owner, const QString &text)
+{
+    for (QPushButton *button : owner->findChildren<QPushButton *>()) {
+        if (button->text() == text)
+            return button;
+    }
+    return nullptr;
+}
+
+PortList open(List list, corvane::CorvaneController *controller, corvane::MotionSystemController *motion)
+{
+    PortList shown;
+    switch (list) {
+    case SetupGuide:
+        shown.owner = std::make_unique<corvane::OnboardingWizard>(controller, nullptr);
+        shown.combo = shown.owner->findChild<QComboBox *>(QStringLiteral("guidePortCombo"));
+        shown.action = shown.owner->findChild<QPushButton *>(QStringLiteral("guideTransmitterBtn"));
+        return shown;
+    case MotionPage:
+        shown.owner = std::make_unique<corvane::MotionSystemWidget>(motion);
+        shown.combo = shown.owner->findChild<QComboBox *>(QStringLiteral("portList"));
+        shown.action = shown.owner->findChild<QPushButton *>(QStringLiteral("connectButton"));
+        return shown;
+    case RadioCalibration:
+        shown.owner = std::make_unique<corvane::RadioCalibrationDialog>(controller);
+        break;
+    case ReceiverFirmware:
+        shown.owner = std::make_unique<corvane::FirmwareUpdateDialog>(controller, corvane::FirmwareReceiver);
+        break;
+    case ReceiverV4:
+        shown.owner = std::make_unique<corvane::ReceiverV4UpdateDialog>(controller);
+        shown.combo = shown.owner->findChild<QComboBox *>();
+        shown.action = buttonNamed(shown.owner.get(), QStringLiteral("Update"));
+        return shown;
+    case ReceiverUsbCable:
+        shown.owner = std::make_unique<corvane::ReceiverSettingsPanel>(controller);
+        break;
+    }
+    shown.combo = shown.owner->findChild<QComboBox *>();
+    shown.action = buttonNamed(shown.owner.get(), QStringLiteral("Connect"));
+    return shown;
+}
+
+SerialPortEntry entry(const QString &name, quint16 vendorId = 0)
+{
+    SerialPortEntry port;
+    port.portName = name;
+    port.vendorId = vendorId;
+    return port;
+}
+
+} // namespace
+
+class TestPortList : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        ostra::installTheme(*qApp);
+        // The V4 dialog looks up the latest release at once: nothing answers here.
+        QSettings().setValue(QLatin1String(corvane::FirmwareUpdateProcedure::BaseUrlSetting),
+                             QStringLiteral("http://127.0.0.1:1/"));
+    }
+    void cleanup() { SerialPortLister::useSystemPorts(); }
+
+    // A list with only an on-board UART offers it to no one: its placeholder stays chosen and the
+    // button waits until the user picks the port by hand. A USB serial port is chosen at once.
+    void onBoardPortIsNotOffered_data()
+    {
+        QTest::addColumn<int>("list");
+        QTest::addColumn<QString>("placeholder");
+        QTest::addColumn<bool>("usb");
+        const struct
+        {
+            const char *name;
+            List list;
+            const char *placeholder;
+        } lists[] = {{"setup guide", SetupGuide, "Choose QOR Transmitter"},
+                     {"motion page", MotionPage, "Choose QOR Motion Controller"},
+                     {"radio calibration", RadioCalibration, "Choose QOR Receiver"},
+                     {"receiver firmware", ReceiverFirmware, "Choose QOR Receiver"},
+                     {"receiver V4", ReceiverV4, "Choose the cable's port"},
+                     {"receiver USB cable", ReceiverUsbCable, "Choose the receiver's port"}};
+        for (const auto &row : lists) {
+            QTest::addRow("%s, on-board only", row.name) << int(row.list) << row.placeholder << false;
+            QTest::addRow("%s, with USB", row.name) << int(row.list) << row.placeholder << true;
+        }
+    }
+
+    void onBoardPortIsNotOffered()
+    {
+        QFETCH(int, list);
+        QFETCH(QString, placeholder);
+        QFETCH(bool, usb);
+        QList<SerialPortEntry> ports{entry(QStringLiteral("ttyS0"))};
+        if (usb)
+            ports.append(entry(QStringLiteral("ttyACM3"), 0x2E8A));
+        SerialPortLister::setFixedPorts(ports);
+        corvane::CorvaneController controller;
+        corvane::MotionSystemController motion;
+        PortList shown = open(List(list), &controller, &motion);
+        QVERIFY(shown.combo && shown.action);
+        QVERIFY(shown.combo->isEnabled());
+
+        if (usb) {
+            QCOMPARE(shown.combo->currentData().toString(), QStringLiteral("ttyACM3"));
+            QCOMPARE(shown.combo->findText(placeholder), -1);
+            QVERIFY(shown.action->isEnabled());
+            return;
+        }
+        QCOMPARE(shown.combo->currentIndex(), 0);
+        QCOMPARE(shown.combo->currentText(), placeholder);
+        QVERIFY(shown.combo->currentData().toString().isEmpty());
+        QVERIFY(!shown.action->isEnabled());
+        // The list's card or row, as the user meets it.
+        QWidget *card = shown.combo->parentWidget();
+        card->resize(std::max(card->width(), 640), card->sizeHint().height());
+        QVERIFY(card->grab().save(ostratest::themedPicture(
+            "app", QStringLiteral("portlist-%1").arg(QString::fromLatin1(QTest::currentDataTag()).section(',', 0, 0).replace(' ', '-')))));
+        // Picked on purpose, the on-board port is taken.
+        QTest::keyClick(shown.combo, Qt::Key_Down);
+        QCOMPARE(shown.combo->currentData().toString(), QStringLiteral("ttyS0"));
+        QVERIFY(shown.action->isEnabled());
+    }
+
+    void darkTheme() { QVERIFY(ostratest::renderDarkTwin("app", {"onBoardPortIsNotOffered"})); }
+};
+
+OSTRA_TEST_MAIN_WIDGETS(TestPortList)
+#include "tst_portlist.moc"
