@@ -138,7 +138,14 @@ protected:
 private:
     void layoutContent()
     {
-        const int width = viewport()->width();
+        int width = viewport()->width();
+        // Content that fits once the scroll bar has gone is laid out at the width it then has: at
+        // the narrower width it would stay taller than the area and keep the bar for ever.
+        if (QScrollBar *bar = verticalScrollBar(); bar->isVisible()) {
+            const int wider = width + bar->width();
+            if (naturalHeight(wider) <= viewport()->height())
+                width = wider;
+        }
         const QSize size(width, std::max(naturalHeight(width), viewport()->height()));
         if (m_content->size() != size)
             m_content->resize(size);

@@ -72,6 +72,9 @@ bool showsWholeText(const QLabel *label)
 
 const QString kLong = QStringLiteral(
     "View real-time input values from your connected devices: steering, throttle, brake, clutch and gear.");
+const QString kFiveLines = QStringLiteral(
+    "View real-time input values from your connected devices: the wheel from -1000 (left) to +1000 (right), "
+    "the throttle, brake and clutch pedals from 0 to 1000, and the current gear.");
 const QString kRich = QStringLiteral(
     "<b>Input Monitor</b><br><br>View real-time input values from your connected devices:<br><br>"
     "<b>Steering:</b> Shows wheel position from -1000 (left) to +1000 (right).<br><br>"
@@ -104,6 +107,7 @@ private slots:
         QTest::newRow("rich text") << "message" << kRich << QString() << true << QString();
         QTest::newRow("informative text") << "message" << "Delete the profile?" << kLong << false << QString();
         QTest::newRow("icon") << "message" << kLong << QString() << true << QString();
+        QTest::newRow("icon, five lines") << "message" << kFiveLines << QString() << true << QString();
         QTest::newRow("own style sheet") << "message" << kLong << QString() << true << "sheet";
         QTest::newRow("text grows while shown") << "message" << "Connecting." << QString() << true << "text";
         QTest::newRow("input dialog") << "input" << "Profile name:" << QString() << false << QString();
