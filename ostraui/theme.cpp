@@ -23,6 +23,7 @@
 #include "ostraui/ostrastyle.h"
 #include "ostraui/screenfit.h"
 #include "ostraui/systemboxes.h"
+#include "ostraui/wheelguard.h"
 
 namespace ostra {
 
@@ -96,6 +97,7 @@ void installTheme(QApplication &app)
 
     app.setStyle(new OstraStyle);
     app.installEventFilter(new SystemBoxes(&app));
+    app.installEventFilter(new WheelGuard(&app));
     app.setPalette(buildPalette());
 
     QFont font(QStringLiteral("Geist"));
