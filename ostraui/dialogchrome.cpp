@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
@@ -21,6 +22,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "ostraui/alphacolor.h"
 #include "ostraui/compositing.h"
@@ -118,6 +120,14 @@ public:
         return handled;
     }
 
+    // The height that shows all of the content at that width.
+    int naturalHeight(int width) const
+    {
+        const int hinted = m_content->hasHeightForWidth() ? m_content->heightForWidth(width)
+                                                           : m_content->sizeHint().height();
+        return std::max({hinted, m_content->minimumSizeHint().height(), m_content->minimumHeight()});
+    }
+
 protected:
     bool viewportEvent(QEvent *event) override
     {
@@ -127,16 +137,16 @@ protected:
     }
 
 private:
-    int naturalHeight(int width) const
-    {
-        const int hinted = m_content->hasHeightForWidth() ? m_content->heightForWidth(width)
-                                                           : m_content->sizeHint().height();
-        return std::max({hinted, m_content->minimumSizeHint().height(), m_content->minimumHeight()});
-    }
-
     void layoutContent()
     {
-        const int width = viewport()->width();
+        int width = viewport()->width();
+        // Content that fits once the scroll bar has gone is laid out at the width it then has: at
+        // the narrower width it would stay taller than the area and keep the bar for ever.
+        if (QScrollBar *bar = verticalScrollBar(); bar->isVisible()) {
+            const int wider = width + bar->width();
+            if (naturalHeight(wider) <= viewport()->height())
+                width = wider;
+        }
         const QSize size(width, std::max(naturalHeight(width), viewport()->height()));
         if (m_content->size() != size)
             m_content->resize(size);
@@ -197,13 +207,15 @@ private:
 class DialogChrome : public QObject
 {
 public:
-    DialogChrome(QDialog *dialog, QWidget *header, QLabel *titleLabel, QLayout *outer)
+    DialogChrome(QDialog *dialog, QWidget *header, QLabel *titleLabel, QLayout *outer, CardScroll *scroll)
         : QObject(dialog)
         , m_dialog(dialog)
         , m_header(header)
         , m_titleLabel(titleLabel)
         , m_outer(outer)
+        , m_scroll(scroll)
         , m_fade(new QVariantAnimation(this))
+        , m_selfSizing(qobject_cast<QMessageBox *>(dialog) != nullptr)
     {
         dialog->installEventFilter(this);
         header->installEventFilter(this);
@@ -231,6 +243,20 @@ public:
             return true;
         }
         if (watched == m_dialog) {
+            // A message box fixes its size from its top layout on every layout pass, which is
+            // now the card's, and rebuilds that layout over the card on a style change. Object
+            // filters run after the card's layout has seen the event, so keeping both from the
+            // box leaves its sizing to the card; otherwise the two resize each other for ever.
+            if (m_selfSizing && event->type() == QEvent::LayoutRequest) {
+                settle();
+                return true;
+            }
+            if (m_selfSizing && event->type() == QEvent::StyleChange) {
+                // What the widget itself does on a style change.
+                m_dialog->update();
+                m_outer->invalidate();
+                return true;
+            }
             switch (event->type()) {
             case QEvent::Paint:
                 paintCard();
@@ -331,6 +357,72 @@ private:
         m_dialog->move(m_restPos.x(), m_restPos.y() + (rising ? kRise : 0));
     }
 
+    // The card's least width and its height at a width that shows all of it without scrolling,
+    // asked of the widgets themselves: the layout's cached hints lag behind a change of text.
+    int leastWidth() const
+    {
+        const QMargins margins = m_outer->contentsMargins();
+        int least = 0;
+        for (int i = 0; i < m_outer->count(); ++i) {
+            QLayoutItem *item = m_outer->itemAt(i);
+            if (QWidget *widget = item->widget(); widget && !item->isEmpty())
+                least = std::max({least, widget->minimumSizeHint().width(), widget->minimumWidth()});
+        }
+        return least + margins.left() + margins.right();
+    }
+
+    int heightFor(int width) const
+    {
+        const QMargins margins = m_outer->contentsMargins();
+        const int inner = width - margins.left() - margins.right();
+        int height = margins.top() + margins.bottom();
+        for (int i = 0; i < m_outer->count(); ++i) {
+            QLayoutItem *item = m_outer->itemAt(i);
+            QWidget *widget = item->widget();
+            if (!widget || item->isEmpty())
+                continue;
+            if (widget == m_scroll)
+                height += m_scroll->naturalHeight(inner);
+            else
+                height += widget->hasHeightForWidth() ? widget->heightForWidth(inner) : widget->sizeHint().height();
+        }
+        return height;
+    }
+
+    // A self-sizing box shows its text on one line up to a comfortable width (Qt's own: half the
+    // screen, at most 500 px for the card), wrapped at that width beyond it, and takes the height
+    // that shows all of it, within the screen. Text is only ever switched to wrapping and an
+    // unchanged size is left alone, so settling ends the layout passes.
+    void settle()
+    {
+        if (!m_dialog->isVisible())
+            return;
+        const QRect area = availableArea(m_dialog);
+        const QMargins margins = m_outer->contentsMargins();
+        const int comfortable = std::min(area.isEmpty() ? 500 : area.width() / 2, 500) + margins.left() + margins.right();
+        QList<QLabel *> texts;
+        for (QLabel *label : m_scroll->widget()->findChildren<QLabel *>()) {
+            if (!label->text().isEmpty() && !label->isHidden())
+                texts.append(label);
+        }
+        const auto wraps = [&texts] {
+            return std::any_of(texts.cbegin(), texts.cend(), [](const QLabel *label) { return label->wordWrap(); });
+        };
+        int width = leastWidth();
+        if (width > comfortable && !wraps()) {
+            for (QLabel *label : std::as_const(texts))
+                label->setWordWrap(true);
+            width = leastWidth();
+        }
+        if (wraps())
+            width = std::max(width, comfortable);
+        QSize size(width, heightFor(width));
+        if (!area.isEmpty())
+            size = size.boundedTo(area.size());
+        if (m_dialog->size() != size || m_dialog->minimumSize() != size || m_dialog->maximumSize() != size)
+            m_dialog->setFixedSize(size);
+    }
+
     void onShow()
     {
         QWidget *parent = m_dialog->parentWidget();
@@ -346,8 +438,13 @@ private:
         if (!headlessPlatform()) {
             place();
             m_showing = true;
-            QTimer::singleShot(0, this, [this] { m_showing = false; });
         }
+        // Settled once the box has sized itself for showing, while it is still centred on resizes.
+        QTimer::singleShot(0, this, [this] {
+            if (m_selfSizing)
+                settle();
+            m_showing = false;
+        });
         if (animationsEnabled()) {
             m_dialog->setWindowOpacity(0.0);
             m_fade->setDuration(animDuration(180));
@@ -363,9 +460,11 @@ private:
     QWidget *m_header;
     QLabel *m_titleLabel;
     QLayout *m_outer;
+    CardScroll *m_scroll;
     QPointer<DimOverlay> m_overlay;
     QVariantAnimation *m_fade;
     QPoint m_restPos;
+    bool m_selfSizing;
     bool m_placed = false;
     bool m_flat = false;
     bool m_showing = false;
@@ -471,7 +570,7 @@ void applyDialogChrome(QDialog *dialog, const QString &subtitle)
     if (footer)
         outer->addWidget(footer, 0);
 
-    new DialogChrome(dialog, header, titleLabel, outer);
+    new DialogChrome(dialog, header, titleLabel, outer, scroll);
     applyDialogKeyboard(dialog);
 
     const QList<QDialogButtonBox *> boxes = dialog->findChildren<QDialogButtonBox *>();

@@ -24,6 +24,7 @@
 #include "ostraui/ostrastyle.h"
 #include "ostraui/screenfit.h"
 #include "ostraui/systemboxes.h"
+#include "ostraui/wheelguard.h"
 
 namespace ostra {
 
@@ -98,6 +99,7 @@ void installTheme(QApplication &app)
     app.setStyle(new OstraStyle);
     trackKeyboardFocus(app);
     app.installEventFilter(new SystemBoxes(&app));
+    app.installEventFilter(new WheelGuard(&app));
     app.setPalette(buildPalette());
 
     QFont font(QStringLiteral("Geist"));

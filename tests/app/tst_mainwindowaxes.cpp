@@ -29,6 +29,26 @@ QPushButton *button(QWidget *dialog, const QString &text)
     return nullptr;
 }
 
+// The repeating timer among `owner`'s own that `start` sets going.
+QTimer *startedTimer(QObject *owner, const std::function<void()> &start)
+{
+    const auto running = [owner] {
+        QList<QTimer *> timers;
+        for (QTimer *timer : owner->findChildren<QTimer *>()) {
+            if (timer->isActive() && !timer->isSingleShot())
+                timers.append(timer);
+        }
+        return timers;
+    };
+    const QList<QTimer *> before = running();
+    start();
+    for (QTimer *timer : running()) {
+        if (!before.contains(timer))
+            return timer;
+    }
+    return nullptr;
+}
+
 // Runs the axis launcher; once its dialog is up, the user does what `act` does there.
 void runAxisDialog(MainWindow &window, const std::function<void(AxisConfigDialog *)> &act)
 {
@@ -79,16 +99,20 @@ private slots:
                 }
             }
             // A detected axis, a detected gear button and a new cap reach the controller at once.
-            dialog->onDetectAxis(1);
+            QTimer *sampler = startedTimer(dialog, [dialog] { dialog->onDetectAxis(1); });
+            QVERIFY(sampler);
             pedals->setAxis(7, 0.9f);
             controller->pedals()->poll();
             shifter->setButton(11, true);
             for (int i = 0; i < 5; ++i)
                 controller->shifter()->poll();
-            QTest::qWait(120);
+            // The dialog samples the moved axis before its time is up, however loaded the machine.
+            int samples = 0;
+            connect(sampler, &QTimer::timeout, dialog, [&samples] { ++samples; });
+            QTRY_VERIFY_WITH_TIMEOUT(samples > 0, 60000);
             dialog->onDetectAxisTimeout(1);
             dialog->onDetectShifterGear(4);
-            QTest::qWait(120);
+            QTRY_COMPARE_WITH_TIMEOUT(controller->shifterMapping()[4], 11, 60000);
             dialog->findChildren<QSpinBox *>().first()->setValue(60);
             button(dialog, "Cancel")->click();
         });
