@@ -376,6 +376,19 @@ private slots:
         ui.select("Truck");
         QCOMPARE(pressDefaultInNextBox([&] { ui.button("Delete")->click(); }), QStringLiteral("No"));
         QCOMPARE(store.names(), (QStringList{"Car", "Truck"}));
+
+        // Return on the question, wherever the keyboard is, keeps the profile too.
+        QTimer::singleShot(0, [] {
+            QTRY_VERIFY(qobject_cast<QMessageBox *>(QApplication::activeModalWidget()));
+            QWidget *box = QApplication::activeModalWidget();
+            QTRY_VERIFY(box->isVisible());
+            box->activateWindow();
+            QTRY_COMPARE(QApplication::activeWindow(), box);
+            QWidget *focused = QApplication::focusWidget();
+            QTest::keyClick(focused && focused->window() == box ? focused : box, Qt::Key_Return);
+        });
+        ui.button("Delete")->click();
+        QCOMPARE(store.names(), (QStringList{"Car", "Truck"}));
     }
 
     // A name too long for the list is cut before the date, which stays in view; the list never
