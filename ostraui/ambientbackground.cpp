@@ -8,9 +8,12 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 #include <QTimer>
+#include <QWindow>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <vector>
 
 #include "ostraui/alphacolor.h"
 #include "ostraui/card.h"
@@ -58,6 +61,21 @@ QPainterPath designCurve(const QPointF &start, const QPointF &c1, const QPointF 
     return path;
 }
 
+// The two curves in their 1600 x 1000 design space.
+const QPainterPath &designCurve1()
+{
+    static const QPainterPath curve = designCurve({-40, 760}, {300, 640}, {520, 900}, {820, 720}, {1120, 540},
+                                                  {1300, 420}, {1660, 560});
+    return curve;
+}
+
+const QPainterPath &designCurve2()
+{
+    static const QPainterPath curve = designCurve({-40, 820}, {340, 700}, {560, 960}, {860, 780}, {1160, 600},
+                                                  {1320, 500}, {1660, 640});
+    return curve;
+}
+
 QPen dashedPen(const QColor &color, double width, double dash, double gap, double offset)
 {
     QPen pen(color, width);
@@ -72,7 +90,8 @@ QPen dashedPen(const QColor &color, double width, double dash, double gap, doubl
 AmbientBackground::AmbientBackground(QWidget *parent)
     : QWidget(parent)
     , m_timer(new QTimer(this))
-    , m_startMs(QDateTime::currentMSecsSinceEpoch())
+    , m_clock(&QDateTime::currentMSecsSinceEpoch)
+    , m_startMs(m_clock())
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     m_timer->setInterval(50);
@@ -95,8 +114,14 @@ void AmbientBackground::setDriftHeld(bool held)
     m_held = held;
     // Let go, the drift goes on from the pose it was held in.
     if (!held)
-        m_startMs = QDateTime::currentMSecsSinceEpoch() - qint64(m_phase * 1000.0);
+        m_startMs = m_clock() - qint64(m_phase * 1000.0);
     updateAnimationState();
+}
+
+void AmbientBackground::setClock(std::function<qint64()> clock)
+{
+    m_clock = std::move(clock);
+    m_startMs = m_clock();
 }
 
 void AmbientBackground::updateAnimationState()
@@ -114,18 +139,33 @@ double AmbientBackground::shownPhase() const
 
 void AmbientBackground::onTick()
 {
-    if (window()->isMinimized())
+    // Nobody sees a minimised or unmapped window: its steps are skipped, and the first one
+    // after it shows again catches up.
+    const QWindow *shown = window()->windowHandle();
+    if (window()->isMinimized() || !shown || !shown->isExposed())
         return;
-    m_phase = double(QDateTime::currentMSecsSinceEpoch() - m_startMs) / 1000.0;
-    update(changedRegion());
+    m_phase = double(m_clock() - m_startMs) / 1000.0;
+    const double t = shownPhase();
+    if (t == m_driftPhase)
+        return;
+    if (m_drift.isNull() || m_drift.size() != driftSize()) {
+        update();
+        return;
+    }
+    QImage next = renderDrift(t);
+    const QRegion changed = driftChange(m_drift, next) + curveBand();
+    m_drift = std::move(next);
+    m_driftPhase = t;
+    m_backdropValid -= changed;
+    update(uncovered(changed));
 }
 
-QRegion AmbientBackground::changedRegion() const
+QRegion AmbientBackground::uncovered(const QRegion &changed) const
 {
-    // The backdrop changes everywhere, but it shows only where no card covers it: a card's
-    // fill is opaque but for its rounded corners, unless it or a page around it is see-through
-    // (dimmed, or fading in). Leaving those insides out spares repainting everything on them.
-    QRegion region(rect());
+    // The backdrop shows only where no card covers it: a card's fill is opaque but for its
+    // rounded corners, unless it or a page around it is see-through (dimmed, or fading in).
+    // Leaving those insides out spares repainting everything on them.
+    QRegion region = changed;
     const QList<Card *> cards = findChildren<Card *>();
     for (Card *card : cards) {
         if (!card->isVisible() || card->isDimmed())
@@ -159,10 +199,15 @@ void AmbientBackground::hideEvent(QHideEvent *event)
 void AmbientBackground::paintEvent(QPaintEvent *event)
 {
     const double t = shownPhase();
-    if (m_backdrop.size() != size() || m_backdropPhase != t) {
-        if (m_backdrop.size() != size())
-            m_backdrop = QImage(size(), QImage::Format_RGB32);
-        m_backdropPhase = t;
+    if (m_backdrop.size() != size()) {
+        m_backdrop = QImage(size(), QImage::Format_RGB32);
+        m_backdropValid = QRegion();
+    }
+    // A step brings the drift up to date itself; anything else that moves it (a new size, reduced
+    // motion going back to the start pose) redraws it whole.
+    if (m_driftPhase != t || m_drift.size() != driftSize()) {
+        m_drift = renderDrift(t);
+        m_driftPhase = t;
         m_backdropValid = QRegion();
     }
     // Draw into the kept backdrop only what this repaint needs and it does not hold yet.
@@ -171,7 +216,7 @@ void AmbientBackground::paintEvent(QPaintEvent *event)
         QPainter b(&m_backdrop);
         b.setClipRegion(missing);
         b.setRenderHint(QPainter::SmoothPixmapTransform);
-        b.drawImage(rect(), driftImage(t));
+        b.drawImage(rect(), m_drift);
         b.setRenderHint(QPainter::Antialiasing);
         paintCurves(b, t);
         m_backdropValid += missing;
@@ -181,17 +226,18 @@ void AmbientBackground::paintEvent(QPaintEvent *event)
         p.drawImage(r.topLeft(), m_backdrop, r);
 }
 
-const QImage &AmbientBackground::driftImage(double t)
+QSize AmbientBackground::driftSize() const
 {
-    const QSize size(std::max((width() + kDriftScale - 1) / kDriftScale, 1),
-                     std::max((height() + kDriftScale - 1) / kDriftScale, 1));
-    if (m_drift.size() == size && m_driftPhase == t)
-        return m_drift;
-    if (m_drift.size() != size)
-        m_drift = QImage(size, QImage::Format_RGB32);
-    m_driftPhase = t;
-    m_drift.fill(ThemeColors::windowBg);
-    QPainter p(&m_drift);
+    return QSize(std::max((width() + kDriftScale - 1) / kDriftScale, 1),
+                 std::max((height() + kDriftScale - 1) / kDriftScale, 1));
+}
+
+QImage AmbientBackground::renderDrift(double t) const
+{
+    const QSize size = driftSize();
+    QImage drift(size, QImage::Format_RGB32);
+    drift.fill(ThemeColors::windowBg);
+    QPainter p(&drift);
     p.setRenderHint(QPainter::Antialiasing);
     // Drawn in window coordinates onto the small image, which paintEvent stretches back.
     p.scale(double(size.width()) / std::max(width(), 1), double(size.height()) / std::max(height(), 1));
@@ -200,7 +246,79 @@ const QImage &AmbientBackground::driftImage(double t)
     paintBlob(p, 0, QPointF(w + 140 - 620, -180), t);
     paintBlob(p, 1, QPointF(180, h + 220 - 520), t);
     paintBlob(p, 2, QPointF(w - 0.22 * w - 380, h - 0.08 * h - 380), t);
-    return m_drift;
+    return drift;
+}
+
+QRegion AmbientBackground::driftChange(const QImage &from, const QImage &to) const
+{
+    // A window pixel is stretched from the two nearest small pixels each way, so a changed small
+    // pixel changes the window around its neighbours' cells too.
+    const int cols = to.width();
+    const int rows = to.height();
+    std::vector<char> changed(std::size_t(cols * rows), 0);
+    for (int y = 0; y < rows; ++y) {
+        const auto *a = reinterpret_cast<const QRgb *>(from.constScanLine(y));
+        const auto *b = reinterpret_cast<const QRgb *>(to.constScanLine(y));
+        for (int x = 0; x < cols; ++x) {
+            if (a[x] == b[x])
+                continue;
+            const int left = std::max(x - 1, 0);
+            const int right = std::min(x + 1, cols - 1);
+            for (int near = std::max(y - 1, 0); near <= std::min(y + 1, rows - 1); ++near)
+                std::fill(changed.begin() + near * cols + left, changed.begin() + near * cols + right + 1, 1);
+        }
+    }
+    // One band of rectangles per small row, in the order QRegion keeps them.
+    QList<QRect> rects;
+    const auto cellX = [this, cols](int x) { return x * width() / cols; };
+    for (int y = 0; y < rows; ++y) {
+        const int top = y * height() / rows;
+        const int bottom = (y + 1) * height() / rows;
+        const char *row = changed.data() + y * cols;
+        for (int x = 0; x < cols;) {
+            if (!row[x]) {
+                ++x;
+                continue;
+            }
+            const int first = x;
+            while (x < cols && row[x])
+                ++x;
+            rects.append(QRect(QPoint(cellX(first), top), QPoint(cellX(x) - 1, bottom - 1)));
+        }
+    }
+    QRegion region;
+    region.setRects(rects.constData(), int(rects.size()));
+    return region;
+}
+
+const QRegion &AmbientBackground::curveBand()
+{
+    if (m_curveBandSize == size())
+        return m_curveBand;
+    m_curveBandSize = size();
+    m_curveBand = QRegion();
+    const double sx = width() / 1600.0;
+    const double sy = height() / 1000.0;
+    // Half the widest pen under the window's scale, with room for antialiasing and flattening.
+    const double margin = std::ceil(0.7 * std::max(sx, sy)) + 2;
+    const QTransform scale = QTransform::fromScale(sx, sy);
+    for (const QPainterPath *curve : {&designCurve1(), &designCurve2()}) {
+        for (const QPolygonF &line : curve->toSubpathPolygons(scale)) {
+            for (int i = 0; i + 1 < line.size(); ++i) {
+                // Short pieces keep the band narrow where the curve runs at a slant.
+                const QPointF a = line[i];
+                const QPointF b = line[i + 1];
+                const int pieces = std::max(1, int(std::ceil(QLineF(a, b).length() / 16.0)));
+                for (int k = 0; k < pieces; ++k) {
+                    const QPointF p0 = a + (b - a) * (double(k) / pieces);
+                    const QPointF p1 = a + (b - a) * (double(k + 1) / pieces);
+                    m_curveBand += QRectF(p0, p1).normalized().adjusted(-margin, -margin, margin, margin).toAlignedRect();
+                }
+            }
+        }
+    }
+    m_curveBand &= rect();
+    return m_curveBand;
 }
 
 void AmbientBackground::paintBlob(QPainter &p, int index, const QPointF &topLeft, double t) const
@@ -235,10 +353,8 @@ void AmbientBackground::paintBlob(QPainter &p, int index, const QPointF &topLeft
 
 void AmbientBackground::paintCurves(QPainter &p, double t) const
 {
-    static const QPainterPath curve1 = designCurve({-40, 760}, {300, 640}, {520, 900}, {820, 720},
-                                                   {1120, 540}, {1300, 420}, {1660, 560});
-    static const QPainterPath curve2 = designCurve({-40, 820}, {340, 700}, {560, 960}, {860, 780},
-                                                   {1160, 600}, {1320, 500}, {1660, 640});
+    const QPainterPath &curve1 = designCurve1();
+    const QPainterPath &curve2 = designCurve2();
     // Stroking the dashes costs the same however little of them a repaint shows: skip it
     // where they cannot show.
     static const QRectF band = curve1.controlPointRect().united(curve2.controlPointRect());
