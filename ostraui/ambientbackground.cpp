@@ -18,6 +18,7 @@
 #include "ostraui/alphacolor.h"
 #include "ostraui/card.h"
 #include "ostraui/theme.h"
+#include "ostraui/tilemask.h"
 
 namespace ostra {
 
@@ -51,6 +52,22 @@ const Blob &blob(int i)
 
 // The drifting light is drawn at this fraction of the window's size and stretched.
 constexpr int kDriftScale = 8;
+// The light is brought up to date in blocks of this many small pixels each way.
+constexpr int kDriftBlock = 8;
+
+// QPainter hands a fill of 96 spans (rows of a plain fill) or more to helper threads and waits
+// for them; for the backdrop's copies and soft colours the hand-over costs more than the work. So
+// they are painted in slices below that.
+constexpr int kSliceRows = 64;
+
+// The region's rectangles, cut into slices of at most kSliceRows rows.
+template<typename Paint> void forEachSlice(const QRegion &region, Paint paint)
+{
+    for (const QRect &r : region) {
+        for (int top = r.top(); top <= r.bottom(); top += kSliceRows)
+            paint(QRect(r.left(), top, r.width(), std::min(kSliceRows, r.bottom() - top + 1)));
+    }
+}
 
 QPainterPath designCurve(const QPointF &start, const QPointF &c1, const QPointF &c2, const QPointF &mid,
                          const QPointF &c3, const QPointF &c4, const QPointF &end)
@@ -83,6 +100,38 @@ QPen dashedPen(const QColor &color, double width, double dash, double gap, doubl
     pen.setDashPattern({dash, gap});
     pen.setDashOffset(offset);
     return pen;
+}
+
+// The backdrop shows only where no card covers it: a card's fill is opaque but for its rounded
+// corners, unless it or a widget around it is see-through (dimmed, or a page fading in). Takes
+// the insides of the cards shown on `widget` out of `region`, in `top`'s coordinates; hidden
+// pages and other windows are not looked into.
+void removeCardInsides(const QWidget *top, const QWidget *widget, QRegion &region)
+{
+    for (const QObject *child : widget->children()) {
+        if (region.isEmpty())
+            return;
+        if (!child->isWidgetType())
+            continue;
+        const auto *w = static_cast<const QWidget *>(child);
+        if (w->isHidden() || w->isWindow() || w->graphicsEffect())
+            continue;
+        if (const auto *card = qobject_cast<const Card *>(w); card && !card->isDimmed()) {
+            const QRect r = card->rect();
+            const int corner = Card::cornerRadius;
+            QRegion inside = QRegion(r.adjusted(corner, 0, -corner, 0)) + QRegion(r.adjusted(0, corner, 0, -corner));
+            inside &= card->visibleRegion();
+            region -= inside.translated(card->mapTo(top, QPoint()));
+        }
+        removeCardInsides(top, w, region);
+    }
+}
+
+// Whether two colours differ by more than a step of 1/255 in some channel.
+inline bool apart(QRgb a, QRgb b)
+{
+    return a != b
+        && (std::abs(qRed(a) - qRed(b)) > 1 || std::abs(qGreen(a) - qGreen(b)) > 1 || std::abs(qBlue(a) - qBlue(b)) > 1);
 }
 
 } // namespace
@@ -152,35 +201,25 @@ void AmbientBackground::onTick()
         update();
         return;
     }
-    QImage next = renderDrift(t);
-    const QRegion changed = driftChange(m_drift, next) + curveBand();
-    m_drift = std::move(next);
+    renderDrift(t, m_nextDrift);
+    if (m_curveTilesSize != size()) {
+        m_curveTilesSize = size();
+        m_curveTiles.reset(size());
+        markCurves(m_curveTiles);
+    }
+    // The dashes run on at every step; the light changes where the small picture does.
+    m_changed = m_curveTiles;
+    takeDriftChanges(m_nextDrift, m_changed);
     m_driftPhase = t;
+    const QRegion changed = m_changed.region();
     m_backdropValid -= changed;
     update(uncovered(changed));
 }
 
 QRegion AmbientBackground::uncovered(const QRegion &changed) const
 {
-    // The backdrop shows only where no card covers it: a card's fill is opaque but for its
-    // rounded corners, unless it or a page around it is see-through (dimmed, or fading in).
-    // Leaving those insides out spares repainting everything on them.
     QRegion region = changed;
-    const QList<Card *> cards = findChildren<Card *>();
-    for (Card *card : cards) {
-        if (!card->isVisible() || card->isDimmed())
-            continue;
-        bool seeThrough = false;
-        for (QWidget *w = card; w && w != this && !seeThrough; w = w->parentWidget())
-            seeThrough = w->graphicsEffect() != nullptr;
-        if (seeThrough)
-            continue;
-        const QRect r = card->rect();
-        const int corner = Card::cornerRadius;
-        QRegion inside = QRegion(r.adjusted(corner, 0, -corner, 0)) + QRegion(r.adjusted(0, corner, 0, -corner));
-        inside &= card->visibleRegion();
-        region -= inside.translated(card->mapTo(this, QPoint()));
-    }
+    removeCardInsides(this, this, region);
     return region;
 }
 
@@ -206,7 +245,7 @@ void AmbientBackground::paintEvent(QPaintEvent *event)
     // A step brings the drift up to date itself; anything else that moves it (a new size, reduced
     // motion going back to the start pose) redraws it whole.
     if (m_driftPhase != t || m_drift.size() != driftSize()) {
-        m_drift = renderDrift(t);
+        renderDrift(t, m_drift);
         m_driftPhase = t;
         m_backdropValid = QRegion();
     }
@@ -214,16 +253,18 @@ void AmbientBackground::paintEvent(QPaintEvent *event)
     const QRegion missing = event->region() - m_backdropValid;
     if (!missing.isEmpty()) {
         QPainter b(&m_backdrop);
-        b.setClipRegion(missing);
         b.setRenderHint(QPainter::SmoothPixmapTransform);
-        b.drawImage(rect(), m_drift);
+        forEachSlice(missing, [&b, this](const QRect &slice) {
+            b.setClipRect(slice);
+            b.drawImage(rect(), m_drift);
+        });
         b.setRenderHint(QPainter::Antialiasing);
+        b.setClipRegion(missing);
         paintCurves(b, t);
         m_backdropValid += missing;
     }
     QPainter p(this);
-    for (const QRect &r : event->region())
-        p.drawImage(r.topLeft(), m_backdrop, r);
+    forEachSlice(event->region(), [&p, this](const QRect &slice) { p.drawImage(slice.topLeft(), m_backdrop, slice); });
 }
 
 QSize AmbientBackground::driftSize() const
@@ -232,93 +273,81 @@ QSize AmbientBackground::driftSize() const
                  std::max((height() + kDriftScale - 1) / kDriftScale, 1));
 }
 
-QImage AmbientBackground::renderDrift(double t) const
+void AmbientBackground::renderDrift(double t, QImage &drift) const
 {
     const QSize size = driftSize();
-    QImage drift(size, QImage::Format_RGB32);
+    if (drift.size() != size)
+        drift = QImage(size, QImage::Format_RGB32);
     drift.fill(ThemeColors::windowBg);
+    // No antialiasing: the light fades to nothing at its edge, so its outline shows no steps.
     QPainter p(&drift);
-    p.setRenderHint(QPainter::Antialiasing);
-    // Drawn in window coordinates onto the small image, which paintEvent stretches back.
-    p.scale(double(size.width()) / std::max(width(), 1), double(size.height()) / std::max(height(), 1));
     const double w = width();
     const double h = height();
-    paintBlob(p, 0, QPointF(w + 140 - 620, -180), t);
-    paintBlob(p, 1, QPointF(180, h + 220 - 520), t);
-    paintBlob(p, 2, QPointF(w - 0.22 * w - 380, h - 0.08 * h - 380), t);
-    return drift;
+    forEachSlice(QRegion(drift.rect()), [&](const QRect &slice) {
+        p.setClipRect(slice);
+        p.save();
+        // Drawn in window coordinates onto the small image, which paintEvent stretches back.
+        p.scale(double(size.width()) / std::max(width(), 1), double(size.height()) / std::max(height(), 1));
+        paintBlob(p, 0, QPointF(w + 140 - 620, -180), t);
+        paintBlob(p, 1, QPointF(180, h + 220 - 520), t);
+        paintBlob(p, 2, QPointF(w - 0.22 * w - 380, h - 0.08 * h - 380), t);
+        p.restore();
+    });
 }
 
-QRegion AmbientBackground::driftChange(const QImage &from, const QImage &to) const
+void AmbientBackground::takeDriftChanges(const QImage &next, TileMask &tiles)
 {
-    // A window pixel is stretched from the two nearest small pixels each way, so a changed small
-    // pixel changes the window around its neighbours' cells too.
-    const int cols = to.width();
-    const int rows = to.height();
-    std::vector<char> changed(std::size_t(cols * rows), 0);
-    for (int y = 0; y < rows; ++y) {
-        const auto *a = reinterpret_cast<const QRgb *>(from.constScanLine(y));
-        const auto *b = reinterpret_cast<const QRgb *>(to.constScanLine(y));
-        for (int x = 0; x < cols; ++x) {
-            if (a[x] == b[x])
-                continue;
-            const int left = std::max(x - 1, 0);
-            const int right = std::min(x + 1, cols - 1);
-            for (int near = std::max(y - 1, 0); near <= std::min(y + 1, rows - 1); ++near)
-                std::fill(changed.begin() + near * cols + left, changed.begin() + near * cols + right + 1, 1);
-        }
-    }
-    // One band of rectangles per small row, in the order QRegion keeps them.
-    QList<QRect> rects;
-    const auto cellX = [this, cols](int x) { return x * width() / cols; };
-    for (int y = 0; y < rows; ++y) {
-        const int top = y * height() / rows;
-        const int bottom = (y + 1) * height() / rows;
-        const char *row = changed.data() + y * cols;
-        for (int x = 0; x < cols;) {
-            if (!row[x]) {
-                ++x;
-                continue;
+    // The shown light is brought up to date a block of small pixels at a time, once one of them
+    // has moved more than a step of 1/255 away, a difference no eye tells apart: while the light
+    // drifts slowly each part of it is repainted every few steps instead of at every one. A
+    // window pixel is stretched from the two nearest small pixels each way, so a block changes
+    // the window a small pixel beyond its edges as well.
+    const double cellWidth = double(width()) / next.width();
+    const double cellHeight = double(height()) / next.height();
+    for (int top = 0; top < next.height(); top += kDriftBlock) {
+        const int bottom = std::min(top + kDriftBlock, next.height());
+        for (int left = 0; left < next.width(); left += kDriftBlock) {
+            const int right = std::min(left + kDriftBlock, next.width());
+            bool due = false;
+            for (int y = top; y < bottom && !due; ++y) {
+                const auto *shown = reinterpret_cast<const QRgb *>(m_drift.constScanLine(y));
+                const auto *target = reinterpret_cast<const QRgb *>(next.constScanLine(y));
+                for (int x = left; x < right && !due; ++x)
+                    due = apart(shown[x], target[x]);
             }
-            const int first = x;
-            while (x < cols && row[x])
-                ++x;
-            rects.append(QRect(QPoint(cellX(first), top), QPoint(cellX(x) - 1, bottom - 1)));
+            if (!due)
+                continue;
+            for (int y = top; y < bottom; ++y)
+                std::copy_n(reinterpret_cast<const QRgb *>(next.constScanLine(y)) + left, right - left,
+                            reinterpret_cast<QRgb *>(m_drift.scanLine(y)) + left);
+            tiles.mark(QRectF((left - 1) * cellWidth, (top - 1) * cellHeight, (right - left + 2) * cellWidth,
+                              (bottom - top + 2) * cellHeight));
         }
     }
-    QRegion region;
-    region.setRects(rects.constData(), int(rects.size()));
-    return region;
 }
 
-const QRegion &AmbientBackground::curveBand()
+void AmbientBackground::markCurves(TileMask &tiles) const
 {
-    if (m_curveBandSize == size())
-        return m_curveBand;
-    m_curveBandSize = size();
-    m_curveBand = QRegion();
     const double sx = width() / 1600.0;
     const double sy = height() / 1000.0;
     // Half the widest pen under the window's scale, with room for antialiasing and flattening.
-    const double margin = std::ceil(0.7 * std::max(sx, sy)) + 2;
+    const double margin = 0.7 * std::max(sx, sy) + 2;
     const QTransform scale = QTransform::fromScale(sx, sy);
     for (const QPainterPath *curve : {&designCurve1(), &designCurve2()}) {
         for (const QPolygonF &line : curve->toSubpathPolygons(scale)) {
             for (int i = 0; i + 1 < line.size(); ++i) {
-                // Short pieces keep the band narrow where the curve runs at a slant.
+                // Short pieces keep the tiles close to the curve where it runs at a slant.
                 const QPointF a = line[i];
                 const QPointF b = line[i + 1];
-                const int pieces = std::max(1, int(std::ceil(QLineF(a, b).length() / 16.0)));
+                const int pieces = std::max(1, int(std::ceil(QLineF(a, b).length() / 8.0)));
                 for (int k = 0; k < pieces; ++k) {
                     const QPointF p0 = a + (b - a) * (double(k) / pieces);
                     const QPointF p1 = a + (b - a) * (double(k + 1) / pieces);
-                    m_curveBand += QRectF(p0, p1).normalized().adjusted(-margin, -margin, margin, margin).toAlignedRect();
+                    tiles.mark(QRectF(p0, p1).normalized().adjusted(-margin, -margin, margin, margin));
                 }
             }
         }
     }
-    m_curveBand &= rect();
-    return m_curveBand;
 }
 
 void AmbientBackground::paintBlob(QPainter &p, int index, const QPointF &topLeft, double t) const

@@ -6,6 +6,8 @@
 
 #include <functional>
 
+#include "ostraui/tilemask.h"
+
 class QTimer;
 
 namespace ostra {
@@ -46,9 +48,9 @@ private:
     void paintBlob(QPainter &p, int index, const QPointF &topLeft, double t) const;
     void paintCurves(QPainter &p, double t) const;
     QSize driftSize() const;
-    QImage renderDrift(double t) const;
-    QRegion driftChange(const QImage &from, const QImage &to) const;
-    const QRegion &curveBand();
+    void renderDrift(double t, QImage &drift) const;
+    void takeDriftChanges(const QImage &next, TileMask &tiles);
+    void markCurves(TileMask &tiles) const;
     QRegion uncovered(const QRegion &region) const;
 
     QTimer *m_timer;
@@ -61,14 +63,17 @@ private:
     // It is the drift the window shows, so a step compares the next one with it and repaints
     // only where the stretched picture changes.
     QImage m_drift;
+    QImage m_nextDrift;
     double m_driftPhase = -1.0;
     // The whole backdrop at full size for the shown drift, and the part of it drawn so far:
     // the many small repaints of the widgets on it (meters, pulses, a map fix) copy from it.
     QImage m_backdrop;
     QRegion m_backdropValid;
     // Where the dashed curves run at the current size: their dashes move at every step.
-    QRegion m_curveBand;
-    QSize m_curveBandSize;
+    TileMask m_curveTiles;
+    QSize m_curveTilesSize;
+    // What the current step changes.
+    TileMask m_changed;
 };
 
 } // namespace ostra
