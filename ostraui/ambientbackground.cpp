@@ -93,12 +93,11 @@ const QPainterPath &designCurve2()
     return curve;
 }
 
-QPen dashedPen(const QColor &color, double width, double dash, double gap, double offset)
+QPen dashedPen(const QColor &color, double width, double dash, double gap)
 {
     QPen pen(color, width);
     pen.setCapStyle(Qt::FlatCap);
     pen.setDashPattern({dash, gap});
-    pen.setDashOffset(offset);
     return pen;
 }
 
@@ -141,6 +140,8 @@ AmbientBackground::AmbientBackground(QWidget *parent)
     , m_timer(new QTimer(this))
     , m_clock(&QDateTime::currentMSecsSinceEpoch)
     , m_startMs(m_clock())
+    , m_curve1(designCurve1(), dashedPen(QColor(0x9F, 0xC4, 0xE3), 1.4, 4.285714285714286, 10), 0.9)
+    , m_curve2(designCurve2(), dashedPen(QColor(0xBC, 0xD0, 0xE2), 1.2, 1.6666666666666667, 15), 0.9)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     m_timer->setInterval(50);
@@ -258,9 +259,8 @@ void AmbientBackground::paintEvent(QPaintEvent *event)
             b.setClipRect(slice);
             b.drawImage(rect(), m_drift);
         });
-        b.setRenderHint(QPainter::Antialiasing);
-        b.setClipRegion(missing);
-        paintCurves(b, t);
+        b.end();
+        paintCurves(missing, t);
         m_backdropValid += missing;
     }
     QPainter p(this);
@@ -380,28 +380,14 @@ void AmbientBackground::paintBlob(QPainter &p, int index, const QPointF &topLeft
     p.drawEllipse(centre, radius, radius);
 }
 
-void AmbientBackground::paintCurves(QPainter &p, double t) const
+void AmbientBackground::paintCurves(const QRegion &area, double t)
 {
-    const QPainterPath &curve1 = designCurve1();
-    const QPainterPath &curve2 = designCurve2();
-    // Stroking the dashes costs the same however little of them a repaint shows: skip it
-    // where they cannot show.
-    static const QRectF band = curve1.controlPointRect().united(curve2.controlPointRect());
-    const QRectF shown(band.left() * width() / 1600.0 - 2, band.top() * height() / 1000.0 - 2,
-                       band.width() * width() / 1600.0 + 4, band.height() * height() / 1000.0 + 4);
-    if (!p.clipRegion().boundingRect().intersects(shown.toAlignedRect()))
-        return;
-    p.save();
-    p.scale(width() / 1600.0, height() / 1000.0);
-    p.setOpacity(0.9);
-    p.setBrush(Qt::NoBrush);
-    p.setPen(dashedPen(QColor(0x9F, 0xC4, 0xE3), 1.4, 4.285714285714286, 10,
-                       (std::fmod(t, 40) / 40 * 2400) / 1.4));
-    p.drawPath(curve1);
-    p.setPen(dashedPen(QColor(0xBC, 0xD0, 0xE2), 1.2, 1.6666666666666667, 15,
-                       (-std::fmod(t, 60) / 60 * 2400) / 1.2));
-    p.drawPath(curve2);
-    p.restore();
+    // The dashes step with the 50 ms timer, so they take only the few positions their pattern
+    // repeats in, each stroked once.
+    const double step = std::round(t * 20) / 20;
+    const QTransform scale = QTransform::fromScale(width() / 1600.0, height() / 1000.0);
+    m_curve1.paint(m_backdrop, area, scale, (std::fmod(step, 40) / 40 * 2400) / 1.4);
+    m_curve2.paint(m_backdrop, area, scale, (-std::fmod(step, 60) / 60 * 2400) / 1.2);
 }
 
 } // namespace ostra

@@ -6,6 +6,7 @@
 
 #include <functional>
 
+#include "ostraui/dashedcurve.h"
 #include "ostraui/tilemask.h"
 
 class QTimer;
@@ -46,7 +47,7 @@ private:
     void updateAnimationState();
     double shownPhase() const;
     void paintBlob(QPainter &p, int index, const QPointF &topLeft, double t) const;
-    void paintCurves(QPainter &p, double t) const;
+    void paintCurves(const QRegion &area, double t);
     QSize driftSize() const;
     void renderDrift(double t, QImage &drift) const;
     void takeDriftChanges(const QImage &next, TileMask &tiles);
@@ -60,8 +61,8 @@ private:
     bool m_held = false;
     // The fill and the drifting light at a fraction of the size, stretched smoothly to the
     // window: the light is soft, so it looks the same and costs a fraction of painting it.
-    // It is the drift the window shows, so a step compares the next one with it and repaints
-    // only where the stretched picture changes.
+    // It is the light the window shows; a step draws the next one and takes from it only what
+    // has moved visibly, repainting just there.
     QImage m_drift;
     QImage m_nextDrift;
     double m_driftPhase = -1.0;
@@ -69,7 +70,10 @@ private:
     // the many small repaints of the widgets on it (meters, pulses, a map fix) copy from it.
     QImage m_backdrop;
     QRegion m_backdropValid;
-    // Where the dashed curves run at the current size: their dashes move at every step.
+    // The two dashed curves, and where they run at the current size: their dashes move at
+    // every step.
+    DashedCurve m_curve1;
+    DashedCurve m_curve2;
     TileMask m_curveTiles;
     QSize m_curveTilesSize;
     // What the current step changes.

@@ -303,13 +303,19 @@ private slots:
     // way looks like (a person sees no difference), and what a full repaint at that time shows.
     void backdropMatchesDirectPainting_data()
     {
+        QTest::addColumn<QSize>("size");
         QTest::addColumn<double>("seconds");
-        for (double seconds : {0.0, 2.5, 7.35, 12.8, 37.95})
-            QTest::newRow(qPrintable(QStringLiteral("%1 s").arg(seconds))) << seconds;
+        // At 1024 x 700 both curves' pens are thinner than a pixel, at 1280 x 800 the finer one's,
+        // at 1440 x 900 neither.
+        for (const QSize &size : {QSize(1024, 700), QSize(1280, 800), QSize(1440, 900)}) {
+            for (double seconds : {0.0, 2.5, 7.35, 12.8, 37.95})
+                QTest::addRow("%dx%d, %g s", size.width(), size.height(), seconds) << size << seconds;
+        }
     }
 
     void backdropMatchesDirectPainting()
     {
+        QFETCH(QSize, size);
         QFETCH(double, seconds);
         // The dark twin paints with the dark theme's colours.
         if (selectedTheme() && !isDarkTheme())
@@ -318,7 +324,7 @@ private slots:
         AmbientBackground bg;
         bg.setWindowFlag(Qt::FramelessWindowHint);
         bg.setClock([&now] { return now; });
-        bg.resize(1280, 800);
+        bg.resize(size);
         bg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&bg));
         // One long step, then a second of 50 ms ones.
@@ -337,16 +343,16 @@ private slots:
         // Where animations are off, the backdrop stands in its start pose.
         const double shownSeconds = animationsEnabled() ? seconds : 0.0;
         const QImage direct = directBackdrop(bg.size(), shownSeconds);
-        const QString name = QStringLiteral("backdrop-%1s").arg(shownSeconds);
+        const QString name = QStringLiteral("backdrop-%1x%2-%3s").arg(size.width()).arg(size.height()).arg(shownSeconds);
         shown.save(ostratest::artefactDir("ostraui") + QStringLiteral("/%1-%2.png").arg(name, isDarkTheme() ? "dark" : "light"));
         direct.save(ostratest::artefactDir("ostraui") + QStringLiteral("/%1-direct-%2.png").arg(name, isDarkTheme() ? "dark" : "light"));
         const PictureDistance fromDirect = pictureDistance(shown, direct);
         QVERIFY2(fromDirect.mean < 1.0 && fromDirect.largest <= 6,
                  qPrintable(QStringLiteral("mean %1, largest %2").arg(fromDirect.mean).arg(fromDirect.largest)));
         // A new size paints everything afresh; back at the old one it shows the same.
-        bg.resize(1288, 800);
+        bg.resize(size + QSize(8, 0));
         QCoreApplication::processEvents();
-        bg.resize(1280, 800);
+        bg.resize(size);
         // Dash ends may round a step or two apart where a repaint clips the curve.
         QTRY_VERIFY2(pictureDistance(shown, onScreen()).largest <= 4, "a full repaint differs");
     }
