@@ -1,8 +1,6 @@
 #pragma once
 
-#include <QColor>
 #include <QImage>
-#include <QPainter>
 #include <QPainterPath>
 #include <QPen>
 #include <QRegion>
@@ -10,6 +8,8 @@
 
 #include <map>
 #include <vector>
+
+class QPainter;
 
 namespace ostra {
 
