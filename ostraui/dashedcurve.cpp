@@ -12,6 +12,7 @@ namespace {
 
 // Positions closer than this (in pen widths) count as one.
 constexpr double kPositionStep = 1.0 / 64;
+constexpr std::size_t kMostPositions = 64;
 
 // Source over an opaque pixel.
 inline QRgb blendOver(QRgb source, QRgb destination)
@@ -55,8 +56,12 @@ void DashedCurve::paint(QImage &image, const QRegion &area, const QTransform &tr
         position += m_period;
     const qint64 key = std::llround(position / kPositionStep) % std::max<qint64>(std::llround(m_period / kPositionStep), 1);
     auto found = m_positions.find(key);
-    if (found == m_positions.end())
+    if (found == m_positions.end()) {
+        // Offsets that never repeat would keep stroking and keeping: past a few dozen, start over.
+        if (m_positions.size() >= kMostPositions)
+            m_positions.clear();
         found = m_positions.emplace(key, stroke(image.size(), key * kPositionStep)).first;
+    }
     const Dashes &dashes = found->second;
     const int rows = int(dashes.rowStart.size()) - 1;
     for (const QRect &r : area) {
