@@ -56,6 +56,14 @@ QStringList WsSocUpdateHandler::supportedEvents() const
 
 QJsonObject WsSocUpdateHandler::handleEvent(const QString &event, const QJsonObject &)
 {
+    const QJsonObject answer = refusal(event);
+    if (!answer.isEmpty())
+        return answer;
+    return wsjson::actionReply(event, false, QStringLiteral("The updater answers this request when it has run"));
+}
+
+QJsonObject WsSocUpdateHandler::refusal(const QString &event) const
+{
     if (!supportedEvents().contains(event))
         return wsjson::errorReply(event, QStringLiteral("Unhandled event in SOC update handler"));
     // Updating or rebooting the host would take the car's channel output with it.
@@ -66,11 +74,10 @@ QJsonObject WsSocUpdateHandler::handleEvent(const QString &event, const QJsonObj
     return {};
 }
 
-void WsSocUpdateHandler::handleRequest(const QString &event, const QJsonObject &data, const WsReply &reply)
+void WsSocUpdateHandler::handleRequest(const QString &event, const QJsonObject &, const WsReply &reply)
 {
-    const QJsonObject refusal = handleEvent(event, data);
-    if (!refusal.isEmpty()) {
-        reply(refusal);
+    if (const QJsonObject answer = refusal(event); !answer.isEmpty()) {
+        reply(answer);
         return;
     }
     const bool start = event == QLatin1String("soc_update_start");

@@ -35,7 +35,8 @@ public:
     using UpdaterDone = std::function<void(const QJsonObject &reply)>;
 
     QStringList supportedEvents() const override;
-    // The answers that need no script (unknown event, refusals); empty when the script must run.
+    // The script's answers come when it has run, through handleRequest; asked for an answer at
+    // once, the handler gives only what needs no script: a refusal, or that the script answers.
     QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
     void handleRequest(const QString &event, const QJsonObject &data, const WsReply &reply) override;
 
@@ -50,6 +51,9 @@ private slots:
     void onStatusTimer();
 
 private:
+    // The answer that turns a request away without running the script (an unknown event, while
+    // transmitting, a second start); empty when the script is to answer it.
+    QJsonObject refusal(const QString &event) const;
     // The request's answer from the script's reply.
     QJsonObject answerFor(const QString &event, const QJsonObject &reply);
     void endStatusPoll(const QJsonObject &reply);

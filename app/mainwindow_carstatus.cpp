@@ -134,9 +134,7 @@ void MainWindow::updateCarPageStatus()
                         .arg(colorHex(ThemeColors::successAccent))
                   : QStringLiteral("background: transparent; border: 1.5px solid %1; border-radius: 9px;")
                         .arg(colorHex(ThemeColors::border));
-        // A new stylesheet re-polishes the badge: only when its look changes.
-        if (m_requiredBadges[i]->styleSheet() != badgeStyle)
-            m_requiredBadges[i]->setStyleSheet(badgeStyle);
+        setStyleSheetIfChanged(m_requiredBadges[i], badgeStyle);
         if (i == 2 && ok[i] && !pedalsConnected)
             m_requiredStatus[i]->setText(tr("In wheel base"));
         else

@@ -382,11 +382,9 @@ void WheelFfbDialog::updateReceiverFfbStatus()
     default:
         break;
     }
-    // Refreshed every second: restyle only when the colour changes.
     const QString style = QString::fromLatin1(RowStyle).arg(QLatin1String(colour));
     m_receiverStatus->setText(text);
-    if (m_receiverStatus->styleSheet() != style)
-        m_receiverStatus->setStyleSheet(style);
+    ostra::setStyleSheetIfChanged(m_receiverStatus, style);
 }
 
 } // namespace corvane

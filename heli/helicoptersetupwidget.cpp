@@ -80,13 +80,6 @@ int chosenDevice(const QComboBox *combo)
     return combo->currentIndex() >= 0 ? combo->currentData().toInt() : -1;
 }
 
-// Sets a dynamic style property only when it differs, so the widget is not repolished for nothing.
-void setStyleStateIfChanged(QWidget *widget, const char *property, bool value)
-{
-    if (widget->property(property).toBool() != value)
-        ostra::setStyleState(widget, property, value);
-}
-
 } // namespace
 
 HelicopterSetupWidget::HelicopterSetupWidget(CorvaneController *controller, QWidget *parent)
@@ -457,7 +450,7 @@ void HelicopterSetupWidget::updateTransmissionUi()
     if (m_connectButton) {
         m_connectButton->setText(connected ? tr("Disconnect") : tr("Connect"));
         const bool portChosen = m_portCombo && !m_portCombo->currentData().toString().isEmpty();
-        setStyleStateIfChanged(m_connectButton, "primary", !connected && (gpio || portChosen));
+        ostra::setStyleState(m_connectButton, "primary", !connected && (gpio || portChosen));
     }
     if (m_connectionPill) {
         m_connectionPill->setLevel(connected ? ostra::LevelSuccess : ostra::LevelNeutral);
@@ -475,7 +468,7 @@ void HelicopterSetupWidget::updateTransmissionUi()
         m_armButton->setVisible(m_controller->helicopterConfig().fly.arm.enabled);
         m_armButton->setEnabled(running);
         m_armButton->setText(armed ? tr("Armed \u2014 motor live") : tr("Arming: safe"));
-        setStyleStateIfChanged(m_armButton, "danger", armed);
+        ostra::setStyleState(m_armButton, "danger", armed);
         const QSignalBlocker blocker(m_armButton);
         m_armButton->setChecked(armed);
     }

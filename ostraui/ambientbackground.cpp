@@ -8,13 +8,17 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 #include <QTimer>
+#include <QWindow>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <vector>
 
 #include "ostraui/alphacolor.h"
 #include "ostraui/card.h"
 #include "ostraui/theme.h"
+#include "ostraui/tilemask.h"
 
 namespace ostra {
 
@@ -48,6 +52,22 @@ const Blob &blob(int i)
 
 // The drifting light is drawn at this fraction of the window's size and stretched.
 constexpr int kDriftScale = 8;
+// The light is brought up to date in blocks of this many small pixels each way.
+constexpr int kDriftBlock = 8;
+
+// QPainter hands a fill of 96 spans (rows of a plain fill) or more to helper threads and waits
+// for them; for the backdrop's copies and soft colours the hand-over costs more than the work. So
+// they are painted in slices below that.
+constexpr int kSliceRows = 64;
+
+// The region's rectangles, cut into slices of at most kSliceRows rows.
+template<typename Paint> void forEachSlice(const QRegion &region, Paint paint)
+{
+    for (const QRect &r : region) {
+        for (int top = r.top(); top <= r.bottom(); top += kSliceRows)
+            paint(QRect(r.left(), top, r.width(), std::min(kSliceRows, r.bottom() - top + 1)));
+    }
+}
 
 QPainterPath designCurve(const QPointF &start, const QPointF &c1, const QPointF &c2, const QPointF &mid,
                          const QPointF &c3, const QPointF &c4, const QPointF &end)
@@ -58,13 +78,59 @@ QPainterPath designCurve(const QPointF &start, const QPointF &c1, const QPointF 
     return path;
 }
 
-QPen dashedPen(const QColor &color, double width, double dash, double gap, double offset)
+// The two curves in their 1600 x 1000 design space.
+const QPainterPath &designCurve1()
+{
+    static const QPainterPath curve = designCurve({-40, 760}, {300, 640}, {520, 900}, {820, 720}, {1120, 540},
+                                                  {1300, 420}, {1660, 560});
+    return curve;
+}
+
+const QPainterPath &designCurve2()
+{
+    static const QPainterPath curve = designCurve({-40, 820}, {340, 700}, {560, 960}, {860, 780}, {1160, 600},
+                                                  {1320, 500}, {1660, 640});
+    return curve;
+}
+
+QPen dashedPen(const QColor &color, double width, double dash, double gap)
 {
     QPen pen(color, width);
     pen.setCapStyle(Qt::FlatCap);
     pen.setDashPattern({dash, gap});
-    pen.setDashOffset(offset);
     return pen;
+}
+
+// The backdrop shows only where no card covers it: a card's fill is opaque but for its rounded
+// corners, unless it or a widget around it is see-through (dimmed, or a page fading in). Takes
+// the insides of the cards shown on `widget` out of `region`, in `top`'s coordinates; hidden
+// pages and other windows are not looked into.
+void removeCardInsides(const QWidget *top, const QWidget *widget, QRegion &region)
+{
+    for (const QObject *child : widget->children()) {
+        if (region.isEmpty())
+            return;
+        if (!child->isWidgetType())
+            continue;
+        const auto *w = static_cast<const QWidget *>(child);
+        if (w->isHidden() || w->isWindow() || w->graphicsEffect())
+            continue;
+        if (const auto *card = qobject_cast<const Card *>(w); card && !card->isDimmed()) {
+            const QRect r = card->rect();
+            const int corner = Card::cornerRadius;
+            QRegion inside = QRegion(r.adjusted(corner, 0, -corner, 0)) + QRegion(r.adjusted(0, corner, 0, -corner));
+            inside &= card->visibleRegion();
+            region -= inside.translated(card->mapTo(top, QPoint()));
+        }
+        removeCardInsides(top, w, region);
+    }
+}
+
+// Whether two colours differ by more than a step of 1/255 in some channel.
+inline bool apart(QRgb a, QRgb b)
+{
+    return a != b
+        && (std::abs(qRed(a) - qRed(b)) > 1 || std::abs(qGreen(a) - qGreen(b)) > 1 || std::abs(qBlue(a) - qBlue(b)) > 1);
 }
 
 } // namespace
@@ -72,7 +138,10 @@ QPen dashedPen(const QColor &color, double width, double dash, double gap, doubl
 AmbientBackground::AmbientBackground(QWidget *parent)
     : QWidget(parent)
     , m_timer(new QTimer(this))
-    , m_startMs(QDateTime::currentMSecsSinceEpoch())
+    , m_clock(&QDateTime::currentMSecsSinceEpoch)
+    , m_startMs(m_clock())
+    , m_curve1(designCurve1(), dashedPen(QColor(0x9F, 0xC4, 0xE3), 1.4, 4.285714285714286, 10), 0.9)
+    , m_curve2(designCurve2(), dashedPen(QColor(0xBC, 0xD0, 0xE2), 1.2, 1.6666666666666667, 15), 0.9)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     m_timer->setInterval(50);
@@ -95,8 +164,14 @@ void AmbientBackground::setDriftHeld(bool held)
     m_held = held;
     // Let go, the drift goes on from the pose it was held in.
     if (!held)
-        m_startMs = QDateTime::currentMSecsSinceEpoch() - qint64(m_phase * 1000.0);
+        m_startMs = m_clock() - qint64(m_phase * 1000.0);
     updateAnimationState();
+}
+
+void AmbientBackground::setClock(std::function<qint64()> clock)
+{
+    m_clock = std::move(clock);
+    m_startMs = m_clock();
 }
 
 void AmbientBackground::updateAnimationState()
@@ -114,33 +189,38 @@ double AmbientBackground::shownPhase() const
 
 void AmbientBackground::onTick()
 {
-    if (window()->isMinimized())
+    // Nobody sees a minimised or unmapped window: its steps are skipped, and the first one
+    // after it shows again catches up.
+    const QWindow *shown = window()->windowHandle();
+    if (window()->isMinimized() || !shown || !shown->isExposed())
         return;
-    m_phase = double(QDateTime::currentMSecsSinceEpoch() - m_startMs) / 1000.0;
-    update(changedRegion());
+    m_phase = double(m_clock() - m_startMs) / 1000.0;
+    const double t = shownPhase();
+    if (t == m_driftPhase)
+        return;
+    if (m_drift.isNull() || m_drift.size() != driftSize()) {
+        update();
+        return;
+    }
+    renderDrift(t, m_nextDrift);
+    if (m_curveTilesSize != size()) {
+        m_curveTilesSize = size();
+        m_curveTiles.reset(size());
+        markCurves(m_curveTiles);
+    }
+    // The dashes run on at every step; the light changes where the small picture does.
+    m_changed = m_curveTiles;
+    takeDriftChanges(m_nextDrift, m_changed);
+    m_driftPhase = t;
+    const QRegion changed = m_changed.region();
+    m_backdropValid -= changed;
+    update(uncovered(changed));
 }
 
-QRegion AmbientBackground::changedRegion() const
+QRegion AmbientBackground::uncovered(const QRegion &changed) const
 {
-    // The backdrop changes everywhere, but it shows only where no card covers it: a card's
-    // fill is opaque but for its rounded corners, unless it or a page around it is see-through
-    // (dimmed, or fading in). Leaving those insides out spares repainting everything on them.
-    QRegion region(rect());
-    const QList<Card *> cards = findChildren<Card *>();
-    for (Card *card : cards) {
-        if (!card->isVisible() || card->isDimmed())
-            continue;
-        bool seeThrough = false;
-        for (QWidget *w = card; w && w != this && !seeThrough; w = w->parentWidget())
-            seeThrough = w->graphicsEffect() != nullptr;
-        if (seeThrough)
-            continue;
-        const QRect r = card->rect();
-        const int corner = Card::cornerRadius;
-        QRegion inside = QRegion(r.adjusted(corner, 0, -corner, 0)) + QRegion(r.adjusted(0, corner, 0, -corner));
-        inside &= card->visibleRegion();
-        region -= inside.translated(card->mapTo(this, QPoint()));
-    }
+    QRegion region = changed;
+    removeCardInsides(this, this, region);
     return region;
 }
 
@@ -159,48 +239,115 @@ void AmbientBackground::hideEvent(QHideEvent *event)
 void AmbientBackground::paintEvent(QPaintEvent *event)
 {
     const double t = shownPhase();
-    if (m_backdrop.size() != size() || m_backdropPhase != t) {
-        if (m_backdrop.size() != size())
-            m_backdrop = QImage(size(), QImage::Format_RGB32);
-        m_backdropPhase = t;
+    if (m_backdrop.size() != size()) {
+        m_backdrop = QImage(size(), QImage::Format_RGB32);
+        m_backdropValid = QRegion();
+    }
+    // A step brings the drift up to date itself; anything else that moves it (a new size, reduced
+    // motion going back to the start pose) redraws it whole.
+    if (m_driftPhase != t || m_drift.size() != driftSize()) {
+        renderDrift(t, m_drift);
+        m_driftPhase = t;
         m_backdropValid = QRegion();
     }
     // Draw into the kept backdrop only what this repaint needs and it does not hold yet.
     const QRegion missing = event->region() - m_backdropValid;
     if (!missing.isEmpty()) {
         QPainter b(&m_backdrop);
-        b.setClipRegion(missing);
         b.setRenderHint(QPainter::SmoothPixmapTransform);
-        b.drawImage(rect(), driftImage(t));
-        b.setRenderHint(QPainter::Antialiasing);
-        paintCurves(b, t);
+        forEachSlice(missing, [&b, this](const QRect &slice) {
+            b.setClipRect(slice);
+            b.drawImage(rect(), m_drift);
+        });
+        b.end();
+        paintCurves(missing, t);
         m_backdropValid += missing;
     }
     QPainter p(this);
-    for (const QRect &r : event->region())
-        p.drawImage(r.topLeft(), m_backdrop, r);
+    forEachSlice(event->region(), [&p, this](const QRect &slice) { p.drawImage(slice.topLeft(), m_backdrop, slice); });
 }
 
-const QImage &AmbientBackground::driftImage(double t)
+QSize AmbientBackground::driftSize() const
 {
-    const QSize size(std::max((width() + kDriftScale - 1) / kDriftScale, 1),
-                     std::max((height() + kDriftScale - 1) / kDriftScale, 1));
-    if (m_drift.size() == size && m_driftPhase == t)
-        return m_drift;
-    if (m_drift.size() != size)
-        m_drift = QImage(size, QImage::Format_RGB32);
-    m_driftPhase = t;
-    m_drift.fill(ThemeColors::windowBg);
-    QPainter p(&m_drift);
-    p.setRenderHint(QPainter::Antialiasing);
-    // Drawn in window coordinates onto the small image, which paintEvent stretches back.
-    p.scale(double(size.width()) / std::max(width(), 1), double(size.height()) / std::max(height(), 1));
+    return QSize(std::max((width() + kDriftScale - 1) / kDriftScale, 1),
+                 std::max((height() + kDriftScale - 1) / kDriftScale, 1));
+}
+
+void AmbientBackground::renderDrift(double t, QImage &drift) const
+{
+    const QSize size = driftSize();
+    if (drift.size() != size)
+        drift = QImage(size, QImage::Format_RGB32);
+    drift.fill(ThemeColors::windowBg);
+    // No antialiasing: the light fades to nothing at its edge, so its outline shows no steps.
+    QPainter p(&drift);
     const double w = width();
     const double h = height();
-    paintBlob(p, 0, QPointF(w + 140 - 620, -180), t);
-    paintBlob(p, 1, QPointF(180, h + 220 - 520), t);
-    paintBlob(p, 2, QPointF(w - 0.22 * w - 380, h - 0.08 * h - 380), t);
-    return m_drift;
+    forEachSlice(QRegion(drift.rect()), [&](const QRect &slice) {
+        p.setClipRect(slice);
+        p.save();
+        // Drawn in window coordinates onto the small image, which paintEvent stretches back.
+        p.scale(double(size.width()) / std::max(width(), 1), double(size.height()) / std::max(height(), 1));
+        paintBlob(p, 0, QPointF(w + 140 - 620, -180), t);
+        paintBlob(p, 1, QPointF(180, h + 220 - 520), t);
+        paintBlob(p, 2, QPointF(w - 0.22 * w - 380, h - 0.08 * h - 380), t);
+        p.restore();
+    });
+}
+
+void AmbientBackground::takeDriftChanges(const QImage &next, TileMask &tiles)
+{
+    // The shown light is brought up to date a block of small pixels at a time, once one of them
+    // has moved more than a step of 1/255 away, a difference no eye tells apart: while the light
+    // drifts slowly each part of it is repainted every few steps instead of at every one. A
+    // window pixel is stretched from the two nearest small pixels each way, so a block changes
+    // the window a small pixel beyond its edges as well.
+    const double cellWidth = double(width()) / next.width();
+    const double cellHeight = double(height()) / next.height();
+    for (int top = 0; top < next.height(); top += kDriftBlock) {
+        const int bottom = std::min(top + kDriftBlock, next.height());
+        for (int left = 0; left < next.width(); left += kDriftBlock) {
+            const int right = std::min(left + kDriftBlock, next.width());
+            bool due = false;
+            for (int y = top; y < bottom && !due; ++y) {
+                const auto *shown = reinterpret_cast<const QRgb *>(m_drift.constScanLine(y));
+                const auto *target = reinterpret_cast<const QRgb *>(next.constScanLine(y));
+                for (int x = left; x < right && !due; ++x)
+                    due = apart(shown[x], target[x]);
+            }
+            if (!due)
+                continue;
+            for (int y = top; y < bottom; ++y)
+                std::copy_n(reinterpret_cast<const QRgb *>(next.constScanLine(y)) + left, right - left,
+                            reinterpret_cast<QRgb *>(m_drift.scanLine(y)) + left);
+            tiles.mark(QRectF((left - 1) * cellWidth, (top - 1) * cellHeight, (right - left + 2) * cellWidth,
+                              (bottom - top + 2) * cellHeight));
+        }
+    }
+}
+
+void AmbientBackground::markCurves(TileMask &tiles) const
+{
+    const double sx = width() / 1600.0;
+    const double sy = height() / 1000.0;
+    // Half the widest pen under the window's scale, with room for antialiasing and flattening.
+    const double margin = 0.7 * std::max(sx, sy) + 2;
+    const QTransform scale = QTransform::fromScale(sx, sy);
+    for (const QPainterPath *curve : {&designCurve1(), &designCurve2()}) {
+        for (const QPolygonF &line : curve->toSubpathPolygons(scale)) {
+            for (int i = 0; i + 1 < line.size(); ++i) {
+                // Short pieces keep the tiles close to the curve where it runs at a slant.
+                const QPointF a = line[i];
+                const QPointF b = line[i + 1];
+                const int pieces = std::max(1, int(std::ceil(QLineF(a, b).length() / 8.0)));
+                for (int k = 0; k < pieces; ++k) {
+                    const QPointF p0 = a + (b - a) * (double(k) / pieces);
+                    const QPointF p1 = a + (b - a) * (double(k + 1) / pieces);
+                    tiles.mark(QRectF(p0, p1).normalized().adjusted(-margin, -margin, margin, margin));
+                }
+            }
+        }
+    }
 }
 
 void AmbientBackground::paintBlob(QPainter &p, int index, const QPointF &topLeft, double t) const
@@ -233,30 +380,14 @@ void AmbientBackground::paintBlob(QPainter &p, int index, const QPointF &topLeft
     p.drawEllipse(centre, radius, radius);
 }
 
-void AmbientBackground::paintCurves(QPainter &p, double t) const
+void AmbientBackground::paintCurves(const QRegion &area, double t)
 {
-    static const QPainterPath curve1 = designCurve({-40, 760}, {300, 640}, {520, 900}, {820, 720},
-                                                   {1120, 540}, {1300, 420}, {1660, 560});
-    static const QPainterPath curve2 = designCurve({-40, 820}, {340, 700}, {560, 960}, {860, 780},
-                                                   {1160, 600}, {1320, 500}, {1660, 640});
-    // Stroking the dashes costs the same however little of them a repaint shows: skip it
-    // where they cannot show.
-    static const QRectF band = curve1.controlPointRect().united(curve2.controlPointRect());
-    const QRectF shown(band.left() * width() / 1600.0 - 2, band.top() * height() / 1000.0 - 2,
-                       band.width() * width() / 1600.0 + 4, band.height() * height() / 1000.0 + 4);
-    if (!p.clipRegion().boundingRect().intersects(shown.toAlignedRect()))
-        return;
-    p.save();
-    p.scale(width() / 1600.0, height() / 1000.0);
-    p.setOpacity(0.9);
-    p.setBrush(Qt::NoBrush);
-    p.setPen(dashedPen(QColor(0x9F, 0xC4, 0xE3), 1.4, 4.285714285714286, 10,
-                       (std::fmod(t, 40) / 40 * 2400) / 1.4));
-    p.drawPath(curve1);
-    p.setPen(dashedPen(QColor(0xBC, 0xD0, 0xE2), 1.2, 1.6666666666666667, 15,
-                       (-std::fmod(t, 60) / 60 * 2400) / 1.2));
-    p.drawPath(curve2);
-    p.restore();
+    // The dashes step with the 50 ms timer, so they take only the few positions their pattern
+    // repeats in, each stroked once.
+    const double step = std::round(t * 20) / 20;
+    const QTransform scale = QTransform::fromScale(width() / 1600.0, height() / 1000.0);
+    m_curve1.paint(m_backdrop, area, scale, (std::fmod(step, 40) / 40 * 2400) / 1.4);
+    m_curve2.paint(m_backdrop, area, scale, (-std::fmod(step, 60) / 60 * 2400) / 1.2);
 }
 
 } // namespace ostra

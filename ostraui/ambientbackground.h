@@ -4,6 +4,11 @@
 #include <QRegion>
 #include <QWidget>
 
+#include <functional>
+
+#include "ostraui/dashedcurve.h"
+#include "ostraui/tilemask.h"
+
 class QTimer;
 
 namespace ostra {
@@ -19,11 +24,15 @@ public:
     bool isAnimating() const;
 
     // Holds the drift where it stands, as reduced motion would but without going back to the
-    // start pose, and lets it go on from there. Each drift step repaints the whole window, so
-    // the main window holds it while transmitting, when the GUI thread's time belongs to the
-    // channel frames.
+    // start pose, and lets it go on from there. Each drift step repaints what the light and the
+    // curves change with all the widgets over it, so the main window holds it while
+    // transmitting, when the GUI thread's time belongs to the channel frames.
     void setDriftHeld(bool held);
     bool isDriftHeld() const { return m_held; }
+
+    // Milliseconds since the epoch unless a test drives the drift with a clock of its own; the
+    // drift starts over from the clock's present reading.
+    void setClock(std::function<qint64()> clock);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -38,23 +47,37 @@ private:
     void updateAnimationState();
     double shownPhase() const;
     void paintBlob(QPainter &p, int index, const QPointF &topLeft, double t) const;
-    void paintCurves(QPainter &p, double t) const;
-    const QImage &driftImage(double t);
-    QRegion changedRegion() const;
+    void paintCurves(const QRegion &area, double t);
+    QSize driftSize() const;
+    void renderDrift(double t, QImage &drift) const;
+    void takeDriftChanges(const QImage &next, TileMask &tiles);
+    void markCurves(TileMask &tiles) const;
+    QRegion uncovered(const QRegion &region) const;
 
     QTimer *m_timer;
+    std::function<qint64()> m_clock;
     qint64 m_startMs;
     double m_phase = 0.0;
     bool m_held = false;
     // The fill and the drifting light at a fraction of the size, stretched smoothly to the
     // window: the light is soft, so it looks the same and costs a fraction of painting it.
+    // It is the light the window shows; a step draws the next one and takes from it only what
+    // has moved visibly, repainting just there.
     QImage m_drift;
+    QImage m_nextDrift;
     double m_driftPhase = -1.0;
-    // The whole backdrop at full size for the shown phase, and the part of it drawn so far:
+    // The whole backdrop at full size for the shown drift, and the part of it drawn so far:
     // the many small repaints of the widgets on it (meters, pulses, a map fix) copy from it.
     QImage m_backdrop;
     QRegion m_backdropValid;
-    double m_backdropPhase = -1.0;
+    // The two dashed curves, and where they run at the current size: their dashes move at
+    // every step.
+    DashedCurve m_curve1;
+    DashedCurve m_curve2;
+    TileMask m_curveTiles;
+    QSize m_curveTilesSize;
+    // What the current step changes.
+    TileMask m_changed;
 };
 
 } // namespace ostra

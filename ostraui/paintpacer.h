@@ -19,7 +19,6 @@ class PaintPacer : public QObject
 public:
     PaintPacer(QWidget *window, int intervalMs);
 
-    bool isActive() const { return m_active; }
     // Inactive, repaints run as soon as they are due; going inactive runs a held one at once.
     void setActive(bool active);
     // The job has done a step: a held repaint may run now, when the interval has passed.

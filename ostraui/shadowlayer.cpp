@@ -97,7 +97,7 @@ void ShadowLayer::paintEvent(QPaintEvent *event)
     m_painted = cards;
     for (const Shaded &shaded : std::as_const(m_painted)) {
         // The widest shadow (a hovered card's) reaches this far around the card.
-        if (!shaded.geometry.adjusted(-kShadowReach, -kShadowReach, kShadowReach, kShadowReach + 24).intersects(event->rect()))
+        if (!event->region().intersects(shaded.geometry.adjusted(-kShadowReach, -kShadowReach, kShadowReach, kShadowReach + 24)))
             continue;
         const Card *card = shaded.card;
         const QRectF shape = shaded.geometry;

@@ -405,12 +405,19 @@ QFont monoFont(double px, int weight)
 
 void setStyleState(QWidget *widget, const char *property, const QVariant &value)
 {
-    if (!widget)
+    if (!widget || widget->property(property) == value)
         return;
     widget->setProperty(property, value);
     widget->style()->unpolish(widget);
     widget->style()->polish(widget);
     widget->update();
+}
+
+void setStyleSheetIfChanged(QWidget *widget, const QString &sheet)
+{
+    if (!widget || widget->styleSheet() == sheet || widget->styleSheet() == remapColors(sheet))
+        return;
+    widget->setStyleSheet(sheet);
 }
 
 QString colorHex(const QColor &color)

@@ -122,7 +122,12 @@ void driveLoop(QVariantAnimation *&animation, QWidget *owner, bool run, int dura
 QFont uiFont(double px, int weight);
 QFont monoFont(double px, int weight);
 
+// Restyling only on a real change: a new state or sheet re-polishes the widget and all it holds,
+// and pages set theirs on every refresh. setStyleState sets a dynamic property the style sheet
+// styles by; setStyleSheetIfChanged the widget's own sheet, where the dark theme's rewrite of a
+// sheet counts as that sheet.
 void setStyleState(QWidget *widget, const char *property, const QVariant &value);
+void setStyleSheetIfChanged(QWidget *widget, const QString &sheet);
 QString colorHex(const QColor &color);
 
 QPushButton *makeButton(const QString &text, bool primary = false, QWidget *parent = nullptr);

@@ -5,17 +5,6 @@
 
 namespace ostra {
 
-namespace {
-
-// A re-polish restyles the whole button: only for a state it does not show yet.
-void showStyleState(QWidget *button, const QString &state)
-{
-    if (button->property("txState").toString() != state)
-        setStyleState(button, "txState", state);
-}
-
-} // namespace
-
 TxButton::TxButton(QWidget *parent)
     : QPushButton(parent)
     , m_dot(new Dot(this, 8))
@@ -34,14 +23,14 @@ void TxButton::setState(int state)
     case TxGo:
         setText(tr("Start transmission"));
         setEnabled(state == TxGo);
-        showStyleState(this, state == TxGo ? QStringLiteral("go") : QStringLiteral("locked"));
+        setStyleState(this, "txState", state == TxGo ? QStringLiteral("go") : QStringLiteral("locked"));
         m_dot->setPulsing(false);
         m_dot->hide();
         break;
     case TxStop:
         setText(QStringLiteral("     ") + tr("Stop transmission"));
         setEnabled(true);
-        showStyleState(this, QStringLiteral("stop"));
+        setStyleState(this, "txState", QStringLiteral("stop"));
         m_dot->show();
         m_dot->setPulsing(true, 1200);
         break;

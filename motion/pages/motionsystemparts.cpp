@@ -15,12 +15,6 @@ QSlider *innerSlider(ostra::SliderRow *row)
     return row->findChild<QSlider *>();
 }
 
-void setStyleSheetIfChanged(QWidget *widget, const QString &sheet)
-{
-    if (widget->styleSheet() != sheet)
-        widget->setStyleSheet(sheet);
-}
-
 void setEnabledWithCursor(QWidget *widget, bool enabled)
 {
     widget->setEnabled(enabled);

@@ -15,7 +15,6 @@ namespace corvane::motionsystem {
 
 extern const QString Ready;
 QSlider *innerSlider(ostra::SliderRow *row);
-void setStyleSheetIfChanged(QWidget *widget, const QString &sheet);
 void setEnabledWithCursor(QWidget *widget, bool enabled);
 QLabel *makeMutedText(const QString &text, QWidget *parent);
 ostra::SliderRow *makeNamedRow(const QString &label, int minimum, int maximum, int value, const char *name,

@@ -258,7 +258,7 @@ void MotionSystemWidget::refreshConnectionState()
     m_homeButton->setText(QStringLiteral("    ") + (homing ? tr("Homing\u2026") : tr("Auto home")));
     const bool calibrating = connected && state == QLatin1String("calibrate");
     m_calibrationDot->setColor(calibrating ? ostra::levelAccentColor(ostra::LevelInfo) : QColor(Qt::transparent));
-    setStyleSheetIfChanged(m_calibrationButton,
+    ostra::setStyleSheetIfChanged(m_calibrationButton,
                            calibrating ? QStringLiteral("QPushButton { background: %1; border-color: %2; }")
                                              .arg(ostra::colorHex(ostra::levelColor(ostra::LevelInfo)),
                                                   ostra::colorHex(ostra::levelAccentColor(ostra::LevelInfo)))

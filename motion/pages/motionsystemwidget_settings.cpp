@@ -230,10 +230,10 @@ void MotionSystemWidget::refreshSaveState()
     m_revertButton->setEnabled(dirty);
     if (dirty) {
         m_saveStatus->setText(m_controller->isConnected() ? tr("Unsaved changes") : tr("Unsaved \u2014 applies on connect"));
-        setStyleSheetIfChanged(m_saveStatus, QStringLiteral("color: %1;").arg(ostra::colorHex(ostra::levelTextColor(ostra::LevelWarning))));
+        ostra::setStyleSheetIfChanged(m_saveStatus, QStringLiteral("color: %1;").arg(ostra::colorHex(ostra::levelTextColor(ostra::LevelWarning))));
     } else {
         m_saveStatus->setText(tr("All changes saved"));
-        setStyleSheetIfChanged(m_saveStatus, QStringLiteral("color: %1;").arg(ostra::colorHex(ostra::ThemeColors::textMuted)));
+        ostra::setStyleSheetIfChanged(m_saveStatus, QStringLiteral("color: %1;").arg(ostra::colorHex(ostra::ThemeColors::textMuted)));
     }
 }
 

@@ -94,7 +94,7 @@ void RaceCarCard::refresh(int index)
     if (!station)
         return;
     m_number->setText(carNumberText(index));
-    updateStyleSheet(m_number, QStringLiteral("color: %1; background: transparent;").arg(ostra::colorHex(carPalette(index))));
+    ostra::setStyleSheetIfChanged(m_number, QStringLiteral("color: %1; background: transparent;").arg(ostra::colorHex(carPalette(index))));
     m_name->setText(station->name);
     const QString driver = m_control->driverName(m_stationId);
     m_subline->setText(driver.isEmpty() ? station->host : driver);
@@ -112,12 +112,12 @@ void RaceCarCard::refresh(int index)
     const int cap = own && all ? std::min(own, all) : (own ? own : all);
 
     m_gear->setText(liveShown ? gearText(station->live.value(QStringLiteral("gear")).toInt()) : noValueText());
-    updateStyleSheet(m_gear, QStringLiteral("color: %1;").arg(stopped ? QStringLiteral("#C81F24") : QStringLiteral("#0F1720")));
+    ostra::setStyleSheetIfChanged(m_gear, QStringLiteral("color: %1;").arg(stopped ? QStringLiteral("#C81F24") : QStringLiteral("#0F1720")));
 
     m_capButton->setVisible(supported);
     m_capButton->setText(tr("Cap %1 \u25BE").arg(capText(cap)));
     m_capButton->setProperty("danger", false);
-    updateStyleSheet(m_capButton, cap ? QStringLiteral("QPushButton { color: #B06F00; background: #FDF1DC; border-color: #B06F00; }")
+    ostra::setStyleSheetIfChanged(m_capButton, cap ? QStringLiteral("QPushButton { color: #B06F00; background: #FDF1DC; border-color: #B06F00; }")
                               : QString());
 
     const double throttle = station->live.value(QStringLiteral("throttle")).toDouble(0);

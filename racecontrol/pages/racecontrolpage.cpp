@@ -214,11 +214,11 @@ void RaceControlPage::refresh()
     m_safetyPill->setPulsing(safetyOn);
 
     m_stopAllButton->setEnabled(running + stopped >= 1);
-    updateStyleState(m_stopAllButton, "txState", running + stopped >= 1 ? QStringLiteral("stop") : QStringLiteral("locked"));
+    ostra::setStyleState(m_stopAllButton, "txState", running + stopped >= 1 ? QStringLiteral("stop") : QStringLiteral("locked"));
     const bool confirming = m_resumeConfirmTimer->isActive();
     m_resumeAllButton->setEnabled(stopped >= 1);
     m_resumeAllButton->setText(confirming ? tr("Click again to resume") : tr("Resume all"));
-    updateStyleState(m_resumeAllButton, "txState", confirming && stopped >= 1 ? QStringLiteral("go") : QString());
+    ostra::setStyleState(m_resumeAllButton, "txState", confirming && stopped >= 1 ? QStringLiteral("go") : QString());
 }
 
 void RaceControlPage::rebuildCards()

@@ -46,21 +46,7 @@ void applyStopButtonState(QPushButton *button, const RaceStation &station, const
         state = QStringLiteral("stop");
     }
     button->setText(text);
-    updateStyleState(button, "txState", state);
-}
-
-void updateStyleState(QWidget *widget, const char *property, const QString &value)
-{
-    // Re-polishing is not free: only on a real change.
-    if (widget->property(property).toString() != value)
-        ostra::setStyleState(widget, property, value);
-}
-
-void updateStyleSheet(QWidget *widget, const QString &sheet)
-{
-    // The dark theme stores the sheet with its colours rewritten.
-    if (widget->styleSheet() != ostra::remapColors(sheet))
-        widget->setStyleSheet(sheet);
+    ostra::setStyleState(button, "txState", state);
 }
 
 void toggleStationStop(RaceControl *control, const QString &stationId)

@@ -53,10 +53,6 @@ int percentOf(double fraction);
 QJsonObject capCommandData(int percent);
 // Releases a stopped car, stops a running one; nothing when the station is gone.
 void toggleStationStop(RaceControl *control, const QString &stationId);
-// setStyleState, only when the value changes: pages restyle their buttons ten times a second.
-void updateStyleState(QWidget *widget, const char *property, const QString &value);
-// setStyleSheet, only when the sheet changes.
-void updateStyleSheet(QWidget *widget, const QString &sheet);
 
 // After the dialog chrome: the window never shrinks below what its content needs, and the content
 // keeps the dialog's minimum width.

@@ -129,16 +129,14 @@ private slots:
         QCOMPARE(status(), QJsonObject({ { "state", "idle" }, { "device", device } }));
     }
 
-    // The app and the API tell one version, the project's (CMakeLists.txt project()).
+    // The API tells the program's version, written out here: a test that took it from where the
+    // program does could not catch a wrong one.
     void appVersion()
     {
-        const QStringList parts = QStringLiteral(OSTRA_PROJECT_VERSION).split('.');
-        QCOMPARE(parts.size(), 3);
         const QJsonObject reply = m_api->request("get_app_version");
         QCOMPARE(reply.value("event").toString(), QStringLiteral("get_app_version"));
         QCOMPARE(reply.value("data").toObject(),
-                 QJsonObject({ { "version", OSTRA_PROJECT_VERSION }, { "versionMajor", parts[0].toInt() },
-                               { "versionMinor", parts[1].toInt() }, { "versionPatch", parts[2].toInt() } }));
+                 QJsonObject({ { "version", "1.3.5" }, { "versionMajor", 1 }, { "versionMinor", 3 }, { "versionPatch", 5 } }));
     }
 
     // The mobile app's whole transmitter update, against the board, its drive and the published files.

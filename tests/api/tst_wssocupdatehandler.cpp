@@ -259,6 +259,32 @@ private slots:
     // Polls and script time-outs are counted in seconds: a coarse timer would move them by 5 %.
     void statusPollIsPrecise() { QCOMPARE(statusTimer()->timerType(), Qt::PreciseTimer); }
 
+    // Asked for an answer at once, the handler never hands back an empty one and runs no script.
+    void answersAtOnce_data()
+    {
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<bool>("updating");
+        QTest::addColumn<QJsonObject>("reply");
+        QTest::newRow("unknown event") << "soc_update_now" << false
+            << json(R"({"event":"error","source":"soc_update_now","message":"Unhandled event in SOC update handler"})");
+        QTest::newRow("check") << "soc_update_check" << false
+            << json(R"({"event":"soc_update_check","success":false,"message":"The updater answers this request when it has run"})");
+        QTest::newRow("second start") << "soc_update_start" << true
+            << json(R"({"event":"soc_update_start","success":false,"message":"An update is already in progress"})");
+    }
+
+    void answersAtOnce()
+    {
+        QFETCH(QString, event);
+        QFETCH(bool, updating);
+        QFETCH(QJsonObject, reply);
+        if (updating)
+            QCOMPARE(startUpdate().value("success").toBool(), true);
+        const int runs = int(calls().size());
+        QCOMPARE(m_handler->handleEvent(event, {}), reply);
+        QCOMPARE(int(calls().size()), runs);
+    }
+
     void refusedWhileTransmitting()
     {
         QVERIFY(m_api->rig.startCar());

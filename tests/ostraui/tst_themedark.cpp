@@ -105,6 +105,58 @@ private slots:
         QVERIFY(image.pixelColor(bubble.width() / 2, bubble.height() / 2).lightness() < 40);
     }
 
+    // Pages set a widget's sheet or state on every refresh: only a change restyles and repaints
+    // it, also where the dark theme has rewritten the sheet or the widget keeps its colours.
+    void restyleOnlyOnChange_data()
+    {
+        QTest::addColumn<bool>("sheet"); // a style sheet, else the state "primary"
+        QTest::addColumn<QVariant>("first");
+        QTest::addColumn<QVariant>("second");
+        QTest::addColumn<bool>("keepColors");
+        QTest::addColumn<bool>("restyled");
+        const QVariant ink = QStringLiteral("color: #0F1720;");
+        QTest::newRow("same sheet, rewritten dark") << true << ink << ink << false << false;
+        QTest::newRow("same sheet, colours kept") << true << ink << ink << true << false;
+        QTest::newRow("another sheet") << true << ink << QVariant(QStringLiteral("color: #C81F24;")) << false << true;
+        QTest::newRow("same state") << false << QVariant(true) << QVariant(true) << false << false;
+        QTest::newRow("another state") << false << QVariant(true) << QVariant(false) << false << true;
+    }
+
+    void restyleOnlyOnChange()
+    {
+        QFETCH(bool, sheet);
+        QFETCH(QVariant, first);
+        QFETCH(QVariant, second);
+        QFETCH(bool, keepColors);
+        QFETCH(bool, restyled);
+        struct PaintCounter : QObject
+        {
+            int paints = 0;
+            bool eventFilter(QObject *, QEvent *event) override
+            {
+                paints += event->type() == QEvent::Paint ? 1 : 0;
+                return false;
+            }
+        } counter;
+        QWidget container;
+        container.setProperty("ostraKeepColors", keepColors);
+        auto *label = new QLabel(QStringLiteral("Status"), &container);
+        label->installEventFilter(&counter);
+        container.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&container));
+        const auto apply = [&](const QVariant &value) {
+            if (sheet)
+                setStyleSheetIfChanged(label, value.toString());
+            else
+                setStyleState(label, "primary", value);
+            QCoreApplication::processEvents();
+        };
+        apply(first);
+        const int paints = counter.paints;
+        apply(second);
+        QCOMPARE(counter.paints > paints, restyled);
+    }
+
     void keepColorsContainer()
     {
         QWidget container;

@@ -1,0 +1,124 @@
+#include "ostraui/dashedcurve.h"
+
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+namespace ostra {
+
+namespace {
+
+// Positions closer than this (in pen widths) count as one.
+constexpr double kPositionStep = 1.0 / 64;
+constexpr std::size_t kMostPositions = 64;
+
+// Source over an opaque pixel.
+inline QRgb blendOver(QRgb source, QRgb destination)
+{
+    const quint32 keep = 255 - qAlpha(source);
+    quint32 redBlue = (destination & 0xff00ffu) * keep;
+    redBlue = ((redBlue + ((redBlue >> 8) & 0xff00ffu) + 0x800080u) >> 8) & 0xff00ffu;
+    quint32 green = ((destination >> 8) & 0xffu) * keep;
+    green = ((green + (green >> 8) + 0x80u) >> 8) & 0xffu;
+    return 0xff000000u | ((source & 0xffffffu) + (redBlue | (green << 8)));
+}
+
+} // namespace
+
+DashedCurve::DashedCurve(const QPainterPath &path, const QPen &pen, double opacity)
+    : m_path(path)
+    , m_pen(pen)
+    , m_opacity(opacity)
+{
+    const QList<qreal> pattern = pen.dashPattern();
+    m_period = std::accumulate(pattern.begin(), pattern.end(), 0.0);
+}
+
+void DashedCurve::paint(QImage &image, const QRegion &area, const QTransform &transform, double offset)
+{
+    // A pen no wider than a device pixel QPainter draws as a hairline, cheaply, and it takes such
+    // a pen's dash offset in pixels: that one is drawn as it comes.
+    if (m_pen.widthF() * std::max(std::abs(transform.m11()), std::abs(transform.m22())) <= 1) {
+        QPainter p(&image);
+        p.setClipRegion(area);
+        draw(p, transform, offset);
+        return;
+    }
+    if (transform != m_transform || image.size() != m_imageSize) {
+        m_transform = transform;
+        m_imageSize = image.size();
+        m_positions.clear();
+    }
+    double position = m_period > 0 ? std::fmod(offset, m_period) : 0.0;
+    if (position < 0)
+        position += m_period;
+    const qint64 key = std::llround(position / kPositionStep) % std::max<qint64>(std::llround(m_period / kPositionStep), 1);
+    auto found = m_positions.find(key);
+    if (found == m_positions.end()) {
+        // Offsets that never repeat would keep stroking and keeping: past a few dozen, start over.
+        if (m_positions.size() >= kMostPositions)
+            m_positions.clear();
+        found = m_positions.emplace(key, stroke(image.size(), key * kPositionStep)).first;
+    }
+    const Dashes &dashes = found->second;
+    const int rows = int(dashes.rowStart.size()) - 1;
+    for (const QRect &r : area) {
+        const int first = std::max(r.top(), dashes.top);
+        const int last = std::min(r.bottom(), dashes.top + rows - 1);
+        for (int y = first; y <= last; ++y) {
+            const auto begin = dashes.pixels.begin() + std::ptrdiff_t(dashes.rowStart[std::size_t(y - dashes.top)]);
+            const auto end = dashes.pixels.begin() + std::ptrdiff_t(dashes.rowStart[std::size_t(y - dashes.top + 1)]);
+            auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+            for (auto p = std::lower_bound(begin, end, r.left(), [](const Pixel &pixel, int x) { return pixel.x < x; });
+                 p != end && p->x <= r.right(); ++p)
+                line[p->x] = blendOver(p->color, line[p->x]);
+        }
+    }
+}
+
+void DashedCurve::draw(QPainter &p, const QTransform &transform, double offset) const
+{
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setTransform(transform, true);
+    p.setOpacity(m_opacity);
+    p.setBrush(Qt::NoBrush);
+    QPen pen = m_pen;
+    pen.setDashOffset(offset);
+    p.setPen(pen);
+    p.drawPath(m_path);
+}
+
+DashedCurve::Dashes DashedCurve::stroke(const QSize &imageSize, double offset) const
+{
+    // Stroked as QPainter strokes it onto the image, onto a clear sheet of the rows it crosses.
+    const double reach = m_pen.widthF() * std::max(std::abs(m_transform.m11()), std::abs(m_transform.m22())) + 2;
+    const QRect bounds = m_transform.mapRect(m_path.controlPointRect())
+                             .adjusted(-reach, -reach, reach, reach)
+                             .toAlignedRect()
+                             .intersected(QRect(QPoint(0, 0), imageSize));
+    Dashes dashes;
+    dashes.top = bounds.top();
+    dashes.rowStart.push_back(0);
+    if (bounds.isEmpty())
+        return dashes;
+    QImage sheet(bounds.size(), QImage::Format_ARGB32_Premultiplied);
+    sheet.fill(Qt::transparent);
+    {
+        QPainter p(&sheet);
+        p.translate(-bounds.topLeft());
+        draw(p, m_transform, offset);
+    }
+    for (int y = 0; y < sheet.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(sheet.constScanLine(y));
+        for (int x = 0; x < sheet.width(); ++x) {
+            if (qAlpha(line[x]) != 0)
+                dashes.pixels.push_back({x + bounds.left(), line[x]});
+        }
+        dashes.rowStart.push_back(dashes.pixels.size());
+    }
+    return dashes;
+}
+
+} // namespace ostra
