@@ -328,8 +328,8 @@ void MainWindow::refreshPortCombos()
     if (!combo || m_controller->isSerialConnected())
         return;
     ostra::PortListSetup setup;
-    setup.placeholder = tr("Choose QOR Transmitter");
-    setup.alwaysPlaceholder = true;
+    setup.prompt = tr("Choose QOR Transmitter");
+    setup.alwaysPrompt = true;
     ostra::fillPortList(combo, corvane::CorvaneController::availableSerialPorts(), setup);
     combo->setEnabled(true);
 }

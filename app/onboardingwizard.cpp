@@ -527,7 +527,7 @@ void OnboardingWizard::onRefreshPorts()
     if (!m_controller)
         return;
     ostra::PortListSetup setup;
-    setup.placeholder = tr("Choose QOR Transmitter");
+    setup.prompt = tr("Choose QOR Transmitter");
     setup.empty = tr("(no USB ports found)");
     setup.keep = m_portCombo->currentData().toString();
     setup.text = [](const SerialPortEntry &port) { return ostra::portText(port, QStringLiteral(" \u2014 ")); };
@@ -585,7 +585,7 @@ void OnboardingWizard::onRefreshDevices()
 }
 
 // A Connect button that could do nothing is not offered: its list holds no device, or only the
-// placeholder of a port list without a USB serial port.
+// "Choose…" prompt of a port list without a USB serial port.
 void OnboardingWizard::refreshConnectButtons()
 {
     if (!m_controller)

@@ -422,8 +422,8 @@ void HelicopterSetupWidget::refreshTransmitterPorts()
         return;
     }
     ostra::PortListSetup setup;
-    setup.placeholder = tr("Choose QOR Transmitter");
-    setup.alwaysPlaceholder = true;
+    setup.prompt = tr("Choose QOR Transmitter");
+    setup.alwaysPrompt = true;
     setup.text = [](const SerialPortEntry &port) {
         return port.description.isEmpty() ? port.portName : tr("%1 (%2)").arg(port.portName, port.description);
     };

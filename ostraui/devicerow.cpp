@@ -125,7 +125,7 @@ DeviceRow::DeviceRow(const QString &monogram, const QString &title, const QStrin
     m_button->setMinimumWidth(104);
 
     connect(m_combo, &QComboBox::currentIndexChanged, this, &DeviceRow::updateControls);
-    // The placeholder the owner puts in may ask for more room than the row had.
+    // The "Choose…" entry the owner puts in may ask for more room than the row had.
     connect(m_combo->model(), &QAbstractItemModel::rowsInserted, this, &DeviceRow::chooseLayout);
     connect(m_combo->model(), &QAbstractItemModel::modelReset, this, &DeviceRow::chooseLayout);
     connect(m_button, &QPushButton::clicked, this, &DeviceRow::onActionClicked);
@@ -153,7 +153,7 @@ void DeviceRow::buildLayout()
         m_grid->addWidget(m_monogram, 0, 0, Qt::AlignVCenter);
     m_grid->addLayout(text, 0, m);
 
-    // Side by side the list keeps room for its whole placeholder and a typical device name (the
+    // Side by side the list keeps room for its whole "Choose…" entry and a typical device name (the
     // row goes narrow before it would cut them); on a line of its own it keeps its full minimum.
     m_combo->setMinimumWidth(m_wide ? listWidth() : 180);
     if (m_wide) {

@@ -15,12 +15,12 @@ int fillPortList(QComboBox *combo, const QList<corvane::SerialPortEntry> &ports,
 {
     combo->clear();
     if (ports.isEmpty()) {
-        combo->addItem(setup.empty.isEmpty() ? setup.placeholder : setup.empty, QString());
+        combo->addItem(setup.empty.isEmpty() ? setup.prompt : setup.empty, QString());
         return 0;
     }
     const auto usb = std::find_if(ports.cbegin(), ports.cend(), corvane::SerialPortLister::isUsbPort);
-    if (setup.alwaysPlaceholder || usb == ports.cend())
-        combo->addItem(setup.placeholder, QString());
+    if (setup.alwaysPrompt || usb == ports.cend())
+        combo->addItem(setup.prompt, QString());
     const int first = combo->count();
     for (const corvane::SerialPortEntry &port : ports)
         combo->addItem(setup.text ? setup.text(port) : portText(port, QStringLiteral(" - ")), port.portName);

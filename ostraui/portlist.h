@@ -14,14 +14,14 @@ namespace ostra {
 // How a serial port list is filled and which entry it chooses.
 struct PortListSetup
 {
-    // The entry of no choice (empty data): leads the list when no USB serial port is listed, so
+    // The "Choose…" entry of no choice (empty data): leads the list when no USB serial port is listed, so
     // an on-board UART is never offered as the device; the user can still pick one by hand.
-    QString placeholder;
-    // The only entry (empty data) when no port is listed; empty: the placeholder alone.
+    QString prompt;
+    // The only entry (empty data) when no port is listed; empty: the prompt alone.
     QString empty;
-    // The placeholder leads the list even when a USB serial port is listed.
-    bool alwaysPlaceholder = false;
-    // Chosen when listed, before `preferred`; then the first USB serial port; else the placeholder.
+    // The prompt leads the list even when a USB serial port is listed.
+    bool alwaysPrompt = false;
+    // Chosen when listed, before `preferred`; then the first USB serial port; else the prompt.
     QString keep;
     QString preferred;
     // A port's text; by default the port name, and " - " and its description when it has one.
@@ -35,7 +35,7 @@ QString portText(const corvane::SerialPortEntry &port, const QString &separator)
 // of ports listed. The combo's enabled state is the caller's.
 int fillPortList(QComboBox *combo, const QList<corvane::SerialPortEntry> &ports, const PortListSetup &setup);
 
-// Whether the current entry names a port (not the placeholder or the empty-list entry).
+// Whether the current entry names a port (not the prompt or the empty-list entry).
 bool portChosen(const QComboBox *combo);
 // Whether any entry names a port.
 bool portsListed(const QComboBox *combo);

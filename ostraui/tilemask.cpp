@@ -42,27 +42,6 @@ void TileMask::mark(const QRectF &rect)
     }
 }
 
-bool TileMask::covers(const QRectF &rect) const
-{
-    int left, top, right, bottom;
-    if (!span(rect, left, top, right, bottom))
-        return true;
-    for (int row = top; row <= bottom; ++row) {
-        const auto first = m_marked.begin() + std::ptrdiff_t(row) * m_columns;
-        if (std::find(first + left, first + right + 1, 0) != first + right + 1)
-            return false;
-    }
-    return true;
-}
-
-void TileMask::add(const TileMask &other)
-{
-    if (other.m_marked.size() != m_marked.size())
-        return;
-    for (std::size_t i = 0; i < m_marked.size(); ++i)
-        m_marked[i] |= other.m_marked[i];
-}
-
 bool TileMask::isEmpty() const
 {
     return std::find(m_marked.begin(), m_marked.end(), 1) == m_marked.end();

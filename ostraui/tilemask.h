@@ -21,10 +21,6 @@ public:
     void clear();
     // Marks every tile the rectangle touches, within the area.
     void mark(const QRectF &rect);
-    // Whether every tile the rectangle touches within the area is marked.
-    bool covers(const QRectF &rect) const;
-    // Marks what the other mask of the same area marks as well.
-    void add(const TileMask &other);
     bool isEmpty() const;
     // The marked tiles, cut to the area.
     QRegion region() const;

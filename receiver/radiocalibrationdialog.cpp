@@ -278,7 +278,7 @@ void RadioCalibrationDialog::refreshConnectCard()
                                          : tr("Plug the receiver into USB, then press Refresh."));
         m_connectStatus->setStyleSheet(kGreyStatus);
     }
-    // The placeholder of a list without a USB serial port leads it; its on-board ports stay pickable.
+    // The "Choose…" prompt of a list without a USB serial port leads it; its on-board ports stay pickable.
     m_portCombo->setEnabled(!open && portsListed(m_portCombo));
     m_connectButton->setEnabled(open || portChosen(m_portCombo));
     refreshStep();
@@ -462,7 +462,7 @@ void RadioCalibrationDialog::onReceiverConnectClicked()
 void RadioCalibrationDialog::onReceiverRefreshPorts()
 {
     PortListSetup setup;
-    setup.placeholder = tr("Choose QOR Receiver");
+    setup.prompt = tr("Choose QOR Receiver");
     setup.empty = tr("No serial ports detected");
     setup.keep = m_portCombo->currentData().toString();
     fillPortList(m_portCombo, CorvaneController::availableSerialPorts(), setup);

@@ -491,7 +491,7 @@ void ReceiverSettingsPanel::setAdvancedVisible()
     QSettings().setValue(QLatin1String(AdvancedKey), shown);
 }
 
-// Nothing to open while the list shows no port, or only the placeholder of a list without a USB port.
+// Nothing to open while the list shows no port, or only the "Choose…" prompt of a list without a USB port.
 void ReceiverSettingsPanel::refreshUsbConnect()
 {
     if (m_usbConnect)

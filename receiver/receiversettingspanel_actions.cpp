@@ -26,7 +26,7 @@ void ReceiverSettingsPanel::refreshPorts()
     if (!m_controller)
         return;
     ostra::PortListSetup setup;
-    setup.placeholder = tr("Choose the receiver's port");
+    setup.prompt = tr("Choose the receiver's port");
     setup.empty = tr("No serial ports found");
     setup.keep = m_controller->isReceiverConnected() ? m_controller->receiverPortName()
                                                      : m_portCombo->currentData().toString();

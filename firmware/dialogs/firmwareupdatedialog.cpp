@@ -321,7 +321,7 @@ void FirmwareUpdateDialog::onReceiverRefreshPorts()
     if (!m_portList)
         return;
     ostra::PortListSetup setup;
-    setup.placeholder = tr("Choose QOR Receiver");
+    setup.prompt = tr("Choose QOR Receiver");
     setup.empty = tr("No serial ports detected");
     setup.keep = m_portList->currentData().toString();
     ostra::fillPortList(m_portList, CorvaneController::availableSerialPorts(), setup);
@@ -366,7 +366,7 @@ void FirmwareUpdateDialog::updateReceiverConnectUi()
     m_connectButton->setText(open ? tr("Disconnect") : tr("Connect"));
     ostra::setStyleState(m_connectButton, "primary", !open);
     ostra::setStyleState(m_connectButton, "danger", open);
-    // The placeholder of a list without a USB serial port leads it; its on-board ports stay pickable.
+    // The "Choose…" prompt of a list without a USB serial port leads it; its on-board ports stay pickable.
     const bool listed = !m_portList->itemData(0).toString().isEmpty();
     m_portList->setEnabled(!open && ostra::portsListed(m_portList));
     m_connectButton->setEnabled(open || ostra::portChosen(m_portList));

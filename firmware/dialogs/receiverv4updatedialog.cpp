@@ -249,7 +249,7 @@ void ReceiverV4UpdateDialog::refreshPorts()
 {
     const QList<SerialPortEntry> ports = CorvaneController::availableSerialPorts();
     ostra::PortListSetup setup;
-    setup.placeholder = tr("Choose the cable's port");
+    setup.prompt = tr("Choose the cable's port");
     setup.empty = tr("No serial ports. Plug in the cable and press Refresh.");
     setup.keep = selectedPort();
     for (const SerialPortEntry &port : ports) {
@@ -266,7 +266,7 @@ void ReceiverV4UpdateDialog::refreshPorts()
     refreshPortButtons();
 }
 
-// Reading and flashing need a port: not the placeholder of a list without a USB serial port.
+// Reading and flashing need a port: not the "Choose…" prompt of a list without a USB serial port.
 void ReceiverV4UpdateDialog::refreshPortButtons()
 {
     const bool ready = m_busy == Idle && ostra::portChosen(m_portCombo);

@@ -169,7 +169,7 @@ void MotionSystemWidget::onRefreshPorts()
 {
     const QList<SerialPortEntry> ports = SerialPortLister::availablePorts();
     ostra::PortListSetup setup;
-    setup.placeholder = tr("Choose QOR Motion Controller");
+    setup.prompt = tr("Choose QOR Motion Controller");
     setup.empty = tr("No serial ports found");
     setup.keep = m_portList->currentData().toString();
     // The board is offered only while nothing else was chosen.
@@ -210,7 +210,7 @@ void MotionSystemWidget::refreshConnectionState()
     const bool primary = !connected && ostra::portChosen(m_portList);
     if (m_connectButton->property("primary").toBool() != primary)
         ostra::setStyleState(m_connectButton, "primary", primary);
-    // Nothing to connect to while the list shows no port or only its placeholder.
+    // Nothing to connect to while the list shows no port or only its "Choose…" prompt.
     m_connectButton->setEnabled(connected || primary);
     m_portList->setEnabled(!connected);
 
