@@ -427,6 +427,9 @@ private slots:
         QTest::newRow("line separator") << "Car\u2028One" << "forbidden" << "";
         QTest::newRow("right-to-left override") << "Car\u202Eeno" << "forbidden" << "";
         QTest::newRow("left-to-right isolate") << "Car\u2066One\u2069" << "forbidden" << "";
+        // Not from UTF-8: that would drop a leading mark.
+        QTest::newRow("byte order mark alone") << QString(QChar(0xFEFF)) << "forbidden" << "";
+        QTest::newRow("byte order mark in front") << QChar(0xFEFF) + QStringLiteral("Car") << "forbidden" << "";
     }
 
     void nameRule()
@@ -442,7 +445,8 @@ private slots:
         const QString importPath = dir.filePath("import.json");
         QFile file(importPath);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QJsonDocument(QJsonObject{{"id", "imported"}, {"name", name}}).toJson());
+        // Spelled as an escape, as the phone's JSON may: the reader drops a leading one written out.
+        file.write(QJsonDocument(QJsonObject{{"id", "imported"}, {"name", name}}).toJson().replace("\xEF\xBB\xBF", "\\ufeff"));
         file.close();
 
         const auto profileName = [&](const QString &id) {
@@ -512,6 +516,20 @@ private slots:
             QCOMPARE(operation.run(), expected);
             QVERIFY2(firstError(errors) == message, operation.label);
         }
+        // What the store holds is what the next start reads.
+        const auto names = [](const ProfileManager &from) {
+            QStringList all;
+            for (const Profile &profile : from.profiles())
+                all << profile.name;
+            for (const EscPreset &preset : from.escPresets())
+                all << preset.name;
+            for (const char *kind : {"K", "L"}) {
+                for (const UserPreset &preset : from.userPresets(kind))
+                    all << preset.name;
+            }
+            return all;
+        };
+        QCOMPARE(names(ProfileManager()), names(store));
     }
 
     void limits_data()
