@@ -52,6 +52,34 @@ static QByteArray doc(const QString &id, const QString &name, const QString &typ
     return QJsonDocument(obj).toJson();
 }
 
+// A profile to import named "Lists" whose lists hold the given numbers of entries; the extra
+// buttons all go on the first button mapping.
+static QByteArray withLists(int mappings, int extraButtons, int sensors, int pinned, int ledColors, int zones)
+{
+    const auto entries = [](int count, const std::function<QJsonValue(int)> &entry) {
+        QJsonArray list;
+        for (int i = 0; i < count; ++i)
+            list.append(entry(i));
+        return list;
+    };
+    QJsonArray buttons = entries(mappings, [](int i) { return QJsonObject{{"buttonIndex", i}, {"channel", 3}}; });
+    if (!buttons.isEmpty()) {
+        QJsonObject first = buttons.at(0).toObject();
+        first.insert("extraButtons", entries(extraButtons, [](int i) { return 100 + i; }));
+        buttons.replace(0, first);
+    }
+    const QJsonObject obj{
+        {"id", "lists"},
+        {"name", "Lists"},
+        {"buttonMappings", buttons},
+        {"telemetrySensors", entries(sensors, [](int i) { return QJsonObject{{"id", QString::number(i)}}; })},
+        {"telemetryDashboard", entries(pinned, [](int i) { return QString::number(i); })},
+        {"ledSettings",
+         QJsonObject{{"ledColors", entries(ledColors, [](int i) { return QJsonObject{{"index", i}}; })},
+                     {"rangeZones", entries(zones, [](int) { return QJsonObject(); })}}}};
+    return QJsonDocument(obj).toJson();
+}
+
 static QString firstError(const QSignalSpy &errors)
 {
     return errors.isEmpty() ? QString() : errors.at(0).at(0).toString();
@@ -210,6 +238,16 @@ private slots:
         QTest::newRow("not JSON") << QByteArray("{\"id\": \"x\", ") << "Invalid profile file format" << "";
         QTest::newRow("an array") << QByteArray(R"([{"id": "x", "name": "X"}])") << "Invalid profile file format" << "";
         QTest::newRow("unreadable file") << QByteArray() << "Failed to open file: %1" << "";
+        // No list longer than the program lets one grow.
+        QTest::newRow("every list at its limit") << withLists(511, 1, 64, 64, 100, 8) << "" << "Lists";
+        const QString bindings = "Too many button mappings: at most 512 buttons in all";
+        QTest::newRow("513 button mappings") << withLists(513, 0, 0, 0, 0, 0) << bindings << "";
+        QTest::newRow("513 buttons with the extra ones") << withLists(2, 511, 0, 0, 0, 0) << bindings << "";
+        QTest::newRow("65 telemetry sensors") << withLists(0, 0, 65, 0, 0, 0) << "Too many telemetry sensors: at most 64" << "";
+        QTest::newRow("65 pinned sensors") << withLists(0, 0, 0, 65, 0, 0) << "Too many pinned telemetry sensors: at most 64"
+                                           << "";
+        QTest::newRow("101 LED colors") << withLists(0, 0, 0, 0, 101, 0) << "Too many LED colors: at most 100" << "";
+        QTest::newRow("9 LED zones") << withLists(0, 0, 0, 0, 0, 9) << "Too many LED zones: at most 8" << "";
     }
 
     void importProfile()
