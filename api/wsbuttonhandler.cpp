@@ -29,7 +29,7 @@ constexpr int MaxRateUnitsPerSec = 10235;
 
 QString tooMany()
 {
-    return QStringLiteral("Too many button mappings (at most %1).").arg(WsButtonHandler::MaxMappings);
+    return QStringLiteral("Too many button mappings (at most %1).").arg(ButtonMappingSet::MaxMappings);
 }
 
 // The app cannot see extra buttons: a mapping it sends for a button keeps the ones stored.
@@ -106,7 +106,7 @@ QJsonObject WsButtonHandler::handleSetButtonMappings(const QString &event, const
     if (!data.contains(kMappings))
         return actionReply(event, false, QStringLiteral("Missing 'mappings' array"));
     const FieldReader array = FieldReader(data).array(kMappings);
-    if (array.size() > MaxMappings)
+    if (array.size() > ButtonMappingSet::MaxMappings)
         return actionReply(event, false, tooMany());
     const QList<ButtonMapping> stored = m_controller->buttonMappings().mappings;
     ButtonMappingSet set;
@@ -136,7 +136,7 @@ QJsonObject WsButtonHandler::handleAddButtonMapping(const QString &event, const 
     ButtonMappingSet set = m_controller->buttonMappings();
     keepExtraButtons(mapping, set.mappings);
     upsertButtonMapping(set.mappings, mapping);
-    if (set.mappings.size() > MaxMappings)
+    if (set.mappings.size() > ButtonMappingSet::MaxMappings)
         return actionReply(event, false, tooMany());
     return store(event, set);
 }

@@ -17,9 +17,6 @@ class WsButtonHandler : public WsHandler
 {
     Q_OBJECT
 public:
-    // More mappings than this are refused: every transmit tick walks the whole list.
-    static constexpr int MaxMappings = 512;
-
     WsButtonHandler(CorvaneController *controller, QObject *parent);
 
     QStringList supportedEvents() const override;

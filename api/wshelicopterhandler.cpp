@@ -13,6 +13,7 @@
 #include "profiles/helicopterconfig.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
+#include "profiles/profilename.h"
 
 namespace corvane {
 
@@ -322,6 +323,10 @@ QJsonObject WsHelicopterHandler::handleSave(const QString &event, const QJsonObj
     QString name = readString(data, QStringLiteral("name")).trimmed();
     if (name.isEmpty())
         name = QStringLiteral("RC Helicopter");
+    // Checked before the switch: a name the store refuses must not leave the station in
+    // helicopter mode.
+    if (const QString refusal = ProfileName::refusal(name); !refusal.isEmpty())
+        return actionReply(event, false, refusal);
     ProfileManager *store = m_controller->profileManager();
     const StoreErrors errors(store);
     const QString id = store->switchVehicleType(QString(VehicleType::Helicopter), name);

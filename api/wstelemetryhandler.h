@@ -4,6 +4,7 @@
 
 #include "api/wshandler.h"
 #include "bridge/telemetrysensor.h"
+#include "profiles/profile.h"
 
 class QTimer;
 
@@ -19,8 +20,7 @@ class WsTelemetryHandler : public WsHandler
     Q_OBJECT
 public:
     static constexpr int PushIntervalMs = 250;
-    // Sensors a dashboard list keeps at most.
-    static constexpr int MaxPinned = 64;
+    static constexpr int MaxPinned = Profile::MaxTelemetrySensors;
 
     WsTelemetryHandler(CorvaneController *controller, QObject *parent);
 

@@ -71,6 +71,14 @@ void ButtonMappingSet::limitChannelValues()
         mapping.limitChannelValues();
 }
 
+qsizetype ButtonMappingSet::bindingCount() const
+{
+    qsizetype count = mappings.size();
+    for (const ButtonMapping &mapping : mappings)
+        count += mapping.extraButtons.size();
+    return count;
+}
+
 void ButtonMappingSet::fromJson(const QJsonArray &array)
 {
     mappings.clear();

@@ -34,6 +34,10 @@ struct ButtonMapping
 // A profile's bindings plus the run-time state of their evaluation (never stored).
 struct ButtonMappingSet
 {
+    // Bindings a set takes at most, a mapping's extra buttons counted as bindings of their own:
+    // every transmit tick tests every one.
+    static constexpr int MaxMappings = 512;
+
     QList<ButtonMapping> mappings;
     QHash<int, double> rampValues;
     QHash<int, bool> toggleStates;
@@ -42,6 +46,8 @@ struct ButtonMappingSet
 
     // Every mapping's values within 0..2047 (ButtonMapping::limitChannelValues).
     void limitChannelValues();
+    // The mappings and their extra buttons, each counted once.
+    qsizetype bindingCount() const;
 
     // Replaces the list; the run-time tables are left as they are.
     void fromJson(const QJsonArray &array);

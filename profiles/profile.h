@@ -30,6 +30,9 @@ struct TelemetrySensorEntry
 // Everything kept for one vehicle set-up.
 struct Profile
 {
+    // Sensors the list and the dashboard keep at most: a car reports a few dozen.
+    static constexpr int MaxTelemetrySensors = 64;
+
     QString id;
     QString name;
     QString vehicleType = VehicleType::Car;

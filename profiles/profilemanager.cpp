@@ -428,6 +428,31 @@ bool ProfileManager::acceptsName(const QString &name, ProfileName::Of of)
     return false;
 }
 
+bool ProfileManager::acceptsLists(const Profile &profile)
+{
+    const struct
+    {
+        qsizetype size;
+        int max;
+        const char *message;
+    } lists[] = {
+        {profile.buttonMappings.bindingCount(), ButtonMappingSet::MaxMappings,
+         QT_TR_NOOP("Too many button mappings: at most %1 buttons in all")},
+        {profile.telemetrySensors.size(), Profile::MaxTelemetrySensors, QT_TR_NOOP("Too many telemetry sensors: at most %1")},
+        {profile.telemetryDashboard.size(), Profile::MaxTelemetrySensors,
+         QT_TR_NOOP("Too many pinned telemetry sensors: at most %1")},
+        {profile.ledSettings.ledColors.size(), LedSettings::MaxLedCount, QT_TR_NOOP("Too many LED colors: at most %1")},
+        {profile.ledSettings.rangeZones.size(), LedSettings::MaxZones, QT_TR_NOOP("Too many LED zones: at most %1")},
+    };
+    for (const auto &list : lists) {
+        if (list.size > list.max) {
+            emit errorOccurred(tr(list.message).arg(list.max));
+            return false;
+        }
+    }
+    return true;
+}
+
 bool ProfileManager::hasRoomForProfile()
 {
     if (m_profiles.size() < MaxProfiles)
@@ -558,7 +583,7 @@ bool ProfileManager::importProfile(const QString &filePath, QString *newIdOut)
         emit errorOccurred(tr("Invalid profile data"));
         return false;
     }
-    if (!acceptsName(profile.name, ProfileName::Of::Profile) || !hasRoomForProfile())
+    if (!acceptsName(profile.name, ProfileName::Of::Profile) || !acceptsLists(profile) || !hasRoomForProfile())
         return false;
     profile.id = newId();
     profile.name = uniqueProfileName(ProfileName::normalized(profile.name));

@@ -118,6 +118,9 @@ private:
     QString folderPath() const;
     // Emits the reason when a name cannot be used.
     bool acceptsName(const QString &name, ProfileName::Of of);
+    // Emits the reason when a profile from outside holds a list longer than the program lets one
+    // grow: the transmit tick tests every button binding, the car page shows every pinned sensor.
+    bool acceptsLists(const Profile &profile);
     bool hasRoomForProfile();
     // Inserts the profile and saves it; takes it out again when the save fails.
     bool addProfile(const Profile &profile);

@@ -10,8 +10,10 @@ namespace {
 
 const char *const Context = "corvane::ProfileManager";
 
-// Controls (C0, DEL, C1), line and paragraph separators, and the embeddings, overrides and
-// isolates that reorder the text after them. All of them lie in the basic plane.
+// Controls (C0, DEL, C1), line and paragraph separators, the embeddings, overrides and
+// isolates that reorder the text after them, and the byte order mark: the JSON reader drops one
+// at the front of a text, so the name would change, or a profile of that name alone vanish, at
+// the next start. All of them lie in the basic plane.
 bool isForbidden(QChar c)
 {
     const QChar::Category category = c.category();
@@ -19,7 +21,7 @@ bool isForbidden(QChar c)
         || category == QChar::Separator_Paragraph)
         return true;
     const char16_t u = c.unicode();
-    return (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069);
+    return (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069) || u == 0xFEFF;
 }
 
 } // namespace

@@ -8,8 +8,9 @@ namespace corvane {
 // dialog, presets panel, helicopter page, WebSocket API) and enforced by the store itself:
 // surrounding blanks are dropped, a blank name is refused, a name may be at most MaxLength
 // characters, so that it fits the header's profile pill and the lists, and it may hold no control
-// characters (line breaks, tabs, NUL) and no text direction overrides, which would break the
-// lists' lines or show the name reversed.
+// characters (line breaks, tabs, NUL), which would break the lists' lines, no text direction
+// overrides, which would show the name reversed, and no byte order mark, which the files do not
+// keep.
 class ProfileName
 {
 public:

@@ -287,6 +287,35 @@ private slots:
         QCOMPARE(api->rig.controller->vehicleType(), QString("rc_car"));
     }
 
+    // A name the store refuses is refused before anything changes: the station stays a car.
+    void saveRefusesName_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("message");
+        const QString forbidden =
+            "Profile name cannot contain line breaks, tabs, other control characters or text direction overrides";
+        QTest::newRow("5000 characters") << QString(5000, 'x') << "Profile name is too long: at most 64 characters";
+        QTest::newRow("line break") << "Blade\n230" << forbidden;
+        QTest::newRow("right-to-left override") << "Blade\u202E032" << forbidden;
+    }
+
+    void saveRefusesName()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, message);
+        corvane::ProfileManager *store = api->rig.controller->profileManager();
+        // A helicopter profile exists for the switch to pick.
+        QVERIFY(api->request("action_select_helicopter").value("success").toBool());
+        QVERIFY(api->request("action_select_car").value("success").toBool());
+        const QString carId = store->activeProfileId();
+        const int profiles = int(store->profiles().size());
+        const QString event = "action_save_helicopter_profile";
+        QCOMPARE(api->request(event, {{"name", name}}), refused(event, message));
+        QCOMPARE(api->rig.controller->vehicleType(), QString("rc_car"));
+        QCOMPARE(store->activeProfileId(), carId);
+        QCOMPARE(store->profiles().size(), profiles);
+    }
+
 private:
     std::unique_ptr<ApiRig> api;
 };

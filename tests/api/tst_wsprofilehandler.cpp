@@ -138,6 +138,12 @@ private slots:
         QTest::newRow("export unknown") << "action_export_profile" << json(R"({"id":"x"})") << "Profile not found: x";
         QTest::newRow("import missing") << "action_import_profile" << QJsonObject() << "Missing 'profileJson' object";
         QTest::newRow("import no id") << "action_import_profile" << json(R"({"profileJson":{"name":"X"}})") << "Failed to import profile";
+        QJsonArray pinned;
+        for (int i = 0; i <= Profile::MaxTelemetrySensors; ++i)
+            pinned.append(QString::number(i));
+        QTest::newRow("import too many pinned")
+            << "action_import_profile" << QJsonObject{{"profileJson", QJsonObject{{"id", "x"}, {"name", "X"}, {"telemetryDashboard", pinned}}}}
+            << "Too many pinned telemetry sensors: at most 64";
     }
 
     void missingParameters()

@@ -52,6 +52,34 @@ static QByteArray doc(const QString &id, const QString &name, const QString &typ
     return QJsonDocument(obj).toJson();
 }
 
+// A profile to import named "Lists" whose lists hold the given numbers of entries; the extra
+// buttons all go on the first button mapping.
+static QByteArray withLists(int mappings, int extraButtons, int sensors, int pinned, int ledColors, int zones)
+{
+    const auto entries = [](int count, const std::function<QJsonValue(int)> &entry) {
+        QJsonArray list;
+        for (int i = 0; i < count; ++i)
+            list.append(entry(i));
+        return list;
+    };
+    QJsonArray buttons = entries(mappings, [](int i) { return QJsonObject{{"buttonIndex", i}, {"channel", 3}}; });
+    if (!buttons.isEmpty()) {
+        QJsonObject first = buttons.at(0).toObject();
+        first.insert("extraButtons", entries(extraButtons, [](int i) { return 100 + i; }));
+        buttons.replace(0, first);
+    }
+    const QJsonObject obj{
+        {"id", "lists"},
+        {"name", "Lists"},
+        {"buttonMappings", buttons},
+        {"telemetrySensors", entries(sensors, [](int i) { return QJsonObject{{"id", QString::number(i)}}; })},
+        {"telemetryDashboard", entries(pinned, [](int i) { return QString::number(i); })},
+        {"ledSettings",
+         QJsonObject{{"ledColors", entries(ledColors, [](int i) { return QJsonObject{{"index", i}}; })},
+                     {"rangeZones", entries(zones, [](int) { return QJsonObject(); })}}}};
+    return QJsonDocument(obj).toJson();
+}
+
 static QString firstError(const QSignalSpy &errors)
 {
     return errors.isEmpty() ? QString() : errors.at(0).at(0).toString();
@@ -210,6 +238,16 @@ private slots:
         QTest::newRow("not JSON") << QByteArray("{\"id\": \"x\", ") << "Invalid profile file format" << "";
         QTest::newRow("an array") << QByteArray(R"([{"id": "x", "name": "X"}])") << "Invalid profile file format" << "";
         QTest::newRow("unreadable file") << QByteArray() << "Failed to open file: %1" << "";
+        // No list longer than the program lets one grow.
+        QTest::newRow("every list at its limit") << withLists(511, 1, 64, 64, 100, 8) << "" << "Lists";
+        const QString bindings = "Too many button mappings: at most 512 buttons in all";
+        QTest::newRow("513 button mappings") << withLists(513, 0, 0, 0, 0, 0) << bindings << "";
+        QTest::newRow("513 buttons with the extra ones") << withLists(2, 511, 0, 0, 0, 0) << bindings << "";
+        QTest::newRow("65 telemetry sensors") << withLists(0, 0, 65, 0, 0, 0) << "Too many telemetry sensors: at most 64" << "";
+        QTest::newRow("65 pinned sensors") << withLists(0, 0, 0, 65, 0, 0) << "Too many pinned telemetry sensors: at most 64"
+                                           << "";
+        QTest::newRow("101 LED colors") << withLists(0, 0, 0, 0, 101, 0) << "Too many LED colors: at most 100" << "";
+        QTest::newRow("9 LED zones") << withLists(0, 0, 0, 0, 0, 9) << "Too many LED zones: at most 8" << "";
     }
 
     void importProfile()
@@ -427,6 +465,9 @@ private slots:
         QTest::newRow("line separator") << "Car\u2028One" << "forbidden" << "";
         QTest::newRow("right-to-left override") << "Car\u202Eeno" << "forbidden" << "";
         QTest::newRow("left-to-right isolate") << "Car\u2066One\u2069" << "forbidden" << "";
+        // Not from UTF-8: that would drop a leading mark.
+        QTest::newRow("byte order mark alone") << QString(QChar(0xFEFF)) << "forbidden" << "";
+        QTest::newRow("byte order mark in front") << QChar(0xFEFF) + QStringLiteral("Car") << "forbidden" << "";
     }
 
     void nameRule()
@@ -442,7 +483,8 @@ private slots:
         const QString importPath = dir.filePath("import.json");
         QFile file(importPath);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QJsonDocument(QJsonObject{{"id", "imported"}, {"name", name}}).toJson());
+        // Spelled as an escape, as the phone's JSON may: the reader drops a leading one written out.
+        file.write(QJsonDocument(QJsonObject{{"id", "imported"}, {"name", name}}).toJson().replace("\xEF\xBB\xBF", "\\ufeff"));
         file.close();
 
         const auto profileName = [&](const QString &id) {
@@ -512,6 +554,20 @@ private slots:
             QCOMPARE(operation.run(), expected);
             QVERIFY2(firstError(errors) == message, operation.label);
         }
+        // What the store holds is what the next start reads.
+        const auto names = [](const ProfileManager &from) {
+            QStringList all;
+            for (const Profile &profile : from.profiles())
+                all << profile.name;
+            for (const EscPreset &preset : from.escPresets())
+                all << preset.name;
+            for (const char *kind : {"K", "L"}) {
+                for (const UserPreset &preset : from.userPresets(kind))
+                    all << preset.name;
+            }
+            return all;
+        };
+        QCOMPARE(names(ProfileManager()), names(store));
     }
 
     void limits_data()
