@@ -1,5 +1,8 @@
 #include "dialogs/currentpagetabwidget.h"
 
+#include <QStyle>
+#include <QStyleOptionTabWidgetFrame>
+
 namespace corvane {
 
 CurrentPageTabWidget::CurrentPageTabWidget(QWidget *parent)
@@ -16,6 +19,26 @@ QSize CurrentPageTabWidget::sizeHint() const
 QSize CurrentPageTabWidget::minimumSizeHint() const
 {
     return forCurrentPage(QTabWidget::minimumSizeHint(), &QWidget::minimumSizeHint);
+}
+
+int CurrentPageTabWidget::heightForWidth(int width) const
+{
+    const int whole = QTabWidget::heightForWidth(width);
+    const QWidget *shown = currentWidget();
+    if (whole < 0 || !shown)
+        return whole;
+    // The pages' width, as Qt reckons it for tabs along the top (this program's are).
+    QStyleOptionTabWidgetFrame option;
+    initStyleOption(&option);
+    option.state = QStyle::State_None;
+    const int pageWidth = width - style()->sizeFromContents(QStyle::CT_TabWidget, &option, QSize(0, 0), this).width();
+    const auto pageHeight = [pageWidth](const QWidget *page) {
+        return page->hasHeightForWidth() ? page->heightForWidth(pageWidth) : page->sizeHint().height();
+    };
+    int tallest = 0;
+    for (int i = 0; i < count(); ++i)
+        tallest = qMax(tallest, pageHeight(widget(i)));
+    return whole - qMax(0, tallest - pageHeight(shown));
 }
 
 QSize CurrentPageTabWidget::forCurrentPage(QSize whole, QSize (QWidget::*pageHint)() const) const

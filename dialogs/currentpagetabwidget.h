@@ -15,6 +15,8 @@ public:
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
+    // Pages with wrapped text are laid out by height for width, which Qt takes of the tallest.
+    int heightForWidth(int width) const override;
 
 private:
     // The whole hint with the pages' share replaced by the current page's.

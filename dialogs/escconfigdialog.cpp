@@ -9,10 +9,10 @@
 #include <QScrollArea>
 #include <QSlider>
 #include <QSpinBox>
-#include <QTabWidget>
 #include <QVBoxLayout>
 
 #include "bridge/corvanecontroller.h"
+#include "dialogs/currentpagetabwidget.h"
 #include "dialogs/crsfrangepreview.h"
 #include "dialogs/steeringrangepreview.h"
 #include "ostraui/dialogcards.h"
@@ -63,7 +63,7 @@ EscConfigDialog::EscConfigDialog(CorvaneController *controller, QWidget *parent)
     auto *contentLayout = new QVBoxLayout(content);
     contentLayout->setContentsMargins(24, 16, 24, 16);
     contentLayout->setSpacing(12);
-    auto *tabs = new QTabWidget(content);
+    auto *tabs = new CurrentPageTabWidget(content);
     tabs->addTab(buildThrottleTab(), tr("Throttle / Brake"));
     tabs->addTab(buildSteeringTab(), tr("Steering"));
     tabs->addTab(buildCarTab(), tr("Car"));

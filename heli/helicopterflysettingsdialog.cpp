@@ -106,8 +106,9 @@ HelicopterFlySettingsDialog::HelicopterFlySettingsDialog(QWidget *parent) : QDia
     m_defaultMode = new QComboBox(this);
     m_defaultMode->addItems({tr("Beginner"), tr("Sport"), tr("3D")});
     m_defaultMode->setStyleSheet(
-        QStringLiteral("QComboBox{background:%1;color:%2;border:1px solid %3;border-radius:6px;padding:4px 8px;}")
-            .arg(QStringLiteral("#F7F9FB"), QStringLiteral("#0F1720"), QStringLiteral("#E6EAF0")));
+        QStringLiteral("QComboBox{background:%1;color:%2;border:1px solid %3;border-radius:6px;padding:4px 8px;}"
+                       "QComboBox:focus{border-color:%4;}")
+            .arg(QStringLiteral("#F7F9FB"), QStringLiteral("#0F1720"), QStringLiteral("#E6EAF0"), QStringLiteral("#4CC2FF")));
     rates->addWidget(m_defaultMode, 5, 1, 1, 2);
     connect(m_dualRates, &QCheckBox::toggled, this, [this](bool on) {
         m_config.fly.dualRates.enabled = on;

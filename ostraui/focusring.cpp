@@ -1,8 +1,13 @@
 #include "ostraui/focusring.h"
 
+#include <QAbstractScrollArea>
 #include <QApplication>
 #include <QFocusEvent>
+#include <QFocusFrame>
 #include <QPainter>
+#include <QPointer>
+#include <QScrollArea>
+#include <QSlider>
 #include <QWidget>
 
 #include "ostraui/theme.h"
@@ -11,10 +16,34 @@ namespace ostra {
 
 namespace {
 
+// The stylesheet draws sliders without a focus state, and scroll areas, lists and text views
+// show none of their own; a combo box's drop-down list is no Tab stop.
+bool drawsNoRing(const QWidget *widget)
+{
+    if (qobject_cast<const QSlider *>(widget))
+        return true;
+    return qobject_cast<const QAbstractScrollArea *>(widget) && widget->window()->windowType() != Qt::Popup;
+}
+
+// Qt scrolls a control into view only when Tab moves within its scroll area; Tab from outside it
+// (a dialog's header or footer) would leave the control out of sight.
+void bringIntoView(QWidget *widget)
+{
+    for (QWidget *holder = widget->parentWidget(); holder; holder = holder->parentWidget()) {
+        if (auto *area = qobject_cast<QScrollArea *>(holder); area && area->widget()
+            && area->widget()->isAncestorOf(widget))
+            area->ensureWidgetVisible(widget);
+    }
+}
+
 class KeyboardFocusTracker : public QObject
 {
 public:
-    using QObject::QObject;
+    explicit KeyboardFocusTracker(QApplication *app)
+        : QObject(app)
+    {
+        connect(app, &QApplication::focusChanged, this, &KeyboardFocusTracker::follow);
+    }
 
     bool eventFilter(QObject *watched, QEvent *event) override
     {
@@ -23,6 +52,26 @@ public:
             static_cast<QWidget *>(watched)->window()->setAttribute(Qt::WA_KeyboardFocusChange, false);
         return QObject::eventFilter(watched, event);
     }
+
+private:
+    // Runs after the focus event, so a click has already cleared the window's mark.
+    void follow(QWidget *, QWidget *now)
+    {
+        const bool byKeyboard = showsFocusRing(now);
+        if (byKeyboard)
+            bringIntoView(now);
+        if (!byKeyboard || !drawsNoRing(now)) {
+            if (m_frame)
+                m_frame->setWidget(nullptr);
+            return;
+        }
+        // The frame lives in the window it was last shown in, and goes with it.
+        if (!m_frame)
+            m_frame = new QFocusFrame(now);
+        m_frame->setWidget(now);
+    }
+
+    QPointer<QFocusFrame> m_frame;
 };
 
 } // namespace

@@ -14,6 +14,9 @@ bool showsFocusRing(const QWidget *widget);
 
 // Qt marks a window once Tab moves focus in it and keeps the mark; this clears it whenever a
 // click moves focus, so that a clicked control shows no ring until Tab is pressed again.
+// Focus the keyboard moves is also brought into view in the scroll areas that hold it, and a
+// control that draws no focus state of its own (a slider, a scroll area, a list or text view)
+// shows the ring on a frame laid over it.
 void trackKeyboardFocus(QApplication &app);
 
 // The theme's focus ring: a 2 px line just inside `rect`, rounded as the control is.

@@ -55,6 +55,14 @@ QIcon badgeIcon(int level, const QString &glyph)
 
 } // namespace
 
+// The focus frame reaches its style's margin beyond the control; the ring keeps to the control.
+QRect OstraStyle::focusFrameRing(const QStyleOption *option, const QWidget *frame) const
+{
+    const int h = proxy()->pixelMetric(PM_FocusFrameHMargin, option, frame);
+    const int v = proxy()->pixelMetric(PM_FocusFrameVMargin, option, frame);
+    return option->rect.adjusted(h, v, -h, -v);
+}
+
 OstraStyle::OstraStyle()
     : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion")))
 {
@@ -83,6 +91,17 @@ void OstraStyle::drawPrimitive(PrimitiveElement element, const QStyleOption *opt
         return;
     }
     paintFocusRing(painter, option->rect, 6);
+}
+
+void OstraStyle::drawControl(ControlElement element, const QStyleOption *option, QPainter *painter,
+                             const QWidget *widget) const
+{
+    if (element != CE_FocusFrame) {
+        QProxyStyle::drawControl(element, option, painter, widget);
+        return;
+    }
+    // The frame over a control without a focus state of its own: the ring on the control's edge.
+    paintFocusRing(painter, focusFrameRing(option, widget), 10);
 }
 
 QIcon OstraStyle::standardIcon(StandardPixmap icon, const QStyleOption *option, const QWidget *widget) const
@@ -118,6 +137,17 @@ int OstraStyle::styleHint(StyleHint hint, const QStyleOption *option, const QWid
         return 0;
     // A combo opens a list below itself that the stylesheet themes, not Fusion's menu over it.
     case SH_ComboBox_Popup:
+        return 0;
+    // The focus frame lies over its control, and only its ring takes room on the screen, so the
+    // control's own repaints leave the frame alone.
+    case SH_FocusFrame_AboveWidget:
+        return 1;
+    case SH_FocusFrame_Mask:
+        if (auto *mask = qstyleoption_cast<QStyleHintReturnMask *>(returnData); mask && option) {
+            const QRect ring = focusFrameRing(option, widget);
+            mask->region = QRegion(ring) - QRegion(ring.adjusted(3, 3, -3, -3));
+            return 1;
+        }
         return 0;
     default:
         return QProxyStyle::styleHint(hint, option, widget, returnData);

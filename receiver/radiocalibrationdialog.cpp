@@ -158,9 +158,6 @@ QWidget *RadioCalibrationDialog::buildConnectCard()
     auto *row = new QHBoxLayout;
     row->setSpacing(8);
     m_portCombo = new QComboBox(card);
-    m_portCombo->setStyleSheet(QStringLiteral("QComboBox { background: #F3F5F8; color: #0F1720; border: 1px solid #E6EAF0; "
-                                              "border-radius: 4px; padding: 6px 10px; }"
-                                              "QComboBox:hover { border-color: #E6EAF0; }"));
     auto *refresh = new QPushButton(tr("Refresh"), card);
     refresh->setCursor(Qt::PointingHandCursor);
     m_connectButton = makeButton(tr("Connect"), true, card);

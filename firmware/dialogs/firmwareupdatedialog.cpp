@@ -166,9 +166,6 @@ void FirmwareUpdateDialog::buildUi()
         auto *row = new QHBoxLayout;
         row->setSpacing(8);
         m_portList = new QComboBox(m_receiverCard);
-        m_portList->setStyleSheet(QStringLiteral(
-            "QComboBox { background: #F3F5F8; color: #0F1720; border: 1px solid #E6EAF0; border-radius: 4px; "
-            "padding: 6px 10px; }QComboBox:hover { border-color: #E6EAF0; }"));
         row->addWidget(m_portList, 1);
         m_refreshButton = new QPushButton(tr("Refresh"), m_receiverCard);
         m_refreshButton->setCursor(Qt::PointingHandCursor);

@@ -5,12 +5,15 @@
 #include <QProcess>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSettings>
 #include <QStackedLayout>
+#include <QTabWidget>
 #include <QtGui/qguiapplication_platform.h>
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "app/mainwindow.h"
@@ -240,6 +243,50 @@ private slots:
 
         dialog->grab().save(ostratest::themedPicture(QStringLiteral("app"),
                                                      QStringLiteral("desktop-%1-%2").arg(screenName(), key)));
+        dialog->close();
+        ostra::Motion::instance()->setReducedMotion(false);
+    }
+
+    void shortTabsScrollNoFurther_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<int>("tab");
+        QTest::newRow("drive, Throttle / Brake") << "drive" << 0;
+        QTest::newRow("drive, Steering") << "drive" << 1;
+        QTest::newRow("telemetry, RF settings") << "transmission" << 1;
+    }
+
+    // A dialog whose tabs differ in height scrolls, on a short tab, no further than that tab's
+    // content: a laptop screen shows no empty stretch below it.
+    void shortTabsScrollNoFurther()
+    {
+        QFETCH(QString, key);
+        QFETCH(int, tab);
+        ostra::Motion::instance()->setReducedMotion(true);
+        std::unique_ptr<QDialog> dialog(m_window->buildSnapshotDialog(key));
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+        auto *tabs = dialog->findChild<QTabWidget *>();
+        QVERIFY(tabs);
+        tabs->setCurrentIndex(tab);
+        QTest::qWait(50);
+        bool scrolls = false;
+        for (QScrollArea *area : dialog->findChildren<QScrollArea *>()) {
+            if (area->isVisible() && area->verticalScrollBar()->maximum() > 0) {
+                scrolls = true;
+                area->verticalScrollBar()->setValue(area->verticalScrollBar()->maximum());
+            }
+        }
+        QCoreApplication::processEvents();
+        int contentBottom = 0;
+        for (QWidget *part : tabs->currentWidget()->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (part->isVisible())
+                contentBottom = std::max(contentBottom, globalRect(part).bottom());
+        }
+        const int viewBottom = globalRect(dialog->findChild<QScrollArea *>(QStringLiteral("ostraDialogScroll"))->viewport()).bottom();
+        // Below the content: the margins of the tab, the dialog and the card.
+        QVERIFY2(!scrolls || contentBottom >= viewBottom - 64,
+                 qPrintable(QStringLiteral("content ends at %1, the view at %2").arg(contentBottom).arg(viewBottom)));
         dialog->close();
         ostra::Motion::instance()->setReducedMotion(false);
     }

@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QDialog>
+#include <QImage>
 #include <QPushButton>
 #include <QSettings>
 
@@ -81,6 +82,64 @@ private slots:
         QTEST(pressed.join(QLatin1Char(';')), "pressed");
         QCOMPARE(dialog->isVisible(), pressed.isEmpty());
         QVERIFY(!QSettings().value(QStringLiteral("disclaimer/accepted")).toBool());
+    }
+
+    // Every control Tab reaches, on every page and in every dialog, looks other than when the
+    // focus is elsewhere, and is in view.
+    void everyTabStopShowsFocus_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<int>("page");
+        for (const int page : {MainWindow::StartPage, MainWindow::VehiclePage, MainWindow::CarPage,
+                               MainWindow::HelicopterPage, MainWindow::MotionPlatformPage, MainWindow::MotionPage,
+                               MainWindow::RaceControlPage, MainWindow::InfoPage})
+            QTest::addRow("page %d", page) << QString() << page;
+        for (const QString &key : MainWindow::snapshotDialogKeys())
+            QTest::newRow(qPrintable(key)) << key << -1;
+    }
+
+    void everyTabStopShowsFocus()
+    {
+        QFETCH(QString, key);
+        QFETCH(int, page);
+        // A caret that blinks could be caught in either phase.
+        QApplication::setCursorFlashTime(0);
+        std::unique_ptr<QDialog> dialog(key.isEmpty() ? nullptr : m_window->buildSnapshotDialog(key));
+        QWidget *window = m_window.get();
+        if (dialog) {
+            window = dialog.get();
+            dialog->show();
+        } else {
+            m_window->showPage(page);
+        }
+        QApplication::setActiveWindow(window);
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTest::qWait(400);
+        window->setFocus(Qt::OtherFocusReason);
+
+        QStringList unmarked;
+        QWidget *first = nullptr;
+        for (int i = 0; i < 150; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget *stop = QApplication::focusWidget();
+            QVERIFY(stop && stop->window() == window);
+            if (stop == first)
+                break;
+            if (!first)
+                first = stop;
+            const QString name = QString::fromLatin1(stop->metaObject()->className()) + QLatin1Char(' ')
+                                 + stop->objectName() + QLatin1Char(' ') + stop->property("text").toString();
+            QVERIFY2(!stop->visibleRegion().isEmpty(), qPrintable(name + QStringLiteral(" is out of view")));
+            const QRect around = QRect(stop->mapTo(window, QPoint(0, 0)), stop->size()).adjusted(-4, -4, 4, 4);
+            const QImage focused = window->grab(around).toImage();
+            window->setFocus(Qt::OtherFocusReason);
+            const QImage elsewhere = window->grab(around).toImage();
+            if (focused == elsewhere)
+                unmarked << name;
+            stop->setFocus(Qt::TabFocusReason);
+        }
+        QVERIFY(first);
+        QVERIFY2(unmarked.isEmpty(), qPrintable(unmarked.join(QStringLiteral("; "))));
     }
 
     void cleanupTestCase() { m_window.reset(); }

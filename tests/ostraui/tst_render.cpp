@@ -8,12 +8,18 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSlider>
+#include <QTextBrowser>
 
 #include <functional>
 
@@ -320,6 +326,110 @@ private slots:
         QVERIFY(ringAt(entry));
     }
 
+    // Controls that draw no focus state of their own, reached by Tab, show the same ring over
+    // their left edge; clicked, they show none.
+    void ringOverControls_data()
+    {
+        QTest::addColumn<Factory>("make");
+        QTest::newRow("slider") << Factory([] { return new QSlider(Qt::Horizontal); });
+        QTest::newRow("scroll area") << Factory([] {
+            auto *area = new QScrollArea;
+            area->setWidget(new QLabel(QStringLiteral("Terms of use")));
+            return area;
+        });
+        QTest::newRow("list") << Factory([] {
+            auto *list = new QListWidget;
+            list->addItems({QStringLiteral("Default"), QStringLiteral("Rally")});
+            return list;
+        });
+        QTest::newRow("log") << Factory([] {
+            auto *log = new QPlainTextEdit(QStringLiteral("13:18:03  Couldn't check the latest release"));
+            log->setReadOnly(true);
+            log->setProperty("log", true);
+            return log;
+        });
+        QTest::newRow("text view") << Factory([] { return new QTextBrowser; });
+    }
+
+    void ringOverControls()
+    {
+        QFETCH(Factory, make);
+        QWidget window;
+        auto *layout = new QVBoxLayout(&window);
+        auto *before = new QPushButton(QStringLiteral("Before"));
+        layout->addWidget(before);
+        QWidget *control = make();
+        control->setMinimumHeight(28);
+        layout->addWidget(control);
+        window.resize(360, 240);
+        window.show();
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        const auto ringAt = [&] {
+            QCoreApplication::processEvents();
+            const QPoint edge = control->mapTo(&window, QPoint(1, control->height() / 2));
+            return window.grab().toImage().pixelColor(edge) == ThemeColors::infoText;
+        };
+        before->setFocus(Qt::OtherFocusReason);
+        QVERIFY(!ringAt());
+        QTest::keyClick(before, Qt::Key_Tab);
+        QVERIFY(control->hasFocus());
+        QVERIFY(ringAt());
+        QVERIFY(window.grab().save(picture(QStringLiteral("focus-") + QTest::currentDataTag()).replace(' ', '-')));
+        QTest::keyClick(control, Qt::Key_Tab, Qt::ShiftModifier);
+        QVERIFY(before->hasFocus());
+        QVERIFY(!ringAt());
+        QTest::mouseClick(control, Qt::LeftButton, {}, QPoint(control->width() / 2, control->height() / 2));
+        QVERIFY(control->hasFocus());
+        QVERIFY(!ringAt());
+    }
+
+    // Tab into a dressed dialog's scrolled content from its header or footer brings the control it
+    // reaches into view, as Tab within the content does.
+    void tabBringsControlIntoView_data()
+    {
+        QTest::addColumn<bool>("forward");
+        QTest::newRow("Tab from the close button") << true;
+        QTest::newRow("Shift+Tab from the footer") << false;
+    }
+
+    void tabBringsControlIntoView()
+    {
+        QFETCH(bool, forward);
+        QWidget parent;
+        parent.resize(760, 560);
+        parent.show();
+        QDialog dialog(&parent);
+        dialog.setWindowTitle(QStringLiteral("Fly Settings"));
+        auto *layout = new QVBoxLayout(&dialog);
+        QList<QLineEdit *> fields;
+        for (int i = 0; i < 12; ++i) {
+            fields << new QLineEdit(QStringLiteral("Rate %1").arg(i + 1));
+            layout->addWidget(fields.last());
+        }
+        layout->addWidget(new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel));
+        applyDialogChrome(&dialog);
+        dialog.resize(420, 360);
+        dialog.show();
+        QApplication::setActiveWindow(&dialog);
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        auto *scroll = dialog.findChild<QScrollArea *>(QStringLiteral("ostraDialogScroll"));
+        QVERIFY(scroll && scroll->verticalScrollBar()->maximum() > 0);
+        // The content scrolled away from the control Tab is about to reach.
+        QScrollBar *bar = scroll->verticalScrollBar();
+        bar->setValue(forward ? bar->maximum() : 0);
+        QLineEdit *target = forward ? fields.first() : fields.last();
+        QWidget *start = forward ? dialog.findChild<QWidget *>(QStringLiteral("ostraDialogHeader"))->findChild<QPushButton *>()
+                                 : qobject_cast<QWidget *>(dialog.findChild<QDialogButtonBox *>()->buttons().first());
+        start->setFocus(Qt::OtherFocusReason);
+        for (int i = 0; i < 4 && !target->hasFocus(); ++i)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, forward ? Qt::NoModifier : Qt::ShiftModifier);
+        QVERIFY(target->hasFocus());
+        const QRect shown = scroll->viewport()->rect();
+        const QRect at(target->mapTo(scroll->viewport(), QPoint(0, 0)), target->size());
+        QVERIFY2(shown.contains(at), qPrintable(QStringLiteral("field at y %1, view 0..%2").arg(at.y()).arg(shown.height())));
+    }
+
     // Qt's message and input boxes wear the dialog chrome, the kit's icons, buttons without
     // icons, and take room for a sentence.
     void systemBoxes()
@@ -362,7 +472,7 @@ private slots:
         env.insert("OSTRA_ARTEFACT_DIR", QFileInfo(ostratest::artefactDir("ostraui")).absolutePath());
         child.setProcessEnvironment(env);
         child.setProcessChannelMode(QProcess::ForwardedChannels);
-        child.start(QCoreApplication::applicationFilePath(), {"render", "regions", "dialog", "focusRing", "systemBoxes"});
+        child.start(QCoreApplication::applicationFilePath(), {"render", "regions", "dialog", "focusRing", "ringOverControls", "systemBoxes"});
         QVERIFY(child.waitForFinished(120000));
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
         QCOMPARE(child.exitCode(), 0);
