@@ -576,11 +576,20 @@ void applyDialogChrome(QDialog *dialog, const QString &subtitle)
     const QList<QDialogButtonBox *> boxes = dialog->findChildren<QDialogButtonBox *>();
     for (QDialogButtonBox *box : boxes) {
         const QList<QAbstractButton *> buttons = box->buttons();
+        // A default the dialog chose itself (No on a question that deletes) is the one drawn as
+        // primary: the button that looks like the answer is the one Return presses.
+        const auto chosen = std::find_if(buttons.cbegin(), buttons.cend(), [](QAbstractButton *button) {
+            const auto *push = qobject_cast<QPushButton *>(button);
+            return push && push->isDefault();
+        });
         for (QAbstractButton *button : buttons) {
             button->setCursor(Qt::PointingHandCursor);
             const QDialogButtonBox::ButtonRole role = box->buttonRole(button);
-            if (role == QDialogButtonBox::AcceptRole || role == QDialogButtonBox::YesRole
-                || role == QDialogButtonBox::ApplyRole)
+            const bool primary = chosen != buttons.cend()
+                                     ? button == *chosen
+                                     : role == QDialogButtonBox::AcceptRole || role == QDialogButtonBox::YesRole
+                                           || role == QDialogButtonBox::ApplyRole;
+            if (primary)
                 setStyleState(button, "primary", true);
         }
     }

@@ -382,6 +382,13 @@ private slots:
             QTRY_VERIFY(qobject_cast<QMessageBox *>(QApplication::activeModalWidget()));
             QWidget *box = QApplication::activeModalWidget();
             QTRY_VERIFY(box->isVisible());
+            // The answer drawn as primary is the one Return presses.
+            QStringList primary;
+            for (const QPushButton *button : box->findChildren<QPushButton *>()) {
+                if (button->property("primary").toBool())
+                    primary << button->text().remove('&');
+            }
+            QCOMPARE(primary, QStringList{"No"});
             box->activateWindow();
             QTRY_COMPARE(QApplication::activeWindow(), box);
             QWidget *focused = QApplication::focusWidget();
