@@ -31,13 +31,20 @@ constexpr int Patience = 10000;
 class Client
 {
 public:
-    explicit Client(quint16 port) { m_socket.connectToHost(QHostAddress::LocalHost, port); }
+    // From `source`: on loopback any 127.x.y.z is this machine's, each an address of its own.
+    explicit Client(quint16 port, const QHostAddress &source = QHostAddress::LocalHost)
+    {
+        m_socket.bind(source);
+        m_socket.connectToHost(QHostAddress::LocalHost, port);
+    }
 
     bool connected() { return QTest::qWaitFor([this] { return m_socket.state() == QAbstractSocket::ConnectedState; }, Patience); }
     void send(const QByteArray &bytes)
     {
+        // Before the connection is up the bytes wait in the socket and go out once it is.
         m_socket.write(bytes);
-        m_socket.flush();
+        if (m_socket.state() == QAbstractSocket::ConnectedState)
+            m_socket.flush();
     }
     bool closed()
     {
@@ -167,7 +174,7 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<QByteArray>("body");
         QTest::newRow("GET /test") << QByteArray("GET /test HTTP/1.1") << 404 << QByteArray("not found");
-        QTest::newRow("lower-case method") << QByteArray("get /cfg HTTP/1.1") << 400 << QByteArray("bad params");
+        QTest::newRow("lower-case method") << QByteArray("get /cfg HTTP/1.1") << 405 << QByteArray("method not allowed");
         QTest::newRow("one word") << QByteArray("GARBAGE") << 400 << QByteArray("bad request");
         // The controller's gate answers before the parameters are looked at.
         QTest::newRow("dof 5 disconnected") << QByteArray("POST /test?kind=dof&dof=5 HTTP/1.1") << 409
@@ -196,6 +203,46 @@ private slots:
         const QByteArray reply = exchange(port(), request + "\r\n\r\n");
         QCOMPARE(codeOf(reply), code);
         QCOMPARE(bodyOf(reply), body);
+    }
+
+    // Only POST changes anything: a browser sends HEAD (and other methods) from any page without
+    // naming it. HEAD is GET without the body; a request whose lines end in a bare line feed is
+    // answered as well.
+    void methods_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("changed");
+        const QByteArray target = " /cfg?map=5,4,3,2,1,0 HTTP/1.1";
+        QTest::newRow("POST") << "POST" + target + "\r\n\r\n" << 200 << true;
+        QTest::newRow("GET") << "GET" + target + "\r\n\r\n" << 200 << false;
+        QTest::newRow("HEAD") << "HEAD" + target + "\r\n\r\n" << 200 << false;
+        QTest::newRow("PUT") << "PUT" + target + "\r\n\r\n" << 405 << false;
+        QTest::newRow("DELETE") << "DELETE" + target + "\r\n\r\n" << 405 << false;
+        QTest::newRow("OPTIONS") << "OPTIONS" + target + "\r\n\r\n" << 405 << false;
+        QTest::newRow("lower-case get") << "get" + target + "\r\n\r\n" << 405 << false;
+        QTest::newRow("HEAD of a POST route") << QByteArray("HEAD /test?kind=haptic HTTP/1.1\r\n\r\n") << 404 << false;
+        QTest::newRow("line feeds, GET") << "GET" + target + "\nHost: x\n\n" << 200 << false;
+        QTest::newRow("line feeds, POST") << "POST" + target + "\nHost: x\n\n" << 200 << true;
+        QTest::newRow("line feeds, HEAD") << "HEAD" + target + "\n\n" << 200 << false;
+    }
+
+    void methods()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(int, code);
+        QFETCH(bool, changed);
+        const QByteArray reply = exchange(port(), request);
+        QCOMPARE(codeOf(reply), code);
+        QCOMPARE(m_controller->settings().actuatorSlots,
+                 changed ? (std::array<int, 6> { 5, 4, 3, 2, 1, 0 }) : (std::array<int, 6> { 0, 1, 2, 3, 4, 5 }));
+        if (code == 405)
+            QVERIFY(reply.contains("\r\nAllow: GET, HEAD, POST\r\n"));
+        if (request.startsWith("HEAD")) {
+            // The headers GET would give, the length of its body included, and no body.
+            QByteArray get = exchange(port(), "GET" + request.mid(4));
+            QCOMPARE(reply, get.left(get.indexOf("\r\n\r\n") + 4));
+        }
     }
 
     // With the controller ready, a dof or axis the board cannot take is refused and nothing goes
@@ -422,23 +469,50 @@ private slots:
         QCOMPARE(codeOf(exchange(port(), "GET /cfg HTTP/1.1\r\n\r\n")), 200);
     }
 
-    // Half-sent requests hold at most MaxConnections places; more connections are closed at
-    // once, and a place that frees serves the next.
+    // Half-sent requests hold places: at most MaxConnectionsPerAddress from one address (more
+    // from it are closed as they come) and MaxConnections in all, where a newcomer cuts the
+    // oldest. A place that frees serves the next.
+    void connectionCap_data()
+    {
+        QTest::addColumn<int>("sources"); // addresses holding connections: 127.0.0.10, .11, ...
+        QTest::addColumn<int>("each");
+        QTest::addColumn<bool>("fromHolder"); // the newcomer comes from 127.0.0.10
+        QTest::addColumn<bool>("served");
+        const int share = MotionWebPanel::MaxConnectionsPerAddress;
+        const int all = MotionWebPanel::MaxConnections;
+        QTest::newRow("one address, a pool's worth") << 1 << all << false << true;
+        QTest::newRow("one address past its share") << 1 << share << true << false;
+        QTest::newRow("pool full") << all / share << share << false << true;
+    }
+
     void connectionCap()
     {
+        QFETCH(int, sources);
+        QFETCH(int, each);
+        QFETCH(bool, fromHolder);
+        QFETCH(bool, served);
+        const auto address = [](int n) { return QHostAddress(QStringLiteral("127.0.0.%1").arg(10 + n)); };
         std::vector<std::unique_ptr<Client>> held;
-        for (int i = 0; i < MotionWebPanel::MaxConnections; ++i) {
-            held.push_back(std::make_unique<Client>(port()));
-            QVERIFY(held.back()->connected());
-            held.back()->send("GET /status HTTP/1.1\r\n");
+        for (int s = 0; s < sources; ++s) {
+            for (int i = 0; i < each; ++i) {
+                held.push_back(std::make_unique<Client>(port(), address(s)));
+                held.back()->send("GET /status HTTP/1.1\r\n");
+            }
         }
-        Client extra(port());
-        QVERIFY(extra.closed());
-        QCOMPARE(extra.received(), QByteArray());
+        Client newcomer(port(), address(fromHolder ? 0 : sources));
+        newcomer.send("GET /cfg HTTP/1.1\r\n\r\n");
+        QVERIFY(newcomer.closed());
+        QCOMPARE(codeOf(newcomer.received()), served ? 200 : 0);
 
-        held.front()->send("\r\n");
-        QVERIFY(held.front()->closed());
-        QCOMPARE(codeOf(held.front()->received()), 200);
+        const bool full = sources * each >= MotionWebPanel::MaxConnections && sources > 1;
+        if (full) {
+            QVERIFY(held.front()->closed());
+            QCOMPARE(held.front()->received(), QByteArray());
+        }
+        Client &waiting = *held.at(full ? 1 : 0);
+        waiting.send("\r\n");
+        QVERIFY(waiting.closed());
+        QCOMPARE(codeOf(waiting.received()), 200);
         QCOMPARE(codeOf(exchange(port(), "GET /cfg HTTP/1.1\r\n\r\n")), 200);
     }
 
