@@ -1,7 +1,6 @@
 #include "motion/motionwebpanel.h"
 
 #include "motion/motionsystemcontroller.h"
-#include "platform/network/connectionsource.h"
 #include "platform/network/networkinterfacelister.h"
 
 #include <QDateTime>
@@ -184,7 +183,8 @@ void MotionWebPanel::appendLog(const QString &text)
 void MotionWebPanel::onNewConnection()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
-        const QHostAddress source = connectionSource(socket->peerAddress());
+        // The server listens on IPv4 alone: a peer is counted by its own address.
+        const QHostAddress source = socket->peerAddress();
         if (connectionsFrom(source) >= MaxConnectionsPerAddress) {
             socket->abort();
             socket->deleteLater();

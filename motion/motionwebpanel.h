@@ -42,8 +42,8 @@ public:
     // the program's descriptors; with all taken, a newcomer cuts the oldest. The page needs one
     // or two.
     static constexpr int MaxConnections = 32;
-    // Connections from one address (an IPv6 host's whole /64); more from it are closed as they
-    // come, so one machine cannot hold every place.
+    // Connections from one address; more from it are closed as they come, so one machine
+    // cannot hold every place.
     static constexpr int MaxConnectionsPerAddress = 8;
 
     explicit MotionWebPanel(MotionSystemController *controller, QObject *parent = nullptr);
