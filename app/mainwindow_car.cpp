@@ -549,6 +549,8 @@ Card *MainWindow::buildConsoleCard(QWidget *parent)
     m_console = new QTextEdit(m_consoleCard);
     m_console->setObjectName(QStringLiteral("consoleOutput"));
     m_console->setReadOnly(true);
+    // Nobody undoes in a log, and the history would keep every line the limit trims away.
+    m_console->setUndoRedoEnabled(false);
     m_console->setProperty("log", true);
     m_console->setMinimumHeight(180);
     content->addWidget(m_console);

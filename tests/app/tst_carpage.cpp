@@ -23,6 +23,7 @@
 #include "app/steeringgaugewidget.h"
 #include "bridge/corvanecontroller.h"
 #include "bridge/inputdevice.h"
+#include "bridge/logrouter.h"
 #include "bridge/steeringmonitor.h"
 #include "dialogs/pedalverificationdialog.h"
 #include "ostraui/channelcell.h"
@@ -385,6 +386,13 @@ private slots:
         QCOMPARE(car.console()->document()->blockCount(), 401);
         QVERIFY(car.console()->document()->firstBlock().text().endsWith(QStringLiteral("L101")));
         QVERIFY(car.lastConsoleLine().endsWith(QStringLiteral("L501")));
+        // Log lines through the router, long ones too: the box keeps no undo history (it would
+        // hold every line trimmed away) and never more than its limit of blocks.
+        for (int i = 1; i <= 1200; ++i)
+            corvane::LogRouter::instance()->post(4, QStringLiteral("M%1 ").arg(i) + QString(i % 3 ? 20 : 4000, u'x'));
+        QTRY_VERIFY(car.lastConsoleLine().contains(QStringLiteral("] LOG: M1200 ")));
+        QCOMPARE(car.console()->document()->availableUndoSteps(), 0);
+        QVERIFY(car.console()->document()->blockCount() <= 501);
 
         // Debug console toggle: the card and the row's title follow.
         auto *row = car.named<QAbstractButton>("toggleDebugBtn");
