@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QPointer>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -19,6 +20,7 @@
 
 #include "api/mdnsresponder.h"
 #include "api/wshandler.h"
+#include "platform/network/acceptqueue.h"
 #include "platform/network/firewallrule.h"
 #include "platform/network/networkinterfacelister.h"
 
@@ -87,11 +89,12 @@ WebSocketServer::WebSocketServer(CorvaneController *controller, QObject *parent)
     connect(m_server, &QWebSocketServer::newConnection, this, &WebSocketServer::onNewConnection);
     connect(m_server, &QWebSocketServer::originAuthenticationRequired, this, &WebSocketServer::onOriginCheck);
     m_listener->setListenBacklogSize(ListenBacklog);
-    connect(m_listener, &QTcpServer::newConnection, this, &WebSocketServer::onTcpConnection);
-    connect(m_listener, &QTcpServer::acceptError, this, &WebSocketServer::onAcceptError);
     m_acceptRetry->setSingleShot(true);
     m_acceptRetry->setInterval(AcceptRetryMs);
-    connect(m_acceptRetry, &QTimer::timeout, m_listener, &QTcpServer::resumeAccepting);
+    connect(m_acceptRetry, &QTimer::timeout, this, [this] {
+        if (m_acceptor)
+            m_acceptor->setEnabled(true);
+    });
     m_refusalLog->setObjectName(QStringLiteral("refusalLogTimer"));
     m_refusalLog->setSingleShot(true);
     m_refusalLog->setInterval(int(RefusalLogIntervalMs));
@@ -129,6 +132,9 @@ bool WebSocketServer::start(quint16 port)
         return false;
     }
     qInfo().noquote() << "WebSocketServer: listening on port" << m_listener->serverPort();
+    m_listener->pauseAccepting();
+    m_acceptor = new QSocketNotifier(m_listener->socketDescriptor(), QSocketNotifier::Read, this);
+    connect(m_acceptor, &QSocketNotifier::activated, this, &WebSocketServer::onTcpConnection);
     m_heartbeat->start();
     m_lastTick = now();
     if (!m_mdns) {
@@ -160,6 +166,9 @@ void WebSocketServer::stop()
         m_mdns = nullptr;
     }
     m_acceptRetry->stop();
+    // Before the socket it watches is closed.
+    delete m_acceptor;
+    m_acceptor = nullptr;
     if (m_listener->isListening())
         m_listener->close();
 }
@@ -242,46 +251,57 @@ void WebSocketServer::ensureFirewallRule(quint16 port)
 
 void WebSocketServer::onTcpConnection()
 {
-    while (m_listener->hasPendingConnections()) {
-        QTcpSocket *socket = m_listener->nextPendingConnection();
-        if (!socket)
-            continue;
-        const QHostAddress source = sourceAddress(socket->peerAddress());
-        QString refusal;
-        Refusal reason = Refusal::AddressLimit;
-        if (connectionsFrom(source) >= MaxConnectionsPerAddress) {
-            refusal = QStringLiteral("WebSocketServer: %1 connections from %2 already, refusing another")
-                          .arg(MaxConnectionsPerAddress)
-                          .arg(source.toString());
-        } else if (m_handshakes.size() + m_closing.size() >= MaxHandshakes) {
-            reason = Refusal::HandshakeLimit;
-            refusal = QStringLiteral("WebSocketServer: %1 connections still opening, refusing %2")
-                          .arg(MaxHandshakes)
-                          .arg(source.toString());
+    for (int taken = 0; taken < MaxAcceptsPerPass; ++taken) {
+        const AcceptQueue::Next next = AcceptQueue::takeNext(m_listener->socketDescriptor());
+        if (next.outcome == AcceptQueue::Outcome::Empty)
+            return;
+        if (next.outcome == AcceptQueue::Outcome::Failed) {
+            // Mostly no descriptor left: the queue stays readable, and asking again at once would
+            // only spin until one is free.
+            m_acceptor->setEnabled(false);
+            logRefusal(Refusal::AcceptFailed,
+                       QStringLiteral("WebSocketServer: cannot accept a connection (%1), trying again in %2 ms")
+                           .arg(next.error)
+                           .arg(AcceptRetryMs));
+            m_acceptRetry->start();
+            return;
         }
-        if (!refusal.isEmpty()) {
-            // Closed at once, without a word: its descriptor is what it must not keep.
-            logRefusal(reason, refusal);
-            socket->abort();
-            socket->deleteLater();
+        auto *socket = new QTcpSocket(m_listener);
+        if (!socket->setSocketDescriptor(next.descriptor)) {
+            AcceptQueue::release(next.descriptor);
+            delete socket;
             continue;
         }
-        m_handshakes.insert(socket, {socket->peerAddress(), socket->peerPort(), source, now()});
-        connect(socket, &QAbstractSocket::disconnected, this, [this, socket] { forgetHandshake(socket); });
-        connect(socket, &QObject::destroyed, this, [this, socket] { m_handshakes.remove(socket); });
-        m_server->handleConnection(socket);
+        admitConnection(socket);
     }
 }
 
-void WebSocketServer::onAcceptError()
+void WebSocketServer::admitConnection(QTcpSocket *socket)
 {
-    // The listener stops accepting on an error such as running out of descriptors; it tries
-    // again shortly instead of never.
-    logRefusal(Refusal::AcceptFailed,
-               QStringLiteral("WebSocketServer: cannot accept a connection (%1), trying again in %2 ms")
-                   .arg(m_listener->errorString())
-                   .arg(AcceptRetryMs));
-    m_acceptRetry->start();
+    const QHostAddress source = sourceAddress(socket->peerAddress());
+    QString refusal;
+    Refusal reason = Refusal::AddressLimit;
+    if (connectionsFrom(source) >= MaxConnectionsPerAddress) {
+        refusal = QStringLiteral("WebSocketServer: %1 connections from %2 already, refusing another")
+                      .arg(MaxConnectionsPerAddress)
+                      .arg(source.toString());
+    } else if (m_handshakes.size() + m_closing.size() >= MaxHandshakes) {
+        reason = Refusal::HandshakeLimit;
+        refusal = QStringLiteral("WebSocketServer: %1 connections still opening, refusing %2")
+                      .arg(MaxHandshakes)
+                      .arg(source.toString());
+    }
+    if (!refusal.isEmpty()) {
+        // Closed at once, without a word: its descriptor is what it must not keep.
+        logRefusal(reason, refusal);
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
+    m_handshakes.insert(socket, {socket->peerAddress(), socket->peerPort(), source, now()});
+    connect(socket, &QAbstractSocket::disconnected, this, [this, socket] { forgetHandshake(socket); });
+    connect(socket, &QObject::destroyed, this, [this, socket] { m_handshakes.remove(socket); });
+    m_server->handleConnection(socket);
 }
 
 void WebSocketServer::forgetHandshake(QTcpSocket *socket)

@@ -13,6 +13,7 @@
 #include <array>
 #include <functional>
 
+class QSocketNotifier;
 class QTcpServer;
 class QTcpSocket;
 class QTimer;
@@ -60,6 +61,9 @@ public:
     static constexpr int ListenBacklog = 1024;
     // After the system refused to accept (no descriptor left), accepting resumes this much later.
     static constexpr int AcceptRetryMs = 1000;
+    // Connections taken from the system's queue in one pass of the event loop: the 7 ms tick
+    // shares the thread, and a flood is taken over several passes.
+    static constexpr int MaxAcceptsPerPass = 32;
     // What a reply or a log line repeats of a name from the network it refuses.
     static constexpr int MaxEchoedChars = 64;
     static constexpr int MaxSubscriptionsPerClient = 256;
@@ -142,10 +146,10 @@ private:
     void onPong(QWebSocket *client);
     void onBytesWritten(QWebSocket *client);
     void onOriginCheck(QWebSocketCorsAuthenticator *check);
-    // Takes each accepted connection, refuses it beyond the limits, and hands it to the
-    // WebSocket handshake otherwise.
+    // Takes the connections the system queued; stops taking them for a while when it cannot.
     void onTcpConnection();
-    void onAcceptError();
+    // Refuses a connection beyond the limits, and hands it to the WebSocket handshake otherwise.
+    void admitConnection(QTcpSocket *socket);
     void forgetHandshake(QTcpSocket *socket);
     // Stops tracking the handshake that became `client`.
     void handshakeFinished(QWebSocket *client);
@@ -174,7 +178,8 @@ private:
     qint64 now() const;
 
     QWebSocketServer *m_server = nullptr; // only speaks the handshakes
-    QTcpServer *m_listener = nullptr;
+    QTcpServer *m_listener = nullptr; // only listens: its connections are taken by m_acceptor
+    QSocketNotifier *m_acceptor = nullptr; // while listening
     CorvaneController *m_controller = nullptr;
     QList<QWebSocket *> m_clients;
     QHash<QString, WsHandler *> m_handlers;

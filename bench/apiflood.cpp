@@ -229,7 +229,7 @@ int main(int argc, char *argv[])
         app.exec();
         const double cpu = threadCpuSeconds() - before;
         const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() - 2.0;
-        std::printf("server thread CPU  %.0f %% over %.1f s (%.2f s)\n", 100.0 * cpu / wall, wall, cpu);
+        std::printf("server thread CPU  %.1f %% over %.1f s (%.0f ms)\n", 100.0 * cpu / wall, wall, cpu * 1000.0);
     }
     ::close(stop[1]);
     ::waitpid(child, nullptr, 0);

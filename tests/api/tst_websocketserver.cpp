@@ -693,10 +693,23 @@ private slots:
     }
 
     // With no descriptor left to take a connection with, the server says so and takes it once
-    // there is one again, instead of never accepting again.
+    // there is one again, instead of never accepting again, or trying again without pause.
+    void acceptResumesAfterRunningOut_data()
+    {
+        QTest::addColumn<bool>("takenBefore"); // a connection was taken before it ran out
+        QTest::newRow("first connection") << false;
+        QTest::newRow("after a connection was taken") << true;
+    }
+
     void acceptResumesAfterRunningOut()
     {
+        QFETCH(bool, takenBefore);
         ServerRig rig;
+        RawWsClient earlier;
+        if (takenBefore) {
+            QVERIFY(earlier.open(rig.server.serverPort()));
+            QTRY_COMPARE(rig.server.clientCount(), 1);
+        }
         RawWsClient client;
         // Connected, but not yet taken: the server takes it when the event loop next runs.
         QVERIFY(client.connectFrom(loopback(40), rig.server.serverPort()));
@@ -713,7 +726,7 @@ private slots:
         QTRY_VERIFY(!refusalLines.filter(QLatin1String("cannot accept")).isEmpty());
         QVERIFY(setrlimit(RLIMIT_NOFILE, &saved) == 0);
         QVERIFY(client.handshake());
-        QTRY_COMPARE(rig.server.clientCount(), 1);
+        QTRY_COMPARE(rig.server.clientCount(), takenBefore ? 2 : 1);
     }
 
     // A subscriber that stops reading misses pushes instead of piling them up, while the
