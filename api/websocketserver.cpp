@@ -17,6 +17,7 @@
 
 #include <iterator>
 #include <memory>
+#include <utility>
 
 #include "api/mdnsresponder.h"
 #include "api/wshandler.h"
@@ -280,25 +281,21 @@ void WebSocketServer::admitConnection(QTcpSocket *socket)
 {
     const QHostAddress source = sourceAddress(socket->peerAddress());
     QString refusal;
-    Refusal reason = Refusal::AddressLimit;
     if (connectionsFrom(source) >= MaxConnectionsPerAddress) {
         refusal = QStringLiteral("WebSocketServer: %1 connections from %2 already, refusing another")
                       .arg(MaxConnectionsPerAddress)
                       .arg(source.toString());
     } else if (m_handshakes.size() + m_closing.size() >= MaxHandshakes) {
-        reason = Refusal::HandshakeLimit;
-        refusal = QStringLiteral("WebSocketServer: %1 connections still opening, refusing %2")
-                      .arg(MaxHandshakes)
-                      .arg(source.toString());
+        makeRoomForHandshake(source);
     }
     if (!refusal.isEmpty()) {
         // Closed at once, without a word: its descriptor is what it must not keep.
-        logRefusal(reason, refusal);
+        logRefusal(Refusal::AddressLimit, refusal);
         socket->abort();
         socket->deleteLater();
         return;
     }
-    m_handshakes.insert(socket, {socket->peerAddress(), socket->peerPort(), source, now()});
+    m_handshakes.insert(socket, {socket->peerAddress(), socket->peerPort(), source, now(), ++m_arrivals});
     connect(socket, &QAbstractSocket::disconnected, this, [this, socket] { forgetHandshake(socket); });
     connect(socket, &QObject::destroyed, this, [this, socket] { m_handshakes.remove(socket); });
     m_server->handleConnection(socket);
@@ -310,6 +307,45 @@ void WebSocketServer::forgetHandshake(QTcpSocket *socket)
         return;
     socket->disconnect(this);
     socket->deleteLater();
+}
+
+void WebSocketServer::makeRoomForHandshake(const QHostAddress &newcomer)
+{
+    // One already refused or dropped goes first: it has been told.
+    if (!m_closing.isEmpty()) {
+        const auto closing = m_closing.begin();
+        QWebSocket *socket = closing.key();
+        logRefusal(Refusal::HandshakeLimit,
+                   QStringLiteral("WebSocketServer: %1 connections still opening, cutting one from %2 that is closing")
+                       .arg(MaxHandshakes)
+                       .arg(closing.value().toString()));
+        m_closing.erase(closing);
+        socket->abort();
+        return;
+    }
+    // Else the oldest of the address holding the most, the newcomer counted: a few addresses
+    // cannot hold every place, and a client that finishes its handshake promptly keeps its own.
+    QHash<QHostAddress, int> held{{newcomer, 1}};
+    for (const Handshake &opening : std::as_const(m_handshakes))
+        ++held[opening.source];
+    auto victim = m_handshakes.end();
+    int victimHeld = 0;
+    for (auto opening = m_handshakes.begin(); opening != m_handshakes.end(); ++opening) {
+        const int count = held.value(opening->source);
+        if (victim == m_handshakes.end() || count > victimHeld
+            || (count == victimHeld && opening->arrival < victim->arrival)) {
+            victim = opening;
+            victimHeld = count;
+        }
+    }
+    QTcpSocket *socket = victim.key();
+    logRefusal(Refusal::HandshakeLimit,
+               QStringLiteral("WebSocketServer: %1 connections still opening, cutting the oldest from %2, which holds %3")
+                   .arg(MaxHandshakes)
+                   .arg(victim->source.toString())
+                   .arg(victimHeld));
+    forgetHandshake(socket);
+    socket->abort();
 }
 
 void WebSocketServer::handshakeFinished(QWebSocket *client)

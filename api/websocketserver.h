@@ -50,7 +50,8 @@ public:
     static constexpr int CloseCodeTryAgainLater = 1013;
     static constexpr int MaxPendingConnections = 8;
     // Connections that have not finished their opening handshake (or are being closed), from
-    // anyone: each holds a descriptor the program needs for its files.
+    // anyone: each holds a descriptor the program needs for its files. A connection beyond them
+    // takes the place of one of them.
     static constexpr int MaxHandshakes = 32;
     // Connections of any kind from one address: one machine cannot take every slot.
     static constexpr int MaxConnectionsPerAddress = 8;
@@ -128,6 +129,7 @@ private:
         quint16 peerPort = 0;
         QHostAddress source; // the address its limit counts against
         qint64 startedAt = 0;
+        quint64 arrival = 0; // order of arrival
     };
 
     // One client's requests that wait for their turn, and where it stands.
@@ -151,6 +153,8 @@ private:
     // Refuses a connection beyond the limits, and hands it to the WebSocket handshake otherwise.
     void admitConnection(QTcpSocket *socket);
     void forgetHandshake(QTcpSocket *socket);
+    // Cuts a connection still opening (or being closed) so that one from `newcomer` fits.
+    void makeRoomForHandshake(const QHostAddress &newcomer);
     // Stops tracking the handshake that became `client`.
     void handshakeFinished(QWebSocket *client);
     int connectionsFrom(const QHostAddress &source) const;
@@ -190,6 +194,7 @@ private:
     // The event loop level of each request with a handler, innermost last.
     QList<int> m_requestLoopLevels;
     QHash<QTcpSocket *, Handshake> m_handshakes;
+    quint64 m_arrivals = 0;
     // Refused or dropped clients until their socket is released.
     QHash<QWebSocket *, QHostAddress> m_closing;
     QTimer *m_acceptRetry = nullptr;

@@ -507,8 +507,9 @@ private slots:
     }
 
     // Connections from one address, and connections still in their opening handshake, are
-    // bounded; what is over the bound is closed at once. Sources are 127.0.0.10 and on; the
-    // probe, a client from yet another address, comes after them.
+    // bounded: one over the address bound is closed at once; when the handshakes fill their
+    // bound, the oldest of the address holding most of them is cut. Sources are 127.0.0.10 and
+    // on; the probe, a client from yet another address, comes after them.
     void connectionLimits_data()
     {
         QTest::addColumn<int>("sources");
@@ -518,14 +519,22 @@ private slots:
         QTest::addColumn<bool>("probeAccepted");
         // Then a heartbeat tick after the handshake time-out closes them, and lets a client in.
         QTest::addColumn<bool>("timeOut");
+        // Connections cut to make room for the probe are opened again, this many times, before
+        // the probe sends its handshake.
+        QTest::addColumn<int>("reopened");
         const int perAddress = WebSocketServer::MaxConnectionsPerAddress;
         const int sourcesToCap = WebSocketServer::MaxHandshakes / perAddress;
-        QTest::newRow("clients from one address") << 1 << perAddress + 1 << true << perAddress << true << false;
-        QTest::newRow("handshakes from one address") << 1 << perAddress + 1 << false << perAddress << true << false;
-        QTest::newRow("handshakes up to the cap") << sourcesToCap << perAddress + 1 << false
-                                                  << WebSocketServer::MaxHandshakes << false << false;
-        QTest::newRow("handshakes that never finish") << sourcesToCap << perAddress << false
-                                                      << WebSocketServer::MaxHandshakes << false << true;
+        const int capLessProbe = WebSocketServer::MaxHandshakes - 1;
+        QTest::newRow("clients from one address") << 1 << perAddress + 1 << true << perAddress << true << false << 0;
+        QTest::newRow("handshakes from one address")
+            << 1 << perAddress + 1 << false << perAddress << true << false << 0;
+        QTest::newRow("handshakes up to the cap")
+            << sourcesToCap << perAddress + 1 << false << capLessProbe << true << false << 0;
+        QTest::newRow("handshakes that never finish")
+            << sourcesToCap << perAddress << false << capLessProbe << true << true << 0;
+        QTest::newRow("handshakes opened again when cut")
+            << sourcesToCap << perAddress << false << capLessProbe << true << false
+            << 2 * WebSocketServer::MaxHandshakes;
     }
 
     void connectionLimits()
@@ -536,19 +545,32 @@ private slots:
         QFETCH(int, held);
         QFETCH(bool, probeAccepted);
         QFETCH(bool, timeOut);
+        QFETCH(int, reopened);
         ServerRig rig;
         std::vector<std::unique_ptr<RawWsClient>> connections;
+        std::vector<QHostAddress> sourceOf;
         int handshaken = 0;
         for (int source = 0; source < sources; ++source) {
             for (int i = 0; i < perSource; ++i) {
                 connections.push_back(std::make_unique<RawWsClient>());
-                QVERIFY(connections.back()->connectFrom(loopback(10 + source), rig.server.serverPort()));
+                sourceOf.push_back(loopback(10 + source));
+                QVERIFY(connections.back()->connectFrom(sourceOf.back(), rig.server.serverPort()));
                 if (handshake)
                     handshaken += connections.back()->handshake() ? 1 : 0;
             }
         }
         RawWsClient probe;
         QVERIFY(probe.connectFrom(loopback(100), rig.server.serverPort()));
+        for (int i = 0; i < reopened; ++i) {
+            const auto cut = [&connections] {
+                return std::find_if(connections.begin(), connections.end(),
+                                    [](const auto &connection) { return !connection->isConnected(); });
+            };
+            QTRY_VERIFY(cut() != connections.end());
+            const size_t at = size_t(cut() - connections.begin());
+            connections[at] = std::make_unique<RawWsClient>();
+            QVERIFY(connections[at]->connectFrom(sourceOf[at], rig.server.serverPort()));
+        }
         QCOMPARE(probe.handshake(), probeAccepted);
         const auto stillOpen = [&connections] {
             return int(std::count_if(connections.cbegin(), connections.cend(),
