@@ -15,6 +15,7 @@
 #include <QWebSocketCorsAuthenticator>
 #include <QWebSocketServer>
 
+#include <algorithm>
 #include <iterator>
 #include <memory>
 #include <utility>
@@ -54,12 +55,30 @@ QJsonArray eventNames(const QJsonObject &data)
     return data.value(QStringLiteral("events")).toArray();
 }
 
-// An IPv4 peer of the dual-stack listener comes as ::ffff:a.b.c.d; it counts as a.b.c.d.
-QHostAddress sourceAddress(const QHostAddress &peer)
+// An IPv4 peer of the dual-stack listener comes as ::ffff:a.b.c.d; it is a.b.c.d.
+QHostAddress unmapped(const QHostAddress &peer)
 {
     bool isIPv4 = false;
     const quint32 ipv4 = peer.toIPv4Address(&isIPv4);
     return isIPv4 ? QHostAddress(ipv4) : peer;
+}
+
+// What a peer's connections count against: its IPv4 address, or its IPv6 /64, as an IPv6
+// host picks its addresses from its whole /64 at will.
+QHostAddress sourceAddress(const QHostAddress &peer)
+{
+    const QHostAddress address = unmapped(peer);
+    if (address.protocol() != QAbstractSocket::IPv6Protocol)
+        return address;
+    Q_IPV6ADDR prefix = address.toIPv6Address();
+    std::fill(std::begin(prefix.c) + 8, std::end(prefix.c), quint8(0));
+    return QHostAddress(prefix);
+}
+
+QString sourceText(const QHostAddress &source)
+{
+    return source.protocol() == QAbstractSocket::IPv6Protocol ? source.toString() + QLatin1String("/64")
+                                                               : source.toString();
 }
 
 // Surrogate pairs stay whole.
@@ -284,7 +303,7 @@ void WebSocketServer::admitConnection(QTcpSocket *socket)
     if (connectionsFrom(source) >= MaxConnectionsPerAddress) {
         refusal = QStringLiteral("WebSocketServer: %1 connections from %2 already, refusing another")
                       .arg(MaxConnectionsPerAddress)
-                      .arg(source.toString());
+                      .arg(sourceText(source));
     } else if (m_handshakes.size() + m_closing.size() >= MaxHandshakes) {
         makeRoomForHandshake(source);
     }
@@ -318,7 +337,7 @@ void WebSocketServer::makeRoomForHandshake(const QHostAddress &newcomer)
         logRefusal(Refusal::HandshakeLimit,
                    QStringLiteral("WebSocketServer: %1 connections still opening, cutting one from %2 that is closing")
                        .arg(MaxHandshakes)
-                       .arg(closing.value().toString()));
+                       .arg(sourceText(closing.value())));
         m_closing.erase(closing);
         socket->abort();
         return;
@@ -342,7 +361,7 @@ void WebSocketServer::makeRoomForHandshake(const QHostAddress &newcomer)
     logRefusal(Refusal::HandshakeLimit,
                QStringLiteral("WebSocketServer: %1 connections still opening, cutting the oldest from %2, which holds %3")
                    .arg(MaxHandshakes)
-                   .arg(victim->source.toString())
+                   .arg(sourceText(victim->source))
                    .arg(victimHeld));
     forgetHandshake(socket);
     socket->abort();
@@ -444,13 +463,13 @@ bool WebSocketServer::namesThisMachine(const QString &origin) const
     QHostAddress address;
     if (!address.setAddress(host))
         return false;
-    address = sourceAddress(address);
+    address = unmapped(address);
     if (address.isLoopback())
         return true;
     const QList<NetworkInterfaceEntry> interfaces = NetworkInterfaceLister::interfaces();
     for (const NetworkInterfaceEntry &entry : interfaces) {
         for (const QHostAddress &own : entry.addresses) {
-            if (sourceAddress(own).isEqual(address))
+            if (unmapped(own).isEqual(address))
                 return true;
         }
     }

@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -32,6 +33,7 @@
 #include "platform/network/networkinterfacelister.h"
 #include "platform/serial/serialportlister.h"
 #include "profiles/profilemanager.h"
+#include "support/netnamespaces.h"
 #include "support/ptydevice.h"
 #include "support/testenvironment.h"
 #include "wstestclient.h"
@@ -508,10 +510,12 @@ private slots:
 
     // Connections from one address, and connections still in their opening handshake, are
     // bounded: one over the address bound is closed at once; when the handshakes fill their
-    // bound, the oldest of the address holding most of them is cut. Sources are 127.0.0.10 and
-    // on; the probe, a client from yet another address, comes after them.
+    // bound, the oldest of the address holding most of them is cut. An IPv6 host holds a whole
+    // /64. Sources are 127.0.0.10 and on (IPv6 ones in a network namespace of the test's own);
+    // the probe, a client from yet another address, comes after them.
     void connectionLimits_data()
     {
+        QTest::addColumn<QString>("from"); // source address, %1 counting from 10
         QTest::addColumn<int>("sources");
         QTest::addColumn<int>("perSource");
         QTest::addColumn<bool>("handshake"); // they finish their handshake
@@ -525,20 +529,27 @@ private slots:
         const int perAddress = WebSocketServer::MaxConnectionsPerAddress;
         const int sourcesToCap = WebSocketServer::MaxHandshakes / perAddress;
         const int capLessProbe = WebSocketServer::MaxHandshakes - 1;
-        QTest::newRow("clients from one address") << 1 << perAddress + 1 << true << perAddress << true << false << 0;
+        const QString ipv4 = QStringLiteral("127.0.0.%1");
+        QTest::newRow("clients from one address")
+            << ipv4 << 1 << perAddress + 1 << true << perAddress << true << false << 0;
         QTest::newRow("handshakes from one address")
-            << 1 << perAddress + 1 << false << perAddress << true << false << 0;
+            << ipv4 << 1 << perAddress + 1 << false << perAddress << true << false << 0;
         QTest::newRow("handshakes up to the cap")
-            << sourcesToCap << perAddress + 1 << false << capLessProbe << true << false << 0;
+            << ipv4 << sourcesToCap << perAddress + 1 << false << capLessProbe << true << false << 0;
         QTest::newRow("handshakes that never finish")
-            << sourcesToCap << perAddress << false << capLessProbe << true << true << 0;
+            << ipv4 << sourcesToCap << perAddress << false << capLessProbe << true << true << 0;
         QTest::newRow("handshakes opened again when cut")
-            << sourcesToCap << perAddress << false << capLessProbe << true << false
+            << ipv4 << sourcesToCap << perAddress << false << capLessProbe << true << false
             << 2 * WebSocketServer::MaxHandshakes;
+        QTest::newRow("clients from one IPv6 /64")
+            << QStringLiteral("fd00:0:0:1::%1") << 4 << 3 << true << perAddress << true << false << 0;
+        QTest::newRow("clients from IPv6 /64s apart")
+            << QStringLiteral("fd00:0:0:%1::1") << 4 << 3 << true << 12 << true << false << 0;
     }
 
     void connectionLimits()
     {
+        QFETCH(QString, from);
         QFETCH(int, sources);
         QFETCH(int, perSource);
         QFETCH(bool, handshake);
@@ -546,6 +557,16 @@ private slots:
         QFETCH(bool, probeAccepted);
         QFETCH(bool, timeOut);
         QFETCH(int, reopened);
+        std::optional<ostratest::OwnLoopback> ownLoopback;
+        if (from.contains(QLatin1Char(':'))) {
+            ownLoopback.emplace();
+            if (!ownLoopback->entered())
+                QSKIP("needs root to make a network namespace");
+            for (int source = 0; source < sources; ++source) {
+                if (!ownLoopback->addIPv6Address(from.arg(10 + source)))
+                    QSKIP("needs the ip tool to give the loopback IPv6 addresses");
+            }
+        }
         ServerRig rig;
         std::vector<std::unique_ptr<RawWsClient>> connections;
         std::vector<QHostAddress> sourceOf;
@@ -553,7 +574,7 @@ private slots:
         for (int source = 0; source < sources; ++source) {
             for (int i = 0; i < perSource; ++i) {
                 connections.push_back(std::make_unique<RawWsClient>());
-                sourceOf.push_back(loopback(10 + source));
+                sourceOf.push_back(QHostAddress(from.arg(10 + source)));
                 QVERIFY(connections.back()->connectFrom(sourceOf.back(), rig.server.serverPort()));
                 if (handshake)
                     handshaken += connections.back()->handshake() ? 1 : 0;
