@@ -1,6 +1,7 @@
 #include "api/websocketserver.h"
 
 #include <QDebug>
+#include <QHostInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -459,6 +460,10 @@ bool WebSocketServer::namesThisMachine(const QString &origin) const
     if (host == QLatin1String("localhost"))
         return true;
     if (m_mdns && host == m_mdns->hostName().toLower() + QLatin1String(".local"))
+        return true;
+    // A phone stack fills Origin from the URL it connected to, which may use the host name.
+    const QString machine = QHostInfo::localHostName().toLower();
+    if (!machine.isEmpty() && (host == machine || host == machine + QLatin1String(".local")))
         return true;
     QHostAddress address;
     if (!address.setAddress(host))

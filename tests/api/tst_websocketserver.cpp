@@ -1,5 +1,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QHostInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QScopeGuard>
@@ -459,7 +460,8 @@ private slots:
     }
 
     // A page in a browser names itself in Origin; the phone app and other stations send none,
-    // or one naming this machine on the API port. "%port" stands for the server's port.
+    // or one naming this machine on the API port. "%port" stands for the server's port, "%host"
+    // for this machine's host name.
     void webPagesRefused_data()
     {
         QTest::addColumn<QByteArray>("origin"); // empty: no Origin header
@@ -483,6 +485,11 @@ private slots:
         QTest::newRow("localhost, other port") << QByteArray("http://localhost:8090") << false;
         QTest::newRow("localhost, no port") << QByteArray("http://localhost") << false;
         QTest::newRow("other site on the API port") << QByteArray("http://localhost.example.com:%port") << false;
+        QTest::newRow("host name") << QByteArray("http://%host:%port") << true;
+        QTest::newRow("host name on the local link") << QByteArray("ws://%host.local:%port") << true;
+        QTest::newRow("site named after the host") << QByteArray("http://%host.example.com:%port") << false;
+        QTest::newRow("own IPv6 address") << QByteArray("http://[2001:db8::10]:%port") << true;
+        QTest::newRow("another host of the own IPv6 /64") << QByteArray("http://[2001:db8::11]:%port") << false;
     }
 
     void webPagesRefused()
@@ -491,9 +498,13 @@ private slots:
         QFETCH(bool, accepted);
         ServerRig rig;
         corvane::NetworkInterfaceLister::setFixedInterfaces(
-            {{QStringLiteral("eth0"), QStringLiteral("eth0"), true, true, false, {QHostAddress(QStringLiteral("192.0.2.10"))}}});
+            {{QStringLiteral("eth0"), QStringLiteral("eth0"), true, true, false,
+              {QHostAddress(QStringLiteral("192.0.2.10")), QHostAddress(QStringLiteral("2001:db8::10"))}}});
         const auto systemInterfaces = qScopeGuard([] { corvane::NetworkInterfaceLister::useSystemInterfaces(); });
         origin.replace("%port", QByteArray::number(rig.server.serverPort()));
+        if (origin.contains("%host") && QHostInfo::localHostName().isEmpty())
+            QSKIP("this machine has no host name");
+        origin.replace("%host", QHostInfo::localHostName().toUtf8());
         RawWsClient raw;
         QCOMPARE(raw.open(rig.server.serverPort(), origin.isEmpty() ? QByteArray() : "Origin: " + origin + "\r\n"),
                  accepted);
