@@ -689,8 +689,18 @@ void WebSocketServer::answer(QWebSocket *client, const QString &message)
 
 void WebSocketServer::handleSubscribe(QWebSocket *client, const QJsonObject &data)
 {
-    QSet<QString> &subscribed = m_subscriptions[client];
     const QJsonArray events = eventNames(data);
+    for (qsizetype i = 0; i < events.size(); ++i) {
+        if (events.at(i).toString().size() > MaxEventNameChars) {
+            finishRequest(client, {{kEvent, QStringLiteral("action_subscribe")},
+                                   {kSuccess, false},
+                                   {kMessage, QStringLiteral("'events[%1]' must be an event name of at most %2 characters")
+                                                  .arg(i)
+                                                  .arg(MaxEventNameChars)}});
+            return;
+        }
+    }
+    QSet<QString> &subscribed = m_subscriptions[client];
     for (const QJsonValue &name : events) {
         if (subscribed.size() >= MaxSubscriptionsPerClient)
             break;

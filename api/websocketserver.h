@@ -68,6 +68,9 @@ public:
     // What a reply or a log line repeats of a name from the network it refuses.
     static constexpr int MaxEchoedChars = 64;
     static constexpr int MaxSubscriptionsPerClient = 256;
+    // The longest event name the program has, of a request or a push: a longer name names
+    // nothing to subscribe to.
+    static constexpr int MaxEventNameChars = 37;
     // A client that leaves more than this unread is behind: it is not read from and gets no
     // pushes until it has caught up.
     static constexpr qint64 MaxUnsentBytes = 1024 * 1024;

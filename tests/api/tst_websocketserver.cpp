@@ -313,6 +313,37 @@ private slots:
         QCOMPARE(client.received.at(1).value("event").toString(), QStringLiteral("event_255"));
     }
 
+    // A name longer than any event the program has names nothing: the whole request is refused.
+    void subscriptionNames_data()
+    {
+        QTest::addColumn<QString>("name"); // subscribed after "event_x"
+        QTest::addColumn<bool>("accepted");
+        const QString longest(WebSocketServer::MaxEventNameChars, QLatin1Char('e'));
+        QTest::newRow("as long as the longest event") << longest << true;
+        QTest::newRow("one character longer") << longest + 'e' << false;
+        QTest::newRow("a megabyte") << QString(1000 * 1000, QLatin1Char('e')) << false;
+    }
+
+    void subscriptionNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, accepted);
+        ServerRig rig;
+        WsTestClient client;
+        QVERIFY(client.open(rig.server.serverPort()));
+        const QJsonObject reply = client.request("action_subscribe", {{"events", QJsonArray{"event_x", name}}});
+        QCOMPARE(reply.value("success").toBool(), accepted);
+        if (!accepted) {
+            QCOMPARE(reply.value("message").toString(),
+                     QStringLiteral("'events[1]' must be an event name of at most %1 characters")
+                         .arg(WebSocketServer::MaxEventNameChars));
+        }
+        // Nothing of a refused request is kept.
+        rig.echo->push("event_x", {});
+        client.request("ping");
+        QCOMPARE(client.received.size(), accepted ? 3 : 2);
+    }
+
     // Client kinds: "raw" never answers pings, "qt" answers them by itself.
     void heartbeat_data()
     {
@@ -980,6 +1011,13 @@ private slots:
         QVERIFY(client.open(server.serverPort()));
         QCOMPARE(client.request("get_app_mode"), parsed(R"({"event":"get_app_mode","data":{"mode":"pc"}})"));
         QCOMPARE(client.request("get_frame_count"), parsed(R"({"event":"get_frame_count","data":{"frameCount":0}})"));
+        // Subscriptions are bounded by the longest name there is.
+        qsizetype longest = 0;
+        for (const corvane::WsHandler *handler : server.findChildren<corvane::WsHandler *>()) {
+            for (const QString &event : handler->supportedEvents())
+                longest = std::max(longest, event.size());
+        }
+        QCOMPARE(longest, qsizetype(WebSocketServer::MaxEventNameChars));
     }
 
     void stopClosesClients()
