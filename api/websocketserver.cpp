@@ -19,10 +19,13 @@
 
 #include "api/mdnsresponder.h"
 #include "api/wshandler.h"
+#include "api/wsjson.h"
 #include "platform/network/firewallrule.h"
 #include "platform/network/networkinterfacelister.h"
 
 namespace corvane {
+
+using wsjson::clipped;
 
 namespace {
 
@@ -57,17 +60,6 @@ QHostAddress sourceAddress(const QHostAddress &peer)
     bool isIPv4 = false;
     const quint32 ipv4 = peer.toIPv4Address(&isIPv4);
     return isIPv4 ? QHostAddress(ipv4) : peer;
-}
-
-// Surrogate pairs stay whole.
-QString clipped(const QString &text, int maxChars)
-{
-    if (text.size() <= maxChars)
-        return text;
-    int end = maxChars;
-    if (text.at(end - 1).isHighSurrogate())
-        --end;
-    return text.left(end);
 }
 
 } // namespace

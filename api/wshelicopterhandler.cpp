@@ -147,10 +147,9 @@ QJsonObject WsHelicopterHandler::handleEvent(const QString &event, const QJsonOb
     if (event == QLatin1String("get_helicopter_output"))
         return dataReply(event, outputJson());
     if (event == QLatin1String("action_set_rate_mode")) {
-        // The controller holds the mode within 0..2.
         int mode = 0;
         const FieldReader in(data);
-        in.readWholeNumber("mode", mode);
+        in.clampInt("mode", mode, 0, 2);
         if (!in.ok())
             return actionReply(event, false, in.refusal());
         m_controller->setHeliRateMode(mode);

@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QTemporaryFile>
 
+#include "api/profileimportcheck.h"
 #include "api/storeerrors.h"
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
@@ -179,6 +180,14 @@ QJsonObject WsProfileHandler::handleImportProfile(const QString &event, const QJ
     if (!data.contains(key))
         return actionReply(event, false, QStringLiteral("Missing 'profileJson' object"));
     const QJsonObject profileJson = data.value(key).toObject();
+    // A profile without id or name is answered in these words after the store's own, more
+    // precise ones went to the desktop; what the store refuses beyond that, or cannot save, it
+    // says itself.
+    const QString failed = QStringLiteral("Failed to import profile");
+    const Profile read = Profile::fromJson(profileJson);
+    const bool complete = !read.id.isEmpty() && !read.name.isEmpty();
+    if (const QString refusal = complete ? importRefusal(read) : QString(); !refusal.isEmpty())
+        return actionReply(event, false, refusal);
     // A file of a unique name that only this user can read: the shared temporary folder is
     // open to everyone, and two imports may come within one millisecond. It is removed when
     // this function returns, whatever the import gave.
@@ -193,11 +202,7 @@ QJsonObject WsProfileHandler::handleImportProfile(const QString &event, const QJ
     const StoreErrors errors(store);
     if (store->importProfile(file.fileName(), &newId))
         return withNewId(actionReply(event, true), newId);
-    // A profile without id or name is answered in these words; the store's own, more precise
-    // ones go to the desktop. What the store refuses beyond that, or cannot save, it says itself.
-    const QString failed = QStringLiteral("Failed to import profile");
-    const Profile read = Profile::fromJson(profileJson);
-    return actionReply(event, false, read.id.isEmpty() || read.name.isEmpty() ? failed : errors.message(failed));
+    return actionReply(event, false, complete ? errors.message(failed) : failed);
 }
 
 QJsonObject WsProfileHandler::handleExportProfile(const QString &event, const QJsonObject &data)

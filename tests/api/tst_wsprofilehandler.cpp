@@ -144,6 +144,34 @@ private slots:
         QTest::newRow("import too many pinned")
             << "action_import_profile" << QJsonObject{{"profileJson", QJsonObject{{"id", "x"}, {"name", "X"}, {"telemetryDashboard", pinned}}}}
             << "Too many pinned telemetry sensors: at most 64";
+        // An imported profile holds no value the requests that set it would refuse or clamp.
+        const auto import = [](const char *tag, const QByteArray &members, const QString &message) {
+            QJsonObject profile = QJsonDocument::fromJson(QByteArray(members).replace("$long", QByteArray(65, 'n'))).object();
+            profile.insert("id", "x");
+            profile.insert("name", "X");
+            QTest::newRow(tag) << "action_import_profile" << QJsonObject{{"profileJson", profile}}
+                               << "'profileJson." + message;
+        };
+        import("import decel rate", R"({"axisSettings":{"decelRate":100000}})",
+               "axisSettings.decelRate' must be a whole number from 1 to 100");
+        import("import steering angle", R"({"axisSettings":{"steeringAngleDeg":45}})",
+               "axisSettings.steeringAngleDeg' must be 0 or a whole number from 90 to 2520");
+        import("import curve", R"({"axisSettings":{"Brake":{"curve":3}}})",
+               "axisSettings.Brake.curve' must be a whole number from 0 to 2");
+        import("import LED count", R"({"ledSettings":{"ledCount":100000}})",
+               "ledSettings.ledCount' must be a whole number from 1 to 100");
+        import("import helicopter channel", R"({"helicopterConfig":{"channels":{"roll":99}}})",
+               "helicopterConfig.channels.roll' must be a whole number from 0 to 15");
+        import("import arm pulse", R"({"vehicleType":"rc_helicopter","helicopterConfig":{"fly":{"arm":{"onUs":1e9}}}})",
+               "helicopterConfig.fly.arm.onUs' must be a whole number from 900 to 2100");
+        import("import mapping name", R"({"buttonMappings":[{"buttonIndex":1,"channel":4,"name":"$long"}]})",
+               "buttonMappings[0].name' must be a text of at most 64 characters");
+        import("import device name", R"({"deviceConnections":{"pedals":{"productName":"$long$long$long$long$long"}}})",
+               "deviceConnections.pedals.productName' must be a text of at most 260 characters");
+        import("import pinned id", R"({"telemetryDashboard":["$long"]})",
+               "telemetryDashboard[0]' must be a text of at most 4 characters");
+        import("import vehicle type", R"({"vehicleType":"boat"})",
+               R"(vehicleType' must be "rc_car" or "rc_helicopter")");
     }
 
     void missingParameters()
