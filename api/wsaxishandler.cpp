@@ -102,7 +102,9 @@ void mergeSteeringAngle(const FieldReader &in, int &angleDeg)
     if (angle < 1)
         angleDeg = 0;
     else if (angle < kMinWheelRotationDeg || angle > kMaxWheelRotationDeg)
-        in.refuse(key, QStringLiteral("0 or a whole number from %1 to %2").arg(kMinWheelRotationDeg).arg(kMaxWheelRotationDeg));
+        in.refuse(key, QStringLiteral("0 or a whole number from %1 to %2")
+                           .arg(kMinWheelRotationDeg)
+                           .arg(kMaxWheelRotationDeg));
     else
         angleDeg = angle;
 }

@@ -39,8 +39,7 @@ QString clipped(const QString &text, int maxChars);
 // longer than its limit is refused with a message naming the key. A value equal to the stored
 // one always passes, so that an app can send back what it read. The first refusal is kept, so a
 // handler reads the whole request, then stores nothing and answers that message. The clamp
-// readers hold a number within its range instead of refusing it, where the app and race control
-// rely on that.
+// readers hold a number within its range instead of refusing it, where the app relies on that.
 class FieldReader
 {
 public:
