@@ -60,9 +60,11 @@ void checkDevices(const FieldReader &in)
 
 void checkLeds(const FieldReader &in, const LedSettings &read)
 {
-    // The selected zone is one of the profile's own zones.
+    // The selections may lie beyond the strip, where the requests that change the count or the
+    // zones leave them: they pass as the profile holds them.
     LedSettings settings;
-    settings.rangeZones = read.rangeZones;
+    settings.selectedLedIndex = read.selectedLedIndex;
+    settings.selectedZoneIndex = read.selectedZoneIndex;
     WsLedHandler::mergeSettings(in, settings);
     const FieldReader colors = in.array("ledColors");
     for (qsizetype i = 0; i < colors.size(); ++i) {

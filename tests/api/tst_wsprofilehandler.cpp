@@ -103,6 +103,11 @@ private slots:
 
     void exportImport()
     {
+        // A strip's selections may lie beyond it, where the LED requests leave them.
+        LedSettings led = api->rig.controller->ledSettings();
+        led.selectedLedIndex = 20;
+        led.selectedZoneIndex = 3;
+        api->rig.controller->setLedSettings(led);
         const QString firstId = api->rig.controller->profileManager()->activeProfileId();
         const QJsonObject exported = api->request("action_export_profile", {{"id", firstId}});
         const QJsonObject profileJson = exported.value("data").toObject().value("profileJson").toObject();
