@@ -165,7 +165,8 @@ private slots:
         row("power button beyond the list", "set_led_settings", R"({"powerButtonIndex":99})",
             "'powerButtonIndex' must be a whole number from -1 to 31", "get_led_settings", "powerButtonIndex");
 
-        // Race control: percentages and the time-out stay clamped, as race control relies on.
+        // Race control is never refused: a value it cannot use keeps the station's, percentages and
+        // the time-out stay clamped.
         row("watchdog text keeps", "set_lounge_watchdog", R"({"enabled":true,"timeoutMs":"5000"})", QString(),
             "get_lounge_state", "watchdogTimeoutMs", 2000);
         row("speed cap fraction keeps", "set_lounge_speed_cap", R"({"percent":12.5})", QString(), "get_lounge_state",
