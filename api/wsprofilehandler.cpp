@@ -7,6 +7,7 @@
 
 #include "api/profileimportcheck.h"
 #include "api/storeerrors.h"
+#include "api/websocketserver.h"
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
 #include "profiles/profilemanager.h"
@@ -25,6 +26,11 @@ const QString kData = QStringLiteral("data");
 QString missingId()
 {
     return QStringLiteral("Missing 'id' parameter");
+}
+
+QString notFound(const QString &id)
+{
+    return QStringLiteral("Profile not found: ") + clipped(id, WebSocketServer::MaxEchoedChars);
 }
 
 QJsonObject withNewId(QJsonObject reply, const QString &id)
@@ -113,7 +119,7 @@ QJsonObject WsProfileHandler::handleSetActiveProfile(const QString &event, const
         return actionReply(event, false, missingId());
     ProfileManager *store = m_controller->profileManager();
     if (!store->mutableProfile(id))
-        return actionReply(event, false, QStringLiteral("Profile not found: ") + id);
+        return actionReply(event, false, notFound(id));
     const StoreErrors errors(store);
     const bool switched = store->setActiveProfile(id);
     return actionReply(event, switched, switched ? QString() : errors.message());
@@ -212,7 +218,7 @@ QJsonObject WsProfileHandler::handleExportProfile(const QString &event, const QJ
         return actionReply(event, false, missingId());
     const Profile *profile = m_controller->profileManager()->mutableProfile(id);
     if (!profile)
-        return actionReply(event, false, QStringLiteral("Profile not found: ") + id);
+        return actionReply(event, false, notFound(id));
     QJsonObject reply = actionReply(event, true);
     reply.insert(kData, QJsonObject{{QStringLiteral("profileJson"), profile->toJson()}});
     return reply;

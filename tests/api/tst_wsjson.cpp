@@ -246,6 +246,8 @@ private slots:
                 tooLong("name", 64), "get_telemetry_sensors", "sensors");
         rowWith("axis preset name too long", "set_pedals_axis_mapping", {{"presetName", name65}}, tooLong("presetName", 64),
                 "get_pedals_axis_mapping", "presetName");
+        rowWith("receiver command too long", "action_receiver_command", {{"command", QString(65, 'c')}},
+                tooLong("command", 64), "get_receiver_config", "status");
     }
 
     void requestValues()

@@ -40,6 +40,9 @@ private slots:
         QFETCH(QJsonObject, data);
         QCOMPARE(api->request("action_save_preset", data), refused("action_save_preset", "Give the preset a name"));
         QCOMPARE(presetsOf(*api, "ffb"), QJsonArray());
+        // The kind the reply repeats is cut.
+        QCOMPARE(api->request("get_presets", {{"kind", QString(5000, 'k')}}).value("data").toObject().value("kind"),
+                 QJsonValue(QString(64, 'k')));
     }
 
     void saveTwiceRenameDelete()
