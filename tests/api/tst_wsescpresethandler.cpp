@@ -141,8 +141,6 @@ private slots:
         QTest::newRow("delete unknown") << "action_delete_esc_preset" << json(R"({"id":"x"})") << "ESC preset not found: x";
         QTest::newRow("delete unknown, long id cut") << "action_delete_esc_preset" << QJsonObject{{"id", QString(5000, 'i')}}
                                                      << "ESC preset not found: " + QString(64, 'i');
-        QTest::newRow("update unknown, long id cut") << "action_update_esc_preset" << QJsonObject{{"id", QString(5000, 'i')}}
-                                                     << "ESC preset not found: " + QString(64, 'i');
     }
 
     void refusals()

@@ -141,8 +141,6 @@ private slots:
         QTest::newRow("duplicate") << "action_duplicate_profile" << json(R"({"name":"y"})") << "Missing 'sourceId' or 'name' parameter";
         QTest::newRow("delete unknown") << "action_delete_profile" << json(R"({"id":"x"})") << "Failed to delete profile (cannot delete the last profile)";
         QTest::newRow("export unknown") << "action_export_profile" << json(R"({"id":"x"})") << "Profile not found: x";
-        QTest::newRow("set unknown, long id cut") << "set_active_profile" << QJsonObject{{"id", QString(5000, 'i')}}
-                                                  << "Profile not found: " + QString(64, 'i');
         QTest::newRow("export unknown, long id cut") << "action_export_profile" << QJsonObject{{"id", QString(5000, 'i')}}
                                                      << "Profile not found: " + QString(64, 'i');
         QTest::newRow("import missing") << "action_import_profile" << QJsonObject() << "Missing 'profileJson' object";
