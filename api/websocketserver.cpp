@@ -23,11 +23,14 @@
 
 #include "api/mdnsresponder.h"
 #include "api/wshandler.h"
+#include "api/wsjson.h"
 #include "platform/network/acceptqueue.h"
 #include "platform/network/firewallrule.h"
 #include "platform/network/networkinterfacelister.h"
 
 namespace corvane {
+
+using wsjson::clipped;
 
 namespace {
 
@@ -80,17 +83,6 @@ QString sourceText(const QHostAddress &source)
 {
     return source.protocol() == QAbstractSocket::IPv6Protocol ? source.toString() + QLatin1String("/64")
                                                                : source.toString();
-}
-
-// Surrogate pairs stay whole.
-QString clipped(const QString &text, int maxChars)
-{
-    if (text.size() <= maxChars)
-        return text;
-    int end = maxChars;
-    if (text.at(end - 1).isHighSurrogate())
-        --end;
-    return text.left(end);
 }
 
 } // namespace

@@ -239,6 +239,11 @@ private slots:
         QTest::newRow("no such device") << "action_connect_helicopter_device" << json(R"({"role":"pedals","index":40})") << "Failed to connect pedals";
         QTest::newRow("yaw") << "action_capture_helicopter_calibration" << json(R"({"function":"yaw","point":"min"})") << "Unknown function";
         QTest::newRow("mid") << "action_capture_helicopter_calibration" << json(R"({"function":"roll","point":"mid"})") << "Unknown point: mid";
+        // What the reply repeats of a long text is cut.
+        QTest::newRow("long role") << "action_connect_helicopter_device" << QJsonObject{{"role", QString(5000, 'r')}, {"index", 0}}
+                                   << "Unknown role: " + QString(64, 'r');
+        QTest::newRow("long point") << "action_capture_helicopter_calibration"
+                                    << QJsonObject{{"function", "roll"}, {"point", QString(5000, 'p')}} << "Unknown point: " + QString(64, 'p');
     }
 
     void refusals()
