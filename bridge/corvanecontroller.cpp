@@ -55,6 +55,11 @@ CorvaneController::CorvaneController(QObject *parent)
     m_buttonMappings = m_profiles->buttonMappings();
     m_ledSettings = m_profiles->ledSettings();
     m_autoStartEnabled = m_profiles->autoStartEnabled();
+    // A gear table kept without a shifter's identity was set before any shifter was connected:
+    // it is in use from the start, as it was when it was set.
+    if (const DeviceConnection shifter = m_profiles->deviceConnections().shifter;
+        shifter.hasCustomShifterMapping && shifter.isEmpty())
+        m_shifterMapping = shifter.shifterMapping;
     loadWheelFfb();
 
     connect(m_profiles, &ProfileManager::activeProfileChanged, this,

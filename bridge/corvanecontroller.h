@@ -145,6 +145,7 @@ public:
 
     LoungeSettings loungeSettings() const { return m_lounge; }
     void loadLoungeState();
+    // Reports a write that fails; the next change of the lounge state writes it again.
     void saveLoungeState();
     void raceControlStop(const QString &reason);
     void raceControlRelease();
@@ -465,6 +466,7 @@ private:
     bool m_running = false;
     quint32 m_frameCount = 0;
     LoungeSettings m_lounge;
+    bool m_loungeUnsaved = false;
     QTimer *m_loungeWatchdogTimer = nullptr;
     QElapsedTimer m_loungeHeartbeat;
 

@@ -125,7 +125,8 @@ bool CorvaneController::connectCarDevice(CarDevice which, int index)
     slot.productName = device->productName();
     slot.instanceGuid = device->instanceGuid();
     if (which == CarDevice::Shifter) {
-        const bool trusted = old.hasCustomShifterMapping && sameProduct;
+        // A table set before any shifter was connected was made for whichever shifter comes.
+        const bool trusted = old.hasCustomShifterMapping && (sameProduct || old.isEmpty());
         if (trusted)
             m_shifterMapping = old.shifterMapping;
         slot.shifterMapping = m_shifterMapping;

@@ -82,7 +82,8 @@ public:
     bool deleteProfile(const QString &id);
     bool importProfile(const QString &filePath, QString *newId = nullptr);
     bool setActiveProfile(const QString &id);
-    QString uniqueProfileName(const QString &base) const;
+    // A name no profile but the one of `exceptId` has, without regard to letter case.
+    QString uniqueProfileName(const QString &base, const QString &exceptId = QString()) const;
     QString profileIdForVehicleType(const QString &vehicleType, const QString &preferredName) const;
     // The id of the active profile afterwards, or empty when a profile could not be made or saved.
     QString switchVehicleType(const QString &vehicleType, const QString &preferredName);
@@ -125,6 +126,7 @@ private:
     // Inserts the profile and saves it; takes it out again when the save fails.
     bool addProfile(const Profile &profile);
     QString newProfile(const QString &name, const QString &vehicleType);
+    QString uniqueEscPresetName(const QString &base, const QString &exceptId = QString()) const;
     static void removeUnfinishedWrites(const QDir &dir);
     QString storeFilePath(const QString &fileName) const;
     // The active profile with its modification time set to now, or null.

@@ -11,10 +11,12 @@
 
 #include <csignal>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "jsoncheck.h"
 #include "profiles/profilemanager.h"
+#include "support/fulldisk.h"
 #include "support/starved.h"
 #include "support/testenvironment.h"
 
@@ -196,6 +198,19 @@ private slots:
         QCOMPARE(store.duplicateProfile("nope", "X"), QString());
     }
 
+    // A name read from a file was never put to the rule; the name of its copy is.
+    void duplicateOfALoadedName()
+    {
+        writeFile("old.json", doc("old", "Old\tname"));
+        ProfileManager store;
+        QSignalSpy errors(&store, &ProfileManager::errorOccurred);
+        QCOMPARE(store.duplicateProfile("old", QString()), QString());
+        QCOMPARE(firstError(errors), QStringLiteral("Profile name cannot contain line breaks, tabs, other control "
+                                                    "characters or text direction overrides"));
+        QCOMPARE(store.profiles().size(), 1);
+        QCOMPARE(store.mutableProfile(store.duplicateProfile("old", "Old name"))->name, QStringLiteral("Old name"));
+    }
+
     void renameAndDelete()
     {
         writeFile("1.json", doc("1", "One"));
@@ -203,9 +218,10 @@ private slots:
         ProfileManager store;
         QSignalSpy activeChanged(&store, &ProfileManager::activeProfileChanged);
         QSignalSpy errors(&store, &ProfileManager::errorOccurred);
-        // A name another profile has is allowed; an empty one is not.
-        QVERIFY(store.renameProfile("1", "Two"));
+        // A name another profile has, in any letter case, takes a number; an empty one is refused.
+        QVERIFY(store.renameProfile("1", "two"));
         QCOMPARE(activeChanged.size(), 1);
+        QCOMPARE(readObject("1.json").value("name").toString(), QStringLiteral("two (2)"));
         QVERIFY(!store.renameProfile("1", ""));
         QCOMPARE(firstError(errors), QStringLiteral("Profile name cannot be empty"));
         // Blanks count as empty; a name longer than 64 characters is refused; blanks around go.
@@ -213,9 +229,10 @@ private slots:
         QCOMPARE(errors.last().at(0).toString(), QStringLiteral("Profile name cannot be empty"));
         QVERIFY(!store.renameProfile("1", QString(65, 'x')));
         QCOMPARE(errors.last().at(0).toString(), QStringLiteral("Profile name is too long: at most 64 characters"));
-        QCOMPARE(readObject("1.json").value("name").toString(), QStringLiteral("Two"));
-        QVERIFY(store.renameProfile("1", "  Two  "));
-        QCOMPARE(readObject("1.json").value("name").toString(), QStringLiteral("Two"));
+        QCOMPARE(readObject("1.json").value("name").toString(), QStringLiteral("two (2)"));
+        // Its own name in other letters is no other profile's.
+        QVERIFY(store.renameProfile("1", "  Two (2)  "));
+        QCOMPARE(readObject("1.json").value("name").toString(), QStringLiteral("Two (2)"));
 
         QVERIFY(store.deleteProfile("1"));
         QCOMPARE(store.activeProfileId(), QStringLiteral("2"));
@@ -468,6 +485,11 @@ private slots:
         // Not from UTF-8: that would drop a leading mark.
         QTest::newRow("byte order mark alone") << QString(QChar(0xFEFF)) << "forbidden" << "";
         QTest::newRow("byte order mark in front") << QChar(0xFEFF) + QStringLiteral("Car") << "forbidden" << "";
+        // Nothing to see counts as blank.
+        QTest::newRow("zero width spaces") << "\u200B\u200B" << "empty" << "";
+        QTest::newRow("Hangul filler") << " \u3164 " << "empty" << "";
+        QTest::newRow("blank braille cells") << "\u2800\u2800\u2800" << "empty" << "";
+        QTest::newRow("invisible among letters") << "Car\u200BOne" << "" << "Car\u200BOne";
     }
 
     void nameRule()
@@ -568,6 +590,99 @@ private slots:
             return all;
         };
         QCOMPARE(names(ProfileManager()), names(store));
+    }
+
+    // Names are unique without regard to letter case: a taken one takes a number, on rename too.
+    void namesDifferInMoreThanCase_data()
+    {
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("rename profile to another's") << "rename profile" << "CAR" << "CAR (2)";
+        QTest::newRow("rename profile to its own") << "rename profile" << "DEFAULT" << "DEFAULT";
+        QTest::newRow("create ESC preset") << "create ESC preset" << "race" << "race (2)";
+        QTest::newRow("rename ESC preset to another's") << "rename ESC preset" << "RACE" << "RACE (2)";
+        QTest::newRow("rename ESC preset to its own") << "rename ESC preset" << "drift" << "drift";
+        QTest::newRow("rename user preset to another's") << "rename user preset" << "soft" << "soft (2)";
+        QTest::newRow("a preset of another kind") << "rename user preset" << "Wet" << "Wet";
+    }
+
+    void namesDifferInMoreThanCase()
+    {
+        QFETCH(QString, operation);
+        QFETCH(QString, name);
+        QFETCH(QString, stored);
+        ProfileManager store;
+        const QString profileId = store.activeProfileId();
+        store.createProfile("Car");
+        store.createEscPreset("Race", 992, 1811, 172);
+        const QString escId = store.createEscPreset("Drift", 992, 1811, 172);
+        store.saveUserPreset("K", "Soft", QJsonObject());
+        store.saveUserPreset("L", "Wet", QJsonObject());
+        const QString userId = store.saveUserPreset("K", "Hard", QJsonObject());
+
+        const auto nameAfter = [&](ProfileManager &from) -> QString {
+            if (operation == "rename profile")
+                return from.mutableProfile(profileId)->name;
+            if (operation == "rename user preset")
+                return from.findUserPreset(userId)->name;
+            const QString id = operation == "create ESC preset" ? from.escPresets().constLast().id : escId;
+            return from.findEscPreset(id)->name;
+        };
+        if (operation == "rename profile")
+            QVERIFY(store.renameProfile(profileId, name));
+        else if (operation == "create ESC preset")
+            QVERIFY(!store.createEscPreset(name, 992, 1811, 172).isEmpty());
+        else if (operation == "rename ESC preset")
+            QVERIFY(store.renameEscPreset(escId, name));
+        else
+            QVERIFY(store.renameUserPreset(userId, name));
+        QCOMPARE(nameAfter(store), stored);
+        ProfileManager restarted;
+        QCOMPARE(nameAfter(restarted), stored);
+    }
+
+    // Deleting the active profile writes nothing of it: it is how a full disk is cleared. The next
+    // start finds the profile gone and the other one active.
+    void deleteNeedsNoWrite_data()
+    {
+        QTest::addColumn<QString>("obstacle");
+        QTest::newRow("full disk") << "full disk";
+        QTest::newRow("file size limit") << "file size";
+        QTest::newRow("no descriptor left") << "descriptors";
+    }
+
+    void deleteNeedsNoWrite()
+    {
+        QFETCH(QString, obstacle);
+        std::optional<ostratest::FullDisk> disk;
+        if (obstacle == "full disk") {
+            disk.emplace(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation), 64 * 1024);
+            if (!disk->available())
+                QSKIP("no tmpfs in a mount namespace of our own here (needs root)");
+        }
+        QString otherId;
+        {
+            ProfileManager store;
+            const QString activeId = store.activeProfileId();
+            otherId = store.createProfile("Other");
+            store.mutableActiveProfile()->telemetryDashboard = QStringList(200, "unsaved");
+            QSignalSpy activeChanged(&store, &ProfileManager::activeProfileChanged);
+            QSignalSpy errors(&store, &ProfileManager::errorOccurred);
+            {
+                const ostratest::Starved starved(obstacle);
+                if (disk)
+                    disk->fill();
+                QVERIFY(store.deleteProfile(activeId));
+            }
+            QCOMPARE(errors.size(), 0);
+            QCOMPARE(activeChanged.size(), 1);
+            QCOMPARE(store.activeProfileId(), otherId);
+            QVERIFY(!QFile::exists(folder() + "/" + activeId + ".json"));
+        }
+        const ProfileManager restarted;
+        QCOMPARE(restarted.profiles().size(), 1);
+        QCOMPARE(restarted.activeProfileId(), otherId);
     }
 
     void limits_data()
