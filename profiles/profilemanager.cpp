@@ -66,6 +66,24 @@ QByteArray indented(const QJsonObject &obj)
     return QJsonDocument(obj).toJson(QJsonDocument::Indented);
 }
 
+// The names of the items but the one of `exceptId`: the names a new name must differ from.
+template <typename Items, typename Counts>
+QStringList otherNames(const Items &items, const QString &exceptId, Counts counts)
+{
+    QStringList names;
+    for (const auto &item : items) {
+        if (item.id != exceptId && counts(item))
+            names.append(item.name);
+    }
+    return names;
+}
+
+template <typename Items>
+QStringList otherNames(const Items &items, const QString &exceptId)
+{
+    return otherNames(items, exceptId, [](const auto &) { return true; });
+}
+
 template <typename Preset>
 int presetIndex(const QList<Preset> &presets, const QString &id)
 {
@@ -630,12 +648,7 @@ bool ProfileManager::setActiveProfile(const QString &id)
 
 QString ProfileManager::uniqueProfileName(const QString &base, const QString &exceptId) const
 {
-    QStringList taken;
-    for (const Profile &profile : m_profiles) {
-        if (profile.id != exceptId)
-            taken.append(profile.name);
-    }
-    return ProfileName::unique(base, taken);
+    return ProfileName::unique(base, otherNames(m_profiles, exceptId));
 }
 
 QString ProfileManager::profileIdForVehicleType(const QString &vehicleType, const QString &preferredName) const
@@ -700,16 +713,6 @@ bool ProfileManager::saveEscPresets()
     return true;
 }
 
-QString ProfileManager::uniqueEscPresetName(const QString &base, const QString &exceptId) const
-{
-    QStringList taken;
-    for (const EscPreset &preset : m_escPresets) {
-        if (preset.id != exceptId)
-            taken.append(preset.name);
-    }
-    return ProfileName::unique(base, taken);
-}
-
 const EscPreset *ProfileManager::findEscPreset(const QString &id) const
 {
     const int index = presetIndex(m_escPresets, id);
@@ -725,7 +728,8 @@ QString ProfileManager::createEscPreset(const QString &name, int neutral, int fu
         emit errorOccurred(tr("There can be at most %1 ESC presets: delete one first").arg(MaxEscPresets));
         return {};
     }
-    m_escPresets.append(EscPreset(uniqueEscPresetName(ProfileName::normalized(name)), neutral, fullForward, fullReverse));
+    const QString unique = ProfileName::unique(ProfileName::normalized(name), otherNames(m_escPresets, QString()));
+    m_escPresets.append(EscPreset(unique, neutral, fullForward, fullReverse));
     if (!saveEscPresets()) {
         m_escPresets.removeLast();
         return {};
@@ -758,7 +762,7 @@ bool ProfileManager::renameEscPreset(const QString &id, const QString &name)
     if (index < 0 || !acceptsName(name, ProfileName::Of::EscPreset))
         return false;
     const QString before = m_escPresets.at(index).name;
-    m_escPresets[index].name = uniqueEscPresetName(ProfileName::normalized(name), id);
+    m_escPresets[index].name = ProfileName::unique(ProfileName::normalized(name), otherNames(m_escPresets, id));
     if (!saveEscPresets()) {
         m_escPresets[index].name = before;
         return false;
@@ -867,11 +871,8 @@ bool ProfileManager::renameUserPreset(const QString &id, const QString &name)
     if (trimmed.isEmpty() || index < 0 || !acceptsName(trimmed, ProfileName::Of::UserPreset))
         return false;
     const UserPreset before = m_userPresets.at(index);
-    QStringList taken;
-    for (const UserPreset &other : std::as_const(m_userPresets)) {
-        if (other.kind == before.kind && other.id != id)
-            taken.append(other.name);
-    }
+    const QStringList taken
+        = otherNames(m_userPresets, id, [&](const UserPreset &other) { return other.kind == before.kind; });
     UserPreset &preset = m_userPresets[index];
     preset.name = ProfileName::unique(trimmed, taken);
     preset.modifiedAt = QDateTime::currentDateTime();

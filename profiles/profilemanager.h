@@ -126,7 +126,6 @@ private:
     // Inserts the profile and saves it; takes it out again when the save fails.
     bool addProfile(const Profile &profile);
     QString newProfile(const QString &name, const QString &vehicleType);
-    QString uniqueEscPresetName(const QString &base, const QString &exceptId = QString()) const;
     static void removeUnfinishedWrites(const QDir &dir);
     QString storeFilePath(const QString &fileName) const;
     // The active profile with its modification time set to now, or null.

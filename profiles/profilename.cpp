@@ -47,7 +47,9 @@ bool isInvisible(char32_t c)
 QString ProfileName::normalized(const QString &name)
 {
     const QList<uint> codePoints = name.toUcs4();
-    if (std::all_of(codePoints.cbegin(), codePoints.cend(), [](uint c) { return isInvisible(char32_t(c)); }))
+    // A forbidden character is refused as such, not taken for a blank.
+    const auto blank = [](uint c) { return isInvisible(char32_t(c)) && !(c <= 0xFFFF && isForbidden(QChar(c))); };
+    if (std::all_of(codePoints.cbegin(), codePoints.cend(), blank))
         return {};
     return name.trimmed();
 }

@@ -545,8 +545,11 @@ private slots:
              ""},
             {"create ESC preset", esc,
              [&] {
-                 const EscPreset *preset = store.findEscPreset(store.createEscPreset(name, 992, 1811, 172));
-                 return preset ? preset->name : QString();
+                 const QString id = store.createEscPreset(name, 992, 1811, 172);
+                 const EscPreset *preset = store.findEscPreset(id);
+                 const QString added = preset ? preset->name : QString();
+                 store.deleteEscPreset(id);
+                 return added;
              },
              ""},
             {"rename ESC preset", esc,
