@@ -44,7 +44,6 @@ private slots:
         QTest::addColumn<QString>("next");
         QTest::newRow("pit limiter, then speed cap") << "pit limiter" << "speed cap";
         QTest::newRow("stop, then the watchdog") << "stop" << "watchdog";
-        QTest::newRow("reverse lock, then stop") << "reverse lock" << "stop";
     }
 
     void failedWriteReportedAndRetried()
@@ -59,8 +58,6 @@ private slots:
                 rig.controller->setLoungeSpeedCap(true, 55);
             else if (which == "stop")
                 rig.controller->raceControlStop(QStringLiteral("operator"));
-            else if (which == "reverse lock")
-                rig.controller->setLoungeReverseAllowed(false);
             else
                 rig.controller->setLoungeWatchdog(true, 2000);
         };
@@ -79,7 +76,6 @@ private slots:
         QCOMPARE(s.pitLimiter && s.pitLimiterPercent == 40, changes.contains("pit limiter"));
         QCOMPARE(s.speedCap && s.speedCapPercent == 55, changes.contains("speed cap"));
         QCOMPARE(s.stopped && s.stopReason == "operator", changes.contains("stop"));
-        QCOMPARE(!s.reverseAllowed, changes.contains("reverse lock"));
     }
 
     // A negative stored cap would hold the car below neutral, braking, with the pedals released.
