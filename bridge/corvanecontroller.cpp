@@ -55,11 +55,7 @@ CorvaneController::CorvaneController(QObject *parent)
     m_buttonMappings = m_profiles->buttonMappings();
     m_ledSettings = m_profiles->ledSettings();
     m_autoStartEnabled = m_profiles->autoStartEnabled();
-    // A gear table kept without a shifter's identity was set before any shifter was connected:
-    // it is in use from the start, as it was when it was set.
-    if (const DeviceConnection shifter = m_profiles->deviceConnections().shifter;
-        shifter.hasCustomShifterMapping && shifter.isEmpty())
-        m_shifterMapping = shifter.shifterMapping;
+    takeStoredShifterMapping(m_profiles->deviceConnections().shifter);
     loadWheelFfb();
 
     connect(m_profiles, &ProfileManager::activeProfileChanged, this,
@@ -241,6 +237,8 @@ void CorvaneController::onActiveProfileChanged(const QString &id)
     setAutoStartEnabled(m_profiles->autoStartEnabled());
     loadWheelFfb();
     loadTelemetrySensors();
+    // Else the outgoing profile's table would shift this one's gears and be saved into it.
+    takeStoredShifterMapping(m_profiles->deviceConnections().shifter);
     emit profileChanged(id);
 }
 

@@ -416,6 +416,9 @@ private:
     bool openInputDevice(InputDevice *device, int index, const char *initFailure,
                          const char *openFailure);
     bool connectCarDevice(CarDevice which, int index);
+    // Takes the stored gear table when it was made for the shifter in use (at start, on a
+    // profile switch, on a connect); whether it did.
+    bool takeStoredShifterMapping(const DeviceConnection &stored);
     bool connectHeliDevice(HeliDevice which, int index);
     void applyCustomAxisMapping(const QJsonObject &preset, const QString &key,
                                 const QString &storedProductName, const QString &label,
