@@ -36,46 +36,20 @@ private slots:
         QCOMPARE((QList<int>{s.pitLimiterPercent, s.speedCapPercent}), (QList<int>{100, 70}));
     }
 
-    // A write of the state that fails (a full disk, no descriptor left) is reported, and the next
-    // change of the state writes it again, so a restart finds both.
-    void failedWriteReportedAndRetried_data()
-    {
-        QTest::addColumn<QString>("failing");
-        QTest::addColumn<QString>("next");
-        QTest::newRow("pit limiter, then speed cap") << "pit limiter" << "speed cap";
-        QTest::newRow("stop, then the watchdog") << "stop" << "watchdog";
-    }
-
+    // A write of the state that fails (no descriptor left, as on a full disk) is reported, and the
+    // next change, even of the watchdog alone, writes it again: a restart finds the car stopped.
     void failedWriteReportedAndRetried()
     {
-        QFETCH(QString, failing);
-        QFETCH(QString, next);
         TransmitRig rig;
-        const auto change = [&](const QString &which) {
-            if (which == "pit limiter")
-                rig.controller->setLoungePitLimiter(true, 40);
-            else if (which == "speed cap")
-                rig.controller->setLoungeSpeedCap(true, 55);
-            else if (which == "stop")
-                rig.controller->raceControlStop(QStringLiteral("operator"));
-            else
-                rig.controller->setLoungeWatchdog(true, 2000);
-        };
         {
             const ostratest::Starved starved("descriptors");
-            change(failing);
+            rig.controller->raceControlStop(QStringLiteral("operator"));
         }
+        QCOMPARE(*rig.errors, QList<QVariantList>{{QStringLiteral("Failed to save the race control state")}});
+        rig.controller->setLoungeWatchdog(true, 2000);
         QCOMPARE(rig.errors->size(), 1);
-        QCOMPARE(rig.errors->at(0).at(0).toString(), QStringLiteral("Failed to save the race control state"));
-        change(next);
-        QCOMPARE(rig.errors->size(), 1);
-
         rig.controller = std::make_unique<corvane::CorvaneController>();
-        const corvane::LoungeSettings s = rig.controller->loungeSettings();
-        const QStringList changes{failing, next};
-        QCOMPARE(s.pitLimiter && s.pitLimiterPercent == 40, changes.contains("pit limiter"));
-        QCOMPARE(s.speedCap && s.speedCapPercent == 55, changes.contains("speed cap"));
-        QCOMPARE(s.stopped && s.stopReason == "operator", changes.contains("stop"));
+        QVERIFY(rig.controller->loungeSettings().stopped);
     }
 
     // A negative stored cap would hold the car below neutral, braking, with the pedals released.
