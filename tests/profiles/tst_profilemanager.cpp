@@ -590,47 +590,6 @@ private slots:
         QCOMPARE(names(ProfileManager()), names(store));
     }
 
-    // Names are unique without regard to letter case: a taken one takes a number, on rename too;
-    // a user preset of another kind does not count. The next start reads the name kept.
-    void namesDifferInMoreThanCase_data()
-    {
-        QTest::addColumn<QString>("operation");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("stored");
-        QTest::newRow("rename profile") << "rename profile" << "CAR" << "CAR (2)";
-        QTest::newRow("create ESC preset") << "create ESC preset" << "race" << "race (2)";
-        QTest::newRow("rename ESC preset") << "rename ESC preset" << "DRIFT" << "DRIFT (2)";
-        QTest::newRow("rename user preset") << "rename user preset" << "soft" << "soft (2)";
-        QTest::newRow("a preset of another kind") << "rename user preset" << "Wet" << "Wet";
-    }
-
-    void namesDifferInMoreThanCase()
-    {
-        QFETCH(QString, operation);
-        QFETCH(QString, name);
-        QFETCH(QString, stored);
-        ProfileManager store;
-        const QString profileId = store.activeProfileId();
-        store.createProfile("Car");
-        store.createEscPreset("Drift", 992, 1811, 172);
-        const QString escId = store.createEscPreset("Race", 992, 1811, 172);
-        store.saveUserPreset("K", "Soft", {});
-        store.saveUserPreset("L", "Wet", {});
-        const QString userId = store.saveUserPreset("K", "Hard", {});
-        QVERIFY(operation == "rename profile"      ? store.renameProfile(profileId, name)
-                : operation == "rename ESC preset" ? store.renameEscPreset(escId, name)
-                : operation == "rename user preset" ? store.renameUserPreset(userId, name)
-                                                    : !store.createEscPreset(name, 992, 1811, 172).isEmpty());
-        const auto nameIn = [&](ProfileManager &from) {
-            return operation == "rename profile"       ? from.mutableProfile(profileId)->name
-                   : operation == "rename user preset" ? from.findUserPreset(userId)->name
-                                                       : from.escPresets().constLast().name;
-        };
-        QCOMPARE(nameIn(store), stored);
-        ProfileManager restarted;
-        QCOMPARE(nameIn(restarted), stored);
-    }
-
     // Deleting the active profile writes nothing of it: deleting is how a full disk is cleared,
     // also when not even the state file can be written. The next start finds it gone.
     void deleteNeedsNoWrite_data()
@@ -757,6 +716,10 @@ private slots:
         const EscPreset *preset = store.findEscPreset(id);
         QVERIFY(preset && preset->name == QStringLiteral("Crawler"));
         QVERIFY(preset->neutral == 1001 && preset->fullForward == 1600 && preset->fullReverse == 400);
+        // Another's name in other letters takes a number, on create and on rename.
+        const QString copy = store.createEscPreset("CRAWLER", 990, 1811, 172);
+        QCOMPARE(store.findEscPreset(copy)->name, QStringLiteral("CRAWLER (2)"));
+        QVERIFY(store.renameEscPreset(copy, "crawler") && store.findEscPreset(copy)->name == "crawler (2)");
     }
 
     void userPresets()
@@ -779,6 +742,9 @@ private slots:
         QVERIFY(quick && quick->modifiedAt.isValid());
         QCOMPARE(quick->name, QStringLiteral("Quick"));
         QCOMPARE(quick->data.value("v").toInt(), 2);
+        // A rename to the name of another of the kind in other letters takes a number; another kind's is free.
+        QVERIFY(store.renameUserPreset(fastId, "BETA") && store.findUserPreset(fastId)->name == "BETA (2)");
+        QVERIFY(store.renameUserPreset(fastId, "fast") && store.findUserPreset(fastId)->name == "fast");
     }
 
     // A child saves in a loop and is killed at random moments: every file stays whole.
