@@ -332,7 +332,9 @@ QJsonObject WsHelicopterHandler::handleSave(const QString &event, const QJsonObj
     const QString id = store->switchVehicleType(QString(VehicleType::Helicopter), name);
     if (id.isEmpty() || !store->renameProfile(id, name) || !store->saveActiveProfile())
         return errors.reply(event);
-    return withData(actionReply(event, true), {{QStringLiteral("profileId"), id}, {QStringLiteral("name"), name}});
+    // The name kept may carry a number: another profile may have had the one asked for.
+    return withData(actionReply(event, true),
+                    {{QStringLiteral("profileId"), id}, {QStringLiteral("name"), store->activeProfileName()}});
 }
 
 void WsHelicopterHandler::onHeliJoystickConnected(bool connected)

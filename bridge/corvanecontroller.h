@@ -145,6 +145,7 @@ public:
 
     LoungeSettings loungeSettings() const { return m_lounge; }
     void loadLoungeState();
+    // Reports a write that fails; the next change of the lounge state writes it again.
     void saveLoungeState();
     void raceControlStop(const QString &reason);
     void raceControlRelease();
@@ -415,6 +416,9 @@ private:
     bool openInputDevice(InputDevice *device, int index, const char *initFailure,
                          const char *openFailure);
     bool connectCarDevice(CarDevice which, int index);
+    // Takes the stored gear table when it was made for the shifter in use (at start, on a
+    // profile switch, on a connect); whether it did.
+    bool takeStoredShifterMapping(const DeviceConnection &stored);
     bool connectHeliDevice(HeliDevice which, int index);
     void applyCustomAxisMapping(const QJsonObject &preset, const QString &key,
                                 const QString &storedProductName, const QString &label,
@@ -465,6 +469,7 @@ private:
     bool m_running = false;
     quint32 m_frameCount = 0;
     LoungeSettings m_lounge;
+    bool m_loungeUnsaved = false;
     QTimer *m_loungeWatchdogTimer = nullptr;
     QElapsedTimer m_loungeHeartbeat;
 

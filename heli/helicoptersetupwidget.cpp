@@ -587,7 +587,7 @@ void HelicopterSetupWidget::saveProfile()
     store->setHelicopterConfig(m_config);
     if (!store->saveActiveProfile())
         return;
-    ostra::showToast(this, tr("Saved \u201C%1\u201D").arg(name));
+    ostra::showToast(this, tr("Saved \u201C%1\u201D").arg(store->activeProfileName()));
 }
 
 } // namespace corvane

@@ -288,6 +288,9 @@ private slots:
         QCOMPARE(storedRudderChannel(*store), 9);
         QCOMPARE(api->request("action_save_helicopter_profile", json(R"({"name":"  Blade 230  "})")).value("data").toObject().value("name"),
                  QJsonValue("Blade 230"));
+        // The car profile's name in other letters: the reply gives the name the store keeps.
+        QCOMPARE(api->request("action_save_helicopter_profile", json(R"({"name":"DEFAULT"})")).value("data").toObject().value("name"),
+                 QJsonValue("DEFAULT (2)"));
         QCOMPARE(api->request("action_select_car"), json(R"({"event":"action_select_car","success":true})"));
         QCOMPARE(api->rig.controller->vehicleType(), QString("rc_car"));
     }
