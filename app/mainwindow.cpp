@@ -89,6 +89,7 @@ MainWindow::MainWindow(QWidget *parent)
     paceRepaintsWhileTransmitting(this, m_controller);
     for (auto signal : {&corvane::CorvaneController::runningChanged,
                         &corvane::CorvaneController::serialConnectedChanged,
+                        &corvane::CorvaneController::transmitterSilentChanged,
                         &corvane::CorvaneController::receiverConnectedChanged,
                         &corvane::CorvaneController::wheelBaseConnectedChanged,
                         &corvane::CorvaneController::pedalsConnectedChanged,

@@ -61,6 +61,13 @@ int channelMicroseconds(int value)
     return int(std::clamp(us, 880L, 2120L));
 }
 
+QString transmitterSilentText(const QString &port)
+{
+    return MainWindow::tr("Nothing answers on %1. Choose the QOR Transmitter's port, and check that the "
+                          "transmitter is switched on.")
+        .arg(port);
+}
+
 QString gpsAgeText(qint64 ageMs)
 {
     const qint64 s = ageMs / 1000;
@@ -86,7 +93,14 @@ void MainWindow::updateCarPageStatus()
             m_transmitterRow->combo()->setCurrentIndex(index);
     }
     m_transmitterRow->setBusy(false);
-    m_transmitterRow->setStatus(txConnected ? DeviceConnected : DeviceNotConnected);
+    // Open, but nothing answered the ID queries: most likely not the transmitter's port.
+    const bool txSilent = c->isTransmitterSilent();
+    m_transmitterRow->setStatus(txConnected ? DeviceConnected : DeviceNotConnected, txSilent ? tr("No answer") : QString());
+    if (Pill *pill = m_transmitterRow->findChild<Pill *>()) {
+        if (txSilent)
+            pill->setLevel(LevelWarning);
+        pill->setToolTip(txSilent ? transmitterSilentText(port) : QString());
+    }
 
     const struct
     {
@@ -124,7 +138,7 @@ void MainWindow::updateCarPageStatus()
             pill->setMinimumWidth(widestPill);
     }
 
-    const bool ok[3] = {txConnected, wheelConnected, pedalsConnected || combined};
+    const bool ok[3] = {txConnected && !txSilent, wheelConnected, pedalsConnected || combined};
     int okCount = 0;
     for (int i = 0; i < 3; ++i) {
         okCount += ok[i] ? 1 : 0;
@@ -137,6 +151,8 @@ void MainWindow::updateCarPageStatus()
         setStyleSheetIfChanged(m_requiredBadges[i], badgeStyle);
         if (i == 2 && ok[i] && !pedalsConnected)
             m_requiredStatus[i]->setText(tr("In wheel base"));
+        else if (i == 0 && txSilent)
+            m_requiredStatus[i]->setText(tr("No answer on %1").arg(port));
         else
             m_requiredStatus[i]->setText(ok[i] ? tr("Connected") : tr("Not connected"));
     }

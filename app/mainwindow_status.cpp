@@ -72,15 +72,19 @@ void MainWindow::updateConnectionStatus()
 {
     const bool transmitting = m_controller->isRunning();
     const bool connected = m_controller->isSerialConnected();
+    const bool silent = m_controller->isTransmitterSilent();
     m_transmitterPill->setKeyValue(tr("Transmitter"), transmitting ? tr("Transmitting")
+                                                      : silent     ? tr("No answer")
                                                       : connected  ? tr("Connected")
                                                                    : tr("Not connected"));
-    m_transmitterPill->setLevel(transmitting ? LevelSuccess : connected ? LevelInfo : LevelWarning);
+    m_transmitterPill->setLevel(transmitting ? LevelSuccess : connected && !silent ? LevelInfo : LevelWarning);
+    m_transmitterPill->setToolTip(silent ? transmitterSilentText(m_controller->serialPortName()) : QString());
     setPulse(m_transmitterPill, transmitting);
     m_carCardPill->setText(transmitting ? tr("Transmitting")
+                           : silent     ? tr("Transmitter not answering")
                            : connected  ? tr("Transmitter connected")
                                         : tr("Transmitter not connected"));
-    m_carCardPill->setLevel(transmitting ? LevelSuccess : connected ? LevelInfo : LevelNeutral);
+    m_carCardPill->setLevel(transmitting ? LevelSuccess : silent ? LevelWarning : connected ? LevelInfo : LevelNeutral);
     setPulse(m_carCardPill, transmitting);
     m_sidebar->setItemIndicator(2, transmitting);
 

@@ -529,6 +529,7 @@ void OnboardingWizard::onRefreshPorts()
     ostra::PortListSetup setup;
     setup.prompt = tr("Choose QOR Transmitter");
     setup.empty = tr("(no USB ports found)");
+    setup.connected = m_controller->isSerialConnected() ? m_controller->serialPortName() : QString();
     setup.keep = m_portCombo->currentData().toString();
     setup.text = [](const SerialPortEntry &port) { return ostra::portText(port, QStringLiteral(" \u2014 ")); };
     m_portCombo->setEnabled(ostra::fillPortList(m_portCombo, m_controller->availableSerialPorts(), setup) > 0);

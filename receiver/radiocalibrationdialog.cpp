@@ -461,6 +461,7 @@ void RadioCalibrationDialog::onReceiverRefreshPorts()
     PortListSetup setup;
     setup.prompt = tr("Choose QOR Receiver");
     setup.empty = tr("No serial ports detected");
+    setup.connected = m_controller->isReceiverConnected() ? m_controller->receiverPortName() : QString();
     setup.keep = m_portCombo->currentData().toString();
     fillPortList(m_portCombo, CorvaneController::availableSerialPorts(), setup);
     refreshConnectCard();

@@ -320,6 +320,7 @@ void FirmwareUpdateDialog::onReceiverRefreshPorts()
     ostra::PortListSetup setup;
     setup.prompt = tr("Choose QOR Receiver");
     setup.empty = tr("No serial ports detected");
+    setup.connected = m_controller->isReceiverConnected() ? m_controller->receiverPortName() : QString();
     setup.keep = m_portList->currentData().toString();
     ostra::fillPortList(m_portList, CorvaneController::availableSerialPorts(), setup);
     updateReceiverConnectUi();

@@ -1,21 +1,29 @@
 #include <QApplication>
+#include <QCheckBox>
 #include <QJsonObject>
+#include <QLabel>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSlider>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QWebSocket>
 
+#include <algorithm>
 #include <memory>
 
 #include "api/dialogs/webstatusdialog.h"
 #include "app/mainwindow.h"
 #include "bridge/corvanecontroller.h"
 #include "dialogs/dashboardwidget.h"
+#include "heli/helicoptersetupwidget.h"
+#include "motion/motionsystemcontroller.h"
 #include "motion/pages/ffbmotionpreviewdialog.h"
 #include "motion/pages/motionwebdialog.h"
+#include "ostraui/sliderrow.h"
 #include "ostraui/theme.h"
 #include "platform/input/virtualinputbackend.h"
 #include "support/racestationrig.h"
@@ -68,9 +76,52 @@ void open(MainWindow &window, Opened which)
     }
 }
 
+// What holds edits not yet saved when the window closes.
+enum class Holder { Nothing, PlatformSettings, AxisDialog, LedDialog, FlySettingsDialog };
+
+// What a restart finds stored for the holder's edits.
+QJsonValue storedEdits(Holder holder)
+{
+    if (holder == Holder::PlatformSettings)
+        return corvane::MotionSystemController().settings().strokeMm;
+    corvane::CorvaneController restarted;
+    switch (holder) {
+    case Holder::AxisDialog: return restarted.axisSettings().toJson();
+    case Holder::LedDialog: return restarted.ledSettings().toJson();
+    case Holder::FlySettingsDialog: return restarted.helicopterConfig().toJson();
+    default: return QJsonValue();
+    }
+}
+
+// Opens the holder's setup dialog the way the user does; returns once it closes.
+void openSetupDialog(MainWindow &window, Holder holder)
+{
+    if (holder == Holder::AxisDialog)
+        window.onConfigureAxes();
+    else if (holder == Holder::LedDialog)
+        window.onConfigureLed();
+    else
+        window.findChild<corvane::HelicopterSetupWidget *>()->openFlySettingsDialog();
+}
+
+// Moves the stroke of the Platform settings card from the keyboard.
+bool editStroke(MainWindow &window)
+{
+    window.showPage(MainWindow::MotionPage);
+    for (auto *row : window.findChildren<ostra::SliderRow *>()) {
+        const auto labels = row->findChildren<QLabel *>();
+        if (std::any_of(labels.cbegin(), labels.cend(), [](QLabel *label) { return label->text() == "Actuator stroke"; })) {
+            QTest::keyClick(row->slider(), Qt::Key_PageUp);
+            return window.findChild<QLabel *>("saveStatus")->text() == QString::fromUtf8("Unsaved \u2014 applies on connect");
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Opened)
+Q_DECLARE_METATYPE(Holder)
 
 // The main window's end: the windows opened from it go first, then the services stop, and
 // nothing runs on into a window or a controller that is gone.
@@ -148,6 +199,75 @@ private slots:
         // Pending deletions stay pending, as when the event loop has ended.
         window.reset();
         QVERIFY(!opened);
+    }
+
+    // Closing over edits not saved asks once: Save stores them (a restart finds them), Discard lets
+    // them go, Cancel keeps the window and the edits. Nothing unsaved, nothing is asked.
+    void closeWithUnsavedEdits_data()
+    {
+        QTest::addColumn<Holder>("holder");
+        QTest::addColumn<int>("answer"); // NoButton: no question expected
+        QTest::newRow("nothing unsaved") << Holder::Nothing << int(QMessageBox::NoButton);
+        const struct
+        {
+            const char *name;
+            Holder holder;
+        } holders[] = {{"platform settings", Holder::PlatformSettings},
+                       {"axis dialog", Holder::AxisDialog},
+                       {"LED dialog", Holder::LedDialog},
+                       {"fly settings dialog", Holder::FlySettingsDialog}};
+        for (const auto &row : holders) {
+            QTest::addRow("%s, save", row.name) << row.holder << int(QMessageBox::Save);
+            QTest::addRow("%s, discard", row.name) << row.holder << int(QMessageBox::Discard);
+            QTest::addRow("%s, cancel", row.name) << row.holder << int(QMessageBox::Cancel);
+        }
+    }
+
+    void closeWithUnsavedEdits()
+    {
+        QFETCH(Holder, holder);
+        QFETCH(int, answer);
+        const QJsonValue before = storedEdits(holder);
+        auto window = std::make_unique<MainWindow>();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+
+        QString asked;
+        QTimer answering;
+        answering.setInterval(10);
+        connect(&answering, &QTimer::timeout, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || box->objectName() != "unsavedEditsBox")
+                return;
+            asked = box->informativeText();
+            box->button(QMessageBox::StandardButton(answer))->click();
+        });
+        answering.start();
+
+        if (holder == Holder::PlatformSettings)
+            QVERIFY(editStroke(*window));
+        bool dialogStayed = false;
+        if (holder == Holder::Nothing || holder == Holder::PlatformSettings) {
+            window->close();
+        } else {
+            // The window is closed from inside the dialog's own event loop, as a modal dialog runs.
+            QTimer::singleShot(0, [&] {
+                auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+                QTest::keyClick(dialog->findChild<QCheckBox *>(), Qt::Key_Space);
+                window->close();
+                dialogStayed = dialog->isVisible();
+                if (dialogStayed)
+                    dialog->reject();
+            });
+            openSetupDialog(*window, holder);
+        }
+        QCOMPARE(!asked.isEmpty(), answer != QMessageBox::NoButton);
+        QCOMPARE(window->isVisible(), answer == QMessageBox::Cancel);
+        QCOMPARE(dialogStayed, answer == QMessageBox::Cancel && holder != Holder::PlatformSettings);
+        if (holder == Holder::PlatformSettings)
+            QCOMPARE(asked, QString("Not saved yet: Platform settings."));
+        window.reset();
+        QCOMPARE(storedEdits(holder) != before, answer == QMessageBox::Save);
     }
 
     // Race control's safety link is switched off, the API stops and transmission ends with the

@@ -97,6 +97,55 @@ private slots:
         QCOMPARE(toggle(dialog)->text(), QString("Start motion output"));
     }
 
+    // Typed by the user, then Start: an IP address (or nothing) is streamed to; anything else is
+    // refused by name, and nothing starts.
+    void targetMustBeAnAddress_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("streamsTo");
+        QTest::newRow("no such address") << "999.1.1.1" << QString();
+        QTest::newRow("host name") << "motion-pc" << QString();
+        QTest::newRow("address") << " 192.168.1.40 " << "192.168.1.40";
+        QTest::newRow("IPv6") << "::1" << "::1";
+        QTest::newRow("blank") << "" << "127.0.0.1";
+    }
+
+    void targetMustBeAnAddress()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, streamsTo);
+        sender()->setTarget("127.0.0.1", 20777);
+        MotionOutputDialog dialog(m_controller.get(), nullptr);
+        auto *field = dialog.findChild<QLineEdit *>();
+        field->clear();
+        QTest::keyClicks(field, typed);
+        QTest::keyClick(field, Qt::Key_Return);
+        QTest::mouseClick(toggle(dialog), Qt::LeftButton);
+        QCOMPARE(sender()->isEnabled(), !streamsTo.isEmpty());
+        QCOMPARE(toggle(dialog)->isChecked(), !streamsTo.isEmpty());
+        if (streamsTo.isEmpty()) {
+            QCOMPARE(sender()->host(), QString("127.0.0.1"));
+            QVERIFY(status(dialog)->text().startsWith(QString::fromUtf8("\u201C%1\u201D is not an IP address").arg(typed)));
+            QVERIFY(status(dialog)->text().endsWith("Output stopped."));
+            return;
+        }
+        QCOMPARE(sender()->host(), streamsTo);
+        QVERIFY(status(dialog)->text().startsWith(QString("Streaming to %1:20777").arg(streamsTo)));
+    }
+
+    // A target stored by an earlier version that is no address: the status names where the
+    // datagrams really go, and why.
+    void storedTargetThatIsNoAddress()
+    {
+        sender()->setTarget("999.1.1.1", 20777);
+        sender()->setEnabled(true);
+        MotionOutputDialog dialog(m_controller.get(), nullptr);
+        const QStringList lines = status(dialog)->text().split('\n');
+        QCOMPARE(lines.size(), 2);
+        QVERIFY(lines.at(0).startsWith(QString::fromUtf8("\u201C999.1.1.1\u201D is not an IP address")));
+        QVERIFY(lines.at(1).startsWith("Streaming to 127.0.0.1:20777"));
+    }
+
     void status_data()
     {
         QTest::addColumn<qint64>("ms");
