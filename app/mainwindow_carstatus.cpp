@@ -165,6 +165,9 @@ void MainWindow::updateCarPageStatus()
     if (running) {
         m_txButton->setState(TxStop);
         m_txHint->setText(tr("Sending 16 channels to the receiver"));
+    } else if (txSilent) {
+        m_txButton->setState(TxLocked);
+        m_txHint->setText(transmitterSilentText(port));
     } else if (canStart && !configMode) {
         m_txButton->setState(TxGo);
         m_txHint->setText(tr("Everything is connected"));

@@ -26,11 +26,11 @@ int fillPortList(QComboBox *combo, const QList<corvane::SerialPortEntry> &listed
         combo->addItem(setup.empty.isEmpty() ? setup.prompt : setup.empty, QString());
         return 0;
     }
-    const auto usb = std::find_if(ports.cbegin(), ports.cend(), corvane::SerialPortLister::isUsbPort);
-    if (setup.alwaysPrompt || usb == ports.cend())
+    const int usb = int(std::find_if(ports.cbegin(), ports.cend(), corvane::SerialPortLister::isUsbPort) - ports.cbegin());
+    if (setup.alwaysPrompt || usb == ports.size())
         combo->addItem(setup.prompt, QString());
     const int first = combo->count();
-    for (const corvane::SerialPortEntry &port : ports)
+    for (const corvane::SerialPortEntry &port : std::as_const(ports))
         combo->addItem(setup.text ? setup.text(port) : portText(port, QStringLiteral(" - ")), port.portName);
 
     int index = setup.connected.isEmpty() ? -1 : combo->findData(setup.connected);
@@ -39,7 +39,7 @@ int fillPortList(QComboBox *combo, const QList<corvane::SerialPortEntry> &listed
     if (index < 0 && !setup.preferred.isEmpty())
         index = combo->findData(setup.preferred);
     if (index < 0)
-        index = first > 0 ? 0 : first + int(usb - ports.cbegin());
+        index = first > 0 ? 0 : first + usb;
     combo->setCurrentIndex(index);
     return int(ports.size());
 }

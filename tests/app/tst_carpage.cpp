@@ -315,7 +315,9 @@ private slots:
                                      << "Connected" << false;
         QTest::newRow("nothing answers") << true << true << true << false << false
                                          << "2 of 3 required devices connected" << int(ostra::TxLocked)
-                                         << "Connect the three devices above to start" << "" << "Connected" << true;
+                                         << "Nothing answers on %1. Choose the QOR Transmitter's port, and check "
+                                            "that the transmitter is switched on."
+                                         << "" << "Connected" << true;
     }
 
     void status()
@@ -359,6 +361,8 @@ private slots:
             QTRY_VERIFY(c->isConfigMode());
         }
         window.updateCarPageStatus();
+        if (silent)
+            hint = hint.arg(rig.tx.portName());
         QCOMPARE(car.text("devicesSummary"), summary);
         QCOMPARE(car.tx()->state(), state);
         QCOMPARE(car.text("txHint"), hint);

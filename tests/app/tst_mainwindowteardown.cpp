@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSettings>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTcpSocket>
@@ -21,6 +22,8 @@
 #include "dialogs/dashboardwidget.h"
 #include "heli/helicoptersetupwidget.h"
 #include "motion/motionsystemcontroller.h"
+#include "profiles/profile.h"
+#include "profiles/profilemanager.h"
 #include "motion/pages/ffbmotionpreviewdialog.h"
 #include "motion/pages/motionwebdialog.h"
 #include "ostraui/sliderrow.h"
@@ -78,6 +81,13 @@ void open(MainWindow &window, Opened which)
 
 // What holds edits not yet saved when the window closes.
 enum class Holder { Nothing, PlatformSettings, AxisDialog, LedDialog, FlySettingsDialog };
+
+// Makes a profile of that vehicle type the active one, as choosing the vehicle does.
+void chooseVehicle(const QString &type)
+{
+    corvane::CorvaneController controller;
+    QVERIFY(!controller.profileManager()->switchVehicleType(type, QStringLiteral("Test")).isEmpty());
+}
 
 // What a restart finds stored for the holder's edits.
 QJsonValue storedEdits(Holder holder)
@@ -227,6 +237,10 @@ private slots:
     {
         QFETCH(Holder, holder);
         QFETCH(int, answer);
+        // The helicopter's setup is kept with a helicopter profile.
+        if (holder == Holder::FlySettingsDialog)
+            chooseVehicle(VehicleType::Helicopter);
+        const auto carAgain = qScopeGuard([] { chooseVehicle(VehicleType::Car); });
         const QJsonValue before = storedEdits(holder);
         auto window = std::make_unique<MainWindow>();
         window->show();
