@@ -60,8 +60,10 @@ void WebStatusDialog::buildUi()
     m_addressLabel = new QLabel(reachable ? address : tr("No network found"), this);
     m_addressLabel->setAlignment(Qt::AlignCenter);
     m_addressLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_addressLabel->setStyleSheet(
-        QStringLiteral("font-size: 16pt; font-family: 'Geist Mono'; color: %1; padding: 8px;").arg(QStringLiteral("#0F1720")));
+    // An address in the monospaced face; the words that stand in for one in the text face.
+    m_addressLabel->setStyleSheet(QStringLiteral("font-size: 16pt; %1color: %2; padding: 8px;")
+                                      .arg(reachable ? QStringLiteral("font-family: 'Geist Mono'; ") : QString(),
+                                           QStringLiteral("#0F1720")));
     layout->addWidget(m_addressLabel);
 
     if (reachable) {

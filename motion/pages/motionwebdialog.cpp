@@ -51,7 +51,10 @@ MotionWebDialog::MotionWebDialog(const QString &url, QWidget *parent)
 
     auto *address = new QLabel(reachable ? url : tr("No network found"), this);
     address->setObjectName(QStringLiteral("urlLabel"));
-    address->setStyleSheet(QStringLiteral("font-size: 13pt; font-family: 'Geist Mono'; color: %1; padding: 8px;").arg(QLatin1String("#0F1720")));
+    // An address in the monospaced face; the words that stand in for one in the text face.
+    address->setStyleSheet(QStringLiteral("font-size: 13pt; %1color: %2; padding: 8px;")
+                               .arg(reachable ? QStringLiteral("font-family: 'Geist Mono'; ") : QString(),
+                                    QLatin1String("#0F1720")));
     address->setAlignment(Qt::AlignCenter);
     address->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(address);

@@ -242,6 +242,12 @@ private slots:
         const QImage image = dialog.grab().toImage();
         QVERIFY(image.width() >= 460);
         QVERIFY(image.save(picture("motion-output-dialog")));
+        auto *field = dialog.findChild<QLineEdit *>();
+        field->setText("999.1.1.1");
+        QTest::keyClick(field, Qt::Key_Return);
+        // The refusal shows in full at the size the dialog has.
+        QCoreApplication::processEvents();
+        QVERIFY(dialog.grab().toImage().save(picture("motion-output-dialog-refused")));
     }
 
     void darkTheme() { QVERIFY(ostratest::renderDarkTwin("motion", {"render"})); }
