@@ -183,7 +183,6 @@ QWidget *MainWindow::buildInfoPage(QWidget *context)
     link->setFont(uiFont(14.5, 500));
     link->setObjectName(QStringLiteral("supportLink"));
     link->setTextFormat(Qt::RichText);
-    link->setTextInteractionFlags(Qt::TextBrowserInteraction);
     // Opened here rather than by the label, which says nothing when no browser opens.
     connect(link, &QLabel::linkActivated, context, [this](const QString &href) { openInBrowser(this, QUrl(href)); });
     support->contentLayout()->addWidget(link);
