@@ -6,7 +6,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSettings>
-#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTcpSocket>
@@ -20,10 +19,7 @@
 #include "app/mainwindow.h"
 #include "bridge/corvanecontroller.h"
 #include "dialogs/dashboardwidget.h"
-#include "heli/helicoptersetupwidget.h"
 #include "motion/motionsystemcontroller.h"
-#include "profiles/profile.h"
-#include "profiles/profilemanager.h"
 #include "motion/pages/ffbmotionpreviewdialog.h"
 #include "motion/pages/motionwebdialog.h"
 #include "ostraui/sliderrow.h"
@@ -80,14 +76,7 @@ void open(MainWindow &window, Opened which)
 }
 
 // What holds edits not yet saved when the window closes.
-enum class Holder { Nothing, PlatformSettings, AxisDialog, LedDialog, FlySettingsDialog };
-
-// Makes a profile of that vehicle type the active one, as choosing the vehicle does.
-void chooseVehicle(const QString &type)
-{
-    corvane::CorvaneController controller;
-    QVERIFY(!controller.profileManager()->switchVehicleType(type, QStringLiteral("Test")).isEmpty());
-}
+enum class Holder { Nothing, PlatformSettings, AxisDialog, LedDialog };
 
 // What a restart finds stored for the holder's edits.
 QJsonValue storedEdits(Holder holder)
@@ -98,7 +87,6 @@ QJsonValue storedEdits(Holder holder)
     switch (holder) {
     case Holder::AxisDialog: return restarted.axisSettings().toJson();
     case Holder::LedDialog: return restarted.ledSettings().toJson();
-    case Holder::FlySettingsDialog: return restarted.helicopterConfig().toJson();
     default: return QJsonValue();
     }
 }
@@ -108,10 +96,8 @@ void openSetupDialog(MainWindow &window, Holder holder)
 {
     if (holder == Holder::AxisDialog)
         window.onConfigureAxes();
-    else if (holder == Holder::LedDialog)
-        window.onConfigureLed();
     else
-        window.findChild<corvane::HelicopterSetupWidget *>()->openFlySettingsDialog();
+        window.onConfigureLed();
 }
 
 // Moves the stroke of the Platform settings card from the keyboard.
@@ -224,8 +210,7 @@ private slots:
             Holder holder;
         } holders[] = {{"platform settings", Holder::PlatformSettings},
                        {"axis dialog", Holder::AxisDialog},
-                       {"LED dialog", Holder::LedDialog},
-                       {"fly settings dialog", Holder::FlySettingsDialog}};
+                       {"LED dialog", Holder::LedDialog}};
         for (const auto &row : holders) {
             QTest::addRow("%s, save", row.name) << row.holder << int(QMessageBox::Save);
             QTest::addRow("%s, discard", row.name) << row.holder << int(QMessageBox::Discard);
@@ -237,10 +222,6 @@ private slots:
     {
         QFETCH(Holder, holder);
         QFETCH(int, answer);
-        // The helicopter's setup is kept with a helicopter profile.
-        if (holder == Holder::FlySettingsDialog)
-            chooseVehicle(VehicleType::Helicopter);
-        const auto carAgain = qScopeGuard([] { chooseVehicle(VehicleType::Car); });
         const QJsonValue before = storedEdits(holder);
         auto window = std::make_unique<MainWindow>();
         window->show();
