@@ -125,6 +125,7 @@ MainWindow::MainWindow(QWidget *parent)
             &MainWindow::updatePitLimiterOverlay);
     // A port that cannot be taken leaves the web pill at "Offline"; the window runs on.
     m_server->start(ApiPort);
+    checkPhoneNetwork();
     updateWebStatus();
     connect(m_server, &corvane::WebSocketServer::clientCountChanged, this, &MainWindow::updateWebStatus);
 

@@ -146,6 +146,7 @@ public slots:
     void updateSteeringHealth();
     void refreshPortCombos();
     void updateWebStatus();
+    void checkPhoneNetwork();
     void updateCarPageStatus();
     void updateConnectionStatus();
     void updateProfilePill();
@@ -303,6 +304,9 @@ private:
     bool m_suppressErrorDialogs = false;
     bool m_restartRequested = false;
     bool m_askingToClose = false;
+    // Whether a phone could reach this PC, and the status refreshes until it is looked up again.
+    bool m_phoneNetwork = false;
+    int m_networkCheckIn = 0;
 
     // Car page.
     QWidget *m_carPage = nullptr;

@@ -87,11 +87,10 @@ void MainWindow::updateCarPageStatus()
     corvane::CorvaneController *c = m_controller;
     const bool txConnected = c->isSerialConnected();
     const QString port = c->serialPortName();
-    if (txConnected && !port.isEmpty()) {
-        const int index = m_transmitterRow->combo()->findData(port);
-        if (index >= 0)
-            m_transmitterRow->combo()->setCurrentIndex(index);
-    }
+    // Connected elsewhere (the setup guide, the phone, the start-up retry), maybe on a port that
+    // appeared after the list was last filled.
+    if (txConnected && m_transmitterRow->combo()->currentData().toString() != port)
+        refreshPortCombos();
     m_transmitterRow->setBusy(false);
     // Open, but nothing answered the ID queries: most likely not the transmitter's port.
     const bool txSilent = c->isTransmitterSilent();
@@ -344,11 +343,12 @@ void MainWindow::updateSteeringHealth()
 void MainWindow::refreshPortCombos()
 {
     auto *combo = carPageControl<QComboBox>("transmitterCombo");
-    if (!combo || m_controller->isSerialConnected())
+    if (!combo)
         return;
     ostra::PortListSetup setup;
     setup.prompt = tr("Choose QOR Transmitter");
     setup.alwaysPrompt = true;
+    setup.connected = m_controller->isSerialConnected() ? m_controller->serialPortName() : QString();
     ostra::fillPortList(combo, corvane::CorvaneController::availableSerialPorts(), setup);
     combo->setEnabled(true);
 }

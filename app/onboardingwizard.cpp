@@ -150,6 +150,9 @@ OnboardingWizard::OnboardingWizard(CorvaneController *controller, QWidget *paren
     m_tickTimer->setInterval(TickIntervalMs);
     connect(m_tickTimer, &QTimer::timeout, this, &OnboardingWizard::onTick);
     m_tickTimer->start();
+    // Connected elsewhere, maybe on a port that appeared after the list was filled.
+    if (m_controller)
+        connect(m_controller, &CorvaneController::serialConnectedChanged, this, &OnboardingWizard::onRefreshPorts);
 
     onRefreshPorts();
     onRefreshDevices();

@@ -57,6 +57,12 @@ FirmwareUpdateDialog::FirmwareUpdateDialog(CorvaneController *controller, Firmwa
     connect(m_procedure, &FirmwareUpdateProcedure::questionAsked, this, &FirmwareUpdateDialog::onQuestion,
             Qt::QueuedConnection);
     connect(m_procedure, &FirmwareUpdateProcedure::stateChanged, this, &FirmwareUpdateDialog::onStateChanged);
+    // Until a run starts, the receiver's list follows it also when it is connected elsewhere, on a
+    // port that appeared after the list was filled; a run opens and closes the port itself.
+    connect(controller, &CorvaneController::receiverConnectedChanged, this, [this] {
+        if (m_receiverCard && m_receiverCard->isVisibleTo(this))
+            onReceiverRefreshPorts();
+    });
 
     ostra::applyDialogChrome(this, QString());
 }

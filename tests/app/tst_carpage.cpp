@@ -207,7 +207,16 @@ private slots:
         QCOMPARE(shown, QStringList({"Choose QOR Transmitter", "ttyACM0 - QOR Transmitter", "ttyS0", "ttyS1 - Serial"}));
     }
 
-    // A placeholder selected: a warning, nothing connected, the row unchanged.
+    // Connected elsewhere (the setup guide, the phone) on a port that appeared after the list was
+    // filled: the list shows that port.
+    void connectedPortIsShown()
+    {
+        MainWindow window;
+        Rig rig;
+        QVERIFY(window.controller()->connectTransmitter(rig.tx.portName(), 115200));
+        QCOMPARE(Car{window}.combo("transmitterCombo")->currentData().toString(), rig.tx.portName());
+    }
+
     void noSelection()
     {
         QFETCH(QString, slot);

@@ -169,7 +169,8 @@ private slots:
     }
 
     // A device connected elsewhere (another page, the phone) on a port picked by hand: every list
-    // that offers its port shows that port, not its prompt or another USB port.
+    // that offers its port shows that port, not its prompt or another USB port, also a list filled
+    // before the port appeared.
     void connectedPortIsShown_data()
     {
         QTest::addColumn<int>("list");
@@ -187,14 +188,16 @@ private slots:
         QFETCH(bool, receiver);
         ostratest::PtyDevice device;
         QVERIFY(device.isOpen());
-        SerialPortLister::setFixedPorts({entry(device.slavePath()), entry(QStringLiteral("ttyACM3"), 0x2E8A)});
+        SerialPortLister::setFixedPorts({entry(QStringLiteral("ttyACM3"), 0x2E8A)});
         corvane::CorvaneController controller;
+        corvane::MotionSystemController motion;
+        const PortList before = open(List(list), &controller, &motion);
+        SerialPortLister::setFixedPorts({entry(device.slavePath()), entry(QStringLiteral("ttyACM3"), 0x2E8A)});
         QVERIFY(receiver ? controller.connectReceiver(device.slavePath(), 115200)
                          : controller.connectTransmitter(device.slavePath(), 115200));
-        corvane::MotionSystemController motion;
-        PortList shown = open(List(list), &controller, &motion);
-        QVERIFY(shown.combo);
-        QCOMPARE(shown.combo->currentData().toString(), device.slavePath());
+        const PortList after = open(List(list), &controller, &motion);
+        for (const PortList *shown : {&before, &after})
+            QCOMPARE(shown->combo->currentData().toString(), device.slavePath());
     }
 
     void darkTheme() { QVERIFY(ostratest::renderDarkTwin("app", {"onBoardPortIsNotOffered"})); }

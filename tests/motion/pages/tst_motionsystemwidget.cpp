@@ -10,9 +10,9 @@
 #include "ostraui/toast.h"
 #include "ostraui/toggle.h"
 #include "ostraui/vmeter.h"
-#include "platform/network/networkinterfacelister.h"
 #include "platform/serial/serialportlister.h"
 
+#include "support/fixednetwork.h"
 #include "support/simulatedmotioncontroller.h"
 #include "support/testenvironment.h"
 #include "support/widgets/themedrender.h"
@@ -22,7 +22,6 @@
 #include <QDialog>
 #include <QLabel>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QSettings>
 #include <QSlider>
 #include <QTcpServer>
@@ -542,16 +541,10 @@ private slots:
     void webPanelButton()
     {
         QFETCH(bool, network);
-        corvane::NetworkInterfaceEntry loopback;
-        loopback.name = "lo";
-        loopback.up = loopback.running = loopback.loopback = true;
-        loopback.addresses = {QHostAddress::LocalHost};
-        corvane::NetworkInterfaceEntry wifi;
-        wifi.name = "wlan0";
-        wifi.up = wifi.running = true;
-        wifi.addresses = {QHostAddress("192.168.1.20")};
-        corvane::NetworkInterfaceLister::setFixedInterfaces(network ? QList{loopback, wifi} : QList{loopback});
-        const auto systemInterfaces = qScopeGuard([] { corvane::NetworkInterfaceLister::useSystemInterfaces(); });
+        QList lan{ostratest::networkInterface("lo", "127.0.0.1")};
+        if (network)
+            lan.append(ostratest::networkInterface("wlan0", "192.168.1.20"));
+        const ostratest::FixedNetwork fixed(lan);
         const QString url = network ? "http://192.168.1.20:8090" : "http://127.0.0.1:8090";
         auto *web = child<QPushButton>(m_page, "webPanelButton");
         auto *address = child<QLabel>(m_page, "webAddressLabel");
