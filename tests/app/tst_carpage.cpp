@@ -217,6 +217,7 @@ private slots:
         QCOMPARE(Car{window}.combo("transmitterCombo")->currentData().toString(), rig.tx.portName());
     }
 
+    // A placeholder selected: a warning, nothing connected, the row unchanged.
     void noSelection()
     {
         QFETCH(QString, slot);
