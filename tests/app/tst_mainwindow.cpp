@@ -131,6 +131,7 @@ private slots:
         corvane::VirtualInputBackend::instance()->reset();
         setDisclaimerAccepted(false);
     }
+    void cleanup() { corvane::NetworkInterfaceLister::useSystemInterfaces(); }
 
     void navigation_data()
     {
@@ -468,7 +469,7 @@ private slots:
     {
         if (!apiPortFree())
             QSKIP("another program holds port 12345");
-        const ostratest::FixedNetwork lan({ostratest::networkInterface("wlan0", "192.168.1.20")});
+        corvane::NetworkInterfaceLister::setFixedInterfaces({ostratest::networkInterface("wlan0", "192.168.1.20")});
         MainWindow window;
         Pill *pill = View{window}.pill("webPill");
         QCOMPARE(pill->key(), QStringLiteral("Web"));
@@ -519,12 +520,12 @@ private slots:
         QFETCH(QList<corvane::NetworkInterfaceEntry>, first);
         QFETCH(QList<corvane::NetworkInterfaceEntry>, then);
         QFETCH(QString, after);
-        ostratest::FixedNetwork network(first);
+        corvane::NetworkInterfaceLister::setFixedInterfaces(first);
         MainWindow window;
         Pill *pill = View{window}.pill("webPill");
         const QString before = after == "Ready" ? "No network" : "Ready";
         auto *refresh = window.findChild<QTimer *>(QStringLiteral("gpsRefreshTimer"));
-        network.set(then);
+        corvane::NetworkInterfaceLister::setFixedInterfaces(then);
         for (int second = 0; second < 5; ++second) {
             QCOMPARE(pill->value(), before);
             QVERIFY(QMetaObject::invokeMethod(refresh, "timeout"));

@@ -7,12 +7,10 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QSlider>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QWebSocket>
 
-#include <algorithm>
 #include <memory>
 
 #include "api/dialogs/webstatusdialog.h"
@@ -84,34 +82,7 @@ QJsonValue storedEdits(Holder holder)
     if (holder == Holder::PlatformSettings)
         return corvane::MotionSystemController().settings().strokeMm;
     corvane::CorvaneController restarted;
-    switch (holder) {
-    case Holder::AxisDialog: return restarted.axisSettings().toJson();
-    case Holder::LedDialog: return restarted.ledSettings().toJson();
-    default: return QJsonValue();
-    }
-}
-
-// Opens the holder's setup dialog the way the user does; returns once it closes.
-void openSetupDialog(MainWindow &window, Holder holder)
-{
-    if (holder == Holder::AxisDialog)
-        window.onConfigureAxes();
-    else
-        window.onConfigureLed();
-}
-
-// Moves the stroke of the Platform settings card from the keyboard.
-bool editStroke(MainWindow &window)
-{
-    window.showPage(MainWindow::MotionPage);
-    for (auto *row : window.findChildren<ostra::SliderRow *>()) {
-        const auto labels = row->findChildren<QLabel *>();
-        if (std::any_of(labels.cbegin(), labels.cend(), [](QLabel *label) { return label->text() == "Actuator stroke"; })) {
-            QTest::keyClick(row->slider(), Qt::Key_PageUp);
-            return window.findChild<QLabel *>("saveStatus")->text() == QString::fromUtf8("Unsaved \u2014 applies on connect");
-        }
-    }
-    return false;
+    return holder == Holder::AxisDialog ? restarted.axisSettings().toJson() : restarted.ledSettings().toJson();
 }
 
 } // namespace
@@ -204,17 +175,11 @@ private slots:
         QTest::addColumn<Holder>("holder");
         QTest::addColumn<int>("answer"); // NoButton: no question expected
         QTest::newRow("nothing unsaved") << Holder::Nothing << int(QMessageBox::NoButton);
-        const struct
-        {
-            const char *name;
-            Holder holder;
-        } holders[] = {{"platform settings", Holder::PlatformSettings},
-                       {"axis dialog", Holder::AxisDialog},
-                       {"LED dialog", Holder::LedDialog}};
-        for (const auto &row : holders) {
-            QTest::addRow("%s, save", row.name) << row.holder << int(QMessageBox::Save);
-            QTest::addRow("%s, discard", row.name) << row.holder << int(QMessageBox::Discard);
-            QTest::addRow("%s, cancel", row.name) << row.holder << int(QMessageBox::Cancel);
+        for (auto [name, holder] : {std::pair{"platform settings", Holder::PlatformSettings},
+                                    std::pair{"axis dialog", Holder::AxisDialog}, std::pair{"LED dialog", Holder::LedDialog}}) {
+            for (auto [what, answer] : {std::pair{"save", QMessageBox::Save}, std::pair{"discard", QMessageBox::Discard},
+                                        std::pair{"cancel", QMessageBox::Cancel}})
+                QTest::addRow("%s, %s", name, what) << holder << int(answer);
         }
     }
 
@@ -229,22 +194,17 @@ private slots:
 
         QString asked;
         QTimer answering;
-        answering.setInterval(10);
         connect(&answering, &QTimer::timeout, [&] {
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box || box->objectName() != "unsavedEditsBox")
-                return;
-            asked = box->informativeText();
-            box->button(QMessageBox::StandardButton(answer))->click();
+            if (box && box->objectName() == "unsavedEditsBox") {
+                asked = box->informativeText();
+                box->button(QMessageBox::StandardButton(answer))->click();
+            }
         });
-        answering.start();
+        answering.start(10);
 
-        if (holder == Holder::PlatformSettings)
-            QVERIFY(editStroke(*window));
         bool dialogStayed = false;
-        if (holder == Holder::Nothing || holder == Holder::PlatformSettings) {
-            window->close();
-        } else {
+        if (holder == Holder::AxisDialog || holder == Holder::LedDialog) {
             // The window is closed from inside the dialog's own event loop, as a modal dialog runs.
             QTimer::singleShot(0, [&] {
                 auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
@@ -254,7 +214,14 @@ private slots:
                 if (dialogStayed)
                     dialog->reject();
             });
-            openSetupDialog(*window, holder);
+            holder == Holder::AxisDialog ? window->onConfigureAxes() : window->onConfigureLed();
+        } else {
+            if (holder == Holder::PlatformSettings) {
+                window->showPage(MainWindow::MotionPage);
+                QTest::keyClick(window->findChild<ostra::SliderRow *>("strokeRow")->slider(), Qt::Key_PageUp);
+                QCOMPARE(window->findChild<QLabel *>("saveStatus")->text(), QString::fromUtf8("Unsaved \u2014 applies on connect"));
+            }
+            window->close();
         }
         QCOMPARE(!asked.isEmpty(), answer != QMessageBox::NoButton);
         QCOMPARE(window->isVisible(), answer == QMessageBox::Cancel);

@@ -107,8 +107,6 @@ private slots:
         QTest::addColumn<QString>("shown");
         QTest::newRow("home network") << QList<Entry>{loopback(), nic("wlp2s0", {"192.168.1.20"})} << "192.168.1.20";
         QTest::newRow("no network") << QList<Entry>{loopback()} << "No network found";
-        QTest::newRow("VPN only") << QList<Entry>{loopback(), nic("OpenVPN Data Channel", {"10.8.0.2"})}
-                                  << "No network found";
     }
 
     void contents()
@@ -129,15 +127,13 @@ private slots:
         const bool reachable = shown != "No network found";
         QCOMPARE(!qrLabel(dialog)->isHidden(), reachable);
         QCOMPARE(dialog.findChild<QLabel *>("noNetworkNote") != nullptr, !reachable);
-        if (!reachable) {
-            QVERIFY(!button(dialog, "Copy IP"));
+        QCOMPARE(button(dialog, "Copy IP") != nullptr, reachable);
+        if (!reachable)
             return;
-        }
-        const QString address = shown;
 
         QGuiApplication::clipboard()->setText("something else");
         button(dialog, "Copy IP")->click();
-        QCOMPARE(QGuiApplication::clipboard()->text(), address);
+        QCOMPARE(QGuiApplication::clipboard()->text(), shown);
 
         button(dialog, "Close")->click();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));

@@ -195,6 +195,7 @@ private slots:
         m_controller.reset();
         m_board.reset();
         SerialPortLister::useSystemPorts();
+        corvane::NetworkInterfaceLister::useSystemInterfaces();
     }
 
     void portList()
@@ -541,10 +542,8 @@ private slots:
     void webPanelButton()
     {
         QFETCH(bool, network);
-        QList lan{ostratest::networkInterface("lo", "127.0.0.1")};
-        if (network)
-            lan.append(ostratest::networkInterface("wlan0", "192.168.1.20"));
-        const ostratest::FixedNetwork fixed(lan);
+        corvane::NetworkInterfaceLister::setFixedInterfaces({network ? ostratest::networkInterface("wlan0", "192.168.1.20")
+                                                                     : ostratest::networkInterface("lo", "127.0.0.1")});
         const QString url = network ? "http://192.168.1.20:8090" : "http://127.0.0.1:8090";
         auto *web = child<QPushButton>(m_page, "webPanelButton");
         auto *address = child<QLabel>(m_page, "webAddressLabel");
