@@ -203,6 +203,9 @@ public:
     QString serialPortName() const;
     QString receiverPortName() const;
     bool isTransmitterAuthorized() const { return m_transmitterAuthorized; }
+    // Once every device-ID query since the connect went unanswered: the open port has no
+    // transmitter answering on it (a port picked by hand, an on-board UART).
+    bool isTransmitterSilent() const { return m_transmitterSilent && isSerialConnected(); }
     bool isConfigMode() const { return m_configMode; }
     void startConfigMode();
     void stopConfigMode();
@@ -338,6 +341,7 @@ signals:
     void errorOccurred(const QString &error);
     void profileChanged(const QString &profileId);
     void transmitterAuthorizationChanged(bool authorized);
+    void transmitterSilentChanged(bool silent);
     void autoStartEnabledChanged(bool enabled);
     void shifterDetectionStarted(int gearIndex);
     void shifterDetectionResult(int gearIndex, int buttonIndex, bool success);
@@ -403,6 +407,7 @@ private:
     void onTransmitterConnectionChanged(bool connected);
     void onDeviceIdLine(const QString &line);
     Q_SLOT void onDeviceIdRetry();
+    void setTransmitterSilent(bool silent);
     Q_SLOT void tryReconnectTransmitter();
     void leaveConfigMode();
 
@@ -511,6 +516,7 @@ private:
     QTimer *m_reconnectTimer = nullptr;
     bool m_configMode = false;
     bool m_transmitterAuthorized = false;
+    bool m_transmitterSilent = false;
     bool m_userDisconnected = false;
     QTimer *m_deviceIdTimer = nullptr;
     int m_deviceIdRetries = 0;

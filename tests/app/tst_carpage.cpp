@@ -208,6 +208,16 @@ private slots:
         QCOMPARE(shown, QStringList({"Choose QOR Transmitter", "ttyACM0 - QOR Transmitter", "ttyS0", "ttyS1 - Serial"}));
     }
 
+    // Connected elsewhere (the setup guide, the phone) on a port that appeared after the list was
+    // filled: the list shows that port.
+    void connectedPortIsShown()
+    {
+        MainWindow window;
+        Rig rig;
+        QVERIFY(window.controller()->connectTransmitter(rig.tx.portName(), 115200));
+        QCOMPARE(Car{window}.combo("transmitterCombo")->currentData().toString(), rig.tx.portName());
+    }
+
     // A placeholder selected: a warning, nothing connected, the row unchanged.
     void noSelection()
     {
@@ -299,19 +309,26 @@ private slots:
         QTest::addColumn<QString>("hint");
         QTest::addColumn<QString>("tooltip");
         QTest::addColumn<QString>("pedalStatus");
+        // The port is open but no ID query was ever answered (a port picked by hand).
+        QTest::addColumn<bool>("silent");
         QTest::newRow("nothing") << false << false << false << false << false
                                  << "0 of 3 required devices connected" << int(ostra::TxLocked)
-                                 << "Connect the three devices above to start" << "" << "Not connected";
+                                 << "Connect the three devices above to start" << "" << "Not connected" << false;
         QTest::newRow("pedals missing") << true << true << false << false << false
                                         << "2 of 3 required devices connected" << int(ostra::TxLocked)
-                                        << "Connect the three devices above to start" << "" << "Not connected";
+                                        << "Connect the three devices above to start" << "" << "Not connected" << false;
         QTest::newRow("combined pedals") << true << true << false << true << false
                                          << "All required devices connected" << int(ostra::TxGo)
-                                         << "Everything is connected" << "" << "In wheel base";
+                                         << "Everything is connected" << "" << "In wheel base" << false;
         QTest::newRow("configuring") << true << true << true << false << true
                                      << "All required devices connected" << int(ostra::TxLocked)
                                      << "Stop configuring the transmitter first" << "Stop configuring first"
-                                     << "Connected";
+                                     << "Connected" << false;
+        QTest::newRow("nothing answers") << true << true << true << false << false
+                                         << "2 of 3 required devices connected" << int(ostra::TxLocked)
+                                         << "Nothing answers on %1. Choose the QOR Transmitter's port, and check "
+                                            "that the transmitter is switched on."
+                                         << "" << "Connected" << true;
     }
 
     void status()
@@ -326,13 +343,20 @@ private slots:
         QFETCH(QString, hint);
         QFETCH(QString, tooltip);
         QFETCH(QString, pedalStatus);
+        QFETCH(bool, silent);
         Rig rig;
         MainWindow window;
         Car car{window};
         corvane::CorvaneController *c = window.controller();
+        rig.tx.setAnswersId(!silent);
         if (transmitter) {
             QVERIFY(c->connectTransmitter(rig.tx.portName(), 115200));
-            QVERIFY(rig.tx.waitFor([c] { return c->isTransmitterAuthorized(); }));
+            QVERIFY(rig.tx.waitFor([c, silent] { return silent || c->isTransmitterAuthorized(); }));
+        }
+        if (silent) {
+            QTest::ignoreMessage(QtWarningMsg, "[SECURITY] No device ID response from transmitter");
+            for (int query = 0; query < 4; ++query)
+                QVERIFY(QMetaObject::invokeMethod(c, "onDeviceIdRetry"));
         }
         if (wheel)
             QVERIFY(c->connectWheelBase(0));
@@ -348,11 +372,18 @@ private slots:
             QTRY_VERIFY(c->isConfigMode());
         }
         window.updateCarPageStatus();
+        if (silent)
+            hint = hint.arg(rig.tx.portName());
         QCOMPARE(car.text("devicesSummary"), summary);
         QCOMPARE(car.tx()->state(), state);
         QCOMPARE(car.text("txHint"), hint);
         QCOMPARE(car.tx()->toolTip(), tooltip);
         QCOMPARE(car.text("requiredStatus2"), pedalStatus);
+        auto *transmitterPill = car.combo("transmitterCombo")->parentWidget()->findChild<ostra::Pill *>();
+        QCOMPARE(car.text("requiredStatus0"), silent ? "No answer on " + rig.tx.portName()
+                                              : transmitter ? "Connected" : "Not connected");
+        QCOMPARE(transmitterPill->text(), silent ? "No answer" : transmitter ? "Connected" : "Not connected");
+        QCOMPARE(transmitterPill->level() == int(ostra::LevelWarning), silent);
         if (combined) {
             auto *pedalsRow = qobject_cast<ostra::DeviceRow *>(car.combo("pedalsCombo")->parentWidget());
             auto *pill = pedalsRow->findChild<ostra::Pill *>();
