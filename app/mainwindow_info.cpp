@@ -12,6 +12,7 @@
 #include "app/releasenotes.h"
 #include "ostraui/brandlogo.h"
 #include "ostraui/card.h"
+#include "ostraui/focusring.h"
 #include "ostraui/theme.h"
 #include "ostraui/toggle.h"
 #include "ostraui/wraprow.h"
@@ -79,6 +80,7 @@ QWidget *MainWindow::buildInfoPage(QWidget *context)
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    makeScrollBody(scroll);
     auto *content = new QWidget;
     auto *layout = new QVBoxLayout(content);
     layout->setContentsMargins(8, 0, 8, 28);

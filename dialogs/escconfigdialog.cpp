@@ -17,6 +17,7 @@
 #include "dialogs/steeringrangepreview.h"
 #include "ostraui/dialogcards.h"
 #include "ostraui/dialogchrome.h"
+#include "ostraui/focusring.h"
 
 namespace corvane {
 
@@ -59,6 +60,7 @@ EscConfigDialog::EscConfigDialog(CorvaneController *controller, QWidget *parent)
     // the card's edge.
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setStyleSheet(QStringLiteral("QScrollArea { padding: 0px 4px 0px 0px; }"));
+    ostra::makeScrollBody(scroll);
     auto *content = new QWidget(scroll);
     auto *contentLayout = new QVBoxLayout(content);
     contentLayout->setContentsMargins(24, 16, 24, 16);

@@ -26,6 +26,7 @@
 #include "bridge/telemetrysensor.h"
 #include "ostraui/dialogcards.h"
 #include "ostraui/dialogchrome.h"
+#include "ostraui/focusring.h"
 #include "ostraui/theme.h"
 #include "receiver/receiversettingspanel.h"
 
@@ -141,6 +142,7 @@ void TransmissionView::buildUi()
     // Scrolled content and the scroll bar stop short of the card's rounded bottom corners and
     // its right edge.
     scroll->setStyleSheet(QStringLiteral("QScrollArea { padding: 0px 4px 12px 0px; }"));
+    ostra::makeScrollBody(scroll);
     auto *content = new QWidget(scroll);
     auto *column = new QVBoxLayout(content);
     column->setContentsMargins(24, 16, 24, 16);

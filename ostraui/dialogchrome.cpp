@@ -27,6 +27,7 @@
 #include "ostraui/alphacolor.h"
 #include "ostraui/compositing.h"
 #include "ostraui/dialogkeyboard.h"
+#include "ostraui/focusring.h"
 #include "ostraui/screenfit.h"
 #include "ostraui/shadowlayer.h"
 #include "ostraui/theme.h"
@@ -88,6 +89,7 @@ public:
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         setWidgetResizable(false);
         setWidget(content);
+        makeScrollBody(this);
         content->installEventFilter(this);
     }
 

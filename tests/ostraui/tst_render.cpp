@@ -326,12 +326,14 @@ private slots:
         QVERIFY(ringAt(entry));
     }
 
-    // Controls that draw no focus state of their own, reached by Tab, show the same ring over
-    // their left edge; clicked, they show none.
+    // Controls that draw no focus state of their own, and check boxes and radio buttons, reached
+    // by Tab, show the same ring around them, clear of their left edge; clicked, they show none.
     void ringOverControls_data()
     {
         QTest::addColumn<Factory>("make");
         QTest::newRow("slider") << Factory([] { return new QSlider(Qt::Horizontal); });
+        QTest::newRow("check box") << Factory([] { return new QCheckBox(QStringLiteral("Invert")); });
+        QTest::newRow("radio button") << Factory([] { return new QRadioButton(QStringLiteral("Mode 2")); });
         QTest::newRow("scroll area") << Factory([] {
             auto *area = new QScrollArea;
             area->setWidget(new QLabel(QStringLiteral("Terms of use")));
@@ -367,7 +369,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&window));
         const auto ringAt = [&] {
             QCoreApplication::processEvents();
-            const QPoint edge = control->mapTo(&window, QPoint(1, control->height() / 2));
+            const QPoint edge = control->mapTo(&window, QPoint(-3, control->height() / 2));
             return window.grab().toImage().pixelColor(edge) == ThemeColors::infoText;
         };
         before->setFocus(Qt::OtherFocusReason);
