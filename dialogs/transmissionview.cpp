@@ -503,7 +503,8 @@ QWidget *TransmissionView::buildConsoleCard(QWidget *page)
     auto *layout = new QVBoxLayout(card);
     QHBoxLayout *header = addCardHeader(layout, tr("Receiver telemetry (raw)"), card);
     m_rxLabel = new QLabel(tr("RX %1 B").arg(0), card);
-    m_rxLabel->setStyleSheet(QStringLiteral("color: #0B7FD0; font-size: 9pt; font-family: 'Geist Mono';"));
+    // Only the label: its tool tip keeps the theme's colours.
+    m_rxLabel->setStyleSheet(QStringLiteral("QLabel { color: #0B7FD0; font-size: 9pt; font-family: 'Geist Mono'; }"));
     m_rxLabel->setToolTip(
         tr("Total raw bytes received from the transmitter. If this stays 0, nothing is coming back at all."));
     m_rxShown = 0;
