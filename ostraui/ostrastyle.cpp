@@ -23,9 +23,10 @@ namespace ostra {
 namespace {
 
 // The focus frame around a control: its ring, and the gap that keeps the ring off the control.
+// A wider corner would cut into the control's own corners.
 constexpr int FrameRingWidth = 2;
 constexpr int FrameMargin = FrameRingWidth + 2;
-constexpr double FrameRingRadius = 12;
+constexpr double FrameRingRadius = 8;
 
 // The corner radius the stylesheet gives a push button of each look.
 double buttonRadius(const QWidget *button)
