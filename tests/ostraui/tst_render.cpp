@@ -1,3 +1,4 @@
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -432,6 +433,36 @@ private slots:
         QVERIFY2(shown.contains(at), qPrintable(QStringLiteral("field at y %1, view 0..%2").arg(at.y()).arg(shown.height())));
     }
 
+    // A combo's pop-up list has an edge of its own on all four sides, square, where it lies over a
+    // dialog's card of the same colour.
+    void comboPopupHasAnEdge()
+    {
+        QWidget parent;
+        parent.resize(560, 420);
+        parent.show();
+        QDialog dialog(&parent);
+        dialog.setWindowTitle(QStringLiteral("Drive Settings"));
+        auto *layout = new QVBoxLayout(&dialog);
+        auto *combo = new QComboBox;
+        combo->addItems({QStringLiteral("Traxxas/Tamiya/Arma Standard (172-992-1811)"), QStringLiteral("Custom...")});
+        layout->addWidget(combo);
+        layout->addStretch(1);
+        applyDialogChrome(&dialog);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        combo->showPopup();
+        QWidget *popup = combo->view()->window();
+        QVERIFY(popup != &dialog && popup->isVisible());
+        const QImage list = popup->grab().toImage();
+        const QPoint middle = list.rect().center();
+        for (const QPoint edge : {QPoint(0, middle.y()), QPoint(list.width() - 1, middle.y()), QPoint(middle.x(), 0),
+                                  QPoint(middle.x(), list.height() - 1), QPoint(0, 0)})
+            QVERIFY2(list.pixelColor(edge) == ThemeColors::borderStrong, qPrintable(QStringLiteral("%1,%2 in %3x%4 %5").arg(edge.x()).arg(edge.y()).arg(list.width()).arg(list.height()).arg(list.pixelColor(edge).name())));
+        QCOMPARE(list.pixelColor(1, middle.y()), ThemeColors::surface);
+        QVERIFY(list.save(picture(QStringLiteral("combo-popup"))));
+        combo->hidePopup();
+    }
+
     // Qt's message and input boxes wear the dialog chrome, the kit's icons, buttons without
     // icons, and take room for a sentence.
     void systemBoxes()
@@ -474,7 +505,8 @@ private slots:
         env.insert("OSTRA_ARTEFACT_DIR", QFileInfo(ostratest::artefactDir("ostraui")).absolutePath());
         child.setProcessEnvironment(env);
         child.setProcessChannelMode(QProcess::ForwardedChannels);
-        child.start(QCoreApplication::applicationFilePath(), {"render", "regions", "dialog", "focusRing", "ringOverControls", "systemBoxes"});
+        child.start(QCoreApplication::applicationFilePath(), {"render", "regions", "dialog", "focusRing", "ringOverControls",
+                                                                  "comboPopupHasAnEdge", "systemBoxes"});
         QVERIFY(child.waitForFinished(120000));
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
         QCOMPARE(child.exitCode(), 0);
