@@ -331,6 +331,48 @@ private slots:
         QCOMPARE(dialog.axisSettings().escNeutral, 1000);
     }
 
+    void lockedValuesLookLocked_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("preset");
+        QTest::addColumn<bool>("locked");
+        QTest::newRow("standard") << 0 << false << true;
+        QTest::newRow("custom") << 2 << false << false;
+        QTest::newRow("preset") << 2 << true << false;
+    }
+
+    // The standard range's number boxes cannot be edited and look it, and a note says how to edit
+    // them; custom values and a preset's look editable and need no note.
+    void lockedValuesLookLocked()
+    {
+        QFETCH(int, mode);
+        QFETCH(bool, preset);
+        QFETCH(bool, locked);
+        DialogRig rig;
+        AxisSettings settings;
+        settings.escMode = mode;
+        if (preset)
+            settings.escPresetId = rig.controller->profileManager()->createEscPreset("Crawler", 1000, 1700, 300);
+        EscConfigDialog dialog(rig.controller.get(), nullptr);
+        dialog.setAxisSettings(settings);
+        layOut(dialog);
+        dialog.findChild<QTabWidget *>()->setCurrentIndex(0);
+        QCoreApplication::processEvents();
+        QLabel *note = nullptr;
+        for (QLabel *label : dialog.findChildren<QLabel *>())
+            note = label->text().contains(QStringLiteral("choose \"Custom...\"")) ? label : note;
+        QVERIFY(note);
+        QCOMPARE(note->isVisible(), locked);
+        for (const char *row : {"Neutral", "Full Forward", "Full Reverse"}) {
+            QSpinBox *spin = rowSpin(rowSlider(dialog, row));
+            QCOMPARE(spin->isEnabled(), !locked);
+            // Locked, the box looks other than the same box open for editing.
+            const QImage shown = spin->grab().toImage();
+            spin->setEnabled(true);
+            QCOMPARE(spin->grab().toImage() == shown, !locked);
+        }
+    }
+
     // Standard mode with other stored values: shown, locked and kept, not rewritten.
     void standardKeepsStoredValues()
     {
