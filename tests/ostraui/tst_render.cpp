@@ -433,6 +433,54 @@ private slots:
         QVERIFY2(shown.contains(at), qPrintable(QStringLiteral("field at y %1, view 0..%2").arg(at.y()).arg(shown.height())));
     }
 
+    void pageKeysScrollTheCard_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::newRow("footer button") << "footer";
+        QTest::newRow("header close button") << "header";
+        QTest::newRow("a click on the card") << "click";
+    }
+
+    // A dressed dialog's content takes no Tab of its own, yet Page Down and Page Up page through
+    // it from the buttons around it and after a click on it.
+    void pageKeysScrollTheCard()
+    {
+        QFETCH(QString, from);
+        QWidget parent;
+        parent.resize(760, 560);
+        parent.show();
+        QDialog box(&parent);
+        box.setWindowTitle(QStringLiteral("Release notes"));
+        auto *layout = new QVBoxLayout(&box);
+        QStringList lines;
+        for (int i = 1; i <= 80; ++i)
+            lines << QStringLiteral("%1. Steering calibration keeps its centre after a restart.").arg(i);
+        layout->addWidget(new QLabel(lines.join(QLatin1Char('\n'))));
+        auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok);
+        layout->addWidget(buttons);
+        applyDialogChrome(&box);
+        box.resize(460, 360);
+        box.show();
+        QApplication::setActiveWindow(&box);
+        QVERIFY(QTest::qWaitForWindowActive(&box));
+        auto *scroll = box.findChild<QScrollArea *>(QStringLiteral("ostraDialogScroll"));
+        QVERIFY(scroll && scroll->verticalScrollBar()->maximum() > 0);
+        QWidget *start = from == QLatin1String("footer") ? static_cast<QWidget *>(buttons->buttons().first())
+                         : from == QLatin1String("header")
+                             ? box.findChild<QWidget *>(QStringLiteral("ostraDialogHeader"))->findChild<QPushButton *>()
+                             : nullptr;
+        if (start)
+            start->setFocus(Qt::TabFocusReason);
+        else
+            QTest::mouseClick(scroll->viewport(), Qt::LeftButton, {}, QPoint(4, 4));
+        QScrollBar *bar = scroll->verticalScrollBar();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageDown);
+        QCOMPARE(bar->value(), bar->pageStep());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageUp);
+        QCOMPARE(bar->value(), 0);
+        QVERIFY(box.isVisible());
+    }
+
     // A combo's pop-up list has an edge of its own on all four sides, square, where it lies over a
     // dialog's card of the same colour.
     void comboPopupHasAnEdge()
