@@ -1,7 +1,6 @@
 #include "ostraui/ostrastyle.h"
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QCheckBox>
 #include <QPainter>
 #include <QPainterPath>
@@ -64,12 +63,11 @@ QIcon badgeIcon(int level, const QString &glyph)
 }
 
 // Where the frame around a control draws its ring: all of it, but around a check box or radio
-// button, which a layout may stretch across a row, only as wide as its box and text. The frame
-// follows the focus, so the control it is around holds the focus.
+// button, which a layout may stretch across a row, only as wide as its box and text.
 QRect frameRing(const QStyleOption *option)
 {
     QRect ring = option->rect;
-    const QWidget *control = QApplication::focusWidget();
+    const QWidget *control = focusFramedControl();
     const bool box = qobject_cast<const QCheckBox *>(control) || qobject_cast<const QRadioButton *>(control);
     if (box && control->size().grownBy(QMargins(FrameMargin, FrameMargin, FrameMargin, FrameMargin)) == ring.size()) {
         const int width = std::min(ring.width(), control->sizeHint().width() + 2 * FrameMargin);
