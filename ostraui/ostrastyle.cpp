@@ -63,19 +63,23 @@ QIcon badgeIcon(int level, const QString &glyph)
 }
 
 // Where the frame around a control draws its ring: all of it, but around a check box or radio
-// button, which a layout may stretch across a row, only as wide as its box and text.
-QRect frameRing(const QStyleOption *option)
+// button, which a layout may stretch across a row, only as wide as its box and text. A control
+// at the very edge of what holds it keeps its whole ring, drawn in the gap on that side.
+QRect frameRing(const QStyleOption *option, const QWidget *frame)
 {
     QRect ring = option->rect;
-    const QWidget *control = focusFramedControl();
-    const bool box = qobject_cast<const QCheckBox *>(control) || qobject_cast<const QRadioButton *>(control);
-    if (box && control->size().grownBy(QMargins(FrameMargin, FrameMargin, FrameMargin, FrameMargin)) == ring.size()) {
-        const int width = std::min(ring.width(), control->sizeHint().width() + 2 * FrameMargin);
+    const QRect control = ring.marginsRemoved(QMargins(FrameMargin, FrameMargin, FrameMargin, FrameMargin));
+    const QWidget *framed = focusFramedControl();
+    const bool box = qobject_cast<const QCheckBox *>(framed) || qobject_cast<const QRadioButton *>(framed);
+    if (box && framed->size() == control.size()) {
+        const int width = std::min(ring.width(), framed->sizeHint().width() + 2 * FrameMargin);
         if (option->direction == Qt::RightToLeft)
             ring.setLeft(ring.right() - width + 1);
         else
             ring.setWidth(width);
     }
+    if (frame && frame->parentWidget())
+        ring = (ring & QRect(-frame->pos(), frame->parentWidget()->size())) | (control & ring);
     return ring;
 }
 
@@ -126,7 +130,7 @@ void OstraStyle::drawControl(ControlElement element, const QStyleOption *option,
         return;
     }
     // The frame around a control: the ring takes its margin, outside what the control shows.
-    paintOuterFocusRing(painter, frameRing(option), FrameRingRadius);
+    paintOuterFocusRing(painter, frameRing(option, widget), FrameRingRadius);
 }
 
 QIcon OstraStyle::standardIcon(StandardPixmap icon, const QStyleOption *option, const QWidget *widget) const
@@ -181,7 +185,7 @@ int OstraStyle::styleHint(StyleHint hint, const QStyleOption *option, const QWid
     case SH_FocusFrame_Mask:
         if (auto *mask = qstyleoption_cast<QStyleHintReturnMask *>(returnData); mask && option) {
             // Inside the rounded ring, less a pixel for its smoothed edge.
-            const QRect ring = frameRing(option);
+            const QRect ring = frameRing(option, widget);
             const double inset = FrameRingWidth + 1;
             QPainterPath inside;
             inside.addRoundedRect(QRectF(ring).adjusted(inset, inset, -inset, -inset), FrameRingRadius - inset,

@@ -387,6 +387,42 @@ private slots:
         QVERIFY(!ringAt());
     }
 
+    void ringAtTheEdgeStaysWhole_data()
+    {
+        QTest::addColumn<Qt::Edge>("edge");
+        QTest::newRow("left") << Qt::LeftEdge;
+        QTest::newRow("bottom") << Qt::BottomEdge;
+    }
+
+    // A control that touches the edge of what holds it keeps the side of its ring there.
+    void ringAtTheEdgeStaysWhole()
+    {
+        QFETCH(Qt::Edge, edge);
+        QWidget window;
+        auto *layout = new QVBoxLayout(&window);
+        layout->setContentsMargins(edge == Qt::LeftEdge ? 0 : 12, 12, 12, edge == Qt::BottomEdge ? 0 : 12);
+        auto *before = new QPushButton(QStringLiteral("Before"));
+        layout->addWidget(before);
+        layout->addStretch(1);
+        auto *box = new QCheckBox(QStringLiteral("I have two separate pedals"));
+        layout->addWidget(box);
+        window.resize(360, 200);
+        window.show();
+        QApplication::setActiveWindow(&window);
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        before->setFocus(Qt::OtherFocusReason);
+        QTest::keyClick(before, Qt::Key_Tab);
+        QVERIFY(box->hasFocus());
+        QCoreApplication::processEvents();
+        const QImage image = window.grab().toImage();
+        const QRect at(box->mapTo(&window, QPoint()), box->size());
+        // The ring's 2 px line along the window's edge.
+        const QPoint outer = edge == Qt::LeftEdge ? QPoint(0, at.center().y()) : QPoint(at.left() + 30, image.height() - 1);
+        const QPoint inner = outer + (edge == Qt::LeftEdge ? QPoint(1, 0) : QPoint(0, -1));
+        QCOMPARE(image.pixelColor(outer), ThemeColors::infoText);
+        QCOMPARE(image.pixelColor(inner), ThemeColors::infoText);
+    }
+
     // Tab into a dressed dialog's scrolled content from its header or footer brings the control it
     // reaches into view, as Tab within the content does.
     void tabBringsControlIntoView_data()
