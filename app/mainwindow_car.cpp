@@ -126,8 +126,9 @@ Card *MainWindow::buildLiveControlCard(QWidget *parent)
     auto *help = new QPushButton(QStringLiteral("?"), card);
     help->setProperty("iconRound", true);
     help->setFixedSize(24, 24);
-    help->setStyleSheet(QStringLiteral(
-        "min-width:24px;max-width:24px;min-height:24px;max-height:24px;border-radius:12px;font-size:9pt;"));
+    // A sheet without a selector would also size the button's tool tip, a label of its own.
+    help->setStyleSheet(QStringLiteral("QPushButton { min-width:24px;max-width:24px;min-height:24px;max-height:24px;"
+                                       "border-radius:12px;font-size:9pt; }"));
     help->setCursor(Qt::PointingHandCursor);
     help->setToolTip(tr("What is the input monitor?"));
     connect(help, &QPushButton::clicked, this, &MainWindow::onInputMonitorInfoClicked);

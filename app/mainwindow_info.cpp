@@ -14,6 +14,7 @@
 #include "ostraui/brandlogo.h"
 #include "ostraui/browserlink.h"
 #include "ostraui/card.h"
+#include "ostraui/focusring.h"
 #include "ostraui/theme.h"
 #include "ostraui/toggle.h"
 #include "ostraui/wraprow.h"
@@ -81,6 +82,7 @@ QWidget *MainWindow::buildInfoPage(QWidget *context)
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    makeScrollBody(scroll);
     auto *content = new QWidget;
     auto *layout = new QVBoxLayout(content);
     layout->setContentsMargins(8, 0, 8, 28);

@@ -18,6 +18,7 @@
 #include "ostraui/card.h"
 #include "ostraui/devicerow.h"
 #include "ostraui/flowlayout.h"
+#include "ostraui/focusring.h"
 #include "ostraui/monogram.h"
 #include "ostraui/pagestack.h"
 #include "ostraui/pill.h"
@@ -44,6 +45,7 @@ QScrollArea *MainWindow::makePageScrollArea(QWidget *widget)
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setWidget(widget);
+    makeScrollBody(scroll);
     return scroll;
 }
 

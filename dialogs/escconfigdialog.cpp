@@ -17,6 +17,7 @@
 #include "dialogs/steeringrangepreview.h"
 #include "ostraui/dialogcards.h"
 #include "ostraui/dialogchrome.h"
+#include "ostraui/focusring.h"
 
 namespace corvane {
 
@@ -27,6 +28,7 @@ constexpr int CenterValue = 1024;
 const char *const SliderSpinStyle =
     "QSpinBox { color: #0F1720; font-family: 'Geist Mono'; font-size: 10pt; background: #F7F9FB; "
     "border: 1px solid #E6EAF0; border-radius: 4px; padding: 2px 4px; }"
+    "QSpinBox:disabled { color: #A7B0BC; background: #F3F5F8; border-color: #EEF1F5; }"
     "QSpinBox::up-button, QSpinBox::down-button { width: 0; height: 0; }";
 const char *const TrimButtonStyle =
     "QPushButton { background:#E6EAF0; color:#0F1720; border:none; border-radius:4px; padding:4px; "
@@ -59,6 +61,7 @@ EscConfigDialog::EscConfigDialog(CorvaneController *controller, QWidget *parent)
     // the card's edge.
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setStyleSheet(QStringLiteral("QScrollArea { padding: 0px 4px 0px 0px; }"));
+    ostra::makeScrollBody(scroll);
     auto *content = new QWidget(scroll);
     auto *contentLayout = new QVBoxLayout(content);
     contentLayout->setContentsMargins(24, 16, 24, 16);

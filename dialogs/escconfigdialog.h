@@ -102,6 +102,7 @@ private:
     QSlider *m_forwardSlider = nullptr;
     QSlider *m_reverseSlider = nullptr;
     CrsfRangePreview *m_crsfPreview = nullptr;
+    QLabel *m_escLockedHint = nullptr;
     QSlider *m_trimSlider = nullptr;
     QLabel *m_trimLabel = nullptr;
     QSlider *m_leftSlider = nullptr;

@@ -14,6 +14,7 @@
 
 #include "bridge/corvanecontroller.h"
 #include "dialogs/crsfrangepreview.h"
+#include "ostraui/dialogcards.h"
 #include "profiles/presets.h"
 #include "profiles/profilemanager.h"
 
@@ -48,6 +49,12 @@ QWidget *EscConfigDialog::buildThrottleTab()
     QVBoxLayout *values = nullptr;
     m_crsfValuesCard = makeCard(page, pageLayout, tr("CRSF Values"), tr("CRSF values for motor control"), &values);
     values->addSpacing(4);
+    // The standard mode drives the ESC with fixed values: the rows only show them.
+    m_escLockedHint = ostra::makeStyledLabel(
+        tr("The standard ESC range is fixed. To edit these values, choose \"Custom...\" under ESC Mode."),
+        QStringLiteral("color: #5B6675; font-size: 9pt; border: none;"), page);
+    m_escLockedHint->setWordWrap(true);
+    values->addWidget(m_escLockedHint);
     const QString ink = QStringLiteral("#0F1720");
     m_neutralSlider = makeSliderRow(page, tr("Neutral"), 0, 2047, m_settings.escNeutral, ink, values);
     m_forwardSlider = makeSliderRow(page, tr("Full Forward"), 0, 2047, m_settings.escFullForward, ink, values);
@@ -159,6 +166,7 @@ void EscConfigDialog::refreshEscEnableStates()
     const bool custom = m_settings.escMode == CustomMode;
     for (QSlider *slider : {m_neutralSlider, m_forwardSlider, m_reverseSlider})
         setSliderRowEnabled(slider, custom);
+    m_escLockedHint->setVisible(!custom);
 }
 
 void EscConfigDialog::onEscModeChanged(int modeIndex)

@@ -26,6 +26,7 @@
 #include "bridge/telemetrysensor.h"
 #include "ostraui/dialogcards.h"
 #include "ostraui/dialogchrome.h"
+#include "ostraui/focusring.h"
 #include "ostraui/theme.h"
 #include "profiles/profilename.h"
 #include "receiver/receiversettingspanel.h"
@@ -142,6 +143,7 @@ void TransmissionView::buildUi()
     // Scrolled content and the scroll bar stop short of the card's rounded bottom corners and
     // its right edge.
     scroll->setStyleSheet(QStringLiteral("QScrollArea { padding: 0px 4px 12px 0px; }"));
+    ostra::makeScrollBody(scroll);
     auto *content = new QWidget(scroll);
     auto *column = new QVBoxLayout(content);
     column->setContentsMargins(24, 16, 24, 16);
@@ -510,7 +512,8 @@ QWidget *TransmissionView::buildConsoleCard(QWidget *page)
     auto *layout = new QVBoxLayout(card);
     QHBoxLayout *header = addCardHeader(layout, tr("Receiver telemetry (raw)"), card);
     m_rxLabel = new QLabel(tr("RX %1 B").arg(0), card);
-    m_rxLabel->setStyleSheet(QStringLiteral("color: #0B7FD0; font-size: 9pt; font-family: 'Geist Mono';"));
+    // Only the label: its tool tip keeps the theme's colours.
+    m_rxLabel->setStyleSheet(QStringLiteral("QLabel { color: #0B7FD0; font-size: 9pt; font-family: 'Geist Mono'; }"));
     m_rxLabel->setToolTip(
         tr("Total raw bytes received from the transmitter. If this stays 0, nothing is coming back at all."));
     m_rxShown = 0;

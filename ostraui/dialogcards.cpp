@@ -4,6 +4,8 @@
 #include <QLabel>
 #include <QScrollArea>
 
+#include "ostraui/focusring.h"
+
 namespace ostra {
 
 QFrame *makeDialogCard(QWidget *parent)
@@ -35,6 +37,7 @@ QWidget *makeScrollPage(QWidget *content)
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setWidget(content);
+    makeScrollBody(scroll);
     return scroll;
 }
 

@@ -7,6 +7,7 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -27,6 +28,7 @@
 #include "ostraui/alphacolor.h"
 #include "ostraui/compositing.h"
 #include "ostraui/dialogkeyboard.h"
+#include "ostraui/focusring.h"
 #include "ostraui/screenfit.h"
 #include "ostraui/shadowlayer.h"
 #include "ostraui/theme.h"
@@ -88,6 +90,7 @@ public:
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         setWidgetResizable(false);
         setWidget(content);
+        makeScrollBody(this);
         content->installEventFilter(this);
     }
 
@@ -282,6 +285,10 @@ public:
             case QEvent::WindowTitleChange:
                 m_titleLabel->setText(m_dialog->windowTitle());
                 break;
+            case QEvent::KeyPress:
+                if (pageThroughContent(static_cast<QKeyEvent *>(event)))
+                    return true;
+                break;
             default:
                 break;
             }
@@ -290,6 +297,18 @@ public:
     }
 
 private:
+    // Page Up and Page Down that no control took, from the footer's or the header's buttons,
+    // page through the content, which takes no Tab of its own.
+    bool pageThroughContent(QKeyEvent *event)
+    {
+        const bool up = event->matches(QKeySequence::MoveToPreviousPage);
+        QScrollBar *bar = m_scroll->verticalScrollBar();
+        if ((!up && !event->matches(QKeySequence::MoveToNextPage)) || bar->maximum() == 0)
+            return false;
+        bar->triggerAction(up ? QAbstractSlider::SliderPageStepSub : QAbstractSlider::SliderPageStepAdd);
+        return true;
+    }
+
     void applyCompositing(bool active)
     {
         m_flat = !active;

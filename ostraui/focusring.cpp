@@ -2,10 +2,12 @@
 
 #include <QAbstractScrollArea>
 #include <QApplication>
+#include <QCheckBox>
 #include <QFocusEvent>
 #include <QFocusFrame>
 #include <QPainter>
 #include <QPointer>
+#include <QRadioButton>
 #include <QScrollArea>
 #include <QSlider>
 #include <QWidget>
@@ -17,10 +19,12 @@ namespace ostra {
 namespace {
 
 // The stylesheet draws sliders without a focus state, and scroll areas, lists and text views
-// show none of their own; a combo box's drop-down list is no Tab stop.
-bool drawsNoRing(const QWidget *widget)
+// show none of their own; a combo box's drop-down list is no Tab stop. A check box or radio
+// button is as tall as its text: a ring of its own would be cut to its sides.
+bool ringsOnFrame(const QWidget *widget)
 {
-    if (qobject_cast<const QSlider *>(widget))
+    if (qobject_cast<const QSlider *>(widget) || qobject_cast<const QCheckBox *>(widget)
+        || qobject_cast<const QRadioButton *>(widget))
         return true;
     return qobject_cast<const QAbstractScrollArea *>(widget) && widget->window()->windowType() != Qt::Popup;
 }
@@ -34,6 +38,13 @@ void bringIntoView(QWidget *widget)
             && area->widget()->isAncestorOf(widget))
             area->ensureWidgetVisible(widget);
     }
+}
+
+// The control the focus frame is around, while it shows.
+QPointer<QWidget> &framed()
+{
+    static QPointer<QWidget> control;
+    return control;
 }
 
 class KeyboardFocusTracker : public QObject
@@ -60,7 +71,8 @@ private:
         const bool byKeyboard = showsFocusRing(now);
         if (byKeyboard)
             bringIntoView(now);
-        if (!byKeyboard || !drawsNoRing(now)) {
+        if (!byKeyboard || !ringsOnFrame(now)) {
+            framed() = nullptr;
             if (m_frame)
                 m_frame->setWidget(nullptr);
             return;
@@ -68,6 +80,7 @@ private:
         // The frame lives in the window it was last shown in, and goes with it.
         if (!m_frame)
             m_frame = new QFocusFrame(now);
+        framed() = now;
         m_frame->setWidget(now);
     }
 
@@ -81,12 +94,22 @@ void trackKeyboardFocus(QApplication &app)
     app.installEventFilter(new KeyboardFocusTracker(&app));
 }
 
+const QWidget *focusFramedControl()
+{
+    return framed();
+}
+
 bool showsFocusRing(const QWidget *widget)
 {
     return widget && widget->hasFocus() && widget->window()->testAttribute(Qt::WA_KeyboardFocusChange);
 }
 
-void paintFocusRing(QPainter *painter, const QRectF &rect, double radius)
+void makeScrollBody(QAbstractScrollArea *area)
+{
+    area->setFocusPolicy(Qt::ClickFocus);
+}
+
+void paintOuterFocusRing(QPainter *painter, const QRectF &rect, double radius)
 {
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
@@ -94,8 +117,17 @@ void paintFocusRing(QPainter *painter, const QRectF &rect, double radius)
     // The link colour: it stands out against cards and fills in both themes.
     painter->setPen(QPen(ThemeColors::infoText, 2));
     painter->drawRoundedRect(rect.adjusted(1, 1, -1, -1), std::max(radius - 1, 0.0), std::max(radius - 1, 0.0));
+    painter->restore();
+}
+
+void paintFocusRing(QPainter *painter, const QRectF &rect, double radius)
+{
+    paintOuterFocusRing(painter, rect, radius);
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
     // A thin inner line in the card colour keeps the ring apart from a dark or light fill.
     painter->setPen(QPen(ThemeColors::surface, 1));
+    painter->setBrush(Qt::NoBrush);
     painter->drawRoundedRect(rect.adjusted(2.5, 2.5, -2.5, -2.5), std::max(radius - 2.5, 0.0),
                              std::max(radius - 2.5, 0.0));
     painter->restore();

@@ -3,12 +3,15 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyleFactory>
 #include <QStyleOption>
+#include <QTabBar>
 
+#include <algorithm>
 #include <cmath>
 
 #include "ostraui/focusring.h"
@@ -17,6 +20,12 @@
 namespace ostra {
 
 namespace {
+
+// The focus frame around a control: its ring, and the gap that keeps the ring off the control.
+// A wider corner would cut into the control's own corners.
+constexpr int FrameRingWidth = 2;
+constexpr int FrameMargin = FrameRingWidth + 2;
+constexpr double FrameRingRadius = 8;
 
 // The corner radius the stylesheet gives a push button of each look.
 double buttonRadius(const QWidget *button)
@@ -53,15 +62,28 @@ QIcon badgeIcon(int level, const QString &glyph)
     return icon;
 }
 
-} // namespace
-
-// The focus frame reaches its style's margin beyond the control; the ring keeps to the control.
-QRect OstraStyle::focusFrameRing(const QStyleOption *option, const QWidget *frame) const
+// Where the frame around a control draws its ring: all of it, but around a check box or radio
+// button, which a layout may stretch across a row, only as wide as its box and text. A control
+// at the very edge of what holds it keeps its whole ring, drawn in the gap on that side.
+QRect frameRing(const QStyleOption *option, const QWidget *frame)
 {
-    const int h = proxy()->pixelMetric(PM_FocusFrameHMargin, option, frame);
-    const int v = proxy()->pixelMetric(PM_FocusFrameVMargin, option, frame);
-    return option->rect.adjusted(h, v, -h, -v);
+    QRect ring = option->rect;
+    const QRect control = ring.marginsRemoved(QMargins(FrameMargin, FrameMargin, FrameMargin, FrameMargin));
+    const QWidget *framed = focusFramedControl();
+    const bool box = qobject_cast<const QCheckBox *>(framed) || qobject_cast<const QRadioButton *>(framed);
+    if (box && framed->size() == control.size()) {
+        const int width = std::min(ring.width(), framed->sizeHint().width() + 2 * FrameMargin);
+        if (option->direction == Qt::RightToLeft)
+            ring.setLeft(ring.right() - width + 1);
+        else
+            ring.setWidth(width);
+    }
+    if (frame && frame->parentWidget())
+        ring = (ring & QRect(-frame->pos(), frame->parentWidget()->size())) | (control & ring);
+    return ring;
 }
+
+} // namespace
 
 OstraStyle::OstraStyle()
     : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion")))
@@ -86,9 +108,16 @@ void OstraStyle::drawPrimitive(PrimitiveElement element, const QStyleOption *opt
         paintFocusRing(painter, widget->rect(), buttonRadius(widget));
         return;
     }
-    if (qobject_cast<const QCheckBox *>(widget) || qobject_cast<const QRadioButton *>(widget)) {
-        paintFocusRing(painter, QRectF(option->rect).adjusted(-4, -2, 4, 2), 6);
+    // Check boxes and radio buttons show it on the frame around them (see trackKeyboardFocus).
+    if (qobject_cast<const QCheckBox *>(widget) || qobject_cast<const QRadioButton *>(widget))
         return;
+    // Around the whole tab, since the rectangle Qt gives hugs the label, and above the line that
+    // marks the current tab.
+    if (const auto *bar = qobject_cast<const QTabBar *>(widget)) {
+        if (const int tab = bar->tabAt(option->rect.center()); tab >= 0) {
+            paintFocusRing(painter, bar->tabRect(tab).adjusted(0, 1, 0, -3), 8);
+            return;
+        }
     }
     paintFocusRing(painter, option->rect, 6);
 }
@@ -100,8 +129,8 @@ void OstraStyle::drawControl(ControlElement element, const QStyleOption *option,
         QProxyStyle::drawControl(element, option, painter, widget);
         return;
     }
-    // The frame over a control without a focus state of its own: the ring on the control's edge.
-    paintFocusRing(painter, focusFrameRing(option, widget), 10);
+    // The frame around a control: the ring takes its margin, outside what the control shows.
+    paintOuterFocusRing(painter, frameRing(option, widget), FrameRingRadius);
 }
 
 QIcon OstraStyle::standardIcon(StandardPixmap icon, const QStyleOption *option, const QWidget *widget) const
@@ -128,6 +157,17 @@ QIcon OstraStyle::standardIcon(StandardPixmap icon, const QStyleOption *option, 
     }
 }
 
+int OstraStyle::pixelMetric(PixelMetric metric, const QStyleOption *option, const QWidget *widget) const
+{
+    switch (metric) {
+    case PM_FocusFrameHMargin:
+    case PM_FocusFrameVMargin:
+        return FrameMargin;
+    default:
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+}
+
 int OstraStyle::styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
                           QStyleHintReturn *returnData) const
 {
@@ -144,8 +184,13 @@ int OstraStyle::styleHint(StyleHint hint, const QStyleOption *option, const QWid
         return 1;
     case SH_FocusFrame_Mask:
         if (auto *mask = qstyleoption_cast<QStyleHintReturnMask *>(returnData); mask && option) {
-            const QRect ring = focusFrameRing(option, widget);
-            mask->region = QRegion(ring) - QRegion(ring.adjusted(3, 3, -3, -3));
+            // Inside the rounded ring, less a pixel for its smoothed edge.
+            const QRect ring = frameRing(option, widget);
+            const double inset = FrameRingWidth + 1;
+            QPainterPath inside;
+            inside.addRoundedRect(QRectF(ring).adjusted(inset, inset, -inset, -inset), FrameRingRadius - inset,
+                                  FrameRingRadius - inset);
+            mask->region = QRegion(ring) - QRegion(inside.toFillPolygon().toPolygon());
             return 1;
         }
         return 0;

@@ -19,11 +19,10 @@ public:
                      const QWidget *widget = nullptr) const override;
     QIcon standardIcon(StandardPixmap icon, const QStyleOption *option = nullptr,
                        const QWidget *widget = nullptr) const override;
+    int pixelMetric(PixelMetric metric, const QStyleOption *option = nullptr,
+                    const QWidget *widget = nullptr) const override;
     int styleHint(StyleHint hint, const QStyleOption *option = nullptr, const QWidget *widget = nullptr,
                   QStyleHintReturn *returnData = nullptr) const override;
-
-private:
-    QRect focusFrameRing(const QStyleOption *option, const QWidget *frame) const;
 };
 
 } // namespace ostra

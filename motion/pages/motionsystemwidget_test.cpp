@@ -246,7 +246,8 @@ void MotionSystemWidget::ensureAxisRow(int axis)
     row.slider->setFormatter([](int v) { return tr("%1 mm").arg(v); });
     row.live = new QLabel(QStringLiteral("\u2014"), row.slider);
     row.live->setFont(ostra::monoFont(12, 400));
-    row.live->setStyleSheet(QStringLiteral("color: %1;").arg(ostra::colorHex(ostra::ThemeColors::textMuted)));
+    // Only the label: its tool tip keeps the theme's colours.
+    row.live->setStyleSheet(QStringLiteral("QLabel { color: %1; }").arg(ostra::colorHex(ostra::ThemeColors::textMuted)));
     row.live->setFixedWidth(64);
     row.live->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     row.live->setToolTip(tr("Live position reported by the controller"));

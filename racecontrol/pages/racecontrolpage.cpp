@@ -1,6 +1,7 @@
 #include "racecontrol/pages/racecontrolpage.h"
 
 #include "ostraui/card.h"
+#include "ostraui/focusring.h"
 #include "ostraui/pill.h"
 #include "ostraui/responsivegrid.h"
 #include "ostraui/theme.h"
@@ -48,6 +49,7 @@ RaceControlPage::RaceControlPage(RaceControl *control, QWidget *parent)
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    ostra::makeScrollBody(scroll);
     m_content = new QWidget(scroll);
     scroll->setWidget(m_content);
     outer->addWidget(scroll, 1);

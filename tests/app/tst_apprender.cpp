@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QSettings>
+#include <QToolTip>
 
 #include <memory>
 
@@ -212,11 +213,51 @@ private slots:
         QCOMPARE(image.pixelColor(0, mid), ostra::ThemeColors::border);
     }
 
+    void toolTipsKeepTheirLook_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::newRow("main window") << QString();
+        for (const QString &key : MainWindow::snapshotDialogKeys())
+            QTest::newRow(qPrintable(key)) << key;
+    }
+
+    // Every tool tip is the theme's bubble, in its colours and font and with room for its text,
+    // whatever the sheet of the widget it belongs to says.
+    void toolTipsKeepTheirLook()
+    {
+        QFETCH(QString, key);
+        const auto tip = [] {
+            const QWidgetList all = QApplication::topLevelWidgets();
+            return *std::find_if(all.cbegin(), all.cend(), [](QWidget *w) { return w->windowType() == Qt::ToolTip && w->isVisible(); });
+        };
+        // The look of a tool tip of a widget without a sheet of its own.
+        QWidget plain;
+        QToolTip::showText(QPoint(100, 100), QStringLiteral("Close"), &plain);
+        const QFont font = tip()->font();
+        const QColor text = tip()->palette().color(tip()->foregroundRole());
+        QToolTip::hideText();
+        MainWindow window;
+        std::unique_ptr<QDialog> dialog(key.isEmpty() ? nullptr : window.buildSnapshotDialog(key));
+        QStringList wrong;
+        for (QWidget *widget : (dialog ? static_cast<QWidget *>(dialog.get()) : &window)->findChildren<QWidget *>()) {
+            if (widget->toolTip().isEmpty())
+                continue;
+            QToolTip::showText(QPoint(100, 100), widget->toolTip(), widget);
+            const QImage image = tip()->grab().toImage();
+            if (image.pixelColor(4, image.height() / 2) != ostra::ThemeColors::inverseSurface || tip()->font() != font
+                || tip()->palette().color(tip()->foregroundRole()) != text
+                || tip()->width() < tip()->sizeHint().width())
+                wrong << widget->toolTip();
+            QToolTip::hideText();
+        }
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QStringLiteral("; "))));
+    }
+
     void darkTheme()
     {
         if (ostra::isDarkTheme())
             QSKIP("this run is the dark one");
-        QVERIFY(ostratest::runDarkTwin(QStringLiteral("app"), {QStringLiteral("pages")}));
+        QVERIFY(ostratest::runDarkTwin(QStringLiteral("app"), {QStringLiteral("pages"), QStringLiteral("toolTipsKeepTheirLook")}));
         QVERIFY(QFile::exists(ostratest::artefactDir("app") + "/page-02-info-dark.png"));
     }
 };

@@ -1,14 +1,50 @@
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QImage>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSettings>
+#include <QTabBar>
 
+#include <algorithm>
 #include <memory>
 
 #include "app/mainwindow.h"
 #include "ostraui/theme.h"
 #include "support/testenvironment.h"
+
+namespace {
+
+// A scroll area that holds controls of its own: a page's or a dialog's body.
+bool isBody(const QWidget *widget)
+{
+    const auto *area = qobject_cast<const QAbstractScrollArea *>(widget);
+    const QList<QWidget *> inside = area ? area->viewport()->findChildren<QWidget *>() : QList<QWidget *>();
+    return std::any_of(inside.cbegin(), inside.cend(), [](const QWidget *w) { return w->focusPolicy() & Qt::TabFocus; });
+}
+
+// What a control shows that a ring around it leaves alone: a scrolled text or list, a check box's
+// box and label (but for the edge a ring takes where the box meets the end of its page), the
+// current tab's label.
+QRect shownArea(const QWidget *stop)
+{
+    if (qobject_cast<const QScrollArea *>(stop) || qobject_cast<const QAbstractItemView *>(stop))
+        return static_cast<const QAbstractScrollArea *>(stop)->viewport()->geometry();
+    if (qobject_cast<const QCheckBox *>(stop))
+        return QRect(0, 2, std::min(stop->width(), stop->sizeHint().width()), stop->height() - 4);
+    QRect label;
+    if (const auto *bar = qobject_cast<const QTabBar *>(stop)) {
+        label.setSize(bar->fontMetrics().size(0, bar->tabText(bar->currentIndex())));
+        label.moveCenter(bar->tabRect(bar->currentIndex()).center());
+    }
+    return label;
+}
+
+} // namespace
 
 // Return in the program's own dialogs, pressed where the dialog puts the focus as it opens or
 // after Tab moved it: what the user reads on the button it pressed.
@@ -118,6 +154,7 @@ private slots:
         window->setFocus(Qt::OtherFocusReason);
 
         QStringList unmarked;
+        QStringList covered;
         QWidget *first = nullptr;
         for (int i = 0; i < 150; ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -130,16 +167,72 @@ private slots:
             const QString name = QString::fromLatin1(stop->metaObject()->className()) + QLatin1Char(' ')
                                  + stop->objectName() + QLatin1Char(' ') + stop->property("text").toString();
             QVERIFY2(!stop->visibleRegion().isEmpty(), qPrintable(name + QStringLiteral(" is out of view")));
+            QVERIFY2(!isBody(stop), qPrintable(name + QStringLiteral(" is a body")));
             const QRect around = QRect(stop->mapTo(window, QPoint(0, 0)), stop->size()).adjusted(-4, -4, 4, 4);
             const QImage focused = window->grab(around).toImage();
             window->setFocus(Qt::OtherFocusReason);
             const QImage elsewhere = window->grab(around).toImage();
             if (focused == elsewhere)
                 unmarked << name;
+            // A ring laid around the control leaves what it shows as it was.
+            if (const QRect shown = shownArea(stop).translated(4, 4);
+                !shown.isEmpty() && focused.copy(shown) != elsewhere.copy(shown))
+                covered << name;
             stop->setFocus(Qt::TabFocusReason);
         }
         QVERIFY(first);
         QVERIFY2(unmarked.isEmpty(), qPrintable(unmarked.join(QStringLiteral("; "))));
+        QVERIFY2(covered.isEmpty(), qPrintable(covered.join(QStringLiteral("; "))));
+    }
+
+    void pageDownScrollsTheBody_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<int>("page");
+        QTest::newRow("car page") << QString() << int(MainWindow::CarPage);
+        QTest::newRow("motion page") << QString() << int(MainWindow::MotionPage);
+        QTest::newRow("drive") << "drive" << -1;
+        QTest::newRow("transmission") << "transmission" << -1;
+        QTest::newRow("heli fly settings, from the footer") << "heli-fly" << -1;
+    }
+
+    // The body that scrolls takes no Tab, yet Page Down scrolls it after a click on it, and a
+    // dialog's content from its footer.
+    void pageDownScrollsTheBody()
+    {
+        QFETCH(QString, key);
+        QFETCH(int, page);
+        std::unique_ptr<QDialog> dialog(key.isEmpty() ? nullptr : m_window->buildSnapshotDialog(key));
+        QWidget *window = dialog ? static_cast<QWidget *>(dialog.get()) : m_window.get();
+        dialog ? dialog->show() : m_window->showPage(page);
+        QApplication::setActiveWindow(window);
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        const QList<QAbstractScrollArea *> areas = window->findChildren<QAbstractScrollArea *>();
+        const auto range = [](QAbstractScrollArea *a) { return a->isVisible() ? a->verticalScrollBar()->maximum() : -1; };
+        QAbstractScrollArea *body = *std::max_element(areas.cbegin(), areas.cend(), [&](auto *a, auto *b) { return range(a) < range(b); });
+        QVERIFY(isBody(body) && range(body) > 0);
+        if (QByteArray(QTest::currentDataTag()).endsWith("footer"))
+            window->findChild<QDialogButtonBox *>()->buttons().first()->setFocus(Qt::TabFocusReason);
+        else
+            QTest::mouseClick(body->viewport(), Qt::LeftButton, {}, QPoint(1, 1));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageDown);
+        QVERIFY(body->verticalScrollBar()->value() > 0);
+    }
+
+    // In Manage Profiles Tab goes from the list to the footer's buttons and on to the header's.
+    void manageProfilesTabOrder()
+    {
+        std::unique_ptr<QDialog> dialog(m_window->buildSnapshotDialog(QStringLiteral("profiles")));
+        dialog->show();
+        QApplication::setActiveWindow(dialog.get());
+        QVERIFY(QTest::qWaitForWindowActive(dialog.get()));
+        QStringList order;
+        for (QWidget *stop = QApplication::focusWidget(); order.size() < 7; stop = QApplication::focusWidget()) {
+            const QString text = stop->property("text").toString();
+            order << (text.isEmpty() ? QString::fromLatin1(stop->metaObject()->className()) : text);
+            QTest::keyClick(stop, Qt::Key_Tab);
+        }
+        QCOMPARE(order.join(QStringLiteral("; ")), QStringLiteral("QListWidget; + New; Rename; Duplicate; Close; QPushButton; QListWidget"));
     }
 
     void cleanupTestCase() { m_window.reset(); }

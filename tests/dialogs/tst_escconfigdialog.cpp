@@ -212,9 +212,16 @@ private slots:
         QSlider *reverse = rowSlider(dialog, "Full Reverse");
         QVERIFY(!neutral->isEnabled() && !rowSpin(neutral)->isEnabled());
         QVERIFY(button(dialog, "Save as Preset...")->isHidden());
+        // Locked, a number box looks it, and a note says how to edit it.
+        QLabel *note = byText<QLabel>(
+            dialog, "The standard ESC range is fixed. To edit these values, choose \"Custom...\" under ESC Mode.");
+        QVERIFY(note && note->isVisible());
+        const QImage locked = rowSpin(neutral)->grab().toImage();
 
         combo->setCurrentIndex(combo->count() - 1);
         QVERIFY(neutral->isEnabled() && rowSpin(forward)->isEnabled());
+        QVERIFY(!note->isVisible());
+        QVERIFY(rowSpin(neutral)->grab().toImage() != locked);
         QCOMPARE(neutral->value(), 992);
         reverse->setValue(180);
         neutral->setValue(990);

@@ -1,3 +1,4 @@
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -21,6 +22,7 @@
 #include <QSlider>
 #include <QTextBrowser>
 
+#include <algorithm>
 #include <functional>
 
 #include "ostraui/ambientbackground.h"
@@ -326,12 +328,16 @@ private slots:
         QVERIFY(ringAt(entry));
     }
 
-    // Controls that draw no focus state of their own, reached by Tab, show the same ring over
-    // their left edge; clicked, they show none.
+    // Controls that draw no focus state of their own, and check boxes and radio buttons, reached
+    // by Tab, show the same ring around them, clear of their left edge; clicked, they show none.
     void ringOverControls_data()
     {
         QTest::addColumn<Factory>("make");
         QTest::newRow("slider") << Factory([] { return new QSlider(Qt::Horizontal); });
+        QTest::newRow("check box") << Factory([] { return new QCheckBox(QStringLiteral("Invert")); });
+        QTest::newRow("radio button") << Factory([] { return new QRadioButton(QStringLiteral("Mode 2")); });
+        // With no room left of it, the ring's side is drawn at its edge rather than cut away.
+        QTest::newRow("check box at the window's edge") << Factory([] { return new QCheckBox(QStringLiteral("Invert")); });
         QTest::newRow("scroll area") << Factory([] {
             auto *area = new QScrollArea;
             area->setWidget(new QLabel(QStringLiteral("Terms of use")));
@@ -356,6 +362,8 @@ private slots:
         QFETCH(Factory, make);
         QWidget window;
         auto *layout = new QVBoxLayout(&window);
+        if (QByteArray(QTest::currentDataTag()).endsWith("edge"))
+            layout->setContentsMargins(0, 0, 0, 0);
         auto *before = new QPushButton(QStringLiteral("Before"));
         layout->addWidget(before);
         QWidget *control = make();
@@ -367,7 +375,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&window));
         const auto ringAt = [&] {
             QCoreApplication::processEvents();
-            const QPoint edge = control->mapTo(&window, QPoint(1, control->height() / 2));
+            const QPoint at = control->mapTo(&window, QPoint(0, control->height() / 2));
+            const QPoint edge(std::max(at.x() - 3, 0), at.y());
             return window.grab().toImage().pixelColor(edge) == ThemeColors::infoText;
         };
         before->setFocus(Qt::OtherFocusReason);
@@ -430,6 +439,24 @@ private slots:
         QVERIFY2(shown.contains(at), qPrintable(QStringLiteral("field at y %1, view 0..%2").arg(at.y()).arg(shown.height())));
     }
 
+    // A combo's pop-up list has an edge of its own on all four sides, square, where it lies over a
+    // card of the same colour.
+    void comboPopupHasAnEdge()
+    {
+        QComboBox combo;
+        combo.addItems({QStringLiteral("Traxxas/Tamiya/Arma Standard (172-992-1811)"), QStringLiteral("Custom...")});
+        combo.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&combo));
+        combo.showPopup();
+        const QImage list = combo.view()->window()->grab().toImage();
+        const QPoint middle = list.rect().center();
+        for (const QPoint edge : {QPoint(0, middle.y()), QPoint(list.width() - 1, middle.y()), QPoint(middle.x(), 0),
+                                  QPoint(middle.x(), list.height() - 1), QPoint(0, 0)})
+            QCOMPARE(list.pixelColor(edge), ThemeColors::borderStrong);
+        QCOMPARE(list.pixelColor(1, middle.y()), ThemeColors::surface);
+        QVERIFY(list.save(picture(QStringLiteral("combo-popup"))));
+    }
+
     // Qt's message and input boxes wear the dialog chrome, the kit's icons, buttons without
     // icons, and take room for a sentence.
     void systemBoxes()
@@ -472,7 +499,8 @@ private slots:
         env.insert("OSTRA_ARTEFACT_DIR", QFileInfo(ostratest::artefactDir("ostraui")).absolutePath());
         child.setProcessEnvironment(env);
         child.setProcessChannelMode(QProcess::ForwardedChannels);
-        child.start(QCoreApplication::applicationFilePath(), {"render", "regions", "dialog", "focusRing", "ringOverControls", "systemBoxes"});
+        child.start(QCoreApplication::applicationFilePath(), {"render", "regions", "dialog", "focusRing", "ringOverControls",
+                                                                  "comboPopupHasAnEdge", "systemBoxes"});
         QVERIFY(child.waitForFinished(120000));
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
         QCOMPARE(child.exitCode(), 0);
