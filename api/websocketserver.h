@@ -29,7 +29,8 @@ class WsHandler;
 // The mobile app's way in: a plain WebSocket server exchanging one compact JSON object per
 // text message. Requests go by their "event" name to the handler that registered it; pushes
 // go to the clients subscribed to their name; silent clients are pinged and then dropped.
-// Each client's requests are answered one at a time, in the order it sent them.
+// Each client's requests are answered one at a time, in the order it sent them, and a reply
+// that acknowledges a saved change goes only once the change is on disk.
 // No authentication, but bounded: message size, clients, connections per address, connections
 // still in their opening handshake, subscriptions, unsent and unanswered bytes. A handshake is
 // accepted only without an Origin or with one naming this machine on the API port: any other
@@ -68,6 +69,9 @@ public:
     static constexpr qint64 MaxUnsentBytes = 1024 * 1024;
     // Requests waiting for their turn beyond this stop the reading from their client too.
     static constexpr qint64 MaxQueuedBytes = 1024 * 1024;
+    // Time a pass of the event loop spends answering queued requests (the 7 ms tick shares the
+    // thread); what is left waits for the next pass.
+    static constexpr qint64 TurnBudgetNs = 2'000'000;
     // Refused connections are logged at most this often.
     static constexpr qint64 RefusalLogIntervalMs = 1000;
     static constexpr quint16 DefaultPort = 12345;
@@ -131,8 +135,7 @@ private:
     {
         QQueue<QString> requests;
         qint64 queuedBytes = 0;
-        bool answering = false; // a request of it is with a handler
-        bool turnPending = false; // the next request's turn is queued on the event loop
+        bool answering = false; // a request of it is with a handler or its reply waits for the disk
         bool paused = false; // nothing is read from its socket
     };
 
@@ -152,9 +155,13 @@ private:
     int connectionsFrom(const QHostAddress &source) const;
     bool namesThisMachine(const QString &origin) const;
     void sendText(QWebSocket *client, const QString &text);
-    // Takes the client's next request when it has none with a handler and is not behind.
+    // Whether the client has a request waiting, none with a handler and is not behind.
+    bool hasTurn(QWebSocket *client) const;
     void answerNext(QWebSocket *client);
-    void queueNextTurn(QWebSocket *client);
+    // Queues a pass of takeTurns on the event loop, once.
+    void scheduleTurns();
+    // Answers waiting requests round-robin, one per client at a time, for at most TurnBudgetNs.
+    void takeTurns();
     void answer(QWebSocket *client, const QString &message);
     void finishRequest(QWebSocket *client, const QJsonObject &reply);
     bool isBehind(QWebSocket *client) const;
@@ -182,6 +189,8 @@ private:
     QTimer *m_heartbeat = nullptr;
     QHash<QWebSocket *, qint64> m_lastHeard;
     QHash<QWebSocket *, Inbox> m_inboxes;
+    bool m_turnsQueued = false;
+    qsizetype m_nextTurn = 0; // the client in m_clients whose turn is next
     // The event loop level of each request with a handler, innermost last.
     QList<int> m_requestLoopLevels;
     QHash<QTcpSocket *, Handshake> m_handshakes;

@@ -216,13 +216,14 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QJsonObject>("reply"); // empty: sent as binary, gets none
-        QJsonParseError noError{};
         QJsonParseError brace{};
         QJsonDocument::fromJson("{", &brace);
         const QString invalid = QStringLiteral("Invalid JSON: ");
         QTest::newRow("ping with data") << R"({"event":"ping","data":{"x":1}})" << parsed(R"({"event":"pong"})");
-        QTest::newRow("array") << "[1]"
-                               << QJsonObject{{"event", "error"}, {"message", invalid + noError.errorString()}};
+        // Well-formed, but not an object: the parser reports no error to repeat.
+        const QJsonObject notObject{{"event", "error"}, {"message", invalid + "the message must be an object"}};
+        QTest::newRow("array") << "[1]" << notObject;
+        QTest::newRow("number") << "5" << notObject;
         QTest::newRow("lone brace") << "{"
                                     << QJsonObject{{"event", "error"}, {"message", invalid + brace.errorString()}};
         QTest::newRow("no event") << R"({"data":{}})"

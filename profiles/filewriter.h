@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QObject>
+#include <QString>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+namespace corvane {
+
+// Writes files on a thread of its own, so that the thread that changes them (the one of the
+// 7 ms tick) does not wait for the disk. One file's writes keep their order; whatever is handed
+// over for a file while it is being written is written once after it, the last bytes only.
+// Everything but the writing itself runs on the thread that owns the writer.
+class FileWriter : public QObject
+{
+    Q_OBJECT
+public:
+    explicit FileWriter(QObject *parent = nullptr);
+    // Writes what was handed over and not yet written before it returns.
+    ~FileWriter() override;
+
+    // Hands the bytes over to be written in the background. The number returned comes back with
+    // `written` once a write that carries them has ended; numbers only grow.
+    quint64 write(const QString &path, const QByteArray &bytes);
+    // Writes now, on the calling thread, once the file's write under way has ended; bytes handed
+    // over for it and not yet written are dropped, these being newer.
+    bool writeNow(const QString &path, const QByteArray &bytes);
+
+    // Writes through a temporary file that replaces the target only when it is complete and on
+    // disk, so that a reader (or a restart after a crash) finds the old file or the new, whole.
+    static bool writeFile(const QString &path, const QByteArray &bytes);
+
+signals:
+    // Whether everything handed over for `path` up to `ticket` is on disk: by the write that
+    // carried it or by a later writeNow.
+    void written(const QString &path, quint64 ticket, bool ok);
+    // A write in the background failed, and no writeNow since has already said so.
+    void failed(const QString &path);
+
+private:
+    struct Job
+    {
+        QString path;
+        QByteArray bytes;
+        quint64 ticket = 0;
+    };
+
+    struct SyncWrite
+    {
+        quint64 upTo = 0; // the last ticket handed over before it
+        bool ok = false;
+    };
+
+    void run();
+    void settle(const QString &path, quint64 ticket, bool ok);
+
+    quint64 m_lastTicket = 0;
+    QHash<QString, SyncWrite> m_syncWrites;
+    std::mutex m_mutex;
+    std::condition_variable m_wake; // a job came, or the writer ends
+    std::condition_variable m_idle; // a write ended
+    std::deque<Job> m_queue;
+    QString m_writing; // the path the thread writes now
+    bool m_ending = false;
+    std::thread m_thread; // started by the first write handed over
+};
+
+} // namespace corvane
