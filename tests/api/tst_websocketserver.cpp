@@ -221,9 +221,8 @@ private slots:
         const QString invalid = QStringLiteral("Invalid JSON: ");
         QTest::newRow("ping with data") << R"({"event":"ping","data":{"x":1}})" << parsed(R"({"event":"pong"})");
         // Well-formed, but not an object: the parser reports no error to repeat.
-        const QJsonObject notObject{{"event", "error"}, {"message", invalid + "the message must be an object"}};
-        QTest::newRow("array") << "[1]" << notObject;
-        QTest::newRow("number") << "5" << notObject;
+        QTest::newRow("array") << "[1]"
+                               << QJsonObject{{"event", "error"}, {"message", invalid + "the message must be an object"}};
         QTest::newRow("lone brace") << "{"
                                     << QJsonObject{{"event", "error"}, {"message", invalid + brace.errorString()}};
         QTest::newRow("no event") << R"({"data":{}})"
