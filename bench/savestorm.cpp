@@ -1,7 +1,7 @@
 // What the app's saves cost the thread of the 7 ms tick: writer clients pipeline settings requests
 // that save the active profile while a phone pings. Prints the phone's round trips (p50, p99,
-// max), the saves acknowledged per second, how often the profile file was replaced, and the
-// longest gap of a 7 ms timer on the server's thread.
+// max), the saves acknowledged per second and the longest gap of a 7 ms timer on the server's
+// thread.
 //
 //     savestorm [writers, default 24] [seconds 1..60, default 10] [--depth N] [--load]
 //
@@ -14,7 +14,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
@@ -25,9 +24,6 @@
 #include <functional>
 #include <memory>
 #include <vector>
-
-#include <sys/inotify.h>
-#include <unistd.h>
 
 #include "api/apihandlers.h"
 #include "api/websocketserver.h"
@@ -213,26 +209,8 @@ int main(int argc, char *argv[])
         return 1;
     }
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/profiles");
-    const QString profileFile = controller.profileManager()->activeProfileId() + QStringLiteral(".json");
     std::printf("%d writers, %d requests each in flight, %d s%s; store in %s\n", writers, depth, seconds,
                 load ? ", beside a dd oflag=sync writer" : "", qPrintable(folder));
-
-    // Every replacement of the profile file is one rename onto it.
-    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    ::inotify_add_watch(watch, QFile::encodeName(folder).constData(), IN_MOVED_TO);
-    long replaced = 0;
-    const auto countRenames = [&] {
-        alignas(inotify_event) char bytes[16384];
-        for (ssize_t got; (got = ::read(watch, bytes, sizeof bytes)) > 0;) {
-            for (char *at = bytes; at < bytes + got;) {
-                const auto *event = reinterpret_cast<const inotify_event *>(at);
-                replaced += event->len > 0 && profileFile == QFile::decodeName(event->name) ? 1 : 0;
-                at += sizeof(inotify_event) + event->len;
-            }
-        }
-    };
-    QSocketNotifier renames(watch, QSocketNotifier::Read);
-    QObject::connect(&renames, &QSocketNotifier::activated, countRenames);
 
     QProcess dd;
     if (load) {
@@ -286,15 +264,12 @@ int main(int argc, char *argv[])
         dd.waitForFinished();
         QFile::remove(folder + QStringLiteral("/../load.bin"));
     }
-    countRenames();
-    ::close(watch);
 
     std::sort(trips.begin(), trips.end());
     std::printf("phone pings        %zu, round trip p50 %.2f ms, p99 %.2f ms, max %.2f ms\n", trips.size(),
                 percentile(trips, 0.5) / 1000.0, percentile(trips, 0.99) / 1000.0,
                 trips.empty() ? 0.0 : trips.back() / 1000.0);
     std::printf("saves acknowledged %ld (%.0f/s), refused %ld\n", acknowledged, double(acknowledged) / seconds, refused);
-    std::printf("profile file       replaced %ld times\n", replaced);
     std::printf("longest tick gap   %.1f ms (7 ms timer on the server's thread)\n", longestGapUs / 1000.0);
     return 0;
 }

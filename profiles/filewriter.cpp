@@ -16,6 +16,8 @@ FileWriter::FileWriter(QObject *parent)
 
 FileWriter::~FileWriter()
 {
+    for (auto waiting = m_waiting.cbegin(); waiting != m_waiting.cend(); ++waiting)
+        start(waiting.key(), waiting->bytes(), waiting->ticket);
     {
         const std::lock_guard lock(m_mutex);
         m_ending = true;
@@ -25,42 +27,49 @@ FileWriter::~FileWriter()
         m_thread.join();
 }
 
-quint64 FileWriter::write(const QString &path, const QByteArray &bytes)
+quint64 FileWriter::write(const QString &path, const Bytes &bytes)
 {
     const quint64 ticket = ++m_lastTicket;
+    if (m_started.contains(path))
+        m_waiting.insert(path, {bytes, ticket});
+    else
+        start(path, bytes(), ticket);
+    return ticket;
+}
+
+void FileWriter::start(const QString &path, const QByteArray &bytes, quint64 ticket)
+{
+    if (bytes.isNull()) {
+        QMetaObject::invokeMethod(this, [this, path, ticket] { report(path, ticket, true); }, Qt::QueuedConnection);
+        return;
+    }
+    m_started.insert(path, ticket);
     {
         const std::lock_guard lock(m_mutex);
         if (!m_thread.joinable())
             m_thread = std::thread(&FileWriter::run, this);
-        const auto queued = std::find_if(m_queue.begin(), m_queue.end(), [&](const Job &job) { return job.path == path; });
-        if (queued != m_queue.end()) {
-            queued->bytes = bytes;
-            queued->ticket = ticket;
-        } else {
-            m_queue.push_back({path, bytes, ticket});
-        }
+        m_queue.push_back({path, bytes, ticket});
     }
     m_wake.notify_one();
-    return ticket;
 }
 
 bool FileWriter::writeNow(const QString &path, const QByteArray &bytes)
 {
-    quint64 dropped = 0;
+    const Waiting dropped = m_waiting.take(path);
     {
         std::unique_lock lock(m_mutex);
-        const auto queued = std::find_if(m_queue.begin(), m_queue.end(), [&](const Job &job) { return job.path == path; });
-        if (queued != m_queue.end()) {
-            dropped = queued->ticket;
-            m_queue.erase(queued);
-        }
-        m_idle.wait(lock, [&] { return m_writing != path; });
+        m_idle.wait(lock, [&] {
+            return m_writing != path
+                   && std::none_of(m_queue.cbegin(), m_queue.cend(), [&](const Job &job) { return job.path == path; });
+        });
     }
     const bool ok = writeFile(path, bytes);
     m_syncWrites.insert(path, {m_lastTicket, ok});
-    // Queued behind the report of the write that was under way, which went out before it ended.
-    if (dropped != 0)
-        QMetaObject::invokeMethod(this, [this, path, dropped, ok] { settle(path, dropped, ok); }, Qt::QueuedConnection);
+    // Behind the report of the write that was under way, which went out before it ended.
+    if (dropped.ticket != 0) {
+        QMetaObject::invokeMethod(
+            this, [this, path, ticket = dropped.ticket, ok] { report(path, ticket, ok); }, Qt::QueuedConnection);
+    }
     return ok;
 }
 
@@ -77,14 +86,24 @@ void FileWriter::run()
         lock.unlock();
         const bool ok = writeFile(job.path, job.bytes);
         QMetaObject::invokeMethod(
-            this, [this, path = job.path, ticket = job.ticket, ok] { settle(path, ticket, ok); }, Qt::QueuedConnection);
+            this, [this, path = job.path, ticket = job.ticket, ok] { finished(path, ticket, ok); }, Qt::QueuedConnection);
         lock.lock();
         m_writing.clear();
         m_idle.notify_all();
     }
 }
 
-void FileWriter::settle(const QString &path, quint64 ticket, bool ok)
+void FileWriter::finished(const QString &path, quint64 ticket, bool ok)
+{
+    m_started.remove(path);
+    if (m_waiting.contains(path)) {
+        const Waiting next = m_waiting.take(path);
+        start(path, next.bytes(), next.ticket);
+    }
+    report(path, ticket, ok);
+}
+
+void FileWriter::report(const QString &path, quint64 ticket, bool ok)
 {
     const auto sync = m_syncWrites.constFind(path);
     const bool covered = sync != m_syncWrites.cend() && ticket <= sync->upTo;

@@ -227,7 +227,12 @@ bool ProfileManager::saveActiveProfile()
     if (m_saveBatches.isEmpty() || m_saveBatches.constLast()->loopLevel != QThread::currentThread()->loopLevel())
         return saveProfile(m_activeProfileId);
     const QString path = profileFilePath(m_activeProfileId);
-    m_saveBatches.constLast()->waiting.insert(path, {m_writer.write(path, indented(active->toJson())), active->name});
+    // Made when the write starts: changes that come while the file is being written go in once.
+    const auto bytes = [this, id = m_activeProfileId] {
+        const auto profile = m_profiles.constFind(id);
+        return profile == m_profiles.cend() ? QByteArray() : indented(profile->toJson());
+    };
+    m_saveBatches.constLast()->waiting.insert(path, {m_writer.write(path, bytes), active->name});
     return true;
 }
 
