@@ -557,6 +557,11 @@ void WebSocketServer::takeTurns()
     m_turnsQueued = false;
     QElapsedTimer spent;
     spent.start();
+    while (!m_readyReplies.isEmpty() && spent.nsecsElapsed() < TurnBudgetNs) {
+        const ReadyReply ready = m_readyReplies.dequeue();
+        if (ready.client)
+            finishRequest(ready.client, ready.reply);
+    }
     // Clients passed in a row without a turn: once every client has been, nothing waits.
     qsizetype idle = 0;
     while (idle < m_clients.size() && spent.nsecsElapsed() < TurnBudgetNs) {
@@ -570,7 +575,7 @@ void WebSocketServer::takeTurns()
         idle = 0;
         answerNext(client);
     }
-    if (idle < m_clients.size())
+    if (!m_readyReplies.isEmpty() || idle < m_clients.size())
         scheduleTurns();
 }
 
@@ -632,13 +637,22 @@ void WebSocketServer::answer(QWebSocket *client, const QString &message)
     {
         bool answered = false;
         bool stored = false;
+        bool later = false; // after this call: from a write or a child process, outside any turn
         QJsonObject reply;
         QString failure;
     };
     auto outcome = std::make_shared<Outcome>();
     const auto deliver = [guard, self, outcome] {
-        if (outcome->answered && outcome->stored && self && guard)
-            self->finishRequest(guard, outcome->failure.isEmpty() ? outcome->reply : unsaved(outcome->reply, outcome->failure));
+        if (!outcome->answered || !outcome->stored || !self || !guard)
+            return;
+        const QJsonObject reply = outcome->failure.isEmpty() ? outcome->reply : unsaved(outcome->reply, outcome->failure);
+        if (!outcome->later) {
+            self->finishRequest(guard, reply);
+            return;
+        }
+        // One write can release many replies: they go in turns, like requests.
+        self->m_readyReplies.enqueue({guard, reply});
+        self->scheduleTurns();
     };
     const QPointer<ProfileManager> store = m_controller ? m_controller->profileManager() : nullptr;
     m_requestLoopLevels.append(QThread::currentThread()->loopLevel());
@@ -660,6 +674,7 @@ void WebSocketServer::answer(QWebSocket *client, const QString &message)
         store->endDeferredSaves(stored);
     else
         stored(QString());
+    outcome->later = true;
     if (self)
         m_requestLoopLevels.removeLast();
 }

@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QQueue>
 #include <QSet>
 #include <QString>
@@ -121,6 +122,13 @@ private:
         int unreported = 0;
     };
 
+    // A reply given after its request's turn, waiting for a turn of its own.
+    struct ReadyReply
+    {
+        QPointer<QWebSocket> client;
+        QJsonObject reply;
+    };
+
     // A connection still in its opening handshake.
     struct Handshake
     {
@@ -160,7 +168,8 @@ private:
     void answerNext(QWebSocket *client);
     // Queues a pass of takeTurns on the event loop, once.
     void scheduleTurns();
-    // Answers waiting requests round-robin, one per client at a time, for at most TurnBudgetNs.
+    // Sends the replies that came later, then answers waiting requests round-robin, one per
+    // client at a time, for at most TurnBudgetNs in all.
     void takeTurns();
     void answer(QWebSocket *client, const QString &message);
     void finishRequest(QWebSocket *client, const QJsonObject &reply);
@@ -189,6 +198,7 @@ private:
     QTimer *m_heartbeat = nullptr;
     QHash<QWebSocket *, qint64> m_lastHeard;
     QHash<QWebSocket *, Inbox> m_inboxes;
+    QQueue<ReadyReply> m_readyReplies;
     bool m_turnsQueued = false;
     qsizetype m_nextTurn = 0; // the client in m_clients whose turn is next
     // The event loop level of each request with a handler, innermost last.
