@@ -10,53 +10,34 @@
 
 namespace {
 
-struct Held
-{
-    std::mutex mutex;
-    std::condition_variable released;
-    std::string suffix; // "/" + the file name; empty when nothing is watched
-    std::chrono::milliseconds patience{0};
-    bool holding = false;
-    int waiting = 0;
-    int done = 0;
-    bool impatient = false;
-};
-
-Held &held()
-{
-    static Held state;
-    return state;
-}
-
-bool endsWith(const char *path, const std::string &suffix)
-{
-    const std::string text(path);
-    return !suffix.empty() && text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
+std::mutex mutex;
+std::condition_variable released;
+std::string watchedSuffix; // "/" + the file name
+std::chrono::milliseconds patience{0};
+bool holding = false;
+int renamesWaiting = 0;
+int renamesDone = 0;
 
 } // namespace
 
-// The program's renames come here before the C library's: a definition in the executable comes
-// first. Only renames onto the watched name wait; every rename is made by renameat.
+// The program's renames come here before the C library's: the executable's definition wins.
 extern "C" int rename(const char *from, const char *to) noexcept
 {
-    Held &state = held();
-    std::unique_lock lock(state.mutex);
-    const bool watched = endsWith(to, state.suffix);
-    if (watched && state.holding) {
-        ++state.waiting;
-        if (!state.released.wait_for(lock, state.patience, [&] { return !state.holding; })) {
-            state.impatient = true;
-            state.holding = false;
-        }
-        --state.waiting;
+    const std::string target(to);
+    std::unique_lock lock(mutex);
+    const bool watched = !watchedSuffix.empty() && target.size() >= watchedSuffix.size()
+                         && target.compare(target.size() - watchedSuffix.size(), watchedSuffix.size(), watchedSuffix) == 0;
+    if (watched && holding) {
+        ++renamesWaiting;
+        // Past its patience it goes ahead, and stops holding the others.
+        if (!released.wait_for(lock, patience, [] { return !holding; }))
+            holding = false;
+        --renamesWaiting;
     }
     lock.unlock();
     const int result = ::renameat(AT_FDCWD, from, AT_FDCWD, to);
-    if (watched && result == 0) {
-        lock.lock();
-        ++state.done;
-    }
+    lock.lock();
+    renamesDone += watched && result == 0 ? 1 : 0;
     return result;
 }
 
@@ -64,49 +45,32 @@ namespace ostratest {
 
 HeldRenames::HeldRenames(const QString &fileName, int patienceMs)
 {
-    Held &state = held();
-    const std::lock_guard lock(state.mutex);
-    state.suffix = "/" + fileName.toStdString();
-    state.patience = std::chrono::milliseconds(patienceMs);
-    state.holding = true;
-    state.done = 0;
-    state.impatient = false;
-}
-
-HeldRenames::~HeldRenames()
-{
-    release();
-    Held &state = held();
-    const std::lock_guard lock(state.mutex);
-    state.suffix.clear();
+    const std::lock_guard lock(mutex);
+    watchedSuffix = "/" + fileName.toStdString();
+    patience = std::chrono::milliseconds(patienceMs);
+    holding = true;
+    renamesDone = 0;
 }
 
 void HeldRenames::release()
 {
-    Held &state = held();
     {
-        const std::lock_guard lock(state.mutex);
-        state.holding = false;
+        const std::lock_guard lock(mutex);
+        holding = false;
     }
-    state.released.notify_all();
+    released.notify_all();
 }
 
 int HeldRenames::waiting() const
 {
-    const std::lock_guard lock(held().mutex);
-    return held().waiting;
+    const std::lock_guard lock(mutex);
+    return renamesWaiting;
 }
 
 int HeldRenames::done() const
 {
-    const std::lock_guard lock(held().mutex);
-    return held().done;
-}
-
-bool HeldRenames::ranOutOfPatience() const
-{
-    const std::lock_guard lock(held().mutex);
-    return held().impatient;
+    const std::lock_guard lock(mutex);
+    return renamesDone;
 }
 
 } // namespace ostratest
