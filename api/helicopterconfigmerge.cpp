@@ -8,6 +8,7 @@
 namespace corvane {
 
 using wsjson::FieldReader;
+using wsjson::MaxNameChars;
 
 namespace {
 
@@ -45,7 +46,7 @@ void replaceRecord(const FieldReader &parent, const char *key, Record &record,
 
 void mergeAxisRecord(const FieldReader &in, AxisConfig &axis)
 {
-    axis.name = in.value("name").toString();
+    in.readText("name", axis.name, MaxNameChars);
     in.readBool("inverted", axis.inverted);
     in.readNumber("deadzone", axis.deadzone, 0.0, 0.5);
     in.readNumber("minOutput", axis.minOutput, 0.0, 1.0);
@@ -89,7 +90,13 @@ void mergeCurve(const FieldReader &in, HeliCurve &curve)
 
 QString mergeHelicopterConfig(HelicopterConfig &config, const QJsonObject &partial)
 {
-    const FieldReader in(partial);
+    const FieldReader in = FieldReader(partial).comparedWith(config.toJson());
+    mergeHelicopterConfig(in, config);
+    return in.refusal();
+}
+
+void mergeHelicopterConfig(const FieldReader &in, HelicopterConfig &config)
+{
     const FieldReader inputs = in.object("inputs");
     const FieldReader joystick = inputs.object("joystick");
     readAxis(joystick, "xAxis", config.inputs.joystick.xAxis);
@@ -126,7 +133,6 @@ QString mergeHelicopterConfig(HelicopterConfig &config, const QJsonObject &parti
     attitude.readBool("invertPitch", config.attitude.invertPitch);
     attitude.readBool("invertRoll", config.attitude.invertRoll);
     attitude.readBool("invertYaw", config.attitude.invertYaw);
-    return in.refusal();
 }
 
 } // namespace corvane

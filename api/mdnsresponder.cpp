@@ -3,6 +3,7 @@
 #include <QDebug>
 #include <QNetworkDatagram>
 #include <QUdpSocket>
+#include <QVariant>
 
 namespace corvane {
 

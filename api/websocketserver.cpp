@@ -1,10 +1,12 @@
 #include "api/websocketserver.h"
 
 #include <QDebug>
+#include <QHostInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QPointer>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -14,17 +16,23 @@
 #include <QWebSocketCorsAuthenticator>
 #include <QWebSocketServer>
 
+#include <algorithm>
 #include <iterator>
 #include <memory>
+#include <utility>
 
 #include "api/mdnsresponder.h"
 #include "api/wshandler.h"
+#include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
+#include "platform/network/acceptqueue.h"
 #include "platform/network/firewallrule.h"
 #include "platform/network/networkinterfacelister.h"
 #include "profiles/profilemanager.h"
 
 namespace corvane {
+
+using wsjson::clipped;
 
 namespace {
 
@@ -64,23 +72,30 @@ QJsonArray eventNames(const QJsonObject &data)
     return data.value(QStringLiteral("events")).toArray();
 }
 
-// An IPv4 peer of the dual-stack listener comes as ::ffff:a.b.c.d; it counts as a.b.c.d.
-QHostAddress sourceAddress(const QHostAddress &peer)
+// An IPv4 peer of the dual-stack listener comes as ::ffff:a.b.c.d; it is a.b.c.d.
+QHostAddress unmapped(const QHostAddress &peer)
 {
     bool isIPv4 = false;
     const quint32 ipv4 = peer.toIPv4Address(&isIPv4);
     return isIPv4 ? QHostAddress(ipv4) : peer;
 }
 
-// Surrogate pairs stay whole.
-QString clipped(const QString &text, int maxChars)
+// What a peer's connections count against: its IPv4 address, or its IPv6 /64, as an IPv6
+// host picks its addresses from its whole /64 at will.
+QHostAddress sourceAddress(const QHostAddress &peer)
 {
-    if (text.size() <= maxChars)
-        return text;
-    int end = maxChars;
-    if (text.at(end - 1).isHighSurrogate())
-        --end;
-    return text.left(end);
+    const QHostAddress address = unmapped(peer);
+    if (address.protocol() != QAbstractSocket::IPv6Protocol)
+        return address;
+    Q_IPV6ADDR prefix = address.toIPv6Address();
+    std::fill(std::begin(prefix.c) + 8, std::end(prefix.c), quint8(0));
+    return QHostAddress(prefix);
+}
+
+QString sourceText(const QHostAddress &source)
+{
+    return source.protocol() == QAbstractSocket::IPv6Protocol ? source.toString() + QLatin1String("/64")
+                                                               : source.toString();
 }
 
 } // namespace
@@ -100,11 +115,12 @@ WebSocketServer::WebSocketServer(CorvaneController *controller, QObject *parent)
     connect(m_server, &QWebSocketServer::newConnection, this, &WebSocketServer::onNewConnection);
     connect(m_server, &QWebSocketServer::originAuthenticationRequired, this, &WebSocketServer::onOriginCheck);
     m_listener->setListenBacklogSize(ListenBacklog);
-    connect(m_listener, &QTcpServer::newConnection, this, &WebSocketServer::onTcpConnection);
-    connect(m_listener, &QTcpServer::acceptError, this, &WebSocketServer::onAcceptError);
     m_acceptRetry->setSingleShot(true);
     m_acceptRetry->setInterval(AcceptRetryMs);
-    connect(m_acceptRetry, &QTimer::timeout, m_listener, &QTcpServer::resumeAccepting);
+    connect(m_acceptRetry, &QTimer::timeout, this, [this] {
+        if (m_acceptor)
+            m_acceptor->setEnabled(true);
+    });
     m_refusalLog->setObjectName(QStringLiteral("refusalLogTimer"));
     m_refusalLog->setSingleShot(true);
     m_refusalLog->setInterval(int(RefusalLogIntervalMs));
@@ -142,6 +158,9 @@ bool WebSocketServer::start(quint16 port)
         return false;
     }
     qInfo().noquote() << "WebSocketServer: listening on port" << m_listener->serverPort();
+    m_listener->pauseAccepting();
+    m_acceptor = new QSocketNotifier(m_listener->socketDescriptor(), QSocketNotifier::Read, this);
+    connect(m_acceptor, &QSocketNotifier::activated, this, &WebSocketServer::onTcpConnection);
     m_heartbeat->start();
     m_lastTick = now();
     if (!m_mdns) {
@@ -173,6 +192,9 @@ void WebSocketServer::stop()
         m_mdns = nullptr;
     }
     m_acceptRetry->stop();
+    // Before the socket it watches is closed.
+    delete m_acceptor;
+    m_acceptor = nullptr;
     if (m_listener->isListening())
         m_listener->close();
 }
@@ -256,46 +278,53 @@ void WebSocketServer::ensureFirewallRule(quint16 port)
 
 void WebSocketServer::onTcpConnection()
 {
-    while (m_listener->hasPendingConnections()) {
-        QTcpSocket *socket = m_listener->nextPendingConnection();
-        if (!socket)
-            continue;
-        const QHostAddress source = sourceAddress(socket->peerAddress());
-        QString refusal;
-        Refusal reason = Refusal::AddressLimit;
-        if (connectionsFrom(source) >= MaxConnectionsPerAddress) {
-            refusal = QStringLiteral("WebSocketServer: %1 connections from %2 already, refusing another")
-                          .arg(MaxConnectionsPerAddress)
-                          .arg(source.toString());
-        } else if (m_handshakes.size() + m_closing.size() >= MaxHandshakes) {
-            reason = Refusal::HandshakeLimit;
-            refusal = QStringLiteral("WebSocketServer: %1 connections still opening, refusing %2")
-                          .arg(MaxHandshakes)
-                          .arg(source.toString());
+    for (int taken = 0; taken < MaxAcceptsPerPass; ++taken) {
+        const AcceptQueue::Next next = AcceptQueue::takeNext(m_listener->socketDescriptor());
+        if (next.outcome == AcceptQueue::Outcome::Empty)
+            return;
+        if (next.outcome == AcceptQueue::Outcome::Failed) {
+            // Mostly no descriptor left: the queue stays readable, and asking again at once would
+            // only spin until one is free.
+            m_acceptor->setEnabled(false);
+            logRefusal(Refusal::AcceptFailed,
+                       QStringLiteral("WebSocketServer: cannot accept a connection (%1), trying again in %2 ms")
+                           .arg(next.error)
+                           .arg(AcceptRetryMs));
+            m_acceptRetry->start();
+            return;
         }
-        if (!refusal.isEmpty()) {
-            // Closed at once, without a word: its descriptor is what it must not keep.
-            logRefusal(reason, refusal);
-            socket->abort();
-            socket->deleteLater();
+        auto *socket = new QTcpSocket(m_listener);
+        if (!socket->setSocketDescriptor(next.descriptor)) {
+            AcceptQueue::release(next.descriptor);
+            delete socket;
             continue;
         }
-        m_handshakes.insert(socket, {socket->peerAddress(), socket->peerPort(), source, now()});
-        connect(socket, &QAbstractSocket::disconnected, this, [this, socket] { forgetHandshake(socket); });
-        connect(socket, &QObject::destroyed, this, [this, socket] { m_handshakes.remove(socket); });
-        m_server->handleConnection(socket);
+        admitConnection(socket);
     }
 }
 
-void WebSocketServer::onAcceptError()
+void WebSocketServer::admitConnection(QTcpSocket *socket)
 {
-    // The listener stops accepting on an error such as running out of descriptors; it tries
-    // again shortly instead of never.
-    logRefusal(Refusal::AcceptFailed,
-               QStringLiteral("WebSocketServer: cannot accept a connection (%1), trying again in %2 ms")
-                   .arg(m_listener->errorString())
-                   .arg(AcceptRetryMs));
-    m_acceptRetry->start();
+    const QHostAddress source = sourceAddress(socket->peerAddress());
+    QString refusal;
+    if (connectionsFrom(source) >= MaxConnectionsPerAddress) {
+        refusal = QStringLiteral("WebSocketServer: %1 connections from %2 already, refusing another")
+                      .arg(MaxConnectionsPerAddress)
+                      .arg(sourceText(source));
+    } else if (m_handshakes.size() + m_closing.size() >= MaxHandshakes) {
+        makeRoomForHandshake(source);
+    }
+    if (!refusal.isEmpty()) {
+        // Closed at once, without a word: its descriptor is what it must not keep.
+        logRefusal(Refusal::AddressLimit, refusal);
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
+    m_handshakes.insert(socket, {socket->peerAddress(), socket->peerPort(), source, now(), ++m_arrivals});
+    connect(socket, &QAbstractSocket::disconnected, this, [this, socket] { forgetHandshake(socket); });
+    connect(socket, &QObject::destroyed, this, [this, socket] { m_handshakes.remove(socket); });
+    m_server->handleConnection(socket);
 }
 
 void WebSocketServer::forgetHandshake(QTcpSocket *socket)
@@ -304,6 +333,45 @@ void WebSocketServer::forgetHandshake(QTcpSocket *socket)
         return;
     socket->disconnect(this);
     socket->deleteLater();
+}
+
+void WebSocketServer::makeRoomForHandshake(const QHostAddress &newcomer)
+{
+    // One already refused or dropped goes first: it has been told.
+    if (!m_closing.isEmpty()) {
+        const auto closing = m_closing.begin();
+        QWebSocket *socket = closing.key();
+        logRefusal(Refusal::HandshakeLimit,
+                   QStringLiteral("WebSocketServer: %1 connections still opening, cutting one from %2 that is closing")
+                       .arg(MaxHandshakes)
+                       .arg(sourceText(closing.value())));
+        m_closing.erase(closing);
+        socket->abort();
+        return;
+    }
+    // Else the oldest of the address holding the most, the newcomer counted: a few addresses
+    // cannot hold every place, and a client that finishes its handshake promptly keeps its own.
+    QHash<QHostAddress, int> held{{newcomer, 1}};
+    for (const Handshake &opening : std::as_const(m_handshakes))
+        ++held[opening.source];
+    auto victim = m_handshakes.end();
+    int victimHeld = 0;
+    for (auto opening = m_handshakes.begin(); opening != m_handshakes.end(); ++opening) {
+        const int count = held.value(opening->source);
+        if (victim == m_handshakes.end() || count > victimHeld
+            || (count == victimHeld && opening->arrival < victim->arrival)) {
+            victim = opening;
+            victimHeld = count;
+        }
+    }
+    QTcpSocket *socket = victim.key();
+    logRefusal(Refusal::HandshakeLimit,
+               QStringLiteral("WebSocketServer: %1 connections still opening, cutting the oldest from %2, which holds %3")
+                   .arg(MaxHandshakes)
+                   .arg(sourceText(victim->source))
+                   .arg(victimHeld));
+    forgetHandshake(socket);
+    socket->abort();
 }
 
 void WebSocketServer::handshakeFinished(QWebSocket *client)
@@ -399,16 +467,20 @@ bool WebSocketServer::namesThisMachine(const QString &origin) const
         return true;
     if (m_mdns && host == m_mdns->hostName().toLower() + QLatin1String(".local"))
         return true;
+    // A phone stack fills Origin from the URL it connected to, which may use the host name.
+    const QString machine = QHostInfo::localHostName().toLower();
+    if (!machine.isEmpty() && (host == machine || host == machine + QLatin1String(".local")))
+        return true;
     QHostAddress address;
     if (!address.setAddress(host))
         return false;
-    address = sourceAddress(address);
+    address = unmapped(address);
     if (address.isLoopback())
         return true;
     const QList<NetworkInterfaceEntry> interfaces = NetworkInterfaceLister::interfaces();
     for (const NetworkInterfaceEntry &entry : interfaces) {
         for (const QHostAddress &own : entry.addresses) {
-            if (sourceAddress(own).isEqual(address))
+            if (unmapped(own).isEqual(address))
                 return true;
         }
     }
@@ -681,8 +753,18 @@ void WebSocketServer::answer(QWebSocket *client, const QString &message)
 
 void WebSocketServer::handleSubscribe(QWebSocket *client, const QJsonObject &data)
 {
-    QSet<QString> &subscribed = m_subscriptions[client];
     const QJsonArray events = eventNames(data);
+    for (qsizetype i = 0; i < events.size(); ++i) {
+        if (events.at(i).toString().size() > MaxEventNameChars) {
+            finishRequest(client, {{kEvent, QStringLiteral("action_subscribe")},
+                                   {kSuccess, false},
+                                   {kMessage, QStringLiteral("'events[%1]' must be an event name of at most %2 characters")
+                                                  .arg(i)
+                                                  .arg(MaxEventNameChars)}});
+            return;
+        }
+    }
+    QSet<QString> &subscribed = m_subscriptions[client];
     for (const QJsonValue &name : events) {
         if (subscribed.size() >= MaxSubscriptionsPerClient)
             break;

@@ -14,6 +14,7 @@
 #include <array>
 #include <functional>
 
+class QSocketNotifier;
 class QTcpServer;
 class QTcpSocket;
 class QTimer;
@@ -51,7 +52,8 @@ public:
     static constexpr int CloseCodeTryAgainLater = 1013;
     static constexpr int MaxPendingConnections = 8;
     // Connections that have not finished their opening handshake (or are being closed), from
-    // anyone: each holds a descriptor the program needs for its files.
+    // anyone: each holds a descriptor the program needs for its files. A connection beyond them
+    // takes the place of one of them.
     static constexpr int MaxHandshakes = 32;
     // Connections of any kind from one address: one machine cannot take every slot.
     static constexpr int MaxConnectionsPerAddress = 8;
@@ -62,9 +64,15 @@ public:
     static constexpr int ListenBacklog = 1024;
     // After the system refused to accept (no descriptor left), accepting resumes this much later.
     static constexpr int AcceptRetryMs = 1000;
+    // Connections taken from the system's queue in one pass of the event loop: the 7 ms tick
+    // shares the thread, and a flood is taken over several passes.
+    static constexpr int MaxAcceptsPerPass = 32;
     // What a reply or a log line repeats of a name from the network it refuses.
     static constexpr int MaxEchoedChars = 64;
     static constexpr int MaxSubscriptionsPerClient = 256;
+    // The longest event name the program has, of a request or a push: a longer name names
+    // nothing to subscribe to.
+    static constexpr int MaxEventNameChars = 37;
     // A client that leaves more than this unread is behind: it is not read from and gets no
     // pushes until it has caught up.
     static constexpr qint64 MaxUnsentBytes = 1024 * 1024;
@@ -136,6 +144,7 @@ private:
         quint16 peerPort = 0;
         QHostAddress source; // the address its limit counts against
         qint64 startedAt = 0;
+        quint64 arrival = 0; // order of arrival
     };
 
     // One client's requests that wait for their turn, and where it stands.
@@ -153,11 +162,13 @@ private:
     void onPong(QWebSocket *client);
     void onBytesWritten(QWebSocket *client);
     void onOriginCheck(QWebSocketCorsAuthenticator *check);
-    // Takes each accepted connection, refuses it beyond the limits, and hands it to the
-    // WebSocket handshake otherwise.
+    // Takes the connections the system queued; stops taking them for a while when it cannot.
     void onTcpConnection();
-    void onAcceptError();
+    // Refuses a connection beyond the limits, and hands it to the WebSocket handshake otherwise.
+    void admitConnection(QTcpSocket *socket);
     void forgetHandshake(QTcpSocket *socket);
+    // Cuts a connection still opening (or being closed) so that one from `newcomer` fits.
+    void makeRoomForHandshake(const QHostAddress &newcomer);
     // Stops tracking the handshake that became `client`.
     void handshakeFinished(QWebSocket *client);
     int connectionsFrom(const QHostAddress &source) const;
@@ -190,7 +201,8 @@ private:
     qint64 now() const;
 
     QWebSocketServer *m_server = nullptr; // only speaks the handshakes
-    QTcpServer *m_listener = nullptr;
+    QTcpServer *m_listener = nullptr; // only listens: its connections are taken by m_acceptor
+    QSocketNotifier *m_acceptor = nullptr; // while listening
     CorvaneController *m_controller = nullptr;
     QList<QWebSocket *> m_clients;
     QHash<QString, WsHandler *> m_handlers;
@@ -204,6 +216,7 @@ private:
     // The event loop level of each request with a handler, innermost last.
     QList<int> m_requestLoopLevels;
     QHash<QTcpSocket *, Handshake> m_handshakes;
+    quint64 m_arrivals = 0;
     // Refused or dropped clients until their socket is released.
     QHash<QWebSocket *, QHostAddress> m_closing;
     QTimer *m_acceptRetry = nullptr;

@@ -29,9 +29,12 @@ QString escModeName(int mode)
     return mode == kEscModeCustom ? QStringLiteral("custom") : QStringLiteral("standard");
 }
 
-int escModeFromName(const QJsonValue &value)
+// The ESC mode by its name, as the app sees it.
+void readEscMode(const FieldReader &in, const char *key, int &mode)
 {
-    return value.toString() == QLatin1String("custom") ? kEscModeCustom : kEscModeStandard;
+    const qsizetype choice = in.readChoice(key, {"standard", "custom"});
+    if (choice >= 0)
+        mode = choice == 1 ? kEscModeCustom : kEscModeStandard;
 }
 
 QString curveName(int curve)
@@ -44,16 +47,6 @@ QString curveName(int curve)
     default:
         return QStringLiteral("linear");
     }
-}
-
-int curveFromName(const QJsonValue &value)
-{
-    const QString name = value.toString();
-    if (name == QLatin1String("exponential"))
-        return 1;
-    if (name == QLatin1String("logarithmic"))
-        return 2;
-    return 0;
 }
 
 QJsonObject axisJson(const AxisConfig &axis)
@@ -77,22 +70,6 @@ constexpr double kMinCurveExponent = 1.0;
 constexpr double kMaxCurveExponent = 4.0;
 constexpr int kMinDecelRate = 1;
 constexpr int kMaxPercent = 100;
-
-void mergeAxis(const FieldReader &in, AxisConfig &axis)
-{
-    in.readBool("inverted", axis.inverted);
-    in.readNumber("deadzone", axis.deadzone, 0.0, kMaxDeadzone);
-    in.readNumber("minOutput", axis.minOutput, 0.0, 1.0);
-    in.readNumber("maxOutput", axis.maxOutput, 0.0, 1.0);
-    if (in.contains("curve"))
-        axis.curve = curveFromName(in.value("curve"));
-    in.readNumber("curveExponent", axis.curveExponent, kMinCurveExponent, kMaxCurveExponent);
-    in.readBool("useCalibration", axis.useCalibration);
-    // Calibrated points are raw axis readings.
-    in.readNumber("inputMin", axis.inputMin, -1.0, 1.0);
-    in.readNumber("inputMax", axis.inputMax, -1.0, 1.0);
-    in.readNumber("inputCenter", axis.inputCenter, -1.0, 1.0);
-}
 
 std::array<AxisConfig *, 4> axesOf(AxisSettings &s)
 {
@@ -118,31 +95,39 @@ void mergeSteeringEndPoints(const FieldReader &in, int &left, int &center, int &
 void mergeSteeringAngle(const FieldReader &in, int &angleDeg)
 {
     const char *key = "steeringAngleDeg";
-    if (!in.contains(key))
-        return;
     int angle = angleDeg;
     in.readWholeNumber(key, angle);
+    if (angle == angleDeg)
+        return;
     if (angle < 1)
-        angle = 0;
+        angleDeg = 0;
     else if (angle < kMinWheelRotationDeg || angle > kMaxWheelRotationDeg)
-        return in.refuse(key, QStringLiteral("0 or a whole number from %1 to %2")
-                                  .arg(kMinWheelRotationDeg)
-                                  .arg(kMaxWheelRotationDeg));
-    angleDeg = angle;
+        in.refuse(key, QStringLiteral("0 or a whole number from %1 to %2")
+                           .arg(kMinWheelRotationDeg)
+                           .arg(kMaxWheelRotationDeg));
+    else
+        angleDeg = angle;
 }
 
-void mergeAxisSettings(const QJsonObject &data, const FieldReader &in, AxisSettings &s)
+} // namespace
+
+void WsAxisHandler::mergeAxisResponse(const FieldReader &in, AxisConfig &axis)
 {
-    const FieldReader axes = in.array("axes");
-    const auto targets = axesOf(s);
-    for (qsizetype i = 0; i < std::min<qsizetype>(axes.size(), qsizetype(targets.size())); ++i) {
-        if (axes.isObject(i))
-            mergeAxis(axes.object(i), *targets[size_t(i)]);
-    }
-    if (data.contains(QLatin1String("escMode")))
-        s.escMode = escModeFromName(data.value(QLatin1String("escMode")));
-    if (data.contains(QLatin1String("escPresetId")))
-        s.escPresetId = data.value(QLatin1String("escPresetId")).toString();
+    in.readBool("inverted", axis.inverted);
+    in.readNumber("deadzone", axis.deadzone, 0.0, kMaxDeadzone);
+    in.readNumber("minOutput", axis.minOutput, 0.0, 1.0);
+    in.readNumber("maxOutput", axis.maxOutput, 0.0, 1.0);
+    in.readNumber("curveExponent", axis.curveExponent, kMinCurveExponent, kMaxCurveExponent);
+    in.readBool("useCalibration", axis.useCalibration);
+    // Calibrated points are raw axis readings.
+    in.readNumber("inputMin", axis.inputMin, -1.0, 1.0);
+    in.readNumber("inputMax", axis.inputMax, -1.0, 1.0);
+    in.readNumber("inputCenter", axis.inputCenter, -1.0, 1.0);
+}
+
+void WsAxisHandler::mergeAxisValues(const FieldReader &in, AxisSettings &s)
+{
+    in.readText("escPresetId", s.escPresetId, MaxIdChars);
     mergeEscEndPoints(in, "escNeutral", "escFullForward", "escFullReverse", s);
     mergeSteeringEndPoints(in, s.steeringLeft, s.steeringCenter, s.steeringRight);
     in.clampInt("wheelRotationDeg", s.wheelRotationDeg, kMinWheelRotationDeg, kMaxWheelRotationDeg);
@@ -159,8 +144,6 @@ void mergeAxisSettings(const QJsonObject &data, const FieldReader &in, AxisSetti
     in.readInt("reverseButtonIndex", s.reverseButtonIndex, -1, InputDevice::ButtonCount - 1);
     in.readInt("reverseMaxPercent", s.reverseMaxPercent, 0, kMaxPercent);
 }
-
-} // namespace
 
 WsAxisHandler::WsAxisHandler(CorvaneController *controller, QObject *parent)
     : WsHandler(controller, parent)
@@ -267,7 +250,19 @@ QJsonObject WsAxisHandler::handleSetAxisSettings(const QString &event, const QJs
 {
     AxisSettings s = m_controller->axisSettings();
     const FieldReader in(data);
-    mergeAxisSettings(data, in, s);
+    const FieldReader axes = in.array("axes");
+    const auto targets = axesOf(s);
+    for (qsizetype i = 0; i < std::min<qsizetype>(axes.size(), qsizetype(targets.size())); ++i) {
+        if (!axes.isObject(i))
+            continue;
+        const FieldReader axis = axes.object(i);
+        mergeAxisResponse(axis, *targets[size_t(i)]);
+        const qsizetype curve = axis.readChoice("curve", {"linear", "exponential", "logarithmic"});
+        if (curve >= 0)
+            targets[size_t(i)]->curve = int(curve);
+    }
+    readEscMode(in, "escMode", s.escMode);
+    mergeAxisValues(in, s);
     if (!in.ok())
         return actionReply(event, false, in.refusal());
     const StoreErrors errors(m_controller->profileManager());
@@ -332,14 +327,12 @@ QJsonObject WsAxisHandler::escModeJson() const
 QJsonObject WsAxisHandler::handleSetEscMode(const QString &event, const QJsonObject &data)
 {
     AxisSettings s = m_controller->axisSettings();
-    if (data.contains(QLatin1String("mode")))
-        s.escMode = escModeFromName(data.value(QLatin1String("mode")));
     const FieldReader in(data);
+    readEscMode(in, "mode", s.escMode);
     mergeEscEndPoints(in, "neutral", "fullForward", "fullReverse", s);
+    in.readText("presetId", s.escPresetId, MaxIdChars);
     if (!in.ok())
         return actionReply(event, false, in.refusal());
-    if (data.contains(QLatin1String("presetId")))
-        s.escPresetId = data.value(QLatin1String("presetId")).toString();
     const StoreErrors errors(m_controller->profileManager());
     m_controller->setAxisSettings(s);
     return errors.reply(event);

@@ -4,8 +4,13 @@
 #include "bridge/corvanecontroller.h"
 
 class QTimer;
+struct WheelFfbSettings;
 
 namespace corvane {
+
+namespace wsjson {
+class FieldReader;
+}
 
 // The car controls of the active profile for the app: axis settings, a live steering trim
 // that is tried out and then stored or reverted, the ESC mode, the wheel's force feedback with
@@ -26,6 +31,19 @@ public:
 
     // The app's names of gears 0..8: "Neutral", "Reverse", "Gear 1".."Gear 7".
     static QString gearName(int gearIndex);
+
+    // Readers of the requests' values by the rule of `wsjson::FieldReader`, with the ranges of
+    // the desktop's dialogs; a profile's file holds the same keys. One axis's response (all but
+    // its name and curve, which the app names and the file numbers):
+    static void mergeAxisResponse(const wsjson::FieldReader &in, AxisConfig &axis);
+    // The axis settings beside the four axes and the ESC mode:
+    static void mergeAxisValues(const wsjson::FieldReader &in, AxisSettings &settings);
+    // The three force-feedback levels (held within 0..1) and auto-engage:
+    static void mergeWheelFfb(const wsjson::FieldReader &in, WheelFfbSettings &ffb);
+    // A device's axis mapping, and the shifter's gear buttons, each read over a fresh mapping:
+    // what the data leaves out takes the defaults.
+    static AxisMapping readAxisMapping(const wsjson::FieldReader &in);
+    static ShifterMapping readShifterMapping(const wsjson::FieldReader &in);
 
 private slots:
     void onShifterDetectionStarted(int gearIndex);

@@ -98,31 +98,36 @@ QJsonObject WsAxisHandler::wheelFfbJson() const
             {QStringLiteral("receiver"), CorvaneController::detectionStateName(m_controller->receiverFfbState())}};
 }
 
+void WsAxisHandler::mergeWheelFfb(const FieldReader &in, WheelFfbSettings &ffb)
+{
+    in.clampNumber("strength", ffb.strength, 0.0, 1.0);
+    in.clampNumber("centering", ffb.centering, 0.0, 1.0);
+    in.clampNumber("nativeCentering", ffb.nativeCentering, 0.0, 1.0);
+    in.readBool("autoEngage", ffb.autoEngage);
+}
+
 QJsonObject WsAxisHandler::handleSetWheelFfb(const QString &event, const QJsonObject &data)
 {
-    // The controller holds the three levels within 0..1 itself.
-    float strength = m_controller->wheelFfbStrength();
-    float centering = m_controller->wheelFfbCentering();
-    float nativeCentering = m_controller->wheelNativeCentering();
-    bool autoEngage = m_controller->wheelFfbAutoEngage();
+    WheelFfbSettings ffb;
+    ffb.strength = m_controller->wheelFfbStrength();
+    ffb.centering = m_controller->wheelFfbCentering();
+    ffb.nativeCentering = m_controller->wheelNativeCentering();
+    ffb.autoEngage = m_controller->wheelFfbAutoEngage();
     bool enabled = false;
     const FieldReader in(data);
-    in.clampNumber("strength", strength, 0.0, 1.0);
-    in.clampNumber("centering", centering, 0.0, 1.0);
-    in.clampNumber("nativeCentering", nativeCentering, 0.0, 1.0);
-    in.readBool("autoEngage", autoEngage);
+    mergeWheelFfb(in, ffb);
     in.readBool("enabled", enabled);
     if (!in.ok())
         return actionReply(event, false, in.refusal());
     const StoreErrors errors(m_controller->profileManager());
     if (in.contains("strength"))
-        m_controller->setWheelFfbStrength(strength);
+        m_controller->setWheelFfbStrength(ffb.strength);
     if (in.contains("centering"))
-        m_controller->setWheelFfbCentering(centering);
+        m_controller->setWheelFfbCentering(ffb.centering);
     if (in.contains("nativeCentering"))
-        m_controller->setWheelNativeCentering(nativeCentering);
+        m_controller->setWheelNativeCentering(ffb.nativeCentering);
     if (in.contains("autoEngage"))
-        m_controller->setWheelFfbAutoEngage(autoEngage);
+        m_controller->setWheelFfbAutoEngage(ffb.autoEngage);
     // Saved at once rather than after the desktop sliders' pause, so that the reply can tell
     // whether the settings are on disk.
     if (in.contains("strength") || in.contains("centering") || in.contains("nativeCentering")
@@ -192,25 +197,30 @@ QJsonObject WsAxisHandler::handleGetAxisMapping(const QString &event, InputDevic
     return dataReply(event, device->axisMapping().toJson());
 }
 
-QJsonObject WsAxisHandler::handleSetAxisMapping(const QString &event, const QJsonObject &data, InputDevice *device,
-                                                void (CorvaneController::*setter)(const AxisMapping &),
-                                                const QString &notConnected)
+AxisMapping WsAxisHandler::readAxisMapping(const FieldReader &in)
 {
-    if (!device->isConnected())
-        return actionReply(event, false, notConnected);
-    // From a fresh mapping: what the app leaves out returns to the defaults.
     AxisMapping mapping;
-    const FieldReader in(data);
     const FieldReader map = in.array("map");
     for (qsizetype i = 0; i < std::min<qsizetype>(map.size(), qsizetype(mapping.map.size())); ++i)
         map.readInt(i, mapping.map[size_t(i)], -1, InputDevice::AxisCount - 1);
     const FieldReader inverted = in.array("inverted");
     for (qsizetype i = 0; i < std::min<qsizetype>(inverted.size(), qsizetype(mapping.inverted.size())); ++i)
         inverted.readBool(i, mapping.inverted[size_t(i)]);
-    mapping.presetName = in.value("presetName").toString();
+    in.readText("presetName", mapping.presetName, MaxNameChars);
     in.readBool("combinedPedals", mapping.combinedPedals);
     // The rest of the shared pedal axis is a raw axis reading.
     in.readNumber("combinedPedalsCenter", mapping.combinedPedalsCenter, -1.0, 1.0);
+    return mapping;
+}
+
+QJsonObject WsAxisHandler::handleSetAxisMapping(const QString &event, const QJsonObject &data, InputDevice *device,
+                                                void (CorvaneController::*setter)(const AxisMapping &),
+                                                const QString &notConnected)
+{
+    if (!device->isConnected())
+        return actionReply(event, false, notConnected);
+    const FieldReader in = FieldReader(data).comparedWith(device->axisMapping().toJson());
+    const AxisMapping mapping = readAxisMapping(in);
     if (!in.ok())
         return actionReply(event, false, in.refusal());
     // Through std::invoke, as in the device handler: GCC's vptr check gets `m_controller->*` wrong.
@@ -224,16 +234,23 @@ QJsonObject WsAxisHandler::shifterMappingJson() const
     return {{kButtonIndex, shifterArray(m_controller->shifterMapping())}};
 }
 
+ShifterMapping WsAxisHandler::readShifterMapping(const FieldReader &in)
+{
+    ShifterMapping mapping;
+    const FieldReader buttons = in.array(kButtonIndex);
+    for (qsizetype i = 0; i < std::min<qsizetype>(buttons.size(), ShifterMapping::Size); ++i)
+        buttons.readInt(i, mapping[int(i)], -1, InputDevice::ButtonCount - 1);
+    return mapping;
+}
+
 QJsonObject WsAxisHandler::handleSetShifterMapping(const QString &event, const QJsonObject &data)
 {
     if (!data.contains(kButtonIndex))
         return actionReply(event, false, QStringLiteral("Missing 'buttonIndex' array"));
-    ShifterMapping mapping;
-    const FieldReader buttons = FieldReader(data).array(kButtonIndex);
-    for (qsizetype i = 0; i < std::min<qsizetype>(buttons.size(), ShifterMapping::Size); ++i)
-        buttons.readInt(i, mapping[int(i)], -1, InputDevice::ButtonCount - 1);
-    if (!buttons.ok())
-        return actionReply(event, false, buttons.refusal());
+    const FieldReader in = FieldReader(data).comparedWith(shifterMappingJson());
+    const ShifterMapping mapping = readShifterMapping(in);
+    if (!in.ok())
+        return actionReply(event, false, in.refusal());
     const StoreErrors errors(m_controller->profileManager());
     m_controller->setShifterMapping(mapping);
     return errors.reply(event);

@@ -2,11 +2,14 @@
 
 #include <QJsonArray>
 
+#include <utility>
+
 #include "api/storeerrors.h"
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
 #include "bridge/inputdevice.h"
 #include "profiles/buttonmapping.h"
+#include "profiles/channelvalue.h"
 
 namespace corvane {
 
@@ -68,16 +71,24 @@ ButtonMapping WsButtonHandler::buttonMappingFromJson(const FieldReader &in)
 {
     ButtonMapping mapping;
     mapping.startValue = ApiStartValue;
-    mapping.name = in.value("name").toString();
+    in.readText("name", mapping.name, MaxNameChars);
     in.readInt("buttonIndex", mapping.buttonIndex, -1, LastVirtualButton);
     in.readWholeNumber("channel", mapping.channel);
     in.readInt("mode", mapping.mode, 0, LastMode);
-    in.readChannel("outputValue", mapping.outputValue);
     in.readInt("rateUnitsPerSec", mapping.rateUnitsPerSec, 1, MaxRateUnitsPerSec);
-    in.readChannel("minValue", mapping.minValue);
-    in.readChannel("maxValue", mapping.maxValue);
-    in.readChannel("startValue", mapping.startValue);
+    // Channel values have always been held within the channel, never refused.
+    for (auto [key, field] : {std::pair{"outputValue", &mapping.outputValue}, std::pair{"minValue", &mapping.minValue},
+                              std::pair{"maxValue", &mapping.maxValue}, std::pair{"startValue", &mapping.startValue}})
+        in.clampInt(key, *field, 0, ChannelValueMax);
     in.readBool("activatesPitLimiter", mapping.activatesPitLimiter);
+    return mapping;
+}
+
+ButtonMapping WsButtonHandler::listedMappingFromJson(const FieldReader &in)
+{
+    ButtonMapping mapping = buttonMappingFromJson(in);
+    if ((mapping.channel < FirstFreeChannel || mapping.channel > LastFreeChannel) && !in.isStored("channel"))
+        in.refuse("channel", QStringLiteral("a whole number from %1 to %2").arg(FirstFreeChannel).arg(LastFreeChannel));
     return mapping;
 }
 
@@ -105,16 +116,17 @@ QJsonObject WsButtonHandler::handleSetButtonMappings(const QString &event, const
 {
     if (!data.contains(kMappings))
         return actionReply(event, false, QStringLiteral("Missing 'mappings' array"));
-    const FieldReader array = FieldReader(data).array(kMappings);
+    const QList<ButtonMapping> stored = m_controller->buttonMappings().mappings;
+    QJsonArray shown;
+    for (const ButtonMapping &mapping : stored)
+        shown.append(buttonMappingToJson(mapping));
+    // Each mapping is compared with the one the list showed at its place.
+    const FieldReader array = FieldReader(data).comparedWith(QJsonObject{{kMappings, shown}}).array(kMappings);
     if (array.size() > ButtonMappingSet::MaxMappings)
         return actionReply(event, false, tooMany());
-    const QList<ButtonMapping> stored = m_controller->buttonMappings().mappings;
     ButtonMappingSet set;
     for (qsizetype i = 0; i < array.size(); ++i) {
-        const FieldReader in = array.object(i);
-        ButtonMapping mapping = buttonMappingFromJson(in);
-        if (mapping.channel < FirstFreeChannel || mapping.channel > LastFreeChannel)
-            in.refuse("channel", QStringLiteral("a whole number from %1 to %2").arg(FirstFreeChannel).arg(LastFreeChannel));
+        ButtonMapping mapping = listedMappingFromJson(array.object(i));
         keepExtraButtons(mapping, stored);
         upsertButtonMapping(set.mappings, mapping);
     }

@@ -23,10 +23,12 @@ public:
     QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
 
     // The ten keys of a mapping; extra buttons are neither shown nor taken. Reading refuses,
-    // through the reader, a value of the wrong type or out of range; the channel's range is
-    // the caller's check.
+    // through the reader, a value of the wrong type or out of range, and holds the channel values
+    // within the channel; the channel's range is the caller's check.
     static QJsonObject buttonMappingToJson(const ButtonMapping &mapping);
     static ButtonMapping buttonMappingFromJson(const wsjson::FieldReader &in);
+    // A mapping of a whole list: its channel must be one of the free ones, 2 to 11.
+    static ButtonMapping listedMappingFromJson(const wsjson::FieldReader &in);
 
 private:
     QJsonObject handleSetButtonMappings(const QString &event, const QJsonObject &data);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "api/websocketserver.h"
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
 #include "bridge/receiverconfigmanager.h"
@@ -18,16 +19,18 @@ namespace {
 constexpr int DefaultBaudRate = 115200;
 const QString kNotListed = QStringLiteral(": not a listed serial port");
 
-// The baud rate to connect at, stored with the port once it opens: absent, the default. The
-// refusal naming it, or empty.
-QString readBaudRate(const QJsonObject &data, int &baudRate)
+// The port name as a failure repeats it.
+QString shownPort(const QString &port)
 {
-    const char *key = "baudRate";
+    return clipped(port, WebSocketServer::MaxEchoedChars);
+}
+
+// The baud rate of a connect request; absent, the default. The refusal naming it, or empty.
+QString baudRateRefusal(const QJsonObject &data, int &baudRate)
+{
     const FieldReader in(data);
     baudRate = DefaultBaudRate;
-    in.readWholeNumber(key, baudRate);
-    if (baudRate < 1)
-        in.refuse(key, QStringLiteral("a whole number above 0"));
+    WsDeviceHandler::readBaudRate(in, baudRate);
     return in.refusal();
 }
 
@@ -65,6 +68,17 @@ QStringList WsDeviceHandler::supportedEvents() const
             QStringLiteral("get_shifter_status"),      QStringLiteral("action_connect_shifter"),
             QStringLiteral("action_disconnect_shifter"), QStringLiteral("action_auto_connect"),
             QStringLiteral("get_app_mode")};
+}
+
+void WsDeviceHandler::readBaudRate(const FieldReader &in, int &baudRate)
+{
+    const char *key = "baudRate";
+    int read = baudRate;
+    in.readWholeNumber(key, read);
+    if (read < 1 && read != baudRate)
+        in.refuse(key, QStringLiteral("a whole number above 0"));
+    else
+        baudRate = read;
 }
 
 bool WsDeviceHandler::isListedPort(const QString &portName)
@@ -151,11 +165,11 @@ QJsonObject WsDeviceHandler::handleConnectTransmitter(const QString &event, cons
     int baudRate = DefaultBaudRate;
     if (port.isEmpty())
         return actionReply(event, false, QStringLiteral("Missing 'port' parameter"));
-    if (const QString refusal = readBaudRate(data, baudRate); !refusal.isEmpty())
+    if (const QString refusal = baudRateRefusal(data, baudRate); !refusal.isEmpty())
         return actionReply(event, false, refusal);
     const bool listed = isListedPort(port);
     const bool connected = listed && m_controller->connectTransmitter(port, baudRate);
-    const QString failure = QStringLiteral("Failed to connect to ") + port + (listed ? QString() : kNotListed);
+    const QString failure = QStringLiteral("Failed to connect to ") + shownPort(port) + (listed ? QString() : kNotListed);
     QJsonObject reply = actionReply(event, connected, connected ? QString() : failure);
     reply.insert(QStringLiteral("isGpioUart"), false);
     return reply;
@@ -167,13 +181,13 @@ QJsonObject WsDeviceHandler::handleConnectReceiver(const QString &event, const Q
     int baudRate = DefaultBaudRate;
     if (port.isEmpty())
         return actionReply(event, false, QStringLiteral("Missing 'port' parameter"));
-    if (const QString refusal = readBaudRate(data, baudRate); !refusal.isEmpty())
+    if (const QString refusal = baudRateRefusal(data, baudRate); !refusal.isEmpty())
         return actionReply(event, false, refusal);
     const bool listed = isListedPort(port);
     const bool connected = listed && m_controller->connectReceiver(port, baudRate);
     if (connected)
         m_controller->receiverConfigManager()->resync();
-    const QString failure = QStringLiteral("Failed to connect receiver to ") + port + (listed ? QString() : kNotListed);
+    const QString failure = QStringLiteral("Failed to connect receiver to ") + shownPort(port) + (listed ? QString() : kNotListed);
     return actionReply(event, connected, connected ? QString() : failure);
 }
 

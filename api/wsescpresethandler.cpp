@@ -3,6 +3,7 @@
 #include <QJsonArray>
 
 #include "api/storeerrors.h"
+#include "api/websocketserver.h"
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
 #include "profiles/profilemanager.h"
@@ -21,7 +22,7 @@ const QString kFullReverse = QStringLiteral("fullReverse");
 
 QString notFound(const QString &id)
 {
-    return QStringLiteral("ESC preset not found: ") + id;
+    return QStringLiteral("ESC preset not found: ") + clipped(id, WebSocketServer::MaxEchoedChars);
 }
 
 QString missingId()

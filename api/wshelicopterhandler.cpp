@@ -7,6 +7,7 @@
 
 #include "api/helicopterconfigmerge.h"
 #include "api/storeerrors.h"
+#include "api/websocketserver.h"
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
 #include "bridge/crsfprotocol.h"
@@ -147,10 +148,9 @@ QJsonObject WsHelicopterHandler::handleEvent(const QString &event, const QJsonOb
     if (event == QLatin1String("get_helicopter_output"))
         return dataReply(event, outputJson());
     if (event == QLatin1String("action_set_rate_mode")) {
-        // The controller holds the mode within 0..2.
         int mode = 0;
         const FieldReader in(data);
-        in.readWholeNumber("mode", mode);
+        in.clampInt("mode", mode, 0, 2);
         if (!in.ok())
             return actionReply(event, false, in.refusal());
         m_controller->setHeliRateMode(mode);
@@ -278,7 +278,7 @@ QJsonObject WsHelicopterHandler::handleConnect(const QString &event, const QJson
     else if (role == kPedals)
         connected = m_controller->connectHeliPedals(index);
     else
-        return actionReply(event, false, QStringLiteral("Unknown role: ") + role);
+        return actionReply(event, false, QStringLiteral("Unknown role: ") + clipped(role, WebSocketServer::MaxEchoedChars));
     if (!connected)
         return actionReply(event, false, QStringLiteral("Failed to connect ") + role);
     return actionReply(event, true);
@@ -310,7 +310,7 @@ QJsonObject WsHelicopterHandler::handleCapture(const QString &event, const QJson
     else if (point == QLatin1String("max"))
         calibration.inputMax = raw;
     else
-        return actionReply(event, false, QStringLiteral("Unknown point: ") + point);
+        return actionReply(event, false, QStringLiteral("Unknown point: ") + clipped(point, WebSocketServer::MaxEchoedChars));
     calibration.useCalibration = true;
     m_controller->profileManager()->setHelicopterConfig(config);
     QJsonObject reply = actionReply(event, true);
@@ -332,7 +332,9 @@ QJsonObject WsHelicopterHandler::handleSave(const QString &event, const QJsonObj
     const QString id = store->switchVehicleType(QString(VehicleType::Helicopter), name);
     if (id.isEmpty() || !store->renameProfile(id, name) || !store->saveActiveProfile())
         return errors.reply(event);
-    return withData(actionReply(event, true), {{QStringLiteral("profileId"), id}, {QStringLiteral("name"), name}});
+    // The name kept may carry a number: another profile may have had the one asked for.
+    return withData(actionReply(event, true),
+                    {{QStringLiteral("profileId"), id}, {QStringLiteral("name"), store->activeProfileName()}});
 }
 
 void WsHelicopterHandler::onHeliJoystickConnected(bool connected)

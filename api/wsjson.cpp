@@ -1,6 +1,7 @@
 #include "api/wsjson.h"
 
 #include <QJsonValue>
+#include <QStringList>
 
 #include <algorithm>
 #include <cmath>
@@ -32,6 +33,16 @@ bool readBool(const QJsonObject &data, const QString &key, bool fallback)
 {
     const QJsonValue value = data.value(key);
     return value.isBool() ? value.toBool() : fallback;
+}
+
+QString clipped(const QString &text, int maxChars)
+{
+    if (text.size() <= maxChars)
+        return text;
+    int end = maxChars;
+    if (text.at(end - 1).isHighSurrogate())
+        --end;
+    return text.left(end);
 }
 
 namespace {
@@ -68,12 +79,35 @@ FieldReader::FieldReader(const QJsonObject &data)
 {
 }
 
-FieldReader::FieldReader(const QJsonValue &container, const QString &path, std::shared_ptr<QString> refusal)
+FieldReader::FieldReader(const FieldReader &parent, const QJsonValue &container, const Key &key)
     : m_object(container.toObject())
     , m_array(container.toArray())
-    , m_path(path)
-    , m_refusal(std::move(refusal))
+    , m_stored(at(parent.m_stored, key))
+    , m_path(parent.name(key))
+    , m_strict(parent.m_strict)
+    , m_refusal(parent.m_refusal)
 {
+}
+
+FieldReader FieldReader::comparedWith(const QJsonValue &stored) const
+{
+    FieldReader reader = *this;
+    reader.m_stored = stored;
+    return reader;
+}
+
+FieldReader FieldReader::strict() const
+{
+    FieldReader reader = *this;
+    reader.m_strict = true;
+    return reader;
+}
+
+QJsonValue FieldReader::at(const QJsonValue &container, const Key &key)
+{
+    if (key.m_index >= 0)
+        return container.toArray().at(key.m_index);
+    return container.toObject().value(key.m_name);
 }
 
 QJsonValue FieldReader::value(const Key &key) const
@@ -81,6 +115,12 @@ QJsonValue FieldReader::value(const Key &key) const
     if (key.m_index >= 0)
         return m_array.at(key.m_index);
     return m_object.value(key.m_name);
+}
+
+bool FieldReader::isStored(const Key &key) const
+{
+    const QJsonValue stored = at(m_stored, key);
+    return !stored.isUndefined() && stored == value(key);
 }
 
 QString FieldReader::name(const Key &key) const
@@ -101,7 +141,7 @@ FieldReader FieldReader::object(const Key &key) const
     const QJsonValue member = value(key);
     if (!member.isUndefined() && !member.isObject())
         refuse(key, QStringLiteral("an object, not ") + typeWord(member));
-    return FieldReader(member.isObject() ? member : QJsonObject(), name(key), m_refusal);
+    return FieldReader(*this, member.isObject() ? member : QJsonObject(), key);
 }
 
 FieldReader FieldReader::array(const Key &key) const
@@ -109,7 +149,7 @@ FieldReader FieldReader::array(const Key &key) const
     const QJsonValue member = value(key);
     if (!member.isUndefined() && !member.isArray())
         refuse(key, QStringLiteral("an array, not ") + typeWord(member));
-    return FieldReader(member.isArray() ? member : QJsonArray(), name(key), m_refusal);
+    return FieldReader(*this, member.isArray() ? member : QJsonArray(), key);
 }
 
 bool FieldReader::number(const Key &key, const QString &expected, bool whole, double &result) const
@@ -129,59 +169,67 @@ bool FieldReader::number(const Key &key, const QString &expected, bool whole, do
     return true;
 }
 
-void FieldReader::readWhole(const Key &key, int &field, int min, int max, bool clamp, const QString &expected) const
+void FieldReader::readWhole(const Key &key, int &field, int min, int max, bool clamp, const QString &typeText,
+                            const QString &rangeText) const
 {
     double n = 0;
-    if (!number(key, expected, true, n))
+    if (!number(key, typeText, true, n))
         return;
-    if (clamp)
+    if ((n < min || n > max) && n != double(field) && !isStored(key)) {
+        if (!clamp || m_strict)
+            return refuse(key, rangeText);
         n = std::clamp(n, double(min), double(max));
-    else if (n < min || n > max)
-        return refuse(key, expected);
+    }
     field = int(n);
 }
 
 void FieldReader::readFraction(const Key &key, float &field, double min, double max, bool clamp,
-                               const QString &expected) const
+                               const QString &typeText, const QString &rangeText) const
 {
     double n = 0;
-    if (!number(key, expected, false, n))
+    if (!number(key, typeText, false, n))
         return;
-    if (clamp)
+    if ((n < min || n > max) && n != double(field) && !isStored(key)) {
+        if (!clamp || m_strict)
+            return refuse(key, rangeText);
         n = std::clamp(n, min, max);
-    else if (n < min || n > max)
-        return refuse(key, expected);
+    }
     field = float(n);
 }
 
 void FieldReader::readInt(const Key &key, int &field, int min, int max) const
 {
-    readWhole(key, field, min, max, false, range("a whole number from %1 to %2", min, max));
+    const QString expected = range("a whole number from %1 to %2", min, max);
+    readWhole(key, field, min, max, false, expected, expected);
 }
 
 void FieldReader::readChannel(const Key &key, int &field) const
 {
-    readWhole(key, field, 0, ChannelValueMax, false, range("a channel value from %1 to %2", 0, ChannelValueMax));
+    const QString expected = range("a channel value from %1 to %2", 0, ChannelValueMax);
+    readWhole(key, field, 0, ChannelValueMax, false, expected, expected);
 }
 
 void FieldReader::clampInt(const Key &key, int &field, int min, int max) const
 {
-    readWhole(key, field, min, max, true, QStringLiteral("a whole number"));
+    readWhole(key, field, min, max, true, QStringLiteral("a whole number"),
+              range("a whole number from %1 to %2", min, max));
 }
 
 void FieldReader::readWholeNumber(const Key &key, int &field) const
 {
-    clampInt(key, field, std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
+    const QString expected = QStringLiteral("a whole number");
+    readWhole(key, field, std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), false, expected, expected);
 }
 
 void FieldReader::readNumber(const Key &key, float &field, double min, double max) const
 {
-    readFraction(key, field, min, max, false, range("a number from %1 to %2", min, max));
+    const QString expected = range("a number from %1 to %2", min, max);
+    readFraction(key, field, min, max, false, expected, expected);
 }
 
 void FieldReader::clampNumber(const Key &key, float &field, double min, double max) const
 {
-    readFraction(key, field, min, max, true, QStringLiteral("a number"));
+    readFraction(key, field, min, max, true, QStringLiteral("a number"), range("a number from %1 to %2", min, max));
 }
 
 void FieldReader::readBool(const Key &key, bool &field) const
@@ -191,6 +239,34 @@ void FieldReader::readBool(const Key &key, bool &field) const
         field = v.toBool();
     else if (!v.isUndefined())
         refuse(key, QStringLiteral("true or false, not ") + typeWord(v));
+}
+
+void FieldReader::readText(const Key &key, QString &field, int maxChars) const
+{
+    const QJsonValue v = value(key);
+    if (v.isUndefined())
+        return;
+    const QString text = v.toString();
+    if (text.size() > maxChars && text != field && !isStored(key))
+        return refuse(key, QStringLiteral("a text of at most %1 characters").arg(maxChars));
+    field = text;
+}
+
+qsizetype FieldReader::readChoice(const Key &key, std::initializer_list<const char *> names) const
+{
+    const QJsonValue v = value(key);
+    if (v.isUndefined())
+        return -1;
+    QStringList quoted;
+    for (const char *choice : names) {
+        if (v.isString() && v.toString() == QLatin1String(choice))
+            return quoted.size();
+        quoted.append(QLatin1Char('"') + QLatin1String(choice) + QLatin1Char('"'));
+    }
+    const QString last = quoted.takeLast();
+    const QString expected = quoted.isEmpty() ? last : quoted.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+    refuse(key, v.isString() ? expected : expected + QStringLiteral(", not ") + typeWord(v));
+    return -1;
 }
 
 QString readFlag(const QJsonObject &data, const char *key, bool &flag)

@@ -65,6 +65,14 @@ QString modeName(const LedSettings &settings)
     return settings.toJson().value(QStringLiteral("mode")).toString();
 }
 
+// The mode by its name; the names are in the order of the modes.
+void readMode(const FieldReader &in, LedMode &mode)
+{
+    const qsizetype choice = in.readChoice("mode", {"global", "per_led", "range"});
+    if (choice >= 0)
+        mode = LedMode(choice);
+}
+
 } // namespace
 
 WsLedHandler::WsLedHandler(CorvaneController *controller, QObject *parent)
@@ -140,8 +148,8 @@ QJsonObject WsLedHandler::handleEvent(const QString &event, const QJsonObject &d
     if (event == QLatin1String("set_led_mode")) {
         if (!data.contains(QLatin1String("mode")))
             return missing(event, "mode");
-        s.mode = ledModeFromString(readString(data, QStringLiteral("mode")));
-        return store(event, s, {{"mode", modeName(s)}});
+        readMode(in, s.mode);
+        return storeRead({{"mode", modeName(s)}});
     }
     if (event == QLatin1String("set_selected_led")) {
         if (!data.contains(kIndex))
@@ -178,29 +186,20 @@ QJsonObject WsLedHandler::handleEvent(const QString &event, const QJsonObject &d
     return errorReply(event, QStringLiteral("Unhandled event in LED handler"));
 }
 
-QJsonObject WsLedHandler::handleSetSettings(const QString &event, const QJsonObject &data)
+void WsLedHandler::mergeSettings(const FieldReader &in, LedSettings &s)
 {
-    LedSettings s = m_controller->ledSettings();
-    const FieldReader in(data);
-    const FieldReader zones = in.array("rangeZones");
-    if (zones.size() > LedSettings::MaxZones)
-        return tooManyZones(event);
     const int zoneCountBefore = int(s.rangeZones.size());
-    for (const char *key : {"ledCount", "brightness", "activePercentage", "globalColor", "rangeZones"}) {
-        if (in.contains(key))
-            s.configPending = true;
-    }
     in.clampInt("ledCount", s.ledCount, 1, LedSettings::MaxLedCount);
     in.clampInt("brightness", s.brightness, 0, kMaxBrightness);
     in.clampInt("activePercentage", s.activePercentage, 0, 100);
     in.readBool("powerOn", s.powerOn);
     readPowerButton(in, "powerButtonIndex", s.powerButtonIndex);
-    if (data.contains(QLatin1String("mode")))
-        s.mode = ledModeFromString(readString(data, QStringLiteral("mode")));
+    readMode(in, s.mode);
     in.clampInt("selectedLedIndex", s.selectedLedIndex, 0, std::max(s.ledCount - 1, 0));
     s.globalColor = readColor(in, QStringLiteral("globalColor"), s.globalColor);
     in.clampInt("selectedZoneIndex", s.selectedZoneIndex, 0, std::max(zoneCountBefore - 1, 0));
     if (in.contains("rangeZones")) {
+        const FieldReader zones = in.array("rangeZones");
         s.rangeZones.clear();
         for (qsizetype i = 0; i < zones.size(); ++i) {
             const FieldReader zone = zones.object(i);
@@ -211,6 +210,20 @@ QJsonObject WsLedHandler::handleSetSettings(const QString &event, const QJsonObj
             s.rangeZones.append(read);
         }
     }
+}
+
+QJsonObject WsLedHandler::handleSetSettings(const QString &event, const QJsonObject &data)
+{
+    LedSettings s = m_controller->ledSettings();
+    // Zones are compared with the stored ones at their places.
+    const FieldReader in = FieldReader(data).comparedWith(s.toJson());
+    if (in.array("rangeZones").size() > LedSettings::MaxZones)
+        return tooManyZones(event);
+    for (const char *key : {"ledCount", "brightness", "activePercentage", "globalColor", "rangeZones"}) {
+        if (in.contains(key))
+            s.configPending = true;
+    }
+    mergeSettings(in, s);
     if (!in.ok())
         return actionReply(event, false, in.refusal());
     return store(event, s);

@@ -6,6 +6,10 @@ struct LedSettings;
 
 namespace corvane {
 
+namespace wsjson {
+class FieldReader;
+}
+
 // The mobile app's LED strip setup: edits the controller's LED record field by field (each
 // accepted edit is stored at once), manages colour zones and starts the USB push to the
 // receiver, whose progress it pushes for every push, whoever started it.
@@ -17,6 +21,11 @@ public:
 
     QStringList supportedEvents() const override;
     QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
+
+    // The keys of a whole LED setup as the app and a profile's file name them, read over
+    // `settings` by the rule of `wsjson::FieldReader` ("ledColors" is not read); the selected
+    // zone is one of the zones held before.
+    static void mergeSettings(const wsjson::FieldReader &in, LedSettings &settings);
 
 private:
     QJsonObject handleSetSettings(const QString &event, const QJsonObject &data);

@@ -51,43 +51,25 @@ QJsonObject WsLoungeHandler::handleEvent(const QString &event, const QJsonObject
     if (m_controller->isHelicopterMode() && event.startsWith(QLatin1String("action_")))
         return errorReply(event, QStringLiteral("Race control is for RC cars; this station drives a helicopter"));
 
-    // Absent values keep the station's; the controller clamps the percentages and the time-out.
+    // Race control's requests are never refused for their values: one it cannot use (absent,
+    // of another type, not a whole number within int) keeps the station's, and the controller
+    // clamps the percentages and the time-out.
     const LoungeSettings lounge = m_controller->loungeSettings();
-    const FieldReader in(data);
     if (event == QLatin1String("action_lounge_stop")) {
         m_controller->raceControlStop(QStringLiteral("operator"));
     } else if (event == QLatin1String("action_lounge_release")) {
         m_controller->raceControlRelease();
     } else if (event == QLatin1String("set_lounge_pit_limiter")) {
-        int value = lounge.pitLimiterPercent;
-        bool flag = lounge.pitLimiter;
-        in.readWholeNumber(kPercent, value);
-        in.readBool(kEnabled, flag);
-        if (!in.ok())
-            return errorReply(event, in.refusal());
-        m_controller->setLoungePitLimiter(flag, value);
+        const int percent = readInt(data, kPercent, lounge.pitLimiterPercent);
+        m_controller->setLoungePitLimiter(readBool(data, kEnabled, lounge.pitLimiter), percent);
     } else if (event == QLatin1String("set_lounge_speed_cap")) {
-        int value = lounge.speedCapPercent;
-        bool flag = lounge.speedCap;
-        in.readWholeNumber(kPercent, value);
-        in.readBool(kEnabled, flag);
-        if (!in.ok())
-            return errorReply(event, in.refusal());
-        m_controller->setLoungeSpeedCap(flag, value);
+        const int percent = readInt(data, kPercent, lounge.speedCapPercent);
+        m_controller->setLoungeSpeedCap(readBool(data, kEnabled, lounge.speedCap), percent);
     } else if (event == QLatin1String("set_lounge_reverse")) {
-        bool flag = lounge.reverseAllowed;
-        in.readBool(QStringLiteral("allowed"), flag);
-        if (!in.ok())
-            return errorReply(event, in.refusal());
-        m_controller->setLoungeReverseAllowed(flag);
+        m_controller->setLoungeReverseAllowed(readBool(data, QStringLiteral("allowed"), lounge.reverseAllowed));
     } else if (event == QLatin1String("set_lounge_watchdog")) {
-        int value = lounge.watchdogTimeoutMs;
-        bool flag = lounge.watchdogEnabled;
-        in.readWholeNumber(QStringLiteral("timeoutMs"), value);
-        in.readBool(kEnabled, flag);
-        if (!in.ok())
-            return errorReply(event, in.refusal());
-        m_controller->setLoungeWatchdog(flag, value);
+        const int timeoutMs = readInt(data, QStringLiteral("timeoutMs"), lounge.watchdogTimeoutMs);
+        m_controller->setLoungeWatchdog(readBool(data, kEnabled, lounge.watchdogEnabled), timeoutMs);
     } else if (event == QLatin1String("lounge_heartbeat")) {
         m_controller->loungeHeartbeat();
         return makeDataReply(event, {{kStopped, m_controller->loungeSettings().stopped}});

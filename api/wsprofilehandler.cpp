@@ -5,7 +5,9 @@
 #include <QJsonDocument>
 #include <QTemporaryFile>
 
+#include "api/profileimportcheck.h"
 #include "api/storeerrors.h"
+#include "api/websocketserver.h"
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
 #include "profiles/profilemanager.h"
@@ -24,6 +26,11 @@ const QString kData = QStringLiteral("data");
 QString missingId()
 {
     return QStringLiteral("Missing 'id' parameter");
+}
+
+QString notFound(const QString &id)
+{
+    return QStringLiteral("Profile not found: ") + clipped(id, WebSocketServer::MaxEchoedChars);
 }
 
 QJsonObject withNewId(QJsonObject reply, const QString &id)
@@ -112,7 +119,7 @@ QJsonObject WsProfileHandler::handleSetActiveProfile(const QString &event, const
         return actionReply(event, false, missingId());
     ProfileManager *store = m_controller->profileManager();
     if (!store->mutableProfile(id))
-        return actionReply(event, false, QStringLiteral("Profile not found: ") + id);
+        return actionReply(event, false, notFound(id));
     const StoreErrors errors(store);
     const bool switched = store->setActiveProfile(id);
     return actionReply(event, switched, switched ? QString() : errors.message());
@@ -179,6 +186,14 @@ QJsonObject WsProfileHandler::handleImportProfile(const QString &event, const QJ
     if (!data.contains(key))
         return actionReply(event, false, QStringLiteral("Missing 'profileJson' object"));
     const QJsonObject profileJson = data.value(key).toObject();
+    // A profile without id or name is answered in these words after the store's own, more
+    // precise ones went to the desktop; what the store refuses beyond that, or cannot save, it
+    // says itself.
+    const QString failed = QStringLiteral("Failed to import profile");
+    const Profile read = Profile::fromJson(profileJson);
+    const bool complete = !read.id.isEmpty() && !read.name.isEmpty();
+    if (const QString refusal = complete ? importRefusal(read) : QString(); !refusal.isEmpty())
+        return actionReply(event, false, refusal);
     // A file of a unique name that only this user can read: the shared temporary folder is
     // open to everyone, and two imports may come within one millisecond. It is removed when
     // this function returns, whatever the import gave.
@@ -193,11 +208,7 @@ QJsonObject WsProfileHandler::handleImportProfile(const QString &event, const QJ
     const StoreErrors errors(store);
     if (store->importProfile(file.fileName(), &newId))
         return withNewId(actionReply(event, true), newId);
-    // A profile without id or name is answered in these words; the store's own, more precise
-    // ones go to the desktop. What the store refuses beyond that, or cannot save, it says itself.
-    const QString failed = QStringLiteral("Failed to import profile");
-    const Profile read = Profile::fromJson(profileJson);
-    return actionReply(event, false, read.id.isEmpty() || read.name.isEmpty() ? failed : errors.message(failed));
+    return actionReply(event, false, complete ? errors.message(failed) : failed);
 }
 
 QJsonObject WsProfileHandler::handleExportProfile(const QString &event, const QJsonObject &data)
@@ -207,7 +218,7 @@ QJsonObject WsProfileHandler::handleExportProfile(const QString &event, const QJ
         return actionReply(event, false, missingId());
     const Profile *profile = m_controller->profileManager()->mutableProfile(id);
     if (!profile)
-        return actionReply(event, false, QStringLiteral("Profile not found: ") + id);
+        return actionReply(event, false, notFound(id));
     QJsonObject reply = actionReply(event, true);
     reply.insert(kData, QJsonObject{{QStringLiteral("profileJson"), profile->toJson()}});
     return reply;

@@ -148,8 +148,18 @@ QJsonObject WsReceiverHandler::handleSetReceiverConfig(const QString &event, con
 
 QJsonObject WsReceiverHandler::handleCommand(const QString &event, const QJsonObject &data)
 {
+    const FieldReader in(data);
+    QString command;
+    in.readText("command", command, ReceiverConfigManager::MaxCommandChars);
+    if (!in.ok())
+        return makeReply(event, false, in.refusal());
     ReceiverConfigManager *receiver = manager();
-    if (receiver->sendCommand(readString(data, QStringLiteral("command"))))
+    // A client is told to wait rather than filling the queue without end; nothing queued is dropped.
+    if (receiver->isCommandQueueFull())
+        return makeReply(event, false,
+                         QStringLiteral("Too many commands waiting for the receiver (at most %1): try again shortly")
+                             .arg(ReceiverConfigManager::MaxQueuedCommands));
+    if (receiver->sendCommand(command))
         return makeReply(event, true);
     return makeReply(event, false, receiver->isUsbConnected() ? QStringLiteral("Command refused") : kNotConnected);
 }

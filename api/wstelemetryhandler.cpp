@@ -71,7 +71,12 @@ QJsonObject WsTelemetryHandler::handleEvent(const QString &event, const QJsonObj
         return changedReply(event, errors, sensorsJson());
     }
     if (event == QLatin1String("action_telemetry_sensor_rename")) {
-        m_controller->renameTelemetrySensor(id, readString(data, QStringLiteral("name")));
+        QString name;
+        const FieldReader in(data);
+        in.readText("name", name, MaxNameChars);
+        if (!in.ok())
+            return actionReply(event, false, in.refusal());
+        m_controller->renameTelemetrySensor(id, name);
         return changedReply(event, errors, sensorsJson());
     }
     if (event == QLatin1String("action_telemetry_sensor_delete")) {
@@ -96,17 +101,20 @@ QJsonObject WsTelemetryHandler::changedReply(const QString &event, const StoreEr
 QJsonObject WsTelemetryHandler::handleSetTelemetryDashboard(const QString &event, const QJsonObject &data,
                                                             const StoreErrors &errors)
 {
-    // The list goes into the profile file: an id pinned twice counts once, and the list is
-    // capped, so a client cannot grow the file without limit.
+    // The list goes into the profile file: an id pinned twice counts once, and the list and
+    // its ids are capped, so a client cannot grow the file without limit.
     QStringList pinned;
     const QJsonArray array = data.value(QStringLiteral("pinned")).toArray();
-    for (const QJsonValue &value : array) {
-        if (pinned.size() == MaxPinned)
-            break;
-        const QString id = value.toString();
+    const FieldReader ids =
+        FieldReader({{QStringLiteral("pinned"), array}}).comparedWith(pinnedSensorsJson()).array("pinned");
+    for (qsizetype i = 0; i < array.size() && pinned.size() < MaxPinned; ++i) {
+        QString id;
+        ids.readText(i, id, MaxSensorIdChars);
         if (!pinned.contains(id))
             pinned.append(id);
     }
+    if (!ids.ok())
+        return actionReply(event, false, ids.refusal());
     m_controller->setTelemetryDashboard(pinned);
     return changedReply(event, errors, pinnedSensorsJson());
 }

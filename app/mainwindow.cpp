@@ -89,6 +89,7 @@ MainWindow::MainWindow(QWidget *parent)
     paceRepaintsWhileTransmitting(this, m_controller);
     for (auto signal : {&corvane::CorvaneController::runningChanged,
                         &corvane::CorvaneController::serialConnectedChanged,
+                        &corvane::CorvaneController::transmitterSilentChanged,
                         &corvane::CorvaneController::receiverConnectedChanged,
                         &corvane::CorvaneController::wheelBaseConnectedChanged,
                         &corvane::CorvaneController::pedalsConnectedChanged,
@@ -124,6 +125,7 @@ MainWindow::MainWindow(QWidget *parent)
             &MainWindow::updatePitLimiterOverlay);
     // A port that cannot be taken leaves the web pill at "Offline"; the window runs on.
     m_server->start(ApiPort);
+    checkPhoneNetwork();
     updateWebStatus();
     connect(m_server, &corvane::WebSocketServer::clientCountChanged, this, &MainWindow::updateWebStatus);
 

@@ -64,6 +64,8 @@ QString gpsAgeText(qint64 ageMs);
 // has gone out (ostra::PaintPacer): its live values share one repaint that ends well before the
 // next tick is due. For the main window and the windows it opens that repaint periodically.
 void paceRepaintsWhileTransmitting(QWidget *window, corvane::CorvaneController *controller);
+// What the transmitter's status says once nothing answered its ID queries on `port`.
+QString transmitterSilentText(const QString &port);
 // Centres an overlay banner near the top of the window, as wide as its text allows.
 void placeOverlayLabel(QWidget *window, QLabel *label);
 
@@ -144,6 +146,7 @@ public slots:
     void updateSteeringHealth();
     void refreshPortCombos();
     void updateWebStatus();
+    void checkPhoneNetwork();
     void updateCarPageStatus();
     void updateConnectionStatus();
     void updateProfilePill();
@@ -244,6 +247,7 @@ private:
     // Windows that stay open beside this one and read the controller (mainwindow_windows.cpp).
     void showCompanionWindow(QWidget *window, bool fullScreen);
     void deleteCompanionWindows();
+    bool settleUnsavedEdits();
     // Ends the start-up retry on a device the user connects or drops in the setup guide.
     void watchSetupGuideConnections(QTimer *retry);
 
@@ -299,6 +303,10 @@ private:
     bool m_autoConnecting = false;
     bool m_suppressErrorDialogs = false;
     bool m_restartRequested = false;
+    bool m_askingToClose = false;
+    // Whether a phone could reach this PC, and the status refreshes until it is looked up again.
+    bool m_phoneNetwork = false;
+    int m_networkCheckIn = 0;
 
     // Car page.
     QWidget *m_carPage = nullptr;

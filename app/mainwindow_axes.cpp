@@ -3,11 +3,12 @@
 
 #include "bridge/corvanecontroller.h"
 #include "dialogs/axisconfigdialog.h"
+#include "ostraui/unsavededits.h"
 
 void MainWindow::onConfigureAxes()
 {
     corvane::AxisConfigDialog dialog(m_controller, this);
     dialog.setAxisSettings(m_controller->axisSettings());
-    if (dialog.exec() == QDialog::Accepted)
+    if (ostra::execSetupDialog(dialog, [&dialog] { return dialog.axisSettings().toJson(); }) == QDialog::Accepted)
         m_controller->setAxisSettings(dialog.axisSettings());
 }

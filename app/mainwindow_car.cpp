@@ -492,6 +492,8 @@ Card *MainWindow::buildLocationCard(QWidget *parent)
     gpsTimer->setObjectName(QStringLiteral("gpsRefreshTimer"));
     gpsTimer->setInterval(GpsRefreshMs);
     connect(gpsTimer, &QTimer::timeout, this, &MainWindow::updateGpsStatus);
+    // The window's status refresh: the web pill follows the network on it too.
+    connect(gpsTimer, &QTimer::timeout, this, &MainWindow::checkPhoneNetwork);
     gpsTimer->start();
     return m_gpsCard;
 }
@@ -549,6 +551,8 @@ Card *MainWindow::buildConsoleCard(QWidget *parent)
     m_console = new QTextEdit(m_consoleCard);
     m_console->setObjectName(QStringLiteral("consoleOutput"));
     m_console->setReadOnly(true);
+    // Nobody undoes in a log, and the history would keep every line the limit trims away.
+    m_console->setUndoRedoEnabled(false);
     m_console->setProperty("log", true);
     m_console->setMinimumHeight(180);
     content->addWidget(m_console);

@@ -61,6 +61,13 @@ int channelMicroseconds(int value)
     return int(std::clamp(us, 880L, 2120L));
 }
 
+QString transmitterSilentText(const QString &port)
+{
+    return MainWindow::tr("Nothing answers on %1. Choose the QOR Transmitter's port, and check that the "
+                          "transmitter is switched on.")
+        .arg(port);
+}
+
 QString gpsAgeText(qint64 ageMs)
 {
     const qint64 s = ageMs / 1000;
@@ -80,13 +87,19 @@ void MainWindow::updateCarPageStatus()
     corvane::CorvaneController *c = m_controller;
     const bool txConnected = c->isSerialConnected();
     const QString port = c->serialPortName();
-    if (txConnected && !port.isEmpty()) {
-        const int index = m_transmitterRow->combo()->findData(port);
-        if (index >= 0)
-            m_transmitterRow->combo()->setCurrentIndex(index);
-    }
+    // Connected elsewhere (the setup guide, the phone, the start-up retry), maybe on a port that
+    // appeared after the list was last filled.
+    if (txConnected && m_transmitterRow->combo()->currentData().toString() != port)
+        refreshPortCombos();
     m_transmitterRow->setBusy(false);
-    m_transmitterRow->setStatus(txConnected ? DeviceConnected : DeviceNotConnected);
+    // Open, but nothing answered the ID queries: most likely not the transmitter's port.
+    const bool txSilent = c->isTransmitterSilent();
+    m_transmitterRow->setStatus(txConnected ? DeviceConnected : DeviceNotConnected, txSilent ? tr("No answer") : QString());
+    if (Pill *pill = m_transmitterRow->findChild<Pill *>()) {
+        if (txSilent)
+            pill->setLevel(LevelWarning);
+        pill->setToolTip(txSilent ? transmitterSilentText(port) : QString());
+    }
 
     const struct
     {
@@ -124,7 +137,7 @@ void MainWindow::updateCarPageStatus()
             pill->setMinimumWidth(widestPill);
     }
 
-    const bool ok[3] = {txConnected, wheelConnected, pedalsConnected || combined};
+    const bool ok[3] = {txConnected && !txSilent, wheelConnected, pedalsConnected || combined};
     int okCount = 0;
     for (int i = 0; i < 3; ++i) {
         okCount += ok[i] ? 1 : 0;
@@ -137,6 +150,8 @@ void MainWindow::updateCarPageStatus()
         setStyleSheetIfChanged(m_requiredBadges[i], badgeStyle);
         if (i == 2 && ok[i] && !pedalsConnected)
             m_requiredStatus[i]->setText(tr("In wheel base"));
+        else if (i == 0 && txSilent)
+            m_requiredStatus[i]->setText(tr("No answer on %1").arg(port));
         else
             m_requiredStatus[i]->setText(ok[i] ? tr("Connected") : tr("Not connected"));
     }
@@ -149,6 +164,9 @@ void MainWindow::updateCarPageStatus()
     if (running) {
         m_txButton->setState(TxStop);
         m_txHint->setText(tr("Sending 16 channels to the receiver"));
+    } else if (txSilent) {
+        m_txButton->setState(TxLocked);
+        m_txHint->setText(transmitterSilentText(port));
     } else if (canStart && !configMode) {
         m_txButton->setState(TxGo);
         m_txHint->setText(tr("Everything is connected"));
@@ -325,11 +343,12 @@ void MainWindow::updateSteeringHealth()
 void MainWindow::refreshPortCombos()
 {
     auto *combo = carPageControl<QComboBox>("transmitterCombo");
-    if (!combo || m_controller->isSerialConnected())
+    if (!combo)
         return;
     ostra::PortListSetup setup;
     setup.prompt = tr("Choose QOR Transmitter");
     setup.alwaysPrompt = true;
+    setup.connected = m_controller->isSerialConnected() ? m_controller->serialPortName() : QString();
     ostra::fillPortList(combo, corvane::CorvaneController::availableSerialPorts(), setup);
     combo->setEnabled(true);
 }

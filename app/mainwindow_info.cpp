@@ -6,11 +6,13 @@
 #include <QLabel>
 #include <QScrollArea>
 #include <QTextBrowser>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include "app/appversion.h"
 #include "app/releasenotes.h"
 #include "ostraui/brandlogo.h"
+#include "ostraui/browserlink.h"
 #include "ostraui/card.h"
 #include "ostraui/theme.h"
 #include "ostraui/toggle.h"
@@ -179,8 +181,10 @@ QWidget *MainWindow::buildInfoPage(QWidget *context)
                                 .arg(QLatin1String(SupportUrl), QLatin1String(SupportDomain)),
                             support);
     link->setFont(uiFont(14.5, 500));
+    link->setObjectName(QStringLiteral("supportLink"));
     link->setTextFormat(Qt::RichText);
-    link->setOpenExternalLinks(true);
+    // Opened here rather than by the label, which says nothing when no browser opens.
+    connect(link, &QLabel::linkActivated, context, [this](const QString &href) { openInBrowser(this, QUrl(href)); });
     support->contentLayout()->addWidget(link);
     right->addWidget(support);
     right->addStretch(1);

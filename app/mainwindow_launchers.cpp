@@ -1,7 +1,6 @@
 // Launchers of the setup dialogs, the motion windows and the firmware updaters.
 #include "app/mainwindow.h"
 
-#include <QDesktopServices>
 #include <QMessageBox>
 #include <QUrl>
 
@@ -13,6 +12,8 @@
 #include "firmware/dialogs/receiverv4updatedialog.h"
 #include "motion/pages/ffbmotionpreviewdialog.h"
 #include "motion/pages/motionoutputdialog.h"
+#include "ostraui/browserlink.h"
+#include "ostraui/unsavededits.h"
 #include "receiver/ledconfigdialog.h"
 #include "receiver/motioncalibrationdialog.h"
 #include "receiver/radiocalibrationdialog.h"
@@ -51,7 +52,7 @@ void MainWindow::onConfigureEsc()
     corvane::EscConfigDialog dialog(m_controller, this);
     dialog.setAxisSettings(m_controller->axisSettings());
     connect(&dialog, &corvane::EscConfigDialog::radioCalibrationRequested, this, &MainWindow::runRadioCalibration);
-    if (dialog.exec() == QDialog::Accepted)
+    if (ostra::execSetupDialog(dialog, [&dialog] { return dialog.axisSettings().toJson(); }) == QDialog::Accepted)
         m_controller->setAxisSettings(dialog.axisSettings());
 }
 
@@ -94,7 +95,7 @@ void MainWindow::onConfigureButtons()
     }
     corvane::ButtonConfigDialog dialog(m_controller, this);
     dialog.setMappings(m_controller->buttonMappings());
-    if (dialog.exec() == QDialog::Accepted)
+    if (ostra::execSetupDialog(dialog, [&dialog] { return dialog.mappings().toJson(); }) == QDialog::Accepted)
         m_controller->setButtonMappings(dialog.mappings());
 }
 
@@ -102,7 +103,7 @@ void MainWindow::onConfigureLed()
 {
     corvane::LedConfigDialog dialog(m_controller, this);
     dialog.setSettings(m_controller->ledSettings());
-    if (dialog.exec() == QDialog::Accepted)
+    if (ostra::execSetupDialog(dialog, [&dialog] { return dialog.settings().toJson(); }) == QDialog::Accepted)
         m_controller->setLedSettings(dialog.settings());
 }
 
@@ -182,5 +183,5 @@ void MainWindow::openGpsInMaps()
         return;
     QUrl url(QStringLiteral("https://www.google.com/maps/search/"));
     url.setQuery(QStringLiteral("api=1&query=%1,%2").arg(fix.latitude, 0, 'f', 7).arg(fix.longitude, 0, 'f', 7));
-    QDesktopServices::openUrl(url);
+    ostra::openInBrowser(this, url);
 }

@@ -11,6 +11,7 @@
 #include "bridge/corvanecontroller.h"
 #include "motion/motionsystemcontroller.h"
 #include "ostraui/pill.h"
+#include "ostraui/qrcode.h"
 #include "ostraui/sidebar.h"
 #include "ostraui/theme.h"
 #include "profiles/profilemanager.h"
@@ -20,6 +21,8 @@ using namespace ostra;
 namespace {
 
 constexpr int PulsePeriodMs = 1200;
+// Status refreshes (one a second) per look at the network interfaces.
+constexpr int NetworkCheckRefreshes = 5;
 constexpr int ProfileNameWidth = 200;
 
 // A long profile name ends in an ellipsis, so that it cannot push the other pills out of the
@@ -72,15 +75,19 @@ void MainWindow::updateConnectionStatus()
 {
     const bool transmitting = m_controller->isRunning();
     const bool connected = m_controller->isSerialConnected();
+    const bool silent = m_controller->isTransmitterSilent();
     m_transmitterPill->setKeyValue(tr("Transmitter"), transmitting ? tr("Transmitting")
+                                                      : silent     ? tr("No answer")
                                                       : connected  ? tr("Connected")
                                                                    : tr("Not connected"));
-    m_transmitterPill->setLevel(transmitting ? LevelSuccess : connected ? LevelInfo : LevelWarning);
+    m_transmitterPill->setLevel(transmitting ? LevelSuccess : connected && !silent ? LevelInfo : LevelWarning);
+    m_transmitterPill->setToolTip(silent ? transmitterSilentText(m_controller->serialPortName()) : QString());
     setPulse(m_transmitterPill, transmitting);
     m_carCardPill->setText(transmitting ? tr("Transmitting")
+                           : silent     ? tr("Transmitter not answering")
                            : connected  ? tr("Transmitter connected")
                                         : tr("Transmitter not connected"));
-    m_carCardPill->setLevel(transmitting ? LevelSuccess : connected ? LevelInfo : LevelNeutral);
+    m_carCardPill->setLevel(transmitting ? LevelSuccess : silent ? LevelWarning : connected ? LevelInfo : LevelNeutral);
     setPulse(m_carCardPill, transmitting);
     m_sidebar->setItemIndicator(2, transmitting);
 
@@ -107,13 +114,31 @@ void MainWindow::updateWebStatus()
     if (!m_server->isListening()) {
         m_webPill->setKeyValue(tr("Web"), tr("Offline"));
         m_webPill->setLevel(LevelNeutral);
-    } else if (clients == 0) {
-        m_webPill->setKeyValue(tr("Web"), tr("Ready"));
-        m_webPill->setLevel(LevelInfo);
-    } else {
+    } else if (clients > 0) {
         m_webPill->setKeyValue(tr("Web"), clients == 1 ? tr("1 client") : tr("%1 clients").arg(clients));
         m_webPill->setLevel(LevelSuccess);
+    } else if (!m_phoneNetwork) {
+        // Listening, but for this PC alone: the dialog behind the pill has no address to offer.
+        m_webPill->setKeyValue(tr("Web"), tr("No network"));
+        m_webPill->setLevel(LevelWarning);
+    } else {
+        m_webPill->setKeyValue(tr("Web"), tr("Ready"));
+        m_webPill->setLevel(LevelInfo);
     }
+}
+
+// The mobile dialog's own rule. Listing the interfaces is not free and the 7 ms tick shares this
+// thread: they are looked up on every fifth status refresh only.
+void MainWindow::checkPhoneNetwork()
+{
+    if (m_networkCheckIn-- > 0)
+        return;
+    m_networkCheckIn = NetworkCheckRefreshes - 1;
+    const bool reachable = ostra::reachableFromPhone(corvane::WebStatusDialog::pickLanAddress());
+    if (reachable == m_phoneNetwork)
+        return;
+    m_phoneNetwork = reachable;
+    updateWebStatus();
 }
 
 void MainWindow::updateProfilePill()

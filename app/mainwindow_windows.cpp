@@ -1,10 +1,12 @@
 #include "app/mainwindow.h"
 
 #include <QCloseEvent>
+#include <QMessageBox>
 
 #include <algorithm>
 
 #include "dialogs/dashboardwidget.h"
+#include "ostraui/unsavededits.h"
 
 // Not modal: each opening is a window of its own, closed by its own button or Escape.
 void MainWindow::onOpenDashboard()
@@ -38,6 +40,10 @@ void MainWindow::deleteCompanionWindows()
 // program running, and a dialog still running its own event loop would outlive the window.
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    if (!settleUnsavedEdits()) {
+        event->ignore();
+        return;
+    }
     QList<QPointer<QWidget>> open = m_companionWindows;
     for (QWidget *widget : findChildren<QWidget *>()) {
         if (widget->isWindow() && widget->isVisible() && !open.contains(widget))
@@ -57,4 +63,41 @@ void MainWindow::closeEvent(QCloseEvent *event)
         return;
     }
     QMainWindow::closeEvent(event);
+}
+
+// Edits the pages and the running setup dialogs hold would go with the window: Save stores them
+// first, Discard lets them go, Cancel keeps the window. False for Cancel.
+bool MainWindow::settleUnsavedEdits()
+{
+    auto pendingEdits = [this] {
+        QList<QObject *> roots{this};
+        for (const QPointer<QWidget> &window : std::as_const(m_companionWindows))
+            roots.append(window.data());
+        return ostra::UnsavedEdits::pendingUnder(roots);
+    };
+    const QList<ostra::UnsavedEdits *> pending = pendingEdits();
+    if (pending.isEmpty())
+        return true;
+    // Asked once: a second close while the question is open waits for its answer.
+    if (m_askingToClose)
+        return false;
+    QStringList what;
+    for (const ostra::UnsavedEdits *edits : pending)
+        what.append(edits->what());
+    QMessageBox box(QMessageBox::Question, tr("Unsaved changes"), tr("Save your changes before closing?"),
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    box.setObjectName(QStringLiteral("unsavedEditsBox"));
+    box.setInformativeText(tr("Not saved yet: %1.").arg(what.join(QStringLiteral(", "))));
+    box.setDefaultButton(QMessageBox::Save);
+    m_askingToClose = true;
+    const int answer = box.exec();
+    m_askingToClose = false;
+    if (answer == QMessageBox::Cancel)
+        return false;
+    if (answer == QMessageBox::Save) {
+        // Still there: a dialog may have gone while the question was open.
+        for (ostra::UnsavedEdits *edits : pendingEdits())
+            edits->save();
+    }
+    return true;
 }

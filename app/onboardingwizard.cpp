@@ -150,6 +150,9 @@ OnboardingWizard::OnboardingWizard(CorvaneController *controller, QWidget *paren
     m_tickTimer->setInterval(TickIntervalMs);
     connect(m_tickTimer, &QTimer::timeout, this, &OnboardingWizard::onTick);
     m_tickTimer->start();
+    // Connected elsewhere, maybe on a port that appeared after the list was filled.
+    if (m_controller)
+        connect(m_controller, &CorvaneController::serialConnectedChanged, this, &OnboardingWizard::onRefreshPorts);
 
     onRefreshPorts();
     onRefreshDevices();
@@ -529,6 +532,7 @@ void OnboardingWizard::onRefreshPorts()
     ostra::PortListSetup setup;
     setup.prompt = tr("Choose QOR Transmitter");
     setup.empty = tr("(no USB ports found)");
+    setup.connected = m_controller->isSerialConnected() ? m_controller->serialPortName() : QString();
     setup.keep = m_portCombo->currentData().toString();
     setup.text = [](const SerialPortEntry &port) { return ostra::portText(port, QStringLiteral(" \u2014 ")); };
     m_portCombo->setEnabled(ostra::fillPortList(m_portCombo, m_controller->availableSerialPorts(), setup) > 0);

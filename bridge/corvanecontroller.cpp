@@ -55,6 +55,7 @@ CorvaneController::CorvaneController(QObject *parent)
     m_buttonMappings = m_profiles->buttonMappings();
     m_ledSettings = m_profiles->ledSettings();
     m_autoStartEnabled = m_profiles->autoStartEnabled();
+    takeStoredShifterMapping(m_profiles->deviceConnections().shifter);
     loadWheelFfb();
 
     connect(m_profiles, &ProfileManager::activeProfileChanged, this,
@@ -236,6 +237,8 @@ void CorvaneController::onActiveProfileChanged(const QString &id)
     setAutoStartEnabled(m_profiles->autoStartEnabled());
     loadWheelFfb();
     loadTelemetrySensors();
+    // Else the outgoing profile's table would shift this one's gears and be saved into it.
+    takeStoredShifterMapping(m_profiles->deviceConnections().shifter);
     emit profileChanged(id);
 }
 

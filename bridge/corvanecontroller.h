@@ -145,6 +145,7 @@ public:
 
     LoungeSettings loungeSettings() const { return m_lounge; }
     void loadLoungeState();
+    // Reports a write that fails; the next change of the lounge state writes it again.
     void saveLoungeState();
     void raceControlStop(const QString &reason);
     void raceControlRelease();
@@ -202,6 +203,9 @@ public:
     QString serialPortName() const;
     QString receiverPortName() const;
     bool isTransmitterAuthorized() const { return m_transmitterAuthorized; }
+    // Once every device-ID query since the connect went unanswered: the open port has no
+    // transmitter answering on it (a port picked by hand, an on-board UART).
+    bool isTransmitterSilent() const { return m_transmitterSilent && isSerialConnected(); }
     bool isConfigMode() const { return m_configMode; }
     void startConfigMode();
     void stopConfigMode();
@@ -337,6 +341,7 @@ signals:
     void errorOccurred(const QString &error);
     void profileChanged(const QString &profileId);
     void transmitterAuthorizationChanged(bool authorized);
+    void transmitterSilentChanged(bool silent);
     void autoStartEnabledChanged(bool enabled);
     void shifterDetectionStarted(int gearIndex);
     void shifterDetectionResult(int gearIndex, int buttonIndex, bool success);
@@ -402,6 +407,7 @@ private:
     void onTransmitterConnectionChanged(bool connected);
     void onDeviceIdLine(const QString &line);
     Q_SLOT void onDeviceIdRetry();
+    void setTransmitterSilent(bool silent);
     Q_SLOT void tryReconnectTransmitter();
     void leaveConfigMode();
 
@@ -415,6 +421,9 @@ private:
     bool openInputDevice(InputDevice *device, int index, const char *initFailure,
                          const char *openFailure);
     bool connectCarDevice(CarDevice which, int index);
+    // Takes the stored gear table when it was made for the shifter in use (at start, on a
+    // profile switch, on a connect); whether it did.
+    bool takeStoredShifterMapping(const DeviceConnection &stored);
     bool connectHeliDevice(HeliDevice which, int index);
     void applyCustomAxisMapping(const QJsonObject &preset, const QString &key,
                                 const QString &storedProductName, const QString &label,
@@ -465,6 +474,7 @@ private:
     bool m_running = false;
     quint32 m_frameCount = 0;
     LoungeSettings m_lounge;
+    bool m_loungeUnsaved = false;
     QTimer *m_loungeWatchdogTimer = nullptr;
     QElapsedTimer m_loungeHeartbeat;
 
@@ -506,6 +516,7 @@ private:
     QTimer *m_reconnectTimer = nullptr;
     bool m_configMode = false;
     bool m_transmitterAuthorized = false;
+    bool m_transmitterSilent = false;
     bool m_userDisconnected = false;
     QTimer *m_deviceIdTimer = nullptr;
     int m_deviceIdRetries = 0;

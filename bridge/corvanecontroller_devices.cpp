@@ -119,24 +119,20 @@ bool CorvaneController::connectCarDevice(CarDevice which, int index)
     const DeviceConnection &old = which == CarDevice::WheelBase ? stored.wheelBase
                                   : which == CarDevice::Pedals  ? stored.pedals
                                                                 : stored.shifter;
-    const bool sameProduct = old.productName == device->productName();
 
     DeviceConnection slot;
     slot.productName = device->productName();
     slot.instanceGuid = device->instanceGuid();
     if (which == CarDevice::Shifter) {
-        const bool trusted = old.hasCustomShifterMapping && sameProduct;
-        if (trusted)
-            m_shifterMapping = old.shifterMapping;
+        slot.hasCustomShifterMapping = takeStoredShifterMapping(old);
         slot.shifterMapping = m_shifterMapping;
-        slot.hasCustomShifterMapping = trusted;
         m_profiles->setShifterDevice(slot);
         return true;
     }
 
     // A mapping saved for another product would put its roles on the wrong axes: the
     // device keeps the preset it chose for itself instead.
-    const bool trusted = old.hasCustomAxisMapping && sameProduct;
+    const bool trusted = old.hasCustomAxisMapping && old.productName == device->productName();
     if (trusted)
         device->setAxisMapping(old.axisMapping);
     slot.axisMapping = device->axisMapping();
@@ -152,6 +148,21 @@ bool CorvaneController::connectCarDevice(CarDevice which, int index)
     // The check on the connect signal ran before the stored mapping (combined pedals) was in
     // place, and pedals arriving last have no check of their own: look again now.
     onAutoStartCheck();
+    return true;
+}
+
+bool CorvaneController::takeStoredShifterMapping(const DeviceConnection &stored)
+{
+    // A table set before any shifter was connected was made for whichever shifter comes; one
+    // kept for another product would shift into the wrong gears.
+    const bool madeForIt = stored.isEmpty()
+                           || (m_shifter->isConnected() && stored.productName == m_shifter->productName());
+    if (!stored.hasCustomShifterMapping || !madeForIt)
+        return false;
+    if (stored.shifterMapping.buttonIndex != m_shifterMapping.buttonIndex) {
+        m_shifterMapping = stored.shifterMapping;
+        emit shifterMappingChanged();
+    }
     return true;
 }
 

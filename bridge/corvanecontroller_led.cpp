@@ -81,8 +81,8 @@ bool CorvaneController::startLedConfigPush()
     if (m_ledPushActive)
         return false;
     if (!isReceiverConnected()) {
-        emit ledConfigPushFinished(false, tr("Receiver is not connected over USB. Connect it from the Peripherals "
-                                             "panel first."));
+        emit ledConfigPushFinished(false, tr("Receiver is not connected over USB. Connect it in Telemetry \u25B8 "
+                                             "Receiver first."));
         return false;
     }
     m_ledPushActive = true;

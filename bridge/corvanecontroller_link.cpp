@@ -67,6 +67,7 @@ bool CorvaneController::connectTransmitter(const QString &portName, int baudRate
 {
     m_userDisconnected = false;
     m_transmitterLineBuffer.clear();
+    setTransmitterSilent(false);
     if (!m_transmitterPort->open(portName, baudRate))
         return false;
     m_profiles->setBridgeConnection(portName, baudRate);
@@ -91,6 +92,7 @@ void CorvaneController::disconnectTransmitter()
         m_deviceIdTimer->stop();
     stopTransmission();
     m_transmitterPort->close();
+    setTransmitterSilent(false);
     const bool wasAuthorized = m_transmitterAuthorized;
     m_transmitterAuthorized = false;
     m_security->checkDevice(QString());
@@ -348,6 +350,16 @@ void CorvaneController::onDeviceIdRetry()
         return;
     }
     qWarning().noquote() << "[SECURITY] No device ID response from transmitter";
+    if (m_transmitterPort->isConnected())
+        setTransmitterSilent(true);
+}
+
+void CorvaneController::setTransmitterSilent(bool silent)
+{
+    if (m_transmitterSilent == silent)
+        return;
+    m_transmitterSilent = silent;
+    emit transmitterSilentChanged(silent);
 }
 
 void CorvaneController::onDeviceIdLine(const QString &line)
@@ -355,6 +367,7 @@ void CorvaneController::onDeviceIdLine(const QString &line)
     if (!line.startsWith(QLatin1String(kIdPrefix)))
         return;
     const QString id = line.mid(int(sizeof kIdPrefix - 1)).trimmed();
+    setTransmitterSilent(false);
     m_security->checkDevice(id);
     const bool authorized = m_security->isCurrentDeviceAuthorized();
     if (authorized != m_transmitterAuthorized) {

@@ -263,6 +263,11 @@ void CorvaneController::saveLoungeState()
     settings.setValue(QStringLiteral("speedCapPercent"), m_lounge.speedCapPercent);
     settings.setValue(QStringLiteral("reverseAllowed"), m_lounge.reverseAllowed);
     settings.endGroup();
+    // A stopped car must still be stopped after a restart: a failed write must not pass unseen.
+    settings.sync();
+    m_loungeUnsaved = settings.status() != QSettings::NoError;
+    if (m_loungeUnsaved)
+        emit errorOccurred(tr("Failed to save the race control state"));
 }
 
 void CorvaneController::raceControlStop(const QString &reason)
@@ -326,6 +331,8 @@ void CorvaneController::setLoungeWatchdog(bool on, int timeoutMs)
     } else {
         m_loungeWatchdogTimer->stop();
     }
+    if (m_loungeUnsaved)
+        saveLoungeState();
     emit loungeStateChanged();
 }
 

@@ -56,6 +56,8 @@ public:
     bool isEnabled() const { return m_enabled; }
     void setEnabled(bool on);
     QString host() const { return m_host; }
+    // Where the datagrams go: the host, or this PC when the host is no IP address.
+    QHostAddress address() const { return m_address; }
     quint16 port() const { return m_port; }
     void setTarget(const QString &host, quint16 port);
     int packetCount() const { return m_packetCount; }

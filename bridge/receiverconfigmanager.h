@@ -48,6 +48,13 @@ public:
     static constexpr int ModeRestartWaitMs = 3000;
     static constexpr int ModeChangeTimeoutMs = 8000;
     static constexpr int BasicPushDelayMs = 1500;
+    // The longest command line a client may send: the program's own lines are at most 25
+    // characters ("SET_HUD_SPEED 150 100 200"); this leaves room for a typed argument.
+    static constexpr int MaxCommandChars = 64;
+    // Commands waiting for their turn beyond which a client's command is refused: about four
+    // seconds of pacing, well above the program's own bursts (a probe, a settings push and its
+    // read-back).
+    static constexpr int MaxQueuedCommands = 32;
 
     explicit ReceiverConfigManager(CorvaneController *controller);
     ~ReceiverConfigManager() override;
@@ -58,6 +65,7 @@ public:
     void setSettings(ReceiverSettings s);
     ReceiverCaps caps() const;
     bool sendCommand(const QString &text);
+    bool isCommandQueueFull() const { return m_commandQueue.size() >= MaxQueuedCommands; }
     void resync();
     bool setMode(const QString &mode);
     bool startGyroCalibration();

@@ -18,6 +18,7 @@
 #include "bridge/corvanecontroller.h"
 #include "ostraui/dialogcards.h"
 #include "ostraui/dialogchrome.h"
+#include "profiles/profilename.h"
 
 namespace corvane {
 
@@ -116,6 +117,8 @@ void ButtonConfigDialog::buildUi()
     };
     m_nameEdit = new QLineEdit(configGroup);
     m_nameEdit->setPlaceholderText(tr("e.g., Shift Up, Horn, Lights..."));
+    // The name rule's length, which the API's import holds a mapping's name to.
+    m_nameEdit->setMaxLength(ProfileName::MaxLength);
     addRow(0, tr("Action Name:"), m_nameEdit);
     m_channelCombo = new QComboBox(configGroup);
     for (int channel = FirstChannel; channel < FirstChannel + ChannelChoices; ++channel)

@@ -27,6 +27,7 @@
 #include "ostraui/dialogcards.h"
 #include "ostraui/dialogchrome.h"
 #include "ostraui/theme.h"
+#include "profiles/profilename.h"
 #include "receiver/receiversettingspanel.h"
 
 namespace corvane {
@@ -469,13 +470,21 @@ void TransmissionView::renameSensor(const QString &id)
     const TelemetrySensor sensor = m_controller->findTelemetrySensor(id);
     if (sensor.id.isEmpty())
         return;
-    bool ok = false;
     QPointer<TransmissionView> alive(this);
-    const QString entered = QInputDialog::getText(this, tr("Rename sensor"),
-                                                  tr("Name for %1 (leave empty for the default):").arg(sensor.label),
-                                                  QLineEdit::Normal,
-                                                  sensor.name.isEmpty() ? sensor.label : sensor.name, &ok);
-    if (!alive || !ok)
+    QPointer<QInputDialog> dialog = new QInputDialog(this);
+    dialog->setWindowTitle(tr("Rename sensor"));
+    dialog->setLabelText(tr("Name for %1 (leave empty for the default):").arg(sensor.label));
+    dialog->setInputMode(QInputDialog::TextInput);
+    // A longer name would make the profile one that the API's import refuses.
+    dialog->findChild<QLineEdit *>()->setMaxLength(ProfileName::MaxLength);
+    dialog->setTextValue(sensor.name.isEmpty() ? sensor.label : sensor.name);
+    const bool ok = dialog->exec() == QDialog::Accepted;
+    // The dialog goes with the view when the view is closed while it is open.
+    if (!alive || !dialog)
+        return;
+    const QString entered = dialog->textValue();
+    delete dialog;
+    if (!ok)
         return;
     m_controller->renameTelemetrySensor(id, entered.trimmed() == sensor.label ? QString() : entered);
 }

@@ -32,6 +32,7 @@
 #include "ostraui/theme.h"
 #include "ostraui/toast.h"
 #include "ostraui/txbutton.h"
+#include "ostraui/unsavededits.h"
 #include "ostraui/wraprow.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
@@ -118,6 +119,8 @@ HelicopterSetupWidget::HelicopterSetupWidget(CorvaneController *controller, QWid
     connect(m_controller, &CorvaneController::heliJoystickConnectedChanged, this,
             &HelicopterSetupWidget::updateTransmissionUi);
     connect(m_controller, &CorvaneController::transmitterAuthorizationChanged, this,
+            &HelicopterSetupWidget::updateTransmissionUi);
+    connect(m_controller, &CorvaneController::transmitterSilentChanged, this,
             &HelicopterSetupWidget::updateTransmissionUi);
     connect(m_controller, &CorvaneController::heliArmedChanged, this, &HelicopterSetupWidget::updateTransmissionUi);
 
@@ -424,6 +427,7 @@ void HelicopterSetupWidget::refreshTransmitterPorts()
     ostra::PortListSetup setup;
     setup.prompt = tr("Choose QOR Transmitter");
     setup.alwaysPrompt = true;
+    setup.connected = m_controller->isSerialConnected() ? m_controller->serialPortName() : QString();
     setup.text = [](const SerialPortEntry &port) {
         return port.description.isEmpty() ? port.portName : tr("%1 (%2)").arg(port.portName, port.description);
     };
@@ -453,9 +457,13 @@ void HelicopterSetupWidget::updateTransmissionUi()
         ostra::setStyleState(m_connectButton, "primary", !connected && (gpio || portChosen));
     }
     if (m_connectionPill) {
-        m_connectionPill->setLevel(connected ? ostra::LevelSuccess : ostra::LevelNeutral);
-        m_connectionPill->setText(connected ? tr("Connected") : tr("Not connected"));
-        m_connectionPill->setToolTip(connected ? m_controller->serialPortName() : QString());
+        // Open, but nothing answered the ID queries: most likely not the transmitter's port.
+        const bool silent = m_controller->isTransmitterSilent();
+        m_connectionPill->setLevel(silent ? ostra::LevelWarning : connected ? ostra::LevelSuccess : ostra::LevelNeutral);
+        m_connectionPill->setText(silent ? tr("No answer") : connected ? tr("Connected") : tr("Not connected"));
+        m_connectionPill->setToolTip(silent ? tr("Nothing answers on %1").arg(m_controller->serialPortName())
+                                     : connected ? m_controller->serialPortName()
+                                                 : QString());
     }
     if (m_portCombo)
         m_portCombo->setEnabled(!connected && !gpio);
@@ -505,7 +513,7 @@ template<typename Dialog>
 bool HelicopterSetupWidget::runSetupDialog(Dialog &dialog)
 {
     dialog.setConfig(m_controller->helicopterConfig());
-    if (dialog.exec() != QDialog::Accepted)
+    if (ostra::execSetupDialog(dialog, [&dialog] { return dialog.config().toJson(); }) != QDialog::Accepted)
         return false;
     m_config = dialog.config();
     m_controller->setHelicopterConfig(m_config);
@@ -536,7 +544,7 @@ void HelicopterSetupWidget::openButtonMapping()
     dialog.setInputDevices({m_controller->heliJoystick(), m_controller->heliThrottle(), m_controller->heliPedals()},
                            {tr("Joystick"), tr("Throttle"), tr("Pedals")});
     dialog.setMappings(m_controller->buttonMappings());
-    if (dialog.exec() == QDialog::Accepted)
+    if (ostra::execSetupDialog(dialog, [&dialog] { return dialog.mappings().toJson(); }) == QDialog::Accepted)
         m_controller->setButtonMappings(dialog.mappings());
 }
 
@@ -587,7 +595,7 @@ void HelicopterSetupWidget::saveProfile()
     store->setHelicopterConfig(m_config);
     if (!store->saveActiveProfile())
         return;
-    ostra::showToast(this, tr("Saved \u201C%1\u201D").arg(name));
+    ostra::showToast(this, tr("Saved \u201C%1\u201D").arg(store->activeProfileName()));
 }
 
 } // namespace corvane

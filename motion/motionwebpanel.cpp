@@ -21,7 +21,6 @@ namespace corvane {
 
 namespace {
 
-const QByteArray HeaderEnd = QByteArrayLiteral("\r\n\r\n");
 const QByteArray TextType = QByteArrayLiteral("text/plain");
 const QByteArray JsonType = QByteArrayLiteral("application/json");
 // Characters of a refused map that its answer repeats.
@@ -61,6 +60,19 @@ std::optional<std::array<int, 6>> actuatorMap(const QString &text)
     return channels;
 }
 
+// Just past the empty line that ends the header, looking at line ends from `from` on; -1 while
+// there is none. Lines end in "\r\n", or in a bare "\n" from a request typed by hand, which
+// would otherwise wait for the idle cut.
+qsizetype headerEnd(const QByteArray &buffer, qsizetype from)
+{
+    for (qsizetype i = buffer.indexOf('\n', from); i >= 0; i = buffer.indexOf('\n', i + 1)) {
+        const qsizetype lineStart = i > 0 && buffer.at(i - 1) == '\r' ? i - 1 : i;
+        if (lineStart == 0 || buffer.at(lineStart - 1) == '\n')
+            return i + 1;
+    }
+    return -1;
+}
+
 QByteArray reason(int code)
 {
     switch (code) {
@@ -68,6 +80,7 @@ QByteArray reason(int code)
     case 400: return QByteArrayLiteral("Bad Request");
     case 403: return QByteArrayLiteral("Forbidden");
     case 404: return QByteArrayLiteral("Not Found");
+    case 405: return QByteArrayLiteral("Method Not Allowed");
     default: return QByteArrayLiteral("Conflict");
     }
 }
@@ -170,12 +183,26 @@ void MotionWebPanel::appendLog(const QString &text)
 void MotionWebPanel::onNewConnection()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
-        if (m_connections.size() >= MaxConnections) {
+        // The server listens on IPv4 alone: a peer is counted by its own address.
+        const QHostAddress source = socket->peerAddress();
+        if (connectionsFrom(source) >= MaxConnectionsPerAddress) {
             socket->abort();
             socket->deleteLater();
             continue;
         }
-        m_connections.insert(socket, Connection());
+        if (m_connections.size() >= MaxConnections) {
+            // The oldest has had the longest to send its request: the phone's comes whole at once.
+            auto oldest = m_connections.cbegin();
+            for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it) {
+                if (it->arrival < oldest->arrival)
+                    oldest = it;
+            }
+            drop(oldest.key());
+        }
+        Connection connection;
+        connection.source = source;
+        connection.arrival = ++m_arrivals;
+        m_connections.insert(socket, connection);
         connect(socket, &QTcpSocket::readyRead, this, &MotionWebPanel::onSocketReadyRead);
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
             m_connections.remove(socket);
@@ -199,20 +226,19 @@ void MotionWebPanel::onSocketReadyRead()
         return;
     }
     // Everything waiting is read so the close is clean, but the buffer never holds more than
-    // a header may need.
+    // a header may need. Only the new line ends are looked at: a request sent byte by byte
+    // costs no more than one sent whole.
     const QByteArray chunk = socket->readAll();
-    const qsizetype room = HeaderLimit + HeaderEnd.size() - connection.buffer.size();
-    connection.buffer.append(chunk.left(room));
-    const qsizetype end = connection.buffer.indexOf(HeaderEnd);
+    const qsizetype scanned = connection.buffer.size();
+    connection.buffer.append(chunk.left(HeaderLimit + 1 - scanned));
+    const qsizetype end = headerEnd(connection.buffer, scanned);
     if (end < 0 && connection.buffer.size() <= HeaderLimit)
         return;
     connection.answered = true;
-    if (end < 0 || end + HeaderEnd.size() > HeaderLimit) {
+    if (end < 0 || end > HeaderLimit)
         answer(socket, 400, QStringLiteral("bad request"));
-    } else {
-        const QByteArray request = connection.buffer.left(end + HeaderEnd.size());
-        handleRequest(socket, request);
-    }
+    else
+        handleRequest(socket, connection.buffer.left(end));
     // The buffer is not needed any more; the socket goes when the peer has closed.
     if (m_connections.contains(socket))
         m_connections[socket].buffer.clear();
@@ -226,12 +252,24 @@ void MotionWebPanel::onIdleSweep()
         if (++it->sweeps >= IdleSweeps)
             dropped.append(it.key());
     }
-    for (QTcpSocket *socket : dropped) {
-        m_connections.remove(socket);
-        socket->disconnect(this);
-        socket->abort();
-        socket->deleteLater();
-    }
+    for (QTcpSocket *socket : dropped)
+        drop(socket);
+}
+
+int MotionWebPanel::connectionsFrom(const QHostAddress &source) const
+{
+    int count = 0;
+    for (const Connection &connection : m_connections)
+        count += connection.source == source ? 1 : 0;
+    return count;
+}
+
+void MotionWebPanel::drop(QTcpSocket *socket)
+{
+    m_connections.remove(socket);
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();
     if (m_connections.isEmpty())
         m_idleSweep->stop();
 }
@@ -248,14 +286,20 @@ void MotionWebPanel::sendResponse(QTcpSocket *socket, int code, const QByteArray
     out.append("HTTP/1.1 ").append(QByteArray::number(code)).append(' ').append(reason(code)).append("\r\n");
     out.append("Content-Type: ").append(type);
     out.append("\r\nContent-Length: ").append(QByteArray::number(body.size()));
+    if (code == 405)
+        out.append("\r\nAllow: GET, HEAD, POST");
     out.append("\r\nConnection: close\r\n\r\n");
-    out.append(body);
+    const auto connection = m_connections.constFind(socket);
+    if (connection == m_connections.cend() || !connection->headOnly)
+        out.append(body);
     socket->write(out);
 }
 
 void MotionWebPanel::handleRequest(QTcpSocket *socket, const QByteArray &request)
 {
-    const QByteArray requestLine = request.left(request.indexOf("\r\n"));
+    QByteArray requestLine = request.left(request.indexOf('\n'));
+    if (requestLine.endsWith('\r'))
+        requestLine.chop(1);
     const QList<QByteArray> parts = requestLine.split(' ');
     if (parts.size() < 2) {
         answer(socket, 400, QStringLiteral("bad request"));
@@ -265,9 +309,17 @@ void MotionWebPanel::handleRequest(QTcpSocket *socket, const QByteArray &request
     const QUrl url(QString::fromLatin1(parts.at(1)), QUrl::TolerantMode);
     const QString path = url.path(QUrl::FullyDecoded);
     const QUrlQuery query(url);
-    const bool get = method == QLatin1String("GET");
+    // Only POST changes anything: a browser sends HEAD and the rest from any page without
+    // naming it, so they must not reach a route that acts.
+    const bool head = method == QLatin1String("HEAD");
+    const bool get = head || method == QLatin1String("GET");
     const bool post = method == QLatin1String("POST");
-    if (!get && !fromPanelPage(request, socket)) {
+    if (!get && !post) {
+        answer(socket, 405, QStringLiteral("method not allowed"));
+        return;
+    }
+    m_connections[socket].headOnly = head;
+    if (post && !fromPanelPage(request, socket)) {
         answer(socket, 403, QStringLiteral("refused: sent from another page"));
         return;
     }
@@ -282,7 +334,7 @@ void MotionWebPanel::handleRequest(QTcpSocket *socket, const QByteArray &request
         sendResponse(socket, 200, JsonType, statusJson(intParam(query, QStringLiteral("since"), 0)));
     } else if (get && path == QLatin1String("/cfg")) {
         sendResponse(socket, 200, JsonType, configJson());
-    } else if (path == QLatin1String("/cfg")) {
+    } else if (post && path == QLatin1String("/cfg")) {
         updateSettings(socket, query);
     } else if (post && path == QLatin1String("/test")) {
         startTest(socket, query);

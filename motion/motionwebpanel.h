@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -37,9 +38,13 @@ public:
     // header, so a silent client is gone after about ten seconds.
     static constexpr int IdleSweepMs = 2500;
     static constexpr int IdleSweeps = 4;
-    // Connections open at once; more are closed as they come, so a stranger holding many
-    // half-sent requests cannot use up the program's descriptors. The page needs one or two.
+    // Connections open at once, so a stranger holding many half-sent requests cannot use up
+    // the program's descriptors; with all taken, a newcomer cuts the oldest. The page needs one
+    // or two.
     static constexpr int MaxConnections = 32;
+    // Connections from one address; more from it are closed as they come, so one machine
+    // cannot hold every place.
+    static constexpr int MaxConnectionsPerAddress = 8;
 
     explicit MotionWebPanel(MotionSystemController *controller, QObject *parent = nullptr);
     ~MotionWebPanel() override;
@@ -72,9 +77,16 @@ private:
     struct Connection
     {
         QByteArray buffer;
+        QHostAddress source;
+        quint64 arrival = 0;
         int sweeps = 0;
         bool answered = false;
+        // A HEAD request: answered as GET without the body.
+        bool headOnly = false;
     };
+
+    int connectionsFrom(const QHostAddress &source) const;
+    void drop(QTcpSocket *socket);
 
     void handleRequest(QTcpSocket *socket, const QByteArray &request);
     void sendResponse(QTcpSocket *socket, int code, const QByteArray &type, const QByteArray &body);
@@ -88,6 +100,7 @@ private:
     QList<MotionPanelLogEntry> m_log;
     int m_lastSeq = 0;
     QHash<QTcpSocket *, Connection> m_connections;
+    quint64 m_arrivals = 0;
     QTimer *m_idleSweep;
 };
 

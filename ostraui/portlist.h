@@ -21,6 +21,9 @@ struct PortListSetup
     QString empty;
     // The prompt leads the list even when a USB serial port is listed.
     bool alwaysPrompt = false;
+    // The port a device is connected on: chosen before anything else, and listed even when the
+    // system no longer lists it, so the list never hides where the device is.
+    QString connected;
     // Chosen when listed, before `preferred`; then the first USB serial port; else the prompt.
     QString keep;
     QString preferred;

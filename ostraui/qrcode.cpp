@@ -1,12 +1,17 @@
 #include "ostraui/qrcode.h"
 
+#include <QCoreApplication>
+#include <QHostAddress>
 #include <QImage>
+#include <QLabel>
 #include <QPainter>
 
 #include <qrcodegen.hpp>
 
 #include <algorithm>
 #include <exception>
+
+#include "ostraui/theme.h"
 
 namespace ostra {
 
@@ -36,6 +41,23 @@ QPixmap renderQrCode(const QString &text, int targetSize)
         // Too long for the largest code: the caller says so in place of the code.
         return QPixmap();
     }
+}
+
+bool reachableFromPhone(const QString &host)
+{
+    return !QHostAddress(host).isLoopback();
+}
+
+QLabel *makeNoNetworkNote(QWidget *parent)
+{
+    QLabel *note = makeRoleLabel(QCoreApplication::translate("ostra::PhoneAddress",
+                                                             "This PC is on no network a phone can reach. Connect it "
+                                                             "to the Wi-Fi your phone is on, then open this again."),
+                                 "muted", parent);
+    note->setObjectName(QStringLiteral("noNetworkNote"));
+    note->setAlignment(Qt::AlignCenter);
+    note->setWordWrap(true);
+    return note;
 }
 
 } // namespace ostra

@@ -156,8 +156,9 @@ QJsonObject DeviceConnections::toJson() const
     }
     const std::pair<const char *, const DeviceConnection *> slotTable[] = {
         {"wheelBase", &wheelBase}, {"pedals", &pedals}, {"shifter", &shifter}};
+    // A mapping the user set before the device was first connected has no identity beside it.
     for (const auto &[key, slot] : slotTable) {
-        if (!slot->isEmpty())
+        if (!slot->isEmpty() || slot->hasCustomAxisMapping || slot->hasCustomShifterMapping)
             o.insert(QLatin1String(key), slot->toJson());
     }
     return o;

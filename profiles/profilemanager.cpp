@@ -66,6 +66,24 @@ QByteArray indented(const QJsonObject &obj)
     return QJsonDocument(obj).toJson(QJsonDocument::Indented);
 }
 
+// The names of the items but the one of `exceptId`: the names a new name must differ from.
+template <typename Items, typename Counts>
+QStringList otherNames(const Items &items, const QString &exceptId, Counts counts)
+{
+    QStringList names;
+    for (const auto &item : items) {
+        if (item.id != exceptId && counts(item))
+            names.append(item.name);
+    }
+    return names;
+}
+
+template <typename Items>
+QStringList otherNames(const Items &items, const QString &exceptId)
+{
+    return otherNames(items, exceptId, [](const auto &) { return true; });
+}
+
 template <typename Preset>
 int presetIndex(const QList<Preset> &presets, const QString &id)
 {
@@ -544,7 +562,10 @@ QString ProfileManager::duplicateProfile(const QString &sourceId, const QString 
         return {};
     if (!hasRoomForProfile())
         return {};
+    // A name from a file was never put to the rule: the copy's is.
     const QString base = clean.isEmpty() ? ProfileName::withSuffix(source->name, QStringLiteral(" (Copy)")) : clean;
+    if (clean.isEmpty() && !acceptsName(base, ProfileName::Of::Profile))
+        return {};
     Profile copy = source.value();
     copy.id = newId();
     copy.name = uniqueProfileName(base);
@@ -563,7 +584,7 @@ bool ProfileManager::renameProfile(const QString &id, const QString &name)
     if (!acceptsName(name, ProfileName::Of::Profile))
         return false;
     const Profile before = *profile;
-    profile->name = ProfileName::normalized(name);
+    profile->name = uniqueProfileName(ProfileName::normalized(name), id);
     profile->modifiedAt = QDateTime::currentDateTime();
     if (!saveProfile(id)) {
         *profile = before;
@@ -586,11 +607,6 @@ bool ProfileManager::deleteProfile(const QString &id)
         emit errorOccurred(tr("Cannot delete the last profile"));
         return false;
     }
-    if (id == m_activeProfileId) {
-        const QString next = m_profiles.firstKey() != id ? m_profiles.firstKey() : std::next(m_profiles.cbegin()).key();
-        if (!setActiveProfile(next))
-            return false;
-    }
     // Every file that carries the id goes, or the profile would come back at the next start; its
     // own file last, so that a refused removal leaves the profile whole on disk and in the list.
     QStringList files = m_otherFiles.value(id);
@@ -604,6 +620,15 @@ bool ProfileManager::deleteProfile(const QString &id)
     }
     m_otherFiles.remove(id);
     m_profiles.remove(id);
+    if (id == m_activeProfileId) {
+        // The profile that goes is not saved first: deleting is how a full disk is cleared. The
+        // first profile in id order is the one the next start takes while the state file still
+        // names the deleted one, so a state file that cannot be written loses nothing.
+        m_activeProfileId = m_profiles.firstKey();
+        if (!saveConfig())
+            qWarning().noquote() << "ProfileManager: cannot record the active profile" << m_activeProfileId;
+        emit activeProfileChanged(m_activeProfileId);
+    }
     emit profileListChanged();
     return true;
 }
@@ -664,18 +689,9 @@ bool ProfileManager::setActiveProfile(const QString &id)
     return true;
 }
 
-QString ProfileManager::uniqueProfileName(const QString &base) const
+QString ProfileManager::uniqueProfileName(const QString &base, const QString &exceptId) const
 {
-    QSet<QString> taken;
-    for (const Profile &profile : m_profiles)
-        taken.insert(profile.name.toLower());
-    if (!taken.contains(base.toLower()))
-        return base;
-    for (int n = 2;; ++n) {
-        const QString candidate = ProfileName::withSuffix(base, QStringLiteral(" (%1)").arg(n));
-        if (!taken.contains(candidate.toLower()))
-            return candidate;
-    }
+    return ProfileName::unique(base, otherNames(m_profiles, exceptId));
 }
 
 QString ProfileManager::profileIdForVehicleType(const QString &vehicleType, const QString &preferredName) const
@@ -755,7 +771,8 @@ QString ProfileManager::createEscPreset(const QString &name, int neutral, int fu
         emit errorOccurred(tr("There can be at most %1 ESC presets: delete one first").arg(MaxEscPresets));
         return {};
     }
-    m_escPresets.append(EscPreset(ProfileName::normalized(name), neutral, fullForward, fullReverse));
+    const QString unique = ProfileName::unique(ProfileName::normalized(name), otherNames(m_escPresets, QString()));
+    m_escPresets.append(EscPreset(unique, neutral, fullForward, fullReverse));
     if (!saveEscPresets()) {
         m_escPresets.removeLast();
         return {};
@@ -788,7 +805,7 @@ bool ProfileManager::renameEscPreset(const QString &id, const QString &name)
     if (index < 0 || !acceptsName(name, ProfileName::Of::EscPreset))
         return false;
     const QString before = m_escPresets.at(index).name;
-    m_escPresets[index].name = ProfileName::normalized(name);
+    m_escPresets[index].name = ProfileName::unique(ProfileName::normalized(name), otherNames(m_escPresets, id));
     if (!saveEscPresets()) {
         m_escPresets[index].name = before;
         return false;
@@ -897,8 +914,10 @@ bool ProfileManager::renameUserPreset(const QString &id, const QString &name)
     if (trimmed.isEmpty() || index < 0 || !acceptsName(trimmed, ProfileName::Of::UserPreset))
         return false;
     const UserPreset before = m_userPresets.at(index);
+    const QStringList taken
+        = otherNames(m_userPresets, id, [&](const UserPreset &other) { return other.kind == before.kind; });
     UserPreset &preset = m_userPresets[index];
-    preset.name = trimmed;
+    preset.name = ProfileName::unique(trimmed, taken);
     preset.modifiedAt = QDateTime::currentDateTime();
     if (!saveUserPresets()) {
         m_userPresets[index] = before;

@@ -96,7 +96,8 @@ public:
     bool deleteProfile(const QString &id);
     bool importProfile(const QString &filePath, QString *newId = nullptr);
     bool setActiveProfile(const QString &id);
-    QString uniqueProfileName(const QString &base) const;
+    // A name no profile but the one of `exceptId` has, without regard to letter case.
+    QString uniqueProfileName(const QString &base, const QString &exceptId = QString()) const;
     QString profileIdForVehicleType(const QString &vehicleType, const QString &preferredName) const;
     // The id of the active profile afterwards, or empty when a profile could not be made or saved.
     QString switchVehicleType(const QString &vehicleType, const QString &preferredName);

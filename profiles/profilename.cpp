@@ -1,6 +1,7 @@
 #include "profiles/profilename.h"
 
 #include <QCoreApplication>
+#include <QSet>
 
 #include <algorithm>
 
@@ -24,10 +25,32 @@ bool isForbidden(QChar c)
     return (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069) || u == 0xFEFF;
 }
 
+// White space, format characters (zero-width spaces and joiners, the soft hyphen, tags), marks
+// that only show on a letter before them, and the letters and symbols that are drawn as nothing
+// (the Hangul fillers, the blank braille cell): a name of these alone looks empty in every list.
+bool isInvisible(char32_t c)
+{
+    if (QChar::isSpace(c))
+        return true;
+    switch (QChar::category(c)) {
+    case QChar::Other_Format:
+    case QChar::Mark_NonSpacing:
+        return true;
+    default:
+        break;
+    }
+    return c == 0x115F || c == 0x1160 || c == 0x3164 || c == 0xFFA0 || c == 0x2800;
+}
+
 } // namespace
 
 QString ProfileName::normalized(const QString &name)
 {
+    const QList<uint> codePoints = name.toUcs4();
+    // A forbidden character is refused as such, not taken for a blank.
+    const auto blank = [](uint c) { return isInvisible(char32_t(c)) && !(c <= 0xFFFF && isForbidden(QChar(c))); };
+    if (std::all_of(codePoints.cbegin(), codePoints.cend(), blank))
+        return {};
     return name.trimmed();
 }
 
@@ -55,6 +78,20 @@ QString ProfileName::withSuffix(const QString &base, const QString &suffix)
     while (!cut.isEmpty() && cut.back().isSpace())
         cut.chop(1);
     return cut + suffix;
+}
+
+QString ProfileName::unique(const QString &base, const QStringList &taken)
+{
+    QSet<QString> lowered;
+    for (const QString &name : taken)
+        lowered.insert(name.toLower());
+    if (!lowered.contains(base.toLower()))
+        return base;
+    for (int n = 2;; ++n) {
+        const QString candidate = withSuffix(base, QStringLiteral(" (%1)").arg(n));
+        if (!lowered.contains(candidate.toLower()))
+            return candidate;
+    }
 }
 
 QString ProfileName::emptyMessage(Of of)

@@ -1,12 +1,14 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace corvane {
 
 // The rule for the name of a profile or a preset, wherever one is typed (profile dialog, ESC
 // dialog, presets panel, helicopter page, WebSocket API) and enforced by the store itself:
-// surrounding blanks are dropped, a blank name is refused, a name may be at most MaxLength
+// surrounding blanks are dropped, a blank name (or one that shows nothing: zero-width spaces,
+// Hangul fillers, the blank braille cell) is refused, a name may be at most MaxLength
 // characters, so that it fits the header's profile pill and the lists, and it may hold no control
 // characters (line breaks, tabs, NUL), which would break the lists' lines, no text direction
 // overrides, which would show the name reversed, and no byte order mark, which the files do not
@@ -19,13 +21,17 @@ public:
     // What the name belongs to; the messages say so.
     enum class Of { Profile, EscPreset, UserPreset };
 
-    // The name as it is stored: without leading and trailing white space.
+    // The name as it is stored: without leading and trailing white space; empty when nothing of
+    // it would show.
     static QString normalized(const QString &name);
     // Why the name cannot be used (a translated sentence), or empty when it can.
     static QString refusal(const QString &name, Of of = Of::Profile);
     // `base` shortened as far as needed for base + suffix to be a name of at most MaxLength
     // characters, for the names the store makes up ("Car (Copy)", "Car (2)").
     static QString withSuffix(const QString &base, const QString &suffix);
+    // `base`, or the first of "base (2)", "base (3)", ... that none of `taken` equals without
+    // regard to letter case.
+    static QString unique(const QString &base, const QStringList &taken);
 
     static QString emptyMessage(Of of = Of::Profile);
     static QString tooLongMessage(Of of = Of::Profile);

@@ -498,7 +498,7 @@ void LedConfigDialog::onInfoClicked()
                        "buttons<br>- <b>Range:</b> Set colors for percentage zones (e.g., 0-30% red, 30-70% green, "
                        "70-100% blue)<br><br><b>Power Button:</b><br>Map a physical button to toggle the LEDs ON/OFF. "
                        "The button state at power-up determines if LEDs start ON or OFF.<br><br><b>Apply to Receiver "
-                       "(USB):</b><br>Connect the QOR Receiver via USB-C (from the Peripherals panel), then click "
+                       "(USB):</b><br>Connect the QOR Receiver via USB-C (Telemetry \u25B8 Receiver), then click "
                        "\"Apply to Receiver (USB)\". The settings are written directly to the receiver's flash storage "
                        "in under a second and persist across reboots. At runtime, CH12 toggles the strip ON/OFF — map "
                        "a button to CH12 (or use the Power Button setting) to control power."),
@@ -514,9 +514,10 @@ void LedConfigDialog::onTriggerConfig()
     m_controller->setLedSettings(m_settings);
     if (!m_controller->isReceiverConnected()) {
         QMessageBox::warning(this, tr("Receiver Not Connected"),
-                             tr("Connect the QOR Receiver via USB-C first.\n\nOpen the Peripherals panel in the main "
-                                "window and connect to the port labeled \"Arduino Nano RP2040 Connect\", then come back "
-                                "here and press Apply to Receiver again."),
+                             tr("Connect the QOR Receiver via USB-C first.\n\nOpen Telemetry \u25B8 Receiver (the "
+                                "Settings button of the car page's Telemetry card) and connect to the port labeled "
+                                "\"Arduino Nano RP2040 Connect\", then come back here and press Apply to Receiver "
+                                "again."),
                              QMessageBox::Ok);
         return;
     }

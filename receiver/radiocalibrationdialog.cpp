@@ -125,7 +125,9 @@ RadioCalibrationDialog::RadioCalibrationDialog(CorvaneController *controller, QW
     m_advanceTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_advanceTimer, &QTimer::timeout, this, &RadioCalibrationDialog::onAdvanceAfterRecord);
     connect(controller, &CorvaneController::receiverDataReceived, this, &RadioCalibrationDialog::onReceiverData);
-    connect(controller, &CorvaneController::receiverConnectedChanged, this, &RadioCalibrationDialog::refreshConnectCard);
+    // The list follows the receiver also when it is connected elsewhere, on a port that appeared
+    // after the list was filled.
+    connect(controller, &CorvaneController::receiverConnectedChanged, this, &RadioCalibrationDialog::onReceiverRefreshPorts);
     applyDialogChrome(this, QString());
     // Room for the longest instructions without clipping their wrapped lines.
     resize(560, 720);
@@ -461,6 +463,7 @@ void RadioCalibrationDialog::onReceiverRefreshPorts()
     PortListSetup setup;
     setup.prompt = tr("Choose QOR Receiver");
     setup.empty = tr("No serial ports detected");
+    setup.connected = m_controller->isReceiverConnected() ? m_controller->receiverPortName() : QString();
     setup.keep = m_portCombo->currentData().toString();
     fillPortList(m_portCombo, CorvaneController::availableSerialPorts(), setup);
     refreshConnectCard();

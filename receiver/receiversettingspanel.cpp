@@ -89,6 +89,8 @@ ReceiverSettingsPanel::ReceiverSettingsPanel(CorvaneController *controller, QWid
     }
     connect(controller, &CorvaneController::runningChanged, this, &ReceiverSettingsPanel::refreshFromManager);
     connect(controller, &CorvaneController::carLinkChanged, this, &ReceiverSettingsPanel::refreshFromManager);
+    // Connected elsewhere, maybe on a port that appeared after the list was filled.
+    connect(controller, &CorvaneController::receiverConnectedChanged, this, &ReceiverSettingsPanel::refreshPorts);
     connect(manager, &ReceiverConfigManager::consoleLine, this, &ReceiverSettingsPanel::appendConsoleLine);
     connect(manager, &ReceiverConfigManager::mountingChanged, this, &ReceiverSettingsPanel::finishMountingDetection);
 

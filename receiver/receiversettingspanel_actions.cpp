@@ -28,8 +28,8 @@ void ReceiverSettingsPanel::refreshPorts()
     ostra::PortListSetup setup;
     setup.prompt = tr("Choose the receiver's port");
     setup.empty = tr("No serial ports found");
-    setup.keep = m_controller->isReceiverConnected() ? m_controller->receiverPortName()
-                                                     : m_portCombo->currentData().toString();
+    setup.connected = m_controller->isReceiverConnected() ? m_controller->receiverPortName() : QString();
+    setup.keep = m_portCombo->currentData().toString();
     setup.text = [](const SerialPortEntry &port) { return ostra::portText(port, QStringLiteral(" \u2014 ")); };
     ostra::fillPortList(m_portCombo, CorvaneController::availableSerialPorts(), setup);
 }

@@ -6,6 +6,7 @@
 #   scripts/fuzz.sh [seconds per target (60)] [target ...]
 #   OSTRA_FUZZ_RUNS=10000000 scripts/fuzz.sh 3600     stops a target early after that many inputs
 #   scripts/fuzz.sh --seeds      writes the seed corpora and the API dictionary again
+#   OSTRA_CMAKE_ARGS=-DOSTRA_DEBUG_INFO=OFF scripts/fuzz.sh 5     as CI runs it (.ci/run)
 # New inputs the fuzzer finds go into build-fuzz/corpus/<target>, not the committed corpus: a
 # minimised finding joins fuzz/corpus/<target>/ together with its fix.
 set -euo pipefail
@@ -27,7 +28,7 @@ targets=("$@")
 OSTRA_FUZZ=1 "$root/scripts/setup.sh"
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
 export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
-CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$build" -G Ninja -DOSTRA_FUZZ=ON -DOSTRA_BUILD_BENCH=OFF
+CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$build" -G Ninja -DOSTRA_FUZZ=ON -DOSTRA_BUILD_BENCH=OFF ${OSTRA_CMAKE_ARGS:-}
 cmake --build "$build" -j "$jobs" --target "${targets[@]/#/fuzz_}"
 
 # Leaks are not findings here: objects Qt frees at exit show up as lost when libFuzzer stops.
@@ -72,6 +73,12 @@ for target in "${targets[@]}"; do
     rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
     cov=$(grep -o 'cov: [0-9]* ft: [0-9]*' "$log" | tail -1 || true)
     echo "$target: executions: ${execs:-?}  per second: ${rate:-?}  coverage: ${cov:-?}"
+    # A target that stopped before fuzzing (in its set-up) leaves no statistics and no finding.
+    if [ -z "$execs" ]; then
+        status=1
+        echo "   DID NOT RUN (log: $log)"
+        tail -5 "$log" | sed 's/^/     /'
+    fi
     shopt -s nullglob
     found=("$findings"/crash-* "$findings"/timeout-* "$findings"/oom-* "$findings"/leak-*)
     shopt -u nullglob

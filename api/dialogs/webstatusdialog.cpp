@@ -44,6 +44,7 @@ void WebStatusDialog::buildUi()
     layout->setSpacing(16);
     layout->setContentsMargins(24, 24, 24, 24);
 
+    const bool reachable = ostra::reachableFromPhone(address);
     m_qrLabel = new QLabel(this);
     m_qrLabel->setAlignment(Qt::AlignCenter);
     // A named colour: the dark theme rewrites only hex colours, and a scanner needs white.
@@ -53,18 +54,25 @@ void WebStatusDialog::buildUi()
         m_qrLabel->setText(tr("QR Code unavailable"));
     else
         m_qrLabel->setPixmap(qr);
+    m_qrLabel->setVisible(reachable);
     layout->addWidget(m_qrLabel, 0, Qt::AlignHCenter);
 
-    m_addressLabel = new QLabel(address, this);
+    m_addressLabel = new QLabel(reachable ? address : tr("No network found"), this);
     m_addressLabel->setAlignment(Qt::AlignCenter);
     m_addressLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_addressLabel->setStyleSheet(
-        QStringLiteral("font-size: 16pt; font-family: 'Geist Mono'; color: %1; padding: 8px;").arg(QStringLiteral("#0F1720")));
+    // An address in the monospaced face; the words that stand in for one in the text face.
+    m_addressLabel->setStyleSheet(QStringLiteral("font-size: 16pt; %1color: %2; padding: 8px;")
+                                      .arg(reachable ? QStringLiteral("font-family: 'Geist Mono'; ") : QString(),
+                                           QStringLiteral("#0F1720")));
     layout->addWidget(m_addressLabel);
 
-    QPushButton *copy = ostra::makeButton(tr("Copy IP"), false, this);
-    connect(copy, &QPushButton::clicked, this, [address] { QGuiApplication::clipboard()->setText(address); });
-    layout->addWidget(copy, 0, Qt::AlignHCenter);
+    if (reachable) {
+        QPushButton *copy = ostra::makeButton(tr("Copy IP"), false, this);
+        connect(copy, &QPushButton::clicked, this, [address] { QGuiApplication::clipboard()->setText(address); });
+        layout->addWidget(copy, 0, Qt::AlignHCenter);
+    } else {
+        layout->addWidget(ostra::makeNoNetworkNote(this));
+    }
 
     QFrame *hairline = ostra::makeHairline(this);
     hairline->setFrameShape(QFrame::NoFrame);

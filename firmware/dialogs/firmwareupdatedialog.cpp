@@ -57,6 +57,12 @@ FirmwareUpdateDialog::FirmwareUpdateDialog(CorvaneController *controller, Firmwa
     connect(m_procedure, &FirmwareUpdateProcedure::questionAsked, this, &FirmwareUpdateDialog::onQuestion,
             Qt::QueuedConnection);
     connect(m_procedure, &FirmwareUpdateProcedure::stateChanged, this, &FirmwareUpdateDialog::onStateChanged);
+    // Until a run starts, the receiver's list follows it also when it is connected elsewhere, on a
+    // port that appeared after the list was filled; a run opens and closes the port itself.
+    connect(controller, &CorvaneController::receiverConnectedChanged, this, [this] {
+        if (m_receiverCard && m_receiverCard->isVisibleTo(this))
+            onReceiverRefreshPorts();
+    });
 
     ostra::applyDialogChrome(this, QString());
 }
@@ -320,6 +326,7 @@ void FirmwareUpdateDialog::onReceiverRefreshPorts()
     ostra::PortListSetup setup;
     setup.prompt = tr("Choose QOR Receiver");
     setup.empty = tr("No serial ports detected");
+    setup.connected = m_controller->isReceiverConnected() ? m_controller->receiverPortName() : QString();
     setup.keep = m_portList->currentData().toString();
     ostra::fillPortList(m_portList, CorvaneController::availableSerialPorts(), setup);
     updateReceiverConnectUi();

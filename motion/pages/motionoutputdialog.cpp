@@ -6,6 +6,7 @@
 #include "ostraui/theme.h"
 
 #include <QHBoxLayout>
+#include <QHostAddress>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -19,6 +20,17 @@ namespace {
 
 const char *const StatusFont = "font-family: 'Geist Mono'; font-size: 9pt;";
 constexpr auto DefaultHost = "127.0.0.1";
+
+// Empty when `host` is an IP address; otherwise why it is no target. The sender would stream to
+// this PC instead.
+QString refusal(const QString &host)
+{
+    if (QHostAddress().setAddress(host))
+        return QString();
+    return MotionOutputDialog::tr("\u201C%1\u201D is not an IP address \u2014 enter the motion PC's address, such as "
+                                  "192.168.1.20, or 127.0.0.1 for this PC.")
+        .arg(host);
+}
 
 } // namespace
 
@@ -88,6 +100,9 @@ MotionOutputDialog::MotionOutputDialog(CorvaneController *controller, QWidget *p
     m_statusTimer->setInterval(500);
     connect(m_statusTimer, &QTimer::timeout, this, &MotionOutputDialog::refreshStatus);
     m_statusTimer->start();
+    // A stored target from before may be no address at all.
+    if (out && !out->host().trimmed().isEmpty())
+        m_refusal = refusal(out->host().trimmed());
     refreshStatus();
     ostra::applyDialogChrome(this, QString());
     // The chrome keeps only the minimum width; below its content's height the texts would overlap.
@@ -117,15 +132,19 @@ MotionOutputDialog::StreamingStatus MotionOutputDialog::streamingStatus(const QS
     return { tr("Streaming to %1:%2 \u2014 %3 packets sent \u00b7 %4").arg(host).arg(port).arg(packets).arg(state), color };
 }
 
-void MotionOutputDialog::applyTarget()
+bool MotionOutputDialog::applyTarget()
 {
     MotionTelemetrySender *out = sender();
     if (!out)
-        return;
+        return false;
     QString host = m_hostEdit->text().trimmed();
     if (host.isEmpty())
         host = QString::fromLatin1(DefaultHost);
-    out->setTarget(host, quint16(m_portSpin->value()));
+    m_refusal = refusal(host);
+    if (m_refusal.isEmpty())
+        out->setTarget(host, quint16(m_portSpin->value()));
+    refreshStatus();
+    return m_refusal.isEmpty();
 }
 
 void MotionOutputDialog::onEnableToggled(bool on)
@@ -133,9 +152,12 @@ void MotionOutputDialog::onEnableToggled(bool on)
     MotionTelemetrySender *out = sender();
     if (!out)
         return;
-    // Streaming always starts towards what the fields show.
-    if (on)
-        applyTarget();
+    // Streaming always starts towards what the fields show, or not at all.
+    if (on && !applyTarget()) {
+        const QSignalBlocker blocker(m_toggle);
+        m_toggle->setChecked(false);
+        return;
+    }
     out->setEnabled(on);
     m_toggle->setText(on ? tr("Streaming \u2014 click to stop") : tr("Start motion output"));
     refreshStatus();
@@ -148,14 +170,20 @@ void MotionOutputDialog::refreshStatus()
         m_status->setText(tr("Not available."));
         return;
     }
-    if (!out->isEnabled()) {
-        m_status->setText(tr("Output stopped."));
-        m_status->setStyleSheet(QLatin1String(StatusFont) + QStringLiteral(" color: #5B6675;"));
-        return;
+    QString text = tr("Output stopped.");
+    QString color = QStringLiteral("#5B6675");
+    if (out->isEnabled()) {
+        const StreamingStatus status =
+            streamingStatus(out->address().toString(), out->port(), out->packetCount(), out->msSinceGForces());
+        text = status.text;
+        color = status.color;
     }
-    const StreamingStatus status = streamingStatus(out->host(), out->port(), out->packetCount(), out->msSinceGForces());
-    m_status->setText(status.text);
-    m_status->setStyleSheet(QLatin1String(StatusFont) + QStringLiteral(" color: %1;").arg(status.color));
+    if (!m_refusal.isEmpty()) {
+        text = m_refusal + QLatin1Char('\n') + text;
+        color = QStringLiteral("#C81F24");
+    }
+    m_status->setText(text);
+    m_status->setStyleSheet(QLatin1String(StatusFont) + QStringLiteral(" color: %1;").arg(color));
 }
 
 } // namespace corvane

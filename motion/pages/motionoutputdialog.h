@@ -34,7 +34,8 @@ public:
     static StreamingStatus streamingStatus(const QString &host, quint16 port, int packets, qint64 msSinceGForces);
 
 public slots:
-    void applyTarget();
+    // False, and nothing stored, when the field holds text that is no IP address.
+    bool applyTarget();
     void onEnableToggled(bool on);
     void refreshStatus();
 
@@ -47,6 +48,8 @@ private:
     QPushButton *m_toggle = nullptr;
     QLabel *m_status = nullptr;
     QTimer *m_statusTimer = nullptr;
+    // Why the last target was refused; shown in place of the status until a target is taken.
+    QString m_refusal;
 };
 
 } // namespace corvane

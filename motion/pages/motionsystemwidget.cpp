@@ -10,6 +10,7 @@
 #include "ostraui/flowlayout.h"
 #include "ostraui/pill.h"
 #include "ostraui/portlist.h"
+#include "ostraui/qrcode.h"
 #include "ostraui/segmented.h"
 #include "ostraui/sliderrow.h"
 #include "ostraui/theme.h"
@@ -25,6 +26,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -272,7 +274,9 @@ void MotionSystemWidget::toggleWebPanel()
         if (m_webPanel->start(WebPanelBasePort)) {
             const QString url = lanPanelUrl(m_webPanel);
             m_webAddressLabel->setStyleSheet(QStringLiteral("color: %1;").arg(ostra::colorHex(ostra::levelTextColor(ostra::LevelInfo))));
-            m_webAddressLabel->setText(tr("Web panel running at %1").arg(url));
+            m_webAddressLabel->setText(ostra::reachableFromPhone(QUrl(url).host())
+                                           ? tr("Web panel running at %1").arg(url)
+                                           : tr("Web panel running at %1 \u2014 no network found for a phone").arg(url));
             m_webAddressLabel->show();
             appendLog(tr("Web panel started at %1").arg(url));
             showWebPanelQr();

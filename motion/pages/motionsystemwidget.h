@@ -95,6 +95,9 @@ public:
 
     static const QList<MotionHapticPreset> &hapticPresets();
 
+    // Whether the Platform settings card holds edits Save has not stored.
+    bool hasUnsavedSettings() const;
+
 public slots:
     void onRefreshPorts();
     void onConnectClicked();

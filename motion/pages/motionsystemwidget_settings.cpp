@@ -10,6 +10,7 @@
 #include "ostraui/theme.h"
 #include "ostraui/toast.h"
 #include "ostraui/toggle.h"
+#include "ostraui/unsavededits.h"
 #include "ostraui/vmeter.h"
 
 #include <QComboBox>
@@ -139,6 +140,8 @@ QWidget *MotionSystemWidget::buildSettingsCard()
         refreshSaveState();
     });
     connect(m_sleepAfterRow, &ostra::SliderRow::valueChanged, this, [this] { refreshSaveState(); });
+    new ostra::UnsavedEdits(this, tr("Platform settings"), [this] { return hasUnsavedSettings(); },
+                            [this] { onSaveSettings(); });
     return card;
 }
 
@@ -217,15 +220,19 @@ void MotionSystemWidget::onSaveSettings()
     refreshSaveState();
 }
 
-void MotionSystemWidget::refreshSaveState()
+bool MotionSystemWidget::hasUnsavedSettings() const
 {
     const MotionSystemSettings page = collectSettings();
     const MotionSystemSettings stored = m_controller->settings();
-    const bool dirty = page.intensity != stored.intensity || page.travelMm != stored.travelMm
-                       || page.speedPct != stored.speedPct || page.accelPct != stored.accelPct
-                       || page.parkMm != stored.parkMm || page.strokeMm != stored.strokeMm
-                       || page.actuatorSlots != stored.actuatorSlots || page.sleepEnabled != stored.sleepEnabled
-                       || (page.sleepEnabled && page.sleepSeconds != stored.sleepSeconds);
+    return page.intensity != stored.intensity || page.travelMm != stored.travelMm || page.speedPct != stored.speedPct
+           || page.accelPct != stored.accelPct || page.parkMm != stored.parkMm || page.strokeMm != stored.strokeMm
+           || page.actuatorSlots != stored.actuatorSlots || page.sleepEnabled != stored.sleepEnabled
+           || (page.sleepEnabled && page.sleepSeconds != stored.sleepSeconds);
+}
+
+void MotionSystemWidget::refreshSaveState()
+{
+    const bool dirty = hasUnsavedSettings();
     m_saveButton->setEnabled(dirty);
     m_revertButton->setEnabled(dirty);
     if (dirty) {

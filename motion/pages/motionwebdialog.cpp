@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QUrl>
 #include <QVBoxLayout>
 
 
@@ -36,6 +37,7 @@ MotionWebDialog::MotionWebDialog(const QString &url, QWidget *parent)
     qr->setObjectName(QStringLiteral("qrLabel"));
     // White in both themes: phone cameras need the light margin around the code.
     qr->setStyleSheet(QStringLiteral("background: white; border-radius: 8px; padding: 12px;"));
+    const bool reachable = ostra::reachableFromPhone(QUrl(url).host());
     const QPixmap code = ostra::renderQrCode(url, QrSize);
     if (code.isNull())
         qr->setText(tr("QR Code unavailable"));
@@ -44,19 +46,27 @@ MotionWebDialog::MotionWebDialog(const QString &url, QWidget *parent)
     // The code keeps its full size with the white padding around it, however small the dialog.
     qr->ensurePolished();
     qr->setMinimumSize(qr->sizeHint());
+    qr->setVisible(reachable);
     layout->addWidget(qr, 0, Qt::AlignHCenter);
 
-    auto *address = new QLabel(url, this);
+    auto *address = new QLabel(reachable ? url : tr("No network found"), this);
     address->setObjectName(QStringLiteral("urlLabel"));
-    address->setStyleSheet(QStringLiteral("font-size: 13pt; font-family: 'Geist Mono'; color: %1; padding: 8px;").arg(QLatin1String("#0F1720")));
+    // An address in the monospaced face; the words that stand in for one in the text face.
+    address->setStyleSheet(QStringLiteral("font-size: 13pt; %1color: %2; padding: 8px;")
+                               .arg(reachable ? QStringLiteral("font-family: 'Geist Mono'; ") : QString(),
+                                    QLatin1String("#0F1720")));
     address->setAlignment(Qt::AlignCenter);
     address->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(address);
 
-    auto *copy = new QPushButton(tr("Copy URL"), this);
-    copy->setCursor(Qt::PointingHandCursor);
-    connect(copy, &QPushButton::clicked, this, [url] { copyTextToClipboard(url); });
-    layout->addWidget(copy, 0, Qt::AlignHCenter);
+    if (reachable) {
+        auto *copy = new QPushButton(tr("Copy URL"), this);
+        copy->setCursor(Qt::PointingHandCursor);
+        connect(copy, &QPushButton::clicked, this, [url] { copyTextToClipboard(url); });
+        layout->addWidget(copy, 0, Qt::AlignHCenter);
+    } else {
+        layout->addWidget(ostra::makeNoNetworkNote(this));
+    }
 
     auto *steps = new QLabel(tr("1. Make sure the phone is on the same WiFi network as this PC\n\n"
                                 "2. Scan the QR code with the phone camera \u2014 the panel opens in the "

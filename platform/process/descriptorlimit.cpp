@@ -11,18 +11,6 @@
 
 namespace corvane {
 
-qint64 DescriptorLimit::softLimit()
-{
-#ifdef Q_OS_UNIX
-    rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
-        return -1;
-    return qint64(limit.rlim_cur);
-#else
-    return -1;
-#endif
-}
-
 bool DescriptorLimit::raiseToHardLimit()
 {
 #ifdef Q_OS_UNIX

@@ -11,8 +11,6 @@ namespace corvane {
 class DescriptorLimit
 {
 public:
-    // The soft limit now; -1 when it cannot be read or is unlimited.
-    static qint64 softLimit();
     // Raises the soft limit to the hard limit; true when it is there now.
     static bool raiseToHardLimit();
 };

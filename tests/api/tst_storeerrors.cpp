@@ -80,7 +80,6 @@ private slots:
         QTest::newRow("action_duplicate_profile") << "action_duplicate_profile"
                                                   << R"({"sourceId":"$active","name":"Copy"})" << fds
                                                   << "Failed to save profile: Copy";
-        QTest::newRow("action_delete_profile") << "action_delete_profile" << R"({"id":"$active"})" << fds << profile;
         QTest::newRow("action_import_profile") << "action_import_profile"
                                                << R"({"profileJson":{"id":"x","name":"Imported"}})" << "file size"
                                                << "Failed to save profile: Imported";

@@ -1,5 +1,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QHostInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QScopeGuard>
@@ -9,6 +10,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -32,6 +34,7 @@
 #include "platform/network/networkinterfacelister.h"
 #include "platform/serial/serialportlister.h"
 #include "profiles/profilemanager.h"
+#include "support/netnamespaces.h"
 #include "support/ptydevice.h"
 #include "support/testenvironment.h"
 #include "wstestclient.h"
@@ -310,6 +313,37 @@ private slots:
         QCOMPARE(client.received.at(1).value("event").toString(), QStringLiteral("event_255"));
     }
 
+    // A name longer than any event the program has names nothing: the whole request is refused.
+    void subscriptionNames_data()
+    {
+        QTest::addColumn<QString>("name"); // subscribed after "event_x"
+        QTest::addColumn<bool>("accepted");
+        const QString longest(WebSocketServer::MaxEventNameChars, QLatin1Char('e'));
+        QTest::newRow("as long as the longest event") << longest << true;
+        QTest::newRow("one character longer") << longest + 'e' << false;
+        QTest::newRow("a megabyte") << QString(1000 * 1000, QLatin1Char('e')) << false;
+    }
+
+    void subscriptionNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, accepted);
+        ServerRig rig;
+        WsTestClient client;
+        QVERIFY(client.open(rig.server.serverPort()));
+        const QJsonObject reply = client.request("action_subscribe", {{"events", QJsonArray{"event_x", name}}});
+        QCOMPARE(reply.value("success").toBool(), accepted);
+        if (!accepted) {
+            QCOMPARE(reply.value("message").toString(),
+                     QStringLiteral("'events[1]' must be an event name of at most %1 characters")
+                         .arg(WebSocketServer::MaxEventNameChars));
+        }
+        // Nothing of a refused request is kept.
+        rig.echo->push("event_x", {});
+        client.request("ping");
+        QCOMPARE(client.received.size(), accepted ? 3 : 2);
+    }
+
     // Client kinds: "raw" never answers pings, "qt" answers them by itself.
     void heartbeat_data()
     {
@@ -457,7 +491,8 @@ private slots:
     }
 
     // A page in a browser names itself in Origin; the phone app and other stations send none,
-    // or one naming this machine on the API port. "%port" stands for the server's port.
+    // or one naming this machine on the API port. "%port" stands for the server's port, "%host"
+    // for this machine's host name.
     void webPagesRefused_data()
     {
         QTest::addColumn<QByteArray>("origin"); // empty: no Origin header
@@ -481,6 +516,11 @@ private slots:
         QTest::newRow("localhost, other port") << QByteArray("http://localhost:8090") << false;
         QTest::newRow("localhost, no port") << QByteArray("http://localhost") << false;
         QTest::newRow("other site on the API port") << QByteArray("http://localhost.example.com:%port") << false;
+        QTest::newRow("host name") << QByteArray("http://%host:%port") << true;
+        QTest::newRow("host name on the local link") << QByteArray("ws://%host.local:%port") << true;
+        QTest::newRow("site named after the host") << QByteArray("http://%host.example.com:%port") << false;
+        QTest::newRow("own IPv6 address") << QByteArray("http://[2001:db8::10]:%port") << true;
+        QTest::newRow("another host of the own IPv6 /64") << QByteArray("http://[2001:db8::11]:%port") << false;
     }
 
     void webPagesRefused()
@@ -489,9 +529,13 @@ private slots:
         QFETCH(bool, accepted);
         ServerRig rig;
         corvane::NetworkInterfaceLister::setFixedInterfaces(
-            {{QStringLiteral("eth0"), QStringLiteral("eth0"), true, true, false, {QHostAddress(QStringLiteral("192.0.2.10"))}}});
+            {{QStringLiteral("eth0"), QStringLiteral("eth0"), true, true, false,
+              {QHostAddress(QStringLiteral("192.0.2.10")), QHostAddress(QStringLiteral("2001:db8::10"))}}});
         const auto systemInterfaces = qScopeGuard([] { corvane::NetworkInterfaceLister::useSystemInterfaces(); });
         origin.replace("%port", QByteArray::number(rig.server.serverPort()));
+        if (origin.contains("%host") && QHostInfo::localHostName().isEmpty())
+            QSKIP("this machine has no host name");
+        origin.replace("%host", QHostInfo::localHostName().toUtf8());
         RawWsClient raw;
         QCOMPARE(raw.open(rig.server.serverPort(), origin.isEmpty() ? QByteArray() : "Origin: " + origin + "\r\n"),
                  accepted);
@@ -507,10 +551,13 @@ private slots:
     }
 
     // Connections from one address, and connections still in their opening handshake, are
-    // bounded; what is over the bound is closed at once. Sources are 127.0.0.10 and on; the
-    // probe, a client from yet another address, comes after them.
+    // bounded: one over the address bound is closed at once; when the handshakes fill their
+    // bound, the oldest of the address holding most of them is cut. An IPv6 host holds a whole
+    // /64. Sources are 127.0.0.10 and on (IPv6 ones in a network namespace of the test's own);
+    // the probe, a client from yet another address, comes after them.
     void connectionLimits_data()
     {
+        QTest::addColumn<QString>("from"); // source address, %1 counting from 10
         QTest::addColumn<int>("sources");
         QTest::addColumn<int>("perSource");
         QTest::addColumn<bool>("handshake"); // they finish their handshake
@@ -518,37 +565,75 @@ private slots:
         QTest::addColumn<bool>("probeAccepted");
         // Then a heartbeat tick after the handshake time-out closes them, and lets a client in.
         QTest::addColumn<bool>("timeOut");
+        // Connections cut to make room for the probe are opened again, this many times, before
+        // the probe sends its handshake.
+        QTest::addColumn<int>("reopened");
         const int perAddress = WebSocketServer::MaxConnectionsPerAddress;
         const int sourcesToCap = WebSocketServer::MaxHandshakes / perAddress;
-        QTest::newRow("clients from one address") << 1 << perAddress + 1 << true << perAddress << true << false;
-        QTest::newRow("handshakes from one address") << 1 << perAddress + 1 << false << perAddress << true << false;
-        QTest::newRow("handshakes up to the cap") << sourcesToCap << perAddress + 1 << false
-                                                  << WebSocketServer::MaxHandshakes << false << false;
-        QTest::newRow("handshakes that never finish") << sourcesToCap << perAddress << false
-                                                      << WebSocketServer::MaxHandshakes << false << true;
+        const int capLessProbe = WebSocketServer::MaxHandshakes - 1;
+        const QString ipv4 = QStringLiteral("127.0.0.%1");
+        QTest::newRow("clients from one address")
+            << ipv4 << 1 << perAddress + 1 << true << perAddress << true << false << 0;
+        QTest::newRow("handshakes from one address")
+            << ipv4 << 1 << perAddress + 1 << false << perAddress << true << false << 0;
+        QTest::newRow("handshakes up to the cap")
+            << ipv4 << sourcesToCap << perAddress + 1 << false << capLessProbe << true << false << 0;
+        QTest::newRow("handshakes that never finish")
+            << ipv4 << sourcesToCap << perAddress << false << capLessProbe << true << true << 0;
+        QTest::newRow("handshakes opened again when cut")
+            << ipv4 << sourcesToCap << perAddress << false << capLessProbe << true << false
+            << 2 * WebSocketServer::MaxHandshakes;
+        QTest::newRow("clients from one IPv6 /64")
+            << QStringLiteral("fd00:0:0:1::%1") << 4 << 3 << true << perAddress << true << false << 0;
+        QTest::newRow("clients from IPv6 /64s apart")
+            << QStringLiteral("fd00:0:0:%1::1") << 4 << 3 << true << 12 << true << false << 0;
     }
 
     void connectionLimits()
     {
+        QFETCH(QString, from);
         QFETCH(int, sources);
         QFETCH(int, perSource);
         QFETCH(bool, handshake);
         QFETCH(int, held);
         QFETCH(bool, probeAccepted);
         QFETCH(bool, timeOut);
+        QFETCH(int, reopened);
+        std::optional<ostratest::OwnLoopback> ownLoopback;
+        if (from.contains(QLatin1Char(':'))) {
+            ownLoopback.emplace();
+            if (!ownLoopback->entered())
+                QSKIP("needs root to make a network namespace");
+            for (int source = 0; source < sources; ++source) {
+                if (!ownLoopback->addIPv6Address(from.arg(10 + source)))
+                    QSKIP("needs the ip tool to give the loopback IPv6 addresses");
+            }
+        }
         ServerRig rig;
         std::vector<std::unique_ptr<RawWsClient>> connections;
+        std::vector<QHostAddress> sourceOf;
         int handshaken = 0;
         for (int source = 0; source < sources; ++source) {
             for (int i = 0; i < perSource; ++i) {
                 connections.push_back(std::make_unique<RawWsClient>());
-                QVERIFY(connections.back()->connectFrom(loopback(10 + source), rig.server.serverPort()));
+                sourceOf.push_back(QHostAddress(from.arg(10 + source)));
+                QVERIFY(connections.back()->connectFrom(sourceOf.back(), rig.server.serverPort()));
                 if (handshake)
                     handshaken += connections.back()->handshake() ? 1 : 0;
             }
         }
         RawWsClient probe;
         QVERIFY(probe.connectFrom(loopback(100), rig.server.serverPort()));
+        for (int i = 0; i < reopened; ++i) {
+            const auto cut = [&connections] {
+                return std::find_if(connections.begin(), connections.end(),
+                                    [](const auto &connection) { return !connection->isConnected(); });
+            };
+            QTRY_VERIFY(cut() != connections.end());
+            const size_t at = size_t(cut() - connections.begin());
+            connections[at] = std::make_unique<RawWsClient>();
+            QVERIFY(connections[at]->connectFrom(sourceOf[at], rig.server.serverPort()));
+        }
         QCOMPARE(probe.handshake(), probeAccepted);
         const auto stillOpen = [&connections] {
             return int(std::count_if(connections.cbegin(), connections.cend(),
@@ -693,10 +778,23 @@ private slots:
     }
 
     // With no descriptor left to take a connection with, the server says so and takes it once
-    // there is one again, instead of never accepting again.
+    // there is one again, instead of never accepting again, or trying again without pause.
+    void acceptResumesAfterRunningOut_data()
+    {
+        QTest::addColumn<bool>("takenBefore"); // a connection was taken before it ran out
+        QTest::newRow("first connection") << false;
+        QTest::newRow("after a connection was taken") << true;
+    }
+
     void acceptResumesAfterRunningOut()
     {
+        QFETCH(bool, takenBefore);
         ServerRig rig;
+        RawWsClient earlier;
+        if (takenBefore) {
+            QVERIFY(earlier.open(rig.server.serverPort()));
+            QTRY_COMPARE(rig.server.clientCount(), 1);
+        }
         RawWsClient client;
         // Connected, but not yet taken: the server takes it when the event loop next runs.
         QVERIFY(client.connectFrom(loopback(40), rig.server.serverPort()));
@@ -713,7 +811,7 @@ private slots:
         QTRY_VERIFY(!refusalLines.filter(QLatin1String("cannot accept")).isEmpty());
         QVERIFY(setrlimit(RLIMIT_NOFILE, &saved) == 0);
         QVERIFY(client.handshake());
-        QTRY_COMPARE(rig.server.clientCount(), 1);
+        QTRY_COMPARE(rig.server.clientCount(), takenBefore ? 2 : 1);
     }
 
     // A subscriber that stops reading misses pushes instead of piling them up, while the
@@ -913,6 +1011,13 @@ private slots:
         QVERIFY(client.open(server.serverPort()));
         QCOMPARE(client.request("get_app_mode"), parsed(R"({"event":"get_app_mode","data":{"mode":"pc"}})"));
         QCOMPARE(client.request("get_frame_count"), parsed(R"({"event":"get_frame_count","data":{"frameCount":0}})"));
+        // Subscriptions are bounded by the longest name there is.
+        qsizetype longest = 0;
+        for (const corvane::WsHandler *handler : server.findChildren<corvane::WsHandler *>()) {
+            for (const QString &event : handler->supportedEvents())
+                longest = std::max(longest, event.size());
+        }
+        QCOMPARE(longest, qsizetype(WebSocketServer::MaxEventNameChars));
     }
 
     void stopClosesClients()

@@ -62,6 +62,8 @@ private slots:
         QTest::newRow("link to a terminal, unlisted") << "link" << "" << "unlisted";
         QTest::newRow("link to a terminal, listed") << "link" << "=" << "opened";
         QTest::newRow("listed name, asked by its path") << "/dev/ttyOSTRANONE" << "ttyOSTRANONE" << "failed";
+        // The refusal repeats the first 64 characters of a name.
+        QTest::newRow("a name of 100,000 characters") << "/dev/" + QString(100000, 'x') << "" << "unlisted";
     }
 
     void portNames()
@@ -85,14 +87,14 @@ private slots:
         const QString why = outcome == "unlisted" ? ": not a listed serial port" : "";
         QJsonObject receiverReply{{"event", "action_connect_receiver"}, {"success", opened}};
         if (!opened)
-            receiverReply.insert("message", "Failed to connect receiver to " + port + why);
+            receiverReply.insert("message", "Failed to connect receiver to " + port.left(64) + why);
         QCOMPARE(api->request("action_connect_receiver", {{"port", port}}), receiverReply);
         QCOMPARE(api->rig.controller->isReceiverConnected(), opened);
         api->rig.controller->disconnectReceiver();
 
         QJsonObject transmitterReply{{"event", "action_connect_transmitter"}, {"success", opened}, {"isGpioUart", false}};
         if (!opened)
-            transmitterReply.insert("message", "Failed to connect to " + port + why);
+            transmitterReply.insert("message", "Failed to connect to " + port.left(64) + why);
         QCOMPARE(api->request("action_connect_transmitter", {{"port", port}}), transmitterReply);
         QCOMPARE(api->rig.controller->isSerialConnected(), opened);
         if (!opened) {

@@ -139,6 +139,8 @@ private slots:
                                                   << "'fullForward' must be a channel value from 0 to 2047";
         QTest::newRow("rename no name") << "action_rename_esc_preset" << json(R"({"id":"x"})") << "Missing 'id' or 'name' parameter";
         QTest::newRow("delete unknown") << "action_delete_esc_preset" << json(R"({"id":"x"})") << "ESC preset not found: x";
+        QTest::newRow("delete unknown, long id cut") << "action_delete_esc_preset" << QJsonObject{{"id", QString(5000, 'i')}}
+                                                     << "ESC preset not found: " + QString(64, 'i');
     }
 
     void refusals()

@@ -239,6 +239,11 @@ private slots:
         QTest::newRow("no such device") << "action_connect_helicopter_device" << json(R"({"role":"pedals","index":40})") << "Failed to connect pedals";
         QTest::newRow("yaw") << "action_capture_helicopter_calibration" << json(R"({"function":"yaw","point":"min"})") << "Unknown function";
         QTest::newRow("mid") << "action_capture_helicopter_calibration" << json(R"({"function":"roll","point":"mid"})") << "Unknown point: mid";
+        // What the reply repeats of a long text is cut.
+        QTest::newRow("long role") << "action_connect_helicopter_device" << QJsonObject{{"role", QString(5000, 'r')}, {"index", 0}}
+                                   << "Unknown role: " + QString(64, 'r');
+        QTest::newRow("long point") << "action_capture_helicopter_calibration"
+                                    << QJsonObject{{"function", "roll"}, {"point", QString(5000, 'p')}} << "Unknown point: " + QString(64, 'p');
     }
 
     void refusals()
@@ -283,6 +288,9 @@ private slots:
         QCOMPARE(storedRudderChannel(*store), 9);
         QCOMPARE(api->request("action_save_helicopter_profile", json(R"({"name":"  Blade 230  "})")).value("data").toObject().value("name"),
                  QJsonValue("Blade 230"));
+        // The car profile's name in other letters: the reply gives the name the store keeps.
+        QCOMPARE(api->request("action_save_helicopter_profile", json(R"({"name":"DEFAULT"})")).value("data").toObject().value("name"),
+                 QJsonValue("DEFAULT (2)"));
         QCOMPARE(api->request("action_select_car"), json(R"({"event":"action_select_car","success":true})"));
         QCOMPARE(api->rig.controller->vehicleType(), QString("rc_car"));
     }

@@ -1,5 +1,7 @@
 #include <QCoreApplication>
+#include <QFile>
 #include <QJsonArray>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "api/wsaxishandler.h"
@@ -34,10 +36,11 @@ QJsonValue at(QJsonValue value, const QString &path)
 
 } // namespace
 
-// The one rule for the numbers and flags of every request that sets them, over a real socket:
-// an absent key keeps its value, a wrong type or a value outside the desktop dialog's range is
-// refused naming the key and stores nothing of the request, and a value the API clamps stays
-// clamped. Each row reads the field back through its get_ request.
+// The one rule for the values of every request that sets them, over a real socket: an absent key
+// keeps its value, a wrong type, a choice that names none, a value outside the desktop dialog's
+// range or a text beyond its limit is refused naming the key and stores nothing of the request,
+// a value the API clamps stays clamped, and a value equal to the stored one passes. Each row
+// reads the field back through its get_ request.
 class TestWsJson : public QObject
 {
     Q_OBJECT
@@ -77,9 +80,13 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<QJsonValue>("stored"); // after an accepted request; a refusal changes nothing
 
-        const auto row = [](const char *tag, const char *event, const char *data, const QString &refusal,
-                            const char *read, const char *path, const QJsonValue &stored = QJsonValue()) {
-            QTest::newRow(tag) << QString(event) << json(data) << refusal << QString(read) << QString(path) << stored;
+        const auto rowWith = [](const char *tag, const char *event, const QJsonObject &data, const QString &refusal,
+                                const char *read, const char *path, const QJsonValue &stored = QJsonValue()) {
+            QTest::newRow(tag) << QString(event) << data << refusal << QString(read) << QString(path) << stored;
+        };
+        const auto row = [&](const char *tag, const char *event, const char *data, const QString &refusal,
+                             const char *read, const char *path, const QJsonValue &stored = QJsonValue()) {
+            rowWith(tag, event, json(data), refusal, read, path, stored);
         };
         const QString escChannel = QStringLiteral("a channel value from 0 to 2047");
 
@@ -136,8 +143,8 @@ private slots:
         // Button mappings and ESC presets.
         row("mapping channel far off", "set_button_mappings", R"({"mappings":[{"buttonIndex":2,"channel":-100000}]})",
             "'mappings[0].channel' must be a whole number from 2 to 11", "get_button_mappings", "mappings/0/channel");
-        row("mapping output beyond the channel", "action_add_button_mapping", R"({"buttonIndex":1,"outputValue":5000})",
-            "'outputValue' must be " + escChannel, "get_button_mappings", "mappings/0/outputValue");
+        row("mapping output held within the channel", "action_add_button_mapping", R"({"buttonIndex":1,"outputValue":5000})",
+            QString(), "get_button_mappings", "mappings/0/outputValue", 2047);
         row("preset text", "action_update_esc_preset", R"({"id":"$preset","neutral":"1200"})",
             "'neutral' must be " + escChannel + ", not a string", "get_esc_presets", "presets/0/neutral");
         row("preset absent keeps", "action_update_esc_preset", R"({"id":"$preset","fullForward":1900})", QString(),
@@ -158,9 +165,12 @@ private slots:
         row("power button beyond the list", "set_led_settings", R"({"powerButtonIndex":99})",
             "'powerButtonIndex' must be a whole number from -1 to 31", "get_led_settings", "powerButtonIndex");
 
-        // Race control: percentages and the time-out stay clamped, as race control relies on.
-        row("watchdog text", "set_lounge_watchdog", R"({"enabled":true,"timeoutMs":"5000"})",
-            "'timeoutMs' must be a whole number, not a string", "get_lounge_state", "watchdog");
+        // Race control is never refused: a value it cannot use keeps the station's, percentages and
+        // the time-out stay clamped.
+        row("watchdog text keeps", "set_lounge_watchdog", R"({"enabled":true,"timeoutMs":"5000"})", QString(),
+            "get_lounge_state", "watchdogTimeoutMs", 2000);
+        row("speed cap fraction keeps", "set_lounge_speed_cap", R"({"percent":12.5})", QString(), "get_lounge_state",
+            "speedCapPercent", 60);
         row("speed cap clamped", "set_lounge_speed_cap", R"({"enabled":true,"percent":150})", QString(), "get_lounge_state",
             "speedCapPercent", 100);
         row("pit limiter absent keeps", "set_lounge_pit_limiter", R"({"enabled":true})", QString(), "get_lounge_state",
@@ -192,6 +202,52 @@ private slots:
             "get_auto_start", "enabled");
         row("baud rate text", "action_connect_receiver", R"({"port":"ttyUSB9","baudRate":"fast"})",
             "'baudRate' must be a whole number, not a string", "get_receiver_status", "connected");
+        // A whole number beyond int is refused where nothing clamps it.
+        row("baud rate beyond int", "action_connect_receiver", R"({"port":"ttyUSB9","baudRate":1e10})",
+            "'baudRate' must be a whole number", "get_receiver_status", "connected");
+        row("LED index beyond int", "set_led_color", R"({"r":9,"index":1e10})", "'index' must be a whole number",
+            "get_led_settings", "globalColor/r");
+        row("rate mode far beyond", "action_set_rate_mode", R"({"mode":1e10})", QString(), "get_helicopter_output",
+            "rateMode", 2);
+
+        // Choices are named exactly.
+        row("esc mode wrongly cased", "set_axis_settings", R"({"escMode":"CUSTOM","escNeutral":1000})",
+            R"('escMode' must be "standard" or "custom")", "get_axis_settings", "escNeutral");
+        row("esc mode as number", "set_esc_mode", R"({"mode":2})", R"('mode' must be "standard" or "custom", not a number)",
+            "get_esc_mode", "mode");
+        row("curve wrongly cased", "set_axis_settings", R"({"axes":[{"curve":"Exponential"}]})",
+            R"('axes[0].curve' must be "linear", "exponential" or "logarithmic")", "get_axis_settings", "axes/0/curve");
+        const QString ledModes = R"(must be "global", "per_led" or "range")";
+        row("LED mode unknown", "set_led_mode", R"({"mode":"PER_LED"})", "'mode' " + ledModes, "get_led_settings", "mode");
+        row("LED mode as number", "set_led_settings", R"({"ledCount":12,"mode":1})", "'mode' " + ledModes + ", not a number",
+            "get_led_settings", "ledCount");
+
+        // Texts a request stores: names as the name rule has them, ids as the program makes them.
+        const QString name64(64, 'n');
+        const QString name65(65, 'n');
+        const auto tooLong = [](const char *key, int limit) {
+            return QStringLiteral("'%1' must be a text of at most %2 characters").arg(QLatin1String(key)).arg(limit);
+        };
+        rowWith("mapping name at the limit", "set_button_mappings",
+                {{"mappings", QJsonArray{QJsonObject{{"buttonIndex", 2}, {"channel", 4}, {"name", name64}}}}}, QString(),
+                "get_button_mappings", "mappings/0/name", name64);
+        rowWith("mapping name too long", "action_add_button_mapping", {{"buttonIndex", 1}, {"name", name65}},
+                tooLong("name", 64), "get_button_mappings", "mappings/0/name");
+        rowWith("preset id too long", "set_esc_mode", {{"presetId", QString(37, 'p')}}, tooLong("presetId", 36),
+                "get_esc_mode", "presetId");
+        rowWith("axis preset id too long", "set_axis_settings", {{"escPresetId", QString(37, 'p')}},
+                tooLong("escPresetId", 36), "get_axis_settings", "escPresetId");
+        rowWith("calibration name too long", "set_helicopter_config",
+                {{"calibration", QJsonObject{{"roll", QJsonObject{{"name", name65}}}}}}, tooLong("calibration.roll.name", 64),
+                "get_helicopter_config", "calibration/roll/name");
+        row("pinned id too long", "set_telemetry_dashboard", R"({"pinned":["GSpd","GSpd2"]})", tooLong("pinned[1]", 4),
+            "get_telemetry_dashboard", "pinned");
+        rowWith("sensor name too long", "action_telemetry_sensor_rename", {{"id", "GSpd"}, {"name", name65}},
+                tooLong("name", 64), "get_telemetry_sensors", "sensors");
+        rowWith("axis preset name too long", "set_pedals_axis_mapping", {{"presetName", name65}}, tooLong("presetName", 64),
+                "get_pedals_axis_mapping", "presetName");
+        rowWith("receiver command too long", "action_receiver_command", {{"command", QString(65, 'c')}},
+                tooLong("command", 64), "get_receiver_config", "status");
     }
 
     void requestValues()
@@ -218,6 +274,68 @@ private slots:
         // Refused: "success" false, or the lounge's error form.
         QVERIFY(reply.value("success") == QJsonValue(false) || reply.value("source") == event);
         QCOMPARE(at(api->request(read).value("data"), path), before);
+    }
+
+    // An app sends back what it read: each get_ request's data, sent unchanged to its set_
+    // request, is taken, also where the profile holds values beyond the dialogs' ranges that the
+    // file reader keeps ("$id" and "$name" stand for an id and a name longer than requests take).
+    void echo_data()
+    {
+        QTest::addColumn<QString>("get");
+        QTest::addColumn<QString>("set");
+        QTest::addColumn<QByteArray>("profile");
+        const auto row = [](const char *tag, const char *get, const char *set, const QByteArray &profile) {
+            QTest::newRow(tag) << QString(get) << QString(set) << profile;
+        };
+        row("axis settings", "get_axis_settings", "set_axis_settings",
+            R"({"axisSettings":{"steeringAngleDeg":45,"decelRate":100000,"reverseButtonIndex":500,"escMode":3,
+                "gearThrottleLimitPercent":[150],"Steering":{"deadzone":0.9,"curve":7},"escPresetId":"$id"}})");
+        row("ESC mode", "get_esc_mode", "set_esc_mode", R"({"axisSettings":{"escPresetId":"$id"}})");
+        row("button mappings", "get_button_mappings", "set_button_mappings",
+            R"({"buttonMappings":[{"buttonIndex":9999,"channel":0,"mode":9,"rateUnitsPerSec":100000,"name":"$name"}]})");
+        row("LED strip", "get_led_settings", "set_led_settings",
+            R"({"ledSettings":{"ledCount":100000,"brightness":500,"powerButtonIndex":99,"selectedLedIndex":5000,
+                "rangeZones":[{"startPercent":150,"endPercent":-5}]}})");
+        row("helicopter", "get_helicopter_config", "set_helicopter_config",
+            R"({"helicopterConfig":{"channels":{"roll":99},"inputs":{"joystick":{"xAxis":20}},
+                "fly":{"softStartSec":0,"arm":{"onUs":1000000000},"pitchCurve":{"points":[2]}},
+                "calibration":{"roll":{"deadzone":0.9,"name":"$name"}}}})");
+        row("shifter", "get_shifter_mapping", "set_shifter_mapping",
+            R"({"deviceConnections":{"shifter":{"productName":"MOZA HGP Shifter","hasCustomShifterMapping":true,
+                "shifterMapping":{"buttonIndex":[500]}}}})");
+        row("pedal axes", "get_pedals_axis_mapping", "set_pedals_axis_mapping",
+            R"({"deviceConnections":{"pedals":{"productName":"MOZA SRP Pedals","hasCustomAxisMapping":true,
+                "axisMapping":{"map":[9],"presetName":"$name","combinedPedalsCenter":5}}}})");
+        row("pinned sensors", "get_telemetry_dashboard", "set_telemetry_dashboard", R"({"telemetryDashboard":["$id"]})");
+        row("wheel force feedback", "get_wheel_ffb", "set_wheel_ffb", R"({"wheelFfb":{"strength":5}})");
+    }
+
+    void echo()
+    {
+        QFETCH(QString, get);
+        QFETCH(QString, set);
+        QFETCH(QByteArray, profile);
+        QJsonObject stored = QJsonDocument::fromJson(
+            profile.replace("$id", QByteArray(40, 'i')).replace("$name", QByteArray(80, 'n'))).object();
+        QVERIFY(!stored.isEmpty());
+        stored.insert("id", "echo");
+        stored.insert("name", "Echo");
+        QTemporaryDir dir;
+        QFile file(dir.filePath("echo.json"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(stored).toJson()) > 0);
+        file.close();
+        corvane::CorvaneController *controller = api->rig.controller.get();
+        corvane::ProfileManager *store = controller->profileManager();
+        QString id;
+        QVERIFY(store->importProfile(file.fileName(), &id) && store->setActiveProfile(id));
+        // Connected anew, the pedals and the shifter take the mappings stored for them.
+        QVERIFY(controller->connectPedals(ostratest::TransmitRig::PedalsPos));
+        QVERIFY(controller->connectShifter(ostratest::TransmitRig::ShifterPos));
+
+        const QJsonObject read = api->request(get).value("data").toObject();
+        const QJsonObject reply = api->request(set, read);
+        QVERIFY2(reply.value("success").toBool(), qPrintable(reply.value("message").toString()));
+        QCOMPARE(api->request(get).value("data").toObject(), read);
     }
 
 private:

@@ -60,6 +60,9 @@ private slots:
         const QJsonObject again = api->request("action_save_preset", {{"kind", "controls"}, {"name", "RALLY"}});
         QCOMPARE(again.value("id").toString(), id);
         QCOMPARE(presetsOf(*api, "controls").size(), 1);
+        // The kind the reply repeats is cut.
+        QCOMPARE(api->request("get_presets", {{"kind", QString(5000, 'k')}}).value("data").toObject().value("kind"),
+                 QJsonValue(QString(64, 'k')));
 
         QCOMPARE(api->request("action_rename_preset", {{"id", id}, {"name", "Gravel"}}),
                  json(R"({"event":"action_rename_preset","success":true})"));

@@ -103,6 +103,11 @@ private slots:
 
     void exportImport()
     {
+        // A strip's selections may lie beyond it, where the LED requests leave them.
+        LedSettings led = api->rig.controller->ledSettings();
+        led.selectedLedIndex = 20;
+        led.selectedZoneIndex = 3;
+        api->rig.controller->setLedSettings(led);
         const QString firstId = api->rig.controller->profileManager()->activeProfileId();
         const QJsonObject exported = api->request("action_export_profile", {{"id", firstId}});
         const QJsonObject profileJson = exported.value("data").toObject().value("profileJson").toObject();
@@ -136,6 +141,8 @@ private slots:
         QTest::newRow("duplicate") << "action_duplicate_profile" << json(R"({"name":"y"})") << "Missing 'sourceId' or 'name' parameter";
         QTest::newRow("delete unknown") << "action_delete_profile" << json(R"({"id":"x"})") << "Failed to delete profile (cannot delete the last profile)";
         QTest::newRow("export unknown") << "action_export_profile" << json(R"({"id":"x"})") << "Profile not found: x";
+        QTest::newRow("export unknown, long id cut") << "action_export_profile" << QJsonObject{{"id", QString(5000, 'i')}}
+                                                     << "Profile not found: " + QString(64, 'i');
         QTest::newRow("import missing") << "action_import_profile" << QJsonObject() << "Missing 'profileJson' object";
         QTest::newRow("import no id") << "action_import_profile" << json(R"({"profileJson":{"name":"X"}})") << "Failed to import profile";
         QJsonArray pinned;
@@ -144,6 +151,34 @@ private slots:
         QTest::newRow("import too many pinned")
             << "action_import_profile" << QJsonObject{{"profileJson", QJsonObject{{"id", "x"}, {"name", "X"}, {"telemetryDashboard", pinned}}}}
             << "Too many pinned telemetry sensors: at most 64";
+        // An imported profile holds no value the requests that set it would refuse or clamp.
+        const auto import = [](const char *tag, const QByteArray &members, const QString &message) {
+            QJsonObject profile = QJsonDocument::fromJson(QByteArray(members).replace("$long", QByteArray(65, 'n'))).object();
+            profile.insert("id", "x");
+            profile.insert("name", "X");
+            QTest::newRow(tag) << "action_import_profile" << QJsonObject{{"profileJson", profile}}
+                               << "'profileJson." + message;
+        };
+        import("import decel rate", R"({"axisSettings":{"decelRate":100000}})",
+               "axisSettings.decelRate' must be a whole number from 1 to 100");
+        import("import steering angle", R"({"axisSettings":{"steeringAngleDeg":45}})",
+               "axisSettings.steeringAngleDeg' must be 0 or a whole number from 90 to 2520");
+        import("import curve", R"({"axisSettings":{"Brake":{"curve":3}}})",
+               "axisSettings.Brake.curve' must be a whole number from 0 to 2");
+        import("import LED count", R"({"ledSettings":{"ledCount":100000}})",
+               "ledSettings.ledCount' must be a whole number from 1 to 100");
+        import("import helicopter channel", R"({"helicopterConfig":{"channels":{"roll":99}}})",
+               "helicopterConfig.channels.roll' must be a whole number from 0 to 15");
+        import("import arm pulse", R"({"vehicleType":"rc_helicopter","helicopterConfig":{"fly":{"arm":{"onUs":1e9}}}})",
+               "helicopterConfig.fly.arm.onUs' must be a whole number from 900 to 2100");
+        import("import mapping name", R"({"buttonMappings":[{"buttonIndex":1,"channel":4,"name":"$long"}]})",
+               "buttonMappings[0].name' must be a text of at most 64 characters");
+        import("import device name", R"({"deviceConnections":{"pedals":{"productName":"$long$long$long$long$long"}}})",
+               "deviceConnections.pedals.productName' must be a text of at most 260 characters");
+        import("import pinned id", R"({"telemetryDashboard":["$long"]})",
+               "telemetryDashboard[0]' must be a text of at most 4 characters");
+        import("import vehicle type", R"({"vehicleType":"boat"})",
+               R"(vehicleType' must be "rc_car" or "rc_helicopter")");
     }
 
     void missingParameters()

@@ -93,6 +93,30 @@ private slots:
         QCOMPARE(outcome("action_receiver_sync"), ok("action_receiver_sync"));
     }
 
+    // A client fills the receiver's queue only so far and is told so; every command it was told
+    // is queued reaches the receiver, in order.
+    void commandQueueBounded()
+    {
+        QVERIFY(api->rig.syncOverUsb());
+        api->rig.rx.clearRecords();
+        const int sent = 2 * corvane::ReceiverConfigManager::MaxQueuedCommands;
+        for (int i = 0; i < sent; ++i)
+            api->client.send({{"event", "action_receiver_command"}, {"data", QJsonObject{{"command", QString("NOTE %1").arg(i)}}}});
+        QList<QByteArray> queued;
+        for (int i = 0; i < sent; ++i) {
+            QJsonObject reply = api->client.next();
+            reply.remove("data");
+            if (reply == ok("action_receiver_command"))
+                queued.append(QString("NOTE %1").arg(i).toLatin1());
+            else
+                QCOMPARE(reply, refused("action_receiver_command",
+                                        "Too many commands waiting for the receiver (at most 32): try again shortly"));
+        }
+        QVERIFY(queued.size() < sent);
+        QVERIFY(api->rig.rx.waitForLine(queued.last()));
+        QCOMPARE(api->rig.rx.lines(), queued);
+    }
+
     void mountingAndMode()
     {
         QVERIFY(api->rig.syncOverUsb());

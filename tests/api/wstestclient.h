@@ -89,12 +89,14 @@ public:
         return connectFrom(QHostAddress::LocalHost, port, timeoutMs) && handshake(extraHeaders, timeoutMs);
     }
 
-    // The TCP connection alone, from `source` (on loopback any 127.x.y.z is this machine's).
+    // The TCP connection alone, from `source` (on loopback any 127.x.y.z is this machine's),
+    // to the loopback address of its protocol.
     bool connectFrom(const QHostAddress &source, quint16 port, int timeoutMs = 5000)
     {
         if (!socket.bind(source))
             return false;
-        socket.connectToHost(QHostAddress::LocalHost, port);
+        const bool ipv6 = source.protocol() == QAbstractSocket::IPv6Protocol;
+        socket.connectToHost(ipv6 ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost, port);
         return socket.waitForConnected(timeoutMs);
     }
 

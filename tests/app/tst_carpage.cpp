@@ -23,6 +23,7 @@
 #include "app/steeringgaugewidget.h"
 #include "bridge/corvanecontroller.h"
 #include "bridge/inputdevice.h"
+#include "bridge/logrouter.h"
 #include "bridge/steeringmonitor.h"
 #include "dialogs/pedalverificationdialog.h"
 #include "ostraui/channelcell.h"
@@ -207,6 +208,16 @@ private slots:
         QCOMPARE(shown, QStringList({"Choose QOR Transmitter", "ttyACM0 - QOR Transmitter", "ttyS0", "ttyS1 - Serial"}));
     }
 
+    // Connected elsewhere (the setup guide, the phone) on a port that appeared after the list was
+    // filled: the list shows that port.
+    void connectedPortIsShown()
+    {
+        MainWindow window;
+        Rig rig;
+        QVERIFY(window.controller()->connectTransmitter(rig.tx.portName(), 115200));
+        QCOMPARE(Car{window}.combo("transmitterCombo")->currentData().toString(), rig.tx.portName());
+    }
+
     // A placeholder selected: a warning, nothing connected, the row unchanged.
     void noSelection()
     {
@@ -298,19 +309,26 @@ private slots:
         QTest::addColumn<QString>("hint");
         QTest::addColumn<QString>("tooltip");
         QTest::addColumn<QString>("pedalStatus");
+        // The port is open but no ID query was ever answered (a port picked by hand).
+        QTest::addColumn<bool>("silent");
         QTest::newRow("nothing") << false << false << false << false << false
                                  << "0 of 3 required devices connected" << int(ostra::TxLocked)
-                                 << "Connect the three devices above to start" << "" << "Not connected";
+                                 << "Connect the three devices above to start" << "" << "Not connected" << false;
         QTest::newRow("pedals missing") << true << true << false << false << false
                                         << "2 of 3 required devices connected" << int(ostra::TxLocked)
-                                        << "Connect the three devices above to start" << "" << "Not connected";
+                                        << "Connect the three devices above to start" << "" << "Not connected" << false;
         QTest::newRow("combined pedals") << true << true << false << true << false
                                          << "All required devices connected" << int(ostra::TxGo)
-                                         << "Everything is connected" << "" << "In wheel base";
+                                         << "Everything is connected" << "" << "In wheel base" << false;
         QTest::newRow("configuring") << true << true << true << false << true
                                      << "All required devices connected" << int(ostra::TxLocked)
                                      << "Stop configuring the transmitter first" << "Stop configuring first"
-                                     << "Connected";
+                                     << "Connected" << false;
+        QTest::newRow("nothing answers") << true << true << true << false << false
+                                         << "2 of 3 required devices connected" << int(ostra::TxLocked)
+                                         << "Nothing answers on %1. Choose the QOR Transmitter's port, and check "
+                                            "that the transmitter is switched on."
+                                         << "" << "Connected" << true;
     }
 
     void status()
@@ -325,13 +343,20 @@ private slots:
         QFETCH(QString, hint);
         QFETCH(QString, tooltip);
         QFETCH(QString, pedalStatus);
+        QFETCH(bool, silent);
         Rig rig;
         MainWindow window;
         Car car{window};
         corvane::CorvaneController *c = window.controller();
+        rig.tx.setAnswersId(!silent);
         if (transmitter) {
             QVERIFY(c->connectTransmitter(rig.tx.portName(), 115200));
-            QVERIFY(rig.tx.waitFor([c] { return c->isTransmitterAuthorized(); }));
+            QVERIFY(rig.tx.waitFor([c, silent] { return silent || c->isTransmitterAuthorized(); }));
+        }
+        if (silent) {
+            QTest::ignoreMessage(QtWarningMsg, "[SECURITY] No device ID response from transmitter");
+            for (int query = 0; query < 4; ++query)
+                QVERIFY(QMetaObject::invokeMethod(c, "onDeviceIdRetry"));
         }
         if (wheel)
             QVERIFY(c->connectWheelBase(0));
@@ -347,11 +372,18 @@ private slots:
             QTRY_VERIFY(c->isConfigMode());
         }
         window.updateCarPageStatus();
+        if (silent)
+            hint = hint.arg(rig.tx.portName());
         QCOMPARE(car.text("devicesSummary"), summary);
         QCOMPARE(car.tx()->state(), state);
         QCOMPARE(car.text("txHint"), hint);
         QCOMPARE(car.tx()->toolTip(), tooltip);
         QCOMPARE(car.text("requiredStatus2"), pedalStatus);
+        auto *transmitterPill = car.combo("transmitterCombo")->parentWidget()->findChild<ostra::Pill *>();
+        QCOMPARE(car.text("requiredStatus0"), silent ? "No answer on " + rig.tx.portName()
+                                              : transmitter ? "Connected" : "Not connected");
+        QCOMPARE(transmitterPill->text(), silent ? "No answer" : transmitter ? "Connected" : "Not connected");
+        QCOMPARE(transmitterPill->level() == int(ostra::LevelWarning), silent);
         if (combined) {
             auto *pedalsRow = qobject_cast<ostra::DeviceRow *>(car.combo("pedalsCombo")->parentWidget());
             auto *pill = pedalsRow->findChild<ostra::Pill *>();
@@ -385,6 +417,13 @@ private slots:
         QCOMPARE(car.console()->document()->blockCount(), 401);
         QVERIFY(car.console()->document()->firstBlock().text().endsWith(QStringLiteral("L101")));
         QVERIFY(car.lastConsoleLine().endsWith(QStringLiteral("L501")));
+        // Log lines through the router, long ones too: the box keeps no undo history (it would
+        // hold every line trimmed away) and never more than its limit of blocks.
+        for (int i = 1; i <= 1200; ++i)
+            corvane::LogRouter::instance()->post(4, QStringLiteral("M%1 ").arg(i) + QString(i % 3 ? 20 : 4000, u'x'));
+        QTRY_VERIFY(car.lastConsoleLine().contains(QStringLiteral("] LOG: M1200 ")));
+        QCOMPARE(car.console()->document()->availableUndoSteps(), 0);
+        QVERIFY(car.console()->document()->blockCount() <= 501);
 
         // Debug console toggle: the card and the row's title follow.
         auto *row = car.named<QAbstractButton>("toggleDebugBtn");

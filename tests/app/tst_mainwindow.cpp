@@ -37,6 +37,7 @@
 #include "ostraui/toggle.h"
 #include "platform/input/virtualinputbackend.h"
 #include "profiles/profilemanager.h"
+#include "support/fixednetwork.h"
 #include "support/simulatedtransmitter.h"
 #include "support/starved.h"
 #include "support/testenvironment.h"
@@ -130,6 +131,7 @@ private slots:
         corvane::VirtualInputBackend::instance()->reset();
         setDisclaimerAccepted(false);
     }
+    void cleanup() { corvane::NetworkInterfaceLister::useSystemInterfaces(); }
 
     void navigation_data()
     {
@@ -467,6 +469,7 @@ private slots:
     {
         if (!apiPortFree())
             QSKIP("another program holds port 12345");
+        corvane::NetworkInterfaceLister::setFixedInterfaces({ostratest::networkInterface("wlan0", "192.168.1.20")});
         MainWindow window;
         Pill *pill = View{window}.pill("webPill");
         QCOMPARE(pill->key(), QStringLiteral("Web"));
@@ -492,6 +495,43 @@ private slots:
         emit pill->clicked();
         QCOMPARE(answer.records().size(), 1);
         QCOMPARE(answer.records().at(0).title, QStringLiteral("Connect from Mobile Device"));
+    }
+
+    // Listening, but on no network a phone can reach, the pill says so, and follows the network
+    // on the window's status refresh, which looks the interfaces up every fifth second only.
+    void webPillFollowsNetwork_data()
+    {
+        using Network = QList<corvane::NetworkInterfaceEntry>;
+        QTest::addColumn<Network>("first");
+        QTest::addColumn<Network>("then");
+        QTest::addColumn<QString>("after");
+        const auto lo = ostratest::networkInterface("lo", "127.0.0.1");
+        const auto wifi = ostratest::networkInterface("wlan0", "192.168.1.20");
+        QTest::newRow("network appears") << Network{lo} << Network{lo, wifi} << "Ready";
+        QTest::newRow("network gone") << Network{lo, wifi} << Network{lo} << "No network";
+        QTest::newRow("VPN only left") << Network{wifi} << Network{lo, ostratest::networkInterface("tun0", "10.8.0.2")}
+                                       << "No network";
+    }
+
+    void webPillFollowsNetwork()
+    {
+        if (!apiPortFree())
+            QSKIP("another program holds port 12345");
+        QFETCH(QList<corvane::NetworkInterfaceEntry>, first);
+        QFETCH(QList<corvane::NetworkInterfaceEntry>, then);
+        QFETCH(QString, after);
+        corvane::NetworkInterfaceLister::setFixedInterfaces(first);
+        MainWindow window;
+        Pill *pill = View{window}.pill("webPill");
+        const QString before = after == "Ready" ? "No network" : "Ready";
+        auto *refresh = window.findChild<QTimer *>(QStringLiteral("gpsRefreshTimer"));
+        corvane::NetworkInterfaceLister::setFixedInterfaces(then);
+        for (int second = 0; second < 5; ++second) {
+            QCOMPARE(pill->value(), before);
+            QVERIFY(QMetaObject::invokeMethod(refresh, "timeout"));
+        }
+        QCOMPARE(pill->value(), after);
+        QCOMPARE(pill->level(), int(after == "Ready" ? ostra::LevelInfo : ostra::LevelWarning));
     }
 
     // The start page's product cards follow the devices, as the header does.

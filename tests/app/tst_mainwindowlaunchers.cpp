@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -10,6 +11,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 
 #include "app/mainwindow.h"
 #include "bridge/corvanecontroller.h"
@@ -459,6 +461,42 @@ private slots:
         QCOMPARE(url.scheme(), QStringLiteral("https"));
         QCOMPARE(url.path(), QStringLiteral("/maps/search/"));
         QCOMPARE(url.query(), QStringLiteral("api=1&query=47.1234567,8.7654321"));
+    }
+
+    // Info's link to the maker's site: in the browser, or, with no browser on the PC, a box that
+    // says so and shows the address.
+    void supportLink_data()
+    {
+        QTest::addColumn<bool>("browser");
+        QTest::newRow("browser") << true;
+        QTest::newRow("no browser") << false;
+    }
+
+    void supportLink()
+    {
+        QFETCH(bool, browser);
+        std::unique_ptr<UrlCatcher> catcher(browser ? new UrlCatcher(QStringLiteral("https")) : nullptr);
+        // Nothing a browser could be found by.
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", "/nonexistent");
+        qunsetenv("BROWSER");
+        MainWindow window;
+        window.show();
+        window.showPage(MainWindow::InfoPage);
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto *link = window.findChild<QLabel *>(QStringLiteral("supportLink"));
+        QTRY_VERIFY(link->isVisible());
+        QTest::mouseClick(link, Qt::LeftButton, {}, QPoint(8, link->height() / 2));
+        qputenv("PATH", path);
+        auto *box = window.findChild<QMessageBox *>(QStringLiteral("noBrowserBox"));
+        QCOMPARE(box != nullptr, !browser);
+        if (browser) {
+            QCOMPARE(catcher->urls, QList<QUrl>({QUrl("https://qorvant.com")}));
+            return;
+        }
+        QVERIFY(box->isVisible());
+        QVERIFY(box->text().endsWith("https://qorvant.com"));
+        box->accept();
     }
 };
 

@@ -1,5 +1,8 @@
 #include <QApplication>
+#include <QCheckBox>
 #include <QJsonObject>
+#include <QLabel>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QSettings>
@@ -14,8 +17,10 @@
 #include "app/mainwindow.h"
 #include "bridge/corvanecontroller.h"
 #include "dialogs/dashboardwidget.h"
+#include "motion/motionsystemcontroller.h"
 #include "motion/pages/ffbmotionpreviewdialog.h"
 #include "motion/pages/motionwebdialog.h"
+#include "ostraui/sliderrow.h"
 #include "ostraui/theme.h"
 #include "platform/input/virtualinputbackend.h"
 #include "support/racestationrig.h"
@@ -68,9 +73,22 @@ void open(MainWindow &window, Opened which)
     }
 }
 
+// What holds edits not yet saved when the window closes.
+enum class Holder { Nothing, PlatformSettings, AxisDialog, LedDialog };
+
+// What a restart finds stored for the holder's edits.
+QJsonValue storedEdits(Holder holder)
+{
+    if (holder == Holder::PlatformSettings)
+        return corvane::MotionSystemController().settings().strokeMm;
+    corvane::CorvaneController restarted;
+    return holder == Holder::AxisDialog ? restarted.axisSettings().toJson() : restarted.ledSettings().toJson();
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Opened)
+Q_DECLARE_METATYPE(Holder)
 
 // The main window's end: the windows opened from it go first, then the services stop, and
 // nothing runs on into a window or a controller that is gone.
@@ -148,6 +166,70 @@ private slots:
         // Pending deletions stay pending, as when the event loop has ended.
         window.reset();
         QVERIFY(!opened);
+    }
+
+    // Closing over edits not saved asks once: Save stores them (a restart finds them), Discard lets
+    // them go, Cancel keeps the window and the edits. Nothing unsaved, nothing is asked.
+    void closeWithUnsavedEdits_data()
+    {
+        QTest::addColumn<Holder>("holder");
+        QTest::addColumn<int>("answer"); // NoButton: no question expected
+        QTest::newRow("nothing unsaved") << Holder::Nothing << int(QMessageBox::NoButton);
+        for (auto [name, holder] : {std::pair{"platform settings", Holder::PlatformSettings},
+                                    std::pair{"axis dialog", Holder::AxisDialog}, std::pair{"LED dialog", Holder::LedDialog}}) {
+            for (auto [what, answer] : {std::pair{"save", QMessageBox::Save}, std::pair{"discard", QMessageBox::Discard},
+                                        std::pair{"cancel", QMessageBox::Cancel}})
+                QTest::addRow("%s, %s", name, what) << holder << int(answer);
+        }
+    }
+
+    void closeWithUnsavedEdits()
+    {
+        QFETCH(Holder, holder);
+        QFETCH(int, answer);
+        const QJsonValue before = storedEdits(holder);
+        auto window = std::make_unique<MainWindow>();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+
+        QString asked;
+        QTimer answering;
+        connect(&answering, &QTimer::timeout, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (box && box->objectName() == "unsavedEditsBox") {
+                asked = box->informativeText();
+                box->button(QMessageBox::StandardButton(answer))->click();
+            }
+        });
+        answering.start(10);
+
+        bool dialogStayed = false;
+        if (holder == Holder::AxisDialog || holder == Holder::LedDialog) {
+            // The window is closed from inside the dialog's own event loop, as a modal dialog runs.
+            QTimer::singleShot(0, [&] {
+                auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+                QTest::keyClick(dialog->findChild<QCheckBox *>(), Qt::Key_Space);
+                window->close();
+                dialogStayed = dialog->isVisible();
+                if (dialogStayed)
+                    dialog->reject();
+            });
+            holder == Holder::AxisDialog ? window->onConfigureAxes() : window->onConfigureLed();
+        } else {
+            if (holder == Holder::PlatformSettings) {
+                window->showPage(MainWindow::MotionPage);
+                QTest::keyClick(window->findChild<ostra::SliderRow *>("strokeRow")->slider(), Qt::Key_PageUp);
+                QCOMPARE(window->findChild<QLabel *>("saveStatus")->text(), QString::fromUtf8("Unsaved \u2014 applies on connect"));
+            }
+            window->close();
+        }
+        QCOMPARE(!asked.isEmpty(), answer != QMessageBox::NoButton);
+        QCOMPARE(window->isVisible(), answer == QMessageBox::Cancel);
+        QCOMPARE(dialogStayed, answer == QMessageBox::Cancel && holder != Holder::PlatformSettings);
+        if (holder == Holder::PlatformSettings)
+            QCOMPARE(asked, QString("Not saved yet: Platform settings."));
+        window.reset();
+        QCOMPARE(storedEdits(holder) != before, answer == QMessageBox::Save);
     }
 
     // Race control's safety link is switched off, the API stops and transmission ends with the

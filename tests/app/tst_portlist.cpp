@@ -11,12 +11,14 @@
 #include "firmware/dialogs/firmwareupdatedialog.h"
 #include "firmware/dialogs/receiverv4updatedialog.h"
 #include "firmware/firmwareupdateprocedure.h"
+#include "heli/helicoptersetupwidget.h"
 #include "motion/motionsystemcontroller.h"
 #include "motion/pages/motionsystemwidget.h"
 #include "ostraui/theme.h"
 #include "platform/serial/serialportlister.h"
 #include "receiver/radiocalibrationdialog.h"
 #include "receiver/receiversettingspanel.h"
+#include "support/ptydevice.h"
 #include "support/testenvironment.h"
 #include "support/widgets/themedrender.h"
 
@@ -25,7 +27,7 @@ using corvane::SerialPortLister;
 
 namespace {
 
-enum List { SetupGuide, MotionPage, RadioCalibration, ReceiverFirmware, ReceiverV4, ReceiverUsbCable };
+enum List { SetupGuide, MotionPage, RadioCalibration, ReceiverFirmware, ReceiverV4, ReceiverUsbCable, HelicopterPage };
 
 // One port list as the user meets it: the list, the button that acts on its port, and what owns them.
 struct PortList
@@ -72,6 +74,10 @@ PortList open(List list, corvane::CorvaneController *controller, corvane::Motion
     case ReceiverUsbCable:
         shown.owner = std::make_unique<corvane::ReceiverSettingsPanel>(controller);
         break;
+    case HelicopterPage:
+        shown.owner = std::make_unique<corvane::HelicopterSetupWidget>(controller);
+        shown.combo = shown.owner->findChild<QComboBox *>(QStringLiteral("transmitterPort"));
+        return shown;
     }
     shown.combo = shown.owner->findChild<QComboBox *>();
     shown.action = buttonNamed(shown.owner.get(), QStringLiteral("Connect"));
@@ -160,6 +166,38 @@ private slots:
         QTest::keyClick(shown.combo, Qt::Key_Down);
         QCOMPARE(shown.combo->currentData().toString(), QStringLiteral("ttyS0"));
         QVERIFY(shown.action->isEnabled());
+    }
+
+    // A device connected elsewhere (another page, the phone) on a port picked by hand: every list
+    // that offers its port shows that port, not its prompt or another USB port, also a list filled
+    // before the port appeared.
+    void connectedPortIsShown_data()
+    {
+        QTest::addColumn<int>("list");
+        QTest::addColumn<bool>("receiver");
+        QTest::newRow("setup guide") << int(SetupGuide) << false;
+        QTest::newRow("helicopter page") << int(HelicopterPage) << false;
+        QTest::newRow("radio calibration") << int(RadioCalibration) << true;
+        QTest::newRow("receiver firmware") << int(ReceiverFirmware) << true;
+        QTest::newRow("receiver USB cable") << int(ReceiverUsbCable) << true;
+    }
+
+    void connectedPortIsShown()
+    {
+        QFETCH(int, list);
+        QFETCH(bool, receiver);
+        ostratest::PtyDevice device;
+        QVERIFY(device.isOpen());
+        SerialPortLister::setFixedPorts({entry(QStringLiteral("ttyACM3"), 0x2E8A)});
+        corvane::CorvaneController controller;
+        corvane::MotionSystemController motion;
+        const PortList before = open(List(list), &controller, &motion);
+        SerialPortLister::setFixedPorts({entry(device.slavePath()), entry(QStringLiteral("ttyACM3"), 0x2E8A)});
+        QVERIFY(receiver ? controller.connectReceiver(device.slavePath(), 115200)
+                         : controller.connectTransmitter(device.slavePath(), 115200));
+        const PortList after = open(List(list), &controller, &motion);
+        for (const PortList *shown : {&before, &after})
+            QCOMPARE(shown->combo->currentData().toString(), device.slavePath());
     }
 
     void darkTheme() { QVERIFY(ostratest::renderDarkTwin("app", {"onBoardPortIsNotOffered"})); }

@@ -107,6 +107,51 @@ private slots:
         QCOMPARE(shifter.shifterMapping[4], event == "press" ? 11 : ShifterMapping()[4]);
     }
 
+    // A gear table set is the one in use after a restart, after a switch of profiles and back, and
+    // once a shifter is connected, also when it was set before any shifter was connected; one kept
+    // for another product is not.
+    void shifterMappingKept_data()
+    {
+        QTest::addColumn<int>("setWith"); // position of the shifter connected when it was set
+        QTest::addColumn<bool>("switched");
+        QTest::addColumn<bool>("inUseAtStart");
+        QTest::addColumn<bool>("inUseConnected");
+        QTest::newRow("set before any shifter was connected") << -1 << false << true << true;
+        QTest::newRow("set with the shifter connected") << int(TransmitRig::ShifterPos) << false << false << true;
+        QTest::newRow("set for another shifter") << int(TransmitRig::RudderPos) + 1 << false << false << false;
+        QTest::newRow("set before any shifter, switched") << -1 << true << true << true;
+        QTest::newRow("set with the shifter, switched") << int(TransmitRig::ShifterPos) << true << false << true;
+    }
+
+    void shifterMappingKept()
+    {
+        QFETCH(int, setWith);
+        QFETCH(bool, switched);
+        QFETCH(bool, inUseAtStart);
+        QFETCH(bool, inUseConnected);
+        TransmitRig rig;
+        rig.input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Other Shifter"), 8, 16, 0));
+        if (setWith >= 0)
+            QVERIFY(rig.controller->connectShifter(setWith));
+        ShifterMapping table;
+        table[1] = 9;
+        rig.controller->setShifterMapping(table);
+        const auto inUse = [&] { return rig.controller->shifterMapping().buttonIndex == table.buttonIndex; };
+        if (switched) { // to a profile with a table of its own and back
+            corvane::ProfileManager *store = rig.controller->profileManager();
+            const QString first = store->activeProfileId();
+            QVERIFY(store->setActiveProfile(store->createProfile("Other")));
+            rig.controller->setShifterMapping(ShifterMapping());
+            QVERIFY(store->setActiveProfile(first) && inUse());
+        }
+        for (int start = 0; start < 2; ++start) {
+            rig.controller = std::make_unique<CorvaneController>();
+            QCOMPARE(inUse(), inUseAtStart && start == 0);
+            QVERIFY(rig.controller->connectShifter(TransmitRig::ShifterPos));
+            QCOMPARE(inUse(), inUseConnected);
+        }
+    }
+
     void currentGear_data()
     {
         QTest::addColumn<bool>("sequential"); // only reverse assigned: the lever shifts

@@ -134,8 +134,8 @@ private slots:
 
         QVERIFY(!controller->startLedConfigPush());
         QCOMPARE(finished.takeFirst(),
-                 (QVariantList { false, QStringLiteral("Receiver is not connected over USB. Connect it from the "
-                                                       "Peripherals panel first.") }));
+                 (QVariantList { false, QString::fromUtf8("Receiver is not connected over USB. Connect it in "
+                                                          "Telemetry \u25B8 Receiver first.") }));
         QVERIFY(rig.openReceiver());
 
         QVERIFY(controller->startLedConfigPush());

@@ -4,6 +4,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "support/starved.h"
 #include "support/testenvironment.h"
 #include "transmitrig.h"
 
@@ -33,6 +34,22 @@ private slots:
         QVERIFY(s.stopped && s.pitLimiter && s.speedCap && !s.reverseAllowed && !s.watchdogEnabled);
         QCOMPARE(s.stopReason, QStringLiteral("connection_lost"));
         QCOMPARE((QList<int>{s.pitLimiterPercent, s.speedCapPercent}), (QList<int>{100, 70}));
+    }
+
+    // A write of the state that fails (no descriptor left, as on a full disk) is reported, and the
+    // next change, even of the watchdog alone, writes it again: a restart finds the car stopped.
+    void failedWriteReportedAndRetried()
+    {
+        TransmitRig rig;
+        {
+            const ostratest::Starved starved("descriptors");
+            rig.controller->raceControlStop(QStringLiteral("operator"));
+        }
+        QCOMPARE(*rig.errors, QList<QVariantList>{{QStringLiteral("Failed to save the race control state")}});
+        rig.controller->setLoungeWatchdog(true, 2000);
+        QCOMPARE(rig.errors->size(), 1);
+        rig.controller = std::make_unique<corvane::CorvaneController>();
+        QVERIFY(rig.controller->loungeSettings().stopped);
     }
 
     // A negative stored cap would hold the car below neutral, braking, with the pedals released.

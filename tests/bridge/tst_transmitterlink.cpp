@@ -107,20 +107,45 @@ private slots:
         QVERIFY(c()->deviceSecurity()->currentDeviceId().isEmpty());
     }
 
+    // Four queries unanswered: the port counts as silent until an ID arrives or the port is
+    // connected or closed again.
+    void idQueryRetries_data()
+    {
+        QTest::addColumn<QString>("afterwards");
+        QTest::newRow("stays silent") << "";
+        QTest::newRow("answers late") << "answer";
+        QTest::newRow("closed") << "disconnect";
+        QTest::newRow("connected again") << "reconnect";
+    }
+
     void idQueryRetries()
     {
+        QFETCH(QString, afterwards);
         SimulatedTransmitter tx;
         tx.setAnswersId(false);
+        QSignalSpy silent(c(), &CorvaneController::transmitterSilentChanged);
         QVERIFY(connectTo(tx));
         for (int retry = 1; retry <= 3; ++retry) {
             call(c(), "onDeviceIdRetry");
             QVERIFY(tx.waitFor([&] { return tx.idQueries() == 1 + retry; }));
         }
+        QVERIFY(!c()->isTransmitterSilent());
         QTest::ignoreMessage(QtWarningMsg, "[SECURITY] No device ID response from transmitter");
         call(c(), "onDeviceIdRetry");
         settle(tx);
         QCOMPARE(tx.idQueries(), 4);
         QVERIFY(!c()->isTransmitterAuthorized());
+        QVERIFY(c()->isTransmitterSilent());
+        QCOMPARE(lineArgs(silent), QStringList({"true"}));
+        if (afterwards == "answer")
+            QVERIFY(tx.sendRaw("QOR-ID:QORTX01\r\n"));
+        else if (afterwards == "disconnect")
+            c()->disconnectTransmitter();
+        else if (afterwards == "reconnect")
+            QVERIFY(c()->connectTransmitter(tx.portName(), Baud));
+        settle(tx);
+        QCOMPARE(c()->isTransmitterSilent(), afterwards.isEmpty());
+        QCOMPARE(lineArgs(silent), afterwards.isEmpty() ? QStringList({"true"}) : QStringList({"true", "false"}));
     }
 
     void reconnect_data()

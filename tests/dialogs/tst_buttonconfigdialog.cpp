@@ -12,6 +12,7 @@
 #include "dialogrig.h"
 #include "dialogs/buttonconfigdialog.h"
 #include "ostraui/theme.h"
+#include "profiles/profilename.h"
 #include "support/darktwin.h"
 #include "support/testenvironment.h"
 #include "support/widgets/modalanswerer.h"
@@ -289,6 +290,8 @@ private slots:
         QTest::newRow("start below min") << "Up" << 10 << 90 << 5 << "Start must be between Min and Max.";
         QTest::newRow("start at min") << "Up" << 10 << 90 << 10 << "";
         QTest::newRow("start at max") << "Up" << 10 << 90 << 90 << "";
+        // Held to the length the API's import takes.
+        QTest::newRow("long name") << QString(5000, 'n') << 10 << 90 << 50 << "";
     }
 
     void validation()
@@ -316,6 +319,7 @@ private slots:
             QVERIFY(answer.records().isEmpty());
             QCOMPARE(dialog->mappings().mappings.size(), 1);
             QCOMPARE(dialog->mappings().mappings.at(0).startValue, ButtonConfigDialog::percentToCrsf(start));
+            QCOMPARE(dialog->mappings().mappings.at(0).name, name.left(corvane::ProfileName::MaxLength));
         } else {
             QCOMPARE(answer.records().at(0).title, QStringLiteral("Error"));
             QCOMPARE(answer.records().at(0).text, error);

@@ -20,6 +20,7 @@
 #include "ostraui/theme.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
+#include "profiles/profilename.h"
 #include "support/darktwin.h"
 #include "support/testenvironment.h"
 #include "support/transmitrig.h"
@@ -797,6 +798,12 @@ private slots:
         QVERIFY(rig.controller->findTelemetrySensor("RQly").name.isEmpty());
         host.tick();
         QCOMPARE(list->topLevelItem(0)->text(0), QString("RQly label"));
+        // A name is held to the length the API's import takes.
+        answer.press("Rename…");
+        answer.type(QString(5000, 'q'));
+        emit list->customContextMenuRequested(at);
+        QTRY_COMPARE(answer.pending(), 0);
+        QCOMPARE(rig.controller->findTelemetrySensor("RQly").name, QString(corvane::ProfileName::MaxLength, 'q'));
 
         answer.press("Delete");
         emit list->customContextMenuRequested(list->visualItemRect(list->topLevelItem(1)).center());

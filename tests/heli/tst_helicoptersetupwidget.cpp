@@ -316,16 +316,22 @@ private slots:
     void saveUnderDefaultName_data()
     {
         QTest::addColumn<QString>("limit");
-        QTest::newRow("written") << "";
-        QTest::newRow("the store cannot write") << "descriptors";
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("written") << "" << "   " << "RC Helicopter";
+        QTest::newRow("the store cannot write") << "descriptors" << "   " << "";
+        // The toast names what the store keeps, not what was typed.
+        QTest::newRow("the car profile's name") << "" << "default" << "default (2)";
     }
 
     void saveUnderDefaultName()
     {
         QFETCH(QString, limit);
+        QFETCH(QString, typed);
+        QFETCH(QString, stored);
         TransmitRig rig;
         PageHost host(rig);
-        host.page->findChild<QLineEdit *>()->setText("   ");
+        host.page->findChild<QLineEdit *>()->setText(typed);
         {
             const ostratest::Starved starved(limit);
             host.button("Save profile")->click();
@@ -339,11 +345,11 @@ private slots:
         }
         QVERIFY(store->activeProfile());
         const QJsonObject saved = QJsonDocument::fromJson(activeProfileBytes(rig)).object();
-        QCOMPARE(saved.value("name").toString(), QString("RC Helicopter"));
+        QCOMPARE(saved.value("name").toString(), stored);
         QCOMPARE(saved.value("vehicleType").toString(), QString("rc_helicopter"));
         auto *toast = host.window.findChild<ostra::Toast *>();
         QVERIFY(toast);
-        QCOMPARE(toast->text(), QString("Saved \u201CRC Helicopter\u201D"));
+        QCOMPARE(toast->text(), QString("Saved \u201C%1\u201D").arg(stored));
     }
 
     // No port, no joystick, no device at all: a box says what is missing and nothing opens.

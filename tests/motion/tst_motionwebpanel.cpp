@@ -31,13 +31,20 @@ constexpr int Patience = 10000;
 class Client
 {
 public:
-    explicit Client(quint16 port) { m_socket.connectToHost(QHostAddress::LocalHost, port); }
+    // From `source`: on loopback any 127.x.y.z is this machine's, each an address of its own.
+    explicit Client(quint16 port, const QHostAddress &source = QHostAddress::LocalHost)
+    {
+        m_socket.bind(source);
+        m_socket.connectToHost(QHostAddress::LocalHost, port);
+    }
 
     bool connected() { return QTest::qWaitFor([this] { return m_socket.state() == QAbstractSocket::ConnectedState; }, Patience); }
     void send(const QByteArray &bytes)
     {
+        // Before the connection is up the bytes wait in the socket and go out once it is.
         m_socket.write(bytes);
-        m_socket.flush();
+        if (m_socket.state() == QAbstractSocket::ConnectedState)
+            m_socket.flush();
     }
     bool closed()
     {
@@ -167,7 +174,7 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<QByteArray>("body");
         QTest::newRow("GET /test") << QByteArray("GET /test HTTP/1.1") << 404 << QByteArray("not found");
-        QTest::newRow("lower-case method") << QByteArray("get /cfg HTTP/1.1") << 400 << QByteArray("bad params");
+        QTest::newRow("lower-case method") << QByteArray("get /cfg HTTP/1.1") << 405 << QByteArray("method not allowed");
         QTest::newRow("one word") << QByteArray("GARBAGE") << 400 << QByteArray("bad request");
         // The controller's gate answers before the parameters are looked at.
         QTest::newRow("dof 5 disconnected") << QByteArray("POST /test?kind=dof&dof=5 HTTP/1.1") << 409
@@ -186,6 +193,18 @@ private slots:
         QTest::newRow("cfg map of five") << QByteArray("POST /cfg?map=0,1,2,3,4 HTTP/1.1") << 400
                                          << QByteArray("bad map \"0,1,2,3,4\" - needs channels 0..5, each once");
         QTest::newRow("release disconnected") << QByteArray("POST /release HTTP/1.1") << 409 << QByteArray("controller not connected");
+        // Only POST changes anything: a browser sends the other methods from any page without
+        // naming it. HEAD is GET without the body. Lines may end in a bare line feed.
+        const QByteArray config(R"({"a":100,"i":100,"map":[0,1,2,3,4,5],"p":75,"s":100,"sl":0,"ss":10,"st":150,"t":140})");
+        const QByteArray map(" /cfg?map=5,4,3,2,1,0 HTTP/1.1");
+        QTest::newRow("POST map") << "POST" + map << 200 << QByteArray("saved & applied");
+        QTest::newRow("GET map") << "GET" + map << 200 << config;
+        QTest::newRow("HEAD map") << "HEAD" + map << 200 << QByteArray();
+        QTest::newRow("HEAD of a POST route") << QByteArray("HEAD /home HTTP/1.1") << 404 << QByteArray();
+        for (const char *method : { "PUT", "DELETE", "OPTIONS" })
+            QTest::newRow(method) << method + map << 405 << QByteArray("method not allowed");
+        QTest::newRow("line feeds, POST") << "POST" + map + "\nHost: x\n\n" << 200 << QByteArray("saved & applied");
+        QTest::newRow("line feeds, GET") << "GET" + map + "\n\n" << 200 << config;
     }
 
     void routes()
@@ -193,9 +212,11 @@ private slots:
         QFETCH(QByteArray, request);
         QFETCH(int, code);
         QFETCH(QByteArray, body);
-        const QByteArray reply = exchange(port(), request + "\r\n\r\n");
+        const QByteArray reply = exchange(port(), request.endsWith('\n') ? request : request + "\r\n\r\n");
         QCOMPARE(codeOf(reply), code);
         QCOMPARE(bodyOf(reply), body);
+        QCOMPARE(m_controller->settings().actuatorSlots[0], body == "saved & applied" ? 5 : 0);
+        QCOMPARE(reply.contains("\r\nAllow: GET, HEAD, POST\r\n"), code == 405);
     }
 
     // With the controller ready, a dof or axis the board cannot take is refused and nothing goes
@@ -422,24 +443,46 @@ private slots:
         QCOMPARE(codeOf(exchange(port(), "GET /cfg HTTP/1.1\r\n\r\n")), 200);
     }
 
-    // Half-sent requests hold at most MaxConnections places; more connections are closed at
-    // once, and a place that frees serves the next.
+    // Half-sent requests hold places: at most MaxConnectionsPerAddress from one address (more
+    // from it are closed as they come) and MaxConnections in all, where a newcomer cuts the
+    // oldest. The others are served once their request is whole.
+    void connectionCap_data()
+    {
+        QTest::addColumn<int>("sources"); // addresses 127.0.0.10, .11, ..., each holding `each`
+        QTest::addColumn<int>("each");
+        QTest::addColumn<int>("newcomer"); // the newcomer comes from 127.0.0.(10 + newcomer)
+        QTest::addColumn<int>("code");
+        const int share = MotionWebPanel::MaxConnectionsPerAddress;
+        QTest::newRow("one address, a pool's worth") << 1 << MotionWebPanel::MaxConnections << 1 << 200;
+        QTest::newRow("one address past its share") << 1 << share << 0 << 0;
+        QTest::newRow("pool full") << MotionWebPanel::MaxConnections / share << share << 4 << 200;
+    }
+
     void connectionCap()
     {
+        QFETCH(int, sources);
+        QFETCH(int, each);
+        QFETCH(int, newcomer);
+        QFETCH(int, code);
+        const auto address = [](int n) { return QHostAddress(QStringLiteral("127.0.0.%1").arg(10 + n)); };
         std::vector<std::unique_ptr<Client>> held;
-        for (int i = 0; i < MotionWebPanel::MaxConnections; ++i) {
-            held.push_back(std::make_unique<Client>(port()));
-            QVERIFY(held.back()->connected());
+        for (int i = 0; i < sources * each; ++i) {
+            held.push_back(std::make_unique<Client>(port(), address(i / each)));
             held.back()->send("GET /status HTTP/1.1\r\n");
         }
-        Client extra(port());
-        QVERIFY(extra.closed());
-        QCOMPARE(extra.received(), QByteArray());
-
-        held.front()->send("\r\n");
-        QVERIFY(held.front()->closed());
-        QCOMPARE(codeOf(held.front()->received()), 200);
-        QCOMPARE(codeOf(exchange(port(), "GET /cfg HTTP/1.1\r\n\r\n")), 200);
+        Client late(port(), address(newcomer));
+        late.send("GET /cfg HTTP/1.1\r\n\r\n");
+        QVERIFY(late.closed());
+        QCOMPARE(codeOf(late.received()), code);
+        const bool oldestCut = sources > 1;
+        if (oldestCut) {
+            QVERIFY(held.front()->closed());
+            QCOMPARE(held.front()->received(), QByteArray());
+        }
+        Client &waiting = *held.at(oldestCut ? 1 : 0);
+        waiting.send("\r\n");
+        QVERIFY(waiting.closed());
+        QCOMPARE(codeOf(waiting.received()), 200);
     }
 
     void lanPanelUrl_data()

@@ -135,6 +135,11 @@ private slots:
             R"({"bridge": {"portName": "COM3", "baudRate": "fast"}, "wheelBase": {"productName": "W"},
             "pedals": {"devicePath": "p"}, "shifter": 5})", R"({"bridge": {"portName": "COM3", "baudRate": 115200},
             "wheelBase": {"productName": "W"}, "pedals": null, "shifter": null})");
+        row("DeviceConnections", "a slot holding only a custom mapping is written", R"({"shifter": {
+            "hasCustomShifterMapping": true, "shifterMapping": {"buttonIndex": [4]}}, "pedals": {
+            "hasCustomAxisMapping": true, "axisMapping": {"map": [1, 0]}}, "wheelBase": {"axisMapping": {}}})",
+            R"({"shifter": {"hasCustomShifterMapping": true, "shifterMapping": {"buttonIndex": [4, 7, 0, 1, 2, 3, 4, 5, 6]}},
+            "pedals": {"hasCustomAxisMapping": true, "axisMapping": {"map": [1, 0, 2, 3]}}, "wheelBase": null})");
 
         row("HelicopterConfig", "empty object gives the defaults", "{}", R"({"inputs": {"joystick": {"device": {},
             "xAxis": 0, "yAxis": 4}, "throttle": {"device": {}, "axis": 5}, "pedals": {"device": {}, "axis": 3,

@@ -198,6 +198,16 @@ private slots:
         QCOMPARE(store.duplicateProfile("nope", "X"), QString());
     }
 
+    // A name read from a file was never put to the rule; the name of its copy is.
+    void duplicateOfALoadedName()
+    {
+        writeFile("old.json", doc("old", "Old\tname"));
+        ProfileManager store;
+        QSignalSpy errors(&store, &ProfileManager::errorOccurred);
+        QVERIFY(store.duplicateProfile("old", QString()).isEmpty() && store.profiles().size() == 1);
+        QVERIFY(firstError(errors).startsWith("Profile name cannot contain"));
+    }
+
     void renameAndDelete()
     {
         writeFile("1.json", doc("1", "One"));
@@ -205,9 +215,10 @@ private slots:
         ProfileManager store;
         QSignalSpy activeChanged(&store, &ProfileManager::activeProfileChanged);
         QSignalSpy errors(&store, &ProfileManager::errorOccurred);
-        // A name another profile has is allowed; an empty one is not.
-        QVERIFY(store.renameProfile("1", "Two"));
+        // A name another profile has, in any letter case, takes a number; an empty one is refused.
+        QVERIFY(store.renameProfile("1", "two"));
         QCOMPARE(activeChanged.size(), 1);
+        QCOMPARE(readObject("1.json").value("name").toString(), QStringLiteral("two (2)"));
         QVERIFY(!store.renameProfile("1", ""));
         QCOMPARE(firstError(errors), QStringLiteral("Profile name cannot be empty"));
         // Blanks count as empty; a name longer than 64 characters is refused; blanks around go.
@@ -215,9 +226,10 @@ private slots:
         QCOMPARE(errors.last().at(0).toString(), QStringLiteral("Profile name cannot be empty"));
         QVERIFY(!store.renameProfile("1", QString(65, 'x')));
         QCOMPARE(errors.last().at(0).toString(), QStringLiteral("Profile name is too long: at most 64 characters"));
-        QCOMPARE(readObject("1.json").value("name").toString(), QStringLiteral("Two"));
-        QVERIFY(store.renameProfile("1", "  Two  "));
-        QCOMPARE(readObject("1.json").value("name").toString(), QStringLiteral("Two"));
+        QCOMPARE(readObject("1.json").value("name").toString(), QStringLiteral("two (2)"));
+        // Its own name in other letters is no other profile's.
+        QVERIFY(store.renameProfile("1", "  Two (2)  "));
+        QCOMPARE(readObject("1.json").value("name").toString(), QStringLiteral("Two (2)"));
 
         QVERIFY(store.deleteProfile("1"));
         QCOMPARE(store.activeProfileId(), QStringLiteral("2"));
@@ -514,6 +526,11 @@ private slots:
         // Not from UTF-8: that would drop a leading mark.
         QTest::newRow("byte order mark alone") << QString(QChar(0xFEFF)) << "forbidden" << "";
         QTest::newRow("byte order mark in front") << QChar(0xFEFF) + QStringLiteral("Car") << "forbidden" << "";
+        // Nothing to see counts as blank.
+        QTest::newRow("zero width spaces") << "\u200B\u200B" << "empty" << "";
+        QTest::newRow("Hangul filler") << " \u3164 " << "empty" << "";
+        QTest::newRow("blank braille cells") << "\u2800\u2800\u2800" << "empty" << "";
+        QTest::newRow("invisible among letters") << "Car\u200BOne" << "" << "Car\u200BOne";
     }
 
     void nameRule()
@@ -569,8 +586,11 @@ private slots:
              ""},
             {"create ESC preset", esc,
              [&] {
-                 const EscPreset *preset = store.findEscPreset(store.createEscPreset(name, 992, 1811, 172));
-                 return preset ? preset->name : QString();
+                 const QString id = store.createEscPreset(name, 992, 1811, 172);
+                 const EscPreset *preset = store.findEscPreset(id);
+                 const QString added = preset ? preset->name : QString();
+                 store.deleteEscPreset(id);
+                 return added;
              },
              ""},
             {"rename ESC preset", esc,
@@ -614,6 +634,34 @@ private slots:
             return all;
         };
         QCOMPARE(names(ProfileManager()), names(store));
+    }
+
+    // Deleting the active profile writes nothing of it: deleting is how a full disk is cleared,
+    // also when not even the state file can be written. The next start finds it gone.
+    void deleteNeedsNoWrite_data()
+    {
+        QTest::addColumn<QString>("limit");
+        QTest::newRow("file size limit") << "file size";
+        QTest::newRow("no descriptor left") << "descriptors";
+    }
+
+    void deleteNeedsNoWrite()
+    {
+        QFETCH(QString, limit);
+        auto store = std::make_unique<ProfileManager>();
+        const QString deletedId = store->activeProfileId();
+        const QString otherId = store->createProfile("Other");
+        QSignalSpy activeChanged(store.get(), &ProfileManager::activeProfileChanged);
+        QSignalSpy errors(store.get(), &ProfileManager::errorOccurred);
+        {
+            const ostratest::Starved starved(limit);
+            QVERIFY(store->deleteProfile(deletedId));
+        }
+        QCOMPARE(errors.size(), 0);
+        QCOMPARE(activeChanged, QList<QVariantList>{{otherId}});
+        store = std::make_unique<ProfileManager>(); // made before the first one goes and writes
+        QCOMPARE(store->profiles().size(), 1);
+        QCOMPARE(store->activeProfileId(), otherId);
     }
 
     void limits_data()
@@ -714,6 +762,10 @@ private slots:
         const EscPreset *preset = store.findEscPreset(id);
         QVERIFY(preset && preset->name == QStringLiteral("Crawler"));
         QVERIFY(preset->neutral == 1001 && preset->fullForward == 1600 && preset->fullReverse == 400);
+        // Another's name in other letters takes a number, on create and on rename.
+        const QString copy = store.createEscPreset("CRAWLER", 990, 1811, 172);
+        QCOMPARE(store.findEscPreset(copy)->name, QStringLiteral("CRAWLER (2)"));
+        QVERIFY(store.renameEscPreset(copy, "crawler") && store.findEscPreset(copy)->name == "crawler (2)");
     }
 
     void userPresets()
@@ -736,6 +788,9 @@ private slots:
         QVERIFY(quick && quick->modifiedAt.isValid());
         QCOMPARE(quick->name, QStringLiteral("Quick"));
         QCOMPARE(quick->data.value("v").toInt(), 2);
+        // A rename to the name of another of the kind in other letters takes a number; another kind's is free.
+        QVERIFY(store.renameUserPreset(fastId, "BETA") && store.findUserPreset(fastId)->name == "BETA (2)");
+        QVERIFY(store.renameUserPreset(fastId, "fast") && store.findUserPreset(fastId)->name == "fast");
     }
 
     // A child saves in a loop and is killed at random moments: every file stays whole.

@@ -162,6 +162,13 @@ OwnLoopback::OwnLoopback()
         ::close(fd);
 }
 
+bool OwnLoopback::addIPv6Address(const QString &address)
+{
+    // The child starts in this thread's namespace.
+    return entered() && !ipTool().isEmpty()
+           && QProcess::execute(ipTool(), {"-6", "addr", "add", address + "/128", "dev", "lo", "nodad"}) == 0;
+}
+
 OwnLoopback::~OwnLoopback()
 {
     if (m_home >= 0) {

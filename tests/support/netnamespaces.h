@@ -63,6 +63,8 @@ public:
     OwnLoopback &operator=(const OwnLoopback &) = delete;
 
     bool entered() const { return m_home >= 0; }
+    // Gives the loopback one more IPv6 address, as a /128; needs the ip tool. False on failure.
+    bool addIPv6Address(const QString &address);
 
 private:
     int m_home = -1;

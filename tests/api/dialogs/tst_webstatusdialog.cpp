@@ -99,23 +99,41 @@ private slots:
         QCOMPARE(WebStatusDialog::pickLanAddress(), address);
     }
 
+    // Off every network (loopback alone) there is no address a phone can reach: the dialog says
+    // so instead of offering 127.0.0.1.
+    void contents_data()
+    {
+        QTest::addColumn<QList<Entry>>("interfaces");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("home network") << QList<Entry>{loopback(), nic("wlp2s0", {"192.168.1.20"})} << "192.168.1.20";
+        QTest::newRow("no network") << QList<Entry>{loopback()} << "No network found";
+    }
+
     void contents()
     {
+        QFETCH(QList<Entry>, interfaces);
+        QFETCH(QString, shown);
+        corvane::NetworkInterfaceLister::setFixedInterfaces(interfaces);
         corvane::CorvaneController controller;
         corvane::WebSocketServer server(&controller);
         WebStatusDialog dialog(&server, nullptr);
         QCOMPARE(dialog.windowTitle(), QString("Connect from Mobile Device"));
-        const QString address = QStringLiteral("192.168.1.20");
         QLabel *addressLabel = nullptr;
         for (QLabel *label : dialog.findChildren<QLabel *>()) {
-            if (label->text() == address)
+            if (label->text() == shown)
                 addressLabel = label;
         }
         QVERIFY(addressLabel);
+        const bool reachable = shown != "No network found";
+        QCOMPARE(!qrLabel(dialog)->isHidden(), reachable);
+        QCOMPARE(dialog.findChild<QLabel *>("noNetworkNote") != nullptr, !reachable);
+        QCOMPARE(button(dialog, "Copy IP") != nullptr, reachable);
+        if (!reachable)
+            return;
 
         QGuiApplication::clipboard()->setText("something else");
         button(dialog, "Copy IP")->click();
-        QCOMPARE(QGuiApplication::clipboard()->text(), address);
+        QCOMPARE(QGuiApplication::clipboard()->text(), shown);
 
         button(dialog, "Close")->click();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
@@ -137,6 +155,12 @@ private slots:
         const QImage label = qr->grab().toImage();
         QCOMPARE(label.pixelColor(4, label.height() / 2), QColor(Qt::white));
         QCOMPARE(label.pixelColor(label.width() - 4, label.height() / 2), QColor(Qt::white));
+        corvane::NetworkInterfaceLister::setFixedInterfaces({loopback()});
+        WebStatusDialog offline(&server, nullptr);
+        offline.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&offline));
+        offline.resize(offline.sizeHint());
+        QVERIFY(offline.grab().save(picture("web-status-dialog-no-network")));
         server.stop();
     }
 

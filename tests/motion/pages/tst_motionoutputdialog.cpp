@@ -97,6 +97,51 @@ private slots:
         QCOMPARE(toggle(dialog)->text(), QString("Start motion output"));
     }
 
+    // Typed by the user, then Start: an IP address is streamed to; anything else is refused by
+    // name, and nothing starts. (A blank field streams to this PC, as above.)
+    void targetMustBeAnAddress_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("streamsTo");
+        QTest::newRow("no such address") << "999.1.1.1" << QString();
+        QTest::newRow("host name") << "motion-pc" << QString();
+        QTest::newRow("address") << " 192.168.1.40 " << "192.168.1.40";
+        QTest::newRow("IPv6") << "::1" << "::1";
+    }
+
+    void targetMustBeAnAddress()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, streamsTo);
+        const bool streams = !streamsTo.isEmpty();
+        sender()->setTarget("127.0.0.1", 20777);
+        MotionOutputDialog dialog(m_controller.get(), nullptr);
+        auto *field = dialog.findChild<QLineEdit *>();
+        field->clear();
+        QTest::keyClicks(field, typed);
+        QTest::keyClick(field, Qt::Key_Return);
+        QTest::mouseClick(toggle(dialog), Qt::LeftButton);
+        QCOMPARE(sender()->isEnabled(), streams);
+        QCOMPARE(toggle(dialog)->isChecked(), streams);
+        QCOMPARE(sender()->host(), streams ? streamsTo : QString("127.0.0.1"));
+        QVERIFY(status(dialog)->text().startsWith(streams ? QString("Streaming to %1:20777").arg(streamsTo)
+                                                          : QString::fromUtf8("\u201C%1\u201D is not an IP address").arg(typed)));
+        QCOMPARE(status(dialog)->text().endsWith("Output stopped."), !streams);
+    }
+
+    // A target stored by an earlier version that is no address: the status names where the
+    // datagrams really go, and why.
+    void storedTargetThatIsNoAddress()
+    {
+        sender()->setTarget("999.1.1.1", 20777);
+        sender()->setEnabled(true);
+        MotionOutputDialog dialog(m_controller.get(), nullptr);
+        const QStringList lines = status(dialog)->text().split('\n');
+        QCOMPARE(lines.size(), 2);
+        QVERIFY(lines.at(0).startsWith(QString::fromUtf8("\u201C999.1.1.1\u201D is not an IP address")));
+        QVERIFY(lines.at(1).startsWith("Streaming to 127.0.0.1:20777"));
+    }
+
     void status_data()
     {
         QTest::addColumn<qint64>("ms");
@@ -193,6 +238,12 @@ private slots:
         const QImage image = dialog.grab().toImage();
         QVERIFY(image.width() >= 460);
         QVERIFY(image.save(picture("motion-output-dialog")));
+        auto *field = dialog.findChild<QLineEdit *>();
+        field->setText("999.1.1.1");
+        QTest::keyClick(field, Qt::Key_Return);
+        // The refusal shows in full at the size the dialog has.
+        QCoreApplication::processEvents();
+        QVERIFY(dialog.grab().toImage().save(picture("motion-output-dialog-refused")));
     }
 
     void darkTheme() { QVERIFY(ostratest::renderDarkTwin("motion", {"render"})); }

@@ -36,6 +36,33 @@ private slots:
         QVERIFY(qr->pixmap().isNull());
     }
 
+    // An address on this PC alone (no network but loopback) is not offered to a phone.
+    void phoneAddress_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("offered");
+        QTest::newRow("home network") << "http://192.168.1.20:8090" << true;
+        QTest::newRow("no network") << "http://127.0.0.1:8090" << false;
+        QTest::newRow("panel not listening") << "" << true;
+    }
+
+    void phoneAddress()
+    {
+        QFETCH(QString, url);
+        QFETCH(bool, offered);
+        MotionWebDialog dialog(url, nullptr);
+        QCOMPARE(!dialog.findChild<QLabel *>("qrLabel")->isHidden(), offered);
+        QCOMPARE(dialog.findChild<QLabel *>("urlLabel")->text(), offered ? url : QString("No network found"));
+        QCOMPARE(button(dialog, "Copy URL") != nullptr, offered);
+        QCOMPARE(dialog.findChild<QLabel *>("noNetworkNote") != nullptr, !offered);
+        if (offered)
+            return;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        dialog.resize(dialog.sizeHint());
+        QVERIFY(dialog.grab().toImage().save(picture("motion-web-dialog-no-network")));
+    }
+
     void copyAndClose()
     {
         const QString url("http://192.168.1.20:8090");
@@ -87,7 +114,7 @@ private slots:
         QVERIFY(empty.grab().toImage().save(picture("motion-web-dialog-empty")));
     }
 
-    void darkTheme() { QVERIFY(ostratest::renderDarkTwin("motion", {"render"})); }
+    void darkTheme() { QVERIFY(ostratest::renderDarkTwin("motion", {"render", "phoneAddress"})); }
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestMotionWebDialog)
