@@ -6,6 +6,7 @@
 #include <QtDebug>
 
 #include <algorithm>
+#include <system_error>
 
 namespace corvane {
 
@@ -44,10 +45,22 @@ void FileWriter::start(const QString &path, const QByteArray &bytes, quint64 tic
         return;
     }
     m_started.insert(path, ticket);
+    if (!m_thread.joinable()) {
+        // A plain thread: a QThread would want an event dispatcher, and descriptors for it.
+        try {
+            m_thread = std::thread(&FileWriter::run, this);
+        } catch (const std::system_error &error) {
+            qWarning().noquote() << "FileWriter: no thread to write with:" << error.what();
+        }
+    }
+    if (!m_thread.joinable()) {
+        // No thread to be had (the system's limit on them): written here instead, as before.
+        const bool ok = writeFile(path, bytes);
+        QMetaObject::invokeMethod(this, [this, path, ticket, ok] { finished(path, ticket, ok); }, Qt::QueuedConnection);
+        return;
+    }
     {
         const std::lock_guard lock(m_mutex);
-        if (!m_thread.joinable())
-            m_thread = std::thread(&FileWriter::run, this);
         m_queue.push_back({path, bytes, ticket});
     }
     m_wake.notify_one();
