@@ -22,7 +22,8 @@ class FileWriter : public QObject
 {
     Q_OBJECT
 public:
-    // Makes the bytes when the write starts, on the writer's own thread; null: nothing to write.
+    // Makes the bytes when the write starts, on the thread the writer belongs to (never the one
+    // that writes); a null array: nothing to write.
     using Bytes = std::function<QByteArray()>;
 
     explicit FileWriter(QObject *parent = nullptr);
