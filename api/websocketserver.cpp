@@ -24,9 +24,11 @@
 #include "api/mdnsresponder.h"
 #include "api/wshandler.h"
 #include "api/wsjson.h"
+#include "bridge/corvanecontroller.h"
 #include "platform/network/acceptqueue.h"
 #include "platform/network/firewallrule.h"
 #include "platform/network/networkinterfacelister.h"
+#include "profiles/profilemanager.h"
 
 namespace corvane {
 
@@ -52,6 +54,17 @@ QString peerOf(const QWebSocket *client)
 QString compact(const QJsonObject &object)
 {
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+// A reply whose change could not be stored: refused with the store's message, unless the
+// handler refused it already.
+QJsonObject unsaved(QJsonObject reply, const QString &failure)
+{
+    if (reply.contains(kSuccess) && !reply.value(kSuccess).toBool())
+        return reply;
+    reply.insert(kSuccess, false);
+    reply.insert(kMessage, failure);
+    return reply;
 }
 
 QJsonArray eventNames(const QJsonObject &data)
@@ -249,7 +262,8 @@ void WebSocketServer::onBytesWritten(QWebSocket *client)
     if (isBehind(client))
         return;
     updateReading(client);
-    queueNextTurn(client);
+    if (hasTurn(client))
+        scheduleTurns();
 }
 
 void WebSocketServer::ensureFirewallRule(quint16 port)
@@ -579,14 +593,20 @@ void WebSocketServer::onTextMessageReceived(QWebSocket *client, const QString &m
     inbox->requests.enqueue(message);
     inbox->queuedBytes += message.size();
     updateReading(client);
-    answerNext(client);
+    scheduleTurns();
+}
+
+bool WebSocketServer::hasTurn(QWebSocket *client) const
+{
+    const auto inbox = m_inboxes.constFind(client);
+    return inbox != m_inboxes.cend() && !inbox->answering && !inbox->requests.isEmpty() && !isBehind(client);
 }
 
 void WebSocketServer::answerNext(QWebSocket *client)
 {
-    const auto inbox = m_inboxes.find(client);
-    if (inbox == m_inboxes.end() || inbox->answering || inbox->requests.isEmpty() || isBehind(client))
+    if (!hasTurn(client))
         return;
+    const auto inbox = m_inboxes.find(client);
     // Held until the reply has gone: the handler may run a nested event loop (a serial open
     // waiting to retry) in which this client's later messages arrive.
     inbox->answering = true;
@@ -596,25 +616,39 @@ void WebSocketServer::answerNext(QWebSocket *client)
     answer(client, message);
 }
 
-void WebSocketServer::queueNextTurn(QWebSocket *client)
+void WebSocketServer::scheduleTurns()
 {
-    const auto inbox = m_inboxes.find(client);
-    if (inbox == m_inboxes.end() || inbox->turnPending || inbox->answering || inbox->requests.isEmpty())
+    if (m_turnsQueued)
         return;
-    // One request per pass of the event loop: other clients, the socket's writes and the
-    // transmit timer get their turns between a client's pipelined requests.
-    inbox->turnPending = true;
-    const QPointer<QWebSocket> guard = client;
-    QMetaObject::invokeMethod(
-        this,
-        [this, guard] {
-            const auto pending = m_inboxes.find(guard.data());
-            if (!guard || pending == m_inboxes.end())
-                return;
-            pending->turnPending = false;
-            answerNext(guard);
-        },
-        Qt::QueuedConnection);
+    m_turnsQueued = true;
+    QMetaObject::invokeMethod(this, &WebSocketServer::takeTurns, Qt::QueuedConnection);
+}
+
+void WebSocketServer::takeTurns()
+{
+    m_turnsQueued = false;
+    QElapsedTimer spent;
+    spent.start();
+    while (!m_readyReplies.isEmpty() && spent.nsecsElapsed() < TurnBudgetNs) {
+        const ReadyReply ready = m_readyReplies.dequeue();
+        if (ready.client)
+            finishRequest(ready.client, ready.reply);
+    }
+    // Clients passed in a row without a turn: once every client has been, nothing waits.
+    qsizetype idle = 0;
+    while (idle < m_clients.size() && spent.nsecsElapsed() < TurnBudgetNs) {
+        if (m_nextTurn >= m_clients.size())
+            m_nextTurn = 0;
+        QWebSocket *client = m_clients.at(m_nextTurn++);
+        if (!hasTurn(client)) {
+            ++idle;
+            continue;
+        }
+        idle = 0;
+        answerNext(client);
+    }
+    if (!m_readyReplies.isEmpty() || idle < m_clients.size())
+        scheduleTurns();
 }
 
 void WebSocketServer::finishRequest(QWebSocket *client, const QJsonObject &reply)
@@ -624,7 +658,8 @@ void WebSocketServer::finishRequest(QWebSocket *client, const QJsonObject &reply
         return; // gone while its request was handled
     inbox->answering = false;
     sendJson(client, reply);
-    queueNextTurn(client);
+    if (hasTurn(client))
+        scheduleTurns();
 }
 
 void WebSocketServer::answer(QWebSocket *client, const QString &message)
@@ -632,8 +667,11 @@ void WebSocketServer::answer(QWebSocket *client, const QString &message)
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
-        finishRequest(client, {{kEvent, QStringLiteral("error")},
-                               {kMessage, QStringLiteral("Invalid JSON: ") + parseError.errorString()}});
+        // A well-formed array or value parses without error: say what is wrong with it instead.
+        const QString reason = parseError.error != QJsonParseError::NoError
+                                   ? parseError.errorString()
+                                   : QStringLiteral("the message must be an object");
+        finishRequest(client, {{kEvent, QStringLiteral("error")}, {kMessage, QStringLiteral("Invalid JSON: ") + reason}});
         return;
     }
     const QJsonObject request = document.object();
@@ -666,15 +704,49 @@ void WebSocketServer::answer(QWebSocket *client, const QString &message)
     // The client may be gone and its socket deleted by the time the handler answers.
     const QPointer<QWebSocket> guard = client;
     const QPointer<WebSocketServer> self = this;
-    auto answered = std::make_shared<bool>(false);
-    m_requestLoopLevels.append(QThread::currentThread()->loopLevel());
-    handler->handleRequest(event, data, [guard, self, answered](const QJsonObject &reply) {
-        if (*answered)
+    // The reply goes once the handler has given it and what the request saved is on disk.
+    struct Outcome
+    {
+        bool answered = false;
+        bool stored = false;
+        bool later = false; // after this call: from a write or a child process, outside any turn
+        QJsonObject reply;
+        QString failure;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    const auto deliver = [guard, self, outcome] {
+        if (!outcome->answered || !outcome->stored || !self || !guard)
             return;
-        *answered = true;
-        if (self && guard)
+        const QJsonObject reply = outcome->failure.isEmpty() ? outcome->reply : unsaved(outcome->reply, outcome->failure);
+        if (!outcome->later) {
             self->finishRequest(guard, reply);
+            return;
+        }
+        // One write can release many replies: they go in turns, like requests.
+        self->m_readyReplies.enqueue({guard, reply});
+        self->scheduleTurns();
+    };
+    const QPointer<ProfileManager> store = m_controller ? m_controller->profileManager() : nullptr;
+    m_requestLoopLevels.append(QThread::currentThread()->loopLevel());
+    if (store)
+        store->beginDeferredSaves();
+    handler->handleRequest(event, data, [outcome, deliver](const QJsonObject &reply) {
+        if (outcome->answered)
+            return;
+        outcome->answered = true;
+        outcome->reply = reply;
+        deliver();
     });
+    const auto stored = [outcome, deliver](const QString &failure) {
+        outcome->stored = true;
+        outcome->failure = failure;
+        deliver();
+    };
+    if (store)
+        store->endDeferredSaves(stored);
+    else
+        stored(QString());
+    outcome->later = true;
     if (self)
         m_requestLoopLevels.removeLast();
 }

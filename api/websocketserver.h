@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QQueue>
 #include <QSet>
 #include <QString>
@@ -30,7 +31,8 @@ class WsHandler;
 // The mobile app's way in: a plain WebSocket server exchanging one compact JSON object per
 // text message. Requests go by their "event" name to the handler that registered it; pushes
 // go to the clients subscribed to their name; silent clients are pinged and then dropped.
-// Each client's requests are answered one at a time, in the order it sent them.
+// Each client's requests are answered one at a time, in the order it sent them, and a reply
+// that acknowledges a saved change goes only once the change is on disk.
 // No authentication, but bounded: message size, clients, connections per address, connections
 // still in their opening handshake, subscriptions, unsent and unanswered bytes. A handshake is
 // accepted only without an Origin or with one naming this machine on the API port: any other
@@ -76,6 +78,9 @@ public:
     static constexpr qint64 MaxUnsentBytes = 1024 * 1024;
     // Requests waiting for their turn beyond this stop the reading from their client too.
     static constexpr qint64 MaxQueuedBytes = 1024 * 1024;
+    // Time a pass of the event loop spends answering queued requests (the 7 ms tick shares the
+    // thread); what is left waits for the next pass.
+    static constexpr qint64 TurnBudgetNs = 2'000'000;
     // Refused connections are logged at most this often.
     static constexpr qint64 RefusalLogIntervalMs = 1000;
     static constexpr quint16 DefaultPort = 12345;
@@ -125,6 +130,13 @@ private:
         int unreported = 0;
     };
 
+    // A reply given after its request's turn, waiting for a turn of its own.
+    struct ReadyReply
+    {
+        QPointer<QWebSocket> client;
+        QJsonObject reply;
+    };
+
     // A connection still in its opening handshake.
     struct Handshake
     {
@@ -140,8 +152,7 @@ private:
     {
         QQueue<QString> requests;
         qint64 queuedBytes = 0;
-        bool answering = false; // a request of it is with a handler
-        bool turnPending = false; // the next request's turn is queued on the event loop
+        bool answering = false; // a request of it is with a handler or its reply waits for the disk
         bool paused = false; // nothing is read from its socket
     };
 
@@ -163,9 +174,14 @@ private:
     int connectionsFrom(const QHostAddress &source) const;
     bool namesThisMachine(const QString &origin) const;
     void sendText(QWebSocket *client, const QString &text);
-    // Takes the client's next request when it has none with a handler and is not behind.
+    // Whether the client has a request waiting, none with a handler and is not behind.
+    bool hasTurn(QWebSocket *client) const;
     void answerNext(QWebSocket *client);
-    void queueNextTurn(QWebSocket *client);
+    // Queues a pass of takeTurns on the event loop, once.
+    void scheduleTurns();
+    // Sends the replies that came later, then answers waiting requests round-robin, one per
+    // client at a time, for at most TurnBudgetNs in all.
+    void takeTurns();
     void answer(QWebSocket *client, const QString &message);
     void finishRequest(QWebSocket *client, const QJsonObject &reply);
     bool isBehind(QWebSocket *client) const;
@@ -194,6 +210,9 @@ private:
     QTimer *m_heartbeat = nullptr;
     QHash<QWebSocket *, qint64> m_lastHeard;
     QHash<QWebSocket *, Inbox> m_inboxes;
+    QQueue<ReadyReply> m_readyReplies;
+    bool m_turnsQueued = false;
+    qsizetype m_nextTurn = 0; // the client in m_clients whose turn is next
     // The event loop level of each request with a handler, innermost last.
     QList<int> m_requestLoopLevels;
     QHash<QTcpSocket *, Handshake> m_handshakes;

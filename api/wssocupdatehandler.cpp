@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <utility>
 
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
@@ -82,7 +83,19 @@ void WsSocUpdateHandler::handleRequest(const QString &event, const QJsonObject &
     }
     const bool start = event == QLatin1String("soc_update_start");
     const QString command = event.section(QLatin1Char('_'), 2); // "soc_update_check": "check"
-    const int timeoutMs = start || command == QLatin1String("check") ? CheckTimeoutMs : ShortTimeoutMs;
+    if (command == QLatin1String("check")) {
+        // Many phones ask at once: one run answers them all.
+        m_checkWaiting.append(reply);
+        if (m_checkWaiting.size() > 1)
+            return;
+        runUpdater(command, CheckTimeoutMs, [this, event](const QJsonObject &result) {
+            const QJsonObject answer = answerFor(event, result);
+            for (const WsReply &waiting : std::exchange(m_checkWaiting, {}))
+                waiting(answer);
+        });
+        return;
+    }
+    const int timeoutMs = start ? CheckTimeoutMs : ShortTimeoutMs;
     if (start)
         m_starting = true;
     runUpdater(command, timeoutMs, [this, event, reply](const QJsonObject &result) { reply(answerFor(event, result)); });

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QJsonObject>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -15,7 +16,8 @@ namespace corvane {
 
 // Lets the mobile app check for, start, follow, cancel and finish an update of the host's system
 // software through the external updater script, whose one JSON object per command it relays.
-// Every run of the script goes on in the background, and a request is answered when it ends.
+// Every run of the script goes on in the background, and a request is answered when it ends;
+// checks asked for while one runs wait for it and get its answer.
 // While an update runs, the script's status is polled every second and pushed as
 // "event_soc_update_progress".
 class WsSocUpdateHandler : public WsHandler
@@ -65,6 +67,8 @@ private:
     bool m_polling = false;
     // A start's script runs: a second start is refused as if the update were in progress.
     bool m_starting = false;
+    // The replies owed to the checks asked for while the check's script runs; empty when none runs.
+    QList<WsReply> m_checkWaiting;
     int m_pollCount = 0;
     bool m_inProgress = false;
 };

@@ -6,9 +6,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QSet>
 #include <QStandardPaths>
+#include <QThread>
 #include <QUuid>
 #include <QtDebug>
 
@@ -99,6 +99,8 @@ int presetIndex(const QList<Preset> &presets, const QString &id)
 ProfileManager::ProfileManager(QObject *parent)
     : QObject(parent)
 {
+    connect(&m_writer, &FileWriter::written, this, &ProfileManager::onFileWritten);
+    connect(&m_writer, &FileWriter::failed, this, &ProfileManager::onFileWriteFailed);
     loadEscPresets();
     loadUserPresets();
     loadProfiles();
@@ -128,24 +130,7 @@ QString ProfileManager::profileFilePath(const QString &id) const
 
 bool ProfileManager::writeJsonFile(const QString &path, const QByteArray &bytes)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        qWarning().noquote() << "ProfileManager: cannot write" << path << file.errorString();
-        return false;
-    }
-    // The bytes go through a buffer: a disk that is full or a file size limit shows only when it
-    // is flushed, and commit would replace the target with the cut file all the same.
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        qWarning().noquote() << "ProfileManager: short write to" << path << file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        qWarning().noquote() << "ProfileManager: cannot replace" << path << file.errorString();
-        return false;
-    }
-    return true;
+    return FileWriter::writeFile(path, bytes);
 }
 
 void ProfileManager::loadProfiles()
@@ -245,7 +230,7 @@ bool ProfileManager::saveProfile(const QString &id)
     const auto it = m_profiles.constFind(id);
     if (it == m_profiles.cend())
         return false;
-    if (!writeJsonFile(profileFilePath(id), indented(it->toJson()))) {
+    if (!m_writer.writeNow(profileFilePath(id), indented(it->toJson()))) {
         emit errorOccurred(tr("Failed to save profile: %1").arg(it->name));
         return false;
     }
@@ -254,9 +239,67 @@ bool ProfileManager::saveProfile(const QString &id)
 
 bool ProfileManager::saveActiveProfile()
 {
-    if (m_activeProfileId.isEmpty())
+    const Profile *active = activeProfile();
+    if (!active)
         return false;
-    return saveProfile(m_activeProfileId);
+    if (m_saveBatches.isEmpty() || m_saveBatches.constLast()->loopLevel != QThread::currentThread()->loopLevel())
+        return saveProfile(m_activeProfileId);
+    const QString path = profileFilePath(m_activeProfileId);
+    // Made when the write starts: changes that come while the file is being written go in once.
+    const auto bytes = [this, id = m_activeProfileId] {
+        const auto profile = m_profiles.constFind(id);
+        return profile == m_profiles.cend() ? QByteArray() : indented(profile->toJson());
+    };
+    m_saveBatches.constLast()->waiting.insert(path, {m_writer.write(path, bytes), active->name});
+    return true;
+}
+
+void ProfileManager::beginDeferredSaves()
+{
+    auto batch = std::make_shared<SaveBatch>();
+    batch->loopLevel = QThread::currentThread()->loopLevel();
+    m_saveBatches.append(batch);
+}
+
+void ProfileManager::endDeferredSaves(const std::function<void(const QString &failure)> &stored)
+{
+    if (m_saveBatches.isEmpty())
+        return;
+    const std::shared_ptr<SaveBatch> batch = m_saveBatches.takeLast();
+    if (batch->waiting.isEmpty()) {
+        stored(batch->failure);
+        return;
+    }
+    batch->stored = stored;
+    m_storingBatches.append(batch);
+}
+
+void ProfileManager::onFileWritten(const QString &path, quint64 ticket, bool ok)
+{
+    QList<std::shared_ptr<SaveBatch>> done;
+    for (const auto &batches : {m_saveBatches, m_storingBatches}) {
+        for (const std::shared_ptr<SaveBatch> &batch : batches) {
+            const auto wait = batch->waiting.constFind(path);
+            if (wait == batch->waiting.cend() || wait->ticket > ticket)
+                continue;
+            if (!ok && batch->failure.isEmpty())
+                batch->failure = tr("Failed to save profile: %1").arg(wait->name);
+            batch->waiting.erase(wait);
+            if (batch->stored && batch->waiting.isEmpty())
+                done.append(batch);
+        }
+    }
+    for (const std::shared_ptr<SaveBatch> &batch : std::as_const(done)) {
+        m_storingBatches.removeOne(batch);
+        batch->stored(batch->failure);
+    }
+}
+
+void ProfileManager::onFileWriteFailed(const QString &path)
+{
+    const QString id = QFileInfo(path).completeBaseName();
+    const auto profile = m_profiles.constFind(id);
+    emit errorOccurred(tr("Failed to save profile: %1").arg(profile != m_profiles.cend() ? profile->name : id));
 }
 
 void ProfileManager::createDefaultProfile()
@@ -401,7 +444,7 @@ void ProfileManager::setBridgeConnection(const QString &portName, int baudRate)
     if (Profile *active = stampedActiveProfile()) {
         active->deviceConnections.portName = portName;
         active->deviceConnections.baudRate = baudRate;
-        saveProfile(m_activeProfileId);
+        saveActiveProfile();
     }
 }
 
@@ -409,7 +452,7 @@ void ProfileManager::setWheelBaseDevice(const DeviceConnection &device)
 {
     if (Profile *active = stampedActiveProfile()) {
         active->deviceConnections.wheelBase = device;
-        saveProfile(m_activeProfileId);
+        saveActiveProfile();
     }
 }
 
@@ -417,7 +460,7 @@ void ProfileManager::setPedalsDevice(const DeviceConnection &device)
 {
     if (Profile *active = stampedActiveProfile()) {
         active->deviceConnections.pedals = device;
-        saveProfile(m_activeProfileId);
+        saveActiveProfile();
     }
 }
 
@@ -425,7 +468,7 @@ void ProfileManager::setShifterDevice(const DeviceConnection &device)
 {
     if (Profile *active = stampedActiveProfile()) {
         active->deviceConnections.shifter = device;
-        saveProfile(m_activeProfileId);
+        saveActiveProfile();
     }
 }
 
@@ -433,7 +476,7 @@ void ProfileManager::setWheelFfb(const WheelFfbSettings &settings)
 {
     if (Profile *active = stampedActiveProfile()) {
         active->wheelFfb = settings;
-        saveProfile(m_activeProfileId);
+        saveActiveProfile();
     }
 }
 

@@ -7,6 +7,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+#include <memory>
+
+#include "profiles/filewriter.h"
 #include "profiles/presets.h"
 #include "profiles/presetsfile.h"
 #include "profiles/profile.h"
@@ -38,8 +42,18 @@ public:
     void loadProfiles();
     void loadConfig();
     bool saveConfig();
+    // Returns once the file is on disk (or could not be written).
     bool saveProfile(const QString &id);
+    // The same, but between beginDeferredSaves and endDeferredSaves the file is handed to the
+    // writer thread and true returned at once.
     bool saveActiveProfile();
+    // Opened around the answering of one request of the app, so that its saves do not hold the
+    // thread of the 7 ms tick while the disk works. `stored` is called once everything saved in
+    // between is on disk (at once when nothing was), with the store's message when a write
+    // failed. Nested calls pair up; saves from a nested event loop (the desktop user's) are not
+    // deferred.
+    void beginDeferredSaves();
+    void endDeferredSaves(const std::function<void(const QString &failure)> &stored);
     QString profileFilePath(const QString &id) const;
     // Writes through a temporary file that replaces the target only when complete.
     static bool writeJsonFile(const QString &path, const QByteArray &bytes);
@@ -116,6 +130,23 @@ signals:
     void errorOccurred(const QString &message);
 
 private:
+    struct PendingWrite
+    {
+        quint64 ticket = 0;
+        QString name; // of the profile, for the message when the write fails
+    };
+
+    // The saves deferred while one request was answered, by file.
+    struct SaveBatch
+    {
+        int loopLevel = 0;
+        QHash<QString, PendingWrite> waiting;
+        QString failure;
+        std::function<void(const QString &failure)> stored; // set once the batch is closed
+    };
+
+    void onFileWritten(const QString &path, quint64 ticket, bool ok);
+    void onFileWriteFailed(const QString &path);
     QString folderPath() const;
     // Emits the reason when a name cannot be used.
     bool acceptsName(const QString &name, ProfileName::Of of);
@@ -140,6 +171,11 @@ private:
     PresetsFile<UserPreset> m_userPresetsFile;
     // Files other than id + ".json" that carried a profile's id at load.
     QHash<QString, QStringList> m_otherFiles;
+    // Open batches, innermost last, and closed ones whose writes have not all ended.
+    QList<std::shared_ptr<SaveBatch>> m_saveBatches;
+    QList<std::shared_ptr<SaveBatch>> m_storingBatches;
+    // Declared last, so destroyed first: its thread has ended before the batches go.
+    FileWriter m_writer;
 };
 
 } // namespace corvane

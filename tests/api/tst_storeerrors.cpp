@@ -7,6 +7,7 @@
 #include "api/apihandlers.h"
 #include "apirig.h"
 #include "profiles/profilemanager.h"
+#include "support/heldrenames.h"
 #include "support/starved.h"
 #include "support/testenvironment.h"
 
@@ -156,6 +157,57 @@ private slots:
         QCOMPARE(reply.value("message").toString(), message);
         QCOMPARE(filesOnDisk(), files);
         QCOMPARE(listsOf(), lists);
+    }
+
+    // Writers change one profile at once while its file is being written: another client is
+    // answered meanwhile, each writer's replies wait for the disk and keep their order, the
+    // changes that came during the write go in one more write, and a restarted store reads every
+    // writer's last change. A write that fails fails every reply waiting for it.
+    void manyClientsSaveOneProfile_data()
+    {
+        QTest::addColumn<QString>("limit");
+        QTest::addColumn<QString>("message"); // empty: saved
+        QTest::newRow("slow disk") << "" << "";
+        QTest::newRow("file size limit") << "file size" << "Failed to save profile: Default";
+    }
+
+    void manyClientsSaveOneProfile()
+    {
+        QFETCH(QString, limit);
+        QFETCH(QString, message);
+        const QStringList fields{"decelRate", "reverseMaxPercent", "reverseButtonIndex", "wheelRotationDeg"};
+        const QJsonObject before = api->rig.controller->axisSettings().toJson();
+        const QJsonObject saved = message.isEmpty() ? ok("set_axis_settings") : refused("set_axis_settings", message);
+        std::vector<std::unique_ptr<ostratest::WsTestClient>> writers;
+        {
+            const ostratest::Starved starved(limit);
+            ostratest::HeldRenames held(api->rig.controller->profileManager()->activeProfileId() + ".json");
+            for (const QString &field : fields) {
+                writers.push_back(std::make_unique<ostratest::WsTestClient>());
+                QVERIFY(writers.back()->open(api->server.serverPort()));
+                writers.back()->send({{"event", "set_axis_settings"}, {"data", QJsonObject{{field, 95}}}});
+                writers.back()->send({{"event", "ping"}});
+                writers.back()->send({{"event", "set_axis_settings"}, {"data", QJsonObject{{field, 96}}}});
+            }
+            if (message.isEmpty()) {
+                QTRY_COMPARE(held.waiting(), 1);
+                QTRY_VERIFY(std::all_of(fields.cbegin(), fields.cend(), [&](const QString &field) {
+                    return api->request("get_axis_settings").value("data")[field] == 95;
+                }));
+                for (const auto &writer : writers)
+                    QVERIFY(writer->received.isEmpty());
+                held.release();
+            }
+            for (const auto &writer : writers) {
+                QCOMPARE(writer->next(), saved);
+                QCOMPARE(writer->next(), json(R"({"event":"pong"})"));
+                QCOMPARE(writer->next(), saved);
+            }
+            QCOMPARE_LT(held.done(), message.isEmpty() ? 2 * fields.size() : 1);
+        }
+        const QJsonObject stored = ProfileManager().axisSettings().toJson();
+        for (const QString &field : fields)
+            QCOMPARE(stored[field], message.isEmpty() ? QJsonValue(96) : before[field]);
     }
 
 private:

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <vector>
 
 using corvane::WsSocUpdateHandler;
 
@@ -254,6 +255,41 @@ private slots:
         QCOMPARE(m_api->client.next(Patience), reply);
         QCOMPARE(m_api->client.next(), json(R"({"event":"pong"})"));
         QCOMPARE(calls().size(), 1);
+    }
+
+    // Checks asked for while one runs wait for it and get its answer; later ones run again.
+    void checksShareARun_data()
+    {
+        QTest::addColumn<bool>("together");
+        QTest::addColumn<int>("runs");
+        QTest::newRow("at once") << true << 1;
+        QTest::newRow("one after another") << false << 3;
+    }
+
+    void checksShareARun()
+    {
+        QFETCH(bool, together);
+        QFETCH(int, runs);
+        can("check", R"({"ok": false, "error": "No network"})");
+        const QJsonObject reply = json(R"({"event":"soc_update_check","success":false,"message":"No network"})");
+        if (together)
+            hold("check");
+        std::vector<std::unique_ptr<ostratest::WsTestClient>> phones;
+        for (int i = 0; i < 3; ++i) {
+            phones.push_back(std::make_unique<ostratest::WsTestClient>());
+            QVERIFY(phones.back()->open(m_api->server.serverPort()));
+            phones.back()->send({ { "event", "soc_update_check" } });
+            if (!together)
+                QCOMPARE(phones.back()->next(Patience), reply);
+        }
+        if (together) {
+            QTRY_COMPARE(calls().size(), 1);
+            QTest::qWait(100); // the other checks come in meanwhile
+            release("check");
+            for (const auto &phone : phones)
+                QCOMPARE(phone->next(Patience), reply);
+        }
+        QCOMPARE(int(calls().size()), runs);
     }
 
     // Polls and script time-outs are counted in seconds: a coarse timer would move them by 5 %.

@@ -1,4 +1,5 @@
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QObject>
 #include <QProcess>
@@ -8,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include <csignal>
 #include <functional>
@@ -453,6 +455,50 @@ private slots:
         QCOMPARE(Profile::fromJson(readObject(id + ".json")).ledSettings.ledCount, 55);
         QCOMPARE(readObject("esc_presets.json").value("presets").toArray().size(), escId.isEmpty() ? 0 : 1);
         QCOMPARE(readObject("user_presets.json").value("presets").toArray().size(), userId.isEmpty() ? 0 : 1);
+    }
+
+    // Saves of the active profile between beginDeferredSaves and endDeferredSaves go to the writer
+    // thread, and `stored` comes once the last of them is on disk. A save that waits for the disk
+    // meanwhile (as a profile switch makes one) takes them along; one from a nested event loop
+    // (the desktop user's, while a request waits) waits for the disk itself.
+    void deferredSaves_data()
+    {
+        QTest::addColumn<QString>("then");
+        QTest::addColumn<int>("stored");
+        QTest::newRow("nothing else") << "" << 42;
+        QTest::newRow("a save at once") << "now" << 42;
+        QTest::newRow("a save from a nested event loop") << "nested" << 43;
+    }
+
+    void deferredSaves()
+    {
+        QFETCH(QString, then);
+        QFETCH(int, stored);
+        ProfileManager store;
+        const auto ledCountOnDisk = [&] { return Profile::fromJson(readObject(store.activeProfileId() + ".json")).ledSettings.ledCount; };
+        store.beginDeferredSaves();
+        for (int count : {41, 42}) {
+            store.mutableActiveProfile()->ledSettings.ledCount = count;
+            QVERIFY(store.saveActiveProfile());
+        }
+        if (then == "now")
+            QVERIFY(store.saveProfile(store.activeProfileId()) && ledCountOnDisk() == 42);
+        QEventLoop nested;
+        if (then == "nested") {
+            QTimer::singleShot(0, &nested, [&] {
+                store.mutableActiveProfile()->ledSettings.ledCount = 43;
+                QVERIFY(store.saveActiveProfile() && ledCountOnDisk() == 43);
+                nested.quit();
+            });
+            nested.exec();
+        }
+        QString failure = "not stored";
+        store.endDeferredSaves([&](const QString &message) {
+            failure = message;
+            QCOMPARE(ledCountOnDisk(), stored);
+        });
+        QTRY_COMPARE(failure, QString());
+        QCOMPARE(ledCountOnDisk(), stored);
     }
 
     // One rule for every name the store keeps, row by row across every operation that takes one.

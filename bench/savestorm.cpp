@@ -1,0 +1,275 @@
+// What the app's saves cost the thread of the 7 ms tick: writer clients pipeline settings requests
+// that save the active profile while a phone pings. Prints the phone's round trips (p50, p99,
+// max), the saves acknowledged per second and the longest gap of a 7 ms timer on the server's
+// thread.
+//
+//     savestorm [writers, default 24] [seconds 1..60, default 10] [--depth N] [--load]
+//
+// --depth N: requests each writer keeps unanswered (default 4). --load: a `dd oflag=sync` writer
+// on the same disk the whole time. The clients run on a thread of their own.
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QThread>
+#include <QTimer>
+#include <QTcpSocket>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "api/apihandlers.h"
+#include "api/websocketserver.h"
+#include "bridge/corvanecontroller.h"
+#include "profiles/profilemanager.h"
+#include "support/netnamespaces.h"
+#include "support/testenvironment.h"
+
+namespace {
+
+constexpr int PingPauseMs = 5;
+
+// A WebSocket client on a TCP socket bound to a loopback address of its own (127.0.0.<n>): the
+// server takes only so many connections from one address.
+class RawClient : public QObject
+{
+public:
+    RawClient(int n, quint16 port, QObject *parent)
+        : QObject(parent)
+    {
+        m_socket.bind(QHostAddress(QStringLiteral("127.0.0.%1").arg(n)));
+        connect(&m_socket, &QTcpSocket::connected, this, [this] {
+            m_socket.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                           "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
+        });
+        connect(&m_socket, &QTcpSocket::readyRead, this, &RawClient::take);
+        m_socket.connectToHost(QHostAddress::LocalHost, port);
+    }
+
+    void sendText(const QByteArray &payload) { sendFrame(0x81, payload); }
+
+    std::function<void()> opened;
+    std::function<void(const QByteArray &text)> received;
+
+private:
+    void sendFrame(quint8 opcodeByte, const QByteArray &payload)
+    {
+        QByteArray frame;
+        frame.append(char(opcodeByte));
+        if (payload.size() < 126) {
+            frame.append(char(0x80 | payload.size()));
+        } else {
+            frame.append(char(0x80 | 126));
+            frame.append(char(payload.size() >> 8));
+            frame.append(char(payload.size() & 0xFF));
+        }
+        frame.append(QByteArray(4, '\0')); // a zero mask leaves the payload as it is
+        frame.append(payload);
+        m_socket.write(frame);
+    }
+
+    void take()
+    {
+        m_in += m_socket.readAll();
+        if (!m_open) {
+            const qsizetype end = m_in.indexOf("\r\n\r\n");
+            if (end < 0)
+                return;
+            m_open = true;
+            m_in.remove(0, end + 4);
+            opened();
+        }
+        for (;;) {
+            if (m_in.size() < 2)
+                return;
+            qint64 length = quint8(m_in.at(1)) & 0x7F;
+            qsizetype header = 2;
+            if (length >= 126) {
+                const int bytes = length == 126 ? 2 : 8;
+                if (m_in.size() < 2 + bytes)
+                    return;
+                length = 0;
+                for (int i = 0; i < bytes; ++i)
+                    length = (length << 8) | quint8(m_in.at(2 + i));
+                header += bytes;
+            }
+            if (m_in.size() < header + length)
+                return;
+            const quint8 opcode = quint8(m_in.at(0)) & 0x0F;
+            const QByteArray payload = m_in.mid(header, length);
+            m_in.remove(0, header + length);
+            if (opcode == 0x1)
+                received(payload);
+            else if (opcode == 0x9)
+                sendFrame(0x8A, payload); // pong
+        }
+    }
+
+    QTcpSocket m_socket;
+    QByteArray m_in;
+    bool m_open = false;
+};
+
+// The clients, on the thread they are made on.
+class Clients : public QObject
+{
+public:
+    Clients(quint16 port, int writers, int depth)
+    {
+        for (int i = 0; i < writers; ++i) {
+            auto *writer = new RawClient(2 + i, port, this);
+            writer->opened = [this, writer, depth] {
+                for (int n = 0; n < depth; ++n)
+                    sendSave(writer);
+            };
+            writer->received = [this, writer](const QByteArray &text) {
+                if (!text.contains("\"set_axis_settings\""))
+                    return;
+                ++(text.contains("\"success\":true") ? acknowledged : refused);
+                if (m_running)
+                    sendSave(writer);
+            };
+        }
+        m_phone = new RawClient(1, port, this);
+        m_phone->opened = [this] { ping(); };
+        m_phone->received = [this](const QByteArray &text) {
+            if (!text.contains("\"pong\""))
+                return;
+            if (m_running)
+                roundTripsUs.push_back(m_pingSent.nsecsElapsed() / 1000);
+            QTimer::singleShot(PingPauseMs, this, [this] { ping(); });
+        };
+    }
+
+    void stop() { m_running = false; }
+
+    std::vector<qint64> roundTripsUs;
+    long acknowledged = 0;
+    long refused = 0;
+
+private:
+    void ping()
+    {
+        m_pingSent.start();
+        m_phone->sendText(R"({"event":"ping"})");
+    }
+
+    void sendSave(RawClient *writer)
+    {
+        // A change every time, in the range the handler takes.
+        const QJsonObject request{{"event", "set_axis_settings"}, {"data", QJsonObject{{"decelRate", 1 + int(++m_sent % 99)}}}};
+        writer->sendText(QJsonDocument(request).toJson(QJsonDocument::Compact));
+    }
+
+    bool m_running = true;
+    long m_sent = 0;
+    RawClient *m_phone = nullptr;
+    QElapsedTimer m_pingSent;
+};
+
+qint64 percentile(const std::vector<qint64> &sorted, double share)
+{
+    if (sorted.empty())
+        return 0;
+    return sorted.at(std::min(sorted.size() - 1, size_t(share * double(sorted.size()))));
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const ostratest::OwnLoopback ownLoopback;
+    qputenv("QT_LOGGING_RULES", "*.debug=false;*.info=false");
+    ostratest::TestEnvironment environment;
+    QCoreApplication app(argc, argv);
+    ostratest::TestEnvironment::applyIdentity();
+
+    QStringList args = app.arguments().mid(1);
+    int depth = 4;
+    if (const int at = int(args.indexOf(QStringLiteral("--depth"))); at >= 0 && at + 1 < args.size()) {
+        depth = std::clamp(args.at(at + 1).toInt(), 1, 64);
+        args.remove(at, 2);
+    }
+    const bool load = args.removeAll(QStringLiteral("--load")) > 0;
+    const int writers = args.size() > 0 ? std::clamp(args.at(0).toInt(), 1, corvane::WebSocketServer::MaxClients - 1) : 24;
+    const int seconds = args.size() > 1 ? std::clamp(args.at(1).toInt(), 1, 60) : 10;
+
+    corvane::CorvaneController controller;
+    corvane::WebSocketServer server(&controller);
+    corvane::registerApiHandlers(&server, &controller);
+    if (!server.start(0)) {
+        std::fprintf(stderr, "savestorm: the server did not start\n");
+        return 1;
+    }
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/profiles");
+    std::printf("%d writers, %d requests each in flight, %d s%s; store in %s\n", writers, depth, seconds,
+                load ? ", beside a dd oflag=sync writer" : "", qPrintable(folder));
+
+    QProcess dd;
+    if (load) {
+        dd.setProgram(QStringLiteral("sh"));
+        dd.setArguments({QStringLiteral("-c"),
+                         QStringLiteral("while :; do dd if=/dev/zero of='%1/../load.bin' bs=64k count=2000 oflag=sync "
+                                        "status=none; done")
+                             .arg(folder)});
+        dd.start();
+    }
+
+    QThread clientThread;
+    QObject onClientThread;
+    onClientThread.moveToThread(&clientThread);
+    clientThread.start();
+    Clients *clients = nullptr;
+    QMetaObject::invokeMethod(
+        &onClientThread, [&] { clients = new Clients(server.serverPort(), writers, depth); }, Qt::BlockingQueuedConnection);
+
+    // The 7 ms tick beside the server.
+    QElapsedTimer gapClock;
+    qint64 longestGapUs = 0;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        if (gapClock.isValid())
+            longestGapUs = std::max(longestGapUs, gapClock.nsecsElapsed() / 1000);
+        gapClock.start();
+    });
+    tick.start(7);
+    QTimer::singleShot(seconds * 1000, &app, &QCoreApplication::quit);
+    app.exec();
+
+    std::vector<qint64> trips;
+    long acknowledged = 0;
+    long refused = 0;
+    QMetaObject::invokeMethod(
+        clients,
+        [&] {
+            clients->stop();
+            trips = clients->roundTripsUs;
+            acknowledged = clients->acknowledged;
+            refused = clients->refused;
+            delete clients;
+        },
+        Qt::BlockingQueuedConnection);
+    clientThread.quit();
+    clientThread.wait();
+    if (load) {
+        dd.kill();
+        dd.waitForFinished();
+        QFile::remove(folder + QStringLiteral("/../load.bin"));
+    }
+
+    std::sort(trips.begin(), trips.end());
+    std::printf("phone pings        %zu, round trip p50 %.2f ms, p99 %.2f ms, max %.2f ms\n", trips.size(),
+                percentile(trips, 0.5) / 1000.0, percentile(trips, 0.99) / 1000.0,
+                trips.empty() ? 0.0 : trips.back() / 1000.0);
+    std::printf("saves acknowledged %ld (%.0f/s), refused %ld\n", acknowledged, double(acknowledged) / seconds, refused);
+    std::printf("longest tick gap   %.1f ms (7 ms timer on the server's thread)\n", longestGapUs / 1000.0);
+    return 0;
+}

@@ -1,0 +1,150 @@
+#include "profiles/filewriter.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QtDebug>
+
+#include <algorithm>
+#include <system_error>
+
+namespace corvane {
+
+FileWriter::FileWriter(QObject *parent)
+    : QObject(parent)
+{
+}
+
+FileWriter::~FileWriter()
+{
+    for (auto waiting = m_waiting.cbegin(); waiting != m_waiting.cend(); ++waiting)
+        start(waiting.key(), waiting->bytes(), waiting->ticket);
+    {
+        const std::lock_guard lock(m_mutex);
+        m_ending = true;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+quint64 FileWriter::write(const QString &path, const Bytes &bytes)
+{
+    const quint64 ticket = ++m_lastTicket;
+    if (m_started.contains(path))
+        m_waiting.insert(path, {bytes, ticket});
+    else
+        start(path, bytes(), ticket);
+    return ticket;
+}
+
+void FileWriter::start(const QString &path, const QByteArray &bytes, quint64 ticket)
+{
+    if (bytes.isNull()) {
+        QMetaObject::invokeMethod(this, [this, path, ticket] { report(path, ticket, true); }, Qt::QueuedConnection);
+        return;
+    }
+    m_started.insert(path, ticket);
+    if (!m_thread.joinable()) {
+        // A plain thread: a QThread would want an event dispatcher, and descriptors for it.
+        try {
+            m_thread = std::thread(&FileWriter::run, this);
+        } catch (const std::system_error &error) {
+            qWarning().noquote() << "FileWriter: no thread to write with:" << error.what();
+        }
+    }
+    if (!m_thread.joinable()) {
+        // No thread to be had (the system's limit on them): written here instead, as before.
+        const bool ok = writeFile(path, bytes);
+        QMetaObject::invokeMethod(this, [this, path, ticket, ok] { finished(path, ticket, ok); }, Qt::QueuedConnection);
+        return;
+    }
+    {
+        const std::lock_guard lock(m_mutex);
+        m_queue.push_back({path, bytes, ticket});
+    }
+    m_wake.notify_one();
+}
+
+bool FileWriter::writeNow(const QString &path, const QByteArray &bytes)
+{
+    const Waiting dropped = m_waiting.take(path);
+    {
+        std::unique_lock lock(m_mutex);
+        m_idle.wait(lock, [&] {
+            return m_writing != path
+                   && std::none_of(m_queue.cbegin(), m_queue.cend(), [&](const Job &job) { return job.path == path; });
+        });
+    }
+    const bool ok = writeFile(path, bytes);
+    m_syncWrites.insert(path, {m_lastTicket, ok});
+    // Behind the report of the write that was under way, which went out before it ended.
+    if (dropped.ticket != 0) {
+        QMetaObject::invokeMethod(
+            this, [this, path, ticket = dropped.ticket, ok] { report(path, ticket, ok); }, Qt::QueuedConnection);
+    }
+    return ok;
+}
+
+void FileWriter::run()
+{
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        m_wake.wait(lock, [this] { return m_ending || !m_queue.empty(); });
+        if (m_queue.empty())
+            return;
+        const Job job = std::move(m_queue.front());
+        m_queue.pop_front();
+        m_writing = job.path;
+        lock.unlock();
+        const bool ok = writeFile(job.path, job.bytes);
+        QMetaObject::invokeMethod(
+            this, [this, path = job.path, ticket = job.ticket, ok] { finished(path, ticket, ok); }, Qt::QueuedConnection);
+        lock.lock();
+        m_writing.clear();
+        m_idle.notify_all();
+    }
+}
+
+void FileWriter::finished(const QString &path, quint64 ticket, bool ok)
+{
+    m_started.remove(path);
+    if (m_waiting.contains(path)) {
+        const Waiting next = m_waiting.take(path);
+        start(path, next.bytes(), next.ticket);
+    }
+    report(path, ticket, ok);
+}
+
+void FileWriter::report(const QString &path, quint64 ticket, bool ok)
+{
+    const auto sync = m_syncWrites.constFind(path);
+    const bool covered = sync != m_syncWrites.cend() && ticket <= sync->upTo;
+    if (!ok && !covered)
+        emit failed(path);
+    emit written(path, ticket, ok || (covered && sync->ok));
+}
+
+bool FileWriter::writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        qWarning().noquote() << "FileWriter: cannot write" << path << file.errorString();
+        return false;
+    }
+    // The bytes go through a buffer: a disk that is full or a file size limit shows only when it
+    // is flushed, and commit would replace the target with the cut file all the same.
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        qWarning().noquote() << "FileWriter: short write to" << path << file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        qWarning().noquote() << "FileWriter: cannot replace" << path << file.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace corvane

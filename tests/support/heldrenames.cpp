@@ -1,0 +1,76 @@
+#include "support/heldrenames.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include <fcntl.h>
+
+namespace {
+
+std::mutex mutex;
+std::condition_variable released;
+std::string watchedSuffix; // "/" + the file name
+std::chrono::milliseconds patience{0};
+bool holding = false;
+int renamesWaiting = 0;
+int renamesDone = 0;
+
+} // namespace
+
+// The program's renames come here before the C library's: the executable's definition wins.
+extern "C" int rename(const char *from, const char *to) noexcept
+{
+    const std::string target(to);
+    std::unique_lock lock(mutex);
+    const bool watched = !watchedSuffix.empty() && target.size() >= watchedSuffix.size()
+                         && target.compare(target.size() - watchedSuffix.size(), watchedSuffix.size(), watchedSuffix) == 0;
+    if (watched && holding) {
+        ++renamesWaiting;
+        // Past its patience it goes ahead, and stops holding the others.
+        if (!released.wait_for(lock, patience, [] { return !holding; }))
+            holding = false;
+        --renamesWaiting;
+    }
+    lock.unlock();
+    const int result = ::renameat(AT_FDCWD, from, AT_FDCWD, to);
+    lock.lock();
+    renamesDone += watched && result == 0 ? 1 : 0;
+    return result;
+}
+
+namespace ostratest {
+
+HeldRenames::HeldRenames(const QString &fileName, int patienceMs)
+{
+    const std::lock_guard lock(mutex);
+    watchedSuffix = "/" + fileName.toStdString();
+    patience = std::chrono::milliseconds(patienceMs);
+    holding = true;
+    renamesDone = 0;
+}
+
+void HeldRenames::release()
+{
+    {
+        const std::lock_guard lock(mutex);
+        holding = false;
+    }
+    released.notify_all();
+}
+
+int HeldRenames::waiting() const
+{
+    const std::lock_guard lock(mutex);
+    return renamesWaiting;
+}
+
+int HeldRenames::done() const
+{
+    const std::lock_guard lock(mutex);
+    return renamesDone;
+}
+
+} // namespace ostratest

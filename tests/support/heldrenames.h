@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+namespace ostratest {
+
+// A disk slow to finish a save: while this lives, renames onto files of one name (QSaveFile
+// renames its finished temporary file onto the target) wait until release(), and are counted.
+// One that waits longer than `patienceMs` goes ahead, and every later one with it, so that a
+// program waiting for it on the test's own thread fails the test instead of hanging it.
+class HeldRenames
+{
+public:
+    explicit HeldRenames(const QString &fileName, int patienceMs = 5000);
+    ~HeldRenames() { release(); }
+
+    void release();
+    int waiting() const; // renames waiting now
+    int done() const; // renames onto the name made so far
+};
+
+} // namespace ostratest
