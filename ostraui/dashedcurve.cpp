@@ -1,6 +1,7 @@
 #include "ostraui/dashedcurve.h"
 
 #include <QPainter>
+#include <QPainterPathStroker>
 
 #include <algorithm>
 #include <cmath>
@@ -90,34 +91,75 @@ void DashedCurve::draw(QPainter &p, const QTransform &transform, double offset) 
     p.drawPath(m_path);
 }
 
-DashedCurve::Dashes DashedCurve::stroke(const QSize &imageSize, double offset) const
+DashedCurve::Dashes DashedCurve::stroke(const QSize &imageSize, double offset)
 {
-    // Stroked as QPainter strokes it onto the image, onto a clear sheet of the rows it crosses.
-    const double reach = m_pen.widthF() * std::max(std::abs(m_transform.m11()), std::abs(m_transform.m22())) + 2;
-    const QRect bounds = m_transform.mapRect(m_path.controlPointRect())
-                             .adjusted(-reach, -reach, reach, reach)
-                             .toAlignedRect()
-                             .intersected(QRect(QPoint(0, 0), imageSize));
-    Dashes dashes;
-    dashes.top = bounds.top();
-    dashes.rowStart.push_back(0);
-    if (bounds.isEmpty())
-        return dashes;
-    QImage sheet(bounds.size(), QImage::Format_ARGB32_Premultiplied);
-    sheet.fill(Qt::transparent);
-    {
-        QPainter p(&sheet);
-        p.translate(-bounds.topLeft());
-        draw(p, m_transform, offset);
-    }
-    for (int y = 0; y < sheet.height(); ++y) {
-        const auto *line = reinterpret_cast<const QRgb *>(sheet.constScanLine(y));
-        for (int x = 0; x < sheet.width(); ++x) {
-            if (qAlpha(line[x]) != 0)
-                dashes.pixels.push_back({x + bounds.left(), line[x]});
+    // QPainter strokes a pen in the path's own units and flattens the curves finer by the larger
+    // scale of the transform; the path scaled up by that much, stroked with a pen as much wider,
+    // gives the same outline. Each dash of it is then filled on its own: the rasterizer's cost
+    // follows the bounds of what it fills, and a dash's are a sliver of the whole curve's.
+    const double scale = std::max(std::abs(m_transform.m11()), std::abs(m_transform.m22()));
+    QPainterPathStroker stroker;
+    stroker.setWidth(m_pen.widthF() * scale);
+    stroker.setCapStyle(m_pen.capStyle());
+    stroker.setJoinStyle(m_pen.joinStyle());
+    stroker.setMiterLimit(m_pen.miterLimit());
+    stroker.setDashPattern(m_pen.dashPattern());
+    stroker.setDashOffset(offset);
+    const QTransform down = QTransform::fromScale(1 / scale, 1 / scale);
+    const QPainterPath outline =
+        m_transform.map(down.map(stroker.createStroke(QTransform::fromScale(scale, scale).map(m_path))));
+
+    const QRect image(QPoint(0, 0), imageSize);
+    std::vector<Placed> placed;
+    for (const QPolygonF &dash : outline.toSubpathPolygons()) {
+        // A pixel of room each way for antialiasing.
+        const QRect bounds = dash.boundingRect().toAlignedRect().adjusted(-1, -1, 1, 1);
+        if (!bounds.intersects(image))
+            continue;
+        if (m_sheet.width() < bounds.width() || m_sheet.height() < bounds.height()) {
+            m_sheet = QImage(std::max(m_sheet.width(), bounds.width()), std::max(m_sheet.height(), bounds.height()),
+                             QImage::Format_ARGB32_Premultiplied);
+            m_sheet.fill(Qt::transparent);
         }
-        dashes.rowStart.push_back(dashes.pixels.size());
+        {
+            QPainter p(&m_sheet);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.setOpacity(m_opacity);
+            p.setPen(Qt::NoPen);
+            p.setBrush(m_pen.brush());
+            p.translate(-bounds.topLeft());
+            p.drawPolygon(dash, Qt::WindingFill);
+        }
+        // Taken off the sheet, which is left clear for the next dash; what lies outside the
+        // image is dropped.
+        for (int y = 0; y < bounds.height(); ++y) {
+            auto *line = reinterpret_cast<QRgb *>(m_sheet.scanLine(y));
+            for (int x = 0; x < bounds.width(); ++x) {
+                if (line[x] == 0)
+                    continue;
+                if (image.contains(bounds.left() + x, bounds.top() + y))
+                    placed.push_back({bounds.top() + y, {bounds.left() + x, line[x]}});
+                line[x] = 0;
+            }
+        }
     }
+    // A pixel two dashes share (none in a pattern with gaps) keeps both, blended one after the other.
+    std::stable_sort(placed.begin(), placed.end(), [](const Placed &a, const Placed &b) {
+        return a.y != b.y ? a.y < b.y : a.pixel.x < b.pixel.x;
+    });
+    Dashes dashes;
+    dashes.rowStart.push_back(0);
+    if (placed.empty())
+        return dashes;
+    dashes.top = placed.front().y;
+    dashes.pixels.reserve(placed.size());
+    int row = dashes.top;
+    for (const Placed &at : placed) {
+        for (; row < at.y; ++row)
+            dashes.rowStart.push_back(dashes.pixels.size());
+        dashes.pixels.push_back(at.pixel);
+    }
+    dashes.rowStart.push_back(dashes.pixels.size());
     return dashes;
 }
 

@@ -42,8 +42,15 @@ private:
         std::vector<Pixel> pixels;
     };
 
+    // A pixel of a dash at its place in the image.
+    struct Placed
+    {
+        int y;
+        Pixel pixel;
+    };
+
     void draw(QPainter &p, const QTransform &transform, double offset) const;
-    Dashes stroke(const QSize &imageSize, double offset) const;
+    Dashes stroke(const QSize &imageSize, double offset);
 
     QPainterPath m_path;
     QPen m_pen;
@@ -52,6 +59,8 @@ private:
     QTransform m_transform;
     QSize m_imageSize;
     std::map<qint64, Dashes> m_positions;
+    // Where one dash at a time is filled; clear between dashes.
+    QImage m_sheet;
 };
 
 } // namespace ostra
