@@ -203,18 +203,15 @@ void AmbientBackground::onTick()
         return;
     }
     renderDrift(t, m_nextDrift);
-    if (m_curveTilesSize != size()) {
-        m_curveTilesSize = size();
-        m_curveTiles.reset(size());
-        markCurves(m_curveTiles);
-    }
-    // The dashes run on at every step; the light changes where the small picture does.
-    m_changed = m_curveTiles;
+    placeCurves();
+    // The light changes where the small picture does; the dashes run on at every step, over a
+    // light that stays where it did not change.
+    m_changed.reset(size());
     takeDriftChanges(m_nextDrift, m_changed);
     m_driftPhase = t;
-    const QRegion changed = m_changed.region();
-    m_backdropValid -= changed;
-    update(uncovered(changed));
+    const QRegion light = m_changed.region();
+    m_backdropValid -= light;
+    update(uncovered(light + m_curveRegion));
 }
 
 QRegion AmbientBackground::uncovered(const QRegion &changed) const
@@ -250,7 +247,8 @@ void AmbientBackground::paintEvent(QPaintEvent *event)
         m_driftPhase = t;
         m_backdropValid = QRegion();
     }
-    // Draw into the kept backdrop only what this repaint needs and it does not hold yet.
+    placeCurves();
+    // Draw into the kept light only what this repaint needs and it does not hold yet.
     const QRegion missing = event->region() - m_backdropValid;
     if (!missing.isEmpty()) {
         QPainter b(&m_backdrop);
@@ -259,12 +257,22 @@ void AmbientBackground::paintEvent(QPaintEvent *event)
             b.setClipRect(slice);
             b.drawImage(rect(), m_drift);
         });
-        b.end();
-        paintCurves(missing, t);
         m_backdropValid += missing;
     }
     QPainter p(this);
-    forEachSlice(event->region(), [&p, this](const QRect &slice) { p.drawImage(slice.topLeft(), m_backdrop, slice); });
+    forEachSlice(event->region() - m_curveRegion,
+                 [&p, this](const QRect &slice) { p.drawImage(slice.topLeft(), m_backdrop, slice); });
+    // The dashes go over a copy of the light, which stays clean for their next position.
+    forEachSlice(event->region() & m_curveRegion, [&p, t, this](const QRect &slice) {
+        if (m_scratch.width() < slice.width() || m_scratch.height() < slice.height())
+            m_scratch = QImage(std::max(m_scratch.width(), slice.width()), std::max(m_scratch.height(), slice.height()),
+                               QImage::Format_RGB32);
+        for (int y = 0; y < slice.height(); ++y)
+            std::copy_n(reinterpret_cast<const QRgb *>(m_backdrop.constScanLine(slice.top() + y)) + slice.left(),
+                        slice.width(), reinterpret_cast<QRgb *>(m_scratch.scanLine(y)));
+        paintCurves(m_scratch, slice, t);
+        p.drawImage(slice.topLeft(), m_scratch, QRect(QPoint(0, 0), slice.size()));
+    });
 }
 
 QSize AmbientBackground::driftSize() const
@@ -326,28 +334,19 @@ void AmbientBackground::takeDriftChanges(const QImage &next, TileMask &tiles)
     }
 }
 
-void AmbientBackground::markCurves(TileMask &tiles) const
+void AmbientBackground::placeCurves()
 {
-    const double sx = width() / 1600.0;
-    const double sy = height() / 1000.0;
-    // Half the widest pen under the window's scale, with room for antialiasing and flattening.
-    const double margin = 0.7 * std::max(sx, sy) + 2;
-    const QTransform scale = QTransform::fromScale(sx, sy);
-    for (const QPainterPath *curve : {&designCurve1(), &designCurve2()}) {
-        for (const QPolygonF &line : curve->toSubpathPolygons(scale)) {
-            for (int i = 0; i + 1 < line.size(); ++i) {
-                // Short pieces keep the tiles close to the curve where it runs at a slant.
-                const QPointF a = line[i];
-                const QPointF b = line[i + 1];
-                const int pieces = std::max(1, int(std::ceil(QLineF(a, b).length() / 8.0)));
-                for (int k = 0; k < pieces; ++k) {
-                    const QPointF p0 = a + (b - a) * (double(k) / pieces);
-                    const QPointF p1 = a + (b - a) * (double(k + 1) / pieces);
-                    tiles.mark(QRectF(p0, p1).normalized().adjusted(-margin, -margin, margin, margin));
-                }
-            }
-        }
-    }
+    if (m_curveSize == size())
+        return;
+    m_curveSize = size();
+    const QTransform scale = QTransform::fromScale(width() / 1600.0, height() / 1000.0);
+    m_curve1.place(scale, size());
+    m_curve2.place(scale, size());
+    TileMask tiles;
+    tiles.reset(size());
+    m_curve1.markReach(tiles);
+    m_curve2.markReach(tiles);
+    m_curveRegion = tiles.region();
 }
 
 void AmbientBackground::paintBlob(QPainter &p, int index, const QPointF &topLeft, double t) const
@@ -380,14 +379,13 @@ void AmbientBackground::paintBlob(QPainter &p, int index, const QPointF &topLeft
     p.drawEllipse(centre, radius, radius);
 }
 
-void AmbientBackground::paintCurves(const QRegion &area, double t)
+void AmbientBackground::paintCurves(QImage &image, const QRect &slice, double t)
 {
     // The dashes step with the 50 ms timer, so they take only the few positions their pattern
     // repeats in, each stroked once.
     const double step = std::round(t * 20) / 20;
-    const QTransform scale = QTransform::fromScale(width() / 1600.0, height() / 1000.0);
-    m_curve1.paint(m_backdrop, area, scale, (std::fmod(step, 40) / 40 * 2400) / 1.4);
-    m_curve2.paint(m_backdrop, area, scale, (-std::fmod(step, 60) / 60 * 2400) / 1.2);
+    m_curve1.paint(image, slice, (std::fmod(step, 40) / 40 * 2400) / 1.4);
+    m_curve2.paint(image, slice, (-std::fmod(step, 60) / 60 * 2400) / 1.2);
 }
 
 } // namespace ostra

@@ -47,11 +47,11 @@ private:
     void updateAnimationState();
     double shownPhase() const;
     void paintBlob(QPainter &p, int index, const QPointF &topLeft, double t) const;
-    void paintCurves(const QRegion &area, double t);
+    void paintCurves(QImage &image, const QRect &slice, double t);
     QSize driftSize() const;
     void renderDrift(double t, QImage &drift) const;
     void takeDriftChanges(const QImage &next, TileMask &tiles);
-    void markCurves(TileMask &tiles) const;
+    void placeCurves();
     QRegion uncovered(const QRegion &region) const;
 
     QTimer *m_timer;
@@ -66,17 +66,18 @@ private:
     QImage m_drift;
     QImage m_nextDrift;
     double m_driftPhase = -1.0;
-    // The whole backdrop at full size for the shown drift, and the part of it drawn so far:
-    // the many small repaints of the widgets on it (meters, pulses, a map fix) copy from it.
+    // The light at full size for the shown drift, and the part of it drawn so far: the many
+    // small repaints of the widgets on it (meters, pulses, a map fix) copy from it.
     QImage m_backdrop;
     QRegion m_backdropValid;
     // The two dashed curves, and where they run at the current size: their dashes move at
-    // every step.
+    // every step, over a copy of the light in m_scratch.
     DashedCurve m_curve1;
     DashedCurve m_curve2;
-    TileMask m_curveTiles;
-    QSize m_curveTilesSize;
-    // What the current step changes.
+    QRegion m_curveRegion;
+    QSize m_curveSize;
+    QImage m_scratch;
+    // Where the light changes at the current step.
     TileMask m_changed;
 };
 

@@ -37,52 +37,85 @@ DashedCurve::DashedCurve(const QPainterPath &path, const QPen &pen, double opaci
     m_period = std::accumulate(pattern.begin(), pattern.end(), 0.0);
 }
 
-void DashedCurve::paint(QImage &image, const QRegion &area, const QTransform &transform, double offset)
+void DashedCurve::place(const QTransform &transform, const QSize &size)
 {
-    // A pen no wider than a device pixel QPainter draws as a hairline, cheaply, and it takes such
-    // a pen's dash offset in pixels: that one is drawn as it comes.
-    if (m_pen.widthF() * std::max(std::abs(transform.m11()), std::abs(transform.m22())) <= 1) {
-        QPainter p(&image);
-        p.setClipRegion(area);
-        draw(p, transform, offset);
+    if (transform == m_transform && size == m_size)
         return;
+    m_transform = transform;
+    m_size = size;
+    m_positions.clear();
+    // A stroke may leave pixels outside what it takes back, in places no later stroke under this
+    // transform looks at: a new one starts from a fresh sheet.
+    m_sheet = QImage();
+
+    m_reach.reset(size);
+    // Half the pen under the transform's larger scale, with room for antialiasing and flattening.
+    const double margin = 0.5 * m_pen.widthF() * std::max(std::abs(transform.m11()), std::abs(transform.m22())) + 2;
+    for (const QPolygonF &line : m_path.toSubpathPolygons(transform)) {
+        for (int i = 0; i + 1 < line.size(); ++i) {
+            // Short pieces keep the tiles close to the line where it runs at a slant.
+            const QPointF a = line[i];
+            const QPointF b = line[i + 1];
+            const int pieces = std::max(1, int(std::ceil(QLineF(a, b).length() / 8.0)));
+            for (int k = 0; k < pieces; ++k) {
+                const QPointF p0 = a + (b - a) * (double(k) / pieces);
+                const QPointF p1 = a + (b - a) * (double(k + 1) / pieces);
+                m_reach.mark(QRectF(p0, p1).normalized().adjusted(-margin, -margin, margin, margin));
+            }
+        }
     }
-    if (transform != m_transform || image.size() != m_imageSize) {
-        m_transform = transform;
-        m_imageSize = image.size();
-        m_positions.clear();
+}
+
+void DashedCurve::markReach(TileMask &tiles) const
+{
+    for (const QRect &r : m_reach.region())
+        tiles.mark(r);
+}
+
+bool DashedCurve::isHairline() const
+{
+    return m_pen.widthF() * std::max(std::abs(m_transform.m11()), std::abs(m_transform.m22())) <= 1;
+}
+
+void DashedCurve::paint(QImage &image, const QRect &slice, double offset)
+{
+    qint64 key;
+    if (isHairline()) {
+        // A pen no wider than a device pixel QPainter draws as a hairline, and takes its dash
+        // offset in whole 64ths of a pixel, in a pattern whose period is not the pen's: such
+        // positions are told apart by those 64ths alone.
+        key = qint64(offset / kPositionStep);
+    } else {
+        double position = m_period > 0 ? std::fmod(offset, m_period) : 0.0;
+        if (position < 0)
+            position += m_period;
+        key = std::llround(position / kPositionStep) % std::max<qint64>(std::llround(m_period / kPositionStep), 1);
     }
-    double position = m_period > 0 ? std::fmod(offset, m_period) : 0.0;
-    if (position < 0)
-        position += m_period;
-    const qint64 key = std::llround(position / kPositionStep) % std::max<qint64>(std::llround(m_period / kPositionStep), 1);
     auto found = m_positions.find(key);
     if (found == m_positions.end()) {
         // Offsets that never repeat would keep stroking and keeping: past a few dozen, start over.
         if (m_positions.size() >= kMostPositions)
             m_positions.clear();
-        found = m_positions.emplace(key, stroke(image.size(), key * kPositionStep)).first;
+        found = m_positions.emplace(key, stroke(key * kPositionStep)).first;
     }
     const Dashes &dashes = found->second;
     const int rows = int(dashes.rowStart.size()) - 1;
-    for (const QRect &r : area) {
-        const int first = std::max(r.top(), dashes.top);
-        const int last = std::min(r.bottom(), dashes.top + rows - 1);
-        for (int y = first; y <= last; ++y) {
-            const auto begin = dashes.pixels.begin() + std::ptrdiff_t(dashes.rowStart[std::size_t(y - dashes.top)]);
-            const auto end = dashes.pixels.begin() + std::ptrdiff_t(dashes.rowStart[std::size_t(y - dashes.top + 1)]);
-            auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-            for (auto p = std::lower_bound(begin, end, r.left(), [](const Pixel &pixel, int x) { return pixel.x < x; });
-                 p != end && p->x <= r.right(); ++p)
-                line[p->x] = blendOver(p->color, line[p->x]);
-        }
+    const int first = std::max(slice.top(), dashes.top);
+    const int last = std::min(slice.bottom(), dashes.top + rows - 1);
+    for (int y = first; y <= last; ++y) {
+        const auto begin = dashes.pixels.begin() + std::ptrdiff_t(dashes.rowStart[std::size_t(y - dashes.top)]);
+        const auto end = dashes.pixels.begin() + std::ptrdiff_t(dashes.rowStart[std::size_t(y - dashes.top + 1)]);
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y - slice.top())) - slice.left();
+        for (auto p = std::lower_bound(begin, end, slice.left(), [](const Pixel &pixel, int x) { return pixel.x < x; });
+             p != end && p->x <= slice.right(); ++p)
+            line[p->x] = blendOver(p->color, line[p->x]);
     }
 }
 
-void DashedCurve::draw(QPainter &p, const QTransform &transform, double offset) const
+void DashedCurve::draw(QPainter &p, double offset) const
 {
     p.setRenderHint(QPainter::Antialiasing);
-    p.setTransform(transform, true);
+    p.setTransform(m_transform, true);
     p.setOpacity(m_opacity);
     p.setBrush(Qt::NoBrush);
     QPen pen = m_pen;
@@ -91,58 +124,13 @@ void DashedCurve::draw(QPainter &p, const QTransform &transform, double offset) 
     p.drawPath(m_path);
 }
 
-DashedCurve::Dashes DashedCurve::stroke(const QSize &imageSize, double offset)
+DashedCurve::Dashes DashedCurve::stroke(double offset)
 {
-    // QPainter strokes a pen in the path's own units and flattens the curves finer by the larger
-    // scale of the transform; the path scaled up by that much, stroked with a pen as much wider,
-    // gives the same outline. Each dash of it is then filled on its own: the rasterizer's cost
-    // follows the bounds of what it fills, and a dash's are a sliver of the whole curve's.
-    const double scale = std::max(std::abs(m_transform.m11()), std::abs(m_transform.m22()));
-    QPainterPathStroker stroker;
-    stroker.setWidth(m_pen.widthF() * scale);
-    stroker.setCapStyle(m_pen.capStyle());
-    stroker.setJoinStyle(m_pen.joinStyle());
-    stroker.setMiterLimit(m_pen.miterLimit());
-    stroker.setDashPattern(m_pen.dashPattern());
-    stroker.setDashOffset(offset);
-    const QTransform down = QTransform::fromScale(1 / scale, 1 / scale);
-    const QPainterPath outline =
-        m_transform.map(down.map(stroker.createStroke(QTransform::fromScale(scale, scale).map(m_path))));
-
-    const QRect image(QPoint(0, 0), imageSize);
     std::vector<Placed> placed;
-    for (const QPolygonF &dash : outline.toSubpathPolygons()) {
-        // A pixel of room each way for antialiasing.
-        const QRect bounds = dash.boundingRect().toAlignedRect().adjusted(-1, -1, 1, 1);
-        if (!bounds.intersects(image))
-            continue;
-        if (m_sheet.width() < bounds.width() || m_sheet.height() < bounds.height()) {
-            m_sheet = QImage(std::max(m_sheet.width(), bounds.width()), std::max(m_sheet.height(), bounds.height()),
-                             QImage::Format_ARGB32_Premultiplied);
-            m_sheet.fill(Qt::transparent);
-        }
-        {
-            QPainter p(&m_sheet);
-            p.setRenderHint(QPainter::Antialiasing);
-            p.setOpacity(m_opacity);
-            p.setPen(Qt::NoPen);
-            p.setBrush(m_pen.brush());
-            p.translate(-bounds.topLeft());
-            p.drawPolygon(dash, Qt::WindingFill);
-        }
-        // Taken off the sheet, which is left clear for the next dash; what lies outside the
-        // image is dropped.
-        for (int y = 0; y < bounds.height(); ++y) {
-            auto *line = reinterpret_cast<QRgb *>(m_sheet.scanLine(y));
-            for (int x = 0; x < bounds.width(); ++x) {
-                if (line[x] == 0)
-                    continue;
-                if (image.contains(bounds.left() + x, bounds.top() + y))
-                    placed.push_back({bounds.top() + y, {bounds.left() + x, line[x]}});
-                line[x] = 0;
-            }
-        }
-    }
+    if (isHairline())
+        strokeHairline(offset, placed);
+    else
+        strokeDashes(offset, placed);
     // A pixel two dashes share (none in a pattern with gaps) keeps both, blended one after the other.
     std::stable_sort(placed.begin(), placed.end(), [](const Placed &a, const Placed &b) {
         return a.y != b.y ? a.y < b.y : a.pixel.x < b.pixel.x;
@@ -161,6 +149,84 @@ DashedCurve::Dashes DashedCurve::stroke(const QSize &imageSize, double offset)
     }
     dashes.rowStart.push_back(dashes.pixels.size());
     return dashes;
+}
+
+void DashedCurve::strokeDashes(double offset, std::vector<Placed> &placed)
+{
+    // QPainter strokes a pen in the path's own units and flattens the curves finer by the larger
+    // scale of the transform; the path scaled up by that much, stroked with a pen as much wider,
+    // gives the same outline. Each dash of it is then filled on its own: the rasterizer's cost
+    // follows the bounds of what it fills, and a dash's are a sliver of the whole line's.
+    const double scale = std::max(std::abs(m_transform.m11()), std::abs(m_transform.m22()));
+    QPainterPathStroker stroker;
+    stroker.setWidth(m_pen.widthF() * scale);
+    stroker.setCapStyle(m_pen.capStyle());
+    stroker.setJoinStyle(m_pen.joinStyle());
+    stroker.setMiterLimit(m_pen.miterLimit());
+    stroker.setDashPattern(m_pen.dashPattern());
+    stroker.setDashOffset(offset);
+    const QTransform down = QTransform::fromScale(1 / scale, 1 / scale);
+    const QPainterPath outline =
+        m_transform.map(down.map(stroker.createStroke(QTransform::fromScale(scale, scale).map(m_path))));
+
+    const QRect window(QPoint(0, 0), m_size);
+    for (const QPolygonF &dash : outline.toSubpathPolygons()) {
+        // A pixel of room each way for antialiasing.
+        const QRect bounds = dash.boundingRect().toAlignedRect().adjusted(-1, -1, 1, 1);
+        if (!bounds.intersects(window))
+            continue;
+        if (m_sheet.width() < bounds.width() || m_sheet.height() < bounds.height()) {
+            m_sheet = QImage(std::max(m_sheet.width(), bounds.width()), std::max(m_sheet.height(), bounds.height()),
+                             QImage::Format_ARGB32_Premultiplied);
+            m_sheet.fill(Qt::transparent);
+        }
+        {
+            QPainter p(&m_sheet);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.setOpacity(m_opacity);
+            p.setPen(Qt::NoPen);
+            p.setBrush(m_pen.brush());
+            p.translate(-bounds.topLeft());
+            p.drawPolygon(dash, Qt::WindingFill);
+        }
+        takeFromSheet(bounds.topLeft(), bounds, window, placed);
+    }
+}
+
+void DashedCurve::strokeHairline(double offset, std::vector<Placed> &placed)
+{
+    // Drawn whole, as QPainter draws it onto the window; only the tiles the line can reach are
+    // looked at.
+    const QRegion reach = m_reach.region();
+    const QRect bounds = reach.boundingRect();
+    if (bounds.isEmpty())
+        return;
+    if (m_sheet.width() < bounds.width() || m_sheet.height() < bounds.height()) {
+        m_sheet = QImage(std::max(m_sheet.width(), bounds.width()), std::max(m_sheet.height(), bounds.height()),
+                         QImage::Format_ARGB32_Premultiplied);
+        m_sheet.fill(Qt::transparent);
+    }
+    {
+        QPainter p(&m_sheet);
+        p.translate(-bounds.topLeft());
+        draw(p, offset);
+    }
+    for (const QRect &r : reach)
+        takeFromSheet(bounds.topLeft(), r, bounds, placed);
+}
+
+void DashedCurve::takeFromSheet(const QPoint &origin, const QRect &area, const QRect &within, std::vector<Placed> &placed)
+{
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(m_sheet.scanLine(y - origin.y())) - origin.x();
+        for (int x = area.left(); x <= area.right(); ++x) {
+            if (line[x] == 0)
+                continue;
+            if (within.contains(x, y))
+                placed.push_back({y, {x, line[x]}});
+            line[x] = 0;
+        }
+    }
 }
 
 } // namespace ostra
