@@ -52,8 +52,9 @@ const Blob &blob(int i)
 
 // The drifting light is drawn at this fraction of the window's size and stretched.
 constexpr int kDriftScale = 8;
-// The light is brought up to date in blocks of this many small pixels each way.
-constexpr int kDriftBlock = 8;
+// The light is brought up to date in tiles of this many window pixels each way.
+constexpr int kLightTile = 64;
+static_assert(kLightTile % TileMask::tileSize == 0, "a light tile is whole tiles of the mask");
 
 // QPainter hands a fill of 96 spans (rows of a plain fill) or more to helper threads and waits
 // for them; for the backdrop's copies and soft colours the hand-over costs more than the work. So
@@ -208,6 +209,7 @@ void AmbientBackground::onTick()
     // light that stays where it did not change.
     m_changed.reset(size());
     takeDriftChanges(m_nextDrift, m_changed);
+    std::swap(m_drift, m_nextDrift);
     m_driftPhase = t;
     const QRegion light = m_changed.region();
     m_backdropValid -= light;
@@ -244,6 +246,7 @@ void AmbientBackground::paintEvent(QPaintEvent *event)
     // motion going back to the start pose) redraws it whole.
     if (m_driftPhase != t || m_drift.size() != driftSize()) {
         renderDrift(t, m_drift);
+        placeLightTiles();
         m_driftPhase = t;
         m_backdropValid = QRegion();
     }
@@ -303,33 +306,60 @@ void AmbientBackground::renderDrift(double t, QImage &drift) const
     });
 }
 
+void AmbientBackground::placeLightTiles()
+{
+    // A window pixel is stretched from the two small pixels nearest to it each way: a tile takes
+    // those of its first and last pixels, and one more each way for the rounding of the stretch.
+    const auto spans = [](int window, int small, std::vector<LightSpan> &out) {
+        out.clear();
+        int at = 0;
+        for (int start = 0; start < window; start += kLightTile) {
+            const int end = std::min(start + kLightTile, window);
+            const auto smallAt = [&](int x) { return int(std::floor((x + 0.5) * small / window - 0.5)); };
+            const int first = std::clamp(smallAt(start) - 1, 0, small - 1);
+            const int last = std::clamp(smallAt(end - 1) + 2, 0, small - 1);
+            out.push_back({first, last - first + 1, at});
+            at += last - first + 1;
+        }
+        return at;
+    };
+    const int atlasWidth = spans(width(), m_drift.width(), m_lightColumns);
+    const int atlasHeight = spans(height(), m_drift.height(), m_lightRows);
+    m_lightShown = QImage(atlasWidth, atlasHeight, QImage::Format_RGB32);
+    for (const LightSpan &row : m_lightRows) {
+        for (const LightSpan &column : m_lightColumns)
+            copyLight(m_drift, column, row);
+    }
+}
+
+void AmbientBackground::copyLight(const QImage &drift, const LightSpan &column, const LightSpan &row)
+{
+    for (int y = 0; y < row.count; ++y)
+        std::copy_n(reinterpret_cast<const QRgb *>(drift.constScanLine(row.first + y)) + column.first, column.count,
+                    reinterpret_cast<QRgb *>(m_lightShown.scanLine(row.at + y)) + column.at);
+}
+
 void AmbientBackground::takeDriftChanges(const QImage &next, TileMask &tiles)
 {
-    // The shown light is brought up to date a block of small pixels at a time, once one of them
-    // has moved more than a step of 1/255 away, a difference no eye tells apart: while the light
-    // drifts slowly each part of it is repainted every few steps instead of at every one. A
-    // window pixel is stretched from the two nearest small pixels each way, so a block changes
-    // the window a small pixel beyond its edges as well.
-    const double cellWidth = double(width()) / next.width();
-    const double cellHeight = double(height()) / next.height();
-    for (int top = 0; top < next.height(); top += kDriftBlock) {
-        const int bottom = std::min(top + kDriftBlock, next.height());
-        for (int left = 0; left < next.width(); left += kDriftBlock) {
-            const int right = std::min(left + kDriftBlock, next.width());
+    // A tile of the window is brought up to date once a small pixel it is stretched from has
+    // moved more than a step of 1/255 away from what the tile shows, a difference no eye tells
+    // apart: while the light drifts slowly each part of it is repainted every few steps instead
+    // of at every one.
+    for (std::size_t r = 0; r < m_lightRows.size(); ++r) {
+        const LightSpan &row = m_lightRows[r];
+        for (std::size_t c = 0; c < m_lightColumns.size(); ++c) {
+            const LightSpan &column = m_lightColumns[c];
             bool due = false;
-            for (int y = top; y < bottom && !due; ++y) {
-                const auto *shown = reinterpret_cast<const QRgb *>(m_drift.constScanLine(y));
-                const auto *target = reinterpret_cast<const QRgb *>(next.constScanLine(y));
-                for (int x = left; x < right && !due; ++x)
+            for (int y = 0; y < row.count && !due; ++y) {
+                const auto *shown = reinterpret_cast<const QRgb *>(m_lightShown.constScanLine(row.at + y)) + column.at;
+                const auto *target = reinterpret_cast<const QRgb *>(next.constScanLine(row.first + y)) + column.first;
+                for (int x = 0; x < column.count && !due; ++x)
                     due = apart(shown[x], target[x]);
             }
             if (!due)
                 continue;
-            for (int y = top; y < bottom; ++y)
-                std::copy_n(reinterpret_cast<const QRgb *>(next.constScanLine(y)) + left, right - left,
-                            reinterpret_cast<QRgb *>(m_drift.scanLine(y)) + left);
-            tiles.mark(QRectF((left - 1) * cellWidth, (top - 1) * cellHeight, (right - left + 2) * cellWidth,
-                              (bottom - top + 2) * cellHeight));
+            copyLight(next, column, row);
+            tiles.mark(QRectF(int(c) * kLightTile, int(r) * kLightTile, kLightTile, kLightTile));
         }
     }
 }
