@@ -199,7 +199,8 @@ void AmbientBackground::onTick()
     const double t = shownPhase();
     if (t == m_driftPhase)
         return;
-    if (m_drift.isNull() || m_drift.size() != driftSize()) {
+    // A new size is drawn whole by the repaint it brings.
+    if (m_backdrop.size() != size() || m_drift.size() != driftSize()) {
         update();
         return;
     }
@@ -238,13 +239,12 @@ void AmbientBackground::hideEvent(QHideEvent *event)
 void AmbientBackground::paintEvent(QPaintEvent *event)
 {
     const double t = shownPhase();
-    if (m_backdrop.size() != size()) {
+    const bool resized = m_backdrop.size() != size();
+    if (resized)
         m_backdrop = QImage(size(), QImage::Format_RGB32);
-        m_backdropValid = QRegion();
-    }
     // A step brings the drift up to date itself; anything else that moves it (a new size, reduced
     // motion going back to the start pose) redraws it whole.
-    if (m_driftPhase != t || m_drift.size() != driftSize()) {
+    if (resized || m_driftPhase != t || m_drift.size() != driftSize()) {
         renderDrift(t, m_drift);
         placeLightTiles();
         m_driftPhase = t;
