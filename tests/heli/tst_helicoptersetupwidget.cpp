@@ -21,10 +21,12 @@
 #include "heli/helicoptersetupwidget.h"
 #include "helirender.h"
 #include "modalreply.h"
+#include "ostraui/channelcell.h"
 #include "ostraui/devicerow.h"
 #include "ostraui/pill.h"
 #include "ostraui/segmented.h"
 #include "ostraui/toast.h"
+#include "ostraui/theme.h"
 #include "ostraui/txbutton.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
@@ -84,6 +86,24 @@ struct PageHost
     QWidget window;
     HelicopterSetupWidget *page;
 };
+
+// How wide a label's painted text is, in pixels.
+int inkWidth(QWidget *label)
+{
+    const QImage image = label->grab().toImage();
+    const QRgb ground = image.pixel(0, 0);
+    int left = image.width();
+    int right = -1;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (image.pixel(x, y) != ground) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+            }
+        }
+    }
+    return right - left + 1;
+}
 
 QByteArray activeProfileBytes(TransmitRig &rig)
 {
@@ -213,6 +233,45 @@ private slots:
             QVERIFY(host.liveText(3).endsWith(QStringLiteral("\u00B5s")));
             QVERIFY(host.gauge()->collectiveText().endsWith(QLatin1Char('%')));
         }
+    }
+
+    void noValueDashIsLong_data()
+    {
+        QTest::addColumn<QString>("where");
+        QTest::addColumn<int>("index");
+        QTest::newRow("CH1 Roll row") << "row" << 1;
+        QTest::newRow("CH4 Rudder row") << "row" << 4;
+        QTest::newRow("channel cell CH1") << "cell" << 1;
+        QTest::newRow("channel cell CH16") << "cell" << 16;
+    }
+
+    // A read-out without a value shows the same long dash as the gauge's captions beside it, not
+    // the mono face's, which fills a single cell and reads as a short one.
+    void noValueDashIsLong()
+    {
+        QFETCH(QString, where);
+        QFETCH(int, index);
+        TransmitRig rig;
+        PageHost host(rig);
+        QVERIFY(QTest::qWaitForWindowExposed(&host.window));
+        host.page->refreshFromController();
+        host.page->onLiveUpdate();
+        QLabel *label = nullptr;
+        if (where == QLatin1String("row")) {
+            label = host.page->findChild<QLabel *>(QStringLiteral("liveValue%1").arg(index));
+        } else {
+            const QList<ostra::ChannelCell *> cells = host.page->findChildren<ostra::ChannelCell *>();
+            QCOMPARE(cells.size(), 16);
+            label = cells.at(index - 1)->findChildren<QLabel *>().constLast();
+        }
+        QVERIFY(label);
+        QCOMPARE(label->text(), QStringLiteral("\u2014"));
+        // The dash of the gauge's captions, drawn at the read-out's size.
+        QLabel reference(QStringLiteral("\u2014"));
+        reference.setFont(ostra::uiFont(label->font().pointSizeF() / 0.75, label->font().weight()));
+        reference.adjustSize();
+        QVERIFY2(inkWidth(label) >= inkWidth(&reference) - 1,
+                 qPrintable(QStringLiteral("%1 px against %2").arg(inkWidth(label)).arg(inkWidth(&reference))));
     }
 
     void hiddenPageDoesNoWork()
