@@ -1,7 +1,9 @@
 // What the kit's periodic repaints cost on the GUI thread, where every millisecond delays the
 // next channel frame: the backdrop's drift step alone and under the whole shell with a page of
-// cards (at 1440x900 and 2560x1440, on an X display: tests/support/xvfbrun.sh bench_ostraui), and
-// the map taking a GPS fix, at 1280x800 and 1920x1080.
+// cards (at 1440x900 and 2560x1440, on an X display: tests/support/xvfbrun.sh bench_ostraui), its
+// slowest steps in the first second, long after and right after a resize (at 2560x1440, on a
+// screen as large: xvfbrun.sh --screen 2560x1440), and the map taking a GPS fix, at 1280x800 and
+// 1920x1080.
 
 #include <QApplication>
 #include <QElapsedTimer>
