@@ -175,11 +175,7 @@ void DashedCurve::strokeDashes(double offset, std::vector<Placed> &placed)
         const QRect bounds = dash.boundingRect().toAlignedRect().adjusted(-1, -1, 1, 1);
         if (!bounds.intersects(window))
             continue;
-        if (m_sheet.width() < bounds.width() || m_sheet.height() < bounds.height()) {
-            m_sheet = QImage(std::max(m_sheet.width(), bounds.width()), std::max(m_sheet.height(), bounds.height()),
-                             QImage::Format_ARGB32_Premultiplied);
-            m_sheet.fill(Qt::transparent);
-        }
+        growSheet(bounds.size());
         {
             QPainter p(&m_sheet);
             p.setRenderHint(QPainter::Antialiasing);
@@ -201,11 +197,7 @@ void DashedCurve::strokeHairline(double offset, std::vector<Placed> &placed)
     const QRect bounds = reach.boundingRect();
     if (bounds.isEmpty())
         return;
-    if (m_sheet.width() < bounds.width() || m_sheet.height() < bounds.height()) {
-        m_sheet = QImage(std::max(m_sheet.width(), bounds.width()), std::max(m_sheet.height(), bounds.height()),
-                         QImage::Format_ARGB32_Premultiplied);
-        m_sheet.fill(Qt::transparent);
-    }
+    growSheet(bounds.size());
     {
         QPainter p(&m_sheet);
         p.translate(-bounds.topLeft());
@@ -213,6 +205,15 @@ void DashedCurve::strokeHairline(double offset, std::vector<Placed> &placed)
     }
     for (const QRect &r : reach)
         takeFromSheet(bounds.topLeft(), r, bounds, placed);
+}
+
+void DashedCurve::growSheet(const QSize &size)
+{
+    if (m_sheet.width() >= size.width() && m_sheet.height() >= size.height())
+        return;
+    m_sheet = QImage(std::max(m_sheet.width(), size.width()), std::max(m_sheet.height(), size.height()),
+                     QImage::Format_ARGB32_Premultiplied);
+    m_sheet.fill(Qt::transparent);
 }
 
 void DashedCurve::takeFromSheet(const QPoint &origin, const QRect &area, const QRect &within, std::vector<Placed> &placed)

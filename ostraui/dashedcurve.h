@@ -59,6 +59,8 @@ private:
     Dashes stroke(double offset);
     void strokeDashes(double offset, std::vector<Placed> &placed);
     void strokeHairline(double offset, std::vector<Placed> &placed);
+    // Makes the sheet at least this large; a new one starts clear.
+    void growSheet(const QSize &size);
     // Moves what the sheet, whose top left stands at `origin` in the window, holds in the
     // window's `area` to `placed`, leaving the sheet clear there; only what lies `within` is kept.
     void takeFromSheet(const QPoint &origin, const QRect &area, const QRect &within, std::vector<Placed> &placed);
