@@ -188,7 +188,6 @@ private slots:
         QTest::newRow("preview, intro") << "preview"
                                         << "What the car's telemetry does to the steering wheel and a 3DOF motion system, "
                                            "live. Start transmission with the car on; no wheel or rig needed.";
-        QTest::newRow("preview, wheel heading") << "preview" << "Steering wheel (FFB)";
     }
 
     // A dialog's own texts begin where its title begins.
