@@ -15,6 +15,10 @@
 #include <cmath>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "ostraui/alphacolor.h"
 #include "ostraui/card.h"
 #include "ostraui/theme.h"
@@ -127,11 +131,30 @@ void removeCardInsides(const QWidget *top, const QWidget *widget, QRegion &regio
     }
 }
 
-// Whether two colours differ by more than a step of 1/255 in some channel.
-inline bool apart(QRgb a, QRgb b)
+// Whether two runs of colours differ somewhere by more than a step of 1/255 in a channel. No
+// branch per pixel: mostly the answer is no, and a branch costs more than the sums.
+bool apart(const QRgb *a, const QRgb *b, int count)
 {
-    return a != b
-        && (std::abs(qRed(a) - qRed(b)) > 1 || std::abs(qGreen(a) - qGreen(b)) > 1 || std::abs(qBlue(a) - qBlue(b)) > 1);
+    int x = 0;
+#if defined(__SSE2__)
+    // Four pixels at a time: each byte's distance less one is zero wherever they are near.
+    __m128i far = _mm_setzero_si128();
+    for (; x + 4 <= count; x += 4) {
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i *>(a + x));
+        const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + x));
+        const __m128i distance = _mm_or_si128(_mm_subs_epu8(p, q), _mm_subs_epu8(q, p));
+        far = _mm_or_si128(far, _mm_subs_epu8(distance, _mm_set1_epi8(1)));
+    }
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(far, _mm_setzero_si128())) != 0xFFFF)
+        return true;
+#endif
+    unsigned rest = 0;
+    for (; x < count; ++x) {
+        rest |= unsigned(qRed(a[x]) - qRed(b[x]) + 1) > 2u;
+        rest |= unsigned(qGreen(a[x]) - qGreen(b[x]) + 1) > 2u;
+        rest |= unsigned(qBlue(a[x]) - qBlue(b[x]) + 1) > 2u;
+    }
+    return rest != 0;
 }
 
 } // namespace
@@ -212,9 +235,9 @@ void AmbientBackground::onTick()
     takeDriftChanges(m_nextDrift, m_changed);
     std::swap(m_drift, m_nextDrift);
     m_driftPhase = t;
-    const QRegion light = m_changed.region();
-    m_backdropValid -= light;
-    update(uncovered(light + m_curveRegion));
+    m_steppedLight = m_changed.region();
+    m_backdropValid -= m_steppedLight;
+    update(uncovered(m_steppedLight + m_curveRegion));
 }
 
 QRegion AmbientBackground::uncovered(const QRegion &changed) const
@@ -251,19 +274,28 @@ void AmbientBackground::paintEvent(QPaintEvent *event)
         m_backdropValid = QRegion();
     }
     placeCurves();
-    // Draw into the kept light only what this repaint needs and it does not hold yet.
-    const QRegion missing = event->region() - m_backdropValid;
-    if (!missing.isEmpty()) {
-        QPainter b(&m_backdrop);
-        b.setRenderHint(QPainter::SmoothPixmapTransform);
-        forEachSlice(missing, [&b, this](const QRect &slice) {
-            b.setClipRect(slice);
-            b.drawImage(rect(), m_drift);
+    const auto stretch = [this](QPainter &painter, const QRegion &area) {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        forEachSlice(area, [&painter, this](const QRect &slice) {
+            painter.setClipRect(slice);
+            painter.drawImage(rect(), m_drift);
         });
-        m_backdropValid += missing;
+        painter.setClipping(false);
+    };
+    // The light a step changed away from the dashes goes straight onto the window: kept, it would
+    // cost a copy more at every step. Anything else is drawn into the kept light where this
+    // repaint needs it and the kept light does not hold it yet.
+    const QRegion missing = event->region() - m_backdropValid;
+    const QRegion straight = (missing & m_steppedLight) - m_curveRegion;
+    m_steppedLight = QRegion();
+    if (const QRegion kept = missing - straight; !kept.isEmpty()) {
+        QPainter b(&m_backdrop);
+        stretch(b, kept);
+        m_backdropValid += kept;
     }
     QPainter p(this);
-    forEachSlice(event->region() - m_curveRegion,
+    stretch(p, straight);
+    forEachSlice(event->region() - straight - m_curveRegion,
                  [&p, this](const QRect &slice) { p.drawImage(slice.topLeft(), m_backdrop, slice); });
     // The dashes go over a copy of the light, which stays clean for their next position.
     forEachSlice(event->region() & m_curveRegion, [&p, t, this](const QRect &slice) {
@@ -309,15 +341,15 @@ void AmbientBackground::renderDrift(double t, QImage &drift) const
 void AmbientBackground::placeLightTiles()
 {
     // A window pixel is stretched from the two small pixels nearest to it each way: a tile takes
-    // those of its first and last pixels, and one more each way for the rounding of the stretch.
+    // those of its first and last pixels.
     const auto spans = [](int window, int small, std::vector<LightSpan> &out) {
         out.clear();
         int at = 0;
         for (int start = 0; start < window; start += kLightTile) {
             const int end = std::min(start + kLightTile, window);
             const auto smallAt = [&](int x) { return int(std::floor((x + 0.5) * small / window - 0.5)); };
-            const int first = std::clamp(smallAt(start) - 1, 0, small - 1);
-            const int last = std::clamp(smallAt(end - 1) + 2, 0, small - 1);
+            const int first = std::clamp(smallAt(start), 0, small - 1);
+            const int last = std::clamp(smallAt(end - 1) + 1, 0, small - 1);
             out.push_back({first, last - first + 1, at});
             at += last - first + 1;
         }
@@ -344,21 +376,29 @@ void AmbientBackground::takeDriftChanges(const QImage &next, TileMask &tiles)
     // A tile of the window is brought up to date once a small pixel it is stretched from has
     // moved more than a step of 1/255 away from what the tile shows, a difference no eye tells
     // apart: while the light drifts slowly each part of it is repainted every few steps instead
-    // of at every one.
+    // of at every one. A row of tiles is looked at a line at a time across all its tiles, which
+    // reads both pictures in order.
+    const uchar *shownBits = m_lightShown.constBits();
+    const uchar *nextBits = next.constBits();
+    const qsizetype shownLine = m_lightShown.bytesPerLine();
+    const qsizetype nextLine = next.bytesPerLine();
+    m_dueColumns.resize(m_lightColumns.size());
     for (std::size_t r = 0; r < m_lightRows.size(); ++r) {
         const LightSpan &row = m_lightRows[r];
-        for (std::size_t c = 0; c < m_lightColumns.size(); ++c) {
-            const LightSpan &column = m_lightColumns[c];
-            bool due = false;
-            for (int y = 0; y < row.count && !due; ++y) {
-                const auto *shown = reinterpret_cast<const QRgb *>(m_lightShown.constScanLine(row.at + y)) + column.at;
-                const auto *target = reinterpret_cast<const QRgb *>(next.constScanLine(row.first + y)) + column.first;
-                for (int x = 0; x < column.count && !due; ++x)
-                    due = apart(shown[x], target[x]);
+        std::fill(m_dueColumns.begin(), m_dueColumns.end(), false);
+        for (int y = 0; y < row.count; ++y) {
+            const auto *shown = reinterpret_cast<const QRgb *>(shownBits + (row.at + y) * shownLine);
+            const auto *target = reinterpret_cast<const QRgb *>(nextBits + (row.first + y) * nextLine);
+            for (std::size_t c = 0; c < m_lightColumns.size(); ++c) {
+                const LightSpan &column = m_lightColumns[c];
+                if (!m_dueColumns[c])
+                    m_dueColumns[c] = apart(shown + column.at, target + column.first, column.count);
             }
-            if (!due)
+        }
+        for (std::size_t c = 0; c < m_lightColumns.size(); ++c) {
+            if (!m_dueColumns[c])
                 continue;
-            copyLight(next, column, row);
+            copyLight(next, m_lightColumns[c], row);
             tiles.mark(QRectF(int(c) * kLightTile, int(r) * kLightTile, kLightTile, kLightTile));
         }
     }

@@ -79,6 +79,7 @@ private:
     QImage m_lightShown;
     std::vector<LightSpan> m_lightColumns;
     std::vector<LightSpan> m_lightRows;
+    std::vector<bool> m_dueColumns;
     double m_driftPhase = -1.0;
     // The light at full size for the shown drift, and the part of it drawn so far: the many
     // small repaints of the widgets on it (meters, pulses, a map fix) copy from it.
@@ -91,8 +92,9 @@ private:
     QRegion m_curveRegion;
     QSize m_curveSize;
     QImage m_scratch;
-    // Where the light changes at the current step.
+    // Where the light changes at the current step, and what the step left to repaint of it.
     TileMask m_changed;
+    QRegion m_steppedLight;
 };
 
 } // namespace ostra
