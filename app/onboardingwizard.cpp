@@ -62,7 +62,8 @@ QLabel *makeLabel(LabelKind kind, const QString &text, QWidget *parent)
 QVBoxLayout *makePage(QWidget *page, int spacing, const QString &heading, const QString &lead)
 {
     auto *layout = new QVBoxLayout(page);
-    layout->setContentsMargins(8, 12, 8, 12);
+    // Flush with the dialog's margins, so that the page's texts begin under the title's.
+    layout->setContentsMargins(0, 12, 0, 12);
     layout->setSpacing(spacing);
     layout->addWidget(makeLabel(LabelKind::Heading, heading, page));
     layout->addWidget(makeLabel(LabelKind::Body, lead, page));

@@ -220,6 +220,8 @@ void ProfileManagerDialog::onCreateProfile()
     if (id.isEmpty())
         return;
     m_manager->setActiveProfile(id);
+    // The new profile is the one the buttons act on next, not the row picked before it.
+    m_list->setCurrentItem(nullptr);
     refreshProfileList();
 }
 

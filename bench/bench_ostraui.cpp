@@ -1,13 +1,17 @@
 // What the kit's periodic repaints cost on the GUI thread, where every millisecond delays the
 // next channel frame: the backdrop's drift step alone and under the whole shell with a page of
-// cards (at 1440x900 and 2560x1440, on an X display: tests/support/xvfbrun.sh bench_ostraui), and
-// the map taking a GPS fix, at 1280x800 and 1920x1080.
+// cards (at 1440x900 and 2560x1440, on an X display: tests/support/xvfbrun.sh bench_ostraui), its
+// slowest steps in the first second, long after and right after a resize (at 2560x1440, on a
+// screen as large: xvfbrun.sh --screen 2560x1440), and the map taking a GPS fix, at 1280x800 and
+// 1920x1080.
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 #include <ctime>
 
@@ -89,6 +93,105 @@ void BM_AmbientDrift(benchmark::State &state)
     driftSteps(state, &background, &background, now);
 }
 BENCHMARK(BM_AmbientDrift)->Args({1440, 900})->Args({2560, 1440})->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
+// One drift step on its own, timed: wall clock and the GUI thread's CPU time, in milliseconds.
+struct StepTime
+{
+    double wall;
+    double cpu;
+};
+
+StepTime timedStep(QWidget *top, ostra::AmbientBackground *background, qint64 &now)
+{
+    timespec cpuStart{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpuStart);
+    QElapsedTimer wall;
+    wall.start();
+    now += 50;
+    QMetaObject::invokeMethod(background, "onTick");
+    paintPending(top);
+    const double wallMs = double(wall.nsecsElapsed()) / 1e6;
+    timespec cpuEnd{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpuEnd);
+    return {wallMs, (cpuEnd.tv_sec - cpuStart.tv_sec) * 1e3 + (cpuEnd.tv_nsec - cpuStart.tv_nsec) / 1e6};
+}
+
+// Mean and slowest of the steps a case timed, as counters; the slowest is what delays a tick.
+struct StepFigures
+{
+    double wallSum = 0, wallMost = 0, cpuSum = 0, cpuMost = 0;
+    int steps = 0;
+
+    void add(const StepTime &step)
+    {
+        wallSum += step.wall;
+        cpuSum += step.cpu;
+        wallMost = std::max(wallMost, step.wall);
+        cpuMost = std::max(cpuMost, step.cpu);
+        ++steps;
+    }
+    void report(benchmark::State &state) const
+    {
+        if (steps == 0)
+            return;
+        state.counters["step_ms_mean"] = wallSum / steps;
+        state.counters["step_ms_most"] = wallMost;
+        state.counters["gui_cpu_ms_mean"] = cpuSum / steps;
+        state.counters["gui_cpu_ms_most"] = cpuMost;
+    }
+};
+
+// The backdrop's steps in three phases at one size (range 2): 0 the first second of drift after
+// the window shows, 1 drifting on long after, 2 the steps right after a resize. Each step is timed
+// on its own, so the slowest shows beside the mean; between them the X server has the time a
+// step's 50 ms leave it to take in what the last one drew.
+void BM_AmbientDriftPhases(benchmark::State &state)
+{
+    if (!driftMoves(state))
+        return;
+    const int phase = int(state.range(2));
+    const QSize size = windowSize(state);
+    StepFigures figures;
+    for (auto _ : state) {
+        state.PauseTiming();
+        qint64 now = 0;
+        ostra::AmbientBackground background;
+        background.setWindowFlag(Qt::FramelessWindowHint);
+        background.setClock([&now] { return now; });
+        background.resize(size);
+        background.show();
+        if (!QTest::qWaitForWindowExposed(&background)) {
+            state.SkipWithError("the window did not show");
+            return;
+        }
+        paintPending(&background);
+        QTest::qWait(50);
+        if (phase != 0) {
+            // Long enough for every position of the dashes to have come round once.
+            for (int i = 0; i < 70; ++i)
+                timedStep(&background, &background, now);
+        }
+        if (phase == 2) {
+            background.resize(size + QSize(8, 0));
+            paintPending(&background);
+            background.resize(size);
+            paintPending(&background);
+            QTest::qWait(50);
+        }
+        state.ResumeTiming();
+        for (int i = 0; i < 20; ++i) {
+            figures.add(timedStep(&background, &background, now));
+            QTest::qSleep(20);
+        }
+    }
+    figures.report(state);
+}
+BENCHMARK(BM_AmbientDriftPhases)
+    ->Args({2560, 1440, 0})
+    ->Args({2560, 1440, 1})
+    ->Args({2560, 1440, 2})
+    ->Iterations(5)
+    ->Unit(benchmark::kMillisecond);
 
 // The same step under the whole shell: sidebar, title bar, header and a page of cards.
 void BM_ShellAmbientDrift(benchmark::State &state)

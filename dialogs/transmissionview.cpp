@@ -24,6 +24,7 @@
 #include "bridge/corvanecontroller.h"
 #include "bridge/elrsparametermanager.h"
 #include "bridge/telemetrysensor.h"
+#include "dialogs/currentpagetabwidget.h"
 #include "ostraui/dialogcards.h"
 #include "ostraui/dialogchrome.h"
 #include "ostraui/focusring.h"
@@ -149,7 +150,8 @@ void TransmissionView::buildUi()
     column->setContentsMargins(24, 16, 24, 16);
     column->setSpacing(12);
 
-    m_tabs = new QTabWidget(content);
+    // As tall as the tab shown: a short tab leaves no empty card standing as tall as the longest.
+    m_tabs = new CurrentPageTabWidget(content);
 
     auto *telemetryPage = new QWidget(m_tabs);
     auto *telemetryLayout = new QVBoxLayout(telemetryPage);

@@ -215,6 +215,7 @@ private:
     QPushButton *m_retryButton = nullptr;
     QLabel *m_discoveringLabel = nullptr;
     QPushButton *m_useManualButton = nullptr;
+    QFrame *m_rfCard = nullptr;
     QTreeWidget *m_parameterTree = nullptr;
     QFrame *m_manualPanel = nullptr;
     QFrame *m_manualBanner = nullptr;

@@ -102,6 +102,7 @@ void TransmissionView::buildRfTab(QVBoxLayout *page, QWidget *pageWidget)
     page->addLayout(configureRow);
 
     QFrame *card = ostra::makeDialogCard(pageWidget);
+    m_rfCard = card;
     auto *layout = new QVBoxLayout(card);
     layout->setContentsMargins(16, 16, 16, 16);
     layout->setSpacing(10);
@@ -185,6 +186,8 @@ void TransmissionView::buildRfTab(QVBoxLayout *page, QWidget *pageWidget)
     page->addWidget(card, 1);
 
     page->addWidget(buildWifiCard(pageWidget));
+    // The free height goes below the cards while the card has no parameter tree to give it to.
+    page->addStretch();
 }
 
 QWidget *TransmissionView::buildWifiCard(QWidget *page)
@@ -357,8 +360,11 @@ void TransmissionView::updateRfState()
     m_errorBanner->setVisible(m_state == Error);
     m_discoveringLabel->setVisible(m_state == Discovering);
     m_useManualButton->setVisible(m_state == Discovering || m_state == Error);
-    m_parameterTree->setVisible(m_state == Editable || m_state == ReadOnly);
+    const bool listed = m_state == Editable || m_state == ReadOnly;
+    m_parameterTree->setVisible(listed);
     m_manualPanel->setVisible(m_state == Manual);
+    // The card takes the tab's free height for the parameter tree; without it, it keeps to what it shows.
+    m_rfCard->setSizePolicy(QSizePolicy::Preferred, listed ? QSizePolicy::Preferred : QSizePolicy::Maximum);
 
     if (m_state == Error) {
         m_errorLabel->setText(m_lastError);

@@ -38,6 +38,9 @@ const PreviewInfo Previews[4] = {
     {QT_TRANSLATE_NOOP("corvane::HelicopterSetupWidget", "CH4 Rudder"), 0.5, 1500},
 };
 
+// The size of a row's read-out, in pixels.
+constexpr double LiveValuePx = 12.5;
+
 } // namespace
 
 QWidget *HelicopterSetupWidget::buildLiveControlSection()
@@ -73,7 +76,7 @@ QWidget *HelicopterSetupWidget::buildLiveControlSection()
         grid->addWidget(meter, row, 1);
         auto *value = new QLabel(tr("%1 \u00B5s").arg(Previews[row].us), card);
         value->setObjectName(QStringLiteral("liveValue%1").arg(row + 1));
-        value->setFont(ostra::monoFont(12.5, 400));
+        value->setFont(ostra::monoFont(LiveValuePx, 400));
         value->setMinimumWidth(70);
         value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         grid->addWidget(value, row, 2);
@@ -134,7 +137,8 @@ void HelicopterSetupWidget::onLiveUpdate()
         }
         const int us = CrsfProtocol::crsfToMicroseconds(value);
         m_preview[size_t(row)].meter->setValue(connected[row] ? (us - 1000) / 1000.0 : 0.0);
-        m_preview[size_t(row)].value->setText(connected[row] ? tr("%1 \u00B5s").arg(us) : QStringLiteral("\u2014"));
+        ostra::setReadoutText(m_preview[size_t(row)].value,
+                              connected[row] ? tr("%1 \u00B5s").arg(us) : QStringLiteral("\u2014"), LiveValuePx, 400);
     }
     if (m_controller->isRunning()) {
         for (int channel = 0; channel < int(m_channelCells.size()); ++channel)

@@ -15,6 +15,10 @@
 #include <cmath>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "ostraui/alphacolor.h"
 #include "ostraui/card.h"
 #include "ostraui/theme.h"
@@ -52,8 +56,9 @@ const Blob &blob(int i)
 
 // The drifting light is drawn at this fraction of the window's size and stretched.
 constexpr int kDriftScale = 8;
-// The light is brought up to date in blocks of this many small pixels each way.
-constexpr int kDriftBlock = 8;
+// The light is brought up to date in tiles of this many window pixels each way.
+constexpr int kLightTile = 64;
+static_assert(kLightTile % TileMask::tileSize == 0, "a light tile is whole tiles of the mask");
 
 // QPainter hands a fill of 96 spans (rows of a plain fill) or more to helper threads and waits
 // for them; for the backdrop's copies and soft colours the hand-over costs more than the work. So
@@ -126,11 +131,30 @@ void removeCardInsides(const QWidget *top, const QWidget *widget, QRegion &regio
     }
 }
 
-// Whether two colours differ by more than a step of 1/255 in some channel.
-inline bool apart(QRgb a, QRgb b)
+// Whether two runs of colours differ somewhere by more than a step of 1/255 in a channel. No
+// branch per pixel: mostly the answer is no, and a branch costs more than the sums.
+bool apart(const QRgb *a, const QRgb *b, int count)
 {
-    return a != b
-        && (std::abs(qRed(a) - qRed(b)) > 1 || std::abs(qGreen(a) - qGreen(b)) > 1 || std::abs(qBlue(a) - qBlue(b)) > 1);
+    int x = 0;
+#if defined(__SSE2__)
+    // Four pixels at a time: each byte's distance less one is zero wherever they are near.
+    __m128i far = _mm_setzero_si128();
+    for (; x + 4 <= count; x += 4) {
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i *>(a + x));
+        const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + x));
+        const __m128i distance = _mm_or_si128(_mm_subs_epu8(p, q), _mm_subs_epu8(q, p));
+        far = _mm_or_si128(far, _mm_subs_epu8(distance, _mm_set1_epi8(1)));
+    }
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(far, _mm_setzero_si128())) != 0xFFFF)
+        return true;
+#endif
+    unsigned rest = 0;
+    for (; x < count; ++x) {
+        rest |= unsigned(qRed(a[x]) - qRed(b[x]) + 1) > 2u;
+        rest |= unsigned(qGreen(a[x]) - qGreen(b[x]) + 1) > 2u;
+        rest |= unsigned(qBlue(a[x]) - qBlue(b[x]) + 1) > 2u;
+    }
+    return rest != 0;
 }
 
 } // namespace
@@ -198,23 +222,22 @@ void AmbientBackground::onTick()
     const double t = shownPhase();
     if (t == m_driftPhase)
         return;
-    if (m_drift.isNull() || m_drift.size() != driftSize()) {
+    // A new size is drawn whole by the repaint it brings.
+    if (m_backdrop.size() != size() || m_drift.size() != driftSize()) {
         update();
         return;
     }
     renderDrift(t, m_nextDrift);
-    if (m_curveTilesSize != size()) {
-        m_curveTilesSize = size();
-        m_curveTiles.reset(size());
-        markCurves(m_curveTiles);
-    }
-    // The dashes run on at every step; the light changes where the small picture does.
-    m_changed = m_curveTiles;
+    placeCurves();
+    // The light changes where the small picture does; the dashes run on at every step, over a
+    // light that stays where it did not change.
+    m_changed.reset(size());
     takeDriftChanges(m_nextDrift, m_changed);
+    std::swap(m_drift, m_nextDrift);
     m_driftPhase = t;
-    const QRegion changed = m_changed.region();
-    m_backdropValid -= changed;
-    update(uncovered(changed));
+    m_steppedLight = m_changed.region();
+    m_backdropValid -= m_steppedLight;
+    update(uncovered(m_steppedLight + m_curveRegion));
 }
 
 QRegion AmbientBackground::uncovered(const QRegion &changed) const
@@ -239,32 +262,52 @@ void AmbientBackground::hideEvent(QHideEvent *event)
 void AmbientBackground::paintEvent(QPaintEvent *event)
 {
     const double t = shownPhase();
-    if (m_backdrop.size() != size()) {
+    const bool resized = m_backdrop.size() != size();
+    if (resized)
         m_backdrop = QImage(size(), QImage::Format_RGB32);
-        m_backdropValid = QRegion();
-    }
     // A step brings the drift up to date itself; anything else that moves it (a new size, reduced
     // motion going back to the start pose) redraws it whole.
-    if (m_driftPhase != t || m_drift.size() != driftSize()) {
+    if (resized || m_driftPhase != t || m_drift.size() != driftSize()) {
         renderDrift(t, m_drift);
+        placeLightTiles();
         m_driftPhase = t;
         m_backdropValid = QRegion();
     }
-    // Draw into the kept backdrop only what this repaint needs and it does not hold yet.
-    const QRegion missing = event->region() - m_backdropValid;
-    if (!missing.isEmpty()) {
-        QPainter b(&m_backdrop);
-        b.setRenderHint(QPainter::SmoothPixmapTransform);
-        forEachSlice(missing, [&b, this](const QRect &slice) {
-            b.setClipRect(slice);
-            b.drawImage(rect(), m_drift);
+    placeCurves();
+    const auto stretch = [this](QPainter &painter, const QRegion &area) {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        forEachSlice(area, [&painter, this](const QRect &slice) {
+            painter.setClipRect(slice);
+            painter.drawImage(rect(), m_drift);
         });
-        b.end();
-        paintCurves(missing, t);
-        m_backdropValid += missing;
+        painter.setClipping(false);
+    };
+    // The light a step changed away from the dashes goes straight onto the window: kept, it would
+    // cost a copy more at every step. Anything else is drawn into the kept light where this
+    // repaint needs it and the kept light does not hold it yet.
+    const QRegion missing = event->region() - m_backdropValid;
+    const QRegion straight = (missing & m_steppedLight) - m_curveRegion;
+    m_steppedLight = QRegion();
+    if (const QRegion kept = missing - straight; !kept.isEmpty()) {
+        QPainter b(&m_backdrop);
+        stretch(b, kept);
+        m_backdropValid += kept;
     }
     QPainter p(this);
-    forEachSlice(event->region(), [&p, this](const QRect &slice) { p.drawImage(slice.topLeft(), m_backdrop, slice); });
+    stretch(p, straight);
+    forEachSlice(event->region() - straight - m_curveRegion,
+                 [&p, this](const QRect &slice) { p.drawImage(slice.topLeft(), m_backdrop, slice); });
+    // The dashes go over a copy of the light, which stays clean for their next position.
+    forEachSlice(event->region() & m_curveRegion, [&p, t, this](const QRect &slice) {
+        if (m_scratch.width() < slice.width() || m_scratch.height() < slice.height())
+            m_scratch = QImage(std::max(m_scratch.width(), slice.width()), std::max(m_scratch.height(), slice.height()),
+                               QImage::Format_RGB32);
+        for (int y = 0; y < slice.height(); ++y)
+            std::copy_n(reinterpret_cast<const QRgb *>(m_backdrop.constScanLine(slice.top() + y)) + slice.left(),
+                        slice.width(), reinterpret_cast<QRgb *>(m_scratch.scanLine(y)));
+        paintCurves(m_scratch, slice, t);
+        p.drawImage(slice.topLeft(), m_scratch, QRect(QPoint(0, 0), slice.size()));
+    });
 }
 
 QSize AmbientBackground::driftSize() const
@@ -295,59 +338,85 @@ void AmbientBackground::renderDrift(double t, QImage &drift) const
     });
 }
 
+void AmbientBackground::placeLightTiles()
+{
+    // A window pixel is stretched from the two small pixels nearest to it each way: a tile takes
+    // those of its first and last pixels.
+    const auto spans = [](int window, int small, std::vector<LightSpan> &out) {
+        out.clear();
+        int at = 0;
+        for (int start = 0; start < window; start += kLightTile) {
+            const int end = std::min(start + kLightTile, window);
+            const auto smallAt = [&](int x) { return int(std::floor((x + 0.5) * small / window - 0.5)); };
+            const int first = std::clamp(smallAt(start), 0, small - 1);
+            const int last = std::clamp(smallAt(end - 1) + 1, 0, small - 1);
+            out.push_back({first, last - first + 1, at});
+            at += last - first + 1;
+        }
+        return at;
+    };
+    const int atlasWidth = spans(width(), m_drift.width(), m_lightColumns);
+    const int atlasHeight = spans(height(), m_drift.height(), m_lightRows);
+    m_lightShown = QImage(atlasWidth, atlasHeight, QImage::Format_RGB32);
+    for (const LightSpan &row : m_lightRows) {
+        for (const LightSpan &column : m_lightColumns)
+            copyLight(m_drift, column, row);
+    }
+}
+
+void AmbientBackground::copyLight(const QImage &drift, const LightSpan &column, const LightSpan &row)
+{
+    for (int y = 0; y < row.count; ++y)
+        std::copy_n(reinterpret_cast<const QRgb *>(drift.constScanLine(row.first + y)) + column.first, column.count,
+                    reinterpret_cast<QRgb *>(m_lightShown.scanLine(row.at + y)) + column.at);
+}
+
 void AmbientBackground::takeDriftChanges(const QImage &next, TileMask &tiles)
 {
-    // The shown light is brought up to date a block of small pixels at a time, once one of them
-    // has moved more than a step of 1/255 away, a difference no eye tells apart: while the light
-    // drifts slowly each part of it is repainted every few steps instead of at every one. A
-    // window pixel is stretched from the two nearest small pixels each way, so a block changes
-    // the window a small pixel beyond its edges as well.
-    const double cellWidth = double(width()) / next.width();
-    const double cellHeight = double(height()) / next.height();
-    for (int top = 0; top < next.height(); top += kDriftBlock) {
-        const int bottom = std::min(top + kDriftBlock, next.height());
-        for (int left = 0; left < next.width(); left += kDriftBlock) {
-            const int right = std::min(left + kDriftBlock, next.width());
-            bool due = false;
-            for (int y = top; y < bottom && !due; ++y) {
-                const auto *shown = reinterpret_cast<const QRgb *>(m_drift.constScanLine(y));
-                const auto *target = reinterpret_cast<const QRgb *>(next.constScanLine(y));
-                for (int x = left; x < right && !due; ++x)
-                    due = apart(shown[x], target[x]);
+    // A tile of the window is brought up to date once a small pixel it is stretched from has
+    // moved more than a step of 1/255 away from what the tile shows, a difference no eye tells
+    // apart: while the light drifts slowly each part of it is repainted every few steps instead
+    // of at every one. A row of tiles is looked at a line at a time across all its tiles, which
+    // reads both pictures in order.
+    const uchar *shownBits = m_lightShown.constBits();
+    const uchar *nextBits = next.constBits();
+    const qsizetype shownLine = m_lightShown.bytesPerLine();
+    const qsizetype nextLine = next.bytesPerLine();
+    m_dueColumns.resize(m_lightColumns.size());
+    for (std::size_t r = 0; r < m_lightRows.size(); ++r) {
+        const LightSpan &row = m_lightRows[r];
+        std::fill(m_dueColumns.begin(), m_dueColumns.end(), false);
+        for (int y = 0; y < row.count; ++y) {
+            const auto *shown = reinterpret_cast<const QRgb *>(shownBits + (row.at + y) * shownLine);
+            const auto *target = reinterpret_cast<const QRgb *>(nextBits + (row.first + y) * nextLine);
+            for (std::size_t c = 0; c < m_lightColumns.size(); ++c) {
+                const LightSpan &column = m_lightColumns[c];
+                if (!m_dueColumns[c])
+                    m_dueColumns[c] = apart(shown + column.at, target + column.first, column.count);
             }
-            if (!due)
+        }
+        for (std::size_t c = 0; c < m_lightColumns.size(); ++c) {
+            if (!m_dueColumns[c])
                 continue;
-            for (int y = top; y < bottom; ++y)
-                std::copy_n(reinterpret_cast<const QRgb *>(next.constScanLine(y)) + left, right - left,
-                            reinterpret_cast<QRgb *>(m_drift.scanLine(y)) + left);
-            tiles.mark(QRectF((left - 1) * cellWidth, (top - 1) * cellHeight, (right - left + 2) * cellWidth,
-                              (bottom - top + 2) * cellHeight));
+            copyLight(next, m_lightColumns[c], row);
+            tiles.mark(QRectF(int(c) * kLightTile, int(r) * kLightTile, kLightTile, kLightTile));
         }
     }
 }
 
-void AmbientBackground::markCurves(TileMask &tiles) const
+void AmbientBackground::placeCurves()
 {
-    const double sx = width() / 1600.0;
-    const double sy = height() / 1000.0;
-    // Half the widest pen under the window's scale, with room for antialiasing and flattening.
-    const double margin = 0.7 * std::max(sx, sy) + 2;
-    const QTransform scale = QTransform::fromScale(sx, sy);
-    for (const QPainterPath *curve : {&designCurve1(), &designCurve2()}) {
-        for (const QPolygonF &line : curve->toSubpathPolygons(scale)) {
-            for (int i = 0; i + 1 < line.size(); ++i) {
-                // Short pieces keep the tiles close to the curve where it runs at a slant.
-                const QPointF a = line[i];
-                const QPointF b = line[i + 1];
-                const int pieces = std::max(1, int(std::ceil(QLineF(a, b).length() / 8.0)));
-                for (int k = 0; k < pieces; ++k) {
-                    const QPointF p0 = a + (b - a) * (double(k) / pieces);
-                    const QPointF p1 = a + (b - a) * (double(k + 1) / pieces);
-                    tiles.mark(QRectF(p0, p1).normalized().adjusted(-margin, -margin, margin, margin));
-                }
-            }
-        }
-    }
+    if (m_curveSize == size())
+        return;
+    m_curveSize = size();
+    const QTransform scale = QTransform::fromScale(width() / 1600.0, height() / 1000.0);
+    m_curve1.place(scale, size());
+    m_curve2.place(scale, size());
+    TileMask tiles;
+    tiles.reset(size());
+    m_curve1.markReach(tiles);
+    m_curve2.markReach(tiles);
+    m_curveRegion = tiles.region();
 }
 
 void AmbientBackground::paintBlob(QPainter &p, int index, const QPointF &topLeft, double t) const
@@ -380,14 +449,13 @@ void AmbientBackground::paintBlob(QPainter &p, int index, const QPointF &topLeft
     p.drawEllipse(centre, radius, radius);
 }
 
-void AmbientBackground::paintCurves(const QRegion &area, double t)
+void AmbientBackground::paintCurves(QImage &image, const QRect &slice, double t)
 {
     // The dashes step with the 50 ms timer, so they take only the few positions their pattern
     // repeats in, each stroked once.
     const double step = std::round(t * 20) / 20;
-    const QTransform scale = QTransform::fromScale(width() / 1600.0, height() / 1000.0);
-    m_curve1.paint(m_backdrop, area, scale, (std::fmod(step, 40) / 40 * 2400) / 1.4);
-    m_curve2.paint(m_backdrop, area, scale, (-std::fmod(step, 60) / 60 * 2400) / 1.2);
+    m_curve1.paint(image, slice, (std::fmod(step, 40) / 40 * 2400) / 1.4);
+    m_curve2.paint(image, slice, (-std::fmod(step, 60) / 60 * 2400) / 1.2);
 }
 
 } // namespace ostra

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <vector>
 
 #include "ostraui/dashedcurve.h"
 #include "ostraui/tilemask.h"
@@ -47,11 +48,21 @@ private:
     void updateAnimationState();
     double shownPhase() const;
     void paintBlob(QPainter &p, int index, const QPointF &topLeft, double t) const;
-    void paintCurves(const QRegion &area, double t);
+    void paintCurves(QImage &image, const QRect &slice, double t);
     QSize driftSize() const;
     void renderDrift(double t, QImage &drift) const;
+    // The small pixels one row or column of light tiles is stretched from, and where they are
+    // kept in m_lightShown.
+    struct LightSpan
+    {
+        int first;
+        int count;
+        int at;
+    };
+    void placeLightTiles();
+    void copyLight(const QImage &drift, const LightSpan &column, const LightSpan &row);
     void takeDriftChanges(const QImage &next, TileMask &tiles);
-    void markCurves(TileMask &tiles) const;
+    void placeCurves();
     QRegion uncovered(const QRegion &region) const;
 
     QTimer *m_timer;
@@ -61,23 +72,29 @@ private:
     bool m_held = false;
     // The fill and the drifting light at a fraction of the size, stretched smoothly to the
     // window: the light is soft, so it looks the same and costs a fraction of painting it.
-    // It is the light the window shows; a step draws the next one and takes from it only what
-    // has moved visibly, repainting just there.
+    // A step draws the next one and repaints only the tiles of the window whose light has moved
+    // visibly; m_lightShown keeps, tile by tile, the small pixels each was last stretched from.
     QImage m_drift;
     QImage m_nextDrift;
+    QImage m_lightShown;
+    std::vector<LightSpan> m_lightColumns;
+    std::vector<LightSpan> m_lightRows;
+    std::vector<bool> m_dueColumns;
     double m_driftPhase = -1.0;
-    // The whole backdrop at full size for the shown drift, and the part of it drawn so far:
-    // the many small repaints of the widgets on it (meters, pulses, a map fix) copy from it.
+    // The light at full size for the shown drift, and the part of it drawn so far: the many
+    // small repaints of the widgets on it (meters, pulses, a map fix) copy from it.
     QImage m_backdrop;
     QRegion m_backdropValid;
     // The two dashed curves, and where they run at the current size: their dashes move at
-    // every step.
+    // every step, over a copy of the light in m_scratch.
     DashedCurve m_curve1;
     DashedCurve m_curve2;
-    TileMask m_curveTiles;
-    QSize m_curveTilesSize;
-    // What the current step changes.
+    QRegion m_curveRegion;
+    QSize m_curveSize;
+    QImage m_scratch;
+    // Where the light changes at the current step, and what the step left to repaint of it.
     TileMask m_changed;
+    QRegion m_steppedLight;
 };
 
 } // namespace ostra

@@ -10,6 +10,9 @@ namespace ostra {
 
 namespace {
 
+// The size of the value under the bar, in pixels.
+constexpr double ValuePx = 11;
+
 void setTextColor(QLabel *label, const QColor &color)
 {
     QPalette palette = label->palette();
@@ -39,7 +42,7 @@ ChannelCell::ChannelCell(int channel, QWidget *parent)
     m_bar->setTrackColor(ThemeColors::borderLight);
     m_bar->setColor(ThemeColors::accent);
     m_value->setAlignment(Qt::AlignCenter);
-    m_value->setFont(monoFont(11, 400));
+    m_value->setFont(monoFont(ValuePx, 400));
     // Rewritten on every tick while transmitting: at a fixed size a new number repaints the label
     // alone instead of laying out the whole page around the grid again.
     m_value->setFixedSize(48, m_value->fontMetrics().height());
@@ -61,11 +64,11 @@ void ChannelCell::setValue(int us)
         setTextColor(m_value, live ? ThemeColors::textSecondary : ThemeColors::textMuted);
     }
     if (!live) {
-        m_value->setText(QStringLiteral("\u2014"));
+        setReadoutText(m_value, QStringLiteral("\u2014"), ValuePx, 400);
         m_bar->setValue(0);
         return;
     }
-    m_value->setText(QString::number(us));
+    setReadoutText(m_value, QString::number(us), ValuePx, 400);
     m_bar->setValue((us - 1000) / 1000.0);
 }
 

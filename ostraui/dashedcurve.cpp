@@ -1,6 +1,7 @@
 #include "ostraui/dashedcurve.h"
 
 #include <QPainter>
+#include <QPainterPathStroker>
 
 #include <algorithm>
 #include <cmath>
@@ -36,52 +37,85 @@ DashedCurve::DashedCurve(const QPainterPath &path, const QPen &pen, double opaci
     m_period = std::accumulate(pattern.begin(), pattern.end(), 0.0);
 }
 
-void DashedCurve::paint(QImage &image, const QRegion &area, const QTransform &transform, double offset)
+void DashedCurve::place(const QTransform &transform, const QSize &size)
 {
-    // A pen no wider than a device pixel QPainter draws as a hairline, cheaply, and it takes such
-    // a pen's dash offset in pixels: that one is drawn as it comes.
-    if (m_pen.widthF() * std::max(std::abs(transform.m11()), std::abs(transform.m22())) <= 1) {
-        QPainter p(&image);
-        p.setClipRegion(area);
-        draw(p, transform, offset);
+    if (transform == m_transform && size == m_size)
         return;
+    m_transform = transform;
+    m_size = size;
+    m_positions.clear();
+    // A stroke may leave pixels outside what it takes back, in places no later stroke under this
+    // transform looks at: a new one starts from a fresh sheet.
+    m_sheet = QImage();
+
+    m_reach.reset(size);
+    // Half the pen under the transform's larger scale, with room for antialiasing and flattening.
+    const double margin = 0.5 * m_pen.widthF() * std::max(std::abs(transform.m11()), std::abs(transform.m22())) + 2;
+    for (const QPolygonF &line : m_path.toSubpathPolygons(transform)) {
+        for (int i = 0; i + 1 < line.size(); ++i) {
+            // Short pieces keep the tiles close to the line where it runs at a slant.
+            const QPointF a = line[i];
+            const QPointF b = line[i + 1];
+            const int pieces = std::max(1, int(std::ceil(QLineF(a, b).length() / 8.0)));
+            for (int k = 0; k < pieces; ++k) {
+                const QPointF p0 = a + (b - a) * (double(k) / pieces);
+                const QPointF p1 = a + (b - a) * (double(k + 1) / pieces);
+                m_reach.mark(QRectF(p0, p1).normalized().adjusted(-margin, -margin, margin, margin));
+            }
+        }
     }
-    if (transform != m_transform || image.size() != m_imageSize) {
-        m_transform = transform;
-        m_imageSize = image.size();
-        m_positions.clear();
+}
+
+void DashedCurve::markReach(TileMask &tiles) const
+{
+    for (const QRect &r : m_reach.region())
+        tiles.mark(r);
+}
+
+bool DashedCurve::isHairline() const
+{
+    return m_pen.widthF() * std::max(std::abs(m_transform.m11()), std::abs(m_transform.m22())) <= 1;
+}
+
+void DashedCurve::paint(QImage &image, const QRect &slice, double offset)
+{
+    qint64 key;
+    if (isHairline()) {
+        // A pen no wider than a device pixel QPainter draws as a hairline, and takes its dash
+        // offset in whole 64ths of a pixel, in a pattern whose period is not the pen's: such
+        // positions are told apart by those 64ths alone.
+        key = qint64(offset / kPositionStep);
+    } else {
+        double position = m_period > 0 ? std::fmod(offset, m_period) : 0.0;
+        if (position < 0)
+            position += m_period;
+        key = std::llround(position / kPositionStep) % std::max<qint64>(std::llround(m_period / kPositionStep), 1);
     }
-    double position = m_period > 0 ? std::fmod(offset, m_period) : 0.0;
-    if (position < 0)
-        position += m_period;
-    const qint64 key = std::llround(position / kPositionStep) % std::max<qint64>(std::llround(m_period / kPositionStep), 1);
     auto found = m_positions.find(key);
     if (found == m_positions.end()) {
         // Offsets that never repeat would keep stroking and keeping: past a few dozen, start over.
         if (m_positions.size() >= kMostPositions)
             m_positions.clear();
-        found = m_positions.emplace(key, stroke(image.size(), key * kPositionStep)).first;
+        found = m_positions.emplace(key, stroke(key * kPositionStep)).first;
     }
     const Dashes &dashes = found->second;
     const int rows = int(dashes.rowStart.size()) - 1;
-    for (const QRect &r : area) {
-        const int first = std::max(r.top(), dashes.top);
-        const int last = std::min(r.bottom(), dashes.top + rows - 1);
-        for (int y = first; y <= last; ++y) {
-            const auto begin = dashes.pixels.begin() + std::ptrdiff_t(dashes.rowStart[std::size_t(y - dashes.top)]);
-            const auto end = dashes.pixels.begin() + std::ptrdiff_t(dashes.rowStart[std::size_t(y - dashes.top + 1)]);
-            auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-            for (auto p = std::lower_bound(begin, end, r.left(), [](const Pixel &pixel, int x) { return pixel.x < x; });
-                 p != end && p->x <= r.right(); ++p)
-                line[p->x] = blendOver(p->color, line[p->x]);
-        }
+    const int first = std::max(slice.top(), dashes.top);
+    const int last = std::min(slice.bottom(), dashes.top + rows - 1);
+    for (int y = first; y <= last; ++y) {
+        const auto begin = dashes.pixels.begin() + std::ptrdiff_t(dashes.rowStart[std::size_t(y - dashes.top)]);
+        const auto end = dashes.pixels.begin() + std::ptrdiff_t(dashes.rowStart[std::size_t(y - dashes.top + 1)]);
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y - slice.top())) - slice.left();
+        for (auto p = std::lower_bound(begin, end, slice.left(), [](const Pixel &pixel, int x) { return pixel.x < x; });
+             p != end && p->x <= slice.right(); ++p)
+            line[p->x] = blendOver(p->color, line[p->x]);
     }
 }
 
-void DashedCurve::draw(QPainter &p, const QTransform &transform, double offset) const
+void DashedCurve::draw(QPainter &p, double offset) const
 {
     p.setRenderHint(QPainter::Antialiasing);
-    p.setTransform(transform, true);
+    p.setTransform(m_transform, true);
     p.setOpacity(m_opacity);
     p.setBrush(Qt::NoBrush);
     QPen pen = m_pen;
@@ -90,35 +124,110 @@ void DashedCurve::draw(QPainter &p, const QTransform &transform, double offset) 
     p.drawPath(m_path);
 }
 
-DashedCurve::Dashes DashedCurve::stroke(const QSize &imageSize, double offset) const
+DashedCurve::Dashes DashedCurve::stroke(double offset)
 {
-    // Stroked as QPainter strokes it onto the image, onto a clear sheet of the rows it crosses.
-    const double reach = m_pen.widthF() * std::max(std::abs(m_transform.m11()), std::abs(m_transform.m22())) + 2;
-    const QRect bounds = m_transform.mapRect(m_path.controlPointRect())
-                             .adjusted(-reach, -reach, reach, reach)
-                             .toAlignedRect()
-                             .intersected(QRect(QPoint(0, 0), imageSize));
+    std::vector<Placed> placed;
+    if (isHairline())
+        strokeHairline(offset, placed);
+    else
+        strokeDashes(offset, placed);
+    // A pixel two dashes share (none in a pattern with gaps) keeps both, blended one after the other.
+    std::stable_sort(placed.begin(), placed.end(), [](const Placed &a, const Placed &b) {
+        return a.y != b.y ? a.y < b.y : a.pixel.x < b.pixel.x;
+    });
     Dashes dashes;
-    dashes.top = bounds.top();
     dashes.rowStart.push_back(0);
-    if (bounds.isEmpty())
+    if (placed.empty())
         return dashes;
-    QImage sheet(bounds.size(), QImage::Format_ARGB32_Premultiplied);
-    sheet.fill(Qt::transparent);
-    {
-        QPainter p(&sheet);
-        p.translate(-bounds.topLeft());
-        draw(p, m_transform, offset);
+    dashes.top = placed.front().y;
+    dashes.pixels.reserve(placed.size());
+    int row = dashes.top;
+    for (const Placed &at : placed) {
+        for (; row < at.y; ++row)
+            dashes.rowStart.push_back(dashes.pixels.size());
+        dashes.pixels.push_back(at.pixel);
     }
-    for (int y = 0; y < sheet.height(); ++y) {
-        const auto *line = reinterpret_cast<const QRgb *>(sheet.constScanLine(y));
-        for (int x = 0; x < sheet.width(); ++x) {
-            if (qAlpha(line[x]) != 0)
-                dashes.pixels.push_back({x + bounds.left(), line[x]});
-        }
-        dashes.rowStart.push_back(dashes.pixels.size());
-    }
+    dashes.rowStart.push_back(dashes.pixels.size());
     return dashes;
+}
+
+void DashedCurve::strokeDashes(double offset, std::vector<Placed> &placed)
+{
+    // QPainter strokes a pen in the path's own units and flattens the curves finer by the larger
+    // scale of the transform; the path scaled up by that much, stroked with a pen as much wider,
+    // gives the same outline. Each dash of it is then filled on its own: the rasterizer's cost
+    // follows the bounds of what it fills, and a dash's are a sliver of the whole line's.
+    const double scale = std::max(std::abs(m_transform.m11()), std::abs(m_transform.m22()));
+    QPainterPathStroker stroker;
+    stroker.setWidth(m_pen.widthF() * scale);
+    stroker.setCapStyle(m_pen.capStyle());
+    stroker.setJoinStyle(m_pen.joinStyle());
+    stroker.setMiterLimit(m_pen.miterLimit());
+    stroker.setDashPattern(m_pen.dashPattern());
+    stroker.setDashOffset(offset);
+    const QTransform down = QTransform::fromScale(1 / scale, 1 / scale);
+    const QPainterPath outline =
+        m_transform.map(down.map(stroker.createStroke(QTransform::fromScale(scale, scale).map(m_path))));
+
+    const QRect window(QPoint(0, 0), m_size);
+    for (const QPolygonF &dash : outline.toSubpathPolygons()) {
+        // A pixel of room each way for antialiasing.
+        const QRect bounds = dash.boundingRect().toAlignedRect().adjusted(-1, -1, 1, 1);
+        if (!bounds.intersects(window))
+            continue;
+        growSheet(bounds.size());
+        {
+            QPainter p(&m_sheet);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.setOpacity(m_opacity);
+            p.setPen(Qt::NoPen);
+            p.setBrush(m_pen.brush());
+            p.translate(-bounds.topLeft());
+            p.drawPolygon(dash, Qt::WindingFill);
+        }
+        takeFromSheet(bounds.topLeft(), bounds, window, placed);
+    }
+}
+
+void DashedCurve::strokeHairline(double offset, std::vector<Placed> &placed)
+{
+    // Drawn whole, as QPainter draws it onto the window; only the tiles the line can reach are
+    // looked at.
+    const QRegion reach = m_reach.region();
+    const QRect bounds = reach.boundingRect();
+    if (bounds.isEmpty())
+        return;
+    growSheet(bounds.size());
+    {
+        QPainter p(&m_sheet);
+        p.translate(-bounds.topLeft());
+        draw(p, offset);
+    }
+    for (const QRect &r : reach)
+        takeFromSheet(bounds.topLeft(), r, bounds, placed);
+}
+
+void DashedCurve::growSheet(const QSize &size)
+{
+    if (m_sheet.width() >= size.width() && m_sheet.height() >= size.height())
+        return;
+    m_sheet = QImage(std::max(m_sheet.width(), size.width()), std::max(m_sheet.height(), size.height()),
+                     QImage::Format_ARGB32_Premultiplied);
+    m_sheet.fill(Qt::transparent);
+}
+
+void DashedCurve::takeFromSheet(const QPoint &origin, const QRect &area, const QRect &within, std::vector<Placed> &placed)
+{
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(m_sheet.scanLine(y - origin.y())) - origin.x();
+        for (int x = area.left(); x <= area.right(); ++x) {
+            if (line[x] == 0)
+                continue;
+            if (within.contains(x, y))
+                placed.push_back({y, {x, line[x]}});
+            line[x] = 0;
+        }
+    }
 }
 
 } // namespace ostra

@@ -403,6 +403,15 @@ QFont monoFont(double px, int weight)
     return font;
 }
 
+void setReadoutText(QLabel *label, const QString &text, double px, int weight)
+{
+    const bool figures = text != QStringLiteral("\u2014");
+    // A new font lays the label out again: only when the face changes, not with every figure.
+    if ((label->font().styleHint() == QFont::Monospace) != figures)
+        label->setFont(figures ? monoFont(px, weight) : uiFont(px, weight));
+    label->setText(text);
+}
+
 void setStyleState(QWidget *widget, const char *property, const QVariant &value)
 {
     if (!widget || widget->property(property) == value)

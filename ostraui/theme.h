@@ -121,6 +121,9 @@ void driveLoop(QVariantAnimation *&animation, QWidget *owner, bool run, int dura
 
 QFont uiFont(double px, int weight);
 QFont monoFont(double px, int weight);
+// A read-out's text: figures in the mono face, but its "—" for no value in the text face,
+// whose dash is as long as everywhere else (the mono face's fills one cell and reads as "–").
+void setReadoutText(QLabel *label, const QString &text, double px, int weight);
 
 // Restyling only on a real change: a new state or sheet re-polishes the widget and all it holds,
 // and pages set theirs on every refresh. setStyleState sets a dynamic property the style sheet

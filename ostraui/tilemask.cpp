@@ -15,11 +15,6 @@ void TileMask::reset(const QSize &area)
     m_marked.assign(std::size_t(m_columns) * std::size_t(m_rows), 0);
 }
 
-void TileMask::clear()
-{
-    std::fill(m_marked.begin(), m_marked.end(), 0);
-}
-
 bool TileMask::span(const QRectF &rect, int &left, int &top, int &right, int &bottom) const
 {
     if (m_marked.empty() || rect.isEmpty() || !rect.intersects(QRectF(QPointF(0, 0), QSizeF(m_area))))
@@ -40,11 +35,6 @@ void TileMask::mark(const QRectF &rect)
         const auto first = m_marked.begin() + std::ptrdiff_t(row) * m_columns;
         std::fill(first + left, first + right + 1, 1);
     }
-}
-
-bool TileMask::isEmpty() const
-{
-    return std::find(m_marked.begin(), m_marked.end(), 1) == m_marked.end();
 }
 
 QRegion TileMask::region() const

@@ -18,10 +18,8 @@ public:
 
     // Sizes the mask to an area with no tile marked.
     void reset(const QSize &area);
-    void clear();
     // Marks every tile the rectangle touches, within the area.
     void mark(const QRectF &rect);
-    bool isEmpty() const;
     // The marked tiles, cut to the area.
     QRegion region() const;
 

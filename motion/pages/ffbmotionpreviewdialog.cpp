@@ -40,7 +40,8 @@ FfbMotionPreviewDialog::FfbMotionPreviewDialog(CorvaneController *controller, QW
     setWindowTitle(tr("FFB and Motion Preview"));
     setMinimumWidth(820);
     auto *layout = new QVBoxLayout(this);
-    layout->setContentsMargins(20, 20, 20, 20);
+    // The chrome's title stands 24 px in: the content begins under it.
+    layout->setContentsMargins(24, 20, 24, 20);
     layout->setSpacing(14);
 
     auto *intro = new QLabel(tr("What the car's telemetry does to the steering wheel and a 3DOF motion system, live. "

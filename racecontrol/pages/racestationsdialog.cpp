@@ -113,16 +113,24 @@ RaceStationsDialog::RaceStationsDialog(RaceControl *control, QWidget *parent)
     m_search->setClearButtonEnabled(true);
     main->addWidget(m_search);
 
-    auto *scroll = new QScrollArea(this);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setMinimumHeight(220);
-    m_listContent = new QWidget(scroll);
-    m_list = new QVBoxLayout(m_listContent);
-    m_list->setContentsMargins(0, 0, 0, 0);
+    m_listScroll = new QScrollArea(this);
+    m_listScroll->setFrameShape(QFrame::NoFrame);
+    m_listScroll->setWidgetResizable(true);
+    m_listScroll->setMinimumHeight(220);
+    m_listContent = new QWidget(m_listScroll);
+    auto *listColumn = new QVBoxLayout(m_listContent);
+    listColumn->setContentsMargins(0, 0, 0, 0);
+    listColumn->setSpacing(0);
+    // What a scan found heads the list, in the view right above the buttons: the dialog keeps its
+    // height, and nothing above has to scroll away on a short screen to make room for it.
+    m_scanResults = new QVBoxLayout;
+    m_scanResults->setSpacing(4);
+    listColumn->addLayout(m_scanResults);
+    m_list = new QVBoxLayout;
     m_list->setSpacing(2);
-    scroll->setWidget(m_listContent);
-    main->addWidget(scroll, 1);
+    listColumn->addLayout(m_list, 1);
+    m_listScroll->setWidget(m_listContent);
+    main->addWidget(m_listScroll, 1);
 
     auto *addRow = new QHBoxLayout;
     addRow->setSpacing(8);
@@ -134,10 +142,6 @@ RaceStationsDialog::RaceStationsDialog(RaceControl *control, QWidget *parent)
     m_scanButton = ostra::makeButton(tr("Scan network"), false, this);
     addRow->addWidget(m_scanButton);
     main->addLayout(addRow);
-
-    m_scanResults = new QVBoxLayout;
-    m_scanResults->setSpacing(4);
-    main->addLayout(m_scanResults);
 
     connect(m_safetySwitch, &ostra::Toggle::clicked, this,
             [this](bool checked) { m_control->setWatchdog(checked, m_control->watchdogTimeoutMs()); });
@@ -288,13 +292,13 @@ void RaceStationsDialog::showScanResult(const QStringList &results)
     if (kept.isEmpty()) {
         m_scanResults->addWidget(ostra::makeRoleLabel(results.isEmpty() ? tr("No stations found on this network.")
                                                                         : tr("Every station found is already in the list."),
-                                                      "muted", this));
+                                                      "muted", m_listContent));
         revealScanResults();
         return;
     }
-    m_scanResults->addWidget(ostra::makeRoleLabel(tr("Found on this network"), "h3", this));
+    m_scanResults->addWidget(ostra::makeRoleLabel(tr("Found on this network"), "h3", m_listContent));
     for (const auto &[address, version] : std::as_const(kept)) {
-        auto *row = new QWidget(this);
+        auto *row = new QWidget(m_listContent);
         auto *rowLayout = new QHBoxLayout(row);
         rowLayout->setContentsMargins(0, 0, 0, 0);
         // Whatever answers on the port wrote this text: never let it format or stretch the label.
@@ -312,23 +316,23 @@ void RaceStationsDialog::showScanResult(const QStringList &results)
     revealScanResults();
 }
 
-// The results go below the buttons, where a short screen has the dialog's card cut off: the card
-// scrolls them into view, laid out first so that it knows their place.
+// The results head the station list, set off from the stations below them; the list's view
+// goes back to its top to show them, laid out first so that it knows their place.
 void RaceStationsDialog::revealScanResults()
 {
-    auto *card = findChild<QScrollArea *>(QStringLiteral("ostraDialogScroll"));
-    if (!card || !card->widget() || m_scanResults->count() == 0)
+    if (m_scanResults->count() == 0)
         return;
-    QWidget *last = nullptr;
+    m_scanResults->addSpacing(12);
+    QWidget *first = m_scanResults->itemAt(0)->widget();
     for (int i = 0; i < m_scanResults->count(); ++i) {
-        if (QWidget *widget = m_scanResults->itemAt(i)->widget()) {
+        if (QWidget *widget = m_scanResults->itemAt(i)->widget())
             widget->show();
-            last = widget;
-        }
     }
-    QCoreApplication::sendPostedEvents(card->widget(), QEvent::LayoutRequest);
-    if (last)
-        card->ensureWidgetVisible(last, 0, 12);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    m_listScroll->ensureWidgetVisible(first, 0, 0);
+    // Where even the list starts below a short screen's edge, the dialog's card scrolls to it.
+    if (auto *card = findChild<QScrollArea *>(QStringLiteral("ostraDialogScroll")))
+        card->ensureWidgetVisible(first, 0, 12);
 }
 
 void RaceStationsDialog::addFoundStation(const QString &address, QWidget *row)

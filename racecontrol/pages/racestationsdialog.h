@@ -8,6 +8,7 @@
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 class QVBoxLayout;
 
 namespace ostra {
@@ -44,6 +45,7 @@ private:
     QList<QPair<int, QPushButton *>> m_timeoutButtons;
     QLabel *m_heading;
     QLineEdit *m_search;
+    QScrollArea *m_listScroll;
     QVBoxLayout *m_list;
     QWidget *m_listContent;
     QLineEdit *m_addField;

@@ -12,6 +12,7 @@
 #include "app/mainwindow.h"
 #include "app/profilemanagerdialog.h"
 #include "bridge/corvanecontroller.h"
+#include "motion/pages/ffbmotionpreviewdialog.h"
 #include "ostraui/pageheader.h"
 #include "ostraui/pagestack.h"
 #include "ostraui/sidebar.h"
@@ -177,6 +178,36 @@ private slots:
                 .adjusted(3, 0, 0, -22);
         const int offset = firstPainted(image, title) - firstPainted(image, content);
         QVERIFY2(qAbs(offset) <= 1, qPrintable(QString::number(offset)));
+    }
+
+    void dialogTextsLineUp_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("setup guide, kicker") << "onboarding" << "Setup guide";
+        QTest::newRow("setup guide, page heading") << "onboarding" << "Before we start";
+        QTest::newRow("preview, intro") << "preview"
+                                        << "What the car's telemetry does to the steering wheel and a 3DOF motion system, "
+                                           "live. Start transmission with the car on; no wheel or rig needed.";
+    }
+
+    // A dialog's own texts begin where its title begins.
+    void dialogTextsLineUp()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, text);
+        MainWindow window;
+        std::unique_ptr<QDialog> dialog(key == QLatin1String("preview")
+                                            ? new corvane::FfbMotionPreviewDialog(window.controller(), &window)
+                                            : window.buildSnapshotDialog(key));
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+        const QLabel *title = dialog->findChild<QWidget *>(QStringLiteral("ostraDialogHeader"))->findChild<QLabel *>();
+        const QLabel *label = nullptr;
+        for (const QLabel *candidate : dialog->findChildren<QLabel *>())
+            label = candidate->isVisible() && candidate->text() == text ? candidate : label;
+        QVERIFY(label);
+        QCOMPARE(textLeft(label), textLeft(title));
     }
 
     void refreshButtonsLookAlike_data()

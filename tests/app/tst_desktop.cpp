@@ -1,6 +1,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QLabel>
 #include <QLayout>
 #include <QProcess>
 #include <QScreen>
@@ -77,6 +78,27 @@ QString overlapIn(QWidget *root)
                              parent->objectName());
             }
         }
+    }
+    return QString();
+}
+
+// A label narrower or shorter than its text needs, or a dialog card standing taller than what
+// it holds by more than its bottom margin.
+QString cutOrEmptyIn(QWidget *root)
+{
+    for (QLabel *label : root->findChildren<QLabel *>()) {
+        if (label->isVisible() && (label->wordWrap() ? label->heightForWidth(label->width()) > label->height()
+                                                     : label->sizeHint().width() > label->width()))
+            return QStringLiteral("cut: ") + label->text();
+    }
+    for (QWidget *card : root->findChildren<QWidget *>()) {
+        if (!card->isVisible() || !card->property("dlgCard").toBool() || !card->layout())
+            continue;
+        int bottom = 0;
+        for (QWidget *part : card->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+            bottom = part->isVisible() ? std::max(bottom, part->geometry().bottom() + 1) : bottom;
+        if (card->height() - bottom - card->layout()->contentsMargins().bottom() > 24)
+            return QStringLiteral("empty: %1 px under %2").arg(card->height() - bottom).arg(card->findChild<QLabel *>()->text());
     }
     return QString();
 }
@@ -289,6 +311,29 @@ private slots:
                  qPrintable(QStringLiteral("content ends at %1, the view at %2").arg(contentBottom).arg(viewBottom)));
         dialog->close();
         ostra::Motion::instance()->setReducedMotion(false);
+    }
+
+    void nothingCutOrEmpty_data()
+    {
+        QTest::addColumn<int>("tab");
+        QTest::newRow("telemetry, Telemetry") << 0;
+        QTest::newRow("telemetry, RF settings") << 1;
+        QTest::newRow("telemetry, Receiver") << 2;
+    }
+
+    // On this screen no text of a tab is cut short, and no card stands taller than what it holds.
+    void nothingCutOrEmpty()
+    {
+        QFETCH(int, tab);
+        std::unique_ptr<QDialog> dialog(m_window->buildSnapshotDialog(QStringLiteral("transmission")));
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+        dialog->findChild<QTabWidget *>()->setCurrentIndex(tab);
+        QTest::qWait(50);
+        const QString flaw = cutOrEmptyIn(dialog.get());
+        QVERIFY2(flaw.isEmpty(), qPrintable(flaw));
+        dialog->grab().save(ostratest::themedPicture(QStringLiteral("app"),
+                                                     QStringLiteral("desktop-%1-telemetry-tab%2").arg(screenName()).arg(tab)));
     }
 
     void dialogsFitDark()

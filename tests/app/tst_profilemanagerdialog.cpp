@@ -162,6 +162,14 @@ private slots:
                  (QStringList{"New Profile", "Profile name:", "New Profile"}));
         QCOMPARE(store.manager.activeProfileName(), QStringLiteral("Buggy"));
         QCOMPARE(ui.rows(), (QStringList{"\u2022 Buggy", "Car"}));
+        // The new profile's row is the current one, even with another picked before: Rename acts on it.
+        ui.select("Car");
+        answer.type(QStringLiteral("Truggy"));
+        ui.button("+ New")->click();
+        answer.type(QStringLiteral("Short course"));
+        ui.button("Rename")->click();
+        QCOMPARE(answer.records().value(2).preset, QStringLiteral("Truggy"));
+        QCOMPARE(ui.rows(), (QStringList{"Buggy", "Car", "\u2022 Short course"}));
     }
 
     void duplicateOffersCopyName()
@@ -342,7 +350,8 @@ private slots:
         }
     }
 
-    // The current row is drawn selected, also after "+ New" moved the bullet to the new profile.
+    // The current row is drawn selected, also after "+ New" moved the bullet and the current row
+    // to the new profile.
     void selectedRowIsDrawn()
     {
         Store store({"Default"});
@@ -351,7 +360,7 @@ private slots:
         answer.type(QStringLiteral("Buggy"));
         ui.button("+ New")->click();
         QCOMPARE(ui.rows(), (QStringList{"\u2022 Buggy", "Default"}));
-        QCOMPARE(ui.list->currentRow(), 1);
+        QCOMPARE(ui.list->currentRow(), 0);
         ui.dialog.resize(520, 360);
         ui.dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&ui.dialog));
@@ -361,8 +370,8 @@ private slots:
             const QRect rect = ui.list->visualItemRect(ui.list->item(row));
             return painted.pixelColor(rect.right() - 16, rect.center().y()).name();
         };
-        QCOMPARE(colourIn(1), ostra::ThemeColors::infoSoft.name());
-        QVERIFY(colourIn(0) != ostra::ThemeColors::infoSoft.name());
+        QCOMPARE(colourIn(0), ostra::ThemeColors::infoSoft.name());
+        QVERIFY(colourIn(1) != ostra::ThemeColors::infoSoft.name());
         QVERIFY(ui.dialog.grab().save(ostratest::themedPicture("app", "profile-manager-selected")));
         if (!ostra::isDarkTheme())
             QVERIFY(ostratest::runDarkTwin(QStringLiteral("app"), {QStringLiteral("selectedRowIsDrawn")}));

@@ -21,10 +21,12 @@
 #include "heli/helicoptersetupwidget.h"
 #include "helirender.h"
 #include "modalreply.h"
+#include "ostraui/channelcell.h"
 #include "ostraui/devicerow.h"
 #include "ostraui/pill.h"
 #include "ostraui/segmented.h"
 #include "ostraui/toast.h"
+#include "ostraui/theme.h"
 #include "ostraui/txbutton.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
@@ -84,6 +86,22 @@ struct PageHost
     QWidget window;
     HelicopterSetupWidget *page;
 };
+
+// How wide a label's painted text is, in pixels.
+int inkWidth(QWidget *label)
+{
+    const QImage image = label->grab().toImage();
+    int left = image.width(), right = -1;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (image.pixel(x, y) != image.pixel(0, 0)) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+            }
+        }
+    }
+    return right - left + 1;
+}
 
 QByteArray activeProfileBytes(TransmitRig &rig)
 {
@@ -213,6 +231,31 @@ private slots:
             QVERIFY(host.liveText(3).endsWith(QStringLiteral("\u00B5s")));
             QVERIFY(host.gauge()->collectiveText().endsWith(QLatin1Char('%')));
         }
+    }
+
+    void noValueDashIsLong_data()
+    {
+        QTest::addColumn<bool>("cell");
+        QTest::newRow("CH1 Roll row") << false;
+        QTest::newRow("channel cell CH1") << true;
+    }
+
+    // A read-out without a value shows the same long dash as the gauge's captions beside it, not
+    // the mono face's, which fills a single cell and reads as a short one.
+    void noValueDashIsLong()
+    {
+        QFETCH(bool, cell);
+        TransmitRig rig;
+        PageHost host(rig);
+        QVERIFY(QTest::qWaitForWindowExposed(&host.window));
+        host.page->onLiveUpdate();
+        QLabel *label = cell ? host.page->findChild<ostra::ChannelCell *>()->findChildren<QLabel *>().constLast()
+                             : host.page->findChild<QLabel *>(QStringLiteral("liveValue1"));
+        QCOMPARE(label->text(), QStringLiteral("\u2014"));
+        QLabel caption(QStringLiteral("\u2014"));
+        caption.setFont(ostra::uiFont(label->font().pointSizeF() / 0.75, label->font().weight()));
+        caption.adjustSize();
+        QVERIFY2(inkWidth(label) >= inkWidth(&caption) - 1, qPrintable(QString::number(inkWidth(label))));
     }
 
     void hiddenPageDoesNoWork()
