@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ostraui/dashedcurve.h"
+#include "ostraui/smoothstretch.h"
 #include "ostraui/tilemask.h"
 
 class QTimer;
@@ -77,24 +78,22 @@ private:
     QImage m_drift;
     QImage m_nextDrift;
     QImage m_lightShown;
+    QSize m_lightSize;
     std::vector<LightSpan> m_lightColumns;
     std::vector<LightSpan> m_lightRows;
     std::vector<bool> m_dueColumns;
     double m_driftPhase = -1.0;
-    // The light at full size for the shown drift, and the part of it drawn so far: the many
-    // small repaints of the widgets on it (meters, pulses, a map fix) copy from it.
-    QImage m_backdrop;
-    QRegion m_backdropValid;
+    SmoothStretch m_stretch;
     // The two dashed curves, and where they run at the current size: their dashes move at
-    // every step, over a copy of the light in m_scratch.
+    // every step. A repaint stretches the light slice by slice into m_scratch and draws the
+    // dashes over it there.
     DashedCurve m_curve1;
     DashedCurve m_curve2;
     QRegion m_curveRegion;
     QSize m_curveSize;
     QImage m_scratch;
-    // Where the light changes at the current step, and what the step left to repaint of it.
+    // Where the light changes at the current step.
     TileMask m_changed;
-    QRegion m_steppedLight;
 };
 
 } // namespace ostra

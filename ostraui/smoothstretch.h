@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QImage>
+#include <QRect>
+#include <QSize>
+
+#include <vector>
+
+namespace ostra {
+
+// Stretches a small opaque picture over a larger one as QPainter does with a smooth pixmap
+// transform (each pixel from the four small pixels nearest to its centre), one area at a time.
+// QPainter's general path costs several times as much per pixel, and a step of the backdrop
+// stretches hundreds of thousands of them.
+class SmoothStretch
+{
+public:
+    // Sets up the stretch of a picture of `from` pixels over one of `to` pixels.
+    void place(const QSize &from, const QSize &to);
+    // Stretches `from` (of the placed size, RGB32) over the placed larger size and writes the
+    // part of it in `area` into `to` (RGB32), from its top left.
+    void stretch(const QImage &from, const QRect &area, QImage &to);
+
+private:
+    // The two small pixels one row or column is taken from, and the second one's share in 256ths.
+    struct Sample
+    {
+        int first;
+        int second;
+        quint32 weight;
+    };
+    void stretchBand(const QImage &from, const QRect &band, quint32 *to, qsizetype toLine);
+
+    QSize m_from;
+    QSize m_to;
+    std::vector<Sample> m_columns;
+    std::vector<Sample> m_rows;
+    // The small rows a band of the area takes, each already stretched across the area.
+    std::vector<quint32> m_across;
+};
+
+} // namespace ostra
