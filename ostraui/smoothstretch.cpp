@@ -22,25 +22,33 @@ inline quint32 mix(quint32 a, quint32 b, quint32 share)
     return redBlue | alphaGreen;
 }
 
+#if defined(__SSE2__)
+// Four pixels mixed as mix() does, each channel in 16 bits: a channel's two products add up to at
+// most 255 x 256, so they need no more. The shares come as four 16-bit copies per pixel, two
+// pixels in each half.
+inline __m128i mixFour(__m128i a, __m128i b, __m128i sharesLow, __m128i sharesHigh)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i whole = _mm_set1_epi16(256);
+    const auto half = [&](__m128i p, __m128i q, __m128i share) {
+        return _mm_srli_epi16(
+            _mm_add_epi16(_mm_mullo_epi16(p, _mm_sub_epi16(whole, share)), _mm_mullo_epi16(q, share)), 8);
+    };
+    return _mm_packus_epi16(half(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero), sharesLow),
+                            half(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero), sharesHigh));
+}
+#endif
+
 // A row mixed from two rows of as many pixels.
 void mixRows(const quint32 *a, const quint32 *b, quint32 share, quint32 *out, int count)
 {
     int x = 0;
 #if defined(__SSE2__)
-    // Four pixels at a time, each channel in 16 bits: a channel's two products add up to at most
-    // 255 x 256, so they need no more.
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i shareOf = _mm_set1_epi16(short(share));
-    const __m128i keepOf = _mm_set1_epi16(short(256 - share));
-    const auto half = [&](__m128i p, __m128i q) {
-        return _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(p, keepOf), _mm_mullo_epi16(q, shareOf)), 8);
-    };
+    const __m128i shares = _mm_set1_epi16(short(share));
     for (; x + 4 <= count; x += 4) {
         const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i *>(a + x));
         const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + x));
-        const __m128i low = half(_mm_unpacklo_epi8(p, zero), _mm_unpacklo_epi8(q, zero));
-        const __m128i high = half(_mm_unpackhi_epi8(p, zero), _mm_unpackhi_epi8(q, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + x), _mm_packus_epi16(low, high));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + x), mixFour(p, q, shares, shares));
     }
 #endif
     for (; x < count; ++x)
@@ -70,6 +78,9 @@ void SmoothStretch::place(const QSize &from, const QSize &to)
     };
     fill(from.width(), to.width(), m_columns);
     fill(from.height(), to.height(), m_rows);
+    m_columnShares.resize(m_columns.size());
+    for (std::size_t i = 0; i < m_columns.size(); ++i)
+        m_columnShares[i] = m_columns[i].weight * Q_UINT64_C(0x0001000100010001);
 }
 
 void SmoothStretch::stretch(const QImage &from, const QRect &area, QImage &to)
@@ -87,6 +98,26 @@ void SmoothStretch::stretch(const QImage &from, const QRect &area, QImage &to)
     }
 }
 
+void SmoothStretch::stretchAcross(const quint32 *small, int left, quint32 *out, int count) const
+{
+    const Sample *columns = m_columns.data() + left;
+    int x = 0;
+#if defined(__SSE2__)
+    const auto *shares = reinterpret_cast<const __m128i *>(m_columnShares.data() + left);
+    for (; x + 4 <= count; x += 4) {
+        const Sample *c = columns + x;
+        const __m128i a = _mm_setr_epi32(int(small[c[0].first]), int(small[c[1].first]), int(small[c[2].first]),
+                                         int(small[c[3].first]));
+        const __m128i b = _mm_setr_epi32(int(small[c[0].second]), int(small[c[1].second]), int(small[c[2].second]),
+                                         int(small[c[3].second]));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + x),
+                         mixFour(a, b, _mm_loadu_si128(shares + x / 2), _mm_loadu_si128(shares + x / 2 + 1)));
+    }
+#endif
+    for (; x < count; ++x)
+        out[x] = mix(small[columns[x].first], small[columns[x].second], columns[x].weight);
+}
+
 void SmoothStretch::stretchBand(const QImage &from, const QRect &band, quint32 *to, qsizetype toLine)
 {
     // Each small row the band takes is stretched across once, then every row of the band is
@@ -95,13 +126,9 @@ void SmoothStretch::stretchBand(const QImage &from, const QRect &band, quint32 *
     const int firstRow = m_rows[std::size_t(band.top())].first;
     const int lastRow = m_rows[std::size_t(band.bottom())].second;
     m_across.resize(std::size_t(width) * std::size_t(lastRow - firstRow + 1));
-    const Sample *columns = m_columns.data() + band.left();
-    for (int row = firstRow; row <= lastRow; ++row) {
-        const auto *small = reinterpret_cast<const quint32 *>(from.constScanLine(row));
-        quint32 *across = m_across.data() + std::size_t(row - firstRow) * std::size_t(width);
-        for (int x = 0; x < width; ++x)
-            across[x] = mix(small[columns[x].first], small[columns[x].second], columns[x].weight);
-    }
+    for (int row = firstRow; row <= lastRow; ++row)
+        stretchAcross(reinterpret_cast<const quint32 *>(from.constScanLine(row)), band.left(),
+                      m_across.data() + std::size_t(row - firstRow) * std::size_t(width), width);
     for (int y = band.top(); y <= band.bottom(); ++y) {
         const Sample &row = m_rows[std::size_t(y)];
         mixRows(m_across.data() + std::size_t(row.first - firstRow) * std::size_t(width),

@@ -29,12 +29,16 @@ private:
         int second;
         quint32 weight;
     };
+    // Stretches one small row across the `count` columns from `left`.
+    void stretchAcross(const quint32 *small, int left, quint32 *out, int count) const;
     void stretchBand(const QImage &from, const QRect &band, quint32 *to, qsizetype toLine);
 
     QSize m_from;
     QSize m_to;
     std::vector<Sample> m_columns;
     std::vector<Sample> m_rows;
+    // Each column's weight four times over in 16 bits, one for each channel.
+    std::vector<quint64> m_columnShares;
     // The small rows a band of the area takes, each already stretched across the area.
     std::vector<quint32> m_across;
 };
