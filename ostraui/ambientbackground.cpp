@@ -59,6 +59,12 @@ constexpr int kDriftScale = 8;
 // The light is brought up to date in tiles of this many window pixels each way.
 constexpr int kLightTile = 64;
 static_assert(kLightTile % TileMask::tileSize == 0, "a light tile is whole tiles of the mask");
+// A step brings at most this many light tiles up to date, those due longest first; the rest wait
+// for the next steps, but never more than kLongestWait of them. The light moves a little more
+// than a step of 1/255 in a waiting tile, which no eye tells apart either, and the steps where
+// much of it comes due at once (after a new size) cost no more than the others.
+constexpr std::size_t kMostLightTiles = 96;
+constexpr int kLongestWait = 2;
 
 // QPainter hands a fill of 96 spans (rows of a plain fill) or more to helper threads and waits
 // for them; for the backdrop's copies and soft colours the hand-over costs more than the work. So
@@ -332,6 +338,7 @@ void AmbientBackground::placeLightTiles()
     const int atlasWidth = spans(width(), m_drift.width(), m_lightColumns);
     const int atlasHeight = spans(height(), m_drift.height(), m_lightRows);
     m_lightShown = QImage(atlasWidth, atlasHeight, QImage::Format_RGB32);
+    m_waited.assign(m_lightRows.size() * m_lightColumns.size(), -1);
     for (const LightSpan &row : m_lightRows) {
         for (const LightSpan &column : m_lightColumns)
             copyLight(m_drift, column, row);
@@ -370,12 +377,28 @@ void AmbientBackground::takeDriftChanges(const QImage &next, TileMask &tiles)
             }
         }
         for (std::size_t c = 0; c < m_lightColumns.size(); ++c) {
-            if (!m_dueColumns[c])
-                continue;
-            copyLight(next, m_lightColumns[c], row);
-            tiles.mark(QRectF(int(c) * kLightTile, int(r) * kLightTile, kLightTile, kLightTile));
+            int &waited = m_waited[r * m_lightColumns.size() + c];
+            waited = m_dueColumns[c] ? std::min(waited + 1, kLongestWait) : -1;
+            if (waited >= 0)
+                m_due.push_back(r * m_lightColumns.size() + c);
         }
     }
+    std::size_t taken = 0;
+    for (int wait = kLongestWait; wait >= 0; --wait) {
+        for (std::size_t tile : m_due) {
+            if (m_waited[tile] != wait)
+                continue;
+            if (taken >= kMostLightTiles && wait < kLongestWait)
+                break;
+            const std::size_t r = tile / m_lightColumns.size();
+            const std::size_t c = tile % m_lightColumns.size();
+            copyLight(next, m_lightColumns[c], m_lightRows[r]);
+            tiles.mark(QRectF(int(c) * kLightTile, int(r) * kLightTile, kLightTile, kLightTile));
+            m_waited[tile] = -1;
+            ++taken;
+        }
+    }
+    m_due.clear();
 }
 
 void AmbientBackground::placeCurves()

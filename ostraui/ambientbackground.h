@@ -82,6 +82,10 @@ private:
     std::vector<LightSpan> m_lightColumns;
     std::vector<LightSpan> m_lightRows;
     std::vector<bool> m_dueColumns;
+    // For each light tile, the steps it has waited since it came due, -1 while up to date; and
+    // the tiles due at the current step.
+    std::vector<int> m_waited;
+    std::vector<std::size_t> m_due;
     double m_driftPhase = -1.0;
     SmoothStretch m_stretch;
     // The two dashed curves, and where they run at the current size: their dashes move at

@@ -75,6 +75,8 @@ private:
     std::map<qint64, Dashes> m_positions;
     // Where a stroke is filled before its pixels are taken; clear between strokes.
     QImage m_sheet;
+    // The pixels a stroke took, kept between strokes for their room.
+    std::vector<Placed> m_placed;
 };
 
 } // namespace ostra
