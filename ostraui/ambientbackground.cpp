@@ -229,7 +229,7 @@ void AmbientBackground::onTick()
     if (t == m_driftPhase)
         return;
     // A new size is drawn whole by the repaint it brings.
-    if (m_lightSize != size() || m_drift.size() != driftSize()) {
+    if (m_backdrop.size() != size() || m_drift.size() != driftSize()) {
         update();
         return;
     }
@@ -241,7 +241,9 @@ void AmbientBackground::onTick()
     takeDriftChanges(m_nextDrift, m_changed);
     std::swap(m_drift, m_nextDrift);
     m_driftPhase = t;
-    update(uncovered(m_changed.region() + m_curveRegion));
+    m_steppedLight = m_changed.region();
+    m_backdropValid -= m_steppedLight;
+    update(uncovered(m_steppedLight + m_curveRegion));
 }
 
 QRegion AmbientBackground::uncovered(const QRegion &changed) const
@@ -266,25 +268,51 @@ void AmbientBackground::hideEvent(QHideEvent *event)
 void AmbientBackground::paintEvent(QPaintEvent *event)
 {
     const double t = shownPhase();
+    const bool resized = m_backdrop.size() != size();
+    if (resized)
+        m_backdrop = QImage(size(), QImage::Format_RGB32);
     // A step brings the drift up to date itself; anything else that moves it (a new size, reduced
     // motion going back to the start pose) redraws it whole.
-    if (m_lightSize != size() || m_driftPhase != t || m_drift.size() != driftSize()) {
+    if (resized || m_driftPhase != t || m_drift.size() != driftSize()) {
         renderDrift(t, m_drift);
         placeLightTiles();
         m_driftPhase = t;
+        m_backdropValid = QRegion();
     }
     placeCurves();
-    // Each slice is stretched from the small light into a copy that stays in the cache, the
-    // dashes go over it there, and it goes onto the window in one piece.
-    QPainter p(this);
-    forEachSlice(event->region(), [&p, t, this](const QRect &slice) {
+    // The light a step changed away from the dashes is stretched straight onto the window: kept,
+    // it would cost a copy more at every step. Anything else is stretched into the kept light
+    // where this repaint needs it and the kept light does not hold it yet.
+    const QRegion missing = event->region() - m_backdropValid;
+    const QRegion straight = (missing & m_steppedLight) - m_curveRegion;
+    m_steppedLight = QRegion();
+    const QRegion kept = missing - straight;
+    for (const QRect &r : kept)
+        m_stretch.stretch(m_drift, r, m_backdrop, r.topLeft());
+    m_backdropValid += kept;
+    // Slices go onto the window through a copy that stays in the cache.
+    const auto scratchFor = [this](const QRect &slice) {
         if (m_scratch.width() < slice.width() || m_scratch.height() < slice.height())
             m_scratch = QImage(std::max(m_scratch.width(), slice.width()), std::max(m_scratch.height(), slice.height()),
                                QImage::Format_RGB32);
-        m_stretch.stretch(m_drift, slice, m_scratch);
-        if (m_curveRegion.intersects(slice))
-            paintCurves(m_scratch, slice, t);
-        p.drawImage(slice.topLeft(), m_scratch, QRect(QPoint(0, 0), slice.size()));
+        return QRect(QPoint(0, 0), slice.size());
+    };
+    QPainter p(this);
+    forEachSlice(straight, [&](const QRect &slice) {
+        const QRect part = scratchFor(slice);
+        m_stretch.stretch(m_drift, slice, m_scratch, QPoint(0, 0));
+        p.drawImage(slice.topLeft(), m_scratch, part);
+    });
+    forEachSlice(event->region() - straight - m_curveRegion,
+                 [&p, this](const QRect &slice) { p.drawImage(slice.topLeft(), m_backdrop, slice); });
+    // The dashes go over a copy of the light, which stays clean for their next position.
+    forEachSlice(event->region() & m_curveRegion, [&](const QRect &slice) {
+        const QRect part = scratchFor(slice);
+        for (int y = 0; y < slice.height(); ++y)
+            std::copy_n(reinterpret_cast<const QRgb *>(m_backdrop.constScanLine(slice.top() + y)) + slice.left(),
+                        slice.width(), reinterpret_cast<QRgb *>(m_scratch.scanLine(y)));
+        paintCurves(m_scratch, slice, t);
+        p.drawImage(slice.topLeft(), m_scratch, part);
     });
 }
 
@@ -333,7 +361,6 @@ void AmbientBackground::placeLightTiles()
         }
         return at;
     };
-    m_lightSize = size();
     m_stretch.place(m_drift.size(), size());
     const int atlasWidth = spans(width(), m_drift.width(), m_lightColumns);
     const int atlasHeight = spans(height(), m_drift.height(), m_lightRows);

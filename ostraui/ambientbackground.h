@@ -78,7 +78,6 @@ private:
     QImage m_drift;
     QImage m_nextDrift;
     QImage m_lightShown;
-    QSize m_lightSize;
     std::vector<LightSpan> m_lightColumns;
     std::vector<LightSpan> m_lightRows;
     std::vector<bool> m_dueColumns;
@@ -88,16 +87,21 @@ private:
     std::vector<std::size_t> m_due;
     double m_driftPhase = -1.0;
     SmoothStretch m_stretch;
+    // The light at full size for the shown drift, and the part of it stretched so far: the many
+    // small repaints of the widgets on it (meters, pulses, a map fix, a page fading in) copy
+    // from it.
+    QImage m_backdrop;
+    QRegion m_backdropValid;
     // The two dashed curves, and where they run at the current size: their dashes move at
-    // every step. A repaint stretches the light slice by slice into m_scratch and draws the
-    // dashes over it there.
+    // every step, over a copy of the light in m_scratch.
     DashedCurve m_curve1;
     DashedCurve m_curve2;
     QRegion m_curveRegion;
     QSize m_curveSize;
     QImage m_scratch;
-    // Where the light changes at the current step.
+    // Where the light changes at the current step, and what the step left to repaint of it.
     TileMask m_changed;
+    QRegion m_steppedLight;
 };
 
 } // namespace ostra

@@ -83,18 +83,18 @@ void SmoothStretch::place(const QSize &from, const QSize &to)
         m_columnShares[i] = m_columns[i].weight * Q_UINT64_C(0x0001000100010001);
 }
 
-void SmoothStretch::stretch(const QImage &from, const QRect &area, QImage &to)
+void SmoothStretch::stretch(const QImage &from, const QRect &area, QImage &to, const QPoint &at)
 {
-    const QRect r = area & QRect(QPoint(0, 0), m_to);
+    const QPoint shift = at - area.topLeft();
+    const QRect r = area & QRect(QPoint(0, 0), m_to) & QRect(QPoint(0, 0), to.size()).translated(-shift);
     if (r.isEmpty() || from.size() != m_from || from.depth() != 32 || to.depth() != 32)
         return;
-    const QRect fits = r & QRect(area.topLeft(), to.size());
     uchar *bits = to.bits();
     const qsizetype line = to.bytesPerLine();
-    for (int top = fits.top(); top <= fits.bottom(); top += kBandRows) {
-        const QRect band(fits.left(), top, fits.width(), std::min(kBandRows, fits.bottom() - top + 1));
-        stretchBand(from, band,
-                    reinterpret_cast<quint32 *>(bits + (top - area.top()) * line) + (band.left() - area.left()), line);
+    for (int top = r.top(); top <= r.bottom(); top += kBandRows) {
+        const QRect band(r.left(), top, r.width(), std::min(kBandRows, r.bottom() - top + 1));
+        stretchBand(from, band, reinterpret_cast<quint32 *>(bits + (top + shift.y()) * line) + (band.left() + shift.x()),
+                    line);
     }
 }
 

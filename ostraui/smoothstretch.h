@@ -10,16 +10,16 @@ namespace ostra {
 
 // Stretches a small opaque picture over a larger one as QPainter does with a smooth pixmap
 // transform (each pixel from the four small pixels nearest to its centre), one area at a time.
-// QPainter's general path costs several times as much per pixel, and a step of the backdrop
-// stretches hundreds of thousands of them.
+// QPainter takes about three times as long over the backdrop's many small areas, and a step of
+// the backdrop stretches hundreds of thousands of pixels.
 class SmoothStretch
 {
 public:
     // Sets up the stretch of a picture of `from` pixels over one of `to` pixels.
     void place(const QSize &from, const QSize &to);
     // Stretches `from` (of the placed size, RGB32) over the placed larger size and writes the
-    // part of it in `area` into `to` (RGB32), from its top left.
-    void stretch(const QImage &from, const QRect &area, QImage &to);
+    // part of it in `area` into `to` (RGB32), the area's top left at `at`.
+    void stretch(const QImage &from, const QRect &area, QImage &to, const QPoint &at);
 
 private:
     // The two small pixels one row or column is taken from, and the second one's share in 256ths.
