@@ -44,9 +44,13 @@ protected:
 private slots:
     // The 50 ms drift step.
     void onTick();
+    // Between two steps: strokes the dashes the next one shows.
+    void prepareDashes();
 
 private:
     void updateAnimationState();
+    // Whether the window shows: not minimised and mapped.
+    bool isSeen() const;
     double shownPhase() const;
     void paintBlob(QPainter &p, int index, const QPointF &topLeft, double t) const;
     void paintCurves(QImage &image, const QRect &slice, double t);
@@ -67,6 +71,7 @@ private:
     QRegion uncovered(const QRegion &region) const;
 
     QTimer *m_timer;
+    QTimer *m_prepareTimer;
     std::function<qint64()> m_clock;
     qint64 m_startMs;
     double m_phase = 0.0;
@@ -93,7 +98,7 @@ private:
     QImage m_backdrop;
     QRegion m_backdropValid;
     // The two dashed curves, and where they run at the current size: their dashes move at
-    // every step, over a copy of the light in m_scratch.
+    // every step, over the light stretched afresh in m_scratch.
     DashedCurve m_curve1;
     DashedCurve m_curve2;
     QRegion m_curveRegion;

@@ -77,7 +77,7 @@ bool DashedCurve::isHairline() const
     return m_pen.widthF() * std::max(std::abs(m_transform.m11()), std::abs(m_transform.m22())) <= 1;
 }
 
-void DashedCurve::paint(QImage &image, const QRect &slice, double offset)
+const DashedCurve::Dashes &DashedCurve::dashesAt(double offset, bool *stroked)
 {
     qint64 key;
     if (isHairline()) {
@@ -92,13 +92,27 @@ void DashedCurve::paint(QImage &image, const QRect &slice, double offset)
         key = std::llround(position / kPositionStep) % std::max<qint64>(std::llround(m_period / kPositionStep), 1);
     }
     auto found = m_positions.find(key);
+    if (stroked)
+        *stroked = found == m_positions.end();
     if (found == m_positions.end()) {
         // Offsets that never repeat would keep stroking and keeping: past a few dozen, start over.
         if (m_positions.size() >= kMostPositions)
             m_positions.clear();
         found = m_positions.emplace(key, stroke(key * kPositionStep)).first;
     }
-    const Dashes &dashes = found->second;
+    return found->second;
+}
+
+bool DashedCurve::prepare(double offset)
+{
+    bool stroked = false;
+    dashesAt(offset, &stroked);
+    return stroked;
+}
+
+void DashedCurve::paint(QImage &image, const QRect &slice, double offset)
+{
+    const Dashes &dashes = dashesAt(offset);
     const int rows = int(dashes.rowStart.size()) - 1;
     const int first = std::max(slice.top(), dashes.top);
     const int last = std::min(slice.bottom(), dashes.top + rows - 1);
