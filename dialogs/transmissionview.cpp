@@ -37,6 +37,10 @@ namespace corvane {
 namespace {
 
 const char SmallButtonSheet[] = "QPushButton { padding: 4px 12px; font-size: 9pt; }";
+// The link card's figures, 13 pt bold, and the sensor list's, 10 pt.
+constexpr double StatPx = 13 / 0.75;
+constexpr double SensorPx = 10 / 0.75;
+const QString NoValue = QStringLiteral("\u2014");
 
 // Light-theme colour literal as the current theme shows it.
 QColor themed(const char *lightHex)
@@ -240,9 +244,9 @@ void TransmissionView::addStatCell(QGridLayout *grid, int row, int column, const
     QWidget *owner = grid->parentWidget();
     auto *captionLabel = new QLabel(caption, owner);
     captionLabel->setStyleSheet(QStringLiteral("color: #5B6675; font-size: 9pt; letter-spacing: 0.5px;"));
-    *value = new QLabel(QStringLiteral("—"), owner);
-    (*value)->setStyleSheet(
-        QStringLiteral("color: #0F1720; font-family: 'Geist Mono'; font-size: 13pt; font-weight: bold;"));
+    *value = new QLabel(owner);
+    (*value)->setStyleSheet(QStringLiteral("color: #0F1720;"));
+    ostra::setReadoutText(*value, NoValue, StatPx, 700);
     grid->addWidget(captionLabel, 2 * row, column);
     grid->addWidget(*value, 2 * row + 1, column);
 }
@@ -264,22 +268,22 @@ void TransmissionView::refreshLinkFromController()
 void TransmissionView::updateLinkLabels(const LinkStatistics &stats)
 {
     const QString power = txPowerText();
+    const auto show = [](QLabel *label, const QString &text) { ostra::setReadoutText(label, text, StatPx, 700); };
     if (!m_linkSeen) {
-        const QString none = QStringLiteral("\u2014");
         for (QLabel *label : {m_rssi1, m_rssi2, m_linkQuality, m_snr, m_rfMode})
-            label->setText(none);
-        m_txPower->setText(power.isEmpty() ? none : power);
+            show(label, NoValue);
+        show(m_txPower, power.isEmpty() ? NoValue : power);
         m_linkHint->show();
         return;
     }
     m_linkHint->hide();
-    const auto rssi = [](qint32 value) { return value == 0 ? QStringLiteral("—") : QString::number(value); };
-    m_rssi1->setText(rssi(stats.uplinkRssi1));
-    m_rssi2->setText(rssi(stats.uplinkRssi2));
-    m_linkQuality->setText(QStringLiteral("%1%").arg(qMin<int>(stats.linkQuality, 100)));
-    m_snr->setText(QString::number(stats.snr));
-    m_txPower->setText(power.isEmpty() ? QString::number(stats.txPower) : power);
-    m_rfMode->setText(QString::number(stats.rfMode));
+    const auto rssi = [](qint32 value) { return value == 0 ? NoValue : QString::number(value); };
+    show(m_rssi1, rssi(stats.uplinkRssi1));
+    show(m_rssi2, rssi(stats.uplinkRssi2));
+    show(m_linkQuality, QStringLiteral("%1%").arg(qMin<int>(stats.linkQuality, 100)));
+    show(m_snr, QString::number(stats.snr));
+    show(m_txPower, power.isEmpty() ? QString::number(stats.txPower) : power);
+    show(m_rfMode, QString::number(stats.rfMode));
 }
 
 // --- counters tick -------------------------------------------------------------------------
@@ -408,9 +412,11 @@ void TransmissionView::refreshSensorList()
         const QString name = sensor.name.isEmpty() ? sensor.label : sensor.name;
         if (item->text(0) != name)
             item->setText(0, name);
-        const QString value = sensor.value.isEmpty() ? QStringLiteral("—") : sensor.value;
-        if (item->text(1) != value)
+        const QString value = sensor.value.isEmpty() ? NoValue : sensor.value;
+        if (item->text(1) != value) {
             item->setText(1, value);
+            item->setFont(1, ostra::readoutFont(value, SensorPx, 400));
+        }
         const QColor &color = isSensorStale(sensor.lastUpdateMs, now) ? m_staleColor : m_freshColor;
         if (item->foreground(0).color() != color) {
             item->setForeground(0, color);

@@ -18,6 +18,7 @@
 #include "bridge/helicopterinput.h"
 #include "heli/helidialogparts.h"
 #include "ostraui/dialogcards.h"
+#include "ostraui/theme.h"
 
 namespace corvane {
 
@@ -52,10 +53,17 @@ QProgressBar *makeLiveBar(QWidget *parent)
     return bar;
 }
 
+// A value label's text in its read-out face, at the size of the text around it.
+void showValue(QLabel *label, const QString &text)
+{
+    ostra::setReadoutText(label, text, 14, 400);
+}
+
 QLabel *makeValueLabel(const QString &text, QWidget *parent)
 {
-    auto *label = new QLabel(text, parent);
-    label->setStyleSheet(heliValueStyle());
+    auto *label = new QLabel(parent);
+    label->setStyleSheet(QStringLiteral("color:#5B6675;"));
+    showValue(label, text);
     return label;
 }
 
@@ -208,7 +216,7 @@ QWidget *HelicopterConfigDialog::buildCalibrationBlock(int function, const QStri
             AxisConfig &axis = calibrationOf(function);
             axis.*point = v;
             axis.useCalibration = true;
-            label->setText(pointText(v));
+            showValue(label, pointText(v));
         });
     };
     addSet(tr("Set Min"), 0, c.minLabel, &AxisConfig::inputMin);
@@ -391,10 +399,10 @@ void HelicopterConfigDialog::setConfig(const HelicopterConfig &config)
             c.sensitivityLabel->setText(sensitivityText(sensitivity));
         }
         if (axis.useCalibration) {
-            c.minLabel->setText(pointText(axis.inputMin));
-            c.maxLabel->setText(pointText(axis.inputMax));
+            showValue(c.minLabel, pointText(axis.inputMin));
+            showValue(c.maxLabel, pointText(axis.inputMax));
             if (c.centerLabel)
-                c.centerLabel->setText(pointText(axis.inputCenter));
+                showValue(c.centerLabel, pointText(axis.inputCenter));
         }
     }
     {

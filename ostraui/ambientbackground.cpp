@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -59,6 +60,12 @@ constexpr int kDriftScale = 8;
 // The light is brought up to date in tiles of this many window pixels each way.
 constexpr int kLightTile = 64;
 static_assert(kLightTile % TileMask::tileSize == 0, "a light tile is whole tiles of the mask");
+// A step brings at most this many light tiles up to date, those due longest first; the rest wait
+// for the next steps, but never more than kLongestWait of them. The light moves a little more
+// than a step of 1/255 in a waiting tile, which no eye tells apart either, and the steps where
+// much of it comes due at once (after a new size) cost no more than the others.
+constexpr std::size_t kMostLightTiles = 96;
+constexpr int kLongestWait = 2;
 
 // QPainter hands a fill of 96 spans (rows of a plain fill) or more to helper threads and waits
 // for them; for the backdrop's copies and soft colours the hand-over costs more than the work. So
@@ -96,6 +103,14 @@ const QPainterPath &designCurve2()
     static const QPainterPath curve = designCurve({-40, 820}, {340, 700}, {560, 960}, {860, 780}, {1160, 600},
                                                   {1320, 500}, {1660, 640});
     return curve;
+}
+
+// The two curves' dash offsets at drift time t. The dashes step with the 50 ms timer, so they
+// take only the few positions their patterns repeat in, each stroked once.
+std::pair<double, double> dashOffsets(double t)
+{
+    const double step = std::round(t * 20) / 20;
+    return {(std::fmod(step, 40) / 40 * 2400) / 1.4, (-std::fmod(step, 60) / 60 * 2400) / 1.2};
 }
 
 QPen dashedPen(const QColor &color, double width, double dash, double gap)
@@ -162,6 +177,7 @@ bool apart(const QRgb *a, const QRgb *b, int count)
 AmbientBackground::AmbientBackground(QWidget *parent)
     : QWidget(parent)
     , m_timer(new QTimer(this))
+    , m_prepareTimer(new QTimer(this))
     , m_clock(&QDateTime::currentMSecsSinceEpoch)
     , m_startMs(m_clock())
     , m_curve1(designCurve1(), dashedPen(QColor(0x9F, 0xC4, 0xE3), 1.4, 4.285714285714286, 10), 0.9)
@@ -170,6 +186,10 @@ AmbientBackground::AmbientBackground(QWidget *parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
     m_timer->setInterval(50);
     connect(m_timer, &QTimer::timeout, this, &AmbientBackground::onTick);
+    // Halfway to the next step.
+    m_prepareTimer->setSingleShot(true);
+    m_prepareTimer->setInterval(20);
+    connect(m_prepareTimer, &QTimer::timeout, this, &AmbientBackground::prepareDashes);
     connect(Motion::instance(), &Motion::reducedChanged, this, [this] {
         updateAnimationState();
         update();
@@ -200,10 +220,13 @@ void AmbientBackground::setClock(std::function<qint64()> clock)
 
 void AmbientBackground::updateAnimationState()
 {
-    if (isVisible() && animationsEnabled() && !m_held)
+    if (isVisible() && animationsEnabled() && !m_held) {
         m_timer->start();
-    else
+        m_prepareTimer->start();
+    } else {
         m_timer->stop();
+        m_prepareTimer->stop();
+    }
 }
 
 double AmbientBackground::shownPhase() const
@@ -211,12 +234,17 @@ double AmbientBackground::shownPhase() const
     return m_timer->isActive() || (m_held && animationsEnabled()) ? m_phase : 0.0;
 }
 
+bool AmbientBackground::isSeen() const
+{
+    const QWindow *shown = window()->windowHandle();
+    return !window()->isMinimized() && shown && shown->isExposed();
+}
+
 void AmbientBackground::onTick()
 {
     // Nobody sees a minimised or unmapped window: its steps are skipped, and the first one
     // after it shows again catches up.
-    const QWindow *shown = window()->windowHandle();
-    if (window()->isMinimized() || !shown || !shown->isExposed())
+    if (!isSeen())
         return;
     m_phase = double(m_clock() - m_startMs) / 1000.0;
     const double t = shownPhase();
@@ -238,6 +266,19 @@ void AmbientBackground::onTick()
     m_steppedLight = m_changed.region();
     m_backdropValid -= m_steppedLight;
     update(uncovered(m_steppedLight + m_curveRegion));
+    m_prepareTimer->start();
+}
+
+void AmbientBackground::prepareDashes()
+{
+    // A new position of the dashes costs as much as the rest of a step: the next step's are
+    // stroked here, between the steps, and that step only blends them.
+    if (!isSeen())
+        return;
+    placeCurves();
+    const auto [first, second] = dashOffsets(m_phase + 0.05);
+    m_curve1.prepare(first);
+    m_curve2.prepare(second);
 }
 
 QRegion AmbientBackground::uncovered(const QRegion &changed) const
@@ -274,37 +315,26 @@ void AmbientBackground::paintEvent(QPaintEvent *event)
         m_backdropValid = QRegion();
     }
     placeCurves();
-    const auto stretch = [this](QPainter &painter, const QRegion &area) {
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        forEachSlice(area, [&painter, this](const QRect &slice) {
-            painter.setClipRect(slice);
-            painter.drawImage(rect(), m_drift);
-        });
-        painter.setClipping(false);
-    };
-    // The light a step changed away from the dashes goes straight onto the window: kept, it would
-    // cost a copy more at every step. Anything else is drawn into the kept light where this
-    // repaint needs it and the kept light does not hold it yet.
+    // The light a step changed, and all under the dashes, is stretched straight onto the window
+    // with the dashes over it: kept, it would cost a copy more, and a copy out of a picture the
+    // size of the window costs as much as the stretch. Anything else is stretched into the kept
+    // light where this repaint needs it and the kept light does not hold it yet.
     const QRegion missing = event->region() - m_backdropValid;
-    const QRegion straight = (missing & m_steppedLight) - m_curveRegion;
+    const QRegion straight = (missing & m_steppedLight) + (event->region() & m_curveRegion);
     m_steppedLight = QRegion();
-    if (const QRegion kept = missing - straight; !kept.isEmpty()) {
-        QPainter b(&m_backdrop);
-        stretch(b, kept);
-        m_backdropValid += kept;
-    }
+    const QRegion kept = missing - straight;
+    for (const QRect &r : kept)
+        m_stretch.stretch(m_drift, r, m_backdrop, r.topLeft());
+    m_backdropValid += kept;
     QPainter p(this);
-    stretch(p, straight);
-    forEachSlice(event->region() - straight - m_curveRegion,
+    forEachSlice(event->region() - straight,
                  [&p, this](const QRect &slice) { p.drawImage(slice.topLeft(), m_backdrop, slice); });
-    // The dashes go over a copy of the light, which stays clean for their next position.
-    forEachSlice(event->region() & m_curveRegion, [&p, t, this](const QRect &slice) {
+    // Through a copy that stays in the cache.
+    forEachSlice(straight, [&p, t, this](const QRect &slice) {
         if (m_scratch.width() < slice.width() || m_scratch.height() < slice.height())
             m_scratch = QImage(std::max(m_scratch.width(), slice.width()), std::max(m_scratch.height(), slice.height()),
                                QImage::Format_RGB32);
-        for (int y = 0; y < slice.height(); ++y)
-            std::copy_n(reinterpret_cast<const QRgb *>(m_backdrop.constScanLine(slice.top() + y)) + slice.left(),
-                        slice.width(), reinterpret_cast<QRgb *>(m_scratch.scanLine(y)));
+        m_stretch.stretch(m_drift, slice, m_scratch, QPoint(0, 0));
         paintCurves(m_scratch, slice, t);
         p.drawImage(slice.topLeft(), m_scratch, QRect(QPoint(0, 0), slice.size()));
     });
@@ -355,9 +385,11 @@ void AmbientBackground::placeLightTiles()
         }
         return at;
     };
+    m_stretch.place(m_drift.size(), size());
     const int atlasWidth = spans(width(), m_drift.width(), m_lightColumns);
     const int atlasHeight = spans(height(), m_drift.height(), m_lightRows);
     m_lightShown = QImage(atlasWidth, atlasHeight, QImage::Format_RGB32);
+    m_waited.assign(m_lightRows.size() * m_lightColumns.size(), -1);
     for (const LightSpan &row : m_lightRows) {
         for (const LightSpan &column : m_lightColumns)
             copyLight(m_drift, column, row);
@@ -396,12 +428,28 @@ void AmbientBackground::takeDriftChanges(const QImage &next, TileMask &tiles)
             }
         }
         for (std::size_t c = 0; c < m_lightColumns.size(); ++c) {
-            if (!m_dueColumns[c])
-                continue;
-            copyLight(next, m_lightColumns[c], row);
-            tiles.mark(QRectF(int(c) * kLightTile, int(r) * kLightTile, kLightTile, kLightTile));
+            int &waited = m_waited[r * m_lightColumns.size() + c];
+            waited = m_dueColumns[c] ? std::min(waited + 1, kLongestWait) : -1;
+            if (waited >= 0)
+                m_due.push_back(r * m_lightColumns.size() + c);
         }
     }
+    std::size_t taken = 0;
+    for (int wait = kLongestWait; wait >= 0; --wait) {
+        for (std::size_t tile : m_due) {
+            if (m_waited[tile] != wait)
+                continue;
+            if (taken >= kMostLightTiles && wait < kLongestWait)
+                break;
+            const std::size_t r = tile / m_lightColumns.size();
+            const std::size_t c = tile % m_lightColumns.size();
+            copyLight(next, m_lightColumns[c], m_lightRows[r]);
+            tiles.mark(QRectF(int(c) * kLightTile, int(r) * kLightTile, kLightTile, kLightTile));
+            m_waited[tile] = -1;
+            ++taken;
+        }
+    }
+    m_due.clear();
 }
 
 void AmbientBackground::placeCurves()
@@ -451,11 +499,9 @@ void AmbientBackground::paintBlob(QPainter &p, int index, const QPointF &topLeft
 
 void AmbientBackground::paintCurves(QImage &image, const QRect &slice, double t)
 {
-    // The dashes step with the 50 ms timer, so they take only the few positions their pattern
-    // repeats in, each stroked once.
-    const double step = std::round(t * 20) / 20;
-    m_curve1.paint(image, slice, (std::fmod(step, 40) / 40 * 2400) / 1.4);
-    m_curve2.paint(image, slice, (-std::fmod(step, 60) / 60 * 2400) / 1.2);
+    const auto [first, second] = dashOffsets(t);
+    m_curve1.paint(image, slice, first);
+    m_curve2.paint(image, slice, second);
 }
 
 } // namespace ostra

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ostraui/dashedcurve.h"
+#include "ostraui/smoothstretch.h"
 #include "ostraui/tilemask.h"
 
 class QTimer;
@@ -43,9 +44,13 @@ protected:
 private slots:
     // The 50 ms drift step.
     void onTick();
+    // Between two steps: strokes the dashes the next one shows.
+    void prepareDashes();
 
 private:
     void updateAnimationState();
+    // Whether the window shows: not minimised and mapped.
+    bool isSeen() const;
     double shownPhase() const;
     void paintBlob(QPainter &p, int index, const QPointF &topLeft, double t) const;
     void paintCurves(QImage &image, const QRect &slice, double t);
@@ -66,6 +71,7 @@ private:
     QRegion uncovered(const QRegion &region) const;
 
     QTimer *m_timer;
+    QTimer *m_prepareTimer;
     std::function<qint64()> m_clock;
     qint64 m_startMs;
     double m_phase = 0.0;
@@ -80,13 +86,19 @@ private:
     std::vector<LightSpan> m_lightColumns;
     std::vector<LightSpan> m_lightRows;
     std::vector<bool> m_dueColumns;
+    // For each light tile, the steps it has waited since it came due, -1 while up to date; and
+    // the tiles due at the current step.
+    std::vector<int> m_waited;
+    std::vector<std::size_t> m_due;
     double m_driftPhase = -1.0;
-    // The light at full size for the shown drift, and the part of it drawn so far: the many
-    // small repaints of the widgets on it (meters, pulses, a map fix) copy from it.
+    SmoothStretch m_stretch;
+    // The light at full size for the shown drift, and the part of it stretched so far: the many
+    // small repaints of the widgets on it (meters, pulses, a map fix, a page fading in) copy
+    // from it.
     QImage m_backdrop;
     QRegion m_backdropValid;
     // The two dashed curves, and where they run at the current size: their dashes move at
-    // every step, over a copy of the light in m_scratch.
+    // every step, over the light stretched afresh in m_scratch.
     DashedCurve m_curve1;
     DashedCurve m_curve2;
     QRegion m_curveRegion;

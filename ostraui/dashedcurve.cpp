@@ -77,7 +77,7 @@ bool DashedCurve::isHairline() const
     return m_pen.widthF() * std::max(std::abs(m_transform.m11()), std::abs(m_transform.m22())) <= 1;
 }
 
-void DashedCurve::paint(QImage &image, const QRect &slice, double offset)
+const DashedCurve::Dashes &DashedCurve::dashesAt(double offset, bool *stroked)
 {
     qint64 key;
     if (isHairline()) {
@@ -92,13 +92,27 @@ void DashedCurve::paint(QImage &image, const QRect &slice, double offset)
         key = std::llround(position / kPositionStep) % std::max<qint64>(std::llround(m_period / kPositionStep), 1);
     }
     auto found = m_positions.find(key);
+    if (stroked)
+        *stroked = found == m_positions.end();
     if (found == m_positions.end()) {
         // Offsets that never repeat would keep stroking and keeping: past a few dozen, start over.
         if (m_positions.size() >= kMostPositions)
             m_positions.clear();
         found = m_positions.emplace(key, stroke(key * kPositionStep)).first;
     }
-    const Dashes &dashes = found->second;
+    return found->second;
+}
+
+bool DashedCurve::prepare(double offset)
+{
+    bool stroked = false;
+    dashesAt(offset, &stroked);
+    return stroked;
+}
+
+void DashedCurve::paint(QImage &image, const QRect &slice, double offset)
+{
+    const Dashes &dashes = dashesAt(offset);
     const int rows = int(dashes.rowStart.size()) - 1;
     const int first = std::max(slice.top(), dashes.top);
     const int last = std::min(slice.bottom(), dashes.top + rows - 1);
@@ -126,28 +140,34 @@ void DashedCurve::draw(QPainter &p, double offset) const
 
 DashedCurve::Dashes DashedCurve::stroke(double offset)
 {
-    std::vector<Placed> placed;
+    m_placed.clear();
     if (isHairline())
-        strokeHairline(offset, placed);
+        strokeHairline(offset, m_placed);
     else
-        strokeDashes(offset, placed);
-    // A pixel two dashes share (none in a pattern with gaps) keeps both, blended one after the other.
-    std::stable_sort(placed.begin(), placed.end(), [](const Placed &a, const Placed &b) {
-        return a.y != b.y ? a.y < b.y : a.pixel.x < b.pixel.x;
-    });
+        strokeDashes(offset, m_placed);
     Dashes dashes;
     dashes.rowStart.push_back(0);
-    if (placed.empty())
+    if (m_placed.empty())
         return dashes;
-    dashes.top = placed.front().y;
-    dashes.pixels.reserve(placed.size());
-    int row = dashes.top;
-    for (const Placed &at : placed) {
-        for (; row < at.y; ++row)
-            dashes.rowStart.push_back(dashes.pixels.size());
-        dashes.pixels.push_back(at.pixel);
+    // Counted into their rows in the order taken, then each row by x: a pixel two dashes share
+    // (none in a pattern with gaps) keeps both, blended one after the other.
+    const auto [highest, lowest] = std::minmax_element(m_placed.begin(), m_placed.end(),
+                                                       [](const Placed &a, const Placed &b) { return a.y < b.y; });
+    dashes.top = highest->y;
+    const std::size_t rows = std::size_t(lowest->y - dashes.top + 1);
+    dashes.rowStart.assign(rows + 1, 0);
+    for (const Placed &at : m_placed)
+        ++dashes.rowStart[std::size_t(at.y - dashes.top) + 1];
+    std::partial_sum(dashes.rowStart.begin(), dashes.rowStart.end(), dashes.rowStart.begin());
+    std::vector<std::size_t> next(dashes.rowStart.begin(), dashes.rowStart.end() - 1);
+    dashes.pixels.resize(m_placed.size());
+    for (const Placed &at : m_placed)
+        dashes.pixels[next[std::size_t(at.y - dashes.top)]++] = at.pixel;
+    for (std::size_t row = 0; row < rows; ++row) {
+        std::stable_sort(dashes.pixels.begin() + std::ptrdiff_t(dashes.rowStart[row]),
+                         dashes.pixels.begin() + std::ptrdiff_t(dashes.rowStart[row + 1]),
+                         [](const Pixel &a, const Pixel &b) { return a.x < b.x; });
     }
-    dashes.rowStart.push_back(dashes.pixels.size());
     return dashes;
 }
 
@@ -165,26 +185,30 @@ void DashedCurve::strokeDashes(double offset, std::vector<Placed> &placed)
     stroker.setMiterLimit(m_pen.miterLimit());
     stroker.setDashPattern(m_pen.dashPattern());
     stroker.setDashOffset(offset);
-    const QTransform down = QTransform::fromScale(1 / scale, 1 / scale);
-    const QPainterPath outline =
-        m_transform.map(down.map(stroker.createStroke(QTransform::fromScale(scale, scale).map(m_path))));
+    const QPainterPath outline = (QTransform::fromScale(1 / scale, 1 / scale) * m_transform)
+                                     .map(stroker.createStroke(QTransform::fromScale(scale, scale).map(m_path)));
 
     const QRect window(QPoint(0, 0), m_size);
-    for (const QPolygonF &dash : outline.toSubpathPolygons()) {
-        // A pixel of room each way for antialiasing.
-        const QRect bounds = dash.boundingRect().toAlignedRect().adjusted(-1, -1, 1, 1);
+    const QList<QPolygonF> dashes = outline.toSubpathPolygons();
+    // A pixel of room each way for antialiasing.
+    const auto boundsOf = [](const QPolygonF &dash) { return dash.boundingRect().toAlignedRect().adjusted(-1, -1, 1, 1); };
+    QSize largest;
+    for (const QPolygonF &dash : dashes)
+        largest = largest.expandedTo(boundsOf(dash).size());
+    growSheet(largest);
+    // One painter fills them all: the sheet is read and cleared between fills, which the raster
+    // engine draws at once.
+    QPainter p(&m_sheet);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setOpacity(m_opacity);
+    p.setPen(Qt::NoPen);
+    p.setBrush(m_pen.brush());
+    for (const QPolygonF &dash : dashes) {
+        const QRect bounds = boundsOf(dash);
         if (!bounds.intersects(window))
             continue;
-        growSheet(bounds.size());
-        {
-            QPainter p(&m_sheet);
-            p.setRenderHint(QPainter::Antialiasing);
-            p.setOpacity(m_opacity);
-            p.setPen(Qt::NoPen);
-            p.setBrush(m_pen.brush());
-            p.translate(-bounds.topLeft());
-            p.drawPolygon(dash, Qt::WindingFill);
-        }
+        p.setTransform(QTransform::fromTranslate(-bounds.left(), -bounds.top()));
+        p.drawPolygon(dash, Qt::WindingFill);
         takeFromSheet(bounds.topLeft(), bounds, window, placed);
     }
 }

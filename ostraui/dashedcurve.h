@@ -33,6 +33,9 @@ public:
     // Blends the line, with the pen's dash pattern moved by `offset` (in pen widths, as
     // QPen::setDashOffset), onto `image`, which holds the window's `slice` from its top left.
     void paint(QImage &image, const QRect &slice, double offset);
+    // Strokes the dashes at `offset` ahead of the paint that needs them, unless they are kept
+    // already; true when that took a stroke.
+    bool prepare(double offset);
 
 private:
     struct Pixel
@@ -55,6 +58,8 @@ private:
     };
 
     bool isHairline() const;
+    // The dashes at `offset`, stroked if they are not kept yet; `stroked` tells which.
+    const Dashes &dashesAt(double offset, bool *stroked = nullptr);
     void draw(QPainter &p, double offset) const;
     Dashes stroke(double offset);
     void strokeDashes(double offset, std::vector<Placed> &placed);
@@ -75,6 +80,8 @@ private:
     std::map<qint64, Dashes> m_positions;
     // Where a stroke is filled before its pixels are taken; clear between strokes.
     QImage m_sheet;
+    // The pixels a stroke took, kept between strokes for their room.
+    std::vector<Placed> m_placed;
 };
 
 } // namespace ostra

@@ -403,12 +403,20 @@ QFont monoFont(double px, int weight)
     return font;
 }
 
+QFont readoutFont(const QString &text, double px, int weight)
+{
+    return text == QStringLiteral("\u2014") ? uiFont(px, weight) : monoFont(px, weight);
+}
+
 void setReadoutText(QLabel *label, const QString &text, double px, int weight)
 {
     const bool figures = text != QStringLiteral("\u2014");
-    // A new font lays the label out again: only when the face changes, not with every figure.
-    if ((label->font().styleHint() == QFont::Monospace) != figures)
-        label->setFont(figures ? monoFont(px, weight) : uiFont(px, weight));
+    const QFont &font = label->font();
+    // A new font lays the label out again: only when the face or its size changes, not with
+    // every figure.
+    if ((font.styleHint() == QFont::Monospace) != figures || font.pointSizeF() != px * 0.75
+        || font.weight() != QFont::Weight(weight))
+        label->setFont(readoutFont(text, px, weight));
     label->setText(text);
 }
 

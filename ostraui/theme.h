@@ -121,8 +121,10 @@ void driveLoop(QVariantAnimation *&animation, QWidget *owner, bool run, int dura
 
 QFont uiFont(double px, int weight);
 QFont monoFont(double px, int weight);
-// A read-out's text: figures in the mono face, but its "—" for no value in the text face,
+// A read-out's face: figures in the mono face, but its "—" for no value in the text face,
 // whose dash is as long as everywhere else (the mono face's fills one cell and reads as "–").
+QFont readoutFont(const QString &text, double px, int weight);
+// Sets a read-out label's text in its face.
 void setReadoutText(QLabel *label, const QString &text, double px, int weight);
 
 // Restyling only on a real change: a new state or sheet re-polishes the widget and all it holds,

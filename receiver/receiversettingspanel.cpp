@@ -24,6 +24,8 @@ namespace {
 
 const char *const AdvancedKey = "ui/receiverAdvanced";
 constexpr int ConsoleMaxLines = 1000;
+// The IMU mounting read-out, at the size of the text around it.
+constexpr double MountingPx = 14;
 
 // A card of the page with its vertical layout.
 QVBoxLayout *addCard(QBoxLayout *page, QWidget *owner)
@@ -365,8 +367,9 @@ void ReceiverSettingsPanel::buildAdvancedCard(QBoxLayout *page)
     addLabelledRow(box, tr("Status"), m_gpsStatusValue);
 
     box->addWidget(makeSectionLabel(tr("IMU"), m_advanced));
-    m_mountingValue = new QLabel(QStringLiteral("—"), m_advanced);
-    m_mountingValue->setStyleSheet(QStringLiteral("font-family: 'Geist Mono'; color: #0F1720;"));
+    m_mountingValue = new QLabel(m_advanced);
+    m_mountingValue->setStyleSheet(QStringLiteral("color: #0F1720;"));
+    ostra::setReadoutText(m_mountingValue, QStringLiteral("—"), MountingPx, 400);
     addLabelledRow(box, tr("Mounting"), m_mountingValue);
 
     auto *gyroRow = new QHBoxLayout;
@@ -582,7 +585,7 @@ void ReceiverSettingsPanel::refreshFromManager()
         m_gyroStatus->setText(canCalibrate ? QString() : connectFirst);
 
     const QString axes = manager->imuAxesText();
-    m_mountingValue->setText(axes.isEmpty() ? QStringLiteral("—") : axes);
+    ostra::setReadoutText(m_mountingValue, axes.isEmpty() ? QStringLiteral("—") : axes, MountingPx, 400);
 
     const bool canDetect = manager->canDetectMounting();
     m_mountingButton->setEnabled(v4 && canDetect && manager->mountingState() != ReceiverConfigManager::MountingRunning);

@@ -127,11 +127,11 @@ void RaceCarCard::refresh(int index)
     const double steering = station->live.value(QStringLiteral("steering")).toDouble(0);
     const QString none = noValueText();
     m_gas->setValue(liveShown ? gas : 0.0);
-    m_gasValue->setText(liveShown ? QStringLiteral("%1%").arg(percentOf(gas)) : none);
+    setMeterValueText(m_gasValue, liveShown ? QStringLiteral("%1%").arg(percentOf(gas)) : none);
     m_brake->setValue(liveShown ? brake : 0.0);
-    m_brakeValue->setText(liveShown ? QStringLiteral("%1%").arg(percentOf(brake)) : none);
+    setMeterValueText(m_brakeValue, liveShown ? QStringLiteral("%1%").arg(percentOf(brake)) : none);
     m_steer->setValue(liveShown ? steering : 0.0);
-    m_steerValue->setText(liveShown ? steeringText(steering) : none);
+    setMeterValueText(m_steerValue, liveShown ? steeringText(steering) : none);
 
     applyStopButtonState(m_stopButton, *station, tr("Stop"), tr("\u25B6 Resume"));
     if (m_alertFrame != (supported && stopped)) {

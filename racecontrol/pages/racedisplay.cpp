@@ -157,10 +157,16 @@ void addMeterRow(QGridLayout *grid, int row, const QString &caption, ostra::Mete
     grid->addWidget(ostra::makeRoleLabel(caption, "muted"), row, 0);
     meter->setThickness(8);
     grid->addWidget(meter, row, 1);
-    *valueOut = ostra::makeRoleLabel(noValueText(), "mono");
+    *valueOut = ostra::makeRoleLabel(QString(), "secondary");
+    setMeterValueText(*valueOut, noValueText());
     (*valueOut)->setMinimumWidth(40);
     (*valueOut)->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     grid->addWidget(*valueOut, row, 2);
+}
+
+void setMeterValueText(QLabel *value, const QString &text)
+{
+    ostra::setReadoutText(value, text, 12.5, 400);
 }
 
 } // namespace corvane

@@ -62,5 +62,7 @@ QLabel *makeTintLabel(const QString &text, const QColor &color, int pixelSize, Q
 // A big number over a muted caption, added to the row; the number label comes back in out.
 void makeCountStat(QHBoxLayout *row, const QString &caption, const QColor &color, QLabel **out);
 void addMeterRow(QGridLayout *grid, int row, const QString &caption, ostra::Meter *meter, QLabel **valueOut);
+// Sets the value beside a meter row: figures in the mono face, no value as the long dash.
+void setMeterValueText(QLabel *value, const QString &text);
 
 } // namespace corvane

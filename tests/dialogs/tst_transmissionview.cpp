@@ -26,6 +26,7 @@
 #include "support/transmitrig.h"
 #include "support/widgets/contrast.h"
 #include "support/widgets/modalanswerer.h"
+#include "support/widgets/widgetlookup.h"
 
 using corvane::ElrsParameterManager;
 using corvane::TransmissionView;
@@ -85,14 +86,15 @@ struct Host
         return nullptr;
     }
     // The value under a link card caption.
-    QString stat(const QString &caption) const
+    QLabel *statLabel(const QString &caption) const
     {
         QLabel *captionLabel = label(caption);
         auto *grid = qobject_cast<QGridLayout *>(captionLabel->parentWidget()->layout()->itemAt(1)->layout());
         int row = 0, column = 0, rs = 0, cs = 0;
         grid->getItemPosition(grid->indexOf(captionLabel), &row, &column, &rs, &cs);
-        return qobject_cast<QLabel *>(grid->itemAtPosition(row + 1, column)->widget())->text();
+        return qobject_cast<QLabel *>(grid->itemAtPosition(row + 1, column)->widget());
     }
+    QString stat(const QString &caption) const { return statLabel(caption)->text(); }
     QPlainTextEdit *console() const
     {
         for (auto *edit : view->findChildren<QPlainTextEdit *>()) {
@@ -375,6 +377,7 @@ private slots:
         Host host(rig);
         for (const char *caption : {"RSSI 1 (dBm)", "RSSI 2 (dBm)", "Link Quality", "SNR (dB)", "TX Power", "RF Mode"})
             QCOMPARE(host.stat(caption), QString("\u2014"));
+        QCOMPARE(ostratest::shortDashes(host.view.get()), QStringList());
         QLabel *hint = host.label("Link status appears when connected to a receiver.");
         QVERIFY(host.shown(hint));
 
@@ -387,6 +390,7 @@ private slots:
         QCOMPARE(host.stat("SNR (dB)"), QString("-3"));
         QCOMPARE(host.stat("TX Power"), QString("2"));
         QCOMPARE(host.stat("RF Mode"), QString("5"));
+        QVERIFY(QFontInfo(host.statLabel("RF Mode")->font()).fixedPitch());
         QVERIFY(!host.shown(hint));
 
         // Discovered parameters name the power: "Max Power" under its folder.
@@ -734,6 +738,12 @@ private slots:
         QTreeWidgetItem *never = list->topLevelItem(1);
         QCOMPARE(never->text(0), QString("GSpd label"));
         QCOMPARE(never->text(1), QString("—"));
+        // The list's mono face, or the text face for no value, as its rows are drawn.
+        list->ensurePolished();
+        const auto fixedPitch = [list](QTreeWidgetItem *item) {
+            return QFontInfo(item->font(1).resolve(list->font())).fixedPitch();
+        };
+        QVERIFY(!fixedPitch(never));
         QCOMPARE(never->checkState(0), Qt::Checked);
 
         QVERIFY(rig.tx.sendLinkStatistics(-60, -61, 99, 7));
@@ -742,6 +752,7 @@ private slots:
             return list->topLevelItem(0)->text(1) != QString("—");
         }));
         QCOMPARE(list->topLevelItem(0)->text(1), QString("99 %"));
+        QVERIFY(fixedPitch(list->topLevelItem(0)));
     }
 
     void sensorTicks()
@@ -923,7 +934,8 @@ private slots:
     void render_data()
     {
         QTest::addColumn<QString>("name");
-        for (const char *name : {"telemetry", "receiver", "rf-idle", "rf-discovering", "rf-editable", "rf-manual"})
+        for (const char *name :
+             {"telemetry", "telemetry-no-link", "receiver", "rf-idle", "rf-discovering", "rf-editable", "rf-manual"})
             QTest::newRow(name) << QString(name);
     }
 
@@ -949,7 +961,7 @@ private slots:
             host.tick();
         } else if (name == "receiver") {
             host.view->showReceiverTab();
-        } else {
+        } else if (name.startsWith("rf-")) {
             host.view->showRfSettingsTab();
             if (name == "rf-discovering") {
                 // A module that starts its walk and takes its time.

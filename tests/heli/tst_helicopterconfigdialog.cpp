@@ -95,11 +95,14 @@ private slots:
         dialog.setConfig(rig.controller->helicopterConfig());
         QPushButton *setMin = buttonIn(group(dialog, 1, 2), "Set Min");
         QVERIFY(!buttonIn(group(dialog, 1, 2), "Set Center"));
+        QCOMPARE(labelAfter(setMin)->text(), QString("\u2014"));
+        QCOMPARE(ostratest::shortDashes(&dialog), QStringList());
         setMin->click();
         const AxisConfig throttle = dialog.config().calibration.throttle;
         QCOMPARE(throttle.inputMin, 0.0f);
         QVERIFY(throttle.useCalibration);
         QCOMPARE(labelAfter(setMin)->text(), QString("0.00"));
+        QVERIFY(QFontInfo(labelAfter(setMin)->font()).fixedPitch());
     }
 
     void setPointsFromTheLiveInput()

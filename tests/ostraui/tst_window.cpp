@@ -1,7 +1,9 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QVBoxLayout>
@@ -15,6 +17,7 @@
 #include "ostraui/pageheader.h"
 #include "ostraui/pagestack.h"
 #include "ostraui/sidebar.h"
+#include "ostraui/smoothstretch.h"
 #include "ostraui/theme.h"
 #include "ostraui/titlebar.h"
 #include "support/darktwin.h"
@@ -297,6 +300,47 @@ private slots:
         QMetaObject::invokeMethod(&bg, "onTick");
         QCoreApplication::sendPostedEvents(&bg, QEvent::UpdateRequest);
         QCOMPARE(counter->paints, before + (repainted && animationsEnabled() ? 1 : 0));
+    }
+
+    // The backdrop's own stretch gives what QPainter's smooth one does, over any part of the
+    // picture. Fine noise shows a pixel taken from the wrong place; the two round their sums in
+    // another order, which on noise comes to a few levels.
+    void smoothStretchMatchesQPainter_data()
+    {
+        QTest::addColumn<QSize>("small");
+        QTest::addColumn<QSize>("large");
+        QTest::addColumn<QRect>("area");
+        QTest::newRow("an eighth, whole") << QSize(320, 180) << QSize(2560, 1440) << QRect(0, 0, 2560, 1440);
+        QTest::newRow("uneven, bottom right corner") << QSize(171, 96) << QSize(1366, 768) << QRect(1000, 700, 366, 68);
+        QTest::newRow("uneven, top left corner") << QSize(128, 88) << QSize(1023, 701) << QRect(0, 0, 70, 90);
+        QTest::newRow("one pixel") << QSize(1, 1) << QSize(9, 5) << QRect(0, 0, 9, 5);
+    }
+
+    void smoothStretchMatchesQPainter()
+    {
+        QFETCH(QSize, small);
+        QFETCH(QSize, large);
+        QFETCH(QRect, area);
+        QImage from(small, QImage::Format_RGB32);
+        QRandomGenerator noise(7);
+        for (int y = 0; y < small.height(); ++y) {
+            for (int x = 0; x < small.width(); ++x)
+                from.setPixel(x, y, 0xff000000u | noise.generate());
+        }
+        QImage painted(area.size(), QImage::Format_RGB32);
+        {
+            QPainter p(&painted);
+            p.setRenderHint(QPainter::SmoothPixmapTransform);
+            p.translate(-area.topLeft());
+            p.drawImage(QRect(QPoint(0, 0), large), from);
+        }
+        QImage stretched(area.size(), QImage::Format_RGB32);
+        SmoothStretch stretch;
+        stretch.place(small, large);
+        stretch.stretch(from, area, stretched, QPoint(0, 0));
+        const PictureDistance distance = pictureDistance(stretched, painted);
+        QVERIFY2(distance.mean < 1.0 && distance.largest <= 4,
+                 qPrintable(QStringLiteral("mean %1, largest %2").arg(distance.mean).arg(distance.largest)));
     }
 
     // What the window shows after drifting step by step is what the backdrop painted the plain

@@ -109,6 +109,7 @@ private slots:
                                                    [](QLabel *l) { return l->text() == ConnectFirst; }));
         QCOMPARE(statusLabels, gyroStatus.isEmpty() ? 0 : 2);
         QCOMPARE(control(&page, "Update rate")->property("currentText").toString(), gpsRate);
+        QCOMPARE(ostratest::shortDashes(&page), QStringList());
     }
 
     void motionSwitchWritesBothFields()

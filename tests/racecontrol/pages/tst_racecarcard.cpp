@@ -8,6 +8,7 @@
 #include "racecontrol/pages/racecarcard.h"
 #include "racecontrol/pages/racedisplay.h"
 #include "racefleet.h"
+#include "support/widgets/widgetlookup.h"
 
 using corvane::RaceCarCard;
 
@@ -90,6 +91,7 @@ private slots:
         }
         // Gear, gas, brake and steering.
         QCOMPARE(empty, 4);
+        QCOMPARE(ostratest::shortDashes(&card), QStringList());
     }
 
     // One click stops this car alone; once its station reports it stopped, one click resumes it.
