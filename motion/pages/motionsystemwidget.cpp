@@ -365,9 +365,9 @@ void MotionSystemWidget::rebuildLiveColumns(int count)
         live.name->setAlignment(Qt::AlignCenter);
         live.name->setFont(ostra::uiFont(12.5, 600));
         columnLayout->addWidget(live.name);
-        live.value = new QLabel(QStringLiteral("\u2014"), column);
+        live.value = new QLabel(column);
+        ostra::setReadoutText(live.value, QStringLiteral("\u2014"), 11.5, 400);
         live.value->setAlignment(Qt::AlignCenter);
-        live.value->setFont(ostra::monoFont(11.5, 400));
         live.value->setStyleSheet(QStringLiteral("color: %1;").arg(ostra::colorHex(ostra::ThemeColors::textMuted)));
         columnLayout->addWidget(live.value);
         box->addWidget(column, 1);
@@ -400,7 +400,8 @@ void MotionSystemWidget::refreshLiveColumns()
             column.meter->setMarker(park, ostra::levelAccentColor(ostra::LevelDanger));
         }
         column.meter->setValue(column.lastMm >= 0 && stroke > 0 ? double(column.lastMm) / stroke : 0.0);
-        column.value->setText(column.lastMm >= 0 ? tr("%1 mm").arg(column.lastMm) : QStringLiteral("\u2014"));
+        ostra::setReadoutText(column.value, column.lastMm >= 0 ? tr("%1 mm").arg(column.lastMm) : QStringLiteral("\u2014"),
+                              11.5, 400);
     }
 }
 
@@ -410,7 +411,7 @@ void MotionSystemWidget::onAxisPositions(const QMap<int, int> &mmByAxis)
     for (auto it = mmByAxis.cbegin(); it != mmByAxis.cend(); ++it) {
         const auto row = m_axisRows.find(it.key());
         if (row != m_axisRows.end()) {
-            row->live->setText(tr("%1 mm").arg(it.value()));
+            ostra::setReadoutText(row->live, tr("%1 mm").arg(it.value()), 12, 400);
             QSlider *slider = innerSlider(row->slider);
             slider->setEnabled(canMove);
             const bool held = slider->isSliderDown()

@@ -244,8 +244,8 @@ void MotionSystemWidget::ensureAxisRow(int axis)
     row.slider = new ostra::SliderRow(tr("Actuator %1").arg(axis + 1), 5, stroke - 5, stroke / 2, m_freePanel);
     row.slider->setObjectName(QStringLiteral("axisRow%1").arg(axis + 1));
     row.slider->setFormatter([](int v) { return tr("%1 mm").arg(v); });
-    row.live = new QLabel(QStringLiteral("\u2014"), row.slider);
-    row.live->setFont(ostra::monoFont(12, 400));
+    row.live = new QLabel(row.slider);
+    ostra::setReadoutText(row.live, QStringLiteral("\u2014"), 12, 400);
     // Only the label: its tool tip keeps the theme's colours.
     row.live->setStyleSheet(QStringLiteral("QLabel { color: %1; }").arg(ostra::colorHex(ostra::ThemeColors::textMuted)));
     row.live->setFixedWidth(64);

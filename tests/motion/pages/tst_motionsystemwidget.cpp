@@ -16,6 +16,7 @@
 #include "support/simulatedmotioncontroller.h"
 #include "support/testenvironment.h"
 #include "support/widgets/themedrender.h"
+#include "support/widgets/widgetlookup.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -221,6 +222,7 @@ private slots:
         auto *status = child<QLabel>(m_page, "statusLabel");
         auto *dot = child<ostra::Dot>(m_page, "statusDot");
         QCOMPARE(status->text(), QString("Offline"));
+        QCOMPARE(ostratest::shortDashes(m_page), QStringList()); // actuators without a position
         child<QPushButton>(m_page, "connectButton")->click();
         QCOMPARE(status->text(), QString("Connecting"));
 
