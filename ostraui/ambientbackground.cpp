@@ -370,24 +370,20 @@ void AmbientBackground::renderDrift(double t, QImage &drift) const
 
 void AmbientBackground::placeLightTiles()
 {
-    // A window pixel is stretched from the two small pixels nearest to it each way: a tile takes
-    // those of its first and last pixels.
-    const auto spans = [](int window, int small, std::vector<LightSpan> &out) {
+    // A tile takes the small pixels the stretch takes its pixels from.
+    m_stretch.place(m_drift.size(), size());
+    const auto spans = [this](Qt::Orientation orientation, int window, std::vector<LightSpan> &out) {
         out.clear();
         int at = 0;
         for (int start = 0; start < window; start += kLightTile) {
-            const int end = std::min(start + kLightTile, window);
-            const auto smallAt = [&](int x) { return int(std::floor((x + 0.5) * small / window - 0.5)); };
-            const int first = std::clamp(smallAt(start), 0, small - 1);
-            const int last = std::clamp(smallAt(end - 1) + 1, 0, small - 1);
+            const auto [first, last] = m_stretch.taken(orientation, start, std::min(start + kLightTile, window) - 1);
             out.push_back({first, last - first + 1, at});
             at += last - first + 1;
         }
         return at;
     };
-    m_stretch.place(m_drift.size(), size());
-    const int atlasWidth = spans(width(), m_drift.width(), m_lightColumns);
-    const int atlasHeight = spans(height(), m_drift.height(), m_lightRows);
+    const int atlasWidth = spans(Qt::Horizontal, width(), m_lightColumns);
+    const int atlasHeight = spans(Qt::Vertical, height(), m_lightRows);
     m_lightShown = QImage(atlasWidth, atlasHeight, QImage::Format_RGB32);
     m_waited.assign(m_lightRows.size() * m_lightColumns.size(), -1);
     for (const LightSpan &row : m_lightRows) {

@@ -40,13 +40,6 @@ void bringIntoView(QWidget *widget)
     }
 }
 
-// The control the focus frame is around, while it shows.
-QPointer<QWidget> &framed()
-{
-    static QPointer<QWidget> control;
-    return control;
-}
-
 class KeyboardFocusTracker : public QObject
 {
 public:
@@ -72,7 +65,6 @@ private:
         if (byKeyboard)
             bringIntoView(now);
         if (!byKeyboard || !ringsOnFrame(now)) {
-            framed() = nullptr;
             if (m_frame)
                 m_frame->setWidget(nullptr);
             return;
@@ -80,7 +72,6 @@ private:
         // The frame lives in the window it was last shown in, and goes with it.
         if (!m_frame)
             m_frame = new QFocusFrame(now);
-        framed() = now;
         m_frame->setWidget(now);
     }
 
@@ -92,11 +83,6 @@ private:
 void trackKeyboardFocus(QApplication &app)
 {
     app.installEventFilter(new KeyboardFocusTracker(&app));
-}
-
-const QWidget *focusFramedControl()
-{
-    return framed();
 }
 
 bool showsFocusRing(const QWidget *widget)

@@ -19,8 +19,6 @@ bool showsFocusRing(const QWidget *widget);
 // control that draws no focus state of its own (a slider, a scroll area, a list or text view), or
 // too little room for one (a check box, a radio button), shows the ring on a frame around it.
 void trackKeyboardFocus(QApplication &app);
-// The control the frame of trackKeyboardFocus is around, or null while it shows none.
-const QWidget *focusFramedControl();
 
 // The theme's focus ring: a 2 px line just inside `rect`, rounded as the control is.
 void paintFocusRing(QPainter *painter, const QRectF &rect, double radius);

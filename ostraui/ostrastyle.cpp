@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QFocusFrame>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -69,7 +70,8 @@ QRect frameRing(const QStyleOption *option, const QWidget *frame)
 {
     QRect ring = option->rect;
     const QRect control = ring.marginsRemoved(QMargins(FrameMargin, FrameMargin, FrameMargin, FrameMargin));
-    const QWidget *framed = focusFramedControl();
+    const auto *focusFrame = qobject_cast<const QFocusFrame *>(frame);
+    const QWidget *framed = focusFrame ? focusFrame->widget() : nullptr;
     const bool box = qobject_cast<const QCheckBox *>(framed) || qobject_cast<const QRadioButton *>(framed);
     if (box && framed->size() == control.size()) {
         const int width = std::min(ring.width(), framed->sizeHint().width() + 2 * FrameMargin);

@@ -98,6 +98,13 @@ void SmoothStretch::stretch(const QImage &from, const QRect &area, QImage &to, c
     }
 }
 
+std::pair<int, int> SmoothStretch::taken(Qt::Orientation orientation, int first, int last) const
+{
+    // Both pixels of a sample move only forward along the large picture.
+    const std::vector<Sample> &samples = orientation == Qt::Horizontal ? m_columns : m_rows;
+    return {samples[std::size_t(first)].first, samples[std::size_t(last)].second};
+}
+
 void SmoothStretch::stretchAcross(const quint32 *small, int left, quint32 *out, int count) const
 {
     const Sample *columns = m_columns.data() + left;

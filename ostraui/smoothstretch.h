@@ -4,6 +4,7 @@
 #include <QRect>
 #include <QSize>
 
+#include <utility>
 #include <vector>
 
 namespace ostra {
@@ -20,6 +21,9 @@ public:
     // Stretches `from` (of the placed size, RGB32) over the placed larger size and writes the
     // part of it in `area` into `to` (RGB32), the area's top left at `at`.
     void stretch(const QImage &from, const QRect &area, QImage &to, const QPoint &at);
+    // The first and the last small column (Qt::Horizontal) or row (Qt::Vertical) that the large
+    // ones from `first` to `last` are taken from.
+    std::pair<int, int> taken(Qt::Orientation orientation, int first, int last) const;
 
 private:
     // The two small pixels one row or column is taken from, and the second one's share in 256ths.
