@@ -32,7 +32,7 @@
 
 namespace corvane {
 
-using wsjson::clipped;
+using wsjson::echoed;
 
 namespace {
 
@@ -450,7 +450,7 @@ void WebSocketServer::onOriginCheck(QWebSocketCorsAuthenticator *check)
     check->setAllowed(false);
     logRefusal(Refusal::Origin,
                QStringLiteral("WebSocketServer: refusing a connection with the Origin %1, not this machine's API")
-                   .arg(clipped(origin, MaxEchoedChars)));
+                   .arg(echoed(origin)));
 }
 
 bool WebSocketServer::namesThisMachine(const QString &origin) const
@@ -695,7 +695,7 @@ void WebSocketServer::answer(QWebSocket *client, const QString &message)
     }
     WsHandler *handler = m_handlers.value(event);
     if (!handler) {
-        const QString shown = clipped(event, MaxEchoedChars);
+        const QString shown = echoed(event);
         finishRequest(client, {{kEvent, QStringLiteral("error")},
                                {QStringLiteral("source"), shown},
                                {kMessage, QStringLiteral("Unknown event: ") + shown}});
