@@ -306,21 +306,18 @@ void WebSocketServer::onTcpConnection()
 void WebSocketServer::admitConnection(QTcpSocket *socket)
 {
     const QHostAddress source = sourceAddress(socket->peerAddress());
-    QString refusal;
     if (connectionsFrom(source) >= MaxConnectionsPerAddress) {
-        refusal = QStringLiteral("WebSocketServer: %1 connections from %2 already, refusing another")
-                      .arg(MaxConnectionsPerAddress)
-                      .arg(sourceText(source));
-    } else if (m_handshakes.size() + m_closing.size() >= MaxHandshakes) {
-        makeRoomForHandshake(source);
-    }
-    if (!refusal.isEmpty()) {
         // Closed at once, without a word: its descriptor is what it must not keep.
-        logRefusal(Refusal::AddressLimit, refusal);
+        logRefusal(Refusal::AddressLimit,
+                   QStringLiteral("WebSocketServer: %1 connections from %2 already, refusing another")
+                       .arg(MaxConnectionsPerAddress)
+                       .arg(sourceText(source)));
         socket->abort();
         socket->deleteLater();
         return;
     }
+    if (m_handshakes.size() + m_closing.size() >= MaxHandshakes)
+        makeRoomForHandshake(source);
     m_handshakes.insert(socket, {socket->peerAddress(), socket->peerPort(), source, now(), ++m_arrivals});
     connect(socket, &QAbstractSocket::disconnected, this, [this, socket] { forgetHandshake(socket); });
     connect(socket, &QObject::destroyed, this, [this, socket] { m_handshakes.remove(socket); });
