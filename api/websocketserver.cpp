@@ -32,7 +32,7 @@
 
 namespace corvane {
 
-using wsjson::clipped;
+using wsjson::echoed;
 
 namespace {
 
@@ -306,21 +306,18 @@ void WebSocketServer::onTcpConnection()
 void WebSocketServer::admitConnection(QTcpSocket *socket)
 {
     const QHostAddress source = sourceAddress(socket->peerAddress());
-    QString refusal;
     if (connectionsFrom(source) >= MaxConnectionsPerAddress) {
-        refusal = QStringLiteral("WebSocketServer: %1 connections from %2 already, refusing another")
-                      .arg(MaxConnectionsPerAddress)
-                      .arg(sourceText(source));
-    } else if (m_handshakes.size() + m_closing.size() >= MaxHandshakes) {
-        makeRoomForHandshake(source);
-    }
-    if (!refusal.isEmpty()) {
         // Closed at once, without a word: its descriptor is what it must not keep.
-        logRefusal(Refusal::AddressLimit, refusal);
+        logRefusal(Refusal::AddressLimit,
+                   QStringLiteral("WebSocketServer: %1 connections from %2 already, refusing another")
+                       .arg(MaxConnectionsPerAddress)
+                       .arg(sourceText(source)));
         socket->abort();
         socket->deleteLater();
         return;
     }
+    if (m_handshakes.size() + m_closing.size() >= MaxHandshakes)
+        makeRoomForHandshake(source);
     m_handshakes.insert(socket, {socket->peerAddress(), socket->peerPort(), source, now(), ++m_arrivals});
     connect(socket, &QAbstractSocket::disconnected, this, [this, socket] { forgetHandshake(socket); });
     connect(socket, &QObject::destroyed, this, [this, socket] { m_handshakes.remove(socket); });
@@ -450,7 +447,7 @@ void WebSocketServer::onOriginCheck(QWebSocketCorsAuthenticator *check)
     check->setAllowed(false);
     logRefusal(Refusal::Origin,
                QStringLiteral("WebSocketServer: refusing a connection with the Origin %1, not this machine's API")
-                   .arg(clipped(origin, MaxEchoedChars)));
+                   .arg(echoed(origin)));
 }
 
 bool WebSocketServer::namesThisMachine(const QString &origin) const
@@ -695,7 +692,7 @@ void WebSocketServer::answer(QWebSocket *client, const QString &message)
     }
     WsHandler *handler = m_handlers.value(event);
     if (!handler) {
-        const QString shown = clipped(event, MaxEchoedChars);
+        const QString shown = echoed(event);
         finishRequest(client, {{kEvent, QStringLiteral("error")},
                                {QStringLiteral("source"), shown},
                                {kMessage, QStringLiteral("Unknown event: ") + shown}});

@@ -14,6 +14,8 @@
 #include <array>
 #include <functional>
 
+#include "api/wsjson.h"
+
 class QSocketNotifier;
 class QTcpServer;
 class QTcpSocket;
@@ -67,8 +69,7 @@ public:
     // Connections taken from the system's queue in one pass of the event loop: the 7 ms tick
     // shares the thread, and a flood is taken over several passes.
     static constexpr int MaxAcceptsPerPass = 32;
-    // What a reply or a log line repeats of a name from the network it refuses.
-    static constexpr int MaxEchoedChars = 64;
+    static constexpr int MaxEchoedChars = wsjson::MaxEchoedChars;
     static constexpr int MaxSubscriptionsPerClient = 256;
     // The longest event name the program has, of a request or a push: a longer name names
     // nothing to subscribe to.

@@ -76,7 +76,7 @@ ButtonMapping WsButtonHandler::buttonMappingFromJson(const FieldReader &in)
     in.readWholeNumber("channel", mapping.channel);
     in.readInt("mode", mapping.mode, 0, LastMode);
     in.readInt("rateUnitsPerSec", mapping.rateUnitsPerSec, 1, MaxRateUnitsPerSec);
-    // Channel values have always been held within the channel, never refused.
+    // Channel values are held within the channel rather than refused, as the profile reader holds them.
     for (auto [key, field] : {std::pair{"outputValue", &mapping.outputValue}, std::pair{"minValue", &mapping.minValue},
                               std::pair{"maxValue", &mapping.maxValue}, std::pair{"startValue", &mapping.startValue}})
         in.clampInt(key, *field, 0, ChannelValueMax);

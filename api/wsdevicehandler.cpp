@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <functional>
 
-#include "api/websocketserver.h"
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
 #include "bridge/receiverconfigmanager.h"
@@ -18,12 +17,6 @@ namespace {
 
 constexpr int DefaultBaudRate = 115200;
 const QString kNotListed = QStringLiteral(": not a listed serial port");
-
-// The port name as a failure repeats it.
-QString shownPort(const QString &port)
-{
-    return clipped(port, WebSocketServer::MaxEchoedChars);
-}
 
 // The baud rate of a connect request; absent, the default. The refusal naming it, or empty.
 QString baudRateRefusal(const QJsonObject &data, int &baudRate)
@@ -169,7 +162,7 @@ QJsonObject WsDeviceHandler::handleConnectTransmitter(const QString &event, cons
         return actionReply(event, false, refusal);
     const bool listed = isListedPort(port);
     const bool connected = listed && m_controller->connectTransmitter(port, baudRate);
-    const QString failure = QStringLiteral("Failed to connect to ") + shownPort(port) + (listed ? QString() : kNotListed);
+    const QString failure = QStringLiteral("Failed to connect to ") + echoed(port) + (listed ? QString() : kNotListed);
     QJsonObject reply = actionReply(event, connected, connected ? QString() : failure);
     reply.insert(QStringLiteral("isGpioUart"), false);
     return reply;
@@ -187,7 +180,7 @@ QJsonObject WsDeviceHandler::handleConnectReceiver(const QString &event, const Q
     const bool connected = listed && m_controller->connectReceiver(port, baudRate);
     if (connected)
         m_controller->receiverConfigManager()->resync();
-    const QString failure = QStringLiteral("Failed to connect receiver to ") + shownPort(port) + (listed ? QString() : kNotListed);
+    const QString failure = QStringLiteral("Failed to connect receiver to ") + echoed(port) + (listed ? QString() : kNotListed);
     return actionReply(event, connected, connected ? QString() : failure);
 }
 

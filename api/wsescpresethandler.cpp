@@ -3,7 +3,6 @@
 #include <QJsonArray>
 
 #include "api/storeerrors.h"
-#include "api/websocketserver.h"
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
 #include "profiles/profilemanager.h"
@@ -22,7 +21,7 @@ const QString kFullReverse = QStringLiteral("fullReverse");
 
 QString notFound(const QString &id)
 {
-    return QStringLiteral("ESC preset not found: ") + clipped(id, WebSocketServer::MaxEchoedChars);
+    return QStringLiteral("ESC preset not found: ") + echoed(id);
 }
 
 QString missingId()

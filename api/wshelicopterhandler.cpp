@@ -7,7 +7,6 @@
 
 #include "api/helicopterconfigmerge.h"
 #include "api/storeerrors.h"
-#include "api/websocketserver.h"
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
 #include "bridge/crsfprotocol.h"
@@ -278,7 +277,7 @@ QJsonObject WsHelicopterHandler::handleConnect(const QString &event, const QJson
     else if (role == kPedals)
         connected = m_controller->connectHeliPedals(index);
     else
-        return actionReply(event, false, QStringLiteral("Unknown role: ") + clipped(role, WebSocketServer::MaxEchoedChars));
+        return actionReply(event, false, QStringLiteral("Unknown role: ") + echoed(role));
     if (!connected)
         return actionReply(event, false, QStringLiteral("Failed to connect ") + role);
     return actionReply(event, true);
@@ -310,7 +309,7 @@ QJsonObject WsHelicopterHandler::handleCapture(const QString &event, const QJson
     else if (point == QLatin1String("max"))
         calibration.inputMax = raw;
     else
-        return actionReply(event, false, QStringLiteral("Unknown point: ") + clipped(point, WebSocketServer::MaxEchoedChars));
+        return actionReply(event, false, QStringLiteral("Unknown point: ") + echoed(point));
     calibration.useCalibration = true;
     m_controller->profileManager()->setHelicopterConfig(config);
     QJsonObject reply = actionReply(event, true);

@@ -35,11 +35,11 @@ bool readBool(const QJsonObject &data, const QString &key, bool fallback)
     return value.isBool() ? value.toBool() : fallback;
 }
 
-QString clipped(const QString &text, int maxChars)
+QString echoed(const QString &text)
 {
-    if (text.size() <= maxChars)
+    if (text.size() <= MaxEchoedChars)
         return text;
-    int end = maxChars;
+    int end = MaxEchoedChars;
     if (text.at(end - 1).isHighSurrogate())
         --end;
     return text.left(end);

@@ -28,10 +28,12 @@ constexpr int MaxNameChars = ProfileName::MaxLength;
 constexpr int MaxIdChars = 36;
 constexpr int MaxSensorIdChars = 4;
 constexpr int MaxDeviceTextChars = 260;
+// What a reply or a log line repeats of a name from the network it refuses.
+constexpr int MaxEchoedChars = 64;
 
-// `text` cut to `maxChars` characters, a character of two code units kept whole: what a reply
-// or a log line repeats of a text from the network.
-QString clipped(const QString &text, int maxChars);
+// `text` cut to MaxEchoedChars characters, a character of two code units kept whole: what a
+// reply or a log line repeats of a text from the network.
+QString echoed(const QString &text);
 
 // Reads the values a request sets into a copy of a record, by one rule: an absent key leaves its
 // field as it is; a present key of another type (null included), a fraction where a whole number

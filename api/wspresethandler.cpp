@@ -3,7 +3,6 @@
 #include <QJsonArray>
 
 #include "api/storeerrors.h"
-#include "api/websocketserver.h"
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
 #include "profiles/profilemanager.h"
@@ -68,7 +67,7 @@ QJsonObject WsPresetHandler::presetsJson(const QString &kind) const
                                    {kName, preset.name},
                                    {QStringLiteral("modifiedAt"), preset.modifiedAt.toString(Qt::ISODate)}});
     }
-    return {{kKind, clipped(kind, WebSocketServer::MaxEchoedChars)}, {QStringLiteral("presets"), presets}};
+    return {{kKind, echoed(kind)}, {QStringLiteral("presets"), presets}};
 }
 
 QJsonObject WsPresetHandler::handleSavePreset(const QString &event, const QJsonObject &data)

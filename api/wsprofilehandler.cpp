@@ -7,7 +7,6 @@
 
 #include "api/profileimportcheck.h"
 #include "api/storeerrors.h"
-#include "api/websocketserver.h"
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
 #include "profiles/profilemanager.h"
@@ -30,7 +29,7 @@ QString missingId()
 
 QString notFound(const QString &id)
 {
-    return QStringLiteral("Profile not found: ") + clipped(id, WebSocketServer::MaxEchoedChars);
+    return QStringLiteral("Profile not found: ") + echoed(id);
 }
 
 QJsonObject withNewId(QJsonObject reply, const QString &id)

@@ -68,7 +68,7 @@ private slots:
     {
         QTest::addColumn<QJsonObject>("data");
         QTest::addColumn<QJsonObject>("expected"); // the keys that change
-        QTest::newRow("issue example")
+        QTest::newRow("several keys at once")
             << json(R"({"wheelRotationDeg":3000,"steeringAngleDeg":-5,"gearThrottleLimitPercent":[50],"escMode":"standard","escNeutral":992.0})")
             << json(R"({"wheelRotationDeg":2520,"steeringAngleDeg":0,"gearThrottleLimitPercent":[50,100,100,100,100,100,100],"escMode":"standard","escNeutral":992})");
         QTest::newRow("rotation low") << json(R"({"wheelRotationDeg":45,"steeringAngleDeg":90})")
