@@ -69,13 +69,7 @@ void FileWriter::start(const QString &path, const QByteArray &bytes, quint64 tic
 bool FileWriter::writeNow(const QString &path, const QByteArray &bytes)
 {
     const Waiting dropped = m_waiting.take(path);
-    {
-        std::unique_lock lock(m_mutex);
-        m_idle.wait(lock, [&] {
-            return m_writing != path
-                   && std::none_of(m_queue.cbegin(), m_queue.cend(), [&](const Job &job) { return job.path == path; });
-        });
-    }
+    waitForWrite(path);
     const bool ok = writeFile(path, bytes);
     m_syncWrites.insert(path, {m_lastTicket, ok});
     // Behind the report of the write that was under way, which went out before it ended.
@@ -84,6 +78,15 @@ bool FileWriter::writeNow(const QString &path, const QByteArray &bytes)
             this, [this, path, ticket = dropped.ticket, ok] { report(path, ticket, ok); }, Qt::QueuedConnection);
     }
     return ok;
+}
+
+void FileWriter::waitForWrite(const QString &path)
+{
+    std::unique_lock lock(m_mutex);
+    m_idle.wait(lock, [&] {
+        return m_writing != path
+               && std::none_of(m_queue.cbegin(), m_queue.cend(), [&](const Job &job) { return job.path == path; });
+    });
 }
 
 void FileWriter::run()

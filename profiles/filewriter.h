@@ -36,6 +36,10 @@ public:
     // Writes now, on the calling thread, once the file's write under way has ended. A write of
     // the file handed over and not started yet is dropped, these bytes being newer.
     bool writeNow(const QString &path, const QByteArray &bytes);
+    // Returns once the file's write under way on the thread, if any, has ended, so that the file
+    // can be removed or replaced without that write putting it back. A write of it handed over
+    // and not started yet stays.
+    void waitForWrite(const QString &path);
 
     // Writes through a temporary file that replaces the target only when it is complete and on
     // disk, so that a reader (or a restart after a crash) finds the old file or the new, whole.
