@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <condition_variable>
@@ -66,23 +67,18 @@ private:
         quint64 ticket = 0;
     };
 
-    struct SyncWrite
-    {
-        quint64 upTo = 0; // the last ticket handed out before it
-        bool ok = false;
-    };
-
     void start(const QString &path, const QByteArray &bytes, quint64 ticket);
     void run();
     // A write of the thread has ended: the file's waiting write starts, and it is reported.
     void finished(const QString &path, quint64 ticket, bool ok);
-    void report(const QString &path, quint64 ticket, bool ok);
 
     // The thread the writer belongs to only.
     quint64 m_lastTicket = 0;
-    QHash<QString, quint64> m_started; // files with a write on the thread
+    QSet<QString> m_started; // files with a write on the thread
     QHash<QString, Waiting> m_waiting; // files with a write waiting for that one
-    QHash<QString, SyncWrite> m_syncWrites;
+    // Files writeNow stored while a write of them was on the thread, until that write is
+    // reported: whether writeNow's went well.
+    QHash<QString, bool> m_rewritten;
 
     // Shared with the thread.
     std::mutex m_mutex;
