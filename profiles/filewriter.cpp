@@ -54,7 +54,7 @@ void FileWriter::start(const QString &path, const QByteArray &bytes, quint64 tic
         }
     }
     if (!m_thread.joinable()) {
-        // No thread to be had (the system's limit on them): written here instead, as before.
+        // No thread to be had (the system's limit on them): written on this one instead.
         const bool ok = writeFile(path, bytes);
         QMetaObject::invokeMethod(this, [this, path, ticket, ok] { finished(path, ticket, ok); }, Qt::QueuedConnection);
         return;
