@@ -41,10 +41,10 @@ quint64 FileWriter::write(const QString &path, const Bytes &bytes)
 void FileWriter::start(const QString &path, const QByteArray &bytes, quint64 ticket)
 {
     if (bytes.isNull()) {
-        QMetaObject::invokeMethod(this, [this, path, ticket] { report(path, ticket, true); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this, path, ticket] { emit written(path, ticket, true); }, Qt::QueuedConnection);
         return;
     }
-    m_started.insert(path, ticket);
+    m_started.insert(path);
     if (!m_thread.joinable()) {
         // A plain thread: a QThread would want an event dispatcher, and descriptors for it.
         try {
@@ -54,7 +54,7 @@ void FileWriter::start(const QString &path, const QByteArray &bytes, quint64 tic
         }
     }
     if (!m_thread.joinable()) {
-        // No thread to be had (the system's limit on them): written here instead, as before.
+        // No thread to be had (the system's limit on them): written on this one instead.
         const bool ok = writeFile(path, bytes);
         QMetaObject::invokeMethod(this, [this, path, ticket, ok] { finished(path, ticket, ok); }, Qt::QueuedConnection);
         return;
@@ -69,21 +69,25 @@ void FileWriter::start(const QString &path, const QByteArray &bytes, quint64 tic
 bool FileWriter::writeNow(const QString &path, const QByteArray &bytes)
 {
     const Waiting dropped = m_waiting.take(path);
-    {
-        std::unique_lock lock(m_mutex);
-        m_idle.wait(lock, [&] {
-            return m_writing != path
-                   && std::none_of(m_queue.cbegin(), m_queue.cend(), [&](const Job &job) { return job.path == path; });
-        });
-    }
+    waitForWrite(path);
     const bool ok = writeFile(path, bytes);
-    m_syncWrites.insert(path, {m_lastTicket, ok});
+    if (m_started.contains(path))
+        m_rewritten.insert(path, ok);
     // Behind the report of the write that was under way, which went out before it ended.
     if (dropped.ticket != 0) {
         QMetaObject::invokeMethod(
-            this, [this, path, ticket = dropped.ticket, ok] { report(path, ticket, ok); }, Qt::QueuedConnection);
+            this, [this, path, ticket = dropped.ticket, ok] { emit written(path, ticket, ok); }, Qt::QueuedConnection);
     }
     return ok;
+}
+
+void FileWriter::waitForWrite(const QString &path)
+{
+    std::unique_lock lock(m_mutex);
+    m_idle.wait(lock, [&] {
+        return m_writing != path
+               && std::none_of(m_queue.cbegin(), m_queue.cend(), [&](const Job &job) { return job.path == path; });
+    });
 }
 
 void FileWriter::run()
@@ -109,20 +113,16 @@ void FileWriter::run()
 void FileWriter::finished(const QString &path, quint64 ticket, bool ok)
 {
     m_started.remove(path);
+    // A writeNow meanwhile stored these bytes or newer ones, and its caller heard how that went.
+    const bool rewritten = m_rewritten.contains(path);
+    const bool stored = ok || m_rewritten.take(path);
     if (m_waiting.contains(path)) {
         const Waiting next = m_waiting.take(path);
         start(path, next.bytes(), next.ticket);
     }
-    report(path, ticket, ok);
-}
-
-void FileWriter::report(const QString &path, quint64 ticket, bool ok)
-{
-    const auto sync = m_syncWrites.constFind(path);
-    const bool covered = sync != m_syncWrites.cend() && ticket <= sync->upTo;
-    if (!ok && !covered)
+    if (!ok && !rewritten)
         emit failed(path);
-    emit written(path, ticket, ok || (covered && sync->ok));
+    emit written(path, ticket, stored);
 }
 
 bool FileWriter::writeFile(const QString &path, const QByteArray &bytes)

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <condition_variable>
@@ -36,6 +37,10 @@ public:
     // Writes now, on the calling thread, once the file's write under way has ended. A write of
     // the file handed over and not started yet is dropped, these bytes being newer.
     bool writeNow(const QString &path, const QByteArray &bytes);
+    // Returns once the file's write under way on the thread, if any, has ended, so that the file
+    // can be removed or replaced without that write putting it back. A write of it handed over
+    // and not started yet stays.
+    void waitForWrite(const QString &path);
 
     // Writes through a temporary file that replaces the target only when it is complete and on
     // disk, so that a reader (or a restart after a crash) finds the old file or the new, whole.
@@ -62,23 +67,18 @@ private:
         quint64 ticket = 0;
     };
 
-    struct SyncWrite
-    {
-        quint64 upTo = 0; // the last ticket handed out before it
-        bool ok = false;
-    };
-
     void start(const QString &path, const QByteArray &bytes, quint64 ticket);
     void run();
     // A write of the thread has ended: the file's waiting write starts, and it is reported.
     void finished(const QString &path, quint64 ticket, bool ok);
-    void report(const QString &path, quint64 ticket, bool ok);
 
     // The thread the writer belongs to only.
     quint64 m_lastTicket = 0;
-    QHash<QString, quint64> m_started; // files with a write on the thread
+    QSet<QString> m_started; // files with a write on the thread
     QHash<QString, Waiting> m_waiting; // files with a write waiting for that one
-    QHash<QString, SyncWrite> m_syncWrites;
+    // Files writeNow stored while a write of them was on the thread, until that write is
+    // reported: whether writeNow's went well.
+    QHash<QString, bool> m_rewritten;
 
     // Shared with the thread.
     std::mutex m_mutex;

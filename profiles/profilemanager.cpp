@@ -611,6 +611,9 @@ bool ProfileManager::deleteProfile(const QString &id)
     // own file last, so that a refused removal leaves the profile whole on disk and in the list.
     QStringList files = m_otherFiles.value(id);
     files.append(profileFilePath(id));
+    // A save of it still on its way to the disk would put the file back; one not started yet
+    // finds the profile gone and writes nothing.
+    m_writer.waitForWrite(files.constLast());
     for (const QString &path : std::as_const(files)) {
         if (QFileInfo::exists(path) && !QFile::remove(path)) {
             qWarning().noquote() << "ProfileManager: cannot remove" << path;

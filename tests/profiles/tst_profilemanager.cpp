@@ -637,26 +637,37 @@ private slots:
     }
 
     // Deleting the active profile writes nothing of it: deleting is how a full disk is cleared,
-    // also when not even the state file can be written. The next start finds it gone.
+    // also when not even the state file can be written. A save of it still on its way to the disk
+    // does not bring it back. The next start finds it gone.
     void deleteNeedsNoWrite_data()
     {
         QTest::addColumn<QString>("limit");
-        QTest::newRow("file size limit") << "file size";
-        QTest::newRow("no descriptor left") << "descriptors";
+        QTest::addColumn<bool>("saving");
+        QTest::newRow("file size limit") << "file size" << false;
+        QTest::newRow("no descriptor left") << "descriptors" << false;
+        QTest::newRow("a save of it under way") << "" << true;
     }
 
     void deleteNeedsNoWrite()
     {
         QFETCH(QString, limit);
+        QFETCH(bool, saving);
         auto store = std::make_unique<ProfileManager>();
         const QString deletedId = store->activeProfileId();
         const QString otherId = store->createProfile("Other");
         QSignalSpy activeChanged(store.get(), &ProfileManager::activeProfileChanged);
         QSignalSpy errors(store.get(), &ProfileManager::errorOccurred);
+        bool stored = !saving;
+        if (saving) {
+            store->beginDeferredSaves();
+            QVERIFY(store->saveActiveProfile());
+            store->endDeferredSaves([&](const QString &) { stored = true; });
+        }
         {
             const ostratest::Starved starved(limit);
             QVERIFY(store->deleteProfile(deletedId));
         }
+        QTRY_VERIFY(stored);
         QCOMPARE(errors.size(), 0);
         QCOMPARE(activeChanged, QList<QVariantList>{{otherId}});
         store = std::make_unique<ProfileManager>(); // made before the first one goes and writes
