@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <system_error>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace corvane {
 
 FileWriter::FileWriter(QObject *parent)
@@ -144,6 +147,15 @@ bool FileWriter::writeFile(const QString &path, const QByteArray &bytes)
         qWarning().noquote() << "FileWriter: cannot replace" << path << file.errorString();
         return false;
     }
+    // The rename lives in the folder: until the folder is on disk too, a power cut can bring the
+    // old file back after the save was reported done. The new file is in place by now, so a
+    // folder that cannot be synced is only logged: the store's memory must match the file.
+    const QByteArray folderPath = QFile::encodeName(QFileInfo(path).absolutePath());
+    const int folder = ::open(folderPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0 || ::fsync(folder) != 0)
+        qWarning().noquote() << "FileWriter: cannot sync the folder of" << path;
+    if (folder >= 0)
+        ::close(folder);
     return true;
 }
 
