@@ -174,19 +174,24 @@ private slots:
     {
         QTest::addColumn<Holder>("holder");
         QTest::addColumn<int>("answer"); // NoButton: no question expected
-        QTest::newRow("nothing unsaved") << Holder::Nothing << int(QMessageBox::NoButton);
+        // The question is closed by its title bar's close button, which must count as Cancel.
+        QTest::addColumn<bool>("closeBox");
+        QTest::newRow("nothing unsaved") << Holder::Nothing << int(QMessageBox::NoButton) << false;
         for (auto [name, holder] : {std::pair{"platform settings", Holder::PlatformSettings},
                                     std::pair{"axis dialog", Holder::AxisDialog}, std::pair{"LED dialog", Holder::LedDialog}}) {
             for (auto [what, answer] : {std::pair{"save", QMessageBox::Save}, std::pair{"discard", QMessageBox::Discard},
                                         std::pair{"cancel", QMessageBox::Cancel}})
-                QTest::addRow("%s, %s", name, what) << holder << int(answer);
+                QTest::addRow("%s, %s", name, what) << holder << int(answer) << false;
         }
+        QTest::newRow("platform settings, question closed") << Holder::PlatformSettings << int(QMessageBox::Cancel) << true;
+        QTest::newRow("axis dialog, question closed") << Holder::AxisDialog << int(QMessageBox::Cancel) << true;
     }
 
     void closeWithUnsavedEdits()
     {
         QFETCH(Holder, holder);
         QFETCH(int, answer);
+        QFETCH(bool, closeBox);
         const QJsonValue before = storedEdits(holder);
         auto window = std::make_unique<MainWindow>();
         window->show();
@@ -198,7 +203,12 @@ private slots:
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
             if (box && box->objectName() == "unsavedEditsBox") {
                 asked = box->informativeText();
-                box->button(QMessageBox::StandardButton(answer))->click();
+                QAbstractButton *button = box->button(QMessageBox::StandardButton(answer));
+                for (QPushButton *titleButton : box->findChildren<QPushButton *>()) {
+                    if (closeBox && titleButton->toolTip() == "Close")
+                        button = titleButton;
+                }
+                button->click();
             }
         });
         answering.start(10);
