@@ -40,7 +40,8 @@ void MainWindow::deleteCompanionWindows()
 // program running, and a dialog still running its own event loop would outlive the window.
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (!settleUnsavedEdits()) {
+    // A restart settled them when it was chosen.
+    if (!m_restartRequested && !settleUnsavedEdits()) {
         event->ignore();
         return;
     }

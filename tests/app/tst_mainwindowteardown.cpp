@@ -26,6 +26,7 @@
 #include "support/racestationrig.h"
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
+#include "support/widgets/modalanswerer.h"
 
 namespace {
 
@@ -240,6 +241,36 @@ private slots:
             QCOMPARE(asked, QString("Not saved yet: Platform settings."));
         window.reset();
         QCOMPARE(storedEdits(holder) != before, answer == QMessageBox::Save);
+    }
+
+    // "Restart now" closes the window too: it asks first, and Cancel leaves neither a restart
+    // for the next close nor the other theme stored.
+    void restartWithUnsavedEdits_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("save") << "Save";
+        QTest::newRow("discard") << "Discard";
+        QTest::newRow("cancel") << "Cancel";
+    }
+
+    void restartWithUnsavedEdits()
+    {
+        QFETCH(QString, answer);
+        const QJsonValue before = storedEdits(Holder::PlatformSettings);
+        QSettings().remove(QStringLiteral("ui/theme"));
+        MainWindow window;
+        window.showPage(MainWindow::MotionPage);
+        QTest::keyClick(window.findChild<ostra::SliderRow *>("strokeRow")->slider(), Qt::Key_PageUp);
+        ostratest::ModalAnswerer answerer;
+        answerer.press(QStringLiteral("Restart now"));
+        answerer.press(answer);
+        window.toggleTheme();
+        QCOMPARE(answerer.records().size(), 2);
+        QCOMPARE(answerer.records().at(1).title, QStringLiteral("Unsaved changes"));
+        QCOMPARE(window.restartRequested(), answer != "Cancel");
+        QCOMPARE(QSettings().contains(QStringLiteral("ui/theme")), answer != "Cancel");
+        QCOMPARE(storedEdits(Holder::PlatformSettings) != before, answer == "Save");
+        QSettings().remove(QStringLiteral("ui/theme"));
     }
 
     // Race control's safety link is switched off, the API stops and transmission ends with the
