@@ -34,6 +34,9 @@ namespace {
 constexpr quint16 ApiPort = 12345;
 constexpr int AutoConnectIntervalMs = 1000;
 constexpr int AutoConnectTicks = 15;
+// Listing the network interfaces is not free and the 7 ms tick shares this thread: the web pill
+// looks at them every few seconds only.
+constexpr int PhoneNetworkCheckMs = 5000;
 
 } // namespace
 
@@ -128,6 +131,11 @@ MainWindow::MainWindow(QWidget *parent)
     checkPhoneNetwork();
     updateWebStatus();
     connect(m_server, &corvane::WebSocketServer::clientCountChanged, this, &MainWindow::updateWebStatus);
+    auto *networkCheck = new QTimer(this);
+    networkCheck->setObjectName(QStringLiteral("phoneNetworkTimer"));
+    networkCheck->setInterval(PhoneNetworkCheckMs);
+    connect(networkCheck, &QTimer::timeout, this, &MainWindow::checkPhoneNetwork);
+    networkCheck->start();
 
     m_controller->autoConnectDevices();
     startAutoConnect();

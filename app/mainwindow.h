@@ -304,9 +304,8 @@ private:
     bool m_suppressErrorDialogs = false;
     bool m_restartRequested = false;
     bool m_askingToClose = false;
-    // Whether a phone could reach this PC, and the status refreshes until it is looked up again.
+    // Whether a phone could reach this PC, as last looked up.
     bool m_phoneNetwork = false;
-    int m_networkCheckIn = 0;
 
     // Car page.
     QWidget *m_carPage = nullptr;

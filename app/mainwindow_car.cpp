@@ -493,8 +493,6 @@ Card *MainWindow::buildLocationCard(QWidget *parent)
     gpsTimer->setObjectName(QStringLiteral("gpsRefreshTimer"));
     gpsTimer->setInterval(GpsRefreshMs);
     connect(gpsTimer, &QTimer::timeout, this, &MainWindow::updateGpsStatus);
-    // The window's status refresh: the web pill follows the network on it too.
-    connect(gpsTimer, &QTimer::timeout, this, &MainWindow::checkPhoneNetwork);
     gpsTimer->start();
     return m_gpsCard;
 }

@@ -322,6 +322,10 @@ void MainWindow::toggleTheme()
     QAbstractButton *chosen = box.clickedButton();
     if (chosen != restart && chosen != later)
         return;
+    // The restart closes the window: what it holds unsaved is settled now, and Cancel keeps this
+    // run as it is, with no restart left waiting for the next close.
+    if (chosen == restart && !settleUnsavedEdits())
+        return;
     saveTheme(!dark);
     if (chosen == later) {
         showToast(this, dark ? tr("Light mode from the next start") : tr("Dark mode from the next start"));

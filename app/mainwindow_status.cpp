@@ -21,8 +21,6 @@ using namespace ostra;
 namespace {
 
 constexpr int PulsePeriodMs = 1200;
-// Status refreshes (one a second) per look at the network interfaces.
-constexpr int NetworkCheckRefreshes = 5;
 constexpr int ProfileNameWidth = 200;
 
 // A long profile name ends in an ellipsis, so that it cannot push the other pills out of the
@@ -127,13 +125,9 @@ void MainWindow::updateWebStatus()
     }
 }
 
-// The mobile dialog's own rule. Listing the interfaces is not free and the 7 ms tick shares this
-// thread: they are looked up on every fifth status refresh only.
+// Whether a phone could reach this PC, by the mobile dialog's own rule.
 void MainWindow::checkPhoneNetwork()
 {
-    if (m_networkCheckIn-- > 0)
-        return;
-    m_networkCheckIn = NetworkCheckRefreshes - 1;
     const bool reachable = ostra::reachableFromPhone(corvane::WebStatusDialog::pickLanAddress());
     if (reachable == m_phoneNetwork)
         return;

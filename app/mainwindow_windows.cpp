@@ -40,7 +40,8 @@ void MainWindow::deleteCompanionWindows()
 // program running, and a dialog still running its own event loop would outlive the window.
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (!settleUnsavedEdits()) {
+    // A restart settled them when it was chosen.
+    if (!m_restartRequested && !settleUnsavedEdits()) {
         event->ignore();
         return;
     }
@@ -92,12 +93,12 @@ bool MainWindow::settleUnsavedEdits()
     m_askingToClose = true;
     const int answer = box.exec();
     m_askingToClose = false;
-    if (answer == QMessageBox::Cancel)
-        return false;
+    // Only a plain Save or Discard closes: a question closed by its title bar's button answers
+    // neither and keeps the window as Cancel does.
     if (answer == QMessageBox::Save) {
         // Still there: a dialog may have gone while the question was open.
         for (ostra::UnsavedEdits *edits : pendingEdits())
             edits->save();
     }
-    return true;
+    return answer == QMessageBox::Save || answer == QMessageBox::Discard;
 }

@@ -183,7 +183,8 @@ void MotionOutputDialog::refreshStatus()
         color = QStringLiteral("#C81F24");
     }
     m_status->setText(text);
-    m_status->setStyleSheet(QLatin1String(StatusFont) + QStringLiteral(" color: %1;").arg(color));
+    // Refreshed twice a second while the car is driven: restyled only when the colour changes.
+    ostra::setStyleSheetIfChanged(m_status, QLatin1String(StatusFont) + QStringLiteral(" color: %1;").arg(color));
 }
 
 } // namespace corvane

@@ -26,6 +26,7 @@
 #include "support/racestationrig.h"
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
+#include "support/widgets/modalanswerer.h"
 
 namespace {
 
@@ -174,19 +175,24 @@ private slots:
     {
         QTest::addColumn<Holder>("holder");
         QTest::addColumn<int>("answer"); // NoButton: no question expected
-        QTest::newRow("nothing unsaved") << Holder::Nothing << int(QMessageBox::NoButton);
+        // The question is closed by its title bar's close button, which must count as Cancel.
+        QTest::addColumn<bool>("closeBox");
+        QTest::newRow("nothing unsaved") << Holder::Nothing << int(QMessageBox::NoButton) << false;
         for (auto [name, holder] : {std::pair{"platform settings", Holder::PlatformSettings},
                                     std::pair{"axis dialog", Holder::AxisDialog}, std::pair{"LED dialog", Holder::LedDialog}}) {
             for (auto [what, answer] : {std::pair{"save", QMessageBox::Save}, std::pair{"discard", QMessageBox::Discard},
                                         std::pair{"cancel", QMessageBox::Cancel}})
-                QTest::addRow("%s, %s", name, what) << holder << int(answer);
+                QTest::addRow("%s, %s", name, what) << holder << int(answer) << false;
         }
+        QTest::newRow("platform settings, question closed") << Holder::PlatformSettings << int(QMessageBox::Cancel) << true;
+        QTest::newRow("axis dialog, question closed") << Holder::AxisDialog << int(QMessageBox::Cancel) << true;
     }
 
     void closeWithUnsavedEdits()
     {
         QFETCH(Holder, holder);
         QFETCH(int, answer);
+        QFETCH(bool, closeBox);
         const QJsonValue before = storedEdits(holder);
         auto window = std::make_unique<MainWindow>();
         window->show();
@@ -198,7 +204,12 @@ private slots:
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
             if (box && box->objectName() == "unsavedEditsBox") {
                 asked = box->informativeText();
-                box->button(QMessageBox::StandardButton(answer))->click();
+                QAbstractButton *button = box->button(QMessageBox::StandardButton(answer));
+                for (QPushButton *titleButton : box->findChildren<QPushButton *>()) {
+                    if (closeBox && titleButton->toolTip() == "Close")
+                        button = titleButton;
+                }
+                button->click();
             }
         });
         answering.start(10);
@@ -230,6 +241,36 @@ private slots:
             QCOMPARE(asked, QString("Not saved yet: Platform settings."));
         window.reset();
         QCOMPARE(storedEdits(holder) != before, answer == QMessageBox::Save);
+    }
+
+    // "Restart now" closes the window too: it asks first, and Cancel leaves neither a restart
+    // for the next close nor the other theme stored.
+    void restartWithUnsavedEdits_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("save") << "Save";
+        QTest::newRow("discard") << "Discard";
+        QTest::newRow("cancel") << "Cancel";
+    }
+
+    void restartWithUnsavedEdits()
+    {
+        QFETCH(QString, answer);
+        const QJsonValue before = storedEdits(Holder::PlatformSettings);
+        QSettings().remove(QStringLiteral("ui/theme"));
+        MainWindow window;
+        window.showPage(MainWindow::MotionPage);
+        QTest::keyClick(window.findChild<ostra::SliderRow *>("strokeRow")->slider(), Qt::Key_PageUp);
+        ostratest::ModalAnswerer answerer;
+        answerer.press(QStringLiteral("Restart now"));
+        answerer.press(answer);
+        window.toggleTheme();
+        QCOMPARE(answerer.records().size(), 2);
+        QCOMPARE(answerer.records().at(1).title, QStringLiteral("Unsaved changes"));
+        QCOMPARE(window.restartRequested(), answer != "Cancel");
+        QCOMPARE(QSettings().contains(QStringLiteral("ui/theme")), answer != "Cancel");
+        QCOMPARE(storedEdits(Holder::PlatformSettings) != before, answer == "Save");
+        QSettings().remove(QStringLiteral("ui/theme"));
     }
 
     // Race control's safety link is switched off, the API stops and transmission ends with the
