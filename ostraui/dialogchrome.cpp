@@ -578,7 +578,9 @@ void applyDialogChrome(QDialog *dialog, const QString &subtitle)
     closeButton->setProperty("iconRound", true);
     closeButton->setCursor(Qt::PointingHandCursor);
     closeButton->setToolTip(QCoreApplication::translate("ostra::DialogChrome", "Close"));
-    QObject::connect(closeButton, &QPushButton::clicked, dialog, &QDialog::reject);
+    // As the window manager's close: a message box answers it with its Escape button, and a
+    // dialog that refuses to close while busy refuses here too.
+    QObject::connect(closeButton, &QPushButton::clicked, dialog, &QWidget::close);
     headerLayout->addWidget(closeButton, 0, Qt::AlignTop);
 
     auto *outer = new QVBoxLayout(dialog);

@@ -6,6 +6,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTimer>
 
 #include "ostraui/theme.h"
 #include "support/testenvironment.h"
@@ -167,6 +168,34 @@ private slots:
 
         const QString name = QStringLiteral("systembox-") + QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-'));
         QVERIFY(ostratest::composeDialog(&parent, box.data()).save(ostratest::themedPicture(QStringLiteral("ostraui"), name)));
+    }
+
+    // The card's close button answers a question as its Escape button would, never as no answer.
+    void closeButtonAnswersAsEscape_data()
+    {
+        QTest::addColumn<int>("buttons");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("yes or no") << int(QMessageBox::Yes | QMessageBox::No) << int(QMessageBox::No);
+        QTest::newRow("save, discard or cancel")
+            << int(QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel) << int(QMessageBox::Cancel);
+        QTest::newRow("ok alone") << int(QMessageBox::Ok) << int(QMessageBox::Ok);
+    }
+
+    void closeButtonAnswersAsEscape()
+    {
+        QFETCH(int, buttons);
+        QFETCH(int, answer);
+        QWidget parent;
+        parent.resize(900, 640);
+        parent.show();
+        QMessageBox box(QMessageBox::Question, QStringLiteral("Unsaved changes"), QStringLiteral("Save?"),
+                        QMessageBox::StandardButtons(buttons), &parent);
+        QTimer::singleShot(0, &box, [&box] {
+            auto *header = box.findChild<QWidget *>(QStringLiteral("ostraDialogHeader"));
+            QVERIFY(header);
+            QTest::mouseClick(header->findChild<QPushButton *>(), Qt::LeftButton);
+        });
+        QCOMPARE(box.exec(), answer);
     }
 
     void darkTheme() { QVERIFY(ostratest::renderDarkTwin(QStringLiteral("ostraui"), {QStringLiteral("boxSettles")})); }
