@@ -96,9 +96,12 @@ bool MainWindow::settleUnsavedEdits()
     // Only a plain Save or Discard closes: a question closed by its title bar's button answers
     // neither and keeps the window as Cancel does.
     if (answer == QMessageBox::Save) {
-        // Still there: a dialog may have gone while the question was open.
+        // Still there: a dialog may have gone while the question was open. What could not be
+        // stored keeps the window open; its holder has said why.
+        bool saved = true;
         for (ostra::UnsavedEdits *edits : pendingEdits())
-            edits->save();
+            saved = edits->save() && saved;
+        return saved;
     }
-    return answer == QMessageBox::Save || answer == QMessageBox::Discard;
+    return answer == QMessageBox::Discard;
 }

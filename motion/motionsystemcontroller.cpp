@@ -259,7 +259,7 @@ void MotionSystemController::loadSettings()
     m_settings = clampMotionSettings(s);
 }
 
-void MotionSystemController::saveSettings() const
+bool MotionSystemController::saveSettings()
 {
     QSettings store = motionStore();
     store.setValue(QStringLiteral("intensity"), m_settings.intensity);
@@ -274,12 +274,17 @@ void MotionSystemController::saveSettings() const
     store.setValue(QStringLiteral("actuatorSlots"), slotTexts.join(QLatin1Char(',')));
     store.setValue(QStringLiteral("sleepEnabled"), m_settings.sleepEnabled);
     store.setValue(QStringLiteral("sleepSeconds"), m_settings.sleepSeconds);
+    store.sync();
+    m_settingsStored = store.status() == QSettings::NoError;
+    return m_settingsStored;
 }
 
-void MotionSystemController::applySettings(const MotionSystemSettings &settings)
+bool MotionSystemController::applySettings(const MotionSystemSettings &settings)
 {
     m_settings = clampMotionSettings(settings);
-    saveSettings();
+    const bool saved = saveSettings();
+    if (!saved)
+        emit errorOccurred(tr("Failed to save the platform settings"));
     QByteArray stroke = command('S');
     appendU16(stroke, m_settings.strokeMm);
     sendFrame(stroke);
@@ -293,6 +298,7 @@ void MotionSystemController::applySettings(const MotionSystemSettings &settings)
     appendU16(sleep, m_settings.sleepSeconds);
     sendFrame(sleep);
     emit settingsApplied(m_settings);
+    return saved;
 }
 
 void MotionSystemController::sendFrame(const QByteArray &payload)

@@ -62,8 +62,11 @@ public:
     void disconnectPort();
 
     void loadSettings();
-    void saveSettings() const;
-    void applySettings(const MotionSystemSettings &settings);
+    // False when the settings store could not be written (a full disk): the settings stay in use
+    // and settingsStored() says so until a later save succeeds.
+    bool saveSettings();
+    bool settingsStored() const { return m_settingsStored; }
+    bool applySettings(const MotionSystemSettings &settings);
 
     bool moveAxis(int axis, int mm);
     void home();
@@ -141,6 +144,7 @@ private:
     QByteArray m_rxBuffer;
     QString m_state;
     MotionSystemSettings m_settings;
+    bool m_settingsStored = true;
     bool m_mapConfirmed = false;
     QChar m_sleepFlag = QLatin1Char('?');
     bool m_livePositions = false;

@@ -81,6 +81,7 @@ QByteArray reason(int code)
     case 403: return QByteArrayLiteral("Forbidden");
     case 404: return QByteArrayLiteral("Not Found");
     case 405: return QByteArrayLiteral("Method Not Allowed");
+    case 500: return QByteArrayLiteral("Internal Server Error");
     default: return QByteArrayLiteral("Conflict");
     }
 }
@@ -420,7 +421,11 @@ void MotionWebPanel::updateSettings(QTcpSocket *socket, const QUrlQuery &query)
         answer(socket, 400, QStringLiteral("bad params"));
         return;
     }
-    m_controller->applySettings(s);
+    if (!m_controller->applySettings(s)) {
+        // In use on the platform, but gone at the next start: the phone must not read "saved".
+        answer(socket, 500, QStringLiteral("applied but not saved - the settings could not be written"));
+        return;
+    }
     appendLog(tr("Settings saved from the web panel"));
     answer(socket, 200, QStringLiteral("saved & applied"));
 }

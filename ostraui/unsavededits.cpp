@@ -5,7 +5,7 @@
 namespace ostra {
 
 UnsavedEdits::UnsavedEdits(QObject *holder, const QString &what, std::function<bool()> pending,
-                           std::function<void()> save)
+                           std::function<bool()> save)
     : QObject(holder)
     , m_what(what)
     , m_pending(std::move(pending))
@@ -32,7 +32,10 @@ int execSetupDialog(QDialog &dialog, const std::function<QJsonValue()> &edits)
     const QJsonValue opened = edits();
     auto *guard = new UnsavedEdits(
         &dialog, dialog.windowTitle(), [&dialog, edits, opened] { return dialog.isVisible() && edits() != opened; },
-        [&dialog] { dialog.accept(); });
+        [&dialog] {
+            dialog.accept();
+            return true;
+        });
     const int result = dialog.exec();
     delete guard;
     return result;

@@ -18,12 +18,12 @@ class UnsavedEdits : public QObject
     Q_OBJECT
 public:
     // `what` names the edits in that question; `pending` says whether there are any now; `save`
-    // stores them.
-    UnsavedEdits(QObject *holder, const QString &what, std::function<bool()> pending, std::function<void()> save);
+    // stores them and says whether they could be stored.
+    UnsavedEdits(QObject *holder, const QString &what, std::function<bool()> pending, std::function<bool()> save);
 
     QString what() const { return m_what; }
     bool pending() const { return m_pending(); }
-    void save() { m_save(); }
+    bool save() { return m_save(); }
 
     // Those under `roots` with edits pending.
     static QList<UnsavedEdits *> pendingUnder(const QList<QObject *> &roots);
@@ -31,7 +31,7 @@ public:
 private:
     QString m_what;
     std::function<bool()> m_pending;
-    std::function<void()> m_save;
+    std::function<bool()> m_save;
 };
 
 // Runs a setup dialog modally and returns its result. While it runs, its edits are pending as

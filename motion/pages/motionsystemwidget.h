@@ -102,7 +102,7 @@ public slots:
     void onRefreshPorts();
     void onConnectClicked();
     void onTestClicked();
-    void onSaveSettings();
+    bool onSaveSettings();
 
 private slots:
     // Also the 100 ms refresh timer's slot while a test runs.

@@ -141,7 +141,7 @@ QWidget *MotionSystemWidget::buildSettingsCard()
     });
     connect(m_sleepAfterRow, &ostra::SliderRow::valueChanged, this, [this] { refreshSaveState(); });
     new ostra::UnsavedEdits(this, tr("Platform settings"), [this] { return hasUnsavedSettings(); },
-                            [this] { onSaveSettings(); });
+                            [this] { return onSaveSettings(); });
     return card;
 }
 
@@ -209,22 +209,28 @@ void MotionSystemWidget::onStrokeChanged(int value)
     m_lastStroke = value;
 }
 
-void MotionSystemWidget::onSaveSettings()
+bool MotionSystemWidget::onSaveSettings()
 {
-    m_controller->applySettings(collectSettings());
+    const bool saved = m_controller->applySettings(collectSettings());
     refreshMapStatus();
     refreshSleepStatus();
     const bool connected = m_controller->isConnected();
-    appendLog(connected ? tr("Settings saved & applied") : tr("Settings saved \u2014 will apply on connect"));
-    ostra::showToast(this, connected ? tr("Saved to controller") : tr("Saved \u2014 applies on connect"));
+    if (saved) {
+        appendLog(connected ? tr("Settings saved & applied") : tr("Settings saved \u2014 will apply on connect"));
+        ostra::showToast(this, connected ? tr("Saved to controller") : tr("Saved \u2014 applies on connect"));
+    } else {
+        ostra::showToast(this, tr("Not saved \u2014 the settings could not be written (is the disk full?)"));
+    }
     refreshSaveState();
+    return saved;
 }
 
 bool MotionSystemWidget::hasUnsavedSettings() const
 {
     const MotionSystemSettings page = collectSettings();
     const MotionSystemSettings stored = m_controller->settings();
-    return page.intensity != stored.intensity || page.travelMm != stored.travelMm || page.speedPct != stored.speedPct
+    // Settings in use but not written are as unsaved as the page's own edits.
+    return !m_controller->settingsStored() || page.intensity != stored.intensity || page.travelMm != stored.travelMm || page.speedPct != stored.speedPct
            || page.accelPct != stored.accelPct || page.parkMm != stored.parkMm || page.strokeMm != stored.strokeMm
            || page.actuatorSlots != stored.actuatorSlots || page.sleepEnabled != stored.sleepEnabled
            || (page.sleepEnabled && page.sleepSeconds != stored.sleepSeconds);

@@ -25,6 +25,7 @@
 #include "platform/input/virtualinputbackend.h"
 #include "support/racestationrig.h"
 #include "support/simulatedtransmitter.h"
+#include "support/starved.h"
 #include "support/testenvironment.h"
 #include "support/widgets/modalanswerer.h"
 
@@ -177,15 +178,18 @@ private slots:
         QTest::addColumn<int>("answer"); // NoButton: no question expected
         // The question is closed by its title bar's close button, which must count as Cancel.
         QTest::addColumn<bool>("closeBox");
-        QTest::newRow("nothing unsaved") << Holder::Nothing << int(QMessageBox::NoButton) << false;
+        // Save finds nothing can be written: the window stays and asks again at the next close.
+        QTest::addColumn<bool>("diskFull");
+        QTest::newRow("nothing unsaved") << Holder::Nothing << int(QMessageBox::NoButton) << false << false;
         for (auto [name, holder] : {std::pair{"platform settings", Holder::PlatformSettings},
                                     std::pair{"axis dialog", Holder::AxisDialog}, std::pair{"LED dialog", Holder::LedDialog}}) {
             for (auto [what, answer] : {std::pair{"save", QMessageBox::Save}, std::pair{"discard", QMessageBox::Discard},
                                         std::pair{"cancel", QMessageBox::Cancel}})
-                QTest::addRow("%s, %s", name, what) << holder << int(answer) << false;
+                QTest::addRow("%s, %s", name, what) << holder << int(answer) << false << false;
         }
-        QTest::newRow("platform settings, question closed") << Holder::PlatformSettings << int(QMessageBox::Cancel) << true;
-        QTest::newRow("axis dialog, question closed") << Holder::AxisDialog << int(QMessageBox::Cancel) << true;
+        QTest::newRow("platform settings, question closed") << Holder::PlatformSettings << int(QMessageBox::Cancel) << true << false;
+        QTest::newRow("axis dialog, question closed") << Holder::AxisDialog << int(QMessageBox::Cancel) << true << false;
+        QTest::newRow("platform settings, disk full") << Holder::PlatformSettings << int(QMessageBox::Save) << false << true;
     }
 
     void closeWithUnsavedEdits()
@@ -193,6 +197,7 @@ private slots:
         QFETCH(Holder, holder);
         QFETCH(int, answer);
         QFETCH(bool, closeBox);
+        QFETCH(bool, diskFull);
         const QJsonValue before = storedEdits(holder);
         auto window = std::make_unique<MainWindow>();
         window->show();
@@ -232,13 +237,20 @@ private slots:
                 QTest::keyClick(window->findChild<ostra::SliderRow *>("strokeRow")->slider(), Qt::Key_PageUp);
                 QCOMPARE(window->findChild<QLabel *>("saveStatus")->text(), QString::fromUtf8("Unsaved \u2014 applies on connect"));
             }
+            const ostratest::Starved starved(diskFull ? "descriptors" : "");
             window->close();
         }
         QCOMPARE(!asked.isEmpty(), answer != QMessageBox::NoButton);
-        QCOMPARE(window->isVisible(), answer == QMessageBox::Cancel);
+        QCOMPARE(window->isVisible(), answer == QMessageBox::Cancel || diskFull);
         QCOMPARE(dialogStayed, answer == QMessageBox::Cancel && holder != Holder::PlatformSettings);
         if (holder == Holder::PlatformSettings)
             QCOMPARE(asked, QString("Not saved yet: Platform settings."));
+        if (diskFull) {
+            asked.clear();
+            window->close();
+            QVERIFY(!asked.isEmpty());
+            QVERIFY(!window->isVisible());
+        }
         window.reset();
         QCOMPARE(storedEdits(holder) != before, answer == QMessageBox::Save);
     }
