@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSlider>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QWebSocket>
@@ -85,6 +86,13 @@ QJsonValue storedEdits(Holder holder)
         return corvane::MotionSystemController().settings().strokeMm;
     corvane::CorvaneController restarted;
     return holder == Holder::AxisDialog ? restarted.axisSettings().toJson() : restarted.ledSettings().toJson();
+}
+
+// An unsaved stroke, whichever way the rows before left the stored one.
+void editStroke(MainWindow &window)
+{
+    QSlider *stroke = window.findChild<ostra::SliderRow *>("strokeRow")->slider();
+    QTest::keyClick(stroke, stroke->value() < stroke->maximum() ? Qt::Key_PageUp : Qt::Key_PageDown);
 }
 
 } // namespace
@@ -234,7 +242,7 @@ private slots:
         } else {
             if (holder == Holder::PlatformSettings) {
                 window->showPage(MainWindow::MotionPage);
-                QTest::keyClick(window->findChild<ostra::SliderRow *>("strokeRow")->slider(), Qt::Key_PageUp);
+                editStroke(*window);
                 QCOMPARE(window->findChild<QLabel *>("saveStatus")->text(), QString::fromUtf8("Unsaved \u2014 applies on connect"));
             }
             const ostratest::Starved starved(diskFull ? "descriptors" : "");
@@ -272,7 +280,7 @@ private slots:
         QSettings().remove(QStringLiteral("ui/theme"));
         MainWindow window;
         window.showPage(MainWindow::MotionPage);
-        QTest::keyClick(window.findChild<ostra::SliderRow *>("strokeRow")->slider(), Qt::Key_PageUp);
+        editStroke(window);
         ostratest::ModalAnswerer answerer;
         answerer.press(QStringLiteral("Restart now"));
         answerer.press(answer);
