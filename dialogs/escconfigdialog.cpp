@@ -28,6 +28,7 @@ constexpr int CenterValue = 1024;
 const char *const SliderSpinStyle =
     "QSpinBox { color: #0F1720; font-family: 'Geist Mono'; font-size: 10pt; background: #F7F9FB; "
     "border: 1px solid #E6EAF0; border-radius: 4px; padding: 2px 4px; }"
+    "QSpinBox:focus { border-color: #4CC2FF; }"
     "QSpinBox:disabled { color: #A7B0BC; background: #F3F5F8; border-color: #EEF1F5; }"
     "QSpinBox::up-button, QSpinBox::down-button { width: 0; height: 0; }";
 const char *const TrimButtonStyle =

@@ -338,7 +338,6 @@ QWidget *TransmissionView::buildSensorsCard(QWidget *page)
     m_sensorList->setRootIsDecorated(false);
     m_sensorList->setUniformRowHeights(true);
     m_sensorList->setSelectionMode(QAbstractItemView::NoSelection);
-    m_sensorList->setFocusPolicy(Qt::NoFocus);
     m_sensorList->setMinimumHeight(170);
     m_sensorList->setMaximumHeight(280);
     m_sensorList->header()->setStretchLastSection(false);

@@ -112,9 +112,7 @@ void Card::mouseReleaseEvent(QMouseEvent *event)
 
 void Card::keyPressEvent(QKeyEvent *event)
 {
-    const int key = event->key();
-    if (m_clickable && !event->isAutoRepeat()
-        && (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Select)) {
+    if (m_clickable && isPressKey(event)) {
         event->accept();
         emit clicked();
         return;

@@ -298,13 +298,23 @@ public:
 
 private:
     // Page Up and Page Down that no control took, from the footer's or the header's buttons,
-    // page through the content, which takes no Tab of its own.
+    // page through the content, which takes no Tab of its own: the card, or where that does not
+    // scroll, the outermost area of the content that does (a dialog that scrolls its own).
     bool pageThroughContent(QKeyEvent *event)
     {
         const bool up = event->matches(QKeySequence::MoveToPreviousPage);
-        QScrollBar *bar = m_scroll->verticalScrollBar();
-        if ((!up && !event->matches(QKeySequence::MoveToNextPage)) || bar->maximum() == 0)
+        if (!up && !event->matches(QKeySequence::MoveToNextPage))
             return false;
+        QScrollBar *bar = m_scroll->verticalScrollBar();
+        if (bar->maximum() == 0) {
+            const QList<QAbstractScrollArea *> areas = m_scroll->widget()->findChildren<QAbstractScrollArea *>();
+            const auto own = std::find_if(areas.cbegin(), areas.cend(), [](const QAbstractScrollArea *area) {
+                return area->isVisible() && area->verticalScrollBar()->maximum() > 0;
+            });
+            if (own == areas.cend())
+                return false;
+            bar = (*own)->verticalScrollBar();
+        }
         bar->triggerAction(up ? QAbstractSlider::SliderPageStepSub : QAbstractSlider::SliderPageStepAdd);
         return true;
     }

@@ -5,8 +5,10 @@
 #include <QCheckBox>
 #include <QFocusEvent>
 #include <QFocusFrame>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPointer>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QSlider>
@@ -24,7 +26,7 @@ namespace {
 bool ringsOnFrame(const QWidget *widget)
 {
     if (qobject_cast<const QSlider *>(widget) || qobject_cast<const QCheckBox *>(widget)
-        || qobject_cast<const QRadioButton *>(widget))
+        || qobject_cast<const QRadioButton *>(widget) || isBareTextButton(widget))
         return true;
     return qobject_cast<const QAbstractScrollArea *>(widget) && widget->window()->windowType() != Qt::Popup;
 }
@@ -85,9 +87,22 @@ void trackKeyboardFocus(QApplication &app)
     app.installEventFilter(new KeyboardFocusTracker(&app));
 }
 
+bool isBareTextButton(const QWidget *widget)
+{
+    return qobject_cast<const QPushButton *>(widget)
+           && (widget->property("back").toBool() || widget->property("link").toBool());
+}
+
 bool showsFocusRing(const QWidget *widget)
 {
     return widget && widget->hasFocus() && widget->window()->testAttribute(Qt::WA_KeyboardFocusChange);
+}
+
+bool isPressKey(const QKeyEvent *event)
+{
+    const int key = event->key();
+    return !event->isAutoRepeat()
+           && (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Select);
 }
 
 void makeScrollBody(QAbstractScrollArea *area)

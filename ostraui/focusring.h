@@ -4,6 +4,7 @@
 
 class QAbstractScrollArea;
 class QApplication;
+class QKeyEvent;
 class QPainter;
 class QWidget;
 
@@ -19,6 +20,13 @@ bool showsFocusRing(const QWidget *widget);
 // control that draws no focus state of its own (a slider, a scroll area, a list or text view), or
 // too little room for one (a check box, a radio button), shows the ring on a frame around it.
 void trackKeyboardFocus(QApplication &app);
+// A push button that shows its text alone, with no border or padding (a back or link button): a
+// ring inside it would lie over the text, so it shows on the frame around it.
+bool isBareTextButton(const QWidget *widget);
+
+// Space, Return, Enter or Select, not held down: the keys that press a focused card or chip as a
+// click does.
+bool isPressKey(const QKeyEvent *event);
 
 // The theme's focus ring: a 2 px line just inside `rect`, rounded as the control is.
 void paintFocusRing(QPainter *painter, const QRectF &rect, double radius);

@@ -106,6 +106,9 @@ void OstraStyle::drawPrimitive(PrimitiveElement element, const QStyleOption *opt
                                    : bool(option->state & State_KeyboardFocusChange);
     if (!byKeyboard)
         return;
+    // A button that is its text alone shows it on the frame around it (see trackKeyboardFocus).
+    if (isBareTextButton(widget))
+        return;
     if (qobject_cast<const QPushButton *>(widget)) {
         paintFocusRing(painter, widget->rect(), buttonRadius(widget));
         return;

@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "ostraui/alphacolor.h"
+#include "ostraui/focusring.h"
 #include "ostraui/theme.h"
 
 namespace ostra {
@@ -89,6 +90,8 @@ void Pill::setClickable(bool clickable)
     m_clickable = clickable;
     setAttribute(Qt::WA_Hover, clickable);
     setCursor(clickable ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    // What a click opens is for the keyboard too.
+    setFocusPolicy(clickable ? Qt::StrongFocus : Qt::NoFocus);
 }
 
 void Pill::updatePulse()
@@ -154,6 +157,8 @@ void Pill::paintEvent(QPaintEvent *event)
         painter.setPen(QPen(lit ? ThemeColors::borderHover : ThemeColors::borderLight, 1));
         painter.setBrush(withAlpha(ThemeColors::surface, lit ? 1.0 : 0.8));
         painter.drawRoundedRect(shape, radius, radius);
+        if (m_clickable && showsFocusRing(this))
+            paintFocusRing(&painter, rect(), radius);
 
         double x = 14;
         if (m_dotVisible) {
@@ -181,6 +186,8 @@ void Pill::paintEvent(QPaintEvent *event)
     painter.setPen(Qt::NoPen);
     painter.setBrush(levelColor(m_level));
     painter.drawRoundedRect(shape, radius, radius);
+    if (m_clickable && showsFocusRing(this))
+        paintFocusRing(&painter, rect(), radius);
 
     const QColor textColor = levelTextColor(m_level);
     double x = m_height <= 24 ? 9 : 11;
@@ -203,6 +210,15 @@ void Pill::mouseReleaseEvent(QMouseEvent *event)
         return;
     }
     QWidget::mouseReleaseEvent(event);
+}
+
+void Pill::keyPressEvent(QKeyEvent *event)
+{
+    if (m_clickable && isPressKey(event)) {
+        emit clicked();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void Pill::enterEvent(QEnterEvent *event)

@@ -1,6 +1,7 @@
 #include "racecontrol/pages/racestationsdialog.h"
 
 #include "ostraui/dialogchrome.h"
+#include "ostraui/focusring.h"
 #include "ostraui/theme.h"
 #include "ostraui/toast.h"
 #include "ostraui/toggle.h"
@@ -117,6 +118,8 @@ RaceStationsDialog::RaceStationsDialog(RaceControl *control, QWidget *parent)
     m_listScroll->setFrameShape(QFrame::NoFrame);
     m_listScroll->setWidgetResizable(true);
     m_listScroll->setMinimumHeight(220);
+    // The rows' own controls take Tab; a ring around the whole list would say nothing more.
+    ostra::makeScrollBody(m_listScroll);
     m_listContent = new QWidget(m_listScroll);
     auto *listColumn = new QVBoxLayout(m_listContent);
     listColumn->setContentsMargins(0, 0, 0, 0);

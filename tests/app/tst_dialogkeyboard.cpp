@@ -2,7 +2,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
-#include <QDialogButtonBox>
 #include <QImage>
 #include <QPushButton>
 #include <QScrollArea>
@@ -29,7 +28,7 @@ bool isBody(const QWidget *widget)
 
 // What a control shows that a ring around it leaves alone: a scrolled text or list, a check box's
 // box and label (but for the edge a ring takes where the box meets the end of its page), the
-// current tab's label.
+// current tab's label, the ink of a push button's text.
 QRect shownArea(const QWidget *stop)
 {
     if (qobject_cast<const QScrollArea *>(stop) || qobject_cast<const QAbstractItemView *>(stop))
@@ -40,6 +39,9 @@ QRect shownArea(const QWidget *stop)
     if (const auto *bar = qobject_cast<const QTabBar *>(stop)) {
         label.setSize(bar->fontMetrics().size(0, bar->tabText(bar->currentIndex())));
         label.moveCenter(bar->tabRect(bar->currentIndex()).center());
+    } else if (const auto *button = qobject_cast<const QPushButton *>(stop)) {
+        label.setSize(button->fontMetrics().tightBoundingRect(button->text()).size());
+        label.moveCenter(button->rect().center());
     }
     return label;
 }
@@ -194,6 +196,8 @@ private slots:
         QTest::newRow("drive") << "drive" << -1;
         QTest::newRow("transmission") << "transmission" << -1;
         QTest::newRow("heli fly settings, from the footer") << "heli-fly" << -1;
+        QTest::newRow("drive, from the footer") << "drive" << -1;
+        QTest::newRow("transmission, from the footer") << "transmission" << -1;
     }
 
     // The body that scrolls takes no Tab, yet Page Down scrolls it after a click on it, and a
@@ -212,7 +216,7 @@ private slots:
         QAbstractScrollArea *body = *std::max_element(areas.cbegin(), areas.cend(), [&](auto *a, auto *b) { return range(a) < range(b); });
         QVERIFY(isBody(body) && range(body) > 0);
         if (QByteArray(QTest::currentDataTag()).endsWith("footer"))
-            window->findChild<QDialogButtonBox *>()->buttons().first()->setFocus(Qt::TabFocusReason);
+            window->findChild<QWidget *>("ostraDialogFooter")->findChild<QPushButton *>()->setFocus(Qt::TabFocusReason);
         else
             QTest::mouseClick(body->viewport(), Qt::LeftButton, {}, QPoint(1, 1));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageDown);

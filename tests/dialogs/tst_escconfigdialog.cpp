@@ -504,6 +504,21 @@ private slots:
         QCOMPARE(scroll->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
     }
 
+    // A number box beside a slider shows the focus on its border, as the theme's inputs do.
+    void numberBoxShowsFocus()
+    {
+        DialogRig rig;
+        EscConfigDialog dialog(rig.controller.get(), nullptr);
+        layOut(dialog);
+        dialog.findChild<QTabWidget *>()->setCurrentIndex(1);
+        QApplication::setActiveWindow(&dialog);
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        QSpinBox *box = rowSpin(rowSlider(dialog, "Full Left"));
+        box->setFocus(Qt::TabFocusReason);
+        QVERIFY(box->hasFocus());
+        QCOMPARE(box->grab().toImage().pixelColor(box->width() / 2, 0), ostra::ThemeColors::accent);
+    }
+
     void render()
     {
         DialogRig rig;

@@ -765,6 +765,17 @@ private slots:
         host.tick();
         QCOMPARE(dashboard.size(), 0);
 
+        // From the keyboard: Tab from "Delete all" reaches the list, and Space ticks a row.
+        host.view->show();
+        QApplication::setActiveWindow(host.view.get());
+        QVERIFY(QTest::qWaitForWindowActive(host.view.get()));
+        host.button("Delete all")->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), host.sensors());
+        QTest::keyClick(host.sensors(), Qt::Key_Space);
+        QCOMPARE(rig.controller->telemetryDashboard(), (QStringList{"CCCC", "GONE"}));
+        QTest::keyClick(host.sensors(), Qt::Key_Space);
+
         host.sensors()->topLevelItem(1)->setCheckState(0, Qt::Checked);
         QCOMPARE(rig.controller->telemetryDashboard(), (QStringList{"AAAA", "BBBB", "CCCC", "GONE"}));
         host.sensors()->topLevelItem(0)->setCheckState(0, Qt::Unchecked);

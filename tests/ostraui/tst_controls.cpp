@@ -13,6 +13,7 @@
 #include "ostraui/listrow.h"
 #include "ostraui/meter.h"
 #include "ostraui/navbutton.h"
+#include "ostraui/pill.h"
 #include "ostraui/segmented.h"
 #include "ostraui/sliderrow.h"
 #include "ostraui/theme.h"
@@ -129,6 +130,8 @@ private slots:
         QTest::newRow("segmented, Right") << "segmented" << int(Qt::Key_Right) << -1 << 1 << 1;
         QTest::newRow("segmented, Left at the first") << "segmented" << int(Qt::Key_Left) << -1 << 0 << 0;
         QTest::newRow("segmented, Right over a disabled option") << "segmented" << int(Qt::Key_Right) << 1 << 1 << 2;
+        QTest::newRow("clickable pill, Return") << "pill" << int(Qt::Key_Return) << -1 << 1 << -1;
+        QTest::newRow("clickable pill, Space") << "pill" << int(Qt::Key_Space) << -1 << 1 << -1;
     }
 
     // Tab reaches a control that acts on a click, and the keys act on it as the click does.
@@ -148,6 +151,12 @@ private slots:
             seg->setOptionEnabled(disabledOption, false);
             acted = std::make_unique<QSignalSpy>(seg, &Segmented::currentIndexChanged);
             target = seg;
+        } else if (control == QLatin1String("pill")) {
+            auto *pill = new Pill(nullptr, Pill::KeyValue);
+            pill->setKeyValue("Profile", "Default");
+            pill->setClickable(true);
+            acted = std::make_unique<QSignalSpy>(pill, &Pill::clicked);
+            target = pill;
         } else {
             QAbstractButton *button = control == QLatin1String("row") ? static_cast<QAbstractButton *>(new ListRow("Axis config"))
                                                                       : new NavButton("Dashboard");

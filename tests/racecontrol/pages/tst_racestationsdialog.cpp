@@ -121,6 +121,24 @@ private slots:
         QVERIFY(labelWith(&dialog, "Stations \u00B7 0 of 3 chosen"));
     }
 
+    // Tab goes from control to control, the rows' among them; the list that holds them is no stop.
+    void tabSkipsTheList()
+    {
+        RaceControl control;
+        RaceStationsDialog dialog(&control);
+        dialog.show();
+        QApplication::setActiveWindow(&dialog);
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        settle();
+        QWidget *stop = dialog.findChild<QLineEdit *>();
+        stop->setFocus(Qt::TabFocusReason);
+        for (int i = 0; i < 16; ++i) {
+            QTest::keyClick(stop, Qt::Key_Tab);
+            stop = QApplication::focusWidget();
+            QVERIFY(stop && !qobject_cast<QAbstractScrollArea *>(stop));
+        }
+    }
+
     void scanResults_data()
     {
         QTest::addColumn<QStringList>("results");
