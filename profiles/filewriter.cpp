@@ -31,6 +31,12 @@ FileWriter::~FileWriter()
         m_thread.join();
 }
 
+FileWriter &FileWriter::shared()
+{
+    static FileWriter writer;
+    return writer;
+}
+
 quint64 FileWriter::write(const QString &path, const Bytes &bytes)
 {
     const quint64 ticket = ++m_lastTicket;

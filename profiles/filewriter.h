@@ -31,6 +31,10 @@ public:
     // Writes what was handed over and not yet written before it returns.
     ~FileWriter() override;
 
+    // The program's writer: every file the program keeps goes through it, so that one thread
+    // does the disk's waiting and a request can wait for all it changed at once.
+    static FileWriter &shared();
+
     // Hands a write over to the background. The number returned comes back with `written` once
     // a write that started after this call has ended; numbers only grow.
     quint64 write(const QString &path, const Bytes &bytes);
