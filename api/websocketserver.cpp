@@ -28,7 +28,7 @@
 #include "platform/network/acceptqueue.h"
 #include "platform/network/firewallrule.h"
 #include "platform/network/networkinterfacelister.h"
-#include "profiles/profilemanager.h"
+#include "profiles/filewriter.h"
 
 namespace corvane {
 
@@ -54,17 +54,6 @@ QString peerOf(const QWebSocket *client)
 QString compact(const QJsonObject &object)
 {
     return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
-}
-
-// A reply whose change could not be stored: refused with the store's message, unless the
-// handler refused it already.
-QJsonObject unsaved(QJsonObject reply, const QString &failure)
-{
-    if (reply.contains(kSuccess) && !reply.value(kSuccess).toBool())
-        return reply;
-    reply.insert(kSuccess, false);
-    reply.insert(kMessage, failure);
-    return reply;
 }
 
 QJsonArray eventNames(const QJsonObject &data)
@@ -219,7 +208,9 @@ quint16 WebSocketServer::serverPort() const
 
 bool WebSocketServer::isHandlingRequest() const
 {
-    return !m_requestLoopLevels.isEmpty() && m_requestLoopLevels.constLast() == QThread::currentThread()->loopLevel();
+    // A request's change that its file takes back is the request's too.
+    return (!m_requestLoopLevels.isEmpty() && m_requestLoopLevels.constLast() == QThread::currentThread()->loopLevel())
+           || FileWriter::shared().reportingFor() == this;
 }
 
 void WebSocketServer::sendJson(QWebSocket *client, const QJsonObject &object)
@@ -701,6 +692,7 @@ void WebSocketServer::answer(QWebSocket *client, const QString &message)
     // The client may be gone and its socket deleted by the time the handler answers.
     const QPointer<QWebSocket> guard = client;
     const QPointer<WebSocketServer> self = this;
+    const QPointer<WsHandler> answering = handler;
     // The reply goes once the handler has given it and what the request saved is on disk.
     struct Outcome
     {
@@ -711,10 +703,11 @@ void WebSocketServer::answer(QWebSocket *client, const QString &message)
         QString failure;
     };
     auto outcome = std::make_shared<Outcome>();
-    const auto deliver = [guard, self, outcome] {
-        if (!outcome->answered || !outcome->stored || !self || !guard)
+    const auto deliver = [guard, self, answering, outcome] {
+        if (!outcome->answered || !outcome->stored || !self || !guard || !answering)
             return;
-        const QJsonObject reply = outcome->failure.isEmpty() ? outcome->reply : unsaved(outcome->reply, outcome->failure);
+        const QJsonObject reply
+            = outcome->failure.isEmpty() ? outcome->reply : answering->unstoredReply(outcome->reply, outcome->failure);
         if (!outcome->later) {
             self->finishRequest(guard, reply);
             return;
@@ -723,10 +716,10 @@ void WebSocketServer::answer(QWebSocket *client, const QString &message)
         self->m_readyReplies.enqueue({guard, reply});
         self->scheduleTurns();
     };
-    const QPointer<ProfileManager> store = m_controller ? m_controller->profileManager() : nullptr;
+    // Every file the request changes goes to the writer; the reply waits for them all.
+    FileWriter &writer = FileWriter::shared();
     m_requestLoopLevels.append(QThread::currentThread()->loopLevel());
-    if (store)
-        store->beginDeferredSaves();
+    writer.beginBatch(this);
     handler->handleRequest(event, data, [outcome, deliver](const QJsonObject &reply) {
         if (outcome->answered)
             return;
@@ -739,10 +732,7 @@ void WebSocketServer::answer(QWebSocket *client, const QString &message)
         outcome->failure = failure;
         deliver();
     };
-    if (store)
-        store->endDeferredSaves(stored);
-    else
-        stored(QString());
+    writer.endBatch(stored);
     outcome->later = true;
     if (self)
         m_requestLoopLevels.removeLast();

@@ -97,8 +97,9 @@ public:
     int clientCount() const { return int(m_clients.size()); }
     void sendJson(QWebSocket *client, const QJsonObject &object);
     // Whether the code running now runs for a client's request, so what it causes is the
-    // client's. Not while a handler waits in a nested event loop: what runs there (the desktop
-    // user's own actions) is not.
+    // client's: while the request is answered, and while the writer reports how the files it
+    // changed were stored. Not while a handler waits in a nested event loop: what runs there (the
+    // desktop user's own actions) is not.
     bool isHandlingRequest() const;
 
     // Milliseconds on a monotonic clock; the heartbeat reads silence and tick gaps from it.

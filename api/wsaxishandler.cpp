@@ -1,6 +1,7 @@
 #include "api/wsaxishandler.h"
 
 #include <QJsonArray>
+#include <QPointer>
 #include <QTimer>
 
 #include <algorithm>
@@ -8,6 +9,8 @@
 
 #include "api/storeerrors.h"
 #include "api/wsjson.h"
+#include "profiles/filewriter.h"
+#include "profiles/profilemanager.h"
 
 namespace corvane {
 
@@ -293,12 +296,30 @@ QJsonObject WsAxisHandler::handleSetSteeringTrimLive(const QString &event, const
 
 QJsonObject WsAxisHandler::handleApplySteeringTrim(const QString &event)
 {
-    const StoreErrors errors(m_controller->profileManager());
-    m_controller->setAxisSettings(m_controller->axisSettings());
-    // Not saved: the trim stays open, so that it can still be reverted or applied again.
-    if (errors.any())
-        return errors.reply(event);
-    m_trimOpen = false;
+    const QPointer<ProfileManager> store = m_controller->profileManager();
+    const AxisSettings applied = m_controller->axisSettings();
+    const QString profileId = store->activeProfileId();
+    const bool trimmed = m_trimOpen;
+    // Closed once the trim is on disk. Not saved: it stays open, to be reverted or applied again,
+    // and the profile holds the remembered end points again, as its file does, so that no later
+    // save stores what the car may no longer use.
+    const auto stored = [self = QPointer<WsAxisHandler>(this), store, applied, profileId, trimmed](const QString &failure) {
+        if (!self || !store || !trimmed)
+            return;
+        if (failure.isEmpty()) {
+            self->m_trimOpen = false;
+            return;
+        }
+        Profile *profile = store->mutableProfile(profileId);
+        AxisSettings *kept = profile ? &profile->axisSettings : nullptr;
+        if (kept && kept->steeringLeft == applied.steeringLeft && kept->steeringCenter == applied.steeringCenter
+            && kept->steeringRight == applied.steeringRight) {
+            kept->steeringLeft = self->m_trimLeft;
+            kept->steeringCenter = self->m_trimCenter;
+            kept->steeringRight = self->m_trimRight;
+        }
+    };
+    FileWriter::shared().batch([&] { m_controller->setAxisSettings(applied); }, stored);
     return actionReply(event, true);
 }
 

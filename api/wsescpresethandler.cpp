@@ -71,6 +71,12 @@ QJsonObject WsEscPresetHandler::handleEvent(const QString &event, const QJsonObj
     return errorReply(event, QStringLiteral("Unhandled event in ESC preset handler"));
 }
 
+QJsonObject WsEscPresetHandler::unstoredReply(QJsonObject reply, const QString &failure) const
+{
+    reply.remove(QStringLiteral("data"));
+    return WsHandler::unstoredReply(reply, failure);
+}
+
 QJsonObject WsEscPresetHandler::handleGetEscPresets(const QString &event) const
 {
     QJsonArray presets;

@@ -14,6 +14,8 @@ public:
 
     QStringList supportedEvents() const override;
     QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
+    // Without the id of a preset that was taken back.
+    QJsonObject unstoredReply(QJsonObject reply, const QString &failure) const override;
 
 private:
     QJsonObject handleGetEscPresets(const QString &event) const;

@@ -13,4 +13,14 @@ void WsHandler::handleRequest(const QString &event, const QJsonObject &data, con
     reply(handleEvent(event, data));
 }
 
+QJsonObject WsHandler::unstoredReply(QJsonObject reply, const QString &failure) const
+{
+    const QString success = QStringLiteral("success");
+    if (reply.contains(success) && !reply.value(success).toBool())
+        return reply;
+    reply.insert(success, false);
+    reply.insert(QStringLiteral("message"), failure);
+    return reply;
+}
+
 } // namespace corvane

@@ -28,6 +28,9 @@ public:
     // work takes time (a child process) answers later instead, without blocking the GUI thread;
     // the server holds the client's further requests until it has.
     virtual void handleRequest(const QString &event, const QJsonObject &data, const WsReply &reply);
+    // The reply to a request whose change could not be stored: refused with the writer's message,
+    // unless the handler refused it already, and by default keeping what else it carries.
+    virtual QJsonObject unstoredReply(QJsonObject reply, const QString &failure) const;
 
 signals:
     void pushEvent(const QString &event, const QJsonObject &data);

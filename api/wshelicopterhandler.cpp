@@ -317,6 +317,13 @@ QJsonObject WsHelicopterHandler::handleCapture(const QString &event, const QJson
     return reply;
 }
 
+QJsonObject WsHelicopterHandler::unstoredReply(QJsonObject reply, const QString &failure) const
+{
+    if (reply.value(QStringLiteral("event")).toString() == QLatin1String("action_save_helicopter_profile"))
+        reply.remove(kData);
+    return WsHandler::unstoredReply(reply, failure);
+}
+
 QJsonObject WsHelicopterHandler::handleSave(const QString &event, const QJsonObject &data)
 {
     QString name = readString(data, QStringLiteral("name")).trimmed();

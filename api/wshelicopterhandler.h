@@ -18,6 +18,8 @@ public:
 
     QStringList supportedEvents() const override;
     QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
+    // A helicopter profile that was not saved names no profile.
+    QJsonObject unstoredReply(QJsonObject reply, const QString &failure) const override;
 
     // {"channel", "value", "micros", "percent"} of one output; `channelIndex` is 0-based.
     static QJsonObject channelJson(int channelIndex, int value, int percent);

@@ -58,6 +58,13 @@ QJsonObject WsPresetHandler::handleEvent(const QString &event, const QJsonObject
     return errorReply(event, QStringLiteral("Unhandled event in preset handler"));
 }
 
+QJsonObject WsPresetHandler::unstoredReply(QJsonObject reply, const QString &failure) const
+{
+    if (reply.contains(kId))
+        reply.insert(kId, QString());
+    return WsHandler::unstoredReply(reply, failure);
+}
+
 QJsonObject WsPresetHandler::presetsJson(const QString &kind) const
 {
     QJsonArray presets;

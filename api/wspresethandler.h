@@ -15,6 +15,8 @@ public:
 
     QStringList supportedEvents() const override;
     QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
+    // With an empty id, as when the preset was refused.
+    QJsonObject unstoredReply(QJsonObject reply, const QString &failure) const override;
 
 private:
     QJsonObject presetsJson(const QString &kind) const;

@@ -85,6 +85,12 @@ QJsonObject WsProfileHandler::handleEvent(const QString &event, const QJsonObjec
     return errorReply(event, QStringLiteral("Unhandled event in profile handler"));
 }
 
+QJsonObject WsProfileHandler::unstoredReply(QJsonObject reply, const QString &failure) const
+{
+    reply.remove(kData);
+    return WsHandler::unstoredReply(reply, failure);
+}
+
 QJsonObject WsProfileHandler::handleGetProfiles(const QString &event) const
 {
     ProfileManager *store = m_controller->profileManager();

@@ -8,6 +8,7 @@
 #include "app/startup.h"
 #include "ostraui/theme.h"
 #include "platform/process/descriptorlimit.h"
+#include "profiles/filewriter.h"
 
 int main(int argc, char **argv)
 {
@@ -30,6 +31,8 @@ int main(int argc, char **argv)
     const int exitCode = app.exec();
     const bool restart = window->restartRequested();
     window.reset();
+    // The window's last changes are with the writer: quitting waits for the disk, a little.
+    corvane::FileWriter::shared().flush(corvane::FileWriter::QuitWaitMs);
     if (restart)
         restartProgram();
     return exitCode;

@@ -15,6 +15,7 @@
 
 #include "ostraui/dialogchrome.h"
 #include "ostraui/theme.h"
+#include "profiles/filewriter.h"
 #include "profiles/profilemanager.h"
 #include "profiles/profilename.h"
 
@@ -90,7 +91,9 @@ ProfileManagerDialog::ProfileManagerDialog(ProfileManager *manager, QWidget *par
     setMinimumSize(380, 300);
     setupUi();
     refreshProfileList();
+    // Also when the store takes a change back that its files could not take.
     connect(m_manager, &ProfileManager::profileListChanged, this, &ProfileManagerDialog::refreshProfileList);
+    connect(m_manager, &ProfileManager::activeProfileChanged, this, &ProfileManagerDialog::refreshProfileList);
     ostra::applyDialogChrome(this);
     // Never so narrow that the button row cuts its labels.
     setMinimumWidth(qMax(minimumWidth(), minimumSizeHint().width()));
@@ -216,10 +219,17 @@ void ProfileManagerDialog::onCreateProfile()
     const QString name = askName(tr("New Profile"), tr("Profile name:"), tr("New Profile"));
     if (name.isEmpty())
         return;
-    const QString id = m_manager->createProfile(name);
+    // One change: when its files cannot be written the switch is taken back before the profile.
+    QString id;
+    FileWriter::shared().batch(
+        [&] {
+            id = m_manager->createProfile(name);
+            if (!id.isEmpty())
+                m_manager->setActiveProfile(id);
+        },
+        {});
     if (id.isEmpty())
         return;
-    m_manager->setActiveProfile(id);
     // The new profile is the one the buttons act on next, not the row picked before it.
     m_list->setCurrentItem(nullptr);
     refreshProfileList();

@@ -8,13 +8,17 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QSlider>
 #include <QVBoxLayout>
 
+#include <memory>
+
 #include "bridge/corvanecontroller.h"
 #include "dialogs/crsfrangepreview.h"
 #include "ostraui/dialogcards.h"
+#include "profiles/filewriter.h"
 #include "profiles/presets.h"
 #include "profiles/profilemanager.h"
 
@@ -247,12 +251,27 @@ void EscConfigDialog::onSavePreset()
         updatePresetButtons();
         return;
     }
-    // Not written: the main window shows the store's message instead.
-    if (!store->updateEscPreset(m_settings.escPresetId, m_settings.escNeutral, m_settings.escFullForward,
-                                m_settings.escFullReverse))
-        return;
-    QMessageBox::information(this, tr("Preset Updated"), tr("The preset has been updated with the current values."),
-                             QMessageBox::Ok);
+    // Told once the preset is on disk; when it cannot be written the main window shows the
+    // store's message instead.
+    const auto updated = std::make_shared<bool>(false);
+    const auto stored = [self = QPointer<EscConfigDialog>(this), updated](const QString &failure) {
+        if (!self || !*updated || !failure.isEmpty())
+            return;
+        // Not from inside the writer's report: the box waits for the user.
+        QMetaObject::invokeMethod(
+            self.data(),
+            [self] {
+                QMessageBox::information(self, tr("Preset Updated"),
+                                         tr("The preset has been updated with the current values."), QMessageBox::Ok);
+            },
+            Qt::QueuedConnection);
+    };
+    FileWriter::shared().batch(
+        [&] {
+            *updated = store->updateEscPreset(m_settings.escPresetId, m_settings.escNeutral, m_settings.escFullForward,
+                                              m_settings.escFullReverse);
+        },
+        stored);
 }
 
 void EscConfigDialog::onDeletePreset()

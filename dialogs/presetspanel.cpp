@@ -9,9 +9,12 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <memory>
+
 #include "bridge/corvanecontroller.h"
 #include "ostraui/theme.h"
 #include "ostraui/toast.h"
+#include "profiles/filewriter.h"
 #include "profiles/profilemanager.h"
 
 namespace corvane {
@@ -116,14 +119,21 @@ void PresetsPanel::saveCurrent()
     if (name.isEmpty() || !m_controller)
         return;
     const QJsonObject snapshot = m_controller->saveControlsPreset(m_kind);
-    const QString id = m_controller->profileManager()->saveUserPreset(m_kind, name, snapshot);
-    if (id.isEmpty())
+    const auto id = std::make_shared<QString>();
+    // The toast comes once the preset is on disk; a refusal or a failure is shown by the main
+    // window with the store's message.
+    const auto saved = [self = QPointer<PresetsPanel>(this), name, id](const QString &failure) {
+        if (self && !id->isEmpty() && failure.isEmpty())
+            ostra::showToast(self, tr("Saved \u201C%1\u201D").arg(name));
+    };
+    FileWriter::shared().batch([&] { *id = m_controller->profileManager()->saveUserPreset(m_kind, name, snapshot); },
+                               saved);
+    if (id->isEmpty())
         return;
     m_nameEdit->clear();
-    const int index = m_list->findData(id, Qt::UserRole, Qt::MatchExactly);
+    const int index = m_list->findData(*id, Qt::UserRole, Qt::MatchExactly);
     if (index >= 0)
         m_list->setCurrentIndex(index);
-    ostra::showToast(this, tr("Saved \u201C%1\u201D").arg(name));
 }
 
 void PresetsPanel::loadSelected()

@@ -7,10 +7,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <memory>
 
 #include "bridge/corvanecontroller.h"
 #include "bridge/inputdevice.h"
@@ -34,6 +37,7 @@
 #include "ostraui/txbutton.h"
 #include "ostraui/unsavededits.h"
 #include "ostraui/wraprow.h"
+#include "profiles/filewriter.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
 #include "profiles/profilename.h"
@@ -588,14 +592,21 @@ void HelicopterSetupWidget::saveProfile()
     if (name.isEmpty())
         name = tr("RC Helicopter");
     ProfileManager *store = m_controller->profileManager();
-    // A refusal or a failed write is shown by the main window with the store's message.
-    const QString id = store->switchVehicleType(QString(VehicleType::Helicopter), name);
-    if (id.isEmpty() || !store->renameProfile(id, name))
-        return;
-    store->setHelicopterConfig(m_config);
-    if (!store->saveActiveProfile())
-        return;
-    ostra::showToast(this, tr("Saved \u201C%1\u201D").arg(store->activeProfileName()));
+    // A refusal or a failed write is shown by the main window with the store's message; the
+    // toast comes once the profile is on disk.
+    const auto handed = std::make_shared<bool>(false);
+    const auto save = [&] {
+        const QString id = store->switchVehicleType(QString(VehicleType::Helicopter), name);
+        if (id.isEmpty() || !store->renameProfile(id, name))
+            return;
+        store->setHelicopterConfig(m_config);
+        *handed = store->saveActiveProfile();
+    };
+    const auto saved = [self = QPointer<HelicopterSetupWidget>(this), handed](const QString &failure) {
+        if (self && *handed && failure.isEmpty())
+            ostra::showToast(self, tr("Saved \u201C%1\u201D").arg(self->m_controller->profileManager()->activeProfileName()));
+    };
+    FileWriter::shared().batch(save, saved);
 }
 
 } // namespace corvane

@@ -2,23 +2,23 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QList>
 #include <QObject>
-#include <QSet>
+#include <QPointer>
 #include <QString>
+#include <QStringList>
 
-#include <condition_variable>
-#include <deque>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <thread>
 
 namespace corvane {
 
-// Writes files on a thread of its own, so that the thread that changes them (the one of the
-// 7 ms tick) does not wait for the disk. One file's writes keep their order, and what is handed
-// over for a file while it is being written is written once after it: its bytes are made then,
-// from what is in memory by that time. Everything but the writing itself runs on the thread the
-// writer belongs to.
+// Writes and removes files on a thread of its own, so that the thread that changes them (the one
+// of the 7 ms tick) never waits for the disk. One file's jobs keep their order, and what is
+// handed over for a file while a job of it is on the thread is done once after it, newest
+// first: the bytes of a write are made then, from what is in memory by that time. Everything
+// but the disk's work runs on the thread the writer belongs to.
 class FileWriter : public QObject
 {
     Q_OBJECT
@@ -26,9 +26,14 @@ public:
     // Makes the bytes when the write starts, on the thread the writer belongs to (never the one
     // that writes); a null array: nothing to write.
     using Bytes = std::function<QByteArray()>;
+    // The first failure of a batch's jobs, in the words their callers gave; empty: all stored.
+    using Stored = std::function<void(const QString &failure)>;
+
+    // How long the end of the program waits for the disk before it gives up on what is left.
+    static constexpr int QuitWaitMs = 3000;
 
     explicit FileWriter(QObject *parent = nullptr);
-    // Writes what was handed over and not yet written before it returns.
+    // Writes what was handed over and not yet written, for at most QuitWaitMs.
     ~FileWriter() override;
 
     // The program's writer: every file the program keeps goes through it, so that one thread
@@ -36,25 +41,51 @@ public:
     static FileWriter &shared();
 
     // Hands a write over to the background. The number returned comes back with `written` once
-    // a write that started after this call has ended; numbers only grow.
-    quint64 write(const QString &path, const Bytes &bytes);
-    // Writes now, on the calling thread, once the file's write under way has ended. A write of
-    // the file handed over and not started yet is dropped, these bytes being newer.
-    bool writeNow(const QString &path, const QByteArray &bytes);
-    // Returns once the file's write under way on the thread, if any, has ended, so that the file
-    // can be removed or replaced without that write putting it back. A write of it handed over
-    // and not started yet stays.
-    void waitForWrite(const QString &path);
+    // a job of the file that started after this call has ended; numbers only grow. `failure` is
+    // what the batches waiting for it report when it fails (by default naming the file). With a
+    // `context`, the bytes are made only while it lives: a write it left behind is dropped.
+    quint64 write(const QString &path, const Bytes &bytes, const QString &failure = QString(),
+                  QObject *context = nullptr);
+    // The same, but no batch waits for it: what it stores is nobody's answer.
+    quint64 writeAside(const QString &path, const Bytes &bytes, QObject *context = nullptr);
+    // Removes the files in order, stopping at the first that stays, and syncs their folder; in
+    // turn with the jobs of the last one, so that a write of it still on its way cannot put it
+    // back, and one handed over before and not started yet is not done.
+    quint64 remove(const QStringList &paths, const QString &failure);
+
+    // Opened around the answering of one request (or one change made of several jobs): every job
+    // handed over on this event-loop level until endBatch joins it, and `stored` is called once
+    // they have all ended. A batch opened inside another reports with it, after the batches
+    // closed inside it, last closed first, so that what they take back is taken back in turn.
+    // Jobs handed over from a nested event loop (the desktop user's, while a request waits) do
+    // not join the batches of the level below. `origin` is told by reportingFor while the batch
+    // and those inside it report.
+    void beginBatch(QObject *origin = nullptr);
+    void endBatch(const Stored &stored);
+    // The jobs `jobs` hands over as one batch.
+    void batch(const std::function<void()> &jobs, const Stored &stored);
+    // The origin of the batch whose `stored` runs now, or of the one it was opened inside.
+    QObject *reportingFor() const { return m_reportingFor; }
+
+    // Makes now the bytes of the writes `context` handed over that wait for their turn: for an
+    // owner about to go, whose last changes would otherwise be dropped.
+    void release(QObject *context);
+
+    // Nothing handed over that has not been reported.
+    bool isIdle() const;
+    // Hands every waiting job to the thread now and returns once all is done, or false after
+    // `timeoutMs`, having logged the files not yet done. For the end of the program, and for a
+    // start that reads the files.
+    bool flush(int timeoutMs);
 
     // Writes through a temporary file that replaces the target only when it is complete and on
     // disk, so that a reader (or a restart after a crash) finds the old file or the new, whole.
     static bool writeFile(const QString &path, const QByteArray &bytes);
 
 signals:
-    // Whether everything handed over for `path` up to `ticket` is on disk: by the write that
-    // carried it or by a later writeNow.
+    // Whether everything handed over for `path` up to `ticket` is done.
     void written(const QString &path, quint64 ticket, bool ok);
-    // A write in the background failed, and no writeNow since has already said so.
+    // A job of `path` failed.
     void failed(const QString &path);
 
 private:
@@ -62,36 +93,61 @@ private:
     {
         QString path;
         QByteArray bytes;
+        QStringList removals; // a removal when not empty
         quint64 ticket = 0;
     };
 
+    // The next job of a file that has one on the thread.
     struct Waiting
     {
         Bytes bytes;
+        QPointer<QObject> context;
+        bool hasContext = false;
+        QStringList removals;
         quint64 ticket = 0;
     };
 
-    void start(const QString &path, const QByteArray &bytes, quint64 ticket);
-    void run();
-    // A write of the thread has ended: the file's waiting write starts, and it is reported.
+    struct Batch
+    {
+        int loopLevel = 0;
+        QPointer<QObject> origin;
+        struct Pending
+        {
+            quint64 ticket = 0;
+            QString failure;
+        };
+        QHash<QString, Pending> waiting;
+        QString failure;
+        Stored stored;
+        bool closed = false;
+        std::weak_ptr<Batch> parent;
+        QList<std::shared_ptr<Batch>> children; // closed inside it, reporting with it
+    };
+
+    struct Shared; // what the thread uses: it may outlive the writer at the end of the program
+
+    quint64 hand(const QString &path, Waiting next, const QString &failure, bool batched);
+    void start(const QString &path, const Waiting &job);
+    void push(Job job);
+    // A job has ended: the batches waiting for it hear of it, then the file's next job starts.
     void finished(const QString &path, quint64 ticket, bool ok);
+    static void settle(Batch &batch, const QString &path, quint64 ticket, bool ok);
+    void report(const std::shared_ptr<Batch> &batch);
+    static bool removeFiles(const QStringList &paths);
+    static void syncFolder(const QString &path);
+    static void run(const std::shared_ptr<Shared> &shared);
 
     // The thread the writer belongs to only.
     quint64 m_lastTicket = 0;
-    QSet<QString> m_started; // files with a write on the thread
-    QHash<QString, Waiting> m_waiting; // files with a write waiting for that one
-    // Files writeNow stored while a write of them was on the thread, until that write is
-    // reported: whether writeNow's went well.
-    QHash<QString, bool> m_rewritten;
+    QHash<QString, int> m_started; // files with jobs on the thread, by count
+    QHash<QString, Waiting> m_waiting; // files with a job waiting for those
+    QList<std::shared_ptr<Batch>> m_openBatches; // innermost last
+    QList<std::shared_ptr<Batch>> m_storingBatches; // closed, outermost, waiting for jobs
+    QPointer<QObject> m_reportingFor;
+    bool m_gaveUp = false; // a flush ran out of time
 
-    // Shared with the thread.
-    std::mutex m_mutex;
-    std::condition_variable m_wake; // a job came, or the writer ends
-    std::condition_variable m_idle; // a write ended
-    std::deque<Job> m_queue;
-    QString m_writing; // the path the thread writes now
-    bool m_ending = false;
-    std::thread m_thread; // started by the first write handed over
+    std::shared_ptr<Shared> m_shared;
+    std::thread m_thread; // started by the first job handed over
 };
 
 } // namespace corvane

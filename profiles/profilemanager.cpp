@@ -5,14 +5,16 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QSet>
 #include <QStandardPaths>
-#include <QThread>
 #include <QUuid>
 #include <QtDebug>
 
 #include <algorithm>
+
+#include "profiles/filewriter.h"
 
 namespace corvane {
 
@@ -94,13 +96,30 @@ int presetIndex(const QList<Preset> &presets, const QString &id)
     return -1;
 }
 
+// Puts `preset` in the place of the one of `id`, or at `index` when there is none (appended for
+// -1); a preset without an id takes the one of `id` out.
+template <typename Preset>
+void putPreset(QList<Preset> &presets, const QString &id, int index, const Preset &preset)
+{
+    const int at = presetIndex(presets, id);
+    if (preset.id.isEmpty()) {
+        if (at >= 0)
+            presets.removeAt(at);
+    } else if (at >= 0) {
+        presets[at] = preset;
+    } else {
+        presets.insert(index < 0 ? presets.size() : std::min<qsizetype>(index, presets.size()), preset);
+    }
+}
+
 } // namespace
 
 ProfileManager::ProfileManager(QObject *parent)
     : QObject(parent)
 {
-    connect(&m_writer, &FileWriter::written, this, &ProfileManager::onFileWritten);
-    connect(&m_writer, &FileWriter::failed, this, &ProfileManager::onFileWriteFailed);
+    // Whatever was handed to the writer before is read as written: a store started again in the
+    // same process (a new window) finds the last one's files whole.
+    FileWriter::shared().flush(FileWriter::QuitWaitMs);
     loadEscPresets();
     loadUserPresets();
     loadProfiles();
@@ -108,9 +127,17 @@ ProfileManager::ProfileManager(QObject *parent)
 
 ProfileManager::~ProfileManager()
 {
-    for (auto it = m_profiles.cbegin(); it != m_profiles.cend(); ++it)
-        saveProfile(it.key());
+    // The active profile and the state file first: they are the likeliest to have changed, and
+    // the end of the program waits for the disk only so long.
+    saveActiveProfile();
     saveConfig();
+    for (auto it = m_profiles.cbegin(); it != m_profiles.cend(); ++it) {
+        if (it.key() != m_activeProfileId)
+            saveProfile(it.key());
+    }
+    // The writer outlives the store: the bytes of what waits for its turn are made while the
+    // store is still whole.
+    FileWriter::shared().release(this);
 }
 
 QString ProfileManager::folderPath() const
@@ -126,11 +153,6 @@ QString ProfileManager::storeFilePath(const QString &fileName) const
 QString ProfileManager::profileFilePath(const QString &id) const
 {
     return storeFilePath(id + QStringLiteral(".json"));
-}
-
-bool ProfileManager::writeJsonFile(const QString &path, const QByteArray &bytes)
-{
-    return FileWriter::writeFile(path, bytes);
 }
 
 void ProfileManager::loadProfiles()
@@ -213,93 +235,80 @@ void ProfileManager::loadConfig()
 
 bool ProfileManager::saveConfig()
 {
-    if (const Profile *active = activeProfile())
-        m_lastActiveByType.insert(active->vehicleType, m_activeProfileId);
-    QJsonObject byType;
-    for (auto it = m_lastActiveByType.cbegin(); it != m_lastActiveByType.cend(); ++it)
-        byType.insert(it.key(), it.value());
-    QJsonObject obj;
-    obj.insert(QLatin1String("version"), 1);
-    obj.insert(QLatin1String("lastActiveProfileId"), m_activeProfileId);
-    obj.insert(QLatin1String("lastActiveByType"), byType);
-    return writeJsonFile(storeFilePath(ConfigFileName), indented(obj));
+    store([this] { writeConfig(); });
+    return true;
 }
 
 bool ProfileManager::saveProfile(const QString &id)
 {
-    const auto it = m_profiles.constFind(id);
-    if (it == m_profiles.cend())
+    if (!m_profiles.contains(id))
         return false;
-    if (!m_writer.writeNow(profileFilePath(id), indented(it->toJson()))) {
-        emit errorOccurred(tr("Failed to save profile: %1").arg(it->name));
-        return false;
-    }
+    store([&] { writeProfile(id); });
     return true;
 }
 
 bool ProfileManager::saveActiveProfile()
 {
-    const Profile *active = activeProfile();
-    if (!active)
-        return false;
-    if (m_saveBatches.isEmpty() || m_saveBatches.constLast()->loopLevel != QThread::currentThread()->loopLevel())
-        return saveProfile(m_activeProfileId);
-    const QString path = profileFilePath(m_activeProfileId);
+    return activeProfile() && saveProfile(m_activeProfileId);
+}
+
+void ProfileManager::store(const std::function<void()> &writes, const std::function<void()> &undo)
+{
+    FileWriter::shared().batch(writes, [self = QPointer<ProfileManager>(this), undo](const QString &failure) {
+        if (!self || failure.isEmpty())
+            return;
+        if (undo)
+            undo();
+        emit self->errorOccurred(failure);
+    });
+}
+
+void ProfileManager::writeProfile(const QString &id)
+{
+    const auto profile = m_profiles.constFind(id);
+    if (profile == m_profiles.cend())
+        return;
     // Made when the write starts: changes that come while the file is being written go in once.
-    const auto bytes = [this, id = m_activeProfileId] {
+    const auto bytes = [this, id] {
         const auto profile = m_profiles.constFind(id);
         return profile == m_profiles.cend() ? QByteArray() : indented(profile->toJson());
     };
-    m_saveBatches.constLast()->waiting.insert(path, {m_writer.write(path, bytes), active->name});
-    return true;
+    FileWriter::shared().write(profileFilePath(id), bytes, tr("Failed to save profile: %1").arg(profile->name), this);
 }
 
-void ProfileManager::beginDeferredSaves()
+void ProfileManager::writeConfig(bool aside)
 {
-    auto batch = std::make_shared<SaveBatch>();
-    batch->loopLevel = QThread::currentThread()->loopLevel();
-    m_saveBatches.append(batch);
+    if (const Profile *active = activeProfile())
+        m_lastActiveByType.insert(active->vehicleType, m_activeProfileId);
+    const auto bytes = [this] {
+        QJsonObject byType;
+        for (auto it = m_lastActiveByType.cbegin(); it != m_lastActiveByType.cend(); ++it)
+            byType.insert(it.key(), it.value());
+        QJsonObject obj;
+        obj.insert(QLatin1String("version"), 1);
+        obj.insert(QLatin1String("lastActiveProfileId"), m_activeProfileId);
+        obj.insert(QLatin1String("lastActiveByType"), byType);
+        return indented(obj);
+    };
+    const QString path = storeFilePath(ConfigFileName);
+    if (aside)
+        FileWriter::shared().writeAside(path, bytes, this);
+    else
+        FileWriter::shared().write(path, bytes, tr("Failed to save which profile is active"), this);
 }
 
-void ProfileManager::endDeferredSaves(const std::function<void(const QString &failure)> &stored)
+void ProfileManager::writeEscPresets()
 {
-    if (m_saveBatches.isEmpty())
-        return;
-    const std::shared_ptr<SaveBatch> batch = m_saveBatches.takeLast();
-    if (batch->waiting.isEmpty()) {
-        stored(batch->failure);
-        return;
-    }
-    batch->stored = stored;
-    m_storingBatches.append(batch);
+    FileWriter::shared().write(
+        storeFilePath(EscPresetsFileName), [this] { return m_escPresetsFile.text(m_escPresets); },
+        tr("Failed to save ESC presets"), this);
 }
 
-void ProfileManager::onFileWritten(const QString &path, quint64 ticket, bool ok)
+void ProfileManager::writeUserPresets()
 {
-    QList<std::shared_ptr<SaveBatch>> done;
-    for (const auto &batches : {m_saveBatches, m_storingBatches}) {
-        for (const std::shared_ptr<SaveBatch> &batch : batches) {
-            const auto wait = batch->waiting.constFind(path);
-            if (wait == batch->waiting.cend() || wait->ticket > ticket)
-                continue;
-            if (!ok && batch->failure.isEmpty())
-                batch->failure = tr("Failed to save profile: %1").arg(wait->name);
-            batch->waiting.erase(wait);
-            if (batch->stored && batch->waiting.isEmpty())
-                done.append(batch);
-        }
-    }
-    for (const std::shared_ptr<SaveBatch> &batch : std::as_const(done)) {
-        m_storingBatches.removeOne(batch);
-        batch->stored(batch->failure);
-    }
-}
-
-void ProfileManager::onFileWriteFailed(const QString &path)
-{
-    const QString id = QFileInfo(path).completeBaseName();
-    const auto profile = m_profiles.constFind(id);
-    emit errorOccurred(tr("Failed to save profile: %1").arg(profile != m_profiles.cend() ? profile->name : id));
+    FileWriter::shared().write(
+        storeFilePath(UserPresetsFileName), [this] { return m_userPresetsFile.text(m_userPresets); },
+        tr("Failed to save presets"), this);
 }
 
 void ProfileManager::createDefaultProfile()
@@ -525,12 +534,24 @@ bool ProfileManager::hasRoomForProfile()
 bool ProfileManager::addProfile(const Profile &profile)
 {
     m_profiles.insert(profile.id, profile);
-    if (!saveProfile(profile.id)) {
-        m_profiles.remove(profile.id);
-        return false;
-    }
+    store([&] { writeProfile(profile.id); }, [this, id = profile.id] { dropProfile(id); });
     emit profileListChanged();
     return true;
+}
+
+void ProfileManager::dropProfile(const QString &id)
+{
+    if (m_profiles.size() < 2 || !m_profiles.remove(id))
+        return;
+    m_otherFiles.remove(id);
+    if (id == m_activeProfileId) {
+        // Made active meanwhile: the first in id order takes its place, as at the next start,
+        // where the state file may name a profile without a file.
+        m_activeProfileId = m_profiles.firstKey();
+        writeConfig(true);
+        emit activeProfileChanged(m_activeProfileId);
+    }
+    emit profileListChanged();
 }
 
 QString ProfileManager::newProfile(const QString &name, const QString &vehicleType)
@@ -583,16 +604,24 @@ bool ProfileManager::renameProfile(const QString &id, const QString &name)
     }
     if (!acceptsName(name, ProfileName::Of::Profile))
         return false;
-    const Profile before = *profile;
-    profile->name = uniqueProfileName(ProfileName::normalized(name), id);
+    const QString before = profile->name;
+    const QString after = uniqueProfileName(ProfileName::normalized(name), id);
+    profile->name = after;
     profile->modifiedAt = QDateTime::currentDateTime();
-    if (!saveProfile(id)) {
-        *profile = before;
-        return false;
-    }
-    emit profileListChanged();
-    if (id == m_activeProfileId)
-        emit activeProfileChanged(id);
+    const auto announce = [this, id] {
+        emit profileListChanged();
+        if (id == m_activeProfileId)
+            emit activeProfileChanged(id);
+    };
+    store([&] { writeProfile(id); },
+          [this, id, before, after, announce] {
+              Profile *renamed = mutableProfile(id);
+              if (!renamed || renamed->name != after)
+                  return;
+              renamed->name = before;
+              announce();
+          });
+    announce();
     return true;
 }
 
@@ -608,28 +637,34 @@ bool ProfileManager::deleteProfile(const QString &id)
         return false;
     }
     // Every file that carries the id goes, or the profile would come back at the next start; its
-    // own file last, so that a refused removal leaves the profile whole on disk and in the list.
-    QStringList files = m_otherFiles.value(id);
-    files.append(profileFilePath(id));
-    // A save of it still on its way to the disk would put the file back; one not started yet
-    // finds the profile gone and writes nothing.
-    m_writer.waitForWrite(files.constLast());
-    for (const QString &path : std::as_const(files)) {
-        if (QFileInfo::exists(path) && !QFile::remove(path)) {
-            qWarning().noquote() << "ProfileManager: cannot remove" << path;
-            emit errorOccurred(tr("Failed to delete profile: %1").arg(found->name));
-            return false;
-        }
-    }
-    m_otherFiles.remove(id);
+    // own file last, so that a refused removal leaves the profile whole on disk. The removal
+    // waits behind a save of it still on its way, and one not started yet is not done.
+    const Profile removed = found.value();
+    const QStringList others = m_otherFiles.take(id);
     m_profiles.remove(id);
-    if (id == m_activeProfileId) {
+    const QString replacement = id == m_activeProfileId ? m_profiles.firstKey() : QString();
+    const QString failure = tr("Failed to delete profile: %1").arg(removed.name);
+    store([&] { FileWriter::shared().remove(others + QStringList{profileFilePath(id)}, failure); },
+          [this, removed, others, replacement] {
+              if (m_profiles.contains(removed.id))
+                  return;
+              m_profiles.insert(removed.id, removed);
+              if (!others.isEmpty())
+                  m_otherFiles.insert(removed.id, others); // those already gone are passed over
+              if (!replacement.isEmpty() && m_activeProfileId == replacement) {
+                  m_activeProfileId = removed.id;
+                  writeConfig(true);
+                  emit activeProfileChanged(removed.id);
+              }
+              emit profileListChanged();
+          });
+    if (!replacement.isEmpty()) {
         // The profile that goes is not saved first: deleting is how a full disk is cleared. The
         // first profile in id order is the one the next start takes while the state file still
-        // names the deleted one, so a state file that cannot be written loses nothing.
-        m_activeProfileId = m_profiles.firstKey();
-        if (!saveConfig())
-            qWarning().noquote() << "ProfileManager: cannot record the active profile" << m_activeProfileId;
+        // names the deleted one, so a state file that cannot be written loses nothing, and the
+        // deletion does not wait for it.
+        m_activeProfileId = replacement;
+        writeConfig(true);
         emit activeProfileChanged(m_activeProfileId);
     }
     emit profileListChanged();
@@ -675,19 +710,25 @@ bool ProfileManager::setActiveProfile(const QString &id)
     }
     if (id == m_activeProfileId)
         return true;
-    // The outgoing profile keeps its unsaved changes in memory when its file cannot be written;
-    // the switch waits until it can.
-    if (!m_activeProfileId.isEmpty() && !saveProfile(m_activeProfileId))
-        return false;
     const QString previous = m_activeProfileId;
     const QHash<QString, QString> previousByType = m_lastActiveByType;
-    m_activeProfileId = id;
-    if (!saveConfig()) {
-        m_activeProfileId = previous;
-        m_lastActiveByType = previousByType;
-        emit errorOccurred(tr("Failed to save which profile is active"));
-        return false;
-    }
+    // The outgoing profile's unsaved changes go to its file; when that or the state file cannot
+    // be written, the switch is taken back and the outgoing profile keeps its changes in memory.
+    store(
+        [&] {
+            writeProfile(previous);
+            m_activeProfileId = id;
+            writeConfig();
+        },
+        [this, id, previous, previousByType] {
+            if (m_activeProfileId != id || !m_profiles.contains(previous))
+                return;
+            m_activeProfileId = previous;
+            m_lastActiveByType = previousByType;
+            // The state file may name the other one already.
+            writeConfig(true);
+            emit activeProfileChanged(previous);
+        });
     emit activeProfileChanged(id);
     return true;
 }
@@ -727,9 +768,15 @@ QString ProfileManager::switchVehicleType(const QString &vehicleType, const QStr
     const QString existing = profileIdForVehicleType(vehicleType, preferredName);
     if (!existing.isEmpty())
         return setActiveProfile(existing) ? existing : QString();
-    const QString id = newProfile(preferredName, vehicleType);
-    if (id.isEmpty() || !setActiveProfile(id))
-        return {};
+    // One change: when it cannot be stored the switch is taken back before the new profile.
+    QString id;
+    FileWriter::shared().batch(
+        [&] {
+            id = newProfile(preferredName, vehicleType);
+            if (!id.isEmpty() && !setActiveProfile(id))
+                id.clear();
+        },
+        {});
     return id;
 }
 
@@ -752,10 +799,7 @@ bool ProfileManager::loadEscPresets()
 
 bool ProfileManager::saveEscPresets()
 {
-    if (!writeJsonFile(storeFilePath(EscPresetsFileName), m_escPresetsFile.text(m_escPresets))) {
-        emit errorOccurred(tr("Failed to save ESC presets"));
-        return false;
-    }
+    store([this] { writeEscPresets(); });
     return true;
 }
 
@@ -775,13 +819,9 @@ QString ProfileManager::createEscPreset(const QString &name, int neutral, int fu
         return {};
     }
     const QString unique = ProfileName::unique(ProfileName::normalized(name), otherNames(m_escPresets, QString()));
-    m_escPresets.append(EscPreset(unique, neutral, fullForward, fullReverse));
-    if (!saveEscPresets()) {
-        m_escPresets.removeLast();
-        return {};
-    }
-    emit escPresetsChanged();
-    return m_escPresets.constLast().id;
+    const EscPreset added(unique, neutral, fullForward, fullReverse);
+    changeEscPreset(EscPreset(), added);
+    return added.id;
 }
 
 bool ProfileManager::updateEscPreset(const QString &id, int neutral, int fullForward, int fullReverse)
@@ -789,16 +829,11 @@ bool ProfileManager::updateEscPreset(const QString &id, int neutral, int fullFor
     const int index = presetIndex(m_escPresets, id);
     if (index < 0)
         return false;
-    const EscPreset before = m_escPresets.at(index);
-    EscPreset &preset = m_escPresets[index];
-    preset.neutral = neutral;
-    preset.fullForward = fullForward;
-    preset.fullReverse = fullReverse;
-    if (!saveEscPresets()) {
-        m_escPresets[index] = before;
-        return false;
-    }
-    emit escPresetsChanged();
+    EscPreset after = m_escPresets.at(index);
+    after.neutral = neutral;
+    after.fullForward = fullForward;
+    after.fullReverse = fullReverse;
+    changeEscPreset(m_escPresets.at(index), after);
     return true;
 }
 
@@ -807,14 +842,33 @@ bool ProfileManager::renameEscPreset(const QString &id, const QString &name)
     const int index = presetIndex(m_escPresets, id);
     if (index < 0 || !acceptsName(name, ProfileName::Of::EscPreset))
         return false;
-    const QString before = m_escPresets.at(index).name;
-    m_escPresets[index].name = ProfileName::unique(ProfileName::normalized(name), otherNames(m_escPresets, id));
-    if (!saveEscPresets()) {
-        m_escPresets[index].name = before;
-        return false;
-    }
-    emit escPresetsChanged();
+    EscPreset after = m_escPresets.at(index);
+    after.name = ProfileName::unique(ProfileName::normalized(name), otherNames(m_escPresets, id));
+    changeEscPreset(m_escPresets.at(index), after);
     return true;
+}
+
+template <typename Preset>
+void ProfileManager::changePreset(QList<Preset> &presets, const Preset &before, const Preset &after,
+                                  const std::function<void()> &write, const std::function<void()> &announce)
+{
+    const QString id = before.id.isEmpty() ? after.id : before.id;
+    const int index = presetIndex(presets, id);
+    putPreset(presets, id, index, after);
+    store(write, [&presets, id, index, before, after, announce] {
+        // Changed again meanwhile: the later change decides.
+        const int at = presetIndex(presets, id);
+        if (after.id.isEmpty() ? at >= 0 : at < 0 || !(presets.at(at) == after))
+            return;
+        putPreset(presets, id, index, before);
+        announce();
+    });
+    announce();
+}
+
+void ProfileManager::changeEscPreset(const EscPreset &before, const EscPreset &after)
+{
+    changePreset(m_escPresets, before, after, [this] { writeEscPresets(); }, [this] { emit escPresetsChanged(); });
 }
 
 bool ProfileManager::deleteEscPreset(const QString &id)
@@ -822,12 +876,7 @@ bool ProfileManager::deleteEscPreset(const QString &id)
     const int index = presetIndex(m_escPresets, id);
     if (index < 0)
         return false;
-    const EscPreset removed = m_escPresets.takeAt(index);
-    if (!saveEscPresets()) {
-        m_escPresets.insert(index, removed);
-        return false;
-    }
-    emit escPresetsChanged();
+    changeEscPreset(m_escPresets.at(index), EscPreset());
     return true;
 }
 
@@ -847,10 +896,7 @@ void ProfileManager::loadUserPresets()
 
 bool ProfileManager::saveUserPresets()
 {
-    if (!writeJsonFile(storeFilePath(UserPresetsFileName), m_userPresetsFile.text(m_userPresets))) {
-        emit errorOccurred(tr("Failed to save presets"));
-        return false;
-    }
+    store([this] { writeUserPresets(); });
     return true;
 }
 
@@ -880,7 +926,6 @@ QString ProfileManager::saveUserPreset(const QString &kind, const QString &name,
         return {};
     if (!acceptsName(trimmed, ProfileName::Of::UserPreset))
         return {};
-    const QList<UserPreset> before = m_userPresets;
     auto it = std::find_if(m_userPresets.begin(), m_userPresets.end(), [&](const UserPreset &preset) {
         return preset.kind == kind && preset.name.compare(trimmed, Qt::CaseInsensitive) == 0;
     });
@@ -892,22 +937,18 @@ QString ProfileManager::saveUserPreset(const QString &kind, const QString &name,
                                    .arg(MaxUserPresetsPerKind));
             return {};
         }
-        UserPreset preset;
-        preset.id = newId();
-        preset.kind = kind;
-        m_userPresets.append(preset);
-        it = m_userPresets.end() - 1;
     }
-    it->name = trimmed;
-    it->data = data;
-    it->modifiedAt = QDateTime::currentDateTime();
-    const QString id = it->id;
-    if (!saveUserPresets()) {
-        m_userPresets = before;
-        return {};
+    const UserPreset before = it == m_userPresets.end() ? UserPreset() : *it;
+    UserPreset after = before;
+    if (after.id.isEmpty()) {
+        after.id = newId();
+        after.kind = kind;
     }
-    emit userPresetsChanged(kind);
-    return id;
+    after.name = trimmed;
+    after.data = data;
+    after.modifiedAt = QDateTime::currentDateTime();
+    changeUserPreset(before, after);
+    return after.id;
 }
 
 bool ProfileManager::renameUserPreset(const QString &id, const QString &name)
@@ -919,15 +960,17 @@ bool ProfileManager::renameUserPreset(const QString &id, const QString &name)
     const UserPreset before = m_userPresets.at(index);
     const QStringList taken
         = otherNames(m_userPresets, id, [&](const UserPreset &other) { return other.kind == before.kind; });
-    UserPreset &preset = m_userPresets[index];
-    preset.name = ProfileName::unique(trimmed, taken);
-    preset.modifiedAt = QDateTime::currentDateTime();
-    if (!saveUserPresets()) {
-        m_userPresets[index] = before;
-        return false;
-    }
-    emit userPresetsChanged(before.kind);
+    UserPreset after = before;
+    after.name = ProfileName::unique(trimmed, taken);
+    after.modifiedAt = QDateTime::currentDateTime();
+    changeUserPreset(before, after);
     return true;
+}
+
+void ProfileManager::changeUserPreset(const UserPreset &before, const UserPreset &after)
+{
+    changePreset(m_userPresets, before, after, [this] { writeUserPresets(); },
+                 [this, kind = after.kind] { emit userPresetsChanged(kind); });
 }
 
 bool ProfileManager::deleteUserPreset(const QString &id)
@@ -935,12 +978,8 @@ bool ProfileManager::deleteUserPreset(const QString &id)
     const int index = presetIndex(m_userPresets, id);
     if (index < 0)
         return false;
-    const UserPreset removed = m_userPresets.takeAt(index);
-    if (!saveUserPresets()) {
-        m_userPresets.insert(index, removed);
-        return false;
-    }
-    emit userPresetsChanged(removed.kind);
+    const UserPreset removed = m_userPresets.at(index);
+    changeUserPreset(removed, UserPreset());
     return true;
 }
 

@@ -10,7 +10,6 @@
 #include <functional>
 #include <memory>
 
-#include "profiles/filewriter.h"
 #include "profiles/presets.h"
 #include "profiles/presetsfile.h"
 #include "profiles/profile.h"
@@ -38,25 +37,16 @@ public:
     explicit ProfileManager(QObject *parent = nullptr);
     ~ProfileManager() override;
 
-    // Files
+    // Files. Every write goes to the program's writer (FileWriter::shared()): the store's memory
+    // changes at once, the file follows on the writer's thread, and a write that fails is
+    // reported through errorOccurred. A request's batch of the writer holds its reply until then.
     void loadProfiles();
     void loadConfig();
+    // True: handed to the writer.
     bool saveConfig();
-    // Returns once the file is on disk (or could not be written).
     bool saveProfile(const QString &id);
-    // The same, but between beginDeferredSaves and endDeferredSaves the file is handed to the
-    // writer thread and true returned at once.
     bool saveActiveProfile();
-    // Opened around the answering of one request of the app, so that its saves do not hold the
-    // thread of the 7 ms tick while the disk works. `stored` is called once everything saved in
-    // between is on disk (at once when nothing was), with the store's message when a write
-    // failed. Nested calls pair up; saves from a nested event loop (the desktop user's) are not
-    // deferred.
-    void beginDeferredSaves();
-    void endDeferredSaves(const std::function<void(const QString &failure)> &stored);
     QString profileFilePath(const QString &id) const;
-    // Writes through a temporary file that replaces the target only when complete.
-    static bool writeJsonFile(const QString &path, const QByteArray &bytes);
     void createDefaultProfile();
 
     // Lookups
@@ -88,8 +78,9 @@ public:
     void setShifterDevice(const DeviceConnection &device);
     void setWheelFfb(const WheelFfbSettings &settings);
 
-    // Profiles. A profile is added, renamed, removed or made active only together with its file
-    // (and the state file): when a write fails the operation changes nothing and reports it.
+    // Profiles. A profile is added, renamed, removed or made active in memory at once; when its
+    // file (or the state file) cannot be written or removed, the change is taken back, announced
+    // again and reported, so that the store keeps matching its files.
     QString createProfile(const QString &name);
     QString duplicateProfile(const QString &sourceId, const QString &name);
     bool renameProfile(const QString &id, const QString &name);
@@ -102,7 +93,7 @@ public:
     // The id of the active profile afterwards, or empty when a profile could not be made or saved.
     QString switchVehicleType(const QString &vehicleType, const QString &preferredName);
 
-    // ESC presets and user presets: a change is kept only when the list's file was written.
+    // ESC presets and user presets: a change whose list file cannot be written is taken back.
     bool loadEscPresets();
     bool saveEscPresets();
     QList<EscPreset> escPresets() const { return m_escPresets; }
@@ -130,23 +121,24 @@ signals:
     void errorOccurred(const QString &message);
 
 private:
-    struct PendingWrite
-    {
-        quint64 ticket = 0;
-        QString name; // of the profile, for the message when the write fails
-    };
-
-    // The saves deferred while one request was answered, by file.
-    struct SaveBatch
-    {
-        int loopLevel = 0;
-        QHash<QString, PendingWrite> waiting;
-        QString failure;
-        std::function<void(const QString &failure)> stored; // set once the batch is closed
-    };
-
-    void onFileWritten(const QString &path, quint64 ticket, bool ok);
-    void onFileWriteFailed(const QString &path);
+    // Hands the writes `writes` makes to the writer as one change: when one of them fails,
+    // `undo` takes the change back (it may find memory changed since) and the failure is
+    // reported.
+    void store(const std::function<void()> &writes, const std::function<void()> &undo = {});
+    void writeProfile(const QString &id);
+    void writeConfig(bool aside = false);
+    void writeEscPresets();
+    void writeUserPresets();
+    // Takes the profile out again after its file could not be written.
+    void dropProfile(const QString &id);
+    // `after` takes the place of `before` and the list's file is written; a preset without an id
+    // is none, so an empty `before` adds and an empty `after` removes. When the write fails and
+    // the preset is still as `after` left it, `before` comes back.
+    template <typename Preset>
+    void changePreset(QList<Preset> &presets, const Preset &before, const Preset &after,
+                      const std::function<void()> &write, const std::function<void()> &announce);
+    void changeEscPreset(const EscPreset &before, const EscPreset &after);
+    void changeUserPreset(const UserPreset &before, const UserPreset &after);
     QString folderPath() const;
     // Emits the reason when a name cannot be used.
     bool acceptsName(const QString &name, ProfileName::Of of);
@@ -154,7 +146,7 @@ private:
     // grow: the transmit tick tests every button binding, the car page shows every pinned sensor.
     bool acceptsLists(const Profile &profile);
     bool hasRoomForProfile();
-    // Inserts the profile and saves it; takes it out again when the save fails.
+    // Inserts the profile and saves it; takes it out again when its file cannot be written.
     bool addProfile(const Profile &profile);
     QString newProfile(const QString &name, const QString &vehicleType);
     static void removeUnfinishedWrites(const QDir &dir);
@@ -171,11 +163,6 @@ private:
     PresetsFile<UserPreset> m_userPresetsFile;
     // Files other than id + ".json" that carried a profile's id at load.
     QHash<QString, QStringList> m_otherFiles;
-    // Open batches, innermost last, and closed ones whose writes have not all ended.
-    QList<std::shared_ptr<SaveBatch>> m_saveBatches;
-    QList<std::shared_ptr<SaveBatch>> m_storingBatches;
-    // Declared last, so destroyed first: its thread has ended before the batches go.
-    FileWriter m_writer;
 };
 
 } // namespace corvane

@@ -10,6 +10,7 @@
 #include <functional>
 #include <limits>
 
+#include "profiles/filewriter.h"
 #include "support/testenvironment.h"
 #include "transmitrig.h"
 
@@ -278,7 +279,7 @@ private slots:
         const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
         const QJsonObject document{{"id", id}, {"name", "Hand edited"}, {"axisSettings", axis},
                                    {"buttonMappings", QJsonArray{mapping}}};
-        QVERIFY(corvane::ProfileManager::writeJsonFile(store->profileFilePath(id), QJsonDocument(document).toJson()));
+        QVERIFY(corvane::FileWriter::writeFile(store->profileFilePath(id), QJsonDocument(document).toJson()));
         store->loadProfiles();
         if (!fromFile) {
             AxisSettings &stored = store->mutableProfile(id)->axisSettings;

@@ -2,10 +2,12 @@
 // until it is killed. Each round writes one generation number into every file, so a reader
 // can tell a whole file of some generation from a torn one.
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QStandardPaths>
 
 #include <cstdio>
 
+#include "profiles/filewriter.h"
 #include "profiles/profilemanager.h"
 
 int main(int argc, char *argv[])
@@ -32,6 +34,9 @@ int main(int argc, char *argv[])
         store.saveUserPreset(QStringLiteral("crash"), QStringLiteral("generation"),
                              QJsonObject{{QStringLiteral("generation"), generation}});
         store.setActiveProfile(profiles.at(generation % profiles.size()).id);
+        // The writer reports on this thread, and takes a file's next write only after that.
+        while (!corvane::FileWriter::shared().isIdle())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         if (generation == 1) {
             std::puts("ready");
             std::fflush(stdout);

@@ -16,9 +16,12 @@
 #include <vector>
 
 #include "jsoncheck.h"
+#include "profiles/filewriter.h"
 #include "profiles/profilemanager.h"
+#include "support/heldrenames.h"
 #include "support/starved.h"
 #include "support/testenvironment.h"
+#include "support/writesdone.h"
 
 using corvane::ProfileManager;
 
@@ -92,7 +95,12 @@ class TestProfileManager : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively(); }
+    void init()
+    {
+        // The last test's store wrote its files at its end.
+        QVERIFY(ostratest::writesDone());
+        QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
+    }
 
     // A first start makes "Default" and the state file; switching saves the outgoing profile and the
     // state; the destructor writes everything; the next start finds it all.
@@ -103,18 +111,21 @@ private slots:
         {
             ProfileManager store;
             first = store.activeProfileId();
+            QVERIFY(ostratest::writesDone());
             QCOMPARE(readObject(first + ".json").value("name").toString(), QStringLiteral("Default"));
             QCOMPARE(readObject("config.json").value("lastActiveByType").toObject(), QJsonObject({{"rc_car", first}}));
 
             second = store.createProfile("Second");
             store.mutableProfile(first)->axisSettings.escNeutral = 1111;
             QVERIFY(!store.setActiveProfile("nope") && store.setActiveProfile(second));
+            QVERIFY(ostratest::writesDone());
             QCOMPARE(Profile::fromJson(readObject(first + ".json")).axisSettings.escNeutral, 1111);
             QCOMPARE(readObject("config.json").value("lastActiveProfileId").toString(), second);
 
             store.mutableActiveProfile()->ledSettings.ledCount = 123;
             QFile::remove(folder() + "/config.json");
         }
+        QVERIFY(ostratest::writesDone());
         QCOMPARE(Profile::fromJson(readObject(second + ".json")).ledSettings.ledCount, 123);
         QCOMPARE(ProfileManager().activeProfileId(), second);
     }
@@ -174,6 +185,7 @@ private slots:
         writeFile("old-name.json", doc("gone", "Gone"));
         ProfileManager store;
         QVERIFY(store.saveProfile("gone") && store.deleteProfile("gone"));
+        QVERIFY(ostratest::writesDone());
         QVERIFY(!QFile::exists(folder() + "/gone.json") && !QFile::exists(folder() + "/old-name.json"));
     }
 
@@ -187,6 +199,7 @@ private slots:
         store.createProfile("new profile (2)");
         const QString id = store.createProfile(QString());
         QCOMPARE(store.mutableProfile(id)->name, QStringLiteral("New Profile (3)"));
+        QVERIFY(ostratest::writesDone());
         QCOMPARE(readObject(id + ".json").value("vehicleType").toString(), QStringLiteral("rc_helicopter"));
         QCOMPARE(store.mutableProfile(store.createProfile("default"))->name, QStringLiteral("default (2)"));
         QCOMPARE(store.activeProfileId(), activeId);
@@ -194,6 +207,7 @@ private slots:
         store.mutableProfile(id)->axisSettings.escNeutral = 1000;
         const QString copy = store.duplicateProfile(id, QString());
         QCOMPARE(store.mutableProfile(copy)->name, QStringLiteral("New Profile (3) (Copy)"));
+        QVERIFY(ostratest::writesDone());
         QCOMPARE(Profile::fromJson(readObject(copy + ".json")).axisSettings.escNeutral, 1000);
         QCOMPARE(store.duplicateProfile("nope", "X"), QString());
     }
@@ -218,6 +232,7 @@ private slots:
         // A name another profile has, in any letter case, takes a number; an empty one is refused.
         QVERIFY(store.renameProfile("1", "two"));
         QCOMPARE(activeChanged.size(), 1);
+        QVERIFY(ostratest::writesDone());
         QCOMPARE(readObject("1.json").value("name").toString(), QStringLiteral("two (2)"));
         QVERIFY(!store.renameProfile("1", ""));
         QCOMPARE(firstError(errors), QStringLiteral("Profile name cannot be empty"));
@@ -229,10 +244,12 @@ private slots:
         QCOMPARE(readObject("1.json").value("name").toString(), QStringLiteral("two (2)"));
         // Its own name in other letters is no other profile's.
         QVERIFY(store.renameProfile("1", "  Two (2)  "));
+        QVERIFY(ostratest::writesDone());
         QCOMPARE(readObject("1.json").value("name").toString(), QStringLiteral("Two (2)"));
 
         QVERIFY(store.deleteProfile("1"));
         QCOMPARE(store.activeProfileId(), QStringLiteral("2"));
+        QVERIFY(ostratest::writesDone());
         QVERIFY(!QFile::exists(folder() + "/1.json"));
         QCOMPARE(readObject("config.json").value("lastActiveProfileId").toString(), QStringLiteral("2"));
         QVERIFY(!store.deleteProfile("2"));
@@ -286,6 +303,7 @@ private slots:
         QCOMPARE(store.activeProfileId(), activeId);
         QCOMPARE(store.profiles().size(), error.isEmpty() ? 2 : 1);
         if (error.isEmpty()) {
+            QVERIFY(ostratest::writesDone());
             const Profile imported = Profile::fromJson(readObject(newId + ".json"));
             QVERIFY(newId.size() == 36 && imported.id == newId && imported.createdAt.isValid());
             QCOMPARE(imported.name, name);
@@ -302,6 +320,7 @@ private slots:
         QSignalSpy modified(&store, &ProfileManager::profileModified);
         QSignalSpy active(&store, &ProfileManager::activeProfileChanged);
         QSignalSpy listChanged(&store, &ProfileManager::profileListChanged);
+        QVERIFY(ostratest::writesDone());
         const QByteArray before = readBytes(id + ".json");
 
         AxisSettings axes = store.axisSettings();
@@ -316,6 +335,7 @@ private slots:
         ffb.strength = 0.8f;
         store.setWheelFfb(ffb);
         QCOMPARE(modified.size(), 1);
+        QVERIFY(ostratest::writesDone());
         const Profile written = Profile::fromJson(readObject(id + ".json"));
         QCOMPARE(written.wheelFfb.strength, 0.8f);
         // The file written for the force feedback carries the axis change made before it.
@@ -324,6 +344,7 @@ private slots:
         const QByteArray config = readBytes("config.json");
         QVERIFY(store.setActiveProfile(id));
         QCOMPARE(active.size() + listChanged.size(), 0);
+        QVERIFY(ostratest::writesDone());
         QCOMPARE(readBytes("config.json"), config);
     }
 
@@ -387,14 +408,17 @@ private slots:
         const QString heliId = store.switchVehicleType("rc_helicopter", "Default");
         QCOMPARE(order, (QStringList{"list", "active"}));
         QCOMPARE(store.activeProfileName(), QStringLiteral("Default (2)"));
+        QVERIFY(ostratest::writesDone());
         QCOMPARE(readObject("config.json").value("lastActiveByType").toObject(),
                  (QJsonObject{{"rc_car", carId}, {"rc_helicopter", heliId}}));
         QCOMPARE(store.switchVehicleType("rc_car", QString()), carId);
         QCOMPARE(store.switchVehicleType("rc_helicopter", QString()), heliId);
-        // A switch whose files cannot be written does not happen.
+        QVERIFY(ostratest::writesDone());
+        // A switch whose files cannot be written is taken back.
         {
             const ostratest::Starved starved("descriptors");
-            QCOMPARE(store.switchVehicleType("rc_car", QString()), QString());
+            QCOMPARE(store.switchVehicleType("rc_car", QString()), carId);
+            QVERIFY(ostratest::writesDone());
         }
         QCOMPARE(store.activeProfileId(), heliId);
         QCOMPARE(readObject("config.json").value("lastActiveProfileId").toString(), heliId);
@@ -419,6 +443,7 @@ private slots:
         QFETCH(QString, failing);
         QFETCH(QString, error);
         ProfileManager store;
+        QVERIFY(ostratest::writesDone());
         const QString id = store.activeProfileId();
         const QString failingName = failing.contains("%1") ? failing.arg(id) : failing;
         const QString blockedPath = folder() + "/" + failingName;
@@ -430,75 +455,70 @@ private slots:
         QSignalSpy errors(&store, &ProfileManager::errorOccurred);
 
         store.mutableActiveProfile()->ledSettings.ledCount = 55;
-        bool profileSaved = false;
-        QString escId;
-        QString userId;
         {
             const ostratest::Starved starved(obstacle);
-            profileSaved = store.saveActiveProfile();
-            escId = store.createEscPreset("Race", 1000, 1800, 200);
-            userId = store.saveUserPreset("ffb", "Soft", QJsonObject{{"strength", 0.2}});
+            QVERIFY(store.saveActiveProfile());
+            QVERIFY(!store.createEscPreset("Race", 1000, 1800, 200).isEmpty());
+            QVERIFY(!store.saveUserPreset("ffb", "Soft", QJsonObject{{"strength", 0.2}}).isEmpty());
+            QVERIFY(ostratest::writesDone());
         }
         QCOMPARE(errors.size(), 1);
         QCOMPARE(firstError(errors), error);
-        QCOMPARE(profileSaved, !failing.startsWith("%1"));
         QCOMPARE(readBytes(failingName), before);
-        // A preset that could not be written is not kept; a profile keeps its change in memory.
-        QCOMPARE(escId.isEmpty(), failing == "esc_presets.json");
-        QCOMPARE(userId.isEmpty(), failing == "user_presets.json");
-        QCOMPARE(store.escPresets().size(), escId.isEmpty() ? 0 : 1);
-        QCOMPARE(store.userPresets("ffb").size(), userId.isEmpty() ? 0 : 1);
+        // A preset that could not be written is taken back; a profile keeps its change in memory.
+        const int escPresets = failing == "esc_presets.json" ? 0 : 1;
+        const int userPresets = failing == "user_presets.json" ? 0 : 1;
+        QCOMPARE(store.escPresets().size(), escPresets);
+        QCOMPARE(store.userPresets("ffb").size(), userPresets);
 
         // The next save after the obstacle is gone writes the profile's change.
         QVERIFY(obstacle != "directory" || QDir(blockedPath).removeRecursively());
         QVERIFY(store.saveActiveProfile() && store.saveEscPresets() && store.saveUserPresets());
+        QVERIFY(ostratest::writesDone());
         QCOMPARE(Profile::fromJson(readObject(id + ".json")).ledSettings.ledCount, 55);
-        QCOMPARE(readObject("esc_presets.json").value("presets").toArray().size(), escId.isEmpty() ? 0 : 1);
-        QCOMPARE(readObject("user_presets.json").value("presets").toArray().size(), userId.isEmpty() ? 0 : 1);
+        QCOMPARE(readObject("esc_presets.json").value("presets").toArray().size(), escPresets);
+        QCOMPARE(readObject("user_presets.json").value("presets").toArray().size(), userPresets);
     }
 
-    // Saves of the active profile between beginDeferredSaves and endDeferredSaves go to the writer
-    // thread, and `stored` comes once the last of them is on disk. A save that waits for the disk
-    // meanwhile (as a profile switch makes one) takes them along; one from a nested event loop
-    // (the desktop user's, while a request waits) waits for the disk itself.
-    void deferredSaves_data()
+    // Saves made while a batch of the writer is open join it, and `stored` comes once the last
+    // of them is on disk. A save from a nested event loop (the desktop user's, while a request
+    // waits) does not join: its failure is not the batch's, the store reports it itself.
+    void batches_data()
     {
-        QTest::addColumn<QString>("then");
-        QTest::addColumn<int>("stored");
-        QTest::newRow("nothing else") << "" << 42;
-        QTest::newRow("a save at once") << "now" << 42;
-        QTest::newRow("a save from a nested event loop") << "nested" << 43;
+        QTest::addColumn<bool>("nested");
+        QTest::newRow("nothing else") << false;
+        QTest::newRow("a failing save from a nested event loop") << true;
     }
 
-    void deferredSaves()
+    void batches()
     {
-        QFETCH(QString, then);
-        QFETCH(int, stored);
+        QFETCH(bool, nested);
         ProfileManager store;
+        QSignalSpy errors(&store, &ProfileManager::errorOccurred);
         const auto ledCountOnDisk = [&] { return Profile::fromJson(readObject(store.activeProfileId() + ".json")).ledSettings.ledCount; };
-        store.beginDeferredSaves();
+        corvane::FileWriter &writer = corvane::FileWriter::shared();
+        writer.beginBatch();
         for (int count : {41, 42}) {
             store.mutableActiveProfile()->ledSettings.ledCount = count;
             QVERIFY(store.saveActiveProfile());
         }
-        if (then == "now")
-            QVERIFY(store.saveProfile(store.activeProfileId()) && ledCountOnDisk() == 42);
-        QEventLoop nested;
-        if (then == "nested") {
-            QTimer::singleShot(0, &nested, [&] {
-                store.mutableActiveProfile()->ledSettings.ledCount = 43;
-                QVERIFY(store.saveActiveProfile() && ledCountOnDisk() == 43);
-                nested.quit();
+        QEventLoop loop;
+        if (nested) {
+            QVERIFY(QDir().mkpath(folder() + "/esc_presets.json"));
+            QTimer::singleShot(0, &loop, [&] {
+                store.saveEscPresets();
+                loop.quit();
             });
-            nested.exec();
+            loop.exec();
         }
         QString failure = "not stored";
-        store.endDeferredSaves([&](const QString &message) {
+        writer.endBatch([&](const QString &message) {
             failure = message;
-            QCOMPARE(ledCountOnDisk(), stored);
+            QCOMPARE(ledCountOnDisk(), 42);
         });
         QTRY_COMPARE(failure, QString());
-        QCOMPARE(ledCountOnDisk(), stored);
+        QVERIFY(ostratest::writesDone());
+        QCOMPARE(firstError(errors), nested ? "Failed to save ESC presets" : "");
     }
 
     // One rule for every name the store keeps, row by row across every operation that takes one.
@@ -657,17 +677,21 @@ private slots:
         const QString otherId = store->createProfile("Other");
         QSignalSpy activeChanged(store.get(), &ProfileManager::activeProfileChanged);
         QSignalSpy errors(store.get(), &ProfileManager::errorOccurred);
-        bool stored = !saving;
+        QVERIFY(ostratest::writesDone());
+        // The save is held where it replaces the file; the deletion waits behind it.
+        ostratest::HeldRenames held(saving ? deletedId + ".json" : "none");
         if (saving) {
-            store->beginDeferredSaves();
             QVERIFY(store->saveActiveProfile());
-            store->endDeferredSaves([&](const QString &) { stored = true; });
+            QTRY_COMPARE(held.waiting(), 1);
         }
         {
             const ostratest::Starved starved(limit);
             QVERIFY(store->deleteProfile(deletedId));
+            held.release();
+            QVERIFY(ostratest::writesDone());
         }
-        QTRY_VERIFY(stored);
+        QCOMPARE(held.done(), saving ? 1 : 0);
+        QVERIFY(!QFile::exists(folder() + "/" + deletedId + ".json"));
         QCOMPARE(errors.size(), 0);
         QCOMPARE(activeChanged, QList<QVariantList>{{otherId}});
         store = std::make_unique<ProfileManager>(); // made before the first one goes and writes
@@ -725,10 +749,12 @@ private slots:
             return list == "esc" ? store.createEscPreset("One more", 992, 1811, 172)
                                  : store.saveUserPreset("K", "One more", QJsonObject());
         };
+        QVERIFY(ostratest::writesDone());
         const QStringList files = QDir(folder()).entryList(QDir::Files);
         QSignalSpy errors(&store, &ProfileManager::errorOccurred);
         QCOMPARE(oneMore(), QString());
         QCOMPARE(firstError(errors), message);
+        QVERIFY(ostratest::writesDone());
         QCOMPARE(QDir(folder()).entryList(QDir::Files), files);
         QCOMPARE(store.activeProfileId(), defaultId);
         if (list == "user") {

@@ -3,22 +3,46 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <map>
 #include <mutex>
 #include <string>
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace {
 
 std::mutex mutex;
 std::condition_variable released;
-std::string watchedSuffix; // "/" + the file name
+std::string watchedSuffix; // "/" + the file name; "/" alone: any file
 std::chrono::milliseconds patience{0};
 bool holding = false;
 int renamesWaiting = 0;
 int renamesDone = 0;
+std::map<pthread_t, int> syncs; // by thread
+
+void countSync()
+{
+    const std::lock_guard lock(mutex);
+    ++syncs[pthread_self()];
+}
 
 } // namespace
+
+// The same for the syncs of a save, by everyone in the process (Qt's included).
+extern "C" int fsync(int fd)
+{
+    countSync();
+    return int(::syscall(SYS_fsync, fd));
+}
+
+extern "C" int fdatasync(int fd)
+{
+    countSync();
+    return int(::syscall(SYS_fdatasync, fd));
+}
 
 // The program's renames come here before the C library's: the executable's definition wins.
 extern "C" int rename(const char *from, const char *to) noexcept
@@ -26,7 +50,8 @@ extern "C" int rename(const char *from, const char *to) noexcept
     const std::string target(to);
     std::unique_lock lock(mutex);
     const bool watched = !watchedSuffix.empty() && target.size() >= watchedSuffix.size()
-                         && target.compare(target.size() - watchedSuffix.size(), watchedSuffix.size(), watchedSuffix) == 0;
+                         && (watchedSuffix == "/"
+                             || target.compare(target.size() - watchedSuffix.size(), watchedSuffix.size(), watchedSuffix) == 0);
     if (watched && holding) {
         ++renamesWaiting;
         // Past its patience it goes ahead, and stops holding the others.
@@ -71,6 +96,13 @@ int HeldRenames::done() const
 {
     const std::lock_guard lock(mutex);
     return renamesDone;
+}
+
+int HeldRenames::syncsOnThisThread()
+{
+    const std::lock_guard lock(mutex);
+    const auto found = syncs.find(pthread_self());
+    return found == syncs.end() ? 0 : found->second;
 }
 
 } // namespace ostratest

@@ -5,9 +5,10 @@
 namespace ostratest {
 
 // A disk slow to finish a save: while this lives, renames onto files of one name (QSaveFile
-// renames its finished temporary file onto the target) wait until release(), and are counted.
-// One that waits longer than `patienceMs` goes ahead, and every later one with it, so that a
-// program waiting for it on the test's own thread fails the test instead of hanging it.
+// renames its finished temporary file onto the target), or onto any file when the name is
+// empty, wait until release(), and are counted. One that waits longer than `patienceMs` goes
+// ahead, and every later one with it, so that a program waiting for it on the test's own thread
+// fails the test instead of hanging it.
 class HeldRenames
 {
 public:
@@ -17,6 +18,10 @@ public:
     void release();
     int waiting() const; // renames waiting now
     int done() const; // renames onto the name made so far
+
+    // The fsync and fdatasync calls the calling thread has made in the life of the process,
+    // whether or not renames are held: the thread of the 7 ms tick must make none.
+    static int syncsOnThisThread();
 };
 
 } // namespace ostratest
