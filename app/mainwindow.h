@@ -196,6 +196,8 @@ private:
     struct PageRow;
     static const PageRow &pageRow(int index);
     void applyPageRow(int index, bool animated);
+    // Makes a profile of the vehicle type active and opens its page once that is stored.
+    void switchVehicle(const QString &vehicleType, const QString &preferredName, const std::function<void()> &openPage);
     void setPillsForPage(int index);
     QString pageTitle(int index) const;
 

@@ -4,10 +4,13 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QVBoxLayout>
+
+#include <memory>
 
 #include "app/disclaimerdialog.h"
 #include "bridge/corvanecontroller.h"
@@ -26,6 +29,7 @@
 #include "ostraui/theme.h"
 #include "ostraui/toast.h"
 #include "ostraui/txbutton.h"
+#include "profiles/filewriter.h"
 #include "profiles/profilemanager.h"
 #include "racecontrol/racecontrol.h"
 #include "racecontrol/pages/racecontrolpage.h"
@@ -339,24 +343,46 @@ void MainWindow::selectVehicle(const QString &key)
         selectMotionPlatform(key);
         return;
     }
-    corvane::ProfileManager *profiles = m_controller->profileManager();
     if (key == QLatin1String("rc_car")) {
-        // Where the switch failed the store has said why; the page stays as it is.
-        if (profiles->switchVehicleType(key, tr("Default")).isEmpty())
-            return;
-        openCarPage();
+        switchVehicle(key, tr("Default"), [this] { openCarPage(); });
         return;
     }
     if (key == QLatin1String("rc_helicopter")) {
         if (!corvane::DisclaimerDialog::ensureAccepted(this))
             return;
-        if (profiles->switchVehicleType(key, tr("RC Helicopter")).isEmpty())
-            return;
-        m_helicopterWidget->refreshFromController();
-        applyPageRow(HelicopterPage, true);
+        switchVehicle(key, tr("RC Helicopter"), [this] {
+            m_helicopterWidget->refreshFromController();
+            applyPageRow(HelicopterPage, true);
+        });
         return;
     }
     showToast(this, tr("RC Airplane support is coming soon"));
+}
+
+void MainWindow::switchVehicle(const QString &vehicleType, const QString &preferredName,
+                               const std::function<void()> &openPage)
+{
+    // The page opens once the switch is on disk. Where it failed the store has said why, has
+    // taken the switch back, and the page stays as it is.
+    struct Switch
+    {
+        bool made = false;
+        bool handedOver = false;
+    };
+    const auto state = std::make_shared<Switch>();
+    const auto stored = [self = QPointer<MainWindow>(this), state, openPage](const QString &failure) {
+        if (!self || !state->made || !failure.isEmpty())
+            return;
+        // Not inside the writer's report: opening may ask something (the disclaimer, the guide).
+        if (state->handedOver)
+            QMetaObject::invokeMethod(self.data(), openPage, Qt::QueuedConnection);
+        else
+            openPage();
+    };
+    corvane::ProfileManager *profiles = m_controller->profileManager();
+    corvane::FileWriter::shared().batch(
+        [&] { state->made = !profiles->switchVehicleType(vehicleType, preferredName).isEmpty(); }, stored);
+    state->handedOver = true;
 }
 
 void MainWindow::selectMotionPlatform(const QString &key)

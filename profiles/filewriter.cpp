@@ -86,8 +86,12 @@ quint64 FileWriter::hand(const QString &path, Waiting next, const QString &failu
         const int level = QThread::currentThread()->loopLevel();
         const QString message = failure.isEmpty() ? tr("Failed to save %1").arg(QFileInfo(path).fileName()) : failure;
         for (const std::shared_ptr<Batch> &batch : std::as_const(m_openBatches)) {
-            if (batch->loopLevel == level)
-                batch->waiting.insert(path, {next.ticket, message});
+            if (batch->loopLevel != level)
+                continue;
+            Batch::Pending &pending = batch->waiting[path];
+            pending.first = pending.ticket == 0 ? next.ticket : pending.first;
+            pending.ticket = next.ticket;
+            pending.failure = message;
         }
     }
     if (m_started.value(path) > 0)
@@ -198,8 +202,10 @@ void FileWriter::settle(Batch &batch, const QString &path, quint64 ticket, bool 
     const auto pending = batch.waiting.constFind(path);
     if (pending == batch.waiting.cend() || pending->ticket > ticket)
         return;
-    if (!ok && batch.failure.isEmpty())
+    if (!ok && (batch.failure.isEmpty() || pending->first < batch.failureTicket)) {
         batch.failure = pending->failure;
+        batch.failureTicket = pending->first;
+    }
     batch.waiting.erase(pending);
 }
 

@@ -27,6 +27,8 @@ public:
     // that writes); a null array: nothing to write.
     using Bytes = std::function<QByteArray()>;
     // The first failure of a batch's jobs, in the words their callers gave; empty: all stored.
+    // Called from the writer's report, unless the batch had nothing to do: it must not wait
+    // (no dialog, no nested event loop), or the files of the report wait with it.
     using Stored = std::function<void(const QString &failure)>;
 
     // How long the end of the program waits for the disk before it gives up on what is left.
@@ -113,11 +115,14 @@ private:
         QPointer<QObject> origin;
         struct Pending
         {
-            quint64 ticket = 0;
+            quint64 ticket = 0; // of the last job of the file handed over
+            quint64 first = 0; // of the first
             QString failure;
         };
         QHash<QString, Pending> waiting;
+        // The failure of the file handed over first among those that failed.
         QString failure;
+        quint64 failureTicket = 0;
         Stored stored;
         bool closed = false;
         std::weak_ptr<Batch> parent;

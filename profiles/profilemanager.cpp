@@ -849,7 +849,7 @@ bool ProfileManager::renameEscPreset(const QString &id, const QString &name)
 }
 
 template <typename Preset>
-void ProfileManager::changePreset(QList<Preset> &presets, const Preset &before, const Preset &after,
+void ProfileManager::changePreset(QList<Preset> &presets, const Preset before, const Preset after,
                                   const std::function<void()> &write, const std::function<void()> &announce)
 {
     const QString id = before.id.isEmpty() ? after.id : before.id;
@@ -970,7 +970,7 @@ bool ProfileManager::renameUserPreset(const QString &id, const QString &name)
 void ProfileManager::changeUserPreset(const UserPreset &before, const UserPreset &after)
 {
     changePreset(m_userPresets, before, after, [this] { writeUserPresets(); },
-                 [this, kind = after.kind] { emit userPresetsChanged(kind); });
+                 [this, kind = after.id.isEmpty() ? before.kind : after.kind] { emit userPresetsChanged(kind); });
 }
 
 bool ProfileManager::deleteUserPreset(const QString &id)

@@ -135,7 +135,8 @@ private:
     // is none, so an empty `before` adds and an empty `after` removes. When the write fails and
     // the preset is still as `after` left it, `before` comes back.
     template <typename Preset>
-    void changePreset(QList<Preset> &presets, const Preset &before, const Preset &after,
+    // Both by value: they may be the list's own.
+    void changePreset(QList<Preset> &presets, Preset before, Preset after,
                       const std::function<void()> &write, const std::function<void()> &announce);
     void changeEscPreset(const EscPreset &before, const EscPreset &after);
     void changeUserPreset(const UserPreset &before, const UserPreset &after);

@@ -10,6 +10,7 @@
 #include "support/heldrenames.h"
 #include "support/starved.h"
 #include "support/testenvironment.h"
+#include "support/writesdone.h"
 
 using corvane::ProfileManager;
 using ostratest::ApiRig;
@@ -58,6 +59,7 @@ private slots:
                  {"$other", store->createProfile("Other")},
                  {"$esc", store->createEscPreset("Race", 1000, 1800, 200)},
                  {"$user", store->saveUserPreset("controls", "Mine", controller->saveControlsPreset("controls"))}};
+        QVERIFY(ostratest::writesDone());
     }
 
     void cleanup() { api.reset(); }

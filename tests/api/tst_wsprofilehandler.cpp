@@ -108,6 +108,7 @@ private slots:
         led.selectedLedIndex = 20;
         led.selectedZoneIndex = 3;
         api->rig.controller->setLedSettings(led);
+        QVERIFY(ostratest::writesDone());
         const QString firstId = api->rig.controller->profileManager()->activeProfileId();
         const QJsonObject exported = api->request("action_export_profile", {{"id", firstId}});
         const QJsonObject profileJson = exported.value("data").toObject().value("profileJson").toObject();

@@ -182,6 +182,7 @@ private slots:
         QFETCH(bool, written);
         corvane::ProfileManager *store = api->rig.controller->profileManager();
         api->rig.controller->setTelemetryDashboard({"RQly", "GSpd"});
+        QVERIFY(ostratest::writesDone());
         QFile file(store->profileFilePath(store->activeProfileId()));
         QVERIFY(file.remove());
         const QJsonObject reply = api->request("set_telemetry_dashboard", {{"pinned", sent}});

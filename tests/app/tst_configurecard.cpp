@@ -25,6 +25,7 @@
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
 #include "support/widgets/textrecorder.h"
+#include "support/writesdone.h"
 
 namespace {
 
@@ -121,7 +122,7 @@ private slots:
 
     void init()
     {
-        QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
+        ostratest::freshDataFolder();
         QSettings().clear();
         QSettings().setValue(QStringLiteral("ui/reduceMotion"), true);
         QSettings().setValue(QStringLiteral("disclaimer/accepted"), true);

@@ -44,6 +44,7 @@
 #include "support/widgets/modalanswerer.h"
 #include "support/widgets/textrecorder.h"
 #include "support/widgets/widgetlookup.h"
+#include "support/writesdone.h"
 
 using ostra::Pill;
 
@@ -272,7 +273,8 @@ private slots:
         QCOMPARE(focused.pixelColor(1, target->height() / 2), ostra::ThemeColors::infoText);
         QVERIFY(unfocused.pixelColor(1, target->height() / 2) != ostra::ThemeColors::infoText);
         QTest::keyClick(target, Qt::Key(key));
-        QTEST(window.currentPage(), "page");
+        QFETCH(int, page);
+        QTRY_COMPARE(window.currentPage(), page);
         // The dimmed card acts on nothing, so Tab passes it by.
         QCOMPARE(window.findChild<ostra::Card *>(QStringLiteral("vehicleCard_rc_airplane"))->focusPolicy(),
                  Qt::NoFocus);
@@ -300,7 +302,7 @@ private slots:
 
         setDisclaimerAccepted(true);
         window.selectVehicle(QStringLiteral("rc_helicopter"));
-        QCOMPARE(window.currentPage(), 4);
+        QTRY_COMPARE(window.currentPage(), 4);
         QCOMPARE(view.stackIndex(), 4);
         QCOMPARE(view.title(), QStringLiteral("RC Helicopter"));
         QCOMPARE(view.backText(), QStringLiteral("Corvane"));
@@ -332,7 +334,7 @@ private slots:
         ostratest::ModalAnswerer answer;
         answer.press(QStringLiteral("Decline"));
         window.selectVehicle(key);
-        QCOMPARE(answer.records().size(), 1);
+        QTRY_COMPARE(answer.records().size(), 1);
         QCOMPARE(answer.records().at(0).title, QStringLiteral("QOR Corvane \u2014 Terms of Use"));
         QCOMPARE(window.currentPage(), 3);
         QCOMPARE(view.title(), QStringLiteral("Corvane"));
@@ -351,6 +353,7 @@ private slots:
         {
             const ostratest::Starved starved(QStringLiteral("descriptors"));
             window.selectVehicle(QStringLiteral("rc_helicopter"));
+            QVERIFY(ostratest::writesDone());
         }
         QCOMPARE(window.currentPage(), 3);
         QCOMPARE(window.controller()->profileManager()->activeVehicleType(), QStringLiteral("rc_car"));

@@ -27,6 +27,7 @@
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
 #include "support/widgets/modalanswerer.h"
+#include "support/writesdone.h"
 
 namespace {
 
@@ -79,6 +80,7 @@ QPushButton *button(QWidget *window, const QString &text)
 
 QJsonObject storedAxisSettings(corvane::CorvaneController *controller)
 {
+    ostratest::writesDone();
     corvane::ProfileManager *store = controller->profileManager();
     QFile file(store->profileFilePath(store->activeProfileId()));
     if (!file.open(QIODevice::ReadOnly))

@@ -22,6 +22,7 @@
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
 #include "support/widgets/modalanswerer.h"
+#include "support/writesdone.h"
 
 using corvane::OnboardingWizard;
 
@@ -135,7 +136,7 @@ private slots:
 
     void init()
     {
-        QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
+        ostratest::freshDataFolder();
         corvane::VirtualInputBackend::instance()->reset();
         corvane::SerialPortLister::setFixedPorts({});
     }

@@ -279,6 +279,7 @@ private slots:
         const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
         const QJsonObject document{{"id", id}, {"name", "Hand edited"}, {"axisSettings", axis},
                                    {"buttonMappings", QJsonArray{mapping}}};
+        QVERIFY(ostratest::writesDone());
         QVERIFY(corvane::FileWriter::writeFile(store->profileFilePath(id), QJsonDocument(document).toJson()));
         store->loadProfiles();
         if (!fromFile) {
@@ -353,6 +354,7 @@ private slots:
         mappings.mappings = {mapping};
         QVERIFY(controller->setButtonMappings(mappings));
 
+        QVERIFY(ostratest::writesDone());
         QFile file(controller->profileManager()->profileFilePath(controller->profileManager()->activeProfileId()));
         QVERIFY(file.open(QIODevice::ReadOnly));
         const Profile saved = Profile::fromJson(QJsonDocument::fromJson(file.readAll()).object());

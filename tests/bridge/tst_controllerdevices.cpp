@@ -7,6 +7,7 @@
 #include "profiles/profilemanager.h"
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
+#include "support/writesdone.h"
 #include "transmitrig.h"
 
 #include <QDir>
@@ -101,7 +102,7 @@ class TestControllerDevices : public QObject
 private slots:
     void init()
     {
-        QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
+        ostratest::freshDataFolder();
         QSettings().clear();
         VirtualInputBackend::instance()->reset();
     }

@@ -10,6 +10,7 @@
 #include "profiles/profilemanager.h"
 #include "support/ptydevice.h"
 #include "support/testenvironment.h"
+#include "support/writesdone.h"
 
 using corvane::CorvaneController;
 
@@ -31,7 +32,7 @@ private slots:
         corvane::VirtualInputBackend *input = corvane::VirtualInputBackend::instance();
         QVERIFY2(input, "tests run with the virtual input backend");
         input->reset();
-        QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
+        ostratest::freshDataFolder();
     }
 
     void channelStore()

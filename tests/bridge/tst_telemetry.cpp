@@ -4,6 +4,7 @@
 #include "profiles/profilemanager.h"
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
+#include "support/writesdone.h"
 
 #include <QDir>
 #include <QSettings>
@@ -87,7 +88,7 @@ private slots:
 
     void init()
     {
-        QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
+        ostratest::freshDataFolder();
         QSettings().clear();
         m_controller = std::make_unique<CorvaneController>();
         m_tx = std::make_unique<SimulatedTransmitter>();

@@ -4,6 +4,7 @@
 #include "platform/serial/serialportlister.h"
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
+#include "support/writesdone.h"
 
 #include <QDir>
 #include <QSettings>
@@ -63,7 +64,7 @@ class TestTransmitterLink : public QObject
 private slots:
     void init()
     {
-        QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
+        ostratest::freshDataFolder();
         QSettings().clear();
         m_controller = std::make_unique<CorvaneController>();
     }

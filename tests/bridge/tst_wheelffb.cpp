@@ -4,6 +4,7 @@
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
 #include "support/testenvironment.h"
+#include "support/writesdone.h"
 #include "transmitrig.h"
 
 #include <QDir>
@@ -103,8 +104,10 @@ struct WheelRig
     std::unique_ptr<QSignalSpy> levels;
 };
 
+// Once the saves handed to the writer so far are on disk.
 QByteArray fileBytes(const CorvaneController &controller, const QString &id)
 {
+    ostratest::writesDone();
     QFile file(controller.profileManager()->profileFilePath(id));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
@@ -126,7 +129,7 @@ class TestWheelFfb : public QObject
 private slots:
     void init()
     {
-        QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
+        ostratest::freshDataFolder();
         QSettings().clear();
     }
 

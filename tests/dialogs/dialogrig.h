@@ -12,6 +12,7 @@
 #include "ostraui/theme.h"
 #include "platform/input/virtualinputbackend.h"
 #include "support/testenvironment.h"
+#include "support/writesdone.h"
 
 namespace ostratest {
 
@@ -27,7 +28,7 @@ struct DialogRig
 {
     DialogRig()
     {
-        QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
+        ostratest::freshDataFolder();
         QSettings().clear();
         input = corvane::VirtualInputBackend::instance();
         input->reset();

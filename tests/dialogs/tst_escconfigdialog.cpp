@@ -74,8 +74,10 @@ QSpinBox *rowSpin(QSlider *slider)
     return qobject_cast<QSpinBox *>(slider->property("_spinBox").value<QObject *>());
 }
 
+// Once the saves handed to the writer so far are on disk.
 QByteArray profileFile(corvane::CorvaneController *controller)
 {
+    ostratest::writesDone();
     corvane::ProfileManager *store = controller->profileManager();
     QFile file(store->profileFilePath(store->activeProfileId()));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -233,6 +235,7 @@ private slots:
             QCOMPARE(answer.records().at(0).title, QStringLiteral("Save ESC Preset"));
             QCOMPARE(answer.records().at(0).preset, QStringLiteral("My ESC Preset"));
         }
+        QVERIFY(ostratest::writesDone());
         QFile file(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/profiles/esc_presets.json");
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QJsonArray saved = QJsonDocument::fromJson(file.readAll()).object().value("presets").toArray();
@@ -256,8 +259,9 @@ private slots:
             {
                 const ostratest::Starved starved(limit);
                 button(dialog, "Update Preset")->click();
+                QVERIFY(ostratest::writesDone());
             }
-            QCOMPARE(answer.records().size(), limit.isEmpty() ? 1 : 0);
+            QTRY_COMPARE(answer.records().size(), limit.isEmpty() ? 1 : 0);
         }
 
         // Deleted elsewhere (the mobile app): the dialog stays custom with the same values.

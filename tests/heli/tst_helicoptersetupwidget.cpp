@@ -105,6 +105,7 @@ int inkWidth(QWidget *label)
 
 QByteArray activeProfileBytes(TransmitRig &rig)
 {
+    ostratest::writesDone();
     corvane::ProfileManager *store = rig.controller->profileManager();
     QFile file(store->profileFilePath(store->activeProfileId()));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -378,6 +379,7 @@ private slots:
         {
             const ostratest::Starved starved(limit);
             host.button("Save profile")->click();
+            QVERIFY(ostratest::writesDone());
         }
         corvane::ProfileManager *store = rig.controller->profileManager();
         if (!limit.isEmpty()) {

@@ -30,6 +30,7 @@
 #include "support/evdevdevices.h"
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
+#include "support/writesdone.h"
 
 using namespace corvane;
 using ostratest::EvdevDeviceSpec;
@@ -699,7 +700,7 @@ private slots:
         const auto run = [&](const std::function<void()> &move,
                              const std::function<bool(const ostratest::SimulatedTransmitter::Channels &)> &settled)
             -> ostratest::SimulatedTransmitter::Channels {
-            QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
+            ostratest::freshDataFolder();
             ostratest::SimulatedTransmitter tx;
             CorvaneController controller;
             if (!controller.setAxisSettings(settings) || !controller.wheelBase()->open(indexOf(wheelSpec.name))

@@ -139,6 +139,7 @@ inline void typeCommand(QWidget *page, const QString &text)
 
 inline QJsonObject storedReceiverSettings(ReceiverRig &rig)
 {
+    ostratest::writesDone();
     corvane::ProfileManager *store = rig.controller->profileManager();
     QFile file(store->profileFilePath(store->activeProfileId()));
     if (!file.open(QIODevice::ReadOnly))

@@ -15,6 +15,7 @@
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
 #include "support/simulatedtransmitter.h"
+#include "support/writesdone.h"
 
 namespace ostratest {
 
@@ -30,7 +31,7 @@ public:
     TransmitRig()
     {
         // Every rig starts from a fresh installation: no profiles, no settings.
-        QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
+        ostratest::freshDataFolder();
         QSettings().clear();
         input = corvane::VirtualInputBackend::instance();
         input->reset();

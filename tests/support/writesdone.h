@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QDir>
+#include <QStandardPaths>
 #include <QTest>
 
 #include "profiles/filewriter.h"
@@ -11,6 +13,14 @@ namespace ostratest {
 inline bool writesDone(int timeoutMs = 10000)
 {
     return QTest::qWaitFor([] { return corvane::FileWriter::shared().isIdle(); }, timeoutMs);
+}
+
+// Empties the data folder for a fresh installation, once what a store before wrote at its end is
+// on disk: a write still on its way would bring its file back.
+inline void freshDataFolder()
+{
+    corvane::FileWriter::shared().flush(10000);
+    QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
 }
 
 } // namespace ostratest
