@@ -4,8 +4,14 @@
 #include <QStandardPaths>
 #include <QTest>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include "api/apihandlers.h"
 #include "apirig.h"
+#include "bridge/devicesecurity.h"
 #include "profiles/profilemanager.h"
 #include "support/heldrenames.h"
 #include "support/starved.h"
@@ -33,6 +39,51 @@ QMap<QString, QByteArray> filesOnDisk()
     }
     return files;
 }
+
+// What a store holds of its lists, as the next start reads them from the files.
+QJsonObject contentsOf(const ProfileManager &store)
+{
+    QJsonArray profiles;
+    for (const Profile &profile : store.profiles())
+        profiles.append(QJsonArray{profile.id, profile.name, profile.vehicleType});
+    QJsonArray presets;
+    for (const EscPreset &preset : store.escPresets())
+        presets.append(preset.toJson());
+    for (const char *kind : {"controls", "ffb"}) {
+        for (const UserPreset &preset : store.userPresets(kind))
+            presets.append(preset.toJson());
+    }
+    return {{"active", store.activeProfileId()}, {"profiles", profiles}, {"presets", presets}};
+}
+
+// A file not even root can remove while this lives (the immutable flag of ext4 and others).
+class Pinned
+{
+public:
+    explicit Pinned(const QString &path) : m_path(path), m_pinned(!path.isEmpty() && pin(true)) {}
+    ~Pinned()
+    {
+        if (m_pinned)
+            pin(false);
+    }
+    bool pinned() const { return m_pinned; }
+
+private:
+    bool pin(bool on) const
+    {
+        const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_CLOEXEC);
+        int flags = 0;
+        bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        return done;
+    }
+
+    QString m_path;
+    bool m_pinned = false;
+};
 
 } // namespace
 
@@ -123,6 +174,9 @@ private slots:
         QTest::newRow("set_auto_start") << "set_auto_start" << R"({"enabled":true})" << fds << profile;
         QTest::newRow("set_receiver_config") << "set_receiver_config" << R"({"settings":{"gpsEnabled":false}})"
                                              << fds << profile;
+        // Removing needs no room on the disk: a file that stays makes it fail.
+        QTest::newRow("action_delete_profile") << "action_delete_profile" << R"({"id":"$other"})" << "pinned"
+                                               << "Failed to delete profile: Other";
         // Refused by the store's rules, with nothing starved.
         QTest::newRow("ESC preset name too long") << "action_create_esc_preset" << QString(R"({"name":"%1"})").arg(QString(65, 'x'))
                                                   << "" << "ESC preset name is too long: at most 64 characters";
@@ -153,12 +207,20 @@ private slots:
         QJsonObject reply;
         {
             const ostratest::Starved starved(limit);
+            const Pinned pinned(limit == "pinned" ? api->rig.controller->profileManager()->profileFilePath(m_ids["$other"]) : "");
+            if (limit == "pinned" && !pinned.pinned())
+                QSKIP("This file system cannot keep a file from being removed");
             reply = api->request(event, request);
         }
         QCOMPARE(reply.value("success"), QJsonValue(false));
         QCOMPARE(reply.value("message").toString(), message);
+        // Nothing it made is named.
+        const QJsonObject made = reply.value("data").toObject();
+        QVERIFY(reply.value("id").toString().isEmpty() && !made.contains("id") && !made.contains("profileId"));
         QCOMPARE(filesOnDisk(), files);
         QCOMPARE(listsOf(), lists);
+        // What the store holds is what the next start reads.
+        QCOMPARE(contentsOf(ProfileManager()), contentsOf(*api->rig.controller->profileManager()));
     }
 
     // Writers change one profile at once while its file is being written: another client is
@@ -210,6 +272,87 @@ private slots:
         const QJsonObject stored = ProfileManager().axisSettings().toJson();
         for (const QString &field : fields)
             QCOMPARE(stored[field], message.isEmpty() ? QJsonValue(96) : before[field]);
+    }
+
+    // A disk slow to take a save (one of another profile waits where it replaces its file):
+    // requests that write, and the force feedback's own timed save, hand their files to the
+    // writer. Meanwhile the 7 ms tick goes on sending frames, the thread it runs on makes no
+    // sync call, and no reply claims a change before its file is on disk.
+    void slowDiskKeepsTheTick_data()
+    {
+        QTest::addColumn<QString>("event"); // empty: the force feedback's timed save
+        QTest::addColumn<QString>("data");
+        QTest::newRow("set_active_profile") << "set_active_profile" << R"({"id":"$other"})";
+        QTest::newRow("action_create_profile") << "action_create_profile" << R"({"name":"New"})";
+        QTest::newRow("action_rename_profile") << "action_rename_profile" << R"({"id":"$active","name":"Car"})";
+        QTest::newRow("action_duplicate_profile") << "action_duplicate_profile" << R"({"sourceId":"$active","name":"Copy"})";
+        QTest::newRow("action_delete_profile") << "action_delete_profile" << R"({"id":"$other"})";
+        QTest::newRow("action_create_esc_preset") << "action_create_esc_preset" << R"({"name":"Drift"})";
+        QTest::newRow("action_save_preset") << "action_save_preset" << R"({"kind":"ffb","name":"Soft"})";
+        QTest::newRow("set_axis_settings") << "set_axis_settings" << R"({"decelRate":7})";
+        QTest::newRow("force feedback save") << "" << "";
+    }
+
+    void slowDiskKeepsTheTick()
+    {
+        QFETCH(QString, event);
+        QFETCH(QString, data);
+        for (auto it = m_ids.cbegin(); it != m_ids.cend(); ++it)
+            data.replace(it.key(), it.value());
+        corvane::CorvaneController *controller = api->rig.controller.get();
+        ProfileManager *store = controller->profileManager();
+        QVERIFY(api->rig.connectCar());
+        controller->startTransmission();
+        QVERIFY(controller->isRunning());
+        // The transmitter has told its id (and the allow-list has been stored) before.
+        QTRY_VERIFY(!controller->deviceSecurity()->currentDeviceId().isEmpty());
+        const int syncs = ostratest::HeldRenames::syncsOnThisThread();
+        {
+            ostratest::HeldRenames held(m_ids["$other"] + ".json");
+            store->mutableProfile(m_ids["$other"])->ledSettings.ledCount = 9;
+            QVERIFY(store->saveProfile(m_ids["$other"]));
+            QTRY_COMPARE(held.waiting(), 1);
+            if (event.isEmpty())
+                controller->setWheelFfbStrength(0.9f);
+            else
+                api->client.send({{"event", event}, {"data", QJsonDocument::fromJson(data.toUtf8()).object()}});
+            // Past the force feedback's 500 ms: its save is handed over by now.
+            const uint frames = controller->frameCount();
+            QTRY_VERIFY(controller->frameCount() > frames + 100);
+            QCOMPARE(held.waiting(), 1);
+            QVERIFY(api->client.pending().isEmpty());
+            held.release();
+            if (!event.isEmpty())
+                QCOMPARE(api->client.next().value("success"), QJsonValue(true));
+            QVERIFY(ostratest::writesDone());
+        }
+        QCOMPARE(ostratest::HeldRenames::syncsOnThisThread(), syncs);
+        controller->stopTransmission();
+        if (event.isEmpty())
+            QCOMPARE(ProfileManager().wheelFfb().strength, 0.9f);
+    }
+
+    // A trim whose save fails stays open: reverting it puts the remembered centre back on the
+    // steering channel, and the profile, on disk and in the next save, holds the remembered one.
+    void failedTrimCanBeReverted()
+    {
+        corvane::CorvaneController *controller = api->rig.controller.get();
+        QVERIFY(api->rig.startCar());
+        const int remembered = controller->axisSettings().steeringCenter;
+        api->rig.tick();
+        const int centred = api->rig.ch(0);
+        QCOMPARE(api->request("set_steering_trim_live", {{"steeringCenter", remembered + 76}}), ok("set_steering_trim_live"));
+        api->rig.tick();
+        QCOMPARE_GT(api->rig.ch(0), centred + 70);
+        {
+            const ostratest::Starved starved("descriptors");
+            QCOMPARE(api->request("apply_steering_trim").value("success"), QJsonValue(false));
+        }
+        QCOMPARE(api->request("revert_steering_trim").value("data").toObject().value("steeringCenter"), remembered);
+        api->rig.tick();
+        QCOMPARE(api->rig.ch(0), centred);
+        QCOMPARE(api->request("set_wheel_ffb", {{"strength", 0.5}}).value("success"), QJsonValue(true));
+        QCOMPARE(ProfileManager().axisSettings().steeringCenter, remembered);
     }
 
 private:

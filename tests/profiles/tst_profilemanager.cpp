@@ -699,6 +699,27 @@ private slots:
         QCOMPARE(store->activeProfileId(), otherId);
     }
 
+    // A store that goes while its file is being written hands its last change over: the bytes
+    // are made while it is whole, and written after. The end of the program waits for the disk
+    // only so long, and says what it leaves.
+    void lastChangeOutlivesTheStore()
+    {
+        auto store = std::make_unique<ProfileManager>();
+        QVERIFY(ostratest::writesDone());
+        const QString id = store->activeProfileId();
+        ostratest::HeldRenames held(id + ".json");
+        store->mutableActiveProfile()->ledSettings.ledCount = 7;
+        QVERIFY(store->saveActiveProfile());
+        QTRY_COMPARE(held.waiting(), 1);
+        store->mutableActiveProfile()->ledSettings.ledCount = 8;
+        store.reset();
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^FileWriter: the disk did not finish in time; not written: .*"));
+        QVERIFY(!corvane::FileWriter::shared().flush(100));
+        held.release();
+        QVERIFY(ostratest::writesDone());
+        QCOMPARE(Profile::fromJson(readObject(id + ".json")).ledSettings.ledCount, 8);
+    }
+
     void limits_data()
     {
         QTest::addColumn<QString>("list");
