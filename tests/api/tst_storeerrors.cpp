@@ -344,6 +344,7 @@ private slots:
         QCOMPARE(api->request("set_steering_trim_live", {{"steeringCenter", remembered + 76}}), ok("set_steering_trim_live"));
         api->rig.tick();
         QCOMPARE_GT(api->rig.ch(0), centred + 70);
+        QVERIFY(ostratest::writesDone());
         {
             const ostratest::Starved starved("descriptors");
             QCOMPARE(api->request("apply_steering_trim").value("success"), QJsonValue(false));

@@ -350,6 +350,7 @@ private slots:
         setDisclaimerAccepted(true);
         MainWindow window;
         window.showPage(3);
+        QVERIFY(ostratest::writesDone());
         {
             const ostratest::Starved starved(QStringLiteral("descriptors"));
             window.selectVehicle(QStringLiteral("rc_helicopter"));

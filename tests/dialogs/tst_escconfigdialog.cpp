@@ -256,6 +256,7 @@ private slots:
         for (const QString limit : {"descriptors", ""}) {
             ModalAnswerer answer;
             answer.press("OK");
+            QVERIFY(ostratest::writesDone());
             {
                 const ostratest::Starved starved(limit);
                 button(dialog, "Update Preset")->click();

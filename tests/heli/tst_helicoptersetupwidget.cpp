@@ -376,6 +376,7 @@ private slots:
         TransmitRig rig;
         PageHost host(rig);
         host.page->findChild<QLineEdit *>()->setText(typed);
+        QVERIFY(ostratest::writesDone());
         {
             const ostratest::Starved starved(limit);
             host.button("Save profile")->click();
