@@ -99,6 +99,7 @@ private slots:
         QCOMPARE(list->currentData().toString(), streetId);
         QVERIFY(name->text().isEmpty());
         QVERIFY(button(*panel, "Save") && !button(*panel, "Save")->isEnabled());
+        QTRY_VERIFY(window.findChild<ostra::Toast *>()); // once the file is on disk
         QCOMPARE(window.findChild<ostra::Toast *>()->text(), QString("Saved \u201Cstreet\u201D"));
     }
 

@@ -15,6 +15,14 @@ inline bool writesDone(int timeoutMs = 10000)
     return QTest::qWaitFor([] { return corvane::FileWriter::shared().isIdle(); }, timeoutMs);
 }
 
+// Returns once the writer's thread has tried everything handed over, without running the event
+// loop: for a stretch in which the process is starved (the window system wants descriptors too).
+// The writer reports on the next run of the event loop.
+inline bool writesTried(int timeoutMs = 10000)
+{
+    return corvane::FileWriter::shared().flush(timeoutMs);
+}
+
 // Empties the data folder for a fresh installation, once what a store before wrote at its end is
 // on disk: a write still on its way would bring its file back.
 inline void freshDataFolder()
