@@ -1,12 +1,13 @@
 // What the app's saves cost the thread of the 7 ms tick: writer clients pipeline settings requests
 // that save the active profile while a phone pings. Prints the phone's round trips (p50, p99,
-// max), the saves acknowledged per second and the longest gap of a 7 ms timer on the server's
-// thread.
+// max), the saves acknowledged per second, and the longest gap and the share of lost ticks of a
+// 7 ms timer on the server's thread.
 //
-//     savestorm [writers, default 24] [seconds 1..60, default 10] [--depth N] [--load]
+//     savestorm [writers, default 24] [seconds 1..60, default 10] [--depth N] [--load] [--profiles]
 //
 // --depth N: requests each writer keeps unanswered (default 4). --load: a `dd oflag=sync` writer
-// on the same disk the whole time. The clients run on a thread of their own.
+// on the same disk the whole time. --profiles: each writer creates a profile and deletes it
+// again, back to back, instead. The clients run on a thread of their own.
 
 #include <QCoreApplication>
 #include <QDir>
@@ -121,15 +122,25 @@ private:
 class Clients : public QObject
 {
 public:
-    Clients(quint16 port, int writers, int depth)
+    Clients(quint16 port, int writers, int depth, bool profiles)
     {
         for (int i = 0; i < writers; ++i) {
             auto *writer = new RawClient(2 + i, port, this);
-            writer->opened = [this, writer, depth] {
-                for (int n = 0; n < depth; ++n)
-                    sendSave(writer);
+            writer->opened = [this, writer, depth, profiles] {
+                for (int n = 0; n < (profiles ? 1 : depth); ++n)
+                    profiles ? sendProfileChange(writer, QString()) : sendSave(writer);
             };
-            writer->received = [this, writer](const QByteArray &text) {
+            writer->received = [this, writer, profiles](const QByteArray &text) {
+                if (profiles) {
+                    const QJsonObject reply = QJsonDocument::fromJson(text).object();
+                    const QString event = reply.value("event").toString();
+                    if (event != QLatin1String("action_create_profile") && event != QLatin1String("action_delete_profile"))
+                        return;
+                    ++(reply.value("success").toBool() ? acknowledged : refused);
+                    if (m_running)
+                        sendProfileChange(writer, reply.value("data").toObject().value("id").toString());
+                    return;
+                }
                 if (!text.contains("\"set_axis_settings\""))
                     return;
                 ++(text.contains("\"success\":true") ? acknowledged : refused);
@@ -168,6 +179,15 @@ private:
         writer->sendText(QJsonDocument(request).toJson(QJsonDocument::Compact));
     }
 
+    // Deletes the profile just made, or makes one.
+    void sendProfileChange(RawClient *writer, const QString &made)
+    {
+        const QJsonObject request = made.isEmpty()
+                                        ? QJsonObject{{"event", "action_create_profile"}, {"data", QJsonObject{{"name", "Storm"}}}}
+                                        : QJsonObject{{"event", "action_delete_profile"}, {"data", QJsonObject{{"id", made}}}};
+        writer->sendText(QJsonDocument(request).toJson(QJsonDocument::Compact));
+    }
+
     bool m_running = true;
     long m_sent = 0;
     RawClient *m_phone = nullptr;
@@ -198,6 +218,7 @@ int main(int argc, char *argv[])
         args.remove(at, 2);
     }
     const bool load = args.removeAll(QStringLiteral("--load")) > 0;
+    const bool profiles = args.removeAll(QStringLiteral("--profiles")) > 0;
     const int writers = args.size() > 0 ? std::clamp(args.at(0).toInt(), 1, corvane::WebSocketServer::MaxClients - 1) : 24;
     const int seconds = args.size() > 1 ? std::clamp(args.at(1).toInt(), 1, 60) : 10;
 
@@ -209,8 +230,9 @@ int main(int argc, char *argv[])
         return 1;
     }
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/profiles");
-    std::printf("%d writers, %d requests each in flight, %d s%s; store in %s\n", writers, depth, seconds,
-                load ? ", beside a dd oflag=sync writer" : "", qPrintable(folder));
+    std::printf("%d writers, %s, %d s%s; store in %s\n", writers,
+                profiles ? "each creating and deleting a profile" : qPrintable(QStringLiteral("%1 requests each in flight").arg(depth)),
+                seconds, load ? ", beside a dd oflag=sync writer" : "", qPrintable(folder));
 
     QProcess dd;
     if (load) {
@@ -228,21 +250,26 @@ int main(int argc, char *argv[])
     clientThread.start();
     Clients *clients = nullptr;
     QMetaObject::invokeMethod(
-        &onClientThread, [&] { clients = new Clients(server.serverPort(), writers, depth); }, Qt::BlockingQueuedConnection);
+        &onClientThread, [&] { clients = new Clients(server.serverPort(), writers, depth, profiles); }, Qt::BlockingQueuedConnection);
 
     // The 7 ms tick beside the server.
     QElapsedTimer gapClock;
+    QElapsedTimer running;
     qint64 longestGapUs = 0;
+    long ticks = 0;
     QTimer tick;
     tick.setTimerType(Qt::PreciseTimer);
     QObject::connect(&tick, &QTimer::timeout, [&] {
         if (gapClock.isValid())
             longestGapUs = std::max(longestGapUs, gapClock.nsecsElapsed() / 1000);
         gapClock.start();
+        ++ticks;
     });
     tick.start(7);
+    running.start();
     QTimer::singleShot(seconds * 1000, &app, &QCoreApplication::quit);
     app.exec();
+    const qint64 ranMs = running.elapsed();
 
     std::vector<qint64> trips;
     long acknowledged = 0;
@@ -270,6 +297,8 @@ int main(int argc, char *argv[])
                 percentile(trips, 0.5) / 1000.0, percentile(trips, 0.99) / 1000.0,
                 trips.empty() ? 0.0 : trips.back() / 1000.0);
     std::printf("saves acknowledged %ld (%.0f/s), refused %ld\n", acknowledged, double(acknowledged) / seconds, refused);
-    std::printf("longest tick gap   %.1f ms (7 ms timer on the server's thread)\n", longestGapUs / 1000.0);
+    const double due = double(ranMs) / 7.0;
+    std::printf("longest tick gap   %.1f ms (7 ms timer on the server's thread), ticks lost %.0f %%\n",
+                longestGapUs / 1000.0, due > 0 ? std::max(0.0, 100.0 * (due - double(ticks)) / due) : 0.0);
     return 0;
 }

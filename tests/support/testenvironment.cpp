@@ -2,6 +2,8 @@
 
 #include <QDir>
 
+#include "profiles/filewriter.h"
+
 namespace ostratest {
 
 TestEnvironment::TestEnvironment()
@@ -25,7 +27,11 @@ TestEnvironment::TestEnvironment()
     QStandardPaths::setTestModeEnabled(true);
 }
 
-TestEnvironment::~TestEnvironment() = default;
+TestEnvironment::~TestEnvironment()
+{
+    // The stores' last writes land before the home goes, not in a folder they would make again.
+    corvane::FileWriter::shared().flush(10000);
+}
 
 void TestEnvironment::applyIdentity()
 {
