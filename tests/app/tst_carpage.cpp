@@ -738,6 +738,9 @@ private slots:
                                      << "Failed to import profile" << "Invalid profile data";
         QTest::newRow("receiver port gone") << "action_connect_receiver" << QJsonObject{{"port", "/dev/ttyOSTRAGONE"}}
                                             << "Failed to connect receiver to /dev/ttyOSTRAGONE" << QString();
+        // Reported by the writer after the request has been answered in memory.
+        QTest::newRow("profile file not written") << "action_rename_profile" << QJsonObject{{"id", "$active"}, {"name", "Car"}}
+                                                  << "Failed to save profile: Car" << "Failed to save profile: Car";
     }
 
     void networkErrorsAreToasts()
@@ -749,6 +752,14 @@ private slots:
         corvane::SerialPortLister::setFixedPorts({{QStringLiteral("/dev/ttyOSTRAGONE"), QStringLiteral("USB Serial"), QString()}});
         MainWindow window;
         Car car{window};
+        if (data.value("id") == "$active") {
+            // Its file's place taken by a folder.
+            corvane::ProfileManager *profiles = window.controller()->profileManager();
+            QVERIFY(ostratest::writesDone());
+            data.insert("id", profiles->activeProfileId());
+            QFile::remove(profiles->profileFilePath(profiles->activeProfileId()));
+            QVERIFY(QDir().mkpath(profiles->profileFilePath(profiles->activeProfileId())));
+        }
         QWebSocket client;
         QJsonObject reply;
         connect(&client, &QWebSocket::textMessageReceived,
