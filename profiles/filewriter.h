@@ -35,7 +35,8 @@ public:
     static constexpr int QuitWaitMs = 3000;
 
     explicit FileWriter(QObject *parent = nullptr);
-    // Writes what was handed over and not yet written, for at most QuitWaitMs.
+    // Writes what was handed over and not yet written, for at most QuitWaitMs (not at all once a
+    // flush has run out of time).
     ~FileWriter() override;
 
     // The program's writer: every file the program keeps goes through it, so that one thread
