@@ -1,7 +1,6 @@
 #include "api/websocketserver.h"
 
 #include <QDebug>
-#include <QHostInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -27,6 +26,7 @@
 #include "bridge/corvanecontroller.h"
 #include "platform/network/acceptqueue.h"
 #include "platform/network/firewallrule.h"
+#include "platform/network/machinename.h"
 #include "platform/network/networkinterfacelister.h"
 #include "profiles/profilemanager.h"
 
@@ -465,8 +465,7 @@ bool WebSocketServer::namesThisMachine(const QString &origin) const
     if (m_mdns && host == m_mdns->hostName().toLower() + QLatin1String(".local"))
         return true;
     // A phone stack fills Origin from the URL it connected to, which may use the host name.
-    const QString machine = QHostInfo::localHostName().toLower();
-    if (!machine.isEmpty() && (host == machine || host == machine + QLatin1String(".local")))
+    if (MachineName::isNamedBy(host))
         return true;
     QHostAddress address;
     if (!address.setAddress(host))
