@@ -125,6 +125,10 @@ private:
     std::shared_ptr<QString> m_refusal;
 };
 
+// The refusal of a name a request sent (not empty) that shows nothing: blanks or invisible
+// characters alone, as the name rule has it. Empty when the name shows something, or is empty.
+QString invisibleNameRefusal(const QString &name);
+
 // A request's one flag, read by the rule above into `flag`, which keeps its value when the key
 // is absent. The refusal, or empty.
 QString readFlag(const QJsonObject &data, const char *key, bool &flag);
