@@ -81,7 +81,6 @@ public:
     FieldReader array(const Key &key) const;
     // The elements of an array reader (0 for an object reader).
     qsizetype size() const { return m_array.size(); }
-    bool isObject(const Key &key) const { return value(key).isObject(); }
     bool contains(const Key &key) const { return !value(key).isUndefined(); }
     // The value as sent, for what these readers do not check.
     QJsonValue value(const Key &key) const;
