@@ -384,6 +384,10 @@ private slots:
                                               : transmitter ? "Connected" : "Not connected");
         QCOMPARE(transmitterPill->text(), silent ? "No answer" : transmitter ? "Connected" : "Not connected");
         QCOMPARE(transmitterPill->level() == int(ostra::LevelWarning), silent);
+        // Only a transmitter that answers gets the row's green frame; a silent one can still be disconnected.
+        QWidget *transmitterRow = car.combo("transmitterCombo")->parentWidget();
+        QCOMPARE(transmitterRow->property("connected").toBool(), transmitter && !silent);
+        QCOMPARE(car.button("connectTransmitterBtn")->text(), transmitter ? "Disconnect" : "Connect");
         if (combined) {
             auto *pedalsRow = qobject_cast<ostra::DeviceRow *>(car.combo("pedalsCombo")->parentWidget());
             auto *pill = pedalsRow->findChild<ostra::Pill *>();

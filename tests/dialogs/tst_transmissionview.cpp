@@ -587,15 +587,46 @@ private slots:
         QVERIFY(host.combo("Packet Rate")->isEnabled());
     }
 
+    // Configuring waits while transmission runs, and while the transmitter is known silent: then
+    // the tab names the port instead of reading nothing for minutes.
+    void rfTransmitting_data()
+    {
+        QTest::addColumn<bool>("silent");
+        QTest::newRow("transmitting") << false;
+        QTest::newRow("nothing answers on the port") << true;
+    }
+
     void rfTransmitting()
     {
+        QFETCH(bool, silent);
         TransmitRig rig;
-        QVERIFY(rig.startCar());
+        rig.tx.setFields(moduleFields());
+        rig.tx.setAnswersId(!silent);
+        QVERIFY(silent ? rig.openTransmitter() : rig.startCar());
         Host host(rig, false);
+        host.view->showRfSettingsTab();
+        host.view->show();
+        QCOMPARE(host.banner(), IdleText);
+        if (silent) {
+            QTest::ignoreMessage(QtWarningMsg, "[SECURITY] No device ID response from transmitter");
+            for (int query = 0; query < 4; ++query)
+                QVERIFY(QMetaObject::invokeMethod(rig.controller.get(), "onDeviceIdRetry"));
+        }
         QPushButton *configure = host.button("Start configuring");
         QVERIFY(!configure->isEnabled());
-        QCOMPARE(configure->toolTip(), QString("Stop transmission first"));
-        rig.controller->stopTransmission();
+        QCOMPARE(configure->toolTip(), silent ? QString("The transmitter is not answering") : QString("Stop transmission first"));
+        QCOMPARE(host.banner(), silent ? rig.controller->transmitterSilentMessage() : IdleText);
+        if (silent) {
+            // Even called directly it starts nothing; an answer at last lets it start.
+            host.view->onConfigureClicked();
+            QVERIFY(!rig.controller->isConfigMode());
+            rig.tx.setAnswersId(true);
+            rig.controller->serialWrite("ID\n");
+            QVERIFY(rig.tx.waitFor([&] { return !rig.controller->isTransmitterSilent(); }));
+            QCOMPARE(host.banner(), IdleText);
+        } else {
+            rig.controller->stopTransmission();
+        }
         QVERIFY(configure->isEnabled());
         QVERIFY(configure->toolTip().isEmpty());
         configure->click();
