@@ -1,5 +1,6 @@
 #include "ostraui/portlist.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QStandardItemModel>
@@ -51,6 +52,12 @@ int fillPortList(QComboBox *combo, const QList<corvane::SerialPortEntry> &listed
         if (model)
             model->item(combo->count() - 1)->setEnabled(false);
     }
+
+    // The list opens as wide as the note on a port in use, which a list as wide as the box would cut.
+    QAbstractItemView *view = combo->view();
+    const bool noted = std::any_of(ports.cbegin(), ports.cend(),
+                                   [&](const corvane::SerialPortEntry &port) { return isHeld(port.portName); });
+    view->setMinimumWidth(noted ? view->sizeHintForColumn(0) + 2 * view->frameWidth() : 0);
 
     int index = setup.connected.isEmpty() ? -1 : combo->findData(setup.connected);
     for (const QString &wanted : {setup.keep, setup.preferred}) {

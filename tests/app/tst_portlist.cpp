@@ -1,6 +1,8 @@
 #include <QApplication>
 #include <QComboBox>
+#include <QAbstractItemView>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QSerialPort>
 #include <QSettings>
@@ -240,6 +242,18 @@ private slots:
         QCOMPARE(shown.combo->currentData().toString() == held, !marked);
         if (!marked)
             return;
+        if (list == ReceiverFirmware) {
+            // The list open, as the user meets the port in use.
+            shown.owner->show();
+            QVERIFY(QTest::qWaitForWindowExposed(shown.owner.get()));
+            shown.combo->showPopup();
+            QWidget *popup = shown.combo->view()->window();
+            QTRY_VERIFY(popup->isVisible());
+            QImage picture = shown.owner->grab().toImage();
+            QPainter(&picture).drawImage(popup->pos() - shown.owner->pos(), popup->grab().toImage());
+            QVERIFY(picture.save(ostratest::themedPicture("app", "portlist-held")));
+            shown.combo->hidePopup();
+        }
         for (Qt::Key key : {Qt::Key_Up, Qt::Key_Up, Qt::Key_Down, Qt::Key_Down, Qt::Key_Up}) {
             QTest::keyClick(shown.combo, key);
             QVERIFY(shown.combo->currentData().toString() != held);
@@ -265,7 +279,7 @@ private slots:
                                             QStringLiteral("Could not connect to %1. %2").arg(device.slavePath(), reason)));
     }
 
-    void darkTheme() { QVERIFY(ostratest::renderDarkTwin("app", {"onBoardPortIsNotOffered"})); }
+    void darkTheme() { QVERIFY(ostratest::renderDarkTwin("app", {"onBoardPortIsNotOffered", "heldPortIsMarked"})); }
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestPortList)

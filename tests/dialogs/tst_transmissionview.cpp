@@ -977,7 +977,8 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         for (const char *name :
-             {"telemetry", "telemetry-no-link", "receiver", "rf-idle", "rf-discovering", "rf-editable", "rf-manual"})
+             {"telemetry", "telemetry-no-link", "receiver", "rf-idle", "rf-discovering", "rf-editable", "rf-manual",
+              "rf-silent"})
             QTest::newRow(name) << QString(name);
     }
 
@@ -986,6 +987,7 @@ private slots:
         QFETCH(QString, name);
         TransmitRig rig;
         rig.tx.setFields(moduleFields());
+        rig.tx.setAnswersId(name != "rf-silent");
         Host host(rig);
         host.window.hide();
         if (name == "telemetry") {
@@ -1018,6 +1020,10 @@ private slots:
                 rig.tx.setFields({});
                 QVERIFY(!host.discover());
                 host.manualCombos().at(3)->setCurrentIndex(2);
+            } else if (name == "rf-silent") {
+                QTest::ignoreMessage(QtWarningMsg, "[SECURITY] No device ID response from transmitter");
+                for (int query = 0; query < 4; ++query)
+                    QVERIFY(QMetaObject::invokeMethod(rig.controller.get(), "onDeviceIdRetry"));
             }
         }
         host.view->show();

@@ -357,6 +357,10 @@ private slots:
         QCOMPARE(host.status(), silent ? rig.controller->transmitterSilentMessage() : QString("Everything is connected"));
         QVERIFY(host.status().contains(rig.tx.portName()) == silent);
         QCOMPARE(host.txButton()->state(), state);
+        if (silent && joystick) {
+            QTest::qWait(100);
+            QVERIFY(host.page->grab().toImage().save(heliPicture("page-silent")));
+        }
     }
 
     void armButton()
@@ -584,7 +588,7 @@ private slots:
         QVERIFY(host.page->grab().toImage().save(heliPicture("page-transmitting")));
     }
 
-    void renderDarkTheme() { QVERIFY(renderDarkTwin({"renderIdle", "renderTransmitting"})); }
+    void renderDarkTheme() { QVERIFY(renderDarkTwin({"renderIdle", "renderTransmitting", "silentTransmitter"})); }
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestHelicopterSetupWidget)
