@@ -79,7 +79,7 @@ void MainWindow::updateConnectionStatus()
                                                       : connected  ? tr("Connected")
                                                                    : tr("Not connected"));
     m_transmitterPill->setLevel(transmitting ? LevelSuccess : connected && !silent ? LevelInfo : LevelWarning);
-    m_transmitterPill->setToolTip(silent ? transmitterSilentText(m_controller->serialPortName()) : QString());
+    m_transmitterPill->setToolTip(silent ? m_controller->transmitterSilentMessage() : QString());
     setPulse(m_transmitterPill, transmitting);
     m_carCardPill->setText(transmitting ? tr("Transmitting")
                            : silent     ? tr("Transmitter not answering")

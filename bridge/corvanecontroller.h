@@ -89,6 +89,11 @@ public:
     DeviceSecurity *deviceSecurity() const { return m_security; }
     CorvaneSerialPort *transmitterPort() const { return m_transmitterPort; }
     CorvaneSerialPort *receiverPort() const { return m_receiverPort; }
+    // A store of what `change` sets in the active profile, as a setup dialog's Save runs it: it
+    // runs `change` with the profile's saves handed to the writer thread, and calls its argument
+    // once they are on disk, with whether all of them are. Given no function, it runs `change` as
+    // it is. The profile store reports a failed write through its errorOccurred as well.
+    std::function<void(const std::function<void(bool)> &)> profileStore(const std::function<void()> &change);
     InputDevice *wheelBase() const { return m_wheelBase; }
     InputDevice *pedals() const { return m_pedals; }
     InputDevice *shifter() const { return m_shifter; }
@@ -192,9 +197,11 @@ public:
     int currentGear() const { return m_currentGear; }
 
     // Transmitter and receiver link (corvanecontroller_link.cpp).
-    bool connectTransmitter(const QString &portName, int baudRate);
+    // False when the port could not be opened; `error`, when given, then says why. A port the
+    // other line holds is refused at once.
+    bool connectTransmitter(const QString &portName, int baudRate, QString *error = nullptr);
     void disconnectTransmitter();
-    bool connectReceiver(const QString &portName, int baudRate);
+    bool connectReceiver(const QString &portName, int baudRate, QString *error = nullptr);
     void disconnectReceiver();
     Q_INVOKABLE qlonglong serialWrite(const QByteArray &data);
     qint64 receiverWrite(const QByteArray &data);
@@ -202,10 +209,14 @@ public:
     bool isReceiverConnected() const;
     QString serialPortName() const;
     QString receiverPortName() const;
+    // The ports the transmitter and the receiver lines hold, each with its device's name.
+    QHash<QString, QString> heldPorts() const;
     bool isTransmitterAuthorized() const { return m_transmitterAuthorized; }
     // Once every device-ID query since the connect went unanswered: the open port has no
     // transmitter answering on it (a port picked by hand, an on-board UART).
     bool isTransmitterSilent() const { return m_transmitterSilent && isSerialConnected(); }
+    // What every view says while the transmitter is silent.
+    QString transmitterSilentMessage() const;
     bool isConfigMode() const { return m_configMode; }
     void startConfigMode();
     void stopConfigMode();
@@ -408,6 +419,8 @@ private:
     void onDeviceIdLine(const QString &line);
     Q_SLOT void onDeviceIdRetry();
     void setTransmitterSilent(bool silent);
+    // Why `portName` cannot be opened while `other` holds it, or empty.
+    QString heldByOtherLine(const QString &portName, const CorvaneSerialPort *other) const;
     Q_SLOT void tryReconnectTransmitter();
     void leaveConfigMode();
 

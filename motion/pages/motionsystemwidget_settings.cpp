@@ -141,7 +141,7 @@ QWidget *MotionSystemWidget::buildSettingsCard()
     });
     connect(m_sleepAfterRow, &ostra::SliderRow::valueChanged, this, [this] { refreshSaveState(); });
     new ostra::UnsavedEdits(this, tr("Platform settings"), [this] { return hasUnsavedSettings(); },
-                            [this] { return onSaveSettings(); });
+                            [this](const ostra::UnsavedEdits::Stored &done) { done(onSaveSettings()); });
     return card;
 }
 

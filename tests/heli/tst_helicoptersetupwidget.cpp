@@ -327,6 +327,42 @@ private slots:
         QCOMPARE(host.txButton()->state(), int(ostra::TxGo));
     }
 
+    // A transmitter port where nothing answers holds Start, and the status names the port as the
+    // car page does, whatever else is connected.
+    void silentTransmitter_data()
+    {
+        QTest::addColumn<bool>("joystick");
+        QTest::addColumn<bool>("silent");
+        QTest::addColumn<int>("state");
+        QTest::newRow("answers") << true << false << int(ostra::TxGo);
+        QTest::newRow("nothing answers") << true << true << int(ostra::TxLocked);
+        QTest::newRow("nothing answers, no joystick") << false << true << int(ostra::TxLocked);
+    }
+
+    void silentTransmitter()
+    {
+        QFETCH(bool, joystick);
+        QFETCH(bool, silent);
+        QFETCH(int, state);
+        TransmitRig rig;
+        rig.tx.setAnswersId(!silent);
+        QVERIFY(!joystick || rig.controller->connectHeliJoystick(TransmitRig::JoystickPos));
+        QVERIFY(rig.openTransmitter());
+        PageHost host(rig);
+        if (silent) {
+            QTest::ignoreMessage(QtWarningMsg, "[SECURITY] No device ID response from transmitter");
+            for (int query = 0; query < 4; ++query)
+                QVERIFY(QMetaObject::invokeMethod(rig.controller.get(), "onDeviceIdRetry"));
+        }
+        QCOMPARE(host.status(), silent ? rig.controller->transmitterSilentMessage() : QString("Everything is connected"));
+        QVERIFY(host.status().contains(rig.tx.portName()) == silent);
+        QCOMPARE(host.txButton()->state(), state);
+        if (silent && joystick) {
+            QTest::qWait(100);
+            QVERIFY(host.page->grab().toImage().save(heliPicture("page-silent")));
+        }
+    }
+
     void armButton()
     {
         TransmitRig rig;
@@ -552,7 +588,7 @@ private slots:
         QVERIFY(host.page->grab().toImage().save(heliPicture("page-transmitting")));
     }
 
-    void renderDarkTheme() { QVERIFY(renderDarkTwin({"renderIdle", "renderTransmitting"})); }
+    void renderDarkTheme() { QVERIFY(renderDarkTwin({"renderIdle", "renderTransmitting", "silentTransmitter"})); }
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestHelicopterSetupWidget)
