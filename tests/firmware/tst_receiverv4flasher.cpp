@@ -113,6 +113,11 @@ private slots:
         QTest::newRow("size differs, hash right") << bin << json(good, "size", 1000) << mismatch;
         QTest::newRow("hash wrong") << bin << json(good, "sha256", QString(64, QLatin1Char('0'))) << mismatch;
         QTest::newRow("version blank") << bin << json(good, "version", "  ") << "The firmware description has no version.";
+        QTest::newRow("version of NUL and a direction override")
+            << bin << json(good, "version", QString(QChar(0)) + QChar(0x202E))
+            << "The firmware description's version holds control characters or text direction overrides.";
+        QTest::newRow("version with a line break") << bin << json(good, "version", "1.3\n.0")
+            << "The firmware description's version holds control characters or text direction overrides.";
         const QByteArray tiny = firmwareBytes(4);
         QTest::newRow("too small") << tiny << json(descriptionOf(tiny)) << "The firmware file is too small.";
         const QByteArray huge = firmwareBytes(262145);
@@ -423,6 +428,54 @@ private slots:
         QVERIFY(flasher.sentSince(0).contains("DFU\n"));
         QVERIFY(texts(log).contains(QStringLiteral("No reply from the firmware (continuing; it may be in OSD mode or too old).")));
         QVERIFY(texts(log).contains(QStringLiteral("POWER-CYCLE THE BOARD NOW (switch its power off and on). Listening for 60 s...")));
+    }
+
+    // A run that ends after erasing page 0 and before writing it back reports the board in its
+    // boot loader without firmware, also when cancelled; one that ends before or after does not.
+    void failedRunReportsTheBoard_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("erased");
+        QTest::newRow("a page never verifies") << "corrupt" << "Page 1 could not be programmed." << true;
+        QTest::newRow("cancelled in the wait after lost contact") << "die" << "Cancelled." << true;
+        QTest::newRow("another chip") << "chip" << "" << false;
+        QTest::newRow("started firmware reports another version") << "version" << "" << false;
+    }
+
+    void failedRunReportsTheBoard()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, message);
+        QFETCH(bool, erased);
+        MockV4Flasher flasher;
+        if (fault == "corrupt") {
+            flasher.board.corruptPage = 1;
+            flasher.board.corruptReads = 4;
+        } else if (fault == "die") {
+            flasher.board.dieAfterWrites = 2;
+            connect(&flasher, &ReceiverV4Flasher::powerCycleRequested, this, [&flasher](bool active) {
+                if (active)
+                    flasher.requestStop();
+            });
+        } else if (fault == "chip") {
+            flasher.board.chipId = QByteArray::fromHex("0460");
+        } else {
+            flasher.board.versionAfterGo = QStringLiteral("1.2.9");
+        }
+        QSignalSpy info(&flasher, &ReceiverV4Flasher::boardInfo);
+        QSignalSpy finished(&flasher, &ReceiverV4Flasher::finished);
+        QSignalSpy log(&flasher, &ReceiverV4Flasher::logMessage);
+        flasher.update(QStringLiteral("ttyUSB0"), imageOf(firmwareBytes(5000)));
+        QCOMPARE(finished.size(), 1);
+        QVERIFY(!finished.first().at(0).toBool());
+        if (!message.isEmpty())
+            QCOMPARE(finished.first().at(1).toString(), message);
+        const QList<QVariant> inBootloader{QString(), QString(), true};
+        QCOMPARE(!info.isEmpty() && info.last() == inBootloader, erased);
+        QCOMPARE(texts(log).contains(QStringLiteral("The board holds no firmware now; it stays in the bootloader until an "
+                                                    "update completes.")),
+                 erased);
     }
 
     void boardAlreadyInBootloader()
