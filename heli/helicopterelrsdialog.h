@@ -21,6 +21,10 @@ public:
     void setConfig(const HelicopterConfig &config);
     HelicopterConfig config() const { return m_config; }
 
+public slots:
+    // Asks first when the pair would have the receiver do other than the buttons say.
+    void accept() override;
+
 private:
     void enableValues(bool on);
 

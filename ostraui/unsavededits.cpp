@@ -33,8 +33,9 @@ int execSetupDialog(QDialog &dialog, const std::function<QJsonValue()> &edits)
     auto *guard = new UnsavedEdits(
         &dialog, dialog.windowTitle(), [&dialog, edits, opened] { return dialog.isVisible() && edits() != opened; },
         [&dialog] {
+            // A dialog may refuse its OK (values it cannot take), and has said why.
             dialog.accept();
-            return true;
+            return dialog.result() == QDialog::Accepted;
         });
     const int result = dialog.exec();
     delete guard;

@@ -36,7 +36,7 @@ private:
 
 // Runs a setup dialog modally and returns its result. While it runs, its edits are pending as
 // long as `edits` (its working copy) reads other than when it opened; saving them accepts the
-// dialog, whose opener stores what an accepted dialog holds.
+// dialog, whose opener stores what an accepted dialog holds, and fails when the dialog refuses.
 int execSetupDialog(QDialog &dialog, const std::function<QJsonValue()> &edits);
 
 } // namespace ostra

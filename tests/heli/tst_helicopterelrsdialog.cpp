@@ -3,12 +3,23 @@
 #include <QComboBox>
 #include <QSpinBox>
 #include <QTest>
+#include <QTimer>
 
 #include "heli/helicopterelrsdialog.h"
 #include "helirender.h"
 #include "support/testenvironment.h"
+#include "support/widgets/modalanswerer.h"
 
 using corvane::HelicopterElrsDialog;
+
+namespace {
+
+const QString SafeArms = QString::fromUtf8("Safe %1 \u00B5s is above 1500 \u00B5s: the receiver treats it as armed, so the motor "
+                                           "can run while the page reads \u201CArming: safe\u201D.");
+const QString ArmedIsSafe = QString::fromUtf8("Armed %1 \u00B5s is not above 1500 \u00B5s: the receiver treats it as safe, so "
+                                              "the motor will not run when you arm it.");
+
+} // namespace
 
 class TestHelicopterElrsDialog : public QObject
 {
@@ -49,6 +60,57 @@ private slots:
         QCOMPARE(arm.offUs, 1600);
     }
 
+    // Any pair is stored, but one that has the receiver arm when "safe" or stay safe when "armed"
+    // only after a question naming it; Cancel keeps the dialog open and stores nothing.
+    void pairAgainstTheReceiverAsksFirst_data()
+    {
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<int>("armedUs");
+        QTest::addColumn<int>("safeUs");
+        QTest::addColumn<QString>("answer"); // empty: no question expected
+        QTest::addColumn<QString>("question");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("swapped, stored anyway") << true << 1400 << 1600 << "Store anyway"
+                                                << SafeArms.arg(1600) + "\n\n" + ArmedIsSafe.arg(1400) << true;
+        QTest::newRow("safe mistyped 1988, cancelled") << true << 2012 << 1988 << "Cancel" << SafeArms.arg(1988) << false;
+        QTest::newRow("armed at 1500 is not above it") << true << 1500 << 988 << "Cancel" << ArmedIsSafe.arg(1500) << false;
+        QTest::newRow("safe at 1500 is safe") << true << 2012 << 1500 << "" << "" << true;
+        QTest::newRow("defaults") << true << 2012 << 988 << "" << "" << true;
+        QTest::newRow("no arm channel sent") << false << 1400 << 1600 << "" << "" << true;
+    }
+
+    void pairAgainstTheReceiverAsksFirst()
+    {
+        QFETCH(bool, enabled);
+        QFETCH(int, armedUs);
+        QFETCH(int, safeUs);
+        QFETCH(QString, answer);
+        QFETCH(QString, question);
+        QFETCH(bool, accepted);
+        HelicopterConfig cfg;
+        cfg.fly.arm.enabled = enabled;
+        cfg.fly.arm.onUs = armedUs;
+        cfg.fly.arm.offUs = safeUs;
+        HelicopterElrsDialog dialog;
+        dialog.setConfig(cfg);
+        dialog.show();
+        ostratest::ModalAnswerer answerer;
+        answerer.press(answer.isEmpty() ? QStringLiteral("Cancel") : answer);
+        dialog.accept();
+        QCoreApplication::processEvents();
+        QCOMPARE(answerer.records().size(), answer.isEmpty() ? 0 : 1);
+        if (!answer.isEmpty()) {
+            const ostratest::ModalRecord asked = answerer.records().first();
+            QCOMPARE(asked.title, QStringLiteral("Arming values"));
+            QCOMPARE(asked.text, question);
+            QCOMPARE(asked.entries.size(), 2);
+        }
+        QCOMPARE(dialog.result() == QDialog::Accepted, accepted);
+        QCOMPARE(dialog.isVisible(), !accepted);
+        QCOMPARE(dialog.config().fly.arm.onUs, armedUs);
+        QCOMPARE(dialog.config().fly.arm.offUs, safeUs);
+    }
+
     void switchedOffKeepsTheValues()
     {
         HelicopterConfig cfg;
@@ -76,7 +138,33 @@ private slots:
         QVERIFY(saveDialogPicture(&parent, &dialog, "dlg-arming"));
     }
 
-    void renderDarkTheme() { QVERIFY(renderDarkTwin({"render"})); }
+    // The question over the dialog, as the pilot sees it.
+    void renderQuestion()
+    {
+        QWidget parent;
+        parent.resize(900, 800);
+        parent.show();
+        HelicopterElrsDialog dialog(&parent);
+        HelicopterConfig cfg;
+        cfg.fly.arm.enabled = true;
+        cfg.fly.arm.onUs = 1400;
+        cfg.fly.arm.offUs = 1600;
+        dialog.setConfig(cfg);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        bool saved = false;
+        QTimer::singleShot(0, [&] {
+            QTRY_VERIFY(QApplication::activeModalWidget());
+            QWidget *box = QApplication::activeModalWidget();
+            QTest::qWait(100);
+            saved = box->grab().save(heliPicture("dlg-arming-question"));
+            box->close();
+        });
+        dialog.accept();
+        QVERIFY(saved);
+    }
+
+    void renderDarkTheme() { QVERIFY(renderDarkTwin({"render", "renderQuestion"})); }
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestHelicopterElrsDialog)
