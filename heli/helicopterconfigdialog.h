@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QStringList>
 
 #include <array>
 
@@ -12,6 +13,7 @@ class QGridLayout;
 class QLabel;
 class QProgressBar;
 class QSlider;
+class QTabWidget;
 class QTimer;
 class QWidget;
 
@@ -42,6 +44,8 @@ public:
 public slots:
     void onPollTick();
     void onDetectAxis(int function);
+    // Refused, with a box naming the axes, while a calibration leaves an axis without travel.
+    void accept() override;
 
 private:
     struct Calibration
@@ -71,11 +75,15 @@ private:
     InputDevice *deviceOf(int function) const;
     int &axisField(int function);
     AxisConfig &calibrationOf(int function);
+    const AxisConfig &calibrationOf(int function) const;
     QComboBox *makeAxisCombo(QWidget *parent) const;
+    // Why each calibrated function's points give it no travel, one line per function.
+    QStringList calibrationFaults() const;
 
     CorvaneController *m_controller;
     HelicopterConfig m_config;
     QTimer *m_pollTimer;
+    QTabWidget *m_tabs = nullptr;
     std::array<Mapping, FunctionCount> m_mapping{};
     std::array<Calibration, FunctionCount> m_calibration{};
     QCheckBox *m_splitPedals = nullptr;

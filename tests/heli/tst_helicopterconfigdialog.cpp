@@ -15,7 +15,10 @@
 #include "helirender.h"
 #include "support/testenvironment.h"
 #include "support/transmitrig.h"
+#include "support/widgets/modalanswerer.h"
 #include "support/widgets/widgetlookup.h"
+
+#include <cmath>
 
 using corvane::HelicopterConfigDialog;
 using ostratest::TransmitRig;
@@ -118,6 +121,68 @@ private slots:
         setMax->click();
         QCOMPARE(dialog.config().calibration.roll.inputMax, -1.0f);
         QCOMPARE(labelAfter(setMax)->text(), QString("-1.00"));
+    }
+
+    // OK is refused while a calibration leaves its axis no travel, naming the axis; the stick's
+    // positions at Set Min, Set Center and Set Max (NaN: not pressed) on roll or the throttle.
+    void okRefusedWithoutTravel_data()
+    {
+        const float none = std::nanf("");
+        const QString minMax = QStringLiteral("%1: the minimum must be below the maximum. Move the control to each "
+                                              "end and press Set Min and Set Max again.");
+        const QString center = QStringLiteral("%1: the center must lie between the minimum and the maximum. Let "
+                                              "the control rest at its center and press Set Center again.");
+        QTest::addColumn<int>("function");
+        QTest::addColumn<float>("atMin");
+        QTest::addColumn<float>("atCenter");
+        QTest::addColumn<float>("atMax");
+        QTest::addColumn<QString>("refusal"); // empty: accepted
+        QTest::newRow("stick never moved") << 0 << 1.0f << 1.0f << 1.0f << minMax.arg("Roll (Joystick X)");
+        QTest::newRow("min and max swapped") << 0 << 0.9f << 0.0f << -0.9f << minMax.arg("Roll (Joystick X)");
+        QTest::newRow("center at an end") << 0 << -0.9f << 0.9f << 0.9f << center.arg("Roll (Joystick X)");
+        QTest::newRow("only Set Max, stick centred") << 0 << none << none << 0.0f << center.arg("Roll (Joystick X)");
+        QTest::newRow("full sweep") << 0 << -0.95f << 0.02f << 0.97f << QString();
+        QTest::newRow("throttle never moved") << 2 << -1.0f << none << -1.0f << minMax.arg("Throttle");
+        QTest::newRow("throttle: only Set Max") << 2 << none << none << 0.5f << QString();
+    }
+
+    void okRefusedWithoutTravel()
+    {
+        QFETCH(int, function);
+        QFETCH(float, atMin);
+        QFETCH(float, atCenter);
+        QFETCH(float, atMax);
+        QFETCH(QString, refusal);
+        TransmitRig rig;
+        QVERIFY(rig.connectHelicopter());
+        HelicopterConfigDialog dialog(rig.controller.get());
+        dialog.setConfig(rig.controller->helicopterConfig());
+        dialog.show();
+        const auto set = [&](const char *button, float position) {
+            if (std::isnan(position))
+                return;
+            if (function == HelicopterConfigDialog::Throttle)
+                rig.lever->setAxis(5, position);
+            else
+                rig.joystick->setAxis(0, position);
+            dialog.onPollTick();
+            buttonIn(group(dialog, 1, function), button)->click();
+        };
+        set("Set Min", atMin);
+        set("Set Center", atCenter);
+        set("Set Max", atMax);
+        ostratest::ModalAnswerer answerer;
+        answerer.press("OK");
+        dialog.accept();
+        QCoreApplication::processEvents();
+        QCOMPARE(dialog.result() == QDialog::Accepted, refusal.isEmpty());
+        QCOMPARE(dialog.isVisible(), !refusal.isEmpty());
+        QCOMPARE(answerer.records().size(), refusal.isEmpty() ? 0 : 1);
+        if (!refusal.isEmpty()) {
+            QCOMPARE(answerer.records().first().title, QString("Calibration incomplete"));
+            QCOMPARE(answerer.records().first().text, refusal);
+            QCOMPARE(dialog.findChild<QTabWidget *>()->currentIndex(), 1);
+        }
     }
 
     void loadedSliders_data()

@@ -432,16 +432,15 @@ private slots:
         QTest::addColumn<QString>("handler");
         QTest::addColumn<std::function<void(QDialog *)>>("edit");
         QTest::addColumn<Check>("stored");
+        // On the throttle: Set Max alone on the centred stick would leave roll no travel, which OK refuses.
         QTest::newRow("mapping and calibration")
             << "openConfigDialog" << std::function<void(QDialog *)>([](QDialog *d) {
-                   for (QPushButton *b : d->findChildren<QPushButton *>()) {
-                       if (b->text() == "Set Max") {
-                           b->click();
-                           break;
-                       }
+                   for (QGroupBox *group : d->findChildren<QGroupBox *>()) {
+                       if (group->title() == "Throttle" && ostratest::withText<QPushButton>(group, "Set Max"))
+                           ostratest::withText<QPushButton>(group, "Set Max")->click();
                    }
                })
-            << Check([](const HelicopterConfig &c) { return c.calibration.roll.useCalibration; });
+            << Check([](const HelicopterConfig &c) { return c.calibration.throttle.useCalibration; });
         QTest::newRow("fly settings") << "openFlySettingsDialog" << std::function<void(QDialog *)>([](QDialog *d) {
             d->findChild<QComboBox *>()->setCurrentIndex(2);
         }) << Check([](const HelicopterConfig &c) { return c.fly.dualRates.activeMode == 2; });
