@@ -544,6 +544,7 @@ void HelicopterSetupWidget::openButtonMapping()
     dialog.setInputDevices({m_controller->heliJoystick(), m_controller->heliThrottle(), m_controller->heliPedals()},
                            {tr("Joystick"), tr("Throttle"), tr("Pedals")});
     dialog.setMappings(m_controller->buttonMappings());
+    dialog.useHelicopterChannels(m_controller->helicopterConfig());
     if (ostra::execSetupDialog(dialog, [&dialog] { return dialog.mappings().toJson(); }) == QDialog::Accepted)
         m_controller->setButtonMappings(dialog.mappings());
 }

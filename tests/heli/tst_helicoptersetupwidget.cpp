@@ -2,6 +2,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QGroupBox>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -422,6 +423,70 @@ private slots:
         QCOMPARE(reply.title(), title);
         QCOMPARE(reply.text(), text);
         QVERIFY(!rig.controller->isSerialConnected());
+    }
+
+    // Opened from the page, the button mapping dialog offers the channels helicopter mode drives
+    // with mappings, preselects one that the setup and the other mappings leave free, and asks
+    // for a press on the helicopter's devices.
+    void buttonMappingOffersTheHelicopterChannels_data()
+    {
+        QTest::addColumn<Setup>("setup");
+        QTest::addColumn<QList<int>>("mapped");
+        QTest::addColumn<QString>("preselected");
+        QTest::newRow("defaults") << Setup([](TransmitRig &, HelicopterConfig &) {}) << QList<int>() << "CH5";
+        QTest::newRow("arm switch on CH5, a mapping on CH6") << Setup([](TransmitRig &, HelicopterConfig &c) {
+            c.fly.arm.enabled = true;
+        }) << QList<int>{5} << "CH7";
+        QTest::newRow("motor on CH7, arm on CH8") << Setup([](TransmitRig &, HelicopterConfig &c) {
+            c.fly.throttleCurve.enabled = true;
+            c.fly.motorChannel = 6;
+            c.fly.arm.enabled = true;
+            c.fly.arm.channel = 7;
+        }) << QList<int>{4, 5} << "CH9";
+        QTest::newRow("every channel taken: the first mappings may share")
+            << Setup([](TransmitRig &, HelicopterConfig &c) { c.fly.arm.enabled = true; })
+            << QList<int>{5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15} << "CH6";
+    }
+
+    void buttonMappingOffersTheHelicopterChannels()
+    {
+        QFETCH(Setup, setup);
+        QFETCH(QList<int>, mapped);
+        QFETCH(QString, preselected);
+        TransmitRig rig;
+        QVERIFY(rig.connectHelicopter());
+        HelicopterConfig cfg = rig.controller->helicopterConfig();
+        setup(rig, cfg);
+        rig.controller->setHelicopterConfig(cfg);
+        ButtonMappingSet set;
+        for (int channel : std::as_const(mapped)) {
+            ButtonMapping mapping;
+            mapping.name = QStringLiteral("Switch %1").arg(channel + 1);
+            mapping.buttonIndex = int(set.mappings.size());
+            mapping.channel = channel;
+            set.mappings.append(mapping);
+        }
+        rig.controller->setButtonMappings(set);
+        PageHost host(rig);
+        QStringList channels;
+        QString current;
+        QString prompt;
+        {
+            ModalReply reply([&](QDialog *dialog) {
+                auto *combo = dialog->findChild<QComboBox *>();
+                for (int i = 0; i < combo->count(); ++i)
+                    channels << combo->itemText(i);
+                current = combo->currentText();
+                prompt = dialog->findChild<QGroupBox *>()->findChild<QLabel *>()->text();
+            });
+            host.page->openButtonMapping();
+            QVERIFY(reply.seen());
+        }
+        QCOMPARE(channels.size(), 12);
+        QCOMPARE(channels.first(), QString("CH5"));
+        QCOMPARE(channels.last(), QString("CH16"));
+        QCOMPARE(current, preselected);
+        QCOMPARE(prompt, QString("Press a button or hat on your joystick or throttle..."));
     }
 
     // Cancel leaves the profile file as it was, whatever was edited; OK stores the dialog's record
