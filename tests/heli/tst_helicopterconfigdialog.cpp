@@ -296,7 +296,26 @@ private slots:
         }
     }
 
-    void renderDarkTheme() { QVERIFY(renderDarkTwin({"render"})); }
+    // The refusal over the dialog after Set Min, Set Center and Set Max on a stick never moved.
+    void renderRefusal()
+    {
+        TransmitRig rig;
+        QVERIFY(rig.connectHelicopter());
+        QWidget parent;
+        parent.resize(900, 1100);
+        parent.show();
+        HelicopterConfigDialog dialog(rig.controller.get(), &parent);
+        dialog.setConfig(rig.controller->helicopterConfig());
+        rig.joystick->setAxis(0, 1.0f);
+        dialog.onPollTick();
+        for (const char *set : {"Set Min", "Set Center", "Set Max"})
+            buttonIn(group(dialog, 1, 0), set)->click();
+        dialog.show();
+        QVERIFY(saveModalPicture(&parent, [&dialog] { dialog.accept(); }, "dlg-config-refusal"));
+        QVERIFY(saveDialogPicture(&parent, &dialog, "dlg-config-calibration-refused"));
+    }
+
+    void renderDarkTheme() { QVERIFY(renderDarkTwin({"render", "renderRefusal"})); }
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestHelicopterConfigDialog)

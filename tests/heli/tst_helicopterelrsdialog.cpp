@@ -3,7 +3,6 @@
 #include <QComboBox>
 #include <QSpinBox>
 #include <QTest>
-#include <QTimer>
 
 #include "heli/helicopterelrsdialog.h"
 #include "helirender.h"
@@ -150,18 +149,9 @@ private slots:
         cfg.fly.arm.onUs = 1400;
         cfg.fly.arm.offUs = 1600;
         dialog.setConfig(cfg);
-        dialog.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        bool saved = false;
-        QTimer::singleShot(0, [&] {
-            QTRY_VERIFY(QApplication::activeModalWidget());
-            QWidget *box = QApplication::activeModalWidget();
-            QTest::qWait(100);
-            saved = box->grab().save(heliPicture("dlg-arming-question"));
-            box->close();
-        });
-        dialog.accept();
-        QVERIFY(saved);
+        QVERIFY(saveDialogPicture(&parent, &dialog, "dlg-arming-swapped"));
+        QVERIFY(saveModalPicture(&parent, [&dialog] { dialog.accept(); }, "dlg-arming-question"));
+        QVERIFY(dialog.isVisible());
     }
 
     void renderDarkTheme() { QVERIFY(renderDarkTwin({"render", "renderQuestion"})); }

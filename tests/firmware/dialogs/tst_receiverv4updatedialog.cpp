@@ -330,6 +330,8 @@ private slots:
         if (!failure.isEmpty())
             QCOMPARE(status(dialog), failure);
         QVERIFY2(hasLabel(dialog, board), qPrintable(status(dialog)));
+        dialog.resize(dialog.sizeHint());
+        QVERIFY(dialog.grab().toImage().save(picture(QLatin1String("receiver-v4-dialog-failed-") + fault)));
         QCOMPARE(log(dialog).contains("The board holds no firmware now"), board != "1.2.0");
         QCOMPARE(model.flash.left(2048) == running, board == "1.2.0");
     }
@@ -422,7 +424,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(answerer.asked.size(), 1, Patience);
     }
 
-    void darkTheme() { QVERIFY(ostratest::renderDarkTwin("firmware", {"render"})); }
+    void darkTheme() { QVERIFY(ostratest::renderDarkTwin("firmware", {"render", "boardAfterAFailedUpdate"})); }
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestReceiverV4UpdateDialog)
