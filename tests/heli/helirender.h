@@ -14,8 +14,3 @@ inline bool saveDialogPicture(QWidget *parent, QDialog *dialog, const QString &n
     return ostratest::saveDialogPicture(parent, dialog, heliPicture(name));
 }
 
-// Saves the modal box that `open` shows over the parent under the given name, and closes it.
-inline bool saveModalPicture(QWidget *parent, const std::function<void()> &open, const QString &name)
-{
-    return ostratest::saveModalPicture(parent, open, heliPicture(name));
-}
