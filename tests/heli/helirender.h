@@ -13,4 +13,3 @@ inline bool saveDialogPicture(QWidget *parent, QDialog *dialog, const QString &n
 {
     return ostratest::saveDialogPicture(parent, dialog, heliPicture(name));
 }
-
