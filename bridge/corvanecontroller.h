@@ -80,6 +80,12 @@ public:
     static constexpr int ChannelMax = ChannelValueMax;
     // What channelValue reports for an index that is not a channel.
     static constexpr int InvalidChannelValue = 1024;
+    // The channels button mappings drive, 0-based and both included: CH3..CH12 for the car,
+    // CH5..CH16 for the helicopter, whose first four carry roll, pitch, collective and rudder.
+    static constexpr int CarMappedChannelFirst = 2;
+    static constexpr int CarMappedChannelLast = 11;
+    static constexpr int HeliMappedChannelFirst = 4;
+    static constexpr int HeliMappedChannelLast = 15;
 
     explicit CorvaneController(QObject *parent = nullptr);
     ~CorvaneController() override;
@@ -175,6 +181,9 @@ public:
                                         int last, const std::function<bool(int)> &buttonTest,
                                         int stepMs);
     void buildHelicopterChannels();
+    // The channels the helicopter setup writes over what a mapping sends there: roll, pitch,
+    // collective and rudder, and the motor and arm channels while they are on.
+    static QList<int> heliSetupChannels(const HelicopterConfig &config);
     bool isHeliArmed() const { return m_heliArmed; }
     void setHeliArmed(bool armed);
     int heliRateMode() const { return m_heliRateMode; }

@@ -547,6 +547,7 @@ void HelicopterSetupWidget::openButtonMapping()
     dialog.setInputDevices({m_controller->heliJoystick(), m_controller->heliThrottle(), m_controller->heliPedals()},
                            {tr("Joystick"), tr("Throttle"), tr("Pedals")});
     dialog.setMappings(m_controller->buttonMappings());
+    dialog.useHelicopterChannels(m_controller->helicopterConfig());
     ostra::execSetupDialog(dialog, [&dialog] { return dialog.mappings().toJson(); },
                            m_controller->profileStore([this, &dialog] { m_controller->setButtonMappings(dialog.mappings()); }));
 }

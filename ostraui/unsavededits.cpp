@@ -37,6 +37,10 @@ int execSetupDialog(QDialog &dialog, const std::function<QJsonValue()> &edits, c
     auto *guard = new UnsavedEdits(
         &dialog, dialog.windowTitle(), [&dialog, edits, opened] { return dialog.isVisible() && edits() != opened; },
         [&dialog, edits, store, storedHere](const UnsavedEdits::Stored &done) {
+            if (auto *confirms = dynamic_cast<ConfirmsValues *>(&dialog); confirms && !confirms->confirmValues()) {
+                done(false);
+                return;
+            }
             const QPointer<QDialog> alive(&dialog);
             const QJsonValue saved = edits();
             store([alive, edits, saved, storedHere, done](bool ok) {
@@ -44,7 +48,8 @@ int execSetupDialog(QDialog &dialog, const std::function<QJsonValue()> &edits, c
                 ok = ok && alive && alive->isVisible() && edits() == saved;
                 if (ok) {
                     *storedHere = true;
-                    alive->accept();
+                    // Confirmed before the store: not asked again.
+                    alive->done(QDialog::Accepted);
                 }
                 done(ok);
             });

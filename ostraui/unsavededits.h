@@ -39,11 +39,21 @@ private:
     Save m_save;
 };
 
+// A setup dialog that may refuse its OK (values it cannot take): says whether it takes its values,
+// having told the user why not. Its accept() goes through it, and so does saving its edits on
+// close, before anything is stored.
+class ConfirmsValues
+{
+public:
+    virtual ~ConfirmsValues() = default;
+    virtual bool confirmValues() = 0;
+};
+
 // Runs a setup dialog modally and returns its result; `store` stores what an accepted dialog
 // holds, given no function to call back when no one waits for its result. While the dialog
 // runs, its edits are pending as long as `edits` (its working copy) reads other than when it
-// opened. Saving them stores them first and accepts the dialog once they are stored; a store
-// that fails leaves the dialog open with its edits.
+// opened. Saving them stores them first and accepts the dialog once they are stored; a dialog
+// that refuses its values, or a store that fails, leaves the dialog open with its edits.
 int execSetupDialog(QDialog &dialog, const std::function<QJsonValue()> &edits, const UnsavedEdits::Save &store);
 
 } // namespace ostra
