@@ -247,7 +247,7 @@ private:
     // Windows that stay open beside this one and read the controller (mainwindow_windows.cpp).
     void showCompanionWindow(QWidget *window, bool fullScreen);
     void deleteCompanionWindows();
-    bool settleUnsavedEdits();
+    bool settleUnsavedEdits(const QString &question);
     // Ends the start-up retry on a device the user connects or drops in the setup guide.
     void watchSetupGuideConnections(QTimer *retry);
 

@@ -324,7 +324,7 @@ void MainWindow::toggleTheme()
         return;
     // The restart closes the window: what it holds unsaved is settled now, and Cancel keeps this
     // run as it is, with no restart left waiting for the next close.
-    if (chosen == restart && !settleUnsavedEdits())
+    if (chosen == restart && !settleUnsavedEdits(tr("Save your changes before restarting?")))
         return;
     saveTheme(!dark);
     if (chosen == later) {

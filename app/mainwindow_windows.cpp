@@ -41,7 +41,7 @@ void MainWindow::deleteCompanionWindows()
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     // A restart settled them when it was chosen.
-    if (!m_restartRequested && !settleUnsavedEdits()) {
+    if (!m_restartRequested && !settleUnsavedEdits(tr("Save your changes before closing?"))) {
         event->ignore();
         return;
     }
@@ -67,8 +67,9 @@ void MainWindow::closeEvent(QCloseEvent *event)
 }
 
 // Edits the pages and the running setup dialogs hold would go with the window: Save stores them
-// first, Discard lets them go, Cancel keeps the window. False for Cancel.
-bool MainWindow::settleUnsavedEdits()
+// first, Discard lets them go, Cancel keeps the window. `question` says what is about to happen.
+// False for Cancel.
+bool MainWindow::settleUnsavedEdits(const QString &question)
 {
     auto pendingEdits = [this] {
         QList<QObject *> roots{this};
@@ -85,7 +86,7 @@ bool MainWindow::settleUnsavedEdits()
     QStringList what;
     for (const ostra::UnsavedEdits *edits : pending)
         what.append(edits->what());
-    QMessageBox box(QMessageBox::Question, tr("Unsaved changes"), tr("Save your changes before closing?"),
+    QMessageBox box(QMessageBox::Question, tr("Unsaved changes"), question,
                     QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
     box.setObjectName(QStringLiteral("unsavedEditsBox"));
     box.setInformativeText(tr("Not saved yet: %1.").arg(what.join(QStringLiteral(", "))));
