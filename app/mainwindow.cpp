@@ -214,10 +214,11 @@ void MainWindow::buildShell()
         pill->setObjectName(QLatin1String(name));
         return pill;
     };
+    // Made in the order they show, which Tab follows.
+    m_profilePill = makePill("profilePill");
     m_transmitterPill = makePill("transmitterPill");
     m_webPill = makePill("webPill");
     m_controllerPill = makePill("controllerPill");
-    m_profilePill = makePill("profilePill");
     for (Pill *pill : {m_profilePill, m_transmitterPill, m_webPill, m_controllerPill})
         m_header->actionsRow()->addWidget(pill);
     m_profilePill->setDotVisible(false);
