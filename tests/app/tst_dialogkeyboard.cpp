@@ -38,7 +38,7 @@ bool isBody(const QWidget *widget)
 
 // What a control shows that a ring around it leaves alone: a scrolled text or list, a check box's
 // box and label (but for the edge a ring takes where the box meets the end of its page), the
-// current tab's label, the ink of a push button's text.
+// current tab's label, the ink of a push button's text, a slider's handle and the pixel around it.
 QRect shownArea(const QWidget *stop)
 {
     if (qobject_cast<const QScrollArea *>(stop) || qobject_cast<const QAbstractItemView *>(stop))
@@ -52,6 +52,16 @@ QRect shownArea(const QWidget *stop)
     } else if (const auto *button = qobject_cast<const QPushButton *>(stop)) {
         label.setSize(button->fontMetrics().tightBoundingRect(button->text()).size());
         label.moveCenter(button->rect().center());
+    } else if (const auto *slider = qobject_cast<const QSlider *>(stop)) {
+        QStyleOptionSlider option;
+        option.initFrom(slider);
+        option.orientation = slider->orientation();
+        if (slider->orientation() == Qt::Horizontal)
+            option.state |= QStyle::State_Horizontal;
+        option.minimum = slider->minimum();
+        option.maximum = slider->maximum();
+        option.sliderPosition = option.sliderValue = slider->value();
+        label = slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider).adjusted(-1, -1, 1, 1);
     }
     return label;
 }
