@@ -197,6 +197,7 @@ private:
     static const PageRow &pageRow(int index);
     void applyPageRow(int index, bool animated);
     void setPillsForPage(int index);
+    void setPhoneNetwork(bool reachable);
     QString pageTitle(int index) const;
 
     void buildShell();
