@@ -187,7 +187,6 @@ QWidget *MainWindow::buildInfoPage(QWidget *context)
     link->setProperty("link", true);
     link->setStyleSheet(QStringLiteral("font-size: 14.5px; font-weight: 500;"));
     link->setCursor(Qt::PointingHandCursor);
-    link->setToolTip(QLatin1String(SupportUrl));
     // Opened here, so that a PC without a browser says so.
     connect(link, &QPushButton::clicked, context, [this] { openInBrowser(this, QUrl(QLatin1String(SupportUrl))); });
     support->contentLayout()->addWidget(link, 0, Qt::AlignLeft);

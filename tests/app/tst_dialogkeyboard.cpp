@@ -9,7 +9,6 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QSlider>
-#include <QStyleOptionSlider>
 #include <QTabBar>
 #include <QTimer>
 
@@ -25,6 +24,7 @@
 #include "profiles/profilemanager.h"
 #include "support/testenvironment.h"
 #include "support/widgets/modalanswerer.h"
+#include "support/widgets/widgetlookup.h"
 
 namespace {
 
@@ -53,15 +53,7 @@ QRect shownArea(const QWidget *stop)
         label.setSize(button->fontMetrics().tightBoundingRect(button->text()).size());
         label.moveCenter(button->rect().center());
     } else if (const auto *slider = qobject_cast<const QSlider *>(stop)) {
-        QStyleOptionSlider option;
-        option.initFrom(slider);
-        option.orientation = slider->orientation();
-        if (slider->orientation() == Qt::Horizontal)
-            option.state |= QStyle::State_Horizontal;
-        option.minimum = slider->minimum();
-        option.maximum = slider->maximum();
-        option.sliderPosition = option.sliderValue = slider->value();
-        label = slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider).adjusted(-1, -1, 1, 1);
+        label = ostratest::sliderHandle(slider).adjusted(-1, -1, 1, 1);
     }
     return label;
 }

@@ -20,7 +20,6 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSlider>
-#include <QStyleOptionSlider>
 #include <QTextBrowser>
 
 #include <algorithm>
@@ -38,6 +37,7 @@
 #include "ostraui/titlebar.h"
 #include "support/testenvironment.h"
 #include "support/tileserver.h"
+#include "support/widgets/widgetlookup.h"
 
 using namespace ostra;
 using Factory = std::function<QWidget *()>;
@@ -395,15 +395,7 @@ private slots:
         // The ring keeps clear of a slider's handle wherever it stands, by the room it leaves
         // above and below it: no ring colour on the handle or within 3 px of it.
         if (auto *slider = qobject_cast<QSlider *>(control)) {
-            QStyleOptionSlider option;
-            option.initFrom(slider);
-            option.orientation = slider->orientation();
-        if (slider->orientation() == Qt::Horizontal)
-            option.state |= QStyle::State_Horizontal;
-            option.minimum = slider->minimum();
-            option.maximum = slider->maximum();
-            option.sliderPosition = option.sliderValue = slider->value();
-            const QRect handle = slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider);
+            const QRect handle = ostratest::sliderHandle(slider);
             const QImage image = window.grab().toImage();
             const QRect around = QRect(slider->mapTo(&window, handle.topLeft()), handle.size()).adjusted(-3, -3, 3, 3);
             for (int y = around.top(); y <= around.bottom(); ++y) {
