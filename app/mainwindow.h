@@ -195,6 +195,7 @@ private:
     static const PageRow &pageRow(int index);
     void applyPageRow(int index, bool animated);
     void setPillsForPage(int index);
+    void setPhoneNetwork(bool reachable);
     QString pageTitle(int index) const;
 
     void buildShell();
@@ -246,10 +247,10 @@ private:
     void showCompanionWindow(QWidget *window, bool fullScreen);
     void deleteCompanionWindows();
     // Edits the pages and the running setup dialogs hold would go with the window: Save stores
-    // them first, Discard lets them go, Cancel keeps the window. True when the window may go now;
-    // false for Cancel, for a store that failed, and while stores are on their way to the disk:
-    // `stored` runs once all of them are there.
-    bool settleUnsavedEdits(const std::function<void()> &stored);
+    // them first, Discard lets them go, Cancel keeps the window; `question` says what is about to
+    // happen. True when the window may go now; false for Cancel, for a store that failed, and
+    // while stores are on their way to the disk: `stored` runs once all of them are there.
+    bool settleUnsavedEdits(const QString &question, const std::function<void()> &stored);
     // The theme's restart, once what the window holds is settled.
     void restartInTheme(bool dark);
     // Ends the start-up retry on a device the user connects or drops in the setup guide.

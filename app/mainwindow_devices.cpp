@@ -329,7 +329,7 @@ void MainWindow::toggleTheme()
     }
     // The restart closes the window: what it holds unsaved is settled now, and Cancel keeps this
     // run as it is, with no restart left waiting for the next close.
-    if (settleUnsavedEdits([this, dark] { restartInTheme(!dark); }))
+    if (settleUnsavedEdits(tr("Save your changes before restarting?"), [this, dark] { restartInTheme(!dark); }))
         restartInTheme(!dark);
 }
 

@@ -14,6 +14,7 @@
 #include "ostraui/qrcode.h"
 #include "ostraui/sidebar.h"
 #include "ostraui/theme.h"
+#include "platform/network/networkinterfacelister.h"
 #include "profiles/profilemanager.h"
 
 using namespace ostra;
@@ -125,10 +126,16 @@ void MainWindow::updateWebStatus()
     }
 }
 
-// Whether a phone could reach this PC, by the mobile dialog's own rule.
+// Whether a phone could reach this PC, by the mobile dialog's own rule; a worker reads the
+// interfaces, while the 7 ms tick runs on here.
 void MainWindow::checkPhoneNetwork()
 {
-    const bool reachable = ostra::reachableFromPhone(corvane::WebStatusDialog::pickLanAddress());
+    corvane::NetworkInterfaceLister::bestLanAddressLater(
+        this, [this](const QString &address) { setPhoneNetwork(ostra::reachableFromPhone(address)); });
+}
+
+void MainWindow::setPhoneNetwork(bool reachable)
+{
     if (reachable == m_phoneNetwork)
         return;
     m_phoneNetwork = reachable;

@@ -42,7 +42,7 @@ void MainWindow::deleteCompanionWindows()
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     // A restart settled them when it was chosen.
-    if (!m_restartRequested && !settleUnsavedEdits([this] { close(); })) {
+    if (!m_restartRequested && !settleUnsavedEdits(tr("Save your changes before closing?"), [this] { close(); })) {
         event->ignore();
         return;
     }
@@ -67,7 +67,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     QMainWindow::closeEvent(event);
 }
 
-bool MainWindow::settleUnsavedEdits(const std::function<void()> &stored)
+bool MainWindow::settleUnsavedEdits(const QString &question, const std::function<void()> &stored)
 {
     auto pendingEdits = [this] {
         QList<QObject *> roots{this};
@@ -85,7 +85,7 @@ bool MainWindow::settleUnsavedEdits(const std::function<void()> &stored)
     QStringList what;
     for (const ostra::UnsavedEdits *edits : pending)
         what.append(edits->what());
-    QMessageBox box(QMessageBox::Question, tr("Unsaved changes"), tr("Save your changes before closing?"),
+    QMessageBox box(QMessageBox::Question, tr("Unsaved changes"), question,
                     QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
     box.setObjectName(QStringLiteral("unsavedEditsBox"));
     box.setInformativeText(tr("Not saved yet: %1.").arg(what.join(QStringLiteral(", "))));

@@ -224,6 +224,7 @@ private slots:
         connect(&answering, &QTimer::timeout, [&] {
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
             if (box && box->objectName() == "unsavedEditsBox") {
+                QCOMPARE(box->text(), QString("Save your changes before closing?"));
                 asked = box->informativeText();
                 ++questions;
                 QAbstractButton *button = box->button(QMessageBox::StandardButton(answer));
@@ -321,6 +322,7 @@ private slots:
         window.toggleTheme();
         QCOMPARE(answerer.records().size(), 2);
         QCOMPARE(answerer.records().at(1).title, QStringLiteral("Unsaved changes"));
+        QCOMPARE(answerer.records().at(1).text, QStringLiteral("Save your changes before restarting?"));
         QCOMPARE(window.restartRequested(), answer != "Cancel");
         QCOMPARE(QSettings().contains(QStringLiteral("ui/theme")), answer != "Cancel");
         QCOMPARE(storedEdits(Holder::PlatformSettings) != before, answer == "Save");
