@@ -3,12 +3,15 @@
 #include <QSettings>
 #include <QSignalSpy>
 
+#include "loungestation.h"
 #include "racecontrol/racecontrol.h"
+#include "racecontrol/racestationlink.h"
 #include "support/racestationrig.h"
 #include "support/testenvironment.h"
 
 using corvane::RaceControl;
 using corvane::RaceStation;
+using corvane::RaceStationLink;
 using ostratest::FakeRaceStation;
 
 namespace {
@@ -19,6 +22,11 @@ int statusOf(const RaceControl &control, const QString &id)
 {
     const RaceStation *station = control.findStation(id);
     return station ? station->status : -1;
+}
+
+bool armedAt(const LoungeStation &station, int timeoutMs)
+{
+    return station.lounge().watchdogEnabled && station.lounge().watchdogTimeoutMs == timeoutMs;
 }
 
 } // namespace
@@ -220,6 +228,160 @@ private slots:
         QCOMPARE(added, 1);
         QCOMPARE(control.stations().size(), 1);
         QVERIFY(control.isIncluded(first.id));
+    }
+
+    void safetyLinkKeepsItsCover_data()
+    {
+        QTest::addColumn<QString>("other");
+        QTest::newRow("another race control arms its 2 s") << "arms";
+        QTest::newRow("another race control switches its safety link off") << "switches off";
+        QTest::newRow("another race control closes") << "closes";
+        QTest::newRow("another client disarms it") << "client";
+    }
+
+    // A race control whose safety link is on arms its stations again when something else changes
+    // their watchdog; killed afterwards, its car still stops by itself.
+    void safetyLinkKeepsItsCover()
+    {
+        QFETCH(QString, other);
+        m_rig.reset();
+        ostratest::NetNamespaces net;
+        QVERIFY2(net.setUp({"10.77.0.3"}), qPrintable(net.error()));
+        LoungeStation station;
+        QVERIFY(station.start(net));
+        QList<QPair<bool, int>> watchdogSeen;
+        connect(station.rig.controller.get(), &corvane::CorvaneController::loungeStateChanged, this, [&] {
+            watchdogSeen.append({station.lounge().watchdogEnabled, station.lounge().watchdogTimeoutMs});
+        });
+        ostratest::storeRaceStations({"10.77.0.3"});
+        auto first = std::make_unique<RaceControl>();
+        auto second = std::make_unique<RaceControl>();
+        first->openIncludedStations();
+        second->openIncludedStations();
+        QTRY_COMPARE(statusOf(*first, "s3"), int(corvane::Linked));
+        QTRY_COMPARE(statusOf(*second, "s3"), int(corvane::Linked));
+        first->setWatchdog(true, 1000);
+        QTRY_VERIFY(armedAt(station, 1000) && !first->findStation("s3")->uncovered);
+
+        watchdogSeen.clear();
+        std::unique_ptr<RaceStationLink> client;
+        if (other == "client") {
+            client = std::make_unique<RaceStationLink>(RaceStationLink::urlFor("10.77.0.3", 12345));
+            QTRY_VERIFY(client->isConnected());
+            client->send("set_lounge_watchdog", QJsonObject{{"enabled", false}});
+        } else {
+            second->setWatchdog(true, 2000);
+            if (other != "arms") {
+                QTRY_VERIFY(!watchdogSeen.isEmpty());
+                other == "closes" ? second->shutdown() : second->setWatchdog(false, 2000);
+            }
+        }
+        // The other side's change reached the station, and this race control undid it.
+        QTRY_VERIFY(std::any_of(watchdogSeen.cbegin(), watchdogSeen.cend(), [](const QPair<bool, int> &seen) {
+            return !seen.first || seen.second != 1000;
+        }));
+        QTRY_VERIFY(armedAt(station, 1000) && !first->findStation("s3")->uncovered);
+        QVERIFY(!station.lounge().stopped);
+
+        // Gone without a word, as when killed (the other one too, where it still beats): the
+        // station's own watchdog stops the car.
+        second.reset();
+        first.reset();
+        QTRY_VERIFY(station.lounge().stopped);
+        QCOMPARE(station.lounge().stopReason, QString("connection_lost"));
+    }
+
+    void lettingGoDisarms_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("switched off in the list") << "exclude";
+        QTest::newRow("removed") << "remove";
+        QTest::newRow("list cleared") << "clear";
+    }
+
+    // A station let go while the safety link is on has its watchdog switched off first, so its
+    // car does not stop off the page, where nobody can resume it.
+    void lettingGoDisarms()
+    {
+        QFETCH(QString, how);
+        m_rig.reset();
+        ostratest::NetNamespaces net;
+        QVERIFY2(net.setUp({"10.77.0.3"}), qPrintable(net.error()));
+        LoungeStation station;
+        QVERIFY(station.start(net));
+        ostratest::storeRaceStations({"10.77.0.3"}, true);
+        QSettings().setValue("raceControl/watchdogTimeoutMs", 1000);
+        RaceControl control;
+        QSignalSpy errors(&control, &RaceControl::errorOccurred);
+        control.openIncludedStations();
+        QTRY_VERIFY(armedAt(station, 1000));
+        QTRY_VERIFY(station.server.clientCount() == 1);
+        if (how == "exclude")
+            control.setStationIncluded("s3", false);
+        else if (how == "remove")
+            control.removeStation("s3");
+        else
+            control.clearIncluded();
+        QVERIFY(control.includedStations().isEmpty());
+        QTRY_VERIFY(!station.lounge().watchdogEnabled);
+        QTRY_COMPARE(station.server.clientCount(), 0);
+        QVERIFY(!station.lounge().stopped);
+        QVERIFY(errors.isEmpty());
+    }
+
+    void lettingGoAStationThatDoesNotAnswer_data()
+    {
+        QTest::addColumn<QString>("station");
+        QTest::newRow("switched off") << "off";
+        QTest::newRow("silent") << "silent";
+    }
+
+    // Let go at once all the same, and the user hears that its car may still stop by itself.
+    void lettingGoAStationThatDoesNotAnswer()
+    {
+        QFETCH(QString, station);
+        ostratest::storeRaceStations({"10.77.0.3"}, true);
+        RaceControl control;
+        QSignalSpy errors(&control, &RaceControl::errorOccurred);
+        control.openIncludedStations();
+        QTRY_VERIFY(this->station(0)->loungeState().value("watchdog").toBool());
+        QTRY_COMPARE(this->station(0)->clientCount(), 1);
+        if (station == "off") {
+            this->station(0)->stop();
+            QTRY_COMPARE(statusOf(control, "s3"), int(corvane::NoSignal));
+        } else {
+            this->station(0)->setSilent(true);
+        }
+        control.setStationIncluded("s3", false);
+        QVERIFY(control.includedStations().isEmpty());
+        QTRY_COMPARE(errors.size(), 1);
+        QCOMPARE(errors.first().at(0).toString(), QString("Couldn't switch off the safety link of Pit 3: it may stop "
+                                                          "its car by itself. Choose it again to resume it."));
+        QTRY_COMPARE(this->station(0)->clientCount(), 0);
+        if (station == "silent")
+            QCOMPARE(this->station(0)->requests("set_lounge_watchdog").last().value("data").toObject(),
+                     QJsonObject({{"enabled", false}}));
+    }
+
+    // A station not heard for longer than its watchdog's time-out has stopped its car: race
+    // control shows no signal then, not "Running" until the keep-alive gives up.
+    void cutOffStationIsNoSignal()
+    {
+        m_rig.reset();
+        ostratest::NetNamespaces net;
+        QVERIFY2(net.setUp({"10.77.0.3"}), qPrintable(net.error()));
+        LoungeStation station;
+        QVERIFY(station.start(net));
+        ostratest::storeRaceStations({"10.77.0.3"}, true);
+        QSettings().setValue("raceControl/watchdogTimeoutMs", 1000);
+        RaceControl control;
+        control.openIncludedStations();
+        QTRY_VERIFY(armedAt(station, 1000));
+        QTRY_VERIFY(corvane::isRaceControlSupported(*control.findStation("s3")));
+        QVERIFY(net.setStationsLinkUp(false));
+        QTRY_VERIFY(station.lounge().stopped);
+        QTRY_COMPARE_WITH_TIMEOUT(statusOf(control, "s3"), int(corvane::NoSignal), 1000);
+        QVERIFY(net.setStationsLinkUp(true));
     }
 
     void shutdownSwitchesWatchdogOffBeforeClosing()
