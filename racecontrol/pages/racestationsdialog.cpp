@@ -27,6 +27,7 @@ namespace {
 
 constexpr int kMinimumWidth = 560;
 constexpr int kMaxVersionChars = 32;
+constexpr int kBottomMargin = 24;
 
 // What a station can be reached at: four numbers of 0 to 255, an IPv6 address or a host name.
 // A text of numbers that is no IPv4 address (999.1.1.1) is refused, rather than probed as a name.
@@ -55,7 +56,7 @@ RaceStationsDialog::RaceStationsDialog(RaceControl *control, QWidget *parent)
     setWindowTitle(tr("Race control stations"));
     setMinimumWidth(kMinimumWidth);
     auto *main = new QVBoxLayout(this);
-    main->setContentsMargins(24, 8, 24, 24);
+    main->setContentsMargins(24, 8, 24, kBottomMargin);
     main->setSpacing(12);
 
     auto *safetyRow = new QHBoxLayout;
@@ -286,6 +287,11 @@ void RaceStationsDialog::showMessage(const QString &text, const char *role)
     ostra::setStyleState(m_message, "role", QString::fromLatin1(role));
     m_message->setText(text);
     m_message->setVisible(!text.isEmpty());
+    // On a short screen the card scrolls; the line is below everything else.
+    if (!text.isEmpty()) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        scrollCardTo(m_message, kBottomMargin);
+    }
 }
 
 void RaceStationsDialog::scan()
@@ -355,8 +361,13 @@ void RaceStationsDialog::revealScanResults()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     m_listScroll->ensureWidgetVisible(first, 0, 0);
     // Where even the list starts below a short screen's edge, the dialog's card scrolls to it.
+    scrollCardTo(first, 12);
+}
+
+void RaceStationsDialog::scrollCardTo(QWidget *widget, int margin)
+{
     if (auto *card = findChild<QScrollArea *>(QStringLiteral("ostraDialogScroll")))
-        card->ensureWidgetVisible(first, 0, 12);
+        card->ensureWidgetVisible(widget, 0, margin);
 }
 
 void RaceStationsDialog::addFoundStation(const QString &address, QWidget *row)

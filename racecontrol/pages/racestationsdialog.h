@@ -39,6 +39,8 @@ public slots:
 private:
     static void clearLayout(QVBoxLayout *layout);
     void revealScanResults();
+    // Scrolls the dialog's card, where it scrolls, until the widget is in view.
+    void scrollCardTo(QWidget *widget, int margin);
     // The line under the add field: what the last try came to, until the next one.
     void showMessage(const QString &text, const char *role = "warning");
 
