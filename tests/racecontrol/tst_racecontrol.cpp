@@ -40,7 +40,17 @@ class TestRaceControl : public QObject
 private:
     std::unique_ptr<ostratest::RaceStationRig> m_rig;
 
+    std::unique_ptr<LoungeStation> m_station;
+
     FakeRaceStation *station(int i) { return m_rig->station(i); }
+
+    // The test meets a real station at 10.77.0.3 instead of the fake ones.
+    bool useRealStation()
+    {
+        m_rig.reset();
+        m_station = std::make_unique<LoungeStation>();
+        return m_station->setUp("10.77.0.3");
+    }
 
 private slots:
     void init()
@@ -53,7 +63,11 @@ private slots:
         QVERIFY2(m_rig->setUp(kStationHosts), qPrintable(m_rig->error()));
     }
 
-    void cleanup() { m_rig.reset(); }
+    void cleanup()
+    {
+        m_rig.reset();
+        m_station.reset();
+    }
 
     void openingSubscribesArmsWatchdogAndBeats()
     {
@@ -244,11 +258,8 @@ private slots:
     void safetyLinkKeepsItsCover()
     {
         QFETCH(QString, other);
-        m_rig.reset();
-        ostratest::NetNamespaces net;
-        QVERIFY2(net.setUp({"10.77.0.3"}), qPrintable(net.error()));
-        LoungeStation station;
-        QVERIFY(station.start(net));
+        QVERIFY2(useRealStation(), qPrintable(m_station->error()));
+        LoungeStation &station = *m_station;
         QList<QPair<bool, int>> watchdogSeen;
         connect(station.rig.controller.get(), &corvane::CorvaneController::loungeStateChanged, this, [&] {
             watchdogSeen.append({station.lounge().watchdogEnabled, station.lounge().watchdogTimeoutMs});
@@ -304,11 +315,8 @@ private slots:
     void lettingGoDisarms()
     {
         QFETCH(QString, how);
-        m_rig.reset();
-        ostratest::NetNamespaces net;
-        QVERIFY2(net.setUp({"10.77.0.3"}), qPrintable(net.error()));
-        LoungeStation station;
-        QVERIFY(station.start(net));
+        QVERIFY2(useRealStation(), qPrintable(m_station->error()));
+        LoungeStation &station = *m_station;
         ostratest::storeRaceStations({"10.77.0.3"}, true);
         QSettings().setValue("raceControl/watchdogTimeoutMs", 1000);
         RaceControl control;
@@ -367,21 +375,18 @@ private slots:
     // control shows no signal then, not "Running" until the keep-alive gives up.
     void cutOffStationIsNoSignal()
     {
-        m_rig.reset();
-        ostratest::NetNamespaces net;
-        QVERIFY2(net.setUp({"10.77.0.3"}), qPrintable(net.error()));
-        LoungeStation station;
-        QVERIFY(station.start(net));
+        QVERIFY2(useRealStation(), qPrintable(m_station->error()));
+        LoungeStation &station = *m_station;
         ostratest::storeRaceStations({"10.77.0.3"}, true);
         QSettings().setValue("raceControl/watchdogTimeoutMs", 1000);
         RaceControl control;
         control.openIncludedStations();
         QTRY_VERIFY(armedAt(station, 1000));
         QTRY_VERIFY(corvane::isRaceControlSupported(*control.findStation("s3")));
-        QVERIFY(net.setStationsLinkUp(false));
+        QVERIFY(station.net.setStationsLinkUp(false));
         QTRY_VERIFY(station.lounge().stopped);
         QTRY_COMPARE_WITH_TIMEOUT(statusOf(control, "s3"), int(corvane::NoSignal), 1000);
-        QVERIFY(net.setStationsLinkUp(true));
+        QVERIFY(station.net.setStationsLinkUp(true));
     }
 
     void shutdownSwitchesWatchdogOffBeforeClosing()
