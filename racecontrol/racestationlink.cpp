@@ -150,8 +150,13 @@ void RaceStationLink::close()
     m_keepAliveTimer->stop();
     m_silenceTimer->stop();
     failPending(tr("Closed"));
-    m_socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
-    m_socket->flush();
+    // A connection already gone (or still being made) has no one to send the close frame to.
+    if (m_socket->state() == QAbstractSocket::ConnectedState) {
+        m_socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+        m_socket->flush();
+    } else {
+        m_socket->abort();
+    }
     deleteLater();
 }
 

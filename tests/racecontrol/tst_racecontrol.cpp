@@ -305,16 +305,21 @@ private slots:
     void lettingGoDisarms_data()
     {
         QTest::addColumn<QString>("how");
-        QTest::newRow("switched off in the list") << "exclude";
-        QTest::newRow("removed") << "remove";
-        QTest::newRow("list cleared") << "clear";
+        QTest::addColumn<QString>("reach");
+        QTest::newRow("switched off in the list") << "exclude" << "answers";
+        QTest::newRow("removed") << "remove" << "answers";
+        QTest::newRow("list cleared") << "clear" << "answers";
+        QTest::newRow("switched off in the list, station gone") << "exclude" << "gone";
+        QTest::newRow("removed, network cut") << "remove" << "cut";
     }
 
     // A station let go while the safety link is on has its watchdog switched off first, so its
-    // car does not stop off the page, where nobody can resume it.
+    // car does not stop off the page, where nobody can resume it. One that cannot confirm is let
+    // go all the same, and the user hears that its car may stop by itself.
     void lettingGoDisarms()
     {
         QFETCH(QString, how);
+        QFETCH(QString, reach);
         QVERIFY2(useRealStation(), qPrintable(m_station->error()));
         LoungeStation &station = *m_station;
         ostratest::storeRaceStations({"10.77.0.3"}, true);
@@ -323,7 +328,13 @@ private slots:
         QSignalSpy errors(&control, &RaceControl::errorOccurred);
         control.openIncludedStations();
         QTRY_VERIFY(armedAt(station, 1000));
-        QTRY_VERIFY(station.server.clientCount() == 1);
+        QTRY_COMPARE(station.server.clientCount(), 1);
+        if (reach == "gone") {
+            station.server.stop();
+            QTRY_COMPARE(statusOf(control, "s3"), int(corvane::NoSignal));
+        } else if (reach == "cut") {
+            QVERIFY(station.net.setStationsLinkUp(false));
+        }
         if (how == "exclude")
             control.setStationIncluded("s3", false);
         else if (how == "remove")
@@ -331,44 +342,16 @@ private slots:
         else
             control.clearIncluded();
         QVERIFY(control.includedStations().isEmpty());
-        QTRY_VERIFY(!station.lounge().watchdogEnabled);
-        QTRY_COMPARE(station.server.clientCount(), 0);
-        QVERIFY(!station.lounge().stopped);
-        QVERIFY(errors.isEmpty());
-    }
-
-    void lettingGoAStationThatDoesNotAnswer_data()
-    {
-        QTest::addColumn<QString>("station");
-        QTest::newRow("switched off") << "off";
-        QTest::newRow("silent") << "silent";
-    }
-
-    // Let go at once all the same, and the user hears that its car may still stop by itself.
-    void lettingGoAStationThatDoesNotAnswer()
-    {
-        QFETCH(QString, station);
-        ostratest::storeRaceStations({"10.77.0.3"}, true);
-        RaceControl control;
-        QSignalSpy errors(&control, &RaceControl::errorOccurred);
-        control.openIncludedStations();
-        QTRY_VERIFY(this->station(0)->loungeState().value("watchdog").toBool());
-        QTRY_COMPARE(this->station(0)->clientCount(), 1);
-        if (station == "off") {
-            this->station(0)->stop();
-            QTRY_COMPARE(statusOf(control, "s3"), int(corvane::NoSignal));
+        if (reach == "answers") {
+            QTRY_VERIFY(!station.lounge().watchdogEnabled);
+            QTRY_COMPARE(station.server.clientCount(), 0);
+            QVERIFY(!station.lounge().stopped);
+            QVERIFY(errors.isEmpty());
         } else {
-            this->station(0)->setSilent(true);
+            QTRY_COMPARE(errors.size(), 1);
+            QCOMPARE(errors.first().at(0).toString(), QString("Couldn't switch off the safety link of Pit 3: it may "
+                                                              "stop its car by itself. Choose it again to resume it."));
         }
-        control.setStationIncluded("s3", false);
-        QVERIFY(control.includedStations().isEmpty());
-        QTRY_COMPARE(errors.size(), 1);
-        QCOMPARE(errors.first().at(0).toString(), QString("Couldn't switch off the safety link of Pit 3: it may stop "
-                                                          "its car by itself. Choose it again to resume it."));
-        QTRY_COMPARE(this->station(0)->clientCount(), 0);
-        if (station == "silent")
-            QCOMPARE(this->station(0)->requests("set_lounge_watchdog").last().value("data").toObject(),
-                     QJsonObject({{"enabled", false}}));
     }
 
     // A station not heard for longer than its watchdog's time-out has stopped its car: race
