@@ -348,7 +348,7 @@ void RaceControl::keepArmed(const QString &id, bool force)
 {
     const RaceStation *record = findStation(id);
     RaceStationLink *link = m_links.value(id);
-    if (!m_watchdog || !record || !link || !record->state.value(QStringLiteral("supported")).toBool())
+    if (!m_watchdog || m_shutDown || !record || !link || !record->state.value(QStringLiteral("supported")).toBool())
         return;
     if (!force && !record->uncovered)
         return;
@@ -512,6 +512,7 @@ void RaceControl::sendHeartbeats()
 
 void RaceControl::shutdown()
 {
+    m_shutDown = true;
     m_heartbeatTimer->stop();
     if (m_watchdog) {
         commandAll(QStringLiteral("set_lounge_watchdog"), QJsonObject{{QStringLiteral("enabled"), false}});

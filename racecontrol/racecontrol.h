@@ -133,6 +133,8 @@ private:
     bool m_watchdog = false;
     int m_watchdogTimeoutMs = 2000;
     bool m_linksActive = false;
+    // Shut down: the stations are being let go, never armed again.
+    bool m_shutDown = false;
     QHash<QString, RaceStationLink *> m_links;
     QHash<QString, QElapsedTimer> m_lastArming;
     QTimer *m_heartbeatTimer;

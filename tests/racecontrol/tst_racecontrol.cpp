@@ -378,6 +378,9 @@ private slots:
         RaceControl control;
         control.openIncludedStations();
         QTRY_COMPARE(statusOf(control, "s3"), int(corvane::Linked));
+        // Two heartbeats: the arming that came with the link is over a heartbeat period old, so
+        // the station reporting its watchdog off could be armed again at once.
+        QTRY_VERIFY(station(0)->events().count("lounge_heartbeat") >= 2);
         QStringList seenAtClose;
         connect(station(0), &FakeRaceStation::clientClosed, this,
                 [&seenAtClose, this](int code) { seenAtClose = station(0)->events() << QString::number(code); });
