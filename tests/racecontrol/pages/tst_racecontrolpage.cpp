@@ -9,6 +9,7 @@
 #include "racecontrol/pages/racecarcard.h"
 #include "racecontrol/pages/racecardialog.h"
 #include "racecontrol/pages/racecontrolpage.h"
+#include "racecontrol/pages/racestationsdialog.h"
 #include "racefleet.h"
 #include "support/widgets/widgetlookup.h"
 
@@ -84,6 +85,14 @@ private slots:
         }
         QCOMPARE(page.findChild<ostra::Pill *>()->text(), QString("Safety link off"));
         QVERIFY(renderPage(&page, "page-empty"));
+
+        // A station let go unconfirmed is told in the open stations dialog, else in a toast.
+        page.openStationsDialog();
+        emit control.errorOccurred("In the dialog");
+        QCOMPARE(toastText(&page), QString());
+        page.findChild<corvane::RaceStationsDialog *>()->close();
+        emit control.errorOccurred("On the page");
+        QCOMPARE(toastText(&page), QString("On the page"));
     }
 
     void fleetCountsCapsAndResume()
