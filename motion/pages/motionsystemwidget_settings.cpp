@@ -12,6 +12,7 @@
 #include "ostraui/toggle.h"
 #include "ostraui/unsavededits.h"
 #include "ostraui/vmeter.h"
+#include "profiles/settingsfile.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -131,6 +132,7 @@ QWidget *MotionSystemWidget::buildSettingsCard()
     content->addWidget(m_actuatorSection);
 
     connect(m_saveButton, &QPushButton::clicked, this, &MotionSystemWidget::onSaveSettings);
+    connect(m_controller, &MotionSystemController::settingsWritten, this, &MotionSystemWidget::onSettingsWritten);
     connect(m_revertButton, &QPushButton::clicked, this, [this] {
         loadSettings(m_controller->settings());
         ostra::showToast(this, tr("Changes reverted"));
@@ -140,8 +142,11 @@ QWidget *MotionSystemWidget::buildSettingsCard()
         refreshSaveState();
     });
     connect(m_sleepAfterRow, &ostra::SliderRow::valueChanged, this, [this] { refreshSaveState(); });
-    new ostra::UnsavedEdits(this, tr("Platform settings"), [this] { return hasUnsavedSettings(); },
-                            [this] { return onSaveSettings(); });
+    // Saved on the way out: the window closes only once they are on disk.
+    new ostra::UnsavedEdits(this, tr("Platform settings"), [this] { return hasUnsavedSettings(); }, [this] {
+        onSaveSettings();
+        return corvane::SettingsFile::waitForWrites(corvane::SettingsFile::QuitWaitMs) && m_controller->settingsStored();
+    });
     return card;
 }
 
@@ -209,20 +214,27 @@ void MotionSystemWidget::onStrokeChanged(int value)
     m_lastStroke = value;
 }
 
-bool MotionSystemWidget::onSaveSettings()
+void MotionSystemWidget::onSaveSettings()
 {
-    const bool saved = m_controller->applySettings(collectSettings());
+    m_saveTicket = m_controller->applySettings(collectSettings());
     refreshMapStatus();
     refreshSleepStatus();
-    const bool connected = m_controller->isConnected();
-    if (saved) {
-        appendLog(connected ? tr("Settings saved & applied") : tr("Settings saved \u2014 will apply on connect"));
-        ostra::showToast(this, connected ? tr("Saved to controller") : tr("Saved \u2014 applies on connect"));
-    } else {
-        ostra::showToast(this, tr("Not saved \u2014 the settings could not be written (is the disk full?)"));
+    refreshSaveState();
+}
+
+void MotionSystemWidget::onSettingsWritten(quint64 ticket, bool ok)
+{
+    if (m_saveTicket != 0 && ticket >= m_saveTicket) {
+        m_saveTicket = 0;
+        const bool connected = m_controller->isConnected();
+        if (ok) {
+            appendLog(connected ? tr("Settings saved & applied") : tr("Settings saved \u2014 will apply on connect"));
+            ostra::showToast(this, connected ? tr("Saved to controller") : tr("Saved \u2014 applies on connect"));
+        } else {
+            ostra::showToast(this, tr("Not saved \u2014 the settings could not be written (is the disk full?)"));
+        }
     }
     refreshSaveState();
-    return saved;
 }
 
 bool MotionSystemWidget::hasUnsavedSettings() const

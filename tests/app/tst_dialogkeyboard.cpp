@@ -6,7 +6,6 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QSettings>
 #include <QTabBar>
 
 #include <algorithm>
@@ -14,6 +13,7 @@
 
 #include "app/mainwindow.h"
 #include "ostraui/theme.h"
+#include "profiles/settingsfile.h"
 #include "support/testenvironment.h"
 
 namespace {
@@ -88,7 +88,7 @@ private slots:
         QFETCH(QString, key);
         QFETCH(QString, tabTo);
         QFETCH(bool, hasDefault);
-        QSettings().remove(QStringLiteral("disclaimer/accepted"));
+        corvane::SettingsFile().remove(QStringLiteral("disclaimer/accepted"));
         std::unique_ptr<QDialog> dialog(m_window->buildSnapshotDialog(key));
         dialog->show();
         QApplication::setActiveWindow(dialog.get());
@@ -119,7 +119,7 @@ private slots:
         QTest::keyClick(focused(), Qt::Key_Return);
         QTEST(pressed.join(QLatin1Char(';')), "pressed");
         QCOMPARE(dialog->isVisible(), pressed.isEmpty());
-        QVERIFY(!QSettings().value(QStringLiteral("disclaimer/accepted")).toBool());
+        QVERIFY(!corvane::SettingsFile().value(QStringLiteral("disclaimer/accepted")).toBool());
     }
 
     // Every control Tab reaches, on every page and in every dialog, looks other than when the

@@ -5,7 +5,6 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTcpSocket>
@@ -24,6 +23,7 @@
 #include "ostraui/sliderrow.h"
 #include "ostraui/theme.h"
 #include "platform/input/virtualinputbackend.h"
+#include "profiles/settingsfile.h"
 #include "support/racestationrig.h"
 #include "support/simulatedtransmitter.h"
 #include "support/starved.h"
@@ -110,12 +110,12 @@ private slots:
     void initTestCase()
     {
         ostra::installTheme(*qApp);
-        QSettings().setValue(QStringLiteral("ui/reduceMotion"), true);
+        corvane::SettingsFile().setValue(QStringLiteral("ui/reduceMotion"), true);
     }
 
     void cleanup()
     {
-        QSettings().remove(QStringLiteral("raceControl"));
+        corvane::SettingsFile().remove(QStringLiteral("raceControl"));
     }
 
     void closeWithWindowOpen_data()
@@ -277,7 +277,7 @@ private slots:
     {
         QFETCH(QString, answer);
         const QJsonValue before = storedEdits(Holder::PlatformSettings);
-        QSettings().remove(QStringLiteral("ui/theme"));
+        corvane::SettingsFile().remove(QStringLiteral("ui/theme"));
         MainWindow window;
         window.showPage(MainWindow::MotionPage);
         editStroke(window);
@@ -288,9 +288,9 @@ private slots:
         QCOMPARE(answerer.records().size(), 2);
         QCOMPARE(answerer.records().at(1).title, QStringLiteral("Unsaved changes"));
         QCOMPARE(window.restartRequested(), answer != "Cancel");
-        QCOMPARE(QSettings().contains(QStringLiteral("ui/theme")), answer != "Cancel");
+        QCOMPARE(corvane::SettingsFile().contains(QStringLiteral("ui/theme")), answer != "Cancel");
         QCOMPARE(storedEdits(Holder::PlatformSettings) != before, answer == "Save");
-        QSettings().remove(QStringLiteral("ui/theme"));
+        corvane::SettingsFile().remove(QStringLiteral("ui/theme"));
     }
 
     // Race control's safety link is switched off, the API stops and transmission ends with the

@@ -1,7 +1,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QPushButton>
-#include <QSettings>
 #include <QTest>
 
 #include <memory>
@@ -16,6 +15,7 @@
 #include "motion/pages/motionsystemwidget.h"
 #include "ostraui/theme.h"
 #include "platform/serial/serialportlister.h"
+#include "profiles/settingsfile.h"
 #include "receiver/radiocalibrationdialog.h"
 #include "receiver/receiversettingspanel.h"
 #include "support/ptydevice.h"
@@ -103,7 +103,7 @@ private slots:
     {
         ostra::installTheme(*qApp);
         // The V4 dialog looks up the latest release at once: nothing answers here.
-        QSettings().setValue(QLatin1String(corvane::FirmwareUpdateProcedure::BaseUrlSetting),
+        corvane::SettingsFile().setValue(QLatin1String(corvane::FirmwareUpdateProcedure::BaseUrlSetting),
                              QStringLiteral("http://127.0.0.1:1/"));
     }
     void cleanup() { SerialPortLister::useSystemPorts(); }

@@ -2,11 +2,11 @@
 
 #include "bridge/devicesecurity.h"
 #include "platform/serial/serialportlister.h"
+#include "profiles/settingsfile.h"
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
 
 #include <QDir>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -64,7 +64,7 @@ private slots:
     void init()
     {
         QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
-        QSettings().clear();
+        corvane::SettingsFile().remove(QString());
         m_controller = std::make_unique<CorvaneController>();
     }
 

@@ -1,8 +1,8 @@
 #include <QCoreApplication>
 #include <QJsonArray>
-#include <QSettings>
 #include <QSignalSpy>
 
+#include "profiles/settingsfile.h"
 #include "racecontrol/racecontrol.h"
 #include "support/racestationrig.h"
 #include "support/testenvironment.h"
@@ -37,7 +37,7 @@ private:
 private slots:
     void init()
     {
-        QSettings().remove("raceControl");
+        corvane::SettingsFile().remove("raceControl");
         const QString reason = ostratest::NetNamespaces::unavailableReason();
         if (!reason.isEmpty())
             QSKIP(qPrintable("race control is tested only inside network namespaces: " + reason));
@@ -157,7 +157,7 @@ private slots:
         QTRY_VERIFY(station(0)->events().contains("lounge_heartbeat"));
         control.setWatchdog(false, 5000);
         QVERIFY(!control.watchdog());
-        QVERIFY(!QSettings().value("raceControl/watchdog").toBool());
+        QVERIFY(!corvane::SettingsFile().value("raceControl/watchdog").toBool());
         QTRY_COMPARE(station(0)->requests("set_lounge_watchdog").size(), 2);
         QCOMPARE(station(0)->requests("set_lounge_watchdog").last().value("data").toObject(),
                  QJsonObject({{"enabled", false}, {"timeoutMs", 5000}}));
@@ -238,7 +238,7 @@ private slots:
                  QJsonObject({{"enabled", false}}));
         QVERIFY(seenAtClose.contains("set_lounge_watchdog"));
         // The stored setting stays on for the next start.
-        QVERIFY(QSettings().value("raceControl/watchdog").toBool());
+        QVERIFY(corvane::SettingsFile().value("raceControl/watchdog").toBool());
     }
 };
 
