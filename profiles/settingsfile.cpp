@@ -15,6 +15,9 @@
 #include <QTimer>
 #include <QtDebug>
 
+#include <algorithm>
+#include <iterator>
+
 #include "profiles/filewriter.h"
 
 namespace corvane {
