@@ -1,5 +1,6 @@
 #include "bridge/corvanecontroller.h"
 
+#include <QPointer>
 #include <QTimer>
 
 #include <algorithm>
@@ -188,6 +189,24 @@ CorvaneController::~CorvaneController()
     m_security->checkDevice(QString());
 
     disconnectReceiver();
+}
+
+std::function<void(const std::function<void(bool)> &)> CorvaneController::profileStore(const std::function<void()> &change)
+{
+    return [self = QPointer<CorvaneController>(this), change](const std::function<void(bool)> &stored) {
+        if (!self) {
+            if (stored)
+                stored(false);
+            return;
+        }
+        if (!stored) {
+            change();
+            return;
+        }
+        self->m_profiles->beginDeferredSaves();
+        change();
+        self->m_profiles->endDeferredSaves([stored](const QString &failure) { stored(failure.isEmpty()); });
+    };
 }
 
 int CorvaneController::channelValue(int channel) const

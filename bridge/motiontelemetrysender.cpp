@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 
+#include "platform/network/datagramroute.h"
 #include "profiles/settingsfile.h"
 
 namespace corvane {
@@ -26,6 +27,8 @@ constexpr float SpeedSmoothing = 0.25f;
 constexpr float HeaveDecay = 0.97f;
 constexpr qint64 GForceStaleMs = 300;
 constexpr qint64 AttitudeStaleMs = 1000;
+// While sends keep failing the reason is asked again this often, so that it follows the network.
+constexpr qint64 FailureRecheckMs = 1000;
 
 // Float slots of the packet layout that this sender fills.
 enum PacketIndex {
@@ -110,6 +113,7 @@ void MotionTelemetrySender::setEnabled(bool on)
     if (on) {
         m_runClock.start();
         m_packetCount = 0;
+        m_sendFailure.clear();
     }
     applyTimerRule();
     saveSettings();
@@ -121,6 +125,7 @@ void MotionTelemetrySender::setTarget(const QString &host, quint16 port)
     m_host = host;
     m_port = port;
     rebuildAddress();
+    m_sendFailure.clear();
     saveSettings();
 }
 
@@ -282,8 +287,27 @@ void MotionTelemetrySender::sendPacket()
     char bytes[PacketSize];
     for (int i = 0; i < PacketFloats; ++i)
         qToLittleEndian<float>(f[size_t(i)], bytes + 4 * i);
-    if (m_socket->writeDatagram(bytes, PacketSize, m_address, m_port) > 0)
+    if (m_socket->writeDatagram(bytes, PacketSize, m_address, m_port) > 0) {
         ++m_packetCount;
+        m_sendFailure.clear();
+    } else {
+        noteSendFailure();
+    }
+}
+
+void MotionTelemetrySender::noteSendFailure()
+{
+    if (!m_sendFailure.isEmpty() && m_failureClock.isValid() && m_failureClock.elapsed() < FailureRecheckMs)
+        return;
+    m_failureClock.start();
+    m_sendFailure = DatagramRoute::sendFailure(m_address, m_port);
+    if (m_sendFailure.isEmpty()) {
+        // A route exists, yet the system refused the datagram (a firewall rule, for example).
+        m_sendFailure = m_socket->errorString();
+        if (m_sendFailure.isEmpty())
+            m_sendFailure = tr("the system refused to send it");
+        m_sendFailure[0] = m_sendFailure.at(0).toLower();
+    }
 }
 
 void MotionTelemetrySender::applyTimerRule()

@@ -1,6 +1,7 @@
 #include "motion/motionwebpanel.h"
 
 #include "motion/motionsystemcontroller.h"
+#include "platform/network/machinename.h"
 #include "platform/network/networkinterfacelister.h"
 
 #include <QDateTime>
@@ -86,7 +87,8 @@ QByteArray reason(int code)
     }
 }
 
-// Whether an Origin or Referer value names the address and port this connection came in on.
+// Whether an Origin or Referer value names the port this connection came in on, and the address
+// it came in on or this machine's name.
 bool namesPanel(const QByteArray &value, const QTcpSocket *socket)
 {
     const QUrl url(QString::fromLatin1(value), QUrl::StrictMode);
@@ -95,6 +97,9 @@ bool namesPanel(const QByteArray &value, const QTcpSocket *socket)
     const QHostAddress local = socket->localAddress();
     if (url.host() == QLatin1String("localhost"))
         return local.isLoopback();
+    // The panel opened by the PC's name rather than by the address in its QR code.
+    if (MachineName::isNamedBy(url.host()))
+        return true;
     return QHostAddress(url.host()).isEqual(local, QHostAddress::TolerantConversion);
 }
 

@@ -205,6 +205,7 @@ private:
     ostra::SliderRow *m_strokeRow = nullptr;
     int m_lastStroke = 150;
     quint64 m_saveTicket = 0; // the write of the last Save, until it has ended
+    std::function<void(bool stored)> m_savedOnClose; // told how that write went
     ostra::SliderRow *m_intensityRow = nullptr;
     ostra::SliderRow *m_maxTravelRow = nullptr;
     ostra::SliderRow *m_maxSpeedRow = nullptr;

@@ -12,7 +12,6 @@
 #include "ostraui/toggle.h"
 #include "ostraui/unsavededits.h"
 #include "ostraui/vmeter.h"
-#include "profiles/settingsfile.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -22,6 +21,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 namespace corvane {
 
@@ -142,11 +142,12 @@ QWidget *MotionSystemWidget::buildSettingsCard()
         refreshSaveState();
     });
     connect(m_sleepAfterRow, &ostra::SliderRow::valueChanged, this, [this] { refreshSaveState(); });
-    // Saved on the way out: the window closes only once they are on disk.
-    new ostra::UnsavedEdits(this, tr("Platform settings"), [this] { return hasUnsavedSettings(); }, [this] {
-        onSaveSettings();
-        return corvane::SettingsFile::waitForWrites(corvane::SettingsFile::QuitWaitMs) && m_controller->settingsStored();
-    });
+    // Saved on the way out: the window goes once they are on disk, and stays when they are not.
+    new ostra::UnsavedEdits(this, tr("Platform settings"), [this] { return hasUnsavedSettings(); },
+                            [this](const ostra::UnsavedEdits::Stored &done) {
+                                onSaveSettings();
+                                m_savedOnClose = done;
+                            });
     return card;
 }
 
@@ -224,17 +225,20 @@ void MotionSystemWidget::onSaveSettings()
 
 void MotionSystemWidget::onSettingsWritten(quint64 ticket, bool ok)
 {
-    if (m_saveTicket != 0 && ticket >= m_saveTicket) {
-        m_saveTicket = 0;
-        const bool connected = m_controller->isConnected();
-        if (ok) {
-            appendLog(connected ? tr("Settings saved & applied") : tr("Settings saved \u2014 will apply on connect"));
-            ostra::showToast(this, connected ? tr("Saved to controller") : tr("Saved \u2014 applies on connect"));
-        } else {
-            ostra::showToast(this, tr("Not saved \u2014 the settings could not be written (is the disk full?)"));
-        }
-    }
     refreshSaveState();
+    if (m_saveTicket == 0 || ticket < m_saveTicket)
+        return;
+    m_saveTicket = 0;
+    const bool connected = m_controller->isConnected();
+    if (ok) {
+        appendLog(connected ? tr("Settings saved & applied") : tr("Settings saved \u2014 will apply on connect"));
+        ostra::showToast(this, connected ? tr("Saved to controller") : tr("Saved \u2014 applies on connect"));
+    } else {
+        ostra::showToast(this, tr("Not saved \u2014 the settings could not be written (is the disk full?)"));
+    }
+    // Last: the window may go once it has heard.
+    if (m_savedOnClose)
+        std::exchange(m_savedOnClose, {})(ok);
 }
 
 bool MotionSystemWidget::hasUnsavedSettings() const

@@ -384,6 +384,19 @@ private slots:
                                               : transmitter ? "Connected" : "Not connected");
         QCOMPARE(transmitterPill->text(), silent ? "No answer" : transmitter ? "Connected" : "Not connected");
         QCOMPARE(transmitterPill->level() == int(ostra::LevelWarning), silent);
+        // Only a transmitter that answers gets the row's green frame; a silent one can still be disconnected.
+        QWidget *transmitterRow = car.combo("transmitterCombo")->parentWidget();
+        QCOMPARE(transmitterRow->property("connected").toBool(), transmitter && !silent);
+        QCOMPARE(car.button("connectTransmitterBtn")->text(), transmitter ? "Disconnect" : "Connect");
+        if (silent) {
+            window.resize(1366, 768);
+            window.show();
+            window.showPage(MainWindow::CarPage);
+            window.findChild<ostra::PageStack *>(QStringLiteral("contentStack"))->finishTransition();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            QVERIFY(window.grab().save(ostratest::artefactDir(QStringLiteral("app"))
+                                       + QStringLiteral("/carpage-silent-%1.png").arg(ostra::isDarkTheme() ? "dark" : "light")));
+        }
         if (combined) {
             auto *pedalsRow = qobject_cast<ostra::DeviceRow *>(car.combo("pedalsCombo")->parentWidget());
             auto *pill = pedalsRow->findChild<ostra::Pill *>();
@@ -870,7 +883,7 @@ private slots:
         QVERIFY(content->grab().save(dir + QStringLiteral("/carpage-content-%1.png").arg(theme)));
         window.controller()->stopTransmission();
         if (!ostra::isDarkTheme())
-            QVERIFY(ostratest::runDarkTwin(QStringLiteral("app"), {QStringLiteral("render")}));
+            QVERIFY(ostratest::runDarkTwin(QStringLiteral("app"), {QStringLiteral("render"), QStringLiteral("status")}));
     }
 };
 

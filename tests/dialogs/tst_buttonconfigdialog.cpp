@@ -16,6 +16,7 @@
 #include "support/darktwin.h"
 #include "support/testenvironment.h"
 #include "support/widgets/modalanswerer.h"
+#include "support/widgets/themedrender.h"
 
 Q_DECLARE_METATYPE(ButtonMapping)
 
@@ -422,6 +423,22 @@ private slots:
         Editor(dialog).list->setCurrentRow(2);
         QCoreApplication::processEvents();
         QVERIFY(dialog.grab().toImage().save(ostratest::dialogPicture("configure-buttons-bindings")));
+
+        // Opened for the helicopter: its devices, its channels, the arm switch on CH5.
+        ButtonConfigDialog heli(rig.controller.get(), nullptr);
+        DialogRig::holdTimers(&heli, 33);
+        corvane::CorvaneController *c = rig.controller.get();
+        heli.setInputDevices({c->heliJoystick(), c->heliThrottle(), c->heliPedals()}, {"Joystick", "Throttle", "Pedals"});
+        HelicopterConfig config;
+        config.fly.arm.enabled = true;
+        heli.useHelicopterChannels(config);
+        heli.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&heli));
+        heli.resize(heli.sizeHint().expandedTo(QSize(520, 760)));
+        QCoreApplication::processEvents();
+        QVERIFY(heli.grab().toImage().save(ostratest::dialogPicture("configure-buttons-helicopter")));
+        QVERIFY(ostratest::saveModalPicture(&heli, [&heli] { heli.onInfoClicked(); },
+                                            ostratest::dialogPicture("configure-buttons-helicopter-about")));
     }
 
     void darkTheme()
