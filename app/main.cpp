@@ -10,6 +10,13 @@
 #include "platform/process/descriptorlimit.h"
 #include "profiles/settingsfile.h"
 
+namespace {
+
+// How long quitting waits for the last settings to reach the disk.
+constexpr int QuitWaitMs = 5000;
+
+} // namespace
+
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
@@ -32,7 +39,7 @@ int main(int argc, char **argv)
     const bool restart = window->restartRequested();
     window.reset();
     // What the run changed last reaches the disk before the next run, or the restart, reads it.
-    corvane::SettingsFile::waitForWrites(corvane::SettingsFile::QuitWaitMs);
+    corvane::SettingsFile::waitForWrites(QuitWaitMs);
     if (restart)
         restartProgram();
     return exitCode;

@@ -39,9 +39,6 @@ public:
     // Removes a key, or a group with every key under it; the empty name removes everything.
     quint64 remove(const QString &key);
 
-    // How long quitting waits for the settings to reach the disk.
-    static constexpr int QuitWaitMs = 5000;
-
     // Waits until every settings file write handed over so far has been reported, at most
     // `timeoutMs`: for quitting, when the next run (or a restart) must find them. Runs the
     // event loop meanwhile but takes no input. False when one is still on its way.
