@@ -192,6 +192,39 @@ private slots:
         }
     }
 
+    // A file edited by hand reads as QSettings reads it, what it cannot read included.
+    void handEditedFile_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("comments and CRLF") << QByteArray("; mine\r\n[ui]\r\ntheme = dark ; the night one\r\n\r\n");
+        QTest::newRow("line carried over") << QByteArray("[a]\nk=one \\\n  two\nnext=1\n");
+        QTest::newRow("escapes") << QByteArray("[a]\nk=\\x41\\101\\t\\q\"\\\"\"\n");
+        QTest::newRow("quoted list") << QByteArray("[a]\nk= \"x , y\" , z ,\n");
+        QTest::newRow("same key twice") << QByteArray("[a]\nk=1\nk=2\n");
+        QTest::newRow("both Generals") << QByteArray("[%General]\nx=1\n[General]\ny=2\n");
+        QTest::newRow("section not closed") << QByteArray("[a\nk=v\n");
+        QTest::newRow("line without a value") << QByteArray("[a]\njunk\nk=v\n");
+    }
+
+    void handEditedFile()
+    {
+        QFETCH(QByteArray, text);
+        static int row = 0;
+        const QString application = QStringLiteral("Edited %1").arg(++row);
+        const QString path = SettingsFile(application).fileName();
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+        file.close();
+        const QSettings qt(path, QSettings::IniFormat);
+        const QStringList keys = qt.allKeys(); // QSettings finds a fault only in what it has parsed
+        const SettingsFile ours(application);
+        QCOMPARE(ours.isDamaged(), qt.status() == QSettings::FormatError);
+        QVERIFY(!keys.isEmpty());
+        for (const QString &key : keys)
+            QCOMPARE(ours.value(key), qt.value(key));
+    }
+
     // A change the disk has no room for keeps the old file whole and is reported; the next
     // change, once there is room, stores everything, the failed change included.
     void nearlyFullDisk_data()
