@@ -8,6 +8,14 @@
 #include "app/startup.h"
 #include "ostraui/theme.h"
 #include "platform/process/descriptorlimit.h"
+#include "profiles/settingsfile.h"
+
+namespace {
+
+// How long quitting waits for the last settings to reach the disk.
+constexpr int QuitWaitMs = 5000;
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -30,6 +38,8 @@ int main(int argc, char **argv)
     const int exitCode = app.exec();
     const bool restart = window->restartRequested();
     window.reset();
+    // What the run changed last reaches the disk before the next run, or the restart, reads it.
+    corvane::SettingsFile::waitForWrites(QuitWaitMs);
     if (restart)
         restartProgram();
     return exitCode;

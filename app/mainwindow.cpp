@@ -26,7 +26,9 @@
 #include "ostraui/sidebar.h"
 #include "ostraui/theme.h"
 #include "ostraui/titlebar.h"
+#include "ostraui/toast.h"
 #include "profiles/profilemanager.h"
+#include "profiles/settingsfile.h"
 #include "racecontrol/racecontrol.h"
 
 using namespace ostra;
@@ -101,6 +103,11 @@ MainWindow::MainWindow(QWidget *parent)
                         &corvane::CorvaneController::shifterConnectedChanged})
         connect(m_controller, signal, this, &MainWindow::updateCarPageStatus);
     connect(m_controller, &corvane::CorvaneController::errorOccurred, this, &MainWindow::routeError);
+    // A setting the disk refused stays in use and goes with the next write of the settings.
+    connect(new corvane::SettingsFile(this), &corvane::SettingsFile::written, this, [this](quint64, bool ok) {
+        if (!ok)
+            showToast(this, tr("Settings not saved \u2014 they could not be written (is the disk full?)"));
+    });
     connect(m_controller, &corvane::CorvaneController::receiverDataReceived, this, &MainWindow::onReceiverDataReceived);
     connect(m_controller, &corvane::CorvaneController::telemetryReceived, this, &MainWindow::onTelemetryReceived);
     connect(m_controller, &corvane::CorvaneController::linkStatisticsUpdated, this,

@@ -13,6 +13,7 @@
 #include "bridge/receiverconfigmanager.h"
 #include "bridge/steeringmonitor.h"
 #include "profiles/profilemanager.h"
+#include "profiles/settingsfile.h"
 
 namespace corvane {
 
@@ -139,6 +140,8 @@ CorvaneController::CorvaneController(QObject *parent)
             &CorvaneController::onReceiverFfbTimeout);
     connect(m_transmitterPort, &CorvaneSerialPort::connectedChanged, this,
             &CorvaneController::onTransmitterPortChangedForFfb);
+    m_settings = new SettingsFile(this);
+    connect(m_settings, &SettingsFile::written, this, &CorvaneController::onSettingsWritten);
     loadLoungeState();
     m_loungeWatchdogTimer = new QTimer(this);
     m_loungeWatchdogTimer->setInterval(kLoungeWatchdogIntervalMs);

@@ -34,6 +34,7 @@ class DeviceSecurity;
 class ElrsParameterManager;
 class ProfileManager;
 class ReceiverConfigManager;
+class SettingsFile;
 class SteeringMonitor;
 
 // Whether the car's receiver delivers motion for the wheel's force feedback.
@@ -156,7 +157,8 @@ public:
 
     LoungeSettings loungeSettings() const { return m_lounge; }
     void loadLoungeState();
-    // Reports a write that fails; the next change of the lounge state writes it again.
+    // Hands the state to the settings file's writer; a write that fails is reported, and the
+    // next change of the lounge state writes it again.
     void saveLoungeState();
     void raceControlStop(const QString &reason);
     void raceControlRelease();
@@ -408,6 +410,7 @@ private:
     // While running, a new response or ESC setup would jolt the car: stop for safety first.
     void stopIfResponseChanges(const AxisSettings &next);
     void onLoungeWatchdogTick();
+    void onSettingsWritten(quint64 ticket, bool ok);
     float pedalRole(int role) const;
     void resetMappingState();
 
@@ -496,6 +499,8 @@ private:
     bool m_running = false;
     quint32 m_frameCount = 0;
     LoungeSettings m_lounge;
+    SettingsFile *m_settings = nullptr;
+    quint64 m_loungeTicket = 0; // the write that carries the lounge state, until it is on disk
     bool m_loungeUnsaved = false;
     QTimer *m_loungeWatchdogTimer = nullptr;
     QElapsedTimer m_loungeHeartbeat;

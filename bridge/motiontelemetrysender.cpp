@@ -1,6 +1,5 @@
 #include "bridge/motiontelemetrysender.h"
 
-#include <QSettings>
 #include <QTimer>
 #include <QUdpSocket>
 #include <QtEndian>
@@ -9,6 +8,7 @@
 #include <cmath>
 
 #include "platform/network/datagramroute.h"
+#include "profiles/settingsfile.h"
 
 namespace corvane {
 
@@ -88,25 +88,21 @@ MotionTelemetrySender::~MotionTelemetrySender() = default;
 
 void MotionTelemetrySender::loadSettings()
 {
-    QSettings settings;
-    settings.beginGroup(QLatin1String(SettingsGroup));
-    m_enabled = settings.value(QStringLiteral("enabled"), false).toBool();
-    m_host = settings.value(QStringLiteral("host"), QString::fromLatin1(DefaultHost)).toString();
+    const SettingsFile settings;
+    const QString group = QLatin1String(SettingsGroup) + QLatin1Char('/');
+    m_enabled = settings.value(group + QLatin1String("enabled"), false).toBool();
+    m_host = settings.value(group + QLatin1String("host"), QString::fromLatin1(DefaultHost)).toString();
     bool ok = false;
-    const uint port = settings.value(QStringLiteral("port"), uint(DefaultPort)).toUInt(&ok);
+    const uint port = settings.value(group + QLatin1String("port"), uint(DefaultPort)).toUInt(&ok);
     m_port = ok ? quint16(port) : DefaultPort;
-    settings.endGroup();
     rebuildAddress();
 }
 
 void MotionTelemetrySender::saveSettings() const
 {
-    QSettings settings;
-    settings.beginGroup(QLatin1String(SettingsGroup));
-    settings.setValue(QStringLiteral("enabled"), m_enabled);
-    settings.setValue(QStringLiteral("host"), m_host);
-    settings.setValue(QStringLiteral("port"), uint(m_port));
-    settings.endGroup();
+    SettingsFile().setValues(QLatin1String(SettingsGroup), {{QStringLiteral("enabled"), m_enabled},
+                                                            {QStringLiteral("host"), m_host},
+                                                            {QStringLiteral("port"), uint(m_port)}});
 }
 
 void MotionTelemetrySender::setEnabled(bool on)

@@ -10,7 +10,6 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSettings>
 #include <QSpinBox>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -19,6 +18,7 @@
 #include "ostraui/dialogcards.h"
 #include "ostraui/dialogchrome.h"
 #include "profiles/profilename.h"
+#include "profiles/settingsfile.h"
 
 namespace corvane {
 
@@ -211,7 +211,7 @@ void ButtonConfigDialog::buildUi()
     footer->addWidget(apply);
     layout->addLayout(footer);
 
-    if (QSettings().value(UnitsKey, false).toBool()) {
+    if (SettingsFile().value(UnitsKey, false).toBool()) {
         m_unitsCombo->setCurrentIndex(1);
         setCrsfUnits();
     }
@@ -252,7 +252,7 @@ void ButtonConfigDialog::setCrsfUnits()
     }
     for (int i = 0; i < 5; ++i)
         boxes[i]->setValue(toShown(values[i]));
-    QSettings().setValue(UnitsKey, m_crsfUnits);
+    SettingsFile().setValue(UnitsKey, m_crsfUnits);
     updateModeFields();
     refreshMappingList();
 }

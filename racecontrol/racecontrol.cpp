@@ -1,6 +1,7 @@
 #include "racecontrol/racecontrol.h"
 
 #include "platform/network/networkinterfacelister.h"
+#include "profiles/settingsfile.h"
 #include "racecontrol/connectattempt.h"
 #include "racecontrol/racestationlink.h"
 
@@ -8,7 +9,6 @@
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSettings>
 #include <QTimer>
 #include <QUrl>
 #include <QUuid>
@@ -62,7 +62,7 @@ RaceControl::~RaceControl() = default;
 
 void RaceControl::loadSettings()
 {
-    QSettings settings;
+    const SettingsFile settings;
     const QJsonArray stations = QJsonDocument::fromJson(settings.value(kStationsKey).toByteArray()).array();
     for (const QJsonValue &value : stations) {
         const QJsonObject object = value.toObject();
@@ -98,12 +98,11 @@ void RaceControl::saveSettings() const
     QJsonObject drivers;
     for (auto it = m_drivers.cbegin(); it != m_drivers.cend(); ++it)
         drivers.insert(it.key(), it.value());
-    QSettings settings;
-    settings.setValue(kStationsKey, QJsonDocument(stations).toJson(QJsonDocument::Compact));
-    settings.setValue(kIncludedKey, m_included);
-    settings.setValue(kDriversKey, QJsonDocument(drivers).toJson(QJsonDocument::Compact));
-    settings.setValue(kWatchdogKey, m_watchdog);
-    settings.setValue(kWatchdogTimeoutKey, m_watchdogTimeoutMs);
+    SettingsFile().setValues(QString(), {{kStationsKey, QJsonDocument(stations).toJson(QJsonDocument::Compact)},
+                                         {kIncludedKey, m_included},
+                                         {kDriversKey, QJsonDocument(drivers).toJson(QJsonDocument::Compact)},
+                                         {kWatchdogKey, m_watchdog},
+                                         {kWatchdogTimeoutKey, m_watchdogTimeoutMs}});
 }
 
 bool RaceControl::isOwnHost(const QString &host)

@@ -8,7 +8,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSerialPort>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QTextBlock>
 #include <QTextEdit>
@@ -37,6 +36,7 @@
 #include "platform/input/virtualinputbackend.h"
 #include "platform/serial/serialportlister.h"
 #include "profiles/profilemanager.h"
+#include "profiles/settingsfile.h"
 #include "support/darktwin.h"
 #include "support/ptydevice.h"
 #include "support/simulatedtransmitter.h"
@@ -169,15 +169,15 @@ private slots:
     void initTestCase()
     {
         ostra::installTheme(*qApp);
-        QSettings().setValue(QStringLiteral("ui/reduceMotion"), true);
+        corvane::SettingsFile().setValue(QStringLiteral("ui/reduceMotion"), true);
     }
 
     // Every case starts from a fresh installation: no profiles, no saved devices, no settings.
     void init()
     {
         QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
-        QSettings().clear();
-        QSettings().setValue(QStringLiteral("ui/reduceMotion"), true);
+        corvane::SettingsFile().remove(QString());
+        corvane::SettingsFile().setValue(QStringLiteral("ui/reduceMotion"), true);
         corvane::VirtualInputBackend::instance()->reset();
         corvane::SerialPortLister::setFixedPorts({});
     }
@@ -594,12 +594,12 @@ private slots:
     {
         MainWindow window;
         const bool dark = ostra::isDarkTheme();
-        QSettings().remove(QStringLiteral("ui/theme"));
+        corvane::SettingsFile().remove(QStringLiteral("ui/theme"));
         {
             ostratest::ModalAnswerer answer;
             answer.cancel();
             window.toggleTheme();
-            QVERIFY(!QSettings().contains(QStringLiteral("ui/theme")));
+            QVERIFY(!corvane::SettingsFile().contains(QStringLiteral("ui/theme")));
         }
         {
             ostratest::ModalAnswerer answer;
@@ -607,12 +607,12 @@ private slots:
             window.toggleTheme();
             QCOMPARE(answer.records().at(0).title, dark ? QStringLiteral("Switch to light mode")
                                                         : QStringLiteral("Switch to dark mode"));
-            QVERIFY(QSettings().contains(QStringLiteral("ui/theme")));
+            QVERIFY(corvane::SettingsFile().contains(QStringLiteral("ui/theme")));
             QCOMPARE(window.findChild<ostra::Toast *>()->text(),
                      dark ? QStringLiteral("Light mode from the next start") : QStringLiteral("Dark mode from the next start"));
             QVERIFY(!window.restartRequested());
         }
-        QSettings().remove(QStringLiteral("ui/theme"));
+        corvane::SettingsFile().remove(QStringLiteral("ui/theme"));
         {
             Rig rig;
             QVERIFY(connectAll(window, rig));
@@ -623,9 +623,9 @@ private slots:
             QVERIFY(answer.records().at(0).text.endsWith(QStringLiteral("Transmission is running and will stop.")));
             QVERIFY(!window.controller()->isRunning());
             QVERIFY(window.restartRequested());
-            QVERIFY(QSettings().contains(QStringLiteral("ui/theme")));
+            QVERIFY(corvane::SettingsFile().contains(QStringLiteral("ui/theme")));
         }
-        QSettings().remove(QStringLiteral("ui/theme"));
+        corvane::SettingsFile().remove(QStringLiteral("ui/theme"));
     }
 
     // Errors: one box per distinct open text, none while suppressed, profile store failures too.

@@ -7,7 +7,6 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QSettings>
 #include <QSlider>
 #include <QTabBar>
 #include <QTimer>
@@ -22,6 +21,7 @@
 #include "ostraui/pill.h"
 #include "ostraui/theme.h"
 #include "profiles/profilemanager.h"
+#include "profiles/settingsfile.h"
 #include "support/testenvironment.h"
 #include "support/widgets/modalanswerer.h"
 #include "support/widgets/widgetlookup.h"
@@ -100,7 +100,7 @@ private slots:
         QFETCH(QString, key);
         QFETCH(QString, tabTo);
         QFETCH(bool, hasDefault);
-        QSettings().remove(QStringLiteral("disclaimer/accepted"));
+        corvane::SettingsFile().remove(QStringLiteral("disclaimer/accepted"));
         std::unique_ptr<QDialog> dialog(m_window->buildSnapshotDialog(key));
         dialog->show();
         QApplication::setActiveWindow(dialog.get());
@@ -131,7 +131,7 @@ private slots:
         QTest::keyClick(focused(), Qt::Key_Return);
         QTEST(pressed.join(QLatin1Char(';')), "pressed");
         QCOMPARE(dialog->isVisible(), pressed.isEmpty());
-        QVERIFY(!QSettings().value(QStringLiteral("disclaimer/accepted")).toBool());
+        QVERIFY(!corvane::SettingsFile().value(QStringLiteral("disclaimer/accepted")).toBool());
     }
 
     // Every control Tab reaches, on every page and in every dialog, looks other than when the

@@ -5,7 +5,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QStyleOptionComboBox>
 #include <QTextBlock>
@@ -37,6 +36,7 @@
 #include "ostraui/toggle.h"
 #include "platform/input/virtualinputbackend.h"
 #include "profiles/profilemanager.h"
+#include "profiles/settingsfile.h"
 #include "support/fixednetwork.h"
 #include "support/simulatedtransmitter.h"
 #include "support/starved.h"
@@ -79,7 +79,7 @@ struct View
 
 void setDisclaimerAccepted(bool accepted)
 {
-    QSettings settings;
+    corvane::SettingsFile settings;
     if (accepted)
         settings.setValue(Accepted, true);
     else
@@ -338,7 +338,7 @@ private slots:
         QCOMPARE(view.title(), QStringLiteral("Corvane"));
         QCOMPARE(view.pills(), (QList<bool>{true, true, false, false}));
         QTEST(profiles->activeVehicleType(), "typeAfter");
-        QVERIFY(!QSettings().contains(Accepted));
+        QVERIFY(!corvane::SettingsFile().contains(Accepted));
     }
 
     // A helicopter profile the store cannot write: the page and the active profile stay, and the
@@ -718,8 +718,8 @@ private slots:
         QFETCH(int, page);
         QFETCH(QString, where);
         QFETCH(QString, text);
-        QSettings().setValue(QStringLiteral("ui/carConfigureOpen"), true);
-        QSettings().setValue(QStringLiteral("ui/carConfigureTab"), 1);
+        corvane::SettingsFile().setValue(QStringLiteral("ui/carConfigureOpen"), true);
+        corvane::SettingsFile().setValue(QStringLiteral("ui/carConfigureTab"), 1);
         MainWindow window;
         window.resize(1366, 740);
         window.show();
@@ -840,7 +840,7 @@ private slots:
         QVERIFY(!toggle->isChecked());
         toggle->click();
         QVERIFY(ostra::Motion::instance()->reduced());
-        QCOMPARE(QSettings().value(QStringLiteral("ui/reduceMotion")).toBool(), true);
+        QCOMPARE(corvane::SettingsFile().value(QStringLiteral("ui/reduceMotion")).toBool(), true);
         // Built with reduced motion on, the switch starts on; off again is remembered.
         window.reset();
         {
@@ -851,7 +851,7 @@ private slots:
             again->click();
         }
         QVERIFY(!ostra::Motion::instance()->reduced());
-        QCOMPARE(QSettings().value(QStringLiteral("ui/reduceMotion")).toBool(), false);
+        QCOMPARE(corvane::SettingsFile().value(QStringLiteral("ui/reduceMotion")).toBool(), false);
     }
 };
 

@@ -7,7 +7,6 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
-#include <QSettings>
 #include <QTimer>
 
 #include <functional>
@@ -22,6 +21,7 @@
 #include "ostraui/theme.h"
 #include "platform/input/virtualinputbackend.h"
 #include "profiles/profilemanager.h"
+#include "profiles/settingsfile.h"
 #include "receiver/ledconfigdialog.h"
 #include "receiver/radiocalibrationdialog.h"
 #include "support/simulatedtransmitter.h"
@@ -126,7 +126,7 @@ private slots:
     void initTestCase()
     {
         ostra::installTheme(*qApp);
-        QSettings().setValue(QStringLiteral("disclaimer/accepted"), true);
+        corvane::SettingsFile().setValue(QStringLiteral("disclaimer/accepted"), true);
     }
 
     void init() { corvane::VirtualInputBackend::instance()->reset(); }

@@ -5,7 +5,6 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTcpSocket>
@@ -26,6 +25,7 @@
 #include "ostraui/theme.h"
 #include "platform/input/virtualinputbackend.h"
 #include "profiles/profilemanager.h"
+#include "profiles/settingsfile.h"
 #include "support/heldrenames.h"
 #include "support/racestationrig.h"
 #include "support/simulatedtransmitter.h"
@@ -113,12 +113,12 @@ private slots:
     void initTestCase()
     {
         ostra::installTheme(*qApp);
-        QSettings().setValue(QStringLiteral("ui/reduceMotion"), true);
+        corvane::SettingsFile().setValue(QStringLiteral("ui/reduceMotion"), true);
     }
 
     void cleanup()
     {
-        QSettings().remove(QStringLiteral("raceControl"));
+        corvane::SettingsFile().remove(QStringLiteral("raceControl"));
     }
 
     void closeWithWindowOpen_data()
@@ -281,10 +281,12 @@ private slots:
             }
             const ostratest::Starved starved(disk == "full" ? "descriptors" : "");
             window->close();
+            // The settings' writer reports once they are on disk, or not; the window goes then.
+            QVERIFY(corvane::SettingsFile::waitForWrites(5000));
         }
         const bool platformFailed = disk == "full" && holder == Holder::PlatformSettings;
         QCOMPARE(!asked.isEmpty(), answer != QMessageBox::NoButton);
-        QCOMPARE(window->isVisible(), answer == QMessageBox::Cancel || platformFailed);
+        QTRY_COMPARE(window->isVisible(), answer == QMessageBox::Cancel || platformFailed);
         QCOMPARE(dialogStayed, answer == QMessageBox::Cancel && holder != Holder::PlatformSettings);
         if (holder == Holder::PlatformSettings)
             QCOMPARE(asked, QString("Not saved yet: Platform settings."));
@@ -292,7 +294,7 @@ private slots:
             asked.clear();
             window->close();
             QVERIFY(!asked.isEmpty());
-            QVERIFY(!window->isVisible());
+            QTRY_VERIFY(!window->isVisible());
         }
         window.reset();
         QCOMPARE(storedEdits(holder) != before, answer == QMessageBox::Save);
@@ -312,7 +314,7 @@ private slots:
     {
         QFETCH(QString, answer);
         const QJsonValue before = storedEdits(Holder::PlatformSettings);
-        QSettings().remove(QStringLiteral("ui/theme"));
+        corvane::SettingsFile().remove(QStringLiteral("ui/theme"));
         MainWindow window;
         window.showPage(MainWindow::MotionPage);
         editStroke(window);
@@ -323,10 +325,11 @@ private slots:
         QCOMPARE(answerer.records().size(), 2);
         QCOMPARE(answerer.records().at(1).title, QStringLiteral("Unsaved changes"));
         QCOMPARE(answerer.records().at(1).text, QStringLiteral("Save your changes before restarting?"));
-        QCOMPARE(window.restartRequested(), answer != "Cancel");
-        QCOMPARE(QSettings().contains(QStringLiteral("ui/theme")), answer != "Cancel");
+        // Saved edits go to disk first: the restart follows once they are there.
+        QTRY_COMPARE(window.restartRequested(), answer != "Cancel");
+        QCOMPARE(corvane::SettingsFile().contains(QStringLiteral("ui/theme")), answer != "Cancel");
         QCOMPARE(storedEdits(Holder::PlatformSettings) != before, answer == "Save");
-        QSettings().remove(QStringLiteral("ui/theme"));
+        corvane::SettingsFile().remove(QStringLiteral("ui/theme"));
     }
 
     // Race control's safety link is switched off, the API stops and transmission ends with the

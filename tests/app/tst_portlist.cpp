@@ -5,7 +5,6 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QSerialPort>
-#include <QSettings>
 #include <QTest>
 
 #include <memory>
@@ -21,6 +20,7 @@
 #include "motion/pages/motionsystemwidget.h"
 #include "ostraui/theme.h"
 #include "platform/serial/serialportlister.h"
+#include "profiles/settingsfile.h"
 #include "receiver/radiocalibrationdialog.h"
 #include "receiver/receiversettingspanel.h"
 #include "support/ptydevice.h"
@@ -109,7 +109,7 @@ private slots:
     {
         ostra::installTheme(*qApp);
         // The V4 dialog looks up the latest release at once: nothing answers here.
-        QSettings().setValue(QLatin1String(corvane::FirmwareUpdateProcedure::BaseUrlSetting),
+        corvane::SettingsFile().setValue(QLatin1String(corvane::FirmwareUpdateProcedure::BaseUrlSetting),
                              QStringLiteral("http://127.0.0.1:1/"));
     }
     void cleanup() { SerialPortLister::useSystemPorts(); }

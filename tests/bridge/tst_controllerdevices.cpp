@@ -5,13 +5,13 @@
 #include "platform/serial/serialportlister.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
+#include "profiles/settingsfile.h"
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
 #include "transmitrig.h"
 
 #include <QDir>
 #include <QJsonArray>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
 
@@ -102,7 +102,7 @@ private slots:
     void init()
     {
         QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
-        QSettings().clear();
+        corvane::SettingsFile().remove(QString());
         VirtualInputBackend::instance()->reset();
     }
 

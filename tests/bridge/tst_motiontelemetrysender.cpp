@@ -1,10 +1,10 @@
 #include "bridge/motiontelemetrysender.h"
 
+#include "profiles/settingsfile.h"
 #include "support/netnamespaces.h"
 #include "support/testenvironment.h"
 
 #include <QNetworkDatagram>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QUdpSocket>
 #include <QtEndian>
@@ -68,7 +68,7 @@ private slots:
 
     void init()
     {
-        QSettings().remove(QStringLiteral("motionTelemetry"));
+        corvane::SettingsFile().remove(QStringLiteral("motionTelemetry"));
         while (m_socket.hasPendingDatagrams())
             m_socket.receiveDatagram();
         m_sender = std::make_unique<MotionTelemetrySender>();
@@ -84,7 +84,7 @@ private slots:
         m_sender->setEnabled(true);
         QCOMPARE(changed.count(), 1);
         m_sender.reset();
-        QCOMPARE(QSettings().value(QStringLiteral("motionTelemetry/port")).toUInt(), 4321u);
+        QCOMPARE(corvane::SettingsFile().value(QStringLiteral("motionTelemetry/port")).toUInt(), 4321u);
         MotionTelemetrySender again;
         QVERIFY(again.isEnabled());
         QCOMPARE(again.host(), QStringLiteral("127.0.0.5"));

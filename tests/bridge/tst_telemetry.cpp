@@ -2,11 +2,11 @@
 
 #include "bridge/corvanecontroller.h"
 #include "profiles/profilemanager.h"
+#include "profiles/settingsfile.h"
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
 
 #include <QDir>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
 
@@ -88,7 +88,7 @@ private slots:
     void init()
     {
         QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
-        QSettings().clear();
+        corvane::SettingsFile().remove(QString());
         m_controller = std::make_unique<CorvaneController>();
         m_tx = std::make_unique<SimulatedTransmitter>();
         QSignalSpy auth(m_controller.get(), &CorvaneController::transmitterAuthorizationChanged);

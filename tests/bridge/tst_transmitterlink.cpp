@@ -3,12 +3,12 @@
 #include "bridge/corvaneserialport.h"
 #include "bridge/devicesecurity.h"
 #include "platform/serial/serialportlister.h"
+#include "profiles/settingsfile.h"
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -66,7 +66,7 @@ private slots:
     void init()
     {
         QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
-        QSettings().clear();
+        corvane::SettingsFile().remove(QString());
         m_controller = std::make_unique<CorvaneController>();
     }
 

@@ -3,13 +3,13 @@
 #include "platform/input/virtualinputbackend.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
+#include "profiles/settingsfile.h"
 #include "support/testenvironment.h"
 #include "transmitrig.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTimer>
@@ -127,7 +127,7 @@ private slots:
     void init()
     {
         QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)).removeRecursively();
-        QSettings().clear();
+        corvane::SettingsFile().remove(QString());
     }
 
     void forceFromMotion_data()

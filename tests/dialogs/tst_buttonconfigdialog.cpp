@@ -6,13 +6,13 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QSettings>
 #include <QSpinBox>
 
 #include "dialogrig.h"
 #include "dialogs/buttonconfigdialog.h"
 #include "ostraui/theme.h"
 #include "profiles/profilename.h"
+#include "profiles/settingsfile.h"
 #include "support/darktwin.h"
 #include "support/testenvironment.h"
 #include "support/widgets/modalanswerer.h"
@@ -222,7 +222,7 @@ private slots:
             editor.units->setCurrentIndex(1);
             QCOMPARE(editor.value->value(), ButtonConfigDialog::percentToCrsf(percent));
             QCOMPARE(editor.rows(), QStringList{"Horn - Button 4 -> CH3 (press 2047, release 1024)"});
-            QVERIFY(QSettings().value("buttonConfig/crsfUnits").toBool());
+            QVERIFY(corvane::SettingsFile().value("buttonConfig/crsfUnits").toBool());
             editor.units->setCurrentIndex(0);
             QCOMPARE(editor.value->value(), percent);
         }

@@ -2,6 +2,7 @@
 
 #include "motion/motionsystemcontroller.h"
 #include "platform/network/networkinterfacelister.h"
+#include "profiles/settingsfile.h"
 #include "support/simulatedmotioncontroller.h"
 #include "support/testenvironment.h"
 
@@ -9,7 +10,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -114,7 +114,7 @@ class TestMotionWebPanel : public QObject
 private slots:
     void init()
     {
-        QSettings(QStringLiteral("Qorvant"), QStringLiteral("MotionSystem")).clear();
+        corvane::SettingsFile(QStringLiteral("MotionSystem")).remove(QString());
         m_board = std::make_unique<SimulatedMotionController>();
         m_controller = std::make_unique<MotionSystemController>();
         m_panel = std::make_unique<MotionWebPanel>(m_controller.get());

@@ -1,9 +1,9 @@
 #include <QCoreApplication>
 #include <QJsonArray>
-#include <QSettings>
 #include <QSignalSpy>
 
 #include "loungestation.h"
+#include "profiles/settingsfile.h"
 #include "racecontrol/racecontrol.h"
 #include "racecontrol/racestationlink.h"
 #include "support/racestationrig.h"
@@ -55,7 +55,7 @@ private:
 private slots:
     void init()
     {
-        QSettings().remove("raceControl");
+        corvane::SettingsFile().remove("raceControl");
         const QString reason = ostratest::NetNamespaces::unavailableReason();
         if (!reason.isEmpty())
             QSKIP(qPrintable("race control is tested only inside network namespaces: " + reason));
@@ -179,7 +179,7 @@ private slots:
         QTRY_VERIFY(station(0)->events().contains("lounge_heartbeat"));
         control.setWatchdog(false, 5000);
         QVERIFY(!control.watchdog());
-        QVERIFY(!QSettings().value("raceControl/watchdog").toBool());
+        QVERIFY(!corvane::SettingsFile().value("raceControl/watchdog").toBool());
         QTRY_COMPARE(station(0)->requests("set_lounge_watchdog").size(), 2);
         QCOMPARE(station(0)->requests("set_lounge_watchdog").last().value("data").toObject(),
                  QJsonObject({{"enabled", false}, {"timeoutMs", 5000}}));
@@ -323,7 +323,7 @@ private slots:
         QVERIFY2(useRealStation(), qPrintable(m_station->error()));
         LoungeStation &station = *m_station;
         ostratest::storeRaceStations({"10.77.0.3"}, true);
-        QSettings().setValue("raceControl/watchdogTimeoutMs", 1000);
+        corvane::SettingsFile().setValue("raceControl/watchdogTimeoutMs", 1000);
         RaceControl control;
         QSignalSpy errors(&control, &RaceControl::errorOccurred);
         control.openIncludedStations();
@@ -361,7 +361,7 @@ private slots:
         QVERIFY2(useRealStation(), qPrintable(m_station->error()));
         LoungeStation &station = *m_station;
         ostratest::storeRaceStations({"10.77.0.3"}, true);
-        QSettings().setValue("raceControl/watchdogTimeoutMs", 1000);
+        corvane::SettingsFile().setValue("raceControl/watchdogTimeoutMs", 1000);
         RaceControl control;
         control.openIncludedStations();
         QTRY_VERIFY(armedAt(station, 1000));
@@ -391,7 +391,7 @@ private slots:
                  QJsonObject({{"enabled", false}}));
         QVERIFY(seenAtClose.contains("set_lounge_watchdog"));
         // The stored setting stays on for the next start.
-        QVERIFY(QSettings().value("raceControl/watchdog").toBool());
+        QVERIFY(corvane::SettingsFile().value("raceControl/watchdog").toBool());
     }
 };
 

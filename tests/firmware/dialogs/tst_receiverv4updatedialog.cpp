@@ -5,6 +5,7 @@
 #include "messageboxanswerer.h"
 #include "ostraui/theme.h"
 #include "platform/serial/serialportlister.h"
+#include "profiles/settingsfile.h"
 #include "support/httpserver.h"
 #include "support/simulatedtransmitter.h"
 #include "support/simulatedv4receiver.h"
@@ -23,7 +24,6 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -107,14 +107,14 @@ private slots:
 
     void init()
     {
-        QSettings().clear();
+        corvane::SettingsFile().remove(QString());
         m_files.clear();
         m_http = std::make_unique<HttpServer>();
         // Requests carry a cache-busting query.
         m_http->handler = [this](const QString &path) {
             return m_files.value(path.section('?', 0, 0), HttpServer::ok("not found", 404));
         };
-        QSettings().setValue(QLatin1String(corvane::FirmwareUpdateProcedure::BaseUrlSetting), m_http->baseUrl());
+        corvane::SettingsFile().setValue(QLatin1String(corvane::FirmwareUpdateProcedure::BaseUrlSetting), m_http->baseUrl());
         m_receiver = std::make_unique<SimulatedV4Receiver>();
         listPorts();
         m_controller = std::make_unique<CorvaneController>();

@@ -1,11 +1,11 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
-#include <QSettings>
 #include <QSignalSpy>
 
 #include "ostraui/pill.h"
 #include "ostraui/toast.h"
+#include "profiles/settingsfile.h"
 #include "racecontrol/pages/racecarcard.h"
 #include "racecontrol/pages/racecardialog.h"
 #include "racecontrol/pages/racecontrolpage.h"
@@ -63,7 +63,7 @@ class TestRaceControlPage : public QObject
 
 private slots:
     void initTestCase() { ostra::installTheme(*qApp); }
-    void init() { QSettings().remove("raceControl"); }
+    void init() { corvane::SettingsFile().remove("raceControl"); }
 
     void noStationIsAllLocked()
     {

@@ -3,10 +3,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSettings>
 
 #include "ostraui/toast.h"
 #include "ostraui/toggle.h"
+#include "profiles/settingsfile.h"
 #include "racecontrol/pages/racestationsdialog.h"
 #include "racefleet.h"
 #include "support/fixednetwork.h"
@@ -47,7 +47,7 @@ QList<QPushButton *> buttons(QWidget *parent, const QString &text)
 void storeThreeStations()
 {
     ostratest::storeRaceStations({"10.77.0.3", "10.77.0.4", "10.77.0.5"});
-    QSettings().setValue("raceControl/included", QStringList{"s4"});
+    corvane::SettingsFile().setValue("raceControl/included", QStringList{"s4"});
 }
 
 } // namespace
