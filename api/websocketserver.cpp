@@ -1,7 +1,6 @@
 #include "api/websocketserver.h"
 
 #include <QDebug>
-#include <QHostInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -27,6 +26,7 @@
 #include "bridge/corvanecontroller.h"
 #include "platform/network/acceptqueue.h"
 #include "platform/network/firewallrule.h"
+#include "platform/network/machinename.h"
 #include "platform/network/networkinterfacelister.h"
 #include "profiles/filewriter.h"
 
@@ -393,7 +393,7 @@ void WebSocketServer::onNewConnection()
         if (!client)
             continue;
         handshakeFinished(client);
-        if (m_clients.size() >= MaxClients) {
+        if (m_clients.size() >= MaxClients && !makeRoomForClient(client)) {
             rejectClient(client);
             continue;
         }
@@ -413,10 +413,46 @@ void WebSocketServer::onNewConnection()
         m_clients.append(client);
         m_subscriptions.insert(client, {});
         m_lastHeard.insert(client, now());
-        m_inboxes.insert(client, {});
+        Inbox inbox;
+        inbox.lastRequest = now();
+        m_inboxes.insert(client, inbox);
         qInfo().noquote() << "WebSocketServer: client connected from" << peerOf(client);
         emit clientCountChanged(clientCount());
     }
+}
+
+bool WebSocketServer::makeRoomForClient(QWebSocket *newcomer)
+{
+    // One machine holds several addresses (IPv4, link-local, an IPv6 prefix from each router):
+    // by address alone it could take every place. Two fewer, not one: two machines one place
+    // apart would otherwise take each other's places in turn as each reconnects.
+    QHash<QHostAddress, int> held;
+    for (const QWebSocket *client : std::as_const(m_clients))
+        ++held[sourceAddress(client->peerAddress())];
+    const QHostAddress source = sourceAddress(newcomer->peerAddress());
+    QWebSocket *victim = nullptr;
+    int victimHeld = 0;
+    qint64 victimRequest = 0;
+    for (QWebSocket *client : std::as_const(m_clients)) {
+        const int count = held.value(sourceAddress(client->peerAddress()));
+        const qint64 lastRequest = m_inboxes.value(client).lastRequest;
+        if (!victim || count > victimHeld || (count == victimHeld && lastRequest < victimRequest)) {
+            victim = client;
+            victimHeld = count;
+            victimRequest = lastRequest;
+        }
+    }
+    if (!victim || victimHeld < held.value(source) + 2)
+        return false;
+    logRefusal(Refusal::ClientReplaced,
+               QStringLiteral("WebSocketServer: client limit of %1 reached, %2 holds %3: closing its longest-idle "
+                              "client for one from %4")
+                   .arg(MaxClients)
+                   .arg(sourceText(sourceAddress(victim->peerAddress())))
+                   .arg(victimHeld)
+                   .arg(sourceText(source)));
+    closeClient(victim, CloseCodeTryAgainLater, QStringLiteral("Too many clients from one address"));
+    return true;
 }
 
 void WebSocketServer::rejectClient(QWebSocket *socket)
@@ -456,8 +492,7 @@ bool WebSocketServer::namesThisMachine(const QString &origin) const
     if (m_mdns && host == m_mdns->hostName().toLower() + QLatin1String(".local"))
         return true;
     // A phone stack fills Origin from the URL it connected to, which may use the host name.
-    const QString machine = QHostInfo::localHostName().toLower();
-    if (!machine.isEmpty() && (host == machine || host == machine + QLatin1String(".local")))
+    if (MachineName::isNamedBy(host))
         return true;
     QHostAddress address;
     if (!address.setAddress(host))
@@ -497,8 +532,8 @@ void WebSocketServer::logRefusal(Refusal reason, const QString &text)
 void WebSocketServer::flushRefusalLog()
 {
     static const char *const reasons[] = {"Origin not of this machine", "client limit reached",
-                                          "connections per address", "connections still opening",
-                                          "accept failed"};
+                                          "client places given to other addresses", "connections per address",
+                                          "connections still opening", "accept failed"};
     static_assert(std::size(reasons) == size_t(Refusal::Count));
     const qint64 at = now();
     bool waiting = false;
@@ -557,11 +592,16 @@ void WebSocketServer::dropClient(QWebSocket *client, const QString &why, const Q
     if (!m_clients.contains(client))
         return;
     qInfo().noquote() << "WebSocketServer: client" << peerOf(client) << why;
+    closeClient(client, QWebSocketProtocol::CloseCodeGoingAway, reason);
+}
+
+void WebSocketServer::closeClient(QWebSocket *client, int code, const QString &reason)
+{
     // Forgotten first, so its disconnect finds nothing left to report.
     forgetClient(client);
     // Read again, so that its answer to the close frame can end the connection.
     client->setReadBufferSize(0);
-    closeAndRelease(client, QWebSocketProtocol::CloseCodeGoingAway, reason);
+    closeAndRelease(client, code, reason);
     emit clientCountChanged(clientCount());
 }
 
@@ -578,6 +618,7 @@ void WebSocketServer::onTextMessageReceived(QWebSocket *client, const QString &m
     if (inbox == m_inboxes.end())
         return; // removed while this message waited
     m_lastHeard.insert(client, now());
+    inbox->lastRequest = now();
     inbox->requests.enqueue(message);
     inbox->queuedBytes += message.size();
     updateReading(client);

@@ -49,8 +49,12 @@ public:
     // Clients silent for longer than this are dropped at the next tick.
     static constexpr qint64 SilenceLimitMs = 8000;
     static constexpr quint64 MaxMessageBytes = 1024 * 1024;
+    // When they are all taken, a client from an address holding at least two fewer of them than
+    // the address holding most takes the place of that address's longest-idle client; else it is
+    // closed with CloseCodeTryAgainLater.
     static constexpr int MaxClients = 32;
-    // Close code "try again later" for a client beyond MaxClients.
+    // Close code "try again later" for a client beyond MaxClients, and for the one whose place
+    // it takes.
     static constexpr int CloseCodeTryAgainLater = 1013;
     static constexpr int MaxPendingConnections = 8;
     // Connections that have not finished their opening handshake (or are being closed), from
@@ -124,7 +128,7 @@ private slots:
     void flushRefusalLog();
 
 private:
-    enum class Refusal { Origin, ClientLimit, AddressLimit, HandshakeLimit, AcceptFailed, Count };
+    enum class Refusal { Origin, ClientLimit, ClientReplaced, AddressLimit, HandshakeLimit, AcceptFailed, Count };
 
     struct RefusalCount
     {
@@ -156,6 +160,7 @@ private:
         qint64 queuedBytes = 0;
         bool answering = false; // a request of it is with a handler or its reply waits for the disk
         bool paused = false; // nothing is read from its socket
+        qint64 lastRequest = 0; // when it last sent a request, or connected
     };
 
     void handleSubscribe(QWebSocket *client, const QJsonObject &data);
@@ -173,6 +178,9 @@ private:
     void makeRoomForHandshake(const QHostAddress &newcomer);
     // Stops tracking the handshake that became `client`.
     void handshakeFinished(QWebSocket *client);
+    // With every client place taken, closes the client whose place `newcomer` may take; false
+    // when it may take none.
+    bool makeRoomForClient(QWebSocket *newcomer);
     int connectionsFrom(const QHostAddress &source) const;
     bool namesThisMachine(const QString &origin) const;
     void sendText(QWebSocket *client, const QString &text);
@@ -189,9 +197,11 @@ private:
     bool isBehind(QWebSocket *client) const;
     // Stops or resumes reading from the client by its unsent and unanswered bytes.
     void updateReading(QWebSocket *client);
-    // Forgets a client, sends it a close frame with `reason` and cuts it off if it does not
-    // answer; `why` is logged once.
+    // Closes a client that stopped answering or reading; `why` is logged once.
     void dropClient(QWebSocket *client, const QString &why, const QString &reason);
+    // Forgets a client, sends it a close frame with `code` and `reason` and cuts it off if it
+    // does not answer.
+    void closeClient(QWebSocket *client, int code, const QString &reason);
     // Forgets a client still in the list; false when it was not.
     bool forgetClient(QWebSocket *client);
     // Closes a socket with a close frame and releases it once it has gone (or after a grace).

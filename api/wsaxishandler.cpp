@@ -255,9 +255,11 @@ QJsonObject WsAxisHandler::handleSetAxisSettings(const QString &event, const QJs
     const FieldReader in(data);
     const FieldReader axes = in.array("axes");
     const auto targets = axesOf(s);
-    for (qsizetype i = 0; i < std::min<qsizetype>(axes.size(), qsizetype(targets.size())); ++i) {
-        if (!axes.isObject(i))
-            continue;
+    for (qsizetype i = 0; i < axes.size(); ++i) {
+        if (i >= qsizetype(targets.size())) {
+            axes.refuse(i, QStringLiteral("left out: there are %1 axes").arg(targets.size()));
+            break;
+        }
         const FieldReader axis = axes.object(i);
         mergeAxisResponse(axis, *targets[size_t(i)]);
         const qsizetype curve = axis.readChoice("curve", {"linear", "exponential", "logarithmic"});

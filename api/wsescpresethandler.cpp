@@ -96,6 +96,8 @@ QJsonObject WsEscPresetHandler::handleCreateEscPreset(const QString &event, cons
     const QString name = readString(data, kName);
     if (name.isEmpty())
         return actionReply(event, false, QStringLiteral("Missing 'name' parameter"));
+    if (const QString refusal = invisibleNameRefusal(name); !refusal.isEmpty())
+        return actionReply(event, false, refusal);
     EscPreset values;
     if (const QString refusal = readValues(data, values); !refusal.isEmpty())
         return actionReply(event, false, refusal);
@@ -133,6 +135,8 @@ QJsonObject WsEscPresetHandler::handleRenameEscPreset(const QString &event, cons
     const QString name = readString(data, kName);
     if (id.isEmpty() || name.isEmpty())
         return actionReply(event, false, QStringLiteral("Missing 'id' or 'name' parameter"));
+    if (const QString refusal = invisibleNameRefusal(name); !refusal.isEmpty())
+        return actionReply(event, false, refusal);
     ProfileManager *store = m_controller->profileManager();
     const StoreErrors errors(store);
     const bool renamed = store->renameEscPreset(id, name);

@@ -329,6 +329,8 @@ QJsonObject WsHelicopterHandler::handleSave(const QString &event, const QJsonObj
     QString name = readString(data, QStringLiteral("name")).trimmed();
     if (name.isEmpty())
         name = QStringLiteral("RC Helicopter");
+    if (const QString refusal = invisibleNameRefusal(name); !refusal.isEmpty())
+        return actionReply(event, false, refusal);
     // Checked before the switch: a name the store refuses must not leave the station in
     // helicopter mode.
     if (const QString refusal = ProfileName::refusal(name); !refusal.isEmpty())

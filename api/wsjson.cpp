@@ -269,6 +269,13 @@ qsizetype FieldReader::readChoice(const Key &key, std::initializer_list<const ch
     return -1;
 }
 
+QString invisibleNameRefusal(const QString &name)
+{
+    if (name.isEmpty() || !ProfileName::normalized(name).isEmpty())
+        return {};
+    return QStringLiteral("'name' has nothing visible: it holds only blanks or invisible characters");
+}
+
 QString readFlag(const QJsonObject &data, const char *key, bool &flag)
 {
     const FieldReader in(data);

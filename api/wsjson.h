@@ -81,7 +81,6 @@ public:
     FieldReader array(const Key &key) const;
     // The elements of an array reader (0 for an object reader).
     qsizetype size() const { return m_array.size(); }
-    bool isObject(const Key &key) const { return value(key).isObject(); }
     bool contains(const Key &key) const { return !value(key).isUndefined(); }
     // The value as sent, for what these readers do not check.
     QJsonValue value(const Key &key) const;
@@ -124,6 +123,10 @@ private:
     bool m_strict = false;
     std::shared_ptr<QString> m_refusal;
 };
+
+// The refusal of a name a request sent (not empty) that shows nothing: blanks or invisible
+// characters alone, as the name rule has it. Empty when the name shows something, or is empty.
+QString invisibleNameRefusal(const QString &name);
 
 // A request's one flag, read by the rule above into `flag`, which keeps its value when the key
 // is absent. The refusal, or empty.

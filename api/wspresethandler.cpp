@@ -43,11 +43,13 @@ QJsonObject WsPresetHandler::handleEvent(const QString &event, const QJsonObject
         return handleSavePreset(event, data);
     if (event == QLatin1String("action_load_preset"))
         return handleLoadPreset(event, data);
-    // The store's message when it refused the name or could not save; none for an unknown id or a
-    // blank name.
+    // The store's message when it refused the name or could not save; none for an unknown id.
     if (event == QLatin1String("action_rename_preset")) {
+        const QString name = readString(data, kName);
+        if (const QString refusal = invisibleNameRefusal(name); !refusal.isEmpty())
+            return actionReply(event, false, refusal);
         const StoreErrors errors(store);
-        const bool renamed = store->renameUserPreset(readString(data, kId), readString(data, kName));
+        const bool renamed = store->renameUserPreset(readString(data, kId), name);
         return actionReply(event, renamed, errors.message());
     }
     if (event == QLatin1String("action_delete_preset")) {
@@ -83,6 +85,8 @@ QJsonObject WsPresetHandler::handleSavePreset(const QString &event, const QJsonO
     const QString name = readString(data, kName).trimmed();
     if ((kind != QLatin1String("ffb") && kind != QLatin1String("controls")) || name.isEmpty())
         return actionReply(event, false, QStringLiteral("Give the preset a name"));
+    if (const QString refusal = invisibleNameRefusal(name); !refusal.isEmpty())
+        return actionReply(event, false, refusal);
     ProfileManager *store = m_controller->profileManager();
     const StoreErrors errors(store);
     const QString id = store->saveUserPreset(kind, name, m_controller->saveControlsPreset(kind));

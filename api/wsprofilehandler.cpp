@@ -132,9 +132,12 @@ QJsonObject WsProfileHandler::handleSetActiveProfile(const QString &event, const
 
 QJsonObject WsProfileHandler::handleCreateProfile(const QString &event, const QJsonObject &data)
 {
-    const QString name = ProfileName::normalized(readString(data, kName));
-    if (name.isEmpty())
+    const QString sent = readString(data, kName);
+    if (sent.isEmpty())
         return actionReply(event, false, QStringLiteral("Missing 'name' parameter"));
+    if (const QString refusal = invisibleNameRefusal(sent); !refusal.isEmpty())
+        return actionReply(event, false, refusal);
+    const QString name = ProfileName::normalized(sent);
     ProfileManager *store = m_controller->profileManager();
     const StoreErrors errors(store);
     const QString id = store->createProfile(name);
@@ -144,9 +147,12 @@ QJsonObject WsProfileHandler::handleCreateProfile(const QString &event, const QJ
 QJsonObject WsProfileHandler::handleRenameProfile(const QString &event, const QJsonObject &data)
 {
     const QString id = readString(data, kId);
-    const QString name = ProfileName::normalized(readString(data, kName));
-    if (id.isEmpty() || name.isEmpty())
+    const QString sent = readString(data, kName);
+    if (id.isEmpty() || sent.isEmpty())
         return actionReply(event, false, QStringLiteral("Missing 'id' or 'name' parameter"));
+    if (const QString refusal = invisibleNameRefusal(sent); !refusal.isEmpty())
+        return actionReply(event, false, refusal);
+    const QString name = ProfileName::normalized(sent);
     const QString failed = QStringLiteral("Failed to rename profile");
     ProfileManager *store = m_controller->profileManager();
     if (!store->mutableProfile(id))
@@ -159,9 +165,12 @@ QJsonObject WsProfileHandler::handleRenameProfile(const QString &event, const QJ
 QJsonObject WsProfileHandler::handleDuplicateProfile(const QString &event, const QJsonObject &data)
 {
     const QString sourceId = readString(data, QStringLiteral("sourceId"));
-    const QString name = ProfileName::normalized(readString(data, kName));
-    if (sourceId.isEmpty() || name.isEmpty())
+    const QString sent = readString(data, kName);
+    if (sourceId.isEmpty() || sent.isEmpty())
         return actionReply(event, false, QStringLiteral("Missing 'sourceId' or 'name' parameter"));
+    if (const QString refusal = invisibleNameRefusal(sent); !refusal.isEmpty())
+        return actionReply(event, false, refusal);
+    const QString name = ProfileName::normalized(sent);
     const QString failed = QStringLiteral("Failed to duplicate profile");
     ProfileManager *store = m_controller->profileManager();
     if (!store->mutableProfile(sourceId))

@@ -1,12 +1,12 @@
 #include "api/wssocupdatehandler.h"
 
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QProcess>
 #include <QTimer>
 
 #include <memory>
-#include <utility>
 
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
@@ -16,6 +16,12 @@ namespace corvane {
 const char WsSocUpdateHandler::ScriptPath[] = "/opt/qorvant/update/updater.py";
 
 namespace {
+
+QString &scriptOverride()
+{
+    static QString path;
+    return path;
+}
 
 const QString Python = QStringLiteral("python3");
 const QString ProgressEvent = QStringLiteral("event_soc_update_progress");
@@ -81,24 +87,24 @@ void WsSocUpdateHandler::handleRequest(const QString &event, const QJsonObject &
         reply(answer);
         return;
     }
-    const bool start = event == QLatin1String("soc_update_start");
     const QString command = event.section(QLatin1Char('_'), 2); // "soc_update_check": "check"
-    if (command == QLatin1String("check")) {
-        // Many phones ask at once: one run answers them all.
-        m_checkWaiting.append(reply);
-        if (m_checkWaiting.size() > 1)
-            return;
-        runUpdater(command, CheckTimeoutMs, [this, event](const QJsonObject &result) {
-            const QJsonObject answer = answerFor(event, result);
-            for (const WsReply &waiting : std::exchange(m_checkWaiting, {}))
-                waiting(answer);
-        });
+    if (event == QLatin1String("soc_update_start")) {
+        m_starting = true;
+        runUpdater(command, CheckTimeoutMs, [this, event, reply](const QJsonObject &result) { reply(answerFor(event, result)); });
         return;
     }
-    const int timeoutMs = start ? CheckTimeoutMs : ShortTimeoutMs;
-    if (start)
-        m_starting = true;
-    runUpdater(command, timeoutMs, [this, event, reply](const QJsonObject &result) { reply(answerFor(event, result)); });
+    // Many phones ask at once: one run answers them all.
+    QList<WsReply> &waiting = m_waiting[command];
+    waiting.append(reply);
+    if (waiting.size() > 1)
+        return;
+    const int timeoutMs = command == QLatin1String("check") ? CheckTimeoutMs : ShortTimeoutMs;
+    runUpdater(command, timeoutMs, [this, event, command](const QJsonObject &result) {
+        const QJsonObject answer = answerFor(event, result);
+        const QList<WsReply> answered = m_waiting.take(command);
+        for (const WsReply &waitingReply : answered)
+            waitingReply(answer);
+    });
 }
 
 QJsonObject WsSocUpdateHandler::answerFor(const QString &event, const QJsonObject &reply)
@@ -135,12 +141,29 @@ QJsonObject WsSocUpdateHandler::answerFor(const QString &event, const QJsonObjec
         return answer;
     }
     QJsonObject answer = wsjson::actionReply(event, wsjson::readBool(reply, QStringLiteral("ok"), false));
-    answer.insert(QStringLiteral("message"), wsjson::readString(reply, QStringLiteral("message")));
+    // A run that gave no reply (no script, no python3, a hang) says why under "error".
+    answer.insert(QStringLiteral("message"),
+                  wsjson::readString(reply, QStringLiteral("message"), wsjson::readString(reply, QStringLiteral("error"))));
     return answer;
+}
+
+QString WsSocUpdateHandler::scriptPath()
+{
+    return scriptOverride().isEmpty() ? QLatin1String(ScriptPath) : scriptOverride();
+}
+
+void WsSocUpdateHandler::setScriptPath(const QString &path)
+{
+    scriptOverride() = path;
 }
 
 void WsSocUpdateHandler::runUpdater(const QString &command, int timeoutMs, const UpdaterDone &done)
 {
+    // Without it python3 only complains on its error output, which no reply could be read from.
+    if (!QFileInfo::exists(scriptPath())) {
+        done(failure(NotAvailable));
+        return;
+    }
     auto *process = new QProcess(this);
     auto *deadline = new QTimer(process);
     deadline->setSingleShot(true);
@@ -172,7 +195,7 @@ void WsSocUpdateHandler::runUpdater(const QString &command, int timeoutMs, const
         end(failure(process->state() == QProcess::Starting ? NotAvailable : TimedOut));
     });
     deadline->start(StartTimeoutMs);
-    process->start(Python, { QLatin1String(ScriptPath), command });
+    process->start(Python, { scriptPath(), command });
 }
 
 QJsonObject WsSocUpdateHandler::parseReply(const QByteArray &output)

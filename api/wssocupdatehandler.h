@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
@@ -17,7 +18,8 @@ namespace corvane {
 // Lets the mobile app check for, start, follow, cancel and finish an update of the host's system
 // software through the external updater script, whose one JSON object per command it relays.
 // Every run of the script goes on in the background, and a request is answered when it ends;
-// checks asked for while one runs wait for it and get its answer.
+// a check, cancel or reboot asked for while one of its kind runs waits for it and gets its answer.
+// Where the script does not exist, every request answers that the updater is not available.
 // While an update runs, the script's status is polled every second and pushed as
 // "event_soc_update_progress".
 class WsSocUpdateHandler : public WsHandler
@@ -41,6 +43,10 @@ public:
     // once, the handler gives only what needs no script: a refusal, or that the script answers.
     QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
     void handleRequest(const QString &event, const QJsonObject &data, const WsReply &reply) override;
+
+    // The script that runs, ScriptPath unless a test gave another (an empty path gives it back).
+    static QString scriptPath();
+    static void setScriptPath(const QString &path);
 
     // Starts the script with one command word; `done` gets its reply object when it ends, or
     // the failure when it cannot start within StartTimeoutMs or runs longer than `timeoutMs`
@@ -67,8 +73,9 @@ private:
     bool m_polling = false;
     // A start's script runs: a second start is refused as if the update were in progress.
     bool m_starting = false;
-    // The replies owed to the checks asked for while the check's script runs; empty when none runs.
-    QList<WsReply> m_checkWaiting;
+    // The replies owed to the requests waiting for the run of their command word under way
+    // ("check", "cancel", "reboot"); a word without an entry has no run under way.
+    QHash<QString, QList<WsReply>> m_waiting;
     int m_pollCount = 0;
     bool m_inProgress = false;
 };

@@ -4,12 +4,12 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QSettings>
 #include <QVBoxLayout>
 
 #include "ostraui/dialogchrome.h"
 #include "ostraui/dialogkeyboard.h"
 #include "ostraui/theme.h"
+#include "profiles/settingsfile.h"
 
 namespace corvane {
 
@@ -120,7 +120,7 @@ DisclaimerDialog::DisclaimerDialog(QWidget *parent)
     connect(decline, &QPushButton::clicked, this, &QDialog::reject);
     connect(agree, &QPushButton::clicked, this, [this] {
         // Stored before the dialog closes, so the answer survives whatever follows.
-        QSettings().setValue(QLatin1String(AcceptedKey), true);
+        SettingsFile().setValue(QLatin1String(AcceptedKey), true);
         accept();
     });
 
@@ -133,7 +133,7 @@ DisclaimerDialog::~DisclaimerDialog() = default;
 
 bool DisclaimerDialog::isAccepted()
 {
-    return QSettings().value(QLatin1String(AcceptedKey), false).toBool();
+    return SettingsFile().value(QLatin1String(AcceptedKey), false).toBool();
 }
 
 bool DisclaimerDialog::ensureAccepted(QWidget *parent)

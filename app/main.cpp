@@ -31,7 +31,8 @@ int main(int argc, char **argv)
     const int exitCode = app.exec();
     const bool restart = window->restartRequested();
     window.reset();
-    // The window's last changes are with the writer: quitting waits for the disk, a little.
+    // What the run changed last (profiles, settings) reaches the disk before the next run, or the
+    // restart, reads it; a disk that does not answer holds the end only so long.
     corvane::FileWriter::shared().flush(corvane::FileWriter::QuitWaitMs);
     if (restart)
         restartProgram();

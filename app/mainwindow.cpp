@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "api/apihandlers.h"
+#include "api/dialogs/webstatusdialog.h"
 #include "api/websocketserver.h"
 #include "app/appversion.h"
 #include "app/disclaimerdialog.h"
@@ -20,11 +21,14 @@
 #include "ostraui/pageheader.h"
 #include "ostraui/pagestack.h"
 #include "ostraui/pill.h"
+#include "ostraui/qrcode.h"
 #include "ostraui/screenfit.h"
 #include "ostraui/sidebar.h"
 #include "ostraui/theme.h"
 #include "ostraui/titlebar.h"
+#include "ostraui/toast.h"
 #include "profiles/profilemanager.h"
+#include "profiles/settingsfile.h"
 #include "racecontrol/racecontrol.h"
 
 using namespace ostra;
@@ -34,8 +38,8 @@ namespace {
 constexpr quint16 ApiPort = 12345;
 constexpr int AutoConnectIntervalMs = 1000;
 constexpr int AutoConnectTicks = 15;
-// Listing the network interfaces is not free and the 7 ms tick shares this thread: the web pill
-// looks at them every few seconds only.
+// Listing the network interfaces is not free: the web pill has them looked at every few seconds
+// only.
 constexpr int PhoneNetworkCheckMs = 5000;
 
 } // namespace
@@ -99,6 +103,11 @@ MainWindow::MainWindow(QWidget *parent)
                         &corvane::CorvaneController::shifterConnectedChanged})
         connect(m_controller, signal, this, &MainWindow::updateCarPageStatus);
     connect(m_controller, &corvane::CorvaneController::errorOccurred, this, &MainWindow::routeError);
+    // A setting the disk refused stays in use and goes with the next write of the settings.
+    connect(new corvane::SettingsFile(this), &corvane::SettingsFile::written, this, [this](quint64, bool ok) {
+        if (!ok)
+            showToast(this, tr("Settings not saved \u2014 they could not be written (is the disk full?)"));
+    });
     connect(m_controller, &corvane::CorvaneController::receiverDataReceived, this, &MainWindow::onReceiverDataReceived);
     connect(m_controller, &corvane::CorvaneController::telemetryReceived, this, &MainWindow::onTelemetryReceived);
     connect(m_controller, &corvane::CorvaneController::linkStatisticsUpdated, this,
@@ -128,7 +137,8 @@ MainWindow::MainWindow(QWidget *parent)
             &MainWindow::updatePitLimiterOverlay);
     // A port that cannot be taken leaves the web pill at "Offline"; the window runs on.
     m_server->start(ApiPort);
-    checkPhoneNetwork();
+    // Once at once, before anything is driven; then from the timer, on a worker.
+    setPhoneNetwork(ostra::reachableFromPhone(corvane::WebStatusDialog::pickLanAddress()));
     updateWebStatus();
     connect(m_server, &corvane::WebSocketServer::clientCountChanged, this, &MainWindow::updateWebStatus);
     auto *networkCheck = new QTimer(this);
@@ -214,10 +224,11 @@ void MainWindow::buildShell()
         pill->setObjectName(QLatin1String(name));
         return pill;
     };
+    // Made in the order they show, which Tab follows.
+    m_profilePill = makePill("profilePill");
     m_transmitterPill = makePill("transmitterPill");
     m_webPill = makePill("webPill");
     m_controllerPill = makePill("controllerPill");
-    m_profilePill = makePill("profilePill");
     for (Pill *pill : {m_profilePill, m_transmitterPill, m_webPill, m_controllerPill})
         m_header->actionsRow()->addWidget(pill);
     m_profilePill->setDotVisible(false);

@@ -64,8 +64,6 @@ QString gpsAgeText(qint64 ageMs);
 // has gone out (ostra::PaintPacer): its live values share one repaint that ends well before the
 // next tick is due. For the main window and the windows it opens that repaint periodically.
 void paceRepaintsWhileTransmitting(QWidget *window, corvane::CorvaneController *controller);
-// What the transmitter's status says once nothing answered its ID queries on `port`.
-QString transmitterSilentText(const QString &port);
 // Centres an overlay banner near the top of the window, as wide as its text allows.
 void placeOverlayLabel(QWidget *window, QLabel *label);
 
@@ -199,6 +197,7 @@ private:
     // Makes a profile of the vehicle type active and opens its page once that is stored.
     void switchVehicle(const QString &vehicleType, const QString &preferredName, const std::function<void()> &openPage);
     void setPillsForPage(int index);
+    void setPhoneNetwork(bool reachable);
     QString pageTitle(int index) const;
 
     void buildShell();
@@ -249,7 +248,13 @@ private:
     // Windows that stay open beside this one and read the controller (mainwindow_windows.cpp).
     void showCompanionWindow(QWidget *window, bool fullScreen);
     void deleteCompanionWindows();
-    bool settleUnsavedEdits();
+    // Edits the pages and the running setup dialogs hold would go with the window: Save stores
+    // them first, Discard lets them go, Cancel keeps the window; `question` says what is about to
+    // happen. True when the window may go now; false for Cancel, for a store that failed, and
+    // while stores are on their way to the disk: `stored` runs once all of them are there.
+    bool settleUnsavedEdits(const QString &question, const std::function<void()> &stored);
+    // The theme's restart, once what the window holds is settled.
+    void restartInTheme(bool dark);
     // Ends the start-up retry on a device the user connects or drops in the setup guide.
     void watchSetupGuideConnections(QTimer *retry);
 
@@ -305,7 +310,8 @@ private:
     bool m_autoConnecting = false;
     bool m_suppressErrorDialogs = false;
     bool m_restartRequested = false;
-    bool m_askingToClose = false;
+    // From the question before closing until its stores have reported.
+    bool m_settlingEdits = false;
     // Whether a phone could reach this PC, as last looked up.
     bool m_phoneNetwork = false;
 

@@ -9,6 +9,6 @@ void MainWindow::onConfigureAxes()
 {
     corvane::AxisConfigDialog dialog(m_controller, this);
     dialog.setAxisSettings(m_controller->axisSettings());
-    if (ostra::execSetupDialog(dialog, [&dialog] { return dialog.axisSettings().toJson(); }) == QDialog::Accepted)
-        m_controller->setAxisSettings(dialog.axisSettings());
+    ostra::execSetupDialog(dialog, [&dialog] { return dialog.axisSettings().toJson(); },
+                           m_controller->profileStore([this, &dialog] { m_controller->setAxisSettings(dialog.axisSettings()); }));
 }

@@ -7,7 +7,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
-#include <QSettings>
 #include <QStackedWidget>
 #include <QTextEdit>
 #include <QTimer>
@@ -29,6 +28,7 @@
 #include "ostraui/theme.h"
 #include "ostraui/wraprow.h"
 #include "profiles/profilemanager.h"
+#include "profiles/settingsfile.h"
 
 using namespace ostra;
 
@@ -349,12 +349,12 @@ Card *MainWindow::buildConfigureCard(QWidget *parent)
     qobject_cast<QBoxLayout *>(firmware->layout())->insertWidget(0, m_firmwareHint);
 
     // A stored page out of range (or no number at all) falls back to the nearest page.
-    const int tab = std::clamp(QSettings().value(ConfigureTabKey, 0).toInt(), 0, ConfigurePageCount - 1);
+    const int tab = std::clamp(corvane::SettingsFile().value(ConfigureTabKey, 0).toInt(), 0, ConfigurePageCount - 1);
     selector->setCurrentIndex(tab, false);
     switchStackPage(stack, tab);
     connect(selector, &Segmented::currentIndexChanged, stack, [stack](int index) {
         switchStackPage(stack, index);
-        QSettings().setValue(ConfigureTabKey, index);
+        corvane::SettingsFile().setValue(ConfigureTabKey, index);
     });
     return card;
 }

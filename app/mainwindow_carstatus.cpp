@@ -61,13 +61,6 @@ int channelMicroseconds(int value)
     return int(std::clamp(us, 880L, 2120L));
 }
 
-QString transmitterSilentText(const QString &port)
-{
-    return MainWindow::tr("Nothing answers on %1. Choose the QOR Transmitter's port, and check that the "
-                          "transmitter is switched on.")
-        .arg(port);
-}
-
 QString gpsAgeText(qint64 ageMs)
 {
     const qint64 s = ageMs / 1000;
@@ -94,12 +87,9 @@ void MainWindow::updateCarPageStatus()
     m_transmitterRow->setBusy(false);
     // Open, but nothing answered the ID queries: most likely not the transmitter's port.
     const bool txSilent = c->isTransmitterSilent();
-    m_transmitterRow->setStatus(txConnected ? DeviceConnected : DeviceNotConnected, txSilent ? tr("No answer") : QString());
-    if (Pill *pill = m_transmitterRow->findChild<Pill *>()) {
-        if (txSilent)
-            pill->setLevel(LevelWarning);
-        pill->setToolTip(txSilent ? transmitterSilentText(port) : QString());
-    }
+    m_transmitterRow->setStatus(txSilent ? DeviceNotAnswering : txConnected ? DeviceConnected : DeviceNotConnected);
+    if (Pill *pill = m_transmitterRow->findChild<Pill *>())
+        pill->setToolTip(txSilent ? c->transmitterSilentMessage() : QString());
 
     const struct
     {
@@ -166,7 +156,7 @@ void MainWindow::updateCarPageStatus()
         m_txHint->setText(tr("Sending 16 channels to the receiver"));
     } else if (txSilent) {
         m_txButton->setState(TxLocked);
-        m_txHint->setText(transmitterSilentText(port));
+        m_txHint->setText(c->transmitterSilentMessage());
     } else if (canStart && !configMode) {
         m_txButton->setState(TxGo);
         m_txHint->setText(tr("Everything is connected"));
@@ -349,6 +339,7 @@ void MainWindow::refreshPortCombos()
     setup.prompt = tr("Choose QOR Transmitter");
     setup.alwaysPrompt = true;
     setup.connected = m_controller->isSerialConnected() ? m_controller->serialPortName() : QString();
+    setup.held = m_controller->heldPorts();
     ostra::fillPortList(combo, corvane::CorvaneController::availableSerialPorts(), setup);
     combo->setEnabled(true);
 }

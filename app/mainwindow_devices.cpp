@@ -322,15 +322,20 @@ void MainWindow::toggleTheme()
     QAbstractButton *chosen = box.clickedButton();
     if (chosen != restart && chosen != later)
         return;
-    // The restart closes the window: what it holds unsaved is settled now, and Cancel keeps this
-    // run as it is, with no restart left waiting for the next close.
-    if (chosen == restart && !settleUnsavedEdits())
-        return;
-    saveTheme(!dark);
     if (chosen == later) {
+        saveTheme(!dark);
         showToast(this, dark ? tr("Light mode from the next start") : tr("Dark mode from the next start"));
         return;
     }
+    // The restart closes the window: what it holds unsaved is settled now, and Cancel keeps this
+    // run as it is, with no restart left waiting for the next close.
+    if (settleUnsavedEdits(tr("Save your changes before restarting?"), [this, dark] { restartInTheme(!dark); }))
+        restartInTheme(!dark);
+}
+
+void MainWindow::restartInTheme(bool dark)
+{
+    saveTheme(dark);
     if (m_controller->isRunning())
         m_controller->stopTransmission();
     // The new instance starts from main once this one has let go of the API port, the serial

@@ -4,6 +4,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QTextBrowser>
 #include <QUrl>
@@ -179,15 +180,16 @@ QWidget *MainWindow::buildInfoPage(QWidget *context)
 
     auto *support = new Card(content, 1);
     support->contentLayout()->addLayout(makeHeading(tr("Support"), tr("Documentation, updates and help")));
-    auto *link = new QLabel(QStringLiteral("<a href=\"%1\" style=\"color:#0B7FD0; text-decoration:none;\">%2 \u2197</a>")
-                                .arg(QLatin1String(SupportUrl), QLatin1String(SupportDomain)),
-                            support);
-    link->setFont(uiFont(14.5, 500));
+    // A link button rather than a label's anchor: Tab reaches it, Space and Return open it, and its
+    // focus ring lies around the text rather than over it.
+    auto *link = new QPushButton(QStringLiteral("%1 \u2197").arg(QLatin1String(SupportDomain)), support);
     link->setObjectName(QStringLiteral("supportLink"));
-    link->setTextFormat(Qt::RichText);
-    // Opened here rather than by the label, which says nothing when no browser opens.
-    connect(link, &QLabel::linkActivated, context, [this](const QString &href) { openInBrowser(this, QUrl(href)); });
-    support->contentLayout()->addWidget(link);
+    link->setProperty("link", true);
+    link->setStyleSheet(QStringLiteral("font-size: 14.5px; font-weight: 500;"));
+    link->setCursor(Qt::PointingHandCursor);
+    // Opened here, so that a PC without a browser says so.
+    connect(link, &QPushButton::clicked, context, [this] { openInBrowser(this, QUrl(QLatin1String(SupportUrl))); });
+    support->contentLayout()->addWidget(link, 0, Qt::AlignLeft);
     right->addWidget(support);
     right->addStretch(1);
 

@@ -52,8 +52,8 @@ void MainWindow::onConfigureEsc()
     corvane::EscConfigDialog dialog(m_controller, this);
     dialog.setAxisSettings(m_controller->axisSettings());
     connect(&dialog, &corvane::EscConfigDialog::radioCalibrationRequested, this, &MainWindow::runRadioCalibration);
-    if (ostra::execSetupDialog(dialog, [&dialog] { return dialog.axisSettings().toJson(); }) == QDialog::Accepted)
-        m_controller->setAxisSettings(dialog.axisSettings());
+    ostra::execSetupDialog(dialog, [&dialog] { return dialog.axisSettings().toJson(); },
+                           m_controller->profileStore([this, &dialog] { m_controller->setAxisSettings(dialog.axisSettings()); }));
 }
 
 void MainWindow::runRadioCalibration()
@@ -95,16 +95,16 @@ void MainWindow::onConfigureButtons()
     }
     corvane::ButtonConfigDialog dialog(m_controller, this);
     dialog.setMappings(m_controller->buttonMappings());
-    if (ostra::execSetupDialog(dialog, [&dialog] { return dialog.mappings().toJson(); }) == QDialog::Accepted)
-        m_controller->setButtonMappings(dialog.mappings());
+    ostra::execSetupDialog(dialog, [&dialog] { return dialog.mappings().toJson(); },
+                           m_controller->profileStore([this, &dialog] { m_controller->setButtonMappings(dialog.mappings()); }));
 }
 
 void MainWindow::onConfigureLed()
 {
     corvane::LedConfigDialog dialog(m_controller, this);
     dialog.setSettings(m_controller->ledSettings());
-    if (ostra::execSetupDialog(dialog, [&dialog] { return dialog.settings().toJson(); }) == QDialog::Accepted)
-        m_controller->setLedSettings(dialog.settings());
+    ostra::execSetupDialog(dialog, [&dialog] { return dialog.settings().toJson(); },
+                           m_controller->profileStore([this, &dialog] { m_controller->setLedSettings(dialog.settings()); }));
 }
 
 void MainWindow::openLedDialogFromRow()

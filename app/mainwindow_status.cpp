@@ -14,6 +14,7 @@
 #include "ostraui/qrcode.h"
 #include "ostraui/sidebar.h"
 #include "ostraui/theme.h"
+#include "platform/network/networkinterfacelister.h"
 #include "profiles/profilemanager.h"
 
 using namespace ostra;
@@ -79,7 +80,7 @@ void MainWindow::updateConnectionStatus()
                                                       : connected  ? tr("Connected")
                                                                    : tr("Not connected"));
     m_transmitterPill->setLevel(transmitting ? LevelSuccess : connected && !silent ? LevelInfo : LevelWarning);
-    m_transmitterPill->setToolTip(silent ? transmitterSilentText(m_controller->serialPortName()) : QString());
+    m_transmitterPill->setToolTip(silent ? m_controller->transmitterSilentMessage() : QString());
     setPulse(m_transmitterPill, transmitting);
     m_carCardPill->setText(transmitting ? tr("Transmitting")
                            : silent     ? tr("Transmitter not answering")
@@ -125,10 +126,16 @@ void MainWindow::updateWebStatus()
     }
 }
 
-// Whether a phone could reach this PC, by the mobile dialog's own rule.
+// Whether a phone could reach this PC, by the mobile dialog's own rule; a worker reads the
+// interfaces, while the 7 ms tick runs on here.
 void MainWindow::checkPhoneNetwork()
 {
-    const bool reachable = ostra::reachableFromPhone(corvane::WebStatusDialog::pickLanAddress());
+    corvane::NetworkInterfaceLister::bestLanAddressLater(
+        this, [this](const QString &address) { setPhoneNetwork(ostra::reachableFromPhone(address)); });
+}
+
+void MainWindow::setPhoneNetwork(bool reachable)
+{
     if (reachable == m_phoneNetwork)
         return;
     m_phoneNetwork = reachable;

@@ -4,6 +4,7 @@
 #include <QMessageBox>
 
 #include <algorithm>
+#include <memory>
 
 #include "dialogs/dashboardwidget.h"
 #include "ostraui/unsavededits.h"
@@ -41,7 +42,7 @@ void MainWindow::deleteCompanionWindows()
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     // A restart settled them when it was chosen.
-    if (!m_restartRequested && !settleUnsavedEdits()) {
+    if (!m_restartRequested && !settleUnsavedEdits(tr("Save your changes before closing?"), [this] { close(); })) {
         event->ignore();
         return;
     }
@@ -66,9 +67,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     QMainWindow::closeEvent(event);
 }
 
-// Edits the pages and the running setup dialogs hold would go with the window: Save stores them
-// first, Discard lets them go, Cancel keeps the window. False for Cancel.
-bool MainWindow::settleUnsavedEdits()
+bool MainWindow::settleUnsavedEdits(const QString &question, const std::function<void()> &stored)
 {
     auto pendingEdits = [this] {
         QList<QObject *> roots{this};
@@ -79,29 +78,52 @@ bool MainWindow::settleUnsavedEdits()
     const QList<ostra::UnsavedEdits *> pending = pendingEdits();
     if (pending.isEmpty())
         return true;
-    // Asked once: a second close while the question is open waits for its answer.
-    if (m_askingToClose)
+    // Asked once: a second close while the question is open, or while its answer is being
+    // stored, waits for that.
+    if (m_settlingEdits)
         return false;
     QStringList what;
     for (const ostra::UnsavedEdits *edits : pending)
         what.append(edits->what());
-    QMessageBox box(QMessageBox::Question, tr("Unsaved changes"), tr("Save your changes before closing?"),
+    QMessageBox box(QMessageBox::Question, tr("Unsaved changes"), question,
                     QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
     box.setObjectName(QStringLiteral("unsavedEditsBox"));
     box.setInformativeText(tr("Not saved yet: %1.").arg(what.join(QStringLiteral(", "))));
     box.setDefaultButton(QMessageBox::Save);
-    m_askingToClose = true;
+    m_settlingEdits = true;
     const int answer = box.exec();
-    m_askingToClose = false;
     // Only a plain Save or Discard closes: a question closed by its title bar's button answers
     // neither and keeps the window as Cancel does.
-    if (answer == QMessageBox::Save) {
-        // Still there: a dialog may have gone while the question was open. What could not be
-        // stored keeps the window open; its holder has said why.
-        bool saved = true;
-        for (ostra::UnsavedEdits *edits : pendingEdits())
-            saved = edits->save() && saved;
-        return saved;
+    if (answer != QMessageBox::Save) {
+        m_settlingEdits = false;
+        return answer == QMessageBox::Discard;
     }
-    return answer == QMessageBox::Discard;
+    // Still there: a dialog may have gone while the question was open. Each store reports when
+    // its edits are on disk; the window goes only when every one of them is. What could not be
+    // stored keeps the window open, and its holder has said why.
+    struct Outcome
+    {
+        qsizetype waiting = 0;
+        bool failed = false;
+        bool later = false; // this call has returned
+    };
+    const QList<ostra::UnsavedEdits *> saving = pendingEdits();
+    const auto outcome = std::make_shared<Outcome>();
+    outcome->waiting = saving.size();
+    const QPointer<MainWindow> self(this);
+    for (ostra::UnsavedEdits *edits : saving) {
+        edits->save([outcome, self, stored](bool ok) {
+            outcome->failed = outcome->failed || !ok;
+            if (--outcome->waiting > 0 || !self)
+                return;
+            self->m_settlingEdits = false;
+            if (outcome->later && !outcome->failed)
+                QMetaObject::invokeMethod(self.data(), stored, Qt::QueuedConnection);
+        });
+    }
+    outcome->later = true;
+    if (outcome->waiting > 0)
+        return false;
+    m_settlingEdits = false;
+    return !outcome->failed;
 }

@@ -35,6 +35,7 @@ const char HeadingStyle[] = "font-size: 16pt; font-weight: 600; color: #0F1720;"
 const char BodyStyle[] = "color: #5B6675; font-size: 10pt;";
 const char NoteStyle[] = "color: #5B6675; font-size: 9pt;";
 const char ConnectedStyle[] = "color: #0D8A57; font-size: 9pt;";
+const char WarningStyle[] = "color: #B06F00; font-size: 9pt;";
 const char CaptionStyle[] = "color: #5B6675; font-size: 9pt; letter-spacing: 0.5px;";
 
 enum class LabelKind { Heading, Body, Note };
@@ -81,12 +82,12 @@ QFrame *makeCard(QWidget *parent, int radius)
 }
 
 // Rewrites a status line only when its state changed: a new sheet costs a restyle on every tick.
-void showStatus(QLabel *status, bool connected, const QString &text)
+void showStatus(QLabel *status, const char *style, const QString &text)
 {
     if (status->text() == text)
         return;
     status->setText(text);
-    status->setStyleSheet(QLatin1String(connected ? ConnectedStyle : NoteStyle));
+    status->setStyleSheet(QLatin1String(style));
 }
 
 void setButtonStyle(QPushButton *button, const char *state)
@@ -414,7 +415,8 @@ bool OnboardingWizard::canAdvance() const
     case PowerOnPage:
         return m_poweredCheck->isChecked();
     case TransmitterPage:
-        return m_controller->isSerialConnected();
+        // A port that never answered holds the car page's Start too.
+        return m_controller->isSerialConnected() && !m_controller->isTransmitterSilent();
     case ControlsPage:
         // The shifter is optional.
         return m_controller->isWheelBaseConnected() && m_controller->isPedalsConnected();
@@ -476,8 +478,12 @@ void OnboardingWizard::onTick()
     CorvaneController *c = m_controller;
 
     const bool transmitter = c->isSerialConnected();
-    showStatus(m_transmitterStatus, transmitter,
-               transmitter ? tr("Connected on %1.").arg(c->serialPortName()) : tr("Not connected."));
+    if (c->isTransmitterSilent())
+        showStatus(m_transmitterStatus, WarningStyle, c->transmitterSilentMessage());
+    else if (transmitter)
+        showStatus(m_transmitterStatus, ConnectedStyle, tr("Connected on %1.").arg(c->serialPortName()));
+    else
+        showStatus(m_transmitterStatus, NoteStyle, tr("Not connected."));
     m_transmitterButton->setText(transmitter ? tr("Disconnect") : tr("Connect"));
 
     const struct
@@ -490,7 +496,7 @@ void OnboardingWizard::onTick()
                 {ShifterRole, m_shifterStatus, m_shifterButton}};
     for (const auto &row : rows) {
         const bool connected = (c->*row.role.isConnected)();
-        showStatus(row.status, connected,
+        showStatus(row.status, connected ? ConnectedStyle : NoteStyle,
                    connected ? tr("Connected \u2014 %1").arg((c->*row.role.name)()) : tr("Not connected."));
         row.button->setText(connected ? tr("Disconnect") : tr("Connect"));
     }
@@ -535,6 +541,7 @@ void OnboardingWizard::onRefreshPorts()
     setup.empty = tr("(no USB ports found)");
     setup.connected = m_controller->isSerialConnected() ? m_controller->serialPortName() : QString();
     setup.keep = m_portCombo->currentData().toString();
+    setup.held = m_controller->heldPorts();
     setup.text = [](const SerialPortEntry &port) { return ostra::portText(port, QStringLiteral(" \u2014 ")); };
     m_portCombo->setEnabled(ostra::fillPortList(m_portCombo, m_controller->availableSerialPorts(), setup) > 0);
     refreshConnectButtons();

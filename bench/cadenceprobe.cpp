@@ -4,7 +4,7 @@
 // over 10 ms and over 20 ms, and the frames whose CRC is wrong.
 //
 //     cadenceprobe [seconds] [--render] [--mainwindow] [--shell [--size WxH]] [--dashboard] [--clients N] [--port DEVICE]
-//                  [--start-gaps]
+//                  [--start-gaps] [--requests lounge|profiles] [--sync-delay MS]
 //     cadenceprobe [seconds] --compare
 //
 // --mainwindow transmits from the program's main window instead, shown at 1280x800 on the car
@@ -23,7 +23,11 @@
 // time them on the other end; the probe then reports only the frames it sent.
 // --clients N serves the mobile-app API from the probe (transmission and input handlers) while
 // N clients in a second process subscribe to "event_frame_sent" and "event_input_changed" and
-// read everything; N may be 0 for the server alone.
+// read everything; N may be 0 for the server alone. With --requests the clients instead send
+// requests that store something, each as soon as the last is answered: "lounge" sends
+// set_lounge_pit_limiter, "profiles" creates a profile and deletes it again.
+// --sync-delay MS holds every fsync and fdatasync of the probe that long first, as a slow disk
+// would; the probe counts the syncs made on its GUI thread (the tick's) and in all.
 // The probe's CPU time (user and system, all its threads) per second of transmission is printed
 // with the figures, and so are the frames lost: the 7 ms ticks in the measured span that sent
 // no frame.
@@ -55,13 +59,17 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <atomic>
 #include <fcntl.h>
+#include <pthread.h>
 #include <pty.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
 
+#include "api/apihandlers.h"
 #include "api/mdnsresponder.h"
 #include "api/websocketserver.h"
 #include "api/wsinputhandler.h"
@@ -78,6 +86,37 @@
 #include "platform/input/virtualinputbackend.h"
 #include "support/testenvironment.h"
 #include "support/tileserver.h"
+
+namespace {
+
+// The syncs of the whole process come through here (the executable's definitions win over the C
+// library's, also for Qt's own calls), to be counted and, for --sync-delay, slowed.
+std::atomic<int> syncDelayMs{0};
+std::atomic<long> syncCalls{0};
+std::atomic<long> guiThreadSyncCalls{0};
+pthread_t guiThread = pthread_self();
+
+long countedSync(long number, int fd)
+{
+    ++syncCalls;
+    if (pthread_equal(pthread_self(), guiThread))
+        ++guiThreadSyncCalls;
+    if (const int delay = syncDelayMs.load(); delay > 0)
+        ::usleep(useconds_t(delay) * 1000);
+    return ::syscall(number, fd);
+}
+
+} // namespace
+
+extern "C" int fsync(int fd)
+{
+    return int(countedSync(SYS_fsync, fd));
+}
+
+extern "C" int fdatasync(int fd)
+{
+    return int(countedSync(SYS_fdatasync, fd));
+}
 
 namespace {
 
@@ -101,7 +140,7 @@ int channelFrame(const std::vector<unsigned char> &bytes, size_t at, bool &stamp
 }
 
 const char Usage[] = "usage: cadenceprobe [seconds] [--render] [--mainwindow] [--shell [--size WxH]] [--dashboard] [--clients N] "
-                     "[--port DEVICE] [--start-gaps]\n"
+                     "[--port DEVICE] [--start-gaps] [--requests lounge|profiles] [--sync-delay MS]\n"
                      "       cadenceprobe [seconds] --compare\n";
 
 constexpr double TickMs = 7.0;
@@ -258,27 +297,66 @@ int runCompare(double seconds)
 }
 
 // The second process: `count` API clients on 127.0.0.1:`port` that subscribe to both streams
-// and read everything until stdin closes; prints "ready" once all are subscribed and the
-// number of messages read at the end.
-int runClients(int argc, char *argv[], quint16 port, int count)
+// and read everything until stdin closes, or with `requests` send those requests one after the
+// other; prints "ready" once all are subscribed (or connected) and the number of messages read,
+// or of requests answered and failed, at the end.
+int runClients(int argc, char *argv[], quint16 port, int count, const QString &requests)
 {
     QCoreApplication app(argc, argv);
     std::vector<std::unique_ptr<QWebSocket>> clients;
     qint64 messages = 0;
-    int subscribed = 0;
+    qint64 answered = 0;
+    qint64 failed = 0;
+    int ready = 0;
+    const auto announce = [&] {
+        if (++ready == count) {
+            std::printf("ready\n");
+            std::fflush(stdout);
+        }
+    };
+    const auto send = [](QWebSocket *client, const char *event, const QJsonObject &data) {
+        client->sendTextMessage(QString::fromUtf8(
+            QJsonDocument(QJsonObject{{"event", QLatin1String(event)}, {"data", data}}).toJson(QJsonDocument::Compact)));
+    };
+    // The next request of client `i`, after the reply `last` (empty at first).
+    const auto next = [&](int i, QWebSocket *client, const QJsonObject &last) {
+        static int serial = 0;
+        if (requests == QLatin1String("lounge")) {
+            ++serial;
+            send(client, "set_lounge_pit_limiter", {{"enabled", serial % 2 == 0}, {"percent", 20 + serial % 50}});
+        } else if (last.value("event").toString() == QLatin1String("action_create_profile")
+                   && last.value("success").toBool()) {
+            send(client, "action_delete_profile", {{"id", last.value("data").toObject().value("id")}});
+        } else {
+            send(client, "action_create_profile", {{"name", QStringLiteral("Probe %1-%2").arg(i).arg(++serial)}});
+        }
+    };
     for (int i = 0; i < count; ++i) {
         clients.push_back(std::make_unique<QWebSocket>());
         QWebSocket *client = clients.back().get();
-        QObject::connect(client, &QWebSocket::connected, [client] {
+        QObject::connect(client, &QWebSocket::connected, [&, client, i] {
+            if (!requests.isEmpty()) {
+                announce();
+                next(i, client, {});
+                return;
+            }
             client->sendTextMessage(QStringLiteral(
                 R"({"event":"action_subscribe","data":{"events":["event_frame_sent","event_input_changed"]}})"));
         });
-        QObject::connect(client, &QWebSocket::textMessageReceived, [&](const QString &text) {
+        QObject::connect(client, &QWebSocket::textMessageReceived, [&, client, i](const QString &text) {
             ++messages;
-            if (text.contains(QLatin1String("action_subscribe")) && ++subscribed == count) {
-                std::printf("ready\n");
-                std::fflush(stdout);
+            if (requests.isEmpty()) {
+                if (text.contains(QLatin1String("action_subscribe")))
+                    announce();
+                return;
             }
+            const QJsonObject reply = QJsonDocument::fromJson(text.toUtf8()).object();
+            const QString event = reply.value("event").toString();
+            if (event.startsWith(QLatin1String("event_")))
+                return; // pushed, not an answer
+            ++answered;
+            failed += event == QLatin1String("error") || !reply.value("success").toBool(true) ? 1 : 0;
+            next(i, client, reply);
         });
         client->open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(port)));
     }
@@ -289,7 +367,10 @@ int runClients(int argc, char *argv[], quint16 port, int count)
             app.quit();
     });
     app.exec();
-    std::printf("%lld\n", static_cast<long long>(messages));
+    if (requests.isEmpty())
+        std::printf("%lld\n", static_cast<long long>(messages));
+    else
+        std::printf("%lld answered, %lld failed\n", static_cast<long long>(answered), static_cast<long long>(failed));
     return 0;
 }
 
@@ -297,9 +378,10 @@ int runClients(int argc, char *argv[], quint16 port, int count)
 
 int main(int argc, char *argv[])
 {
-    // cadenceprobe --client-process PORT COUNT: the clients' side of --clients.
-    if (argc == 4 && std::strcmp(argv[1], "--client-process") == 0)
-        return runClients(argc, argv, quint16(std::atoi(argv[2])), std::atoi(argv[3]));
+    // cadenceprobe --client-process PORT COUNT [REQUESTS]: the clients' side of --clients.
+    if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "--client-process") == 0)
+        return runClients(argc, argv, quint16(std::atoi(argv[2])), std::atoi(argv[3]),
+                          argc == 5 ? QString::fromLatin1(argv[4]) : QString());
 
     qputenv("OSTRA_INPUT_BACKEND", "virtual");
     qputenv("QT_LOGGING_RULES", "*.debug=false");
@@ -318,6 +400,14 @@ int main(int argc, char *argv[])
     QCommandLineOption clientsOption(QStringLiteral("clients"),
                                      QStringLiteral("Serve the API to N clients in a second process."), QStringLiteral("N"));
     parser.addOption(clientsOption);
+    QCommandLineOption requestsOption(QStringLiteral("requests"),
+                                      QStringLiteral("The clients send requests that store: lounge or profiles."),
+                                      QStringLiteral("KIND"));
+    parser.addOption(requestsOption);
+    QCommandLineOption syncDelayOption(QStringLiteral("sync-delay"),
+                                       QStringLiteral("Hold every fsync and fdatasync this long first."),
+                                       QStringLiteral("MS"));
+    parser.addOption(syncDelayOption);
     QCommandLineOption outside(QStringLiteral("port"), QStringLiteral("Send the frames to this device instead."),
                                QStringLiteral("DEVICE"));
     parser.addOption(outside);
@@ -367,6 +457,13 @@ int main(int argc, char *argv[])
     const int clientCount = serve ? parser.value(clientsOption).toInt(&countOk) : 0;
     if (!countOk || clientCount < 0)
         return usageError(QStringLiteral("the number of clients must be 0 or more"));
+    const QString requests = parser.value(requestsOption);
+    if (!requests.isEmpty() && (!serve || (requests != QLatin1String("lounge") && requests != QLatin1String("profiles"))))
+        return usageError(QStringLiteral("--requests takes lounge or profiles, with --clients"));
+    bool delayOk = true;
+    syncDelayMs = parser.isSet(syncDelayOption) ? parser.value(syncDelayOption).toInt(&delayOk) : 0;
+    if (!delayOk || syncDelayMs < 0)
+        return usageError(QStringLiteral("--sync-delay must be 0 or more milliseconds"));
     const QStringList sizeParts = parser.value(sizeOption).split(QLatin1Char('x'));
     const QSize shellSize(sizeParts.value(0).toInt(), sizeParts.value(1).toInt());
     if (shellSize.width() < 640 || shellSize.height() < 480 || sizeParts.size() != 2)
@@ -461,16 +558,21 @@ int main(int argc, char *argv[])
     corvane::WebSocketServer server(&controller);
     QProcess clients;
     if (serve) {
-        server.registerHandler(new corvane::WsTransmissionHandler(&controller, &server));
-        server.registerHandler(new corvane::WsInputHandler(&controller, &server));
+        if (requests.isEmpty()) {
+            server.registerHandler(new corvane::WsTransmissionHandler(&controller, &server));
+            server.registerHandler(new corvane::WsInputHandler(&controller, &server));
+        } else {
+            corvane::registerApiHandlers(&server, &controller);
+        }
         if (!server.start(0)) {
             std::fprintf(stderr, "cadenceprobe: the API server did not start\n");
             return 1;
         }
         if (clientCount > 0) {
             clients.start(QCoreApplication::applicationFilePath(),
-                          {QStringLiteral("--client-process"), QString::number(server.serverPort()),
-                           QString::number(clientCount)});
+                          QStringList{QStringLiteral("--client-process"), QString::number(server.serverPort()),
+                                      QString::number(clientCount)}
+                              + (requests.isEmpty() ? QStringList() : QStringList{requests}));
             const QMetaObject::Connection ready =
                 QObject::connect(&clients, &QProcess::readyReadStandardOutput, &app, [&] {
                     if (clients.canReadLine() && clients.readLine().startsWith("ready"))
@@ -573,6 +675,8 @@ int main(int argc, char *argv[])
             QCoreApplication::quit();
         });
         const double cpuBefore = cpuSeconds();
+        syncCalls = 0;
+        guiThreadSyncCalls = 0;
         app.exec();
         cpu = cpuSeconds() - cpuBefore;
         controller.stopTransmission();
@@ -595,7 +699,9 @@ int main(int argc, char *argv[])
     if (serve)
         std::printf("API served to %d clients\n", clientCount);
     if (!clientMessages.isEmpty())
-        std::printf("messages read by the clients: %s\n", clientMessages.constData());
+        std::printf("%s by the clients: %s\n", requests.isEmpty() ? "messages read" : "requests", clientMessages.constData());
+    std::printf("syncs while measuring: %ld, on the GUI thread: %ld%s\n", syncCalls.load(), guiThreadSyncCalls.load(),
+                syncDelayMs > 0 ? qPrintable(QStringLiteral(" (each held %1 ms)").arg(syncDelayMs.load())) : "");
     std::printf("probe CPU time %.1f ms per second, bad CRC: %zu\n", cpu * 1000.0 / (seconds * double(runs.size())),
                 badFrames);
     bool complete = true;

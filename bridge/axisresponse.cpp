@@ -8,8 +8,6 @@ namespace {
 
 // Exponents this close to zero make the power curve a step and the log curve 0/0.
 constexpr float MinCurveExponent = 1e-6f;
-// A calibration span this small or smaller would turn the axis into an on/off switch.
-constexpr float MinCalibrationSpan = 0.0001f;
 
 float applyCurve(const AxisConfig &config, float x)
 {

@@ -1,5 +1,6 @@
 #include "bridge/corvanecontroller.h"
 
+#include <QPointer>
 #include <QTimer>
 
 #include <algorithm>
@@ -11,7 +12,9 @@
 #include "bridge/motiontelemetrysender.h"
 #include "bridge/receiverconfigmanager.h"
 #include "bridge/steeringmonitor.h"
+#include "profiles/filewriter.h"
 #include "profiles/profilemanager.h"
+#include "profiles/settingsfile.h"
 
 namespace corvane {
 
@@ -138,6 +141,8 @@ CorvaneController::CorvaneController(QObject *parent)
             &CorvaneController::onReceiverFfbTimeout);
     connect(m_transmitterPort, &CorvaneSerialPort::connectedChanged, this,
             &CorvaneController::onTransmitterPortChangedForFfb);
+    m_settings = new SettingsFile(this);
+    connect(m_settings, &SettingsFile::written, this, &CorvaneController::onSettingsWritten);
     loadLoungeState();
     m_loungeWatchdogTimer = new QTimer(this);
     m_loungeWatchdogTimer->setInterval(kLoungeWatchdogIntervalMs);
@@ -185,6 +190,22 @@ CorvaneController::~CorvaneController()
     m_security->checkDevice(QString());
 
     disconnectReceiver();
+}
+
+std::function<void(const std::function<void(bool)> &)> CorvaneController::profileStore(const std::function<void()> &change)
+{
+    return [self = QPointer<CorvaneController>(this), change](const std::function<void(bool)> &stored) {
+        if (!self) {
+            if (stored)
+                stored(false);
+            return;
+        }
+        if (!stored) {
+            change();
+            return;
+        }
+        FileWriter::shared().batch(change, [stored](const QString &failure) { stored(failure.isEmpty()); });
+    };
 }
 
 int CorvaneController::channelValue(int channel) const

@@ -34,6 +34,7 @@ class DeviceSecurity;
 class ElrsParameterManager;
 class ProfileManager;
 class ReceiverConfigManager;
+class SettingsFile;
 class SteeringMonitor;
 
 // Whether the car's receiver delivers motion for the wheel's force feedback.
@@ -80,6 +81,12 @@ public:
     static constexpr int ChannelMax = ChannelValueMax;
     // What channelValue reports for an index that is not a channel.
     static constexpr int InvalidChannelValue = 1024;
+    // The channels button mappings drive, 0-based and both included: CH3..CH12 for the car,
+    // CH5..CH16 for the helicopter, whose first four carry roll, pitch, collective and rudder.
+    static constexpr int CarMappedChannelFirst = 2;
+    static constexpr int CarMappedChannelLast = 11;
+    static constexpr int HeliMappedChannelFirst = 4;
+    static constexpr int HeliMappedChannelLast = 15;
 
     explicit CorvaneController(QObject *parent = nullptr);
     ~CorvaneController() override;
@@ -89,6 +96,11 @@ public:
     DeviceSecurity *deviceSecurity() const { return m_security; }
     CorvaneSerialPort *transmitterPort() const { return m_transmitterPort; }
     CorvaneSerialPort *receiverPort() const { return m_receiverPort; }
+    // A store of what `change` sets in the active profile, as a setup dialog's Save runs it: it
+    // runs `change` as one batch of the program's writer, and calls its argument once its files
+    // are on disk, with whether all of them are. Given no function, it runs `change` as it is.
+    // The profile store reports a failed write through its errorOccurred as well.
+    std::function<void(const std::function<void(bool)> &)> profileStore(const std::function<void()> &change);
     InputDevice *wheelBase() const { return m_wheelBase; }
     InputDevice *pedals() const { return m_pedals; }
     InputDevice *shifter() const { return m_shifter; }
@@ -145,7 +157,8 @@ public:
 
     LoungeSettings loungeSettings() const { return m_lounge; }
     void loadLoungeState();
-    // Reports a write that fails; the next change of the lounge state writes it again.
+    // Hands the state to the settings file's writer; a write that fails is reported, and the
+    // next change of the lounge state writes it again.
     void saveLoungeState();
     void raceControlStop(const QString &reason);
     void raceControlRelease();
@@ -170,6 +183,9 @@ public:
                                         int last, const std::function<bool(int)> &buttonTest,
                                         int stepMs);
     void buildHelicopterChannels();
+    // The channels the helicopter setup writes over what a mapping sends there: roll, pitch,
+    // collective and rudder, and the motor and arm channels while they are on.
+    static QList<int> heliSetupChannels(const HelicopterConfig &config);
     bool isHeliArmed() const { return m_heliArmed; }
     void setHeliArmed(bool armed);
     int heliRateMode() const { return m_heliRateMode; }
@@ -192,9 +208,11 @@ public:
     int currentGear() const { return m_currentGear; }
 
     // Transmitter and receiver link (corvanecontroller_link.cpp).
-    bool connectTransmitter(const QString &portName, int baudRate);
+    // False when the port could not be opened; `error`, when given, then says why. A port the
+    // other line holds is refused at once.
+    bool connectTransmitter(const QString &portName, int baudRate, QString *error = nullptr);
     void disconnectTransmitter();
-    bool connectReceiver(const QString &portName, int baudRate);
+    bool connectReceiver(const QString &portName, int baudRate, QString *error = nullptr);
     void disconnectReceiver();
     Q_INVOKABLE qlonglong serialWrite(const QByteArray &data);
     qint64 receiverWrite(const QByteArray &data);
@@ -202,10 +220,14 @@ public:
     bool isReceiverConnected() const;
     QString serialPortName() const;
     QString receiverPortName() const;
+    // The ports the transmitter and the receiver lines hold, each with its device's name.
+    QHash<QString, QString> heldPorts() const;
     bool isTransmitterAuthorized() const { return m_transmitterAuthorized; }
     // Once every device-ID query since the connect went unanswered: the open port has no
     // transmitter answering on it (a port picked by hand, an on-board UART).
     bool isTransmitterSilent() const { return m_transmitterSilent && isSerialConnected(); }
+    // What every view says while the transmitter is silent.
+    QString transmitterSilentMessage() const;
     bool isConfigMode() const { return m_configMode; }
     void startConfigMode();
     void stopConfigMode();
@@ -388,6 +410,7 @@ private:
     // While running, a new response or ESC setup would jolt the car: stop for safety first.
     void stopIfResponseChanges(const AxisSettings &next);
     void onLoungeWatchdogTick();
+    void onSettingsWritten(quint64 ticket, bool ok);
     float pedalRole(int role) const;
     void resetMappingState();
 
@@ -408,6 +431,8 @@ private:
     void onDeviceIdLine(const QString &line);
     Q_SLOT void onDeviceIdRetry();
     void setTransmitterSilent(bool silent);
+    // Why `portName` cannot be opened while `other` holds it, or empty.
+    QString heldByOtherLine(const QString &portName, const CorvaneSerialPort *other) const;
     Q_SLOT void tryReconnectTransmitter();
     void leaveConfigMode();
 
@@ -474,6 +499,8 @@ private:
     bool m_running = false;
     quint32 m_frameCount = 0;
     LoungeSettings m_lounge;
+    SettingsFile *m_settings = nullptr;
+    quint64 m_loungeTicket = 0; // the write that carries the lounge state, until it is on disk
     bool m_loungeUnsaved = false;
     QTimer *m_loungeWatchdogTimer = nullptr;
     QElapsedTimer m_loungeHeartbeat;

@@ -63,13 +63,22 @@ QStringList takeLines(QByteArray &buffer, qsizetype limit, qsizetype keep)
 
 } // namespace
 
-bool CorvaneController::connectTransmitter(const QString &portName, int baudRate)
+bool CorvaneController::connectTransmitter(const QString &portName, int baudRate, QString *error)
 {
+    if (const QString held = heldByOtherLine(portName, m_receiverPort); !held.isEmpty()) {
+        if (error)
+            *error = held;
+        onSerialError(held);
+        return false;
+    }
     m_userDisconnected = false;
     m_transmitterLineBuffer.clear();
     setTransmitterSilent(false);
-    if (!m_transmitterPort->open(portName, baudRate))
+    if (!m_transmitterPort->open(portName, baudRate)) {
+        if (error)
+            *error = m_transmitterPort->openError();
         return false;
+    }
     m_profiles->setBridgeConnection(portName, baudRate);
     m_deviceIdRetries = 0;
     serialWrite(QByteArrayLiteral("ID\n"));
@@ -101,10 +110,38 @@ void CorvaneController::disconnectTransmitter()
         emit transmitterAuthorizationChanged(false);
 }
 
-bool CorvaneController::connectReceiver(const QString &portName, int baudRate)
+bool CorvaneController::connectReceiver(const QString &portName, int baudRate, QString *error)
 {
+    if (const QString held = heldByOtherLine(portName, m_transmitterPort); !held.isEmpty()) {
+        if (error)
+            *error = held;
+        onReceiverError(held);
+        return false;
+    }
     m_receiverLineBuffer.clear();
-    return m_receiverPort->open(portName, baudRate);
+    if (m_receiverPort->open(portName, baudRate))
+        return true;
+    if (error)
+        *error = m_receiverPort->openError();
+    return false;
+}
+
+QString CorvaneController::heldByOtherLine(const QString &portName, const CorvaneSerialPort *other) const
+{
+    // A second open of a port this program holds would wait out the port's lock for seconds.
+    if (!other->isConnected() || other->portName() != portName)
+        return QString();
+    return tr("%1 is in use by the %2.").arg(portName, heldPorts().value(portName));
+}
+
+QHash<QString, QString> CorvaneController::heldPorts() const
+{
+    QHash<QString, QString> held;
+    if (m_receiverPort->isConnected())
+        held.insert(m_receiverPort->portName(), tr("QOR Receiver"));
+    if (m_transmitterPort->isConnected())
+        held.insert(m_transmitterPort->portName(), tr("QOR Transmitter"));
+    return held;
 }
 
 void CorvaneController::disconnectReceiver()
@@ -352,6 +389,13 @@ void CorvaneController::onDeviceIdRetry()
     qWarning().noquote() << "[SECURITY] No device ID response from transmitter";
     if (m_transmitterPort->isConnected())
         setTransmitterSilent(true);
+}
+
+QString CorvaneController::transmitterSilentMessage() const
+{
+    return tr("Nothing answers on %1. Choose the QOR Transmitter's port, and check that the transmitter is "
+              "switched on.")
+        .arg(serialPortName());
 }
 
 void CorvaneController::setTransmitterSilent(bool silent)

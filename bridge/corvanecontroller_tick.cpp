@@ -487,8 +487,8 @@ void CorvaneController::buildHelicopterChannels()
     }
 
     evaluateChannelMappings(
-        m_buttonMappings, m_channels, 4, 15, [this](int index) { return heliButtonPressed(index); },
-        TickMs);
+        m_buttonMappings, m_channels, HeliMappedChannelFirst, HeliMappedChannelLast,
+        [this](int index) { return heliButtonPressed(index); }, TickMs);
 
     const float rate = dualRateFactor(cfg);
     const float roll = values[0] * rate;
@@ -510,6 +510,17 @@ void CorvaneController::buildHelicopterChannels()
     if (cfg.fly.arm.enabled)
         put(cfg.fly.arm.channel,
             CrsfProtocol::microsecondsToCrsf(m_heliArmed ? cfg.fly.arm.onUs : cfg.fly.arm.offUs));
+}
+
+QList<int> CorvaneController::heliSetupChannels(const HelicopterConfig &config)
+{
+    QList<int> channels{config.channels.roll, config.channels.pitch, config.channels.throttle,
+                        config.channels.rudder};
+    if (config.fly.throttleCurve.enabled)
+        channels << config.fly.motorChannel;
+    if (config.fly.arm.enabled)
+        channels << config.fly.arm.channel;
+    return channels;
 }
 
 float CorvaneController::dualRateFactor(const HelicopterConfig &cfg) const
@@ -897,7 +908,8 @@ void CorvaneController::runCarTick()
     }
     m_channels[1] = ch2;
 
-    evaluateChannelMappings(m_buttonMappings, m_channels, 2, 11, buttonTest, TickMs);
+    evaluateChannelMappings(m_buttonMappings, m_channels, CarMappedChannelFirst, CarMappedChannelLast,
+                            buttonTest, TickMs);
 
     if (m_ledSettings.powerButtonIndex >= 0) {
         const bool pressed = carButtonPressed(m_ledSettings.powerButtonIndex);

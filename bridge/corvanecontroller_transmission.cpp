@@ -1,7 +1,6 @@
 #include "bridge/corvanecontroller.h"
 
 #include <QDebug>
-#include <QSettings>
 #include <QTimer>
 
 #include "bridge/corvaneserialport.h"
@@ -10,6 +9,7 @@
 #include "profiles/channelvalue.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
+#include "profiles/settingsfile.h"
 
 namespace corvane {
 
@@ -236,37 +236,43 @@ QString CorvaneController::vehicleType() const
 
 void CorvaneController::loadLoungeState()
 {
-    QSettings settings;
-    settings.beginGroup(QStringLiteral("lounge"));
-    m_lounge.stopped = settings.value(QStringLiteral("stopped"), false).toBool();
-    m_lounge.stopReason = settings.value(QStringLiteral("stopReason")).toString();
-    m_lounge.pitLimiter = settings.value(QStringLiteral("pitLimiter"), false).toBool();
+    const auto stored = [this](const char *key, const QVariant &fallback) {
+        return m_settings->value(QLatin1String("lounge/") + QLatin1String(key), fallback);
+    };
+    m_lounge.stopped = stored("stopped", false).toBool();
+    m_lounge.stopReason = stored("stopReason", QString()).toString();
+    m_lounge.pitLimiter = stored("pitLimiter", false).toBool();
     // A negative cap would hold the throttle channel below neutral with the pedals released.
-    m_lounge.pitLimiterPercent
-        = qMax(0, settings.value(QStringLiteral("pitLimiterPercent"), 30).toInt());
-    m_lounge.speedCap = settings.value(QStringLiteral("speedCap"), false).toBool();
-    m_lounge.speedCapPercent
-        = qMax(0, settings.value(QStringLiteral("speedCapPercent"), 60).toInt());
-    m_lounge.reverseAllowed = settings.value(QStringLiteral("reverseAllowed"), true).toBool();
-    settings.endGroup();
+    m_lounge.pitLimiterPercent = qMax(0, stored("pitLimiterPercent", 30).toInt());
+    m_lounge.speedCap = stored("speedCap", false).toBool();
+    m_lounge.speedCapPercent = qMax(0, stored("speedCapPercent", 60).toInt());
+    m_lounge.reverseAllowed = stored("reverseAllowed", true).toBool();
 }
 
 void CorvaneController::saveLoungeState()
 {
-    QSettings settings;
-    settings.beginGroup(QStringLiteral("lounge"));
-    settings.setValue(QStringLiteral("stopped"), m_lounge.stopped);
-    settings.setValue(QStringLiteral("stopReason"), m_lounge.stopReason);
-    settings.setValue(QStringLiteral("pitLimiter"), m_lounge.pitLimiter);
-    settings.setValue(QStringLiteral("pitLimiterPercent"), m_lounge.pitLimiterPercent);
-    settings.setValue(QStringLiteral("speedCap"), m_lounge.speedCap);
-    settings.setValue(QStringLiteral("speedCapPercent"), m_lounge.speedCapPercent);
-    settings.setValue(QStringLiteral("reverseAllowed"), m_lounge.reverseAllowed);
-    settings.endGroup();
+    // Handed over now, while a request that changed the state is being answered, so that its
+    // reply waits for the disk.
+    m_loungeTicket = m_settings->setValues(QStringLiteral("lounge"),
+                                           {{QStringLiteral("stopped"), m_lounge.stopped},
+                                            {QStringLiteral("stopReason"), m_lounge.stopReason},
+                                            {QStringLiteral("pitLimiter"), m_lounge.pitLimiter},
+                                            {QStringLiteral("pitLimiterPercent"), m_lounge.pitLimiterPercent},
+                                            {QStringLiteral("speedCap"), m_lounge.speedCap},
+                                            {QStringLiteral("speedCapPercent"), m_lounge.speedCapPercent},
+                                            {QStringLiteral("reverseAllowed"), m_lounge.reverseAllowed}});
+}
+
+void CorvaneController::onSettingsWritten(quint64 ticket, bool ok)
+{
+    // Every write carries the whole file: the first one to end after the state changed decides.
+    if (m_loungeTicket == 0 || ticket < m_loungeTicket)
+        return;
     // A stopped car must still be stopped after a restart: a failed write must not pass unseen.
-    settings.sync();
-    m_loungeUnsaved = settings.status() != QSettings::NoError;
-    if (m_loungeUnsaved)
+    m_loungeUnsaved = !ok;
+    if (ok)
+        m_loungeTicket = 0;
+    else
         emit errorOccurred(tr("Failed to save the race control state"));
 }
 

@@ -44,6 +44,7 @@ bool CorvaneSerialPort::open(const QString &requestedName, qint32 baudRate)
 
     m_opening = true;
     m_openCancelled = false;
+    m_openError.clear();
     const QPointer<CorvaneSerialPort> self(this);
     bool opened = false;
     for (int attempt = 1; attempt <= OpenAttempts; ++attempt) {
@@ -79,11 +80,16 @@ bool CorvaneSerialPort::open(const QString &requestedName, qint32 baudRate)
     if (!opened) {
         m_opening = false;
         QString message = m_port->errorString();
-        if (m_port->error() == QSerialPort::PermissionError) {
+        if (m_port->error() == QSerialPort::PermissionError && serialPortAccessDenied(portName)) {
+            message = tr("No permission to open %1. Add your user to the port's group (often dialout), then log "
+                         "in again.")
+                          .arg(portName);
+        } else if (m_port->error() == QSerialPort::PermissionError) {
             message = tr("%1: %2 stayed busy — it may be in use by another application, or the "
                          "transmitter is still starting up. Wait a few seconds and try again.")
                           .arg(m_port->errorString(), portName);
         }
+        m_openError = message;
         emit errorOccurred(message);
         return false;
     }

@@ -34,6 +34,8 @@ public:
     void close();
     bool isConnected() const;
     QString portName() const;
+    // Why the last open failed, as errorOccurred said it; empty after an open that succeeded.
+    QString openError() const { return m_openError; }
     qint64 write(const QByteArray &data);
 
     static QList<SerialPortEntry> availablePorts();
@@ -56,6 +58,7 @@ private:
 
     QSerialPort *m_port = nullptr;
     QString m_portName;
+    QString m_openError;
     QTimer *m_pollTimer = nullptr;
     bool m_opening = false;
     // Set while an open waits between attempts, so close() or destruction can end the wait.

@@ -1,7 +1,6 @@
 #include "bridge/devicesecurity.h"
 
 #include <QDebug>
-#include <QSettings>
 #include <QVariant>
 
 #include <optional>
@@ -10,9 +9,8 @@ namespace corvane {
 
 namespace {
 
-const QString kGroup = QStringLiteral("DeviceSecurity");
-const QString kDevicesKey = QStringLiteral("authorizedDevices");
-const QString kProvisioningKey = QStringLiteral("provisioningMode");
+const QString kDevicesKey = QStringLiteral("DeviceSecurity/authorizedDevices");
+const QString kProvisioningKey = QStringLiteral("DeviceSecurity/provisioningMode");
 
 // The settings file can be edited by hand or damaged: anything that is not plainly a list of
 // texts is refused rather than guessed at.
@@ -75,13 +73,10 @@ DeviceSecurity::DeviceSecurity(QObject *parent)
 
 void DeviceSecurity::load()
 {
-    QSettings settings;
-    settings.beginGroup(kGroup);
-
-    bool damaged = settings.status() != QSettings::NoError;
+    bool damaged = m_settings.isDamaged();
     m_authorizedDevices.clear();
-    if (settings.contains(kDevicesKey)) {
-        const std::optional<QStringList> ids = readDeviceList(settings.value(kDevicesKey));
+    if (m_settings.contains(kDevicesKey)) {
+        const std::optional<QStringList> ids = readDeviceList(m_settings.value(kDevicesKey));
         if (ids) {
             for (const QString &id : *ids) {
                 const QString normalized = id.trimmed().toUpper();
@@ -94,8 +89,8 @@ void DeviceSecurity::load()
     }
 
     m_provisioningMode = true;
-    if (settings.contains(kProvisioningKey)) {
-        const std::optional<bool> flag = readFlag(settings.value(kProvisioningKey));
+    if (m_settings.contains(kProvisioningKey)) {
+        const std::optional<bool> flag = readFlag(m_settings.value(kProvisioningKey));
         if (flag)
             m_provisioningMode = *flag;
         else
@@ -113,14 +108,12 @@ void DeviceSecurity::load()
 
 void DeviceSecurity::save()
 {
-    QSettings settings;
-    settings.beginGroup(kGroup);
     // An empty list would be written as a value that reads back like a damaged one.
     if (m_authorizedDevices.isEmpty())
-        settings.remove(kDevicesKey);
+        m_settings.remove(kDevicesKey);
     else
-        settings.setValue(kDevicesKey, m_authorizedDevices);
-    settings.setValue(kProvisioningKey, m_provisioningMode);
+        m_settings.setValue(kDevicesKey, m_authorizedDevices);
+    m_settings.setValue(kProvisioningKey, m_provisioningMode);
 }
 
 bool DeviceSecurity::isAuthorized(const QString &deviceId) const

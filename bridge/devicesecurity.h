@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "profiles/settingsfile.h"
+
 namespace corvane {
 
 // The owner's list of transmitter IDs the bridge may drive, kept in the settings.
@@ -34,6 +36,7 @@ signals:
     void authorizedDevicesChanged();
 
 private:
+    SettingsFile m_settings;
     QStringList m_authorizedDevices;
     bool m_provisioningMode = true;
     QString m_currentDeviceId;

@@ -1,12 +1,14 @@
 #include "bridge/motiontelemetrysender.h"
 
-#include <QSettings>
 #include <QTimer>
 #include <QUdpSocket>
 #include <QtEndian>
 
 #include <array>
 #include <cmath>
+
+#include "platform/network/datagramroute.h"
+#include "profiles/settingsfile.h"
 
 namespace corvane {
 
@@ -25,6 +27,8 @@ constexpr float SpeedSmoothing = 0.25f;
 constexpr float HeaveDecay = 0.97f;
 constexpr qint64 GForceStaleMs = 300;
 constexpr qint64 AttitudeStaleMs = 1000;
+// While sends keep failing the reason is asked again this often, so that it follows the network.
+constexpr qint64 FailureRecheckMs = 1000;
 
 // Float slots of the packet layout that this sender fills.
 enum PacketIndex {
@@ -84,25 +88,21 @@ MotionTelemetrySender::~MotionTelemetrySender() = default;
 
 void MotionTelemetrySender::loadSettings()
 {
-    QSettings settings;
-    settings.beginGroup(QLatin1String(SettingsGroup));
-    m_enabled = settings.value(QStringLiteral("enabled"), false).toBool();
-    m_host = settings.value(QStringLiteral("host"), QString::fromLatin1(DefaultHost)).toString();
+    const SettingsFile settings;
+    const QString group = QLatin1String(SettingsGroup) + QLatin1Char('/');
+    m_enabled = settings.value(group + QLatin1String("enabled"), false).toBool();
+    m_host = settings.value(group + QLatin1String("host"), QString::fromLatin1(DefaultHost)).toString();
     bool ok = false;
-    const uint port = settings.value(QStringLiteral("port"), uint(DefaultPort)).toUInt(&ok);
+    const uint port = settings.value(group + QLatin1String("port"), uint(DefaultPort)).toUInt(&ok);
     m_port = ok ? quint16(port) : DefaultPort;
-    settings.endGroup();
     rebuildAddress();
 }
 
 void MotionTelemetrySender::saveSettings() const
 {
-    QSettings settings;
-    settings.beginGroup(QLatin1String(SettingsGroup));
-    settings.setValue(QStringLiteral("enabled"), m_enabled);
-    settings.setValue(QStringLiteral("host"), m_host);
-    settings.setValue(QStringLiteral("port"), uint(m_port));
-    settings.endGroup();
+    SettingsFile().setValues(QLatin1String(SettingsGroup), {{QStringLiteral("enabled"), m_enabled},
+                                                            {QStringLiteral("host"), m_host},
+                                                            {QStringLiteral("port"), uint(m_port)}});
 }
 
 void MotionTelemetrySender::setEnabled(bool on)
@@ -113,6 +113,7 @@ void MotionTelemetrySender::setEnabled(bool on)
     if (on) {
         m_runClock.start();
         m_packetCount = 0;
+        m_sendFailure.clear();
     }
     applyTimerRule();
     saveSettings();
@@ -124,6 +125,7 @@ void MotionTelemetrySender::setTarget(const QString &host, quint16 port)
     m_host = host;
     m_port = port;
     rebuildAddress();
+    m_sendFailure.clear();
     saveSettings();
 }
 
@@ -285,8 +287,27 @@ void MotionTelemetrySender::sendPacket()
     char bytes[PacketSize];
     for (int i = 0; i < PacketFloats; ++i)
         qToLittleEndian<float>(f[size_t(i)], bytes + 4 * i);
-    if (m_socket->writeDatagram(bytes, PacketSize, m_address, m_port) > 0)
+    if (m_socket->writeDatagram(bytes, PacketSize, m_address, m_port) > 0) {
         ++m_packetCount;
+        m_sendFailure.clear();
+    } else {
+        noteSendFailure();
+    }
+}
+
+void MotionTelemetrySender::noteSendFailure()
+{
+    if (!m_sendFailure.isEmpty() && m_failureClock.isValid() && m_failureClock.elapsed() < FailureRecheckMs)
+        return;
+    m_failureClock.start();
+    m_sendFailure = DatagramRoute::sendFailure(m_address, m_port);
+    if (m_sendFailure.isEmpty()) {
+        // A route exists, yet the system refused the datagram (a firewall rule, for example).
+        m_sendFailure = m_socket->errorString();
+        if (m_sendFailure.isEmpty())
+            m_sendFailure = tr("the system refused to send it");
+        m_sendFailure[0] = m_sendFailure.at(0).toLower();
+    }
 }
 
 void MotionTelemetrySender::applyTimerRule()

@@ -61,6 +61,9 @@ public:
     quint16 port() const { return m_port; }
     void setTarget(const QString &host, quint16 port);
     int packetCount() const { return m_packetCount; }
+    // Why the last datagram did not leave, in a few words ("network unreachable"); empty once
+    // one leaves, and after a new target or a switch-on until a send fails.
+    QString sendFailure() const { return m_sendFailure; }
 
     void addUser();
     void removeUser();
@@ -82,6 +85,7 @@ signals:
 private:
     void applyTimerRule();
     void rebuildAddress();
+    void noteSendFailure();
     bool gForcesFresh() const;
     bool attitudeFresh() const;
 
@@ -115,6 +119,8 @@ private:
     float m_speedValue = 0.0f;
     float m_smoothedSpeedValue = 0.0f;
     qint32 m_packetCount = 0;
+    QString m_sendFailure;
+    QElapsedTimer m_failureClock;
     qint32 m_users = 0;
     ControlsProvider m_controlsProvider;
 };

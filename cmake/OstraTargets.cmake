@@ -5,6 +5,10 @@ if(OSTRA_SANITIZE)
     set(OSTRA_TEST_SANITIZER_ENV "LSAN_OPTIONS=suppressions=${CMAKE_CURRENT_LIST_DIR}/lsan.supp")
 endif()
 
+# Runs a test in a network namespace of its own where one can be made: for the tests that serve
+# the program's fixed ports, which another program on this machine (the program itself) may hold.
+set(OSTRA_OWN_NETWORK ${CMAKE_CURRENT_LIST_DIR}/../tests/support/ownnetwork.sh)
+
 # ostra_library(<name> [RECURSE] [PUBLIC libs...] [PRIVATE libs...])
 # A static library of every source in the calling folder (and its subfolders with RECURSE).
 function(ostra_library name)
@@ -46,11 +50,12 @@ function(ostra_precompile target)
     endif()
 endfunction()
 
-# ostra_tests(<label> LIBS libs... [EXCLUDE tst_names...])
+# ostra_tests(<label> LIBS libs... [EXCLUDE tst_names...] [OWN_NETWORK tst_names...])
 # One test executable per tst_*.cpp in the calling folder, registered with ctest under <label>.
-# Excluded tests are left to the folder, which builds and registers them itself.
+# Excluded tests are left to the folder, which builds and registers them itself. Tests named
+# under OWN_NETWORK run in a network namespace of their own where one can be made.
 function(ostra_tests label)
-    cmake_parse_arguments(ARG "" "" "LIBS;EXCLUDE" ${ARGN})
+    cmake_parse_arguments(ARG "" "" "LIBS;EXCLUDE;OWN_NETWORK" ${ARGN})
     file(GLOB _tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tst_*.cpp)
     # The tests of one folder link the same libraries, so they share one set of precompiled headers;
     # below five tests making them costs more than it saves.
@@ -71,7 +76,11 @@ function(ostra_tests label)
                 set(_pch_host ${_name})
             endif()
         endif()
-        add_test(NAME ${_name} COMMAND ${_name})
+        if(_name IN_LIST ARG_OWN_NETWORK)
+            add_test(NAME ${_name} COMMAND ${OSTRA_OWN_NETWORK} $<TARGET_FILE:${_name}>)
+        else()
+            add_test(NAME ${_name} COMMAND ${_name})
+        endif()
         set_tests_properties(${_name} PROPERTIES
             LABELS ${label}
             TIMEOUT 300
@@ -79,15 +88,19 @@ function(ostra_tests label)
     endforeach()
 endfunction()
 
-# ostra_animated_tests(<label> TESTS tst_a tst_b ...)
+# ostra_animated_tests(<label> [OWN_NETWORK] TESTS tst_a tst_b ...)
 # Runs widget tests registered by ostra_tests once more on a virtual X display of their own,
 # where animations run (they are off on the offscreen platform), as <test>_animated under the
-# labels <label> and "animated".
+# labels <label> and "animated"; with OWN_NETWORK in a network namespace of their own.
 function(ostra_animated_tests label)
-    cmake_parse_arguments(ARG "" "" "TESTS" ${ARGN})
+    cmake_parse_arguments(ARG "OWN_NETWORK" "" "TESTS" ${ARGN})
+    set(_launcher "")
+    if(ARG_OWN_NETWORK)
+        set(_launcher ${OSTRA_OWN_NETWORK})
+    endif()
     foreach(_name ${ARG_TESTS})
         add_test(NAME ${_name}_animated
-                 COMMAND ${PROJECT_SOURCE_DIR}/tests/support/xvfbrun.sh $<TARGET_FILE:${_name}>)
+                 COMMAND ${_launcher} ${PROJECT_SOURCE_DIR}/tests/support/xvfbrun.sh $<TARGET_FILE:${_name}>)
         set_tests_properties(${_name}_animated PROPERTIES
             LABELS "${label};animated"
             TIMEOUT 300

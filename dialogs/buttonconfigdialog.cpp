@@ -10,7 +10,6 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSettings>
 #include <QSpinBox>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -19,6 +18,7 @@
 #include "ostraui/dialogcards.h"
 #include "ostraui/dialogchrome.h"
 #include "profiles/profilename.h"
+#include "profiles/settingsfile.h"
 
 namespace corvane {
 
@@ -26,8 +26,6 @@ namespace {
 
 const QString UnitsKey = QStringLiteral("buttonConfig/crsfUnits");
 constexpr int PollMs = 33;
-constexpr int FirstChannel = 2;  // CH3
-constexpr int ChannelChoices = 10; // CH3..CH12
 
 bool isRampMode(int mode)
 {
@@ -121,8 +119,7 @@ void ButtonConfigDialog::buildUi()
     m_nameEdit->setMaxLength(ProfileName::MaxLength);
     addRow(0, tr("Action Name:"), m_nameEdit);
     m_channelCombo = new QComboBox(configGroup);
-    for (int channel = FirstChannel; channel < FirstChannel + ChannelChoices; ++channel)
-        m_channelCombo->addItem(QStringLiteral("CH%1").arg(channel + 1), channel);
+    fillChannelChoices(CorvaneController::CarMappedChannelFirst, CorvaneController::CarMappedChannelLast);
     addRow(1, tr("Output Channel:"), m_channelCombo);
     m_modeCombo = new QComboBox(configGroup);
     m_modeCombo->addItem(tr("Press \u2014 send value while held"), 0);
@@ -214,7 +211,7 @@ void ButtonConfigDialog::buildUi()
     footer->addWidget(apply);
     layout->addLayout(footer);
 
-    if (QSettings().value(UnitsKey, false).toBool()) {
+    if (SettingsFile().value(UnitsKey, false).toBool()) {
         m_unitsCombo->setCurrentIndex(1);
         setCrsfUnits();
     }
@@ -255,7 +252,7 @@ void ButtonConfigDialog::setCrsfUnits()
     }
     for (int i = 0; i < 5; ++i)
         boxes[i]->setValue(toShown(values[i]));
-    QSettings().setValue(UnitsKey, m_crsfUnits);
+    SettingsFile().setValue(UnitsKey, m_crsfUnits);
     updateModeFields();
     refreshMappingList();
 }
@@ -311,10 +308,52 @@ void ButtonConfigDialog::updateModeFields()
     }
 }
 
+void ButtonConfigDialog::fillChannelChoices(int first, int last)
+{
+    m_channelCombo->clear();
+    for (int channel = first; channel <= last; ++channel)
+        m_channelCombo->addItem(QStringLiteral("CH%1").arg(channel + 1), channel);
+}
+
+void ButtonConfigDialog::useHelicopterChannels(const HelicopterConfig &config)
+{
+    m_helicopter = true;
+    m_setupChannels = CorvaneController::heliSetupChannels(config);
+    fillChannelChoices(CorvaneController::HeliMappedChannelFirst, CorvaneController::HeliMappedChannelLast);
+    preselectFreeChannel();
+}
+
+// The first channel nothing else drives; else the first the helicopter setup leaves to mappings,
+// which a multi-position switch may share.
+void ButtonConfigDialog::preselectFreeChannel()
+{
+    if (!m_helicopter)
+        return;
+    QSet<int> mapped;
+    for (const ButtonMapping &mapping : std::as_const(m_mappings.mappings)) {
+        if (mapping.buttonIndex >= 0)
+            mapped.insert(mapping.channel);
+    }
+    int shared = -1;
+    for (int i = 0; i < m_channelCombo->count(); ++i) {
+        const int channel = m_channelCombo->itemData(i).toInt();
+        if (m_setupChannels.contains(channel))
+            continue;
+        if (!mapped.contains(channel)) {
+            m_channelCombo->setCurrentIndex(i);
+            return;
+        }
+        if (shared < 0)
+            shared = i;
+    }
+    m_channelCombo->setCurrentIndex(qMax(shared, 0));
+}
+
 void ButtonConfigDialog::setMappings(const ButtonMappingSet &mappings)
 {
     m_mappings = mappings;
     refreshMappingList();
+    preselectFreeChannel();
 }
 
 void ButtonConfigDialog::onAddMapping()
@@ -477,29 +516,41 @@ void ButtonConfigDialog::onInfoClicked()
 {
     QMessageBox box(QMessageBox::Information, tr("About Button Mappings"), QString(), QMessageBox::Ok, this);
     box.setTextFormat(Qt::RichText);
-    box.setText(tr(
-        "<b>Button Mappings</b>"
-        "<p>Button mappings let the buttons of your wheel drive the RC car's extra channels or special "
-        "functions.</p>"
-        "<p><b>How to map a button</b></p>"
-        "<ol><li>Press the button on your wheel to capture it.</li>"
-        "<li>Enter an action name (e.g. Shift Up, Horn, Motor Up).</li>"
-        "<li>Select an output channel (CH3 to CH12).</li>"
-        "<li>Choose what the button does.</li>"
-        "<li>Click \"Add Mapping\".</li></ol>"
-        "<p><b>Behaviours</b></p>"
-        "<ul><li><b>Press</b>: sends a value while held (horn, lights, pit limiter).</li>"
-        "<li><b>Press to toggle</b>: switches on and stays until the next press (light on/off, landing gear, arming, "
-        "mode select).</li>"
-        "<li><b>Hold to raise</b>: slowly raises the value while held (motor speed up, gimbal up/right, camera zoom "
-        "in).</li>"
-        "<li><b>Hold to lower</b>: slowly lowers the value while held (motor speed down, gimbal down/left, camera "
-        "zoom out).</li></ul>"
-        "<p>Pair one \"raise\" and one \"lower\" button on the same channel for up/down control, such as throttle "
-        "trim.</p>"
-        "<p><b>Output channels</b>: CH3 to CH12. Channels 1 and 2 are kept for steering and throttle.</p>"
-        "<p><b>Pit limiter</b>: a mapping can also engage the pit limiter (speed limit) while its button is "
-        "pressed.</p>"));
+    const QString intro =
+        m_helicopter ? tr("<p>Button mappings let the buttons of your joystick, throttle and pedals drive the "
+                          "helicopter's extra channels or special functions.</p>")
+                     : tr("<p>Button mappings let the buttons of your wheel drive the RC car's extra channels or "
+                          "special functions.</p>");
+    const QString capture = m_helicopter ? tr("<li>Press the button on your joystick, throttle or pedals to capture "
+                                              "it.</li>")
+                                         : tr("<li>Press the button on your wheel to capture it.</li>");
+    const int first = m_channelCombo->itemData(0).toInt() + 1;
+    const int last = m_channelCombo->itemData(m_channelCombo->count() - 1).toInt() + 1;
+    const QString kept =
+        m_helicopter ? tr("Channels 1 to 4 are kept for roll, pitch, collective and rudder; the arm switch and the "
+                          "motor channel, while they are on, send on their channel in place of a mapping.")
+                     : tr("Channels 1 and 2 are kept for steering and throttle.");
+    box.setText(tr("<b>Button Mappings</b>") + intro + tr("<p><b>How to map a button</b></p>") + QStringLiteral("<ol>")
+                + capture
+                + tr("<li>Enter an action name (e.g. Shift Up, Horn, Motor Up).</li>"
+                     "<li>Select an output channel (CH%1 to CH%2).</li>"
+                     "<li>Choose what the button does.</li>"
+                     "<li>Click \"Add Mapping\".</li></ol>")
+                      .arg(first)
+                      .arg(last)
+                + tr("<p><b>Behaviours</b></p>"
+                     "<ul><li><b>Press</b>: sends a value while held (horn, lights, pit limiter).</li>"
+                     "<li><b>Press to toggle</b>: switches on and stays until the next press (light on/off, landing "
+                     "gear, arming, mode select).</li>"
+                     "<li><b>Hold to raise</b>: slowly raises the value while held (motor speed up, gimbal up/right, "
+                     "camera zoom in).</li>"
+                     "<li><b>Hold to lower</b>: slowly lowers the value while held (motor speed down, gimbal "
+                     "down/left, camera zoom out).</li></ul>"
+                     "<p>Pair one \"raise\" and one \"lower\" button on the same channel for up/down control, such "
+                     "as throttle trim.</p>")
+                + tr("<p><b>Output channels</b>: CH%1 to CH%2. %3</p>").arg(first).arg(last).arg(kept)
+                + tr("<p><b>Pit limiter</b>: a mapping can also engage the pit limiter (speed limit) while its button "
+                     "is pressed.</p>"));
     box.exec();
 }
 

@@ -16,6 +16,7 @@ class QListWidget;
 class QPushButton;
 class QSpinBox;
 class QTimer;
+struct HelicopterConfig;
 
 namespace corvane {
 
@@ -23,7 +24,7 @@ class CorvaneController;
 class InputDevice;
 
 // "Configure Buttons": binds buttons, hat directions and axis halves of the dialog's game
-// controllers to channels CH3..CH12 in five modes. Inputs are captured by pressing them; each
+// controllers to channels CH3..CH12 (CH5..CH16 for the helicopter) in five modes. Inputs are captured by pressing them; each
 // is one virtual input index, device slot × 160 + local index, the numbering the controller's
 // tick evaluates bindings with. The edited set is handed back to the opener after Apply.
 class ButtonConfigDialog : public QDialog
@@ -37,6 +38,9 @@ public:
     ~ButtonConfigDialog() override;
 
     void setInputDevices(const QList<InputDevice *> &devices, const QStringList &names);
+    // Offers the channels helicopter mode drives with mappings and preselects one that neither
+    // the helicopter setup nor another mapping takes; the help speaks of the helicopter.
+    void useHelicopterChannels(const HelicopterConfig &config);
     void setMappings(const ButtonMappingSet &mappings);
     ButtonMappingSet mappings() const { return m_mappings; }
 
@@ -66,6 +70,8 @@ private:
     void setCrsfUnits();
     void updateModeFields();
     void refreshMappingList();
+    void fillChannelChoices(int first, int last);
+    void preselectFreeChannel();
     QString formatValue(int value) const;
     QString inputsLabel(const ButtonMapping &mapping) const;
     int toShown(int crsf) const { return m_crsfUnits ? crsf : crsfToPercent(crsf); }
@@ -108,6 +114,9 @@ private:
     QPushButton *m_removeButton = nullptr;
     QTimer *m_pollTimer = nullptr;
     bool m_crsfUnits = false;
+    bool m_helicopter = false;
+    // What the helicopter setup sends on, over any mapping.
+    QList<int> m_setupChannels;
 };
 
 } // namespace corvane

@@ -20,6 +20,9 @@ void ButtonConfigDialog::setInputDevices(const QList<InputDevice *> &devices, co
 {
     m_devices = devices;
     m_deviceNames = names;
+    // The prompt names the devices the dialog now listens to.
+    if (m_captured.isEmpty())
+        showCapturePrompt();
 }
 
 int ButtonConfigDialog::inputCount() const

@@ -5,7 +5,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QSettings>
 #include <QSlider>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -13,6 +12,7 @@
 #include <cmath>
 
 #include "ostraui/dialogchrome.h"
+#include "profiles/settingsfile.h"
 
 namespace corvane {
 
@@ -114,13 +114,10 @@ void DashboardSettingsDialog::onAccept()
     m_settings.topSpeedKmh = m_settings.useMph ? toKmh(m_topSpeedSpin->value()) : m_topSpeedSpin->value();
     m_settings.accel = m_accelSlider->value();
     m_settings.decel = m_decelSlider->value();
-    QSettings store;
-    store.beginGroup(QStringLiteral("dashboard"));
-    store.setValue(QStringLiteral("useMph"), m_settings.useMph);
-    store.setValue(QStringLiteral("topSpeedKmh"), m_settings.topSpeedKmh);
-    store.setValue(QStringLiteral("accel"), m_settings.accel);
-    store.setValue(QStringLiteral("decel"), m_settings.decel);
-    store.endGroup();
+    SettingsFile().setValues(QStringLiteral("dashboard"), {{QStringLiteral("useMph"), m_settings.useMph},
+                                                          {QStringLiteral("topSpeedKmh"), m_settings.topSpeedKmh},
+                                                          {QStringLiteral("accel"), m_settings.accel},
+                                                          {QStringLiteral("decel"), m_settings.decel}});
     accept();
 }
 

@@ -5,7 +5,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
-#include <QSettings>
 #include <QTimer>
 
 #include <algorithm>
@@ -13,6 +12,7 @@
 
 #include "bridge/corvanecontroller.h"
 #include "dialogs/livedisplaypaint.h"
+#include "profiles/settingsfile.h"
 
 namespace corvane {
 
@@ -113,13 +113,11 @@ DashboardWidget::DashboardWidget(CorvaneController *controller, QWidget *parent)
 
 void DashboardWidget::loadSettings()
 {
-    QSettings store;
-    store.beginGroup(QStringLiteral("dashboard"));
-    m_settings.useMph = store.value(QStringLiteral("useMph"), m_settings.useMph).toBool();
-    m_settings.topSpeedKmh = store.value(QStringLiteral("topSpeedKmh"), m_settings.topSpeedKmh).toInt();
-    m_settings.accel = store.value(QStringLiteral("accel"), m_settings.accel).toInt();
-    m_settings.decel = store.value(QStringLiteral("decel"), m_settings.decel).toInt();
-    store.endGroup();
+    const SettingsFile store;
+    m_settings.useMph = store.value(QStringLiteral("dashboard/useMph"), m_settings.useMph).toBool();
+    m_settings.topSpeedKmh = store.value(QStringLiteral("dashboard/topSpeedKmh"), m_settings.topSpeedKmh).toInt();
+    m_settings.accel = store.value(QStringLiteral("dashboard/accel"), m_settings.accel).toInt();
+    m_settings.decel = store.value(QStringLiteral("dashboard/decel"), m_settings.decel).toInt();
     m_layersValid = false;
 }
 

@@ -104,6 +104,13 @@ TransmissionView::TransmissionView(CorvaneController *controller, QWidget *paren
                 &TransmissionView::onLinkStatisticsUpdated);
         connect(m_controller, &CorvaneController::runningChanged, this, &TransmissionView::onRunningChanged);
         connect(m_controller, &CorvaneController::configModeChanged, this, &TransmissionView::onConfigModeChanged);
+        // Configuring needs a transmitter that answers: a silent one is named instead.
+        for (auto signal : {&CorvaneController::transmitterSilentChanged, &CorvaneController::serialConnectedChanged}) {
+            connect(m_controller, signal, this, [this] {
+                updateConfigureButton();
+                updateRfState();
+            });
+        }
         connect(m_controller, &CorvaneController::crsfFrameReceived, this, &TransmissionView::onCrsfFrameReceived);
         connect(m_controller, &CorvaneController::transmitterLineReceived, this,
                 &TransmissionView::onTransmitterTextLine);

@@ -260,9 +260,10 @@ void TransmissionView::buildManualPanel(QWidget *card)
     }
     layout->addLayout(grid);
 
-    m_manualHint = new QLabel(tr("Press Start Configuring to send RF settings."), m_manualPanel);
+    m_manualHint = new QLabel(m_manualPanel);
     m_manualHint->setStyleSheet(QStringLiteral("color: #5B6675; font-size: 9pt; padding: 4px 0;"));
     m_manualHint->setAlignment(Qt::AlignCenter);
+    m_manualHint->setWordWrap(true);
     m_manualHint->hide();
     layout->addWidget(m_manualHint);
     m_manualPanel->hide();
@@ -317,9 +318,13 @@ void TransmissionView::updateConfigureButton()
         return;
     const bool configuring = m_controller->isConfigMode();
     m_configureButton->setText(configuring ? tr("Stop configuring") : tr("Start configuring"));
-    const bool enabled = configuring || !m_controller->isRunning();
+    const bool running = m_controller->isRunning();
+    const bool silent = m_controller->isTransmitterSilent();
+    const bool enabled = configuring || (!running && !silent);
     m_configureButton->setEnabled(enabled);
-    m_configureButton->setToolTip(enabled ? QString() : tr("Stop transmission first"));
+    m_configureButton->setToolTip(enabled ? QString()
+                                  : running ? tr("Stop transmission first")
+                                            : tr("The transmitter is not answering"));
 }
 
 void TransmissionView::updateRfState()
@@ -340,17 +345,22 @@ void TransmissionView::updateRfState()
     else
         m_state = Idle;
 
+    // Where the tab would send the user to Start Configuring, a silent transmitter is named instead.
+    const QString silent = !configuring && m_controller && m_controller->isTransmitterSilent()
+                               ? m_controller->transmitterSilentMessage()
+                               : QString();
     QString banner;
     switch (m_state) {
     case Idle:
-        banner = tr("Press Start Configuring to read RF settings.");
+        banner = silent.isEmpty() ? tr("Press Start Configuring to read RF settings.") : silent;
         break;
     case Engaging:
         banner = tr("Engaging ELRS module… (a few seconds)");
         break;
     case ReadOnly:
-        banner = tr("Config mode stopped — settings shown from last discovery. Press Start Configuring to make "
-                    "changes.");
+        banner = silent.isEmpty() ? tr("Config mode stopped — settings shown from last discovery. Press Start "
+                                       "Configuring to make changes.")
+                                  : silent;
         break;
     default:
         break;
@@ -374,6 +384,7 @@ void TransmissionView::updateRfState()
     setParameterCombosEnabled();
     for (const ManualRfRow &row : std::as_const(m_manualRows))
         row.combo->setEnabled(configuring);
+    m_manualHint->setText(silent.isEmpty() ? tr("Press Start Configuring to send RF settings.") : silent);
     m_manualHint->setVisible(m_state == Manual && !configuring);
     updateUnsavedBanner();
 }
@@ -386,7 +397,7 @@ void TransmissionView::onConfigureClicked()
         return;
     if (m_controller->isConfigMode())
         m_controller->stopConfigMode();
-    else
+    else if (!m_controller->isTransmitterSilent())
         m_controller->startConfigMode();
 }
 

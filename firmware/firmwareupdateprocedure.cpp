@@ -3,11 +3,11 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSettings>
 #include <QTimer>
 #include <QUrl>
 
 #include "bridge/corvanecontroller.h"
+#include "profiles/settingsfile.h"
 
 namespace corvane {
 
@@ -94,7 +94,7 @@ void FirmwareUpdateProcedure::clearVersions()
 
 QString FirmwareUpdateProcedure::baseUrl()
 {
-    QString url = QSettings().value(QLatin1String(BaseUrlSetting), QLatin1String(DefaultBaseUrl)).toString();
+    QString url = SettingsFile().value(QLatin1String(BaseUrlSetting), QLatin1String(DefaultBaseUrl)).toString();
     while (url.endsWith(QLatin1Char('/')))
         url.chop(1);
     return url;

@@ -12,6 +12,9 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
+
+#include "profiles/profilename.h"
 
 namespace corvane {
 
@@ -118,9 +121,12 @@ bool ReceiverV4Flasher::loadImage(const QByteArray &binBytes, const QByteArray &
                != 0)
         return refuse(tr("The firmware file doesn't match its description (corrupted or wrong file)."));
 
-    const QString version = description.value(QLatin1String("version")).toString().trimmed();
+    const QString version = ProfileName::normalized(description.value(QLatin1String("version")).toString());
     if (version.isEmpty())
         return refuse(tr("The firmware description has no version."));
+    // The version is shown in the labels and the log: it may not reorder or break them.
+    if (ProfileName::hasForbiddenCharacter(version))
+        return refuse(tr("The firmware description's version holds control characters or text direction overrides."));
     if (binBytes.size() < kImageMin)
         return refuse(tr("The firmware file is too small."));
     if (binBytes.size() > kImageMax)
@@ -549,6 +555,12 @@ void ReceiverV4Flasher::readBoard(const QString &portName)
 void ReceiverV4Flasher::endRun(const std::exception &e)
 {
     closePort();
+    // The old firmware's vector table is gone and the new one not written: the board holds no
+    // firmware and starts in its boot loader.
+    if (std::exchange(m_vectorTableErased, false)) {
+        emit logMessage(tr("The board holds no firmware now; it stays in the bootloader until an update completes."));
+        emit boardInfo(QString(), QString(), true);
+    }
     emit finished(false, QString::fromStdString(e.what()));
 }
 
@@ -600,6 +612,8 @@ void ReceiverV4Flasher::programImage()
 {
     const int pages = int((m_imageData.size() + PageSize - 1) / PageSize);
     emit logMessage(tr("Erasing page 0 (vector table)."));
+    // From the first erase on, whether or not it is answered, the old firmware may be gone.
+    m_vectorTableErased = true;
     withRetry(
         [&] {
             erasePage(0);
@@ -615,6 +629,8 @@ void ReceiverV4Flasher::programImage()
         if (m_stop.load())
             throw Cancelled(QStringLiteral("cancelled"));
         programPage(i < pages ? i : 0);
+        if (i == pages)
+            m_vectorTableErased = false;
         emit progress(QStringLiteral("program"), i, pages);
     }
     emit logMessage(tr("Programmed and verified %1 bytes (%2 retries).").arg(m_imageData.size()).arg(m_retries));

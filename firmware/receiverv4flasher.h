@@ -141,6 +141,8 @@ private:
     QByteArray m_imageData;
     QString m_imageVersion;
     int m_imageSize = 0;
+    // Set from the erase of page 0 until page 0 is written again.
+    bool m_vectorTableErased = false;
 };
 
 } // namespace corvane

@@ -6,6 +6,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -14,6 +15,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <utility>
+
+#include "bridge/axisresponse.h"
 #include "bridge/corvanecontroller.h"
 #include "bridge/helicopterinput.h"
 #include "heli/helidialogparts.h"
@@ -90,10 +94,10 @@ HelicopterConfigDialog::HelicopterConfigDialog(CorvaneController *controller, QW
     setWindowTitle(tr("Channel Mapping & Calibration"));
     setMinimumSize(560, 560);
     auto *layout = new QVBoxLayout(this);
-    auto *tabs = new QTabWidget(this);
-    tabs->addTab(ostra::makeScrollPage(buildMappingTab()), tr("Mapping"));
-    tabs->addTab(ostra::makeScrollPage(buildCalibrationTab()), tr("Calibration"));
-    layout->addWidget(tabs, 1);
+    m_tabs = new QTabWidget(this);
+    m_tabs->addTab(ostra::makeScrollPage(buildMappingTab()), tr("Mapping"));
+    m_tabs->addTab(ostra::makeScrollPage(buildCalibrationTab()), tr("Calibration"));
+    layout->addWidget(m_tabs, 1);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -277,7 +281,12 @@ int &HelicopterConfigDialog::axisField(int function)
 
 AxisConfig &HelicopterConfigDialog::calibrationOf(int function)
 {
-    HelicopterConfig::Calibration &cal = m_config.calibration;
+    return const_cast<AxisConfig &>(std::as_const(*this).calibrationOf(function));
+}
+
+const AxisConfig &HelicopterConfigDialog::calibrationOf(int function) const
+{
+    const HelicopterConfig::Calibration &cal = m_config.calibration;
     switch (function) {
     case Roll: return cal.roll;
     case Pitch: return cal.pitch;
@@ -415,6 +424,50 @@ void HelicopterConfigDialog::setConfig(const HelicopterConfig &config)
         m_secondPedalAxis->setCurrentIndex(second);
     }
     updatePedalModeUi();
+}
+
+QStringList HelicopterConfigDialog::calibrationFaults() const
+{
+    QStringList faults;
+    for (int f = 0; f < FunctionCount; ++f) {
+        const AxisConfig &axis = calibrationOf(f);
+        if (!axis.useCalibration)
+            continue;
+        const QString title = tr(Functions[f].title);
+        // Negated, so that a point that is no number counts as a fault too.
+        if (!(axis.inputMax - axis.inputMin > MinCalibrationSpan)) {
+            faults << tr("%1: the minimum must be below the maximum. Move the control to each end and press Set Min "
+                         "and Set Max again.")
+                          .arg(title);
+        } else if (Functions[f].hasCenter
+                   && !(axis.inputCenter - axis.inputMin > MinCalibrationSpan
+                        && axis.inputMax - axis.inputCenter > MinCalibrationSpan)) {
+            faults << tr("%1: the center must lie between the minimum and the maximum. Let the control rest at its "
+                         "center and press Set Center again.")
+                          .arg(title);
+        }
+    }
+    return faults;
+}
+
+bool HelicopterConfigDialog::confirmValues()
+{
+    const QStringList faults = calibrationFaults();
+    if (faults.isEmpty())
+        return true;
+    // An axis without travel would send one value whatever the control does.
+    m_tabs->setCurrentIndex(1);
+    QMessageBox box(QMessageBox::Warning, tr("Calibration incomplete"), faults.join(QStringLiteral("\n\n")),
+                    QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+    return false;
+}
+
+void HelicopterConfigDialog::accept()
+{
+    if (confirmValues())
+        QDialog::accept();
 }
 
 void HelicopterConfigDialog::updatePedalModeUi()

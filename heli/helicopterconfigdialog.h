@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QDialog>
+#include <QStringList>
 
 #include <array>
 
+#include "ostraui/unsavededits.h"
 #include "profiles/helicopterconfig.h"
 
 class QCheckBox;
@@ -12,6 +14,7 @@ class QGridLayout;
 class QLabel;
 class QProgressBar;
 class QSlider;
+class QTabWidget;
 class QTimer;
 class QWidget;
 
@@ -24,7 +27,7 @@ class InputDevice;
 // collective and rudder (with a Detect that picks the axis moved most, and split pedals), and
 // each one's calibration points, reverse, dead zone and sensitivity. Polls the three helicopter
 // devices every 33 ms and edits its own copy of the helicopter setup.
-class HelicopterConfigDialog : public QDialog
+class HelicopterConfigDialog : public QDialog, public ostra::ConfirmsValues
 {
     Q_OBJECT
 public:
@@ -42,6 +45,9 @@ public:
 public slots:
     void onPollTick();
     void onDetectAxis(int function);
+    // Refused, with a box naming the axes, while a calibration leaves an axis without travel.
+    bool confirmValues() override;
+    void accept() override;
 
 private:
     struct Calibration
@@ -71,11 +77,15 @@ private:
     InputDevice *deviceOf(int function) const;
     int &axisField(int function);
     AxisConfig &calibrationOf(int function);
+    const AxisConfig &calibrationOf(int function) const;
     QComboBox *makeAxisCombo(QWidget *parent) const;
+    // Why each calibrated function's points give it no travel, one line per function.
+    QStringList calibrationFaults() const;
 
     CorvaneController *m_controller;
     HelicopterConfig m_config;
     QTimer *m_pollTimer;
+    QTabWidget *m_tabs = nullptr;
     std::array<Mapping, FunctionCount> m_mapping{};
     std::array<Calibration, FunctionCount> m_calibration{};
     QCheckBox *m_splitPedals = nullptr;

@@ -6,13 +6,24 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
+#include <QStringList>
 #include <QVBoxLayout>
 
 #include "heli/helidialogparts.h"
 
 namespace corvane {
+
+namespace {
+
+// ELRS runs the motor while the arm channel is above this.
+constexpr int ArmThresholdUs = 1500;
+
+} // namespace
 
 HelicopterElrsDialog::HelicopterElrsDialog(QWidget *parent) : QDialog(parent)
 {
@@ -78,6 +89,38 @@ void HelicopterElrsDialog::enableValues(bool on)
     m_channel->setEnabled(on);
     m_armedUs->setEnabled(on);
     m_safeUs->setEnabled(on);
+}
+
+bool HelicopterElrsDialog::confirmValues()
+{
+    const HeliArmSwitch &arm = m_config.fly.arm;
+    QStringList effects;
+    if (arm.enabled && arm.offUs > ArmThresholdUs)
+        effects << tr("Safe %1 \u00B5s is above 1500 \u00B5s: the receiver treats it as armed, so the motor can run "
+                      "while the page reads \u201CArming: safe\u201D.")
+                       .arg(arm.offUs);
+    if (arm.enabled && arm.onUs <= ArmThresholdUs)
+        effects << tr("Armed %1 \u00B5s is not above 1500 \u00B5s: the receiver treats it as safe, so the motor "
+                      "will not run when you arm it.")
+                       .arg(arm.onUs);
+    if (!effects.isEmpty()) {
+        QPointer<HelicopterElrsDialog> alive(this);
+        QMessageBox box(QMessageBox::Warning, tr("Arming values"), effects.join(QStringLiteral("\n\n")),
+                        QMessageBox::Cancel, this);
+        box.setInformativeText(tr("Store these values anyway?"));
+        QPushButton *store = box.addButton(tr("Store anyway"), QMessageBox::AcceptRole);
+        box.setDefaultButton(QMessageBox::Cancel);
+        box.exec();
+        // Cancel keeps the dialog open, with nothing stored, to correct the values.
+        return alive && box.clickedButton() == store;
+    }
+    return true;
+}
+
+void HelicopterElrsDialog::accept()
+{
+    if (confirmValues())
+        QDialog::accept();
 }
 
 void HelicopterElrsDialog::setConfig(const HelicopterConfig &config)

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 
+#include "ostraui/unsavededits.h"
 #include "profiles/helicopterconfig.h"
 
 class QCheckBox;
@@ -12,7 +13,7 @@ namespace corvane {
 
 // "Arming & Safety": whether an arm channel is sent, on which channel, and its armed and safe
 // pulse widths. Edits its own copy of the helicopter setup.
-class HelicopterElrsDialog : public QDialog
+class HelicopterElrsDialog : public QDialog, public ostra::ConfirmsValues
 {
     Q_OBJECT
 public:
@@ -20,6 +21,11 @@ public:
 
     void setConfig(const HelicopterConfig &config);
     HelicopterConfig config() const { return m_config; }
+
+public slots:
+    // Asks first when the pair would have the receiver do other than the buttons say.
+    bool confirmValues() override;
+    void accept() override;
 
 private:
     void enableValues(bool on);

@@ -432,6 +432,7 @@ void HelicopterSetupWidget::refreshTransmitterPorts()
     setup.prompt = tr("Choose QOR Transmitter");
     setup.alwaysPrompt = true;
     setup.connected = m_controller->isSerialConnected() ? m_controller->serialPortName() : QString();
+    setup.held = m_controller->heldPorts();
     setup.text = [](const SerialPortEntry &port) {
         return port.description.isEmpty() ? port.portName : tr("%1 (%2)").arg(port.portName, port.description);
     };
@@ -454,6 +455,8 @@ void HelicopterSetupWidget::updateTransmissionUi()
     const bool running = m_controller->isRunning();
     const bool armed = m_controller->isHeliArmed();
     const bool gpio = isEmbeddedPlatform();
+    // Open, but nothing answered the ID queries: most likely not the transmitter's port.
+    const bool silent = m_controller->isTransmitterSilent();
 
     if (m_connectButton) {
         m_connectButton->setText(connected ? tr("Disconnect") : tr("Connect"));
@@ -461,20 +464,18 @@ void HelicopterSetupWidget::updateTransmissionUi()
         ostra::setStyleState(m_connectButton, "primary", !connected && (gpio || portChosen));
     }
     if (m_connectionPill) {
-        // Open, but nothing answered the ID queries: most likely not the transmitter's port.
-        const bool silent = m_controller->isTransmitterSilent();
         m_connectionPill->setLevel(silent ? ostra::LevelWarning : connected ? ostra::LevelSuccess : ostra::LevelNeutral);
         m_connectionPill->setText(silent ? tr("No answer") : connected ? tr("Connected") : tr("Not connected"));
-        m_connectionPill->setToolTip(silent ? tr("Nothing answers on %1").arg(m_controller->serialPortName())
+        m_connectionPill->setToolTip(silent ? m_controller->transmitterSilentMessage()
                                      : connected ? m_controller->serialPortName()
                                                  : QString());
     }
     if (m_portCombo)
         m_portCombo->setEnabled(!connected && !gpio);
     if (m_txButton) {
-        m_txButton->setState(running                    ? ostra::TxStop
-                             : (!connected || !joystick) ? ostra::TxLocked
-                                                         : ostra::TxGo);
+        m_txButton->setState(running                               ? ostra::TxStop
+                             : (!connected || silent || !joystick) ? ostra::TxLocked
+                                                                    : ostra::TxGo);
     }
     if (m_armButton) {
         m_armButton->setVisible(m_controller->helicopterConfig().fly.arm.enabled);
@@ -487,6 +488,7 @@ void HelicopterSetupWidget::updateTransmissionUi()
     if (m_statusLabel) {
         m_statusLabel->setText(running      ? tr("Sending CH1\u2013CH4 to the receiver")
                                : !connected ? tr("Connect the QOR Transmitter to start")
+                               : silent     ? m_controller->transmitterSilentMessage()
                                : joystick   ? tr("Everything is connected")
                                             : tr("Connect a joystick to start"));
     }
@@ -517,11 +519,12 @@ template<typename Dialog>
 bool HelicopterSetupWidget::runSetupDialog(Dialog &dialog)
 {
     dialog.setConfig(m_controller->helicopterConfig());
-    if (ostra::execSetupDialog(dialog, [&dialog] { return dialog.config().toJson(); }) != QDialog::Accepted)
-        return false;
-    m_config = dialog.config();
-    m_controller->setHelicopterConfig(m_config);
-    return true;
+    return ostra::execSetupDialog(dialog, [&dialog] { return dialog.config().toJson(); },
+                                  m_controller->profileStore([this, &dialog] {
+                                      m_config = dialog.config();
+                                      m_controller->setHelicopterConfig(m_config);
+                                  }))
+           == QDialog::Accepted;
 }
 
 void HelicopterSetupWidget::openConfigDialog()
@@ -548,8 +551,9 @@ void HelicopterSetupWidget::openButtonMapping()
     dialog.setInputDevices({m_controller->heliJoystick(), m_controller->heliThrottle(), m_controller->heliPedals()},
                            {tr("Joystick"), tr("Throttle"), tr("Pedals")});
     dialog.setMappings(m_controller->buttonMappings());
-    if (ostra::execSetupDialog(dialog, [&dialog] { return dialog.mappings().toJson(); }) == QDialog::Accepted)
-        m_controller->setButtonMappings(dialog.mappings());
+    dialog.useHelicopterChannels(m_controller->helicopterConfig());
+    ostra::execSetupDialog(dialog, [&dialog] { return dialog.mappings().toJson(); },
+                           m_controller->profileStore([this, &dialog] { m_controller->setButtonMappings(dialog.mappings()); }));
 }
 
 void HelicopterSetupWidget::openFlySettingsDialog()

@@ -2,9 +2,9 @@
 
 #include "platform/serial/seriallinestate.h"
 #include "platform/serial/serialportlister.h"
+#include "profiles/settingsfile.h"
 
 #include <QRegularExpression>
-#include <QSettings>
 #include <QSignalBlocker>
 #include <QTimer>
 
@@ -32,11 +32,6 @@ QByteArray command(char letter)
 char axisByte(int axis)
 {
     return axis < 0 ? char(0xFF) : char(axis & 0xFF);
-}
-
-QSettings motionStore()
-{
-    return QSettings(QStringLiteral("Qorvant"), QStringLiteral("MotionSystem"));
 }
 
 const QRegularExpression &axisItemPattern()
@@ -116,6 +111,13 @@ MotionSystemController::MotionSystemController(QObject *parent)
     connect(m_stageTimer, &QTimer::timeout, this, &MotionSystemController::runFullTestStage);
     connect(m_firstHeartbeatTimer, &QTimer::timeout, this, &MotionSystemController::onFirstHeartbeatTimeout);
     connect(m_heartbeatWatchdog, &QTimer::timeout, this, &MotionSystemController::onHeartbeatTimeout);
+    m_store = new SettingsFile(QStringLiteral("MotionSystem"), this);
+    connect(m_store, &SettingsFile::written, this, [this](quint64 ticket, bool ok) {
+        m_settingsStored = ok;
+        if (!ok)
+            emit errorOccurred(tr("Failed to save the platform settings"));
+        emit settingsWritten(ticket, ok);
+    });
     loadSettings();
 }
 
@@ -240,7 +242,7 @@ void MotionSystemController::disconnectPort()
 
 void MotionSystemController::loadSettings()
 {
-    QSettings store = motionStore();
+    const SettingsFile &store = *m_store;
     MotionSystemSettings s = m_settings;
     s.intensity = store.value(QStringLiteral("intensity"), s.intensity).toInt();
     s.travelMm = store.value(QStringLiteral("travelMm"), s.travelMm).toInt();
@@ -259,32 +261,26 @@ void MotionSystemController::loadSettings()
     m_settings = clampMotionSettings(s);
 }
 
-bool MotionSystemController::saveSettings()
+quint64 MotionSystemController::saveSettings()
 {
-    QSettings store = motionStore();
-    store.setValue(QStringLiteral("intensity"), m_settings.intensity);
-    store.setValue(QStringLiteral("travelMm"), m_settings.travelMm);
-    store.setValue(QStringLiteral("speedPct"), m_settings.speedPct);
-    store.setValue(QStringLiteral("accelPct"), m_settings.accelPct);
-    store.setValue(QStringLiteral("parkMm"), m_settings.parkMm);
-    store.setValue(QStringLiteral("strokeMm"), m_settings.strokeMm);
     QStringList slotTexts;
     for (int slot : m_settings.actuatorSlots)
         slotTexts.append(QString::number(slot));
-    store.setValue(QStringLiteral("actuatorSlots"), slotTexts.join(QLatin1Char(',')));
-    store.setValue(QStringLiteral("sleepEnabled"), m_settings.sleepEnabled);
-    store.setValue(QStringLiteral("sleepSeconds"), m_settings.sleepSeconds);
-    store.sync();
-    m_settingsStored = store.status() == QSettings::NoError;
-    return m_settingsStored;
+    return m_store->setValues(QString(), {{QStringLiteral("intensity"), m_settings.intensity},
+                                          {QStringLiteral("travelMm"), m_settings.travelMm},
+                                          {QStringLiteral("speedPct"), m_settings.speedPct},
+                                          {QStringLiteral("accelPct"), m_settings.accelPct},
+                                          {QStringLiteral("parkMm"), m_settings.parkMm},
+                                          {QStringLiteral("strokeMm"), m_settings.strokeMm},
+                                          {QStringLiteral("actuatorSlots"), slotTexts.join(QLatin1Char(','))},
+                                          {QStringLiteral("sleepEnabled"), m_settings.sleepEnabled},
+                                          {QStringLiteral("sleepSeconds"), m_settings.sleepSeconds}});
 }
 
-bool MotionSystemController::applySettings(const MotionSystemSettings &settings)
+quint64 MotionSystemController::applySettings(const MotionSystemSettings &settings)
 {
     m_settings = clampMotionSettings(settings);
-    const bool saved = saveSettings();
-    if (!saved)
-        emit errorOccurred(tr("Failed to save the platform settings"));
+    const quint64 ticket = saveSettings();
     QByteArray stroke = command('S');
     appendU16(stroke, m_settings.strokeMm);
     sendFrame(stroke);
@@ -298,7 +294,7 @@ bool MotionSystemController::applySettings(const MotionSystemSettings &settings)
     appendU16(sleep, m_settings.sleepSeconds);
     sendFrame(sleep);
     emit settingsApplied(m_settings);
-    return saved;
+    return ticket;
 }
 
 void MotionSystemController::sendFrame(const QByteArray &payload)

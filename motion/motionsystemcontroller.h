@@ -19,6 +19,7 @@ class QTimer;
 namespace corvane {
 
 struct SerialPortEntry;
+class SettingsFile;
 
 // One step of the full system test: a controller-side sine test on one or all actuators, or a
 // host-driven DOF test streamed from here.
@@ -62,11 +63,12 @@ public:
     void disconnectPort();
 
     void loadSettings();
-    // False when the settings store could not be written (a full disk): the settings stay in use
-    // and settingsStored() says so until a later save succeeds.
-    bool saveSettings();
+    // Hands the settings to the store's writer and returns the write's number, which comes back
+    // with settingsWritten. A write that fails (a full disk) leaves the settings in use, and
+    // settingsStored() false until a later one succeeds.
+    quint64 saveSettings();
     bool settingsStored() const { return m_settingsStored; }
-    bool applySettings(const MotionSystemSettings &settings);
+    quint64 applySettings(const MotionSystemSettings &settings);
 
     bool moveAxis(int axis, int mm);
     void home();
@@ -110,6 +112,8 @@ signals:
     void testStarted(int dof, int forcePct);
     void testFinished();
     void errorOccurred(const QString &message);
+    // The settings written up to `ticket` are on disk, or (not `ok`) they could not be written.
+    void settingsWritten(quint64 ticket, bool ok);
 
 public slots:
     void onReadyRead();
@@ -144,6 +148,7 @@ private:
     QByteArray m_rxBuffer;
     QString m_state;
     MotionSystemSettings m_settings;
+    SettingsFile *m_store = nullptr;
     bool m_settingsStored = true;
     bool m_mapConfirmed = false;
     QChar m_sleepFlag = QLatin1Char('?');

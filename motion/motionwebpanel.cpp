@@ -1,6 +1,7 @@
 #include "motion/motionwebpanel.h"
 
 #include "motion/motionsystemcontroller.h"
+#include "platform/network/machinename.h"
 #include "platform/network/networkinterfacelister.h"
 
 #include <QDateTime>
@@ -86,7 +87,8 @@ QByteArray reason(int code)
     }
 }
 
-// Whether an Origin or Referer value names the address and port this connection came in on.
+// Whether an Origin or Referer value names the port this connection came in on, and the address
+// it came in on or this machine's name.
 bool namesPanel(const QByteArray &value, const QTcpSocket *socket)
 {
     const QUrl url(QString::fromLatin1(value), QUrl::StrictMode);
@@ -95,6 +97,9 @@ bool namesPanel(const QByteArray &value, const QTcpSocket *socket)
     const QHostAddress local = socket->localAddress();
     if (url.host() == QLatin1String("localhost"))
         return local.isLoopback();
+    // The panel opened by the PC's name rather than by the address in its QR code.
+    if (MachineName::isNamedBy(url.host()))
+        return true;
     return QHostAddress(url.host()).isEqual(local, QHostAddress::TolerantConversion);
 }
 
@@ -131,6 +136,7 @@ MotionWebPanel::MotionWebPanel(MotionSystemController *controller, QObject *pare
         connect(m_controller, &MotionSystemController::statusLine, this, &MotionWebPanel::appendLog);
         connect(m_controller, &MotionSystemController::errorOccurred, this,
                 [this](const QString &message) { appendLog(QStringLiteral("! ") + message); });
+        connect(m_controller, &MotionSystemController::settingsWritten, this, &MotionWebPanel::onSettingsWritten);
     }
 }
 
@@ -240,9 +246,14 @@ void MotionWebPanel::onSocketReadyRead()
         answer(socket, 400, QStringLiteral("bad request"));
     else
         handleRequest(socket, connection.buffer.left(end));
-    // The buffer is not needed any more; the socket goes when the peer has closed.
-    if (m_connections.contains(socket))
-        m_connections[socket].buffer.clear();
+    // The buffer is not needed any more; the socket goes when the peer has closed (a settings
+    // update's once it is answered).
+    const auto open = m_connections.find(socket);
+    if (open != m_connections.end()) {
+        open->buffer.clear();
+        if (open->savedBy != 0)
+            return;
+    }
     socket->disconnectFromHost();
 }
 
@@ -421,13 +432,27 @@ void MotionWebPanel::updateSettings(QTcpSocket *socket, const QUrlQuery &query)
         answer(socket, 400, QStringLiteral("bad params"));
         return;
     }
-    if (!m_controller->applySettings(s)) {
-        // In use on the platform, but gone at the next start: the phone must not read "saved".
-        answer(socket, 500, QStringLiteral("applied but not saved - the settings could not be written"));
-        return;
+    // Answered once the write has ended: the phone must not read "saved" before it is on disk.
+    m_connections[socket].savedBy = m_controller->applySettings(s);
+}
+
+void MotionWebPanel::onSettingsWritten(quint64 ticket, bool ok)
+{
+    const QList<QTcpSocket *> sockets = m_connections.keys();
+    for (QTcpSocket *socket : sockets) {
+        Connection &connection = m_connections[socket];
+        if (connection.savedBy == 0 || connection.savedBy > ticket)
+            continue;
+        connection.savedBy = 0;
+        if (ok) {
+            appendLog(tr("Settings saved from the web panel"));
+            answer(socket, 200, QStringLiteral("saved & applied"));
+        } else {
+            // In use on the platform, but gone at the next start.
+            answer(socket, 500, QStringLiteral("applied but not saved - the settings could not be written"));
+        }
+        socket->disconnectFromHost();
     }
-    appendLog(tr("Settings saved from the web panel"));
-    answer(socket, 200, QStringLiteral("saved & applied"));
 }
 
 void MotionWebPanel::startTest(QTcpSocket *socket, const QUrlQuery &query)

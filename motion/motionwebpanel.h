@@ -83,6 +83,8 @@ private:
         bool answered = false;
         // A HEAD request: answered as GET without the body.
         bool headOnly = false;
+        // A settings update waiting for its write: answered when this write has ended.
+        quint64 savedBy = 0;
     };
 
     int connectionsFrom(const QHostAddress &source) const;
@@ -92,6 +94,8 @@ private:
     void sendResponse(QTcpSocket *socket, int code, const QByteArray &type, const QByteArray &body);
     void answer(QTcpSocket *socket, int code, const QString &text);
     void updateSettings(QTcpSocket *socket, const QUrlQuery &query);
+    // Answers the settings updates whose write has ended.
+    void onSettingsWritten(quint64 ticket, bool ok);
     void startTest(QTcpSocket *socket, const QUrlQuery &query);
 
     MotionSystemController *m_controller;

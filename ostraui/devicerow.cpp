@@ -237,13 +237,19 @@ void DeviceRow::setStatus(int state, const QString &detail)
         m_pill->setText(detail.isEmpty() ? tr("Connected") : detail);
         m_pill->setPulsing(false);
         break;
+    case DeviceNotAnswering:
+        m_pill->setLevel(LevelWarning);
+        m_pill->setText(detail.isEmpty() ? tr("No answer") : detail);
+        m_pill->setPulsing(false);
+        break;
     default:
         break;
     }
     m_status = state;
     if (m_monogram)
-        m_monogram->setTextColor(state == DeviceConnected ? ThemeColors::successText
-                                                          : ThemeColors::dangerText);
+        m_monogram->setTextColor(state == DeviceConnected      ? ThemeColors::successText
+                                 : state == DeviceNotAnswering ? ThemeColors::warningText
+                                                               : ThemeColors::dangerText);
     const bool connected = state == DeviceConnected;
     if (property("connected").toBool() != connected)
         setStyleState(this, "connected", connected);
@@ -273,18 +279,18 @@ bool DeviceRow::deviceChosen() const
 void DeviceRow::updateControls()
 {
     const bool chosen = deviceChosen();
-    if (m_status == DeviceConnected)
+    if (isOpen())
         m_button->setText(tr("Disconnect"));
     else if (m_status == DeviceConnecting)
         m_button->setText(tr("Connecting"));
     else
         m_button->setText(tr("Connect"));
 
-    const bool primary = m_status != DeviceConnecting && m_status != DeviceConnected && chosen;
+    const bool primary = m_status != DeviceConnecting && !isOpen() && chosen;
     if (m_button->property("primary").toBool() != primary)
         setStyleState(m_button, "primary", primary);
 
-    if (m_status != DeviceConnected && !chosen) {
+    if (!isOpen() && !chosen) {
         if (!qobject_cast<QGraphicsOpacityEffect *>(m_button->graphicsEffect())) {
             auto *effect = new QGraphicsOpacityEffect(m_button);
             effect->setOpacity(0.5);
@@ -301,7 +307,7 @@ void DeviceRow::updateControls()
 
 void DeviceRow::onActionClicked()
 {
-    if (m_status == DeviceConnected)
+    if (isOpen())
         emit disconnectRequested();
     else if (deviceChosen())
         emit connectRequested();

@@ -14,7 +14,8 @@ namespace ostra {
 class Monogram;
 class Pill;
 
-enum DeviceRowState { DeviceNotConnected = 0, DeviceConnecting = 1, DeviceConnected = 2 };
+// Not answering: the device's port is open, but nothing answers on it.
+enum DeviceRowState { DeviceNotConnected = 0, DeviceConnecting = 1, DeviceConnected = 2, DeviceNotAnswering = 3 };
 
 // A device picker: monogram, title and subtitle, device list, status pill and connect button.
 class DeviceRow : public QFrame
@@ -49,6 +50,7 @@ private:
     int wideWidth() const;
     bool deviceChosen() const;
     void onActionClicked();
+    bool isOpen() const { return m_status == DeviceConnected || m_status == DeviceNotAnswering; }
 
     QGridLayout *m_grid;
     Monogram *m_monogram = nullptr;

@@ -3,6 +3,7 @@
 #include <QAbstractScrollArea>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QFocusEvent>
 #include <QFocusFrame>
 #include <QKeyEvent>
@@ -42,6 +43,17 @@ void bringIntoView(QWidget *widget)
     }
 }
 
+// Qt presses a focused push button on Return only in a dialog, where the dialog's own rule
+// decides; on a page Return presses it as Space does.
+bool returnPresses(QObject *watched, const QKeyEvent *event)
+{
+    auto *button = qobject_cast<QPushButton *>(watched);
+    const int key = event->key();
+    return button && (key == Qt::Key_Return || key == Qt::Key_Enter) && !event->isAutoRepeat()
+           && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && button->hasFocus()
+           && button->isEnabled() && !button->autoDefault() && !qobject_cast<QDialog *>(button->window());
+}
+
 class KeyboardFocusTracker : public QObject
 {
 public:
@@ -56,6 +68,10 @@ public:
         if (event->type() == QEvent::FocusIn && watched->isWidgetType()
             && static_cast<QFocusEvent *>(event)->reason() == Qt::MouseFocusReason)
             static_cast<QWidget *>(watched)->window()->setAttribute(Qt::WA_KeyboardFocusChange, false);
+        if (event->type() == QEvent::KeyPress && returnPresses(watched, static_cast<QKeyEvent *>(event))) {
+            static_cast<QPushButton *>(watched)->click();
+            return true;
+        }
         return QObject::eventFilter(watched, event);
     }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -27,6 +28,9 @@ struct PortListSetup
     // Chosen when listed, before `preferred`; then the first USB serial port; else the prompt.
     QString keep;
     QString preferred;
+    // Ports another device of this program holds, each with that device's name: listed as in
+    // use by it, and never chosen, by the list or the user. `connected` is never one of them.
+    QHash<QString, QString> held;
     // A port's text; by default the port name, and " - " and its description when it has one.
     std::function<QString(const corvane::SerialPortEntry &)> text;
 };

@@ -11,7 +11,6 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QSettings>
 #include <QStyle>
 #include <QStyleHints>
 #include <QVariantAnimation>
@@ -25,6 +24,7 @@
 #include "ostraui/screenfit.h"
 #include "ostraui/systemboxes.h"
 #include "ostraui/wheelguard.h"
+#include "profiles/settingsfile.h"
 
 namespace ostra {
 
@@ -125,7 +125,7 @@ bool selectedTheme()
     const QByteArray env = qgetenv("QOROSTRA_THEME");
     if (!env.isEmpty())
         return env == "dark";
-    return QSettings().value(QStringLiteral("ui/theme")).toString() == QLatin1String("dark");
+    return corvane::SettingsFile().value(QStringLiteral("ui/theme")).toString() == QLatin1String("dark");
 }
 
 bool isDarkTheme()
@@ -135,8 +135,7 @@ bool isDarkTheme()
 
 void saveTheme(bool dark)
 {
-    QSettings().setValue(QStringLiteral("ui/theme"),
-                         dark ? QStringLiteral("dark") : QStringLiteral("light"));
+    corvane::SettingsFile().setValue(QStringLiteral("ui/theme"), dark ? QStringLiteral("dark") : QStringLiteral("light"));
 }
 
 void applyDarkColors()
@@ -328,7 +327,7 @@ bool StyleRemapper::eventFilter(QObject *watched, QEvent *event)
 }
 
 Motion::Motion()
-    : m_reduced(QSettings().value(QStringLiteral("ui/reduceMotion"), false).toBool())
+    : m_reduced(corvane::SettingsFile().value(QStringLiteral("ui/reduceMotion"), false).toBool())
 {
 }
 
@@ -343,7 +342,7 @@ void Motion::setReducedMotion(bool reduced)
     if (reduced == m_reduced)
         return;
     m_reduced = reduced;
-    QSettings().setValue(QStringLiteral("ui/reduceMotion"), reduced);
+    corvane::SettingsFile().setValue(QStringLiteral("ui/reduceMotion"), reduced);
     emit reducedChanged(reduced);
 }
 
@@ -520,14 +519,14 @@ QPushButton *makeIconButton(QWidget *section, bool defaultShown, const QString &
 
     const bool shown = settingsKey.isEmpty()
                            ? defaultShown
-                           : QSettings().value(settingsKey, defaultShown).toBool();
+                           : corvane::SettingsFile().value(settingsKey, defaultShown).toBool();
     button->setChecked(shown);
     setRevealButtonState(button, section, shown);
 
     QObject::connect(button, &QPushButton::toggled, button, [button, section, settingsKey](bool on) {
         setRevealButtonState(button, section, on);
         if (!settingsKey.isEmpty())
-            QSettings().setValue(settingsKey, on);
+            corvane::SettingsFile().setValue(settingsKey, on);
     });
     return button;
 }

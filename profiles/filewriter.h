@@ -32,7 +32,7 @@ public:
     using Stored = std::function<void(const QString &failure)>;
 
     // How long the end of the program waits for the disk before it gives up on what is left.
-    static constexpr int QuitWaitMs = 3000;
+    static constexpr int QuitWaitMs = 5000;
 
     explicit FileWriter(QObject *parent = nullptr);
     // Writes what was handed over and not yet written, for at most QuitWaitMs (not at all once a

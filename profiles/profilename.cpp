@@ -61,9 +61,14 @@ QString ProfileName::refusal(const QString &name, Of of)
         return emptyMessage(of);
     if (clean.size() > MaxLength)
         return tooLongMessage(of);
-    if (std::any_of(clean.cbegin(), clean.cend(), isForbidden))
+    if (hasForbiddenCharacter(clean))
         return forbiddenCharacterMessage(of);
     return {};
+}
+
+bool ProfileName::hasForbiddenCharacter(const QString &text)
+{
+    return std::any_of(text.cbegin(), text.cend(), isForbidden);
 }
 
 QString ProfileName::withSuffix(const QString &base, const QString &suffix)

@@ -26,6 +26,10 @@ public:
     static QString normalized(const QString &name);
     // Why the name cannot be used (a translated sentence), or empty when it can.
     static QString refusal(const QString &name, Of of = Of::Profile);
+    // Whether the text holds a character a name may not hold: a control character, a text
+    // direction override or a byte order mark. Texts from outside that are shown the way names
+    // are (firmware versions) are held to the same rule.
+    static bool hasForbiddenCharacter(const QString &text);
     // `base` shortened as far as needed for base + suffix to be a name of at most MaxLength
     // characters, for the names the store makes up ("Car (Copy)", "Car (2)").
     static QString withSuffix(const QString &base, const QString &suffix);

@@ -1,6 +1,7 @@
 #include "racecontrol/racecontrol.h"
 
 #include "platform/network/networkinterfacelister.h"
+#include "profiles/settingsfile.h"
 #include "racecontrol/connectattempt.h"
 #include "racecontrol/racestationlink.h"
 
@@ -8,7 +9,6 @@
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSettings>
 #include <QTimer>
 #include <QUrl>
 #include <QUuid>
@@ -21,12 +21,23 @@ namespace {
 constexpr int kHeartbeatMs = 500;
 constexpr int kAddProbeTimeoutMs = 4000;
 constexpr int kShutdownFlushMs = 400;
+// How long a station let go has to confirm that its watchdog is off.
+constexpr int kReleaseWaitMs = 2000;
+// The watchdog time-outs a station takes; it clamps any other to them.
+constexpr int kStationMinTimeoutMs = 500;
+constexpr int kStationMaxTimeoutMs = 30000;
 
 const QString kStationsKey = QStringLiteral("raceControl/stations");
 const QString kIncludedKey = QStringLiteral("raceControl/included");
 const QString kDriversKey = QStringLiteral("raceControl/drivers");
 const QString kWatchdogKey = QStringLiteral("raceControl/watchdog");
 const QString kWatchdogTimeoutKey = QStringLiteral("raceControl/watchdogTimeoutMs");
+
+// The time-out of the watchdog the station reports armed, 0 when it reports none.
+int armedTimeoutMs(const QJsonObject &state)
+{
+    return state.value(QStringLiteral("watchdog")).toBool() ? state.value(QStringLiteral("watchdogTimeoutMs")).toInt() : 0;
+}
 
 } // namespace
 
@@ -51,7 +62,7 @@ RaceControl::~RaceControl() = default;
 
 void RaceControl::loadSettings()
 {
-    QSettings settings;
+    const SettingsFile settings;
     const QJsonArray stations = QJsonDocument::fromJson(settings.value(kStationsKey).toByteArray()).array();
     for (const QJsonValue &value : stations) {
         const QJsonObject object = value.toObject();
@@ -87,12 +98,11 @@ void RaceControl::saveSettings() const
     QJsonObject drivers;
     for (auto it = m_drivers.cbegin(); it != m_drivers.cend(); ++it)
         drivers.insert(it.key(), it.value());
-    QSettings settings;
-    settings.setValue(kStationsKey, QJsonDocument(stations).toJson(QJsonDocument::Compact));
-    settings.setValue(kIncludedKey, m_included);
-    settings.setValue(kDriversKey, QJsonDocument(drivers).toJson(QJsonDocument::Compact));
-    settings.setValue(kWatchdogKey, m_watchdog);
-    settings.setValue(kWatchdogTimeoutKey, m_watchdogTimeoutMs);
+    SettingsFile().setValues(QString(), {{kStationsKey, QJsonDocument(stations).toJson(QJsonDocument::Compact)},
+                                         {kIncludedKey, m_included},
+                                         {kDriversKey, QJsonDocument(drivers).toJson(QJsonDocument::Compact)},
+                                         {kWatchdogKey, m_watchdog},
+                                         {kWatchdogTimeoutKey, m_watchdogTimeoutMs}});
 }
 
 bool RaceControl::isOwnHost(const QString &host)
@@ -181,7 +191,7 @@ void RaceControl::finishAddStation(const QString &host, bool ok, const Done &don
 
 void RaceControl::removeStation(const QString &id)
 {
-    closeStation(id);
+    releaseStation(id);
     m_included.removeAll(id);
     m_drivers.remove(id);
     m_stations.erase(std::remove_if(m_stations.begin(), m_stations.end(),
@@ -223,7 +233,7 @@ void RaceControl::setStationIncluded(const QString &id, bool include)
             openStation(id);
     } else {
         m_included.removeAll(id);
-        closeStation(id);
+        releaseStation(id);
     }
     saveSettings();
     emit stationsChanged();
@@ -232,7 +242,7 @@ void RaceControl::setStationIncluded(const QString &id, bool include)
 void RaceControl::clearIncluded()
 {
     for (const QString &id : std::as_const(m_included))
-        closeStation(id);
+        releaseStation(id);
     m_included.clear();
     saveSettings();
     emit stationsChanged();
@@ -270,13 +280,40 @@ void RaceControl::openStation(const QString &id)
         if (m_links.value(id) == link)
             onStationClosed(id);
     });
-    emit stationChanged(id);
+    stationUpdated(*record);
 }
 
 void RaceControl::closeStation(const QString &id)
 {
+    m_lastArming.remove(id);
     if (RaceStationLink *link = m_links.take(id))
         link->close();
+}
+
+void RaceControl::releaseStation(const QString &id)
+{
+    RaceStationLink *link = m_links.take(id);
+    m_lastArming.remove(id);
+    if (!link)
+        return;
+    const RaceStation *record = findStation(id);
+    if (!m_watchdog || (!link->isConnected() && !(record && armedTimeoutMs(record->state) > 0))) {
+        link->close();
+        return;
+    }
+    // Left armed, the station would stop its car a moment later, off the page where nobody can
+    // resume it.
+    const QString name = record ? record->name : id;
+    link->send(QStringLiteral("set_lounge_watchdog"), QJsonObject{{QStringLiteral("enabled"), false}},
+               [this, link, name](bool ok, const QJsonObject &, const QString &) {
+                   if (!ok)
+                       emit errorOccurred(tr("Couldn't switch off the safety link of %1: it may stop its car by "
+                                             "itself. Choose it again to resume it.")
+                                              .arg(name));
+                   link->close();
+               });
+    // A station that does not answer is let go all the same (its callback then reports it).
+    QTimer::singleShot(kReleaseWaitMs, Qt::PreciseTimer, link, [link] { link->close(); });
 }
 
 void RaceControl::onStationOpened(const QString &id)
@@ -298,20 +335,43 @@ void RaceControl::onLoungeStateReply(const QString &id, bool ok, const QJsonObje
         return;
     if (!ok) {
         record->status = message.startsWith(QLatin1String("Unknown event")) ? UpdateFirmware : NoSignal;
-        emit stationChanged(id);
+        stationUpdated(*record);
         return;
     }
     applyStationPush(id, data);
+    // Re-arms the station's watchdog every time its link comes back.
+    keepArmed(id, true);
+}
+
+void RaceControl::keepArmed(const QString &id, bool force)
+{
+    const RaceStation *record = findStation(id);
     RaceStationLink *link = m_links.value(id);
-    if (m_watchdog && link && data.value(QStringLiteral("supported")).toBool()) {
-        // Re-arms the station's watchdog every time its link comes back.
-        link->send(QStringLiteral("set_lounge_watchdog"),
-                   QJsonObject{{QStringLiteral("enabled"), true}, {QStringLiteral("timeoutMs"), m_watchdogTimeoutMs}},
-                   [this, id](bool ok, const QJsonObject &reply, const QString &) {
-                       if (ok)
-                           applyStationPush(id, reply);
-                   });
-    }
+    if (!m_watchdog || m_shutDown || !record || !link || !record->state.value(QStringLiteral("supported")).toBool())
+        return;
+    if (!force && !record->uncovered)
+        return;
+    // Another race control or client may keep changing it: at most one arming per heartbeat
+    // period, the heartbeat tick trying again.
+    QElapsedTimer &last = m_lastArming[id];
+    if (last.isValid() && last.elapsed() < kHeartbeatMs)
+        return;
+    last.start();
+    link->send(QStringLiteral("set_lounge_watchdog"),
+               QJsonObject{{QStringLiteral("enabled"), true}, {QStringLiteral("timeoutMs"), m_watchdogTimeoutMs}},
+               [this, id](bool ok, const QJsonObject &reply, const QString &) {
+                   if (ok)
+                       applyStationPush(id, reply);
+               });
+}
+
+void RaceControl::stationUpdated(RaceStation &record)
+{
+    // A shorter time-out, set by another race control, covers this one's silence too.
+    const int armed = armedTimeoutMs(record.state);
+    const int wanted = qBound(kStationMinTimeoutMs, m_watchdogTimeoutMs, kStationMaxTimeoutMs);
+    record.uncovered = m_watchdog && isRaceControlSupported(record) && (armed <= 0 || armed > wanted);
+    emit stationChanged(record.id);
 }
 
 void RaceControl::applyStationPush(const QString &id, const QJsonObject &data)
@@ -329,7 +389,12 @@ void RaceControl::applyStationPush(const QString &id, const QJsonObject &data)
     record->state = data;
     if (data.contains(QStringLiteral("live")))
         record->live = data.value(QStringLiteral("live")).toObject();
-    emit stationChanged(id);
+    // A station not heard for longer than its armed watchdog's time-out has stopped its car: its
+    // link counts as lost then, not once the keep-alive gives up.
+    if (RaceStationLink *link = m_links.value(id))
+        link->setSilenceLimit(armedTimeoutMs(data));
+    stationUpdated(*record);
+    keepArmed(id);
 }
 
 void RaceControl::onStationPushed(const QString &id, const QString &event, const QJsonObject &data)
@@ -349,7 +414,7 @@ void RaceControl::onStationClosed(const QString &id)
         return;
     record->status = NoSignal;
     record->live = QJsonObject();
-    emit stationChanged(id);
+    stationUpdated(*record);
 }
 
 RaceStationLink *RaceControl::commandLink(const QString &id) const
@@ -424,6 +489,11 @@ void RaceControl::setWatchdog(bool enabled, int timeoutMs)
         m_heartbeatTimer->start();
     else
         m_heartbeatTimer->stop();
+    // Not covered until each station confirms the new setting.
+    for (RaceStation &record : m_stations) {
+        if (m_links.contains(record.id))
+            stationUpdated(record);
+    }
     commandAll(QStringLiteral("set_lounge_watchdog"),
                QJsonObject{{QStringLiteral("enabled"), enabled}, {QStringLiteral("timeoutMs"), timeoutMs}});
 }
@@ -432,13 +502,16 @@ void RaceControl::sendHeartbeats()
 {
     for (const RaceStation &record : std::as_const(m_stations)) {
         RaceStationLink *link = m_links.value(record.id);
-        if (link && isRaceControlSupported(record))
+        if (link && isRaceControlSupported(record)) {
             link->send(QStringLiteral("lounge_heartbeat"));
+            keepArmed(record.id);
+        }
     }
 }
 
 void RaceControl::shutdown()
 {
+    m_shutDown = true;
     m_heartbeatTimer->stop();
     if (m_watchdog) {
         commandAll(QStringLiteral("set_lounge_watchdog"), QJsonObject{{QStringLiteral("enabled"), false}});

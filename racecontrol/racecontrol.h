@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QJsonObject>
 #include <QList>
@@ -32,6 +33,9 @@ struct RaceStation
     int status = Connecting;
     QJsonObject state;
     QJsonObject live;
+    // The safety link is on, but the station does not report its watchdog armed as this race
+    // control set it: it would not stop its car if race control fell silent.
+    bool uncovered = false;
 };
 
 // Linked, and the station reports that it takes race control (it drives a car).
@@ -89,6 +93,8 @@ public:
 signals:
     void stationsChanged();
     void stationChanged(const QString &id);
+    // A station let go that may still stop its car by itself.
+    void errorOccurred(const QString &message);
 
 private slots:
     void sendHeartbeats();
@@ -103,6 +109,13 @@ private:
     RaceStationLink *commandLink(const QString &id) const;
     void openStation(const QString &id);
     void closeStation(const QString &id);
+    // Ends the station's link, switching off first the watchdog the safety link armed there.
+    void releaseStation(const QString &id);
+    // Arms the station's watchdog as the safety link sets it; unless forced, only when the
+    // station reports it otherwise and no arming went out within the last heartbeat period.
+    void keepArmed(const QString &id, bool force = false);
+    // Records a change of the station's status or state and announces it.
+    void stationUpdated(RaceStation &record);
     void finishAddStation(const QString &host, bool ok, const Done &done);
     void onStationOpened(const QString &id);
     void onLoungeStateReply(const QString &id, bool ok, const QJsonObject &data, const QString &message);
@@ -120,7 +133,10 @@ private:
     bool m_watchdog = false;
     int m_watchdogTimeoutMs = 2000;
     bool m_linksActive = false;
+    // Shut down: the stations are being let go, never armed again.
+    bool m_shutDown = false;
     QHash<QString, RaceStationLink *> m_links;
+    QHash<QString, QElapsedTimer> m_lastArming;
     QTimer *m_heartbeatTimer;
 };
 

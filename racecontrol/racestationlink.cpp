@@ -26,6 +26,7 @@ RaceStationLink::RaceStationLink(const QUrl &url, QObject *parent)
     , m_socket(new QWebSocket(QString(), QWebSocketProtocol::Version13, this))
     , m_reconnectTimer(new QTimer(this))
     , m_keepAliveTimer(new QTimer(this))
+    , m_silenceTimer(new QTimer(this))
 {
     m_socket->setMaxAllowedIncomingMessageSize(MaxMessageBytes);
     m_socket->setMaxAllowedIncomingFrameSize(MaxMessageBytes);
@@ -34,6 +35,13 @@ RaceStationLink::RaceStationLink(const QUrl &url, QObject *parent)
     m_keepAliveTimer->setInterval(kKeepAliveMs);
     m_reconnectTimer->setTimerType(Qt::PreciseTimer);
     m_keepAliveTimer->setTimerType(Qt::PreciseTimer);
+    m_silenceTimer->setSingleShot(true);
+    m_silenceTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_silenceTimer, &QTimer::timeout, this, [this] {
+        // As the keep-alive does: the disconnected signal does the rest.
+        if (m_connected)
+            m_socket->abort();
+    });
     connect(m_reconnectTimer, &QTimer::timeout, this, &RaceStationLink::open);
     connect(m_keepAliveTimer, &QTimer::timeout, this, &RaceStationLink::onKeepAliveTick);
     connect(m_socket, &QWebSocket::connected, this, &RaceStationLink::onConnected);
@@ -83,6 +91,8 @@ void RaceStationLink::onConnected()
     m_pongSeen = false;
     m_lastRxMs = QDateTime::currentMSecsSinceEpoch();
     m_keepAliveTimer->start();
+    if (m_silenceTimer->interval() > 0)
+        m_silenceTimer->start();
     emit opened();
 }
 
@@ -91,6 +101,7 @@ void RaceStationLink::onDisconnected()
     const bool wasConnected = m_connected;
     m_connected = false;
     m_keepAliveTimer->stop();
+    m_silenceTimer->stop();
     failPending(tr("Connection lost"));
     if (wasConnected)
         emit closed();
@@ -132,13 +143,32 @@ void RaceStationLink::send(const QString &event, const QJsonObject &data, Callba
 
 void RaceStationLink::close()
 {
+    if (m_closing)
+        return;
     m_closing = true;
     m_reconnectTimer->stop();
     m_keepAliveTimer->stop();
+    m_silenceTimer->stop();
     failPending(tr("Closed"));
-    m_socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
-    m_socket->flush();
+    // A connection already gone (or still being made) has no one to send the close frame to.
+    if (m_socket->state() == QAbstractSocket::ConnectedState) {
+        m_socket->close(QWebSocketProtocol::CloseCodeNormal, QString());
+        m_socket->flush();
+    } else {
+        m_socket->abort();
+    }
     deleteLater();
+}
+
+void RaceStationLink::setSilenceLimit(int ms)
+{
+    if (ms == m_silenceTimer->interval())
+        return;
+    m_silenceTimer->setInterval(qMax(0, ms));
+    if (ms > 0 && m_connected && !m_closing)
+        m_silenceTimer->start();
+    else
+        m_silenceTimer->stop();
 }
 
 void RaceStationLink::onRequestTimeout(const QString &event, quint64 id)
@@ -187,6 +217,8 @@ void RaceStationLink::failPending(const QString &reason)
 void RaceStationLink::onTextMessage(const QString &text)
 {
     m_lastRxMs = QDateTime::currentMSecsSinceEpoch();
+    if (m_silenceTimer->interval() > 0 && m_connected)
+        m_silenceTimer->start();
     const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
     const QString event = message.value(QStringLiteral("event")).toString();
     if (event.isEmpty())

@@ -37,8 +37,11 @@ public:
     // Sends one request; the outcome arrives through the callback, which may be empty.
     void send(const QString &event, const QJsonObject &data = QJsonObject(), Callback callback = Callback());
     // Ends the link for good: waiting callbacks get "Closed", the socket closes normally and the
-    // link deletes itself on the next turn of the event loop.
+    // link deletes itself on the next turn of the event loop. Closing again does nothing.
     void close();
+    // A connection not heard from for longer than this is taken as lost at once, besides the
+    // keep-alive's own bounds; 0 leaves only those.
+    void setSilenceLimit(int ms);
 
 signals:
     void opened();
@@ -69,6 +72,7 @@ private:
     QWebSocket *m_socket;
     QTimer *m_reconnectTimer;
     QTimer *m_keepAliveTimer;
+    QTimer *m_silenceTimer;
     bool m_connected = false;
     bool m_closing = false;
     bool m_pongSeen = false;

@@ -448,8 +448,9 @@ void RadioCalibrationDialog::onReceiverConnectClicked()
         m_connectStatus->setStyleSheet(kErrorStatus);
         return;
     }
-    if (!m_controller->connectReceiver(port, kBaudRate)) {
-        m_connectStatus->setText(tr("Could not connect to %1.").arg(port));
+    QString error;
+    if (!m_controller->connectReceiver(port, kBaudRate, &error)) {
+        m_connectStatus->setText(tr("Could not connect to %1. %2").arg(port, error).trimmed());
         m_connectStatus->setStyleSheet(kErrorStatus);
         return;
     }
@@ -465,6 +466,7 @@ void RadioCalibrationDialog::onReceiverRefreshPorts()
     setup.empty = tr("No serial ports detected");
     setup.connected = m_controller->isReceiverConnected() ? m_controller->receiverPortName() : QString();
     setup.keep = m_portCombo->currentData().toString();
+    setup.held = m_controller->heldPorts();
     fillPortList(m_portCombo, CorvaneController::availableSerialPorts(), setup);
     refreshConnectCard();
 }

@@ -7,7 +7,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSettings>
 #include <QVBoxLayout>
 
 #include "bridge/corvanecontroller.h"
@@ -16,6 +15,7 @@
 #include "ostraui/portlist.h"
 #include "ostraui/theme.h"
 #include "ostraui/toggle.h"
+#include "profiles/settingsfile.h"
 #include "receiver/hintlabel.h"
 
 namespace corvane {
@@ -339,7 +339,7 @@ void ReceiverSettingsPanel::buildAdvancedCard(QBoxLayout *page)
 {
     QVBoxLayout *card = addCard(page, this);
     QWidget *owner = card->parentWidget();
-    const bool shown = QSettings().value(QLatin1String(AdvancedKey), false).toBool();
+    const bool shown = SettingsFile().value(QLatin1String(AdvancedKey), false).toBool();
 
     auto *heading = new QHBoxLayout;
     heading->addWidget(ostra::makeDialogHeading(tr("Advanced"), owner));
@@ -493,7 +493,7 @@ void ReceiverSettingsPanel::setAdvancedVisible()
     const bool shown = !m_advanced->isVisibleTo(this);
     m_advanced->setVisible(shown);
     m_advancedButton->setText(shown ? tr("Hide") : tr("Show"));
-    QSettings().setValue(QLatin1String(AdvancedKey), shown);
+    SettingsFile().setValue(QLatin1String(AdvancedKey), shown);
 }
 
 // Nothing to open while the list shows no port, or only the "Choose…" prompt of a list without a USB port.

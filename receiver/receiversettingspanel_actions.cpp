@@ -30,6 +30,7 @@ void ReceiverSettingsPanel::refreshPorts()
     setup.empty = tr("No serial ports found");
     setup.connected = m_controller->isReceiverConnected() ? m_controller->receiverPortName() : QString();
     setup.keep = m_portCombo->currentData().toString();
+    setup.held = m_controller->heldPorts();
     setup.text = [](const SerialPortEntry &port) { return ostra::portText(port, QStringLiteral(" \u2014 ")); };
     ostra::fillPortList(m_portCombo, CorvaneController::availableSerialPorts(), setup);
 }
@@ -47,11 +48,12 @@ void ReceiverSettingsPanel::openUsbPort()
         return;
     // A busy port is retried with the event loop running; the page may be closed meanwhile.
     QPointer<ReceiverSettingsPanel> self(this);
-    const bool opened = m_controller->connectReceiver(name, ReceiverBaud);
+    QString error;
+    const bool opened = m_controller->connectReceiver(name, ReceiverBaud, &error);
     if (!self || !m_manager)
         return;
     if (!opened) {
-        m_usbStatus->setText(tr("Could not open %1. Is another program using it?").arg(name));
+        m_usbStatus->setText(tr("Could not open %1. %2").arg(name, error).trimmed());
         return;
     }
     m_manager->resync();

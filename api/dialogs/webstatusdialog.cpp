@@ -78,16 +78,18 @@ void WebStatusDialog::buildUi()
     hairline->setFrameShape(QFrame::NoFrame);
     layout->addWidget(hairline);
 
-    auto *instructions = new QLabel(tr("To connect from your mobile device:\n"
-                                       "\n"
-                                       "1. Download \"Qorvant Corvane\" from the\n"
-                                       "   App Store or Google Play\n"
-                                       "\n"
-                                       "2. Open the app and tap \"Connect with Custom IP\"\n"
-                                       "\n"
-                                       "3. Enter the IP address shown above,\n"
-                                       "   or scan the QR code"),
-                                    this);
+    QString steps = tr("To connect from your mobile device:\n"
+                       "\n"
+                       "1. Download \"Qorvant Corvane\" from the\n"
+                       "   App Store or Google Play\n"
+                       "\n"
+                       "2. Open the app and tap \"Connect with Custom IP\"");
+    // Off every network there is neither an address nor a code to point at.
+    if (reachable)
+        steps += QStringLiteral("\n\n") + tr("3. Enter the IP address shown above,\n"
+                                              "   or scan the QR code");
+    auto *instructions = new QLabel(steps, this);
+    instructions->setObjectName(QStringLiteral("instructions"));
     instructions->setWordWrap(true);
     instructions->setStyleSheet(
         QStringLiteral("font-size: 10pt; color: %1; line-height: 1.5;").arg(QStringLiteral("#5B6675")));

@@ -328,6 +328,7 @@ void FirmwareUpdateDialog::onReceiverRefreshPorts()
     setup.empty = tr("No serial ports detected");
     setup.connected = m_controller->isReceiverConnected() ? m_controller->receiverPortName() : QString();
     setup.keep = m_portList->currentData().toString();
+    setup.held = m_controller->heldPorts();
     ostra::fillPortList(m_portList, CorvaneController::availableSerialPorts(), setup);
     updateReceiverConnectUi();
 }
@@ -347,11 +348,12 @@ void FirmwareUpdateDialog::onReceiverConnectClicked()
         setHint(tr("Select a serial port first."), HintRed);
         return;
     }
-    if (m_controller->connectReceiver(port, FirmwareUpdateProcedure::Baud)) {
+    QString error;
+    if (m_controller->connectReceiver(port, FirmwareUpdateProcedure::Baud, &error)) {
         m_openedReceiver = true;
         updateReceiverConnectUi();
     } else {
-        setHint(tr("Could not connect to %1.").arg(port), HintRed);
+        setHint(tr("Could not connect to %1. %2").arg(port, error).trimmed(), HintRed);
     }
 }
 

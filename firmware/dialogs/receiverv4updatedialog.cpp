@@ -252,6 +252,9 @@ void ReceiverV4UpdateDialog::refreshPorts()
     setup.prompt = tr("Choose the cable's port");
     setup.empty = tr("No serial ports. Plug in the cable and press Refresh.");
     setup.keep = selectedPort();
+    // The receiver console's port is freed for the cable when the run starts.
+    setup.held = m_controller->heldPorts();
+    setup.held.remove(m_controller->receiverPortName());
     for (const SerialPortEntry &port : ports) {
         const bool cp210x = port.vendorId == Cp210xVendorId
                             || port.description.contains(QLatin1String("CP210"), Qt::CaseInsensitive)

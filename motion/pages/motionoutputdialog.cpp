@@ -21,11 +21,11 @@ namespace {
 const char *const StatusFont = "font-family: 'Geist Mono'; font-size: 9pt;";
 constexpr auto DefaultHost = "127.0.0.1";
 
-// Empty when `host` is an IP address; otherwise why it is no target. The sender would stream to
-// this PC instead.
+// Empty when `host` is an IP address or this PC's name; otherwise why it is no target. The sender
+// would stream to this PC instead.
 QString refusal(const QString &host)
 {
-    if (QHostAddress().setAddress(host))
+    if (QHostAddress().setAddress(host) || host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
         return QString();
     return MotionOutputDialog::tr("\u201C%1\u201D is not an IP address \u2014 enter the motion PC's address, such as "
                                   "192.168.1.20, or 127.0.0.1 for this PC.")
@@ -66,7 +66,8 @@ MotionOutputDialog::MotionOutputDialog(CorvaneController *controller, QWidget *p
     layout->addLayout(targetRow);
 
     const bool streaming = out && out->isEnabled();
-    m_toggle = new QPushButton(streaming ? tr("Streaming \u2014 click to stop") : tr("Start motion output"), this);
+    // Its text follows the output at every refresh.
+    m_toggle = new QPushButton(tr("Start motion output"), this);
     m_toggle->setCheckable(true);
     m_toggle->setChecked(streaming);
     m_toggle->setProperty("danger", false);
@@ -117,8 +118,14 @@ MotionTelemetrySender *MotionOutputDialog::sender() const
 }
 
 MotionOutputDialog::StreamingStatus MotionOutputDialog::streamingStatus(const QString &host, quint16 port, int packets,
-                                                                        qint64 msSinceGForces)
+                                                                        qint64 msSinceGForces, const QString &sendFailure)
 {
+    // Nothing leaves: whatever the car sends, nothing streams.
+    if (!sendFailure.isEmpty())
+        return { tr("Cannot reach %1: %2 \u2014 %3 packets sent; sending resumes once %1 can be reached")
+                     .arg(host, sendFailure)
+                     .arg(packets),
+                 QStringLiteral("#C81F24") };
     QString state;
     QString color = QStringLiteral("#B06F00");
     if (msSinceGForces < 0) {
@@ -159,7 +166,6 @@ void MotionOutputDialog::onEnableToggled(bool on)
         return;
     }
     out->setEnabled(on);
-    m_toggle->setText(on ? tr("Streaming \u2014 click to stop") : tr("Start motion output"));
     refreshStatus();
 }
 
@@ -172,12 +178,17 @@ void MotionOutputDialog::refreshStatus()
     }
     QString text = tr("Output stopped.");
     QString color = QStringLiteral("#5B6675");
+    const bool failing = !out->sendFailure().isEmpty();
     if (out->isEnabled()) {
-        const StreamingStatus status =
-            streamingStatus(out->address().toString(), out->port(), out->packetCount(), out->msSinceGForces());
+        const StreamingStatus status = streamingStatus(out->address().toString(), out->port(), out->packetCount(),
+                                                       out->msSinceGForces(), out->sendFailure());
         text = status.text;
         color = status.color;
     }
+    // The button says what the output does, as the status line does.
+    m_toggle->setText(!out->isEnabled() ? tr("Start motion output")
+                      : failing         ? tr("Output on \u2014 click to stop")
+                                        : tr("Streaming \u2014 click to stop"));
     if (!m_refusal.isEmpty()) {
         text = m_refusal + QLatin1Char('\n') + text;
         color = QStringLiteral("#C81F24");

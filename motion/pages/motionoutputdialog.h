@@ -30,8 +30,10 @@ public:
     MotionOutputDialog(CorvaneController *controller, QWidget *parent = nullptr);
     ~MotionOutputDialog() override;
 
-    // msSinceGForces: -1 when no G-force sample ever arrived.
-    static StreamingStatus streamingStatus(const QString &host, quint16 port, int packets, qint64 msSinceGForces);
+    // msSinceGForces: -1 when no G-force sample ever arrived; sendFailure: why the datagrams do not
+    // leave, empty while they do.
+    static StreamingStatus streamingStatus(const QString &host, quint16 port, int packets, qint64 msSinceGForces,
+                                           const QString &sendFailure = QString());
 
 public slots:
     // False, and nothing stored, when the field holds text that is no IP address.

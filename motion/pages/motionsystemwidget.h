@@ -102,7 +102,7 @@ public slots:
     void onRefreshPorts();
     void onConnectClicked();
     void onTestClicked();
-    bool onSaveSettings();
+    void onSaveSettings();
 
 private slots:
     // Also the 100 ms refresh timer's slot while a test runs.
@@ -139,6 +139,8 @@ private:
     void loadSettings(const MotionSystemSettings &s);
     void onStrokeChanged(int value);
     void refreshSaveState();
+    // Says how Save went once its write has ended.
+    void onSettingsWritten(quint64 ticket, bool ok);
     void refreshSleepStatus();
     void rebuildActuatorRows(int count);
     void refreshMapStatus();
@@ -202,6 +204,8 @@ private:
     // Platform settings card
     ostra::SliderRow *m_strokeRow = nullptr;
     int m_lastStroke = 150;
+    quint64 m_saveTicket = 0; // the write of the last Save, until it has ended
+    std::function<void(bool stored)> m_savedOnClose; // told how that write went
     ostra::SliderRow *m_intensityRow = nullptr;
     ostra::SliderRow *m_maxTravelRow = nullptr;
     ostra::SliderRow *m_maxSpeedRow = nullptr;

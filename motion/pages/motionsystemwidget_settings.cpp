@@ -21,6 +21,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 namespace corvane {
 
@@ -131,6 +132,7 @@ QWidget *MotionSystemWidget::buildSettingsCard()
     content->addWidget(m_actuatorSection);
 
     connect(m_saveButton, &QPushButton::clicked, this, &MotionSystemWidget::onSaveSettings);
+    connect(m_controller, &MotionSystemController::settingsWritten, this, &MotionSystemWidget::onSettingsWritten);
     connect(m_revertButton, &QPushButton::clicked, this, [this] {
         loadSettings(m_controller->settings());
         ostra::showToast(this, tr("Changes reverted"));
@@ -140,8 +142,12 @@ QWidget *MotionSystemWidget::buildSettingsCard()
         refreshSaveState();
     });
     connect(m_sleepAfterRow, &ostra::SliderRow::valueChanged, this, [this] { refreshSaveState(); });
+    // Saved on the way out: the window goes once they are on disk, and stays when they are not.
     new ostra::UnsavedEdits(this, tr("Platform settings"), [this] { return hasUnsavedSettings(); },
-                            [this] { return onSaveSettings(); });
+                            [this](const ostra::UnsavedEdits::Stored &done) {
+                                onSaveSettings();
+                                m_savedOnClose = done;
+                            });
     return card;
 }
 
@@ -209,20 +215,30 @@ void MotionSystemWidget::onStrokeChanged(int value)
     m_lastStroke = value;
 }
 
-bool MotionSystemWidget::onSaveSettings()
+void MotionSystemWidget::onSaveSettings()
 {
-    const bool saved = m_controller->applySettings(collectSettings());
+    m_saveTicket = m_controller->applySettings(collectSettings());
     refreshMapStatus();
     refreshSleepStatus();
+    refreshSaveState();
+}
+
+void MotionSystemWidget::onSettingsWritten(quint64 ticket, bool ok)
+{
+    refreshSaveState();
+    if (m_saveTicket == 0 || ticket < m_saveTicket)
+        return;
+    m_saveTicket = 0;
     const bool connected = m_controller->isConnected();
-    if (saved) {
+    if (ok) {
         appendLog(connected ? tr("Settings saved & applied") : tr("Settings saved \u2014 will apply on connect"));
         ostra::showToast(this, connected ? tr("Saved to controller") : tr("Saved \u2014 applies on connect"));
     } else {
         ostra::showToast(this, tr("Not saved \u2014 the settings could not be written (is the disk full?)"));
     }
-    refreshSaveState();
-    return saved;
+    // Last: the window may go once it has heard.
+    if (m_savedOnClose)
+        std::exchange(m_savedOnClose, {})(ok);
 }
 
 bool MotionSystemWidget::hasUnsavedSettings() const

@@ -68,11 +68,16 @@ MotionWebDialog::MotionWebDialog(const QString &url, QWidget *parent)
         layout->addWidget(ostra::makeNoNetworkNote(this));
     }
 
-    auto *steps = new QLabel(tr("1. Make sure the phone is on the same WiFi network as this PC\n\n"
-                                "2. Scan the QR code with the phone camera \u2014 the panel opens in the "
-                                "browser (no app needed) \u2014 or type the URL by hand\n\n"
-                                "3. DOF tests, actuator bars and settings work live from the phone"),
-                             this);
+    QStringList texts{tr("Make sure the phone is on the same WiFi network as this PC")};
+    // Off every network there is neither a code nor an address to point at.
+    if (reachable)
+        texts << tr("Scan the QR code with the phone camera \u2014 the panel opens in the browser (no app needed) "
+                    "\u2014 or type the URL by hand");
+    texts << tr("DOF tests, actuator bars and settings work live from the phone");
+    for (int i = 0; i < texts.size(); ++i)
+        texts[i] = tr("%1. %2").arg(i + 1).arg(texts.at(i));
+    auto *steps = new QLabel(texts.join(QStringLiteral("\n\n")), this);
+    steps->setObjectName(QStringLiteral("steps"));
     steps->setWordWrap(true);
     steps->setStyleSheet(QStringLiteral("font-size: 10pt; color: %1;").arg(QLatin1String("#5B6675")));
     layout->addWidget(steps);

@@ -1,12 +1,24 @@
 #include "platform/network/networkinterfacelister.h"
 
+#include <QFutureWatcher>
+#include <QMutex>
 #include <QNetworkInterface>
+#include <QPromise>
+#include <QThreadPool>
 
+#include <memory>
 #include <optional>
 
 namespace corvane {
 
 namespace {
+
+// A worker may list while a test installs its entries.
+QMutex &fixedInterfacesLock()
+{
+    static QMutex lock;
+    return lock;
+}
 
 std::optional<QList<NetworkInterfaceEntry>> &fixedInterfaces()
 {
@@ -18,8 +30,11 @@ std::optional<QList<NetworkInterfaceEntry>> &fixedInterfaces()
 
 QList<NetworkInterfaceEntry> NetworkInterfaceLister::interfaces()
 {
-    if (fixedInterfaces())
-        return *fixedInterfaces();
+    {
+        const QMutexLocker locker(&fixedInterfacesLock());
+        if (fixedInterfaces())
+            return *fixedInterfaces();
+    }
     return systemInterfaces();
 }
 
@@ -45,11 +60,13 @@ QList<NetworkInterfaceEntry> NetworkInterfaceLister::systemInterfaces()
 
 void NetworkInterfaceLister::setFixedInterfaces(const QList<NetworkInterfaceEntry> &entries)
 {
+    const QMutexLocker locker(&fixedInterfacesLock());
     fixedInterfaces() = entries;
 }
 
 void NetworkInterfaceLister::useSystemInterfaces()
 {
+    const QMutexLocker locker(&fixedInterfacesLock());
     fixedInterfaces().reset();
 }
 
@@ -107,6 +124,24 @@ QString NetworkInterfaceLister::bestLanAddress()
         }
     }
     return best.isEmpty() ? QStringLiteral("127.0.0.1") : best;
+}
+
+void NetworkInterfaceLister::bestLanAddressLater(QObject *context, std::function<void(const QString &address)> done)
+{
+    // The watcher goes with its context, and with it the hand-over; the lookup itself ends on its own.
+    auto *watcher = new QFutureWatcher<QString>(context);
+    QObject::connect(watcher, &QFutureWatcherBase::finished, context, [watcher, done = std::move(done)] {
+        watcher->deleteLater();
+        if (watcher->future().resultCount() > 0)
+            done(watcher->result());
+    });
+    auto promise = std::make_shared<QPromise<QString>>();
+    promise->start();
+    watcher->setFuture(promise->future());
+    QThreadPool::globalInstance()->start([promise] {
+        promise->addResult(bestLanAddress());
+        promise->finish();
+    });
 }
 
 } // namespace corvane

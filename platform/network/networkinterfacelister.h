@@ -4,6 +4,10 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
+class QObject;
+
 namespace corvane {
 
 // One network interface of this PC as the race control sees it.
@@ -19,7 +23,8 @@ struct NetworkInterfaceEntry
 };
 
 // Stands in for the system's interface enumeration so that the station scan's address range and
-// the own-host check can be given fixed data: tests install their own entries.
+// the own-host check can be given fixed data: tests install their own entries. Safe to call from
+// any thread.
 class NetworkInterfaceLister
 {
 public:
@@ -38,6 +43,10 @@ public:
     // address of the interfaces that are up and running, leaving out loopback, VPNs, virtual
     // machines and containers; "127.0.0.1" when there is none.
     static QString bestLanAddress();
+    // The same, looked up on a worker thread, since the system's list can take milliseconds to
+    // read and the 7 ms tick shares the GUI thread: `done` runs on `context`'s thread with the
+    // address, unless `context` is gone by then.
+    static void bestLanAddressLater(QObject *context, std::function<void(const QString &address)> done);
 };
 
 } // namespace corvane

@@ -1,9 +1,15 @@
 #include "platform/serial/seriallinestate.h"
 
+#include <QFile>
 #include <QSerialPort>
+#include <QString>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
+
+#include <fcntl.h>
 #include <poll.h>
+#include <unistd.h>
 #endif
 
 namespace corvane {
@@ -33,6 +39,19 @@ bool serialLineWritable(const QSerialPort &port)
     return ::poll(&fd, 1, 0) > 0 && (fd.revents & POLLOUT) != 0;
 #else
     return port.isOpen();
+#endif
+}
+
+bool serialPortAccessDenied(const QString &portName)
+{
+#ifdef Q_OS_UNIX
+    // Where QSerialPort looks for a port given by its name alone.
+    const QString location = portName.startsWith(QLatin1Char('/')) ? portName : QStringLiteral("/dev/") + portName;
+    return ::faccessat(AT_FDCWD, QFile::encodeName(location).constData(), R_OK | W_OK, AT_EACCESS) != 0
+           && errno == EACCES;
+#else
+    Q_UNUSED(portName);
+    return false;
 #endif
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 class QSerialPort;
+class QString;
 
 namespace corvane {
 
@@ -12,5 +13,9 @@ bool serialLineHungUp(const QSerialPort &port);
 // True when the open line takes bytes now without the write having to wait. Where the platform
 // cannot tell, true: its writes never block.
 bool serialLineWritable(const QSerialPort &port);
+
+// True when this user may not open the port's device for reading and writing. Qt reports that
+// and a port another program holds as the same permission error.
+bool serialPortAccessDenied(const QString &portName);
 
 } // namespace corvane

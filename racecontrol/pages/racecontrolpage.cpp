@@ -21,6 +21,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace corvane {
 
 namespace {
@@ -156,6 +158,12 @@ RaceControlPage::RaceControlPage(RaceControl *control, QWidget *parent)
     connect(m_resumeConfirmTimer, &QTimer::timeout, this, &RaceControlPage::refresh);
     connect(m_refreshTimer, &QTimer::timeout, this, &RaceControlPage::refresh);
     connect(m_control, &RaceControl::stationsChanged, this, &RaceControlPage::rebuildCards);
+    connect(m_control, &RaceControl::errorOccurred, this, [this](const QString &message) {
+        // An open stations dialog shows it under its add field.
+        const QList<RaceStationsDialog *> dialogs = findChildren<RaceStationsDialog *>();
+        if (std::none_of(dialogs.cbegin(), dialogs.cend(), [](RaceStationsDialog *d) { return d->isVisible(); }))
+            ostra::showToast(this, message);
+    });
 
     rebuildCards();
 }
@@ -180,14 +188,19 @@ void RaceControlPage::refresh()
     int running = 0;
     int stopped = 0;
     int notReady = 0;
+    int notCovered = 0;
     QList<int> caps;
     for (int i = 0; i < stations.size(); ++i) {
         const RaceStation &station = stations.at(i);
         if (RaceCarCard *card = m_cards.value(station.id))
             card->refresh(i);
-        if (isRaceControlSupported(station)) {
-            isStationStopped(station) ? ++stopped : ++running;
+        if (isRaceControlSupported(station))
             caps.append(pitLimiterPercentOf(station));
+        if (isStationRunning(station)) {
+            ++running;
+            notCovered += station.uncovered ? 1 : 0;
+        } else if (isRaceControlSupported(station) && isStationStopped(station)) {
+            ++stopped;
         } else {
             ++notReady;
         }
@@ -211,9 +224,16 @@ void RaceControlPage::refresh()
         m_capStatus->setText(selection ? tr("Max %1% throttle").arg(selection) : tr("No limit"));
 
     const bool safetyOn = m_control->watchdog();
-    m_safetyPill->setText(safetyOn ? tr("Safety link on") : tr("Safety link off"));
-    m_safetyPill->setLevel(safetyOn ? ostra::LevelSuccess : ostra::LevelNeutral);
-    m_safetyPill->setPulsing(safetyOn);
+    if (safetyOn && notCovered > 0) {
+        m_safetyPill->setText(notCovered == 1 ? tr("Safety link: 1 car not covered")
+                                              : tr("Safety link: %1 cars not covered").arg(notCovered));
+        m_safetyPill->setLevel(ostra::LevelWarning);
+        m_safetyPill->setPulsing(false);
+    } else {
+        m_safetyPill->setText(safetyOn ? tr("Safety link on") : tr("Safety link off"));
+        m_safetyPill->setLevel(safetyOn ? ostra::LevelSuccess : ostra::LevelNeutral);
+        m_safetyPill->setPulsing(safetyOn);
+    }
 
     m_stopAllButton->setEnabled(running + stopped >= 1);
     ostra::setStyleState(m_stopAllButton, "txState", running + stopped >= 1 ? QStringLiteral("stop") : QStringLiteral("locked"));

@@ -24,8 +24,13 @@ StationStatusText stationStatusText(const RaceStation &station)
     }
     if (!station.state.value(QStringLiteral("supported")).toBool())
         return {RaceControl::tr("Helicopter"), ostra::LevelNeutral};
-    return isStationStopped(station) ? StationStatusText{RaceControl::tr("Stopped"), ostra::LevelDanger}
-                                     : StationStatusText{RaceControl::tr("Running"), ostra::LevelSuccess};
+    if (isStationStopped(station))
+        return {RaceControl::tr("Stopped"), ostra::LevelDanger};
+    if (!isTransmitterConnected(station))
+        return {RaceControl::tr("No transmitter"), ostra::LevelWarning};
+    if (station.uncovered)
+        return {RaceControl::tr("Not covered"), ostra::LevelWarning};
+    return {RaceControl::tr("Running"), ostra::LevelSuccess};
 }
 
 void applyStopButtonState(QPushButton *button, const RaceStation &station, const QString &stopText,
@@ -83,6 +88,16 @@ int pitLimiterPercentOf(const RaceStation &station)
 bool isStationStopped(const RaceStation &station)
 {
     return station.state.value(QStringLiteral("stopped")).toBool(false);
+}
+
+bool isTransmitterConnected(const RaceStation &station)
+{
+    return station.live.value(QStringLiteral("transmitterConnected")).toBool(true);
+}
+
+bool isStationRunning(const RaceStation &station)
+{
+    return isRaceControlSupported(station) && !isStationStopped(station) && isTransmitterConnected(station);
 }
 
 QString capText(int percent)

@@ -38,6 +38,10 @@ int speedCapPercentOf(const RaceStation &station);
 // The all-cars cap (lounge pit limiter), 0 for none.
 int pitLimiterPercentOf(const RaceStation &station);
 bool isStationStopped(const RaceStation &station);
+// False only when the station reports its transmitter not connected.
+bool isTransmitterConnected(const RaceStation &station);
+// Takes race control, is not stopped and has its transmitter: its car can drive.
+bool isStationRunning(const RaceStation &station);
 
 QString capText(int percent);
 QString carNumberText(int index);

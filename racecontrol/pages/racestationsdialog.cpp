@@ -3,7 +3,6 @@
 #include "ostraui/dialogchrome.h"
 #include "ostraui/focusring.h"
 #include "ostraui/theme.h"
-#include "ostraui/toast.h"
 #include "ostraui/toggle.h"
 #include "racecontrol/pages/racedisplay.h"
 #include "racecontrol/racecontrol.h"
@@ -28,6 +27,7 @@ namespace {
 
 constexpr int kMinimumWidth = 560;
 constexpr int kMaxVersionChars = 32;
+constexpr int kBottomMargin = 24;
 
 // What a station can be reached at: four numbers of 0 to 255, an IPv6 address or a host name.
 // A text of numbers that is no IPv4 address (999.1.1.1) is refused, rather than probed as a name.
@@ -56,7 +56,7 @@ RaceStationsDialog::RaceStationsDialog(RaceControl *control, QWidget *parent)
     setWindowTitle(tr("Race control stations"));
     setMinimumWidth(kMinimumWidth);
     auto *main = new QVBoxLayout(this);
-    main->setContentsMargins(24, 8, 24, 24);
+    main->setContentsMargins(24, 8, 24, kBottomMargin);
     main->setSpacing(12);
 
     auto *safetyRow = new QHBoxLayout;
@@ -145,6 +145,11 @@ RaceStationsDialog::RaceStationsDialog(RaceControl *control, QWidget *parent)
     m_scanButton = ostra::makeButton(tr("Scan network"), false, this);
     addRow->addWidget(m_scanButton);
     main->addLayout(addRow);
+    m_message = ostra::makeRoleLabel(QString(), "warning", this);
+    m_message->setTextFormat(Qt::PlainText);
+    m_message->setWordWrap(true);
+    m_message->hide();
+    main->addWidget(m_message);
 
     connect(m_safetySwitch, &ostra::Toggle::clicked, this,
             [this](bool checked) { m_control->setWatchdog(checked, m_control->watchdogTimeoutMs()); });
@@ -155,6 +160,7 @@ RaceStationsDialog::RaceStationsDialog(RaceControl *control, QWidget *parent)
     connect(m_addButton, &QPushButton::clicked, this, &RaceStationsDialog::onAddClicked);
     connect(m_addField, &QLineEdit::returnPressed, this, &RaceStationsDialog::onAddClicked);
     connect(m_scanButton, &QPushButton::clicked, this, &RaceStationsDialog::scan);
+    connect(m_control, &RaceControl::errorOccurred, this, [this](const QString &message) { showMessage(message); });
 
     ostra::applyDialogChrome(this, tr("Safety link and which stations this OSTRA controls"));
     keepDialogContentSize(this, kMinimumWidth);
@@ -253,19 +259,39 @@ void RaceStationsDialog::onAddClicked()
     if (text.isEmpty())
         return;
     if (!isStationAddress(text)) {
-        ostra::showToast(this, tr("\u201C%1\u201D is not a valid address").arg(text));
+        showMessage(tr("\u201C%1\u201D is not a valid address").arg(text));
+        return;
+    }
+    // Race control never takes this PC for a station; that is no fault of the network.
+    if (RaceControl::isOwnHost(text)) {
+        showMessage(tr("%1 is this PC \u2014 add the other PCs of the venue by their address").arg(text));
         return;
     }
     m_addButton->setEnabled(false);
+    showMessage(tr("Reaching %1\u2026").arg(text), "muted");
     m_control->addStation(text, [self = QPointer(this), text](bool ok) {
         if (!self)
             return;
         self->m_addButton->setEnabled(true);
-        if (ok)
+        if (ok) {
             self->m_addField->clear();
-        else
-            ostra::showToast(self, tr("Couldn't reach %1 \u2014 check it's on and on this network").arg(text));
+            self->showMessage(QString());
+        } else {
+            self->showMessage(tr("Couldn't reach %1 \u2014 check it's on and on this network").arg(text));
+        }
     });
+}
+
+void RaceStationsDialog::showMessage(const QString &text, const char *role)
+{
+    ostra::setStyleState(m_message, "role", QString::fromLatin1(role));
+    m_message->setText(text);
+    m_message->setVisible(!text.isEmpty());
+    // On a short screen the card scrolls; the line is below everything else.
+    if (!text.isEmpty()) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        scrollCardTo(m_message, kBottomMargin);
+    }
 }
 
 void RaceStationsDialog::scan()
@@ -313,6 +339,7 @@ void RaceStationsDialog::showScanResult(const QStringList &results)
         QPushButton *add = ostra::makeButton(tr("Add"), false, row);
         add->setProperty("small", true);
         rowLayout->addWidget(add);
+        row->setProperty("foundStation", address);
         connect(add, &QPushButton::clicked, this, [this, address, row] { addFoundStation(address, row); });
         m_scanResults->addWidget(row);
     }
@@ -334,19 +361,37 @@ void RaceStationsDialog::revealScanResults()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     m_listScroll->ensureWidgetVisible(first, 0, 0);
     // Where even the list starts below a short screen's edge, the dialog's card scrolls to it.
+    scrollCardTo(first, 12);
+}
+
+void RaceStationsDialog::scrollCardTo(QWidget *widget, int margin)
+{
     if (auto *card = findChild<QScrollArea *>(QStringLiteral("ostraDialogScroll")))
-        card->ensureWidgetVisible(first, 0, 12);
+        card->ensureWidgetVisible(widget, 0, margin);
 }
 
 void RaceStationsDialog::addFoundStation(const QString &address, QWidget *row)
 {
+    showMessage(QString());
     m_control->addStation(address, [self = QPointer(this), row = QPointer(row), address](bool ok) {
         if (!self)
             return;
-        if (!ok)
-            ostra::showToast(self, tr("Couldn't reach %1").arg(address));
-        else if (row)
-            row->hide();
+        if (!ok) {
+            self->showMessage(tr("Couldn't reach %1").arg(address));
+            return;
+        }
+        if (!row)
+            return;
+        self->m_scanResults->removeWidget(row);
+        row->deleteLater();
+        // Without rows under it, the heading would seem to title the station list.
+        bool rowsLeft = false;
+        for (int i = 0; i < self->m_scanResults->count(); ++i) {
+            QWidget *widget = self->m_scanResults->itemAt(i)->widget();
+            rowsLeft = rowsLeft || (widget && widget->property("foundStation").isValid());
+        }
+        if (!rowsLeft)
+            clearLayout(self->m_scanResults);
     });
 }
 

@@ -39,6 +39,10 @@ public slots:
 private:
     static void clearLayout(QVBoxLayout *layout);
     void revealScanResults();
+    // Scrolls the dialog's card, where it scrolls, until the widget is in view.
+    void scrollCardTo(QWidget *widget, int margin);
+    // The line under the add field: what the last try came to, until the next one.
+    void showMessage(const QString &text, const char *role = "warning");
 
     RaceControl *m_control;
     ostra::Toggle *m_safetySwitch;
@@ -51,6 +55,7 @@ private:
     QLineEdit *m_addField;
     QPushButton *m_addButton;
     QPushButton *m_scanButton;
+    QLabel *m_message;
     QVBoxLayout *m_scanResults;
     QString m_armedRemoveId;
 };

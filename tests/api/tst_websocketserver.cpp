@@ -447,18 +447,17 @@ private slots:
     void clientLimit()
     {
         ServerRig rig;
-        // From four addresses: one address may hold only eight.
+        // Each from an address of its own: none holds more than its share, so none gives its place.
         std::vector<std::unique_ptr<RawWsClient>> clients;
         for (int i = 0; i < WebSocketServer::MaxClients; ++i) {
             clients.push_back(std::make_unique<RawWsClient>());
-            QVERIFY(clients.back()->connectFrom(loopback(10 + i / WebSocketServer::MaxConnectionsPerAddress),
-                                                rig.server.serverPort()));
+            QVERIFY(clients.back()->connectFrom(loopback(10 + i), rig.server.serverPort()));
             QVERIFY(clients.back()->handshake());
         }
         QTRY_COMPARE(rig.server.clientCount(), WebSocketServer::MaxClients);
         // Read off the wire: Qt's own client reports codes from 1012 on as a protocol error.
         RawWsClient extra;
-        QVERIFY(extra.connectFrom(loopback(20), rig.server.serverPort()));
+        QVERIFY(extra.connectFrom(loopback(50), rig.server.serverPort()));
         QVERIFY(extra.handshake());
         QTRY_VERIFY(extra.readAll().size() >= 4);
         const QByteArray closeFrame = extra.readAll();
@@ -473,7 +472,7 @@ private slots:
         std::vector<std::unique_ptr<RawWsClient>> refused;
         for (int i = 0; i < 5; ++i) {
             refused.push_back(std::make_unique<RawWsClient>());
-            QVERIFY(refused.back()->connectFrom(loopback(20), rig.server.serverPort()));
+            QVERIFY(refused.back()->connectFrom(loopback(50), rig.server.serverPort()));
             QVERIFY(refused.back()->handshake());
             QTRY_VERIFY(refused.back()->closeCode() == WebSocketServer::CloseCodeTryAgainLater);
         }
@@ -484,7 +483,7 @@ private slots:
         QVERIFY2(refusalLines.last().contains(QLatin1String("4 more")), qPrintable(refusalLines.last()));
         rig.clock = 5000 + 2 * WebSocketServer::RefusalLogIntervalMs;
         RawWsClient later;
-        QVERIFY(later.connectFrom(loopback(21), rig.server.serverPort()));
+        QVERIFY(later.connectFrom(loopback(51), rig.server.serverPort()));
         QVERIFY(later.handshake());
         QTRY_COMPARE(refusalLines.size(), 3);
         QVERIFY2(!refusalLines.last().contains(QLatin1String("more")), qPrintable(refusalLines.last()));
@@ -553,16 +552,23 @@ private slots:
     // Connections from one address, and connections still in their opening handshake, are
     // bounded: one over the address bound is closed at once; when the handshakes fill their
     // bound, the oldest of the address holding most of them is cut. An IPv6 host holds a whole
-    // /64. Sources are 127.0.0.10 and on (IPv6 ones in a network namespace of the test's own);
-    // the probe, a client from yet another address, comes after them.
+    // /64. When the clients fill their places, a client from an address holding at least two
+    // fewer than the fullest takes the place of that address's longest-idle client. Sources are
+    // 127.0.0.10 and on (IPv6 ones in a network namespace of the test's own), taking the
+    // patterns in turn; the probe, a client from yet another address, comes after them, and
+    // before it the first connection sends a request.
     void connectionLimits_data()
     {
-        QTest::addColumn<QString>("from"); // source address, %1 counting from 10
+        QTest::addColumn<QStringList>("from"); // source address patterns, %1 counting from 10
         QTest::addColumn<int>("sources");
         QTest::addColumn<int>("perSource");
         QTest::addColumn<bool>("handshake"); // they finish their handshake
         QTest::addColumn<int>("held"); // of them, the connections still open
         QTest::addColumn<bool>("probeAccepted");
+        // The connection whose place the probe takes, closed with 1013; -1 for none.
+        QTest::addColumn<int>("cut");
+        // The probe is closed with 1013 after its handshake.
+        QTest::addColumn<bool>("probeTryAgain");
         // Then a heartbeat tick after the handshake time-out closes them, and lets a client in.
         QTest::addColumn<bool>("timeOut");
         // Connections cut to make room for the probe are opened again, this many times, before
@@ -571,43 +577,59 @@ private slots:
         const int perAddress = WebSocketServer::MaxConnectionsPerAddress;
         const int sourcesToCap = WebSocketServer::MaxHandshakes / perAddress;
         const int capLessProbe = WebSocketServer::MaxHandshakes - 1;
-        const QString ipv4 = QStringLiteral("127.0.0.%1");
+        const int clients = WebSocketServer::MaxClients;
+        const QStringList ipv4{QStringLiteral("127.0.0.%1")};
         QTest::newRow("clients from one address")
-            << ipv4 << 1 << perAddress + 1 << true << perAddress << true << false << 0;
+            << ipv4 << 1 << perAddress + 1 << true << perAddress << true << -1 << false << false << 0;
         QTest::newRow("handshakes from one address")
-            << ipv4 << 1 << perAddress + 1 << false << perAddress << true << false << 0;
+            << ipv4 << 1 << perAddress + 1 << false << perAddress << true << -1 << false << false << 0;
         QTest::newRow("handshakes up to the cap")
-            << ipv4 << sourcesToCap << perAddress + 1 << false << capLessProbe << true << false << 0;
+            << ipv4 << sourcesToCap << perAddress + 1 << false << capLessProbe << true << -1 << false << false << 0;
         QTest::newRow("handshakes that never finish")
-            << ipv4 << sourcesToCap << perAddress << false << capLessProbe << true << true << 0;
+            << ipv4 << sourcesToCap << perAddress << false << capLessProbe << true << -1 << false << true << 0;
         QTest::newRow("handshakes opened again when cut")
-            << ipv4 << sourcesToCap << perAddress << false << capLessProbe << true << false
+            << ipv4 << sourcesToCap << perAddress << false << capLessProbe << true << -1 << false << false
             << 2 * WebSocketServer::MaxHandshakes;
         QTest::newRow("clients from one IPv6 /64")
-            << QStringLiteral("fd00:0:0:1::%1") << 4 << 3 << true << perAddress << true << false << 0;
+            << QStringList{QStringLiteral("fd00:0:0:1::%1")} << 4 << 3 << true << perAddress << true << -1 << false
+            << false << 0;
         QTest::newRow("clients from IPv6 /64s apart")
-            << QStringLiteral("fd00:0:0:%1::1") << 4 << 3 << true << 12 << true << false << 0;
+            << QStringList{QStringLiteral("fd00:0:0:%1::1")} << 4 << 3 << true << 12 << true << -1 << false << false << 0;
+        // The first connection made a request, so the second is the longest idle.
+        QTest::newRow("four addresses fill the places")
+            << ipv4 << clients / perAddress << perAddress << true << clients - 1 << true << 1 << false << false << 0;
+        QTest::newRow("one host: IPv4, link-local and two IPv6 prefixes fill the places")
+            << QStringList{QStringLiteral("127.0.0.%1"), QStringLiteral("fe80::%1%lo"), QStringLiteral("fd00:0:0:1::%1"),
+                           QStringLiteral("2001:db8:0:1::%1")}
+            << clients / perAddress << perAddress << true << clients - 1 << true << 1 << false << false << 0;
+        QTest::newRow("every address at its share")
+            << ipv4 << clients << 1 << true << clients << true << -1 << true << false << 0;
     }
 
     void connectionLimits()
     {
-        QFETCH(QString, from);
+        QFETCH(QStringList, from);
         QFETCH(int, sources);
         QFETCH(int, perSource);
         QFETCH(bool, handshake);
         QFETCH(int, held);
         QFETCH(bool, probeAccepted);
+        QFETCH(int, cut);
+        QFETCH(bool, probeTryAgain);
         QFETCH(bool, timeOut);
         QFETCH(int, reopened);
         std::optional<ostratest::OwnLoopback> ownLoopback;
-        if (from.contains(QLatin1Char(':'))) {
-            ownLoopback.emplace();
-            if (!ownLoopback->entered())
-                QSKIP("needs root to make a network namespace");
-            for (int source = 0; source < sources; ++source) {
-                if (!ownLoopback->addIPv6Address(from.arg(10 + source)))
-                    QSKIP("needs the ip tool to give the loopback IPv6 addresses");
+        const auto sourceAt = [&from](int source) { return from.at(source % from.size()).arg(10 + source); };
+        for (int source = 0; source < sources; ++source) {
+            if (!sourceAt(source).contains(QLatin1Char(':')))
+                continue;
+            if (!ownLoopback) {
+                ownLoopback.emplace();
+                if (!ownLoopback->entered())
+                    QSKIP("needs root to make a network namespace");
             }
+            if (!ownLoopback->addIPv6Address(sourceAt(source).section(QLatin1Char('%'), 0, 0)))
+                QSKIP("needs the ip tool to give the loopback IPv6 addresses");
         }
         ServerRig rig;
         std::vector<std::unique_ptr<RawWsClient>> connections;
@@ -615,12 +637,18 @@ private slots:
         int handshaken = 0;
         for (int source = 0; source < sources; ++source) {
             for (int i = 0; i < perSource; ++i) {
+                rig.clock = qint64(connections.size()) * 10;
                 connections.push_back(std::make_unique<RawWsClient>());
-                sourceOf.push_back(QHostAddress(from.arg(10 + source)));
+                sourceOf.push_back(QHostAddress(sourceAt(source)));
                 QVERIFY(connections.back()->connectFrom(sourceOf.back(), rig.server.serverPort()));
                 if (handshake)
                     handshaken += connections.back()->handshake() ? 1 : 0;
             }
+        }
+        if (handshake) {
+            rig.clock = 1000;
+            connections.front()->sendText(R"({"event":"ping"})");
+            QTRY_VERIFY(connections.front()->readAll().contains("pong"));
         }
         RawWsClient probe;
         QVERIFY(probe.connectFrom(loopback(100), rig.server.serverPort()));
@@ -641,7 +669,7 @@ private slots:
         };
         QTRY_COMPARE(stillOpen(), held);
         if (timeOut) {
-            rig.tickAt(WebSocketServer::HandshakeTimeoutMs + 1);
+            rig.tickAt(rig.clock + WebSocketServer::HandshakeTimeoutMs + 1);
             QTRY_COMPARE(stillOpen(), 0);
             RawWsClient late;
             QVERIFY(late.connectFrom(loopback(101), rig.server.serverPort()));
@@ -649,8 +677,18 @@ private slots:
             return;
         }
         if (handshake) {
-            QCOMPARE(handshaken, held);
-            QCOMPARE(rig.server.clientCount(), held + (probeAccepted ? 1 : 0));
+            if (probeTryAgain)
+                QTRY_COMPARE(probe.closeCode(), WebSocketServer::CloseCodeTryAgainLater);
+            if (cut >= 0) {
+                QVERIFY(!connections[size_t(cut)]->isConnected());
+                QCOMPARE(connections[size_t(cut)]->closeCode(), WebSocketServer::CloseCodeTryAgainLater);
+            }
+            QCOMPARE(handshaken, held + (cut >= 0 ? 1 : 0));
+            QCOMPARE(rig.server.clientCount(), held + (probeAccepted && !probeTryAgain ? 1 : 0));
+            if (!probeTryAgain) {
+                probe.sendText(R"({"event":"ping"})");
+                QTRY_VERIFY(probe.readAll().contains("pong"));
+            }
             return;
         }
         // The ones kept are real: each can still finish its handshake.

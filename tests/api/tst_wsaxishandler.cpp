@@ -77,7 +77,7 @@ private slots:
                                     << json(R"({"gearThrottleLimitPercent":[1,2,3,4,5,6,7]})");
         QTest::newRow("custom") << json(R"({"escMode":"custom","escPresetId":7,"decelRate":100,"reverseEnabled":true})")
                                 << json(R"({"escMode":"custom","escPresetId":"","decelRate":100,"reverseEnabled":true})");
-        QTest::newRow("axes by position") << json(R"({"axes":[{},5,{"curve":"logarithmic"}]})") << QJsonObject();
+        QTest::newRow("axes by position") << json(R"({"axes":[{},{},{"curve":"logarithmic"}]})") << QJsonObject();
         QTest::newRow("empty") << QJsonObject() << QJsonObject();
     }
 

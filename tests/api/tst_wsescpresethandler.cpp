@@ -130,7 +130,10 @@ private slots:
         QTest::addColumn<QJsonObject>("data");
         QTest::addColumn<QString>("message");
         QTest::newRow("create no name") << "action_create_esc_preset" << QJsonObject() << "Missing 'name' parameter";
-        QTest::newRow("create blank") << "action_create_esc_preset" << json(R"({"name":"  "})") << "ESC preset name cannot be empty";
+        const QString invisible = QStringLiteral("'name' has nothing visible: it holds only blanks or invisible characters");
+        QTest::newRow("create blank") << "action_create_esc_preset" << json(R"({"name":"  "})") << invisible;
+        QTest::newRow("create invisible") << "action_create_esc_preset" << json(R"({"name":"\u200b\u3164"})") << invisible;
+        QTest::newRow("rename blank") << "action_rename_esc_preset" << json(R"({"id":"x","name":" "})") << invisible;
         QTest::newRow("update unknown") << "action_update_esc_preset" << json(R"({"id":"x"})") << "ESC preset not found: x";
         QTest::newRow("create negative") << "action_create_esc_preset" << json(R"({"name":"A","neutral":-5})")
                                          << "'neutral' must be a channel value from 0 to 2047";

@@ -4,13 +4,13 @@
 #include "firmware/firmwareupdateprocedure.h"
 #include "platform/serial/serialportlister.h"
 #include "platform/storage/volumelister.h"
+#include "profiles/settingsfile.h"
 #include "support/firmwarefixtures.h"
 #include "support/httpserver.h"
 #include "support/ptydevice.h"
 #include "support/simulatedrp2040.h"
 #include "support/testenvironment.h"
 
-#include <QSettings>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtEndian>
@@ -70,7 +70,7 @@ private slots:
     {
         m_api = std::make_unique<ostratest::ApiRig>();
         m_http = std::make_unique<HttpServer>();
-        QSettings().setValue(QLatin1String(FirmwareUpdateProcedure::BaseUrlSetting), m_http->baseUrl());
+        corvane::SettingsFile().setValue(QLatin1String(FirmwareUpdateProcedure::BaseUrlSetting), m_http->baseUrl());
         corvane::SerialPortLister::setFixedPorts({});
         corvane::VolumeLister::setFixedVolumes({});
         m_handler = m_api->add<WsFirmwareHandler>();

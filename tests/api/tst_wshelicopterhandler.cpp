@@ -305,6 +305,8 @@ private slots:
         QTest::newRow("5000 characters") << QString(5000, 'x') << "Profile name is too long: at most 64 characters";
         QTest::newRow("line break") << "Blade\n230" << forbidden;
         QTest::newRow("right-to-left override") << "Blade\u202E032" << forbidden;
+        QTest::newRow("nothing visible") << QString::fromUtf16(u"\u200B\u3164")
+                                         << "'name' has nothing visible: it holds only blanks or invisible characters";
     }
 
     void saveRefusesName()

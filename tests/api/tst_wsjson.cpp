@@ -120,6 +120,12 @@ private slots:
             "'axes[0].maxOutput' must be a number from 0 to 1, not a string", "get_axis_settings", "axes/0/maxOutput");
         row("deadzone beyond the slider", "set_axis_settings", R"({"axes":[{},{"deadzone":0.6}]})",
             "'axes[1].deadzone' must be a number from 0 to 0.5", "get_axis_settings", "axes/1/deadzone");
+        row("axis null", "set_axis_settings", R"({"axes":[null,1,"x"]})", "'axes[0]' must be an object, not null",
+            "get_axis_settings", "axes");
+        row("axis number", "set_axis_settings", R"({"axes":[{},1,{"inverted":true}]})",
+            "'axes[1]' must be an object, not a number", "get_axis_settings", "axes");
+        row("axis beyond the profile's", "set_axis_settings", R"({"axes":[{"inverted":true},{},{},{},{}]})",
+            "'axes[4]' must be left out: there are 4 axes", "get_axis_settings", "axes");
         row("decel rate negative", "set_axis_settings", R"({"decelRate":-100000})",
             "'decelRate' must be a whole number from 1 to 100", "get_axis_settings", "decelRate");
         row("reverse percent huge", "set_axis_settings", R"({"reverseMaxPercent":2147483647})",

@@ -30,15 +30,20 @@ private slots:
     void saveRefusals_data()
     {
         QTest::addColumn<QJsonObject>("data");
-        QTest::newRow("kind in capitals") << json(R"({"kind":"FFB","name":"x"})");
-        QTest::newRow("other kind") << json(R"({"kind":"leds","name":"x"})");
-        QTest::newRow("blank name") << json(R"({"kind":"ffb","name":"   "})");
+        QTest::addColumn<QString>("message");
+        const QString unnamed = QStringLiteral("Give the preset a name");
+        QTest::newRow("kind in capitals") << json(R"({"kind":"FFB","name":"x"})") << unnamed;
+        QTest::newRow("other kind") << json(R"({"kind":"leds","name":"x"})") << unnamed;
+        QTest::newRow("blank name") << json(R"({"kind":"ffb","name":"   "})") << unnamed;
+        QTest::newRow("invisible name") << json(R"({"kind":"ffb","name":" \u200b "})")
+                                        << "'name' has nothing visible: it holds only blanks or invisible characters";
     }
 
     void saveRefusals()
     {
         QFETCH(QJsonObject, data);
-        QCOMPARE(api->request("action_save_preset", data), refused("action_save_preset", "Give the preset a name"));
+        QFETCH(QString, message);
+        QCOMPARE(api->request("action_save_preset", data), refused("action_save_preset", message));
         QCOMPARE(presetsOf(*api, "ffb"), QJsonArray());
     }
 
@@ -67,7 +72,7 @@ private slots:
         QCOMPARE(api->request("action_rename_preset", {{"id", id}, {"name", "Gravel"}}),
                  json(R"({"event":"action_rename_preset","success":true})"));
         QCOMPARE(api->request("action_rename_preset", {{"id", id}, {"name", " "}}),
-                 json(R"({"event":"action_rename_preset","success":false})"));
+                 refused("action_rename_preset", "'name' has nothing visible: it holds only blanks or invisible characters"));
         QCOMPARE(presetsOf(*api, "controls").at(0).toObject().value("name").toString(), QString("Gravel"));
 
         api->client.skipAll();

@@ -210,8 +210,11 @@ private slots:
         } events[] = {{"action_create_profile", "Missing 'name' parameter"},
                       {"action_rename_profile", "Missing 'id' or 'name' parameter"},
                       {"action_duplicate_profile", "Missing 'sourceId' or 'name' parameter"}};
+        const QString invisible = QStringLiteral("'name' has nothing visible: it holds only blanks or invisible characters");
         for (const auto &e : events) {
-            QTest::addRow("%s blank", e.event) << e.event << "  \t  " << QString() << e.missing;
+            QTest::addRow("%s empty", e.event) << e.event << "" << QString() << e.missing;
+            QTest::addRow("%s blank", e.event) << e.event << "  \t  " << QString() << invisible;
+            QTest::addRow("%s invisible", e.event) << e.event << QString::fromUtf16(u"\u200B\u3164") << QString() << invisible;
             QTest::addRow("%s 5000", e.event) << e.event << tooLong << QString() << lengthRefusal;
             QTest::addRow("%s 65", e.event) << e.event << longest + "x" << QString() << lengthRefusal;
             QTest::addRow("%s 64", e.event) << e.event << longest << longest << QString();

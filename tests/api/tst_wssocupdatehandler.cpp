@@ -89,9 +89,17 @@ private slots:
         QVERIFY(fake.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         m_path = qgetenv("PATH");
         qputenv("PATH", m_bin.filePath("bin").toUtf8() + ':' + m_path);
+        QDir(m_bin.path()).mkdir("script");
+        QFile script(m_bin.filePath("script/updater.py"));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        WsSocUpdateHandler::setScriptPath(script.fileName());
     }
 
-    void cleanupTestCase() { qputenv("PATH", m_path); }
+    void cleanupTestCase()
+    {
+        qputenv("PATH", m_path);
+        WsSocUpdateHandler::setScriptPath(QString());
+    }
 
     void init()
     {
@@ -137,7 +145,7 @@ private slots:
         const QString command = event.mid(QStringLiteral("soc_update_").size());
         can(command.toLatin1().constData(), output);
         QCOMPARE(m_api->request(event), reply);
-        QCOMPARE(calls(), QStringList({ QStringLiteral("%1 %2").arg(WsSocUpdateHandler::ScriptPath, command) }));
+        QCOMPARE(calls(), QStringList({ QStringLiteral("%1 %2").arg(WsSocUpdateHandler::scriptPath(), command) }));
     }
 
     void pollsFollowTheUpdate()
@@ -187,14 +195,34 @@ private slots:
         QCOMPARE(calls().filter(" status").size(), 301);
     }
 
+    // Without python3, or without the script (every desktop), no request runs anything useful.
+    void noPython_data()
+    {
+        QTest::addColumn<bool>("python");
+        QTest::addColumn<QString>("event");
+        QTest::newRow("no python3") << false << "soc_update_check";
+        QTest::newRow("no script, check") << true << "soc_update_check";
+        QTest::newRow("no script, start") << true << "soc_update_start";
+        QTest::newRow("no script, cancel") << true << "soc_update_cancel";
+        QTest::newRow("no script, reboot") << true << "soc_update_reboot";
+    }
+
     void noPython()
     {
+        QFETCH(bool, python);
+        QFETCH(QString, event);
         const QByteArray path = qgetenv("PATH");
         QTemporaryDir empty;
-        qputenv("PATH", empty.path().toUtf8());
-        const QJsonObject reply = m_api->request("soc_update_check");
+        qputenv("PATH", python ? path : empty.path().toUtf8());
+        const QString script = WsSocUpdateHandler::scriptPath();
+        if (python)
+            WsSocUpdateHandler::setScriptPath(empty.filePath("updater.py"));
+        const QJsonObject reply = m_api->request(event);
         qputenv("PATH", path);
-        QCOMPARE(reply, json(R"({"event":"soc_update_check","success":false,"message":"Updater is not available on this device"})"));
+        WsSocUpdateHandler::setScriptPath(script);
+        QCOMPARE(reply, QJsonObject({ { "event", event }, { "success", false },
+                                      { "message", "Updater is not available on this device" } }));
+        QVERIFY(calls().isEmpty());
     }
 
     // The status poll runs beside the GUI thread's timers, not in their way.
@@ -257,35 +285,48 @@ private slots:
         QCOMPARE(calls().size(), 1);
     }
 
-    // Checks asked for while one runs wait for it and get its answer; later ones run again.
-    void checksShareARun_data()
+    // Checks, cancels and reboots asked for while one of their kind runs wait for it and get its
+    // answer; later ones run again.
+    void requestsShareARun_data()
     {
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<QByteArray>("output");
+        QTest::addColumn<QJsonObject>("reply");
         QTest::addColumn<bool>("together");
         QTest::addColumn<int>("runs");
-        QTest::newRow("at once") << true << 1;
-        QTest::newRow("one after another") << false << 3;
+        const QByteArray noNetwork = R"({"ok": false, "error": "No network"})";
+        const QJsonObject checkReply = json(R"({"event":"soc_update_check","success":false,"message":"No network"})");
+        QTest::newRow("at once") << "soc_update_check" << noNetwork << checkReply << true << 1;
+        QTest::newRow("one after another") << "soc_update_check" << noNetwork << checkReply << false << 3;
+        QTest::newRow("cancels at once") << "soc_update_cancel" << QByteArray(R"({"ok": true, "message": "Cancelling"})")
+            << json(R"({"event":"soc_update_cancel","success":true,"message":"Cancelling"})") << true << 1;
+        QTest::newRow("reboots at once") << "soc_update_reboot" << QByteArray(R"({"ok": true, "message": "Rebooting"})")
+            << json(R"({"event":"soc_update_reboot","success":true,"message":"Rebooting"})") << true << 1;
     }
 
-    void checksShareARun()
+    void requestsShareARun()
     {
+        QFETCH(QString, event);
+        QFETCH(QByteArray, output);
+        QFETCH(QJsonObject, reply);
         QFETCH(bool, together);
         QFETCH(int, runs);
-        can("check", R"({"ok": false, "error": "No network"})");
-        const QJsonObject reply = json(R"({"event":"soc_update_check","success":false,"message":"No network"})");
+        const QByteArray command = event.mid(QStringLiteral("soc_update_").size()).toLatin1();
+        can(command.constData(), output);
         if (together)
-            hold("check");
+            hold(command.constData());
         std::vector<std::unique_ptr<ostratest::WsTestClient>> phones;
         for (int i = 0; i < 3; ++i) {
             phones.push_back(std::make_unique<ostratest::WsTestClient>());
             QVERIFY(phones.back()->open(m_api->server.serverPort()));
-            phones.back()->send({ { "event", "soc_update_check" } });
+            phones.back()->send({ { "event", event } });
             if (!together)
                 QCOMPARE(phones.back()->next(Patience), reply);
         }
         if (together) {
             QTRY_COMPARE(calls().size(), 1);
-            QTest::qWait(100); // the other checks come in meanwhile
-            release("check");
+            QTest::qWait(100); // the other requests come in meanwhile
+            release(command.constData());
             for (const auto &phone : phones)
                 QCOMPARE(phone->next(Patience), reply);
         }

@@ -3,7 +3,6 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
-#include <QSettings>
 #include <QToolTip>
 
 #include <memory>
@@ -18,6 +17,7 @@
 #include "ostraui/sidebar.h"
 #include "ostraui/theme.h"
 #include "profiles/profilemanager.h"
+#include "profiles/settingsfile.h"
 #include "support/darktwin.h"
 #include "support/testenvironment.h"
 
@@ -92,7 +92,7 @@ private slots:
     void initTestCase()
     {
         ostra::installTheme(*qApp);
-        QSettings().setValue(QStringLiteral("ui/reduceMotion"), true);
+        corvane::SettingsFile().setValue(QStringLiteral("ui/reduceMotion"), true);
     }
 
     void pages()

@@ -8,7 +8,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSerialPort>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QTextBlock>
 #include <QTextEdit>
@@ -37,6 +36,7 @@
 #include "platform/input/virtualinputbackend.h"
 #include "platform/serial/serialportlister.h"
 #include "profiles/profilemanager.h"
+#include "profiles/settingsfile.h"
 #include "support/darktwin.h"
 #include "support/ptydevice.h"
 #include "support/simulatedtransmitter.h"
@@ -170,15 +170,15 @@ private slots:
     void initTestCase()
     {
         ostra::installTheme(*qApp);
-        QSettings().setValue(QStringLiteral("ui/reduceMotion"), true);
+        corvane::SettingsFile().setValue(QStringLiteral("ui/reduceMotion"), true);
     }
 
     // Every case starts from a fresh installation: no profiles, no saved devices, no settings.
     void init()
     {
         ostratest::freshDataFolder();
-        QSettings().clear();
-        QSettings().setValue(QStringLiteral("ui/reduceMotion"), true);
+        corvane::SettingsFile().remove(QString());
+        corvane::SettingsFile().setValue(QStringLiteral("ui/reduceMotion"), true);
         corvane::VirtualInputBackend::instance()->reset();
         corvane::SerialPortLister::setFixedPorts({});
     }
@@ -385,6 +385,19 @@ private slots:
                                               : transmitter ? "Connected" : "Not connected");
         QCOMPARE(transmitterPill->text(), silent ? "No answer" : transmitter ? "Connected" : "Not connected");
         QCOMPARE(transmitterPill->level() == int(ostra::LevelWarning), silent);
+        // Only a transmitter that answers gets the row's green frame; a silent one can still be disconnected.
+        QWidget *transmitterRow = car.combo("transmitterCombo")->parentWidget();
+        QCOMPARE(transmitterRow->property("connected").toBool(), transmitter && !silent);
+        QCOMPARE(car.button("connectTransmitterBtn")->text(), transmitter ? "Disconnect" : "Connect");
+        if (silent) {
+            window.resize(1366, 768);
+            window.show();
+            window.showPage(MainWindow::CarPage);
+            window.findChild<ostra::PageStack *>(QStringLiteral("contentStack"))->finishTransition();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            QVERIFY(window.grab().save(ostratest::artefactDir(QStringLiteral("app"))
+                                       + QStringLiteral("/carpage-silent-%1.png").arg(ostra::isDarkTheme() ? "dark" : "light")));
+        }
         if (combined) {
             auto *pedalsRow = qobject_cast<ostra::DeviceRow *>(car.combo("pedalsCombo")->parentWidget());
             auto *pill = pedalsRow->findChild<ostra::Pill *>();
@@ -582,12 +595,12 @@ private slots:
     {
         MainWindow window;
         const bool dark = ostra::isDarkTheme();
-        QSettings().remove(QStringLiteral("ui/theme"));
+        corvane::SettingsFile().remove(QStringLiteral("ui/theme"));
         {
             ostratest::ModalAnswerer answer;
             answer.cancel();
             window.toggleTheme();
-            QVERIFY(!QSettings().contains(QStringLiteral("ui/theme")));
+            QVERIFY(!corvane::SettingsFile().contains(QStringLiteral("ui/theme")));
         }
         {
             ostratest::ModalAnswerer answer;
@@ -595,12 +608,12 @@ private slots:
             window.toggleTheme();
             QCOMPARE(answer.records().at(0).title, dark ? QStringLiteral("Switch to light mode")
                                                         : QStringLiteral("Switch to dark mode"));
-            QVERIFY(QSettings().contains(QStringLiteral("ui/theme")));
+            QVERIFY(corvane::SettingsFile().contains(QStringLiteral("ui/theme")));
             QCOMPARE(window.findChild<ostra::Toast *>()->text(),
                      dark ? QStringLiteral("Light mode from the next start") : QStringLiteral("Dark mode from the next start"));
             QVERIFY(!window.restartRequested());
         }
-        QSettings().remove(QStringLiteral("ui/theme"));
+        corvane::SettingsFile().remove(QStringLiteral("ui/theme"));
         {
             Rig rig;
             QVERIFY(connectAll(window, rig));
@@ -611,9 +624,9 @@ private slots:
             QVERIFY(answer.records().at(0).text.endsWith(QStringLiteral("Transmission is running and will stop.")));
             QVERIFY(!window.controller()->isRunning());
             QVERIFY(window.restartRequested());
-            QVERIFY(QSettings().contains(QStringLiteral("ui/theme")));
+            QVERIFY(corvane::SettingsFile().contains(QStringLiteral("ui/theme")));
         }
-        QSettings().remove(QStringLiteral("ui/theme"));
+        corvane::SettingsFile().remove(QStringLiteral("ui/theme"));
     }
 
     // Errors: one box per distinct open text, none while suppressed, profile store failures too.
@@ -882,7 +895,7 @@ private slots:
         QVERIFY(content->grab().save(dir + QStringLiteral("/carpage-content-%1.png").arg(theme)));
         window.controller()->stopTransmission();
         if (!ostra::isDarkTheme())
-            QVERIFY(ostratest::runDarkTwin(QStringLiteral("app"), {QStringLiteral("render")}));
+            QVERIFY(ostratest::runDarkTwin(QStringLiteral("app"), {QStringLiteral("render"), QStringLiteral("status")}));
     }
 };
 

@@ -5,7 +5,6 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
-#include <QSettings>
 #include <QStackedWidget>
 #include <QStandardPaths>
 #include <QTimer>
@@ -21,6 +20,7 @@
 #include "ostraui/theme.h"
 #include "platform/input/virtualinputbackend.h"
 #include "platform/serial/serialportlister.h"
+#include "profiles/settingsfile.h"
 #include "support/darktwin.h"
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
@@ -123,9 +123,9 @@ private slots:
     void init()
     {
         ostratest::freshDataFolder();
-        QSettings().clear();
-        QSettings().setValue(QStringLiteral("ui/reduceMotion"), true);
-        QSettings().setValue(QStringLiteral("disclaimer/accepted"), true);
+        corvane::SettingsFile().remove(QString());
+        corvane::SettingsFile().setValue(QStringLiteral("ui/reduceMotion"), true);
+        corvane::SettingsFile().setValue(QStringLiteral("disclaimer/accepted"), true);
         corvane::VirtualInputBackend::instance()->reset();
         corvane::SerialPortLister::setFixedPorts({});
     }
@@ -169,19 +169,19 @@ private slots:
         QFETCH(QVariant, stored);
         QFETCH(int, page);
         if (stored.isValid())
-            QSettings().setValue(QStringLiteral("ui/carConfigureTab"), stored);
+            corvane::SettingsFile().setValue(QStringLiteral("ui/carConfigureTab"), stored);
         MainWindow window;
         Configure cfg{window};
         QCOMPARE(cfg.selector()->currentIndex(), page);
         QCOMPARE(cfg.stack()->currentIndex(), page);
         QVERIFY(cfg.section()->isHidden());
-        QCOMPARE(QSettings().value(QStringLiteral("ui/carConfigureTab"), stored), stored);
+        QCOMPARE(corvane::SettingsFile().value(QStringLiteral("ui/carConfigureTab"), stored), stored);
     }
 
     // Switching stores the page; a short page leaves the card no taller than it needs.
     void switching()
     {
-        QSettings().setValue(QStringLiteral("ui/carConfigureOpen"), true);
+        corvane::SettingsFile().setValue(QStringLiteral("ui/carConfigureOpen"), true);
         MainWindow window;
         Configure cfg{window};
         window.resize(1280, 800);
@@ -195,13 +195,13 @@ private slots:
         QTest::mouseClick(selector, Qt::LeftButton, {}, selector->rect().center());
         QCOMPARE(selector->currentIndex(), 1);
         QCOMPARE(cfg.stack()->currentIndex(), 1);
-        QCOMPARE(QSettings().value(QStringLiteral("ui/carConfigureTab")).toInt(), 1);
+        QCOMPARE(corvane::SettingsFile().value(QStringLiteral("ui/carConfigureTab")).toInt(), 1);
         QTRY_COMPARE(cfg.stack()->height(), cfg.stack()->widget(1)->sizeHint().height());
         const int tall = cfg.card()->height();
 
         QTest::mouseClick(selector, Qt::LeftButton, {}, QPoint(8, selector->height() / 2));
         QCOMPARE(cfg.stack()->currentIndex(), 0);
-        QCOMPARE(QSettings().value(QStringLiteral("ui/carConfigureTab")).toInt(), 0);
+        QCOMPARE(corvane::SettingsFile().value(QStringLiteral("ui/carConfigureTab")).toInt(), 0);
         QTRY_VERIFY(cfg.card()->height() < tall);
         // Still as wide as the card: the rows use the width there is.
         QTRY_COMPARE(cfg.stack()->width(), cfg.section()->width());
@@ -209,7 +209,7 @@ private slots:
         // Closing the section is remembered too.
         window.findChild<QPushButton *>(QStringLiteral("configureSectionToggle"))->click();
         QVERIFY(cfg.section()->isHidden());
-        QCOMPARE(QSettings().value(QStringLiteral("ui/carConfigureOpen")).toBool(), false);
+        QCOMPARE(corvane::SettingsFile().value(QStringLiteral("ui/carConfigureOpen")).toBool(), false);
     }
 
     void debugConsole()
@@ -364,7 +364,7 @@ private slots:
     {
         QFETCH(QSize, size);
         QFETCH(QString, suffix);
-        QSettings().setValue(QStringLiteral("ui/carConfigureOpen"), true);
+        corvane::SettingsFile().setValue(QStringLiteral("ui/carConfigureOpen"), true);
         MainWindow window;
         window.findChild<ostra::MapView *>()->setTileServer(QStringLiteral("http://127.0.0.1:9"), QString());
         Configure cfg{window};

@@ -7,7 +7,6 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QSettings>
 #include <QStackedLayout>
 #include <QTabWidget>
 #include <QtGui/qguiapplication_platform.h>
@@ -20,6 +19,7 @@
 #include "app/mainwindow.h"
 #include "ostraui/theme.h"
 #include "ostraui/titlebar.h"
+#include "profiles/settingsfile.h"
 #include "support/testenvironment.h"
 #include "support/widgets/themedrender.h"
 

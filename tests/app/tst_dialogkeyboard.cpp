@@ -3,18 +3,28 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QImage>
+#include <QMenu>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QSettings>
+#include <QSlider>
 #include <QTabBar>
+#include <QTimer>
 
 #include <algorithm>
 #include <memory>
 
 #include "app/mainwindow.h"
+#include "bridge/corvanecontroller.h"
+#include "ostraui/focusring.h"
+#include "ostraui/pageheader.h"
+#include "ostraui/pill.h"
 #include "ostraui/theme.h"
+#include "profiles/profilemanager.h"
+#include "profiles/settingsfile.h"
 #include "support/testenvironment.h"
+#include "support/widgets/modalanswerer.h"
+#include "support/widgets/widgetlookup.h"
 
 namespace {
 
@@ -28,7 +38,7 @@ bool isBody(const QWidget *widget)
 
 // What a control shows that a ring around it leaves alone: a scrolled text or list, a check box's
 // box and label (but for the edge a ring takes where the box meets the end of its page), the
-// current tab's label, the ink of a push button's text.
+// current tab's label, the ink of a push button's text, a slider's handle and the pixel around it.
 QRect shownArea(const QWidget *stop)
 {
     if (qobject_cast<const QScrollArea *>(stop) || qobject_cast<const QAbstractItemView *>(stop))
@@ -42,6 +52,8 @@ QRect shownArea(const QWidget *stop)
     } else if (const auto *button = qobject_cast<const QPushButton *>(stop)) {
         label.setSize(button->fontMetrics().tightBoundingRect(button->text()).size());
         label.moveCenter(button->rect().center());
+    } else if (const auto *slider = qobject_cast<const QSlider *>(stop)) {
+        label = ostratest::sliderHandle(slider).adjusted(-1, -1, 1, 1);
     }
     return label;
 }
@@ -88,7 +100,7 @@ private slots:
         QFETCH(QString, key);
         QFETCH(QString, tabTo);
         QFETCH(bool, hasDefault);
-        QSettings().remove(QStringLiteral("disclaimer/accepted"));
+        corvane::SettingsFile().remove(QStringLiteral("disclaimer/accepted"));
         std::unique_ptr<QDialog> dialog(m_window->buildSnapshotDialog(key));
         dialog->show();
         QApplication::setActiveWindow(dialog.get());
@@ -119,7 +131,7 @@ private slots:
         QTest::keyClick(focused(), Qt::Key_Return);
         QTEST(pressed.join(QLatin1Char(';')), "pressed");
         QCOMPARE(dialog->isVisible(), pressed.isEmpty());
-        QVERIFY(!QSettings().value(QStringLiteral("disclaimer/accepted")).toBool());
+        QVERIFY(!corvane::SettingsFile().value(QStringLiteral("disclaimer/accepted")).toBool());
     }
 
     // Every control Tab reaches, on every page and in every dialog, looks other than when the
@@ -237,6 +249,68 @@ private slots:
             QTest::keyClick(stop, Qt::Key_Tab);
         }
         QCOMPARE(order.join(QStringLiteral("; ")), QStringLiteral("QListWidget; + New; Rename; Duplicate; Close; QPushButton; QListWidget"));
+    }
+
+    // Tab reaches the header's clickable pills after its back button, left to right, and Space or
+    // Return opens what a click opens: the profile menu, which the keyboard then works, and the
+    // mobile connect dialog.
+    void headerPillsByKeyboard_data()
+    {
+        QTest::addColumn<QString>("pill");
+        QTest::addColumn<int>("key");
+        for (const char *pill : {"profilePill", "webPill"}) {
+            for (const int key : {int(Qt::Key_Space), int(Qt::Key_Return)})
+                QTest::addRow("%s, %s", pill, key == Qt::Key_Space ? "Space" : "Return") << pill << key;
+        }
+    }
+
+    void headerPillsByKeyboard()
+    {
+        QFETCH(QString, pill);
+        QFETCH(int, key);
+        corvane::ProfileManager *store = m_window->controller()->profileManager();
+        const QString other = store->createProfile(QStringLiteral("Keyboard"));
+        QVERIFY(!other.isEmpty());
+        m_window->showPage(MainWindow::CarPage);
+        QApplication::setActiveWindow(m_window.get());
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        auto *back = m_window->findChild<ostra::PageHeader *>()->findChild<QPushButton *>();
+        back->setFocus(Qt::TabFocusReason);
+        QStringList order;
+        for (int i = 0; i < 2; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            order << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(order, QStringList({"profilePill", "webPill"}));
+        auto *target = m_window->findChild<ostra::Pill *>(pill);
+        target->setFocus(Qt::TabFocusReason);
+        QVERIFY(ostra::showsFocusRing(target));
+
+        ostratest::ModalAnswerer answerer;
+        QString chosen;
+        if (pill == QLatin1String("profilePill")) {
+            // Down through the menu to the new profile, then Return.
+            QTimer::singleShot(0, this, [&] {
+                auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+                for (int i = 0; menu && i < 10 && (!menu->activeAction() || menu->activeAction()->text() != "Keyboard"); ++i)
+                    QTest::keyClick(menu, Qt::Key_Down);
+                if (menu && menu->activeAction())
+                    chosen = menu->activeAction()->text();
+                if (menu)
+                    QTest::keyClick(menu, Qt::Key_Return);
+            });
+        } else {
+            answerer.cancel();
+        }
+        QTest::keyClick(target, Qt::Key(key));
+        if (pill == QLatin1String("profilePill")) {
+            QCOMPARE(chosen, QStringLiteral("Keyboard"));
+            QCOMPARE(store->activeProfileId(), other);
+        } else {
+            QCOMPARE(answerer.records().size(), 1);
+            QCOMPARE(answerer.records().at(0).title, QStringLiteral("Connect from Mobile Device"));
+        }
+        store->deleteProfile(other);
     }
 
     void cleanupTestCase() { m_window.reset(); }

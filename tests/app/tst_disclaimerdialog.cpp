@@ -1,10 +1,10 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
-#include <QSettings>
 
 #include "app/disclaimerdialog.h"
 #include "ostraui/theme.h"
+#include "profiles/settingsfile.h"
 #include "support/testenvironment.h"
 #include "support/widgets/modalanswerer.h"
 
@@ -22,7 +22,7 @@ class TestDisclaimerDialog : public QObject
 
 private slots:
     void initTestCase() { ostra::installTheme(*qApp); }
-    void init() { QSettings().remove(Accepted); }
+    void init() { corvane::SettingsFile().remove(Accepted); }
 
     void content()
     {
@@ -40,7 +40,7 @@ private slots:
 
     void alreadyAcceptedShowsNothing()
     {
-        QSettings().setValue(Accepted, true);
+        corvane::SettingsFile().setValue(Accepted, true);
         ostratest::ModalAnswerer answer;
         answer.cancel();
         QVERIFY(DisclaimerDialog::isAccepted());
@@ -53,7 +53,7 @@ private slots:
     {
         DisclaimerDialog dialog;
         bool storedWhenClosed = false;
-        connect(&dialog, &QDialog::finished, this, [&] { storedWhenClosed = QSettings().value(Accepted).toBool(); });
+        connect(&dialog, &QDialog::finished, this, [&] { storedWhenClosed = corvane::SettingsFile().value(Accepted).toBool(); });
         dialog.show();
         dialog.findChild<QPushButton *>(QStringLiteral("acceptBtn"))->click();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
@@ -91,7 +91,7 @@ private slots:
             answer.press(button);
         QVERIFY(!DisclaimerDialog::ensureAccepted(nullptr));
         QCOMPARE(answer.records().size(), 1);
-        QVERIFY(!QSettings().contains(Accepted));
+        QVERIFY(!corvane::SettingsFile().contains(Accepted));
         QVERIFY(!DisclaimerDialog::isAccepted());
     }
 };

@@ -7,7 +7,6 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
-#include <QSettings>
 #include <QTimer>
 
 #include <functional>
@@ -22,6 +21,7 @@
 #include "ostraui/theme.h"
 #include "platform/input/virtualinputbackend.h"
 #include "profiles/profilemanager.h"
+#include "profiles/settingsfile.h"
 #include "receiver/ledconfigdialog.h"
 #include "receiver/radiocalibrationdialog.h"
 #include "support/simulatedtransmitter.h"
@@ -128,7 +128,7 @@ private slots:
     void initTestCase()
     {
         ostra::installTheme(*qApp);
-        QSettings().setValue(QStringLiteral("disclaimer/accepted"), true);
+        corvane::SettingsFile().setValue(QStringLiteral("disclaimer/accepted"), true);
     }
 
     void init() { corvane::VirtualInputBackend::instance()->reset(); }
@@ -466,17 +466,22 @@ private slots:
     }
 
     // Info's link to the maker's site: in the browser, or, with no browser on the PC, a box that
-    // says so and shows the address.
+    // says so and shows the address. Tab reaches it, and Space or Return opens it as a click does.
     void supportLink_data()
     {
         QTest::addColumn<bool>("browser");
-        QTest::newRow("browser") << true;
-        QTest::newRow("no browser") << false;
+        QTest::addColumn<int>("key"); // 0: a click
+        QTest::newRow("browser") << true << 0;
+        QTest::newRow("no browser") << false << 0;
+        QTest::newRow("browser, Space") << true << int(Qt::Key_Space);
+        QTest::newRow("browser, Return") << true << int(Qt::Key_Return);
+        QTest::newRow("no browser, Return") << false << int(Qt::Key_Return);
     }
 
     void supportLink()
     {
         QFETCH(bool, browser);
+        QFETCH(int, key);
         std::unique_ptr<UrlCatcher> catcher(browser ? new UrlCatcher(QStringLiteral("https")) : nullptr);
         // Nothing a browser could be found by.
         const QByteArray path = qgetenv("PATH");
@@ -486,9 +491,19 @@ private slots:
         window.show();
         window.showPage(MainWindow::InfoPage);
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        auto *link = window.findChild<QLabel *>(QStringLiteral("supportLink"));
+        auto *link = window.findChild<QWidget *>(QStringLiteral("supportLink"));
         QTRY_VERIFY(link->isVisible());
-        QTest::mouseClick(link, Qt::LeftButton, {}, QPoint(8, link->height() / 2));
+        if (key) {
+            QApplication::setActiveWindow(&window);
+            QVERIFY(QTest::qWaitForWindowActive(&window));
+            window.setFocus(Qt::OtherFocusReason);
+            for (int i = 0; i < 40 && !link->hasFocus(); ++i)
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QVERIFY(link->hasFocus());
+            QTest::keyClick(link, Qt::Key(key));
+        } else {
+            QTest::mouseClick(link, Qt::LeftButton, {}, QPoint(8, link->height() / 2));
+        }
         qputenv("PATH", path);
         auto *box = window.findChild<QMessageBox *>(QStringLiteral("noBrowserBox"));
         QCOMPARE(box != nullptr, !browser);

@@ -5,7 +5,6 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTcpSocket>
@@ -13,6 +12,7 @@
 #include <QWebSocket>
 
 #include <memory>
+#include <optional>
 
 #include "api/dialogs/webstatusdialog.h"
 #include "app/mainwindow.h"
@@ -24,6 +24,9 @@
 #include "ostraui/sliderrow.h"
 #include "ostraui/theme.h"
 #include "platform/input/virtualinputbackend.h"
+#include "profiles/profilemanager.h"
+#include "profiles/settingsfile.h"
+#include "support/heldrenames.h"
 #include "support/racestationrig.h"
 #include "support/simulatedtransmitter.h"
 #include "support/starved.h"
@@ -110,12 +113,12 @@ private slots:
     void initTestCase()
     {
         ostra::installTheme(*qApp);
-        QSettings().setValue(QStringLiteral("ui/reduceMotion"), true);
+        corvane::SettingsFile().setValue(QStringLiteral("ui/reduceMotion"), true);
     }
 
     void cleanup()
     {
-        QSettings().remove(QStringLiteral("raceControl"));
+        corvane::SettingsFile().remove(QStringLiteral("raceControl"));
     }
 
     void closeWithWindowOpen_data()
@@ -186,18 +189,22 @@ private slots:
         QTest::addColumn<int>("answer"); // NoButton: no question expected
         // The question is closed by its title bar's close button, which must count as Cancel.
         QTest::addColumn<bool>("closeBox");
-        // Save finds nothing can be written: the window stays and asks again at the next close.
-        QTest::addColumn<bool>("diskFull");
-        QTest::newRow("nothing unsaved") << Holder::Nothing << int(QMessageBox::NoButton) << false << false;
+        // "full": Save finds nothing can be written, so the window (and a dialog with its edits)
+        // stays, and the next close asks again. "slow": the window waits for the disk before it goes.
+        QTest::addColumn<QString>("disk");
+        QTest::newRow("nothing unsaved") << Holder::Nothing << int(QMessageBox::NoButton) << false << "";
         for (auto [name, holder] : {std::pair{"platform settings", Holder::PlatformSettings},
                                     std::pair{"axis dialog", Holder::AxisDialog}, std::pair{"LED dialog", Holder::LedDialog}}) {
             for (auto [what, answer] : {std::pair{"save", QMessageBox::Save}, std::pair{"discard", QMessageBox::Discard},
                                         std::pair{"cancel", QMessageBox::Cancel}})
-                QTest::addRow("%s, %s", name, what) << holder << int(answer) << false << false;
+                QTest::addRow("%s, %s", name, what) << holder << int(answer) << false << "";
         }
-        QTest::newRow("platform settings, question closed") << Holder::PlatformSettings << int(QMessageBox::Cancel) << true << false;
-        QTest::newRow("axis dialog, question closed") << Holder::AxisDialog << int(QMessageBox::Cancel) << true << false;
-        QTest::newRow("platform settings, disk full") << Holder::PlatformSettings << int(QMessageBox::Save) << false << true;
+        QTest::newRow("platform settings, question closed") << Holder::PlatformSettings << int(QMessageBox::Cancel) << true << "";
+        QTest::newRow("axis dialog, question closed") << Holder::AxisDialog << int(QMessageBox::Cancel) << true << "";
+        QTest::newRow("platform settings, disk full") << Holder::PlatformSettings << int(QMessageBox::Save) << false << "full";
+        QTest::newRow("axis dialog, disk full") << Holder::AxisDialog << int(QMessageBox::Save) << false << "full";
+        QTest::newRow("LED dialog, disk full") << Holder::LedDialog << int(QMessageBox::Save) << false << "full";
+        QTest::newRow("axis dialog, slow disk") << Holder::AxisDialog << int(QMessageBox::Save) << false << "slow";
     }
 
     void closeWithUnsavedEdits()
@@ -205,18 +212,21 @@ private slots:
         QFETCH(Holder, holder);
         QFETCH(int, answer);
         QFETCH(bool, closeBox);
-        QFETCH(bool, diskFull);
+        QFETCH(QString, disk);
         const QJsonValue before = storedEdits(holder);
         auto window = std::make_unique<MainWindow>();
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
 
         QString asked;
+        int questions = 0;
         QTimer answering;
         connect(&answering, &QTimer::timeout, [&] {
             auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
             if (box && box->objectName() == "unsavedEditsBox") {
+                QCOMPARE(box->text(), QString("Save your changes before closing?"));
                 asked = box->informativeText();
+                ++questions;
                 QAbstractButton *button = box->button(QMessageBox::StandardButton(answer));
                 for (QPushButton *titleButton : box->findChildren<QPushButton *>()) {
                     if (closeBox && titleButton->toolTip() == "Close")
@@ -233,7 +243,31 @@ private slots:
             QTimer::singleShot(0, [&] {
                 auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
                 QTest::keyClick(dialog->findChild<QCheckBox *>(), Qt::Key_Space);
-                window->close();
+                {
+                    const ostratest::Starved starved(disk == "full" ? "file size" : "");
+                    std::optional<ostratest::HeldRenames> held;
+                    if (disk == "slow")
+                        held.emplace(window->controller()->profileManager()->activeProfileId() + ".json");
+                    window->close();
+                    if (held) {
+                        // Until the edits are on disk the window and the dialog stay, and a
+                        // second close asks nothing more.
+                        QTRY_VERIFY(held->waiting() > 0);
+                        QVERIFY(window->isVisible() && dialog->isVisible());
+                        window->close();
+                        QVERIFY(questions == 1 && window->isVisible());
+                        held->release();
+                    }
+                    if (answer == QMessageBox::Save)
+                        QTRY_VERIFY(!window->isVisible() || !window->findChildren<QMessageBox *>("corvaneErrorBox").isEmpty());
+                }
+                if (disk == "full") {
+                    // The dialog kept its edits: the next close asks again, and stores them.
+                    QVERIFY(window->isVisible() && dialog->isVisible());
+                    window->close();
+                    QTRY_VERIFY(!window->isVisible());
+                    QCOMPARE(questions, 2);
+                }
                 dialogStayed = dialog->isVisible();
                 if (dialogStayed)
                     dialog->reject();
@@ -245,19 +279,22 @@ private slots:
                 editStroke(*window);
                 QCOMPARE(window->findChild<QLabel *>("saveStatus")->text(), QString::fromUtf8("Unsaved \u2014 applies on connect"));
             }
-            const ostratest::Starved starved(diskFull ? "descriptors" : "");
+            const ostratest::Starved starved(disk == "full" ? "descriptors" : "");
             window->close();
+            // The settings' writer reports once they are on disk, or not; the window goes then.
+            QVERIFY(corvane::SettingsFile::waitForWrites(5000));
         }
+        const bool platformFailed = disk == "full" && holder == Holder::PlatformSettings;
         QCOMPARE(!asked.isEmpty(), answer != QMessageBox::NoButton);
-        QCOMPARE(window->isVisible(), answer == QMessageBox::Cancel || diskFull);
+        QTRY_COMPARE(window->isVisible(), answer == QMessageBox::Cancel || platformFailed);
         QCOMPARE(dialogStayed, answer == QMessageBox::Cancel && holder != Holder::PlatformSettings);
         if (holder == Holder::PlatformSettings)
             QCOMPARE(asked, QString("Not saved yet: Platform settings."));
-        if (diskFull) {
+        if (platformFailed) {
             asked.clear();
             window->close();
             QVERIFY(!asked.isEmpty());
-            QVERIFY(!window->isVisible());
+            QTRY_VERIFY(!window->isVisible());
         }
         window.reset();
         QCOMPARE(storedEdits(holder) != before, answer == QMessageBox::Save);
@@ -277,7 +314,7 @@ private slots:
     {
         QFETCH(QString, answer);
         const QJsonValue before = storedEdits(Holder::PlatformSettings);
-        QSettings().remove(QStringLiteral("ui/theme"));
+        corvane::SettingsFile().remove(QStringLiteral("ui/theme"));
         MainWindow window;
         window.showPage(MainWindow::MotionPage);
         editStroke(window);
@@ -287,10 +324,12 @@ private slots:
         window.toggleTheme();
         QCOMPARE(answerer.records().size(), 2);
         QCOMPARE(answerer.records().at(1).title, QStringLiteral("Unsaved changes"));
-        QCOMPARE(window.restartRequested(), answer != "Cancel");
-        QCOMPARE(QSettings().contains(QStringLiteral("ui/theme")), answer != "Cancel");
+        QCOMPARE(answerer.records().at(1).text, QStringLiteral("Save your changes before restarting?"));
+        // Saved edits go to disk first: the restart follows once they are there.
+        QTRY_COMPARE(window.restartRequested(), answer != "Cancel");
+        QCOMPARE(corvane::SettingsFile().contains(QStringLiteral("ui/theme")), answer != "Cancel");
         QCOMPARE(storedEdits(Holder::PlatformSettings) != before, answer == "Save");
-        QSettings().remove(QStringLiteral("ui/theme"));
+        corvane::SettingsFile().remove(QStringLiteral("ui/theme"));
     }
 
     // Race control's safety link is switched off, the API stops and transmission ends with the

@@ -1,7 +1,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
-#include <QSettings>
 #include <QTabWidget>
 #include <QThread>
 #include <QTimer>
@@ -13,6 +12,7 @@
 #include "dialogs/transmissionview.h"
 #include "ostraui/theme.h"
 #include "platform/input/virtualinputbackend.h"
+#include "profiles/settingsfile.h"
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
 #include "support/transmitrig.h"
@@ -77,7 +77,7 @@ private slots:
     void initTestCase()
     {
         ostra::installTheme(*qApp);
-        QSettings().setValue(QStringLiteral("disclaimer/accepted"), true);
+        corvane::SettingsFile().setValue(QStringLiteral("disclaimer/accepted"), true);
         corvane::VirtualInputBackend::instance()->reset();
     }
 

@@ -5,7 +5,6 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QStackedWidget>
 #include <QStandardPaths>
@@ -18,6 +17,7 @@
 #include "ostraui/theme.h"
 #include "platform/input/virtualinputbackend.h"
 #include "platform/serial/serialportlister.h"
+#include "profiles/settingsfile.h"
 #include "support/darktwin.h"
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
@@ -131,7 +131,7 @@ private slots:
     void initTestCase()
     {
         ostra::installTheme(*qApp);
-        QSettings().setValue(QStringLiteral("ui/reduceMotion"), true);
+        corvane::SettingsFile().setValue(QStringLiteral("ui/reduceMotion"), true);
     }
 
     void init()
@@ -307,6 +307,51 @@ private slots:
         QCOMPARE(answer.records().at(0).text, text);
         guide.tick();
         QCOMPARE(guide.named(QByteArray("guide" + row + "Status").constData())->text(), QStringLiteral("Not connected."));
+    }
+
+    // Step 3 says what the car page says: a port where nothing answers the ID queries is named
+    // with the page's hint, and Next stays locked, as Start does there.
+    void silentTransmitter_data()
+    {
+        QTest::addColumn<bool>("silent");
+        QTest::newRow("transmitter answers") << false;
+        QTest::newRow("nothing answers") << true;
+    }
+
+    void silentTransmitter()
+    {
+        QFETCH(bool, silent);
+        Rig rig;
+        rig.tx.setAnswersId(!silent);
+        MainWindow window;
+        corvane::CorvaneController *controller = window.controller();
+        OnboardingWizard wizard(controller, &window);
+        Guide guide{wizard};
+        QVERIFY(guide.advanceTo(2));
+        guide.button("guideTransmitterBtn")->click();
+        QVERIFY(controller->isSerialConnected());
+        if (silent) {
+            QTest::ignoreMessage(QtWarningMsg, "[SECURITY] No device ID response from transmitter");
+            for (int query = 0; query < 4; ++query)
+                QVERIFY(QMetaObject::invokeMethod(controller, "onDeviceIdRetry"));
+        } else {
+            QVERIFY(rig.tx.waitFor([controller] { return controller->isTransmitterAuthorized(); }));
+        }
+        guide.tick();
+        QLabel *status = guide.named("guideTransmitterStatus");
+        const QString hint = window.findChild<QLabel *>(QStringLiteral("txHint"))->text();
+        QCOMPARE(status->text(), silent ? hint : QStringLiteral("Connected on %1.").arg(rig.tx.portName()));
+        QCOMPARE(status->text().startsWith(QStringLiteral("Nothing answers on ") + rig.tx.portName()), silent);
+        QCOMPARE(guide.button("guideTransmitterBtn")->text(), QStringLiteral("Disconnect"));
+        QCOMPARE(guide.next()->isEnabled(), !silent);
+        if (silent) {
+            wizard.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&wizard));
+            QVERIFY(wizard.grab().save(ostratest::artefactDir(QStringLiteral("app"))
+                                       + QStringLiteral("/onboarding-3-silent-%1.png").arg(ostra::isDarkTheme() ? "dark" : "light")));
+        }
+        wizard.onNext();
+        QCOMPARE(guide.page(), silent ? 2 : 3);
     }
 
     // Page 3 asks for the transmitter, page 4 for wheel base and pedals; the shifter never counts.
@@ -561,7 +606,7 @@ private slots:
             QVERIFY(wizard.grab().toImage().save(dir + file));
         }
         if (!ostra::isDarkTheme())
-            QVERIFY(ostratest::runDarkTwin(QStringLiteral("app"), {QStringLiteral("render")}));
+            QVERIFY(ostratest::runDarkTwin(QStringLiteral("app"), {QStringLiteral("render"), QStringLiteral("silentTransmitter")}));
     }
 };
 

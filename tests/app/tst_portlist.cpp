@@ -1,13 +1,17 @@
 #include <QApplication>
 #include <QComboBox>
+#include <QAbstractItemView>
+#include <QLabel>
+#include <QPainter>
 #include <QPushButton>
-#include <QSettings>
+#include <QSerialPort>
 #include <QTest>
 
 #include <memory>
 
 #include "app/onboardingwizard.h"
 #include "bridge/corvanecontroller.h"
+#include "bridge/corvaneserialport.h"
 #include "firmware/dialogs/firmwareupdatedialog.h"
 #include "firmware/dialogs/receiverv4updatedialog.h"
 #include "firmware/firmwareupdateprocedure.h"
@@ -16,11 +20,13 @@
 #include "motion/pages/motionsystemwidget.h"
 #include "ostraui/theme.h"
 #include "platform/serial/serialportlister.h"
+#include "profiles/settingsfile.h"
 #include "receiver/radiocalibrationdialog.h"
 #include "receiver/receiversettingspanel.h"
 #include "support/ptydevice.h"
 #include "support/testenvironment.h"
 #include "support/widgets/themedrender.h"
+#include "support/widgets/widgetlookup.h"
 
 using corvane::SerialPortEntry;
 using corvane::SerialPortLister;
@@ -103,7 +109,7 @@ private slots:
     {
         ostra::installTheme(*qApp);
         // The V4 dialog looks up the latest release at once: nothing answers here.
-        QSettings().setValue(QLatin1String(corvane::FirmwareUpdateProcedure::BaseUrlSetting),
+        corvane::SettingsFile().setValue(QLatin1String(corvane::FirmwareUpdateProcedure::BaseUrlSetting),
                              QStringLiteral("http://127.0.0.1:1/"));
     }
     void cleanup() { SerialPortLister::useSystemPorts(); }
@@ -200,7 +206,80 @@ private slots:
             QCOMPARE(shown->combo->currentData().toString(), device.slavePath());
     }
 
-    void darkTheme() { QVERIFY(ostratest::renderDarkTwin("app", {"onBoardPortIsNotOffered"})); }
+    // The port the other device of this program holds is listed as in use by it, and neither
+    // the list nor the keyboard chooses it; the V4 update frees the receiver console's port itself.
+    void heldPortIsMarked_data()
+    {
+        QTest::addColumn<int>("list");
+        QTest::addColumn<bool>("receiverHolds");
+        QTest::addColumn<QString>("holder"); // empty: not marked
+        QTest::newRow("setup guide") << int(SetupGuide) << true << "QOR Receiver";
+        QTest::newRow("helicopter page") << int(HelicopterPage) << true << "QOR Receiver";
+        QTest::newRow("radio calibration") << int(RadioCalibration) << false << "QOR Transmitter";
+        QTest::newRow("receiver firmware") << int(ReceiverFirmware) << false << "QOR Transmitter";
+        QTest::newRow("receiver USB cable") << int(ReceiverUsbCable) << false << "QOR Transmitter";
+        QTest::newRow("receiver V4, transmitter's port") << int(ReceiverV4) << false << "QOR Transmitter";
+        QTest::newRow("receiver V4, receiver console's port") << int(ReceiverV4) << true << "";
+    }
+
+    void heldPortIsMarked()
+    {
+        QFETCH(int, list);
+        QFETCH(bool, receiverHolds);
+        QFETCH(QString, holder);
+        ostratest::PtyDevice device;
+        const QString held = device.slavePath();
+        SerialPortLister::setFixedPorts({entry(held, 0x2E8A), entry(QStringLiteral("ttyACM3"), 0x2E8A)});
+        corvane::CorvaneController controller;
+        corvane::MotionSystemController motion;
+        QVERIFY(receiverHolds ? controller.connectReceiver(held, 115200) : controller.connectTransmitter(held, 115200));
+        PortList shown = open(List(list), &controller, &motion);
+        const int index = shown.combo->findData(held);
+        QVERIFY(index >= 0);
+        const bool marked = !holder.isEmpty();
+        QCOMPARE(shown.combo->itemText(index).endsWith(QStringLiteral(" (in use by the %1)").arg(holder)), marked);
+        QCOMPARE(shown.combo->itemText(index).contains(QLatin1String("in use")), marked);
+        QCOMPARE(shown.combo->currentData().toString() == held, !marked);
+        if (!marked)
+            return;
+        if (list == ReceiverFirmware) {
+            // The list open, as the user meets the port in use.
+            shown.owner->show();
+            QVERIFY(QTest::qWaitForWindowExposed(shown.owner.get()));
+            shown.combo->showPopup();
+            QWidget *popup = shown.combo->view()->window();
+            QTRY_VERIFY(popup->isVisible());
+            QImage picture = shown.owner->grab().toImage();
+            QPainter(&picture).drawImage(popup->pos() - shown.owner->pos(), popup->grab().toImage());
+            QVERIFY(picture.save(ostratest::themedPicture("app", "portlist-held")));
+            shown.combo->hidePopup();
+        }
+        for (Qt::Key key : {Qt::Key_Up, Qt::Key_Up, Qt::Key_Down, Qt::Key_Down, Qt::Key_Up}) {
+            QTest::keyClick(shown.combo, key);
+            QVERIFY(shown.combo->currentData().toString() != held);
+        }
+    }
+
+    // A port the system refuses is named with the reason, once the attempts are over.
+    void refusedPortNamesReason()
+    {
+        ostratest::PtyDevice device;
+        QSerialPort otherProgram(device.slavePath());
+        QVERIFY(otherProgram.open(QIODevice::ReadWrite));
+        SerialPortLister::setFixedPorts({entry(device.slavePath(), 0x2E8A)});
+        corvane::CorvaneController controller;
+        corvane::MotionSystemController motion;
+        PortList shown = open(ReceiverFirmware, &controller, &motion);
+        QCOMPARE(shown.combo->currentData().toString(), device.slavePath());
+        shown.action->click();
+        QVERIFY(!controller.isReceiverConnected());
+        const QString reason = controller.receiverPort()->openError();
+        QVERIFY(reason.contains(QLatin1String("it may be in use by another application")));
+        QVERIFY(ostratest::withText<QLabel>(shown.owner.get(),
+                                            QStringLiteral("Could not connect to %1. %2").arg(device.slavePath(), reason)));
+    }
+
+    void darkTheme() { QVERIFY(ostratest::renderDarkTwin("app", {"onBoardPortIsNotOffered", "heldPortIsMarked"})); }
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestPortList)

@@ -1,10 +1,10 @@
 #include <QApplication>
-#include <QSettings>
 #include <QThread>
 #include <QTranslator>
 
 #include "app/startup.h"
 #include "bridge/logrouter.h"
+#include "profiles/settingsfile.h"
 #include "support/testenvironment.h"
 
 namespace {
@@ -43,7 +43,7 @@ private slots:
         QCOMPARE(QCoreApplication::organizationName(), QStringLiteral("Qorvant"));
         QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Qorvant OSTRA"));
         QVERIFY(!QApplication::windowIcon().isNull());
-        QVERIFY(QSettings().fileName().contains(QStringLiteral("Qorvant OSTRA")));
+        QVERIFY(corvane::SettingsFile().fileName().contains(QStringLiteral("Qorvant OSTRA")));
     }
 
     // A warning from a worker reaches the router on the GUI thread, and the handler before.

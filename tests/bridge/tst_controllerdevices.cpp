@@ -5,6 +5,7 @@
 #include "platform/serial/serialportlister.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
+#include "profiles/settingsfile.h"
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
 #include "support/writesdone.h"
@@ -12,7 +13,6 @@
 
 #include <QDir>
 #include <QJsonArray>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
 
@@ -103,7 +103,7 @@ private slots:
     void init()
     {
         ostratest::freshDataFolder();
-        QSettings().clear();
+        corvane::SettingsFile().remove(QString());
         VirtualInputBackend::instance()->reset();
     }
 

@@ -1,9 +1,13 @@
+#include <QFile>
 #include <QPointer>
 #include <QSerialPort>
 #include <QTest>
 #include <QTimer>
 
 #include <memory>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "bridge/corvaneserialport.h"
 #include "support/ptydevice.h"
@@ -159,6 +163,32 @@ private slots:
             QCOMPARE(log.events, QStringList());
         }
         delete port;
+    }
+
+    // A port this user may not open says so, not that it is busy, after the same attempts
+    // (a device node just plugged in gets its group a moment later).
+    void deniedPortSaysSo()
+    {
+        PtyDevice pty;
+        const QByteArray path = QFile::encodeName(pty.slavePath());
+        QCOMPARE(::chmod(path.constData(), 0), 0);
+        // Root opens it whatever its mode: the check runs as nobody.
+        if (::geteuid() == 0 && ::seteuid(65534) != 0)
+            QSKIP("cannot take another user's rights");
+        CorvaneSerialPort port;
+        PortLog log(port);
+        failedAttempts = 0;
+        const QtMessageHandler previous = qInstallMessageHandler(countAttempts);
+        const bool opened = port.open(pty.slavePath(), kBaud);
+        qInstallMessageHandler(previous);
+        if (::getuid() == 0)
+            QCOMPARE(::seteuid(0), 0);
+        QVERIFY(!opened);
+        QCOMPARE(failedAttempts, CorvaneSerialPort::OpenAttempts);
+        const QString message = "No permission to open " + pty.slavePath()
+                                + ". Add your user to the port's group (often dialout), then log in again.";
+        QCOMPARE(log.events, QStringList{"error:" + message});
+        QCOMPARE(port.openError(), message);
     }
 
     // The device vanishing while frames go out closes the port once and reports once, and

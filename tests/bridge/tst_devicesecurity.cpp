@@ -1,41 +1,24 @@
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QSettings>
 #include <QTest>
 
 #include "bridge/devicesecurity.h"
+#include "profiles/settingsfile.h"
 #include "support/testenvironment.h"
 
 using corvane::DeviceSecurity;
 
 namespace {
 
-// Settings read within one process come from a cache; point them at a copy of the file so
-// the next reader parses what was written, as after a restart.
+// Once nothing holds the settings and they are written, the next reader parses the file, as
+// after a restart.
 void reopenFromDisk()
 {
-    static int generation = 0;
-    QString file;
-    {
-        QSettings settings;
-        settings.sync();
-        file = settings.fileName();
-    }
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
-                       QDir::homePath() + QStringLiteral("/settings-%1").arg(++generation));
-    const QString copy = QSettings().fileName();
-    QVERIFY(QDir().mkpath(QFileInfo(copy).absolutePath()));
-    if (QFile::exists(file))
-        QVERIFY(QFile::copy(file, copy));
+    QVERIFY(corvane::SettingsFile::waitForWrites(5000));
 }
 
 void store(const QVariant &ids, const QVariant &provisioning)
 {
-    QSettings settings;
-    settings.beginGroup(QStringLiteral("DeviceSecurity"));
-    settings.setValue("authorizedDevices", ids);
-    settings.setValue("provisioningMode", provisioning);
+    corvane::SettingsFile().setValues(QStringLiteral("DeviceSecurity"),
+                                      {{QStringLiteral("authorizedDevices"), ids}, {QStringLiteral("provisioningMode"), provisioning}});
 }
 
 } // namespace

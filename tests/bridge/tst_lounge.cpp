@@ -4,6 +4,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "profiles/settingsfile.h"
 #include "support/starved.h"
 #include "support/testenvironment.h"
 #include "transmitrig.h"
@@ -29,6 +30,8 @@ private slots:
             QCOMPARE(rig.controller->loungeSettings().watchdogTimeoutMs, 30000);
             rig.controller->raceControlStop(QStringLiteral("connection_lost"));
         }
+        // Nothing holds the settings any more once they are written: the next controller reads the file.
+        QVERIFY(corvane::SettingsFile::waitForWrites(5000));
         corvane::CorvaneController controller;
         const corvane::LoungeSettings s = controller.loungeSettings();
         QVERIFY(s.stopped && s.pitLimiter && s.speedCap && !s.reverseAllowed && !s.watchdogEnabled);
@@ -41,13 +44,17 @@ private slots:
     void failedWriteReportedAndRetried()
     {
         TransmitRig rig;
+        QVERIFY(corvane::SettingsFile::waitForWrites(5000));
         {
             const ostratest::Starved starved("descriptors");
             rig.controller->raceControlStop(QStringLiteral("operator"));
+            QVERIFY(corvane::SettingsFile::waitForWrites(5000));
         }
         QCOMPARE(*rig.errors, QList<QVariantList>{{QStringLiteral("Failed to save the race control state")}});
         rig.controller->setLoungeWatchdog(true, 2000);
+        QVERIFY(corvane::SettingsFile::waitForWrites(5000));
         QCOMPARE(rig.errors->size(), 1);
+        rig.controller.reset();
         rig.controller = std::make_unique<corvane::CorvaneController>();
         QVERIFY(rig.controller->loungeSettings().stopped);
     }
@@ -57,6 +64,7 @@ private slots:
     {
         TransmitRig rig;
         rig.controller.reset();
+        QVERIFY(corvane::SettingsFile::waitForWrites(5000));
         QSettings settings;
         settings.setValue("lounge/pitLimiter", true);
         settings.setValue("lounge/pitLimiterPercent", -40);
@@ -81,7 +89,7 @@ private slots:
         }
         rig.controller->raceControlRelease();
         QCOMPARE(changed.count(), 2);
-        QVERIFY(!QSettings().value("lounge/stopped").toBool());
+        QVERIFY(!corvane::SettingsFile().value("lounge/stopped").toBool());
         rig.tick(10);
         QCOMPARE(rig.ch(1), 992); // pedal still down from before the release
         rig.pedals->setAxis(1, -1.0f);

@@ -1,9 +1,10 @@
 #include "bridge/motiontelemetrysender.h"
 
+#include "profiles/settingsfile.h"
+#include "support/netnamespaces.h"
 #include "support/testenvironment.h"
 
 #include <QNetworkDatagram>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QUdpSocket>
 #include <QtEndian>
@@ -67,7 +68,7 @@ private slots:
 
     void init()
     {
-        QSettings().remove(QStringLiteral("motionTelemetry"));
+        corvane::SettingsFile().remove(QStringLiteral("motionTelemetry"));
         while (m_socket.hasPendingDatagrams())
             m_socket.receiveDatagram();
         m_sender = std::make_unique<MotionTelemetrySender>();
@@ -83,7 +84,7 @@ private slots:
         m_sender->setEnabled(true);
         QCOMPARE(changed.count(), 1);
         m_sender.reset();
-        QCOMPARE(QSettings().value(QStringLiteral("motionTelemetry/port")).toUInt(), 4321u);
+        QCOMPARE(corvane::SettingsFile().value(QStringLiteral("motionTelemetry/port")).toUInt(), 4321u);
         MotionTelemetrySender again;
         QVERIFY(again.isEnabled());
         QCOMPARE(again.host(), QStringLiteral("127.0.0.5"));
@@ -171,6 +172,37 @@ private slots:
         sender.setEnabled(true);
         QCOMPARE(sender.packetCount(), 0);
         QVERIFY(floatAt(tick(), 0) < runTime);
+    }
+
+    // A datagram that cannot leave is counted as nothing and named; a new target starts afresh.
+    void sendFailureNamed_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("no route") << "192.168.1.20" << "network unreachable";
+        QTest::newRow("IPv6, no route") << "2001:db8::20" << "network unreachable";
+        QTest::newRow("this PC") << "127.0.0.1" << "";
+    }
+
+    void sendFailureNamed()
+    {
+        QFETCH(QString, host);
+        QFETCH(QString, failure);
+        // Loopback alone, as on a PC off every network.
+        const ostratest::OwnLoopback loopbackOnly;
+        if (!loopbackOnly.entered())
+            QSKIP("needs root for a network namespace of its own");
+        MotionTelemetrySender sender;
+        sender.setTarget(host, 20777);
+        sender.setEnabled(true);
+        QMetaObject::invokeMethod(&sender, "sendPacket");
+        QCOMPARE(sender.sendFailure(), failure);
+        QCOMPARE(sender.packetCount(), failure.isEmpty() ? 1 : 0);
+        sender.setTarget(QStringLiteral("127.0.0.1"), 20777);
+        QCOMPARE(sender.sendFailure(), QString());
+        QMetaObject::invokeMethod(&sender, "sendPacket");
+        QCOMPARE(sender.sendFailure(), QString());
+        sender.setEnabled(false);
     }
 };
 

@@ -2,12 +2,12 @@
 
 #include "bridge/corvanecontroller.h"
 #include "profiles/profilemanager.h"
+#include "profiles/settingsfile.h"
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
 #include "support/writesdone.h"
 
 #include <QDir>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
 
@@ -89,7 +89,7 @@ private slots:
     void init()
     {
         ostratest::freshDataFolder();
-        QSettings().clear();
+        corvane::SettingsFile().remove(QString());
         m_controller = std::make_unique<CorvaneController>();
         m_tx = std::make_unique<SimulatedTransmitter>();
         QSignalSpy auth(m_controller.get(), &CorvaneController::transmitterAuthorizationChanged);

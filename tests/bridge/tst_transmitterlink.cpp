@@ -1,13 +1,15 @@
 #include "bridge/corvanecontroller.h"
 
+#include "bridge/corvaneserialport.h"
 #include "bridge/devicesecurity.h"
 #include "platform/serial/serialportlister.h"
+#include "profiles/settingsfile.h"
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
 #include "support/writesdone.h"
 
 #include <QDir>
-#include <QSettings>
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -65,7 +67,7 @@ private slots:
     void init()
     {
         ostratest::freshDataFolder();
-        QSettings().clear();
+        corvane::SettingsFile().remove(QString());
         m_controller = std::make_unique<CorvaneController>();
     }
 
@@ -189,6 +191,36 @@ private slots:
         QCOMPARE(lineArgs(errors),
                  QStringList { QStringLiteral("Lost connection to the QOR Transmitter and could not reconnect. "
                                               "Check the USB cable and press Connect.") });
+    }
+
+    // A port one line holds is refused to the other at once, with the reason, and the holder
+    // keeps it: a second open of it would wait out the port's lock for seconds.
+    void heldPortRefused_data()
+    {
+        QTest::addColumn<bool>("receiverHolds");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("transmitter asked for the receiver's port") << true << "%1 is in use by the QOR Receiver.";
+        QTest::newRow("receiver asked for the transmitter's port") << false << "Receiver: %1 is in use by the QOR Transmitter.";
+    }
+
+    void heldPortRefused()
+    {
+        QFETCH(bool, receiverHolds);
+        QFETCH(QString, message);
+        SimulatedTransmitter tx;
+        const QString port = tx.portName();
+        QVERIFY(receiverHolds ? c()->connectReceiver(port, Baud) : c()->connectTransmitter(port, Baud));
+        QSignalSpy errors(c(), &CorvaneController::errorOccurred);
+        QElapsedTimer took;
+        took.start();
+        QString error;
+        QVERIFY(!(receiverHolds ? c()->connectTransmitter(port, Baud, &error) : c()->connectReceiver(port, Baud, &error)));
+        QVERIFY2(took.elapsed() < corvane::CorvaneSerialPort::OpenRetryDelayMs, "no attempt waited");
+        QCOMPARE(error, QStringLiteral("%1 is in use by the %2.").arg(port, receiverHolds ? "QOR Receiver" : "QOR Transmitter"));
+        QCOMPARE(lineArgs(errors), QStringList{message.arg(port)});
+        QCOMPARE(c()->heldPorts().value(port), receiverHolds ? "QOR Receiver" : "QOR Transmitter");
+        QVERIFY(receiverHolds ? c()->isReceiverConnected() && !c()->isSerialConnected()
+                              : c()->isSerialConnected() && !c()->isReceiverConnected());
     }
 
     void lineSplitting_data()

@@ -3,6 +3,7 @@
 #include "platform/input/virtualinputbackend.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
+#include "profiles/settingsfile.h"
 #include "support/testenvironment.h"
 #include "support/writesdone.h"
 #include "transmitrig.h"
@@ -10,7 +11,6 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTimer>
@@ -130,7 +130,7 @@ private slots:
     void init()
     {
         ostratest::freshDataFolder();
-        QSettings().clear();
+        corvane::SettingsFile().remove(QString());
     }
 
     void forceFromMotion_data()

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QDir>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -11,6 +10,7 @@
 #include "bridge/inputdevice.h"
 #include "ostraui/theme.h"
 #include "platform/input/virtualinputbackend.h"
+#include "profiles/settingsfile.h"
 #include "support/testenvironment.h"
 #include "support/writesdone.h"
 
@@ -29,7 +29,7 @@ struct DialogRig
     DialogRig()
     {
         ostratest::freshDataFolder();
-        QSettings().clear();
+        corvane::SettingsFile().remove(QString());
         input = corvane::VirtualInputBackend::instance();
         input->reset();
         wheel = input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("MOZA R9 Base"), 8, 32, 1));

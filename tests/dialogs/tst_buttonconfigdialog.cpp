@@ -6,16 +6,17 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QSettings>
 #include <QSpinBox>
 
 #include "dialogrig.h"
 #include "dialogs/buttonconfigdialog.h"
 #include "ostraui/theme.h"
 #include "profiles/profilename.h"
+#include "profiles/settingsfile.h"
 #include "support/darktwin.h"
 #include "support/testenvironment.h"
 #include "support/widgets/modalanswerer.h"
+#include "support/widgets/themedrender.h"
 
 Q_DECLARE_METATYPE(ButtonMapping)
 
@@ -221,7 +222,7 @@ private slots:
             editor.units->setCurrentIndex(1);
             QCOMPARE(editor.value->value(), ButtonConfigDialog::percentToCrsf(percent));
             QCOMPARE(editor.rows(), QStringList{"Horn - Button 4 -> CH3 (press 2047, release 1024)"});
-            QVERIFY(QSettings().value("buttonConfig/crsfUnits").toBool());
+            QVERIFY(corvane::SettingsFile().value("buttonConfig/crsfUnits").toBool());
             editor.units->setCurrentIndex(0);
             QCOMPARE(editor.value->value(), percent);
         }
@@ -422,6 +423,22 @@ private slots:
         Editor(dialog).list->setCurrentRow(2);
         QCoreApplication::processEvents();
         QVERIFY(dialog.grab().toImage().save(ostratest::dialogPicture("configure-buttons-bindings")));
+
+        // Opened for the helicopter: its devices, its channels, the arm switch on CH5.
+        ButtonConfigDialog heli(rig.controller.get(), nullptr);
+        DialogRig::holdTimers(&heli, 33);
+        corvane::CorvaneController *c = rig.controller.get();
+        heli.setInputDevices({c->heliJoystick(), c->heliThrottle(), c->heliPedals()}, {"Joystick", "Throttle", "Pedals"});
+        HelicopterConfig config;
+        config.fly.arm.enabled = true;
+        heli.useHelicopterChannels(config);
+        heli.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&heli));
+        heli.resize(heli.sizeHint().expandedTo(QSize(520, 760)));
+        QCoreApplication::processEvents();
+        QVERIFY(heli.grab().toImage().save(ostratest::dialogPicture("configure-buttons-helicopter")));
+        QVERIFY(ostratest::saveModalPicture(&heli, [&heli] { heli.onInfoClicked(); },
+                                            ostratest::dialogPicture("configure-buttons-helicopter-about")));
     }
 
     void darkTheme()

@@ -1,7 +1,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QPushButton>
-#include <QSettings>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTest>
@@ -11,6 +10,7 @@
 #include "dialogrender.h"
 #include "dialogs/dashboardsettingsdialog.h"
 #include "dialogs/dashboardwidget.h"
+#include "profiles/settingsfile.h"
 #include "support/transmitrig.h"
 
 using corvane::DashboardSettings;
@@ -23,7 +23,7 @@ class TestDashboardWidget : public QObject
 
 private slots:
     void initTestCase() { ostra::installTheme(*qApp); }
-    void init() { QSettings().clear(); }
+    void init() { corvane::SettingsFile().remove(QString()); }
 
     // The speed model from the pedals, with the default settings.
     void speedModel_data()
@@ -120,7 +120,7 @@ private slots:
             dialog->findChild<QPushButton *>("ok")->click();
         });
         dash.openSettings();
-        QSettings store;
+        const corvane::SettingsFile store;
         QCOMPARE(store.value("dashboard/topSpeedKmh").toInt(), 16);
         QCOMPARE(store.value("dashboard/useMph").toBool(), true);
         QCOMPARE(dash.settings().topSpeedKmh, 16);
@@ -142,7 +142,8 @@ private slots:
             dialog->reject();
         });
         dash.openSettings();
-        QVERIFY(QSettings().allKeys().isEmpty());
+        for (const char *key : {"useMph", "topSpeedKmh", "accel", "decel"})
+            QVERIFY(!corvane::SettingsFile().contains(QLatin1String("dashboard/") + QLatin1String(key)));
         QCOMPARE(dash.settings().topSpeedKmh, 120);
         QCOMPARE(dash.settings().accel, 45);
     }

@@ -587,15 +587,46 @@ private slots:
         QVERIFY(host.combo("Packet Rate")->isEnabled());
     }
 
+    // Configuring waits while transmission runs, and while the transmitter is known silent: then
+    // the tab names the port instead of reading nothing for minutes.
+    void rfTransmitting_data()
+    {
+        QTest::addColumn<bool>("silent");
+        QTest::newRow("transmitting") << false;
+        QTest::newRow("nothing answers on the port") << true;
+    }
+
     void rfTransmitting()
     {
+        QFETCH(bool, silent);
         TransmitRig rig;
-        QVERIFY(rig.startCar());
+        rig.tx.setFields(moduleFields());
+        rig.tx.setAnswersId(!silent);
+        QVERIFY(silent ? rig.openTransmitter() : rig.startCar());
         Host host(rig, false);
+        host.view->showRfSettingsTab();
+        host.view->show();
+        QCOMPARE(host.banner(), IdleText);
+        if (silent) {
+            QTest::ignoreMessage(QtWarningMsg, "[SECURITY] No device ID response from transmitter");
+            for (int query = 0; query < 4; ++query)
+                QVERIFY(QMetaObject::invokeMethod(rig.controller.get(), "onDeviceIdRetry"));
+        }
         QPushButton *configure = host.button("Start configuring");
         QVERIFY(!configure->isEnabled());
-        QCOMPARE(configure->toolTip(), QString("Stop transmission first"));
-        rig.controller->stopTransmission();
+        QCOMPARE(configure->toolTip(), silent ? QString("The transmitter is not answering") : QString("Stop transmission first"));
+        QCOMPARE(host.banner(), silent ? rig.controller->transmitterSilentMessage() : IdleText);
+        if (silent) {
+            // Even called directly it starts nothing; an answer at last lets it start.
+            host.view->onConfigureClicked();
+            QVERIFY(!rig.controller->isConfigMode());
+            rig.tx.setAnswersId(true);
+            rig.controller->serialWrite("ID\n");
+            QVERIFY(rig.tx.waitFor([&] { return !rig.controller->isTransmitterSilent(); }));
+            QCOMPARE(host.banner(), IdleText);
+        } else {
+            rig.controller->stopTransmission();
+        }
         QVERIFY(configure->isEnabled());
         QVERIFY(configure->toolTip().isEmpty());
         configure->click();
@@ -946,7 +977,8 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         for (const char *name :
-             {"telemetry", "telemetry-no-link", "receiver", "rf-idle", "rf-discovering", "rf-editable", "rf-manual"})
+             {"telemetry", "telemetry-no-link", "receiver", "rf-idle", "rf-discovering", "rf-editable", "rf-manual",
+              "rf-silent"})
             QTest::newRow(name) << QString(name);
     }
 
@@ -955,6 +987,7 @@ private slots:
         QFETCH(QString, name);
         TransmitRig rig;
         rig.tx.setFields(moduleFields());
+        rig.tx.setAnswersId(name != "rf-silent");
         Host host(rig);
         host.window.hide();
         if (name == "telemetry") {
@@ -987,6 +1020,10 @@ private slots:
                 rig.tx.setFields({});
                 QVERIFY(!host.discover());
                 host.manualCombos().at(3)->setCurrentIndex(2);
+            } else if (name == "rf-silent") {
+                QTest::ignoreMessage(QtWarningMsg, "[SECURITY] No device ID response from transmitter");
+                for (int query = 0; query < 4; ++query)
+                    QVERIFY(QMetaObject::invokeMethod(rig.controller.get(), "onDeviceIdRetry"));
             }
         }
         host.view->show();

@@ -3,6 +3,7 @@
 #include "bridge/corvanecontroller.h"
 #include "platform/serial/serialportlister.h"
 #include "platform/storage/volumelister.h"
+#include "profiles/settingsfile.h"
 #include "support/firmwarefixtures.h"
 #include "support/httpserver.h"
 #include "support/simulatedrp2040.h"
@@ -10,7 +11,6 @@
 #include "support/testenvironment.h"
 
 #include <QDir>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTimer>
@@ -140,9 +140,9 @@ class TestFirmwareUpdateProcedure : public QObject
 private slots:
     void init()
     {
-        QSettings().clear();
+        corvane::SettingsFile().remove(QString());
         m_server = std::make_unique<HttpServer>();
-        QSettings().setValue(QLatin1String(FirmwareUpdateProcedure::BaseUrlSetting), m_server->baseUrl());
+        corvane::SettingsFile().setValue(QLatin1String(FirmwareUpdateProcedure::BaseUrlSetting), m_server->baseUrl());
         SerialPortLister::setFixedPorts({});
         VolumeLister::setFixedVolumes({});
         m_controller = std::make_unique<CorvaneController>();

@@ -113,6 +113,11 @@ private slots:
         QTest::newRow("size differs, hash right") << bin << json(good, "size", 1000) << mismatch;
         QTest::newRow("hash wrong") << bin << json(good, "sha256", QString(64, QLatin1Char('0'))) << mismatch;
         QTest::newRow("version blank") << bin << json(good, "version", "  ") << "The firmware description has no version.";
+        QTest::newRow("version of NUL and a direction override")
+            << bin << json(good, "version", QString(QChar(0)) + QChar(0x202E))
+            << "The firmware description's version holds control characters or text direction overrides.";
+        QTest::newRow("version with a line break") << bin << json(good, "version", "1.3\n.0")
+            << "The firmware description's version holds control characters or text direction overrides.";
         const QByteArray tiny = firmwareBytes(4);
         QTest::newRow("too small") << tiny << json(descriptionOf(tiny)) << "The firmware file is too small.";
         const QByteArray huge = firmwareBytes(262145);
@@ -423,6 +428,38 @@ private slots:
         QVERIFY(flasher.sentSince(0).contains("DFU\n"));
         QVERIFY(texts(log).contains(QStringLiteral("No reply from the firmware (continuing; it may be in OSD mode or too old).")));
         QVERIFY(texts(log).contains(QStringLiteral("POWER-CYCLE THE BOARD NOW (switch its power off and on). Listening for 60 s...")));
+    }
+
+    // A run that ends after erasing page 0 and before writing it back reports the board in its
+    // boot loader without firmware, also when cancelled; one that ends after does not (the
+    // dialog's test has a failed page and a run that ends before).
+    void failedRunReportsTheBoard_data()
+    {
+        QTest::addColumn<bool>("cancel");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("cancelled in the wait after lost contact") << true << "Cancelled.";
+        QTest::newRow("started firmware reports another version") << false << "The receiver reports 1.2.9, expected 1.3.0.";
+    }
+
+    void failedRunReportsTheBoard()
+    {
+        QFETCH(bool, cancel);
+        QFETCH(QString, message);
+        MockV4Flasher flasher;
+        flasher.board.dieAfterWrites = cancel ? 2 : -1;
+        flasher.board.versionAfterGo = QStringLiteral("1.2.9");
+        connect(&flasher, &ReceiverV4Flasher::powerCycleRequested, this, [&flasher](bool active) {
+            if (active)
+                flasher.requestStop();
+        });
+        QSignalSpy info(&flasher, &ReceiverV4Flasher::boardInfo);
+        QSignalSpy finished(&flasher, &ReceiverV4Flasher::finished);
+        QSignalSpy log(&flasher, &ReceiverV4Flasher::logMessage);
+        flasher.update(QStringLiteral("ttyUSB0"), imageOf(firmwareBytes(5000)));
+        QCOMPARE(finished.first(), QList<QVariant>({ false, message }));
+        QCOMPARE(info.last() == QList<QVariant>({ QString(), QString(), true }), cancel);
+        QCOMPARE(texts(log).contains("The board holds no firmware now; it stays in the bootloader until an update completes."),
+                 cancel);
     }
 
     void boardAlreadyInBootloader()

@@ -10,12 +10,17 @@
 #include <QSlider>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 
 #include "heli/helicopterconfigdialog.h"
 #include "helirender.h"
 #include "support/testenvironment.h"
 #include "support/transmitrig.h"
+#include "ostraui/unsavededits.h"
+#include "support/widgets/modalanswerer.h"
 #include "support/widgets/widgetlookup.h"
+
+#include <cmath>
 
 using corvane::HelicopterConfigDialog;
 using ostratest::TransmitRig;
@@ -118,6 +123,73 @@ private slots:
         setMax->click();
         QCOMPARE(dialog.config().calibration.roll.inputMax, -1.0f);
         QCOMPARE(labelAfter(setMax)->text(), QString("-1.00"));
+    }
+
+    // OK is refused while a calibration leaves its axis no travel, naming the axis, also when the
+    // window closing over the dialog saves its edits. The stick at Set Min, Center, Max (NaN: not
+    // pressed), on roll or the throttle.
+    void okRefusedWithoutTravel_data()
+    {
+        const float none = std::nanf("");
+        const QString minMax("%1: the minimum must be below the maximum. Move the control to each end and press Set "
+                             "Min and Set Max again.");
+        const QString center("%1: the center must lie between the minimum and the maximum. Let the control rest at "
+                             "its center and press Set Center again.");
+        QTest::addColumn<int>("function");
+        QTest::addColumn<QList<float>>("points");
+        QTest::addColumn<QString>("refusal"); // empty: accepted
+        QTest::newRow("stick never moved") << 0 << QList<float>{1, 1, 1} << minMax.arg("Roll (Joystick X)");
+        QTest::newRow("min and max swapped") << 0 << QList<float>{0.9f, 0, -0.9f} << minMax.arg("Roll (Joystick X)");
+        QTest::newRow("center at an end") << 0 << QList<float>{-0.9f, 0.9f, 0.9f} << center.arg("Roll (Joystick X)");
+        QTest::newRow("only Set Max, stick centred") << 0 << QList<float>{none, none, 0} << center.arg("Roll (Joystick X)");
+        QTest::newRow("full sweep") << 0 << QList<float>{-0.95f, 0.02f, 0.97f} << QString();
+        QTest::newRow("throttle never moved") << 2 << QList<float>{-1, none, -1} << minMax.arg("Throttle");
+        QTest::newRow("throttle: only Set Max") << 2 << QList<float>{none, none, 0.5f} << QString();
+    }
+
+    void okRefusedWithoutTravel()
+    {
+        QFETCH(int, function);
+        QFETCH(QList<float>, points);
+        QFETCH(QString, refusal);
+        TransmitRig rig;
+        QVERIFY(rig.connectHelicopter());
+        HelicopterConfigDialog dialog(rig.controller.get());
+        dialog.setConfig(rig.controller->helicopterConfig());
+        ostratest::ModalAnswerer answerer;
+        bool saved = false;
+        bool stillOpen = false;
+        QTimer::singleShot(0, [&] {
+            const char *const buttons[] = {"Set Min", "Set Center", "Set Max"};
+            const bool throttle = function == HelicopterConfigDialog::Throttle;
+            for (int i = 0; i < 3; ++i) {
+                if (std::isnan(points.at(i)))
+                    continue;
+                (throttle ? rig.lever : rig.joystick)->setAxis(throttle ? 5 : 0, points.at(i));
+                dialog.onPollTick();
+                buttonIn(group(dialog, 1, function), buttons[i])->click();
+            }
+            answerer.press("OK"); // the refusal, not the dialog itself
+            ostra::UnsavedEdits::pendingUnder({&dialog}).value(0)->save([&](bool ok) { saved = ok; });
+            stillOpen = dialog.isVisible();
+            if (stillOpen)
+                dialog.reject();
+        });
+        const auto storedAtOnce = [](const ostra::UnsavedEdits::Stored &done) {
+            if (done)
+                done(true);
+        };
+        QCOMPARE(ostra::execSetupDialog(dialog, [&dialog] { return dialog.config().toJson(); }, storedAtOnce)
+                     == QDialog::Accepted,
+                 refusal.isEmpty());
+        QCOMPARE(saved, refusal.isEmpty());
+        QCOMPARE(stillOpen, !refusal.isEmpty());
+        QCOMPARE(answerer.records().size(), refusal.isEmpty() ? 0 : 1);
+        if (!refusal.isEmpty()) {
+            QCOMPARE(answerer.records().first().title, QString("Calibration incomplete"));
+            QCOMPARE(answerer.records().first().text, refusal);
+            QCOMPARE(dialog.findChild<QTabWidget *>()->currentIndex(), 1);
+        }
     }
 
     void loadedSliders_data()

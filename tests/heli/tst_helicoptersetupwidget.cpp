@@ -2,6 +2,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QGroupBox>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -328,6 +329,42 @@ private slots:
         QCOMPARE(host.txButton()->state(), int(ostra::TxGo));
     }
 
+    // A transmitter port where nothing answers holds Start, and the status names the port as the
+    // car page does, whatever else is connected.
+    void silentTransmitter_data()
+    {
+        QTest::addColumn<bool>("joystick");
+        QTest::addColumn<bool>("silent");
+        QTest::addColumn<int>("state");
+        QTest::newRow("answers") << true << false << int(ostra::TxGo);
+        QTest::newRow("nothing answers") << true << true << int(ostra::TxLocked);
+        QTest::newRow("nothing answers, no joystick") << false << true << int(ostra::TxLocked);
+    }
+
+    void silentTransmitter()
+    {
+        QFETCH(bool, joystick);
+        QFETCH(bool, silent);
+        QFETCH(int, state);
+        TransmitRig rig;
+        rig.tx.setAnswersId(!silent);
+        QVERIFY(!joystick || rig.controller->connectHeliJoystick(TransmitRig::JoystickPos));
+        QVERIFY(rig.openTransmitter());
+        PageHost host(rig);
+        if (silent) {
+            QTest::ignoreMessage(QtWarningMsg, "[SECURITY] No device ID response from transmitter");
+            for (int query = 0; query < 4; ++query)
+                QVERIFY(QMetaObject::invokeMethod(rig.controller.get(), "onDeviceIdRetry"));
+        }
+        QCOMPARE(host.status(), silent ? rig.controller->transmitterSilentMessage() : QString("Everything is connected"));
+        QVERIFY(host.status().contains(rig.tx.portName()) == silent);
+        QCOMPARE(host.txButton()->state(), state);
+        if (silent && joystick) {
+            QTest::qWait(100);
+            QVERIFY(host.page->grab().toImage().save(heliPicture("page-silent")));
+        }
+    }
+
     void armButton()
     {
         TransmitRig rig;
@@ -428,6 +465,64 @@ private slots:
         QVERIFY(!rig.controller->isSerialConnected());
     }
 
+    // Opened from the page, the button mapping dialog offers the channels helicopter mode drives
+    // with mappings, preselects one that the setup and the other mappings leave free, and asks
+    // for a press on the helicopter's devices.
+    void buttonMappingOffersTheHelicopterChannels_data()
+    {
+        QTest::addColumn<Setup>("setup");
+        QTest::addColumn<QList<int>>("mapped");
+        QTest::addColumn<QString>("preselected");
+        QTest::newRow("defaults") << Setup([](TransmitRig &, HelicopterConfig &) {}) << QList<int>() << "CH5";
+        QTest::newRow("arm switch on CH5, a mapping on CH6") << Setup([](TransmitRig &, HelicopterConfig &c) {
+            c.fly.arm.enabled = true;
+        }) << QList<int>{5} << "CH7";
+        QTest::newRow("motor on CH7, arm on CH8") << Setup([](TransmitRig &, HelicopterConfig &c) {
+            c.fly.throttleCurve.enabled = true;
+            c.fly.motorChannel = 6;
+            c.fly.arm.enabled = true;
+            c.fly.arm.channel = 7;
+        }) << QList<int>{4, 5} << "CH9";
+        QTest::newRow("every channel taken: the first mappings may share")
+            << Setup([](TransmitRig &, HelicopterConfig &c) { c.fly.arm.enabled = true; })
+            << QList<int>{5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15} << "CH6";
+    }
+
+    void buttonMappingOffersTheHelicopterChannels()
+    {
+        QFETCH(Setup, setup);
+        QFETCH(QList<int>, mapped);
+        QFETCH(QString, preselected);
+        TransmitRig rig;
+        QVERIFY(rig.connectHelicopter());
+        HelicopterConfig cfg = rig.controller->helicopterConfig();
+        setup(rig, cfg);
+        rig.controller->setHelicopterConfig(cfg);
+        ButtonMappingSet set;
+        for (int channel : std::as_const(mapped)) {
+            ButtonMapping mapping;
+            mapping.buttonIndex = int(set.mappings.size());
+            mapping.channel = channel;
+            set.mappings.append(mapping);
+        }
+        rig.controller->setButtonMappings(set);
+        PageHost host(rig);
+        QString channels, current, prompt;
+        ModalReply reply([&](QDialog *dialog) {
+            auto *combo = dialog->findChild<QComboBox *>();
+            channels = QStringLiteral("%1..%2 (%3)")
+                           .arg(combo->itemText(0), combo->itemText(combo->count() - 1))
+                           .arg(combo->count());
+            current = combo->currentText();
+            prompt = dialog->findChild<QGroupBox *>()->findChild<QLabel *>()->text();
+        });
+        host.page->openButtonMapping();
+        QVERIFY(reply.seen());
+        QCOMPARE(channels, QString("CH5..CH16 (12)"));
+        QCOMPARE(current, preselected);
+        QCOMPARE(prompt, QString("Press a button or hat on your joystick or throttle..."));
+    }
+
     // Cancel leaves the profile file as it was, whatever was edited; OK stores the dialog's record
     // through the controller and the page takes it as its working copy.
     void dialogCancelAndOk_data()
@@ -436,16 +531,15 @@ private slots:
         QTest::addColumn<QString>("handler");
         QTest::addColumn<std::function<void(QDialog *)>>("edit");
         QTest::addColumn<Check>("stored");
+        // On the throttle: Set Max alone on the centred stick would leave roll no travel, which OK refuses.
         QTest::newRow("mapping and calibration")
             << "openConfigDialog" << std::function<void(QDialog *)>([](QDialog *d) {
-                   for (QPushButton *b : d->findChildren<QPushButton *>()) {
-                       if (b->text() == "Set Max") {
-                           b->click();
-                           break;
-                       }
+                   for (QGroupBox *group : d->findChildren<QGroupBox *>()) {
+                       if (group->title() == "Throttle" && ostratest::withText<QPushButton>(group, "Set Max"))
+                           ostratest::withText<QPushButton>(group, "Set Max")->click();
                    }
                })
-            << Check([](const HelicopterConfig &c) { return c.calibration.roll.useCalibration; });
+            << Check([](const HelicopterConfig &c) { return c.calibration.throttle.useCalibration; });
         QTest::newRow("fly settings") << "openFlySettingsDialog" << std::function<void(QDialog *)>([](QDialog *d) {
             d->findChild<QComboBox *>()->setCurrentIndex(2);
         }) << Check([](const HelicopterConfig &c) { return c.fly.dualRates.activeMode == 2; });
@@ -556,7 +650,7 @@ private slots:
         QVERIFY(host.page->grab().toImage().save(heliPicture("page-transmitting")));
     }
 
-    void renderDarkTheme() { QVERIFY(renderDarkTwin({"renderIdle", "renderTransmitting"})); }
+    void renderDarkTheme() { QVERIFY(renderDarkTwin({"renderIdle", "renderTransmitting", "silentTransmitter"})); }
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestHelicopterSetupWidget)

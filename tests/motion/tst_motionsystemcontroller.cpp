@@ -1,10 +1,10 @@
 #include "motion/motionsystemcontroller.h"
 
 #include "platform/serial/serialportlister.h"
+#include "profiles/settingsfile.h"
 #include "support/simulatedmotioncontroller.h"
 #include "support/testenvironment.h"
 
-#include <QSettings>
 #include <QSignalSpy>
 
 #include <cmath>
@@ -70,7 +70,7 @@ class TestMotionSystemController : public QObject
 private slots:
     void init()
     {
-        QSettings(QStringLiteral("Qorvant"), QStringLiteral("MotionSystem")).clear();
+        corvane::SettingsFile(QStringLiteral("MotionSystem")).remove(QString());
         m_board = std::make_unique<SimulatedMotionController>();
         m_controller = std::make_unique<ClockedController>();
     }
@@ -269,8 +269,7 @@ private slots:
         QCOMPARE(QList<int>({ s.intensity, s.travelMm, s.speedPct, s.accelPct, s.parkMm, s.strokeMm }), values);
         QCOMPARE(s.actuatorSlots, before.actuatorSlots);
         QCOMPARE(echoSpy.size(), echoed ? 1 : 0);
-        QSettings store(QStringLiteral("Qorvant"), QStringLiteral("MotionSystem"));
-        QCOMPARE(store.value("travelMm").toInt(), values.at(1));
+        QCOMPARE(corvane::SettingsFile(QStringLiteral("MotionSystem")).value("travelMm").toInt(), values.at(1));
     }
 
     void mapEcho_data()

@@ -1,6 +1,7 @@
 #include "motion/motionsystemcontroller.h"
 #include "motion/motionsystemsettings.h"
 
+#include "profiles/settingsfile.h"
 #include "support/testenvironment.h"
 
 #include <QSettings>
@@ -30,7 +31,12 @@ class TestMotionSystemSettings : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { store().clear(); }
+    // The file is the test's between the controllers' writes.
+    void init()
+    {
+        QVERIFY(corvane::SettingsFile::waitForWrites(5000));
+        store().clear();
+    }
 
     void clamp_data()
     {
@@ -91,6 +97,7 @@ private slots:
         QCOMPARE(applied.size(), 1);
         QCOMPARE(applied.first().first().value<MotionSystemSettings>(), clamped);
         QCOMPARE(controller.settings(), clamped);
+        QVERIFY(corvane::SettingsFile::waitForWrites(5000));
         QSettings settings = store();
         QCOMPARE(settings.allKeys().size(), 9);
         QCOMPARE(settings.value("actuatorSlots").toString(), QString("5,4,3,2,1,0"));

@@ -2,13 +2,14 @@
 
 #include "motion/motionsystemcontroller.h"
 #include "platform/network/networkinterfacelister.h"
+#include "profiles/settingsfile.h"
 #include "support/simulatedmotioncontroller.h"
 #include "support/testenvironment.h"
 
+#include <QHostInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -113,7 +114,7 @@ class TestMotionWebPanel : public QObject
 private slots:
     void init()
     {
-        QSettings(QStringLiteral("Qorvant"), QStringLiteral("MotionSystem")).clear();
+        corvane::SettingsFile(QStringLiteral("MotionSystem")).remove(QString());
         m_board = std::make_unique<SimulatedMotionController>();
         m_controller = std::make_unique<MotionSystemController>();
         m_panel = std::make_unique<MotionWebPanel>(m_controller.get());
@@ -277,6 +278,12 @@ private slots:
         QTest::newRow("name resolving here") << QByteArray("Origin: http://rebound.example:PORT\r\n") << 403;
         QTest::newRow("own origin, other referer") << "Origin: " + own + "\r\nReferer: http://evil.example/\r\n" << 403;
         QTest::newRow("empty origin") << QByteArray("Origin:\r\n") << 403;
+        // "HOST" stands for this machine's host name.
+        QTest::newRow("host name") << QByteArray("Origin: http://HOST:PORT\r\n") << 200;
+        QTest::newRow("host name on the local link")
+            << QByteArray("Origin: http://HOST.local:PORT\r\nReferer: http://HOST.local:PORT/\r\n") << 200;
+        QTest::newRow("host name, other port") << QByteArray("Origin: http://HOST:1\r\n") << 403;
+        QTest::newRow("site named after the host") << QByteArray("Origin: http://HOST.example:PORT\r\n") << 403;
     }
 
     void requestsFromOtherPages()
@@ -284,6 +291,9 @@ private slots:
         QFETCH(QByteArray, headers);
         QFETCH(int, code);
         headers.replace("PORT", QByteArray::number(port()));
+        if (headers.contains("HOST") && QHostInfo::localHostName().isEmpty())
+            QSKIP("this machine has no host name");
+        headers.replace("HOST", QHostInfo::localHostName().toUtf8());
         const QByteArray reply = exchange(port(), "POST /cfg?i=50 HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "\r\n");
         QCOMPARE(codeOf(reply), code);
         QCOMPARE(m_controller->settings().intensity, code == 200 ? 50 : 100);

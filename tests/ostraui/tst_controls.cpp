@@ -2,6 +2,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
 
@@ -132,6 +133,9 @@ private slots:
         QTest::newRow("segmented, Right over a disabled option") << "segmented" << int(Qt::Key_Right) << 1 << 1 << 2;
         QTest::newRow("clickable pill, Return") << "pill" << int(Qt::Key_Return) << -1 << 1 << -1;
         QTest::newRow("clickable pill, Space") << "pill" << int(Qt::Key_Space) << -1 << 1 << -1;
+        // Outside a dialog, whose default button Return presses, as a click does.
+        QTest::newRow("button, Return") << "button" << int(Qt::Key_Return) << -1 << 1 << -1;
+        QTest::newRow("link button, Enter") << "link" << int(Qt::Key_Enter) << -1 << 1 << -1;
     }
 
     // Tab reaches a control that acts on a click, and the keys act on it as the click does.
@@ -158,8 +162,10 @@ private slots:
             acted = std::make_unique<QSignalSpy>(pill, &Pill::clicked);
             target = pill;
         } else {
-            QAbstractButton *button = control == QLatin1String("row") ? static_cast<QAbstractButton *>(new ListRow("Axis config"))
-                                                                      : new NavButton("Dashboard");
+            QAbstractButton *button = control == QLatin1String("row")   ? static_cast<QAbstractButton *>(new ListRow("Axis config"))
+                                      : control == QLatin1String("nav") ? static_cast<QAbstractButton *>(new NavButton("Dashboard"))
+                                                                        : new QPushButton("Refresh");
+            button->setProperty("link", control == QLatin1String("link"));
             acted = std::make_unique<QSignalSpy>(button, &QAbstractButton::clicked);
             target = button;
         }

@@ -37,6 +37,7 @@
 #include "ostraui/titlebar.h"
 #include "support/testenvironment.h"
 #include "support/tileserver.h"
+#include "support/widgets/widgetlookup.h"
 
 using namespace ostra;
 using Factory = std::function<QWidget *()>;
@@ -334,6 +335,8 @@ private slots:
     {
         QTest::addColumn<Factory>("make");
         QTest::newRow("slider") << Factory([] { return new QSlider(Qt::Horizontal); });
+        QTest::newRow("slider row at 0 %") << Factory([] { return new SliderRow(QStringLiteral("Intensity"), 0, 100, 0); });
+        QTest::newRow("slider row at 100 %") << Factory([] { return new SliderRow(QStringLiteral("Intensity"), 0, 100, 100); });
         QTest::newRow("check box") << Factory([] { return new QCheckBox(QStringLiteral("Invert")); });
         QTest::newRow("radio button") << Factory([] { return new QRadioButton(QStringLiteral("Mode 2")); });
         // With no room left of it, the ring's side is drawn at its edge rather than cut away.
@@ -366,9 +369,13 @@ private slots:
             layout->setContentsMargins(0, 0, 0, 0);
         auto *before = new QPushButton(QStringLiteral("Before"));
         layout->addWidget(before);
-        QWidget *control = make();
-        control->setMinimumHeight(28);
-        layout->addWidget(control);
+        QWidget *made = make();
+        layout->addWidget(made);
+        // A row's own control takes the focus.
+        auto *row = qobject_cast<SliderRow *>(made);
+        QWidget *control = row ? row->slider() : made;
+        if (!row)
+            control->setMinimumHeight(28);
         window.resize(360, 240);
         window.show();
         QApplication::setActiveWindow(&window);
@@ -384,7 +391,18 @@ private slots:
         QTest::keyClick(before, Qt::Key_Tab);
         QVERIFY(control->hasFocus());
         QVERIFY(ringAt());
-        QVERIFY(window.grab().save(picture(QStringLiteral("focus-") + QTest::currentDataTag()).replace(' ', '-')));
+        QVERIFY(window.grab().save(picture(QStringLiteral("focus-") + QTest::currentDataTag()).replace(' ', '-').replace('%', "pc")));
+        // The ring keeps clear of a slider's handle wherever it stands, by the room it leaves
+        // above and below it: no ring colour on the handle or within 3 px of it.
+        if (auto *slider = qobject_cast<QSlider *>(control)) {
+            const QRect handle = ostratest::sliderHandle(slider);
+            const QImage image = window.grab().toImage();
+            const QRect around = QRect(slider->mapTo(&window, handle.topLeft()), handle.size()).adjusted(-3, -3, 3, 3);
+            for (int y = around.top(); y <= around.bottom(); ++y) {
+                for (int x = around.left(); x <= around.right(); ++x)
+                    QVERIFY2(image.pixelColor(x, y) != ThemeColors::infoText, qPrintable(QStringLiteral("ring at %1,%2").arg(x).arg(y)));
+            }
+        }
         QTest::keyClick(control, Qt::Key_Tab, Qt::ShiftModifier);
         QVERIFY(before->hasFocus());
         QVERIFY(!ringAt());

@@ -2,10 +2,10 @@
 #include <QFile>
 #include <QFontDatabase>
 #include <QPushButton>
-#include <QSettings>
 #include <QSignalSpy>
 
 #include "ostraui/theme.h"
+#include "profiles/settingsfile.h"
 #include "support/testenvironment.h"
 
 using namespace ostra;
@@ -37,7 +37,7 @@ private slots:
         QFETCH(QByteArray, env);
         QFETCH(QString, saved);
         QFETCH(bool, dark);
-        QSettings settings;
+        corvane::SettingsFile settings;
         if (saved.isNull())
             settings.remove("ui/theme");
         else
@@ -76,13 +76,13 @@ private slots:
         motion->setReducedMotion(true);
         motion->setReducedMotion(true);
         QCOMPARE(spy.count(), 1);
-        QCOMPARE(QSettings().value("ui/reduceMotion").toBool(), true);
+        QCOMPARE(corvane::SettingsFile().value("ui/reduceMotion").toBool(), true);
         motion->setReducedMotion(false);
     }
 
     void revealButtonRemembers()
     {
-        QSettings().setValue("ui/section/advanced", false);
+        corvane::SettingsFile().setValue("ui/section/advanced", false);
         QWidget window;
         auto *section = new QWidget(&window);
         QPushButton *button = makeIconButton(section, true, "ui/section/advanced", &window);
@@ -90,7 +90,7 @@ private slots:
         QVERIFY(!section->isVisible());
         QTest::mouseClick(button, Qt::LeftButton);
         QVERIFY(section->isVisible());
-        QCOMPARE(QSettings().value("ui/section/advanced").toBool(), true);
+        QCOMPARE(corvane::SettingsFile().value("ui/section/advanced").toBool(), true);
     }
 };
 

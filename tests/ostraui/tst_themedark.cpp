@@ -1,8 +1,8 @@
 #include <QApplication>
 #include <QLabel>
-#include <QSettings>
 
 #include "ostraui/theme.h"
+#include "profiles/settingsfile.h"
 #include "support/testenvironment.h"
 
 using namespace ostra;
@@ -15,7 +15,7 @@ class TestThemeDark : public QObject
 private slots:
     void initTestCase()
     {
-        QSettings().setValue("ui/theme", "light");
+        corvane::SettingsFile().setValue("ui/theme", "light");
         qputenv("QOROSTRA_THEME", "dark");
         installTheme(*qApp);
         QVERIFY(isDarkTheme());

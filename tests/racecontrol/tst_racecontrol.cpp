@@ -1,14 +1,17 @@
 #include <QCoreApplication>
 #include <QJsonArray>
-#include <QSettings>
 #include <QSignalSpy>
 
+#include "loungestation.h"
+#include "profiles/settingsfile.h"
 #include "racecontrol/racecontrol.h"
+#include "racecontrol/racestationlink.h"
 #include "support/racestationrig.h"
 #include "support/testenvironment.h"
 
 using corvane::RaceControl;
 using corvane::RaceStation;
+using corvane::RaceStationLink;
 using ostratest::FakeRaceStation;
 
 namespace {
@@ -19,6 +22,11 @@ int statusOf(const RaceControl &control, const QString &id)
 {
     const RaceStation *station = control.findStation(id);
     return station ? station->status : -1;
+}
+
+bool armedAt(const LoungeStation &station, int timeoutMs)
+{
+    return station.lounge().watchdogEnabled && station.lounge().watchdogTimeoutMs == timeoutMs;
 }
 
 } // namespace
@@ -32,12 +40,22 @@ class TestRaceControl : public QObject
 private:
     std::unique_ptr<ostratest::RaceStationRig> m_rig;
 
+    std::unique_ptr<LoungeStation> m_station;
+
     FakeRaceStation *station(int i) { return m_rig->station(i); }
+
+    // The test meets a real station at 10.77.0.3 instead of the fake ones.
+    bool useRealStation()
+    {
+        m_rig.reset();
+        m_station = std::make_unique<LoungeStation>();
+        return m_station->setUp("10.77.0.3");
+    }
 
 private slots:
     void init()
     {
-        QSettings().remove("raceControl");
+        corvane::SettingsFile().remove("raceControl");
         const QString reason = ostratest::NetNamespaces::unavailableReason();
         if (!reason.isEmpty())
             QSKIP(qPrintable("race control is tested only inside network namespaces: " + reason));
@@ -45,7 +63,11 @@ private slots:
         QVERIFY2(m_rig->setUp(kStationHosts), qPrintable(m_rig->error()));
     }
 
-    void cleanup() { m_rig.reset(); }
+    void cleanup()
+    {
+        m_rig.reset();
+        m_station.reset();
+    }
 
     void openingSubscribesArmsWatchdogAndBeats()
     {
@@ -157,7 +179,7 @@ private slots:
         QTRY_VERIFY(station(0)->events().contains("lounge_heartbeat"));
         control.setWatchdog(false, 5000);
         QVERIFY(!control.watchdog());
-        QVERIFY(!QSettings().value("raceControl/watchdog").toBool());
+        QVERIFY(!corvane::SettingsFile().value("raceControl/watchdog").toBool());
         QTRY_COMPARE(station(0)->requests("set_lounge_watchdog").size(), 2);
         QCOMPARE(station(0)->requests("set_lounge_watchdog").last().value("data").toObject(),
                  QJsonObject({{"enabled", false}, {"timeoutMs", 5000}}));
@@ -222,12 +244,143 @@ private slots:
         QVERIFY(control.isIncluded(first.id));
     }
 
+    void safetyLinkKeepsItsCover_data()
+    {
+        QTest::addColumn<QString>("other");
+        QTest::newRow("another race control arms its 2 s") << "arms";
+        QTest::newRow("another race control switches its safety link off") << "switches off";
+        QTest::newRow("another race control closes") << "closes";
+        QTest::newRow("another client disarms it") << "client";
+    }
+
+    // A race control whose safety link is on arms its stations again when something else changes
+    // their watchdog; killed afterwards, its car still stops by itself.
+    void safetyLinkKeepsItsCover()
+    {
+        QFETCH(QString, other);
+        QVERIFY2(useRealStation(), qPrintable(m_station->error()));
+        LoungeStation &station = *m_station;
+        QList<QPair<bool, int>> watchdogSeen;
+        connect(station.rig.controller.get(), &corvane::CorvaneController::loungeStateChanged, this, [&] {
+            watchdogSeen.append({station.lounge().watchdogEnabled, station.lounge().watchdogTimeoutMs});
+        });
+        ostratest::storeRaceStations({"10.77.0.3"});
+        auto first = std::make_unique<RaceControl>();
+        auto second = std::make_unique<RaceControl>();
+        first->openIncludedStations();
+        second->openIncludedStations();
+        QTRY_COMPARE(statusOf(*first, "s3"), int(corvane::Linked));
+        QTRY_COMPARE(statusOf(*second, "s3"), int(corvane::Linked));
+        first->setWatchdog(true, 1000);
+        QTRY_VERIFY(armedAt(station, 1000) && !first->findStation("s3")->uncovered);
+
+        watchdogSeen.clear();
+        std::unique_ptr<RaceStationLink> client;
+        if (other == "client") {
+            client = std::make_unique<RaceStationLink>(RaceStationLink::urlFor("10.77.0.3", 12345));
+            QTRY_VERIFY(client->isConnected());
+            client->send("set_lounge_watchdog", QJsonObject{{"enabled", false}});
+        } else {
+            second->setWatchdog(true, 2000);
+            if (other != "arms") {
+                QTRY_VERIFY(!watchdogSeen.isEmpty());
+                other == "closes" ? second->shutdown() : second->setWatchdog(false, 2000);
+            }
+        }
+        // The other side's change reached the station, and this race control undid it.
+        QTRY_VERIFY(std::any_of(watchdogSeen.cbegin(), watchdogSeen.cend(), [](const QPair<bool, int> &seen) {
+            return !seen.first || seen.second != 1000;
+        }));
+        QTRY_VERIFY(armedAt(station, 1000) && !first->findStation("s3")->uncovered);
+        QVERIFY(!station.lounge().stopped);
+
+        // Gone without a word, as when killed (the other one too, where it still beats): the
+        // station's own watchdog stops the car.
+        second.reset();
+        first.reset();
+        QTRY_VERIFY(station.lounge().stopped);
+        QCOMPARE(station.lounge().stopReason, QString("connection_lost"));
+    }
+
+    void lettingGoDisarms_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("reach");
+        QTest::newRow("switched off in the list") << "exclude" << "answers";
+        QTest::newRow("removed") << "remove" << "answers";
+        QTest::newRow("list cleared") << "clear" << "answers";
+        QTest::newRow("switched off in the list, station gone") << "exclude" << "gone";
+        QTest::newRow("removed, network cut") << "remove" << "cut";
+    }
+
+    // A station let go while the safety link is on has its watchdog switched off first, so its
+    // car does not stop off the page, where nobody can resume it. One that cannot confirm is let
+    // go all the same, and the user hears that its car may stop by itself.
+    void lettingGoDisarms()
+    {
+        QFETCH(QString, how);
+        QFETCH(QString, reach);
+        QVERIFY2(useRealStation(), qPrintable(m_station->error()));
+        LoungeStation &station = *m_station;
+        ostratest::storeRaceStations({"10.77.0.3"}, true);
+        corvane::SettingsFile().setValue("raceControl/watchdogTimeoutMs", 1000);
+        RaceControl control;
+        QSignalSpy errors(&control, &RaceControl::errorOccurred);
+        control.openIncludedStations();
+        QTRY_VERIFY(armedAt(station, 1000));
+        QTRY_COMPARE(station.server.clientCount(), 1);
+        if (reach == "gone") {
+            station.server.stop();
+            QTRY_COMPARE(statusOf(control, "s3"), int(corvane::NoSignal));
+        } else if (reach == "cut") {
+            QVERIFY(station.net.setStationsLinkUp(false));
+        }
+        if (how == "exclude")
+            control.setStationIncluded("s3", false);
+        else if (how == "remove")
+            control.removeStation("s3");
+        else
+            control.clearIncluded();
+        QVERIFY(control.includedStations().isEmpty());
+        if (reach == "answers") {
+            QTRY_VERIFY(!station.lounge().watchdogEnabled);
+            QTRY_COMPARE(station.server.clientCount(), 0);
+            QVERIFY(!station.lounge().stopped);
+            QVERIFY(errors.isEmpty());
+        } else {
+            QTRY_COMPARE(errors.size(), 1);
+            QCOMPARE(errors.first().at(0).toString(), QString("Couldn't switch off the safety link of Pit 3: it may "
+                                                              "stop its car by itself. Choose it again to resume it."));
+        }
+    }
+
+    // A station not heard for longer than its watchdog's time-out has stopped its car: race
+    // control shows no signal then, not "Running" until the keep-alive gives up.
+    void cutOffStationIsNoSignal()
+    {
+        QVERIFY2(useRealStation(), qPrintable(m_station->error()));
+        LoungeStation &station = *m_station;
+        ostratest::storeRaceStations({"10.77.0.3"}, true);
+        corvane::SettingsFile().setValue("raceControl/watchdogTimeoutMs", 1000);
+        RaceControl control;
+        control.openIncludedStations();
+        QTRY_VERIFY(armedAt(station, 1000));
+        QTRY_VERIFY(corvane::isRaceControlSupported(*control.findStation("s3")));
+        QVERIFY(station.net.setStationsLinkUp(false));
+        QTRY_VERIFY(station.lounge().stopped);
+        QTRY_COMPARE_WITH_TIMEOUT(statusOf(control, "s3"), int(corvane::NoSignal), 1000);
+        QVERIFY(station.net.setStationsLinkUp(true));
+    }
+
     void shutdownSwitchesWatchdogOffBeforeClosing()
     {
         ostratest::storeRaceStations({"10.77.0.3"}, true);
         RaceControl control;
         control.openIncludedStations();
         QTRY_COMPARE(statusOf(control, "s3"), int(corvane::Linked));
+        // Two heartbeats: the arming that came with the link is over a heartbeat period old, so
+        // the station reporting its watchdog off could be armed again at once.
+        QTRY_VERIFY(station(0)->events().count("lounge_heartbeat") >= 2);
         QStringList seenAtClose;
         connect(station(0), &FakeRaceStation::clientClosed, this,
                 [&seenAtClose, this](int code) { seenAtClose = station(0)->events() << QString::number(code); });
@@ -238,7 +391,7 @@ private slots:
                  QJsonObject({{"enabled", false}}));
         QVERIFY(seenAtClose.contains("set_lounge_watchdog"));
         // The stored setting stays on for the next start.
-        QVERIFY(QSettings().value("raceControl/watchdog").toBool());
+        QVERIFY(corvane::SettingsFile().value("raceControl/watchdog").toBool());
     }
 };
 

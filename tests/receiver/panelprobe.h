@@ -7,6 +7,7 @@
 #include "ostraui/theme.h"
 #include "ostraui/toggle.h"
 #include "platform/serial/serialportlister.h"
+#include "profiles/settingsfile.h"
 #include "receiver/receiverprompts.h"
 #include "support/testenvironment.h"
 #include "support/widgets/themedrender.h"
@@ -22,7 +23,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QSettings>
 #include <QVBoxLayout>
 
 #include <functional>

@@ -170,7 +170,7 @@ private slots:
         listReceiverPort(rig);
         if (usb)
             QVERIFY(rig.syncOverUsb());
-        QSettings().setValue("ui/receiverAdvanced", name.endsWith("advanced"));
+        corvane::SettingsFile().setValue("ui/receiverAdvanced", name.endsWith("advanced"));
 
         QWidget host;
         host.setAutoFillBackground(true);
@@ -191,7 +191,7 @@ private slots:
         const QImage image = host.grab().toImage();
         QVERIFY(image.height() > 600);
         QVERIFY(image.save(picture(name)));
-        QSettings().remove("ui/receiverAdvanced");
+        corvane::SettingsFile().remove("ui/receiverAdvanced");
     }
 
     void darkTheme() { QVERIFY(ostratest::renderDarkTwin("receiver", {"render"})); }

@@ -105,6 +105,12 @@ bool NetNamespaces::setUp(const QStringList &stationAddresses)
     return ok && enter(m_control) && waitForLink(vethControl);
 }
 
+bool NetNamespaces::setStationsLinkUp(bool up)
+{
+    const QString vethStations = QStringLiteral("v%1s").arg(QCoreApplication::applicationPid());
+    return run({"-n", m_stations, "link", "set", vethStations, up ? "up" : "down"});
+}
+
 // A veth pair reports its carrier a moment after "link set up" returns; a scan that lists the
 // interfaces before then sees nothing to sweep, so wait until the link runs.
 bool NetNamespaces::waitForLink(const QString &name)

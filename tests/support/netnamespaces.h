@@ -31,6 +31,9 @@ public:
 
     void enterControl();
     void enterStations();
+    // Takes the stations' end of the link down (a cut cable: connections stay open but nothing
+    // passes) or up again. False on failure.
+    bool setStationsLinkUp(bool up);
     // Runs f inside "stations", then returns to "control".
     template <typename F> void inStations(F f)
     {

@@ -1,8 +1,8 @@
+#include "profiles/settingsfile.h"
 #include "support/racestationrig.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSettings>
 
 namespace ostratest {
 
@@ -16,7 +16,7 @@ void storeRaceStations(const QStringList &hosts, bool watchdog)
                                     {"port", 12345}, {"deviceId", ""}});
         ids.append(id);
     }
-    QSettings settings;
+    corvane::SettingsFile settings;
     settings.remove("raceControl");
     settings.setValue("raceControl/stations", QJsonDocument(stations).toJson(QJsonDocument::Compact));
     settings.setValue("raceControl/included", ids);

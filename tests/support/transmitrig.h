@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QMetaObject>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
@@ -14,6 +13,7 @@
 #include "platform/input/virtualinputbackend.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
+#include "profiles/settingsfile.h"
 #include "support/simulatedtransmitter.h"
 #include "support/writesdone.h"
 
@@ -32,7 +32,7 @@ public:
     {
         // Every rig starts from a fresh installation: no profiles, no settings.
         ostratest::freshDataFolder();
-        QSettings().clear();
+        corvane::SettingsFile().remove(QString());
         input = corvane::VirtualInputBackend::instance();
         input->reset();
         wheel = input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("MOZA R9 Base"), 8, 32, 1));

@@ -128,6 +128,11 @@ private slots:
         QCOMPARE(!qrLabel(dialog)->isHidden(), reachable);
         QCOMPARE(dialog.findChild<QLabel *>("noNetworkNote") != nullptr, !reachable);
         QCOMPARE(button(dialog, "Copy IP") != nullptr, reachable);
+        // No step points at an address or a code that is not shown.
+        const QString steps = dialog.findChild<QLabel *>("instructions")->text();
+        QCOMPARE(steps.contains("IP address shown above"), reachable);
+        QCOMPARE(steps.contains("QR code"), reachable);
+        QVERIFY(steps.contains("2. Open the app and tap \"Connect with Custom IP\""));
         if (!reachable)
             return;
 

@@ -4,6 +4,7 @@
 #include "messageboxanswerer.h"
 #include "ostraui/theme.h"
 #include "platform/serial/serialportlister.h"
+#include "profiles/settingsfile.h"
 #include "support/httpserver.h"
 #include "support/simulatedrp2040.h"
 #include "support/simulatedtransmitter.h"
@@ -17,7 +18,6 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSettings>
 
 #include <memory>
 
@@ -57,9 +57,9 @@ private slots:
 
     void init()
     {
-        QSettings().clear();
+        corvane::SettingsFile().remove(QString());
         m_http = std::make_unique<HttpServer>();
-        QSettings().setValue(QLatin1String(corvane::FirmwareUpdateProcedure::BaseUrlSetting), m_http->baseUrl());
+        corvane::SettingsFile().setValue(QLatin1String(corvane::FirmwareUpdateProcedure::BaseUrlSetting), m_http->baseUrl());
         SerialPortLister::setFixedPorts({});
         m_controller = std::make_unique<CorvaneController>();
     }

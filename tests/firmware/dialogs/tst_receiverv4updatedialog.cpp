@@ -5,6 +5,7 @@
 #include "messageboxanswerer.h"
 #include "ostraui/theme.h"
 #include "platform/serial/serialportlister.h"
+#include "profiles/settingsfile.h"
 #include "support/httpserver.h"
 #include "support/simulatedtransmitter.h"
 #include "support/simulatedv4receiver.h"
@@ -23,7 +24,6 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -107,14 +107,14 @@ private slots:
 
     void init()
     {
-        QSettings().clear();
+        corvane::SettingsFile().remove(QString());
         m_files.clear();
         m_http = std::make_unique<HttpServer>();
         // Requests carry a cache-busting query.
         m_http->handler = [this](const QString &path) {
             return m_files.value(path.section('?', 0, 0), HttpServer::ok("not found", 404));
         };
-        QSettings().setValue(QLatin1String(corvane::FirmwareUpdateProcedure::BaseUrlSetting), m_http->baseUrl());
+        corvane::SettingsFile().setValue(QLatin1String(corvane::FirmwareUpdateProcedure::BaseUrlSetting), m_http->baseUrl());
         m_receiver = std::make_unique<SimulatedV4Receiver>();
         listPorts();
         m_controller = std::make_unique<CorvaneController>();
@@ -295,6 +295,47 @@ private slots:
         QVERIFY(answerer.asked.isEmpty());
     }
 
+    // A run that fails after erasing page 0 leaves the board without firmware in its boot loader,
+    // and "On the receiver" says so; one that fails before keeps the version.
+    void boardAfterAFailedUpdate_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("board");
+        QTest::newRow("a page never verifies") << "corrupt" << "Update failed: Page 1 could not be programmed."
+                                               << "no firmware (in the bootloader)";
+        QTest::newRow("another chip: nothing erased") << "chip" << "" << "1.2.0";
+    }
+
+    void boardAfterAFailedUpdate()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, failure);
+        QFETCH(QString, board);
+        publish("1.3.0", ostratest::v4FirmwareBytes(3 * 2048));
+        V4BoardModel &model = m_receiver->board();
+        const QByteArray running = ostratest::v4FirmwareBytes(2048);
+        model.flash.replace(0, running.size(), running);
+        if (fault == "corrupt") {
+            model.corruptPage = 1;
+            model.corruptReads = 4;
+        } else {
+            model.chipId = QByteArray::fromHex("0460");
+        }
+        ReceiverV4UpdateDialog dialog(c());
+        dialog.show();
+        QTRY_VERIFY_WITH_TIMEOUT(hasLabel(dialog, "1.3.0"), Patience);
+        button(dialog, "Update")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(button(dialog, "Try again"), Patience);
+        if (!failure.isEmpty())
+            QCOMPARE(status(dialog), failure);
+        QVERIFY2(hasLabel(dialog, board), qPrintable(status(dialog)));
+        dialog.resize(dialog.sizeHint());
+        QVERIFY(dialog.grab().toImage().save(picture(QLatin1String("receiver-v4-dialog-failed-") + fault)));
+        QCOMPARE(log(dialog).contains("The board holds no firmware now"), board != "1.2.0");
+        QCOMPARE(model.flash.left(2048) == running, board == "1.2.0");
+    }
+
     void upToDateAsks()
     {
         publish("1.2.0");
@@ -383,7 +424,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(answerer.asked.size(), 1, Patience);
     }
 
-    void darkTheme() { QVERIFY(ostratest::renderDarkTwin("firmware", {"render"})); }
+    void darkTheme() { QVERIFY(ostratest::renderDarkTwin("firmware", {"render", "boardAfterAFailedUpdate"})); }
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestReceiverV4UpdateDialog)

@@ -4,6 +4,7 @@
 #include "bridge/motiontelemetrysender.h"
 #include "ostraui/theme.h"
 
+#include "support/netnamespaces.h"
 #include "support/testenvironment.h"
 #include "support/widgets/contrast.h"
 #include "support/widgets/themedrender.h"
@@ -103,16 +104,21 @@ private slots:
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("streamsTo");
-        QTest::newRow("no such address") << "999.1.1.1" << QString();
-        QTest::newRow("host name") << "motion-pc" << QString();
-        QTest::newRow("address") << " 192.168.1.40 " << "192.168.1.40";
-        QTest::newRow("IPv6") << "::1" << "::1";
+        QTest::addColumn<QString>("address"); // where the status says the datagrams go
+        QTest::newRow("no such address") << "999.1.1.1" << QString() << QString();
+        QTest::newRow("host name") << "motion-pc" << QString() << QString();
+        QTest::newRow("address") << " 192.168.1.40 " << "192.168.1.40" << "192.168.1.40";
+        QTest::newRow("IPv6") << "::1" << "::1" << "::1";
+        // This PC by name, as the sender takes it, in any letter case.
+        QTest::newRow("localhost") << "localhost" << "localhost" << "127.0.0.1";
+        QTest::newRow("LocalHost") << "LocalHost" << "LocalHost" << "127.0.0.1";
     }
 
     void targetMustBeAnAddress()
     {
         QFETCH(QString, typed);
         QFETCH(QString, streamsTo);
+        QFETCH(QString, address);
         const bool streams = !streamsTo.isEmpty();
         sender()->setTarget("127.0.0.1", 20777);
         MotionOutputDialog dialog(m_controller.get(), nullptr);
@@ -124,22 +130,73 @@ private slots:
         QCOMPARE(sender()->isEnabled(), streams);
         QCOMPARE(toggle(dialog)->isChecked(), streams);
         QCOMPARE(sender()->host(), streams ? streamsTo : QString("127.0.0.1"));
-        QVERIFY(status(dialog)->text().startsWith(streams ? QString("Streaming to %1:20777").arg(streamsTo)
+        QVERIFY(status(dialog)->text().startsWith(streams ? QString("Streaming to %1:20777").arg(address)
                                                           : QString::fromUtf8("\u201C%1\u201D is not an IP address").arg(typed)));
         QCOMPARE(status(dialog)->text().endsWith("Output stopped."), !streams);
     }
 
     // A target stored by an earlier version that is no address: the status names where the
-    // datagrams really go, and why.
+    // datagrams really go, and why. This PC's name is a target.
+    void storedTargetThatIsNoAddress_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("no address") << "999.1.1.1" << true;
+        QTest::newRow("localhost") << "localhost" << false;
+        QTest::newRow("LOCALHOST") << "LOCALHOST" << false;
+    }
+
     void storedTargetThatIsNoAddress()
     {
-        sender()->setTarget("999.1.1.1", 20777);
+        QFETCH(QString, stored);
+        QFETCH(bool, refused);
+        sender()->setTarget(stored, 20777);
         sender()->setEnabled(true);
         MotionOutputDialog dialog(m_controller.get(), nullptr);
         const QStringList lines = status(dialog)->text().split('\n');
-        QCOMPARE(lines.size(), 2);
-        QVERIFY(lines.at(0).startsWith(QString::fromUtf8("\u201C999.1.1.1\u201D is not an IP address")));
-        QVERIFY(lines.at(1).startsWith("Streaming to 127.0.0.1:20777"));
+        QCOMPARE(lines.size(), refused ? 2 : 1);
+        if (refused)
+            QVERIFY(lines.at(0).startsWith(QString::fromUtf8("\u201C%1\u201D is not an IP address").arg(stored)));
+        QVERIFY(lines.last().startsWith("Streaming to 127.0.0.1:20777"));
+    }
+
+    // Output on towards a network this PC has no route to: nothing leaves, and the dialog says
+    // why instead of "Streaming". A target with a route streams again.
+    void sendFailureIsNamed_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("button");
+        QTest::newRow("no route") << "192.168.1.20"
+                                  << QString::fromUtf8("Cannot reach 192.168.1.20: network unreachable \u2014 0 packets sent; "
+                                                       "sending resumes once 192.168.1.20 can be reached")
+                                  << QString::fromUtf8("Output on \u2014 click to stop");
+        QTest::newRow("this PC") << "127.0.0.1" << QString::fromUtf8("Streaming to 127.0.0.1:20777 \u2014 ")
+                                 << QString::fromUtf8("Streaming \u2014 click to stop");
+    }
+
+    void sendFailureIsNamed()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, shown);
+        QFETCH(QString, button);
+        // Loopback alone, as on a PC off every network; the sender's socket is made in it.
+        const ostratest::OwnLoopback loopbackOnly;
+        if (!loopbackOnly.entered())
+            QSKIP("needs root for a network namespace of its own");
+        MotionOutputDialog dialog(m_controller.get(), nullptr);
+        auto *field = dialog.findChild<QLineEdit *>();
+        field->setText(target);
+        QTest::keyClick(field, Qt::Key_Return);
+        toggle(dialog)->click();
+        QTRY_VERIFY_WITH_TIMEOUT(sender()->packetCount() > 0 || !sender()->sendFailure().isEmpty(), Patience);
+        QMetaObject::invokeMethod(&dialog, "refreshStatus");
+        QVERIFY2(status(dialog)->text().startsWith(shown), qPrintable(status(dialog)->text()));
+        QCOMPARE(toggle(dialog)->text(), button);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        dialog.resize(dialog.sizeHint());
+        QVERIFY(dialog.grab().toImage().save(picture(QStringLiteral("motion-output-dialog-") + QTest::currentDataTag()).replace(' ', '-')));
     }
 
     void status_data()
@@ -246,7 +303,7 @@ private slots:
         QVERIFY(dialog.grab().toImage().save(picture("motion-output-dialog-refused")));
     }
 
-    void darkTheme() { QVERIFY(ostratest::renderDarkTwin("motion", {"render"})); }
+    void darkTheme() { QVERIFY(ostratest::renderDarkTwin("motion", {"render", "sendFailureIsNamed"})); }
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestMotionOutputDialog)

@@ -11,6 +11,7 @@
 #include "ostraui/toggle.h"
 #include "ostraui/vmeter.h"
 #include "platform/serial/serialportlister.h"
+#include "profiles/settingsfile.h"
 
 #include "support/fixednetwork.h"
 #include "support/simulatedmotioncontroller.h"
@@ -23,7 +24,6 @@
 #include <QDialog>
 #include <QLabel>
 #include <QPushButton>
-#include <QSettings>
 #include <QSlider>
 #include <QTcpServer>
 #include <QTextBlock>
@@ -183,7 +183,7 @@ private slots:
 
     void init()
     {
-        QSettings(QStringLiteral("Qorvant"), QStringLiteral("MotionSystem")).clear();
+        corvane::SettingsFile(QStringLiteral("MotionSystem")).remove(QString());
         m_board = std::make_unique<SimulatedMotionController>();
         m_controller = std::make_unique<MotionSystemController>();
         usePorts(true);
@@ -452,7 +452,8 @@ private slots:
         child<ostra::SliderRow>(m_page, "intensityRow")->setValue(60);
         child<QPushButton>(m_page, "saveButton")->click();
         QCOMPARE(m_controller->settings().intensity, 60);
-        QCOMPARE(toastText(m_page), QString::fromUtf8("Saved \u2014 applies on connect"));
+        // Said once the settings are on disk.
+        QTRY_COMPARE(toastText(m_page), QString::fromUtf8("Saved \u2014 applies on connect"));
         QCOMPARE(logLines(m_page).first(), QString::fromUtf8("Settings saved \u2014 will apply on connect"));
         // Revert brings back the stored values.
         child<ostra::SliderRow>(m_page, "intensityRow")->setValue(30);

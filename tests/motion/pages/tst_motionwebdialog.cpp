@@ -55,6 +55,11 @@ private slots:
         QCOMPARE(dialog.findChild<QLabel *>("urlLabel")->text(), offered ? url : QString("No network found"));
         QCOMPARE(button(dialog, "Copy URL") != nullptr, offered);
         QCOMPARE(dialog.findChild<QLabel *>("noNetworkNote") != nullptr, !offered);
+        // No step points at a code or an address that is not shown; the steps count on from 1.
+        const QString steps = dialog.findChild<QLabel *>("steps")->text();
+        QCOMPARE(steps.contains("QR code"), offered);
+        QCOMPARE(steps.contains("URL"), offered);
+        QCOMPARE(steps.section("\n\n", -1), QString("%1. DOF tests, actuator bars and settings work live from the phone").arg(offered ? 3 : 2));
         if (offered)
             return;
         dialog.show();

@@ -1,14 +1,15 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
-#include <QSettings>
 #include <QSignalSpy>
 
 #include "ostraui/pill.h"
 #include "ostraui/toast.h"
+#include "profiles/settingsfile.h"
 #include "racecontrol/pages/racecarcard.h"
 #include "racecontrol/pages/racecardialog.h"
 #include "racecontrol/pages/racecontrolpage.h"
+#include "racecontrol/pages/racestationsdialog.h"
 #include "racefleet.h"
 #include "support/widgets/widgetlookup.h"
 
@@ -62,7 +63,7 @@ class TestRaceControlPage : public QObject
 
 private slots:
     void initTestCase() { ostra::installTheme(*qApp); }
-    void init() { QSettings().remove("raceControl"); }
+    void init() { corvane::SettingsFile().remove("raceControl"); }
 
     void noStationIsAllLocked()
     {
@@ -84,6 +85,14 @@ private slots:
         }
         QCOMPARE(page.findChild<ostra::Pill *>()->text(), QString("Safety link off"));
         QVERIFY(renderPage(&page, "page-empty"));
+
+        // A station let go unconfirmed is told in the open stations dialog, else in a toast.
+        page.openStationsDialog();
+        emit control.errorOccurred("In the dialog");
+        QCOMPARE(toastText(&page), QString());
+        page.findChild<corvane::RaceStationsDialog *>()->close();
+        emit control.errorOccurred("On the page");
+        QCOMPARE(toastText(&page), QString("On the page"));
     }
 
     void fleetCountsCapsAndResume()
@@ -149,6 +158,60 @@ private slots:
                  QJsonObject({{"enabled", false}}));
     }
 
+    void carStateShown_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<QStringList>("counted");
+        QTest::addColumn<QString>("safety");
+        const QStringList running{"1", "0", "0"};
+        QTest::newRow("running") << "" << "Running" << running << "Safety link on";
+        QTest::newRow("transmitter not connected") << "no transmitter" << "No transmitter" << QStringList{"0", "0", "1"}
+                                                   << "Safety link on";
+        QTest::newRow("watchdog switched off elsewhere") << "watchdog 0" << "Not covered" << running
+                                                         << "Safety link: 1 car not covered";
+        QTest::newRow("slower watchdog set elsewhere") << "watchdog 5000" << "Not covered" << running
+                                                       << "Safety link: 1 car not covered";
+        QTest::newRow("stricter watchdog set elsewhere") << "watchdog 1000" << "Running" << running << "Safety link on";
+    }
+
+    // With the safety link on: a car whose transmitter is not connected is not running, and one
+    // whose watchdog is not armed as set (re-arming refused here) is shown without cover.
+    void carStateShown()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, state);
+        QFETCH(QStringList, counted);
+        QFETCH(QString, safety);
+        RaceFleet fleet;
+        const QString reason = fleet.setUp(RaceFleet::Stopped);
+        if (!reason.isEmpty())
+            QSKIP(qPrintable("the page is tested against stations inside network namespaces: " + reason));
+        QVERIFY(fleet.settle(RaceFleet::Stopped));
+        ostratest::FakeRaceStation *station = fleet.rig.station(RaceFleet::Running);
+        fleet.control->setWatchdog(true, 2000);
+        QTRY_VERIFY(station->loungeState().value("watchdog").toBool());
+        RaceControlPage page(fleet.control.get());
+        page.resize(1280, 800);
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        QTRY_COMPARE(page.findChild<ostra::Pill *>()->text(), QString("Safety link on"));
+        if (change == "no transmitter") {
+            station->pushLive({{"throttle", 0.0}, {"transmitterConnected", false}});
+        } else if (change.startsWith("watchdog")) {
+            const int timeout = change.section(' ', 1).toInt();
+            station->refuse("set_lounge_watchdog", "Station busy");
+            station->setStateValue("watchdog", timeout > 0);
+            station->setStateValue("watchdogTimeoutMs", timeout ? timeout : 2000);
+            station->pushState();
+        }
+        corvane::RaceCarCard *card = page.findChild<corvane::RaceCarCard *>();
+        QTRY_COMPARE(card->findChild<ostra::Pill *>()->text(), state);
+        QCOMPARE(counts(&page), counted);
+        QCOMPARE(page.findChild<ostra::Pill *>()->text(), safety);
+        QVERIFY(renderPage(&page, "page-" + QString(QTest::currentDataTag()).replace(' ', '-')));
+    }
+
     void stopAllReports_data()
     {
         QTest::addColumn<QString>("fault");
@@ -201,7 +264,7 @@ private slots:
                  stopsSent);
     }
 
-    void renderDarkTheme() { QVERIFY(renderDarkToo({"noStationIsAllLocked", "fleetCountsCapsAndResume"})); }
+    void renderDarkTheme() { QVERIFY(renderDarkToo({"noStationIsAllLocked", "fleetCountsCapsAndResume", "carStateShown"})); }
 
 private:
     bool renderPage(QWidget *page, const QString &name)

@@ -92,6 +92,15 @@ private slots:
         QTest::newRow("safety link") << stationWith(Linked, kLost) << "Stopped" << 4 << "Resume" << "go"
                                      << "Stopped by the safety link: the station stopped hearing race control. Resume it when the track is clear.";
         QTest::newRow("helicopter") << stationWith(Linked, kHeli) << "Helicopter" << 0 << "Offline" << "locked" << "";
+        RaceStation unplugged = stationWith(Linked, kRunning);
+        unplugged.live = {{"transmitterConnected", false}};
+        QTest::newRow("transmitter not connected") << unplugged << "No transmitter" << 2 << "Stop" << "stop" << "";
+        unplugged.state = kStopped;
+        QTest::newRow("stopped, transmitter not connected") << unplugged << "Stopped" << 4 << "Resume" << "go"
+                                                            << "Stopped from race control. The driver has no throttle until you resume it.";
+        RaceStation uncovered = stationWith(Linked, kRunning);
+        uncovered.uncovered = true;
+        QTest::newRow("not covered") << uncovered << "Not covered" << 2 << "Stop" << "stop" << "";
     }
     void statusTexts()
     {

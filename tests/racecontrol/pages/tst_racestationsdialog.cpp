@@ -3,12 +3,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSettings>
 
 #include "ostraui/toast.h"
 #include "ostraui/toggle.h"
+#include "profiles/settingsfile.h"
 #include "racecontrol/pages/racestationsdialog.h"
 #include "racefleet.h"
+#include "support/fixednetwork.h"
 
 using corvane::RaceControl;
 using corvane::RaceStationsDialog;
@@ -46,7 +47,7 @@ QList<QPushButton *> buttons(QWidget *parent, const QString &text)
 void storeThreeStations()
 {
     ostratest::storeRaceStations({"10.77.0.3", "10.77.0.4", "10.77.0.5"});
-    QSettings().setValue("raceControl/included", QStringList{"s4"});
+    corvane::SettingsFile().setValue("raceControl/included", QStringList{"s4"});
 }
 
 } // namespace
@@ -59,6 +60,7 @@ class TestRaceStationsDialog : public QObject
 private slots:
     void initTestCase() { ostra::installTheme(*qApp); }
     void init() { storeThreeStations(); }
+    void cleanup() { corvane::NetworkInterfaceLister::useSystemInterfaces(); }
 
     void headingCountsTheWholeList()
     {
@@ -170,38 +172,94 @@ private slots:
         QCOMPARE(buttons(&dialog, "Scan network").size(), 1);
     }
 
-    // A text that cannot be an address is refused as such, without trying to reach it; an address
-    // that can be (this PC's own, here) is tried and reported as not reached.
+    // A text that cannot be an address is refused as such, and this PC's own addresses as this
+    // PC, without trying to reach them; an address that can be a station is tried. What came of
+    // it stays in the line under the field (no passing toast over it) until the next try; a
+    // station let go without confirming shows there too (typed empty).
     void addressChecked_data()
     {
         QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("toast");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("lanAddress");
         const QString invalid = QStringLiteral("\u201C%1\u201D is not a valid address");
-        const QString unreached = QStringLiteral("Couldn't reach %1 \u2014 check it's on and on this network");
+        const QString thisPc = QStringLiteral("%1 is this PC \u2014 add the other PCs of the venue by their address");
         for (const char *text : {"999.1.1.1", "10.77.0.256", "10.77.0", "1.2.3.4.5", "10.77.0.3a.1", "ws://10.77.0.9",
                                  "pit 3", "-pit.local", "::g"})
-            QTest::newRow(text) << text << invalid.arg(QLatin1String(text));
-        QTest::newRow("own IPv4") << "127.0.0.1" << unreached.arg("127.0.0.1");
-        QTest::newRow("own IPv6") << "::1" << unreached.arg("::1");
+            QTest::newRow(text) << text << invalid.arg(QLatin1String(text)) << "";
+        QTest::newRow("own IPv4") << "127.0.0.1" << thisPc.arg("127.0.0.1") << "";
+        QTest::newRow("own IPv6") << "::1" << thisPc.arg("::1") << "";
+        QTest::newRow("own name") << "LocalHost" << thisPc.arg("LocalHost") << "";
+        QTest::newRow("own LAN address") << "192.168.1.40" << thisPc.arg("192.168.1.40") << "192.168.1.40";
+        QTest::newRow("unreachable") << "10.77.0.99"
+                                     << "Couldn't reach 10.77.0.99 \u2014 check it's on and on this network" << "";
+        QTest::newRow("station let go unconfirmed") << "" << "Couldn't switch off the safety link of Pit 4" << "";
     }
 
     void addressChecked()
     {
         QFETCH(QString, typed);
-        QFETCH(QString, toast);
+        QFETCH(QString, message);
+        QFETCH(QString, lanAddress);
+        // Nothing the add tries leaves this PC.
+        ostratest::OwnLoopback isolated;
+        if (!isolated.entered() && typed == "10.77.0.99")
+            QSKIP("needs a network namespace of its own");
+        if (!lanAddress.isEmpty())
+            corvane::NetworkInterfaceLister::setFixedInterfaces({ostratest::networkInterface("eth0", qPrintable(lanAddress))});
         RaceControl control;
         QWidget window;
         window.resize(800, 700);
+        window.show();
         RaceStationsDialog dialog(&control, &window);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         auto *field = dialog.findChildren<QLineEdit *>().constLast();
         QCOMPARE(field->placeholderText(), QStringLiteral("Add by IP, e.g. 192.168.1.21"));
         QTest::keyClicks(field, typed);
         QTest::keyClick(field, Qt::Key_Return);
-        auto *shown = dialog.window()->findChild<ostra::Toast *>();
-        QVERIFY(shown);
-        QCOMPARE(shown->text(), toast);
+        if (typed.isEmpty())
+            emit control.errorOccurred(message);
+        QTRY_VERIFY(labelWith(&dialog, message));
+        QLabel *line = labelWith(&dialog, message);
+        QVERIFY(line->isVisible());
+        QVERIFY(line->mapTo(&dialog, QPoint()).y() >= field->mapTo(&dialog, QPoint(0, field->height())).y());
+        QVERIFY(!dialog.window()->findChild<ostra::Toast *>());
         QCOMPARE(control.stations().size(), 3);
         QVERIFY(buttons(&dialog, "Add").value(0)->isEnabled());
+        // The next try replaces it.
+        field->setText("999.9.9.9");
+        QTest::keyClick(field, Qt::Key_Return);
+        QVERIFY(!labelWith(&dialog, message));
+        QVERIFY(labelWith(&dialog, "\u201C999.9.9.9\u201D is not a valid address")->isVisible());
+    }
+
+    void foundHeadingGoesWithItsLastRow_data()
+    {
+        QTest::addColumn<QStringList>("found");
+        QTest::addColumn<bool>("headingStays");
+        QTest::newRow("the only one found") << QStringList{"10.77.0.21|1.2.28"} << false;
+        QTest::newRow("one of two found") << QStringList{"10.77.0.21|1.2.28", "10.77.0.22|"} << true;
+    }
+
+    // "Found on this network" heads only rows still to add: with the last one added it goes too,
+    // rather than seem to title the station list.
+    void foundHeadingGoesWithItsLastRow()
+    {
+        QFETCH(QStringList, found);
+        QFETCH(bool, headingStays);
+        ostratest::RaceStationRig rig;
+        if (!rig.setUp({"10.77.0.21", "10.77.0.22"}))
+            QSKIP(qPrintable("adding needs stations inside network namespaces: " + rig.error()));
+        RaceControl control;
+        RaceStationsDialog dialog(&control);
+        dialog.showScanResult(found);
+        QLabel *row = labelWith(&dialog, "10.77.0.21 \u00B7 Corvane 1.2.28");
+        QVERIFY(row);
+        row->parentWidget()->findChild<QPushButton *>()->click();
+        QTRY_COMPARE(control.stations().size(), 4);
+        QVERIFY(!labelWith(&dialog, "10.77.0.21 \u00B7 Corvane 1.2.28"));
+        QTRY_COMPARE(labelWith(&dialog, "Found on this network") != nullptr, headingStays);
+        QCOMPARE(labelWith(&dialog, "10.77.0.22") != nullptr, headingStays);
     }
 
     void scanResultInView_data()
@@ -253,6 +311,9 @@ private slots:
         parent.show();
         RaceStationsDialog dialog(&control, &parent);
         dialog.showScanResult({"10.77.0.21|1.2.28", "10.77.0.50|<b>x</b>"});
+        auto *field = dialog.findChildren<QLineEdit *>().constLast();
+        field->setText("127.0.0.1");
+        QTest::keyClick(field, Qt::Key_Return);
         QVERIFY(ostratest::saveDialogPicture(&parent, &dialog, racePicture("stations-dialog")));
     }
 

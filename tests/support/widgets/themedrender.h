@@ -1,9 +1,13 @@
 #pragma once
 
+#include <QApplication>
 #include <QDialog>
 #include <QImage>
 #include <QPainter>
 #include <QTest>
+#include <QTimer>
+
+#include <functional>
 
 #include "ostraui/theme.h"
 #include "support/darktwin.h"
@@ -43,6 +47,28 @@ inline bool saveDialogPicture(QWidget *parent, QDialog *dialog, const QString &p
         return false;
     QTest::qWait(100);
     return composeDialog(parent, dialog).save(path);
+}
+
+// Saves the modal window (a question, a message) that `open` shows, drawn over `parent`, at
+// `path`, then closes it without an answer; false when none showed.
+inline bool saveModalPicture(QWidget *parent, const std::function<void()> &open, const QString &path)
+{
+    QWidget *const before = QApplication::activeModalWidget();
+    bool saved = false;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QWidget *box = QApplication::activeModalWidget();
+        if (!box || box == before || !box->isVisible())
+            return;
+        poll.stop();
+        QTest::qWait(100);
+        saved = composeDialog(parent, box).save(path);
+        box->close();
+    });
+    poll.start();
+    open();
+    return saved;
 }
 
 } // namespace ostratest

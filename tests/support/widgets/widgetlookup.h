@@ -3,8 +3,11 @@
 #include <QFontInfo>
 #include <QLabel>
 #include <QObject>
+#include <QSlider>
 #include <QString>
 #include <QStringList>
+#include <QStyle>
+#include <QStyleOptionSlider>
 
 namespace ostratest {
 
@@ -18,6 +21,21 @@ W *withText(const QObject *parent, const QString &text)
             return widget;
     }
     return nullptr;
+}
+
+// Where the slider draws its handle for its current value, in its own coordinates.
+inline QRect sliderHandle(const QSlider *slider)
+{
+    QStyleOptionSlider option;
+    option.initFrom(slider);
+    option.orientation = slider->orientation();
+    // The stylesheet's slider reads the orientation from the state.
+    if (slider->orientation() == Qt::Horizontal)
+        option.state |= QStyle::State_Horizontal;
+    option.minimum = slider->minimum();
+    option.maximum = slider->maximum();
+    option.sliderPosition = option.sliderValue = slider->value();
+    return slider->style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, slider);
 }
 
 // The labels under `parent` showing the no-value dash "—" in a fixed-pitch face, whose dash

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+namespace corvane {
+
+// This machine's own name as a browser or a phone stack writes it in a URL: the host name the
+// system gives it, alone or with ".local" as mDNS resolves it on the LAN. The API's handshake and
+// the web panel's forms accept a page that names it, as one naming an address of this machine.
+class MachineName
+{
+public:
+    // Whether `host`, the host of a URL (lower case, a final dot allowed), names this machine.
+    static bool isNamedBy(const QString &host);
+};
+
+} // namespace corvane

@@ -1,0 +1,683 @@
+#include "profiles/settingsfile.h"
+
+#include <QCoreApplication>
+#include <QDataStream>
+#include <QEventLoop>
+#include <QFile>
+#include <QHash>
+#include <QList>
+#include <QPoint>
+#include <QPointer>
+#include <QRect>
+#include <QSettings>
+#include <QSize>
+#include <QStringList>
+#include <QTimer>
+#include <QtDebug>
+
+#include <algorithm>
+#include <iterator>
+
+#include "profiles/filewriter.h"
+
+namespace corvane {
+
+namespace {
+
+// The INI format as QSettings writes it on this platform: one section per first part of a key,
+// keys and values escaped as it escapes them, lists joined by ", ", and what a text cannot hold
+// as "@Type(...)".
+
+int hexValue(char16_t ch)
+{
+    if (ch >= u'0' && ch <= u'9')
+        return ch - u'0';
+    if (ch >= u'a' && ch <= u'f')
+        return ch - u'a' + 10;
+    if (ch >= u'A' && ch <= u'F')
+        return ch - u'A' + 10;
+    return -1;
+}
+
+void appendHex(QByteArray &out, uint value, int digits)
+{
+    static const char Digits[] = "0123456789ABCDEF";
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
+        out += Digits[(value >> shift) & 0xF];
+}
+
+// A key or section name: letters, digits, '_', '-' and '.' as they are, '/' as '\', any other
+// character as %XX up to U+00FF and as %UXXXX above.
+void appendKey(QByteArray &out, QStringView key)
+{
+    for (const QChar qch : key) {
+        const char16_t ch = qch.unicode();
+        if (ch == u'/') {
+            out += '\\';
+        } else if ((ch >= u'a' && ch <= u'z') || (ch >= u'A' && ch <= u'Z') || (ch >= u'0' && ch <= u'9') || ch == u'_'
+                   || ch == u'-' || ch == u'.') {
+            out += char(ch);
+        } else if (ch <= 0xFF) {
+            out += '%';
+            appendHex(out, ch, 2);
+        } else {
+            out += "%U";
+            appendHex(out, ch, 4);
+        }
+    }
+}
+
+QString unescapedKey(QByteArrayView bytes)
+{
+    const QString text = QString::fromUtf8(bytes);
+    QString key;
+    key.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar ch = text.at(i);
+        if (ch == u'\\') {
+            key += u'/';
+            continue;
+        }
+        const bool wide = ch == u'%' && i + 1 < text.size() && text.at(i + 1) == u'U';
+        const qsizetype first = i + (wide ? 2 : 1);
+        const int digits = wide ? 4 : 2;
+        char16_t code = 0;
+        bool escaped = ch == u'%' && first + digits <= text.size();
+        for (qsizetype d = first; escaped && d < first + digits; ++d) {
+            const int value = hexValue(text.at(d).unicode());
+            escaped = value >= 0;
+            code = char16_t(code * 16 + value);
+        }
+        if (!escaped) {
+            key += ch;
+            continue;
+        }
+        key += QChar(code);
+        i = first + digits - 1;
+    }
+    return key;
+}
+
+// A value's text before it is escaped.
+QString valueText(const QVariant &value)
+{
+    switch (value.typeId()) {
+    case QMetaType::UnknownType:
+        return QStringLiteral("@Invalid()");
+    case QMetaType::QByteArray:
+        return QLatin1String("@ByteArray(") + QString::fromLatin1(value.toByteArray()) + QLatin1Char(')');
+    case QMetaType::QString:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Bool:
+    case QMetaType::Float:
+    case QMetaType::Double:
+    case QMetaType::QKeySequence: {
+        QString text = value.toString();
+        if (text.contains(QChar::Null))
+            return QLatin1String("@String(") + text + QLatin1Char(')');
+        // A text of its own that starts like a typed value keeps a second '@'.
+        if (text.startsWith(QLatin1Char('@')))
+            text.prepend(QLatin1Char('@'));
+        return text;
+    }
+    case QMetaType::QRect: {
+        const QRect r = value.toRect();
+        return QString::asprintf("@Rect(%d %d %d %d)", r.x(), r.y(), r.width(), r.height());
+    }
+    case QMetaType::QSize: {
+        const QSize s = value.toSize();
+        return QString::asprintf("@Size(%d %d)", s.width(), s.height());
+    }
+    case QMetaType::QPoint: {
+        const QPoint p = value.toPoint();
+        return QString::asprintf("@Point(%d %d)", p.x(), p.y());
+    }
+    default: {
+        const bool dateTime = value.typeId() == QMetaType::QDateTime;
+        QByteArray bytes;
+        {
+            QDataStream stream(&bytes, QIODevice::WriteOnly);
+            stream.setVersion(dateTime ? QDataStream::Qt_5_6 : QDataStream::Qt_4_0);
+            stream << value;
+        }
+        return QLatin1String(dateTime ? "@DateTime(" : "@Variant(") + QString::fromLatin1(bytes) + QLatin1Char(')');
+    }
+    }
+}
+
+// A text as one value of a line: control characters escaped (and the bytes of a binary value,
+// which stay Latin-1), the rest as UTF-8, in quotes when it holds a separator or starts or ends
+// in a space.
+void appendText(QByteArray &out, QStringView text)
+{
+    const bool binary = text.startsWith(QLatin1String("@ByteArray(")) || text.startsWith(QLatin1String("@Variant("))
+                        || text.startsWith(QLatin1String("@DateTime("));
+    const qsizetype start = out.size();
+    bool quoted = false;
+    // After a numeric escape a hex digit would be read as part of it.
+    bool afterNumber = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t ch = text.at(i).unicode();
+        if (ch == u';' || ch == u',' || ch == u'=')
+            quoted = true;
+        if (afterNumber && hexValue(ch) >= 0) {
+            out += "\\x" + QByteArray::number(uint(ch), 16);
+            continue;
+        }
+        afterNumber = false;
+        switch (ch) {
+        case u'\0': out += "\\0"; afterNumber = true; break;
+        case u'\a': out += "\\a"; break;
+        case u'\b': out += "\\b"; break;
+        case u'\f': out += "\\f"; break;
+        case u'\n': out += "\\n"; break;
+        case u'\r': out += "\\r"; break;
+        case u'\t': out += "\\t"; break;
+        case u'\v': out += "\\v"; break;
+        case u'"':
+        case u'\\':
+            out += '\\';
+            out += char(ch);
+            break;
+        default:
+            if (ch <= 0x1F || (ch >= 0x7F && binary)) {
+                out += "\\x" + QByteArray::number(uint(ch), 16);
+                afterNumber = true;
+            } else if (ch < 0x80) {
+                out += char(ch);
+            } else {
+                // A character beyond U+FFFF is a pair of code units, encoded together.
+                const bool pair = QChar::isHighSurrogate(ch) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
+                out += text.sliced(i, pair ? 2 : 1).toUtf8();
+                i += pair ? 1 : 0;
+            }
+        }
+    }
+    if (quoted || (out.size() > start && (out.at(start) == ' ' || out.back() == ' '))) {
+        out.insert(start, '"');
+        out += '"';
+    }
+}
+
+void appendValue(QByteArray &out, const QVariant &value)
+{
+    const int type = value.typeId();
+    // A list of one item would read back as that item alone: it goes as one typed value.
+    if (type == QMetaType::QStringList || (type == QMetaType::QVariantList && value.toList().size() != 1)) {
+        const QVariantList items = value.toList();
+        if (items.isEmpty())
+            out += "@Invalid()";
+        for (qsizetype i = 0; i < items.size(); ++i) {
+            if (i > 0)
+                out += ", ";
+            appendText(out, valueText(items.at(i)));
+        }
+        return;
+    }
+    appendText(out, valueText(value));
+}
+
+QByteArray iniText(const QVariantMap &values)
+{
+    // Sections in the order of their names, as QSettings orders a file it starts.
+    QMap<QString, QVariantMap> sections;
+    for (auto it = values.cbegin(); it != values.cend(); ++it) {
+        const qsizetype slash = it.key().indexOf(QLatin1Char('/'));
+        sections[slash < 0 ? QString() : it.key().left(slash)].insert(it.key().mid(slash + 1), it.value());
+    }
+    // Never null, not even empty: a null array tells the writer there is nothing to write.
+    QByteArray out = QByteArrayLiteral("");
+    for (auto section = sections.cbegin(); section != sections.cend(); ++section) {
+        if (section != sections.cbegin())
+            out += '\n';
+        QByteArray name;
+        appendKey(name, section.key());
+        if (name.isEmpty())
+            out += "[General]";
+        else if (name.compare("general", Qt::CaseInsensitive) == 0)
+            out += "[%General]"; // "[General]" is the section of the keys without one
+        else
+            out += '[' + name + ']';
+        out += '\n';
+        for (auto it = section->cbegin(); it != section->cend(); ++it) {
+            appendKey(out, it.key());
+            out += '=';
+            appendValue(out, it.value());
+            out += '\n';
+        }
+    }
+    return out;
+}
+
+bool blank(char ch)
+{
+    return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r';
+}
+
+// The next line of the file from `pos`, as QSettings reads one: from its first non-blank
+// character to a line end outside quotes, a backslash carrying it over a line end, and ';'
+// outside quotes starting a comment. `equals` is the first '=' outside quotes in the line, or
+// -1. False at the end.
+bool nextLine(QByteArrayView data, qsizetype &pos, QByteArrayView &line, qsizetype &equals)
+{
+    qsizetype start = pos;
+    while (start < data.size() && blank(data.at(start)))
+        ++start;
+    qsizetype equalsAt = -1;
+    bool quoted = false;
+    qsizetype i = start;
+    while (i < data.size()) {
+        const char ch = data.at(i++);
+        if (ch == '=') {
+            if (!quoted && equalsAt < 0)
+                equalsAt = i - 1;
+        } else if (ch == '\n' || ch == '\r') {
+            if (i == start + 1) {
+                ++start;
+            } else if (!quoted) {
+                --i;
+                break;
+            }
+        } else if (ch == '\\') {
+            if (i < data.size()) {
+                const char escaped = data.at(i++);
+                if (i < data.size()) {
+                    const char next = data.at(i);
+                    if ((escaped == '\n' && next == '\r') || (escaped == '\r' && next == '\n'))
+                        ++i;
+                }
+            }
+        } else if (ch == '"') {
+            quoted = !quoted;
+        } else if (ch == ';') {
+            if (i == start + 1) {
+                while (i < data.size() && data.at(i) != '\n' && data.at(i) != '\r')
+                    ++i;
+                while (i < data.size() && blank(data.at(i)))
+                    ++i;
+                start = i;
+            } else if (!quoted) {
+                --i;
+                break;
+            }
+        }
+    }
+    pos = i;
+    line = data.sliced(start, i - start);
+    equals = equalsAt < 0 ? -1 : equalsAt - start;
+    return !line.isEmpty();
+}
+
+void chopBlanks(QString &text, qsizetype limit)
+{
+    while (text.size() > limit && (text.back() == u' ' || text.back() == u'\t'))
+        text.chop(1);
+}
+
+// The texts of one value: unquoted, unescaped, split at commas outside quotes. More than one
+// text, or any comma: a list.
+QStringList valueTexts(QByteArrayView text, bool &list)
+{
+    static constexpr char Escapes[][2] = {{'a', '\a'}, {'b', '\b'}, {'f', '\f'}, {'n', '\n'}, {'r', '\r'}, {'t', '\t'},
+                                          {'v', '\v'}, {'"', '"'},  {'?', '?'},  {'\'', '\''}, {'\\', '\\'}};
+    QStringList items;
+    QString current;
+    list = false;
+    bool inQuotes = false;
+    bool itemQuoted = false;
+    qsizetype keep = 0; // blanks up to here came escaped or quoted and stay
+    qsizetype i = 0;
+    const auto skipBlanks = [&] {
+        while (i < text.size() && (text.at(i) == ' ' || text.at(i) == '\t'))
+            ++i;
+        keep = current.size();
+    };
+    skipBlanks();
+    while (i < text.size()) {
+        const char ch = text.at(i);
+        if (ch == '\\') {
+            if (++i >= text.size())
+                break;
+            const char code = text.at(i++);
+            const auto simple = std::find_if(std::begin(Escapes), std::end(Escapes), [code](const char *e) { return e[0] == code; });
+            if (simple != std::end(Escapes)) {
+                current += QLatin1Char((*simple)[1]);
+            } else if ((code == 'x' && i < text.size() && hexValue(uchar(text.at(i))) >= 0) || (code >= '0' && code <= '7')) {
+                // \x with any number of hex digits, or an octal number: one code unit.
+                const bool hex = code == 'x';
+                char16_t unit = hex ? 0 : char16_t(code - '0');
+                for (; i < text.size(); ++i) {
+                    const int digit = hex ? hexValue(uchar(text.at(i))) : (text.at(i) >= '0' && text.at(i) <= '7' ? text.at(i) - '0' : -1);
+                    if (digit < 0)
+                        break;
+                    unit = char16_t(unit * (hex ? 16 : 8) + digit);
+                }
+                current += QChar(unit);
+            } else if ((code == '\n' || code == '\r') && i < text.size()) {
+                // A line carried over: the escaped line end is no character.
+                const char next = text.at(i);
+                if ((next == '\n' || next == '\r') && next != code)
+                    ++i;
+            }
+            keep = current.size();
+        } else if (ch == '"') {
+            ++i;
+            itemQuoted = true;
+            inQuotes = !inQuotes;
+            if (!inQuotes)
+                skipBlanks();
+        } else if (ch == ',' && !inQuotes) {
+            if (!itemQuoted)
+                chopBlanks(current, keep);
+            list = true;
+            items.append(current);
+            current.clear();
+            itemQuoted = false;
+            ++i;
+            skipBlanks();
+        } else {
+            qsizetype end = i + 1;
+            while (end < text.size() && text.at(end) != '\\' && text.at(end) != '"' && text.at(end) != ',')
+                ++end;
+            current += QString::fromUtf8(text.sliced(i, end - i));
+            i = end;
+        }
+    }
+    if (!itemQuoted)
+        chopBlanks(current, keep);
+    items.append(current);
+    return items;
+}
+
+// A value from its text, as valueText wrote it.
+QVariant typedValue(const QString &text)
+{
+    if (!text.startsWith(QLatin1Char('@')))
+        return text;
+    if (text.endsWith(QLatin1Char(')'))) {
+        if (text.startsWith(QLatin1String("@ByteArray(")))
+            return QStringView(text).sliced(11).chopped(1).toLatin1();
+        if (text.startsWith(QLatin1String("@String(")))
+            return QStringView(text).sliced(8).chopped(1).toString();
+        if (text.startsWith(QLatin1String("@Variant(")) || text.startsWith(QLatin1String("@DateTime("))) {
+            const bool dateTime = text.at(1) == QLatin1Char('D');
+            const QByteArray bytes = QStringView(text).sliced(dateTime ? 10 : 9).toLatin1();
+            QDataStream stream(bytes);
+            stream.setVersion(dateTime ? QDataStream::Qt_5_6 : QDataStream::Qt_4_0);
+            QVariant value;
+            stream >> value;
+            return value;
+        }
+        if (text == QLatin1String("@Invalid()"))
+            return QVariant();
+        const qsizetype open = text.indexOf(QLatin1Char('('));
+        const QString type = text.left(open);
+        const QStringList numbers = text.mid(open + 1).chopped(1).split(QLatin1Char(' '));
+        if (type == QLatin1String("@Rect") && numbers.size() == 4)
+            return QRect(numbers[0].toInt(), numbers[1].toInt(), numbers[2].toInt(), numbers[3].toInt());
+        if (type == QLatin1String("@Size") && numbers.size() == 2)
+            return QSize(numbers[0].toInt(), numbers[1].toInt());
+        if (type == QLatin1String("@Point") && numbers.size() == 2)
+            return QPoint(numbers[0].toInt(), numbers[1].toInt());
+    }
+    if (text.startsWith(QLatin1String("@@")))
+        return text.mid(1);
+    return text;
+}
+
+QVariant parsedValue(QByteArrayView text)
+{
+    bool list = false;
+    QStringList items = valueTexts(text, list);
+    if (!list)
+        return typedValue(items.constFirst());
+    for (QString &item : items) {
+        if (!item.startsWith(QLatin1Char('@')))
+            continue;
+        if (!item.startsWith(QLatin1String("@@"))) {
+            // One typed item makes every item a value of its own.
+            QVariantList values;
+            bool unused = false;
+            for (const QString &each : valueTexts(text, unused))
+                values.append(typedValue(each));
+            return values;
+        }
+        item.remove(0, 1);
+    }
+    return items;
+}
+
+QVariantMap parsedIni(QByteArrayView data, bool &damaged)
+{
+    QVariantMap values;
+    damaged = false;
+    if (data.startsWith("\xef\xbb\xbf"))
+        data = data.sliced(3);
+    QString section; // with its '/', empty for the keys without one
+    qsizetype pos = 0;
+    QByteArrayView line;
+    qsizetype equals = -1;
+    while (nextLine(data, pos, line, equals)) {
+        if (line.startsWith('[')) {
+            qsizetype close = line.indexOf(']');
+            if (close < 0) {
+                damaged = true;
+                close = line.size();
+            }
+            const QByteArrayView name = line.sliced(1, close - 1).trimmed();
+            if (name.compare("general", Qt::CaseInsensitive) == 0) {
+                section.clear();
+                continue;
+            }
+            section = name.compare("%general", Qt::CaseInsensitive) == 0 ? QString::fromLatin1(name.sliced(1)) : unescapedKey(name);
+            section += QLatin1Char('/');
+            continue;
+        }
+        if (equals < 0) {
+            damaged = damaged || !line.startsWith(';');
+            continue;
+        }
+        values.insert(section + unescapedKey(line.first(equals).trimmed()), parsedValue(line.sliced(equals + 1)));
+    }
+    return values;
+}
+
+// Keys as QSettings takes them: no empty parts between slashes, none at either end.
+QString normalizedKey(const QString &key)
+{
+    return key.split(QLatin1Char('/'), Qt::SkipEmptyParts).join(QLatin1Char('/'));
+}
+
+QString settingsPath(const QString &application)
+{
+    static QHash<QString, QString> paths;
+    auto path = paths.find(application);
+    if (path == paths.end()) {
+        // Where QSettings keeps the application's file, so that the program finds what it kept
+        // before.
+        const QSettings named(QSettings::NativeFormat, QSettings::UserScope, QCoreApplication::organizationName(), application);
+        path = paths.insert(application, named.fileName());
+    }
+    return *path;
+}
+
+} // namespace
+
+struct SettingsFile::Contents
+{
+    ~Contents()
+    {
+        QObject::disconnect(reports);
+        // Gone from the list unless a newer load of the file took its place.
+        auto &files = open();
+        const auto entry = files.constFind(path);
+        if (entry != files.cend() && entry->expired())
+            files.erase(entry);
+    }
+
+    static QHash<QString, std::weak_ptr<Contents>> &open()
+    {
+        static QHash<QString, std::weak_ptr<Contents>> files;
+        return files;
+    }
+
+    static std::shared_ptr<Contents> of(const QString &path)
+    {
+        if (std::shared_ptr<Contents> found = open().value(path).lock())
+            return found;
+        auto contents = std::make_shared<Contents>();
+        contents->path = path;
+        contents->load();
+        open().insert(path, contents);
+        const std::weak_ptr<Contents> weak = contents;
+        FileWriter &writer = FileWriter::shared();
+        contents->reports = QObject::connect(&writer, &FileWriter::written, &writer,
+                                             [weak](const QString &written, quint64 ticket, bool ok) {
+                                                 const std::shared_ptr<Contents> held = weak.lock();
+                                                 if (held && written == held->path)
+                                                     held->report(ticket, ok);
+                                             });
+        return contents;
+    }
+
+    static bool anyPending()
+    {
+        const auto &files = open();
+        return std::any_of(files.cbegin(), files.cend(), [](const std::weak_ptr<Contents> &file) {
+            const std::shared_ptr<Contents> contents = file.lock();
+            return contents && contents->pending;
+        });
+    }
+
+    void load()
+    {
+        QFile file(path);
+        if (!file.exists())
+            return;
+        if (!file.open(QIODevice::ReadOnly)) {
+            qWarning().noquote() << "Settings: cannot read" << path << file.errorString();
+            damaged = true;
+            return;
+        }
+        const QByteArray bytes = file.readAll();
+        values = parsedIni(bytes, damaged);
+        if (file.error() != QFileDevice::NoError)
+            damaged = true;
+        if (damaged)
+            qWarning().noquote() << "Settings: parts of" << path << "could not be read";
+    }
+
+    void report(quint64 ticket, bool ok)
+    {
+        for (const QPointer<SettingsFile> &handle : QList<QPointer<SettingsFile>>(handles)) {
+            if (handle)
+                emit handle->written(ticket, ok);
+        }
+        if (ticket >= lastTicket)
+            pending.reset(); // may be the last hold on this
+    }
+
+    QString path;
+    QVariantMap values;
+    bool damaged = false;
+    quint64 lastTicket = 0; // of the last write handed over
+    // Itself while a write is on its way: a SettingsFile made meanwhile starts from this memory,
+    // which is newer than the file.
+    std::shared_ptr<Contents> pending;
+    QList<QPointer<SettingsFile>> handles;
+    QMetaObject::Connection reports;
+};
+
+SettingsFile::SettingsFile(QObject *parent)
+    : SettingsFile(QCoreApplication::applicationName(), parent)
+{
+}
+
+SettingsFile::SettingsFile(const QString &application, QObject *parent)
+    : QObject(parent)
+    , m_contents(Contents::of(settingsPath(application)))
+{
+    m_contents->handles.append(this);
+}
+
+SettingsFile::~SettingsFile()
+{
+    m_contents->handles.removeAll(this);
+}
+
+QString SettingsFile::fileName() const
+{
+    return m_contents->path;
+}
+
+bool SettingsFile::isDamaged() const
+{
+    return m_contents->damaged;
+}
+
+bool SettingsFile::contains(const QString &key) const
+{
+    return m_contents->values.contains(normalizedKey(key));
+}
+
+QVariant SettingsFile::value(const QString &key, const QVariant &fallback) const
+{
+    return m_contents->values.value(normalizedKey(key), fallback);
+}
+
+quint64 SettingsFile::setValue(const QString &key, const QVariant &value)
+{
+    m_contents->values.insert(normalizedKey(key), value);
+    return write();
+}
+
+quint64 SettingsFile::setValues(const QString &group, const QVariantMap &values)
+{
+    const QString prefix = normalizedKey(group);
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        m_contents->values.insert(normalizedKey(prefix + QLatin1Char('/') + it.key()), it.value());
+    return write();
+}
+
+quint64 SettingsFile::remove(const QString &key)
+{
+    const QString name = normalizedKey(key);
+    QVariantMap &values = m_contents->values;
+    if (name.isEmpty()) {
+        values.clear();
+    } else {
+        values.remove(name);
+        const QString under = name + QLatin1Char('/');
+        for (auto it = values.lowerBound(under); it != values.end() && it.key().startsWith(under);)
+            it = values.erase(it);
+    }
+    return write();
+}
+
+quint64 SettingsFile::write()
+{
+    m_contents->pending = m_contents;
+    // Made when the write starts, from what memory holds by then.
+    m_contents->lastTicket = FileWriter::shared().write(m_contents->path, [contents = m_contents] { return iniText(contents->values); });
+    return m_contents->lastTicket;
+}
+
+bool SettingsFile::waitForWrites(int timeoutMs)
+{
+    if (!Contents::anyPending())
+        return true;
+    QEventLoop loop;
+    QTimer::singleShot(timeoutMs, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    // After the files have taken their reports: connected later, called later.
+    QObject::connect(&FileWriter::shared(), &FileWriter::written, &loop, [&loop] {
+        if (!Contents::anyPending())
+            loop.quit();
+    });
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    return !Contents::anyPending();
+}
+
+} // namespace corvane

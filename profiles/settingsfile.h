@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QVariant>
+#include <QVariantMap>
+
+#include <memory>
+
+namespace corvane {
+
+// One settings file of the program, in the INI format QSettings reads and writes, so that every
+// file written before loads and QSettings reads what is written here. The file is read once and
+// held in memory for as long as a SettingsFile names it or a write of it is on its way: every
+// SettingsFile of one file shares that memory, reads come from it, and each change hands the
+// whole file to the program's FileWriter, which replaces the old file only once the new one is
+// whole on disk. The thread that changes a setting never waits for the disk.
+class SettingsFile : public QObject
+{
+    Q_OBJECT
+public:
+    // The program's own settings: the file of the application's organisation and name.
+    explicit SettingsFile(QObject *parent = nullptr);
+    // The file of another application of the organisation, such as "MotionSystem".
+    explicit SettingsFile(const QString &application, QObject *parent = nullptr);
+    ~SettingsFile() override;
+
+    QString fileName() const;
+    // Whether the file held lines that could not be read when it was loaded (what could be read
+    // is kept).
+    bool isDamaged() const;
+    bool contains(const QString &key) const;
+    QVariant value(const QString &key, const QVariant &fallback = QVariant()) const;
+
+    // Each change is handed to the writer at once; the number returned comes back with `written`.
+    quint64 setValue(const QString &key, const QVariant &value);
+    // The keys of `group` ("lounge"; empty: no group), in one write.
+    quint64 setValues(const QString &group, const QVariantMap &values);
+    // Removes a key, or a group with every key under it; the empty name removes everything.
+    quint64 remove(const QString &key);
+
+    // Waits until every settings file write handed over so far has been reported, at most
+    // `timeoutMs`: for quitting, when the next run (or a restart) must find them. Runs the
+    // event loop meanwhile but takes no input. False when one is still on its way.
+    static bool waitForWrites(int timeoutMs);
+
+signals:
+    // Everything handed over for the file up to `ticket` is on disk, or (not `ok`) that write
+    // failed and the old file stays whole. What failed stays in memory and goes with the next
+    // write of the file.
+    void written(quint64 ticket, bool ok);
+
+private:
+    struct Contents;
+
+    quint64 write();
+
+    std::shared_ptr<Contents> m_contents;
+};
+
+} // namespace corvane

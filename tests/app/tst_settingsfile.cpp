@@ -1,0 +1,324 @@
+#include "profiles/settingsfile.h"
+
+#include "api/apirig.h"
+#include "api/wsloungehandler.h"
+#include "motion/motionsystemcontroller.h"
+#include "motion/motionwebpanel.h"
+#include "ostraui/theme.h"
+#include "support/testenvironment.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QRect>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTcpSocket>
+
+#include <functional>
+
+#include <sched.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+using corvane::SettingsFile;
+
+namespace {
+
+constexpr int Patience = 10000;
+
+QByteArray bytesOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("missing");
+}
+
+// What a fresh reader finds in the file, as after a restart.
+QVariant onDisk(const QString &path, const QString &key)
+{
+    return QSettings(path, QSettings::IniFormat).value(key);
+}
+
+// The folder of the settings on a small disk of its own (in this process's mount namespace)
+// while it lives: fill() leaves one page free, makeRoom() frees the rest again.
+class SmallDisk
+{
+public:
+    explicit SmallDisk(const QString &folder)
+        : m_folder(folder)
+    {
+        QDir().mkpath(folder);
+        m_mounted = ::mount("ostra-test", QFile::encodeName(folder).constData(), "tmpfs", 0, "size=256k") == 0;
+    }
+    ~SmallDisk()
+    {
+        if (m_mounted)
+            ::umount2(QFile::encodeName(m_folder).constData(), MNT_DETACH);
+    }
+    bool mounted() const { return m_mounted; }
+    void fill()
+    {
+        QFile filler(m_folder + QStringLiteral("/filler"));
+        filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+        const QByteArray page(4096, 'x');
+        while (filler.write(page) == page.size()) {
+        }
+        filler.resize(filler.size() / page.size() * page.size() - page.size());
+    }
+    void makeRoom() { QFile::remove(m_folder + QStringLiteral("/filler")); }
+
+private:
+    QString m_folder;
+    bool m_mounted = false;
+};
+
+// One POST to the web panel; the status code of its answer, 0 without one.
+int post(quint16 port, const QByteArray &target)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    socket.write("POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    QByteArray answer;
+    const bool closed = QTest::qWaitFor([&] {
+        answer += socket.readAll();
+        return socket.state() == QAbstractSocket::UnconnectedState;
+    }, Patience);
+    answer += socket.readAll();
+    if (!closed)
+        return 0;
+    return answer.startsWith("HTTP/1.1 ") ? answer.mid(9, 3).toInt() : 0;
+}
+
+// One writer of settings, as a user or a peer drives it: each step changes a setting and says
+// how its answer went ("ok" or "failed").
+struct Writer
+{
+    QString path;
+    std::function<QString(int step)> change;
+    // What the file holds after the three steps, the failed one and the retry included.
+    QVariantMap stored;
+};
+
+} // namespace
+
+class TestSettingsFile : public QObject
+{
+    Q_OBJECT
+
+    bool m_ownMounts = false;
+
+private slots:
+    void initTestCase()
+    {
+        ostra::installTheme(*qApp);
+        // A mount namespace of the process's own, where a small disk can stand in for the settings'
+        // folder; mounts stay in it. Before the writer's thread starts, so that it sees them too.
+        m_ownMounts = ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0
+                      && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    }
+
+    // The same bytes as QSettings writes for the same values, and each reads what the other wrote.
+    void formatRoundTrip_data()
+    {
+        QTest::addColumn<QVariantMap>("values");
+        const auto one = [](const char *key, const QVariant &value) { return QVariantMap{{QString::fromUtf8(key), value}}; };
+        QTest::newRow("spaces at the ends") << one("group/key", " lead and trail ");
+        QTest::newRow("separators") << one("group/key", "a;b,c=d");
+        QTest::newRow("quotes and backslashes") << one("group/key", "say \"hi\" \\ there");
+        QTest::newRow("percent") << one("group/key", "100% sure");
+        QTest::newRow("non-ASCII") << one("group/key", QString::fromUtf8("Gr\u00fc\u00dfe \u65e5\u672c \U0001F697"));
+        QTest::newRow("control characters") << one("group/key", QString::fromUtf8("tab\tline\nbell\a\x01" "1"));
+        QTest::newRow("NUL") << one("group/key", QString(QStringLiteral("a")) + QChar(0) + QStringLiteral("7"));
+        QTest::newRow("leading @") << one("group/key", "@home");
+        QTest::newRow("empty text") << one("group/key", QString(""));
+        QTest::newRow("string list") << one("group/key", QStringList{"a", "b,c", " d ", "", "\"q\""});
+        QTest::newRow("empty list") << one("group/key", QStringList{});
+        QTest::newRow("list of one") << one("group/key", QStringList{"only"});
+        QTest::newRow("list with @") << one("group/key", QStringList{"@a", "b"});
+        QTest::newRow("bool") << one("group/key", true);
+        QTest::newRow("numbers") << QVariantMap{{"n/int", -42}, {"n/big", qint64(1) << 40}, {"n/double", 0.1}, {"n/float", 1.5f}};
+        QTest::newRow("byte array") << one("group/key", QByteArray("\x00\x01\xff()\xc3\xa9 end", 11));
+        QTest::newRow("stations as JSON") << one("raceControl/stations", QByteArray(R"([{"host":"10.0.0.5","id":"s1","port":12345}])"));
+        QTest::newRow("map") << one("group/key", QVariantMap{{"AB12", 1}});
+        QTest::newRow("date and time") << one("group/key", QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5), Qt::UTC));
+        QTest::newRow("rectangle") << one("group/key", QRect(1, -2, 30, 40));
+        QTest::newRow("nothing") << one("group/key", QVariant());
+        QTest::newRow("slashes in the key") << one("a/b/c/d", 1);
+        QTest::newRow("awkward key") << one("sp ace;semi=eq/k%ey", "v");
+        QTest::newRow("non-ASCII key") << one("\u00dcn\u00ef/\u00e7\u00f8d\u00e9\u65e5", "v");
+        QTest::newRow("no group") << one("top", "v");
+        QTest::newRow("group named General") << one("General/x", "v");
+        QTest::newRow("several groups") << QVariantMap{{"top", 1}, {"lounge/stopped", true}, {"lounge/stopReason", "operator"},
+                                                       {"DeviceSecurity/authorizedDevices", QStringList{"AB12", "CD34"}},
+                                                       {"ui/section/advanced", false}, {"ui/theme", "dark"}};
+    }
+
+    void formatRoundTrip()
+    {
+        QFETCH(QVariantMap, values);
+        // A file of its own per row: QSettings keeps what it read of a file for as long as its
+        // size and time look the same.
+        static int row = 0;
+        const QString ours = QStringLiteral("Ours %1").arg(++row);
+        const QString theirs = QStringLiteral("Theirs %1").arg(row);
+        QString ourPath;
+        {
+            SettingsFile file(ours);
+            file.setValues(QString(), values);
+            ourPath = file.fileName();
+        }
+        QVERIFY(SettingsFile::waitForWrites(Patience));
+        QString theirPath;
+        {
+            QSettings file(QCoreApplication::organizationName(), theirs);
+            for (auto it = values.cbegin(); it != values.cend(); ++it)
+                file.setValue(it.key(), it.value());
+            theirPath = file.fileName();
+        }
+        QCOMPARE(bytesOf(ourPath), bytesOf(theirPath));
+        // QSettings answers from what it wrote rather than from the file: a copy is read afresh.
+        QVERIFY(QFile::copy(theirPath, theirPath + QStringLiteral(".copy")));
+        const QSettings qtReadsOurs(ourPath, QSettings::IniFormat);
+        const QSettings qtReadsTheirs(theirPath + QStringLiteral(".copy"), QSettings::IniFormat);
+        const SettingsFile weReadTheirs(theirs);
+        QCOMPARE(qtReadsOurs.status(), QSettings::NoError);
+        QVERIFY(!weReadTheirs.isDamaged());
+        for (auto it = values.cbegin(); it != values.cend(); ++it) {
+            QCOMPARE(qtReadsOurs.value(it.key()), qtReadsTheirs.value(it.key()));
+            QCOMPARE(weReadTheirs.value(it.key()), qtReadsTheirs.value(it.key()));
+        }
+    }
+
+    // A file edited by hand reads as QSettings reads it, what it cannot read included.
+    void handEditedFile_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("comments and CRLF") << QByteArray("; mine\r\n[ui]\r\ntheme = dark ; the night one\r\n\r\n");
+        QTest::newRow("line carried over") << QByteArray("[a]\nk=one \\\n  two\nnext=1\n");
+        QTest::newRow("escapes") << QByteArray("[a]\nk=\\x41\\101\\t\\q\"\\\"\"\n");
+        QTest::newRow("quoted list") << QByteArray("[a]\nk= \"x , y\" , z ,\n");
+        QTest::newRow("same key twice") << QByteArray("[a]\nk=1\nk=2\n");
+        QTest::newRow("both Generals") << QByteArray("[%General]\nx=1\n[General]\ny=2\n");
+        QTest::newRow("section not closed") << QByteArray("[a\nk=v\n");
+        QTest::newRow("line without a value") << QByteArray("[a]\njunk\nk=v\n");
+    }
+
+    void handEditedFile()
+    {
+        QFETCH(QByteArray, text);
+        static int row = 0;
+        const QString application = QStringLiteral("Edited %1").arg(++row);
+        const QString path = SettingsFile(application).fileName();
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+        file.close();
+        const QSettings qt(path, QSettings::IniFormat);
+        const QStringList keys = qt.allKeys(); // QSettings finds a fault only in what it has parsed
+        const SettingsFile ours(application);
+        QCOMPARE(ours.isDamaged(), qt.status() == QSettings::FormatError);
+        QVERIFY(!keys.isEmpty());
+        for (const QString &key : keys)
+            QCOMPARE(ours.value(key), qt.value(key));
+    }
+
+    // A change the disk has no room for keeps the old file whole and is reported; the next
+    // change, once there is room, stores everything, the failed change included.
+    void nearlyFullDisk_data()
+    {
+        QTest::addColumn<QString>("writer");
+        QTest::newRow("race control's lounge requests") << "lounge";
+        QTest::newRow("platform settings from the web panel") << "web panel";
+        QTest::newRow("desktop settings") << "desktop";
+    }
+
+    void nearlyFullDisk()
+    {
+        QFETCH(QString, writer);
+        if (!m_ownMounts)
+            QSKIP("needs root for a mount namespace of its own");
+        QVERIFY(SettingsFile::waitForWrites(Patience));
+        const QString folder = QFileInfo(SettingsFile().fileName()).absolutePath();
+        SmallDisk disk(folder);
+        QVERIFY(disk.mounted());
+
+        std::unique_ptr<ostratest::ApiRig> api;
+        std::unique_ptr<corvane::MotionSystemController> platform;
+        std::unique_ptr<corvane::MotionWebPanel> panel;
+        std::unique_ptr<SettingsFile> settings;
+        std::unique_ptr<QWidget> section;
+        QPushButton *reveal = nullptr;
+        QJsonObject stopReply;
+        Writer w;
+        if (writer == QLatin1String("lounge")) {
+            api = ostratest::ApiRig::started<corvane::WsLoungeHandler>();
+            QVERIFY(api);
+            w.path = SettingsFile().fileName();
+            w.change = [&](int step) {
+                const int before = api->rig.errors->size();
+                QJsonObject reply;
+                if (step == 1)
+                    reply = api->request("set_lounge_pit_limiter", json(R"({"enabled":true,"percent":40})"));
+                else if (step == 2)
+                    reply = stopReply = api->request("action_lounge_stop");
+                else
+                    reply = api->request("set_lounge_speed_cap", json(R"({"enabled":true,"percent":70})"));
+                SettingsFile::waitForWrites(Patience);
+                const bool reported = api->rig.errors->size() > before
+                                      && api->rig.errors->last() == QVariantList{"Failed to save the race control state"};
+                return QString(reply.isEmpty() ? "no reply" : reported ? "failed" : "ok");
+            };
+            w.stored = {{"lounge/pitLimiterPercent", "40"}, {"lounge/stopped", "true"}, {"lounge/stopReason", "operator"},
+                        {"lounge/speedCap", "true"}, {"lounge/speedCapPercent", "70"}};
+        } else if (writer == QLatin1String("web panel")) {
+            platform = std::make_unique<corvane::MotionSystemController>();
+            panel = std::make_unique<corvane::MotionWebPanel>(platform.get());
+            QVERIFY(panel->start(0));
+            w.path = SettingsFile(QStringLiteral("MotionSystem")).fileName();
+            w.change = [&](int step) {
+                const QByteArray targets[] = {"/cfg?i=50", "/cfg?map=5,4,3,2,1,0", "/cfg?st=200"};
+                const int code = post(panel->port(), targets[step - 1]);
+                return QString(code == 200 ? "ok" : code == 500 ? "failed" : "code " + QString::number(code));
+            };
+            w.stored = {{"intensity", "50"}, {"actuatorSlots", "5,4,3,2,1,0"}, {"strokeMm", "200"}};
+        } else {
+            settings = std::make_unique<SettingsFile>();
+            section = std::make_unique<QWidget>();
+            reveal = ostra::makeIconButton(new QWidget(section.get()), false, QStringLiteral("ui/section/test"), section.get());
+            w.path = settings->fileName();
+            w.change = [&](int step) {
+                QSignalSpy written(settings.get(), &SettingsFile::written);
+                if (step == 3)
+                    reveal->click();
+                else
+                    ostra::saveTheme(step == 1);
+                SettingsFile::waitForWrites(Patience);
+                return QString(written.isEmpty() ? "not written" : written.last().at(1).toBool() ? "ok" : "failed");
+            };
+            w.stored = {{"ui/theme", "light"}, {"ui/section/test", "true"}};
+        }
+
+        // Files of more than a page: the page left free holds a lock file, not a whole file.
+        for (const QString &application : {QCoreApplication::applicationName(), QStringLiteral("MotionSystem")})
+            SettingsFile(application).setValue(QStringLiteral("notes"), QString(6000, QLatin1Char('n')));
+        QVERIFY(SettingsFile::waitForWrites(Patience));
+        QCOMPARE(w.change(1), QString("ok"));
+        const QByteArray before = bytesOf(w.path);
+        disk.fill();
+        QCOMPARE(w.change(2), QString("failed"));
+        QCOMPARE(bytesOf(w.path), before);
+        disk.makeRoom();
+        QCOMPARE(w.change(3), QString("ok"));
+        for (auto it = w.stored.cbegin(); it != w.stored.cend(); ++it)
+            QCOMPARE(onDisk(w.path, it.key()), it.value());
+        // The request itself says that the stop is not stored.
+        if (writer == QLatin1String("lounge"))
+            QCOMPARE(stopReply.value("success"), QJsonValue(false));
+    }
+};
+
+OSTRA_TEST_MAIN_WIDGETS(TestSettingsFile)
+#include "tst_settingsfile.moc"
