@@ -84,10 +84,12 @@ quint64 FileWriter::hand(const QString &path, Waiting next, const QString &failu
     next.ticket = ++m_lastTicket;
     if (batched) {
         const int level = QThread::currentThread()->loopLevel();
-        const QString message = failure.isEmpty() ? tr("Failed to save %1").arg(QFileInfo(path).fileName()) : failure;
+        QString message = failure;
         for (const std::shared_ptr<Batch> &batch : std::as_const(m_openBatches)) {
             if (batch->loopLevel != level)
                 continue;
+            if (message.isEmpty())
+                message = tr("Failed to save %1").arg(QFileInfo(path).fileName());
             Batch::Pending &pending = batch->waiting[path];
             pending.first = pending.ticket == 0 ? next.ticket : pending.first;
             pending.ticket = next.ticket;
