@@ -260,7 +260,8 @@ void CorvaneController::saveLoungeState()
                                             {QStringLiteral("pitLimiterPercent"), m_lounge.pitLimiterPercent},
                                             {QStringLiteral("speedCap"), m_lounge.speedCap},
                                             {QStringLiteral("speedCapPercent"), m_lounge.speedCapPercent},
-                                            {QStringLiteral("reverseAllowed"), m_lounge.reverseAllowed}});
+                                            {QStringLiteral("reverseAllowed"), m_lounge.reverseAllowed}},
+                                           tr("Failed to save the race control state"));
 }
 
 void CorvaneController::onSettingsWritten(quint64 ticket, bool ok)

@@ -634,12 +634,12 @@ quint64 SettingsFile::setValue(const QString &key, const QVariant &value)
     return write();
 }
 
-quint64 SettingsFile::setValues(const QString &group, const QVariantMap &values)
+quint64 SettingsFile::setValues(const QString &group, const QVariantMap &values, const QString &failure)
 {
     const QString prefix = normalizedKey(group);
     for (auto it = values.cbegin(); it != values.cend(); ++it)
         m_contents->values.insert(normalizedKey(prefix + QLatin1Char('/') + it.key()), it.value());
-    return write();
+    return write(failure);
 }
 
 quint64 SettingsFile::remove(const QString &key)
@@ -657,11 +657,12 @@ quint64 SettingsFile::remove(const QString &key)
     return write();
 }
 
-quint64 SettingsFile::write()
+quint64 SettingsFile::write(const QString &failure)
 {
     m_contents->pending = m_contents;
     // Made when the write starts, from what memory holds by then.
-    m_contents->lastTicket = FileWriter::shared().write(m_contents->path, [contents = m_contents] { return iniText(contents->values); });
+    m_contents->lastTicket = FileWriter::shared().write(
+        m_contents->path, [contents = m_contents] { return iniText(contents->values); }, failure);
     return m_contents->lastTicket;
 }
 

@@ -34,8 +34,9 @@ public:
 
     // Each change is handed to the writer at once; the number returned comes back with `written`.
     quint64 setValue(const QString &key, const QVariant &value);
-    // The keys of `group` ("lounge"; empty: no group), in one write.
-    quint64 setValues(const QString &group, const QVariantMap &values);
+    // The keys of `group` ("lounge"; empty: no group), in one write; `failure` says what a
+    // request waiting for it could not store.
+    quint64 setValues(const QString &group, const QVariantMap &values, const QString &failure = QString());
     // Removes a key, or a group with every key under it; the empty name removes everything.
     quint64 remove(const QString &key);
 
@@ -53,7 +54,7 @@ signals:
 private:
     struct Contents;
 
-    quint64 write();
+    quint64 write(const QString &failure = QString());
 
     std::shared_ptr<Contents> m_contents;
 };

@@ -315,8 +315,10 @@ private slots:
         for (auto it = w.stored.cbegin(); it != w.stored.cend(); ++it)
             QCOMPARE(onDisk(w.path, it.key()), it.value());
         // The request itself says that the stop is not stored.
-        if (writer == QLatin1String("lounge"))
+        if (writer == QLatin1String("lounge")) {
             QCOMPARE(stopReply.value("success"), QJsonValue(false));
+            QCOMPARE(stopReply.value("message"), QJsonValue("Failed to save the race control state"));
+        }
     }
 };
 
