@@ -543,14 +543,16 @@ struct SettingsFile::Contents
         return contents;
     }
 
-    static bool anyPending()
+    // The files with a write on its way, held so that a SettingsFile made meanwhile starts from
+    // their memory, which is newer than the file. Held here rather than by themselves, so that
+    // what the end of the program leaves on its way is still let go.
+    static QHash<QString, std::shared_ptr<Contents>> &writing()
     {
-        const auto &files = open();
-        return std::any_of(files.cbegin(), files.cend(), [](const std::weak_ptr<Contents> &file) {
-            const std::shared_ptr<Contents> contents = file.lock();
-            return contents && contents->pending;
-        });
+        static QHash<QString, std::shared_ptr<Contents>> files;
+        return files;
     }
+
+    static bool anyPending() { return !writing().isEmpty(); }
 
     void load()
     {
@@ -576,17 +578,14 @@ struct SettingsFile::Contents
             if (handle)
                 emit handle->written(ticket, ok);
         }
-        if (ticket >= lastTicket)
-            pending.reset(); // may be the last hold on this
+        if (ticket >= lastTicket && writing().value(path).get() == this)
+            writing().remove(path); // may be the last hold on this, which the caller keeps alive
     }
 
     QString path;
     QVariantMap values;
     bool damaged = false;
     quint64 lastTicket = 0; // of the last write handed over
-    // Itself while a write is on its way: a SettingsFile made meanwhile starts from this memory,
-    // which is newer than the file.
-    std::shared_ptr<Contents> pending;
     QList<QPointer<SettingsFile>> handles;
     QMetaObject::Connection reports;
 };
@@ -659,7 +658,7 @@ quint64 SettingsFile::remove(const QString &key)
 
 quint64 SettingsFile::write(const QString &failure)
 {
-    m_contents->pending = m_contents;
+    Contents::writing().insert(m_contents->path, m_contents);
     // Made when the write starts, from what memory holds by then.
     m_contents->lastTicket = FileWriter::shared().write(
         m_contents->path, [contents = m_contents] { return iniText(contents->values); }, failure);
