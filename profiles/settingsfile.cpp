@@ -518,10 +518,12 @@ struct SettingsFile::Contents
             files.erase(entry);
     }
 
+    // Never destroyed: contents let go by statics that end after it (the shared writer's
+    // waiting jobs) still look themselves up in it.
     static QHash<QString, std::weak_ptr<Contents>> &open()
     {
-        static QHash<QString, std::weak_ptr<Contents>> files;
-        return files;
+        static auto *files = new QHash<QString, std::weak_ptr<Contents>>;
+        return *files;
     }
 
     static std::shared_ptr<Contents> of(const QString &path)

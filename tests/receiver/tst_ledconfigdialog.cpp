@@ -3,6 +3,7 @@
 #include "receiver/colorwheelwidget.h"
 #include "receiver/ledconfigdialog.h"
 #include "support/widgets/modalanswerer.h"
+#include "support/writesdone.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -193,6 +194,7 @@ private slots:
         answer.press("OK");
         button(d.dialog.get(), "Apply to Receiver (USB)")->click();
         QCOMPARE(answer.records().value(0).title, QStringLiteral("Receiver Not Connected"));
+        QVERIFY(ostratest::writesDone());
         const QString path = d.rig.controller->profileManager()->profileFilePath(
             d.rig.controller->profileManager()->activeProfileId());
         QFile file(path);

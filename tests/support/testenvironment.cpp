@@ -8,6 +8,8 @@ namespace ostratest {
 
 TestEnvironment::TestEnvironment()
 {
+    // The shared writer is made first, so that an environment kept in a static ends before it.
+    corvane::FileWriter::shared();
     const QByteArray home = m_home.path().toLocal8Bit();
     qputenv("HOME", home);
     qputenv("XDG_CONFIG_HOME", home + "/.config");

@@ -6,7 +6,6 @@ namespace ostratest {
 
 namespace {
 
-constexpr quint8 kAck = 0x79;
 constexpr quint8 kNack = 0x1F;
 
 quint8 xorOf(const QByteArray &bytes)
