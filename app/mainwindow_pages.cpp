@@ -330,6 +330,7 @@ QWidget *MainWindow::buildMotionPage()
 {
     m_motionController = new corvane::MotionSystemController(this);
     m_motionWidget = new corvane::MotionSystemWidget(m_motionController);
+    m_motionWidget->followPortsOf(m_controller);
     connect(m_motionController, &corvane::MotionSystemController::connectedChanged, this,
             &MainWindow::updateConnectionStatus);
     connect(m_motionController, &corvane::MotionSystemController::controllerStateChanged, this,

@@ -1,5 +1,6 @@
 #include "motion/pages/motionsystemwidget.h"
 
+#include "bridge/corvanecontroller.h"
 #include "motion/motionsystemcontroller.h"
 #include "motion/motionwebpanel.h"
 #include "motion/pages/motionsystemparts.h"
@@ -184,9 +185,19 @@ void MotionSystemWidget::onRefreshPorts()
         }
     }
     setup.text = &MotionSystemController::portText;
+    if (m_devices)
+        setup.held = m_devices->heldPorts();
     const QSignalBlocker blocker(m_portList);
     ostra::fillPortList(m_portList, ports, setup);
     refreshConnectionState();
+}
+
+void MotionSystemWidget::followPortsOf(const CorvaneController *devices)
+{
+    m_devices = devices;
+    for (auto changed : {&CorvaneController::serialConnectedChanged, &CorvaneController::receiverConnectedChanged})
+        connect(devices, changed, this, &MotionSystemWidget::onRefreshPorts);
+    onRefreshPorts();
 }
 
 void MotionSystemWidget::onConnectClicked()

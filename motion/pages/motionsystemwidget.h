@@ -31,6 +31,7 @@ class VMeter;
 
 namespace corvane {
 
+class CorvaneController;
 class MotionRunButton;
 class MotionSystemController;
 class MotionWebPanel;
@@ -95,6 +96,10 @@ public:
 
     static const QList<MotionHapticPreset> &hapticPresets();
 
+    // Marks the ports the transmitter and receiver of `devices` hold in the port list, and
+    // refreshes the list as they connect and disconnect.
+    void followPortsOf(const CorvaneController *devices);
+
     // Whether the Platform settings card holds edits Save has not stored.
     bool hasUnsavedSettings() const;
 
@@ -152,6 +157,7 @@ private:
     int actuatorCount() const;
 
     MotionSystemController *m_controller;
+    const CorvaneController *m_devices = nullptr;
     int m_platformDof = 5;
 
     // Controller card

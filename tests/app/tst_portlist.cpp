@@ -63,6 +63,7 @@ PortList open(List list, corvane::CorvaneController *controller, corvane::Motion
         return shown;
     case MotionPage:
         shown.owner = std::make_unique<corvane::MotionSystemWidget>(motion);
+        static_cast<corvane::MotionSystemWidget *>(shown.owner.get())->followPortsOf(controller);
         shown.combo = shown.owner->findChild<QComboBox *>(QStringLiteral("portList"));
         shown.action = shown.owner->findChild<QPushButton *>(QStringLiteral("connectButton"));
         return shown;
@@ -213,13 +214,16 @@ private slots:
         QTest::addColumn<int>("list");
         QTest::addColumn<bool>("receiverHolds");
         QTest::addColumn<QString>("holder"); // empty: not marked
-        QTest::newRow("setup guide") << int(SetupGuide) << true << "QOR Receiver";
-        QTest::newRow("helicopter page") << int(HelicopterPage) << true << "QOR Receiver";
-        QTest::newRow("radio calibration") << int(RadioCalibration) << false << "QOR Transmitter";
-        QTest::newRow("receiver firmware") << int(ReceiverFirmware) << false << "QOR Transmitter";
-        QTest::newRow("receiver USB cable") << int(ReceiverUsbCable) << false << "QOR Transmitter";
-        QTest::newRow("receiver V4, transmitter's port") << int(ReceiverV4) << false << "QOR Transmitter";
-        QTest::newRow("receiver V4, receiver console's port") << int(ReceiverV4) << true << "";
+        QTest::addColumn<bool>("heldLater"); // the device connects while the list is open
+        QTest::newRow("setup guide") << int(SetupGuide) << true << "QOR Receiver" << false;
+        QTest::newRow("helicopter page") << int(HelicopterPage) << true << "QOR Receiver" << false;
+        QTest::newRow("radio calibration") << int(RadioCalibration) << false << "QOR Transmitter" << false;
+        QTest::newRow("receiver firmware") << int(ReceiverFirmware) << false << "QOR Transmitter" << false;
+        QTest::newRow("receiver USB cable") << int(ReceiverUsbCable) << false << "QOR Transmitter" << false;
+        QTest::newRow("receiver V4, transmitter's port") << int(ReceiverV4) << false << "QOR Transmitter" << false;
+        QTest::newRow("receiver V4, receiver console's port") << int(ReceiverV4) << true << "" << false;
+        QTest::newRow("motion page") << int(MotionPage) << false << "QOR Transmitter" << false;
+        QTest::newRow("motion page, receiver connects later") << int(MotionPage) << true << "QOR Receiver" << true;
     }
 
     void heldPortIsMarked()
@@ -227,13 +231,18 @@ private slots:
         QFETCH(int, list);
         QFETCH(bool, receiverHolds);
         QFETCH(QString, holder);
+        QFETCH(bool, heldLater);
         ostratest::PtyDevice device;
         const QString held = device.slavePath();
         SerialPortLister::setFixedPorts({entry(held, 0x2E8A), entry(QStringLiteral("ttyACM3"), 0x2E8A)});
         corvane::CorvaneController controller;
         corvane::MotionSystemController motion;
-        QVERIFY(receiverHolds ? controller.connectReceiver(held, 115200) : controller.connectTransmitter(held, 115200));
+        const auto connectHolder = [&] {
+            return receiverHolds ? controller.connectReceiver(held, 115200) : controller.connectTransmitter(held, 115200);
+        };
+        QVERIFY(heldLater || connectHolder());
         PortList shown = open(List(list), &controller, &motion);
+        QVERIFY(!heldLater || connectHolder());
         const int index = shown.combo->findData(held);
         QVERIFY(index >= 0);
         const bool marked = !holder.isEmpty();
