@@ -228,6 +228,8 @@ bool CorvaneController::enterWifiUpdateMode(bool receiver, QString *error)
         return refuse(tr("Stop transmission first"));
     if (!m_transmitterPort->isConnected())
         return refuse(tr("QOR Transmitter not connected"));
+    if (isTransmitterSilent())
+        return refuse(transmitterSilentMessage());
 
     const QString name = receiver ? QStringLiteral("Enable Rx WiFi") : QStringLiteral("Enable WiFi");
     quint8 field = receiver ? kReceiverWifiField : kTransmitterWifiField;

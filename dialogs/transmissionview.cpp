@@ -206,8 +206,8 @@ void TransmissionView::buildUi()
             updateDiscoverButton();
         });
         connect(m_controller, &CorvaneController::runningChanged, this, &TransmissionView::updateWifiButtons);
-        connect(m_controller, &CorvaneController::serialConnectedChanged, this,
-                &TransmissionView::updateWifiButtons);
+        for (auto signal : {&CorvaneController::serialConnectedChanged, &CorvaneController::transmitterSilentChanged})
+            connect(m_controller, signal, this, &TransmissionView::updateWifiButtons);
         connect(m_controller, &CorvaneController::elrsWifiModeSent, this, [this](bool receiver) {
             updateWifiButtons();
             showWifiSentNotice(receiver);

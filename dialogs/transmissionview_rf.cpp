@@ -498,10 +498,13 @@ void TransmissionView::onUseManualClicked()
 
 void TransmissionView::updateWifiButtons()
 {
+    const bool silent = m_controller && m_controller->isTransmitterSilent();
     const bool enabled = m_controller && m_controller->isSerialConnected() && !m_controller->isRunning()
-                         && !m_controller->isWifiSwitchPending();
-    for (QPushButton *button : std::as_const(m_wifiButtons))
+                         && !m_controller->isWifiSwitchPending() && !silent;
+    for (QPushButton *button : std::as_const(m_wifiButtons)) {
         button->setEnabled(enabled);
+        button->setToolTip(silent ? tr("The transmitter is not answering") : QString());
+    }
 }
 
 void TransmissionView::enterWifiUpdateMode(bool receiver)

@@ -613,7 +613,12 @@ private slots:
                 QVERIFY(QMetaObject::invokeMethod(rig.controller.get(), "onDeviceIdRetry"));
         }
         QPushButton *configure = host.button("Start configuring");
+        QPushButton *wifi = host.button("QOR Transmitter");
         QVERIFY(!configure->isEnabled());
+        QVERIFY(!wifi->isEnabled());
+        QString refused;
+        QVERIFY(!rig.controller->enterWifiUpdateMode(false, &refused));
+        QCOMPARE(refused, silent ? rig.controller->transmitterSilentMessage() : QString("Stop transmission first"));
         QCOMPARE(configure->toolTip(), silent ? QString("The transmitter is not answering") : QString("Stop transmission first"));
         QCOMPARE(host.banner(), silent ? rig.controller->transmitterSilentMessage() : IdleText);
         if (silent) {
@@ -629,6 +634,7 @@ private slots:
         }
         QVERIFY(configure->isEnabled());
         QVERIFY(configure->toolTip().isEmpty());
+        QVERIFY(wifi->isEnabled());
         configure->click();
         QVERIFY(host.button("Stop configuring")->isEnabled());
     }
