@@ -96,10 +96,11 @@ public:
 
     QSize sizeHint() const override
     {
-        const int width = m_content->sizeHint()
-                              .expandedTo(m_content->minimumSizeHint())
-                              .expandedTo(m_content->minimumSize())
-                              .width();
+        const int width = std::max(m_content->sizeHint()
+                                       .expandedTo(m_content->minimumSizeHint())
+                                       .expandedTo(m_content->minimumSize())
+                                       .width(),
+                                   dialogLeastWidth());
         return QSize(width, naturalHeight(width));
     }
 
@@ -110,7 +111,7 @@ public:
         // Short content never scrolls (a message box takes its minimum size); taller content
         // gives way down to half the screen, below which the screen itself is too short.
         const int room = std::max(kMinVisibleContent, availableArea(this).height() / 2);
-        return QSize(width, std::min(room, naturalHeight(width)));
+        return QSize(width, std::min(room, naturalHeight(std::max(width, dialogLeastWidth()))));
     }
 
     bool eventFilter(QObject *watched, QEvent *event) override
@@ -121,6 +122,22 @@ public:
             layoutContent();
         }
         return handled;
+    }
+
+    // The dialog chose its own least width, wider than its content may ask.
+    void setDialogSetsWidth(bool sets) { m_dialogSetsWidth = sets; }
+
+    // The narrowest a least width the dialog chose lets the content be: wrapped text laid out no
+    // narrower takes no more lines, so heights asked at a narrower width leave an empty band.
+    // A least width the layout derives from the content is the content's own.
+    int dialogLeastWidth() const
+    {
+        const QWidget *dialog = parentWidget();
+        if (!m_dialogSetsWidth || !dialog || !dialog->layout()
+            || dialog->layout()->sizeConstraint() != QLayout::SetDefaultConstraint)
+            return 0;
+        const QMargins margins = dialog->layout()->contentsMargins();
+        return dialog->minimumWidth() - margins.left() - margins.right();
     }
 
     // The height that shows all of the content at that width.
@@ -156,6 +173,7 @@ private:
     }
 
     QWidget *m_content;
+    bool m_dialogSetsWidth = false;
 };
 
 } // namespace
@@ -627,6 +645,7 @@ void applyDialogChrome(QDialog *dialog, const QString &subtitle)
 
     if (minSize.width() >= 1 || minSize.height() >= 1)
         dialog->setMinimumSize(minSize.width() + kExtraWidth, minSize.height() + kExtraHeight);
+    scroll->setDialogSetsWidth(minSize.width() >= 1);
     if (maxSize != QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX))
         dialog->setMaximumSize(std::min(maxSize.width() + kExtraWidth, QWIDGETSIZE_MAX),
                                std::min(maxSize.height() + kExtraHeight, QWIDGETSIZE_MAX));

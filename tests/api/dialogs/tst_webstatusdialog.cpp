@@ -1,7 +1,9 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTest>
 
 #include "api/dialogs/webstatusdialog.h"
@@ -144,8 +146,20 @@ private slots:
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
     }
 
+    // The card shows all of its content, without a scroll bar and without an empty band above
+    // Close, on a network and off every network.
+    void render_data()
+    {
+        QTest::addColumn<bool>("reachable");
+        QTest::newRow("on a network") << true;
+        QTest::newRow("no network") << false;
+    }
+
     void render()
     {
+        QFETCH(bool, reachable);
+        if (!reachable)
+            corvane::NetworkInterfaceLister::setFixedInterfaces({loopback()});
         corvane::CorvaneController controller;
         corvane::WebSocketServer server(&controller);
         QVERIFY(server.start(0));
@@ -153,19 +167,20 @@ private slots:
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         dialog.resize(dialog.sizeHint());
-        const QImage image = dialog.grab().toImage();
-        QVERIFY(image.save(picture("web-status-dialog")));
-        // The code stays on white in both themes, so a phone can scan it.
-        QLabel *qr = qrLabel(dialog);
-        const QImage label = qr->grab().toImage();
-        QCOMPARE(label.pixelColor(4, label.height() / 2), QColor(Qt::white));
-        QCOMPARE(label.pixelColor(label.width() - 4, label.height() / 2), QColor(Qt::white));
-        corvane::NetworkInterfaceLister::setFixedInterfaces({loopback()});
-        WebStatusDialog offline(&server, nullptr);
-        offline.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&offline));
-        offline.resize(offline.sizeHint());
-        QVERIFY(offline.grab().save(picture("web-status-dialog-no-network")));
+        auto *scroll = dialog.findChild<QScrollArea *>();
+        QTRY_COMPARE(scroll->viewport()->width(), scroll->width());
+        QWidget *steps = dialog.findChild<QLabel *>("instructions");
+        QPushButton *close = button(dialog, "Close");
+        const int spacing = dialog.findChild<QWidget *>("ostraDialogContent")->layout()->spacing();
+        QCOMPARE(close->y() - steps->geometry().bottom() - 1, spacing);
+        QVERIFY(dialog.grab().save(picture(reachable ? "web-status-dialog" : "web-status-dialog-no-network")));
+        if (reachable) {
+            // The code stays on white in both themes, so a phone can scan it.
+            QLabel *qr = qrLabel(dialog);
+            const QImage label = qr->grab().toImage();
+            QCOMPARE(label.pixelColor(4, label.height() / 2), QColor(Qt::white));
+            QCOMPARE(label.pixelColor(label.width() - 4, label.height() / 2), QColor(Qt::white));
+        }
         server.stop();
     }
 
