@@ -343,6 +343,11 @@ void RaceControl::onLoungeStateReply(const QString &id, bool ok, const QJsonObje
     keepArmed(id, true);
 }
 
+int RaceControl::armingTimeoutMs() const
+{
+    return qBound(kStationMinTimeoutMs, m_watchdogTimeoutMs, kStationMaxTimeoutMs);
+}
+
 void RaceControl::keepArmed(const QString &id, bool force)
 {
     const RaceStation *record = findStation(id);
@@ -357,6 +362,11 @@ void RaceControl::keepArmed(const QString &id, bool force)
     if (last.isValid() && last.elapsed() < kHeartbeatMs)
         return;
     last.start();
+    // The station may stop its car this long after it takes the arming, also when its answer
+    // never arrives: its silence counts from now.
+    const int wanted = armingTimeoutMs();
+    if (link->silenceLimit() <= 0 || link->silenceLimit() > wanted)
+        link->setSilenceLimit(wanted);
     link->send(QStringLiteral("set_lounge_watchdog"),
                QJsonObject{{QStringLiteral("enabled"), true}, {QStringLiteral("timeoutMs"), m_watchdogTimeoutMs}},
                [this, id](bool ok, const QJsonObject &reply, const QString &) {
@@ -369,7 +379,7 @@ void RaceControl::stationUpdated(RaceStation &record)
 {
     // A shorter time-out, set by another race control, covers this one's silence too.
     const int armed = armedTimeoutMs(record.state);
-    const int wanted = qBound(kStationMinTimeoutMs, m_watchdogTimeoutMs, kStationMaxTimeoutMs);
+    const int wanted = armingTimeoutMs();
     record.uncovered = m_watchdog && isRaceControlSupported(record) && (armed <= 0 || armed > wanted);
     emit stationChanged(record.id);
 }

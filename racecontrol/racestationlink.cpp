@@ -171,6 +171,11 @@ void RaceStationLink::setSilenceLimit(int ms)
         m_silenceTimer->stop();
 }
 
+int RaceStationLink::silenceLimit() const
+{
+    return m_silenceTimer->interval();
+}
+
 void RaceStationLink::onRequestTimeout(const QString &event, quint64 id)
 {
     auto it = m_pending.find(event);

@@ -42,6 +42,7 @@ public:
     // A connection not heard from for longer than this is taken as lost at once, besides the
     // keep-alive's own bounds; 0 leaves only those.
     void setSilenceLimit(int ms);
+    int silenceLimit() const;
 
 signals:
     void opened();

@@ -355,18 +355,40 @@ private slots:
     }
 
     // A station not heard for longer than its watchdog's time-out has stopped its car: race
-    // control shows no signal then, not "Running" until the keep-alive gives up.
+    // control shows no signal then, not "Running" until the keep-alive gives up; also when the
+    // network went while the station's answer to the arming was on its way.
+    void cutOffStationIsNoSignal_data()
+    {
+        QTest::addColumn<bool>("beforeAnswer");
+        QTest::newRow("armed and answered") << false;
+        QTest::newRow("cut as the station arms") << true;
+    }
+
     void cutOffStationIsNoSignal()
     {
+        QFETCH(bool, beforeAnswer);
         QVERIFY2(useRealStation(), qPrintable(m_station->error()));
         LoungeStation &station = *m_station;
         ostratest::storeRaceStations({"10.77.0.3"}, true);
         corvane::SettingsFile().setValue("raceControl/watchdogTimeoutMs", 1000);
+        bool cut = false;
+        QObject watching;
+        if (beforeAnswer) {
+            QObject::connect(station.rig.controller.get(), &corvane::CorvaneController::loungeStateChanged,
+                             &watching, [&] {
+                                 if (!cut && station.lounge().watchdogEnabled)
+                                     cut = station.net.setStationsLinkUp(false);
+                             });
+        }
         RaceControl control;
         control.openIncludedStations();
         QTRY_VERIFY(armedAt(station, 1000));
-        QTRY_VERIFY(corvane::isRaceControlSupported(*control.findStation("s3")));
-        QVERIFY(station.net.setStationsLinkUp(false));
+        if (beforeAnswer) {
+            QVERIFY(cut);
+        } else {
+            QTRY_VERIFY(control.findStation("s3")->state.value("watchdog").toBool());
+            QVERIFY(station.net.setStationsLinkUp(false));
+        }
         QTRY_VERIFY(station.lounge().stopped);
         QTRY_COMPARE_WITH_TIMEOUT(statusOf(control, "s3"), int(corvane::NoSignal), 1000);
         QVERIFY(station.net.setStationsLinkUp(true));
