@@ -111,10 +111,10 @@ private:
     void closeStation(const QString &id);
     // Ends the station's link, switching off first the watchdog the safety link armed there.
     void releaseStation(const QString &id);
-    // Arms the station's watchdog as the safety link sets it; unless forced, only when the
-    // station reports it otherwise and no arming went out within the last heartbeat period.
     // The watchdog time-out this race control arms its stations with, as the station takes it.
     int armingTimeoutMs() const;
+    // Arms the station's watchdog as the safety link sets it; unless forced, only when the
+    // station reports it otherwise and no arming went out within the last heartbeat period.
     void keepArmed(const QString &id, bool force = false);
     // Records a change of the station's status or state and announces it.
     void stationUpdated(RaceStation &record);
