@@ -28,7 +28,7 @@
 #include "platform/network/firewallrule.h"
 #include "platform/network/machinename.h"
 #include "platform/network/networkinterfacelister.h"
-#include "profiles/filewriter.h"
+#include "platform/storage/filewriter.h"
 
 namespace corvane {
 

@@ -9,7 +9,7 @@
 
 #include "api/storeerrors.h"
 #include "api/wsjson.h"
-#include "profiles/filewriter.h"
+#include "platform/storage/filewriter.h"
 #include "profiles/profilemanager.h"
 
 namespace corvane {

@@ -9,7 +9,7 @@
 #include "ostraui/dialogchrome.h"
 #include "ostraui/dialogkeyboard.h"
 #include "ostraui/theme.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 
 namespace corvane {
 

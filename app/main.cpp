@@ -8,7 +8,7 @@
 #include "app/startup.h"
 #include "ostraui/theme.h"
 #include "platform/process/descriptorlimit.h"
-#include "profiles/filewriter.h"
+#include "platform/storage/filewriter.h"
 
 int main(int argc, char **argv)
 {

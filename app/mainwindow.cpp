@@ -28,7 +28,7 @@
 #include "ostraui/titlebar.h"
 #include "ostraui/toast.h"
 #include "profiles/profilemanager.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "racecontrol/racecontrol.h"
 
 using namespace ostra;

@@ -28,7 +28,7 @@
 #include "ostraui/theme.h"
 #include "ostraui/wraprow.h"
 #include "profiles/profilemanager.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 
 using namespace ostra;
 

@@ -29,7 +29,7 @@
 #include "ostraui/theme.h"
 #include "ostraui/toast.h"
 #include "ostraui/txbutton.h"
-#include "profiles/filewriter.h"
+#include "platform/storage/filewriter.h"
 #include "profiles/profilemanager.h"
 #include "racecontrol/racecontrol.h"
 #include "racecontrol/pages/racecontrolpage.h"

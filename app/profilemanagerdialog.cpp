@@ -15,7 +15,7 @@
 
 #include "ostraui/dialogchrome.h"
 #include "ostraui/theme.h"
-#include "profiles/filewriter.h"
+#include "platform/storage/filewriter.h"
 #include "profiles/profilemanager.h"
 #include "profiles/profilename.h"
 

@@ -19,7 +19,7 @@
 #include "api/wsescpresethandler.h"
 #include "bench/benchmarkmain.h"
 #include "bridge/corvanecontroller.h"
-#include "profiles/filewriter.h"
+#include "platform/storage/filewriter.h"
 #include "profiles/profilemanager.h"
 #include "tests/bridge/transmitrig.h"
 

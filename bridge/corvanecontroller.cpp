@@ -12,9 +12,9 @@
 #include "bridge/motiontelemetrysender.h"
 #include "bridge/receiverconfigmanager.h"
 #include "bridge/steeringmonitor.h"
-#include "profiles/filewriter.h"
+#include "platform/storage/filewriter.h"
 #include "profiles/profilemanager.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 
 namespace corvane {
 

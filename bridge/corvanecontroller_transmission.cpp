@@ -9,7 +9,7 @@
 #include "profiles/channelvalue.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 
 namespace corvane {
 

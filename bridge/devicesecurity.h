@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 
 namespace corvane {
 

@@ -8,7 +8,7 @@
 #include <cmath>
 
 #include "platform/network/datagramroute.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 
 namespace corvane {
 

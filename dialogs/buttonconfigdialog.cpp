@@ -18,7 +18,7 @@
 #include "ostraui/dialogcards.h"
 #include "ostraui/dialogchrome.h"
 #include "profiles/profilename.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 
 namespace corvane {
 

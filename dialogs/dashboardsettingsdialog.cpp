@@ -12,7 +12,7 @@
 #include <cmath>
 
 #include "ostraui/dialogchrome.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 
 namespace corvane {
 

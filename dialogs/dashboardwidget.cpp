@@ -12,7 +12,7 @@
 
 #include "bridge/corvanecontroller.h"
 #include "dialogs/livedisplaypaint.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 
 namespace corvane {
 

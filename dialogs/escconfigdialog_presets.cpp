@@ -18,7 +18,7 @@
 #include "bridge/corvanecontroller.h"
 #include "dialogs/crsfrangepreview.h"
 #include "ostraui/dialogcards.h"
-#include "profiles/filewriter.h"
+#include "platform/storage/filewriter.h"
 #include "profiles/presets.h"
 #include "profiles/profilemanager.h"
 

@@ -14,7 +14,7 @@
 #include "bridge/corvanecontroller.h"
 #include "ostraui/theme.h"
 #include "ostraui/toast.h"
-#include "profiles/filewriter.h"
+#include "platform/storage/filewriter.h"
 #include "profiles/profilemanager.h"
 
 namespace corvane {

@@ -7,7 +7,7 @@
 #include <QUrl>
 
 #include "bridge/corvanecontroller.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 
 namespace corvane {
 

@@ -37,7 +37,7 @@
 #include "ostraui/txbutton.h"
 #include "ostraui/unsavededits.h"
 #include "ostraui/wraprow.h"
-#include "profiles/filewriter.h"
+#include "platform/storage/filewriter.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
 #include "profiles/profilename.h"

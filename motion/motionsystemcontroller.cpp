@@ -2,7 +2,7 @@
 
 #include "platform/serial/seriallinestate.h"
 #include "platform/serial/serialportlister.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 
 #include <QRegularExpression>
 #include <QSignalBlocker>

@@ -24,7 +24,7 @@
 #include "ostraui/screenfit.h"
 #include "ostraui/systemboxes.h"
 #include "ostraui/wheelguard.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 
 namespace ostra {
 

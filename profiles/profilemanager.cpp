@@ -14,7 +14,7 @@
 
 #include <algorithm>
 
-#include "profiles/filewriter.h"
+#include "platform/storage/filewriter.h"
 
 namespace corvane {
 

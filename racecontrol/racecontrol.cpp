@@ -1,7 +1,7 @@
 #include "racecontrol/racecontrol.h"
 
 #include "platform/network/networkinterfacelister.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "racecontrol/connectattempt.h"
 #include "racecontrol/racestationlink.h"
 

@@ -15,7 +15,7 @@
 #include "ostraui/portlist.h"
 #include "ostraui/theme.h"
 #include "ostraui/toggle.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "receiver/hintlabel.h"
 
 namespace corvane {

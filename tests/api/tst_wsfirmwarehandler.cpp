@@ -4,7 +4,7 @@
 #include "firmware/firmwareupdateprocedure.h"
 #include "platform/serial/serialportlister.h"
 #include "platform/storage/volumelister.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/firmwarefixtures.h"
 #include "support/httpserver.h"
 #include "support/ptydevice.h"

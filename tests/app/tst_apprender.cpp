@@ -17,7 +17,7 @@
 #include "ostraui/sidebar.h"
 #include "ostraui/theme.h"
 #include "profiles/profilemanager.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/darktwin.h"
 #include "support/testenvironment.h"
 

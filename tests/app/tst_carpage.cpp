@@ -36,7 +36,7 @@
 #include "platform/input/virtualinputbackend.h"
 #include "platform/serial/serialportlister.h"
 #include "profiles/profilemanager.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/darktwin.h"
 #include "support/ptydevice.h"
 #include "support/simulatedtransmitter.h"

@@ -19,7 +19,7 @@
 #include "app/mainwindow.h"
 #include "ostraui/theme.h"
 #include "ostraui/titlebar.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/testenvironment.h"
 #include "support/widgets/themedrender.h"
 

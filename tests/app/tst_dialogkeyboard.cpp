@@ -21,7 +21,7 @@
 #include "ostraui/pill.h"
 #include "ostraui/theme.h"
 #include "profiles/profilemanager.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/testenvironment.h"
 #include "support/widgets/modalanswerer.h"
 #include "support/widgets/widgetlookup.h"

@@ -4,7 +4,7 @@
 
 #include "app/disclaimerdialog.h"
 #include "ostraui/theme.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/testenvironment.h"
 #include "support/widgets/modalanswerer.h"
 

@@ -36,7 +36,7 @@
 #include "ostraui/toggle.h"
 #include "platform/input/virtualinputbackend.h"
 #include "profiles/profilemanager.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/fixednetwork.h"
 #include "support/simulatedtransmitter.h"
 #include "support/starved.h"

@@ -21,7 +21,7 @@
 #include "ostraui/theme.h"
 #include "platform/input/virtualinputbackend.h"
 #include "profiles/profilemanager.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "receiver/ledconfigdialog.h"
 #include "receiver/radiocalibrationdialog.h"
 #include "support/simulatedtransmitter.h"

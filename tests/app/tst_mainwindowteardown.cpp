@@ -25,7 +25,7 @@
 #include "ostraui/theme.h"
 #include "platform/input/virtualinputbackend.h"
 #include "profiles/profilemanager.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/heldrenames.h"
 #include "support/racestationrig.h"
 #include "support/simulatedtransmitter.h"

@@ -12,7 +12,7 @@
 #include "dialogs/transmissionview.h"
 #include "ostraui/theme.h"
 #include "platform/input/virtualinputbackend.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
 #include "support/transmitrig.h"

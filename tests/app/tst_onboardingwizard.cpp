@@ -17,7 +17,7 @@
 #include "ostraui/theme.h"
 #include "platform/input/virtualinputbackend.h"
 #include "platform/serial/serialportlister.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/darktwin.h"
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"

@@ -20,7 +20,7 @@
 #include "motion/pages/motionsystemwidget.h"
 #include "ostraui/theme.h"
 #include "platform/serial/serialportlister.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "receiver/radiocalibrationdialog.h"
 #include "receiver/receiversettingspanel.h"
 #include "support/ptydevice.h"

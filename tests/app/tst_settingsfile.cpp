@@ -1,4 +1,4 @@
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 
 #include "api/apirig.h"
 #include "api/wsloungehandler.h"

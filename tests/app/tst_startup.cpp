@@ -4,7 +4,7 @@
 
 #include "app/startup.h"
 #include "bridge/logrouter.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/testenvironment.h"
 
 namespace {

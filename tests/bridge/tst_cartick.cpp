@@ -10,7 +10,7 @@
 #include <functional>
 #include <limits>
 
-#include "profiles/filewriter.h"
+#include "platform/storage/filewriter.h"
 #include "support/testenvironment.h"
 #include "transmitrig.h"
 

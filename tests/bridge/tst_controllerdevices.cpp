@@ -5,7 +5,7 @@
 #include "platform/serial/serialportlister.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
 #include "support/writesdone.h"

@@ -1,7 +1,7 @@
 #include <QTest>
 
 #include "bridge/devicesecurity.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/testenvironment.h"
 
 using corvane::DeviceSecurity;

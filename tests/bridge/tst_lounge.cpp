@@ -4,7 +4,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/starved.h"
 #include "support/testenvironment.h"
 #include "transmitrig.h"

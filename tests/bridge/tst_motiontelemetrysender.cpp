@@ -1,6 +1,6 @@
 #include "bridge/motiontelemetrysender.h"
 
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/netnamespaces.h"
 #include "support/testenvironment.h"
 

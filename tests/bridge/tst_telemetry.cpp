@@ -2,7 +2,7 @@
 
 #include "bridge/corvanecontroller.h"
 #include "profiles/profilemanager.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
 #include "support/writesdone.h"

@@ -3,7 +3,7 @@
 #include "bridge/corvaneserialport.h"
 #include "bridge/devicesecurity.h"
 #include "platform/serial/serialportlister.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/simulatedtransmitter.h"
 #include "support/testenvironment.h"
 #include "support/writesdone.h"

@@ -3,7 +3,7 @@
 #include "platform/input/virtualinputbackend.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/testenvironment.h"
 #include "support/writesdone.h"
 #include "transmitrig.h"

@@ -10,7 +10,7 @@
 #include "bridge/inputdevice.h"
 #include "ostraui/theme.h"
 #include "platform/input/virtualinputbackend.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/testenvironment.h"
 #include "support/writesdone.h"
 

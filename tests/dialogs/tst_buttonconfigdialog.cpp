@@ -12,7 +12,7 @@
 #include "dialogs/buttonconfigdialog.h"
 #include "ostraui/theme.h"
 #include "profiles/profilename.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/darktwin.h"
 #include "support/testenvironment.h"
 #include "support/widgets/modalanswerer.h"

@@ -10,7 +10,7 @@
 #include "dialogrender.h"
 #include "dialogs/dashboardsettingsdialog.h"
 #include "dialogs/dashboardwidget.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/transmitrig.h"
 
 using corvane::DashboardSettings;

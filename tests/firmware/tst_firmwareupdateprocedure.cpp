@@ -3,7 +3,7 @@
 #include "bridge/corvanecontroller.h"
 #include "platform/serial/serialportlister.h"
 #include "platform/storage/volumelister.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/firmwarefixtures.h"
 #include "support/httpserver.h"
 #include "support/simulatedrp2040.h"

@@ -1,7 +1,7 @@
 #include "motion/motionsystemcontroller.h"
 
 #include "platform/serial/serialportlister.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/simulatedmotioncontroller.h"
 #include "support/testenvironment.h"
 

@@ -1,7 +1,7 @@
 #include "motion/motionsystemcontroller.h"
 #include "motion/motionsystemsettings.h"
 
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/testenvironment.h"
 
 #include <QSettings>

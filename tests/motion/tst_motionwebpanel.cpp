@@ -2,7 +2,7 @@
 
 #include "motion/motionsystemcontroller.h"
 #include "platform/network/networkinterfacelister.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/simulatedmotioncontroller.h"
 #include "support/testenvironment.h"
 

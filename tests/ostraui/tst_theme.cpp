@@ -5,7 +5,7 @@
 #include <QSignalSpy>
 
 #include "ostraui/theme.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/testenvironment.h"
 
 using namespace ostra;

@@ -2,7 +2,7 @@
 #include <QLabel>
 
 #include "ostraui/theme.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/testenvironment.h"
 
 using namespace ostra;

@@ -7,7 +7,7 @@
 
 #include <cstdio>
 
-#include "profiles/filewriter.h"
+#include "platform/storage/filewriter.h"
 #include "profiles/profilemanager.h"
 
 int main(int argc, char *argv[])

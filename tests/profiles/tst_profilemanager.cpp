@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "jsoncheck.h"
-#include "profiles/filewriter.h"
+#include "platform/storage/filewriter.h"
 #include "profiles/profilemanager.h"
 #include "support/heldrenames.h"
 #include "support/starved.h"

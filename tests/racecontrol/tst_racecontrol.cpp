@@ -3,7 +3,7 @@
 #include <QSignalSpy>
 
 #include "loungestation.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "racecontrol/racecontrol.h"
 #include "racecontrol/racestationlink.h"
 #include "support/racestationrig.h"

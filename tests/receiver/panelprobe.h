@@ -7,7 +7,7 @@
 #include "ostraui/theme.h"
 #include "ostraui/toggle.h"
 #include "platform/serial/serialportlister.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "receiver/receiverprompts.h"
 #include "support/testenvironment.h"
 #include "support/widgets/themedrender.h"

@@ -1,4 +1,4 @@
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/racestationrig.h"
 
 #include <QJsonArray>

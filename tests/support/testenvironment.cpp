@@ -2,7 +2,7 @@
 
 #include <QDir>
 
-#include "profiles/filewriter.h"
+#include "platform/storage/filewriter.h"
 
 namespace ostratest {
 

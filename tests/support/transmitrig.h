@@ -13,7 +13,7 @@
 #include "platform/input/virtualinputbackend.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/simulatedtransmitter.h"
 #include "support/writesdone.h"
 

@@ -4,7 +4,7 @@
 #include <QStandardPaths>
 #include <QTest>
 
-#include "profiles/filewriter.h"
+#include "platform/storage/filewriter.h"
 
 namespace ostratest {
 

@@ -4,7 +4,7 @@
 #include "messageboxanswerer.h"
 #include "ostraui/theme.h"
 #include "platform/serial/serialportlister.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/httpserver.h"
 #include "support/simulatedrp2040.h"
 #include "support/simulatedtransmitter.h"

@@ -5,7 +5,7 @@
 #include "messageboxanswerer.h"
 #include "ostraui/theme.h"
 #include "platform/serial/serialportlister.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "support/httpserver.h"
 #include "support/simulatedtransmitter.h"
 #include "support/simulatedv4receiver.h"

@@ -11,7 +11,7 @@
 #include "ostraui/toggle.h"
 #include "ostraui/vmeter.h"
 #include "platform/serial/serialportlister.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 
 #include "support/fixednetwork.h"
 #include "support/simulatedmotioncontroller.h"

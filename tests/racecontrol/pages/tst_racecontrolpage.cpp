@@ -5,7 +5,7 @@
 
 #include "ostraui/pill.h"
 #include "ostraui/toast.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "racecontrol/pages/racecarcard.h"
 #include "racecontrol/pages/racecardialog.h"
 #include "racecontrol/pages/racecontrolpage.h"

@@ -6,7 +6,7 @@
 
 #include "ostraui/toast.h"
 #include "ostraui/toggle.h"
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 #include "racecontrol/pages/racestationsdialog.h"
 #include "racefleet.h"
 #include "support/fixednetwork.h"

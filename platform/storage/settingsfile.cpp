@@ -1,4 +1,4 @@
-#include "profiles/settingsfile.h"
+#include "platform/storage/settingsfile.h"
 
 #include <QCoreApplication>
 #include <QDataStream>
@@ -18,7 +18,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "profiles/filewriter.h"
+#include "platform/storage/filewriter.h"
 
 namespace corvane {
 

@@ -1,4 +1,4 @@
-#include "profiles/filewriter.h"
+#include "platform/storage/filewriter.h"
 
 #include <QDir>
 #include <QFile>
