@@ -415,8 +415,8 @@ bool OnboardingWizard::canAdvance() const
     case PowerOnPage:
         return m_poweredCheck->isChecked();
     case TransmitterPage:
-        // A port that never answered holds the car page's Start too.
-        return m_controller->isSerialConnected() && !m_controller->isTransmitterSilent();
+        // An open port may be the wrong one: only the transmitter's answer says it is not.
+        return m_controller->isTransmitterAnswered();
     case ControlsPage:
         // The shifter is optional.
         return m_controller->isWheelBaseConnected() && m_controller->isPedalsConnected();
@@ -480,8 +480,11 @@ void OnboardingWizard::onTick()
     const bool transmitter = c->isSerialConnected();
     if (c->isTransmitterSilent())
         showStatus(m_transmitterStatus, WarningStyle, c->transmitterSilentMessage());
-    else if (transmitter)
+    else if (c->isTransmitterAnswered())
         showStatus(m_transmitterStatus, ConnectedStyle, tr("Connected on %1.").arg(c->serialPortName()));
+    else if (transmitter)
+        showStatus(m_transmitterStatus, NoteStyle,
+                   tr("%1 is open. Waiting for the transmitter to answer\u2026").arg(c->serialPortName()));
     else
         showStatus(m_transmitterStatus, NoteStyle, tr("Not connected."));
     m_transmitterButton->setText(transmitter ? tr("Disconnect") : tr("Connect"));

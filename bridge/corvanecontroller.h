@@ -223,6 +223,9 @@ public:
     // The ports the transmitter and the receiver lines hold, each with its device's name.
     QHash<QString, QString> heldPorts() const;
     bool isTransmitterAuthorized() const { return m_transmitterAuthorized; }
+    // Once the transmitter has answered a device-ID query since the port was last opened.
+    // Until then, and until the queries give up, an open port may still be the wrong one.
+    bool isTransmitterAnswered() const { return m_transmitterAnswered && isSerialConnected(); }
     // Once every device-ID query since the connect went unanswered: the open port has no
     // transmitter answering on it (a port picked by hand, an on-board UART).
     bool isTransmitterSilent() const { return m_transmitterSilent && isSerialConnected(); }
@@ -544,6 +547,7 @@ private:
     bool m_configMode = false;
     bool m_transmitterAuthorized = false;
     bool m_transmitterSilent = false;
+    bool m_transmitterAnswered = false;
     bool m_userDisconnected = false;
     QTimer *m_deviceIdTimer = nullptr;
     int m_deviceIdRetries = 0;

@@ -73,6 +73,7 @@ bool CorvaneController::connectTransmitter(const QString &portName, int baudRate
     }
     m_userDisconnected = false;
     m_transmitterLineBuffer.clear();
+    m_transmitterAnswered = false;
     setTransmitterSilent(false);
     if (!m_transmitterPort->open(portName, baudRate)) {
         if (error)
@@ -101,6 +102,7 @@ void CorvaneController::disconnectTransmitter()
         m_deviceIdTimer->stop();
     stopTransmission();
     m_transmitterPort->close();
+    m_transmitterAnswered = false;
     setTransmitterSilent(false);
     const bool wasAuthorized = m_transmitterAuthorized;
     m_transmitterAuthorized = false;
@@ -405,6 +407,8 @@ void CorvaneController::setTransmitterSilent(bool silent)
     if (m_transmitterSilent == silent)
         return;
     m_transmitterSilent = silent;
+    // A parameter search would wait its whole time-out for a port where nothing answers.
+    m_elrs->setTransmitterSilent(silent ? transmitterSilentMessage() : QString());
     emit transmitterSilentChanged(silent);
 }
 
@@ -413,6 +417,7 @@ void CorvaneController::onDeviceIdLine(const QString &line)
     if (!line.startsWith(QLatin1String(kIdPrefix)))
         return;
     const QString id = line.mid(int(sizeof kIdPrefix - 1)).trimmed();
+    m_transmitterAnswered = true;
     setTransmitterSilent(false);
     m_security->checkDevice(id);
     const bool authorized = m_security->isCurrentDeviceAuthorized();

@@ -107,6 +107,9 @@ TransmissionView::TransmissionView(CorvaneController *controller, QWidget *paren
         // Configuring needs a transmitter that answers: a silent one is named instead.
         for (auto signal : {&CorvaneController::transmitterSilentChanged, &CorvaneController::serialConnectedChanged}) {
             connect(m_controller, signal, this, [this] {
+                // A wait for the module ends at once: its search would be refused.
+                if (m_controller->isTransmitterSilent() && m_retryTimer->isActive())
+                    onRetryTimeout();
                 updateConfigureButton();
                 updateRfState();
             });

@@ -378,8 +378,12 @@ void TransmissionView::updateRfState()
 
     if (m_state == Error) {
         m_errorLabel->setText(m_lastError);
-        m_retryButton->setEnabled(configuring);
-        m_retryButton->setToolTip(configuring ? QString() : tr("Start configuring to retry"));
+        // A retry on a port where nothing answers would only be refused again.
+        const bool answering = !m_controller || !m_controller->isTransmitterSilent();
+        m_retryButton->setEnabled(configuring && answering);
+        m_retryButton->setToolTip(!configuring ? tr("Start configuring to retry")
+                                  : answering  ? QString()
+                                               : tr("The transmitter is not answering"));
     }
     setParameterCombosEnabled();
     for (const ManualRfRow &row : std::as_const(m_manualRows))
@@ -470,7 +474,10 @@ void TransmissionView::onDiscoveryAborted()
 void TransmissionView::onManagerError(const QString &message)
 {
     m_lastError = message;
-    if (m_manager && m_manager->state() != ElrsParameterManager::Ready && !m_manager->isDiscovering())
+    // Manual settings stand in for a module that lists none; a port where nothing answers is
+    // named instead, since nothing would take them either.
+    const bool silent = m_controller && m_controller->isTransmitterSilent();
+    if (m_manager && m_manager->state() != ElrsParameterManager::Ready && !m_manager->isDiscovering() && !silent)
         m_manualMode = true;
     updateRfState();
 }

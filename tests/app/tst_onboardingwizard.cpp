@@ -94,17 +94,22 @@ struct Rig
     }
     ~Rig() { corvane::SerialPortLister::setFixedPorts({}); }
 
-    // Transmitter, wheel base and pedals connected, each axis where the device reports it, the
-    // pedals read once released as when they are plugged in.
-    bool plugInto(corvane::CorvaneController &controller) const
+    // Transmitter, wheel base and pedals connected, the transmitter's answer in, each axis where
+    // the device reports it, the pedals read once released as when they are plugged in.
+    bool plugInto(corvane::CorvaneController &controller)
     {
-        if (!controller.connectTransmitter(tx.portName(), 115200) || !controller.connectWheelBase(0)
-            || !controller.connectPedals(1))
+        if (!connectTransmitter(controller) || !controller.connectWheelBase(0) || !controller.connectPedals(1))
             return false;
         controller.setWheelBaseAxisMapping(AxisMapping());
         controller.setPedalsAxisMapping(AxisMapping());
         controller.pedals()->poll();
         return true;
+    }
+
+    bool connectTransmitter(corvane::CorvaneController &controller)
+    {
+        return controller.connectTransmitter(tx.portName(), 115200)
+               && tx.waitFor([&controller] { return controller.isTransmitterAnswered(); });
     }
 
     corvane::VirtualInputBackend *input;
@@ -309,49 +314,67 @@ private slots:
         QCOMPARE(guide.named(QByteArray("guide" + row + "Status").constData())->text(), QStringLiteral("Not connected."));
     }
 
-    // Step 3 says what the car page says: a port where nothing answers the ID queries is named
-    // with the page's hint, and Next stays locked, as Start does there.
+    // Step 3 says "Connected" only once the transmitter has answered, after every connect; until
+    // then it says it waits, and a port where the queries gave up is named with the car page's
+    // hint. Next waits for the answer.
     void silentTransmitter_data()
     {
-        QTest::addColumn<bool>("silent");
-        QTest::newRow("transmitter answers") << false;
-        QTest::newRow("nothing answers") << true;
+        QTest::addColumn<QString>("phase");
+        QTest::newRow("transmitter answers") << "answered";
+        QTest::newRow("not answered yet") << "waiting";
+        QTest::newRow("reconnected, not answered yet") << "reconnected";
+        QTest::newRow("nothing answers") << "silent";
     }
 
     void silentTransmitter()
     {
-        QFETCH(bool, silent);
+        QFETCH(QString, phase);
         Rig rig;
-        rig.tx.setAnswersId(!silent);
+        rig.tx.setSilent(phase == "waiting");
+        rig.tx.setAnswersId(phase != "silent");
         MainWindow window;
         corvane::CorvaneController *controller = window.controller();
         OnboardingWizard wizard(controller, &window);
         Guide guide{wizard};
         QVERIFY(guide.advanceTo(2));
-        guide.button("guideTransmitterBtn")->click();
+        QPushButton *connect = guide.button("guideTransmitterBtn");
+        connect->click();
         QVERIFY(controller->isSerialConnected());
-        if (silent) {
+        if (phase == "silent") {
             QTest::ignoreMessage(QtWarningMsg, "[SECURITY] No device ID response from transmitter");
             for (int query = 0; query < 4; ++query)
                 QVERIFY(QMetaObject::invokeMethod(controller, "onDeviceIdRetry"));
-        } else {
+        } else if (phase != "waiting") {
             QVERIFY(rig.tx.waitFor([controller] { return controller->isTransmitterAuthorized(); }));
         }
+        if (phase == "reconnected") {
+            rig.tx.setSilent(true);
+            guide.tick();
+            connect->click();
+            guide.tick();
+            connect->click();
+            QVERIFY(controller->isSerialConnected());
+        }
+        QCOMPARE(rig.tx.waitFor([controller] { return controller->isTransmitterAnswered(); }, 300), phase == "answered");
         guide.tick();
-        QLabel *status = guide.named("guideTransmitterStatus");
-        const QString hint = window.findChild<QLabel *>(QStringLiteral("txHint"))->text();
-        QCOMPARE(status->text(), silent ? hint : QStringLiteral("Connected on %1.").arg(rig.tx.portName()));
-        QCOMPARE(status->text().startsWith(QStringLiteral("Nothing answers on ") + rig.tx.portName()), silent);
-        QCOMPARE(guide.button("guideTransmitterBtn")->text(), QStringLiteral("Disconnect"));
-        QCOMPARE(guide.next()->isEnabled(), !silent);
-        if (silent) {
+        const QString port = rig.tx.portName();
+        const QString expected = phase == "answered" ? QStringLiteral("Connected on %1.").arg(port)
+                                 : phase == "silent" ? window.findChild<QLabel *>(QStringLiteral("txHint"))->text()
+                                                     : QStringLiteral("%1 is open. Waiting for the transmitter to "
+                                                                      "answer\u2026").arg(port);
+        QCOMPARE(guide.named("guideTransmitterStatus")->text(), expected);
+        if (phase == "silent")
+            QVERIFY(expected.startsWith(QStringLiteral("Nothing answers on ") + port));
+        QCOMPARE(connect->text(), QStringLiteral("Disconnect"));
+        QCOMPARE(guide.next()->isEnabled(), phase == "answered");
+        if (phase == "silent" || phase == "waiting") {
             wizard.show();
             QVERIFY(QTest::qWaitForWindowExposed(&wizard));
             QVERIFY(wizard.grab().save(ostratest::artefactDir(QStringLiteral("app"))
-                                       + QStringLiteral("/onboarding-3-silent-%1.png").arg(ostra::isDarkTheme() ? "dark" : "light")));
+                                       + QStringLiteral("/onboarding-3-%1-%2.png").arg(phase, ostra::isDarkTheme() ? "dark" : "light")));
         }
         wizard.onNext();
-        QCOMPARE(guide.page(), silent ? 2 : 3);
+        QCOMPARE(guide.page(), phase == "answered" ? 3 : 2);
     }
 
     // Page 3 asks for the transmitter, page 4 for wheel base and pedals; the shifter never counts.
@@ -365,6 +388,7 @@ private slots:
         guide.combo("guidePortCombo")->setCurrentIndex(guide.combo("guidePortCombo")->findData(rig.tx.portName()));
         guide.button("guideTransmitterBtn")->click();
         QVERIFY(controller.isSerialConnected());
+        QVERIFY(rig.tx.waitFor([&controller] { return controller.isTransmitterAnswered(); }));
         guide.tick();
         QCOMPARE(guide.named("guideTransmitterStatus")->text(), QStringLiteral("Connected on %1.").arg(rig.tx.portName()));
         QCOMPARE(guide.button("guideTransmitterBtn")->text(), QStringLiteral("Disconnect"));
@@ -490,7 +514,7 @@ private slots:
     {
         Rig rig;
         corvane::CorvaneController controller;
-        QVERIFY(controller.connectTransmitter(rig.tx.portName(), 115200));
+        QVERIFY(rig.connectTransmitter(controller));
         OnboardingWizard wizard(&controller, nullptr);
         Guide guide{wizard};
         wizard.show();

@@ -639,6 +639,45 @@ private slots:
         QVERIFY(host.button("Stop configuring")->isEnabled());
     }
 
+    // "Start configuring" pressed before the transmitter has answered: once its ID queries give
+    // up, the search ends, or never starts, and the tab names the silent port; Retry waits too.
+    void rfSilentEndsSearch_data()
+    {
+        QTest::addColumn<bool>("discovering");
+        QTest::newRow("while discovering") << true;
+        QTest::newRow("while engaging the module") << false;
+    }
+
+    void rfSilentEndsSearch()
+    {
+        QFETCH(bool, discovering);
+        TransmitRig rig;
+        rig.tx.setSilent(true);
+        Host host(rig);
+        host.view->showRfSettingsTab();
+        host.button("Start configuring")->click();
+        QCOMPARE(host.banner(), EngagingText);
+        const QString progress = QStringLiteral("Discovering parameters… 0 / 8");
+        if (discovering) {
+            host.retryTimeout();
+            QVERIFY(rig.tx.waitForLine("WALKRF"));
+            QVERIFY(host.shown(host.label(progress)));
+        }
+        QTest::ignoreMessage(QtWarningMsg, "[SECURITY] No device ID response from transmitter");
+        for (int query = 0; query < 4; ++query)
+            QVERIFY(QMetaObject::invokeMethod(rig.controller.get(), "onDeviceIdRetry"));
+        QVERIFY(!host.manager()->isDiscovering());
+        QCOMPARE(host.banner(), QString());
+        QVERIFY(!host.shown(host.label(progress)));
+        auto *error = host.view->findChild<QFrame *>("errorBanner");
+        QVERIFY(host.shown(error));
+        QCOMPARE(error->findChild<QLabel *>()->text(), rig.controller->transmitterSilentMessage());
+        QVERIFY(!host.shown(host.view->findChild<QFrame *>("manualPanel")));
+        QPushButton *retry = host.button("Retry");
+        QVERIFY(!retry->isEnabled());
+        QCOMPARE(retry->toolTip(), QString("The transmitter is not answering"));
+    }
+
     // --- parameters ---
 
     void parameterTreeLeavesOutBindAndCommands_data()
@@ -984,7 +1023,7 @@ private slots:
         QTest::addColumn<QString>("name");
         for (const char *name :
              {"telemetry", "telemetry-no-link", "receiver", "rf-idle", "rf-discovering", "rf-editable", "rf-manual",
-              "rf-silent"})
+              "rf-silent", "rf-silent-search"})
             QTest::newRow(name) << QString(name);
     }
 
@@ -994,6 +1033,7 @@ private slots:
         TransmitRig rig;
         rig.tx.setFields(moduleFields());
         rig.tx.setAnswersId(name != "rf-silent");
+        rig.tx.setSilent(name == "rf-silent-search");
         Host host(rig);
         host.window.hide();
         if (name == "telemetry") {
@@ -1026,7 +1066,11 @@ private slots:
                 rig.tx.setFields({});
                 QVERIFY(!host.discover());
                 host.manualCombos().at(3)->setCurrentIndex(2);
-            } else if (name == "rf-silent") {
+            } else if (name.startsWith("rf-silent")) {
+                if (name == "rf-silent-search") {
+                    host.button("Start configuring")->click();
+                    host.retryTimeout();
+                }
                 QTest::ignoreMessage(QtWarningMsg, "[SECURITY] No device ID response from transmitter");
                 for (int query = 0; query < 4; ++query)
                     QVERIFY(QMetaObject::invokeMethod(rig.controller.get(), "onDeviceIdRetry"));

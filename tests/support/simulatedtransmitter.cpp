@@ -155,6 +155,8 @@ void SimulatedTransmitter::consume()
 void SimulatedTransmitter::handleLine(const QByteArray &line)
 {
     m_lines.append(line);
+    if (m_silent)
+        return;
     if (const auto scripted = m_script.find(line); scripted != m_script.end() && !scripted->isEmpty()) {
         sendRaw(scripted->takeFirst());
     } else if (line == "ID" && m_answersId) {
