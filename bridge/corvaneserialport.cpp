@@ -80,14 +80,12 @@ bool CorvaneSerialPort::open(const QString &requestedName, qint32 baudRate)
     if (!opened) {
         m_opening = false;
         QString message = m_port->errorString();
-        if (m_port->error() == QSerialPort::PermissionError && serialPortAccessDenied(portName)) {
-            message = tr("No permission to open %1. Add your user to the port's group (often dialout), then log "
-                         "in again.")
-                          .arg(portName);
-        } else if (m_port->error() == QSerialPort::PermissionError) {
-            message = tr("%1: %2 stayed busy — it may be in use by another application, or the "
-                         "transmitter is still starting up. Wait a few seconds and try again.")
-                          .arg(m_port->errorString(), portName);
+        if (m_port->error() == QSerialPort::PermissionError) {
+            message = serialPortAccessDeniedMessage(portName);
+            if (message.isEmpty())
+                message = tr("%1: %2 stayed busy — it may be in use by another application, or the "
+                             "transmitter is still starting up. Wait a few seconds and try again.")
+                              .arg(m_port->errorString(), portName);
         }
         m_openError = message;
         emit errorOccurred(message);

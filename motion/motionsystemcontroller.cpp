@@ -182,7 +182,7 @@ void MotionSystemController::setPlatformDof(int dof)
         m_platformKind = dof;
 }
 
-bool MotionSystemController::connectPort(const QString &portName)
+bool MotionSystemController::connectPort(const QString &portName, QString *error)
 {
     disconnectPort();
     m_losingPort = false;
@@ -193,11 +193,20 @@ bool MotionSystemController::connectPort(const QString &portName)
     m_port->setStopBits(QSerialPort::OneStop);
     m_port->setFlowControl(QSerialPort::NoFlowControl);
     if (!m_port->open(QIODevice::ReadWrite)) {
-        if (m_port->error() == QSerialPort::PermissionError)
-            emit errorOccurred(tr("%1 is in use by another program (PuTTY? a test script?). Close it and connect again.").arg(portName));
-        else
-            emit errorOccurred(tr("Failed to open %1: %2").arg(portName, m_port->errorString()));
+        // Qt names a port this user may not open and one another program holds alike.
+        QString message;
+        if (m_port->error() == QSerialPort::PermissionError) {
+            message = serialPortAccessDeniedMessage(portName);
+            if (message.isEmpty())
+                message = tr("%1 is in use by another program (PuTTY? a test script?). Close it and connect again.")
+                              .arg(portName);
+        } else {
+            message = tr("Failed to open %1: %2").arg(portName, m_port->errorString());
+        }
         m_port->clearError();
+        if (error)
+            *error = message;
+        emit errorOccurred(message);
         return false;
     }
     // A line without modem control refuses DTR and RTS; the board does not need them.

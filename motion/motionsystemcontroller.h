@@ -59,7 +59,9 @@ public:
     // A serial port list's entry for `port`; the controller board's ports are named as such.
     static QString portText(const SerialPortEntry &port);
 
-    bool connectPort(const QString &portName);
+    // False when the port would not open; `error`, when given, then holds the reason, which
+    // errorOccurred reports too.
+    bool connectPort(const QString &portName, QString *error = nullptr);
     void disconnectPort();
 
     void loadSettings();

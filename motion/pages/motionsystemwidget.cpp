@@ -123,7 +123,10 @@ void MotionSystemWidget::buildControllerCard(QVBoxLayout *page)
     m_portList->setMinimumWidth(300);
     m_portList->setFixedHeight(38);
     m_portList->setCursor(Qt::PointingHandCursor);
-    connect(m_portList, &QComboBox::currentIndexChanged, this, [this] { refreshConnectionState(); });
+    connect(m_portList, &QComboBox::currentIndexChanged, this, [this] {
+        showConnectProblem(QString());
+        refreshConnectionState();
+    });
     flow->addWidget(m_portList);
 
     m_refreshButton = new ostra::BusyButton(tr("Refresh"), row);
@@ -154,6 +157,14 @@ void MotionSystemWidget::buildControllerCard(QVBoxLayout *page)
     connect(m_connectButton, &QPushButton::clicked, this, &MotionSystemWidget::onConnectClicked);
     flow->addWidget(m_connectButton);
     content->addWidget(row);
+
+    m_connectProblem = new QLabel(card);
+    m_connectProblem->setObjectName(QStringLiteral("connectProblem"));
+    // It repeats a port's name and the system's error text.
+    m_connectProblem->setTextFormat(Qt::PlainText);
+    m_connectProblem->setWordWrap(true);
+    m_connectProblem->hide();
+    content->addWidget(m_connectProblem);
 
     m_webAddressLabel = new QLabel(card);
     m_webAddressLabel->setObjectName(QStringLiteral("webAddressLabel"));
@@ -212,7 +223,20 @@ void MotionSystemWidget::onConnectClicked()
         appendLog(tr("! Select a serial port first"));
         return;
     }
-    m_controller->connectPort(name);
+    QString error;
+    showConnectProblem(m_controller->connectPort(name, &error) ? QString() : error);
+}
+
+void MotionSystemWidget::showConnectProblem(const QString &text)
+{
+    if (text.isEmpty()) {
+        m_connectProblem->hide();
+        return;
+    }
+    m_connectProblem->setStyleSheet(
+        QStringLiteral("color: %1;").arg(ostra::colorHex(ostra::levelTextColor(ostra::LevelDanger))));
+    m_connectProblem->setText(text);
+    m_connectProblem->show();
 }
 
 void MotionSystemWidget::refreshConnectionState()

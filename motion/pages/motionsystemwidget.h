@@ -127,6 +127,8 @@ private:
 
     void appendLog(const QString &text);
     void refreshConnectionState();
+    // Why the last Connect failed, under the Connect button; empty hides the line.
+    void showConnectProblem(const QString &text);
     void toggleWebPanel();
     void showWebPanelQr();
     void rebuildLiveColumns(int count);
@@ -166,6 +168,7 @@ private:
     QComboBox *m_portList = nullptr;
     ostra::BusyButton *m_refreshButton = nullptr;
     QPushButton *m_connectButton = nullptr;
+    QLabel *m_connectProblem = nullptr;
     MotionWebPanel *m_webPanel = nullptr;
     QPushButton *m_webPanelButton = nullptr;
     QLabel *m_webAddressLabel = nullptr;

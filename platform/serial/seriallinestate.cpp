@@ -1,5 +1,6 @@
 #include "platform/serial/seriallinestate.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QSerialPort>
 #include <QString>
@@ -53,6 +54,16 @@ bool serialPortAccessDenied(const QString &portName)
     Q_UNUSED(portName);
     return false;
 #endif
+}
+
+QString serialPortAccessDeniedMessage(const QString &portName)
+{
+    if (!serialPortAccessDenied(portName))
+        return QString();
+    return QCoreApplication::translate("corvane::SerialLine",
+                                       "No permission to open %1. Add your user to the port's group (often "
+                                       "dialout), then log in again.")
+        .arg(portName);
 }
 
 } // namespace corvane

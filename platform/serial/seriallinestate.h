@@ -18,4 +18,8 @@ bool serialLineWritable(const QSerialPort &port);
 // and a port another program holds as the same permission error.
 bool serialPortAccessDenied(const QString &portName);
 
+// What a page says when a port would not open because this user may not open it; empty when
+// that is not why (a port another program holds, one that is gone).
+QString serialPortAccessDeniedMessage(const QString &portName);
+
 } // namespace corvane
