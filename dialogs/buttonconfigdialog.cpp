@@ -121,24 +121,31 @@ void ButtonConfigDialog::buildUi()
     m_channelCombo = new QComboBox(configGroup);
     fillChannelChoices(CorvaneController::CarMappedChannelFirst, CorvaneController::CarMappedChannelLast);
     addRow(1, tr("Output Channel:"), m_channelCombo);
+    m_armNote = new QLabel(configGroup);
+    m_armNote->setObjectName(QStringLiteral("armChannelNote"));
+    m_armNote->setWordWrap(true);
+    m_armNote->setStyleSheet(QStringLiteral("color: #B06F00;"));
+    m_armNote->hide();
+    grid->addWidget(m_armNote, 2, 1, 1, 2);
+    connect(m_channelCombo, &QComboBox::currentIndexChanged, this, [this] { updateArmNote(); });
     m_modeCombo = new QComboBox(configGroup);
     m_modeCombo->addItem(tr("Press \u2014 send value while held"), 0);
     m_modeCombo->addItem(tr("Press to toggle \u2014 switches and stays"), 3);
     m_modeCombo->addItem(tr("Switch position \u2014 press to set value (multi-position)"), 4);
     m_modeCombo->addItem(tr("Hold to raise value (e.g. throttle up)"), 1);
     m_modeCombo->addItem(tr("Hold to lower value (e.g. throttle down)"), 2);
-    addRow(2, tr("What does this button do?"), m_modeCombo);
+    addRow(3, tr("What does this button do?"), m_modeCombo);
     m_helpLabel = new QLabel(configGroup);
     m_helpLabel->setWordWrap(true);
     m_helpLabel->setStyleSheet(QStringLiteral("color: #8A94A3; font-style: italic; padding: 0 4px 4px 4px;"));
-    grid->addWidget(m_helpLabel, 3, 0, 1, 3);
+    grid->addWidget(m_helpLabel, 4, 0, 1, 3);
     m_unitsCombo = new QComboBox(configGroup);
     m_unitsCombo->addItem(tr("Percent (0-100 %)"), false);
     m_unitsCombo->addItem(tr("CRSF units (0-2047)"), true);
     m_unitsCombo->setToolTip(tr("CRSF units are the exact channel values sent over the air:") + QLatin1Char('\n')
                              + tr("0 = minimum, 2047 = maximum, 992 = CRSF-standard center (1500 \u00b5s).")
                              + QLatin1Char('\n') + tr("Use this if you know the exact value your receiver expects."));
-    addRow(4, tr("Values in:"), m_unitsCombo);
+    addRow(5, tr("Values in:"), m_unitsCombo);
     const auto spin = [configGroup](int maximum, int value, int minimum = 0) {
         auto *box = new QSpinBox(configGroup);
         box->setRange(minimum, maximum);
@@ -147,32 +154,32 @@ void ButtonConfigDialog::buildUi()
     };
     m_valueSpin = spin(100, 100);
     m_valueSpin->setSuffix(tr(" %  (0 = off, 100 = on)"));
-    m_valueLabel = addRow(5, tr("Value when pressed:"), m_valueSpin);
+    m_valueLabel = addRow(6, tr("Value when pressed:"), m_valueSpin);
     m_rateSpin = spin(500, 50, 1);
     m_rateSpin->setSuffix(tr(" %/s  (50 = full sweep in 2s)"));
     m_rateSpin->setToolTip(tr("How fast the value changes while the button is held.") + QLatin1Char('\n')
                            + tr("Higher = moves faster. 50%/s = full range in 2 seconds."));
-    m_rateLabel = addRow(6, tr("Speed:"), m_rateSpin);
+    m_rateLabel = addRow(7, tr("Speed:"), m_rateSpin);
     m_minSpin = spin(100, 0);
     m_minSpin->setSuffix(QStringLiteral(" %"));
     m_minSpin->setToolTip(tr("The value won't go below this when decreasing."));
-    m_minLabel = addRow(7, tr("Lowest value:"), m_minSpin);
+    m_minLabel = addRow(8, tr("Lowest value:"), m_minSpin);
     m_maxSpin = spin(100, 100);
     m_maxSpin->setSuffix(QStringLiteral(" %"));
     m_maxSpin->setToolTip(tr("The value won't go above this when increasing."));
-    m_maxLabel = addRow(8, tr("Highest value:"), m_maxSpin);
+    m_maxLabel = addRow(9, tr("Highest value:"), m_maxSpin);
     m_startSpin = spin(100, 50);
     m_startSpin->setToolTip(tr("Where the value sits when you start transmission, before you press any button."));
-    m_startLabel = addRow(9, tr("Starts at:"), m_startSpin);
+    m_startLabel = addRow(10, tr("Starts at:"), m_startSpin);
     m_pitLimiterCheck = new QCheckBox(tr("Activate Pit Limiter when pressed"), configGroup);
     m_pitLimiterCheck->setStyleSheet(
         QStringLiteral("QCheckBox { color: #0F1720; } QCheckBox::indicator { width: 16px; height: 16px; }"));
-    grid->addWidget(m_pitLimiterCheck, 10, 0, 1, 3);
+    grid->addWidget(m_pitLimiterCheck, 11, 0, 1, 3);
     m_addButton = new QPushButton(tr("Add Mapping"), configGroup);
     m_addButton->setEnabled(false);
     m_addButton->setProperty("danger", false);
     m_addButton->setProperty("primary", true);
-    grid->addWidget(m_addButton, 11, 0, 1, 3);
+    grid->addWidget(m_addButton, 12, 0, 1, 3);
     connect(m_modeCombo, &QComboBox::currentIndexChanged, this, [this] { updateModeFields(); });
     connect(m_addButton, &QPushButton::clicked, this, &ButtonConfigDialog::onAddMapping);
     updateModeFields();
@@ -319,8 +326,11 @@ void ButtonConfigDialog::useHelicopterChannels(const HelicopterConfig &config)
 {
     m_helicopter = true;
     m_setupChannels = CorvaneController::heliSetupChannels(config);
+    m_armChannel = config.fly.arm.enabled ? config.fly.arm.channel : -1;
     fillChannelChoices(CorvaneController::HeliMappedChannelFirst, CorvaneController::HeliMappedChannelLast);
     preselectFreeChannel();
+    updateArmNote();
+    refreshMappingList();
 }
 
 // The first channel nothing else drives; else the first the helicopter setup leaves to mappings,
@@ -347,6 +357,16 @@ void ButtonConfigDialog::preselectFreeChannel()
             shared = i;
     }
     m_channelCombo->setCurrentIndex(qMax(shared, 0));
+}
+
+// The arm switch is written over the channel after the mappings: a button there does nothing.
+void ButtonConfigDialog::updateArmNote()
+{
+    const int channel = m_channelCombo->currentData().toInt();
+    m_armNote->setVisible(m_armChannel >= 0 && channel == m_armChannel);
+    m_armNote->setText(tr("CH%1 is the arm channel while \"Enable arm channel\" is on (Arming & Safety): the "
+                          "arm value is sent there, so a button mapped to it does nothing.")
+                           .arg(channel + 1));
 }
 
 void ButtonConfigDialog::setMappings(const ButtonMappingSet &mappings)
@@ -492,6 +512,8 @@ void ButtonConfigDialog::refreshMappingList()
         }
         if (m.activatesPitLimiter)
             tail += QStringLiteral(" [PIT]");
+        if (m.channel == m_armChannel)
+            tail += tr(" [no effect: arm channel]");
         m_list->addItem(head + tail);
     }
     m_removeButton->setEnabled(false);

@@ -72,6 +72,7 @@ private:
     void refreshMappingList();
     void fillChannelChoices(int first, int last);
     void preselectFreeChannel();
+    void updateArmNote();
     QString formatValue(int value) const;
     QString inputsLabel(const ButtonMapping &mapping) const;
     int toShown(int crsf) const { return m_crsfUnits ? crsf : crsfToPercent(crsf); }
@@ -95,6 +96,7 @@ private:
     QLabel *m_captureLabel = nullptr;
     QLineEdit *m_nameEdit = nullptr;
     QComboBox *m_channelCombo = nullptr;
+    QLabel *m_armNote = nullptr;
     QComboBox *m_modeCombo = nullptr;
     QLabel *m_helpLabel = nullptr;
     QComboBox *m_unitsCombo = nullptr;
@@ -117,6 +119,8 @@ private:
     bool m_helicopter = false;
     // What the helicopter setup sends on, over any mapping.
     QList<int> m_setupChannels;
+    // The arm switch's channel while it is on, else -1.
+    int m_armChannel = -1;
 };
 
 } // namespace corvane

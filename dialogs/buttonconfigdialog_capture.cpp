@@ -130,6 +130,9 @@ void ButtonConfigDialog::onResetCapture()
     m_held.clear();
     m_addButton->setEnabled(false);
     m_addButton->setText(tr("Add Mapping"));
+    // A new binding starts on a channel the helicopter setup leaves to mappings.
+    if (m_setupChannels.contains(m_channelCombo->currentData().toInt()))
+        preselectFreeChannel();
     if (hasConnectedDevice()) {
         pollDevices();
         readHeldInputs();

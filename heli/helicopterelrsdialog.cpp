@@ -62,6 +62,14 @@ HelicopterElrsDialog::HelicopterElrsDialog(QWidget *parent) : QDialog(parent)
     note->setWordWrap(true);
     note->setStyleSheet(QStringLiteral("color:%1;font-size:8pt;font-style:italic;").arg(QStringLiteral("#5B6675")));
     grid->addWidget(note, 4, 0, 1, 2);
+    m_mappingNote = new QLabel(box);
+    m_mappingNote->setObjectName(QStringLiteral("mappingNote"));
+    // It names mappings as the user wrote them.
+    m_mappingNote->setTextFormat(Qt::PlainText);
+    m_mappingNote->setWordWrap(true);
+    m_mappingNote->setStyleSheet(QStringLiteral("color:#B06F00;font-size:9pt;"));
+    m_mappingNote->hide();
+    grid->addWidget(m_mappingNote, 5, 0, 1, 2);
     layout->addWidget(box);
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -72,9 +80,13 @@ HelicopterElrsDialog::HelicopterElrsDialog(QWidget *parent) : QDialog(parent)
     connect(m_enabled, &QCheckBox::toggled, this, [this](bool on) {
         m_config.fly.arm.enabled = on;
         enableValues(on);
+        refreshMappingNote();
     });
     // A pick of the item already shown counts too: a loaded channel outside the list shows CH5.
-    const auto pickChannel = [this](int index) { m_config.fly.arm.channel = m_channel->itemData(index).toInt(); };
+    const auto pickChannel = [this](int index) {
+        m_config.fly.arm.channel = m_channel->itemData(index).toInt();
+        refreshMappingNote();
+    };
     connect(m_channel, &QComboBox::currentIndexChanged, this, pickChannel);
     connect(m_channel, &QComboBox::activated, this, pickChannel);
     connect(m_armedUs, &QSpinBox::valueChanged, this, [this](int us) { m_config.fly.arm.onUs = us; });
@@ -145,6 +157,31 @@ void HelicopterElrsDialog::setConfig(const HelicopterConfig &config)
         m_safeUs->setValue(arm.offUs);
     }
     enableValues(arm.enabled);
+    refreshMappingNote();
+}
+
+void HelicopterElrsDialog::setButtonMappings(const QList<ButtonMapping> &mappings)
+{
+    m_mappings = mappings;
+    refreshMappingNote();
+}
+
+// The arm value is written over its channel after the mappings: a button there does nothing.
+void HelicopterElrsDialog::refreshMappingNote()
+{
+    const HeliArmSwitch &arm = m_config.fly.arm;
+    QStringList names;
+    for (const ButtonMapping &mapping : std::as_const(m_mappings)) {
+        if (arm.enabled && mapping.buttonIndex >= 0 && mapping.channel == arm.channel)
+            names << QStringLiteral("\u201C%1\u201D").arg(mapping.name);
+    }
+    const QString text = names.size() == 1
+                             ? tr("The button mapping %1 on CH%2 does nothing while the arm channel is on: the "
+                                  "arm value is sent there instead.")
+                             : tr("The button mappings %1 on CH%2 do nothing while the arm channel is on: the arm "
+                                  "value is sent there instead.");
+    m_mappingNote->setText(text.arg(names.join(QStringLiteral(", ")), QString::number(arm.channel + 1)));
+    m_mappingNote->setVisible(!names.isEmpty());
 }
 
 } // namespace corvane

@@ -2,11 +2,15 @@
 
 #include <QDialog>
 
+#include <QList>
+
 #include "ostraui/unsavededits.h"
+#include "profiles/buttonmapping.h"
 #include "profiles/helicopterconfig.h"
 
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QSpinBox;
 
 namespace corvane {
@@ -21,6 +25,8 @@ public:
 
     void setConfig(const HelicopterConfig &config);
     HelicopterConfig config() const { return m_config; }
+    // The button mappings the arm channel would silence, named when it takes their channel.
+    void setButtonMappings(const QList<ButtonMapping> &mappings);
 
 public slots:
     // Asks first when the pair would have the receiver do other than the buttons say.
@@ -29,8 +35,11 @@ public slots:
 
 private:
     void enableValues(bool on);
+    void refreshMappingNote();
 
     HelicopterConfig m_config;
+    QList<ButtonMapping> m_mappings;
+    QLabel *m_mappingNote;
     QCheckBox *m_enabled;
     QComboBox *m_channel;
     QSpinBox *m_armedUs;

@@ -572,6 +572,7 @@ void HelicopterSetupWidget::openCurvesDialog()
 void HelicopterSetupWidget::openElrsDialog()
 {
     HelicopterElrsDialog dialog(this);
+    dialog.setButtonMappings(m_controller->buttonMappings().mappings);
     if (runSetupDialog(dialog))
         updateTransmissionUi();
 }

@@ -380,6 +380,63 @@ private slots:
         QCOMPARE(editor.list->count(), 0);
     }
 
+    // The arm switch is sent over its channel: the helicopter's dialog says so where a mapping
+    // would sit there, marks such mappings, and starts a new one elsewhere.
+    void armChannel_data()
+    {
+        QTest::addColumn<bool>("helicopter");
+        QTest::addColumn<bool>("armOn");
+        QTest::addColumn<bool>("said"); // the note and the row's mark
+        QTest::addColumn<QString>("nextChannel"); // after "Reset / Capture Another"
+        QTest::newRow("arm switch on CH5") << true << true << true << "CH7";
+        QTest::newRow("arm switch off") << true << false << false << "CH5";
+        QTest::newRow("car") << false << false << false << "CH5";
+    }
+
+    void armChannel()
+    {
+        QFETCH(bool, helicopter);
+        QFETCH(bool, armOn);
+        QFETCH(bool, said);
+        QFETCH(QString, nextChannel);
+        DialogRig rig;
+        auto dialog = openDialog(rig);
+        QVERIFY(dialog);
+        Editor editor(*dialog);
+        ButtonMappingSet set;
+        set.mappings = {binding("Lights", 1), binding("Horn", 2)};
+        set.mappings[0].channel = 4;
+        set.mappings[1].channel = 5;
+        dialog->setMappings(set);
+        HelicopterConfig config;
+        config.fly.arm.enabled = armOn;
+        if (helicopter)
+            dialog->useHelicopterChannels(config);
+        auto *note = dialog->findChild<QLabel *>("armChannelNote");
+        QVERIFY(note);
+        QVERIFY(note->isHidden());
+        const QString mark = QStringLiteral(" [no effect: arm channel]");
+        QCOMPARE(editor.rows().at(0).endsWith(mark), said);
+        QVERIFY(!editor.rows().at(1).endsWith(mark));
+
+        editor.list->setCurrentRow(0);
+        QCOMPARE(editor.channel->currentText(), QStringLiteral("CH5"));
+        QCOMPARE(!note->isHidden(), said);
+        if (said) {
+            QCOMPARE(note->text(), QStringLiteral("CH5 is the arm channel while \"Enable arm channel\" is on (Arming "
+                                                  "& Safety): the arm value is sent there, so a button mapped to it "
+                                                  "does nothing."));
+            dialog->show();
+            QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+            dialog->resize(dialog->sizeHint().expandedTo(QSize(520, 860)));
+            QCoreApplication::processEvents();
+            QVERIFY(dialog->grab().toImage().save(ostratest::dialogPicture("configure-buttons-arm-channel")));
+        }
+        button(*dialog, "Reset / Capture Another")->click();
+        QCOMPARE(editor.channel->currentText(), nextChannel);
+        QVERIFY(note->isHidden());
+    }
+
     void clearAllOnEmptyAsksNothing()
     {
         DialogRig rig;
@@ -445,7 +502,7 @@ private slots:
     {
         if (ostra::isDarkTheme())
             QSKIP("this run is the dark one");
-        QVERIFY(ostratest::runDarkTwin("dialogs", {"render"}));
+        QVERIFY(ostratest::runDarkTwin("dialogs", {"render", "armChannel"}));
     }
 };
 

@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QSpinBox>
 #include <QTest>
 
@@ -120,6 +121,58 @@ private slots:
         QVERIFY(!dialog.config().fly.arm.enabled);
     }
 
+    // Button mappings on the arm channel are named while it is on: the arm value wins there.
+    void mappingsUnderTheArmChannel_data()
+    {
+        QTest::addColumn<bool>("enabled");
+        QTest::addColumn<int>("channel");
+        QTest::addColumn<QString>("note"); // empty: none shown
+        QTest::newRow("arm channel off") << false << 4 << "";
+        QTest::newRow("over one mapping") << true << 4
+            << QString::fromUtf8("The button mapping \u201CLights\u201D on CH5 does nothing while the arm channel is "
+                                 "on: the arm value is sent there instead.");
+        QTest::newRow("over two, one named in markup") << true << 5
+            << QString::fromUtf8("The button mappings \u201C<b>Horn</b> %1\u201D, \u201CGear\u201D on CH6 do nothing "
+                                 "while the arm channel is on: the arm value is sent there instead.");
+        QTest::newRow("on a free channel") << true << 6 << "";
+    }
+
+    void mappingsUnderTheArmChannel()
+    {
+        QFETCH(bool, enabled);
+        QFETCH(int, channel);
+        QFETCH(QString, note);
+        QList<ButtonMapping> mappings(4);
+        const QStringList names{"Lights", "<b>Horn</b> %1", "Gear", "Unbound"};
+        const QList<int> channels{4, 5, 5, 6};
+        for (int i = 0; i < 4; ++i) {
+            mappings[i].name = names.at(i);
+            mappings[i].channel = channels.at(i);
+            mappings[i].buttonIndex = i < 3 ? i : -1;
+        }
+        HelicopterElrsDialog dialog;
+        dialog.setConfig(HelicopterConfig());
+        dialog.setButtonMappings(mappings);
+        auto *label = dialog.findChild<QLabel *>("mappingNote");
+        QVERIFY(label->isHidden());
+        auto *combo = dialog.findChild<QComboBox *>();
+        dialog.findChild<QCheckBox *>()->setChecked(enabled);
+        combo->setCurrentIndex(combo->findData(channel));
+        QCOMPARE(label->isHidden(), note.isEmpty());
+        if (!note.isEmpty()) {
+            QCOMPARE(label->text(), note);
+            QCOMPARE(label->textFormat(), Qt::PlainText);
+        }
+        if (QTest::currentDataTag() == QByteArray("over two, one named in markup")) {
+            dialog.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+            // As a screen taller than the test's gives it: all of it, unscrolled.
+            dialog.resize(dialog.sizeHint());
+            QTest::qWait(50);
+            QVERIFY(dialog.grab().save(heliPicture("dlg-arming-over-mappings")));
+        }
+    }
+
     // Then a swapped pair with the question over the dialog, as the pilot sees it.
     void render()
     {
@@ -139,7 +192,7 @@ private slots:
         QVERIFY(dialog.isVisible());
     }
 
-    void renderDarkTheme() { QVERIFY(renderDarkTwin({"render"})); }
+    void renderDarkTheme() { QVERIFY(renderDarkTwin({"render", "mappingsUnderTheArmChannel"})); }
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestHelicopterElrsDialog)
