@@ -546,7 +546,12 @@ void OnboardingWizard::onRefreshPorts()
     setup.keep = m_portCombo->currentData().toString();
     setup.held = m_controller->heldPorts();
     setup.text = [](const SerialPortEntry &port) { return ostra::portText(port, QStringLiteral(" \u2014 ")); };
-    m_portCombo->setEnabled(ostra::fillPortList(m_portCombo, m_controller->availableSerialPorts(), setup) > 0);
+    {
+        // The emptied list would disable Connect for a moment, and a disabled button loses the
+        // keyboard's focus: after Disconnect, Space would press Back.
+        const QSignalBlocker blocker(m_portCombo);
+        m_portCombo->setEnabled(ostra::fillPortList(m_portCombo, m_controller->availableSerialPorts(), setup) > 0);
+    }
     refreshConnectButtons();
 }
 

@@ -377,6 +377,34 @@ private slots:
         QCOMPARE(guide.page(), phase == "answered" ? 3 : 2);
     }
 
+    // Space on the transmitter's button leaves the keyboard there, whichever way it flips: the
+    // port list filled again in between does not pass the focus on to Back.
+    void transmitterButtonKeepsFocus_data()
+    {
+        QTest::addColumn<int>("presses");
+        QTest::newRow("connect") << 1;
+        QTest::newRow("connect, then disconnect") << 2;
+    }
+
+    void transmitterButtonKeepsFocus()
+    {
+        QFETCH(int, presses);
+        Rig rig;
+        corvane::CorvaneController controller;
+        OnboardingWizard wizard(&controller, nullptr);
+        Guide guide{wizard};
+        wizard.show();
+        QVERIFY(QTest::qWaitForWindowActive(&wizard));
+        QVERIFY(guide.advanceTo(2));
+        QPushButton *connect = guide.button("guideTransmitterBtn");
+        connect->setFocus();
+        for (int press = 0; press < presses; ++press)
+            QTest::keyClick(connect, Qt::Key_Space);
+        QCOMPARE(controller.isSerialConnected(), presses == 1);
+        QCOMPARE(QApplication::focusWidget(), connect);
+        QCOMPARE(guide.page(), 2);
+    }
+
     // Page 3 asks for the transmitter, page 4 for wheel base and pedals; the shifter never counts.
     void connectPages()
     {
