@@ -384,19 +384,14 @@ private slots:
     // would sit there, marks such mappings, and starts a new one elsewhere.
     void armChannel_data()
     {
-        QTest::addColumn<bool>("helicopter");
-        QTest::addColumn<bool>("armOn");
-        QTest::addColumn<bool>("said"); // the note and the row's mark
+        QTest::addColumn<bool>("said"); // the arm switch is on: the note and the row's mark
         QTest::addColumn<QString>("nextChannel"); // after "Reset / Capture Another"
-        QTest::newRow("arm switch on CH5") << true << true << true << "CH7";
-        QTest::newRow("arm switch off") << true << false << false << "CH5";
-        QTest::newRow("car") << false << false << false << "CH5";
+        QTest::newRow("arm switch on CH5") << true << "CH7";
+        QTest::newRow("arm switch off") << false << "CH5";
     }
 
     void armChannel()
     {
-        QFETCH(bool, helicopter);
-        QFETCH(bool, armOn);
         QFETCH(bool, said);
         QFETCH(QString, nextChannel);
         DialogRig rig;
@@ -409,9 +404,8 @@ private slots:
         set.mappings[1].channel = 5;
         dialog->setMappings(set);
         HelicopterConfig config;
-        config.fly.arm.enabled = armOn;
-        if (helicopter)
-            dialog->useHelicopterChannels(config);
+        config.fly.arm.enabled = said;
+        dialog->useHelicopterChannels(config);
         auto *note = dialog->findChild<QLabel *>("armChannelNote");
         QVERIFY(note);
         QVERIFY(note->isHidden());

@@ -134,7 +134,6 @@ private slots:
         QTest::newRow("over two, one named in markup") << true << 5
             << QString::fromUtf8("The button mappings \u201C<b>Horn</b> %1\u201D, \u201CGear\u201D on CH6 do nothing "
                                  "while the arm channel is on: the arm value is sent there instead.");
-        QTest::newRow("on a free channel") << true << 6 << "";
     }
 
     void mappingsUnderTheArmChannel()
