@@ -87,6 +87,8 @@ private:
     QWidget *buildLiveControlSection();
     QWidget *buildProfileSection();
     void fillDeviceCombo(QComboBox *combo, const QString &placeholder);
+    // The profile name field shows the active helicopter profile's name, the one Save keeps.
+    void followActiveProfileName();
     void updateRoleStatus();
     // Runs a setup dialog loaded from the controller's record; true when it was accepted, and
     // then its record is the working copy and stored through the controller.

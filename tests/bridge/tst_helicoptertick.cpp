@@ -96,6 +96,28 @@ private slots:
         }
     }
 
+    // Switching the vehicle while transmitting stops with that reason, not with a missing device
+    // of the other vehicle.
+    void vehicleSwitchStops_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::newRow("helicopter to car") << "rc_helicopter";
+        QTest::newRow("car to helicopter") << "rc_car";
+    }
+
+    void vehicleSwitchStops()
+    {
+        QFETCH(QString, from);
+        TransmitRig rig;
+        const bool heli = from == QLatin1String("rc_helicopter");
+        QVERIFY(heli ? startHeli(rig, {}, true, 0, -1) : rig.startCar());
+        rig.tick();
+        rig.controller->profileManager()->switchVehicleType(heli ? "rc_car" : "rc_helicopter", "Other");
+        rig.tick();
+        QVERIFY(!rig.controller->isRunning());
+        QCOMPARE(rig.lastError(), QString("Transmission stopped: the vehicle type changed."));
+    }
+
     // Mappings read the buttons of all three devices, on CH5..CH16 only.
     void mappingsUseAllThreeDevices()
     {

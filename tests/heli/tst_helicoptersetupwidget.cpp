@@ -436,6 +436,25 @@ private slots:
         QCOMPARE(toast->text(), QString("Saved \u201C%1\u201D").arg(stored));
     }
 
+    // The name field follows the active helicopter profile, so Save keeps that profile's name
+    // instead of giving it the name of the one shown before.
+    void saveKeepsTheActiveProfileName()
+    {
+        TransmitRig rig;
+        corvane::ProfileManager *store = rig.controller->profileManager();
+        store->switchVehicleType("rc_helicopter", "RC Helicopter");
+        PageHost host(rig);
+        QVERIFY(store->setActiveProfile(store->createProfile("Night Heli")));
+        QCOMPARE(host.page->findChild<QLineEdit *>()->text(), QString("Night Heli"));
+        host.button("Save profile")->click();
+        QVERIFY(ostratest::writesDone());
+        QStringList names;
+        for (const Profile &profile : store->profiles())
+            names << profile.name;
+        names.sort();
+        QCOMPARE(names, (QStringList{"Default", "Night Heli", "RC Helicopter"}));
+    }
+
     // No port, no joystick, no device at all: a box says what is missing and nothing opens.
     void refusedWithoutDevices_data()
     {
