@@ -120,6 +120,7 @@ private:
     HeliControlGaugeWidget *m_gauge = nullptr;
     std::array<Preview, 4> m_preview{};
     QLabel *m_liveSubtitle = nullptr;
+    QLabel *m_axisNote = nullptr;
     ostra::Segmented *m_rateSelector = nullptr;
     bool m_updatingRateMode = false;
 };
