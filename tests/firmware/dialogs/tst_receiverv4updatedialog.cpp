@@ -179,6 +179,10 @@ private slots:
         QTest::addColumn<QString>("logged");
         QTest::newRow("leading v") << QByteArray(" v4.6.0 \nNotes follow\n") << "4.6.0" << "Latest release on GitHub: 4.6.0";
         QTest::newRow("none") << QByteArray() << "none published yet" << "No V4 release is published on GitHub yet.";
+        QTest::newRow("5000 digits") << QByteArray(5000, '4') << "no usable version published"
+                                     << "The published release's version is too long (5000 characters, at most 32).";
+        QTest::newRow("a zero-width space") << QByteArray("4.2\u200b") << "no usable version published"
+                                            << "The published release's version holds invisible characters";
     }
 
     void latestRelease()
