@@ -593,12 +593,14 @@ void ReceiverV4Flasher::endRun(const std::exception &e)
     emit finished(false, QString::fromStdString(e.what()));
 }
 
-void ReceiverV4Flasher::probeFirmware()
+bool ReceiverV4Flasher::probeFirmware()
 {
     setEvenParity(true);
     if (syncBootloader(kProbeSyncMs)) {
         emit logMessage(tr("The board is already in the bootloader."));
-        return;
+        // Whatever an earlier check read, no firmware runs now.
+        emit boardInfo(QString(), QString(), true);
+        return false;
     }
     emit logMessage(tr("Asking the firmware to restart into the bootloader (DFU)."));
     QString version;
@@ -616,6 +618,27 @@ void ReceiverV4Flasher::probeFirmware()
     setEvenParity(true);
     if (!syncBootloader(kDfuSyncMs))
         enterBootloader(PowerCycleWaitMs);
+    return true;
+}
+
+QString ReceiverV4Flasher::returnToFirmware()
+{
+    try {
+        go();
+        sleepMs(kStartupWaitMs);
+        QString version;
+        QString hardware;
+        askFirmware(&version, &hardware);
+        // Empty as well when it does not answer: then nothing is known of it.
+        emit boardInfo(version, hardware, false);
+        if (version.isEmpty() && hardware.isEmpty())
+            return tr("It was sent back to its firmware, which does not answer: if it does not start, switch its "
+                      "power off and on.");
+        return tr("It was sent back to its firmware.");
+    } catch (const Error &) {
+        emit boardInfo(QString(), QString(), false);
+        return tr("It could not be sent back to its firmware: switch its power off and on to restart it.");
+    }
 }
 
 void ReceiverV4Flasher::enterBootloader(int timeoutMs)
@@ -729,8 +752,17 @@ void ReceiverV4Flasher::runUpdate(const QString &portName, const Image &image)
     emit logMessage(tr("Firmware %1, %2 bytes.").arg(image.version).arg(image.size));
     openPort(portName);
     emit progress(QStringLiteral("connect"), 0, 1);
-    probeFirmware();
-    cmdGetId();
+    const bool askedIn = probeFirmware();
+    try {
+        cmdGetId();
+    } catch (const Cancelled &) {
+        throw;
+    } catch (const Error &e) {
+        // Nothing is written yet: a board this run took out of its firmware goes back to it.
+        if (!askedIn)
+            throw;
+        throw Error(e.message() + QLatin1Char(' ') + returnToFirmware());
+    }
     emit progress(QStringLiteral("connect"), 1, 1);
 
     for (int restarts = 0;; ++restarts) {

@@ -124,8 +124,9 @@ protected:
     virtual void sleepMs(int ms);
     virtual qint64 nowMs();
 
-    // Steps of an update.
-    void probeFirmware();
+    // Steps of an update. probeFirmware is true when it asked the running firmware into the
+    // boot loader.
+    bool probeFirmware();
     void enterBootloader(int timeoutMs);
     void programImage();
     void programPage(int page);
@@ -136,6 +137,9 @@ private:
     void askFirmware(QString *version, QString *hardware);
     // The version in a reply of the firmware; empty, with a log line, for one that is no version.
     QString versionIn(const QByteArray &reply);
+    // After a refused board, nothing written: starts the firmware it came from again and says,
+    // as the end of the failure's message, where the board is now.
+    QString returnToFirmware();
     void runUpdate(const QString &portName, const Image &image);
     // Closes the port and ends the run with the failure's message (UTF-8, as every Error holds it).
     void endRun(const std::exception &e);

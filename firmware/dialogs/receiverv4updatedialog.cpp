@@ -516,6 +516,9 @@ void ReceiverV4UpdateDialog::onBoardInfo(const QString &version, const QString &
 {
     m_boardVersion = version;
     m_boardInBootloader = inBootloader;
+    // A board that answered without a version, or not at all, runs something unknown.
+    if (!inBootloader && version.isEmpty())
+        m_boardLabel->setText(tr("unknown"));
     if (!inBootloader && !hardware.isEmpty() && !hardware.contains(QLatin1String("V4"), Qt::CaseInsensitive))
         appendLog(tr("Warning: the board reports \"%1\", not a V4.").arg(hardware));
     updateVersionLabels();

@@ -471,6 +471,48 @@ private slots:
                  cancel);
     }
 
+    // A board refused before anything is written goes back to the firmware this run took it
+    // out of, and the result says where it is; one found in its boot loader is left there. (The
+    // dialog's test has a board that stays silent after GO.)
+    void refusedBoardSentBack_data()
+    {
+        QTest::addColumn<QString>("board");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QVariantList>("info"); // the last boardInfo
+        const QString chip = QStringLiteral("This is not a QOR receiver V4 (chip ID 0x410, expected 0x467). Nothing was written. ");
+        QTest::newRow("another chip") << "chip" << chip + "It was sent back to its firmware."
+                                      << QVariantList{"1.2.0", "QOR-V4-G0B1", false};
+        QTest::newRow("readout protection, no GO")
+            << "protected" << "The board's readout protection is on, so it can't be updated over the cable. It could not "
+                              "be sent back to its firmware: switch its power off and on to restart it."
+            << QVariantList{"", "", false};
+        QTest::newRow("found in its boot loader") << "bootloader" << chip.trimmed() << QVariantList{"", "", true};
+    }
+
+    void refusedBoardSentBack()
+    {
+        QFETCH(QString, board);
+        QFETCH(QString, message);
+        QFETCH(QVariantList, info);
+        MockV4Flasher flasher;
+        flasher.board.chipId = QByteArray::fromHex("0410");
+        if (board == "protected") {
+            flasher.board.chipId = QByteArray::fromHex("0467");
+            flasher.board.commands = QByteArray::fromHex("0001021131");
+        } else if (board == "bootloader") {
+            flasher.board.powerCycle();
+        }
+        QSignalSpy reported(&flasher, &ReceiverV4Flasher::boardInfo);
+        QSignalSpy finished(&flasher, &ReceiverV4Flasher::finished);
+        flasher.update(QStringLiteral("ttyUSB0"), imageOf(firmwareBytes(600)));
+        QCOMPARE(finished.first(), QList<QVariant>({ false, message }));
+        QVERIFY(!reported.isEmpty());
+        QCOMPARE(reported.last(), info);
+        QCOMPARE(flasher.board.mode == V4BoardModel::Firmware, board == "chip");
+        QCOMPARE(flasher.board.flash, QByteArray(V4BoardModel::FlashSize, char(0xFF)));
+        QVERIFY(!flasher.portOpen);
+    }
+
     void boardAlreadyInBootloader()
     {
         MockV4Flasher flasher;
