@@ -168,7 +168,7 @@ QString ReceiverV4Flasher::versionFault(const QString &version)
     if (ProfileName::hasForbiddenCharacter(version))
         return tr("holds control characters or text direction overrides");
     if (ProfileName::hasInvisibleCharacter(version))
-        return tr("holds invisible characters (white space, a zero-width space or the like)");
+        return tr("holds invisible characters (a zero-width space or the like)");
     if (version.size() > MaxVersionLength)
         return tr("is too long (%1 characters, at most %2)").arg(version.size()).arg(MaxVersionLength);
     static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));

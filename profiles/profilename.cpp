@@ -74,7 +74,8 @@ bool ProfileName::hasForbiddenCharacter(const QString &text)
 bool ProfileName::hasInvisibleCharacter(const QString &text)
 {
     const QList<uint> codePoints = text.toUcs4();
-    return std::any_of(codePoints.cbegin(), codePoints.cend(), [](uint c) { return isInvisible(char32_t(c)); });
+    return std::any_of(codePoints.cbegin(), codePoints.cend(),
+                       [](uint c) { return isInvisible(char32_t(c)) && !QChar::isSpace(char32_t(c)); });
 }
 
 QString ProfileName::withSuffix(const QString &base, const QString &suffix)

@@ -119,8 +119,7 @@ private slots:
         QTest::newRow("version with a line break") << bin << json(good, "version", "1.3\n.0")
             << "The firmware description's version holds control characters or text direction overrides.";
         QTest::newRow("version with a zero-width space") << bin << json(good, "version", QString("4.2") + QChar(0x200B))
-            << "The firmware description's version holds invisible characters (white space, a zero-width space or "
-               "the like).";
+            << "The firmware description's version holds invisible characters (a zero-width space or the like).";
         QTest::newRow("version of 5000 digits") << bin << json(good, "version", QString(5000, QLatin1Char('9')))
             << "The firmware description's version is too long (5000 characters, at most 32).";
         QTest::newRow("version with a number past int") << bin << json(good, "version", "4.2147483648.0")
