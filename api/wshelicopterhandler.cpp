@@ -210,7 +210,8 @@ float WsHelicopterHandler::rawAxis(const HelicopterConfig &config, Function func
     }
     // The last polled value: the app's reads never poll a device themselves. Read as the radio
     // reads it: the lever stays low until it moves, the others are where they rest.
-    return function == Throttle ? heliAxisReading(device, axis) : heliCentredReading(device, axis);
+    return function == Throttle ? heliLeverReading(config.calibration.throttle, device, axis)
+                                : heliCentredReading(device, axis);
 }
 
 QJsonObject WsHelicopterHandler::devicesJson() const

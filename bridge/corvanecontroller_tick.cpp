@@ -455,7 +455,7 @@ void CorvaneController::buildHelicopterChannels()
     const HelicopterConfig &cfg = activeHelicopterConfig();
     const float rawRoll = heliCentredReading(m_heliJoystick, cfg.inputs.joystick.xAxis);
     const float rawPitch = heliCentredReading(m_heliJoystick, cfg.inputs.joystick.yAxis);
-    const float rawLever = heliAxisReading(m_heliThrottle, cfg.inputs.throttle.axis);
+    const float rawLever = heliLeverReading(cfg.calibration.throttle, m_heliThrottle, cfg.inputs.throttle.axis);
     const float rawRudder = heliRudderReading(cfg.inputs.pedals, m_heliPedals);
 
     float values[4];

@@ -22,6 +22,15 @@ bool heliAxisMissing(const InputDevice *device, int axis)
     return device && axis >= 0 && device->isConnected() && !device->hasAxis(axis);
 }
 
+float heliLeverReading(const AxisConfig &throttle, const InputDevice *device, int axis)
+{
+    if (!heliAxisMissing(device, axis))
+        return heliAxisReading(device, axis);
+    if (throttle.useCalibration)
+        return throttle.inverted ? throttle.inputMax : throttle.inputMin;
+    return throttle.inverted ? 1.0f : -1.0f;
+}
+
 float heliPedalMix(float left, float right)
 {
     return qBound(-1.0f, (right + 1.0f) * 0.5f - (left + 1.0f) * 0.5f, 1.0f);

@@ -21,6 +21,10 @@ float heliCentredReading(const InputDevice *device, int axis);
 // The device is connected and has no axis of that index (a negative index is none asked for).
 bool heliAxisMissing(const InputDevice *device, int axis);
 
+// The raw collective lever: as heliAxisReading, but an axis the lever does not have reads where
+// the lever's response puts its low end, reversed or not.
+float heliLeverReading(const AxisConfig &throttle, const InputDevice *device, int axis);
+
 // Two separate pedals as one rudder axis: the right pedal gives positive values, the left negative.
 float heliPedalMix(float left, float right);
 

@@ -114,7 +114,7 @@ void HelicopterSetupWidget::onLiveUpdate()
     const float raw[4] = {
         heliCentredReading(m_controller->heliJoystick(), cfg.inputs.joystick.xAxis),
         heliCentredReading(m_controller->heliJoystick(), cfg.inputs.joystick.yAxis),
-        heliAxisReading(m_controller->heliThrottle(), cfg.inputs.throttle.axis),
+        heliLeverReading(cfg.calibration.throttle, m_controller->heliThrottle(), cfg.inputs.throttle.axis),
         heliRudderReading(cfg.inputs.pedals, m_controller->heliPedals()),
     };
     const AxisConfig *shaping[4] = {&cfg.calibration.roll, &cfg.calibration.pitch, nullptr, &cfg.calibration.rudder};

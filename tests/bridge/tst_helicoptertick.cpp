@@ -97,23 +97,32 @@ private slots:
     }
 
     // Devices opened and never moved, whatever axes they have: the stick and a single rudder axis
-    // send where they rest (centred; an axis the device lacks as well), the lever stays low, split
-    // pedals resting up mix to a centred rudder. Beginner rates: a full stick would be 500 or 1484.
+    // send where they rest (centred; an axis the device lacks as well), the lever stays low (on an
+    // axis it lacks too, reversed or not), split pedals resting up mix to a centred rudder.
+    // Beginner rates: a full stick would be 500 or 1484.
     void restingControls_data()
     {
         QTest::addColumn<int>("stickAxes");
         QTest::addColumn<int>("leverAxes"); // 0: no throttle device
-        QTest::addColumn<int>("pedalAxes"); // 0: no pedals
-        QTest::addColumn<bool>("split");    // pedals on axes 0 and 4, resting up
+        QTest::addColumn<int>("pedalAxes"); // 0: no pedals; axes 0 and 4 rest up
+        QTest::addColumn<Config>("change");
         QTest::addColumn<QList<int>>("expected"); // roll, pitch, collective, rudder
-        QTest::newRow("4-axis stick, lever, 6-axis rudder bar") << 4 << 3 << 6 << false << QList<int>{992, 992, 172, 992};
-        QTest::newRow("8-axis stick, lever, pedals") << 8 << 8 << 8 << false << QList<int>{992, 992, 172, 992};
-        QTest::newRow("one-axis stick: no pitch axis") << 1 << 3 << 6 << false << QList<int>{992, 992, 172, 992};
-        QTest::newRow("one-axis pedals: no rudder axis") << 4 << 3 << 1 << false << QList<int>{992, 992, 172, 992};
-        QTest::newRow("two-axis pedals: no rudder axis") << 4 << 3 << 2 << false << QList<int>{992, 992, 172, 992};
-        QTest::newRow("two split pedals") << 4 << 3 << 2 << true << QList<int>{992, 992, 172, 992};
+        const Config none;
+        const Config split = [](HelicopterConfig &c) { c.inputs.pedals = {{}, 0, 4, true}; };
+        const Config reversedLever = [](HelicopterConfig &c) {
+            c.inputs.throttle.axis = 7;
+            c.calibration.throttle.inverted = true;
+        };
+        QTest::newRow("4-axis stick, lever, 6-axis rudder bar") << 4 << 3 << 6 << none << QList<int>{992, 992, 172, 992};
+        QTest::newRow("8-axis stick, lever, pedals") << 8 << 8 << 8 << none << QList<int>{992, 992, 172, 992};
+        QTest::newRow("one-axis stick: no pitch axis") << 1 << 3 << 6 << none << QList<int>{992, 992, 172, 992};
+        QTest::newRow("one-axis pedals: no rudder axis") << 4 << 3 << 1 << none << QList<int>{992, 992, 172, 992};
+        QTest::newRow("two-axis pedals: no rudder axis") << 4 << 3 << 2 << none << QList<int>{992, 992, 172, 992};
+        QTest::newRow("two split pedals") << 4 << 3 << 2 << split << QList<int>{992, 992, 172, 992};
+        QTest::newRow("reversed lever on an axis not there") << 4 << 3 << 6 << reversedLever
+                                                            << QList<int>{992, 992, 172, 992};
         // Without a lever the collective reads 0 (about half); arming is refused then.
-        QTest::newRow("no throttle, no pedals") << 4 << 0 << 0 << false << QList<int>{992, 992, 975, 992};
+        QTest::newRow("no throttle, no pedals") << 4 << 0 << 0 << none << QList<int>{992, 992, 975, 992};
     }
 
     void restingControls()
@@ -121,18 +130,16 @@ private slots:
         QFETCH(int, stickAxes);
         QFETCH(int, leverAxes);
         QFETCH(int, pedalAxes);
-        QFETCH(bool, split);
+        QFETCH(Config, change);
         QFETCH(QList<int>, expected);
         TransmitRig rig;
         HelicopterConfig cfg;
-        cfg.inputs.pedals = {{}, 0, 4, true};
-        if (split)
-            rig.controller->setHelicopterConfig(cfg);
+        if (change)
+            change(cfg);
+        rig.controller->setHelicopterConfig(cfg);
         QVERIFY(rig.connectRestingHelicopter(stickAxes, leverAxes, pedalAxes));
-        if (split) {
-            rig.input->devices().last()->setAxis(0, -1.0f);
-            rig.input->devices().last()->setAxis(4, -1.0f);
-        }
+        rig.input->devices().last()->setAxis(0, -1.0f);
+        rig.input->devices().last()->setAxis(4, -1.0f);
         QVERIFY(rig.start());
         rig.tick();
         QVERIFY(rig.tx.waitForChannelFrames(1));
