@@ -10,6 +10,7 @@
 #include "api/wsjson.h"
 #include "bridge/corvanecontroller.h"
 #include "bridge/crsfprotocol.h"
+#include "bridge/helicopterinput.h"
 #include "profiles/helicopterconfig.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
@@ -207,10 +208,10 @@ float WsHelicopterHandler::rawAxis(const HelicopterConfig &config, Function func
     case NoFunction:
         break;
     }
-    // The last polled value: the app's reads never poll a device themselves.
-    if (!device || !device->isConnected() || axis < 0)
-        return 0.0f;
-    return device->axis(axis);
+    // The last polled value: the app's reads never poll a device themselves. Read as the radio
+    // reads it: the lever stays low until it moves, the others are where they rest.
+    return function == Throttle ? heliLeverReading(config.calibration.throttle, device, axis)
+                                : heliCentredReading(device, axis);
 }
 
 QJsonObject WsHelicopterHandler::devicesJson() const

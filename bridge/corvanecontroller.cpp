@@ -249,6 +249,12 @@ void CorvaneController::setAutoStartEnabled(bool enabled)
 
 void CorvaneController::onActiveProfileChanged(const QString &id)
 {
+    // The frames were built for the other vehicle's devices: stop, and say why, before the
+    // new vehicle's tick finds its own devices missing.
+    if (m_running && isHelicopterMode() != m_runningHelicopter) {
+        stopTransmission();
+        emit errorOccurred(tr("Transmission stopped: the vehicle type changed."));
+    }
     const AxisSettings next = m_profiles->axisSettings();
     stopIfResponseChanges(next);
     m_axisSettings = next;

@@ -500,6 +500,7 @@ private:
     // Transmission control and lounge state.
     QTimer *m_transmitTimer = nullptr;
     bool m_running = false;
+    bool m_runningHelicopter = false; // the vehicle the transmission was started for
     quint32 m_frameCount = 0;
     LoungeSettings m_lounge;
     SettingsFile *m_settings = nullptr;

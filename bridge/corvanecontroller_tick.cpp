@@ -453,9 +453,9 @@ bool CorvaneController::heliButtonPressed(int index) const
 void CorvaneController::buildHelicopterChannels()
 {
     const HelicopterConfig &cfg = activeHelicopterConfig();
-    const float rawRoll = heliAxisReading(m_heliJoystick, cfg.inputs.joystick.xAxis);
-    const float rawPitch = heliAxisReading(m_heliJoystick, cfg.inputs.joystick.yAxis);
-    const float rawLever = heliAxisReading(m_heliThrottle, cfg.inputs.throttle.axis);
+    const float rawRoll = heliCentredReading(m_heliJoystick, cfg.inputs.joystick.xAxis);
+    const float rawPitch = heliCentredReading(m_heliJoystick, cfg.inputs.joystick.yAxis);
+    const float rawLever = heliLeverReading(cfg.calibration.throttle, m_heliThrottle, cfg.inputs.throttle.axis);
     const float rawRudder = heliRudderReading(cfg.inputs.pedals, m_heliPedals);
 
     float values[4];

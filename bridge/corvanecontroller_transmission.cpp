@@ -48,6 +48,7 @@ void CorvaneController::startTransmission()
     }
 
     m_running = true;
+    m_runningHelicopter = isHelicopterMode();
     m_frameCount = 0;
     m_steeringMonitor->reset();
     m_smoothedThrottleValid = false;

@@ -12,6 +12,25 @@ float heliAxisReading(const InputDevice *device, int axis)
     return (device && axis >= 0 && device->isConnected()) ? device->axis(axis) : 0.0f;
 }
 
+float heliCentredReading(const InputDevice *device, int axis)
+{
+    return (device && axis >= 0 && device->isConnected()) ? device->centredAxis(axis) : 0.0f;
+}
+
+bool heliAxisMissing(const InputDevice *device, int axis)
+{
+    return device && axis >= 0 && device->isConnected() && !device->hasAxis(axis);
+}
+
+float heliLeverReading(const AxisConfig &throttle, const InputDevice *device, int axis)
+{
+    if (!heliAxisMissing(device, axis))
+        return heliAxisReading(device, axis);
+    if (throttle.useCalibration)
+        return throttle.inverted ? throttle.inputMax : throttle.inputMin;
+    return throttle.inverted ? 1.0f : -1.0f;
+}
+
 float heliPedalMix(float left, float right)
 {
     return qBound(-1.0f, (right + 1.0f) * 0.5f - (left + 1.0f) * 0.5f, 1.0f);
@@ -21,7 +40,7 @@ float heliRudderReading(const HelicopterConfig::Pedals &pedals, const InputDevic
 {
     if (pedals.differential && pedals.axis2 >= 0)
         return heliPedalMix(heliAxisReading(device, pedals.axis), heliAxisReading(device, pedals.axis2));
-    return heliAxisReading(device, pedals.axis);
+    return heliCentredReading(device, pedals.axis);
 }
 
 float curve5(const HeliCurve &curve, float x)

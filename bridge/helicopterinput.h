@@ -10,14 +10,26 @@ class InputDevice;
 // the mapping dialog, so that what the pilot checks on screen is what the radio gets.
 
 // One raw axis (-1..1) of a helicopter device; 0 without a connected device or for a negative
-// axis index.
+// axis index. An axis that has not moved yet reads released (-1): the collective lever and each
+// of two split pedals stay low until they are moved.
 float heliAxisReading(const InputDevice *device, int axis);
+
+// The raw axis of a control that rests at its centre (roll, pitch, a single rudder axis): where it
+// is from the moment the device is open; 0 as heliAxisReading, and for an axis the device lacks.
+float heliCentredReading(const InputDevice *device, int axis);
+
+// The device is connected and has no axis of that index (a negative index is none asked for).
+bool heliAxisMissing(const InputDevice *device, int axis);
+
+// The raw collective lever: as heliAxisReading, but an axis the lever does not have reads where
+// the lever's response puts its low end, reversed or not.
+float heliLeverReading(const AxisConfig &throttle, const InputDevice *device, int axis);
 
 // Two separate pedals as one rudder axis: the right pedal gives positive values, the left negative.
 float heliPedalMix(float left, float right);
 
 // The raw rudder: the mix of both pedals when they are split and the right one is chosen, else
-// the single pedals axis.
+// the single pedals axis, read as a centred control.
 float heliRudderReading(const HelicopterConfig::Pedals &pedals, const InputDevice *device);
 
 // A five-point curve at x (0..1, clamped), linear between the points; 0..1.

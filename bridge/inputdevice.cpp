@@ -132,10 +132,14 @@ bool InputDevice::open(int index)
     m_device = std::move(device);
 
     QList<InputObject> objects;
-    m_device->enumerateObjects(objects);
+    // Without the list nothing is known of the axes: every one counts as there.
+    m_axisPresent.fill(!inputSucceeded(m_device->enumerateObjects(objects)));
     for (const InputObject &object : std::as_const(objects)) {
-        if (object.kind == InputObjectKind::Axis)
-            m_device->setAxisRange(object.id, 0, InputAxisMaximum);
+        if (object.kind != InputObjectKind::Axis)
+            continue;
+        m_device->setAxisRange(object.id, 0, InputAxisMaximum);
+        if (validAxis(object.index))
+            m_axisPresent[size_t(object.index)] = true;
     }
 
     m_device->acquire();
@@ -165,6 +169,7 @@ bool InputDevice::open(int index)
     // released, not half pressed, for whoever checks the pedals on the connect signal.
     for (size_t i = 0; i < size_t(AxisCount); ++i)
         m_axes[i] = m_axisLive[i] ? 0.0f : -1.0f;
+    m_positions.fill(0.0f);
 
     emit connectedChanged(true);
     emit deviceNameChanged(m_deviceName);
@@ -189,6 +194,8 @@ void InputDevice::release(bool notify)
 
     m_raw = RawInputState();
     m_axes.fill(0.0f);
+    m_positions.fill(0.0f);
+    m_axisPresent.fill(false);
     m_buttons.fill(false);
     m_debounce.fill(0);
     m_povs.fill(-1);
@@ -256,6 +263,7 @@ void InputDevice::poll()
         if (!m_axisLive[size_t(i)] && std::fabs(v) > kLiveThreshold)
             m_axisLive[size_t(i)] = true;
         m_axes[size_t(i)] = m_axisLive[size_t(i)] ? v : -1.0f;
+        m_positions[size_t(i)] = v;
     }
 
     if (m_mapping.combinedPedals && !m_pedalCheckDone && ++m_pedalCheckPolls >= kPedalCheckPoll) {
@@ -345,6 +353,16 @@ bool InputDevice::isAxisLive(int index) const
 bool InputDevice::axisRestsAtCentre(int index) const
 {
     return validAxis(index) && m_restsAtCentre[size_t(index)];
+}
+
+bool InputDevice::hasAxis(int index) const
+{
+    return validAxis(index) && m_axisPresent[size_t(index)];
+}
+
+float InputDevice::centredAxis(int index) const
+{
+    return hasAxis(index) ? m_positions[size_t(index)] : 0.0f;
 }
 
 float InputDevice::roleAxisValue(int role) const

@@ -95,6 +95,12 @@ public:
     // centre (rather than at an end, like a pedal).
     bool isAxisLive(int index) const;
     bool axisRestsAtCentre(int index) const;
+    // Whether the open device has this axis; one it lacks reads raw 0, that is fully one way.
+    bool hasAxis(int index) const;
+    // The axis of a control that rests at its centre (a stick, a rudder bar): where it is from
+    // the moment the device is open, without the latch that keeps an untouched pedal released;
+    // 0, its centre, for an axis the device does not have.
+    float centredAxis(int index) const;
 
     bool isConnected() const { return m_device && m_connected; }
     QString deviceName() const { return m_deviceName; }
@@ -145,6 +151,8 @@ private:
 
     // Live state.
     std::array<float, AxisCount> m_axes{};
+    std::array<float, AxisCount> m_positions{};   // the axes without the live latch
+    std::array<bool, AxisCount> m_axisPresent{};
     std::array<bool, ButtonCount> m_buttons{};
     std::array<int, PovCount> m_povs{{-1, -1, -1, -1}};
     bool m_connected = false;

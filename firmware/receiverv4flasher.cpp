@@ -124,9 +124,8 @@ bool ReceiverV4Flasher::loadImage(const QByteArray &binBytes, const QByteArray &
     const QString version = ProfileName::normalized(description.value(QLatin1String("version")).toString());
     if (version.isEmpty())
         return refuse(tr("The firmware description has no version."));
-    // The version is shown in the labels and the log: it may not reorder or break them.
-    if (ProfileName::hasForbiddenCharacter(version))
-        return refuse(tr("The firmware description's version holds control characters or text direction overrides."));
+    if (const QString fault = versionFault(version); !fault.isEmpty())
+        return refuse(tr("The firmware description's version %1.").arg(fault));
     if (binBytes.size() < kImageMin)
         return refuse(tr("The firmware file is too small."));
     if (binBytes.size() > kImageMax)
@@ -161,6 +160,26 @@ QString ReceiverV4Flasher::parseHardwareReply(const QByteArray &bytes)
 {
     static const QRegularExpression pattern(QStringLiteral("HW:([ -~]+)"));
     return pattern.match(QString::fromLatin1(bytes)).captured(1).trimmed();
+}
+
+QString ReceiverV4Flasher::versionFault(const QString &version)
+{
+    // A version is shown in the labels and the log, and compared part by part as numbers.
+    if (ProfileName::hasForbiddenCharacter(version))
+        return tr("holds control characters or text direction overrides");
+    if (ProfileName::hasInvisibleCharacter(version))
+        return tr("holds invisible characters (a zero-width space or the like)");
+    if (version.size() > MaxVersionLength)
+        return tr("is too long (%1 characters, at most %2)").arg(version.size()).arg(MaxVersionLength);
+    static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
+    const QStringList parts = version.split(QLatin1Char('.'));
+    for (const QString &part : parts) {
+        bool fits = false;
+        part.toInt(&fits);
+        if (!fits && digits.match(part).hasMatch())
+            return tr("holds a number too large to compare (%1)").arg(part);
+    }
+    return {};
 }
 
 // --- primitives ---
@@ -518,7 +537,17 @@ void ReceiverV4Flasher::askFirmware(QString *version, QString *hardware)
     writeBytes(QByteArrayLiteral("\nVER\nHW\n"));
     const QByteArray reply = readFor(kFirmwareReplyMs);
     *hardware = parseHardwareReply(reply);
-    *version = parseVersionReply(reply);
+    *version = versionIn(reply);
+}
+
+QString ReceiverV4Flasher::versionIn(const QByteArray &reply)
+{
+    const QString version = parseVersionReply(reply);
+    const QString fault = versionFault(version);
+    if (fault.isEmpty())
+        return version;
+    emit logMessage(tr("The receiver's version %1; it counts as unknown.").arg(fault));
+    return {};
 }
 
 void ReceiverV4Flasher::readBoard(const QString &portName)
@@ -564,12 +593,14 @@ void ReceiverV4Flasher::endRun(const std::exception &e)
     emit finished(false, QString::fromStdString(e.what()));
 }
 
-void ReceiverV4Flasher::probeFirmware()
+bool ReceiverV4Flasher::probeFirmware()
 {
     setEvenParity(true);
     if (syncBootloader(kProbeSyncMs)) {
         emit logMessage(tr("The board is already in the bootloader."));
-        return;
+        // Whatever an earlier check read, no firmware runs now.
+        emit boardInfo(QString(), QString(), true);
+        return false;
     }
     emit logMessage(tr("Asking the firmware to restart into the bootloader (DFU)."));
     QString version;
@@ -587,6 +618,27 @@ void ReceiverV4Flasher::probeFirmware()
     setEvenParity(true);
     if (!syncBootloader(kDfuSyncMs))
         enterBootloader(PowerCycleWaitMs);
+    return true;
+}
+
+QString ReceiverV4Flasher::returnToFirmware()
+{
+    try {
+        go();
+        sleepMs(kStartupWaitMs);
+        QString version;
+        QString hardware;
+        askFirmware(&version, &hardware);
+        // Empty as well when it does not answer: then nothing is known of it.
+        emit boardInfo(version, hardware, false);
+        if (version.isEmpty() && hardware.isEmpty())
+            return tr("It was sent back to its firmware, which does not answer: if it does not start, switch its "
+                      "power off and on.");
+        return tr("It was sent back to its firmware.");
+    } catch (const Error &) {
+        emit boardInfo(QString(), QString(), false);
+        return tr("It could not be sent back to its firmware: switch its power off and on to restart it.");
+    }
 }
 
 void ReceiverV4Flasher::enterBootloader(int timeoutMs)
@@ -700,8 +752,17 @@ void ReceiverV4Flasher::runUpdate(const QString &portName, const Image &image)
     emit logMessage(tr("Firmware %1, %2 bytes.").arg(image.version).arg(image.size));
     openPort(portName);
     emit progress(QStringLiteral("connect"), 0, 1);
-    probeFirmware();
-    cmdGetId();
+    const bool askedIn = probeFirmware();
+    try {
+        cmdGetId();
+    } catch (const Cancelled &) {
+        throw;
+    } catch (const Error &e) {
+        // Nothing is written yet: a board this run took out of its firmware goes back to it.
+        if (!askedIn)
+            throw;
+        throw Error(e.message() + QLatin1Char(' ') + returnToFirmware());
+    }
     emit progress(QStringLiteral("connect"), 1, 1);
 
     for (int restarts = 0;; ++restarts) {
@@ -725,7 +786,7 @@ void ReceiverV4Flasher::runUpdate(const QString &portName, const Image &image)
     sleepMs(kStartupWaitMs);
     flushInput();
     writeBytes(QByteArrayLiteral("\nVER\n"));
-    const QString version = parseVersionReply(readFor(kVersionReplyMs));
+    const QString version = versionIn(readFor(kVersionReplyMs));
     closePort();
     if (version.isEmpty())
         throw Error(tr("The firmware was written and verified, but the receiver did not answer after starting. "

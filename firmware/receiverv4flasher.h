@@ -62,6 +62,8 @@ public:
     static constexpr int BlockSize = 256;
     static constexpr quint32 ExpectedChipId = 0x467;
     static constexpr int PowerCycleWaitMs = 60000;
+    // Longer than any release number the receivers use, short enough for a status line.
+    static constexpr int MaxVersionLength = 32;
 
     explicit ReceiverV4Flasher(QObject *parent = nullptr);
     ~ReceiverV4Flasher() override;
@@ -72,6 +74,9 @@ public:
                           QString *error = nullptr);
     static QString parseVersionReply(const QByteArray &bytes);
     static QString parseHardwareReply(const QByteArray &bytes);
+    // Why a version can be neither shown nor compared, as the end of a sentence ("holds invisible
+    // characters"); empty for a usable one.
+    static QString versionFault(const QString &version);
     static QString wiringHint();
 
     // Set from the owner's thread: the run ends as cancelled at its next wait for the boot
@@ -119,8 +124,9 @@ protected:
     virtual void sleepMs(int ms);
     virtual qint64 nowMs();
 
-    // Steps of an update.
-    void probeFirmware();
+    // Steps of an update. probeFirmware is true when it asked the running firmware into the
+    // boot loader.
+    bool probeFirmware();
     void enterBootloader(int timeoutMs);
     void programImage();
     void programPage(int page);
@@ -129,6 +135,11 @@ private:
     QString secondsSinceStart();
     // Asks the running firmware for its version and hardware.
     void askFirmware(QString *version, QString *hardware);
+    // The version in a reply of the firmware; empty, with a log line, for one that is no version.
+    QString versionIn(const QByteArray &reply);
+    // After a refused board, nothing written: starts the firmware it came from again and says,
+    // as the end of the failure's message, where the board is now.
+    QString returnToFirmware();
     void runUpdate(const QString &portName, const Image &image);
     // Closes the port and ends the run with the failure's message (UTF-8, as every Error holds it).
     void endRun(const std::exception &e);

@@ -148,6 +148,10 @@ QWidget *HelicopterConfigDialog::buildMappingTab()
         connect(m.axis, &QComboBox::currentIndexChanged, this,
                 [this, f](int index) { axisField(f) = m_mapping[size_t(f)].axis->itemData(index).toInt(); });
 
+        m.missingAxis = makeHeliWarningLabel(box);
+        m.missingAxis->setObjectName(QStringLiteral("missingAxis"));
+        grid->addWidget(m.missingAxis, 5, 0, 1, 3);
+
         if (f == Rudder) {
             m_firstPedalLabel = axisLabel;
             m_splitPedals = new QCheckBox(tr("I have two separate pedals (one for each direction)"), box);
@@ -299,8 +303,8 @@ float HelicopterConfigDialog::rawInput(int function) const
 {
     const HelicopterConfig::Inputs &in = m_config.inputs;
     switch (function) {
-    case Roll: return heliAxisReading(deviceOf(Roll), in.joystick.xAxis);
-    case Pitch: return heliAxisReading(deviceOf(Pitch), in.joystick.yAxis);
+    case Roll: return heliCentredReading(deviceOf(Roll), in.joystick.xAxis);
+    case Pitch: return heliCentredReading(deviceOf(Pitch), in.joystick.yAxis);
     case Throttle: return heliAxisReading(deviceOf(Throttle), in.throttle.axis);
     default: return heliRudderReading(in.pedals, deviceOf(Rudder));
     }
@@ -365,6 +369,7 @@ void HelicopterConfigDialog::onPollTick()
         }
     }
 
+    updateMissingAxisNotes();
     for (int f = 0; f < FunctionCount; ++f) {
         const int level = static_cast<int>((rawInput(f) + 1.0f) * 500.0f);
         m_mapping[size_t(f)].bar->setValue(level);
@@ -376,6 +381,14 @@ void HelicopterConfigDialog::onPollTick()
         label->setText(QStringLiteral("%1: %2").arg(QLatin1String(Functions[f].roleName),
                                                     connected(device) ? device->deviceName() : tr("not connected")));
     }
+}
+
+void HelicopterConfigDialog::updateMissingAxisNotes()
+{
+    const std::array<QString, 4> notes
+        = heliMissingAxisNotes(m_config, deviceOf(Roll), deviceOf(Throttle), deviceOf(Rudder));
+    for (int f = 0; f < FunctionCount; ++f)
+        setHeliWarning(m_mapping[size_t(f)].missingAxis, notes[size_t(f)]);
 }
 
 void HelicopterConfigDialog::setConfig(const HelicopterConfig &config)
@@ -424,6 +437,7 @@ void HelicopterConfigDialog::setConfig(const HelicopterConfig &config)
         m_secondPedalAxis->setCurrentIndex(second);
     }
     updatePedalModeUi();
+    updateMissingAxisNotes();
 }
 
 QStringList HelicopterConfigDialog::calibrationFaults() const

@@ -67,6 +67,7 @@ private:
         QComboBox *axis = nullptr;
         QProgressBar *bar = nullptr;
         QLabel *deviceLabel = nullptr;
+        QLabel *missingAxis = nullptr;
     };
 
     QWidget *buildMappingTab();
@@ -74,6 +75,8 @@ private:
     QWidget *buildCalibrationBlock(int function, const QString &title, bool hasCenter);
     void startAxisDetection(QComboBox *combo, InputDevice *device, QLabel *label);
     void updatePedalModeUi();
+    // Says under each function mapped to an axis its device does not have what it reads.
+    void updateMissingAxisNotes();
     InputDevice *deviceOf(int function) const;
     int &axisField(int function);
     AxisConfig &calibrationOf(int function);

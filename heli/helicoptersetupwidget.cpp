@@ -127,6 +127,8 @@ HelicopterSetupWidget::HelicopterSetupWidget(CorvaneController *controller, QWid
     connect(m_controller, &CorvaneController::transmitterSilentChanged, this,
             &HelicopterSetupWidget::updateTransmissionUi);
     connect(m_controller, &CorvaneController::heliArmedChanged, this, &HelicopterSetupWidget::updateTransmissionUi);
+    connect(m_controller->profileManager(), &ProfileManager::activeProfileChanged, this,
+            &HelicopterSetupWidget::followActiveProfileName);
 
     refreshFromController();
 }
@@ -346,6 +348,14 @@ void HelicopterSetupWidget::refreshFromController()
     updateRoleStatus();
     refreshTransmitterPorts();
     updateTransmissionUi();
+    followActiveProfileName();
+}
+
+void HelicopterSetupWidget::followActiveProfileName()
+{
+    const Profile *active = m_controller->profileManager()->activeProfile();
+    if (m_profileName && active && active->vehicleType == VehicleType::Helicopter)
+        m_profileName->setText(active->name);
 }
 
 void HelicopterSetupWidget::fillDeviceCombo(QComboBox *combo, const QString &placeholder)

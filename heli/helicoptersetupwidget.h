@@ -87,6 +87,8 @@ private:
     QWidget *buildLiveControlSection();
     QWidget *buildProfileSection();
     void fillDeviceCombo(QComboBox *combo, const QString &placeholder);
+    // The profile name field shows the active helicopter profile's name, the one Save keeps.
+    void followActiveProfileName();
     void updateRoleStatus();
     // Runs a setup dialog loaded from the controller's record; true when it was accepted, and
     // then its record is the working copy and stored through the controller.
@@ -118,6 +120,7 @@ private:
     HeliControlGaugeWidget *m_gauge = nullptr;
     std::array<Preview, 4> m_preview{};
     QLabel *m_liveSubtitle = nullptr;
+    QLabel *m_axisNote = nullptr;
     ostra::Segmented *m_rateSelector = nullptr;
     bool m_updatingRateMode = false;
 };

@@ -6,12 +6,14 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QStringList>
 #include <QVBoxLayout>
 
 #include "bridge/corvanecontroller.h"
 #include "bridge/crsfprotocol.h"
 #include "bridge/helicopterinput.h"
 #include "heli/helicontrolgaugewidget.h"
+#include "heli/helidialogparts.h"
 #include "ostraui/card.h"
 #include "ostraui/channelcell.h"
 #include "ostraui/meter.h"
@@ -83,6 +85,9 @@ QWidget *HelicopterSetupWidget::buildLiveControlSection()
         m_preview[size_t(row)] = {meter, value};
     }
     content->addLayout(grid);
+    m_axisNote = makeHeliWarningLabel(card);
+    m_axisNote->setObjectName(QStringLiteral("axisNote"));
+    content->addWidget(m_axisNote);
 
     auto *rate = new QVBoxLayout;
     rate->setSpacing(8);
@@ -107,9 +112,9 @@ void HelicopterSetupWidget::onLiveUpdate()
     const HelicopterConfig &cfg = m_config;
     const float rate = m_controller->heliDualRateFactor();
     const float raw[4] = {
-        heliAxisReading(m_controller->heliJoystick(), cfg.inputs.joystick.xAxis),
-        heliAxisReading(m_controller->heliJoystick(), cfg.inputs.joystick.yAxis),
-        heliAxisReading(m_controller->heliThrottle(), cfg.inputs.throttle.axis),
+        heliCentredReading(m_controller->heliJoystick(), cfg.inputs.joystick.xAxis),
+        heliCentredReading(m_controller->heliJoystick(), cfg.inputs.joystick.yAxis),
+        heliLeverReading(cfg.calibration.throttle, m_controller->heliThrottle(), cfg.inputs.throttle.axis),
         heliRudderReading(cfg.inputs.pedals, m_controller->heliPedals()),
     };
     const AxisConfig *shaping[4] = {&cfg.calibration.roll, &cfg.calibration.pitch, nullptr, &cfg.calibration.rudder};
@@ -140,6 +145,15 @@ void HelicopterSetupWidget::onLiveUpdate()
         ostra::setReadoutText(m_preview[size_t(row)].value,
                               connected[row] ? tr("%1 \u00B5s").arg(us) : QStringLiteral("\u2014"), LiveValuePx, 400);
     }
+    // A control mapped to an axis its device lacks stays centred (the collective low): say so.
+    QStringList notes;
+    for (const QString &note : heliMissingAxisNotes(cfg, m_controller->heliJoystick(), m_controller->heliThrottle(),
+                                                    m_controller->heliPedals())) {
+        if (!note.isEmpty())
+            notes << note;
+    }
+    setHeliWarning(m_axisNote, notes.join(QLatin1Char('\n')));
+
     if (m_controller->isRunning()) {
         for (int channel = 0; channel < int(m_channelCells.size()); ++channel)
             m_channelCells[size_t(channel)]->setValue(CrsfProtocol::crsfToMicroseconds(m_controller->channelValue(channel)));

@@ -1,5 +1,6 @@
 #include "heli/helidialogparts.h"
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -7,7 +8,9 @@
 
 #include <cmath>
 
+#include "bridge/helicopterinput.h"
 #include "ostraui/dialogchrome.h"
+#include "ostraui/theme.h"
 
 namespace corvane {
 
@@ -51,6 +54,47 @@ QLabel *makeHeliHelpLabel(const QString &text, QWidget *parent)
     label->setWordWrap(true);
     label->setStyleSheet(heliHelpStyle());
     return label;
+}
+
+std::array<QString, 4> heliMissingAxisNotes(const HelicopterConfig &config, const InputDevice *joystick,
+                                            const InputDevice *throttle, const InputDevice *pedals)
+{
+    static const char *const notes[] = {
+        QT_TRANSLATE_NOOP("corvane::HelicopterSetupWidget", "Roll: axis %1 is not on the joystick, so roll stays centred."),
+        QT_TRANSLATE_NOOP("corvane::HelicopterSetupWidget", "Pitch: axis %1 is not on the joystick, so pitch stays centred."),
+        QT_TRANSLATE_NOOP("corvane::HelicopterSetupWidget",
+                          "Collective: axis %1 is not on the throttle, so the collective stays low."),
+        QT_TRANSLATE_NOOP("corvane::HelicopterSetupWidget", "Rudder: axis %1 is not on the pedals, so the rudder stays centred."),
+    };
+    const HelicopterConfig::Pedals &split = config.inputs.pedals;
+    int rudder = split.axis;
+    // The right pedal of split pedals is named once the left one is there.
+    if (split.differential && split.axis2 >= 0 && !heliAxisMissing(pedals, rudder))
+        rudder = split.axis2;
+    const InputDevice *devices[] = {joystick, joystick, throttle, pedals};
+    const int axes[] = {config.inputs.joystick.xAxis, config.inputs.joystick.yAxis, config.inputs.throttle.axis, rudder};
+    std::array<QString, 4> out;
+    for (size_t control = 0; control < out.size(); ++control) {
+        if (heliAxisMissing(devices[control], axes[control]))
+            out[control] = QCoreApplication::translate("corvane::HelicopterSetupWidget", notes[control]).arg(axes[control] + 1);
+    }
+    return out;
+}
+
+QLabel *makeHeliWarningLabel(QWidget *parent)
+{
+    QLabel *label = ostra::makeRoleLabel(QString(), "warning", parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    label->hide();
+    return label;
+}
+
+void setHeliWarning(QLabel *label, const QString &text)
+{
+    if (label->text() != text)
+        label->setText(text);
+    label->setVisible(!text.isEmpty());
 }
 
 } // namespace corvane

@@ -71,6 +71,13 @@ bool ProfileName::hasForbiddenCharacter(const QString &text)
     return std::any_of(text.cbegin(), text.cend(), isForbidden);
 }
 
+bool ProfileName::hasInvisibleCharacter(const QString &text)
+{
+    const QList<uint> codePoints = text.toUcs4();
+    return std::any_of(codePoints.cbegin(), codePoints.cend(),
+                       [](uint c) { return isInvisible(char32_t(c)) && !QChar::isSpace(char32_t(c)); });
+}
+
 QString ProfileName::withSuffix(const QString &base, const QString &suffix)
 {
     qsizetype keep = std::max<qsizetype>(0, MaxLength - suffix.size());

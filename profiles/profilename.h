@@ -30,6 +30,10 @@ public:
     // direction override or a byte order mark. Texts from outside that are shown the way names
     // are (firmware versions) are held to the same rule.
     static bool hasForbiddenCharacter(const QString &text);
+    // Whether the text holds a character that shows nothing at all (a zero-width space or joiner,
+    // a soft hyphen, a Hangul filler; white space shows as a gap and is none): a firmware version
+    // with one reads like another that has none.
+    static bool hasInvisibleCharacter(const QString &text);
     // `base` shortened as far as needed for base + suffix to be a name of at most MaxLength
     // characters, for the names the store makes up ("Car (Copy)", "Car (2)").
     static QString withSuffix(const QString &base, const QString &suffix);

@@ -495,8 +495,13 @@ void ReceiverV4UpdateDialog::onLatestVersionReceived(QNetworkReply *reply)
         QString version = QString::fromUtf8(reply->readAll()).trimmed().section(QLatin1Char('\n'), 0, 0).trimmed();
         if (version.startsWith(QLatin1Char('v'), Qt::CaseInsensitive))
             version.remove(0, 1);
-        m_latestVersion = version;
-        appendLog(tr("Latest release on GitHub: %1").arg(version));
+        if (const QString fault = ReceiverV4Flasher::versionFault(version); !fault.isEmpty()) {
+            m_latestRefused = true;
+            appendLog(tr("The published release's version %1.").arg(fault));
+        } else {
+            m_latestVersion = version;
+            appendLog(tr("Latest release on GitHub: %1").arg(version));
+        }
     } else if (reply->error() == QNetworkReply::ContentNotFoundError) {
         m_latestError = QStringLiteral("404");
         appendLog(tr("No V4 release is published on GitHub yet."));
@@ -511,6 +516,9 @@ void ReceiverV4UpdateDialog::onBoardInfo(const QString &version, const QString &
 {
     m_boardVersion = version;
     m_boardInBootloader = inBootloader;
+    // A board that answered without a version, or not at all, runs something unknown.
+    if (!inBootloader && version.isEmpty())
+        m_boardLabel->setText(tr("unknown"));
     if (!inBootloader && !hardware.isEmpty() && !hardware.contains(QLatin1String("V4"), Qt::CaseInsensitive))
         appendLog(tr("Warning: the board reports \"%1\", not a V4.").arg(hardware));
     updateVersionLabels();
@@ -600,6 +608,8 @@ void ReceiverV4UpdateDialog::updateVersionLabels()
         m_latestLabel->setText(tr("%1 (from %2)").arg(m_image.version, m_imageSource));
     else if (!m_latestVersion.isEmpty())
         m_latestLabel->setText(m_latestVersion);
+    else if (m_latestRefused)
+        m_latestLabel->setText(tr("no usable version published"));
     else if (!m_latestError.isEmpty())
         m_latestLabel->setText(m_latestError == QLatin1String("404") ? tr("none published yet")
                                                                     : tr("can't reach GitHub"));

@@ -111,6 +111,8 @@ private:
     bool m_boardInBootloader = false;
     QString m_latestVersion;
     QString m_latestError;
+    // The published version file holds something that is no version.
+    bool m_latestRefused = false;
     ReceiverV4Flasher::Image m_image;
     bool m_imageLoaded = false;
     QString m_imageSource;

@@ -96,6 +96,79 @@ private slots:
         }
     }
 
+    // Devices opened and never moved, whatever axes they have: the stick and a single rudder axis
+    // send where they rest (centred; an axis the device lacks as well), the lever stays low (on an
+    // axis it lacks too, reversed or not), split pedals resting up mix to a centred rudder.
+    // Beginner rates: a full stick would be 500 or 1484.
+    void restingControls_data()
+    {
+        QTest::addColumn<int>("stickAxes");
+        QTest::addColumn<int>("leverAxes"); // 0: no throttle device
+        QTest::addColumn<int>("pedalAxes"); // 0: no pedals; axes 0 and 4 rest up
+        QTest::addColumn<Config>("change");
+        QTest::addColumn<QList<int>>("expected"); // roll, pitch, collective, rudder
+        const Config none;
+        const Config split = [](HelicopterConfig &c) { c.inputs.pedals = {{}, 0, 4, true}; };
+        const Config reversedLever = [](HelicopterConfig &c) {
+            c.inputs.throttle.axis = 7;
+            c.calibration.throttle.inverted = true;
+        };
+        QTest::newRow("4-axis stick, lever, 6-axis rudder bar") << 4 << 3 << 6 << none << QList<int>{992, 992, 172, 992};
+        QTest::newRow("8-axis stick, lever, pedals") << 8 << 8 << 8 << none << QList<int>{992, 992, 172, 992};
+        QTest::newRow("one-axis stick: no pitch axis") << 1 << 3 << 6 << none << QList<int>{992, 992, 172, 992};
+        QTest::newRow("one-axis pedals: no rudder axis") << 4 << 3 << 1 << none << QList<int>{992, 992, 172, 992};
+        QTest::newRow("two-axis pedals: no rudder axis") << 4 << 3 << 2 << none << QList<int>{992, 992, 172, 992};
+        QTest::newRow("two split pedals") << 4 << 3 << 2 << split << QList<int>{992, 992, 172, 992};
+        QTest::newRow("reversed lever on an axis not there") << 4 << 3 << 6 << reversedLever
+                                                            << QList<int>{992, 992, 172, 992};
+        // Without a lever the collective reads 0 (about half); arming is refused then.
+        QTest::newRow("no throttle, no pedals") << 4 << 0 << 0 << none << QList<int>{992, 992, 975, 992};
+    }
+
+    void restingControls()
+    {
+        QFETCH(int, stickAxes);
+        QFETCH(int, leverAxes);
+        QFETCH(int, pedalAxes);
+        QFETCH(Config, change);
+        QFETCH(QList<int>, expected);
+        TransmitRig rig;
+        HelicopterConfig cfg;
+        if (change)
+            change(cfg);
+        rig.controller->setHelicopterConfig(cfg);
+        QVERIFY(rig.connectRestingHelicopter(stickAxes, leverAxes, pedalAxes));
+        rig.input->devices().last()->setAxis(0, -1.0f);
+        rig.input->devices().last()->setAxis(4, -1.0f);
+        QVERIFY(rig.start());
+        rig.tick();
+        QVERIFY(rig.tx.waitForChannelFrames(1));
+        const auto sent = rig.tx.lastChannels();
+        QCOMPARE((QList<int>{sent[0], sent[1], sent[2], sent[3]}), expected);
+    }
+
+    // Switching the vehicle while transmitting stops with that reason, not with a missing device
+    // of the other vehicle.
+    void vehicleSwitchStops_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::newRow("helicopter to car") << "rc_helicopter";
+        QTest::newRow("car to helicopter") << "rc_car";
+    }
+
+    void vehicleSwitchStops()
+    {
+        QFETCH(QString, from);
+        TransmitRig rig;
+        const bool heli = from == QLatin1String("rc_helicopter");
+        QVERIFY(heli ? startHeli(rig, {}, true, 0, -1) : rig.startCar());
+        rig.tick();
+        rig.controller->profileManager()->switchVehicleType(heli ? "rc_car" : "rc_helicopter", "Other");
+        rig.tick();
+        QVERIFY(!rig.controller->isRunning());
+        QCOMPARE(rig.lastError(), QString("Transmission stopped: the vehicle type changed."));
+    }
+
     // Mappings read the buttons of all three devices, on CH5..CH16 only.
     void mappingsUseAllThreeDevices()
     {

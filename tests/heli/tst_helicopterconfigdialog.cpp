@@ -280,6 +280,49 @@ private slots:
         QCOMPARE(dialog.config().inputs.pedals.axis2, 2);
     }
 
+    // A function mapped to an axis its device lacks says so under its axis choice.
+    void missingAxisNotes_data()
+    {
+        QTest::addColumn<int>("axis2"); // the right pedal of split pedals; -1 single
+        QTest::addColumn<int>("function");
+        QTest::addColumn<QString>("note");
+        QTest::newRow("rudder on one-axis pedals") << -1 << 3
+                                                   << "Rudder: axis 4 is not on the pedals, so the rudder stays centred.";
+        QTest::newRow("right pedal not there") << 5 << 3
+                                               << "Rudder: axis 6 is not on the pedals, so the rudder stays centred.";
+    }
+
+    void missingAxisNotes()
+    {
+        QFETCH(int, axis2);
+        QFETCH(int, function);
+        QFETCH(QString, note);
+        TransmitRig rig;
+        QVERIFY(rig.connectRestingHelicopter(4, 3, 1));
+        HelicopterConfig cfg = rig.controller->helicopterConfig();
+        if (axis2 >= 0)
+            cfg.inputs.pedals = {cfg.inputs.pedals.device, 0, axis2, true};
+        QWidget parent;
+        parent.resize(900, 1100);
+        parent.show();
+        HelicopterConfigDialog dialog(rig.controller.get(), &parent);
+        dialog.setConfig(cfg);
+        dialog.onPollTick();
+        auto *shown = group(dialog, 0, function)->findChild<QLabel *>("missingAxis");
+        QVERIFY(shown);
+        QCOMPARE(shown->isVisibleTo(&dialog) ? shown->text() : QString(), note);
+        if (axis2 >= 0) {
+            dialog.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+            QTest::qWait(50);
+            for (QWidget *w = shown; w; w = w->parentWidget()) {
+                if (auto *scroll = qobject_cast<QScrollArea *>(w))
+                    scroll->ensureWidgetVisible(shown, 0, 12);
+            }
+            QVERIFY(saveDialogPicture(&parent, &dialog, "dlg-config-missing-axis"));
+        }
+    }
+
     void render()
     {
         TransmitRig rig;
@@ -303,7 +346,7 @@ private slots:
         }
     }
 
-    void renderDarkTheme() { QVERIFY(renderDarkTwin({"render"})); }
+    void renderDarkTheme() { QVERIFY(renderDarkTwin({"render", "missingAxisNotes"})); }
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestHelicopterConfigDialog)

@@ -194,6 +194,52 @@ private slots:
             QVERIFY2(qAbs(shown[gaugeSlot] - gaugeValue) < 1e-4f, qPrintable(QString::number(shown[gaugeSlot])));
     }
 
+    // Devices opened and never moved: the cyclic and the rudder show where they rest, and a
+    // control mapped to an axis its device lacks is named under the rows.
+    void restingControls_data()
+    {
+        QTest::addColumn<Setup>("setup");
+        QTest::addColumn<int>("pedalAxes");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("note");
+        const Setup none = [](TransmitRig &, HelicopterConfig &) {};
+        const QString centred = QStringLiteral("Cyclic \u00B7 roll 0\u00B0 \u00B7 pitch 0\u00B0");
+        QTest::newRow("4-axis stick, 6-axis rudder bar") << none << 6 << centred << QString();
+        QTest::newRow("one-axis pedals") << none << 1 << centred
+                                         << "Rudder: axis 4 is not on the pedals, so the rudder stays centred.";
+        QTest::newRow("pitch and collective on axes not there") << Setup([](TransmitRig &, HelicopterConfig &c) {
+            c.inputs.joystick.yAxis = 6;
+            c.inputs.throttle.axis = 7;
+        }) << 6 << centred << "Pitch: axis 7 is not on the joystick, so pitch stays centred.\n"
+                              "Collective: axis 8 is not on the throttle, so the collective stays low.";
+    }
+
+    void restingControls()
+    {
+        QFETCH(Setup, setup);
+        QFETCH(int, pedalAxes);
+        QFETCH(QString, caption);
+        QFETCH(QString, note);
+        TransmitRig rig;
+        HelicopterConfig cfg;
+        setup(rig, cfg);
+        rig.controller->setHelicopterConfig(cfg);
+        QVERIFY(rig.connectRestingHelicopter(4, 3, pedalAxes));
+        rig.pollAll();
+        PageHost host(rig);
+        host.page->refreshFromController();
+        host.page->onLiveUpdate();
+        QCOMPARE(host.gauge()->cyclicCaption(), caption);
+        QCOMPARE((QStringList{host.liveText(2), host.gauge()->yawText()}), (QStringList{"1500 \u00B5s", "0\u00B0"}));
+        auto *shown = host.page->findChild<QLabel *>("axisNote");
+        QVERIFY(shown);
+        QCOMPARE(shown->isVisibleTo(host.page) ? shown->text() : QString(), note);
+        if (QTest::currentDataTag() == QLatin1String("pitch and collective on axes not there")) {
+            QTest::qWait(100);
+            QVERIFY(host.page->grab().toImage().save(heliPicture("page-missing-axes")));
+        }
+    }
+
     // A control whose device is not connected shows no number, neither in its row nor on the gauge.
     void unconnectedControlsShowNoValue_data()
     {
@@ -436,6 +482,25 @@ private slots:
         QCOMPARE(toast->text(), QString("Saved \u201C%1\u201D").arg(stored));
     }
 
+    // The name field follows the active helicopter profile, so Save keeps that profile's name
+    // instead of giving it the name of the one shown before.
+    void saveKeepsTheActiveProfileName()
+    {
+        TransmitRig rig;
+        corvane::ProfileManager *store = rig.controller->profileManager();
+        store->switchVehicleType("rc_helicopter", "RC Helicopter");
+        PageHost host(rig);
+        QVERIFY(store->setActiveProfile(store->createProfile("Night Heli")));
+        QCOMPARE(host.page->findChild<QLineEdit *>()->text(), QString("Night Heli"));
+        host.button("Save profile")->click();
+        QVERIFY(ostratest::writesDone());
+        QStringList names;
+        for (const Profile &profile : store->profiles())
+            names << profile.name;
+        names.sort();
+        QCOMPARE(names, (QStringList{"Default", "Night Heli", "RC Helicopter"}));
+    }
+
     // No port, no joystick, no device at all: a box says what is missing and nothing opens.
     void refusedWithoutDevices_data()
     {
@@ -650,7 +715,7 @@ private slots:
         QVERIFY(host.page->grab().toImage().save(heliPicture("page-transmitting")));
     }
 
-    void renderDarkTheme() { QVERIFY(renderDarkTwin({"renderIdle", "renderTransmitting", "silentTransmitter"})); }
+    void renderDarkTheme() { QVERIFY(renderDarkTwin({"renderIdle", "renderTransmitting", "silentTransmitter", "restingControls"})); }
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestHelicopterSetupWidget)

@@ -99,6 +99,20 @@ public:
         return ok && openTransmitter();
     }
 
+    // A stick, a lever and pedals with these numbers of axes (0: that device is left out), added
+    // after the rig's own and connected as the helicopter page connects them; none is moved.
+    bool connectRestingHelicopter(int stickAxes, int leverAxes, int pedalAxes)
+    {
+        controller->profileManager()->mutableActiveProfile()->vehicleType = QString(VehicleType::Helicopter);
+        const int first = int(input->devices().size());
+        input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Resting Stick"), stickAxes, 12, 1));
+        input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Resting Lever"), leverAxes, 4, 0));
+        input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Resting Pedals"), pedalAxes, 0, 0));
+        return controller->connectHeliJoystick(first)
+               && (leverAxes == 0 || controller->connectHeliThrottle(first + 1))
+               && (pedalAxes == 0 || controller->connectHeliPedals(first + 2)) && openTransmitter();
+    }
+
     // An axis reads released (-1) until it has once moved past 0.1: swing every axis through
     // its travel so the device reports where the test put it.
     static void wake(corvane::VirtualInputDevice *virtualDevice, corvane::InputDevice *device)

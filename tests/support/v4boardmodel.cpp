@@ -26,6 +26,7 @@ V4BoardModel::V4BoardModel()
 void V4BoardModel::powerCycle()
 {
     mode = Bootloader;
+    m_flashChanged = false;
     m_await = AwaitSync;
     m_frame.clear();
     m_line.clear();
@@ -166,7 +167,8 @@ void V4BoardModel::onByte(quint8 byte, QByteArray &out)
         } else {
             events.append({ Event::Go, m_address, 0, now });
             mode = Firmware;
-            firmwareVersion = versionAfterGo;
+            if (m_flashChanged)
+                firmwareVersion = versionAfterGo;
             m_await = AwaitSync;
         }
         return;
@@ -218,6 +220,7 @@ void V4BoardModel::onByte(quint8 byte, QByteArray &out)
         for (int i = 0; i < count; ++i)
             flash[offset + i] = char(quint8(flash.at(offset + i)) & quint8(frame.at(1 + i)));
         events.append({ Event::Write, m_address, count, now });
+        m_flashChanged = true;
         if (dropWriteAcks > 0)
             --dropWriteAcks;
         else
@@ -249,6 +252,7 @@ void V4BoardModel::onByte(quint8 byte, QByteArray &out)
                 return;
             }
             flash.replace(page * PageSize, PageSize, QByteArray(PageSize, char(0xFF)));
+            m_flashChanged = true;
             events.append({ Event::Erase, quint32(page), 0, now });
         }
         ack(out);

@@ -41,7 +41,8 @@ public:
     QString hardware = QStringLiteral("QOR-V4-G0B1");
     bool answersVersion = true;
     bool answersHardware = true;
-    // The version the board's firmware reports after GO.
+    // The version the board's firmware reports after GO, once its flash was changed; a GO with
+    // nothing changed starts the firmware it had.
     QString versionAfterGo = QStringLiteral("1.3.0");
     quint8 protocolVersion = 0x31;
     QByteArray commands = QByteArray::fromHex("0001021121314463738292");
@@ -77,6 +78,7 @@ private:
     QByteArray m_frame;
     quint32 m_address = 0;
     QByteArray m_line;
+    bool m_flashChanged = false; // since the boot loader was entered
 };
 
 } // namespace ostratest

@@ -179,6 +179,10 @@ private slots:
         QTest::addColumn<QString>("logged");
         QTest::newRow("leading v") << QByteArray(" v4.6.0 \nNotes follow\n") << "4.6.0" << "Latest release on GitHub: 4.6.0";
         QTest::newRow("none") << QByteArray() << "none published yet" << "No V4 release is published on GitHub yet.";
+        QTest::newRow("5000 digits") << QByteArray(5000, '4') << "no usable version published"
+                                     << "The published release's version is too long (5000 characters, at most 32).";
+        QTest::newRow("a zero-width space") << QByteArray("4.2\u200b") << "no usable version published"
+                                            << "The published release's version holds invisible characters";
     }
 
     void latestRelease()
@@ -304,7 +308,11 @@ private slots:
         QTest::addColumn<QString>("board");
         QTest::newRow("a page never verifies") << "corrupt" << "Update failed: Page 1 could not be programmed."
                                                << "no firmware (in the bootloader)";
-        QTest::newRow("another chip: nothing erased") << "chip" << "" << "1.2.0";
+        // Sent back to its firmware, which says what it runs; or says nothing, and so nothing is known.
+        QTest::newRow("another chip: nothing erased")
+            << "chip" << "Update failed: This is not a QOR receiver V4 (chip ID 0x460, expected 0x467). Nothing was "
+                         "written. It was sent back to its firmware." << "1.2.0";
+        QTest::newRow("another chip, silent") << "silent" << "" << "unknown";
     }
 
     void boardAfterAFailedUpdate()
@@ -321,6 +329,7 @@ private slots:
             model.corruptReads = 4;
         } else {
             model.chipId = QByteArray::fromHex("0460");
+            model.answersVersion = model.answersHardware = fault == "chip";
         }
         ReceiverV4UpdateDialog dialog(c());
         dialog.show();
@@ -332,8 +341,9 @@ private slots:
         QVERIFY2(hasLabel(dialog, board), qPrintable(status(dialog)));
         dialog.resize(dialog.sizeHint());
         QVERIFY(dialog.grab().toImage().save(picture(QLatin1String("receiver-v4-dialog-failed-") + fault)));
-        QCOMPARE(log(dialog).contains("The board holds no firmware now"), board != "1.2.0");
-        QCOMPARE(model.flash.left(2048) == running, board == "1.2.0");
+        QCOMPARE(log(dialog).contains("The board holds no firmware now"), fault == "corrupt");
+        QCOMPARE(model.flash.left(2048) == running, fault != "corrupt");
+        QCOMPARE(model.mode == V4BoardModel::Firmware, fault != "corrupt");
     }
 
     void upToDateAsks()
