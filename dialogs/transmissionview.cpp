@@ -513,7 +513,7 @@ void TransmissionView::deleteAllSensors()
     const auto answer = QMessageBox::question(
         this, tr("Delete all sensors"),
         tr("Remove every sensor from this car's list? They come back as they are discovered again (Discover new)."),
-        QMessageBox::Yes | QMessageBox::No);
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (alive && answer == QMessageBox::Yes)
         m_controller->clearTelemetrySensors();
 }
