@@ -204,7 +204,8 @@ void MainWindow::rebuildProfileMenu()
     QMenu menu(this);
     const QString activeId = store->activeProfileId();
     for (const Profile &profile : profiles) {
-        QAction *action = menu.addAction(elidedProfileName(profile.name));
+        // A '&' in a name is a character, not the mark of a shortcut key.
+        QAction *action = menu.addAction(elidedProfileName(profile.name).replace(QLatin1Char('&'), QLatin1String("&&")));
         action->setCheckable(true);
         action->setChecked(profile.id == activeId);
         const QString id = profile.id;
