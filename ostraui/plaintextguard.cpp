@@ -48,7 +48,9 @@ bool PlainTextGuard::eventFilter(QObject *watched, QEvent *event)
 
 QString plainToolTip(const QString &text)
 {
-    return Qt::mightBeRichText(text) ? Qt::convertFromPlainText(text) : text;
+    // Kept on its lines, as a plain tip is.
+    return Qt::mightBeRichText(text) ? QStringLiteral("<p style='white-space:pre'>%1</p>").arg(text.toHtmlEscaped())
+                                     : text;
 }
 
 } // namespace ostra
