@@ -46,6 +46,11 @@ bool PlainTextGuard::eventFilter(QObject *watched, QEvent *event)
     return QObject::eventFilter(watched, event);
 }
 
+QString plainActionText(const QString &text)
+{
+    return QString(text).replace(QLatin1Char('&'), QLatin1String("&&"));
+}
+
 QString plainToolTip(const QString &text)
 {
     // Kept on its lines, as a plain tip is.

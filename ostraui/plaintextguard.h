@@ -19,6 +19,10 @@ public:
     bool eventFilter(QObject *watched, QEvent *event) override;
 };
 
+// The text of a menu entry, a button or a tab that shows `text` as written: Qt takes '&' for the
+// mark of a shortcut key there.
+QString plainActionText(const QString &text);
+
 // The tool tip text that shows `text` as written: Qt takes any tip that looks like markup for it.
 // For tips shown by hand (QToolTip::showText, an item's tool tip); a widget's own tip needs none.
 QString plainToolTip(const QString &text);
