@@ -235,7 +235,12 @@ void MainWindow::appendConsoleLine(const QString &line)
 {
     if (!m_console)
         return;
-    m_console->append(line);
+    // As plain text: a device's line or a log message may look like markup.
+    QTextCursor end(m_console->document());
+    end.movePosition(QTextCursor::End);
+    if (!m_console->document()->isEmpty())
+        end.insertBlock();
+    end.insertText(line);
     QScrollBar *bar = m_console->verticalScrollBar();
     bar->setValue(bar->maximum());
     if (m_console->document()->blockCount() > ConsoleMaxBlocks) {

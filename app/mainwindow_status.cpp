@@ -10,6 +10,7 @@
 #include "app/profilemanagerdialog.h"
 #include "bridge/corvanecontroller.h"
 #include "motion/motionsystemcontroller.h"
+#include "ostraui/plaintextguard.h"
 #include "ostraui/pill.h"
 #include "ostraui/qrcode.h"
 #include "ostraui/sidebar.h"
@@ -204,7 +205,7 @@ void MainWindow::rebuildProfileMenu()
     QMenu menu(this);
     const QString activeId = store->activeProfileId();
     for (const Profile &profile : profiles) {
-        QAction *action = menu.addAction(elidedProfileName(profile.name));
+        QAction *action = menu.addAction(ostra::plainActionText(elidedProfileName(profile.name)));
         action->setCheckable(true);
         action->setChecked(profile.id == activeId);
         const QString id = profile.id;

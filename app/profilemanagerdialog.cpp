@@ -14,6 +14,7 @@
 #include <algorithm>
 
 #include "ostraui/dialogchrome.h"
+#include "ostraui/plaintextguard.h"
 #include "ostraui/theme.h"
 #include "platform/storage/filewriter.h"
 #include "profiles/profilemanager.h"
@@ -60,7 +61,7 @@ public:
         if (shownText(opt, index) == opt.text)
             QToolTip::hideText();
         else
-            QToolTip::showText(event->globalPos(), index.data(NameRole).toString(), view);
+            QToolTip::showText(event->globalPos(), ostra::plainToolTip(index.data(NameRole).toString()), view);
         return true;
     }
 

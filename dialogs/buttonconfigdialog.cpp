@@ -473,7 +473,7 @@ void ButtonConfigDialog::onClearAll()
         return;
     const auto answer = QMessageBox::question(this, tr("Clear All"),
                                               tr("Are you sure you want to remove all button mappings?"),
-                                              QMessageBox::Yes | QMessageBox::No);
+                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
     m_mappings.mappings.clear();

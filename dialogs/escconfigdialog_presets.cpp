@@ -284,7 +284,7 @@ void EscConfigDialog::onDeletePreset()
         return;
     const auto answer = QMessageBox::question(this, tr("Delete Preset"),
                                               tr("Are you sure you want to delete the preset \"%1\"?").arg(preset->name),
-                                              QMessageBox::Yes | QMessageBox::No);
+                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
     const QString id = m_settings.escPresetId;

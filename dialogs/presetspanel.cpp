@@ -166,7 +166,7 @@ void PresetsPanel::deleteSelected()
     const QString name = m_list->currentText();
     QPointer<PresetsPanel> alive(this);
     const auto answer = QMessageBox::question(this, tr("Delete preset"), tr("Delete \u201C%1\u201D?").arg(name),
-                                              QMessageBox::Yes | QMessageBox::No);
+                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (!alive || answer != QMessageBox::Yes)
         return;
     m_controller->profileManager()->deleteUserPreset(id);

@@ -28,6 +28,7 @@
 #include "ostraui/dialogcards.h"
 #include "ostraui/dialogchrome.h"
 #include "ostraui/focusring.h"
+#include "ostraui/plaintextguard.h"
 #include "ostraui/theme.h"
 #include "profiles/profilename.h"
 #include "receiver/receiversettingspanel.h"
@@ -408,9 +409,10 @@ void TransmissionView::refreshSensorList()
             item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
             item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
             item->setCheckState(0, pinned.contains(sensor.id) ? Qt::Checked : Qt::Unchecked);
-            item->setToolTip(0, sensor.name.isEmpty()
-                                    ? tr("Tick to show this sensor on the main page. Right-click to rename or delete.")
-                                    : tr("%1 (renamed). Right-click to rename or delete.").arg(sensor.label));
+            item->setToolTip(0, ostra::plainToolTip(
+                                    sensor.name.isEmpty()
+                                        ? tr("Tick to show this sensor on the main page. Right-click to rename or delete.")
+                                        : tr("%1 (renamed). Right-click to rename or delete.").arg(sensor.label)));
             m_sensorItems.insert(sensor.id, item);
         }
     }
@@ -516,7 +518,7 @@ void TransmissionView::deleteAllSensors()
     const auto answer = QMessageBox::question(
         this, tr("Delete all sensors"),
         tr("Remove every sensor from this car's list? They come back as they are discovered again (Discover new)."),
-        QMessageBox::Yes | QMessageBox::No);
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (alive && answer == QMessageBox::Yes)
         m_controller->clearTelemetrySensors();
 }

@@ -591,9 +591,12 @@ void applyDialogChrome(QDialog *dialog, const QString &subtitle)
     auto *titles = new QVBoxLayout;
     titles->setSpacing(2);
     auto *titleLabel = new QLabel(dialog->windowTitle(), header);
+    // Titles may name a car or a profile, and a dialog may measure itself before it is shown.
+    titleLabel->setTextFormat(Qt::PlainText);
     titleLabel->setFont(uiFont(19, 600));
     titleLabel->setCursor(Qt::SizeAllCursor);
     auto *subtitleLabel = new QLabel(subtitle, header);
+    subtitleLabel->setTextFormat(Qt::PlainText);
     subtitleLabel->setProperty("role", QStringLiteral("muted"));
     subtitleLabel->setWordWrap(true);
     subtitleLabel->setVisible(!subtitle.isEmpty());

@@ -21,6 +21,7 @@
 
 #include "ostraui/focusring.h"
 #include "ostraui/ostrastyle.h"
+#include "ostraui/plaintextguard.h"
 #include "ostraui/screenfit.h"
 #include "ostraui/systemboxes.h"
 #include "ostraui/wheelguard.h"
@@ -100,6 +101,7 @@ void installTheme(QApplication &app)
     trackKeyboardFocus(app);
     app.installEventFilter(new SystemBoxes(&app));
     app.installEventFilter(new WheelGuard(&app));
+    app.installEventFilter(new PlainTextGuard(&app));
     app.setPalette(buildPalette());
 
     QFont font(QStringLiteral("Geist"));

@@ -9,6 +9,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include "support/widgets/textrecorder.h"
+
 namespace ostratest {
 
 namespace {
@@ -50,6 +52,11 @@ void ModalAnswerer::cancel()
     enqueue(Action::Cancel, QString());
 }
 
+void ModalAnswerer::returnKey()
+{
+    enqueue(Action::Return, QString());
+}
+
 void ModalAnswerer::enqueue(Action action, const QString &value)
 {
     m_answers.append({action, value});
@@ -80,6 +87,7 @@ void ModalAnswerer::answer(QWidget *window, const Answer &answer)
 {
     ModalRecord record;
     record.title = window->windowTitle();
+    record.painted = TextRecorder::paintedBy(window);
     if (auto *menu = qobject_cast<QMenu *>(window)) {
         record.kind = QStringLiteral("menu");
         record.title.clear();
@@ -134,6 +142,11 @@ void ModalAnswerer::answer(QWidget *window, const Answer &answer)
                 return;
             }
         }
+        break;
+    case Action::Return:
+        QTest::keyClick(window, Qt::Key_Return);
+        if (!window->isVisible())
+            return;
         break;
     case Action::Cancel:
         break;

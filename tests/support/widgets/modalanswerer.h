@@ -19,6 +19,7 @@ struct ModalRecord
     QString preset;        // an input box's preset text
     QStringList entries;   // a menu's entries, a message box's buttons
     QStringList checked;   // a menu's checked entries
+    QStringList painted;   // the texts the window painted, as a user saw them
 };
 
 // Answers the windows a test's call opens (message boxes, input dialogs, popup menus and other
@@ -42,12 +43,14 @@ public:
     void type(const QString &text);
     // The next window: close it without an answer (reject, or close the menu).
     void cancel();
+    // The next window: press Return on it, as the keyboard alone does.
+    void returnKey();
 
     QList<ModalRecord> records() const { return m_records; }
     int pending() const { return int(m_answers.size()); }
 
 private:
-    enum class Action { Press, Type, Cancel };
+    enum class Action { Press, Type, Cancel, Return };
     struct Answer
     {
         Action action;

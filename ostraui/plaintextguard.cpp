@@ -1,0 +1,61 @@
+#include "ostraui/plaintextguard.h"
+
+#include <QHelpEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QTextDocument>
+#include <QToolTip>
+
+namespace ostra {
+
+PlainTextGuard::PlainTextGuard(QObject *parent)
+    : QObject(parent)
+{
+}
+
+bool PlainTextGuard::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::Polish:
+        // Before the first layout, which is when a label's markup would load its images.
+        if (auto *box = qobject_cast<QMessageBox *>(watched)) {
+            if (box->textFormat() == Qt::AutoText)
+                box->setTextFormat(Qt::PlainText);
+            // The box's format does not reach the label of its informative text.
+            if (auto *informative = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+                informative->setTextFormat(box->textFormat());
+        } else if (auto *label = qobject_cast<QLabel *>(watched)) {
+            // A tool tip's label is Qt's own; tips are kept plain as they are shown.
+            if (label->textFormat() == Qt::AutoText && label->windowType() != Qt::ToolTip)
+                label->setTextFormat(Qt::PlainText);
+        }
+        break;
+    case QEvent::ToolTip:
+        if (auto *widget = qobject_cast<QWidget *>(watched)) {
+            const QString tip = widget->toolTip();
+            if (Qt::mightBeRichText(tip)) {
+                QToolTip::showText(static_cast<QHelpEvent *>(event)->globalPos(), plainToolTip(tip), widget, QRect(),
+                                   widget->toolTipDuration());
+                return true;
+            }
+        }
+        break;
+    default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+QString plainActionText(const QString &text)
+{
+    return QString(text).replace(QLatin1Char('&'), QLatin1String("&&"));
+}
+
+QString plainToolTip(const QString &text)
+{
+    // Kept on its lines, as a plain tip is.
+    return Qt::mightBeRichText(text) ? QStringLiteral("<p style='white-space:pre'>%1</p>").arg(text.toHtmlEscaped())
+                                     : text;
+}
+
+} // namespace ostra
