@@ -1,8 +1,13 @@
 #include <QCoreApplication>
+#include <QFile>
+#include <QHostInfo>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QSignalSpy>
 
+#include "bridge/devicesecurity.h"
 #include "loungestation.h"
+#include "platform/network/machinename.h"
 #include "platform/storage/settingsfile.h"
 #include "racecontrol/racecontrol.h"
 #include "racecontrol/racestationlink.h"
@@ -27,6 +32,39 @@ int statusOf(const RaceControl &control, const QString &id)
 bool armedAt(const LoungeStation &station, int timeoutMs)
 {
     return station.lounge().watchdogEnabled && station.lounge().watchdogTimeoutMs == timeoutMs;
+}
+
+// A name other than "localhost" and this PC's own that the hosts file gives the loopback, if any.
+QString loopbackAlias()
+{
+    QFile hosts("/etc/hosts");
+    if (!hosts.open(QIODevice::ReadOnly))
+        return QString();
+    for (const QByteArray &line : hosts.readAll().split('\n')) {
+        const QStringList fields = QString::fromLatin1(line).section('#', 0, 0).simplified().split(' ');
+        if (fields.size() < 2 || !QHostAddress(fields.first()).isLoopback())
+            continue;
+        for (const QString &name : fields.mid(1)) {
+            if (name.compare("localhost", Qt::CaseInsensitive) != 0 && !corvane::MachineName::isNamedBy(name))
+                return name;
+        }
+    }
+    return QString();
+}
+
+// Stations stored as an older version wrote them: ids, hosts and (when given) the car, all chosen.
+void storeStationRecords(const QList<QStringList> &records)
+{
+    QJsonArray stations;
+    QStringList ids;
+    for (const QStringList &record : records) {
+        stations.append(QJsonObject{{"id", record.at(0)}, {"name", "Pit"}, {"host", record.at(1)}, {"port", 12345},
+                                    {"deviceId", record.value(2)}});
+        ids.append(record.at(0));
+    }
+    corvane::SettingsFile settings;
+    settings.setValue("raceControl/stations", QJsonDocument(stations).toJson(QJsonDocument::Compact));
+    settings.setValue("raceControl/included", ids);
 }
 
 } // namespace
@@ -392,6 +430,126 @@ private slots:
         QTRY_VERIFY(station.lounge().stopped);
         QTRY_COMPARE_WITH_TIMEOUT(statusOf(control, "s3"), int(corvane::NoSignal), 1000);
         QVERIFY(station.net.setStationsLinkUp(true));
+    }
+
+    void thisPcIsNoStation_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<bool>("stored");
+        QTest::addColumn<bool>("atOnce");
+        const QString name = QHostInfo::localHostName();
+        QTest::newRow("own name") << name << false << true;
+        QTest::newRow("own name in capitals") << name.toUpper() << false << true;
+        QTest::newRow("own name on the LAN") << name + ".local" << false << true;
+        QTest::newRow("a name of this PC's loopback") << loopbackAlias() << false << false;
+        QTest::newRow("own name, stored") << name.toUpper() << true << true;
+        QTest::newRow("a name of this PC's loopback, stored") << loopbackAlias() << true << false;
+    }
+
+    // This PC's own API answers on its names as on its addresses: race control takes it for no
+    // station there either, so STOP ALL never stops this PC's own car.
+    void thisPcIsNoStation()
+    {
+        QFETCH(QString, host);
+        QFETCH(bool, stored);
+        QFETCH(bool, atOnce);
+        if (host.isEmpty())
+            QSKIP("the hosts file gives this PC's loopback no other name");
+        FakeRaceStation ownApi;
+        QVERIFY(ownApi.listen(QHostAddress::Any, 12345));
+        if (stored)
+            storeStationRecords({{"own", host}});
+        RaceControl control;
+        int result = -1;
+        if (stored)
+            control.openIncludedStations();
+        else
+            control.addStation(host, [&result](bool ok) { result = ok; });
+        if (atOnce) {
+            QVERIFY(control.stations().isEmpty());
+            QCOMPARE(result, stored ? -1 : 0);
+        }
+        QTRY_VERIFY(control.stations().isEmpty() && result == (stored ? -1 : 0));
+        QVERIFY(!ownApi.events().contains("get_lounge_state"));
+    }
+
+    void sameCarUnderAnotherSpelling_data()
+    {
+        QTest::addColumn<QList<QStringList>>("stored");
+        QTest::addColumn<QString>("added");
+        QTest::newRow("leading zero added") << QList<QStringList>{{"s3", "10.77.0.3"}} << "10.77.0.03";
+        QTest::newRow("zeros everywhere added") << QList<QStringList>{{"s3", "10.77.0.3"}} << "010.077.000.003";
+        QTest::newRow("IPv4 in IPv6 added") << QList<QStringList>{{"s3", "10.77.0.3"}} << "::ffff:10.77.0.3";
+        QTest::newRow("stored twice") << QList<QStringList>{{"s3", "10.77.0.3"}, {"t3", "10.77.0.03"}} << "";
+        QTest::newRow("stored with zeros, added plain") << QList<QStringList>{{"s3", "10.77.0.003"}} << "10.77.0.3";
+    }
+
+    // One car, one record, however its address is spelt: un-choosing it lets it go for good.
+    void sameCarUnderAnotherSpelling()
+    {
+        QFETCH(QList<QStringList>, stored);
+        QFETCH(QString, added);
+        storeStationRecords(stored);
+        corvane::SettingsFile().setValue("raceControl/included", QStringList{stored.constLast().first()});
+        RaceControl control;
+        if (!added.isEmpty()) {
+            control.setStationIncluded("s3", false);
+            int result = -1;
+            control.addStation(added, [&result](bool ok) { result = ok; });
+            QCOMPARE(result, 1);
+        }
+        QCOMPARE(control.stations().size(), 1);
+        QCOMPARE(control.stations().first().host, QString("10.77.0.3"));
+        QCOMPARE(control.included(), QStringList{"s3"});
+    }
+
+    void stationTurnedAwayIsLetGo_data()
+    {
+        QTest::addColumn<QString>("turn");
+        QTest::newRow("another car answers at its address") << "other car at the address";
+        QTest::newRow("another car while armed") << "other car";
+        QTest::newRow("a helicopter while armed") << "helicopter";
+    }
+
+    // Race control arms only a car it sends heartbeats to. Armed and then no longer one it
+    // controls, a station is let go: its car, which race control can neither show nor resume
+    // then, never stops by itself for want of heartbeats it will not get.
+    void stationTurnedAwayIsLetGo()
+    {
+        QFETCH(QString, turn);
+        QVERIFY2(useRealStation(), qPrintable(m_station->error()));
+        LoungeStation &station = *m_station;
+        corvane::CorvaneController *car = station.rig.controller.get();
+        QTRY_VERIFY(!car->deviceSecurity()->currentDeviceId().isEmpty());
+        storeStationRecords({{"s3", "10.77.0.3", turn == "other car at the address" ? "QORTX99" : ""}});
+        corvane::SettingsFile().setValue("raceControl/watchdog", true);
+        corvane::SettingsFile().setValue("raceControl/watchdogTimeoutMs", 1000);
+        RaceControl control;
+        control.openIncludedStations();
+        if (turn == "other car at the address") {
+            QTRY_COMPARE(statusOf(control, "s3"), int(corvane::WrongCar));
+        } else {
+            QTRY_VERIFY(armedAt(station, 1000));
+            if (turn == "helicopter") {
+                car->profileManager()->switchVehicleType("rc_helicopter", "Heli");
+            } else {
+                car->deviceSecurity()->checkDevice("QORTX99");
+                car->setLoungeReverseAllowed(true);
+            }
+            QTRY_VERIFY(statusOf(control, "s3") == int(corvane::WrongCar)
+                        || !control.findStation("s3")->state.value("supported").toBool(true));
+        }
+        QTRY_VERIFY(!station.lounge().watchdogEnabled);
+        // Longer than the watchdog's time-out: nothing arms it again, nothing stops the car.
+        QTest::qWait(1500);
+        QVERIFY(!station.lounge().watchdogEnabled);
+        QVERIFY(!station.lounge().stopped);
+        if (turn == "helicopter") {
+            // Back to the car, it is race control's again.
+            car->profileManager()->switchVehicleType("rc_car", QString());
+            QTRY_VERIFY(armedAt(station, 1000) && statusOf(control, "s3") == int(corvane::Linked));
+            QVERIFY(!station.lounge().stopped);
+        }
     }
 
     void shutdownSwitchesWatchdogOffBeforeClosing()
