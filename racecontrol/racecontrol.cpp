@@ -3,6 +3,7 @@
 #include "platform/network/machinename.h"
 #include "platform/network/networkinterfacelister.h"
 #include "platform/storage/settingsfile.h"
+#include "profiles/profilename.h"
 #include "racecontrol/connectattempt.h"
 #include "racecontrol/racestationlink.h"
 
@@ -274,9 +275,9 @@ void RaceControl::removeStation(const QString &id)
 
 void RaceControl::renameStation(const QString &id, const QString &name)
 {
-    const QString trimmed = name.trimmed();
+    const QString trimmed = ProfileName::normalized(name);
     RaceStation *record = station(id);
-    if (!record || trimmed.isEmpty() || trimmed == record->name)
+    if (!record || trimmed.isEmpty() || ProfileName::hasForbiddenCharacter(trimmed) || trimmed == record->name)
         return;
     record->name = trimmed;
     saveSettings();
@@ -285,7 +286,9 @@ void RaceControl::renameStation(const QString &id, const QString &name)
 
 void RaceControl::setDriverName(const QString &id, const QString &name)
 {
-    const QString trimmed = name.trimmed();
+    const QString trimmed = ProfileName::normalized(name);
+    if (ProfileName::hasForbiddenCharacter(trimmed))
+        return;
     if (trimmed.isEmpty())
         m_drivers.remove(id);
     else

@@ -86,6 +86,8 @@ public:
 
     void addStation(const QString &host, Done done);
     void removeStation(const QString &id);
+    // Names follow the rule of profile names: one that shows nothing counts as empty, and one
+    // with a control character or a text direction override changes nothing.
     void renameStation(const QString &id, const QString &name);
     void setDriverName(const QString &id, const QString &name);
     void setStationIncluded(const QString &id, bool include);

@@ -271,9 +271,8 @@ private slots:
                                     << "10.77.0.21 \u00B7 Corvane 1.2.28";
     }
 
-    // What a scan found (or that it found nothing) shows inside the dialog, at the head of the
-    // station list above the buttons, without scrolling away what is above it: the safety link
-    // stays in view.
+    // What a scan found (or that it found nothing) shows inside the dialog, below everything else,
+    // without scrolling away what is above it: the safety link stays in view.
     void scanResultInView()
     {
         QFETCH(QStringList, results);
@@ -300,7 +299,72 @@ private slots:
         };
         QTRY_VERIFY2(inView(said), qPrintable(first));
         QVERIFY(inView(labelWith(&dialog, "Safety link")));
+        auto *field = dialog.findChildren<QLineEdit *>().constLast();
+        QVERIFY(said->mapTo(&dialog, QPoint()).y() >= field->mapTo(&dialog, QPoint(0, field->height())).y());
         QVERIFY(dialog.grab().save(racePicture(QStringLiteral("stations-dialog-scan-%1").arg(QTest::currentDataTag()).replace(' ', '-'))));
+    }
+
+    void letGoMessageGoesWhenChosenAgain_data()
+    {
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<bool>("stays");
+        QTest::newRow("that station chosen again") << "s3" << false;
+        QTest::newRow("another station chosen") << "s5" << true;
+    }
+
+    // What is said of a station let go unconfirmed holds until that station is race control's again.
+    void letGoMessageGoesWhenChosenAgain()
+    {
+        QFETCH(QString, chosen);
+        QFETCH(bool, stays);
+        RaceControl control;
+        RaceStationsDialog dialog(&control);
+        const QString message = "Couldn't switch off the safety link of Pit 3: it may stop its car by itself. "
+                                "Choose it again to resume it.";
+        emit control.errorOccurred(message, "s3");
+        QVERIFY(labelWith(&dialog, message)->isVisibleTo(&dialog));
+        control.setStationIncluded(chosen, true);
+        QLabel *line = labelWith(&dialog, message);
+        QCOMPARE(line && line->isVisibleTo(&dialog), stays);
+    }
+
+    void linesBelowKeepTheTopInView_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("no address") << "999.1.1.1" << "\u201C999.1.1.1\u201D is not a valid address";
+        QTest::newRow("10,000 characters") << QString(10000, 'a')
+                                            << "\u201C" + QString(39, 'a') + "\u2026\u201D is not a valid address";
+        QTest::newRow("this PC") << "LOCALHOST" << "LOCALHOST is this PC \u2014 add the other PCs of the venue by their address";
+    }
+
+    // A line under the add field shows whole, within the dialog's edges, and what is above stays
+    // in view: the dialog makes room for it rather than scroll its top away.
+    void linesBelowKeepTheTopInView()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, line);
+        RaceControl control;
+        QWidget parent;
+        parent.resize(1366, 768);
+        parent.show();
+        RaceStationsDialog dialog(&control, &parent);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        const int width = dialog.width();
+        auto *field = dialog.findChildren<QLineEdit *>().constLast();
+        field->setText(typed);
+        QVERIFY(field->text().size() <= 253);
+        QTest::keyClick(field, Qt::Key_Return);
+        QLabel *said = labelWith(&dialog, line);
+        QVERIFY(said);
+        QCOMPARE(dialog.width(), width);
+        for (QLabel *label : {said, labelWith(&dialog, "Safety link")}) {
+            auto *card = dialog.findChild<QAbstractScrollArea *>("ostraDialogScroll");
+            const QRect shown(label->mapTo(card->viewport(), QPoint()), label->sizeHint().boundedTo(label->size()));
+            QVERIFY2(card->viewport()->rect().contains(shown), qPrintable(label->text()));
+            QVERIFY(label->sizeHint().width() <= card->viewport()->width());
+        }
     }
 
     void render()
@@ -310,6 +374,8 @@ private slots:
         parent.resize(900, 820);
         parent.show();
         RaceStationsDialog dialog(&control, &parent);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         dialog.showScanResult({"10.77.0.21|1.2.28", "10.77.0.50|<b>x</b>"});
         auto *field = dialog.findChildren<QLineEdit *>().constLast();
         field->setText("127.0.0.1");
