@@ -332,10 +332,10 @@ void RaceStationsDialog::fitContent()
     const QRect area = ostra::availableArea(this);
     const int grow = std::min(excess, area.height() - frameGeometry().height());
     if (grow > 0) {
+        // It grows about its centre and stays on its screen.
+        const int top = std::clamp(y() - grow / 2, area.top(), std::max(area.top(), area.bottom() + 1 - frameGeometry().height() - grow));
         resize(width(), height() + grow);
-        // Grown downwards, it stays on its screen.
-        if (frameGeometry().bottom() > area.bottom())
-            move(x(), std::max(area.top(), area.bottom() + 1 - frameGeometry().height()));
+        move(x(), top);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
         excess = overflow();
     }
