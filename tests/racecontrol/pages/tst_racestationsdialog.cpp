@@ -323,6 +323,27 @@ private slots:
         QVERIFY(dialog.grab().save(racePicture(QStringLiteral("stations-dialog-below-%1").arg(QTest::currentDataTag()).replace(' ', '-'))));
     }
 
+    void letGoMessageGoesWhenChosenAgain_data()
+    {
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<bool>("stays");
+        QTest::newRow("that station chosen again") << "s3" << false;
+        QTest::newRow("another station chosen") << "s5" << true;
+    }
+
+    // What is said of a station let go unconfirmed holds until that station is race control's again.
+    void letGoMessageGoesWhenChosenAgain()
+    {
+        QFETCH(QString, chosen);
+        RaceControl control;
+        RaceStationsDialog dialog(&control);
+        const QString message = "Couldn't switch off the safety link of Pit 3: it may stop its car by itself.";
+        emit control.errorOccurred(message, "s3");
+        control.setStationIncluded(chosen, true);
+        QLabel *line = labelWith(&dialog, message);
+        QTEST(line && line->isVisibleTo(&dialog), "stays");
+    }
+
     void render()
     {
         RaceControl control;
