@@ -82,11 +82,9 @@ void RaceControl::loadSettings()
         station.deviceId = object.value(QStringLiteral("deviceId")).toString();
         if (station.id.isEmpty() || station.host.isEmpty() || isOwnHost(station.host))
             continue;
-        const auto same = std::find_if(m_stations.cbegin(), m_stations.cend(), [&station](const RaceStation &kept) {
-            return kept.host == station.host && kept.port == station.port;
-        });
-        if (same != m_stations.cend() && same->id != station.id) {
-            mergedInto.insert(station.id, same->id);
+        const QString same = stationAt(station.host, station.port);
+        if (!same.isEmpty() && same != station.id) {
+            mergedInto.insert(station.id, same);
             continue;
         }
         m_stations.append(station);
@@ -227,13 +225,11 @@ void RaceControl::addStation(const QString &hostText, Done done)
                 done(false);
             return;
         }
-        for (const RaceStation &existing : std::as_const(m_stations)) {
-            if (existing.host == host && existing.port == DefaultPort) {
-                setStationIncluded(existing.id, true);
-                if (done)
-                    done(true);
-                return;
-            }
+        if (const QString existing = stationAt(host, DefaultPort); !existing.isEmpty()) {
+            setStationIncluded(existing, true);
+            if (done)
+                done(true);
+            return;
         }
         // Being able to open the WebSocket is all the probe checks.
         auto *probe = new QWebSocket(QString(), QWebSocketProtocol::Version13, this);
@@ -243,9 +239,21 @@ void RaceControl::addStation(const QString &hostText, Done done)
     });
 }
 
+QString RaceControl::stationAt(const QString &host, int port) const
+{
+    for (const RaceStation &station : m_stations) {
+        if (station.host == host && station.port == port)
+            return station.id;
+    }
+    return QString();
+}
+
 void RaceControl::finishAddStation(const QString &host, bool ok, const Done &done)
 {
-    if (ok) {
+    // Added meanwhile by another try (Return pressed twice, a found station's Add): one record.
+    if (const QString existing = stationAt(host, DefaultPort); ok && !existing.isEmpty()) {
+        setStationIncluded(existing, true);
+    } else if (ok) {
         RaceStation station;
         station.id = QUuid::createUuid().toString(QUuid::WithoutBraces).left(8);
         station.name = tr("Station %1").arg(m_stations.size() + 1);

@@ -118,6 +118,8 @@ private:
     void loadSettings();
     void saveSettings() const;
     RaceStation *station(const QString &id);
+    // The id of the station at that host and port, empty when there is none.
+    QString stationAt(const QString &host, int port) const;
     // The station's link when it may take commands now, else none.
     RaceStationLink *commandLink(const QString &id) const;
     void openStation(const QString &id);
