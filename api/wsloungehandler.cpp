@@ -89,8 +89,8 @@ QJsonObject WsLoungeHandler::loungeStateJson() const
             {QStringLiteral("supported"), vehicleType != VehicleType::Helicopter},
             // Race control reads the station's platform word; stations answer as they always have.
             {QStringLiteral("platform"), QStringLiteral("windows")},
-            {kStopped, lounge.stopped},
-            {QStringLiteral("stopReason"), lounge.stopReason},
+            {kStopped, m_controller->isLoungeStopApplied()},
+            {QStringLiteral("stopReason"), m_controller->isLoungeStopApplied() ? lounge.stopReason : QString()},
             {QStringLiteral("pitLimiter"), lounge.pitLimiter},
             {QStringLiteral("pitLimiterPercent"), lounge.pitLimiterPercent},
             {QStringLiteral("speedCap"), lounge.speedCap},
@@ -120,7 +120,7 @@ QJsonObject WsLoungeHandler::loungeLiveJson() const
             {QStringLiteral("brake"), double(brake)},
             {QStringLiteral("gear"), m_controller->currentGear()},
             {QStringLiteral("pitLimiterActive"), m_controller->isPitLimiterActive()},
-            {kStopped, m_controller->loungeSettings().stopped}};
+            {kStopped, m_controller->isLoungeStopApplied()}};
 }
 
 void WsLoungeHandler::pushLoungeState()

@@ -170,8 +170,9 @@ void MainWindow::updatePitLimiterOverlay()
 void MainWindow::showRaceControlStopOverlay()
 {
     const corvane::LoungeSettings lounge = m_controller->loungeSettings();
+    const bool stopped = m_controller->isLoungeStopApplied();
     if (!m_raceControlStopOverlay) {
-        if (!lounge.stopped)
+        if (!stopped)
             return;
         m_raceControlStopOverlay =
             makeOverlayLabel(this, "raceControlStopOverlay", QStringLiteral("rgba(220, 38, 38, 0.94)"));
@@ -179,8 +180,8 @@ void MainWindow::showRaceControlStopOverlay()
     m_raceControlStopOverlay->setText(lounge.stopReason == QLatin1String("connection_lost")
                                           ? tr("Stopped: race control connection lost")
                                           : tr("Stopped by race control"));
-    m_raceControlStopOverlay->setVisible(lounge.stopped);
-    if (lounge.stopped)
+    m_raceControlStopOverlay->setVisible(stopped);
+    if (stopped)
         placeOverlayLabel(this, m_raceControlStopOverlay);
 }
 

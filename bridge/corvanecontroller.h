@@ -156,6 +156,9 @@ public:
     void checkPedalsReleased(QString &message) const;
 
     LoungeSettings loungeSettings() const { return m_lounge; }
+    // The stop as the output applies it: a helicopter's channels take no car stop, which stays
+    // stored for the car.
+    bool isLoungeStopApplied() const { return m_lounge.stopped && !isHelicopterMode(); }
     void loadLoungeState();
     // Hands the state to the settings file's writer; a write that fails is reported, and the
     // next change of the lounge state writes it again.

@@ -353,6 +353,11 @@ void CorvaneController::onLoungeWatchdogTick()
 {
     if (!m_lounge.watchdogEnabled || m_lounge.stopped)
         return;
+    // A helicopter's output takes no car stop: its silence counts from the switch back to the car.
+    if (isHelicopterMode()) {
+        m_loungeHeartbeat.restart();
+        return;
+    }
     if (!m_loungeHeartbeat.isValid() || m_loungeHeartbeat.elapsed() > m_lounge.watchdogTimeoutMs)
         raceControlStop(QStringLiteral("connection_lost"));
 }

@@ -1,14 +1,18 @@
 #include "racecontrol/racecontrol.h"
 
+#include "platform/network/machinename.h"
 #include "platform/network/networkinterfacelister.h"
 #include "platform/storage/settingsfile.h"
+#include "profiles/profilename.h"
 #include "racecontrol/connectattempt.h"
 #include "racecontrol/racestationlink.h"
 
 #include <QEventLoop>
 #include <QHostAddress>
+#include <QHostInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QUrl>
 #include <QUuid>
@@ -64,23 +68,38 @@ void RaceControl::loadSettings()
 {
     const SettingsFile settings;
     const QJsonArray stations = QJsonDocument::fromJson(settings.value(kStationsKey).toByteArray()).array();
+    // Stored before hosts were compared as addresses, one car may stand under two spellings of
+    // its address: the first record keeps it, and takes the other's choice and driver.
+    QHash<QString, QString> mergedInto;
     for (const QJsonValue &value : stations) {
         const QJsonObject object = value.toObject();
         RaceStation station;
         station.id = object.value(QStringLiteral("id")).toString();
         station.name = object.value(QStringLiteral("name")).toString();
-        station.host = object.value(QStringLiteral("host")).toString();
+        station.host = normalizedHost(object.value(QStringLiteral("host")).toString());
         const QJsonValue port = object.value(QStringLiteral("port"));
         station.port = port.isDouble() ? port.toInt(DefaultPort) : DefaultPort;
         station.deviceId = object.value(QStringLiteral("deviceId")).toString();
         if (station.id.isEmpty() || station.host.isEmpty() || isOwnHost(station.host))
             continue;
+        const QString same = stationAt(station.host, station.port);
+        if (!same.isEmpty() && same != station.id) {
+            mergedInto.insert(station.id, same);
+            continue;
+        }
         m_stations.append(station);
     }
-    m_included = settings.value(kIncludedKey).toStringList();
+    for (const QString &id : settings.value(kIncludedKey).toStringList()) {
+        const QString kept = mergedInto.value(id, id);
+        if (!m_included.contains(kept))
+            m_included.append(kept);
+    }
     const QJsonObject drivers = QJsonDocument::fromJson(settings.value(kDriversKey).toByteArray()).object();
-    for (auto it = drivers.begin(); it != drivers.end(); ++it)
-        m_drivers.insert(it.key(), it.value().toString());
+    for (auto it = drivers.begin(); it != drivers.end(); ++it) {
+        const QString kept = mergedInto.value(it.key(), it.key());
+        if (kept == it.key() || !m_drivers.contains(kept))
+            m_drivers.insert(kept, it.value().toString());
+    }
     m_watchdog = settings.value(kWatchdogKey, false).toBool();
     m_watchdogTimeoutMs = settings.value(kWatchdogTimeoutKey, 2000).toInt();
 }
@@ -107,11 +126,14 @@ void RaceControl::saveSettings() const
 
 bool RaceControl::isOwnHost(const QString &host)
 {
-    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
+    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 || MachineName::isNamedBy(host))
         return true;
     QHostAddress address;
-    if (!address.setAddress(host))
-        return false;
+    return address.setAddress(host) && isOwnAddress(address);
+}
+
+bool RaceControl::isOwnAddress(const QHostAddress &address)
+{
     // The unspecified address reaches this PC as well.
     if (address.isLoopback() || address.isEqual(QHostAddress::Any, QHostAddress::TolerantConversion))
         return true;
@@ -122,6 +144,45 @@ bool RaceControl::isOwnHost(const QString &host)
         }
     }
     return false;
+}
+
+void RaceControl::lookUpOwnHost(const QString &host, QObject *context, std::function<void(bool own)> done)
+{
+    const bool own = isOwnHost(host);
+    if (own || !QHostAddress(host).isNull()) {
+        done(own);
+        return;
+    }
+    QHostInfo::lookupHost(host, context, [done = std::move(done)](const QHostInfo &info) {
+        const QList<QHostAddress> addresses = info.addresses();
+        done(std::any_of(addresses.cbegin(), addresses.cend(), &RaceControl::isOwnAddress));
+    });
+}
+
+QString RaceControl::normalizedHost(const QString &host)
+{
+    const QString text = host.trimmed();
+    // Read as the add field asks for it, in decimal: the system's reading takes "010" for 8.
+    static const QRegularExpression quad(QStringLiteral("^(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})$"));
+    if (const QRegularExpressionMatch match = quad.match(text); match.hasMatch()) {
+        QStringList parts;
+        for (int i = 1; i <= 4; ++i) {
+            if (match.capturedView(i).toInt() <= 255)
+                parts.append(QString::number(match.capturedView(i).toInt()));
+        }
+        if (parts.size() == 4)
+            return parts.join(QLatin1Char('.'));
+    }
+    QHostAddress address;
+    if (address.setAddress(text)) {
+        bool isIPv4 = false;
+        const quint32 ipv4 = address.toIPv4Address(&isIPv4);
+        return isIPv4 ? QHostAddress(ipv4).toString() : address.toString();
+    }
+    QString name = text.toLower();
+    if (name.endsWith(QLatin1Char('.')))
+        name.chop(1);
+    return name;
 }
 
 QList<RaceStation> RaceControl::includedStations() const
@@ -150,30 +211,49 @@ RaceStation *RaceControl::station(const QString &id)
 
 void RaceControl::addStation(const QString &hostText, Done done)
 {
-    const QString host = hostText.trimmed();
-    if (host.isEmpty() || isOwnHost(host)) {
+    const QString host = normalizedHost(hostText);
+    if (host.isEmpty()) {
         if (done)
             done(false);
         return;
     }
-    for (const RaceStation &existing : std::as_const(m_stations)) {
-        if (existing.host == host && existing.port == DefaultPort) {
-            setStationIncluded(existing.id, true);
+    // This PC's own API answers on its names too: it would pass for a station, and STOP ALL
+    // would stop this PC's own car.
+    lookUpOwnHost(host, this, [this, host, done](bool own) {
+        if (own) {
+            if (done)
+                done(false);
+            return;
+        }
+        if (const QString existing = stationAt(host, DefaultPort); !existing.isEmpty()) {
+            setStationIncluded(existing, true);
             if (done)
                 done(true);
             return;
         }
+        // Being able to open the WebSocket is all the probe checks.
+        auto *probe = new QWebSocket(QString(), QWebSocketProtocol::Version13, this);
+        watchConnectAttempt(probe, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), kAddProbeTimeoutMs,
+                            this, [this, host, done](bool ok) { finishAddStation(host, ok, done); });
+        probe->open(RaceStationLink::urlFor(host, DefaultPort));
+    });
+}
+
+QString RaceControl::stationAt(const QString &host, int port) const
+{
+    for (const RaceStation &station : m_stations) {
+        if (station.host == host && station.port == port)
+            return station.id;
     }
-    // Being able to open the WebSocket is all the probe checks.
-    auto *probe = new QWebSocket(QString(), QWebSocketProtocol::Version13, this);
-    watchConnectAttempt(probe, QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error), kAddProbeTimeoutMs,
-                        this, [this, host, done](bool ok) { finishAddStation(host, ok, done); });
-    probe->open(RaceStationLink::urlFor(host, DefaultPort));
+    return QString();
 }
 
 void RaceControl::finishAddStation(const QString &host, bool ok, const Done &done)
 {
-    if (ok) {
+    // Added meanwhile by another try (Return pressed twice, a found station's Add): one record.
+    if (const QString existing = stationAt(host, DefaultPort); ok && !existing.isEmpty()) {
+        setStationIncluded(existing, true);
+    } else if (ok) {
         RaceStation station;
         station.id = QUuid::createUuid().toString(QUuid::WithoutBraces).left(8);
         station.name = tr("Station %1").arg(m_stations.size() + 1);
@@ -203,9 +283,9 @@ void RaceControl::removeStation(const QString &id)
 
 void RaceControl::renameStation(const QString &id, const QString &name)
 {
-    const QString trimmed = name.trimmed();
+    const QString trimmed = ProfileName::normalized(name);
     RaceStation *record = station(id);
-    if (!record || trimmed.isEmpty() || trimmed == record->name)
+    if (!record || trimmed.isEmpty() || ProfileName::hasForbiddenCharacter(trimmed) || trimmed == record->name)
         return;
     record->name = trimmed;
     saveSettings();
@@ -214,7 +294,9 @@ void RaceControl::renameStation(const QString &id, const QString &name)
 
 void RaceControl::setDriverName(const QString &id, const QString &name)
 {
-    const QString trimmed = name.trimmed();
+    const QString trimmed = ProfileName::normalized(name);
+    if (ProfileName::hasForbiddenCharacter(trimmed))
+        return;
     if (trimmed.isEmpty())
         m_drivers.remove(id);
     else
@@ -305,11 +387,12 @@ void RaceControl::releaseStation(const QString &id)
     // resume it.
     const QString name = record ? record->name : id;
     link->send(QStringLiteral("set_lounge_watchdog"), QJsonObject{{QStringLiteral("enabled"), false}},
-               [this, link, name](bool ok, const QJsonObject &, const QString &) {
+               [this, link, name, id](bool ok, const QJsonObject &, const QString &) {
                    if (!ok)
                        emit errorOccurred(tr("Couldn't switch off the safety link of %1: it may stop its car by "
                                              "itself. Choose it again to resume it.")
-                                              .arg(name));
+                                              .arg(name),
+                                          id);
                    link->close();
                });
     // A station that does not answer is let go all the same (its callback then reports it).
@@ -319,6 +402,11 @@ void RaceControl::releaseStation(const QString &id)
 void RaceControl::onStationOpened(const QString &id)
 {
     RaceStationLink *link = m_links.value(id);
+    // A name may lead to this PC, whatever it led to when the station was added.
+    if (isOwnAddress(link->peerAddress())) {
+        dropOwnStation(id);
+        return;
+    }
     link->send(QStringLiteral("action_subscribe"),
                QJsonObject{{QStringLiteral("events"),
                             QJsonArray{QStringLiteral("event_lounge_live"), QStringLiteral("event_lounge_state")}}});
@@ -326,6 +414,16 @@ void RaceControl::onStationOpened(const QString &id)
                [this, id](bool ok, const QJsonObject &data, const QString &message) {
                    onLoungeStateReply(id, ok, data, message);
                });
+}
+
+void RaceControl::dropOwnStation(const QString &id)
+{
+    closeStation(id);
+    m_stations.erase(std::remove_if(m_stations.begin(), m_stations.end(),
+                                    [&id](const RaceStation &s) { return s.id == id; }),
+                     m_stations.end());
+    saveSettings();
+    emit stationsChanged();
 }
 
 void RaceControl::onLoungeStateReply(const QString &id, bool ok, const QJsonObject &data, const QString &message)
@@ -352,7 +450,8 @@ void RaceControl::keepArmed(const QString &id, bool force)
 {
     const RaceStation *record = findStation(id);
     RaceStationLink *link = m_links.value(id);
-    if (!m_watchdog || m_shutDown || !record || !link || !record->state.value(QStringLiteral("supported")).toBool())
+    // Only a car that gets the heartbeats: armed otherwise, it would stop by itself a moment later.
+    if (!m_watchdog || m_shutDown || !record || !link || !isRaceControlSupported(*record))
         return;
     if (!force && !record->uncovered)
         return;
@@ -381,6 +480,14 @@ void RaceControl::stationUpdated(RaceStation &record)
     const int armed = armedTimeoutMs(record.state);
     const int wanted = armingTimeoutMs();
     record.uncovered = m_watchdog && isRaceControlSupported(record) && (armed <= 0 || armed > wanted);
+    // Armed here and now another car, a helicopter or software without race control: it gets no
+    // more heartbeats, and would stop a car this race control can neither show nor resume. It is
+    // let go as un-choosing it does; a station out of reach keeps its watchdog, to stop its car.
+    const bool letGo = record.status != NoSignal && record.status != Connecting && !isRaceControlSupported(record);
+    if (letGo && m_lastArming.remove(record.id)) {
+        if (RaceStationLink *link = m_links.value(record.id); link && link->isConnected())
+            link->send(QStringLiteral("set_lounge_watchdog"), QJsonObject{{QStringLiteral("enabled"), false}});
+    }
     emit stationChanged(record.id);
 }
 
@@ -494,6 +601,8 @@ void RaceControl::setWatchdog(bool enabled, int timeoutMs)
 {
     m_watchdog = enabled;
     m_watchdogTimeoutMs = timeoutMs;
+    if (!enabled)
+        m_lastArming.clear();
     saveSettings();
     if (enabled)
         m_heartbeatTimer->start();

@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 
+class QHostAddress;
 class QTimer;
 
 namespace corvane {
@@ -59,8 +60,18 @@ public:
     explicit RaceControl(QObject *parent = nullptr);
     ~RaceControl() override;
 
-    // This PC itself: "localhost", a loopback address or an address of one of its interfaces.
+    // This PC itself: "localhost", its own name, a loopback address or an address of one of its
+    // interfaces.
     static bool isOwnHost(const QString &host);
+    static bool isOwnAddress(const QHostAddress &address);
+    // Whether the host is this PC, a name looked up without blocking: answered at once for an
+    // address or one of this PC's own names, else once the name resolves (this PC when any of its
+    // addresses is one of this PC's). `done` runs only while `context` exists.
+    static void lookUpOwnHost(const QString &host, QObject *context, std::function<void(bool own)> done);
+    // A host as it is stored and compared: an address in its one written form (four decimal
+    // numbers, leading zeros dropped; an IPv4 address mapped into IPv6 as IPv4), a name in lower
+    // case without a final dot.
+    static QString normalizedHost(const QString &host);
     // The hosts a scan probes, in sweep order: every /24 of this PC's usable IPv4 addresses.
     static QStringList sweepList();
 
@@ -75,6 +86,8 @@ public:
 
     void addStation(const QString &host, Done done);
     void removeStation(const QString &id);
+    // Names follow the rule of profile names: one that shows nothing counts as empty, and one
+    // with a control character or a text direction override changes nothing.
     void renameStation(const QString &id, const QString &name);
     void setDriverName(const QString &id, const QString &name);
     void setStationIncluded(const QString &id, bool include);
@@ -94,7 +107,7 @@ signals:
     void stationsChanged();
     void stationChanged(const QString &id);
     // A station let go that may still stop its car by itself.
-    void errorOccurred(const QString &message);
+    void errorOccurred(const QString &message, const QString &stationId = QString());
 
 private slots:
     void sendHeartbeats();
@@ -105,6 +118,8 @@ private:
     void loadSettings();
     void saveSettings() const;
     RaceStation *station(const QString &id);
+    // The id of the station at that host and port, empty when there is none.
+    QString stationAt(const QString &host, int port) const;
     // The station's link when it may take commands now, else none.
     RaceStationLink *commandLink(const QString &id) const;
     void openStation(const QString &id);
@@ -120,6 +135,8 @@ private:
     void stationUpdated(RaceStation &record);
     void finishAddStation(const QString &host, bool ok, const Done &done);
     void onStationOpened(const QString &id);
+    // Drops a station that turned out to be this PC, as loading does, without a word to it.
+    void dropOwnStation(const QString &id);
     void onLoungeStateReply(const QString &id, bool ok, const QJsonObject &data, const QString &message);
     void onStationPushed(const QString &id, const QString &event, const QJsonObject &data);
     void onStationClosed(const QString &id);
@@ -138,6 +155,8 @@ private:
     // Shut down: the stations are being let go, never armed again.
     bool m_shutDown = false;
     QHash<QString, RaceStationLink *> m_links;
+    // When this race control last armed each station's watchdog; a station is in it from its
+    // first arming until it is let go.
     QHash<QString, QElapsedTimer> m_lastArming;
     QTimer *m_heartbeatTimer;
 };

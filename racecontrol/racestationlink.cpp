@@ -57,6 +57,11 @@ QUrl RaceStationLink::urlFor(const QString &host, int port)
     return QUrl(QStringLiteral("ws://%1:%2").arg(host).arg(port));
 }
 
+QHostAddress RaceStationLink::peerAddress() const
+{
+    return m_connected ? m_socket->peerAddress() : QHostAddress();
+}
+
 RaceStationLink::~RaceStationLink()
 {
     m_closing = true;

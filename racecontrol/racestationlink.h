@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QHostAddress>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
@@ -33,6 +34,8 @@ public:
 
     QUrl url() const { return m_url; }
     bool isConnected() const { return m_connected; }
+    // The address the connection reached; null while not connected.
+    QHostAddress peerAddress() const;
 
     // Sends one request; the outcome arrives through the callback, which may be empty.
     void send(const QString &event, const QJsonObject &data = QJsonObject(), Callback callback = Callback());

@@ -5,6 +5,7 @@
 #include "ostraui/theme.h"
 #include "ostraui/toast.h"
 #include "ostraui/toggle.h"
+#include "profiles/profilename.h"
 #include "racecontrol/pages/racedisplay.h"
 #include "racecontrol/racecontrol.h"
 
@@ -102,6 +103,11 @@ RaceCarDialog::RaceCarDialog(RaceControl *control, const QString &stationId, int
     m_driverField->setPlaceholderText(tr("Who is driving"));
     names->addWidget(m_nameField, 1, 0);
     names->addWidget(m_driverField, 1, 1);
+    m_nameRefusal = ostra::makeRoleLabel(QString(), "warning", this);
+    m_nameRefusal->setWordWrap(true);
+    m_nameRefusal->setTextFormat(Qt::PlainText);
+    m_nameRefusal->hide();
+    names->addWidget(m_nameRefusal, 2, 0, 1, 2);
     main->addLayout(names);
 
     auto *tiles = new QHBoxLayout;
@@ -265,6 +271,9 @@ void RaceCarDialog::refresh()
         reject();
         return;
     }
+    const QString title = QStringLiteral("%1 \u00B7 %2").arg(carNumberText(m_index), station->name);
+    if (windowTitle() != title)
+        setWindowTitle(title);
     const StationStatusText status = stationStatusText(*station);
     m_pill->setText(status.text);
     m_pill->setLevel(status.level);
@@ -461,11 +470,20 @@ void RaceCarDialog::commitNameEdits()
     const RaceStation *station = m_control->findStation(m_stationId);
     if (!station)
         return;
-    const QString name = m_nameField->text().trimmed();
-    if (!name.isEmpty() && name != station->name)
-        m_control->renameStation(m_stationId, m_nameField->text());
-    if (m_driverField->text().trimmed() != m_control->driverName(m_stationId))
-        m_control->setDriverName(m_stationId, m_driverField->text());
+    // Names show on the cards and in the lists as profile names do, and follow their rule.
+    const QString name = ProfileName::normalized(m_nameField->text());
+    const QString driver = ProfileName::normalized(m_driverField->text());
+    QStringList refusals;
+    if (ProfileName::hasForbiddenCharacter(name))
+        refusals.append(tr("A car name cannot contain line breaks, tabs, other control characters or text direction overrides."));
+    else if (!name.isEmpty() && name != station->name)
+        m_control->renameStation(m_stationId, name);
+    if (ProfileName::hasForbiddenCharacter(driver))
+        refusals.append(tr("A driver's name cannot contain line breaks, tabs, other control characters or text direction overrides."));
+    else if (driver != m_control->driverName(m_stationId))
+        m_control->setDriverName(m_stationId, driver);
+    m_nameRefusal->setText(refusals.join(QLatin1Char(' ')));
+    m_nameRefusal->setVisible(!refusals.isEmpty());
 }
 
 } // namespace corvane

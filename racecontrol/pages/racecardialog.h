@@ -73,6 +73,7 @@ private:
     QLabel *m_stopReason;
     QLineEdit *m_nameField;
     QLineEdit *m_driverField;
+    QLabel *m_nameRefusal;
     QLabel *m_gasTile;
     QLabel *m_brakeTile;
     QLabel *m_steerTile;

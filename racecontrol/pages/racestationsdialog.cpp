@@ -2,6 +2,7 @@
 
 #include "ostraui/dialogchrome.h"
 #include "ostraui/focusring.h"
+#include "ostraui/screenfit.h"
 #include "ostraui/theme.h"
 #include "ostraui/toggle.h"
 #include "racecontrol/pages/racedisplay.h"
@@ -28,6 +29,18 @@ namespace {
 constexpr int kMinimumWidth = 560;
 constexpr int kMaxVersionChars = 32;
 constexpr int kBottomMargin = 24;
+constexpr int kListMinimumHeight = 220;
+// What the list keeps on a screen too short for the rest: two rows.
+constexpr int kListLeastHeight = 100;
+// The longest host name there is.
+constexpr int kMaxEntryChars = 253;
+// What of an entry a message repeats: a word too long to wrap would run past the dialog's edge.
+constexpr int kMaxEchoChars = 40;
+
+QString echoed(const QString &text)
+{
+    return text.size() > kMaxEchoChars ? text.left(kMaxEchoChars - 1) + QChar(0x2026) : text;
+}
 
 // What a station can be reached at: four numbers of 0 to 255, an IPv6 address or a host name.
 // A text of numbers that is no IPv4 address (999.1.1.1) is refused, rather than probed as a name.
@@ -112,26 +125,19 @@ RaceStationsDialog::RaceStationsDialog(RaceControl *control, QWidget *parent)
     m_search = new QLineEdit(this);
     m_search->setPlaceholderText(tr("Search name or IP"));
     m_search->setClearButtonEnabled(true);
+    m_search->setMaxLength(kMaxEntryChars);
     main->addWidget(m_search);
 
     m_listScroll = new QScrollArea(this);
     m_listScroll->setFrameShape(QFrame::NoFrame);
     m_listScroll->setWidgetResizable(true);
-    m_listScroll->setMinimumHeight(220);
+    m_listScroll->setMinimumHeight(kListMinimumHeight);
     // The rows' own controls take Tab; a ring around the whole list would say nothing more.
     ostra::makeScrollBody(m_listScroll);
     m_listContent = new QWidget(m_listScroll);
-    auto *listColumn = new QVBoxLayout(m_listContent);
-    listColumn->setContentsMargins(0, 0, 0, 0);
-    listColumn->setSpacing(0);
-    // What a scan found heads the list, in the view right above the buttons: the dialog keeps its
-    // height, and nothing above has to scroll away on a short screen to make room for it.
-    m_scanResults = new QVBoxLayout;
-    m_scanResults->setSpacing(4);
-    listColumn->addLayout(m_scanResults);
-    m_list = new QVBoxLayout;
+    m_list = new QVBoxLayout(m_listContent);
+    m_list->setContentsMargins(0, 0, 0, 0);
     m_list->setSpacing(2);
-    listColumn->addLayout(m_list, 1);
     m_listScroll->setWidget(m_listContent);
     main->addWidget(m_listScroll, 1);
 
@@ -139,6 +145,7 @@ RaceStationsDialog::RaceStationsDialog(RaceControl *control, QWidget *parent)
     addRow->setSpacing(8);
     m_addField = new QLineEdit(this);
     m_addField->setPlaceholderText(tr("Add by IP, e.g. 192.168.1.21"));
+    m_addField->setMaxLength(kMaxEntryChars);
     addRow->addWidget(m_addField, 1);
     m_addButton = ostra::makeButton(tr("Add"), false, this);
     addRow->addWidget(m_addButton);
@@ -150,6 +157,9 @@ RaceStationsDialog::RaceStationsDialog(RaceControl *control, QWidget *parent)
     m_message->setWordWrap(true);
     m_message->hide();
     main->addWidget(m_message);
+    m_scanResults = new QVBoxLayout;
+    m_scanResults->setSpacing(4);
+    main->addLayout(m_scanResults);
 
     connect(m_safetySwitch, &ostra::Toggle::clicked, this,
             [this](bool checked) { m_control->setWatchdog(checked, m_control->watchdogTimeoutMs()); });
@@ -160,7 +170,8 @@ RaceStationsDialog::RaceStationsDialog(RaceControl *control, QWidget *parent)
     connect(m_addButton, &QPushButton::clicked, this, &RaceStationsDialog::onAddClicked);
     connect(m_addField, &QLineEdit::returnPressed, this, &RaceStationsDialog::onAddClicked);
     connect(m_scanButton, &QPushButton::clicked, this, &RaceStationsDialog::scan);
-    connect(m_control, &RaceControl::errorOccurred, this, [this](const QString &message) { showMessage(message); });
+    connect(m_control, &RaceControl::errorOccurred, this,
+            [this](const QString &message, const QString &stationId) { showMessage(message, "warning", stationId); });
 
     ostra::applyDialogChrome(this, tr("Safety link and which stations this OSTRA controls"));
     keepDialogContentSize(this, kMinimumWidth);
@@ -178,6 +189,9 @@ void RaceStationsDialog::clearLayout(QVBoxLayout *layout)
 
 void RaceStationsDialog::rebuildList()
 {
+    // Chosen again, the station is race control's once more: what was said of letting it go is past.
+    if (!m_messageStationId.isEmpty() && m_control->isIncluded(m_messageStationId))
+        showMessage(QString());
     clearLayout(m_list);
     QList<RaceStation> stations = m_control->stations();
     const auto chosenCount = std::count_if(stations.cbegin(), stations.cend(),
@@ -203,7 +217,7 @@ void RaceStationsDialog::rebuildList()
     if (stations.isEmpty())
         addMuted(tr("No stations yet. Add one by IP or scan the network."));
     else if (shown.isEmpty())
-        addMuted(tr("No station matches \u201C%1\u201D.").arg(filter));
+        addMuted(tr("No station matches \u201C%1\u201D.").arg(echoed(filter)));
 
     for (const RaceStation &station : std::as_const(shown)) {
         const QString id = station.id;
@@ -258,39 +272,78 @@ void RaceStationsDialog::onAddClicked()
     const QString text = m_addField->text().trimmed();
     if (text.isEmpty())
         return;
+    const QString shown = echoed(text);
     if (!isStationAddress(text)) {
-        showMessage(tr("\u201C%1\u201D is not a valid address").arg(text));
-        return;
-    }
-    // Race control never takes this PC for a station; that is no fault of the network.
-    if (RaceControl::isOwnHost(text)) {
-        showMessage(tr("%1 is this PC \u2014 add the other PCs of the venue by their address").arg(text));
+        showMessage(tr("\u201C%1\u201D is not a valid address").arg(shown));
         return;
     }
     m_addButton->setEnabled(false);
-    showMessage(tr("Reaching %1\u2026").arg(text), "muted");
-    m_control->addStation(text, [self = QPointer(this), text](bool ok) {
-        if (!self)
+    showMessage(tr("Reaching %1\u2026").arg(shown), "muted");
+    // Race control never takes this PC for a station, by any of its names; that is no fault of
+    // the network.
+    RaceControl::lookUpOwnHost(text, this, [this, text, shown](bool own) {
+        if (own) {
+            m_addButton->setEnabled(true);
+            showMessage(tr("%1 is this PC \u2014 add the other PCs of the venue by their address").arg(shown));
             return;
-        self->m_addButton->setEnabled(true);
-        if (ok) {
-            self->m_addField->clear();
-            self->showMessage(QString());
-        } else {
-            self->showMessage(tr("Couldn't reach %1 \u2014 check it's on and on this network").arg(text));
         }
+        m_control->addStation(text, [self = QPointer(this), shown](bool ok) {
+            if (!self)
+                return;
+            self->m_addButton->setEnabled(true);
+            if (ok) {
+                self->m_addField->clear();
+                self->showMessage(QString());
+            } else {
+                self->showMessage(tr("Couldn't reach %1 \u2014 check it's on and on this network").arg(shown));
+            }
+        });
     });
 }
 
-void RaceStationsDialog::showMessage(const QString &text, const char *role)
+void RaceStationsDialog::showMessage(const QString &text, const char *role, const QString &stationId)
 {
+    m_messageStationId = stationId;
     ostra::setStyleState(m_message, "role", QString::fromLatin1(role));
     m_message->setText(text);
     m_message->setVisible(!text.isEmpty());
-    // On a short screen the card scrolls; the line is below everything else.
-    if (!text.isEmpty()) {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    fitContent();
+    if (!text.isEmpty())
         scrollCardTo(m_message, kBottomMargin);
+}
+
+void RaceStationsDialog::fitContent()
+{
+    m_listScroll->setMinimumHeight(kListMinimumHeight);
+    m_listScroll->setMaximumHeight(QWIDGETSIZE_MAX);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    auto *card = findChild<QScrollArea *>(QStringLiteral("ostraDialogScroll"));
+    if (!card || !isVisible())
+        return;
+    const auto overflow = [card] {
+        QWidget *content = card->widget();
+        const int width = card->viewport()->width();
+        const int natural = content->hasHeightForWidth() ? content->heightForWidth(width) : content->sizeHint().height();
+        return std::max(natural, content->minimumSizeHint().height()) - card->viewport()->height();
+    };
+    int excess = overflow();
+    if (excess <= 0)
+        return;
+    const QRect area = ostra::availableArea(this);
+    const int grow = std::min(excess, area.height() - frameGeometry().height());
+    if (grow > 0) {
+        // It grows about its centre and stays on its screen.
+        const int top = std::clamp(y() - grow / 2, area.top(), std::max(area.top(), area.bottom() + 1 - frameGeometry().height() - grow));
+        resize(width(), height() + grow);
+        move(x(), top);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        excess = overflow();
+    }
+    if (excess > 0) {
+        const int least = std::max(kListLeastHeight, m_listScroll->height() - excess);
+        m_listScroll->setMinimumHeight(std::min(kListMinimumHeight, least));
+        m_listScroll->setMaximumHeight(least);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     }
 }
 
@@ -321,13 +374,13 @@ void RaceStationsDialog::showScanResult(const QStringList &results)
     if (kept.isEmpty()) {
         m_scanResults->addWidget(ostra::makeRoleLabel(results.isEmpty() ? tr("No stations found on this network.")
                                                                         : tr("Every station found is already in the list."),
-                                                      "muted", m_listContent));
+                                                      "muted", this));
         revealScanResults();
         return;
     }
-    m_scanResults->addWidget(ostra::makeRoleLabel(tr("Found on this network"), "h3", m_listContent));
+    m_scanResults->addWidget(ostra::makeRoleLabel(tr("Found on this network"), "h3", this));
     for (const auto &[address, version] : std::as_const(kept)) {
-        auto *row = new QWidget(m_listContent);
+        auto *row = new QWidget(this);
         auto *rowLayout = new QHBoxLayout(row);
         rowLayout->setContentsMargins(0, 0, 0, 0);
         // Whatever answers on the port wrote this text: never let it format or stretch the label.
@@ -346,21 +399,17 @@ void RaceStationsDialog::showScanResult(const QStringList &results)
     revealScanResults();
 }
 
-// The results head the station list, set off from the stations below them; the list's view
-// goes back to its top to show them, laid out first so that it knows their place.
+// The results come last, below the add row: the dialog makes room for them.
 void RaceStationsDialog::revealScanResults()
 {
     if (m_scanResults->count() == 0)
         return;
-    m_scanResults->addSpacing(12);
     QWidget *first = m_scanResults->itemAt(0)->widget();
     for (int i = 0; i < m_scanResults->count(); ++i) {
         if (QWidget *widget = m_scanResults->itemAt(i)->widget())
             widget->show();
     }
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-    m_listScroll->ensureWidgetVisible(first, 0, 0);
-    // Where even the list starts below a short screen's edge, the dialog's card scrolls to it.
+    fitContent();
     scrollCardTo(first, 12);
 }
 

@@ -39,10 +39,14 @@ public slots:
 private:
     static void clearLayout(QVBoxLayout *layout);
     void revealScanResults();
+    // Keeps the whole dialog in view as lines come and go below the list: the window grows into
+    // the screen's free height, and on a screen too short for that the list gives up its room.
+    void fitContent();
     // Scrolls the dialog's card, where it scrolls, until the widget is in view.
     void scrollCardTo(QWidget *widget, int margin);
-    // The line under the add field: what the last try came to, until the next one.
-    void showMessage(const QString &text, const char *role = "warning");
+    // The line under the add field: what the last try came to, until the next one; a station
+    // let go unconfirmed is named there until it is chosen again.
+    void showMessage(const QString &text, const char *role = "warning", const QString &stationId = QString());
 
     RaceControl *m_control;
     ostra::Toggle *m_safetySwitch;
@@ -56,6 +60,7 @@ private:
     QPushButton *m_addButton;
     QPushButton *m_scanButton;
     QLabel *m_message;
+    QString m_messageStationId;
     QVBoxLayout *m_scanResults;
     QString m_armedRemoveId;
 };

@@ -135,6 +135,33 @@ private slots:
         QCOMPARE(rig.tx.lastChannels()[1], 992);
         QCOMPARE(rig.tx.stopCount(), 0);
     }
+
+    void helicopterTakesNoCarStop_data()
+    {
+        QTest::addColumn<bool>("stoppedAsCar");
+        QTest::newRow("watchdog runs out while flying") << false;
+        QTest::newRow("stopped as a car, then flying") << true;
+    }
+
+    // A helicopter's channels take no car stop: its watchdog stores none, and one stored for the
+    // car shows only when the car drives again. Back in the car, the watchdog counts from then.
+    void helicopterTakesNoCarStop()
+    {
+        QFETCH(bool, stoppedAsCar);
+        TransmitRig rig;
+        corvane::CorvaneController *controller = rig.controller.get();
+        if (stoppedAsCar)
+            controller->raceControlStop(QStringLiteral("operator"));
+        controller->profileManager()->switchVehicleType(QStringLiteral("rc_helicopter"), QStringLiteral("Heli"));
+        controller->setLoungeWatchdog(true, 500);
+        QTest::qWait(1000);
+        QCOMPARE(controller->loungeSettings().stopped, stoppedAsCar);
+        QVERIFY(!controller->isLoungeStopApplied());
+        controller->profileManager()->switchVehicleType(QStringLiteral("rc_car"), QString());
+        QCOMPARE(controller->isLoungeStopApplied(), stoppedAsCar);
+        QTRY_VERIFY(controller->isLoungeStopApplied());
+        QCOMPARE(controller->loungeSettings().stopReason, stoppedAsCar ? QStringLiteral("operator") : QStringLiteral("connection_lost"));
+    }
 };
 
 OSTRA_TEST_MAIN_CORE(TestLounge)

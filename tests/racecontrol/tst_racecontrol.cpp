@@ -1,8 +1,12 @@
 #include <QCoreApplication>
+#include <QFile>
+#include <QHostInfo>
 #include <QJsonArray>
 #include <QSignalSpy>
 
+#include "bridge/devicesecurity.h"
 #include "loungestation.h"
+#include "platform/network/machinename.h"
 #include "platform/storage/settingsfile.h"
 #include "racecontrol/racecontrol.h"
 #include "racecontrol/racestationlink.h"
@@ -27,6 +31,22 @@ int statusOf(const RaceControl &control, const QString &id)
 bool armedAt(const LoungeStation &station, int timeoutMs)
 {
     return station.lounge().watchdogEnabled && station.lounge().watchdogTimeoutMs == timeoutMs;
+}
+
+// A name other than "localhost" and this PC's own that the hosts file gives the loopback, if any.
+QString loopbackAlias()
+{
+    QFile hosts("/etc/hosts");
+    const QStringList lines = hosts.open(QIODevice::ReadOnly) ? QString::fromLatin1(hosts.readAll()).split('\n') : QStringList();
+    for (const QString &line : lines) {
+        const QStringList fields = line.section('#', 0, 0).simplified().split(' ');
+        for (const QString &name : fields.mid(1)) {
+            if (QHostAddress(fields.first()).isLoopback() && name.compare("localhost", Qt::CaseInsensitive) != 0
+                && !corvane::MachineName::isNamedBy(name))
+                return name;
+        }
+    }
+    return QString();
 }
 
 } // namespace
@@ -392,6 +412,107 @@ private slots:
         QTRY_VERIFY(station.lounge().stopped);
         QTRY_COMPARE_WITH_TIMEOUT(statusOf(control, "s3"), int(corvane::NoSignal), 1000);
         QVERIFY(station.net.setStationsLinkUp(true));
+    }
+
+    void thisPcIsNoStation_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<bool>("stored");
+        const QString name = QHostInfo::localHostName();
+        QTest::newRow("own name") << name << false;
+        QTest::newRow("own name in capitals") << name.toUpper() << false;
+        QTest::newRow("own name on the LAN") << name + ".local" << false;
+        QTest::newRow("a name of this PC's loopback") << loopbackAlias() << false;
+        QTest::newRow("own name, stored") << name.toUpper() << true;
+        QTest::newRow("a name of this PC's loopback, stored") << loopbackAlias() << true;
+    }
+
+    // This PC's own API answers on its names as on its addresses: race control takes it for no
+    // station there either (refused at once by name), so STOP ALL never stops this PC's own car.
+    void thisPcIsNoStation()
+    {
+        QFETCH(QString, host);
+        QFETCH(bool, stored);
+        if (host.isEmpty())
+            QSKIP("the hosts file gives this PC's loopback no other name");
+        FakeRaceStation ownApi;
+        QVERIFY(ownApi.listen(QHostAddress::Any, 12345));
+        ostratest::storeRaceStations(stored ? QStringList{host} : QStringList());
+        RaceControl control;
+        int result = stored ? 0 : -1;
+        stored ? control.openIncludedStations() : control.addStation(host, [&result](bool ok) { result = ok; });
+        const bool byName = host != loopbackAlias();
+        QCOMPARE(control.stations().isEmpty() && result == 0, byName);
+        QTRY_VERIFY(control.stations().isEmpty() && result == 0);
+        QVERIFY(!ownApi.events().contains("get_lounge_state"));
+    }
+
+    void sameCarUnderAnotherSpelling_data()
+    {
+        QTest::addColumn<QStringList>("stored");
+        QTest::addColumn<QString>("added");
+        QTest::newRow("leading zero added") << QStringList{"10.77.0.3"} << "10.77.0.03";
+        QTest::newRow("zeros everywhere added") << QStringList{"10.77.0.3"} << "010.077.000.003";
+        QTest::newRow("IPv4 in IPv6 added") << QStringList{"10.77.0.3"} << "::ffff:10.77.0.3";
+        QTest::newRow("stored twice") << QStringList{"10.77.0.3", "10.77.0.03"} << "";
+        QTest::newRow("added twice at once") << QStringList() << "10.77.0.3";
+    }
+
+    // One car, one record, however its address is spelt: un-choosing it lets it go for good.
+    void sameCarUnderAnotherSpelling()
+    {
+        QFETCH(QStringList, stored);
+        QFETCH(QString, added);
+        ostratest::storeRaceStations(stored);
+        RaceControl control;
+        const int adds = stored.isEmpty() ? 2 : int(!added.isEmpty());
+        if (adds)
+            control.setStationIncluded("s3", false);
+        QList<bool> results;
+        for (int i = 0; i < adds; ++i)
+            control.addStation(added, [&results](bool ok) { results.append(ok); });
+        QTRY_COMPARE(results, QList<bool>(adds, true));
+        QCOMPARE(control.stations().size(), 1);
+        QCOMPARE(control.stations().first().host, QString("10.77.0.3"));
+        QCOMPARE(control.included(), QStringList{control.stations().first().id});
+    }
+
+    void stationTurnedAwayIsLetGo_data()
+    {
+        QTest::addColumn<QString>("turn");
+        QTest::newRow("another car answers at its address") << "other car at first";
+        QTest::newRow("another car while armed") << "other car";
+        QTest::newRow("a helicopter while armed") << "helicopter";
+    }
+
+    // Race control arms only a car it sends heartbeats to; armed and then no longer one it
+    // controls, a station is let go: that car never stops by itself for want of heartbeats.
+    void stationTurnedAwayIsLetGo()
+    {
+        QFETCH(QString, turn);
+        QVERIFY2(useRealStation(), qPrintable(m_station->error()));
+        corvane::CorvaneController *car = m_station->rig.controller.get();
+        QTRY_VERIFY(!car->deviceSecurity()->currentDeviceId().isEmpty());
+        ostratest::storeRaceStations({"10.77.0.3"}, true, turn == "other car at first" ? "QORTX99" : "");
+        corvane::SettingsFile().setValue("raceControl/watchdogTimeoutMs", 1000);
+        RaceControl control;
+        control.openIncludedStations();
+        if (turn != "other car at first")
+            QTRY_VERIFY(armedAt(*m_station, 1000));
+        if (turn == "helicopter")
+            car->profileManager()->switchVehicleType("rc_helicopter", "Heli");
+        if (turn == "other car")
+            car->deviceSecurity()->checkDevice("QORTX99");
+        car->setLoungeReverseAllowed(true);
+        QTRY_VERIFY(statusOf(control, "s3") == int(corvane::WrongCar)
+                    || !control.findStation("s3")->state.value("supported").toBool(true));
+        // Longer than the watchdog's time-out: nothing armed it, nothing stopped the car.
+        QTest::qWait(1500);
+        QVERIFY(!m_station->lounge().watchdogEnabled && !m_station->lounge().stopped);
+        if (turn == "helicopter") {
+            car->profileManager()->switchVehicleType("rc_car", QString());
+            QTRY_VERIFY(armedAt(*m_station, 1000) && statusOf(control, "s3") == int(corvane::Linked));
+        }
     }
 
     void shutdownSwitchesWatchdogOffBeforeClosing()

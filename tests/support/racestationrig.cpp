@@ -6,14 +6,14 @@
 
 namespace ostratest {
 
-void storeRaceStations(const QStringList &hosts, bool watchdog)
+void storeRaceStations(const QStringList &hosts, bool watchdog, const QString &deviceId)
 {
     QJsonArray stations;
     QStringList ids;
     for (const QString &host : hosts) {
         const QString id = "s" + host.section('.', 3);
         stations.append(QJsonObject{{"id", id}, {"name", "Pit " + host.section('.', 3)}, {"host", host},
-                                    {"port", 12345}, {"deviceId", ""}});
+                                    {"port", 12345}, {"deviceId", deviceId}});
         ids.append(id);
     }
     corvane::SettingsFile settings;

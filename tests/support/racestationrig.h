@@ -9,9 +9,9 @@
 
 namespace ostratest {
 
-// Stores race stations "s<last byte>" for the given hosts in the settings, all of them chosen, so
-// a RaceControl made afterwards loads them.
-void storeRaceStations(const QStringList &hosts, bool watchdog = false);
+// Stores race stations "s<last byte>" for the given hosts in the settings, all of them chosen and
+// known to drive the car `deviceId`, so a RaceControl made afterwards loads them.
+void storeRaceStations(const QStringList &hosts, bool watchdog = false, const QString &deviceId = QString());
 
 // Fake race stations listening on port 12345 at the given 10.77.0.x hosts inside the stations
 // namespace, with the test thread inside the control namespace. Race control refuses loopback and

@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 
@@ -200,6 +201,41 @@ private slots:
         QVERIFY(dialog);
         QVERIFY(labelShown(dialog.get(), "No force-feedback wheel connected to this station"));
         QVERIFY(!dialog->findChild<QWidget *>("strength")->isVisibleTo(dialog.get()));
+    }
+
+    void nameEditsFollowTheNameRule_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("driver");
+        QTest::addColumn<QString>("storedName");
+        QTest::addColumn<QString>("storedDriver");
+        QTest::newRow("renamed") << "Red Five" << "Ann" << "Red Five" << "Ann";
+        QTest::newRow("direction override in the car name") << "abc\u202Eexe.live" << "Ann" << "Pit 3" << "Ann";
+        QTest::newRow("tab in the driver") << "Pit 3" << "Ann\tBo" << "Pit 3" << "";
+        QTest::newRow("names that show nothing") << "\u200B\u200B" << "\u2800" << "Pit 3" << "";
+    }
+
+    // Car and driver names follow the rule of profile names, and say why a name is refused; the
+    // title follows the car's name.
+    void nameEditsFollowTheNameRule()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, driver);
+        corvane::RaceControl *control = m_fleet.control.get();
+        control->renameStation(m_id, "Pit 3");
+        control->setDriverName(m_id, QString());
+        RaceCarDialog dialog(control, m_id, 0);
+        dialog.findChildren<QLineEdit *>().at(0)->setText(name);
+        dialog.findChildren<QLineEdit *>().at(1)->setText(driver);
+        dialog.commitNameEdits();
+        dialog.refresh();
+        QTEST(control->findStation(m_id)->name, "storedName");
+        QTEST(control->driverName(m_id), "storedDriver");
+        QCOMPARE(dialog.windowTitle(), "01 \u00B7 " + control->findStation(m_id)->name);
+        const QString refused = name.contains(QChar(0x202E)) ? "A car name" : driver.contains('\t') ? "A driver's name" : "";
+        QCOMPARE(labelShown(&dialog, refused + " cannot contain line breaks, tabs, other control characters or text "
+                                                "direction overrides."), !refused.isEmpty());
+        control->renameStation(m_id, "Pit 3");
     }
 
     void render()

@@ -262,22 +262,29 @@ private slots:
         QCOMPARE(labelWith(&dialog, "10.77.0.22") != nullptr, headingStays);
     }
 
-    void scanResultInView_data()
+    void linesBelowKeepTheTopInView_data()
     {
-        QTest::addColumn<QStringList>("results");
-        QTest::addColumn<QString>("first");
-        QTest::newRow("nothing found") << QStringList() << "No stations found on this network.";
+        QTest::addColumn<QStringList>("found");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("nothing found") << QStringList() << "" << "No stations found on this network.";
         QTest::newRow("four found") << QStringList{"10.77.0.21|1.2.28", "10.77.0.22|", "10.77.0.23|", "10.77.0.24|"}
-                                    << "10.77.0.21 \u00B7 Corvane 1.2.28";
+                                    << "" << "10.77.0.21 \u00B7 Corvane 1.2.28";
+        QTest::newRow("no address") << QStringList() << "999.1.1.1" << "\u201C999.1.1.1\u201D is not a valid address";
+        QTest::newRow("10,000 characters") << QStringList() << QString(10000, 'a')
+                                            << "\u201C" + QString(39, 'a') + "\u2026\u201D is not a valid address";
+        QTest::newRow("this PC") << QStringList() << "LOCALHOST"
+                                 << "LOCALHOST is this PC \u2014 add the other PCs of the venue by their address";
     }
 
-    // What a scan found (or that it found nothing) shows inside the dialog, at the head of the
-    // station list above the buttons, without scrolling away what is above it: the safety link
-    // stays in view.
-    void scanResultInView()
+    // What a scan found (or that it found nothing) and the line under the add field show below
+    // everything else, whole and within the dialog's edges, and what is above stays in view: the
+    // dialog makes room for them rather than scroll its top (the safety link) away.
+    void linesBelowKeepTheTopInView()
     {
-        QFETCH(QStringList, results);
-        QFETCH(QString, first);
+        QFETCH(QStringList, found);
+        QFETCH(QString, typed);
+        QFETCH(QString, line);
         RaceControl control;
         QWidget parent;
         parent.resize(1366, 768);
@@ -285,22 +292,56 @@ private slots:
         RaceStationsDialog dialog(&control, &parent);
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        dialog.showScanResult(results);
-        QLabel *said = labelWith(&dialog, first);
+        const int width = dialog.width();
+        auto *field = dialog.findChildren<QLineEdit *>().constLast();
+        if (typed.isEmpty()) {
+            dialog.showScanResult(found);
+        } else {
+            field->setText(typed);
+            QVERIFY(field->text().size() <= 253);
+            QTest::keyClick(field, Qt::Key_Return);
+        }
+        QLabel *said = labelWith(&dialog, line);
         QVERIFY(said);
         QTRY_VERIFY(said->isVisible());
+        QCOMPARE(dialog.width(), width);
+        QVERIFY(said->mapTo(&dialog, QPoint()).y() >= field->mapTo(&dialog, QPoint(0, field->height())).y());
         const auto inView = [](QWidget *widget) {
-            // Within every scrolled view that holds it.
+            // Whole, within every scrolled view that holds it.
             for (QWidget *w = widget->parentWidget(); w; w = w->parentWidget()) {
                 auto *area = qobject_cast<QAbstractScrollArea *>(w);
-                if (area && !area->viewport()->rect().contains(QRect(widget->mapTo(area->viewport(), QPoint()), widget->size())))
+                if (area && (widget->sizeHint().width() > area->viewport()->width()
+                             || !area->viewport()->rect().contains(QRect(widget->mapTo(area->viewport(), QPoint()), widget->size()))))
                     return false;
             }
             return true;
         };
-        QTRY_VERIFY2(inView(said), qPrintable(first));
+        QTRY_VERIFY2(inView(said), qPrintable(line));
         QVERIFY(inView(labelWith(&dialog, "Safety link")));
-        QVERIFY(dialog.grab().save(racePicture(QStringLiteral("stations-dialog-scan-%1").arg(QTest::currentDataTag()).replace(' ', '-'))));
+        // Scroll bars come and go on the next turn of the event loop.
+        QTest::qWait(100);
+        QVERIFY(dialog.grab().save(racePicture(QStringLiteral("stations-dialog-below-%1").arg(QTest::currentDataTag()).replace(' ', '-'))));
+    }
+
+    void letGoMessageGoesWhenChosenAgain_data()
+    {
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<bool>("stays");
+        QTest::newRow("that station chosen again") << "s3" << false;
+        QTest::newRow("another station chosen") << "s5" << true;
+    }
+
+    // What is said of a station let go unconfirmed holds until that station is race control's again.
+    void letGoMessageGoesWhenChosenAgain()
+    {
+        QFETCH(QString, chosen);
+        RaceControl control;
+        RaceStationsDialog dialog(&control);
+        const QString message = "Couldn't switch off the safety link of Pit 3: it may stop its car by itself.";
+        emit control.errorOccurred(message, "s3");
+        control.setStationIncluded(chosen, true);
+        QLabel *line = labelWith(&dialog, message);
+        QTEST(line && line->isVisibleTo(&dialog), "stays");
     }
 
     void render()
@@ -310,6 +351,8 @@ private slots:
         parent.resize(900, 820);
         parent.show();
         RaceStationsDialog dialog(&control, &parent);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         dialog.showScanResult({"10.77.0.21|1.2.28", "10.77.0.50|<b>x</b>"});
         auto *field = dialog.findChildren<QLineEdit *>().constLast();
         field->setText("127.0.0.1");
