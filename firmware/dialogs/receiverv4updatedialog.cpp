@@ -316,6 +316,8 @@ bool ReceiverV4UpdateDialog::confirm(const QString &title, const QString &text)
 {
     QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, this);
     box.setTextFormat(Qt::PlainText);
+    // Both questions put back firmware the board already has or a newer one: Return keeps it.
+    box.setDefaultButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }
 

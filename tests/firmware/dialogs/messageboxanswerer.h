@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QObject>
+#include <QPushButton>
 #include <QStringList>
 #include <QTimer>
 
@@ -23,6 +24,7 @@ public:
                 return;
             asked << box->windowTitle() + QLatin1Char('|') + box->text();
             formats << box->textFormat();
+            defaults << (box->defaultButton() ? box->standardButton(box->defaultButton()) : QMessageBox::NoButton);
             QAbstractButton *button = box->button(replies.isEmpty() ? answer : replies.takeFirst());
             if (!button)
                 button = box->buttons().value(0);
@@ -35,6 +37,7 @@ public:
     QList<QMessageBox::StandardButton> replies;
     QStringList asked;
     QList<Qt::TextFormat> formats;
+    QList<QMessageBox::StandardButton> defaults;
 
 private:
     QTimer m_timer;

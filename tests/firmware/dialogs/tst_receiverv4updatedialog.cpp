@@ -356,6 +356,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(button(dialog, "Reinstall"), Patience);
         button(dialog, "Reinstall")->click();
         QCOMPARE(answerer.asked, QStringList({ "Up to date|The receiver already runs 1.2.0, the latest release. Install it again?" }));
+        QCOMPARE(answerer.defaults, QList<QMessageBox::StandardButton>{QMessageBox::No});
         QCOMPARE(fileRequests("firmware.json"), 0);
     }
 
