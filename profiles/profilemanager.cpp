@@ -355,24 +355,14 @@ void ProfileManager::onWritten(const QString &path, quint64 ticket, bool ok)
     if (!path.startsWith(folder))
         return;
     const QString fileName = path.mid(folder.size());
-    QString failure;
     if (fileName == ConfigFileName) {
-        if (!settle(m_configOnDisk, ticket, ok))
-            return;
-        takeBackConfig();
-        failure = m_configOnDisk.failure;
+        settle(m_configOnDisk, ticket, ok, [this] { takeBackConfig(); });
     } else if (fileName == EscPresetsFileName) {
-        if (!settle(m_escPresetsOnDisk, ticket, ok))
-            return;
-        takeBackEscPresets();
-        failure = m_escPresetsOnDisk.failure;
+        settle(m_escPresetsOnDisk, ticket, ok, [this] { takeBackEscPresets(); });
     } else if (fileName == UserPresetsFileName) {
-        if (!settle(m_userPresetsOnDisk, ticket, ok))
-            return;
-        takeBackUserPresets();
-        failure = m_userPresetsOnDisk.failure;
-    } else {
-        const QString id = fileName.chopped(qMin<qsizetype>(fileName.size(), 5));
+        settle(m_userPresetsOnDisk, ticket, ok, [this] { takeBackUserPresets(); });
+    } else if (fileName.endsWith(QLatin1String(".json"))) {
+        const QString id = fileName.chopped(5);
         const auto file = m_profilesOnDisk.find(id);
         if (file == m_profilesOnDisk.end())
             return;
@@ -381,25 +371,24 @@ void ProfileManager::onWritten(const QString &path, quint64 ticket, bool ok)
             m_deleted.remove(id);
             return;
         }
-        if (!settle(*file, ticket, ok))
-            return;
-        failure = file->failure;
-        takeBackProfile(id);
+        settle(*file, ticket, ok, [this, id] { takeBackProfile(id); });
     }
-    if (!failure.isEmpty())
-        m_unreported.append(failure);
 }
 
 template <typename Content>
-bool ProfileManager::settle(TrackedFile<Content> &file, quint64 ticket, bool ok)
+void ProfileManager::settle(TrackedFile<Content> &file, quint64 ticket, bool ok, const std::function<void()> &takeBack)
 {
     const bool wrote = std::exchange(file.isWriting, false);
     // Not a job of this store's (one made again in the same process wrote the file).
     if (ticket > file.lastHanded)
-        return false;
+        return;
     if (ok && wrote)
         file.onDisk = std::move(file.writing);
-    return !ok && ticket == file.lastHanded;
+    if (ok || ticket < file.lastHanded)
+        return;
+    if (!file.failure.isEmpty())
+        m_unreported.append(file.failure);
+    takeBack(); // may end the file's entry
 }
 
 void ProfileManager::takeBackProfile(const QString &id)

@@ -160,11 +160,11 @@ private:
     template <typename Content>
     static void handed(TrackedFile<Content> &file, quint64 ticket, const QString &failure);
     // A job of the writer has ended. A failed one that no later job of its file follows takes
-    // memory back to what the file holds; one that a later job follows leaves that job to decide.
+    // memory back to what the file holds (`takeBack`) and is reported; one that a later job
+    // follows leaves that job to decide.
     void onWritten(const QString &path, quint64 ticket, bool ok);
-    // Whether memory has to go back to what the file holds.
     template <typename Content>
-    static bool settle(TrackedFile<Content> &file, quint64 ticket, bool ok);
+    void settle(TrackedFile<Content> &file, quint64 ticket, bool ok, const std::function<void()> &takeBack);
     void takeBackProfile(const QString &id);
     void takeBackConfig();
     void takeBackEscPresets();
