@@ -90,15 +90,6 @@ static QString firstError(const QSignalSpy &errors)
     return errors.isEmpty() ? QString() : errors.at(0).at(0).toString();
 }
 
-static QString idNamed(const ProfileManager &store, const QString &name)
-{
-    for (const Profile &profile : store.profiles()) {
-        if (profile.name == name)
-            return profile.id;
-    }
-    return {};
-}
-
 // One change as the desktop or a request makes it: "esc <neutral>", "escname <name>",
 // "create <name>", "rename <name> <new name>", "activate <name>", or "heli <name>", the
 // helicopter page's Save.
@@ -106,22 +97,23 @@ static void change(ProfileManager &store, const QString &step)
 {
     const QStringList words = step.split(' ');
     const QString escId = store.escPresets().value(0).id;
-    if (words[0] == "esc") {
+    const auto named = [&](const QString &name) {
+        const QList<Profile> all = store.profiles();
+        const auto found = std::find_if(all.cbegin(), all.cend(), [&](const Profile &p) { return p.name == name; });
+        return found == all.cend() ? QString() : found->id;
+    };
+    if (words[0] == "esc")
         store.updateEscPreset(escId, words[1].toInt(), 1800, 200);
-    } else if (words[0] == "escname") {
+    else if (words[0] == "escname")
         store.renameEscPreset(escId, words[1]);
-    } else if (words[0] == "create") {
+    else if (words[0] == "create")
         store.createProfile(words[1]);
-    } else if (words[0] == "rename") {
-        store.renameProfile(idNamed(store, words[1]), words[2]);
-    } else if (words[0] == "activate") {
-        store.setActiveProfile(idNamed(store, words[1]));
-    } else if (words[0] == "heli") {
-        const QString id = store.switchVehicleType("rc_helicopter", words[1]);
-        store.renameProfile(id, words[1]);
-        store.setHelicopterConfig(HelicopterConfig());
+    else if (words[0] == "rename")
+        store.renameProfile(named(words[1]), words[2]);
+    else if (words[0] == "activate")
+        store.setActiveProfile(named(words[1]));
+    else if (words[0] == "heli" && store.renameProfile(store.switchVehicleType("rc_helicopter", words[1]), words[1]))
         store.saveActiveProfile();
-    }
 }
 
 // What the rows look at: the active profile, every profile and every ESC preset.
