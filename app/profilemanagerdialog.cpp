@@ -16,7 +16,6 @@
 #include "ostraui/dialogchrome.h"
 #include "ostraui/plaintextguard.h"
 #include "ostraui/theme.h"
-#include "platform/storage/filewriter.h"
 #include "profiles/profilemanager.h"
 #include "profiles/profilename.h"
 
@@ -220,17 +219,10 @@ void ProfileManagerDialog::onCreateProfile()
     const QString name = askName(tr("New Profile"), tr("Profile name:"), tr("New Profile"));
     if (name.isEmpty())
         return;
-    // One change: when its files cannot be written the switch is taken back before the profile.
-    QString id;
-    FileWriter::shared().batch(
-        [&] {
-            id = m_manager->createProfile(name);
-            if (!id.isEmpty())
-                m_manager->setActiveProfile(id);
-        },
-        {});
+    const QString id = m_manager->createProfile(name);
     if (id.isEmpty())
         return;
+    m_manager->setActiveProfile(id);
     // The new profile is the one the buttons act on next, not the row picked before it.
     m_list->setCurrentItem(nullptr);
     refreshProfileList();

@@ -13,6 +13,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     ostrafuzz::initHost();
+    const ostrafuzz::Turn turn;
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/profiles");
     QDir(folder).removeRecursively();
     QDir().mkpath(folder);

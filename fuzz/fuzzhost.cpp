@@ -5,6 +5,24 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <cstdio>
+#include <cstdlib>
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define OSTRA_FUZZ_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define OSTRA_FUZZ_ASAN 1
+#endif
+#ifdef OSTRA_FUZZ_ASAN
+#include <sanitizer/allocator_interface.h>
+#else
+#include <malloc.h>
+#endif
+
+#include "platform/storage/filewriter.h"
 #include "support/testenvironment.h"
 
 namespace ostrafuzz {
@@ -14,6 +32,24 @@ namespace {
 void quiet(QtMsgType, const QMessageLogContext &, const QString &)
 {
 }
+
+// The heap the program holds now, freed blocks not counted (the sanitizer keeps those a while).
+qint64 heapInUse()
+{
+#ifdef OSTRA_FUZZ_ASAN
+    return qint64(__sanitizer_get_current_allocated_bytes());
+#else
+    const struct mallinfo2 info = mallinfo2();
+    return qint64(info.uordblks + info.hblkhd);
+#endif
+}
+
+// The first inputs fill what is made once (Qt's caches, the writer's thread); after them, what
+// the inputs keep may not grow by more than this per input on average. Checked often enough
+// that the few seconds CI fuzzes each target find an input that leaves tens of kB behind.
+constexpr int WarmUpInputs = 64;
+constexpr int CheckEveryInputs = 64;
+constexpr qint64 MaxKeptPerInput = 2048;
 
 } // namespace
 
@@ -43,6 +79,34 @@ void drainEvents()
 {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+Turn::Turn()
+    : m_heapBefore(heapInUse())
+{
+}
+
+Turn::~Turn()
+{
+    corvane::FileWriter &writer = corvane::FileWriter::shared();
+    // A report may hand the next job of its file over.
+    for (int round = 0; round < 16; ++round) {
+        writer.flush(corvane::FileWriter::QuitWaitMs);
+        drainEvents();
+        if (writer.isIdle())
+            break;
+    }
+    static qint64 inputs = 0;
+    static qint64 kept = 0;
+    if (++inputs <= WarmUpInputs)
+        return;
+    kept += heapInUse() - m_heapBefore;
+    const qint64 counted = inputs - WarmUpInputs;
+    if (counted % CheckEveryInputs == 0 && kept > MaxKeptPerInput * counted) {
+        std::fprintf(stderr, "ostrafuzz: the inputs keep %lld bytes each on average (%lld inputs), at most %lld allowed\n",
+                     kept / counted, counted, MaxKeptPerInput);
+        std::abort();
+    }
 }
 
 QList<QByteArray> pieces(const QByteArray &bytes, quint8 seed)

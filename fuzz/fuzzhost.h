@@ -17,6 +17,22 @@ void initHost();
 // Runs queued events (replies, deferred deletes) without waiting for any.
 void drainEvents();
 
+// Held for one input: at its end the input finishes as a turn of the program's event loop does
+// (what was handed to the file writer is done, and the writer's reports, posted to this thread,
+// are delivered), so that nothing an input leaves waiting piles up under the next. The heap the
+// inputs leave behind is counted: when it grows with their number the run stops as a crash.
+class Turn
+{
+public:
+    Turn();
+    ~Turn();
+    Turn(const Turn &) = delete;
+    Turn &operator=(const Turn &) = delete;
+
+private:
+    qint64 m_heapBefore = 0;
+};
+
 // Cuts `bytes` into pieces of 1..64 bytes whose lengths follow `seed`, as a serial line hands
 // over whatever has arrived.
 QList<QByteArray> pieces(const QByteArray &bytes, quint8 seed);

@@ -13,6 +13,7 @@
 #include <QtDebug>
 
 #include <algorithm>
+#include <utility>
 
 #include "platform/storage/filewriter.h"
 
@@ -96,10 +97,10 @@ int presetIndex(const QList<Preset> &presets, const QString &id)
     return -1;
 }
 
-// Puts `preset` in the place of the one of `id`, or at `index` when there is none (appended for
-// -1); a preset without an id takes the one of `id` out.
+// Puts `preset` in the place of the one of `id`, or appends it when there is none; a preset
+// without an id takes the one of `id` out.
 template <typename Preset>
-void putPreset(QList<Preset> &presets, const QString &id, int index, const Preset &preset)
+void putPreset(QList<Preset> &presets, const QString &id, const Preset &preset)
 {
     const int at = presetIndex(presets, id);
     if (preset.id.isEmpty()) {
@@ -108,7 +109,7 @@ void putPreset(QList<Preset> &presets, const QString &id, int index, const Prese
     } else if (at >= 0) {
         presets[at] = preset;
     } else {
-        presets.insert(index < 0 ? presets.size() : std::min<qsizetype>(index, presets.size()), preset);
+        presets.append(preset);
     }
 }
 
@@ -120,6 +121,7 @@ ProfileManager::ProfileManager(QObject *parent)
     // Whatever was handed to the writer before is read as written: a store started again in the
     // same process (a new window) finds the last one's files whole.
     FileWriter::shared().flush(FileWriter::QuitWaitMs);
+    connect(&FileWriter::shared(), &FileWriter::written, this, &ProfileManager::onWritten);
     loadEscPresets();
     loadUserPresets();
     loadProfiles();
@@ -198,6 +200,8 @@ void ProfileManager::loadProfiles()
         if (ownFile)
             fromOwnFile.insert(profile.id);
     }
+    for (const Profile &profile : std::as_const(m_profiles))
+        m_profilesOnDisk[profile.id].onDisk = profile.name;
 
     if (m_profiles.isEmpty())
         createDefaultProfile();
@@ -228,9 +232,13 @@ void ProfileManager::loadConfig()
     if (!isObject)
         return;
     m_activeProfileId = obj.value(QLatin1String("lastActiveProfileId")).toString();
+    StateFile &onDisk = m_configOnDisk.onDisk;
+    onDisk.activeId = m_activeProfileId;
     const QJsonObject byType = obj.value(QLatin1String("lastActiveByType")).toObject();
-    for (auto it = byType.constBegin(); it != byType.constEnd(); ++it)
+    for (auto it = byType.constBegin(); it != byType.constEnd(); ++it) {
         m_lastActiveByType.insert(it.key(), it.value().toString());
+        onDisk.lastActiveByType.insert(it.key(), it.value().toString());
+    }
 }
 
 bool ProfileManager::saveConfig()
@@ -252,15 +260,24 @@ bool ProfileManager::saveActiveProfile()
     return activeProfile() && saveProfile(m_activeProfileId);
 }
 
-void ProfileManager::store(const std::function<void()> &writes, const std::function<void()> &undo)
+void ProfileManager::store(const std::function<void()> &writes)
 {
-    FileWriter::shared().batch(writes, [self = QPointer<ProfileManager>(this), undo](const QString &failure) {
+    FileWriter::shared().batch(writes, [self = QPointer<ProfileManager>(this)](const QString &failure) {
+        // Said while the change that failed reports, so that its failure is told as the
+        // change's own (to the request that made it, for one).
         if (!self || failure.isEmpty())
             return;
-        if (undo)
-            undo();
-        emit self->errorOccurred(failure);
+        const QStringList failures = std::exchange(self->m_unreported, {});
+        for (const QString &message : failures)
+            emit self->errorOccurred(message);
     });
+}
+
+template <typename Content>
+void ProfileManager::handed(TrackedFile<Content> &file, quint64 ticket, const QString &failure)
+{
+    file.lastHanded = ticket;
+    file.failure = failure;
 }
 
 void ProfileManager::writeProfile(const QString &id)
@@ -269,11 +286,18 @@ void ProfileManager::writeProfile(const QString &id)
     if (profile == m_profiles.cend())
         return;
     // Made when the write starts: changes that come while the file is being written go in once.
+    // A profile taken out has no write on its way: its removal took the place of one.
     const auto bytes = [this, id] {
         const auto profile = m_profiles.constFind(id);
-        return profile == m_profiles.cend() ? QByteArray() : indented(profile->toJson());
+        if (profile == m_profiles.cend())
+            return QByteArray();
+        ProfileFile &file = m_profilesOnDisk[id];
+        file.writing = profile->name;
+        file.isWriting = true;
+        return indented(profile->toJson());
     };
-    FileWriter::shared().write(profileFilePath(id), bytes, tr("Failed to save profile: %1").arg(profile->name), this);
+    const QString failure = tr("Failed to save profile: %1").arg(profile->name);
+    handed(m_profilesOnDisk[id], FileWriter::shared().write(profileFilePath(id), bytes, failure, this), failure);
 }
 
 void ProfileManager::writeConfig(bool aside)
@@ -281,6 +305,8 @@ void ProfileManager::writeConfig(bool aside)
     if (const Profile *active = activeProfile())
         m_lastActiveByType.insert(active->vehicleType, m_activeProfileId);
     const auto bytes = [this] {
+        m_configOnDisk.writing = {m_activeProfileId, m_lastActiveByType};
+        m_configOnDisk.isWriting = true;
         QJsonObject byType;
         for (auto it = m_lastActiveByType.cbegin(); it != m_lastActiveByType.cend(); ++it)
             byType.insert(it.key(), it.value());
@@ -291,24 +317,149 @@ void ProfileManager::writeConfig(bool aside)
         return indented(obj);
     };
     const QString path = storeFilePath(ConfigFileName);
-    if (aside)
-        FileWriter::shared().writeAside(path, bytes, this);
-    else
-        FileWriter::shared().write(path, bytes, tr("Failed to save which profile is active"), this);
+    if (aside) {
+        handed(m_configOnDisk, FileWriter::shared().writeAside(path, bytes, this), QString());
+        return;
+    }
+    const QString failure = tr("Failed to save which profile is active");
+    handed(m_configOnDisk, FileWriter::shared().write(path, bytes, failure, this), failure);
 }
 
 void ProfileManager::writeEscPresets()
 {
-    FileWriter::shared().write(
-        storeFilePath(EscPresetsFileName), [this] { return m_escPresetsFile.text(m_escPresets); },
-        tr("Failed to save ESC presets"), this);
+    const auto bytes = [this] {
+        m_escPresetsOnDisk.writing = m_escPresets;
+        m_escPresetsOnDisk.isWriting = true;
+        return m_escPresetsFile.text(m_escPresets);
+    };
+    const QString failure = tr("Failed to save ESC presets");
+    handed(m_escPresetsOnDisk, FileWriter::shared().write(storeFilePath(EscPresetsFileName), bytes, failure, this),
+           failure);
 }
 
 void ProfileManager::writeUserPresets()
 {
-    FileWriter::shared().write(
-        storeFilePath(UserPresetsFileName), [this] { return m_userPresetsFile.text(m_userPresets); },
-        tr("Failed to save presets"), this);
+    const auto bytes = [this] {
+        m_userPresetsOnDisk.writing = m_userPresets;
+        m_userPresetsOnDisk.isWriting = true;
+        return m_userPresetsFile.text(m_userPresets);
+    };
+    const QString failure = tr("Failed to save presets");
+    handed(m_userPresetsOnDisk, FileWriter::shared().write(storeFilePath(UserPresetsFileName), bytes, failure, this),
+           failure);
+}
+
+void ProfileManager::onWritten(const QString &path, quint64 ticket, bool ok)
+{
+    const QString folder = folderPath() + QLatin1Char('/');
+    if (!path.startsWith(folder))
+        return;
+    const QString fileName = path.mid(folder.size());
+    if (fileName == ConfigFileName) {
+        settle(m_configOnDisk, ticket, ok, [this] { takeBackConfig(); });
+    } else if (fileName == EscPresetsFileName) {
+        settle(m_escPresetsOnDisk, ticket, ok, [this] { takeBackEscPresets(); });
+    } else if (fileName == UserPresetsFileName) {
+        settle(m_userPresetsOnDisk, ticket, ok, [this] { takeBackUserPresets(); });
+    } else if (fileName.endsWith(QLatin1String(".json"))) {
+        const QString id = fileName.chopped(5);
+        const auto file = m_profilesOnDisk.find(id);
+        if (file == m_profilesOnDisk.end())
+            return;
+        if (ok && ticket == file->removal) {
+            m_profilesOnDisk.erase(file);
+            m_deleted.remove(id);
+            return;
+        }
+        settle(*file, ticket, ok, [this, id] { takeBackProfile(id); });
+    }
+}
+
+template <typename Content>
+void ProfileManager::settle(TrackedFile<Content> &file, quint64 ticket, bool ok, const std::function<void()> &takeBack)
+{
+    const bool wrote = std::exchange(file.isWriting, false);
+    // Not a job of this store's (one made again in the same process wrote the file).
+    if (ticket > file.lastHanded)
+        return;
+    if (ok && wrote)
+        file.onDisk = std::move(file.writing);
+    if (ok || ticket < file.lastHanded)
+        return;
+    if (!file.failure.isEmpty())
+        m_unreported.append(file.failure);
+    takeBack(); // may end the file's entry
+}
+
+void ProfileManager::takeBackProfile(const QString &id)
+{
+    const std::optional<QString> onDisk = m_profilesOnDisk.value(id).onDisk;
+    Profile *profile = mutableProfile(id);
+    if (!onDisk) {
+        // Never written: the next start would not read it.
+        m_deleted.remove(id);
+        if (profile)
+            dropProfile(id);
+        else
+            m_profilesOnDisk.remove(id);
+        return;
+    }
+    if (!profile) {
+        // Its file stayed: the next start reads it.
+        const Deleted deleted = m_deleted.take(id);
+        if (deleted.profile.id.isEmpty())
+            return;
+        Profile restored = deleted.profile;
+        restored.name = *onDisk;
+        m_profiles.insert(id, restored);
+        if (!deleted.otherFiles.isEmpty())
+            m_otherFiles.insert(id, deleted.otherFiles); // those already gone are passed over
+        emit profileListChanged();
+        return;
+    }
+    if (profile->name != *onDisk) {
+        profile->name = *onDisk;
+        announceRename(id);
+    }
+}
+
+void ProfileManager::takeBackConfig()
+{
+    const StateFile &onDisk = m_configOnDisk.onDisk;
+    m_lastActiveByType = onDisk.lastActiveByType;
+    if (m_profiles.isEmpty())
+        return;
+    // The one the next start makes active.
+    const QString active = m_profiles.contains(onDisk.activeId) ? onDisk.activeId : m_profiles.firstKey();
+    if (active == m_activeProfileId)
+        return;
+    m_activeProfileId = active;
+    emit activeProfileChanged(active);
+}
+
+void ProfileManager::takeBackEscPresets()
+{
+    if (m_escPresets == m_escPresetsOnDisk.onDisk)
+        return;
+    m_escPresets = m_escPresetsOnDisk.onDisk;
+    emit escPresetsChanged();
+}
+
+void ProfileManager::takeBackUserPresets()
+{
+    const QList<UserPreset> &onDisk = m_userPresetsOnDisk.onDisk;
+    QSet<QString> kinds;
+    const auto differing = [&kinds](const QList<UserPreset> &presets, const QList<UserPreset> &others) {
+        for (const UserPreset &preset : presets) {
+            if (!others.contains(preset))
+                kinds.insert(preset.kind);
+        }
+    };
+    differing(m_userPresets, onDisk);
+    differing(onDisk, m_userPresets);
+    m_userPresets = onDisk;
+    for (const QString &kind : std::as_const(kinds))
+        emit userPresetsChanged(kind);
 }
 
 void ProfileManager::createDefaultProfile()
@@ -534,7 +685,7 @@ bool ProfileManager::hasRoomForProfile()
 bool ProfileManager::addProfile(const Profile &profile)
 {
     m_profiles.insert(profile.id, profile);
-    store([&] { writeProfile(profile.id); }, [this, id = profile.id] { dropProfile(id); });
+    store([&] { writeProfile(profile.id); });
     emit profileListChanged();
     return true;
 }
@@ -544,6 +695,7 @@ void ProfileManager::dropProfile(const QString &id)
     if (m_profiles.size() < 2 || !m_profiles.remove(id))
         return;
     m_otherFiles.remove(id);
+    m_profilesOnDisk.remove(id);
     if (id == m_activeProfileId) {
         // Made active meanwhile: the first in id order takes its place, as at the next start,
         // where the state file may name a profile without a file.
@@ -604,25 +756,18 @@ bool ProfileManager::renameProfile(const QString &id, const QString &name)
     }
     if (!acceptsName(name, ProfileName::Of::Profile))
         return false;
-    const QString before = profile->name;
-    const QString after = uniqueProfileName(ProfileName::normalized(name), id);
-    profile->name = after;
+    profile->name = uniqueProfileName(ProfileName::normalized(name), id);
     profile->modifiedAt = QDateTime::currentDateTime();
-    const auto announce = [this, id] {
-        emit profileListChanged();
-        if (id == m_activeProfileId)
-            emit activeProfileChanged(id);
-    };
-    store([&] { writeProfile(id); },
-          [this, id, before, after, announce] {
-              Profile *renamed = mutableProfile(id);
-              if (!renamed || renamed->name != after)
-                  return;
-              renamed->name = before;
-              announce();
-          });
-    announce();
+    store([&] { writeProfile(id); });
+    announceRename(id);
     return true;
+}
+
+void ProfileManager::announceRename(const QString &id)
+{
+    emit profileListChanged();
+    if (id == m_activeProfileId)
+        emit activeProfileChanged(id);
 }
 
 bool ProfileManager::deleteProfile(const QString &id)
@@ -639,25 +784,16 @@ bool ProfileManager::deleteProfile(const QString &id)
     // Every file that carries the id goes, or the profile would come back at the next start; its
     // own file last, so that a refused removal leaves the profile whole on disk. The removal
     // waits behind a save of it still on its way, and one not started yet is not done.
-    const Profile removed = found.value();
-    const QStringList others = m_otherFiles.take(id);
+    const Deleted deleted{found.value(), m_otherFiles.take(id)};
+    m_deleted.insert(id, deleted);
     m_profiles.remove(id);
     const QString replacement = id == m_activeProfileId ? m_profiles.firstKey() : QString();
-    const QString failure = tr("Failed to delete profile: %1").arg(removed.name);
-    store([&] { FileWriter::shared().remove(others + QStringList{profileFilePath(id)}, failure); },
-          [this, removed, others, replacement] {
-              if (m_profiles.contains(removed.id))
-                  return;
-              m_profiles.insert(removed.id, removed);
-              if (!others.isEmpty())
-                  m_otherFiles.insert(removed.id, others); // those already gone are passed over
-              if (!replacement.isEmpty() && m_activeProfileId == replacement) {
-                  m_activeProfileId = removed.id;
-                  writeConfig(true);
-                  emit activeProfileChanged(removed.id);
-              }
-              emit profileListChanged();
-          });
+    const QString failure = tr("Failed to delete profile: %1").arg(deleted.profile.name);
+    store([&] {
+        ProfileFile &file = m_profilesOnDisk[id];
+        file.removal = FileWriter::shared().remove(deleted.otherFiles + QStringList{profileFilePath(id)}, failure);
+        handed(file, file.removal, failure);
+    });
     if (!replacement.isEmpty()) {
         // The profile that goes is not saved first: deleting is how a full disk is cleared. The
         // first profile in id order is the one the next start takes while the state file still
@@ -711,24 +847,13 @@ bool ProfileManager::setActiveProfile(const QString &id)
     if (id == m_activeProfileId)
         return true;
     const QString previous = m_activeProfileId;
-    const QHash<QString, QString> previousByType = m_lastActiveByType;
-    // The outgoing profile's unsaved changes go to its file; when that or the state file cannot
-    // be written, the switch is taken back and the outgoing profile keeps its changes in memory.
-    store(
-        [&] {
-            writeProfile(previous);
-            m_activeProfileId = id;
-            writeConfig();
-        },
-        [this, id, previous, previousByType] {
-            if (m_activeProfileId != id || !m_profiles.contains(previous))
-                return;
-            m_activeProfileId = previous;
-            m_lastActiveByType = previousByType;
-            // The state file may name the other one already.
-            writeConfig(true);
-            emit activeProfileChanged(previous);
-        });
+    // The outgoing profile's unsaved changes go to its file; they stay in memory when it cannot
+    // be written, and the switch stays as far as the state file holds it.
+    store([&] {
+        writeProfile(previous);
+        m_activeProfileId = id;
+        writeConfig();
+    });
     emit activeProfileChanged(id);
     return true;
 }
@@ -768,16 +893,8 @@ QString ProfileManager::switchVehicleType(const QString &vehicleType, const QStr
     const QString existing = profileIdForVehicleType(vehicleType, preferredName);
     if (!existing.isEmpty())
         return setActiveProfile(existing) ? existing : QString();
-    // One change: when it cannot be stored the switch is taken back before the new profile.
-    QString id;
-    FileWriter::shared().batch(
-        [&] {
-            id = newProfile(preferredName, vehicleType);
-            if (!id.isEmpty() && !setActiveProfile(id))
-                id.clear();
-        },
-        {});
-    return id;
+    const QString id = newProfile(preferredName, vehicleType);
+    return !id.isEmpty() && setActiveProfile(id) ? id : QString();
 }
 
 bool ProfileManager::loadEscPresets()
@@ -786,15 +903,14 @@ bool ProfileManager::loadEscPresets()
     bool opened = false;
     bool isObject = false;
     const QJsonObject obj = readJsonObject(storeFilePath(EscPresetsFileName), &opened, &isObject);
-    if (!isObject)
-        return false;
     const QJsonArray presets = obj.value(QLatin1String("presets")).toArray();
     for (const QJsonValue &element : presets) {
         const EscPreset preset = EscPreset::fromJson(element.toObject());
         if (!preset.id.isEmpty() && !preset.name.isEmpty())
             m_escPresets.append(preset);
     }
-    return true;
+    m_escPresetsOnDisk.onDisk = m_escPresets;
+    return isObject;
 }
 
 bool ProfileManager::saveEscPresets()
@@ -849,20 +965,13 @@ bool ProfileManager::renameEscPreset(const QString &id, const QString &name)
 }
 
 template <typename Preset>
-void ProfileManager::changePreset(QList<Preset> &presets, const Preset before, const Preset after,
+void ProfileManager::changePreset(QList<Preset> &presets, const Preset &before, const Preset &after,
                                   const std::function<void()> &write, const std::function<void()> &announce)
 {
+    // `before` may be the list's own.
     const QString id = before.id.isEmpty() ? after.id : before.id;
-    const int index = presetIndex(presets, id);
-    putPreset(presets, id, index, after);
-    store(write, [&presets, id, index, before, after, announce] {
-        // Changed again meanwhile: the later change decides.
-        const int at = presetIndex(presets, id);
-        if (after.id.isEmpty() ? at >= 0 : at < 0 || !(presets.at(at) == after))
-            return;
-        putPreset(presets, id, index, before);
-        announce();
-    });
+    putPreset(presets, id, after);
+    store(write);
     announce();
 }
 
@@ -892,6 +1001,7 @@ void ProfileManager::loadUserPresets()
         if (!preset.id.isEmpty() && !preset.kind.isEmpty() && !preset.name.isEmpty())
             m_userPresets.append(preset);
     }
+    m_userPresetsOnDisk.onDisk = m_userPresets;
 }
 
 bool ProfileManager::saveUserPresets()

@@ -8,7 +8,7 @@
 #include <QStringList>
 
 #include <functional>
-#include <memory>
+#include <optional>
 
 #include "profiles/presets.h"
 #include "profiles/presetsfile.h"
@@ -78,9 +78,10 @@ public:
     void setShifterDevice(const DeviceConnection &device);
     void setWheelFfb(const WheelFfbSettings &settings);
 
-    // Profiles. A profile is added, renamed, removed or made active in memory at once; when its
-    // file (or the state file) cannot be written or removed, the change is taken back, announced
-    // again and reported, so that the store keeps matching its files.
+    // Profiles. A profile is added, renamed, removed or made active in memory at once. When its
+    // file (or the state file) cannot be written or removed and no later write of that file is
+    // on its way, what the next start would not read of it is taken back to what the file holds,
+    // announced again and reported; a profile's settings stay in memory for the next save.
     QString createProfile(const QString &name);
     QString duplicateProfile(const QString &sourceId, const QString &name);
     bool renameProfile(const QString &id, const QString &name);
@@ -93,7 +94,8 @@ public:
     // The id of the active profile afterwards, or empty when a profile could not be made or saved.
     QString switchVehicleType(const QString &vehicleType, const QString &preferredName);
 
-    // ESC presets and user presets: a change whose list file cannot be written is taken back.
+    // ESC presets and user presets: a list whose file cannot be written, with no later write of it
+    // on its way, goes back to what the file holds.
     bool loadEscPresets();
     bool saveEscPresets();
     QList<EscPreset> escPresets() const { return m_escPresets; }
@@ -121,22 +123,60 @@ signals:
     void errorOccurred(const QString &message);
 
 private:
-    // Hands the writes `writes` makes to the writer as one change: when one of them fails,
-    // `undo` takes the change back (it may find memory changed since) and the failure is
-    // reported.
-    void store(const std::function<void()> &writes, const std::function<void()> &undo = {});
+    // What one of the store's files holds as far as the store knows (what the next start reads
+    // of it), and what the job of it on the writer's thread puts there.
+    template <typename Content>
+    struct TrackedFile
+    {
+        Content onDisk{};
+        Content writing{};
+        bool isWriting = false;
+        quint64 lastHanded = 0; // the ticket of the last job handed over for it
+        QString failure; // reported when that job fails; empty: not reported
+    };
+    struct StateFile
+    {
+        QString activeId;
+        QHash<QString, QString> lastActiveByType;
+    };
+    // A profile's name in its file; none: no file the next start reads it from.
+    struct ProfileFile : TrackedFile<std::optional<QString>>
+    {
+        quint64 removal = 0; // the ticket of the removal of its files
+    };
+    struct Deleted
+    {
+        Profile profile;
+        QStringList otherFiles;
+    };
+
+    // Hands the writes `writes` makes to the writer as one change, whose failures the store
+    // reports once they are reported.
+    void store(const std::function<void()> &writes);
     void writeProfile(const QString &id);
     void writeConfig(bool aside = false);
     void writeEscPresets();
     void writeUserPresets();
+    template <typename Content>
+    static void handed(TrackedFile<Content> &file, quint64 ticket, const QString &failure);
+    // A job of the writer has ended. A failed one that no later job of its file follows takes
+    // memory back to what the file holds (`takeBack`) and is reported; one that a later job
+    // follows leaves that job to decide.
+    void onWritten(const QString &path, quint64 ticket, bool ok);
+    template <typename Content>
+    void settle(TrackedFile<Content> &file, quint64 ticket, bool ok, const std::function<void()> &takeBack);
+    void takeBackProfile(const QString &id);
+    void takeBackConfig();
+    void takeBackEscPresets();
+    void takeBackUserPresets();
     // Takes the profile out again after its file could not be written.
     void dropProfile(const QString &id);
-    // `after` takes the place of `before` and the list's file is written; a preset without an id
-    // is none, so an empty `before` adds and an empty `after` removes. When the write fails and
-    // the preset is still as `after` left it, `before` comes back.
+    void announceRename(const QString &id);
+    // `after` takes the place of the preset of its id (or of `before`'s) and the list's file is
+    // written; a preset without an id is none, so an empty `before` adds and an empty `after`
+    // removes.
     template <typename Preset>
-    // Both by value: they may be the list's own.
-    void changePreset(QList<Preset> &presets, Preset before, Preset after,
+    void changePreset(QList<Preset> &presets, const Preset &before, const Preset &after,
                       const std::function<void()> &write, const std::function<void()> &announce);
     void changeEscPreset(const EscPreset &before, const EscPreset &after);
     void changeUserPreset(const UserPreset &before, const UserPreset &after);
@@ -147,7 +187,7 @@ private:
     // grow: the transmit tick tests every button binding, the car page shows every pinned sensor.
     bool acceptsLists(const Profile &profile);
     bool hasRoomForProfile();
-    // Inserts the profile and saves it; takes it out again when its file cannot be written.
+    // Inserts the profile and saves it.
     bool addProfile(const Profile &profile);
     QString newProfile(const QString &name, const QString &vehicleType);
     static void removeUnfinishedWrites(const QDir &dir);
@@ -164,6 +204,12 @@ private:
     PresetsFile<UserPreset> m_userPresetsFile;
     // Files other than id + ".json" that carried a profile's id at load.
     QHash<QString, QStringList> m_otherFiles;
+    QHash<QString, ProfileFile> m_profilesOnDisk; // by id
+    TrackedFile<StateFile> m_configOnDisk;
+    TrackedFile<QList<EscPreset>> m_escPresetsOnDisk;
+    TrackedFile<QList<UserPreset>> m_userPresetsOnDisk;
+    QHash<QString, Deleted> m_deleted; // by id, until their files are gone
+    QStringList m_unreported; // failures taken back, for the change that made them to report
 };
 
 } // namespace corvane

@@ -90,6 +90,45 @@ static QString firstError(const QSignalSpy &errors)
     return errors.isEmpty() ? QString() : errors.at(0).at(0).toString();
 }
 
+// One change as the desktop or a request makes it: "esc <neutral>", "escname <name>",
+// "create <name>", "rename <name> <new name>", "activate <name>", or "heli <name>", the
+// helicopter page's Save.
+static void change(ProfileManager &store, const QString &step)
+{
+    const QStringList words = step.split(' ');
+    const QString escId = store.escPresets().value(0).id;
+    const auto named = [&](const QString &name) {
+        const QList<Profile> all = store.profiles();
+        const auto found = std::find_if(all.cbegin(), all.cend(), [&](const Profile &p) { return p.name == name; });
+        return found == all.cend() ? QString() : found->id;
+    };
+    if (words[0] == "esc")
+        store.updateEscPreset(escId, words[1].toInt(), 1800, 200);
+    else if (words[0] == "escname")
+        store.renameEscPreset(escId, words[1]);
+    else if (words[0] == "create")
+        store.createProfile(words[1]);
+    else if (words[0] == "rename")
+        store.renameProfile(named(words[1]), words[2]);
+    else if (words[0] == "activate")
+        store.setActiveProfile(named(words[1]));
+    else if (words[0] == "heli" && store.renameProfile(store.switchVehicleType("rc_helicopter", words[1]), words[1]))
+        store.saveActiveProfile();
+}
+
+// What the rows look at: the active profile, every profile and every ESC preset.
+static QString summary(const ProfileManager &store)
+{
+    QStringList names;
+    for (const Profile &profile : store.profiles())
+        names.append(profile.name);
+    names.sort();
+    QStringList presets;
+    for (const EscPreset &preset : store.escPresets())
+        presets.append(QString("%1=%2").arg(preset.name).arg(preset.neutral));
+    return QString("active %1; profiles %2; esc %3").arg(store.activeProfileName(), names.join(','), presets.join(','));
+}
+
 class TestProfileManager : public QObject
 {
     Q_OBJECT
@@ -654,6 +693,84 @@ private slots:
             return all;
         };
         QCOMPARE(names(ProfileManager()), names(store));
+    }
+
+    // The disk is full for the first change's writes and clears again (or not) while later
+    // changes are on their way to the writer: the later changes decide. Each change is reported
+    // by its own batch, the desktop hears of no failure that a later write made good, and the
+    // store holds what is on disk and what the next start reads.
+    void laterChangesDecide_data()
+    {
+        QTest::addColumn<bool>("clears");
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("told"); // each step's report, then what errorOccurred said
+        QTest::addColumn<QString>("held"); // in memory, on disk and after a restart
+        const QString esc = "Failed to save ESC presets";
+        const QString base = "active Default; profiles Default,Other; esc ";
+        QTest::newRow("ESC preset updated twice") << true << QStringList{"esc 990", "esc 990"} << QStringList{esc, "stored"}
+                                                  << base + "Race=990";
+        QTest::newRow("ESC preset renamed twice") << true << QStringList{"escname Drift", "escname Drift"}
+                                                  << QStringList{esc, "stored"} << base + "Drift=1000";
+        QTest::newRow("profile renamed twice") << true << QStringList{"rename Other Car", "rename Car Car"}
+                                               << QStringList{"Failed to save profile: Car", "stored"}
+                                               << "active Default; profiles Car,Default; esc Race=1000";
+        QTest::newRow("switched there, back and there again")
+            << true << QStringList{"activate Other", "activate Default", "activate Other"}
+            << QStringList{"Failed to save profile: Default", "stored", "stored"}
+            << "active Other; profiles Default,Other; esc Race=1000";
+        QTest::newRow("created, renamed while its write is on its way")
+            << true << QStringList{"create New", "rename New Newer"} << QStringList{"Failed to save profile: New", "stored"}
+            << "active Default; profiles Default,Newer,Other; esc Race=1000";
+        QTest::newRow("created, renamed, the disk stays full")
+            << false << QStringList{"create New", "rename New Newer"}
+            << QStringList{"Failed to save profile: New", "Failed to save profile: Newer", "error: Failed to save profile: Newer"}
+            << base + "Race=1000";
+        QTest::newRow("helicopter Save whose first write fails") << true << QStringList{"heli Bird"} << QStringList{"stored"}
+                                                                 << "active Bird; profiles Bird,Default,Other; esc Race=1000";
+    }
+
+    void laterChangesDecide()
+    {
+        QFETCH(bool, clears);
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, told);
+        QFETCH(QString, held);
+        auto store = std::make_unique<ProfileManager>();
+        store->createProfile("Other");
+        store->createEscPreset("Race", 1000, 1800, 200);
+        QVERIFY(ostratest::writesDone());
+        QStringList reported;
+        corvane::FileWriter &writer = corvane::FileWriter::shared();
+        QSignalSpy errors(store.get(), &ProfileManager::errorOccurred);
+        {
+            // Cleared once the first change has handed its writes over and the writer tried them.
+            auto full = std::make_unique<ostratest::Starved>("no room");
+            const auto clear = [&] {
+                if (clears && full && writer.flush(5000))
+                    full.reset();
+            };
+            QObject clearing;
+            connect(store.get(), &ProfileManager::profileListChanged, &clearing, clear);
+            connect(store.get(), &ProfileManager::activeProfileChanged, &clearing, clear);
+            connect(store.get(), &ProfileManager::escPresetsChanged, &clearing, clear);
+            for (const QString &step : steps) {
+                reported.append("unreported");
+                writer.batch([&] { change(*store, step); }, [&, i = reported.size() - 1](const QString &failure) {
+                    reported[i] = failure.isEmpty() ? "stored" : failure;
+                });
+            }
+            QCOMPARE(!full, clears);
+            QVERIFY(ostratest::writesDone());
+        }
+        for (const QVariantList &error : errors)
+            reported.append("error: " + error.at(0).toString());
+        QCOMPARE(reported, told);
+        const QString memory = summary(*store);
+        const QString disk = summary(ProfileManager());
+        QVERIFY(ostratest::writesDone());
+        store.reset();
+        QVERIFY(ostratest::writesDone());
+        QCOMPARE((QStringList{memory, disk, summary(ProfileManager())}), QStringList(3, held));
     }
 
     // Deleting the active profile writes nothing of it: deleting is how a full disk is cleared,

@@ -14,8 +14,9 @@ namespace ostratest {
 
 // What the process may still open or write while it lives: with "descriptors" no descriptor at
 // all (as when a flood of connections used them up), with "file size" files of at most 1 KiB
-// (as on a full disk, but only for files larger than that), with anything else no limit. Root
-// is held back by both, where making a folder read-only would not stop it.
+// (as on a full disk, but only for files larger than that), with "no room" no byte more in any
+// file (a full disk), with anything else no limit. Root is held back by all, where making a
+// folder read-only would not stop it.
 class Starved
 {
 public:
@@ -26,7 +27,8 @@ public:
             lower(1024);
             for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
                 m_descriptors.push_back(fd);
-        } else if (limit == QLatin1String("descriptors") || limit == QLatin1String("file size")) {
+        } else if (limit == QLatin1String("descriptors") || limit == QLatin1String("file size")
+                   || limit == QLatin1String("no room")) {
             m_resource = RLIMIT_FSIZE;
             m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
             lower(limit == QLatin1String("file size") ? 1024 : 0);
