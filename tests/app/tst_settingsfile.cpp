@@ -2,9 +2,11 @@
 
 #include "api/apirig.h"
 #include "api/wsloungehandler.h"
+#include "bridge/corvanecontroller.h"
 #include "motion/motionsystemcontroller.h"
 #include "motion/motionwebpanel.h"
 #include "ostraui/theme.h"
+#include "support/starved.h"
 #include "support/testenvironment.h"
 
 #include <QApplication>
@@ -12,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QPushButton>
 #include <QRect>
 #include <QSettings>
@@ -19,6 +22,7 @@
 #include <QTcpSocket>
 
 #include <functional>
+#include <optional>
 
 #include <sched.h>
 #include <sys/mount.h>
@@ -113,6 +117,9 @@ class TestSettingsFile : public QObject
 private slots:
     void initTestCase()
     {
+        // As the other copy of the program (otherCopy below): on the first copy's home.
+        if (qEnvironmentVariableIsSet("OSTRA_OTHER_HOME"))
+            qputenv("HOME", qgetenv("OSTRA_OTHER_HOME"));
         ostra::installTheme(*qApp);
         // A mount namespace of the process's own, where a small disk can stand in for the settings'
         // folder; mounts stay in it. Before the writer's thread starts, so that it sees them too.
@@ -225,25 +232,54 @@ private slots:
             QCOMPARE(ours.value(key), qt.value(key));
     }
 
-    // A change the disk has no room for keeps the old file whole and is reported; the next
-    // change, once there is room, stores everything, the failed change included.
+    // A change the disk has no room for, or cannot sync, keeps the old file whole and is
+    // reported; the next change, once the disk is well, stores everything, the failed change
+    // included. A file that cannot be read when the program starts is not written over (every
+    // other setting in it would be lost): its changes are refused the same way until it can be.
     void nearlyFullDisk_data()
     {
         QTest::addColumn<QString>("writer");
-        QTest::newRow("race control's lounge requests") << "lounge";
-        QTest::newRow("platform settings from the web panel") << "web panel";
-        QTest::newRow("desktop settings") << "desktop";
+        QTest::addColumn<QString>("fault");
+        const std::pair<const char *, const char *> writers[] = {{"race control's lounge requests", "lounge"},
+                                                                 {"platform settings from the web panel", "web panel"},
+                                                                 {"desktop settings", "desktop"}};
+        for (const auto &[name, writer] : writers) {
+            QTest::newRow(name) << writer << "nearly full";
+            QTest::addRow("%s, failing sync", name) << writer << "failing sync";
+            QTest::addRow("%s, unreadable file", name) << writer << "failing read";
+        }
     }
 
     void nearlyFullDisk()
     {
         QFETCH(QString, writer);
-        if (!m_ownMounts)
+        QFETCH(QString, fault);
+        if (!m_ownMounts && fault == "nearly full")
             QSKIP("needs root for a mount namespace of its own");
         QVERIFY(SettingsFile::waitForWrites(Patience));
         const QString folder = QFileInfo(SettingsFile().fileName()).absolutePath();
-        SmallDisk disk(folder);
-        QVERIFY(disk.mounted());
+        std::optional<SmallDisk> disk;
+        if (fault == "nearly full") {
+            disk.emplace(folder);
+            QVERIFY(disk->mounted());
+        }
+        // Files of more than a page: the page left free holds a lock file, not a whole file.
+        const QString notes(6000, QLatin1Char('n'));
+        const auto writeNotes = [&] {
+            for (const QString &application : {QCoreApplication::applicationName(), QStringLiteral("MotionSystem")})
+                SettingsFile(application).setValue(QStringLiteral("notes"), notes);
+            return SettingsFile::waitForWrites(Patience);
+        };
+        // Unreadable from the start: the writers load what they can of it. The lounge's rig
+        // starts from a fresh installation (it clears the settings): there a run under another
+        // account changes the file once the rig runs, and leaves it unreadable.
+        const bool freshRig = writer == QLatin1String("lounge");
+        std::optional<ostratest::Starved> unreadable;
+        if (!freshRig) {
+            QVERIFY(writeNotes());
+            if (fault == "failing read")
+                unreadable.emplace(fault);
+        }
 
         std::unique_ptr<ostratest::ApiRig> api;
         std::unique_ptr<corvane::MotionSystemController> platform;
@@ -301,17 +337,32 @@ private slots:
             w.stored = {{"ui/theme", "light"}, {"ui/section/test", "true"}};
         }
 
-        // Files of more than a page: the page left free holds a lock file, not a whole file.
-        for (const QString &application : {QCoreApplication::applicationName(), QStringLiteral("MotionSystem")})
-            SettingsFile(application).setValue(QStringLiteral("notes"), QString(6000, QLatin1Char('n')));
-        QVERIFY(SettingsFile::waitForWrites(Patience));
-        QCOMPARE(w.change(1), QString("ok"));
+        if (freshRig) {
+            QVERIFY(writeNotes());
+            if (fault == "failing read") {
+                QFile edited(w.path);
+                QVERIFY(edited.open(QIODevice::Append) && edited.write("; elsewhere\n") > 0);
+                edited.close();
+                unreadable.emplace(fault);
+            }
+        }
         const QByteArray before = bytesOf(w.path);
-        disk.fill();
+        QCOMPARE(w.change(1), QString(unreadable ? "failed" : "ok"));
+        const QByteArray failing = bytesOf(w.path);
+        QCOMPARE(failing == before, bool(unreadable));
+        std::optional<ostratest::Starved> failingSync;
+        if (fault == "nearly full")
+            disk->fill();
+        else if (fault == "failing sync")
+            failingSync.emplace(fault);
         QCOMPARE(w.change(2), QString("failed"));
-        QCOMPARE(bytesOf(w.path), before);
-        disk.makeRoom();
+        QCOMPARE(bytesOf(w.path), failing);
+        if (disk)
+            disk->makeRoom();
+        failingSync.reset();
+        unreadable.reset();
         QCOMPARE(w.change(3), QString("ok"));
+        w.stored.insert(QStringLiteral("notes"), notes);
         for (auto it = w.stored.cbegin(); it != w.stored.cend(); ++it)
             QCOMPARE(onDisk(w.path, it.key()), it.value());
         // The request itself says that the stop is not stored.
@@ -319,6 +370,100 @@ private slots:
             QCOMPARE(stopReply.value("success"), QJsonValue(false));
             QCOMPARE(stopReply.value("message"), QJsonValue("Failed to save the race control state"));
         }
+    }
+
+    // Another copy of the program on the same home, or a hand edit, changes the file between this
+    // process's writes: what it wrote stays, only this process's own changes go on top, and this
+    // process's memory follows the file.
+    void otherWritersKept_data()
+    {
+        QTest::addColumn<QString>("writer");
+        QTest::addColumn<QString>("other");
+        for (const char *writer : {"lounge", "web panel"}) {
+            QTest::addRow("%s, another copy", writer) << writer << "another copy";
+            QTest::addRow("%s, hand edit", writer) << writer << "hand edit";
+        }
+    }
+
+    void otherWritersKept()
+    {
+        QFETCH(QString, writer);
+        QFETCH(QString, other);
+        QVERIFY(SettingsFile::waitForWrites(Patience));
+        const QString application = writer == "lounge" ? QCoreApplication::applicationName() : QStringLiteral("MotionSystem");
+        QFile::remove(SettingsFile(application).fileName());
+        std::unique_ptr<ostratest::ApiRig> api;
+        std::unique_ptr<corvane::MotionSystemController> platform;
+        std::unique_ptr<corvane::MotionWebPanel> panel;
+        QVariantMap theirs;
+        QVariantMap ours;
+        QByteArray byHand;
+        std::function<bool()> change;
+        if (writer == "lounge") {
+            api = ostratest::ApiRig::started<corvane::WsLoungeHandler>();
+            QVERIFY(api);
+            theirs = {{"lounge/speedCap", "true"}, {"lounge/speedCapPercent", "33"}};
+            byHand = "\n[lounge]\nspeedCap=true\nspeedCapPercent=33\n";
+            ours = {{"lounge/pitLimiter", "true"}, {"lounge/pitLimiterPercent", "77"}};
+            change = [&] {
+                const QJsonObject reply = api->request("set_lounge_pit_limiter", json(R"({"enabled":true,"percent":77})"));
+                return SettingsFile::waitForWrites(Patience) && reply.value("data")["pitLimiterPercent"] == 77;
+            };
+        } else {
+            platform = std::make_unique<corvane::MotionSystemController>();
+            panel = std::make_unique<corvane::MotionWebPanel>(platform.get());
+            QVERIFY(panel->start(0));
+            theirs = {{"intensity", "45"}};
+            byHand = "\n[General]\nintensity=45\n";
+            ours = {{"strokeMm", "250"}};
+            change = [&] { return post(panel->port(), "/cfg?st=250") == 200 && SettingsFile::waitForWrites(Patience); };
+        }
+        const QString path = SettingsFile(application).fileName();
+        if (other == "another copy") {
+            QProcess copy;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("OSTRA_OTHER_COPY", writer);
+            environment.insert("OSTRA_OTHER_HOME", qEnvironmentVariable("HOME"));
+            environment.insert("OSTRA_OTHER_FILE", path);
+            copy.setProcessEnvironment(environment);
+            copy.setProcessChannelMode(QProcess::MergedChannels);
+            copy.start(QCoreApplication::applicationFilePath(), {"otherCopy"});
+            QVERIFY(copy.waitForFinished(60000));
+            QVERIFY2(copy.exitStatus() == QProcess::NormalExit && copy.exitCode() == 0, copy.readAll().constData());
+        } else {
+            // A line of the user's own, too.
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::Append) && file.write(byHand + "[mine]\nkept=yes\n") > 0);
+            theirs.insert("mine/kept", "yes");
+        }
+        QVERIFY(change());
+        for (const QVariantMap &stored : {theirs, ours}) {
+            for (auto it = stored.cbegin(); it != stored.cend(); ++it)
+                QCOMPARE(onDisk(path, it.key()), it.value());
+        }
+        const SettingsFile memory(application);
+        for (auto it = theirs.cbegin(); it != theirs.cend(); ++it)
+            QCOMPARE(memory.value(it.key()).toString(), it.value().toString());
+    }
+
+    // The other copy of otherWritersKept: stores its change as the program does, and ends.
+    void otherCopy()
+    {
+        const QString writer = qEnvironmentVariable("OSTRA_OTHER_COPY");
+        if (writer.isEmpty())
+            QSKIP("the other copy of otherWritersKept, started by it");
+        if (writer == "lounge") {
+            QCOMPARE(SettingsFile().fileName(), qEnvironmentVariable("OSTRA_OTHER_FILE"));
+            corvane::CorvaneController controller;
+            controller.setLoungeSpeedCap(true, 33);
+        } else {
+            QCOMPARE(SettingsFile(QStringLiteral("MotionSystem")).fileName(), qEnvironmentVariable("OSTRA_OTHER_FILE"));
+            corvane::MotionSystemController platform;
+            corvane::MotionSystemSettings settings = platform.settings();
+            settings.intensity = 45;
+            platform.applySettings(settings);
+        }
+        QVERIFY(SettingsFile::waitForWrites(Patience));
     }
 };
 
