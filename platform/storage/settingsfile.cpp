@@ -700,14 +700,16 @@ struct SettingsFile::Contents
 
     void set(const QString &key, const QVariant &value)
     {
+        const auto change = changes.constFind(key);
         const QVariant *current = held(key);
+        // A key this process removed is set anew, whatever it was read as since.
         const auto read = assumed.constFind(key);
-        if (!current && read != assumed.cend())
+        if (!current && change == changes.cend() && read != assumed.cend())
             current = &read.value();
         if (current && sameInFile(*current, value)) {
             // What this process held already (or read as the default) is no change of its own:
             // it fills a gap in the file but never covers another copy's or a hand edit's value.
-            if (!changes.contains(key) && !base.contains(key))
+            if (change == changes.cend() && !base.contains(key))
                 changes.insert(key, {Change::Fill, value, ++revision});
             return;
         }
