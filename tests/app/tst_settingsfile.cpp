@@ -106,6 +106,73 @@ struct Writer
     QVariantMap stored;
 };
 
+// What drives one writer: race control's lounge requests, the web panel's platform settings or
+// the desktop's own; `w.change` is empty when it could not start.
+struct WriterRig
+{
+    explicit WriterRig(const QString &writer)
+    {
+        if (writer == QLatin1String("lounge")) {
+            api = ostratest::ApiRig::started<corvane::WsLoungeHandler>();
+            if (!api)
+                return;
+            w.path = SettingsFile().fileName();
+            w.change = [this](int step) {
+                const int before = api->rig.errors->size();
+                QJsonObject reply;
+                if (step == 1)
+                    reply = api->request("set_lounge_pit_limiter", json(R"({"enabled":true,"percent":40})"));
+                else if (step == 2)
+                    reply = stopReply = api->request("action_lounge_stop");
+                else
+                    reply = api->request("set_lounge_speed_cap", json(R"({"enabled":true,"percent":70})"));
+                SettingsFile::waitForWrites(Patience);
+                const bool reported = api->rig.errors->size() > before
+                                      && api->rig.errors->last() == QVariantList{"Failed to save the race control state"};
+                return QString(reply.isEmpty() ? "no reply" : reported ? "failed" : "ok");
+            };
+            w.stored = {{"lounge/pitLimiterPercent", "40"}, {"lounge/stopped", "true"}, {"lounge/stopReason", "operator"},
+                        {"lounge/speedCap", "true"}, {"lounge/speedCapPercent", "70"}};
+        } else if (writer == QLatin1String("web panel")) {
+            platform = std::make_unique<corvane::MotionSystemController>();
+            panel = std::make_unique<corvane::MotionWebPanel>(platform.get());
+            if (!panel->start(0))
+                return;
+            w.path = SettingsFile(QStringLiteral("MotionSystem")).fileName();
+            w.change = [this](int step) {
+                const QByteArray targets[] = {"/cfg?i=50", "/cfg?map=5,4,3,2,1,0", "/cfg?st=200"};
+                const int code = post(panel->port(), targets[step - 1]);
+                return QString(code == 200 ? "ok" : code == 500 ? "failed" : "code " + QString::number(code));
+            };
+            w.stored = {{"intensity", "50"}, {"actuatorSlots", "5,4,3,2,1,0"}, {"strokeMm", "200"}};
+        } else {
+            settings = std::make_unique<SettingsFile>();
+            section = std::make_unique<QWidget>();
+            QPushButton *reveal =
+                ostra::makeIconButton(new QWidget(section.get()), false, QStringLiteral("ui/section/test"), section.get());
+            w.path = settings->fileName();
+            w.change = [this, reveal](int step) {
+                QSignalSpy written(settings.get(), &SettingsFile::written);
+                if (step == 3)
+                    reveal->click();
+                else
+                    ostra::saveTheme(step == 1);
+                SettingsFile::waitForWrites(Patience);
+                return QString(written.isEmpty() ? "not written" : written.last().at(1).toBool() ? "ok" : "failed");
+            };
+            w.stored = {{"ui/theme", "light"}, {"ui/section/test", "true"}};
+        }
+    }
+
+    std::unique_ptr<ostratest::ApiRig> api;
+    std::unique_ptr<corvane::MotionSystemController> platform;
+    std::unique_ptr<corvane::MotionWebPanel> panel;
+    std::unique_ptr<SettingsFile> settings;
+    std::unique_ptr<QWidget> section;
+    QJsonObject stopReply;
+    Writer w;
+};
+
 } // namespace
 
 class TestSettingsFile : public QObject
@@ -281,62 +348,9 @@ private slots:
                 unreadable.emplace(fault);
         }
 
-        std::unique_ptr<ostratest::ApiRig> api;
-        std::unique_ptr<corvane::MotionSystemController> platform;
-        std::unique_ptr<corvane::MotionWebPanel> panel;
-        std::unique_ptr<SettingsFile> settings;
-        std::unique_ptr<QWidget> section;
-        QPushButton *reveal = nullptr;
-        QJsonObject stopReply;
-        Writer w;
-        if (writer == QLatin1String("lounge")) {
-            api = ostratest::ApiRig::started<corvane::WsLoungeHandler>();
-            QVERIFY(api);
-            w.path = SettingsFile().fileName();
-            w.change = [&](int step) {
-                const int before = api->rig.errors->size();
-                QJsonObject reply;
-                if (step == 1)
-                    reply = api->request("set_lounge_pit_limiter", json(R"({"enabled":true,"percent":40})"));
-                else if (step == 2)
-                    reply = stopReply = api->request("action_lounge_stop");
-                else
-                    reply = api->request("set_lounge_speed_cap", json(R"({"enabled":true,"percent":70})"));
-                SettingsFile::waitForWrites(Patience);
-                const bool reported = api->rig.errors->size() > before
-                                      && api->rig.errors->last() == QVariantList{"Failed to save the race control state"};
-                return QString(reply.isEmpty() ? "no reply" : reported ? "failed" : "ok");
-            };
-            w.stored = {{"lounge/pitLimiterPercent", "40"}, {"lounge/stopped", "true"}, {"lounge/stopReason", "operator"},
-                        {"lounge/speedCap", "true"}, {"lounge/speedCapPercent", "70"}};
-        } else if (writer == QLatin1String("web panel")) {
-            platform = std::make_unique<corvane::MotionSystemController>();
-            panel = std::make_unique<corvane::MotionWebPanel>(platform.get());
-            QVERIFY(panel->start(0));
-            w.path = SettingsFile(QStringLiteral("MotionSystem")).fileName();
-            w.change = [&](int step) {
-                const QByteArray targets[] = {"/cfg?i=50", "/cfg?map=5,4,3,2,1,0", "/cfg?st=200"};
-                const int code = post(panel->port(), targets[step - 1]);
-                return QString(code == 200 ? "ok" : code == 500 ? "failed" : "code " + QString::number(code));
-            };
-            w.stored = {{"intensity", "50"}, {"actuatorSlots", "5,4,3,2,1,0"}, {"strokeMm", "200"}};
-        } else {
-            settings = std::make_unique<SettingsFile>();
-            section = std::make_unique<QWidget>();
-            reveal = ostra::makeIconButton(new QWidget(section.get()), false, QStringLiteral("ui/section/test"), section.get());
-            w.path = settings->fileName();
-            w.change = [&](int step) {
-                QSignalSpy written(settings.get(), &SettingsFile::written);
-                if (step == 3)
-                    reveal->click();
-                else
-                    ostra::saveTheme(step == 1);
-                SettingsFile::waitForWrites(Patience);
-                return QString(written.isEmpty() ? "not written" : written.last().at(1).toBool() ? "ok" : "failed");
-            };
-            w.stored = {{"ui/theme", "light"}, {"ui/section/test", "true"}};
-        }
-
+        WriterRig rig(writer);
+        Writer &w = rig.w;
+        QVERIFY(w.change);
         if (freshRig) {
             QVERIFY(writeNotes());
             if (fault == "failing read") {
@@ -367,8 +381,8 @@ private slots:
             QCOMPARE(onDisk(w.path, it.key()), it.value());
         // The request itself says that the stop is not stored.
         if (writer == QLatin1String("lounge")) {
-            QCOMPARE(stopReply.value("success"), QJsonValue(false));
-            QCOMPARE(stopReply.value("message"), QJsonValue("Failed to save the race control state"));
+            QCOMPARE(rig.stopReply.value("success"), QJsonValue(false));
+            QCOMPARE(rig.stopReply.value("message"), QJsonValue("Failed to save the race control state"));
         }
     }
 
@@ -390,41 +404,18 @@ private slots:
         QFETCH(QString, writer);
         QFETCH(QString, other);
         QVERIFY(SettingsFile::waitForWrites(Patience));
-        const QString application = writer == "lounge" ? QCoreApplication::applicationName() : QStringLiteral("MotionSystem");
-        QFile::remove(SettingsFile(application).fileName());
-        std::unique_ptr<ostratest::ApiRig> api;
-        std::unique_ptr<corvane::MotionSystemController> platform;
-        std::unique_ptr<corvane::MotionWebPanel> panel;
-        QVariantMap theirs;
-        QVariantMap ours;
-        QByteArray byHand;
-        std::function<bool()> change;
-        if (writer == "lounge") {
-            api = ostratest::ApiRig::started<corvane::WsLoungeHandler>();
-            QVERIFY(api);
-            theirs = {{"lounge/speedCap", "true"}, {"lounge/speedCapPercent", "33"}};
-            byHand = "\n[lounge]\nspeedCap=true\nspeedCapPercent=33\n";
-            ours = {{"lounge/pitLimiter", "true"}, {"lounge/pitLimiterPercent", "77"}};
-            change = [&] {
-                const QJsonObject reply = api->request("set_lounge_pit_limiter", json(R"({"enabled":true,"percent":77})"));
-                return SettingsFile::waitForWrites(Patience) && reply.value("data")["pitLimiterPercent"] == 77;
-            };
-        } else {
-            platform = std::make_unique<corvane::MotionSystemController>();
-            panel = std::make_unique<corvane::MotionWebPanel>(platform.get());
-            QVERIFY(panel->start(0));
-            theirs = {{"intensity", "45"}};
-            byHand = "\n[General]\nintensity=45\n";
-            ours = {{"strokeMm", "250"}};
-            change = [&] { return post(panel->port(), "/cfg?st=250") == 200 && SettingsFile::waitForWrites(Patience); };
-        }
-        const QString path = SettingsFile(application).fileName();
+        const bool lounge = writer == QLatin1String("lounge");
+        QFile::remove(SettingsFile(lounge ? QCoreApplication::applicationName() : QStringLiteral("MotionSystem")).fileName());
+        WriterRig rig(writer);
+        QVERIFY(rig.w.change);
+        QVariantMap theirs = lounge ? QVariantMap{{"lounge/speedCap", "true"}, {"lounge/speedCapPercent", "33"}}
+                                    : QVariantMap{{"strokeMm", "250"}};
         if (other == "another copy") {
             QProcess copy;
             QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
             environment.insert("OSTRA_OTHER_COPY", writer);
             environment.insert("OSTRA_OTHER_HOME", qEnvironmentVariable("HOME"));
-            environment.insert("OSTRA_OTHER_FILE", path);
+            environment.insert("OSTRA_OTHER_FILE", rig.w.path);
             copy.setProcessEnvironment(environment);
             copy.setProcessChannelMode(QProcess::MergedChannels);
             copy.start(QCoreApplication::applicationFilePath(), {"otherCopy"});
@@ -432,16 +423,18 @@ private slots:
             QVERIFY2(copy.exitStatus() == QProcess::NormalExit && copy.exitCode() == 0, copy.readAll().constData());
         } else {
             // A line of the user's own, too.
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::Append) && file.write(byHand + "[mine]\nkept=yes\n") > 0);
+            QFile file(rig.w.path);
+            QVERIFY(file.open(QIODevice::Append));
+            file.write(lounge ? "\n[lounge]\nspeedCap=true\nspeedCapPercent=33\n" : "\n[General]\nstrokeMm=250\n");
+            file.write("[mine]\nkept=yes\n");
             theirs.insert("mine/kept", "yes");
         }
-        QVERIFY(change());
-        for (const QVariantMap &stored : {theirs, ours}) {
-            for (auto it = stored.cbegin(); it != stored.cend(); ++it)
-                QCOMPARE(onDisk(path, it.key()), it.value());
-        }
-        const SettingsFile memory(application);
+        QCOMPARE(rig.w.change(1), QString("ok"));
+        QVariantMap stored = theirs;
+        stored.insert(lounge ? "lounge/pitLimiterPercent" : "intensity", lounge ? "40" : "50");
+        for (auto it = stored.cbegin(); it != stored.cend(); ++it)
+            QCOMPARE(onDisk(rig.w.path, it.key()), it.value());
+        const SettingsFile memory(lounge ? QCoreApplication::applicationName() : QStringLiteral("MotionSystem"));
         for (auto it = theirs.cbegin(); it != theirs.cend(); ++it)
             QCOMPARE(memory.value(it.key()).toString(), it.value().toString());
     }
@@ -460,7 +453,7 @@ private slots:
             QCOMPARE(SettingsFile(QStringLiteral("MotionSystem")).fileName(), qEnvironmentVariable("OSTRA_OTHER_FILE"));
             corvane::MotionSystemController platform;
             corvane::MotionSystemSettings settings = platform.settings();
-            settings.intensity = 45;
+            settings.strokeMm = 250;
             platform.applySettings(settings);
         }
         QVERIFY(SettingsFile::waitForWrites(Patience));
