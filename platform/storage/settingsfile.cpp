@@ -4,7 +4,6 @@
 #include <QDataStream>
 #include <QDir>
 #include <QEventLoop>
-#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QList>

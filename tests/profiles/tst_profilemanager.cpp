@@ -873,6 +873,8 @@ private slots:
             store.createEscPreset("Kill", 0, 0, 0);
         }
         ids.sort();
+        // On disk before the first child reads the folder.
+        QVERIFY(ostratest::writesDone());
 
         QRandomGenerator rng(20261206);
         for (int round = 0; round < 40; ++round) {
