@@ -1,8 +1,8 @@
 #include "app/startup.h"
 
 #include <QApplication>
-#include <QIcon>
 #include <QFileInfo>
+#include <QIcon>
 #include <QLocale>
 #include <QMessageBox>
 #include <QProcess>
