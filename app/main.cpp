@@ -33,8 +33,5 @@ int main(int argc, char **argv)
     window.reset();
     // What the run changed last (profiles, settings) reaches the disk before the next run, or the
     // restart, reads it; a disk that does not answer holds the end only so long.
-    corvane::FileWriter::shared().flush(corvane::FileWriter::QuitWaitMs);
-    if (restart)
-        restartProgram();
-    return exitCode;
+    return endRun(exitCode, restart, corvane::FileWriter::QuitWaitMs);
 }

@@ -1,15 +1,19 @@
 #include "app/startup.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QIcon>
 #include <QLocale>
+#include <QMessageBox>
 #include <QProcess>
 #include <QTranslator>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/appversion.h"
 #include "bridge/logrouter.h"
+#include "platform/storage/filewriter.h"
 
 namespace {
 
@@ -64,4 +68,32 @@ bool restartProgram()
         return true;
     std::fprintf(stderr, "Could not restart %s\n", qPrintable(program));
     return false;
+}
+
+int endRun(int exitCode, bool restart, int waitMs)
+{
+    corvane::FileWriter &writer = corvane::FileWriter::shared();
+    const bool done = writer.flush(waitMs);
+    const QStringList givenUp = done ? QStringList() : writer.giveUp();
+    if (restart) {
+        if (!givenUp.isEmpty()) {
+            QStringList names;
+            for (const QString &path : givenUp)
+                names.append(QFileInfo(path).fileName());
+            QMessageBox box(QMessageBox::Warning, QCoreApplication::translate("Startup", "Not saved"),
+                            QCoreApplication::translate("Startup", "The disk did not finish in time. These files keep what "
+                                                                   "they held before your last changes: %1.")
+                                .arg(names.join(QStringLiteral(", "))),
+                            QMessageBox::NoButton);
+            box.setTextFormat(Qt::PlainText);
+            box.setInformativeText(QCoreApplication::translate("Startup", "The OSTRA restarts without those changes."));
+            box.addButton(QCoreApplication::translate("Startup", "Restart"), QMessageBox::AcceptRole);
+            box.exec();
+        }
+        restartProgram();
+    }
+    if (done)
+        return exitCode;
+    std::fflush(nullptr);
+    std::_Exit(exitCode);
 }

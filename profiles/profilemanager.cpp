@@ -212,16 +212,9 @@ void ProfileManager::loadProfiles()
 
 void ProfileManager::removeUnfinishedWrites(const QDir &dir)
 {
-    // A write killed before it replaced its target leaves the temporary file beside it, named
-    // after the target plus six random letters or digits. Nothing else of that name is ours.
-    static const QRegularExpression leftover(QStringLiteral("^.+\\.json\\.[A-Za-z0-9]{6}$"));
-    const QFileInfoList files = dir.entryInfoList(QDir::Files | QDir::Hidden);
-    for (const QFileInfo &info : files) {
-        if (!leftover.match(info.fileName()).hasMatch())
-            continue;
-        if (QFile::remove(info.absoluteFilePath()))
-            qInfo().noquote() << "ProfileManager: removed the leftover of an unfinished save" << info.fileName();
-    }
+    // Only the writer's own temporary files: a file the user keeps here under any other name
+    // (mycar.json.backup) stays, and so does what older versions left, which no name tells apart.
+    FileWriter::removeLeftovers(dir.absolutePath());
 }
 
 void ProfileManager::loadConfig()

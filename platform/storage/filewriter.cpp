@@ -3,10 +3,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QThread>
 #include <QtDebug>
 
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -14,9 +17,94 @@
 #include <system_error>
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace corvane {
+
+namespace {
+
+std::atomic<int> g_faults{FileWriter::NoFault};
+
+// Once the program has given up on the disk no file is replaced or removed any more: what was
+// not done by then stays undone, rather than landing behind the back of a copy started next.
+// Never destroyed: a thread still inside the disk may come here while the program ends.
+struct Gate
+{
+    std::mutex mutex;
+    std::atomic<bool> closed{false};
+    bool replacing = false; // a rename or removal is inside the disk now
+};
+
+Gate &gate()
+{
+    static auto *const gate = new Gate;
+    return *gate;
+}
+
+// Set by the thread running a job once that job has replaced or removed a file.
+thread_local std::atomic<bool> *t_landed = nullptr;
+
+// Replaces or removes a file through `change` (0 or the system's error), unless the program
+// has given up.
+int commit(const std::function<int()> &change)
+{
+    Gate &g = gate();
+    {
+        const std::lock_guard lock(g.mutex);
+        if (g.closed)
+            return ECANCELED;
+        g.replacing = true;
+    }
+    const int error = change();
+    const std::lock_guard lock(g.mutex);
+    g.replacing = false;
+    if (error == 0 && t_landed)
+        t_landed->store(true);
+    return error;
+}
+
+// Not once the program has given up: it may be ending around the thread that would log.
+void warn(const char *what, const QString &path, int error)
+{
+    if (!gate().closed)
+        qWarning().noquote() << "FileWriter:" << what << path << qt_error_string(error);
+}
+
+constexpr char TemporaryMark[] = ".ostra-new-";
+
+// Hidden, beside the target, named after it and marked as the writer's own.
+QString temporaryName(const QString &fileName)
+{
+    static constexpr char Letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    QString name = QLatin1Char('.') + fileName + QLatin1String(TemporaryMark);
+    for (int i = 0; i < 6; ++i)
+        name += QLatin1Char(Letters[QRandomGenerator::global()->bounded(int(sizeof Letters) - 1)]);
+    return name;
+}
+
+// A link stays a link: the file it names is the one replaced.
+QString linkTarget(const QString &path)
+{
+    QFileInfo info(path);
+    for (int depth = 0; depth < 40 && info.isSymLink(); ++depth)
+        info.setFile(info.symLinkTarget());
+    return info.isSymLink() ? path : info.filePath();
+}
+
+FileWriter::Stamp stampFrom(const struct stat &st)
+{
+    FileWriter::Stamp stamp;
+    stamp.device = quint64(st.st_dev);
+    stamp.inode = quint64(st.st_ino);
+    stamp.size = qint64(st.st_size);
+    stamp.modified = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    stamp.changed = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    return stamp;
+}
+
+} // namespace
 
 struct FileWriter::Shared
 {
@@ -25,6 +113,7 @@ struct FileWriter::Shared
     std::condition_variable idle; // a job ended
     std::deque<Job> queue;
     QString doing; // the path of the job on the thread now
+    std::atomic<bool> landed{false}; // that job has replaced or removed its file
     bool ending = false;
     FileWriter *owner = nullptr; // null once the writer is gone: nobody to report to
 };
@@ -40,6 +129,8 @@ FileWriter::~FileWriter()
 {
     // Once the disk has not finished in time, the end of the program waits no longer.
     const bool done = flush(m_gaveUp ? 0 : QuitWaitMs);
+    if (!done)
+        giveUp();
     {
         const std::lock_guard lock(m_shared->mutex);
         m_shared->owner = nullptr;
@@ -48,8 +139,8 @@ FileWriter::~FileWriter()
     m_shared->wake.notify_all();
     if (!m_thread.joinable())
         return;
-    // A disk that does not answer must not hold the end of the program: the thread finishes
-    // what it has, if the program lives long enough.
+    // A disk that does not answer must not hold the end of the program; what the thread still
+    // does there replaces nothing any more.
     if (done)
         m_thread.join();
     else
@@ -62,21 +153,41 @@ FileWriter &FileWriter::shared()
     return writer;
 }
 
+namespace {
+
+FileWriter::MakeWork writeOf(const QString &path, const FileWriter::Bytes &bytes)
+{
+    return [path, bytes]() -> FileWriter::Work {
+        const QByteArray made = bytes ? bytes() : QByteArray();
+        if (made.isNull())
+            return {};
+        return [path, made] { return FileWriter::writeFile(path, made); };
+    };
+}
+
+} // namespace
+
 quint64 FileWriter::write(const QString &path, const Bytes &bytes, const QString &failure, QObject *context)
 {
-    return hand(path, {bytes, context, context != nullptr, {}, 0}, failure, true);
+    return hand(path, {writeOf(path, bytes), context, context != nullptr, 0}, failure, true);
 }
 
 quint64 FileWriter::writeAside(const QString &path, const Bytes &bytes, QObject *context)
 {
-    return hand(path, {bytes, context, context != nullptr, {}, 0}, QString(), false);
+    return hand(path, {writeOf(path, bytes), context, context != nullptr, 0}, QString(), false);
+}
+
+quint64 FileWriter::update(const QString &path, const MakeWork &make, const QString &failure)
+{
+    return hand(path, {make, nullptr, false, 0}, failure, true);
 }
 
 quint64 FileWriter::remove(const QStringList &paths, const QString &failure)
 {
     if (paths.isEmpty())
         return m_lastTicket;
-    return hand(paths.constLast(), {{}, nullptr, false, paths, 0}, failure, true);
+    const MakeWork make = [paths] { return Work([paths] { return removeFiles(paths); }); };
+    return hand(paths.constLast(), {make, nullptr, false, 0}, failure, true);
 }
 
 quint64 FileWriter::hand(const QString &path, Waiting next, const QString &failure, bool batched)
@@ -106,20 +217,18 @@ quint64 FileWriter::hand(const QString &path, Waiting next, const QString &failu
 void FileWriter::start(const QString &path, const Waiting &job)
 {
     ++m_started[path];
-    QByteArray bytes;
-    if (job.removals.isEmpty()) {
-        if (job.hasContext && !job.context)
-            qWarning().noquote() << "FileWriter: dropped a write of" << path << "its owner left behind";
-        else if (job.bytes)
-            bytes = job.bytes();
-        if (bytes.isNull()) {
-            // Nothing to write: reported in turn, like a write.
-            QMetaObject::invokeMethod(
-                this, [this, path, ticket = job.ticket] { finished(path, ticket, true); }, Qt::QueuedConnection);
-            return;
-        }
+    Work work;
+    if (job.hasContext && !job.context)
+        qWarning().noquote() << "FileWriter: dropped a write of" << path << "its owner left behind";
+    else if (job.make)
+        work = job.make();
+    if (!work) {
+        // Nothing to write: reported in turn, like a write.
+        QMetaObject::invokeMethod(
+            this, [this, path, ticket = job.ticket] { finished(path, ticket, true); }, Qt::QueuedConnection);
+        return;
     }
-    push({path, bytes, job.removals, job.ticket});
+    push({path, work, job.ticket});
 }
 
 void FileWriter::push(Job job)
@@ -147,6 +256,7 @@ void FileWriter::push(Job job)
 
 void FileWriter::run(const std::shared_ptr<Shared> &shared)
 {
+    t_landed = &shared->landed;
     std::unique_lock lock(shared->mutex);
     for (;;) {
         shared->wake.wait(lock, [&] { return shared->ending || !shared->queue.empty(); });
@@ -155,8 +265,9 @@ void FileWriter::run(const std::shared_ptr<Shared> &shared)
         const Job job = std::move(shared->queue.front());
         shared->queue.pop_front();
         shared->doing = job.path;
+        shared->landed = false;
         lock.unlock();
-        const bool ok = job.removals.isEmpty() ? writeFile(job.path, job.bytes) : removeFiles(job.removals);
+        const bool ok = job.work();
         lock.lock();
         if (shared->owner) {
             QMetaObject::invokeMethod(
@@ -263,8 +374,8 @@ void FileWriter::release(QObject *context)
 {
     for (auto job = m_waiting.begin(); job != m_waiting.end(); ++job) {
         if (job->hasContext && job->context == context) {
-            const QByteArray bytes = job->bytes ? job->bytes() : QByteArray();
-            job->bytes = [bytes] { return bytes; };
+            const Work work = job->make ? job->make() : Work();
+            job->make = [work] { return work; };
             job->hasContext = false;
         }
     }
@@ -295,37 +406,107 @@ bool FileWriter::flush(int timeoutMs)
     return done;
 }
 
+QStringList FileWriter::giveUp()
+{
+    QStringList left = m_waiting.keys();
+    m_waiting.clear();
+    m_gaveUp = true;
+    Gate &g = gate();
+    const std::lock_guard gateLock(g.mutex);
+    g.closed = true;
+    QString landing;
+    {
+        const std::lock_guard lock(m_shared->mutex);
+        for (const Job &job : m_shared->queue)
+            left.append(job.path);
+        m_shared->queue.clear();
+        if (!m_shared->doing.isEmpty() && !m_shared->landed) {
+            if (g.replacing)
+                landing = m_shared->doing;
+            else
+                left.append(m_shared->doing);
+        }
+    }
+    left.removeDuplicates();
+    if (!left.isEmpty())
+        qWarning().noquote() << "FileWriter: gave up on the disk; these keep what they held before:"
+                             << left.join(QStringLiteral(", "));
+    if (!landing.isEmpty()) {
+        qWarning().noquote() << "FileWriter: gave up while the disk was replacing" << landing
+                             << "- it holds the old or the new, whole";
+        left.append(landing);
+    }
+    return left;
+}
+
 bool FileWriter::writeFile(const QString &path, const QByteArray &bytes)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        qWarning().noquote() << "FileWriter: cannot write" << path << file.errorString();
+    const QFileInfo target(linkTarget(path));
+    QDir().mkpath(target.absolutePath());
+    const QByteArray finalName = QFile::encodeName(target.filePath());
+    // Like QSaveFile: a file its owner made read-only is not replaced.
+    if (::access(finalName.constData(), F_OK) == 0 && ::access(finalName.constData(), W_OK) != 0) {
+        warn("cannot write", path, errno);
         return false;
     }
-    // The bytes go through a buffer: a disk that is full or a file size limit shows only when it
-    // is flushed, and commit would replace the target with the cut file all the same.
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        qWarning().noquote() << "FileWriter: short write to" << path << file.errorString();
-        file.cancelWriting();
+    QByteArray temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
+        temporary = QFile::encodeName(target.absolutePath() + QLatin1Char('/') + temporaryName(target.fileName()));
+        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        warn("cannot write", path, errno);
         return false;
     }
-    if (!file.commit()) {
-        qWarning().noquote() << "FileWriter: cannot replace" << path << file.errorString();
+    // Held until the file has its name: a start meanwhile (of this program or another copy of
+    // it) leaves it alone.
+    ::flock(fd, LOCK_EX);
+    struct stat old = {};
+    if (::stat(finalName.constData(), &old) == 0)
+        ::fchmod(fd, old.st_mode & 07777);
+    const auto fail = [&](const char *what, int error) {
+        ::unlink(temporary.constData());
+        ::close(fd);
+        if (error != ECANCELED)
+            warn(what, path, error);
         return false;
+    };
+    // Every write checked: a full disk or a file size limit may take only part of the bytes.
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t written = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return fail("short write to", written < 0 ? errno : ENOSPC);
+        done += written;
     }
+    // Only a file the disk has taken may replace the old one: a failed sync (a failing card, a
+    // stick pulled, a network folder over quota) keeps the old file, and says so.
+    if (g_faults & SyncFails)
+        return fail("cannot sync", EIO);
+    if (::fdatasync(fd) != 0)
+        return fail("cannot sync", errno);
+    const int renamed = commit([&] { return ::rename(temporary.constData(), finalName.constData()) == 0 ? 0 : errno; });
+    if (renamed != 0)
+        return fail("cannot replace", renamed);
+    ::close(fd);
     // The new file is in place by now, so a folder that cannot be synced is only logged: the
     // store's memory must match the file.
-    syncFolder(path);
+    syncFolder(target.filePath());
     return true;
 }
 
 bool FileWriter::removeFiles(const QStringList &paths)
 {
     for (const QString &path : paths) {
-        QFile file(path);
-        if (file.exists() && !file.remove()) {
-            qWarning().noquote() << "FileWriter: cannot remove" << path << file.errorString();
+        const QByteArray name = QFile::encodeName(path);
+        const int error = commit([&] { return ::unlink(name.constData()) == 0 || errno == ENOENT ? 0 : errno; });
+        if (error != 0) {
+            if (error != ECANCELED)
+                warn("cannot remove", path, error);
             return false;
         }
     }
@@ -340,9 +521,82 @@ void FileWriter::syncFolder(const QString &path)
     const QByteArray folderPath = QFile::encodeName(QFileInfo(path).absolutePath());
     const int folder = ::open(folderPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0 || ::fsync(folder) != 0)
-        qWarning().noquote() << "FileWriter: cannot sync the folder of" << path;
+        warn("cannot sync the folder of", path, errno);
     if (folder >= 0)
         ::close(folder);
+}
+
+bool FileWriter::Stamp::operator==(const Stamp &other) const
+{
+    return device == other.device && inode == other.inode && size == other.size && modified == other.modified
+           && changed == other.changed;
+}
+
+FileWriter::Stamp FileWriter::stampOf(const QString &path)
+{
+    struct stat st = {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? stampFrom(st) : Stamp();
+}
+
+bool FileWriter::readFile(const QString &path, QByteArray &bytes, Stamp &stamp, QString &error)
+{
+    bytes.clear();
+    if (g_faults & ReadFails) {
+        error = qt_error_string(EIO);
+        return false;
+    }
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    struct stat st = {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        error = qt_error_string(errno);
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    stamp = stampFrom(st);
+    bytes.reserve(qsizetype(st.st_size));
+    char chunk[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            error = qt_error_string(errno);
+            ::close(fd);
+            bytes.clear();
+            return false;
+        }
+        if (got == 0)
+            break;
+        bytes.append(chunk, got);
+    }
+    ::close(fd);
+    return true;
+}
+
+void FileWriter::removeLeftovers(const QString &folder)
+{
+    static const QRegularExpression own(QStringLiteral("^\\..+%1[A-Za-z0-9]{6}$")
+                                            .arg(QRegularExpression::escape(QLatin1String(TemporaryMark))));
+    const QDir dir(folder);
+    const QFileInfoList files = dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
+    for (const QFileInfo &info : files) {
+        if (!own.match(info.fileName()).hasMatch())
+            continue;
+        const QByteArray name = QFile::encodeName(info.absoluteFilePath());
+        const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0)
+            continue;
+        // A write on its way holds its file; one killed half-way holds nothing.
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlink(name.constData()) == 0)
+            qInfo().noquote() << "FileWriter: removed the leftover of an unfinished write" << info.fileName();
+        ::close(fd);
+    }
+}
+
+void FileWriter::setFaults(int faults)
+{
+    g_faults = faults;
 }
 
 } // namespace corvane

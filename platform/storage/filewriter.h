@@ -26,6 +26,11 @@ public:
     // Makes the bytes when the write starts, on the thread the writer belongs to (never the one
     // that writes); a null array: nothing to write.
     using Bytes = std::function<QByteArray()>;
+    // The disk's part of one job, done on the writer's thread: what a file holds may be read
+    // there, the bytes made and written (writeFile); true once stored. Made when the job starts,
+    // on the thread the writer belongs to, as a copy of what it needs; an empty one: nothing to do.
+    using Work = std::function<bool()>;
+    using MakeWork = std::function<Work()>;
     // The first failure of a batch's jobs, in the words their callers gave; empty: all stored.
     // Called from the writer's report, unless the batch had nothing to do: it must not wait
     // (no dialog, no nested event loop), or the files of the report wait with it.
@@ -51,6 +56,9 @@ public:
                   QObject *context = nullptr);
     // The same, but no batch waits for it: what it stores is nobody's answer.
     quint64 writeAside(const QString &path, const Bytes &bytes, QObject *context = nullptr);
+    // The same for a job whose bytes are made on the writer's thread, so that a large file costs
+    // the thread handing it over nothing.
+    quint64 update(const QString &path, const MakeWork &make, const QString &failure = QString());
     // Removes the files in order, stopping at the first that stays, and syncs their folder; in
     // turn with the jobs of the last one, so that a write of it still on its way cannot put it
     // back, and one handed over before and not started yet is not done.
@@ -80,10 +88,41 @@ public:
     // `timeoutMs`, having logged the files not yet done. For the end of the program, and for a
     // start that reads the files.
     bool flush(int timeoutMs);
+    // For an end that cannot wait for the disk any longer: no job not done yet replaces or
+    // removes its file any more, not even the one inside the disk now (unless it is already
+    // replacing it), so that a copy started next reads what stays. Returns the files given up,
+    // having logged them; every later job fails.
+    QStringList giveUp();
 
-    // Writes through a temporary file that replaces the target only when it is complete and on
-    // disk, so that a reader (or a restart after a crash) finds the old file or the new, whole.
+    // Writes through a temporary file of the writer's own beside the target: every byte written,
+    // the file synced, then renamed over the target and the folder synced; on any failure the
+    // target stays as it was. A reader (or a restart after a crash) finds the old file or the
+    // new, whole.
     static bool writeFile(const QString &path, const QByteArray &bytes);
+
+    // One version of a file on disk: a write or an edit of the file gives another.
+    struct Stamp
+    {
+        quint64 device = 0;
+        quint64 inode = 0;
+        qint64 size = -1; // -1: no such file
+        qint64 modified = 0; // ns
+        qint64 changed = 0; // ns
+        bool exists() const { return size >= 0; }
+        bool operator==(const Stamp &other) const;
+        bool operator!=(const Stamp &other) const { return !(*this == other); }
+    };
+    static Stamp stampOf(const QString &path);
+    // The whole file and the stamp of what was read; false, with the system's reason, when it
+    // cannot be read.
+    static bool readFile(const QString &path, QByteArray &bytes, Stamp &stamp, QString &error);
+    // Removes what writes killed half-way left in `folder`: temporary files of the writer's own
+    // that no write holds. Nothing else there is touched, whatever its name.
+    static void removeLeftovers(const QString &folder);
+
+    // For tests: what the disk does wrong from now on (EIO), as a failing card would.
+    enum Fault { NoFault = 0, SyncFails = 1, ReadFails = 2 };
+    static void setFaults(int faults);
 
 signals:
     // Whether everything handed over for `path` up to `ticket` is done.
@@ -95,18 +134,16 @@ private:
     struct Job
     {
         QString path;
-        QByteArray bytes;
-        QStringList removals; // a removal when not empty
+        Work work;
         quint64 ticket = 0;
     };
 
     // The next job of a file that has one on the thread.
     struct Waiting
     {
-        Bytes bytes;
+        MakeWork make;
         QPointer<QObject> context;
         bool hasContext = false;
-        QStringList removals;
         quint64 ticket = 0;
     };
 

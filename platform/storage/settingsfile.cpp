@@ -2,13 +2,16 @@
 
 #include <QCoreApplication>
 #include <QDataStream>
+#include <QDir>
 #include <QEventLoop>
-#include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QList>
+#include <QLockFile>
 #include <QPoint>
 #include <QPointer>
 #include <QRect>
+#include <QSet>
 #include <QSettings>
 #include <QSize>
 #include <QStringList>
@@ -17,6 +20,8 @@
 
 #include <algorithm>
 #include <iterator>
+#include <mutex>
+#include <utility>
 
 #include "platform/storage/filewriter.h"
 
@@ -504,6 +509,104 @@ QString settingsPath(const QString &application)
     return *path;
 }
 
+// Whether two values are the same text in the file: what was read back (always text) and what
+// the program sets (numbers, flags, lists).
+bool sameInFile(const QVariant &a, const QVariant &b)
+{
+    QByteArray first;
+    QByteArray second;
+    appendValue(first, a);
+    appendValue(second, b);
+    return first == second;
+}
+
+// A change of this process not yet on disk.
+struct Change
+{
+    enum Kind {
+        Set,
+        Fill, // a value this process held already: written only where the file has none
+        Remove,
+    };
+    Kind kind = Set;
+    QVariant value;
+    quint64 revision = 0;
+};
+using Changes = QMap<QString, Change>;
+
+// What the file held when it was last read or written, shared with the writer's thread.
+struct Disk
+{
+    std::mutex mutex;
+    QVariantMap values;
+    FileWriter::Stamp stamp;
+    bool known = false; // values are what the file holds; false while it could not be read
+    quint64 stored = 0; // the changes up to this revision are on disk
+    QList<QVariantMap> released; // let go by the thread that reads settings, freed by the writer's
+};
+
+// Another copy of the program, or QSettings (whose lock this is), writing the same file waits
+// for this write, and this for its; a lock held longer than this is left to its holder.
+constexpr int LockWaitMs = 5000;
+
+// On the writer's thread: reads the file again when it has changed since it was last read or
+// written (another copy of the program, a hand edit), puts this process's changes on top and
+// writes the whole file. A file that cannot be read is never replaced.
+bool storeChanges(Disk &disk, const QString &path, const Changes &changes, quint64 revision)
+{
+    QVariantMap values;
+    FileWriter::Stamp known;
+    bool readable = false;
+    QList<QVariantMap> released;
+    {
+        const std::lock_guard lock(disk.mutex);
+        released.swap(disk.released);
+        values = disk.values;
+        known = disk.stamp;
+        readable = disk.known;
+    }
+    released.clear();
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QLockFile lock(path + QLatin1String(".lock"));
+    if (!lock.tryLock(LockWaitMs) && lock.error() == QLockFile::LockFailedError)
+        qWarning().noquote() << "Settings:" << path << "stays locked by another program; written all the same";
+    FileWriter::Stamp now = FileWriter::stampOf(path);
+    if (!readable || now != known) {
+        QByteArray bytes;
+        QString error;
+        bool damaged = false;
+        if (!now.exists()) {
+            values.clear();
+        } else if (FileWriter::readFile(path, bytes, now, error)) {
+            values = parsedIni(bytes, damaged);
+        } else {
+            qWarning().noquote() << "Settings: cannot read" << path << error
+                                 << "- the change is not written over it and stays in memory";
+            return false;
+        }
+        QVariantMap old;
+        const std::lock_guard guard(disk.mutex);
+        old = std::exchange(disk.values, values);
+        disk.stamp = now;
+        disk.known = true;
+    }
+    for (auto change = changes.cbegin(); change != changes.cend(); ++change) {
+        if (change->kind == Change::Remove)
+            values.remove(change.key());
+        else if (change->kind == Change::Set || !values.contains(change.key()))
+            values.insert(change.key(), change->value);
+    }
+    if (!FileWriter::writeFile(path, iniText(values)))
+        return false;
+    const FileWriter::Stamp written = FileWriter::stampOf(path);
+    QVariantMap old;
+    const std::lock_guard guard(disk.mutex);
+    old = std::exchange(disk.values, std::move(values));
+    disk.stamp = written;
+    disk.stored = std::max(disk.stored, revision);
+    return true;
+}
+
 } // namespace
 
 struct SettingsFile::Contents
@@ -558,24 +661,99 @@ struct SettingsFile::Contents
 
     void load()
     {
-        QFile file(path);
-        if (!file.exists())
+        // What writes killed half-way left beside the settings, once per folder.
+        static QSet<QString> tidied;
+        const QString folder = QFileInfo(path).absolutePath();
+        if (!tidied.contains(folder)) {
+            tidied.insert(folder);
+            FileWriter::removeLeftovers(folder);
+        }
+        disk->stamp = FileWriter::stampOf(path);
+        disk->known = true;
+        if (!disk->stamp.exists())
             return;
-        if (!file.open(QIODevice::ReadOnly)) {
-            qWarning().noquote() << "Settings: cannot read" << path << file.errorString();
+        QByteArray bytes;
+        QString error;
+        if (!FileWriter::readFile(path, bytes, disk->stamp, error)) {
+            // Nothing is written over it while it stays so: every other setting would be lost.
+            qWarning().noquote() << "Settings: cannot read" << path << error;
             damaged = true;
+            disk->known = false;
             return;
         }
-        const QByteArray bytes = file.readAll();
-        values = parsedIni(bytes, damaged);
-        if (file.error() != QFileDevice::NoError)
-            damaged = true;
+        base = parsedIni(bytes, damaged);
+        disk->values = base;
         if (damaged)
             qWarning().noquote() << "Settings: parts of" << path << "could not be read";
     }
 
+    // What this process holds for a key: its own change, else what the file held; null: nothing.
+    const QVariant *held(const QString &key) const
+    {
+        const auto change = changes.constFind(key);
+        if (change != changes.cend())
+            return change->kind == Change::Remove ? nullptr : &change->value;
+        const auto stored = base.constFind(key);
+        return stored == base.cend() ? nullptr : &stored.value();
+    }
+
+    void set(const QString &key, const QVariant &value)
+    {
+        const auto change = changes.constFind(key);
+        const QVariant *current = held(key);
+        // A key this process removed is set anew, whatever it was read as since.
+        const auto read = assumed.constFind(key);
+        if (!current && change == changes.cend() && read != assumed.cend())
+            current = &read.value();
+        if (current && sameInFile(*current, value)) {
+            // What this process held already (or read as the default) is no change of its own:
+            // it fills a gap in the file but never covers another copy's or a hand edit's value.
+            if (change == changes.cend() && !base.contains(key))
+                changes.insert(key, {Change::Fill, value, ++revision});
+            return;
+        }
+        changes.insert(key, {Change::Set, value, ++revision});
+    }
+
+    // The key and every key under it (everything for the empty name): as QSettings does, the
+    // keys this process knows, not those another copy adds later.
+    void removeKeys(const QString &name)
+    {
+        QStringList keys;
+        const QString under = name + QLatin1Char('/');
+        const auto collect = [&](const auto &map) {
+            if (name.isEmpty()) {
+                keys += map.keys();
+                return;
+            }
+            if (map.contains(name))
+                keys.append(name);
+            for (auto it = map.lowerBound(under); it != map.cend() && it.key().startsWith(under); ++it)
+                keys.append(it.key());
+        };
+        collect(std::as_const(base));
+        collect(std::as_const(changes));
+        for (const QString &key : std::as_const(keys))
+            changes.insert(key, {Change::Remove, QVariant(), ++revision});
+        if (name.isEmpty())
+            assumed.clear();
+        for (const QString &key : std::as_const(keys))
+            assumed.remove(key);
+    }
+
     void report(quint64 ticket, bool ok)
     {
+        quint64 stored = 0;
+        {
+            const std::lock_guard lock(disk->mutex);
+            // Memory follows the file: what another copy or a hand edit put there shows now. A
+            // large file's old copy is freed by the writer's thread, not this one.
+            if (!base.isSharedWith(disk->values))
+                disk->released.append(std::exchange(base, disk->values));
+            stored = disk->stored;
+        }
+        for (auto change = changes.begin(); change != changes.end();)
+            change = change->revision <= stored ? changes.erase(change) : std::next(change);
         for (const QPointer<SettingsFile> &handle : QList<QPointer<SettingsFile>>(handles)) {
             if (handle)
                 emit handle->written(ticket, ok);
@@ -585,7 +763,11 @@ struct SettingsFile::Contents
     }
 
     QString path;
-    QVariantMap values;
+    std::shared_ptr<Disk> disk = std::make_shared<Disk>();
+    QVariantMap base; // what the file held as last read or written
+    Changes changes; // this process's, not on disk yet
+    quint64 revision = 0; // of the last change
+    QHash<QString, QVariant> assumed; // defaults keys missing from the file were read with
     bool damaged = false;
     quint64 lastTicket = 0; // of the last write handed over
     QList<QPointer<SettingsFile>> handles;
@@ -621,17 +803,23 @@ bool SettingsFile::isDamaged() const
 
 bool SettingsFile::contains(const QString &key) const
 {
-    return m_contents->values.contains(normalizedKey(key));
+    return m_contents->held(normalizedKey(key)) != nullptr;
 }
 
 QVariant SettingsFile::value(const QString &key, const QVariant &fallback) const
 {
-    return m_contents->values.value(normalizedKey(key), fallback);
+    const QString name = normalizedKey(key);
+    if (const QVariant *held = m_contents->held(name))
+        return *held;
+    // What this process takes the missing key for: setting it so later changes nothing.
+    if (fallback.isValid())
+        m_contents->assumed.insert(name, fallback);
+    return fallback;
 }
 
 quint64 SettingsFile::setValue(const QString &key, const QVariant &value)
 {
-    m_contents->values.insert(normalizedKey(key), value);
+    m_contents->set(normalizedKey(key), value);
     return write();
 }
 
@@ -639,31 +827,29 @@ quint64 SettingsFile::setValues(const QString &group, const QVariantMap &values,
 {
     const QString prefix = normalizedKey(group);
     for (auto it = values.cbegin(); it != values.cend(); ++it)
-        m_contents->values.insert(normalizedKey(prefix + QLatin1Char('/') + it.key()), it.value());
+        m_contents->set(normalizedKey(prefix + QLatin1Char('/') + it.key()), it.value());
     return write(failure);
 }
 
 quint64 SettingsFile::remove(const QString &key)
 {
-    const QString name = normalizedKey(key);
-    QVariantMap &values = m_contents->values;
-    if (name.isEmpty()) {
-        values.clear();
-    } else {
-        values.remove(name);
-        const QString under = name + QLatin1Char('/');
-        for (auto it = values.lowerBound(under); it != values.end() && it.key().startsWith(under);)
-            it = values.erase(it);
-    }
+    m_contents->removeKeys(normalizedKey(key));
     return write();
 }
 
 quint64 SettingsFile::write(const QString &failure)
 {
     Contents::writing().insert(m_contents->path, m_contents);
-    // Made when the write starts, from what memory holds by then.
-    m_contents->lastTicket = FileWriter::shared().write(
-        m_contents->path, [contents = m_contents] { return iniText(contents->values); }, failure);
+    // The changes are taken when the write starts; the file is read, merged and made on the
+    // writer's thread.
+    const auto make = [contents = m_contents]() -> FileWriter::Work {
+        if (contents->changes.isEmpty())
+            return {};
+        return [disk = contents->disk, path = contents->path, changes = contents->changes, revision = contents->revision] {
+            return storeChanges(*disk, path, changes, revision);
+        };
+    };
+    m_contents->lastTicket = FileWriter::shared().update(m_contents->path, make, failure);
     return m_contents->lastTicket;
 }
 

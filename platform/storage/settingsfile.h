@@ -12,9 +12,12 @@ namespace corvane {
 // One settings file of the program, in the INI format QSettings reads and writes, so that every
 // file written before loads and QSettings reads what is written here. The file is read once and
 // held in memory for as long as a SettingsFile names it or a write of it is on its way: every
-// SettingsFile of one file shares that memory, reads come from it, and each change hands the
-// whole file to the program's FileWriter, which replaces the old file only once the new one is
-// whole on disk. The thread that changes a setting never waits for the disk.
+// SettingsFile of one file shares that memory, and reads come from it. Each change is handed to
+// the program's FileWriter; on its thread, as QSettings did, the file is read again when it has
+// changed since (another copy of the program, a hand edit), only this process's changed and
+// removed keys are put on top, and the whole file replaces the old one once it is whole on disk;
+// memory then follows the file. A file that could not be read is never written over. The thread
+// that changes a setting never waits for the disk, nor makes the file's bytes.
 class SettingsFile : public QObject
 {
     Q_OBJECT
@@ -33,6 +36,8 @@ public:
     QVariant value(const QString &key, const QVariant &fallback = QVariant()) const;
 
     // Each change is handed to the writer at once; the number returned comes back with `written`.
+    // A key set to what this process holds for it already (or read as the default) is no change
+    // of its own: it is written only where the file has no value for it.
     quint64 setValue(const QString &key, const QVariant &value);
     // The keys of `group` ("lounge"; empty: no group), in one write; `failure` says what a
     // request waiting for it could not store.
@@ -47,8 +52,8 @@ public:
 
 signals:
     // Everything handed over for the file up to `ticket` is on disk, or (not `ok`) that write
-    // failed and the old file stays whole. What failed stays in memory and goes with the next
-    // write of the file.
+    // failed (a full disk, a failed sync, a file that cannot be read) and the old file stays
+    // whole. What failed stays in memory and goes with the next write of the file.
     void written(quint64 ticket, bool ok);
 
 private:

@@ -174,6 +174,15 @@ private slots:
         QTest::newRow("set_auto_start") << "set_auto_start" << R"({"enabled":true})" << fds << profile;
         QTest::newRow("set_receiver_config") << "set_receiver_config" << R"({"settings":{"gpsEnabled":false}})"
                                              << fds << profile;
+        // A disk that takes the bytes but fails their sync (a failing card) keeps the old files.
+        const QString sync = "failing sync";
+        QTest::newRow("set_active_profile, failing sync") << "set_active_profile" << R"({"id":"$other"})" << sync << profile;
+        QTest::newRow("action_create_profile, failing sync") << "action_create_profile" << R"({"name":"New"})" << sync
+                                                             << "Failed to save profile: New";
+        QTest::newRow("action_update_esc_preset, failing sync") << "action_update_esc_preset"
+                                                                << R"({"id":"$esc","neutral":990})" << sync << esc;
+        QTest::newRow("set_axis_settings, failing sync") << "set_axis_settings" << R"({"wheelRotationDeg":540})" << sync
+                                                         << profile;
         // Removing needs no room on the disk: a file that stays makes it fail.
         QTest::newRow("action_delete_profile") << "action_delete_profile" << R"({"id":"$other"})" << "pinned"
                                                << "Failed to delete profile: Other";
@@ -217,6 +226,8 @@ private slots:
         // Nothing it made is named.
         const QJsonObject made = reply.value("data").toObject();
         QVERIFY(reply.value("id").toString().isEmpty() && !made.contains("id") && !made.contains("profileId"));
+        // A write no reply waits for (which profile is active) may still be inside the disk.
+        QVERIFY(ostratest::writesDone());
         QCOMPARE(filesOnDisk(), files);
         QCOMPARE(listsOf(), lists);
         // What the store holds is what the next start reads.
@@ -233,6 +244,7 @@ private slots:
         QTest::addColumn<QString>("message"); // empty: saved
         QTest::newRow("slow disk") << "" << "";
         QTest::newRow("file size limit") << "file size" << "Failed to save profile: Default";
+        QTest::newRow("failing sync") << "failing sync" << "Failed to save profile: Default";
     }
 
     void manyClientsSaveOneProfile()

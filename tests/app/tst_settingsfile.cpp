@@ -2,9 +2,11 @@
 
 #include "api/apirig.h"
 #include "api/wsloungehandler.h"
+#include "bridge/corvanecontroller.h"
 #include "motion/motionsystemcontroller.h"
 #include "motion/motionwebpanel.h"
 #include "ostraui/theme.h"
+#include "support/starved.h"
 #include "support/testenvironment.h"
 
 #include <QApplication>
@@ -12,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QPushButton>
 #include <QRect>
 #include <QSettings>
@@ -19,6 +22,7 @@
 #include <QTcpSocket>
 
 #include <functional>
+#include <optional>
 
 #include <sched.h>
 #include <sys/mount.h>
@@ -102,6 +106,73 @@ struct Writer
     QVariantMap stored;
 };
 
+// What drives one writer: race control's lounge requests, the web panel's platform settings or
+// the desktop's own; `w.change` is empty when it could not start.
+struct WriterRig
+{
+    explicit WriterRig(const QString &writer)
+    {
+        if (writer == QLatin1String("lounge")) {
+            api = ostratest::ApiRig::started<corvane::WsLoungeHandler>();
+            if (!api)
+                return;
+            w.path = SettingsFile().fileName();
+            w.change = [this](int step) {
+                const int before = api->rig.errors->size();
+                QJsonObject reply;
+                if (step == 1)
+                    reply = api->request("set_lounge_pit_limiter", json(R"({"enabled":true,"percent":40})"));
+                else if (step == 2)
+                    reply = stopReply = api->request("action_lounge_stop");
+                else
+                    reply = api->request("set_lounge_speed_cap", json(R"({"enabled":true,"percent":70})"));
+                SettingsFile::waitForWrites(Patience);
+                const bool reported = api->rig.errors->size() > before
+                                      && api->rig.errors->last() == QVariantList{"Failed to save the race control state"};
+                return QString(reply.isEmpty() ? "no reply" : reported ? "failed" : "ok");
+            };
+            w.stored = {{"lounge/pitLimiterPercent", "40"}, {"lounge/stopped", "true"}, {"lounge/stopReason", "operator"},
+                        {"lounge/speedCap", "true"}, {"lounge/speedCapPercent", "70"}};
+        } else if (writer == QLatin1String("web panel")) {
+            platform = std::make_unique<corvane::MotionSystemController>();
+            panel = std::make_unique<corvane::MotionWebPanel>(platform.get());
+            if (!panel->start(0))
+                return;
+            w.path = SettingsFile(QStringLiteral("MotionSystem")).fileName();
+            w.change = [this](int step) {
+                const QByteArray targets[] = {"/cfg?i=50", "/cfg?map=5,4,3,2,1,0", "/cfg?st=200"};
+                const int code = post(panel->port(), targets[step - 1]);
+                return QString(code == 200 ? "ok" : code == 500 ? "failed" : "code " + QString::number(code));
+            };
+            w.stored = {{"intensity", "50"}, {"actuatorSlots", "5,4,3,2,1,0"}, {"strokeMm", "200"}};
+        } else {
+            settings = std::make_unique<SettingsFile>();
+            section = std::make_unique<QWidget>();
+            QPushButton *reveal =
+                ostra::makeIconButton(new QWidget(section.get()), false, QStringLiteral("ui/section/test"), section.get());
+            w.path = settings->fileName();
+            w.change = [this, reveal](int step) {
+                QSignalSpy written(settings.get(), &SettingsFile::written);
+                if (step == 3)
+                    reveal->click();
+                else
+                    ostra::saveTheme(step == 1);
+                SettingsFile::waitForWrites(Patience);
+                return QString(written.isEmpty() ? "not written" : written.last().at(1).toBool() ? "ok" : "failed");
+            };
+            w.stored = {{"ui/theme", "light"}, {"ui/section/test", "true"}};
+        }
+    }
+
+    std::unique_ptr<ostratest::ApiRig> api;
+    std::unique_ptr<corvane::MotionSystemController> platform;
+    std::unique_ptr<corvane::MotionWebPanel> panel;
+    std::unique_ptr<SettingsFile> settings;
+    std::unique_ptr<QWidget> section;
+    QJsonObject stopReply;
+    Writer w;
+};
+
 } // namespace
 
 class TestSettingsFile : public QObject
@@ -113,6 +184,9 @@ class TestSettingsFile : public QObject
 private slots:
     void initTestCase()
     {
+        // As the other copy of the program (otherCopy below): on the first copy's home.
+        if (qEnvironmentVariableIsSet("OSTRA_OTHER_HOME"))
+            qputenv("HOME", qgetenv("OSTRA_OTHER_HOME"));
         ostra::installTheme(*qApp);
         // A mount namespace of the process's own, where a small disk can stand in for the settings'
         // folder; mounts stay in it. Before the writer's thread starts, so that it sees them too.
@@ -225,100 +299,164 @@ private slots:
             QCOMPARE(ours.value(key), qt.value(key));
     }
 
-    // A change the disk has no room for keeps the old file whole and is reported; the next
-    // change, once there is room, stores everything, the failed change included.
+    // A change the disk has no room for, or cannot sync, keeps the old file whole and is
+    // reported; the next change, once the disk is well, stores everything, the failed change
+    // included. A file that cannot be read when the program starts is not written over (every
+    // other setting in it would be lost): its changes are refused the same way until it can be.
     void nearlyFullDisk_data()
     {
         QTest::addColumn<QString>("writer");
-        QTest::newRow("race control's lounge requests") << "lounge";
-        QTest::newRow("platform settings from the web panel") << "web panel";
-        QTest::newRow("desktop settings") << "desktop";
+        QTest::addColumn<QString>("fault");
+        const std::pair<const char *, const char *> writers[] = {{"race control's lounge requests", "lounge"},
+                                                                 {"platform settings from the web panel", "web panel"},
+                                                                 {"desktop settings", "desktop"}};
+        for (const auto &[name, writer] : writers) {
+            QTest::newRow(name) << writer << "nearly full";
+            QTest::addRow("%s, failing sync", name) << writer << "failing sync";
+            QTest::addRow("%s, unreadable file", name) << writer << "failing read";
+        }
     }
 
     void nearlyFullDisk()
     {
         QFETCH(QString, writer);
-        if (!m_ownMounts)
+        QFETCH(QString, fault);
+        if (!m_ownMounts && fault == "nearly full")
             QSKIP("needs root for a mount namespace of its own");
         QVERIFY(SettingsFile::waitForWrites(Patience));
         const QString folder = QFileInfo(SettingsFile().fileName()).absolutePath();
-        SmallDisk disk(folder);
-        QVERIFY(disk.mounted());
-
-        std::unique_ptr<ostratest::ApiRig> api;
-        std::unique_ptr<corvane::MotionSystemController> platform;
-        std::unique_ptr<corvane::MotionWebPanel> panel;
-        std::unique_ptr<SettingsFile> settings;
-        std::unique_ptr<QWidget> section;
-        QPushButton *reveal = nullptr;
-        QJsonObject stopReply;
-        Writer w;
-        if (writer == QLatin1String("lounge")) {
-            api = ostratest::ApiRig::started<corvane::WsLoungeHandler>();
-            QVERIFY(api);
-            w.path = SettingsFile().fileName();
-            w.change = [&](int step) {
-                const int before = api->rig.errors->size();
-                QJsonObject reply;
-                if (step == 1)
-                    reply = api->request("set_lounge_pit_limiter", json(R"({"enabled":true,"percent":40})"));
-                else if (step == 2)
-                    reply = stopReply = api->request("action_lounge_stop");
-                else
-                    reply = api->request("set_lounge_speed_cap", json(R"({"enabled":true,"percent":70})"));
-                SettingsFile::waitForWrites(Patience);
-                const bool reported = api->rig.errors->size() > before
-                                      && api->rig.errors->last() == QVariantList{"Failed to save the race control state"};
-                return QString(reply.isEmpty() ? "no reply" : reported ? "failed" : "ok");
-            };
-            w.stored = {{"lounge/pitLimiterPercent", "40"}, {"lounge/stopped", "true"}, {"lounge/stopReason", "operator"},
-                        {"lounge/speedCap", "true"}, {"lounge/speedCapPercent", "70"}};
-        } else if (writer == QLatin1String("web panel")) {
-            platform = std::make_unique<corvane::MotionSystemController>();
-            panel = std::make_unique<corvane::MotionWebPanel>(platform.get());
-            QVERIFY(panel->start(0));
-            w.path = SettingsFile(QStringLiteral("MotionSystem")).fileName();
-            w.change = [&](int step) {
-                const QByteArray targets[] = {"/cfg?i=50", "/cfg?map=5,4,3,2,1,0", "/cfg?st=200"};
-                const int code = post(panel->port(), targets[step - 1]);
-                return QString(code == 200 ? "ok" : code == 500 ? "failed" : "code " + QString::number(code));
-            };
-            w.stored = {{"intensity", "50"}, {"actuatorSlots", "5,4,3,2,1,0"}, {"strokeMm", "200"}};
-        } else {
-            settings = std::make_unique<SettingsFile>();
-            section = std::make_unique<QWidget>();
-            reveal = ostra::makeIconButton(new QWidget(section.get()), false, QStringLiteral("ui/section/test"), section.get());
-            w.path = settings->fileName();
-            w.change = [&](int step) {
-                QSignalSpy written(settings.get(), &SettingsFile::written);
-                if (step == 3)
-                    reveal->click();
-                else
-                    ostra::saveTheme(step == 1);
-                SettingsFile::waitForWrites(Patience);
-                return QString(written.isEmpty() ? "not written" : written.last().at(1).toBool() ? "ok" : "failed");
-            };
-            w.stored = {{"ui/theme", "light"}, {"ui/section/test", "true"}};
+        std::optional<SmallDisk> disk;
+        if (fault == "nearly full") {
+            disk.emplace(folder);
+            QVERIFY(disk->mounted());
+        }
+        // Files of more than a page: the page left free holds a lock file, not a whole file.
+        const QString notes(6000, QLatin1Char('n'));
+        const auto writeNotes = [&] {
+            for (const QString &application : {QCoreApplication::applicationName(), QStringLiteral("MotionSystem")})
+                SettingsFile(application).setValue(QStringLiteral("notes"), notes);
+            return SettingsFile::waitForWrites(Patience);
+        };
+        // Unreadable from the start: the writers load what they can of it. The lounge's rig
+        // starts from a fresh installation (it clears the settings): there a run under another
+        // account changes the file once the rig runs, and leaves it unreadable.
+        const bool freshRig = writer == QLatin1String("lounge");
+        std::optional<ostratest::Starved> unreadable;
+        if (!freshRig) {
+            QVERIFY(writeNotes());
+            if (fault == "failing read")
+                unreadable.emplace(fault);
         }
 
-        // Files of more than a page: the page left free holds a lock file, not a whole file.
-        for (const QString &application : {QCoreApplication::applicationName(), QStringLiteral("MotionSystem")})
-            SettingsFile(application).setValue(QStringLiteral("notes"), QString(6000, QLatin1Char('n')));
-        QVERIFY(SettingsFile::waitForWrites(Patience));
-        QCOMPARE(w.change(1), QString("ok"));
+        WriterRig rig(writer);
+        Writer &w = rig.w;
+        QVERIFY(w.change);
+        if (freshRig) {
+            QVERIFY(writeNotes());
+            if (fault == "failing read") {
+                QFile edited(w.path);
+                QVERIFY(edited.open(QIODevice::Append) && edited.write("; elsewhere\n") > 0);
+                edited.close();
+                unreadable.emplace(fault);
+            }
+        }
         const QByteArray before = bytesOf(w.path);
-        disk.fill();
+        QCOMPARE(w.change(1), QString(unreadable ? "failed" : "ok"));
+        const QByteArray failing = bytesOf(w.path);
+        QCOMPARE(failing == before, bool(unreadable));
+        std::optional<ostratest::Starved> failingSync;
+        if (fault == "nearly full")
+            disk->fill();
+        else if (fault == "failing sync")
+            failingSync.emplace(fault);
         QCOMPARE(w.change(2), QString("failed"));
-        QCOMPARE(bytesOf(w.path), before);
-        disk.makeRoom();
+        QCOMPARE(bytesOf(w.path), failing);
+        if (disk)
+            disk->makeRoom();
+        failingSync.reset();
+        unreadable.reset();
         QCOMPARE(w.change(3), QString("ok"));
+        w.stored.insert(QStringLiteral("notes"), notes);
         for (auto it = w.stored.cbegin(); it != w.stored.cend(); ++it)
             QCOMPARE(onDisk(w.path, it.key()), it.value());
         // The request itself says that the stop is not stored.
         if (writer == QLatin1String("lounge")) {
-            QCOMPARE(stopReply.value("success"), QJsonValue(false));
-            QCOMPARE(stopReply.value("message"), QJsonValue("Failed to save the race control state"));
+            QCOMPARE(rig.stopReply.value("success"), QJsonValue(false));
+            QCOMPARE(rig.stopReply.value("message"), QJsonValue("Failed to save the race control state"));
         }
+    }
+
+    // Another copy of the program on the same home, or a hand edit, changes the file between this
+    // process's writes: what it wrote stays, only this process's own changes go on top, and this
+    // process's memory follows the file.
+    void otherWritersKept_data()
+    {
+        QTest::addColumn<QString>("writer");
+        QTest::addColumn<QString>("other");
+        for (const char *writer : {"lounge", "web panel"}) {
+            QTest::addRow("%s, another copy", writer) << writer << "another copy";
+            QTest::addRow("%s, hand edit", writer) << writer << "hand edit";
+        }
+    }
+
+    void otherWritersKept()
+    {
+        QFETCH(QString, writer);
+        QFETCH(QString, other);
+        QVERIFY(SettingsFile::waitForWrites(Patience));
+        const bool lounge = writer == QLatin1String("lounge");
+        QFile::remove(SettingsFile(lounge ? QCoreApplication::applicationName() : QStringLiteral("MotionSystem")).fileName());
+        WriterRig rig(writer);
+        QVERIFY(rig.w.change);
+        QVariantMap theirs = lounge ? QVariantMap{{"lounge/speedCap", "true"}, {"lounge/speedCapPercent", "33"}}
+                                    : QVariantMap{{"strokeMm", "250"}};
+        if (other == "another copy") {
+            QProcess copy;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("OSTRA_OTHER_COPY", writer);
+            environment.insert("OSTRA_OTHER_HOME", qEnvironmentVariable("HOME"));
+            environment.insert("OSTRA_OTHER_FILE", rig.w.path);
+            copy.setProcessEnvironment(environment);
+            copy.setProcessChannelMode(QProcess::MergedChannels);
+            copy.start(QCoreApplication::applicationFilePath(), {"otherCopy"});
+            QVERIFY(copy.waitForFinished(60000));
+            QVERIFY2(copy.exitStatus() == QProcess::NormalExit && copy.exitCode() == 0, copy.readAll().constData());
+        } else {
+            // A line of the user's own, too.
+            QFile file(rig.w.path);
+            QVERIFY(file.open(QIODevice::Append));
+            file.write(lounge ? "\n[lounge]\nspeedCap=true\nspeedCapPercent=33\n" : "\n[General]\nstrokeMm=250\n");
+            file.write("[mine]\nkept=yes\n");
+            theirs.insert("mine/kept", "yes");
+        }
+        QCOMPARE(rig.w.change(1), QString("ok"));
+        QVariantMap stored = theirs;
+        stored.insert(lounge ? "lounge/pitLimiterPercent" : "intensity", lounge ? "40" : "50");
+        for (auto it = stored.cbegin(); it != stored.cend(); ++it)
+            QCOMPARE(onDisk(rig.w.path, it.key()), it.value());
+        const SettingsFile memory(lounge ? QCoreApplication::applicationName() : QStringLiteral("MotionSystem"));
+        for (auto it = theirs.cbegin(); it != theirs.cend(); ++it)
+            QCOMPARE(memory.value(it.key()).toString(), it.value().toString());
+    }
+
+    // The other copy of otherWritersKept: stores its change as the program does, and ends.
+    void otherCopy()
+    {
+        const QString writer = qEnvironmentVariable("OSTRA_OTHER_COPY");
+        if (writer.isEmpty())
+            QSKIP("the other copy of otherWritersKept, started by it");
+        if (writer == "lounge") {
+            QCOMPARE(SettingsFile().fileName(), qEnvironmentVariable("OSTRA_OTHER_FILE"));
+            corvane::CorvaneController controller;
+            controller.setLoungeSpeedCap(true, 33);
+        } else {
+            QCOMPARE(SettingsFile(QStringLiteral("MotionSystem")).fileName(), qEnvironmentVariable("OSTRA_OTHER_FILE"));
+            corvane::MotionSystemController platform;
+            corvane::MotionSystemSettings settings = platform.settings();
+            settings.strokeMm = 250;
+            platform.applySettings(settings);
+        }
+        QVERIFY(SettingsFile::waitForWrites(Patience));
     }
 };
 

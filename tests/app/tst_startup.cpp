@@ -1,10 +1,20 @@
+#include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 #include <QTranslator>
+
+#include <cstdlib>
 
 #include "app/startup.h"
 #include "bridge/logrouter.h"
+#include "platform/storage/filewriter.h"
 #include "platform/storage/settingsfile.h"
+#include "support/heldrenames.h"
 #include "support/testenvironment.h"
 
 namespace {
@@ -19,6 +29,21 @@ void handlerBefore(QtMsgType type, const QMessageLogContext &context, const QStr
     if (g_testHandler)
         g_testHandler(type, context, message);
 }
+
+QByteArray contentsOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("missing");
+}
+
+bool put(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// The hanging disk of endOfRunChild, let go once the process runs its exit handlers.
+ostratest::HeldRenames *g_hangingDisk = nullptr;
 
 } // namespace
 
@@ -65,6 +90,83 @@ private slots:
         QTRY_COMPARE(messages, QStringList{QStringLiteral("from the worker")});
         disconnect(connection);
         QCOMPARE(delivered, (QList<QPair<int, bool>>{qMakePair(1, true)}));
+    }
+
+    // The end of a run while the disk hangs (a save's sync does not return): after the wait, what
+    // was not written is given up, and none of it lands later, not even when the disk comes back
+    // while the process ends or while the user reads why; the process ends with its exit code. A
+    // restart begins only then: the next copy reads the old file, and the user is told which
+    // file kept it.
+    void endOfRunWhileTheDiskHangs_data()
+    {
+        QTest::addColumn<QString>("end");
+        QTest::newRow("quit") << "quit";
+        QTest::newRow("restart") << "restart";
+    }
+
+    void endOfRunWhileTheDiskHangs()
+    {
+        QFETCH(QString, end);
+        QTemporaryDir dir;
+        QVERIFY(put(dir.filePath("kept.json"), "old"));
+        QProcess run;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("OSTRA_END_RUN", end);
+        environment.insert("OSTRA_END_RUN_DIR", dir.path());
+        run.setProcessEnvironment(environment);
+        // A file, not a pipe: the copy a restart starts writes there too, after the run ended.
+        run.setStandardOutputFile(dir.filePath("output"));
+        run.setStandardErrorFile(dir.filePath("output"), QIODevice::Append);
+        run.start(QCoreApplication::applicationFilePath(), {"endOfRunChild"});
+        QVERIFY(run.waitForFinished(60000));
+        const QByteArray output = contentsOf(dir.filePath("output"));
+        QVERIFY2(run.exitStatus() == QProcess::NormalExit && run.exitCode() == 3, output.constData());
+        QVERIFY2(output.contains("gave up on the disk") && output.contains("kept.json"), output.constData());
+        if (end == "restart") {
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath("restarted")), 30000);
+            QCOMPARE(contentsOf(dir.filePath("restarted")), QByteArray("old"));
+            QVERIFY(contentsOf(dir.filePath("told")).contains("kept.json"));
+        }
+        // Long after the disk came back.
+        QTest::qWait(300);
+        QCOMPARE(contentsOf(dir.filePath("kept.json")), QByteArray("old"));
+    }
+
+    // The run of endOfRunWhileTheDiskHangs, and the copy its restart starts.
+    void endOfRunChild()
+    {
+        const QString end = qEnvironmentVariable("OSTRA_END_RUN");
+        if (end.isEmpty())
+            QSKIP("a run of endOfRunWhileTheDiskHangs, started by it");
+        const QDir dir(qEnvironmentVariable("OSTRA_END_RUN_DIR"));
+        if (QFile::exists(dir.filePath("ran"))) {
+            // The restarted copy: what it finds at its start.
+            QVERIFY(put(dir.filePath("restarted"), contentsOf(dir.filePath("kept.json"))));
+            return;
+        }
+        QVERIFY(put(dir.filePath("ran"), ""));
+        g_hangingDisk = new ostratest::HeldRenames("kept.json", 60000, ostratest::HeldRenames::Hold::Syncs);
+        corvane::FileWriter::shared().write(dir.filePath("kept.json"), [] { return QByteArray("new"); });
+        QTRY_COMPARE(g_hangingDisk->waiting(), 1);
+        // The disk comes back as the process ends, or while the user reads what was given up.
+        std::atexit([] {
+            g_hangingDisk->release();
+            QThread::msleep(300);
+        });
+        QTimer answer;
+        answer.callOnTimeout([&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            answer.stop();
+            put(dir.filePath("told"), (box->text() + '\n' + box->informativeText()).toUtf8());
+            g_hangingDisk->release();
+            QThread::msleep(300);
+            box->buttons().constFirst()->click();
+        });
+        answer.start(20);
+        // As main ends: the statics' teardown follows, unless the run ends before.
+        std::exit(endRun(3, end == "restart", 300));
     }
 
     // The program carries no translations: no language finds one, and none is installed.

@@ -19,14 +19,31 @@ std::condition_variable released;
 std::string watchedSuffix; // "/" + the file name; "/" alone: any file
 std::chrono::milliseconds patience{0};
 bool holding = false;
+bool holdingSyncs = false;
 int renamesWaiting = 0;
 int renamesDone = 0;
 std::map<pthread_t, int> syncs; // by thread
 
-void countSync()
+// Waits while renames (or syncs) are held, at most the patience; past it, nothing is held any more.
+void waitWhileHeld(std::unique_lock<std::mutex> &lock)
 {
-    const std::lock_guard lock(mutex);
+    ++renamesWaiting;
+    if (!released.wait_for(lock, patience, [] { return !holding; }))
+        holding = false;
+    --renamesWaiting;
+}
+
+void countSync(int fd)
+{
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    char name[4096];
+    const ssize_t length = ::readlink(link, name, sizeof name - 1);
+    const std::string path(name, length > 0 ? size_t(length) : 0);
+    std::unique_lock lock(mutex);
     ++syncs[pthread_self()];
+    if (holding && holdingSyncs && path.find(watchedSuffix.substr(1)) != std::string::npos)
+        waitWhileHeld(lock);
 }
 
 } // namespace
@@ -34,13 +51,13 @@ void countSync()
 // The same for the syncs of a save, by everyone in the process (Qt's included).
 extern "C" int fsync(int fd)
 {
-    countSync();
+    countSync(fd);
     return int(::syscall(SYS_fsync, fd));
 }
 
 extern "C" int fdatasync(int fd)
 {
-    countSync();
+    countSync(fd);
     return int(::syscall(SYS_fdatasync, fd));
 }
 
@@ -52,13 +69,9 @@ extern "C" int rename(const char *from, const char *to) noexcept
     const bool watched = !watchedSuffix.empty() && target.size() >= watchedSuffix.size()
                          && (watchedSuffix == "/"
                              || target.compare(target.size() - watchedSuffix.size(), watchedSuffix.size(), watchedSuffix) == 0);
-    if (watched && holding) {
-        ++renamesWaiting;
-        // Past its patience it goes ahead, and stops holding the others.
-        if (!released.wait_for(lock, patience, [] { return !holding; }))
-            holding = false;
-        --renamesWaiting;
-    }
+    // Past its patience it goes ahead, and stops holding the others.
+    if (watched && holding && !holdingSyncs)
+        waitWhileHeld(lock);
     lock.unlock();
     const int result = ::renameat(AT_FDCWD, from, AT_FDCWD, to);
     lock.lock();
@@ -68,12 +81,13 @@ extern "C" int rename(const char *from, const char *to) noexcept
 
 namespace ostratest {
 
-HeldRenames::HeldRenames(const QString &fileName, int patienceMs)
+HeldRenames::HeldRenames(const QString &fileName, int patienceMs, Hold hold)
 {
     const std::lock_guard lock(mutex);
     watchedSuffix = "/" + fileName.toStdString();
     patience = std::chrono::milliseconds(patienceMs);
     holding = true;
+    holdingSyncs = hold == Hold::Syncs;
     renamesDone = 0;
 }
 

@@ -10,13 +10,16 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "platform/storage/filewriter.h"
+
 namespace ostratest {
 
 // What the process may still open or write while it lives: with "descriptors" no descriptor at
 // all (as when a flood of connections used them up), with "file size" files of at most 1 KiB
 // (as on a full disk, but only for files larger than that), with "no room" no byte more in any
-// file (a full disk), with anything else no limit. Root is held back by all, where making a
-// folder read-only would not stop it.
+// file (a full disk), with "failing sync" no save's sync and with "failing read" no settings
+// file's read succeeds (as on a failing card), with anything else no limit. Root is held back by
+// all, where making a folder read-only would not stop it.
 class Starved
 {
 public:
@@ -32,6 +35,10 @@ public:
             m_resource = RLIMIT_FSIZE;
             m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
             lower(limit == QLatin1String("file size") ? 1024 : 0);
+        } else if (limit == QLatin1String("failing sync") || limit == QLatin1String("failing read")) {
+            m_faults = true;
+            corvane::FileWriter::setFaults(limit == QLatin1String("failing sync") ? corvane::FileWriter::SyncFails
+                                                                                   : corvane::FileWriter::ReadFails);
         }
     }
 
@@ -46,6 +53,8 @@ public:
             ::setrlimit(m_resource, &m_saved);
         if (m_resource == RLIMIT_FSIZE)
             std::signal(SIGXFSZ, m_oldHandler);
+        if (m_faults)
+            corvane::FileWriter::setFaults(corvane::FileWriter::NoFault);
     }
 
 private:
@@ -70,6 +79,7 @@ private:
     }
 
     int m_resource = -1;
+    bool m_faults = false;
     rlimit m_saved{};
     std::vector<int> m_descriptors;
     void (*m_oldHandler)(int) = SIG_DFL;
