@@ -39,14 +39,14 @@ private slots:
         QCOMPARE((QList<int>{s.pitLimiterPercent, s.speedCapPercent}), (QList<int>{100, 70}));
     }
 
-    // A write of the state that fails (no descriptor left, as on a full disk) is reported, and the
+    // A write of the state that fails (no room left on the disk) is reported, and the
     // next change, even of the watchdog alone, writes it again: a restart finds the car stopped.
     void failedWriteReportedAndRetried()
     {
         TransmitRig rig;
         QVERIFY(corvane::SettingsFile::waitForWrites(5000));
         {
-            const ostratest::Starved starved("descriptors");
+            const ostratest::Starved starved("no room");
             rig.controller->raceControlStop(QStringLiteral("operator"));
             QVERIFY(corvane::SettingsFile::waitForWrites(5000));
         }
