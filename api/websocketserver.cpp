@@ -33,6 +33,7 @@
 namespace corvane {
 
 using wsjson::echoed;
+using wsjson::FieldReader;
 
 namespace {
 
@@ -619,8 +620,17 @@ void WebSocketServer::onTextMessageReceived(QWebSocket *client, const QString &m
         return; // removed while this message waited
     m_lastHeard.insert(client, now());
     inbox->lastRequest = now();
-    inbox->requests.enqueue(message);
-    inbox->queuedBytes += message.size();
+    Request request = read(message);
+    if (request.refusal.isEmpty()) {
+        if (WsHandler *handler = m_handlers.value(request.event))
+            handler->requestArrived(request.event, request.data);
+    }
+    // The handler may have run a nested event loop in which the client went.
+    const auto waiting = m_inboxes.find(client);
+    if (waiting == m_inboxes.end())
+        return;
+    waiting->queuedBytes += request.size;
+    waiting->requests.enqueue(std::move(request));
     updateReading(client);
     scheduleTurns();
 }
@@ -639,10 +649,10 @@ void WebSocketServer::answerNext(QWebSocket *client)
     // Held until the reply has gone: the handler may run a nested event loop (a serial open
     // waiting to retry) in which this client's later messages arrive.
     inbox->answering = true;
-    const QString message = inbox->requests.dequeue();
-    inbox->queuedBytes -= message.size();
+    const Request request = inbox->requests.dequeue();
+    inbox->queuedBytes -= request.size;
     updateReading(client);
-    answer(client, message);
+    answer(client, request);
 }
 
 void WebSocketServer::scheduleTurns()
@@ -691,8 +701,10 @@ void WebSocketServer::finishRequest(QWebSocket *client, const QJsonObject &reply
         scheduleTurns();
 }
 
-void WebSocketServer::answer(QWebSocket *client, const QString &message)
+WebSocketServer::Request WebSocketServer::read(const QString &message) const
 {
+    Request read;
+    read.size = message.size();
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
@@ -700,16 +712,39 @@ void WebSocketServer::answer(QWebSocket *client, const QString &message)
         const QString reason = parseError.error != QJsonParseError::NoError
                                    ? parseError.errorString()
                                    : QStringLiteral("the message must be an object");
-        finishRequest(client, {{kEvent, QStringLiteral("error")}, {kMessage, QStringLiteral("Invalid JSON: ") + reason}});
-        return;
+        read.refusal = {{kEvent, QStringLiteral("error")}, {kMessage, QStringLiteral("Invalid JSON: ") + reason}};
+        return read;
     }
     const QJsonObject request = document.object();
-    const QString event = request.value(kEvent).toString();
-    const QJsonObject data = request.value(kData).toObject();
-    if (event.isEmpty()) {
-        finishRequest(client, {{kEvent, QStringLiteral("error")}, {kMessage, QStringLiteral("Missing 'event' field")}});
+    read.event = request.value(kEvent).toString();
+    read.data = request.value(kData).toObject();
+    if (read.event.isEmpty()) {
+        read.refusal = {{kEvent, QStringLiteral("error")}, {kMessage, QStringLiteral("Missing 'event' field")}};
+        return read;
+    }
+    // Data of another kind would read as none, and a change sent in it answered as made. Null
+    // is none, and a ping reads nothing.
+    if (request.value(kData).isNull() || read.event == QLatin1String("ping"))
+        return read;
+    const FieldReader envelope(request);
+    envelope.object(kData);
+    if (envelope.ok())
+        return read;
+    if (read.event == QLatin1String("action_subscribe") || read.event == QLatin1String("action_unsubscribe"))
+        read.refusal = {{kEvent, read.event}, {kSuccess, false}, {kMessage, envelope.refusal()}};
+    else if (const WsHandler *handler = m_handlers.value(read.event))
+        read.refusal = handler->refusedReply(read.event, envelope.refusal());
+    return read;
+}
+
+void WebSocketServer::answer(QWebSocket *client, const Request &request)
+{
+    if (!request.refusal.isEmpty()) {
+        finishRequest(client, request.refusal);
         return;
     }
+    const QString &event = request.event;
+    const QJsonObject &data = request.data;
     if (event == QLatin1String("ping")) {
         finishRequest(client, {{kEvent, QStringLiteral("pong")}});
         return;

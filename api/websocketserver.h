@@ -34,7 +34,8 @@ class WsHandler;
 // text message. Requests go by their "event" name to the handler that registered it; pushes
 // go to the clients subscribed to their name; silent clients are pinged and then dropped.
 // Each client's requests are answered one at a time, in the order it sent them, and a reply
-// that acknowledges a saved change goes only once the change is on disk.
+// that acknowledges a saved change goes only once the change is on disk. A handler hears of a
+// request as soon as it arrives all the same (race control's heartbeat must not wait for a disk).
 // No authentication, but bounded: message size, clients, connections per address, connections
 // still in their opening handshake, subscriptions, unsent and unanswered bytes. A handshake is
 // accepted only without an Origin or with one naming this machine on the API port: any other
@@ -117,8 +118,8 @@ public slots:
     void onNewConnection();
     void onClientDisconnected();
     // Runs from the event loop, never inside the socket's own signal: a handler may run a
-    // nested event loop in which this client disconnects. The message waits its turn behind
-    // the client's earlier requests.
+    // nested event loop in which this client disconnects. The message is read and its handler
+    // told of it at once; it waits its turn behind the client's earlier requests.
     void onTextMessageReceived(QWebSocket *client, const QString &message);
     void onHandlerPushEvent(const QString &event, const QJsonObject &data);
     void onHeartbeatTick();
@@ -153,10 +154,19 @@ private:
         quint64 arrival = 0; // order of arrival
     };
 
+    // One request as it arrived, read.
+    struct Request
+    {
+        QString event;
+        QJsonObject data;
+        QJsonObject refusal; // the reply to a request that is not one; empty for one that is
+        qsizetype size = 0; // characters of the message
+    };
+
     // One client's requests that wait for their turn, and where it stands.
     struct Inbox
     {
-        QQueue<QString> requests;
+        QQueue<Request> requests;
         qint64 queuedBytes = 0;
         bool answering = false; // a request of it is with a handler or its reply waits for the disk
         bool paused = false; // nothing is read from its socket
@@ -192,7 +202,8 @@ private:
     // Sends the replies that came later, then answers waiting requests round-robin, one per
     // client at a time, for at most TurnBudgetNs in all.
     void takeTurns();
-    void answer(QWebSocket *client, const QString &message);
+    Request read(const QString &message) const;
+    void answer(QWebSocket *client, const Request &request);
     void finishRequest(QWebSocket *client, const QJsonObject &reply);
     bool isBehind(QWebSocket *client) const;
     // Stops or resumes reading from the client by its unsent and unanswered bytes.

@@ -97,6 +97,11 @@ QJsonObject parsed(const char *json)
     return QJsonDocument::fromJson(json).object();
 }
 
+QJsonObject refusedAs(const char *event, const char *message)
+{
+    return {{"event", event}, {"success", false}, {"message", message}};
+}
+
 // One of this machine's loopback addresses, 127.0.0.<n>: a source address of its own.
 QHostAddress loopback(int n)
 {
@@ -1056,6 +1061,45 @@ private slots:
                 longest = std::max(longest, event.size());
         }
         QCOMPARE(longest, qsizetype(WebSocketServer::MaxEventNameChars));
+    }
+
+    // Data of another kind than an object would read as none, and a change sent in it pass for
+    // made: it is refused, named, in the form of the handler's replies. Null is none.
+    void dataNotAnObject_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QJsonObject>("reply");
+        QTest::newRow("axis settings, array") << R"({"event":"set_axis_settings","data":[1,2]})"
+                                              << refusedAs("set_axis_settings", "'data' must be an object, not an array");
+        QTest::newRow("profile create, text") << R"({"event":"action_create_profile","data":"Car"})"
+                                              << refusedAs("action_create_profile", "'data' must be an object, not a string");
+        QTest::newRow("lounge, number") << R"({"event":"set_lounge_speed_cap","data":5})"
+                                        << parsed(R"({"event":"error","source":"set_lounge_speed_cap","message":"'data' must be an object, not a number"})");
+        QTest::newRow("get, true") << R"({"event":"get_app_mode","data":true})"
+                                   << parsed(R"({"event":"error","source":"get_app_mode","message":"'data' must be an object, not true"})");
+        QTest::newRow("subscribe, array") << R"({"event":"action_subscribe","data":["event_gps"]})"
+                                          << refusedAs("action_subscribe", "'data' must be an object, not an array");
+        QTest::newRow("null is none") << R"({"event":"get_app_mode","data":null})"
+                                      << parsed(R"({"event":"get_app_mode","data":{"mode":"pc"}})");
+        QTest::newRow("ping reads nothing") << R"({"event":"ping","data":[1]})" << parsed(R"({"event":"pong"})");
+    }
+
+    void dataNotAnObject()
+    {
+        QFETCH(QString, text);
+        QFETCH(QJsonObject, reply);
+        corvane::CorvaneController controller;
+        WebSocketServer server(&controller);
+        corvane::registerApiHandlers(&server, &controller);
+        QVERIFY(server.start(0));
+        WsTestClient client;
+        QVERIFY(client.open(server.serverPort()));
+        const qsizetype profiles = controller.profileManager()->profiles().size();
+        const QJsonObject axes = client.request("get_axis_settings").value("data").toObject();
+        client.socket->sendTextMessage(text);
+        QCOMPARE(client.next(), reply);
+        QCOMPARE(client.request("get_axis_settings").value("data").toObject(), axes);
+        QCOMPARE(controller.profileManager()->profiles().size(), profiles);
     }
 
     void stopClosesClients()
