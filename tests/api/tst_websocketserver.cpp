@@ -190,6 +190,22 @@ struct BusyPortRig
     bool held = false;
 };
 
+// The server with the program's set of handlers, registered as the main window does, and a
+// client connected to it.
+struct ProgramRig
+{
+    ProgramRig()
+    {
+        corvane::registerApiHandlers(&server, &controller);
+        started = server.start(0) && client.open(server.serverPort());
+    }
+
+    corvane::CorvaneController controller;
+    WebSocketServer server{&controller};
+    WsTestClient client;
+    bool started = false;
+};
+
 } // namespace
 
 class TestWebSocketServer : public QObject
@@ -1042,16 +1058,13 @@ private slots:
         QCOMPARE(staying.request("get_receiver_status").value("data").toObject().value("connected"), QJsonValue(true));
     }
 
-    // The program's set of handlers, registered as the main window does: each request goes to
-    // the handler that lists it.
+    // Each request goes to the handler that lists it.
     void programHandlers()
     {
-        corvane::CorvaneController controller;
-        WebSocketServer server(&controller);
-        corvane::registerApiHandlers(&server, &controller);
-        QVERIFY(server.start(0));
-        WsTestClient client;
-        QVERIFY(client.open(server.serverPort()));
+        ProgramRig rig;
+        QVERIFY(rig.started);
+        WsTestClient &client = rig.client;
+        WebSocketServer &server = rig.server;
         QCOMPARE(client.request("get_app_mode"), parsed(R"({"event":"get_app_mode","data":{"mode":"pc"}})"));
         QCOMPARE(client.request("get_frame_count"), parsed(R"({"event":"get_frame_count","data":{"frameCount":0}})"));
         // Subscriptions are bounded by the longest name there is.
@@ -1088,12 +1101,10 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(QJsonObject, reply);
-        corvane::CorvaneController controller;
-        WebSocketServer server(&controller);
-        corvane::registerApiHandlers(&server, &controller);
-        QVERIFY(server.start(0));
-        WsTestClient client;
-        QVERIFY(client.open(server.serverPort()));
+        ProgramRig rig;
+        QVERIFY(rig.started);
+        WsTestClient &client = rig.client;
+        corvane::CorvaneController &controller = rig.controller;
         const qsizetype profiles = controller.profileManager()->profiles().size();
         const QJsonObject axes = client.request("get_axis_settings").value("data").toObject();
         client.socket->sendTextMessage(text);
