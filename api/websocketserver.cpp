@@ -27,7 +27,6 @@
 #include "platform/network/acceptqueue.h"
 #include "platform/network/firewallrule.h"
 #include "platform/network/machinename.h"
-#include "platform/network/networkinterfacelister.h"
 #include "platform/storage/filewriter.h"
 
 namespace corvane {
@@ -486,29 +485,10 @@ bool WebSocketServer::namesThisMachine(const QString &origin) const
     QString host = url.host(); // lower case, IPv6 without brackets
     if (host.endsWith(QLatin1Char('.')))
         host.chop(1);
-    if (host.isEmpty())
-        return false;
-    if (host == QLatin1String("localhost"))
-        return true;
-    if (m_mdns && host == m_mdns->hostName().toLower() + QLatin1String(".local"))
+    if (m_mdns && !host.isEmpty() && host == m_mdns->hostName().toLower() + QLatin1String(".local"))
         return true;
     // A phone stack fills Origin from the URL it connected to, which may use the host name.
-    if (MachineName::isNamedBy(host))
-        return true;
-    QHostAddress address;
-    if (!address.setAddress(host))
-        return false;
-    address = unmapped(address);
-    if (address.isLoopback())
-        return true;
-    const QList<NetworkInterfaceEntry> interfaces = NetworkInterfaceLister::interfaces();
-    for (const NetworkInterfaceEntry &entry : interfaces) {
-        for (const QHostAddress &own : entry.addresses) {
-            if (unmapped(own).isEqual(address))
-                return true;
-        }
-    }
-    return false;
+    return MachineName::isThisMachine(host);
 }
 
 void WebSocketServer::logRefusal(Refusal reason, const QString &text)

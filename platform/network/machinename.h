@@ -12,6 +12,9 @@ class MachineName
 public:
     // Whether `host`, the host of a URL (lower case, a final dot allowed), names this machine.
     static bool isNamedBy(const QString &host);
+    // Whether `host`, the host of a URL (IPv6 without brackets, a final dot allowed), is this
+    // machine: "localhost", its name, a loopback address or an address of one of its interfaces.
+    static bool isThisMachine(const QString &host);
 };
 
 } // namespace corvane
