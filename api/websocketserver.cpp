@@ -153,7 +153,7 @@ bool WebSocketServer::start(quint16 port)
     m_heartbeat->start();
     m_lastTick = now();
     if (!m_mdns) {
-        m_mdns = new MdnsResponder(QStringLiteral("qorvant-transmitter"), this);
+        m_mdns = new MdnsResponder(MachineName::announcedName(), this);
         if (!m_mdns->start())
             qWarning() << "WebSocketServer: mDNS advertisement failed (non-fatal)";
     }
@@ -482,13 +482,8 @@ bool WebSocketServer::namesThisMachine(const QString &origin) const
     const QUrl url(origin.trimmed(), QUrl::StrictMode);
     if (!url.isValid() || url.port() != int(serverPort()))
         return false;
-    QString host = url.host(); // lower case, IPv6 without brackets
-    if (host.endsWith(QLatin1Char('.')))
-        host.chop(1);
-    if (m_mdns && !host.isEmpty() && host == m_mdns->hostName().toLower() + QLatin1String(".local"))
-        return true;
-    // A phone stack fills Origin from the URL it connected to, which may use the host name.
-    return MachineName::isThisMachine(host);
+    // A phone stack fills Origin from the URL it connected to, which may use a name.
+    return MachineName::isThisMachine(url.host());
 }
 
 void WebSocketServer::logRefusal(Refusal reason, const QString &text)

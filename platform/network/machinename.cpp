@@ -12,8 +12,11 @@ bool MachineName::isNamedBy(const QString &host)
     QString name = host.toLower();
     if (name.endsWith(QLatin1Char('.')))
         name.chop(1);
+    const QString local = QStringLiteral(".local");
+    if (name == announcedName() + local)
+        return true;
     const QString machine = QHostInfo::localHostName().toLower();
-    return !machine.isEmpty() && (name == machine || name == machine + QLatin1String(".local"));
+    return !machine.isEmpty() && (name == machine || name == machine + local);
 }
 
 bool MachineName::isThisMachine(const QString &host)

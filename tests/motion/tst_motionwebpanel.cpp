@@ -282,6 +282,7 @@ private slots:
         QTest::newRow("host name") << QByteArray("Origin: http://HOST:PORT\r\n") << 200;
         QTest::newRow("host name on the local link")
             << QByteArray("Origin: http://HOST.local:PORT\r\nReferer: http://HOST.local:PORT/\r\n") << 200;
+        QTest::newRow("announced name") << QByteArray("Origin: http://qorvant-transmitter.local:PORT\r\n") << 200;
         QTest::newRow("host name, other port") << QByteArray("Origin: http://HOST:1\r\n") << 403;
         QTest::newRow("site named after the host") << QByteArray("Origin: http://HOST.example:PORT\r\n") << 403;
     }
@@ -317,6 +318,7 @@ private slots:
         QTest::newRow("localhost, no port") << cfg << QByteArray("host: LocalHost\r\n") << 200;
         QTest::newRow("own LAN address") << cfg << QByteArray("Host: 192.0.2.10:PORT\r\n") << 200;
         QTest::newRow("host name on the local link") << cfg << QByteArray("Host: HOST.local.:PORT\r\n") << 200;
+        QTest::newRow("announced name") << cfg << QByteArray("Host: Qorvant-Transmitter.local:PORT\r\n") << 200;
         QTest::newRow("rebound name") << cfg << QByteArray("Host: rebound.example:PORT\r\n") << 403;
         QTest::newRow("rebound name, page") << QByteArray("GET /") << QByteArray("Host: rebound.example:PORT\r\n") << 403;
         QTest::newRow("rebound name, status") << QByteArray("HEAD /status") << QByteArray("Host: rebound.example\r\n") << 403;
