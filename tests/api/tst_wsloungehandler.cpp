@@ -118,9 +118,8 @@ private slots:
         QTest::addColumn<QString>("command");
         QTest::addColumn<QJsonObject>("data");
         QTest::addColumn<bool>("beating");
-        QTest::newRow("pit limiter, heartbeats go on") << "set_lounge_pit_limiter" << json(R"({"enabled":true,"percent":40})") << true;
-        QTest::newRow("reverse, heartbeats go on") << "set_lounge_reverse" << json(R"({"allowed":false})") << true;
-        QTest::newRow("pit limiter, race control silent") << "set_lounge_pit_limiter" << json(R"({"enabled":true})") << false;
+        QTest::newRow("heartbeats go on") << "set_lounge_pit_limiter" << json(R"({"enabled":true,"percent":40})") << true;
+        QTest::newRow("race control silent") << "set_lounge_reverse" << json(R"({"allowed":false})") << false;
     }
 
     void heartbeatsBehindASlowWrite()
@@ -142,7 +141,6 @@ private slots:
                 QTest::qWait(100);
             }
             QCOMPARE(api->rig.controller->loungeSettings().stopped, !beating);
-            QVERIFY(api->client.pending().isEmpty() || !beating);
         }
         QCOMPARE(api->client.next().value("event"), QJsonValue(command));
         for (int beat = 0; beating && beat < 20; ++beat)

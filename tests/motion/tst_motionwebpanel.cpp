@@ -314,15 +314,12 @@ private slots:
         QTest::addColumn<int>("code");
         const QByteArray cfg("GET /cfg");
         QTest::newRow("no Host") << cfg << QByteArray() << 200;
-        QTest::newRow("loopback address") << cfg << QByteArray("Host: 127.0.0.1:PORT\r\n") << 200;
-        QTest::newRow("localhost, no port") << cfg << QByteArray("host: LocalHost\r\n") << 200;
+        QTest::newRow("localhost") << cfg << QByteArray("host: LocalHost:PORT\r\n") << 200;
         QTest::newRow("own LAN address") << cfg << QByteArray("Host: 192.0.2.10:PORT\r\n") << 200;
         QTest::newRow("host name on the local link") << cfg << QByteArray("Host: HOST.local.:PORT\r\n") << 200;
         QTest::newRow("announced name") << cfg << QByteArray("Host: Qorvant-Transmitter.local:PORT\r\n") << 200;
         QTest::newRow("rebound name") << cfg << QByteArray("Host: rebound.example:PORT\r\n") << 403;
-        QTest::newRow("rebound name, page") << QByteArray("GET /") << QByteArray("Host: rebound.example:PORT\r\n") << 403;
         QTest::newRow("rebound name, status") << QByteArray("HEAD /status") << QByteArray("Host: rebound.example\r\n") << 403;
-        QTest::newRow("site named after the host") << cfg << QByteArray("Host: HOST.example:PORT\r\n") << 403;
         QTest::newRow("another machine") << cfg << QByteArray("Host: 192.0.2.11:PORT\r\n") << 403;
         QTest::newRow("own and another") << cfg << QByteArray("Host: 127.0.0.1\r\nHost: rebound.example\r\n") << 403;
         QTest::newRow("empty") << cfg << QByteArray("Host:\r\n") << 403;
