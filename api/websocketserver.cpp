@@ -595,19 +595,26 @@ void WebSocketServer::onTextMessageReceived(QWebSocket *client, const QString &m
         return; // removed while this message waited
     m_lastHeard.insert(client, now());
     inbox->lastRequest = now();
-    Request request = read(message);
-    if (request.refusal.isEmpty()) {
-        if (WsHandler *handler = m_handlers.value(request.event))
-            handler->requestArrived(request.event, request.data);
-    }
+    // Read again in its turn: what waits is kept as its text, whose size bounds what waits.
+    const bool told = message.size() <= MaxReadOnArrivalChars;
+    if (told)
+        announce(read(message));
     // The handler may have run a nested event loop in which the client went.
     const auto waiting = m_inboxes.find(client);
     if (waiting == m_inboxes.end())
         return;
-    waiting->queuedBytes += request.size;
-    waiting->requests.enqueue(std::move(request));
+    waiting->requests.enqueue({message, told});
+    waiting->queuedBytes += message.size();
     updateReading(client);
     scheduleTurns();
+}
+
+void WebSocketServer::announce(const Request &request)
+{
+    if (!request.refusal.isEmpty())
+        return;
+    if (WsHandler *handler = m_handlers.value(request.event))
+        handler->requestArrived(request.event, request.data);
 }
 
 bool WebSocketServer::hasTurn(QWebSocket *client) const
@@ -624,9 +631,12 @@ void WebSocketServer::answerNext(QWebSocket *client)
     // Held until the reply has gone: the handler may run a nested event loop (a serial open
     // waiting to retry) in which this client's later messages arrive.
     inbox->answering = true;
-    const Request request = inbox->requests.dequeue();
-    inbox->queuedBytes -= request.size;
+    const Waiting waiting = inbox->requests.dequeue();
+    inbox->queuedBytes -= waiting.message.size();
     updateReading(client);
+    const Request request = read(waiting.message);
+    if (!waiting.told)
+        announce(request);
     answer(client, request);
 }
 
@@ -679,7 +689,6 @@ void WebSocketServer::finishRequest(QWebSocket *client, const QJsonObject &reply
 WebSocketServer::Request WebSocketServer::read(const QString &message) const
 {
     Request read;
-    read.size = message.size();
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject()) {

@@ -28,9 +28,10 @@ public:
     // work takes time (a child process) answers later instead, without blocking the GUI thread;
     // the server holds the client's further requests until it has.
     virtual void handleRequest(const QString &event, const QJsonObject &data, const WsReply &reply);
-    // Told by the server as soon as a request arrives, before it waits its turn behind the
-    // client's earlier requests (whose replies may wait for the disk): what must not wait happens
-    // here, and handleRequest answers the request in its turn. By default nothing.
+    // Told by the server once for every request, before handleRequest: as soon as it arrives,
+    // before it waits its turn behind the client's earlier requests (whose replies may wait for
+    // the disk), or for a long one in its turn. What must not wait happens here; handleRequest
+    // answers the request in its turn. By default nothing.
     virtual void requestArrived(const QString &event, const QJsonObject &data);
     // The refusal of a request in the form of the handler's replies: the error form for a get_
     // request, else "success" false with the message.

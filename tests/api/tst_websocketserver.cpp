@@ -73,7 +73,9 @@ public:
             reply.insert(QStringLiteral("pad"), QString(2048, QLatin1Char('p')));
         return {{QStringLiteral("event"), event}, {QStringLiteral("data"), reply}};
     }
+    void requestArrived(const QString &, const QJsonObject &) override { ++arrivals; }
     void push(const QString &event, const QJsonObject &data) { emit pushEvent(event, data); }
+    int arrivals = 0;
 };
 
 // Answers "get_later" only when the test says so, the way a handler waiting for a child
@@ -995,6 +997,34 @@ private slots:
         later->answerFirst();
         QCOMPARE(asking.next(), parsed(R"({"event":"get_later","data":{"n":2}})"));
         QVERIFY(asking.pending().isEmpty());
+    }
+
+    // A handler hears of each request once, before it answers it: a short one as soon as it
+    // arrives, while the request before it still waits; a long one in its turn.
+    void requestsAnnounced_data()
+    {
+        QTest::addColumn<int>("padding");
+        QTest::newRow("short") << 10;
+        QTest::newRow("long") << int(WebSocketServer::MaxReadOnArrivalChars);
+    }
+
+    void requestsAnnounced()
+    {
+        QFETCH(int, padding);
+        ServerRig rig;
+        auto *later = new LaterHandler(&rig.server);
+        rig.server.registerHandler(later);
+        WsTestClient client;
+        QVERIFY(client.open(rig.server.serverPort()));
+        client.send({{"event", "get_later"}});
+        client.send({{"event", "get_echo"}, {"data", QJsonObject{{"pad", QString(padding, QLatin1Char('p'))}}}});
+        QTRY_COMPARE(later->waiting.size(), 1);
+        if (padding < WebSocketServer::MaxReadOnArrivalChars)
+            QTRY_COMPARE(rig.echo->arrivals, 1);
+        later->answerFirst();
+        QCOMPARE(client.next().value("event"), QJsonValue("get_later"));
+        QCOMPARE(client.next().value("event"), QJsonValue("get_echo"));
+        QCOMPARE(rig.echo->arrivals, 1);
     }
 
     // A connect request waits between attempts on a busy port: the same client's later requests,
