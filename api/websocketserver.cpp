@@ -27,12 +27,12 @@
 #include "platform/network/acceptqueue.h"
 #include "platform/network/firewallrule.h"
 #include "platform/network/machinename.h"
-#include "platform/network/networkinterfacelister.h"
 #include "platform/storage/filewriter.h"
 
 namespace corvane {
 
 using wsjson::echoed;
+using wsjson::FieldReader;
 
 namespace {
 
@@ -153,7 +153,7 @@ bool WebSocketServer::start(quint16 port)
     m_heartbeat->start();
     m_lastTick = now();
     if (!m_mdns) {
-        m_mdns = new MdnsResponder(QStringLiteral("qorvant-transmitter"), this);
+        m_mdns = new MdnsResponder(MachineName::announcedName(), this);
         if (!m_mdns->start())
             qWarning() << "WebSocketServer: mDNS advertisement failed (non-fatal)";
     }
@@ -482,32 +482,8 @@ bool WebSocketServer::namesThisMachine(const QString &origin) const
     const QUrl url(origin.trimmed(), QUrl::StrictMode);
     if (!url.isValid() || url.port() != int(serverPort()))
         return false;
-    QString host = url.host(); // lower case, IPv6 without brackets
-    if (host.endsWith(QLatin1Char('.')))
-        host.chop(1);
-    if (host.isEmpty())
-        return false;
-    if (host == QLatin1String("localhost"))
-        return true;
-    if (m_mdns && host == m_mdns->hostName().toLower() + QLatin1String(".local"))
-        return true;
-    // A phone stack fills Origin from the URL it connected to, which may use the host name.
-    if (MachineName::isNamedBy(host))
-        return true;
-    QHostAddress address;
-    if (!address.setAddress(host))
-        return false;
-    address = unmapped(address);
-    if (address.isLoopback())
-        return true;
-    const QList<NetworkInterfaceEntry> interfaces = NetworkInterfaceLister::interfaces();
-    for (const NetworkInterfaceEntry &entry : interfaces) {
-        for (const QHostAddress &own : entry.addresses) {
-            if (unmapped(own).isEqual(address))
-                return true;
-        }
-    }
-    return false;
+    // A phone stack fills Origin from the URL it connected to, which may use a name.
+    return MachineName::isThisMachine(url.host());
 }
 
 void WebSocketServer::logRefusal(Refusal reason, const QString &text)
@@ -619,10 +595,26 @@ void WebSocketServer::onTextMessageReceived(QWebSocket *client, const QString &m
         return; // removed while this message waited
     m_lastHeard.insert(client, now());
     inbox->lastRequest = now();
-    inbox->requests.enqueue(message);
-    inbox->queuedBytes += message.size();
+    // Read again in its turn: what waits is kept as its text, whose size bounds what waits.
+    const bool told = message.size() <= MaxReadOnArrivalChars;
+    if (told)
+        announce(read(message));
+    // The handler may have run a nested event loop in which the client went.
+    const auto waiting = m_inboxes.find(client);
+    if (waiting == m_inboxes.end())
+        return;
+    waiting->requests.enqueue({message, told});
+    waiting->queuedBytes += message.size();
     updateReading(client);
     scheduleTurns();
+}
+
+void WebSocketServer::announce(const Request &request)
+{
+    if (!request.refusal.isEmpty())
+        return;
+    if (WsHandler *handler = m_handlers.value(request.event))
+        handler->requestArrived(request.event, request.data);
 }
 
 bool WebSocketServer::hasTurn(QWebSocket *client) const
@@ -639,10 +631,13 @@ void WebSocketServer::answerNext(QWebSocket *client)
     // Held until the reply has gone: the handler may run a nested event loop (a serial open
     // waiting to retry) in which this client's later messages arrive.
     inbox->answering = true;
-    const QString message = inbox->requests.dequeue();
-    inbox->queuedBytes -= message.size();
+    const Waiting waiting = inbox->requests.dequeue();
+    inbox->queuedBytes -= waiting.message.size();
     updateReading(client);
-    answer(client, message);
+    const Request request = read(waiting.message);
+    if (!waiting.told)
+        announce(request);
+    answer(client, request);
 }
 
 void WebSocketServer::scheduleTurns()
@@ -691,8 +686,9 @@ void WebSocketServer::finishRequest(QWebSocket *client, const QJsonObject &reply
         scheduleTurns();
 }
 
-void WebSocketServer::answer(QWebSocket *client, const QString &message)
+WebSocketServer::Request WebSocketServer::read(const QString &message) const
 {
+    Request read;
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
@@ -700,16 +696,39 @@ void WebSocketServer::answer(QWebSocket *client, const QString &message)
         const QString reason = parseError.error != QJsonParseError::NoError
                                    ? parseError.errorString()
                                    : QStringLiteral("the message must be an object");
-        finishRequest(client, {{kEvent, QStringLiteral("error")}, {kMessage, QStringLiteral("Invalid JSON: ") + reason}});
-        return;
+        read.refusal = {{kEvent, QStringLiteral("error")}, {kMessage, QStringLiteral("Invalid JSON: ") + reason}};
+        return read;
     }
     const QJsonObject request = document.object();
-    const QString event = request.value(kEvent).toString();
-    const QJsonObject data = request.value(kData).toObject();
-    if (event.isEmpty()) {
-        finishRequest(client, {{kEvent, QStringLiteral("error")}, {kMessage, QStringLiteral("Missing 'event' field")}});
+    read.event = request.value(kEvent).toString();
+    read.data = request.value(kData).toObject();
+    if (read.event.isEmpty()) {
+        read.refusal = {{kEvent, QStringLiteral("error")}, {kMessage, QStringLiteral("Missing 'event' field")}};
+        return read;
+    }
+    // Data of another kind would read as none, and a change sent in it answered as made. Null
+    // is none, and a ping reads nothing.
+    if (request.value(kData).isNull() || read.event == QLatin1String("ping"))
+        return read;
+    const FieldReader envelope(request);
+    envelope.object(kData);
+    if (envelope.ok())
+        return read;
+    if (read.event == QLatin1String("action_subscribe") || read.event == QLatin1String("action_unsubscribe"))
+        read.refusal = {{kEvent, read.event}, {kSuccess, false}, {kMessage, envelope.refusal()}};
+    else if (const WsHandler *handler = m_handlers.value(read.event))
+        read.refusal = handler->refusedReply(read.event, envelope.refusal());
+    return read;
+}
+
+void WebSocketServer::answer(QWebSocket *client, const Request &request)
+{
+    if (!request.refusal.isEmpty()) {
+        finishRequest(client, request.refusal);
         return;
     }
+    const QString &event = request.event;
+    const QJsonObject &data = request.data;
     if (event == QLatin1String("ping")) {
         finishRequest(client, {{kEvent, QStringLiteral("pong")}});
         return;

@@ -34,7 +34,8 @@ class WsHandler;
 // text message. Requests go by their "event" name to the handler that registered it; pushes
 // go to the clients subscribed to their name; silent clients are pinged and then dropped.
 // Each client's requests are answered one at a time, in the order it sent them, and a reply
-// that acknowledges a saved change goes only once the change is on disk.
+// that acknowledges a saved change goes only once the change is on disk. A handler hears of a
+// request as soon as it arrives all the same (race control's heartbeat must not wait for a disk).
 // No authentication, but bounded: message size, clients, connections per address, connections
 // still in their opening handshake, subscriptions, unsent and unanswered bytes. A handshake is
 // accepted only without an Origin or with one naming this machine on the API port: any other
@@ -83,6 +84,10 @@ public:
     static constexpr qint64 MaxUnsentBytes = 1024 * 1024;
     // Requests waiting for their turn beyond this stop the reading from their client too.
     static constexpr qint64 MaxQueuedBytes = 1024 * 1024;
+    // A request this short is read when it arrives, so that its handler hears of it at once; a
+    // longer one is read in its turn only, as reading it twice would double what a flood costs
+    // the GUI thread. What must not wait (a heartbeat) is short.
+    static constexpr qsizetype MaxReadOnArrivalChars = 4096;
     // Time a pass of the event loop spends answering queued requests (the 7 ms tick shares the
     // thread); what is left waits for the next pass.
     static constexpr qint64 TurnBudgetNs = 2'000'000;
@@ -118,7 +123,7 @@ public slots:
     void onClientDisconnected();
     // Runs from the event loop, never inside the socket's own signal: a handler may run a
     // nested event loop in which this client disconnects. The message waits its turn behind
-    // the client's earlier requests.
+    // the client's earlier requests; its handler hears of it at once (unless it is long).
     void onTextMessageReceived(QWebSocket *client, const QString &message);
     void onHandlerPushEvent(const QString &event, const QJsonObject &data);
     void onHeartbeatTick();
@@ -153,10 +158,25 @@ private:
         quint64 arrival = 0; // order of arrival
     };
 
+    // One request, read.
+    struct Request
+    {
+        QString event;
+        QJsonObject data;
+        QJsonObject refusal; // the reply to a message that is no request; empty for one that is
+    };
+
+    // A request that waits for its turn, as its text.
+    struct Waiting
+    {
+        QString message;
+        bool told = false; // its handler has heard of it
+    };
+
     // One client's requests that wait for their turn, and where it stands.
     struct Inbox
     {
-        QQueue<QString> requests;
+        QQueue<Waiting> requests;
         qint64 queuedBytes = 0;
         bool answering = false; // a request of it is with a handler or its reply waits for the disk
         bool paused = false; // nothing is read from its socket
@@ -192,7 +212,10 @@ private:
     // Sends the replies that came later, then answers waiting requests round-robin, one per
     // client at a time, for at most TurnBudgetNs in all.
     void takeTurns();
-    void answer(QWebSocket *client, const QString &message);
+    Request read(const QString &message) const;
+    // Tells the request's handler that it has arrived.
+    void announce(const Request &request);
+    void answer(QWebSocket *client, const Request &request);
     void finishRequest(QWebSocket *client, const QJsonObject &reply);
     bool isBehind(QWebSocket *client) const;
     // Stops or resumes reading from the client by its unsent and unanswered bytes.

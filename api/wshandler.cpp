@@ -1,5 +1,7 @@
 #include "api/wshandler.h"
 
+#include "api/wsjson.h"
+
 namespace corvane {
 
 WsHandler::WsHandler(CorvaneController *controller, QObject *parent)
@@ -11,6 +13,17 @@ WsHandler::WsHandler(CorvaneController *controller, QObject *parent)
 void WsHandler::handleRequest(const QString &event, const QJsonObject &data, const WsReply &reply)
 {
     reply(handleEvent(event, data));
+}
+
+void WsHandler::requestArrived(const QString &, const QJsonObject &)
+{
+}
+
+QJsonObject WsHandler::refusedReply(const QString &event, const QString &message) const
+{
+    if (event.startsWith(QLatin1String("get_")))
+        return wsjson::errorReply(event, message);
+    return wsjson::actionReply(event, false, message);
 }
 
 QJsonObject WsHandler::unstoredReply(QJsonObject reply, const QString &failure) const

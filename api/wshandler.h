@@ -28,6 +28,14 @@ public:
     // work takes time (a child process) answers later instead, without blocking the GUI thread;
     // the server holds the client's further requests until it has.
     virtual void handleRequest(const QString &event, const QJsonObject &data, const WsReply &reply);
+    // Told by the server once for every request, before handleRequest: as soon as it arrives,
+    // before it waits its turn behind the client's earlier requests (whose replies may wait for
+    // the disk), or for a long one in its turn. What must not wait happens here; handleRequest
+    // answers the request in its turn. By default nothing.
+    virtual void requestArrived(const QString &event, const QJsonObject &data);
+    // The refusal of a request in the form of the handler's replies: the error form for a get_
+    // request, else "success" false with the message.
+    virtual QJsonObject refusedReply(const QString &event, const QString &message) const;
     // The reply to a request whose change could not be stored: refused with the writer's message,
     // unless the handler refused it already, and by default keeping what else it carries.
     virtual QJsonObject unstoredReply(QJsonObject reply, const QString &failure) const;

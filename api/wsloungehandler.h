@@ -20,6 +20,13 @@ public:
 
     QStringList supportedEvents() const override;
     QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
+    // A heartbeat from the server feeds the watchdog when it arrives, not in its turn: the
+    // stored commands before it may wait long for the disk, and the watchdog would stop a car
+    // whose race control is still there. Its reply still goes in turn.
+    void requestArrived(const QString &event, const QJsonObject &data) override;
+    void handleRequest(const QString &event, const QJsonObject &data, const WsReply &reply) override;
+    // Refusals have the error form here, whatever the request.
+    QJsonObject refusedReply(const QString &event, const QString &message) const override;
 
     // The body race control reads for one station, and the live part inside it.
     QJsonObject loungeStateJson() const;
@@ -31,6 +38,8 @@ private slots:
     void pushLoungeLive();
 
 private:
+    QJsonObject heartbeatReply(const QString &event) const;
+
     QTimer *m_liveTimer = nullptr;
 };
 

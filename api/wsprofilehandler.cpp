@@ -1,9 +1,6 @@
 #include "api/wsprofilehandler.h"
 
 #include <QJsonArray>
-#include <QDir>
-#include <QJsonDocument>
-#include <QTemporaryFile>
 
 #include "api/profileimportcheck.h"
 #include "api/storeerrors.h"
@@ -208,19 +205,11 @@ QJsonObject WsProfileHandler::handleImportProfile(const QString &event, const QJ
     const bool complete = !read.id.isEmpty() && !read.name.isEmpty();
     if (const QString refusal = complete ? importRefusal(read) : QString(); !refusal.isEmpty())
         return actionReply(event, false, refusal);
-    // A file of a unique name that only this user can read: the shared temporary folder is
-    // open to everyone, and two imports may come within one millisecond. It is removed when
-    // this function returns, whatever the import gave.
-    QTemporaryFile file(QDir::tempPath() + QStringLiteral("/corvane_import_XXXXXX.json"));
-    if (!file.open())
-        return actionReply(event, false, QStringLiteral("Failed to create temporary file"));
-    const QByteArray bytes = QJsonDocument(profileJson).toJson(QJsonDocument::Indented);
-    if (file.write(bytes) != bytes.size() || !file.flush())
-        return actionReply(event, false, QStringLiteral("Failed to create temporary file"));
+    // Taken from the request as it is: no file of it goes by the disk on this thread.
     QString newId;
     ProfileManager *store = m_controller->profileManager();
     const StoreErrors errors(store);
-    if (store->importProfile(file.fileName(), &newId))
+    if (store->importProfile(profileJson, &newId))
         return withNewId(actionReply(event, true), newId);
     return actionReply(event, false, complete ? errors.message(failed) : failed);
 }

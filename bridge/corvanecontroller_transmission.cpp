@@ -1,6 +1,7 @@
 #include "bridge/corvanecontroller.h"
 
 #include <QDebug>
+#include <QPointer>
 #include <QTimer>
 
 #include "bridge/corvaneserialport.h"
@@ -9,6 +10,7 @@
 #include "profiles/channelvalue.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
+#include "platform/storage/filewriter.h"
 #include "platform/storage/settingsfile.h"
 
 namespace corvane {
@@ -254,28 +256,35 @@ void CorvaneController::saveLoungeState()
 {
     // Handed over now, while a request that changed the state is being answered, so that its
     // reply waits for the disk.
-    m_loungeTicket = m_settings->setValues(QStringLiteral("lounge"),
-                                           {{QStringLiteral("stopped"), m_lounge.stopped},
-                                            {QStringLiteral("stopReason"), m_lounge.stopReason},
-                                            {QStringLiteral("pitLimiter"), m_lounge.pitLimiter},
-                                            {QStringLiteral("pitLimiterPercent"), m_lounge.pitLimiterPercent},
-                                            {QStringLiteral("speedCap"), m_lounge.speedCap},
-                                            {QStringLiteral("speedCapPercent"), m_lounge.speedCapPercent},
-                                            {QStringLiteral("reverseAllowed"), m_lounge.reverseAllowed}},
-                                           tr("Failed to save the race control state"));
+    const auto write = [this] {
+        m_loungeTicket = m_settings->setValues(QStringLiteral("lounge"),
+                                               {{QStringLiteral("stopped"), m_lounge.stopped},
+                                                {QStringLiteral("stopReason"), m_lounge.stopReason},
+                                                {QStringLiteral("pitLimiter"), m_lounge.pitLimiter},
+                                                {QStringLiteral("pitLimiterPercent"), m_lounge.pitLimiterPercent},
+                                                {QStringLiteral("speedCap"), m_lounge.speedCap},
+                                                {QStringLiteral("speedCapPercent"), m_lounge.speedCapPercent},
+                                                {QStringLiteral("reverseAllowed"), m_lounge.reverseAllowed}},
+                                               tr("Failed to save the race control state"));
+    };
+    // A stopped car must still be stopped after a restart: a failed write must not pass unseen.
+    // A request's failure is answered to its client (and the desktop shows the settings file's
+    // own toast); the station's own change, such as the watchdog's stop, is reported here.
+    FileWriter::shared().batch(write, [self = QPointer<CorvaneController>(this)](const QString &failure) {
+        if (self && !failure.isEmpty() && !FileWriter::shared().reportingFor())
+            emit self->errorOccurred(tr("Failed to save the race control state"));
+    });
 }
 
 void CorvaneController::onSettingsWritten(quint64 ticket, bool ok)
 {
-    // Every write carries the whole file: the first one to end after the state changed decides.
+    // Every write carries the whole file: the first one to end after the state changed decides
+    // whether the next change must write it again.
     if (m_loungeTicket == 0 || ticket < m_loungeTicket)
         return;
-    // A stopped car must still be stopped after a restart: a failed write must not pass unseen.
     m_loungeUnsaved = !ok;
     if (ok)
         m_loungeTicket = 0;
-    else
-        emit errorOccurred(tr("Failed to save the race control state"));
 }
 
 void CorvaneController::raceControlStop(const QString &reason)

@@ -15,7 +15,9 @@
 #include <QUrl>
 #include <QUrlQuery>
 
+#include <algorithm>
 #include <array>
+#include <initializer_list>
 #include <optional>
 
 namespace corvane {
@@ -103,10 +105,10 @@ bool namesPanel(const QByteArray &value, const QTcpSocket *socket)
     return QHostAddress(url.host()).isEqual(local, QHostAddress::TolerantConversion);
 }
 
-// A page of any other site may post a form here without asking first: a request that names its
-// page must name the panel's own.
-bool fromPanelPage(const QByteArray &request, const QTcpSocket *socket)
+// The values of the request's header lines named any of `names` (lower case), in order.
+QList<QByteArray> headerValues(const QByteArray &request, std::initializer_list<const char *> names)
 {
+    QList<QByteArray> values;
     const QList<QByteArray> lines = request.split('\n');
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QByteArray &line = lines.at(i);
@@ -114,10 +116,32 @@ bool fromPanelPage(const QByteArray &request, const QTcpSocket *socket)
         if (colon < 0)
             continue;
         const QByteArray name = line.left(colon).trimmed().toLower();
-        if ((name == "origin" || name == "referer") && !namesPanel(line.mid(colon + 1).trimmed(), socket))
-            return false;
+        if (std::find(names.begin(), names.end(), name) != names.end())
+            values.append(line.mid(colon + 1).trimmed());
     }
-    return true;
+    return values;
+}
+
+// A page of any other site may post a form here without asking first: a request that names its
+// page must name the panel's own.
+bool fromPanelPage(const QByteArray &request, const QTcpSocket *socket)
+{
+    const QList<QByteArray> pages = headerValues(request, {"origin", "referer"});
+    return std::all_of(pages.cbegin(), pages.cend(), [socket](const QByteArray &page) { return namesPanel(page, socket); });
+}
+
+// A page of another site whose name was made to point here (DNS rebinding) sends that name as
+// Host, and its browser would let it read the answers: Host must name this machine. A request
+// without one comes from no browser.
+bool addressedHere(const QByteArray &request)
+{
+    const QList<QByteArray> hosts = headerValues(request, {"host"});
+    if (hosts.isEmpty())
+        return true;
+    if (hosts.size() > 1)
+        return false;
+    const QUrl url(QStringLiteral("http://") + QString::fromLatin1(hosts.first()), QUrl::StrictMode);
+    return url.isValid() && url.userInfo().isEmpty() && url.path().isEmpty() && MachineName::isThisMachine(url.host());
 }
 
 } // namespace
@@ -331,6 +355,10 @@ void MotionWebPanel::handleRequest(QTcpSocket *socket, const QByteArray &request
         return;
     }
     m_connections[socket].headOnly = head;
+    if (!addressedHere(request)) {
+        answer(socket, 403, QStringLiteral("refused: the Host names another site"));
+        return;
+    }
     if (post && !fromPanelPage(request, socket)) {
         answer(socket, 403, QStringLiteral("refused: sent from another page"));
         return;

@@ -813,7 +813,12 @@ bool ProfileManager::importProfile(const QString &filePath, QString *newIdOut)
         emit errorOccurred(tr("Invalid profile file format"));
         return false;
     }
-    Profile profile = Profile::fromJson(obj);
+    return importProfile(obj, newIdOut);
+}
+
+bool ProfileManager::importProfile(const QJsonObject &profileJson, QString *newIdOut)
+{
+    Profile profile = Profile::fromJson(profileJson);
     if (profile.id.isEmpty() || profile.name.isEmpty()) {
         emit errorOccurred(tr("Invalid profile data"));
         return false;

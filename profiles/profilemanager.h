@@ -87,6 +87,8 @@ public:
     bool renameProfile(const QString &id, const QString &name);
     bool deleteProfile(const QString &id);
     bool importProfile(const QString &filePath, QString *newId = nullptr);
+    // The same for a profile already read, as its file holds it.
+    bool importProfile(const QJsonObject &profileJson, QString *newId = nullptr);
     bool setActiveProfile(const QString &id);
     // A name no profile but the one of `exceptId` has, without regard to letter case.
     QString uniqueProfileName(const QString &base, const QString &exceptId = QString()) const;

@@ -73,7 +73,9 @@ public:
             reply.insert(QStringLiteral("pad"), QString(2048, QLatin1Char('p')));
         return {{QStringLiteral("event"), event}, {QStringLiteral("data"), reply}};
     }
+    void requestArrived(const QString &, const QJsonObject &) override { ++arrivals; }
     void push(const QString &event, const QJsonObject &data) { emit pushEvent(event, data); }
+    int arrivals = 0;
 };
 
 // Answers "get_later" only when the test says so, the way a handler waiting for a child
@@ -95,6 +97,11 @@ public:
 QJsonObject parsed(const char *json)
 {
     return QJsonDocument::fromJson(json).object();
+}
+
+QJsonObject refusedAs(const char *event, const char *message)
+{
+    return {{"event", event}, {"success", false}, {"message", message}};
 }
 
 // One of this machine's loopback addresses, 127.0.0.<n>: a source address of its own.
@@ -183,6 +190,22 @@ struct BusyPortRig
     ostratest::PtyDevice pty;
     QSerialPort holder{pty.slavePath()};
     bool held = false;
+};
+
+// The server with the program's set of handlers, registered as the main window does, and a
+// client connected to it.
+struct ProgramRig
+{
+    ProgramRig()
+    {
+        corvane::registerApiHandlers(&server, &controller);
+        started = server.start(0) && client.open(server.serverPort());
+    }
+
+    corvane::CorvaneController controller;
+    WebSocketServer server{&controller};
+    WsTestClient client;
+    bool started = false;
 };
 
 } // namespace
@@ -976,6 +999,34 @@ private slots:
         QVERIFY(asking.pending().isEmpty());
     }
 
+    // A handler hears of each request once, before it answers it: a short one as soon as it
+    // arrives, while the request before it still waits; a long one in its turn.
+    void requestsAnnounced_data()
+    {
+        QTest::addColumn<int>("padding");
+        QTest::newRow("short") << 10;
+        QTest::newRow("long") << int(WebSocketServer::MaxReadOnArrivalChars);
+    }
+
+    void requestsAnnounced()
+    {
+        QFETCH(int, padding);
+        ServerRig rig;
+        auto *later = new LaterHandler(&rig.server);
+        rig.server.registerHandler(later);
+        WsTestClient client;
+        QVERIFY(client.open(rig.server.serverPort()));
+        client.send({{"event", "get_later"}});
+        client.send({{"event", "get_echo"}, {"data", QJsonObject{{"pad", QString(padding, QLatin1Char('p'))}}}});
+        QTRY_COMPARE(later->waiting.size(), 1);
+        if (padding < WebSocketServer::MaxReadOnArrivalChars)
+            QTRY_COMPARE(rig.echo->arrivals, 1);
+        later->answerFirst();
+        QCOMPARE(client.next().value("event"), QJsonValue("get_later"));
+        QCOMPARE(client.next().value("event"), QJsonValue("get_echo"));
+        QCOMPARE(rig.echo->arrivals, 1);
+    }
+
     // A connect request waits between attempts on a busy port: the same client's later requests,
     // a second connect among them, are answered after it and in their order; another client is
     // answered meanwhile, and its connect of the same port does not run inside the waiting one.
@@ -1037,16 +1088,13 @@ private slots:
         QCOMPARE(staying.request("get_receiver_status").value("data").toObject().value("connected"), QJsonValue(true));
     }
 
-    // The program's set of handlers, registered as the main window does: each request goes to
-    // the handler that lists it.
+    // Each request goes to the handler that lists it.
     void programHandlers()
     {
-        corvane::CorvaneController controller;
-        WebSocketServer server(&controller);
-        corvane::registerApiHandlers(&server, &controller);
-        QVERIFY(server.start(0));
-        WsTestClient client;
-        QVERIFY(client.open(server.serverPort()));
+        ProgramRig rig;
+        QVERIFY(rig.started);
+        WsTestClient &client = rig.client;
+        WebSocketServer &server = rig.server;
         QCOMPARE(client.request("get_app_mode"), parsed(R"({"event":"get_app_mode","data":{"mode":"pc"}})"));
         QCOMPARE(client.request("get_frame_count"), parsed(R"({"event":"get_frame_count","data":{"frameCount":0}})"));
         // Subscriptions are bounded by the longest name there is.
@@ -1056,6 +1104,38 @@ private slots:
                 longest = std::max(longest, event.size());
         }
         QCOMPARE(longest, qsizetype(WebSocketServer::MaxEventNameChars));
+    }
+
+    // Data of another kind than an object would read as none, and a change sent in it pass for
+    // made: it is refused, named, in the form of the handler's replies. Null is none.
+    void dataNotAnObject_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QJsonObject>("reply");
+        QTest::newRow("axis settings, array") << R"({"event":"set_axis_settings","data":[1,2]})"
+                                              << refusedAs("set_axis_settings", "'data' must be an object, not an array");
+        QTest::newRow("lounge, number") << R"({"event":"set_lounge_speed_cap","data":5})"
+                                        << parsed(R"({"event":"error","source":"set_lounge_speed_cap","message":"'data' must be an object, not a number"})");
+        QTest::newRow("get, true") << R"({"event":"get_app_mode","data":true})"
+                                   << parsed(R"({"event":"error","source":"get_app_mode","message":"'data' must be an object, not true"})");
+        QTest::newRow("subscribe, array") << R"({"event":"action_subscribe","data":["event_gps"]})"
+                                          << refusedAs("action_subscribe", "'data' must be an object, not an array");
+        QTest::newRow("null is none") << R"({"event":"get_app_mode","data":null})"
+                                      << parsed(R"({"event":"get_app_mode","data":{"mode":"pc"}})");
+        QTest::newRow("ping reads nothing") << R"({"event":"ping","data":[1]})" << parsed(R"({"event":"pong"})");
+    }
+
+    void dataNotAnObject()
+    {
+        QFETCH(QString, text);
+        QFETCH(QJsonObject, reply);
+        ProgramRig rig;
+        QVERIFY(rig.started);
+        WsTestClient &client = rig.client;
+        const QJsonObject axes = client.request("get_axis_settings").value("data").toObject();
+        client.socket->sendTextMessage(text);
+        QCOMPARE(client.next(), reply);
+        QCOMPARE(client.request("get_axis_settings").value("data").toObject(), axes);
     }
 
     void stopClosesClients()

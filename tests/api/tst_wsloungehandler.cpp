@@ -1,13 +1,17 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QTest>
 
 #include "api/wsloungehandler.h"
 #include "apirig.h"
+#include "platform/storage/settingsfile.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
 #include "racecontrol/racestationlink.h"
+#include "support/heldrenames.h"
 #include "support/testenvironment.h"
+#include "support/writesdone.h"
 
 using corvane::RaceStationLink;
 using corvane::WsLoungeHandler;
@@ -105,6 +109,44 @@ private slots:
         const QJsonObject released = stateOf(api->request("action_lounge_release"));
         QCOMPARE(released.value("stopped"), QJsonValue(false));
         QCOMPARE(released.value("stopReason"), QJsonValue(""));
+    }
+
+    // A heartbeat counts when it arrives, also while the station's disk is slow to store a
+    // command sent before it; its reply still comes after that command's.
+    void heartbeatsBehindASlowWrite_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QJsonObject>("data");
+        QTest::addColumn<bool>("beating");
+        QTest::newRow("heartbeats go on") << "set_lounge_pit_limiter" << json(R"({"enabled":true,"percent":40})") << true;
+        QTest::newRow("race control silent") << "set_lounge_reverse" << json(R"({"allowed":false})") << false;
+    }
+
+    void heartbeatsBehindASlowWrite()
+    {
+        QFETCH(QString, command);
+        QFETCH(QJsonObject, data);
+        QFETCH(bool, beating);
+        api->request("set_lounge_watchdog", json(R"({"enabled":true,"timeoutMs":1000})"));
+        QVERIFY(ostratest::writesDone());
+        api->client.skipAll();
+        {
+            ostratest::HeldRenames held(QFileInfo(corvane::SettingsFile().fileName()).fileName());
+            api->client.send({{"event", command}, {"data", data}});
+            QTRY_COMPARE(held.waiting(), 1);
+            // Twice the time-out: a watchdog fed only once the write has ended stops the car.
+            for (int beat = 0; beat < 20; ++beat) {
+                if (beating)
+                    api->client.send({{"event", "lounge_heartbeat"}});
+                QTest::qWait(100);
+            }
+            QCOMPARE(api->rig.controller->loungeSettings().stopped, !beating);
+        }
+        QCOMPARE(api->client.next().value("event"), QJsonValue(command));
+        for (int beat = 0; beating && beat < 20; ++beat)
+            QCOMPARE(api->client.next(), json(R"({"event":"lounge_heartbeat","data":{"stopped":false}})"));
+        QVERIFY(ostratest::writesDone());
+        QCOMPARE(api->rig.controller->loungeSettings().stopped, !beating);
     }
 
     void secondStopKeepsItsReason()

@@ -41,7 +41,7 @@ class TestWsProfileHandler : public QObject
     Q_OBJECT
 
 private slots:
-    // Imports go through the temporary folder: each test gets one of its own to look into.
+    // Each test gets a temporary folder of its own, to see that imports leave nothing there.
     void init()
     {
         m_temp = std::make_unique<QTemporaryDir>();
@@ -127,6 +127,31 @@ private slots:
         QCOMPARE(copy, original);
         QCOMPARE(api->rig.controller->profileManager()->activeProfileId(), firstId);
         QCOMPARE(QDir(m_temp->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+    }
+
+    // An import is read from the request itself: the system's temporary folder plays no part.
+    void importWithoutTemporaryFolder_data()
+    {
+        QTest::addColumn<QString>("folder"); // under the test's temporary folder
+        QTest::newRow("usual") << QString();
+        QTest::newRow("missing") << "gone";
+        QTest::newRow("a file") << "file";
+    }
+
+    void importWithoutTemporaryFolder()
+    {
+        QFETCH(QString, folder);
+        if (!folder.isEmpty()) {
+            QFile file(m_temp->filePath("file"));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            qputenv("TMPDIR", m_temp->filePath(folder).toLocal8Bit());
+        }
+        const QJsonObject profileJson{{"id", "x"}, {"name", "Imported"}};
+        const QString id = newIdOf(api->request("action_import_profile", {{"profileJson", profileJson}}));
+        QVERIFY(!id.isEmpty());
+        QCOMPARE(profileFile(*api, id).value("name").toString(), QString("Imported"));
+        QCOMPARE(QDir(m_temp->path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 folder.isEmpty() ? QStringList() : QStringList{"file"});
     }
 
     void missingParameters_data()

@@ -133,7 +133,7 @@ private slots:
     {
         const QByteArray config = m_panel->configJson();
         QCOMPARE(config, QByteArray(R"({"a":100,"i":100,"map":[0,1,2,3,4,5],"p":75,"s":100,"sl":0,"ss":10,"st":150,"t":140})"));
-        QCOMPARE(exchange(port(), "GET /cfg HTTP/1.1\r\nHost: x\r\n\r\n"), response(200, "OK", "application/json", config));
+        QCOMPARE(exchange(port(), "GET /cfg HTTP/1.1\r\nHost: localhost\r\n\r\n"), response(200, "OK", "application/json", config));
         QCOMPARE(exchange(port(), "GET /test HTTP/1.1\r\n\r\n"), response(404, "Not Found", "text/plain", "not found"));
         QCOMPARE(exchange(port(), "POST /home HTTP/1.1\r\n\r\n"),
                  response(409, "Conflict", "text/plain", "controller not connected"));
@@ -161,7 +161,7 @@ private slots:
         QVERIFY(client.connected());
         client.send("GET /cfg HT");
         QTest::qWait(50);
-        client.send("TP/1.1\r\nHost: x\r\n");
+        client.send("TP/1.1\r\nHost: localhost\r\n");
         QTest::qWait(50);
         QCOMPARE(client.received(), QByteArray()); // nothing before the blank line
         client.send("\r\nGET /status HTTP/1.1\r\n\r\n");
@@ -204,7 +204,7 @@ private slots:
         QTest::newRow("HEAD of a POST route") << QByteArray("HEAD /home HTTP/1.1") << 404 << QByteArray();
         for (const char *method : { "PUT", "DELETE", "OPTIONS" })
             QTest::newRow(method) << method + map << 405 << QByteArray("method not allowed");
-        QTest::newRow("line feeds, POST") << "POST" + map + "\nHost: x\n\n" << 200 << QByteArray("saved & applied");
+        QTest::newRow("line feeds, POST") << "POST" + map + "\nHost: localhost\n\n" << 200 << QByteArray("saved & applied");
         QTest::newRow("line feeds, GET") << "GET" + map + "\n\n" << 200 << config;
     }
 
@@ -282,6 +282,7 @@ private slots:
         QTest::newRow("host name") << QByteArray("Origin: http://HOST:PORT\r\n") << 200;
         QTest::newRow("host name on the local link")
             << QByteArray("Origin: http://HOST.local:PORT\r\nReferer: http://HOST.local:PORT/\r\n") << 200;
+        QTest::newRow("announced name") << QByteArray("Origin: http://qorvant-transmitter.local:PORT\r\n") << 200;
         QTest::newRow("host name, other port") << QByteArray("Origin: http://HOST:1\r\n") << 403;
         QTest::newRow("site named after the host") << QByteArray("Origin: http://HOST.example:PORT\r\n") << 403;
     }
@@ -301,6 +302,44 @@ private slots:
             QCOMPARE(reply, response(403, "Forbidden", "text/plain", "refused: sent from another page"));
         // Reading stays open to any page: a browser keeps the answer from a page of another site.
         QCOMPARE(codeOf(exchange(port(), "GET /status HTTP/1.1\r\nOrigin: http://evil.example\r\n\r\n")), 200);
+    }
+
+    // A page whose own name was made to point here (DNS rebinding) sends that name as Host and
+    // could read the answers: only a Host naming this machine is answered. "HOST" stands for
+    // this machine's host name, PORT for the panel's port.
+    void foreignHostsRefused_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("headers");
+        QTest::addColumn<int>("code");
+        const QByteArray cfg("GET /cfg");
+        QTest::newRow("no Host") << cfg << QByteArray() << 200;
+        QTest::newRow("localhost") << cfg << QByteArray("host: LocalHost:PORT\r\n") << 200;
+        QTest::newRow("own LAN address") << cfg << QByteArray("Host: 192.0.2.10:PORT\r\n") << 200;
+        QTest::newRow("host name on the local link") << cfg << QByteArray("Host: HOST.local.:PORT\r\n") << 200;
+        QTest::newRow("announced name") << cfg << QByteArray("Host: Qorvant-Transmitter.local:PORT\r\n") << 200;
+        QTest::newRow("rebound name") << cfg << QByteArray("Host: rebound.example:PORT\r\n") << 403;
+        QTest::newRow("rebound name, status") << QByteArray("HEAD /status") << QByteArray("Host: rebound.example\r\n") << 403;
+        QTest::newRow("another machine") << cfg << QByteArray("Host: 192.0.2.11:PORT\r\n") << 403;
+        QTest::newRow("own and another") << cfg << QByteArray("Host: 127.0.0.1\r\nHost: rebound.example\r\n") << 403;
+        QTest::newRow("empty") << cfg << QByteArray("Host:\r\n") << 403;
+    }
+
+    void foreignHostsRefused()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, headers);
+        QFETCH(int, code);
+        NetworkInterfaceLister::setFixedInterfaces(
+            {{QStringLiteral("eth0"), QStringLiteral("eth0"), true, true, false, {QHostAddress(QStringLiteral("192.0.2.10"))}}});
+        headers.replace("PORT", QByteArray::number(port()));
+        if (headers.contains("HOST") && QHostInfo::localHostName().isEmpty())
+            QSKIP("this machine has no host name");
+        headers.replace("HOST", QHostInfo::localHostName().toUtf8());
+        const QByteArray reply = exchange(port(), request + " HTTP/1.1\r\n" + headers + "\r\n");
+        QCOMPARE(codeOf(reply), code);
+        if (code == 403)
+            QCOMPARE(bodyOf(reply), request.startsWith("HEAD") ? QByteArray() : QByteArray("refused: the Host names another site"));
     }
 
     void settingsUpdateIsClampedAndSent()
