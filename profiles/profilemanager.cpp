@@ -422,12 +422,17 @@ void ProfileManager::takeBackConfig()
     m_lastActiveByType = onDisk.lastActiveByType;
     if (m_profiles.isEmpty())
         return;
-    // The one the next start makes active.
-    const QString active = m_profiles.contains(onDisk.activeId) ? onDisk.activeId : m_profiles.firstKey();
+    const QString active = activeAtNextStart();
     if (active == m_activeProfileId)
         return;
     m_activeProfileId = active;
     emit activeProfileChanged(active);
+}
+
+QString ProfileManager::activeAtNextStart() const
+{
+    const QString &stored = m_configOnDisk.onDisk.activeId;
+    return m_profiles.contains(stored) ? stored : m_profiles.firstKey();
 }
 
 void ProfileManager::takeBackEscPresets()
@@ -689,10 +694,20 @@ void ProfileManager::dropProfile(const QString &id)
         return;
     m_otherFiles.remove(id);
     m_profilesOnDisk.remove(id);
+    // Nothing remembers it for its vehicle type: the state file goes back to what it named.
+    for (auto it = m_lastActiveByType.begin(); it != m_lastActiveByType.end();) {
+        const QString stored = m_configOnDisk.onDisk.lastActiveByType.value(it.key());
+        if (it.value() != id)
+            ++it;
+        else if (m_profiles.contains(stored))
+            *it++ = stored;
+        else
+            it = m_lastActiveByType.erase(it);
+    }
     if (id == m_activeProfileId) {
-        // Made active meanwhile: the first in id order takes its place, as at the next start,
-        // where the state file may name a profile without a file.
-        m_activeProfileId = m_profiles.firstKey();
+        // Made active meanwhile (a switch to it whose state file may not have landed either):
+        // the one the next start makes active takes its place, not a profile the user never chose.
+        m_activeProfileId = activeAtNextStart();
         writeConfig(true);
         emit activeProfileChanged(m_activeProfileId);
     }

@@ -169,6 +169,9 @@ private:
     void settle(TrackedFile<Content> &file, quint64 ticket, bool ok, const std::function<void()> &takeBack);
     void takeBackProfile(const QString &id);
     void takeBackConfig();
+    // The profile the next start makes active: the one the state file on disk names, while it is
+    // in the store, else the first in id order.
+    QString activeAtNextStart() const;
     void takeBackEscPresets();
     void takeBackUserPresets();
     // Takes the profile out again after its file could not be written.

@@ -782,6 +782,28 @@ private slots:
         QCOMPARE((QStringList{memory, disk, summary(ProfileManager())}), QStringList(3, held));
     }
 
+    // A switch to a new profile whose files all fail leaves the profile the user had chosen
+    // active, in memory and at the next start, however the profiles' ids sort.
+    void failedSwitchKeepsTheChosenProfile()
+    {
+        auto store = std::make_unique<ProfileManager>();
+        const QString other = store->createProfile("Other");
+        const QString chosen = std::max(other, store->activeProfileId());
+        QVERIFY(store->setActiveProfile(chosen) && ostratest::writesDone());
+        {
+            const ostratest::Starved full("no room");
+            QVERIFY(!store->switchVehicleType("rc_helicopter", "Bird").isEmpty());
+            QVERIFY(ostratest::writesTried());
+        }
+        QVERIFY(ostratest::writesDone());
+        QCOMPARE(store->profiles().size(), 2);
+        QCOMPARE(store->activeProfileId(), chosen);
+        QCOMPARE(readObject("config.json").value("lastActiveByType").toObject().keys(), QStringList{"rc_car"});
+        store.reset();
+        QVERIFY(ostratest::writesDone());
+        QCOMPARE(ProfileManager().activeProfileId(), chosen);
+    }
+
     // Deleting the active profile writes nothing of it: deleting is how a full disk is cleared,
     // also when not even the state file can be written. A save of it still on its way to the disk
     // does not bring it back. The next start finds it gone.
