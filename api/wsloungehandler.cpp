@@ -102,7 +102,7 @@ QJsonObject WsLoungeHandler::refusedReply(const QString &event, const QString &m
 
 QJsonObject WsLoungeHandler::heartbeatReply(const QString &event) const
 {
-    return makeDataReply(event, {{kStopped, m_controller->loungeSettings().stopped}});
+    return makeDataReply(event, {{kStopped, m_controller->isLoungeStopApplied()}});
 }
 
 QJsonObject WsLoungeHandler::loungeStateJson() const
