@@ -9,7 +9,10 @@ namespace corvane {
 
 QString MachineName::normalizedHost(const QString &host)
 {
-    const QString text = host.trimmed();
+    QString text = host.trimmed();
+    // The root's dot ends a name or an address alike.
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
     // Read as people write it, in decimal: the system's reading takes "010" for 8.
     static const QRegularExpression quad(QStringLiteral("^(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})$"));
     if (const QRegularExpressionMatch match = quad.match(text); match.hasMatch()) {
@@ -24,10 +27,7 @@ QString MachineName::normalizedHost(const QString &host)
     QHostAddress address;
     if (address.setAddress(text))
         return unmapped(address).toString();
-    QString name = text.toLower();
-    if (name.endsWith(QLatin1Char('.')))
-        name.chop(1);
-    return name;
+    return text.toLower();
 }
 
 QHostAddress MachineName::unmapped(const QHostAddress &address)

@@ -16,9 +16,9 @@ public:
     // The name the program announces by mDNS for the phone app, answered with ".local".
     static QString announcedName() { return QStringLiteral("qorvant-transmitter"); }
 
-    // A host in its one written form: an address as four decimal numbers (leading zeros dropped,
-    // read in decimal as people type them) or in IPv6's own form, an IPv4 address mapped into
-    // IPv6 as IPv4; a name in lower case without a final dot.
+    // A host in its one written form, without a final dot: an address as four decimal numbers
+    // (leading zeros dropped, read in decimal as people type them) or in IPv6's own form, an IPv4
+    // address mapped into IPv6 as IPv4; a name in lower case.
     static QString normalizedHost(const QString &host);
     // An IPv4 address that comes mapped into IPv6 (::ffff:a.b.c.d, as a dual-stack socket reports
     // an IPv4 peer) as that IPv4 address; any other address as it is.

@@ -465,6 +465,7 @@ private slots:
         QTest::addColumn<QString>("added");
         QTest::newRow("leading zero added") << QStringList{"10.77.0.3"} << "10.77.0.03";
         QTest::newRow("zeros everywhere added") << QStringList{"10.77.0.3"} << "010.077.000.003";
+        QTest::newRow("zeros and a final dot added") << QStringList{"10.77.0.3"} << "010.077.000.003.";
         QTest::newRow("IPv4 in IPv6 added") << QStringList{"10.77.0.3"} << "::ffff:10.77.0.3";
         QTest::newRow("stored twice") << QStringList{"10.77.0.3", "10.77.0.03"} << "";
         QTest::newRow("added twice at once") << QStringList() << "10.77.0.3";
