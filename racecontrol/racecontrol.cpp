@@ -1,7 +1,6 @@
 #include "racecontrol/racecontrol.h"
 
 #include "platform/network/machinename.h"
-#include "platform/network/networkinterfacelister.h"
 #include "platform/storage/settingsfile.h"
 #include "profiles/profilename.h"
 #include "racecontrol/connectattempt.h"
@@ -367,7 +366,8 @@ void RaceControl::releaseStation(const QString &id)
 void RaceControl::onStationOpened(const QString &id)
 {
     RaceStationLink *link = m_links.value(id);
-    // A name may lead to this PC, whatever it led to when the station was added.
+    // A name, or an address whose lease moved, may lead to this PC now, whatever it led to when
+    // the station was added.
     if (MachineName::isOwnAddress(link->peerAddress())) {
         dropOwnStation(id);
         return;
