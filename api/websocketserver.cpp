@@ -61,19 +61,12 @@ QJsonArray eventNames(const QJsonObject &data)
     return data.value(QStringLiteral("events")).toArray();
 }
 
-// An IPv4 peer of the dual-stack listener comes as ::ffff:a.b.c.d; it is a.b.c.d.
-QHostAddress unmapped(const QHostAddress &peer)
-{
-    bool isIPv4 = false;
-    const quint32 ipv4 = peer.toIPv4Address(&isIPv4);
-    return isIPv4 ? QHostAddress(ipv4) : peer;
-}
-
 // What a peer's connections count against: its IPv4 address, or its IPv6 /64, as an IPv6
 // host picks its addresses from its whole /64 at will.
 QHostAddress sourceAddress(const QHostAddress &peer)
 {
-    const QHostAddress address = unmapped(peer);
+    // An IPv4 peer of the dual-stack listener comes as ::ffff:a.b.c.d; it is a.b.c.d.
+    const QHostAddress address = MachineName::unmapped(peer);
     if (address.protocol() != QAbstractSocket::IPv6Protocol)
         return address;
     Q_IPV6ADDR prefix = address.toIPv6Address();

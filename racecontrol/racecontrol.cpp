@@ -1,7 +1,6 @@
 #include "racecontrol/racecontrol.h"
 
 #include "platform/network/machinename.h"
-#include "platform/network/networkinterfacelister.h"
 #include "platform/storage/settingsfile.h"
 #include "profiles/profilename.h"
 #include "racecontrol/connectattempt.h"
@@ -12,7 +11,6 @@
 #include <QHostInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QRegularExpression>
 #include <QTimer>
 #include <QUrl>
 #include <QUuid>
@@ -76,11 +74,11 @@ void RaceControl::loadSettings()
         RaceStation station;
         station.id = object.value(QStringLiteral("id")).toString();
         station.name = object.value(QStringLiteral("name")).toString();
-        station.host = normalizedHost(object.value(QStringLiteral("host")).toString());
+        station.host = MachineName::normalizedHost(object.value(QStringLiteral("host")).toString());
         const QJsonValue port = object.value(QStringLiteral("port"));
         station.port = port.isDouble() ? port.toInt(DefaultPort) : DefaultPort;
         station.deviceId = object.value(QStringLiteral("deviceId")).toString();
-        if (station.id.isEmpty() || station.host.isEmpty() || isOwnHost(station.host))
+        if (station.id.isEmpty() || station.host.isEmpty())
             continue;
         const QString same = stationAt(station.host, station.port);
         if (!same.isEmpty() && same != station.id) {
@@ -124,65 +122,18 @@ void RaceControl::saveSettings() const
                                          {kWatchdogTimeoutKey, m_watchdogTimeoutMs}});
 }
 
-bool RaceControl::isOwnHost(const QString &host)
-{
-    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 || MachineName::isNamedBy(host))
-        return true;
-    QHostAddress address;
-    return address.setAddress(host) && isOwnAddress(address);
-}
-
-bool RaceControl::isOwnAddress(const QHostAddress &address)
-{
-    // The unspecified address reaches this PC as well.
-    if (address.isLoopback() || address.isEqual(QHostAddress::Any, QHostAddress::TolerantConversion))
-        return true;
-    for (const NetworkInterfaceEntry &entry : NetworkInterfaceLister::interfaces()) {
-        for (const QHostAddress &own : entry.addresses) {
-            if (own.isEqual(address, QHostAddress::TolerantConversion))
-                return true;
-        }
-    }
-    return false;
-}
-
 void RaceControl::lookUpOwnHost(const QString &host, QObject *context, std::function<void(bool own)> done)
 {
-    const bool own = isOwnHost(host);
-    if (own || !QHostAddress(host).isNull()) {
+    const QString name = MachineName::normalizedHost(host);
+    const bool own = MachineName::isThisMachine(name);
+    if (own || !QHostAddress(name).isNull()) {
         done(own);
         return;
     }
-    QHostInfo::lookupHost(host, context, [done = std::move(done)](const QHostInfo &info) {
+    QHostInfo::lookupHost(name, context, [done = std::move(done)](const QHostInfo &info) {
         const QList<QHostAddress> addresses = info.addresses();
-        done(std::any_of(addresses.cbegin(), addresses.cend(), &RaceControl::isOwnAddress));
+        done(std::any_of(addresses.cbegin(), addresses.cend(), &MachineName::isOwnAddress));
     });
-}
-
-QString RaceControl::normalizedHost(const QString &host)
-{
-    const QString text = host.trimmed();
-    // Read as the add field asks for it, in decimal: the system's reading takes "010" for 8.
-    static const QRegularExpression quad(QStringLiteral("^(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})\\.(\\d{1,3})$"));
-    if (const QRegularExpressionMatch match = quad.match(text); match.hasMatch()) {
-        QStringList parts;
-        for (int i = 1; i <= 4; ++i) {
-            if (match.capturedView(i).toInt() <= 255)
-                parts.append(QString::number(match.capturedView(i).toInt()));
-        }
-        if (parts.size() == 4)
-            return parts.join(QLatin1Char('.'));
-    }
-    QHostAddress address;
-    if (address.setAddress(text)) {
-        bool isIPv4 = false;
-        const quint32 ipv4 = address.toIPv4Address(&isIPv4);
-        return isIPv4 ? QHostAddress(ipv4).toString() : address.toString();
-    }
-    QString name = text.toLower();
-    if (name.endsWith(QLatin1Char('.')))
-        name.chop(1);
-    return name;
 }
 
 QList<RaceStation> RaceControl::includedStations() const
@@ -211,7 +162,7 @@ RaceStation *RaceControl::station(const QString &id)
 
 void RaceControl::addStation(const QString &hostText, Done done)
 {
-    const QString host = normalizedHost(hostText);
+    const QString host = MachineName::normalizedHost(hostText);
     if (host.isEmpty()) {
         if (done)
             done(false);
@@ -272,6 +223,11 @@ void RaceControl::finishAddStation(const QString &host, bool ok, const Done &don
 void RaceControl::removeStation(const QString &id)
 {
     releaseStation(id);
+    forgetStation(id);
+}
+
+void RaceControl::forgetStation(const QString &id)
+{
     m_included.removeAll(id);
     m_drivers.remove(id);
     m_stations.erase(std::remove_if(m_stations.begin(), m_stations.end(),
@@ -335,7 +291,9 @@ void RaceControl::openIncludedStations()
     if (m_linksActive)
         return;
     m_linksActive = true;
-    for (const QString &id : std::as_const(m_included))
+    // Opening may drop a station, and with it its place in the list.
+    const QStringList ids = m_included;
+    for (const QString &id : ids)
         openStation(id);
 }
 
@@ -344,6 +302,10 @@ void RaceControl::openStation(const QString &id)
     RaceStation *record = station(id);
     if (!record || m_links.contains(id))
         return;
+    if (MachineName::isThisMachine(record->host)) {
+        dropOwnStation(id);
+        return;
+    }
     record->status = Connecting;
     record->state = QJsonObject();
     record->live = QJsonObject();
@@ -379,13 +341,15 @@ void RaceControl::releaseStation(const QString &id)
     if (!link)
         return;
     const RaceStation *record = findStation(id);
-    if (!m_watchdog || (!link->isConnected() && !(record && armedTimeoutMs(record->state) > 0))) {
+    // A wrong car is another's, and left exactly as it is.
+    if (!m_watchdog || !record || record->status == WrongCar
+        || (!link->isConnected() && armedTimeoutMs(record->state) <= 0)) {
         link->close();
         return;
     }
     // Left armed, the station would stop its car a moment later, off the page where nobody can
     // resume it.
-    const QString name = record ? record->name : id;
+    const QString name = record->name;
     link->send(QStringLiteral("set_lounge_watchdog"), QJsonObject{{QStringLiteral("enabled"), false}},
                [this, link, name, id](bool ok, const QJsonObject &, const QString &) {
                    if (!ok)
@@ -402,8 +366,9 @@ void RaceControl::releaseStation(const QString &id)
 void RaceControl::onStationOpened(const QString &id)
 {
     RaceStationLink *link = m_links.value(id);
-    // A name may lead to this PC, whatever it led to when the station was added.
-    if (isOwnAddress(link->peerAddress())) {
+    // A name, or an address whose lease moved, may lead to this PC now, whatever it led to when
+    // the station was added.
+    if (MachineName::isOwnAddress(link->peerAddress())) {
         dropOwnStation(id);
         return;
     }
@@ -418,12 +383,15 @@ void RaceControl::onStationOpened(const QString &id)
 
 void RaceControl::dropOwnStation(const QString &id)
 {
+    const RaceStation *record = findStation(id);
+    // Its address moved (a DHCP lease given to this PC): the record is of no use here, but the
+    // user hears which station went.
+    const QString message = tr("%1 (%2) now leads to this PC: it is no longer in the list. Add that station again by "
+                               "its new address.")
+                                .arg(record->name, record->host);
     closeStation(id);
-    m_stations.erase(std::remove_if(m_stations.begin(), m_stations.end(),
-                                    [&id](const RaceStation &s) { return s.id == id; }),
-                     m_stations.end());
-    saveSettings();
-    emit stationsChanged();
+    forgetStation(id);
+    emit errorOccurred(message);
 }
 
 void RaceControl::onLoungeStateReply(const QString &id, bool ok, const QJsonObject &data, const QString &message)
@@ -480,10 +448,11 @@ void RaceControl::stationUpdated(RaceStation &record)
     const int armed = armedTimeoutMs(record.state);
     const int wanted = armingTimeoutMs();
     record.uncovered = m_watchdog && isRaceControlSupported(record) && (armed <= 0 || armed > wanted);
-    // Armed here and now another car, a helicopter or software without race control: it gets no
-    // more heartbeats, and would stop a car this race control can neither show nor resume. It is
-    // let go as un-choosing it does; a station out of reach keeps its watchdog, to stop its car.
-    const bool letGo = record.status != NoSignal && record.status != Connecting && !isRaceControlSupported(record);
+    // Armed here and now the same car as a helicopter, or in software without race control: it
+    // gets no more heartbeats, and would stop a car this race control can neither show nor
+    // resume. It is let go as un-choosing it does. A wrong car gets nothing: the car armed here is
+    // elsewhere and stops by its own watchdog. A station out of reach keeps its watchdog too.
+    const bool letGo = (record.status == Linked || record.status == UpdateFirmware) && !isRaceControlSupported(record);
     if (letGo && m_lastArming.remove(record.id)) {
         if (RaceStationLink *link = m_links.value(record.id); link && link->isConnected())
             link->send(QStringLiteral("set_lounge_watchdog"), QJsonObject{{QStringLiteral("enabled"), false}});

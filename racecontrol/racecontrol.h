@@ -13,7 +13,6 @@
 #include <memory>
 #include <optional>
 
-class QHostAddress;
 class QTimer;
 
 namespace corvane {
@@ -60,18 +59,10 @@ public:
     explicit RaceControl(QObject *parent = nullptr);
     ~RaceControl() override;
 
-    // This PC itself: "localhost", its own name, a loopback address or an address of one of its
-    // interfaces.
-    static bool isOwnHost(const QString &host);
-    static bool isOwnAddress(const QHostAddress &address);
-    // Whether the host is this PC, a name looked up without blocking: answered at once for an
-    // address or one of this PC's own names, else once the name resolves (this PC when any of its
-    // addresses is one of this PC's). `done` runs only while `context` exists.
+    // Whether the host, in any spelling, is this PC, a name looked up without blocking: answered
+    // at once for an address or one of this PC's own names, else once the name resolves (this PC
+    // when any of its addresses is one of this PC's). `done` runs only while `context` exists.
     static void lookUpOwnHost(const QString &host, QObject *context, std::function<void(bool own)> done);
-    // A host as it is stored and compared: an address in its one written form (four decimal
-    // numbers, leading zeros dropped; an IPv4 address mapped into IPv6 as IPv4), a name in lower
-    // case without a final dot.
-    static QString normalizedHost(const QString &host);
     // The hosts a scan probes, in sweep order: every /24 of this PC's usable IPv4 addresses.
     static QStringList sweepList();
 
@@ -106,7 +97,8 @@ public:
 signals:
     void stationsChanged();
     void stationChanged(const QString &id);
-    // A station let go that may still stop its car by itself.
+    // What the user must hear of a station: one let go that may still stop its car by itself
+    // (with its id), or one taken out of the list as this PC.
     void errorOccurred(const QString &message, const QString &stationId = QString());
 
 private slots:
@@ -135,8 +127,10 @@ private:
     void stationUpdated(RaceStation &record);
     void finishAddStation(const QString &host, bool ok, const Done &done);
     void onStationOpened(const QString &id);
-    // Drops a station that turned out to be this PC, as loading does, without a word to it.
+    // Drops a station that turned out to be this PC, without a word to it, and says so.
     void dropOwnStation(const QString &id);
+    // Takes the station out of the list, the choice and the drivers, and saves.
+    void forgetStation(const QString &id);
     void onLoungeStateReply(const QString &id, bool ok, const QJsonObject &data, const QString &message);
     void onStationPushed(const QString &id, const QString &event, const QJsonObject &data);
     void onStationClosed(const QString &id);

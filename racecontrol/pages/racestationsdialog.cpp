@@ -42,12 +42,15 @@ QString echoed(const QString &text)
     return text.size() > kMaxEchoChars ? text.left(kMaxEchoChars - 1) + QChar(0x2026) : text;
 }
 
-// What a station can be reached at: four numbers of 0 to 255, an IPv6 address or a host name.
-// A text of numbers that is no IPv4 address (999.1.1.1) is refused, rather than probed as a name.
-bool isStationAddress(const QString &text)
+// What a station can be reached at: four numbers of 0 to 255, an IPv6 address or a host name,
+// which may end in the root's dot. A text of numbers that is no IPv4 address (999.1.1.1) is
+// refused, rather than probed as a name.
+bool isStationAddress(QString text)
 {
     if (text.contains(QLatin1Char(':')))
         return QHostAddress(text).protocol() == QAbstractSocket::IPv6Protocol;
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
     static const QRegularExpression label(QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?$"));
     static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
     const QStringList parts = text.split(QLatin1Char('.'));

@@ -2,6 +2,7 @@
 #include <QProcess>
 #include <QTcpServer>
 
+#include "platform/network/machinename.h"
 #include "platform/network/networkinterfacelister.h"
 #include "racecontrol/racecontrol.h"
 #include "support/netnamespaces.h"
@@ -87,10 +88,13 @@ private slots:
         QTest::addColumn<QString>("host");
         QTest::addColumn<bool>("own");
         QTest::newRow("localhost") << "LocalHost" << true;
+        QTest::newRow("localhost, final dot") << "localhost." << true;
         QTest::newRow("loopback") << "127.0.0.1" << true;
         QTest::newRow("loopback v6") << "::1" << true;
         QTest::newRow("unspecified") << "0.0.0.0" << true;
         QTest::newRow("own LAN address") << "192.168.1.10" << true;
+        QTest::newRow("own LAN address, leading zeros") << "192.168.001.010" << true;
+        QTest::newRow("neighbour, leading zeros") << "192.168.001.011" << false;
         QTest::newRow("neighbour") << "192.168.1.11" << false;
         QTest::newRow("host name") << "pit-3" << false;
     }
@@ -100,7 +104,7 @@ private slots:
         QFETCH(QString, host);
         QFETCH(bool, own);
         NetworkInterfaceLister::setFixedInterfaces({iface({"192.168.1.10"}), iface({"127.0.0.1"}, true)});
-        QCOMPARE(RaceControl::isOwnHost(host), own);
+        QCOMPARE(corvane::MachineName::isThisMachine(host), own);
     }
 
     void compareHostsNumerically()

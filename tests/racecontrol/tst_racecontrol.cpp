@@ -425,10 +425,12 @@ private slots:
         QTest::newRow("a name of this PC's loopback") << loopbackAlias() << false;
         QTest::newRow("own name, stored") << name.toUpper() << true;
         QTest::newRow("a name of this PC's loopback, stored") << loopbackAlias() << true;
+        QTest::newRow("own address, stored (its lease moved here)") << ostratest::NetNamespaces::controlAddress() << true;
     }
 
     // This PC's own API answers on its names as on its addresses: race control takes it for no
     // station there either (refused at once by name), so STOP ALL never stops this PC's own car.
+    // A stored one goes from the list with a word that names it.
     void thisPcIsNoStation()
     {
         QFETCH(QString, host);
@@ -439,12 +441,22 @@ private slots:
         QVERIFY(ownApi.listen(QHostAddress::Any, 12345));
         ostratest::storeRaceStations(stored ? QStringList{host} : QStringList());
         RaceControl control;
+        QSignalSpy errors(&control, &RaceControl::errorOccurred);
+        const RaceStation was = control.stations().value(0);
+        QCOMPARE(was.host.isEmpty(), !stored);
         int result = stored ? 0 : -1;
         stored ? control.openIncludedStations() : control.addStation(host, [&result](bool ok) { result = ok; });
         const bool byName = host != loopbackAlias();
         QCOMPARE(control.stations().isEmpty() && result == 0, byName);
         QTRY_VERIFY(control.stations().isEmpty() && result == 0);
         QVERIFY(!ownApi.events().contains("get_lounge_state"));
+        QCOMPARE(errors.size(), int(stored));
+        if (stored) {
+            QCOMPARE(errors.first().at(0).toString(), QString("%1 (%2) now leads to this PC: it is no longer in the list. "
+                                                              "Add that station again by its new address.")
+                                                          .arg(was.name, was.host));
+            QVERIFY(RaceControl().stations().isEmpty());
+        }
     }
 
     void sameCarUnderAnotherSpelling_data()
@@ -453,6 +465,7 @@ private slots:
         QTest::addColumn<QString>("added");
         QTest::newRow("leading zero added") << QStringList{"10.77.0.3"} << "10.77.0.03";
         QTest::newRow("zeros everywhere added") << QStringList{"10.77.0.3"} << "010.077.000.003";
+        QTest::newRow("zeros and a final dot added") << QStringList{"10.77.0.3"} << "010.077.000.003.";
         QTest::newRow("IPv4 in IPv6 added") << QStringList{"10.77.0.3"} << "::ffff:10.77.0.3";
         QTest::newRow("stored twice") << QStringList{"10.77.0.3", "10.77.0.03"} << "";
         QTest::newRow("added twice at once") << QStringList() << "10.77.0.3";
@@ -480,16 +493,20 @@ private slots:
     void stationTurnedAwayIsLetGo_data()
     {
         QTest::addColumn<QString>("turn");
-        QTest::newRow("another car answers at its address") << "other car at first";
-        QTest::newRow("another car while armed") << "other car";
-        QTest::newRow("a helicopter while armed") << "helicopter";
+        QTest::addColumn<bool>("stopsByItself");
+        QTest::newRow("another car answers at its address") << "other car at first" << false;
+        QTest::newRow("another car while armed") << "other car" << true;
+        QTest::newRow("a helicopter while armed") << "helicopter" << false;
     }
 
-    // Race control arms only a car it sends heartbeats to; armed and then no longer one it
-    // controls, a station is let go: that car never stops by itself for want of heartbeats.
+    // Race control arms only a car it sends heartbeats to. The same car armed and then no longer
+    // one it controls (a helicopter) is let go: it never stops by itself for want of heartbeats.
+    // A wrong car is left exactly as it is, also when un-chosen: whatever watchdog it runs, this
+    // race control's or another's, stops it, which is the safe direction.
     void stationTurnedAwayIsLetGo()
     {
         QFETCH(QString, turn);
+        QFETCH(bool, stopsByItself);
         QVERIFY2(useRealStation(), qPrintable(m_station->error()));
         corvane::CorvaneController *car = m_station->rig.controller.get();
         QTRY_VERIFY(!car->deviceSecurity()->currentDeviceId().isEmpty());
@@ -506,6 +523,14 @@ private slots:
         car->setLoungeReverseAllowed(true);
         QTRY_VERIFY(statusOf(control, "s3") == int(corvane::WrongCar)
                     || !control.findStation("s3")->state.value("supported").toBool(true));
+        if (stopsByItself) {
+            QTRY_VERIFY(m_station->lounge().stopped);
+            QCOMPARE(m_station->lounge().stopReason, QString("connection_lost"));
+            control.setStationIncluded("s3", false);
+            QTRY_COMPARE(m_station->server.clientCount(), 0);
+            QVERIFY(m_station->lounge().watchdogEnabled);
+            return;
+        }
         // Longer than the watchdog's time-out: nothing armed it, nothing stopped the car.
         QTest::qWait(1500);
         QVERIFY(!m_station->lounge().watchdogEnabled && !m_station->lounge().stopped);

@@ -1,5 +1,6 @@
 #include <QAbstractScrollArea>
 #include <QApplication>
+#include <QHostInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -189,7 +190,11 @@ private slots:
         QTest::newRow("own IPv4") << "127.0.0.1" << thisPc.arg("127.0.0.1") << "";
         QTest::newRow("own IPv6") << "::1" << thisPc.arg("::1") << "";
         QTest::newRow("own name") << "LocalHost" << thisPc.arg("LocalHost") << "";
+        const QString name = QHostInfo::localHostName();
+        QTest::newRow("own name, final dot") << name + "." << thisPc.arg(name + ".") << "";
+        QTest::newRow("own name on the LAN, final dot") << name.toUpper() + ".local." << thisPc.arg(name.toUpper() + ".local.") << "";
         QTest::newRow("own LAN address") << "192.168.1.40" << thisPc.arg("192.168.1.40") << "192.168.1.40";
+        QTest::newRow("own LAN address, leading zeros") << "192.168.001.040" << thisPc.arg("192.168.001.040") << "192.168.1.40";
         QTest::newRow("unreachable") << "10.77.0.99"
                                      << "Couldn't reach 10.77.0.99 \u2014 check it's on and on this network" << "";
         QTest::newRow("station let go unconfirmed") << "" << "Couldn't switch off the safety link of Pit 4" << "";
