@@ -211,7 +211,7 @@ private slots:
         QTest::newRow("lever down") << true << -1.0f << none << QString();
         QTest::newRow("lever raised") << true << 0.5f << none << "Lower the collective before arming the motor.";
         // The collective range's Idle is where a lever that is down puts the collective.
-        QTest::newRow("lever down, Idle at 30 %") << true << -1.0f << raisedIdle << QString();
+        QTest::newRow("lever just off its end, Idle at 30 %") << true << -0.9f << raisedIdle << QString();
         // Without a lever the collective reads about half: arming then would spin the rotor up.
         QTest::newRow("no throttle device") << false << -1.0f << none
                                             << "Connect the throttle lever before arming the motor.";
