@@ -873,7 +873,8 @@ private slots:
     void missingPedalAxesAreNamed()
     {
         Rig rig;
-        rig.input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("USB Pedals"), 2, 0, 0));
+        // Its clutch (Y, inverted as the preset has it) is up.
+        rig.input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("USB Pedals"), 2, 0, 0))->setAxis(4, 1.0f);
         MainWindow window;
         Car car{window};
         corvane::CorvaneController *c = window.controller();

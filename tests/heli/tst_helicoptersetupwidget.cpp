@@ -272,6 +272,10 @@ private slots:
         QCOMPARE((QStringList{host.liveText(1), host.liveText(2), host.liveText(3), host.liveText(4)}), rows);
         QCOMPARE((QStringList{host.gauge()->collectiveText(), host.gauge()->yawText(), host.gauge()->cyclicCaption()}),
                  gauge);
+        if (devices == 1) {
+            QTest::qWait(100);
+            QVERIFY(host.page->grab().toImage().save(heliPicture("page-joystick-only")));
+        }
     }
 
     void noValueDashIsLong_data()
@@ -711,7 +715,8 @@ private slots:
         QVERIFY(host.page->grab().toImage().save(heliPicture("page-transmitting")));
     }
 
-    void renderDarkTheme() { QVERIFY(renderDarkTwin({"renderIdle", "renderTransmitting", "silentTransmitter", "restingControls"})); }
+    void renderDarkTheme() { QVERIFY(renderDarkTwin({"renderIdle", "renderTransmitting", "silentTransmitter", "restingControls",
+                                                               "controlsShowWhatIsSent"})); }
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestHelicopterSetupWidget)
