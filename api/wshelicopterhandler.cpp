@@ -196,8 +196,8 @@ float WsHelicopterHandler::rawAxis(const HelicopterConfig &config, Function func
     case NoFunction:
         break;
     }
-    // The last polled value, read as the radio reads it: the lever stays low until it moves,
-    // the others are where they rest.
+    // The last polled value: the app's reads never poll a device themselves. Read as the radio
+    // reads it: the lever stays low until it moves, the others are where they rest.
     return function == Throttle ? heliLeverReading(config.calibration.throttle, device, axis)
                                 : heliCentredReading(device, axis);
 }
@@ -221,8 +221,7 @@ QJsonObject WsHelicopterHandler::devicesJson() const
 
 QJsonObject WsHelicopterHandler::outputJson() const
 {
-    // The last polled values read as the transmit tick reads them: the app's reads never poll a
-    // device themselves.
+    // The controls as the transmit tick reads them, from the last polled values.
     const HelicopterConfig config = m_controller->helicopterConfig();
     const HeliControls controls = heliControls(config, m_controller->heliJoystick(), m_controller->heliThrottle(),
                                                m_controller->heliPedals());

@@ -6,8 +6,9 @@ namespace corvane {
 
 class InputDevice;
 
-// The helicopter's input arithmetic, shared by the transmit tick, the page's live preview and
-// the mapping dialog, so that what the pilot checks on screen is what the radio gets.
+// The helicopter's input arithmetic, shared by the transmit tick, the arm-at-idle checks, the
+// page's live preview, the mapping dialog and the app's live output, so that what the pilot
+// checks on screen is what the radio gets.
 
 // One raw axis (-1..1) of a helicopter device; 0 without a connected device or for a negative
 // axis index. An axis that has not moved yet reads released (-1): each of two split pedals stays
@@ -44,7 +45,7 @@ float heliCollective(const HelicopterConfig &config, float raw);
 
 // The primary controls as the transmit tick takes them from the three devices, before its glitch
 // filter, soft start and dual rates: roll, pitch and yaw -1..1, the collective 0..1, and the
-// lever's share that the throttle curve and the idle checks take.
+// lever's share that the throttle curve takes.
 struct HeliControls
 {
     float roll = 0.0f;
