@@ -57,18 +57,6 @@ auto &calibrationOf(Config &config, int function)
     }
 }
 
-// The collective through the pitch curve, as the app shows it: the curve's five points read
-// as a piecewise-linear line over 0..1.
-float throughPitchCurve(const HeliCurve &curve, float x)
-{
-    const float t = x * 4.0f;
-    const int i = int(t);
-    if (i >= 4)
-        return curve.points[4];
-    const float y = curve.points[size_t(i)] + (curve.points[size_t(i) + 1] - curve.points[size_t(i)]) * (t - float(i));
-    return std::clamp(y, 0.0f, 1.0f);
-}
-
 } // namespace
 
 WsHelicopterHandler::WsHelicopterHandler(CorvaneController *controller, QObject *parent)
@@ -233,35 +221,21 @@ QJsonObject WsHelicopterHandler::devicesJson() const
 
 QJsonObject WsHelicopterHandler::outputJson() const
 {
+    // The controls as the transmit tick reads them, from the last polled values.
     const HelicopterConfig config = m_controller->helicopterConfig();
+    const HeliControls controls = heliControls(config, m_controller->heliJoystick(), m_controller->heliThrottle(),
+                                               m_controller->heliPedals());
     const float rate = m_controller->heliDualRateFactor();
-    QJsonObject output;
-    const std::pair<Function, int> sticks[] = {
-        {Roll, config.channels.roll}, {Pitch, config.channels.pitch}, {Rudder, config.channels.rudder}};
-    const char *names[] = {"roll", "pitch", "throttle", "rudder"};
-    for (const auto &[function, channel] : sticks) {
-        const AxisConfig &calibration = calibrationOf(config, function);
-        const float shaped = CorvaneController::processAxis(calibration, rawAxis(config, function), true) * rate;
-        const int value = clampChannel(CrsfProtocol::axisToRaw11(shaped));
-        output.insert(QLatin1String(names[function]), channelJson(channel, value, int(std::lroundf(shaped * 100.0f))));
-    }
-
-    const float raw = rawAxis(config, Throttle);
-    float shaped = 0.0f;
-    if (config.fly.pitchCurve.enabled) {
-        AxisConfig fullRange = config.calibration.throttle;
-        fullRange.minOutput = 0.0f;
-        fullRange.maxOutput = 1.0f;
-        const float x = std::clamp(CorvaneController::processAxis(fullRange, raw, false), 0.0f, 1.0f);
-        shaped = throughPitchCurve(config.fly.pitchCurve, x);
-    } else {
-        shaped = CorvaneController::processAxis(config.calibration.throttle, raw, false);
-    }
-    const int value = clampChannel(int(shaped * float(ChannelMax)));
-    output.insert(QLatin1String(names[Throttle]),
-                  channelJson(config.channels.throttle, value, int(std::lroundf(shaped * 100.0f))));
-    output.insert(QStringLiteral("rateMode"), m_controller->heliRateMode());
-    return output;
+    const auto stick = [](int channel, float shaped) {
+        return channelJson(channel, clampChannel(CrsfProtocol::axisToRaw11(shaped)), int(std::lroundf(shaped * 100.0f)));
+    };
+    return {{QStringLiteral("roll"), stick(config.channels.roll, controls.roll * rate)},
+            {QStringLiteral("pitch"), stick(config.channels.pitch, controls.pitch * rate)},
+            {QStringLiteral("throttle"),
+             channelJson(config.channels.throttle, clampChannel(int(controls.collective * float(ChannelMax))),
+                         int(std::lroundf(controls.collective * 100.0f)))},
+            {QStringLiteral("rudder"), stick(config.channels.rudder, controls.yaw * rate)},
+            {QStringLiteral("rateMode"), m_controller->heliRateMode()}};
 }
 
 QJsonObject WsHelicopterHandler::handleConnect(const QString &event, const QJsonObject &data)

@@ -141,6 +141,7 @@ public slots:
     void updateGpsStatus();
     void updateReceiverFeatures();
     void updateLiveInput();
+    void updatePedalAxisNote();
     void updateSteeringHealth();
     void refreshPortCombos();
     void updateWebStatus();
@@ -329,6 +330,10 @@ private:
     QLabel *m_clutchValue = nullptr;
     QLabel *m_ffbValue = nullptr;
     QLabel *m_liveInputHint = nullptr;
+    QLabel *m_pedalAxisNote = nullptr;
+    // The device the note names (0 none, 1 pedals, 2 wheel base) and the missing axis of the
+    // throttle, brake and clutch (-1 where there is one).
+    std::array<int, 4> m_notedPedalAxes{{0, -1, -1, -1}};
     ostra::BusyButton *m_refreshButton = nullptr;
     ostra::DeviceRow *m_transmitterRow = nullptr;
     ostra::DeviceRow *m_wheelBaseRow = nullptr;

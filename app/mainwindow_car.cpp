@@ -18,6 +18,7 @@
 
 #include "app/steeringgaugewidget.h"
 #include "bridge/corvanecontroller.h"
+#include "bridge/inputdevice.h"
 #include "bridge/logrouter.h"
 #include "bridge/receiverconfigmanager.h"
 #include "bridge/steeringmonitor.h"
@@ -28,6 +29,7 @@
 #include "ostraui/theme.h"
 #include "ostraui/wraprow.h"
 #include "profiles/profilemanager.h"
+#include "platform/input/inputtypes.h"
 #include "platform/storage/settingsfile.h"
 
 using namespace ostra;
@@ -201,7 +203,51 @@ Card *MainWindow::buildLiveControlCard(QWidget *parent)
     m_ffbValue->setObjectName(QStringLiteral("ffbValueLabel"));
     body->addLayout(meters, 1);
     content->addLayout(body);
+    m_pedalAxisNote = makeRoleLabel(QString(), "warning", card);
+    m_pedalAxisNote->setObjectName(QStringLiteral("pedalAxisNote"));
+    m_pedalAxisNote->setTextFormat(Qt::PlainText);
+    m_pedalAxisNote->setWordWrap(true);
+    m_pedalAxisNote->hide();
+    content->addWidget(m_pedalAxisNote);
     return card;
+}
+
+// A pedal mapped to an axis its device lacks reads released whatever the user does: say which,
+// in the axis names of the mapping page. Rebuilt only when that changes: the monitor tick calls it.
+void MainWindow::updatePedalAxisNote()
+{
+    corvane::CorvaneController *c = m_controller;
+    const bool onPedals = c->isPedalsConnected();
+    const corvane::InputDevice *device = nullptr;
+    if (onPedals)
+        device = c->pedals();
+    else if (c->isWheelBaseConnected() && c->wheelBase()->axisMapping().combinedPedals)
+        device = c->wheelBase();
+    std::array<int, 4> noted{{device ? (onPedals ? 1 : 2) : 0, -1, -1, -1}};
+    if (device) {
+        const AxisMapping mapping = device->axisMapping();
+        for (int role = corvane::InputDevice::Throttle; role <= corvane::InputDevice::Clutch; ++role) {
+            const int axis = mapping.map[size_t(role)];
+            if (axis >= 0 && !device->hasAxis(axis))
+                noted[size_t(role)] = axis;
+        }
+    }
+    if (noted == m_notedPedalAxes)
+        return;
+    m_notedPedalAxes = noted;
+    static const char *const notes[] = {
+        QT_TR_NOOP("Throttle: axis %1 is not on the %2, so the throttle stays released."),
+        QT_TR_NOOP("Brake: axis %1 is not on the %2, so the brake stays released."),
+        QT_TR_NOOP("Clutch: axis %1 is not on the %2, so the clutch stays released."),
+    };
+    const QString where = onPedals ? tr("pedals") : tr("wheel base");
+    QStringList lines;
+    for (int role = corvane::InputDevice::Throttle; role <= corvane::InputDevice::Clutch; ++role) {
+        if (noted[size_t(role)] >= 0)
+            lines << tr(notes[role - 1]).arg(corvane::inputAxisName(noted[size_t(role)]), where);
+    }
+    m_pedalAxisNote->setText(lines.join(QLatin1Char('\n')));
+    m_pedalAxisNote->setVisible(!lines.isEmpty());
 }
 
 Card *MainWindow::buildDevicesCard(QWidget *parent)

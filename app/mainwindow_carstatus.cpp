@@ -295,6 +295,7 @@ void MainWindow::updateLiveInput()
         pedal.meter->setValue(d);
         pedal.label->setText(QStringLiteral("%1%").arg(std::lround(d * 100.0)));
     }
+    updatePedalAxisNote();
 
     const int gear = c->currentGear();
     if (gear != m_shownGear) {

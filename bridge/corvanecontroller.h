@@ -428,6 +428,8 @@ private:
     bool heliButtonPressed(int index) const;
     const HelicopterConfig &activeHelicopterConfig() const;
     float dualRateFactor(const HelicopterConfig &cfg) const;
+    // Why arm at idle refuses to start transmission or arm the motor now; empty when it does not.
+    QString heliIdleRefusal(bool starting) const;
     InputDevice *deviceForRole(const QString &role) const;
     int gearFromShifter() const;
     void storeShifterMapping();

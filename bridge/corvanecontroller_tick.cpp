@@ -22,6 +22,8 @@ namespace {
 
 constexpr float PedalDeadBand = 0.024425989f; // 50 / 2047
 constexpr float PedalSpan = 0.975574f;        // 1 - PedalDeadBand
+// The lever's share at or below which the collective counts as down, for arming and starting.
+constexpr float HeliIdleShare = 0.1f;
 
 int smoothDecelLogCounter = 0;
 
@@ -453,16 +455,8 @@ bool CorvaneController::heliButtonPressed(int index) const
 void CorvaneController::buildHelicopterChannels()
 {
     const HelicopterConfig &cfg = activeHelicopterConfig();
-    const float rawRoll = heliCentredReading(m_heliJoystick, cfg.inputs.joystick.xAxis);
-    const float rawPitch = heliCentredReading(m_heliJoystick, cfg.inputs.joystick.yAxis);
-    const float rawLever = heliLeverReading(cfg.calibration.throttle, m_heliThrottle, cfg.inputs.throttle.axis);
-    const float rawRudder = heliRudderReading(cfg.inputs.pedals, m_heliPedals);
-
-    float values[4];
-    values[0] = processAxis(cfg.calibration.roll, rawRoll, true);
-    values[1] = processAxis(cfg.calibration.pitch, rawPitch, true);
-    values[3] = processAxis(cfg.calibration.rudder, rawRudder, true);
-    values[2] = heliCollective(cfg, rawLever);
+    const HeliControls controls = heliControls(cfg, m_heliJoystick, m_heliThrottle, m_heliPedals);
+    float values[4] = {controls.roll, controls.pitch, controls.collective, controls.yaw};
 
     for (int k = 0; k < 4; ++k) {
         if (m_heliFilterPrimed && std::fabs(values[k] - m_heliFilterLast[k]) > 0.6f
@@ -504,9 +498,7 @@ void CorvaneController::buildHelicopterChannels()
     put(cfg.channels.throttle, CrsfProtocol::unipolarToCrsf(collectiveOut));
     put(cfg.channels.rudder, CrsfProtocol::bipolarToCrsf(yaw));
     if (cfg.fly.throttleCurve.enabled)
-        put(cfg.fly.motorChannel,
-            CrsfProtocol::unipolarToCrsf(
-                curve5(cfg.fly.throttleCurve, heliLeverShare(cfg.calibration.throttle, rawLever))));
+        put(cfg.fly.motorChannel, CrsfProtocol::unipolarToCrsf(curve5(cfg.fly.throttleCurve, controls.leverShare)));
     if (cfg.fly.arm.enabled)
         put(cfg.fly.arm.channel,
             CrsfProtocol::microsecondsToCrsf(m_heliArmed ? cfg.fly.arm.onUs : cfg.fly.arm.offUs));
@@ -544,23 +536,30 @@ void CorvaneController::setHeliArmed(bool armed)
     if (armed == m_heliArmed)
         return;
     if (armed) {
-        const HelicopterConfig &cfg = activeHelicopterConfig();
-        if (cfg.fly.armAtIdle) {
-            // Without a lever there is no idle to check: a lever read as 0 is half collective.
-            if (!m_heliThrottle->isConnected() || cfg.inputs.throttle.axis < 0) {
-                emit errorOccurred(tr("Connect the throttle lever before arming the motor."));
-                return;
-            }
-            const float lever = processAxis(cfg.calibration.throttle,
-                                            m_heliThrottle->axis(cfg.inputs.throttle.axis), false);
-            if (lever > 0.1f) {
-                emit errorOccurred(tr("Lower the collective before arming the motor."));
-                return;
-            }
+        if (const QString refusal = heliIdleRefusal(false); !refusal.isEmpty()) {
+            emit errorOccurred(refusal);
+            return;
         }
     }
     m_heliArmed = armed;
     emit heliArmedChanged(armed);
+}
+
+QString CorvaneController::heliIdleRefusal(bool starting) const
+{
+    const HelicopterConfig &cfg = activeHelicopterConfig();
+    if (!cfg.fly.armAtIdle)
+        return {};
+    // Without a lever there is no idle to check: a lever read as 0 is half collective.
+    if (!m_heliThrottle->isConnected() || cfg.inputs.throttle.axis < 0)
+        return starting ? tr("Connect the throttle lever before starting transmission.")
+                        : tr("Connect the throttle lever before arming the motor.");
+    // The lever's own travel, not the collective range: a raised Idle is still the lever down.
+    const AxisConfig &lever = cfg.calibration.throttle;
+    if (heliLeverShare(lever, heliLeverReading(lever, m_heliThrottle, cfg.inputs.throttle.axis)) <= HeliIdleShare)
+        return {};
+    return starting ? tr("Lower the collective before starting transmission.")
+                    : tr("Lower the collective before arming the motor.");
 }
 
 void CorvaneController::setHeliRateMode(int mode)

@@ -36,6 +36,10 @@ void CorvaneController::startTransmission()
             emit errorOccurred(tr("Joystick not connected"));
             return;
         }
+        if (const QString refusal = heliIdleRefusal(true); !refusal.isEmpty()) {
+            emit errorOccurred(refusal);
+            return;
+        }
     } else {
         if (!m_wheelBase->isConnected()) {
             emit errorOccurred(tr("Wheel base not connected"));

@@ -24,8 +24,11 @@ bool heliAxisMissing(const InputDevice *device, int axis)
 
 float heliLeverReading(const AxisConfig &throttle, const InputDevice *device, int axis)
 {
-    if (!heliAxisMissing(device, axis))
-        return heliAxisReading(device, axis);
+    if (!device || axis < 0 || !device->isConnected())
+        return 0.0f;
+    // The live latch reads an untouched axis as -1, which a reversed lever takes for its top.
+    if (device->hasAxis(axis) && device->isAxisLive(axis))
+        return device->axis(axis);
     if (throttle.useCalibration)
         return throttle.inverted ? throttle.inputMax : throttle.inputMin;
     return throttle.inverted ? 1.0f : -1.0f;
@@ -67,6 +70,21 @@ float heliCollective(const HelicopterConfig &config, float raw)
     if (config.fly.pitchCurve.enabled)
         return curve5(config.fly.pitchCurve, heliLeverShare(config.calibration.throttle, raw));
     return processAxis(config.calibration.throttle, raw, false);
+}
+
+HeliControls heliControls(const HelicopterConfig &config, const InputDevice *joystick,
+                          const InputDevice *throttle, const InputDevice *pedals)
+{
+    const HelicopterConfig::Inputs &in = config.inputs;
+    const HelicopterConfig::Calibration &cal = config.calibration;
+    const float lever = heliLeverReading(cal.throttle, throttle, in.throttle.axis);
+    HeliControls controls;
+    controls.roll = processAxis(cal.roll, heliCentredReading(joystick, in.joystick.xAxis), true);
+    controls.pitch = processAxis(cal.pitch, heliCentredReading(joystick, in.joystick.yAxis), true);
+    controls.collective = heliCollective(config, lever);
+    controls.yaw = processAxis(cal.rudder, heliRudderReading(in.pedals, pedals), true);
+    controls.leverShare = heliLeverShare(cal.throttle, lever);
+    return controls;
 }
 
 } // namespace corvane

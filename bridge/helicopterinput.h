@@ -6,12 +6,13 @@ namespace corvane {
 
 class InputDevice;
 
-// The helicopter's input arithmetic, shared by the transmit tick, the page's live preview and
-// the mapping dialog, so that what the pilot checks on screen is what the radio gets.
+// The helicopter's input arithmetic, shared by the transmit tick, the arm-at-idle checks, the
+// page's live preview, the mapping dialog and the app's live output, so that what the pilot
+// checks on screen is what the radio gets.
 
 // One raw axis (-1..1) of a helicopter device; 0 without a connected device or for a negative
-// axis index. An axis that has not moved yet reads released (-1): the collective lever and each
-// of two split pedals stay low until they are moved.
+// axis index. An axis that has not moved yet reads released (-1): each of two split pedals stays
+// up until it is moved.
 float heliAxisReading(const InputDevice *device, int axis);
 
 // The raw axis of a control that rests at its centre (roll, pitch, a single rudder axis): where it
@@ -21,8 +22,8 @@ float heliCentredReading(const InputDevice *device, int axis);
 // The device is connected and has no axis of that index (a negative index is none asked for).
 bool heliAxisMissing(const InputDevice *device, int axis);
 
-// The raw collective lever: as heliAxisReading, but an axis the lever does not have reads where
-// the lever's response puts its low end, reversed or not.
+// The raw collective lever: 0 as heliAxisReading; an axis the lever does not have, or has not
+// moved yet, reads where the lever's response puts its low end, reversed or not.
 float heliLeverReading(const AxisConfig &throttle, const InputDevice *device, int axis);
 
 // Two separate pedals as one rudder axis: the right pedal gives positive values, the left negative.
@@ -41,5 +42,20 @@ float heliLeverShare(const AxisConfig &throttle, float raw);
 // The collective 0..1 from the raw lever: through the pitch curve when it is on (the collective
 // range does not apply then), else the lever's shaped value.
 float heliCollective(const HelicopterConfig &config, float raw);
+
+// The primary controls as the transmit tick takes them from the three devices, before its glitch
+// filter, soft start and dual rates: roll, pitch and yaw -1..1, the collective 0..1, and the
+// lever's share that the throttle curve takes.
+struct HeliControls
+{
+    float roll = 0.0f;
+    float pitch = 0.0f;
+    float collective = 0.0f;
+    float yaw = 0.0f;
+    float leverShare = 0.0f;
+};
+
+HeliControls heliControls(const HelicopterConfig &config, const InputDevice *joystick,
+                          const InputDevice *throttle, const InputDevice *pedals);
 
 } // namespace corvane

@@ -374,6 +374,9 @@ float InputDevice::roleAxisValue(int role) const
     const int index = m_mapping.map[size_t(role)];
     if (!validAxis(index))
         return 0.0f;
+    // An axis the device lacks reads raw 0, which an inverted pedal would take for fully pressed.
+    if (role != Steering && !hasAxis(index))
+        return -1.0f;
     const float v = m_axes[size_t(index)];
     if (m_mapping.combinedPedals && (role == Throttle || role == Brake)) {
         const float c = std::clamp(m_mapping.combinedPedalsCenter, -kPedalCentreLimit,

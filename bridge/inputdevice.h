@@ -79,7 +79,8 @@ public:
     float axis(int index) const;
     bool button(int index) const;
     int pov(int index) const;
-    // Role 0..3 through the mapping, 4..7 the raw axis of that index, anything else 0.
+    // Role 0..3 through the mapping, 4..7 the raw axis of that index, anything else 0. A pedal
+    // role on an axis the device does not have reads released (-1).
     float roleAxisValue(int role) const;
     float steering() const { return roleAxisValue(Steering); }
     float throttle() const { return roleAxisValue(Throttle); }

@@ -67,19 +67,17 @@ void HeliControlGaugeWidget::setCollective(float value)
     store(m_collective, value, 0.0f);
 }
 
-void HeliControlGaugeWidget::setInputsConnected(bool cyclic, bool collective, bool yaw)
+void HeliControlGaugeWidget::setValuesShown(bool shown)
 {
-    if (cyclic == m_cyclicConnected && collective == m_collectiveConnected && yaw == m_yawConnected)
+    if (shown == m_valuesShown)
         return;
-    m_cyclicConnected = cyclic;
-    m_collectiveConnected = collective;
-    m_yawConnected = yaw;
+    m_valuesShown = shown;
     update();
 }
 
 QString HeliControlGaugeWidget::cyclicCaption() const
 {
-    if (!m_cyclicConnected)
+    if (!m_valuesShown)
         return tr("Cyclic \u00B7 roll \u2014 \u00B7 pitch \u2014");
     return tr("Cyclic \u00B7 roll %1\u00B0 \u00B7 pitch %2\u00B0")
         .arg(roundHalfAway(m_roll * 180.0))
@@ -88,12 +86,12 @@ QString HeliControlGaugeWidget::cyclicCaption() const
 
 QString HeliControlGaugeWidget::collectiveText() const
 {
-    return m_collectiveConnected ? tr("%1%").arg(roundHalfAway(m_collective * 100.0)) : QStringLiteral("\u2014");
+    return m_valuesShown ? tr("%1%").arg(roundHalfAway(m_collective * 100.0)) : QStringLiteral("\u2014");
 }
 
 QString HeliControlGaugeWidget::yawText() const
 {
-    return m_yawConnected ? tr("%1\u00B0").arg(roundHalfAway(m_yaw * 180.0)) : QStringLiteral("\u2014");
+    return m_valuesShown ? tr("%1\u00B0").arg(roundHalfAway(m_yaw * 180.0)) : QStringLiteral("\u2014");
 }
 
 void HeliControlGaugeWidget::paintEvent(QPaintEvent *)
@@ -128,7 +126,7 @@ void HeliControlGaugeWidget::paintEvent(QPaintEvent *)
     }
     const QPointF stick(c.x() + StickRadius * vx, c.y() + StickRadius * vy);
     p.setPen(Qt::NoPen);
-    if (m_cyclicConnected) {
+    if (m_valuesShown) {
         p.setOpacity(0.35);
         p.setBrush(accent);
         p.drawEllipse(stick, 15, 15);
@@ -147,7 +145,7 @@ void HeliControlGaugeWidget::paintEvent(QPaintEvent *)
     p.setBrush(hairline);
     p.drawRoundedRect(bar, 7, 7);
     const double h = m_collective * bar.height();
-    if (m_collectiveConnected && h > 0.5) {
+    if (m_valuesShown && h > 0.5) {
         const double radius = qMin(7.0, h / 2.0);
         p.setBrush(ink);
         p.drawRoundedRect(QRectF(bar.left(), bar.bottom() - h, bar.width(), h), radius, radius);

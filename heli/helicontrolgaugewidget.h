@@ -17,14 +17,14 @@ public:
     float pitch() const { return m_pitch; }
     float yaw() const { return m_yaw; }
     float collective() const { return m_collective; }
-    // The caption under the cyclic field and the two read-outs beside the collective bar; an
-    // input without a connected device reads "—".
+    // The caption under the cyclic field and the two read-outs beside the collective bar; "—"
+    // while no values are shown.
     QString cyclicCaption() const;
     QString collectiveText() const;
     QString yawText() const;
-    // Which inputs have a connected device (all of them until told otherwise). A control
-    // without one shows no value: no stick dot, no collective bar, "—" in its read-out.
-    void setInputsConnected(bool cyclic, bool collective, bool yaw);
+    // Whether there are values to show (until told otherwise, there are). Without them the
+    // gauge shows no stick dot, no collective bar and "—" in its read-outs.
+    void setValuesShown(bool shown);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -46,9 +46,7 @@ private:
     float m_pitch = 0.0f;
     float m_yaw = 0.0f;
     float m_collective = 0.0f;
-    bool m_cyclicConnected = true;
-    bool m_collectiveConnected = true;
-    bool m_yawConnected = true;
+    bool m_valuesShown = true;
 };
 
 } // namespace corvane

@@ -111,39 +111,24 @@ void HelicopterSetupWidget::onLiveUpdate()
         return;
     const HelicopterConfig &cfg = m_config;
     const float rate = m_controller->heliDualRateFactor();
-    const float raw[4] = {
-        heliCentredReading(m_controller->heliJoystick(), cfg.inputs.joystick.xAxis),
-        heliCentredReading(m_controller->heliJoystick(), cfg.inputs.joystick.yAxis),
-        heliLeverReading(cfg.calibration.throttle, m_controller->heliThrottle(), cfg.inputs.throttle.axis),
-        heliRudderReading(cfg.inputs.pedals, m_controller->heliPedals()),
-    };
-    const AxisConfig *shaping[4] = {&cfg.calibration.roll, &cfg.calibration.pitch, nullptr, &cfg.calibration.rudder};
-    // A control whose device is not connected has no reading: its row and read-out show "—"
-    // rather than the number an absent axis would give.
-    const bool joystick = m_controller->isHeliJoystickConnected();
-    const bool connected[4] = {joystick, joystick, m_controller->isHeliThrottleConnected(),
-                               m_controller->isHeliPedalsConnected()};
-    m_gauge->setInputsConnected(joystick, connected[CollectiveRow], connected[RudderRow]);
+    const HeliControls controls = heliControls(cfg, m_controller->heliJoystick(), m_controller->heliThrottle(),
+                                               m_controller->heliPedals());
+    const float shown[4] = {controls.roll * rate, controls.pitch * rate, controls.collective, controls.yaw * rate};
+    // Without the joystick nothing is sent: no row has a value. With it, a missing lever or
+    // pedals still send what the rows show.
+    const bool sending = m_controller->isHeliJoystickConnected();
+    m_gauge->setValuesShown(sending);
+    m_gauge->setRoll(shown[RollRow]);
+    m_gauge->setPitch(shown[PitchRow]);
+    m_gauge->setCollective(shown[CollectiveRow]);
+    m_gauge->setYaw(shown[RudderRow]);
     for (int row = 0; row < 4; ++row) {
-        float v;
-        int value;
-        if (row == CollectiveRow) {
-            v = heliCollective(cfg, raw[row]);
-            value = CrsfProtocol::unipolarToCrsf(v);
-        } else {
-            v = CorvaneController::processAxis(*shaping[row], raw[row], true) * rate;
-            value = CrsfProtocol::bipolarToCrsf(v);
-        }
-        switch (row) {
-        case RollRow: m_gauge->setRoll(v); break;
-        case PitchRow: m_gauge->setPitch(v); break;
-        case CollectiveRow: m_gauge->setCollective(v); break;
-        default: m_gauge->setYaw(v); break;
-        }
+        const int value = row == CollectiveRow ? CrsfProtocol::unipolarToCrsf(shown[row])
+                                               : CrsfProtocol::bipolarToCrsf(shown[row]);
         const int us = CrsfProtocol::crsfToMicroseconds(value);
-        m_preview[size_t(row)].meter->setValue(connected[row] ? (us - 1000) / 1000.0 : 0.0);
+        m_preview[size_t(row)].meter->setValue(sending ? (us - 1000) / 1000.0 : 0.0);
         ostra::setReadoutText(m_preview[size_t(row)].value,
-                              connected[row] ? tr("%1 \u00B5s").arg(us) : QStringLiteral("\u2014"), LiveValuePx, 400);
+                              sending ? tr("%1 \u00B5s").arg(us) : QStringLiteral("\u2014"), LiveValuePx, 400);
     }
     // A control mapped to an axis its device lacks stays centred (the collective low): say so.
     QStringList notes;

@@ -21,7 +21,12 @@ VirtualDeviceSpec::VirtualDeviceSpec(const QString &name, int axes, int buttons,
 
 VirtualInputDevice::VirtualInputDevice(const VirtualDeviceSpec &spec) : m_spec(spec)
 {
-    m_spec.numAxes = std::clamp(m_spec.numAxes, 0, InputAxisCount);
+    m_spec.axisSlots.removeIf([](int axis) { return axis < 0 || axis >= InputAxisCount; });
+    if (m_spec.axisSlots.isEmpty()) {
+        for (int i = 0; i < std::clamp(m_spec.numAxes, 0, InputAxisCount); ++i)
+            m_spec.axisSlots.append(kAxisOrder[i]);
+    }
+    m_spec.numAxes = int(m_spec.axisSlots.size());
     m_spec.numButtons = std::clamp(m_spec.numButtons, 0, InputButtonCount);
     m_spec.numPovs = std::clamp(m_spec.numPovs, 0, InputPovCount);
     if (m_spec.productName.isEmpty())
@@ -29,8 +34,8 @@ VirtualInputDevice::VirtualInputDevice(const VirtualDeviceSpec &spec) : m_spec(s
     if (m_spec.productGuid.isNull())
         m_spec.productGuid = inputProductGuid(m_spec.vendorId, m_spec.productId);
     // Present axes start at their centre; absent ones read 0 as on real hardware.
-    for (int i = 0; i < m_spec.numAxes; ++i)
-        m_state.axes[size_t(kAxisOrder[i])] = 32767;
+    for (int axis : std::as_const(m_spec.axisSlots))
+        m_state.axes[size_t(axis)] = 32767;
 }
 
 InputDeviceIdentity VirtualInputDevice::identity() const
@@ -47,7 +52,7 @@ QList<InputObject> VirtualInputDevice::objects() const
 {
     QList<InputObject> list;
     for (int i = 0; i < m_spec.numAxes; ++i) {
-        const int axis = kAxisOrder[i];
+        const int axis = m_spec.axisSlots.at(i);
         list.append({InputObjectKind::Axis, axis, inputAxisOffset(axis),
                      inputObjectId(InputObjectKind::Axis, i),
                      m_spec.forceFeedback && m_spec.ffActuators.contains(axis)});

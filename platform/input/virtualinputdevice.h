@@ -26,6 +26,7 @@ struct VirtualDeviceSpec
     quint16 vendorId = 0;
     quint16 productId = 0;
     int numAxes = 8;                     // the first of X, Y, Z, Rx, Ry, Rz, Slider0, Slider1
+    QList<int> axisSlots;                // the axis indexes it has; empty: as numAxes says
     int numButtons = 32;
     int numPovs = 1;
     bool forceFeedback = false;

@@ -178,24 +178,32 @@ private slots:
         QCOMPARE(api->rig.lastError(), QString("Lower the collective before arming the motor."));
     }
 
+    // The roll stick on axis 0, or split pedals on axes 3 (left) and 2, both at `axis`.
     void stickOutput_data()
     {
+        QTest::addColumn<QString>("function");
         QTest::addColumn<float>("axis");
-        QTest::addColumn<QJsonObject>("roll");
-        QTest::newRow("centre") << 0.0f << channel(1, 1023, 1500, 0);
-        QTest::newRow("right") << 1.0f << channel(1, 2047, 2000, 100);
-        QTest::newRow("left") << -1.0f << channel(1, 0, 1000, -100);
+        QTest::addColumn<QJsonObject>("output");
+        QTest::newRow("centre") << "roll" << 0.0f << channel(1, 1023, 1500, 0);
+        QTest::newRow("right") << "roll" << 1.0f << channel(1, 2047, 2000, 100);
+        QTest::newRow("left") << "roll" << -1.0f << channel(1, 0, 1000, -100);
+        // As CH4 sends it: the two pedals mixed, not the left one alone (-100 %).
+        QTest::newRow("split pedals, both up") << "rudder" << -1.0f << channel(4, 1023, 1500, 0);
     }
 
     void stickOutput()
     {
+        QFETCH(QString, function);
         QFETCH(float, axis);
-        QFETCH(QJsonObject, roll);
+        QFETCH(QJsonObject, output);
         QVERIFY(api->rig.connectHelicopter());
-        QVERIFY(setConfig(*api, json(R"({"fly":{"dualRates":{"enabled":false}}})")));
+        QVERIFY(setConfig(*api, json(R"({"fly":{"dualRates":{"enabled":false}},
+            "inputs":{"pedals":{"axis":3,"axis2":2,"differential":true}}})")));
         api->rig.joystick->setAxis(0, axis);
+        api->rig.rudder->setAxis(3, axis);
+        api->rig.rudder->setAxis(2, axis);
         api->rig.pollAll();
-        QCOMPARE(outputOf(*api).value("roll").toObject(), roll);
+        QCOMPARE(outputOf(*api).value(function).toObject(), output);
     }
 
     void pitchCurveAndDualRates()

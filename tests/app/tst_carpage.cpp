@@ -868,6 +868,35 @@ private slots:
         QVERIFY(!retry());
     }
 
+    // Pedals without the axes their preset names (the Generic preset's Z and Rz): those pedals
+    // read released, and the Live control card names the missing axes.
+    void missingPedalAxesAreNamed()
+    {
+        Rig rig;
+        // Its clutch (Y, inverted as the preset has it) is up.
+        rig.input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("USB Pedals"), 2, 0, 0))->setAxis(4, 1.0f);
+        MainWindow window;
+        Car car{window};
+        corvane::CorvaneController *c = window.controller();
+        QVERIFY(c->connectPedals(2));
+        c->pedals()->poll();
+        window.onInputChanged();
+        QCOMPARE((QList<float>{c->throttle(), c->brake()}), (QList<float>{-1.0f, -1.0f}));
+        QCOMPARE(car.text("pedalAxisNote"), QStringLiteral("Throttle: axis lZ is not on the pedals, so the throttle stays released.\n"
+                                                           "Brake: axis lRz is not on the pedals, so the brake stays released."));
+        window.resize(1366, 768);
+        window.show();
+        window.showPage(MainWindow::CarPage);
+        window.findChild<ostra::PageStack *>(QStringLiteral("contentStack"))->finishTransition();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(car.named("pedalAxisNote")->isVisible());
+        QVERIFY(window.grab().save(ostratest::artefactDir(QStringLiteral("app"))
+                                   + QStringLiteral("/carpage-missing-pedal-axes-%1.png").arg(ostra::isDarkTheme() ? "dark" : "light")));
+        c->disconnectPedals();
+        window.onInputChanged();
+        QVERIFY(car.named("pedalAxisNote")->isHidden());
+    }
+
     void render()
     {
         Rig rig;
@@ -912,7 +941,8 @@ private slots:
         QVERIFY(content->grab().save(dir + QStringLiteral("/carpage-content-%1.png").arg(theme)));
         window.controller()->stopTransmission();
         if (!ostra::isDarkTheme())
-            QVERIFY(ostratest::runDarkTwin(QStringLiteral("app"), {QStringLiteral("render"), QStringLiteral("status")}));
+            QVERIFY(ostratest::runDarkTwin(QStringLiteral("app"), {QStringLiteral("render"), QStringLiteral("status"),
+                                                                  QStringLiteral("missingPedalAxesAreNamed")}));
     }
 };
 

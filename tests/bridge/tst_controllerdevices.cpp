@@ -234,7 +234,10 @@ private slots:
         const bool stops = device != "pedals";
         TransmitRig rig;
         if (device == "joystick") {
-            QVERIFY(rig.connectHelicopter() && rig.start());
+            QVERIFY(rig.connectHelicopter());
+            rig.lever->setAxis(5, -1.0f); // the collective down, as arm at idle wants it
+            rig.pollAll();
+            QVERIFY(rig.start());
             rig.tick(2);
             rig.joystick->unplug();
         } else {

@@ -97,22 +97,34 @@ private slots:
     }
 
     // Devices opened and never moved, whatever axes they have: the stick and a single rudder axis
-    // send where they rest (centred; an axis the device lacks as well), the lever stays low (on an
-    // axis it lacks too, reversed or not), split pedals resting up mix to a centred rudder.
-    // Beginner rates: a full stick would be 500 or 1484.
+    // send where they rest (centred; an axis the device lacks as well), the lever stays low
+    // (reversed or not, calibrated or not, on an axis it lacks too) and so does the motor, split
+    // pedals resting up mix to a centred rudder. Beginner rates: a full stick would be 500 or 1484.
     void restingControls_data()
     {
         QTest::addColumn<int>("stickAxes");
         QTest::addColumn<int>("leverAxes"); // 0: no throttle device
         QTest::addColumn<int>("pedalAxes"); // 0: no pedals; axes 0 and 4 rest up
         QTest::addColumn<Config>("change");
-        QTest::addColumn<QList<int>>("expected"); // roll, pitch, collective, rudder
+        QTest::addColumn<QList<int>>("expected"); // roll, pitch, collective, rudder, CH5 where given
         const Config none;
         const Config split = [](HelicopterConfig &c) { c.inputs.pedals = {{}, 0, 4, true}; };
         const Config reversedLever = [](HelicopterConfig &c) {
             c.inputs.throttle.axis = 7;
             c.calibration.throttle.inverted = true;
         };
+        // The lever on its Z axis, which rests at the middle of its travel; the motor on CH5.
+        const auto reversedOnZ = [](bool calibrated) {
+            return Config([=](HelicopterConfig &c) {
+                c.calibration.throttle.inverted = true;
+                c.calibration.throttle.useCalibration = calibrated;
+                c.calibration.throttle.inputMin = -0.8f;
+                c.calibration.throttle.inputMax = 0.9f;
+                c.fly.throttleCurve.enabled = true;
+                c.fly.motorChannel = 4;
+            });
+        };
+        const Config noIdleCheck = [](HelicopterConfig &c) { c.fly.armAtIdle = false; };
         QTest::newRow("4-axis stick, lever, 6-axis rudder bar") << 4 << 3 << 6 << none << QList<int>{992, 992, 172, 992};
         QTest::newRow("8-axis stick, lever, pedals") << 8 << 8 << 8 << none << QList<int>{992, 992, 172, 992};
         QTest::newRow("one-axis stick: no pitch axis") << 1 << 3 << 6 << none << QList<int>{992, 992, 172, 992};
@@ -121,8 +133,12 @@ private slots:
         QTest::newRow("two split pedals") << 4 << 3 << 2 << split << QList<int>{992, 992, 172, 992};
         QTest::newRow("reversed lever on an axis not there") << 4 << 3 << 6 << reversedLever
                                                             << QList<int>{992, 992, 172, 992};
-        // Without a lever the collective reads 0 (about half); arming is refused then.
-        QTest::newRow("no throttle, no pedals") << 4 << 0 << 0 << none << QList<int>{992, 992, 975, 992};
+        QTest::newRow("reversed lever at its middle") << 4 << 3 << 6 << reversedOnZ(false)
+                                                     << QList<int>{992, 992, 172, 992, 172};
+        QTest::newRow("reversed, calibrated lever at its middle") << 4 << 3 << 6 << reversedOnZ(true)
+                                                                 << QList<int>{992, 992, 172, 992, 172};
+        // Without a lever the collective reads 0 (about half): only without the idle check.
+        QTest::newRow("no throttle, no pedals") << 4 << 0 << 0 << noIdleCheck << QList<int>{992, 992, 975, 992};
     }
 
     void restingControls()
@@ -144,7 +160,7 @@ private slots:
         rig.tick();
         QVERIFY(rig.tx.waitForChannelFrames(1));
         const auto sent = rig.tx.lastChannels();
-        QCOMPARE((QList<int>{sent[0], sent[1], sent[2], sent[3]}), expected);
+        QCOMPARE(QList<int>(sent.begin(), sent.begin() + expected.size()), expected);
     }
 
     // Switching the vehicle while transmitting stops with that reason, not with a missing device
@@ -173,12 +189,11 @@ private slots:
     void mappingsUseAllThreeDevices()
     {
         TransmitRig rig;
-        QVERIFY(rig.connectHelicopter());
         ButtonMappingSet set;
         set.mappings = {TransmitRig::buttonMapping(2, 6, 0, 1700, 300), TransmitRig::buttonMapping(160 + 3, 7, 0, 1600),
                         TransmitRig::buttonMapping(320 + 1, 0, 0, 100)};
         QVERIFY(rig.controller->setButtonMappings(set));
-        QVERIFY(rig.start());
+        QVERIFY(startHeli(rig, {}, true, 0, -1));
         rig.setButton(rig.joystick, 2, true);
         rig.setButton(rig.lever, 3, true);
         rig.setButton(rig.rudder, 1, true);
@@ -189,11 +204,16 @@ private slots:
     {
         QTest::addColumn<bool>("withLever");
         QTest::addColumn<float>("lever");
+        QTest::addColumn<Config>("change");
         QTest::addColumn<QString>("error"); // empty: arms
-        QTest::newRow("lever down") << true << -1.0f << QString();
-        QTest::newRow("lever raised") << true << 0.5f << "Lower the collective before arming the motor.";
+        const Config none;
+        const Config raisedIdle = [](HelicopterConfig &c) { c.calibration.throttle.minOutput = 0.3f; };
+        QTest::newRow("lever down") << true << -1.0f << none << QString();
+        QTest::newRow("lever raised") << true << 0.5f << none << "Lower the collective before arming the motor.";
+        // The collective range's Idle is where a lever that is down puts the collective.
+        QTest::newRow("lever just off its end, Idle at 30 %") << true << -0.9f << raisedIdle << QString();
         // Without a lever the collective reads about half: arming then would spin the rotor up.
-        QTest::newRow("no throttle device") << false << -1.0f
+        QTest::newRow("no throttle device") << false << -1.0f << none
                                             << "Connect the throttle lever before arming the motor.";
     }
 
@@ -201,9 +221,14 @@ private slots:
     {
         QFETCH(bool, withLever);
         QFETCH(float, lever);
+        QFETCH(Config, change);
         QFETCH(QString, error);
         TransmitRig rig;
-        QVERIFY(startHeli(rig, [](HelicopterConfig &c) { c.fly.armAtIdle = true; }, withLever, 0, lever));
+        QVERIFY(startHeli(rig, change, withLever, 0, -1));
+        HelicopterConfig cfg = rig.controller->helicopterConfig();
+        cfg.fly.armAtIdle = true;
+        rig.controller->setHelicopterConfig(cfg);
+        rig.lever->setAxis(5, lever);
         rig.tick();
         QSignalSpy changes(rig.controller.get(), &corvane::CorvaneController::heliArmedChanged);
         rig.controller->setHeliArmed(true);

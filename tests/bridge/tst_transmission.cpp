@@ -55,6 +55,13 @@ private slots:
         QTest::newRow("configuring the transmitter") << "config" << true << "Stop configuring before starting transmission";
         QTest::newRow("throttle pressed, no pedal set")
             << "wheelThrottle" << false << "Release the throttle pedal before starting transmission.";
+        // Arm at idle, on by default, refuses a helicopter whose first frame would lift it.
+        QTest::newRow("helicopter collective at the top")
+            << "heliLeverUp" << true << "Lower the collective before starting transmission.";
+        QTest::newRow("helicopter without a lever")
+            << "heliNoLever" << true << "Connect the throttle lever before starting transmission.";
+        // Without its preset's throttle and brake axes (Z, Rz) a pedal set has nothing pressed: it starts.
+        QTest::newRow("pedal set lacking its preset's axes") << "twoAxisPedals" << true << QString();
     }
 
     void refusals()
@@ -83,14 +90,27 @@ private slots:
             QVERIFY(rig.connectCar(false));
             rig.wheel->setAxis(1, 1.0f);
             rig.pollAll();
+        } else if (setup == "heliLeverUp" || setup == "heliNoLever") {
+            QVERIFY(rig.connectHelicopter(setup == "heliLeverUp"));
+            rig.lever->setAxis(5, 1.0f);
+            rig.pollAll();
+        } else if (setup == "twoAxisPedals") {
+            rig.input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("USB Pedals"), 2, 0, 0));
+            QVERIFY(rig.controller->connectPedals(int(rig.input->devices().size()) - 1));
+            QVERIFY(rig.connectCar(false));
         }
         QCOMPARE(rig.controller->canStartTransmission(), canStart);
         rig.controller->startTransmission();
-        QVERIFY(!rig.controller->isRunning());
+        QCOMPARE(rig.controller->isRunning(), error.isEmpty());
         QCOMPARE(rig.lastError(), error);
-        QCOMPARE(rig.errors->count(), 1);
+        QCOMPARE(rig.errors->count(), error.isEmpty() ? 0 : 1);
         rig.tx.waitFor([] { return false; }, 50);
-        QCOMPARE(rig.tx.startCount(), 0);
+        QCOMPARE(rig.tx.startCount(), error.isEmpty() ? 1 : 0);
+        // A car that starts sends the throttle channel at neutral.
+        if (error.isEmpty()) {
+            QVERIFY(rig.tx.waitForChannelFrames(1));
+            QCOMPARE(rig.tx.lastChannels()[1], 992);
+        }
     }
 
     void startAndStopOnTheLine()

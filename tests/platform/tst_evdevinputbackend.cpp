@@ -284,15 +284,32 @@ struct Reading
 
 // The raw state the same device shows on the virtual backend: each axis scaled from its range to
 // 0..65535 into the slot the evdev layout gives it, buttons in code order, hats in hundredths.
-void applyRaw(VirtualInputDevice *device, const EvdevDeviceSpec &spec, const QHash<int, int> &values,
-              const QSet<int> &down)
+evdev::Layout layoutOf(const EvdevDeviceSpec &spec)
 {
     evdev::Capabilities caps;
     for (const EvdevDeviceSpec::Axis &axis : spec.axes)
         caps.abs[size_t(axis.code)] = true;
     for (int key : spec.keys)
         caps.keys[size_t(key)] = true;
-    const evdev::Layout layout = evdev::layoutFor(caps);
+    return evdev::layoutFor(caps);
+}
+
+// The axis indexes the device's absolute axes take (its hats take none).
+QList<int> axisSlotsOf(const EvdevDeviceSpec &spec)
+{
+    const evdev::Layout layout = layoutOf(spec);
+    QList<int> taken;
+    for (const EvdevDeviceSpec::Axis &axis : spec.axes) {
+        if (const int slot = layout.axisForCode(axis.code); slot >= 0)
+            taken.append(slot);
+    }
+    return taken;
+}
+
+void applyRaw(VirtualInputDevice *device, const EvdevDeviceSpec &spec, const QHash<int, int> &values,
+              const QSet<int> &down)
+{
+    const evdev::Layout layout = layoutOf(spec);
     for (int slot = 0; slot < InputAxisCount; ++slot)
         device->setAxisRaw(slot, 0);
     for (const EvdevDeviceSpec::Axis &axis : spec.axes) {
@@ -483,7 +500,11 @@ private slots:
         // The virtual backend first: the state at open, read once, then the state after the stream.
         VirtualInputBackend virtualBackend;
         InputBackend::setInstance(&virtualBackend);
-        VirtualInputDevice *twin = virtualBackend.addDevice(VirtualDeviceSpec(spec.name, 8, 128, 4));
+        // The twin has the axes the device has: a pedal role on one it lacks reads released.
+        const QList<int> axes = axisSlotsOf(spec);
+        VirtualDeviceSpec twinSpec(spec.name, int(axes.size()), 128, 4);
+        twinSpec.axisSlots = axes;
+        VirtualInputDevice *twin = virtualBackend.addDevice(twinSpec);
         Values atOpen;
         for (const EvdevDeviceSpec::Axis &axis : spec.axes)
             atOpen.insert(axis.code, spec.missingAbs.contains(axis.code) ? 0 : axis.value);
