@@ -647,8 +647,9 @@ private slots:
         QStringList items;
         for (int i = 0; i < combo.count(); ++i)
             items << QStringLiteral("%1 = %2").arg(combo.itemText(i)).arg(combo.itemData(i).toInt());
-        QCOMPARE(items, (QStringList{"Choose a wheel base = -1", "MOZA R9 Base (8 axes, 32 btn) [FFB] = 3",
-                                     "MOZA SRP Pedals (3 axes, 0 btn) = 4"}));
+        // The name set apart from the counts after it.
+        QCOMPARE(items, (QStringList{"Choose a wheel base = -1", "\u2068MOZA R9 Base\u2069 (8 axes, 32 btn) [FFB] = 3",
+                                     "\u2068MOZA SRP Pedals\u2069 (3 axes, 0 btn) = 4"}));
     }
 
     // The vehicle cards' titles line up, though the descriptions take different numbers of lines.
