@@ -372,6 +372,9 @@ signals:
     void carMotionReceived(float lonG, float latG, float vertG);
     void carAttitudeReceived(float pitchDeg, float rollDeg, float yawDeg);
     void errorOccurred(const QString &error);
+    // Transmission was stopped on purpose, as the user's own change asks (another vehicle
+    // chosen); `reason` says why. No error.
+    void transmissionStopped(const QString &reason);
     void profileChanged(const QString &profileId);
     void transmitterAuthorizationChanged(bool authorized);
     void transmitterSilentChanged(bool silent);

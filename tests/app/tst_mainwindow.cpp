@@ -386,6 +386,27 @@ private slots:
         QCOMPARE(window.currentPage(), 1);
     }
 
+    // An agreement the disk refuses is told once, in front of the Terms: no toast under them.
+    void agreementNotSaved()
+    {
+        MainWindow window;
+        window.show();
+        QVERIFY(ostratest::writesDone());
+        ostratest::ModalAnswerer answer;
+        answer.press(QStringLiteral("I Agree"));
+        answer.returnKey();
+        answer.cancel();
+        {
+            const ostratest::Starved full(QStringLiteral("no room"));
+            window.openCarPage();
+        }
+        QCOMPARE(window.currentPage(), 1);
+        QTRY_COMPARE(answer.records().size(), 3);
+        QCOMPARE(answer.records().at(1).title, QStringLiteral("Agreement not saved"));
+        auto *toast = window.findChild<ostra::Toast *>();
+        QVERIFY(!toast || !toast->text().startsWith(QStringLiteral("Settings not saved")));
+    }
+
     void noAutoConnectWithNothingSaved()
     {
         MainWindow window;
