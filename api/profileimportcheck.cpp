@@ -84,7 +84,12 @@ void checkTelemetry(const FieldReader &in)
     for (qsizetype i = 0; i < sensors.size(); ++i) {
         const FieldReader sensor = sensors.object(i);
         readTexts(sensor, {"id"}, MaxSensorIdChars);
-        readTexts(sensor, {"label", "name"}, MaxNameChars);
+        readTexts(sensor, {"label"}, MaxNameChars);
+        // As the rename request has it.
+        QString name;
+        sensor.readText("name", name, MaxNameChars);
+        if (ProfileName::hasForbiddenCharacter(name))
+            sensor.refuse("name", QStringLiteral("a name without control characters or text direction overrides"));
     }
 }
 

@@ -76,6 +76,11 @@ QJsonObject WsTelemetryHandler::handleEvent(const QString &event, const QJsonObj
         in.readText("name", name, MaxNameChars);
         if (!in.ok())
             return actionReply(event, false, in.refusal());
+        // Blanks bring back the label; invisible characters alone are no name.
+        if (const QString refusal = invisibleNameRefusal(name.trimmed()); !refusal.isEmpty())
+            return actionReply(event, false, refusal);
+        if (const QString refusal = m_controller->telemetrySensorNameRefusal(id, name); !refusal.isEmpty())
+            return actionReply(event, false, refusal);
         m_controller->renameTelemetrySensor(id, name);
         return changedReply(event, errors, sensorsJson());
     }

@@ -2,6 +2,7 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -118,10 +119,13 @@ DisclaimerDialog::DisclaimerDialog(QWidget *parent)
     outer->addLayout(buttons);
 
     connect(decline, &QPushButton::clicked, this, &QDialog::reject);
-    connect(agree, &QPushButton::clicked, this, [this] {
-        // Stored before the dialog closes, so the answer survives whatever follows.
-        SettingsFile().setValue(QLatin1String(AcceptedKey), true);
-        accept();
+    // Closed once the answer is on disk, so that the next start does not ask again; a write that
+    // fails is told here, where it was given.
+    auto *settings = new SettingsFile(this);
+    connect(settings, &SettingsFile::written, this, &DisclaimerDialog::onSettingsWritten);
+    connect(agree, &QPushButton::clicked, this, [this, settings] {
+        if (!m_agreement)
+            m_agreement = settings->setValue(QLatin1String(AcceptedKey), true);
     });
 
     // A stray Return must not agree.
@@ -130,6 +134,26 @@ DisclaimerDialog::DisclaimerDialog(QWidget *parent)
 }
 
 DisclaimerDialog::~DisclaimerDialog() = default;
+
+void DisclaimerDialog::onSettingsWritten(quint64 ticket, bool ok)
+{
+    if (!isStoring(ticket) || m_settled)
+        return;
+    m_settled = true;
+    if (ok) {
+        accept();
+        return;
+    }
+    // The agreement holds for this run, and goes to disk with the next settings write that lands.
+    auto *box = new QMessageBox(QMessageBox::Warning, tr("Agreement not saved"),
+                                tr("Your agreement could not be saved (is the disk full?). You can go on now, but "
+                                   "unless the program can save its settings before you quit, it will ask again at "
+                                   "the next start."),
+                                QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QDialog::finished, this, &QDialog::accept);
+    box->open();
+}
 
 bool DisclaimerDialog::isAccepted()
 {

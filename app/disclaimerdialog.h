@@ -15,6 +15,17 @@ public:
     static bool isAccepted();
     // True at once when accepted before; otherwise asks and is true when the user agrees now.
     static bool ensureAccepted(QWidget *parent);
+
+    // Whether the settings write `ticket` is the one the agreement waits for, whose failure the
+    // dialog shows in front of itself.
+    bool isStoring(quint64 ticket) const { return m_agreement && ticket >= m_agreement; }
+
+private:
+    void onSettingsWritten(quint64 ticket, bool ok);
+
+    // The settings write that stores the agreement; 0 before "I Agree".
+    quint64 m_agreement = 0;
+    bool m_settled = false;
 };
 
 } // namespace corvane

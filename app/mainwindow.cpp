@@ -6,6 +6,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "api/apihandlers.h"
 #include "api/dialogs/webstatusdialog.h"
 #include "api/websocketserver.h"
@@ -102,10 +104,15 @@ MainWindow::MainWindow(QWidget *parent)
                         &corvane::CorvaneController::pedalsConnectedChanged,
                         &corvane::CorvaneController::shifterConnectedChanged})
         connect(m_controller, signal, this, &MainWindow::updateCarPageStatus);
-    connect(m_controller, &corvane::CorvaneController::errorOccurred, this, &MainWindow::routeError);
-    // A setting the disk refused stays in use and goes with the next write of the settings.
-    connect(new corvane::SettingsFile(this), &corvane::SettingsFile::written, this, [this](quint64, bool ok) {
-        if (!ok)
+    connect(m_controller, &corvane::CorvaneController::errorOccurred, this,
+            [this](const QString &message) { routeReport(message, &MainWindow::onError); });
+    connect(m_controller, &corvane::CorvaneController::transmissionStopped, this,
+            [this](const QString &reason) { routeReport(reason, &MainWindow::onTransmissionStopped); });
+    // A setting the disk refused stays in use and goes with the next write of the settings. The
+    // Terms of Use tell of their own write, in front of themselves.
+    connect(new corvane::SettingsFile(this), &corvane::SettingsFile::written, this, [this](quint64 ticket, bool ok) {
+        const QList<corvane::DisclaimerDialog *> terms = findChildren<corvane::DisclaimerDialog *>();
+        if (!ok && std::none_of(terms.cbegin(), terms.cend(), [ticket](auto *t) { return t->isStoring(ticket); }))
             showToast(this, tr("Settings not saved \u2014 they could not be written (is the disk full?)"));
     });
     connect(m_controller, &corvane::CorvaneController::receiverDataReceived, this, &MainWindow::onReceiverDataReceived);
@@ -120,7 +127,8 @@ MainWindow::MainWindow(QWidget *parent)
             &MainWindow::rebuildTelemetryDashboard);
     rebuildTelemetryDashboard();
     // A profile file that cannot be written must not pass for saved.
-    connect(m_controller->profileManager(), &corvane::ProfileManager::errorOccurred, this, &MainWindow::routeError);
+    connect(m_controller->profileManager(), &corvane::ProfileManager::errorOccurred, this,
+            [this](const QString &message) { routeReport(message, &MainWindow::onError); });
 
     // Page 0 at once, without the page switch's animation.
     m_currentPage = StartPage;

@@ -122,6 +122,8 @@ public slots:
     void onStartStop();
     // An error of the desktop user's own action: a box.
     void onError(const QString &message);
+    // A stop the user's own change made (another vehicle chosen): a box that says so.
+    void onTransmissionStopped(const QString &reason);
     // An error a request from the network caused: its client has it in the reply; a toast here.
     void onNetworkError(const QString &message);
     void onLogMessage(int type, const QString &message);
@@ -190,8 +192,11 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    // Sends an error of the controller or the profile store to onError or onNetworkError.
-    void routeError(const QString &message);
+    // Sends a report of the controller or the profile store to `show`, or to onNetworkError when
+    // a request from the network caused it.
+    void routeReport(const QString &message, void (MainWindow::*show)(const QString &));
+    // One box per distinct text still open: a device that keeps failing repeats its error.
+    void openControllerBox(const QString &message, bool error);
     struct PageRow;
     static const PageRow &pageRow(int index);
     void applyPageRow(int index, bool animated);

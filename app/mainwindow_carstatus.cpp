@@ -17,6 +17,7 @@
 #include "dialogs/pedalverificationdialog.h"
 #include "ostraui/components.h"
 #include "ostraui/mapview.h"
+#include "ostraui/plaintextguard.h"
 #include "ostraui/portlist.h"
 #include "ostraui/responsivegrid.h"
 #include "ostraui/theme.h"
@@ -37,10 +38,12 @@ QString linkQualityWithoutLink(const corvane::CorvaneController *controller)
     return controller->hasLinkStatistics() ? QStringLiteral("0%") : Dash;
 }
 
+// The item of the device `name`, as fillInputDeviceCombo wrote it.
 void selectItemStartingWith(QComboBox *combo, const QString &name)
 {
+    const QString start = ostra::isolatedText(name);
     for (int i = 0; i < combo->count(); ++i) {
-        if (combo->itemText(i).startsWith(name)) {
+        if (combo->itemText(i).startsWith(start)) {
             combo->setCurrentIndex(i);
             return;
         }

@@ -177,19 +177,19 @@ void MainWindow::startFromWizard()
         m_txButton->click();
 }
 
-void MainWindow::routeError(const QString &message)
+void MainWindow::routeReport(const QString &message, void (MainWindow::*show)(const QString &))
 {
-    // Whose error it is shows only now, while the failing call runs: a request from the network
-    // is answered to its client, and the desktop gets a toast, so that no client on the LAN can
-    // stack boxes here. Shown after the failing call has returned.
+    // Whose report it is shows only now, while the call that made it runs: a request from the
+    // network is answered to its client, and the desktop gets a toast, so that no client on the
+    // LAN can stack boxes here. Shown after that call has returned.
     const bool fromNetwork = m_server->isHandlingRequest();
     QMetaObject::invokeMethod(
         this,
-        [this, message, fromNetwork] {
+        [this, message, show, fromNetwork] {
             if (fromNetwork)
                 onNetworkError(message);
             else
-                onError(message);
+                (this->*show)(message);
         },
         Qt::QueuedConnection);
 }
@@ -202,17 +202,27 @@ void MainWindow::onNetworkError(const QString &message)
 
 void MainWindow::onError(const QString &message)
 {
+    openControllerBox(message, true);
+}
+
+void MainWindow::onTransmissionStopped(const QString &reason)
+{
+    openControllerBox(reason, false);
+}
+
+void MainWindow::openControllerBox(const QString &message, bool error)
+{
     if (m_suppressErrorDialogs)
         return;
     updateCarPageStatus();
-    // A device that keeps failing repeats its error: one box per distinct text still open.
     const auto open = findChildren<QMessageBox *>(QStringLiteral("corvaneErrorBox"), Qt::FindDirectChildrenOnly);
     for (QMessageBox *box : open) {
         if (box->isVisible() && box->text() == message)
             return;
     }
-    auto *box = new QMessageBox(QMessageBox::Warning, tr("Corvane Error"), message, QMessageBox::Ok, this,
-                                Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
+    auto *box = new QMessageBox(error ? QMessageBox::Warning : QMessageBox::Information,
+                                error ? tr("Corvane Error") : tr("Transmission stopped"), message, QMessageBox::Ok,
+                                this, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
     box->setObjectName(QStringLiteral("corvaneErrorBox"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);

@@ -25,6 +25,7 @@
 #include "ostraui/monogram.h"
 #include "ostraui/pagestack.h"
 #include "ostraui/pill.h"
+#include "ostraui/plaintextguard.h"
 #include "ostraui/responsivegrid.h"
 #include "ostraui/theme.h"
 #include "ostraui/toast.h"
@@ -448,7 +449,10 @@ void fillInputDeviceCombo(const QList<corvane::InputDeviceInfo> &devices, QCombo
     combo->clear();
     combo->addItem(placeholder, -1);
     for (const corvane::InputDeviceInfo &device : devices) {
-        QString text = MainWindow::tr("%1 (%2 axes, %3 btn)").arg(device.name).arg(device.numAxes).arg(device.numButtons);
+        QString text = MainWindow::tr("%1 (%2 axes, %3 btn)")
+                           .arg(ostra::isolatedText(device.name))
+                           .arg(device.numAxes)
+                           .arg(device.numButtons);
         if (device.supportsFfb)
             text += QStringLiteral(" [FFB]");
         combo->addItem(text, device.index);

@@ -253,7 +253,7 @@ void CorvaneController::onActiveProfileChanged(const QString &id)
     // new vehicle's tick finds its own devices missing.
     if (m_running && isHelicopterMode() != m_runningHelicopter) {
         stopTransmission();
-        emit errorOccurred(tr("Transmission stopped: the vehicle type changed."));
+        emit transmissionStopped(tr("Transmission stopped: the vehicle type changed."));
     }
     const AxisSettings next = m_profiles->axisSettings();
     stopIfResponseChanges(next);

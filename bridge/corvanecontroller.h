@@ -256,7 +256,12 @@ public:
     GpsFix gpsFix() const { return m_gpsFix; }
     QList<TelemetrySensor> telemetrySensors() const;
     void removeTelemetrySensor(const QString &id);
-    void renameTelemetrySensor(const QString &id, const QString &name);
+    // False for an unknown id, and for a name the name rule refuses (errorOccurred says why); a
+    // blank name brings back the sensor's label.
+    bool renameTelemetrySensor(const QString &id, const QString &name);
+    // Why renameTelemetrySensor would refuse `name` for the sensor `id`; empty when it would not.
+    // The name the sensor has passes, whatever an older file gave it.
+    QString telemetrySensorNameRefusal(const QString &id, const QString &name) const;
     void clearTelemetrySensors();
     QStringList telemetryDashboard() const;
     void setTelemetryDashboard(const QStringList &ids);
@@ -367,6 +372,9 @@ signals:
     void carMotionReceived(float lonG, float latG, float vertG);
     void carAttitudeReceived(float pitchDeg, float rollDeg, float yawDeg);
     void errorOccurred(const QString &error);
+    // Transmission was stopped on purpose, as the user's own change asks (another vehicle
+    // chosen); `reason` says why. No error.
+    void transmissionStopped(const QString &reason);
     void profileChanged(const QString &profileId);
     void transmitterAuthorizationChanged(bool authorized);
     void transmitterSilentChanged(bool silent);

@@ -7,6 +7,7 @@
 #include "bridge/motiontelemetrysender.h"
 #include "bridge/receiverconfigmanager.h"
 #include "profiles/profilemanager.h"
+#include "profiles/profilename.h"
 
 namespace corvane {
 
@@ -315,18 +316,31 @@ void CorvaneController::removeTelemetrySensor(const QString &id)
     emit telemetrySensorsUpdated();
 }
 
-void CorvaneController::renameTelemetrySensor(const QString &id, const QString &name)
+bool CorvaneController::renameTelemetrySensor(const QString &id, const QString &name)
 {
     const auto sensor = m_sensors.find(id);
     if (sensor == m_sensors.end())
-        return;
-    const QString trimmed = name.trimmed();
-    if (trimmed == sensor->name)
-        return;
-    sensor->name = trimmed;
+        return false;
+    if (const QString refusal = telemetrySensorNameRefusal(id, name); !refusal.isEmpty()) {
+        emit errorOccurred(refusal);
+        return false;
+    }
+    const QString clean = ProfileName::normalized(name);
+    if (clean == sensor->name)
+        return true;
+    sensor->name = clean;
     saveTelemetrySensors();
     emit telemetrySensorListChanged();
     emit telemetryDashboardChanged();
+    return true;
+}
+
+QString CorvaneController::telemetrySensorNameRefusal(const QString &id, const QString &name) const
+{
+    const auto sensor = m_sensors.constFind(id);
+    if (sensor != m_sensors.cend() && ProfileName::normalized(name) == sensor->name)
+        return {};
+    return ProfileName::refusal(name, ProfileName::Of::TelemetrySensor);
 }
 
 void CorvaneController::clearTelemetrySensors()

@@ -412,7 +412,8 @@ void TransmissionView::refreshSensorList()
             item->setToolTip(0, ostra::plainToolTip(
                                     sensor.name.isEmpty()
                                         ? tr("Tick to show this sensor on the main page. Right-click to rename or delete.")
-                                        : tr("%1 (renamed). Right-click to rename or delete.").arg(sensor.label)));
+                                        : tr("%1 (renamed). Right-click to rename or delete.")
+                                              .arg(ostra::isolatedText(sensor.label))));
             m_sensorItems.insert(sensor.id, item);
         }
     }
@@ -492,22 +493,34 @@ void TransmissionView::renameSensor(const QString &id)
     if (sensor.id.isEmpty())
         return;
     QPointer<TransmissionView> alive(this);
-    QPointer<QInputDialog> dialog = new QInputDialog(this);
-    dialog->setWindowTitle(tr("Rename sensor"));
-    dialog->setLabelText(tr("Name for %1 (leave empty for the default):").arg(sensor.label));
-    dialog->setInputMode(QInputDialog::TextInput);
-    // A longer name would make the profile one that the API's import refuses.
-    dialog->findChild<QLineEdit *>()->setMaxLength(ProfileName::MaxLength);
-    dialog->setTextValue(sensor.name.isEmpty() ? sensor.label : sensor.name);
-    const bool ok = dialog->exec() == QDialog::Accepted;
-    // The dialog goes with the view when the view is closed while it is open.
-    if (!alive || !dialog)
-        return;
-    const QString entered = dialog->textValue();
-    delete dialog;
-    if (!ok)
-        return;
-    m_controller->renameTelemetrySensor(id, entered.trimmed() == sensor.label ? QString() : entered);
+    QString entered = sensor.name.isEmpty() ? sensor.label : sensor.name;
+    for (;;) {
+        QPointer<QInputDialog> dialog = new QInputDialog(this);
+        dialog->setWindowTitle(tr("Rename sensor"));
+        dialog->setLabelText(tr("Name for %1 (leave empty for the default):").arg(ostra::isolatedText(sensor.label)));
+        dialog->setInputMode(QInputDialog::TextInput);
+        // A longer name would make the profile one that the API's import refuses.
+        dialog->findChild<QLineEdit *>()->setMaxLength(ProfileName::MaxLength);
+        dialog->setTextValue(entered);
+        const bool ok = dialog->exec() == QDialog::Accepted;
+        // The dialog goes with the view when the view is closed while it is open.
+        if (!alive || !dialog)
+            return;
+        entered = dialog->textValue();
+        delete dialog;
+        if (!ok)
+            return;
+        const QString name = entered.trimmed() == sensor.label ? QString() : entered;
+        const QString refusal = m_controller->telemetrySensorNameRefusal(id, name);
+        if (refusal.isEmpty()) {
+            m_controller->renameTelemetrySensor(id, name);
+            return;
+        }
+        // Asked again with what was typed, so a refused name can be mended rather than retyped.
+        QMessageBox::warning(this, tr("Rename sensor"), refusal);
+        if (!alive)
+            return;
+    }
 }
 
 void TransmissionView::deleteAllSensors()

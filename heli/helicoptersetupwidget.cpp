@@ -30,6 +30,7 @@
 #include "ostraui/devicerow.h"
 #include "ostraui/listrow.h"
 #include "ostraui/pill.h"
+#include "ostraui/plaintextguard.h"
 #include "ostraui/portlist.h"
 #include "ostraui/responsivegrid.h"
 #include "ostraui/theme.h"
@@ -366,7 +367,7 @@ void HelicopterSetupWidget::fillDeviceCombo(QComboBox *combo, const QString &pla
     combo->clear();
     combo->addItem(placeholder, -1);
     for (const InputDeviceInfo &device : CorvaneController::availableInputDevices())
-        combo->addItem(tr("%1 (%2 axes)").arg(device.productName).arg(device.numAxes), device.index);
+        combo->addItem(tr("%1 (%2 axes)").arg(ostra::isolatedText(device.productName)).arg(device.numAxes), device.index);
 }
 
 void HelicopterSetupWidget::updateRoleStatus()
@@ -380,7 +381,7 @@ void HelicopterSetupWidget::updateRoleStatus()
         if (isConnected) {
             QComboBox *combo = row->combo();
             for (int i = 0; i < combo->count(); ++i) {
-                if (combo->itemText(i).startsWith(name, Qt::CaseSensitive)) {
+                if (combo->itemText(i).startsWith(ostra::isolatedText(name), Qt::CaseSensitive)) {
                     combo->setCurrentIndex(i);
                     break;
                 }

@@ -182,7 +182,7 @@ void MotionSystemController::setPlatformDof(int dof)
         m_platformKind = dof;
 }
 
-bool MotionSystemController::connectPort(const QString &portName, QString *error)
+bool MotionSystemController::connectPort(const QString &portName)
 {
     disconnectPort();
     m_losingPort = false;
@@ -204,9 +204,7 @@ bool MotionSystemController::connectPort(const QString &portName, QString *error
             message = tr("Failed to open %1: %2").arg(portName, m_port->errorString());
         }
         m_port->clearError();
-        if (error)
-            *error = message;
-        emit errorOccurred(message);
+        reportLinkProblem(message);
         return false;
     }
     // A line without modem control refuses DTR and RTS; the board does not need them.
@@ -773,7 +771,7 @@ void MotionSystemController::onFirstHeartbeatTimeout()
 {
     if (!m_waitingFirstHeartbeat)
         return;
-    emit errorOccurred(tr("No heartbeat from the controller within 3.5 s \u2014 wrong port, or the ST-LINK is wedged (unplug and replug the USB)."));
+    reportLinkProblem(tr("No heartbeat from the controller within 3.5 s \u2014 wrong port, or the ST-LINK is wedged (unplug and replug the USB)."));
 }
 
 void MotionSystemController::onHeartbeatTimeout()
@@ -782,7 +780,13 @@ void MotionSystemController::onHeartbeatTimeout()
         return;
     m_state.clear();
     emit controllerStateChanged(m_state);
-    emit errorOccurred(tr("Heartbeats stopped \u2014 link may be wedged (unplug and replug the USB if it persists)."));
+    reportLinkProblem(tr("Heartbeats stopped \u2014 link may be wedged (unplug and replug the USB if it persists)."));
+}
+
+void MotionSystemController::reportLinkProblem(const QString &reason)
+{
+    emit linkProblem(reason);
+    emit errorOccurred(reason);
 }
 
 void MotionSystemController::onPortError(QSerialPort::SerialPortError error)
@@ -813,7 +817,7 @@ void MotionSystemController::closeForLostPort()
             if (!m_port->isOpen())
                 return;
             disconnectPort();
-            emit errorOccurred(tr("Motion controller disconnected (port lost)"));
+            reportLinkProblem(tr("Motion controller disconnected (port lost)"));
         },
         Qt::QueuedConnection);
 }

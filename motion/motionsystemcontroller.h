@@ -59,9 +59,8 @@ public:
     // A serial port list's entry for `port`; the controller board's ports are named as such.
     static QString portText(const SerialPortEntry &port);
 
-    // False when the port would not open; `error`, when given, then holds the reason, which
-    // errorOccurred reports too.
-    bool connectPort(const QString &portName, QString *error = nullptr);
+    // False when the port would not open; linkProblem says why.
+    bool connectPort(const QString &portName);
     void disconnectPort();
 
     void loadSettings();
@@ -114,6 +113,9 @@ signals:
     void testStarted(int dof, int forcePct);
     void testFinished();
     void errorOccurred(const QString &message);
+    // Why the link is not up: the port would not open, no controller answers on it, its
+    // heartbeats stopped or the port went away. errorOccurred reports it too.
+    void linkProblem(const QString &reason);
     // The settings written up to `ticket` are on disk, or (not `ok`) they could not be written.
     void settingsWritten(quint64 ticket, bool ok);
 
@@ -140,6 +142,7 @@ private:
     void parseSettingsEcho(const QString &line);
     void parseMapEcho(const QString &line);
     void runFirstHeartbeatActions();
+    void reportLinkProblem(const QString &reason);
     void finishControllerTest(const QString &status);
     // Ends a full system test and its running host-driven stage, without a signal.
     void stopFullTest();

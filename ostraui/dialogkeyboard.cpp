@@ -119,14 +119,16 @@ private:
         }
     }
 
-    // Return reaches the dialog only when the focused control did not take it.
+    // Return reaches the dialog only when the focused control did not take it. A dialog without
+    // a default leaves its buttons no auto default, so a focused one hands Return on to here.
     bool pressDefault(QKeyEvent *event)
     {
         const int key = event->key();
         const bool plain = (key == Qt::Key_Return || key == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier;
         if (!plain && !(key == Qt::Key_Enter && event->modifiers() == Qt::KeypadModifier))
             return false;
-        if (QPushButton *button = answer())
+        auto *focused = qobject_cast<QPushButton *>(m_dialog->focusWidget());
+        if (QPushButton *button = keepsNoDefault() ? focused : answer(); button && button->isEnabled())
             button->click();
         event->accept();
         return true;

@@ -11,8 +11,9 @@ namespace ostra {
 // The dialog chrome applies this to every dressed dialog.
 void applyDialogKeyboard(QDialog *dialog);
 
-// The dialog keeps no default button: Return presses none of its buttons, Space the focused one.
-// For answers that must never be given by a stray key press. Call before the dialog is shown.
+// The dialog keeps no default button: Return and Space press the focused button alone, never
+// one the focus is not on. For answers that must never be given by a stray key press. Call
+// before the dialog is shown.
 void setNoDefaultButton(QDialog *dialog);
 
 } // namespace ostra

@@ -58,4 +58,11 @@ QString plainToolTip(const QString &text)
                                      : text;
 }
 
+QString isolatedText(const QString &text)
+{
+    // First strong isolate ... pop directional isolate: the text takes the direction of its own
+    // first letter, and whatever it opens ends with it.
+    return QChar(0x2068) + text + QChar(0x2069);
+}
+
 } // namespace ostra

@@ -27,4 +27,9 @@ QString plainActionText(const QString &text);
 // For tips shown by hand (QToolTip::showText, an item's tool tip); a widget's own tip needs none.
 QString plainToolTip(const QString &text);
 
+// `text` set apart for the program's own words after it: a direction override or embedding in a
+// device's, a file's or the network's name ends with the name, and a right-to-left name keeps
+// its own direction without turning what follows.
+QString isolatedText(const QString &text);
+
 } // namespace ostra

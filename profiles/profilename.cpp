@@ -58,7 +58,7 @@ QString ProfileName::refusal(const QString &name, Of of)
 {
     const QString clean = normalized(name);
     if (clean.isEmpty())
-        return emptyMessage(of);
+        return of == Of::TelemetrySensor ? QString() : emptyMessage(of);
     if (clean.size() > MaxLength)
         return tooLongMessage(of);
     if (hasForbiddenCharacter(clean))
@@ -113,6 +113,8 @@ QString ProfileName::emptyMessage(Of of)
         return QCoreApplication::translate(Context, "ESC preset name cannot be empty");
     case Of::UserPreset:
         return QCoreApplication::translate(Context, "Preset name cannot be empty");
+    case Of::TelemetrySensor:
+        return QCoreApplication::translate(Context, "Sensor name cannot be empty");
     case Of::Profile:
         break;
     }
@@ -126,6 +128,8 @@ QString ProfileName::tooLongMessage(Of of)
         return QCoreApplication::translate(Context, "ESC preset name is too long: at most %1 characters").arg(MaxLength);
     case Of::UserPreset:
         return QCoreApplication::translate(Context, "Preset name is too long: at most %1 characters").arg(MaxLength);
+    case Of::TelemetrySensor:
+        return QCoreApplication::translate(Context, "Sensor name is too long: at most %1 characters").arg(MaxLength);
     case Of::Profile:
         break;
     }
@@ -141,6 +145,9 @@ QString ProfileName::forbiddenCharacterMessage(Of of)
     case Of::UserPreset:
         return QCoreApplication::translate(
             Context, "Preset name cannot contain line breaks, tabs, other control characters or text direction overrides");
+    case Of::TelemetrySensor:
+        return QCoreApplication::translate(
+            Context, "Sensor name cannot contain line breaks, tabs, other control characters or text direction overrides");
     case Of::Profile:
         break;
     }

@@ -5,21 +5,22 @@
 
 namespace corvane {
 
-// The rule for the name of a profile or a preset, wherever one is typed (profile dialog, ESC
-// dialog, presets panel, helicopter page, WebSocket API) and enforced by the store itself:
+// The rule for the name of a profile, a preset or a telemetry sensor, wherever one is typed
+// (profile dialog, ESC dialog, presets panel, helicopter page, sensor list, WebSocket API) and
+// enforced by the store itself:
 // surrounding blanks are dropped, a blank name (or one that shows nothing: zero-width spaces,
 // Hangul fillers, the blank braille cell) is refused, a name may be at most MaxLength
 // characters, so that it fits the header's profile pill and the lists, and it may hold no control
 // characters (line breaks, tabs, NUL), which would break the lists' lines, no text direction
 // overrides, which would show the name reversed, and no byte order mark, which the files do not
-// keep.
+// keep. A sensor's name alone may be blank: its label shows then.
 class ProfileName
 {
 public:
     static constexpr int MaxLength = 64;
 
     // What the name belongs to; the messages say so.
-    enum class Of { Profile, EscPreset, UserPreset };
+    enum class Of { Profile, EscPreset, UserPreset, TelemetrySensor };
 
     // The name as it is stored: without leading and trailing white space; empty when nothing of
     // it would show.

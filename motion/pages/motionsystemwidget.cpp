@@ -223,8 +223,8 @@ void MotionSystemWidget::onConnectClicked()
         appendLog(tr("! Select a serial port first"));
         return;
     }
-    QString error;
-    showConnectProblem(m_controller->connectPort(name, &error) ? QString() : error);
+    showConnectProblem(QString());
+    m_controller->connectPort(name);
 }
 
 void MotionSystemWidget::showConnectProblem(const QString &text)
@@ -472,10 +472,15 @@ void MotionSystemWidget::connectController()
         refreshRunButton();
         refreshSaveState();
     });
-    connect(c, &MotionSystemController::controllerStateChanged, this, [this] {
+    connect(c, &MotionSystemController::controllerStateChanged, this, [this](const QString &state) {
+        // The controller answers: whatever kept the link down is over.
+        if (!state.isEmpty())
+            showConnectProblem(QString());
         refreshConnectionState();
         refreshRunButton();
     });
+    // Why the status stays at Connecting or Offline, by the button rather than only in the log.
+    connect(c, &MotionSystemController::linkProblem, this, &MotionSystemWidget::showConnectProblem);
     connect(c, &MotionSystemController::statusLine, this, [this](const QString &line) { appendLog(line); });
     connect(c, &MotionSystemController::axisPositionsUpdated, this,
             [this](const QMap<int, int> &positions) { onAxisPositions(positions); });

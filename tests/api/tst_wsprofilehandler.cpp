@@ -28,6 +28,9 @@ QString newIdOf(const QJsonObject &reply)
 // The profile as its file on disk holds it.
 QJsonObject profileFile(ApiRig &api, const QString &id)
 {
+    // What the writer has on disk, the store's first write of the profile included.
+    if (!ostratest::writesDone())
+        return {};
     QFile file(api.rig.controller->profileManager()->profileFilePath(id));
     if (!file.open(QIODevice::ReadOnly))
         return {};
@@ -201,6 +204,8 @@ private slots:
                "buttonMappings[0].name' must be a text of at most 64 characters");
         import("import device name", R"({"deviceConnections":{"pedals":{"productName":"$long$long$long$long$long"}}})",
                "deviceConnections.pedals.productName' must be a text of at most 260 characters");
+        import("import sensor name", R"({"telemetrySensors":[{"id":"RQly","label":"LQ","name":"Mine\u202E"}]})",
+               "telemetrySensors[0].name' must be a name without control characters or text direction overrides");
         import("import pinned id", R"({"telemetryDashboard":["$long"]})",
                "telemetryDashboard[0]' must be a text of at most 4 characters");
         import("import vehicle type", R"({"vehicleType":"boat"})",

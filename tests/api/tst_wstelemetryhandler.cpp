@@ -151,6 +151,38 @@ private slots:
                  json(R"({"event":"action_telemetry_sensors_clear","success":true,"data":{"sensors":[],"discover":true}})"));
     }
 
+    // A sensor's name follows the rule of the other names; blanks bring back the label, and the
+    // name it has passes, so that an app can send back what it read.
+    void sensorRename_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("sent");
+        QTest::addColumn<QString>("kept");
+        QTest::addColumn<QString>("message"); // empty: renamed
+        const QString overrides = "Sensor name cannot contain line breaks, tabs, other control characters or text direction overrides";
+        QTest::newRow("trimmed") << "" << "  Mine " << "Mine" << "";
+        QTest::newRow("blank: the label") << "Mine" << "  " << "" << "";
+        QTest::newRow("direction override") << "" << "Mine\u202E (4 axes)" << "" << overrides;
+        QTest::newRow("line break") << "Mine" << "A\nB" << "Mine" << overrides;
+        QTest::newRow("invisible only") << "" << "\u200B" << ""
+                                        << "'name' has nothing visible: it holds only blanks or invisible characters";
+        QTest::newRow("as stored") << "Old\u202E" << "Old\u202E" << "Old\u202E" << "";
+    }
+
+    void sensorRename()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, sent);
+        QFETCH(QString, message);
+        corvane::CorvaneController *c = api->rig.controller.get();
+        c->profileManager()->mutableProfile(c->profileManager()->activeProfileId())->telemetrySensors = {{"RQly", "Link quality", stored}};
+        c->loadTelemetrySensors();
+        const QJsonObject reply = api->request("action_telemetry_sensor_rename", {{"id", "RQly"}, {"name", sent}});
+        QCOMPARE(reply.value("success").toBool(), message.isEmpty());
+        QCOMPARE(reply.value("message").toString(), message);
+        QTEST(c->findTelemetrySensor("RQly").name, "kept");
+    }
+
     // The list is kept without repeats and capped; a request that leaves it as stored writes nothing.
     void dashboardListBounded_data()
     {

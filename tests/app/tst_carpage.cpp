@@ -663,6 +663,17 @@ private slots:
         QVERIFY(car.errorBoxes().at(0)->text().startsWith(QStringLiteral("Failed to save profile: ")));
         car.errorBoxes().at(0)->close();
         QDir(path).removeRecursively();
+
+        // Another vehicle chosen while transmitting stops it as asked: said so, not as an error.
+        Rig rig;
+        QVERIFY(connectAll(window, rig));
+        window.controller()->startTransmission();
+        QVERIFY(window.controller()->isRunning());
+        profiles->switchVehicleType(QStringLiteral("rc_helicopter"), QStringLiteral("Heli"));
+        QTRY_COMPARE(car.errorBoxes().size(), 1);
+        QCOMPARE(car.errorBoxes().at(0)->windowTitle(), QStringLiteral("Transmission stopped"));
+        QCOMPARE(car.errorBoxes().at(0)->text(), QStringLiteral("Transmission stopped: the vehicle type changed."));
+        car.errorBoxes().at(0)->close();
     }
 
     void steeringHealthBox_data()

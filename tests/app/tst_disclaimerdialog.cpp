@@ -1,18 +1,27 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QSettings>
 
 #include "app/disclaimerdialog.h"
 #include "ostraui/theme.h"
 #include "platform/storage/settingsfile.h"
+#include "support/starved.h"
 #include "support/testenvironment.h"
 #include "support/widgets/modalanswerer.h"
+#include "support/writesdone.h"
 
 using corvane::DisclaimerDialog;
 
 namespace {
 
 const QString Accepted = QStringLiteral("disclaimer/accepted");
+
+// What the next start reads.
+bool acceptedOnDisk()
+{
+    return QSettings(corvane::SettingsFile().fileName(), QSettings::IniFormat).value(Accepted).toBool();
+}
 
 } // namespace
 
@@ -48,15 +57,15 @@ private slots:
         QCOMPARE(answer.records().size(), 0);
     }
 
-    // "I Agree" has stored the answer by the time the dialog closes.
+    // "I Agree" has the answer on disk by the time the dialog closes.
     void agreeStoresBeforeClosing()
     {
         DisclaimerDialog dialog;
         bool storedWhenClosed = false;
-        connect(&dialog, &QDialog::finished, this, [&] { storedWhenClosed = corvane::SettingsFile().value(Accepted).toBool(); });
+        connect(&dialog, &QDialog::finished, this, [&] { storedWhenClosed = acceptedOnDisk(); });
         dialog.show();
         dialog.findChild<QPushButton *>(QStringLiteral("acceptBtn"))->click();
-        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QTRY_COMPARE(dialog.result(), int(QDialog::Accepted));
         QVERIFY(storedWhenClosed);
     }
 
@@ -71,6 +80,29 @@ private slots:
         QVERIFY(DisclaimerDialog::ensureAccepted(nullptr));
         QCOMPARE(answer.records().size(), 1);
         QCOMPARE(answer.records().at(0).title, QStringLiteral("QOR Corvane \u2014 Terms of Use"));
+    }
+
+    // On a full disk the dialog says so in front of itself, closed by the keyboard; the agreement
+    // holds for this run, and the next start asks again until a settings write lands.
+    void agreementNotSaved()
+    {
+        // Held for the run, as the main window holds the settings.
+        const corvane::SettingsFile settings;
+        ostratest::ModalAnswerer answer;
+        answer.press(QStringLiteral("I Agree"));
+        answer.returnKey();
+        {
+            const ostratest::Starved full(QStringLiteral("no room"));
+            QVERIFY(DisclaimerDialog::ensureAccepted(nullptr));
+        }
+        QCOMPARE(answer.records().size(), 2);
+        QCOMPARE(answer.records().at(1).title, QStringLiteral("Agreement not saved"));
+        QCOMPARE(answer.records().at(1).over, QStringLiteral("QOR Corvane \u2014 Terms of Use"));
+        QVERIFY(DisclaimerDialog::isAccepted());
+        QVERIFY(!acceptedOnDisk());
+        corvane::SettingsFile().remove(QStringLiteral("ui/theme"));
+        QVERIFY(ostratest::writesDone());
+        QVERIFY(acceptedOnDisk());
     }
 
     void refusalsWriteNothing_data()

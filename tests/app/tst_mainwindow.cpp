@@ -386,6 +386,27 @@ private slots:
         QCOMPARE(window.currentPage(), 1);
     }
 
+    // An agreement the disk refuses is told once, in front of the Terms: no toast under them.
+    void agreementNotSaved()
+    {
+        MainWindow window;
+        window.show();
+        QVERIFY(ostratest::writesDone());
+        ostratest::ModalAnswerer answer;
+        answer.press(QStringLiteral("I Agree"));
+        answer.returnKey();
+        answer.cancel();
+        {
+            const ostratest::Starved full(QStringLiteral("no room"));
+            window.openCarPage();
+        }
+        QCOMPARE(window.currentPage(), 1);
+        QTRY_COMPARE(answer.records().size(), 3);
+        QCOMPARE(answer.records().at(1).title, QStringLiteral("Agreement not saved"));
+        auto *toast = window.findChild<ostra::Toast *>();
+        QVERIFY(!toast || !toast->text().startsWith(QStringLiteral("Settings not saved")));
+    }
+
     void noAutoConnectWithNothingSaved()
     {
         MainWindow window;
@@ -647,8 +668,9 @@ private slots:
         QStringList items;
         for (int i = 0; i < combo.count(); ++i)
             items << QStringLiteral("%1 = %2").arg(combo.itemText(i)).arg(combo.itemData(i).toInt());
-        QCOMPARE(items, (QStringList{"Choose a wheel base = -1", "MOZA R9 Base (8 axes, 32 btn) [FFB] = 3",
-                                     "MOZA SRP Pedals (3 axes, 0 btn) = 4"}));
+        // The name set apart from the counts after it.
+        QCOMPARE(items, (QStringList{"Choose a wheel base = -1", "\u2068MOZA R9 Base\u2069 (8 axes, 32 btn) [FFB] = 3",
+                                     "\u2068MOZA SRP Pedals\u2069 (3 axes, 0 btn) = 4"}));
     }
 
     // The vehicle cards' titles line up, though the descriptions take different numbers of lines.

@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTextEdit>
+#include <QTextLayout>
 
 #include "api/wsescpresethandler.h"
 #include "api/wsprofilehandler.h"
@@ -60,6 +61,22 @@ QStringList tipAt(QWidget *widget, const QPoint &pos)
             return ostratest::TextRecorder::paintedBy(window);
     }
     return {};
+}
+
+// Whether what the program wrote after `name` in `text` (from its first '(') reads left to
+// right, character by character, as it was written.
+bool tailReadsOn(const QString &text, const QString &name)
+{
+    QTextLayout layout(text, QApplication::font());
+    layout.beginLayout();
+    const QTextLine line = layout.createLine();
+    layout.endLayout();
+    const qsizetype tail = text.indexOf(QLatin1Char('('), text.indexOf(name) + name.size());
+    for (qsizetype i = tail; i + 1 < text.size(); ++i) {
+        if (tail < 0 || line.cursorToX(int(i)) >= line.cursorToX(int(i + 1)))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -187,6 +204,41 @@ private slots:
             shown = ostratest::TextRecorder::paintedBy(&dialog);
         }
         QVERIFY2(squeezed(shown).contains(squeezed({whole ? Name : Start})), qPrintable(shown.join(QLatin1Char('|'))));
+    }
+
+    // A direction override in a game controller's name ends with the name: the counts a device
+    // list writes after it read as written, and the list still finds the device once connected.
+    void deviceListsIsolateNames_data()
+    {
+        QTest::addColumn<bool>("helicopter");
+        QTest::newRow("car page") << false;
+        QTest::newRow("helicopter page") << true;
+    }
+
+    void deviceListsIsolateNames()
+    {
+        QFETCH(bool, helicopter);
+        const QString name = QStringLiteral("Wheel \u202EGT");
+        corvane::VirtualInputBackend::instance()->reset();
+        corvane::VirtualInputBackend::instance()->addDevice(corvane::VirtualDeviceSpec(name, 4, 12));
+        MainWindow window;
+        corvane::CorvaneController *c = window.controller();
+        auto *page = window.findChild<corvane::HelicopterSetupWidget *>();
+        QVERIFY(helicopter ? c->connectHeliJoystick(0) : c->connectWheelBase(0));
+        if (helicopter)
+            page->refreshFromController();
+        else
+            window.updateCarPageStatus();
+        QStringList chosen;
+        for (QComboBox *combo : (helicopter ? static_cast<QWidget *>(page) : &window)->findChildren<QComboBox *>()) {
+            for (int i = 0; i < combo->count(); ++i) {
+                if (combo->itemText(i).contains(name))
+                    QVERIFY2(tailReadsOn(combo->itemText(i), name), qPrintable(combo->itemText(i)));
+            }
+            if (combo->currentText().contains(name))
+                chosen << combo->currentText();
+        }
+        QCOMPARE(chosen.size(), 1);
     }
 };
 

@@ -179,10 +179,14 @@ private slots:
         const bool heli = from == QLatin1String("rc_helicopter");
         QVERIFY(heli ? startHeli(rig, {}, true, 0, -1) : rig.startCar());
         rig.tick();
+        QSignalSpy stopped(rig.controller.get(), &corvane::CorvaneController::transmissionStopped);
         rig.controller->profileManager()->switchVehicleType(heli ? "rc_car" : "rc_helicopter", "Other");
         rig.tick();
         QVERIFY(!rig.controller->isRunning());
-        QCOMPARE(rig.lastError(), QString("Transmission stopped: the vehicle type changed."));
+        // A stop the user's own change asks for: no error.
+        QCOMPARE(stopped.size(), 1);
+        QCOMPARE(stopped.at(0).at(0).toString(), QString("Transmission stopped: the vehicle type changed."));
+        QCOMPARE(rig.lastError(), QString());
     }
 
     // Mappings read the buttons of all three devices, on CH5..CH16 only.

@@ -881,7 +881,8 @@ private slots:
         host.tick();
         QTreeWidget *list = host.sensors();
         QCOMPARE(list->topLevelItem(0)->text(0), QString("Quality"));
-        QCOMPARE(list->topLevelItem(0)->toolTip(0), QString("RQly label (renamed). Right-click to rename or delete."));
+        // The label, from the profile file, set apart from the words after it.
+        QCOMPARE(list->topLevelItem(0)->toolTip(0), QString("\u2068RQly label\u2069 (renamed). Right-click to rename or delete."));
         const QPoint at = list->visualItemRect(list->topLevelItem(0)).center();
 
         ModalAnswerer answer;
@@ -891,7 +892,7 @@ private slots:
         QTRY_COMPARE(answer.pending(), 0);
         QCOMPARE(answer.records().at(0).entries, (QStringList{"Rename…", "Delete"}));
         QCOMPARE(answer.records().at(1).title, QString("Rename sensor"));
-        QCOMPARE(answer.records().at(1).text, QString("Name for RQly label (leave empty for the default):"));
+        QCOMPARE(answer.records().at(1).text, QString("Name for \u2068RQly label\u2069 (leave empty for the default):"));
         QCOMPARE(answer.records().at(1).preset, QString("Quality"));
         QVERIFY(rig.controller->findTelemetrySensor("RQly").name.isEmpty());
         host.tick();
@@ -901,6 +902,16 @@ private slots:
         answer.type(QString(5000, 'q'));
         emit list->customContextMenuRequested(at);
         QTRY_COMPARE(answer.pending(), 0);
+        QCOMPARE(rig.controller->findTelemetrySensor("RQly").name, QString(corvane::ProfileName::MaxLength, 'q'));
+        // A name the name rule refuses is asked again, as typed, after the reason.
+        answer.press("Rename…");
+        answer.type("Mine\u202E");
+        answer.press("OK");
+        answer.cancel();
+        emit list->customContextMenuRequested(at);
+        QTRY_COMPARE(answer.pending(), 0);
+        QCOMPARE(answer.records().at(6).text, corvane::ProfileName::forbiddenCharacterMessage(corvane::ProfileName::Of::TelemetrySensor));
+        QCOMPARE(answer.records().at(7).preset, QString("Mine\u202E"));
         QCOMPARE(rig.controller->findTelemetrySensor("RQly").name, QString(corvane::ProfileName::MaxLength, 'q'));
 
         answer.press("Delete");

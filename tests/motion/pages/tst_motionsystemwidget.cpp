@@ -304,6 +304,41 @@ private slots:
         QVERIFY(problem->isHidden());
     }
 
+    // A link that connected but is not up says why by the button too, until the board answers.
+    void linkProblem_data()
+    {
+        QTest::addColumn<QByteArray>("firstState"); // empty: no heartbeat at all
+        QTest::addColumn<QString>("timeout");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("no heartbeat") << QByteArray() << "onFirstHeartbeatTimeout"
+                                      << "No heartbeat from the controller within 3.5 s \u2014 wrong port, or the "
+                                         "ST-LINK is wedged (unplug and replug the USB).";
+        QTest::newRow("heartbeats stopped") << QByteArray("ready") << "onHeartbeatTimeout"
+                                            << "Heartbeats stopped \u2014 link may be wedged (unplug and replug the USB if it persists).";
+    }
+
+    void linkProblem()
+    {
+        QFETCH(QByteArray, firstState);
+        QFETCH(QString, timeout);
+        QFETCH(QString, reason);
+        if (firstState.isEmpty())
+            child<QPushButton>(m_page, "connectButton")->click();
+        else
+            connectBoard(firstState);
+        QVERIFY(QMetaObject::invokeMethod(m_controller.get(), qPrintable(timeout)));
+        auto *problem = child<QLabel>(m_page, "connectProblem");
+        QVERIFY(problem->isVisible());
+        QCOMPARE(problem->text(), reason);
+        auto *status = child<QLabel>(m_page, "statusLabel");
+        QCOMPARE(status->text(), QString("Connecting"));
+        QTRY_VERIFY(status->width() >= status->sizeHint().width());
+        QVERIFY(m_host->grab().toImage().save(picture(QStringLiteral("motion-page-%1").arg(QTest::currentDataTag()).replace(' ', '-'))));
+
+        QVERIFY(m_board->sendHeartbeat("ready"));
+        QTRY_VERIFY_WITH_TIMEOUT(problem->isHidden(), Patience);
+    }
+
     void logCard_data()
     {
         QTest::addColumn<QString>("line");
@@ -676,7 +711,7 @@ private slots:
         QVERIFY(m_host->grab().toImage().save(picture(name)));
     }
 
-    void darkTheme() { QVERIFY(ostratest::renderDarkTwin("motion", {"render", "connectRefusal"})); }
+    void darkTheme() { QVERIFY(ostratest::renderDarkTwin("motion", {"render", "connectRefusal", "linkProblem"})); }
 };
 
 OSTRA_TEST_MAIN_WIDGETS(TestMotionSystemWidget)

@@ -87,6 +87,8 @@ void ModalAnswerer::answer(QWidget *window, const Answer &answer)
 {
     ModalRecord record;
     record.title = window->windowTitle();
+    if (const QWidget *parent = window->parentWidget())
+        record.over = parent->window()->windowTitle();
     record.painted = TextRecorder::paintedBy(window);
     if (auto *menu = qobject_cast<QMenu *>(window)) {
         record.kind = QStringLiteral("menu");

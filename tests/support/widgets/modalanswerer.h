@@ -15,6 +15,7 @@ struct ModalRecord
 {
     QString kind;          // "message", "input", "menu" or "dialog"
     QString title;         // window title (empty for a menu)
+    QString over;          // the title of the window it was opened over (empty: none)
     QString text;          // message text or input label
     QString preset;        // an input box's preset text
     QStringList entries;   // a menu's entries, a message box's buttons
