@@ -96,12 +96,12 @@ MainWindow::MainWindow(QWidget *parent)
     paceRepaintsWhileTransmitting(this, m_controller);
     for (auto signal : {&corvane::CorvaneController::runningChanged,
                         &corvane::CorvaneController::serialConnectedChanged,
-                        &corvane::CorvaneController::transmitterSilentChanged,
                         &corvane::CorvaneController::receiverConnectedChanged,
                         &corvane::CorvaneController::wheelBaseConnectedChanged,
                         &corvane::CorvaneController::pedalsConnectedChanged,
                         &corvane::CorvaneController::shifterConnectedChanged})
         connect(m_controller, signal, this, &MainWindow::updateCarPageStatus);
+    connect(m_controller, &corvane::CorvaneController::transmitterAnswerChanged, this, &MainWindow::updateCarPageStatus);
     connect(m_controller, &corvane::CorvaneController::errorOccurred, this, &MainWindow::routeError);
     // A setting the disk refused stays in use and goes with the next write of the settings.
     connect(new corvane::SettingsFile(this), &corvane::SettingsFile::written, this, [this](quint64, bool ok) {

@@ -124,7 +124,7 @@ HelicopterSetupWidget::HelicopterSetupWidget(CorvaneController *controller, QWid
             &HelicopterSetupWidget::updateTransmissionUi);
     connect(m_controller, &CorvaneController::transmitterAuthorizationChanged, this,
             &HelicopterSetupWidget::updateTransmissionUi);
-    connect(m_controller, &CorvaneController::transmitterSilentChanged, this,
+    connect(m_controller, &CorvaneController::transmitterAnswerChanged, this,
             &HelicopterSetupWidget::updateTransmissionUi);
     connect(m_controller, &CorvaneController::heliArmedChanged, this, &HelicopterSetupWidget::updateTransmissionUi);
     connect(m_controller->profileManager(), &ProfileManager::activeProfileChanged, this,
