@@ -57,6 +57,7 @@ public:
     // The "ID" answer as sent, line end included; the default is "QOR-ID:<id>\r\n".
     void setIdReply(const QByteArray &raw) { m_idReply = raw; }
     void setAnswersId(bool on) { m_answersId = on; }
+    bool answersId() const { return m_answersId && !m_silent; }
     // A port with nothing behind it: what arrives is recorded, nothing is answered.
     void setSilent(bool on) { m_silent = on; }
     // A car linked before the program connects: link statistics, battery and GPS frames go out
