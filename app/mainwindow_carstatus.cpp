@@ -151,7 +151,7 @@ void MainWindow::updateCarPageStatus()
         else if (i == 0 && txSilent)
             m_requiredStatus[i]->setText(tr("No answer on %1").arg(port));
         else if (i == 0 && txWaiting)
-            m_requiredStatus[i]->setText(tr("Waiting for the transmitter\u2026"));
+            m_requiredStatus[i]->setText(tr("Waiting for an answer\u2026"));
         else
             m_requiredStatus[i]->setText(ok[i] ? tr("Connected") : tr("Not connected"));
     }

@@ -371,8 +371,11 @@ void TransmissionView::updateRfState()
     const bool listed = m_state == Editable || m_state == ReadOnly;
     m_parameterTree->setVisible(listed);
     m_manualPanel->setVisible(m_state == Manual);
-    // The card takes the tab's free height for the parameter tree; without it, it keeps to what it shows.
+    // The card takes the tab's free height for the parameter tree; without it, it keeps to what it
+    // shows at its width: stretched up to its size hint, a wrapped banner would get lines too many.
     m_rfCard->setSizePolicy(QSizePolicy::Preferred, listed ? QSizePolicy::Preferred : QSizePolicy::Maximum);
+    if (auto *page = qobject_cast<QBoxLayout *>(m_rfCard->parentWidget()->layout()))
+        page->setStretchFactor(m_rfCard, listed ? 1 : 0);
 
     if (m_state == Error)
         m_errorLabel->setText(m_lastError);

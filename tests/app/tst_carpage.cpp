@@ -389,7 +389,7 @@ private slots:
         QCOMPARE(car.text("requiredStatus2"), pedalStatus);
         auto *transmitterPill = car.combo("transmitterCombo")->parentWidget()->findChild<ostra::Pill *>();
         QCOMPARE(car.text("requiredStatus0"), silent    ? "No answer on " + rig.tx.portName()
-                                              : waiting ? QStringLiteral("Waiting for the transmitter\u2026")
+                                              : waiting ? QStringLiteral("Waiting for an answer\u2026")
                                               : transmitter ? "Connected" : "Not connected");
         QCOMPARE(transmitterPill->text(), silent    ? "No answer"
                                           : waiting ? QStringLiteral("Waiting\u2026")

@@ -366,7 +366,7 @@ private slots:
             QVERIFY(expected.startsWith(QStringLiteral("Nothing answers on ") + port));
         const bool waiting = phase == "waiting" || phase == "reconnected";
         QCOMPARE(window.findChild<QLabel *>(QStringLiteral("requiredStatus0"))->text(),
-                 waiting ? QStringLiteral("Waiting for the transmitter\u2026")
+                 waiting ? QStringLiteral("Waiting for an answer\u2026")
                  : phase == "silent" ? QStringLiteral("No answer on %1").arg(port) : QStringLiteral("Connected"));
         QCOMPARE(window.findChild<ostra::Pill *>(QStringLiteral("transmitterPill"))->value(),
                  waiting ? QStringLiteral("Waiting\u2026") : phase == "silent" ? QStringLiteral("No answer") : QStringLiteral("Connected"));
