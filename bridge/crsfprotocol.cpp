@@ -272,13 +272,17 @@ QByteArray CrsfProtocol::feed(const QByteArray &bytes)
         return QByteArray();
     m_feeding = true;
 
+    const auto isSync = [](quint8 byte) { return byte == SyncByte || byte == 0xEA || byte == 0xEE; };
     QByteArray rest;
     qsizetype pos = 0;
     while (pos < m_buffer.size()) {
         const quint8 sync = byteAt(m_buffer, pos);
-        if (sync != SyncByte && sync != 0xEA && sync != 0xEE) {
-            rest.append(char(sync));
-            ++pos;
+        if (!isSync(sync)) {
+            qsizetype end = pos + 1;
+            while (end < m_buffer.size() && !isSync(byteAt(m_buffer, end)))
+                ++end;
+            rest.append(m_buffer.constData() + pos, end - pos);
+            pos = end;
             continue;
         }
         if (m_buffer.size() - pos < 2)
