@@ -371,7 +371,8 @@ signals:
     void errorOccurred(const QString &error);
     void profileChanged(const QString &profileId);
     void transmitterAuthorizationChanged(bool authorized);
-    // transmitterAnswer() changed while the port was open; the port's own signal tells its closing.
+    // What the port has told of the transmitter changed; serialConnectedChanged tells its opening
+    // and closing.
     void transmitterAnswerChanged();
     void autoStartEnabledChanged(bool enabled);
     void shifterDetectionStarted(int gearIndex);
