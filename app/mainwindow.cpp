@@ -98,12 +98,12 @@ MainWindow::MainWindow(QWidget *parent)
     paceRepaintsWhileTransmitting(this, m_controller);
     for (auto signal : {&corvane::CorvaneController::runningChanged,
                         &corvane::CorvaneController::serialConnectedChanged,
-                        &corvane::CorvaneController::transmitterSilentChanged,
                         &corvane::CorvaneController::receiverConnectedChanged,
                         &corvane::CorvaneController::wheelBaseConnectedChanged,
                         &corvane::CorvaneController::pedalsConnectedChanged,
                         &corvane::CorvaneController::shifterConnectedChanged})
         connect(m_controller, signal, this, &MainWindow::updateCarPageStatus);
+    connect(m_controller, &corvane::CorvaneController::transmitterAnswerChanged, this, &MainWindow::updateCarPageStatus);
     connect(m_controller, &corvane::CorvaneController::errorOccurred, this,
             [this](const QString &message) { routeReport(message, &MainWindow::onError); });
     connect(m_controller, &corvane::CorvaneController::transmissionStopped, this,

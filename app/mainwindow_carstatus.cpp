@@ -88,11 +88,19 @@ void MainWindow::updateCarPageStatus()
     if (txConnected && m_transmitterRow->combo()->currentData().toString() != port)
         refreshPortCombos();
     m_transmitterRow->setBusy(false);
-    // Open, but nothing answered the ID queries: most likely not the transmitter's port.
-    const bool txSilent = c->isTransmitterSilent();
-    m_transmitterRow->setStatus(txSilent ? DeviceNotAnswering : txConnected ? DeviceConnected : DeviceNotConnected);
+    // Open, but not answered yet, or not at all: maybe not the transmitter's port.
+    const corvane::CorvaneController::TransmitterAnswer txAnswer = c->transmitterAnswer();
+    const bool txSilent = txAnswer == corvane::CorvaneController::TransmitterSilent;
+    const bool txWaiting = txAnswer == corvane::CorvaneController::TransmitterWaiting;
+    const bool txAnswered = txAnswer == corvane::CorvaneController::TransmitterAnswered;
+    m_transmitterRow->setStatus(txAnswered ? DeviceConnected
+                                : txConnected ? DeviceNotAnswering
+                                              : DeviceNotConnected,
+                                txWaiting ? tr("Waiting\u2026") : QString());
     if (Pill *pill = m_transmitterRow->findChild<Pill *>())
-        pill->setToolTip(txSilent ? c->transmitterSilentMessage() : QString());
+        pill->setToolTip(txSilent ? c->transmitterSilentMessage()
+                         : txWaiting ? c->transmitterWaitingMessage()
+                                     : QString());
 
     const struct
     {
@@ -130,7 +138,7 @@ void MainWindow::updateCarPageStatus()
             pill->setMinimumWidth(widestPill);
     }
 
-    const bool ok[3] = {txConnected && !txSilent, wheelConnected, pedalsConnected || combined};
+    const bool ok[3] = {txAnswered, wheelConnected, pedalsConnected || combined};
     int okCount = 0;
     for (int i = 0; i < 3; ++i) {
         okCount += ok[i] ? 1 : 0;
@@ -145,6 +153,8 @@ void MainWindow::updateCarPageStatus()
             m_requiredStatus[i]->setText(tr("In wheel base"));
         else if (i == 0 && txSilent)
             m_requiredStatus[i]->setText(tr("No answer on %1").arg(port));
+        else if (i == 0 && txWaiting)
+            m_requiredStatus[i]->setText(tr("Waiting for an answer\u2026"));
         else
             m_requiredStatus[i]->setText(ok[i] ? tr("Connected") : tr("Not connected"));
     }
@@ -160,6 +170,9 @@ void MainWindow::updateCarPageStatus()
     } else if (txSilent) {
         m_txButton->setState(TxLocked);
         m_txHint->setText(c->transmitterSilentMessage());
+    } else if (txWaiting) {
+        m_txButton->setState(TxLocked);
+        m_txHint->setText(c->transmitterWaitingMessage());
     } else if (canStart && !configMode) {
         m_txButton->setState(TxGo);
         m_txHint->setText(tr("Everything is connected"));

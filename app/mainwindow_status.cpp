@@ -73,21 +73,28 @@ QLabel *MainWindow::createPitLimiterOverlay()
 
 void MainWindow::updateConnectionStatus()
 {
+    using corvane::CorvaneController;
     const bool transmitting = m_controller->isRunning();
-    const bool connected = m_controller->isSerialConnected();
-    const bool silent = m_controller->isTransmitterSilent();
+    const CorvaneController::TransmitterAnswer answer = m_controller->transmitterAnswer();
+    const bool answered = answer == CorvaneController::TransmitterAnswered;
+    const bool waiting = answer == CorvaneController::TransmitterWaiting;
+    const bool silent = answer == CorvaneController::TransmitterSilent;
     m_transmitterPill->setKeyValue(tr("Transmitter"), transmitting ? tr("Transmitting")
                                                       : silent     ? tr("No answer")
-                                                      : connected  ? tr("Connected")
+                                                      : waiting    ? tr("Waiting\u2026")
+                                                      : answered   ? tr("Connected")
                                                                    : tr("Not connected"));
-    m_transmitterPill->setLevel(transmitting ? LevelSuccess : connected && !silent ? LevelInfo : LevelWarning);
-    m_transmitterPill->setToolTip(silent ? m_controller->transmitterSilentMessage() : QString());
+    m_transmitterPill->setLevel(transmitting ? LevelSuccess : answered ? LevelInfo : LevelWarning);
+    m_transmitterPill->setToolTip(silent    ? m_controller->transmitterSilentMessage()
+                                  : waiting ? m_controller->transmitterWaitingMessage()
+                                            : QString());
     setPulse(m_transmitterPill, transmitting);
     m_carCardPill->setText(transmitting ? tr("Transmitting")
                            : silent     ? tr("Transmitter not answering")
-                           : connected  ? tr("Transmitter connected")
+                           : waiting    ? tr("Waiting for the transmitter\u2026")
+                           : answered   ? tr("Transmitter connected")
                                         : tr("Transmitter not connected"));
-    m_carCardPill->setLevel(transmitting ? LevelSuccess : silent ? LevelWarning : connected ? LevelInfo : LevelNeutral);
+    m_carCardPill->setLevel(transmitting ? LevelSuccess : silent ? LevelWarning : answered ? LevelInfo : LevelNeutral);
     setPulse(m_carCardPill, transmitting);
     m_sidebar->setItemIndicator(2, transmitting);
 

@@ -478,15 +478,20 @@ void OnboardingWizard::onTick()
     CorvaneController *c = m_controller;
 
     const bool transmitter = c->isSerialConnected();
-    if (c->isTransmitterSilent())
+    switch (c->transmitterAnswer()) {
+    case CorvaneController::TransmitterSilent:
         showStatus(m_transmitterStatus, WarningStyle, c->transmitterSilentMessage());
-    else if (c->isTransmitterAnswered())
+        break;
+    case CorvaneController::TransmitterAnswered:
         showStatus(m_transmitterStatus, ConnectedStyle, tr("Connected on %1.").arg(c->serialPortName()));
-    else if (transmitter)
-        showStatus(m_transmitterStatus, NoteStyle,
-                   tr("%1 is open. Waiting for the transmitter to answer\u2026").arg(c->serialPortName()));
-    else
+        break;
+    case CorvaneController::TransmitterWaiting:
+        showStatus(m_transmitterStatus, NoteStyle, c->transmitterWaitingMessage());
+        break;
+    case CorvaneController::TransmitterClosed:
         showStatus(m_transmitterStatus, NoteStyle, tr("Not connected."));
+        break;
+    }
     m_transmitterButton->setText(transmitter ? tr("Disconnect") : tr("Connect"));
 
     const struct

@@ -169,6 +169,7 @@ CorvaneController::CorvaneController(QObject *parent)
             &CorvaneController::onLedConfirmationTimeout);
     connect(this, &CorvaneController::transmitterLineReceived, this,
             &CorvaneController::onDeviceIdLine);
+    connect(m_crsf, &CrsfProtocol::frameReceived, this, &CorvaneController::onTransmitterFrame);
 }
 
 CorvaneController::~CorvaneController()

@@ -226,13 +226,15 @@ public:
     // The ports the transmitter and the receiver lines hold, each with its device's name.
     QHash<QString, QString> heldPorts() const;
     bool isTransmitterAuthorized() const { return m_transmitterAuthorized; }
-    // Once the transmitter has answered a device-ID query since the port was last opened.
-    // Until then, and until the queries give up, an open port may still be the wrong one.
-    bool isTransmitterAnswered() const { return m_transmitterAnswered && isSerialConnected(); }
-    // Once every device-ID query since the connect went unanswered: the open port has no
-    // transmitter answering on it (a port picked by hand, an on-board UART).
-    bool isTransmitterSilent() const { return m_transmitterSilent && isSerialConnected(); }
-    // What every view says while the transmitter is silent.
+    // What the open port has told of the transmitter since it was opened. Until it answers (an
+    // ID reply or a CRSF frame) it may be the wrong port; once every ID query went unanswered it
+    // is taken for one with nothing answering on it (a port picked by hand, an on-board UART).
+    enum TransmitterAnswer { TransmitterClosed, TransmitterWaiting, TransmitterAnswered, TransmitterSilent };
+    TransmitterAnswer transmitterAnswer() const;
+    bool isTransmitterAnswered() const { return transmitterAnswer() == TransmitterAnswered; }
+    bool isTransmitterSilent() const { return transmitterAnswer() == TransmitterSilent; }
+    // What every view says while the transmitter is awaited, and once it is taken for silent.
+    QString transmitterWaitingMessage() const;
     QString transmitterSilentMessage() const;
     bool isConfigMode() const { return m_configMode; }
     void startConfigMode();
@@ -377,7 +379,9 @@ signals:
     void transmissionStopped(const QString &reason);
     void profileChanged(const QString &profileId);
     void transmitterAuthorizationChanged(bool authorized);
-    void transmitterSilentChanged(bool silent);
+    // What the port has told of the transmitter changed; serialConnectedChanged tells its opening
+    // and closing.
+    void transmitterAnswerChanged();
     void autoStartEnabledChanged(bool enabled);
     void shifterDetectionStarted(int gearIndex);
     void shifterDetectionResult(int gearIndex, int buttonIndex, bool success);
@@ -445,8 +449,10 @@ private:
     // Transmitter and receiver link (corvanecontroller_link.cpp).
     void onTransmitterConnectionChanged(bool connected);
     void onDeviceIdLine(const QString &line);
+    void onTransmitterFrame();
+    void askForDeviceId();
     Q_SLOT void onDeviceIdRetry();
-    void setTransmitterSilent(bool silent);
+    void setTransmitterAnswer(TransmitterAnswer answer);
     // Why `portName` cannot be opened while `other` holds it, or empty.
     QString heldByOtherLine(const QString &portName, const CorvaneSerialPort *other) const;
     Q_SLOT void tryReconnectTransmitter();
@@ -560,8 +566,7 @@ private:
     QTimer *m_reconnectTimer = nullptr;
     bool m_configMode = false;
     bool m_transmitterAuthorized = false;
-    bool m_transmitterSilent = false;
-    bool m_transmitterAnswered = false;
+    TransmitterAnswer m_transmitterAnswer = TransmitterWaiting;
     bool m_userDisconnected = false;
     QTimer *m_deviceIdTimer = nullptr;
     int m_deviceIdRetries = 0;

@@ -73,23 +73,14 @@ bool CorvaneController::connectTransmitter(const QString &portName, int baudRate
     }
     m_userDisconnected = false;
     m_transmitterLineBuffer.clear();
-    m_transmitterAnswered = false;
-    setTransmitterSilent(false);
+    setTransmitterAnswer(TransmitterWaiting);
     if (!m_transmitterPort->open(portName, baudRate)) {
         if (error)
             *error = m_transmitterPort->openError();
         return false;
     }
     m_profiles->setBridgeConnection(portName, baudRate);
-    m_deviceIdRetries = 0;
-    serialWrite(QByteArrayLiteral("ID\n"));
-    if (!m_deviceIdTimer) {
-        m_deviceIdTimer = new QTimer(this);
-        m_deviceIdTimer->setSingleShot(true);
-        m_deviceIdTimer->setTimerType(Qt::PreciseTimer);
-        connect(m_deviceIdTimer, &QTimer::timeout, this, &CorvaneController::onDeviceIdRetry);
-    }
-    m_deviceIdTimer->start(kDeviceIdFirstWaitMs);
+    askForDeviceId();
     return true;
 }
 
@@ -102,8 +93,6 @@ void CorvaneController::disconnectTransmitter()
         m_deviceIdTimer->stop();
     stopTransmission();
     m_transmitterPort->close();
-    m_transmitterAnswered = false;
-    setTransmitterSilent(false);
     const bool wasAuthorized = m_transmitterAuthorized;
     m_transmitterAuthorized = false;
     m_security->checkDevice(QString());
@@ -195,6 +184,12 @@ void CorvaneController::startConfigMode()
         emit errorOccurred(tr("RP2040 Bridge not connected"));
         return;
     }
+    // A transmitter switched on since the queries gave up is asked again; a port still silent
+    // ends configuring once they give up again.
+    if (isTransmitterSilent()) {
+        setTransmitterAnswer(TransmitterWaiting);
+        askForDeviceId();
+    }
     serialWrite(QByteArrayLiteral("CFGMODE ON\n"));
     m_configMode = true;
     m_elrs->setConfigModeActive(true);
@@ -268,8 +263,10 @@ bool CorvaneController::enterWifiUpdateMode(bool receiver, QString *error)
 void CorvaneController::onSerialDataReceived(const QByteArray &data)
 {
     emit telemetryReceived(data);
-    m_crsf->feed(data);
-    for (char c : data) {
+    // Text lines are split from what the frames leave: a frame's printable bytes would
+    // otherwise run into the next line, and a reply would no longer begin with its prefix.
+    const QByteArray text = m_crsf->feed(data);
+    for (char c : text) {
         if (isLineByte(c))
             m_transmitterLineBuffer.append(c);
     }
@@ -378,6 +375,19 @@ void CorvaneController::tryReconnectTransmitter()
     }
 }
 
+void CorvaneController::askForDeviceId()
+{
+    m_deviceIdRetries = 0;
+    serialWrite(QByteArrayLiteral("ID\n"));
+    if (!m_deviceIdTimer) {
+        m_deviceIdTimer = new QTimer(this);
+        m_deviceIdTimer->setSingleShot(true);
+        m_deviceIdTimer->setTimerType(Qt::PreciseTimer);
+        connect(m_deviceIdTimer, &QTimer::timeout, this, &CorvaneController::onDeviceIdRetry);
+    }
+    m_deviceIdTimer->start(kDeviceIdFirstWaitMs);
+}
+
 void CorvaneController::onDeviceIdRetry()
 {
     if (m_transmitterAuthorized)
@@ -391,8 +401,22 @@ void CorvaneController::onDeviceIdRetry()
         return;
     }
     qWarning().noquote() << "[SECURITY] No device ID response from transmitter";
-    if (m_transmitterPort->isConnected())
-        setTransmitterSilent(true);
+    if (transmitterAnswer() != TransmitterWaiting)
+        return;
+    setTransmitterAnswer(TransmitterSilent);
+    // Nothing configures on a port where nothing answers; a search under way ends with it.
+    if (m_configMode)
+        leaveConfigMode();
+}
+
+CorvaneController::TransmitterAnswer CorvaneController::transmitterAnswer() const
+{
+    return m_transmitterPort->isConnected() ? m_transmitterAnswer : TransmitterClosed;
+}
+
+QString CorvaneController::transmitterWaitingMessage() const
+{
+    return tr("%1 is open. Waiting for the transmitter to answer\u2026").arg(serialPortName());
 }
 
 QString CorvaneController::transmitterSilentMessage() const
@@ -402,14 +426,22 @@ QString CorvaneController::transmitterSilentMessage() const
         .arg(serialPortName());
 }
 
-void CorvaneController::setTransmitterSilent(bool silent)
+void CorvaneController::setTransmitterAnswer(TransmitterAnswer answer)
 {
-    if (m_transmitterSilent == silent)
+    if (m_transmitterAnswer == answer)
         return;
-    m_transmitterSilent = silent;
-    // A parameter search would wait its whole time-out for a port where nothing answers.
-    m_elrs->setTransmitterSilent(silent ? transmitterSilentMessage() : QString());
-    emit transmitterSilentChanged(silent);
+    m_transmitterAnswer = answer;
+    emit transmitterAnswerChanged();
+}
+
+void CorvaneController::onTransmitterFrame()
+{
+    if (m_transmitterAnswer == TransmitterAnswered)
+        return;
+    // Heard from after the queries gave up: it still owes its ID.
+    if (m_transmitterAnswer == TransmitterSilent)
+        askForDeviceId();
+    setTransmitterAnswer(TransmitterAnswered);
 }
 
 void CorvaneController::onDeviceIdLine(const QString &line)
@@ -417,8 +449,7 @@ void CorvaneController::onDeviceIdLine(const QString &line)
     if (!line.startsWith(QLatin1String(kIdPrefix)))
         return;
     const QString id = line.mid(int(sizeof kIdPrefix - 1)).trimmed();
-    m_transmitterAnswered = true;
-    setTransmitterSilent(false);
+    setTransmitterAnswer(TransmitterAnswered);
     m_security->checkDevice(id);
     const bool authorized = m_security->isCurrentDeviceAuthorized();
     if (authorized != m_transmitterAuthorized) {

@@ -263,24 +263,33 @@ GForceSample CrsfProtocol::parseGForceFrame(const QByteArray &payload)
     return sample;
 }
 
-void CrsfProtocol::feed(const QByteArray &bytes)
+QByteArray CrsfProtocol::feed(const QByteArray &bytes)
 {
     m_buffer.append(bytes);
     // A slot that feeds again while frames are being announced only appends; the outer call
-    // goes on through the whole buffer.
+    // goes on through the whole buffer and hands back its text too.
     if (m_feeding)
-        return;
+        return QByteArray();
     m_feeding = true;
 
+    const auto isSync = [](quint8 byte) { return byte == SyncByte || byte == 0xEA || byte == 0xEE; };
+    QByteArray rest;
     qsizetype pos = 0;
-    while (m_buffer.size() - pos >= 4) {
+    while (pos < m_buffer.size()) {
         const quint8 sync = byteAt(m_buffer, pos);
-        if (sync != SyncByte && sync != 0xEA && sync != 0xEE) {
-            ++pos;
+        if (!isSync(sync)) {
+            qsizetype end = pos + 1;
+            while (end < m_buffer.size() && !isSync(byteAt(m_buffer, end)))
+                ++end;
+            rest.append(m_buffer.constData() + pos, end - pos);
+            pos = end;
             continue;
         }
+        if (m_buffer.size() - pos < 2)
+            break;
         const int length = byteAt(m_buffer, pos + 1);
         if (length < 2) {
+            rest.append(char(sync));
             ++pos;
             continue;
         }
@@ -288,6 +297,7 @@ void CrsfProtocol::feed(const QByteArray &bytes)
             break;
         const char *frame = m_buffer.constData() + pos;
         if (crc8(frame + 2, length - 1) != quint8(frame[length + 1])) {
+            rest.append(char(sync));
             ++pos;
             continue;
         }
@@ -306,6 +316,7 @@ void CrsfProtocol::feed(const QByteArray &bytes)
     }
     m_buffer.remove(0, pos);
     m_feeding = false;
+    return rest;
 }
 
 } // namespace corvane

@@ -116,7 +116,10 @@ public:
     static QList<TelemetrySensor> decodeTelemetry(quint8 frameType, const QByteArray &payload,
                                                   int motionLevel);
 
-    void feed(const QByteArray &bytes);
+    // Announces the frames in the stream and hands back, in order, the bytes that belong to none
+    // (the text the transmitter writes between its frames). Bytes that may still begin a frame
+    // wait for the next call.
+    QByteArray feed(const QByteArray &bytes);
 
 signals:
     void extendedFrameReceived(quint8 type, quint8 dest, quint8 origin, const QByteArray &payload);

@@ -111,11 +111,6 @@ void ElrsParameterManager::startDiscovery()
     }
     if (isDiscovering())
         return;
-    if (!m_silentMessage.isEmpty()) {
-        qWarning().noquote() << "[ELRS] startDiscovery refused: the transmitter does not answer";
-        emit error(m_silentMessage);
-        return;
-    }
     qInfo().noquote() << "[ELRS] startDiscovery: sending WALKRF";
     beginWalk();
     if (!sendToParent(QByteArrayLiteral("WALKRF\n")))
@@ -140,17 +135,6 @@ void ElrsParameterManager::setConfigModeActive(bool active)
         qInfo().noquote() << "[ELRS] config mode stopped — aborting in-flight discovery";
         abortDiscovery();
     }
-}
-
-void ElrsParameterManager::setTransmitterSilent(const QString &message)
-{
-    m_silentMessage = message;
-    if (message.isEmpty() || !isDiscovering())
-        return;
-    qWarning().noquote() << "[ELRS] the transmitter does not answer — ending the walk";
-    m_walkTimer->stop();
-    setState(Idle);
-    emit error(message);
 }
 
 void ElrsParameterManager::onTransmitterLine(const QString &rawLine)

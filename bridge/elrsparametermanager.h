@@ -74,9 +74,6 @@ public:
     void startDiscovery();
     void abortDiscovery();
     void setConfigModeActive(bool active);
-    // The message to end and refuse searches with while nothing answers on the transmitter's
-    // port; empty once it answers again.
-    void setTransmitterSilent(const QString &message);
     bool isDiscovering() const;
     const ElrsParameter *findParameter(const QString &name) const;
     QList<ElrsParameter> parameters() const { return m_parameters; }
@@ -109,7 +106,6 @@ private:
     QPointer<CrsfProtocol> m_codec;
     State m_state = Idle;
     bool m_configMode = false;
-    QString m_silentMessage;
     QList<ElrsParameter> m_parameters;
     QHash<QString, int> m_nameIndex;
     qint32 m_walkedFields = 0;

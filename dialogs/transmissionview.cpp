@@ -105,16 +105,9 @@ TransmissionView::TransmissionView(CorvaneController *controller, QWidget *paren
                 &TransmissionView::onLinkStatisticsUpdated);
         connect(m_controller, &CorvaneController::runningChanged, this, &TransmissionView::onRunningChanged);
         connect(m_controller, &CorvaneController::configModeChanged, this, &TransmissionView::onConfigModeChanged);
-        // Configuring needs a transmitter that answers: a silent one is named instead.
-        for (auto signal : {&CorvaneController::transmitterSilentChanged, &CorvaneController::serialConnectedChanged}) {
-            connect(m_controller, signal, this, [this] {
-                // A wait for the module ends at once: its search would be refused.
-                if (m_controller->isTransmitterSilent() && m_retryTimer->isActive())
-                    onRetryTimeout();
-                updateConfigureButton();
-                updateRfState();
-            });
-        }
+        // A silent transmitter is named where the tab would send the user to Start configuring.
+        connect(m_controller, &CorvaneController::transmitterAnswerChanged, this, &TransmissionView::updateRfState);
+        connect(m_controller, &CorvaneController::serialConnectedChanged, this, &TransmissionView::updateRfState);
         connect(m_controller, &CorvaneController::crsfFrameReceived, this, &TransmissionView::onCrsfFrameReceived);
         connect(m_controller, &CorvaneController::transmitterLineReceived, this,
                 &TransmissionView::onTransmitterTextLine);
@@ -210,8 +203,8 @@ void TransmissionView::buildUi()
             updateDiscoverButton();
         });
         connect(m_controller, &CorvaneController::runningChanged, this, &TransmissionView::updateWifiButtons);
-        for (auto signal : {&CorvaneController::serialConnectedChanged, &CorvaneController::transmitterSilentChanged})
-            connect(m_controller, signal, this, &TransmissionView::updateWifiButtons);
+        connect(m_controller, &CorvaneController::serialConnectedChanged, this, &TransmissionView::updateWifiButtons);
+        connect(m_controller, &CorvaneController::transmitterAnswerChanged, this, &TransmissionView::updateWifiButtons);
         connect(m_controller, &CorvaneController::elrsWifiModeSent, this, [this](bool receiver) {
             updateWifiButtons();
             showWifiSentNotice(receiver);

@@ -318,13 +318,9 @@ void TransmissionView::updateConfigureButton()
         return;
     const bool configuring = m_controller->isConfigMode();
     m_configureButton->setText(configuring ? tr("Stop configuring") : tr("Start configuring"));
-    const bool running = m_controller->isRunning();
-    const bool silent = m_controller->isTransmitterSilent();
-    const bool enabled = configuring || (!running && !silent);
+    const bool enabled = configuring || !m_controller->isRunning();
     m_configureButton->setEnabled(enabled);
-    m_configureButton->setToolTip(enabled ? QString()
-                                  : running ? tr("Stop transmission first")
-                                            : tr("The transmitter is not answering"));
+    m_configureButton->setToolTip(enabled ? QString() : tr("Stop transmission first"));
 }
 
 void TransmissionView::updateRfState()
@@ -345,9 +341,11 @@ void TransmissionView::updateRfState()
     else
         m_state = Idle;
 
-    // Where the tab would send the user to Start Configuring, a silent transmitter is named instead.
+    // Where the tab would send the user to Start Configuring, a silent transmitter is named
+    // instead; configuring asks it again.
     const QString silent = !configuring && m_controller && m_controller->isTransmitterSilent()
-                               ? m_controller->transmitterSilentMessage()
+                               ? tr("%1 Then press Start configuring to try again.")
+                                     .arg(m_controller->transmitterSilentMessage())
                                : QString();
     QString banner;
     switch (m_state) {
@@ -373,18 +371,14 @@ void TransmissionView::updateRfState()
     const bool listed = m_state == Editable || m_state == ReadOnly;
     m_parameterTree->setVisible(listed);
     m_manualPanel->setVisible(m_state == Manual);
-    // The card takes the tab's free height for the parameter tree; without it, it keeps to what it shows.
+    // The card takes the tab's free height for the parameter tree; without it, it keeps to what it
+    // shows at its width: stretched up to its size hint, a wrapped banner would get lines too many.
     m_rfCard->setSizePolicy(QSizePolicy::Preferred, listed ? QSizePolicy::Preferred : QSizePolicy::Maximum);
+    if (auto *page = qobject_cast<QBoxLayout *>(m_rfCard->parentWidget()->layout()))
+        page->setStretchFactor(m_rfCard, listed ? 1 : 0);
 
-    if (m_state == Error) {
+    if (m_state == Error)
         m_errorLabel->setText(m_lastError);
-        // A retry on a port where nothing answers would only be refused again.
-        const bool answering = !m_controller || !m_controller->isTransmitterSilent();
-        m_retryButton->setEnabled(configuring && answering);
-        m_retryButton->setToolTip(!configuring ? tr("Start configuring to retry")
-                                  : answering  ? QString()
-                                               : tr("The transmitter is not answering"));
-    }
     setParameterCombosEnabled();
     for (const ManualRfRow &row : std::as_const(m_manualRows))
         row.combo->setEnabled(configuring);
@@ -401,7 +395,7 @@ void TransmissionView::onConfigureClicked()
         return;
     if (m_controller->isConfigMode())
         m_controller->stopConfigMode();
-    else if (!m_controller->isTransmitterSilent())
+    else
         m_controller->startConfigMode();
 }
 
@@ -474,18 +468,21 @@ void TransmissionView::onDiscoveryAborted()
 void TransmissionView::onManagerError(const QString &message)
 {
     m_lastError = message;
-    // Manual settings stand in for a module that lists none; a port where nothing answers is
-    // named instead, since nothing would take them either.
-    const bool silent = m_controller && m_controller->isTransmitterSilent();
-    if (m_manager && m_manager->state() != ElrsParameterManager::Ready && !m_manager->isDiscovering() && !silent)
+    // Manual settings stand in for a module that lists none.
+    if (m_manager && m_manager->state() != ElrsParameterManager::Ready && !m_manager->isDiscovering())
         m_manualMode = true;
     updateRfState();
 }
 
 void TransmissionView::onRetryClicked()
 {
-    if (!m_manager || !m_controller || !m_controller->isConfigMode())
+    if (!m_manager || !m_controller)
         return;
+    // Out of configuration mode, a retry starts it: the search follows as after Start configuring.
+    if (!m_controller->isConfigMode()) {
+        m_controller->startConfigMode();
+        return;
+    }
     m_manualMode = false;
     m_lastError.clear();
     m_manager->startDiscovery();

@@ -125,7 +125,7 @@ HelicopterSetupWidget::HelicopterSetupWidget(CorvaneController *controller, QWid
             &HelicopterSetupWidget::updateTransmissionUi);
     connect(m_controller, &CorvaneController::transmitterAuthorizationChanged, this,
             &HelicopterSetupWidget::updateTransmissionUi);
-    connect(m_controller, &CorvaneController::transmitterSilentChanged, this,
+    connect(m_controller, &CorvaneController::transmitterAnswerChanged, this,
             &HelicopterSetupWidget::updateTransmissionUi);
     connect(m_controller, &CorvaneController::heliArmedChanged, this, &HelicopterSetupWidget::updateTransmissionUi);
     connect(m_controller->profileManager(), &ProfileManager::activeProfileChanged, this,
@@ -466,8 +466,10 @@ void HelicopterSetupWidget::updateTransmissionUi()
     const bool running = m_controller->isRunning();
     const bool armed = m_controller->isHeliArmed();
     const bool gpio = isEmbeddedPlatform();
-    // Open, but nothing answered the ID queries: most likely not the transmitter's port.
-    const bool silent = m_controller->isTransmitterSilent();
+    // Open, but not answered yet, or not at all: maybe not the transmitter's port.
+    const CorvaneController::TransmitterAnswer answer = m_controller->transmitterAnswer();
+    const bool silent = answer == CorvaneController::TransmitterSilent;
+    const bool waiting = answer == CorvaneController::TransmitterWaiting;
 
     if (m_connectButton) {
         m_connectButton->setText(connected ? tr("Disconnect") : tr("Connect"));
@@ -475,18 +477,22 @@ void HelicopterSetupWidget::updateTransmissionUi()
         ostra::setStyleState(m_connectButton, "primary", !connected && (gpio || portChosen));
     }
     if (m_connectionPill) {
-        m_connectionPill->setLevel(silent ? ostra::LevelWarning : connected ? ostra::LevelSuccess : ostra::LevelNeutral);
-        m_connectionPill->setText(silent ? tr("No answer") : connected ? tr("Connected") : tr("Not connected"));
-        m_connectionPill->setToolTip(silent ? m_controller->transmitterSilentMessage()
+        m_connectionPill->setLevel(silent || waiting ? ostra::LevelWarning
+                                   : connected       ? ostra::LevelSuccess
+                                                     : ostra::LevelNeutral);
+        m_connectionPill->setText(silent ? tr("No answer") : waiting ? tr("Waiting\u2026")
+                                  : connected ? tr("Connected") : tr("Not connected"));
+        m_connectionPill->setToolTip(silent      ? m_controller->transmitterSilentMessage()
+                                     : waiting   ? m_controller->transmitterWaitingMessage()
                                      : connected ? m_controller->serialPortName()
                                                  : QString());
     }
     if (m_portCombo)
         m_portCombo->setEnabled(!connected && !gpio);
     if (m_txButton) {
-        m_txButton->setState(running                               ? ostra::TxStop
-                             : (!connected || silent || !joystick) ? ostra::TxLocked
-                                                                    : ostra::TxGo);
+        m_txButton->setState(running                                                   ? ostra::TxStop
+                             : answer != CorvaneController::TransmitterAnswered || !joystick ? ostra::TxLocked
+                                                                                        : ostra::TxGo);
     }
     if (m_armButton) {
         m_armButton->setVisible(m_controller->helicopterConfig().fly.arm.enabled);
@@ -500,6 +506,7 @@ void HelicopterSetupWidget::updateTransmissionUi()
         m_statusLabel->setText(running      ? tr("Sending CH1\u2013CH4 to the receiver")
                                : !connected ? tr("Connect the QOR Transmitter to start")
                                : silent     ? m_controller->transmitterSilentMessage()
+                               : waiting    ? m_controller->transmitterWaitingMessage()
                                : joystick   ? tr("Everything is connected")
                                             : tr("Connect a joystick to start"));
     }

@@ -311,26 +311,30 @@ private slots:
         QTest::addColumn<QString>("hint");
         QTest::addColumn<QString>("tooltip");
         QTest::addColumn<QString>("pedalStatus");
-        // The port is open but no ID query was ever answered (a port picked by hand).
-        QTest::addColumn<bool>("silent");
+        // An open port whose transmitter has not answered yet, or never did (a port picked by hand).
+        QTest::addColumn<QString>("unanswered");
         QTest::newRow("nothing") << false << false << false << false << false
                                  << "0 of 3 required devices connected" << int(ostra::TxLocked)
-                                 << "Connect the three devices above to start" << "" << "Not connected" << false;
+                                 << "Connect the three devices above to start" << "" << "Not connected" << "";
         QTest::newRow("pedals missing") << true << true << false << false << false
                                         << "2 of 3 required devices connected" << int(ostra::TxLocked)
-                                        << "Connect the three devices above to start" << "" << "Not connected" << false;
+                                        << "Connect the three devices above to start" << "" << "Not connected" << "";
         QTest::newRow("combined pedals") << true << true << false << true << false
                                          << "All required devices connected" << int(ostra::TxGo)
-                                         << "Everything is connected" << "" << "In wheel base" << false;
+                                         << "Everything is connected" << "" << "In wheel base" << "";
         QTest::newRow("configuring") << true << true << true << false << true
                                      << "All required devices connected" << int(ostra::TxLocked)
                                      << "Stop configuring the transmitter first" << "Stop configuring first"
-                                     << "Connected" << false;
+                                     << "Connected" << "";
+        QTest::newRow("waiting for the answer") << true << true << true << false << false
+                                                << "2 of 3 required devices connected" << int(ostra::TxLocked)
+                                                << "%1 is open. Waiting for the transmitter to answer\u2026"
+                                                << "" << "Connected" << "waiting";
         QTest::newRow("nothing answers") << true << true << true << false << false
                                          << "2 of 3 required devices connected" << int(ostra::TxLocked)
                                          << "Nothing answers on %1. Choose the QOR Transmitter's port, and check "
                                             "that the transmitter is switched on."
-                                         << "" << "Connected" << true;
+                                         << "" << "Connected" << "silent";
     }
 
     void status()
@@ -345,15 +349,17 @@ private slots:
         QFETCH(QString, hint);
         QFETCH(QString, tooltip);
         QFETCH(QString, pedalStatus);
-        QFETCH(bool, silent);
+        QFETCH(QString, unanswered);
+        const bool silent = unanswered == "silent";
+        const bool waiting = unanswered == "waiting";
         Rig rig;
         MainWindow window;
         Car car{window};
         corvane::CorvaneController *c = window.controller();
-        rig.tx.setAnswersId(!silent);
+        rig.tx.setAnswersId(unanswered.isEmpty());
         if (transmitter) {
             QVERIFY(c->connectTransmitter(rig.tx.portName(), 115200));
-            QVERIFY(rig.tx.waitFor([c, silent] { return silent || c->isTransmitterAuthorized(); }));
+            QVERIFY(rig.tx.waitFor([c, unanswered] { return !unanswered.isEmpty() || c->isTransmitterAuthorized(); }));
         }
         if (silent) {
             QTest::ignoreMessage(QtWarningMsg, "[SECURITY] No device ID response from transmitter");
@@ -374,7 +380,7 @@ private slots:
             QTRY_VERIFY(c->isConfigMode());
         }
         window.updateCarPageStatus();
-        if (silent)
+        if (!unanswered.isEmpty())
             hint = hint.arg(rig.tx.portName());
         QCOMPARE(car.text("devicesSummary"), summary);
         QCOMPARE(car.tx()->state(), state);
@@ -382,22 +388,31 @@ private slots:
         QCOMPARE(car.tx()->toolTip(), tooltip);
         QCOMPARE(car.text("requiredStatus2"), pedalStatus);
         auto *transmitterPill = car.combo("transmitterCombo")->parentWidget()->findChild<ostra::Pill *>();
-        QCOMPARE(car.text("requiredStatus0"), silent ? "No answer on " + rig.tx.portName()
+        QCOMPARE(car.text("requiredStatus0"), silent    ? "No answer on " + rig.tx.portName()
+                                              : waiting ? QStringLiteral("Waiting for an answer\u2026")
                                               : transmitter ? "Connected" : "Not connected");
-        QCOMPARE(transmitterPill->text(), silent ? "No answer" : transmitter ? "Connected" : "Not connected");
-        QCOMPARE(transmitterPill->level() == int(ostra::LevelWarning), silent);
-        // Only a transmitter that answers gets the row's green frame; a silent one can still be disconnected.
+        QCOMPARE(transmitterPill->text(), silent    ? "No answer"
+                                          : waiting ? QStringLiteral("Waiting\u2026")
+                                          : transmitter ? "Connected" : "Not connected");
+        QCOMPARE(transmitterPill->level() == int(ostra::LevelWarning), !unanswered.isEmpty());
+        // The header says the same.
+        auto *headerPill = window.findChild<ostra::Pill *>(QStringLiteral("transmitterPill"));
+        QCOMPARE(headerPill->value(), silent    ? QStringLiteral("No answer")
+                                      : waiting ? QStringLiteral("Waiting\u2026")
+                                      : transmitter ? QStringLiteral("Connected") : QStringLiteral("Not connected"));
+        QCOMPARE(headerPill->toolTip(), unanswered.isEmpty() ? QString() : hint);
+        // Only a transmitter that answers gets the row's green frame; one not answering can still be disconnected.
         QWidget *transmitterRow = car.combo("transmitterCombo")->parentWidget();
-        QCOMPARE(transmitterRow->property("connected").toBool(), transmitter && !silent);
+        QCOMPARE(transmitterRow->property("connected").toBool(), transmitter && unanswered.isEmpty());
         QCOMPARE(car.button("connectTransmitterBtn")->text(), transmitter ? "Disconnect" : "Connect");
-        if (silent) {
+        if (!unanswered.isEmpty()) {
             window.resize(1366, 768);
             window.show();
             window.showPage(MainWindow::CarPage);
             window.findChild<ostra::PageStack *>(QStringLiteral("contentStack"))->finishTransition();
             QVERIFY(QTest::qWaitForWindowExposed(&window));
             QVERIFY(window.grab().save(ostratest::artefactDir(QStringLiteral("app"))
-                                       + QStringLiteral("/carpage-silent-%1.png").arg(ostra::isDarkTheme() ? "dark" : "light")));
+                                       + QStringLiteral("/carpage-%1-%2.png").arg(unanswered, ostra::isDarkTheme() ? "dark" : "light")));
         }
         if (combined) {
             auto *pedalsRow = qobject_cast<ostra::DeviceRow *>(car.combo("pedalsCombo")->parentWidget());

@@ -574,6 +574,11 @@ private slots:
 
         ostratest::SimulatedTransmitter tx;
         QVERIFY(window.controller()->connectTransmitter(tx.portName(), 115200));
+        // Open is not yet connected: the transmitter has to answer first.
+        QCOMPARE(view.pill("carCardPill")->text(), QStringLiteral("Waiting for the transmitter\u2026"));
+        QCOMPARE(view.pill("transmitterPill")->value(), QStringLiteral("Waiting\u2026"));
+        QCOMPARE(view.pill("transmitterPill")->level(), int(ostra::LevelWarning));
+        QVERIFY(tx.waitFor([&window] { return window.controller()->isTransmitterAnswered(); }));
         QCOMPARE(view.pill("carCardPill")->text(), QStringLiteral("Transmitter connected"));
         QCOMPARE(view.pill("carCardPill")->level(), int(ostra::LevelInfo));
         QCOMPARE(view.pill("transmitterPill")->value(), QStringLiteral("Connected"));

@@ -14,6 +14,7 @@
 #include "app/onboardingwizard.h"
 #include "bridge/corvanecontroller.h"
 #include "bridge/inputdevice.h"
+#include "ostraui/pill.h"
 #include "ostraui/theme.h"
 #include "platform/input/virtualinputbackend.h"
 #include "platform/serial/serialportlister.h"
@@ -316,7 +317,7 @@ private slots:
 
     // Step 3 says "Connected" only once the transmitter has answered, after every connect; until
     // then it says it waits, and a port where the queries gave up is named with the car page's
-    // hint. Next waits for the answer.
+    // hint. Next waits for the answer. The header and the car page's Transmission row say the same.
     void silentTransmitter_data()
     {
         QTest::addColumn<QString>("phase");
@@ -363,6 +364,12 @@ private slots:
         QCOMPARE(guide.named("guideTransmitterStatus")->text(), expected);
         if (phase == "silent")
             QVERIFY(expected.startsWith(QStringLiteral("Nothing answers on ") + port));
+        const bool waiting = phase == "waiting" || phase == "reconnected";
+        QCOMPARE(window.findChild<QLabel *>(QStringLiteral("requiredStatus0"))->text(),
+                 waiting ? QStringLiteral("Waiting for an answer\u2026")
+                 : phase == "silent" ? QStringLiteral("No answer on %1").arg(port) : QStringLiteral("Connected"));
+        QCOMPARE(window.findChild<ostra::Pill *>(QStringLiteral("transmitterPill"))->value(),
+                 waiting ? QStringLiteral("Waiting\u2026") : phase == "silent" ? QStringLiteral("No answer") : QStringLiteral("Connected"));
         QCOMPARE(connect->text(), QStringLiteral("Disconnect"));
         QCOMPARE(guide.next()->isEnabled(), phase == "answered");
         if (phase == "silent" || phase == "waiting") {

@@ -133,12 +133,16 @@ private slots:
         const QByteArray b = CrsfProtocol::buildDevicePing(0x00, 0xEA);
         QByteArray badCrc = a;
         badCrc.back() = char(badCrc.back() ^ 0x01);
+        const QByteArray rest = hex("000102FF7FC9EEEEC8C8EAEA") + badCrc + a.left(8);
         CrsfProtocol codec;
         FrameLog log(codec);
-        for (const char c : hex("000102FF7FC9EEEEC8C8EAEA") + badCrc + a.left(8) + a + b)
-            codec.feed(QByteArray(1, c));
-        codec.feed(QByteArray(240, '\0'));
+        QByteArray text;
+        for (const char c : rest + a + b)
+            text += codec.feed(QByteArray(1, c));
+        text += codec.feed(QByteArray(240, '\0'));
         QCOMPARE(log.frames, (QList<QByteArray>{body(a), body(b)}));
+        // What belongs to no frame comes back, in order.
+        QCOMPARE(text.toHex(), (rest + QByteArray(240, '\0')).toHex());
     }
 
     // A frame of any length byte is taken whole; below 2 it is skipped and the next still found.

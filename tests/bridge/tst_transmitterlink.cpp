@@ -82,9 +82,11 @@ private slots:
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<bool>("provisioning");
         QTest::addColumn<QString>("recorded"); // authorised when provisioning and recorded
-        QTest::newRow("provisioning, id normalised") << QByteArray("QOR-ID: qortx01 \r\n") << true << "QORTX01";
-        QTest::newRow("not on the list") << QByteArray("QOR-ID:CD34\n") << false << "CD34";
-        QTest::newRow("prefix inside a line is no reply") << QByteArray("> QOR-ID:AB12\n") << true << "";
+        QTest::addColumn<bool>("streaming");
+        QTest::newRow("provisioning, id normalised") << QByteArray("QOR-ID: qortx01 \r\n") << true << "QORTX01" << false;
+        QTest::newRow("not on the list") << QByteArray("QOR-ID:CD34\n") << false << "CD34" << false;
+        QTest::newRow("prefix inside a line is no reply") << QByteArray("> QOR-ID:AB12\n") << true << "" << false;
+        QTest::newRow("telemetry frames ahead of the reply") << QByteArray("QOR-ID:QORTX01\r\n") << true << "QORTX01" << true;
     }
 
     void handshake()
@@ -92,14 +94,17 @@ private slots:
         QFETCH(QByteArray, reply);
         QFETCH(bool, provisioning);
         QFETCH(QString, recorded);
+        QFETCH(bool, streaming);
         const bool authorized = provisioning && !recorded.isEmpty();
         c()->deviceSecurity()->setProvisioningMode(provisioning);
         SimulatedTransmitter tx;
         tx.setIdReply(reply);
+        tx.setStreaming(streaming);
         QSignalSpy auth(c(), &CorvaneController::transmitterAuthorizationChanged);
         QSignalSpy lines(c(), &CorvaneController::transmitterLineReceived);
         QVERIFY(connectTo(tx));
         QTRY_COMPARE_WITH_TIMEOUT(lines.count(), 1, Patience);
+        QCOMPARE(lineArgs(lines), QStringList{QString::fromLatin1(reply).remove(QLatin1Char('\r')).remove(QLatin1Char('\n'))});
         QCOMPARE(c()->isTransmitterAuthorized(), authorized);
         QCOMPARE(c()->deviceSecurity()->currentDeviceId(), recorded);
         // Closing announces a lost authorisation, once.
@@ -110,45 +115,53 @@ private slots:
         QVERIFY(c()->deviceSecurity()->currentDeviceId().isEmpty());
     }
 
-    // Four queries unanswered: the port counts as silent until an ID arrives or the port is
-    // connected or closed again.
+    // Four queries unanswered: the port counts as silent until the transmitter is heard (an ID
+    // or a frame, which has it asked for its ID again) or the port is connected or closed again.
     void idQueryRetries_data()
     {
         QTest::addColumn<QString>("afterwards");
-        QTest::newRow("stays silent") << "";
-        QTest::newRow("answers late") << "answer";
-        QTest::newRow("closed") << "disconnect";
-        QTest::newRow("connected again") << "reconnect";
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<int>("queries");
+        QTest::newRow("stays silent") << "" << int(CorvaneController::TransmitterSilent) << 4;
+        QTest::newRow("answers late") << "answer" << int(CorvaneController::TransmitterAnswered) << 4;
+        QTest::newRow("a frame comes late") << "frame" << int(CorvaneController::TransmitterAnswered) << 5;
+        QTest::newRow("closed") << "disconnect" << int(CorvaneController::TransmitterClosed) << 4;
+        QTest::newRow("connected again") << "reconnect" << int(CorvaneController::TransmitterWaiting) << 5;
     }
 
     void idQueryRetries()
     {
         QFETCH(QString, afterwards);
+        QFETCH(int, answer);
+        QFETCH(int, queries);
         SimulatedTransmitter tx;
         tx.setAnswersId(false);
-        QSignalSpy silent(c(), &CorvaneController::transmitterSilentChanged);
+        QSignalSpy changed(c(), &CorvaneController::transmitterAnswerChanged);
         QVERIFY(connectTo(tx));
         for (int retry = 1; retry <= 3; ++retry) {
             call(c(), "onDeviceIdRetry");
             QVERIFY(tx.waitFor([&] { return tx.idQueries() == 1 + retry; }));
         }
-        QVERIFY(!c()->isTransmitterSilent());
+        QCOMPARE(c()->transmitterAnswer(), CorvaneController::TransmitterWaiting);
         QTest::ignoreMessage(QtWarningMsg, "[SECURITY] No device ID response from transmitter");
         call(c(), "onDeviceIdRetry");
         settle(tx);
         QCOMPARE(tx.idQueries(), 4);
         QVERIFY(!c()->isTransmitterAuthorized());
-        QVERIFY(c()->isTransmitterSilent());
-        QCOMPARE(lineArgs(silent), QStringList({"true"}));
+        QCOMPARE(c()->transmitterAnswer(), CorvaneController::TransmitterSilent);
+        QCOMPARE(changed.count(), 1);
         if (afterwards == "answer")
             QVERIFY(tx.sendRaw("QOR-ID:QORTX01\r\n"));
+        else if (afterwards == "frame")
+            QVERIFY(tx.sendLinkStatistics(-60, -60, 100, 9));
         else if (afterwards == "disconnect")
             c()->disconnectTransmitter();
         else if (afterwards == "reconnect")
             QVERIFY(c()->connectTransmitter(tx.portName(), Baud));
+        QVERIFY(tx.waitFor([&] { return c()->transmitterAnswer() == answer; }, afterwards.isEmpty() ? 100 : Patience));
         settle(tx);
-        QCOMPARE(c()->isTransmitterSilent(), afterwards.isEmpty());
-        QCOMPARE(lineArgs(silent), afterwards.isEmpty() ? QStringList({"true"}) : QStringList({"true", "false"}));
+        QCOMPARE(tx.idQueries(), queries);
+        QCOMPARE(changed.count(), answer == CorvaneController::TransmitterSilent || answer == CorvaneController::TransmitterClosed ? 1 : 2);
     }
 
     void reconnect_data()
@@ -230,6 +243,11 @@ private slots:
         QTest::addColumn<QStringList>("lines");
         QTest::newRow("split over chunks, bare line end")
             << false << QList<QByteArray> { "HEL", "LO\r\nWOR", "LD\n\r\n" } << QStringList { "HELLO", "WORLD" };
+        // The frame's printable bytes ("<<d") never reach a line.
+        const QByteArray frame = CrsfProtocol::buildFrame(0x14, 0x3C, 0x3C, QByteArray::fromHex("6409000403466408"));
+        QTest::newRow("frames between lines")
+            << false << QList<QByteArray> { "OK\r\n" + frame.left(4), frame.mid(4) + "QOR-ID:QORTX01\r\n" + frame }
+            << QStringList { "OK", "QOR-ID:QORTX01" };
         QTest::newRow("bytes outside text dropped")
             << false << QList<QByteArray> { QByteArray("\xff\xfe" "A\tB\x01" "C\x7f\xc3\xa9\n") }
             << QStringList { "ABC" };

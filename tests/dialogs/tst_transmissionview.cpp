@@ -41,6 +41,12 @@ const QString EngagingText = QStringLiteral("Engaging ELRS module… (a few seco
 const QString ReadOnlyText = QStringLiteral(
     "Config mode stopped — settings shown from last discovery. Press Start Configuring to make changes.");
 
+// What the tab says once nothing answered on the transmitter's port.
+QString silentText(const corvane::CorvaneController &controller)
+{
+    return controller.transmitterSilentMessage() + QStringLiteral(" Then press Start configuring to try again.");
+}
+
 // The module of the parameter tests: a folder, a value under a non-folder parent, a bind entry
 // and a command that get no row, and a power whose top option the module refuses (max 2).
 QList<SimulatedTransmitter::Field> moduleFields()
@@ -543,7 +549,7 @@ private slots:
     }
 
     // An error that came while discovering shows once the discovery stopped without a result;
-    // Retry reads the module again only in configuration mode.
+    // Retry reads the module again, out of configuration mode by starting it first.
     void rfErrorRetry()
     {
         QFETCH(bool, configuring);
@@ -568,17 +574,13 @@ private slots:
         QVERIFY(!host.shown(host.parameters()));
         QVERIFY(!host.shown(host.view->findChild<QFrame *>("manualPanel")));
         QPushButton *retry = host.button("Retry");
-        QCOMPARE(retry->isEnabled(), configuring);
-        QCOMPARE(retry->toolTip(), configuring ? QString() : QString("Start configuring to retry"));
-
-        if (!configuring) {
-            // Disabled for a reason: even called directly it reads nothing.
-            host.view->onRetryClicked();
-            QVERIFY(!host.manager()->isDiscovering());
-            QVERIFY(host.shown(error));
-            return;
-        }
+        QVERIFY(retry->isEnabled());
         retry->click();
+        if (!configuring) {
+            QVERIFY(rig.controller->isConfigMode());
+            QCOMPARE(host.banner(), EngagingText);
+            host.retryTimeout();
+        }
         QVERIFY(host.manager()->isDiscovering());
         QVERIFY(!host.shown(error));
         QVERIFY(rig.tx.waitFor([&] { return host.manager()->state() == ElrsParameterManager::Ready; }));
@@ -587,8 +589,8 @@ private slots:
         QVERIFY(host.combo("Packet Rate")->isEnabled());
     }
 
-    // Configuring waits while transmission runs, and while the transmitter is known silent: then
-    // the tab names the port instead of reading nothing for minutes.
+    // Configuring waits while transmission runs. On a port known silent it asks the transmitter
+    // again; the WiFi switch waits for an answer.
     void rfTransmitting_data()
     {
         QTest::addColumn<bool>("silent");
@@ -614,33 +616,31 @@ private slots:
         }
         QPushButton *configure = host.button("Start configuring");
         QPushButton *wifi = host.button("QOR Transmitter");
-        QVERIFY(!configure->isEnabled());
+        QCOMPARE(configure->isEnabled(), silent);
         QVERIFY(!wifi->isEnabled());
         QString refused;
         QVERIFY(!rig.controller->enterWifiUpdateMode(false, &refused));
         QCOMPARE(refused, silent ? rig.controller->transmitterSilentMessage() : QString("Stop transmission first"));
-        QCOMPARE(configure->toolTip(), silent ? QString("The transmitter is not answering") : QString("Stop transmission first"));
-        QCOMPARE(host.banner(), silent ? rig.controller->transmitterSilentMessage() : IdleText);
+        QCOMPARE(configure->toolTip(), silent ? QString() : QString("Stop transmission first"));
+        QCOMPARE(host.banner(), silent ? silentText(*rig.controller) : IdleText);
         if (silent) {
-            // Even called directly it starts nothing; an answer at last lets it start.
-            host.view->onConfigureClicked();
-            QVERIFY(!rig.controller->isConfigMode());
             rig.tx.setAnswersId(true);
-            rig.controller->serialWrite("ID\n");
-            QVERIFY(rig.tx.waitFor([&] { return !rig.controller->isTransmitterSilent(); }));
-            QCOMPARE(host.banner(), IdleText);
+            configure->click();
+            QVERIFY(rig.tx.waitFor([&] { return rig.controller->isTransmitterAnswered(); }));
+            QCOMPARE(host.banner(), EngagingText);
         } else {
             rig.controller->stopTransmission();
+            QVERIFY(configure->isEnabled());
+            QVERIFY(configure->toolTip().isEmpty());
+            configure->click();
         }
-        QVERIFY(configure->isEnabled());
-        QVERIFY(configure->toolTip().isEmpty());
         QVERIFY(wifi->isEnabled());
-        configure->click();
         QVERIFY(host.button("Stop configuring")->isEnabled());
     }
 
     // "Start configuring" pressed before the transmitter has answered: once its ID queries give
-    // up, the search ends, or never starts, and the tab names the silent port; Retry waits too.
+    // up, configuring ends with the search, and the tab names the silent port and how to try
+    // again. The big button, pressed from the keyboard, asks the transmitter again.
     void rfSilentEndsSearch_data()
     {
         QTest::addColumn<bool>("discovering");
@@ -653,8 +653,10 @@ private slots:
         QFETCH(bool, discovering);
         TransmitRig rig;
         rig.tx.setSilent(true);
+        rig.tx.setFields(moduleFields());
         Host host(rig);
         host.view->showRfSettingsTab();
+        host.view->show();
         host.button("Start configuring")->click();
         QCOMPARE(host.banner(), EngagingText);
         const QString progress = QStringLiteral("Discovering parameters… 0 / 8");
@@ -666,16 +668,20 @@ private slots:
         QTest::ignoreMessage(QtWarningMsg, "[SECURITY] No device ID response from transmitter");
         for (int query = 0; query < 4; ++query)
             QVERIFY(QMetaObject::invokeMethod(rig.controller.get(), "onDeviceIdRetry"));
+        QVERIFY(!rig.controller->isConfigMode());
         QVERIFY(!host.manager()->isDiscovering());
-        QCOMPARE(host.banner(), QString());
+        QCOMPARE(host.banner(), silentText(*rig.controller));
         QVERIFY(!host.shown(host.label(progress)));
-        auto *error = host.view->findChild<QFrame *>("errorBanner");
-        QVERIFY(host.shown(error));
-        QCOMPARE(error->findChild<QLabel *>()->text(), rig.controller->transmitterSilentMessage());
+        QVERIFY(!host.shown(host.view->findChild<QFrame *>("errorBanner")));
         QVERIFY(!host.shown(host.view->findChild<QFrame *>("manualPanel")));
-        QPushButton *retry = host.button("Retry");
-        QVERIFY(!retry->isEnabled());
-        QCOMPARE(retry->toolTip(), QString("The transmitter is not answering"));
+        QPushButton *configure = host.button("Start configuring");
+        QVERIFY(configure && configure->isEnabled());
+        rig.tx.setSilent(false);
+        configure->setFocus();
+        QTest::keyClick(configure, Qt::Key_Space);
+        QVERIFY(rig.tx.waitFor([&] { return rig.controller->isTransmitterAnswered(); }));
+        QVERIFY(rig.controller->isConfigMode());
+        QCOMPARE(host.banner(), EngagingText);
     }
 
     // --- parameters ---

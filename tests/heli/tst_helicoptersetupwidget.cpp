@@ -372,16 +372,18 @@ private slots:
         QCOMPARE(host.txButton()->state(), int(ostra::TxGo));
     }
 
-    // A transmitter port where nothing answers holds Start, and the status names the port as the
-    // car page does, whatever else is connected.
+    // A transmitter port where nothing answers, or nothing yet, holds Start, and the status names
+    // the port as the car page does, whatever else is connected.
     void silentTransmitter_data()
     {
         QTest::addColumn<bool>("joystick");
         QTest::addColumn<bool>("silent");
         QTest::addColumn<int>("state");
-        QTest::newRow("answers") << true << false << int(ostra::TxGo);
-        QTest::newRow("nothing answers") << true << true << int(ostra::TxLocked);
-        QTest::newRow("nothing answers, no joystick") << false << true << int(ostra::TxLocked);
+        QTest::addColumn<bool>("waiting");
+        QTest::newRow("answers") << true << false << int(ostra::TxGo) << false;
+        QTest::newRow("not answered yet") << true << false << int(ostra::TxLocked) << true;
+        QTest::newRow("nothing answers") << true << true << int(ostra::TxLocked) << false;
+        QTest::newRow("nothing answers, no joystick") << false << true << int(ostra::TxLocked) << false;
     }
 
     void silentTransmitter()
@@ -389,11 +391,17 @@ private slots:
         QFETCH(bool, joystick);
         QFETCH(bool, silent);
         QFETCH(int, state);
+        QFETCH(bool, waiting);
         TransmitRig rig;
-        rig.tx.setAnswersId(!silent);
+        rig.tx.setAnswersId(!silent && !waiting);
         QVERIFY(!joystick || rig.controller->connectHeliJoystick(TransmitRig::JoystickPos));
         QVERIFY(rig.openTransmitter());
         PageHost host(rig);
+        if (waiting) {
+            QCOMPARE(host.status(), rig.controller->transmitterWaitingMessage());
+            QCOMPARE(host.txButton()->state(), state);
+            return;
+        }
         if (silent) {
             QTest::ignoreMessage(QtWarningMsg, "[SECURITY] No device ID response from transmitter");
             for (int query = 0; query < 4; ++query)

@@ -157,6 +157,11 @@ void SimulatedTransmitter::handleLine(const QByteArray &line)
     m_lines.append(line);
     if (m_silent)
         return;
+    if (m_streaming) {
+        sendLinkStatistics(-60, -60, 100, 9);
+        sendBattery(7.4, 1.5, 420, 80);
+        sendGps(52.52, 13.405, 12.0, 90.0, 35, 9);
+    }
     if (const auto scripted = m_script.find(line); scripted != m_script.end() && !scripted->isEmpty()) {
         sendRaw(scripted->takeFirst());
     } else if (line == "ID" && m_answersId) {

@@ -57,8 +57,12 @@ public:
     // The "ID" answer as sent, line end included; the default is "QOR-ID:<id>\r\n".
     void setIdReply(const QByteArray &raw) { m_idReply = raw; }
     void setAnswersId(bool on) { m_answersId = on; }
+    bool answersId() const { return m_answersId && !m_silent; }
     // A port with nothing behind it: what arrives is recorded, nothing is answered.
     void setSilent(bool on) { m_silent = on; }
+    // A car linked before the program connects: link statistics, battery and GPS frames go out
+    // ahead of every text reply.
+    void setStreaming(bool on) { m_streaming = on; }
     // "WALKRF" is answered only in config mode, like the real module does.
     void setFields(const QList<Field> &fields) { m_fields = fields; }
     // Scripted answers (the system-software lines and the like): each time `line` arrives, the
@@ -135,6 +139,7 @@ private:
     QByteArray m_idReply;
     bool m_answersId = true;
     bool m_silent = false;
+    bool m_streaming = false;
     bool m_configMode = false;
     QList<Field> m_fields;
     QMap<QByteArray, QList<QByteArray>> m_script;

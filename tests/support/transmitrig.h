@@ -68,7 +68,12 @@ public:
         pedals->setAxis(2, -1.0f);
     }
 
-    bool openTransmitter() { return controller->connectTransmitter(tx.portName(), 115200); }
+    // A transmitter that answers has answered when this returns, as a user waits for it.
+    bool openTransmitter()
+    {
+        return controller->connectTransmitter(tx.portName(), 115200)
+               && (!tx.answersId() || tx.waitFor([this] { return controller->isTransmitterAnswered(); }));
+    }
 
     bool connectCar(bool withPedals = true, bool withShifter = false)
     {
