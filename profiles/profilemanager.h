@@ -34,6 +34,11 @@ public:
     static constexpr int MaxEscPresets = 200;
     static constexpr int MaxUserPresetsPerKind = 200;
 
+    // The store's own files beside the profiles' (each named after its profile's id + ".json").
+    static const QString ConfigFileName;
+    static const QString EscPresetsFileName;
+    static const QString UserPresetsFileName;
+
     explicit ProfileManager(QObject *parent = nullptr);
     ~ProfileManager() override;
 
@@ -135,6 +140,12 @@ private:
         bool isWriting = false;
         quint64 lastHanded = 0; // the ticket of the last job handed over for it
         QString failure; // reported when that job fails; empty: not reported
+
+        void handed(quint64 ticket, const QString &whenFailed)
+        {
+            lastHanded = ticket;
+            failure = whenFailed;
+        }
     };
     struct StateFile
     {
@@ -159,8 +170,6 @@ private:
     void writeConfig(bool aside = false);
     void writeEscPresets();
     void writeUserPresets();
-    template <typename Content>
-    static void handed(TrackedFile<Content> &file, quint64 ticket, const QString &failure);
     // A job of the writer has ended. A failed one that no later job of its file follows takes
     // memory back to what the file holds (`takeBack`) and is reported; one that a later job
     // follows leaves that job to decide.
