@@ -131,13 +131,13 @@ signals:
 
 private:
     // What one of the store's files holds as far as the store knows (what the next start reads
-    // of it), and what the job of it on the writer's thread puts there.
+    // of it), and what each job of it made for the disk puts there once it lands, by ticket:
+    // a flush may start a file's next job while one is still in the disk.
     template <typename Content>
     struct TrackedFile
     {
         Content onDisk{};
-        Content writing{};
-        bool isWriting = false;
+        QHash<quint64, Content> writing;
         quint64 lastHanded = 0; // the ticket of the last job handed over for it
         QString failure; // reported when that job fails; empty: not reported
 

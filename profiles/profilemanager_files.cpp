@@ -41,13 +41,11 @@ void ProfileManager::writeProfile(const QString &id)
         return;
     // Made when the write starts: changes that come while the file is being written go in once.
     // A profile taken out has no write on its way: its removal took the place of one.
-    const auto bytes = [this, id] {
+    const auto bytes = [this, id](quint64 ticket) {
         const auto profile = m_profiles.constFind(id);
         if (profile == m_profiles.cend())
             return QByteArray();
-        ProfileFile &file = m_profilesOnDisk[id];
-        file.writing = profile->name;
-        file.isWriting = true;
+        m_profilesOnDisk[id].writing.insert(ticket, profile->name);
         return indented(profile->toJson());
     };
     const QString failure = tr("Failed to save profile: %1").arg(profile->name);
@@ -58,9 +56,8 @@ void ProfileManager::writeConfig(bool aside)
 {
     if (const Profile *active = activeProfile())
         m_lastActiveByType.insert(active->vehicleType, m_activeProfileId);
-    const auto bytes = [this] {
-        m_configOnDisk.writing = {m_activeProfileId, m_lastActiveByType};
-        m_configOnDisk.isWriting = true;
+    const auto bytes = [this](quint64 ticket) {
+        m_configOnDisk.writing.insert(ticket, {m_activeProfileId, m_lastActiveByType});
         QJsonObject byType;
         for (auto it = m_lastActiveByType.cbegin(); it != m_lastActiveByType.cend(); ++it)
             byType.insert(it.key(), it.value());
@@ -81,9 +78,8 @@ void ProfileManager::writeConfig(bool aside)
 
 void ProfileManager::writeEscPresets()
 {
-    const auto bytes = [this] {
-        m_escPresetsOnDisk.writing = m_escPresets;
-        m_escPresetsOnDisk.isWriting = true;
+    const auto bytes = [this](quint64 ticket) {
+        m_escPresetsOnDisk.writing.insert(ticket, m_escPresets);
         return m_escPresetsFile.text(m_escPresets);
     };
     const QString failure = tr("Failed to save ESC presets");
@@ -93,9 +89,8 @@ void ProfileManager::writeEscPresets()
 
 void ProfileManager::writeUserPresets()
 {
-    const auto bytes = [this] {
-        m_userPresetsOnDisk.writing = m_userPresets;
-        m_userPresetsOnDisk.isWriting = true;
+    const auto bytes = [this](quint64 ticket) {
+        m_userPresetsOnDisk.writing.insert(ticket, m_userPresets);
         return m_userPresetsFile.text(m_userPresets);
     };
     const QString failure = tr("Failed to save presets");
@@ -132,13 +127,15 @@ void ProfileManager::onWritten(const QString &path, quint64 ticket, bool ok)
 template <typename Content>
 void ProfileManager::settle(TrackedFile<Content> &file, quint64 ticket, bool ok, const std::function<void()> &takeBack)
 {
-    const bool wrote = std::exchange(file.isWriting, false);
-    // Not a job of this store's (one made again in the same process wrote the file).
-    if (ticket > file.lastHanded)
-        return;
-    if (ok && wrote)
-        file.onDisk = std::move(file.writing);
-    if (ok || ticket < file.lastHanded)
+    const auto made = file.writing.find(ticket);
+    if (made != file.writing.end()) {
+        if (ok)
+            file.onDisk = std::move(*made);
+        file.writing.erase(made);
+    }
+    // A later job of the file decides; a job past the last one handed over is not this store's
+    // (one made again in the same process wrote the file).
+    if (ok || ticket != file.lastHanded)
         return;
     if (!file.failure.isEmpty())
         m_unreported.append(file.failure);

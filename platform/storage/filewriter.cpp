@@ -155,10 +155,10 @@ FileWriter &FileWriter::shared()
 
 namespace {
 
-FileWriter::MakeWork writeOf(const QString &path, const FileWriter::Bytes &bytes)
+std::function<FileWriter::Work(quint64)> writeOf(const QString &path, const FileWriter::Bytes &bytes)
 {
-    return [path, bytes]() -> FileWriter::Work {
-        const QByteArray made = bytes ? bytes() : QByteArray();
+    return [path, bytes](quint64 ticket) -> FileWriter::Work {
+        const QByteArray made = bytes ? bytes(ticket) : QByteArray();
         if (made.isNull())
             return {};
         return [path, made] { return FileWriter::writeFile(path, made); };
@@ -179,14 +179,14 @@ quint64 FileWriter::writeAside(const QString &path, const Bytes &bytes, QObject 
 
 quint64 FileWriter::update(const QString &path, const MakeWork &make, const QString &failure)
 {
-    return hand(path, {make, nullptr, false, 0}, failure, true);
+    return hand(path, {[make](quint64) { return make ? make() : Work(); }, nullptr, false, 0}, failure, true);
 }
 
 quint64 FileWriter::remove(const QStringList &paths, const QString &failure)
 {
     if (paths.isEmpty())
         return m_lastTicket;
-    const MakeWork make = [paths] { return Work([paths] { return removeFiles(paths); }); };
+    const Make make = [paths](quint64) { return Work([paths] { return removeFiles(paths); }); };
     return hand(paths.constLast(), {make, nullptr, false, 0}, failure, true);
 }
 
@@ -221,7 +221,7 @@ void FileWriter::start(const QString &path, const Waiting &job)
     if (job.hasContext && !job.context)
         qWarning().noquote() << "FileWriter: dropped a write of" << path << "its owner left behind";
     else if (job.make)
-        work = job.make();
+        work = job.make(job.ticket);
     if (!work) {
         // Nothing to write: reported in turn, like a write.
         QMetaObject::invokeMethod(
@@ -374,8 +374,8 @@ void FileWriter::release(QObject *context)
 {
     for (auto job = m_waiting.begin(); job != m_waiting.end(); ++job) {
         if (job->hasContext && job->context == context) {
-            const Work work = job->make ? job->make() : Work();
-            job->make = [work] { return work; };
+            const Work work = job->make ? job->make(job->ticket) : Work();
+            job->make = [work](quint64) { return work; };
             job->hasContext = false;
         }
     }

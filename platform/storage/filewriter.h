@@ -24,8 +24,8 @@ class FileWriter : public QObject
     Q_OBJECT
 public:
     // Makes the bytes when the write starts, on the thread the writer belongs to (never the one
-    // that writes); a null array: nothing to write.
-    using Bytes = std::function<QByteArray()>;
+    // that writes), given the number `write` returned for it; a null array: nothing to write.
+    using Bytes = std::function<QByteArray(quint64 ticket)>;
     // The disk's part of one job, done on the writer's thread: what a file holds may be read
     // there, the bytes made and written (writeFile); true once stored. Made when the job starts,
     // on the thread the writer belongs to, as a copy of what it needs; an empty one: nothing to do.
@@ -138,10 +138,13 @@ private:
         quint64 ticket = 0;
     };
 
+    // Makes a job's work from its ticket.
+    using Make = std::function<Work(quint64 ticket)>;
+
     // The next job of a file that has one on the thread.
     struct Waiting
     {
-        MakeWork make;
+        Make make;
         QPointer<QObject> context;
         bool hasContext = false;
         quint64 ticket = 0;

@@ -146,7 +146,7 @@ private slots:
         }
         QVERIFY(put(dir.filePath("ran"), ""));
         g_hangingDisk = new ostratest::HeldRenames("kept.json", 60000, ostratest::HeldRenames::Hold::Syncs);
-        corvane::FileWriter::shared().write(dir.filePath("kept.json"), [] { return QByteArray("new"); });
+        corvane::FileWriter::shared().write(dir.filePath("kept.json"), [](quint64) { return QByteArray("new"); });
         QTRY_COMPARE(g_hangingDisk->waiting(), 1);
         // The disk comes back as the process ends, or while the user reads what was given up.
         std::atexit([] {

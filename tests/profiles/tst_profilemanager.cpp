@@ -868,6 +868,31 @@ private slots:
         QCOMPARE(Profile::fromJson(readObject(id + ".json")).ledSettings.ledCount, 8);
     }
 
+    // A flush while the store lives starts a file's next write behind the one still in the disk:
+    // when the first lands and the second fails, the store goes back to what the first wrote.
+    void flushBehindAWriteInTheDisk()
+    {
+        ProfileManager store;
+        const QString id = store.activeProfileId();
+        QVERIFY(ostratest::writesDone());
+        QSignalSpy errors(&store, &ProfileManager::errorOccurred);
+        ostratest::HeldRenames held(id + ".json");
+        QVERIFY(store.renameProfile(id, "Landed"));
+        QTRY_COMPARE(held.waiting(), 1);
+        QVERIFY(store.renameProfile(id, "Never"));
+        {
+            const ostratest::Starved full("no room");
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^FileWriter: the disk did not finish in time"));
+            QVERIFY(!corvane::FileWriter::shared().flush(50));
+            held.release();
+            QVERIFY(ostratest::writesTried());
+        }
+        QVERIFY(ostratest::writesDone());
+        QCOMPARE(readObject(id + ".json").value("name").toString(), QStringLiteral("Landed"));
+        QCOMPARE(store.activeProfileName(), QStringLiteral("Landed"));
+        QCOMPARE(firstError(errors), QStringLiteral("Failed to save profile: Never"));
+    }
+
     void limits_data()
     {
         QTest::addColumn<QString>("list");
