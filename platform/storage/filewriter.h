@@ -89,10 +89,16 @@ public:
     // start that reads the files.
     bool flush(int timeoutMs);
     // For an end that cannot wait for the disk any longer: no job not done yet replaces or
-    // removes its file any more, not even the one inside the disk now (unless it is already
-    // replacing it), so that a copy started next reads what stays. Returns the files given up,
-    // having logged them; every later job fails.
+    // removes a file any more, not even the one inside the disk now (unless its last rename or
+    // removal is under way), so that a copy started next reads what stays; every later job
+    // fails. Returns, having logged them, the files that may not hold what was handed over for
+    // them: a file whose jobs were given up (a removal of several files stopped half-way
+    // included) keeps what it held before; the one whose last change is under way holds the old
+    // or the new, whole.
     QStringList giveUp();
+    // Logs a failure of the disk's work, from any thread: nothing once the program has given up,
+    // as the process may be ending around the thread that would log.
+    static void warn(const QString &message);
 
     // Writes through a temporary file of the writer's own beside the target: every byte written,
     // the file synced, then renamed over the target and the folder synced; on any failure the

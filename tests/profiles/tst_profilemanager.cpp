@@ -414,6 +414,24 @@ private slots:
             QVERIFY2(QFile::exists(folder() + "/" + name), qPrintable(name));
     }
 
+    // Another copy's start (or this process's settings) clearing leftovers while a save has made
+    // its temporary file and not yet locked it: the save still lands.
+    void leftoversClearedDuringASave()
+    {
+        ProfileManager store;
+        const QString id = store.activeProfileId();
+        QVERIFY(ostratest::writesDone());
+        QSignalSpy errors(&store, &ProfileManager::errorOccurred);
+        ostratest::HeldRenames held(id + ".json", 5000, ostratest::HeldRenames::Hold::Locks);
+        QVERIFY(store.renameProfile(id, "Kept"));
+        QTRY_COMPARE(held.waiting(), 1);
+        corvane::FileWriter::removeLeftovers(folder());
+        held.release();
+        QVERIFY(ostratest::writesDone());
+        QCOMPARE(errors.size(), 0);
+        QCOMPARE(readObject(id + ".json").value("name").toString(), QStringLiteral("Kept"));
+    }
+
     // Helicopter profiles as "id name day" (day of modification in January); a car "c" modified on the
     // 2nd is always there.
     void profileForVehicleType_data()
