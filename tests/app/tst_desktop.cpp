@@ -255,6 +255,7 @@ private slots:
         dialog->setWindowModality(Qt::ApplicationModal);
         dialog->show();
         QTRY_COMPARE(inputFocus(), xcb_window_t(dialog->winId()));
+        QTRY_COMPARE(QApplication::activeWindow(), dialog.get());
         {
             const ostratest::Starved full(QStringLiteral("no room"));
             ostratest::ModalAnswerer answer;
