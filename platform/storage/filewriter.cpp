@@ -47,8 +47,8 @@ Gate &gate()
 thread_local std::atomic<bool> *t_landed = nullptr;
 
 // Replaces or removes a file through `change` (0 or the system's error), unless the program
-// has given up. `last`: the job's last change, once it is done the job is; a removal of several
-// files that stops before it is done is given up.
+// has given up. `last`: the job's last change; the job counts as done only once that lands, so a
+// removal of several files stopped half-way counts as given up.
 int commit(const std::function<int()> &change, bool last = true)
 {
     Gate &g = gate();
