@@ -33,6 +33,7 @@ constexpr int BaudRate = 115200;
 constexpr int RefreshBusyMs = 600;
 constexpr int ConsoleMaxBlocks = 500;
 constexpr int ConsoleTrimLines = 100;
+const QString ErrorBoxName = QStringLiteral("corvaneErrorBox");
 
 QString consoleTime()
 {
@@ -215,15 +216,22 @@ void MainWindow::openControllerBox(const QString &message, bool error)
     if (m_suppressErrorDialogs)
         return;
     updateCarPageStatus();
-    const auto open = findChildren<QMessageBox *>(QStringLiteral("corvaneErrorBox"), Qt::FindDirectChildrenOnly);
+    // A device that keeps failing repeats its error: one box per distinct text still open.
+    const auto open = findChildren<QMessageBox *>(ErrorBoxName);
     for (QMessageBox *box : open) {
         if (box->isVisible() && box->text() == message)
             return;
     }
+    // Over the dialog the user is in, if any (beside the boxes open over it): a box that belongs
+    // to the window under that dialog does not get the keys without a window manager, and gives
+    // them back to a window the dialog blocks.
+    QWidget *over = QApplication::activeModalWidget();
+    while (over && over->objectName() == ErrorBoxName)
+        over = over->parentWidget();
     auto *box = new QMessageBox(error ? QMessageBox::Warning : QMessageBox::Information,
                                 error ? tr("Corvane Error") : tr("Transmission stopped"), message, QMessageBox::Ok,
-                                this, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
-    box->setObjectName(QStringLiteral("corvaneErrorBox"));
+                                over ? over : this, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
+    box->setObjectName(ErrorBoxName);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
     box->open();

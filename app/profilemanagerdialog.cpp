@@ -6,16 +6,19 @@
 #include <QInputDialog>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QStyledItemDelegate>
 #include <QToolTip>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <memory>
 
 #include "ostraui/dialogchrome.h"
 #include "ostraui/plaintextguard.h"
 #include "ostraui/theme.h"
+#include "platform/storage/filewriter.h"
 #include "profiles/profilemanager.h"
 #include "profiles/profilename.h"
 
@@ -219,13 +222,23 @@ void ProfileManagerDialog::onCreateProfile()
     const QString name = askName(tr("New Profile"), tr("Profile name:"), tr("New Profile"));
     if (name.isEmpty())
         return;
-    const QString id = m_manager->createProfile(name);
-    if (id.isEmpty())
-        return;
-    m_manager->setActiveProfile(id);
-    // The new profile is the one the buttons act on next, not the row picked before it.
-    m_list->setCurrentItem(nullptr);
-    refreshProfileList();
+    // Made active once its file is written. A profile the disk refused is taken back and its
+    // failure told alone: a switch to it would save the profile active now for nothing, and
+    // report that one as well.
+    const auto id = std::make_shared<QString>();
+    const auto made = [self = QPointer<ProfileManagerDialog>(this), manager = QPointer<ProfileManager>(m_manager), id,
+                       before = m_manager->activeProfileId()](const QString &failure) {
+        // Not over a profile the user made active meanwhile.
+        if (id->isEmpty() || !failure.isEmpty() || !manager || manager->activeProfileId() != before)
+            return;
+        manager->setActiveProfile(*id);
+        if (!self)
+            return;
+        // The new profile is the one the buttons act on next, not the row picked before it.
+        self->m_list->setCurrentItem(nullptr);
+        self->refreshProfileList();
+    };
+    FileWriter::shared().batch([&] { *id = m_manager->createProfile(name); }, made);
 }
 
 void ProfileManagerDialog::onRenameProfile()

@@ -81,12 +81,12 @@ int endRun(int exitCode, bool restart, int waitMs)
             for (const QString &path : givenUp)
                 names.append(QFileInfo(path).fileName());
             QMessageBox box(QMessageBox::Warning, QCoreApplication::translate("Startup", "Not saved"),
-                            QCoreApplication::translate("Startup", "The disk did not finish in time. These files keep what "
-                                                                   "they held before your last changes: %1.")
+                            QCoreApplication::translate("Startup", "The disk did not finish in time. These files may not hold "
+                                                                   "your last changes: %1.")
                                 .arg(names.join(QStringLiteral(", "))),
                             QMessageBox::NoButton);
             box.setTextFormat(Qt::PlainText);
-            box.setInformativeText(QCoreApplication::translate("Startup", "The OSTRA restarts without those changes."));
+            box.setInformativeText(QCoreApplication::translate("Startup", "The OSTRA restarts with what these files hold."));
             box.addButton(QCoreApplication::translate("Startup", "Restart"), QMessageBox::AcceptRole);
             box.exec();
         }

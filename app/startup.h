@@ -27,7 +27,7 @@ bool restartProgram();
 // Ends a run once its window is gone: what the run handed to the writer reaches the disk within
 // `waitMs`, before a restart (when asked) starts the next copy, which reads it. What the disk has
 // not done by then is given up, so that none of it lands behind the next copy's back: it is
-// logged, and before a restart the user is told which files keep what they held. The process
-// then ends at once, without its statics' teardown, while the writer's thread may still be
-// inside the disk. Returns `exitCode` only when everything was written.
+// logged, and before a restart the user is told which files may not hold their last changes.
+// The process then ends at once, without its statics' teardown, while the writer's thread may
+// still be inside the disk. Returns `exitCode` only when everything was written.
 int endRun(int exitCode, bool restart, int waitMs);

@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QPointer>
 #include <QRegularExpression>
 #include <QSet>
 #include <QStandardPaths>
@@ -21,10 +20,6 @@ namespace corvane {
 
 namespace {
 
-const QString ConfigFileName = QStringLiteral("config.json");
-const QString EscPresetsFileName = QStringLiteral("esc_presets.json");
-const QString UserPresetsFileName = QStringLiteral("user_presets.json");
-
 QString newId()
 {
     return QUuid::createUuid().toString(QUuid::WithoutBraces);
@@ -34,7 +29,8 @@ QString newId()
 // or name a Windows device (COM3.json is the serial port COM3, whatever the extension).
 bool isUsableProfileId(const QString &id)
 {
-    for (const QString &reserved : {ConfigFileName, EscPresetsFileName, UserPresetsFileName}) {
+    for (const QString &reserved : {ProfileManager::ConfigFileName, ProfileManager::EscPresetsFileName,
+                                    ProfileManager::UserPresetsFileName}) {
         if (id.compare(QFileInfo(reserved).completeBaseName(), Qt::CaseInsensitive) == 0)
             return false;
     }
@@ -62,11 +58,6 @@ QJsonObject readJsonObject(const QString &path, bool *opened, bool *isObject)
     const QJsonDocument doc = QJsonDocument::fromJson(file.readAll());
     *isObject = doc.isObject();
     return doc.object();
-}
-
-QByteArray indented(const QJsonObject &obj)
-{
-    return QJsonDocument(obj).toJson(QJsonDocument::Indented);
 }
 
 // The names of the items but the one of `exceptId`: the names a new name must differ from.
@@ -114,6 +105,10 @@ void putPreset(QList<Preset> &presets, const QString &id, const Preset &preset)
 }
 
 } // namespace
+
+const QString ProfileManager::ConfigFileName = QStringLiteral("config.json");
+const QString ProfileManager::EscPresetsFileName = QStringLiteral("esc_presets.json");
+const QString ProfileManager::UserPresetsFileName = QStringLiteral("user_presets.json");
 
 ProfileManager::ProfileManager(QObject *parent)
     : QObject(parent)
@@ -251,213 +246,6 @@ bool ProfileManager::saveProfile(const QString &id)
 bool ProfileManager::saveActiveProfile()
 {
     return activeProfile() && saveProfile(m_activeProfileId);
-}
-
-void ProfileManager::store(const std::function<void()> &writes)
-{
-    FileWriter::shared().batch(writes, [self = QPointer<ProfileManager>(this)](const QString &failure) {
-        // Said while the change that failed reports, so that its failure is told as the
-        // change's own (to the request that made it, for one).
-        if (!self || failure.isEmpty())
-            return;
-        const QStringList failures = std::exchange(self->m_unreported, {});
-        for (const QString &message : failures)
-            emit self->errorOccurred(message);
-    });
-}
-
-template <typename Content>
-void ProfileManager::handed(TrackedFile<Content> &file, quint64 ticket, const QString &failure)
-{
-    file.lastHanded = ticket;
-    file.failure = failure;
-}
-
-void ProfileManager::writeProfile(const QString &id)
-{
-    const auto profile = m_profiles.constFind(id);
-    if (profile == m_profiles.cend())
-        return;
-    // Made when the write starts: changes that come while the file is being written go in once.
-    // A profile taken out has no write on its way: its removal took the place of one.
-    const auto bytes = [this, id] {
-        const auto profile = m_profiles.constFind(id);
-        if (profile == m_profiles.cend())
-            return QByteArray();
-        ProfileFile &file = m_profilesOnDisk[id];
-        file.writing = profile->name;
-        file.isWriting = true;
-        return indented(profile->toJson());
-    };
-    const QString failure = tr("Failed to save profile: %1").arg(profile->name);
-    handed(m_profilesOnDisk[id], FileWriter::shared().write(profileFilePath(id), bytes, failure, this), failure);
-}
-
-void ProfileManager::writeConfig(bool aside)
-{
-    if (const Profile *active = activeProfile())
-        m_lastActiveByType.insert(active->vehicleType, m_activeProfileId);
-    const auto bytes = [this] {
-        m_configOnDisk.writing = {m_activeProfileId, m_lastActiveByType};
-        m_configOnDisk.isWriting = true;
-        QJsonObject byType;
-        for (auto it = m_lastActiveByType.cbegin(); it != m_lastActiveByType.cend(); ++it)
-            byType.insert(it.key(), it.value());
-        QJsonObject obj;
-        obj.insert(QLatin1String("version"), 1);
-        obj.insert(QLatin1String("lastActiveProfileId"), m_activeProfileId);
-        obj.insert(QLatin1String("lastActiveByType"), byType);
-        return indented(obj);
-    };
-    const QString path = storeFilePath(ConfigFileName);
-    if (aside) {
-        handed(m_configOnDisk, FileWriter::shared().writeAside(path, bytes, this), QString());
-        return;
-    }
-    const QString failure = tr("Failed to save which profile is active");
-    handed(m_configOnDisk, FileWriter::shared().write(path, bytes, failure, this), failure);
-}
-
-void ProfileManager::writeEscPresets()
-{
-    const auto bytes = [this] {
-        m_escPresetsOnDisk.writing = m_escPresets;
-        m_escPresetsOnDisk.isWriting = true;
-        return m_escPresetsFile.text(m_escPresets);
-    };
-    const QString failure = tr("Failed to save ESC presets");
-    handed(m_escPresetsOnDisk, FileWriter::shared().write(storeFilePath(EscPresetsFileName), bytes, failure, this),
-           failure);
-}
-
-void ProfileManager::writeUserPresets()
-{
-    const auto bytes = [this] {
-        m_userPresetsOnDisk.writing = m_userPresets;
-        m_userPresetsOnDisk.isWriting = true;
-        return m_userPresetsFile.text(m_userPresets);
-    };
-    const QString failure = tr("Failed to save presets");
-    handed(m_userPresetsOnDisk, FileWriter::shared().write(storeFilePath(UserPresetsFileName), bytes, failure, this),
-           failure);
-}
-
-void ProfileManager::onWritten(const QString &path, quint64 ticket, bool ok)
-{
-    const QString folder = folderPath() + QLatin1Char('/');
-    if (!path.startsWith(folder))
-        return;
-    const QString fileName = path.mid(folder.size());
-    if (fileName == ConfigFileName) {
-        settle(m_configOnDisk, ticket, ok, [this] { takeBackConfig(); });
-    } else if (fileName == EscPresetsFileName) {
-        settle(m_escPresetsOnDisk, ticket, ok, [this] { takeBackEscPresets(); });
-    } else if (fileName == UserPresetsFileName) {
-        settle(m_userPresetsOnDisk, ticket, ok, [this] { takeBackUserPresets(); });
-    } else if (fileName.endsWith(QLatin1String(".json"))) {
-        const QString id = fileName.chopped(5);
-        const auto file = m_profilesOnDisk.find(id);
-        if (file == m_profilesOnDisk.end())
-            return;
-        if (ok && ticket == file->removal) {
-            m_profilesOnDisk.erase(file);
-            m_deleted.remove(id);
-            return;
-        }
-        settle(*file, ticket, ok, [this, id] { takeBackProfile(id); });
-    }
-}
-
-template <typename Content>
-void ProfileManager::settle(TrackedFile<Content> &file, quint64 ticket, bool ok, const std::function<void()> &takeBack)
-{
-    const bool wrote = std::exchange(file.isWriting, false);
-    // Not a job of this store's (one made again in the same process wrote the file).
-    if (ticket > file.lastHanded)
-        return;
-    if (ok && wrote)
-        file.onDisk = std::move(file.writing);
-    if (ok || ticket < file.lastHanded)
-        return;
-    if (!file.failure.isEmpty())
-        m_unreported.append(file.failure);
-    takeBack(); // may end the file's entry
-}
-
-void ProfileManager::takeBackProfile(const QString &id)
-{
-    const std::optional<QString> onDisk = m_profilesOnDisk.value(id).onDisk;
-    Profile *profile = mutableProfile(id);
-    if (!onDisk) {
-        // Never written: the next start would not read it.
-        m_deleted.remove(id);
-        if (profile)
-            dropProfile(id);
-        else
-            m_profilesOnDisk.remove(id);
-        return;
-    }
-    if (!profile) {
-        // Its file stayed: the next start reads it.
-        const Deleted deleted = m_deleted.take(id);
-        if (deleted.profile.id.isEmpty())
-            return;
-        Profile restored = deleted.profile;
-        restored.name = *onDisk;
-        m_profiles.insert(id, restored);
-        if (!deleted.otherFiles.isEmpty())
-            m_otherFiles.insert(id, deleted.otherFiles); // those already gone are passed over
-        emit profileListChanged();
-        return;
-    }
-    if (profile->name != *onDisk) {
-        profile->name = *onDisk;
-        announceRename(id);
-    }
-}
-
-void ProfileManager::takeBackConfig()
-{
-    const StateFile &onDisk = m_configOnDisk.onDisk;
-    m_lastActiveByType = onDisk.lastActiveByType;
-    if (m_profiles.isEmpty())
-        return;
-    const QString active = activeAtNextStart();
-    if (active == m_activeProfileId)
-        return;
-    m_activeProfileId = active;
-    emit activeProfileChanged(active);
-}
-
-QString ProfileManager::activeAtNextStart() const
-{
-    const QString &stored = m_configOnDisk.onDisk.activeId;
-    return m_profiles.contains(stored) ? stored : m_profiles.firstKey();
-}
-
-void ProfileManager::takeBackEscPresets()
-{
-    if (m_escPresets == m_escPresetsOnDisk.onDisk)
-        return;
-    m_escPresets = m_escPresetsOnDisk.onDisk;
-    emit escPresetsChanged();
-}
-
-void ProfileManager::takeBackUserPresets()
-{
-    const QList<UserPreset> &onDisk = m_userPresetsOnDisk.onDisk;
-    QSet<QString> kinds;
-    const auto differing = [&kinds](const QList<UserPreset> &presets, const QList<UserPreset> &others) {
-        for (const UserPreset &preset : presets) {
-            if (!others.contains(preset))
-                kinds.insert(preset.kind);
-        }
-    };
-    differing(m_userPresets, onDisk);
-    differing(onDisk, m_userPresets);
-    m_userPresets = onDisk;
-    for (const QString &kind : std::as_const(kinds))
-        emit userPresetsChanged(kind);
 }
 
 void ProfileManager::createDefaultProfile()
@@ -688,32 +476,6 @@ bool ProfileManager::addProfile(const Profile &profile)
     return true;
 }
 
-void ProfileManager::dropProfile(const QString &id)
-{
-    if (m_profiles.size() < 2 || !m_profiles.remove(id))
-        return;
-    m_otherFiles.remove(id);
-    m_profilesOnDisk.remove(id);
-    // Nothing remembers it for its vehicle type: the state file goes back to what it named.
-    for (auto it = m_lastActiveByType.begin(); it != m_lastActiveByType.end();) {
-        const QString stored = m_configOnDisk.onDisk.lastActiveByType.value(it.key());
-        if (it.value() != id)
-            ++it;
-        else if (m_profiles.contains(stored))
-            *it++ = stored;
-        else
-            it = m_lastActiveByType.erase(it);
-    }
-    if (id == m_activeProfileId) {
-        // Made active meanwhile (a switch to it whose state file may not have landed either):
-        // the one the next start makes active takes its place, not a profile the user never chose.
-        m_activeProfileId = activeAtNextStart();
-        writeConfig(true);
-        emit activeProfileChanged(m_activeProfileId);
-    }
-    emit profileListChanged();
-}
-
 QString ProfileManager::newProfile(const QString &name, const QString &vehicleType)
 {
     const QString clean = ProfileName::normalized(name);
@@ -800,7 +562,7 @@ bool ProfileManager::deleteProfile(const QString &id)
     store([&] {
         ProfileFile &file = m_profilesOnDisk[id];
         file.removal = FileWriter::shared().remove(deleted.otherFiles + QStringList{profileFilePath(id)}, failure);
-        handed(file, file.removal, failure);
+        file.handed(file.removal, failure);
     });
     if (!replacement.isEmpty()) {
         // The profile that goes is not saved first: deleting is how a full disk is cleared. The

@@ -34,6 +34,11 @@ public:
     static constexpr int MaxEscPresets = 200;
     static constexpr int MaxUserPresetsPerKind = 200;
 
+    // The store's own files beside the profiles' (each named after its profile's id + ".json").
+    static const QString ConfigFileName;
+    static const QString EscPresetsFileName;
+    static const QString UserPresetsFileName;
+
     explicit ProfileManager(QObject *parent = nullptr);
     ~ProfileManager() override;
 
@@ -126,15 +131,21 @@ signals:
 
 private:
     // What one of the store's files holds as far as the store knows (what the next start reads
-    // of it), and what the job of it on the writer's thread puts there.
+    // of it), and what each job of it made for the disk puts there once it lands, by ticket:
+    // a flush may start a file's next job while one is still in the disk.
     template <typename Content>
     struct TrackedFile
     {
         Content onDisk{};
-        Content writing{};
-        bool isWriting = false;
+        QHash<quint64, Content> writing;
         quint64 lastHanded = 0; // the ticket of the last job handed over for it
         QString failure; // reported when that job fails; empty: not reported
+
+        void handed(quint64 ticket, const QString &whenFailed)
+        {
+            lastHanded = ticket;
+            failure = whenFailed;
+        }
     };
     struct StateFile
     {
@@ -159,8 +170,6 @@ private:
     void writeConfig(bool aside = false);
     void writeEscPresets();
     void writeUserPresets();
-    template <typename Content>
-    static void handed(TrackedFile<Content> &file, quint64 ticket, const QString &failure);
     // A job of the writer has ended. A failed one that no later job of its file follows takes
     // memory back to what the file holds (`takeBack`) and is reported; one that a later job
     // follows leaves that job to decide.

@@ -34,7 +34,7 @@ struct Gate
 {
     std::mutex mutex;
     std::atomic<bool> closed{false};
-    bool replacing = false; // a rename or removal is inside the disk now
+    bool replacing = false; // the last rename or removal of a job is inside the disk now
 };
 
 Gate &gate()
@@ -43,33 +43,32 @@ Gate &gate()
     return *gate;
 }
 
-// Set by the thread running a job once that job has replaced or removed a file.
+// Set by the thread running a job once that job's last change has replaced or removed its file.
 thread_local std::atomic<bool> *t_landed = nullptr;
 
 // Replaces or removes a file through `change` (0 or the system's error), unless the program
-// has given up.
-int commit(const std::function<int()> &change)
+// has given up. `last`: the job's last change; the job counts as done only once that lands, so a
+// removal of several files stopped half-way counts as given up.
+int commit(const std::function<int()> &change, bool last = true)
 {
     Gate &g = gate();
     {
         const std::lock_guard lock(g.mutex);
         if (g.closed)
             return ECANCELED;
-        g.replacing = true;
+        g.replacing = last;
     }
     const int error = change();
     const std::lock_guard lock(g.mutex);
     g.replacing = false;
-    if (error == 0 && t_landed)
+    if (error == 0 && last && t_landed)
         t_landed->store(true);
     return error;
 }
 
-// Not once the program has given up: it may be ending around the thread that would log.
-void warn(const char *what, const QString &path, int error)
+void warnFailure(const char *what, const QString &path, int error)
 {
-    if (!gate().closed)
-        qWarning().noquote() << "FileWriter:" << what << path << qt_error_string(error);
+    FileWriter::warn(QStringLiteral("FileWriter: %1 %2 %3").arg(QLatin1String(what), path, qt_error_string(error)));
 }
 
 constexpr char TemporaryMark[] = ".ostra-new-";
@@ -91,6 +90,20 @@ QString linkTarget(const QString &path)
     for (int depth = 0; depth < 40 && info.isSymLink(); ++depth)
         info.setFile(info.symLinkTarget());
     return info.isSymLink() ? path : info.filePath();
+}
+
+// Locks a temporary file just made, until it has its name: a start meanwhile (of this program
+// or another copy of it) leaves it alone. A start that came between the open and the lock has
+// taken it (ENOENT): the caller makes another. 0, or the system's error.
+int lockOwn(int fd)
+{
+    int locked;
+    while ((locked = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    struct stat st = {};
+    if (locked != 0 || ::fstat(fd, &st) != 0)
+        return errno;
+    return st.st_nlink > 0 ? 0 : ENOENT;
 }
 
 FileWriter::Stamp stampFrom(const struct stat &st)
@@ -155,10 +168,10 @@ FileWriter &FileWriter::shared()
 
 namespace {
 
-FileWriter::MakeWork writeOf(const QString &path, const FileWriter::Bytes &bytes)
+std::function<FileWriter::Work(quint64)> writeOf(const QString &path, const FileWriter::Bytes &bytes)
 {
-    return [path, bytes]() -> FileWriter::Work {
-        const QByteArray made = bytes ? bytes() : QByteArray();
+    return [path, bytes](quint64 ticket) -> FileWriter::Work {
+        const QByteArray made = bytes ? bytes(ticket) : QByteArray();
         if (made.isNull())
             return {};
         return [path, made] { return FileWriter::writeFile(path, made); };
@@ -179,14 +192,14 @@ quint64 FileWriter::writeAside(const QString &path, const Bytes &bytes, QObject 
 
 quint64 FileWriter::update(const QString &path, const MakeWork &make, const QString &failure)
 {
-    return hand(path, {make, nullptr, false, 0}, failure, true);
+    return hand(path, {[make](quint64) { return make ? make() : Work(); }, nullptr, false, 0}, failure, true);
 }
 
 quint64 FileWriter::remove(const QStringList &paths, const QString &failure)
 {
     if (paths.isEmpty())
         return m_lastTicket;
-    const MakeWork make = [paths] { return Work([paths] { return removeFiles(paths); }); };
+    const Make make = [paths](quint64) { return Work([paths] { return removeFiles(paths); }); };
     return hand(paths.constLast(), {make, nullptr, false, 0}, failure, true);
 }
 
@@ -221,7 +234,7 @@ void FileWriter::start(const QString &path, const Waiting &job)
     if (job.hasContext && !job.context)
         qWarning().noquote() << "FileWriter: dropped a write of" << path << "its owner left behind";
     else if (job.make)
-        work = job.make();
+        work = job.make(job.ticket);
     if (!work) {
         // Nothing to write: reported in turn, like a write.
         QMetaObject::invokeMethod(
@@ -374,8 +387,8 @@ void FileWriter::release(QObject *context)
 {
     for (auto job = m_waiting.begin(); job != m_waiting.end(); ++job) {
         if (job->hasContext && job->context == context) {
-            const Work work = job->make ? job->make() : Work();
-            job->make = [work] { return work; };
+            const Work work = job->make ? job->make(job->ticket) : Work();
+            job->make = [work](quint64) { return work; };
             job->hasContext = false;
         }
     }
@@ -408,7 +421,7 @@ bool FileWriter::flush(int timeoutMs)
 
 QStringList FileWriter::giveUp()
 {
-    QStringList left = m_waiting.keys();
+    QStringList kept = m_waiting.keys();
     m_waiting.clear();
     m_gaveUp = true;
     Gate &g = gate();
@@ -418,25 +431,34 @@ QStringList FileWriter::giveUp()
     {
         const std::lock_guard lock(m_shared->mutex);
         for (const Job &job : m_shared->queue)
-            left.append(job.path);
+            kept.append(job.path);
         m_shared->queue.clear();
         if (!m_shared->doing.isEmpty() && !m_shared->landed) {
             if (g.replacing)
                 landing = m_shared->doing;
             else
-                left.append(m_shared->doing);
+                kept.append(m_shared->doing);
         }
     }
-    left.removeDuplicates();
-    if (!left.isEmpty())
+    kept.removeDuplicates();
+    kept.removeOne(landing);
+    if (!kept.isEmpty())
         qWarning().noquote() << "FileWriter: gave up on the disk; these keep what they held before:"
-                             << left.join(QStringLiteral(", "));
-    if (!landing.isEmpty()) {
-        qWarning().noquote() << "FileWriter: gave up while the disk was replacing" << landing
-                             << "- it holds the old or the new, whole";
-        left.append(landing);
-    }
-    return left;
+                             << kept.join(QStringLiteral(", "));
+    if (landing.isEmpty())
+        return kept;
+    qWarning().noquote() << "FileWriter: gave up while the disk was changing" << landing
+                         << "- it holds the old or the new, whole";
+    return kept << landing;
+}
+
+void FileWriter::warn(const QString &message)
+{
+    // Held while it logs: once giveUp has returned, no line comes any more.
+    Gate &g = gate();
+    const std::lock_guard lock(g.mutex);
+    if (!g.closed)
+        qWarning().noquote() << message;
 }
 
 bool FileWriter::writeFile(const QString &path, const QByteArray &bytes)
@@ -446,24 +468,35 @@ bool FileWriter::writeFile(const QString &path, const QByteArray &bytes)
     const QByteArray finalName = QFile::encodeName(target.filePath());
     // Like QSaveFile: a file its owner made read-only is not replaced.
     if (::access(finalName.constData(), F_OK) == 0 && ::access(finalName.constData(), W_OK) != 0) {
-        warn("cannot write", path, errno);
+        warnFailure("cannot write", path, errno);
         return false;
     }
     QByteArray temporary;
     int fd = -1;
+    int reason = 0;
     for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
         temporary = QFile::encodeName(target.absolutePath() + QLatin1Char('/') + temporaryName(target.fileName()));
         fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
+        if (fd < 0) {
+            reason = errno;
+            if (reason == EEXIST)
+                continue;
+            break;
+        }
+        reason = lockOwn(fd);
+        if (reason == 0)
+            break;
+        if (reason != ENOENT)
+            ::unlink(temporary.constData());
+        ::close(fd);
+        fd = -1;
+        if (reason != ENOENT)
             break;
     }
     if (fd < 0) {
-        warn("cannot write", path, errno);
+        warnFailure("cannot write", path, reason);
         return false;
     }
-    // Held until the file has its name: a start meanwhile (of this program or another copy of
-    // it) leaves it alone.
-    ::flock(fd, LOCK_EX);
     struct stat old = {};
     if (::stat(finalName.constData(), &old) == 0)
         ::fchmod(fd, old.st_mode & 07777);
@@ -471,7 +504,7 @@ bool FileWriter::writeFile(const QString &path, const QByteArray &bytes)
         ::unlink(temporary.constData());
         ::close(fd);
         if (error != ECANCELED)
-            warn(what, path, error);
+            warnFailure(what, path, error);
         return false;
     };
     // Every write checked: a full disk or a file size limit may take only part of the bytes.
@@ -501,12 +534,14 @@ bool FileWriter::writeFile(const QString &path, const QByteArray &bytes)
 
 bool FileWriter::removeFiles(const QStringList &paths)
 {
-    for (const QString &path : paths) {
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        const QString &path = paths.at(i);
         const QByteArray name = QFile::encodeName(path);
-        const int error = commit([&] { return ::unlink(name.constData()) == 0 || errno == ENOENT ? 0 : errno; });
+        const int error = commit([&] { return ::unlink(name.constData()) == 0 || errno == ENOENT ? 0 : errno; },
+                                 i == paths.size() - 1);
         if (error != 0) {
             if (error != ECANCELED)
-                warn("cannot remove", path, error);
+                warnFailure("cannot remove", path, error);
             return false;
         }
     }
@@ -521,7 +556,7 @@ void FileWriter::syncFolder(const QString &path)
     const QByteArray folderPath = QFile::encodeName(QFileInfo(path).absolutePath());
     const int folder = ::open(folderPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0 || ::fsync(folder) != 0)
-        warn("cannot sync the folder of", path, errno);
+        warnFailure("cannot sync the folder of", path, errno);
     if (folder >= 0)
         ::close(folder);
 }

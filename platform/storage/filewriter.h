@@ -24,8 +24,8 @@ class FileWriter : public QObject
     Q_OBJECT
 public:
     // Makes the bytes when the write starts, on the thread the writer belongs to (never the one
-    // that writes); a null array: nothing to write.
-    using Bytes = std::function<QByteArray()>;
+    // that writes), given the number `write` returned for it; a null array: nothing to write.
+    using Bytes = std::function<QByteArray(quint64 ticket)>;
     // The disk's part of one job, done on the writer's thread: what a file holds may be read
     // there, the bytes made and written (writeFile); true once stored. Made when the job starts,
     // on the thread the writer belongs to, as a copy of what it needs; an empty one: nothing to do.
@@ -89,10 +89,16 @@ public:
     // start that reads the files.
     bool flush(int timeoutMs);
     // For an end that cannot wait for the disk any longer: no job not done yet replaces or
-    // removes its file any more, not even the one inside the disk now (unless it is already
-    // replacing it), so that a copy started next reads what stays. Returns the files given up,
-    // having logged them; every later job fails.
+    // removes a file any more, not even the one inside the disk now (unless its last rename or
+    // removal is under way), so that a copy started next reads what stays; every later job
+    // fails. Returns, having logged them, the files that may not hold what was handed over for
+    // them: a file whose jobs were given up (a removal of several files stopped half-way
+    // included) keeps what it held before; the one whose last change is under way holds the old
+    // or the new, whole.
     QStringList giveUp();
+    // Logs a failure of the disk's work, from any thread: nothing once the program has given up,
+    // as the process may be ending around the thread that would log.
+    static void warn(const QString &message);
 
     // Writes through a temporary file of the writer's own beside the target: every byte written,
     // the file synced, then renamed over the target and the folder synced; on any failure the
@@ -138,10 +144,13 @@ private:
         quint64 ticket = 0;
     };
 
+    // Makes a job's work from its ticket.
+    using Make = std::function<Work(quint64 ticket)>;
+
     // The next job of a file that has one on the thread.
     struct Waiting
     {
-        MakeWork make;
+        Make make;
         QPointer<QObject> context;
         bool hasContext = false;
         quint64 ticket = 0;

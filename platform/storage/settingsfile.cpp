@@ -569,7 +569,7 @@ bool storeChanges(Disk &disk, const QString &path, const Changes &changes, quint
     QDir().mkpath(QFileInfo(path).absolutePath());
     QLockFile lock(path + QLatin1String(".lock"));
     if (!lock.tryLock(LockWaitMs) && lock.error() == QLockFile::LockFailedError)
-        qWarning().noquote() << "Settings:" << path << "stays locked by another program; written all the same";
+        FileWriter::warn(QStringLiteral("Settings: %1 stays locked by another program; written all the same").arg(path));
     FileWriter::Stamp now = FileWriter::stampOf(path);
     if (!readable || now != known) {
         QByteArray bytes;
@@ -580,8 +580,9 @@ bool storeChanges(Disk &disk, const QString &path, const Changes &changes, quint
         } else if (FileWriter::readFile(path, bytes, now, error)) {
             values = parsedIni(bytes, damaged);
         } else {
-            qWarning().noquote() << "Settings: cannot read" << path << error
-                                 << "- the change is not written over it and stays in memory";
+            FileWriter::warn(QStringLiteral("Settings: cannot read %1 %2 - the change is not written over it and stays "
+                                            "in memory")
+                                 .arg(path, error));
             return false;
         }
         QVariantMap old;

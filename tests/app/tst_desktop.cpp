@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QLabel>
 #include <QLayout>
+#include <QMessageBox>
 #include <QProcess>
 #include <QScreen>
 #include <QScrollArea>
@@ -20,8 +21,11 @@
 #include "ostraui/theme.h"
 #include "ostraui/titlebar.h"
 #include "platform/storage/settingsfile.h"
+#include "support/starved.h"
 #include "support/testenvironment.h"
+#include "support/widgets/modalanswerer.h"
 #include "support/widgets/themedrender.h"
+#include "support/writesdone.h"
 
 // The program's windows on a real X desktop: ctest runs this under Xvfb with openbox and with
 // no window manager, on screens from 1024 x 700 up. Where dialogs open, whether the window and
@@ -225,6 +229,54 @@ private slots:
         QTRY_VERIFY(!dialog->isVisible());
         QTRY_COMPARE(inputFocus(), xcb_window_t(m_window->winId()));
         QTRY_COMPARE(QApplication::activeWindow(), m_window.get());
+    }
+
+    // "+ New" in Manage Profiles on a full disk, by the keyboard alone: one box names the profile
+    // that could not be saved and takes the keys; Return closes it, and the keys are back in
+    // Manage Profiles, which Escape closes.
+    void newProfileOnAFullDisk()
+    {
+        const auto errorBoxes = [this] {
+            QList<QMessageBox *> shown;
+            for (QMessageBox *box : m_window->findChildren<QMessageBox *>(QStringLiteral("corvaneErrorBox"))) {
+                if (box->isVisible())
+                    shown << box;
+            }
+            return shown;
+        };
+        // Through the X server, as a user's, where xdotool is there.
+        const auto press = [](Qt::Key key, const QString &name, QWidget *window) {
+            if (QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), name}) != 0)
+                QTest::keyClick(window, key);
+        };
+        ostra::Motion::instance()->setReducedMotion(true);
+        std::unique_ptr<QDialog> dialog(m_window->buildSnapshotDialog(QStringLiteral("profiles")));
+        // As exec() shows it.
+        dialog->setWindowModality(Qt::ApplicationModal);
+        dialog->show();
+        QTRY_COMPARE(inputFocus(), xcb_window_t(dialog->winId()));
+        QTRY_COMPARE(QApplication::activeWindow(), dialog.get());
+        {
+            const ostratest::Starved full(QStringLiteral("no room"));
+            ostratest::ModalAnswerer answer;
+            answer.type(QStringLiteral("Buggy"));
+            // Return presses the primary "+ New".
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+            QCOMPARE(answer.pending(), 0);
+            QVERIFY(ostratest::writesTried());
+        }
+        QTRY_COMPARE(errorBoxes().size(), 1);
+        QTest::qWait(300);
+        QCOMPARE(errorBoxes().size(), 1);
+        QMessageBox *box = errorBoxes().constFirst();
+        QCOMPARE(box->text(), QStringLiteral("Failed to save profile: Buggy"));
+        QTRY_COMPARE(inputFocus(), xcb_window_t(box->winId()));
+        press(Qt::Key_Return, QStringLiteral("Return"), box);
+        QTRY_VERIFY(errorBoxes().isEmpty());
+        QTRY_COMPARE(inputFocus(), xcb_window_t(dialog->winId()));
+        press(Qt::Key_Escape, QStringLiteral("Escape"), dialog.get());
+        QTRY_VERIFY(!dialog->isVisible());
+        ostra::Motion::instance()->setReducedMotion(false);
     }
 
     void dialogsFit_data()

@@ -16,6 +16,7 @@
 #include "support/widgets/modalanswerer.h"
 #include "support/widgets/textrecorder.h"
 #include "support/widgets/themedrender.h"
+#include "support/writesdone.h"
 
 using corvane::ProfileManager;
 using corvane::ProfileManagerDialog;
@@ -160,12 +161,15 @@ private slots:
         const ostratest::ModalRecord asked = answer.records().value(0);
         QCOMPARE((QStringList{asked.title, asked.text, asked.preset}),
                  (QStringList{"New Profile", "Profile name:", "New Profile"}));
+        // Once its file is written.
+        QVERIFY(ostratest::writesDone());
         QCOMPARE(store.manager.activeProfileName(), QStringLiteral("Buggy"));
         QCOMPARE(ui.rows(), (QStringList{"\u2022 Buggy", "Car"}));
         // The new profile's row is the current one, even with another picked before: Rename acts on it.
         ui.select("Car");
         answer.type(QStringLiteral("Truggy"));
         ui.button("+ New")->click();
+        QVERIFY(ostratest::writesDone());
         answer.type(QStringLiteral("Short course"));
         ui.button("Rename")->click();
         QCOMPARE(answer.records().value(2).preset, QStringLiteral("Truggy"));
@@ -359,6 +363,7 @@ private slots:
         ostratest::ModalAnswerer answer;
         answer.type(QStringLiteral("Buggy"));
         ui.button("+ New")->click();
+        QVERIFY(ostratest::writesDone());
         QCOMPARE(ui.rows(), (QStringList{"\u2022 Buggy", "Default"}));
         QCOMPARE(ui.list->currentRow(), 0);
         ui.dialog.resize(520, 360);

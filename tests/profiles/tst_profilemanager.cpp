@@ -414,6 +414,24 @@ private slots:
             QVERIFY2(QFile::exists(folder() + "/" + name), qPrintable(name));
     }
 
+    // Another copy's start (or this process's settings) clearing leftovers while a save has made
+    // its temporary file and not yet locked it: the save still lands.
+    void leftoversClearedDuringASave()
+    {
+        ProfileManager store;
+        const QString id = store.activeProfileId();
+        QVERIFY(ostratest::writesDone());
+        QSignalSpy errors(&store, &ProfileManager::errorOccurred);
+        ostratest::HeldRenames held(id + ".json", 5000, ostratest::HeldRenames::Hold::Locks);
+        QVERIFY(store.renameProfile(id, "Kept"));
+        QTRY_COMPARE(held.waiting(), 1);
+        corvane::FileWriter::removeLeftovers(folder());
+        held.release();
+        QVERIFY(ostratest::writesDone());
+        QCOMPARE(errors.size(), 0);
+        QCOMPARE(readObject(id + ".json").value("name").toString(), QStringLiteral("Kept"));
+    }
+
     // Helicopter profiles as "id name day" (day of modification in January); a car "c" modified on the
     // 2nd is always there.
     void profileForVehicleType_data()
@@ -866,6 +884,31 @@ private slots:
         held.release();
         QVERIFY(ostratest::writesDone());
         QCOMPARE(Profile::fromJson(readObject(id + ".json")).ledSettings.ledCount, 8);
+    }
+
+    // A flush while the store lives starts a file's next write behind the one still in the disk:
+    // when the first lands and the second fails, the store goes back to what the first wrote.
+    void flushBehindAWriteInTheDisk()
+    {
+        ProfileManager store;
+        const QString id = store.activeProfileId();
+        QVERIFY(ostratest::writesDone());
+        QSignalSpy errors(&store, &ProfileManager::errorOccurred);
+        ostratest::HeldRenames held(id + ".json");
+        QVERIFY(store.renameProfile(id, "Landed"));
+        QTRY_COMPARE(held.waiting(), 1);
+        QVERIFY(store.renameProfile(id, "Never"));
+        {
+            const ostratest::Starved full("no room");
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^FileWriter: the disk did not finish in time"));
+            QVERIFY(!corvane::FileWriter::shared().flush(50));
+            held.release();
+            QVERIFY(ostratest::writesTried());
+        }
+        QVERIFY(ostratest::writesDone());
+        QCOMPARE(readObject(id + ".json").value("name").toString(), QStringLiteral("Landed"));
+        QCOMPARE(store.activeProfileName(), QStringLiteral("Landed"));
+        QCOMPARE(firstError(errors), QStringLiteral("Failed to save profile: Never"));
     }
 
     void limits_data()

@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/file.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -19,7 +20,7 @@ std::condition_variable released;
 std::string watchedSuffix; // "/" + the file name; "/" alone: any file
 std::chrono::milliseconds patience{0};
 bool holding = false;
-bool holdingSyncs = false;
+ostratest::HeldRenames::Hold held = ostratest::HeldRenames::Hold::Renames;
 int renamesWaiting = 0;
 int renamesDone = 0;
 std::map<pthread_t, int> syncs; // by thread
@@ -33,16 +34,28 @@ void waitWhileHeld(std::unique_lock<std::mutex> &lock)
     --renamesWaiting;
 }
 
-void countSync(int fd)
+std::string pathOf(int fd)
 {
     char link[64];
     std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
     char name[4096];
     const ssize_t length = ::readlink(link, name, sizeof name - 1);
-    const std::string path(name, length > 0 ? size_t(length) : 0);
+    return std::string(name, length > 0 ? size_t(length) : 0);
+}
+
+bool isWatched(const std::string &target)
+{
+    return !watchedSuffix.empty() && target.size() >= watchedSuffix.size()
+           && (watchedSuffix == "/"
+               || target.compare(target.size() - watchedSuffix.size(), watchedSuffix.size(), watchedSuffix) == 0);
+}
+
+void countSync(int fd)
+{
+    const std::string path = pathOf(fd);
     std::unique_lock lock(mutex);
     ++syncs[pthread_self()];
-    if (holding && holdingSyncs && path.find(watchedSuffix.substr(1)) != std::string::npos)
+    if (holding && held == ostratest::HeldRenames::Hold::Syncs && path.find(watchedSuffix.substr(1)) != std::string::npos)
         waitWhileHeld(lock);
 }
 
@@ -64,19 +77,36 @@ extern "C" int fdatasync(int fd)
 // The program's renames come here before the C library's: the executable's definition wins.
 extern "C" int rename(const char *from, const char *to) noexcept
 {
-    const std::string target(to);
     std::unique_lock lock(mutex);
-    const bool watched = !watchedSuffix.empty() && target.size() >= watchedSuffix.size()
-                         && (watchedSuffix == "/"
-                             || target.compare(target.size() - watchedSuffix.size(), watchedSuffix.size(), watchedSuffix) == 0);
+    const bool watched = isWatched(to);
     // Past its patience it goes ahead, and stops holding the others.
-    if (watched && holding && !holdingSyncs)
+    if (watched && holding && held == ostratest::HeldRenames::Hold::Renames)
         waitWhileHeld(lock);
     lock.unlock();
     const int result = ::renameat(AT_FDCWD, from, AT_FDCWD, to);
     lock.lock();
     renamesDone += watched && result == 0 ? 1 : 0;
     return result;
+}
+
+extern "C" int unlink(const char *path) noexcept
+{
+    std::unique_lock lock(mutex);
+    if (holding && held == ostratest::HeldRenames::Hold::Removals && isWatched(path))
+        waitWhileHeld(lock);
+    lock.unlock();
+    return ::unlinkat(AT_FDCWD, path, 0);
+}
+
+extern "C" int flock(int fd, int operation) noexcept
+{
+    if (!(operation & LOCK_NB)) {
+        const std::string path = pathOf(fd);
+        std::unique_lock lock(mutex);
+        if (holding && held == ostratest::HeldRenames::Hold::Locks && path.find(watchedSuffix.substr(1)) != std::string::npos)
+            waitWhileHeld(lock);
+    }
+    return int(::syscall(SYS_flock, fd, operation));
 }
 
 namespace ostratest {
@@ -87,7 +117,7 @@ HeldRenames::HeldRenames(const QString &fileName, int patienceMs, Hold hold)
     watchedSuffix = "/" + fileName.toStdString();
     patience = std::chrono::milliseconds(patienceMs);
     holding = true;
-    holdingSyncs = hold == Hold::Syncs;
+    held = hold;
     renamesDone = 0;
 }
 
