@@ -104,9 +104,10 @@ MainWindow::MainWindow(QWidget *parent)
         connect(m_controller, signal, this, &MainWindow::updateCarPageStatus);
     connect(m_controller, &corvane::CorvaneController::errorOccurred, this, &MainWindow::routeError);
     // A setting the disk refused stays in use and goes with the next write of the settings.
-    connect(new corvane::SettingsFile(this), &corvane::SettingsFile::written, this, [this](quint64, bool ok) {
+    auto *settings = new corvane::SettingsFile(this);
+    connect(settings, &corvane::SettingsFile::written, this, [this, settings](quint64, bool ok) {
         if (!ok)
-            showToast(this, tr("Settings not saved \u2014 they could not be written (is the disk full?)"));
+            showToast(this, tr("Settings not saved \u2014 %1").arg(settings->failure()));
     });
     connect(m_controller, &corvane::CorvaneController::receiverDataReceived, this, &MainWindow::onReceiverDataReceived);
     connect(m_controller, &corvane::CorvaneController::telemetryReceived, this, &MainWindow::onTelemetryReceived);

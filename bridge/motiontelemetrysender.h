@@ -12,6 +12,8 @@ class QUdpSocket;
 
 namespace corvane {
 
+class SettingsFile;
+
 // Streams the car's motion as DiRT Rally-layout UDP packets (66 little-endian floats) to motion
 // software. The smoothing tick keeps running for open previews while the output is off.
 class MotionTelemetrySender : public QObject
@@ -50,8 +52,8 @@ public:
     explicit MotionTelemetrySender(QObject *parent = nullptr);
     ~MotionTelemetrySender() override;
 
+    // Reads the output's settings; each change below stores the keys it sets.
     void loadSettings();
-    void saveSettings() const;
 
     bool isEnabled() const { return m_enabled; }
     void setEnabled(bool on);
@@ -83,6 +85,7 @@ signals:
     void enabledChanged(bool on);
 
 private:
+    void switchOutput(bool on);
     void applyTimerRule();
     void rebuildAddress();
     void noteSendFailure();
@@ -91,6 +94,7 @@ private:
 
     QUdpSocket *m_socket = nullptr;
     QTimer *m_tickTimer = nullptr;
+    SettingsFile *m_settings = nullptr;
     QElapsedTimer m_runClock;
     QElapsedTimer m_gForceClock;
     QElapsedTimer m_tickClock;

@@ -6,6 +6,7 @@
 #include "motion/motionsystemcontroller.h"
 #include "motion/motionwebpanel.h"
 #include "ostraui/theme.h"
+#include "platform/storage/filewriter.h"
 #include "support/starved.h"
 #include "support/testenvironment.h"
 
@@ -17,13 +18,20 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRect>
+#include <QLockFile>
+#include <QSaveFile>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSysInfo>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <functional>
 #include <optional>
 
+#include <cstdio>
+
+#include <poll.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -96,6 +104,17 @@ int post(quint16 port, const QByteArray &target)
     return answer.startsWith("HTTP/1.1 ") ? answer.mid(9, 3).toInt() : 0;
 }
 
+// This test program again, running the test function `function` as another program would.
+bool startOther(QProcess &other, const char *function, const QMap<QString, QString> &variables)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (auto it = variables.cbegin(); it != variables.cend(); ++it)
+        environment.insert(it.key(), it.value());
+    other.setProcessEnvironment(environment);
+    other.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(function)});
+    return other.waitForStarted(Patience);
+}
+
 // One writer of settings, as a user or a peer drives it: each step changes a setting and says
 // how its answer went ("ok" or "failed").
 struct Writer
@@ -120,12 +139,13 @@ struct WriterRig
             w.change = [this](int step) {
                 const int before = api->rig.errors->size();
                 QJsonObject reply;
+                // Answered once stored, or once another program's lock was waited for in vain.
                 if (step == 1)
-                    reply = api->request("set_lounge_pit_limiter", json(R"({"enabled":true,"percent":40})"));
+                    reply = api->request("set_lounge_pit_limiter", json(R"({"enabled":true,"percent":40})"), Patience);
                 else if (step == 2)
-                    reply = stopReply = api->request("action_lounge_stop");
+                    reply = stopReply = api->request("action_lounge_stop", {}, Patience);
                 else
-                    reply = api->request("set_lounge_speed_cap", json(R"({"enabled":true,"percent":70})"));
+                    reply = api->request("set_lounge_speed_cap", json(R"({"enabled":true,"percent":70})"), Patience);
                 SettingsFile::waitForWrites(Patience);
                 // Told to the client that asked; the desktop has the settings file's own toast.
                 const bool refused = reply.value("message") == QLatin1String("Failed to save the race control state");
@@ -204,6 +224,9 @@ private slots:
         QTest::newRow("quotes and backslashes") << one("group/key", "say \"hi\" \\ there");
         QTest::newRow("percent") << one("group/key", "100% sure");
         QTest::newRow("non-ASCII") << one("group/key", QString::fromUtf8("Gr\u00fc\u00dfe \u65e5\u672c \U0001F697"));
+        QTest::newRow("halves of surrogate pairs")
+            << one("group/key", QString(QChar(0xD83D)) + QStringLiteral("x") + QChar(0xDC00) + QChar(0xDC00) + QStringLiteral("b\t")
+                                    + QChar(0xD83D) + QStringLiteral("\t") + QChar(0xDE97) + QChar(0xD800));
         QTest::newRow("control characters") << one("group/key", QString::fromUtf8("tab\tline\nbell\a\x01" "1"));
         QTest::newRow("NUL") << one("group/key", QString(QStringLiteral("a")) + QChar(0) + QStringLiteral("7"));
         QTest::newRow("leading @") << one("group/key", "@home");
@@ -412,13 +435,10 @@ private slots:
                                     : QVariantMap{{"strokeMm", "250"}};
         if (other == "another copy") {
             QProcess copy;
-            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-            environment.insert("OSTRA_OTHER_COPY", writer);
-            environment.insert("OSTRA_OTHER_HOME", qEnvironmentVariable("HOME"));
-            environment.insert("OSTRA_OTHER_FILE", rig.w.path);
-            copy.setProcessEnvironment(environment);
             copy.setProcessChannelMode(QProcess::MergedChannels);
-            copy.start(QCoreApplication::applicationFilePath(), {"otherCopy"});
+            QVERIFY(startOther(copy, "otherCopy",
+                               {{"OSTRA_OTHER_COPY", writer}, {"OSTRA_OTHER_HOME", qEnvironmentVariable("HOME")},
+                                {"OSTRA_OTHER_FILE", rig.w.path}}));
             QVERIFY(copy.waitForFinished(60000));
             QVERIFY2(copy.exitStatus() == QProcess::NormalExit && copy.exitCode() == 0, copy.readAll().constData());
         } else {
@@ -429,7 +449,9 @@ private slots:
             file.write("[mine]\nkept=yes\n");
             theirs.insert("mine/kept", "yes");
         }
+        // Two changes of other keys: the second must not undo theirs either.
         QCOMPARE(rig.w.change(1), QString("ok"));
+        QCOMPARE(rig.w.change(2), QString("ok"));
         QVariantMap stored = theirs;
         stored.insert(lounge ? "lounge/pitLimiterPercent" : "intensity", lounge ? "40" : "50");
         for (auto it = stored.cbegin(); it != stored.cend(); ++it)
@@ -437,6 +459,189 @@ private slots:
         const SettingsFile memory(lounge ? QCoreApplication::applicationName() : QStringLiteral("MotionSystem"));
         for (auto it = theirs.cbegin(); it != theirs.cend(); ++it)
             QCOMPARE(memory.value(it.key()).toString(), it.value().toString());
+        // What the station applies is what the file holds.
+        if (lounge)
+            QCOMPARE(rig.api->request("get_lounge_state").value("data")["speedCapPercent"].toInt(), 33);
+        else
+            QCOMPARE(rig.platform->settings().strokeMm, 250);
+    }
+
+    // A key a caller sets is written, also when it is what the program showed: the file, changed
+    // meanwhile by a tool, holds the value set and the next start has it.
+    void setKeyWritten_data()
+    {
+        QTest::addColumn<QString>("writer");
+        QTest::newRow("lounge") << "lounge";
+        QTest::newRow("web panel") << "web panel";
+    }
+
+    void setKeyWritten()
+    {
+        QFETCH(QString, writer);
+        QVERIFY(SettingsFile::waitForWrites(Patience));
+        WriterRig rig(writer);
+        QVERIFY(rig.w.change);
+        const bool lounge = writer == QLatin1String("lounge");
+        const QString key = lounge ? "lounge/speedCapPercent" : "intensity";
+        const auto set42 = [&] {
+            if (lounge)
+                QCOMPARE(rig.api->request("set_lounge_speed_cap", json(R"({"enabled":true,"percent":42})")).value("data")["speedCapPercent"].toInt(), 42);
+            else
+                QCOMPARE(post(rig.panel->port(), "/cfg?i=42"), 200);
+            QVERIFY(SettingsFile::waitForWrites(Patience));
+        };
+        set42();
+        QSettings(rig.w.path, QSettings::IniFormat).setValue(key, 55);
+        set42();
+        QCOMPARE(onDisk(rig.w.path, key), QVariant("42"));
+    }
+
+    // Another program holding QSettings' lock on the file (a QSettings-based tool inside its read,
+    // merge and rename, or one writing all the time) is waited for and never written past: a
+    // change answered stored is in the file once the other has let go, beside what it wrote; one
+    // that could not wait long enough is answered failed, and goes with the next write.
+    void otherProgramsLock_data()
+    {
+        QTest::addColumn<QString>("other");
+        QTest::addColumn<QString>("letGo");
+        QTest::newRow("holding, lets go within the wait") << "holding" << "during the first change";
+        QTest::newRow("holding past the wait") << "holding" << "after the first change";
+        QTest::newRow("writing all the time") << "busy" << "after two changes";
+    }
+
+    void otherProgramsLock()
+    {
+        QFETCH(QString, other);
+        QFETCH(QString, letGo);
+        QVERIFY(SettingsFile::waitForWrites(Patience));
+        WriterRig rig("lounge");
+        QVERIFY(rig.w.change);
+        QProcess program;
+        QVERIFY(startOther(program, "lockHolder", {{"OSTRA_LOCK_HOLDER", other}, {"OSTRA_OTHER_FILE", rig.w.path}}));
+        QByteArray said;
+        QVERIFY(QTest::qWaitFor([&] { return (said += program.readAllStandardOutput()).contains("holding\n"); }, Patience));
+        const auto go = [&program] { program.write("go\n"); };
+        if (letGo == "during the first change")
+            QTimer::singleShot(300, &program, go);
+        const QString first = rig.w.change(1);
+        if (letGo == "after the first change")
+            go();
+        rig.w.change(2);
+        if (letGo == "after two changes")
+            go();
+        QVERIFY(program.state() == QProcess::NotRunning || program.waitForFinished(Patience));
+        QVERIFY2(program.exitCode() == 0, (said + program.readAll()).constData());
+        if (other == "holding")
+            QCOMPARE(first, QString(letGo == "during the first change" ? "ok" : "failed"));
+        QCOMPARE(rig.w.change(3), QString("ok"));
+        QVariantMap stored = rig.w.stored;
+        stored.insert("other/kept", "yes");
+        for (auto it = stored.cbegin(); it != stored.cend(); ++it)
+            QCOMPARE(onDisk(rig.w.path, it.key()), it.value());
+    }
+
+    // The other program of otherProgramsLock: holds the lock in QSettings' order (the lock, the
+    // file read, its own change merged, the whole file renamed into place) until told to go on,
+    // or writes through QSettings all the time until told to stop.
+    void lockHolder()
+    {
+        const QString other = qEnvironmentVariable("OSTRA_LOCK_HOLDER");
+        if (other.isEmpty())
+            QSKIP("the other program of otherProgramsLock, started by it");
+        const QString path = qEnvironmentVariable("OSTRA_OTHER_FILE");
+        const auto told = [](int waitMs) {
+            pollfd input{STDIN_FILENO, POLLIN, 0};
+            return ::poll(&input, 1, waitMs) > 0;
+        };
+        if (other == "holding") {
+            QLockFile lock(path + ".lock");
+            QVERIFY(lock.lock());
+            QFile file(path);
+            const QByteArray before = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+            std::puts("holding");
+            std::fflush(stdout);
+            QVERIFY(told(60000));
+            QSaveFile merged(path);
+            QVERIFY(merged.open(QIODevice::WriteOnly));
+            merged.write(before + "\n[other]\nkept=yes\n");
+            QVERIFY(merged.commit());
+        } else {
+            QSettings settings(path, QSettings::IniFormat);
+            std::puts("holding");
+            std::fflush(stdout);
+            for (int n = 0; !told(2); ++n) {
+                settings.setValue("other/kept", "yes");
+                settings.setValue("other/n", n);
+                settings.sync();
+                QCOMPARE(settings.status(), QSettings::NoError);
+            }
+        }
+    }
+
+    // A lock file that no running program holds costs a moment at most, once: it is removed and
+    // the change stored. One that can never be free fails the change, saying why.
+    void leftLock_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("ageS");
+        QTest::addColumn<QString>("failure"); // empty: stored
+        const QByteArray host = QSysInfo::machineHostName().toUtf8();
+        QTest::newRow("empty, made a moment ago") << QByteArray() << 0 << QString();
+        QTest::newRow("empty") << QByteArray() << 3600 << QString();
+        QTest::newRow("garbled") << QByteArray("\x01\xffgarbage") << 0 << QString();
+        QTest::newRow("naming a program that ended") << "ended\nqorostra\n" + host + "\n" << 0 << QString();
+        QTest::newRow("a folder") << QByteArray("folder") << 0 << "is a folder, not a lock file";
+    }
+
+    void leftLock()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, ageS);
+        QFETCH(QString, failure);
+        QVERIFY(SettingsFile::waitForWrites(Patience));
+        WriterRig rig("desktop");
+        QVERIFY(rig.w.change);
+        const QString lock = rig.w.path + ".lock";
+        if (content == "folder") {
+            QVERIFY(QDir().mkpath(lock));
+        } else {
+            if (content.startsWith("ended")) {
+                QProcess ended;
+                ended.start("true");
+                QVERIFY(ended.waitForStarted());
+                content.replace("ended", QByteArray::number(ended.processId()));
+                QVERIFY(ended.waitForFinished());
+            }
+            QFile file(lock);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(content);
+            file.close();
+            QVERIFY(file.open(QIODevice::ReadWrite)); // setFileTime wants it open
+            QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-ageS), QFileDevice::FileModificationTime));
+        }
+        QCOMPARE(rig.w.change(1), QString(failure.isEmpty() ? "ok" : "failed"));
+        QVERIFY(rig.settings->failure().contains(failure));
+        QCOMPARE(QFileInfo::exists(lock), !failure.isEmpty());
+        QDir().rmdir(lock);
+    }
+
+    // A settings file waiting for another program's lock holds no other file's write behind it.
+    void otherFilesGoOn()
+    {
+        QVERIFY(SettingsFile::waitForWrites(Patience));
+        SettingsFile settings;
+        QLockFile held(settings.fileName() + ".lock");
+        QVERIFY(held.lock());
+        QSignalSpy settingsWritten(&settings, &SettingsFile::written);
+        settings.setValue("ui/theme", "dark");
+        const QString profile = QFileInfo(settings.fileName()).absolutePath() + "/other.json";
+        QSignalSpy written(&corvane::FileWriter::shared(), &corvane::FileWriter::written);
+        corvane::FileWriter::shared().write(profile, [] { return QByteArray("{}"); });
+        QVERIFY(QTest::qWaitFor([&] { return !written.isEmpty() && written.last().at(0).toString() == profile; }, Patience));
+        QVERIFY(settingsWritten.isEmpty());
+        held.unlock();
+        QVERIFY(settingsWritten.wait(Patience));
+        QCOMPARE(settingsWritten.last().at(1).toBool(), true);
     }
 
     // The other copy of otherWritersKept: stores its change as the program does, and ends.
@@ -454,7 +659,7 @@ private slots:
             corvane::MotionSystemController platform;
             corvane::MotionSystemSettings settings = platform.settings();
             settings.strokeMm = 250;
-            platform.applySettings(settings);
+            platform.applySettings(settings, {"strokeMm"});
         }
         QVERIFY(SettingsFile::waitForWrites(Patience));
     }
