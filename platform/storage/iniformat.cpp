@@ -1,6 +1,7 @@
 #include "platform/storage/iniformat.h"
 
 #include <QDataStream>
+#include <QIODevice>
 #include <QMap>
 #include <QPoint>
 #include <QRect>
@@ -484,7 +485,9 @@ QVariantMap IniFormat::parsed(QByteArrayView data, bool &damaged)
             damaged = damaged || !line.startsWith(';');
             continue;
         }
-        values.insert(section + unescapedKey(line.first(equals).trimmed()), parsedValue(line.sliced(equals + 1)));
+        // As QSettings names keys ("a/b", not "/a//b/"): one it could not name would be written
+        // back as a line ending in an escape, which no reader takes.
+        values.insert(normalizedKey(section + unescapedKey(line.first(equals).trimmed())), parsedValue(line.sliced(equals + 1)));
     }
     return values;
 }
