@@ -96,7 +96,8 @@ Lock takeLock(QLockFile &lock, QString &why)
         const bool file = ::fstat(fd, &held) == 0 && S_ISREG(held.st_mode);
         if (!file) {
             ::close(fd);
-            why = SettingsFile::tr("%1 is a folder, not a lock file").arg(lock.fileName());
+            why = S_ISDIR(held.st_mode) ? SettingsFile::tr("%1 is a folder, not a lock file").arg(lock.fileName())
+                                        : SettingsFile::tr("%1 is not a lock file").arg(lock.fileName());
             return Lock::Stuck;
         }
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -129,9 +130,8 @@ Lock takeLock(QLockFile &lock, QString &why)
         return Lock::Taken;
     if (lock.error() == QLockFile::LockFailedError)
         return Lock::Held;
-    why = SettingsFile::tr("%1 cannot be made%2")
-              .arg(lock.fileName(), lock.error() == QLockFile::PermissionError ? SettingsFile::tr(": permission denied")
-                                                                                 : QString());
+    why = lock.error() == QLockFile::PermissionError ? SettingsFile::tr("%1 cannot be made: permission denied").arg(lock.fileName())
+                                                      : SettingsFile::tr("%1 cannot be made").arg(lock.fileName());
     return Lock::Stuck;
 }
 
