@@ -86,9 +86,11 @@ enum class Lock { Taken, Held, Stuck };
 Lock takeLock(QLockFile &lock, QString &why)
 {
     const QByteArray name = QFile::encodeName(lock.fileName());
+    // Short enough for a toast; the log names the folder.
+    const QString shown = QFileInfo(lock.fileName()).fileName();
     const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0 && errno == ELOOP) {
-        why = SettingsFile::tr("%1 is a link, not a lock file").arg(lock.fileName());
+        why = SettingsFile::tr("%1 is a link, not a lock file").arg(shown);
         return Lock::Stuck;
     }
     if (fd >= 0) {
@@ -96,8 +98,8 @@ Lock takeLock(QLockFile &lock, QString &why)
         const bool file = ::fstat(fd, &held) == 0 && S_ISREG(held.st_mode);
         if (!file) {
             ::close(fd);
-            why = S_ISDIR(held.st_mode) ? SettingsFile::tr("%1 is a folder, not a lock file").arg(lock.fileName())
-                                        : SettingsFile::tr("%1 is not a lock file").arg(lock.fileName());
+            why = S_ISDIR(held.st_mode) ? SettingsFile::tr("%1 is a folder, not a lock file").arg(shown)
+                                        : SettingsFile::tr("%1 is not a lock file").arg(shown);
             return Lock::Stuck;
         }
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -118,8 +120,7 @@ Lock takeLock(QLockFile &lock, QString &why)
             const int removed = same && ::unlink(name.constData()) != 0 ? errno : 0;
             ::close(fd);
             if (removed != 0) {
-                why = SettingsFile::tr("%1 was left by a program that no longer runs and cannot be removed: %2")
-                          .arg(lock.fileName(), qt_error_string(removed));
+                why = SettingsFile::tr("%1, left by a program that ended, cannot be removed: %2").arg(shown, qt_error_string(removed));
                 return Lock::Stuck;
             }
             if (same)
@@ -130,8 +131,8 @@ Lock takeLock(QLockFile &lock, QString &why)
         return Lock::Taken;
     if (lock.error() == QLockFile::LockFailedError)
         return Lock::Held;
-    why = lock.error() == QLockFile::PermissionError ? SettingsFile::tr("%1 cannot be made: permission denied").arg(lock.fileName())
-                                                      : SettingsFile::tr("%1 cannot be made").arg(lock.fileName());
+    why = lock.error() == QLockFile::PermissionError ? SettingsFile::tr("%1 cannot be made: permission denied").arg(shown)
+                                                      : SettingsFile::tr("%1 cannot be made").arg(shown);
     return Lock::Stuck;
 }
 
@@ -158,7 +159,7 @@ FileWriter::Outcome storeChanges(Disk &disk, const QString &path, const Changes 
             patience.setRemainingTime(LockWaitMs);
         if (!patience.hasExpired())
             return FileWriter::Outcome::Busy;
-        return fail(SettingsFile::tr("another program holds %1").arg(lock.fileName()));
+        return fail(SettingsFile::tr("another program holds %1").arg(QFileInfo(lock.fileName()).fileName()));
     case Lock::Stuck:
         return fail(why);
     }
@@ -181,7 +182,7 @@ FileWriter::Outcome storeChanges(Disk &disk, const QString &path, const Changes 
         bool damaged = false;
         QVariantMap read;
         if (now.exists() && !FileWriter::readFile(path, bytes, now, error))
-            return fail(SettingsFile::tr("%1 cannot be read (%2) and is not written over").arg(path, error));
+            return fail(SettingsFile::tr("%1 cannot be read (%2) and is not written over").arg(QFileInfo(path).fileName(), error));
         if (now.exists())
             read = IniFormat::parsed(bytes, damaged);
         QStringList changed = IniFormat::differingKeys(values, read);

@@ -2,6 +2,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -788,7 +789,7 @@ private slots:
             QVERIFY(ostratest::writesDone());
             QFile::remove(settings);
             QVERIFY(QDir().mkpath(settings));
-            toast = toast.arg(settings);
+            toast = toast.arg(QFileInfo(settings).fileName());
         }
         QWebSocket client;
         QJsonObject reply;
