@@ -3,8 +3,10 @@
 #include "api/apirig.h"
 #include "api/wsloungehandler.h"
 #include "bridge/corvanecontroller.h"
+#include "bridge/motiontelemetrysender.h"
 #include "motion/motionsystemcontroller.h"
 #include "motion/motionwebpanel.h"
+#include "racecontrol/racecontrol.h"
 #include "ostraui/theme.h"
 #include "platform/storage/filewriter.h"
 #include "platform/storage/iniformat.h"
@@ -154,7 +156,9 @@ struct WriterRig
             };
             w.stored = {{"lounge/pitLimiterPercent", "40"}, {"lounge/stopped", "true"}, {"lounge/stopReason", "operator"},
                         {"lounge/speedCap", "true"}, {"lounge/speedCapPercent", "70"}};
-        } else if (writer == QLatin1String("web panel")) {
+            return;
+        }
+        if (writer == QLatin1String("web panel")) {
             platform = std::make_unique<corvane::MotionSystemController>();
             panel = std::make_unique<corvane::MotionWebPanel>(platform.get());
             if (!panel->start(0))
@@ -166,20 +170,36 @@ struct WriterRig
                 return QString(code == 200 ? "ok" : code == 500 ? "failed" : "code " + QString::number(code));
             };
             w.stored = {{"intensity", "50"}, {"actuatorSlots", "5,4,3,2,1,0"}, {"strokeMm", "200"}};
+            return;
+        }
+        settings = std::make_unique<SettingsFile>();
+        w.path = settings->fileName();
+        // How the program's own settings file answered the step's change.
+        const auto answered = [this](const std::function<void()> &change) {
+            QSignalSpy written(settings.get(), &SettingsFile::written);
+            change();
+            SettingsFile::waitForWrites(Patience);
+            return QString(written.isEmpty() ? "not written" : written.last().at(1).toBool() ? "ok" : "failed");
+        };
+        if (writer == QLatin1String("race control")) {
+            race = std::make_unique<corvane::RaceControl>();
+            w.change = [this, answered](int step) { return answered([&] { race->setWatchdog(step != 2, 1000 * step); }); };
+            w.stored = {{"raceControl/watchdog", "true"}, {"raceControl/watchdogTimeoutMs", "3000"}};
+        } else if (writer == QLatin1String("motion output")) {
+            output = std::make_unique<corvane::MotionTelemetrySender>();
+            w.change = [this, answered](int step) { return answered([&] { output->setTarget("127.0.0.1", quint16(20000 + step)); }); };
+            w.stored = {{"motionTelemetry/host", "127.0.0.1"}, {"motionTelemetry/port", "20003"}};
         } else {
-            settings = std::make_unique<SettingsFile>();
             section = std::make_unique<QWidget>();
             QPushButton *reveal =
                 ostra::makeIconButton(new QWidget(section.get()), false, QStringLiteral("ui/section/test"), section.get());
-            w.path = settings->fileName();
-            w.change = [this, reveal](int step) {
-                QSignalSpy written(settings.get(), &SettingsFile::written);
-                if (step == 3)
-                    reveal->click();
-                else
-                    ostra::saveTheme(step == 1);
-                SettingsFile::waitForWrites(Patience);
-                return QString(written.isEmpty() ? "not written" : written.last().at(1).toBool() ? "ok" : "failed");
+            w.change = [reveal, answered](int step) {
+                return answered([&] {
+                    if (step == 3)
+                        reveal->click();
+                    else
+                        ostra::saveTheme(step == 1);
+                });
             };
             w.stored = {{"ui/theme", "light"}, {"ui/section/test", "true"}};
         }
@@ -190,6 +210,8 @@ struct WriterRig
     std::unique_ptr<corvane::MotionWebPanel> panel;
     std::unique_ptr<SettingsFile> settings;
     std::unique_ptr<QWidget> section;
+    std::unique_ptr<corvane::RaceControl> race;
+    std::unique_ptr<corvane::MotionTelemetrySender> output;
     QJsonObject stopReply;
     Writer w;
 };
@@ -421,6 +443,8 @@ private slots:
             QTest::addRow("%s, another copy", writer) << writer << "another copy";
             QTest::addRow("%s, hand edit", writer) << writer << "hand edit";
         }
+        QTest::newRow("race control, hand edit") << "race control" << "hand edit";
+        QTest::newRow("motion output, hand edit") << "motion output" << "hand edit";
     }
 
     void otherWritersKept()
@@ -428,12 +452,42 @@ private slots:
         QFETCH(QString, writer);
         QFETCH(QString, other);
         QVERIFY(SettingsFile::waitForWrites(Patience));
-        const bool lounge = writer == QLatin1String("lounge");
-        QFile::remove(SettingsFile(lounge ? QCoreApplication::applicationName() : QStringLiteral("MotionSystem")).fileName());
+        const QString application = writer == "web panel" ? QStringLiteral("MotionSystem") : QCoreApplication::applicationName();
+        QFile::remove(SettingsFile(application).fileName());
         WriterRig rig(writer);
         QVERIFY(rig.w.change);
-        QVariantMap theirs = lounge ? QVariantMap{{"lounge/speedCap", "true"}, {"lounge/speedCapPercent", "33"}}
-                                    : QVariantMap{{"strokeMm", "250"}};
+        // Their change as lines of the file; what the writer's two changes store; what it applies
+        // of theirs once it has read them.
+        QVariantMap theirs;
+        QByteArray lines;
+        QVariantMap ours;
+        std::function<QString()> applied;
+        QString expected;
+        if (writer == "lounge") {
+            theirs = {{"lounge/speedCap", "true"}, {"lounge/speedCapPercent", "33"}};
+            lines = "\n[lounge]\nspeedCap=true\nspeedCapPercent=33\n";
+            ours = {{"lounge/pitLimiterPercent", "40"}};
+            applied = [&] { return QString::number(rig.api->request("get_lounge_state").value("data")["speedCapPercent"].toInt()); };
+            expected = "33";
+        } else if (writer == "web panel") {
+            theirs = {{"strokeMm", "250"}};
+            lines = "\n[General]\nstrokeMm=250\n";
+            ours = {{"intensity", "50"}};
+            applied = [&] { return QString::number(rig.platform->settings().strokeMm); };
+            expected = "250";
+        } else if (writer == "race control") {
+            theirs = {{"raceControl/included", "s9"}};
+            lines = "\n[raceControl]\nincluded=s9\n";
+            ours = {{"raceControl/watchdog", "false"}, {"raceControl/watchdogTimeoutMs", "2000"}};
+            applied = [&] { return rig.race->included().join(','); };
+            expected = "s9";
+        } else {
+            theirs = {{"motionTelemetry/enabled", "true"}};
+            lines = "\n[motionTelemetry]\nenabled=true\n";
+            ours = {{"motionTelemetry/port", "20002"}};
+            applied = [&] { return QString(rig.output->isEnabled() ? "on" : "off"); };
+            expected = "on";
+        }
         if (other == "another copy") {
             QProcess copy;
             copy.setProcessChannelMode(QProcess::MergedChannels);
@@ -446,7 +500,7 @@ private slots:
             // A line of the user's own, too.
             QFile file(rig.w.path);
             QVERIFY(file.open(QIODevice::Append));
-            file.write(lounge ? "\n[lounge]\nspeedCap=true\nspeedCapPercent=33\n" : "\n[General]\nstrokeMm=250\n");
+            file.write(lines);
             file.write("[mine]\nkept=yes\n");
             theirs.insert("mine/kept", "yes");
         }
@@ -454,17 +508,14 @@ private slots:
         QCOMPARE(rig.w.change(1), QString("ok"));
         QCOMPARE(rig.w.change(2), QString("ok"));
         QVariantMap stored = theirs;
-        stored.insert(lounge ? "lounge/pitLimiterPercent" : "intensity", lounge ? "40" : "50");
+        stored.insert(ours);
         for (auto it = stored.cbegin(); it != stored.cend(); ++it)
             QCOMPARE(onDisk(rig.w.path, it.key()), it.value());
-        const SettingsFile memory(lounge ? QCoreApplication::applicationName() : QStringLiteral("MotionSystem"));
+        const SettingsFile memory(application);
         for (auto it = theirs.cbegin(); it != theirs.cend(); ++it)
             QCOMPARE(memory.value(it.key()).toString(), it.value().toString());
-        // What the station applies is what the file holds.
-        if (lounge)
-            QCOMPARE(rig.api->request("get_lounge_state").value("data")["speedCapPercent"].toInt(), 33);
-        else
-            QCOMPARE(rig.platform->settings().strokeMm, 250);
+        // What the writer applies is what the file holds.
+        QCOMPARE(applied(), expected);
     }
 
     // A key a caller sets is written, also when it is what the program showed: the file, changed
