@@ -432,9 +432,9 @@ private slots:
         }
     }
 
-    // Another copy of the program on the same home, or a hand edit, changes the file between this
-    // process's writes: what it wrote stays, only this process's own changes go on top, and this
-    // process's memory follows the file.
+    // Another program writing the file through this store (as a tool would), or a hand edit,
+    // changes it between this process's writes: what it wrote stays, only the keys this process
+    // set go on top, and the writer runs on the file's values of the rest.
     void otherWritersKept_data()
     {
         QTest::addColumn<QString>("writer");
@@ -699,7 +699,7 @@ private slots:
         QCOMPARE(settingsWritten.last().at(1).toBool(), true);
     }
 
-    // The other copy of otherWritersKept: stores its change as the program does, and ends.
+    // The other program of otherWritersKept: stores its change as the program does, and ends.
     void otherCopy()
     {
         const QString writer = qEnvironmentVariable("OSTRA_OTHER_COPY");
