@@ -109,12 +109,21 @@ void MotionTelemetrySender::loadSettings()
     rebuildAddress();
 }
 
+void MotionTelemetrySender::saveSettings(const QStringList &keys) const
+{
+    const QVariantMap values{{QStringLiteral("enabled"), m_enabled}, {QStringLiteral("host"), m_host}, {QStringLiteral("port"), uint(m_port)}};
+    QVariantMap changed;
+    for (const QString &key : keys)
+        changed.insert(key, values.value(key));
+    m_settings->setValues(QLatin1String(SettingsGroup), changed);
+}
+
 void MotionTelemetrySender::setEnabled(bool on)
 {
     if (m_enabled == on)
         return;
     switchOutput(on);
-    m_settings->setValues(QLatin1String(SettingsGroup), {{QStringLiteral("enabled"), m_enabled}});
+    saveSettings({QStringLiteral("enabled")});
 }
 
 void MotionTelemetrySender::switchOutput(bool on)
@@ -135,7 +144,7 @@ void MotionTelemetrySender::setTarget(const QString &host, quint16 port)
     m_port = port;
     rebuildAddress();
     m_sendFailure.clear();
-    m_settings->setValues(QLatin1String(SettingsGroup), {{QStringLiteral("host"), m_host}, {QStringLiteral("port"), uint(m_port)}});
+    saveSettings({QStringLiteral("host"), QStringLiteral("port")});
 }
 
 void MotionTelemetrySender::addUser()

@@ -4,6 +4,7 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -52,8 +53,9 @@ public:
     explicit MotionTelemetrySender(QObject *parent = nullptr);
     ~MotionTelemetrySender() override;
 
-    // Reads the output's settings; each change below stores the keys it sets.
     void loadSettings();
+    // Stores the keys a change set ("enabled", "host", "port"), and only those.
+    void saveSettings(const QStringList &keys) const;
 
     bool isEnabled() const { return m_enabled; }
     void setEnabled(bool on);
