@@ -110,10 +110,11 @@ MainWindow::MainWindow(QWidget *parent)
             [this](const QString &reason) { routeReport(reason, &MainWindow::onTransmissionStopped); });
     // A setting the disk refused stays in use and goes with the next write of the settings. The
     // Terms of Use tell of their own write, in front of themselves.
-    connect(new corvane::SettingsFile(this), &corvane::SettingsFile::written, this, [this](quint64 ticket, bool ok) {
+    auto *settings = new corvane::SettingsFile(this);
+    connect(settings, &corvane::SettingsFile::written, this, [this, settings](quint64 ticket, bool ok) {
         const QList<corvane::DisclaimerDialog *> terms = findChildren<corvane::DisclaimerDialog *>();
         if (!ok && std::none_of(terms.cbegin(), terms.cend(), [ticket](auto *t) { return t->isStoring(ticket); }))
-            showToast(this, tr("Settings not saved \u2014 they could not be written (is the disk full?)"));
+            showToast(this, tr("Settings not saved \u2014 %1").arg(settings->failure()));
     });
     connect(m_controller, &corvane::CorvaneController::receiverDataReceived, this, &MainWindow::onReceiverDataReceived);
     connect(m_controller, &corvane::CorvaneController::telemetryReceived, this, &MainWindow::onTelemetryReceived);

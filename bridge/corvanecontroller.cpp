@@ -143,6 +143,7 @@ CorvaneController::CorvaneController(QObject *parent)
             &CorvaneController::onTransmitterPortChangedForFfb);
     m_settings = new SettingsFile(this);
     connect(m_settings, &SettingsFile::written, this, &CorvaneController::onSettingsWritten);
+    connect(m_settings, &SettingsFile::changedOnDisk, this, &CorvaneController::onSettingsChangedOnDisk);
     loadLoungeState();
     m_loungeWatchdogTimer = new QTimer(this);
     m_loungeWatchdogTimer->setInterval(kLoungeWatchdogIntervalMs);

@@ -160,9 +160,9 @@ public:
     // stored for the car.
     bool isLoungeStopApplied() const { return m_lounge.stopped && !isHelicopterMode(); }
     void loadLoungeState();
-    // Hands the state to the settings file's writer; a write that fails is reported, and the
-    // next change of the lounge state writes it again.
-    void saveLoungeState();
+    // Hands the keys of the state named (those a change set) to the settings file's writer; a
+    // write that fails is reported, and the next write of the file carries it again.
+    void saveLoungeState(const QStringList &keys);
     void raceControlStop(const QString &reason);
     void raceControlRelease();
     void setLoungePitLimiter(bool on, int percent);
@@ -429,6 +429,9 @@ private:
     void stopIfResponseChanges(const AxisSettings &next);
     void onLoungeWatchdogTick();
     void onSettingsWritten(quint64 ticket, bool ok);
+    void onSettingsChangedOnDisk(const QStringList &keys);
+    // After a stop ends: the throttle waits for the pedal to come up, soft start begins again.
+    void rearmAfterStop();
     float pedalRole(int role) const;
     void resetMappingState();
 

@@ -4,6 +4,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <algorithm>
+
 #include "bridge/corvaneserialport.h"
 #include "bridge/devicesecurity.h"
 #include "bridge/steeringmonitor.h"
@@ -256,20 +258,22 @@ void CorvaneController::loadLoungeState()
     m_lounge.reverseAllowed = stored("reverseAllowed", true).toBool();
 }
 
-void CorvaneController::saveLoungeState()
+void CorvaneController::saveLoungeState(const QStringList &keys)
 {
+    const QVariantMap values{{QStringLiteral("stopped"), m_lounge.stopped},
+                             {QStringLiteral("stopReason"), m_lounge.stopReason},
+                             {QStringLiteral("pitLimiter"), m_lounge.pitLimiter},
+                             {QStringLiteral("pitLimiterPercent"), m_lounge.pitLimiterPercent},
+                             {QStringLiteral("speedCap"), m_lounge.speedCap},
+                             {QStringLiteral("speedCapPercent"), m_lounge.speedCapPercent},
+                             {QStringLiteral("reverseAllowed"), m_lounge.reverseAllowed}};
+    QVariantMap changed;
+    for (const QString &key : keys)
+        changed.insert(key, values.value(key));
     // Handed over now, while a request that changed the state is being answered, so that its
     // reply waits for the disk.
-    const auto write = [this] {
-        m_loungeTicket = m_settings->setValues(QStringLiteral("lounge"),
-                                               {{QStringLiteral("stopped"), m_lounge.stopped},
-                                                {QStringLiteral("stopReason"), m_lounge.stopReason},
-                                                {QStringLiteral("pitLimiter"), m_lounge.pitLimiter},
-                                                {QStringLiteral("pitLimiterPercent"), m_lounge.pitLimiterPercent},
-                                                {QStringLiteral("speedCap"), m_lounge.speedCap},
-                                                {QStringLiteral("speedCapPercent"), m_lounge.speedCapPercent},
-                                                {QStringLiteral("reverseAllowed"), m_lounge.reverseAllowed}},
-                                               tr("Failed to save the race control state"));
+    const auto write = [this, &changed] {
+        m_loungeTicket = m_settings->setValues(QStringLiteral("lounge"), changed, tr("Failed to save the race control state"));
     };
     // A stopped car must still be stopped after a restart: a failed write must not pass unseen.
     // A request's failure is answered to its client (and the desktop shows the settings file's
@@ -282,13 +286,35 @@ void CorvaneController::saveLoungeState()
 
 void CorvaneController::onSettingsWritten(quint64 ticket, bool ok)
 {
-    // Every write carries the whole file: the first one to end after the state changed decides
-    // whether the next change must write it again.
+    // Every write carries every change of the file not yet on disk, a failed one included: the
+    // first one to end after the state changed decides whether the next change must write again.
     if (m_loungeTicket == 0 || ticket < m_loungeTicket)
         return;
     m_loungeUnsaved = !ok;
     if (ok)
         m_loungeTicket = 0;
+}
+
+void CorvaneController::onSettingsChangedOnDisk(const QStringList &keys)
+{
+    // A hand edit or a tool changed the lounge state: the car drives on what the file holds, as
+    // the next start would; a release that way re-arms the throttle as race control's does.
+    if (std::none_of(keys.cbegin(), keys.cend(), [](const QString &key) { return key.startsWith(QLatin1String("lounge/")); }))
+        return;
+    const bool wasStopped = m_lounge.stopped;
+    loadLoungeState();
+    qInfo().noquote() << "Race control: the lounge state was changed in the settings file";
+    if (wasStopped && !m_lounge.stopped)
+        rearmAfterStop();
+    emit loungeStateChanged();
+}
+
+void CorvaneController::rearmAfterStop()
+{
+    m_throttleHeldUntilReleased = true;
+    m_softStartActive = m_axisSettings.softStartEnabled;
+    m_softStartElapsedMs = 0;
+    m_loungeHeartbeat.restart();
 }
 
 void CorvaneController::raceControlStop(const QString &reason)
@@ -298,7 +324,7 @@ void CorvaneController::raceControlStop(const QString &reason)
     m_lounge.stopped = true;
     m_lounge.stopReason = reason;
     qInfo().noquote() << QStringLiteral("Race control: STOP (%1)").arg(reason);
-    saveLoungeState();
+    saveLoungeState({QStringLiteral("stopped"), QStringLiteral("stopReason")});
     emit loungeStateChanged();
 }
 
@@ -308,12 +334,9 @@ void CorvaneController::raceControlRelease()
         return;
     m_lounge.stopped = false;
     m_lounge.stopReason.clear();
-    m_throttleHeldUntilReleased = true;
-    m_softStartActive = m_axisSettings.softStartEnabled;
-    m_softStartElapsedMs = 0;
-    m_loungeHeartbeat.restart();
+    rearmAfterStop();
     qInfo() << "Race control: released";
-    saveLoungeState();
+    saveLoungeState({QStringLiteral("stopped"), QStringLiteral("stopReason")});
     emit loungeStateChanged();
 }
 
@@ -321,7 +344,7 @@ void CorvaneController::setLoungePitLimiter(bool on, int percent)
 {
     m_lounge.pitLimiter = on;
     m_lounge.pitLimiterPercent = qBound(0, percent, 100);
-    saveLoungeState();
+    saveLoungeState({QStringLiteral("pitLimiter"), QStringLiteral("pitLimiterPercent")});
     emit loungeStateChanged();
 }
 
@@ -329,14 +352,14 @@ void CorvaneController::setLoungeSpeedCap(bool on, int percent)
 {
     m_lounge.speedCap = on;
     m_lounge.speedCapPercent = qBound(0, percent, 100);
-    saveLoungeState();
+    saveLoungeState({QStringLiteral("speedCap"), QStringLiteral("speedCapPercent")});
     emit loungeStateChanged();
 }
 
 void CorvaneController::setLoungeReverseAllowed(bool allowed)
 {
     m_lounge.reverseAllowed = allowed;
-    saveLoungeState();
+    saveLoungeState({QStringLiteral("reverseAllowed")});
     emit loungeStateChanged();
 }
 
@@ -352,8 +375,9 @@ void CorvaneController::setLoungeWatchdog(bool on, int timeoutMs)
     } else {
         m_loungeWatchdogTimer->stop();
     }
+    // What failed to store goes again with this write.
     if (m_loungeUnsaved)
-        saveLoungeState();
+        saveLoungeState({});
     emit loungeStateChanged();
 }
 

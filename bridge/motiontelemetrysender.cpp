@@ -4,6 +4,7 @@
 #include <QUdpSocket>
 #include <QtEndian>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -74,10 +75,21 @@ MotionTelemetrySender::MotionTelemetrySender(QObject *parent)
     : QObject(parent)
     , m_socket(new QUdpSocket(this))
     , m_tickTimer(new QTimer(this))
+    , m_settings(new SettingsFile(this))
 {
     m_tickTimer->setInterval(TickIntervalMs);
     m_tickTimer->setTimerType(Qt::PreciseTimer);
     connect(m_tickTimer, &QTimer::timeout, this, &MotionTelemetrySender::sendPacket);
+    // A hand edit or a tool changed the output: it streams as the file says, as the next start would.
+    connect(m_settings, &SettingsFile::changedOnDisk, this, [this](const QStringList &keys) {
+        const QString group = QLatin1String(SettingsGroup) + QLatin1Char('/');
+        if (std::none_of(keys.cbegin(), keys.cend(), [&group](const QString &key) { return key.startsWith(group); }))
+            return;
+        const bool wasEnabled = m_enabled;
+        loadSettings();
+        if (m_enabled != wasEnabled)
+            switchOutput(m_enabled);
+    });
     loadSettings();
     if (m_enabled)
         m_runClock.start();
@@ -88,27 +100,34 @@ MotionTelemetrySender::~MotionTelemetrySender() = default;
 
 void MotionTelemetrySender::loadSettings()
 {
-    const SettingsFile settings;
     const QString group = QLatin1String(SettingsGroup) + QLatin1Char('/');
-    m_enabled = settings.value(group + QLatin1String("enabled"), false).toBool();
-    m_host = settings.value(group + QLatin1String("host"), QString::fromLatin1(DefaultHost)).toString();
+    m_enabled = m_settings->value(group + QLatin1String("enabled"), false).toBool();
+    m_host = m_settings->value(group + QLatin1String("host"), QString::fromLatin1(DefaultHost)).toString();
     bool ok = false;
-    const uint port = settings.value(group + QLatin1String("port"), uint(DefaultPort)).toUInt(&ok);
+    const uint port = m_settings->value(group + QLatin1String("port"), uint(DefaultPort)).toUInt(&ok);
     m_port = ok ? quint16(port) : DefaultPort;
     rebuildAddress();
 }
 
-void MotionTelemetrySender::saveSettings() const
+void MotionTelemetrySender::saveSettings(const QStringList &keys) const
 {
-    SettingsFile().setValues(QLatin1String(SettingsGroup), {{QStringLiteral("enabled"), m_enabled},
-                                                            {QStringLiteral("host"), m_host},
-                                                            {QStringLiteral("port"), uint(m_port)}});
+    const QVariantMap values{{QStringLiteral("enabled"), m_enabled}, {QStringLiteral("host"), m_host}, {QStringLiteral("port"), uint(m_port)}};
+    QVariantMap changed;
+    for (const QString &key : keys)
+        changed.insert(key, values.value(key));
+    m_settings->setValues(QLatin1String(SettingsGroup), changed);
 }
 
 void MotionTelemetrySender::setEnabled(bool on)
 {
     if (m_enabled == on)
         return;
+    switchOutput(on);
+    saveSettings({QStringLiteral("enabled")});
+}
+
+void MotionTelemetrySender::switchOutput(bool on)
+{
     m_enabled = on;
     if (on) {
         m_runClock.start();
@@ -116,7 +135,6 @@ void MotionTelemetrySender::setEnabled(bool on)
         m_sendFailure.clear();
     }
     applyTimerRule();
-    saveSettings();
     emit enabledChanged(on);
 }
 
@@ -126,7 +144,7 @@ void MotionTelemetrySender::setTarget(const QString &host, quint16 port)
     m_port = port;
     rebuildAddress();
     m_sendFailure.clear();
-    saveSettings();
+    saveSettings({QStringLiteral("host"), QStringLiteral("port")});
 }
 
 void MotionTelemetrySender::addUser()

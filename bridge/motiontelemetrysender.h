@@ -4,6 +4,7 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -11,6 +12,8 @@ class QTimer;
 class QUdpSocket;
 
 namespace corvane {
+
+class SettingsFile;
 
 // Streams the car's motion as DiRT Rally-layout UDP packets (66 little-endian floats) to motion
 // software. The smoothing tick keeps running for open previews while the output is off.
@@ -51,7 +54,8 @@ public:
     ~MotionTelemetrySender() override;
 
     void loadSettings();
-    void saveSettings() const;
+    // Stores the keys a change set ("enabled", "host", "port"), and only those.
+    void saveSettings(const QStringList &keys) const;
 
     bool isEnabled() const { return m_enabled; }
     void setEnabled(bool on);
@@ -83,6 +87,7 @@ signals:
     void enabledChanged(bool on);
 
 private:
+    void switchOutput(bool on);
     void applyTimerRule();
     void rebuildAddress();
     void noteSendFailure();
@@ -91,6 +96,7 @@ private:
 
     QUdpSocket *m_socket = nullptr;
     QTimer *m_tickTimer = nullptr;
+    SettingsFile *m_settings = nullptr;
     QElapsedTimer m_runClock;
     QElapsedTimer m_gForceClock;
     QElapsedTimer m_tickClock;

@@ -110,14 +110,23 @@ void DashboardSettingsDialog::onUnitChanged(int index)
 
 void DashboardSettingsDialog::onAccept()
 {
+    const DashboardSettings shown = m_settings;
     m_settings.useMph = m_unitCombo->currentIndex() == 1;
     m_settings.topSpeedKmh = m_settings.useMph ? toKmh(m_topSpeedSpin->value()) : m_topSpeedSpin->value();
     m_settings.accel = m_accelSlider->value();
     m_settings.decel = m_decelSlider->value();
-    SettingsFile().setValues(QStringLiteral("dashboard"), {{QStringLiteral("useMph"), m_settings.useMph},
-                                                          {QStringLiteral("topSpeedKmh"), m_settings.topSpeedKmh},
-                                                          {QStringLiteral("accel"), m_settings.accel},
-                                                          {QStringLiteral("decel"), m_settings.decel}});
+    // What the user changed, and only that: the file may hold newer values of the rest.
+    QVariantMap changed;
+    const auto take = [&changed](const char *key, const auto &before, const auto &after) {
+        if (before != after)
+            changed.insert(QLatin1String(key), after);
+    };
+    take("useMph", shown.useMph, m_settings.useMph);
+    take("topSpeedKmh", shown.topSpeedKmh, m_settings.topSpeedKmh);
+    take("accel", shown.accel, m_settings.accel);
+    take("decel", shown.decel, m_settings.decel);
+    if (!changed.isEmpty())
+        SettingsFile().setValues(QStringLiteral("dashboard"), changed);
     accept();
 }
 

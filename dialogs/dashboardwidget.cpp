@@ -94,6 +94,11 @@ DashboardWidget::DashboardWidget(CorvaneController *controller, QWidget *parent)
     setMinimumSize(640, 360);
 
     loadSettings();
+    // A hand edit or a tool changed them: the dashboard shows what the file holds.
+    connect(new SettingsFile(this), &SettingsFile::changedOnDisk, this, [this](const QStringList &keys) {
+        if (std::any_of(keys.cbegin(), keys.cend(), [](const QString &key) { return key.startsWith(QLatin1String("dashboard/")); }))
+            loadSettings();
+    });
 
     m_settingsButton = new QPushButton(QStringLiteral("⚙"), this);
     m_closeButton = new QPushButton(QStringLiteral("✕"), this);
@@ -218,10 +223,8 @@ QRegion DashboardWidget::changedRegion(float oldFrac, int oldLit, long oldShown,
 void DashboardWidget::openSettings()
 {
     DashboardSettingsDialog dialog(m_settings, this);
-    if (dialog.exec() == QDialog::Accepted) {
-        m_settings = dialog.settings();
-        m_layersValid = false;
-    }
+    if (dialog.exec() == QDialog::Accepted)
+        loadSettings();
     setFocus();
 }
 

@@ -118,6 +118,16 @@ MotionSystemController::MotionSystemController(QObject *parent)
             emit errorOccurred(tr("Failed to save the platform settings"));
         emit settingsWritten(ticket, ok);
     });
+    // A hand edit or a tool changed them: the platform runs on what the file holds, as it would
+    // after the next start.
+    connect(m_store, &SettingsFile::changedOnDisk, this, [this] {
+        const MotionSystemSettings before = m_settings;
+        loadSettings();
+        if (m_settings == before)
+            return;
+        sendSettings();
+        emit settingsApplied(m_settings);
+    });
     loadSettings();
 }
 
@@ -268,26 +278,27 @@ void MotionSystemController::loadSettings()
     m_settings = clampMotionSettings(s);
 }
 
-quint64 MotionSystemController::saveSettings()
+quint64 MotionSystemController::saveSettings(const QStringList &keys)
 {
-    QStringList slotTexts;
-    for (int slot : m_settings.actuatorSlots)
-        slotTexts.append(QString::number(slot));
-    return m_store->setValues(QString(), {{QStringLiteral("intensity"), m_settings.intensity},
-                                          {QStringLiteral("travelMm"), m_settings.travelMm},
-                                          {QStringLiteral("speedPct"), m_settings.speedPct},
-                                          {QStringLiteral("accelPct"), m_settings.accelPct},
-                                          {QStringLiteral("parkMm"), m_settings.parkMm},
-                                          {QStringLiteral("strokeMm"), m_settings.strokeMm},
-                                          {QStringLiteral("actuatorSlots"), slotTexts.join(QLatin1Char(','))},
-                                          {QStringLiteral("sleepEnabled"), m_settings.sleepEnabled},
-                                          {QStringLiteral("sleepSeconds"), m_settings.sleepSeconds}});
+    const QVariantMap values = motionSettingsValues(m_settings);
+    QVariantMap changed;
+    for (const QString &key : keys)
+        changed.insert(key, values.value(key));
+    return m_store->setValues(QString(), changed);
 }
 
-quint64 MotionSystemController::applySettings(const MotionSystemSettings &settings)
+quint64 MotionSystemController::applySettings(const MotionSystemSettings &settings, const QStringList &keys)
 {
     m_settings = clampMotionSettings(settings);
-    const quint64 ticket = saveSettings();
+    // What the limits changed is set as well.
+    const quint64 ticket = saveSettings(keys + changedMotionSettings(settings, m_settings));
+    sendSettings();
+    emit settingsApplied(m_settings);
+    return ticket;
+}
+
+void MotionSystemController::sendSettings()
+{
     QByteArray stroke = command('S');
     appendU16(stroke, m_settings.strokeMm);
     sendFrame(stroke);
@@ -300,8 +311,6 @@ quint64 MotionSystemController::applySettings(const MotionSystemSettings &settin
     sleep.append(char(m_settings.sleepEnabled ? 1 : 0));
     appendU16(sleep, m_settings.sleepSeconds);
     sendFrame(sleep);
-    emit settingsApplied(m_settings);
-    return ticket;
 }
 
 void MotionSystemController::sendFrame(const QByteArray &payload)
@@ -716,10 +725,14 @@ void MotionSystemController::parseSettingsEcho(const QString &line)
         s.speedPct = match.captured(3).toInt();
         s.accelPct = match.captured(4).toInt();
         s.parkMm = match.captured(5).toInt();
-        if (match.capturedStart(6) >= 0)
+        QStringList echoed{QStringLiteral("intensity"), QStringLiteral("travelMm"), QStringLiteral("speedPct"),
+                           QStringLiteral("accelPct"), QStringLiteral("parkMm")};
+        if (match.capturedStart(6) >= 0) {
             s.strokeMm = match.captured(6).toInt();
+            echoed.append(QStringLiteral("strokeMm"));
+        }
         m_settings = s;
-        saveSettings();
+        saveSettings(echoed);
         emit settingsEchoed(m_settings);
     }
     emit statusLine(line);
@@ -756,7 +769,7 @@ void MotionSystemController::runFirstHeartbeatActions()
     m_waitingFirstHeartbeat = false;
     m_firstHeartbeatTimer->stop();
     emit statusLine(tr("Controller alive \u2014 state [%1]").arg(m_state));
-    applySettings(m_settings);
+    applySettings(m_settings, {});
     sendFrame(command('Q'));
     QTimer::singleShot(MapResendMs, Qt::PreciseTimer, this, &MotionSystemController::onMapResendTimeout);
 }

@@ -64,12 +64,14 @@ public:
     void disconnectPort();
 
     void loadSettings();
-    // Hands the settings to the store's writer and returns the write's number, which comes back
-    // with settingsWritten. A write that fails (a full disk) leaves the settings in use, and
-    // settingsStored() false until a later one succeeds.
-    quint64 saveSettings();
+    // Hands the settings named by `keys` to the store's writer and returns the write's number,
+    // which comes back with settingsWritten. A write that fails (a full disk) leaves the settings
+    // in use, and settingsStored() false until a later one succeeds.
+    quint64 saveSettings(const QStringList &keys);
     bool settingsStored() const { return m_settingsStored; }
-    quint64 applySettings(const MotionSystemSettings &settings);
+    // Uses the settings and sends them to the board; stores the `keys` the user or the phone set,
+    // and those the limits changed.
+    quint64 applySettings(const MotionSystemSettings &settings, const QStringList &keys);
 
     bool moveAxis(int axis, int mm);
     void home();
@@ -140,6 +142,7 @@ private:
     void parseHeartbeat(const QString &line);
     void parsePositions(const QString &line);
     void parseSettingsEcho(const QString &line);
+    void sendSettings();
     void parseMapEcho(const QString &line);
     void runFirstHeartbeatActions();
     void reportLinkProblem(const QString &reason);

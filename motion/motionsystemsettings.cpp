@@ -27,6 +27,34 @@ MotionSystemSettings clampMotionSettings(MotionSystemSettings s)
     return s;
 }
 
+QVariantMap motionSettingsValues(const MotionSystemSettings &settings)
+{
+    QStringList slotTexts;
+    for (int slot : settings.actuatorSlots)
+        slotTexts.append(QString::number(slot));
+    return {{QStringLiteral("intensity"), settings.intensity},
+            {QStringLiteral("travelMm"), settings.travelMm},
+            {QStringLiteral("speedPct"), settings.speedPct},
+            {QStringLiteral("accelPct"), settings.accelPct},
+            {QStringLiteral("parkMm"), settings.parkMm},
+            {QStringLiteral("strokeMm"), settings.strokeMm},
+            {QStringLiteral("actuatorSlots"), slotTexts.join(QLatin1Char(','))},
+            {QStringLiteral("sleepEnabled"), settings.sleepEnabled},
+            {QStringLiteral("sleepSeconds"), settings.sleepSeconds}};
+}
+
+QStringList changedMotionSettings(const MotionSystemSettings &before, const MotionSystemSettings &after)
+{
+    const QVariantMap was = motionSettingsValues(before);
+    const QVariantMap now = motionSettingsValues(after);
+    QStringList keys;
+    for (auto it = now.cbegin(); it != now.cend(); ++it) {
+        if (was.value(it.key()) != it.value())
+            keys.append(it.key());
+    }
+    return keys;
+}
+
 bool isActuatorPermutation(const std::array<int, 6> &channels)
 {
     for (size_t k = 0; k < channels.size(); ++k) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QMetaType>
+#include <QStringList>
+#include <QVariantMap>
 
 #include <array>
 
@@ -27,6 +29,11 @@ struct MotionSystemSettings
 
 // The copy with every field inside the limits the board accepts; travel and park follow the stroke.
 MotionSystemSettings clampMotionSettings(MotionSystemSettings settings);
+
+// The settings as the file "MotionSystem" keeps them, by key.
+QVariantMap motionSettingsValues(const MotionSystemSettings &settings);
+// The keys of the fields that differ.
+QStringList changedMotionSettings(const MotionSystemSettings &before, const MotionSystemSettings &after);
 
 // Whether each channel 0..5 is driven by exactly one actuator.
 bool isActuatorPermutation(const std::array<int, 6> &channels);

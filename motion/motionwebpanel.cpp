@@ -426,23 +426,24 @@ void MotionWebPanel::updateSettings(QTcpSocket *socket, const QUrlQuery &query)
         return;
     }
     MotionSystemSettings s = m_controller->settings();
-    bool changed = false;
-    const auto take = [&](const char *key, int &field) {
-        if (const std::optional<int> value = intParam(query, QLatin1String(key))) {
+    // The settings the phone set, each stored whatever it held before.
+    QStringList set;
+    const auto take = [&](const char *param, int &field, const char *key) {
+        if (const std::optional<int> value = intParam(query, QLatin1String(param))) {
             field = *value;
-            changed = true;
+            set.append(QLatin1String(key));
         }
     };
-    take("st", s.strokeMm);
-    take("i", s.intensity);
-    take("t", s.travelMm);
-    take("s", s.speedPct);
-    take("a", s.accelPct);
-    take("p", s.parkMm);
-    take("ss", s.sleepSeconds);
+    take("st", s.strokeMm, "strokeMm");
+    take("i", s.intensity, "intensity");
+    take("t", s.travelMm, "travelMm");
+    take("s", s.speedPct, "speedPct");
+    take("a", s.accelPct, "accelPct");
+    take("p", s.parkMm, "parkMm");
+    take("ss", s.sleepSeconds, "sleepSeconds");
     if (const std::optional<int> sleep = intParam(query, QStringLiteral("sl"))) {
         s.sleepEnabled = *sleep != 0;
-        changed = true;
+        set.append(QStringLiteral("sleepEnabled"));
     }
     if (query.hasQueryItem(QStringLiteral("map"))) {
         // A map the board cannot use would be replaced by the identity map: refused, nothing saved.
@@ -454,14 +455,14 @@ void MotionWebPanel::updateSettings(QTcpSocket *socket, const QUrlQuery &query)
             return;
         }
         s.actuatorSlots = *channels;
-        changed = true;
+        set.append(QStringLiteral("actuatorSlots"));
     }
-    if (!changed) {
+    if (set.isEmpty()) {
         answer(socket, 400, QStringLiteral("bad params"));
         return;
     }
     // Answered once the write has ended: the phone must not read "saved" before it is on disk.
-    m_connections[socket].savedBy = m_controller->applySettings(s);
+    m_connections[socket].savedBy = m_controller->applySettings(s, set);
 }
 
 void MotionWebPanel::onSettingsWritten(quint64 ticket, bool ok)

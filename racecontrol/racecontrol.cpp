@@ -16,6 +16,9 @@
 #include <QUuid>
 #include <QWebSocket>
 
+#include <algorithm>
+#include <utility>
+
 namespace corvane {
 
 namespace {
@@ -53,6 +56,7 @@ RaceControl::RaceControl(QObject *parent)
     , m_heartbeatTimer(new QTimer(this))
 {
     loadSettings();
+    connect(new SettingsFile(this), &SettingsFile::changedOnDisk, this, &RaceControl::onSettingsChangedOnDisk);
     m_heartbeatTimer->setInterval(kHeartbeatMs);
     m_heartbeatTimer->setTimerType(Qt::PreciseTimer);
     connect(m_heartbeatTimer, &QTimer::timeout, this, &RaceControl::sendHeartbeats);
@@ -102,7 +106,7 @@ void RaceControl::loadSettings()
     m_watchdogTimeoutMs = settings.value(kWatchdogTimeoutKey, 2000).toInt();
 }
 
-void RaceControl::saveSettings() const
+void RaceControl::saveSettings(const QStringList &keys) const
 {
     QJsonArray stations;
     for (const RaceStation &station : m_stations) {
@@ -115,11 +119,54 @@ void RaceControl::saveSettings() const
     QJsonObject drivers;
     for (auto it = m_drivers.cbegin(); it != m_drivers.cend(); ++it)
         drivers.insert(it.key(), it.value());
-    SettingsFile().setValues(QString(), {{kStationsKey, QJsonDocument(stations).toJson(QJsonDocument::Compact)},
-                                         {kIncludedKey, m_included},
-                                         {kDriversKey, QJsonDocument(drivers).toJson(QJsonDocument::Compact)},
-                                         {kWatchdogKey, m_watchdog},
-                                         {kWatchdogTimeoutKey, m_watchdogTimeoutMs}});
+    const QVariantMap values{{kStationsKey, QJsonDocument(stations).toJson(QJsonDocument::Compact)},
+                             {kIncludedKey, m_included},
+                             {kDriversKey, QJsonDocument(drivers).toJson(QJsonDocument::Compact)},
+                             {kWatchdogKey, m_watchdog},
+                             {kWatchdogTimeoutKey, m_watchdogTimeoutMs}};
+    QVariantMap changed;
+    for (const QString &key : keys)
+        changed.insert(key, values.value(key));
+    SettingsFile().setValues(QString(), changed);
+}
+
+void RaceControl::onSettingsChangedOnDisk(const QStringList &keys)
+{
+    if (m_shutDown || std::none_of(keys.cbegin(), keys.cend(), [](const QString &key) { return key.startsWith(QLatin1String("raceControl/")); }))
+        return;
+    // A hand edit or a tool changed them: race control goes on with what the file holds. The
+    // stations that stay where they were keep their links and what they reported.
+    const QList<RaceStation> before = std::exchange(m_stations, {});
+    const QStringList wasIncluded = std::exchange(m_included, {});
+    const bool watchdog = m_watchdog;
+    const int timeoutMs = m_watchdogTimeoutMs;
+    m_drivers.clear();
+    loadSettings();
+    QStringList moved;
+    for (RaceStation &record : m_stations) {
+        const auto old = std::find_if(before.cbegin(), before.cend(), [&record](const RaceStation &s) { return s.id == record.id; });
+        if (old == before.cend())
+            continue;
+        if (old->host == record.host && old->port == record.port) {
+            record.status = old->status;
+            record.state = old->state;
+            record.live = old->live;
+            record.uncovered = old->uncovered;
+        } else {
+            moved.append(record.id);
+        }
+    }
+    for (const QString &id : wasIncluded) {
+        if (!m_included.contains(id) || moved.contains(id))
+            releaseStation(id);
+    }
+    if (m_linksActive) {
+        for (const QString &id : std::as_const(m_included))
+            openStation(id);
+    }
+    if (m_watchdog != watchdog || m_watchdogTimeoutMs != timeoutMs)
+        applyWatchdog();
+    emit stationsChanged();
 }
 
 void RaceControl::lookUpOwnHost(const QString &host, QObject *context, std::function<void(bool own)> done)
@@ -213,7 +260,7 @@ void RaceControl::finishAddStation(const QString &host, bool ok, const Done &don
         m_included.append(station.id);
         if (m_linksActive)
             openStation(station.id);
-        saveSettings();
+        saveSettings({kStationsKey, kIncludedKey});
         emit stationsChanged();
     }
     if (done)
@@ -228,12 +275,15 @@ void RaceControl::removeStation(const QString &id)
 
 void RaceControl::forgetStation(const QString &id)
 {
-    m_included.removeAll(id);
-    m_drivers.remove(id);
+    QStringList changed{kStationsKey};
+    if (m_included.removeAll(id) > 0)
+        changed.append(kIncludedKey);
+    if (m_drivers.remove(id) > 0)
+        changed.append(kDriversKey);
     m_stations.erase(std::remove_if(m_stations.begin(), m_stations.end(),
                                     [&id](const RaceStation &s) { return s.id == id; }),
                      m_stations.end());
-    saveSettings();
+    saveSettings(changed);
     emit stationsChanged();
 }
 
@@ -244,7 +294,7 @@ void RaceControl::renameStation(const QString &id, const QString &name)
     if (!record || trimmed.isEmpty() || ProfileName::hasForbiddenCharacter(trimmed) || trimmed == record->name)
         return;
     record->name = trimmed;
-    saveSettings();
+    saveSettings({kStationsKey});
     emit stationsChanged();
 }
 
@@ -257,7 +307,7 @@ void RaceControl::setDriverName(const QString &id, const QString &name)
         m_drivers.remove(id);
     else
         m_drivers.insert(id, trimmed);
-    saveSettings();
+    saveSettings({kDriversKey});
     emit stationsChanged();
 }
 
@@ -273,7 +323,7 @@ void RaceControl::setStationIncluded(const QString &id, bool include)
         m_included.removeAll(id);
         releaseStation(id);
     }
-    saveSettings();
+    saveSettings({kIncludedKey});
     emit stationsChanged();
 }
 
@@ -282,7 +332,7 @@ void RaceControl::clearIncluded()
     for (const QString &id : std::as_const(m_included))
         releaseStation(id);
     m_included.clear();
-    saveSettings();
+    saveSettings({kIncludedKey});
     emit stationsChanged();
 }
 
@@ -468,7 +518,7 @@ void RaceControl::applyStationPush(const QString &id, const QJsonObject &data)
     const QString reported = data.value(QStringLiteral("deviceId")).toString();
     if (record->deviceId.isEmpty() && !reported.isEmpty()) {
         record->deviceId = reported;
-        saveSettings();
+        saveSettings({kStationsKey});
     }
     const bool wrongCar = !record->deviceId.isEmpty() && !reported.isEmpty() && record->deviceId != reported;
     record->status = wrongCar ? WrongCar : Linked;
@@ -570,9 +620,15 @@ void RaceControl::setWatchdog(bool enabled, int timeoutMs)
 {
     m_watchdog = enabled;
     m_watchdogTimeoutMs = timeoutMs;
+    saveSettings({kWatchdogKey, kWatchdogTimeoutKey});
+    applyWatchdog();
+}
+
+void RaceControl::applyWatchdog()
+{
+    const bool enabled = m_watchdog;
     if (!enabled)
         m_lastArming.clear();
-    saveSettings();
     if (enabled)
         m_heartbeatTimer->start();
     else
@@ -583,7 +639,7 @@ void RaceControl::setWatchdog(bool enabled, int timeoutMs)
             stationUpdated(record);
     }
     commandAll(QStringLiteral("set_lounge_watchdog"),
-               QJsonObject{{QStringLiteral("enabled"), enabled}, {QStringLiteral("timeoutMs"), timeoutMs}});
+               QJsonObject{{QStringLiteral("enabled"), enabled}, {QStringLiteral("timeoutMs"), m_watchdogTimeoutMs}});
 }
 
 void RaceControl::sendHeartbeats()

@@ -108,7 +108,11 @@ private:
     struct ScanState;
 
     void loadSettings();
-    void saveSettings() const;
+    // Stores the keys a change set, and only those.
+    void saveSettings(const QStringList &keys) const;
+    void onSettingsChangedOnDisk(const QStringList &keys);
+    // Runs the safety link as m_watchdog and m_watchdogTimeoutMs say, on every station.
+    void applyWatchdog();
     RaceStation *station(const QString &id);
     // The id of the station at that host and port, empty when there is none.
     QString stationAt(const QString &host, int port) const;

@@ -217,7 +217,9 @@ void MotionSystemWidget::onStrokeChanged(int value)
 
 void MotionSystemWidget::onSaveSettings()
 {
-    m_saveTicket = m_controller->applySettings(collectSettings());
+    // The fields the user changed; the file may hold newer values of the rest.
+    const MotionSystemSettings page = collectSettings();
+    m_saveTicket = m_controller->applySettings(page, changedMotionSettings(m_controller->settings(), page));
     refreshMapStatus();
     refreshSleepStatus();
     refreshSaveState();

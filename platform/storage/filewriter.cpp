@@ -125,6 +125,7 @@ struct FileWriter::Shared
     std::condition_variable wake; // a job came, or the writer ends
     std::condition_variable idle; // a job ended
     std::deque<Job> queue;
+    std::deque<std::pair<std::chrono::steady_clock::time_point, Job>> busy; // done again from then on
     QString doing; // the path of the job on the thread now
     std::atomic<bool> landed{false}; // that job has replaced or removed its file
     bool ending = false;
@@ -174,7 +175,7 @@ std::function<FileWriter::Work(quint64)> writeOf(const QString &path, const File
         const QByteArray made = bytes ? bytes(ticket) : QByteArray();
         if (made.isNull())
             return {};
-        return [path, made] { return FileWriter::writeFile(path, made); };
+        return [path, made] { return FileWriter::writeFile(path, made) ? FileWriter::Outcome::Stored : FileWriter::Outcome::Failed; };
     };
 }
 
@@ -199,7 +200,9 @@ quint64 FileWriter::remove(const QStringList &paths, const QString &failure)
 {
     if (paths.isEmpty())
         return m_lastTicket;
-    const Make make = [paths](quint64) { return Work([paths] { return removeFiles(paths); }); };
+    const Make make = [paths](quint64) {
+        return Work([paths] { return removeFiles(paths) ? Outcome::Stored : Outcome::Failed; });
+    };
     return hand(paths.constLast(), {make, nullptr, false, 0}, failure, true);
 }
 
@@ -269,26 +272,44 @@ void FileWriter::push(Job job)
 
 void FileWriter::run(const std::shared_ptr<Shared> &shared)
 {
+    using Clock = std::chrono::steady_clock;
     t_landed = &shared->landed;
     std::unique_lock lock(shared->mutex);
     for (;;) {
-        shared->wake.wait(lock, [&] { return shared->ending || !shared->queue.empty(); });
-        if (shared->queue.empty())
-            return;
-        const Job job = std::move(shared->queue.front());
+        // In the order they came due, behind what waits already.
+        while (!shared->busy.empty() && shared->busy.front().first <= Clock::now()) {
+            shared->queue.push_back(std::move(shared->busy.front().second));
+            shared->busy.pop_front();
+        }
+        const auto ready = [&] { return shared->ending || !shared->queue.empty(); };
+        if (shared->busy.empty())
+            shared->wake.wait(lock, ready);
+        else
+            shared->wake.wait_until(lock, shared->busy.front().first, ready);
+        if (shared->queue.empty()) {
+            if (shared->ending)
+                return;
+            continue;
+        }
+        Job job = std::move(shared->queue.front());
         shared->queue.pop_front();
         shared->doing = job.path;
         shared->landed = false;
         lock.unlock();
-        const bool ok = job.work();
+        const Outcome outcome = job.work();
         lock.lock();
+        shared->doing.clear();
+        if (outcome == Outcome::Busy) {
+            shared->busy.emplace_back(Clock::now() + std::chrono::milliseconds(RetryMs), std::move(job));
+            continue;
+        }
+        const bool ok = outcome == Outcome::Stored;
         if (shared->owner) {
             QMetaObject::invokeMethod(
                 shared->owner,
                 [owner = shared->owner, path = job.path, ticket = job.ticket, ok] { owner->finished(path, ticket, ok); },
                 Qt::QueuedConnection);
         }
-        shared->doing.clear();
         shared->idle.notify_all();
     }
 }
@@ -407,12 +428,14 @@ bool FileWriter::flush(int timeoutMs)
         start(job.key(), job.value());
     std::unique_lock lock(m_shared->mutex);
     const bool done = m_shared->idle.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] {
-        return m_shared->queue.empty() && m_shared->doing.isEmpty();
+        return m_shared->queue.empty() && m_shared->busy.empty() && m_shared->doing.isEmpty();
     });
     if (!done) {
         QStringList left{m_shared->doing};
         for (const Job &job : m_shared->queue)
             left.append(job.path);
+        for (const auto &job : m_shared->busy)
+            left.append(job.second.path);
         qWarning().noquote() << "FileWriter: the disk did not finish in time; not written:" << left.join(QStringLiteral(", "));
         m_gaveUp = true;
     }
@@ -432,7 +455,10 @@ QStringList FileWriter::giveUp()
         const std::lock_guard lock(m_shared->mutex);
         for (const Job &job : m_shared->queue)
             kept.append(job.path);
+        for (const auto &job : m_shared->busy)
+            kept.append(job.second.path);
         m_shared->queue.clear();
+        m_shared->busy.clear();
         if (!m_shared->doing.isEmpty() && !m_shared->landed) {
             if (g.replacing)
                 landing = m_shared->doing;

@@ -26,10 +26,13 @@ public:
     // Makes the bytes when the write starts, on the thread the writer belongs to (never the one
     // that writes), given the number `write` returned for it; a null array: nothing to write.
     using Bytes = std::function<QByteArray(quint64 ticket)>;
+    // What the disk's part of a job came to. Busy: another program holds the file for now (its
+    // lock); the job is done again RetryMs later, and the other files' jobs go on meanwhile.
+    enum class Outcome { Failed, Stored, Busy };
     // The disk's part of one job, done on the writer's thread: what a file holds may be read
-    // there, the bytes made and written (writeFile); true once stored. Made when the job starts,
-    // on the thread the writer belongs to, as a copy of what it needs; an empty one: nothing to do.
-    using Work = std::function<bool()>;
+    // there, the bytes made and written (writeFile). Made when the job starts, on the thread the
+    // writer belongs to, as a copy of what it needs; an empty one: nothing to do.
+    using Work = std::function<Outcome()>;
     using MakeWork = std::function<Work()>;
     // The first failure of a batch's jobs, in the words their callers gave; empty: all stored.
     // Called from the writer's report, unless the batch had nothing to do: it must not wait
@@ -38,6 +41,7 @@ public:
 
     // How long the end of the program waits for the disk before it gives up on what is left.
     static constexpr int QuitWaitMs = 5000;
+    static constexpr int RetryMs = 20;
 
     explicit FileWriter(QObject *parent = nullptr);
     // Writes what was handed over and not yet written, for at most QuitWaitMs (not at all once a

@@ -1,500 +1,39 @@
 #include "platform/storage/settingsfile.h"
 
 #include <QCoreApplication>
-#include <QDataStream>
+#include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QList>
 #include <QLockFile>
-#include <QPoint>
 #include <QPointer>
-#include <QRect>
 #include <QSet>
 #include <QSettings>
-#include <QSize>
 #include <QStringList>
 #include <QTimer>
 #include <QtDebug>
 
-#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <iterator>
 #include <mutex>
 #include <utility>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "platform/storage/filewriter.h"
+#include "platform/storage/iniformat.h"
 
 namespace corvane {
 
 namespace {
-
-// The INI format as QSettings writes it on this platform: one section per first part of a key,
-// keys and values escaped as it escapes them, lists joined by ", ", and what a text cannot hold
-// as "@Type(...)".
-
-int hexValue(char16_t ch)
-{
-    if (ch >= u'0' && ch <= u'9')
-        return ch - u'0';
-    if (ch >= u'a' && ch <= u'f')
-        return ch - u'a' + 10;
-    if (ch >= u'A' && ch <= u'F')
-        return ch - u'A' + 10;
-    return -1;
-}
-
-void appendHex(QByteArray &out, uint value, int digits)
-{
-    static const char Digits[] = "0123456789ABCDEF";
-    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4)
-        out += Digits[(value >> shift) & 0xF];
-}
-
-// A key or section name: letters, digits, '_', '-' and '.' as they are, '/' as '\', any other
-// character as %XX up to U+00FF and as %UXXXX above.
-void appendKey(QByteArray &out, QStringView key)
-{
-    for (const QChar qch : key) {
-        const char16_t ch = qch.unicode();
-        if (ch == u'/') {
-            out += '\\';
-        } else if ((ch >= u'a' && ch <= u'z') || (ch >= u'A' && ch <= u'Z') || (ch >= u'0' && ch <= u'9') || ch == u'_'
-                   || ch == u'-' || ch == u'.') {
-            out += char(ch);
-        } else if (ch <= 0xFF) {
-            out += '%';
-            appendHex(out, ch, 2);
-        } else {
-            out += "%U";
-            appendHex(out, ch, 4);
-        }
-    }
-}
-
-QString unescapedKey(QByteArrayView bytes)
-{
-    const QString text = QString::fromUtf8(bytes);
-    QString key;
-    key.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar ch = text.at(i);
-        if (ch == u'\\') {
-            key += u'/';
-            continue;
-        }
-        const bool wide = ch == u'%' && i + 1 < text.size() && text.at(i + 1) == u'U';
-        const qsizetype first = i + (wide ? 2 : 1);
-        const int digits = wide ? 4 : 2;
-        char16_t code = 0;
-        bool escaped = ch == u'%' && first + digits <= text.size();
-        for (qsizetype d = first; escaped && d < first + digits; ++d) {
-            const int value = hexValue(text.at(d).unicode());
-            escaped = value >= 0;
-            code = char16_t(code * 16 + value);
-        }
-        if (!escaped) {
-            key += ch;
-            continue;
-        }
-        key += QChar(code);
-        i = first + digits - 1;
-    }
-    return key;
-}
-
-// A value's text before it is escaped.
-QString valueText(const QVariant &value)
-{
-    switch (value.typeId()) {
-    case QMetaType::UnknownType:
-        return QStringLiteral("@Invalid()");
-    case QMetaType::QByteArray:
-        return QLatin1String("@ByteArray(") + QString::fromLatin1(value.toByteArray()) + QLatin1Char(')');
-    case QMetaType::QString:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Bool:
-    case QMetaType::Float:
-    case QMetaType::Double:
-    case QMetaType::QKeySequence: {
-        QString text = value.toString();
-        if (text.contains(QChar::Null))
-            return QLatin1String("@String(") + text + QLatin1Char(')');
-        // A text of its own that starts like a typed value keeps a second '@'.
-        if (text.startsWith(QLatin1Char('@')))
-            text.prepend(QLatin1Char('@'));
-        return text;
-    }
-    case QMetaType::QRect: {
-        const QRect r = value.toRect();
-        return QString::asprintf("@Rect(%d %d %d %d)", r.x(), r.y(), r.width(), r.height());
-    }
-    case QMetaType::QSize: {
-        const QSize s = value.toSize();
-        return QString::asprintf("@Size(%d %d)", s.width(), s.height());
-    }
-    case QMetaType::QPoint: {
-        const QPoint p = value.toPoint();
-        return QString::asprintf("@Point(%d %d)", p.x(), p.y());
-    }
-    default: {
-        const bool dateTime = value.typeId() == QMetaType::QDateTime;
-        QByteArray bytes;
-        {
-            QDataStream stream(&bytes, QIODevice::WriteOnly);
-            stream.setVersion(dateTime ? QDataStream::Qt_5_6 : QDataStream::Qt_4_0);
-            stream << value;
-        }
-        return QLatin1String(dateTime ? "@DateTime(" : "@Variant(") + QString::fromLatin1(bytes) + QLatin1Char(')');
-    }
-    }
-}
-
-// A text as one value of a line: control characters escaped (and the bytes of a binary value,
-// which stay Latin-1), the rest as UTF-8, in quotes when it holds a separator or starts or ends
-// in a space.
-void appendText(QByteArray &out, QStringView text)
-{
-    const bool binary = text.startsWith(QLatin1String("@ByteArray(")) || text.startsWith(QLatin1String("@Variant("))
-                        || text.startsWith(QLatin1String("@DateTime("));
-    const qsizetype start = out.size();
-    bool quoted = false;
-    // After a numeric escape a hex digit would be read as part of it.
-    bool afterNumber = false;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t ch = text.at(i).unicode();
-        if (ch == u';' || ch == u',' || ch == u'=')
-            quoted = true;
-        if (afterNumber && hexValue(ch) >= 0) {
-            out += "\\x" + QByteArray::number(uint(ch), 16);
-            continue;
-        }
-        afterNumber = false;
-        switch (ch) {
-        case u'\0': out += "\\0"; afterNumber = true; break;
-        case u'\a': out += "\\a"; break;
-        case u'\b': out += "\\b"; break;
-        case u'\f': out += "\\f"; break;
-        case u'\n': out += "\\n"; break;
-        case u'\r': out += "\\r"; break;
-        case u'\t': out += "\\t"; break;
-        case u'\v': out += "\\v"; break;
-        case u'"':
-        case u'\\':
-            out += '\\';
-            out += char(ch);
-            break;
-        default:
-            if (ch <= 0x1F || (ch >= 0x7F && binary)) {
-                out += "\\x" + QByteArray::number(uint(ch), 16);
-                afterNumber = true;
-            } else if (ch < 0x80) {
-                out += char(ch);
-            } else {
-                // A character beyond U+FFFF is a pair of code units, encoded together.
-                const bool pair = QChar::isHighSurrogate(ch) && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
-                out += text.sliced(i, pair ? 2 : 1).toUtf8();
-                i += pair ? 1 : 0;
-            }
-        }
-    }
-    if (quoted || (out.size() > start && (out.at(start) == ' ' || out.back() == ' '))) {
-        out.insert(start, '"');
-        out += '"';
-    }
-}
-
-void appendValue(QByteArray &out, const QVariant &value)
-{
-    const int type = value.typeId();
-    // A list of one item would read back as that item alone: it goes as one typed value.
-    if (type == QMetaType::QStringList || (type == QMetaType::QVariantList && value.toList().size() != 1)) {
-        const QVariantList items = value.toList();
-        if (items.isEmpty())
-            out += "@Invalid()";
-        for (qsizetype i = 0; i < items.size(); ++i) {
-            if (i > 0)
-                out += ", ";
-            appendText(out, valueText(items.at(i)));
-        }
-        return;
-    }
-    appendText(out, valueText(value));
-}
-
-QByteArray iniText(const QVariantMap &values)
-{
-    // Sections in the order of their names, as QSettings orders a file it starts.
-    QMap<QString, QVariantMap> sections;
-    for (auto it = values.cbegin(); it != values.cend(); ++it) {
-        const qsizetype slash = it.key().indexOf(QLatin1Char('/'));
-        sections[slash < 0 ? QString() : it.key().left(slash)].insert(it.key().mid(slash + 1), it.value());
-    }
-    // Never null, not even empty: a null array tells the writer there is nothing to write.
-    QByteArray out = QByteArrayLiteral("");
-    for (auto section = sections.cbegin(); section != sections.cend(); ++section) {
-        if (section != sections.cbegin())
-            out += '\n';
-        QByteArray name;
-        appendKey(name, section.key());
-        if (name.isEmpty())
-            out += "[General]";
-        else if (name.compare("general", Qt::CaseInsensitive) == 0)
-            out += "[%General]"; // "[General]" is the section of the keys without one
-        else
-            out += '[' + name + ']';
-        out += '\n';
-        for (auto it = section->cbegin(); it != section->cend(); ++it) {
-            appendKey(out, it.key());
-            out += '=';
-            appendValue(out, it.value());
-            out += '\n';
-        }
-    }
-    return out;
-}
-
-bool blank(char ch)
-{
-    return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r';
-}
-
-// The next line of the file from `pos`, as QSettings reads one: from its first non-blank
-// character to a line end outside quotes, a backslash carrying it over a line end, and ';'
-// outside quotes starting a comment. `equals` is the first '=' outside quotes in the line, or
-// -1. False at the end.
-bool nextLine(QByteArrayView data, qsizetype &pos, QByteArrayView &line, qsizetype &equals)
-{
-    qsizetype start = pos;
-    while (start < data.size() && blank(data.at(start)))
-        ++start;
-    qsizetype equalsAt = -1;
-    bool quoted = false;
-    qsizetype i = start;
-    while (i < data.size()) {
-        const char ch = data.at(i++);
-        if (ch == '=') {
-            if (!quoted && equalsAt < 0)
-                equalsAt = i - 1;
-        } else if (ch == '\n' || ch == '\r') {
-            if (i == start + 1) {
-                ++start;
-            } else if (!quoted) {
-                --i;
-                break;
-            }
-        } else if (ch == '\\') {
-            if (i < data.size()) {
-                const char escaped = data.at(i++);
-                if (i < data.size()) {
-                    const char next = data.at(i);
-                    if ((escaped == '\n' && next == '\r') || (escaped == '\r' && next == '\n'))
-                        ++i;
-                }
-            }
-        } else if (ch == '"') {
-            quoted = !quoted;
-        } else if (ch == ';') {
-            if (i == start + 1) {
-                while (i < data.size() && data.at(i) != '\n' && data.at(i) != '\r')
-                    ++i;
-                while (i < data.size() && blank(data.at(i)))
-                    ++i;
-                start = i;
-            } else if (!quoted) {
-                --i;
-                break;
-            }
-        }
-    }
-    pos = i;
-    line = data.sliced(start, i - start);
-    equals = equalsAt < 0 ? -1 : equalsAt - start;
-    return !line.isEmpty();
-}
-
-void chopBlanks(QString &text, qsizetype limit)
-{
-    while (text.size() > limit && (text.back() == u' ' || text.back() == u'\t'))
-        text.chop(1);
-}
-
-// The texts of one value: unquoted, unescaped, split at commas outside quotes. More than one
-// text, or any comma: a list.
-QStringList valueTexts(QByteArrayView text, bool &list)
-{
-    static constexpr char Escapes[][2] = {{'a', '\a'}, {'b', '\b'}, {'f', '\f'}, {'n', '\n'}, {'r', '\r'}, {'t', '\t'},
-                                          {'v', '\v'}, {'"', '"'},  {'?', '?'},  {'\'', '\''}, {'\\', '\\'}};
-    QStringList items;
-    QString current;
-    list = false;
-    bool inQuotes = false;
-    bool itemQuoted = false;
-    qsizetype keep = 0; // blanks up to here came escaped or quoted and stay
-    qsizetype i = 0;
-    const auto skipBlanks = [&] {
-        while (i < text.size() && (text.at(i) == ' ' || text.at(i) == '\t'))
-            ++i;
-        keep = current.size();
-    };
-    skipBlanks();
-    while (i < text.size()) {
-        const char ch = text.at(i);
-        if (ch == '\\') {
-            if (++i >= text.size())
-                break;
-            const char code = text.at(i++);
-            const auto simple = std::find_if(std::begin(Escapes), std::end(Escapes), [code](const char *e) { return e[0] == code; });
-            if (simple != std::end(Escapes)) {
-                current += QLatin1Char((*simple)[1]);
-            } else if ((code == 'x' && i < text.size() && hexValue(uchar(text.at(i))) >= 0) || (code >= '0' && code <= '7')) {
-                // \x with any number of hex digits, or an octal number: one code unit.
-                const bool hex = code == 'x';
-                char16_t unit = hex ? 0 : char16_t(code - '0');
-                for (; i < text.size(); ++i) {
-                    const int digit = hex ? hexValue(uchar(text.at(i))) : (text.at(i) >= '0' && text.at(i) <= '7' ? text.at(i) - '0' : -1);
-                    if (digit < 0)
-                        break;
-                    unit = char16_t(unit * (hex ? 16 : 8) + digit);
-                }
-                current += QChar(unit);
-            } else if ((code == '\n' || code == '\r') && i < text.size()) {
-                // A line carried over: the escaped line end is no character.
-                const char next = text.at(i);
-                if ((next == '\n' || next == '\r') && next != code)
-                    ++i;
-            }
-            keep = current.size();
-        } else if (ch == '"') {
-            ++i;
-            itemQuoted = true;
-            inQuotes = !inQuotes;
-            if (!inQuotes)
-                skipBlanks();
-        } else if (ch == ',' && !inQuotes) {
-            if (!itemQuoted)
-                chopBlanks(current, keep);
-            list = true;
-            items.append(current);
-            current.clear();
-            itemQuoted = false;
-            ++i;
-            skipBlanks();
-        } else {
-            qsizetype end = i + 1;
-            while (end < text.size() && text.at(end) != '\\' && text.at(end) != '"' && text.at(end) != ',')
-                ++end;
-            current += QString::fromUtf8(text.sliced(i, end - i));
-            i = end;
-        }
-    }
-    if (!itemQuoted)
-        chopBlanks(current, keep);
-    items.append(current);
-    return items;
-}
-
-// A value from its text, as valueText wrote it.
-QVariant typedValue(const QString &text)
-{
-    if (!text.startsWith(QLatin1Char('@')))
-        return text;
-    if (text.endsWith(QLatin1Char(')'))) {
-        if (text.startsWith(QLatin1String("@ByteArray(")))
-            return QStringView(text).sliced(11).chopped(1).toLatin1();
-        if (text.startsWith(QLatin1String("@String(")))
-            return QStringView(text).sliced(8).chopped(1).toString();
-        if (text.startsWith(QLatin1String("@Variant(")) || text.startsWith(QLatin1String("@DateTime("))) {
-            const bool dateTime = text.at(1) == QLatin1Char('D');
-            const QByteArray bytes = QStringView(text).sliced(dateTime ? 10 : 9).toLatin1();
-            QDataStream stream(bytes);
-            stream.setVersion(dateTime ? QDataStream::Qt_5_6 : QDataStream::Qt_4_0);
-            QVariant value;
-            stream >> value;
-            return value;
-        }
-        if (text == QLatin1String("@Invalid()"))
-            return QVariant();
-        const qsizetype open = text.indexOf(QLatin1Char('('));
-        const QString type = text.left(open);
-        const QStringList numbers = text.mid(open + 1).chopped(1).split(QLatin1Char(' '));
-        if (type == QLatin1String("@Rect") && numbers.size() == 4)
-            return QRect(numbers[0].toInt(), numbers[1].toInt(), numbers[2].toInt(), numbers[3].toInt());
-        if (type == QLatin1String("@Size") && numbers.size() == 2)
-            return QSize(numbers[0].toInt(), numbers[1].toInt());
-        if (type == QLatin1String("@Point") && numbers.size() == 2)
-            return QPoint(numbers[0].toInt(), numbers[1].toInt());
-    }
-    if (text.startsWith(QLatin1String("@@")))
-        return text.mid(1);
-    return text;
-}
-
-QVariant parsedValue(QByteArrayView text)
-{
-    bool list = false;
-    QStringList items = valueTexts(text, list);
-    if (!list)
-        return typedValue(items.constFirst());
-    for (QString &item : items) {
-        if (!item.startsWith(QLatin1Char('@')))
-            continue;
-        if (!item.startsWith(QLatin1String("@@"))) {
-            // One typed item makes every item a value of its own.
-            QVariantList values;
-            bool unused = false;
-            for (const QString &each : valueTexts(text, unused))
-                values.append(typedValue(each));
-            return values;
-        }
-        item.remove(0, 1);
-    }
-    return items;
-}
-
-QVariantMap parsedIni(QByteArrayView data, bool &damaged)
-{
-    QVariantMap values;
-    damaged = false;
-    if (data.startsWith("\xef\xbb\xbf"))
-        data = data.sliced(3);
-    QString section; // with its '/', empty for the keys without one
-    qsizetype pos = 0;
-    QByteArrayView line;
-    qsizetype equals = -1;
-    while (nextLine(data, pos, line, equals)) {
-        if (line.startsWith('[')) {
-            qsizetype close = line.indexOf(']');
-            if (close < 0) {
-                damaged = true;
-                close = line.size();
-            }
-            const QByteArrayView name = line.sliced(1, close - 1).trimmed();
-            if (name.compare("general", Qt::CaseInsensitive) == 0) {
-                section.clear();
-                continue;
-            }
-            section = name.compare("%general", Qt::CaseInsensitive) == 0 ? QString::fromLatin1(name.sliced(1)) : unescapedKey(name);
-            section += QLatin1Char('/');
-            continue;
-        }
-        if (equals < 0) {
-            damaged = damaged || !line.startsWith(';');
-            continue;
-        }
-        values.insert(section + unescapedKey(line.first(equals).trimmed()), parsedValue(line.sliced(equals + 1)));
-    }
-    return values;
-}
-
-// Keys as QSettings takes them: no empty parts between slashes, none at either end.
-QString normalizedKey(const QString &key)
-{
-    return key.split(QLatin1Char('/'), Qt::SkipEmptyParts).join(QLatin1Char('/'));
-}
 
 QString settingsPath(const QString &application)
 {
@@ -509,26 +48,10 @@ QString settingsPath(const QString &application)
     return *path;
 }
 
-// Whether two values are the same text in the file: what was read back (always text) and what
-// the program sets (numbers, flags, lists).
-bool sameInFile(const QVariant &a, const QVariant &b)
-{
-    QByteArray first;
-    QByteArray second;
-    appendValue(first, a);
-    appendValue(second, b);
-    return first == second;
-}
-
 // A change of this process not yet on disk.
 struct Change
 {
-    enum Kind {
-        Set,
-        Fill, // a value this process held already: written only where the file has none
-        Remove,
-    };
-    Kind kind = Set;
+    bool remove = false;
     QVariant value;
     quint64 revision = 0;
 };
@@ -542,70 +65,151 @@ struct Disk
     FileWriter::Stamp stamp;
     bool known = false; // values are what the file holds; false while it could not be read
     quint64 stored = 0; // the changes up to this revision are on disk
+    QStringList changedOnDisk; // by another writer, not yet told
+    QString failure; // why the last write failed
     QList<QVariantMap> released; // let go by the thread that reads settings, freed by the writer's
 };
 
-// Another copy of the program, or QSettings (whose lock this is), writing the same file waits
-// for this write, and this for its; a lock held longer than this is left to its holder.
+// How long a write waits for another program's hold on QSettings' lock (its own read, merge and
+// rename) before it fails as for a full disk; the change stays in memory for the next write.
 constexpr int LockWaitMs = 5000;
+// An empty lock file that nobody holds may be one a program is making this very moment, between
+// its creation and its lock.
+constexpr qint64 LockMakingMs = 1000;
 
-// On the writer's thread: reads the file again when it has changed since it was last read or
-// written (another copy of the program, a hand edit), puts this process's changes on top and
-// writes the whole file. A file that cannot be read is never replaced.
-bool storeChanges(Disk &disk, const QString &path, const Changes &changes, quint64 revision)
+enum class Lock { Taken, Held, Stuck };
+
+// QSettings' lock on a file, as QLockFile takes it, without its wait. A QLockFile holds a flock
+// on the lock file for as long as it holds the lock, so a lock file nobody holds was left by a
+// program that ended, or was killed, holding it, whatever it names: it is removed at once.
+// `why` says what keeps a lock that is never free.
+Lock takeLock(QLockFile &lock, QString &why)
 {
+    const QByteArray name = QFile::encodeName(lock.fileName());
+    // Short enough for a toast; the log names the folder.
+    const QString shown = QFileInfo(lock.fileName()).fileName();
+    const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && errno == ELOOP) {
+        why = SettingsFile::tr("%1 is a link, not a lock file").arg(shown);
+        return Lock::Stuck;
+    }
+    if (fd >= 0) {
+        struct stat held = {};
+        const bool file = ::fstat(fd, &held) == 0 && S_ISREG(held.st_mode);
+        if (!file) {
+            ::close(fd);
+            why = S_ISDIR(held.st_mode) ? SettingsFile::tr("%1 is a folder, not a lock file").arg(shown)
+                                        : SettingsFile::tr("%1 is not a lock file").arg(shown);
+            return Lock::Stuck;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int error = errno;
+            ::close(fd);
+            if (error == EWOULDBLOCK)
+                return Lock::Held;
+            // A disk without flock: QLockFile judges by what the lock file names.
+        } else {
+            const qint64 age = QDateTime::currentMSecsSinceEpoch() - (qint64(held.st_mtim.tv_sec) * 1000 + held.st_mtim.tv_nsec / 1000000);
+            if (held.st_size == 0 && std::abs(age) < LockMakingMs) {
+                ::close(fd);
+                return Lock::Held;
+            }
+            // Only while this one holds it: a lock made anew by another program stays.
+            struct stat now = {};
+            const bool same = ::lstat(name.constData(), &now) == 0 && now.st_dev == held.st_dev && now.st_ino == held.st_ino;
+            const int removed = same && ::unlink(name.constData()) != 0 ? errno : 0;
+            ::close(fd);
+            if (removed != 0) {
+                why = SettingsFile::tr("%1, left by a program that ended, cannot be removed: %2").arg(shown, qt_error_string(removed));
+                return Lock::Stuck;
+            }
+            if (same)
+                FileWriter::warn(QStringLiteral("Settings: removed %1, left by a program that no longer runs").arg(lock.fileName()));
+        }
+    }
+    if (lock.tryLock(0))
+        return Lock::Taken;
+    if (lock.error() == QLockFile::LockFailedError)
+        return Lock::Held;
+    why = lock.error() == QLockFile::PermissionError ? SettingsFile::tr("%1 cannot be made: permission denied").arg(shown)
+                                                      : SettingsFile::tr("%1 cannot be made").arg(shown);
+    return Lock::Stuck;
+}
+
+// On the writer's thread, in QSettings' order: takes the file's lock, reads the file again when
+// it has changed since it was last read or written (a hand edit, a tool), puts this process's
+// changes on top and writes the whole file. A file that cannot be read is never replaced.
+FileWriter::Outcome storeChanges(Disk &disk, const QString &path, const Changes &changes, quint64 revision,
+                                 QDeadlineTimer &patience)
+{
+    const auto fail = [&disk, &path](const QString &failure) {
+        FileWriter::warn(QStringLiteral("Settings: not written: %1 - %2 - the change stays in memory").arg(path, failure));
+        const std::lock_guard lock(disk.mutex);
+        disk.failure = failure;
+        return FileWriter::Outcome::Failed;
+    };
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QLockFile lock(path + QLatin1String(".lock"));
+    QString why;
+    switch (takeLock(lock, why)) {
+    case Lock::Taken:
+        break;
+    case Lock::Held:
+        if (patience.isForever())
+            patience.setRemainingTime(LockWaitMs);
+        if (!patience.hasExpired())
+            return FileWriter::Outcome::Busy;
+        return fail(SettingsFile::tr("another program holds %1").arg(QFileInfo(lock.fileName()).fileName()));
+    case Lock::Stuck:
+        return fail(why);
+    }
     QVariantMap values;
     FileWriter::Stamp known;
     bool readable = false;
     QList<QVariantMap> released;
     {
-        const std::lock_guard lock(disk.mutex);
+        const std::lock_guard guard(disk.mutex);
         released.swap(disk.released);
         values = disk.values;
         known = disk.stamp;
         readable = disk.known;
     }
     released.clear();
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QLockFile lock(path + QLatin1String(".lock"));
-    if (!lock.tryLock(LockWaitMs) && lock.error() == QLockFile::LockFailedError)
-        FileWriter::warn(QStringLiteral("Settings: %1 stays locked by another program; written all the same").arg(path));
     FileWriter::Stamp now = FileWriter::stampOf(path);
     if (!readable || now != known) {
         QByteArray bytes;
         QString error;
         bool damaged = false;
-        if (!now.exists()) {
-            values.clear();
-        } else if (FileWriter::readFile(path, bytes, now, error)) {
-            values = parsedIni(bytes, damaged);
-        } else {
-            FileWriter::warn(QStringLiteral("Settings: cannot read %1 %2 - the change is not written over it and stays "
-                                            "in memory")
-                                 .arg(path, error));
-            return false;
-        }
+        QVariantMap read;
+        if (now.exists() && !FileWriter::readFile(path, bytes, now, error))
+            return fail(SettingsFile::tr("%1 cannot be read (%2) and is not written over").arg(QFileInfo(path).fileName(), error));
+        if (now.exists())
+            read = IniFormat::parsed(bytes, damaged);
+        QStringList changed = IniFormat::differingKeys(values, read);
+        values = read;
         QVariantMap old;
         const std::lock_guard guard(disk.mutex);
-        old = std::exchange(disk.values, values);
+        old = std::exchange(disk.values, read);
         disk.stamp = now;
         disk.known = true;
+        disk.changedOnDisk += std::move(changed);
     }
     for (auto change = changes.cbegin(); change != changes.cend(); ++change) {
-        if (change->kind == Change::Remove)
+        if (change->remove)
             values.remove(change.key());
-        else if (change->kind == Change::Set || !values.contains(change.key()))
+        else
             values.insert(change.key(), change->value);
     }
-    if (!FileWriter::writeFile(path, iniText(values)))
-        return false;
+    if (!FileWriter::writeFile(path, IniFormat::text(values)))
+        return fail(SettingsFile::tr("they could not be written (is the disk full?)"));
     const FileWriter::Stamp written = FileWriter::stampOf(path);
     QVariantMap old;
     const std::lock_guard guard(disk.mutex);
     old = std::exchange(disk.values, std::move(values));
     disk.stamp = written;
     disk.stored = std::max(disk.stored, revision);
-    return true;
+    disk.failure.clear();
+    return FileWriter::Outcome::Stored;
 }
 
 } // namespace
@@ -682,7 +286,7 @@ struct SettingsFile::Contents
             disk->known = false;
             return;
         }
-        base = parsedIni(bytes, damaged);
+        base = IniFormat::parsed(bytes, damaged);
         disk->values = base;
         if (damaged)
             qWarning().noquote() << "Settings: parts of" << path << "could not be read";
@@ -693,31 +297,15 @@ struct SettingsFile::Contents
     {
         const auto change = changes.constFind(key);
         if (change != changes.cend())
-            return change->kind == Change::Remove ? nullptr : &change->value;
+            return change->remove ? nullptr : &change->value;
         const auto stored = base.constFind(key);
         return stored == base.cend() ? nullptr : &stored.value();
     }
 
-    void set(const QString &key, const QVariant &value)
-    {
-        const auto change = changes.constFind(key);
-        const QVariant *current = held(key);
-        // A key this process removed is set anew, whatever it was read as since.
-        const auto read = assumed.constFind(key);
-        if (!current && change == changes.cend() && read != assumed.cend())
-            current = &read.value();
-        if (current && sameInFile(*current, value)) {
-            // What this process held already (or read as the default) is no change of its own:
-            // it fills a gap in the file but never covers another copy's or a hand edit's value.
-            if (change == changes.cend() && !base.contains(key))
-                changes.insert(key, {Change::Fill, value, ++revision});
-            return;
-        }
-        changes.insert(key, {Change::Set, value, ++revision});
-    }
+    void set(const QString &key, const QVariant &value) { changes.insert(key, {false, value, ++revision}); }
 
     // The key and every key under it (everything for the empty name): as QSettings does, the
-    // keys this process knows, not those another copy adds later.
+    // keys this process knows, not those another writer adds later.
     void removeKeys(const QString &name)
     {
         QStringList keys;
@@ -735,27 +323,34 @@ struct SettingsFile::Contents
         collect(std::as_const(base));
         collect(std::as_const(changes));
         for (const QString &key : std::as_const(keys))
-            changes.insert(key, {Change::Remove, QVariant(), ++revision});
-        if (name.isEmpty())
-            assumed.clear();
-        for (const QString &key : std::as_const(keys))
-            assumed.remove(key);
+            changes.insert(key, {true, QVariant(), ++revision});
     }
 
     void report(quint64 ticket, bool ok)
     {
         quint64 stored = 0;
+        QStringList changedOnDisk;
         {
             const std::lock_guard lock(disk->mutex);
-            // Memory follows the file: what another copy or a hand edit put there shows now. A
-            // large file's old copy is freed by the writer's thread, not this one.
+            // Memory follows the file: what a hand edit or a tool put there shows now. A large
+            // file's old copy is freed by the writer's thread, not this one.
             if (!base.isSharedWith(disk->values))
                 disk->released.append(std::exchange(base, disk->values));
             stored = disk->stored;
+            changedOnDisk.swap(disk->changedOnDisk);
+            failure = disk->failure;
         }
         for (auto change = changes.begin(); change != changes.end();)
             change = change->revision <= stored ? changes.erase(change) : std::next(change);
-        for (const QPointer<SettingsFile> &handle : QList<QPointer<SettingsFile>>(handles)) {
+        const QList<QPointer<SettingsFile>> told(handles);
+        if (!changedOnDisk.isEmpty()) {
+            changedOnDisk.removeDuplicates();
+            for (const QPointer<SettingsFile> &handle : told) {
+                if (handle)
+                    emit handle->changedOnDisk(changedOnDisk);
+            }
+        }
+        for (const QPointer<SettingsFile> &handle : told) {
             if (handle)
                 emit handle->written(ticket, ok);
         }
@@ -768,8 +363,8 @@ struct SettingsFile::Contents
     QVariantMap base; // what the file held as last read or written
     Changes changes; // this process's, not on disk yet
     quint64 revision = 0; // of the last change
-    QHash<QString, QVariant> assumed; // defaults keys missing from the file were read with
     bool damaged = false;
+    QString failure; // of the last write
     quint64 lastTicket = 0; // of the last write handed over
     QList<QPointer<SettingsFile>> handles;
     QMetaObject::Connection reports;
@@ -802,39 +397,40 @@ bool SettingsFile::isDamaged() const
     return m_contents->damaged;
 }
 
+QString SettingsFile::failure() const
+{
+    return m_contents->failure;
+}
+
 bool SettingsFile::contains(const QString &key) const
 {
-    return m_contents->held(normalizedKey(key)) != nullptr;
+    return m_contents->held(IniFormat::normalizedKey(key)) != nullptr;
 }
 
 QVariant SettingsFile::value(const QString &key, const QVariant &fallback) const
 {
-    const QString name = normalizedKey(key);
-    if (const QVariant *held = m_contents->held(name))
+    if (const QVariant *held = m_contents->held(IniFormat::normalizedKey(key)))
         return *held;
-    // What this process takes the missing key for: setting it so later changes nothing.
-    if (fallback.isValid())
-        m_contents->assumed.insert(name, fallback);
     return fallback;
 }
 
 quint64 SettingsFile::setValue(const QString &key, const QVariant &value)
 {
-    m_contents->set(normalizedKey(key), value);
+    m_contents->set(IniFormat::normalizedKey(key), value);
     return write();
 }
 
 quint64 SettingsFile::setValues(const QString &group, const QVariantMap &values, const QString &failure)
 {
-    const QString prefix = normalizedKey(group);
+    const QString prefix = IniFormat::normalizedKey(group);
     for (auto it = values.cbegin(); it != values.cend(); ++it)
-        m_contents->set(normalizedKey(prefix + QLatin1Char('/') + it.key()), it.value());
+        m_contents->set(IniFormat::normalizedKey(prefix + QLatin1Char('/') + it.key()), it.value());
     return write(failure);
 }
 
 quint64 SettingsFile::remove(const QString &key)
 {
-    m_contents->removeKeys(normalizedKey(key));
+    m_contents->removeKeys(IniFormat::normalizedKey(key));
     return write();
 }
 
@@ -846,8 +442,10 @@ quint64 SettingsFile::write(const QString &failure)
     const auto make = [contents = m_contents]() -> FileWriter::Work {
         if (contents->changes.isEmpty())
             return {};
-        return [disk = contents->disk, path = contents->path, changes = contents->changes, revision = contents->revision] {
-            return storeChanges(*disk, path, changes, revision);
+        // Not waiting for another program's lock yet.
+        return [disk = contents->disk, path = contents->path, changes = contents->changes, revision = contents->revision,
+                patience = QDeadlineTimer(QDeadlineTimer::Forever)]() mutable {
+            return storeChanges(*disk, path, changes, revision, patience);
         };
     };
     m_contents->lastTicket = FileWriter::shared().update(m_contents->path, make, failure);

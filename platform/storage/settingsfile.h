@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <QVariantMap>
 
@@ -10,14 +11,16 @@
 namespace corvane {
 
 // One settings file of the program, in the INI format QSettings reads and writes, so that every
-// file written before loads and QSettings reads what is written here. The file is read once and
-// held in memory for as long as a SettingsFile names it or a write of it is on its way: every
-// SettingsFile of one file shares that memory, and reads come from it. Each change is handed to
-// the program's FileWriter; on its thread, as QSettings did, the file is read again when it has
-// changed since (another copy of the program, a hand edit), only this process's changed and
-// removed keys are put on top, and the whole file replaces the old one once it is whole on disk;
-// memory then follows the file. A file that could not be read is never written over. The thread
-// that changes a setting never waits for the disk, nor makes the file's bytes.
+// file written before loads and QSettings reads what is written here. The file is read when it is
+// first named and held in memory for as long as a SettingsFile names it or a write of it is on
+// its way: every SettingsFile of one file shares that memory, and reads come from it. Each change
+// is handed to the program's FileWriter; on its thread, in QSettings' order, the file's lock is
+// taken (waiting for another program that holds it, never writing past it), the file is read
+// again when it has changed since (a hand edit, a QSettings-based tool), this process's changes
+// not yet on disk are put on top, and the whole file replaces the old one once it is whole on
+// disk; memory then follows the file, and changedOnDisk says which keys another writer changed.
+// A file that could not be read is never written over. The thread that changes a setting never
+// waits for the disk, nor makes the file's bytes.
 class SettingsFile : public QObject
 {
     Q_OBJECT
@@ -35,9 +38,12 @@ public:
     bool contains(const QString &key) const;
     QVariant value(const QString &key, const QVariant &fallback = QVariant()) const;
 
+    // Why the last write of the file failed, as the user may read it; empty after one that stored.
+    QString failure() const;
+
     // Each change is handed to the writer at once; the number returned comes back with `written`.
-    // A key set to what this process holds for it already (or read as the default) is no change
-    // of its own: it is written only where the file has no value for it.
+    // A key set is a key written, whatever the file or memory held for it: callers hand over the
+    // keys that changed, and only those.
     quint64 setValue(const QString &key, const QVariant &value);
     // The keys of `group` ("lounge"; empty: no group), in one write; `failure` says what a
     // request waiting for it could not store.
@@ -52,9 +58,15 @@ public:
 
 signals:
     // Everything handed over for the file up to `ticket` is on disk, or (not `ok`) that write
-    // failed (a full disk, a failed sync, a file that cannot be read) and the old file stays
-    // whole. What failed stays in memory and goes with the next write of the file.
+    // failed (a full disk, a failed sync, a file that cannot be read, another program holding the
+    // file's lock for longer than a moment, a lock that is never free; failure() says which) and
+    // the old file stays whole. What failed stays in memory and goes with the next write of the
+    // file.
     void written(quint64 ticket, bool ok);
+    // A write found these keys changed in the file by another writer; value() gives the file's
+    // values now, except for keys this process changed and has not yet stored. Emitted before
+    // the write's `written`.
+    void changedOnDisk(const QStringList &keys);
 
 private:
     struct Contents;

@@ -31,7 +31,10 @@ struct BasicApiRig
         return server.start(0) && client.open(server.serverPort());
     }
 
-    QJsonObject request(const QString &event, const QJsonObject &data = {}) { return client.request(event, data); }
+    QJsonObject request(const QString &event, const QJsonObject &data = {}, int timeoutMs = 5000)
+    {
+        return client.request(event, data, timeoutMs);
+    }
 
     // A rig with one handler, started; empty when the server or the client failed. Tests build
     // one in init() so every test function starts from a fresh controller and server.

@@ -49,12 +49,12 @@ public:
     }
 
     // Sends a request and returns its reply: the next message that is not a push.
-    QJsonObject request(const QString &event, const QJsonObject &data = {})
+    QJsonObject request(const QString &event, const QJsonObject &data = {}, int timeoutMs = 5000)
     {
         skipAll();
         send({{QStringLiteral("event"), event}, {QStringLiteral("data"), data}});
         for (;;) {
-            const QJsonObject message = next();
+            const QJsonObject message = next(timeoutMs);
             if (!message.value(QStringLiteral("event")).toString().startsWith(QLatin1String("event_")))
                 return message;
         }

@@ -2,6 +2,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
@@ -784,7 +785,7 @@ private slots:
         // The desktop hears of it from the settings file alone.
         QTest::newRow("race control state not written")
             << "set_lounge_pit_limiter" << QJsonObject{{"$settings", true}, {"enabled", true}}
-            << "Failed to save the race control state" << "Settings not saved \u2014 they could not be written (is the disk full?)";
+            << "Failed to save the race control state" << "Settings not saved \u2014 %1 cannot be read (Is a directory) and is not written over";
     }
 
     void networkErrorsAreToasts()
@@ -814,6 +815,7 @@ private slots:
             QVERIFY(ostratest::writesDone());
             QFile::remove(settings);
             QVERIFY(QDir().mkpath(settings));
+            toast = toast.arg(QFileInfo(settings).fileName());
         }
         QWebSocket client;
         QJsonObject reply;

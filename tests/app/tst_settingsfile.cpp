@@ -3,9 +3,13 @@
 #include "api/apirig.h"
 #include "api/wsloungehandler.h"
 #include "bridge/corvanecontroller.h"
+#include "bridge/motiontelemetrysender.h"
 #include "motion/motionsystemcontroller.h"
 #include "motion/motionwebpanel.h"
+#include "racecontrol/racecontrol.h"
 #include "ostraui/theme.h"
+#include "platform/storage/filewriter.h"
+#include "platform/storage/iniformat.h"
 #include "support/starved.h"
 #include "support/testenvironment.h"
 
@@ -17,13 +21,20 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRect>
+#include <QLockFile>
+#include <QSaveFile>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSysInfo>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <functional>
 #include <optional>
 
+#include <cstdio>
+
+#include <poll.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -96,6 +107,17 @@ int post(quint16 port, const QByteArray &target)
     return answer.startsWith("HTTP/1.1 ") ? answer.mid(9, 3).toInt() : 0;
 }
 
+// This test program again, running the test function `function` as another program would.
+bool startOther(QProcess &other, const char *function, const QMap<QString, QString> &variables)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (auto it = variables.cbegin(); it != variables.cend(); ++it)
+        environment.insert(it.key(), it.value());
+    other.setProcessEnvironment(environment);
+    other.start(QCoreApplication::applicationFilePath(), {QString::fromLatin1(function)});
+    return other.waitForStarted(Patience);
+}
+
 // One writer of settings, as a user or a peer drives it: each step changes a setting and says
 // how its answer went ("ok" or "failed").
 struct Writer
@@ -120,12 +142,13 @@ struct WriterRig
             w.change = [this](int step) {
                 const int before = api->rig.errors->size();
                 QJsonObject reply;
+                // Answered once stored, or once another program's lock was waited for in vain.
                 if (step == 1)
-                    reply = api->request("set_lounge_pit_limiter", json(R"({"enabled":true,"percent":40})"));
+                    reply = api->request("set_lounge_pit_limiter", json(R"({"enabled":true,"percent":40})"), Patience);
                 else if (step == 2)
-                    reply = stopReply = api->request("action_lounge_stop");
+                    reply = stopReply = api->request("action_lounge_stop", {}, Patience);
                 else
-                    reply = api->request("set_lounge_speed_cap", json(R"({"enabled":true,"percent":70})"));
+                    reply = api->request("set_lounge_speed_cap", json(R"({"enabled":true,"percent":70})"), Patience);
                 SettingsFile::waitForWrites(Patience);
                 // Told to the client that asked; the desktop has the settings file's own toast.
                 const bool refused = reply.value("message") == QLatin1String("Failed to save the race control state");
@@ -133,7 +156,9 @@ struct WriterRig
             };
             w.stored = {{"lounge/pitLimiterPercent", "40"}, {"lounge/stopped", "true"}, {"lounge/stopReason", "operator"},
                         {"lounge/speedCap", "true"}, {"lounge/speedCapPercent", "70"}};
-        } else if (writer == QLatin1String("web panel")) {
+            return;
+        }
+        if (writer == QLatin1String("web panel")) {
             platform = std::make_unique<corvane::MotionSystemController>();
             panel = std::make_unique<corvane::MotionWebPanel>(platform.get());
             if (!panel->start(0))
@@ -145,20 +170,36 @@ struct WriterRig
                 return QString(code == 200 ? "ok" : code == 500 ? "failed" : "code " + QString::number(code));
             };
             w.stored = {{"intensity", "50"}, {"actuatorSlots", "5,4,3,2,1,0"}, {"strokeMm", "200"}};
+            return;
+        }
+        settings = std::make_unique<SettingsFile>();
+        w.path = settings->fileName();
+        // How the program's own settings file answered the step's change.
+        const auto answered = [this](const std::function<void()> &change) {
+            QSignalSpy written(settings.get(), &SettingsFile::written);
+            change();
+            SettingsFile::waitForWrites(Patience);
+            return QString(written.isEmpty() ? "not written" : written.last().at(1).toBool() ? "ok" : "failed");
+        };
+        if (writer == QLatin1String("race control")) {
+            race = std::make_unique<corvane::RaceControl>();
+            w.change = [this, answered](int step) { return answered([&] { race->setWatchdog(step != 2, 1000 * step); }); };
+            w.stored = {{"raceControl/watchdog", "true"}, {"raceControl/watchdogTimeoutMs", "3000"}};
+        } else if (writer == QLatin1String("motion output")) {
+            output = std::make_unique<corvane::MotionTelemetrySender>();
+            w.change = [this, answered](int step) { return answered([&] { output->setTarget("127.0.0.1", quint16(20000 + step)); }); };
+            w.stored = {{"motionTelemetry/host", "127.0.0.1"}, {"motionTelemetry/port", "20003"}};
         } else {
-            settings = std::make_unique<SettingsFile>();
             section = std::make_unique<QWidget>();
             QPushButton *reveal =
                 ostra::makeIconButton(new QWidget(section.get()), false, QStringLiteral("ui/section/test"), section.get());
-            w.path = settings->fileName();
-            w.change = [this, reveal](int step) {
-                QSignalSpy written(settings.get(), &SettingsFile::written);
-                if (step == 3)
-                    reveal->click();
-                else
-                    ostra::saveTheme(step == 1);
-                SettingsFile::waitForWrites(Patience);
-                return QString(written.isEmpty() ? "not written" : written.last().at(1).toBool() ? "ok" : "failed");
+            w.change = [reveal, answered](int step) {
+                return answered([&] {
+                    if (step == 3)
+                        reveal->click();
+                    else
+                        ostra::saveTheme(step == 1);
+                });
             };
             w.stored = {{"ui/theme", "light"}, {"ui/section/test", "true"}};
         }
@@ -169,6 +210,8 @@ struct WriterRig
     std::unique_ptr<corvane::MotionWebPanel> panel;
     std::unique_ptr<SettingsFile> settings;
     std::unique_ptr<QWidget> section;
+    std::unique_ptr<corvane::RaceControl> race;
+    std::unique_ptr<corvane::MotionTelemetrySender> output;
     QJsonObject stopReply;
     Writer w;
 };
@@ -204,6 +247,9 @@ private slots:
         QTest::newRow("quotes and backslashes") << one("group/key", "say \"hi\" \\ there");
         QTest::newRow("percent") << one("group/key", "100% sure");
         QTest::newRow("non-ASCII") << one("group/key", QString::fromUtf8("Gr\u00fc\u00dfe \u65e5\u672c \U0001F697"));
+        QTest::newRow("halves of surrogate pairs")
+            << one("group/key", QString(QChar(0xD83D)) + QStringLiteral("x") + QChar(0xDC00) + QChar(0xDC00) + QStringLiteral("b\t")
+                                    + QChar(0xD83D) + QStringLiteral("\t") + QChar(0xDE97) + QChar(0xD800));
         QTest::newRow("control characters") << one("group/key", QString::fromUtf8("tab\tline\nbell\a\x01" "1"));
         QTest::newRow("NUL") << one("group/key", QString(QStringLiteral("a")) + QChar(0) + QStringLiteral("7"));
         QTest::newRow("leading @") << one("group/key", "@home");
@@ -386,9 +432,9 @@ private slots:
         }
     }
 
-    // Another copy of the program on the same home, or a hand edit, changes the file between this
-    // process's writes: what it wrote stays, only this process's own changes go on top, and this
-    // process's memory follows the file.
+    // Another program writing the file through this store (as a tool would), or a hand edit,
+    // changes it between this process's writes: what it wrote stays, only the keys this process
+    // set go on top, and the writer runs on the file's values of the rest.
     void otherWritersKept_data()
     {
         QTest::addColumn<QString>("writer");
@@ -397,6 +443,8 @@ private slots:
             QTest::addRow("%s, another copy", writer) << writer << "another copy";
             QTest::addRow("%s, hand edit", writer) << writer << "hand edit";
         }
+        QTest::newRow("race control, hand edit") << "race control" << "hand edit";
+        QTest::newRow("motion output, hand edit") << "motion output" << "hand edit";
     }
 
     void otherWritersKept()
@@ -404,42 +452,254 @@ private slots:
         QFETCH(QString, writer);
         QFETCH(QString, other);
         QVERIFY(SettingsFile::waitForWrites(Patience));
-        const bool lounge = writer == QLatin1String("lounge");
-        QFile::remove(SettingsFile(lounge ? QCoreApplication::applicationName() : QStringLiteral("MotionSystem")).fileName());
+        const QString application = writer == "web panel" ? QStringLiteral("MotionSystem") : QCoreApplication::applicationName();
+        QFile::remove(SettingsFile(application).fileName());
         WriterRig rig(writer);
         QVERIFY(rig.w.change);
-        QVariantMap theirs = lounge ? QVariantMap{{"lounge/speedCap", "true"}, {"lounge/speedCapPercent", "33"}}
-                                    : QVariantMap{{"strokeMm", "250"}};
+        // Their change as lines of the file; what the writer's two changes store; what it applies
+        // of theirs once it has read them.
+        QVariantMap theirs;
+        QByteArray lines;
+        QVariantMap ours;
+        std::function<QString()> applied;
+        QString expected;
+        if (writer == "lounge") {
+            theirs = {{"lounge/speedCap", "true"}, {"lounge/speedCapPercent", "33"}};
+            lines = "\n[lounge]\nspeedCap=true\nspeedCapPercent=33\n";
+            ours = {{"lounge/pitLimiterPercent", "40"}};
+            applied = [&] { return QString::number(rig.api->request("get_lounge_state").value("data")["speedCapPercent"].toInt()); };
+            expected = "33";
+        } else if (writer == "web panel") {
+            theirs = {{"strokeMm", "250"}};
+            lines = "\n[General]\nstrokeMm=250\n";
+            ours = {{"intensity", "50"}};
+            applied = [&] { return QString::number(rig.platform->settings().strokeMm); };
+            expected = "250";
+        } else if (writer == "race control") {
+            theirs = {{"raceControl/included", "s9"}};
+            lines = "\n[raceControl]\nincluded=s9\n";
+            ours = {{"raceControl/watchdog", "false"}, {"raceControl/watchdogTimeoutMs", "2000"}};
+            applied = [&] { return rig.race->included().join(','); };
+            expected = "s9";
+        } else {
+            theirs = {{"motionTelemetry/enabled", "true"}};
+            lines = "\n[motionTelemetry]\nenabled=true\n";
+            ours = {{"motionTelemetry/port", "20002"}};
+            applied = [&] { return QString(rig.output->isEnabled() ? "on" : "off"); };
+            expected = "on";
+        }
         if (other == "another copy") {
             QProcess copy;
-            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-            environment.insert("OSTRA_OTHER_COPY", writer);
-            environment.insert("OSTRA_OTHER_HOME", qEnvironmentVariable("HOME"));
-            environment.insert("OSTRA_OTHER_FILE", rig.w.path);
-            copy.setProcessEnvironment(environment);
             copy.setProcessChannelMode(QProcess::MergedChannels);
-            copy.start(QCoreApplication::applicationFilePath(), {"otherCopy"});
+            QVERIFY(startOther(copy, "otherCopy",
+                               {{"OSTRA_OTHER_COPY", writer}, {"OSTRA_OTHER_HOME", qEnvironmentVariable("HOME")},
+                                {"OSTRA_OTHER_FILE", rig.w.path}}));
             QVERIFY(copy.waitForFinished(60000));
             QVERIFY2(copy.exitStatus() == QProcess::NormalExit && copy.exitCode() == 0, copy.readAll().constData());
         } else {
             // A line of the user's own, too.
             QFile file(rig.w.path);
             QVERIFY(file.open(QIODevice::Append));
-            file.write(lounge ? "\n[lounge]\nspeedCap=true\nspeedCapPercent=33\n" : "\n[General]\nstrokeMm=250\n");
+            file.write(lines);
             file.write("[mine]\nkept=yes\n");
             theirs.insert("mine/kept", "yes");
         }
+        // Two changes of other keys: the second must not undo theirs either.
         QCOMPARE(rig.w.change(1), QString("ok"));
+        QCOMPARE(rig.w.change(2), QString("ok"));
         QVariantMap stored = theirs;
-        stored.insert(lounge ? "lounge/pitLimiterPercent" : "intensity", lounge ? "40" : "50");
+        stored.insert(ours);
         for (auto it = stored.cbegin(); it != stored.cend(); ++it)
             QCOMPARE(onDisk(rig.w.path, it.key()), it.value());
-        const SettingsFile memory(lounge ? QCoreApplication::applicationName() : QStringLiteral("MotionSystem"));
+        const SettingsFile memory(application);
         for (auto it = theirs.cbegin(); it != theirs.cend(); ++it)
             QCOMPARE(memory.value(it.key()).toString(), it.value().toString());
+        // What the writer applies is what the file holds.
+        QCOMPARE(applied(), expected);
     }
 
-    // The other copy of otherWritersKept: stores its change as the program does, and ends.
+    // A key a caller sets is written, also when it is what the program showed: the file, changed
+    // meanwhile by a tool, holds the value set and the next start has it.
+    void setKeyWritten_data()
+    {
+        QTest::addColumn<QString>("writer");
+        QTest::newRow("lounge") << "lounge";
+        QTest::newRow("web panel") << "web panel";
+    }
+
+    void setKeyWritten()
+    {
+        QFETCH(QString, writer);
+        QVERIFY(SettingsFile::waitForWrites(Patience));
+        WriterRig rig(writer);
+        QVERIFY(rig.w.change);
+        const bool lounge = writer == QLatin1String("lounge");
+        const QString key = lounge ? "lounge/speedCapPercent" : "intensity";
+        const auto set42 = [&] {
+            if (lounge)
+                QCOMPARE(rig.api->request("set_lounge_speed_cap", json(R"({"enabled":true,"percent":42})")).value("data")["speedCapPercent"].toInt(), 42);
+            else
+                QCOMPARE(post(rig.panel->port(), "/cfg?i=42"), 200);
+            QVERIFY(SettingsFile::waitForWrites(Patience));
+        };
+        set42();
+        QSettings(rig.w.path, QSettings::IniFormat).setValue(key, 55);
+        set42();
+        QCOMPARE(onDisk(rig.w.path, key), QVariant("42"));
+    }
+
+    // Another program holding QSettings' lock on the file (a QSettings-based tool inside its read,
+    // merge and rename, or one writing all the time) is waited for and never written past: a
+    // change answered stored is in the file once the other has let go, beside what it wrote; one
+    // that could not wait long enough is answered failed, and goes with the next write.
+    void otherProgramsLock_data()
+    {
+        QTest::addColumn<QString>("other");
+        QTest::addColumn<QString>("letGo");
+        QTest::newRow("holding, lets go within the wait") << "holding" << "during the first change";
+        QTest::newRow("holding past the wait") << "holding" << "after the first change";
+        QTest::newRow("writing again and again") << "busy" << "after two changes";
+    }
+
+    void otherProgramsLock()
+    {
+        QFETCH(QString, other);
+        QFETCH(QString, letGo);
+        QVERIFY(SettingsFile::waitForWrites(Patience));
+        WriterRig rig("lounge");
+        QVERIFY(rig.w.change);
+        QProcess program;
+        QVERIFY(startOther(program, "lockHolder", {{"OSTRA_LOCK_HOLDER", other}, {"OSTRA_OTHER_FILE", rig.w.path}}));
+        QByteArray said;
+        QVERIFY2(QTest::qWaitFor([&] { return (said += program.readAllStandardOutput()).contains("holding\n"); }, Patience),
+                 (said + program.readAllStandardError()).constData());
+        const auto go = [&program] { program.write("go\n"); };
+        if (letGo == "during the first change")
+            QTimer::singleShot(300, &program, go);
+        const QString first = rig.w.change(1);
+        if (letGo == "after the first change")
+            go();
+        rig.w.change(2);
+        if (letGo == "after two changes")
+            go();
+        QVERIFY(program.state() == QProcess::NotRunning || program.waitForFinished(Patience));
+        QVERIFY2(program.exitCode() == 0, (said + program.readAll()).constData());
+        if (other == "holding")
+            QCOMPARE(first, QString(letGo == "during the first change" ? "ok" : "failed"));
+        QCOMPARE(rig.w.change(3), QString("ok"));
+        QVariantMap stored = rig.w.stored;
+        stored.insert("other/kept", "yes");
+        for (auto it = stored.cbegin(); it != stored.cend(); ++it)
+            QCOMPARE(onDisk(rig.w.path, it.key()), it.value());
+    }
+
+    // The other program of otherProgramsLock, writing in QSettings' order (the lock, the file
+    // read, its own change merged, the whole file renamed into place): once, holding the lock
+    // until told to go on, or again and again on a slow disk until told to stop.
+    void lockHolder()
+    {
+        const QString other = qEnvironmentVariable("OSTRA_LOCK_HOLDER");
+        if (other.isEmpty())
+            QSKIP("the other program of otherProgramsLock, started by it");
+        const QString path = qEnvironmentVariable("OSTRA_OTHER_FILE");
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        const auto told = [](int waitMs) {
+            pollfd input{STDIN_FILENO, POLLIN, 0};
+            return ::poll(&input, 1, waitMs) > 0;
+        };
+        for (bool first = true;; first = false) {
+            QLockFile lock(path + ".lock");
+            // Taken again as soon as it is free.
+            while (!lock.tryLock(0))
+                ::usleep(500);
+            QFile file(path);
+            bool damaged = false;
+            QVariantMap values = corvane::IniFormat::parsed(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(), damaged);
+            values.insert("other/kept", "yes");
+            if (first) {
+                std::puts("holding");
+                std::fflush(stdout);
+            }
+            const bool go = told(other == "busy" ? 100 : 60000);
+            QSaveFile merged(path);
+            QVERIFY(merged.open(QIODevice::WriteOnly));
+            merged.write(corvane::IniFormat::text(values));
+            QVERIFY(merged.commit());
+            lock.unlock();
+            if (go)
+                return;
+            ::usleep(1000);
+        }
+    }
+
+    // A lock file that no running program holds costs a moment at most, once: it is removed and
+    // the change stored. One that can never be free fails the change, saying why.
+    void leftLock_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("ageS");
+        QTest::addColumn<QString>("failure"); // empty: stored
+        const QByteArray host = QSysInfo::machineHostName().toUtf8();
+        QTest::newRow("empty, made a moment ago") << QByteArray() << 0 << QString();
+        QTest::newRow("empty") << QByteArray() << 3600 << QString();
+        QTest::newRow("garbled") << QByteArray("\x01\xffgarbage") << 0 << QString();
+        QTest::newRow("naming a program that ended") << "ended\nqorostra\n" + host + "\n" << 0 << QString();
+        QTest::newRow("a folder") << QByteArray("folder") << 0 << "is a folder, not a lock file";
+    }
+
+    void leftLock()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(int, ageS);
+        QFETCH(QString, failure);
+        QVERIFY(SettingsFile::waitForWrites(Patience));
+        WriterRig rig("desktop");
+        QVERIFY(rig.w.change);
+        const QString lock = rig.w.path + ".lock";
+        QVERIFY(QDir().mkpath(QFileInfo(lock).absolutePath()));
+        if (content == "folder") {
+            QVERIFY(QDir().mkpath(lock));
+        } else {
+            if (content.startsWith("ended")) {
+                QProcess ended;
+                ended.start("true");
+                QVERIFY(ended.waitForStarted());
+                content.replace("ended", QByteArray::number(ended.processId()));
+                QVERIFY(ended.waitForFinished());
+            }
+            QFile file(lock);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(content);
+            file.close();
+            QVERIFY(file.open(QIODevice::ReadWrite)); // setFileTime wants it open
+            QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-ageS), QFileDevice::FileModificationTime));
+        }
+        QCOMPARE(rig.w.change(1), QString(failure.isEmpty() ? "ok" : "failed"));
+        QVERIFY(rig.settings->failure().contains(failure));
+        QCOMPARE(QFileInfo::exists(lock), !failure.isEmpty());
+        QDir().rmdir(lock);
+    }
+
+    // A settings file waiting for another program's lock holds no other file's write behind it.
+    void otherFilesGoOn()
+    {
+        QVERIFY(SettingsFile::waitForWrites(Patience));
+        SettingsFile settings;
+        QLockFile held(settings.fileName() + ".lock");
+        QVERIFY(held.lock());
+        QSignalSpy settingsWritten(&settings, &SettingsFile::written);
+        settings.setValue("ui/theme", "dark");
+        const QString profile = QFileInfo(settings.fileName()).absolutePath() + "/other.json";
+        QSignalSpy written(&corvane::FileWriter::shared(), &corvane::FileWriter::written);
+        corvane::FileWriter::shared().write(profile, [] { return QByteArray("{}"); });
+        QVERIFY(QTest::qWaitFor([&] { return !written.isEmpty() && written.last().at(0).toString() == profile; }, Patience));
+        QVERIFY(settingsWritten.isEmpty());
+        held.unlock();
+        QVERIFY(settingsWritten.wait(Patience));
+        QCOMPARE(settingsWritten.last().at(1).toBool(), true);
+    }
+
+    // The other program of otherWritersKept: stores its change as the program does, and ends.
     void otherCopy()
     {
         const QString writer = qEnvironmentVariable("OSTRA_OTHER_COPY");
@@ -454,7 +714,7 @@ private slots:
             corvane::MotionSystemController platform;
             corvane::MotionSystemSettings settings = platform.settings();
             settings.strokeMm = 250;
-            platform.applySettings(settings);
+            platform.applySettings(settings, {"strokeMm"});
         }
         QVERIFY(SettingsFile::waitForWrites(Patience));
     }

@@ -88,18 +88,21 @@ private slots:
         QCOMPARE(controller.settings(), expected);
     }
 
-    void applySavesAllKeys()
+    // The keys set are stored, and those the limits changed (park follows the stroke); no other.
+    void applyStoresTheKeysSet()
     {
         MotionSystemController controller;
         QSignalSpy applied(&controller, &MotionSystemController::settingsApplied);
-        controller.applySettings(with([](auto &s) { s.strokeMm = 40; s.travelMm = 140; s.actuatorSlots = { 5, 4, 3, 2, 1, 0 }; s.sleepEnabled = true; s.sleepSeconds = 0; }));
+        controller.applySettings(with([](auto &s) { s.strokeMm = 40; s.travelMm = 140; s.actuatorSlots = { 5, 4, 3, 2, 1, 0 }; s.sleepEnabled = true; s.sleepSeconds = 0; }),
+                                 {"strokeMm", "travelMm", "actuatorSlots", "sleepEnabled", "sleepSeconds"});
         const MotionSystemSettings clamped = with([](auto &s) { s.strokeMm = 50; s.travelMm = 40; s.parkMm = 45; s.actuatorSlots = { 5, 4, 3, 2, 1, 0 }; s.sleepEnabled = true; s.sleepSeconds = 1; });
         QCOMPARE(applied.size(), 1);
         QCOMPARE(applied.first().first().value<MotionSystemSettings>(), clamped);
         QCOMPARE(controller.settings(), clamped);
         QVERIFY(corvane::SettingsFile::waitForWrites(5000));
         QSettings settings = store();
-        QCOMPARE(settings.allKeys().size(), 9);
+        QCOMPARE(settings.allKeys().size(), 6);
+        QCOMPARE(settings.value("parkMm").toInt(), 45);
         QCOMPARE(settings.value("actuatorSlots").toString(), QString("5,4,3,2,1,0"));
         QCOMPARE(settings.value("strokeMm").toInt(), 50);
         QCOMPARE(settings.value("sleepEnabled").toBool(), true);

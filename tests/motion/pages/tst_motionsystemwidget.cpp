@@ -409,7 +409,7 @@ private slots:
         QFETCH(QList<int>, expected);
         MotionSystemSettings s = m_controller->settings();
         std::copy(stored.begin(), stored.end(), s.actuatorSlots.begin());
-        m_controller->applySettings(s);
+        m_controller->applySettings(s, {"actuatorSlots"});
         m_page->setPlatformDof(dof);
         for (int i = 0; i < MotionSystemController::actuatorCount(dof); ++i) {
             auto *combo = child<QWidget>(m_page, QString("actuatorRow%1").arg(i + 1))->findChild<QComboBox *>();
@@ -549,7 +549,7 @@ private slots:
     {
         MotionSystemSettings s = m_controller->settings();
         s.actuatorSlots = { 0, 1, 3, 2, 4, 5 };
-        m_controller->applySettings(s);
+        m_controller->applySettings(s, {"actuatorSlots"});
         auto *first = child<QWidget>(m_page, "actuatorRow1")->findChild<QComboBox *>();
         emit first->activated(first->findData(2));
         QCOMPARE(first->currentData().toInt(), 2);
@@ -591,7 +591,7 @@ private slots:
         auto *status = child<QLabel>(m_page, "sleepStatus");
         MotionSystemSettings s = m_controller->settings();
         s.sleepEnabled = true;
-        m_controller->applySettings(s);
+        m_controller->applySettings(s, {"sleepEnabled"});
         QCOMPARE(status->text(), QString("Sent to the controller on connect"));
         connectBoard("ready", {}, flag);
         QCOMPARE(status->text(), text);
