@@ -691,7 +691,7 @@ private slots:
         settings.setValue("ui/theme", "dark");
         const QString profile = QFileInfo(settings.fileName()).absolutePath() + "/other.json";
         QSignalSpy written(&corvane::FileWriter::shared(), &corvane::FileWriter::written);
-        corvane::FileWriter::shared().write(profile, [] { return QByteArray("{}"); });
+        corvane::FileWriter::shared().write(profile, [](quint64) { return QByteArray("{}"); });
         QVERIFY(QTest::qWaitFor([&] { return !written.isEmpty() && written.last().at(0).toString() == profile; }, Patience));
         QVERIFY(settingsWritten.isEmpty());
         held.unlock();
