@@ -31,7 +31,11 @@ class TestDisclaimerDialog : public QObject
 
 private slots:
     void initTestCase() { ostra::installTheme(*qApp); }
-    void init() { corvane::SettingsFile().remove(Accepted); }
+    void init()
+    {
+        corvane::SettingsFile().remove(Accepted);
+        QVERIFY(ostratest::writesDone());
+    }
 
     void content()
     {
