@@ -49,6 +49,8 @@ constexpr qint64 PausedReadBufferBytes = 1;
 // megabytes: its frames are unmasked and decoded on the thread of the 7 ms tick. The largest frame
 // (a header of at most 14 bytes and its payload) must fit, or it would never be taken whole.
 constexpr qint64 ReadBufferBytes = qint64(WebSocketServer::MaxMessageBytes) + 14;
+// What a waiting request holds beside its text, counted with it against MaxQueuedBytes.
+constexpr qint64 WaitingRequestBytes = 256;
 
 QString peerOf(const QWebSocket *client)
 {
@@ -608,7 +610,7 @@ void WebSocketServer::onTextMessageReceived(QWebSocket *client, const QString &m
     waiting.message = message;
     waiting.size = message.size();
     inbox->requests.enqueue(waiting);
-    inbox->queuedBytes += waiting.size;
+    inbox->queuedBytes += waiting.size + WaitingRequestBytes;
     updateReading(client);
     scheduleTurns();
 }
@@ -623,7 +625,7 @@ bool WebSocketServer::readNext(QWebSocket *client)
     if (text.size() <= MaxReadInTurnChars) {
         QJsonParseError error{};
         const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
-        took(client, document, error);
+        readDone(client, document, error);
         return true;
     }
     inbox->reading = true;
@@ -635,14 +637,14 @@ bool WebSocketServer::readNext(QWebSocket *client)
             if (inbox == m_inboxes.end() || inbox->serial != serial)
                 return; // gone meanwhile
             inbox->reading = false;
-            took(client, document, error);
+            readDone(client, document, error);
             scheduleTurns();
         });
     });
     return true;
 }
 
-void WebSocketServer::took(QWebSocket *client, const QJsonDocument &document, const QJsonParseError &error)
+void WebSocketServer::readDone(QWebSocket *client, const QJsonDocument &document, const QJsonParseError &error)
 {
     const auto inbox = m_inboxes.find(client);
     Waiting &waiting = inbox->requests[inbox->read++];
@@ -675,7 +677,7 @@ void WebSocketServer::answerNext(QWebSocket *client)
     inbox->answering = true;
     const Waiting waiting = inbox->requests.dequeue();
     --inbox->read;
-    inbox->queuedBytes -= waiting.size;
+    inbox->queuedBytes -= waiting.size + WaitingRequestBytes;
     updateReading(client);
     if (!waiting.answer) {
         answer(client, waiting.request);

@@ -93,8 +93,9 @@ public:
     // A client that leaves more than this unread is behind: it is not read from and gets no
     // pushes until it has caught up.
     static constexpr qint64 MaxUnsentBytes = 1024 * 1024;
-    // Requests waiting for their turn beyond this stop the reading from their client too. What
-    // waits is read already and takes several times its text's size: about two of the largest.
+    // Requests waiting for their turn beyond this stop the reading from their client too. Each
+    // counts its text and what it holds beside it: about two of the largest messages, or some
+    // five hundred small ones (a flood of tiny requests is not taken in faster than answered).
     static constexpr qint64 MaxQueuedBytes = 2 * qint64(MaxMessageBytes);
     // Time a pass of the event loop spends reading and answering waiting requests (the 7 ms tick
     // shares the thread); what is left waits for the next pass.
@@ -237,7 +238,7 @@ private:
     // there is none to read, or one of the client is on the reader thread.
     bool readNext(QWebSocket *client);
     // The client's next message, read: a request its handler answers on arrival is answered now.
-    void took(QWebSocket *client, const QJsonDocument &document, const QJsonParseError &error);
+    void readDone(QWebSocket *client, const QJsonDocument &document, const QJsonParseError &error);
     // Whether the client's next request has been read, none has its turn and it is not behind.
     bool hasTurn(QWebSocket *client) const;
     void answerNext(QWebSocket *client);
