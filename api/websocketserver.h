@@ -40,7 +40,7 @@ class WsHandler;
 // Each client's requests are answered one at a time, in the order it sent them, and a reply
 // that acknowledges a saved change goes only once the change is on disk. Each message is read
 // once, in the order it came, while the earlier ones may still wait for the disk: a request its
-// handler answers on arrival (race control's stop and heartbeat) takes effect then, and only its
+// handler answers on arrival (race control's lounge requests) takes effect then, and only its
 // reply waits for its turn.
 // No authentication, but bounded: message size, clients, connections per address, connections
 // still in their opening handshake, subscriptions, unsent and unanswered bytes. A handshake is
@@ -56,8 +56,8 @@ public:
     // Clients silent for longer than this are dropped at the next tick.
     static constexpr qint64 SilenceLimitMs = 8000;
     // A message longer than this is refused before it is taken in: its client is closed with code
-    // 1009, "message too big". A client's frames are taken in whole, one pass of the event loop
-    // each, on the thread of the 7 ms tick: this bounds what a pass costs. An import of a large
+    // 1009, "message too big". About this much of a client's bytes is taken in per pass of the
+    // event loop, on the thread of the 7 ms tick: it bounds what a pass costs. An import of a large
     // profile as people make them (128 mappings, every LED and sensor, names at their longest) is
     // about 52 KB; the app's other requests are far smaller.
     static constexpr quint64 MaxMessageBytes = 64 * 1024;
