@@ -45,6 +45,12 @@ const QString kSuccess = QStringLiteral("success");
 constexpr int CloseGraceMs = 2000;
 // Read buffer size that holds a client's socket still: no frame fits, so nothing more is taken.
 constexpr qint64 PausedReadBufferBytes = 1;
+// What is taken from a client's socket in one pass of the event loop, while the system may hold
+// megabytes: its frames are unmasked and decoded on the thread of the 7 ms tick. The largest frame
+// (a header of at most 14 bytes and its payload) must fit, or it would never be taken whole.
+constexpr qint64 ReadBufferBytes = qint64(WebSocketServer::MaxMessageBytes) + 14;
+// What a waiting request holds beside its text, counted with it against MaxQueuedBytes.
+constexpr qint64 WaitingRequestBytes = 256;
 
 QString peerOf(const QWebSocket *client)
 {
@@ -113,11 +119,19 @@ WebSocketServer::WebSocketServer(CorvaneController *controller, QObject *parent)
     m_heartbeat->setInterval(HeartbeatIntervalMs);
     connect(m_heartbeat, &QTimer::timeout, this, &WebSocketServer::onHeartbeatTick);
     m_monotonic.start();
+    m_readerThread.setObjectName(QStringLiteral("API reader"));
+    m_reader = new QObject;
+    m_reader->moveToThread(&m_readerThread);
+    connect(&m_readerThread, &QThread::finished, m_reader, &QObject::deleteLater);
+    m_readerThread.start();
 }
 
 WebSocketServer::~WebSocketServer()
 {
     stop();
+    // Its last results are dropped with this object's posted events.
+    m_readerThread.quit();
+    m_readerThread.wait();
 }
 
 void WebSocketServer::setClock(std::function<qint64()> clock)
@@ -232,7 +246,7 @@ void WebSocketServer::updateReading(QWebSocket *client)
         return;
     inbox->paused = pause;
     // The kernel's buffers then fill and the client's own sending stalls: TCP holds it back.
-    client->setReadBufferSize(pause ? PausedReadBufferBytes : 0);
+    client->setReadBufferSize(pause ? PausedReadBufferBytes : ReadBufferBytes);
 }
 
 void WebSocketServer::onBytesWritten(QWebSocket *client)
@@ -391,15 +405,11 @@ void WebSocketServer::onNewConnection()
             continue;
         }
         client->setParent(this);
+        client->setReadBufferSize(ReadBufferBytes);
         client->setMaxAllowedIncomingMessageSize(MaxMessageBytes);
         client->setMaxAllowedIncomingFrameSize(MaxMessageBytes);
-        connect(
-            client, &QWebSocket::textMessageReceived, this,
-            [this, guard = QPointer<QWebSocket>(client)](const QString &message) {
-                if (guard)
-                    onTextMessageReceived(guard, message);
-            },
-            Qt::QueuedConnection);
+        connect(client, &QWebSocket::textMessageReceived, this,
+                [this, client](const QString &message) { onTextMessageReceived(client, message); });
         connect(client, &QWebSocket::disconnected, this, &WebSocketServer::onClientDisconnected);
         connect(client, &QWebSocket::pong, this, [this, client] { onPong(client); });
         connect(client, &QWebSocket::bytesWritten, this, [this, client] { onBytesWritten(client); });
@@ -407,6 +417,7 @@ void WebSocketServer::onNewConnection()
         m_subscriptions.insert(client, {});
         m_lastHeard.insert(client, now());
         Inbox inbox;
+        inbox.serial = ++m_arrivals;
         inbox.lastRequest = now();
         m_inboxes.insert(client, inbox);
         qInfo().noquote() << "WebSocketServer: client connected from" << peerOf(client);
@@ -588,32 +599,65 @@ void WebSocketServer::onTextMessageReceived(QWebSocket *client, const QString &m
         return; // removed while this message waited
     m_lastHeard.insert(client, now());
     inbox->lastRequest = now();
-    // Read again in its turn: what waits is kept as its text, whose size bounds what waits.
-    const bool told = message.size() <= MaxReadOnArrivalChars;
-    if (told)
-        announce(read(message));
-    // The handler may have run a nested event loop in which the client went.
-    const auto waiting = m_inboxes.find(client);
-    if (waiting == m_inboxes.end())
-        return;
-    waiting->requests.enqueue({message, told});
-    waiting->queuedBytes += message.size();
+    Waiting waiting;
+    waiting.message = message;
+    waiting.size = message.size();
+    inbox->requests.enqueue(waiting);
+    inbox->queuedBytes += waiting.size + WaitingRequestBytes;
     updateReading(client);
     scheduleTurns();
 }
 
-void WebSocketServer::announce(const Request &request)
+bool WebSocketServer::readNext(QWebSocket *client)
 {
-    if (!request.refusal.isEmpty())
+    const auto inbox = m_inboxes.find(client);
+    // One message of a client at a time, so that its order is kept.
+    if (inbox == m_inboxes.end() || inbox->reading || inbox->read == inbox->requests.size())
+        return false;
+    const QString text = inbox->requests.at(inbox->read).message;
+    if (text.size() <= MaxReadInTurnChars) {
+        QJsonParseError error{};
+        const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
+        readDone(client, document, error);
+        return true;
+    }
+    inbox->reading = true;
+    QMetaObject::invokeMethod(m_reader, [this, client, serial = inbox->serial, text] {
+        QJsonParseError error{};
+        const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
+        QMetaObject::invokeMethod(this, [this, client, serial, document, error] {
+            const auto inbox = m_inboxes.find(client);
+            if (inbox == m_inboxes.end() || inbox->serial != serial)
+                return; // gone meanwhile
+            inbox->reading = false;
+            readDone(client, document, error);
+            scheduleTurns();
+        });
+    });
+    return true;
+}
+
+void WebSocketServer::readDone(QWebSocket *client, const QJsonDocument &document, const QJsonParseError &error)
+{
+    const auto inbox = m_inboxes.find(client);
+    Waiting &waiting = inbox->requests[inbox->read++];
+    waiting.message = QString();
+    waiting.request = read(document, error);
+    const Request &request = waiting.request;
+    WsHandler *handler = request.refusal.isEmpty() ? m_handlers.value(request.event) : nullptr;
+    if (!handler || !handler->answersOnArrival(request.event))
         return;
-    if (WsHandler *handler = m_handlers.value(request.event))
-        handler->requestArrived(request.event, request.data);
+    waiting.answer = std::make_shared<Answer>();
+    waiting.answer->client = client;
+    waiting.answer->handler = handler;
+    // Copies: the handler may run the event loop, in which this client's requests move on.
+    ask(std::shared_ptr<Answer>(waiting.answer), Request(request));
 }
 
 bool WebSocketServer::hasTurn(QWebSocket *client) const
 {
     const auto inbox = m_inboxes.constFind(client);
-    return inbox != m_inboxes.cend() && !inbox->answering && !inbox->requests.isEmpty() && !isBehind(client);
+    return inbox != m_inboxes.cend() && !inbox->answering && inbox->read > 0 && !isBehind(client);
 }
 
 void WebSocketServer::answerNext(QWebSocket *client)
@@ -625,12 +669,15 @@ void WebSocketServer::answerNext(QWebSocket *client)
     // waiting to retry) in which this client's later messages arrive.
     inbox->answering = true;
     const Waiting waiting = inbox->requests.dequeue();
-    inbox->queuedBytes -= waiting.message.size();
+    --inbox->read;
+    inbox->queuedBytes -= waiting.size + WaitingRequestBytes;
     updateReading(client);
-    const Request request = read(waiting.message);
-    if (!waiting.told)
-        announce(request);
-    answer(client, request);
+    if (!waiting.answer) {
+        answer(client, waiting.request);
+        return;
+    }
+    waiting.answer->due = true;
+    deliver(waiting.answer, true);
 }
 
 void WebSocketServer::scheduleTurns()
@@ -651,18 +698,17 @@ void WebSocketServer::takeTurns()
         if (ready.client)
             finishRequest(ready.client, ready.reply);
     }
-    // Clients passed in a row without a turn: once every client has been, nothing waits.
+    // Clients passed in a row with nothing to do: once every client has been, nothing waits.
     qsizetype idle = 0;
     while (idle < m_clients.size() && spent.nsecsElapsed() < TurnBudgetNs) {
         if (m_nextTurn >= m_clients.size())
             m_nextTurn = 0;
         QWebSocket *client = m_clients.at(m_nextTurn++);
-        if (!hasTurn(client)) {
-            ++idle;
-            continue;
-        }
-        idle = 0;
-        answerNext(client);
+        const bool read = readNext(client);
+        const bool turn = hasTurn(client);
+        if (turn)
+            answerNext(client);
+        idle = read || turn ? 0 : idle + 1;
     }
     if (!m_readyReplies.isEmpty() || idle < m_clients.size())
         scheduleTurns();
@@ -679,11 +725,9 @@ void WebSocketServer::finishRequest(QWebSocket *client, const QJsonObject &reply
         scheduleTurns();
 }
 
-WebSocketServer::Request WebSocketServer::read(const QString &message) const
+WebSocketServer::Request WebSocketServer::read(const QJsonDocument &document, const QJsonParseError &parseError) const
 {
     Request read;
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
         // A well-formed array or value parses without error: say what is wrong with it instead.
         const QString reason = parseError.error != QJsonParseError::NoError
@@ -742,53 +786,53 @@ void WebSocketServer::answer(QWebSocket *client, const Request &request)
                                {kMessage, QStringLiteral("Unknown event: ") + shown}});
         return;
     }
-    // The client may be gone and its socket deleted by the time the handler answers.
-    const QPointer<QWebSocket> guard = client;
+    auto asked = std::make_shared<Answer>();
+    asked->client = client;
+    asked->handler = handler;
+    asked->due = true;
+    ask(asked, request);
+}
+
+void WebSocketServer::ask(const std::shared_ptr<Answer> &answer, const Request &request)
+{
+    // The reply waits for every file the request changes: they go to the writer in one batch.
     const QPointer<WebSocketServer> self = this;
-    const QPointer<WsHandler> answering = handler;
-    // The reply goes once the handler has given it and what the request saved is on disk.
-    struct Outcome
-    {
-        bool answered = false;
-        bool stored = false;
-        bool later = false; // after this call: from a write or a child process, outside any turn
-        QJsonObject reply;
-        QString failure;
-    };
-    auto outcome = std::make_shared<Outcome>();
-    const auto deliver = [guard, self, answering, outcome] {
-        if (!outcome->answered || !outcome->stored || !self || !guard || !answering)
-            return;
-        const QJsonObject reply
-            = outcome->failure.isEmpty() ? outcome->reply : answering->unstoredReply(outcome->reply, outcome->failure);
-        if (!outcome->later) {
-            self->finishRequest(guard, reply);
-            return;
-        }
-        // One write can release many replies: they go in turns, like requests.
-        self->m_readyReplies.enqueue({guard, reply});
-        self->scheduleTurns();
-    };
-    // Every file the request changes goes to the writer; the reply waits for them all.
     FileWriter &writer = FileWriter::shared();
     m_requestLoopLevels.append(QThread::currentThread()->loopLevel());
     writer.beginBatch(this);
-    handler->handleRequest(event, data, [outcome, deliver](const QJsonObject &reply) {
-        if (outcome->answered)
+    answer->handler->handleRequest(request.event, request.data, [self, answer](const QJsonObject &reply) {
+        if (answer->answered)
             return;
-        outcome->answered = true;
-        outcome->reply = reply;
-        deliver();
+        answer->answered = true;
+        answer->reply = reply;
+        if (self)
+            self->deliver(answer, !answer->later);
     });
-    const auto stored = [outcome, deliver](const QString &failure) {
-        outcome->stored = true;
-        outcome->failure = failure;
-        deliver();
-    };
-    writer.endBatch(stored);
-    outcome->later = true;
+    writer.endBatch([self, answer](const QString &failure) {
+        answer->stored = true;
+        answer->failure = failure;
+        if (self)
+            self->deliver(answer, !answer->later);
+    });
+    answer->later = true;
     if (self)
         m_requestLoopLevels.removeLast();
+}
+
+void WebSocketServer::deliver(const std::shared_ptr<Answer> &answer, bool inTurn)
+{
+    // The client may be gone and its socket deleted by the time the handler answers.
+    if (!answer->answered || !answer->stored || !answer->due || !answer->client || !answer->handler)
+        return;
+    const QJsonObject reply
+        = answer->failure.isEmpty() ? answer->reply : answer->handler->unstoredReply(answer->reply, answer->failure);
+    if (inTurn) {
+        finishRequest(answer->client, reply);
+        return;
+    }
+    // One write can release many replies: they go in turns, like requests.
+    m_readyReplies.enqueue({answer->client, reply});
+    scheduleTurns();
 }
 
 void WebSocketServer::handleSubscribe(QWebSocket *client, const QJsonObject &data)

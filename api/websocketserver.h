@@ -3,16 +3,20 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
+#include <QJsonDocument>
 #include <QJsonObject>
+#include <QJsonParseError>
 #include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QQueue>
 #include <QSet>
 #include <QString>
+#include <QThread>
 
 #include <array>
 #include <functional>
+#include <memory>
 
 #include "api/wsjson.h"
 
@@ -34,8 +38,10 @@ class WsHandler;
 // text message. Requests go by their "event" name to the handler that registered it; pushes
 // go to the clients subscribed to their name; silent clients are pinged and then dropped.
 // Each client's requests are answered one at a time, in the order it sent them, and a reply
-// that acknowledges a saved change goes only once the change is on disk. A handler hears of a
-// request as soon as it arrives all the same (race control's heartbeat must not wait for a disk).
+// that acknowledges a saved change goes only once the change is on disk. Each message is read
+// once, in the order it came, while the earlier ones may still wait for the disk: a request its
+// handler answers on arrival (race control's lounge requests) takes effect then, and only its
+// reply waits for its turn.
 // No authentication, but bounded: message size, clients, connections per address, connections
 // still in their opening handshake, subscriptions, unsent and unanswered bytes. A handshake is
 // accepted only without an Origin or with one naming this machine on the API port: any other
@@ -49,7 +55,12 @@ public:
     static constexpr qint64 TickGapMs = 4000;
     // Clients silent for longer than this are dropped at the next tick.
     static constexpr qint64 SilenceLimitMs = 8000;
-    static constexpr quint64 MaxMessageBytes = 1024 * 1024;
+    // A message longer than this is refused before it is taken in: its client is closed with code
+    // 1009, "message too big". About this much of a client's bytes is taken in per pass of the
+    // event loop, on the thread of the 7 ms tick: it bounds what a pass costs. An import of a large
+    // profile as people make them (128 mappings, every LED and sensor, names at their longest) is
+    // about 52 KB; the app's other requests are far smaller.
+    static constexpr quint64 MaxMessageBytes = 64 * 1024;
     // When they are all taken, a client from an address holding at least two fewer of them than
     // the address holding most takes the place of that address's longest-idle client; else it is
     // closed with CloseCodeTryAgainLater.
@@ -82,15 +93,17 @@ public:
     // A client that leaves more than this unread is behind: it is not read from and gets no
     // pushes until it has caught up.
     static constexpr qint64 MaxUnsentBytes = 1024 * 1024;
-    // Requests waiting for their turn beyond this stop the reading from their client too.
-    static constexpr qint64 MaxQueuedBytes = 1024 * 1024;
-    // A request this short is read when it arrives, so that its handler hears of it at once; a
-    // longer one is read in its turn only, as reading it twice would double what a flood costs
-    // the GUI thread. What must not wait (a heartbeat) is short.
-    static constexpr qsizetype MaxReadOnArrivalChars = 4096;
-    // Time a pass of the event loop spends answering queued requests (the 7 ms tick shares the
-    // thread); what is left waits for the next pass.
+    // Requests waiting for their turn beyond this stop the reading from their client too. Each
+    // counts its text and what it holds beside it: about two of the largest messages, or some
+    // five hundred small ones (a flood of tiny requests is not taken in faster than answered).
+    static constexpr qint64 MaxQueuedBytes = 2 * qint64(MaxMessageBytes);
+    // Time a pass of the event loop spends reading and answering waiting requests (the 7 ms tick
+    // shares the thread); what is left waits for the next pass.
     static constexpr qint64 TurnBudgetNs = 2'000'000;
+    // A message this long at most is read in a pass of turns (in 50 µs at worst); a longer one on
+    // a thread of its own: a peer sending the longest back to back would take most of the thread
+    // of the 7 ms tick.
+    static constexpr qsizetype MaxReadInTurnChars = 4096;
     // Refused connections are logged at most this often.
     static constexpr qint64 RefusalLogIntervalMs = 1000;
     static constexpr quint16 DefaultPort = 12345;
@@ -121,9 +134,8 @@ signals:
 public slots:
     void onNewConnection();
     void onClientDisconnected();
-    // Runs from the event loop, never inside the socket's own signal: a handler may run a
-    // nested event loop in which this client disconnects. The message waits its turn behind
-    // the client's earlier requests; its handler hears of it at once (unless it is long).
+    // Called inside the socket's own signal, so it only takes the message in: it is read in a pass
+    // of turns, and then waits for its turn behind the client's earlier requests.
     void onTextMessageReceived(QWebSocket *client, const QString &message);
     void onHandlerPushEvent(const QString &event, const QJsonObject &data);
     void onHeartbeatTick();
@@ -166,17 +178,35 @@ private:
         QJsonObject refusal; // the reply to a message that is no request; empty for one that is
     };
 
-    // A request that waits for its turn, as its text.
+    // A request with a handler, from the call of the handler until its reply has gone.
+    struct Answer
+    {
+        QPointer<QWebSocket> client;
+        QPointer<WsHandler> handler;
+        bool answered = false;
+        bool stored = false;
+        bool due = false; // its turn has come
+        bool later = false; // past the handler's call: a reply or report now comes outside any turn
+        QJsonObject reply;
+        QString failure;
+    };
+
+    // A request that waits for its turn: its text until it is read.
     struct Waiting
     {
         QString message;
-        bool told = false; // its handler has heard of it
+        qsizetype size = 0; // of the text, counted until its turn
+        Request request;
+        std::shared_ptr<Answer> answer; // answered on arrival: only its reply waits
     };
 
     // One client's requests that wait for their turn, and where it stands.
     struct Inbox
     {
         QQueue<Waiting> requests;
+        quint64 serial = 0; // tells it from a later client at the same address in memory
+        qsizetype read = 0; // requests at the front that have been read
+        bool reading = false; // one of its messages is on the reader thread
         qint64 queuedBytes = 0;
         bool answering = false; // a request of it is with a handler or its reply waits for the disk
         bool paused = false; // nothing is read from its socket
@@ -204,18 +234,25 @@ private:
     int connectionsFrom(const QHostAddress &source) const;
     bool namesThisMachine(const QString &origin) const;
     void sendText(QWebSocket *client, const QString &text);
-    // Whether the client has a request waiting, none with a handler and is not behind.
+    // Reads the client's next message now, or hands a long one to the reader thread; false when
+    // there is none to read, or one of the client is on the reader thread.
+    bool readNext(QWebSocket *client);
+    // The client's next message, read: a request its handler answers on arrival is answered now.
+    void readDone(QWebSocket *client, const QJsonDocument &document, const QJsonParseError &error);
+    // Whether the client's next request has been read, none has its turn and it is not behind.
     bool hasTurn(QWebSocket *client) const;
     void answerNext(QWebSocket *client);
     // Queues a pass of takeTurns on the event loop, once.
     void scheduleTurns();
-    // Sends the replies that came later, then answers waiting requests round-robin, one per
-    // client at a time, for at most TurnBudgetNs in all.
+    // Sends the replies that came later, then reads and answers waiting requests round-robin,
+    // one of each per client at a time, for at most TurnBudgetNs in all.
     void takeTurns();
-    Request read(const QString &message) const;
-    // Tells the request's handler that it has arrived.
-    void announce(const Request &request);
+    Request read(const QJsonDocument &document, const QJsonParseError &parseError) const;
     void answer(QWebSocket *client, const Request &request);
+    // Calls the handler; the reply goes once it is due, answered and stored.
+    void ask(const std::shared_ptr<Answer> &answer, const Request &request);
+    // Sends the reply once it may go: now in a turn, else in the next pass of turns.
+    void deliver(const std::shared_ptr<Answer> &answer, bool inTurn);
     void finishRequest(QWebSocket *client, const QJsonObject &reply);
     bool isBehind(QWebSocket *client) const;
     // Stops or resumes reading from the client by its unsent and unanswered bytes.
@@ -261,6 +298,9 @@ private:
     MdnsResponder *m_mdns = nullptr;
     QElapsedTimer m_monotonic;
     std::function<qint64()> m_clock;
+    // Long messages are read there, by jobs run in the context of m_reader, which lives there.
+    QThread m_readerThread;
+    QObject *m_reader = nullptr;
 };
 
 } // namespace corvane

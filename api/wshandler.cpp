@@ -15,8 +15,9 @@ void WsHandler::handleRequest(const QString &event, const QJsonObject &data, con
     reply(handleEvent(event, data));
 }
 
-void WsHandler::requestArrived(const QString &, const QJsonObject &)
+bool WsHandler::answersOnArrival(const QString &) const
 {
+    return false;
 }
 
 QJsonObject WsHandler::refusedReply(const QString &event, const QString &message) const

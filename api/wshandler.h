@@ -28,11 +28,11 @@ public:
     // work takes time (a child process) answers later instead, without blocking the GUI thread;
     // the server holds the client's further requests until it has.
     virtual void handleRequest(const QString &event, const QJsonObject &data, const WsReply &reply);
-    // Told by the server once for every request, before handleRequest: as soon as it arrives,
-    // before it waits its turn behind the client's earlier requests (whose replies may wait for
-    // the disk), or for a long one in its turn. What must not wait happens here; handleRequest
-    // answers the request in its turn. By default nothing.
-    virtual void requestArrived(const QString &event, const QJsonObject &data);
+    // Whether the request is handled as soon as it is read, ahead of the client's earlier
+    // requests (whose replies may wait for the disk): what it does takes effect then, and only its
+    // reply (and what it stored) waits for its turn. By default no: a request is handled in its
+    // turn.
+    virtual bool answersOnArrival(const QString &event) const;
     // The refusal of a request in the form of the handler's replies: the error form for a get_
     // request, else "success" false with the message.
     virtual QJsonObject refusedReply(const QString &event, const QString &message) const;

@@ -72,37 +72,21 @@ QJsonObject WsLoungeHandler::handleEvent(const QString &event, const QJsonObject
         m_controller->setLoungeWatchdog(readBool(data, kEnabled, lounge.watchdogEnabled), timeoutMs);
     } else if (event == QLatin1String("lounge_heartbeat")) {
         m_controller->loungeHeartbeat();
-        return heartbeatReply(event);
+        return makeDataReply(event, {{kStopped, m_controller->isLoungeStopApplied()}});
     } else if (event != QLatin1String("get_lounge_state")) {
         return errorReply(event, QStringLiteral("Unhandled event in lounge handler"));
     }
     return makeDataReply(event, loungeStateJson());
 }
 
-void WsLoungeHandler::requestArrived(const QString &event, const QJsonObject &)
+bool WsLoungeHandler::answersOnArrival(const QString &) const
 {
-    if (event == QLatin1String("lounge_heartbeat"))
-        m_controller->loungeHeartbeat();
-}
-
-void WsLoungeHandler::handleRequest(const QString &event, const QJsonObject &data, const WsReply &reply)
-{
-    // Fed when it arrived: feeding it again now would give race control the time its reply
-    // waited on top of the time-out.
-    if (event == QLatin1String("lounge_heartbeat"))
-        reply(heartbeatReply(event));
-    else
-        WsHandler::handleRequest(event, data, reply);
+    return true;
 }
 
 QJsonObject WsLoungeHandler::refusedReply(const QString &event, const QString &message) const
 {
     return errorReply(event, message);
-}
-
-QJsonObject WsLoungeHandler::heartbeatReply(const QString &event) const
-{
-    return makeDataReply(event, {{kStopped, m_controller->isLoungeStopApplied()}});
 }
 
 QJsonObject WsLoungeHandler::loungeStateJson() const

@@ -20,11 +20,11 @@ public:
 
     QStringList supportedEvents() const override;
     QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
-    // A heartbeat from the server feeds the watchdog when it arrives, not in its turn: the
-    // stored commands before it may wait long for the disk, and the watchdog would stop a car
-    // whose race control is still there. Its reply still goes in turn.
-    void requestArrived(const QString &event, const QJsonObject &data) override;
-    void handleRequest(const QString &event, const QJsonObject &data, const WsReply &reply) override;
+    // Every lounge request takes effect when it arrives, not in its turn: a stop must not wait
+    // behind a command whose write is slow, and a heartbeat must feed the watchdog then, or it
+    // would stop a car whose race control is still there. Taken all alike, they keep their order
+    // among themselves: a release sent before a stop cannot undo it. Their replies go in turn.
+    bool answersOnArrival(const QString &event) const override;
     // Refusals have the error form here, whatever the request.
     QJsonObject refusedReply(const QString &event, const QString &message) const override;
 
@@ -38,8 +38,6 @@ private slots:
     void pushLoungeLive();
 
 private:
-    QJsonObject heartbeatReply(const QString &event) const;
-
     QTimer *m_liveTimer = nullptr;
 };
 

@@ -4,7 +4,7 @@
 // over 10 ms and over 20 ms, and the frames whose CRC is wrong.
 //
 //     cadenceprobe [seconds] [--render] [--mainwindow] [--shell [--size WxH]] [--dashboard] [--clients N] [--port DEVICE]
-//                  [--start-gaps] [--requests lounge|profiles] [--sync-delay MS]
+//                  [--start-gaps] [--requests lounge|profiles|flood|flood-1m|flood-ping] [--sync-delay MS]
 //     cadenceprobe [seconds] --compare
 //
 // --mainwindow transmits from the program's main window instead, shown at 1280x800 on the car
@@ -25,7 +25,11 @@
 // N clients in a second process subscribe to "event_frame_sent" and "event_input_changed" and
 // read everything; N may be 0 for the server alone. With --requests the clients instead send
 // requests that store something, each as soon as the last is answered: "lounge" sends
-// set_lounge_pit_limiter, "profiles" creates a profile and deletes it again.
+// set_lounge_pit_limiter, "profiles" creates a profile and deletes it again. "flood" sends
+// set_axis_settings of unknown keys just under the server's message cap, back to back without
+// waiting for replies, as a hostile peer on the LAN would ("flood-1m": 1 MiB messages, opening
+// the connection again whenever the server closes it; "flood-ping": pings), while one more client
+// pings on a thread of its own and reports its round trips.
 // --sync-delay MS holds every fsync and fdatasync of the probe that long first, as a slow disk
 // would; the probe counts the syncs made on its GUI thread (the tick's) and in all.
 // The probe's CPU time (user and system, all its threads) per second of transmission is printed
@@ -38,6 +42,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -140,7 +145,7 @@ int channelFrame(const std::vector<unsigned char> &bytes, size_t at, bool &stamp
 }
 
 const char Usage[] = "usage: cadenceprobe [seconds] [--render] [--mainwindow] [--shell [--size WxH]] [--dashboard] [--clients N] "
-                     "[--port DEVICE] [--start-gaps] [--requests lounge|profiles] [--sync-delay MS]\n"
+                     "[--port DEVICE] [--start-gaps] [--requests lounge|profiles|flood|flood-1m|flood-ping] [--sync-delay MS]\n"
                      "       cadenceprobe [seconds] --compare\n";
 
 constexpr double TickMs = 7.0;
@@ -296,6 +301,123 @@ int runCompare(double seconds)
     return 0;
 }
 
+// The second process for the floods: `count` clients send set_axis_settings messages of unknown
+// keys, each just under `bytes` (pings when 0), keeping their socket's queue full; a phone on a
+// thread of its own
+// pings, 5 ms after each pong. Prints "ready" once all are connected, floods from half a second
+// later, and at the end the phone's round trips and what the flood sent.
+int runFlood(int argc, char *argv[], quint16 port, int count, qsizetype bytes)
+{
+    QCoreApplication app(argc, argv);
+    const QUrl url(QStringLiteral("ws://127.0.0.1:%1").arg(port));
+    QString text = QStringLiteral(R"({"event":"ping"})");
+    if (bytes > 0) {
+        text = QStringLiteral(R"({"event":"set_axis_settings","data":{)");
+        for (int key = 0; text.size() < bytes - 32; ++key)
+            text += QStringLiteral(R"("k%1":1,)").arg(key);
+        text += QStringLiteral(R"("z":1}})");
+    }
+    const qsizetype queued = std::max<qsizetype>(2 * text.size(), 64 * 1024);
+
+    std::vector<std::unique_ptr<QWebSocket>> flooders;
+    bool flooding = false;
+    qint64 sent = 0;
+    qint64 closed = 0;
+    int connected = 0;
+    const auto send = [&](QWebSocket *flooder) {
+        // Two messages (or 64 KiB) queued keep the connection busy whatever the server takes.
+        while (flooding && flooder->bytesToWrite() < queued && flooder->sendTextMessage(text) > 0)
+            ++sent;
+    };
+    const auto announce = [&] {
+        if (++connected != count + 1)
+            return;
+        std::printf("ready\n");
+        std::fflush(stdout);
+        QTimer::singleShot(500, &app, [&] {
+            flooding = true;
+            for (const auto &flooder : flooders)
+                send(flooder.get());
+        });
+    };
+    QThread phoneThread;
+    QObject phoneHome;
+    phoneHome.moveToThread(&phoneThread);
+    phoneThread.start();
+    // The flooders stand for other machines: their own work must not take the probe's processors.
+    // (On Linux this thread alone: the phone keeps its priority.)
+    (void)!::nice(19);
+    QElapsedTimer pingClock;
+    std::vector<qint64> tripsUs;
+    QMetaObject::invokeMethod(&phoneHome, [&] {
+        auto *phone = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, &phoneHome);
+        const auto ping = [&, phone] {
+            pingClock.start();
+            phone->sendTextMessage(QStringLiteral(R"({"event":"ping"})"));
+        };
+        QObject::connect(phone, &QWebSocket::connected, phone, [&, ping] {
+            QMetaObject::invokeMethod(&app, announce);
+            ping();
+        });
+        QObject::connect(phone, &QWebSocket::textMessageReceived, phone, [&, phone, ping](const QString &reply) {
+            if (!reply.contains(QLatin1String("pong")))
+                return;
+            tripsUs.push_back(pingClock.nsecsElapsed() / 1000);
+            QTimer::singleShot(5, phone, ping);
+        });
+        phone->open(url);
+    });
+    for (int i = 0; i < count; ++i) {
+        flooders.push_back(std::make_unique<QWebSocket>());
+        QWebSocket *flooder = flooders.back().get();
+        QObject::connect(flooder, &QWebSocket::connected, flooder, [&, flooder] {
+            if (flooding)
+                send(flooder);
+            else
+                announce();
+        });
+        QObject::connect(flooder, &QWebSocket::bytesWritten, flooder, [&, flooder] { send(flooder); });
+        QObject::connect(flooder, &QWebSocket::disconnected, flooder, [&, flooder] {
+            if (!flooding)
+                return;
+            ++closed;
+            QTimer::singleShot(10, flooder, [flooder, url] { flooder->open(url); });
+        });
+        flooder->open(url);
+    }
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&] {
+        char buffer[64];
+        if (::read(STDIN_FILENO, buffer, sizeof buffer) > 0)
+            return;
+        // What is still queued to send goes with the connections, at once.
+        flooding = false;
+        for (const auto &flooder : flooders)
+            flooder->abort();
+        app.quit();
+    });
+    app.exec();
+    std::vector<qint64> trips;
+    QMetaObject::invokeMethod(
+        &phoneHome,
+        [&] {
+            trips = tripsUs;
+            delete phoneHome.findChild<QWebSocket *>();
+        },
+        Qt::BlockingQueuedConnection);
+    phoneThread.quit();
+    phoneThread.wait();
+    std::sort(trips.begin(), trips.end());
+    const auto at = [&trips](double share) {
+        return trips.empty() ? 0.0 : double(trips.at(std::min(trips.size() - 1, size_t(share * double(trips.size()))))) / 1000.0;
+    };
+    std::printf("%zu pings, round trip p50 %.2f ms, p99 %.2f ms, max %.2f ms; %lld messages of %lld characters sent, "
+                "%lld connections closed by the server\n",
+                trips.size(), at(0.5), at(0.99), trips.empty() ? 0.0 : double(trips.back()) / 1000.0,
+                static_cast<long long>(sent), static_cast<long long>(text.size()), static_cast<long long>(closed));
+    return 0;
+}
+
 // The second process: `count` API clients on 127.0.0.1:`port` that subscribe to both streams
 // and read everything until stdin closes, or with `requests` send those requests one after the
 // other; prints "ready" once all are subscribed (or connected) and the number of messages read,
@@ -379,6 +501,11 @@ int runClients(int argc, char *argv[], quint16 port, int count, const QString &r
 int main(int argc, char *argv[])
 {
     // cadenceprobe --client-process PORT COUNT [REQUESTS]: the clients' side of --clients.
+    if (argc == 5 && std::strcmp(argv[1], "--client-process") == 0 && std::strncmp(argv[4], "flood", 5) == 0)
+        return runFlood(argc, argv, quint16(std::atoi(argv[2])), std::atoi(argv[3]),
+                        std::strcmp(argv[4], "flood-1m") == 0     ? 1024 * 1024
+                        : std::strcmp(argv[4], "flood-ping") == 0 ? 0
+                                                                  : qsizetype(corvane::WebSocketServer::MaxMessageBytes));
     if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "--client-process") == 0)
         return runClients(argc, argv, quint16(std::atoi(argv[2])), std::atoi(argv[3]),
                           argc == 5 ? QString::fromLatin1(argv[4]) : QString());
@@ -458,8 +585,11 @@ int main(int argc, char *argv[])
     if (!countOk || clientCount < 0)
         return usageError(QStringLiteral("the number of clients must be 0 or more"));
     const QString requests = parser.value(requestsOption);
-    if (!requests.isEmpty() && (!serve || (requests != QLatin1String("lounge") && requests != QLatin1String("profiles"))))
-        return usageError(QStringLiteral("--requests takes lounge or profiles, with --clients"));
+    const QStringList kinds{QStringLiteral("lounge"), QStringLiteral("profiles"), QStringLiteral("flood"),
+                            QStringLiteral("flood-1m"), QStringLiteral("flood-ping")};
+    if (!requests.isEmpty() && (!serve || !kinds.contains(requests)))
+        return usageError(QStringLiteral("--requests takes lounge, profiles, flood, flood-1m or flood-ping, with --clients"));
+    const bool flood = requests.startsWith(QLatin1String("flood"));
     bool delayOk = true;
     syncDelayMs = parser.isSet(syncDelayOption) ? parser.value(syncDelayOption).toInt(&delayOk) : 0;
     if (!delayOk || syncDelayMs < 0)
@@ -581,7 +711,8 @@ int main(int argc, char *argv[])
             QTimer::singleShot(20000, &app, &QCoreApplication::quit);
             app.exec(); // until every client is subscribed
             QObject::disconnect(ready);
-            if (server.clientCount() != clientCount) {
+            // A flood has one more client: the phone that pings.
+            if (server.clientCount() != clientCount + (flood ? 1 : 0)) {
                 std::fprintf(stderr, "cadenceprobe: only %d of %d clients connected\n", server.clientCount(), clientCount);
                 return 1;
             }

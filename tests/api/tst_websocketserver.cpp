@@ -59,23 +59,24 @@ void collectLogLines(QtMsgType type, const QMessageLogContext &context, const QS
         previousHandler(type, context, message);
 }
 
-// Answers "get_echo" with its data, "get_padded" with its data and 2 KiB more, and pushes on
-// request.
+// Answers "get_echo" with its data, "get_padded" with its data and 2 KiB more, "get_now" as
+// "get_echo" but on arrival, and pushes on request.
 class EchoHandler : public corvane::WsHandler
 {
 public:
     explicit EchoHandler(QObject *parent) : WsHandler(nullptr, parent) {}
-    QStringList supportedEvents() const override { return {QStringLiteral("get_echo"), QStringLiteral("get_padded")}; }
+    QStringList supportedEvents() const override { return {QStringLiteral("get_echo"), QStringLiteral("get_padded"), QStringLiteral("get_now")}; }
     QJsonObject handleEvent(const QString &event, const QJsonObject &data) override
     {
+        ++handled;
         QJsonObject reply = data;
         if (event == QLatin1String("get_padded"))
             reply.insert(QStringLiteral("pad"), QString(2048, QLatin1Char('p')));
         return {{QStringLiteral("event"), event}, {QStringLiteral("data"), reply}};
     }
-    void requestArrived(const QString &, const QJsonObject &) override { ++arrivals; }
+    bool answersOnArrival(const QString &event) const override { return event == QLatin1String("get_now"); }
     void push(const QString &event, const QJsonObject &data) { emit pushEvent(event, data); }
-    int arrivals = 0;
+    int handled = 0;
 };
 
 // Answers "get_later" only when the test says so, the way a handler waiting for a child
@@ -259,7 +260,7 @@ private slots:
             << R"({"event":"get_echo","data":{"a":[1,2]}})" << parsed(R"({"event":"get_echo","data":{"a":[1,2]}})");
         QTest::newRow("binary") << R"({"event":"ping"})" << QJsonObject();
         // A name it does not know is repeated only in part, however long.
-        const QString longName(100 * 1024, QLatin1Char('n'));
+        const QString longName(60 * 1024, QLatin1Char('n'));
         const QString shown(WebSocketServer::MaxEchoedChars, QLatin1Char('n'));
         QTest::newRow("long unknown name")
             << QStringLiteral(R"({"event":"%1"})").arg(longName)
@@ -344,7 +345,7 @@ private slots:
         const QString longest(WebSocketServer::MaxEventNameChars, QLatin1Char('e'));
         QTest::newRow("as long as the longest event") << longest << true;
         QTest::newRow("one character longer") << longest + 'e' << false;
-        QTest::newRow("a megabyte") << QString(1000 * 1000, QLatin1Char('e')) << false;
+        QTest::newRow("60 KB") << QString(60 * 1000, QLatin1Char('e')) << false;
     }
 
     void subscriptionNames()
@@ -452,15 +453,25 @@ private slots:
         QVERIFY(timer->isActive());
     }
 
+    // A message beyond the largest request the app sends (the import of a large profile, about
+    // 52 KB) is refused before it is read: its client is closed as "message too big".
+    void tooLargeMessageClosesOnlyItsClient_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::newRow("100 KiB") << 100 * 1024;
+        QTest::newRow("2 MiB") << 2 * 1024 * 1024;
+    }
+
     void tooLargeMessageClosesOnlyItsClient()
     {
+        QFETCH(int, size);
         ServerRig rig;
         WsTestClient big;
         WsTestClient other;
         QVERIFY(big.open(rig.server.serverPort()));
         QVERIFY(other.open(rig.server.serverPort()));
         QSignalSpy closed(big.socket.get(), &QWebSocket::disconnected);
-        big.socket->sendTextMessage(QString(2 * 1024 * 1024, QLatin1Char('x')));
+        big.socket->sendTextMessage(QString(size, QLatin1Char('x')));
         QVERIFY(closed.wait(10000));
         QCOMPARE(int(big.socket->closeCode()), int(QWebSocketProtocol::CloseCodeTooMuchData));
         QTRY_COMPARE(rig.server.clientCount(), 1);
@@ -999,16 +1010,16 @@ private slots:
         QVERIFY(asking.pending().isEmpty());
     }
 
-    // A handler hears of each request once, before it answers it: a short one as soon as it
-    // arrives, while the request before it still waits; a long one in its turn.
-    void requestsAnnounced_data()
+    // A request its handler answers on arrival is handled once, while the request before it
+    // still waits, however long it is; its reply keeps its place.
+    void answeredOnArrival_data()
     {
         QTest::addColumn<int>("padding");
         QTest::newRow("short") << 10;
-        QTest::newRow("long") << int(WebSocketServer::MaxReadOnArrivalChars);
+        QTest::newRow("long") << 60 * 1024;
     }
 
-    void requestsAnnounced()
+    void answeredOnArrival()
     {
         QFETCH(int, padding);
         ServerRig rig;
@@ -1017,14 +1028,16 @@ private slots:
         WsTestClient client;
         QVERIFY(client.open(rig.server.serverPort()));
         client.send({{"event", "get_later"}});
-        client.send({{"event", "get_echo"}, {"data", QJsonObject{{"pad", QString(padding, QLatin1Char('p'))}}}});
-        QTRY_COMPARE(later->waiting.size(), 1);
-        if (padding < WebSocketServer::MaxReadOnArrivalChars)
-            QTRY_COMPARE(rig.echo->arrivals, 1);
+        client.send({{"event", "get_now"}, {"data", QJsonObject{{"pad", QString(padding, QLatin1Char('p'))}}}});
+        client.send({{"event", "get_echo"}});
+        QTRY_COMPARE(rig.echo->handled, 1);
+        QCOMPARE(later->waiting.size(), 1);
+        QVERIFY(client.received.isEmpty());
         later->answerFirst();
         QCOMPARE(client.next().value("event"), QJsonValue("get_later"));
+        QCOMPARE(client.next().value("data").toObject().value("pad").toString().size(), padding);
         QCOMPARE(client.next().value("event"), QJsonValue("get_echo"));
-        QCOMPARE(rig.echo->arrivals, 1);
+        QCOMPARE(rig.echo->handled, 2);
     }
 
     // A connect request waits between attempts on a busy port: the same client's later requests,

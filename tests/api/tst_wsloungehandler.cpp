@@ -111,22 +111,35 @@ private slots:
         QCOMPARE(released.value("stopReason"), QJsonValue(""));
     }
 
-    // A heartbeat counts when it arrives, also while the station's disk is slow to store a
-    // command sent before it; its reply still comes after that command's.
-    void heartbeatsBehindASlowWrite_data()
+    // A heartbeat counts when it arrives, and so do race control's commands, also while the
+    // station's disk is slow to store a command sent before them: in the order they came, so a
+    // release sent before a stop cannot undo it. Their replies still come after that command's.
+    void behindASlowWrite_data()
     {
         QTest::addColumn<QString>("command");
         QTest::addColumn<QJsonObject>("data");
+        QTest::addColumn<QStringList>("after"); // sent after the command, once
         QTest::addColumn<bool>("beating");
-        QTest::newRow("heartbeats go on") << "set_lounge_pit_limiter" << json(R"({"enabled":true,"percent":40})") << true;
-        QTest::newRow("race control silent") << "set_lounge_reverse" << json(R"({"allowed":false})") << false;
+        QTest::addColumn<QString>("reason"); // why the car stands while the write is held; empty: it drives
+        const QJsonObject cap = json(R"({"enabled":true,"percent":40})");
+        QTest::newRow("heartbeats go on") << "set_lounge_pit_limiter" << cap << QStringList() << true << "";
+        QTest::newRow("race control silent") << "set_lounge_reverse" << json(R"({"allowed":false})") << QStringList() << false
+                                             << "connection_lost";
+        QTest::newRow("stop") << "set_lounge_speed_cap" << cap << QStringList{"action_lounge_stop"} << true << "operator";
+        QTest::newRow("stop, release, stop")
+            << "set_lounge_speed_cap" << cap << QStringList{"action_lounge_stop", "action_lounge_release", "action_lounge_stop"}
+            << true << "operator";
     }
 
-    void heartbeatsBehindASlowWrite()
+    void behindASlowWrite()
     {
         QFETCH(QString, command);
         QFETCH(QJsonObject, data);
+        QFETCH(QStringList, after);
         QFETCH(bool, beating);
+        QFETCH(QString, reason);
+        QVERIFY(api->rig.startCar());
+        api->rig.pedals->setAxis(1, 1.0f);
         api->request("set_lounge_watchdog", json(R"({"enabled":true,"timeoutMs":1000})"));
         QVERIFY(ostratest::writesDone());
         api->client.skipAll();
@@ -134,19 +147,29 @@ private slots:
             ostratest::HeldRenames held(QFileInfo(corvane::SettingsFile().fileName()).fileName());
             api->client.send({{"event", command}, {"data", data}});
             QTRY_COMPARE(held.waiting(), 1);
+            for (const QString &event : after)
+                api->client.send({{"event", event}});
             // Twice the time-out: a watchdog fed only once the write has ended stops the car.
             for (int beat = 0; beat < 20; ++beat) {
                 if (beating)
                     api->client.send({{"event", "lounge_heartbeat"}});
                 QTest::qWait(100);
             }
-            QCOMPARE(api->rig.controller->loungeSettings().stopped, !beating);
+            QCOMPARE(api->rig.controller->loungeSettings().stopReason, reason);
+            // The frames the transmitter gets: CH2 neutral only while the car is stopped.
+            api->rig.tick();
+            QVERIFY(api->rig.tx.waitForChannelFrames(int(api->rig.controller->frameCount())));
+            QCOMPARE(api->rig.tx.lastChannels()[1] == 992, !reason.isEmpty());
+            QCOMPARE(held.waiting(), 1);
         }
         QCOMPARE(api->client.next().value("event"), QJsonValue(command));
+        for (const QString &event : after)
+            QCOMPARE(api->client.next().value("event"), QJsonValue(event));
+        const QJsonObject heartbeatReply{{"event", "lounge_heartbeat"}, {"data", QJsonObject{{"stopped", !after.isEmpty()}}}};
         for (int beat = 0; beating && beat < 20; ++beat)
-            QCOMPARE(api->client.next(), json(R"({"event":"lounge_heartbeat","data":{"stopped":false}})"));
+            QCOMPARE(api->client.next(), heartbeatReply);
         QVERIFY(ostratest::writesDone());
-        QCOMPARE(api->rig.controller->loungeSettings().stopped, !beating);
+        QCOMPARE(api->rig.controller->loungeSettings().stopReason, reason);
     }
 
     void secondStopKeepsItsReason()

@@ -5,8 +5,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "api/wsjson.h"
 #include "api/wsprofilehandler.h"
 #include "apirig.h"
+#include "profiles/profile.h"
 #include "profiles/profilemanager.h"
 #include "support/testenvironment.h"
 
@@ -35,6 +37,39 @@ QJsonObject profileFile(ApiRig &api, const QString &id)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+// A large profile as people make them: 128 mappings, every LED coloured, every sensor pinned, names
+// and device texts at their longest.
+void fillLarge(Profile &profile)
+{
+    const auto text = [](int length) { return QString(length, QLatin1Char('n')); };
+    profile.buttonMappings.mappings.clear();
+    for (int i = 0; i < 128; ++i) {
+        ButtonMapping mapping;
+        mapping.name = text(corvane::wsjson::MaxNameChars);
+        mapping.buttonIndex = i;
+        mapping.channel = 4 + i % 8;
+        mapping.rateUnitsPerSec = 10000;
+        mapping.minValue = 1000;
+        mapping.startValue = 1000;
+        profile.buttonMappings.mappings.append(mapping);
+    }
+    LedSettings &led = profile.ledSettings;
+    led.ledCount = LedSettings::MaxLedCount;
+    led.mode = LedMode::PerLed;
+    for (int i = 0; i < LedSettings::MaxLedCount; ++i)
+        led.setLedColor(i, {255, 255, 255});
+    for (int i = 0; i < LedSettings::MaxZones; ++i)
+        led.rangeZones.append(LedRangeZone{10, 100, {255, 255, 255}});
+    for (int i = 0; i < Profile::MaxTelemetrySensors; ++i) {
+        profile.telemetryDashboard.append(text(4));
+        profile.telemetrySensors.append(TelemetrySensorEntry{text(4), text(corvane::wsjson::MaxNameChars), text(corvane::wsjson::MaxNameChars)});
+    }
+    DeviceConnections &devices = profile.deviceConnections;
+    devices.portName = text(corvane::wsjson::MaxDeviceTextChars);
+    for (DeviceConnection *device : {&devices.wheelBase, &devices.pedals, &devices.shifter})
+        device->productName = device->instanceGuid = device->devicePath = device->uniqId = text(corvane::wsjson::MaxDeviceTextChars);
 }
 
 } // namespace
@@ -104,20 +139,35 @@ private slots:
         QVERIFY(!QFile::exists(api->rig.controller->profileManager()->profileFilePath(secondId)));
     }
 
+    void exportImport_data()
+    {
+        QTest::addColumn<bool>("large");
+        QTest::newRow("as made") << false;
+        QTest::newRow("large") << true;
+    }
+
     void exportImport()
     {
+        QFETCH(bool, large);
         // A strip's selections may lie beyond it, where the LED requests leave them.
         LedSettings led = api->rig.controller->ledSettings();
         led.selectedLedIndex = 20;
         led.selectedZoneIndex = 3;
         api->rig.controller->setLedSettings(led);
+        if (large) {
+            fillLarge(*api->rig.controller->profileManager()->mutableActiveProfile());
+            QVERIFY(api->rig.controller->profileManager()->saveActiveProfile());
+        }
         QVERIFY(ostratest::writesDone());
         const QString firstId = api->rig.controller->profileManager()->activeProfileId();
         const QJsonObject exported = api->request("action_export_profile", {{"id", firstId}});
         const QJsonObject profileJson = exported.value("data").toObject().value("profileJson").toObject();
         QCOMPARE(profileJson, profileFile(*api, firstId));
 
-        const QString importedId = newIdOf(api->request("action_import_profile", {{"profileJson", profileJson}}));
+        const QJsonObject imported = api->request("action_import_profile", {{"profileJson", profileJson}});
+        QCOMPARE(imported.value("message").toString(), QString());
+        QCOMPARE(imported.value("success"), QJsonValue(true));
+        const QString importedId = newIdOf(imported);
         QVERIFY(importedId != firstId);
         QJsonObject copy = profileFile(*api, importedId);
         QCOMPARE(copy.value("name").toString(), QString("Default (2)"));
