@@ -645,8 +645,15 @@ void WebSocketServer::readDone(QWebSocket *client, const QJsonDocument &document
     waiting.request = read(document, error);
     const Request &request = waiting.request;
     WsHandler *handler = request.refusal.isEmpty() ? m_handlers.value(request.event) : nullptr;
-    if (!handler || !handler->answersOnArrival(request.event))
+    if (!handler || !handler->answersOnArrival(request.event, request.data))
         return;
+    const QString cancelled = QStringLiteral("Cancelled: a later %1 from this client came first").arg(request.event);
+    for (qsizetype i = 0; i + 1 < inbox->read; ++i) {
+        Request &earlier = inbox->requests[i].request;
+        if (!inbox->requests.at(i).answer && earlier.refusal.isEmpty() && m_handlers.value(earlier.event) == handler
+            && handler->wouldUndo(earlier.event, earlier.data, request.event))
+            earlier.refusal = handler->refusedReply(earlier.event, cancelled);
+    }
     waiting.answer = std::make_shared<Answer>();
     waiting.answer->client = client;
     waiting.answer->handler = handler;

@@ -15,7 +15,12 @@ void WsHandler::handleRequest(const QString &event, const QJsonObject &data, con
     reply(handleEvent(event, data));
 }
 
-bool WsHandler::answersOnArrival(const QString &) const
+bool WsHandler::answersOnArrival(const QString &, const QJsonObject &) const
+{
+    return false;
+}
+
+bool WsHandler::wouldUndo(const QString &, const QJsonObject &, const QString &) const
 {
     return false;
 }

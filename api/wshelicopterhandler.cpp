@@ -102,6 +102,18 @@ QJsonObject WsHelicopterHandler::channelJson(int channelIndex, int value, int pe
             {QStringLiteral("percent"), percent}};
 }
 
+bool WsHelicopterHandler::answersOnArrival(const QString &event, const QJsonObject &data) const
+{
+    bool armed = false;
+    return event == QLatin1String("action_set_heli_armed") && readFlag(data, "armed", armed).isEmpty() && !armed;
+}
+
+bool WsHelicopterHandler::wouldUndo(const QString &earlier, const QJsonObject &earlierData, const QString &) const
+{
+    bool armed = false;
+    return earlier == QLatin1String("action_set_heli_armed") && readFlag(earlierData, "armed", armed).isEmpty() && armed;
+}
+
 QJsonObject WsHelicopterHandler::handleEvent(const QString &event, const QJsonObject &data)
 {
     ProfileManager *store = m_controller->profileManager();

@@ -79,7 +79,7 @@ QJsonObject WsLoungeHandler::handleEvent(const QString &event, const QJsonObject
     return makeDataReply(event, loungeStateJson());
 }
 
-bool WsLoungeHandler::answersOnArrival(const QString &) const
+bool WsLoungeHandler::answersOnArrival(const QString &, const QJsonObject &) const
 {
     return true;
 }

@@ -24,7 +24,7 @@ public:
     // behind a command whose write is slow, and a heartbeat must feed the watchdog then, or it
     // would stop a car whose race control is still there. Taken all alike, they keep their order
     // among themselves: a release sent before a stop cannot undo it. Their replies go in turn.
-    bool answersOnArrival(const QString &event) const override;
+    bool answersOnArrival(const QString &event, const QJsonObject &data) const override;
     // Refusals have the error form here, whatever the request.
     QJsonObject refusedReply(const QString &event, const QString &message) const override;
 

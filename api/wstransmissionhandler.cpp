@@ -108,6 +108,16 @@ QStringList WsTransmissionHandler::supportedEvents() const
             QStringLiteral("set_elrs_param"),          QStringLiteral("action_elrs_enter_wifi")};
 }
 
+bool WsTransmissionHandler::answersOnArrival(const QString &event, const QJsonObject &) const
+{
+    return event == QLatin1String("action_stop");
+}
+
+bool WsTransmissionHandler::wouldUndo(const QString &earlier, const QJsonObject &, const QString &) const
+{
+    return earlier == QLatin1String("action_start");
+}
+
 QJsonObject WsTransmissionHandler::handleEvent(const QString &event, const QJsonObject &data)
 {
     CorvaneController *c = m_controller;

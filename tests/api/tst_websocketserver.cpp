@@ -74,7 +74,7 @@ public:
             reply.insert(QStringLiteral("pad"), QString(2048, QLatin1Char('p')));
         return {{QStringLiteral("event"), event}, {QStringLiteral("data"), reply}};
     }
-    bool answersOnArrival(const QString &event) const override { return event == QLatin1String("get_now"); }
+    bool answersOnArrival(const QString &event, const QJsonObject &) const override { return event == QLatin1String("get_now"); }
     void push(const QString &event, const QJsonObject &data) { emit pushEvent(event, data); }
     int handled = 0;
 };

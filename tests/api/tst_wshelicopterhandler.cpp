@@ -7,6 +7,7 @@
 #include "apirig.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
+#include "support/heldrenames.h"
 #include "support/testenvironment.h"
 
 using corvane::WsHelicopterHandler;
@@ -176,6 +177,29 @@ private slots:
         QCOMPARE(api->request("action_set_heli_armed", json(R"({"armed":true})")),
                  json(R"({"event":"action_set_heli_armed","success":true,"data":{"armed":false}})"));
         QCOMPARE(api->rig.lastError(), QString("Lower the collective before arming the motor."));
+    }
+
+    // A disarm takes the motor away when it arrives, though a save sent before it waits for the
+    // disk; an arming sent between them is not done.
+    void disarmBehindASlowWrite()
+    {
+        QVERIFY(api->rig.connectHelicopter());
+        api->rig.lever->setAxis(5, -1.0f);
+        api->rig.pollAll();
+        QCOMPARE(api->request("action_set_heli_armed", json(R"({"armed":true})")).value("data"), QJsonValue(json(R"({"armed":true})")));
+        {
+            ostratest::HeldRenames held(api->rig.controller->profileManager()->activeProfileId() + ".json");
+            api->client.send({{"event", "action_save_helicopter_profile"}, {"data", json(R"({"name":"Bird"})")}});
+            QTRY_COMPARE(held.waiting(), 1);
+            api->client.send({{"event", "action_set_heli_armed"}, {"data", json(R"({"armed":true})")}});
+            api->client.send({{"event", "action_set_heli_armed"}, {"data", json(R"({"armed":false})")}});
+            QTRY_VERIFY(!api->rig.controller->isHeliArmed());
+            QCOMPARE(held.waiting(), 1);
+        }
+        QCOMPARE(api->client.next().value("event"), QJsonValue("action_save_helicopter_profile"));
+        QCOMPARE(api->client.next(), refused("action_set_heli_armed", "Cancelled: a later action_set_heli_armed from this client came first"));
+        QCOMPARE(api->client.next().value("data"), QJsonValue(json(R"({"armed":false})")));
+        QVERIFY(!api->rig.controller->isHeliArmed());
     }
 
     // The roll stick on axis 0, or split pedals on axes 3 (left) and 2, both at `axis`.

@@ -4,10 +4,13 @@
 #include <QTest>
 #include <QTimer>
 
+#include "api/wsaxishandler.h"
 #include "api/wstransmissionhandler.h"
 #include "apirig.h"
 #include "bridge/devicesecurity.h"
 #include "bridge/elrsparametermanager.h"
+#include "profiles/profilemanager.h"
+#include "support/heldrenames.h"
 #include "support/testenvironment.h"
 
 using corvane::WsTransmissionHandler;
@@ -183,6 +186,38 @@ private slots:
             api->rig.tx.waitFor([] { return false; }, 100);
             QVERIFY(api->rig.tx.parameterWrites().isEmpty());
         }
+    }
+
+    // A stop stops the car when it arrives, though a request sent before it waits for the disk; a
+    // start sent between them is not done.
+    void stopBehindASlowWrite_data()
+    {
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<QStringList>("events");
+        QTest::newRow("stop") << true << QStringList{"action_stop"};
+        QTest::newRow("start, stop") << false << QStringList{"action_start", "action_stop"};
+    }
+
+    void stopBehindASlowWrite()
+    {
+        QFETCH(bool, running);
+        QFETCH(QStringList, events);
+        api->add<corvane::WsAxisHandler>();
+        QVERIFY(running ? api->rig.startCar() : api->rig.connectCar());
+        {
+            ostratest::HeldRenames held(api->rig.controller->profileManager()->activeProfileId() + ".json");
+            api->client.send({{"event", "set_axis_settings"}, {"data", QJsonObject{{"decelRate", 95}}}});
+            QTRY_COMPARE(held.waiting(), 1);
+            for (const QString &event : events)
+                api->client.send({{"event", event}});
+            QTRY_VERIFY(!api->rig.controller->isRunning());
+            QCOMPARE(held.waiting(), 1);
+        }
+        QCOMPARE(api->client.next().value("event"), QJsonValue("set_axis_settings"));
+        if (events.size() > 1)
+            QCOMPARE(api->client.next(), refused("action_start", "Cancelled: a later action_stop from this client came first"));
+        QCOMPARE(api->client.next(), ok("action_stop"));
+        QVERIFY(!api->rig.controller->isRunning());
     }
 
     void smallRequests()
