@@ -14,6 +14,7 @@ class QDialog;
 class QFrame;
 class QHBoxLayout;
 class QLabel;
+class QMessageBox;
 class QPushButton;
 class QScrollArea;
 class QStackedWidget;
@@ -312,6 +313,9 @@ private:
     QLabel *m_raceControlStopOverlay = nullptr;
     QPointer<QTimer> m_autoConnectTimer;
     QList<QPointer<QWidget>> m_companionWindows;
+    // The controller's box on screen, and the reports waiting for it to close (message, error).
+    QPointer<QMessageBox> m_controllerBox;
+    QList<QPair<QString, bool>> m_waitingReports;
     int m_autoConnectBudget = 0;
     bool m_autoConnecting = false;
     bool m_suppressErrorDialogs = false;

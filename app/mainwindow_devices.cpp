@@ -216,24 +216,33 @@ void MainWindow::openControllerBox(const QString &message, bool error)
     if (m_suppressErrorDialogs)
         return;
     updateCarPageStatus();
-    // A device that keeps failing repeats its error: one box per distinct text still open.
-    const auto open = findChildren<QMessageBox *>(ErrorBoxName);
-    for (QMessageBox *box : open) {
-        if (box->isVisible() && box->text() == message)
-            return;
+    // One box at a time, so that the keys always reach it: the next report waits for it to close.
+    // A device that keeps failing repeats its error: a text open or waiting is not told again.
+    const QPair<QString, bool> report{message, error};
+    if ((m_controllerBox && m_controllerBox->text() == message) || m_waitingReports.contains(report))
+        return;
+    if (m_controllerBox) {
+        m_waitingReports.append(report);
+        return;
     }
-    // Over the dialog the user is in, if any (beside the boxes open over it): a box that belongs
-    // to the window under that dialog does not get the keys without a window manager, and gives
-    // them back to a window the dialog blocks.
+    // Over the dialog the user is in, if any: a box that belongs to the window under that dialog
+    // does not get the keys without a window manager, and gives them back to a window the dialog
+    // blocks.
     QWidget *over = QApplication::activeModalWidget();
-    while (over && over->objectName() == ErrorBoxName)
-        over = over->parentWidget();
     auto *box = new QMessageBox(error ? QMessageBox::Warning : QMessageBox::Information,
                                 error ? tr("Corvane Error") : tr("Transmission stopped"), message, QMessageBox::Ok,
                                 over ? over : this, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
     box->setObjectName(ErrorBoxName);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
+    m_controllerBox = box;
+    connect(box, &QDialog::finished, this, [this] {
+        m_controllerBox = nullptr;
+        if (!m_waitingReports.isEmpty()) {
+            const QPair<QString, bool> next = m_waitingReports.takeFirst();
+            openControllerBox(next.first, next.second);
+        }
+    });
     box->open();
 }
 

@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "app/mainwindow.h"
+#include "bridge/corvanecontroller.h"
 #include "ostraui/theme.h"
 #include "ostraui/titlebar.h"
 #include "platform/storage/settingsfile.h"
@@ -231,11 +232,22 @@ private slots:
         QTRY_COMPARE(QApplication::activeWindow(), m_window.get());
     }
 
-    // "+ New" in Manage Profiles on a full disk, by the keyboard alone: one box names the profile
-    // that could not be saved and takes the keys; Return closes it, and the keys are back in
-    // Manage Profiles, which Escape closes.
-    void newProfileOnAFullDisk()
+    // Errors over Manage Profiles, by the keyboard alone: "+ New" on a full disk gives one box
+    // naming the profile that could not be saved; two errors at once come one box after the
+    // other. Each takes the keys and Return closes it; then the keys are back in Manage
+    // Profiles, which Escape closes.
+    void errorsOverADialog_data()
     {
+        QTest::addColumn<QStringList>("reported"); // by the controller at once; none: "+ New"
+        QTest::addColumn<QStringList>("boxes");
+        QTest::newRow("new profile on a full disk") << QStringList() << QStringList{"Failed to save profile: Buggy"};
+        QTest::newRow("two errors at once") << QStringList{"First", "Second", "First"} << QStringList{"First", "Second"};
+    }
+
+    void errorsOverADialog()
+    {
+        QFETCH(QStringList, reported);
+        QFETCH(QStringList, boxes);
         const auto errorBoxes = [this] {
             QList<QMessageBox *> shown;
             for (QMessageBox *box : m_window->findChildren<QMessageBox *>(QStringLiteral("corvaneErrorBox"))) {
@@ -256,7 +268,7 @@ private slots:
         dialog->show();
         QTRY_COMPARE(inputFocus(), xcb_window_t(dialog->winId()));
         QTRY_COMPARE(QApplication::activeWindow(), dialog.get());
-        {
+        if (reported.isEmpty()) {
             const ostratest::Starved full(QStringLiteral("no room"));
             ostratest::ModalAnswerer answer;
             answer.type(QStringLiteral("Buggy"));
@@ -265,13 +277,18 @@ private slots:
             QCOMPARE(answer.pending(), 0);
             QVERIFY(ostratest::writesTried());
         }
-        QTRY_COMPARE(errorBoxes().size(), 1);
-        QTest::qWait(300);
-        QCOMPARE(errorBoxes().size(), 1);
-        QMessageBox *box = errorBoxes().constFirst();
-        QCOMPARE(box->text(), QStringLiteral("Failed to save profile: Buggy"));
-        QTRY_COMPARE(inputFocus(), xcb_window_t(box->winId()));
-        press(Qt::Key_Return, QStringLiteral("Return"), box);
+        for (const QString &message : reported)
+            emit m_window->controller()->errorOccurred(message);
+        for (const QString &text : boxes) {
+            QTRY_COMPARE(errorBoxes().size(), 1);
+            QTest::qWait(300);
+            QCOMPARE(errorBoxes().size(), 1);
+            QMessageBox *box = errorBoxes().constFirst();
+            QCOMPARE(box->text(), text);
+            QTRY_COMPARE(inputFocus(), xcb_window_t(box->winId()));
+            press(Qt::Key_Return, QStringLiteral("Return"), box);
+            QTRY_VERIFY(!box->isVisible());
+        }
         QTRY_VERIFY(errorBoxes().isEmpty());
         QTRY_COMPARE(inputFocus(), xcb_window_t(dialog->winId()));
         press(Qt::Key_Escape, QStringLiteral("Escape"), dialog.get());
