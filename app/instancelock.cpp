@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QStandardPaths>
 #include <QThread>
 #include <QtDebug>
 
@@ -120,5 +121,9 @@ QString InstanceLock::serverName() const
     const QString folder = QFileInfo(m_folder).canonicalFilePath();
     const QByteArray hash = QCryptographicHash::hash(QFile::encodeName(folder.isEmpty() ? m_folder : folder),
                                                      QCryptographicHash::Sha1);
-    return QStringLiteral("qorostra-") + QString::fromLatin1(hash.toHex().left(24));
+    const QString name = QStringLiteral("qorostra-") + QString::fromLatin1(hash.toHex().left(24));
+    // The session's own folder for sockets, which goes at its end: a copy that was killed leaves
+    // its socket there.
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    return runtime.isEmpty() ? name : runtime + QLatin1Char('/') + name;
 }

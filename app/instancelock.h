@@ -10,8 +10,8 @@ class QLocalServer;
 
 // One copy of the program per folder: a kernel lock on a file in the folder, which goes with the
 // process however it ends (kill -9 too), so no lock is ever left behind. The copy that holds it
-// listens on a local socket named after the folder, so that a second start can ask it to come
-// forward.
+// listens on a local socket named after the folder, in the session's runtime folder, so that a
+// second start can ask it to come forward.
 class InstanceLock : public QObject
 {
 public:

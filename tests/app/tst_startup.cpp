@@ -247,6 +247,8 @@ private slots:
         if (first.isEmpty())
             QSKIP("a copy of oneCopyPerSettingsFolder, started by it");
         const QDir dir(qEnvironmentVariable("OSTRA_COPY_DIR"));
+        // One user's session: every test process has a home of its own.
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.path()));
         InstanceLock lock(dir.filePath("settings"));
         if (QFile::exists(dir.filePath("first"))) {
             QTimer answer;
