@@ -253,7 +253,7 @@ private slots:
         if (QFile::exists(dir.filePath("first"))) {
             QTimer answer;
             answerNextBox(answer, dir.filePath("told"));
-            QVERIFY(put(dir.filePath("second"), holdSettingsFolder(lock, 2000) ? "held" : "refused"));
+            QVERIFY(put(dir.filePath("second"), holdSettingsFolder(lock, RestartWaitMs) ? "held" : "refused"));
             return;
         }
         QVERIFY(holdSettingsFolder(lock, 0));
