@@ -117,8 +117,7 @@ bool restartProgram()
     process.setProcessEnvironment(environment);
     if (process.startDetached())
         return true;
-    const QString program = process.program();
-    std::fprintf(stderr, "Could not restart %s\n", qPrintable(program));
+    std::fprintf(stderr, "Could not restart %s\n", qPrintable(process.program()));
     return false;
 }
 

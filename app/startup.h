@@ -38,7 +38,8 @@ bool installTranslator(QTranslator &translator, const QStringList &uiLanguages);
 // empty folder would put the pictures in the root folder.
 QString snapshotDirectory();
 // Starts the program again as a new process with this run's arguments; called once the old window
-// has let go of the API port, the serial ports and the controllers. Says on stderr when it fails.
+// has let go of the API port, the serial ports and the controllers. The new copy waits for this
+// one's end before it takes the settings folder. Says on stderr when it fails.
 bool restartProgram();
 // Ends a run once its window is gone: what the run handed to the writer reaches the disk within
 // `waitMs`, before a restart (when asked) starts the next copy, which reads it. What the disk has
