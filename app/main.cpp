@@ -4,16 +4,23 @@
 
 #include <memory>
 
+#include "app/instancelock.h"
 #include "app/mainwindow.h"
 #include "app/startup.h"
+#include "bridge/corvanecontroller.h"
 #include "ostraui/theme.h"
 #include "platform/process/descriptorlimit.h"
 #include "platform/storage/filewriter.h"
+#include "profiles/profilemanager.h"
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     setApplicationIdentity(app);
+    // Before anything reads or writes the program's files, the theme's setting included.
+    InstanceLock lock(settingsFolder());
+    if (!holdSettingsFolder(lock, RestartWaitMs))
+        return 1;
     // Before any widget exists, so fonts, palette and stylesheet reach everything built later.
     ostra::installTheme(app);
     installLogRouting();
@@ -24,14 +31,16 @@ int main(int argc, char **argv)
 
     auto window = std::make_unique<MainWindow>();
     window->show();
+    answerSecondStarts(lock, window.get());
     // Only scheduled here: the event loop runs the snapshots and quits at their end.
     const QString snapshotDir = snapshotDirectory();
     if (!snapshotDir.isEmpty())
         window->captureSnapshots(snapshotDir);
     const int exitCode = app.exec();
     const bool restart = window->restartRequested();
+    const QHash<QString, QString> profileNames = window->controller()->profileManager()->profileNamesByFile();
     window.reset();
     // What the run changed last (profiles, settings) reaches the disk before the next run, or the
     // restart, reads it; a disk that does not answer holds the end only so long.
-    return endRun(exitCode, restart, corvane::FileWriter::QuitWaitMs);
+    return endRun(exitCode, restart, corvane::FileWriter::QuitWaitMs, profileNames);
 }

@@ -6,19 +6,26 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTranslator>
+#include <QWidget>
 
 #include <cstdio>
 #include <cstdlib>
 
 #include "app/appversion.h"
+#include "app/instancelock.h"
 #include "bridge/logrouter.h"
+#include "ostraui/theme.h"
 #include "platform/storage/filewriter.h"
 
 namespace {
 
 // Written once at start-up, before any other thread exists; only read afterwards.
 QtMessageHandler g_previousHandler = nullptr;
+
+// Set by restartProgram for the copy it starts, while this one is still ending.
+constexpr char RestartMark[] = "OSTRA_RESTARTED";
 
 } // namespace
 
@@ -27,6 +34,45 @@ void setApplicationIdentity(QApplication &app)
     QCoreApplication::setOrganizationName(QStringLiteral("Qorvant"));
     QCoreApplication::setApplicationName(QLatin1String(AppDisplayName));
     app.setWindowIcon(QIcon(QStringLiteral(":/images/qorvant-logo.png")));
+}
+
+QString settingsFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QLatin1Char('/')
+           + QCoreApplication::organizationName();
+}
+
+bool holdSettingsFolder(InstanceLock &lock, int restartWaitMs)
+{
+    const bool restarted = qEnvironmentVariableIsSet(RestartMark);
+    qunsetenv(RestartMark);
+    if (lock.acquire(restarted ? restartWaitMs : 0))
+        return true;
+    const QByteArray answer = lock.askHolder();
+    std::fprintf(stderr, "%s is already running for these settings; this start ends.\n", AppDisplayName);
+    // In the colours of the window that came forward; the settings that name them are not read.
+    ostra::installTheme(*qApp, answer.isEmpty() ? qgetenv("QOROSTRA_THEME") == "dark" : answer == "dark");
+    QMessageBox box(QMessageBox::Information, QLatin1String(AppDisplayName),
+                    QCoreApplication::translate("Startup", "The OSTRA is already running."), QMessageBox::Ok);
+    box.setTextFormat(Qt::PlainText);
+    box.setInformativeText(answer.isEmpty()
+                               ? QCoreApplication::translate("Startup", "Use the window that is open. Two copies would "
+                                                                        "write over each other's profiles and settings.")
+                               : QCoreApplication::translate("Startup", "Its window is in front now. Two copies would "
+                                                                        "write over each other's profiles and settings."));
+    box.exec();
+    return false;
+}
+
+void answerSecondStarts(InstanceLock &lock, QWidget *window)
+{
+    lock.listen([window] {
+        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+        window->show();
+        window->raise();
+        window->activateWindow();
+        return ostra::isDarkTheme() ? QByteArrayLiteral("dark") : QByteArrayLiteral("light");
+    });
 }
 
 void installLogRouting()
@@ -63,14 +109,19 @@ QString snapshotDirectory()
 
 bool restartProgram()
 {
-    const QString program = QCoreApplication::applicationFilePath();
-    if (QProcess::startDetached(program, QCoreApplication::arguments().mid(1)))
+    QProcess process;
+    process.setProgram(QCoreApplication::applicationFilePath());
+    process.setArguments(QCoreApplication::arguments().mid(1));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QLatin1String(RestartMark), QStringLiteral("1"));
+    process.setProcessEnvironment(environment);
+    if (process.startDetached())
         return true;
-    std::fprintf(stderr, "Could not restart %s\n", qPrintable(program));
+    std::fprintf(stderr, "Could not restart %s\n", qPrintable(process.program()));
     return false;
 }
 
-int endRun(int exitCode, bool restart, int waitMs)
+int endRun(int exitCode, bool restart, int waitMs, const QHash<QString, QString> &profileNames)
 {
     corvane::FileWriter &writer = corvane::FileWriter::shared();
     const bool done = writer.flush(waitMs);
@@ -78,8 +129,13 @@ int endRun(int exitCode, bool restart, int waitMs)
     if (restart) {
         if (!givenUp.isEmpty()) {
             QStringList names;
-            for (const QString &path : givenUp)
-                names.append(QFileInfo(path).fileName());
+            for (const QString &path : givenUp) {
+                const auto profile = profileNames.constFind(path);
+                names.append(profile == profileNames.cend()
+                                 ? QFileInfo(path).fileName()
+                                 : QCoreApplication::translate("Startup", "the profile \"%1\"").arg(*profile));
+            }
+            names.removeDuplicates();
             QMessageBox box(QMessageBox::Warning, QCoreApplication::translate("Startup", "Not saved"),
                             QCoreApplication::translate("Startup", "The disk did not finish in time. These files may not hold "
                                                                    "your last changes: %1.")

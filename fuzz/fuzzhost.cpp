@@ -17,7 +17,8 @@
 #define OSTRA_FUZZ_ASAN 1
 #endif
 #ifdef OSTRA_FUZZ_ASAN
-#include <sanitizer/allocator_interface.h>
+// Both sanitizer runtimes have it, but GCC installs no header that declares it.
+extern "C" size_t __sanitizer_get_current_allocated_bytes(void);
 #else
 #include <malloc.h>
 #endif

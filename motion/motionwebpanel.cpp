@@ -223,10 +223,17 @@ void MotionWebPanel::onNewConnection()
         }
         if (m_connections.size() >= MaxConnections) {
             // The oldest has had the longest to send its request: the phone's comes whole at once.
-            auto oldest = m_connections.cbegin();
+            // One waiting for its save is owed its answer: with all of them waiting, the newcomer
+            // goes.
+            auto oldest = m_connections.cend();
             for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it) {
-                if (it->arrival < oldest->arrival)
+                if (it->savedBy == 0 && (oldest == m_connections.cend() || it->arrival < oldest->arrival))
                     oldest = it;
+            }
+            if (oldest == m_connections.cend()) {
+                socket->abort();
+                socket->deleteLater();
+                continue;
             }
             drop(oldest.key());
         }
@@ -285,7 +292,8 @@ void MotionWebPanel::onIdleSweep()
 {
     QList<QTcpSocket *> dropped;
     for (auto it = m_connections.begin(); it != m_connections.end(); ++it) {
-        if (++it->sweeps >= IdleSweeps)
+        // One waiting for its save is not idle: the disk is slow, and the phone gets its answer.
+        if (it->savedBy == 0 && ++it->sweeps >= IdleSweeps)
             dropped.append(it.key());
     }
     for (QTcpSocket *socket : dropped)

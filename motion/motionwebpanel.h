@@ -35,7 +35,8 @@ public:
     // A request header longer than this is refused and the connection closed.
     static constexpr int HeaderLimit = 8 * 1024;
     // A connection is checked every sweep and dropped after IdleSweeps sweeps without a whole
-    // header, so a silent client is gone after about ten seconds.
+    // header, so a silent client is gone after about ten seconds; one whose settings update
+    // waits for its save is kept until it is answered.
     static constexpr int IdleSweepMs = 2500;
     static constexpr int IdleSweeps = 4;
     // Connections open at once, so a stranger holding many half-sent requests cannot use up

@@ -86,12 +86,17 @@ const QRegularExpression &hexPattern()
 
 void installTheme(QApplication &app)
 {
+    installTheme(app, selectedTheme());
+}
+
+void installTheme(QApplication &app, bool dark)
+{
     for (const char *path : kFonts) {
         if (QFontDatabase::addApplicationFont(QString::fromLatin1(path)) < 0)
             qWarning("ostra theme: failed to load font %s", path);
     }
 
-    g_dark = selectedTheme();
+    g_dark = dark;
     if (g_dark) {
         applyDarkColors();
         app.installEventFilter(new StyleRemapper(&app));

@@ -69,6 +69,8 @@ enum StatusLevel { LevelNeutral = 0, LevelInfo = 1, LevelWarning = 2, LevelSucce
 using ColorPair = QPair<QString, QString>;
 
 void installTheme(QApplication &app);
+// The same in the colours given, with no setting read.
+void installTheme(QApplication &app, bool dark);
 bool selectedTheme();
 bool isDarkTheme();
 void saveTheme(bool dark);

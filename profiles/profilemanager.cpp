@@ -152,6 +152,21 @@ QString ProfileManager::profileFilePath(const QString &id) const
     return storeFilePath(id + QStringLiteral(".json"));
 }
 
+QHash<QString, QString> ProfileManager::profileNamesByFile() const
+{
+    QHash<QString, QString> names;
+    const auto add = [&](const Profile &profile, const QStringList &otherFiles) {
+        names.insert(profileFilePath(profile.id), profile.name);
+        for (const QString &path : otherFiles)
+            names.insert(path, profile.name);
+    };
+    for (const Deleted &deleted : m_deleted)
+        add(deleted.profile, deleted.otherFiles);
+    for (const Profile &profile : m_profiles)
+        add(profile, m_otherFiles.value(profile.id));
+    return names;
+}
+
 void ProfileManager::loadProfiles()
 {
     m_profiles.clear();

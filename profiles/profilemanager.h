@@ -52,6 +52,9 @@ public:
     bool saveProfile(const QString &id);
     bool saveActiveProfile();
     QString profileFilePath(const QString &id) const;
+    // The name of the profile each file of the store holds, by path, those of deleted profiles
+    // not yet removed included: what the user calls a file.
+    QHash<QString, QString> profileNamesByFile() const;
     void createDefaultProfile();
 
     // Lookups

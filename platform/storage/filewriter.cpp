@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -136,6 +137,9 @@ FileWriter::FileWriter(QObject *parent)
     : QObject(parent)
     , m_shared(std::make_shared<Shared>())
 {
+    // A file-size limit (ulimit -f, a service's or a container's) would end the program at the
+    // first larger write; ignored, the write fails with EFBIG and is reported as on a full disk.
+    std::signal(SIGXFSZ, SIG_IGN);
     m_shared->owner = this;
 }
 

@@ -3,12 +3,14 @@
 # a few seconds later without a platform-plugin error:
 #     smoke.sh PROGRAM xcb       on a virtual X server (Xvfb)
 #     smoke.sh PROGRAM wayland   on a headless Wayland compositor (weston), without XWayland
+# and that a second start on the same home tells the user the program runs and touches no file.
 set -u
 program=$1
 platform=${2:-xcb}
 home=$(mktemp -d)
 mkdir -m 700 "$home/runtime"
 cleanup() {
+    [ -n "${second:-}" ] && kill "$second" 2>/dev/null && wait "$second" 2>/dev/null
     [ -n "${app:-}" ] && kill "$app" 2>/dev/null && wait "$app" 2>/dev/null
     [ -n "${desktop:-}" ] && kill "$desktop" 2>/dev/null && wait "$desktop" 2>/dev/null
     rm -rf "$home"
@@ -43,17 +45,20 @@ if ! ready; then
     exit 1
 fi
 
-(
-    unset DISPLAY WAYLAND_DISPLAY
-    if [ "$platform" = xcb ]; then
-        export DISPLAY=":$(cat "$home/display")"
-    else
-        export WAYLAND_DISPLAY=ostra-smoke
-    fi
-    export QT_QPA_PLATFORM=$platform HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" \
-           XDG_CACHE_HOME="$home/.cache" XDG_RUNTIME_DIR="$home/runtime" OSTRA_INPUT_BACKEND=virtual
-    exec "$program"
-) >"$home/program.log" 2>&1 &
+start_program() {
+    (
+        unset DISPLAY WAYLAND_DISPLAY
+        if [ "$platform" = xcb ]; then
+            export DISPLAY=":$(cat "$home/display")"
+        else
+            export WAYLAND_DISPLAY=ostra-smoke
+        fi
+        export QT_QPA_PLATFORM=$platform HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" \
+               XDG_CACHE_HOME="$home/.cache" XDG_RUNTIME_DIR="$home/runtime" OSTRA_INPUT_BACKEND=virtual
+        exec "$program"
+    ) >"$1" 2>&1 &
+}
+start_program "$home/program.log"
 app=$!
 sleep 4
 status=0
@@ -65,5 +70,25 @@ elif grep -Eiq 'platform plugin|could not connect to display|failed to create wl
     echo "Platform problems on start with $platform:"
     status=1
 fi
-[ $status -ne 0 ] && cat "$home/program.log"
+[ $status -ne 0 ] && cat "$home/program.log" && exit $status
+
+# A second start on the same home says that the program runs (its box waits for the user) and
+# touches none of the program's files.
+files() { find "$home/.config" "$home/.local" -printf '%p %s %T@\n' 2>/dev/null | sort; }
+before=$(files)
+start_program "$home/second.log"
+second=$!
+for _ in $(seq 100); do
+    grep -q 'already running' "$home/second.log" && break
+    sleep 0.1
+done
+if ! grep -q 'already running' "$home/second.log"; then
+    echo "A second start on $platform did not say that the program runs:"
+    cat "$home/second.log"
+    status=1
+elif [ "$(files)" != "$before" ]; then
+    echo "A second start on $platform changed files:"
+    diff <(echo "$before") <(files)
+    status=1
+fi
 exit $status

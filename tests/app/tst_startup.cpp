@@ -8,13 +8,17 @@
 #include <QThread>
 #include <QTimer>
 #include <QTranslator>
+#include <QWidget>
 
 #include <cstdlib>
+#include <functional>
 
+#include "app/instancelock.h"
 #include "app/startup.h"
 #include "bridge/logrouter.h"
 #include "platform/storage/filewriter.h"
 #include "platform/storage/settingsfile.h"
+#include "profiles/profilemanager.h"
 #include "support/heldrenames.h"
 #include "support/testenvironment.h"
 
@@ -46,6 +50,23 @@ bool put(const QString &path, const QByteArray &bytes)
 // The hanging disk of endOfRunChild, let go once the process runs its exit handlers.
 ostratest::HeldRenames *g_hangingDisk = nullptr;
 
+// Answers the next message box with its first button, having written what it said to `path`
+// (and called `then`).
+void answerNextBox(QTimer &timer, const QString &path, const std::function<void()> &then = {})
+{
+    timer.callOnTimeout([&timer, path, then] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        timer.stop();
+        put(path, (box->text() + '\n' + box->informativeText()).toUtf8());
+        if (then)
+            then();
+        box->buttons().constFirst()->click();
+    });
+    timer.start(20);
+}
+
 } // namespace
 
 class TestStartup : public QObject
@@ -70,6 +91,7 @@ private slots:
         QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Qorvant OSTRA"));
         QVERIFY(!QApplication::windowIcon().isNull());
         QVERIFY(corvane::SettingsFile().fileName().contains(QStringLiteral("Qorvant OSTRA")));
+        QCOMPARE(settingsFolder(), QFileInfo(corvane::SettingsFile().fileName()).absolutePath());
     }
 
     // A warning from a worker reaches the router on the GUI thread, and the handler before.
@@ -140,7 +162,10 @@ private slots:
         if (end == "restart") {
             QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath("restarted")), 30000);
             QCOMPARE(contentsOf(dir.filePath("restarted")), held);
-            QVERIFY(contentsOf(dir.filePath("told")).contains("may not hold your last changes: kept.json"));
+            const QString told = QString::fromUtf8(contentsOf(dir.filePath("told")));
+            QVERIFY2(told.contains("may not hold your last changes") && told.contains("kept.json")
+                         && told.contains("the profile \"Fast <b>car</b>\"") && !told.contains(QRegularExpression("[0-9a-f]{8}-")),
+                     qPrintable(told));
         }
         // Long after the disk came back.
         QTest::qWait(300);
@@ -160,7 +185,10 @@ private slots:
             return;
         }
         QVERIFY(put(dir.filePath("ran"), ""));
+        corvane::ProfileManager store;
+        const QString id = store.createProfile("Fast <b>car</b>");
         corvane::FileWriter &writer = corvane::FileWriter::shared();
+        QVERIFY(writer.flush(10000));
         const QString hang = qEnvironmentVariable("OSTRA_END_RUN_HANG");
         using Hold = ostratest::HeldRenames::Hold;
         if (hang == "removal") {
@@ -172,18 +200,14 @@ private slots:
             writer.write(dir.filePath("kept.json"), [](quint64) { return QByteArray("new"); });
         }
         QTRY_COMPARE(g_hangingDisk->waiting(), 1);
+        QVERIFY(store.saveProfile(id));
         // The disk comes back as the process ends, or while the user reads what was given up.
         std::atexit([] {
             g_hangingDisk->release();
             QThread::msleep(300);
         });
         QTimer answer;
-        answer.callOnTimeout([&] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box)
-                return;
-            answer.stop();
-            put(dir.filePath("told"), (box->text() + '\n' + box->informativeText()).toUtf8());
+        answerNextBox(answer, dir.filePath("told"), [] {
             // A settings write handed over now runs once the disk is back, on a file that changed
             // since it was read and cannot be read again: it fails without a word.
             corvane::SettingsFile settings(QStringLiteral("EndOfRun"));
@@ -193,11 +217,87 @@ private slots:
             settings.setValue(QStringLiteral("y"), 2);
             g_hangingDisk->release();
             QThread::msleep(300);
-            box->buttons().constFirst()->click();
         });
-        answer.start(20);
         // As main ends: the statics' teardown follows, unless the run ends before.
-        std::exit(endRun(3, end == "restart", 300));
+        std::exit(endRun(3, end == "restart", 300, store.profileNamesByFile()));
+    }
+
+    // One copy of the program per settings folder. A second start ends, and the copy that runs
+    // comes forward; one started by the theme restart waits a few seconds for the old copy's
+    // end, and only then refuses; a copy killed with -9 keeps no later one out.
+    void oneCopyPerSettingsFolder_data()
+    {
+        QTest::addColumn<QString>("first"); // what the first copy does once it holds the folder
+        QTest::addColumn<QByteArray>("second");
+        QTest::newRow("second start") << "stays" << QByteArray("refused");
+        QTest::newRow("after kill -9") << "killed" << QByteArray("held");
+        QTest::newRow("theme restart") << "restarts" << QByteArray("held");
+        QTest::newRow("theme restart, old copy stays") << "restarts and stays" << QByteArray("refused");
+    }
+
+    void oneCopyPerSettingsFolder()
+    {
+        QFETCH(QString, first);
+        QFETCH(QByteArray, second);
+        QTemporaryDir dir;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("OSTRA_COPY", first);
+        environment.insert("OSTRA_COPY_DIR", dir.path());
+        QProcess firstCopy;
+        firstCopy.setProcessEnvironment(environment);
+        firstCopy.setProcessChannelMode(QProcess::ForwardedChannels);
+        firstCopy.start(QCoreApplication::applicationFilePath(), {"copyChild"});
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath("first")), 30000);
+        QProcess secondCopy;
+        if (!first.startsWith("restarts")) {
+            if (first == "killed") {
+                firstCopy.kill();
+                QVERIFY(firstCopy.waitForFinished(10000));
+            }
+            secondCopy.setProcessEnvironment(environment);
+            secondCopy.setProcessChannelMode(QProcess::ForwardedChannels);
+            secondCopy.start(QCoreApplication::applicationFilePath(), {"copyChild"});
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath("second")), 30000);
+        QCOMPARE(contentsOf(dir.filePath("second")), second);
+        if (second == "refused") {
+            const QByteArray told = contentsOf(dir.filePath("told"));
+            QVERIFY2(told.contains("already running") && told.contains("in front now"), told.constData());
+        }
+        for (QProcess *copy : {&firstCopy, &secondCopy})
+            QVERIFY(copy->state() == QProcess::NotRunning || copy->waitForFinished(30000));
+    }
+
+    // A copy of oneCopyPerSettingsFolder: the first holds the folder and comes forward when asked;
+    // the second (started by the test, or by the first's restart) says whether it got it.
+    void copyChild()
+    {
+        const QString first = qEnvironmentVariable("OSTRA_COPY");
+        if (first.isEmpty())
+            QSKIP("a copy of oneCopyPerSettingsFolder, started by it");
+        const QDir dir(qEnvironmentVariable("OSTRA_COPY_DIR"));
+        // One user's session: every test process has a home of its own.
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.path()));
+        InstanceLock lock(dir.filePath("settings"));
+        if (QFile::exists(dir.filePath("first"))) {
+            QTimer answer;
+            answerNextBox(answer, dir.filePath("told"));
+            QVERIFY(put(dir.filePath("second"), holdSettingsFolder(lock, RestartWaitMs) ? "held" : "refused"));
+            return;
+        }
+        QVERIFY(holdSettingsFolder(lock, 0));
+        QWidget window;
+        window.show();
+        answerSecondStarts(lock, &window);
+        QVERIFY(put(dir.filePath("first"), ""));
+        if (first == "restarts") {
+            QVERIFY(restartProgram());
+            QTest::qWait(300);
+            return;
+        }
+        if (first == "restarts and stays")
+            QVERIFY(restartProgram());
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath("second")), 30000);
     }
 
     // The program carries no translations: no language finds one, and none is installed.

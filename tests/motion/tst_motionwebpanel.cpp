@@ -3,9 +3,12 @@
 #include "motion/motionsystemcontroller.h"
 #include "platform/network/networkinterfacelister.h"
 #include "platform/storage/settingsfile.h"
+#include "support/heldrenames.h"
 #include "support/simulatedmotioncontroller.h"
+#include "support/starved.h"
 #include "support/testenvironment.h"
 
+#include <QFileInfo>
 #include <QHostInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -490,6 +493,45 @@ private slots:
 
         // The panel still serves.
         QCOMPARE(codeOf(exchange(port(), "GET /cfg HTTP/1.1\r\n\r\n")), 200);
+    }
+
+    // A settings update whose save waits past the idle cut (behind another save of the file,
+    // inside a slow disk) is answered all the same, with 500 when the save fails.
+    void slowSaveAnswered_data()
+    {
+        QTest::addColumn<QString>("disk");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("saved") << "" << response(200, "OK", "text/plain", "saved & applied");
+        QTest::newRow("failed") << "failing sync"
+                                << response(500, "Internal Server Error", "text/plain",
+                                            "applied but not saved - the settings could not be written");
+    }
+
+    void slowSaveAnswered()
+    {
+        QFETCH(QString, disk);
+        QFETCH(QByteArray, answer);
+        corvane::SettingsFile settings(QStringLiteral("MotionSystem"));
+        ostratest::HeldRenames held(QFileInfo(settings.fileName()).fileName(), Patience);
+        settings.setValue(QStringLiteral("held"), 1);
+        QTRY_COMPARE(held.waiting(), 1);
+        Client phone(port());
+        phone.send("POST /cfg?i=50 HTTP/1.1\r\n\r\n");
+        QTRY_COMPARE(m_controller->settings().intensity, 50);
+        for (int i = 0; i < 2 * MotionWebPanel::IdleSweeps; ++i)
+            QMetaObject::invokeMethod(m_panel.get(), "onIdleSweep");
+        // Newcomers filling the pool cut the oldest of the others.
+        std::vector<std::unique_ptr<Client>> crowd;
+        for (int i = 0; i < MotionWebPanel::MaxConnections; ++i) {
+            const int source = 10 + i / MotionWebPanel::MaxConnectionsPerAddress;
+            crowd.push_back(std::make_unique<Client>(port(), QHostAddress(QStringLiteral("127.0.0.%1").arg(source))));
+            crowd.back()->send("GET /status HTTP/1.1\r\n");
+        }
+        QVERIFY(crowd.front()->closed());
+        ostratest::Starved starved(disk);
+        held.release();
+        QVERIFY(phone.closed());
+        QCOMPARE(phone.received(), answer);
     }
 
     // Half-sent requests hold places: at most MaxConnectionsPerAddress from one address (more

@@ -3,7 +3,6 @@
 #include <QString>
 
 #include <algorithm>
-#include <csignal>
 #include <vector>
 
 #include <fcntl.h>
@@ -19,7 +18,8 @@ namespace ostratest {
 // (as on a full disk, but only for files larger than that), with "no room" no byte more in any
 // file (a full disk), with "failing sync" no save's sync and with "failing read" no settings
 // file's read succeeds (as on a failing card), with anything else no limit. Root is held back by
-// all, where making a folder read-only would not stop it.
+// all, where making a folder read-only would not stop it. The signal of a file-size limit keeps
+// the action the program gives it: a test that ignored it would hide a program it ends.
 class Starved
 {
 public:
@@ -33,7 +33,6 @@ public:
         } else if (limit == QLatin1String("descriptors") || limit == QLatin1String("file size")
                    || limit == QLatin1String("no room")) {
             m_resource = RLIMIT_FSIZE;
-            m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
             lower(limit == QLatin1String("file size") ? 1024 : 0);
         } else if (limit == QLatin1String("failing sync") || limit == QLatin1String("failing read")) {
             m_faults = true;
@@ -51,8 +50,6 @@ public:
             ::close(fd);
         if (m_resource >= 0)
             ::setrlimit(m_resource, &m_saved);
-        if (m_resource == RLIMIT_FSIZE)
-            std::signal(SIGXFSZ, m_oldHandler);
         if (m_faults)
             corvane::FileWriter::setFaults(corvane::FileWriter::NoFault);
     }
@@ -82,7 +79,6 @@ private:
     bool m_faults = false;
     rlimit m_saved{};
     std::vector<int> m_descriptors;
-    void (*m_oldHandler)(int) = SIG_DFL;
 };
 
 } // namespace ostratest

@@ -2,12 +2,17 @@
 
 #include <QDir>
 
+#include <csignal>
+
 #include "platform/storage/filewriter.h"
 
 namespace ostratest {
 
 TestEnvironment::TestEnvironment()
 {
+    // As a shell starts the program: what the program does with the signal of a file-size limit
+    // is its own.
+    std::signal(SIGXFSZ, SIG_DFL);
     // The shared writer is made first, so that an environment kept in a static ends before it.
     corvane::FileWriter::shared();
     const QByteArray home = m_home.path().toLocal8Bit();
