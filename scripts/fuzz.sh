@@ -28,6 +28,7 @@ targets=("$@")
 OSTRA_FUZZ=1 "$root/scripts/setup.sh"
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$root}
 export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
+export CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-20G}
 CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$build" -G Ninja -DOSTRA_FUZZ=ON -DOSTRA_BUILD_BENCH=OFF ${OSTRA_CMAKE_ARGS:-}
 cmake --build "$build" -j "$jobs" --target "${targets[@]/#/fuzz_}"
 
