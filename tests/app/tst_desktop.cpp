@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProcess>
 #include <QScreen>
 #include <QScrollArea>
@@ -283,11 +284,12 @@ private slots:
             QTRY_COMPARE(errorBoxes().size(), 1);
             QTest::qWait(300);
             QCOMPARE(errorBoxes().size(), 1);
-            QMessageBox *box = errorBoxes().constFirst();
+            // Deleted once closed.
+            const QPointer<QMessageBox> box = errorBoxes().constFirst();
             QCOMPARE(box->text(), text);
             QTRY_COMPARE(inputFocus(), xcb_window_t(box->winId()));
             press(Qt::Key_Return, QStringLiteral("Return"), box);
-            QTRY_VERIFY(!box->isVisible());
+            QTRY_VERIFY(!box || !box->isVisible());
         }
         QTRY_VERIFY(errorBoxes().isEmpty());
         QTRY_COMPARE(inputFocus(), xcb_window_t(dialog->winId()));
