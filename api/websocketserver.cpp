@@ -602,6 +602,7 @@ void WebSocketServer::onTextMessageReceived(QWebSocket *client, const QString &m
     Waiting waiting;
     waiting.message = message;
     waiting.size = message.size();
+    waiting.arrival = ++m_arrivals;
     inbox->requests.enqueue(waiting);
     inbox->queuedBytes += waiting.size + WaitingRequestBytes;
     updateReading(client);
@@ -647,13 +648,13 @@ void WebSocketServer::readDone(QWebSocket *client, const QJsonDocument &document
     WsHandler *handler = request.refusal.isEmpty() ? m_handlers.value(request.event) : nullptr;
     if (!handler || !handler->answersOnArrival(request.event, request.data))
         return;
-    const QString cancelled = QStringLiteral("Cancelled: a later %1 from this client came first").arg(request.event);
-    for (qsizetype i = 0; i + 1 < inbox->read; ++i) {
-        Request &earlier = inbox->requests[i].request;
-        if (!inbox->requests.at(i).answer && earlier.refusal.isEmpty() && m_handlers.value(earlier.event) == handler
-            && handler->wouldUndo(earlier.event, earlier.data, request.event))
-            earlier.refusal = handler->refusedReply(earlier.event, cancelled);
-    }
+    const auto taken = std::find_if(m_takenOnArrival.begin(), m_takenOnArrival.end(), [&](const TakenOnArrival &t) {
+        return t.handler == handler && t.event == request.event;
+    });
+    if (taken != m_takenOnArrival.end())
+        taken->arrival = waiting.arrival;
+    else
+        m_takenOnArrival.append({handler, request.event, waiting.arrival});
     waiting.answer = std::make_shared<Answer>();
     waiting.answer->client = client;
     waiting.answer->handler = handler;
@@ -680,11 +681,27 @@ void WebSocketServer::answerNext(QWebSocket *client)
     inbox->queuedBytes -= waiting.size + WaitingRequestBytes;
     updateReading(client);
     if (!waiting.answer) {
-        answer(client, waiting.request);
+        answer(client, undoneRefused(waiting));
         return;
     }
     waiting.answer->due = true;
     deliver(waiting.answer, true);
+}
+
+WebSocketServer::Request WebSocketServer::undoneRefused(const Waiting &waiting) const
+{
+    // Whoever sent it: a start that came before a stop is not done after it.
+    Request request = waiting.request;
+    WsHandler *handler = request.refusal.isEmpty() ? m_handlers.value(request.event) : nullptr;
+    for (const TakenOnArrival &taken : m_takenOnArrival) {
+        if (handler && taken.handler == handler && taken.arrival > waiting.arrival
+            && handler->wouldUndo(request.event, request.data, taken.event)) {
+            request.refusal = handler->refusedReply(
+                request.event, QStringLiteral("Cancelled: a later %1 came first").arg(taken.event));
+            break;
+        }
+    }
+    return request;
 }
 
 void WebSocketServer::scheduleTurns()

@@ -198,6 +198,15 @@ private:
         qsizetype size = 0; // of the text, counted until its turn
         Request request;
         std::shared_ptr<Answer> answer; // answered on arrival: only its reply waits
+        quint64 arrival = 0; // in the order of every client's messages
+    };
+
+    // A request taken on arrival, which a request that came before it must not undo.
+    struct TakenOnArrival
+    {
+        WsHandler *handler = nullptr;
+        QString event;
+        quint64 arrival = 0;
     };
 
     // One client's requests that wait for their turn, and where it stands.
@@ -241,6 +250,8 @@ private:
     void readDone(QWebSocket *client, const QJsonDocument &document, const QJsonParseError &error);
     // Whether the client's next request has been read, none has its turn and it is not behind.
     bool hasTurn(QWebSocket *client) const;
+    // The request, refused when a request taken on arrival after it would be undone by it.
+    Request undoneRefused(const Waiting &waiting) const;
     void answerNext(QWebSocket *client);
     // Queues a pass of takeTurns on the event loop, once.
     void scheduleTurns();
@@ -289,6 +300,7 @@ private:
     QList<int> m_requestLoopLevels;
     QHash<QTcpSocket *, Handshake> m_handshakes;
     quint64 m_arrivals = 0;
+    QList<TakenOnArrival> m_takenOnArrival; // the last one of each event
     // Refused or dropped clients until their socket is released.
     QHash<QWebSocket *, QHostAddress> m_closing;
     QTimer *m_acceptRetry = nullptr;

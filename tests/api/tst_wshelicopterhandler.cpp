@@ -197,7 +197,7 @@ private slots:
             QCOMPARE(held.waiting(), 1);
         }
         QCOMPARE(api->client.next().value("event"), QJsonValue("action_save_helicopter_profile"));
-        QCOMPARE(api->client.next(), refused("action_set_heli_armed", "Cancelled: a later action_set_heli_armed from this client came first"));
+        QCOMPARE(api->client.next(), refused("action_set_heli_armed", "Cancelled: a later action_set_heli_armed came first"));
         QCOMPARE(api->client.next().value("data"), QJsonValue(json(R"({"armed":false})")));
         QVERIFY(!api->rig.controller->isHeliArmed());
     }
