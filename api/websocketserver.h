@@ -201,10 +201,10 @@ private:
         quint64 arrival = 0; // in the order of every client's messages
     };
 
-    // A request taken on arrival, which a request that came before it must not undo.
+    // A stop or a disarm, taken on arrival or done outside any request (on the desktop, by a
+    // safety stop), which a request that came before it must not undo.
     struct TakenOnArrival
     {
-        WsHandler *handler = nullptr;
         QString event;
         quint64 arrival = 0;
     };
@@ -252,6 +252,8 @@ private:
     bool hasTurn(QWebSocket *client) const;
     // The request, refused when a request taken on arrival after it would be undone by it.
     Request undoneRefused(const Waiting &waiting) const;
+    // Notes `event` as taken at `arrival`: requests that came before it and would undo it are refused.
+    void takenAt(const QString &event, quint64 arrival);
     void answerNext(QWebSocket *client);
     // Queues a pass of takeTurns on the event loop, once.
     void scheduleTurns();

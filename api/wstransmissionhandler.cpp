@@ -113,9 +113,9 @@ bool WsTransmissionHandler::answersOnArrival(const QString &event, const QJsonOb
     return event == QLatin1String("action_stop");
 }
 
-bool WsTransmissionHandler::wouldUndo(const QString &earlier, const QJsonObject &, const QString &) const
+bool WsTransmissionHandler::wouldUndo(const QString &earlier, const QJsonObject &, const QString &event) const
 {
-    return earlier == QLatin1String("action_start");
+    return earlier == QLatin1String("action_start") && event == QLatin1String("action_stop");
 }
 
 QJsonObject WsTransmissionHandler::handleEvent(const QString &event, const QJsonObject &data)
