@@ -734,9 +734,9 @@ void WebSocketServer::takeTurns()
     QElapsedTimer spent;
     spent.start();
     while (!m_readyReplies.isEmpty() && spent.nsecsElapsed() < TurnBudgetNs) {
-        const ReadyReply ready = m_readyReplies.dequeue();
-        if (ready.client)
-            finishRequest(ready.client, ready.reply);
+        const std::shared_ptr<Answer> ready = m_readyReplies.dequeue();
+        if (ready->client)
+            finishRequest(ready->client, replyOf(*ready));
     }
     // Clients passed in a row with nothing to do: once every client has been, nothing waits.
     qsizetype idle = 0;
@@ -864,15 +864,21 @@ void WebSocketServer::deliver(const std::shared_ptr<Answer> &answer, bool inTurn
     // The client may be gone and its socket deleted by the time the handler answers.
     if (!answer->answered || !answer->stored || !answer->due || !answer->client || !answer->handler)
         return;
-    const QJsonObject reply
-        = answer->failure.isEmpty() ? answer->reply : answer->handler->unstoredReply(answer->reply, answer->failure);
     if (inTurn) {
-        finishRequest(answer->client, reply);
+        finishRequest(answer->client, replyOf(*answer));
         return;
     }
     // One write can release many replies: they go in turns, like requests.
-    m_readyReplies.enqueue({answer->client, reply});
+    m_readyReplies.enqueue(answer);
     scheduleTurns();
+}
+
+QJsonObject WebSocketServer::replyOf(const Answer &answer)
+{
+    if (!answer.handler)
+        return answer.reply;
+    return answer.failure.isEmpty() ? answer.handler->replyAsItGoes(answer.reply)
+                                    : answer.handler->unstoredReply(answer.reply, answer.failure);
 }
 
 void WebSocketServer::handleSubscribe(QWebSocket *client, const QJsonObject &data)

@@ -153,13 +153,6 @@ private:
         int unreported = 0;
     };
 
-    // A reply given after its request's turn, waiting for a turn of its own.
-    struct ReadyReply
-    {
-        QPointer<QWebSocket> client;
-        QJsonObject reply;
-    };
-
     // A connection still in its opening handshake.
     struct Handshake
     {
@@ -266,6 +259,8 @@ private:
     void ask(const std::shared_ptr<Answer> &answer, const Request &request);
     // Sends the reply once it may go: now in a turn, else in the next pass of turns.
     void deliver(const std::shared_ptr<Answer> &answer, bool inTurn);
+    // The reply of an answer as it goes now.
+    static QJsonObject replyOf(const Answer &answer);
     void finishRequest(QWebSocket *client, const QJsonObject &reply);
     bool isBehind(QWebSocket *client) const;
     // Stops or resumes reading from the client by its unsent and unanswered bytes.
@@ -295,7 +290,8 @@ private:
     QTimer *m_heartbeat = nullptr;
     QHash<QWebSocket *, qint64> m_lastHeard;
     QHash<QWebSocket *, Inbox> m_inboxes;
-    QQueue<ReadyReply> m_readyReplies;
+    // Replies given after their request's turn, waiting for a turn of their own.
+    QQueue<std::shared_ptr<Answer>> m_readyReplies;
     bool m_turnsQueued = false;
     qsizetype m_nextTurn = 0; // the client in m_clients whose turn is next
     // The event loop level of each request with a handler, innermost last.

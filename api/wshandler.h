@@ -38,6 +38,10 @@ public:
     // ("action_stop" and "action_set_heli_armed" then name a stop and a disarm). It is refused in
     // its turn instead, so that what came last holds. By default no.
     virtual bool wouldUndo(const QString &earlier, const QJsonObject &earlierData, const QString &event) const;
+    // The reply as it goes, once its turn has come and what it stored is on disk: by default as
+    // the handler gave it. One that tells a state others may change meanwhile tells it as it is
+    // then, or a later push would be undone by an older state.
+    virtual QJsonObject replyAsItGoes(QJsonObject reply) const;
     // The refusal of a request in the form of the handler's replies: the error form for a get_
     // request, else "success" false with the message.
     virtual QJsonObject refusedReply(const QString &event, const QString &message) const;
