@@ -119,6 +119,19 @@ WebSocketServer::WebSocketServer(CorvaneController *controller, QObject *parent)
     m_heartbeat->setInterval(HeartbeatIntervalMs);
     connect(m_heartbeat, &QTimer::timeout, this, &WebSocketServer::onHeartbeatTick);
     m_monotonic.start();
+    // A stop or a disarm outside any request (the desktop's own, a safety stop) takes its place
+    // among the requests too: one that waits and came before it is not done after it. One caused
+    // by a request in its turn is in its client's order already.
+    if (controller) {
+        connect(controller, &CorvaneController::runningChanged, this, [this](bool running) {
+            if (!running && !isHandlingRequest())
+                takenAt(QStringLiteral("action_stop"), ++m_arrivals);
+        });
+        connect(controller, &CorvaneController::heliArmedChanged, this, [this](bool armed) {
+            if (!armed && !isHandlingRequest())
+                takenAt(QStringLiteral("action_set_heli_armed"), ++m_arrivals);
+        });
+    }
     m_readerThread.setObjectName(QStringLiteral("API reader"));
     m_reader = new QObject;
     m_reader->moveToThread(&m_readerThread);
@@ -648,13 +661,7 @@ void WebSocketServer::readDone(QWebSocket *client, const QJsonDocument &document
     WsHandler *handler = request.refusal.isEmpty() ? m_handlers.value(request.event) : nullptr;
     if (!handler || !handler->answersOnArrival(request.event, request.data))
         return;
-    const auto taken = std::find_if(m_takenOnArrival.begin(), m_takenOnArrival.end(), [&](const TakenOnArrival &t) {
-        return t.handler == handler && t.event == request.event;
-    });
-    if (taken != m_takenOnArrival.end())
-        taken->arrival = waiting.arrival;
-    else
-        m_takenOnArrival.append({handler, request.event, waiting.arrival});
+    takenAt(request.event, waiting.arrival);
     waiting.answer = std::make_shared<Answer>();
     waiting.answer->client = client;
     waiting.answer->handler = handler;
@@ -688,14 +695,23 @@ void WebSocketServer::answerNext(QWebSocket *client)
     deliver(waiting.answer, true);
 }
 
+void WebSocketServer::takenAt(const QString &event, quint64 arrival)
+{
+    const auto taken = std::find_if(m_takenOnArrival.begin(), m_takenOnArrival.end(),
+                                    [&](const TakenOnArrival &t) { return t.event == event; });
+    if (taken != m_takenOnArrival.end())
+        taken->arrival = arrival;
+    else
+        m_takenOnArrival.append({event, arrival});
+}
+
 WebSocketServer::Request WebSocketServer::undoneRefused(const Waiting &waiting) const
 {
-    // Whoever sent it: a start that came before a stop is not done after it.
+    // Whoever sent it, and whoever stopped: a start that came before a stop is not done after it.
     Request request = waiting.request;
     WsHandler *handler = request.refusal.isEmpty() ? m_handlers.value(request.event) : nullptr;
     for (const TakenOnArrival &taken : m_takenOnArrival) {
-        if (handler && taken.handler == handler && taken.arrival > waiting.arrival
-            && handler->wouldUndo(request.event, request.data, taken.event)) {
+        if (handler && taken.arrival > waiting.arrival && handler->wouldUndo(request.event, request.data, taken.event)) {
             request.refusal = handler->refusedReply(
                 request.event, QStringLiteral("Cancelled: a later %1 came first").arg(taken.event));
             break;
@@ -718,9 +734,9 @@ void WebSocketServer::takeTurns()
     QElapsedTimer spent;
     spent.start();
     while (!m_readyReplies.isEmpty() && spent.nsecsElapsed() < TurnBudgetNs) {
-        const ReadyReply ready = m_readyReplies.dequeue();
-        if (ready.client)
-            finishRequest(ready.client, ready.reply);
+        const std::shared_ptr<Answer> ready = m_readyReplies.dequeue();
+        if (ready->client)
+            finishRequest(ready->client, replyOf(*ready));
     }
     // Clients passed in a row with nothing to do: once every client has been, nothing waits.
     qsizetype idle = 0;
@@ -848,15 +864,21 @@ void WebSocketServer::deliver(const std::shared_ptr<Answer> &answer, bool inTurn
     // The client may be gone and its socket deleted by the time the handler answers.
     if (!answer->answered || !answer->stored || !answer->due || !answer->client || !answer->handler)
         return;
-    const QJsonObject reply
-        = answer->failure.isEmpty() ? answer->reply : answer->handler->unstoredReply(answer->reply, answer->failure);
     if (inTurn) {
-        finishRequest(answer->client, reply);
+        finishRequest(answer->client, replyOf(*answer));
         return;
     }
     // One write can release many replies: they go in turns, like requests.
-    m_readyReplies.enqueue({answer->client, reply});
+    m_readyReplies.enqueue(answer);
     scheduleTurns();
+}
+
+QJsonObject WebSocketServer::replyOf(const Answer &answer)
+{
+    if (!answer.handler)
+        return answer.reply;
+    return answer.failure.isEmpty() ? answer.handler->replyAsItGoes(answer.reply)
+                                    : answer.handler->unstoredReply(answer.reply, answer.failure);
 }
 
 void WebSocketServer::handleSubscribe(QWebSocket *client, const QJsonObject &data)

@@ -153,13 +153,6 @@ private:
         int unreported = 0;
     };
 
-    // A reply given after its request's turn, waiting for a turn of its own.
-    struct ReadyReply
-    {
-        QPointer<QWebSocket> client;
-        QJsonObject reply;
-    };
-
     // A connection still in its opening handshake.
     struct Handshake
     {
@@ -201,10 +194,10 @@ private:
         quint64 arrival = 0; // in the order of every client's messages
     };
 
-    // A request taken on arrival, which a request that came before it must not undo.
+    // A stop or a disarm, taken on arrival or done outside any request (on the desktop, by a
+    // safety stop), which a request that came before it must not undo.
     struct TakenOnArrival
     {
-        WsHandler *handler = nullptr;
         QString event;
         quint64 arrival = 0;
     };
@@ -252,6 +245,8 @@ private:
     bool hasTurn(QWebSocket *client) const;
     // The request, refused when a request taken on arrival after it would be undone by it.
     Request undoneRefused(const Waiting &waiting) const;
+    // Notes `event` as taken at `arrival`: requests that came before it and would undo it are refused.
+    void takenAt(const QString &event, quint64 arrival);
     void answerNext(QWebSocket *client);
     // Queues a pass of takeTurns on the event loop, once.
     void scheduleTurns();
@@ -264,6 +259,8 @@ private:
     void ask(const std::shared_ptr<Answer> &answer, const Request &request);
     // Sends the reply once it may go: now in a turn, else in the next pass of turns.
     void deliver(const std::shared_ptr<Answer> &answer, bool inTurn);
+    // The reply of an answer as it goes now.
+    static QJsonObject replyOf(const Answer &answer);
     void finishRequest(QWebSocket *client, const QJsonObject &reply);
     bool isBehind(QWebSocket *client) const;
     // Stops or resumes reading from the client by its unsent and unanswered bytes.
@@ -293,7 +290,8 @@ private:
     QTimer *m_heartbeat = nullptr;
     QHash<QWebSocket *, qint64> m_lastHeard;
     QHash<QWebSocket *, Inbox> m_inboxes;
-    QQueue<ReadyReply> m_readyReplies;
+    // Replies given after their request's turn, waiting for a turn of their own.
+    QQueue<std::shared_ptr<Answer>> m_readyReplies;
     bool m_turnsQueued = false;
     qsizetype m_nextTurn = 0; // the client in m_clients whose turn is next
     // The event loop level of each request with a handler, innermost last.

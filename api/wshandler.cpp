@@ -25,6 +25,11 @@ bool WsHandler::wouldUndo(const QString &, const QJsonObject &, const QString &)
     return false;
 }
 
+QJsonObject WsHandler::replyAsItGoes(QJsonObject reply) const
+{
+    return reply;
+}
+
 QJsonObject WsHandler::refusedReply(const QString &event, const QString &message) const
 {
     if (event.startsWith(QLatin1String("get_")))

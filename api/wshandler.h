@@ -33,10 +33,15 @@ public:
     // reply (and what it stored) waits for its turn. By default no: a request is handled in its
     // turn. A request that makes a car safer (a stop) is taken so: none may wait for a disk.
     virtual bool answersOnArrival(const QString &event, const QJsonObject &data) const;
-    // Whether `earlier`, a request still waiting for its turn, would undo `event`, taken on arrival
-    // after it (a start sent before a stop), from this client or another. It is refused in its
-    // turn instead, so that what came last holds. By default no.
+    // Whether `earlier`, a request still waiting for its turn, would undo `event`, taken after it
+    // (a start sent before a stop): on arrival, from this client or another, or outside any request
+    // ("action_stop" and "action_set_heli_armed" then name a stop and a disarm). It is refused in
+    // its turn instead, so that what came last holds. By default no.
     virtual bool wouldUndo(const QString &earlier, const QJsonObject &earlierData, const QString &event) const;
+    // The reply as it goes, once its turn has come and what it stored is on disk: by default as
+    // the handler gave it. One that tells a state others may change meanwhile tells it as it is
+    // then, or a later push would be undone by an older state.
+    virtual QJsonObject replyAsItGoes(QJsonObject reply) const;
     // The refusal of a request in the form of the handler's replies: the error form for a get_
     // request, else "success" false with the message.
     virtual QJsonObject refusedReply(const QString &event, const QString &message) const;

@@ -108,10 +108,12 @@ bool WsHelicopterHandler::answersOnArrival(const QString &event, const QJsonObje
     return event == QLatin1String("action_set_heli_armed") && readFlag(data, "armed", armed).isEmpty() && !armed;
 }
 
-bool WsHelicopterHandler::wouldUndo(const QString &earlier, const QJsonObject &earlierData, const QString &) const
+bool WsHelicopterHandler::wouldUndo(const QString &earlier, const QJsonObject &earlierData, const QString &event) const
 {
+    // A stop disarms too.
     bool armed = false;
-    return earlier == QLatin1String("action_set_heli_armed") && readFlag(earlierData, "armed", armed).isEmpty() && armed;
+    return earlier == QLatin1String("action_set_heli_armed") && readFlag(earlierData, "armed", armed).isEmpty() && armed
+           && (event == QLatin1String("action_set_heli_armed") || event == QLatin1String("action_stop"));
 }
 
 QJsonObject WsHelicopterHandler::handleEvent(const QString &event, const QJsonObject &data)

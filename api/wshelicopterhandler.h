@@ -18,8 +18,8 @@ public:
 
     QStringList supportedEvents() const override;
     QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
-    // A disarm takes the motor away when it arrives; an arming the client sent before it is not
-    // done.
+    // A disarm takes the motor away when it arrives; an arming sent before it, or before a stop,
+    // is not done.
     bool answersOnArrival(const QString &event, const QJsonObject &data) const override;
     bool wouldUndo(const QString &earlier, const QJsonObject &earlierData, const QString &event) const override;
     // A helicopter profile that was not saved names no profile.

@@ -84,6 +84,18 @@ bool WsLoungeHandler::answersOnArrival(const QString &, const QJsonObject &) con
     return true;
 }
 
+QJsonObject WsLoungeHandler::replyAsItGoes(QJsonObject reply) const
+{
+    const QString data = QStringLiteral("data");
+    if (!reply.contains(data))
+        return reply; // a refusal
+    if (reply.value(QStringLiteral("event")).toString() == QLatin1String("lounge_heartbeat"))
+        reply.insert(data, QJsonObject{{kStopped, m_controller->isLoungeStopApplied()}});
+    else
+        reply.insert(data, loungeStateJson());
+    return reply;
+}
+
 QJsonObject WsLoungeHandler::refusedReply(const QString &event, const QString &message) const
 {
     return errorReply(event, message);

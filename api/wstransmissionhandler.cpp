@@ -113,9 +113,14 @@ bool WsTransmissionHandler::answersOnArrival(const QString &event, const QJsonOb
     return event == QLatin1String("action_stop");
 }
 
-bool WsTransmissionHandler::wouldUndo(const QString &earlier, const QJsonObject &, const QString &) const
+bool WsTransmissionHandler::wouldUndo(const QString &earlier, const QJsonObject &earlierData, const QString &event) const
 {
-    return earlier == QLatin1String("action_start");
+    if (event != QLatin1String("action_stop"))
+        return false;
+    // Auto-start switched on starts at once when it can.
+    bool enabled = false;
+    return earlier == QLatin1String("action_start")
+           || (earlier == QLatin1String("set_auto_start") && readFlag(earlierData, "enabled", enabled).isEmpty() && enabled);
 }
 
 QJsonObject WsTransmissionHandler::handleEvent(const QString &event, const QJsonObject &data)

@@ -520,7 +520,10 @@ void RaceControl::applyStationPush(const QString &id, const QJsonObject &data)
         record->deviceId = reported;
         saveSettings({kStationsKey});
     }
-    const bool wrongCar = !record->deviceId.isEmpty() && !reported.isEmpty() && record->deviceId != reported;
+    // A station that names no transmitter (its own was disconnected) is not known to be this car
+    // again: one that answered as another car stays that until it names this one.
+    const bool wrongCar = !record->deviceId.isEmpty()
+                          && (reported.isEmpty() ? record->status == WrongCar : record->deviceId != reported);
     record->status = wrongCar ? WrongCar : Linked;
     record->state = data;
     if (data.contains(QStringLiteral("live")))

@@ -172,6 +172,26 @@ private slots:
         QCOMPARE(api->rig.controller->loungeSettings().stopReason, reason);
     }
 
+    // A reply that waited for the disk tells the state as it is when it goes: another race
+    // control's stop, pushed meanwhile, is not undone in this one's view by an older state.
+    void replyAfterAnotherStop()
+    {
+        QVERIFY(api->client.subscribe({"event_lounge_state"}));
+        ostratest::WsTestClient other;
+        QVERIFY(other.open(api->server.serverPort()));
+        {
+            ostratest::HeldRenames held(QFileInfo(corvane::SettingsFile().fileName()).fileName());
+            api->client.send({{"event", "set_lounge_pit_limiter"}, {"data", json(R"({"enabled":true,"percent":40})")}});
+            QTRY_COMPARE(held.waiting(), 1);
+            other.send({{"event", "action_lounge_stop"}});
+            QTRY_VERIFY(api->rig.controller->isLoungeStopApplied());
+        }
+        QJsonObject heard; // the last state this race control heard, pushed or replied
+        for (QJsonObject message = api->client.next(); !message.isEmpty(); message = api->client.next(1000))
+            heard = stateOf(message);
+        QCOMPARE(heard.value("stopped"), QJsonValue(true));
+    }
+
     void secondStopKeepsItsReason()
     {
         api->rig.controller->raceControlStop("connection_lost");

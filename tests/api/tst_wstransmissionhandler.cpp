@@ -189,14 +189,18 @@ private slots:
     }
 
     // A stop stops the car when it arrives, though a request sent before it waits for the disk; a
-    // start sent between them, by this client or another, is not done.
+    // start (or auto-start switched on) sent between them, by this client or another, is not done.
     void stopBehindASlowWrite_data()
     {
         QTest::addColumn<QStringList>("events");
         QTest::addColumn<bool>("startedByAnother"); // its start waits behind its own slow write
         QTest::newRow("stop") << QStringList{"action_stop"} << false;
         QTest::newRow("start, stop") << QStringList{"action_start", "action_stop"} << false;
+        // Switched on, it would start at once.
+        QTest::newRow("auto-start on, stop") << QStringList{"set_auto_start", "action_stop"} << false;
         QTest::newRow("another client's start, stop") << QStringList{"action_stop"} << true;
+        // No event: the desktop's own Stop.
+        QTest::newRow("another client's start, the desktop's stop") << QStringList{} << true;
     }
 
     void stopBehindASlowWrite()
@@ -219,14 +223,17 @@ private slots:
                 QTest::qWait(200);
             }
             for (const QString &event : events)
-                api->client.send({{"event", event}});
+                api->client.send({{"event", event}, {"data", QJsonObject{{"enabled", true}}}});
+            if (events.isEmpty())
+                api->rig.controller->stopTransmission();
             QTRY_VERIFY(!api->rig.controller->isRunning());
             QCOMPARE(held.waiting(), 1);
         }
         QCOMPARE(slow.next().value("event"), QJsonValue("set_axis_settings"));
         if (events.size() > 1 || startedByAnother)
-            QCOMPARE(slow.next(), refused("action_start", "Cancelled: a later action_stop came first"));
-        QCOMPARE(api->client.next(), ok("action_stop"));
+            QCOMPARE(slow.next(), refused(startedByAnother ? "action_start" : events.first(), "Cancelled: a later action_stop came first"));
+        if (!events.isEmpty())
+            QCOMPARE(api->client.next(), ok("action_stop"));
         QVERIFY(!api->rig.controller->isRunning());
     }
 

@@ -496,6 +496,8 @@ private slots:
         QTest::addColumn<bool>("stopsByItself");
         QTest::newRow("another car answers at its address") << "other car at first" << false;
         QTest::newRow("another car while armed") << "other car" << true;
+        // As a disconnect of its transmitter leaves it: it names none.
+        QTest::newRow("another car, then without its transmitter") << "other car, then none" << true;
         QTest::newRow("a helicopter while armed") << "helicopter" << false;
     }
 
@@ -518,11 +520,16 @@ private slots:
             QTRY_VERIFY(armedAt(*m_station, 1000));
         if (turn == "helicopter")
             car->profileManager()->switchVehicleType("rc_helicopter", "Heli");
-        if (turn == "other car")
+        if (turn == "other car" || turn == "other car, then none")
             car->deviceSecurity()->checkDevice("QORTX99");
         car->setLoungeReverseAllowed(true);
         QTRY_VERIFY(statusOf(control, "s3") == int(corvane::WrongCar)
                     || !control.findStation("s3")->state.value("supported").toBool(true));
+        if (turn == "other car, then none") {
+            car->deviceSecurity()->checkDevice(QString());
+            car->setLoungeReverseAllowed(false);
+            QTRY_VERIFY(control.findStation("s3")->state.value("deviceId").toString().isEmpty());
+        }
         if (stopsByItself) {
             QTRY_VERIFY(m_station->lounge().stopped);
             QCOMPARE(m_station->lounge().stopReason, QString("connection_lost"));
