@@ -73,6 +73,8 @@ bool CorvaneController::connectTransmitter(const QString &portName, int baudRate
     }
     m_userDisconnected = false;
     m_transmitterLineBuffer.clear();
+    // What is on the port now may be another device than the one that answered before.
+    forgetTransmitterId();
     setTransmitterAnswer(TransmitterWaiting);
     if (!m_transmitterPort->open(portName, baudRate)) {
         if (error)
@@ -93,6 +95,11 @@ void CorvaneController::disconnectTransmitter()
         m_deviceIdTimer->stop();
     stopTransmission();
     m_transmitterPort->close();
+    forgetTransmitterId();
+}
+
+void CorvaneController::forgetTransmitterId()
+{
     const bool wasAuthorized = m_transmitterAuthorized;
     m_transmitterAuthorized = false;
     m_security->checkDevice(QString());

@@ -167,19 +167,23 @@ private slots:
     void reconnect_data()
     {
         QTest::addColumn<bool>("comesBack");
-        QTest::newRow("device comes back") << true;
-        QTest::newRow("device stays away") << false;
+        QTest::addColumn<bool>("silent"); // what comes back on the port answers nothing
+        QTest::newRow("device comes back") << true << false;
+        QTest::newRow("a silent device in its place") << true << true;
+        QTest::newRow("device stays away") << false << false;
     }
 
     void reconnect()
     {
         QFETCH(bool, comesBack);
+        QFETCH(bool, silent);
         QTemporaryDir dir;
         const QString alias = dir.filePath(QStringLiteral("ttyQOR0"));
         SerialPortLister::setFixedPorts({ { alias, QStringLiteral("QOR Transmitter"), {}, 0x2E8A, 0x000A } });
         auto first = std::make_unique<SimulatedTransmitter>(QStringLiteral("QORTX01"), alias);
         QSignalSpy errors(c(), &CorvaneController::errorOccurred);
         QVERIFY(connectTo(*first));
+        QTRY_VERIFY_WITH_TIMEOUT(c()->isTransmitterAuthorized(), Patience);
         QTest::ignoreMessage(QtDebugMsg, "Transmitter connection lost — starting auto-reconnect");
         first->hangUp();
         QTRY_VERIFY_WITH_TIMEOUT(!c()->isSerialConnected(), Patience);
@@ -189,10 +193,22 @@ private slots:
             call(c(), "tryReconnectTransmitter");
             QVERIFY(!c()->isSerialConnected());
             SimulatedTransmitter second(QStringLiteral("QORTX01"), alias);
+            second.setSilent(silent);
             call(c(), "tryReconnectTransmitter");
             QVERIFY(c()->isSerialConnected());
             QVERIFY(second.waitFor([&] { return second.idQueries() == 1; }));
             QCOMPARE(errors.count(), 0);
+            // The answer of the device that left counts for nothing on the port.
+            if (silent) {
+                QTest::ignoreMessage(QtWarningMsg, "[SECURITY] No device ID response from transmitter");
+                for (int retry = 0; retry <= 3; ++retry)
+                    call(c(), "onDeviceIdRetry");
+            }
+            QVERIFY(second.waitFor([&] {
+                return c()->transmitterAnswer()
+                    == (silent ? CorvaneController::TransmitterSilent : CorvaneController::TransmitterAnswered);
+            }));
+            QCOMPARE(c()->isTransmitterAuthorized(), !silent);
             return;
         }
         SerialPortLister::setFixedPorts({});
