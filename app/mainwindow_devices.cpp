@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <memory>
 
 #include "api/websocketserver.h"
 #include "app/onboardingwizard.h"
@@ -236,13 +237,21 @@ void MainWindow::openControllerBox(const QString &message, bool error)
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
     m_controllerBox = box;
-    connect(box, &QDialog::finished, this, [this] {
-        m_controllerBox = nullptr;
-        if (!m_waitingReports.isEmpty()) {
-            const QPair<QString, bool> next = m_waitingReports.takeFirst();
-            openControllerBox(next.first, next.second);
-        }
-    });
+    // The next report opens once this box is gone. A box torn down unread with the dialog it sat
+    // over comes again, over what is left. Queued: the window may itself be going.
+    auto read = std::make_shared<bool>(false);
+    connect(box, &QDialog::finished, this, [read] { *read = true; });
+    connect(
+        box, &QObject::destroyed, this,
+        [this, report, read] {
+            if (!*read)
+                m_waitingReports.prepend(report);
+            if (!m_controllerBox && !m_waitingReports.isEmpty()) {
+                const QPair<QString, bool> next = m_waitingReports.takeFirst();
+                openControllerBox(next.first, next.second);
+            }
+        },
+        Qt::QueuedConnection);
     box->open();
 }
 
