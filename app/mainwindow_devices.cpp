@@ -12,7 +12,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <memory>
 
 #include "api/websocketserver.h"
 #include "app/onboardingwizard.h"
@@ -237,21 +236,27 @@ void MainWindow::openControllerBox(const QString &message, bool error)
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
     m_controllerBox = box;
-    // The next report opens once this box is gone. A box torn down unread with the dialog it sat
-    // over comes again, over what is left. Queued: the window may itself be going.
-    auto read = std::make_shared<bool>(false);
-    connect(box, &QDialog::finished, this, [read] { *read = true; });
-    connect(
+    const auto openNext = [this] {
+        m_controllerBox = nullptr;
+        if (!m_waitingReports.isEmpty()) {
+            const QPair<QString, bool> next = m_waitingReports.takeFirst();
+            openControllerBox(next.first, next.second);
+        }
+    };
+    // Torn down unread with the dialog it sat over, it comes again over what is left. Queued: the
+    // window may itself be going.
+    const QMetaObject::Connection tornDown = connect(
         box, &QObject::destroyed, this,
-        [this, report, read] {
-            if (!*read)
-                m_waitingReports.prepend(report);
-            if (!m_controllerBox && !m_waitingReports.isEmpty()) {
-                const QPair<QString, bool> next = m_waitingReports.takeFirst();
-                openControllerBox(next.first, next.second);
-            }
+        [this, report, openNext] {
+            m_waitingReports.prepend(report);
+            if (!m_controllerBox)
+                openNext();
         },
         Qt::QueuedConnection);
+    connect(box, &QDialog::finished, this, [tornDown, openNext] {
+        disconnect(tornDown);
+        openNext();
+    });
     box->open();
 }
 
