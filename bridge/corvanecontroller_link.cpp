@@ -337,6 +337,9 @@ void CorvaneController::onTransmitterConnectionChanged(bool connected)
             m_reconnectTimer->stop();
         return;
     }
+    // A transmitter plugged in again starts out of configuration mode.
+    if (m_configMode)
+        leaveConfigMode();
     if (m_userDisconnected || m_profiles->deviceConnections().portName.isEmpty())
         return;
     if (!m_reconnectTimer) {

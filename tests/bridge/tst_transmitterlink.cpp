@@ -184,9 +184,13 @@ private slots:
         QSignalSpy errors(c(), &CorvaneController::errorOccurred);
         QVERIFY(connectTo(*first));
         QTRY_VERIFY_WITH_TIMEOUT(c()->isTransmitterAuthorized(), Patience);
+        c()->startConfigMode();
+        QVERIFY(first->waitFor([&] { return first->configMode(); }));
         QTest::ignoreMessage(QtDebugMsg, "Transmitter connection lost — starting auto-reconnect");
         first->hangUp();
         QTRY_VERIFY_WITH_TIMEOUT(!c()->isSerialConnected(), Patience);
+        // The device that comes back starts out of configuration mode.
+        QVERIFY(!c()->isConfigMode());
         QFile::remove(alias);
         if (comesBack) {
             // While the device is away, attempts only wait.
