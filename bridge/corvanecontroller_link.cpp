@@ -73,6 +73,7 @@ bool CorvaneController::connectTransmitter(const QString &portName, int baudRate
     }
     m_userDisconnected = false;
     m_transmitterLineBuffer.clear();
+    m_crsf->reset();
     // What is on the port now may be another device than the one that answered before.
     forgetTransmitterId();
     setTransmitterAnswer(TransmitterWaiting);
