@@ -236,12 +236,26 @@ void MainWindow::openControllerBox(const QString &message, bool error)
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
     m_controllerBox = box;
-    connect(box, &QDialog::finished, this, [this] {
+    const auto openNext = [this] {
         m_controllerBox = nullptr;
         if (!m_waitingReports.isEmpty()) {
             const QPair<QString, bool> next = m_waitingReports.takeFirst();
             openControllerBox(next.first, next.second);
         }
+    };
+    // Torn down unread with the dialog it sat over, it comes again over what is left. Queued: the
+    // window may itself be going.
+    const QMetaObject::Connection tornDown = connect(
+        box, &QObject::destroyed, this,
+        [this, report, openNext] {
+            m_waitingReports.prepend(report);
+            if (!m_controllerBox)
+                openNext();
+        },
+        Qt::QueuedConnection);
+    connect(box, &QDialog::finished, this, [tornDown, openNext] {
+        disconnect(tornDown);
+        openNext();
     });
     box->open();
 }

@@ -46,6 +46,9 @@ void MainWindow::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
+    // Reports waiting behind an open box go with the window: shown as it closes, they would keep
+    // the program, and a transmission, running without it.
+    m_waitingReports.clear();
     QList<QPointer<QWidget>> open = m_companionWindows;
     for (QWidget *widget : findChildren<QWidget *>()) {
         if (widget->isWindow() && widget->isVisible() && !open.contains(widget))

@@ -454,6 +454,8 @@ private:
     void onDeviceIdLine(const QString &line);
     void onTransmitterFrame();
     void askForDeviceId();
+    // The transmitter's ID and authorisation count for nothing until it names itself again.
+    void forgetTransmitterId();
     Q_SLOT void onDeviceIdRetry();
     void setTransmitterAnswer(TransmitterAnswer answer);
     // Why `portName` cannot be opened while `other` holds it, or empty.

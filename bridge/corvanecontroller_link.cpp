@@ -73,6 +73,9 @@ bool CorvaneController::connectTransmitter(const QString &portName, int baudRate
     }
     m_userDisconnected = false;
     m_transmitterLineBuffer.clear();
+    m_crsf->reset();
+    // What is on the port now may be another device than the one that answered before.
+    forgetTransmitterId();
     setTransmitterAnswer(TransmitterWaiting);
     if (!m_transmitterPort->open(portName, baudRate)) {
         if (error)
@@ -93,6 +96,11 @@ void CorvaneController::disconnectTransmitter()
         m_deviceIdTimer->stop();
     stopTransmission();
     m_transmitterPort->close();
+    forgetTransmitterId();
+}
+
+void CorvaneController::forgetTransmitterId()
+{
     const bool wasAuthorized = m_transmitterAuthorized;
     m_transmitterAuthorized = false;
     m_security->checkDevice(QString());
@@ -330,6 +338,9 @@ void CorvaneController::onTransmitterConnectionChanged(bool connected)
             m_reconnectTimer->stop();
         return;
     }
+    // A transmitter plugged in again starts out of configuration mode.
+    if (m_configMode)
+        leaveConfigMode();
     if (m_userDisconnected || m_profiles->deviceConnections().portName.isEmpty())
         return;
     if (!m_reconnectTimer) {

@@ -120,6 +120,8 @@ public:
     // (the text the transmitter writes between its frames). Bytes that may still begin a frame
     // wait for the next call.
     QByteArray feed(const QByteArray &bytes);
+    // Drops a frame cut short: the bytes of another connection never complete it.
+    void reset() { m_buffer.clear(); }
 
 signals:
     void extendedFrameReceived(quint8 type, quint8 dest, quint8 origin, const QByteArray &payload);

@@ -61,8 +61,17 @@ QString plainToolTip(const QString &text)
 QString isolatedText(const QString &text)
 {
     // First strong isolate ... pop directional isolate: the text takes the direction of its own
-    // first letter, and whatever it opens ends with it.
-    return QChar(0x2068) + text + QChar(0x2069);
+    // first letter, and whatever it opens ends with it. An isolate the text ends before opening it
+    // gets an opening of its own, so that it cannot end ours; one it leaves open is ended too.
+    int open = 0;
+    int endedFirst = 0;
+    for (const QChar c : text) {
+        if (c.unicode() >= 0x2066 && c.unicode() <= 0x2068)
+            ++open;
+        else if (c.unicode() == 0x2069)
+            open > 0 ? --open : ++endedFirst;
+    }
+    return QString(endedFirst + 1, QChar(0x2068)) + text + QString(open + 1, QChar(0x2069));
 }
 
 } // namespace ostra

@@ -693,6 +693,15 @@ private slots:
         QCOMPARE(car.errorBoxes().at(0)->windowTitle(), QStringLiteral("Transmission stopped"));
         QCOMPARE(car.errorBoxes().at(0)->text(), QStringLiteral("Transmission stopped: the vehicle type changed."));
         car.errorBoxes().at(0)->close();
+
+        // Closing the window closes its box, and what waits behind that goes too: shown then, it
+        // would keep the program, and a transmission, running without the window.
+        window.show();
+        window.onError(QStringLiteral("Port busy"));
+        window.onError(QStringLiteral("Other"));
+        window.close();
+        QTest::qWait(10);
+        QCOMPARE(car.errorBoxes().size(), 0);
     }
 
     void steeringHealthBox_data()

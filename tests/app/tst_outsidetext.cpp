@@ -211,14 +211,18 @@ private slots:
     void deviceListsIsolateNames_data()
     {
         QTest::addColumn<bool>("helicopter");
-        QTest::newRow("car page") << false;
-        QTest::newRow("helicopter page") << true;
+        QTest::addColumn<QString>("name");
+        QTest::newRow("car page") << false << QStringLiteral("Wheel \u202EGT");
+        QTest::newRow("helicopter page") << true << QStringLiteral("Wheel \u202EGT");
+        // An isolate's end in the name would close the one it is put in.
+        QTest::newRow("car page, an isolate ended first") << false << QStringLiteral("Wheel \u2069\u202EGT");
+        QTest::newRow("helicopter page, an isolate ended first") << true << QStringLiteral("Wheel \u2069\u202EGT");
     }
 
     void deviceListsIsolateNames()
     {
         QFETCH(bool, helicopter);
-        const QString name = QStringLiteral("Wheel \u202EGT");
+        QFETCH(QString, name);
         corvane::VirtualInputBackend::instance()->reset();
         corvane::VirtualInputBackend::instance()->addDevice(corvane::VirtualDeviceSpec(name, 4, 12));
         MainWindow window;

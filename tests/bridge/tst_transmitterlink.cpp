@@ -167,32 +167,63 @@ private slots:
     void reconnect_data()
     {
         QTest::addColumn<bool>("comesBack");
-        QTest::newRow("device comes back") << true;
-        QTest::newRow("device stays away") << false;
+        QTest::addColumn<bool>("silent"); // what comes back on the port answers nothing
+        QTest::addColumn<QByteArray>("cutShort"); // the last bytes the device sent before it went
+        QTest::newRow("device comes back") << true << false << QByteArray();
+        QTest::newRow("a silent device in its place") << true << true << QByteArray();
+        QTest::newRow("device stays away") << false << false << QByteArray();
+        QTest::newRow("a settings frame cut short") << true << false << QByteArray("\xEE\x3C\x2B\xEA", 4);
     }
 
     void reconnect()
     {
         QFETCH(bool, comesBack);
+        QFETCH(bool, silent);
+        QFETCH(QByteArray, cutShort);
         QTemporaryDir dir;
         const QString alias = dir.filePath(QStringLiteral("ttyQOR0"));
         SerialPortLister::setFixedPorts({ { alias, QStringLiteral("QOR Transmitter"), {}, 0x2E8A, 0x000A } });
         auto first = std::make_unique<SimulatedTransmitter>(QStringLiteral("QORTX01"), alias);
         QSignalSpy errors(c(), &CorvaneController::errorOccurred);
         QVERIFY(connectTo(*first));
+        QTRY_VERIFY_WITH_TIMEOUT(c()->isTransmitterAuthorized(), Patience);
+        c()->startConfigMode();
+        QVERIFY(first->waitFor([&] { return first->configMode(); }));
+        if (!cutShort.isEmpty()) {
+            QSignalSpy received(c(), &CorvaneController::telemetryReceived);
+            QVERIFY(first->sendRaw(cutShort));
+            QTRY_VERIFY_WITH_TIMEOUT(!received.isEmpty(), Patience);
+        }
         QTest::ignoreMessage(QtDebugMsg, "Transmitter connection lost — starting auto-reconnect");
         first->hangUp();
         QTRY_VERIFY_WITH_TIMEOUT(!c()->isSerialConnected(), Patience);
+        // The device that comes back starts out of configuration mode.
+        QVERIFY(!c()->isConfigMode());
         QFile::remove(alias);
         if (comesBack) {
             // While the device is away, attempts only wait.
             call(c(), "tryReconnectTransmitter");
             QVERIFY(!c()->isSerialConnected());
             SimulatedTransmitter second(QStringLiteral("QORTX01"), alias);
+            second.setSilent(silent);
+            QSignalSpy lines(c(), &CorvaneController::transmitterLineReceived);
             call(c(), "tryReconnectTransmitter");
             QVERIFY(c()->isSerialConnected());
             QVERIFY(second.waitFor([&] { return second.idQueries() == 1; }));
             QCOMPARE(errors.count(), 0);
+            // The answer of the device that left counts for nothing on the port.
+            if (silent) {
+                QTest::ignoreMessage(QtWarningMsg, "[SECURITY] No device ID response from transmitter");
+                for (int retry = 0; retry <= 3; ++retry)
+                    call(c(), "onDeviceIdRetry");
+            }
+            QVERIFY(second.waitFor([&] {
+                return c()->transmitterAnswer()
+                    == (silent ? CorvaneController::TransmitterSilent : CorvaneController::TransmitterAnswered);
+            }));
+            QCOMPARE(c()->isTransmitterAuthorized(), !silent);
+            // Its first answer is a line of its own.
+            QCOMPARE(lineArgs(lines).value(0), silent ? QString() : QStringLiteral("QOR-ID:QORTX01"));
             return;
         }
         SerialPortLister::setFixedPorts({});
