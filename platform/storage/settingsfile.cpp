@@ -148,6 +148,14 @@ FileWriter::Outcome storeChanges(Disk &disk, const QString &path, const Changes 
         disk.failure = failure;
         return FileWriter::Outcome::Failed;
     };
+    {
+        // A flush hands a newer write of the file over while this one waits for the lock; once
+        // that one has stored, this one's changes are on disk in their newer form, and writing
+        // it now would put older values back.
+        const std::lock_guard guard(disk.mutex);
+        if (disk.stored >= revision)
+            return FileWriter::Outcome::Stored;
+    }
     QDir().mkpath(QFileInfo(path).absolutePath());
     QLockFile lock(path + QLatin1String(".lock"));
     QString why;

@@ -699,6 +699,23 @@ private slots:
         QCOMPARE(settingsWritten.last().at(1).toBool(), true);
     }
 
+    // The end of the run hands over a newer change of a key whose older one waits for another
+    // program's lock, and that program lets go: the file ends with the newer.
+    void endOfRunBehindALock()
+    {
+        QVERIFY(SettingsFile::waitForWrites(Patience));
+        SettingsFile settings;
+        QLockFile held(settings.fileName() + ".lock");
+        QVERIFY(held.lock());
+        settings.setValue("ui/theme", "light");
+        QTest::qWait(3 * corvane::FileWriter::RetryMs); // tried, and waiting to try again
+        settings.setValue("ui/theme", "dark");
+        held.unlock();
+        QVERIFY(corvane::FileWriter::shared().flush(Patience));
+        QVERIFY(SettingsFile::waitForWrites(Patience));
+        QCOMPARE(onDisk(settings.fileName(), "ui/theme"), QVariant("dark"));
+    }
+
     // The other program of otherWritersKept: stores its change as the program does, and ends.
     void otherCopy()
     {
