@@ -5,6 +5,7 @@
 #include <QIcon>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTranslator>
@@ -66,7 +67,11 @@ bool holdSettingsFolder(InstanceLock &lock, int restartWaitMs)
 
 void answerSecondStarts(InstanceLock &lock, QWidget *window)
 {
-    lock.listen([window] {
+    // The lock outlives the window: a start while this copy ends (its last box open) finds no
+    // window to bring forward.
+    lock.listen([window = QPointer<QWidget>(window)] {
+        if (!window)
+            return QByteArray();
         window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
         window->show();
         window->raise();
