@@ -132,9 +132,10 @@ int endRun(int exitCode, bool restart, int waitMs, const QHash<QString, QString>
     const bool done = writer.flush(waitMs);
     const QStringList givenUp = done ? QStringList() : writer.giveUp();
     if (restart) {
-        if (!givenUp.isEmpty()) {
+        const QStringList notSaved = givenUp + writer.failedFiles();
+        if (!notSaved.isEmpty()) {
             QStringList names;
-            for (const QString &path : givenUp) {
+            for (const QString &path : notSaved) {
                 const auto profile = profileNames.constFind(path);
                 names.append(profile == profileNames.cend()
                                  ? QFileInfo(path).fileName()
@@ -142,9 +143,11 @@ int endRun(int exitCode, bool restart, int waitMs, const QHash<QString, QString>
             }
             names.removeDuplicates();
             QMessageBox box(QMessageBox::Warning, QCoreApplication::translate("Startup", "Not saved"),
-                            QCoreApplication::translate("Startup", "The disk did not finish in time. These files may not hold "
-                                                                   "your last changes: %1.")
-                                .arg(names.join(QStringLiteral(", "))),
+                            (givenUp.isEmpty() ? QCoreApplication::translate("Startup", "Some files could not be saved.")
+                                               : QCoreApplication::translate("Startup", "The disk did not finish in time."))
+                                + QLatin1Char(' ')
+                                + QCoreApplication::translate("Startup", "These files may not hold your last changes: %1.")
+                                      .arg(names.join(QStringLiteral(", "))),
                             QMessageBox::NoButton);
             box.setTextFormat(Qt::PlainText);
             box.setInformativeText(QCoreApplication::translate("Startup", "The OSTRA restarts with what these files hold."));

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSet>
 #include <QThread>
 #include <QtDebug>
 
@@ -130,6 +131,7 @@ struct FileWriter::Shared
     QString doing; // the path of the job on the thread now
     std::atomic<bool> landed{false}; // that job has replaced or removed its file
     bool ending = false;
+    QSet<QString> failed; // files whose last job failed
     FileWriter *owner = nullptr; // null once the writer is gone: nobody to report to
 };
 
@@ -308,6 +310,10 @@ void FileWriter::run(const std::shared_ptr<Shared> &shared)
             continue;
         }
         const bool ok = outcome == Outcome::Stored;
+        if (ok)
+            shared->failed.remove(job.path);
+        else
+            shared->failed.insert(job.path);
         if (shared->owner) {
             QMetaObject::invokeMethod(
                 shared->owner,
@@ -480,6 +486,12 @@ QStringList FileWriter::giveUp()
     qWarning().noquote() << "FileWriter: gave up while the disk was changing" << landing
                          << "- it holds the old or the new, whole";
     return kept << landing;
+}
+
+QStringList FileWriter::failedFiles() const
+{
+    const std::lock_guard lock(m_shared->mutex);
+    return m_shared->failed.values();
 }
 
 void FileWriter::warn(const QString &message)

@@ -100,6 +100,9 @@ public:
     // included) keeps what it held before; the one whose last change is under way holds the old
     // or the new, whole.
     QStringList giveUp();
+    // The files whose last job failed (a full disk, a failed sync, another program's lock): for
+    // the end of the program, where no event loop takes the writer's reports any more.
+    QStringList failedFiles() const;
     // Logs a failure of the disk's work, from any thread: nothing once the program has given up,
     // as the process may be ending around the thread that would log.
     static void warn(const QString &message);

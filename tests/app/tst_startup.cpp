@@ -134,6 +134,7 @@ private slots:
         QTest::newRow("restart") << "restart" << "sync" << kept << QByteArray("old");
         QTest::newRow("restart in the rename") << "restart" << "rename" << landing << QByteArray("new");
         QTest::newRow("quit in a removal of two files") << "quit" << "removal" << kept << QByteArray("old");
+        QTest::newRow("restart after a failed write") << "restart" << "fails" << "cannot sync [^\\n]*/kept\\.json" << QByteArray("old");
     }
 
     void endOfRunWhileTheDiskHangs()
@@ -192,7 +193,10 @@ private slots:
         QVERIFY(writer.flush(10000));
         const QString hang = qEnvironmentVariable("OSTRA_END_RUN_HANG");
         using Hold = ostratest::HeldRenames::Hold;
-        if (hang == "removal") {
+        if (hang == "fails") {
+            corvane::FileWriter::setFaults(corvane::FileWriter::SyncFails);
+            writer.write(dir.filePath("kept.json"), [](quint64) { return QByteArray("new"); });
+        } else if (hang == "removal") {
             QVERIFY(put(dir.filePath("stale.json"), "old"));
             g_hangingDisk = new ostratest::HeldRenames("stale.json", 60000, Hold::Removals);
             writer.remove({dir.filePath("stale.json"), dir.filePath("kept.json")}, "not removed");
@@ -200,11 +204,13 @@ private slots:
             g_hangingDisk = new ostratest::HeldRenames("kept.json", 60000, hang == "rename" ? Hold::Renames : Hold::Syncs);
             writer.write(dir.filePath("kept.json"), [](quint64) { return QByteArray("new"); });
         }
-        QTRY_COMPARE(g_hangingDisk->waiting(), 1);
+        if (g_hangingDisk)
+            QTRY_COMPARE(g_hangingDisk->waiting(), 1);
         QVERIFY(store.saveProfile(id));
         // The disk comes back as the process ends, or while the user reads what was given up.
         std::atexit([] {
-            g_hangingDisk->release();
+            if (g_hangingDisk)
+                g_hangingDisk->release();
             QThread::msleep(300);
         });
         QTimer answer;
@@ -216,7 +222,8 @@ private slots:
             put(settings.fileName(), "[General]\nx=1\n");
             corvane::FileWriter::setFaults(corvane::FileWriter::ReadFails);
             settings.setValue(QStringLiteral("y"), 2);
-            g_hangingDisk->release();
+            if (g_hangingDisk)
+                g_hangingDisk->release();
             QThread::msleep(300);
         });
         // As main ends: the statics' teardown follows, unless the run ends before.
