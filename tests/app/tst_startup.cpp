@@ -315,6 +315,18 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath("second")), 30000);
     }
 
+    // The folder's lock file as a link is not followed: nothing is made where it leads.
+    void linkedLockFileNotFollowed()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir().mkpath(dir.filePath("settings")));
+        const QString name = dir.filePath("settings/." + QCoreApplication::applicationName() + ".running");
+        QVERIFY(QFile::link(dir.filePath("elsewhere"), name));
+        InstanceLock lock(dir.filePath("settings"));
+        QVERIFY(lock.acquire(0));
+        QVERIFY(!QFile::exists(dir.filePath("elsewhere")));
+    }
+
     // The program carries no translations: no language finds one, and none is installed.
     void noTranslationFound_data()
     {
