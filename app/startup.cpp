@@ -50,6 +50,9 @@ bool holdSettingsFolder(InstanceLock &lock, int restartWaitMs)
     if (lock.acquire(restarted ? restartWaitMs : 0))
         return true;
     const QByteArray answer = lock.askHolder();
+    // No answer: the holder may have ended while it was asked (killed, or at the end of its run).
+    if (answer.isEmpty() && lock.acquire(0))
+        return true;
     std::fprintf(stderr, "%s is already running for these settings; this start ends.\n", AppDisplayName);
     // In the colours of the window that came forward; the settings that name them are not read.
     ostra::installTheme(*qApp, answer.isEmpty() ? qgetenv("QOROSTRA_THEME") == "dark" : answer == "dark");
