@@ -503,7 +503,7 @@ void FileWriter::warn(const QString &message)
         qWarning().noquote() << message;
 }
 
-bool FileWriter::writeFile(const QString &path, const QByteArray &bytes)
+bool FileWriter::writeFile(const QString &path, const QByteArray &bytes, Stamp *written)
 {
     const QFileInfo target(linkTarget(path));
     QDir().mkpath(target.absolutePath());
@@ -551,12 +551,12 @@ bool FileWriter::writeFile(const QString &path, const QByteArray &bytes)
     };
     // Every write checked: a full disk or a file size limit may take only part of the bytes.
     for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t written = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (written < 0 && errno == EINTR)
+        const ssize_t wrote = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (wrote < 0 && errno == EINTR)
             continue;
-        if (written <= 0)
-            return fail("short write to", written < 0 ? errno : ENOSPC);
-        done += written;
+        if (wrote <= 0)
+            return fail("short write to", wrote < 0 ? errno : ENOSPC);
+        done += wrote;
     }
     // Only a file the disk has taken may replace the old one: a failed sync (a failing card, a
     // stick pulled, a network folder over quota) keeps the old file, and says so.
@@ -567,6 +567,9 @@ bool FileWriter::writeFile(const QString &path, const QByteArray &bytes)
     const int renamed = commit([&] { return ::rename(temporary.constData(), finalName.constData()) == 0 ? 0 : errno; });
     if (renamed != 0)
         return fail("cannot replace", renamed);
+    struct stat made = {};
+    if (written)
+        *written = ::fstat(fd, &made) == 0 ? stampFrom(made) : Stamp();
     ::close(fd);
     // The new file is in place by now, so a folder that cannot be synced is only logged: the
     // store's memory must match the file.
