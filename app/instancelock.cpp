@@ -48,11 +48,12 @@ bool InstanceLock::acquire(int waitMs)
     QDir().mkpath(m_folder);
     const QString path = m_folder + QStringLiteral("/.") + QCoreApplication::applicationName() + QStringLiteral(".running");
     const QByteArray name = QFile::encodeName(path);
-    // Never inherited: a copy this one starts (the theme restart) must not hold it.
-    int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // Never inherited: a copy this one starts (the theme restart) must not hold it. A link is
+    // not followed: nothing is made or locked where it leads.
+    int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     // One made by a run as another user, or a read-only folder: a lock can still be taken.
-    if (fd < 0)
-        fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && errno != ELOOP)
+        fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) {
         qWarning().noquote() << "InstanceLock: cannot lock" << path << qt_error_string(errno)
                              << "- another copy of the program is not kept out";

@@ -5,6 +5,7 @@
 #include <QIcon>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTranslator>
@@ -49,6 +50,9 @@ bool holdSettingsFolder(InstanceLock &lock, int restartWaitMs)
     if (lock.acquire(restarted ? restartWaitMs : 0))
         return true;
     const QByteArray answer = lock.askHolder();
+    // No answer: the holder may have ended while it was asked (killed, or at the end of its run).
+    if (answer.isEmpty() && lock.acquire(0))
+        return true;
     std::fprintf(stderr, "%s is already running for these settings; this start ends.\n", AppDisplayName);
     // In the colours of the window that came forward; the settings that name them are not read.
     ostra::installTheme(*qApp, answer.isEmpty() ? qgetenv("QOROSTRA_THEME") == "dark" : answer == "dark");
@@ -66,7 +70,11 @@ bool holdSettingsFolder(InstanceLock &lock, int restartWaitMs)
 
 void answerSecondStarts(InstanceLock &lock, QWidget *window)
 {
-    lock.listen([window] {
+    // The lock outlives the window: a start while this copy ends (its last box open) finds no
+    // window to bring forward.
+    lock.listen([window = QPointer<QWidget>(window)] {
+        if (!window)
+            return QByteArray();
         window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
         window->show();
         window->raise();
@@ -127,9 +135,10 @@ int endRun(int exitCode, bool restart, int waitMs, const QHash<QString, QString>
     const bool done = writer.flush(waitMs);
     const QStringList givenUp = done ? QStringList() : writer.giveUp();
     if (restart) {
-        if (!givenUp.isEmpty()) {
+        const QStringList notSaved = givenUp + writer.failedFiles();
+        if (!notSaved.isEmpty()) {
             QStringList names;
-            for (const QString &path : givenUp) {
+            for (const QString &path : notSaved) {
                 const auto profile = profileNames.constFind(path);
                 names.append(profile == profileNames.cend()
                                  ? QFileInfo(path).fileName()
@@ -137,9 +146,11 @@ int endRun(int exitCode, bool restart, int waitMs, const QHash<QString, QString>
             }
             names.removeDuplicates();
             QMessageBox box(QMessageBox::Warning, QCoreApplication::translate("Startup", "Not saved"),
-                            QCoreApplication::translate("Startup", "The disk did not finish in time. These files may not hold "
-                                                                   "your last changes: %1.")
-                                .arg(names.join(QStringLiteral(", "))),
+                            (givenUp.isEmpty() ? QCoreApplication::translate("Startup", "Some files could not be saved.")
+                                               : QCoreApplication::translate("Startup", "The disk did not finish in time."))
+                                + QLatin1Char(' ')
+                                + QCoreApplication::translate("Startup", "These files may not hold your last changes: %1.")
+                                      .arg(names.join(QStringLiteral(", "))),
                             QMessageBox::NoButton);
             box.setTextFormat(Qt::PlainText);
             box.setInformativeText(QCoreApplication::translate("Startup", "The OSTRA restarts with what these files hold."));

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QSet>
 #include <QThread>
 #include <QtDebug>
 
@@ -130,6 +131,7 @@ struct FileWriter::Shared
     QString doing; // the path of the job on the thread now
     std::atomic<bool> landed{false}; // that job has replaced or removed its file
     bool ending = false;
+    QSet<QString> failed; // files whose last job failed
     FileWriter *owner = nullptr; // null once the writer is gone: nobody to report to
 };
 
@@ -308,6 +310,10 @@ void FileWriter::run(const std::shared_ptr<Shared> &shared)
             continue;
         }
         const bool ok = outcome == Outcome::Stored;
+        if (ok)
+            shared->failed.remove(job.path);
+        else
+            shared->failed.insert(job.path);
         if (shared->owner) {
             QMetaObject::invokeMethod(
                 shared->owner,
@@ -482,6 +488,12 @@ QStringList FileWriter::giveUp()
     return kept << landing;
 }
 
+QStringList FileWriter::failedFiles() const
+{
+    const std::lock_guard lock(m_shared->mutex);
+    return m_shared->failed.values();
+}
+
 void FileWriter::warn(const QString &message)
 {
     // Held while it logs: once giveUp has returned, no line comes any more.
@@ -491,7 +503,7 @@ void FileWriter::warn(const QString &message)
         qWarning().noquote() << message;
 }
 
-bool FileWriter::writeFile(const QString &path, const QByteArray &bytes)
+bool FileWriter::writeFile(const QString &path, const QByteArray &bytes, Stamp *written)
 {
     const QFileInfo target(linkTarget(path));
     QDir().mkpath(target.absolutePath());
@@ -539,12 +551,12 @@ bool FileWriter::writeFile(const QString &path, const QByteArray &bytes)
     };
     // Every write checked: a full disk or a file size limit may take only part of the bytes.
     for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t written = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (written < 0 && errno == EINTR)
+        const ssize_t wrote = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (wrote < 0 && errno == EINTR)
             continue;
-        if (written <= 0)
-            return fail("short write to", written < 0 ? errno : ENOSPC);
-        done += written;
+        if (wrote <= 0)
+            return fail("short write to", wrote < 0 ? errno : ENOSPC);
+        done += wrote;
     }
     // Only a file the disk has taken may replace the old one: a failed sync (a failing card, a
     // stick pulled, a network folder over quota) keeps the old file, and says so.
@@ -555,6 +567,9 @@ bool FileWriter::writeFile(const QString &path, const QByteArray &bytes)
     const int renamed = commit([&] { return ::rename(temporary.constData(), finalName.constData()) == 0 ? 0 : errno; });
     if (renamed != 0)
         return fail("cannot replace", renamed);
+    struct stat made = {};
+    if (written)
+        *written = ::fstat(fd, &made) == 0 ? stampFrom(made) : Stamp();
     ::close(fd);
     // The new file is in place by now, so a folder that cannot be synced is only logged: the
     // store's memory must match the file.

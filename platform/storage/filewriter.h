@@ -100,15 +100,12 @@ public:
     // included) keeps what it held before; the one whose last change is under way holds the old
     // or the new, whole.
     QStringList giveUp();
+    // The files whose last job failed (a full disk, a failed sync, another program's lock): for
+    // the end of the program, where no event loop takes the writer's reports any more.
+    QStringList failedFiles() const;
     // Logs a failure of the disk's work, from any thread: nothing once the program has given up,
     // as the process may be ending around the thread that would log.
     static void warn(const QString &message);
-
-    // Writes through a temporary file of the writer's own beside the target: every byte written,
-    // the file synced, then renamed over the target and the folder synced; on any failure the
-    // target stays as it was. A reader (or a restart after a crash) finds the old file or the
-    // new, whole.
-    static bool writeFile(const QString &path, const QByteArray &bytes);
 
     // One version of a file on disk: a write or an edit of the file gives another.
     struct Stamp
@@ -123,6 +120,12 @@ public:
         bool operator!=(const Stamp &other) const { return !(*this == other); }
     };
     static Stamp stampOf(const QString &path);
+    // Writes through a temporary file of the writer's own beside the target: every byte written,
+    // the file synced, then renamed over the target and the folder synced; on any failure the
+    // target stays as it was. A reader (or a restart after a crash) finds the old file or the
+    // new, whole. `written`: the stamp of the file made, as it stood once renamed, whatever
+    // replaces it while the folder syncs.
+    static bool writeFile(const QString &path, const QByteArray &bytes, Stamp *written = nullptr);
     // The whole file and the stamp of what was read; false, with the system's reason, when it
     // cannot be read.
     static bool readFile(const QString &path, QByteArray &bytes, Stamp &stamp, QString &error);

@@ -148,6 +148,14 @@ FileWriter::Outcome storeChanges(Disk &disk, const QString &path, const Changes 
         disk.failure = failure;
         return FileWriter::Outcome::Failed;
     };
+    {
+        // A flush hands a newer write of the file over while this one waits for the lock; once
+        // that one has stored, this one's changes are on disk in their newer form, and writing
+        // it now would put older values back.
+        const std::lock_guard guard(disk.mutex);
+        if (disk.stored >= revision)
+            return FileWriter::Outcome::Stored;
+    }
     QDir().mkpath(QFileInfo(path).absolutePath());
     QLockFile lock(path + QLatin1String(".lock"));
     QString why;
@@ -200,9 +208,11 @@ FileWriter::Outcome storeChanges(Disk &disk, const QString &path, const Changes 
         else
             values.insert(change.key(), change->value);
     }
-    if (!FileWriter::writeFile(path, IniFormat::text(values)))
+    // The stamp of what was written, not of what is there once the folder is synced: a hand edit
+    // meanwhile is read by the next write.
+    FileWriter::Stamp written;
+    if (!FileWriter::writeFile(path, IniFormat::text(values), &written))
         return fail(SettingsFile::tr("they could not be written (is the disk full?)"));
-    const FileWriter::Stamp written = FileWriter::stampOf(path);
     QVariantMap old;
     const std::lock_guard guard(disk.mutex);
     old = std::exchange(disk.values, std::move(values));

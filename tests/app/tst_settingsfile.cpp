@@ -10,6 +10,7 @@
 #include "ostraui/theme.h"
 #include "platform/storage/filewriter.h"
 #include "platform/storage/iniformat.h"
+#include "support/heldrenames.h"
 #include "support/starved.h"
 #include "support/testenvironment.h"
 
@@ -697,6 +698,49 @@ private slots:
         held.unlock();
         QVERIFY(settingsWritten.wait(Patience));
         QCOMPARE(settingsWritten.last().at(1).toBool(), true);
+    }
+
+    // The end of the run hands over a newer change of a key whose older one waits for another
+    // program's lock, and that program lets go: the file ends with the newer.
+    void endOfRunBehindALock()
+    {
+        QVERIFY(SettingsFile::waitForWrites(Patience));
+        SettingsFile settings;
+        QLockFile held(settings.fileName() + ".lock");
+        QVERIFY(held.lock());
+        settings.setValue("ui/theme", "light");
+        QTest::qWait(3 * corvane::FileWriter::RetryMs); // tried, and waiting to try again
+        settings.setValue("ui/theme", "dark");
+        held.unlock();
+        QVERIFY(corvane::FileWriter::shared().flush(Patience));
+        QVERIFY(SettingsFile::waitForWrites(Patience));
+        QCOMPARE(onDisk(settings.fileName(), "ui/theme"), QVariant("dark"));
+    }
+
+    // A hand edit that lands while a write syncs its folder, after its rename, is read by the
+    // next write rather than taken for that write's own file.
+    void handEditBehindARename()
+    {
+        QVERIFY(SettingsFile::waitForWrites(Patience));
+        SettingsFile settings;
+        settings.setValue("ui/theme", "light");
+        QVERIFY(SettingsFile::waitForWrites(Patience));
+        const QString path = settings.fileName();
+        {
+            ostratest::HeldRenames slow(QFileInfo(path).absoluteDir().dirName(), Patience,
+                                        ostratest::HeldRenames::Hold::FolderSyncs);
+            settings.setValue("ui/theme", "dark");
+            QTRY_COMPARE(slow.waiting(), 1);
+            // As an editor saves: in place, without QSettings' lock.
+            QFile edit(path);
+            QVERIFY(edit.open(QIODevice::Append));
+            edit.write("\n[handEdit]\nkept=yes\n");
+        }
+        QVERIFY(SettingsFile::waitForWrites(Patience));
+        settings.setValue("ui/theme", "light");
+        QVERIFY(SettingsFile::waitForWrites(Patience));
+        QCOMPARE(onDisk(path, "handEdit/kept"), QVariant("yes"));
+        QCOMPARE(settings.value("handEdit/kept"), QVariant("yes"));
     }
 
     // The other program of otherWritersKept: stores its change as the program does, and ends.

@@ -12,6 +12,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <memory>
 
 #include "app/instancelock.h"
 #include "app/startup.h"
@@ -133,6 +134,7 @@ private slots:
         QTest::newRow("restart") << "restart" << "sync" << kept << QByteArray("old");
         QTest::newRow("restart in the rename") << "restart" << "rename" << landing << QByteArray("new");
         QTest::newRow("quit in a removal of two files") << "quit" << "removal" << kept << QByteArray("old");
+        QTest::newRow("restart after a failed write") << "restart" << "fails" << "cannot sync [^\\n]*/kept\\.json" << QByteArray("old");
     }
 
     void endOfRunWhileTheDiskHangs()
@@ -191,7 +193,10 @@ private slots:
         QVERIFY(writer.flush(10000));
         const QString hang = qEnvironmentVariable("OSTRA_END_RUN_HANG");
         using Hold = ostratest::HeldRenames::Hold;
-        if (hang == "removal") {
+        if (hang == "fails") {
+            corvane::FileWriter::setFaults(corvane::FileWriter::SyncFails);
+            writer.write(dir.filePath("kept.json"), [](quint64) { return QByteArray("new"); });
+        } else if (hang == "removal") {
             QVERIFY(put(dir.filePath("stale.json"), "old"));
             g_hangingDisk = new ostratest::HeldRenames("stale.json", 60000, Hold::Removals);
             writer.remove({dir.filePath("stale.json"), dir.filePath("kept.json")}, "not removed");
@@ -199,11 +204,13 @@ private slots:
             g_hangingDisk = new ostratest::HeldRenames("kept.json", 60000, hang == "rename" ? Hold::Renames : Hold::Syncs);
             writer.write(dir.filePath("kept.json"), [](quint64) { return QByteArray("new"); });
         }
-        QTRY_COMPARE(g_hangingDisk->waiting(), 1);
+        if (g_hangingDisk)
+            QTRY_COMPARE(g_hangingDisk->waiting(), 1);
         QVERIFY(store.saveProfile(id));
         // The disk comes back as the process ends, or while the user reads what was given up.
         std::atexit([] {
-            g_hangingDisk->release();
+            if (g_hangingDisk)
+                g_hangingDisk->release();
             QThread::msleep(300);
         });
         QTimer answer;
@@ -215,7 +222,8 @@ private slots:
             put(settings.fileName(), "[General]\nx=1\n");
             corvane::FileWriter::setFaults(corvane::FileWriter::ReadFails);
             settings.setValue(QStringLiteral("y"), 2);
-            g_hangingDisk->release();
+            if (g_hangingDisk)
+                g_hangingDisk->release();
             QThread::msleep(300);
         });
         // As main ends: the statics' teardown follows, unless the run ends before.
@@ -233,6 +241,8 @@ private slots:
         QTest::newRow("after kill -9") << "killed" << QByteArray("held");
         QTest::newRow("theme restart") << "restarts" << QByteArray("held");
         QTest::newRow("theme restart, old copy stays") << "restarts and stays" << QByteArray("refused");
+        QTest::newRow("while the first ends") << "ends" << QByteArray("refused");
+        QTest::newRow("first killed while asked") << "hangs" << QByteArray("held");
     }
 
     void oneCopyPerSettingsFolder()
@@ -257,15 +267,24 @@ private slots:
             secondCopy.setProcessEnvironment(environment);
             secondCopy.setProcessChannelMode(QProcess::ForwardedChannels);
             secondCopy.start(QCoreApplication::applicationFilePath(), {"copyChild"});
+            if (first == "hangs") {
+                // Within the second's wait for an answer.
+                QVERIFY(secondCopy.waitForStarted(10000));
+                QTest::qWait(1000);
+                firstCopy.kill();
+            }
         }
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath("second")), 30000);
         QCOMPARE(contentsOf(dir.filePath("second")), second);
         if (second == "refused") {
             const QByteArray told = contentsOf(dir.filePath("told"));
-            QVERIFY2(told.contains("already running") && told.contains("in front now"), told.constData());
+            QVERIFY2(told.contains("already running") && told.contains(first == "ends" ? "window that is open" : "in front now"),
+                     told.constData());
         }
         for (QProcess *copy : {&firstCopy, &secondCopy})
             QVERIFY(copy->state() == QProcess::NotRunning || copy->waitForFinished(30000));
+        if (first != "killed" && first != "hangs")
+            QCOMPARE(firstCopy.exitStatus(), QProcess::NormalExit);
     }
 
     // A copy of oneCopyPerSettingsFolder: the first holds the folder and comes forward when asked;
@@ -286,10 +305,16 @@ private slots:
             return;
         }
         QVERIFY(holdSettingsFolder(lock, 0));
-        QWidget window;
-        window.show();
-        answerSecondStarts(lock, &window);
+        auto window = std::make_unique<QWidget>();
+        window->show();
+        answerSecondStarts(lock, window.get());
+        // As at the end of a run: the window is gone, the event loop still turns (a box).
+        if (first == "ends")
+            window.reset();
         QVERIFY(put(dir.filePath("first"), ""));
+        // A copy that no longer turns its event loop, killed by the test.
+        if (first == "hangs")
+            QThread::sleep(60);
         if (first == "restarts") {
             QVERIFY(restartProgram());
             QTest::qWait(300);
@@ -298,6 +323,18 @@ private slots:
         if (first == "restarts and stays")
             QVERIFY(restartProgram());
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath("second")), 30000);
+    }
+
+    // The folder's lock file as a link is not followed: nothing is made where it leads.
+    void linkedLockFileNotFollowed()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir().mkpath(dir.filePath("settings")));
+        const QString name = dir.filePath("settings/." + QCoreApplication::applicationName() + ".running");
+        QVERIFY(QFile::link(dir.filePath("elsewhere"), name));
+        InstanceLock lock(dir.filePath("settings"));
+        QVERIFY(lock.acquire(0));
+        QVERIFY(!QFile::exists(dir.filePath("elsewhere")));
     }
 
     // The program carries no translations: no language finds one, and none is installed.

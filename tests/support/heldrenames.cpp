@@ -55,7 +55,10 @@ void countSync(int fd)
     const std::string path = pathOf(fd);
     std::unique_lock lock(mutex);
     ++syncs[pthread_self()];
-    if (holding && held == ostratest::HeldRenames::Hold::Syncs && path.find(watchedSuffix.substr(1)) != std::string::npos)
+    using Hold = ostratest::HeldRenames::Hold;
+    if (holding
+        && ((held == Hold::Syncs && path.find(watchedSuffix.substr(1)) != std::string::npos)
+            || (held == Hold::FolderSyncs && isWatched(path))))
         waitWhileHeld(lock);
 }
 

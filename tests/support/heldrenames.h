@@ -11,11 +11,12 @@ namespace ostratest {
 // test instead of hanging it. With `Hold::Syncs` the syncs of files whose names hold the name
 // (the temporary file of a save) wait instead, before anything is renamed; with `Hold::Removals`
 // the removals of files of that name; with `Hold::Locks` the waiting locks (flock without
-// LOCK_NB) of files whose names hold the name.
+// LOCK_NB) of files whose names hold the name; with `Hold::FolderSyncs` the syncs of the folder of
+// that name, which a save makes after its rename.
 class HeldRenames
 {
 public:
-    enum class Hold { Renames, Syncs, Removals, Locks };
+    enum class Hold { Renames, Syncs, Removals, Locks, FolderSyncs };
     explicit HeldRenames(const QString &fileName, int patienceMs = 5000, Hold hold = Hold::Renames);
     ~HeldRenames() { release(); }
 
