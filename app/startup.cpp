@@ -27,6 +27,8 @@ QtMessageHandler g_previousHandler = nullptr;
 
 // Set by restartProgram for the copy it starts, while this one is still ending.
 constexpr char RestartMark[] = "OSTRA_RESTARTED";
+// A holder killed while it was asked lets go of its lock a moment after its socket closes.
+constexpr int GoneHolderWaitMs = 1000;
 
 } // namespace
 
@@ -51,7 +53,7 @@ bool holdSettingsFolder(InstanceLock &lock, int restartWaitMs)
         return true;
     const QByteArray answer = lock.askHolder();
     // No answer: the holder may have ended while it was asked (killed, or at the end of its run).
-    if (answer.isEmpty() && lock.acquire(0))
+    if (answer.isEmpty() && lock.acquire(GoneHolderWaitMs))
         return true;
     std::fprintf(stderr, "%s is already running for these settings; this start ends.\n", AppDisplayName);
     // In the colours of the window that came forward; the settings that name them are not read.
