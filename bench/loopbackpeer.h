@@ -44,12 +44,14 @@ public:
         m_socket.abort();
         m_in.clear();
         m_open = false;
+        m_closing = false;
         m_socket.bind(m_source);
         m_socket.connectToHost(QHostAddress::LocalHost, m_port);
     }
 
     void abort() { m_socket.abort(); }
-    bool isOpen() const { return m_open; }
+    // Handshake done, and no close frame from the server yet.
+    bool isOpen() const { return m_open && !m_closing; }
     qint64 bytesToWrite() const { return m_socket.bytesToWrite(); }
     void sendText(const QByteArray &payload) { sendFrame(0x81, payload); }
 
@@ -120,6 +122,7 @@ private:
             } else if (opcode == 0x9) {
                 sendFrame(0x8A, payload); // pong
             } else if (opcode == 0x8) {
+                m_closing = true;
                 sendFrame(0x88, payload.left(2));
                 m_socket.disconnectFromHost();
                 m_in.clear();
@@ -134,6 +137,7 @@ private:
     quint16 m_port = 0;
     QByteArray m_in;
     bool m_open = false;
+    bool m_closing = false;
 };
 
 } // namespace ostrabench

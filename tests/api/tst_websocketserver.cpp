@@ -478,6 +478,50 @@ private slots:
         QCOMPARE(other.request("ping"), parsed(R"({"event":"pong"})"));
     }
 
+    // Frames as a client may send them, each its first byte (FIN and opcode) and its payload, and
+    // the frames the server sends back. A message's UTF-8 is checked whole: a character may be
+    // split between two of its frames.
+    void frames_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("sent");
+        QTest::addColumn<QList<QByteArray>>("received");
+        const QByteArray echoed = QJsonDocument(parsed(R"({"event":"get_echo","data":{"s":"é"}})")).toJson(QJsonDocument::Compact);
+        const QByteArray head = "{\"event\":\"get_echo\",\"data\":{\"s\":\"";
+        QTest::newRow("a character split between two frames")
+            << QList<QByteArray>{"\x01" + head + "\xc3", "\x80\xa9\"}}"} << QList<QByteArray>{"\x81" + echoed};
+        QTest::newRow("a ping between two frames")
+            << QList<QByteArray>{"\x01" + head + "\xc3", "\x89hi", "\x80\xa9\"}}"}
+            << QList<QByteArray>{"\x8ahi", "\x81" + echoed};
+        QTest::newRow("invalid UTF-8") << QList<QByteArray>{"\x81" + head + "\xc3(\"}}"}
+                                       << QList<QByteArray>{"\x88\x03\xefInvalid UTF-8 code encountered."};
+        QTest::newRow("invalid UTF-8 across two frames") << QList<QByteArray>{"\x01" + head + "\xc3", "\x80(\"}}"}
+                                                         << QList<QByteArray>{"\x88\x03\xefInvalid UTF-8 code encountered."};
+        QTest::newRow("nothing to continue")
+            << QList<QByteArray>{"\x80{}"}
+            << QList<QByteArray>{"\x88\x03\xea" "Received Continuation frame, while there is nothing to continue."};
+        QTest::newRow("a fragmented ping") << QList<QByteArray>{"\x09hi"}
+                                           << QList<QByteArray>{"\x88\x03\xea" "Control frames cannot be fragmented"};
+        QTest::newRow("a close frame") << QList<QByteArray>{"\x88\x03\xe8"} << QList<QByteArray>{"\x88\x03\xe8"};
+    }
+
+    void frames()
+    {
+        QFETCH(QList<QByteArray>, sent);
+        QFETCH(QList<QByteArray>, received);
+        ServerRig rig;
+        RawWsClient client;
+        QVERIFY(client.open(rig.server.serverPort()));
+        for (const QByteArray &frame : sent)
+            client.sendFrame(quint8(frame.at(0)), frame.mid(1));
+        QTRY_VERIFY(client.frames().size() >= received.size());
+        QList<QByteArray> frames;
+        for (const RawWsClient::Frame &frame : client.frames())
+            frames.append(char(0x80 | frame.opcode) + frame.payload);
+        QCOMPARE(frames, received);
+        // Closed after a close frame, kept otherwise.
+        QTRY_COMPARE(rig.server.clientCount(), received.last().startsWith('\x88') ? 0 : 1);
+    }
+
     void clientLimit()
     {
         ServerRig rig;
