@@ -304,6 +304,10 @@ bool WebSocketServer::takeMessage(QWebSocket *client)
     case WsFrameReader::Kind::Text:
         onTextMessageReceived(client, taken.text);
         break;
+    case WsFrameReader::Kind::Ping:
+        // Its pong counts against what it may leave unread.
+        updateReading(client);
+        break;
     case WsFrameReader::Kind::Pong:
         // As the socket's own reading would have told it: the heartbeat pinged at its last tick.
         emit client->pong(quint64(std::max<qint64>(0, now() - m_lastTick)), QByteArray());

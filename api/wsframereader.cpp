@@ -120,7 +120,7 @@ WsFrameReader::Taken WsFrameReader::next(QIODevice *socket)
         pong.append(char(Fin | Pong));
         pong.append(char(payload.size()));
         socket->write(pong + payload);
-        return taken(Kind::Fragment);
+        return taken(Kind::Ping);
     }
     case Pong:
         return taken(Kind::Pong);

@@ -17,7 +17,8 @@ class WsFrameReader
 public:
     enum class Kind {
         None, // no whole frame in the socket
-        Fragment, // a frame taken, its message not yet whole (or a ping answered)
+        Fragment, // a frame taken, its message not yet whole
+        Ping, // answered
         Text,
         Binary,
         Pong,

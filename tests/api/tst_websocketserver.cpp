@@ -1028,6 +1028,22 @@ private slots:
         QCOMPARE(rig.server.clientCount(), 1);
     }
 
+    // Nor is one that pings and reads nothing: the pongs it leaves unread stay bounded too.
+    void nonReadingPingerIsNotRead()
+    {
+        ServerRig rig;
+        RawWsClient client;
+        QVERIFY(client.open(rig.server.serverPort()));
+        QTRY_COMPARE(rig.server.clientCount(), 1);
+        QWebSocket *side = rig.server.findChild<QWebSocket *>();
+        client.stopReading();
+        for (int i = 0; i < 60000; ++i)
+            client.sendFrame(0x89, QByteArray(125, 'p'));
+        QTRY_VERIFY(side->bytesToWrite() > WebSocketServer::MaxUnsentBytes);
+        QTest::qWait(300);
+        QVERIFY(side->bytesToWrite() <= WebSocketServer::MaxUnsentBytes + 4096);
+    }
+
     // A reply that comes later still comes in its place: the client's next requests wait for
     // it, other clients do not.
     void laterReplyKeepsOrder()
