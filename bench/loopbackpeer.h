@@ -11,6 +11,8 @@
 #include <functional>
 #include <utility>
 
+#include "support/wsclientframe.h"
+
 namespace ostrabench {
 
 class LoopbackPeer : public QObject
@@ -55,26 +57,10 @@ public:
     qint64 bytesToWrite() const { return m_socket.bytesToWrite(); }
     void sendText(const QByteArray &payload) { sendFrame(0x81, payload); }
 
-    // One frame with the given first byte (FIN and opcode); a zero mask leaves the payload as it is.
+    // One frame with the given first byte (FIN and opcode), its payload unmasked by a zero mask.
     void sendFrame(quint8 opcodeByte, const QByteArray &payload)
     {
-        QByteArray frame;
-        frame.append(char(opcodeByte));
-        const quint64 n = quint64(payload.size());
-        if (n < 126) {
-            frame.append(char(0x80 | n));
-        } else if (n < 65536) {
-            frame.append(char(0x80 | 126));
-            frame.append(char(n >> 8));
-            frame.append(char(n & 0xFF));
-        } else {
-            frame.append(char(0x80 | 127));
-            for (int shift = 56; shift >= 0; shift -= 8)
-                frame.append(char((n >> shift) & 0xFF));
-        }
-        frame.append(QByteArray(4, '\0'));
-        frame.append(payload);
-        m_socket.write(frame);
+        m_socket.write(ostratest::wsClientFrame(opcodeByte, payload, 0));
     }
 
     std::function<void()> opened;
