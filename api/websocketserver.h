@@ -99,7 +99,7 @@ public:
     static constexpr qint64 MaxQueuedBytes = 2 * qint64(MaxMessageBytes);
     // Time a pass of the event loop spends reading and answering waiting requests (the 7 ms tick
     // shares the thread); what is left waits for the next pass.
-    static constexpr qint64 TurnBudgetNs = 2'000'000;
+    static constexpr qint64 TurnBudgetNs = 1'000'000;
     // Time a pass of the event loop spends taking messages from the clients' sockets, a frame
     // from each client in turn: what peers send costs the thread of the 7 ms tick no more, however
     // small their messages; the rest waits in their sockets, and then in the system's.
