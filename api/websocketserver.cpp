@@ -238,12 +238,7 @@ void WebSocketServer::sendJson(QWebSocket *client, const QJsonObject &object)
 
 void WebSocketServer::sendText(QWebSocket *client, const QString &text)
 {
-    // To a client that has taken all it was sent, it goes to the system at once: else only once
-    // the event loop has run its next passes of reading and turns, milliseconds later under load.
-    const bool caughtUp = client->bytesToWrite() == 0;
     client->sendTextMessage(text);
-    if (caughtUp)
-        client->flush();
     updateReading(client);
 }
 
