@@ -495,7 +495,7 @@ CorvaneController::TransmitterStatus CorvaneController::transmitterStatus() cons
     case TransmitterUnidentified:
         status.word = tr("Not identified");
         status.card = tr("Transmitter not identified");
-        status.line = tr("Not identified on %1").arg(serialPortName());
+        status.line = tr("No ID from %1").arg(serialPortName());
         status.hint = transmitterUnidentifiedMessage();
         break;
     }

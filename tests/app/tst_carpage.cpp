@@ -404,7 +404,7 @@ private slots:
         auto *transmitterPill = car.combo("transmitterCombo")->parentWidget()->findChild<ostra::Pill *>();
         QCOMPARE(car.text("requiredStatus0"), silent         ? "No answer on " + rig.tx.portName()
                                               : waiting      ? QStringLiteral("Waiting for an answer\u2026")
-                                              : unidentified ? "Not identified on " + rig.tx.portName()
+                                              : unidentified ? "No ID from " + rig.tx.portName()
                                               : transmitter  ? "Connected" : "Not connected");
         const QString word = silent         ? QStringLiteral("No answer")
                              : waiting      ? QStringLiteral("Waiting\u2026")
@@ -916,6 +916,8 @@ private slots:
         QVERIFY(holder.open(QIODevice::ReadWrite));
         MainWindow window; // its start-up connect waits out the busy port
         Car car{window};
+        window.resize(1366, 768);
+        window.show();
         holder.close();
         QTRY_COMPARE(car.errorBoxes().size(), 1);
         QVERIFY(car.errorBoxes().first()->text().contains(QLatin1String("stayed busy")));

@@ -375,7 +375,7 @@ private slots:
         QCOMPARE(window.findChild<QLabel *>(QStringLiteral("requiredStatus0"))->text(),
                  waiting ? QStringLiteral("Waiting for an answer\u2026")
                  : phase == "silent" ? QStringLiteral("No answer on %1").arg(port)
-                 : unidentified ? QStringLiteral("Not identified on %1").arg(port) : QStringLiteral("Connected"));
+                 : unidentified ? QStringLiteral("No ID from %1").arg(port) : QStringLiteral("Connected"));
         QCOMPARE(window.findChild<ostra::Pill *>(QStringLiteral("transmitterPill"))->value(),
                  waiting ? QStringLiteral("Waiting\u2026") : phase == "silent" ? QStringLiteral("No answer")
                  : unidentified ? QStringLiteral("Not identified") : QStringLiteral("Connected"));
