@@ -603,7 +603,7 @@ private:
     bool m_configMode = false;
     bool m_transmitterAuthorized = false;
     TransmitterAnswer m_transmitterAnswer = TransmitterWaiting;
-    bool m_transmitterHeard = false; // a frame came while the ID was asked for
+    bool m_transmitterHeard = false; // a frame came since the port opened
     bool m_userDisconnected = false;
     QTimer *m_deviceIdTimer = nullptr;
     int m_deviceIdRetries = 0;

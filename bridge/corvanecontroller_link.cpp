@@ -67,8 +67,8 @@ bool CorvaneController::connectTransmitter(const QString &portName, int baudRate
 {
     // The car's frames would go to whatever the new port holds, and its own transmitter would
     // get no STOP (the desktop offers no Connect then either).
-    QString refusal = m_running ? tr("Stop transmission before connecting a transmitter.")
-                                : heldByOtherLine(portName, m_receiverPort);
+    const QString refusal = m_running ? tr("Stop transmission before connecting a transmitter.")
+                                      : heldByOtherLine(portName, m_receiverPort);
     if (!refusal.isEmpty()) {
         if (error)
             *error = refusal;
