@@ -305,6 +305,9 @@ private slots:
         corvane::CorvaneController controller;
         OnboardingWizard wizard(&controller, nullptr);
         Guide guide{wizard};
+        // Made for no role, it is picked by hand.
+        if (QComboBox *devices = guide.combo(QByteArray("guide" + row + "Combo").constData()))
+            devices->setCurrentIndex(0);
         ostratest::ModalAnswerer answer;
         answer.press(QStringLiteral("OK"));
         guide.button(QByteArray("guide" + row + "Btn").constData())->click();
@@ -454,6 +457,71 @@ private slots:
         QVERIFY(!guide.next()->isEnabled());
         wizard.onNext();
         QCOMPARE(guide.page(), 2);
+    }
+
+    // Step 4 offers each role a device made for it, by its name (or, for the wheel base, its
+    // force feedback), each device once; a role that none fits offers nothing.
+    void devicesPreselected_data()
+    {
+        QTest::addColumn<QStringList>("devices");
+        QTest::addColumn<int>("forceFeedback"); // the device with it, -1 none
+        QTest::addColumn<QStringList>("chosen"); // wheel, pedals, shifter; "" nothing
+        QTest::newRow("a flight stick, a wheel and pedals") << QStringList{"Virtual Flight Stick", "MOZA R9 Base", "MOZA SRP Pedals"}
+                                                            << 1 << QStringList{"MOZA R9 Base", "MOZA SRP Pedals", ""};
+        QTest::newRow("a base named by its model") << QStringList{"T.16000M", "Fanatec CSL DD", "CSL Pedals", "ClubSport Shifter SQ"}
+                                                   << 1 << QStringList{"Fanatec CSL DD", "CSL Pedals", "ClubSport Shifter SQ"};
+        QTest::newRow("a flight stick with force feedback, rudder pedals")
+            << QStringList{"SideWinder Force Feedback 2 Joystick", "Virtual Rudder Pedals"} << 0 << QStringList{"", "", ""};
+        QTest::newRow("one device for two roles") << QStringList{"Racing Wheel with Pedals"} << -1
+                                                  << QStringList{"Racing Wheel with Pedals", "", ""};
+    }
+
+    void devicesPreselected()
+    {
+        QFETCH(QStringList, devices);
+        QFETCH(int, forceFeedback);
+        QFETCH(QStringList, chosen);
+        for (int i = 0; i < devices.size(); ++i)
+            corvane::VirtualInputBackend::instance()->addDevice(corvane::VirtualDeviceSpec(devices.at(i), 8, 8, 0, i == forceFeedback));
+        corvane::CorvaneController controller;
+        OnboardingWizard wizard(&controller, nullptr);
+        Guide guide{wizard};
+        const char *rows[][2] = {{"guideWheelCombo", "guideWheelBtn"}, {"guidePedalsCombo", "guidePedalsBtn"},
+                                 {"guideShifterCombo", "guideShifterBtn"}};
+        for (int role = 0; role < 3; ++role) {
+            QComboBox *combo = guide.combo(rows[role][0]);
+            QCOMPARE(combo->currentText(), chosen.at(role));
+            QCOMPARE(combo->count(), devices.size());
+            QCOMPARE(guide.button(rows[role][1])->isEnabled(), !chosen.at(role).isEmpty());
+        }
+    }
+
+    // Space on Next goes on a step, and again where the keys are then: where the new step holds
+    // Next back, that is its first control, never Back. Back to step 1, where Back is off, the
+    // keys go to Next, not to Skip setup.
+    void keysGoOnAfterNext()
+    {
+        corvane::CorvaneController controller;
+        OnboardingWizard wizard(&controller, nullptr);
+        Guide guide{wizard};
+        wizard.show();
+        QVERIFY(QTest::qWaitForWindowActive(&wizard));
+        guide.next()->setFocus();
+        QTest::keyClick(guide.next(), Qt::Key_Space);
+        QCOMPARE(guide.page(), 1);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        QCOMPARE(guide.page(), 1);
+        QVERIFY(guide.named<QCheckBox>("poweredCheck")->isChecked());
+        guide.next()->setFocus();
+        QTest::keyClick(guide.next(), Qt::Key_Space);
+        QCOMPARE(guide.page(), 2);
+        QVERIFY(wizard.findChild<QStackedWidget *>()->currentWidget()->isAncestorOf(QApplication::focusWidget()));
+        guide.button("backBtn")->setFocus();
+        QTest::keyClick(guide.button("backBtn"), Qt::Key_Space);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        QCOMPARE(guide.page(), 0);
+        QCOMPARE(QApplication::focusWidget(), guide.next());
+        QVERIFY(wizard.isVisible());
     }
 
     void presetAndCustomize()
