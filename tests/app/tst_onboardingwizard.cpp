@@ -494,6 +494,12 @@ private slots:
             QCOMPARE(combo->count(), devices.size());
             QCOMPARE(guide.button(rows[role][1])->isEnabled(), !chosen.at(role).isEmpty());
         }
+        wizard.findChild<QStackedWidget *>()->setCurrentIndex(3);
+        wizard.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&wizard));
+        QVERIFY(wizard.grab().save(ostratest::artefactDir(QStringLiteral("app")) + QStringLiteral("/onboarding-4-%1-%2.png")
+                                       .arg(QString::fromLatin1(QTest::currentDataTag()).remove(',').replace(' ', '-'),
+                                            ostra::isDarkTheme() ? "dark" : "light")));
     }
 
     // Space on Next goes on a step, and again where the keys are then: where the new step holds
@@ -723,7 +729,8 @@ private slots:
             QVERIFY(wizard.grab().toImage().save(dir + file));
         }
         if (!ostra::isDarkTheme())
-            QVERIFY(ostratest::runDarkTwin(QStringLiteral("app"), {QStringLiteral("render"), QStringLiteral("silentTransmitter")}));
+            QVERIFY(ostratest::runDarkTwin(QStringLiteral("app"), {QStringLiteral("render"), QStringLiteral("silentTransmitter"),
+                                                                  QStringLiteral("devicesPreselected")}));
     }
 };
 
