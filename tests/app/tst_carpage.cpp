@@ -694,33 +694,25 @@ private slots:
         QCOMPARE(car.errorBoxes().at(0)->text(), QStringLiteral("Transmission stopped: the vehicle type changed."));
         car.errorBoxes().at(0)->close();
 
-        // A close that a dialog refuses (as an update refuses while it writes) leaves the box and
-        // what waits behind it, read in turn.
-        window.show();
-        const QStringList reports{QStringLiteral("Port busy"), QStringLiteral("Other"), QStringLiteral("Third")};
-        for (const QString &report : reports)
-            window.onError(report);
-        {
-            struct Busy : QDialog
-            {
-                using QDialog::QDialog;
-                void reject() override {}
-            } busy(&window);
-            busy.show();
-            window.close();
-            QVERIFY(window.isVisible() && busy.isVisible());
-            for (const QString &report : reports) {
-                QTRY_COMPARE(car.errorBoxes().size(), 1);
-                QCOMPARE(car.errorBoxes().at(0)->text(), report);
-                car.errorBoxes().at(0)->close();
-            }
-        }
-        QCOMPARE(car.errorBoxes().size(), 0);
-
         // Closing the window closes its box, and what waits behind that goes too: shown then, it
-        // would keep the program, and a transmission, running without the window.
+        // would keep the program, and a transmission, running without the window. A close that a
+        // dialog refuses (as an update does while it writes) keeps them, read in turn.
+        window.show();
         window.onError(QStringLiteral("Port busy"));
         window.onError(QStringLiteral("Other"));
+        struct Busy : QDialog
+        {
+            using QDialog::QDialog;
+            void reject() override {}
+        };
+        std::unique_ptr<QDialog> busy = std::make_unique<Busy>(&window);
+        busy->show();
+        window.close();
+        QCOMPARE(car.errorBoxes().size(), 1);
+        car.errorBoxes().at(0)->close();
+        QCOMPARE(car.errorBoxes().at(0)->text(), QStringLiteral("Other"));
+        busy.reset();
+        window.onError(QStringLiteral("Third"));
         window.close();
         QTest::qWait(10);
         QCOMPARE(car.errorBoxes().size(), 0);
@@ -998,12 +990,9 @@ private slots:
         for (const QSize size : {QSize(1366, 768), QSize(1280, 720)}) {
             window.resize(size);
             QTest::qWait(60);
-            QVERIFY(carLink->text().contains(QStringLiteral("the car is not answering")));
-            QVERIFY2(carLink->wordWrap() ? carLink->heightForWidth(carLink->width()) <= carLink->height()
-                                         : carLink->sizeHint().width() <= carLink->width(),
-                     qPrintable(QStringLiteral("%1 px for %2").arg(carLink->width()).arg(carLink->sizeHint().width())));
-            QVERIFY(window.grab().toImage().save(
-                dir + QStringLiteral("/carpage-no-car-%1x%2-%3.png").arg(size.width()).arg(size.height()).arg(theme)));
+            QVERIFY(carLink->wordWrap() ? carLink->heightForWidth(carLink->width()) <= carLink->height()
+                                        : carLink->sizeHint().width() <= carLink->width());
+            QVERIFY(window.grab().save(dir + QStringLiteral("/carpage-no-car-%1-%2.png").arg(size.width()).arg(theme)));
         }
         window.resize(1280, 800);
         window.controller()->setCarLinked(true);
