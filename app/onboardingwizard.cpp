@@ -123,7 +123,7 @@ struct DeviceRole
 
 const DeviceRole WheelRole{&CorvaneController::isWheelBaseConnected, &CorvaneController::wheelBaseName,
                            &CorvaneController::connectWheelBase, &CorvaneController::disconnectWheelBase,
-                           "wheel|base|racing|steering|driving", true,
+                           "wheel|base|steering", true,
                            QT_TRANSLATE_NOOP("corvane::OnboardingWizard", "Choose wheel base")};
 const DeviceRole PedalsRole{&CorvaneController::isPedalsConnected, &CorvaneController::pedalsName,
                             &CorvaneController::connectPedals, &CorvaneController::disconnectPedals, "pedal", false,
