@@ -328,7 +328,6 @@ private slots:
         QTest::newRow("not answered yet") << "waiting";
         QTest::newRow("reconnected, not answered yet") << "reconnected";
         QTest::newRow("nothing answers") << "silent";
-        QTest::newRow("frames, never an ID") << "unidentified";
     }
 
     void silentTransmitter()
@@ -336,8 +335,7 @@ private slots:
         QFETCH(QString, phase);
         Rig rig;
         rig.tx.setSilent(phase == "waiting");
-        const bool unidentified = phase == "unidentified";
-        rig.tx.setAnswersId(phase != "silent" && !unidentified);
+        rig.tx.setAnswersId(phase != "silent");
         MainWindow window;
         corvane::CorvaneController *controller = window.controller();
         OnboardingWizard wizard(controller, &window);
@@ -346,12 +344,7 @@ private slots:
         QPushButton *connect = guide.button("guideTransmitterBtn");
         connect->click();
         QVERIFY(controller->isSerialConnected());
-        if (unidentified) {
-            QSignalSpy heard(controller, &corvane::CorvaneController::linkStatisticsUpdated);
-            QVERIFY(rig.tx.sendLinkStatistics(-60, -60, 100, 9));
-            QVERIFY(rig.tx.waitFor([&heard] { return !heard.isEmpty(); }));
-        }
-        if (phase == "silent" || unidentified) {
+        if (phase == "silent") {
             QTest::ignoreMessage(QtWarningMsg, "[SECURITY] No device ID response from transmitter");
             for (int query = 0; query < 4; ++query)
                 QVERIFY(QMetaObject::invokeMethod(controller, "onDeviceIdRetry"));
@@ -368,23 +361,21 @@ private slots:
         guide.tick();
         const QString port = rig.tx.portName();
         const QString expected = phase == "answered" ? QStringLiteral("Connected on %1.").arg(port)
-                                 : phase == "silent" || unidentified ? window.findChild<QLabel *>(QStringLiteral("txHint"))->text()
+                                 : phase == "silent" ? window.findChild<QLabel *>(QStringLiteral("txHint"))->text()
                                                      : QStringLiteral("%1 is open. Waiting for the transmitter to "
                                                                       "answer\u2026").arg(port);
         QCOMPARE(guide.named("guideTransmitterStatus")->text(), expected);
-        if (phase == "silent" || unidentified)
-            QVERIFY(expected.startsWith((unidentified ? QStringLiteral("The device on ") : QStringLiteral("Nothing answers on ")) + port));
+        if (phase == "silent")
+            QVERIFY(expected.startsWith(QStringLiteral("Nothing answers on ") + port));
         const bool waiting = phase == "waiting" || phase == "reconnected";
         QCOMPARE(window.findChild<QLabel *>(QStringLiteral("requiredStatus0"))->text(),
                  waiting ? QStringLiteral("Waiting for an answer\u2026")
-                 : phase == "silent" ? QStringLiteral("No answer on %1").arg(port)
-                 : unidentified ? QStringLiteral("No ID from %1").arg(port) : QStringLiteral("Connected"));
+                 : phase == "silent" ? QStringLiteral("No answer on %1").arg(port) : QStringLiteral("Connected"));
         QCOMPARE(window.findChild<ostra::Pill *>(QStringLiteral("transmitterPill"))->value(),
-                 waiting ? QStringLiteral("Waiting\u2026") : phase == "silent" ? QStringLiteral("No answer")
-                 : unidentified ? QStringLiteral("Not identified") : QStringLiteral("Connected"));
+                 waiting ? QStringLiteral("Waiting\u2026") : phase == "silent" ? QStringLiteral("No answer") : QStringLiteral("Connected"));
         QCOMPARE(connect->text(), QStringLiteral("Disconnect"));
         QCOMPARE(guide.next()->isEnabled(), phase == "answered");
-        if (phase == "silent" || phase == "waiting" || unidentified) {
+        if (phase == "silent" || phase == "waiting") {
             wizard.show();
             QVERIFY(QTest::qWaitForWindowExposed(&wizard));
             QVERIFY(wizard.grab().save(ostratest::artefactDir(QStringLiteral("app"))

@@ -380,12 +380,10 @@ private slots:
         QTest::addColumn<bool>("silent");
         QTest::addColumn<int>("state");
         QTest::addColumn<bool>("waiting");
-        QTest::addColumn<bool>("frames"); // frames came, but never an ID
-        QTest::newRow("answers") << true << false << int(ostra::TxGo) << false << false;
-        QTest::newRow("not answered yet") << true << false << int(ostra::TxLocked) << true << false;
-        QTest::newRow("nothing answers") << true << true << int(ostra::TxLocked) << false << false;
-        QTest::newRow("nothing answers, no joystick") << false << true << int(ostra::TxLocked) << false << false;
-        QTest::newRow("frames, never an ID") << true << true << int(ostra::TxLocked) << false << true;
+        QTest::newRow("answers") << true << false << int(ostra::TxGo) << false;
+        QTest::newRow("not answered yet") << true << false << int(ostra::TxLocked) << true;
+        QTest::newRow("nothing answers") << true << true << int(ostra::TxLocked) << false;
+        QTest::newRow("nothing answers, no joystick") << false << true << int(ostra::TxLocked) << false;
     }
 
     void silentTransmitter()
@@ -394,7 +392,6 @@ private slots:
         QFETCH(bool, silent);
         QFETCH(int, state);
         QFETCH(bool, waiting);
-        QFETCH(bool, frames);
         TransmitRig rig;
         rig.tx.setAnswersId(!silent && !waiting);
         QVERIFY(!joystick || rig.controller->connectHeliJoystick(TransmitRig::JoystickPos));
@@ -405,24 +402,17 @@ private slots:
             QCOMPARE(host.txButton()->state(), state);
             return;
         }
-        if (frames) {
-            QSignalSpy heard(rig.controller.get(), &corvane::CorvaneController::linkStatisticsUpdated);
-            QVERIFY(rig.tx.sendLinkStatistics(-60, -60, 100, 9));
-            QVERIFY(rig.tx.waitFor([&heard] { return !heard.isEmpty(); }));
-        }
         if (silent) {
             QTest::ignoreMessage(QtWarningMsg, "[SECURITY] No device ID response from transmitter");
             for (int query = 0; query < 4; ++query)
                 QVERIFY(QMetaObject::invokeMethod(rig.controller.get(), "onDeviceIdRetry"));
         }
-        QCOMPARE(host.status(), frames   ? rig.controller->transmitterUnidentifiedMessage()
-                                : silent ? rig.controller->transmitterSilentMessage()
-                                         : QString("Everything is connected"));
+        QCOMPARE(host.status(), silent ? rig.controller->transmitterSilentMessage() : QString("Everything is connected"));
         QVERIFY(host.status().contains(rig.tx.portName()) == silent);
         QCOMPARE(host.txButton()->state(), state);
         if (silent && joystick) {
             QTest::qWait(100);
-            QVERIFY(host.page->grab().toImage().save(heliPicture(frames ? "page-unidentified" : "page-silent")));
+            QVERIFY(host.page->grab().toImage().save(heliPicture("page-silent")));
         }
     }
 
