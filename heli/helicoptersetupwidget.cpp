@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <memory>
 
 #include "bridge/corvanecontroller.h"
@@ -86,6 +87,32 @@ int chosenDevice(const QComboBox *combo)
     return combo->currentIndex() >= 0 ? combo->currentData().toInt() : -1;
 }
 
+// What the status line says is sent: the channels the setup drives (the four controls, the motor
+// and the arm switch while they are on) and those its button mappings drive, as "CH1–CH6, CH9".
+QString sendingText(const HelicopterConfig &config, const ButtonMappingSet &mappings)
+{
+    QList<int> channels = CorvaneController::heliSetupChannels(config);
+    for (const ButtonMapping &m : mappings.mappings) {
+        if (m.buttonIndex >= 0 && m.channel >= CorvaneController::HeliMappedChannelFirst
+            && m.channel <= CorvaneController::HeliMappedChannelLast)
+            channels << m.channel;
+    }
+    channels.removeIf([](int channel) { return channel < 0 || channel >= CorvaneController::ChannelCount; });
+    std::sort(channels.begin(), channels.end());
+    channels.erase(std::unique(channels.begin(), channels.end()), channels.end());
+    QStringList runs;
+    for (qsizetype i = 0; i < channels.size();) {
+        const int first = channels.at(i);
+        int last = first;
+        while (++i < channels.size() && channels.at(i) == last + 1)
+            ++last;
+        runs << (last == first ? HelicopterSetupWidget::tr("CH%1").arg(first + 1)
+                               : HelicopterSetupWidget::tr("CH%1\u2013CH%2").arg(first + 1).arg(last + 1));
+    }
+    return runs.isEmpty() ? HelicopterSetupWidget::tr("No control channel is set up")
+                          : HelicopterSetupWidget::tr("Sending %1 to the receiver").arg(runs.join(QStringLiteral(", ")));
+}
+
 } // namespace
 
 HelicopterSetupWidget::HelicopterSetupWidget(CorvaneController *controller, QWidget *parent)
@@ -130,6 +157,9 @@ HelicopterSetupWidget::HelicopterSetupWidget(CorvaneController *controller, QWid
     connect(m_controller, &CorvaneController::heliArmedChanged, this, &HelicopterSetupWidget::updateTransmissionUi);
     connect(m_controller->profileManager(), &ProfileManager::activeProfileChanged, this,
             &HelicopterSetupWidget::followActiveProfileName);
+    // The channels sent and the arm switch follow the setup, whoever changed it.
+    connect(m_controller->profileManager(), &ProfileManager::profileModified, this,
+            &HelicopterSetupWidget::updateTransmissionUi);
 
     refreshFromController();
 }
@@ -503,7 +533,7 @@ void HelicopterSetupWidget::updateTransmissionUi()
         m_armButton->setChecked(armed);
     }
     if (m_statusLabel) {
-        m_statusLabel->setText(running      ? tr("Sending CH1\u2013CH4 to the receiver")
+        m_statusLabel->setText(running      ? sendingText(m_controller->helicopterConfig(), m_controller->buttonMappings())
                                : !connected ? tr("Connect the QOR Transmitter to start")
                                : silent     ? m_controller->transmitterSilentMessage()
                                : waiting    ? m_controller->transmitterWaitingMessage()

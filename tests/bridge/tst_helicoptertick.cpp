@@ -100,6 +100,7 @@ private slots:
     // send where they rest (centred; an axis the device lacks as well), the lever stays low
     // (reversed or not, calibrated or not, on an axis it lacks too) and so does the motor, split
     // pedals resting up mix to a centred rudder. Beginner rates: a full stick would be 500 or 1484.
+    // Arm at idle would refuse the start with a lever not yet seen: what is sent is what is tested.
     void restingControls_data()
     {
         QTest::addColumn<int>("stickAxes");
@@ -124,7 +125,6 @@ private slots:
                 c.fly.motorChannel = 4;
             });
         };
-        const Config noIdleCheck = [](HelicopterConfig &c) { c.fly.armAtIdle = false; };
         QTest::newRow("4-axis stick, lever, 6-axis rudder bar") << 4 << 3 << 6 << none << QList<int>{992, 992, 172, 992};
         QTest::newRow("8-axis stick, lever, pedals") << 8 << 8 << 8 << none << QList<int>{992, 992, 172, 992};
         QTest::newRow("one-axis stick: no pitch axis") << 1 << 3 << 6 << none << QList<int>{992, 992, 172, 992};
@@ -137,8 +137,8 @@ private slots:
                                                      << QList<int>{992, 992, 172, 992, 172};
         QTest::newRow("reversed, calibrated lever at its middle") << 4 << 3 << 6 << reversedOnZ(true)
                                                                  << QList<int>{992, 992, 172, 992, 172};
-        // Without a lever the collective reads 0 (about half): only without the idle check.
-        QTest::newRow("no throttle, no pedals") << 4 << 0 << 0 << noIdleCheck << QList<int>{992, 992, 975, 992};
+        // Without a lever the collective reads 0 (about half).
+        QTest::newRow("no throttle, no pedals") << 4 << 0 << 0 << none << QList<int>{992, 992, 975, 992};
     }
 
     void restingControls()
@@ -150,6 +150,7 @@ private slots:
         QFETCH(QList<int>, expected);
         TransmitRig rig;
         HelicopterConfig cfg;
+        cfg.fly.armAtIdle = false;
         if (change)
             change(cfg);
         rig.controller->setHelicopterConfig(cfg);
@@ -207,23 +208,30 @@ private slots:
     void arming_data()
     {
         QTest::addColumn<bool>("withLever");
+        QTest::addColumn<bool>("replaced"); // another lever connected in its place after the start
         QTest::addColumn<float>("lever");
         QTest::addColumn<Config>("change");
         QTest::addColumn<QString>("error"); // empty: arms
         const Config none;
         const Config raisedIdle = [](HelicopterConfig &c) { c.calibration.throttle.minOutput = 0.3f; };
-        QTest::newRow("lever down") << true << -1.0f << none << QString();
-        QTest::newRow("lever raised") << true << 0.5f << none << "Lower the collective before arming the motor.";
+        QTest::newRow("lever down") << true << false << -1.0f << none << QString();
+        QTest::newRow("lever raised") << true << false << 0.5f << none << "Lower the collective before arming the motor.";
         // The collective range's Idle is where a lever that is down puts the collective.
-        QTest::newRow("lever just off its end, Idle at 30 %") << true << -0.9f << raisedIdle << QString();
+        QTest::newRow("lever just off its end, Idle at 30 %") << true << false << -0.9f << raisedIdle << QString();
         // Without a lever the collective reads about half: arming then would spin the rotor up.
-        QTest::newRow("no throttle device") << false << -1.0f << none
+        QTest::newRow("no throttle device") << false << false << -1.0f << none
                                             << "Connect the throttle lever before arming the motor.";
+        // A lever is seen once it has been past 0.1 from its centre since its device was opened:
+        // one at its low end is seen at its first read, one at its centre may stand anywhere.
+        QTest::newRow("lever replaced by another at its centre, never moved")
+            << true << true << 0.0f << none << "Move the collective to its lowest position before arming the motor.";
+        QTest::newRow("lever replaced by another resting down") << true << true << -1.0f << none << QString();
     }
 
     void arming()
     {
         QFETCH(bool, withLever);
+        QFETCH(bool, replaced);
         QFETCH(float, lever);
         QFETCH(Config, change);
         QFETCH(QString, error);
@@ -232,8 +240,16 @@ private slots:
         HelicopterConfig cfg = rig.controller->helicopterConfig();
         cfg.fly.armAtIdle = true;
         rig.controller->setHelicopterConfig(cfg);
-        rig.lever->setAxis(5, lever);
+        corvane::VirtualInputDevice *moved = rig.lever;
+        if (replaced) {
+            moved = rig.input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Spare Throttle"), 8, 4, 0));
+            QVERIFY(rig.controller->connectHeliThrottle(int(rig.input->devices().size()) - 1));
+        }
+        moved->setAxis(5, lever);
         rig.tick();
+        // The new lever sends its low end until it is seen elsewhere, wherever it stands.
+        if (replaced)
+            QCOMPARE(rig.ch(2), 172);
         QSignalSpy changes(rig.controller.get(), &corvane::CorvaneController::heliArmedChanged);
         rig.controller->setHeliArmed(true);
         QCOMPARE(rig.controller->isHeliArmed(), error.isEmpty());
