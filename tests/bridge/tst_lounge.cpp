@@ -76,55 +76,45 @@ private slots:
         QCOMPARE(rig.ch(1), 992);
     }
 
-    // After a release the throttle stays at neutral until the pedal is seen released: also when
-    // the pedals were unplugged meanwhile (the wheel base then reads released pedals) and come
-    // back pressed, or half pressed, where the untouched axis reads released before it moves.
-    // Pedals that come during a run are held the same way, as a start would refuse them pressed.
+    // After the release the throttle waits for the pedal to be seen released, also when the pedals
+    // come back meanwhile (the wheel base reads them released while they are out) pressed, or half
+    // pressed, where their untouched axis reads released.
     void raceControlStopAndRelease_data()
     {
-        QTest::addColumn<bool>("stop");
-        QTest::addColumn<bool>("replug");
-        QTest::addColumn<float>("pedal"); // where the pedal stands when the pedals come back
-        QTest::newRow("released, foot still down") << true << false << 1.0f;
-        QTest::newRow("released, pedals unplugged and plugged with the foot down") << true << true << 1.0f;
-        QTest::newRow("released, pedals plugged again half pressed") << true << true << 0.0f;
-        QTest::newRow("pedals connected during a run with the throttle pressed") << false << true << 1.0f;
+        QTest::addColumn<float>("replugged"); // where the pedal stands when they come back; NaN: not unplugged
+        QTest::newRow("foot still down") << float(qQNaN());
+        QTest::newRow("pedals unplugged and plugged with the foot down") << 1.0f;
+        QTest::newRow("pedals plugged again half pressed") << 0.0f;
     }
 
     void raceControlStopAndRelease()
     {
-        QFETCH(bool, stop);
-        QFETCH(bool, replug);
-        QFETCH(float, pedal);
+        QFETCH(float, replugged);
         TransmitRig rig;
         QVERIFY(rig.startCar());
         QSignalSpy changed(rig.controller.get(), &corvane::CorvaneController::loungeStateChanged);
-        if (stop) {
-            rig.controller->raceControlStop(QStringLiteral("red flag"));
-            for (float throttle : {1.0f, 0.2f, -1.0f, 1.0f}) {
-                rig.pedals->setAxis(1, throttle);
-                rig.tick();
-                QCOMPARE(rig.ch(1), 992);
-            }
-            rig.controller->raceControlRelease();
-            QCOMPARE(changed.count(), 2);
-            QVERIFY(!corvane::SettingsFile().value("lounge/stopped").toBool());
+        rig.controller->raceControlStop(QStringLiteral("red flag"));
+        for (float throttle : {1.0f, 0.2f, -1.0f, 1.0f}) {
+            rig.pedals->setAxis(1, throttle);
+            rig.tick();
+            QCOMPARE(rig.ch(1), 992);
         }
-        rig.pedals->setAxis(1, 1.0f);
-        rig.tick();
-        if (replug) {
+        rig.controller->raceControlRelease();
+        QCOMPARE(changed.count(), 2);
+        QVERIFY(!corvane::SettingsFile().value("lounge/stopped").toBool());
+        if (!qIsNaN(replugged)) {
             rig.pedals->unplug();
             QVERIFY(QMetaObject::invokeMethod(rig.controller.get(), "onMonitorTimer"));
             rig.tick(3);
             rig.pedals->replug();
-            rig.pedals->setAxis(1, pedal);
+            rig.pedals->setAxis(1, replugged);
             QVERIFY(rig.controller->connectPedals(TransmitRig::PedalsPos));
         }
         rig.tick(10);
-        QCOMPARE(rig.ch(1), 992);
+        QCOMPARE(rig.ch(1), 992); // pedal still down from before the release
         rig.pedals->setAxis(1, 0.5f);
         rig.tick();
-        QCOMPARE(rig.ch(1), 992); // pressed further, never released since
+        QCOMPARE(rig.ch(1), 992); // pressed on, never released since
         rig.pedals->setAxis(1, -1.0f);
         rig.tick();
         rig.pedals->setAxis(1, 1.0f);

@@ -432,7 +432,6 @@ private slots:
         QVERIFY(!host.armButton()->isEnabled());
 
         host.txButton()->click();
-        QCOMPARE(host.status(), QString("Sending CH1\u2013CH5 to the receiver"));
         // Arm at idle without a throttle lever: the controller refuses.
         cfg.fly.armAtIdle = true;
         rig.controller->setHelicopterConfig(cfg);
