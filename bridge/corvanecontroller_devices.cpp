@@ -135,9 +135,10 @@ bool CorvaneController::connectCarDevice(CarDevice which, int index)
     const bool trusted = old.hasCustomAxisMapping && old.productName == device->productName();
     if (trusted)
         device->setAxisMapping(old.axisMapping);
-    // The pedals may come during a run with the foot down, whatever held the throttle before
-    // (a release by race control, the pedals' own start check): the car waits until the pedal
-    // is seen released, as a start refuses it pressed. A start clears the hold.
+    // A throttle device connected during a run may come with the pedal down, and a hold from
+    // before (race control's release) may have ended on the released reading while it was out:
+    // the car waits until the pedal is seen released, as a start refuses it pressed. A start
+    // clears the hold.
     m_throttleHeldUntilReleased = true;
     slot.axisMapping = device->axisMapping();
     slot.hasCustomAxisMapping = trusted;

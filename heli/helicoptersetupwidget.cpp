@@ -13,7 +13,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include <algorithm>
+#include <array>
 #include <memory>
 
 #include "bridge/corvanecontroller.h"
@@ -91,23 +91,29 @@ int chosenDevice(const QComboBox *combo)
 // and the arm switch while they are on) and those its button mappings drive, as "CH1–CH6, CH9".
 QString sendingText(const HelicopterConfig &config, const ButtonMappingSet &mappings)
 {
-    QList<int> channels = CorvaneController::heliSetupChannels(config);
+    constexpr int Count = CorvaneController::ChannelCount;
+    std::array<bool, Count> sent{};
+    const auto mark = [&sent](int channel) {
+        if (channel >= 0 && channel < Count)
+            sent[size_t(channel)] = true;
+    };
+    for (int channel : CorvaneController::heliSetupChannels(config))
+        mark(channel);
     for (const ButtonMapping &m : mappings.mappings) {
         if (m.buttonIndex >= 0 && m.channel >= CorvaneController::HeliMappedChannelFirst
             && m.channel <= CorvaneController::HeliMappedChannelLast)
-            channels << m.channel;
+            mark(m.channel);
     }
-    channels.removeIf([](int channel) { return channel < 0 || channel >= CorvaneController::ChannelCount; });
-    std::sort(channels.begin(), channels.end());
-    channels.erase(std::unique(channels.begin(), channels.end()), channels.end());
     QStringList runs;
-    for (qsizetype i = 0; i < channels.size();) {
-        const int first = channels.at(i);
+    for (int first = 0; first < Count; ++first) {
+        if (!sent[size_t(first)])
+            continue;
         int last = first;
-        while (++i < channels.size() && channels.at(i) == last + 1)
+        while (last + 1 < Count && sent[size_t(last + 1)])
             ++last;
         runs << (last == first ? HelicopterSetupWidget::tr("CH%1").arg(first + 1)
                                : HelicopterSetupWidget::tr("CH%1\u2013CH%2").arg(first + 1).arg(last + 1));
+        first = last;
     }
     return runs.isEmpty() ? HelicopterSetupWidget::tr("No control channel is set up")
                           : HelicopterSetupWidget::tr("Sending %1 to the receiver").arg(runs.join(QStringLiteral(", ")));
