@@ -9,6 +9,7 @@
 #include "racecontrol/pages/racecarcard.h"
 #include "racecontrol/pages/racecardialog.h"
 #include "racecontrol/pages/racecontrolpage.h"
+#include "racecontrol/pages/racedisplay.h"
 #include "racecontrol/pages/racestationsdialog.h"
 #include "racefleet.h"
 #include "support/widgets/widgetlookup.h"
@@ -46,6 +47,17 @@ QStringList counts(QWidget *page)
             result.append(label->text());
     }
     return result;
+}
+
+// The state word on the station's card, as the page draws it now.
+QString cardState(RaceControlPage *page, const QString &stationId)
+{
+    page->refresh();
+    for (corvane::RaceCarCard *card : page->findChildren<corvane::RaceCarCard *>()) {
+        if (card->stationId() == stationId)
+            return card->findChild<ostra::Pill *>()->text();
+    }
+    return QString();
 }
 
 QString toastText(QWidget *page)
@@ -139,6 +151,12 @@ private slots:
         QCOMPARE(resume->property("txState").toString(), QString("go"));
         QTest::qWait(200);
         QCOMPARE(stopped->events().count("action_lounge_release"), 0);
+        // A STOP ALL in between asks for both clicks again.
+        button(&page, "\u25A0  STOP ALL")->click();
+        QCOMPARE(resume->text(), QString("Resume all"));
+        resume->click();
+        QTest::qWait(200);
+        QCOMPARE(stopped->events().count("action_lounge_release"), 0);
         resume->click();
         QTRY_COMPARE(stopped->events().count("action_lounge_release"), 1);
         QTRY_COMPARE(running->events().count("action_lounge_release"), 1);
@@ -173,6 +191,7 @@ private slots:
         QTest::newRow("slower watchdog set elsewhere") << "watchdog 5000" << "Not covered" << running
                                                        << "Safety link: 1 car not covered";
         QTest::newRow("stricter watchdog set elsewhere") << "watchdog 1000" << "Running" << running << "Safety link on";
+        QTest::newRow("back unstopped after STOP ALL") << "back unstopped" << "Stopping" << running << "Safety link on";
     }
 
     // With the safety link on: a car whose transmitter is not connected is not running, and one
@@ -196,7 +215,15 @@ private slots:
         page.show();
         QVERIFY(QTest::qWaitForWindowExposed(&page));
         QTRY_COMPARE(page.findChild<ostra::Pill *>()->text(), QString("Safety link on"));
-        if (change == "no transmitter") {
+        if (change == "back unstopped") {
+            // It refuses the stop here, so that the card shows the stop on its way.
+            page.stopAll();
+            QTRY_VERIFY(station->loungeState().value("stopped").toBool());
+            station->stop();
+            station->refuse("action_lounge_stop", "Station busy");
+            station->setStateValue("stopped", false);
+            fleet.rig.net()->inStations([station] { QVERIFY(station->listen(QHostAddress(RaceFleet::host(RaceFleet::Running)), 12345)); });
+        } else if (change == "no transmitter") {
             station->pushLive({{"throttle", 0.0}, {"transmitterConnected", false}});
         } else if (change.startsWith("watchdog")) {
             const int timeout = change.section(' ', 1).toInt();
@@ -206,7 +233,7 @@ private slots:
             station->pushState();
         }
         corvane::RaceCarCard *card = page.findChild<corvane::RaceCarCard *>();
-        QTRY_COMPARE(card->findChild<ostra::Pill *>()->text(), state);
+        QTRY_COMPARE_WITH_TIMEOUT(card->findChild<ostra::Pill *>()->text(), state, 8000);
         QCOMPARE(counts(&page), counted);
         QCOMPARE(page.findChild<ostra::Pill *>()->text(), safety);
         QVERIFY(renderPage(&page, "page-" + QString(QTest::currentDataTag()).replace(' ', '-')));
@@ -217,9 +244,18 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("toast");
         QTest::addColumn<int>("stopsSent");
-        QTest::newRow("every car stops") << "" << "" << 2;
-        QTest::newRow("one car refuses") << "refuse" << "Stopped 1 of 2 cars \u2014 check the others" << 2;
-        QTest::newRow("the cars went offline") << "offline" << "No cars online to stop" << 0;
+        QTest::addColumn<QString>("then");
+        QTest::addColumn<QString>("state");
+        QTest::newRow("every car stops") << "" << "" << 2 << "" << "Stopped";
+        QTest::newRow("one car refuses") << "refuse" << "Stopped 1 of 2 cars \u2014 check the others" << 2 << "" << "Stopped";
+        QTest::newRow("the cars went offline") << "offline" << "No cars online to stop" << 0 << "" << "No signal";
+        // Down at STOP ALL, or restarted before the stop was on its disk: the car comes back not
+        // stopped and gets the stop again, its card saying so until it reports stopped.
+        QTest::newRow("a car down at STOP ALL comes up") << "offline" << "No cars online to stop" << 0 << "back" << "Stopped";
+        QTest::newRow("a car restarts unstopped") << "" << "" << 2 << "back" << "Stopped";
+        QTest::newRow("a car restarts unstopped, the stop refused") << "" << "" << 2 << "back refusing" << "Stopping";
+        QTest::newRow("race control and a car restart") << "" << "" << 2 << "restart back" << "Stopped";
+        QTest::newRow("a car resumed on its card restarts") << "" << "" << 2 << "resume back" << "Running";
     }
 
     // STOP ALL as clicked between two refreshes of the page (it is not shown, so the button keeps
@@ -229,13 +265,15 @@ private slots:
         QFETCH(QString, fault);
         QFETCH(QString, toast);
         QFETCH(int, stopsSent);
+        QFETCH(QString, then);
+        QFETCH(QString, state);
         RaceFleet fleet;
         const QString reason = fleet.setUp(RaceFleet::Helicopter);
         if (!reason.isEmpty())
             QSKIP(qPrintable("the page is tested against stations inside network namespaces: " + reason));
         QVERIFY(fleet.settle(RaceFleet::Helicopter));
-        RaceControlPage page(fleet.control.get());
-        QPushButton *stopAll = button(&page, "\u25A0  STOP ALL");
+        auto page = std::make_unique<RaceControlPage>(fleet.control.get());
+        QPushButton *stopAll = button(page.get(), "\u25A0  STOP ALL");
         QVERIFY(stopAll->isEnabled());
         QList<ostratest::FakeRaceStation *> stations{fleet.rig.station(RaceFleet::Running),
                                                      fleet.rig.station(RaceFleet::Stopped)};
@@ -259,9 +297,36 @@ private slots:
                                 return args.at(0).toString() == RaceFleet::id(car);
                             }) >= 2);
         }
-        QTRY_COMPARE(toastText(&page), toast);
+        QTRY_COMPARE(toastText(page.get()), toast);
         QCOMPARE(stations.at(0)->events().count("action_lounge_stop") + stations.at(1)->events().count("action_lounge_stop"),
                  stopsSent);
+
+        ostratest::FakeRaceStation *car = stations.at(0);
+        car->clearRecord();
+        const QString id = RaceFleet::id(RaceFleet::Running);
+        if (then.startsWith("resume")) {
+            corvane::toggleStationStop(fleet.control.get(), id);
+            QTRY_VERIFY(!car->loungeState().value("stopped").toBool());
+        }
+        if (then.startsWith("restart")) {
+            page.reset();
+            fleet.control.reset();
+        }
+        if (then.contains("back")) {
+            car->stop();
+            if (then.contains("refusing"))
+                car->refuse("action_lounge_stop", "Station busy");
+            car->setStateValue("stopped", false);
+            car->clearRecord();
+            fleet.rig.net()->inStations([car] { QVERIFY(car->listen(QHostAddress(RaceFleet::host(RaceFleet::Running)), 12345)); });
+        }
+        if (!fleet.control) {
+            fleet.control = std::make_unique<RaceControl>();
+            fleet.control->openIncludedStations();
+            page = std::make_unique<RaceControlPage>(fleet.control.get());
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(cardState(page.get(), id), state, 8000);
+        QTRY_COMPARE(car->events().count("action_lounge_stop"), int(then.contains("back") && state != "Running"));
     }
 
     void renderDarkTheme() { QVERIFY(renderDarkToo({"noStationIsAllLocked", "fleetCountsCapsAndResume", "carStateShown"})); }
