@@ -462,6 +462,7 @@ void RaceControl::onLoungeStateReply(const QString &id, bool ok, const QJsonObje
         return;
     }
     applyStationPush(id, data);
+    keepStopped(id);
     // Re-arms the station's watchdog every time its link comes back.
     keepArmed(id, true);
 }
@@ -549,22 +550,14 @@ void RaceControl::applyStationPush(const QString &id, const QJsonObject &data)
         link->setSilenceLimit(armedTimeoutMs(data));
     stationUpdated(*record);
     keepArmed(id);
-    keepStopped(id);
 }
 
 void RaceControl::keepStopped(const QString &id)
 {
+    // Sent only to a car that takes race control now; the reply comes back as its state.
     const RaceStation *record = findStation(id);
-    RaceStationLink *link = m_links.value(id);
-    if (!record || !record->stopHeld || !link || !isRaceControlSupported(*record)
-        || record->state.value(QStringLiteral("stopped")).toBool() || m_stopsOnTheWay.contains(id))
-        return;
-    m_stopsOnTheWay.insert(id);
-    link->send(kStopEvent, QJsonObject(), [this, id](bool ok, const QJsonObject &reply, const QString &) {
-        m_stopsOnTheWay.remove(id);
-        if (ok)
-            applyStationPush(id, reply);
-    });
+    if (record && record->stopHeld && !record->state.value(QStringLiteral("stopped")).toBool())
+        command(id, kStopEvent, QJsonObject());
 }
 
 void RaceControl::holdStops(const QStringList &ids, const QString &event)
@@ -592,6 +585,7 @@ void RaceControl::onStationPushed(const QString &id, const QString &event, const
             record->live = data;
     } else if (event == QLatin1String("event_lounge_state")) {
         applyStationPush(id, data);
+        keepStopped(id);
     }
 }
 

@@ -6,7 +6,6 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
-#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -134,8 +133,9 @@ private:
     // Arms the station's watchdog as the safety link sets it; unless forced, only when the
     // station reports it otherwise and no arming went out within the last heartbeat period.
     void keepArmed(const QString &id, bool force = false);
-    // Stops again a station whose stop is held here and that reports its car not stopped, one
-    // stop on its way at a time.
+    // Stops again a station whose stop is held here and that reports its car not stopped, as its
+    // link opens or in a push (not in a reply, so that a station that keeps answering "not
+    // stopped" is not asked again and again).
     void keepStopped(const QString &id);
     // A stop or a release sent to these stations holds, or ends, their stop here.
     void holdStops(const QStringList &ids, const QString &event);
@@ -168,8 +168,6 @@ private:
     // When this race control last armed each station's watchdog; a station is in it from its
     // first arming until it is let go.
     QHash<QString, QElapsedTimer> m_lastArming;
-    // Stations that a held stop is on its way to.
-    QSet<QString> m_stopsOnTheWay;
     QTimer *m_heartbeatTimer;
 };
 

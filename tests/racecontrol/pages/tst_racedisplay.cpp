@@ -101,12 +101,6 @@ private slots:
         RaceStation uncovered = stationWith(Linked, kRunning);
         uncovered.uncovered = true;
         QTest::newRow("not covered") << uncovered << "Not covered" << 2 << "Stop" << "stop" << "";
-        RaceStation held = stationWith(Linked, kRunning);
-        held.stopHeld = true;
-        QTest::newRow("stop held, reported running") << held << "Stopping" << 4 << "Stop" << "stop" << "";
-        held.state = kStopped;
-        QTest::newRow("stop held, stopped") << held << "Stopped" << 4 << "Resume" << "go"
-                                            << "Stopped from race control. The driver has no throttle until you resume it.";
     }
     void statusTexts()
     {
