@@ -97,14 +97,15 @@ void tellWhenUnguarded(const InstanceLock &lock, QWidget *window)
     if (files.isEmpty())
         return;
     auto *box = new QMessageBox(QMessageBox::Warning, QLatin1String(AppDisplayName),
-                                QCoreApplication::translate("Startup", "A second copy of the OSTRA would not be kept out."),
+                                QCoreApplication::translate("Startup", "Another copy of the OSTRA would not be kept out."),
                                 QMessageBox::Ok, window);
     box->setTextFormat(Qt::PlainText);
     box->setInformativeText(
         QCoreApplication::translate("Startup", "This run cannot lock %1. Two copies would write over each other's "
-                                               "profiles and settings: start no other.\n\nTo have it kept out again, "
-                                               "close the OSTRA, then remove that file, or make it and its folder "
-                                               "yours (a run as another user, such as through sudo, leaves them so).")
+                                               "profiles and settings: start no second copy while this one runs.\n\n"
+                                               "To keep one out again, close the OSTRA, then remove that file, or make "
+                                               "it and its folder yours (a run as another user, such as through sudo, "
+                                               "leaves them so).")
             .arg(files.join(QStringLiteral(", "))));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
