@@ -39,9 +39,9 @@ int main(int argc, char **argv)
         window->captureSnapshots(snapshotDir);
     const int exitCode = app.exec();
     const bool restart = window->restartRequested();
-    const QHash<QString, QString> profileNames = window->controller()->profileManager()->profileNamesByFile();
+    const corvane::ProfileManager::FileNames fileNames = window->controller()->profileManager()->fileNames();
     window.reset();
     // What the run changed last (profiles, settings) reaches the disk before the next run, or the
     // restart, reads it; a disk that does not answer holds the end only so long.
-    return endRun(exitCode, restart, corvane::FileWriter::QuitWaitMs, profileNames);
+    return endRun(exitCode, restart, corvane::FileWriter::QuitWaitMs, fileNames);
 }

@@ -1,7 +1,6 @@
 #include "app/startup.h"
 
 #include <QApplication>
-#include <QFileInfo>
 #include <QIcon>
 #include <QLocale>
 #include <QMessageBox>
@@ -157,22 +156,19 @@ bool restartProgram()
     return false;
 }
 
-int endRun(int exitCode, bool restart, int waitMs, const QHash<QString, QString> &profileNames)
+int endRun(int exitCode, bool restart, int waitMs, const corvane::ProfileManager::FileNames &fileNames)
 {
     corvane::FileWriter &writer = corvane::FileWriter::shared();
     const bool done = writer.flush(waitMs);
     const QStringList givenUp = done ? QStringList() : writer.giveUp();
     if (restart) {
-        const QStringList notSaved = givenUp + writer.failedFiles();
-        if (!notSaved.isEmpty()) {
-            QStringList names;
-            for (const QString &path : notSaved) {
-                const auto profile = profileNames.constFind(path);
-                names.append(profile == profileNames.cend()
-                                 ? QFileInfo(path).fileName()
-                                 : QCoreApplication::translate("Startup", "the profile \"%1\"").arg(*profile));
-            }
-            names.removeDuplicates();
+        QStringList names;
+        for (const QString &path : givenUp + writer.failedFiles()) {
+            const QString name = fileNames.of(path);
+            if (!name.isEmpty() && !names.contains(name))
+                names.append(name);
+        }
+        if (!names.isEmpty()) {
             QMessageBox box(QMessageBox::Warning, QCoreApplication::translate("Startup", "Not saved"),
                             (givenUp.isEmpty() ? QCoreApplication::translate("Startup", "Some files could not be saved.")
                                                : QCoreApplication::translate("Startup", "The disk did not finish in time."))

@@ -1,9 +1,10 @@
 #pragma once
 
-#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
+
+#include "profiles/profilemanager.h"
 
 class InstanceLock;
 class QApplication;
@@ -50,7 +51,8 @@ bool restartProgram();
 // `waitMs`, before a restart (when asked) starts the next copy, which reads it. What the disk has
 // not done by then is given up, so that none of it lands behind the next copy's back: it is
 // logged, and before a restart the user is told which files may not hold their last changes (those
-// given up, and those whose last write failed), a profile's by its name in `profileNames` (by file
-// path). The process then ends at once, without its statics' teardown, while the writer's thread
-// may still be inside the disk. Returns `exitCode` only when everything was written.
-int endRun(int exitCode, bool restart, int waitMs, const QHash<QString, QString> &profileNames = {});
+// given up, and those whose last write failed), by the names `fileNames` gives them, leaving out
+// those that hold nothing the user has. The process then ends at once, without its statics'
+// teardown, while the writer's thread may still be inside the disk. Returns `exitCode` only when
+// everything was written.
+int endRun(int exitCode, bool restart, int waitMs, const corvane::ProfileManager::FileNames &fileNames = {});

@@ -54,9 +54,19 @@ public:
     bool saveProfile(const QString &id);
     bool saveActiveProfile();
     QString profileFilePath(const QString &id) const;
-    // The name of the profile each file of the store holds, by path, those of deleted profiles
-    // not yet removed included: what the user calls a file.
-    QHash<QString, QString> profileNamesByFile() const;
+    // What the user calls the files of the store, kept for the end of the run, when the store
+    // may be gone.
+    struct FileNames
+    {
+        QString folder;
+        QHash<QString, QString> byPath;
+        // A file of the store by what it holds; another file in its folder holds nothing the
+        // user has (a profile that never came to be, or one gone): empty. A file elsewhere by
+        // its file name.
+        QString of(const QString &path) const;
+    };
+    // Profiles' files by the profile's name, those of deleted profiles not yet removed included.
+    FileNames fileNames() const;
     void createDefaultProfile();
 
     // Lookups

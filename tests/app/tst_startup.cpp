@@ -139,6 +139,9 @@ private slots:
         QTest::newRow("restart in the rename") << "restart" << "rename" << landing << QByteArray("new");
         QTest::newRow("quit in a removal of two files") << "quit" << "removal" << kept << QByteArray("old");
         QTest::newRow("restart after a failed write") << "restart" << "fails" << "cannot sync [^\\n]*/kept\\.json" << QByteArray("old");
+        // A profile the disk refused is not the user's: its file is not named.
+        QTest::newRow("restart on a full disk after a new profile failed")
+            << "restart" << "new profile" << "cannot sync [^\\n]*/kept\\.json" << QByteArray("old");
     }
 
     void endOfRunWhileTheDiskHangs()
@@ -170,7 +173,8 @@ private slots:
             QCOMPARE(contentsOf(dir.filePath("restarted")), held);
             const QString told = QString::fromUtf8(contentsOf(dir.filePath("told")));
             QVERIFY2(told.contains("may not hold your last changes") && told.contains("kept.json")
-                         && told.contains("the profile \"Fast <b>car</b>\"") && !told.contains(QRegularExpression("[0-9a-f]{8}-")),
+                         && told.contains("the profile \"Fast <b>car</b>\"") && !told.contains(QRegularExpression("[0-9a-f]{8}-"))
+                         && !told.contains("Never made"),
                      qPrintable(told));
         }
         // Long after the disk came back.
@@ -197,8 +201,12 @@ private slots:
         QVERIFY(writer.flush(10000));
         const QString hang = qEnvironmentVariable("OSTRA_END_RUN_HANG");
         using Hold = ostratest::HeldRenames::Hold;
-        if (hang == "fails") {
+        if (hang == "fails" || hang == "new profile") {
             corvane::FileWriter::setFaults(corvane::FileWriter::SyncFails);
+            if (hang == "new profile") {
+                const QString never = store.createProfile("Never made");
+                QTRY_VERIFY(!store.mutableProfile(never));
+            }
             writer.write(dir.filePath("kept.json"), [](quint64) { return QByteArray("new"); });
         } else if (hang == "removal") {
             QVERIFY(put(dir.filePath("stale.json"), "old"));
@@ -231,7 +239,7 @@ private slots:
             QThread::msleep(300);
         });
         // As main ends: the statics' teardown follows, unless the run ends before.
-        std::exit(endRun(3, end == "restart", 300, store.profileNamesByFile()));
+        std::exit(endRun(3, end == "restart", 300, store.fileNames()));
     }
 
     // One copy of the program per settings folder and per profile store. A second start that
