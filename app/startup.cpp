@@ -18,6 +18,7 @@
 #include "bridge/logrouter.h"
 #include "ostraui/theme.h"
 #include "platform/storage/filewriter.h"
+#include "profiles/profilemanager.h"
 
 namespace {
 
@@ -44,7 +45,12 @@ QString settingsFolder()
            + QCoreApplication::organizationName();
 }
 
-bool holdSettingsFolder(InstanceLock &lock, int restartWaitMs)
+QStringList programFolders()
+{
+    return {settingsFolder(), corvane::ProfileManager::folderPath()};
+}
+
+bool holdProgramFolders(InstanceLock &lock, int restartWaitMs)
 {
     const bool restarted = qEnvironmentVariableIsSet(RestartMark);
     qunsetenv(RestartMark);
@@ -54,7 +60,7 @@ bool holdSettingsFolder(InstanceLock &lock, int restartWaitMs)
     // No answer: the holder may have ended while it was asked (killed, or at the end of its run).
     if (answer.isEmpty() && lock.acquire(GoneHolderWaitMs))
         return true;
-    std::fprintf(stderr, "%s is already running for these settings; this start ends.\n", AppDisplayName);
+    std::fprintf(stderr, "%s is already running for these settings or profiles; this start ends.\n", AppDisplayName);
     // In the colours of the window that came forward; the settings that name them are not read.
     ostra::installTheme(*qApp, answer.isEmpty() ? qgetenv("QOROSTRA_THEME") == "dark" : answer == "dark");
     QMessageBox box(QMessageBox::Information, QLatin1String(AppDisplayName),
@@ -82,6 +88,26 @@ void answerSecondStarts(InstanceLock &lock, QWidget *window)
         window->activateWindow();
         return ostra::isDarkTheme() ? QByteArrayLiteral("dark") : QByteArrayLiteral("light");
     });
+}
+
+void tellWhenUnguarded(const InstanceLock &lock, QWidget *window)
+{
+    const QStringList files = lock.unguarded();
+    if (files.isEmpty())
+        return;
+    auto *box = new QMessageBox(QMessageBox::Warning, QLatin1String(AppDisplayName),
+                                QCoreApplication::translate("Startup", "Another copy of the OSTRA would not be kept out."),
+                                QMessageBox::Ok, window);
+    box->setTextFormat(Qt::PlainText);
+    box->setInformativeText(
+        QCoreApplication::translate("Startup", "This run cannot lock %1. Two copies would write over each other's "
+                                               "profiles and settings: start no second copy while this one runs.\n\n"
+                                               "To keep one out again, close the OSTRA, then remove that file, or make "
+                                               "it and its folder yours (a run as another user, such as through sudo, "
+                                               "leaves them so).")
+            .arg(files.join(QStringLiteral(", "))));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void installLogRouting()

@@ -137,7 +137,7 @@ ProfileManager::~ProfileManager()
     FileWriter::shared().release(this);
 }
 
-QString ProfileManager::folderPath() const
+QString ProfileManager::folderPath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/profiles");
 }

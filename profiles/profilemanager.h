@@ -38,6 +38,8 @@ public:
     static const QString ConfigFileName;
     static const QString EscPresetsFileName;
     static const QString UserPresetsFileName;
+    // The folder of all of them.
+    static QString folderPath();
 
     explicit ProfileManager(QObject *parent = nullptr);
     ~ProfileManager() override;
@@ -207,7 +209,6 @@ private:
                       const std::function<void()> &write, const std::function<void()> &announce);
     void changeEscPreset(const EscPreset &before, const EscPreset &after);
     void changeUserPreset(const UserPreset &before, const UserPreset &after);
-    QString folderPath() const;
     // Emits the reason when a name cannot be used.
     bool acceptsName(const QString &name, ProfileName::Of of);
     // Emits the reason when a profile from outside holds a list longer than the program lets one

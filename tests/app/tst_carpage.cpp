@@ -822,11 +822,11 @@ private slots:
                                             << "Failed to connect receiver to /dev/ttyOSTRAGONE" << QString();
         // Reported by the writer after the request has been answered in memory.
         QTest::newRow("profile file not written") << "action_rename_profile" << QJsonObject{{"id", "$active"}, {"name", "Car"}}
-                                                  << "Failed to save profile: Car" << "Failed to save profile: Car";
+                                                  << "Failed to save profile: Car: is a directory" << "Failed to save profile: Car";
         // The desktop hears of it from the settings file alone.
         QTest::newRow("race control state not written")
             << "set_lounge_pit_limiter" << QJsonObject{{"$settings", true}, {"enabled", true}}
-            << "Failed to save the race control state" << "Settings not saved \u2014 %1 cannot be read (Is a directory) and is not written over";
+            << "Failed to save the race control state: is a directory" << "Settings not saved \u2014 %1 cannot be read (Is a directory) and is not written over";
     }
 
     void networkErrorsAreToasts()
