@@ -20,6 +20,8 @@
 #include <mutex>
 #include <utility>
 
+#include <sys/stat.h>
+
 #include "platform/storage/filewriter.h"
 #include "platform/storage/iniformat.h"
 
@@ -66,19 +68,6 @@ struct Disk
 // rename) before it fails as for a full disk; the change stays in memory for the next write.
 constexpr int LockWaitMs = 5000;
 
-// Why a lock that stayed taken for the whole wait is not free, in words short enough for a toast
-// (`shown`: its name; the log names the folder). Only the words: whether it is held was
-// QLockFile's judgement.
-QString heldReason(const QString &lockPath, const QString &shown)
-{
-    const QFileInfo lock(lockPath);
-    if (lock.isSymLink())
-        return SettingsFile::tr("%1 is a link, not a lock file").arg(shown);
-    if (lock.isDir())
-        return SettingsFile::tr("%1 is a folder, not a lock file").arg(shown);
-    return SettingsFile::tr("another program holds %1").arg(shown);
-}
-
 // On the writer's thread, in QSettings' order: takes the file's lock, reads the file again when
 // it has changed since it was last read or written (a hand edit, a tool), puts this process's
 // changes on top and writes the whole file. A file that cannot be read is never replaced.
@@ -92,13 +81,24 @@ FileWriter::Outcome storeChanges(Disk &disk, const QString &path, const Changes 
         return FileWriter::Outcome::Failed;
     };
     QDir().mkpath(QFileInfo(path).absolutePath());
+    const QString lockPath = path + QLatin1String(".lock");
+    // Short enough for a toast; the log names the folder.
+    const QString shown = QFileInfo(lockPath).fileName();
+    // Only a lock file is QLockFile's to judge: anything else in its place is never free (and a
+    // pipe would hold QLockFile reading it).
+    struct stat found = {};
+    if (::lstat(QFile::encodeName(lockPath).constData(), &found) == 0 && !S_ISREG(found.st_mode)) {
+        return fail((S_ISLNK(found.st_mode)  ? SettingsFile::tr("%1 is a link, not a lock file")
+                     : S_ISDIR(found.st_mode) ? SettingsFile::tr("%1 is a folder, not a lock file")
+                                              : SettingsFile::tr("%1 is not a lock file"))
+                        .arg(shown));
+    }
     // Judged as QSettings judges it, by QLockFile: another program's lock is held while the process
     // it names runs, up to the stale time QSettings keeps (QLockFile's own); one of a process that
     // ended, or older, QLockFile removes. A lock file is never judged by a probe of its own:
     // QLockFile's file stands unlocked for a moment when it is made and when it is let go.
-    QLockFile lock(path + QLatin1String(".lock"));
+    QLockFile lock(lockPath);
     if (!lock.tryLock(0)) {
-        const QString shown = QFileInfo(lock.fileName()).fileName();
         switch (lock.error()) {
         case QLockFile::LockFailedError:
             // Also when its owner let go of it while QLockFile looked: tried again shortly.
@@ -106,7 +106,7 @@ FileWriter::Outcome storeChanges(Disk &disk, const QString &path, const Changes 
                 patience.setRemainingTime(LockWaitMs);
             if (!patience.hasExpired())
                 return FileWriter::Outcome::Busy;
-            return fail(heldReason(lock.fileName(), shown));
+            return fail(SettingsFile::tr("another program holds %1").arg(shown));
         case QLockFile::PermissionError:
             return fail(SettingsFile::tr("%1 cannot be made: permission denied").arg(shown));
         default:

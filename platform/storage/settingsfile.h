@@ -59,9 +59,9 @@ public:
 signals:
     // Everything handed over for the file up to `ticket` is on disk, or (not `ok`) that write
     // failed (a full disk, a failed sync, a file that cannot be read, another program holding the
-    // file's lock for the 5 s a write waits, a lock file that cannot be made; failure() says
-    // which) and the old file stays whole. What failed stays in memory and goes with the next
-    // write of the file.
+    // file's lock for the 5 s a write waits, a lock file that cannot be made or something else
+    // in its place; failure() says which) and the old file stays whole. What failed stays in
+    // memory and goes with the next write of the file.
     void written(quint64 ticket, bool ok);
     // A write found these keys changed in the file by another writer; value() gives the file's
     // values now, except for keys this process changed and has not yet stored. Emitted before

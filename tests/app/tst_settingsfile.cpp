@@ -42,6 +42,7 @@
 #include <sched.h>
 #include <sys/file.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using corvane::SettingsFile;
@@ -695,8 +696,8 @@ private slots:
     // A lock file is judged as QLockFile judges it: one naming a program that ended, or older
     // than QLockFile's stale time, costs a moment at most: it is removed and the change stored,
     // also when its owner removes it first. One that may be a running program's (named by it, or
-    // empty or garbled as while a program makes it) is waited for, and one that can never be
-    // free fails the change, saying why.
+    // empty or garbled as while a program makes it) is waited for; what is no lock file fails the
+    // change at once, saying why.
     void leftLock_data()
     {
         QTest::addColumn<QByteArray>("content");
@@ -712,6 +713,7 @@ private slots:
         QTest::newRow("naming a running program, old") << QByteArray("running") << 60 << false << QString();
         QTest::newRow("old, let go meanwhile") << QByteArray("running") << 60 << true << QString();
         QTest::newRow("a folder") << QByteArray("folder") << 0 << false << "is a folder, not a lock file";
+        QTest::newRow("a pipe") << QByteArray("pipe") << 0 << false << "is not a lock file";
     }
 
     void leftLock()
@@ -727,6 +729,8 @@ private slots:
         QVERIFY(QDir().mkpath(QFileInfo(lock).absolutePath()));
         if (content == "folder") {
             QVERIFY(QDir().mkpath(lock));
+        } else if (content == "pipe") {
+            QCOMPARE(::mkfifo(QFile::encodeName(lock).constData(), 0600), 0);
         } else {
             if (content.startsWith("ended")) {
                 QProcess ended;
