@@ -200,6 +200,7 @@ private slots:
             if (fails) {
                 failing.emplace("failing sync");
                 api->client.send({{"event", "set_lounge_speed_cap"}, {"data", json(R"({"enabled":true,"percent":70})")}});
+                QTRY_VERIFY(api->rig.controller->loungeSettings().speedCap);
             }
             other.send({{"event", "action_lounge_stop"}});
             QTRY_VERIFY(api->rig.controller->isLoungeStopApplied());
