@@ -899,7 +899,7 @@ void WebSocketServer::onHeartbeatTick()
             continue;
         const auto inbox = m_inboxes.constFind(client);
         const bool paused = inbox != m_inboxes.cend() && inbox->paused;
-        // Not read from only while its own requests wait their turn: its silence is ours.
+        // Not read from only while its own requests and replies wait: its silence is ours.
         if (paused && !isBehind(client))
             m_lastHeard.insert(client, tick);
         if (tick - m_lastHeard.value(client, tick) <= SilenceLimitMs) {
