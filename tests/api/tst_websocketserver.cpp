@@ -1040,6 +1040,28 @@ private slots:
         QCOMPARE(client.next().value("event"), QJsonValue("pong"));
     }
 
+    // Replies that wait count as what they hold: a client whose replies wait behind an answer to
+    // come is not read from beyond the limit, and gets them all, in order, once they can go.
+    void waitingRepliesBounded()
+    {
+        ServerRig rig;
+        auto *later = new LaterHandler(&rig.server);
+        rig.server.registerHandler(later);
+        WsTestClient client;
+        QVERIFY(client.open(rig.server.serverPort()));
+        constexpr int Requests = 200;
+        client.send({{"event", "get_later"}});
+        for (int i = 0; i < Requests; ++i)
+            client.send({{"event", "get_padded"}, {"data", QJsonObject{{"i", i}}}});
+        QTRY_VERIFY(rig.echo->handled > 0);
+        QTest::qWait(300);
+        QCOMPARE_LT(rig.echo->handled, Requests / 2);
+        later->answerFirst();
+        QCOMPARE(client.next().value("event"), QJsonValue("get_later"));
+        for (int i = 0; i < Requests; ++i)
+            QCOMPARE(client.next().value("data").toObject().value("i").toInt(-1), i);
+    }
+
     // A connect request waits between attempts on a busy port: the same client's later requests
     // are handled meanwhile and answered after it, in their order, a status as it is when its reply
     // goes; another client is answered meanwhile. A connect of the same port, from either, does
