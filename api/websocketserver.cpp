@@ -658,7 +658,11 @@ void WebSocketServer::readDone(QWebSocket *client, const QJsonDocument &document
 bool WebSocketServer::hasTurn(QWebSocket *client) const
 {
     const auto inbox = m_inboxes.constFind(client);
-    return inbox != m_inboxes.cend() && !inbox->requests.isEmpty() && !isBehind(client);
+    if (inbox == m_inboxes.cend() || inbox->requests.isEmpty() || isBehind(client))
+        return false;
+    // A message to read, or a first reply that may go (one that waits for the disk gives none).
+    const std::shared_ptr<Answer> &first = inbox->requests.head().answer;
+    return inbox->read < inbox->requests.size() || (first->answered && first->stored);
 }
 
 bool WebSocketServer::answerNext(QWebSocket *client)

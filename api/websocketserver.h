@@ -234,7 +234,7 @@ private:
     bool readNext(QWebSocket *client);
     // The client's next message, read: it takes effect now, and its reply goes when it may.
     void readDone(QWebSocket *client, const QJsonDocument &document, const QJsonParseError &error);
-    // Whether the client has requests waiting and is not behind: a pass of turns may have work.
+    // Whether the client, not behind, has a message to read or a reply that may go.
     bool hasTurn(QWebSocket *client) const;
     // Sends the client's first reply if it may go (answered, stored, the client not behind).
     bool answerNext(QWebSocket *client);
