@@ -236,9 +236,9 @@ private slots:
 
     // Writers change one profile at once while its file is being written: each change takes
     // effect when it is read, another client is answered meanwhile (and sees them), each writer's
-    // replies wait for the disk and keep their order, the
-    // changes that came during the write go in one more write, and a restarted store reads every
-    // writer's last change. A write that fails fails every reply waiting for it.
+    // replies wait for the disk and keep their order, the changes that came during the write go in
+    // one more write, and a restarted store reads every writer's last change. A write that fails
+    // fails every reply waiting for it.
     void manyClientsSaveOneProfile_data()
     {
         QTest::addColumn<QString>("limit");
