@@ -1118,6 +1118,9 @@ private slots:
         QTimer::singleShot(900, [&] { staying.send({{"event", "ping"}}); });
         QTimer::singleShot(1200, [&] { busy.holder.close(); });
         leaving->send({{"event", "action_connect_receiver"}, {"data", QJsonObject{{"port", busy.pty.slavePath()}}}});
+        // Read inside the connect's waits: their replies wait for it when the client goes.
+        leaving->send({{"event", "ping"}});
+        leaving->send({{"event", "get_receiver_status"}});
         QTRY_COMPARE_WITH_TIMEOUT(busy.controller.isReceiverConnected(), true, 15000);
         QCOMPARE(rig.server.clientCount(), 1);
         QCOMPARE(staying.next(), parsed(R"({"event":"pong"})"));
