@@ -190,7 +190,9 @@ public:
     // collective and rudder, and the motor and arm channels while they are on.
     static QList<int> heliSetupChannels(const HelicopterConfig &config);
     bool isHeliArmed() const { return m_heliArmed; }
-    void setHeliArmed(bool armed);
+    // False when arming is refused; `refusal`, when given, then says why (errorOccurred says it
+    // too).
+    bool setHeliArmed(bool armed, QString *refusal = nullptr);
     int heliRateMode() const { return m_heliRateMode; }
     void setHeliRateMode(int mode);
     float heliDualRateFactor() const;

@@ -135,6 +135,11 @@ bool CorvaneController::connectCarDevice(CarDevice which, int index)
     const bool trusted = old.hasCustomAxisMapping && old.productName == device->productName();
     if (trusted)
         device->setAxisMapping(old.axisMapping);
+    // A throttle device connected during a run may come with the pedal down, and a hold from
+    // before (race control's release) may have ended on the released reading while it was out:
+    // the car waits until the pedal is seen released, as a start refuses it pressed. A start
+    // clears the hold.
+    m_throttleHeldUntilReleased = true;
     slot.axisMapping = device->axisMapping();
     slot.hasCustomAxisMapping = trusted;
     if (which == CarDevice::Pedals) {

@@ -68,8 +68,13 @@ int commit(const std::function<int()> &change, bool last = true)
     return error;
 }
 
+// The system's error of the first step that failed in the job on this thread; 0: none.
+thread_local int t_failure = 0;
+
 void warnFailure(const char *what, const QString &path, int error)
 {
+    if (t_failure == 0)
+        t_failure = error;
     FileWriter::warn(QStringLiteral("FileWriter: %1 %2 %3").arg(QLatin1String(what), path, qt_error_string(error)));
 }
 
@@ -117,6 +122,33 @@ FileWriter::Stamp stampFrom(const struct stat &st)
     stamp.modified = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     stamp.changed = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
     return stamp;
+}
+
+// Why a job failed, in words a user can act on.
+QString reasonOf(int error, bool heldElsewhere)
+{
+    switch (error) {
+    case 0:
+        return heldElsewhere ? FileWriter::tr("another program holds the file; try again in a moment") : QString();
+    case ENOSPC:
+    case EDQUOT:
+        return FileWriter::tr("the disk is full");
+    case EFBIG:
+        return FileWriter::tr("the file size limit is reached");
+    case EIO:
+        return FileWriter::tr("the disk reported an error");
+    case EROFS:
+        return FileWriter::tr("the disk is read-only");
+    case EMFILE:
+    case ENFILE:
+        return FileWriter::tr("too many files are open");
+    default: {
+        QString text = qt_error_string(error);
+        if (!text.isEmpty())
+            text[0] = text.at(0).toLower();
+        return text;
+    }
+    }
 }
 
 } // namespace
@@ -302,14 +334,17 @@ void FileWriter::run(const std::shared_ptr<Shared> &shared)
         shared->doing = job.path;
         shared->landed = false;
         lock.unlock();
+        t_failure = 0;
         const Outcome outcome = job.work();
         lock.lock();
         shared->doing.clear();
         if (outcome == Outcome::Busy) {
+            job.heldElsewhere = true;
             shared->busy.emplace_back(Clock::now() + std::chrono::milliseconds(RetryMs), std::move(job));
             continue;
         }
         const bool ok = outcome == Outcome::Stored;
+        const QString why = ok ? QString() : reasonOf(t_failure, job.heldElsewhere);
         if (ok)
             shared->failed.remove(job.path);
         else
@@ -317,24 +352,26 @@ void FileWriter::run(const std::shared_ptr<Shared> &shared)
         if (shared->owner) {
             QMetaObject::invokeMethod(
                 shared->owner,
-                [owner = shared->owner, path = job.path, ticket = job.ticket, ok] { owner->finished(path, ticket, ok); },
+                [owner = shared->owner, path = job.path, ticket = job.ticket, ok, why] {
+                    owner->finished(path, ticket, ok, why);
+                },
                 Qt::QueuedConnection);
         }
         shared->idle.notify_all();
     }
 }
 
-void FileWriter::finished(const QString &path, quint64 ticket, bool ok)
+void FileWriter::finished(const QString &path, quint64 ticket, bool ok, const QString &why)
 {
     if (!ok)
         emit failed(path);
     emit written(path, ticket, ok);
     // Before the file's next job makes its bytes: what a failed batch takes back is not written.
     for (const std::shared_ptr<Batch> &batch : std::as_const(m_openBatches))
-        settle(*batch, path, ticket, ok);
+        settle(*batch, path, ticket, ok, why);
     QList<std::shared_ptr<Batch>> done;
     for (const std::shared_ptr<Batch> &batch : std::as_const(m_storingBatches)) {
-        settle(*batch, path, ticket, ok);
+        settle(*batch, path, ticket, ok, why);
         if (batch->waiting.isEmpty())
             done.append(batch);
     }
@@ -352,15 +389,15 @@ void FileWriter::finished(const QString &path, quint64 ticket, bool ok)
         start(path, m_waiting.take(path));
 }
 
-void FileWriter::settle(Batch &batch, const QString &path, quint64 ticket, bool ok)
+void FileWriter::settle(Batch &batch, const QString &path, quint64 ticket, bool ok, const QString &why)
 {
     for (const std::shared_ptr<Batch> &child : std::as_const(batch.children))
-        settle(*child, path, ticket, ok);
+        settle(*child, path, ticket, ok, why);
     const auto pending = batch.waiting.constFind(path);
     if (pending == batch.waiting.cend() || pending->ticket > ticket)
         return;
     if (!ok && (batch.failure.isEmpty() || pending->first < batch.failureTicket)) {
-        batch.failure = pending->failure;
+        batch.failure = why.isEmpty() ? pending->failure : tr("%1: %2", "what failed: why").arg(pending->failure, why);
         batch.failureTicket = pending->first;
     }
     batch.waiting.erase(pending);
@@ -622,12 +659,14 @@ bool FileWriter::readFile(const QString &path, QByteArray &bytes, Stamp &stamp, 
 {
     bytes.clear();
     if (g_faults & ReadFails) {
+        t_failure = EIO;
         error = qt_error_string(EIO);
         return false;
     }
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     struct stat st = {};
     if (fd < 0 || ::fstat(fd, &st) != 0) {
+        t_failure = errno;
         error = qt_error_string(errno);
         if (fd >= 0)
             ::close(fd);
@@ -641,6 +680,7 @@ bool FileWriter::readFile(const QString &path, QByteArray &bytes, Stamp &stamp, 
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
+            t_failure = errno;
             error = qt_error_string(errno);
             ::close(fd);
             bytes.clear();

@@ -695,10 +695,24 @@ private slots:
         car.errorBoxes().at(0)->close();
 
         // Closing the window closes its box, and what waits behind that goes too: shown then, it
-        // would keep the program, and a transmission, running without the window.
+        // would keep the program, and a transmission, running without the window. A close that a
+        // dialog refuses (as an update does while it writes) keeps them, read in turn.
         window.show();
         window.onError(QStringLiteral("Port busy"));
         window.onError(QStringLiteral("Other"));
+        struct Busy : QDialog
+        {
+            using QDialog::QDialog;
+            void reject() override {}
+        };
+        std::unique_ptr<QDialog> busy = std::make_unique<Busy>(&window);
+        busy->show();
+        window.close();
+        QCOMPARE(car.errorBoxes().size(), 1);
+        car.errorBoxes().at(0)->close();
+        QCOMPARE(car.errorBoxes().at(0)->text(), QStringLiteral("Other"));
+        busy.reset();
+        window.onError(QStringLiteral("Third"));
         window.close();
         QTest::qWait(10);
         QCOMPARE(car.errorBoxes().size(), 0);
@@ -797,11 +811,11 @@ private slots:
                                             << "Failed to connect receiver to /dev/ttyOSTRAGONE" << QString();
         // Reported by the writer after the request has been answered in memory.
         QTest::newRow("profile file not written") << "action_rename_profile" << QJsonObject{{"id", "$active"}, {"name", "Car"}}
-                                                  << "Failed to save profile: Car" << "Failed to save profile: Car";
+                                                  << "Failed to save profile: Car: is a directory" << "Failed to save profile: Car";
         // The desktop hears of it from the settings file alone.
         QTest::newRow("race control state not written")
             << "set_lounge_pit_limiter" << QJsonObject{{"$settings", true}, {"enabled", true}}
-            << "Failed to save the race control state" << "Settings not saved \u2014 %1 cannot be read (Is a directory) and is not written over";
+            << "Failed to save the race control state: is a directory" << "Settings not saved \u2014 %1 cannot be read (Is a directory) and is not written over";
     }
 
     void networkErrorsAreToasts()
@@ -971,6 +985,16 @@ private slots:
         rig.pedals->setAxis(1, 0.2f);
         window.controller()->startTransmission();
         QVERIFY(window.controller()->isRunning());
+        // The car not answering is said in full on laptop screens.
+        auto *carLink = window.findChild<QLabel *>(QStringLiteral("carLinkLine"));
+        for (const QSize size : {QSize(1366, 768), QSize(1280, 720)}) {
+            window.resize(size);
+            QTest::qWait(60);
+            QVERIFY(carLink->wordWrap() ? carLink->heightForWidth(carLink->width()) <= carLink->height()
+                                        : carLink->sizeHint().width() <= carLink->width());
+            QVERIFY(window.grab().save(dir + QStringLiteral("/carpage-no-car-%1-%2.png").arg(size.width()).arg(theme)));
+        }
+        window.resize(1280, 800);
         window.controller()->setCarLinked(true);
         QVERIFY(rig.tx.sendLinkStatistics(-61, -64, 98, 9));
         QTRY_VERIFY(window.findChild<QLabel *>(QStringLiteral("signalValue"))->text() != Dash);

@@ -147,12 +147,13 @@ struct WriterRig
                 if (step == 1)
                     reply = api->request("set_lounge_pit_limiter", json(R"({"enabled":true,"percent":40})"), Patience);
                 else if (step == 2)
-                    reply = stopReply = api->request("action_lounge_stop", {}, Patience);
+                    reply = api->request("action_lounge_stop", {}, Patience);
                 else
                     reply = api->request("set_lounge_speed_cap", json(R"({"enabled":true,"percent":70})"), Patience);
+                replies.append(reply);
                 SettingsFile::waitForWrites(Patience);
-                // Told to the client that asked; the desktop has the settings file's own toast.
-                const bool refused = reply.value("message") == QLatin1String("Failed to save the race control state");
+                // Told to the client that asked, with why; the desktop has the settings file's own toast.
+                const bool refused = reply.value("message").toString().startsWith("Failed to save the race control state: ");
                 return QString(reply.isEmpty() ? "no reply" : api->rig.errors->size() > before ? "raised" : refused ? "failed" : "ok");
             };
             w.stored = {{"lounge/pitLimiterPercent", "40"}, {"lounge/stopped", "true"}, {"lounge/stopReason", "operator"},
@@ -213,7 +214,7 @@ struct WriterRig
     std::unique_ptr<QWidget> section;
     std::unique_ptr<corvane::RaceControl> race;
     std::unique_ptr<corvane::MotionTelemetrySender> output;
-    QJsonObject stopReply;
+    QList<QJsonObject> replies; // to the lounge requests, in turn
     Writer w;
 };
 
@@ -428,8 +429,9 @@ private slots:
             QCOMPARE(onDisk(w.path, it.key()), it.value());
         // The request itself says that the stop is not stored.
         if (writer == QLatin1String("lounge")) {
-            QCOMPARE(rig.stopReply.value("success"), QJsonValue(false));
-            QCOMPARE(rig.stopReply.value("message"), QJsonValue("Failed to save the race control state"));
+            QCOMPARE(rig.replies.at(1).value("success"), QJsonValue(false));
+            const QString why = fault == "nearly full" ? "the disk is full" : "the disk reported an error";
+            QCOMPARE(rig.replies.at(1).value("message"), QJsonValue("Failed to save the race control state: " + why));
         }
     }
 
@@ -587,6 +589,10 @@ private slots:
         QVERIFY2(program.exitCode() == 0, (said + program.readAll()).constData());
         if (other == "holding")
             QCOMPARE(first, QString(letGo == "during the first change" ? "ok" : "failed"));
+        // Not the disk: a moment later it may go.
+        if (first == "failed")
+            QCOMPARE(rig.replies.at(0).value("message"),
+                     QJsonValue("Failed to save the race control state: another program holds the file; try again in a moment"));
         QCOMPARE(rig.w.change(3), QString("ok"));
         QVariantMap stored = rig.w.stored;
         stored.insert("other/kept", "yes");

@@ -60,6 +60,12 @@ private slots:
             << "heliLeverUp" << true << "Lower the collective before starting transmission.";
         QTest::newRow("helicopter without a lever")
             << "heliNoLever" << true << "Connect the throttle lever before starting transmission.";
+        // It reads its low end, but may stand anywhere: the first nudge would lift the collective.
+        // A lever connected in place of one that moved is as new.
+        QTest::newRow("helicopter lever at its centre, never moved")
+            << "heliLeverResting" << true << "Move the collective to its lowest position before starting transmission.";
+        QTest::newRow("helicopter lever replaced by another at its centre")
+            << "heliLeverReplaced" << true << "Move the collective to its lowest position before starting transmission.";
         // Without its preset's throttle and brake axes (Z, Rz) a pedal set has nothing pressed: it starts.
         QTest::newRow("pedal set lacking its preset's axes") << "twoAxisPedals" << true << QString();
     }
@@ -93,6 +99,14 @@ private slots:
         } else if (setup == "heliLeverUp" || setup == "heliNoLever") {
             QVERIFY(rig.connectHelicopter(setup == "heliLeverUp"));
             rig.lever->setAxis(5, 1.0f);
+            rig.pollAll();
+        } else if (setup == "heliLeverResting") {
+            QVERIFY(rig.connectRestingHelicopter(4, 3, 0));
+            rig.pollAll();
+        } else if (setup == "heliLeverReplaced") {
+            QVERIFY(rig.connectHelicopter());
+            rig.input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Spare Throttle")));
+            QVERIFY(rig.controller->connectHeliThrottle(int(rig.input->devices().size()) - 1));
             rig.pollAll();
         } else if (setup == "twoAxisPedals") {
             rig.input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("USB Pedals"), 2, 0, 0));
