@@ -94,20 +94,6 @@ QJsonObject WsHelicopterHandler::channelJson(int channelIndex, int value, int pe
             {QStringLiteral("percent"), percent}};
 }
 
-bool WsHelicopterHandler::answersOnArrival(const QString &event, const QJsonObject &data) const
-{
-    bool armed = false;
-    return event == QLatin1String("action_set_heli_armed") && readFlag(data, "armed", armed).isEmpty() && !armed;
-}
-
-bool WsHelicopterHandler::wouldUndo(const QString &earlier, const QJsonObject &earlierData, const QString &event) const
-{
-    // A stop disarms too.
-    bool armed = false;
-    return earlier == QLatin1String("action_set_heli_armed") && readFlag(earlierData, "armed", armed).isEmpty() && armed
-           && (event == QLatin1String("action_set_heli_armed") || event == QLatin1String("action_stop"));
-}
-
 QJsonObject WsHelicopterHandler::handleEvent(const QString &event, const QJsonObject &data)
 {
     ProfileManager *store = m_controller->profileManager();
@@ -294,6 +280,13 @@ QJsonObject WsHelicopterHandler::handleCapture(const QString &event, const QJson
     QJsonObject reply = actionReply(event, true);
     reply.insert(QStringLiteral("value"), double(raw));
     return reply;
+}
+
+QJsonObject WsHelicopterHandler::replyAsItGoes(const QString &event, const QJsonObject &data, const QJsonObject &reply)
+{
+    if (event == QLatin1String("action_set_heli_armed") && reply.contains(kData))
+        return withData(reply, {{QStringLiteral("armed"), m_controller->isHeliArmed()}});
+    return WsHandler::replyAsItGoes(event, data, reply);
 }
 
 QJsonObject WsHelicopterHandler::unstoredReply(QJsonObject reply, const QString &failure) const

@@ -9,6 +9,7 @@
 #include <QThread>
 #include <QtDebug>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -313,24 +314,37 @@ void FileWriter::run(const std::shared_ptr<Shared> &shared)
     using Clock = std::chrono::steady_clock;
     t_landed = &shared->landed;
     std::unique_lock lock(shared->mutex);
+    // A file's jobs keep their order: while one waits to be tried again (behind another
+    // program's lock), the file's later ones (handed over by a flush) wait behind it.
+    const auto next = [&] {
+        return std::find_if(shared->queue.begin(), shared->queue.end(), [&](const Job &job) {
+            return std::none_of(shared->busy.cbegin(), shared->busy.cend(),
+                                [&](const auto &waiting) { return waiting.second.path == job.path; });
+        });
+    };
     for (;;) {
-        // In the order they came due, behind what waits already.
+        // In the order they came due, behind the other files' jobs waiting already but before
+        // their own file's.
         while (!shared->busy.empty() && shared->busy.front().first <= Clock::now()) {
-            shared->queue.push_back(std::move(shared->busy.front().second));
+            Job due = std::move(shared->busy.front().second);
             shared->busy.pop_front();
+            const auto later = std::find_if(shared->queue.begin(), shared->queue.end(),
+                                            [&due](const Job &queued) { return queued.path == due.path; });
+            shared->queue.insert(later, std::move(due));
         }
-        const auto ready = [&] { return shared->ending || !shared->queue.empty(); };
+        const auto ready = [&] { return shared->ending || next() != shared->queue.end(); };
         if (shared->busy.empty())
             shared->wake.wait(lock, ready);
         else
             shared->wake.wait_until(lock, shared->busy.front().first, ready);
-        if (shared->queue.empty()) {
+        const auto first = next();
+        if (first == shared->queue.end()) {
             if (shared->ending)
                 return;
             continue;
         }
-        Job job = std::move(shared->queue.front());
-        shared->queue.pop_front();
+        Job job = std::move(*first);
+        shared->queue.erase(first);
         shared->doing = job.path;
         shared->landed = false;
         lock.unlock();

@@ -27,7 +27,8 @@ public:
     // that writes), given the number `write` returned for it; a null array: nothing to write.
     using Bytes = std::function<QByteArray(quint64 ticket)>;
     // What the disk's part of a job came to. Busy: another program holds the file for now (its
-    // lock); the job is done again RetryMs later, and the other files' jobs go on meanwhile.
+    // lock); the job is done again RetryMs later, and the other files' jobs go on meanwhile
+    // while its own file's later ones wait behind it.
     enum class Outcome { Failed, Stored, Busy };
     // The disk's part of one job, done on the writer's thread: what a file holds may be read
     // there, the bytes made and written (writeFile). Made when the job starts, on the thread the

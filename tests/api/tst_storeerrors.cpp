@@ -247,10 +247,11 @@ private slots:
         QCOMPARE(contentsOf(ProfileManager()), contentsOf(*api->rig.controller->profileManager()));
     }
 
-    // Writers change one profile at once while its file is being written: another client is
-    // answered meanwhile, each writer's replies wait for the disk and keep their order, the
-    // changes that came during the write go in one more write, and a restarted store reads every
-    // writer's last change. A write that fails fails every reply waiting for it.
+    // Writers change one profile at once while its file is being written: each change takes
+    // effect when it is read, another client is answered meanwhile (and sees them), each writer's
+    // replies wait for the disk and keep their order, the changes that came during the write go in
+    // one more write, and a restarted store reads every writer's last change. A write that fails
+    // fails every reply waiting for it.
     void manyClientsSaveOneProfile_data()
     {
         QTest::addColumn<QString>("limit");
@@ -281,7 +282,7 @@ private slots:
             if (message.isEmpty()) {
                 QTRY_COMPARE(held.waiting(), 1);
                 QTRY_VERIFY(std::all_of(fields.cbegin(), fields.cend(), [&](const QString &field) {
-                    return api->request("get_axis_settings").value("data")[field] == 95;
+                    return api->request("get_axis_settings").value("data")[field] == 96;
                 }));
                 for (const auto &writer : writers)
                     QVERIFY(writer->received.isEmpty());
