@@ -517,20 +517,13 @@ void OnboardingWizard::onTick()
     CorvaneController *c = m_controller;
 
     const bool transmitter = c->isSerialConnected();
-    switch (c->transmitterAnswer()) {
-    case CorvaneController::TransmitterSilent:
-        showStatus(m_transmitterStatus, WarningStyle, c->transmitterSilentMessage());
-        break;
-    case CorvaneController::TransmitterAnswered:
+    const CorvaneController::TransmitterStatus tx = c->transmitterStatus();
+    if (!tx.hint.isEmpty())
+        showStatus(m_transmitterStatus, WarningStyle, tx.hint);
+    else if (tx.answer == CorvaneController::TransmitterAnswered)
         showStatus(m_transmitterStatus, ConnectedStyle, tr("Connected on %1.").arg(c->serialPortName()));
-        break;
-    case CorvaneController::TransmitterWaiting:
-        showStatus(m_transmitterStatus, NoteStyle, c->transmitterWaitingMessage());
-        break;
-    case CorvaneController::TransmitterClosed:
+    else
         showStatus(m_transmitterStatus, NoteStyle, tr("Not connected."));
-        break;
-    }
     m_transmitterButton->setText(transmitter ? tr("Disconnect") : tr("Connect"));
 
     const struct

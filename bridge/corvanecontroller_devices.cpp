@@ -244,13 +244,13 @@ bool CorvaneController::connectGpioUart(int baudRate)
 // shutdownDirectInput releases the device first, so the device announces its going once.
 void CorvaneController::disconnectWheelBase()
 {
-    stopTransmission();
+    endTransmission();
     m_wheelBase->shutdownDirectInput();
 }
 
 void CorvaneController::disconnectPedals()
 {
-    stopTransmission();
+    endTransmission();
     m_pedals->shutdownDirectInput();
 }
 
@@ -261,19 +261,19 @@ void CorvaneController::disconnectShifter()
 
 void CorvaneController::disconnectHeliJoystick()
 {
-    stopTransmission();
+    endTransmission();
     m_heliJoystick->shutdownDirectInput();
 }
 
 void CorvaneController::disconnectHeliThrottle()
 {
-    stopTransmission();
+    endTransmission();
     m_heliThrottle->shutdownDirectInput();
 }
 
 void CorvaneController::disconnectHeliPedals()
 {
-    stopTransmission();
+    endTransmission();
     m_heliPedals->shutdownDirectInput();
 }
 
@@ -351,7 +351,7 @@ void CorvaneController::onWheelBaseDisconnected()
         [this] {
             if (!m_running)
                 return;
-            stopTransmission();
+            endTransmission();
             emit errorOccurred(tr("Wheel base disconnected"));
         },
         Qt::QueuedConnection);
@@ -403,7 +403,7 @@ bool CorvaneController::reconnectWheelBase()
     const DeviceConnection slot = m_profiles->deviceConnections().wheelBase;
     if (slot.isEmpty())
         return false;
-    stopTransmission();
+    endTransmission();
     m_wheelBase->shutdownDirectInput();
     const int index = findSavedDevice(slot);
     return index >= 0 && connectWheelBase(index);

@@ -674,13 +674,13 @@ void CorvaneController::onTransmitTimer()
             buildHelicopterChannels();
             sendFrameIfStillRunning();
         } else {
-            stopTransmission();
+            endTransmission();
             emit errorOccurred(tr("Joystick disconnected"));
         }
         return;
     }
     if (!m_wheelBase->isConnected()) {
-        stopTransmission();
+        endTransmission();
         emit errorOccurred(tr("Wheel base disconnected"));
         return;
     }

@@ -503,9 +503,8 @@ void HelicopterSetupWidget::updateTransmissionUi()
     const bool armed = m_controller->isHeliArmed();
     const bool gpio = isEmbeddedPlatform();
     // Open, but not answered yet, or not at all: maybe not the transmitter's port.
-    const CorvaneController::TransmitterAnswer answer = m_controller->transmitterAnswer();
-    const bool silent = answer == CorvaneController::TransmitterSilent;
-    const bool waiting = answer == CorvaneController::TransmitterWaiting;
+    const CorvaneController::TransmitterStatus tx = m_controller->transmitterStatus();
+    const bool answered = tx.answer == CorvaneController::TransmitterAnswered;
 
     if (m_connectButton) {
         m_connectButton->setText(connected ? tr("Disconnect") : tr("Connect"));
@@ -513,22 +512,14 @@ void HelicopterSetupWidget::updateTransmissionUi()
         ostra::setStyleState(m_connectButton, "primary", !connected && (gpio || portChosen));
     }
     if (m_connectionPill) {
-        m_connectionPill->setLevel(silent || waiting ? ostra::LevelWarning
-                                   : connected       ? ostra::LevelSuccess
-                                                     : ostra::LevelNeutral);
-        m_connectionPill->setText(silent ? tr("No answer") : waiting ? tr("Waiting\u2026")
-                                  : connected ? tr("Connected") : tr("Not connected"));
-        m_connectionPill->setToolTip(silent      ? m_controller->transmitterSilentMessage()
-                                     : waiting   ? m_controller->transmitterWaitingMessage()
-                                     : connected ? m_controller->serialPortName()
-                                                 : QString());
+        m_connectionPill->setLevel(tx.level);
+        m_connectionPill->setText(tx.word);
+        m_connectionPill->setToolTip(answered ? m_controller->serialPortName() : tx.hint);
     }
     if (m_portCombo)
         m_portCombo->setEnabled(!connected && !gpio);
     if (m_txButton) {
-        m_txButton->setState(running                                                   ? ostra::TxStop
-                             : answer != CorvaneController::TransmitterAnswered || !joystick ? ostra::TxLocked
-                                                                                        : ostra::TxGo);
+        m_txButton->setState(running ? ostra::TxStop : !answered || !joystick ? ostra::TxLocked : ostra::TxGo);
     }
     if (m_armButton) {
         m_armButton->setVisible(m_controller->helicopterConfig().fly.arm.enabled);
@@ -541,8 +532,7 @@ void HelicopterSetupWidget::updateTransmissionUi()
     if (m_statusLabel) {
         m_statusLabel->setText(running      ? sendingText(m_controller->helicopterConfig(), m_controller->buttonMappings())
                                : !connected ? tr("Connect the QOR Transmitter to start")
-                               : silent     ? m_controller->transmitterSilentMessage()
-                               : waiting    ? m_controller->transmitterWaitingMessage()
+                               : !answered  ? tx.hint
                                : joystick   ? tr("Everything is connected")
                                             : tr("Connect a joystick to start"));
     }
