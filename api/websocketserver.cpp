@@ -23,7 +23,6 @@
 #include "api/mdnsresponder.h"
 #include "api/wshandler.h"
 #include "api/wsjson.h"
-#include "bridge/corvanecontroller.h"
 #include "platform/network/acceptqueue.h"
 #include "platform/network/firewallrule.h"
 #include "platform/network/machinename.h"
@@ -117,19 +116,6 @@ WebSocketServer::WebSocketServer(CorvaneController *controller, QObject *parent)
     m_heartbeat->setInterval(HeartbeatIntervalMs);
     connect(m_heartbeat, &QTimer::timeout, this, &WebSocketServer::onHeartbeatTick);
     m_monotonic.start();
-    // A stop or a disarm outside any request (the desktop's own, a safety stop) takes its place
-    // among the requests too: one that waits and came before it is not done after it. One caused
-    // by a request in its turn is in its client's order already.
-    if (controller) {
-        connect(controller, &CorvaneController::runningChanged, this, [this](bool running) {
-            if (!running && !isHandlingRequest())
-                takenAt(QStringLiteral("action_stop"), ++m_arrivals);
-        });
-        connect(controller, &CorvaneController::heliArmedChanged, this, [this](bool armed) {
-            if (!armed && !isHandlingRequest())
-                takenAt(QStringLiteral("action_set_heli_armed"), ++m_arrivals);
-        });
-    }
     m_readerThread.setObjectName(QStringLiteral("API reader"));
     m_reader = new QObject;
     m_reader->moveToThread(&m_readerThread);
@@ -689,12 +675,8 @@ void WebSocketServer::onTextMessageReceived(QWebSocket *client, const QString &m
         return; // removed while this message waited
     m_lastHeard.insert(client, now());
     inbox->lastRequest = now();
-    Waiting waiting;
-    waiting.message = message;
-    waiting.size = message.size();
-    waiting.arrival = ++m_arrivals;
-    inbox->requests.enqueue(waiting);
-    inbox->queuedBytes += waiting.size + WaitingRequestBytes;
+    inbox->requests.enqueue({message, message.size(), nullptr});
+    inbox->queuedBytes += message.size() + WaitingRequestBytes;
     updateReading(client);
     scheduleTurns();
 }
@@ -702,8 +684,10 @@ void WebSocketServer::onTextMessageReceived(QWebSocket *client, const QString &m
 bool WebSocketServer::readNext(QWebSocket *client)
 {
     const auto inbox = m_inboxes.find(client);
-    // One message of a client at a time, so that its order is kept.
-    if (inbox == m_inboxes.end() || inbox->reading || inbox->read == inbox->requests.size())
+    // One message of a client at a time, so that its order is kept. Past the limit, the replies
+    // waiting go first: they all can, as every request before them has been read.
+    if (inbox == m_inboxes.end() || inbox->reading || inbox->read == inbox->requests.size()
+        || (inbox->read > 0 && inbox->queuedBytes > MaxQueuedBytes))
         return false;
     const QString text = inbox->requests.at(inbox->read).message;
     if (text.size() <= MaxReadInTurnChars) {
@@ -721,8 +705,10 @@ bool WebSocketServer::readNext(QWebSocket *client)
             if (inbox == m_inboxes.end() || inbox->serial != serial)
                 return; // gone meanwhile
             inbox->reading = false;
+            const QPointer<WebSocketServer> self = this;
             readDone(client, document, error);
-            scheduleTurns();
+            if (self)
+                scheduleTurns();
         });
     });
     return true;
@@ -733,68 +719,57 @@ void WebSocketServer::readDone(QWebSocket *client, const QJsonDocument &document
     const auto inbox = m_inboxes.find(client);
     Waiting &waiting = inbox->requests[inbox->read++];
     waiting.message = QString();
-    waiting.request = read(document, error);
-    const Request &request = waiting.request;
-    WsHandler *handler = request.refusal.isEmpty() ? m_handlers.value(request.event) : nullptr;
-    if (!handler || !handler->answersOnArrival(request.event, request.data))
+    const auto asked = std::make_shared<Answer>();
+    asked->client = client;
+    waiting.answer = asked;
+    // The handler may run the event loop, in which this client's later messages are read and its
+    // earlier replies go: nothing of its inbox is held across.
+    const QPointer<WebSocketServer> self = this;
+    answer(asked, read(document, error));
+    if (!self)
         return;
-    takenAt(request.event, waiting.arrival);
-    waiting.answer = std::make_shared<Answer>();
-    waiting.answer->client = client;
-    waiting.answer->handler = handler;
-    // Copies: the handler may run the event loop, in which this client's requests move on.
-    ask(std::shared_ptr<Answer>(waiting.answer), Request(request));
+    answerNext(client);
+    hold(*asked);
 }
 
 bool WebSocketServer::hasTurn(QWebSocket *client) const
 {
     const auto inbox = m_inboxes.constFind(client);
-    return inbox != m_inboxes.cend() && !inbox->answering && inbox->read > 0 && !isBehind(client);
+    if (inbox == m_inboxes.cend() || inbox->requests.isEmpty() || isBehind(client))
+        return false;
+    // A message to read, or a first reply that may go (one that waits for the disk gives none).
+    const std::shared_ptr<Answer> &first = inbox->requests.head().answer;
+    return inbox->read < inbox->requests.size() || (first->answered && first->stored);
 }
 
-void WebSocketServer::answerNext(QWebSocket *client)
+bool WebSocketServer::answerNext(QWebSocket *client)
 {
-    if (!hasTurn(client))
-        return;
     const auto inbox = m_inboxes.find(client);
-    // Held until the reply has gone: the handler may run a nested event loop (a serial open
-    // waiting to retry) in which this client's later messages arrive.
-    inbox->answering = true;
-    const Waiting waiting = inbox->requests.dequeue();
+    if (inbox == m_inboxes.end() || inbox->read == 0 || isBehind(client))
+        return false;
+    const Waiting &waiting = inbox->requests.head();
+    const std::shared_ptr<Answer> first = waiting.answer;
+    if (!first->answered || !first->stored)
+        return false;
+    inbox->queuedBytes -= waiting.size + WaitingRequestBytes + first->heldBytes;
+    inbox->requests.dequeue();
     --inbox->read;
-    inbox->queuedBytes -= waiting.size + WaitingRequestBytes;
-    updateReading(client);
-    if (!waiting.answer) {
-        answer(client, undoneRefused(waiting));
+    first->sent = true;
+    sendJson(client, replyOf(*first));
+    return true;
+}
+
+void WebSocketServer::hold(Answer &answer)
+{
+    if (!answer.answered || answer.sent || answer.heldBytes > 0)
         return;
-    }
-    waiting.answer->due = true;
-    deliver(waiting.answer, true);
-}
-
-void WebSocketServer::takenAt(const QString &event, quint64 arrival)
-{
-    const auto taken = std::find_if(m_takenOnArrival.begin(), m_takenOnArrival.end(),
-                                    [&](const TakenOnArrival &t) { return t.event == event; });
-    if (taken != m_takenOnArrival.end())
-        taken->arrival = arrival;
-    else
-        m_takenOnArrival.append({event, arrival});
-}
-
-WebSocketServer::Request WebSocketServer::undoneRefused(const Waiting &waiting) const
-{
-    // Whoever sent it, and whoever stopped: a start that came before a stop is not done after it.
-    Request request = waiting.request;
-    WsHandler *handler = request.refusal.isEmpty() ? m_handlers.value(request.event) : nullptr;
-    for (const TakenOnArrival &taken : m_takenOnArrival) {
-        if (handler && taken.arrival > waiting.arrival && handler->wouldUndo(request.event, request.data, taken.event)) {
-            request.refusal = handler->refusedReply(
-                request.event, QStringLiteral("Cancelled: a later %1 came first").arg(taken.event));
-            break;
-        }
-    }
-    return request;
+    const auto inbox = m_inboxes.find(answer.client);
+    if (inbox == m_inboxes.end())
+        return; // gone: nothing of it is kept
+    // Its size as it would go now; as it goes it may differ a little.
+    answer.heldBytes = compact(answer.reply).size();
+    inbox->queuedBytes += answer.heldBytes;
+    updateReading(answer.client);
 }
 
 void WebSocketServer::scheduleTurns()
@@ -810,11 +785,7 @@ void WebSocketServer::takeTurns()
     m_turnsQueued = false;
     QElapsedTimer spent;
     spent.start();
-    while (!m_readyReplies.isEmpty() && spent.nsecsElapsed() < TurnBudgetNs) {
-        const std::shared_ptr<Answer> ready = m_readyReplies.dequeue();
-        if (ready->client)
-            finishRequest(ready->client, replyOf(*ready));
-    }
+    const QPointer<WebSocketServer> self = this;
     // Clients passed in a row with nothing to do: once every client has been, nothing waits.
     qsizetype idle = 0;
     while (idle < m_clients.size() && spent.nsecsElapsed() < TurnBudgetNs) {
@@ -822,23 +793,12 @@ void WebSocketServer::takeTurns()
             m_nextTurn = 0;
         QWebSocket *client = m_clients.at(m_nextTurn++);
         const bool read = readNext(client);
-        const bool turn = hasTurn(client);
-        if (turn)
-            answerNext(client);
-        idle = read || turn ? 0 : idle + 1;
+        if (!self)
+            return;
+        const bool answered = answerNext(client);
+        idle = read || answered ? 0 : idle + 1;
     }
-    if (!m_readyReplies.isEmpty() || idle < m_clients.size())
-        scheduleTurns();
-}
-
-void WebSocketServer::finishRequest(QWebSocket *client, const QJsonObject &reply)
-{
-    const auto inbox = m_inboxes.find(client);
-    if (inbox == m_inboxes.end())
-        return; // gone while its request was handled
-    inbox->answering = false;
-    sendJson(client, reply);
-    if (hasTurn(client))
+    if (idle < m_clients.size())
         scheduleTurns();
 }
 
@@ -875,39 +835,32 @@ WebSocketServer::Request WebSocketServer::read(const QJsonDocument &document, co
     return read;
 }
 
-void WebSocketServer::answer(QWebSocket *client, const Request &request)
+void WebSocketServer::answer(const std::shared_ptr<Answer> &answer, const Request &request)
 {
-    if (!request.refusal.isEmpty()) {
-        finishRequest(client, request.refusal);
-        return;
-    }
     const QString &event = request.event;
-    const QJsonObject &data = request.data;
-    if (event == QLatin1String("ping")) {
-        finishRequest(client, {{kEvent, QStringLiteral("pong")}});
+    QJsonObject reply;
+    if (!request.refusal.isEmpty()) {
+        reply = request.refusal;
+    } else if (event == QLatin1String("ping")) {
+        reply = {{kEvent, QStringLiteral("pong")}};
+    } else if (event == QLatin1String("action_subscribe")) {
+        reply = handleSubscribe(answer->client, request.data);
+    } else if (event == QLatin1String("action_unsubscribe")) {
+        reply = handleUnsubscribe(answer->client, request.data);
+    } else if (WsHandler *handler = m_handlers.value(event)) {
+        answer->handler = handler;
+        ask(answer, request);
         return;
-    }
-    if (event == QLatin1String("action_subscribe")) {
-        handleSubscribe(client, data);
-        return;
-    }
-    if (event == QLatin1String("action_unsubscribe")) {
-        handleUnsubscribe(client, data);
-        return;
-    }
-    WsHandler *handler = m_handlers.value(event);
-    if (!handler) {
+    } else {
         const QString shown = echoed(event);
-        finishRequest(client, {{kEvent, QStringLiteral("error")},
-                               {QStringLiteral("source"), shown},
-                               {kMessage, QStringLiteral("Unknown event: ") + shown}});
-        return;
+        reply = {{kEvent, QStringLiteral("error")},
+                 {QStringLiteral("source"), shown},
+                 {kMessage, QStringLiteral("Unknown event: ") + shown}};
     }
-    auto asked = std::make_shared<Answer>();
-    asked->client = client;
-    asked->handler = handler;
-    asked->due = true;
-    ask(asked, request);
+    // The server's own answers need no disk.
+    answer->reply = reply;
+    answer->answered = true;
+    answer->stored = true;
 }
 
 void WebSocketServer::ask(const std::shared_ptr<Answer> &answer, const Request &request)
@@ -917,58 +870,54 @@ void WebSocketServer::ask(const std::shared_ptr<Answer> &answer, const Request &
     FileWriter &writer = FileWriter::shared();
     m_requestLoopLevels.append(QThread::currentThread()->loopLevel());
     writer.beginBatch(this);
+    answer->event = request.event;
+    answer->data = request.data;
     answer->handler->handleRequest(request.event, request.data, [self, answer](const QJsonObject &reply) {
         if (answer->answered)
             return;
         answer->answered = true;
         answer->reply = reply;
-        if (self)
-            self->deliver(answer, !answer->later);
+        if (self && answer->later) {
+            self->hold(*answer);
+            self->scheduleTurns();
+        }
     });
     writer.endBatch([self, answer](const QString &failure) {
         answer->stored = true;
         answer->failure = failure;
-        if (self)
-            self->deliver(answer, !answer->later);
+        if (self && answer->later)
+            self->scheduleTurns();
     });
     answer->later = true;
     if (self)
         m_requestLoopLevels.removeLast();
 }
 
-void WebSocketServer::deliver(const std::shared_ptr<Answer> &answer, bool inTurn)
-{
-    // The client may be gone and its socket deleted by the time the handler answers.
-    if (!answer->answered || !answer->stored || !answer->due || !answer->client || !answer->handler)
-        return;
-    if (inTurn) {
-        finishRequest(answer->client, replyOf(*answer));
-        return;
-    }
-    // One write can release many replies: they go in turns, like requests.
-    m_readyReplies.enqueue(answer);
-    scheduleTurns();
-}
-
 QJsonObject WebSocketServer::replyOf(const Answer &answer)
 {
     if (!answer.handler)
         return answer.reply;
-    return answer.failure.isEmpty() ? answer.handler->replyAsItGoes(answer.reply)
-                                    : answer.handler->unstoredReply(answer.reply, answer.failure);
+    QJsonObject reply = answer.reply;
+    // One that waited tells the state as it is now, stored or not: an older one would undo in the
+    // client's view what was done and pushed meanwhile. What the handler causes is the request's.
+    if (answer.heldBytes > 0) {
+        m_requestLoopLevels.append(QThread::currentThread()->loopLevel());
+        reply = answer.handler->replyAsItGoes(answer.event, answer.data, reply);
+        m_requestLoopLevels.removeLast();
+    }
+    return answer.failure.isEmpty() ? reply : answer.handler->unstoredReply(reply, answer.failure);
 }
 
-void WebSocketServer::handleSubscribe(QWebSocket *client, const QJsonObject &data)
+QJsonObject WebSocketServer::handleSubscribe(QWebSocket *client, const QJsonObject &data)
 {
     const QJsonArray events = eventNames(data);
     for (qsizetype i = 0; i < events.size(); ++i) {
         if (events.at(i).toString().size() > MaxEventNameChars) {
-            finishRequest(client, {{kEvent, QStringLiteral("action_subscribe")},
-                                   {kSuccess, false},
-                                   {kMessage, QStringLiteral("'events[%1]' must be an event name of at most %2 characters")
-                                                  .arg(i)
-                                                  .arg(MaxEventNameChars)}});
-            return;
+            return {{kEvent, QStringLiteral("action_subscribe")},
+                    {kSuccess, false},
+                    {kMessage, QStringLiteral("'events[%1]' must be an event name of at most %2 characters")
+                                   .arg(i)
+                                   .arg(MaxEventNameChars)}};
         }
     }
     QSet<QString> &subscribed = m_subscriptions[client];
@@ -977,10 +926,10 @@ void WebSocketServer::handleSubscribe(QWebSocket *client, const QJsonObject &dat
             break;
         subscribed.insert(name.toString());
     }
-    finishRequest(client, {{kEvent, QStringLiteral("action_subscribe")}, {kSuccess, true}});
+    return {{kEvent, QStringLiteral("action_subscribe")}, {kSuccess, true}};
 }
 
-void WebSocketServer::handleUnsubscribe(QWebSocket *client, const QJsonObject &data)
+QJsonObject WebSocketServer::handleUnsubscribe(QWebSocket *client, const QJsonObject &data)
 {
     auto subscribed = m_subscriptions.find(client);
     if (subscribed != m_subscriptions.end()) {
@@ -988,7 +937,7 @@ void WebSocketServer::handleUnsubscribe(QWebSocket *client, const QJsonObject &d
         for (const QJsonValue &name : events)
             subscribed->remove(name.toString());
     }
-    finishRequest(client, {{kEvent, QStringLiteral("action_unsubscribe")}, {kSuccess, true}});
+    return {{kEvent, QStringLiteral("action_unsubscribe")}, {kSuccess, true}};
 }
 
 void WebSocketServer::onHandlerPushEvent(const QString &event, const QJsonObject &data)
@@ -1031,7 +980,7 @@ void WebSocketServer::onHeartbeatTick()
             continue;
         const auto inbox = m_inboxes.constFind(client);
         const bool paused = inbox != m_inboxes.cend() && inbox->paused;
-        // Not read from only while its own requests wait their turn: its silence is ours.
+        // Not read from only while its own requests and replies wait: its silence is ours.
         if (paused && !isBehind(client))
             m_lastHeard.insert(client, tick);
         if (tick - m_lastHeard.value(client, tick) <= SilenceLimitMs) {

@@ -38,11 +38,10 @@ class WsHandler;
 // The mobile app's way in: a plain WebSocket server exchanging one compact JSON object per
 // text message. Requests go by their "event" name to the handler that registered it; pushes
 // go to the clients subscribed to their name; silent clients are pinged and then dropped.
-// Each client's requests are answered one at a time, in the order it sent them, and a reply
-// that acknowledges a saved change goes only once the change is on disk. Each message is read
-// once, in the order it came, while the earlier ones may still wait for the disk: a request its
-// handler answers on arrival (race control's lounge requests) takes effect then, and only its
-// reply waits for its turn.
+// Every request takes effect when it is read (its handler is called then), in the order its
+// client sent it; only its reply waits, until what it stored is on disk and the client's earlier
+// replies have gone, and it tells the state as it is when it goes. Nothing waits to take effect,
+// so a stop behind a slow write stops at once and nothing sent before it is done after it.
 // No authentication, but bounded: message size, clients, connections per address, connections
 // still in their opening handshake, subscriptions, unsent and unanswered bytes. A handshake is
 // accepted only without an Origin or with one naming this machine on the API port: any other
@@ -93,11 +92,12 @@ public:
     // A client that leaves more than this unread is behind: it is not read from and gets no
     // pushes until it has caught up.
     static constexpr qint64 MaxUnsentBytes = 1024 * 1024;
-    // Requests waiting for their turn beyond this stop the reading from their client too. Each
-    // counts its text and what it holds beside it: about two of the largest messages, or some
-    // five hundred small ones (a flood of tiny requests is not taken in faster than answered).
+    // A client's requests whose replies have not gone beyond this stop the reading from it. Each
+    // counts its text and what it holds beside it, and its reply while that waits: about two of
+    // the largest messages, or some five hundred small ones (a flood of tiny requests is not taken
+    // in faster than answered).
     static constexpr qint64 MaxQueuedBytes = 2 * qint64(MaxMessageBytes);
-    // Time a pass of the event loop spends reading and answering waiting requests (the 7 ms tick
+    // Time a pass of the event loop spends reading requests and sending replies (the 7 ms tick
     // shares the thread); what is left waits for the next pass.
     static constexpr qint64 TurnBudgetNs = 1'000'000;
     // Time a pass of the event loop spends taking messages from the clients' sockets, a frame
@@ -123,9 +123,9 @@ public:
     int clientCount() const { return int(m_clients.size()); }
     void sendJson(QWebSocket *client, const QJsonObject &object);
     // Whether the code running now runs for a client's request, so what it causes is the
-    // client's: while the request is answered, and while the writer reports how the files it
-    // changed were stored. Not while a handler waits in a nested event loop: what runs there (the
-    // desktop user's own actions) is not.
+    // client's: while its handler runs, and while the writer reports how the files it changed
+    // were stored. Not while a handler waits in a nested event loop (what runs there, the desktop
+    // user's own actions, is not; another request read there is), nor when a reply goes later.
     bool isHandlingRequest() const;
 
     // Milliseconds on a monotonic clock; the heartbeat reads silence and tick gaps from it.
@@ -138,8 +138,7 @@ signals:
 public slots:
     void onNewConnection();
     void onClientDisconnected();
-    // Takes a message in: it is read in a pass of turns, and then waits for its turn behind the
-    // client's earlier requests.
+    // Takes a message in: it is read, and takes effect, in a pass of turns.
     void onTextMessageReceived(QWebSocket *client, const QString &message);
     void onHandlerPushEvent(const QString &event, const QJsonObject &data);
     void onHeartbeatTick();
@@ -175,35 +174,28 @@ private:
         QJsonObject refusal; // the reply to a message that is no request; empty for one that is
     };
 
-    // A request with a handler, from the call of the handler until its reply has gone.
+    // A request from the moment it is read until its reply has gone.
     struct Answer
     {
         QPointer<QWebSocket> client;
-        QPointer<WsHandler> handler;
+        QPointer<WsHandler> handler; // none: the server answers it itself
         bool answered = false;
         bool stored = false;
-        bool due = false; // its turn has come
-        bool later = false; // past the handler's call: a reply or report now comes outside any turn
+        bool later = false; // past the handler's call: a reply or report now comes from outside it
+        bool sent = false;
+        QString event; // of a request its handler answers, to tell its reply as it goes
+        QJsonObject data;
         QJsonObject reply;
         QString failure;
+        qint64 heldBytes = 0; // of a reply that could not go at once, counted while it waits
     };
 
-    // A request that waits for its turn: its text until it is read.
+    // One of a client's messages, from its arrival until its reply has gone.
     struct Waiting
     {
-        QString message;
-        qsizetype size = 0; // of the text, counted until its turn
-        Request request;
-        std::shared_ptr<Answer> answer; // answered on arrival: only its reply waits
-        quint64 arrival = 0; // in the order of every client's messages
-    };
-
-    // A stop or a disarm, taken on arrival or done outside any request (on the desktop, by a
-    // safety stop), which a request that came before it must not undo.
-    struct TakenOnArrival
-    {
-        QString event;
-        quint64 arrival = 0;
+        QString message; // its text, until it is read
+        qsizetype size = 0; // of the text, counted until its reply has gone
+        std::shared_ptr<Answer> answer; // once it is read
     };
 
     // A client's socket, whose frames the server takes itself.
@@ -213,7 +205,7 @@ private:
         WsFrameReader frames{MaxMessageBytes};
     };
 
-    // One client's requests that wait for their turn, and where it stands.
+    // One client's requests that wait to be read or for their replies to go, in its order.
     struct Inbox
     {
         QQueue<Waiting> requests;
@@ -221,13 +213,12 @@ private:
         qsizetype read = 0; // requests at the front that have been read
         bool reading = false; // one of its messages is on the reader thread
         qint64 queuedBytes = 0;
-        bool answering = false; // a request of it is with a handler or its reply waits for the disk
         bool paused = false; // nothing is read from its socket
         qint64 lastRequest = 0; // when it last sent a request, or connected
     };
 
-    void handleSubscribe(QWebSocket *client, const QJsonObject &data);
-    void handleUnsubscribe(QWebSocket *client, const QJsonObject &data);
+    QJsonObject handleSubscribe(QWebSocket *client, const QJsonObject &data);
+    QJsonObject handleUnsubscribe(QWebSocket *client, const QJsonObject &data);
     void ensureFirewallRule(quint16 port);
     void onPong(QWebSocket *client);
     void onBytesWritten(QWebSocket *client);
@@ -248,31 +239,29 @@ private:
     bool namesThisMachine(const QString &origin) const;
     void sendText(QWebSocket *client, const QString &text);
     // Reads the client's next message now, or hands a long one to the reader thread; false when
-    // there is none to read, or one of the client is on the reader thread.
+    // there is none to read, one of the client is on the reader thread, or its unanswered
+    // requests hold too much.
     bool readNext(QWebSocket *client);
-    // The client's next message, read: a request its handler answers on arrival is answered now.
+    // The client's next message, read: it takes effect now, and its reply goes when it may.
     void readDone(QWebSocket *client, const QJsonDocument &document, const QJsonParseError &error);
-    // Whether the client's next request has been read, none has its turn and it is not behind.
+    // Whether the client, not behind, has a message to read or a reply that may go.
     bool hasTurn(QWebSocket *client) const;
-    // The request, refused when a request taken on arrival after it would be undone by it.
-    Request undoneRefused(const Waiting &waiting) const;
-    // Notes `event` as taken at `arrival`: requests that came before it and would undo it are refused.
-    void takenAt(const QString &event, quint64 arrival);
-    void answerNext(QWebSocket *client);
+    // Sends the client's first reply if it may go (answered, stored, the client not behind).
+    bool answerNext(QWebSocket *client);
+    // Counts a reply that cannot go yet against its client's queue.
+    void hold(Answer &answer);
     // Queues a pass of takeTurns on the event loop, once.
     void scheduleTurns();
-    // Sends the replies that came later, then reads and answers waiting requests round-robin,
-    // one of each per client at a time, for at most TurnBudgetNs in all.
+    // Reads waiting messages and sends the replies that may go, round-robin, one of each per
+    // client at a time, for at most TurnBudgetNs in all.
     void takeTurns();
     Request read(const QJsonDocument &document, const QJsonParseError &parseError) const;
-    void answer(QWebSocket *client, const Request &request);
-    // Calls the handler; the reply goes once it is due, answered and stored.
+    // Answers the request: the server itself, or its handler.
+    void answer(const std::shared_ptr<Answer> &answer, const Request &request);
+    // Calls the handler; the reply goes once it is answered, stored and first in its client's order.
     void ask(const std::shared_ptr<Answer> &answer, const Request &request);
-    // Sends the reply once it may go: now in a turn, else in the next pass of turns.
-    void deliver(const std::shared_ptr<Answer> &answer, bool inTurn);
     // The reply of an answer as it goes now.
-    static QJsonObject replyOf(const Answer &answer);
-    void finishRequest(QWebSocket *client, const QJsonObject &reply);
+    QJsonObject replyOf(const Answer &answer);
     bool isBehind(QWebSocket *client) const;
     // Stops or resumes reading from the client by its unsent and unanswered bytes.
     void updateReading(QWebSocket *client);
@@ -312,15 +301,12 @@ private:
     QHash<QWebSocket *, Reading> m_reading;
     bool m_readingQueued = false;
     qsizetype m_nextRead = 0; // the client in m_clients whose frame is taken next
-    // Replies given after their request's turn, waiting for a turn of their own.
-    QQueue<std::shared_ptr<Answer>> m_readyReplies;
     bool m_turnsQueued = false;
     qsizetype m_nextTurn = 0; // the client in m_clients whose turn is next
     // The event loop level of each request with a handler, innermost last.
     QList<int> m_requestLoopLevels;
     QHash<QTcpSocket *, Handshake> m_handshakes;
     quint64 m_arrivals = 0;
-    QList<TakenOnArrival> m_takenOnArrival; // the last one of each event
     // Refused or dropped clients until their socket is released.
     QHash<QWebSocket *, QHostAddress> m_closing;
     QTimer *m_acceptRetry = nullptr;

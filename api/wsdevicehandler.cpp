@@ -161,8 +161,12 @@ QJsonObject WsDeviceHandler::handleConnectTransmitter(const QString &event, cons
     if (const QString refusal = baudRateRefusal(data, baudRate); !refusal.isEmpty())
         return actionReply(event, false, refusal);
     const bool listed = isListedPort(port);
-    const bool connected = listed && m_controller->connectTransmitter(port, baudRate);
-    const QString failure = QStringLiteral("Failed to connect to ") + echoed(port) + (listed ? QString() : kNotListed);
+    QString reason;
+    const bool connected = listed && m_controller->connectTransmitter(port, baudRate, &reason);
+    // Why a listed port did not open, or was not tried (a transmission running): the app's user
+    // can tell a busy port from a car still being driven.
+    const QString failure = QStringLiteral("Failed to connect to ") + echoed(port)
+                            + (!listed ? kNotListed : reason.isEmpty() ? QString() : QStringLiteral(": ") + reason);
     QJsonObject reply = actionReply(event, connected, connected ? QString() : failure);
     reply.insert(QStringLiteral("isGpioUart"), false);
     return reply;

@@ -15,19 +15,9 @@ void WsHandler::handleRequest(const QString &event, const QJsonObject &data, con
     reply(handleEvent(event, data));
 }
 
-bool WsHandler::answersOnArrival(const QString &, const QJsonObject &) const
+QJsonObject WsHandler::replyAsItGoes(const QString &event, const QJsonObject &data, const QJsonObject &reply)
 {
-    return false;
-}
-
-bool WsHandler::wouldUndo(const QString &, const QJsonObject &, const QString &) const
-{
-    return false;
-}
-
-QJsonObject WsHandler::replyAsItGoes(QJsonObject reply) const
-{
-    return reply;
+    return event.startsWith(QLatin1String("get_")) ? handleEvent(event, data) : reply;
 }
 
 QJsonObject WsHandler::refusedReply(const QString &event, const QString &message) const

@@ -24,24 +24,16 @@ public:
 
     virtual QStringList supportedEvents() const = 0;
     virtual QJsonObject handleEvent(const QString &event, const QJsonObject &data) = 0;
-    // How the server asks: by default answered at once with handleEvent's reply. A handler whose
-    // work takes time (a child process) answers later instead, without blocking the GUI thread;
-    // the server holds the client's further requests until it has.
+    // How the server asks, as soon as it has read the request: by default answered at once with
+    // handleEvent's reply. A handler whose work takes time (a child process) answers later instead,
+    // without blocking the GUI thread; the client's later requests are handled meanwhile, and
+    // their replies go after this one.
     virtual void handleRequest(const QString &event, const QJsonObject &data, const WsReply &reply);
-    // Whether the request is handled as soon as it is read, ahead of the client's earlier
-    // requests (whose replies may wait for the disk): what it does takes effect then, and only its
-    // reply (and what it stored) waits for its turn. By default no: a request is handled in its
-    // turn. A request that makes a car safer (a stop) is taken so: none may wait for a disk.
-    virtual bool answersOnArrival(const QString &event, const QJsonObject &data) const;
-    // Whether `earlier`, a request still waiting for its turn, would undo `event`, taken after it
-    // (a start sent before a stop): on arrival, from this client or another, or outside any request
-    // ("action_stop" and "action_set_heli_armed" then name a stop and a disarm). It is refused in
-    // its turn instead, so that what came last holds. By default no.
-    virtual bool wouldUndo(const QString &earlier, const QJsonObject &earlierData, const QString &event) const;
-    // The reply as it goes, once its turn has come and what it stored is on disk: by default as
-    // the handler gave it. One that tells a state others may change meanwhile tells it as it is
-    // then, or a later push would be undone by an older state.
-    virtual QJsonObject replyAsItGoes(QJsonObject reply) const;
+    // The reply as it goes, when it could not go at once (what the request stored was not on disk
+    // yet, or the client's earlier replies had not gone): it tells the state as it is then, or a
+    // push sent meanwhile would be undone in the client's view by an older state. By default a
+    // get_ request is answered again, and any other reply goes as the handler gave it.
+    virtual QJsonObject replyAsItGoes(const QString &event, const QJsonObject &data, const QJsonObject &reply);
     // The refusal of a request in the form of the handler's replies: the error form for a get_
     // request, else "success" false with the message.
     virtual QJsonObject refusedReply(const QString &event, const QString &message) const;

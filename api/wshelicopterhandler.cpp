@@ -2,7 +2,6 @@
 
 #include <QJsonArray>
 
-#include <algorithm>
 #include <cmath>
 
 #include "api/helicopterconfigmerge.h"
@@ -27,13 +26,6 @@ const QString kThrottle = QStringLiteral("throttle");
 const QString kPedals = QStringLiteral("pedals");
 const QString kRole = QStringLiteral("role");
 const QString kData = QStringLiteral("data");
-
-constexpr int ChannelMax = CorvaneController::ChannelMax;
-
-int clampChannel(int value)
-{
-    return std::clamp(value, 0, ChannelMax);
-}
 
 QJsonObject withData(QJsonObject reply, const QJsonObject &data)
 {
@@ -98,22 +90,8 @@ QJsonObject WsHelicopterHandler::channelJson(int channelIndex, int value, int pe
 {
     return {{QStringLiteral("channel"), channelIndex + 1},
             {QStringLiteral("value"), value},
-            {QStringLiteral("micros"), int(1000 + std::lround(double(value) * 1000.0 / 2047.0))},
+            {QStringLiteral("micros"), CrsfProtocol::crsfToMicroseconds(value)},
             {QStringLiteral("percent"), percent}};
-}
-
-bool WsHelicopterHandler::answersOnArrival(const QString &event, const QJsonObject &data) const
-{
-    bool armed = false;
-    return event == QLatin1String("action_set_heli_armed") && readFlag(data, "armed", armed).isEmpty() && !armed;
-}
-
-bool WsHelicopterHandler::wouldUndo(const QString &earlier, const QJsonObject &earlierData, const QString &event) const
-{
-    // A stop disarms too.
-    bool armed = false;
-    return earlier == QLatin1String("action_set_heli_armed") && readFlag(earlierData, "armed", armed).isEmpty() && armed
-           && (event == QLatin1String("action_set_heli_armed") || event == QLatin1String("action_stop"));
 }
 
 QJsonObject WsHelicopterHandler::handleEvent(const QString &event, const QJsonObject &data)
@@ -161,12 +139,12 @@ QJsonObject WsHelicopterHandler::handleEvent(const QString &event, const QJsonOb
     if (event == QLatin1String("get_heli_armed"))
         return dataReply(event, {{QStringLiteral("armed"), m_controller->isHeliArmed()}});
     if (event == QLatin1String("action_set_heli_armed")) {
-        // A refused arming is no failure of the request: the reply simply shows it unarmed.
         bool armed = false;
         if (const QString refusal = readFlag(data, "armed", armed); !refusal.isEmpty())
             return actionReply(event, false, refusal);
-        m_controller->setHeliArmed(armed);
-        return withData(actionReply(event, true), {{QStringLiteral("armed"), m_controller->isHeliArmed()}});
+        QString refusal;
+        const bool done = m_controller->setHeliArmed(armed, &refusal);
+        return withData(actionReply(event, done, refusal), {{QStringLiteral("armed"), m_controller->isHeliArmed()}});
     }
     if (event == QLatin1String("action_save_helicopter_profile"))
         return handleSave(event, data);
@@ -235,20 +213,18 @@ QJsonObject WsHelicopterHandler::devicesJson() const
 
 QJsonObject WsHelicopterHandler::outputJson() const
 {
-    // The controls as the transmit tick reads them, from the last polled values.
+    // What the transmit tick sends for the controls, from the last polled values.
     const HelicopterConfig config = m_controller->helicopterConfig();
-    const HeliControls controls = heliControls(config, m_controller->heliJoystick(), m_controller->heliThrottle(),
-                                               m_controller->heliPedals());
-    const float rate = m_controller->heliDualRateFactor();
-    const auto stick = [](int channel, float shaped) {
-        return channelJson(channel, clampChannel(CrsfProtocol::axisToRaw11(shaped)), int(std::lroundf(shaped * 100.0f)));
+    const HeliOutput out = heliOutput(heliControls(config, m_controller->heliJoystick(), m_controller->heliThrottle(),
+                                                   m_controller->heliPedals()),
+                                      m_controller->heliDualRateFactor());
+    const auto output = [&out](int channel, int function) {
+        return channelJson(channel, out.values[size_t(function)], int(std::lroundf(out.shaped[size_t(function)] * 100.0f)));
     };
-    return {{QStringLiteral("roll"), stick(config.channels.roll, controls.roll * rate)},
-            {QStringLiteral("pitch"), stick(config.channels.pitch, controls.pitch * rate)},
-            {QStringLiteral("throttle"),
-             channelJson(config.channels.throttle, clampChannel(int(controls.collective * float(ChannelMax))),
-                         int(std::lroundf(controls.collective * 100.0f)))},
-            {QStringLiteral("rudder"), stick(config.channels.rudder, controls.yaw * rate)},
+    return {{QStringLiteral("roll"), output(config.channels.roll, Roll)},
+            {QStringLiteral("pitch"), output(config.channels.pitch, Pitch)},
+            {QStringLiteral("throttle"), output(config.channels.throttle, Throttle)},
+            {QStringLiteral("rudder"), output(config.channels.rudder, Rudder)},
             {QStringLiteral("rateMode"), m_controller->heliRateMode()}};
 }
 
@@ -304,6 +280,13 @@ QJsonObject WsHelicopterHandler::handleCapture(const QString &event, const QJson
     QJsonObject reply = actionReply(event, true);
     reply.insert(QStringLiteral("value"), double(raw));
     return reply;
+}
+
+QJsonObject WsHelicopterHandler::replyAsItGoes(const QString &event, const QJsonObject &data, const QJsonObject &reply)
+{
+    if (event == QLatin1String("action_set_heli_armed") && reply.contains(kData))
+        return withData(reply, {{QStringLiteral("armed"), m_controller->isHeliArmed()}});
+    return WsHandler::replyAsItGoes(event, data, reply);
 }
 
 QJsonObject WsHelicopterHandler::unstoredReply(QJsonObject reply, const QString &failure) const

@@ -79,21 +79,14 @@ QJsonObject WsLoungeHandler::handleEvent(const QString &event, const QJsonObject
     return makeDataReply(event, loungeStateJson());
 }
 
-bool WsLoungeHandler::answersOnArrival(const QString &, const QJsonObject &) const
-{
-    return true;
-}
-
-QJsonObject WsLoungeHandler::replyAsItGoes(QJsonObject reply) const
+QJsonObject WsLoungeHandler::replyAsItGoes(const QString &event, const QJsonObject &, const QJsonObject &reply)
 {
     const QString data = QStringLiteral("data");
     if (!reply.contains(data))
         return reply; // a refusal
-    if (reply.value(QStringLiteral("event")).toString() == QLatin1String("lounge_heartbeat"))
-        reply.insert(data, QJsonObject{{kStopped, m_controller->isLoungeStopApplied()}});
-    else
-        reply.insert(data, loungeStateJson());
-    return reply;
+    if (event == QLatin1String("lounge_heartbeat"))
+        return makeDataReply(event, {{kStopped, m_controller->isLoungeStopApplied()}});
+    return makeDataReply(event, loungeStateJson());
 }
 
 QJsonObject WsLoungeHandler::refusedReply(const QString &event, const QString &message) const

@@ -20,14 +20,10 @@ public:
 
     QStringList supportedEvents() const override;
     QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
-    // Every lounge request takes effect when it arrives, not in its turn: a stop must not wait
-    // behind a command whose write is slow, and a heartbeat must feed the watchdog then, or it
-    // would stop a car whose race control is still there. Taken all alike, they keep their order
-    // among themselves: a release sent before a stop cannot undo it. Their replies go in turn.
-    bool answersOnArrival(const QString &event, const QJsonObject &data) const override;
-    // The station's state as it is when the reply goes: another race control's stop or the
-    // watchdog's, pushed while the reply waited for the disk, stands in every race control's view.
-    QJsonObject replyAsItGoes(QJsonObject reply) const override;
+    // The station's state as it is when the reply goes, stored or not: another race control's
+    // stop or the watchdog's, pushed while the reply waited for the disk, stands in every race
+    // control's view.
+    QJsonObject replyAsItGoes(const QString &event, const QJsonObject &data, const QJsonObject &reply) override;
     // Refusals have the error form here, whatever the request.
     QJsonObject refusedReply(const QString &event, const QString &message) const override;
 

@@ -108,21 +108,6 @@ QStringList WsTransmissionHandler::supportedEvents() const
             QStringLiteral("set_elrs_param"),          QStringLiteral("action_elrs_enter_wifi")};
 }
 
-bool WsTransmissionHandler::answersOnArrival(const QString &event, const QJsonObject &) const
-{
-    return event == QLatin1String("action_stop");
-}
-
-bool WsTransmissionHandler::wouldUndo(const QString &earlier, const QJsonObject &earlierData, const QString &event) const
-{
-    if (event != QLatin1String("action_stop"))
-        return false;
-    // Auto-start switched on starts at once when it can.
-    bool enabled = false;
-    return earlier == QLatin1String("action_start")
-           || (earlier == QLatin1String("set_auto_start") && readFlag(earlierData, "enabled", enabled).isEmpty() && enabled);
-}
-
 QJsonObject WsTransmissionHandler::handleEvent(const QString &event, const QJsonObject &data)
 {
     CorvaneController *c = m_controller;

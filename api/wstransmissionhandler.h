@@ -23,10 +23,6 @@ public:
 
     QStringList supportedEvents() const override;
     QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
-    // A stop stops the car when it arrives; a start, or auto-start switched on, sent before it is
-    // not done.
-    bool answersOnArrival(const QString &event, const QJsonObject &data) const override;
-    bool wouldUndo(const QString &earlier, const QJsonObject &earlierData, const QString &event) const override;
 
     QJsonObject elrsStateJson() const;
     static QJsonObject elrsParamsJson(const ElrsParameter &parameter);

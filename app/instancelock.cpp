@@ -12,10 +12,13 @@
 #include <QThread>
 #include <QtDebug>
 
+#include <algorithm>
 #include <cerrno>
+#include <tuple>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -24,91 +27,167 @@ namespace {
 constexpr int AskMs = 2000;
 constexpr int RetryMs = 50;
 
+QString lockFilePath(const QString &folder)
+{
+    return folder + QStringLiteral("/.") + QCoreApplication::applicationName() + QStringLiteral(".running");
+}
+
 } // namespace
 
-InstanceLock::InstanceLock(const QString &folder, QObject *parent)
+InstanceLock::InstanceLock(const QStringList &folders, QObject *parent)
     : QObject(parent)
-    , m_folder(folder)
+    , m_folders(folders)
 {
 }
 
 InstanceLock::~InstanceLock()
 {
-    // The socket goes before the lock: a copy that takes the folder next listens under the same
+    // The sockets go before the locks: a copy that takes a folder next listens under the same
     // name, and closing this server afterwards would remove that copy's socket.
-    delete m_server;
-    if (m_fd >= 0)
-        ::close(m_fd);
+    qDeleteAll(m_servers);
+    closeLocks(m_held);
 }
 
 bool InstanceLock::acquire(int waitMs)
 {
-    if (m_fd >= 0)
+    if (m_acquired)
         return true;
-    QDir().mkpath(m_folder);
-    const QString path = m_folder + QStringLiteral("/.") + QCoreApplication::applicationName() + QStringLiteral(".running");
-    const QByteArray name = QFile::encodeName(path);
-    // Never inherited: a copy this one starts (the theme restart) must not hold it. A link is
-    // not followed: nothing is made or locked where it leads.
-    int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    // One made by a run as another user, or a read-only folder: a lock can still be taken.
-    if (fd < 0 && errno != ELOOP)
-        fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) {
-        qWarning().noquote() << "InstanceLock: cannot lock" << path << qt_error_string(errno)
-                             << "- another copy of the program is not kept out";
-        return true;
-    }
+    m_unguarded.clear();
+    QList<Lock> locks = openLocks();
     const QDeadlineTimer deadline(waitMs);
     for (;;) {
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            m_fd = fd;
+        // In their order, letting go of all when one is held: a copy never waits holding a part.
+        qsizetype taken = 0;
+        while (taken < locks.size()) {
+            if (::flock(locks.at(taken).fd, LOCK_EX | LOCK_NB) == 0) {
+                ++taken;
+                continue;
+            }
+            const int error = errno;
+            if (error == EINTR)
+                continue;
+            if (error == EWOULDBLOCK)
+                break;
+            // A file system without locks.
+            unguard(lockFilePath(locks.at(taken).folder), error);
+            ::close(locks.takeAt(taken).fd);
+        }
+        if (taken == locks.size()) {
+            m_held = locks;
+            m_acquired = true;
             return true;
         }
-        const int error = errno;
-        if (error == EINTR)
-            continue;
-        if (error != EWOULDBLOCK || deadline.hasExpired()) {
-            ::close(fd);
-            if (error == EWOULDBLOCK)
-                return false;
-            qWarning().noquote() << "InstanceLock: cannot lock" << path << qt_error_string(error)
-                                 << "- another copy of the program is not kept out";
-            return true;
+        m_heldElsewhere = locks.at(taken).folder;
+        for (qsizetype i = 0; i < taken; ++i)
+            ::flock(locks.at(i).fd, LOCK_UN);
+        if (deadline.hasExpired()) {
+            closeLocks(locks);
+            return false;
         }
         QThread::msleep(RetryMs);
     }
 }
 
+QList<InstanceLock::Lock> InstanceLock::openLocks()
+{
+    QList<Lock> locks;
+    for (const QString &folder : std::as_const(m_folders)) {
+        QDir().mkpath(folder);
+        const QString path = lockFilePath(folder);
+        const QByteArray name = QFile::encodeName(path);
+        // Never inherited: a copy this one starts (the theme restart) must not hold it. A link is
+        // not followed: nothing is made or locked where it leads.
+        int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+        int error = errno;
+        // A lock needs only read access: one made by a run as another user (root's, through
+        // sudo), or one in a read-only folder, is locked all the same.
+        if (fd < 0 && error != ELOOP) {
+            fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+            // None there: why none could be made.
+            if (errno != ENOENT)
+                error = errno;
+        }
+        struct stat st = {};
+        if (fd >= 0 && ::fstat(fd, &st) != 0) {
+            error = errno;
+            ::close(fd);
+            fd = -1;
+        }
+        if (fd < 0) {
+            unguard(path, error);
+            continue;
+        }
+        // Readable by every later run, whoever makes the file and whatever the umask.
+        if ((st.st_mode & 0044) != 0044)
+            ::fchmod(fd, (st.st_mode & 07777) | 0044);
+        const bool seen = std::any_of(locks.cbegin(), locks.cend(), [&st](const Lock &lock) {
+            return lock.device == quint64(st.st_dev) && lock.inode == quint64(st.st_ino);
+        });
+        // One folder reached by two paths: a second lock on the file would be refused by the first.
+        if (seen) {
+            ::close(fd);
+            continue;
+        }
+        locks.append({folder, fd, quint64(st.st_dev), quint64(st.st_ino)});
+    }
+    std::sort(locks.begin(), locks.end(), [](const Lock &a, const Lock &b) {
+        return std::tie(a.device, a.inode) < std::tie(b.device, b.inode);
+    });
+    return locks;
+}
+
+void InstanceLock::closeLocks(QList<Lock> &locks)
+{
+    for (const Lock &lock : std::as_const(locks))
+        ::close(lock.fd);
+    locks.clear();
+}
+
+void InstanceLock::unguard(const QString &path, int error)
+{
+    const QString why = error == ELOOP ? QCoreApplication::translate("InstanceLock", "a link, which is not followed")
+                                       : qt_error_string(error);
+    qWarning().noquote() << "InstanceLock: cannot lock" << path << why << "- another copy of the program is not kept out";
+    m_unguarded.append(QStringLiteral("%1 (%2)").arg(path, why));
+}
+
 bool InstanceLock::listen(const Answer &answer)
 {
-    if (m_fd < 0 || m_server)
+    if (!m_acquired || !m_servers.isEmpty())
         return false;
-    m_server = new QLocalServer(this);
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    const QString name = serverName();
-    // The folder is held: a socket of that name was left by a copy that has ended.
-    if (!m_server->listen(name)) {
-        QLocalServer::removeServer(name);
-        if (!m_server->listen(name)) {
-            qWarning().noquote() << "InstanceLock: a second start cannot reach this copy:" << m_server->errorString();
-            return false;
+    bool all = true;
+    for (const Lock &lock : std::as_const(m_held)) {
+        auto *server = new QLocalServer(this);
+        server->setSocketOptions(QLocalServer::UserAccessOption);
+        const QString name = serverName(lock.folder);
+        // The folder is held: a socket of that name was left by a copy that has ended.
+        if (!server->listen(name)) {
+            QLocalServer::removeServer(name);
+            if (!server->listen(name)) {
+                qWarning().noquote() << "InstanceLock: a second start cannot reach this copy:" << server->errorString();
+                delete server;
+                all = false;
+                continue;
+            }
         }
+        connect(server, &QLocalServer::newConnection, this, [server, answer] {
+            while (QLocalSocket *socket = server->nextPendingConnection()) {
+                connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+                socket->write(answer());
+                socket->disconnectFromServer();
+            }
+        });
+        m_servers.append(server);
     }
-    connect(m_server, &QLocalServer::newConnection, this, [this, answer] {
-        while (QLocalSocket *socket = m_server->nextPendingConnection()) {
-            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            socket->write(answer());
-            socket->disconnectFromServer();
-        }
-    });
-    return true;
+    return all;
 }
 
 QByteArray InstanceLock::askHolder() const
 {
+    if (m_heldElsewhere.isEmpty())
+        return QByteArray();
     QLocalSocket socket;
-    socket.connectToServer(serverName());
+    socket.connectToServer(serverName(m_heldElsewhere));
     if (!socket.waitForConnected(AskMs))
         return QByteArray();
     // Before the start it asks goes on: the holder answers once it has come forward.
@@ -117,10 +196,10 @@ QByteArray InstanceLock::askHolder() const
     return socket.readAll();
 }
 
-QString InstanceLock::serverName() const
+QString InstanceLock::serverName(const QString &folder)
 {
-    const QString folder = QFileInfo(m_folder).canonicalFilePath();
-    const QByteArray hash = QCryptographicHash::hash(QFile::encodeName(folder.isEmpty() ? m_folder : folder),
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    const QByteArray hash = QCryptographicHash::hash(QFile::encodeName(canonical.isEmpty() ? folder : canonical),
                                                      QCryptographicHash::Sha1);
     const QString name = QStringLiteral("qorostra-") + QString::fromLatin1(hash.toHex().left(24));
     // The session's own folder for sockets, which goes at its end: a copy that was killed leaves

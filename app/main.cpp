@@ -18,8 +18,8 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     setApplicationIdentity(app);
     // Before anything reads or writes the program's files, the theme's setting included.
-    InstanceLock lock(settingsFolder());
-    if (!holdSettingsFolder(lock, RestartWaitMs))
+    InstanceLock lock(programFolders());
+    if (!holdProgramFolders(lock, RestartWaitMs))
         return 1;
     // Before any widget exists, so fonts, palette and stylesheet reach everything built later.
     ostra::installTheme(app);
@@ -32,15 +32,16 @@ int main(int argc, char **argv)
     auto window = std::make_unique<MainWindow>();
     window->show();
     answerSecondStarts(lock, window.get());
+    tellWhenUnguarded(lock, window.get());
     // Only scheduled here: the event loop runs the snapshots and quits at their end.
     const QString snapshotDir = snapshotDirectory();
     if (!snapshotDir.isEmpty())
         window->captureSnapshots(snapshotDir);
     const int exitCode = app.exec();
     const bool restart = window->restartRequested();
-    const QHash<QString, QString> profileNames = window->controller()->profileManager()->profileNamesByFile();
+    const corvane::ProfileManager::FileNames fileNames = window->controller()->profileManager()->fileNames();
     window.reset();
     // What the run changed last (profiles, settings) reaches the disk before the next run, or the
     // restart, reads it; a disk that does not answer holds the end only so long.
-    return endRun(exitCode, restart, corvane::FileWriter::QuitWaitMs, profileNames);
+    return endRun(exitCode, restart, corvane::FileWriter::QuitWaitMs, fileNames);
 }

@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <utility>
 
 #include "api/apihandlers.h"
 #include "api/dialogs/webstatusdialog.h"
@@ -15,6 +16,7 @@
 #include "app/disclaimerdialog.h"
 #include "app/onboardingwizard.h"
 #include "bridge/corvanecontroller.h"
+#include "bridge/corvaneserialport.h"
 #include "motion/motionsystemcontroller.h"
 #include "motion/pages/motionsystemwidget.h"
 #include "ostraui/ambientbackground.h"
@@ -108,6 +110,14 @@ MainWindow::MainWindow(QWidget *parent)
             [this](const QString &message) { routeReport(message, &MainWindow::onError); });
     connect(m_controller, &corvane::CorvaneController::transmissionStopped, this,
             [this](const QString &reason) { routeReport(reason, &MainWindow::onTransmissionStopped); });
+    // A port that would not open is told until it opens after all (the start-up retry, another
+    // Connect): then its box goes, and a report of it still waiting with it.
+    connect(m_controller->transmitterPort(), &corvane::CorvaneSerialPort::errorOccurred, this,
+            [this] { m_transmitterOpenFailure = m_controller->transmitterPort()->openError(); });
+    connect(m_controller, &corvane::CorvaneController::serialConnectedChanged, this, [this](bool connected) {
+        if (connected)
+            withdrawReport(std::exchange(m_transmitterOpenFailure, QString()));
+    });
     // A setting the disk refused stays in use and goes with the next write of the settings. The
     // Terms of Use tell of their own write, in front of themselves.
     auto *settings = new corvane::SettingsFile(this);

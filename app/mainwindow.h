@@ -198,6 +198,8 @@ private:
     void routeReport(const QString &message, void (MainWindow::*show)(const QString &));
     // One box per distinct text still open: a device that keeps failing repeats its error.
     void openControllerBox(const QString &message, bool error);
+    // An error whose cause has gone: its box closes, and it is no longer waiting to be shown.
+    void withdrawReport(const QString &message);
     struct PageRow;
     static const PageRow &pageRow(int index);
     void applyPageRow(int index, bool animated);
@@ -316,6 +318,7 @@ private:
     // The controller's box on screen, and the reports waiting for it to close (message, error).
     QPointer<QMessageBox> m_controllerBox;
     QList<QPair<QString, bool>> m_waitingReports;
+    QString m_transmitterOpenFailure; // why the transmitter's port last failed to open, until it opens
     int m_autoConnectBudget = 0;
     bool m_autoConnecting = false;
     bool m_suppressErrorDialogs = false;

@@ -484,6 +484,8 @@ Card *MainWindow::buildTelemetryCard(QWidget *parent)
     m_carLinkLine = new QLabel(card);
     m_carLinkLine->setObjectName(QStringLiteral("carLinkLine"));
     m_carLinkLine->setTextFormat(Qt::RichText);
+    // The narrow right column of a laptop screen has no room for "the car is not answering…".
+    m_carLinkLine->setWordWrap(true);
     content->addWidget(m_carLinkLine);
 
     auto *tiles = new QHBoxLayout;

@@ -89,18 +89,11 @@ void MainWindow::updateCarPageStatus()
         refreshPortCombos();
     m_transmitterRow->setBusy(false);
     // Open, but not answered yet, or not at all: maybe not the transmitter's port.
-    const corvane::CorvaneController::TransmitterAnswer txAnswer = c->transmitterAnswer();
-    const bool txSilent = txAnswer == corvane::CorvaneController::TransmitterSilent;
-    const bool txWaiting = txAnswer == corvane::CorvaneController::TransmitterWaiting;
-    const bool txAnswered = txAnswer == corvane::CorvaneController::TransmitterAnswered;
-    m_transmitterRow->setStatus(txAnswered ? DeviceConnected
-                                : txConnected ? DeviceNotAnswering
-                                              : DeviceNotConnected,
-                                txWaiting ? tr("Waiting\u2026") : QString());
+    const corvane::CorvaneController::TransmitterStatus tx = c->transmitterStatus();
+    const bool txAnswered = tx.answer == corvane::CorvaneController::TransmitterAnswered;
+    m_transmitterRow->setStatus(txAnswered ? DeviceConnected : txConnected ? DeviceNotAnswering : DeviceNotConnected, tx.word);
     if (Pill *pill = m_transmitterRow->findChild<Pill *>())
-        pill->setToolTip(txSilent ? c->transmitterSilentMessage()
-                         : txWaiting ? c->transmitterWaitingMessage()
-                                     : QString());
+        pill->setToolTip(tx.hint);
 
     const struct
     {
@@ -151,10 +144,8 @@ void MainWindow::updateCarPageStatus()
         setStyleSheetIfChanged(m_requiredBadges[i], badgeStyle);
         if (i == 2 && ok[i] && !pedalsConnected)
             m_requiredStatus[i]->setText(tr("In wheel base"));
-        else if (i == 0 && txSilent)
-            m_requiredStatus[i]->setText(tr("No answer on %1").arg(port));
-        else if (i == 0 && txWaiting)
-            m_requiredStatus[i]->setText(tr("Waiting for an answer\u2026"));
+        else if (i == 0)
+            m_requiredStatus[i]->setText(tx.line);
         else
             m_requiredStatus[i]->setText(ok[i] ? tr("Connected") : tr("Not connected"));
     }
@@ -167,12 +158,9 @@ void MainWindow::updateCarPageStatus()
     if (running) {
         m_txButton->setState(TxStop);
         m_txHint->setText(tr("Sending 16 channels to the receiver"));
-    } else if (txSilent) {
+    } else if (!tx.hint.isEmpty()) {
         m_txButton->setState(TxLocked);
-        m_txHint->setText(c->transmitterSilentMessage());
-    } else if (txWaiting) {
-        m_txButton->setState(TxLocked);
-        m_txHint->setText(c->transmitterWaitingMessage());
+        m_txHint->setText(tx.hint);
     } else if (canStart && !configMode) {
         m_txButton->setState(TxGo);
         m_txHint->setText(tr("Everything is connected"));

@@ -260,6 +260,15 @@ void MainWindow::openControllerBox(const QString &message, bool error)
     box->open();
 }
 
+void MainWindow::withdrawReport(const QString &message)
+{
+    if (message.isEmpty())
+        return;
+    m_waitingReports.removeAll(qMakePair(message, true));
+    if (m_controllerBox && m_controllerBox->text() == message)
+        m_controllerBox->close();
+}
+
 void MainWindow::onSteeringHealthAction()
 {
     if (m_controller->steeringMonitor()->health() != corvane::SteeringNoInput) {

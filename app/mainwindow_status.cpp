@@ -73,28 +73,16 @@ QLabel *MainWindow::createPitLimiterOverlay()
 
 void MainWindow::updateConnectionStatus()
 {
-    using corvane::CorvaneController;
     const bool transmitting = m_controller->isRunning();
-    const CorvaneController::TransmitterAnswer answer = m_controller->transmitterAnswer();
-    const bool answered = answer == CorvaneController::TransmitterAnswered;
-    const bool waiting = answer == CorvaneController::TransmitterWaiting;
-    const bool silent = answer == CorvaneController::TransmitterSilent;
-    m_transmitterPill->setKeyValue(tr("Transmitter"), transmitting ? tr("Transmitting")
-                                                      : silent     ? tr("No answer")
-                                                      : waiting    ? tr("Waiting\u2026")
-                                                      : answered   ? tr("Connected")
-                                                                   : tr("Not connected"));
+    const corvane::CorvaneController::TransmitterStatus tx = m_controller->transmitterStatus();
+    // Success is for a running transmission here: a transmitter that answered is info.
+    const bool answered = tx.answer == corvane::CorvaneController::TransmitterAnswered;
+    m_transmitterPill->setKeyValue(tr("Transmitter"), transmitting ? tr("Transmitting") : tx.word);
     m_transmitterPill->setLevel(transmitting ? LevelSuccess : answered ? LevelInfo : LevelWarning);
-    m_transmitterPill->setToolTip(silent    ? m_controller->transmitterSilentMessage()
-                                  : waiting ? m_controller->transmitterWaitingMessage()
-                                            : QString());
+    m_transmitterPill->setToolTip(tx.hint);
     setPulse(m_transmitterPill, transmitting);
-    m_carCardPill->setText(transmitting ? tr("Transmitting")
-                           : silent     ? tr("Transmitter not answering")
-                           : waiting    ? tr("Waiting for the transmitter\u2026")
-                           : answered   ? tr("Transmitter connected")
-                                        : tr("Transmitter not connected"));
-    m_carCardPill->setLevel(transmitting ? LevelSuccess : silent ? LevelWarning : answered ? LevelInfo : LevelNeutral);
+    m_carCardPill->setText(transmitting ? tr("Transmitting") : tx.card);
+    m_carCardPill->setLevel(transmitting ? LevelSuccess : answered ? LevelInfo : tx.level);
     setPulse(m_carCardPill, transmitting);
     m_sidebar->setItemIndicator(2, transmitting);
 

@@ -46,12 +46,10 @@ void MainWindow::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
-    // Reports waiting behind an open box go with the window: shown as it closes, they would keep
-    // the program, and a transmission, running without it.
-    m_waitingReports.clear();
+    // The error box last, once the close goes ahead.
     QList<QPointer<QWidget>> open = m_companionWindows;
     for (QWidget *widget : findChildren<QWidget *>()) {
-        if (widget->isWindow() && widget->isVisible() && !open.contains(widget))
+        if (widget->isWindow() && widget->isVisible() && !open.contains(widget) && widget != m_controllerBox)
             open.append(widget);
     }
     // Children after their parents in that list: the topmost dialog closes first.
@@ -67,6 +65,12 @@ void MainWindow::closeEvent(QCloseEvent *event)
         event->ignore();
         return;
     }
+    // Reports waiting behind the box go with the window: shown as it closes, they would keep the
+    // program, and a transmission, running without it. Ended, not only closed: one hidden with
+    // its dialog would come again.
+    m_waitingReports.clear();
+    if (m_controllerBox)
+        m_controllerBox->done(QDialog::Rejected);
     QMainWindow::closeEvent(event);
 }
 

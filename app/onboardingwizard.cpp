@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -107,21 +108,39 @@ QPushButton *makeConnectButton(QWidget *parent, bool primary)
     return button;
 }
 
-// One device role of the controls page: its connect state and operations on the controller.
+// One device role of the controls page: its connect state and operations on the controller, and
+// the devices made for it: a name with one of `words`, or force feedback where that marks it.
 struct DeviceRole
 {
     bool (CorvaneController::*isConnected)() const;
     QString (CorvaneController::*name)() const;
     bool (CorvaneController::*connectDevice)(int);
     void (CorvaneController::*disconnectDevice)();
+    const char *words;
+    bool forceFeedback;
+    const char *placeholder;
 };
 
 const DeviceRole WheelRole{&CorvaneController::isWheelBaseConnected, &CorvaneController::wheelBaseName,
-                           &CorvaneController::connectWheelBase, &CorvaneController::disconnectWheelBase};
+                           &CorvaneController::connectWheelBase, &CorvaneController::disconnectWheelBase,
+                           "wheel|base|steering", true,
+                           QT_TRANSLATE_NOOP("corvane::OnboardingWizard", "Choose wheel base")};
 const DeviceRole PedalsRole{&CorvaneController::isPedalsConnected, &CorvaneController::pedalsName,
-                            &CorvaneController::connectPedals, &CorvaneController::disconnectPedals};
+                            &CorvaneController::connectPedals, &CorvaneController::disconnectPedals, "pedal", false,
+                            QT_TRANSLATE_NOOP("corvane::OnboardingWizard", "Choose pedals")};
 const DeviceRole ShifterRole{&CorvaneController::isShifterConnected, &CorvaneController::shifterName,
-                             &CorvaneController::connectShifter, &CorvaneController::disconnectShifter};
+                             &CorvaneController::connectShifter, &CorvaneController::disconnectShifter,
+                             "shift|gear", false, QT_TRANSLATE_NOOP("corvane::OnboardingWizard", "Choose shifter")};
+
+// A flight stick, throttle or rudder pedals are made for none of the car's roles.
+bool fitsRole(const InputDeviceInfo &device, const DeviceRole &role)
+{
+    const auto named = [&device](const QString &words) {
+        return device.productName.contains(QRegularExpression(words, QRegularExpression::CaseInsensitiveOption));
+    };
+    return !named(QStringLiteral("stick|flight|hotas|throttle|rudder|yoke"))
+           && ((role.forceFeedback && device.supportsFfb) || named(QLatin1String(role.words)));
+}
 
 // Connects or disconnects one role from its combo; false when a connect was tried and failed.
 bool toggleRole(CorvaneController *controller, const DeviceRole &role, const QComboBox *combo)
@@ -435,10 +454,30 @@ void OnboardingWizard::showPage(int index)
 void OnboardingWizard::refreshFooter()
 {
     const int index = m_pageStack->currentIndex();
-    m_backButton->setEnabled(index > SafetyPage);
+    const bool back = index > SafetyPage;
+    const bool advance = canAdvance();
+    // A button disabled under the keyboard's focus passes it on down the chain, and Space would
+    // press what comes there: Next's goes to the step's first control (never Back), Back's to Next.
+    if (!advance && m_nextButton->hasFocus())
+        focusFirstControl();
+    if (!back && m_backButton->hasFocus() && advance)
+        m_nextButton->setFocus(Qt::TabFocusReason);
+    m_backButton->setEnabled(back);
     m_nextButton->setText(index == DonePage ? tr("Start Transmission") : tr("Next"));
-    m_nextButton->setEnabled(canAdvance());
+    m_nextButton->setEnabled(advance);
     m_skipButton->setVisible(index != DonePage);
+}
+
+void OnboardingWizard::focusFirstControl()
+{
+    QWidget *page = m_pageStack->currentWidget();
+    for (QWidget *widget = page->nextInFocusChain(); widget != page; widget = widget->nextInFocusChain()) {
+        if (page->isAncestorOf(widget) && widget->isVisible() && widget->isEnabled()
+            && (widget->focusPolicy() & Qt::TabFocus)) {
+            widget->setFocus(Qt::TabFocusReason);
+            return;
+        }
+    }
 }
 
 void OnboardingWizard::refreshStepLabel()
@@ -478,20 +517,13 @@ void OnboardingWizard::onTick()
     CorvaneController *c = m_controller;
 
     const bool transmitter = c->isSerialConnected();
-    switch (c->transmitterAnswer()) {
-    case CorvaneController::TransmitterSilent:
-        showStatus(m_transmitterStatus, WarningStyle, c->transmitterSilentMessage());
-        break;
-    case CorvaneController::TransmitterAnswered:
+    const CorvaneController::TransmitterStatus tx = c->transmitterStatus();
+    if (!tx.hint.isEmpty())
+        showStatus(m_transmitterStatus, WarningStyle, tx.hint);
+    else if (tx.answer == CorvaneController::TransmitterAnswered)
         showStatus(m_transmitterStatus, ConnectedStyle, tr("Connected on %1.").arg(c->serialPortName()));
-        break;
-    case CorvaneController::TransmitterWaiting:
-        showStatus(m_transmitterStatus, NoteStyle, c->transmitterWaitingMessage());
-        break;
-    case CorvaneController::TransmitterClosed:
+    else
         showStatus(m_transmitterStatus, NoteStyle, tr("Not connected."));
-        break;
-    }
     m_transmitterButton->setText(transmitter ? tr("Disconnect") : tr("Connect"));
 
     const struct
@@ -589,6 +621,9 @@ void OnboardingWizard::onRefreshDevices()
         QComboBox *combo;
         const DeviceRole &role;
     } rows[] = {{m_wheelCombo, WheelRole}, {m_pedalsCombo, PedalsRole}, {m_shifterCombo, ShifterRole}};
+    // Each role shows the device it has; the others a device made for them that no role has
+    // taken, or nothing.
+    QList<int> taken;
     for (const auto &row : rows) {
         row.combo->clear();
         if (devices.isEmpty()) {
@@ -599,18 +634,27 @@ void OnboardingWizard::onRefreshDevices()
         for (const InputDeviceInfo &info : devices)
             row.combo->addItem(info.productName, info.index);
         row.combo->setEnabled(true);
+        row.combo->setPlaceholderText(tr(row.role.placeholder));
+        row.combo->setCurrentIndex(-1);
         if ((m_controller->*row.role.isConnected)()) {
             const QString name = (m_controller->*row.role.name)();
-            const int found = row.combo->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
-            if (found >= 0)
-                row.combo->setCurrentIndex(found);
+            row.combo->setCurrentIndex(row.combo->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive));
+            taken.append(row.combo->currentIndex());
+        }
+    }
+    for (const auto &row : rows) {
+        for (int item = 0; row.combo->currentIndex() < 0 && item < devices.size(); ++item) {
+            if (!taken.contains(item) && fitsRole(devices.at(item), row.role)) {
+                row.combo->setCurrentIndex(item);
+                taken.append(item);
+            }
         }
     }
     refreshConnectButtons();
 }
 
-// A Connect button that could do nothing is not offered: its list holds no device, or only the
-// "Choose…" prompt of a port list without a USB serial port.
+// A Connect button that could do nothing is not offered: its list holds no device or none is
+// chosen, or only the "Choose…" prompt of a port list without a USB serial port.
 void OnboardingWizard::refreshConnectButtons()
 {
     if (!m_controller)

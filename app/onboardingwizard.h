@@ -55,6 +55,8 @@ private:
     bool canAdvance() const;
     void showPage(int index);
     void refreshFooter();
+    // The keyboard's focus to the first control of the step shown.
+    void focusFirstControl();
     void refreshConnectButtons();
     void refreshStepLabel();
 

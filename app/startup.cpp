@@ -1,7 +1,6 @@
 #include "app/startup.h"
 
 #include <QApplication>
-#include <QFileInfo>
 #include <QIcon>
 #include <QLocale>
 #include <QMessageBox>
@@ -19,6 +18,7 @@
 #include "bridge/logrouter.h"
 #include "ostraui/theme.h"
 #include "platform/storage/filewriter.h"
+#include "profiles/profilemanager.h"
 
 namespace {
 
@@ -45,7 +45,12 @@ QString settingsFolder()
            + QCoreApplication::organizationName();
 }
 
-bool holdSettingsFolder(InstanceLock &lock, int restartWaitMs)
+QStringList programFolders()
+{
+    return {settingsFolder(), corvane::ProfileManager::folderPath()};
+}
+
+bool holdProgramFolders(InstanceLock &lock, int restartWaitMs)
 {
     const bool restarted = qEnvironmentVariableIsSet(RestartMark);
     qunsetenv(RestartMark);
@@ -55,7 +60,7 @@ bool holdSettingsFolder(InstanceLock &lock, int restartWaitMs)
     // No answer: the holder may have ended while it was asked (killed, or at the end of its run).
     if (answer.isEmpty() && lock.acquire(GoneHolderWaitMs))
         return true;
-    std::fprintf(stderr, "%s is already running for these settings; this start ends.\n", AppDisplayName);
+    std::fprintf(stderr, "%s is already running for these settings or profiles; this start ends.\n", AppDisplayName);
     // In the colours of the window that came forward; the settings that name them are not read.
     ostra::installTheme(*qApp, answer.isEmpty() ? qgetenv("QOROSTRA_THEME") == "dark" : answer == "dark");
     QMessageBox box(QMessageBox::Information, QLatin1String(AppDisplayName),
@@ -83,6 +88,26 @@ void answerSecondStarts(InstanceLock &lock, QWidget *window)
         window->activateWindow();
         return ostra::isDarkTheme() ? QByteArrayLiteral("dark") : QByteArrayLiteral("light");
     });
+}
+
+void tellWhenUnguarded(const InstanceLock &lock, QWidget *window)
+{
+    const QStringList files = lock.unguarded();
+    if (files.isEmpty())
+        return;
+    auto *box = new QMessageBox(QMessageBox::Warning, QLatin1String(AppDisplayName),
+                                QCoreApplication::translate("Startup", "Another copy of the OSTRA would not be kept out."),
+                                QMessageBox::Ok, window);
+    box->setTextFormat(Qt::PlainText);
+    box->setInformativeText(
+        QCoreApplication::translate("Startup", "This run cannot lock %1. Two copies would write over each other's "
+                                               "profiles and settings: start no second copy while this one runs.\n\n"
+                                               "To keep one out again, close the OSTRA, then remove that file, or make "
+                                               "it and its folder yours (a run as another user, such as through sudo, "
+                                               "leaves them so).")
+            .arg(files.join(QStringLiteral(", "))));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void installLogRouting()
@@ -131,22 +156,19 @@ bool restartProgram()
     return false;
 }
 
-int endRun(int exitCode, bool restart, int waitMs, const QHash<QString, QString> &profileNames)
+int endRun(int exitCode, bool restart, int waitMs, const corvane::ProfileManager::FileNames &fileNames)
 {
     corvane::FileWriter &writer = corvane::FileWriter::shared();
     const bool done = writer.flush(waitMs);
     const QStringList givenUp = done ? QStringList() : writer.giveUp();
     if (restart) {
-        const QStringList notSaved = givenUp + writer.failedFiles();
-        if (!notSaved.isEmpty()) {
-            QStringList names;
-            for (const QString &path : notSaved) {
-                const auto profile = profileNames.constFind(path);
-                names.append(profile == profileNames.cend()
-                                 ? QFileInfo(path).fileName()
-                                 : QCoreApplication::translate("Startup", "the profile \"%1\"").arg(*profile));
-            }
-            names.removeDuplicates();
+        QStringList names;
+        for (const QString &path : givenUp + writer.failedFiles()) {
+            const QString name = fileNames.of(path);
+            if (!name.isEmpty() && !names.contains(name))
+                names.append(name);
+        }
+        if (!names.isEmpty()) {
             QMessageBox box(QMessageBox::Warning, QCoreApplication::translate("Startup", "Not saved"),
                             (givenUp.isEmpty() ? QCoreApplication::translate("Startup", "Some files could not be saved.")
                                                : QCoreApplication::translate("Startup", "The disk did not finish in time."))

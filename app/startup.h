@@ -1,9 +1,10 @@
 #pragma once
 
-#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
+
+#include "profiles/profilemanager.h"
 
 class InstanceLock;
 class QApplication;
@@ -17,16 +18,21 @@ void setApplicationIdentity(QApplication &app);
 // The folder of the program's settings files, where QSettings keeps them, found without reading
 // any of them.
 QString settingsFolder();
+// The folders one copy of the program keeps to itself: the settings folder and the profile store.
+QStringList programFolders();
 // How long a copy started by restartProgram waits for the old copy to end.
 constexpr int RestartWaitMs = 5000;
-// Holds the settings folder for the run, before anything reads or writes the program's files:
-// two copies would each write their own lists over the other's. While another copy holds it, a
-// copy started by restartProgram waits up to `restartWaitMs` for it to end. Past that, or at any
-// other start, the copy that holds it is asked to come forward and the user is told: false, and
-// this run ends without touching a file.
-bool holdSettingsFolder(InstanceLock &lock, int restartWaitMs);
+// Holds the folders of the program's files (the settings folder, the profile store) for the run,
+// before anything reads or writes them: two copies would each write their own lists over the
+// other's. While another copy holds one, a copy started by restartProgram waits up to
+// `restartWaitMs` for it to end. Past that, or at any other start, the copy that holds it is asked
+// to come forward and the user is told: false, and this run ends without touching a file.
+bool holdProgramFolders(InstanceLock &lock, int restartWaitMs);
 // Brings `window` forward whenever a second start asks.
 void answerSecondStarts(InstanceLock &lock, QWidget *window);
+// Tells the user, in a box over `window`, when a folder could not be held: a second copy would
+// not be kept out.
+void tellWhenUnguarded(const InstanceLock &lock, QWidget *window);
 // Creates the log router on this (the GUI) thread and routes every log message through it,
 // keeping the handler installed before for Qt's ordinary output.
 void installLogRouting();
@@ -39,13 +45,14 @@ bool installTranslator(QTranslator &translator, const QStringList &uiLanguages);
 QString snapshotDirectory();
 // Starts the program again as a new process with this run's arguments; called once the old window
 // has let go of the API port, the serial ports and the controllers. The new copy waits for this
-// one's end before it takes the settings folder. Says on stderr when it fails.
+// one's end before it takes the folders. Says on stderr when it fails.
 bool restartProgram();
 // Ends a run once its window is gone: what the run handed to the writer reaches the disk within
 // `waitMs`, before a restart (when asked) starts the next copy, which reads it. What the disk has
 // not done by then is given up, so that none of it lands behind the next copy's back: it is
 // logged, and before a restart the user is told which files may not hold their last changes (those
-// given up, and those whose last write failed), a profile's by its name in `profileNames` (by file
-// path). The process then ends at once, without its statics' teardown, while the writer's thread
-// may still be inside the disk. Returns `exitCode` only when everything was written.
-int endRun(int exitCode, bool restart, int waitMs, const QHash<QString, QString> &profileNames = {});
+// given up, and those whose last write failed), by the names `fileNames` gives them, leaving out
+// those that hold nothing the user has. The process then ends at once, without its statics'
+// teardown, while the writer's thread may still be inside the disk. Returns `exitCode` only when
+// everything was written.
+int endRun(int exitCode, bool restart, int waitMs, const corvane::ProfileManager::FileNames &fileNames = {});

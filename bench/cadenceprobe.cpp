@@ -654,6 +654,16 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "cadenceprobe: could not connect the virtual devices or %s\n", qPrintable(port));
         return 1;
     }
+    // Frames go only to a transmitter that gave its ID: the line here gives one, as the real one does.
+    static const char idReply[] = "QOR-ID:CADENCE\r\n";
+    if (timedHere && ::write(master, idReply, sizeof idReply - 1) != qint64(sizeof idReply - 1)) {
+        std::perror("cadenceprobe: write");
+        return 1;
+    }
+    QElapsedTimer naming;
+    naming.start();
+    while (!controller.isTransmitterAnswered() && naming.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     if (window) {
         window->updateCarPageStatus();
         // On screen and painted before the start, as when the driver presses Start: the first

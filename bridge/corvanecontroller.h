@@ -138,8 +138,11 @@ public:
     // Transmission control and lounge state (corvanecontroller_transmission.cpp).
     bool isRunning() const { return m_running; }
     uint frameCount() const { return m_frameCount; }
+    // The user's Start and Stop. A stop, made while idle too, holds auto-start back until a
+    // start succeeds: no reconnect, profile switch or auto-start switched on undoes it.
     void startTransmission();
     void stopTransmission();
+    // A stop the user must answer with Start, as stopTransmission holds it.
     void stopForSafety(const QString &reason);
     bool canStartTransmission() const;
     void sendChannels();
@@ -190,7 +193,9 @@ public:
     // collective and rudder, and the motor and arm channels while they are on.
     static QList<int> heliSetupChannels(const HelicopterConfig &config);
     bool isHeliArmed() const { return m_heliArmed; }
-    void setHeliArmed(bool armed);
+    // False when arming is refused; `refusal`, when given, then says why (errorOccurred says it
+    // too).
+    bool setHeliArmed(bool armed, QString *refusal = nullptr);
     int heliRateMode() const { return m_heliRateMode; }
     void setHeliRateMode(int mode);
     float heliDualRateFactor() const;
@@ -226,16 +231,41 @@ public:
     // The ports the transmitter and the receiver lines hold, each with its device's name.
     QHash<QString, QString> heldPorts() const;
     bool isTransmitterAuthorized() const { return m_transmitterAuthorized; }
-    // What the open port has told of the transmitter since it was opened. Until it answers (an
-    // ID reply or a CRSF frame) it may be the wrong port; once every ID query went unanswered it
-    // is taken for one with nothing answering on it (a port picked by hand, an on-board UART).
-    enum TransmitterAnswer { TransmitterClosed, TransmitterWaiting, TransmitterAnswered, TransmitterSilent };
+    // What the open port has told of the transmitter since it was opened. Until it answers its
+    // ID it may be the wrong port; once every ID query went unanswered it is taken for one with
+    // nothing answering on it (a port picked by hand, an on-board UART), or, when frames came,
+    // for a device that never names itself.
+    enum TransmitterAnswer {
+        TransmitterClosed,
+        TransmitterWaiting,
+        TransmitterAnswered,
+        TransmitterSilent,
+        TransmitterUnidentified
+    };
     TransmitterAnswer transmitterAnswer() const;
     bool isTransmitterAnswered() const { return transmitterAnswer() == TransmitterAnswered; }
     bool isTransmitterSilent() const { return transmitterAnswer() == TransmitterSilent; }
-    // What every view says while the transmitter is awaited, and once it is taken for silent.
+    // Channel frames go only to a transmitter that gave its ID and that the allow-list takes.
+    bool isTransmitterCleared() const;
+    // What the views say while the transmitter is awaited, once it is taken for silent, and once
+    // it is taken for a device that never names itself.
     QString transmitterWaitingMessage() const;
     QString transmitterSilentMessage() const;
+    QString transmitterUnidentifiedMessage() const;
+    // The port's state in the words of every view (the header, the car and helicopter pages, the
+    // setup guide): a pill's word, the start page card's text, the required-devices line, the
+    // hint while an open port does not drive (empty otherwise), and the kit's status level
+    // (0 neutral while closed, 2 warning while open and unanswered, 3 success once answered).
+    struct TransmitterStatus
+    {
+        TransmitterAnswer answer = TransmitterClosed;
+        QString word;
+        QString card;
+        QString line;
+        QString hint;
+        int level = 0;
+    };
+    TransmitterStatus transmitterStatus() const;
     bool isConfigMode() const { return m_configMode; }
     void startConfigMode();
     void stopConfigMode();
@@ -425,6 +455,8 @@ private:
     void onActiveProfileChanged(const QString &id);
 
     // Transmission control and lounge state (corvanecontroller_transmission.cpp).
+    // Ends a run without holding auto-start back: a device gone, another vehicle, a disconnect.
+    void endTransmission();
     // While running, a new response or ESC setup would jolt the car: stop for safety first.
     void stopIfResponseChanges(const AxisSettings &next);
     void onLoungeWatchdogTick();
@@ -524,6 +556,7 @@ private:
     // Transmission control and lounge state.
     QTimer *m_transmitTimer = nullptr;
     bool m_running = false;
+    bool m_stoppedByUser = false; // auto-start waits for the user's Start
     bool m_runningHelicopter = false; // the vehicle the transmission was started for
     quint32 m_frameCount = 0;
     LoungeSettings m_lounge;
@@ -572,6 +605,7 @@ private:
     bool m_configMode = false;
     bool m_transmitterAuthorized = false;
     TransmitterAnswer m_transmitterAnswer = TransmitterWaiting;
+    bool m_transmitterHeard = false; // a frame came since the port opened
     bool m_userDisconnected = false;
     QTimer *m_deviceIdTimer = nullptr;
     int m_deviceIdRetries = 0;

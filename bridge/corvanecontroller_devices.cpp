@@ -135,6 +135,11 @@ bool CorvaneController::connectCarDevice(CarDevice which, int index)
     const bool trusted = old.hasCustomAxisMapping && old.productName == device->productName();
     if (trusted)
         device->setAxisMapping(old.axisMapping);
+    // A throttle device connected during a run may come with the pedal down, and a hold from
+    // before (race control's release) may have ended on the released reading while it was out:
+    // the car waits until the pedal is seen released, as a start refuses it pressed. A start
+    // clears the hold.
+    m_throttleHeldUntilReleased = true;
     slot.axisMapping = device->axisMapping();
     slot.hasCustomAxisMapping = trusted;
     if (which == CarDevice::Pedals) {
@@ -239,13 +244,13 @@ bool CorvaneController::connectGpioUart(int baudRate)
 // shutdownDirectInput releases the device first, so the device announces its going once.
 void CorvaneController::disconnectWheelBase()
 {
-    stopTransmission();
+    endTransmission();
     m_wheelBase->shutdownDirectInput();
 }
 
 void CorvaneController::disconnectPedals()
 {
-    stopTransmission();
+    endTransmission();
     m_pedals->shutdownDirectInput();
 }
 
@@ -256,19 +261,19 @@ void CorvaneController::disconnectShifter()
 
 void CorvaneController::disconnectHeliJoystick()
 {
-    stopTransmission();
+    endTransmission();
     m_heliJoystick->shutdownDirectInput();
 }
 
 void CorvaneController::disconnectHeliThrottle()
 {
-    stopTransmission();
+    endTransmission();
     m_heliThrottle->shutdownDirectInput();
 }
 
 void CorvaneController::disconnectHeliPedals()
 {
-    stopTransmission();
+    endTransmission();
     m_heliPedals->shutdownDirectInput();
 }
 
@@ -346,7 +351,7 @@ void CorvaneController::onWheelBaseDisconnected()
         [this] {
             if (!m_running)
                 return;
-            stopTransmission();
+            endTransmission();
             emit errorOccurred(tr("Wheel base disconnected"));
         },
         Qt::QueuedConnection);
@@ -398,7 +403,7 @@ bool CorvaneController::reconnectWheelBase()
     const DeviceConnection slot = m_profiles->deviceConnections().wheelBase;
     if (slot.isEmpty())
         return false;
-    stopTransmission();
+    endTransmission();
     m_wheelBase->shutdownDirectInput();
     const int index = findSavedDevice(slot);
     return index >= 0 && connectWheelBase(index);

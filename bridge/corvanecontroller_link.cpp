@@ -65,10 +65,14 @@ QStringList takeLines(QByteArray &buffer, qsizetype limit, qsizetype keep)
 
 bool CorvaneController::connectTransmitter(const QString &portName, int baudRate, QString *error)
 {
-    if (const QString held = heldByOtherLine(portName, m_receiverPort); !held.isEmpty()) {
+    // The car's frames would go to whatever the new port holds, and its own transmitter would
+    // get no STOP (the desktop offers no Connect then either).
+    const QString refusal = m_running ? tr("Stop transmission before connecting a transmitter.")
+                                      : heldByOtherLine(portName, m_receiverPort);
+    if (!refusal.isEmpty()) {
         if (error)
-            *error = held;
-        onSerialError(held);
+            *error = refusal;
+        onSerialError(refusal);
         return false;
     }
     m_userDisconnected = false;
@@ -76,6 +80,7 @@ bool CorvaneController::connectTransmitter(const QString &portName, int baudRate
     m_crsf->reset();
     // What is on the port now may be another device than the one that answered before.
     forgetTransmitterId();
+    m_transmitterHeard = false;
     setTransmitterAnswer(TransmitterWaiting);
     if (!m_transmitterPort->open(portName, baudRate)) {
         if (error)
@@ -94,7 +99,7 @@ void CorvaneController::disconnectTransmitter()
         m_reconnectTimer->stop();
     if (m_deviceIdTimer)
         m_deviceIdTimer->stop();
-    stopTransmission();
+    endTransmission();
     m_transmitterPort->close();
     forgetTransmitterId();
 }
@@ -307,7 +312,7 @@ void CorvaneController::onReceiverError(const QString &error)
 
 void CorvaneController::onAutoStartCheck()
 {
-    if (!m_autoStartEnabled || m_running || !m_transmitterPort->isConnected())
+    if (!m_autoStartEnabled || m_running || m_stoppedByUser || !m_transmitterPort->isConnected())
         return;
     const Profile *profile = m_profiles->activeProfile();
     if (profile && profile->vehicleType == VehicleType::Helicopter) {
@@ -319,7 +324,7 @@ void CorvaneController::onAutoStartCheck()
         if (!m_wheelBase->axisMapping().combinedPedals && !m_pedals->isConnected())
             return;
     }
-    if (!m_transmitterAuthorized && !m_security->provisioningMode())
+    if (!isTransmitterCleared())
         return;
     startTransmission();
 }
@@ -337,6 +342,12 @@ void CorvaneController::onTransmitterConnectionChanged(bool connected)
         if (m_reconnectTimer)
             m_reconnectTimer->stop();
         return;
+    }
+    // The run ends with its port: what comes on it next names itself first. This is no stop of
+    // the user's, so auto-start resumes the run once the transmitter is back and cleared.
+    if (m_running) {
+        qInfo().noquote() << "Transmission ended: the transmitter's port closed";
+        endTransmission();
     }
     // A transmitter plugged in again starts out of configuration mode.
     if (m_configMode)
@@ -414,6 +425,10 @@ void CorvaneController::onDeviceIdRetry()
     qWarning().noquote() << "[SECURITY] No device ID response from transmitter";
     if (transmitterAnswer() != TransmitterWaiting)
         return;
+    if (m_transmitterHeard) {
+        setTransmitterAnswer(TransmitterUnidentified);
+        return;
+    }
     setTransmitterAnswer(TransmitterSilent);
     // Nothing configures on a port where nothing answers; a search under way ends with it.
     if (m_configMode)
@@ -437,6 +452,57 @@ QString CorvaneController::transmitterSilentMessage() const
         .arg(serialPortName());
 }
 
+QString CorvaneController::transmitterUnidentifiedMessage() const
+{
+    return tr("The device on %1 answers but never gave its ID, so it can't drive the car. Check that it is the "
+              "QOR Transmitter and that its firmware is up to date, then connect it again.")
+        .arg(serialPortName());
+}
+
+bool CorvaneController::isTransmitterCleared() const
+{
+    return isTransmitterAnswered() && (m_transmitterAuthorized || m_security->provisioningMode());
+}
+
+CorvaneController::TransmitterStatus CorvaneController::transmitterStatus() const
+{
+    TransmitterStatus status;
+    status.answer = transmitterAnswer();
+    switch (status.answer) {
+    case TransmitterClosed:
+        status.word = tr("Not connected");
+        status.card = tr("Transmitter not connected");
+        status.line = status.word;
+        return status;
+    case TransmitterAnswered:
+        status.word = tr("Connected");
+        status.card = tr("Transmitter connected");
+        status.line = status.word;
+        status.level = 3;
+        return status;
+    case TransmitterWaiting:
+        status.word = tr("Waiting\u2026");
+        status.card = tr("Waiting for the transmitter\u2026");
+        status.line = tr("Waiting for an answer\u2026");
+        status.hint = transmitterWaitingMessage();
+        break;
+    case TransmitterSilent:
+        status.word = tr("No answer");
+        status.card = tr("Transmitter not answering");
+        status.line = tr("No answer on %1").arg(serialPortName());
+        status.hint = transmitterSilentMessage();
+        break;
+    case TransmitterUnidentified:
+        status.word = tr("Not identified");
+        status.card = tr("Transmitter not identified");
+        status.line = tr("No ID from %1").arg(serialPortName());
+        status.hint = transmitterUnidentifiedMessage();
+        break;
+    }
+    status.level = 2;
+    return status;
+}
+
 void CorvaneController::setTransmitterAnswer(TransmitterAnswer answer)
 {
     if (m_transmitterAnswer == answer)
@@ -447,12 +513,12 @@ void CorvaneController::setTransmitterAnswer(TransmitterAnswer answer)
 
 void CorvaneController::onTransmitterFrame()
 {
-    if (m_transmitterAnswer == TransmitterAnswered)
+    m_transmitterHeard = true;
+    // Heard from after the queries gave up: something is there, and it still owes its ID.
+    if (m_transmitterAnswer != TransmitterSilent)
         return;
-    // Heard from after the queries gave up: it still owes its ID.
-    if (m_transmitterAnswer == TransmitterSilent)
-        askForDeviceId();
-    setTransmitterAnswer(TransmitterAnswered);
+    askForDeviceId();
+    setTransmitterAnswer(TransmitterWaiting);
 }
 
 void CorvaneController::onDeviceIdLine(const QString &line)
@@ -469,6 +535,11 @@ void CorvaneController::onDeviceIdLine(const QString &line)
     }
     if (m_deviceIdTimer)
         m_deviceIdTimer->stop();
+    // A device the allow-list rejects gets no further frame.
+    if (m_running && !isTransmitterCleared()) {
+        endTransmission();
+        emit errorOccurred(tr("Transmission stopped: the transmitter on %1 is not authorized.").arg(serialPortName()));
+    }
 }
 
 } // namespace corvane

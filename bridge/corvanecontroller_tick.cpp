@@ -484,19 +484,17 @@ void CorvaneController::buildHelicopterChannels()
         m_buttonMappings, m_channels, HeliMappedChannelFirst, HeliMappedChannelLast,
         [this](int index) { return heliButtonPressed(index); }, TickMs);
 
-    const float rate = dualRateFactor(cfg);
-    const float roll = values[0] * rate;
-    const float pitch = values[1] * rate;
-    const float yaw = values[3] * rate;
+    const HeliOutput out
+        = heliOutput({values[0], values[1], collectiveOut, values[3], controls.leverShare}, dualRateFactor(cfg));
 
     const auto put = [this](int channel, int value) {
         if (validChannel(channel))
             m_channels[channel] = qBound(0, value, 2047);
     };
-    put(cfg.channels.roll, CrsfProtocol::bipolarToCrsf(roll));
-    put(cfg.channels.pitch, CrsfProtocol::bipolarToCrsf(pitch));
-    put(cfg.channels.throttle, CrsfProtocol::unipolarToCrsf(collectiveOut));
-    put(cfg.channels.rudder, CrsfProtocol::bipolarToCrsf(yaw));
+    put(cfg.channels.roll, out.values[0]);
+    put(cfg.channels.pitch, out.values[1]);
+    put(cfg.channels.throttle, out.values[2]);
+    put(cfg.channels.rudder, out.values[3]);
     if (cfg.fly.throttleCurve.enabled)
         put(cfg.fly.motorChannel, CrsfProtocol::unipolarToCrsf(curve5(cfg.fly.throttleCurve, controls.leverShare)));
     if (cfg.fly.arm.enabled)
@@ -531,18 +529,21 @@ float CorvaneController::heliDualRateFactor() const
     return dualRateFactor(activeHelicopterConfig());
 }
 
-void CorvaneController::setHeliArmed(bool armed)
+bool CorvaneController::setHeliArmed(bool armed, QString *refusal)
 {
     if (armed == m_heliArmed)
-        return;
+        return true;
     if (armed) {
-        if (const QString refusal = heliIdleRefusal(false); !refusal.isEmpty()) {
-            emit errorOccurred(refusal);
-            return;
+        if (const QString why = heliIdleRefusal(false); !why.isEmpty()) {
+            if (refusal)
+                *refusal = why;
+            emit errorOccurred(why);
+            return false;
         }
     }
     m_heliArmed = armed;
     emit heliArmedChanged(armed);
+    return true;
 }
 
 QString CorvaneController::heliIdleRefusal(bool starting) const
@@ -550,13 +551,19 @@ QString CorvaneController::heliIdleRefusal(bool starting) const
     const HelicopterConfig &cfg = activeHelicopterConfig();
     if (!cfg.fly.armAtIdle)
         return {};
+    const int axis = cfg.inputs.throttle.axis;
     // Without a lever there is no idle to check: a lever read as 0 is half collective.
-    if (!m_heliThrottle->isConnected() || cfg.inputs.throttle.axis < 0)
+    if (!m_heliThrottle->isConnected() || axis < 0)
         return starting ? tr("Connect the throttle lever before starting transmission.")
                         : tr("Connect the throttle lever before arming the motor.");
+    // A lever that has not moved since its device was opened reads its low end, wherever it is:
+    // it is taken for down only once it has been seen there.
+    if (m_heliThrottle->hasAxis(axis) && !m_heliThrottle->isAxisLive(axis))
+        return starting ? tr("Move the collective to its lowest position before starting transmission.")
+                        : tr("Move the collective to its lowest position before arming the motor.");
     // The lever's own travel, not the collective range: a raised Idle is still the lever down.
     const AxisConfig &lever = cfg.calibration.throttle;
-    if (heliLeverShare(lever, heliLeverReading(lever, m_heliThrottle, cfg.inputs.throttle.axis)) <= HeliIdleShare)
+    if (heliLeverShare(lever, heliLeverReading(lever, m_heliThrottle, axis)) <= HeliIdleShare)
         return {};
     return starting ? tr("Lower the collective before starting transmission.")
                     : tr("Lower the collective before arming the motor.");
@@ -667,13 +674,13 @@ void CorvaneController::onTransmitTimer()
             buildHelicopterChannels();
             sendFrameIfStillRunning();
         } else {
-            stopTransmission();
+            endTransmission();
             emit errorOccurred(tr("Joystick disconnected"));
         }
         return;
     }
     if (!m_wheelBase->isConnected()) {
-        stopTransmission();
+        endTransmission();
         emit errorOccurred(tr("Wheel base disconnected"));
         return;
     }
@@ -738,7 +745,8 @@ void CorvaneController::runCarTick()
     }
 
     if (m_throttleHeldUntilReleased) {
-        if (throttle < 0.1f)
+        // An untouched pedal reads released without having been seen so: it holds on.
+        if (throttle < 0.1f && pedalDevice->isRoleLive(InputDevice::Throttle))
             m_throttleHeldUntilReleased = false;
         else
             throttle = 0.0f;

@@ -29,8 +29,11 @@ void CorvaneController::startTransmission()
         emit errorOccurred(tr("RP2040 Bridge not connected"));
         return;
     }
-    if (!m_transmitterAuthorized && !m_security->provisioningMode()) {
-        emit errorOccurred(tr("Transmitter device is not authorized. Cannot start transmission."));
+    if (!isTransmitterCleared()) {
+        // An open port that does not drive says why; a transmitter that named itself is not
+        // on the allow-list.
+        const QString hint = transmitterStatus().hint;
+        emit errorOccurred(hint.isEmpty() ? tr("Transmitter device is not authorized. Cannot start transmission.") : hint);
         return;
     }
     if (isHelicopterMode()) {
@@ -56,6 +59,7 @@ void CorvaneController::startTransmission()
     }
 
     m_running = true;
+    m_stoppedByUser = false;
     m_runningHelicopter = isHelicopterMode();
     m_frameCount = 0;
     m_steeringMonitor->reset();
@@ -111,6 +115,12 @@ void CorvaneController::checkPedalsReleased(QString &message) const
 }
 
 void CorvaneController::stopTransmission()
+{
+    m_stoppedByUser = true;
+    endTransmission();
+}
+
+void CorvaneController::endTransmission()
 {
     if (!m_running)
         return;

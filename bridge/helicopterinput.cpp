@@ -3,6 +3,7 @@
 #include <QtGlobal>
 
 #include "bridge/axisresponse.h"
+#include "bridge/crsfprotocol.h"
 #include "bridge/inputdevice.h"
 
 namespace corvane {
@@ -85,6 +86,15 @@ HeliControls heliControls(const HelicopterConfig &config, const InputDevice *joy
     controls.yaw = processAxis(cal.rudder, heliRudderReading(in.pedals, pedals), true);
     controls.leverShare = heliLeverShare(cal.throttle, lever);
     return controls;
+}
+
+HeliOutput heliOutput(const HeliControls &controls, float rate)
+{
+    HeliOutput out;
+    out.shaped = {controls.roll * rate, controls.pitch * rate, controls.collective, controls.yaw * rate};
+    out.values = {CrsfProtocol::bipolarToCrsf(out.shaped[0]), CrsfProtocol::bipolarToCrsf(out.shaped[1]),
+                  CrsfProtocol::unipolarToCrsf(out.shaped[2]), CrsfProtocol::bipolarToCrsf(out.shaped[3])};
+    return out;
 }
 
 } // namespace corvane

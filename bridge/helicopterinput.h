@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+
 #include "profiles/helicopterconfig.h"
 
 namespace corvane {
@@ -11,8 +13,8 @@ class InputDevice;
 // checks on screen is what the radio gets.
 
 // One raw axis (-1..1) of a helicopter device; 0 without a connected device or for a negative
-// axis index. An axis that has not moved yet reads released (-1): each of two split pedals stays
-// up until it is moved.
+// axis index. An axis not yet once past 0.1 from its centre since the device was opened reads
+// released (-1): each of two split pedals stays up until it is moved.
 float heliAxisReading(const InputDevice *device, int axis);
 
 // The raw axis of a control that rests at its centre (roll, pitch, a single rudder axis): where it
@@ -22,8 +24,11 @@ float heliCentredReading(const InputDevice *device, int axis);
 // The device is connected and has no axis of that index (a negative index is none asked for).
 bool heliAxisMissing(const InputDevice *device, int axis);
 
-// The raw collective lever: 0 as heliAxisReading; an axis the lever does not have, or has not
-// moved yet, reads where the lever's response puts its low end, reversed or not.
+// The raw collective lever: 0 as heliAxisReading. On an axis the lever does not have, and until
+// its axis has once been past 0.1 from its centre since the device was opened (a lever resting at
+// an end is so at its first read), it reads the raw value the lever's response takes for its low
+// end, reversed or calibrated as it is: the collective is sent low, wherever the lever stands.
+// Arm at idle takes such a lever for unseen, not for down, and refuses to start or arm.
 float heliLeverReading(const AxisConfig &throttle, const InputDevice *device, int axis);
 
 // Two separate pedals as one rudder axis: the right pedal gives positive values, the left negative.
@@ -57,5 +62,16 @@ struct HeliControls
 
 HeliControls heliControls(const HelicopterConfig &config, const InputDevice *joystick,
                           const InputDevice *throttle, const InputDevice *pedals);
+
+// Roll, pitch, collective and yaw as the radio gets them, in that order: the controls with the
+// dual-rate factor on roll, pitch and yaw, and the channel value each is sent as (the sticks and
+// the rudder about the centre, the collective up from the low end).
+struct HeliOutput
+{
+    std::array<float, 4> shaped{};
+    std::array<int, 4> values{};
+};
+
+HeliOutput heliOutput(const HeliControls &controls, float rate);
 
 } // namespace corvane

@@ -164,6 +164,12 @@ bool InputDevice::open(int index)
 
     m_deviceIndex = index;
     m_connected = true;
+    // What the axis filters learnt was learnt of the device open before: this one is unseen until
+    // it moves, however the other one had moved.
+    m_axisLive.fill(false);
+    m_restsAtCentre.fill(false);
+    m_lastValue.fill(0.0f);
+    m_stableCount.fill(0);
     setAxisMapping(vendorFromName(m_productName));
     // Until the first read the axes read as the latch reports them: an untouched pedal is
     // released, not half pressed, for whoever checks the pedals on the connect signal.
@@ -348,6 +354,11 @@ int InputDevice::pov(int index) const
 bool InputDevice::isAxisLive(int index) const
 {
     return validAxis(index) && m_axisLive[size_t(index)];
+}
+
+bool InputDevice::isRoleLive(int role) const
+{
+    return role >= 0 && role <= Clutch && isAxisLive(m_mapping.map[size_t(role)]);
 }
 
 bool InputDevice::axisRestsAtCentre(int index) const

@@ -95,6 +95,9 @@ public:
     // Axis filters: whether an axis has reported real values yet, and whether it rests at its
     // centre (rather than at an end, like a pedal).
     bool isAxisLive(int index) const;
+    // Whether the axis of role 0..3 has reported real values yet: until then a pedal there reads
+    // released without being seen released.
+    bool isRoleLive(int role) const;
     bool axisRestsAtCentre(int index) const;
     // Whether the open device has this axis; one it lacks reads raw 0, that is fully one way.
     bool hasAxis(int index) const;

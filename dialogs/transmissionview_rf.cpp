@@ -365,7 +365,9 @@ void TransmissionView::updateRfState()
     }
     m_stateLabel->setText(banner);
     m_stateBanner->setVisible(!banner.isEmpty());
-    m_errorBanner->setVisible(m_state == Error);
+    // A walk that read nothing falls back to the manual panel: the reason and Retry stay above it.
+    const bool failed = m_state == Error || (m_state == Manual && !m_lastError.isEmpty());
+    m_errorBanner->setVisible(failed);
     m_discoveringLabel->setVisible(m_state == Discovering);
     m_useManualButton->setVisible(m_state == Discovering || m_state == Error);
     const bool listed = m_state == Editable || m_state == ReadOnly;
@@ -377,7 +379,7 @@ void TransmissionView::updateRfState()
     if (auto *page = qobject_cast<QBoxLayout *>(m_rfCard->parentWidget()->layout()))
         page->setStretchFactor(m_rfCard, listed ? 1 : 0);
 
-    if (m_state == Error)
+    if (failed)
         m_errorLabel->setText(m_lastError);
     setParameterCombosEnabled();
     for (const ManualRfRow &row : std::as_const(m_manualRows))

@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <array>
 #include <memory>
 
 #include "bridge/corvanecontroller.h"
@@ -86,6 +87,38 @@ int chosenDevice(const QComboBox *combo)
     return combo->currentIndex() >= 0 ? combo->currentData().toInt() : -1;
 }
 
+// What the status line says is sent: the channels the setup drives (the four controls, the motor
+// and the arm switch while they are on) and those its button mappings drive, as "CH1–CH6, CH9".
+QString sendingText(const HelicopterConfig &config, const ButtonMappingSet &mappings)
+{
+    constexpr int Count = CorvaneController::ChannelCount;
+    std::array<bool, Count> sent{};
+    const auto mark = [&sent](int channel) {
+        if (channel >= 0 && channel < Count)
+            sent[size_t(channel)] = true;
+    };
+    for (int channel : CorvaneController::heliSetupChannels(config))
+        mark(channel);
+    for (const ButtonMapping &m : mappings.mappings) {
+        if (m.buttonIndex >= 0 && m.channel >= CorvaneController::HeliMappedChannelFirst
+            && m.channel <= CorvaneController::HeliMappedChannelLast)
+            mark(m.channel);
+    }
+    QStringList runs;
+    for (int first = 0; first < Count; ++first) {
+        if (!sent[size_t(first)])
+            continue;
+        int last = first;
+        while (last + 1 < Count && sent[size_t(last + 1)])
+            ++last;
+        runs << (last == first ? HelicopterSetupWidget::tr("CH%1").arg(first + 1)
+                               : HelicopterSetupWidget::tr("CH%1\u2013CH%2").arg(first + 1).arg(last + 1));
+        first = last;
+    }
+    return runs.isEmpty() ? HelicopterSetupWidget::tr("No control channel is set up")
+                          : HelicopterSetupWidget::tr("Sending %1 to the receiver").arg(runs.join(QStringLiteral(", ")));
+}
+
 } // namespace
 
 HelicopterSetupWidget::HelicopterSetupWidget(CorvaneController *controller, QWidget *parent)
@@ -130,6 +163,9 @@ HelicopterSetupWidget::HelicopterSetupWidget(CorvaneController *controller, QWid
     connect(m_controller, &CorvaneController::heliArmedChanged, this, &HelicopterSetupWidget::updateTransmissionUi);
     connect(m_controller->profileManager(), &ProfileManager::activeProfileChanged, this,
             &HelicopterSetupWidget::followActiveProfileName);
+    // The channels sent and the arm switch follow the setup, whoever changed it.
+    connect(m_controller->profileManager(), &ProfileManager::profileModified, this,
+            &HelicopterSetupWidget::updateTransmissionUi);
 
     refreshFromController();
 }
@@ -467,9 +503,8 @@ void HelicopterSetupWidget::updateTransmissionUi()
     const bool armed = m_controller->isHeliArmed();
     const bool gpio = isEmbeddedPlatform();
     // Open, but not answered yet, or not at all: maybe not the transmitter's port.
-    const CorvaneController::TransmitterAnswer answer = m_controller->transmitterAnswer();
-    const bool silent = answer == CorvaneController::TransmitterSilent;
-    const bool waiting = answer == CorvaneController::TransmitterWaiting;
+    const CorvaneController::TransmitterStatus tx = m_controller->transmitterStatus();
+    const bool answered = tx.answer == CorvaneController::TransmitterAnswered;
 
     if (m_connectButton) {
         m_connectButton->setText(connected ? tr("Disconnect") : tr("Connect"));
@@ -477,22 +512,14 @@ void HelicopterSetupWidget::updateTransmissionUi()
         ostra::setStyleState(m_connectButton, "primary", !connected && (gpio || portChosen));
     }
     if (m_connectionPill) {
-        m_connectionPill->setLevel(silent || waiting ? ostra::LevelWarning
-                                   : connected       ? ostra::LevelSuccess
-                                                     : ostra::LevelNeutral);
-        m_connectionPill->setText(silent ? tr("No answer") : waiting ? tr("Waiting\u2026")
-                                  : connected ? tr("Connected") : tr("Not connected"));
-        m_connectionPill->setToolTip(silent      ? m_controller->transmitterSilentMessage()
-                                     : waiting   ? m_controller->transmitterWaitingMessage()
-                                     : connected ? m_controller->serialPortName()
-                                                 : QString());
+        m_connectionPill->setLevel(tx.level);
+        m_connectionPill->setText(tx.word);
+        m_connectionPill->setToolTip(answered ? m_controller->serialPortName() : tx.hint);
     }
     if (m_portCombo)
         m_portCombo->setEnabled(!connected && !gpio);
     if (m_txButton) {
-        m_txButton->setState(running                                                   ? ostra::TxStop
-                             : answer != CorvaneController::TransmitterAnswered || !joystick ? ostra::TxLocked
-                                                                                        : ostra::TxGo);
+        m_txButton->setState(running ? ostra::TxStop : !answered || !joystick ? ostra::TxLocked : ostra::TxGo);
     }
     if (m_armButton) {
         m_armButton->setVisible(m_controller->helicopterConfig().fly.arm.enabled);
@@ -503,10 +530,9 @@ void HelicopterSetupWidget::updateTransmissionUi()
         m_armButton->setChecked(armed);
     }
     if (m_statusLabel) {
-        m_statusLabel->setText(running      ? tr("Sending CH1\u2013CH4 to the receiver")
+        m_statusLabel->setText(running      ? sendingText(m_controller->helicopterConfig(), m_controller->buttonMappings())
                                : !connected ? tr("Connect the QOR Transmitter to start")
-                               : silent     ? m_controller->transmitterSilentMessage()
-                               : waiting    ? m_controller->transmitterWaitingMessage()
+                               : !answered  ? tx.hint
                                : joystick   ? tr("Everything is connected")
                                             : tr("Connect a joystick to start"));
     }

@@ -110,22 +110,19 @@ void HelicopterSetupWidget::onLiveUpdate()
     if (!isVisible())
         return;
     const HelicopterConfig &cfg = m_config;
-    const float rate = m_controller->heliDualRateFactor();
-    const HeliControls controls = heliControls(cfg, m_controller->heliJoystick(), m_controller->heliThrottle(),
-                                               m_controller->heliPedals());
-    const float shown[4] = {controls.roll * rate, controls.pitch * rate, controls.collective, controls.yaw * rate};
+    const HeliOutput out = heliOutput(
+        heliControls(cfg, m_controller->heliJoystick(), m_controller->heliThrottle(), m_controller->heliPedals()),
+        m_controller->heliDualRateFactor());
     // Without the joystick nothing is sent: no row has a value. With it, a missing lever or
     // pedals still send what the rows show.
     const bool sending = m_controller->isHeliJoystickConnected();
     m_gauge->setValuesShown(sending);
-    m_gauge->setRoll(shown[RollRow]);
-    m_gauge->setPitch(shown[PitchRow]);
-    m_gauge->setCollective(shown[CollectiveRow]);
-    m_gauge->setYaw(shown[RudderRow]);
+    m_gauge->setRoll(out.shaped[RollRow]);
+    m_gauge->setPitch(out.shaped[PitchRow]);
+    m_gauge->setCollective(out.shaped[CollectiveRow]);
+    m_gauge->setYaw(out.shaped[RudderRow]);
     for (int row = 0; row < 4; ++row) {
-        const int value = row == CollectiveRow ? CrsfProtocol::unipolarToCrsf(shown[row])
-                                               : CrsfProtocol::bipolarToCrsf(shown[row]);
-        const int us = CrsfProtocol::crsfToMicroseconds(value);
+        const int us = CrsfProtocol::crsfToMicroseconds(out.values[size_t(row)]);
         m_preview[size_t(row)].meter->setValue(sending ? (us - 1000) / 1000.0 : 0.0);
         ostra::setReadoutText(m_preview[size_t(row)].value,
                               sending ? tr("%1 \u00B5s").arg(us) : QStringLiteral("\u2014"), LiveValuePx, 400);

@@ -137,7 +137,7 @@ ProfileManager::~ProfileManager()
     FileWriter::shared().release(this);
 }
 
-QString ProfileManager::folderPath() const
+QString ProfileManager::folderPath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + QStringLiteral("/profiles");
 }
@@ -152,19 +152,29 @@ QString ProfileManager::profileFilePath(const QString &id) const
     return storeFilePath(id + QStringLiteral(".json"));
 }
 
-QHash<QString, QString> ProfileManager::profileNamesByFile() const
+ProfileManager::FileNames ProfileManager::fileNames() const
 {
-    QHash<QString, QString> names;
+    FileNames names{folderPath(),
+                    {{storeFilePath(ConfigFileName), tr("the choice of the active profile")},
+                     {storeFilePath(EscPresetsFileName), tr("the ESC presets")},
+                     {storeFilePath(UserPresetsFileName), tr("the presets")}}};
     const auto add = [&](const Profile &profile, const QStringList &otherFiles) {
-        names.insert(profileFilePath(profile.id), profile.name);
+        const QString name = tr("the profile \"%1\"").arg(profile.name);
+        names.byPath.insert(profileFilePath(profile.id), name);
         for (const QString &path : otherFiles)
-            names.insert(path, profile.name);
+            names.byPath.insert(path, name);
     };
     for (const Deleted &deleted : m_deleted)
         add(deleted.profile, deleted.otherFiles);
     for (const Profile &profile : m_profiles)
         add(profile, m_otherFiles.value(profile.id));
     return names;
+}
+
+QString ProfileManager::FileNames::of(const QString &path) const
+{
+    const QFileInfo file(path);
+    return byPath.value(path, file.absolutePath() == folder ? QString() : file.fileName());
 }
 
 void ProfileManager::loadProfiles()

@@ -38,6 +38,8 @@ public:
     static const QString ConfigFileName;
     static const QString EscPresetsFileName;
     static const QString UserPresetsFileName;
+    // The folder of all of them.
+    static QString folderPath();
 
     explicit ProfileManager(QObject *parent = nullptr);
     ~ProfileManager() override;
@@ -52,9 +54,19 @@ public:
     bool saveProfile(const QString &id);
     bool saveActiveProfile();
     QString profileFilePath(const QString &id) const;
-    // The name of the profile each file of the store holds, by path, those of deleted profiles
-    // not yet removed included: what the user calls a file.
-    QHash<QString, QString> profileNamesByFile() const;
+    // What the user calls the files of the store, kept for the end of the run, when the store
+    // may be gone.
+    struct FileNames
+    {
+        QString folder;
+        QHash<QString, QString> byPath;
+        // A file of the store by what it holds; another file in its folder holds nothing the
+        // user has (a profile that never came to be, or one gone): empty. A file elsewhere by
+        // its file name.
+        QString of(const QString &path) const;
+    };
+    // Profiles' files by the profile's name, those of deleted profiles not yet removed included.
+    FileNames fileNames() const;
     void createDefaultProfile();
 
     // Lookups
@@ -197,7 +209,6 @@ private:
                       const std::function<void()> &write, const std::function<void()> &announce);
     void changeEscPreset(const EscPreset &before, const EscPreset &after);
     void changeUserPreset(const UserPreset &before, const UserPreset &after);
-    QString folderPath() const;
     // Emits the reason when a name cannot be used.
     bool acceptsName(const QString &name, ProfileName::Of of);
     // Emits the reason when a profile from outside holds a list longer than the program lets one

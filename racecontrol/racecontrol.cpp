@@ -38,6 +38,9 @@ const QString kDriversKey = QStringLiteral("raceControl/drivers");
 const QString kWatchdogKey = QStringLiteral("raceControl/watchdog");
 const QString kWatchdogTimeoutKey = QStringLiteral("raceControl/watchdogTimeoutMs");
 
+const QString kStopEvent = QStringLiteral("action_lounge_stop");
+const QString kReleaseEvent = QStringLiteral("action_lounge_release");
+
 // The time-out of the watchdog the station reports armed, 0 when it reports none.
 int armedTimeoutMs(const QJsonObject &state)
 {
@@ -82,6 +85,8 @@ void RaceControl::loadSettings()
         const QJsonValue port = object.value(QStringLiteral("port"));
         station.port = port.isDouble() ? port.toInt(DefaultPort) : DefaultPort;
         station.deviceId = object.value(QStringLiteral("deviceId")).toString();
+        station.wrongCar = object.value(QStringLiteral("wrongCar")).toBool();
+        station.stopHeld = object.value(QStringLiteral("stopHeld")).toBool();
         if (station.id.isEmpty() || station.host.isEmpty())
             continue;
         const QString same = stationAt(station.host, station.port);
@@ -114,7 +119,9 @@ void RaceControl::saveSettings(const QStringList &keys) const
                                     {QStringLiteral("name"), station.name},
                                     {QStringLiteral("host"), station.host},
                                     {QStringLiteral("port"), station.port},
-                                    {QStringLiteral("deviceId"), station.deviceId}});
+                                    {QStringLiteral("deviceId"), station.deviceId},
+                                    {QStringLiteral("wrongCar"), station.wrongCar},
+                                    {QStringLiteral("stopHeld"), station.stopHeld}});
     }
     QJsonObject drivers;
     for (auto it = m_drivers.cbegin(); it != m_drivers.cend(); ++it)
@@ -392,7 +399,7 @@ void RaceControl::releaseStation(const QString &id)
         return;
     const RaceStation *record = findStation(id);
     // A wrong car is another's, and left exactly as it is.
-    if (!m_watchdog || !record || record->status == WrongCar
+    if (!m_watchdog || !record || record->wrongCar
         || (!link->isConnected() && armedTimeoutMs(record->state) <= 0)) {
         link->close();
         return;
@@ -455,6 +462,7 @@ void RaceControl::onLoungeStateReply(const QString &id, bool ok, const QJsonObje
         return;
     }
     applyStationPush(id, data);
+    keepStopped(id);
     // Re-arms the station's watchdog every time its link comes back.
     keepArmed(id, true);
 }
@@ -500,9 +508,11 @@ void RaceControl::stationUpdated(RaceStation &record)
     record.uncovered = m_watchdog && isRaceControlSupported(record) && (armed <= 0 || armed > wanted);
     // Armed here and now the same car as a helicopter, or in software without race control: it
     // gets no more heartbeats, and would stop a car this race control can neither show nor
-    // resume. It is let go as un-choosing it does. A wrong car gets nothing: the car armed here is
-    // elsewhere and stops by its own watchdog. A station out of reach keeps its watchdog too.
-    const bool letGo = (record.status == Linked || record.status == UpdateFirmware) && !isRaceControlSupported(record);
+    // resume. It is let go as un-choosing it does. A wrong car gets nothing, not even that: a
+    // watchdog armed here before it turned gets no heartbeats and stops the car the station now
+    // drives. A station out of reach keeps its watchdog too.
+    const bool letGo = !record.wrongCar && (record.status == Linked || record.status == UpdateFirmware)
+                       && !isRaceControlSupported(record);
     if (letGo && m_lastArming.remove(record.id)) {
         if (RaceStationLink *link = m_links.value(record.id); link && link->isConnected())
             link->send(QStringLiteral("set_lounge_watchdog"), QJsonObject{{QStringLiteral("enabled"), false}});
@@ -515,16 +525,22 @@ void RaceControl::applyStationPush(const QString &id, const QJsonObject &data)
     RaceStation *record = station(id);
     if (!record)
         return;
+    // The first transmitter a station names is the car its record is for. A station that names
+    // none (its transmitter disconnected) is not known to be this car again: one that named
+    // another stays a wrong car until it names this one, kept with the record across lost links
+    // and restarts of either side.
     const QString reported = data.value(QStringLiteral("deviceId")).toString();
-    if (record->deviceId.isEmpty() && !reported.isEmpty()) {
-        record->deviceId = reported;
-        saveSettings({kStationsKey});
+    if (!reported.isEmpty()) {
+        const bool learned = record->deviceId.isEmpty();
+        if (learned)
+            record->deviceId = reported;
+        const bool wrongCar = record->deviceId != reported;
+        if (learned || wrongCar != record->wrongCar) {
+            record->wrongCar = wrongCar;
+            saveSettings({kStationsKey});
+        }
     }
-    // A station that names no transmitter (its own was disconnected) is not known to be this car
-    // again: one that answered as another car stays that until it names this one.
-    const bool wrongCar = !record->deviceId.isEmpty()
-                          && (reported.isEmpty() ? record->status == WrongCar : record->deviceId != reported);
-    record->status = wrongCar ? WrongCar : Linked;
+    record->status = record->wrongCar ? WrongCar : Linked;
     record->state = data;
     if (data.contains(QStringLiteral("live")))
         record->live = data.value(QStringLiteral("live")).toObject();
@@ -536,6 +552,32 @@ void RaceControl::applyStationPush(const QString &id, const QJsonObject &data)
     keepArmed(id);
 }
 
+void RaceControl::keepStopped(const QString &id)
+{
+    // Sent only to a car that takes race control now; the reply comes back as its state.
+    const RaceStation *record = findStation(id);
+    if (record && record->stopHeld && !record->state.value(QStringLiteral("stopped")).toBool())
+        command(id, kStopEvent, QJsonObject());
+}
+
+void RaceControl::holdStops(const QStringList &ids, const QString &event)
+{
+    if (event != kStopEvent && event != kReleaseEvent)
+        return;
+    // Kept with the station, so that a restart of the station or of race control that forgot
+    // the stop does not undo it.
+    bool changed = false;
+    for (const QString &id : ids) {
+        RaceStation *record = station(id);
+        if (record && record->stopHeld != (event == kStopEvent)) {
+            record->stopHeld = event == kStopEvent;
+            changed = true;
+        }
+    }
+    if (changed)
+        saveSettings({kStationsKey});
+}
+
 void RaceControl::onStationPushed(const QString &id, const QString &event, const QJsonObject &data)
 {
     if (event == QLatin1String("event_lounge_live")) {
@@ -543,6 +585,7 @@ void RaceControl::onStationPushed(const QString &id, const QString &event, const
             record->live = data;
     } else if (event == QLatin1String("event_lounge_state")) {
         applyStationPush(id, data);
+        keepStopped(id);
     }
 }
 
@@ -566,6 +609,7 @@ RaceStationLink *RaceControl::commandLink(const QString &id) const
 
 void RaceControl::command(const QString &id, const QString &event, const QJsonObject &data, Done done)
 {
+    holdStops({id}, event);
     RaceStationLink *link = commandLink(id);
     if (!link) {
         if (done)
@@ -592,6 +636,8 @@ void RaceControl::request(const QString &id, const QString &event, const QJsonOb
 
 void RaceControl::commandAll(const QString &event, const QJsonObject &data, AllDone done)
 {
+    // Also those out of reach now: each gets its stop once it is linked again.
+    holdStops(m_included, event);
     QStringList ids;
     for (const RaceStation &record : std::as_const(m_stations)) {
         if (m_included.contains(record.id) && isRaceControlSupported(record))

@@ -29,6 +29,12 @@ struct RaceStation
     QString host;
     int port = 12345;
     QString deviceId;
+    // The station last named another car's transmitter than deviceId: it stays a wrong car, also
+    // while it names none, until it names this one again.
+    bool wrongCar = false;
+    // A stop from this race control is in force until a release from here: a station that
+    // reports its car not stopped gets the stop again.
+    bool stopHeld = false;
     // Run-time only.
     int status = Connecting;
     QJsonObject state;
@@ -127,6 +133,12 @@ private:
     // Arms the station's watchdog as the safety link sets it; unless forced, only when the
     // station reports it otherwise and no arming went out within the last heartbeat period.
     void keepArmed(const QString &id, bool force = false);
+    // Stops again a station whose stop is held here and that reports its car not stopped, as its
+    // link opens or in a push (not in a reply, so that a station that keeps answering "not
+    // stopped" is not asked again and again).
+    void keepStopped(const QString &id);
+    // A stop or a release sent to these stations holds, or ends, their stop here.
+    void holdStops(const QStringList &ids, const QString &event);
     // Records a change of the station's status or state and announces it.
     void stationUpdated(RaceStation &record);
     void finishAddStation(const QString &host, bool ok, const Done &done);

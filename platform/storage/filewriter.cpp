@@ -9,6 +9,7 @@
 #include <QThread>
 #include <QtDebug>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -68,8 +69,13 @@ int commit(const std::function<int()> &change, bool last = true)
     return error;
 }
 
+// The system's error of the first step that failed in the job on this thread; 0: none.
+thread_local int t_failure = 0;
+
 void warnFailure(const char *what, const QString &path, int error)
 {
+    if (t_failure == 0)
+        t_failure = error;
     FileWriter::warn(QStringLiteral("FileWriter: %1 %2 %3").arg(QLatin1String(what), path, qt_error_string(error)));
 }
 
@@ -117,6 +123,33 @@ FileWriter::Stamp stampFrom(const struct stat &st)
     stamp.modified = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     stamp.changed = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
     return stamp;
+}
+
+// Why a job failed, in words a user can act on.
+QString reasonOf(int error, bool heldElsewhere)
+{
+    switch (error) {
+    case 0:
+        return heldElsewhere ? FileWriter::tr("another program holds the file; try again in a moment") : QString();
+    case ENOSPC:
+    case EDQUOT:
+        return FileWriter::tr("the disk is full");
+    case EFBIG:
+        return FileWriter::tr("the file size limit is reached");
+    case EIO:
+        return FileWriter::tr("the disk reported an error");
+    case EROFS:
+        return FileWriter::tr("the disk is read-only");
+    case EMFILE:
+    case ENFILE:
+        return FileWriter::tr("too many files are open");
+    default: {
+        QString text = qt_error_string(error);
+        if (!text.isEmpty())
+            text[0] = text.at(0).toLower();
+        return text;
+    }
+    }
 }
 
 } // namespace
@@ -281,35 +314,51 @@ void FileWriter::run(const std::shared_ptr<Shared> &shared)
     using Clock = std::chrono::steady_clock;
     t_landed = &shared->landed;
     std::unique_lock lock(shared->mutex);
+    // A file's jobs keep their order: while one waits to be tried again (behind another
+    // program's lock), the file's later ones (handed over by a flush) wait behind it.
+    const auto next = [&] {
+        return std::find_if(shared->queue.begin(), shared->queue.end(), [&](const Job &job) {
+            return std::none_of(shared->busy.cbegin(), shared->busy.cend(),
+                                [&](const auto &waiting) { return waiting.second.path == job.path; });
+        });
+    };
     for (;;) {
-        // In the order they came due, behind what waits already.
+        // In the order they came due, behind the other files' jobs waiting already but before
+        // their own file's.
         while (!shared->busy.empty() && shared->busy.front().first <= Clock::now()) {
-            shared->queue.push_back(std::move(shared->busy.front().second));
+            Job due = std::move(shared->busy.front().second);
             shared->busy.pop_front();
+            const auto later = std::find_if(shared->queue.begin(), shared->queue.end(),
+                                            [&due](const Job &queued) { return queued.path == due.path; });
+            shared->queue.insert(later, std::move(due));
         }
-        const auto ready = [&] { return shared->ending || !shared->queue.empty(); };
+        const auto ready = [&] { return shared->ending || next() != shared->queue.end(); };
         if (shared->busy.empty())
             shared->wake.wait(lock, ready);
         else
             shared->wake.wait_until(lock, shared->busy.front().first, ready);
-        if (shared->queue.empty()) {
+        const auto first = next();
+        if (first == shared->queue.end()) {
             if (shared->ending)
                 return;
             continue;
         }
-        Job job = std::move(shared->queue.front());
-        shared->queue.pop_front();
+        Job job = std::move(*first);
+        shared->queue.erase(first);
         shared->doing = job.path;
         shared->landed = false;
         lock.unlock();
+        t_failure = 0;
         const Outcome outcome = job.work();
         lock.lock();
         shared->doing.clear();
         if (outcome == Outcome::Busy) {
+            job.heldElsewhere = true;
             shared->busy.emplace_back(Clock::now() + std::chrono::milliseconds(RetryMs), std::move(job));
             continue;
         }
         const bool ok = outcome == Outcome::Stored;
+        const QString why = ok ? QString() : reasonOf(t_failure, job.heldElsewhere);
         if (ok)
             shared->failed.remove(job.path);
         else
@@ -317,24 +366,26 @@ void FileWriter::run(const std::shared_ptr<Shared> &shared)
         if (shared->owner) {
             QMetaObject::invokeMethod(
                 shared->owner,
-                [owner = shared->owner, path = job.path, ticket = job.ticket, ok] { owner->finished(path, ticket, ok); },
+                [owner = shared->owner, path = job.path, ticket = job.ticket, ok, why] {
+                    owner->finished(path, ticket, ok, why);
+                },
                 Qt::QueuedConnection);
         }
         shared->idle.notify_all();
     }
 }
 
-void FileWriter::finished(const QString &path, quint64 ticket, bool ok)
+void FileWriter::finished(const QString &path, quint64 ticket, bool ok, const QString &why)
 {
     if (!ok)
         emit failed(path);
     emit written(path, ticket, ok);
     // Before the file's next job makes its bytes: what a failed batch takes back is not written.
     for (const std::shared_ptr<Batch> &batch : std::as_const(m_openBatches))
-        settle(*batch, path, ticket, ok);
+        settle(*batch, path, ticket, ok, why);
     QList<std::shared_ptr<Batch>> done;
     for (const std::shared_ptr<Batch> &batch : std::as_const(m_storingBatches)) {
-        settle(*batch, path, ticket, ok);
+        settle(*batch, path, ticket, ok, why);
         if (batch->waiting.isEmpty())
             done.append(batch);
     }
@@ -352,15 +403,15 @@ void FileWriter::finished(const QString &path, quint64 ticket, bool ok)
         start(path, m_waiting.take(path));
 }
 
-void FileWriter::settle(Batch &batch, const QString &path, quint64 ticket, bool ok)
+void FileWriter::settle(Batch &batch, const QString &path, quint64 ticket, bool ok, const QString &why)
 {
     for (const std::shared_ptr<Batch> &child : std::as_const(batch.children))
-        settle(*child, path, ticket, ok);
+        settle(*child, path, ticket, ok, why);
     const auto pending = batch.waiting.constFind(path);
     if (pending == batch.waiting.cend() || pending->ticket > ticket)
         return;
     if (!ok && (batch.failure.isEmpty() || pending->first < batch.failureTicket)) {
-        batch.failure = pending->failure;
+        batch.failure = why.isEmpty() ? pending->failure : tr("%1: %2", "what failed: why").arg(pending->failure, why);
         batch.failureTicket = pending->first;
     }
     batch.waiting.erase(pending);
@@ -622,12 +673,14 @@ bool FileWriter::readFile(const QString &path, QByteArray &bytes, Stamp &stamp, 
 {
     bytes.clear();
     if (g_faults & ReadFails) {
+        t_failure = EIO;
         error = qt_error_string(EIO);
         return false;
     }
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     struct stat st = {};
     if (fd < 0 || ::fstat(fd, &st) != 0) {
+        t_failure = errno;
         error = qt_error_string(errno);
         if (fd >= 0)
             ::close(fd);
@@ -641,6 +694,7 @@ bool FileWriter::readFile(const QString &path, QByteArray &bytes, Stamp &stamp, 
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
+            t_failure = errno;
             error = qt_error_string(errno);
             ::close(fd);
             bytes.clear();

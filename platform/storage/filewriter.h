@@ -27,14 +27,16 @@ public:
     // that writes), given the number `write` returned for it; a null array: nothing to write.
     using Bytes = std::function<QByteArray(quint64 ticket)>;
     // What the disk's part of a job came to. Busy: another program holds the file for now (its
-    // lock); the job is done again RetryMs later, and the other files' jobs go on meanwhile.
+    // lock); the job is done again RetryMs later, and the other files' jobs go on meanwhile
+    // while its own file's later ones wait behind it.
     enum class Outcome { Failed, Stored, Busy };
     // The disk's part of one job, done on the writer's thread: what a file holds may be read
     // there, the bytes made and written (writeFile). Made when the job starts, on the thread the
     // writer belongs to, as a copy of what it needs; an empty one: nothing to do.
     using Work = std::function<Outcome()>;
     using MakeWork = std::function<Work()>;
-    // The first failure of a batch's jobs, in the words their callers gave; empty: all stored.
+    // The first failure of a batch's jobs, in the words their callers gave and, where the disk
+    // said, why (the disk is full, another program holds the file); empty: all stored.
     // Called from the writer's report, unless the batch had nothing to do: it must not wait
     // (no dialog, no nested event loop), or the files of the report wait with it.
     using Stored = std::function<void(const QString &failure)>;
@@ -149,6 +151,7 @@ private:
         QString path;
         Work work;
         quint64 ticket = 0;
+        bool heldElsewhere = false; // once Busy: another program held the file
     };
 
     // Makes a job's work from its ticket.
@@ -188,9 +191,10 @@ private:
     quint64 hand(const QString &path, Waiting next, const QString &failure, bool batched);
     void start(const QString &path, const Waiting &job);
     void push(Job job);
-    // A job has ended: the batches waiting for it hear of it, then the file's next job starts.
-    void finished(const QString &path, quint64 ticket, bool ok);
-    static void settle(Batch &batch, const QString &path, quint64 ticket, bool ok);
+    // A job has ended (`why`: what the disk said of a failure): the batches waiting for it hear of
+    // it, then the file's next job starts.
+    void finished(const QString &path, quint64 ticket, bool ok, const QString &why = QString());
+    static void settle(Batch &batch, const QString &path, quint64 ticket, bool ok, const QString &why);
     void report(const std::shared_ptr<Batch> &batch);
     static bool removeFiles(const QStringList &paths);
     static void syncFolder(const QString &path);

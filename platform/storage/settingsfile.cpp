@@ -1,7 +1,6 @@
 #include "platform/storage/settingsfile.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QEventLoop>
@@ -17,16 +16,11 @@
 #include <QTimer>
 #include <QtDebug>
 
-#include <cerrno>
-#include <cstdlib>
 #include <iterator>
 #include <mutex>
 #include <utility>
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "platform/storage/filewriter.h"
 #include "platform/storage/iniformat.h"
@@ -73,68 +67,6 @@ struct Disk
 // How long a write waits for another program's hold on QSettings' lock (its own read, merge and
 // rename) before it fails as for a full disk; the change stays in memory for the next write.
 constexpr int LockWaitMs = 5000;
-// An empty lock file that nobody holds may be one a program is making this very moment, between
-// its creation and its lock.
-constexpr qint64 LockMakingMs = 1000;
-
-enum class Lock { Taken, Held, Stuck };
-
-// QSettings' lock on a file, as QLockFile takes it, without its wait. A QLockFile holds a flock
-// on the lock file for as long as it holds the lock, so a lock file nobody holds was left by a
-// program that ended, or was killed, holding it, whatever it names: it is removed at once.
-// `why` says what keeps a lock that is never free.
-Lock takeLock(QLockFile &lock, QString &why)
-{
-    const QByteArray name = QFile::encodeName(lock.fileName());
-    // Short enough for a toast; the log names the folder.
-    const QString shown = QFileInfo(lock.fileName()).fileName();
-    const int fd = ::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0 && errno == ELOOP) {
-        why = SettingsFile::tr("%1 is a link, not a lock file").arg(shown);
-        return Lock::Stuck;
-    }
-    if (fd >= 0) {
-        struct stat held = {};
-        const bool file = ::fstat(fd, &held) == 0 && S_ISREG(held.st_mode);
-        if (!file) {
-            ::close(fd);
-            why = S_ISDIR(held.st_mode) ? SettingsFile::tr("%1 is a folder, not a lock file").arg(shown)
-                                        : SettingsFile::tr("%1 is not a lock file").arg(shown);
-            return Lock::Stuck;
-        }
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            const int error = errno;
-            ::close(fd);
-            if (error == EWOULDBLOCK)
-                return Lock::Held;
-            // A disk without flock: QLockFile judges by what the lock file names.
-        } else {
-            const qint64 age = QDateTime::currentMSecsSinceEpoch() - (qint64(held.st_mtim.tv_sec) * 1000 + held.st_mtim.tv_nsec / 1000000);
-            if (held.st_size == 0 && std::abs(age) < LockMakingMs) {
-                ::close(fd);
-                return Lock::Held;
-            }
-            // Only while this one holds it: a lock made anew by another program stays.
-            struct stat now = {};
-            const bool same = ::lstat(name.constData(), &now) == 0 && now.st_dev == held.st_dev && now.st_ino == held.st_ino;
-            const int removed = same && ::unlink(name.constData()) != 0 ? errno : 0;
-            ::close(fd);
-            if (removed != 0) {
-                why = SettingsFile::tr("%1, left by a program that ended, cannot be removed: %2").arg(shown, qt_error_string(removed));
-                return Lock::Stuck;
-            }
-            if (same)
-                FileWriter::warn(QStringLiteral("Settings: removed %1, left by a program that no longer runs").arg(lock.fileName()));
-        }
-    }
-    if (lock.tryLock(0))
-        return Lock::Taken;
-    if (lock.error() == QLockFile::LockFailedError)
-        return Lock::Held;
-    why = lock.error() == QLockFile::PermissionError ? SettingsFile::tr("%1 cannot be made: permission denied").arg(shown)
-                                                      : SettingsFile::tr("%1 cannot be made").arg(shown);
-    return Lock::Stuck;
-}
 
 // On the writer's thread, in QSettings' order: takes the file's lock, reads the file again when
 // it has changed since it was last read or written (a hand edit, a tool), puts this process's
@@ -148,28 +80,38 @@ FileWriter::Outcome storeChanges(Disk &disk, const QString &path, const Changes 
         disk.failure = failure;
         return FileWriter::Outcome::Failed;
     };
-    {
-        // A flush hands a newer write of the file over while this one waits for the lock; once
-        // that one has stored, this one's changes are on disk in their newer form, and writing
-        // it now would put older values back.
-        const std::lock_guard guard(disk.mutex);
-        if (disk.stored >= revision)
-            return FileWriter::Outcome::Stored;
-    }
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QLockFile lock(path + QLatin1String(".lock"));
-    QString why;
-    switch (takeLock(lock, why)) {
-    case Lock::Taken:
-        break;
-    case Lock::Held:
-        if (patience.isForever())
-            patience.setRemainingTime(LockWaitMs);
-        if (!patience.hasExpired())
-            return FileWriter::Outcome::Busy;
-        return fail(SettingsFile::tr("another program holds %1").arg(QFileInfo(lock.fileName()).fileName()));
-    case Lock::Stuck:
-        return fail(why);
+    const QString lockPath = path + QLatin1String(".lock");
+    // Short enough for a toast; the log names the folder.
+    const QString shown = QFileInfo(lockPath).fileName();
+    // Only a lock file is QLockFile's to judge: anything else in its place is never free (and a
+    // pipe would hold QLockFile reading it).
+    struct stat found = {};
+    if (::lstat(QFile::encodeName(lockPath).constData(), &found) == 0 && !S_ISREG(found.st_mode)) {
+        return fail((S_ISLNK(found.st_mode)  ? SettingsFile::tr("%1 is a link, not a lock file")
+                     : S_ISDIR(found.st_mode) ? SettingsFile::tr("%1 is a folder, not a lock file")
+                                              : SettingsFile::tr("%1 is not a lock file"))
+                        .arg(shown));
+    }
+    // Judged as QSettings judges it, by QLockFile: another program's lock is held while the process
+    // it names runs, up to the stale time QSettings keeps (QLockFile's own); one of a process that
+    // ended, or older, QLockFile removes. A lock file is never judged by a probe of its own:
+    // QLockFile's file stands unlocked for a moment when it is made and when it is let go.
+    QLockFile lock(lockPath);
+    if (!lock.tryLock(0)) {
+        switch (lock.error()) {
+        case QLockFile::LockFailedError:
+            // Also when its owner let go of it while QLockFile looked: tried again shortly.
+            if (patience.isForever())
+                patience.setRemainingTime(LockWaitMs);
+            if (!patience.hasExpired())
+                return FileWriter::Outcome::Busy;
+            return fail(SettingsFile::tr("another program holds %1").arg(shown));
+        case QLockFile::PermissionError:
+            return fail(SettingsFile::tr("%1 cannot be made: permission denied").arg(shown));
+        default:
+            return fail(SettingsFile::tr("%1 cannot be made").arg(shown));
+        }
     }
     QVariantMap values;
     FileWriter::Stamp known;

@@ -14,13 +14,13 @@ namespace corvane {
 // file written before loads and QSettings reads what is written here. The file is read when it is
 // first named and held in memory for as long as a SettingsFile names it or a write of it is on
 // its way: every SettingsFile of one file shares that memory, and reads come from it. Each change
-// is handed to the program's FileWriter; on its thread, in QSettings' order, the file's lock is
-// taken (waiting for another program that holds it, never writing past it), the file is read
-// again when it has changed since (a hand edit, a QSettings-based tool), this process's changes
-// not yet on disk are put on top, and the whole file replaces the old one once it is whole on
-// disk; memory then follows the file, and changedOnDisk says which keys another writer changed.
-// A file that could not be read is never written over. The thread that changes a setting never
-// waits for the disk, nor makes the file's bytes.
+// is handed to the program's FileWriter; on its thread, in QSettings' order, QSettings' lock is
+// taken (waiting for another program that holds it as QLockFile judges it, never writing past
+// it), the file is read again when it has changed since (a hand edit, a QSettings-based tool),
+// this process's changes not yet on disk are put on top, and the whole file replaces the old one
+// once it is whole on disk; memory then follows the file, and changedOnDisk says which keys
+// another writer changed. A file that could not be read is never written over. The thread that
+// changes a setting never waits for the disk, nor makes the file's bytes.
 class SettingsFile : public QObject
 {
     Q_OBJECT
@@ -59,9 +59,9 @@ public:
 signals:
     // Everything handed over for the file up to `ticket` is on disk, or (not `ok`) that write
     // failed (a full disk, a failed sync, a file that cannot be read, another program holding the
-    // file's lock for longer than a moment, a lock that is never free; failure() says which) and
-    // the old file stays whole. What failed stays in memory and goes with the next write of the
-    // file.
+    // file's lock for the 5 s a write waits, a lock file that cannot be made or something else
+    // in its place; failure() says which) and the old file stays whole. What failed stays in
+    // memory and goes with the next write of the file.
     void written(quint64 ticket, bool ok);
     // A write found these keys changed in the file by another writer; value() gives the file's
     // values now, except for keys this process changed and has not yet stored. Emitted before

@@ -280,6 +280,9 @@ void RaceControlPage::rebuildCards()
 
 void RaceControlPage::stopAll()
 {
+    // A Resume all clicked before it needs its two clicks again.
+    m_resumeConfirmTimer->stop();
+    refresh();
     m_control->commandAll(QStringLiteral("action_lounge_stop"), QJsonObject(), [self = QPointer(this)](int total, int ok) {
         if (!self)
             return;

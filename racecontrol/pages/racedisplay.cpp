@@ -26,6 +26,9 @@ StationStatusText stationStatusText(const RaceStation &station)
         return {RaceControl::tr("Helicopter"), ostra::LevelNeutral};
     if (isStationStopped(station))
         return {RaceControl::tr("Stopped"), ostra::LevelDanger};
+    // Back unstopped (restarted before its stop was on its disk): the stop is on its way again.
+    if (station.stopHeld)
+        return {RaceControl::tr("Stopping"), ostra::LevelDanger};
     if (!isTransmitterConnected(station))
         return {RaceControl::tr("No transmitter"), ostra::LevelWarning};
     if (station.uncovered)

@@ -93,14 +93,29 @@ private slots:
         api->rig.controller->disconnectReceiver();
 
         QJsonObject transmitterReply{{"event", "action_connect_transmitter"}, {"success", opened}, {"isGpioUart", false}};
+        // A listed port that does not open says why.
         if (!opened)
-            transmitterReply.insert("message", "Failed to connect to " + port.left(64) + why);
+            transmitterReply.insert("message", "Failed to connect to " + port.left(64)
+                                                   + (outcome == "failed" ? ": No such file or directory" : why));
         QCOMPARE(api->request("action_connect_transmitter", {{"port", port}}), transmitterReply);
         QCOMPARE(api->rig.controller->isSerialConnected(), opened);
         if (!opened) {
             // Nothing reached the terminal: it was never opened.
             QVERIFY(device.readAvailable().isEmpty());
         }
+    }
+
+    // While the car is driven, a connect from any client is refused and the car keeps its transmitter.
+    void connectWhileTransmitting()
+    {
+        PtyDevice other;
+        SerialPortLister::setFixedPorts({{other.slavePath(), "USB Serial", "Test", 0x2E8A, 0x000A}});
+        QVERIFY(api->rig.startCar());
+        QCOMPARE(api->request("action_connect_transmitter", {{"port", other.slavePath()}}).value("message").toString(),
+                 "Failed to connect to " + other.slavePath() + ": Stop transmission before connecting a transmitter.");
+        api->rig.tick(3);
+        QVERIFY(api->rig.tx.waitForChannelFrames(3) && api->rig.controller->isRunning());
+        QVERIFY(other.readAvailable().isEmpty());
     }
 
     void requests_data()

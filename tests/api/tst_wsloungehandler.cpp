@@ -3,6 +3,8 @@
 #include <QFileInfo>
 #include <QTest>
 
+#include <optional>
+
 #include "api/wsloungehandler.h"
 #include "apirig.h"
 #include "platform/storage/settingsfile.h"
@@ -10,6 +12,7 @@
 #include "profiles/profilemanager.h"
 #include "racecontrol/racestationlink.h"
 #include "support/heldrenames.h"
+#include "support/starved.h"
 #include "support/testenvironment.h"
 #include "support/writesdone.h"
 
@@ -172,24 +175,41 @@ private slots:
         QCOMPARE(api->rig.controller->loungeSettings().stopReason, reason);
     }
 
-    // A reply that waited for the disk tells the state as it is when it goes: another race
-    // control's stop, pushed meanwhile, is not undone in this one's view by an older state.
+    // A reply that waited for the disk tells the state as it is when it goes, stored or not:
+    // another race control's stop, pushed meanwhile, is not undone in this one's view by an older
+    // state.
+    void replyAfterAnotherStop_data()
+    {
+        QTest::addColumn<bool>("fails"); // a second command, whose write fails
+        QTest::newRow("stored") << false;
+        QTest::newRow("not stored") << true;
+    }
+
     void replyAfterAnotherStop()
     {
+        QFETCH(bool, fails);
         QVERIFY(api->client.subscribe({"event_lounge_state"}));
         ostratest::WsTestClient other;
         QVERIFY(other.open(api->server.serverPort()));
+        std::optional<ostratest::Starved> failing;
         {
             ostratest::HeldRenames held(QFileInfo(corvane::SettingsFile().fileName()).fileName());
             api->client.send({{"event", "set_lounge_pit_limiter"}, {"data", json(R"({"enabled":true,"percent":40})")}});
             QTRY_COMPARE(held.waiting(), 1);
+            // The write held has been synced: only the next one fails.
+            if (fails) {
+                failing.emplace("failing sync");
+                api->client.send({{"event", "set_lounge_speed_cap"}, {"data", json(R"({"enabled":true,"percent":70})")}});
+                QTRY_VERIFY(api->rig.controller->loungeSettings().speedCap);
+            }
             other.send({{"event", "action_lounge_stop"}});
             QTRY_VERIFY(api->rig.controller->isLoungeStopApplied());
         }
-        QJsonObject heard; // the last state this race control heard, pushed or replied
+        QJsonObject heard; // the last message this race control heard, pushed or replied
         for (QJsonObject message = api->client.next(); !message.isEmpty(); message = api->client.next(1000))
-            heard = stateOf(message);
-        QCOMPARE(heard.value("stopped"), QJsonValue(true));
+            heard = message;
+        QCOMPARE(heard.contains("success"), fails);
+        QCOMPARE(stateOf(heard).value("stopped"), QJsonValue(true));
     }
 
     void secondStopKeepsItsReason()

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSerialPort>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTextBlock>
 #include <QTextEdit>
@@ -336,6 +337,12 @@ private slots:
                                          << "Nothing answers on %1. Choose the QOR Transmitter's port, and check "
                                             "that the transmitter is switched on."
                                          << "" << "Connected" << "silent";
+        QTest::newRow("frames, never an ID") << true << true << true << false << false
+                                             << "2 of 3 required devices connected" << int(ostra::TxLocked)
+                                             << "The device on %1 answers but never gave its ID, so it can't drive "
+                                                "the car. Check that it is the QOR Transmitter and that its firmware "
+                                                "is up to date, then connect it again."
+                                             << "" << "Connected" << "unidentified";
     }
 
     void status()
@@ -353,6 +360,7 @@ private slots:
         QFETCH(QString, unanswered);
         const bool silent = unanswered == "silent";
         const bool waiting = unanswered == "waiting";
+        const bool unidentified = unanswered == "unidentified";
         Rig rig;
         MainWindow window;
         Car car{window};
@@ -362,7 +370,9 @@ private slots:
             QVERIFY(c->connectTransmitter(rig.tx.portName(), 115200));
             QVERIFY(rig.tx.waitFor([c, unanswered] { return !unanswered.isEmpty() || c->isTransmitterAuthorized(); }));
         }
-        if (silent) {
+        QSignalSpy heard(c, &corvane::CorvaneController::linkStatisticsUpdated);
+        QVERIFY(!unidentified || (rig.tx.sendLinkStatistics(-60, -60, 100, 9) && rig.tx.waitFor([&heard] { return !heard.isEmpty(); })));
+        if (silent || unidentified) {
             QTest::ignoreMessage(QtWarningMsg, "[SECURITY] No device ID response from transmitter");
             for (int query = 0; query < 4; ++query)
                 QVERIFY(QMetaObject::invokeMethod(c, "onDeviceIdRetry"));
@@ -389,18 +399,19 @@ private slots:
         QCOMPARE(car.tx()->toolTip(), tooltip);
         QCOMPARE(car.text("requiredStatus2"), pedalStatus);
         auto *transmitterPill = car.combo("transmitterCombo")->parentWidget()->findChild<ostra::Pill *>();
-        QCOMPARE(car.text("requiredStatus0"), silent    ? "No answer on " + rig.tx.portName()
-                                              : waiting ? QStringLiteral("Waiting for an answer\u2026")
-                                              : transmitter ? "Connected" : "Not connected");
-        QCOMPARE(transmitterPill->text(), silent    ? "No answer"
-                                          : waiting ? QStringLiteral("Waiting\u2026")
-                                          : transmitter ? "Connected" : "Not connected");
+        QCOMPARE(car.text("requiredStatus0"), silent         ? "No answer on " + rig.tx.portName()
+                                              : waiting      ? QStringLiteral("Waiting for an answer\u2026")
+                                              : unidentified ? "No ID from " + rig.tx.portName()
+                                              : transmitter  ? "Connected" : "Not connected");
+        const QString word = silent         ? QStringLiteral("No answer")
+                             : waiting      ? QStringLiteral("Waiting\u2026")
+                             : unidentified ? QStringLiteral("Not identified")
+                             : transmitter  ? QStringLiteral("Connected") : QStringLiteral("Not connected");
+        QCOMPARE(transmitterPill->text(), word);
         QCOMPARE(transmitterPill->level() == int(ostra::LevelWarning), !unanswered.isEmpty());
         // The header says the same.
         auto *headerPill = window.findChild<ostra::Pill *>(QStringLiteral("transmitterPill"));
-        QCOMPARE(headerPill->value(), silent    ? QStringLiteral("No answer")
-                                      : waiting ? QStringLiteral("Waiting\u2026")
-                                      : transmitter ? QStringLiteral("Connected") : QStringLiteral("Not connected"));
+        QCOMPARE(headerPill->value(), word);
         QCOMPARE(headerPill->toolTip(), unanswered.isEmpty() ? QString() : hint);
         // Only a transmitter that answers gets the row's green frame; one not answering can still be disconnected.
         QWidget *transmitterRow = car.combo("transmitterCombo")->parentWidget();
@@ -695,10 +706,24 @@ private slots:
         car.errorBoxes().at(0)->close();
 
         // Closing the window closes its box, and what waits behind that goes too: shown then, it
-        // would keep the program, and a transmission, running without the window.
+        // would keep the program, and a transmission, running without the window. A close that a
+        // dialog refuses (as an update does while it writes) keeps them, read in turn.
         window.show();
         window.onError(QStringLiteral("Port busy"));
         window.onError(QStringLiteral("Other"));
+        struct Busy : QDialog
+        {
+            using QDialog::QDialog;
+            void reject() override {}
+        };
+        std::unique_ptr<QDialog> busy = std::make_unique<Busy>(&window);
+        busy->show();
+        window.close();
+        QCOMPARE(car.errorBoxes().size(), 1);
+        car.errorBoxes().at(0)->close();
+        QCOMPARE(car.errorBoxes().at(0)->text(), QStringLiteral("Other"));
+        busy.reset();
+        window.onError(QStringLiteral("Third"));
         window.close();
         QTest::qWait(10);
         QCOMPARE(car.errorBoxes().size(), 0);
@@ -797,11 +822,11 @@ private slots:
                                             << "Failed to connect receiver to /dev/ttyOSTRAGONE" << QString();
         // Reported by the writer after the request has been answered in memory.
         QTest::newRow("profile file not written") << "action_rename_profile" << QJsonObject{{"id", "$active"}, {"name", "Car"}}
-                                                  << "Failed to save profile: Car" << "Failed to save profile: Car";
+                                                  << "Failed to save profile: Car: is a directory" << "Failed to save profile: Car";
         // The desktop hears of it from the settings file alone.
         QTest::newRow("race control state not written")
             << "set_lounge_pit_limiter" << QJsonObject{{"$settings", true}, {"enabled", true}}
-            << "Failed to save the race control state" << "Settings not saved \u2014 %1 cannot be read (Is a directory) and is not written over";
+            << "Failed to save the race control state: is a directory" << "Settings not saved \u2014 %1 cannot be read (Is a directory) and is not written over";
     }
 
     void networkErrorsAreToasts()
@@ -889,6 +914,26 @@ private slots:
         corvane::SerialPortLister::useSystemPorts();
     }
 
+    // The transmitter's port busy at start-up is told in a box; once the start-up retry opens it
+    // after all, the box goes with its cause.
+    void startupBusyBoxGoesWhenOpened()
+    {
+        Rig rig;
+        {
+            MainWindow first;
+            QVERIFY(first.controller()->connectTransmitter(rig.tx.portName(), 115200));
+        }
+        QSerialPort holder(rig.tx.portName());
+        QVERIFY(holder.open(QIODevice::ReadWrite));
+        MainWindow window; // its start-up connect waits out the busy port
+        Car car{window};
+        holder.close();
+        QTRY_COMPARE(car.errorBoxes().size(), 1);
+        QVERIFY(car.errorBoxes().first()->text().contains(QLatin1String("stayed busy")));
+        QTRY_VERIFY_WITH_TIMEOUT(window.controller()->isSerialConnected(), 5000);
+        QCOMPARE(car.errorBoxes().size(), 0);
+    }
+
     // A saved device still missing keeps the start-up retry going until the user takes over.
     void userStopsRetry()
     {
@@ -971,6 +1016,16 @@ private slots:
         rig.pedals->setAxis(1, 0.2f);
         window.controller()->startTransmission();
         QVERIFY(window.controller()->isRunning());
+        // The car not answering is said in full on laptop screens.
+        auto *carLink = window.findChild<QLabel *>(QStringLiteral("carLinkLine"));
+        for (const QSize size : {QSize(1366, 768), QSize(1280, 720)}) {
+            window.resize(size);
+            QTest::qWait(60);
+            QVERIFY(carLink->wordWrap() ? carLink->heightForWidth(carLink->width()) <= carLink->height()
+                                        : carLink->sizeHint().width() <= carLink->width());
+            QVERIFY(window.grab().save(dir + QStringLiteral("/carpage-no-car-%1-%2.png").arg(size.width()).arg(theme)));
+        }
+        window.resize(1280, 800);
         window.controller()->setCarLinked(true);
         QVERIFY(rig.tx.sendLinkStatistics(-61, -64, 98, 9));
         QTRY_VERIFY(window.findChild<QLabel *>(QStringLiteral("signalValue"))->text() != Dash);

@@ -305,6 +305,9 @@ private slots:
         corvane::CorvaneController controller;
         OnboardingWizard wizard(&controller, nullptr);
         Guide guide{wizard};
+        // Made for no role, it is picked by hand.
+        if (QComboBox *devices = guide.combo(QByteArray("guide" + row + "Combo").constData()))
+            devices->setCurrentIndex(0);
         ostratest::ModalAnswerer answer;
         answer.press(QStringLiteral("OK"));
         guide.button(QByteArray("guide" + row + "Btn").constData())->click();
@@ -454,6 +457,43 @@ private slots:
         QVERIFY(!guide.next()->isEnabled());
         wizard.onNext();
         QCOMPARE(guide.page(), 2);
+    }
+
+    // Step 4 offers each role a device made for it, by its name (a wheel base also by its force
+    // feedback), each device once, or nothing: never a flight stick, however it rumbles.
+    void devicesPreselected()
+    {
+        corvane::VirtualInputBackend *input = corvane::VirtualInputBackend::instance();
+        input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Virtual Flight Stick"), 8, 8, 0, true));
+        input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Fanatec CSL DD"), 8, 8, 0, true));
+        input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Rudder Pedals")));
+        input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Racing Pedals and Shifter")));
+        corvane::CorvaneController controller;
+        OnboardingWizard wizard(&controller, nullptr);
+        Guide guide{wizard};
+        QCOMPARE((QStringList{guide.combo("guideWheelCombo")->currentText(), guide.combo("guidePedalsCombo")->currentText(),
+                              guide.combo("guideShifterCombo")->currentText()}),
+                 (QStringList{"Fanatec CSL DD", "Racing Pedals and Shifter", ""}));
+        QVERIFY(!guide.button("guideShifterBtn")->isEnabled());
+    }
+
+    // Space on Next, then Space: where the new step holds Next back, the keys are on its first
+    // control, never on Back. Back on step 1, where Back is off, they are on Next.
+    void keysGoOnAfterNext()
+    {
+        corvane::CorvaneController controller;
+        OnboardingWizard wizard(&controller, nullptr);
+        Guide guide{wizard};
+        wizard.show();
+        QVERIFY(QTest::qWaitForWindowActive(&wizard));
+        guide.next()->setFocus();
+        QTest::keyClick(guide.next(), Qt::Key_Space);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        QCOMPARE(guide.page(), 1);
+        QVERIFY(guide.named<QCheckBox>("poweredCheck")->isChecked());
+        guide.button("backBtn")->setFocus();
+        QTest::keyClick(guide.button("backBtn"), Qt::Key_Space);
+        QCOMPARE(QApplication::focusWidget(), guide.next());
     }
 
     void presetAndCustomize()

@@ -20,6 +20,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QRect>
 #include <QLockFile>
@@ -28,6 +29,7 @@
 #include <QSignalSpy>
 #include <QSysInfo>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <functional>
@@ -35,9 +37,12 @@
 
 #include <cstdio>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using corvane::SettingsFile;
@@ -147,12 +152,13 @@ struct WriterRig
                 if (step == 1)
                     reply = api->request("set_lounge_pit_limiter", json(R"({"enabled":true,"percent":40})"), Patience);
                 else if (step == 2)
-                    reply = stopReply = api->request("action_lounge_stop", {}, Patience);
+                    reply = api->request("action_lounge_stop", {}, Patience);
                 else
                     reply = api->request("set_lounge_speed_cap", json(R"({"enabled":true,"percent":70})"), Patience);
+                replies.append(reply);
                 SettingsFile::waitForWrites(Patience);
-                // Told to the client that asked; the desktop has the settings file's own toast.
-                const bool refused = reply.value("message") == QLatin1String("Failed to save the race control state");
+                // Told to the client that asked, with why; the desktop has the settings file's own toast.
+                const bool refused = reply.value("message").toString().startsWith("Failed to save the race control state: ");
                 return QString(reply.isEmpty() ? "no reply" : api->rig.errors->size() > before ? "raised" : refused ? "failed" : "ok");
             };
             w.stored = {{"lounge/pitLimiterPercent", "40"}, {"lounge/stopped", "true"}, {"lounge/stopReason", "operator"},
@@ -213,7 +219,7 @@ struct WriterRig
     std::unique_ptr<QWidget> section;
     std::unique_ptr<corvane::RaceControl> race;
     std::unique_ptr<corvane::MotionTelemetrySender> output;
-    QJsonObject stopReply;
+    QList<QJsonObject> replies; // to the lounge requests, in turn
     Writer w;
 };
 
@@ -428,8 +434,9 @@ private slots:
             QCOMPARE(onDisk(w.path, it.key()), it.value());
         // The request itself says that the stop is not stored.
         if (writer == QLatin1String("lounge")) {
-            QCOMPARE(rig.stopReply.value("success"), QJsonValue(false));
-            QCOMPARE(rig.stopReply.value("message"), QJsonValue("Failed to save the race control state"));
+            QCOMPARE(rig.replies.at(1).value("success"), QJsonValue(false));
+            const QString why = fault == "nearly full" ? "the disk is full" : "the disk reported an error";
+            QCOMPARE(rig.replies.at(1).value("message"), QJsonValue("Failed to save the race control state: " + why));
         }
     }
 
@@ -552,7 +559,9 @@ private slots:
     // Another program holding QSettings' lock on the file (a QSettings-based tool inside its read,
     // merge and rename, or one writing all the time) is waited for and never written past: a
     // change answered stored is in the file once the other has let go, beside what it wrote; one
-    // that could not wait long enough is answered failed, and goes with the next write.
+    // that could not wait long enough is answered failed, and goes with the next write. One that
+    // takes and lets go of its lock many times a second loses no change of either side, also
+    // where its lock file stands unlocked a while after it is made and before it is removed.
     void otherProgramsLock_data()
     {
         QTest::addColumn<QString>("other");
@@ -560,6 +569,8 @@ private slots:
         QTest::newRow("holding, lets go within the wait") << "holding" << "during the first change";
         QTest::newRow("holding past the wait") << "holding" << "after the first change";
         QTest::newRow("writing again and again") << "busy" << "after two changes";
+        QTest::newRow("QLockFile cycling") << "cycling" << "after many changes";
+        QTest::newRow("QLockFile's order, slow between its steps") << "slow cycling" << "after many changes";
     }
 
     void otherProgramsLock()
@@ -567,6 +578,7 @@ private slots:
         QFETCH(QString, other);
         QFETCH(QString, letGo);
         QVERIFY(SettingsFile::waitForWrites(Patience));
+        QTest::failOnWarning(QRegularExpression("no longer runs"));
         WriterRig rig("lounge");
         QVERIFY(rig.w.change);
         QProcess program;
@@ -580,15 +592,33 @@ private slots:
         const QString first = rig.w.change(1);
         if (letGo == "after the first change")
             go();
-        rig.w.change(2);
-        if (letGo == "after two changes")
+        const QString second = rig.w.change(2);
+        // Keys of their own, one change each, each answered once stored.
+        QVariantMap many;
+        SettingsFile own;
+        QSignalSpy written(&own, &SettingsFile::written);
+        for (int i = 0; letGo == "after many changes" && i < 40; ++i) {
+            const QString key = QStringLiteral("ours/k%1").arg(i);
+            own.setValue(key, i);
+            many.insert(key, QString::number(i));
+            QVERIFY(SettingsFile::waitForWrites(Patience));
+            QVERIFY2(written.last().at(1).toBool(), qPrintable(own.failure()));
+        }
+        if (letGo == "after two changes" || letGo == "after many changes")
             go();
         QVERIFY(program.state() == QProcess::NotRunning || program.waitForFinished(Patience));
         QVERIFY2(program.exitCode() == 0, (said + program.readAll()).constData());
         if (other == "holding")
             QCOMPARE(first, QString(letGo == "during the first change" ? "ok" : "failed"));
+        // Not the disk: a moment later it may go.
+        if (first == "failed")
+            QCOMPARE(rig.replies.at(0).value("message"),
+                     QJsonValue("Failed to save the race control state: another program holds the file; try again in a moment"));
+        if (other.endsWith("cycling"))
+            QCOMPARE(first + second, QString("okok"));
         QCOMPARE(rig.w.change(3), QString("ok"));
         QVariantMap stored = rig.w.stored;
+        stored.insert(many);
         stored.insert("other/kept", "yes");
         for (auto it = stored.cbegin(); it != stored.cend(); ++it)
             QCOMPARE(onDisk(rig.w.path, it.key()), it.value());
@@ -596,7 +626,10 @@ private slots:
 
     // The other program of otherProgramsLock, writing in QSettings' order (the lock, the file
     // read, its own change merged, the whole file renamed into place): once, holding the lock
-    // until told to go on, or again and again on a slow disk until told to stop.
+    // until told to go on, or again and again until told to stop: on a slow disk, through
+    // QLockFile many times a second, or in QLockFile's steps with a pause after the lock file is
+    // made and after it is let go, as on a busy machine. A cycling one counts its writes in the
+    // file and fails when one went missing.
     void lockHolder()
     {
         const QString other = qEnvironmentVariable("OSTRA_LOCK_HOLDER");
@@ -608,50 +641,86 @@ private slots:
             pollfd input{STDIN_FILENO, POLLIN, 0};
             return ::poll(&input, 1, waitMs) > 0;
         };
-        for (bool first = true;; first = false) {
+        const QByteArray lockName = QFile::encodeName(path + ".lock");
+        // What QLockFile writes into its file, for the steps taken by hand.
+        const QTemporaryDir scratch;
+        QLockFile sample(scratch.filePath("sample.lock"));
+        QVERIFY(sample.lock());
+        const QByteArray content = bytesOf(scratch.filePath("sample.lock"));
+        sample.unlock();
+        constexpr useconds_t PauseUs = 3000;
+        const bool slow = other == "slow cycling";
+        for (int count = 0;; ++count) {
             QLockFile lock(path + ".lock");
-            // Taken again as soon as it is free.
-            while (!lock.tryLock(0))
-                ::usleep(500);
+            int fd = -1;
+            if (slow) {
+                while ((fd = ::open(lockName.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666)) < 0)
+                    ::usleep(500);
+                ::usleep(PauseUs);
+                QCOMPARE(::flock(fd, LOCK_EX | LOCK_NB), 0);
+                QCOMPARE(::write(fd, content.constData(), size_t(content.size())), ssize_t(content.size()));
+            } else {
+                // Taken again as soon as it is free.
+                while (!lock.tryLock(0))
+                    ::usleep(500);
+            }
             QFile file(path);
             bool damaged = false;
             QVariantMap values = corvane::IniFormat::parsed(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(), damaged);
+            if (other.endsWith("cycling")) {
+                QCOMPARE(values.value("other/count", 0).toInt(), count);
+                values.insert("other/count", count + 1);
+            }
             values.insert("other/kept", "yes");
-            if (first) {
+            if (count == 0) {
                 std::puts("holding");
                 std::fflush(stdout);
             }
-            const bool go = told(other == "busy" ? 100 : 60000);
+            const bool go = told(other == "busy" ? 100 : other == "holding" ? 60000 : 0);
             QSaveFile merged(path);
             QVERIFY(merged.open(QIODevice::WriteOnly));
             merged.write(corvane::IniFormat::text(values));
             QVERIFY(merged.commit());
+            if (slow) {
+                ::close(fd);
+                ::usleep(PauseUs);
+                ::unlink(lockName.constData());
+            }
             lock.unlock();
             if (go)
                 return;
-            ::usleep(1000);
+            ::usleep(other == "busy" ? 1000 : 4000);
         }
     }
 
-    // A lock file that no running program holds costs a moment at most, once: it is removed and
-    // the change stored. One that can never be free fails the change, saying why.
+    // A lock file is judged as QLockFile judges it: one naming a program that ended, or older
+    // than QLockFile's stale time, costs a moment at most: it is removed and the change stored,
+    // also when its owner removes it first. One that may be a running program's (named by it, or
+    // empty or garbled as while a program makes it) is waited for; what is no lock file fails the
+    // change at once, saying why.
     void leftLock_data()
     {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<int>("ageS");
+        QTest::addColumn<bool>("removedMeanwhile"); // by its owner, while the writer removes it
         QTest::addColumn<QString>("failure"); // empty: stored
         const QByteArray host = QSysInfo::machineHostName().toUtf8();
-        QTest::newRow("empty, made a moment ago") << QByteArray() << 0 << QString();
-        QTest::newRow("empty") << QByteArray() << 3600 << QString();
-        QTest::newRow("garbled") << QByteArray("\x01\xffgarbage") << 0 << QString();
-        QTest::newRow("naming a program that ended") << "ended\nqorostra\n" + host + "\n" << 0 << QString();
-        QTest::newRow("a folder") << QByteArray("folder") << 0 << "is a folder, not a lock file";
+        QTest::newRow("empty, made a moment ago") << QByteArray() << 0 << false << "another program holds";
+        QTest::newRow("empty") << QByteArray() << 3600 << false << QString();
+        QTest::newRow("garbled") << QByteArray("\x01\xffgarbage") << 60 << false << QString();
+        QTest::newRow("naming a program that ended") << "ended\nqorostra\n" + host + "\n" << 0 << false << QString();
+        QTest::newRow("naming a running program") << QByteArray("running") << 0 << false << "another program holds";
+        QTest::newRow("naming a running program, old") << QByteArray("running") << 60 << false << QString();
+        QTest::newRow("old, let go meanwhile") << QByteArray("running") << 60 << true << QString();
+        QTest::newRow("a folder") << QByteArray("folder") << 0 << false << "is a folder, not a lock file";
+        QTest::newRow("a pipe") << QByteArray("pipe") << 0 << false << "is not a lock file";
     }
 
     void leftLock()
     {
         QFETCH(QByteArray, content);
         QFETCH(int, ageS);
+        QFETCH(bool, removedMeanwhile);
         QFETCH(QString, failure);
         QVERIFY(SettingsFile::waitForWrites(Patience));
         WriterRig rig("desktop");
@@ -660,6 +729,8 @@ private slots:
         QVERIFY(QDir().mkpath(QFileInfo(lock).absolutePath()));
         if (content == "folder") {
             QVERIFY(QDir().mkpath(lock));
+        } else if (content == "pipe") {
+            QCOMPARE(::mkfifo(QFile::encodeName(lock).constData(), 0600), 0);
         } else {
             if (content.startsWith("ended")) {
                 QProcess ended;
@@ -667,6 +738,12 @@ private slots:
                 QVERIFY(ended.waitForStarted());
                 content.replace("ended", QByteArray::number(ended.processId()));
                 QVERIFY(ended.waitForFinished());
+            } else if (content == "running") {
+                // As QLockFile writes it for this program, running.
+                const QTemporaryDir scratch;
+                QLockFile real(scratch.filePath("real.lock"));
+                QVERIFY(real.lock());
+                content = bytesOf(scratch.filePath("real.lock"));
             }
             QFile file(lock);
             QVERIFY(file.open(QIODevice::WriteOnly));
@@ -675,10 +752,23 @@ private slots:
             QVERIFY(file.open(QIODevice::ReadWrite)); // setFileTime wants it open
             QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-ageS), QFileDevice::FileModificationTime));
         }
-        QCOMPARE(rig.w.change(1), QString(failure.isEmpty() ? "ok" : "failed"));
+        QSignalSpy written(rig.settings.get(), &SettingsFile::written);
+        if (removedMeanwhile) {
+            ostratest::HeldRenames removal(QFileInfo(lock).fileName(), Patience, ostratest::HeldRenames::Hold::Removals);
+            rig.settings->setValue("ui/theme", "dark");
+            QTRY_COMPARE(removal.waiting(), 1);
+            // Past the held removal, as the owner's own.
+            QCOMPARE(::unlinkat(AT_FDCWD, QFile::encodeName(lock).constData(), 0), 0);
+        } else {
+            rig.settings->setValue("ui/theme", "dark");
+        }
+        QVERIFY(SettingsFile::waitForWrites(Patience));
+        QCOMPARE(written.size(), 1);
+        QCOMPARE(written.first().at(1).toBool(), failure.isEmpty());
         QVERIFY(rig.settings->failure().contains(failure));
         QCOMPARE(QFileInfo::exists(lock), !failure.isEmpty());
         QDir().rmdir(lock);
+        QFile::remove(lock);
     }
 
     // A settings file waiting for another program's lock holds no other file's write behind it.
@@ -701,19 +791,25 @@ private slots:
     }
 
     // The end of the run hands over a newer change of a key whose older one waits for another
-    // program's lock, and that program lets go: the file ends with the newer.
+    // program's lock, and that program lets go: the file's writes are done in turn, and the file
+    // ends with the newer.
     void endOfRunBehindALock()
     {
         QVERIFY(SettingsFile::waitForWrites(Patience));
         SettingsFile settings;
         QLockFile held(settings.fileName() + ".lock");
         QVERIFY(held.lock());
-        settings.setValue("ui/theme", "light");
-        QTest::qWait(3 * corvane::FileWriter::RetryMs); // tried, and waiting to try again
-        settings.setValue("ui/theme", "dark");
+        QSignalSpy written(&settings, &SettingsFile::written);
+        const quint64 older = settings.setValue("ui/theme", "light");
+        // Tried, and half-way to trying again when the flush below comes.
+        QTest::qWait(5 * corvane::FileWriter::RetryMs / 2);
+        const quint64 newer = settings.setValue("ui/theme", "dark");
         held.unlock();
         QVERIFY(corvane::FileWriter::shared().flush(Patience));
         QVERIFY(SettingsFile::waitForWrites(Patience));
+        QCOMPARE(written.size(), 2);
+        QCOMPARE(written.at(0).at(0).toULongLong(), older);
+        QCOMPARE(written.at(1).at(0).toULongLong(), newer);
         QCOMPARE(onDisk(settings.fileName(), "ui/theme"), QVariant("dark"));
     }
 

@@ -14,6 +14,10 @@
 #include <functional>
 #include <memory>
 
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "app/instancelock.h"
 #include "app/startup.h"
 #include "bridge/logrouter.h"
@@ -135,6 +139,9 @@ private slots:
         QTest::newRow("restart in the rename") << "restart" << "rename" << landing << QByteArray("new");
         QTest::newRow("quit in a removal of two files") << "quit" << "removal" << kept << QByteArray("old");
         QTest::newRow("restart after a failed write") << "restart" << "fails" << "cannot sync [^\\n]*/kept\\.json" << QByteArray("old");
+        // A profile the disk refused is not the user's: its file is not named.
+        QTest::newRow("restart on a full disk after a new profile failed")
+            << "restart" << "new profile" << "cannot sync [^\\n]*/kept\\.json" << QByteArray("old");
     }
 
     void endOfRunWhileTheDiskHangs()
@@ -166,7 +173,8 @@ private slots:
             QCOMPARE(contentsOf(dir.filePath("restarted")), held);
             const QString told = QString::fromUtf8(contentsOf(dir.filePath("told")));
             QVERIFY2(told.contains("may not hold your last changes") && told.contains("kept.json")
-                         && told.contains("the profile \"Fast <b>car</b>\"") && !told.contains(QRegularExpression("[0-9a-f]{8}-")),
+                         && told.contains("the profile \"Fast <b>car</b>\"") && !told.contains(QRegularExpression("[0-9a-f]{8}-"))
+                         && !told.contains("Never made"),
                      qPrintable(told));
         }
         // Long after the disk came back.
@@ -193,8 +201,12 @@ private slots:
         QVERIFY(writer.flush(10000));
         const QString hang = qEnvironmentVariable("OSTRA_END_RUN_HANG");
         using Hold = ostratest::HeldRenames::Hold;
-        if (hang == "fails") {
+        if (hang == "fails" || hang == "new profile") {
             corvane::FileWriter::setFaults(corvane::FileWriter::SyncFails);
+            if (hang == "new profile") {
+                const QString never = store.createProfile("Never made");
+                QTRY_VERIFY(!store.mutableProfile(never));
+            }
             writer.write(dir.filePath("kept.json"), [](quint64) { return QByteArray("new"); });
         } else if (hang == "removal") {
             QVERIFY(put(dir.filePath("stale.json"), "old"));
@@ -227,36 +239,87 @@ private slots:
             QThread::msleep(300);
         });
         // As main ends: the statics' teardown follows, unless the run ends before.
-        std::exit(endRun(3, end == "restart", 300, store.profileNamesByFile()));
+        std::exit(endRun(3, end == "restart", 300, store.fileNames()));
     }
 
-    // One copy of the program per settings folder. A second start ends, and the copy that runs
-    // comes forward; one started by the theme restart waits a few seconds for the old copy's
-    // end, and only then refuses; a copy killed with -9 keeps no later one out.
-    void oneCopyPerSettingsFolder_data()
+    // One copy of the program per settings folder and per profile store. A second start that
+    // shares either ends, and the copy that runs comes forward; one started by the theme restart
+    // waits a few seconds for the old copy's end, and only then refuses; a copy killed with -9
+    // keeps no later one out. A run as root leaves lock files the user's later runs can lock;
+    // where none can be had (one of root's from before, a folder the user cannot write), the copy
+    // runs and says so once on screen.
+    void oneCopyPerFolder_data()
     {
-        QTest::addColumn<QString>("first"); // what the first copy does once it holds the folder
+        QTest::addColumn<QString>("first"); // what the first copy does once it holds the folders
+        QTest::addColumn<QString>("folders"); // the second's config and data homes (the first's: settings data)
+        QTest::addColumn<QString>("before"); // what is there before; set: the copies run as another user
         QTest::addColumn<QByteArray>("second");
-        QTest::newRow("second start") << "stays" << QByteArray("refused");
-        QTest::newRow("after kill -9") << "killed" << QByteArray("held");
-        QTest::newRow("theme restart") << "restarts" << QByteArray("held");
-        QTest::newRow("theme restart, old copy stays") << "restarts and stays" << QByteArray("refused");
-        QTest::newRow("while the first ends") << "ends" << QByteArray("refused");
-        QTest::newRow("first killed while asked") << "hangs" << QByteArray("held");
+        QTest::addColumn<QString>("warned"); // what the first copy tells on screen
+        const QString same = "settings data";
+        QTest::newRow("second start") << "stays" << same << "" << QByteArray("refused") << "";
+        QTest::newRow("after kill -9") << "killed" << same << "" << QByteArray("held") << "";
+        QTest::newRow("theme restart") << "restarts" << same << "" << QByteArray("held") << "";
+        QTest::newRow("theme restart, old copy stays") << "restarts and stays" << same << "" << QByteArray("refused") << "";
+        QTest::newRow("while the first ends") << "ends" << same << "" << QByteArray("refused") << "";
+        QTest::newRow("first killed while asked") << "hangs" << same << "" << QByteArray("held") << "";
+        QTest::newRow("same data folder, other settings folder") << "stays" << "settings2 data" << "" << QByteArray("refused") << "";
+        QTest::newRow("same settings folder, other data folder") << "stays" << "settings data2" << "" << QByteArray("refused") << "";
+        QTest::newRow("same data folder through a link") << "stays" << "settings2 datalink" << "" << QByteArray("refused") << "";
+        QTest::newRow("other folders") << "stays" << "settings2 data2" << "" << QByteArray("held") << "";
+        QTest::newRow("after a run as root") << "stays" << same << "root run" << QByteArray("refused") << "";
+        const QString lockFile = "settings/Qorvant/." + QCoreApplication::applicationName() + ".running (Permission denied)";
+        QTest::newRow("lock file root's 0600") << "stays" << same << "root's 0600" << QByteArray("refused") << lockFile;
+        QTest::newRow("read-only settings folder") << "stays" << same << "read-only settings" << QByteArray("refused") << lockFile;
     }
 
-    void oneCopyPerSettingsFolder()
+    void oneCopyPerFolder()
     {
         QFETCH(QString, first);
+        QFETCH(QString, folders);
+        QFETCH(QString, before);
         QFETCH(QByteArray, second);
+        QFETCH(QString, warned);
         QTemporaryDir dir;
+        QVERIFY(QFile::link(dir.filePath("data"), dir.filePath("datalink")));
+        const bool asUser = !before.isEmpty();
+        if (asUser) {
+            if (::geteuid() != 0)
+                QSKIP("needs root to leave files as root");
+            // The user's own folders, where the first copy's settings and profiles live.
+            const QString settings = dir.filePath("settings/Qorvant");
+            QVERIFY(QDir().mkpath(settings) && QDir().mkpath(dir.filePath("data/Qorvant/Qorvant OSTRA/profiles")));
+            for (const char *path : {"", "settings", "settings/Qorvant", "data", "data/Qorvant", "data/Qorvant/Qorvant OSTRA",
+                                        "data/Qorvant/Qorvant OSTRA/profiles"})
+                QVERIFY(::chmod(QFile::encodeName(dir.filePath(path)).constData(), 0777) == 0);
+            const QString lockFile = settings + "/." + QCoreApplication::applicationName() + ".running";
+            if (before == "root run") {
+                const mode_t umask = ::umask(077);
+                InstanceLock({settings, dir.filePath("data/Qorvant/Qorvant OSTRA/profiles")}).acquire(0);
+                ::umask(umask);
+            } else if (before == "root's 0600") {
+                QVERIFY(put(lockFile, ""));
+                QVERIFY(::chmod(QFile::encodeName(lockFile).constData(), 0600) == 0);
+            } else {
+                QVERIFY(::chmod(QFile::encodeName(settings).constData(), 0755) == 0);
+            }
+        }
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("OSTRA_COPY", first);
         environment.insert("OSTRA_COPY_DIR", dir.path());
+        environment.insert("OSTRA_COPY_FOLDERS", folders);
+        const auto start = [&](QProcess &copy) {
+            copy.setProcessEnvironment(environment);
+            copy.setProcessChannelMode(QProcess::ForwardedChannels);
+            if (asUser) {
+                copy.setChildProcessModifier([] {
+                    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+                        ::_exit(127);
+                });
+            }
+            copy.start(QCoreApplication::applicationFilePath(), {"copyChild"});
+        };
         QProcess firstCopy;
-        firstCopy.setProcessEnvironment(environment);
-        firstCopy.setProcessChannelMode(QProcess::ForwardedChannels);
-        firstCopy.start(QCoreApplication::applicationFilePath(), {"copyChild"});
+        start(firstCopy);
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath("first")), 30000);
         QProcess secondCopy;
         if (!first.startsWith("restarts")) {
@@ -264,9 +327,7 @@ private slots:
                 firstCopy.kill();
                 QVERIFY(firstCopy.waitForFinished(10000));
             }
-            secondCopy.setProcessEnvironment(environment);
-            secondCopy.setProcessChannelMode(QProcess::ForwardedChannels);
-            secondCopy.start(QCoreApplication::applicationFilePath(), {"copyChild"});
+            start(secondCopy);
             if (first == "hangs") {
                 // Within the second's wait for an answer.
                 QVERIFY(secondCopy.waitForStarted(10000));
@@ -283,31 +344,49 @@ private slots:
         }
         for (QProcess *copy : {&firstCopy, &secondCopy})
             QVERIFY(copy->state() == QProcess::NotRunning || copy->waitForFinished(30000));
-        if (first != "killed" && first != "hangs")
+        if (first != "killed" && first != "hangs") {
             QCOMPARE(firstCopy.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(firstCopy.exitCode(), 0);
+        }
+        const QString told = QString::fromUtf8(contentsOf(dir.filePath("warned")));
+        if (warned.isEmpty())
+            QCOMPARE(told, QString("missing"));
+        else
+            QVERIFY2(told.contains("would not be kept out") && told.contains(dir.filePath(warned)), qPrintable(told));
     }
 
-    // A copy of oneCopyPerSettingsFolder: the first holds the folder and comes forward when asked;
-    // the second (started by the test, or by the first's restart) says whether it got it.
+    // A copy of oneCopyPerFolder: the first holds the folders and comes forward when asked; the
+    // second (started by the test, or by the first's restart) says whether it got them.
     void copyChild()
     {
         const QString first = qEnvironmentVariable("OSTRA_COPY");
         if (first.isEmpty())
-            QSKIP("a copy of oneCopyPerSettingsFolder, started by it");
+            QSKIP("a copy of oneCopyPerFolder, started by it");
         const QDir dir(qEnvironmentVariable("OSTRA_COPY_DIR"));
         // One user's session: every test process has a home of its own.
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.path()));
-        InstanceLock lock(dir.filePath("settings"));
-        if (QFile::exists(dir.filePath("first"))) {
+        const QString runtime = dir.filePath(QString("runtime-%1").arg(::getuid()));
+        QDir().mkpath(runtime);
+        QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+        const bool isSecond = QFile::exists(dir.filePath("first"));
+        const QStringList folders = isSecond ? qEnvironmentVariable("OSTRA_COPY_FOLDERS").split(' ') : QStringList{"settings", "data"};
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath(folders.at(0))));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(folders.at(1))));
+        QStandardPaths::setTestModeEnabled(false);
+        InstanceLock lock(programFolders());
+        if (isSecond) {
             QTimer answer;
             answerNextBox(answer, dir.filePath("told"));
-            QVERIFY(put(dir.filePath("second"), holdSettingsFolder(lock, RestartWaitMs) ? "held" : "refused"));
+            QVERIFY(put(dir.filePath("second"), holdProgramFolders(lock, RestartWaitMs) ? "held" : "refused"));
             return;
         }
-        QVERIFY(holdSettingsFolder(lock, 0));
+        QVERIFY(holdProgramFolders(lock, 0));
         auto window = std::make_unique<QWidget>();
         window->show();
         answerSecondStarts(lock, window.get());
+        QTimer answer;
+        answerNextBox(answer, dir.filePath("warned"));
+        tellWhenUnguarded(lock, window.get());
         // As at the end of a run: the window is gone, the event loop still turns (a box).
         if (first == "ends")
             window.reset();
@@ -323,18 +402,22 @@ private slots:
         if (first == "restarts and stays")
             QVERIFY(restartProgram());
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath("second")), 30000);
+        // Told once.
+        QVERIFY(!QApplication::activeModalWidget());
     }
 
-    // The folder's lock file as a link is not followed: nothing is made where it leads.
+    // The folder's lock file as a link is not followed: nothing is made where it leads, and the
+    // run says it goes unguarded.
     void linkedLockFileNotFollowed()
     {
         QTemporaryDir dir;
         QVERIFY(QDir().mkpath(dir.filePath("settings")));
         const QString name = dir.filePath("settings/." + QCoreApplication::applicationName() + ".running");
         QVERIFY(QFile::link(dir.filePath("elsewhere"), name));
-        InstanceLock lock(dir.filePath("settings"));
+        InstanceLock lock({dir.filePath("settings")});
         QVERIFY(lock.acquire(0));
         QVERIFY(!QFile::exists(dir.filePath("elsewhere")));
+        QCOMPARE(lock.unguarded(), QStringList{name + " (a link, which is not followed)"});
     }
 
     // The program carries no translations: no language finds one, and none is installed.

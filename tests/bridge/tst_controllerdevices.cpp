@@ -266,6 +266,11 @@ private slots:
         } else {
             QVERIFY(rig.tx.waitForChannelFrames(int(rig.controller->frameCount())));
             QCOMPARE(rig.tx.lastChannels()[1], 992);
+            // Connected again with the foot still down, they are held as a start would refuse them.
+            rig.pedals->replug();
+            QVERIFY(rig.controller->connectPedals(TransmitRig::PedalsPos));
+            rig.tick(3);
+            QCOMPARE(rig.ch(1), 992);
         }
     }
 

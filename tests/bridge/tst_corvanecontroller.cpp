@@ -100,6 +100,9 @@ private slots:
         for (int axis = 0; axis < corvane::InputAxisCount; ++axis)
             input->device(1)->setAxis(axis, 1.0f);
         controller->pedals()->poll();
+        // Frames go only to a transmitter that gave its ID.
+        QVERIFY(transmitter.write("QOR-ID:QORTX01\r\n"));
+        QTRY_VERIFY(controller->isTransmitterAnswered());
         controller->startTransmission();
         QCOMPARE(transmitter.readLine(), QByteArray("START"));
 

@@ -76,8 +76,20 @@ private slots:
         QCOMPARE(rig.ch(1), 992);
     }
 
+    // After the release the throttle waits for the pedal to be seen released, also when the pedals
+    // come back meanwhile (the wheel base reads them released while they are out) pressed, or half
+    // pressed, where their untouched axis reads released.
+    void raceControlStopAndRelease_data()
+    {
+        QTest::addColumn<float>("replugged"); // where the pedal stands when they come back; NaN: not unplugged
+        QTest::newRow("foot still down") << float(qQNaN());
+        QTest::newRow("pedals unplugged and plugged with the foot down") << 1.0f;
+        QTest::newRow("pedals plugged again half pressed") << 0.0f;
+    }
+
     void raceControlStopAndRelease()
     {
+        QFETCH(float, replugged);
         TransmitRig rig;
         QVERIFY(rig.startCar());
         QSignalSpy changed(rig.controller.get(), &corvane::CorvaneController::loungeStateChanged);
@@ -90,8 +102,19 @@ private slots:
         rig.controller->raceControlRelease();
         QCOMPARE(changed.count(), 2);
         QVERIFY(!corvane::SettingsFile().value("lounge/stopped").toBool());
+        if (!qIsNaN(replugged)) {
+            rig.pedals->unplug();
+            QVERIFY(QMetaObject::invokeMethod(rig.controller.get(), "onMonitorTimer"));
+            rig.tick(3);
+            rig.pedals->replug();
+            rig.pedals->setAxis(1, replugged);
+            QVERIFY(rig.controller->connectPedals(TransmitRig::PedalsPos));
+        }
         rig.tick(10);
         QCOMPARE(rig.ch(1), 992); // pedal still down from before the release
+        rig.pedals->setAxis(1, 0.5f);
+        rig.tick();
+        QCOMPARE(rig.ch(1), 992); // pressed on, never released since
         rig.pedals->setAxis(1, -1.0f);
         rig.tick();
         rig.pedals->setAxis(1, 1.0f);

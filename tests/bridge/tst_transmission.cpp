@@ -1,9 +1,11 @@
 #include <QCoreApplication>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "bridge/crsfprotocol.h"
 #include "bridge/devicesecurity.h"
+#include "platform/serial/serialportlister.h"
 #include "support/ptydevice.h"
 #include "support/testenvironment.h"
 #include "transmitrig.h"
@@ -14,14 +16,16 @@ namespace {
 
 const QByteArray StopLine = QByteArrayLiteral("STOP\n");
 
-// A car on wheel base and pedals, transmitting to `line`, with the 7 ms timer held.
+// A car on wheel base and pedals, transmitting to `line` once the line gave its ID, with the
+// 7 ms timer held.
 bool startOnLine(TransmitRig &rig, ostratest::PtyDevice &line, const AxisSettings &settings = TransmitRig::plainSettings())
 {
     if (!rig.controller->setAxisSettings(settings) || !rig.controller->connectWheelBase(TransmitRig::WheelPos)
         || !rig.controller->connectPedals(TransmitRig::PedalsPos))
         return false;
     rig.pollAll();
-    return rig.controller->connectTransmitter(line.slavePath(), 115200) && rig.start();
+    return rig.controller->connectTransmitter(line.slavePath(), 115200) && line.write("QOR-ID:QORTX01\r\n")
+           && rig.tx.waitFor([&rig] { return rig.controller->isTransmitterAnswered(); }) && rig.start();
 }
 
 bool endsWithChannelFrame(const QByteArray &wire)
@@ -41,6 +45,8 @@ class TestTransmission : public QObject
     Q_OBJECT
 
 private slots:
+    void cleanup() { corvane::SerialPortLister::useSystemPorts(); }
+
     void refusals_data()
     {
         QTest::addColumn<QString>("setup");
@@ -50,6 +56,8 @@ private slots:
         QTest::newRow("nothing connected") << "none" << false << "RP2040 Bridge not connected";
         QTest::newRow("transmitter not on the allow-list")
             << "unauthorized" << true << "Transmitter device is not authorized. Cannot start transmission.";
+        // Frames go only to a device that gave its ID, in provisioning mode too.
+        QTest::newRow("transmitter yet to name itself") << "waiting" << true << "%1 is open. Waiting for the transmitter to answer\u2026";
         QTest::newRow("no wheel base") << "port" << false << "Wheel base not connected";
         QTest::newRow("no joystick") << "heli" << false << "Joystick not connected";
         QTest::newRow("configuring the transmitter") << "config" << true << "Stop configuring before starting transmission";
@@ -60,6 +68,12 @@ private slots:
             << "heliLeverUp" << true << "Lower the collective before starting transmission.";
         QTest::newRow("helicopter without a lever")
             << "heliNoLever" << true << "Connect the throttle lever before starting transmission.";
+        // It reads its low end, but may stand anywhere: the first nudge would lift the collective.
+        // A lever connected in place of one that moved is as new.
+        QTest::newRow("helicopter lever at its centre, never moved")
+            << "heliLeverResting" << true << "Move the collective to its lowest position before starting transmission.";
+        QTest::newRow("helicopter lever replaced by another at its centre")
+            << "heliLeverReplaced" << true << "Move the collective to its lowest position before starting transmission.";
         // Without its preset's throttle and brake axes (Z, Rz) a pedal set has nothing pressed: it starts.
         QTest::newRow("pedal set lacking its preset's axes") << "twoAxisPedals" << true << QString();
     }
@@ -82,6 +96,10 @@ private slots:
             QVERIFY(rig.connectCar());
             QTRY_VERIFY(rig.tx.idQueries() >= 1);
             rig.tx.waitFor([] { return false; }, 300);
+        } else if (setup == "waiting") {
+            rig.tx.setAnswersId(false);
+            QVERIFY(rig.connectCar());
+            error = error.arg(rig.tx.portName());
         } else if (setup == "config") {
             QVERIFY(rig.connectCar());
             rig.controller->startConfigMode();
@@ -93,6 +111,14 @@ private slots:
         } else if (setup == "heliLeverUp" || setup == "heliNoLever") {
             QVERIFY(rig.connectHelicopter(setup == "heliLeverUp"));
             rig.lever->setAxis(5, 1.0f);
+            rig.pollAll();
+        } else if (setup == "heliLeverResting") {
+            QVERIFY(rig.connectRestingHelicopter(4, 3, 0));
+            rig.pollAll();
+        } else if (setup == "heliLeverReplaced") {
+            QVERIFY(rig.connectHelicopter());
+            rig.input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Spare Throttle")));
+            QVERIFY(rig.controller->connectHeliThrottle(int(rig.input->devices().size()) - 1));
             rig.pollAll();
         } else if (setup == "twoAxisPedals") {
             rig.input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("USB Pedals"), 2, 0, 0));
@@ -160,6 +186,7 @@ private slots:
         QTest::newRow("wheel base gone, caught by the tick") << "unplug";
         QTest::newRow("wheel base disconnected") << "disconnectWheel";
         QTest::newRow("transmitter disconnected") << "disconnectTransmitter";
+        QTest::newRow("transmitter names itself anew, rejected") << "rejected";
         QTest::newRow("controller destroyed") << "destroy";
     }
 
@@ -194,6 +221,9 @@ private slots:
             rig.controller->disconnectWheelBase();
         } else if (path == "disconnectTransmitter") {
             rig.controller->disconnectTransmitter();
+        } else if (path == "rejected") {
+            rig.controller->deviceSecurity()->setProvisioningMode(false);
+            QVERIFY(line.write("QOR-ID:STRANGER\r\n") && rig.tx.waitFor([&rig] { return !rig.controller->isRunning(); }));
         } else if (path == "destroy") {
             rig.controller.reset();
         }
@@ -204,6 +234,60 @@ private slots:
         if (rig.controller)
             rig.tick(2); // a tick that was already due finds it stopped
         QCOMPARE(line.readArrived(), QByteArray());
+    }
+
+    void transmitterComesBack_data()
+    {
+        QTest::addColumn<QString>("stop"); // "user", "safety", "stopStart" (Stop, Start), "afterUnplug" (Stop, cable out)
+        QTest::addColumn<QString>("then"); // cable out, then in "replug" or "stranger"; or "autoStartOn", cable in
+        QTest::addColumn<bool>("resumes");
+        QTest::newRow("unplug during a run, plug") << "" << "replug" << true;
+        QTest::newRow("unplug during a run, another device on the port") << "" << "stranger" << false;
+        QTest::newRow("user Stop, unplug, plug") << "user" << "replug" << false;
+        QTest::newRow("safety stop, unplug, plug") << "safety" << "replug" << false;
+        QTest::newRow("Stop and Start, unplug, plug") << "stopStart" << "replug" << true;
+        QTest::newRow("unplug during a run, Stop, plug") << "afterUnplug" << "replug" << false;
+        QTest::newRow("user Stop, auto-start switched on") << "user" << "autoStartOn" << false;
+    }
+
+    // Auto-start resumes a run the lost transmitter ended once the car's own is back; the user's
+    // stop holds until the user's Start; a device the allow-list rejects gets no frame.
+    void transmitterComesBack()
+    {
+        QFETCH(QString, stop);
+        QFETCH(QString, then);
+        QFETCH(bool, resumes);
+        TransmitRig rig;
+        corvane::CorvaneController *c = rig.controller.get();
+        QTemporaryDir dir;
+        const QString alias = dir.filePath(QStringLiteral("ttyQOR0"));
+        corvane::SerialPortLister::setFixedPorts({{alias, QStringLiteral("QOR Transmitter"), {}, 0x2E8A, 0x000A}});
+        ostratest::SimulatedTransmitter first(QStringLiteral("QORTX01"), alias);
+        QVERIFY(rig.connectCar() && c->connectTransmitter(alias, 115200));
+        QVERIFY(first.waitFor([c] { return c->isTransmitterAnswered(); }) && rig.start());
+        c->deviceSecurity()->setProvisioningMode(false);
+        c->setAutoStartEnabled(then != "autoStartOn");
+        if (stop == "safety")
+            c->stopForSafety(QStringLiteral("a test"));
+        else if (stop == "user" || stop == "stopStart")
+            c->stopTransmission();
+        QVERIFY(stop != "stopStart" || rig.start());
+        std::unique_ptr<ostratest::SimulatedTransmitter> second;
+        if (then == "autoStartOn") {
+            c->setAutoStartEnabled(true);
+        } else {
+            first.hangUp();
+            QVERIFY(first.waitFor([c] { return !c->isSerialConnected(); }) && !c->isRunning());
+            if (stop == "afterUnplug")
+                c->stopTransmission();
+            second = std::make_unique<ostratest::SimulatedTransmitter>(then == "replug" ? "QORTX01" : "STRANGER", alias);
+            QVERIFY(QMetaObject::invokeMethod(c, "tryReconnectTransmitter"));
+            QVERIFY(second->waitFor([c] { return c->isTransmitterAnswered(); }));
+        }
+        ostratest::SimulatedTransmitter &now = second ? *second : first;
+        now.waitFor([&now] { return now.channelFrameCount() > 0; }, resumes ? 10000 : 200);
+        QCOMPARE(c->isRunning(), resumes);
+        QCOMPARE(now.channelFrameCount() > 0, resumes);
     }
 
     void settingsChangeWhileRunning_data()

@@ -124,7 +124,7 @@ private slots:
         QTest::addColumn<int>("queries");
         QTest::newRow("stays silent") << "" << int(CorvaneController::TransmitterSilent) << 4;
         QTest::newRow("answers late") << "answer" << int(CorvaneController::TransmitterAnswered) << 4;
-        QTest::newRow("a frame comes late") << "frame" << int(CorvaneController::TransmitterAnswered) << 5;
+        QTest::newRow("a frame comes late") << "frame" << int(CorvaneController::TransmitterWaiting) << 5;
         QTest::newRow("closed") << "disconnect" << int(CorvaneController::TransmitterClosed) << 4;
         QTest::newRow("connected again") << "reconnect" << int(CorvaneController::TransmitterWaiting) << 5;
     }

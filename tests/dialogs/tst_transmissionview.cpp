@@ -544,8 +544,10 @@ private slots:
     void rfErrorRetry_data()
     {
         QTest::addColumn<bool>("configuring");
-        QTest::newRow("configuration mode on") << true;
-        QTest::newRow("configuration mode off") << false;
+        QTest::addColumn<bool>("readsNothing"); // the walk reads no parameter: the manual panel stands in
+        QTest::newRow("configuration mode on") << true << false;
+        QTest::newRow("configuration mode off") << false << false;
+        QTest::newRow("walk reads nothing") << true << true;
     }
 
     // An error that came while discovering shows once the discovery stopped without a result;
@@ -553,26 +555,32 @@ private slots:
     void rfErrorRetry()
     {
         QFETCH(bool, configuring);
+        QFETCH(bool, readsNothing);
         TransmitRig rig;
-        rig.tx.setFields(moduleFields());
+        rig.tx.setFields(readsNothing ? QList<SimulatedTransmitter::Field>{} : moduleFields());
         Host host(rig);
         host.button("Start configuring")->click();
         QVERIFY(rig.tx.waitForLine("CFGMODE ON"));
         host.retryTimeout();
         QVERIFY(host.manager()->isDiscovering());
-        // A write from elsewhere (the mobile app) during the walk is refused; then the walk stops.
-        QVERIFY(!host.manager()->setParameterByIndex("Packet Rate", 1));
-        if (configuring)
-            host.manager()->abortDiscovery();
-        else
-            host.button("Stop configuring")->click();
+        if (readsNothing) {
+            QVERIFY(rig.tx.waitFor([&] { return !host.manager()->isDiscovering(); }));
+            rig.tx.setFields(moduleFields());
+        } else {
+            // A write from elsewhere (the mobile app) during the walk is refused; then the walk stops.
+            QVERIFY(!host.manager()->setParameterByIndex("Packet Rate", 1));
+            if (configuring)
+                host.manager()->abortDiscovery();
+            else
+                host.button("Stop configuring")->click();
+        }
         auto *error = host.view->findChild<QFrame *>("errorBanner");
         QVERIFY(host.shown(error));
-        QCOMPARE(error->findChild<QLabel *>()->text(), QString("ELRS parameters are not yet discovered."));
+        QVERIFY(readsNothing || error->findChild<QLabel *>()->text() == QString("ELRS parameters are not yet discovered."));
         QCOMPARE(host.banner(), QString());
-        QVERIFY(host.shown(host.button("Use manual settings")));
+        QCOMPARE(host.shown(host.button("Use manual settings")), !readsNothing);
         QVERIFY(!host.shown(host.parameters()));
-        QVERIFY(!host.shown(host.view->findChild<QFrame *>("manualPanel")));
+        QCOMPARE(host.shown(host.view->findChild<QFrame *>("manualPanel")), readsNothing);
         QPushButton *retry = host.button("Retry");
         QVERIFY(retry->isEnabled());
         retry->click();

@@ -427,7 +427,8 @@ private slots:
         cfg.fly.arm.enabled = true;
         cfg.fly.armAtIdle = false; // without a lever it would refuse the start too
         rig.controller->setHelicopterConfig(cfg);
-        host.page->updateTransmissionUi();
+        // The page follows the setup whoever changed it: the button shows, idle until the start.
+        QVERIFY(host.armButton()->isVisibleTo(host.page));
         QVERIFY(!host.armButton()->isEnabled());
 
         host.txButton()->click();
@@ -707,7 +708,11 @@ private slots:
         HelicopterConfig cfg;
         cfg.fly.armAtIdle = false;
         cfg.fly.arm.enabled = true;
+        cfg.fly.throttleCurve.enabled = true;
         rig.controller->setHelicopterConfig(cfg);
+        ButtonMappingSet mappings;
+        mappings.mappings = {TransmitRig::buttonMapping(2, 8, 0, 1700, 300)};
+        QVERIFY(rig.controller->setButtonMappings(mappings));
         rig.joystick->setAxis(0, 0.45f);
         rig.joystick->setAxis(4, -0.3f);
         rig.lever->setAxis(5, 0.2f);
@@ -719,6 +724,8 @@ private slots:
         rig.controller->setHeliArmed(true);
         rig.tick(6);
         host.page->onLiveUpdate();
+        // The arm switch on CH5, the motor on CH6, a button on CH9: all sent beside the four controls.
+        QCOMPARE(host.status(), QString("Sending CH1\u2013CH6, CH9 to the receiver"));
         QTest::qWait(500);
         QVERIFY(host.page->grab().toImage().save(heliPicture("page-transmitting")));
     }

@@ -726,7 +726,8 @@ private slots:
             CorvaneController controller;
             if (!controller.setAxisSettings(settings) || !controller.wheelBase()->open(indexOf(wheelSpec.name))
                 || !controller.pedals()->open(indexOf(pedalSpec.name))
-                || !controller.connectTransmitter(tx.portName(), 115200))
+                || !controller.connectTransmitter(tx.portName(), 115200)
+                || !tx.waitFor([&controller] { return controller.isTransmitterAnswered(); }))
                 return {};
             controller.startTransmission();
             for (QTimer *timer : controller.findChildren<QTimer *>()) {

@@ -732,25 +732,28 @@ private slots:
         QTest::addColumn<QStringList>("steps");
         QTest::addColumn<QStringList>("told"); // each step's report, then what errorOccurred said
         QTest::addColumn<QString>("held"); // in memory, on disk and after a restart
-        const QString esc = "Failed to save ESC presets";
+        // Each report says why: "no room" is a file size limit of nothing.
+        const QString full = ": the file size limit is reached";
+        const QString esc = "Failed to save ESC presets" + full;
         const QString base = "active Default; profiles Default,Other; esc ";
         QTest::newRow("ESC preset updated twice") << true << QStringList{"esc 990", "esc 990"} << QStringList{esc, "stored"}
                                                   << base + "Race=990";
         QTest::newRow("ESC preset renamed twice") << true << QStringList{"escname Drift", "escname Drift"}
                                                   << QStringList{esc, "stored"} << base + "Drift=1000";
         QTest::newRow("profile renamed twice") << true << QStringList{"rename Other Car", "rename Car Car"}
-                                               << QStringList{"Failed to save profile: Car", "stored"}
+                                               << QStringList{"Failed to save profile: Car" + full, "stored"}
                                                << "active Default; profiles Car,Default; esc Race=1000";
         QTest::newRow("switched there, back and there again")
             << true << QStringList{"activate Other", "activate Default", "activate Other"}
-            << QStringList{"Failed to save profile: Default", "stored", "stored"}
+            << QStringList{"Failed to save profile: Default" + full, "stored", "stored"}
             << "active Other; profiles Default,Other; esc Race=1000";
         QTest::newRow("created, renamed while its write is on its way")
-            << true << QStringList{"create New", "rename New Newer"} << QStringList{"Failed to save profile: New", "stored"}
+            << true << QStringList{"create New", "rename New Newer"} << QStringList{"Failed to save profile: New" + full, "stored"}
             << "active Default; profiles Default,Newer,Other; esc Race=1000";
         QTest::newRow("created, renamed, the disk stays full")
             << false << QStringList{"create New", "rename New Newer"}
-            << QStringList{"Failed to save profile: New", "Failed to save profile: Newer", "error: Failed to save profile: Newer"}
+            << QStringList{"Failed to save profile: New" + full, "Failed to save profile: Newer" + full,
+                           "error: Failed to save profile: Newer"}
             << base + "Race=1000";
         QTest::newRow("helicopter Save whose first write fails") << true << QStringList{"heli Bird"} << QStringList{"stored"}
                                                                  << "active Bird; profiles Bird,Default,Other; esc Race=1000";

@@ -217,7 +217,7 @@ private slots:
         {
             RaceControl idle;
             QList<int> result;
-            idle.commandAll("action_lounge_stop", {}, [&result](int total, int ok) { result = {total, ok}; });
+            idle.commandAll("set_lounge_reverse", {}, [&result](int total, int ok) { result = {total, ok}; });
             QCOMPARE(result, QList<int>({0, 0}));
         }
         RaceControl control;
@@ -498,13 +498,19 @@ private slots:
         QTest::newRow("another car while armed") << "other car" << true;
         // As a disconnect of its transmitter leaves it: it names none.
         QTest::newRow("another car, then without its transmitter") << "other car, then none" << true;
+        // Nothing names the car then: the record remembers.
+        QTest::newRow("another car at first, its link lost while it names none")
+            << "other car at first, then none, link lost" << false;
+        QTest::newRow("another car at first, race control restarted while it names none")
+            << "other car at first, then none, race control restarted" << false;
         QTest::newRow("a helicopter while armed") << "helicopter" << false;
     }
 
     // Race control arms only a car it sends heartbeats to. The same car armed and then no longer
     // one it controls (a helicopter) is let go: it never stops by itself for want of heartbeats.
     // A wrong car is left exactly as it is, also when un-chosen: whatever watchdog it runs, this
-    // race control's or another's, stops it, which is the safe direction.
+    // race control's or another's, stops it, which is the safe direction. It stays a wrong car
+    // until it names this car again, across lost links and restarts, never armed meanwhile.
     void stationTurnedAwayIsLetGo()
     {
         QFETCH(QString, turn);
@@ -512,28 +518,39 @@ private slots:
         QVERIFY2(useRealStation(), qPrintable(m_station->error()));
         corvane::CorvaneController *car = m_station->rig.controller.get();
         QTRY_VERIFY(!car->deviceSecurity()->currentDeviceId().isEmpty());
-        ostratest::storeRaceStations({"10.77.0.3"}, true, turn == "other car at first" ? "QORTX99" : "");
+        const bool otherAtFirst = turn.startsWith("other car at first");
+        ostratest::storeRaceStations({"10.77.0.3"}, true, otherAtFirst ? "QORTX99" : "");
         corvane::SettingsFile().setValue("raceControl/watchdogTimeoutMs", 1000);
-        RaceControl control;
-        control.openIncludedStations();
-        if (turn != "other car at first")
+        auto control = std::make_unique<RaceControl>();
+        control->openIncludedStations();
+        if (!otherAtFirst)
             QTRY_VERIFY(armedAt(*m_station, 1000));
         if (turn == "helicopter")
             car->profileManager()->switchVehicleType("rc_helicopter", "Heli");
         if (turn == "other car" || turn == "other car, then none")
             car->deviceSecurity()->checkDevice("QORTX99");
         car->setLoungeReverseAllowed(true);
-        QTRY_VERIFY(statusOf(control, "s3") == int(corvane::WrongCar)
-                    || !control.findStation("s3")->state.value("supported").toBool(true));
-        if (turn == "other car, then none") {
+        QTRY_VERIFY(statusOf(*control, "s3") == int(corvane::WrongCar)
+                    || !control->findStation("s3")->state.value("supported").toBool(true));
+        if (turn.contains("then none")) {
             car->deviceSecurity()->checkDevice(QString());
             car->setLoungeReverseAllowed(false);
-            QTRY_VERIFY(control.findStation("s3")->state.value("deviceId").toString().isEmpty());
+            QTRY_VERIFY(control->findStation("s3")->state.value("deviceId").toString().isEmpty());
         }
+        if (turn.endsWith("link lost")) {
+            m_station->server.stop();
+            QTRY_COMPARE(statusOf(*control, "s3"), int(corvane::NoSignal));
+            m_station->net.inStations([this] { QVERIFY(m_station->server.start(12345)); });
+        } else if (turn.endsWith("race control restarted")) {
+            control.reset();
+            control = std::make_unique<RaceControl>();
+            control->openIncludedStations();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(statusOf(*control, "s3"), int(turn == "helicopter" ? corvane::Linked : corvane::WrongCar), 8000);
         if (stopsByItself) {
             QTRY_VERIFY(m_station->lounge().stopped);
             QCOMPARE(m_station->lounge().stopReason, QString("connection_lost"));
-            control.setStationIncluded("s3", false);
+            control->setStationIncluded("s3", false);
             QTRY_COMPARE(m_station->server.clientCount(), 0);
             QVERIFY(m_station->lounge().watchdogEnabled);
             return;
@@ -543,7 +560,7 @@ private slots:
         QVERIFY(!m_station->lounge().watchdogEnabled && !m_station->lounge().stopped);
         if (turn == "helicopter") {
             car->profileManager()->switchVehicleType("rc_car", QString());
-            QTRY_VERIFY(armedAt(*m_station, 1000) && statusOf(control, "s3") == int(corvane::Linked));
+            QTRY_VERIFY(armedAt(*m_station, 1000) && statusOf(*control, "s3") == int(corvane::Linked));
         }
     }
 

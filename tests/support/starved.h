@@ -54,10 +54,9 @@ public:
             corvane::FileWriter::setFaults(corvane::FileWriter::NoFault);
     }
 
-private:
     // The sanitizers' runtime opens descriptors of its own (a pipe to probe memory) while it
     // checks a call, and takes a failure for a fault of the program: under them no file may
-    // grow at all instead, which fails the same writes.
+    // grow at all instead of "descriptors", which fails the same writes.
     static constexpr bool sanitized()
     {
 #if defined(__SANITIZE_ADDRESS__)
@@ -66,6 +65,8 @@ private:
         return false;
 #endif
     }
+
+private:
 
     void lower(rlim_t value)
     {

@@ -9,6 +9,7 @@
 #include "racecontrol/pages/racecarcard.h"
 #include "racecontrol/pages/racecardialog.h"
 #include "racecontrol/pages/racecontrolpage.h"
+#include "racecontrol/pages/racedisplay.h"
 #include "racecontrol/pages/racestationsdialog.h"
 #include "racefleet.h"
 #include "support/widgets/widgetlookup.h"
@@ -139,6 +140,10 @@ private slots:
         QCOMPARE(resume->property("txState").toString(), QString("go"));
         QTest::qWait(200);
         QCOMPARE(stopped->events().count("action_lounge_release"), 0);
+        // A STOP ALL in between asks for both clicks again.
+        button(&page, "\u25A0  STOP ALL")->click();
+        QCOMPARE(resume->text(), QString("Resume all"));
+        resume->click();
         resume->click();
         QTRY_COMPARE(stopped->events().count("action_lounge_release"), 1);
         QTRY_COMPARE(running->events().count("action_lounge_release"), 1);
@@ -173,6 +178,7 @@ private slots:
         QTest::newRow("slower watchdog set elsewhere") << "watchdog 5000" << "Not covered" << running
                                                        << "Safety link: 1 car not covered";
         QTest::newRow("stricter watchdog set elsewhere") << "watchdog 1000" << "Running" << running << "Safety link on";
+        QTest::newRow("back unstopped after STOP ALL") << "back unstopped" << "Stopping" << running << "Safety link on";
     }
 
     // With the safety link on: a car whose transmitter is not connected is not running, and one
@@ -196,7 +202,15 @@ private slots:
         page.show();
         QVERIFY(QTest::qWaitForWindowExposed(&page));
         QTRY_COMPARE(page.findChild<ostra::Pill *>()->text(), QString("Safety link on"));
-        if (change == "no transmitter") {
+        if (change == "back unstopped") {
+            // It refuses the stop here, so that the card shows the stop on its way.
+            page.stopAll();
+            QTRY_VERIFY(station->loungeState().value("stopped").toBool());
+            station->stop();
+            station->refuse("action_lounge_stop", "Station busy");
+            station->setStateValue("stopped", false);
+            fleet.rig.net()->inStations([station] { QVERIFY(station->listen(QHostAddress(RaceFleet::host(RaceFleet::Running)), 12345)); });
+        } else if (change == "no transmitter") {
             station->pushLive({{"throttle", 0.0}, {"transmitterConnected", false}});
         } else if (change.startsWith("watchdog")) {
             const int timeout = change.section(' ', 1).toInt();
@@ -206,7 +220,7 @@ private slots:
             station->pushState();
         }
         corvane::RaceCarCard *card = page.findChild<corvane::RaceCarCard *>();
-        QTRY_COMPARE(card->findChild<ostra::Pill *>()->text(), state);
+        QTRY_COMPARE_WITH_TIMEOUT(card->findChild<ostra::Pill *>()->text(), state, 8000);
         QCOMPARE(counts(&page), counted);
         QCOMPARE(page.findChild<ostra::Pill *>()->text(), safety);
         QVERIFY(renderPage(&page, "page-" + QString(QTest::currentDataTag()).replace(' ', '-')));
@@ -217,9 +231,17 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("toast");
         QTest::addColumn<int>("stopsSent");
-        QTest::newRow("every car stops") << "" << "" << 2;
-        QTest::newRow("one car refuses") << "refuse" << "Stopped 1 of 2 cars \u2014 check the others" << 2;
-        QTest::newRow("the cars went offline") << "offline" << "No cars online to stop" << 0;
+        QTest::addColumn<QString>("then");
+        QTest::addColumn<QString>("state");
+        QTest::newRow("every car stops") << "" << "" << 2 << "" << "Stopped";
+        QTest::newRow("one car refuses") << "refuse" << "Stopped 1 of 2 cars \u2014 check the others" << 2 << "" << "Stopped";
+        QTest::newRow("the cars went offline") << "offline" << "No cars online to stop" << 0 << "" << "No signal";
+        // Down at STOP ALL, or restarted before the stop was on its disk: the car comes back not
+        // stopped and gets the stop again.
+        QTest::newRow("a car down at STOP ALL comes up") << "offline" << "No cars online to stop" << 0 << "restarts" << "Stopped";
+        QTest::newRow("a car restarts unstopped") << "" << "" << 2 << "restarts" << "Stopped";
+        QTest::newRow("race control and a car restart") << "" << "" << 2 << "both restart" << "Stopped";
+        QTest::newRow("a car resumed on its card") << "" << "" << 2 << "resumed" << "Running";
     }
 
     // STOP ALL as clicked between two refreshes of the page (it is not shown, so the button keeps
@@ -229,13 +251,15 @@ private slots:
         QFETCH(QString, fault);
         QFETCH(QString, toast);
         QFETCH(int, stopsSent);
+        QFETCH(QString, then);
+        QFETCH(QString, state);
         RaceFleet fleet;
         const QString reason = fleet.setUp(RaceFleet::Helicopter);
         if (!reason.isEmpty())
             QSKIP(qPrintable("the page is tested against stations inside network namespaces: " + reason));
         QVERIFY(fleet.settle(RaceFleet::Helicopter));
-        RaceControlPage page(fleet.control.get());
-        QPushButton *stopAll = button(&page, "\u25A0  STOP ALL");
+        auto page = std::make_unique<RaceControlPage>(fleet.control.get());
+        QPushButton *stopAll = button(page.get(), "\u25A0  STOP ALL");
         QVERIFY(stopAll->isEnabled());
         QList<ostratest::FakeRaceStation *> stations{fleet.rig.station(RaceFleet::Running),
                                                      fleet.rig.station(RaceFleet::Stopped)};
@@ -259,9 +283,37 @@ private slots:
                                 return args.at(0).toString() == RaceFleet::id(car);
                             }) >= 2);
         }
-        QTRY_COMPARE(toastText(&page), toast);
+        QTRY_COMPARE(toastText(page.get()), toast);
         QCOMPARE(stations.at(0)->events().count("action_lounge_stop") + stations.at(1)->events().count("action_lounge_stop"),
                  stopsSent);
+
+        ostratest::FakeRaceStation *car = stations.at(0);
+        car->clearRecord();
+        if (then == "resumed")
+            corvane::toggleStationStop(fleet.control.get(), RaceFleet::id(RaceFleet::Running));
+        if (then == "both restart") {
+            page.reset();
+            fleet.control.reset();
+        }
+        if (then.endsWith("restarts") || then == "both restart") {
+            car->stop();
+            if (fleet.control)
+                QTRY_COMPARE(fleet.control->findStation(RaceFleet::id(RaceFleet::Running))->status, int(corvane::NoSignal));
+            car->setStateValue("stopped", false);
+            fleet.rig.net()->inStations([car] { QVERIFY(car->listen(QHostAddress(RaceFleet::host(RaceFleet::Running)), 12345)); });
+        }
+        if (!fleet.control) {
+            fleet.control = std::make_unique<RaceControl>();
+            fleet.control->openIncludedStations();
+            page = std::make_unique<RaceControlPage>(fleet.control.get());
+        }
+        // The running car's card is the first.
+        auto cardState = [&page] {
+            page->refresh();
+            return page->findChild<corvane::RaceCarCard *>()->findChild<ostra::Pill *>()->text();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(cardState(), state, 8000);
+        QCOMPARE(car->events().count("action_lounge_stop"), int(then.contains("restart")));
     }
 
     void renderDarkTheme() { QVERIFY(renderDarkToo({"noStationIsAllLocked", "fleetCountsCapsAndResume", "carStateShown"})); }
