@@ -56,9 +56,10 @@ public:
     // Clients silent for longer than this are dropped at the next tick.
     static constexpr qint64 SilenceLimitMs = 8000;
     // A message longer than this is refused before it is taken in: its client is closed with code
-    // 1009, "message too big". A client's socket holds one such message at most until it is taken
-    // in. An import of a large profile as people make them (128 mappings, every LED and sensor,
-    // names at their longest) is about 52 KB; the app's other requests are far smaller.
+    // 1009, "message too big". A client's socket, and the frame being taken from it, each hold one
+    // such message at most. An import of a large profile as people make them (128 mappings, every
+    // LED and sensor, names at their longest) is about 52 KB; the app's other requests are far
+    // smaller.
     static constexpr quint64 MaxMessageBytes = 64 * 1024;
     // When they are all taken, a client from an address holding at least two fewer of them than
     // the address holding most takes the place of that address's longest-idle client; else it is
