@@ -278,8 +278,11 @@ private:
     // Forgets a client, sends it a close frame with `code` and `reason` and cuts it off if it
     // does not answer.
     void closeClient(QWebSocket *client, int code, const QString &reason);
-    // Forgets a client still in the list; false when it was not.
+    // Forgets a client still in the list (no pushes, pings or replies go to it); false when it was
+    // not. What it sent before it went is still taken and read, in its turns.
     bool forgetClient(QWebSocket *client);
+    // Lets go of a client forgotten once everything it sent has been taken and read.
+    void leaveIfRead(QWebSocket *client);
     // Closes a socket with a close frame and releases it once it has gone (or after a grace).
     // `taken`: its TCP socket, when the server takes its frames.
     void closeAndRelease(QWebSocket *socket, int code, const QString &reason, QTcpSocket *taken = nullptr);
@@ -294,6 +297,9 @@ private:
     QSocketNotifier *m_acceptor = nullptr; // while listening
     CorvaneController *m_controller = nullptr;
     QList<QWebSocket *> m_clients;
+    // The clients whose messages are taken and read in turns: those in m_clients, and those gone
+    // until everything they sent has been read (a stop sent just before its client closes stops).
+    QList<QWebSocket *> m_senders;
     QHash<QString, WsHandler *> m_handlers;
     QHash<QWebSocket *, QSet<QString>> m_subscriptions;
     QTimer *m_heartbeat = nullptr;
@@ -301,9 +307,9 @@ private:
     QHash<QWebSocket *, Inbox> m_inboxes;
     QHash<QWebSocket *, Reading> m_reading;
     bool m_readingQueued = false;
-    qsizetype m_nextRead = 0; // the client in m_clients whose frame is taken next
+    qsizetype m_nextRead = 0; // the client in m_senders whose frame is taken next
     bool m_turnsQueued = false;
-    qsizetype m_nextTurn = 0; // the client in m_clients whose turn is next
+    qsizetype m_nextTurn = 0; // the client in m_senders whose turn is next
     // The event loop level of each request with a handler, innermost last.
     QList<int> m_requestLoopLevels;
     QHash<QTcpSocket *, Handshake> m_handshakes;
