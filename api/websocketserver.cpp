@@ -463,10 +463,10 @@ int WebSocketServer::connectionsFrom(const QHostAddress &source) const
     int count = 0;
     for (const Handshake &opening : m_handshakes)
         count += opening.source == source ? 1 : 0;
-    for (const QWebSocket *client : m_clients)
-        count += sourceAddress(client->peerAddress()) == source ? 1 : 0;
-    for (const QHostAddress &closing : m_closing)
-        count += closing == source ? 1 : 0;
+    for (const Inbox &inbox : m_inboxes)
+        count += inbox.source == source ? 1 : 0;
+    for (auto closing = m_closing.cbegin(); closing != m_closing.cend(); ++closing)
+        count += closing.value() == source && !m_inboxes.contains(closing.key()) ? 1 : 0;
     return count;
 }
 
@@ -503,6 +503,7 @@ void WebSocketServer::onNewConnection()
         Inbox inbox;
         inbox.serial = ++m_arrivals;
         inbox.lastRequest = now();
+        inbox.source = sourceAddress(client->peerAddress());
         m_inboxes.insert(client, inbox);
         qInfo().noquote() << "WebSocketServer: client connected from" << peerOf(client);
         emit clientCountChanged(clientCount());

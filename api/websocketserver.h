@@ -73,7 +73,8 @@ public:
     // anyone: each holds a descriptor the program needs for its files. A connection beyond them
     // takes the place of one of them.
     static constexpr int MaxHandshakes = 32;
-    // Connections of any kind from one address: one machine cannot take every slot.
+    // Connections of any kind from one address: one machine cannot take every slot. A client
+    // that has gone counts until what it sent has been read.
     static constexpr int MaxConnectionsPerAddress = 8;
     // A handshake not finished by then is cut at the next heartbeat tick.
     static constexpr qint64 HandshakeTimeoutMs = 4000;
@@ -216,6 +217,7 @@ private:
         qint64 queuedBytes = 0;
         bool paused = false; // nothing is read from its socket
         qint64 lastRequest = 0; // when it last sent a request, or connected
+        QHostAddress source; // the address its limit counts against, while it is read
     };
 
     QJsonObject handleSubscribe(QWebSocket *client, const QJsonObject &data);
