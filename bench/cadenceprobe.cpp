@@ -5,7 +5,7 @@
 //
 //     cadenceprobe [seconds] [--render] [--mainwindow] [--shell [--size WxH]] [--dashboard] [--clients N] [--port DEVICE]
 //                  [--start-gaps] [--requests lounge|profiles|flood|flood-1m|flood-ping|flood-fragments|
-//                  flood-interleaved|flood-long-fragmented|paced] [--sync-delay MS]
+//                  flood-interleaved|flood-long-fragmented|flood-ports|paced] [--sync-delay MS]
 //     cadenceprobe [seconds] --compare
 //
 // --mainwindow transmits from the program's main window instead, shown at 1280x800 on the car
@@ -31,7 +31,8 @@
 // waiting for replies, as a hostile peer on the LAN would ("flood-1m": 1 MiB messages, opening
 // the connection again whenever the server closes it; "flood-ping": pings; "flood-fragments": a
 // ping request in frames of one byte each; "flood-interleaved": the same with a ping frame after
-// each; "flood-long-fragmented": the message of "flood" in frames of 64 bytes), while one more
+// each; "flood-long-fragmented": the message of "flood" in frames of 64 bytes; "flood-ports": a
+// set_lounge_pit_limiter and four get_serial_ports, again and again), while one more
 // client pings on a thread of its own and reports its round trips. "paced" has each client send a
 // set_lounge_pit_limiter every millisecond, whatever the replies, beside that phone.
 // --sync-delay MS holds every fsync and fdatasync of the probe that long first, as a slow disk
@@ -152,7 +153,7 @@ int channelFrame(const std::vector<unsigned char> &bytes, size_t at, bool &stamp
 
 const char Usage[] = "usage: cadenceprobe [seconds] [--render] [--mainwindow] [--shell [--size WxH]] [--dashboard] [--clients N] "
                      "[--port DEVICE] [--start-gaps] [--requests lounge|profiles|flood|flood-1m|flood-ping|flood-fragments|"
-                     "flood-interleaved|flood-long-fragmented|paced] [--sync-delay MS]\n"
+                     "flood-interleaved|flood-long-fragmented|flood-ports|paced] [--sync-delay MS]\n"
                      "       cadenceprobe [seconds] --compare\n";
 
 constexpr double TickMs = 7.0;
@@ -342,9 +343,15 @@ int runFlood(int argc, char *argv[], quint16 port, int count, const QString &kin
         text += QStringLiteral(R"("z":1}})");
     }
     const bool paced = kind == QLatin1String("paced");
+    const QByteArray storing = R"({"event":"set_lounge_pit_limiter","data":{"enabled":true,"percent":40}})";
     if (paced)
-        text = QStringLiteral(R"({"event":"set_lounge_pit_limiter","data":{"enabled":true,"percent":40}})");
-    const QByteArray payload = kind == QLatin1String("flood-fragments")     ? inFrames(text.toUtf8(), 1)
+        text = QString::fromUtf8(storing);
+    // A change, whose reply waits for the disk, and the port list asked for four times.
+    QByteArray ports = ostratest::wsClientFrame(0x81, storing, 0);
+    for (int i = 0; i < 4; ++i)
+        ports += ostratest::wsClientFrame(0x81, R"({"event":"get_serial_ports"})", 0);
+    const QByteArray payload = kind == QLatin1String("flood-ports")         ? ports
+                               : kind == QLatin1String("flood-fragments")     ? inFrames(text.toUtf8(), 1)
                                : kind == QLatin1String("flood-interleaved") ? inFrames(text.toUtf8(), 1, ostratest::wsClientFrame(0x89, "p", 0))
                                : kind == QLatin1String("flood-long-fragmented") ? inFrames(text.toUtf8(), 64)
                                                                                 : ostratest::wsClientFrame(0x81, text.toUtf8(), 0);
@@ -352,6 +359,7 @@ int runFlood(int argc, char *argv[], quint16 port, int count, const QString &kin
 
     std::vector<std::unique_ptr<LoopbackPeer>> flooders;
     bool flooding = false;
+    qint64 sent = 0;
     QTimer pace;
     pace.setTimerType(Qt::PreciseTimer);
     pace.setInterval(1);
@@ -363,7 +371,6 @@ int runFlood(int argc, char *argv[], quint16 port, int count, const QString &kin
             }
         }
     });
-    qint64 sent = 0;
     qint64 closed = 0;
     int connected = 0;
     const auto send = [&](LoopbackPeer *flooder) {
@@ -633,7 +640,7 @@ int main(int argc, char *argv[])
                             QStringLiteral("flood"),           QStringLiteral("flood-1m"),
                             QStringLiteral("flood-ping"),      QStringLiteral("flood-fragments"),
                             QStringLiteral("flood-interleaved"), QStringLiteral("flood-long-fragmented"),
-                            QStringLiteral("paced")};
+                            QStringLiteral("flood-ports"),     QStringLiteral("paced")};
     if (!requests.isEmpty() && (!serve || !kinds.contains(requests)))
         return usageError(QStringLiteral("--requests takes %1, with --clients").arg(kinds.join(QStringLiteral(", "))));
     const bool flood = requests.startsWith(QLatin1String("flood")) || requests == QLatin1String("paced");
