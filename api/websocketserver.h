@@ -104,8 +104,10 @@ public:
     static constexpr qint64 TurnBudgetNs = 1'000'000;
     // Time a pass of the event loop spends taking messages from the clients' sockets, a frame
     // from each client in turn: what peers send costs the thread of the 7 ms tick no more, however
-    // small their messages; the rest waits in their sockets, and then in the system's.
-    static constexpr qint64 ReadBudgetNs = 1'000'000;
+    // small their messages; the rest waits in their sockets, and then in the system's. Half the
+    // turns' time: peers sending a message in frames of a byte each fill it at every pass, and the
+    // passes that take longer delay another client's answers as much.
+    static constexpr qint64 ReadBudgetNs = 500'000;
     // A message this long at most is read in a pass of turns (in 50 µs at worst); a longer one on
     // a thread of its own: a peer sending the longest back to back would take most of the thread
     // of the 7 ms tick.
