@@ -455,8 +455,12 @@ private:
     void onActiveProfileChanged(const QString &id);
 
     // Transmission control and lounge state (corvanecontroller_transmission.cpp).
-    // Ends a run without holding auto-start back: a device gone, another vehicle, a disconnect.
+    // Ends a run without holding auto-start back: a device lost or rejected, another vehicle, the
+    // wheel base reopened.
     void endTransmission();
+    // The user's Disconnect of a device the run needs is the user's stop when it ends a run; with
+    // none running there is nothing to hold back.
+    void stopForDisconnect();
     // While running, a new response or ESC setup would jolt the car: stop for safety first.
     void stopIfResponseChanges(const AxisSettings &next);
     void onLoungeWatchdogTick();

@@ -244,13 +244,13 @@ bool CorvaneController::connectGpioUart(int baudRate)
 // shutdownDirectInput releases the device first, so the device announces its going once.
 void CorvaneController::disconnectWheelBase()
 {
-    endTransmission();
+    stopForDisconnect();
     m_wheelBase->shutdownDirectInput();
 }
 
 void CorvaneController::disconnectPedals()
 {
-    endTransmission();
+    stopForDisconnect();
     m_pedals->shutdownDirectInput();
 }
 
@@ -261,19 +261,19 @@ void CorvaneController::disconnectShifter()
 
 void CorvaneController::disconnectHeliJoystick()
 {
-    endTransmission();
+    stopForDisconnect();
     m_heliJoystick->shutdownDirectInput();
 }
 
 void CorvaneController::disconnectHeliThrottle()
 {
-    endTransmission();
+    stopForDisconnect();
     m_heliThrottle->shutdownDirectInput();
 }
 
 void CorvaneController::disconnectHeliPedals()
 {
-    endTransmission();
+    stopForDisconnect();
     m_heliPedals->shutdownDirectInput();
 }
 

@@ -36,6 +36,9 @@ void CorvaneController::startTransmission()
         emit errorOccurred(hint.isEmpty() ? tr("Transmitter device is not authorized. Cannot start transmission.") : hint);
         return;
     }
+    // Judged on the controls as they are now: a device connected a moment ago (auto-start runs
+    // inside its connect) has not been read yet, and reads released whatever its pedal does.
+    updateCurrentGear();
     if (isHelicopterMode()) {
         if (!m_heliJoystick->isConnected()) {
             emit errorOccurred(tr("Joystick not connected"));
@@ -118,6 +121,12 @@ void CorvaneController::stopTransmission()
 {
     m_stoppedByUser = true;
     endTransmission();
+}
+
+void CorvaneController::stopForDisconnect()
+{
+    if (m_running)
+        stopTransmission();
 }
 
 void CorvaneController::endTransmission()

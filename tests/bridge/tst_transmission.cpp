@@ -63,6 +63,9 @@ private slots:
         QTest::newRow("configuring the transmitter") << "config" << true << "Stop configuring before starting transmission";
         QTest::newRow("throttle pressed, no pedal set")
             << "wheelThrottle" << false << "Release the throttle pedal before starting transmission.";
+        // Auto-start starts inside the connect, before anything has read the pedal set.
+        QTest::newRow("pedal set just connected, throttle down")
+            << "pedalsJustConnected" << true << "Release the throttle pedal before starting transmission.";
         // Arm at idle, on by default, refuses a helicopter whose first frame would lift it.
         QTest::newRow("helicopter collective at the top")
             << "heliLeverUp" << true << "Lower the collective before starting transmission.";
@@ -120,6 +123,10 @@ private slots:
             rig.input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Spare Throttle")));
             QVERIFY(rig.controller->connectHeliThrottle(int(rig.input->devices().size()) - 1));
             rig.pollAll();
+        } else if (setup == "pedalsJustConnected") {
+            QVERIFY(rig.connectCar(false));
+            rig.pedals->setAxis(1, 0.4f);
+            QVERIFY(rig.controller->connectPedals(TransmitRig::PedalsPos));
         } else if (setup == "twoAxisPedals") {
             rig.input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("USB Pedals"), 2, 0, 0));
             QVERIFY(rig.controller->connectPedals(int(rig.input->devices().size()) - 1));
@@ -238,8 +245,11 @@ private slots:
 
     void transmitterComesBack_data()
     {
-        QTest::addColumn<QString>("stop"); // "user", "safety", "stopStart" (Stop, Start), "afterUnplug" (Stop, cable out)
-        QTest::addColumn<QString>("then"); // cable out, then in "replug" or "stranger"; or "autoStartOn", cable in
+        // "user", "safety", "stopStart" (Stop, Start), "afterUnplug" (Stop, cable out), "disconnect",
+        // "disconnectPedals", "unplugDisconnect" (cable out, then Disconnect)
+        QTest::addColumn<QString>("stop");
+        // cable out, then in "replug" or "stranger"; "autoStartOn"; "connect" or "connectPedals" again
+        QTest::addColumn<QString>("then");
         QTest::addColumn<bool>("resumes");
         QTest::newRow("unplug during a run, plug") << "" << "replug" << true;
         QTest::newRow("unplug during a run, another device on the port") << "" << "stranger" << false;
@@ -248,6 +258,10 @@ private slots:
         QTest::newRow("Stop and Start, unplug, plug") << "stopStart" << "replug" << true;
         QTest::newRow("unplug during a run, Stop, plug") << "afterUnplug" << "replug" << false;
         QTest::newRow("user Stop, auto-start switched on") << "user" << "autoStartOn" << false;
+        // The user's Disconnect during a run stops it as Stop does.
+        QTest::newRow("Disconnect during a run, Connect") << "disconnect" << "connect" << false;
+        QTest::newRow("pedals' Disconnect during a run, Connect") << "disconnectPedals" << "connectPedals" << false;
+        QTest::newRow("unplug during a run, Disconnect, Connect") << "unplugDisconnect" << "connect" << true;
     }
 
     // Auto-start resumes a run the lost transmitter ended once the car's own is back; the user's
@@ -272,9 +286,24 @@ private slots:
         else if (stop == "user" || stop == "stopStart")
             c->stopTransmission();
         QVERIFY(stop != "stopStart" || rig.start());
+        if (stop == "unplugDisconnect") {
+            first.hangUp();
+            QVERIFY(first.waitFor([c] { return !c->isSerialConnected(); }));
+        }
+        if (stop == "disconnect" || stop == "unplugDisconnect")
+            c->disconnectTransmitter();
+        else if (stop == "disconnectPedals")
+            c->disconnectPedals();
         std::unique_ptr<ostratest::SimulatedTransmitter> second;
         if (then == "autoStartOn") {
             c->setAutoStartEnabled(true);
+        } else if (then == "connectPedals") {
+            QVERIFY(c->connectPedals(TransmitRig::PedalsPos));
+        } else if (then == "connect") {
+            if (stop == "unplugDisconnect")
+                second = std::make_unique<ostratest::SimulatedTransmitter>("QORTX01", alias);
+            ostratest::SimulatedTransmitter &device = second ? *second : first;
+            QVERIFY(c->connectTransmitter(alias, 115200) && device.waitFor([c] { return c->isTransmitterAnswered(); }));
         } else {
             first.hangUp();
             QVERIFY(first.waitFor([c] { return !c->isSerialConnected(); }) && !c->isRunning());
