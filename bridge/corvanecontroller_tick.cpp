@@ -534,7 +534,9 @@ bool CorvaneController::setHeliArmed(bool armed, QString *refusal)
     if (armed == m_heliArmed)
         return true;
     if (armed) {
-        if (const QString why = heliIdleRefusal(false); !why.isEmpty()) {
+        // Armed only for a run: a stop disarms, and none can arm the motor before the user's Start.
+        const QString why = m_running ? heliIdleRefusal(false) : tr("Start transmission before arming the motor.");
+        if (!why.isEmpty()) {
             if (refusal)
                 *refusal = why;
             emit errorOccurred(why);

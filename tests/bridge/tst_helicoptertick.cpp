@@ -210,16 +210,20 @@ private slots:
         QTest::addColumn<bool>("withLever");
         QTest::addColumn<float>("lever");
         QTest::addColumn<Config>("change");
+        QTest::addColumn<bool>("stopped"); // the user's Stop came first
         QTest::addColumn<QString>("error"); // empty: arms
         const Config none;
         const Config raisedIdle = [](HelicopterConfig &c) { c.calibration.throttle.minOutput = 0.3f; };
-        QTest::newRow("lever down") << true << -1.0f << none << QString();
-        QTest::newRow("lever raised") << true << 0.5f << none << "Lower the collective before arming the motor.";
+        QTest::newRow("lever down") << true << -1.0f << none << false << QString();
+        QTest::newRow("lever raised") << true << 0.5f << none << false << "Lower the collective before arming the motor.";
         // The collective range's Idle is where a lever that is down puts the collective.
-        QTest::newRow("lever just off its end, Idle at 30 %") << true << -0.9f << raisedIdle << QString();
+        QTest::newRow("lever just off its end, Idle at 30 %") << true << -0.9f << raisedIdle << false << QString();
         // Without a lever the collective reads about half: arming then would spin the rotor up.
-        QTest::newRow("no throttle device") << false << -1.0f << none
+        QTest::newRow("no throttle device") << false << -1.0f << none << false
                                             << "Connect the throttle lever before arming the motor.";
+        // Armed while stopped, a stop would not disarm it, and the next start would send the motor
+        // live in its first frame.
+        QTest::newRow("after a stop") << true << -1.0f << none << true << "Start transmission before arming the motor.";
     }
 
     void arming()
@@ -227,6 +231,7 @@ private slots:
         QFETCH(bool, withLever);
         QFETCH(float, lever);
         QFETCH(Config, change);
+        QFETCH(bool, stopped);
         QFETCH(QString, error);
         TransmitRig rig;
         QVERIFY(startHeli(rig, change, withLever, 0, -1));
@@ -235,6 +240,8 @@ private slots:
         rig.controller->setHelicopterConfig(cfg);
         rig.lever->setAxis(5, lever);
         rig.tick();
+        if (stopped)
+            rig.controller->stopTransmission();
         QSignalSpy changes(rig.controller.get(), &corvane::CorvaneController::heliArmedChanged);
         rig.controller->setHeliArmed(true);
         QCOMPARE(rig.controller->isHeliArmed(), error.isEmpty());
