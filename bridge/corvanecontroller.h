@@ -455,12 +455,11 @@ private:
     void onActiveProfileChanged(const QString &id);
 
     // Transmission control and lounge state (corvanecontroller_transmission.cpp).
-    // Ends a run without holding auto-start back: a device lost or rejected, another vehicle, the
-    // wheel base reopened.
+    // Ends a run without holding auto-start back: a device lost, or one the allow-list rejects.
     void endTransmission();
-    // The user's Disconnect of a device the run needs is the user's stop when it ends a run; with
-    // none running there is nothing to hold back.
-    void stopForDisconnect();
+    // A run ended by the user's own act (a device's Disconnect, the wheel base reopened) ends with
+    // the user's stop; with none running there is nothing to hold back.
+    void endRunForUser();
     // While running, a new response or ESC setup would jolt the car: stop for safety first.
     void stopIfResponseChanges(const AxisSettings &next);
     void onLoungeWatchdogTick();

@@ -244,13 +244,13 @@ bool CorvaneController::connectGpioUart(int baudRate)
 // shutdownDirectInput releases the device first, so the device announces its going once.
 void CorvaneController::disconnectWheelBase()
 {
-    stopForDisconnect();
+    endRunForUser();
     m_wheelBase->shutdownDirectInput();
 }
 
 void CorvaneController::disconnectPedals()
 {
-    stopForDisconnect();
+    endRunForUser();
     m_pedals->shutdownDirectInput();
 }
 
@@ -261,19 +261,19 @@ void CorvaneController::disconnectShifter()
 
 void CorvaneController::disconnectHeliJoystick()
 {
-    stopForDisconnect();
+    endRunForUser();
     m_heliJoystick->shutdownDirectInput();
 }
 
 void CorvaneController::disconnectHeliThrottle()
 {
-    stopForDisconnect();
+    endRunForUser();
     m_heliThrottle->shutdownDirectInput();
 }
 
 void CorvaneController::disconnectHeliPedals()
 {
-    stopForDisconnect();
+    endRunForUser();
     m_heliPedals->shutdownDirectInput();
 }
 
@@ -403,7 +403,7 @@ bool CorvaneController::reconnectWheelBase()
     const DeviceConnection slot = m_profiles->deviceConnections().wheelBase;
     if (slot.isEmpty())
         return false;
-    endTransmission();
+    endRunForUser();
     m_wheelBase->shutdownDirectInput();
     const int index = findSavedDevice(slot);
     return index >= 0 && connectWheelBase(index);

@@ -123,7 +123,7 @@ void CorvaneController::stopTransmission()
     endTransmission();
 }
 
-void CorvaneController::stopForDisconnect()
+void CorvaneController::endRunForUser()
 {
     if (m_running)
         stopTransmission();

@@ -246,9 +246,11 @@ private slots:
     void transmitterComesBack_data()
     {
         // "user", "safety", "stopStart" (Stop, Start), "afterUnplug" (Stop, cable out), "disconnect",
-        // "disconnectPedals", "unplugDisconnect" (cable out, then Disconnect)
+        // "disconnectPedals", "unplugDisconnect" (cable out, then Disconnect), "reopenWheel",
+        // "vehicle" (a helicopter's profile, then the car's)
         QTest::addColumn<QString>("stop");
-        // cable out, then in "replug" or "stranger"; "autoStartOn"; "connect" or "connectPedals" again
+        // cable out, then in "replug" or "stranger"; "autoStartOn"; "connect" or "connectPedals"
+        // again; empty: nothing
         QTest::addColumn<QString>("then");
         QTest::addColumn<bool>("resumes");
         QTest::newRow("unplug during a run, plug") << "" << "replug" << true;
@@ -262,6 +264,8 @@ private slots:
         QTest::newRow("Disconnect during a run, Connect") << "disconnect" << "connect" << false;
         QTest::newRow("pedals' Disconnect during a run, Connect") << "disconnectPedals" << "connectPedals" << false;
         QTest::newRow("unplug during a run, Disconnect, Connect") << "unplugDisconnect" << "connect" << true;
+        QTest::newRow("wheel base reopened during a run") << "reopenWheel" << "" << false;
+        QTest::newRow("another vehicle chosen during a run, the car again, unplug, plug") << "vehicle" << "replug" << false;
     }
 
     // Auto-start resumes a run the lost transmitter ended once the car's own is back; the user's
@@ -294,6 +298,15 @@ private slots:
             c->disconnectTransmitter();
         else if (stop == "disconnectPedals")
             c->disconnectPedals();
+        if (stop == "reopenWheel")
+            QVERIFY(c->connectWheelBase(TransmitRig::WheelPos) && c->reconnectWheelBase());
+        if (stop == "vehicle") {
+            corvane::ProfileManager *store = c->profileManager();
+            const QString car = store->activeProfileId();
+            const QString bird = store->duplicateProfile(car, QStringLiteral("Bird"));
+            store->mutableProfile(bird)->vehicleType = QString(VehicleType::Helicopter);
+            QVERIFY(store->setActiveProfile(bird) && !c->isRunning() && store->setActiveProfile(car));
+        }
         std::unique_ptr<ostratest::SimulatedTransmitter> second;
         if (then == "autoStartOn") {
             c->setAutoStartEnabled(true);
@@ -304,7 +317,7 @@ private slots:
                 second = std::make_unique<ostratest::SimulatedTransmitter>("QORTX01", alias);
             ostratest::SimulatedTransmitter &device = second ? *second : first;
             QVERIFY(c->connectTransmitter(alias, 115200) && device.waitFor([c] { return c->isTransmitterAnswered(); }));
-        } else {
+        } else if (!then.isEmpty()) {
             first.hangUp();
             QVERIFY(first.waitFor([c] { return !c->isSerialConnected(); }) && !c->isRunning());
             if (stop == "afterUnplug")
