@@ -578,7 +578,7 @@ private:
     qint32 m_softStartElapsedMs = 0;
     bool m_startThrottleCheckActive = false;
     qint32 m_startThrottleCheckTicks = 0;
-    bool m_throttleHeldUntilReleased = false;
+    bool m_throttleHeldUntilReleased = false; // the pedal, or the lever, drives nothing until seen released
     float m_previousThrottle = 0.0f;
     bool m_reverseToggled = false;
     bool m_reverseButtonWasDown = false;

@@ -455,7 +455,18 @@ bool CorvaneController::heliButtonPressed(int index) const
 void CorvaneController::buildHelicopterChannels()
 {
     const HelicopterConfig &cfg = activeHelicopterConfig();
-    const HeliControls controls = heliControls(cfg, m_heliJoystick, m_heliThrottle, m_heliPedals);
+    HeliControls controls = heliControls(cfg, m_heliJoystick, m_heliThrottle, m_heliPedals);
+    // A lever connected during the run may stand anywhere: it drives nothing until it has been
+    // seen at its low end, as a start would refuse it raised.
+    if (m_throttleHeldUntilReleased) {
+        if (m_heliThrottle->isAxisLive(cfg.inputs.throttle.axis) && controls.leverShare <= HeliIdleShare) {
+            m_throttleHeldUntilReleased = false;
+        } else {
+            const float low = heliLeverLowEnd(cfg.calibration.throttle);
+            controls.collective = heliCollective(cfg, low);
+            controls.leverShare = heliLeverShare(cfg.calibration.throttle, low);
+        }
+    }
     float values[4] = {controls.roll, controls.pitch, controls.collective, controls.yaw};
 
     for (int k = 0; k < 4; ++k) {

@@ -65,6 +65,23 @@ private slots:
         const Config softStart = [](HelicopterConfig &c) { c.fly.softStart = true; c.fly.softStartSec = 1; };
         const Config noRates = [](HelicopterConfig &c) { c.fly.dualRates.enabled = false; };
         const Act arm = [](TransmitRig &rig) { rig.controller->setHeliArmed(true); rig.tick(); };
+        // A lever connected in place of another during the run, at its top: the collective and
+        // the motor stay low until it has been seen down, as a start would refuse it up.
+        const auto swapLever = [](bool lowered) {
+            return [=](TransmitRig &rig) {
+                rig.tick();
+                corvane::VirtualInputDevice *spare = rig.input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Spare Throttle")));
+                spare->setAxis(5, 1.0f);
+                QVERIFY(rig.controller->connectHeliThrottle(int(rig.input->devices().size()) - 1));
+                rig.tick(6);
+                if (lowered) {
+                    spare->setAxis(5, -1.0f);
+                    rig.tick();
+                    spare->setAxis(5, 1.0f);
+                    rig.tick(6);
+                }
+            };
+        };
         // The roll jumps to full after a first tick at the centre.
         const auto jump = [](int ticks) {
             return [=](TransmitRig &rig) { rig.tick(); rig.joystick->setAxis(0, 1); rig.tick(ticks); };
@@ -75,6 +92,8 @@ private slots:
         row("motor and arm channels out of range are ignored", outOfRange, 0, 1, once, {5, 0, 15, 0, 0, 992});
         row("armed switch", armSwitch, 0, -1, arm, {4, 1811});
         row("collective soft start, first tick", softStart, 0, 1, once, {2, 172});
+        row("lever replaced during the run, at its top", throttleCurve, 0, -1, swapLever(false), {2, 172, 5, 172});
+        row("replaced lever once down, then up", throttleCurve, 0, -1, swapLever(true), {2, 1811, 5, 1811});
         row("glitch filter holds a jump four ticks", noRates, 0, -1, jump(4), {0, 992});
         row("glitch filter lets it through on the fifth", noRates, 0, -1, jump(5), {0, 1811});
     }
