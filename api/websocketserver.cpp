@@ -42,11 +42,9 @@ const QString kSuccess = QStringLiteral("success");
 
 // A client sent a close frame (refused or dropped) that does not answer it is cut off after this.
 constexpr int CloseGraceMs = 2000;
-// Read buffer size that holds a client's socket still: no frame fits, so nothing more is taken.
-constexpr qint64 PausedReadBufferBytes = 1;
-// What is taken from a client's socket in one pass of the event loop, while the system may hold
-// megabytes: its frames are unmasked and decoded on the thread of the 7 ms tick. The largest frame
-// (a header of at most 14 bytes and its payload) must fit, or it would never be taken whole.
+// What a client's socket takes from the system before its frames are taken in, while the system
+// may hold megabytes: the largest frame (a header of at most 14 bytes and its payload) must fit,
+// or it would never be taken whole.
 constexpr qint64 ReadBufferBytes = qint64(WebSocketServer::MaxMessageBytes) + 14;
 // What a waiting request holds beside its text, counted with it against MaxQueuedBytes.
 constexpr qint64 WaitingRequestBytes = 256;
@@ -244,8 +242,70 @@ void WebSocketServer::updateReading(QWebSocket *client)
     if (pause == inbox->paused)
         return;
     inbox->paused = pause;
-    // The kernel's buffers then fill and the client's own sending stalls: TCP holds it back.
-    client->setReadBufferSize(pause ? PausedReadBufferBytes : ReadBufferBytes);
+    // Not taken from, its socket fills, then the kernel's buffers, and the client's own sending
+    // stalls: TCP holds it back.
+    if (!pause)
+        scheduleReading();
+}
+
+void WebSocketServer::scheduleReading()
+{
+    if (m_readingQueued)
+        return;
+    m_readingQueued = true;
+    QMetaObject::invokeMethod(this, &WebSocketServer::takeMessages, Qt::QueuedConnection);
+}
+
+void WebSocketServer::takeMessages()
+{
+    m_readingQueued = false;
+    QElapsedTimer spent;
+    spent.start();
+    // Clients passed in a row with nothing whole to take: once every client has been, nothing waits.
+    qsizetype idle = 0;
+    while (idle < m_clients.size() && spent.nsecsElapsed() < ReadBudgetNs) {
+        if (m_nextRead >= m_clients.size())
+            m_nextRead = 0;
+        idle = takeMessage(m_clients.at(m_nextRead++)) ? 0 : idle + 1;
+    }
+    if (idle < m_clients.size())
+        scheduleReading();
+}
+
+bool WebSocketServer::takeMessage(QWebSocket *client)
+{
+    const auto reading = m_reading.find(client);
+    const auto inbox = m_inboxes.constFind(client);
+    if (reading == m_reading.end() || !reading->socket || inbox == m_inboxes.cend() || inbox->paused)
+        return false;
+    const WsFrameReader::Taken taken = reading->frames.next(reading->socket);
+    switch (taken.kind) {
+    case WsFrameReader::Kind::None:
+        return false;
+    case WsFrameReader::Kind::Text:
+        onTextMessageReceived(client, taken.text);
+        break;
+    case WsFrameReader::Kind::Ping:
+        // Its pong counts against what it may leave unread.
+        updateReading(client);
+        break;
+    case WsFrameReader::Kind::Pong:
+        // As the socket's own reading would have told it: the heartbeat pinged at its last tick.
+        emit client->pong(quint64(std::max<qint64>(0, now() - m_lastTick)), QByteArray());
+        break;
+    case WsFrameReader::Kind::Close:
+        // Answered, and the connection ends: its disconnect forgets it.
+        client->close();
+        break;
+    case WsFrameReader::Kind::Fault:
+        qInfo().noquote() << "WebSocketServer: client" << peerOf(client) << "closed:" << taken.reason;
+        closeClient(client, taken.code, taken.reason);
+        break;
+    case WsFrameReader::Kind::Fragment:
+    case WsFrameReader::Kind::Binary: // ignored, and no sign of life
+        break;
+    }
+    return true;
 }
 
 void WebSocketServer::onBytesWritten(QWebSocket *client)
@@ -368,16 +428,18 @@ void WebSocketServer::makeRoomForHandshake(const QHostAddress &newcomer)
     socket->abort();
 }
 
-void WebSocketServer::handshakeFinished(QWebSocket *client)
+QTcpSocket *WebSocketServer::handshakeFinished(QWebSocket *client)
 {
     for (auto opening = m_handshakes.begin(); opening != m_handshakes.end(); ++opening) {
         if (opening->peerPort == client->peerPort() && opening->peer == client->peerAddress()) {
             // The client now owns the socket.
-            opening.key()->disconnect(this);
+            QTcpSocket *socket = opening.key();
+            socket->disconnect(this);
             m_handshakes.erase(opening);
-            return;
+            return socket;
         }
     }
+    return nullptr;
 }
 
 int WebSocketServer::connectionsFrom(const QHostAddress &source) const
@@ -398,17 +460,23 @@ void WebSocketServer::onNewConnection()
         QWebSocket *client = m_server->nextPendingConnection();
         if (!client)
             continue;
-        handshakeFinished(client);
+        QTcpSocket *socket = handshakeFinished(client);
+        if (!socket) {
+            // Cut while its handshake finished.
+            client->deleteLater();
+            continue;
+        }
         if (m_clients.size() >= MaxClients && !makeRoomForClient(client)) {
             rejectClient(client);
             continue;
         }
         client->setParent(this);
         client->setReadBufferSize(ReadBufferBytes);
-        client->setMaxAllowedIncomingMessageSize(MaxMessageBytes);
-        client->setMaxAllowedIncomingFrameSize(MaxMessageBytes);
-        connect(client, &QWebSocket::textMessageReceived, this,
-                [this, client](const QString &message) { onTextMessageReceived(client, message); });
+        // Its frames are taken by takeMessages, a few at a time, not by its own reading, which
+        // takes all its socket holds at once.
+        disconnect(socket, &QIODevice::readyRead, nullptr, nullptr);
+        connect(socket, &QIODevice::readyRead, this, &WebSocketServer::scheduleReading);
+        m_reading.insert(client, {socket});
         connect(client, &QWebSocket::disconnected, this, &WebSocketServer::onClientDisconnected);
         connect(client, &QWebSocket::pong, this, [this, client] { onPong(client); });
         connect(client, &QWebSocket::bytesWritten, this, [this, client] { onBytesWritten(client); });
@@ -534,14 +602,22 @@ void WebSocketServer::flushRefusalLog()
         m_refusalLog->start();
 }
 
-void WebSocketServer::closeAndRelease(QWebSocket *socket, int code, const QString &reason)
+void WebSocketServer::closeAndRelease(QWebSocket *socket, int code, const QString &reason, QTcpSocket *taken)
 {
     // Its descriptor stays taken until it has gone: it counts against the limits till then.
     m_closing.insert(socket, sourceAddress(socket->peerAddress()));
     connect(socket, &QObject::destroyed, this, [this, socket] { m_closing.remove(socket); });
     connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
     QTimer::singleShot(CloseGraceMs, socket, &QWebSocket::abort);
-    socket->close(QWebSocketProtocol::CloseCode(code), reason);
+    if (!taken) {
+        socket->close(QWebSocketProtocol::CloseCode(code), reason);
+        return;
+    }
+    // Its client ends the connection once it has the close frame. What it sends until then is
+    // taken and dropped: closed with bytes unread, the connection would be reset, losing the frame.
+    taken->write(WsFrameReader::closeFrame(QWebSocketProtocol::CloseCode(code), reason));
+    connect(taken, &QIODevice::readyRead, socket, [taken] { taken->readAll(); });
+    taken->readAll();
 }
 
 void WebSocketServer::onClientDisconnected()
@@ -562,6 +638,8 @@ bool WebSocketServer::forgetClient(QWebSocket *client)
     m_subscriptions.remove(client);
     m_lastHeard.remove(client);
     m_inboxes.remove(client);
+    if (const QPointer<QTcpSocket> socket = m_reading.take(client).socket)
+        socket->disconnect(this);
     client->disconnect(this);
     return true;
 }
@@ -576,11 +654,10 @@ void WebSocketServer::dropClient(QWebSocket *client, const QString &why, const Q
 
 void WebSocketServer::closeClient(QWebSocket *client, int code, const QString &reason)
 {
+    const QPointer<QTcpSocket> taken = m_reading.value(client).socket;
     // Forgotten first, so its disconnect finds nothing left to report.
     forgetClient(client);
-    // Read again, so that its answer to the close frame can end the connection.
-    client->setReadBufferSize(0);
-    closeAndRelease(client, code, reason);
+    closeAndRelease(client, code, reason, taken);
     emit clientCountChanged(clientCount());
 }
 

@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 
+#include "api/wsframereader.h"
 #include "api/wsjson.h"
 
 class QSocketNotifier;
@@ -55,10 +56,10 @@ public:
     // Clients silent for longer than this are dropped at the next tick.
     static constexpr qint64 SilenceLimitMs = 8000;
     // A message longer than this is refused before it is taken in: its client is closed with code
-    // 1009, "message too big". About this much of a client's bytes is taken in per pass of the
-    // event loop, on the thread of the 7 ms tick: it bounds what a pass costs. An import of a large
-    // profile as people make them (128 mappings, every LED and sensor, names at their longest) is
-    // about 52 KB; the app's other requests are far smaller.
+    // 1009, "message too big". A client's socket, and the frame being taken from it, each hold one
+    // such message at most. An import of a large profile as people make them (128 mappings, every
+    // LED and sensor, names at their longest) is about 52 KB; the app's other requests are far
+    // smaller.
     static constexpr quint64 MaxMessageBytes = 64 * 1024;
     // When they are all taken, a client from an address holding at least two fewer of them than
     // the address holding most takes the place of that address's longest-idle client; else it is
@@ -99,7 +100,11 @@ public:
     static constexpr qint64 MaxQueuedBytes = 2 * qint64(MaxMessageBytes);
     // Time a pass of the event loop spends reading requests and sending replies (the 7 ms tick
     // shares the thread); what is left waits for the next pass.
-    static constexpr qint64 TurnBudgetNs = 2'000'000;
+    static constexpr qint64 TurnBudgetNs = 1'000'000;
+    // Time a pass of the event loop spends taking messages from the clients' sockets, a frame
+    // from each client in turn: what peers send costs the thread of the 7 ms tick no more, however
+    // small their messages; the rest waits in their sockets, and then in the system's.
+    static constexpr qint64 ReadBudgetNs = 1'000'000;
     // A message this long at most is read in a pass of turns (in 50 µs at worst); a longer one on
     // a thread of its own: a peer sending the longest back to back would take most of the thread
     // of the 7 ms tick.
@@ -134,8 +139,7 @@ signals:
 public slots:
     void onNewConnection();
     void onClientDisconnected();
-    // Called inside the socket's own signal, so it only takes the message in: it is read, and
-    // takes effect, in a pass of turns.
+    // Takes a message in: it is read, and takes effect, in a pass of turns.
     void onTextMessageReceived(QWebSocket *client, const QString &message);
     void onHandlerPushEvent(const QString &event, const QJsonObject &data);
     void onHeartbeatTick();
@@ -195,6 +199,13 @@ private:
         std::shared_ptr<Answer> answer; // once it is read
     };
 
+    // A client's socket, whose frames the server takes itself.
+    struct Reading
+    {
+        QPointer<QTcpSocket> socket;
+        WsFrameReader frames{MaxMessageBytes};
+    };
+
     // One client's requests that wait to be read or for their replies to go, in its order.
     struct Inbox
     {
@@ -220,8 +231,8 @@ private:
     void forgetHandshake(QTcpSocket *socket);
     // Cuts a connection still opening (or being closed) so that one from `newcomer` fits.
     void makeRoomForHandshake(const QHostAddress &newcomer);
-    // Stops tracking the handshake that became `client`.
-    void handshakeFinished(QWebSocket *client);
+    // Stops tracking the handshake that became `client`; its TCP socket, null when it was cut.
+    QTcpSocket *handshakeFinished(QWebSocket *client);
     // With every client place taken, closes the client whose place `newcomer` may take; false
     // when it may take none.
     bool makeRoomForClient(QWebSocket *newcomer);
@@ -255,6 +266,13 @@ private:
     bool isBehind(QWebSocket *client) const;
     // Stops or resumes reading from the client by its unsent and unanswered bytes.
     void updateReading(QWebSocket *client);
+    // Queues a pass of takeMessages on the event loop, once.
+    void scheduleReading();
+    // Takes the frames the clients' sockets hold, round-robin, one of each client at a time, for
+    // at most ReadBudgetNs in all.
+    void takeMessages();
+    // Takes the client's next frame; false when its socket holds none whole or it is not read.
+    bool takeMessage(QWebSocket *client);
     // Closes a client that stopped answering or reading; `why` is logged once.
     void dropClient(QWebSocket *client, const QString &why, const QString &reason);
     // Forgets a client, sends it a close frame with `code` and `reason` and cuts it off if it
@@ -263,7 +281,8 @@ private:
     // Forgets a client still in the list; false when it was not.
     bool forgetClient(QWebSocket *client);
     // Closes a socket with a close frame and releases it once it has gone (or after a grace).
-    void closeAndRelease(QWebSocket *socket, int code, const QString &reason);
+    // `taken`: its TCP socket, when the server takes its frames.
+    void closeAndRelease(QWebSocket *socket, int code, const QString &reason, QTcpSocket *taken = nullptr);
     void rejectClient(QWebSocket *socket);
     // Warns of a refused connection at most once per RefusalLogIntervalMs and reason, counting
     // the rest.
@@ -280,6 +299,9 @@ private:
     QTimer *m_heartbeat = nullptr;
     QHash<QWebSocket *, qint64> m_lastHeard;
     QHash<QWebSocket *, Inbox> m_inboxes;
+    QHash<QWebSocket *, Reading> m_reading;
+    bool m_readingQueued = false;
+    qsizetype m_nextRead = 0; // the client in m_clients whose frame is taken next
     bool m_turnsQueued = false;
     qsizetype m_nextTurn = 0; // the client in m_clients whose turn is next
     // The event loop level of each request with a handler, innermost last.

@@ -80,6 +80,7 @@
 #include "api/wsinputhandler.h"
 #include "api/wstransmissionhandler.h"
 #include "app/mainwindow.h"
+#include "bench/loopbackpeer.h"
 #include "bench/shellscene.h"
 #include "bridge/corvanecontroller.h"
 #include "bridge/crsfprotocol.h"
@@ -126,6 +127,7 @@ extern "C" int fdatasync(int fd)
 namespace {
 
 using ostrabench::FrameClock;
+using ostrabench::LoopbackPeer;
 
 // Frames whose CRC is wrong; counted on the clock's thread, read after it has stopped.
 size_t badFrames = 0;
@@ -301,10 +303,10 @@ int runCompare(double seconds)
     return 0;
 }
 
-// The second process for the floods: `count` clients send set_axis_settings messages of unknown
-// keys, each just under `bytes` (pings when 0), keeping their socket's queue full; a phone on a
-// thread of its own
-// pings, 5 ms after each pong. Prints "ready" once all are connected, floods from half a second
+// The second process for the floods: `count` clients, each from a loopback address of its own
+// (127.0.0.2 on), send set_axis_settings messages of unknown keys, each just under `bytes` (pings
+// when 0), keeping their socket's queue full; a phone on a thread of its own pings, 5 ms after
+// each pong. Prints "ready" once all are connected, floods from half a second
 // later, and at the end the phone's round trips and what the flood sent.
 int runFlood(int argc, char *argv[], quint16 port, int count, qsizetype bytes)
 {
@@ -319,15 +321,18 @@ int runFlood(int argc, char *argv[], quint16 port, int count, qsizetype bytes)
     }
     const qsizetype queued = std::max<qsizetype>(2 * text.size(), 64 * 1024);
 
-    std::vector<std::unique_ptr<QWebSocket>> flooders;
+    const QByteArray payload = text.toUtf8();
+    std::vector<std::unique_ptr<LoopbackPeer>> flooders;
     bool flooding = false;
     qint64 sent = 0;
     qint64 closed = 0;
     int connected = 0;
-    const auto send = [&](QWebSocket *flooder) {
+    const auto send = [&](LoopbackPeer *flooder) {
         // Two messages (or 64 KiB) queued keep the connection busy whatever the server takes.
-        while (flooding && flooder->bytesToWrite() < queued && flooder->sendTextMessage(text) > 0)
+        while (flooding && flooder->isOpen() && flooder->bytesToWrite() < queued) {
+            flooder->sendText(payload);
             ++sent;
+        }
     };
     const auto announce = [&] {
         if (++connected != count + 1)
@@ -367,23 +372,23 @@ int runFlood(int argc, char *argv[], quint16 port, int count, qsizetype bytes)
         });
         phone->open(url);
     });
+    // Each from an address of its own, as other machines on the LAN.
     for (int i = 0; i < count; ++i) {
-        flooders.push_back(std::make_unique<QWebSocket>());
-        QWebSocket *flooder = flooders.back().get();
-        QObject::connect(flooder, &QWebSocket::connected, flooder, [&, flooder] {
+        flooders.push_back(std::make_unique<LoopbackPeer>(2 + i, port));
+        LoopbackPeer *flooder = flooders.back().get();
+        flooder->opened = [&, flooder] {
             if (flooding)
                 send(flooder);
             else
                 announce();
-        });
-        QObject::connect(flooder, &QWebSocket::bytesWritten, flooder, [&, flooder] { send(flooder); });
-        QObject::connect(flooder, &QWebSocket::disconnected, flooder, [&, flooder] {
+        };
+        flooder->written = [&, flooder] { send(flooder); };
+        flooder->closed = [&, flooder] {
             if (!flooding)
                 return;
             ++closed;
-            QTimer::singleShot(10, flooder, [flooder, url] { flooder->open(url); });
-        });
-        flooder->open(url);
+            QTimer::singleShot(10, flooder, [flooder] { flooder->open(); });
+        };
     }
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, [&] {

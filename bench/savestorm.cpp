@@ -18,7 +18,6 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
-#include <QTcpSocket>
 
 #include <algorithm>
 #include <cstdio>
@@ -28,6 +27,7 @@
 
 #include "api/apihandlers.h"
 #include "api/websocketserver.h"
+#include "bench/loopbackpeer.h"
 #include "bridge/corvanecontroller.h"
 #include "profiles/profilemanager.h"
 #include "support/netnamespaces.h"
@@ -35,88 +35,9 @@
 
 namespace {
 
+using ostrabench::LoopbackPeer;
+
 constexpr int PingPauseMs = 5;
-
-// A WebSocket client on a TCP socket bound to a loopback address of its own (127.0.0.<n>): the
-// server takes only so many connections from one address.
-class RawClient : public QObject
-{
-public:
-    RawClient(int n, quint16 port, QObject *parent)
-        : QObject(parent)
-    {
-        m_socket.bind(QHostAddress(QStringLiteral("127.0.0.%1").arg(n)));
-        connect(&m_socket, &QTcpSocket::connected, this, [this] {
-            m_socket.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                           "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n");
-        });
-        connect(&m_socket, &QTcpSocket::readyRead, this, &RawClient::take);
-        m_socket.connectToHost(QHostAddress::LocalHost, port);
-    }
-
-    void sendText(const QByteArray &payload) { sendFrame(0x81, payload); }
-
-    std::function<void()> opened;
-    std::function<void(const QByteArray &text)> received;
-
-private:
-    void sendFrame(quint8 opcodeByte, const QByteArray &payload)
-    {
-        QByteArray frame;
-        frame.append(char(opcodeByte));
-        if (payload.size() < 126) {
-            frame.append(char(0x80 | payload.size()));
-        } else {
-            frame.append(char(0x80 | 126));
-            frame.append(char(payload.size() >> 8));
-            frame.append(char(payload.size() & 0xFF));
-        }
-        frame.append(QByteArray(4, '\0')); // a zero mask leaves the payload as it is
-        frame.append(payload);
-        m_socket.write(frame);
-    }
-
-    void take()
-    {
-        m_in += m_socket.readAll();
-        if (!m_open) {
-            const qsizetype end = m_in.indexOf("\r\n\r\n");
-            if (end < 0)
-                return;
-            m_open = true;
-            m_in.remove(0, end + 4);
-            opened();
-        }
-        for (;;) {
-            if (m_in.size() < 2)
-                return;
-            qint64 length = quint8(m_in.at(1)) & 0x7F;
-            qsizetype header = 2;
-            if (length >= 126) {
-                const int bytes = length == 126 ? 2 : 8;
-                if (m_in.size() < 2 + bytes)
-                    return;
-                length = 0;
-                for (int i = 0; i < bytes; ++i)
-                    length = (length << 8) | quint8(m_in.at(2 + i));
-                header += bytes;
-            }
-            if (m_in.size() < header + length)
-                return;
-            const quint8 opcode = quint8(m_in.at(0)) & 0x0F;
-            const QByteArray payload = m_in.mid(header, length);
-            m_in.remove(0, header + length);
-            if (opcode == 0x1)
-                received(payload);
-            else if (opcode == 0x9)
-                sendFrame(0x8A, payload); // pong
-        }
-    }
-
-    QTcpSocket m_socket;
-    QByteArray m_in;
-    bool m_open = false;
-};
 
 // The clients, on the thread they are made on.
 class Clients : public QObject
@@ -125,7 +46,7 @@ public:
     Clients(quint16 port, int writers, int depth, bool profiles)
     {
         for (int i = 0; i < writers; ++i) {
-            auto *writer = new RawClient(2 + i, port, this);
+            auto *writer = new LoopbackPeer(2 + i, port, this);
             writer->opened = [this, writer, depth, profiles] {
                 for (int n = 0; n < (profiles ? 1 : depth); ++n)
                     profiles ? sendProfileChange(writer, QString()) : sendSave(writer);
@@ -148,7 +69,7 @@ public:
                     sendSave(writer);
             };
         }
-        m_phone = new RawClient(1, port, this);
+        m_phone = new LoopbackPeer(1, port, this);
         m_phone->opened = [this] { ping(); };
         m_phone->received = [this](const QByteArray &text) {
             if (!text.contains("\"pong\""))
@@ -172,7 +93,7 @@ private:
         m_phone->sendText(R"({"event":"ping"})");
     }
 
-    void sendSave(RawClient *writer)
+    void sendSave(LoopbackPeer *writer)
     {
         // A change every time, in the range the handler takes.
         const QJsonObject request{{"event", "set_axis_settings"}, {"data", QJsonObject{{"decelRate", 1 + int(++m_sent % 99)}}}};
@@ -180,7 +101,7 @@ private:
     }
 
     // Deletes the profile just made, or makes one.
-    void sendProfileChange(RawClient *writer, const QString &made)
+    void sendProfileChange(LoopbackPeer *writer, const QString &made)
     {
         const QJsonObject request = made.isEmpty()
                                         ? QJsonObject{{"event", "action_create_profile"}, {"data", QJsonObject{{"name", "Storm"}}}}
@@ -190,7 +111,7 @@ private:
 
     bool m_running = true;
     long m_sent = 0;
-    RawClient *m_phone = nullptr;
+    LoopbackPeer *m_phone = nullptr;
     QElapsedTimer m_pingSent;
 };
 

@@ -480,6 +480,50 @@ private slots:
         QCOMPARE(other.request("ping"), parsed(R"({"event":"pong"})"));
     }
 
+    // Frames as a client may send them, each its first byte (FIN and opcode) and its payload, and
+    // the frames the server sends back. A message's UTF-8 is checked whole: a character may be
+    // split between two of its frames.
+    void frames_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("sent");
+        QTest::addColumn<QList<QByteArray>>("received");
+        const QByteArray echoed = QJsonDocument(parsed(R"({"event":"get_echo","data":{"s":"é"}})")).toJson(QJsonDocument::Compact);
+        const QByteArray head = "{\"event\":\"get_echo\",\"data\":{\"s\":\"";
+        QTest::newRow("a character split between two frames")
+            << QList<QByteArray>{"\x01" + head + "\xc3", "\x80\xa9\"}}"} << QList<QByteArray>{"\x81" + echoed};
+        QTest::newRow("a ping between two frames")
+            << QList<QByteArray>{"\x01" + head + "\xc3", "\x89hi", "\x80\xa9\"}}"}
+            << QList<QByteArray>{"\x8ahi", "\x81" + echoed};
+        QTest::newRow("invalid UTF-8") << QList<QByteArray>{"\x81" + head + "\xc3(\"}}"}
+                                       << QList<QByteArray>{"\x88\x03\xefInvalid UTF-8 code encountered."};
+        QTest::newRow("invalid UTF-8 across two frames") << QList<QByteArray>{"\x01" + head + "\xc3", "\x80(\"}}"}
+                                                         << QList<QByteArray>{"\x88\x03\xefInvalid UTF-8 code encountered."};
+        QTest::newRow("nothing to continue")
+            << QList<QByteArray>{"\x80{}"}
+            << QList<QByteArray>{"\x88\x03\xea" "Received Continuation frame, while there is nothing to continue."};
+        QTest::newRow("a fragmented ping") << QList<QByteArray>{"\x09hi"}
+                                           << QList<QByteArray>{"\x88\x03\xea" "Control frames cannot be fragmented"};
+        QTest::newRow("a close frame") << QList<QByteArray>{"\x88\x03\xe8"} << QList<QByteArray>{"\x88\x03\xe8"};
+    }
+
+    void frames()
+    {
+        QFETCH(QList<QByteArray>, sent);
+        QFETCH(QList<QByteArray>, received);
+        ServerRig rig;
+        RawWsClient client;
+        QVERIFY(client.open(rig.server.serverPort()));
+        for (const QByteArray &frame : sent)
+            client.sendFrame(quint8(frame.at(0)), frame.mid(1));
+        QTRY_VERIFY(client.frames().size() >= received.size());
+        QList<QByteArray> frames;
+        for (const RawWsClient::Frame &frame : client.frames())
+            frames.append(char(0x80 | frame.opcode) + frame.payload);
+        QCOMPARE(frames, received);
+        // Closed after a close frame, kept otherwise.
+        QTRY_COMPARE(rig.server.clientCount(), received.last().startsWith('\x88') ? 0 : 1);
+    }
+
     void clientLimit()
     {
         ServerRig rig;
@@ -958,24 +1002,41 @@ private slots:
         QCOMPARE(rig.server.clientCount(), 1);
     }
 
-    // A client that pipelines requests and reads nothing is not read from either while its
-    // replies wait unsent: they stay bounded, and all come, in order, once it reads again.
+    // A client that pipelines requests (or pings) and reads nothing is not read from either
+    // while its replies (or pongs) wait unsent: they stay bounded, and all replies come, in order,
+    // once it reads again.
+    void nonReadingClientIsNotRead_data()
+    {
+        QTest::addColumn<bool>("pings");
+        QTest::newRow("requests") << false;
+        QTest::newRow("pings") << true;
+    }
+
     void nonReadingClientIsNotRead()
     {
+        QFETCH(bool, pings);
         ServerRig rig;
         RawWsClient client;
         QVERIFY(client.open(rig.server.serverPort()));
         QTRY_COMPARE(rig.server.clientCount(), 1);
         QWebSocket *side = rig.server.findChild<QWebSocket *>();
-        // Not stopReading(): its small kernel buffer would make the catching up slow.
-        client.socket.setReadBufferSize(1);
         constexpr int Requests = 4000;
-        for (int i = 0; i < Requests; ++i)
-            client.sendText(QStringLiteral(R"({"event":"get_padded","data":{"i":%1}})").arg(i).toUtf8());
-        // Its replies pile up to the limit and no further.
+        if (pings) {
+            client.stopReading();
+            for (int i = 0; i < 15 * Requests; ++i)
+                client.sendFrame(0x89, QByteArray(125, 'p'));
+        } else {
+            // Not stopReading(): its small kernel buffer would make the catching up slow.
+            client.socket.setReadBufferSize(1);
+            for (int i = 0; i < Requests; ++i)
+                client.sendText(QStringLiteral(R"({"event":"get_padded","data":{"i":%1}})").arg(i).toUtf8());
+        }
+        // What it leaves unread piles up to the limit and no further.
         QTRY_VERIFY(side->bytesToWrite() > WebSocketServer::MaxUnsentBytes);
         QTest::qWait(300);
         QVERIFY(side->bytesToWrite() <= WebSocketServer::MaxUnsentBytes + 4096);
+        if (pings)
+            return;
         client.resumeReading();
         QTRY_VERIFY_WITH_TIMEOUT(client.frames().size() >= Requests, 20000);
         const QList<RawWsClient::Frame> replies = client.frames();

@@ -11,6 +11,8 @@
 
 #include <memory>
 
+#include "support/wsclientframe.h"
+
 namespace ostratest {
 
 // A WebSocket client of the API on 127.0.0.1 that keeps every text message it receives,
@@ -127,25 +129,7 @@ public:
     // One masked frame with FIN and the given opcode byte, as a client must send it.
     void sendFrame(quint8 opcodeByte, const QByteArray &payload)
     {
-        QByteArray frame;
-        frame.append(char(opcodeByte));
-        const qsizetype n = payload.size();
-        if (n < 126) {
-            frame.append(char(0x80 | n));
-        } else if (n < 65536) {
-            frame.append(char(0x80 | 126));
-            frame.append(char(n >> 8));
-            frame.append(char(n & 0xFF));
-        } else {
-            frame.append(char(0x80 | 127));
-            for (int shift = 56; shift >= 0; shift -= 8)
-                frame.append(char((quint64(n) >> shift) & 0xFF));
-        }
-        const char mask[4] = {0x11, 0x22, 0x33, 0x44};
-        frame.append(mask, 4);
-        for (qsizetype i = 0; i < n; ++i)
-            frame.append(char(payload.at(i) ^ mask[i % 4]));
-        socket.write(frame);
+        socket.write(wsClientFrame(opcodeByte, payload));
         socket.flush();
     }
 
