@@ -578,7 +578,7 @@ private:
     qint32 m_softStartElapsedMs = 0;
     bool m_startThrottleCheckActive = false;
     qint32 m_startThrottleCheckTicks = 0;
-    bool m_throttleHeldUntilReleased = false; // the pedal, or the lever, drives nothing until seen released
+    bool m_throttleHeldUntilReleased = false;
     float m_previousThrottle = 0.0f;
     bool m_reverseToggled = false;
     bool m_reverseButtonWasDown = false;
@@ -592,6 +592,7 @@ private:
     std::array<float, 4> m_heliFilterLast{};
     std::array<qint32, 4> m_heliFilterHold{};
     bool m_heliFilterPrimed = false;
+    bool m_leverHeldUntilDown = false; // a lever connected during a run drives nothing until seen down
     bool m_detectingButtons = false;
     QString m_detectionRole;
     QBitArray m_heldAtStart;

@@ -182,9 +182,9 @@ bool CorvaneController::connectHeliDevice(HeliDevice which, int index)
     if (!openInputDevice(device, index, texts.init, texts.open))
         return false;
 
-    // The lever, like a pedal set, is held at its low end until seen there (the tick).
+    // Like a pedal set's throttle, the lever is held at its low end until seen there (the tick).
     if (which == HeliDevice::Throttle)
-        m_throttleHeldUntilReleased = true;
+        m_leverHeldUntilDown = true;
     DeviceConnection slot;
     slot.productName = device->productName();
     slot.instanceGuid = device->instanceGuid();

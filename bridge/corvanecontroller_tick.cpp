@@ -458,9 +458,9 @@ void CorvaneController::buildHelicopterChannels()
     HeliControls controls = heliControls(cfg, m_heliJoystick, m_heliThrottle, m_heliPedals);
     // A lever connected during the run may stand anywhere: it drives nothing until it has been
     // seen at its low end, as a start would refuse it raised.
-    if (m_throttleHeldUntilReleased) {
+    if (m_leverHeldUntilDown) {
         if (m_heliThrottle->isAxisLive(cfg.inputs.throttle.axis) && controls.leverShare <= HeliIdleShare) {
-            m_throttleHeldUntilReleased = false;
+            m_leverHeldUntilDown = false;
         } else {
             const float low = heliLeverLowEnd(cfg.calibration.throttle);
             controls.collective = heliCollective(cfg, low);

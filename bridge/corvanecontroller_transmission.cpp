@@ -74,6 +74,7 @@ void CorvaneController::startTransmission()
     m_heliSoftStartElapsedMs = 0;
     m_heliFilterHold.fill(0);
     m_heliFilterPrimed = false;
+    m_leverHeldUntilDown = false;
     m_startThrottleCheckActive = m_axisSettings.stuckThrottleDetectionEnabled;
     m_throttleHeldUntilReleased = false;
     m_startThrottleCheckTicks = 0;

@@ -94,6 +94,9 @@ private slots:
         row("collective soft start, first tick", softStart, 0, 1, once, {2, 172});
         row("lever replaced during the run, at its top", throttleCurve, 0, -1, swapLever(false), {2, 172, 5, 172});
         row("replaced lever once down, then up", throttleCurve, 0, -1, swapLever(true), {2, 1811, 5, 1811});
+        // The car's throttle hold is the car's: a pedal set connected meanwhile leaves the lever alone.
+        const Act carPedals = [](TransmitRig &rig) { QVERIFY(rig.controller->connectPedals(TransmitRig::PedalsPos)); rig.tick(); };
+        row("car pedals connected during the run", throttleCurve, 0, 1, carPedals, {2, 1811, 5, 1811});
         row("glitch filter holds a jump four ticks", noRates, 0, -1, jump(4), {0, 992});
         row("glitch filter lets it through on the fifth", noRates, 0, -1, jump(5), {0, 1811});
     }
