@@ -69,15 +69,11 @@ private slots:
         // the motor stay low until it has been seen down, as a start would refuse it up.
         const auto swapLever = [](bool lowered) {
             return [=](TransmitRig &rig) {
-                rig.tick();
                 corvane::VirtualInputDevice *spare = rig.input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Spare Throttle")));
-                spare->setAxis(5, 1.0f);
+                spare->setAxis(5, 1);
                 QVERIFY(rig.controller->connectHeliThrottle(int(rig.input->devices().size()) - 1));
-                rig.tick(6);
-                if (lowered) {
-                    spare->setAxis(5, -1.0f);
-                    rig.tick();
-                    spare->setAxis(5, 1.0f);
+                for (const float at : lowered ? QList<float>{1, -1, 1} : QList<float>{1}) {
+                    spare->setAxis(5, at);
                     rig.tick(6);
                 }
             };
