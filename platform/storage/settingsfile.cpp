@@ -13,6 +13,7 @@
 #include <QSet>
 #include <QSettings>
 #include <QStringList>
+#include <QSysInfo>
 #include <QTimer>
 #include <QtDebug>
 
@@ -68,6 +69,16 @@ struct Disk
 // rename) before it fails as for a full disk; the change stays in memory for the next write.
 constexpr int LockWaitMs = 5000;
 
+// Whether a lock file names this very process, as QLockFile writes it.
+bool namesThisProcess(const QLockFile &lock)
+{
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    return lock.getLockInfo(&pid, &host, &application) && pid == QCoreApplication::applicationPid()
+           && host == QSysInfo::machineHostName();
+}
+
 // On the writer's thread, in QSettings' order: takes the file's lock, reads the file again when
 // it has changed since it was last read or written (a hand edit, a tool), puts this process's
 // changes on top and writes the whole file. A file that cannot be read is never replaced.
@@ -98,7 +109,18 @@ FileWriter::Outcome storeChanges(Disk &disk, const QString &path, const Changes 
     // ended, or older, QLockFile removes. A lock file is never judged by a probe of its own:
     // QLockFile's file stands unlocked for a moment when it is made and when it is let go.
     QLockFile lock(lockPath);
-    if (!lock.tryLock(0)) {
+    bool locked = lock.tryLock(0);
+    // QLockFile takes a lock naming a running process of its name for that process's, this one
+    // included. In this process only this thread takes the lock, and not now: one naming it was
+    // left by an earlier run that had its number (killed in a write, in a container where numbers
+    // repeat). Removed as QLockFile removes a stale one: its owner gone (no flock on it), and
+    // under the guard that keeps two removers apart.
+    if (!locked && lock.error() == QLockFile::LockFailedError && namesThisProcess(lock)) {
+        QLockFile guard(lockPath + QLatin1String(".rmlock"));
+        if (guard.tryLock(0) && namesThisProcess(lock) && lock.removeStaleLockFile())
+            locked = lock.tryLock(0);
+    }
+    if (!locked) {
         switch (lock.error()) {
         case QLockFile::LockFailedError:
             // Also when its owner let go of it while QLockFile looked: tried again shortly.
