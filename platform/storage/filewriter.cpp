@@ -554,6 +554,13 @@ void FileWriter::warn(const QString &message)
         qWarning().noquote() << message;
 }
 
+QString FileWriter::failedWith(int error)
+{
+    if (t_failure == 0)
+        t_failure = error;
+    return reasonOf(error, false);
+}
+
 bool FileWriter::writeFile(const QString &path, const QByteArray &bytes, Stamp *written)
 {
     const QFileInfo target(linkTarget(path));

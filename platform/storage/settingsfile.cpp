@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QtDebug>
 
+#include <cerrno>
 #include <iterator>
 #include <mutex>
 #include <utility>
@@ -121,19 +122,20 @@ FileWriter::Outcome storeChanges(Disk &disk, const QString &path, const Changes 
             locked = lock.tryLock(0);
     }
     if (!locked) {
-        switch (lock.error()) {
-        case QLockFile::LockFailedError:
-            // Also when its owner let go of it while QLockFile looked: tried again shortly.
-            if (patience.isForever())
-                patience.setRemainingTime(LockWaitMs);
-            if (!patience.hasExpired())
-                return FileWriter::Outcome::Busy;
-            return fail(SettingsFile::tr("another program holds %1").arg(shown));
-        case QLockFile::PermissionError:
-            return fail(SettingsFile::tr("%1 cannot be made: permission denied").arg(shown));
-        default:
-            return fail(SettingsFile::tr("%1 cannot be made").arg(shown));
+        // What refused QLockFile's own step (a full disk, a file-size limit, a folder not the
+        // user's), as it left it.
+        const int error = errno;
+        if (lock.error() != QLockFile::LockFailedError) {
+            const QString why = FileWriter::failedWith(error);
+            return fail(why.isEmpty() ? SettingsFile::tr("%1 cannot be made").arg(shown)
+                                      : SettingsFile::tr("%1 cannot be made: %2").arg(shown, why));
         }
+        // Also when its owner let go of it while QLockFile looked: tried again shortly.
+        if (patience.isForever())
+            patience.setRemainingTime(LockWaitMs);
+        if (!patience.hasExpired())
+            return FileWriter::Outcome::Busy;
+        return fail(SettingsFile::tr("another program holds %1").arg(shown));
     }
     QVariantMap values;
     FileWriter::Stamp known;

@@ -64,7 +64,7 @@ QVariant onDisk(const QString &path, const QString &key)
 }
 
 // The folder of the settings on a small disk of its own (in this process's mount namespace)
-// while it lives: fill() leaves one page free, makeRoom() frees the rest again.
+// while it lives: fill() leaves one page free (or none), makeRoom() frees the rest again.
 class SmallDisk
 {
 public:
@@ -80,14 +80,15 @@ public:
             ::umount2(QFile::encodeName(m_folder).constData(), MNT_DETACH);
     }
     bool mounted() const { return m_mounted; }
-    void fill()
+    void fill(bool leavePage = true)
     {
         QFile filler(m_folder + QStringLiteral("/filler"));
         filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
         const QByteArray page(4096, 'x');
         while (filler.write(page) == page.size()) {
         }
-        filler.resize(filler.size() / page.size() * page.size() - page.size());
+        if (leavePage)
+            filler.resize(filler.size() / page.size() * page.size() - page.size());
     }
     void makeRoom() { QFile::remove(m_folder + QStringLiteral("/filler")); }
 
@@ -365,6 +366,7 @@ private slots:
                                                                  {"desktop settings", "desktop"}};
         for (const auto &[name, writer] : writers) {
             QTest::newRow(name) << writer << "nearly full";
+            QTest::addRow("%s, full disk", name) << writer << "full";
             QTest::addRow("%s, failing sync", name) << writer << "failing sync";
             QTest::addRow("%s, unreadable file", name) << writer << "failing read";
         }
@@ -374,12 +376,12 @@ private slots:
     {
         QFETCH(QString, writer);
         QFETCH(QString, fault);
-        if (!m_ownMounts && fault == "nearly full")
+        if (!m_ownMounts && fault.endsWith("full"))
             QSKIP("needs root for a mount namespace of its own");
         QVERIFY(SettingsFile::waitForWrites(Patience));
         const QString folder = QFileInfo(SettingsFile().fileName()).absolutePath();
         std::optional<SmallDisk> disk;
-        if (fault == "nearly full") {
+        if (fault.endsWith("full")) {
             disk.emplace(folder);
             QVERIFY(disk->mounted());
         }
@@ -418,11 +420,14 @@ private slots:
         const QByteArray failing = bytesOf(w.path);
         QCOMPARE(failing == before, bool(unreadable));
         std::optional<ostratest::Starved> failingSync;
-        if (fault == "nearly full")
-            disk->fill();
+        if (disk)
+            disk->fill(fault == "nearly full");
         else if (fault == "failing sync")
             failingSync.emplace(fault);
         QCOMPARE(w.change(2), QString("failed"));
+        // Why, in the user's words, also where the disk refused the lock before the file.
+        if (rig.settings && fault == "full")
+            QVERIFY2(rig.settings->failure().endsWith("the disk is full"), qPrintable(rig.settings->failure()));
         QCOMPARE(bytesOf(w.path), failing);
         if (disk)
             disk->makeRoom();
@@ -435,7 +440,7 @@ private slots:
         // The request itself says that the stop is not stored.
         if (writer == QLatin1String("lounge")) {
             QCOMPARE(rig.replies.at(1).value("success"), QJsonValue(false));
-            const QString why = fault == "nearly full" ? "the disk is full" : "the disk reported an error";
+            const QString why = fault.endsWith("full") ? "the disk is full" : "the disk reported an error";
             QCOMPARE(rig.replies.at(1).value("message"), QJsonValue("Failed to save the race control state: " + why));
         }
     }
