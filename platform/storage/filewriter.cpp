@@ -492,7 +492,9 @@ bool FileWriter::flush(int timeoutMs)
         return m_shared->queue.empty() && m_shared->busy.empty() && m_shared->doing.isEmpty();
     });
     if (!done) {
-        QStringList left{m_shared->doing};
+        QStringList left;
+        if (!m_shared->doing.isEmpty())
+            left.append(m_shared->doing);
         for (const Job &job : m_shared->queue)
             left.append(job.path);
         for (const auto &job : m_shared->busy)
