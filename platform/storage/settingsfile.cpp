@@ -111,25 +111,24 @@ FileWriter::Outcome storeChanges(Disk &disk, const QString &path, const Changes 
     // QLockFile's file stands unlocked for a moment when it is made and when it is let go.
     QLockFile lock(lockPath);
     bool locked = lock.tryLock(0);
-    // QLockFile takes a lock naming a running process of its name for that process's, this one
-    // included. In this process only this thread takes the lock, and not now: one naming it was
-    // left by an earlier run that had its number (killed in a write, in a container where numbers
-    // repeat). Removed as QLockFile removes a stale one: its owner gone (no flock on it), and
-    // under the guard that keeps two removers apart.
+    // QLockFile counts a lock naming a running process of the same name as held, one naming this
+    // process too. Here only this thread takes the lock, and not now: such a lock was left by an
+    // earlier run that had this one's number (killed in a write, in a container where numbers
+    // repeat). It is removed as QLockFile removes a stale one: only with no owner's flock on it,
+    // and under the guard that keeps two removers apart.
     if (!locked && lock.error() == QLockFile::LockFailedError && namesThisProcess(lock)) {
         QLockFile guard(lockPath + QLatin1String(".rmlock"));
         if (guard.tryLock(0) && namesThisProcess(lock) && lock.removeStaleLockFile())
             locked = lock.tryLock(0);
     }
+    if (!locked && lock.error() != QLockFile::LockFailedError) {
+        // Why the system refused QLockFile's step (a full disk, a file-size limit, a folder not
+        // the user's), as QLockFile leaves it.
+        const QString why = FileWriter::failedWith(errno);
+        return fail(why.isEmpty() ? SettingsFile::tr("%1 cannot be made").arg(shown)
+                                  : SettingsFile::tr("%1 cannot be made: %2").arg(shown, why));
+    }
     if (!locked) {
-        // What refused QLockFile's own step (a full disk, a file-size limit, a folder not the
-        // user's), as it left it.
-        const int error = errno;
-        if (lock.error() != QLockFile::LockFailedError) {
-            const QString why = FileWriter::failedWith(error);
-            return fail(why.isEmpty() ? SettingsFile::tr("%1 cannot be made").arg(shown)
-                                      : SettingsFile::tr("%1 cannot be made: %2").arg(shown, why));
-        }
         // Also when its owner let go of it while QLockFile looked: tried again shortly.
         if (patience.isForever())
             patience.setRemainingTime(LockWaitMs);
