@@ -166,6 +166,10 @@ MainWindow::MainWindow(QWidget *parent)
     connect(networkCheck, &QTimer::timeout, this, &MainWindow::checkPhoneNetwork);
     networkCheck->start();
 
+    if (qEnvironmentVariableIsSet(StopHeldMark)) {
+        qunsetenv(StopHeldMark);
+        m_controller->stopTransmission();
+    }
     m_controller->autoConnectDevices();
     startAutoConnect();
 }

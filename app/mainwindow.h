@@ -264,6 +264,8 @@ private:
     bool settleUnsavedEdits(const QString &question, const std::function<void()> &stored);
     // The theme's restart, once what the window holds is settled.
     void restartInTheme(bool dark);
+    // Set for the copy the theme restart starts: it holds the stop the restart made.
+    static constexpr char StopHeldMark[] = "OSTRA_STOP_HELD";
     // Ends the start-up retry on a device the user connects or drops in the setup guide.
     void watchSetupGuideConnections(QTimer *retry);
 

@@ -391,8 +391,10 @@ void MainWindow::toggleTheme()
 void MainWindow::restartInTheme(bool dark)
 {
     saveTheme(dark);
-    if (m_controller->isRunning())
-        m_controller->stopTransmission();
+    // A stop of the user's, held by the copy the restart starts: auto-start there waits for the
+    // user's Start, as it would here.
+    m_controller->stopTransmission();
+    qputenv(StopHeldMark, "1");
     // The new instance starts from main once this one has let go of the API port, the serial
     // ports and the controllers.
     m_restartRequested = true;

@@ -171,7 +171,7 @@ int endRun(int exitCode, bool restart, int waitMs, const corvane::ProfileManager
         if (!names.isEmpty()) {
             QMessageBox box(QMessageBox::Warning, QCoreApplication::translate("Startup", "Not saved"),
                             (givenUp.isEmpty() ? QCoreApplication::translate("Startup", "Some files could not be saved.")
-                                               : QCoreApplication::translate("Startup", "The disk did not finish in time."))
+                                               : QCoreApplication::translate("Startup", "Saving did not finish in time."))
                                 + QLatin1Char(' ')
                                 + QCoreApplication::translate("Startup", "These files may not hold your last changes: %1.")
                                       .arg(names.join(QStringLiteral(", "))),

@@ -254,7 +254,7 @@ void CorvaneController::onActiveProfileChanged(const QString &id)
     // The frames were built for the other vehicle's devices: stop, and say why, before the
     // new vehicle's tick finds its own devices missing.
     if (m_running && isHelicopterMode() != m_runningHelicopter) {
-        endTransmission();
+        stopTransmission();
         emit transmissionStopped(tr("Transmission stopped: the vehicle type changed."));
     }
     const AxisSettings next = m_profiles->axisSettings();

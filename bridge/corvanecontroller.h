@@ -455,8 +455,11 @@ private:
     void onActiveProfileChanged(const QString &id);
 
     // Transmission control and lounge state (corvanecontroller_transmission.cpp).
-    // Ends a run without holding auto-start back: a device gone, another vehicle, a disconnect.
+    // Ends a run without holding auto-start back: a device lost, or one the allow-list rejects.
     void endTransmission();
+    // A run ended by the user's own act (a device's Disconnect, the wheel base reopened) ends with
+    // the user's stop; with none running there is nothing to hold back.
+    void endRunForUser();
     // While running, a new response or ESC setup would jolt the car: stop for safety first.
     void stopIfResponseChanges(const AxisSettings &next);
     void onLoungeWatchdogTick();
@@ -589,6 +592,7 @@ private:
     std::array<float, 4> m_heliFilterLast{};
     std::array<qint32, 4> m_heliFilterHold{};
     bool m_heliFilterPrimed = false;
+    bool m_leverHeldUntilDown = false; // a lever connected during a run drives nothing until seen down
     bool m_detectingButtons = false;
     QString m_detectionRole;
     QBitArray m_heldAtStart;

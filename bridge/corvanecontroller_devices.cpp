@@ -182,6 +182,9 @@ bool CorvaneController::connectHeliDevice(HeliDevice which, int index)
     if (!openInputDevice(device, index, texts.init, texts.open))
         return false;
 
+    // Like a pedal set's throttle, the lever is held at its low end until seen there (the tick).
+    if (which == HeliDevice::Throttle)
+        m_leverHeldUntilDown = true;
     DeviceConnection slot;
     slot.productName = device->productName();
     slot.instanceGuid = device->instanceGuid();
@@ -244,13 +247,13 @@ bool CorvaneController::connectGpioUart(int baudRate)
 // shutdownDirectInput releases the device first, so the device announces its going once.
 void CorvaneController::disconnectWheelBase()
 {
-    endTransmission();
+    endRunForUser();
     m_wheelBase->shutdownDirectInput();
 }
 
 void CorvaneController::disconnectPedals()
 {
-    endTransmission();
+    endRunForUser();
     m_pedals->shutdownDirectInput();
 }
 
@@ -261,19 +264,19 @@ void CorvaneController::disconnectShifter()
 
 void CorvaneController::disconnectHeliJoystick()
 {
-    endTransmission();
+    endRunForUser();
     m_heliJoystick->shutdownDirectInput();
 }
 
 void CorvaneController::disconnectHeliThrottle()
 {
-    endTransmission();
+    endRunForUser();
     m_heliThrottle->shutdownDirectInput();
 }
 
 void CorvaneController::disconnectHeliPedals()
 {
-    endTransmission();
+    endRunForUser();
     m_heliPedals->shutdownDirectInput();
 }
 
@@ -403,7 +406,7 @@ bool CorvaneController::reconnectWheelBase()
     const DeviceConnection slot = m_profiles->deviceConnections().wheelBase;
     if (slot.isEmpty())
         return false;
-    endTransmission();
+    endRunForUser();
     m_wheelBase->shutdownDirectInput();
     const int index = findSavedDevice(slot);
     return index >= 0 && connectWheelBase(index);

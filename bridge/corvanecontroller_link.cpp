@@ -99,7 +99,7 @@ void CorvaneController::disconnectTransmitter()
         m_reconnectTimer->stop();
     if (m_deviceIdTimer)
         m_deviceIdTimer->stop();
-    endTransmission();
+    endRunForUser();
     m_transmitterPort->close();
     forgetTransmitterId();
 }

@@ -455,7 +455,18 @@ bool CorvaneController::heliButtonPressed(int index) const
 void CorvaneController::buildHelicopterChannels()
 {
     const HelicopterConfig &cfg = activeHelicopterConfig();
-    const HeliControls controls = heliControls(cfg, m_heliJoystick, m_heliThrottle, m_heliPedals);
+    HeliControls controls = heliControls(cfg, m_heliJoystick, m_heliThrottle, m_heliPedals);
+    // A lever connected during the run may stand anywhere: it drives nothing until it has been
+    // seen at its low end, as a start would refuse it raised.
+    if (m_leverHeldUntilDown) {
+        if (m_heliThrottle->isAxisLive(cfg.inputs.throttle.axis) && controls.leverShare <= HeliIdleShare) {
+            m_leverHeldUntilDown = false;
+        } else {
+            const float low = heliLeverLowEnd(cfg.calibration.throttle);
+            controls.collective = heliCollective(cfg, low);
+            controls.leverShare = heliLeverShare(cfg.calibration.throttle, low);
+        }
+    }
     float values[4] = {controls.roll, controls.pitch, controls.collective, controls.yaw};
 
     for (int k = 0; k < 4; ++k) {
@@ -534,7 +545,9 @@ bool CorvaneController::setHeliArmed(bool armed, QString *refusal)
     if (armed == m_heliArmed)
         return true;
     if (armed) {
-        if (const QString why = heliIdleRefusal(false); !why.isEmpty()) {
+        // Armed only for a run: a stop disarms, and none can arm the motor before the user's Start.
+        const QString why = m_running ? heliIdleRefusal(false) : tr("Start transmission before arming the motor.");
+        if (!why.isEmpty()) {
             if (refusal)
                 *refusal = why;
             emit errorOccurred(why);

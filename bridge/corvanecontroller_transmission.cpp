@@ -36,6 +36,9 @@ void CorvaneController::startTransmission()
         emit errorOccurred(hint.isEmpty() ? tr("Transmitter device is not authorized. Cannot start transmission.") : hint);
         return;
     }
+    // Judged on the controls as they are now: a device connected a moment ago (auto-start runs
+    // inside its connect) has not been read yet, and reads released whatever its pedal does.
+    updateCurrentGear();
     if (isHelicopterMode()) {
         if (!m_heliJoystick->isConnected()) {
             emit errorOccurred(tr("Joystick not connected"));
@@ -71,6 +74,7 @@ void CorvaneController::startTransmission()
     m_heliSoftStartElapsedMs = 0;
     m_heliFilterHold.fill(0);
     m_heliFilterPrimed = false;
+    m_leverHeldUntilDown = false;
     m_startThrottleCheckActive = m_axisSettings.stuckThrottleDetectionEnabled;
     m_throttleHeldUntilReleased = false;
     m_startThrottleCheckTicks = 0;
@@ -118,6 +122,12 @@ void CorvaneController::stopTransmission()
 {
     m_stoppedByUser = true;
     endTransmission();
+}
+
+void CorvaneController::endRunForUser()
+{
+    if (m_running)
+        stopTransmission();
 }
 
 void CorvaneController::endTransmission()

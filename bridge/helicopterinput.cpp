@@ -30,6 +30,11 @@ float heliLeverReading(const AxisConfig &throttle, const InputDevice *device, in
     // The live latch reads an untouched axis as -1, which a reversed lever takes for its top.
     if (device->hasAxis(axis) && device->isAxisLive(axis))
         return device->axis(axis);
+    return heliLeverLowEnd(throttle);
+}
+
+float heliLeverLowEnd(const AxisConfig &throttle)
+{
     if (throttle.useCalibration)
         return throttle.inverted ? throttle.inputMax : throttle.inputMin;
     return throttle.inverted ? 1.0f : -1.0f;

@@ -31,6 +31,9 @@ bool heliAxisMissing(const InputDevice *device, int axis);
 // Arm at idle takes such a lever for unseen, not for down, and refuses to start or arm.
 float heliLeverReading(const AxisConfig &throttle, const InputDevice *device, int axis);
 
+// The raw value the lever's response takes for its low end, reversed or calibrated as it is.
+float heliLeverLowEnd(const AxisConfig &throttle);
+
 // Two separate pedals as one rudder axis: the right pedal gives positive values, the left negative.
 float heliPedalMix(float left, float right);
 

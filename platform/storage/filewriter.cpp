@@ -492,7 +492,9 @@ bool FileWriter::flush(int timeoutMs)
         return m_shared->queue.empty() && m_shared->busy.empty() && m_shared->doing.isEmpty();
     });
     if (!done) {
-        QStringList left{m_shared->doing};
+        QStringList left;
+        if (!m_shared->doing.isEmpty())
+            left.append(m_shared->doing);
         for (const Job &job : m_shared->queue)
             left.append(job.path);
         for (const auto &job : m_shared->busy)
@@ -554,6 +556,13 @@ void FileWriter::warn(const QString &message)
         qWarning().noquote() << message;
 }
 
+QString FileWriter::failedWith(int error)
+{
+    if (t_failure == 0)
+        t_failure = error;
+    return reasonOf(error, false);
+}
+
 bool FileWriter::writeFile(const QString &path, const QByteArray &bytes, Stamp *written)
 {
     const QFileInfo target(linkTarget(path));
@@ -590,9 +599,15 @@ bool FileWriter::writeFile(const QString &path, const QByteArray &bytes, Stamp *
         warnFailure("cannot write", path, reason);
         return false;
     }
+    // A file keeps its mode and owners, and a new one takes its folder's owners: a run as root on
+    // the user's home (through sudo, to reach a serial port) leaves the user's files the user's.
     struct stat old = {};
-    if (::stat(finalName.constData(), &old) == 0)
+    const bool replacing = ::stat(finalName.constData(), &old) == 0;
+    if (replacing)
         ::fchmod(fd, old.st_mode & 07777);
+    if ((replacing || ::stat(QFile::encodeName(target.absolutePath()).constData(), &old) == 0)
+        && (old.st_uid != ::geteuid() || old.st_gid != ::getegid()))
+        (void)::fchown(fd, old.st_uid, old.st_gid);
     const auto fail = [&](const char *what, int error) {
         ::unlink(temporary.constData());
         ::close(fd);

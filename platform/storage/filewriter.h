@@ -108,6 +108,9 @@ public:
     // Logs a failure of the disk's work, from any thread: nothing once the program has given up,
     // as the process may be ending around the thread that would log.
     static void warn(const QString &message);
+    // For a step of a job's own that the system refused with `error` (a lock file it could not
+    // make): the job's batches report this reason, as for a step of the writer's; its words.
+    static QString failedWith(int error);
 
     // One version of a file on disk: a write or an edit of the file gives another.
     struct Stamp

@@ -13,9 +13,11 @@
 #include <QSet>
 #include <QSettings>
 #include <QStringList>
+#include <QSysInfo>
 #include <QTimer>
 #include <QtDebug>
 
+#include <cerrno>
 #include <iterator>
 #include <mutex>
 #include <utility>
@@ -68,6 +70,16 @@ struct Disk
 // rename) before it fails as for a full disk; the change stays in memory for the next write.
 constexpr int LockWaitMs = 5000;
 
+// Whether a lock file names this very process, as QLockFile writes it.
+bool namesThisProcess(const QLockFile &lock)
+{
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    return lock.getLockInfo(&pid, &host, &application) && pid == QCoreApplication::applicationPid()
+           && host == QSysInfo::machineHostName();
+}
+
 // On the writer's thread, in QSettings' order: takes the file's lock, reads the file again when
 // it has changed since it was last read or written (a hand edit, a tool), puts this process's
 // changes on top and writes the whole file. A file that cannot be read is never replaced.
@@ -98,20 +110,31 @@ FileWriter::Outcome storeChanges(Disk &disk, const QString &path, const Changes 
     // ended, or older, QLockFile removes. A lock file is never judged by a probe of its own:
     // QLockFile's file stands unlocked for a moment when it is made and when it is let go.
     QLockFile lock(lockPath);
-    if (!lock.tryLock(0)) {
-        switch (lock.error()) {
-        case QLockFile::LockFailedError:
-            // Also when its owner let go of it while QLockFile looked: tried again shortly.
-            if (patience.isForever())
-                patience.setRemainingTime(LockWaitMs);
-            if (!patience.hasExpired())
-                return FileWriter::Outcome::Busy;
-            return fail(SettingsFile::tr("another program holds %1").arg(shown));
-        case QLockFile::PermissionError:
-            return fail(SettingsFile::tr("%1 cannot be made: permission denied").arg(shown));
-        default:
-            return fail(SettingsFile::tr("%1 cannot be made").arg(shown));
-        }
+    bool locked = lock.tryLock(0);
+    // QLockFile counts a lock naming a running process of the same name as held, one naming this
+    // process too. Here only this thread takes the lock, and not now: such a lock was left by an
+    // earlier run that had this one's number (killed in a write, in a container where numbers
+    // repeat). It is removed as QLockFile removes a stale one: only with no owner's flock on it,
+    // and under the guard that keeps two removers apart.
+    if (!locked && lock.error() == QLockFile::LockFailedError && namesThisProcess(lock)) {
+        QLockFile guard(lockPath + QLatin1String(".rmlock"));
+        if (guard.tryLock(0) && namesThisProcess(lock) && lock.removeStaleLockFile())
+            locked = lock.tryLock(0);
+    }
+    if (!locked && lock.error() != QLockFile::LockFailedError) {
+        // Why the system refused QLockFile's step (a full disk, a file-size limit, a folder not
+        // the user's), as QLockFile leaves it.
+        const QString why = FileWriter::failedWith(errno);
+        return fail(why.isEmpty() ? SettingsFile::tr("%1 cannot be made").arg(shown)
+                                  : SettingsFile::tr("%1 cannot be made: %2").arg(shown, why));
+    }
+    if (!locked) {
+        // Also when its owner let go of it while QLockFile looked: tried again shortly.
+        if (patience.isForever())
+            patience.setRemainingTime(LockWaitMs);
+        if (!patience.hasExpired())
+            return FileWriter::Outcome::Busy;
+        return fail(SettingsFile::tr("another program holds %1").arg(shown));
     }
     QVariantMap values;
     FileWriter::Stamp known;

@@ -166,11 +166,15 @@ private slots:
         api->rig.lever->setAxis(5, -1.0f);
         api->rig.pollAll();
         QVERIFY(api->client.subscribe({"event_heli_armed"}));
+        // Only for a run: armed before it, the motor would go live with the first frame.
+        QCOMPARE(api->request("action_set_heli_armed", json(R"({"armed":true})")),
+                 json(R"({"event":"action_set_heli_armed","success":false,"message":"Start transmission before arming the motor.","data":{"armed":false}})"));
+        QVERIFY(api->rig.start());
         QCOMPARE(api->request("action_set_heli_armed", json(R"({"armed":true})")),
                  json(R"({"event":"action_set_heli_armed","success":true,"data":{"armed":true}})"));
         QCOMPARE(api->request("get_heli_armed"), json(R"({"event":"get_heli_armed","data":{"armed":true}})"));
         QCOMPARE(api->request("action_set_heli_armed"), json(R"({"event":"action_set_heli_armed","success":true,"data":{"armed":false}})"));
-        QCOMPARE(api->client.received.at(1), json(R"({"event":"event_heli_armed","data":{"armed":true}})"));
+        QCOMPARE(api->client.received.at(2), json(R"({"event":"event_heli_armed","data":{"armed":true}})"));
 
         // The collective above idle: the controller refuses, and the reply says why, as the desktop does.
         api->rig.lever->setAxis(5, 1.0f);

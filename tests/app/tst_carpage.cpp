@@ -657,6 +657,30 @@ private slots:
         corvane::SettingsFile().remove(QStringLiteral("ui/theme"));
     }
 
+    // "Restart now" stops the car, and the copy it starts, which connects what the profile keeps,
+    // holds that stop: auto-start waits for the user's Start.
+    void restartHoldsTheStop()
+    {
+        Rig rig;
+        {
+            MainWindow window;
+            QVERIFY(connectAll(window, rig));
+            window.controller()->setAutoStartEnabled(true); // which starts it
+            ostratest::ModalAnswerer answer;
+            answer.press(QStringLiteral("Restart now"));
+            window.toggleTheme();
+            QVERIFY(window.restartRequested() && ostratest::writesDone());
+        }
+        rig.tx.clearRecords();
+        MainWindow restarted;
+        corvane::CorvaneController *c = restarted.controller();
+        QVERIFY(rig.tx.waitFor([c] { return c->isTransmitterAuthorized() && c->isPedalsConnected() && c->autoStartEnabled(); }));
+        rig.tx.waitFor([] { return false; }, 200);
+        QCOMPARE(rig.tx.startCount(), 0);
+        c->setAutoStartEnabled(false);
+        corvane::SettingsFile().remove(QStringLiteral("ui/theme"));
+    }
+
     // Errors: one box at a time, the next text waiting for it, none while suppressed, profile store
     // failures too.
     void errors()
@@ -1012,10 +1036,10 @@ private slots:
         }
 
         QVERIFY(connectAll(window, rig));
-        rig.wheel->setAxis(0, 0.3f);
-        rig.pedals->setAxis(1, 0.2f);
         window.controller()->startTransmission();
         QVERIFY(window.controller()->isRunning());
+        rig.wheel->setAxis(0, 0.3f);
+        rig.pedals->setAxis(1, 0.2f);
         // The car not answering is said in full on laptop screens.
         auto *carLink = window.findChild<QLabel *>(QStringLiteral("carLinkLine"));
         for (const QSize size : {QSize(1366, 768), QSize(1280, 720)}) {

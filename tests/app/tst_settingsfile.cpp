@@ -64,7 +64,7 @@ QVariant onDisk(const QString &path, const QString &key)
 }
 
 // The folder of the settings on a small disk of its own (in this process's mount namespace)
-// while it lives: fill() leaves one page free, makeRoom() frees the rest again.
+// while it lives: fill() leaves one page free (or none), makeRoom() frees the rest again.
 class SmallDisk
 {
 public:
@@ -80,14 +80,15 @@ public:
             ::umount2(QFile::encodeName(m_folder).constData(), MNT_DETACH);
     }
     bool mounted() const { return m_mounted; }
-    void fill()
+    void fill(bool leavePage = true)
     {
         QFile filler(m_folder + QStringLiteral("/filler"));
         filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
         const QByteArray page(4096, 'x');
         while (filler.write(page) == page.size()) {
         }
-        filler.resize(filler.size() / page.size() * page.size() - page.size());
+        if (leavePage)
+            filler.resize(filler.size() / page.size() * page.size() - page.size());
     }
     void makeRoom() { QFile::remove(m_folder + QStringLiteral("/filler")); }
 
@@ -365,6 +366,7 @@ private slots:
                                                                  {"desktop settings", "desktop"}};
         for (const auto &[name, writer] : writers) {
             QTest::newRow(name) << writer << "nearly full";
+            QTest::addRow("%s, full disk", name) << writer << "full";
             QTest::addRow("%s, failing sync", name) << writer << "failing sync";
             QTest::addRow("%s, unreadable file", name) << writer << "failing read";
         }
@@ -374,12 +376,12 @@ private slots:
     {
         QFETCH(QString, writer);
         QFETCH(QString, fault);
-        if (!m_ownMounts && fault == "nearly full")
+        if (!m_ownMounts && fault.endsWith("full"))
             QSKIP("needs root for a mount namespace of its own");
         QVERIFY(SettingsFile::waitForWrites(Patience));
         const QString folder = QFileInfo(SettingsFile().fileName()).absolutePath();
         std::optional<SmallDisk> disk;
-        if (fault == "nearly full") {
+        if (fault.endsWith("full")) {
             disk.emplace(folder);
             QVERIFY(disk->mounted());
         }
@@ -418,11 +420,14 @@ private slots:
         const QByteArray failing = bytesOf(w.path);
         QCOMPARE(failing == before, bool(unreadable));
         std::optional<ostratest::Starved> failingSync;
-        if (fault == "nearly full")
-            disk->fill();
+        if (disk)
+            disk->fill(fault == "nearly full");
         else if (fault == "failing sync")
             failingSync.emplace(fault);
         QCOMPARE(w.change(2), QString("failed"));
+        // Why, in the user's words, also where the disk refused the lock before the file.
+        if (rig.settings && fault == "full")
+            QVERIFY2(rig.settings->failure().endsWith("the disk is full"), qPrintable(rig.settings->failure()));
         QCOMPARE(bytesOf(w.path), failing);
         if (disk)
             disk->makeRoom();
@@ -435,7 +440,7 @@ private slots:
         // The request itself says that the stop is not stored.
         if (writer == QLatin1String("lounge")) {
             QCOMPARE(rig.replies.at(1).value("success"), QJsonValue(false));
-            const QString why = fault == "nearly full" ? "the disk is full" : "the disk reported an error";
+            const QString why = fault.endsWith("full") ? "the disk is full" : "the disk reported an error";
             QCOMPARE(rig.replies.at(1).value("message"), QJsonValue("Failed to save the race control state: " + why));
         }
     }
@@ -697,7 +702,8 @@ private slots:
     // than QLockFile's stale time, costs a moment at most: it is removed and the change stored,
     // also when its owner removes it first. One that may be a running program's (named by it, or
     // empty or garbled as while a program makes it) is waited for; what is no lock file fails the
-    // change at once, saying why.
+    // change at once, saying why. One naming this process was left by an earlier run with its
+    // number (killed in a write, in a container where numbers repeat): it costs a moment too.
     void leftLock_data()
     {
         QTest::addColumn<QByteArray>("content");
@@ -712,6 +718,7 @@ private slots:
         QTest::newRow("naming a running program") << QByteArray("running") << 0 << false << "another program holds";
         QTest::newRow("naming a running program, old") << QByteArray("running") << 60 << false << QString();
         QTest::newRow("old, let go meanwhile") << QByteArray("running") << 60 << true << QString();
+        QTest::newRow("naming this process") << QByteArray("this process") << 0 << false << QString();
         QTest::newRow("a folder") << QByteArray("folder") << 0 << false << "is a folder, not a lock file";
         QTest::newRow("a pipe") << QByteArray("pipe") << 0 << false << "is not a lock file";
     }
@@ -727,6 +734,10 @@ private slots:
         QVERIFY(rig.w.change);
         const QString lock = rig.w.path + ".lock";
         QVERIFY(QDir().mkpath(QFileInfo(lock).absolutePath()));
+        // Whatever a row that failed left.
+        QDir().rmdir(lock);
+        QFile::remove(lock);
+        QProcess running;
         if (content == "folder") {
             QVERIFY(QDir().mkpath(lock));
         } else if (content == "pipe") {
@@ -738,12 +749,21 @@ private slots:
                 QVERIFY(ended.waitForStarted());
                 content.replace("ended", QByteArray::number(ended.processId()));
                 QVERIFY(ended.waitForFinished());
-            } else if (content == "running") {
-                // As QLockFile writes it for this program, running.
+            } else if (content == "running" || content == "this process") {
+                // As QLockFile writes it for this process, or for a program running beside it.
+                const bool beside = content == "running";
                 const QTemporaryDir scratch;
                 QLockFile real(scratch.filePath("real.lock"));
                 QVERIFY(real.lock());
                 content = bytesOf(scratch.filePath("real.lock"));
+                if (beside) {
+                    running.start("sleep", {"60"});
+                    QVERIFY(running.waitForStarted());
+                    QList<QByteArray> lines = content.split('\n');
+                    lines[0] = QByteArray::number(running.processId());
+                    lines[1] = "sleep";
+                    content = lines.join('\n');
+                }
             }
             QFile file(lock);
             QVERIFY(file.open(QIODevice::WriteOnly));
@@ -769,6 +789,8 @@ private slots:
         QCOMPARE(QFileInfo::exists(lock), !failure.isEmpty());
         QDir().rmdir(lock);
         QFile::remove(lock);
+        running.kill();
+        running.waitForFinished();
     }
 
     // A settings file waiting for another program's lock holds no other file's write behind it.

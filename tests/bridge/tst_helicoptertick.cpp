@@ -65,6 +65,19 @@ private slots:
         const Config softStart = [](HelicopterConfig &c) { c.fly.softStart = true; c.fly.softStartSec = 1; };
         const Config noRates = [](HelicopterConfig &c) { c.fly.dualRates.enabled = false; };
         const Act arm = [](TransmitRig &rig) { rig.controller->setHeliArmed(true); rig.tick(); };
+        // A lever connected in place of another during the run, at its top: the collective and
+        // the motor stay low until it has been seen down, as a start would refuse it up.
+        const auto swapLever = [](bool lowered) {
+            return [=](TransmitRig &rig) {
+                corvane::VirtualInputDevice *spare = rig.input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Spare Throttle")));
+                spare->setAxis(5, 1);
+                QVERIFY(rig.controller->connectHeliThrottle(int(rig.input->devices().size()) - 1));
+                for (const float at : lowered ? QList<float>{1, -1, 1} : QList<float>{1}) {
+                    spare->setAxis(5, at);
+                    rig.tick(6);
+                }
+            };
+        };
         // The roll jumps to full after a first tick at the centre.
         const auto jump = [](int ticks) {
             return [=](TransmitRig &rig) { rig.tick(); rig.joystick->setAxis(0, 1); rig.tick(ticks); };
@@ -75,6 +88,11 @@ private slots:
         row("motor and arm channels out of range are ignored", outOfRange, 0, 1, once, {5, 0, 15, 0, 0, 992});
         row("armed switch", armSwitch, 0, -1, arm, {4, 1811});
         row("collective soft start, first tick", softStart, 0, 1, once, {2, 172});
+        row("lever replaced during the run, at its top", throttleCurve, 0, -1, swapLever(false), {2, 172, 5, 172});
+        row("replaced lever once down, then up", throttleCurve, 0, -1, swapLever(true), {2, 1811, 5, 1811});
+        // The car's throttle hold is the car's: a pedal set connected meanwhile leaves the lever alone.
+        const Act carPedals = [](TransmitRig &rig) { QVERIFY(rig.controller->connectPedals(TransmitRig::PedalsPos)); rig.tick(); };
+        row("car pedals connected during the run", throttleCurve, 0, 1, carPedals, {2, 1811, 5, 1811});
         row("glitch filter holds a jump four ticks", noRates, 0, -1, jump(4), {0, 992});
         row("glitch filter lets it through on the fifth", noRates, 0, -1, jump(5), {0, 1811});
     }
@@ -210,16 +228,20 @@ private slots:
         QTest::addColumn<bool>("withLever");
         QTest::addColumn<float>("lever");
         QTest::addColumn<Config>("change");
+        QTest::addColumn<bool>("stopped"); // the user's Stop came first
         QTest::addColumn<QString>("error"); // empty: arms
         const Config none;
         const Config raisedIdle = [](HelicopterConfig &c) { c.calibration.throttle.minOutput = 0.3f; };
-        QTest::newRow("lever down") << true << -1.0f << none << QString();
-        QTest::newRow("lever raised") << true << 0.5f << none << "Lower the collective before arming the motor.";
+        QTest::newRow("lever down") << true << -1.0f << none << false << QString();
+        QTest::newRow("lever raised") << true << 0.5f << none << false << "Lower the collective before arming the motor.";
         // The collective range's Idle is where a lever that is down puts the collective.
-        QTest::newRow("lever just off its end, Idle at 30 %") << true << -0.9f << raisedIdle << QString();
+        QTest::newRow("lever just off its end, Idle at 30 %") << true << -0.9f << raisedIdle << false << QString();
         // Without a lever the collective reads about half: arming then would spin the rotor up.
-        QTest::newRow("no throttle device") << false << -1.0f << none
+        QTest::newRow("no throttle device") << false << -1.0f << none << false
                                             << "Connect the throttle lever before arming the motor.";
+        // Armed while stopped, a stop would not disarm it, and the next start would send the motor
+        // live in its first frame.
+        QTest::newRow("after a stop") << true << -1.0f << none << true << "Start transmission before arming the motor.";
     }
 
     void arming()
@@ -227,6 +249,7 @@ private slots:
         QFETCH(bool, withLever);
         QFETCH(float, lever);
         QFETCH(Config, change);
+        QFETCH(bool, stopped);
         QFETCH(QString, error);
         TransmitRig rig;
         QVERIFY(startHeli(rig, change, withLever, 0, -1));
@@ -235,6 +258,8 @@ private slots:
         rig.controller->setHelicopterConfig(cfg);
         rig.lever->setAxis(5, lever);
         rig.tick();
+        if (stopped)
+            rig.controller->stopTransmission();
         QSignalSpy changes(rig.controller.get(), &corvane::CorvaneController::heliArmedChanged);
         rig.controller->setHeliArmed(true);
         QCOMPARE(rig.controller->isHeliArmed(), error.isEmpty());

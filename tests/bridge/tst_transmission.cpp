@@ -63,6 +63,9 @@ private slots:
         QTest::newRow("configuring the transmitter") << "config" << true << "Stop configuring before starting transmission";
         QTest::newRow("throttle pressed, no pedal set")
             << "wheelThrottle" << false << "Release the throttle pedal before starting transmission.";
+        // Auto-start starts inside the connect, before anything has read the pedal set.
+        QTest::newRow("pedal set just connected, throttle down")
+            << "pedalsJustConnected" << true << "Release the throttle pedal before starting transmission.";
         // Arm at idle, on by default, refuses a helicopter whose first frame would lift it.
         QTest::newRow("helicopter collective at the top")
             << "heliLeverUp" << true << "Lower the collective before starting transmission.";
@@ -120,6 +123,10 @@ private slots:
             rig.input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Spare Throttle")));
             QVERIFY(rig.controller->connectHeliThrottle(int(rig.input->devices().size()) - 1));
             rig.pollAll();
+        } else if (setup == "pedalsJustConnected") {
+            QVERIFY(rig.connectCar(false));
+            rig.pedals->setAxis(1, 0.4f);
+            QVERIFY(rig.controller->connectPedals(TransmitRig::PedalsPos));
         } else if (setup == "twoAxisPedals") {
             rig.input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("USB Pedals"), 2, 0, 0));
             QVERIFY(rig.controller->connectPedals(int(rig.input->devices().size()) - 1));
@@ -238,8 +245,11 @@ private slots:
 
     void transmitterComesBack_data()
     {
-        QTest::addColumn<QString>("stop"); // "user", "safety", "stopStart" (Stop, Start), "afterUnplug" (Stop, cable out)
-        QTest::addColumn<QString>("then"); // cable out, then in "replug" or "stranger"; or "autoStartOn", cable in
+        // "user", "safety", "stopStart" (Stop, Start), "afterUnplug" (Stop, cable out), "disconnect",
+        // "disconnectPedals", "reopenWheel", "vehicle" (a helicopter's profile, then the car's)
+        QTest::addColumn<QString>("stop");
+        // cable out, then in "replug" or "stranger"; "autoStartOn"; "connect" or "connectPedals"; ""
+        QTest::addColumn<QString>("then");
         QTest::addColumn<bool>("resumes");
         QTest::newRow("unplug during a run, plug") << "" << "replug" << true;
         QTest::newRow("unplug during a run, another device on the port") << "" << "stranger" << false;
@@ -248,10 +258,16 @@ private slots:
         QTest::newRow("Stop and Start, unplug, plug") << "stopStart" << "replug" << true;
         QTest::newRow("unplug during a run, Stop, plug") << "afterUnplug" << "replug" << false;
         QTest::newRow("user Stop, auto-start switched on") << "user" << "autoStartOn" << false;
+        // A run the user's own act ends holds as a Stop does.
+        QTest::newRow("Disconnect during a run, Connect") << "disconnect" << "connect" << false;
+        QTest::newRow("pedals' Disconnect during a run, Connect") << "disconnectPedals" << "connectPedals" << false;
+        QTest::newRow("wheel base reopened during a run") << "reopenWheel" << "" << false;
+        QTest::newRow("another vehicle chosen during a run, the car again, unplug, plug") << "vehicle" << "replug" << false;
     }
 
     // Auto-start resumes a run the lost transmitter ended once the car's own is back; the user's
-    // stop holds until the user's Start; a device the allow-list rejects gets no frame.
+    // stop, and a run the user's own act ended, hold until the user's Start; a device the
+    // allow-list rejects gets no frame.
     void transmitterComesBack()
     {
         QFETCH(QString, stop);
@@ -272,10 +288,27 @@ private slots:
         else if (stop == "user" || stop == "stopStart")
             c->stopTransmission();
         QVERIFY(stop != "stopStart" || rig.start());
+        if (stop == "disconnect")
+            c->disconnectTransmitter();
+        else if (stop == "disconnectPedals")
+            c->disconnectPedals();
+        if (stop == "reopenWheel")
+            QVERIFY(c->connectWheelBase(TransmitRig::WheelPos) && c->reconnectWheelBase());
+        if (stop == "vehicle") {
+            corvane::ProfileManager *store = c->profileManager();
+            const QString car = store->activeProfileId();
+            const QString bird = store->duplicateProfile(car, QStringLiteral("Bird"));
+            store->mutableProfile(bird)->vehicleType = QString(VehicleType::Helicopter);
+            QVERIFY(store->setActiveProfile(bird) && !c->isRunning() && store->setActiveProfile(car));
+        }
         std::unique_ptr<ostratest::SimulatedTransmitter> second;
         if (then == "autoStartOn") {
             c->setAutoStartEnabled(true);
-        } else {
+        } else if (then == "connectPedals") {
+            QVERIFY(c->connectPedals(TransmitRig::PedalsPos));
+        } else if (then == "connect") {
+            QVERIFY(c->connectTransmitter(alias, 115200) && first.waitFor([c] { return c->isTransmitterAnswered(); }));
+        } else if (!then.isEmpty()) {
             first.hangUp();
             QVERIFY(first.waitFor([c] { return !c->isSerialConnected(); }) && !c->isRunning());
             if (stop == "afterUnplug")

@@ -17,6 +17,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "jsoncheck.h"
@@ -1046,6 +1047,28 @@ private slots:
     }
 
     // A child saves in a loop and is killed at random moments: every file stays whole.
+    // A run as root on the user's home (through sudo, to reach a serial port) leaves the user's
+    // files the user's, those it replaces and those it makes: the user's next run saves them.
+    void runAsRootKeepsTheUsersFiles()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root to save in a folder of another user's");
+        constexpr uid_t User = 65534;
+        ProfileManager store;
+        QVERIFY(ostratest::writesDone());
+        const QFileInfoList files = QDir(folder()).entryInfoList(QDir::Files) << QFileInfo(folder());
+        for (const QFileInfo &file : files)
+            QCOMPARE(::chown(QFile::encodeName(file.absoluteFilePath()).constData(), User, User), 0);
+        QVERIFY(store.saveActiveProfile());
+        const QString made = store.createProfile("Made as root");
+        QVERIFY(ostratest::writesDone());
+        for (const QString &id : {store.activeProfileId(), made}) {
+            struct stat st = {};
+            QCOMPARE(::stat(QFile::encodeName(folder() + "/" + id + ".json").constData(), &st), 0);
+            QVERIFY(st.st_uid == User && st.st_gid == User);
+        }
+    }
+
     void savesSurviveKill()
     {
         const QString saver = QCoreApplication::applicationDirPath() + "/profilesaver";
