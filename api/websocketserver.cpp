@@ -170,9 +170,16 @@ void WebSocketServer::stop()
     const QList<QWebSocket *> clients = m_clients;
     for (QWebSocket *client : clients) {
         forgetClient(client);
-        client->deleteLater();
         client->close(QWebSocketProtocol::CloseCodeNormal);
     }
+    // What was sent and not yet read goes with the server.
+    for (QWebSocket *sender : std::as_const(m_senders)) {
+        if (!m_closing.contains(sender))
+            sender->deleteLater();
+    }
+    m_senders.clear();
+    m_inboxes.clear();
+    m_reading.clear();
     emit clientCountChanged(0);
     const QList<QTcpSocket *> opening = m_handshakes.keys();
     for (QTcpSocket *socket : opening) {
@@ -238,7 +245,8 @@ void WebSocketServer::updateReading(QWebSocket *client)
     const auto inbox = m_inboxes.find(client);
     if (inbox == m_inboxes.end())
         return;
-    const bool pause = isBehind(client) || inbox->queuedBytes > MaxQueuedBytes;
+    // What a client that has gone sent is all in its socket already.
+    const bool pause = m_clients.contains(client) && (isBehind(client) || inbox->queuedBytes > MaxQueuedBytes);
     if (pause == inbox->paused)
         return;
     inbox->paused = pause;
@@ -263,12 +271,12 @@ void WebSocketServer::takeMessages()
     spent.start();
     // Clients passed in a row with nothing whole to take: once every client has been, nothing waits.
     qsizetype idle = 0;
-    while (idle < m_clients.size() && spent.nsecsElapsed() < ReadBudgetNs) {
-        if (m_nextRead >= m_clients.size())
+    while (idle < m_senders.size() && spent.nsecsElapsed() < ReadBudgetNs) {
+        if (m_nextRead >= m_senders.size())
             m_nextRead = 0;
-        idle = takeMessage(m_clients.at(m_nextRead++)) ? 0 : idle + 1;
+        idle = takeMessage(m_senders.at(m_nextRead++)) ? 0 : idle + 1;
     }
-    if (idle < m_clients.size())
+    if (idle < m_senders.size())
         scheduleReading();
 }
 
@@ -281,6 +289,11 @@ bool WebSocketServer::takeMessage(QWebSocket *client)
     const WsFrameReader::Taken taken = reading->frames.next(reading->socket);
     switch (taken.kind) {
     case WsFrameReader::Kind::None:
+        // A client that has gone sends no more: everything it sent has been taken.
+        if (!m_clients.contains(client)) {
+            m_reading.erase(reading);
+            leaveIfRead(client);
+        }
         return false;
     case WsFrameReader::Kind::Text:
         onTextMessageReceived(client, taken.text);
@@ -294,8 +307,11 @@ bool WebSocketServer::takeMessage(QWebSocket *client)
         emit client->pong(quint64(std::max<qint64>(0, now() - m_lastTick)), QByteArray());
         break;
     case WsFrameReader::Kind::Close:
-        // Answered, and the connection ends: its disconnect forgets it.
+        // Nothing it sends after it counts. Answered, and the connection ends: its disconnect
+        // forgets it.
+        m_reading.erase(reading);
         client->close();
+        leaveIfRead(client);
         break;
     case WsFrameReader::Kind::Fault:
         qInfo().noquote() << "WebSocketServer: client" << peerOf(client) << "closed:" << taken.reason;
@@ -447,10 +463,10 @@ int WebSocketServer::connectionsFrom(const QHostAddress &source) const
     int count = 0;
     for (const Handshake &opening : m_handshakes)
         count += opening.source == source ? 1 : 0;
-    for (const QWebSocket *client : m_clients)
-        count += sourceAddress(client->peerAddress()) == source ? 1 : 0;
-    for (const QHostAddress &closing : m_closing)
-        count += closing == source ? 1 : 0;
+    for (const Inbox &inbox : m_inboxes)
+        count += inbox.source == source ? 1 : 0;
+    for (auto closing = m_closing.cbegin(); closing != m_closing.cend(); ++closing)
+        count += closing.value() == source && !m_inboxes.contains(closing.key()) ? 1 : 0;
     return count;
 }
 
@@ -481,11 +497,13 @@ void WebSocketServer::onNewConnection()
         connect(client, &QWebSocket::pong, this, [this, client] { onPong(client); });
         connect(client, &QWebSocket::bytesWritten, this, [this, client] { onBytesWritten(client); });
         m_clients.append(client);
+        m_senders.append(client);
         m_subscriptions.insert(client, {});
         m_lastHeard.insert(client, now());
         Inbox inbox;
         inbox.serial = ++m_arrivals;
         inbox.lastRequest = now();
+        inbox.source = sourceAddress(client->peerAddress());
         m_inboxes.insert(client, inbox);
         qInfo().noquote() << "WebSocketServer: client connected from" << peerOf(client);
         emit clientCountChanged(clientCount());
@@ -607,7 +625,12 @@ void WebSocketServer::closeAndRelease(QWebSocket *socket, int code, const QStrin
     // Its descriptor stays taken until it has gone: it counts against the limits till then.
     m_closing.insert(socket, sourceAddress(socket->peerAddress()));
     connect(socket, &QObject::destroyed, this, [this, socket] { m_closing.remove(socket); });
-    connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
+    // Deleted once its messages have been read too.
+    connect(socket, &QWebSocket::disconnected, this, [this, socket] {
+        m_closing.remove(socket);
+        if (!m_inboxes.contains(socket))
+            socket->deleteLater();
+    });
     QTimer::singleShot(CloseGraceMs, socket, &QWebSocket::abort);
     if (!taken) {
         socket->close(QWebSocketProtocol::CloseCode(code), reason);
@@ -626,9 +649,9 @@ void WebSocketServer::onClientDisconnected()
     if (!client)
         return;
     qInfo() << "WebSocketServer: client disconnected";
-    client->deleteLater();
     if (forgetClient(client))
         emit clientCountChanged(clientCount());
+    leaveIfRead(client);
 }
 
 bool WebSocketServer::forgetClient(QWebSocket *client)
@@ -637,11 +660,29 @@ bool WebSocketServer::forgetClient(QWebSocket *client)
         return false;
     m_subscriptions.remove(client);
     m_lastHeard.remove(client);
-    m_inboxes.remove(client);
-    if (const QPointer<QTcpSocket> socket = m_reading.take(client).socket)
+    if (const QPointer<QTcpSocket> socket = m_reading.value(client).socket)
         socket->disconnect(this);
     client->disconnect(this);
+    // What it sent before it went still takes effect, in its turns.
+    const auto inbox = m_inboxes.find(client);
+    if (inbox != m_inboxes.end())
+        inbox->paused = false;
+    scheduleReading();
+    scheduleTurns();
     return true;
+}
+
+void WebSocketServer::leaveIfRead(QWebSocket *client)
+{
+    const auto inbox = m_inboxes.constFind(client);
+    if (inbox == m_inboxes.cend() || m_clients.contains(client) || m_reading.contains(client) || inbox->reading
+        || inbox->read < inbox->requests.size())
+        return;
+    m_inboxes.erase(inbox);
+    m_senders.removeOne(client);
+    // One still being closed is deleted once it has gone.
+    if (!m_closing.contains(client))
+        client->deleteLater();
 }
 
 void WebSocketServer::dropClient(QWebSocket *client, const QString &why, const QString &reason)
@@ -654,11 +695,15 @@ void WebSocketServer::dropClient(QWebSocket *client, const QString &why, const Q
 
 void WebSocketServer::closeClient(QWebSocket *client, int code, const QString &reason)
 {
-    const QPointer<QTcpSocket> taken = m_reading.value(client).socket;
-    // Forgotten first, so its disconnect finds nothing left to report.
-    forgetClient(client);
-    closeAndRelease(client, code, reason, taken);
-    emit clientCountChanged(clientCount());
+    // Nothing more is taken from it.
+    const QPointer<QTcpSocket> taken = m_reading.take(client).socket;
+    // Forgotten first, so its disconnect finds nothing left to report. One that has gone already
+    // is told nothing.
+    if (forgetClient(client)) {
+        closeAndRelease(client, code, reason, taken);
+        emit clientCountChanged(clientCount());
+    }
+    leaveIfRead(client);
 }
 
 void WebSocketServer::onPong(QWebSocket *client)
@@ -673,7 +718,8 @@ void WebSocketServer::onTextMessageReceived(QWebSocket *client, const QString &m
     const auto inbox = m_inboxes.find(client);
     if (inbox == m_inboxes.end())
         return; // removed while this message waited
-    m_lastHeard.insert(client, now());
+    if (const auto heard = m_lastHeard.find(client); heard != m_lastHeard.end())
+        *heard = now();
     inbox->lastRequest = now();
     inbox->requests.enqueue({message, message.size(), nullptr});
     inbox->queuedBytes += message.size() + WaitingRequestBytes;
@@ -730,6 +776,7 @@ void WebSocketServer::readDone(QWebSocket *client, const QJsonDocument &document
         return;
     answerNext(client);
     hold(*asked);
+    leaveIfRead(client);
 }
 
 bool WebSocketServer::hasTurn(QWebSocket *client) const
@@ -745,17 +792,20 @@ bool WebSocketServer::hasTurn(QWebSocket *client) const
 bool WebSocketServer::answerNext(QWebSocket *client)
 {
     const auto inbox = m_inboxes.find(client);
-    if (inbox == m_inboxes.end() || inbox->read == 0 || isBehind(client))
+    if (inbox == m_inboxes.end() || inbox->read == 0)
         return false;
     const Waiting &waiting = inbox->requests.head();
     const std::shared_ptr<Answer> first = waiting.answer;
-    if (!first->answered || !first->stored)
+    // The replies of a client that has gone go nowhere, and need not wait.
+    const bool gone = !m_clients.contains(client);
+    if (!gone && (isBehind(client) || !first->answered || !first->stored))
         return false;
     inbox->queuedBytes -= waiting.size + WaitingRequestBytes + first->heldBytes;
     inbox->requests.dequeue();
     --inbox->read;
     first->sent = true;
-    sendJson(client, replyOf(*first));
+    if (!gone)
+        sendJson(client, replyOf(*first));
     return true;
 }
 
@@ -788,17 +838,17 @@ void WebSocketServer::takeTurns()
     const QPointer<WebSocketServer> self = this;
     // Clients passed in a row with nothing to do: once every client has been, nothing waits.
     qsizetype idle = 0;
-    while (idle < m_clients.size() && spent.nsecsElapsed() < TurnBudgetNs) {
-        if (m_nextTurn >= m_clients.size())
+    while (idle < m_senders.size() && spent.nsecsElapsed() < TurnBudgetNs) {
+        if (m_nextTurn >= m_senders.size())
             m_nextTurn = 0;
-        QWebSocket *client = m_clients.at(m_nextTurn++);
+        QWebSocket *client = m_senders.at(m_nextTurn++);
         const bool read = readNext(client);
         if (!self)
             return;
         const bool answered = answerNext(client);
         idle = read || answered ? 0 : idle + 1;
     }
-    if (idle < m_clients.size())
+    if (idle < m_senders.size())
         scheduleTurns();
 }
 
@@ -920,11 +970,12 @@ QJsonObject WebSocketServer::handleSubscribe(QWebSocket *client, const QJsonObje
                                    .arg(MaxEventNameChars)}};
         }
     }
-    QSet<QString> &subscribed = m_subscriptions[client];
-    for (const QJsonValue &name : events) {
-        if (subscribed.size() >= MaxSubscriptionsPerClient)
+    // A client that has gone gets no pushes: it keeps none.
+    const auto subscribed = m_subscriptions.find(client);
+    for (qsizetype i = 0; i < events.size() && subscribed != m_subscriptions.end(); ++i) {
+        if (subscribed->size() >= MaxSubscriptionsPerClient)
             break;
-        subscribed.insert(name.toString());
+        subscribed->insert(events.at(i).toString());
     }
     return {{kEvent, QStringLiteral("action_subscribe")}, {kSuccess, true}};
 }

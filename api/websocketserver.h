@@ -73,7 +73,8 @@ public:
     // anyone: each holds a descriptor the program needs for its files. A connection beyond them
     // takes the place of one of them.
     static constexpr int MaxHandshakes = 32;
-    // Connections of any kind from one address: one machine cannot take every slot.
+    // Connections of any kind from one address: one machine cannot take every slot. A client
+    // that has gone counts until what it sent has been read.
     static constexpr int MaxConnectionsPerAddress = 8;
     // A handshake not finished by then is cut at the next heartbeat tick.
     static constexpr qint64 HandshakeTimeoutMs = 4000;
@@ -103,8 +104,10 @@ public:
     static constexpr qint64 TurnBudgetNs = 1'000'000;
     // Time a pass of the event loop spends taking messages from the clients' sockets, a frame
     // from each client in turn: what peers send costs the thread of the 7 ms tick no more, however
-    // small their messages; the rest waits in their sockets, and then in the system's.
-    static constexpr qint64 ReadBudgetNs = 1'000'000;
+    // small their messages; the rest waits in their sockets, and then in the system's. Half the
+    // turns' time: peers sending a message in frames of a byte each fill it at every pass, and the
+    // passes that take longer delay another client's answers as much.
+    static constexpr qint64 ReadBudgetNs = 500'000;
     // A message this long at most is read in a pass of turns (in 50 µs at worst); a longer one on
     // a thread of its own: a peer sending the longest back to back would take most of the thread
     // of the 7 ms tick.
@@ -216,6 +219,7 @@ private:
         qint64 queuedBytes = 0;
         bool paused = false; // nothing is read from its socket
         qint64 lastRequest = 0; // when it last sent a request, or connected
+        QHostAddress source; // the address its limit counts against, while it is read
     };
 
     QJsonObject handleSubscribe(QWebSocket *client, const QJsonObject &data);
@@ -278,8 +282,11 @@ private:
     // Forgets a client, sends it a close frame with `code` and `reason` and cuts it off if it
     // does not answer.
     void closeClient(QWebSocket *client, int code, const QString &reason);
-    // Forgets a client still in the list; false when it was not.
+    // Forgets a client still in the list (no pushes, pings or replies go to it); false when it was
+    // not. What it sent before it went is still taken and read, in its turns.
     bool forgetClient(QWebSocket *client);
+    // Lets go of a client forgotten once everything it sent has been taken and read.
+    void leaveIfRead(QWebSocket *client);
     // Closes a socket with a close frame and releases it once it has gone (or after a grace).
     // `taken`: its TCP socket, when the server takes its frames.
     void closeAndRelease(QWebSocket *socket, int code, const QString &reason, QTcpSocket *taken = nullptr);
@@ -294,6 +301,9 @@ private:
     QSocketNotifier *m_acceptor = nullptr; // while listening
     CorvaneController *m_controller = nullptr;
     QList<QWebSocket *> m_clients;
+    // The clients whose messages are taken and read in turns: those in m_clients, and those gone
+    // until everything they sent has been read (a stop sent just before its client closes stops).
+    QList<QWebSocket *> m_senders;
     QHash<QString, WsHandler *> m_handlers;
     QHash<QWebSocket *, QSet<QString>> m_subscriptions;
     QTimer *m_heartbeat = nullptr;
@@ -301,9 +311,9 @@ private:
     QHash<QWebSocket *, Inbox> m_inboxes;
     QHash<QWebSocket *, Reading> m_reading;
     bool m_readingQueued = false;
-    qsizetype m_nextRead = 0; // the client in m_clients whose frame is taken next
+    qsizetype m_nextRead = 0; // the client in m_senders whose frame is taken next
     bool m_turnsQueued = false;
-    qsizetype m_nextTurn = 0; // the client in m_clients whose turn is next
+    qsizetype m_nextTurn = 0; // the client in m_senders whose turn is next
     // The event loop level of each request with a handler, innermost last.
     QList<int> m_requestLoopLevels;
     QHash<QTcpSocket *, Handshake> m_handshakes;

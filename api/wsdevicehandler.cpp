@@ -74,9 +74,18 @@ void WsDeviceHandler::readBaudRate(const FieldReader &in, int &baudRate)
         baudRate = read;
 }
 
+QList<SerialPortEntry> WsDeviceHandler::serialPorts()
+{
+    if (!m_portsListed.isValid() || m_portsListed.hasExpired(PortListAgeMs)) {
+        m_ports = CorvaneController::availableSerialPorts();
+        m_portsListed.start();
+    }
+    return m_ports;
+}
+
 bool WsDeviceHandler::isListedPort(const QString &portName)
 {
-    const QList<SerialPortEntry> ports = CorvaneController::availableSerialPorts();
+    const QList<SerialPortEntry> ports = serialPorts();
     return std::any_of(ports.cbegin(), ports.cend(), [&portName](const SerialPortEntry &port) {
         return port.portName == portName
                || (!port.portName.contains(QLatin1Char('/')) && QLatin1String("/dev/") + port.portName == portName);
@@ -203,10 +212,10 @@ QJsonObject WsDeviceHandler::handleConnectInput(const QString &event, const QJso
                        connected ? QString() : QStringLiteral("Failed to connect %1 at index %2").arg(device).arg(index));
 }
 
-QJsonObject WsDeviceHandler::serialPortsJson() const
+QJsonObject WsDeviceHandler::serialPortsJson()
 {
     QJsonArray ports;
-    const QList<SerialPortEntry> entries = CorvaneController::availableSerialPorts();
+    const QList<SerialPortEntry> entries = serialPorts();
     for (const SerialPortEntry &entry : entries) {
         ports.append(QJsonObject{{QStringLiteral("name"), entry.portName},
                                  {QStringLiteral("description"), entry.description},

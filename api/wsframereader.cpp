@@ -18,6 +18,27 @@ constexpr qsizetype MaxHeaderBytes = 14;
 
 enum Opcode : quint8 { Continuation = 0x0, Text = 0x1, Binary = 0x2, Close = 0x8, Ping = 0x9, Pong = 0xA };
 
+// The codes an endpoint may send: 1004 to 1006 and 1015 are kept for other uses, 1016 to 2999 and
+// from 5000 on are no code.
+bool isSendableCloseCode(quint16 code)
+{
+    return (code >= 1000 && code <= 1014 && (code < 1004 || code > 1006)) || (code >= 3000 && code <= 4999);
+}
+
+QString invalidUtf8()
+{
+    return QStringLiteral("Invalid UTF-8 code encountered.");
+}
+
+// The UTF-8 bytes as text; `valid` tells whether they all were.
+QString fromUtf8(const QByteArray &bytes, bool &valid)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8(bytes);
+    valid = !utf8.hasError();
+    return text;
+}
+
 WsFrameReader::Taken taken(WsFrameReader::Kind kind, const QString &text = QString())
 {
     WsFrameReader::Taken taken;
@@ -124,8 +145,21 @@ WsFrameReader::Taken WsFrameReader::next(QIODevice *socket)
     }
     case Pong:
         return taken(Kind::Pong);
-    case Close:
+    case Close: {
+        // None, or a code and a reason, as for the close frames we send.
+        if (payload.size() == 1)
+            return fault(CloseCodeProtocolError, QStringLiteral("Payload of close frame is too small."));
+        if (payload.isEmpty())
+            return taken(Kind::Close);
+        const quint16 code = quint16(quint8(payload.at(0)) << 8 | quint8(payload.at(1)));
+        if (!isSendableCloseCode(code))
+            return fault(CloseCodeProtocolError, QStringLiteral("Invalid close code %1.").arg(code));
+        bool valid = false;
+        fromUtf8(payload.mid(2), valid);
+        if (!valid)
+            return fault(CloseCodeWrongDatatype, invalidUtf8());
         return taken(Kind::Close);
+    }
     default:
         break;
     }
@@ -142,11 +176,11 @@ WsFrameReader::Taken WsFrameReader::next(QIODevice *socket)
     m_messageBytes = 0;
     if (m_binary)
         return taken(Kind::Binary);
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = utf8(m_text);
+    bool valid = false;
+    const QString text = fromUtf8(m_text, valid);
     m_text.clear();
-    if (utf8.hasError())
-        return fault(CloseCodeWrongDatatype, QStringLiteral("Invalid UTF-8 code encountered."));
+    if (!valid)
+        return fault(CloseCodeWrongDatatype, invalidUtf8());
     return taken(Kind::Text, text);
 }
 

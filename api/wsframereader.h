@@ -11,7 +11,8 @@ namespace corvane {
 // Takes a client's WebSocket frames from its TCP socket, one frame per call, so that its caller
 // decides how many it takes in a pass of the event loop (QWebSocket takes every message its socket
 // holds at once). A text message's UTF-8 is checked once the message is whole: a character may
-// be split between two of its frames (QWebSocket refuses that). Pings are answered here.
+// be split between two of its frames (QWebSocket refuses that). Pings are answered here; a close
+// frame's code and reason are checked as a text message is.
 class WsFrameReader
 {
 public:

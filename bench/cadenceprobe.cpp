@@ -4,7 +4,8 @@
 // over 10 ms and over 20 ms, and the frames whose CRC is wrong.
 //
 //     cadenceprobe [seconds] [--render] [--mainwindow] [--shell [--size WxH]] [--dashboard] [--clients N] [--port DEVICE]
-//                  [--start-gaps] [--requests lounge|profiles|flood|flood-1m|flood-ping] [--sync-delay MS]
+//                  [--start-gaps] [--requests lounge|profiles|flood|flood-1m|flood-ping|flood-fragments|
+//                  flood-interleaved|flood-long-fragmented|flood-ports|paced] [--sync-delay MS]
 //     cadenceprobe [seconds] --compare
 //
 // --mainwindow transmits from the program's main window instead, shown at 1280x800 on the car
@@ -28,8 +29,12 @@
 // set_lounge_pit_limiter, "profiles" creates a profile and deletes it again. "flood" sends
 // set_axis_settings of unknown keys just under the server's message cap, back to back without
 // waiting for replies, as a hostile peer on the LAN would ("flood-1m": 1 MiB messages, opening
-// the connection again whenever the server closes it; "flood-ping": pings), while one more client
-// pings on a thread of its own and reports its round trips.
+// the connection again whenever the server closes it; "flood-ping": pings; "flood-fragments": a
+// ping request in frames of one byte each; "flood-interleaved": the same with a ping frame after
+// each; "flood-long-fragmented": the message of "flood" in frames of 64 bytes; "flood-ports": a
+// set_lounge_pit_limiter and four get_serial_ports, again and again), while one more
+// client pings on a thread of its own and reports its round trips. "paced" has each client send a
+// set_lounge_pit_limiter every millisecond, whatever the replies, beside that phone.
 // --sync-delay MS holds every fsync and fdatasync of the probe that long first, as a slow disk
 // would; the probe counts the syncs made on its GUI thread (the tick's) and in all.
 // The probe's CPU time (user and system, all its threads) per second of transmission is printed
@@ -147,7 +152,8 @@ int channelFrame(const std::vector<unsigned char> &bytes, size_t at, bool &stamp
 }
 
 const char Usage[] = "usage: cadenceprobe [seconds] [--render] [--mainwindow] [--shell [--size WxH]] [--dashboard] [--clients N] "
-                     "[--port DEVICE] [--start-gaps] [--requests lounge|profiles|flood|flood-1m|flood-ping] [--sync-delay MS]\n"
+                     "[--port DEVICE] [--start-gaps] [--requests lounge|profiles|flood|flood-1m|flood-ping|flood-fragments|"
+                     "flood-interleaved|flood-long-fragmented|flood-ports|paced] [--sync-delay MS]\n"
                      "       cadenceprobe [seconds] --compare\n";
 
 constexpr double TickMs = 7.0;
@@ -303,34 +309,74 @@ int runCompare(double seconds)
     return 0;
 }
 
+// A text message in frames of at most `piece` bytes (unmasked by a zero mask), each followed by
+// `between` when given.
+QByteArray inFrames(const QByteArray &text, qsizetype piece, const QByteArray &between = QByteArray())
+{
+    QByteArray frames;
+    for (qsizetype at = 0; at < text.size(); at += piece) {
+        const quint8 opcode = at == 0 ? 0x1 : 0x0;
+        const quint8 fin = at + piece >= text.size() ? 0x80 : 0x00;
+        frames += ostratest::wsClientFrame(fin | opcode, text.mid(at, piece), 0) + between;
+    }
+    return frames;
+}
+
 // The second process for the floods: `count` clients, each from a loopback address of its own
-// (127.0.0.2 on), send set_axis_settings messages of unknown keys, each just under `bytes` (pings
-// when 0), keeping their socket's queue full; a phone on a thread of its own pings, 5 ms after
-// each pong. Prints "ready" once all are connected, floods from half a second
-// later, and at the end the phone's round trips and what the flood sent.
-int runFlood(int argc, char *argv[], quint16 port, int count, qsizetype bytes)
+// (127.0.0.2 on), send the messages of `kind` (see the top of this file), keeping their socket's
+// queue full ("paced": one a millisecond); a phone on a thread of its own pings, 5 ms after each
+// pong. Prints "ready" once all are connected, floods from half a second later, and at the end
+// the phone's round trips and what the flood sent.
+int runFlood(int argc, char *argv[], quint16 port, int count, const QString &kind)
 {
     QCoreApplication app(argc, argv);
     const QUrl url(QStringLiteral("ws://127.0.0.1:%1").arg(port));
     QString text = QStringLiteral(R"({"event":"ping"})");
+    const qsizetype bytes = kind == QLatin1String("flood-1m") ? 1024 * 1024
+                            : kind == QLatin1String("flood") || kind == QLatin1String("flood-long-fragmented")
+                                ? qsizetype(corvane::WebSocketServer::MaxMessageBytes)
+                                : 0;
     if (bytes > 0) {
         text = QStringLiteral(R"({"event":"set_axis_settings","data":{)");
         for (int key = 0; text.size() < bytes - 32; ++key)
             text += QStringLiteral(R"("k%1":1,)").arg(key);
         text += QStringLiteral(R"("z":1}})");
     }
-    const qsizetype queued = std::max<qsizetype>(2 * text.size(), 64 * 1024);
+    const bool paced = kind == QLatin1String("paced");
+    const QByteArray storing = R"({"event":"set_lounge_pit_limiter","data":{"enabled":true,"percent":40}})";
+    if (paced)
+        text = QString::fromUtf8(storing);
+    // A change, whose reply waits for the disk, and the port list asked for four times.
+    QByteArray ports = ostratest::wsClientFrame(0x81, storing, 0);
+    for (int i = 0; i < 4; ++i)
+        ports += ostratest::wsClientFrame(0x81, R"({"event":"get_serial_ports"})", 0);
+    const QByteArray payload = kind == QLatin1String("flood-ports")         ? ports
+                               : kind == QLatin1String("flood-fragments")     ? inFrames(text.toUtf8(), 1)
+                               : kind == QLatin1String("flood-interleaved") ? inFrames(text.toUtf8(), 1, ostratest::wsClientFrame(0x89, "p", 0))
+                               : kind == QLatin1String("flood-long-fragmented") ? inFrames(text.toUtf8(), 64)
+                                                                                : ostratest::wsClientFrame(0x81, text.toUtf8(), 0);
+    const qsizetype queued = std::max<qsizetype>(2 * payload.size(), 64 * 1024);
 
-    const QByteArray payload = text.toUtf8();
     std::vector<std::unique_ptr<LoopbackPeer>> flooders;
     bool flooding = false;
     qint64 sent = 0;
+    QTimer pace;
+    pace.setTimerType(Qt::PreciseTimer);
+    pace.setInterval(1);
+    QObject::connect(&pace, &QTimer::timeout, [&] {
+        for (const auto &flooder : flooders) {
+            if (flooder->isOpen() && flooder->bytesToWrite() < queued) {
+                flooder->sendBytes(payload);
+                ++sent;
+            }
+        }
+    });
     qint64 closed = 0;
     int connected = 0;
     const auto send = [&](LoopbackPeer *flooder) {
         // Two messages (or 64 KiB) queued keep the connection busy whatever the server takes.
-        while (flooding && flooder->isOpen() && flooder->bytesToWrite() < queued) {
-            flooder->sendText(payload);
+        while (flooding && !paced && flooder->isOpen() && flooder->bytesToWrite() < queued) {
+            flooder->sendBytes(payload);
             ++sent;
         }
     };
@@ -343,6 +389,8 @@ int runFlood(int argc, char *argv[], quint16 port, int count, qsizetype bytes)
             flooding = true;
             for (const auto &flooder : flooders)
                 send(flooder.get());
+            if (paced)
+                pace.start();
         });
     };
     QThread phoneThread;
@@ -506,11 +554,9 @@ int runClients(int argc, char *argv[], quint16 port, int count, const QString &r
 int main(int argc, char *argv[])
 {
     // cadenceprobe --client-process PORT COUNT [REQUESTS]: the clients' side of --clients.
-    if (argc == 5 && std::strcmp(argv[1], "--client-process") == 0 && std::strncmp(argv[4], "flood", 5) == 0)
-        return runFlood(argc, argv, quint16(std::atoi(argv[2])), std::atoi(argv[3]),
-                        std::strcmp(argv[4], "flood-1m") == 0     ? 1024 * 1024
-                        : std::strcmp(argv[4], "flood-ping") == 0 ? 0
-                                                                  : qsizetype(corvane::WebSocketServer::MaxMessageBytes));
+    if (argc == 5 && std::strcmp(argv[1], "--client-process") == 0
+        && (std::strncmp(argv[4], "flood", 5) == 0 || std::strcmp(argv[4], "paced") == 0))
+        return runFlood(argc, argv, quint16(std::atoi(argv[2])), std::atoi(argv[3]), QString::fromLatin1(argv[4]));
     if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "--client-process") == 0)
         return runClients(argc, argv, quint16(std::atoi(argv[2])), std::atoi(argv[3]),
                           argc == 5 ? QString::fromLatin1(argv[4]) : QString());
@@ -590,11 +636,14 @@ int main(int argc, char *argv[])
     if (!countOk || clientCount < 0)
         return usageError(QStringLiteral("the number of clients must be 0 or more"));
     const QString requests = parser.value(requestsOption);
-    const QStringList kinds{QStringLiteral("lounge"), QStringLiteral("profiles"), QStringLiteral("flood"),
-                            QStringLiteral("flood-1m"), QStringLiteral("flood-ping")};
+    const QStringList kinds{QStringLiteral("lounge"),          QStringLiteral("profiles"),
+                            QStringLiteral("flood"),           QStringLiteral("flood-1m"),
+                            QStringLiteral("flood-ping"),      QStringLiteral("flood-fragments"),
+                            QStringLiteral("flood-interleaved"), QStringLiteral("flood-long-fragmented"),
+                            QStringLiteral("flood-ports"),     QStringLiteral("paced")};
     if (!requests.isEmpty() && (!serve || !kinds.contains(requests)))
-        return usageError(QStringLiteral("--requests takes lounge, profiles, flood, flood-1m or flood-ping, with --clients"));
-    const bool flood = requests.startsWith(QLatin1String("flood"));
+        return usageError(QStringLiteral("--requests takes %1, with --clients").arg(kinds.join(QStringLiteral(", "))));
+    const bool flood = requests.startsWith(QLatin1String("flood")) || requests == QLatin1String("paced");
     bool delayOk = true;
     syncDelayMs = parser.isSet(syncDelayOption) ? parser.value(syncDelayOption).toInt(&delayOk) : 0;
     if (!delayOk || syncDelayMs < 0)

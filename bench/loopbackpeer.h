@@ -56,6 +56,8 @@ public:
     bool isOpen() const { return m_open && !m_closing; }
     qint64 bytesToWrite() const { return m_socket.bytesToWrite(); }
     void sendText(const QByteArray &payload) { sendFrame(0x81, payload); }
+    // Frames made beforehand, as they are.
+    void sendBytes(const QByteArray &frames) { m_socket.write(frames); }
 
     // One frame with the given first byte (FIN and opcode), its payload unmasked by a zero mask.
     void sendFrame(quint8 opcodeByte, const QByteArray &payload)

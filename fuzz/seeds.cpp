@@ -19,6 +19,7 @@
 #include "bridge/elrsparametermanager.h"
 #include "bridge/receiverrig.h"
 #include "fuzzhost.h"
+#include "support/wsclientframe.h"
 
 namespace {
 
@@ -176,6 +177,22 @@ void apiSeeds()
         file.write(dictionary);
 }
 
+// A client's frames after the handshake: a request, a message in fragments with a character and
+// a ping between them, a longer length's form, a close; each seed's first byte chooses its pieces.
+void wsFrameSeeds()
+{
+    using ostratest::wsClientFrame;
+    const QByteArray request = R"({"event":"get_echo","data":{"s":"é"}})";
+    write("ws_frames", "request", QByteArray(1, '\x05') + wsClientFrame(0x81, request));
+    write("ws_frames", "fragments-and-ping",
+          QByteArray(1, '\x00') + wsClientFrame(0x01, request.left(34)) + wsClientFrame(0x89, "hi")
+              + wsClientFrame(0x00, request.mid(34, 1)) + wsClientFrame(0x80, request.mid(35)));
+    write("ws_frames", "longer-length", QByteArray(1, '\x11') + wsClientFrame(0x81, QByteArray(300, ' ') + request));
+    write("ws_frames", "past-the-limit",
+          QByteArray(1, '\x93') + wsClientFrame(0x01, QByteArray(100, ' ')) + wsClientFrame(0x80, QByteArray(100, ' ')));
+    write("ws_frames", "close", QByteArray(1, '\x27') + wsClientFrame(0x88, QByteArray("\x03\xe8" "bye")));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -190,5 +207,6 @@ int main(int argc, char *argv[])
     receiverSeeds();
     profileSeeds();
     apiSeeds();
+    wsFrameSeeds();
     return 0;
 }

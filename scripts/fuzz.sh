@@ -13,7 +13,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${OSTRA_FUZZ_BUILD_DIR:-$root/build-fuzz}
 jobs=${OSTRA_JOBS:-$(nproc)}
-all_targets=(crsf_stream transmitter_stream receiver_lines profile_documents websocket_api ini_format)
+all_targets=(crsf_stream transmitter_stream receiver_lines profile_documents websocket_api ws_frames ini_format)
 
 if [ "${1:-}" = "--seeds" ]; then
     "$root/scripts/build.sh"
@@ -43,7 +43,7 @@ export QT_QPA_PLATFORM=offscreen TZ=UTC OSTRA_INPUT_BACKEND=virtual OSTRA_MDNS_I
 # text, a whole profile folder. Longer inputs only repeat what these reach, at their length's cost.
 max_len() {
     case $1 in
-        crsf_stream | receiver_lines | transmitter_stream) echo 1024 ;;
+        crsf_stream | receiver_lines | transmitter_stream | ws_frames) echo 1024 ;;
         websocket_api | ini_format) echo 2048 ;;
         profile_documents) echo 16384 ;;
     esac

@@ -389,11 +389,11 @@ void FileWriter::finished(const QString &path, quint64 ticket, bool ok, const QS
         if (batch->waiting.isEmpty())
             done.append(batch);
     }
+    // In one pass: thousands of requests' batches may wait for one file.
+    m_storingBatches.removeIf([](const std::shared_ptr<Batch> &batch) { return batch->waiting.isEmpty(); });
     // Last closed first: changes that failed together are taken back in the reverse of their order.
-    for (auto batch = done.crbegin(); batch != done.crend(); ++batch) {
-        m_storingBatches.removeOne(*batch);
+    for (auto batch = done.crbegin(); batch != done.crend(); ++batch)
         report(*batch);
-    }
     // Jobs handed over while the batches reported waited for this one.
     if (--m_started[path] > 0)
         return;

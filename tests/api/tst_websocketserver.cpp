@@ -480,48 +480,73 @@ private slots:
         QCOMPARE(other.request("ping"), parsed(R"({"event":"pong"})"));
     }
 
-    // Frames as a client may send them, each its first byte (FIN and opcode) and its payload, and
-    // the frames the server sends back. A message's UTF-8 is checked whole: a character may be
-    // split between two of its frames.
+    // Frames as a client sends them in one segment, each its first byte (FIN and opcode) and its
+    // payload (an empty one: the client ends its side of the connection), the requests they make
+    // (each takes effect when read, whatever follows it) and the frames the server sends back. A
+    // message's UTF-8 is checked whole: a character may be split between two of its frames.
     void frames_data()
     {
         QTest::addColumn<QList<QByteArray>>("sent");
+        QTest::addColumn<int>("requests");
         QTest::addColumn<QList<QByteArray>>("received");
         const QByteArray echoed = QJsonDocument(parsed(R"({"event":"get_echo","data":{"s":"é"}})")).toJson(QJsonDocument::Compact);
         const QByteArray head = "{\"event\":\"get_echo\",\"data\":{\"s\":\"";
+        const QByteArray request = "\x81{\"event\":\"get_echo\"}";
         QTest::newRow("a character split between two frames")
-            << QList<QByteArray>{"\x01" + head + "\xc3", "\x80\xa9\"}}"} << QList<QByteArray>{"\x81" + echoed};
+            << QList<QByteArray>{"\x01" + head + "\xc3", "\x80\xa9\"}}"} << 1 << QList<QByteArray>{"\x81" + echoed};
         QTest::newRow("a ping between two frames")
-            << QList<QByteArray>{"\x01" + head + "\xc3", "\x89hi", "\x80\xa9\"}}"}
+            << QList<QByteArray>{"\x01" + head + "\xc3", "\x89hi", "\x80\xa9\"}}"} << 1
             << QList<QByteArray>{"\x8ahi", "\x81" + echoed};
-        QTest::newRow("invalid UTF-8") << QList<QByteArray>{"\x81" + head + "\xc3(\"}}"}
+        QTest::newRow("invalid UTF-8") << QList<QByteArray>{"\x81" + head + "\xc3(\"}}"} << 0
                                        << QList<QByteArray>{"\x88\x03\xefInvalid UTF-8 code encountered."};
-        QTest::newRow("invalid UTF-8 across two frames") << QList<QByteArray>{"\x01" + head + "\xc3", "\x80(\"}}"}
+        QTest::newRow("invalid UTF-8 across two frames") << QList<QByteArray>{"\x01" + head + "\xc3", "\x80(\"}}"} << 0
                                                          << QList<QByteArray>{"\x88\x03\xefInvalid UTF-8 code encountered."};
         QTest::newRow("nothing to continue")
-            << QList<QByteArray>{"\x80{}"}
+            << QList<QByteArray>{"\x80{}"} << 0
             << QList<QByteArray>{"\x88\x03\xea" "Received Continuation frame, while there is nothing to continue."};
-        QTest::newRow("a fragmented ping") << QList<QByteArray>{"\x09hi"}
+        QTest::newRow("a fragmented ping") << QList<QByteArray>{"\x09hi"} << 0
                                            << QList<QByteArray>{"\x88\x03\xea" "Control frames cannot be fragmented"};
-        QTest::newRow("a close frame") << QList<QByteArray>{"\x88\x03\xe8"} << QList<QByteArray>{"\x88\x03\xe8"};
+        QTest::newRow("a close frame") << QList<QByteArray>{"\x88\x03\xe8"} << 0 << QList<QByteArray>{"\x88\x03\xe8"};
+        QTest::newRow("a close frame of one byte")
+            << QList<QByteArray>{"\x88\x03"} << 0 << QList<QByteArray>{"\x88\x03\xea" "Payload of close frame is too small."};
+        QTest::newRow("a close code no endpoint sends")
+            << QList<QByteArray>{"\x88\x03\xed"} << 0 << QList<QByteArray>{"\x88\x03\xea" "Invalid close code 1005."};
+        QTest::newRow("a close reason not UTF-8")
+            << QList<QByteArray>{"\x88\x03\xe8\xc3("} << 0 << QList<QByteArray>{"\x88\x03\xefInvalid UTF-8 code encountered."};
+        QTest::newRow("a request, then a close frame")
+            << QList<QByteArray>{request, "\x88\x03\xe8"} << 1 << QList<QByteArray>{"\x88\x03\xe8"};
+        QTest::newRow("a request, then a frame out of place")
+            << QList<QByteArray>{request, "\xc1{}"} << 1 << QList<QByteArray>{"\x88\x03\xeaReserved bits set"};
+        QTest::newRow("requests, then the end of the connection")
+            << QList<QByteArray>{request, request, request, QByteArray()} << 3 << QList<QByteArray>{};
     }
 
     void frames()
     {
         QFETCH(QList<QByteArray>, sent);
+        QFETCH(int, requests);
         QFETCH(QList<QByteArray>, received);
         ServerRig rig;
         RawWsClient client;
         QVERIFY(client.open(rig.server.serverPort()));
-        for (const QByteArray &frame : sent)
-            client.sendFrame(quint8(frame.at(0)), frame.mid(1));
+        QByteArray bytes;
+        for (const QByteArray &frame : sent) {
+            if (!frame.isEmpty())
+                bytes += ostratest::wsClientFrame(quint8(frame.at(0)), frame.mid(1));
+        }
+        client.socket.write(bytes);
+        client.socket.flush();
+        if (sent.last().isEmpty())
+            ::shutdown(int(client.socket.socketDescriptor()), SHUT_WR);
+        QTRY_COMPARE(rig.echo->handled, requests);
         QTRY_VERIFY(client.frames().size() >= received.size());
         QList<QByteArray> frames;
         for (const RawWsClient::Frame &frame : client.frames())
             frames.append(char(0x80 | frame.opcode) + frame.payload);
         QCOMPARE(frames, received);
-        // Closed after a close frame, kept otherwise.
-        QTRY_COMPARE(rig.server.clientCount(), received.last().startsWith('\x88') ? 0 : 1);
+        // Gone after a close frame or its end, kept otherwise.
+        const bool closed = received.isEmpty() || received.last().startsWith('\x88');
+        QTRY_COMPARE(rig.server.clientCount(), closed ? 0 : 1);
     }
 
     void clientLimit()
@@ -1257,6 +1282,7 @@ private slots:
         QVERIFY(again.open(rig.server.serverPort()));
         QCOMPARE(again.request("get_echo").value("event").toString(), QStringLiteral("get_echo"));
     }
+
 };
 
 OSTRA_TEST_MAIN_CORE(TestWebSocketServer)

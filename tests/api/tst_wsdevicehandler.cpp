@@ -144,6 +144,20 @@ private slots:
         QCOMPARE(api->request(event, data), reply);
     }
 
+    // Listing the ports takes milliseconds of the tick's thread: however often a client asks, the
+    // list is the one made at most a second before.
+    void portListAtMostASecondOld()
+    {
+        const auto listed = [this] {
+            return api->request("get_serial_ports").value("data").toObject().value("ports").toArray().size();
+        };
+        SerialPortLister::setFixedPorts({{"ttyACM0", "QOR Transmitter", "Qorvant", 0x2E8A, 0x000A}});
+        QCOMPARE(listed(), 1);
+        SerialPortLister::setFixedPorts({});
+        QCOMPARE(listed(), 1);
+        QTRY_COMPARE(listed(), 0);
+    }
+
     // Game controllers by the index the app was given, and their loss pushed.
     void inputDevices()
     {
