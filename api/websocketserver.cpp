@@ -267,17 +267,26 @@ void WebSocketServer::scheduleReading()
 void WebSocketServer::takeMessages()
 {
     m_readingQueued = false;
+    if (inTurns(m_nextRead, ReadBudgetNs, [this](QWebSocket *client) { return takeMessage(client); }))
+        scheduleReading();
+}
+
+bool WebSocketServer::inTurns(qsizetype &next, qint64 budgetNs, const std::function<bool(QWebSocket *)> &step)
+{
     QElapsedTimer spent;
     spent.start();
-    // Clients passed in a row with nothing whole to take: once every client has been, nothing waits.
+    const QPointer<WebSocketServer> self = this;
+    // Clients passed in a row with nothing to do: once every client has been, nothing waits.
     qsizetype idle = 0;
-    while (idle < m_senders.size() && spent.nsecsElapsed() < ReadBudgetNs) {
-        if (m_nextRead >= m_senders.size())
-            m_nextRead = 0;
-        idle = takeMessage(m_senders.at(m_nextRead++)) ? 0 : idle + 1;
+    while (idle < m_senders.size() && spent.nsecsElapsed() < budgetNs) {
+        if (next >= m_senders.size())
+            next = 0;
+        const bool busy = step(m_senders.at(next++));
+        if (!self)
+            return false;
+        idle = busy ? 0 : idle + 1;
     }
-    if (idle < m_senders.size())
-        scheduleReading();
+    return idle < m_senders.size();
 }
 
 bool WebSocketServer::takeMessage(QWebSocket *client)
@@ -833,22 +842,12 @@ void WebSocketServer::scheduleTurns()
 void WebSocketServer::takeTurns()
 {
     m_turnsQueued = false;
-    QElapsedTimer spent;
-    spent.start();
     const QPointer<WebSocketServer> self = this;
-    // Clients passed in a row with nothing to do: once every client has been, nothing waits.
-    qsizetype idle = 0;
-    while (idle < m_senders.size() && spent.nsecsElapsed() < TurnBudgetNs) {
-        if (m_nextTurn >= m_senders.size())
-            m_nextTurn = 0;
-        QWebSocket *client = m_senders.at(m_nextTurn++);
+    const bool more = inTurns(m_nextTurn, TurnBudgetNs, [this, self](QWebSocket *client) {
         const bool read = readNext(client);
-        if (!self)
-            return;
-        const bool answered = answerNext(client);
-        idle = read || answered ? 0 : idle + 1;
-    }
-    if (idle < m_senders.size())
+        return self && (answerNext(client) || read);
+    });
+    if (more)
         scheduleTurns();
 }
 

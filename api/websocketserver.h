@@ -277,6 +277,9 @@ private:
     void takeMessages();
     // Takes the client's next frame; false when its socket holds none whole or it is not read.
     bool takeMessage(QWebSocket *client);
+    // Gives the clients a step each in turn, from `next` on, until `budgetNs` is spent or a whole
+    // round had nothing to do; true when something may still wait (false also once this is gone).
+    bool inTurns(qsizetype &next, qint64 budgetNs, const std::function<bool(QWebSocket *)> &step);
     // Closes a client that stopped answering or reading; `why` is logged once.
     void dropClient(QWebSocket *client, const QString &why, const QString &reason);
     // Forgets a client, sends it a close frame with `code` and `reason` and cuts it off if it
