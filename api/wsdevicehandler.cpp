@@ -18,6 +18,13 @@ namespace {
 constexpr int DefaultBaudRate = 115200;
 const QString kNotListed = QStringLiteral(": not a listed serial port");
 
+// Why a listed port did not open, or was not tried (a transmission running, the line still
+// opening another): the app's user can tell a busy port from a car still being driven.
+QString connectFailure(const QString &prefix, const QString &port, bool listed, const QString &reason)
+{
+    return prefix + echoed(port) + (!listed ? kNotListed : reason.isEmpty() ? QString() : QStringLiteral(": ") + reason);
+}
+
 // The baud rate of a connect request; absent, the default. The refusal naming it, or empty.
 QString baudRateRefusal(const QJsonObject &data, int &baudRate)
 {
@@ -172,11 +179,8 @@ QJsonObject WsDeviceHandler::handleConnectTransmitter(const QString &event, cons
     const bool listed = isListedPort(port);
     QString reason;
     const bool connected = listed && m_controller->connectTransmitter(port, baudRate, &reason);
-    // Why a listed port did not open, or was not tried (a transmission running): the app's user
-    // can tell a busy port from a car still being driven.
-    const QString failure = QStringLiteral("Failed to connect to ") + echoed(port)
-                            + (!listed ? kNotListed : reason.isEmpty() ? QString() : QStringLiteral(": ") + reason);
-    QJsonObject reply = actionReply(event, connected, connected ? QString() : failure);
+    QJsonObject reply = actionReply(event, connected,
+                                    connected ? QString() : connectFailure(QStringLiteral("Failed to connect to "), port, listed, reason));
     reply.insert(QStringLiteral("isGpioUart"), false);
     return reply;
 }
@@ -190,11 +194,12 @@ QJsonObject WsDeviceHandler::handleConnectReceiver(const QString &event, const Q
     if (const QString refusal = baudRateRefusal(data, baudRate); !refusal.isEmpty())
         return actionReply(event, false, refusal);
     const bool listed = isListedPort(port);
-    const bool connected = listed && m_controller->connectReceiver(port, baudRate);
+    QString reason;
+    const bool connected = listed && m_controller->connectReceiver(port, baudRate, &reason);
     if (connected)
         m_controller->receiverConfigManager()->resync();
-    const QString failure = QStringLiteral("Failed to connect receiver to ") + echoed(port) + (listed ? QString() : kNotListed);
-    return actionReply(event, connected, connected ? QString() : failure);
+    return actionReply(event, connected,
+                       connected ? QString() : connectFailure(QStringLiteral("Failed to connect receiver to "), port, listed, reason));
 }
 
 QJsonObject WsDeviceHandler::handleConnectInput(const QString &event, const QJsonObject &data,

@@ -493,8 +493,8 @@ private:
     void forgetTransmitterId();
     Q_SLOT void onDeviceIdRetry();
     void setTransmitterAnswer(TransmitterAnswer answer);
-    // Why `portName` cannot be opened while `other` holds it, or empty.
-    QString heldByOtherLine(const QString &portName, const CorvaneSerialPort *other) const;
+    // Why `line` cannot open `portName` now (it is still opening one, or `other` holds it), or empty.
+    QString openRefusal(const QString &portName, const CorvaneSerialPort *line, const CorvaneSerialPort *other) const;
     Q_SLOT void tryReconnectTransmitter();
     void leaveConfigMode();
 

@@ -68,7 +68,7 @@ bool CorvaneController::connectTransmitter(const QString &portName, int baudRate
     // The car's frames would go to whatever the new port holds, and its own transmitter would
     // get no STOP (the desktop offers no Connect then either).
     const QString refusal = m_running ? tr("Stop transmission before connecting a transmitter.")
-                                      : heldByOtherLine(portName, m_receiverPort);
+                                      : openRefusal(portName, m_transmitterPort, m_receiverPort);
     if (!refusal.isEmpty()) {
         if (error)
             *error = refusal;
@@ -116,7 +116,7 @@ void CorvaneController::forgetTransmitterId()
 
 bool CorvaneController::connectReceiver(const QString &portName, int baudRate, QString *error)
 {
-    if (const QString held = heldByOtherLine(portName, m_transmitterPort); !held.isEmpty()) {
+    if (const QString held = openRefusal(portName, m_receiverPort, m_transmitterPort); !held.isEmpty()) {
         if (error)
             *error = held;
         onReceiverError(held);
@@ -130,8 +130,13 @@ bool CorvaneController::connectReceiver(const QString &portName, int baudRate, Q
     return false;
 }
 
-QString CorvaneController::heldByOtherLine(const QString &portName, const CorvaneSerialPort *other) const
+QString CorvaneController::openRefusal(const QString &portName, const CorvaneSerialPort *line,
+                                      const CorvaneSerialPort *other) const
 {
+    // Requests are read while an open waits between its attempts: a second connect then would
+    // undo what the first began and answer with nothing true.
+    if (line->isOpening())
+        return tr("A port is still being opened on this line: try again once that has finished.");
     // A second open of a port this program holds would wait out the port's lock for seconds.
     if (!other->isConnected() || other->portName() != portName)
         return QString();

@@ -36,6 +36,8 @@ public:
     QString portName() const;
     // Why the last open failed, as errorOccurred said it; empty after an open that succeeded.
     QString openError() const { return m_openError; }
+    // An open waits between its attempts on a busy port, and the rest of the program runs meanwhile.
+    bool isOpening() const { return m_opening; }
     qint64 write(const QByteArray &data);
 
     static QList<SerialPortEntry> availablePorts();

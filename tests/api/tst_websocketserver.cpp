@@ -1187,6 +1187,9 @@ private slots:
                                         "asking action_connect_receiver ok", "asking pong",
                                         "asking action_connect_receiver failed", "asking get_receiver_status"}));
         QCOMPARE(asking.received.last().value("data").toObject().value("connected"), QJsonValue(true));
+        // The connects read inside the first one's waits say why they were refused.
+        for (const QJsonObject &reply : {asking.received.at(2), other.received.at(1)})
+            QVERIFY2(reply.value("message").toString().contains("still being opened"), qPrintable(reply.value("message").toString()));
     }
 
     // A connect request waits between attempts on a busy port; the requesting client leaves

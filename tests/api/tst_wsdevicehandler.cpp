@@ -84,7 +84,8 @@ private slots:
         SerialPortLister::setFixedPorts(listedAs.isEmpty() ? QList<SerialPortEntry>{}
                                                            : QList<SerialPortEntry>{{listedAs, "Link", "Test", 0x2E8A, 0x000A}});
         const bool opened = outcome == "opened";
-        const QString why = outcome == "unlisted" ? ": not a listed serial port" : "";
+        // A listed port that does not open says why.
+        const QString why = outcome == "unlisted" ? ": not a listed serial port" : ": No such file or directory";
         QJsonObject receiverReply{{"event", "action_connect_receiver"}, {"success", opened}};
         if (!opened)
             receiverReply.insert("message", "Failed to connect receiver to " + port.left(64) + why);
@@ -93,10 +94,8 @@ private slots:
         api->rig.controller->disconnectReceiver();
 
         QJsonObject transmitterReply{{"event", "action_connect_transmitter"}, {"success", opened}, {"isGpioUart", false}};
-        // A listed port that does not open says why.
         if (!opened)
-            transmitterReply.insert("message", "Failed to connect to " + port.left(64)
-                                                   + (outcome == "failed" ? ": No such file or directory" : why));
+            transmitterReply.insert("message", "Failed to connect to " + port.left(64) + why);
         QCOMPARE(api->request("action_connect_transmitter", {{"port", port}}), transmitterReply);
         QCOMPARE(api->rig.controller->isSerialConnected(), opened);
         if (!opened) {
