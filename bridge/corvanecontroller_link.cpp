@@ -374,6 +374,9 @@ void CorvaneController::onTransmitterConnectionChanged(bool connected)
 
 void CorvaneController::tryReconnectTransmitter()
 {
+    // The last attempt still waits between its tries on a busy port.
+    if (m_transmitterPort->isOpening())
+        return;
     if (m_transmitterPort->isConnected()) {
         if (m_reconnectTimer)
             m_reconnectTimer->stop();
