@@ -843,7 +843,7 @@ private slots:
         QTest::newRow("bad profile") << "action_import_profile" << QJsonObject{{"profileJson", QJsonObject{}}}
                                      << "Failed to import profile" << "Invalid profile data";
         QTest::newRow("receiver port gone") << "action_connect_receiver" << QJsonObject{{"port", "/dev/ttyOSTRAGONE"}}
-                                            << "Failed to connect receiver to /dev/ttyOSTRAGONE" << QString();
+                                            << "Failed to connect receiver to /dev/ttyOSTRAGONE: No such file or directory" << QString();
         // Reported by the writer after the request has been answered in memory.
         QTest::newRow("profile file not written") << "action_rename_profile" << QJsonObject{{"id", "$active"}, {"name", "Car"}}
                                                   << "Failed to save profile: Car: is a directory" << "Failed to save profile: Car";
