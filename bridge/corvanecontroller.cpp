@@ -239,8 +239,12 @@ int CorvaneController::receiverMotionLevel() const
 
 void CorvaneController::setAutoStartEnabled(bool enabled)
 {
-    if (m_autoStartEnabled == enabled)
+    // Written even when memory holds it: a save of it may have failed, and the request is
+    // answered by the disk.
+    if (m_autoStartEnabled == enabled) {
+        m_profiles->saveActiveProfile();
         return;
+    }
     m_autoStartEnabled = enabled;
     emit autoStartEnabledChanged(enabled);
     m_profiles->setAutoStartEnabled(enabled);
@@ -263,7 +267,8 @@ void CorvaneController::onActiveProfileChanged(const QString &id)
     applyWheelRotationOverride();
     m_buttonMappings = m_profiles->buttonMappings();
     m_ledSettings = m_profiles->ledSettings();
-    setAutoStartEnabled(m_profiles->autoStartEnabled());
+    if (m_profiles->autoStartEnabled() != m_autoStartEnabled)
+        setAutoStartEnabled(m_profiles->autoStartEnabled());
     loadWheelFfb();
     loadTelemetrySensors();
     // Else the outgoing profile's table would shift this one's gears and be saved into it.

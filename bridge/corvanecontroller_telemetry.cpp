@@ -361,11 +361,14 @@ QStringList CorvaneController::telemetryDashboard() const
 void CorvaneController::setTelemetryDashboard(const QStringList &ids)
 {
     Profile *profile = m_profiles->mutableActiveProfile();
-    if (!profile || profile->telemetryDashboard == ids)
+    if (!profile)
         return;
+    // Written even when memory holds it: a save of it may have failed.
+    const bool changed = profile->telemetryDashboard != ids;
     profile->telemetryDashboard = ids;
     m_profiles->saveActiveProfile();
-    emit telemetryDashboardChanged();
+    if (changed)
+        emit telemetryDashboardChanged();
 }
 
 bool CorvaneController::telemetryDiscoverEnabled() const
@@ -377,11 +380,14 @@ bool CorvaneController::telemetryDiscoverEnabled() const
 void CorvaneController::setTelemetryDiscover(bool on)
 {
     Profile *profile = m_profiles->mutableActiveProfile();
-    if (!profile || profile->telemetryDiscover == on)
+    if (!profile)
         return;
+    // Written even when memory holds it: a save of it may have failed.
+    const bool changed = profile->telemetryDiscover != on;
     profile->telemetryDiscover = on;
     m_profiles->saveActiveProfile();
-    emit telemetrySensorListChanged();
+    if (changed)
+        emit telemetrySensorListChanged();
 }
 
 } // namespace corvane

@@ -339,8 +339,12 @@ void CorvaneController::rearmAfterStop()
 
 void CorvaneController::raceControlStop(const QString &reason)
 {
-    if (m_lounge.stopped)
+    // A stop of a stopped car keeps its reason, but is written again: a save of the stop may
+    // have failed, and the request is answered by the disk.
+    if (m_lounge.stopped) {
+        saveLoungeState({QStringLiteral("stopped"), QStringLiteral("stopReason")});
         return;
+    }
     m_lounge.stopped = true;
     m_lounge.stopReason = reason;
     qInfo().noquote() << QStringLiteral("Race control: STOP (%1)").arg(reason);
@@ -350,8 +354,10 @@ void CorvaneController::raceControlStop(const QString &reason)
 
 void CorvaneController::raceControlRelease()
 {
-    if (!m_lounge.stopped)
+    if (!m_lounge.stopped) {
+        saveLoungeState({QStringLiteral("stopped"), QStringLiteral("stopReason")});
         return;
+    }
     m_lounge.stopped = false;
     m_lounge.stopReason.clear();
     rearmAfterStop();

@@ -155,19 +155,22 @@ void DeviceSecurity::checkDevice(const QString &deviceId)
 
 void DeviceSecurity::removeDevice(const QString &deviceId)
 {
-    if (m_authorizedDevices.removeAll(deviceId.toUpper()) == 0)
-        return;
+    // Written even when it is not listed: an earlier removal's save may have failed.
+    const bool removed = m_authorizedDevices.removeAll(deviceId.toUpper()) > 0;
     save();
-    emit authorizedDevicesChanged();
+    if (removed)
+        emit authorizedDevicesChanged();
 }
 
 void DeviceSecurity::setProvisioningMode(bool enabled)
 {
-    if (m_provisioningMode == enabled)
-        return;
+    // Written even when memory holds it: a save of it may have failed, and a transmitter must
+    // not be let in by the next start.
+    const bool changed = m_provisioningMode != enabled;
     m_provisioningMode = enabled;
     save();
-    emit provisioningModeChanged(enabled);
+    if (changed)
+        emit provisioningModeChanged(enabled);
 }
 
 } // namespace corvane

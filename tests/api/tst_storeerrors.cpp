@@ -12,6 +12,8 @@
 #include "api/apihandlers.h"
 #include "apirig.h"
 #include "bridge/devicesecurity.h"
+#include "platform/storage/iniformat.h"
+#include "platform/storage/settingsfile.h"
 #include "profiles/profilemanager.h"
 #include "support/heldrenames.h"
 #include "support/starved.h"
@@ -380,6 +382,57 @@ private slots:
         QCOMPARE(api->rig.ch(0), centred);
         QCOMPARE(api->request("set_wheel_ffb", {{"strength", 0.5}}).value("success"), QJsonValue(true));
         QCOMPARE(ProfileManager().axisSettings().steeringCenter, remembered);
+    }
+
+    // A request whose save failed, sent again once the disk takes it: its value is in memory
+    // already, yet the reply comes only once the file holds it.
+    void sameRequestAfterAFailure_data()
+    {
+        QTest::addColumn<QString>("setup"); // sent and stored first
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<QString>("data");
+        QTest::addColumn<QString>("key"); // the settings key it sets; empty: the active profile
+        QTest::newRow("set_auto_start") << "" << "set_auto_start" << R"({"enabled":true})" << "";
+        QTest::newRow("set_telemetry_discovery") << "" << "set_telemetry_discovery" << R"({"enabled":false})" << "";
+        QTest::newRow("set_telemetry_dashboard") << "" << "set_telemetry_dashboard" << R"({"pinned":["RSSI"]})" << "";
+        QTest::newRow("action_set_provisioning_mode") << "" << "action_set_provisioning_mode" << R"({"enabled":false})"
+                                                      << "DeviceSecurity/provisioningMode";
+        QTest::newRow("action_remove_authorized_device") << "" << "action_remove_authorized_device"
+                                                         << R"({"deviceId":"QOR-A1"})" << "DeviceSecurity/authorizedDevices";
+        QTest::newRow("action_lounge_stop") << "" << "action_lounge_stop" << "{}" << "lounge/stopped";
+        QTest::newRow("action_lounge_release") << "action_lounge_stop" << "action_lounge_release" << "{}" << "lounge/stopped";
+    }
+
+    void sameRequestAfterAFailure()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, event);
+        QFETCH(QString, data);
+        QFETCH(QString, key);
+        const QJsonObject request = QJsonDocument::fromJson(data.toUtf8()).object();
+        api->rig.controller->deviceSecurity()->checkDevice("QOR-A1");
+        if (!setup.isEmpty())
+            api->request(setup);
+        QVERIFY(ostratest::writesDone());
+        {
+            const ostratest::Starved starved("failing sync");
+            QCOMPARE(api->request(event, request).value("success"), QJsonValue(false));
+        }
+        QVERIFY(api->request(event, request).value("success").toBool(true));
+        if (key.isEmpty()) {
+            QCOMPARE(ProfileManager().activeProfile()->toJson(), api->rig.controller->profileManager()->activeProfile()->toJson());
+            return;
+        }
+        const corvane::SettingsFile settings;
+        QFile file(settings.fileName());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        bool damaged = false;
+        QVariantMap onDisk = corvane::IniFormat::parsed(file.readAll(), damaged);
+        onDisk.removeIf([&key](const auto &entry) { return entry.key() != key; });
+        QVariantMap held;
+        if (settings.contains(key))
+            held.insert(key, settings.value(key));
+        QCOMPARE(corvane::IniFormat::differingKeys(held, onDisk), QStringList());
     }
 
 private:

@@ -183,12 +183,12 @@ private slots:
         QTEST(c->findTelemetrySensor("RQly").name, "kept");
     }
 
-    // The list is kept without repeats and capped; a request that leaves it as stored writes nothing.
+    // The list is kept without repeats and capped; a request that leaves it as it was writes it all
+    // the same, as an earlier save of it may have failed.
     void dashboardListBounded_data()
     {
         QTest::addColumn<QJsonArray>("sent");
         QTest::addColumn<QStringList>("kept");
-        QTest::addColumn<bool>("written");
         QJsonArray many;
         QStringList first64;
         for (int i = 0; i < 100; ++i) {
@@ -199,19 +199,18 @@ private slots:
         QJsonArray repeated;
         for (int i = 0; i < 1000; ++i)
             repeated.append(i % 2 ? "GSpd" : "RQly");
-        QTest::newRow("same list") << QJsonArray{"RQly", "GSpd"} << QStringList{"RQly", "GSpd"} << false;
-        QTest::newRow("same list, repeats") << QJsonArray{"RQly", "RQly", "GSpd", "RQly"} << QStringList{"RQly", "GSpd"} << false;
-        QTest::newRow("same list, 1000 entries") << repeated << QStringList{"RQly", "GSpd"} << false;
-        QTest::newRow("reordered") << QJsonArray{"GSpd", "RQly", "GSpd"} << QStringList{"GSpd", "RQly"} << true;
-        QTest::newRow("100 sensors") << many << first64 << true;
-        QTest::newRow("non-strings once") << QJsonArray{"RQly", 5, true, "GSpd"} << QStringList{"RQly", "", "GSpd"} << true;
+        QTest::newRow("same list") << QJsonArray{"RQly", "GSpd"} << QStringList{"RQly", "GSpd"};
+        QTest::newRow("same list, repeats") << QJsonArray{"RQly", "RQly", "GSpd", "RQly"} << QStringList{"RQly", "GSpd"};
+        QTest::newRow("same list, 1000 entries") << repeated << QStringList{"RQly", "GSpd"};
+        QTest::newRow("reordered") << QJsonArray{"GSpd", "RQly", "GSpd"} << QStringList{"GSpd", "RQly"};
+        QTest::newRow("100 sensors") << many << first64;
+        QTest::newRow("non-strings once") << QJsonArray{"RQly", 5, true, "GSpd"} << QStringList{"RQly", "", "GSpd"};
     }
 
     void dashboardListBounded()
     {
         QFETCH(QJsonArray, sent);
         QFETCH(QStringList, kept);
-        QFETCH(bool, written);
         corvane::ProfileManager *store = api->rig.controller->profileManager();
         api->rig.controller->setTelemetryDashboard({"RQly", "GSpd"});
         QVERIFY(ostratest::writesDone());
@@ -220,7 +219,7 @@ private slots:
         const QJsonObject reply = api->request("set_telemetry_dashboard", {{"pinned", sent}});
         QCOMPARE(reply.value("data").toObject().value("pinned").toArray(), QJsonArray::fromStringList(kept));
         QCOMPARE(api->rig.controller->telemetryDashboard(), kept);
-        QCOMPARE(file.exists(), written);
+        QVERIFY(file.exists());
     }
 
 private:
