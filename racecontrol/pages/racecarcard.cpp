@@ -1,5 +1,6 @@
 #include "racecontrol/pages/racecarcard.h"
 
+#include "ostraui/focusring.h"
 #include "ostraui/meter.h"
 #include "ostraui/pill.h"
 #include "ostraui/theme.h"
@@ -153,7 +154,10 @@ void RaceCarCard::paintEvent(QPaintEvent *event)
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QPen(ostra::ThemeColors::dangerAccent, 1.5));
     painter.setBrush(Qt::NoBrush);
-    painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), 18, 18);
+    painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), cornerRadius, cornerRadius);
+    // The keyboard's ring goes over it, or a stopped car's card would not show that it has the keys.
+    if (ostra::showsFocusRing(this))
+        ostra::paintFocusRing(&painter, rect(), cornerRadius);
 }
 
 void RaceCarCard::cycleSpeedCap()

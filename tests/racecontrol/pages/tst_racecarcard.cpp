@@ -170,6 +170,17 @@ private slots:
         host.show();
         QVERIFY(QTest::qWaitForWindowExposed(&host));
         QVERIFY(host.grab().toImage().save(racePicture("cards")));
+        // Tab shows the theme's ring on a card, over a stopped car's red frame too.
+        QApplication::setActiveWindow(&host);
+        QVERIFY(QTest::qWaitForWindowActive(&host));
+        for (RaceCarCard *card : {cards.at(RaceFleet::Running), cards.at(RaceFleet::Stopped)}) {
+            int tabs = 0;
+            do
+                QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &host, Qt::Key_Tab);
+            while (!card->hasFocus() && ++tabs < 60);
+            QCOMPARE(card->grab().toImage().pixelColor(1, card->height() / 2), ostra::ThemeColors::infoText);
+        }
+        QVERIFY(host.grab().toImage().save(racePicture("cards-stopped-focused")));
     }
 
     void renderDarkTheme() { QVERIFY(renderDarkToo({"renderEveryState"})); }
