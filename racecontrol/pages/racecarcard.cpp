@@ -95,7 +95,8 @@ void RaceCarCard::refresh(int index)
     if (!station)
         return;
     m_number->setText(carNumberText(index));
-    ostra::setStyleSheetIfChanged(m_number, QStringLiteral("color: %1; background: transparent;").arg(ostra::colorHex(carPalette(index))));
+    // The palette is the light theme's: the dark theme turns its ink into its own text colour.
+    ostra::setStyleSheetIfChanged(m_number, QStringLiteral("color: %1; background: transparent;").arg(carPalette(index).name()));
     m_name->setText(station->name);
     const QString driver = m_control->driverName(m_stationId);
     m_subline->setText(driver.isEmpty() ? station->host : driver);
