@@ -430,6 +430,9 @@ Card *MainWindow::buildTransmissionCard(QWidget *parent)
         row->addStretch(1);
         QLabel *status = makeRoleLabel(tr("Not connected"), "muted", card);
         status->setObjectName(QStringLiteral("requiredStatus%1").arg(i));
+        // "No answer on <port>" is wider than the column leaves on a 1280 screen.
+        status->setWordWrap(true);
+        status->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         row->addWidget(status);
         required->addLayout(row);
         m_requiredBadges[i] = badge;

@@ -457,14 +457,15 @@ void OnboardingWizard::refreshFooter()
     const bool back = index > SafetyPage;
     const bool advance = canAdvance();
     // A button disabled under the keyboard's focus passes it on down the chain, and Space would
-    // press what comes there: Next's goes to the step's first control (never Back), Back's to Next.
+    // press what comes there: Next's goes to the step's first control (never Back), Back's to Next
+    // (enabled first, as a disabled button takes no focus; Return would skip the guide).
     if (!advance && m_nextButton->hasFocus())
         focusFirstControl();
-    if (!back && m_backButton->hasFocus() && advance)
-        m_nextButton->setFocus(Qt::TabFocusReason);
-    m_backButton->setEnabled(back);
     m_nextButton->setText(index == DonePage ? tr("Start Transmission") : tr("Next"));
     m_nextButton->setEnabled(advance);
+    if (!back && m_backButton->hasFocus())
+        m_nextButton->setFocus(Qt::TabFocusReason);
+    m_backButton->setEnabled(back);
     m_skipButton->setVisible(index != DonePage);
 }
 

@@ -36,7 +36,11 @@ BENCHMARK(BM_GaugeRepaint)->Unit(benchmark::kMicrosecond);
 void BM_PageLiveUpdate(benchmark::State &state)
 {
     ostratest::TransmitRig rig;
-    if (!rig.connectHelicopter() || !rig.start()) {
+    const bool connected = rig.connectHelicopter();
+    // The start gate wants the collective down.
+    rig.lever->setAxis(5, -1.0f);
+    rig.pollAll();
+    if (!connected || !rig.start()) {
         state.SkipWithError("no transmitting helicopter");
         return;
     }

@@ -1,5 +1,6 @@
 #include "racecontrol/pages/racecarcard.h"
 
+#include "ostraui/focusring.h"
 #include "ostraui/meter.h"
 #include "ostraui/pill.h"
 #include "ostraui/theme.h"
@@ -94,7 +95,8 @@ void RaceCarCard::refresh(int index)
     if (!station)
         return;
     m_number->setText(carNumberText(index));
-    ostra::setStyleSheetIfChanged(m_number, QStringLiteral("color: %1; background: transparent;").arg(ostra::colorHex(carPalette(index))));
+    // The palette is the light theme's: the dark theme turns its ink into its own text colour.
+    ostra::setStyleSheetIfChanged(m_number, QStringLiteral("color: %1; background: transparent;").arg(carPalette(index).name()));
     m_name->setText(station->name);
     const QString driver = m_control->driverName(m_stationId);
     m_subline->setText(driver.isEmpty() ? station->host : driver);
@@ -153,7 +155,10 @@ void RaceCarCard::paintEvent(QPaintEvent *event)
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QPen(ostra::ThemeColors::dangerAccent, 1.5));
     painter.setBrush(Qt::NoBrush);
-    painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), 18, 18);
+    painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), cornerRadius, cornerRadius);
+    // The keyboard's ring goes over it, or a stopped car's card would not show that it has the keys.
+    if (ostra::showsFocusRing(this))
+        ostra::paintFocusRing(&painter, rect(), cornerRadius);
 }
 
 void RaceCarCard::cycleSpeedCap()

@@ -477,10 +477,19 @@ private slots:
         QVERIFY(!guide.button("guideShifterBtn")->isEnabled());
     }
 
+    void keysGoOnAfterNext_data()
+    {
+        QTest::addColumn<bool>("ticked");
+        QTest::newRow("step 2 ticked") << true;
+        QTest::newRow("step 2 left unticked") << false; // Next is still off there when Back goes
+    }
+
     // Space on Next, then Space: where the new step holds Next back, the keys are on its first
-    // control, never on Back. Back on step 1, where Back is off, they are on Next.
+    // control, never on Back. Back on step 1, where Back is off, they are on Next, and Return
+    // goes on rather than skipping the guide.
     void keysGoOnAfterNext()
     {
+        QFETCH(bool, ticked);
         corvane::CorvaneController controller;
         OnboardingWizard wizard(&controller, nullptr);
         Guide guide{wizard};
@@ -488,12 +497,16 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&wizard));
         guide.next()->setFocus();
         QTest::keyClick(guide.next(), Qt::Key_Space);
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        for (int press = ticked ? 1 : 2; press > 0; --press)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
         QCOMPARE(guide.page(), 1);
-        QVERIFY(guide.named<QCheckBox>("poweredCheck")->isChecked());
+        QCOMPARE(guide.named<QCheckBox>("poweredCheck")->isChecked(), ticked);
         guide.button("backBtn")->setFocus();
         QTest::keyClick(guide.button("backBtn"), Qt::Key_Space);
         QCOMPARE(QApplication::focusWidget(), guide.next());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QVERIFY(wizard.isVisible());
+        QCOMPARE(guide.page(), 1);
     }
 
     void presetAndCustomize()

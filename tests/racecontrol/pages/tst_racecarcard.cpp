@@ -8,6 +8,7 @@
 #include "racecontrol/pages/racecarcard.h"
 #include "racecontrol/pages/racedisplay.h"
 #include "racefleet.h"
+#include "support/widgets/contrast.h"
 #include "support/widgets/widgetlookup.h"
 
 using corvane::RaceCarCard;
@@ -170,6 +171,24 @@ private slots:
         host.show();
         QVERIFY(QTest::qWaitForWindowExposed(&host));
         QVERIFY(host.grab().toImage().save(racePicture("cards")));
+        // Every car's number reads on its card, in either theme.
+        for (int i = 0; i < cards.size(); ++i) {
+            const QLabel *number = ostratest::withText<QLabel>(cards.at(i), corvane::carNumberText(i));
+            QVERIFY(number);
+            const QColor ink = number->palette().color(number->foregroundRole());
+            QVERIFY2(ostratest::contrastRatio(ink, ostra::ThemeColors::surface) >= 3.0, qPrintable(number->text() + ' ' + ink.name()));
+        }
+        // Tab shows the theme's ring on a card, over a stopped car's red frame too.
+        QApplication::setActiveWindow(&host);
+        QVERIFY(QTest::qWaitForWindowActive(&host));
+        for (RaceCarCard *card : {cards.at(RaceFleet::Running), cards.at(RaceFleet::Stopped)}) {
+            int tabs = 0;
+            do
+                QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &host, Qt::Key_Tab);
+            while (!card->hasFocus() && ++tabs < 60);
+            QCOMPARE(card->grab().toImage().pixelColor(1, card->height() / 2), ostra::ThemeColors::infoText);
+        }
+        QVERIFY(host.grab().toImage().save(racePicture("cards-stopped-focused")));
     }
 
     void renderDarkTheme() { QVERIFY(renderDarkToo({"renderEveryState"})); }
