@@ -98,6 +98,9 @@ WsFrameReader::Taken WsFrameReader::next(QIODevice *socket)
         // take more from the system once it had stopped, full.
         m_buffer.remove(0, m_at);
         m_at = 0;
+        // A socket closed under us (its connection reset) has nothing more, and says so in the log.
+        if (!socket->isReadable())
+            return {};
         m_buffer += socket->read(qint64(m_maxMessageBytes) + MaxHeaderBytes - m_buffer.size());
         if (!parseHeader(header))
             return {};
@@ -140,7 +143,9 @@ WsFrameReader::Taken WsFrameReader::next(QIODevice *socket)
         QByteArray pong;
         pong.append(char(Fin | Pong));
         pong.append(char(payload.size()));
-        socket->write(pong + payload);
+        // Pings taken after the connection was reset go unanswered.
+        if (socket->isWritable())
+            socket->write(pong + payload);
         return taken(Kind::Ping);
     }
     case Pong:

@@ -1,8 +1,10 @@
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHostInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSerialPort>
 #include <QSignalSpy>
@@ -29,6 +31,7 @@
 #include "api/websocketserver.h"
 #include "api/wsdevicehandler.h"
 #include "api/wsescpresethandler.h"
+#include "api/wsframereader.h"
 #include "api/wshandler.h"
 #include "bridge/corvanecontroller.h"
 #include "platform/network/networkinterfacelister.h"
@@ -550,6 +553,25 @@ private slots:
         // Gone after a close frame or its end, kept otherwise.
         const bool closed = received.isEmpty() || received.last().startsWith('\x88');
         QTRY_COMPARE(rig.server.clientCount(), closed ? 0 : 1);
+    }
+
+    // A socket closed under the reader (its connection reset) leaves the frames it had taken:
+    // they are still taken, and nothing is written to or read from the closed socket (each
+    // would log, once per ping of a flood).
+    void framesTakenAfterTheSocketCloses()
+    {
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("not open")));
+        QBuffer socket;
+        QVERIFY(socket.open(QIODevice::ReadWrite));
+        socket.write(ostratest::wsClientFrame(0x89, "a") + ostratest::wsClientFrame(0x89, "b")
+                     + ostratest::wsClientFrame(0x81, "{}"));
+        socket.seek(0);
+        corvane::WsFrameReader reader(1024);
+        QVERIFY(reader.next(&socket).kind == corvane::WsFrameReader::Kind::Ping);
+        socket.close();
+        QVERIFY(reader.next(&socket).kind == corvane::WsFrameReader::Kind::Ping);
+        QCOMPARE(reader.next(&socket).text, QStringLiteral("{}"));
+        QVERIFY(reader.next(&socket).kind == corvane::WsFrameReader::Kind::None);
     }
 
     void clientLimit()
