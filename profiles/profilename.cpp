@@ -68,7 +68,9 @@ QString ProfileName::refusal(const QString &name, Of of)
 
 bool ProfileName::hasForbiddenCharacter(const QString &text)
 {
-    return std::any_of(text.cbegin(), text.cend(), isForbidden);
+    // A lone surrogate goes out as an escape that strict JSON readers refuse: a phone would lose
+    // the whole list the name is in.
+    return !text.isValidUtf16() || std::any_of(text.cbegin(), text.cend(), isForbidden);
 }
 
 bool ProfileName::hasInvisibleCharacter(const QString &text)

@@ -610,6 +610,8 @@ private slots:
         QTest::newRow("line separator") << "Car\u2028One" << "forbidden" << "";
         QTest::newRow("right-to-left override") << "Car\u202Eeno" << "forbidden" << "";
         QTest::newRow("left-to-right isolate") << "Car\u2066One\u2069" << "forbidden" << "";
+        // Sent back as an escape that strict JSON readers refuse, so one name breaks the whole list.
+        QTest::newRow("lone surrogate") << QStringLiteral("Car") + QChar(0xD800) + QStringLiteral("One") << "forbidden" << "";
         // Not from UTF-8: that would drop a leading mark.
         QTest::newRow("byte order mark alone") << QString(QChar(0xFEFF)) << "forbidden" << "";
         QTest::newRow("byte order mark in front") << QChar(0xFEFF) + QStringLiteral("Car") << "forbidden" << "";
