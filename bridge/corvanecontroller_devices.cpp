@@ -15,6 +15,12 @@ namespace corvane {
 
 namespace {
 
+// An app sends back what it read: the same mapping again moves no role and stops no run.
+bool changesMapping(const InputDevice *device, const AxisMapping &next)
+{
+    return device->axisMapping().toJson() != next.toJson();
+}
+
 constexpr int kMinWheelRotationDeg = 90;
 constexpr int kMaxWheelRotationDeg = 2520;
 constexpr int kDefaultWheelRotationDeg = 900;
@@ -435,7 +441,8 @@ int CorvaneController::findSavedDevice(const DeviceConnection &slot) const
 
 void CorvaneController::setWheelBaseAxisMapping(const AxisMapping &mapping)
 {
-    stopForSafety(tr("wheel base mapping changed"));
+    if (changesMapping(m_wheelBase, mapping))
+        stopForSafety(tr("wheel base mapping changed"));
     m_wheelBase->setAxisMapping(mapping);
     DeviceConnection slot = m_profiles->deviceConnections().wheelBase;
     slot.axisMapping = mapping;
@@ -445,7 +452,8 @@ void CorvaneController::setWheelBaseAxisMapping(const AxisMapping &mapping)
 
 void CorvaneController::setPedalsAxisMapping(const AxisMapping &mapping)
 {
-    stopForSafety(tr("pedals mapping changed"));
+    if (changesMapping(m_pedals, mapping))
+        stopForSafety(tr("pedals mapping changed"));
     m_pedals->setAxisMapping(mapping);
     DeviceConnection slot = m_profiles->deviceConnections().pedals;
     slot.axisMapping = mapping;
@@ -455,7 +463,8 @@ void CorvaneController::setPedalsAxisMapping(const AxisMapping &mapping)
 
 void CorvaneController::setShifterAxisMapping(const AxisMapping &mapping)
 {
-    stopForSafety(tr("shifter mapping changed"));
+    if (changesMapping(m_shifter, mapping))
+        stopForSafety(tr("shifter mapping changed"));
     m_shifter->setAxisMapping(mapping);
     DeviceConnection slot = m_profiles->deviceConnections().shifter;
     slot.axisMapping = mapping;

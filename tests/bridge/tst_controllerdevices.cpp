@@ -289,6 +289,8 @@ private slots:
         QVERIFY(c->connectPedals(TransmitRig::PedalsPos));
         QVERIFY2(c->isRunning(), qPrintable(rig.lastError()));
         QVERIFY(rig.tx.waitForLine("START"));
+        c->setWheelBaseAxisMapping(c->wheelBase()->axisMapping());
+        QVERIFY(c->isRunning());
 
         c->setWheelBaseAxisMapping(customMapping("Changed"));
         QVERIFY(!c->isRunning());
