@@ -62,9 +62,15 @@ RaceControl::RaceControl(QObject *parent)
     connect(new SettingsFile(this), &SettingsFile::changedOnDisk, this, &RaceControl::onSettingsChangedOnDisk);
     m_heartbeatTimer->setInterval(kHeartbeatMs);
     m_heartbeatTimer->setTimerType(Qt::PreciseTimer);
-    connect(m_heartbeatTimer, &QTimer::timeout, this, &RaceControl::sendHeartbeats);
-    if (m_watchdog)
-        m_heartbeatTimer->start();
+    // Ticks until shut down: a held stop is kept each period, also with the safety link off.
+    connect(m_heartbeatTimer, &QTimer::timeout, this, [this] {
+        if (m_watchdog)
+            sendHeartbeats();
+        const QStringList ids = m_links.keys();
+        for (const QString &id : ids)
+            keepStopped(id);
+    });
+    m_heartbeatTimer->start();
 }
 
 RaceControl::~RaceControl() = default;
@@ -556,7 +562,9 @@ void RaceControl::keepStopped(const QString &id)
 {
     // Sent only to a car that takes race control now; the reply comes back as its state.
     const RaceStation *record = findStation(id);
-    if (record && record->stopHeld && !record->state.value(QStringLiteral("stopped")).toBool())
+    // Not while a stop waits for its answer: that answer tells whether the car stopped.
+    if (record && record->stopHeld && !record->state.value(QStringLiteral("stopped")).toBool()
+        && !m_stopsAwaited.contains(id))
         command(id, kStopEvent, QJsonObject());
 }
 
@@ -616,7 +624,12 @@ void RaceControl::command(const QString &id, const QString &event, const QJsonOb
             done(false);
         return;
     }
-    link->send(event, data, [this, id, done](bool ok, const QJsonObject &reply, const QString &) {
+    const bool stop = event == kStopEvent;
+    if (stop)
+        ++m_stopsAwaited[id];
+    link->send(event, data, [this, id, done, stop](bool ok, const QJsonObject &reply, const QString &) {
+        if (stop && --m_stopsAwaited[id] == 0)
+            m_stopsAwaited.remove(id);
         if (ok)
             applyStationPush(id, reply);
         if (done)
@@ -678,10 +691,6 @@ void RaceControl::applyWatchdog()
     const bool enabled = m_watchdog;
     if (!enabled)
         m_lastArming.clear();
-    if (enabled)
-        m_heartbeatTimer->start();
-    else
-        m_heartbeatTimer->stop();
     // Not covered until each station confirms the new setting.
     for (RaceStation &record : m_stations) {
         if (m_links.contains(record.id))
