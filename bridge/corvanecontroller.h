@@ -463,7 +463,12 @@ private:
     // While running, a new response or ESC setup would jolt the car: stop for safety first.
     void stopIfResponseChanges(const AxisSettings &next);
     void onLoungeWatchdogTick();
-    void onSettingsWritten(quint64 ticket, bool ok);
+    // Runs or ends the watchdog in memory.
+    void armLoungeWatchdog(bool on, int timeoutMs);
+    // At start-up: a station armed when it went down holds its car until race control is heard.
+    void restoreLoungeArming();
+    // Anything race control says ends that hold.
+    void heardRaceControl();
     void onSettingsChangedOnDisk(const QStringList &keys);
     // After a stop ends: the throttle waits for the pedal to come up, soft start begins again.
     void rearmAfterStop();
@@ -564,8 +569,7 @@ private:
     quint32 m_frameCount = 0;
     LoungeSettings m_lounge;
     SettingsFile *m_settings = nullptr;
-    quint64 m_loungeTicket = 0; // the write that carries the lounge state, until it is on disk
-    bool m_loungeUnsaved = false;
+    bool m_loungeHeld = false; // the throttle stays at neutral until race control is heard
     QTimer *m_loungeWatchdogTimer = nullptr;
     QElapsedTimer m_loungeHeartbeat;
 

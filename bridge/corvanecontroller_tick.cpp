@@ -922,7 +922,7 @@ void CorvaneController::runCarTick()
     } else if (!m_lounge.reverseAllowed) {
         ch2 = neutral;
     }
-    if (m_lounge.stopped) {
+    if (m_lounge.stopped || m_loungeHeld) {
         ch2 = neutral;
         m_smoothedThrottleOut = neutralF;
     }
