@@ -6,6 +6,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -139,6 +140,8 @@ private:
     void keepStopped(const QString &id);
     // A stop or a release sent to these stations holds, or ends, their stop here.
     void holdStops(const QStringList &ids, const QString &event);
+    // Sends a command on the link; its reply is taken as the station's state.
+    void send(RaceStationLink *link, const QString &id, const QString &event, const QJsonObject &data, Done done);
     // Records a change of the station's status or state and announces it.
     void stationUpdated(RaceStation &record);
     void finishAddStation(const QString &host, bool ok, const Done &done);
@@ -170,6 +173,8 @@ private:
     QHash<QString, QElapsedTimer> m_lastArming;
     // How many stops sent to each station wait for their answer.
     QHash<QString, int> m_stopsAwaited;
+    // Stations out of reach when the safety link was switched off: let go once they are linked.
+    QSet<QString> m_disarmPending;
     QTimer *m_heartbeatTimer;
 };
 
