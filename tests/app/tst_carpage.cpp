@@ -658,6 +658,9 @@ private slots:
             Rig rig;
             QVERIFY(connectAll(window, rig));
             window.controller()->startTransmission();
+            // The copy the restart starts reads the saved theme, not an override it inherits.
+            const QByteArray override = qgetenv("QOROSTRA_THEME");
+            qputenv("QOROSTRA_THEME", dark ? "dark" : "light");
             ostratest::ModalAnswerer answer;
             answer.press(QStringLiteral("Restart now"));
             window.toggleTheme();
@@ -665,6 +668,9 @@ private slots:
             QVERIFY(!window.controller()->isRunning());
             QVERIFY(window.restartRequested());
             QVERIFY(corvane::SettingsFile().contains(QStringLiteral("ui/theme")));
+            QCOMPARE(ostra::selectedTheme(), !dark);
+            if (!override.isEmpty())
+                qputenv("QOROSTRA_THEME", override);
         }
         corvane::SettingsFile().remove(QStringLiteral("ui/theme"));
     }
