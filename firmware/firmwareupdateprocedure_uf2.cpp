@@ -172,7 +172,7 @@ void FirmwareUpdateProcedure::onFirmwareDownloaded(QNetworkReply *reply)
     // An error page or an empty body would send the device into a boot loader that never leaves.
     if (!isUf2Image(image)) {
         showError(words(QT_TR_NOOP("The downloaded update is not a valid firmware image.\n"
-                                   "The device was left as it is. Please try again later.")));
+                                   "The device was left as it is.")));
         return;
     }
     const QString path = m_tempDir.isValid() ? m_tempDir.filePath(QStringLiteral("firmware.uf2")) : QString();

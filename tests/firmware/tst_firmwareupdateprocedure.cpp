@@ -302,7 +302,7 @@ private slots:
         QTest::addColumn<bool>("dfu");
         QTest::addColumn<int>("fileLimit"); // bytes a file may grow to while the image is copied
         const QString invalid = QStringLiteral("The downloaded update is not a valid firmware image.\n"
-                                               "The device was left as it is. Please try again later.");
+                                               "The device was left as it is.");
         const QString download = QStringLiteral("Could not download the update.\nPlease check your internet connection.");
         QByteArray damaged = uf2Image(3);
         damaged[512 + 508] = 0;
