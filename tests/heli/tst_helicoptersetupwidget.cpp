@@ -34,6 +34,7 @@
 #include "support/starved.h"
 #include "support/testenvironment.h"
 #include "support/transmitrig.h"
+#include "support/widgets/textrecorder.h"
 #include "support/widgets/widgetlookup.h"
 
 using corvane::HelicopterSetupWidget;
@@ -234,6 +235,13 @@ private slots:
         auto *shown = host.page->findChild<QLabel *>("axisNote");
         QVERIFY(shown);
         QCOMPARE(shown->isVisibleTo(host.page) ? shown->text() : QString(), note);
+        QStringList listed;
+        for (ostra::DeviceRow *row : host.page->findChildren<ostra::DeviceRow *>()) {
+            for (int i = 0; i < row->combo()->count(); ++i)
+                listed << row->combo()->itemText(i);
+        }
+        QVERIFY(listed.filter("(1 axes)").isEmpty());
+        QCOMPARE(listed.filter("Resting Pedals\u2069 (1 axis)").isEmpty(), pedalAxes != 1);
         if (QTest::currentDataTag() == QLatin1String("pitch and collective on axes not there")) {
             QTest::qWait(100);
             QVERIFY(host.page->grab().toImage().save(heliPicture("page-missing-axes")));
@@ -697,6 +705,10 @@ private slots:
     {
         TransmitRig rig;
         PageHost host(rig);
+        // A port text wider than its box ends in an ellipsis.
+        host.ports()->addItem(QStringLiteral("/dev/serial/by-id/usb-QOR_Transmitter_E6614103E7452D2F-if00"));
+        host.ports()->setCurrentIndex(host.ports()->count() - 1);
+        QVERIFY(ostratest::TextRecorder::paintedBy(host.ports()).constLast().endsWith(QChar(0x2026)));
         QTest::qWait(100);
         QVERIFY(host.page->grab().toImage().save(heliPicture("page-idle")));
     }
