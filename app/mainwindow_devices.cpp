@@ -381,7 +381,9 @@ void MainWindow::toggleTheme()
         return;
     if (chosen == later) {
         saveTheme(!dark);
-        showToast(this, dark ? tr("Light mode from the next start") : tr("Dark mode from the next start"));
+        const QString when = dark ? tr("Light mode from the next start") : tr("Dark mode from the next start");
+        // The override names the theme of every start that inherits it.
+        showToast(this, qEnvironmentVariableIsEmpty("QOROSTRA_THEME") ? when : tr("%1 without QOROSTRA_THEME").arg(when));
         return;
     }
     // The restart closes the window: what it holds unsaved is settled now, and Cancel keeps this

@@ -661,6 +661,15 @@ private slots:
                      dark ? QStringLiteral("Light mode from the next start") : QStringLiteral("Dark mode from the next start"));
             QVERIFY(!window.restartRequested());
         }
+        {
+            const QByteArray override = qgetenv("QOROSTRA_THEME");
+            qputenv("QOROSTRA_THEME", dark ? "dark" : "light");
+            ostratest::ModalAnswerer answer;
+            answer.press(QStringLiteral("Next time"));
+            window.toggleTheme();
+            QVERIFY(window.findChild<ostra::Toast *>()->text().endsWith(QStringLiteral(" without QOROSTRA_THEME")));
+            override.isEmpty() ? qunsetenv("QOROSTRA_THEME") : qputenv("QOROSTRA_THEME", override);
+        }
         corvane::SettingsFile().remove(QStringLiteral("ui/theme"));
         {
             Rig rig;
