@@ -1,6 +1,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QJsonArray>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -115,6 +116,38 @@ private slots:
         api->rig.tick(3);
         QVERIFY(api->rig.tx.waitForChannelFrames(3) && api->rig.controller->isRunning());
         QVERIFY(other.readAvailable().isEmpty());
+    }
+
+    // Connected, in the desktop's words, only once the transmitter on the port gave its ID.
+    void transmitterStatus_data()
+    {
+        QTest::addColumn<QString>("tx");
+        QTest::addColumn<bool>("connected");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("none") << "none" << false << "Not connected";
+        QTest::newRow("gave its ID") << "answers" << true << "Connected";
+        QTest::newRow("nothing answers") << "silent" << false << "No answer";
+        QTest::newRow("frames but no ID") << "frames" << false << "Not identified";
+    }
+
+    void transmitterStatus()
+    {
+        QFETCH(QString, tx);
+        QFETCH(bool, connected);
+        QFETCH(QString, status);
+        corvane::CorvaneController *c = api->rig.controller.get();
+        api->rig.tx.setAnswersId(tx == "answers");
+        QVERIFY(tx == "none" || api->rig.openTransmitter());
+        QSignalSpy heard(c, &corvane::CorvaneController::linkStatisticsUpdated);
+        QVERIFY(tx != "frames" || (api->rig.tx.sendLinkStatistics(-60, -60, 100, 9) && api->rig.tx.waitFor([&heard] { return !heard.isEmpty(); })));
+        if (tx == "silent" || tx == "frames") {
+            QTest::ignoreMessage(QtWarningMsg, "[SECURITY] No device ID response from transmitter");
+            for (int query = 0; query < 4; ++query)
+                QVERIFY(QMetaObject::invokeMethod(c, "onDeviceIdRetry"));
+        }
+        const QJsonObject data = api->request("get_transmitter_status").value("data").toObject();
+        QCOMPARE(data.value("connected").toBool(), connected);
+        QCOMPARE(data.value("status").toString(), status);
     }
 
     void requests_data()

@@ -112,6 +112,11 @@ private slots:
             QCOMPARE(rig.ch(expected.at(i)), expected.at(i + 1));
             QCOMPARE(rig.tx.lastChannels()[size_t(expected.at(i))], expected.at(i + 1));
         }
+        // What the app and the page are told is what the frame carried.
+        const HelicopterConfig cfg = rig.controller->helicopterConfig();
+        const std::array<int, 4> primary{cfg.channels.roll, cfg.channels.pitch, cfg.channels.throttle, cfg.channels.rudder};
+        for (size_t k = 0; k < primary.size(); ++k)
+            QCOMPARE(rig.controller->heliLiveOutput(cfg).values[k], rig.tx.lastChannels()[size_t(primary[k])]);
     }
 
     // Devices opened and never moved, whatever axes they have: the stick and a single rudder axis
