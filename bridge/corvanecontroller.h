@@ -597,7 +597,7 @@ private:
     std::array<float, 4> m_heliFilterLast{};
     std::array<qint32, 4> m_heliFilterHold{};
     bool m_heliFilterPrimed = false;
-    bool m_leverHeldUntilDown = false; // a lever connected during a run drives nothing until seen down
+    bool m_leverHeldUntilDown = false; // a lever connected during a run drives nothing until reported down
     HeliOutput m_heliFrameOutput; // the primary controls of the last frame
     bool m_detectingButtons = false;
     QString m_detectionRole;

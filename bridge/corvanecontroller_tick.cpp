@@ -456,8 +456,8 @@ void CorvaneController::buildHelicopterChannels()
 {
     const HelicopterConfig &cfg = activeHelicopterConfig();
     HeliControls controls = heliControls(cfg, m_heliJoystick, m_heliThrottle, m_heliPedals);
-    // A lever connected during the run may stand anywhere: it drives nothing until it has been
-    // seen at its low end, as a start would refuse it raised.
+    // A lever connected during the run may stand anywhere: it drives nothing until a report of its
+    // own has shown it at its low end, as a start would refuse it raised.
     if (m_leverHeldUntilDown) {
         if (m_heliThrottle->isAxisLive(cfg.inputs.throttle.axis) && m_heliThrottle->hasReported()
             && controls.leverShare <= HeliIdleShare) {
