@@ -14,6 +14,7 @@
 #include <functional>
 
 #include "bridge/crsfprotocol.h"
+#include "bridge/helicopterinput.h"
 #include "bridge/inputdevice.h"
 #include "bridge/motiontelemetrysender.h"
 #include "bridge/telemetrysensor.h"
@@ -199,6 +200,9 @@ public:
     int heliRateMode() const { return m_heliRateMode; }
     void setHeliRateMode(int mode);
     float heliDualRateFactor() const;
+    // Roll, pitch, collective and yaw as the last frame of this run carried them; before a run's
+    // first frame, as `config` would send them from the devices' last reads.
+    HeliOutput heliLiveOutput(const HelicopterConfig &config) const;
     void setHelicopterConfig(const HelicopterConfig &config);
     HelicopterConfig helicopterConfig() const;
     // The state of a device or button check, as pages and the app show it.
@@ -583,6 +587,7 @@ private:
     bool m_startThrottleCheckActive = false;
     qint32 m_startThrottleCheckTicks = 0;
     bool m_throttleHeldUntilReleased = false;
+    bool m_throttleHoldAwaitsReport = false; // a connect's hold: the reading at open cannot end it
     float m_previousThrottle = 0.0f;
     bool m_reverseToggled = false;
     bool m_reverseButtonWasDown = false;
@@ -596,7 +601,8 @@ private:
     std::array<float, 4> m_heliFilterLast{};
     std::array<qint32, 4> m_heliFilterHold{};
     bool m_heliFilterPrimed = false;
-    bool m_leverHeldUntilDown = false; // a lever connected during a run drives nothing until seen down
+    bool m_leverHeldUntilDown = false; // a lever connected during a run drives nothing until reported down
+    HeliOutput m_heliFrameOutput; // the primary controls of the last frame
     bool m_detectingButtons = false;
     QString m_detectionRole;
     QBitArray m_heldAtStart;

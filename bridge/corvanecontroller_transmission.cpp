@@ -77,6 +77,7 @@ void CorvaneController::startTransmission()
     m_leverHeldUntilDown = false;
     m_startThrottleCheckActive = m_axisSettings.stuckThrottleDetectionEnabled;
     m_throttleHeldUntilReleased = false;
+    m_throttleHoldAwaitsReport = false;
     m_startThrottleCheckTicks = 0;
     m_previousThrottle = 0.0f;
     m_smoothedThrottleOut
@@ -91,7 +92,8 @@ void CorvaneController::startTransmission()
 
 bool CorvaneController::canStartTransmission() const
 {
-    if (!m_transmitterPort->isConnected())
+    // An open port that never gave the transmitter's ID drives nothing.
+    if (!isTransmitterAnswered())
         return false;
     if (isHelicopterMode())
         return m_heliJoystick->isConnected();

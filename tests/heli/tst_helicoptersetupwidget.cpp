@@ -167,6 +167,16 @@ private slots:
             rig.rudder->setAxis(3, 1.0f);
             rig.rudder->setAxis(2, -1.0f);
         }) << true << 4 << "988 \u00B5s" << 3 << -1.0f;
+        // While transmitting, the rows show the frame: the soft start's first one sends the raised
+        // lever's collective low.
+        QTest::newRow("soft start's first frame") << Setup([](TransmitRig &rig, HelicopterConfig &c) {
+            c.fly.armAtIdle = false;
+            c.fly.softStart = true;
+            rig.lever->setAxis(5, 1.0f);
+            rig.controller->setHelicopterConfig(c);
+            QVERIFY(rig.start());
+            rig.tick();
+        }) << true << 3 << "988 \u00B5s" << 2 << 0.0f;
     }
 
     void liveControl()
