@@ -128,8 +128,16 @@ void RequestQueue::parsed(QWebSocket *client, const EntryPtr &entry, const QByte
     const auto inbox = m_inboxes.find(client);
     if (isStop(*entry)) {
         // Now, and again in its client's order, where it answers: what the client sent before it
-        // and takes effect after it does not undo it.
-        apply(client, std::make_shared<Entry>(*entry));
+        // and takes effect after it does not undo it. Nor what other clients sent before it: it is
+        // applied again after each of those.
+        const auto stop = std::make_shared<const Entry>(*entry);
+        apply(client, std::make_shared<Entry>(*stop));
+        for (auto other = m_inboxes.begin(); other != m_inboxes.end(); ++other) {
+            for (qsizetype i = other->next; other.key() != client && i < other->entries.size(); ++i) {
+                if (!other->entries.at(i)->started)
+                    other->entries.at(i)->overtaken.append(stop);
+            }
+        }
     } else if (!entry->answered && inbox->waitingBytes - entry->bytes > MaxWaitingBytes && isWaiting(*inbox->entries.head())) {
         // Refused at once, it holds only its place in its client's order.
         inbox->waitingBytes -= entry->bytes;
@@ -262,6 +270,10 @@ bool RequestQueue::applyNext(QWebSocket *client)
     // replies go: nothing of its inbox is held across.
     const QPointer<RequestQueue> self = this;
     apply(client, entry);
+    for (const std::shared_ptr<const Entry> &stop : std::as_const(entry->overtaken)) {
+        if (self)
+            apply(client, std::make_shared<Entry>(*stop));
+    }
     if (self)
         answerNext(client, entry.get());
     return true;

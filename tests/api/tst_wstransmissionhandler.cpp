@@ -217,6 +217,8 @@ private slots:
         QTest::newRow("connect to a busy port, stop") << QStringList{"a action_connect_receiver", "a action_stop"};
         QTest::newRow("connect to a busy port, another client's stop")
             << QStringList{"a action_connect_receiver", "b action_stop"};
+        QTest::newRow("connect to a busy port, start, another client's stop")
+            << QStringList{"a action_connect_receiver", "a action_start", "b action_stop"};
     }
 
     void stopBehindASlowWrite()
