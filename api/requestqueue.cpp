@@ -105,25 +105,29 @@ void RequestQueue::take(QWebSocket *client, const QString &message)
     inbox->waitingBytes += entry->bytes;
     inbox->entries.enqueue(entry);
     if (message.size() <= MaxReadInTurnChars) {
-        parsed(client, entry, message.toUtf8());
+        QJsonParseError error{};
+        const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &error);
+        parsed(client, entry, document, error);
         return;
     }
     ++inbox->parsing;
     QMetaObject::invokeMethod(m_reader, [this, client, serial = inbox->serial, entry, message] {
-        const QByteArray text = message.toUtf8();
-        QMetaObject::invokeMethod(this, [this, client, serial, entry, text] {
+        QJsonParseError error{};
+        const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &error);
+        QMetaObject::invokeMethod(this, [this, client, serial, entry, document, error] {
             const auto inbox = m_inboxes.find(client);
             if (inbox == m_inboxes.end() || inbox->serial != serial)
                 return; // gone meanwhile
             --inbox->parsing;
-            parsed(client, entry, text);
+            parsed(client, entry, document, error);
         });
     });
 }
 
-void RequestQueue::parsed(QWebSocket *client, const EntryPtr &entry, const QByteArray &text)
+void RequestQueue::parsed(QWebSocket *client, const EntryPtr &entry, const QJsonDocument &document,
+                          const QJsonParseError &error)
 {
-    read(*entry, text);
+    read(*entry, document, error);
     entry->parsed = true;
     const auto inbox = m_inboxes.find(client);
     if (isStop(*entry)) {
@@ -139,9 +143,9 @@ void RequestQueue::parsed(QWebSocket *client, const EntryPtr &entry, const QByte
             }
         }
     } else if (!entry->answered && inbox->waitingBytes - entry->bytes > MaxWaitingBytes && isWaiting(*inbox->entries.head())) {
-        // Refused at once, it holds only its place in its client's order.
+        // Refused at once, it holds only its place in its client's order, and its reply.
         inbox->waitingBytes -= entry->bytes;
-        entry->bytes = entry->event.size() + RequestBytes;
+        entry->bytes = RequestBytes;
         inbox->refusedBytes += entry->bytes;
         entry->refused = true;
         entry->started = entry->answered = entry->stored = true;
@@ -149,14 +153,14 @@ void RequestQueue::parsed(QWebSocket *client, const EntryPtr &entry, const QByte
         entry->reply = entry->handler ? entry->handler->refusedReply(entry->event, message)
                                       : QJsonObject{{kEvent, QStringLiteral("error")}, {kMessage, message}};
         entry->handler = nullptr;
+        entry->event.clear();
+        entry->data = QJsonObject();
     }
     scheduleTurns();
 }
 
-void RequestQueue::read(Entry &entry, const QByteArray &text) const
+void RequestQueue::read(Entry &entry, const QJsonDocument &document, const QJsonParseError &parseError) const
 {
-    QJsonParseError parseError{};
-    const QJsonDocument document = QJsonDocument::fromJson(text, &parseError);
     // A message that is no request is answered at once: it changes nothing.
     const auto refuse = [&entry](const QJsonObject &reply) {
         entry.reply = reply;

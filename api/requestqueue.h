@@ -11,8 +11,10 @@
 #include <functional>
 #include <memory>
 
+class QJsonDocument;
 class QThread;
 class QWebSocket;
+struct QJsonParseError;
 
 namespace corvane {
 
@@ -85,7 +87,6 @@ private:
     // One request, from its arrival until its reply has gone.
     struct Entry
     {
-        QString text; // until it is read
         qint64 bytes = 0; // counted while it waits
         bool refused = false; // for too much waiting: counted apart
         bool parsed = false;
@@ -116,8 +117,10 @@ private:
         bool gone = false;
     };
 
-    void parsed(QWebSocket *client, const EntryPtr &entry, const QByteArray &text);
-    void read(Entry &entry, const QByteArray &text) const;
+    // A message read: a stop takes effect now, a request past the limit is refused now.
+    void parsed(QWebSocket *client, const EntryPtr &entry, const QJsonDocument &document, const QJsonParseError &error);
+    // The request a message holds, or the refusal of one that holds none.
+    void read(Entry &entry, const QJsonDocument &document, const QJsonParseError &parseError) const;
     // Taken in hand, answered and stored: its reply waits only for its turn, or for its client.
     static bool isReady(const Entry &entry);
     // Taken in hand and waiting for its answer or for the disk: what follows it waits for it.
