@@ -104,7 +104,7 @@ void RequestQueue::take(QWebSocket *client, const QString &message)
     entry->bytes = message.size() + RequestBytes;
     inbox->waitingBytes += entry->bytes;
     inbox->entries.enqueue(entry);
-    if (message.size() <= MaxReadInTurnChars) {
+    if (message.size() <= MaxReadAtOnceChars) {
         QJsonParseError error{};
         const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &error);
         parsed(client, entry, document, error);
@@ -137,7 +137,9 @@ void RequestQueue::parsed(QWebSocket *client, const EntryPtr &entry, const QJson
         const auto stop = std::make_shared<const Entry>(*entry);
         apply(client, std::make_shared<Entry>(*stop));
         for (auto other = m_inboxes.begin(); other != m_inboxes.end(); ++other) {
-            for (qsizetype i = other->next; other.key() != client && i < other->entries.size(); ++i) {
+            if (other.key() == client)
+                continue;
+            for (qsizetype i = other->next; i < other->entries.size(); ++i) {
                 if (!other->entries.at(i)->started)
                     other->entries.at(i)->overtaken.append(stop);
             }

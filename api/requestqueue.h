@@ -46,7 +46,7 @@ public:
     // A message this long at most is read when it arrives (in 50 µs at worst); a longer one on a
     // thread of its own: a peer sending the longest back to back would take most of the thread of
     // the 7 ms tick.
-    static constexpr qsizetype MaxReadInTurnChars = 4096;
+    static constexpr qsizetype MaxReadAtOnceChars = 4096;
 
     // What the queue needs of the server.
     struct Server
