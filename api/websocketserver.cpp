@@ -8,7 +8,6 @@
 #include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QThread>
 #include <QTimer>
 #include <QUrl>
 #include <QWebSocket>
@@ -26,12 +25,10 @@
 #include "platform/network/acceptqueue.h"
 #include "platform/network/firewallrule.h"
 #include "platform/network/machinename.h"
-#include "platform/storage/filewriter.h"
 
 namespace corvane {
 
 using wsjson::echoed;
-using wsjson::FieldReader;
 
 namespace {
 
@@ -46,8 +43,6 @@ constexpr int CloseGraceMs = 2000;
 // may hold megabytes: the largest frame (a header of at most 14 bytes and its payload) must fit,
 // or it would never be taken whole.
 constexpr qint64 ReadBufferBytes = qint64(WebSocketServer::MaxMessageBytes) + 14;
-// What a waiting request holds beside its text, counted with it against MaxQueuedBytes.
-constexpr qint64 WaitingRequestBytes = 256;
 
 QString peerOf(const QWebSocket *client)
 {
@@ -116,19 +111,18 @@ WebSocketServer::WebSocketServer(CorvaneController *controller, QObject *parent)
     m_heartbeat->setInterval(HeartbeatIntervalMs);
     connect(m_heartbeat, &QTimer::timeout, this, &WebSocketServer::onHeartbeatTick);
     m_monotonic.start();
-    m_readerThread.setObjectName(QStringLiteral("API reader"));
-    m_reader = new QObject;
-    m_reader->moveToThread(&m_readerThread);
-    connect(&m_readerThread, &QThread::finished, m_reader, &QObject::deleteLater);
-    m_readerThread.start();
+    m_queue = new RequestQueue({[this](QWebSocket *client, const QJsonObject &reply) { sendJson(client, reply); },
+                                [this](QWebSocket *client) { return !isBehind(client); },
+                                [this](QWebSocket *client, const QString &event, const QJsonObject &data) {
+                                    return ownAnswer(client, event, data);
+                                }},
+                               this);
+    connect(m_queue, &RequestQueue::drained, this, &WebSocketServer::leaveIfRead);
 }
 
 WebSocketServer::~WebSocketServer()
 {
     stop();
-    // Its last results are dropped with this object's posted events.
-    m_readerThread.quit();
-    m_readerThread.wait();
 }
 
 void WebSocketServer::setClock(std::function<qint64()> clock)
@@ -178,7 +172,8 @@ void WebSocketServer::stop()
             sender->deleteLater();
     }
     m_senders.clear();
-    m_inboxes.clear();
+    m_peers.clear();
+    m_queue->clear();
     m_reading.clear();
     emit clientCountChanged(0);
     const QList<QTcpSocket *> opening = m_handshakes.keys();
@@ -201,9 +196,7 @@ void WebSocketServer::stop()
 
 void WebSocketServer::registerHandler(WsHandler *handler)
 {
-    const QStringList events = handler->supportedEvents();
-    for (const QString &event : events)
-        m_handlers.insert(event, handler);
+    m_queue->registerHandler(handler);
     connect(handler, &WsHandler::pushEvent, this, &WebSocketServer::onHandlerPushEvent);
 }
 
@@ -219,9 +212,7 @@ quint16 WebSocketServer::serverPort() const
 
 bool WebSocketServer::isHandlingRequest() const
 {
-    // A request's change that its file takes back is the request's too.
-    return (!m_requestLoopLevels.isEmpty() && m_requestLoopLevels.constLast() == QThread::currentThread()->loopLevel())
-           || FileWriter::shared().reportingFor() == this;
+    return m_queue->isHandlingRequest();
 }
 
 void WebSocketServer::sendJson(QWebSocket *client, const QJsonObject &object)
@@ -242,14 +233,14 @@ bool WebSocketServer::isBehind(QWebSocket *client) const
 
 void WebSocketServer::updateReading(QWebSocket *client)
 {
-    const auto inbox = m_inboxes.find(client);
-    if (inbox == m_inboxes.end())
+    const auto peer = m_peers.find(client);
+    if (peer == m_peers.end())
         return;
     // What a client that has gone sent is all in its socket already.
-    const bool pause = m_clients.contains(client) && (isBehind(client) || inbox->queuedBytes > MaxQueuedBytes);
-    if (pause == inbox->paused)
+    const bool pause = m_clients.contains(client) && (isBehind(client) || m_queue->queuedBytes(client) > MaxUnsentBytes);
+    if (pause == peer->paused)
         return;
-    inbox->paused = pause;
+    peer->paused = pause;
     // Not taken from, its socket fills, then the kernel's buffers, and the client's own sending
     // stalls: TCP holds it back.
     if (!pause)
@@ -267,33 +258,15 @@ void WebSocketServer::scheduleReading()
 void WebSocketServer::takeMessages()
 {
     m_readingQueued = false;
-    if (inTurns(m_nextRead, ReadBudgetNs, [this](QWebSocket *client) { return takeMessage(client); }))
+    if (inTurns(this, m_senders, m_nextRead, ReadBudgetNs, [this](QWebSocket *client) { return takeMessage(client); }))
         scheduleReading();
-}
-
-bool WebSocketServer::inTurns(qsizetype &next, qint64 budgetNs, const std::function<bool(QWebSocket *)> &step)
-{
-    QElapsedTimer spent;
-    spent.start();
-    const QPointer<WebSocketServer> self = this;
-    // Clients passed in a row with nothing to do: once every client has been, nothing waits.
-    qsizetype idle = 0;
-    while (idle < m_senders.size() && spent.nsecsElapsed() < budgetNs) {
-        if (next >= m_senders.size())
-            next = 0;
-        const bool busy = step(m_senders.at(next++));
-        if (!self)
-            return false;
-        idle = busy ? 0 : idle + 1;
-    }
-    return idle < m_senders.size();
 }
 
 bool WebSocketServer::takeMessage(QWebSocket *client)
 {
     const auto reading = m_reading.find(client);
-    const auto inbox = m_inboxes.constFind(client);
-    if (reading == m_reading.end() || !reading->socket || inbox == m_inboxes.cend() || inbox->paused)
+    const auto peer = m_peers.constFind(client);
+    if (reading == m_reading.end() || !reading->socket || peer == m_peers.cend() || peer->paused)
         return false;
     const WsFrameReader::Taken taken = reading->frames.next(reading->socket);
     switch (taken.kind) {
@@ -335,17 +308,16 @@ bool WebSocketServer::takeMessage(QWebSocket *client)
 
 void WebSocketServer::onBytesWritten(QWebSocket *client)
 {
-    const auto inbox = m_inboxes.find(client);
-    if (inbox == m_inboxes.end())
+    const auto peer = m_peers.find(client);
+    if (peer == m_peers.end())
         return;
     // Its pongs are not read while it is paused: taking our data is its sign of life then.
-    if (inbox->paused)
+    if (peer->paused)
         m_lastHeard.insert(client, now());
     if (isBehind(client))
         return;
     updateReading(client);
-    if (hasTurn(client))
-        scheduleTurns();
+    m_queue->resume(client);
 }
 
 void WebSocketServer::ensureFirewallRule(quint16 port)
@@ -472,10 +444,10 @@ int WebSocketServer::connectionsFrom(const QHostAddress &source) const
     int count = 0;
     for (const Handshake &opening : m_handshakes)
         count += opening.source == source ? 1 : 0;
-    for (const Inbox &inbox : m_inboxes)
-        count += inbox.source == source ? 1 : 0;
+    for (const Sender &peer : m_peers)
+        count += peer.source == source ? 1 : 0;
     for (auto closing = m_closing.cbegin(); closing != m_closing.cend(); ++closing)
-        count += closing.value() == source && !m_inboxes.contains(closing.key()) ? 1 : 0;
+        count += closing.value() == source && !m_peers.contains(closing.key()) ? 1 : 0;
     return count;
 }
 
@@ -509,11 +481,8 @@ void WebSocketServer::onNewConnection()
         m_senders.append(client);
         m_subscriptions.insert(client, {});
         m_lastHeard.insert(client, now());
-        Inbox inbox;
-        inbox.serial = ++m_arrivals;
-        inbox.lastRequest = now();
-        inbox.source = sourceAddress(client->peerAddress());
-        m_inboxes.insert(client, inbox);
+        m_peers.insert(client, {false, now(), sourceAddress(client->peerAddress())});
+        m_queue->open(client);
         qInfo().noquote() << "WebSocketServer: client connected from" << peerOf(client);
         emit clientCountChanged(clientCount());
     }
@@ -533,7 +502,7 @@ bool WebSocketServer::makeRoomForClient(QWebSocket *newcomer)
     qint64 victimRequest = 0;
     for (QWebSocket *client : std::as_const(m_clients)) {
         const int count = held.value(sourceAddress(client->peerAddress()));
-        const qint64 lastRequest = m_inboxes.value(client).lastRequest;
+        const qint64 lastRequest = m_peers.value(client).lastRequest;
         if (!victim || count > victimHeld || (count == victimHeld && lastRequest < victimRequest)) {
             victim = client;
             victimHeld = count;
@@ -637,7 +606,7 @@ void WebSocketServer::closeAndRelease(QWebSocket *socket, int code, const QStrin
     // Deleted once its messages have been read too.
     connect(socket, &QWebSocket::disconnected, this, [this, socket] {
         m_closing.remove(socket);
-        if (!m_inboxes.contains(socket))
+        if (!m_peers.contains(socket))
             socket->deleteLater();
     });
     QTimer::singleShot(CloseGraceMs, socket, &QWebSocket::abort);
@@ -672,22 +641,21 @@ bool WebSocketServer::forgetClient(QWebSocket *client)
     if (const QPointer<QTcpSocket> socket = m_reading.value(client).socket)
         socket->disconnect(this);
     client->disconnect(this);
-    // What it sent before it went still takes effect, in its turns.
-    const auto inbox = m_inboxes.find(client);
-    if (inbox != m_inboxes.end())
-        inbox->paused = false;
+    // What it sent before it went still takes effect.
+    const auto peer = m_peers.find(client);
+    if (peer != m_peers.end())
+        peer->paused = false;
+    m_queue->leave(client);
     scheduleReading();
-    scheduleTurns();
     return true;
 }
 
 void WebSocketServer::leaveIfRead(QWebSocket *client)
 {
-    const auto inbox = m_inboxes.constFind(client);
-    if (inbox == m_inboxes.cend() || m_clients.contains(client) || m_reading.contains(client) || inbox->reading
-        || inbox->read < inbox->requests.size())
+    if (!m_peers.contains(client) || m_clients.contains(client) || m_reading.contains(client) || !m_queue->isDone(client))
         return;
-    m_inboxes.erase(inbox);
+    m_peers.remove(client);
+    m_queue->forget(client);
     m_senders.removeOne(client);
     // One still being closed is deleted once it has gone.
     if (!m_closing.contains(client))
@@ -724,237 +692,25 @@ void WebSocketServer::onPong(QWebSocket *client)
 
 void WebSocketServer::onTextMessageReceived(QWebSocket *client, const QString &message)
 {
-    const auto inbox = m_inboxes.find(client);
-    if (inbox == m_inboxes.end())
+    const auto peer = m_peers.find(client);
+    if (peer == m_peers.end())
         return; // removed while this message waited
     if (const auto heard = m_lastHeard.find(client); heard != m_lastHeard.end())
         *heard = now();
-    inbox->lastRequest = now();
-    inbox->requests.enqueue({message, message.size(), nullptr});
-    inbox->queuedBytes += message.size() + WaitingRequestBytes;
+    peer->lastRequest = now();
+    m_queue->take(client, message);
     updateReading(client);
-    scheduleTurns();
 }
 
-bool WebSocketServer::readNext(QWebSocket *client)
+QJsonObject WebSocketServer::ownAnswer(QWebSocket *client, const QString &event, const QJsonObject &data)
 {
-    const auto inbox = m_inboxes.find(client);
-    // One message of a client at a time, so that its order is kept. Past the limit, the replies
-    // waiting go first: they all can, as every request before them has been read.
-    if (inbox == m_inboxes.end() || inbox->reading || inbox->read == inbox->requests.size()
-        || (inbox->read > 0 && inbox->queuedBytes > MaxQueuedBytes))
-        return false;
-    const QString text = inbox->requests.at(inbox->read).message;
-    if (text.size() <= MaxReadInTurnChars) {
-        QJsonParseError error{};
-        const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
-        readDone(client, document, error);
-        return true;
-    }
-    inbox->reading = true;
-    QMetaObject::invokeMethod(m_reader, [this, client, serial = inbox->serial, text] {
-        QJsonParseError error{};
-        const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
-        QMetaObject::invokeMethod(this, [this, client, serial, document, error] {
-            const auto inbox = m_inboxes.find(client);
-            if (inbox == m_inboxes.end() || inbox->serial != serial)
-                return; // gone meanwhile
-            inbox->reading = false;
-            const QPointer<WebSocketServer> self = this;
-            readDone(client, document, error);
-            if (self)
-                scheduleTurns();
-        });
-    });
-    return true;
-}
-
-void WebSocketServer::readDone(QWebSocket *client, const QJsonDocument &document, const QJsonParseError &error)
-{
-    const auto inbox = m_inboxes.find(client);
-    Waiting &waiting = inbox->requests[inbox->read++];
-    waiting.message = QString();
-    const auto asked = std::make_shared<Answer>();
-    asked->client = client;
-    waiting.answer = asked;
-    // The handler may run the event loop, in which this client's later messages are read and its
-    // earlier replies go: nothing of its inbox is held across.
-    const QPointer<WebSocketServer> self = this;
-    answer(asked, read(document, error));
-    if (!self)
-        return;
-    answerNext(client);
-    hold(*asked);
-    leaveIfRead(client);
-}
-
-bool WebSocketServer::hasTurn(QWebSocket *client) const
-{
-    const auto inbox = m_inboxes.constFind(client);
-    if (inbox == m_inboxes.cend() || inbox->requests.isEmpty() || isBehind(client))
-        return false;
-    // A message to read, or a first reply that may go (one that waits for the disk gives none).
-    const std::shared_ptr<Answer> &first = inbox->requests.head().answer;
-    return inbox->read < inbox->requests.size() || (first->answered && first->stored);
-}
-
-bool WebSocketServer::answerNext(QWebSocket *client)
-{
-    const auto inbox = m_inboxes.find(client);
-    if (inbox == m_inboxes.end() || inbox->read == 0)
-        return false;
-    const Waiting &waiting = inbox->requests.head();
-    const std::shared_ptr<Answer> first = waiting.answer;
-    // The replies of a client that has gone go nowhere, and need not wait.
-    const bool gone = !m_clients.contains(client);
-    if (!gone && (isBehind(client) || !first->answered || !first->stored))
-        return false;
-    inbox->queuedBytes -= waiting.size + WaitingRequestBytes + first->heldBytes;
-    inbox->requests.dequeue();
-    --inbox->read;
-    first->sent = true;
-    if (!gone)
-        sendJson(client, replyOf(*first));
-    return true;
-}
-
-void WebSocketServer::hold(Answer &answer)
-{
-    if (!answer.answered || answer.sent || answer.heldBytes > 0)
-        return;
-    const auto inbox = m_inboxes.find(answer.client);
-    if (inbox == m_inboxes.end())
-        return; // gone: nothing of it is kept
-    // Its size as it would go now; as it goes it may differ a little.
-    answer.heldBytes = compact(answer.reply).size();
-    inbox->queuedBytes += answer.heldBytes;
-    updateReading(answer.client);
-}
-
-void WebSocketServer::scheduleTurns()
-{
-    if (m_turnsQueued)
-        return;
-    m_turnsQueued = true;
-    QMetaObject::invokeMethod(this, &WebSocketServer::takeTurns, Qt::QueuedConnection);
-}
-
-void WebSocketServer::takeTurns()
-{
-    m_turnsQueued = false;
-    const QPointer<WebSocketServer> self = this;
-    const bool more = inTurns(m_nextTurn, TurnBudgetNs, [this, self](QWebSocket *client) {
-        const bool read = readNext(client);
-        return self && (answerNext(client) || read);
-    });
-    if (more)
-        scheduleTurns();
-}
-
-WebSocketServer::Request WebSocketServer::read(const QJsonDocument &document, const QJsonParseError &parseError) const
-{
-    Request read;
-    if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
-        // A well-formed array or value parses without error: say what is wrong with it instead.
-        const QString reason = parseError.error != QJsonParseError::NoError
-                                   ? parseError.errorString()
-                                   : QStringLiteral("the message must be an object");
-        read.refusal = {{kEvent, QStringLiteral("error")}, {kMessage, QStringLiteral("Invalid JSON: ") + reason}};
-        return read;
-    }
-    const QJsonObject request = document.object();
-    read.event = request.value(kEvent).toString();
-    read.data = request.value(kData).toObject();
-    if (read.event.isEmpty()) {
-        read.refusal = {{kEvent, QStringLiteral("error")}, {kMessage, QStringLiteral("Missing 'event' field")}};
-        return read;
-    }
-    // Data of another kind would read as none, and a change sent in it answered as made. Null
-    // is none, and a ping reads nothing.
-    if (request.value(kData).isNull() || read.event == QLatin1String("ping"))
-        return read;
-    const FieldReader envelope(request);
-    envelope.object(kData);
-    if (envelope.ok())
-        return read;
-    if (read.event == QLatin1String("action_subscribe") || read.event == QLatin1String("action_unsubscribe"))
-        read.refusal = {{kEvent, read.event}, {kSuccess, false}, {kMessage, envelope.refusal()}};
-    else if (const WsHandler *handler = m_handlers.value(read.event))
-        read.refusal = handler->refusedReply(read.event, envelope.refusal());
-    return read;
-}
-
-void WebSocketServer::answer(const std::shared_ptr<Answer> &answer, const Request &request)
-{
-    const QString &event = request.event;
-    QJsonObject reply;
-    if (!request.refusal.isEmpty()) {
-        reply = request.refusal;
-    } else if (event == QLatin1String("ping")) {
-        reply = {{kEvent, QStringLiteral("pong")}};
-    } else if (event == QLatin1String("action_subscribe")) {
-        reply = handleSubscribe(answer->client, request.data);
-    } else if (event == QLatin1String("action_unsubscribe")) {
-        reply = handleUnsubscribe(answer->client, request.data);
-    } else if (WsHandler *handler = m_handlers.value(event)) {
-        answer->handler = handler;
-        ask(answer, request);
-        return;
-    } else {
-        const QString shown = echoed(event);
-        reply = {{kEvent, QStringLiteral("error")},
-                 {QStringLiteral("source"), shown},
-                 {kMessage, QStringLiteral("Unknown event: ") + shown}};
-    }
-    // The server's own answers need no disk.
-    answer->reply = reply;
-    answer->answered = true;
-    answer->stored = true;
-}
-
-void WebSocketServer::ask(const std::shared_ptr<Answer> &answer, const Request &request)
-{
-    // The reply waits for every file the request changes: they go to the writer in one batch.
-    const QPointer<WebSocketServer> self = this;
-    FileWriter &writer = FileWriter::shared();
-    m_requestLoopLevels.append(QThread::currentThread()->loopLevel());
-    writer.beginBatch(this);
-    answer->event = request.event;
-    answer->data = request.data;
-    answer->handler->handleRequest(request.event, request.data, [self, answer](const QJsonObject &reply) {
-        if (answer->answered)
-            return;
-        answer->answered = true;
-        answer->reply = reply;
-        if (self && answer->later) {
-            self->hold(*answer);
-            self->scheduleTurns();
-        }
-    });
-    writer.endBatch([self, answer](const QString &failure) {
-        answer->stored = true;
-        answer->failure = failure;
-        if (self && answer->later)
-            self->scheduleTurns();
-    });
-    answer->later = true;
-    if (self)
-        m_requestLoopLevels.removeLast();
-}
-
-QJsonObject WebSocketServer::replyOf(const Answer &answer)
-{
-    if (!answer.handler)
-        return answer.reply;
-    QJsonObject reply = answer.reply;
-    // One that waited tells the state as it is now, stored or not: an older one would undo in the
-    // client's view what was done and pushed meanwhile. What the handler causes is the request's.
-    if (answer.heldBytes > 0) {
-        m_requestLoopLevels.append(QThread::currentThread()->loopLevel());
-        reply = answer.handler->replyAsItGoes(answer.event, answer.data, reply);
-        m_requestLoopLevels.removeLast();
-    }
-    return answer.failure.isEmpty() ? reply : answer.handler->unstoredReply(reply, answer.failure);
+    if (event == QLatin1String("ping"))
+        return {{kEvent, QStringLiteral("pong")}};
+    if (event == QLatin1String("action_subscribe"))
+        return handleSubscribe(client, data);
+    if (event == QLatin1String("action_unsubscribe"))
+        return handleUnsubscribe(client, data);
+    return {};
 }
 
 QJsonObject WebSocketServer::handleSubscribe(QWebSocket *client, const QJsonObject &data)
@@ -1028,8 +784,8 @@ void WebSocketServer::onHeartbeatTick()
     for (QWebSocket *client : clients) {
         if (!m_clients.contains(client))
             continue;
-        const auto inbox = m_inboxes.constFind(client);
-        const bool paused = inbox != m_inboxes.cend() && inbox->paused;
+        const auto peer = m_peers.constFind(client);
+        const bool paused = peer != m_peers.cend() && peer->paused;
         // Not read from only while its own requests and replies wait: its silence is ours.
         if (paused && !isBehind(client))
             m_lastHeard.insert(client, tick);

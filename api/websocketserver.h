@@ -9,15 +9,14 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
-#include <QQueue>
 #include <QSet>
 #include <QString>
-#include <QThread>
 
 #include <array>
 #include <functional>
 #include <memory>
 
+#include "api/requestqueue.h"
 #include "api/wsframereader.h"
 #include "api/wsjson.h"
 
@@ -38,12 +37,10 @@ class WsHandler;
 // The mobile app's way in: a plain WebSocket server exchanging one compact JSON object per
 // text message. Requests go by their "event" name to the handler that registered it; pushes
 // go to the clients subscribed to their name; silent clients are pinged and then dropped.
-// Every request takes effect when it is read (its handler is called then), in the order its
-// client sent it; only its reply waits, until what it stored is on disk and the client's earlier
-// replies have gone, and it tells the state as it is when it goes. Nothing waits to take effect,
-// so a stop behind a slow write stops at once and nothing sent before it is done after it.
+// Every client is read as its frames come; the request queue applies what they send (a stop at
+// once, anything else in its client's order) and sends the replies in order.
 // No authentication, but bounded: message size, clients, connections per address, connections
-// still in their opening handshake, subscriptions, unsent and unanswered bytes. A handshake is
+// still in their opening handshake, subscriptions, unsent and waiting bytes. A handshake is
 // accepted only without an Origin or with one naming this machine on the API port: any other
 // Origin is a web page (or an extension) that must not drive the car.
 class WebSocketServer : public QObject
@@ -92,26 +89,15 @@ public:
     // nothing to subscribe to.
     static constexpr int MaxEventNameChars = 37;
     // A client that leaves more than this unread is behind: it is not read from and gets no
-    // pushes until it has caught up.
+    // pushes until it has caught up. One whose refused requests wait behind this much for their
+    // replies' turn is not read from either.
     static constexpr qint64 MaxUnsentBytes = 1024 * 1024;
-    // A client's requests whose replies have not gone beyond this stop the reading from it. Each
-    // counts its text and what it holds beside it, and its reply while that waits: about two of
-    // the largest messages, or some five hundred small ones (a flood of tiny requests is not taken
-    // in faster than answered).
-    static constexpr qint64 MaxQueuedBytes = 2 * qint64(MaxMessageBytes);
-    // Time a pass of the event loop spends reading requests and sending replies (the 7 ms tick
-    // shares the thread); what is left waits for the next pass.
-    static constexpr qint64 TurnBudgetNs = 1'000'000;
     // Time a pass of the event loop spends taking messages from the clients' sockets, a frame
     // from each client in turn: what peers send costs the thread of the 7 ms tick no more, however
     // small their messages; the rest waits in their sockets, and then in the system's. Half the
-    // turns' time: peers sending a message in frames of a byte each fill it at every pass, and the
-    // passes that take longer delay another client's answers as much.
-    static constexpr qint64 ReadBudgetNs = 500'000;
-    // A message this long at most is read in a pass of turns (in 50 µs at worst); a longer one on
-    // a thread of its own: a peer sending the longest back to back would take most of the thread
-    // of the 7 ms tick.
-    static constexpr qsizetype MaxReadInTurnChars = 4096;
+    // queue's turns' time: peers sending a message in frames of a byte each fill it at every pass,
+    // and the passes that take longer delay another client's answers as much.
+    static constexpr qint64 ReadBudgetNs = RequestQueue::TurnBudgetNs / 2;
     // Refused connections are logged at most this often.
     static constexpr qint64 RefusalLogIntervalMs = 1000;
     static constexpr quint16 DefaultPort = 12345;
@@ -142,7 +128,7 @@ signals:
 public slots:
     void onNewConnection();
     void onClientDisconnected();
-    // Takes a message in: it is read, and takes effect, in a pass of turns.
+    // Takes a message in: a stop takes effect now, anything else in its client's order.
     void onTextMessageReceived(QWebSocket *client, const QString &message);
     void onHandlerPushEvent(const QString &event, const QJsonObject &data);
     void onHeartbeatTick();
@@ -170,38 +156,6 @@ private:
         quint64 arrival = 0; // order of arrival
     };
 
-    // One request, read.
-    struct Request
-    {
-        QString event;
-        QJsonObject data;
-        QJsonObject refusal; // the reply to a message that is no request; empty for one that is
-    };
-
-    // A request from the moment it is read until its reply has gone.
-    struct Answer
-    {
-        QPointer<QWebSocket> client;
-        QPointer<WsHandler> handler; // none: the server answers it itself
-        bool answered = false;
-        bool stored = false;
-        bool later = false; // past the handler's call: a reply or report now comes from outside it
-        bool sent = false;
-        QString event; // of a request its handler answers, to tell its reply as it goes
-        QJsonObject data;
-        QJsonObject reply;
-        QString failure;
-        qint64 heldBytes = 0; // of a reply that could not go at once, counted while it waits
-    };
-
-    // One of a client's messages, from its arrival until its reply has gone.
-    struct Waiting
-    {
-        QString message; // its text, until it is read
-        qsizetype size = 0; // of the text, counted until its reply has gone
-        std::shared_ptr<Answer> answer; // once it is read
-    };
-
     // A client's socket, whose frames the server takes itself.
     struct Reading
     {
@@ -209,19 +163,16 @@ private:
         WsFrameReader frames{MaxMessageBytes};
     };
 
-    // One client's requests that wait to be read or for their replies to go, in its order.
-    struct Inbox
+    // A client, from its connection until everything it sent has taken effect.
+    struct Sender
     {
-        QQueue<Waiting> requests;
-        quint64 serial = 0; // tells it from a later client at the same address in memory
-        qsizetype read = 0; // requests at the front that have been read
-        bool reading = false; // one of its messages is on the reader thread
-        qint64 queuedBytes = 0;
         bool paused = false; // nothing is read from its socket
         qint64 lastRequest = 0; // when it last sent a request, or connected
         QHostAddress source; // the address its limit counts against, while it is read
     };
 
+    // The server's answer to a request of its own; empty for any other.
+    QJsonObject ownAnswer(QWebSocket *client, const QString &event, const QJsonObject &data);
     QJsonObject handleSubscribe(QWebSocket *client, const QJsonObject &data);
     QJsonObject handleUnsubscribe(QWebSocket *client, const QJsonObject &data);
     void ensureFirewallRule(quint16 port);
@@ -243,32 +194,8 @@ private:
     int connectionsFrom(const QHostAddress &source) const;
     bool namesThisMachine(const QString &origin) const;
     void sendText(QWebSocket *client, const QString &text);
-    // Reads the client's next message now, or hands a long one to the reader thread; false when
-    // there is none to read, one of the client is on the reader thread, or its unanswered
-    // requests hold too much.
-    bool readNext(QWebSocket *client);
-    // The client's next message, read: it takes effect now, and its reply goes when it may.
-    void readDone(QWebSocket *client, const QJsonDocument &document, const QJsonParseError &error);
-    // Whether the client, not behind, has a message to read or a reply that may go.
-    bool hasTurn(QWebSocket *client) const;
-    // Sends the client's first reply if it may go (answered, stored, the client not behind).
-    bool answerNext(QWebSocket *client);
-    // Counts a reply that cannot go yet against its client's queue.
-    void hold(Answer &answer);
-    // Queues a pass of takeTurns on the event loop, once.
-    void scheduleTurns();
-    // Reads waiting messages and sends the replies that may go, round-robin, one of each per
-    // client at a time, for at most TurnBudgetNs in all.
-    void takeTurns();
-    Request read(const QJsonDocument &document, const QJsonParseError &parseError) const;
-    // Answers the request: the server itself, or its handler.
-    void answer(const std::shared_ptr<Answer> &answer, const Request &request);
-    // Calls the handler; the reply goes once it is answered, stored and first in its client's order.
-    void ask(const std::shared_ptr<Answer> &answer, const Request &request);
-    // The reply of an answer as it goes now.
-    QJsonObject replyOf(const Answer &answer);
     bool isBehind(QWebSocket *client) const;
-    // Stops or resumes reading from the client by its unsent and unanswered bytes.
+    // Stops or resumes reading from the client by its unsent bytes.
     void updateReading(QWebSocket *client);
     // Queues a pass of takeMessages on the event loop, once.
     void scheduleReading();
@@ -277,18 +204,15 @@ private:
     void takeMessages();
     // Takes the client's next frame; false when its socket holds none whole or it is not read.
     bool takeMessage(QWebSocket *client);
-    // Gives the clients a step each in turn, from `next` on, until `budgetNs` is spent or a whole
-    // round had nothing to do; true when something may still wait (false also once this is gone).
-    bool inTurns(qsizetype &next, qint64 budgetNs, const std::function<bool(QWebSocket *)> &step);
     // Closes a client that stopped answering or reading; `why` is logged once.
     void dropClient(QWebSocket *client, const QString &why, const QString &reason);
     // Forgets a client, sends it a close frame with `code` and `reason` and cuts it off if it
     // does not answer.
     void closeClient(QWebSocket *client, int code, const QString &reason);
     // Forgets a client still in the list (no pushes, pings or replies go to it); false when it was
-    // not. What it sent before it went is still taken and read, in its turns.
+    // not. What it sent before it went is still taken and takes effect.
     bool forgetClient(QWebSocket *client);
-    // Lets go of a client forgotten once everything it sent has been taken and read.
+    // Lets go of a client forgotten once everything it sent has been taken and has taken effect.
     void leaveIfRead(QWebSocket *client);
     // Closes a socket with a close frame and releases it once it has gone (or after a grace).
     // `taken`: its TCP socket, when the server takes its frames.
@@ -304,21 +228,17 @@ private:
     QSocketNotifier *m_acceptor = nullptr; // while listening
     CorvaneController *m_controller = nullptr;
     QList<QWebSocket *> m_clients;
-    // The clients whose messages are taken and read in turns: those in m_clients, and those gone
-    // until everything they sent has been read (a stop sent just before its client closes stops).
+    // The clients whose messages are taken in turns: those in m_clients, and those gone until
+    // everything they sent has taken effect (a stop sent just before its client closes stops).
     QList<QWebSocket *> m_senders;
-    QHash<QString, WsHandler *> m_handlers;
     QHash<QWebSocket *, QSet<QString>> m_subscriptions;
     QTimer *m_heartbeat = nullptr;
     QHash<QWebSocket *, qint64> m_lastHeard;
-    QHash<QWebSocket *, Inbox> m_inboxes;
+    QHash<QWebSocket *, Sender> m_peers;
     QHash<QWebSocket *, Reading> m_reading;
     bool m_readingQueued = false;
     qsizetype m_nextRead = 0; // the client in m_senders whose frame is taken next
-    bool m_turnsQueued = false;
-    qsizetype m_nextTurn = 0; // the client in m_senders whose turn is next
-    // The event loop level of each request with a handler, innermost last.
-    QList<int> m_requestLoopLevels;
+    RequestQueue *m_queue = nullptr;
     QHash<QTcpSocket *, Handshake> m_handshakes;
     quint64 m_arrivals = 0;
     // Refused or dropped clients until their socket is released.
@@ -330,9 +250,6 @@ private:
     MdnsResponder *m_mdns = nullptr;
     QElapsedTimer m_monotonic;
     std::function<qint64()> m_clock;
-    // Long messages are read there, by jobs run in the context of m_reader, which lives there.
-    QThread m_readerThread;
-    QObject *m_reader = nullptr;
 };
 
 } // namespace corvane

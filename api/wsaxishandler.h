@@ -28,6 +28,7 @@ public:
 
     QStringList supportedEvents() const override;
     QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
+    QJsonObject stateOf(const QString &event, const QJsonObject &data) override;
 
     // The app's names of gears 0..8: "Neutral", "Reverse", "Gear 1".."Gear 7".
     static QString gearName(int gearIndex);

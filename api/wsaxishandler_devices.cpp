@@ -87,6 +87,11 @@ QJsonObject WsAxisHandler::handleDeviceEvent(const QString &event, const QJsonOb
     return errorReply(event, QStringLiteral("Unhandled event in axis handler"));
 }
 
+QJsonObject WsAxisHandler::stateOf(const QString &event, const QJsonObject &data)
+{
+    return event == QLatin1String("set_wheel_ffb") ? wheelFfbJson() : WsHandler::stateOf(event, data);
+}
+
 QJsonObject WsAxisHandler::wheelFfbJson() const
 {
     return {{QStringLiteral("capable"), m_controller->isWheelFfbAvailable()},

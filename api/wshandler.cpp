@@ -15,9 +15,16 @@ void WsHandler::handleRequest(const QString &event, const QJsonObject &data, con
     reply(handleEvent(event, data));
 }
 
-QJsonObject WsHandler::replyAsItGoes(const QString &event, const QJsonObject &data, const QJsonObject &reply)
+bool WsHandler::isStop(const QString &, const QJsonObject &) const
 {
-    return event.startsWith(QLatin1String("get_")) ? handleEvent(event, data) : reply;
+    return false;
+}
+
+QJsonObject WsHandler::stateOf(const QString &event, const QJsonObject &data)
+{
+    if (!event.startsWith(QLatin1String("get_")))
+        return {};
+    return handleEvent(event, data).value(QStringLiteral("data")).toObject();
 }
 
 QJsonObject WsHandler::refusedReply(const QString &event, const QString &message) const

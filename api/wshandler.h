@@ -26,14 +26,17 @@ public:
     virtual QJsonObject handleEvent(const QString &event, const QJsonObject &data) = 0;
     // How the server asks, as soon as it has read the request: by default answered at once with
     // handleEvent's reply. A handler whose work takes time (a child process) answers later instead,
-    // without blocking the GUI thread; the client's later requests are handled meanwhile, and
-    // their replies go after this one.
+    // without blocking the GUI thread; the client's later requests wait for the answer, stops
+    // aside.
     virtual void handleRequest(const QString &event, const QJsonObject &data, const WsReply &reply);
-    // The reply as it goes, when it could not go at once (what the request stored was not on disk
-    // yet, or the client's earlier replies had not gone): it tells the state as it is then, or a
-    // push sent meanwhile would be undone in the client's view by an older state. By default a
-    // get_ request is answered again, and any other reply goes as the handler gave it.
-    virtual QJsonObject replyAsItGoes(const QString &event, const QJsonObject &data, const QJsonObject &reply);
+    // Whether the request only makes the car or the motor safe: it takes effect when it arrives,
+    // ahead of whatever its client or another has waiting. None by default.
+    virtual bool isStop(const QString &event, const QJsonObject &data) const;
+    // The state a reply to the request carries, as it is now: a reply that waited carries it as
+    // it is when it goes, or a push sent meanwhile would be undone in the client's view by an
+    // older state. Empty for a reply whose data is no state (an id, what was made). By default a
+    // get_ request is read again.
+    virtual QJsonObject stateOf(const QString &event, const QJsonObject &data);
     // The refusal of a request in the form of the handler's replies: the error form for a get_
     // request, else "success" false with the message.
     virtual QJsonObject refusedReply(const QString &event, const QString &message) const;

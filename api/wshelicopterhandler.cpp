@@ -279,11 +279,20 @@ QJsonObject WsHelicopterHandler::handleCapture(const QString &event, const QJson
     return reply;
 }
 
-QJsonObject WsHelicopterHandler::replyAsItGoes(const QString &event, const QJsonObject &data, const QJsonObject &reply)
+bool WsHelicopterHandler::isStop(const QString &event, const QJsonObject &data) const
 {
-    if (event == QLatin1String("action_set_heli_armed") && reply.contains(kData))
-        return withData(reply, {{QStringLiteral("armed"), m_controller->isHeliArmed()}});
-    return WsHandler::replyAsItGoes(event, data, reply);
+    // As the request reads it: no flag disarms too.
+    bool armed = false;
+    return event == QLatin1String("action_set_heli_armed") && readFlag(data, "armed", armed).isEmpty() && !armed;
+}
+
+QJsonObject WsHelicopterHandler::stateOf(const QString &event, const QJsonObject &data)
+{
+    if (event == QLatin1String("action_set_heli_armed"))
+        return {{QStringLiteral("armed"), m_controller->isHeliArmed()}};
+    if (event == QLatin1String("action_set_rate_mode"))
+        return {{QStringLiteral("mode"), m_controller->heliRateMode()}};
+    return WsHandler::stateOf(event, data);
 }
 
 QJsonObject WsHelicopterHandler::unstoredReply(QJsonObject reply, const QString &failure) const

@@ -18,9 +18,9 @@ public:
 
     QStringList supportedEvents() const override;
     QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
-    // Whether the motor is armed as it is when the reply goes: a disarm or a stop made while the
-    // reply waited stands in the app's view.
-    QJsonObject replyAsItGoes(const QString &event, const QJsonObject &data, const QJsonObject &reply) override;
+    // A disarm.
+    bool isStop(const QString &event, const QJsonObject &data) const override;
+    QJsonObject stateOf(const QString &event, const QJsonObject &data) override;
     // A helicopter profile that was not saved names no profile.
     QJsonObject unstoredReply(QJsonObject reply, const QString &failure) const override;
 

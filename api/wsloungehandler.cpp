@@ -79,14 +79,16 @@ QJsonObject WsLoungeHandler::handleEvent(const QString &event, const QJsonObject
     return makeDataReply(event, loungeStateJson());
 }
 
-QJsonObject WsLoungeHandler::replyAsItGoes(const QString &event, const QJsonObject &, const QJsonObject &reply)
+bool WsLoungeHandler::isStop(const QString &event, const QJsonObject &) const
 {
-    const QString data = QStringLiteral("data");
-    if (!reply.contains(data))
-        return reply; // a refusal
+    return event == QLatin1String("action_lounge_stop");
+}
+
+QJsonObject WsLoungeHandler::stateOf(const QString &event, const QJsonObject &)
+{
     if (event == QLatin1String("lounge_heartbeat"))
-        return makeDataReply(event, {{kStopped, m_controller->isLoungeStopApplied()}});
-    return makeDataReply(event, loungeStateJson());
+        return {{kStopped, m_controller->isLoungeStopApplied()}};
+    return loungeStateJson();
 }
 
 QJsonObject WsLoungeHandler::refusedReply(const QString &event, const QString &message) const

@@ -20,10 +20,10 @@ public:
 
     QStringList supportedEvents() const override;
     QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
-    // The station's state as it is when the reply goes, stored or not: another race control's
-    // stop or the watchdog's, pushed while the reply waited for the disk, stands in every race
-    // control's view.
-    QJsonObject replyAsItGoes(const QString &event, const QJsonObject &data, const QJsonObject &reply) override;
+    // Race control's stop.
+    bool isStop(const QString &event, const QJsonObject &data) const override;
+    // Every reply carries the station's state (a heartbeat's, whether it is stopped).
+    QJsonObject stateOf(const QString &event, const QJsonObject &data) override;
     // Refusals have the error form here, whatever the request.
     QJsonObject refusedReply(const QString &event, const QString &message) const override;
 

@@ -115,6 +115,11 @@ QJsonObject WsReceiverHandler::handleEvent(const QString &event, const QJsonObje
     return errorReply(event, QStringLiteral("Unhandled event in receiver handler"));
 }
 
+QJsonObject WsReceiverHandler::stateOf(const QString &, const QJsonObject &)
+{
+    return receiverStateJson();
+}
+
 QJsonObject WsReceiverHandler::makeReply(const QString &event, bool success, const QString &message) const
 {
     QJsonObject reply = actionReply(event, success, message);

@@ -22,6 +22,8 @@ public:
 
     QStringList supportedEvents() const override;
     QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
+    // Every reply carries the receiver's state.
+    QJsonObject stateOf(const QString &event, const QJsonObject &data) override;
 
     QJsonObject receiverStateJson() const;
 

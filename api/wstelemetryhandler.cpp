@@ -95,6 +95,13 @@ QJsonObject WsTelemetryHandler::handleEvent(const QString &event, const QJsonObj
     return errorReply(event, QStringLiteral("Unhandled event in telemetry handler"));
 }
 
+QJsonObject WsTelemetryHandler::stateOf(const QString &event, const QJsonObject &data)
+{
+    if (event.startsWith(QLatin1String("get_")))
+        return WsHandler::stateOf(event, data);
+    return event == QLatin1String("set_telemetry_dashboard") ? pinnedSensorsJson() : sensorsJson();
+}
+
 QJsonObject WsTelemetryHandler::changedReply(const QString &event, const StoreErrors &errors,
                                              const QJsonObject &body) const
 {

@@ -26,6 +26,8 @@ public:
 
     QStringList supportedEvents() const override;
     QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
+    // A change's reply carries the sensors, or the dashboard.
+    QJsonObject stateOf(const QString &event, const QJsonObject &data) override;
 
     QJsonObject linkStatisticsJson() const;
     QJsonObject gpsJson() const;

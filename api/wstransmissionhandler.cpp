@@ -170,6 +170,16 @@ QJsonObject WsTransmissionHandler::handleEvent(const QString &event, const QJson
     return errorReply(event, QStringLiteral("Unhandled event in transmission handler"));
 }
 
+bool WsTransmissionHandler::isStop(const QString &event, const QJsonObject &) const
+{
+    return event == QLatin1String("action_stop");
+}
+
+QJsonObject WsTransmissionHandler::stateOf(const QString &event, const QJsonObject &data)
+{
+    return WsHandler::stateOf(event == QLatin1String("set_auto_start") ? QStringLiteral("get_auto_start") : event, data);
+}
+
 QJsonObject WsTransmissionHandler::transmissionStatusJson() const
 {
     CorvaneController *c = m_controller;

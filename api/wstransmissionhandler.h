@@ -23,6 +23,8 @@ public:
 
     QStringList supportedEvents() const override;
     QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
+    bool isStop(const QString &event, const QJsonObject &data) const override;
+    QJsonObject stateOf(const QString &event, const QJsonObject &data) override;
 
     QJsonObject elrsStateJson() const;
     static QJsonObject elrsParamsJson(const ElrsParameter &parameter);

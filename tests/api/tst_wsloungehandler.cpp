@@ -116,7 +116,8 @@ private slots:
 
     // A heartbeat counts when it arrives, and so do race control's commands, also while the
     // station's disk is slow to store a command sent before them: in the order they came, so a
-    // release sent before a stop cannot undo it. Their replies still come after that command's.
+    // release sent before a stop cannot undo it, and a stop however many come before it. Their
+    // replies still come after that command's.
     void behindASlowWrite_data()
     {
         QTest::addColumn<QString>("command");
@@ -132,6 +133,9 @@ private slots:
         QTest::newRow("stop, release, stop")
             << "set_lounge_speed_cap" << cap << QStringList{"action_lounge_stop", "action_lounge_release", "action_lounge_stop"}
             << true << "operator";
+        QTest::newRow("200 pipelined, stop") << "set_lounge_speed_cap" << cap
+                                             << (QStringList(200, "set_lounge_pit_limiter") << "action_lounge_stop") << true
+                                             << "operator";
     }
 
     void behindASlowWrite()

@@ -1,0 +1,385 @@
+#include "api/requestqueue.h"
+
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QThread>
+#include <QWebSocket>
+
+#include <utility>
+
+#include "api/wshandler.h"
+#include "api/wsjson.h"
+#include "platform/storage/filewriter.h"
+
+namespace corvane {
+
+using wsjson::echoed;
+using wsjson::FieldReader;
+
+namespace {
+
+const QString kEvent = QStringLiteral("event");
+const QString kData = QStringLiteral("data");
+const QString kMessage = QStringLiteral("message");
+const QString kSuccess = QStringLiteral("success");
+
+// What a waiting request holds beside its text.
+constexpr qint64 RequestBytes = 256;
+
+} // namespace
+
+bool inTurns(const QObject *owner, const QList<QWebSocket *> &clients, qsizetype &next, qint64 budgetNs,
+             const std::function<bool(QWebSocket *)> &step)
+{
+    QElapsedTimer spent;
+    spent.start();
+    const QPointer<const QObject> self = owner;
+    // Clients passed in a row with nothing to do: once every client has been, nothing waits.
+    qsizetype idle = 0;
+    while (idle < clients.size() && spent.nsecsElapsed() < budgetNs) {
+        if (next >= clients.size())
+            next = 0;
+        const bool busy = step(clients.at(next++));
+        if (!self)
+            return false;
+        idle = busy ? 0 : idle + 1;
+    }
+    return idle < clients.size();
+}
+
+RequestQueue::RequestQueue(Server server, QObject *parent)
+    : QObject(parent)
+    , m_server(std::move(server))
+    , m_readerThread(new QThread(this))
+{
+    m_readerThread->setObjectName(QStringLiteral("API reader"));
+    m_reader = new QObject;
+    m_reader->moveToThread(m_readerThread);
+    connect(m_readerThread, &QThread::finished, m_reader, &QObject::deleteLater);
+    m_readerThread->start();
+}
+
+RequestQueue::~RequestQueue()
+{
+    // Its last results are dropped with this object's posted events.
+    m_readerThread->quit();
+    m_readerThread->wait();
+}
+
+void RequestQueue::registerHandler(WsHandler *handler)
+{
+    const QStringList events = handler->supportedEvents();
+    for (const QString &event : events)
+        m_handlers.insert(event, handler);
+}
+
+void RequestQueue::open(QWebSocket *client)
+{
+    Inbox inbox;
+    inbox.serial = ++m_serials;
+    m_inboxes.insert(client, inbox);
+    m_clients.append(client);
+}
+
+bool RequestQueue::isHandlingRequest() const
+{
+    // A request's change that its file takes back is the request's too.
+    return (!m_requestLoopLevels.isEmpty() && m_requestLoopLevels.constLast() == QThread::currentThread()->loopLevel())
+           || FileWriter::shared().reportingFor() == this;
+}
+
+qint64 RequestQueue::queuedBytes(QWebSocket *client) const
+{
+    const auto inbox = m_inboxes.constFind(client);
+    return inbox == m_inboxes.cend() ? 0 : inbox->waitingBytes + inbox->refusedBytes;
+}
+
+void RequestQueue::take(QWebSocket *client, const QString &message)
+{
+    const auto inbox = m_inboxes.find(client);
+    if (inbox == m_inboxes.end())
+        return;
+    const auto entry = std::make_shared<Entry>();
+    entry->bytes = message.size() + RequestBytes;
+    inbox->waitingBytes += entry->bytes;
+    inbox->entries.enqueue(entry);
+    if (message.size() <= MaxReadAtOnceChars) {
+        QJsonParseError error{};
+        const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &error);
+        parsed(client, entry, document, error);
+        return;
+    }
+    ++inbox->parsing;
+    QMetaObject::invokeMethod(m_reader, [this, client, serial = inbox->serial, entry, message] {
+        QJsonParseError error{};
+        const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &error);
+        QMetaObject::invokeMethod(this, [this, client, serial, entry, document, error] {
+            const auto inbox = m_inboxes.find(client);
+            if (inbox == m_inboxes.end() || inbox->serial != serial)
+                return; // gone meanwhile
+            --inbox->parsing;
+            parsed(client, entry, document, error);
+        });
+    });
+}
+
+void RequestQueue::parsed(QWebSocket *client, const EntryPtr &entry, const QJsonDocument &document,
+                          const QJsonParseError &error)
+{
+    read(*entry, document, error);
+    entry->parsed = true;
+    const auto inbox = m_inboxes.find(client);
+    if (isStop(*entry)) {
+        // Now, and again in its client's order, where it answers: what the client sent before it
+        // and takes effect after it does not undo it. Nor what other clients sent before it: it is
+        // applied again after each of those.
+        const auto stop = std::make_shared<const Entry>(*entry);
+        apply(client, std::make_shared<Entry>(*stop));
+        for (auto other = m_inboxes.begin(); other != m_inboxes.end(); ++other) {
+            if (other.key() == client)
+                continue;
+            for (qsizetype i = other->next; i < other->entries.size(); ++i) {
+                if (!other->entries.at(i)->started)
+                    other->entries.at(i)->overtaken.append(stop);
+            }
+        }
+    } else if (!entry->answered && inbox->waitingBytes - entry->bytes > MaxWaitingBytes && isWaiting(*inbox->entries.head())) {
+        // Refused at once, it holds only its place in its client's order, and its reply.
+        inbox->waitingBytes -= entry->bytes;
+        entry->bytes = RequestBytes;
+        inbox->refusedBytes += entry->bytes;
+        entry->refused = true;
+        entry->started = entry->answered = entry->stored = true;
+        const QString message = QStringLiteral("Too many requests waiting for the disk: try again shortly");
+        entry->reply = entry->handler ? entry->handler->refusedReply(entry->event, message)
+                                      : QJsonObject{{kEvent, QStringLiteral("error")}, {kMessage, message}};
+        entry->handler = nullptr;
+        entry->event.clear();
+        entry->data = QJsonObject();
+    }
+    scheduleTurns();
+}
+
+void RequestQueue::read(Entry &entry, const QJsonDocument &document, const QJsonParseError &parseError) const
+{
+    // A message that is no request is answered at once: it changes nothing.
+    const auto refuse = [&entry](const QJsonObject &reply) {
+        entry.reply = reply;
+        entry.handler = nullptr;
+        entry.answered = entry.stored = true;
+    };
+    if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
+        // A well-formed array or value parses without error: say what is wrong with it instead.
+        const QString reason = parseError.error != QJsonParseError::NoError
+                                   ? parseError.errorString()
+                                   : QStringLiteral("the message must be an object");
+        refuse({{kEvent, QStringLiteral("error")}, {kMessage, QStringLiteral("Invalid JSON: ") + reason}});
+        return;
+    }
+    const QJsonObject request = document.object();
+    entry.event = request.value(kEvent).toString();
+    entry.data = request.value(kData).toObject();
+    entry.handler = m_handlers.value(entry.event);
+    if (entry.event.isEmpty()) {
+        refuse({{kEvent, QStringLiteral("error")}, {kMessage, QStringLiteral("Missing 'event' field")}});
+        return;
+    }
+    // Data of another kind would read as none, and a change sent in it answered as made. Null
+    // is none, and a ping reads nothing.
+    if (request.value(kData).isNull() || entry.event == QLatin1String("ping"))
+        return;
+    const FieldReader envelope(request);
+    envelope.object(kData);
+    if (envelope.ok())
+        return;
+    if (entry.handler)
+        refuse(entry.handler->refusedReply(entry.event, envelope.refusal()));
+    else if (entry.event == QLatin1String("action_subscribe") || entry.event == QLatin1String("action_unsubscribe"))
+        refuse({{kEvent, entry.event}, {kSuccess, false}, {kMessage, envelope.refusal()}});
+}
+
+bool RequestQueue::isReady(const Entry &entry)
+{
+    return entry.started && entry.answered && entry.stored;
+}
+
+bool RequestQueue::isWaiting(const Entry &entry)
+{
+    return entry.started && !isReady(entry);
+}
+
+bool RequestQueue::isStop(const Entry &entry) const
+{
+    return !entry.answered && entry.handler && entry.handler->isStop(entry.event, entry.data);
+}
+
+void RequestQueue::apply(QWebSocket *client, const EntryPtr &entry)
+{
+    entry->started = true;
+    if (entry->answered)
+        return;
+    if (entry->handler) {
+        ask(entry);
+        return;
+    }
+    // The server's own answers need no disk.
+    QJsonObject reply = m_server.ownAnswer(client, entry->event, entry->data);
+    if (reply.isEmpty()) {
+        const QString shown = echoed(entry->event);
+        reply = {{kEvent, QStringLiteral("error")},
+                 {QStringLiteral("source"), shown},
+                 {kMessage, QStringLiteral("Unknown event: ") + shown}};
+    }
+    entry->reply = reply;
+    entry->answered = entry->stored = true;
+}
+
+void RequestQueue::ask(const EntryPtr &entry)
+{
+    // The reply waits for every file the request changes: they go to the writer in one batch.
+    const QPointer<RequestQueue> self = this;
+    FileWriter &writer = FileWriter::shared();
+    m_requestLoopLevels.append(QThread::currentThread()->loopLevel());
+    writer.beginBatch(this);
+    entry->handler->handleRequest(entry->event, entry->data, [self, entry](const QJsonObject &reply) {
+        if (entry->answered)
+            return;
+        entry->answered = true;
+        entry->reply = reply;
+        if (self && entry->later)
+            self->scheduleTurns();
+    });
+    writer.endBatch([self, entry](const QString &failure) {
+        entry->stored = true;
+        entry->failure = failure;
+        if (self && entry->later)
+            self->scheduleTurns();
+    });
+    entry->later = true;
+    if (self)
+        m_requestLoopLevels.removeLast();
+}
+
+bool RequestQueue::applyNext(QWebSocket *client)
+{
+    auto inbox = m_inboxes.find(client);
+    if (inbox == m_inboxes.end() || (inbox->inHand && !inbox->inHand->answered))
+        return false;
+    while (inbox->next < inbox->entries.size() && inbox->entries.at(inbox->next)->started)
+        ++inbox->next;
+    if (inbox->next == inbox->entries.size() || !inbox->entries.at(inbox->next)->parsed)
+        return false;
+    const EntryPtr entry = inbox->entries.at(inbox->next++);
+    inbox->inHand = entry;
+    // The handler may run the event loop, in which stops are applied and this client's earlier
+    // replies go: nothing of its inbox is held across.
+    const QPointer<RequestQueue> self = this;
+    apply(client, entry);
+    for (const std::shared_ptr<const Entry> &stop : std::as_const(entry->overtaken)) {
+        if (self)
+            apply(client, std::make_shared<Entry>(*stop));
+    }
+    if (self)
+        answerNext(client, entry.get());
+    return true;
+}
+
+bool RequestQueue::answerNext(QWebSocket *client, const Entry *fresh)
+{
+    const auto inbox = m_inboxes.find(client);
+    if (inbox == m_inboxes.end() || inbox->entries.isEmpty() || !inbox->entries.head()->started)
+        return false;
+    const EntryPtr first = inbox->entries.head();
+    // The replies of a client that has gone go nowhere, and need not wait.
+    if (!inbox->gone && (!isReady(*first) || !m_server.mayReceive(client)))
+        return false;
+    inbox->entries.dequeue();
+    if (inbox->next > 0)
+        --inbox->next;
+    (first->refused ? inbox->refusedBytes : inbox->waitingBytes) -= first->bytes;
+    if (inbox->gone) {
+        settle(client);
+        return true;
+    }
+    m_server.send(client, replyOf(*first, first.get() == fresh));
+    return true;
+}
+
+QJsonObject RequestQueue::replyOf(const Entry &entry, bool fresh)
+{
+    if (!entry.handler)
+        return entry.reply;
+    QJsonObject reply = entry.reply;
+    // What the handler causes while it tells the state is the request's.
+    if (!fresh && reply.contains(kData)) {
+        m_requestLoopLevels.append(QThread::currentThread()->loopLevel());
+        const QJsonObject state = entry.handler->stateOf(entry.event, entry.data);
+        m_requestLoopLevels.removeLast();
+        if (!state.isEmpty())
+            reply.insert(kData, state);
+    }
+    return entry.failure.isEmpty() ? reply : entry.handler->unstoredReply(reply, entry.failure);
+}
+
+void RequestQueue::scheduleTurns()
+{
+    if (m_turnsQueued)
+        return;
+    m_turnsQueued = true;
+    QMetaObject::invokeMethod(this, &RequestQueue::takeTurns, Qt::QueuedConnection);
+}
+
+void RequestQueue::takeTurns()
+{
+    m_turnsQueued = false;
+    const QPointer<RequestQueue> self = this;
+    const bool more = inTurns(this, m_clients, m_nextTurn, TurnBudgetNs, [this, self](QWebSocket *client) {
+        const bool applied = applyNext(client);
+        return self && (answerNext(client) || applied);
+    });
+    if (more)
+        scheduleTurns();
+}
+
+void RequestQueue::resume(QWebSocket *client)
+{
+    const auto inbox = m_inboxes.constFind(client);
+    if (inbox != m_inboxes.cend() && !inbox->entries.isEmpty())
+        scheduleTurns();
+}
+
+void RequestQueue::leave(QWebSocket *client)
+{
+    const auto inbox = m_inboxes.find(client);
+    if (inbox == m_inboxes.end())
+        return;
+    inbox->gone = true;
+    scheduleTurns();
+}
+
+bool RequestQueue::isDone(QWebSocket *client) const
+{
+    const auto inbox = m_inboxes.constFind(client);
+    return inbox == m_inboxes.cend() || (inbox->entries.isEmpty() && inbox->parsing == 0);
+}
+
+void RequestQueue::settle(QWebSocket *client)
+{
+    if (isDone(client))
+        emit drained(client);
+}
+
+void RequestQueue::forget(QWebSocket *client)
+{
+    m_inboxes.remove(client);
+    m_clients.removeOne(client);
+}
+
+void RequestQueue::clear()
+{
+    m_inboxes.clear();
+    m_clients.clear();
+}
+
+} // namespace corvane

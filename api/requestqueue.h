@@ -1,0 +1,156 @@
+#pragma once
+
+#include <QHash>
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QQueue>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class QJsonDocument;
+class QThread;
+class QWebSocket;
+struct QJsonParseError;
+
+namespace corvane {
+
+class WsHandler;
+
+// Gives the clients a step each in turn, from `next` on, until `budgetNs` is spent or a whole
+// round had nothing to do; true when something may still wait (false also once `owner` is gone).
+bool inTurns(const QObject *owner, const QList<QWebSocket *> &clients, qsizetype &next, qint64 budgetNs,
+             const std::function<bool(QWebSocket *)> &step);
+
+// The clients' requests from their arrival until their replies have gone. A stop takes effect
+// when it arrives, whatever else waits; every other request in its client's order, once the one
+// before it has been answered, however long that takes (a connect waits seconds for a busy port).
+// A reply goes in its client's order once what its request stored is on disk; one that waited
+// tells the state as it is when it goes. A client whose requests wait beyond a limit has its
+// further requests, stops aside, refused at once: nothing it sends is left unread.
+class RequestQueue : public QObject
+{
+    Q_OBJECT
+public:
+    // What of one client's requests may wait behind one that waits to take effect or to be
+    // stored, counting each text and what it holds beside it: about two of the largest messages,
+    // or some five hundred small ones. Replies that wait only for their client to read are bounded
+    // by the server.
+    static constexpr qint64 MaxWaitingBytes = 128 * 1024;
+    // Time a pass of the event loop spends applying requests and sending replies (the 7 ms tick
+    // shares the thread); what is left waits for the next pass.
+    static constexpr qint64 TurnBudgetNs = 1'000'000;
+    // A message this long at most is read when it arrives (in 50 µs at worst); a longer one on a
+    // thread of its own: a peer sending the longest back to back would take most of the thread of
+    // the 7 ms tick.
+    static constexpr qsizetype MaxReadAtOnceChars = 4096;
+
+    // What the queue needs of the server.
+    struct Server
+    {
+        // Sends a reply to a client still connected.
+        std::function<void(QWebSocket *, const QJsonObject &)> send;
+        // Whether a reply may go to the client now: it has taken what it was sent before.
+        std::function<bool(QWebSocket *)> mayReceive;
+        // The server's own answer to a request; empty for an event that is not its own.
+        std::function<QJsonObject(QWebSocket *, const QString &event, const QJsonObject &data)> ownAnswer;
+    };
+
+    RequestQueue(Server server, QObject *parent);
+    ~RequestQueue() override;
+
+    void registerHandler(WsHandler *handler);
+    void open(QWebSocket *client);
+    // A message the client sent: a stop takes effect now, anything else in its order.
+    void take(QWebSocket *client, const QString &message);
+    // The client has gone: its replies go nowhere, what it sent still takes effect.
+    void leave(QWebSocket *client);
+    // Holds nothing of the client (any more).
+    bool isDone(QWebSocket *client) const;
+    void forget(QWebSocket *client);
+    void clear();
+    // The client takes replies again.
+    void resume(QWebSocket *client);
+    // What the client's requests and their replies hold while they wait.
+    qint64 queuedBytes(QWebSocket *client) const;
+    // See WebSocketServer::isHandlingRequest.
+    bool isHandlingRequest() const;
+
+signals:
+    // A client that left has nothing more here.
+    void drained(QWebSocket *client);
+
+private:
+    // One request, from its arrival until its reply has gone.
+    struct Entry
+    {
+        qint64 bytes = 0; // counted while it waits
+        bool refused = false; // for too much waiting: counted apart
+        bool parsed = false;
+        bool started = false; // taken in hand: applied, or answered without
+        bool later = false; // past the handler's call: a reply or report now comes from outside it
+        bool answered = false;
+        bool stored = false;
+        QPointer<WsHandler> handler; // none: the server answers it itself
+        QString event;
+        QJsonObject data;
+        QJsonObject reply;
+        QString failure;
+        // Stops of other clients that arrived after it and took effect before it: applied again
+        // once it has.
+        QList<std::shared_ptr<const Entry>> overtaken;
+    };
+    using EntryPtr = std::shared_ptr<Entry>;
+
+    struct Inbox
+    {
+        QQueue<EntryPtr> entries;
+        quint64 serial = 0; // tells it from a later client at the same address in memory
+        qsizetype next = 0; // entries at the front taken in hand
+        EntryPtr inHand; // the last request taken in its order; the next waits for its answer
+        int parsing = 0; // messages on the reader thread
+        qint64 waitingBytes = 0;
+        qint64 refusedBytes = 0;
+        bool gone = false;
+    };
+
+    // A message read: a stop takes effect now, a request past the limit is refused now.
+    void parsed(QWebSocket *client, const EntryPtr &entry, const QJsonDocument &document, const QJsonParseError &error);
+    // The request a message holds, or the refusal of one that holds none.
+    void read(Entry &entry, const QJsonDocument &document, const QJsonParseError &parseError) const;
+    // Taken in hand, answered and stored: its reply waits only for its turn, or for its client.
+    static bool isReady(const Entry &entry);
+    // Taken in hand and waiting for its answer or for the disk: what follows it waits for it.
+    static bool isWaiting(const Entry &entry);
+    bool isStop(const Entry &entry) const;
+    void apply(QWebSocket *client, const EntryPtr &entry);
+    // Calls the handler; the reply goes once it is answered, stored and first in its client's order.
+    void ask(const EntryPtr &entry);
+    // Takes the client's next request in hand, in its order; false when none may be.
+    bool applyNext(QWebSocket *client);
+    // Sends the client's first reply if it may go; `fresh`: the request just answered, whose
+    // reply tells the state of now as it is.
+    bool answerNext(QWebSocket *client, const Entry *fresh = nullptr);
+    QJsonObject replyOf(const Entry &entry, bool fresh);
+    void scheduleTurns();
+    void takeTurns();
+    void settle(QWebSocket *client);
+
+    Server m_server;
+    QHash<QString, WsHandler *> m_handlers;
+    QHash<QWebSocket *, Inbox> m_inboxes;
+    QList<QWebSocket *> m_clients; // in the order of their turns
+    quint64 m_serials = 0;
+    bool m_turnsQueued = false;
+    qsizetype m_nextTurn = 0;
+    // The event loop level of each request with a handler, innermost last.
+    QList<int> m_requestLoopLevels;
+    // Long messages are read there, by jobs run in the context of m_reader, which lives there.
+    QThread *m_readerThread = nullptr;
+    QObject *m_reader = nullptr;
+};
+
+} // namespace corvane
