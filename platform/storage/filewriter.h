@@ -41,7 +41,8 @@ public:
     // (no dialog, no nested event loop), or the files of the report wait with it.
     using Stored = std::function<void(const QString &failure)>;
 
-    // How long the end of the program waits for the disk before it gives up on what is left.
+    // How long a writer that ends waits for the disk before it gives up on what is left (the
+    // program's own end waits for all of it before).
     static constexpr int QuitWaitMs = 5000;
     static constexpr int RetryMs = 20;
 
