@@ -105,7 +105,10 @@ QJsonObject WsDeviceHandler::handleEvent(const QString &event, const QJsonObject
     if (event == QLatin1String("get_serial_ports"))
         return dataReply(event, serialPortsJson());
     if (event == QLatin1String("get_transmitter_status")) {
-        return dataReply(event, {{QStringLiteral("connected"), c->isSerialConnected()},
+        // In the desktop's words: an open port is not connected until the transmitter gave its ID.
+        const CorvaneController::TransmitterStatus tx = c->transmitterStatus();
+        return dataReply(event, {{QStringLiteral("connected"), tx.answer == CorvaneController::TransmitterAnswered},
+                                 {QStringLiteral("status"), tx.word},
                                  {QStringLiteral("portName"), c->serialPortName()},
                                  {QStringLiteral("deviceName"), QStringLiteral("QOR Transmitter")},
                                  {QStringLiteral("isGpioUart"), false},

@@ -213,11 +213,8 @@ QJsonObject WsHelicopterHandler::devicesJson() const
 
 QJsonObject WsHelicopterHandler::outputJson() const
 {
-    // What the transmit tick sends for the controls, from the last polled values.
     const HelicopterConfig config = m_controller->helicopterConfig();
-    const HeliOutput out = heliOutput(heliControls(config, m_controller->heliJoystick(), m_controller->heliThrottle(),
-                                                   m_controller->heliPedals()),
-                                      m_controller->heliDualRateFactor());
+    const HeliOutput out = m_controller->heliLiveOutput(config);
     const auto output = [&out](int channel, int function) {
         return channelJson(channel, out.values[size_t(function)], int(std::lroundf(out.shaped[size_t(function)] * 100.0f)));
     };

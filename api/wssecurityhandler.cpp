@@ -27,8 +27,10 @@ QJsonObject WsSecurityHandler::handleEvent(const QString &event, const QJsonObje
 {
     DeviceSecurity *security = m_controller->deviceSecurity();
     if (event == QLatin1String("get_transmitter_security")) {
+        // What the list allows now: a run it let in goes on after its entry is removed, but the
+        // transmitter is no longer let in.
         const QJsonObject body{
-            {QStringLiteral("authorized"), m_controller->isTransmitterAuthorized()},
+            {QStringLiteral("authorized"), security->isCurrentDeviceAuthorized()},
             {QStringLiteral("deviceId"), security->currentDeviceId()},
             {QStringLiteral("provisioningMode"), security->provisioningMode()},
             {QStringLiteral("authorizedDevices"), QJsonArray::fromStringList(security->authorizedDevices())},

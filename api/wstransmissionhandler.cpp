@@ -191,8 +191,10 @@ QJsonObject WsTransmissionHandler::handleStart(const QString &event)
 {
     CorvaneController *c = m_controller;
     if (!c->canStartTransmission()) {
+        const QString hint = c->transmitterStatus().hint;
         return actionReply(event, false,
-                           c->isHelicopterMode()
+                           !hint.isEmpty()          ? hint
+                           : c->isHelicopterMode()
                                ? QStringLiteral("Not ready to transmit. Ensure serial port and joystick are connected.")
                                : QStringLiteral("Not ready to transmit. Ensure serial port and wheel base are connected."));
     }

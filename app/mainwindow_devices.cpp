@@ -351,10 +351,12 @@ void MainWindow::onInputMonitorInfoClicked()
 {
     QMessageBox box(QMessageBox::Information, tr("About Input Monitor"),
                     tr("<b>Input Monitor</b><br><br>View real-time input values from your connected devices:<br><br>"
-                       "<b>Steering:</b> Shows wheel position from -1000 (left) to +1000 (right).<br><br>"
-                       "<b>Throttle:</b> Shows throttle pedal position from 0 to 1000.<br><br>"
-                       "<b>Brake:</b> Shows brake pedal position from 0 to 1000.<br><br>"
-                       "<b>Clutch:</b> Shows clutch pedal position from 0 to 1000.<br><br>"
+                       "<b>Steering:</b> Shows the wheel's angle in degrees, negative to the left and positive "
+                       "to the right.<br><br>"
+                       "<b>Throttle:</b> Shows throttle pedal position from 0% to 100%.<br><br>"
+                       "<b>Brake:</b> Shows brake pedal position from 0% to 100%.<br><br>"
+                       "<b>Clutch:</b> Shows clutch pedal position from 0% to 100%.<br><br>"
+                       "<b>Force FB:</b> Shows the force sent to the wheel, from -100% to +100%.<br><br>"
                        "<b>Gear:</b> Shows current gear (N=Neutral, R=Reverse, 1-7=Gear)."),
                     QMessageBox::Ok, this);
     box.setTextFormat(Qt::RichText);
@@ -379,7 +381,9 @@ void MainWindow::toggleTheme()
         return;
     if (chosen == later) {
         saveTheme(!dark);
-        showToast(this, dark ? tr("Light mode from the next start") : tr("Dark mode from the next start"));
+        const QString when = dark ? tr("Light mode from the next start") : tr("Dark mode from the next start");
+        // The override names the theme of every start that inherits it.
+        showToast(this, qEnvironmentVariableIsEmpty("QOROSTRA_THEME") ? when : tr("%1 without QOROSTRA_THEME").arg(when));
         return;
     }
     // The restart closes the window: what it holds unsaved is settled now, and Cancel keeps this
@@ -395,6 +399,9 @@ void MainWindow::restartInTheme(bool dark)
     // user's Start, as it would here.
     m_controller->stopTransmission();
     qputenv(StopHeldMark, "1");
+    // The copy the restart starts takes this environment: an override of the theme passed on
+    // would bring it back in the colours it restarts to change.
+    qunsetenv("QOROSTRA_THEME");
     // The new instance starts from main once this one has let go of the API port, the serial
     // ports and the controllers.
     m_restartRequested = true;

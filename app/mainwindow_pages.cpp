@@ -449,7 +449,9 @@ void fillInputDeviceCombo(const QList<corvane::InputDeviceInfo> &devices, QCombo
     combo->clear();
     combo->addItem(placeholder, -1);
     for (const corvane::InputDeviceInfo &device : devices) {
-        QString text = MainWindow::tr("%1 (%2 axes, %3 btn)")
+        // No English translation is loaded to give %n its singular: the count picks the text.
+        QString text = (device.numAxes == 1 ? MainWindow::tr("%1 (%2 axis, %3 btn)")
+                                            : MainWindow::tr("%1 (%2 axes, %3 btn)"))
                            .arg(ostra::isolatedText(device.name))
                            .arg(device.numAxes)
                            .arg(device.numButtons);

@@ -144,9 +144,9 @@ const SnapshotDialog Dialogs[] = {
     {"msgbox",
      [](MainWindow *w) -> QDialog * {
          return new QMessageBox(QMessageBox::Information, MainWindow::tr("About Input Monitor"),
-                                MainWindow::tr("View real-time input values from your connected devices: the wheel "
-                                               "from -1000 (left) to +1000 (right), the throttle, brake and clutch "
-                                               "pedals from 0 to 1000, and the current gear."),
+                                MainWindow::tr("View real-time input values from your connected devices: the "
+                                               "wheel's angle in degrees, the throttle, brake and clutch pedals "
+                                               "from 0% to 100%, the wheel's force and the current gear."),
                                 QMessageBox::Ok, w);
      }},
 };

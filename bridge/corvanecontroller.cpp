@@ -142,13 +142,14 @@ CorvaneController::CorvaneController(QObject *parent)
     connect(m_transmitterPort, &CorvaneSerialPort::connectedChanged, this,
             &CorvaneController::onTransmitterPortChangedForFfb);
     m_settings = new SettingsFile(this);
-    connect(m_settings, &SettingsFile::written, this, &CorvaneController::onSettingsWritten);
     connect(m_settings, &SettingsFile::changedOnDisk, this, &CorvaneController::onSettingsChangedOnDisk);
+    // Before any device can open: no auto-start or frame comes ahead of a stop or a hold.
     loadLoungeState();
     m_loungeWatchdogTimer = new QTimer(this);
     m_loungeWatchdogTimer->setInterval(kLoungeWatchdogIntervalMs);
     connect(m_loungeWatchdogTimer, &QTimer::timeout, this,
             &CorvaneController::onLoungeWatchdogTick);
+    restoreLoungeArming();
 
     connect(this, &CorvaneController::transmitterLineReceived, m_elrs,
             &ElrsParameterManager::onTransmitterLine);

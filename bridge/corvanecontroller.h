@@ -14,6 +14,7 @@
 #include <functional>
 
 #include "bridge/crsfprotocol.h"
+#include "bridge/helicopterinput.h"
 #include "bridge/inputdevice.h"
 #include "bridge/motiontelemetrysender.h"
 #include "bridge/telemetrysensor.h"
@@ -199,6 +200,9 @@ public:
     int heliRateMode() const { return m_heliRateMode; }
     void setHeliRateMode(int mode);
     float heliDualRateFactor() const;
+    // Roll, pitch, collective and yaw as the last frame of this run carried them; before a run's
+    // first frame, as `config` would send them from the devices' last reads.
+    HeliOutput heliLiveOutput(const HelicopterConfig &config) const;
     void setHelicopterConfig(const HelicopterConfig &config);
     HelicopterConfig helicopterConfig() const;
     // The state of a device or button check, as pages and the app show it.
@@ -463,7 +467,12 @@ private:
     // While running, a new response or ESC setup would jolt the car: stop for safety first.
     void stopIfResponseChanges(const AxisSettings &next);
     void onLoungeWatchdogTick();
-    void onSettingsWritten(quint64 ticket, bool ok);
+    // Runs or ends the watchdog in memory.
+    void armLoungeWatchdog(bool on, int timeoutMs);
+    // At start-up: a station armed when it went down holds its car until race control is heard.
+    void restoreLoungeArming();
+    // Anything race control says ends that hold.
+    void heardRaceControl();
     void onSettingsChangedOnDisk(const QStringList &keys);
     // After a stop ends: the throttle waits for the pedal to come up, soft start begins again.
     void rearmAfterStop();
@@ -564,8 +573,7 @@ private:
     quint32 m_frameCount = 0;
     LoungeSettings m_lounge;
     SettingsFile *m_settings = nullptr;
-    quint64 m_loungeTicket = 0; // the write that carries the lounge state, until it is on disk
-    bool m_loungeUnsaved = false;
+    bool m_loungeHeld = false; // the throttle stays at neutral until race control is heard
     QTimer *m_loungeWatchdogTimer = nullptr;
     QElapsedTimer m_loungeHeartbeat;
 
@@ -579,6 +587,7 @@ private:
     bool m_startThrottleCheckActive = false;
     qint32 m_startThrottleCheckTicks = 0;
     bool m_throttleHeldUntilReleased = false;
+    bool m_throttleHoldAwaitsReport = false; // a connect's hold: the reading at open cannot end it
     float m_previousThrottle = 0.0f;
     bool m_reverseToggled = false;
     bool m_reverseButtonWasDown = false;
@@ -592,7 +601,8 @@ private:
     std::array<float, 4> m_heliFilterLast{};
     std::array<qint32, 4> m_heliFilterHold{};
     bool m_heliFilterPrimed = false;
-    bool m_leverHeldUntilDown = false; // a lever connected during a run drives nothing until seen down
+    bool m_leverHeldUntilDown = false; // a lever connected during a run drives nothing until reported down
+    HeliOutput m_heliFrameOutput; // the primary controls of the last frame
     bool m_detectingButtons = false;
     QString m_detectionRole;
     QBitArray m_heldAtStart;

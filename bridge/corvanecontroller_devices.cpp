@@ -143,9 +143,11 @@ bool CorvaneController::connectCarDevice(CarDevice which, int index)
         device->setAxisMapping(old.axisMapping);
     // A throttle device connected during a run may come with the pedal down, and a hold from
     // before (race control's release) may have ended on the released reading while it was out:
-    // the car waits until the pedal is seen released, as a start refuses it pressed. A start
+    // the car waits until the pedal is seen released, as a start refuses it pressed. A pedal set
+    // just plugged in reads released until its first report, so only a report ends it. A start
     // clears the hold.
     m_throttleHeldUntilReleased = true;
+    m_throttleHoldAwaitsReport = true;
     slot.axisMapping = device->axisMapping();
     slot.hasCustomAxisMapping = trusted;
     if (which == CarDevice::Pedals) {
@@ -188,7 +190,8 @@ bool CorvaneController::connectHeliDevice(HeliDevice which, int index)
     if (!openInputDevice(device, index, texts.init, texts.open))
         return false;
 
-    // Like a pedal set's throttle, the lever is held at its low end until seen there (the tick).
+    // Like a pedal set's throttle, the lever is held at its low end until a report shows it there
+    // (the tick).
     if (which == HeliDevice::Throttle)
         m_leverHeldUntilDown = true;
     DeviceConnection slot;

@@ -456,10 +456,11 @@ void CorvaneController::buildHelicopterChannels()
 {
     const HelicopterConfig &cfg = activeHelicopterConfig();
     HeliControls controls = heliControls(cfg, m_heliJoystick, m_heliThrottle, m_heliPedals);
-    // A lever connected during the run may stand anywhere: it drives nothing until it has been
-    // seen at its low end, as a start would refuse it raised.
+    // A lever connected during the run may stand anywhere: it drives nothing until a report of its
+    // own has shown it at its low end, as a start would refuse it raised.
     if (m_leverHeldUntilDown) {
-        if (m_heliThrottle->isAxisLive(cfg.inputs.throttle.axis) && controls.leverShare <= HeliIdleShare) {
+        if (m_heliThrottle->isAxisLive(cfg.inputs.throttle.axis) && m_heliThrottle->hasReported()
+            && controls.leverShare <= HeliIdleShare) {
             m_leverHeldUntilDown = false;
         } else {
             const float low = heliLeverLowEnd(cfg.calibration.throttle);
@@ -495,8 +496,8 @@ void CorvaneController::buildHelicopterChannels()
         m_buttonMappings, m_channels, HeliMappedChannelFirst, HeliMappedChannelLast,
         [this](int index) { return heliButtonPressed(index); }, TickMs);
 
-    const HeliOutput out
-        = heliOutput({values[0], values[1], collectiveOut, values[3], controls.leverShare}, dualRateFactor(cfg));
+    HeliOutput &out = m_heliFrameOutput;
+    out = heliOutput({values[0], values[1], collectiveOut, values[3], controls.leverShare}, dualRateFactor(cfg));
 
     const auto put = [this](int channel, int value) {
         if (validChannel(channel))
@@ -533,6 +534,15 @@ float CorvaneController::dualRateFactor(const HelicopterConfig &cfg) const
         : m_heliRateMode == 1           ? rates.sportPct
                                         : rates.threeDPct;
     return static_cast<float>(qBound(0, pct, 100)) / 100.0f;
+}
+
+HeliOutput CorvaneController::heliLiveOutput(const HelicopterConfig &config) const
+{
+    // The frame went through the filter, the soft start and the lever's hold: read again, the
+    // devices would tell another story.
+    if (m_running && isHelicopterMode() && m_frameCount > 0)
+        return m_heliFrameOutput;
+    return heliOutput(heliControls(config, m_heliJoystick, m_heliThrottle, m_heliPedals), heliDualRateFactor());
 }
 
 float CorvaneController::heliDualRateFactor() const
@@ -759,10 +769,13 @@ void CorvaneController::runCarTick()
 
     if (m_throttleHeldUntilReleased) {
         // An untouched pedal reads released without having been seen so: it holds on.
-        if (throttle < 0.1f && pedalDevice->isRoleLive(InputDevice::Throttle))
+        if (throttle < 0.1f && pedalDevice->isRoleLive(InputDevice::Throttle)
+            && (!m_throttleHoldAwaitsReport || pedalDevice->hasReported())) {
             m_throttleHeldUntilReleased = false;
-        else
+            m_throttleHoldAwaitsReport = false;
+        } else {
             throttle = 0.0f;
+        }
     }
 
     if (s.throttleSpikeRejectionEnabled && m_previousThrottle < 0.1f && throttle > 0.8f) {
@@ -922,7 +935,7 @@ void CorvaneController::runCarTick()
     } else if (!m_lounge.reverseAllowed) {
         ch2 = neutral;
     }
-    if (m_lounge.stopped) {
+    if (m_lounge.stopped || m_loungeHeld) {
         ch2 = neutral;
         m_smoothedThrottleOut = neutralF;
     }

@@ -77,6 +77,7 @@ void CorvaneController::startTransmission()
     m_leverHeldUntilDown = false;
     m_startThrottleCheckActive = m_axisSettings.stuckThrottleDetectionEnabled;
     m_throttleHeldUntilReleased = false;
+    m_throttleHoldAwaitsReport = false;
     m_startThrottleCheckTicks = 0;
     m_previousThrottle = 0.0f;
     m_smoothedThrottleOut
@@ -91,7 +92,8 @@ void CorvaneController::startTransmission()
 
 bool CorvaneController::canStartTransmission() const
 {
-    if (!m_transmitterPort->isConnected())
+    // An open port that never gave the transmitter's ID drives nothing.
+    if (!isTransmitterAnswered())
         return false;
     if (isHelicopterMode())
         return m_heliJoystick->isConnected();
@@ -286,14 +288,16 @@ void CorvaneController::saveLoungeState(const QStringList &keys)
                              {QStringLiteral("pitLimiterPercent"), m_lounge.pitLimiterPercent},
                              {QStringLiteral("speedCap"), m_lounge.speedCap},
                              {QStringLiteral("speedCapPercent"), m_lounge.speedCapPercent},
-                             {QStringLiteral("reverseAllowed"), m_lounge.reverseAllowed}};
+                             {QStringLiteral("reverseAllowed"), m_lounge.reverseAllowed},
+                             {QStringLiteral("watchdogEnabled"), m_lounge.watchdogEnabled},
+                             {QStringLiteral("watchdogTimeoutMs"), m_lounge.watchdogTimeoutMs}};
     QVariantMap changed;
     for (const QString &key : keys)
         changed.insert(key, values.value(key));
     // Handed over now, while a request that changed the state is being answered, so that its
     // reply waits for the disk.
     const auto write = [this, &changed] {
-        m_loungeTicket = m_settings->setValues(QStringLiteral("lounge"), changed, tr("Failed to save the race control state"));
+        m_settings->setValues(QStringLiteral("lounge"), changed, tr("Failed to save the race control state"));
     };
     // A stopped car must still be stopped after a restart: a failed write must not pass unseen.
     // A request's failure is answered to its client (and the desktop shows the settings file's
@@ -302,17 +306,6 @@ void CorvaneController::saveLoungeState(const QStringList &keys)
         if (self && !failure.isEmpty() && !FileWriter::shared().reportingFor())
             emit self->errorOccurred(tr("Failed to save the race control state"));
     });
-}
-
-void CorvaneController::onSettingsWritten(quint64 ticket, bool ok)
-{
-    // Every write carries every change of the file not yet on disk, a failed one included: the
-    // first one to end after the state changed decides whether the next change must write again.
-    if (m_loungeTicket == 0 || ticket < m_loungeTicket)
-        return;
-    m_loungeUnsaved = !ok;
-    if (ok)
-        m_loungeTicket = 0;
 }
 
 void CorvaneController::onSettingsChangedOnDisk(const QStringList &keys)
@@ -354,6 +347,7 @@ void CorvaneController::raceControlStop(const QString &reason)
 
 void CorvaneController::raceControlRelease()
 {
+    heardRaceControl();
     if (!m_lounge.stopped) {
         saveLoungeState({QStringLiteral("stopped"), QStringLiteral("stopReason")});
         return;
@@ -368,6 +362,7 @@ void CorvaneController::raceControlRelease()
 
 void CorvaneController::setLoungePitLimiter(bool on, int percent)
 {
+    heardRaceControl();
     m_lounge.pitLimiter = on;
     m_lounge.pitLimiterPercent = qBound(0, percent, 100);
     saveLoungeState({QStringLiteral("pitLimiter"), QStringLiteral("pitLimiterPercent")});
@@ -376,6 +371,7 @@ void CorvaneController::setLoungePitLimiter(bool on, int percent)
 
 void CorvaneController::setLoungeSpeedCap(bool on, int percent)
 {
+    heardRaceControl();
     m_lounge.speedCap = on;
     m_lounge.speedCapPercent = qBound(0, percent, 100);
     saveLoungeState({QStringLiteral("speedCap"), QStringLiteral("speedCapPercent")});
@@ -384,12 +380,22 @@ void CorvaneController::setLoungeSpeedCap(bool on, int percent)
 
 void CorvaneController::setLoungeReverseAllowed(bool allowed)
 {
+    heardRaceControl();
     m_lounge.reverseAllowed = allowed;
     saveLoungeState({QStringLiteral("reverseAllowed")});
     emit loungeStateChanged();
 }
 
 void CorvaneController::setLoungeWatchdog(bool on, int timeoutMs)
+{
+    heardRaceControl();
+    armLoungeWatchdog(on, timeoutMs);
+    // Kept on disk, so that a station that goes down armed, whichever way, comes back held.
+    saveLoungeState({QStringLiteral("watchdogEnabled"), QStringLiteral("watchdogTimeoutMs")});
+    emit loungeStateChanged();
+}
+
+void CorvaneController::armLoungeWatchdog(bool on, int timeoutMs)
 {
     m_lounge.watchdogEnabled = on;
     m_lounge.watchdogTimeoutMs = qBound(500, timeoutMs, 30000);
@@ -401,14 +407,31 @@ void CorvaneController::setLoungeWatchdog(bool on, int timeoutMs)
     } else {
         m_loungeWatchdogTimer->stop();
     }
-    // What failed to store goes again with this write.
-    if (m_loungeUnsaved)
-        saveLoungeState({});
-    emit loungeStateChanged();
+}
+
+void CorvaneController::restoreLoungeArming()
+{
+    // The arming of the run that ended is race control's still: the car waits at neutral until
+    // race control is heard, and stops if it stays silent for its time-out.
+    if (!m_settings->value(QStringLiteral("lounge/watchdogEnabled"), false).toBool())
+        return;
+    m_loungeHeld = true;
+    armLoungeWatchdog(true, m_settings->value(QStringLiteral("lounge/watchdogTimeoutMs"), 2000).toInt());
+    qInfo() << "Race control: armed when the program last ended; the car waits at neutral until race control is heard";
+}
+
+void CorvaneController::heardRaceControl()
+{
+    if (!m_loungeHeld)
+        return;
+    m_loungeHeld = false;
+    // A pedal pressed meanwhile must not drive the car the moment the hold ends.
+    rearmAfterStop();
 }
 
 void CorvaneController::loungeHeartbeat()
 {
+    heardRaceControl();
     m_loungeHeartbeat.restart();
 }
 

@@ -107,7 +107,8 @@ TransmissionView::TransmissionView(CorvaneController *controller, QWidget *paren
         connect(m_controller, &CorvaneController::configModeChanged, this, &TransmissionView::onConfigModeChanged);
         // A silent transmitter is named where the tab would send the user to Start configuring.
         connect(m_controller, &CorvaneController::transmitterAnswerChanged, this, &TransmissionView::updateRfState);
-        connect(m_controller, &CorvaneController::serialConnectedChanged, this, &TransmissionView::updateRfState);
+        connect(m_controller, &CorvaneController::serialConnectedChanged, this,
+                &TransmissionView::onSerialConnectedChanged);
         connect(m_controller, &CorvaneController::crsfFrameReceived, this, &TransmissionView::onCrsfFrameReceived);
         connect(m_controller, &CorvaneController::transmitterLineReceived, this,
                 &TransmissionView::onTransmitterTextLine);

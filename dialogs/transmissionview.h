@@ -111,6 +111,7 @@ public slots:
     void onManagerError(const QString &message);
     void onRunningChanged(bool running);
     void onConfigModeChanged(bool active);
+    void onSerialConnectedChanged(bool connected);
     void onConfigureClicked();
     void onComboActivated(const QString &paramName, int optionValue);
     void onWriteTimeout(const QString &paramName);

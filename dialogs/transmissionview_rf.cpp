@@ -416,6 +416,15 @@ void TransmissionView::onConfigModeChanged(bool active)
     updateRfState();
 }
 
+void TransmissionView::onSerialConnectedChanged(bool)
+{
+    // What the last walk found out, and the manual settings it led to, were the transmitter's
+    // that was on the port: the one on it now has not been asked.
+    m_manualMode = false;
+    m_lastError.clear();
+    updateRfState();
+}
+
 void TransmissionView::onRetryTimeout()
 {
     // Called by the timer, or early: either way the wait is over.

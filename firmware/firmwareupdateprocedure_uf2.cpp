@@ -165,9 +165,14 @@ void FirmwareUpdateProcedure::onFirmwareDownloaded(QNetworkReply *reply)
     if (!isCurrentReply(reply) || m_state != FirmwareDownloadingFirmware)
         return;
     QByteArray image;
-    // An error page or an empty body would send the device into a boot loader that never leaves.
-    if (!readBody(reply, &image) || !isUf2Image(image)) {
+    if (!readBody(reply, &image)) {
         showError(words(QT_TR_NOOP("Could not download the update.\nPlease check your internet connection.")));
+        return;
+    }
+    // An error page or an empty body would send the device into a boot loader that never leaves.
+    if (!isUf2Image(image)) {
+        showError(words(QT_TR_NOOP("The downloaded update is not a valid firmware image.\n"
+                                   "The device was left as it is.")));
         return;
     }
     const QString path = m_tempDir.isValid() ? m_tempDir.filePath(QStringLiteral("firmware.uf2")) : QString();

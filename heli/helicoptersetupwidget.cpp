@@ -29,6 +29,7 @@
 #include "ostraui/card.h"
 #include "ostraui/channelcell.h"
 #include "ostraui/devicerow.h"
+#include "ostraui/elidingcombo.h"
 #include "ostraui/listrow.h"
 #include "ostraui/pill.h"
 #include "ostraui/plaintextguard.h"
@@ -177,7 +178,7 @@ QWidget *HelicopterSetupWidget::buildTransmitterSection()
     content->setSpacing(12);
     content->addLayout(ostra::makeHeading(tr("QOR Transmitter"), tr("Same hardware as RC Car")));
 
-    m_portCombo = new QComboBox(card);
+    m_portCombo = new ostra::ElidingCombo(card);
     m_portCombo->setObjectName(QStringLiteral("transmitterPort"));
     m_portCombo->setCursor(Qt::PointingHandCursor);
     m_portCombo->setMinimumContentsLength(14);
@@ -403,7 +404,10 @@ void HelicopterSetupWidget::fillDeviceCombo(QComboBox *combo, const QString &pla
     combo->clear();
     combo->addItem(placeholder, -1);
     for (const InputDeviceInfo &device : CorvaneController::availableInputDevices())
-        combo->addItem(tr("%1 (%2 axes)").arg(ostra::isolatedText(device.productName)).arg(device.numAxes), device.index);
+        combo->addItem((device.numAxes == 1 ? tr("%1 (%2 axis)") : tr("%1 (%2 axes)"))
+                           .arg(ostra::isolatedText(device.productName))
+                           .arg(device.numAxes),
+                       device.index);
 }
 
 void HelicopterSetupWidget::updateRoleStatus()

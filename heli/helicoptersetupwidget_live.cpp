@@ -110,9 +110,7 @@ void HelicopterSetupWidget::onLiveUpdate()
     if (!isVisible())
         return;
     const HelicopterConfig &cfg = m_config;
-    const HeliOutput out = heliOutput(
-        heliControls(cfg, m_controller->heliJoystick(), m_controller->heliThrottle(), m_controller->heliPedals()),
-        m_controller->heliDualRateFactor());
+    const HeliOutput out = m_controller->heliLiveOutput(cfg);
     // Without the joystick nothing is sent: no row has a value. With it, a missing lever or
     // pedals still send what the rows show.
     const bool sending = m_controller->isHeliJoystickConnected();

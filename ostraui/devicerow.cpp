@@ -7,11 +7,10 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QResizeEvent>
-#include <QStyleOptionComboBox>
-#include <QStylePainter>
 
 #include <algorithm>
 
+#include "ostraui/elidingcombo.h"
 #include "ostraui/monogram.h"
 #include "ostraui/pill.h"
 #include "ostraui/theme.h"
@@ -49,39 +48,6 @@ protected:
         const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, r.width());
         style()->drawItemText(&p, r, Qt::AlignLeft | Qt::AlignVCenter, palette(), isEnabled(), shown,
                               foregroundRole());
-    }
-};
-
-// A device list whose current text ends in an ellipsis when the list is narrower than it.
-class ElidingCombo : public QComboBox
-{
-public:
-    using QComboBox::QComboBox;
-
-    // The width at which the list still shows a text this wide, frame, padding and arrow whole.
-    int widthFor(int textWidth) const
-    {
-        QStyleOptionComboBox opt;
-        initStyleOption(&opt);
-        const QSize content(textWidth, fontMetrics().height());
-        return style()->sizeFromContents(QStyle::CT_ComboBox, &opt, content, this).width();
-    }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QStylePainter painter(this);
-        painter.setPen(palette().color(QPalette::Text));
-        QStyleOptionComboBox opt;
-        initStyleOption(&opt);
-        painter.drawComplexControl(QStyle::CC_ComboBox, opt);
-        if (currentIndex() < 0 && !placeholderText().isEmpty()) {
-            opt.palette.setBrush(QPalette::ButtonText, opt.palette.placeholderText());
-            opt.currentText = placeholderText();
-        }
-        const QRect field = style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, this);
-        opt.currentText = fontMetrics().elidedText(opt.currentText, Qt::ElideRight, field.width());
-        painter.drawControl(QStyle::CE_ComboBoxLabel, opt);
     }
 };
 

@@ -62,9 +62,15 @@ RaceControl::RaceControl(QObject *parent)
     connect(new SettingsFile(this), &SettingsFile::changedOnDisk, this, &RaceControl::onSettingsChangedOnDisk);
     m_heartbeatTimer->setInterval(kHeartbeatMs);
     m_heartbeatTimer->setTimerType(Qt::PreciseTimer);
-    connect(m_heartbeatTimer, &QTimer::timeout, this, &RaceControl::sendHeartbeats);
-    if (m_watchdog)
-        m_heartbeatTimer->start();
+    // Ticks until shut down: a held stop is kept each period, also with the safety link off.
+    connect(m_heartbeatTimer, &QTimer::timeout, this, [this] {
+        if (m_watchdog)
+            sendHeartbeats();
+        const QStringList ids = m_links.keys();
+        for (const QString &id : ids)
+            keepStopped(id);
+    });
+    m_heartbeatTimer->start();
 }
 
 RaceControl::~RaceControl() = default;
@@ -432,6 +438,10 @@ void RaceControl::onStationOpened(const QString &id)
     link->send(QStringLiteral("action_subscribe"),
                QJsonObject{{QStringLiteral("events"),
                             QJsonArray{QStringLiteral("event_lounge_live"), QStringLiteral("event_lounge_state")}}});
+    // A car held stopped here hears its stop before anything else: a heartbeat first would end
+    // the hold of a station that came back holding its car, and it would drive until the stop.
+    if (const RaceStation *record = findStation(id); record && record->stopHeld)
+        send(link, id, kStopEvent, QJsonObject(), Done());
     link->send(QStringLiteral("get_lounge_state"), QJsonObject(),
                [this, id](bool ok, const QJsonObject &data, const QString &message) {
                    onLoungeStateReply(id, ok, data, message);
@@ -465,6 +475,11 @@ void RaceControl::onLoungeStateReply(const QString &id, bool ok, const QJsonObje
     keepStopped(id);
     // Re-arms the station's watchdog every time its link comes back.
     keepArmed(id, true);
+    // Out of reach when the safety link was switched off, it came back armed and would stop its
+    // car with nobody sending heartbeats.
+    if (m_disarmPending.remove(id) && !m_watchdog && armedTimeoutMs(data) > 0)
+        send(m_links.value(id), id, QStringLiteral("set_lounge_watchdog"),
+             QJsonObject{{QStringLiteral("enabled"), false}}, Done());
 }
 
 int RaceControl::armingTimeoutMs() const
@@ -556,7 +571,9 @@ void RaceControl::keepStopped(const QString &id)
 {
     // Sent only to a car that takes race control now; the reply comes back as its state.
     const RaceStation *record = findStation(id);
-    if (record && record->stopHeld && !record->state.value(QStringLiteral("stopped")).toBool())
+    // Not while a stop waits for its answer: that answer tells whether the car stopped.
+    if (record && record->stopHeld && !record->state.value(QStringLiteral("stopped")).toBool()
+        && !m_stopsAwaited.contains(id))
         command(id, kStopEvent, QJsonObject());
 }
 
@@ -616,7 +633,18 @@ void RaceControl::command(const QString &id, const QString &event, const QJsonOb
             done(false);
         return;
     }
-    link->send(event, data, [this, id, done](bool ok, const QJsonObject &reply, const QString &) {
+    send(link, id, event, data, done);
+}
+
+void RaceControl::send(RaceStationLink *link, const QString &id, const QString &event, const QJsonObject &data,
+                       Done done)
+{
+    const bool stop = event == kStopEvent;
+    if (stop)
+        ++m_stopsAwaited[id];
+    link->send(event, data, [this, id, done, stop](bool ok, const QJsonObject &reply, const QString &) {
+        if (stop && --m_stopsAwaited[id] == 0)
+            m_stopsAwaited.remove(id);
         if (ok)
             applyStationPush(id, reply);
         if (done)
@@ -676,12 +704,14 @@ void RaceControl::setWatchdog(bool enabled, int timeoutMs)
 void RaceControl::applyWatchdog()
 {
     const bool enabled = m_watchdog;
-    if (!enabled)
+    m_disarmPending.clear();
+    if (!enabled) {
         m_lastArming.clear();
-    if (enabled)
-        m_heartbeatTimer->start();
-    else
-        m_heartbeatTimer->stop();
+        for (const RaceStation &record : std::as_const(m_stations)) {
+            if (!m_links.contains(record.id) || !m_links.value(record.id)->isConnected())
+                m_disarmPending.insert(record.id);
+        }
+    }
     // Not covered until each station confirms the new setting.
     for (RaceStation &record : m_stations) {
         if (m_links.contains(record.id))

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -133,12 +134,14 @@ private:
     // Arms the station's watchdog as the safety link sets it; unless forced, only when the
     // station reports it otherwise and no arming went out within the last heartbeat period.
     void keepArmed(const QString &id, bool force = false);
-    // Stops again a station whose stop is held here and that reports its car not stopped, as its
-    // link opens or in a push (not in a reply, so that a station that keeps answering "not
-    // stopped" is not asked again and again).
+    // Stops again a station whose stop is held here and that reports its car not stopped: as its
+    // link opens, in a push, and each heartbeat period while it still does once its last stop
+    // is answered.
     void keepStopped(const QString &id);
     // A stop or a release sent to these stations holds, or ends, their stop here.
     void holdStops(const QStringList &ids, const QString &event);
+    // Sends a command on the link; its reply is taken as the station's state.
+    void send(RaceStationLink *link, const QString &id, const QString &event, const QJsonObject &data, Done done);
     // Records a change of the station's status or state and announces it.
     void stationUpdated(RaceStation &record);
     void finishAddStation(const QString &host, bool ok, const Done &done);
@@ -168,6 +171,10 @@ private:
     // When this race control last armed each station's watchdog; a station is in it from its
     // first arming until it is let go.
     QHash<QString, QElapsedTimer> m_lastArming;
+    // How many stops sent to each station wait for their answer.
+    QHash<QString, int> m_stopsAwaited;
+    // Stations out of reach when the safety link was switched off: let go once they are linked.
+    QSet<QString> m_disarmPending;
     QTimer *m_heartbeatTimer;
 };
 

@@ -313,6 +313,8 @@ public:
             for (size_t i = 0; i < count; ++i) {
                 if (events[i].type == EV_SYN && events[i].code == SYN_DROPPED)
                     dropped = true;
+                else if (events[i].type == EV_SYN && events[i].code == SYN_REPORT)
+                    ++m_state.reports;
                 else
                     apply(events[i].type, events[i].code, events[i].value);
             }

@@ -79,8 +79,9 @@ private:
 class VirtualDeviceHandle : public InputDeviceHandle
 {
 public:
+    // What the device holds now is what an open reads; what is set later comes as reports.
     explicit VirtualDeviceHandle(std::shared_ptr<VirtualInputDevice> device)
-        : m_device(std::move(device))
+        : m_device(std::move(device)), m_reportsAtOpen(m_device->m_state.reports)
     {
     }
 
@@ -168,8 +169,10 @@ public:
     InputResult getState(RawInputState &state) override
     {
         const InputResult result = simple(VirtualInputStep::GetState, readResult());
-        if (inputSucceeded(result))
+        if (inputSucceeded(result)) {
             state = m_device->m_state;
+            state.reports -= m_reportsAtOpen;
+        }
         return result;
     }
 
@@ -291,6 +294,7 @@ private:
     std::shared_ptr<VirtualInputDevice> m_device;
     bool m_acquired = false;
     int m_generation = 0;
+    quint32 m_reportsAtOpen = 0;
     quint32 m_cooperation = 0;
 };
 

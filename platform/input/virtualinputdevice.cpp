@@ -68,8 +68,10 @@ QList<InputObject> VirtualInputDevice::objects() const
 
 void VirtualInputDevice::setAxisRaw(int axis, qint32 raw)
 {
-    if (axis >= 0 && axis < InputAxisCount)
+    if (axis >= 0 && axis < InputAxisCount) {
         m_state.axes[size_t(axis)] = std::clamp(raw, 0, InputAxisMaximum);
+        ++m_state.reports;
+    }
 }
 
 void VirtualInputDevice::setAxis(int axis, float value)
@@ -85,14 +87,18 @@ void VirtualInputDevice::setButton(int button, bool down)
 
 void VirtualInputDevice::setButtonByte(int button, quint8 byte)
 {
-    if (button >= 0 && button < InputButtonCount)
+    if (button >= 0 && button < InputButtonCount) {
         m_state.buttons[size_t(button)] = byte;
+        ++m_state.reports;
+    }
 }
 
 void VirtualInputDevice::setPov(int pov, quint32 hundredths)
 {
-    if (pov >= 0 && pov < InputPovCount)
+    if (pov >= 0 && pov < InputPovCount) {
         m_state.povs[size_t(pov)] = hundredths;
+        ++m_state.reports;
+    }
 }
 
 void VirtualInputDevice::centrePov(int pov)

@@ -199,7 +199,7 @@ void RaceControlPage::refresh()
         if (isStationRunning(station)) {
             ++running;
             notCovered += station.uncovered ? 1 : 0;
-        } else if (isRaceControlSupported(station) && isStationStopped(station)) {
+        } else if (isRaceControlSupported(station) && (isStationStopped(station) || station.stopHeld)) {
             ++stopped;
         } else {
             ++notReady;
@@ -235,8 +235,9 @@ void RaceControlPage::refresh()
         m_safetyPill->setPulsing(safetyOn);
     }
 
-    m_stopAllButton->setEnabled(running + stopped >= 1);
-    ostra::setStyleState(m_stopAllButton, "txState", running + stopped >= 1 ? QStringLiteral("stop") : QStringLiteral("locked"));
+    // A chosen station out of reach is held stopped too, and gets its stop once it is linked.
+    m_stopAllButton->setEnabled(!stations.isEmpty());
+    ostra::setStyleState(m_stopAllButton, "txState", stations.isEmpty() ? QStringLiteral("locked") : QStringLiteral("stop"));
     const bool confirming = m_resumeConfirmTimer->isActive();
     m_resumeAllButton->setEnabled(stopped >= 1);
     m_resumeAllButton->setText(confirming ? tr("Click again to resume") : tr("Resume all"));

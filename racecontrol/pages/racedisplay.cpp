@@ -100,7 +100,8 @@ bool isTransmitterConnected(const RaceStation &station)
 
 bool isStationRunning(const RaceStation &station)
 {
-    return isRaceControlSupported(station) && !isStationStopped(station) && isTransmitterConnected(station);
+    return isRaceControlSupported(station) && !isStationStopped(station) && !station.stopHeld
+           && isTransmitterConnected(station);
 }
 
 QString capText(int percent)

@@ -40,7 +40,8 @@ int pitLimiterPercentOf(const RaceStation &station);
 bool isStationStopped(const RaceStation &station);
 // False only when the station reports its transmitter not connected.
 bool isTransmitterConnected(const RaceStation &station);
-// Takes race control, is not stopped and has its transmitter: its car can drive.
+// Takes race control, has its transmitter, and is neither stopped nor held stopped from here (a
+// held car that still reports otherwise shows "Stopping").
 bool isStationRunning(const RaceStation &station);
 
 QString capText(int percent);

@@ -117,6 +117,36 @@ private slots:
         QVERIFY(other.readAvailable().isEmpty());
     }
 
+    // Connected, in the desktop's words, only once the transmitter on the port gave its ID.
+    void transmitterStatus_data()
+    {
+        QTest::addColumn<QString>("tx");
+        QTest::addColumn<bool>("connected");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("gave its ID") << "answers" << true << "Connected";
+        QTest::newRow("nothing answers") << "silent" << false << "No answer";
+        QTest::newRow("frames but no ID") << "frames" << false << "Not identified";
+    }
+
+    void transmitterStatus()
+    {
+        QFETCH(QString, tx);
+        QFETCH(bool, connected);
+        QFETCH(QString, status);
+        corvane::CorvaneController *c = api->rig.controller.get();
+        api->rig.tx.setAnswersId(tx == "answers");
+        QVERIFY(api->rig.openTransmitter() && (tx != "frames" || api->rig.tx.sendLinkStatistics(-60, -60, 100, 9)));
+        if (tx != "answers") {
+            QTest::ignoreMessage(QtWarningMsg, "[SECURITY] No device ID response from transmitter");
+            QTRY_VERIFY(tx != "frames" || c->hasLinkStatistics());
+            for (int query = 0; query < 4; ++query)
+                QVERIFY(QMetaObject::invokeMethod(c, "onDeviceIdRetry"));
+        }
+        QCOMPARE(api->request("get_transmitter_status").value("data").toObject(),
+                 (QJsonObject{{"connected", connected}, {"status", status}, {"portName", api->rig.tx.portName()},
+                              {"deviceName", "QOR Transmitter"}, {"isGpioUart", false}, {"isLinuxGpioMode", false}}));
+    }
+
     void requests_data()
     {
         QTest::addColumn<QString>("event");

@@ -232,24 +232,27 @@ private slots:
     {
         QTest::addColumn<QString>("function");
         QTest::addColumn<float>("axis");
+        QTest::addColumn<bool>("jump"); // the stick goes to `axis` only after a frame at its centre
         QTest::addColumn<QJsonObject>("output");
-        QTest::newRow("centre") << "roll" << 0.0f << channel(1, 992, 1500, 0);
-        QTest::newRow("right") << "roll" << 1.0f << channel(1, 1811, 2012, 100);
-        QTest::newRow("left") << "roll" << -1.0f << channel(1, 173, 988, -100);
+        QTest::newRow("centre") << "roll" << 0.0f << false << channel(1, 992, 1500, 0);
+        QTest::newRow("right") << "roll" << 1.0f << false << channel(1, 1811, 2012, 100);
+        QTest::newRow("left") << "roll" << -1.0f << false << channel(1, 173, 988, -100);
         // As CH4 sends it: the two pedals mixed, not the left one alone (-100 %).
-        QTest::newRow("split pedals, both up") << "rudder" << -1.0f << channel(4, 992, 1500, 0);
-        QTest::newRow("collective at rest") << "throttle" << 0.0f << channel(3, 172, 988, 0);
+        QTest::newRow("split pedals, both up") << "rudder" << -1.0f << false << channel(4, 992, 1500, 0);
+        QTest::newRow("collective at rest") << "throttle" << 0.0f << false << channel(3, 172, 988, 0);
+        QTest::newRow("jump held back by the glitch filter") << "roll" << 1.0f << true << channel(1, 992, 1500, 0);
     }
 
     void stickOutput()
     {
         QFETCH(QString, function);
         QFETCH(float, axis);
+        QFETCH(bool, jump);
         QFETCH(QJsonObject, output);
         QVERIFY(api->rig.connectHelicopter());
         QVERIFY(setConfig(*api, json(R"({"fly":{"dualRates":{"enabled":false}},
             "inputs":{"pedals":{"axis":3,"axis2":2,"differential":true}}})")));
-        api->rig.joystick->setAxis(0, axis);
+        api->rig.joystick->setAxis(0, jump ? 0.0f : axis);
         api->rig.rudder->setAxis(3, axis);
         api->rig.rudder->setAxis(2, axis);
         api->rig.lever->setAxis(5, -1.0f);
@@ -257,8 +260,13 @@ private slots:
         QCOMPARE(outputOf(*api).value(function).toObject(), output);
         QVERIFY(api->rig.start());
         api->rig.tick();
-        QVERIFY(api->rig.tx.waitForChannelFrames(1));
+        if (jump) {
+            api->rig.joystick->setAxis(0, axis);
+            api->rig.tick();
+        }
+        QVERIFY(api->rig.tx.waitForChannelFrames(int(api->rig.controller->frameCount())));
         QCOMPARE(api->rig.tx.lastChannels()[size_t(output.value("channel").toInt() - 1)], output.value("value").toInt());
+        QCOMPARE(outputOf(*api).value(function).toObject(), output);
     }
 
     void pitchCurveAndDualRates()

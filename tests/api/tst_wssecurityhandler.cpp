@@ -31,15 +31,16 @@ private slots:
 
         QCOMPARE(api->request("action_remove_authorized_device", {{"deviceId", "qortx01"}}),
                  json(R"({"event":"action_remove_authorized_device","success":true})"));
-        // The flag changes only when the transmitter reports its ID again.
+        // Provisioning still lets it in.
         QCOMPARE(api->request("get_transmitter_security").value("data").toObject(),
                  json(R"({"authorized":true,"deviceId":"QORTX01","provisioningMode":true,
                           "authorizedDevices":[],"platform":"windows"})"));
 
-        // An empty data object switches provisioning off.
+        // An empty data object switches provisioning off; the empty list then lets it in no more.
         QCOMPARE(api->request("action_set_provisioning_mode"),
                  json(R"({"event":"action_set_provisioning_mode","success":true})"));
         QVERIFY(!api->rig.controller->deviceSecurity()->provisioningMode());
+        QCOMPARE(api->request("get_transmitter_security").value("data").toObject().value("authorized"), QJsonValue(false));
     }
 
     // The reply names itself "transmitter_security", not the request, and carries no "success".

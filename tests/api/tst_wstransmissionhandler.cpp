@@ -14,6 +14,7 @@
 #include "support/heldrenames.h"
 #include "support/testenvironment.h"
 
+using corvane::CorvaneController;
 using corvane::WsTransmissionHandler;
 using ostratest::ApiRig;
 using ostratest::SimulatedTransmitter;
@@ -56,44 +57,54 @@ private slots:
     void start_data()
     {
         QTest::addColumn<QString>("setup");
-        QTest::addColumn<QJsonObject>("reply");
+        QTest::addColumn<bool>("ready"); // readyToTransmit
+        QTest::addColumn<QJsonObject>("reply"); // %1: the transmitter's port
         QTest::newRow("nothing connected")
-            << "none"
+            << "none" << false
             << json(R"({"event":"action_start","success":false,"message":"Not ready to transmit. Ensure serial port and wheel base are connected."})");
         QTest::newRow("throttle pressed")
-            << "throttle"
+            << "throttle" << true
             << json(R"({"event":"action_start","success":false,"message":"Release the throttle pedal before starting transmission."})");
         QTest::newRow("transmitter not authorised")
-            << "stranger"
+            << "stranger" << true
             << json(R"({"event":"action_start","success":false,"message":"Transmitter device is not authorized. Cannot start transmission."})");
-        QTest::newRow("starts") << "car" << json(R"({"event":"action_start","success":true})");
-        QTest::newRow("already running") << "running" << json(R"({"event":"action_start","success":true,"message":"Already running"})");
+        QTest::newRow("transmitter yet to give its ID")
+            << "waiting" << false
+            << json(R"({"event":"action_start","success":false,"message":"%1 is open. Waiting for the transmitter to answer\u2026"})");
+        QTest::newRow("starts") << "car" << true << json(R"({"event":"action_start","success":true})");
+        QTest::newRow("already running") << "running" << true << json(R"({"event":"action_start","success":true,"message":"Already running"})");
     }
 
     void start()
     {
         QFETCH(QString, setup);
+        QFETCH(bool, ready);
         QFETCH(QJsonObject, reply);
+        CorvaneController *c = api->rig.controller.get();
         if (setup == "stranger") {
-            api->rig.controller->deviceSecurity()->setProvisioningMode(false);
+            c->deviceSecurity()->setProvisioningMode(false);
             api->rig.tx.setDeviceId(QStringLiteral("STRANGER"));
         }
+        api->rig.tx.setAnswersId(setup != "waiting");
         if (setup != "none")
             QVERIFY(api->rig.connectCar());
         if (setup == "stranger")
-            QVERIFY(api->rig.tx.waitFor([&] { return api->rig.tx.idQueries() >= 1 && !api->rig.controller->isTransmitterAuthorized(); }));
+            QVERIFY(api->rig.tx.waitFor([&] { return api->rig.tx.idQueries() >= 1 && !c->isTransmitterAuthorized(); }));
         if (setup == "throttle") {
             api->rig.pedals->setAxis(1, 1.0f);
             api->rig.pollAll();
         }
         if (setup == "running")
             QVERIFY(api->rig.start());
+        QCOMPARE(api->request("get_transmission_status").value("data").toObject().value("readyToTransmit").toBool(), ready);
         QVERIFY(api->client.subscribe({"event_running_changed"}));
         api->client.send({{"event", "action_start"}});
         if (setup == "car")
             QCOMPARE(api->client.next(), json(R"({"event":"event_running_changed","data":{"running":true}})"));
+        if (reply.contains("message"))
+            reply["message"] = reply.value("message").toString().replace("%1", api->rig.tx.portName());
         QCOMPARE(api->client.next(), reply);
-        QCOMPARE(api->rig.controller->isRunning(), reply.value("success").toBool());
+        QCOMPARE(c->isRunning(), reply.value("success").toBool());
     }
 
     void framesArePushed()

@@ -501,6 +501,14 @@ private slots:
         QCOMPARE(car.text("ffbValueLabel"), QStringLiteral("-20%"));
         emit c->ffbLevelReceived(0.004f);
         QCOMPARE(car.text("ffbValueLabel"), QStringLiteral("0%"));
+        {
+            // The help tells the read-outs in the units they show.
+            ostratest::ModalAnswerer answer;
+            answer.returnKey();
+            window.onInputMonitorInfoClicked();
+            const QString help = answer.records().at(0).text;
+            QVERIFY(help.contains("degrees") && help.contains("from 0% to 100%") && help.contains("-100% to +100%"));
+        }
 
         // Antenna-1 RSSI of 0 shows no signal; a stored magnitude and a stored negative both read negative.
         c->setCarLinked(true);
@@ -653,11 +661,23 @@ private slots:
                      dark ? QStringLiteral("Light mode from the next start") : QStringLiteral("Dark mode from the next start"));
             QVERIFY(!window.restartRequested());
         }
+        {
+            const QByteArray override = qgetenv("QOROSTRA_THEME");
+            qputenv("QOROSTRA_THEME", dark ? "dark" : "light");
+            ostratest::ModalAnswerer answer;
+            answer.press(QStringLiteral("Next time"));
+            window.toggleTheme();
+            QVERIFY(window.findChild<ostra::Toast *>()->text().endsWith(QStringLiteral(" without QOROSTRA_THEME")));
+            override.isEmpty() ? qunsetenv("QOROSTRA_THEME") : qputenv("QOROSTRA_THEME", override);
+        }
         corvane::SettingsFile().remove(QStringLiteral("ui/theme"));
         {
             Rig rig;
             QVERIFY(connectAll(window, rig));
             window.controller()->startTransmission();
+            // The copy the restart starts reads the saved theme, not an override it inherits.
+            const QByteArray override = qgetenv("QOROSTRA_THEME");
+            qputenv("QOROSTRA_THEME", dark ? "dark" : "light");
             ostratest::ModalAnswerer answer;
             answer.press(QStringLiteral("Restart now"));
             window.toggleTheme();
@@ -665,6 +685,9 @@ private slots:
             QVERIFY(!window.controller()->isRunning());
             QVERIFY(window.restartRequested());
             QVERIFY(corvane::SettingsFile().contains(QStringLiteral("ui/theme")));
+            QCOMPARE(ostra::selectedTheme(), !dark);
+            if (!override.isEmpty())
+                qputenv("QOROSTRA_THEME", override);
         }
         corvane::SettingsFile().remove(QStringLiteral("ui/theme"));
     }

@@ -667,7 +667,7 @@ private slots:
         corvane::InputDeviceInfo pedals = wheel;
         pedals.index = 4;
         pedals.name = QStringLiteral("MOZA SRP Pedals");
-        pedals.numAxes = 3;
+        pedals.numAxes = 1;
         pedals.numButtons = 0;
         pedals.supportsFfb = false;
         combo.addItem(QStringLiteral("stale"));
@@ -677,7 +677,7 @@ private slots:
             items << QStringLiteral("%1 = %2").arg(combo.itemText(i)).arg(combo.itemData(i).toInt());
         // The name set apart from the counts after it.
         QCOMPARE(items, (QStringList{"Choose a wheel base = -1", "\u2068MOZA R9 Base\u2069 (8 axes, 32 btn) [FFB] = 3",
-                                     "\u2068MOZA SRP Pedals\u2069 (3 axes, 0 btn) = 4"}));
+                                     "\u2068MOZA SRP Pedals\u2069 (1 axis, 0 btn) = 4"}));
     }
 
     // The vehicle cards' titles line up, though the descriptions take different numbers of lines.

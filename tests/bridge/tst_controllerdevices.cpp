@@ -218,10 +218,14 @@ private slots:
         QTest::addColumn<QString>("device");
         QTest::addColumn<QString>("caughtBy");
         QTest::addColumn<QString>("error");
-        QTest::newRow("wheel base, caught by the tick") << "wheel" << "onTransmitTimer" << "Wheel base disconnected";
-        QTest::newRow("pedals, caught by the monitor") << "pedals" << "onMonitorTimer" << "Pedals disconnected";
+        QTest::addColumn<float>("atOpen"); // the pedal as the set connected again reads it at open
+        QTest::newRow("wheel base, caught by the tick") << "wheel" << "onTransmitTimer" << "Wheel base disconnected"
+                                                        << 1.0f;
+        QTest::newRow("pedals, caught by the monitor") << "pedals" << "onMonitorTimer" << "Pedals disconnected" << 1.0f;
+        QTest::newRow("pedals reading released at open") << "pedals" << "onMonitorTimer" << "Pedals disconnected"
+                                                         << -1.0f;
         QTest::newRow("helicopter joystick, caught by the tick") << "joystick" << "onTransmitTimer"
-                                                                 << "Joystick disconnected";
+                                                                 << "Joystick disconnected" << 1.0f;
     }
 
     // The transmission stops once with one message and no frame after "STOP", or with the
@@ -231,6 +235,7 @@ private slots:
         QFETCH(QString, device);
         QFETCH(QString, caughtBy);
         QFETCH(QString, error);
+        QFETCH(float, atOpen);
         const bool stops = device != "pedals";
         TransmitRig rig;
         if (device == "joystick") {
@@ -266,11 +271,21 @@ private slots:
         } else {
             QVERIFY(rig.tx.waitForChannelFrames(int(rig.controller->frameCount())));
             QCOMPARE(rig.tx.lastChannels()[1], 992);
-            // Connected again with the foot still down, they are held as a start would refuse them.
+            // Connected again with the foot still down, they are held as a start would refuse them,
+            // whatever they read before their first report.
+            rig.pedals->setAxis(1, atOpen);
             rig.pedals->replug();
             QVERIFY(rig.controller->connectPedals(TransmitRig::PedalsPos));
             rig.tick(3);
             QCOMPARE(rig.ch(1), 992);
+            rig.pedals->setAxis(1, 0.0f);
+            rig.tick(3);
+            QCOMPARE(rig.ch(1), 992);
+            rig.pedals->setAxis(1, -1.0f);
+            rig.tick();
+            rig.pedals->setAxis(1, 0.0f);
+            rig.tick();
+            QVERIFY(rig.ch(1) > 992);
         }
     }
 

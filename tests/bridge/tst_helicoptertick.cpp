@@ -66,13 +66,14 @@ private slots:
         const Config noRates = [](HelicopterConfig &c) { c.fly.dualRates.enabled = false; };
         const Act arm = [](TransmitRig &rig) { rig.controller->setHeliArmed(true); rig.tick(); };
         // A lever connected in place of another during the run, at its top: the collective and
-        // the motor stay low until it has been seen down, as a start would refuse it up.
-        const auto swapLever = [](bool lowered) {
+        // the motor stay low until a report has shown it down, as a start would refuse it up.
+        const auto swapLever = [](float atOpen, const QList<float> &reports) {
             return [=](TransmitRig &rig) {
                 corvane::VirtualInputDevice *spare = rig.input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Spare Throttle")));
-                spare->setAxis(5, 1);
+                spare->setAxis(5, atOpen);
                 QVERIFY(rig.controller->connectHeliThrottle(int(rig.input->devices().size()) - 1));
-                for (const float at : lowered ? QList<float>{1, -1, 1} : QList<float>{1}) {
+                rig.tick();
+                for (const float at : reports) {
                     spare->setAxis(5, at);
                     rig.tick(6);
                 }
@@ -88,8 +89,9 @@ private slots:
         row("motor and arm channels out of range are ignored", outOfRange, 0, 1, once, {5, 0, 15, 0, 0, 992});
         row("armed switch", armSwitch, 0, -1, arm, {4, 1811});
         row("collective soft start, first tick", softStart, 0, 1, once, {2, 172});
-        row("lever replaced during the run, at its top", throttleCurve, 0, -1, swapLever(false), {2, 172, 5, 172});
-        row("replaced lever once down, then up", throttleCurve, 0, -1, swapLever(true), {2, 1811, 5, 1811});
+        row("lever replaced during the run, at its top", throttleCurve, 0, -1, swapLever(1, {1}), {2, 172, 5, 172});
+        row("replaced lever once down, then up", throttleCurve, 0, -1, swapLever(1, {1, -1, 1}), {2, 1811, 5, 1811});
+        row("replaced lever read down at open, reported up", throttleCurve, 0, -1, swapLever(-1, {1}), {2, 172, 5, 172});
         // The car's throttle hold is the car's: a pedal set connected meanwhile leaves the lever alone.
         const Act carPedals = [](TransmitRig &rig) { QVERIFY(rig.controller->connectPedals(TransmitRig::PedalsPos)); rig.tick(); };
         row("car pedals connected during the run", throttleCurve, 0, 1, carPedals, {2, 1811, 5, 1811});
@@ -112,6 +114,11 @@ private slots:
             QCOMPARE(rig.ch(expected.at(i)), expected.at(i + 1));
             QCOMPARE(rig.tx.lastChannels()[size_t(expected.at(i))], expected.at(i + 1));
         }
+        // What the app and the page are told is what the frame carried.
+        const HelicopterConfig cfg = rig.controller->helicopterConfig();
+        const std::array<int, 4> primary{cfg.channels.roll, cfg.channels.pitch, cfg.channels.throttle, cfg.channels.rudder};
+        for (size_t k = 0; k < primary.size(); ++k)
+            QCOMPARE(rig.controller->heliLiveOutput(cfg).values[k], rig.tx.lastChannels()[size_t(primary[k])]);
     }
 
     // Devices opened and never moved, whatever axes they have: the stick and a single rudder axis

@@ -4,6 +4,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "bridge/devicesecurity.h"
 #include "platform/storage/settingsfile.h"
 #include "support/starved.h"
 #include "support/testenvironment.h"
@@ -16,7 +17,7 @@ class TestLounge : public QObject
     Q_OBJECT
 
 private slots:
-    // Setters clamp; the state but the watchdog survives a restart.
+    // Setters clamp; the state, the watchdog's arming too, survives a restart.
     void stateSurvivesARestart()
     {
         {
@@ -34,9 +35,9 @@ private slots:
         QVERIFY(corvane::SettingsFile::waitForWrites(5000));
         corvane::CorvaneController controller;
         const corvane::LoungeSettings s = controller.loungeSettings();
-        QVERIFY(s.stopped && s.pitLimiter && s.speedCap && !s.reverseAllowed && !s.watchdogEnabled);
+        QVERIFY(s.stopped && s.pitLimiter && s.speedCap && !s.reverseAllowed && s.watchdogEnabled);
         QCOMPARE(s.stopReason, QStringLiteral("connection_lost"));
-        QCOMPARE((QList<int>{s.pitLimiterPercent, s.speedCapPercent}), (QList<int>{100, 70}));
+        QCOMPARE((QList<int>{s.pitLimiterPercent, s.speedCapPercent, s.watchdogTimeoutMs}), (QList<int>{100, 70, 30000}));
     }
 
     // A write of the state that fails (no room left on the disk) is reported, and the
@@ -157,6 +158,48 @@ private slots:
         QVERIFY(rig.tx.waitFor([&] { return rig.tx.channelFrameCount() > framesAtStop + 5; }));
         QCOMPARE(rig.tx.lastChannels()[1], 992);
         QCOMPARE(rig.tx.stopCount(), 0);
+    }
+
+    void armedStationRestarts_data()
+    {
+        QTest::addColumn<QString>("then");
+        QTest::addColumn<int>("timeoutMs");
+        QTest::newRow("race control heard") << "heartbeat" << 30000;
+        QTest::newRow("race control silent") << "" << 1000;
+        QTest::newRow("link switched off before") << "link off" << 30000;
+    }
+
+    // Armed when it went down, an auto-started station holds neutral until race control is heard,
+    // then waits for the pedal to come up; if race control stays silent, it stops.
+    void armedStationRestarts()
+    {
+        QFETCH(QString, then);
+        QFETCH(int, timeoutMs);
+        TransmitRig rig;
+        QVERIFY(rig.controller->setAxisSettings(TransmitRig::plainSettings()));
+        rig.controller->setAutoStartEnabled(true);
+        rig.controller->setLoungeWatchdog(true, timeoutMs);
+        rig.controller->setLoungeWatchdog(then != "link off", timeoutMs);
+        rig.controller.reset();
+        QVERIFY(corvane::SettingsFile::waitForWrites(5000));
+        rig.controller = std::make_unique<corvane::CorvaneController>();
+        rig.controller->deviceSecurity()->setProvisioningMode(true);
+        QVERIFY(rig.connectCar());
+        QTRY_VERIFY(rig.controller->isRunning());
+        const auto sent = [&rig](float pedal) { // CH2 of the frames after the pedal is read
+            rig.pedals->setAxis(1, pedal);
+            const bool read = rig.tx.waitFor([&] { return qAbs(rig.controller->throttle() - pedal) < 0.01f; });
+            const int seen = rig.tx.channelFrameCount();
+            return read && rig.tx.waitFor([&] { return rig.tx.channelFrameCount() > seen + 3; }) ? rig.tx.lastChannels()[1] : -1;
+        };
+        QCOMPARE(sent(1.0f), then == "link off" ? 1811 : 992);
+        if (then == "heartbeat") {
+            rig.controller->loungeHeartbeat();
+            QCOMPARE((QList<int>{sent(1.0f), sent(-1.0f), sent(1.0f)}), (QList<int>{992, 992, 1811}));
+        } else if (then.isEmpty()) {
+            QTRY_COMPARE(rig.controller->loungeSettings().stopReason, QStringLiteral("connection_lost"));
+            QCOMPARE(sent(1.0f), 992);
+        }
     }
 
     void helicopterTakesNoCarStop_data()

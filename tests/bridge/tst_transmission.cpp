@@ -56,8 +56,8 @@ private slots:
         QTest::newRow("nothing connected") << "none" << false << "RP2040 Bridge not connected";
         QTest::newRow("transmitter not on the allow-list")
             << "unauthorized" << true << "Transmitter device is not authorized. Cannot start transmission.";
-        // Frames go only to a device that gave its ID, in provisioning mode too.
-        QTest::newRow("transmitter yet to name itself") << "waiting" << true << "%1 is open. Waiting for the transmitter to answer\u2026";
+        // Frames go only to a device that gave its ID, in provisioning mode too; Start is locked till then.
+        QTest::newRow("transmitter yet to name itself") << "waiting" << false << "%1 is open. Waiting for the transmitter to answer\u2026";
         QTest::newRow("no wheel base") << "port" << false << "Wheel base not connected";
         QTest::newRow("no joystick") << "heli" << false << "Joystick not connected";
         QTest::newRow("configuring the transmitter") << "config" << true << "Stop configuring before starting transmission";

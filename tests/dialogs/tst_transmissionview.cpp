@@ -545,9 +545,11 @@ private slots:
     {
         QTest::addColumn<bool>("configuring");
         QTest::addColumn<bool>("readsNothing"); // the walk reads no parameter: the manual panel stands in
-        QTest::newRow("configuration mode on") << true << false;
-        QTest::newRow("configuration mode off") << false << false;
-        QTest::newRow("walk reads nothing") << true << true;
+        QTest::addColumn<bool>("swapped"); // then a transmitter that answers nothing takes its place
+        QTest::newRow("configuration mode on") << true << false << false;
+        QTest::newRow("configuration mode off") << false << false << false;
+        QTest::newRow("walk reads nothing") << true << true << false;
+        QTest::newRow("walk reads nothing, then a silent transmitter") << true << true << true;
     }
 
     // An error that came while discovering shows once the discovery stopped without a result;
@@ -556,6 +558,7 @@ private slots:
     {
         QFETCH(bool, configuring);
         QFETCH(bool, readsNothing);
+        QFETCH(bool, swapped);
         TransmitRig rig;
         rig.tx.setFields(readsNothing ? QList<SimulatedTransmitter::Field>{} : moduleFields());
         Host host(rig);
@@ -581,6 +584,19 @@ private slots:
         QCOMPARE(host.shown(host.button("Use manual settings")), !readsNothing);
         QVERIFY(!host.shown(host.parameters()));
         QCOMPARE(host.shown(host.view->findChild<QFrame *>("manualPanel")), readsNothing);
+        if (swapped) {
+            SimulatedTransmitter silent(QStringLiteral("QORTX02"));
+            silent.setSilent(true);
+            rig.controller->disconnectTransmitter();
+            QVERIFY(rig.controller->connectTransmitter(silent.portName(), 115200));
+            QTest::ignoreMessage(QtWarningMsg, "[SECURITY] No device ID response from transmitter");
+            for (int query = 0; query < 4; ++query)
+                QVERIFY(QMetaObject::invokeMethod(rig.controller.get(), "onDeviceIdRetry"));
+            QCOMPARE(host.banner(), silentText(*rig.controller));
+            QVERIFY(!host.shown(error));
+            QVERIFY(!host.shown(host.view->findChild<QFrame *>("manualPanel")));
+            return;
+        }
         QPushButton *retry = host.button("Retry");
         QVERIFY(retry->isEnabled());
         retry->click();

@@ -301,13 +301,16 @@ private slots:
         QTest::addColumn<QString>("error");
         QTest::addColumn<bool>("dfu");
         QTest::addColumn<int>("fileLimit"); // bytes a file may grow to while the image is copied
+        const QString invalid = QStringLiteral("The downloaded update is not a valid firmware image.\n"
+                                               "The device was left as it is.");
         const QString download = QStringLiteral("Could not download the update.\nPlease check your internet connection.");
         QByteArray damaged = uf2Image(3);
         damaged[512 + 508] = 0;
         const QString write = QStringLiteral("Could not write the update to the device.");
-        QTest::newRow("html page") << HttpServer::ok("<html><body>rate limited</body></html>") << false << download
+        QTest::newRow("html page") << HttpServer::ok("<html><body>rate limited</body></html>") << false << invalid
                                    << false << 0;
-        QTest::newRow("one block without its end magic") << HttpServer::ok(damaged) << false << download << false << 0;
+        QTest::newRow("one block without its end magic") << HttpServer::ok(damaged) << false << invalid << false << 0;
+        QTest::newRow("not found") << HttpServer::ok("missing", 404) << false << download << false << 0;
         QTest::newRow("drive takes no bytes") << HttpServer::ok(uf2Image(3)) << true << write << true << 0;
         QTest::newRow("drive takes part of the image") << HttpServer::ok(uf2Image(3)) << false << write << true << 1024;
     }

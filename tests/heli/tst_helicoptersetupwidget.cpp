@@ -34,6 +34,7 @@
 #include "support/starved.h"
 #include "support/testenvironment.h"
 #include "support/transmitrig.h"
+#include "support/widgets/textrecorder.h"
 #include "support/widgets/widgetlookup.h"
 
 using corvane::HelicopterSetupWidget;
@@ -166,6 +167,16 @@ private slots:
             rig.rudder->setAxis(3, 1.0f);
             rig.rudder->setAxis(2, -1.0f);
         }) << true << 4 << "988 \u00B5s" << 3 << -1.0f;
+        // While transmitting, the rows show the frame: the soft start's first one sends the raised
+        // lever's collective low.
+        QTest::newRow("soft start's first frame") << Setup([](TransmitRig &rig, HelicopterConfig &c) {
+            c.fly.armAtIdle = false;
+            c.fly.softStart = true;
+            rig.lever->setAxis(5, 1.0f);
+            rig.controller->setHelicopterConfig(c);
+            QVERIFY(rig.start());
+            rig.tick();
+        }) << true << 3 << "988 \u00B5s" << 2 << 0.0f;
     }
 
     void liveControl()
@@ -234,6 +245,13 @@ private slots:
         auto *shown = host.page->findChild<QLabel *>("axisNote");
         QVERIFY(shown);
         QCOMPARE(shown->isVisibleTo(host.page) ? shown->text() : QString(), note);
+        QStringList listed;
+        for (ostra::DeviceRow *row : host.page->findChildren<ostra::DeviceRow *>()) {
+            for (int i = 0; i < row->combo()->count(); ++i)
+                listed << row->combo()->itemText(i);
+        }
+        QVERIFY(listed.filter("(1 axes)").isEmpty());
+        QCOMPARE(listed.filter("Resting Pedals\u2069 (1 axis)").isEmpty(), pedalAxes != 1);
         if (QTest::currentDataTag() == QLatin1String("pitch and collective on axes not there")) {
             QTest::qWait(100);
             QVERIFY(host.page->grab().toImage().save(heliPicture("page-missing-axes")));
@@ -697,6 +715,10 @@ private slots:
     {
         TransmitRig rig;
         PageHost host(rig);
+        // A port text wider than its box ends in an ellipsis.
+        host.ports()->addItem(QStringLiteral("/dev/serial/by-id/usb-QOR_Transmitter_E6614103E7452D2F-if00"));
+        host.ports()->setCurrentIndex(host.ports()->count() - 1);
+        QVERIFY(ostratest::TextRecorder::paintedBy(host.ports()).constLast().endsWith(QChar(0x2026)));
         QTest::qWait(100);
         QVERIFY(host.page->grab().toImage().save(heliPicture("page-idle")));
     }

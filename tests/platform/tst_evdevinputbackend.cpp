@@ -242,10 +242,12 @@ struct Reading
     QList<bool> buttons;
     QList<int> povs;
     QList<float> roles;
+    bool reported = false;
 
     static Reading of(const InputDevice &device)
     {
         Reading r;
+        r.reported = device.hasReported();
         for (int i = 0; i < InputDevice::AxisCount; ++i)
             r.axes.append(device.axis(i));
         for (int i = 0; i < InputDevice::ButtonCount; ++i)
@@ -259,7 +261,7 @@ struct Reading
 
     bool operator==(const Reading &o) const
     {
-        return axes == o.axes && buttons == o.buttons && povs == o.povs && roles == o.roles;
+        return axes == o.axes && buttons == o.buttons && povs == o.povs && roles == o.roles && reported == o.reported;
     }
 
     QString text() const
@@ -275,10 +277,10 @@ struct Reading
         QStringList roleValues;
         for (float v : roles)
             roleValues.append(QString::number(double(v)));
-        return QStringLiteral("axes [%1] buttons [%2] hat %3 roles [%4]")
+        return QStringLiteral("axes [%1] buttons [%2] hat %3 roles [%4]%5")
             .arg(values.join(' '), down.join(' '))
             .arg(povs.value(0))
-            .arg(roleValues.join(' '));
+            .arg(roleValues.join(' '), reported ? QString() : QStringLiteral(" unreported"));
     }
 };
 
@@ -526,6 +528,8 @@ private slots:
         QVERIFY(device.open(0));
         QCOMPARE(device.productName(), spec.name);
         device.poll();
+        // What was read at open is no report.
+        QVERIFY(!device.hasReported());
         QList<EvdevEvent> stream;
         for (auto it = values.cbegin(); it != values.cend(); ++it)
             stream.append({EV_ABS, it.key(), it.value()});

@@ -333,6 +333,7 @@ private slots:
         QTest::newRow("list cleared") << "clear" << "answers";
         QTest::newRow("switched off in the list, station gone") << "exclude" << "gone";
         QTest::newRow("removed, network cut") << "remove" << "cut";
+        QTest::newRow("safety link switched off, station gone, then back") << "switch off" << "back";
     }
 
     // A station let go while the safety link is on has its watchdog switched off first, so its
@@ -351,7 +352,7 @@ private slots:
         control.openIncludedStations();
         QTRY_VERIFY(armedAt(station, 1000));
         QTRY_COMPARE(station.server.clientCount(), 1);
-        if (reach == "gone") {
+        if (reach == "gone" || reach == "back") {
             station.server.stop();
             QTRY_COMPARE(statusOf(control, "s3"), int(corvane::NoSignal));
         } else if (reach == "cut") {
@@ -361,10 +362,16 @@ private slots:
             control.setStationIncluded("s3", false);
         else if (how == "remove")
             control.removeStation("s3");
-        else
+        else if (how == "clear")
             control.clearIncluded();
-        QVERIFY(control.includedStations().isEmpty());
-        if (reach == "answers") {
+        else
+            control.setWatchdog(false, 1000);
+        QCOMPARE(control.includedStations().isEmpty(), how != "switch off");
+        if (reach == "back") {
+            // Left armed, it would stop its car again after each resume, with no heartbeat coming.
+            station.net.inStations([&station] { QVERIFY(station.server.start(12345)); });
+            QTRY_VERIFY(!station.lounge().watchdogEnabled);
+        } else if (reach == "answers") {
             QTRY_VERIFY(!station.lounge().watchdogEnabled);
             QTRY_COMPARE(station.server.clientCount(), 0);
             QVERIFY(!station.lounge().stopped);
