@@ -124,7 +124,7 @@ QList<InstanceLock::Lock> InstanceLock::openLocks()
             else if (made)
                 unguard(path, error, QCoreApplication::translate("InstanceLock", "Remove that file, or make it yours (%1).").arg(sudo));
             else
-                unguard(folder, error, QCoreApplication::translate("InstanceLock", "Make that folder yours (%1).").arg(sudo));
+                unguard(folder, error, QCoreApplication::translate("InstanceLock", "Make that folder writable for you (%1).").arg(sudo));
             continue;
         }
         // Readable by every later run, whoever makes the file and whatever the umask.
