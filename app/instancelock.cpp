@@ -53,6 +53,7 @@ bool InstanceLock::acquire(int waitMs)
     if (m_acquired)
         return true;
     m_unguarded.clear();
+    m_remedies.clear();
     QList<Lock> locks = openLocks();
     const QDeadlineTimer deadline(waitMs);
     for (;;) {
@@ -99,12 +100,14 @@ QList<InstanceLock::Lock> InstanceLock::openLocks()
         // not followed: nothing is made or locked where it leads.
         int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
         int error = errno;
+        bool made = false;
         // A lock needs only read access: one made by a run as another user (root's, through
         // sudo), or one in a read-only folder, is locked all the same.
         if (fd < 0 && error != ELOOP) {
             fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
             // None there: why none could be made.
-            if (errno != ENOENT)
+            made = fd >= 0 || errno != ENOENT;
+            if (made)
                 error = errno;
         }
         struct stat st = {};
@@ -114,7 +117,14 @@ QList<InstanceLock::Lock> InstanceLock::openLocks()
             fd = -1;
         }
         if (fd < 0) {
-            unguard(path, error);
+            const QString sudo = QCoreApplication::translate(
+                "InstanceLock", "a run as another user, such as through sudo, leaves it so");
+            if (error == ELOOP)
+                unguard(path, error, QCoreApplication::translate("InstanceLock", "Remove that link."));
+            else if (made)
+                unguard(path, error, QCoreApplication::translate("InstanceLock", "Remove that file, or make it yours (%1).").arg(sudo));
+            else
+                unguard(folder, error, QCoreApplication::translate("InstanceLock", "Make that folder writable for you (%1).").arg(sudo));
             continue;
         }
         // Readable by every later run, whoever makes the file and whatever the umask.
@@ -143,12 +153,22 @@ void InstanceLock::closeLocks(QList<Lock> &locks)
     locks.clear();
 }
 
-void InstanceLock::unguard(const QString &path, int error)
+void InstanceLock::unguard(const QString &path, int error, const QString &remedy)
 {
     const QString why = error == ELOOP ? QCoreApplication::translate("InstanceLock", "a link, which is not followed")
                                        : qt_error_string(error);
-    qWarning().noquote() << "InstanceLock: cannot lock" << path << why << "- another copy of the program is not kept out";
+    qWarning().noquote() << "InstanceLock: cannot lock" << path << why << "- a copy that shares only that folder is not kept out";
     m_unguarded.append(QStringLiteral("%1 (%2)").arg(path, why));
+    if (!remedy.isEmpty() && !m_remedies.contains(remedy))
+        m_remedies.append(remedy);
+}
+
+QStringList InstanceLock::lockedFolders() const
+{
+    QStringList folders;
+    for (const Lock &lock : m_held)
+        folders.append(lock.folder);
+    return folders;
 }
 
 bool InstanceLock::listen(const Answer &answer)

@@ -25,8 +25,13 @@ public:
     // that cannot be opened, a link, a read-only folder without one, a file system without locks)
     // is logged, named by unguarded(), and counts as held: the program runs there all the same.
     bool acquire(int waitMs);
-    // Each lock file that could not be locked, with why; empty when every folder is held.
+    // Each lock file that could not be locked (or, where none could be made, its folder), with
+    // why; empty when every folder is held.
     QStringList unguarded() const { return m_unguarded; }
+    // What the user can do to have them locked again, one line each.
+    QStringList remedies() const { return m_remedies; }
+    // The folders held: a second copy that shares one of them is kept out.
+    QStringList lockedFolders() const;
 
     // Answers each second start with what `answer` returns; only once acquired.
     using Answer = std::function<QByteArray()>;
@@ -49,8 +54,8 @@ private:
     // never hold one each and both give up.
     QList<Lock> openLocks();
     static void closeLocks(QList<Lock> &locks);
-    // Logs and names a lock file that could not be locked.
-    void unguard(const QString &path, int error);
+    // Logs and names a lock file (or folder) that could not be locked, and what mends it.
+    void unguard(const QString &path, int error, const QString &remedy = QString());
     static QString serverName(const QString &folder);
 
     QStringList m_folders;
@@ -58,5 +63,6 @@ private:
     QList<Lock> m_held;
     QString m_heldElsewhere;
     QStringList m_unguarded;
+    QStringList m_remedies;
     QList<QLocalServer *> m_servers;
 };

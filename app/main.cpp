@@ -10,7 +10,6 @@
 #include "bridge/corvanecontroller.h"
 #include "ostraui/theme.h"
 #include "platform/process/descriptorlimit.h"
-#include "platform/storage/filewriter.h"
 #include "profiles/profilemanager.h"
 
 int main(int argc, char **argv)
@@ -31,6 +30,7 @@ int main(int argc, char **argv)
 
     auto window = std::make_unique<MainWindow>();
     window->show();
+    closeOnEndSignals(window.get());
     answerSecondStarts(lock, window.get());
     tellWhenUnguarded(lock, window.get());
     // Only scheduled here: the event loop runs the snapshots and quits at their end.
@@ -41,7 +41,7 @@ int main(int argc, char **argv)
     const bool restart = window->restartRequested();
     const corvane::ProfileManager::FileNames fileNames = window->controller()->profileManager()->fileNames();
     window.reset();
-    // What the run changed last (profiles, settings) reaches the disk before the next run, or the
-    // restart, reads it; a disk that does not answer holds the end only so long.
-    return endRun(exitCode, restart, corvane::FileWriter::QuitWaitMs, fileNames);
+    // What the run changed last (profiles, settings, a stop) reaches the disk before the next
+    // run, or the restart, reads it.
+    return endRun(exitCode, restart, fileNames);
 }

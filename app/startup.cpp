@@ -1,17 +1,24 @@
 #include "app/startup.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QIcon>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTranslator>
 #include <QWidget>
+#include <QtDebug>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
-#include <cstdlib>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "app/appversion.h"
 #include "app/instancelock.h"
@@ -25,10 +32,45 @@ namespace {
 // Written once at start-up, before any other thread exists; only read afterwards.
 QtMessageHandler g_previousHandler = nullptr;
 
+// Written by the end signals' handler, read on the GUI thread: the handler may do no more.
+int g_endSignalPipe[2] = {-1, -1};
+
+void onEndSignal(int)
+{
+    const int saved = errno;
+    const char byte = 0;
+    (void)!::write(g_endSignalPipe[1], &byte, 1);
+    errno = saved;
+}
+
 // Set by restartProgram for the copy it starts, while this one is still ending.
 constexpr char RestartMark[] = "OSTRA_RESTARTED";
 // A holder killed while it was asked lets go of its lock a moment after its socket closes.
 constexpr int GoneHolderWaitMs = 1000;
+
+// Until the writer has done all it was handed, however long the disk takes: a stop the run ended
+// in must be what the next run reads. A box says why the program has not ended yet; it has no
+// button, as ending without the writes is not offered.
+void waitForTheDisk(corvane::FileWriter &writer)
+{
+    QMessageBox box(QMessageBox::Information, QLatin1String(AppDisplayName),
+                    QCoreApplication::translate("Startup", "Saving before the OSTRA ends…"), QMessageBox::NoButton);
+    // Set, not only left empty, or the box adds an OK of its own.
+    box.setStandardButtons(QMessageBox::NoButton);
+    box.setTextFormat(Qt::PlainText);
+    box.setInformativeText(QCoreApplication::translate("Startup", "The disk is slow to take the last changes. The OSTRA "
+                                                                  "ends as soon as they are saved."));
+    box.setWindowModality(Qt::ApplicationModal);
+    box.show();
+    QEventLoop loop;
+    // Each job's end is reported in turn; the writer is done when its thread has nothing left.
+    QObject::connect(&writer, &corvane::FileWriter::written, &loop, [&writer, &loop] {
+        if (writer.flush(0))
+            loop.quit();
+    }, Qt::QueuedConnection);
+    if (!writer.flush(0))
+        loop.exec();
+}
 
 } // namespace
 
@@ -95,19 +137,54 @@ void tellWhenUnguarded(const InstanceLock &lock, QWidget *window)
     const QStringList files = lock.unguarded();
     if (files.isEmpty())
         return;
-    auto *box = new QMessageBox(QMessageBox::Warning, QLatin1String(AppDisplayName),
-                                QCoreApplication::translate("Startup", "Another copy of the OSTRA would not be kept out."),
-                                QMessageBox::Ok, window);
+    // A copy that shares a folder still held is kept out by that folder's lock.
+    const QStringList locked = lock.lockedFolders();
+    const QString said = locked.isEmpty()
+                             ? QCoreApplication::translate("Startup", "Another copy of the OSTRA would not be kept out.")
+                             : QCoreApplication::translate("Startup", "Another copy of the OSTRA is kept out only if it "
+                                                                      "uses %1 too.")
+                                   .arg(locked.join(QStringLiteral(", ")));
+    QString details = QCoreApplication::translate("Startup", "This run cannot lock %1.").arg(files.join(QStringLiteral(", ")))
+                      + QLatin1Char(' ')
+                      + (locked.isEmpty()
+                             ? QCoreApplication::translate("Startup", "Two copies would write over each other's profiles "
+                                                                      "and settings: start no second copy while this one runs.")
+                             : QCoreApplication::translate("Startup", "A second copy that uses it but not %1 would write "
+                                                                      "over this one's profiles or settings: start none "
+                                                                      "while this one runs.")
+                                   .arg(locked.join(QStringLiteral(", "))));
+    const QStringList remedies = lock.remedies();
+    if (!remedies.isEmpty())
+        details += QStringLiteral("\n\n")
+                   + QCoreApplication::translate("Startup", "To lock it again, close the OSTRA first. %1")
+                         .arg(remedies.join(QLatin1Char(' ')));
+    auto *box = new QMessageBox(QMessageBox::Warning, QLatin1String(AppDisplayName), said, QMessageBox::Ok, window);
     box->setTextFormat(Qt::PlainText);
-    box->setInformativeText(
-        QCoreApplication::translate("Startup", "This run cannot lock %1. Two copies would write over each other's "
-                                               "profiles and settings: start no second copy while this one runs.\n\n"
-                                               "To keep one out again, close the OSTRA, then remove that file, or make "
-                                               "it and its folder yours (a run as another user, such as through sudo, "
-                                               "leaves them so).")
-            .arg(files.join(QStringLiteral(", "))));
+    box->setInformativeText(details);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
+}
+
+void closeOnEndSignals(QWidget *window)
+{
+    if (g_endSignalPipe[0] < 0 && ::pipe2(g_endSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        qWarning().noquote() << "Startup: the end signals end the program at once:" << qt_error_string(errno);
+        return;
+    }
+    // Gone with the window: a signal while the end waits for the disk ends nothing sooner.
+    auto *notifier = new QSocketNotifier(g_endSignalPipe[0], QSocketNotifier::Read, window);
+    QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
+        char bytes[16];
+        while (::read(g_endSignalPipe[0], bytes, sizeof bytes) > 0) {
+        }
+        window->close();
+    });
+    struct sigaction action = {};
+    action.sa_handler = onEndSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
 }
 
 void installLogRouting()
@@ -156,23 +233,21 @@ bool restartProgram()
     return false;
 }
 
-int endRun(int exitCode, bool restart, int waitMs, const corvane::ProfileManager::FileNames &fileNames)
+int endRun(int exitCode, bool restart, const corvane::ProfileManager::FileNames &fileNames)
 {
     corvane::FileWriter &writer = corvane::FileWriter::shared();
-    const bool done = writer.flush(waitMs);
-    const QStringList givenUp = done ? QStringList() : writer.giveUp();
+    if (!writer.flush(0))
+        waitForTheDisk(writer);
     if (restart) {
         QStringList names;
-        for (const QString &path : givenUp + writer.failedFiles()) {
+        for (const QString &path : writer.failedFiles()) {
             const QString name = fileNames.of(path);
             if (!name.isEmpty() && !names.contains(name))
                 names.append(name);
         }
         if (!names.isEmpty()) {
             QMessageBox box(QMessageBox::Warning, QCoreApplication::translate("Startup", "Not saved"),
-                            (givenUp.isEmpty() ? QCoreApplication::translate("Startup", "Some files could not be saved.")
-                                               : QCoreApplication::translate("Startup", "Saving did not finish in time."))
-                                + QLatin1Char(' ')
+                            QCoreApplication::translate("Startup", "Some files could not be saved.") + QLatin1Char(' ')
                                 + QCoreApplication::translate("Startup", "These files may not hold your last changes: %1.")
                                       .arg(names.join(QStringLiteral(", "))),
                             QMessageBox::NoButton);
@@ -183,8 +258,5 @@ int endRun(int exitCode, bool restart, int waitMs, const corvane::ProfileManager
         }
         restartProgram();
     }
-    if (done)
-        return exitCode;
-    std::fflush(nullptr);
-    std::_Exit(exitCode);
+    return exitCode;
 }

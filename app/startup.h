@@ -30,9 +30,14 @@ constexpr int RestartWaitMs = 5000;
 bool holdProgramFolders(InstanceLock &lock, int restartWaitMs);
 // Brings `window` forward whenever a second start asks.
 void answerSecondStarts(InstanceLock &lock, QWidget *window);
-// Tells the user, in a box over `window`, when a folder could not be held: a second copy would
-// not be kept out.
+// Tells the user, in a box over `window`, when a folder could not be held: a second copy that
+// shares only such folders would not be kept out, and what would lock them again.
 void tellWhenUnguarded(const InstanceLock &lock, QWidget *window);
+// Ends the run through `window`'s close when the system asks the program to end (SIGTERM: a
+// logout, kill, a service manager; SIGINT: Ctrl+C; SIGHUP: its terminal gone), as the user's close
+// does: the transmitter hears its stop, race control lets its stations go, and what waits for the
+// disk is written.
+void closeOnEndSignals(QWidget *window);
 // Creates the log router on this (the GUI) thread and routes every log message through it,
 // keeping the handler installed before for Qt's ordinary output.
 void installLogRouting();
@@ -47,12 +52,9 @@ QString snapshotDirectory();
 // has let go of the API port, the serial ports and the controllers. The new copy waits for this
 // one's end before it takes the folders. Says on stderr when it fails.
 bool restartProgram();
-// Ends a run once its window is gone: what the run handed to the writer reaches the disk within
-// `waitMs`, before a restart (when asked) starts the next copy, which reads it. What the disk has
-// not done by then is given up, so that none of it lands behind the next copy's back: it is
-// logged, and before a restart the user is told which files may not hold their last changes (those
-// given up, and those whose last write failed), by the names `fileNames` gives them, leaving out
-// those that hold nothing the user has. The process then ends at once, without its statics'
-// teardown, while the writer's thread may still be inside the disk. Returns `exitCode` only when
-// everything was written.
-int endRun(int exitCode, bool restart, int waitMs, const corvane::ProfileManager::FileNames &fileNames = {});
+// Ends a run once its window is gone: everything the run handed to the writer reaches the disk
+// first, however long that takes, while a box says the program waits for it; then a restart (when
+// asked) starts the next copy, which reads it, having told the user which files may not hold
+// their last changes (those whose last write failed), by the names `fileNames` gives them, leaving
+// out those that hold nothing the user has. Returns `exitCode`.
+int endRun(int exitCode, bool restart, const corvane::ProfileManager::FileNames &fileNames = {});

@@ -124,8 +124,7 @@ ProfileManager::ProfileManager(QObject *parent)
 
 ProfileManager::~ProfileManager()
 {
-    // The active profile and the state file first: they are the likeliest to have changed, and
-    // the end of the program waits for the disk only so long.
+    // The active profile and the state file first: they are the likeliest to have changed.
     saveActiveProfile();
     saveConfig();
     for (auto it = m_profiles.cbegin(); it != m_profiles.cend(); ++it) {
@@ -217,6 +216,8 @@ void ProfileManager::loadProfiles()
             m_otherFiles[profile.id].append(info.absoluteFilePath());
         if (ownFile || !fromOwnFile.contains(profile.id))
             m_profiles.insert(profile.id, profile);
+        if (ownFile)
+            m_profilesOnDisk[profile.id].json = obj;
         if (ownFile)
             fromOwnFile.insert(profile.id);
     }
@@ -647,10 +648,12 @@ bool ProfileManager::setActiveProfile(const QString &id)
     if (id == m_activeProfileId)
         return true;
     const QString previous = m_activeProfileId;
-    // The outgoing profile's unsaved changes go to its file; they stay in memory when it cannot
-    // be written, and the switch stays as far as the state file holds it.
+    // The outgoing profile's unsaved changes go to its file (one its file holds already is not
+    // written again); they stay in memory when it cannot be written, and the switch stays as far
+    // as the state file holds it.
     store([&] {
-        writeProfile(previous);
+        if (!isOnDisk(previous))
+            writeProfile(previous);
         m_activeProfileId = id;
         writeConfig();
     });

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QJsonObject>
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -171,6 +172,9 @@ private:
     struct ProfileFile : TrackedFile<std::optional<QString>>
     {
         quint64 removal = 0; // the ticket of the removal of its files
+        // The whole profile as its file holds it: a switch away from it unchanged writes nothing.
+        QJsonObject json;
+        QHash<quint64, QJsonObject> writingJson;
     };
     struct Deleted
     {
@@ -182,6 +186,8 @@ private:
     // reports once they are reported.
     void store(const std::function<void()> &writes);
     void writeProfile(const QString &id);
+    // The profile's file holds it as it is in memory, and no write of it is on its way.
+    bool isOnDisk(const QString &id) const;
     void writeConfig(bool aside = false);
     void writeEscPresets();
     void writeUserPresets();

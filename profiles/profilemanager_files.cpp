@@ -45,8 +45,11 @@ void ProfileManager::writeProfile(const QString &id)
         const auto profile = m_profiles.constFind(id);
         if (profile == m_profiles.cend())
             return QByteArray();
-        m_profilesOnDisk[id].writing.insert(ticket, profile->name);
-        return indented(profile->toJson());
+        ProfileFile &file = m_profilesOnDisk[id];
+        const QJsonObject json = profile->toJson();
+        file.writing.insert(ticket, profile->name);
+        file.writingJson.insert(ticket, json);
+        return indented(json);
     };
     const QString failure = tr("Failed to save profile: %1").arg(profile->name);
     m_profilesOnDisk[id].handed(FileWriter::shared().write(profileFilePath(id), bytes, failure, this), failure);
@@ -98,6 +101,14 @@ void ProfileManager::writeUserPresets()
                                failure);
 }
 
+bool ProfileManager::isOnDisk(const QString &id) const
+{
+    const auto profile = m_profiles.constFind(id);
+    const auto file = m_profilesOnDisk.constFind(id);
+    return profile != m_profiles.cend() && file != m_profilesOnDisk.cend() && file->writing.isEmpty()
+           && file->json == profile->toJson();
+}
+
 void ProfileManager::onWritten(const QString &path, quint64 ticket, bool ok)
 {
     const QString folder = folderPath() + QLatin1Char('/');
@@ -120,6 +131,9 @@ void ProfileManager::onWritten(const QString &path, quint64 ticket, bool ok)
             m_deleted.remove(id);
             return;
         }
+        const QJsonObject json = file->writingJson.take(ticket);
+        if (ok && !json.isEmpty())
+            file->json = json;
         settle(*file, ticket, ok, [this, id] { takeBackProfile(id); });
     }
 }

@@ -71,6 +71,8 @@ int commit(const std::function<int()> &change, bool last = true)
 
 // The system's error of the first step that failed in the job on this thread; 0: none.
 thread_local int t_failure = 0;
+// The system's error when the job's change is in its file but its folder could not be synced.
+thread_local int t_folderUnsynced = 0;
 
 void warnFailure(const char *what, const QString &path, int error)
 {
@@ -349,6 +351,7 @@ void FileWriter::run(const std::shared_ptr<Shared> &shared)
         shared->landed = false;
         lock.unlock();
         t_failure = 0;
+        t_folderUnsynced = 0;
         const Outcome outcome = job.work();
         lock.lock();
         shared->doing.clear();
@@ -357,9 +360,13 @@ void FileWriter::run(const std::shared_ptr<Shared> &shared)
             shared->busy.emplace_back(Clock::now() + std::chrono::milliseconds(RetryMs), std::move(job));
             continue;
         }
+        // A change its folder does not hold yet is in the file, but a power cut may undo it: the
+        // file counts as written, the batches waiting for it as failed.
         const bool ok = outcome == Outcome::Stored;
-        const QString why = ok ? QString() : reasonOf(t_failure, job.heldElsewhere);
-        if (ok)
+        const bool durable = !ok || t_folderUnsynced == 0;
+        const QString why = ok ? (durable ? QString() : reasonOf(t_folderUnsynced, false))
+                               : reasonOf(t_failure, job.heldElsewhere);
+        if (ok && durable)
             shared->failed.remove(job.path);
         else
             shared->failed.insert(job.path);
@@ -377,7 +384,7 @@ void FileWriter::run(const std::shared_ptr<Shared> &shared)
 
 void FileWriter::finished(const QString &path, quint64 ticket, bool ok, const QString &why)
 {
-    if (!ok)
+    if (!ok || !why.isEmpty())
         emit failed(path);
     emit written(path, ticket, ok);
     // Before the file's next job makes its bytes: what a failed batch takes back is not written.
@@ -410,7 +417,8 @@ void FileWriter::settle(Batch &batch, const QString &path, quint64 ticket, bool 
     const auto pending = batch.waiting.constFind(path);
     if (pending == batch.waiting.cend() || pending->ticket > ticket)
         return;
-    if (!ok && (batch.failure.isEmpty() || pending->first < batch.failureTicket)) {
+    const bool failed = !ok || !why.isEmpty();
+    if (failed && (batch.failure.isEmpty() || pending->first < batch.failureTicket)) {
         batch.failure = why.isEmpty() ? pending->failure : tr("%1: %2", "what failed: why").arg(pending->failure, why);
         batch.failureTicket = pending->first;
     }
@@ -556,7 +564,7 @@ void FileWriter::warn(const QString &message)
         qWarning().noquote() << message;
 }
 
-QString FileWriter::failedWith(int error)
+QString FileWriter::recordFailure(int error)
 {
     if (t_failure == 0)
         t_failure = error;
@@ -637,8 +645,8 @@ bool FileWriter::writeFile(const QString &path, const QByteArray &bytes, Stamp *
     if (written)
         *written = ::fstat(fd, &made) == 0 ? stampFrom(made) : Stamp();
     ::close(fd);
-    // The new file is in place by now, so a folder that cannot be synced is only logged: the
-    // store's memory must match the file.
+    // The new file is in place by now: a folder that cannot be synced fails the job's batches
+    // but not the write, as the store's memory must match the file.
     syncFolder(target.filePath());
     return true;
 }
@@ -666,8 +674,12 @@ void FileWriter::syncFolder(const QString &path)
     // bring the old file back after the change was reported done.
     const QByteArray folderPath = QFile::encodeName(QFileInfo(path).absolutePath());
     const int folder = ::open(folderPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0 || ::fsync(folder) != 0)
-        warnFailure("cannot sync the folder of", path, errno);
+    const bool synced = folder >= 0 && !(g_faults & FolderSyncFails) && ::fsync(folder) == 0;
+    if (!synced) {
+        const int error = folder >= 0 && (g_faults & FolderSyncFails) ? EIO : errno;
+        t_folderUnsynced = error;
+        FileWriter::warn(QStringLiteral("FileWriter: cannot sync the folder of %1 %2").arg(path, qt_error_string(error)));
+    }
     if (folder >= 0)
         ::close(folder);
 }

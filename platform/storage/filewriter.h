@@ -41,7 +41,8 @@ public:
     // (no dialog, no nested event loop), or the files of the report wait with it.
     using Stored = std::function<void(const QString &failure)>;
 
-    // How long the end of the program waits for the disk before it gives up on what is left.
+    // How long a writer that ends waits for the disk before it gives up on what is left (the
+    // program's own end waits for all of it before).
     static constexpr int QuitWaitMs = 5000;
     static constexpr int RetryMs = 20;
 
@@ -108,9 +109,9 @@ public:
     // Logs a failure of the disk's work, from any thread: nothing once the program has given up,
     // as the process may be ending around the thread that would log.
     static void warn(const QString &message);
-    // For a step of a job's own that the system refused with `error` (a lock file it could not
-    // make): the job's batches report this reason, as for a step of the writer's; its words.
-    static QString failedWith(int error);
+    // Records that the system refused a step of a job's own with `error` (a lock file it could
+    // not make): the job's batches report this reason, as for a step of the writer's; its words.
+    static QString recordFailure(int error);
 
     // One version of a file on disk: a write or an edit of the file gives another.
     struct Stamp
@@ -139,13 +140,13 @@ public:
     static void removeLeftovers(const QString &folder);
 
     // For tests: what the disk does wrong from now on (EIO), as a failing card would.
-    enum Fault { NoFault = 0, SyncFails = 1, ReadFails = 2 };
+    enum Fault { NoFault = 0, SyncFails = 1, ReadFails = 2, FolderSyncFails = 4 };
     static void setFaults(int faults);
 
 signals:
-    // Whether everything handed over for `path` up to `ticket` is done.
+    // Whether everything handed over for `path` up to `ticket` is in the file.
     void written(const QString &path, quint64 ticket, bool ok);
-    // A job of `path` failed.
+    // A job of `path` failed, or its change is in the file but not yet in its folder on disk.
     void failed(const QString &path);
 
 private:

@@ -124,7 +124,7 @@ FileWriter::Outcome storeChanges(Disk &disk, const QString &path, const Changes 
     if (!locked && lock.error() != QLockFile::LockFailedError) {
         // Why the system refused QLockFile's step (a full disk, a file-size limit, a folder not
         // the user's), as QLockFile leaves it.
-        const QString why = FileWriter::failedWith(errno);
+        const QString why = FileWriter::recordFailure(errno);
         return fail(why.isEmpty() ? SettingsFile::tr("%1 cannot be made").arg(shown)
                                   : SettingsFile::tr("%1 cannot be made: %2").arg(shown, why));
     }

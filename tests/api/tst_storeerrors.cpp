@@ -94,7 +94,7 @@ QString reasonOf(const QString &limit)
         return "too many files are open";
     if (limit == "descriptors" || limit == "file size")
         return "the file size limit is reached";
-    if (limit == "failing sync")
+    if (limit == "failing sync" || limit == "failing folder sync")
         return "the disk reported an error";
     return "operation not permitted"; // pinned
 }
@@ -139,7 +139,9 @@ private slots:
         const QString esc = "Failed to save ESC presets";
         const QString user = "Failed to save presets";
         const QString fds = "descriptors";
-        QTest::newRow("set_active_profile") << "set_active_profile" << R"({"id":"$other"})" << fds << profile;
+        // The outgoing profile is unchanged: only the choice is written, and taken back.
+        const QString choice = "Failed to save which profile is active";
+        QTest::newRow("set_active_profile") << "set_active_profile" << R"({"id":"$other"})" << fds << choice;
         QTest::newRow("action_create_profile") << "action_create_profile" << R"({"name":"New"})" << fds
                                                << "Failed to save profile: New";
         QTest::newRow("action_rename_profile") << "action_rename_profile" << R"({"id":"$active","name":"Car"})" << fds
@@ -190,13 +192,19 @@ private slots:
                                              << fds << profile;
         // A disk that takes the bytes but fails their sync (a failing card) keeps the old files.
         const QString sync = "failing sync";
-        QTest::newRow("set_active_profile, failing sync") << "set_active_profile" << R"({"id":"$other"})" << sync << profile;
+        QTest::newRow("set_active_profile, failing sync") << "set_active_profile" << R"({"id":"$other"})" << sync << choice;
         QTest::newRow("action_create_profile, failing sync") << "action_create_profile" << R"({"name":"New"})" << sync
                                                              << "Failed to save profile: New";
         QTest::newRow("action_update_esc_preset, failing sync") << "action_update_esc_preset"
                                                                 << R"({"id":"$esc","neutral":990})" << sync << esc;
         QTest::newRow("set_axis_settings, failing sync") << "set_axis_settings" << R"({"wheelRotationDeg":540})" << sync
                                                          << profile;
+        // The change is in the file, but a power cut may undo it while its folder is not synced.
+        const QString folderSync = "failing folder sync";
+        QTest::newRow("set_axis_settings, failing folder sync") << "set_axis_settings" << R"({"wheelRotationDeg":540})"
+                                                                << folderSync << profile;
+        QTest::newRow("action_delete_profile, failing folder sync") << "action_delete_profile" << R"({"id":"$other"})"
+                                                                    << folderSync << "Failed to delete profile: Other";
         // Removing needs no room on the disk: a file that stays makes it fail.
         QTest::newRow("action_delete_profile") << "action_delete_profile" << R"({"id":"$other"})" << "pinned"
                                                << "Failed to delete profile: Other";
@@ -243,10 +251,25 @@ private slots:
         QVERIFY(reply.value("id").toString().isEmpty() && !made.contains("id") && !made.contains("profileId"));
         // A write no reply waits for (which profile is active) may still be inside the disk.
         QVERIFY(ostratest::writesDone());
-        QCOMPARE(filesOnDisk(), files);
-        QCOMPARE(listsOf(), lists);
+        if (limit != "failing folder sync") {
+            QCOMPARE(filesOnDisk(), files);
+            QCOMPARE(listsOf(), lists);
+        }
         // What the store holds is what the next start reads.
         QCOMPARE(contentsOf(ProfileManager()), contentsOf(*api->rig.controller->profileManager()));
+    }
+
+    // Under a file-size limit the profiles no longer fit, the small file naming the active one
+    // does: a switch away from an unchanged profile writes only that, and is made.
+    void switchNeedsNoProfileWrite()
+    {
+        QJsonObject reply;
+        {
+            const ostratest::Starved starved("file size");
+            reply = api->request("set_active_profile", {{"id", m_ids["$other"]}});
+        }
+        QCOMPARE(reply, ok("set_active_profile"));
+        QCOMPARE(ProfileManager().activeProfileId(), m_ids["$other"]);
     }
 
     // Writers change one profile at once while its file is being written: each change takes

@@ -359,11 +359,13 @@ private slots:
         QVERIFY(ostratest::writesDone());
         QCOMPARE(window.currentPage(), 3);
         QCOMPARE(window.controller()->profileManager()->activeVehicleType(), QStringLiteral("rc_car"));
-        // The helicopter profile an earlier case left, or a new one: either cannot be written.
+        // A new helicopter profile cannot be written; switching to one an earlier case left writes
+        // only which profile is active, and that cannot be written either.
         QTRY_VERIFY(window.findChild<QMessageBox *>(QStringLiteral("corvaneErrorBox")));
-        QVERIFY(window.findChild<QMessageBox *>(QStringLiteral("corvaneErrorBox"))
-                    ->text()
-                    .startsWith(QStringLiteral("Failed to save profile: ")));
+        const QString told = window.findChild<QMessageBox *>(QStringLiteral("corvaneErrorBox"))->text();
+        QVERIFY2(told.startsWith(QStringLiteral("Failed to save profile: "))
+                     || told.startsWith(QStringLiteral("Failed to save which profile is active")),
+                 qPrintable(told));
     }
 
     void carPageAfterAgreeing()

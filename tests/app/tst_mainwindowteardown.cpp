@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
@@ -11,11 +12,13 @@
 #include <QTimer>
 #include <QWebSocket>
 
+#include <csignal>
 #include <memory>
 #include <optional>
 
 #include "api/dialogs/webstatusdialog.h"
 #include "app/mainwindow.h"
+#include "app/startup.h"
 #include "bridge/corvanecontroller.h"
 #include "dialogs/dashboardwidget.h"
 #include "motion/motionsystemcontroller.h"
@@ -395,6 +398,61 @@ private slots:
         QTcpSocket probe;
         probe.connectToHost(QHostAddress::LocalHost, 12345);
         QVERIFY(!probe.waitForConnected(1000));
+    }
+
+    // A signal that asks the program to end (a logout or kill, Ctrl+C, a closed terminal) ends it
+    // as a close does: the transmitter hears its stop, and the process ends by itself.
+    void endSignalCloses_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+
+    void endSignalCloses()
+    {
+        QFETCH(int, signal);
+        ostratest::SimulatedTransmitter tx;
+        QProcess run;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("OSTRA_SIGNALLED_PORT", tx.portName());
+        run.setProcessEnvironment(environment);
+        run.setProcessChannelMode(QProcess::ForwardedChannels);
+        run.start(QCoreApplication::applicationFilePath(), {"signalledChild"});
+        QVERIFY(tx.waitForChannelFrames(5, 60000));
+        QCOMPARE(::kill(pid_t(run.processId()), signal), 0);
+        QVERIFY(tx.waitFor([&run] { return run.state() == QProcess::NotRunning; }, 60000));
+        tx.process();
+        QCOMPARE(run.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(run.exitCode(), 0);
+        QVERIFY(tx.rawReceived().endsWith("STOP\n"));
+    }
+
+    // The program of endSignalCloses: it transmits until a signal ends it, then ends as main does.
+    void signalledChild()
+    {
+        const QString port = qEnvironmentVariable("OSTRA_SIGNALLED_PORT");
+        if (port.isEmpty())
+            QSKIP("a run of endSignalCloses, started by it");
+        corvane::VirtualInputBackend *input = corvane::VirtualInputBackend::instance();
+        input->reset();
+        input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Test Wheel"), 6, 12, 1, true));
+        corvane::VirtualInputDevice *pedals = input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Test Pedals"), 8, 8, 0));
+        for (int axis = 0; axis < 8; ++axis)
+            pedals->setAxis(axis, -1.0f);
+        auto window = std::make_unique<MainWindow>();
+        window->show();
+        closeOnEndSignals(window.get());
+        corvane::CorvaneController *controller = window->controller();
+        QVERIFY(controller->connectTransmitter(port, 115200));
+        QTRY_VERIFY_WITH_TIMEOUT(controller->isTransmitterAuthorized(), 30000);
+        QVERIFY(controller->connectWheelBase(0) && controller->connectPedals(1));
+        controller->setPedalsAxisMapping(AxisMapping());
+        controller->startTransmission();
+        QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), 120000);
+        window.reset();
+        QCOMPARE(endRun(0, false), 0);
     }
 };
 

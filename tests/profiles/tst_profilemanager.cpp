@@ -748,7 +748,7 @@ private slots:
                                                << "active Default; profiles Car,Default; esc Race=1000";
         QTest::newRow("switched there, back and there again")
             << true << QStringList{"activate Other", "activate Default", "activate Other"}
-            << QStringList{"Failed to save profile: Default" + full, "stored", "stored"}
+            << QStringList{"Failed to save which profile is active" + full, "stored", "stored"}
             << "active Other; profiles Default,Other; esc Race=1000";
         QTest::newRow("created, renamed while its write is on its way")
             << true << QStringList{"create New", "rename New Newer"} << QStringList{"Failed to save profile: New" + full, "stored"}

@@ -16,8 +16,8 @@ namespace ostratest {
 // What the process may still open or write while it lives: with "descriptors" no descriptor at
 // all (as when a flood of connections used them up), with "file size" files of at most 1 KiB
 // (as on a full disk, but only for files larger than that), with "no room" no byte more in any
-// file (a full disk), with "failing sync" no save's sync and with "failing read" no settings
-// file's read succeeds (as on a failing card), with anything else no limit. Root is held back by
+// file (a full disk), with "failing sync" no save's sync, with "failing folder sync" no sync of a
+// folder and with "failing read" no settings file's read succeeds (as on a failing card), with anything else no limit. Root is held back by
 // all, where making a folder read-only would not stop it. The signal of a file-size limit keeps
 // the action the program gives it: a test that ignored it would hide a program it ends.
 class Starved
@@ -34,10 +34,12 @@ public:
                    || limit == QLatin1String("no room")) {
             m_resource = RLIMIT_FSIZE;
             lower(limit == QLatin1String("file size") ? 1024 : 0);
-        } else if (limit == QLatin1String("failing sync") || limit == QLatin1String("failing read")) {
+        } else if (limit == QLatin1String("failing sync") || limit == QLatin1String("failing read")
+                   || limit == QLatin1String("failing folder sync")) {
             m_faults = true;
-            corvane::FileWriter::setFaults(limit == QLatin1String("failing sync") ? corvane::FileWriter::SyncFails
-                                                                                   : corvane::FileWriter::ReadFails);
+            corvane::FileWriter::setFaults(limit == QLatin1String("failing sync")   ? corvane::FileWriter::SyncFails
+                                           : limit == QLatin1String("failing read") ? corvane::FileWriter::ReadFails
+                                                                                    : corvane::FileWriter::FolderSyncFails);
         }
     }
 
