@@ -613,6 +613,10 @@ void applyDialogChrome(QDialog *dialog, const QString &subtitle)
     // dialog that refuses to close while busy refuses here too.
     QObject::connect(closeButton, &QPushButton::clicked, dialog, &QWidget::close);
     headerLayout->addWidget(closeButton, 0, Qt::AlignTop);
+    // A box without a button cannot be answered (it waits for something to end): its close would
+    // do nothing.
+    const auto *messageBox = qobject_cast<QMessageBox *>(dialog);
+    closeButton->setVisible(!messageBox || !messageBox->buttons().isEmpty());
 
     auto *outer = new QVBoxLayout(dialog);
     outer->setContentsMargins(kShadowRoom);

@@ -179,6 +179,7 @@ private slots:
         QTest::newRow("save, discard or cancel")
             << int(QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel) << int(QMessageBox::Cancel);
         QTest::newRow("ok alone") << int(QMessageBox::Ok) << int(QMessageBox::Ok);
+        QTest::newRow("none: no close shown") << int(QMessageBox::NoButton) << -1;
     }
 
     void closeButtonAnswersAsEscape()
@@ -190,12 +191,15 @@ private slots:
         parent.show();
         QMessageBox box(QMessageBox::Question, QStringLiteral("Unsaved changes"), QStringLiteral("Save?"),
                         QMessageBox::StandardButtons(buttons), &parent);
-        QTimer::singleShot(0, &box, [&box] {
-            auto *header = box.findChild<QWidget *>(QStringLiteral("ostraDialogHeader"));
-            QVERIFY(header);
-            QTest::mouseClick(header->findChild<QPushButton *>(), Qt::LeftButton);
+        box.setStandardButtons(QMessageBox::StandardButtons(buttons));
+        bool closeShown = false;
+        QTimer::singleShot(0, &box, [&box, &closeShown] {
+            auto *close = box.findChild<QWidget *>(QStringLiteral("ostraDialogHeader"))->findChild<QPushButton *>();
+            closeShown = close->isVisible();
+            closeShown ? QTest::mouseClick(close, Qt::LeftButton) : box.done(-1);
         });
         QCOMPARE(box.exec(), answer);
+        QCOMPARE(closeShown, answer >= 0);
     }
 
     void darkTheme() { QVERIFY(ostratest::renderDarkTwin(QStringLiteral("ostraui"), {QStringLiteral("boxSettles")})); }
