@@ -76,8 +76,8 @@ void CorvaneController::startTransmission()
     m_heliFilterPrimed = false;
     m_leverHeldUntilDown = false;
     m_startThrottleCheckActive = m_axisSettings.stuckThrottleDetectionEnabled;
-    m_throttleHeldUntilReleased = false;
-    m_throttleHoldAwaitsReport = false;
+    // The check above passes a pedal set yet to report: its connect's hold stays.
+    m_throttleHeldUntilReleased = m_throttleHoldAwaitsReport;
     m_startThrottleCheckTicks = 0;
     m_previousThrottle = 0.0f;
     m_smoothedThrottleOut
