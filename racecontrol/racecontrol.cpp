@@ -706,11 +706,13 @@ void RaceControl::applyWatchdog()
     const bool enabled = m_watchdog;
     m_disarmPending.clear();
     if (!enabled) {
-        m_lastArming.clear();
+        // Only what this race control armed: another's arming found later is that one's cover.
         for (const RaceStation &record : std::as_const(m_stations)) {
-            if (!m_links.contains(record.id) || !m_links.value(record.id)->isConnected())
+            if (m_lastArming.contains(record.id)
+                && (!m_links.contains(record.id) || !m_links.value(record.id)->isConnected()))
                 m_disarmPending.insert(record.id);
         }
+        m_lastArming.clear();
     }
     // Not covered until each station confirms the new setting.
     for (RaceStation &record : m_stations) {

@@ -334,6 +334,7 @@ private slots:
         QTest::newRow("switched off in the list, station gone") << "exclude" << "gone";
         QTest::newRow("removed, network cut") << "remove" << "cut";
         QTest::newRow("safety link switched off, station gone, then back") << "switch off" << "back";
+        QTest::newRow("safety link switched off, station never reached, back armed by another") << "switch off" << "never";
     }
 
     // A station let go while the safety link is on has its watchdog switched off first, so its
@@ -349,9 +350,11 @@ private slots:
         corvane::SettingsFile().setValue("raceControl/watchdogTimeoutMs", 1000);
         RaceControl control;
         QSignalSpy errors(&control, &RaceControl::errorOccurred);
+        if (reach == "never")
+            station.server.stop();
         control.openIncludedStations();
-        QTRY_VERIFY(armedAt(station, 1000));
-        QTRY_COMPARE(station.server.clientCount(), 1);
+        QTRY_VERIFY(armedAt(station, 1000) || reach == "never");
+        QTRY_COMPARE(station.server.clientCount(), int(reach != "never"));
         if (reach == "gone" || reach == "back") {
             station.server.stop();
             QTRY_COMPARE(statusOf(control, "s3"), int(corvane::NoSignal));
@@ -367,7 +370,15 @@ private slots:
         else
             control.setWatchdog(false, 1000);
         QCOMPARE(control.includedStations().isEmpty(), how != "switch off");
-        if (reach == "back") {
+        if (reach == "never") {
+            // Another race control's cover, which a station held since its restart waits for.
+            station.rig.controller->setLoungeWatchdog(true, 30000);
+            station.net.inStations([&station] { QVERIFY(station.server.start(12345)); });
+            QTRY_COMPARE_WITH_TIMEOUT(statusOf(control, "s3"), int(corvane::Linked), 15000);
+            control.command("s3", "set_lounge_reverse", QJsonObject{{"allowed", false}});
+            QTRY_VERIFY(!station.lounge().reverseAllowed);
+            QVERIFY(station.lounge().watchdogEnabled);
+        } else if (reach == "back") {
             // Left armed, it would stop its car again after each resume, with no heartbeat coming.
             station.net.inStations([&station] { QVERIFY(station.server.start(12345)); });
             QTRY_VERIFY(!station.lounge().watchdogEnabled);
