@@ -440,7 +440,8 @@ void RaceControl::onStationOpened(const QString &id)
                             QJsonArray{QStringLiteral("event_lounge_live"), QStringLiteral("event_lounge_state")}}});
     // A car held stopped here hears its stop before anything else: a heartbeat first would end
     // the hold of a station that came back holding its car, and it would drive until the stop.
-    if (const RaceStation *record = findStation(id); record && record->stopHeld)
+    // A car known to be another's is left as it is.
+    if (const RaceStation *record = findStation(id); record && record->stopHeld && !record->wrongCar)
         send(link, id, kStopEvent, QJsonObject(), Done());
     link->send(QStringLiteral("get_lounge_state"), QJsonObject(),
                [this, id](bool ok, const QJsonObject &data, const QString &message) {

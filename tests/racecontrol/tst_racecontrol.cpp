@@ -521,6 +521,8 @@ private slots:
         // Nothing names the car then: the record remembers.
         QTest::newRow("another car at first, its link lost while it names none")
             << "other car at first, then none, link lost" << false;
+        QTest::newRow("another car at first, STOP ALL while its link is lost")
+            << "other car at first, STOP ALL, link lost" << false;
         QTest::newRow("another car at first, race control restarted while it names none")
             << "other car at first, then none, race control restarted" << false;
         QTest::newRow("a helicopter while armed") << "helicopter" << false;
@@ -560,6 +562,8 @@ private slots:
         if (turn.endsWith("link lost")) {
             m_station->server.stop();
             QTRY_COMPARE(statusOf(*control, "s3"), int(corvane::NoSignal));
+            if (turn.contains("STOP ALL"))
+                control->commandAll("action_lounge_stop", QJsonObject());
             m_station->net.inStations([this] { QVERIFY(m_station->server.start(12345)); });
         } else if (turn.endsWith("race control restarted")) {
             control.reset();
