@@ -83,6 +83,7 @@ private slots:
         // Read released at open, as a set just plugged in is until its first report: the start
         // holds the throttle until a report shows it released.
         QTest::newRow("pedal set just plugged in, yet to report") << "pedalsUnreported" << true << QString();
+        QTest::newRow("helicopter lever just plugged in, yet to report") << "heliLeverUnreported" << true << QString();
     }
 
     void refusals()
@@ -135,6 +136,10 @@ private slots:
             QVERIFY(rig.connectCar(false));
             rig.pedals->setAxis(1, -1.0f);
             QVERIFY(rig.controller->connectPedals(TransmitRig::PedalsPos));
+        } else if (setup == "heliLeverUnreported") {
+            QVERIFY(rig.connectHelicopter(false));
+            rig.lever->setAxis(5, -1.0f);
+            QVERIFY(rig.controller->connectHeliThrottle(TransmitRig::ThrottlePos));
         } else if (setup == "twoAxisPedals") {
             rig.input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("USB Pedals"), 2, 0, 0));
             QVERIFY(rig.controller->connectPedals(int(rig.input->devices().size()) - 1));
@@ -151,9 +156,12 @@ private slots:
         if (error.isEmpty()) {
             QVERIFY(rig.tx.waitForChannelFrames(1));
             QCOMPARE(rig.tx.lastChannels()[1], 992);
-            rig.pedals->setAxis(1, 0.0f);
+            // Until a report shows it released, the control drives nothing.
+            const auto channels = [&rig] { return QList<int>{rig.ch(0), rig.ch(1), rig.ch(2), rig.ch(3)}; };
+            const QList<int> before = channels();
+            (setup.startsWith("heli") ? rig.lever : rig.pedals)->setAxis(setup.startsWith("heli") ? 5 : 1, 0.0f);
             rig.tick(3);
-            QCOMPARE(rig.ch(1), 992);
+            QCOMPARE(channels(), before);
         }
     }
 
