@@ -400,7 +400,9 @@ void RaceControl::closeStation(const QString &id)
 void RaceControl::releaseStation(const QString &id)
 {
     RaceStationLink *link = m_links.take(id);
-    m_lastArming.remove(id);
+    // One out of reach keeps this race control's arming, which the safety link's switch-off lets go.
+    if (!link || link->isConnected())
+        m_lastArming.remove(id);
     if (!link)
         return;
     const RaceStation *record = findStation(id);

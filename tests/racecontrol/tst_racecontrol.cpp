@@ -335,6 +335,8 @@ private slots:
         QTest::newRow("removed, network cut") << "remove" << "cut";
         QTest::newRow("safety link switched off, station gone, then back") << "switch off" << "back";
         QTest::newRow("safety link switched off, station never reached, back armed by another") << "switch off" << "never";
+        QTest::newRow("switched off in the list, station gone, then the safety link, chosen again")
+            << "exclude, switch off" << "back";
     }
 
     // A station let go while the safety link is on has its watchdog switched off first, so its
@@ -361,15 +363,17 @@ private slots:
         } else if (reach == "cut") {
             QVERIFY(station.net.setStationsLinkUp(false));
         }
-        if (how == "exclude")
+        if (how.startsWith("exclude"))
             control.setStationIncluded("s3", false);
         else if (how == "remove")
             control.removeStation("s3");
         else if (how == "clear")
             control.clearIncluded();
-        else
+        if (how.endsWith("switch off"))
             control.setWatchdog(false, 1000);
-        QCOMPARE(control.includedStations().isEmpty(), how != "switch off");
+        if (how == "exclude, switch off")
+            control.setStationIncluded("s3", true);
+        QCOMPARE(control.includedStations().isEmpty(), !how.endsWith("switch off"));
         if (reach == "never") {
             // Another race control's cover, which a station held since its restart waits for.
             station.rig.controller->setLoungeWatchdog(true, 30000);
