@@ -144,8 +144,8 @@ bool CorvaneController::connectCarDevice(CarDevice which, int index)
     // A throttle device connected during a run may come with the pedal down, and a hold from
     // before (race control's release) may have ended on the released reading while it was out:
     // the car waits until the pedal is seen released, as a start refuses it pressed. A pedal set
-    // just plugged in reads released until its first report, so only a report ends it. A start
-    // clears the hold.
+    // just plugged in reads released until its first report, so only a report ends it, a start's
+    // check included.
     m_throttleHeldUntilReleased = true;
     m_throttleHoldAwaitsReport = true;
     slot.axisMapping = device->axisMapping();

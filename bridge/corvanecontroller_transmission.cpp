@@ -74,10 +74,9 @@ void CorvaneController::startTransmission()
     m_heliSoftStartElapsedMs = 0;
     m_heliFilterHold.fill(0);
     m_heliFilterPrimed = false;
-    m_leverHeldUntilDown = false;
     m_startThrottleCheckActive = m_axisSettings.stuckThrottleDetectionEnabled;
-    m_throttleHeldUntilReleased = false;
-    m_throttleHoldAwaitsReport = false;
+    // The checks above pass a pedal set or a lever yet to report: its connect's hold stays.
+    m_throttleHeldUntilReleased = m_throttleHoldAwaitsReport;
     m_startThrottleCheckTicks = 0;
     m_previousThrottle = 0.0f;
     m_smoothedThrottleOut

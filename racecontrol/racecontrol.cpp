@@ -400,7 +400,9 @@ void RaceControl::closeStation(const QString &id)
 void RaceControl::releaseStation(const QString &id)
 {
     RaceStationLink *link = m_links.take(id);
-    m_lastArming.remove(id);
+    // One out of reach keeps this race control's arming, which the safety link's switch-off lets go.
+    if (!link || link->isConnected())
+        m_lastArming.remove(id);
     if (!link)
         return;
     const RaceStation *record = findStation(id);
@@ -440,7 +442,8 @@ void RaceControl::onStationOpened(const QString &id)
                             QJsonArray{QStringLiteral("event_lounge_live"), QStringLiteral("event_lounge_state")}}});
     // A car held stopped here hears its stop before anything else: a heartbeat first would end
     // the hold of a station that came back holding its car, and it would drive until the stop.
-    if (const RaceStation *record = findStation(id); record && record->stopHeld)
+    // A car known to be another's is left as it is.
+    if (const RaceStation *record = findStation(id); record && record->stopHeld && !record->wrongCar)
         send(link, id, kStopEvent, QJsonObject(), Done());
     link->send(QStringLiteral("get_lounge_state"), QJsonObject(),
                [this, id](bool ok, const QJsonObject &data, const QString &message) {
@@ -706,11 +709,13 @@ void RaceControl::applyWatchdog()
     const bool enabled = m_watchdog;
     m_disarmPending.clear();
     if (!enabled) {
-        m_lastArming.clear();
+        // Only what this race control armed: another's arming found later is that one's cover.
         for (const RaceStation &record : std::as_const(m_stations)) {
-            if (!m_links.contains(record.id) || !m_links.value(record.id)->isConnected())
+            if (m_lastArming.contains(record.id)
+                && (!m_links.contains(record.id) || !m_links.value(record.id)->isConnected()))
                 m_disarmPending.insert(record.id);
         }
+        m_lastArming.clear();
     }
     // Not covered until each station confirms the new setting.
     for (RaceStation &record : m_stations) {

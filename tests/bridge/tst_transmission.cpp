@@ -23,6 +23,7 @@ bool startOnLine(TransmitRig &rig, ostratest::PtyDevice &line, const AxisSetting
     if (!rig.controller->setAxisSettings(settings) || !rig.controller->connectWheelBase(TransmitRig::WheelPos)
         || !rig.controller->connectPedals(TransmitRig::PedalsPos))
         return false;
+    rig.pedals->setAxis(1, -1.0f); // a report: the pedal set is seen released
     rig.pollAll();
     return rig.controller->connectTransmitter(line.slavePath(), 115200) && line.write("QOR-ID:QORTX01\r\n")
            && rig.tx.waitFor([&rig] { return rig.controller->isTransmitterAnswered(); }) && rig.start();
@@ -79,6 +80,10 @@ private slots:
             << "heliLeverReplaced" << true << "Move the collective to its lowest position before starting transmission.";
         // Without its preset's throttle and brake axes (Z, Rz) a pedal set has nothing pressed: it starts.
         QTest::newRow("pedal set lacking its preset's axes") << "twoAxisPedals" << true << QString();
+        // Read released at open, as a set just plugged in is until its first report: the start
+        // holds the throttle until a report shows it released.
+        QTest::newRow("pedal set just plugged in, yet to report") << "pedalsUnreported" << true << QString();
+        QTest::newRow("helicopter lever just plugged in, yet to report") << "heliLeverUnreported" << true << QString();
     }
 
     void refusals()
@@ -127,6 +132,14 @@ private slots:
             QVERIFY(rig.connectCar(false));
             rig.pedals->setAxis(1, 0.4f);
             QVERIFY(rig.controller->connectPedals(TransmitRig::PedalsPos));
+        } else if (setup == "pedalsUnreported") {
+            QVERIFY(rig.connectCar(false));
+            rig.pedals->setAxis(1, -1.0f);
+            QVERIFY(rig.controller->connectPedals(TransmitRig::PedalsPos));
+        } else if (setup == "heliLeverUnreported") {
+            QVERIFY(rig.connectHelicopter(false));
+            rig.lever->setAxis(5, -1.0f);
+            QVERIFY(rig.controller->connectHeliThrottle(TransmitRig::ThrottlePos));
         } else if (setup == "twoAxisPedals") {
             rig.input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("USB Pedals"), 2, 0, 0));
             QVERIFY(rig.controller->connectPedals(int(rig.input->devices().size()) - 1));
@@ -143,6 +156,12 @@ private slots:
         if (error.isEmpty()) {
             QVERIFY(rig.tx.waitForChannelFrames(1));
             QCOMPARE(rig.tx.lastChannels()[1], 992);
+            // Until a report shows it released, the control drives nothing.
+            const auto channels = [&rig] { return QList<int>{rig.ch(0), rig.ch(1), rig.ch(2), rig.ch(3)}; };
+            const QList<int> before = channels();
+            (setup.startsWith("heli") ? rig.lever : rig.pedals)->setAxis(setup.startsWith("heli") ? 5 : 1, 0.0f);
+            rig.tick(3);
+            QCOMPARE(channels(), before);
         }
     }
 

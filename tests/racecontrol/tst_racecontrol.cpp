@@ -334,6 +334,9 @@ private slots:
         QTest::newRow("switched off in the list, station gone") << "exclude" << "gone";
         QTest::newRow("removed, network cut") << "remove" << "cut";
         QTest::newRow("safety link switched off, station gone, then back") << "switch off" << "back";
+        QTest::newRow("safety link switched off, station never reached, back armed by another") << "switch off" << "never";
+        QTest::newRow("switched off in the list, station gone, then the safety link, chosen again")
+            << "exclude, switch off" << "back";
     }
 
     // A station let go while the safety link is on has its watchdog switched off first, so its
@@ -349,25 +352,37 @@ private slots:
         corvane::SettingsFile().setValue("raceControl/watchdogTimeoutMs", 1000);
         RaceControl control;
         QSignalSpy errors(&control, &RaceControl::errorOccurred);
+        if (reach == "never")
+            station.server.stop();
         control.openIncludedStations();
-        QTRY_VERIFY(armedAt(station, 1000));
-        QTRY_COMPARE(station.server.clientCount(), 1);
+        QTRY_VERIFY(armedAt(station, 1000) || reach == "never");
+        QTRY_COMPARE(station.server.clientCount(), int(reach != "never"));
         if (reach == "gone" || reach == "back") {
             station.server.stop();
             QTRY_COMPARE(statusOf(control, "s3"), int(corvane::NoSignal));
         } else if (reach == "cut") {
             QVERIFY(station.net.setStationsLinkUp(false));
         }
-        if (how == "exclude")
+        if (how.startsWith("exclude"))
             control.setStationIncluded("s3", false);
         else if (how == "remove")
             control.removeStation("s3");
         else if (how == "clear")
             control.clearIncluded();
-        else
+        if (how.endsWith("switch off"))
             control.setWatchdog(false, 1000);
-        QCOMPARE(control.includedStations().isEmpty(), how != "switch off");
-        if (reach == "back") {
+        if (how == "exclude, switch off")
+            control.setStationIncluded("s3", true);
+        QCOMPARE(control.includedStations().isEmpty(), !how.endsWith("switch off"));
+        if (reach == "never") {
+            // Another race control's cover, which a station held since its restart waits for.
+            station.rig.controller->setLoungeWatchdog(true, 30000);
+            station.net.inStations([&station] { QVERIFY(station.server.start(12345)); });
+            QTRY_COMPARE_WITH_TIMEOUT(statusOf(control, "s3"), int(corvane::Linked), 15000);
+            control.command("s3", "set_lounge_reverse", QJsonObject{{"allowed", false}});
+            QTRY_VERIFY(!station.lounge().reverseAllowed);
+            QVERIFY(station.lounge().watchdogEnabled);
+        } else if (reach == "back") {
             // Left armed, it would stop its car again after each resume, with no heartbeat coming.
             station.net.inStations([&station] { QVERIFY(station.server.start(12345)); });
             QTRY_VERIFY(!station.lounge().watchdogEnabled);
@@ -510,6 +525,8 @@ private slots:
         // Nothing names the car then: the record remembers.
         QTest::newRow("another car at first, its link lost while it names none")
             << "other car at first, then none, link lost" << false;
+        QTest::newRow("another car at first, STOP ALL while its link is lost")
+            << "other car at first, STOP ALL, link lost" << false;
         QTest::newRow("another car at first, race control restarted while it names none")
             << "other car at first, then none, race control restarted" << false;
         QTest::newRow("a helicopter while armed") << "helicopter" << false;
@@ -549,6 +566,8 @@ private slots:
         if (turn.endsWith("link lost")) {
             m_station->server.stop();
             QTRY_COMPARE(statusOf(*control, "s3"), int(corvane::NoSignal));
+            if (turn.contains("STOP ALL"))
+                control->commandAll("action_lounge_stop", QJsonObject());
             m_station->net.inStations([this] { QVERIFY(m_station->server.start(12345)); });
         } else if (turn.endsWith("race control restarted")) {
             control.reset();
