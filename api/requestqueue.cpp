@@ -131,19 +131,16 @@ void RequestQueue::parsed(QWebSocket *client, const EntryPtr &entry, const QJson
     entry->parsed = true;
     const auto inbox = m_inboxes.find(client);
     if (isStop(*entry)) {
-        // Now, and again in its client's order, where it answers: what the client sent before it
-        // and takes effect after it does not undo it. Nor what other clients sent before it: it is
-        // applied again after each of those.
+        // Now, answering in its client's order. What this client or another sent before it and
+        // takes effect after it does not undo it: it is applied again after each of those.
         const auto stop = std::make_shared<const Entry>(*entry);
-        apply(client, std::make_shared<Entry>(*stop));
         for (auto other = m_inboxes.begin(); other != m_inboxes.end(); ++other) {
-            if (other.key() == client)
-                continue;
-            for (qsizetype i = other->next; i < other->entries.size(); ++i) {
+            for (qsizetype i = other->next; i < other->entries.size() && other->entries.at(i) != entry; ++i) {
                 if (!other->entries.at(i)->started)
                     other->entries.at(i)->overtaken.append(stop);
             }
         }
+        apply(client, entry);
     } else if (!entry->answered && inbox->waitingBytes - entry->bytes > MaxWaitingBytes && isWaiting(*inbox->entries.head())) {
         // Refused at once, it holds only its place in its client's order, and its reply.
         inbox->waitingBytes -= entry->bytes;
@@ -275,8 +272,14 @@ bool RequestQueue::applyNext(QWebSocket *client)
     // The handler may run the event loop, in which stops are applied and this client's earlier
     // replies go: nothing of its inbox is held across.
     const QPointer<RequestQueue> self = this;
-    apply(client, entry);
+    // Not again a stop that a start made since has undone.
+    QList<std::shared_ptr<const Entry>> holding;
     for (const std::shared_ptr<const Entry> &stop : std::as_const(entry->overtaken)) {
+        if (stop->handler && stop->handler->stopHolds(stop->event, stop->data))
+            holding.append(stop);
+    }
+    apply(client, entry);
+    for (const std::shared_ptr<const Entry> &stop : std::as_const(holding)) {
         if (self)
             apply(client, std::make_shared<Entry>(*stop));
     }
