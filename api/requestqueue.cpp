@@ -154,6 +154,15 @@ void RequestQueue::parsed(QWebSocket *client, const EntryPtr &entry, const QJson
         entry->handler = nullptr;
         entry->event.clear();
         entry->data = QJsonObject();
+        // A flood of one request holds one refusal, or the client would not be read on to its stop.
+        if (inbox->entries.size() > 1 && inbox->entries.constLast() == entry) {
+            Entry &previous = *inbox->entries.at(inbox->entries.size() - 2);
+            if (previous.refused && previous.reply == entry->reply) {
+                ++previous.repeats;
+                inbox->refusedBytes -= entry->bytes;
+                inbox->entries.removeLast();
+            }
+        }
     }
     scheduleTurns();
 }
@@ -297,6 +306,11 @@ bool RequestQueue::answerNext(QWebSocket *client, const Entry *fresh)
     // The replies of a client that has gone go nowhere, and need not wait.
     if (!inbox->gone && (!isReady(*first) || !m_server.mayReceive(client)))
         return false;
+    if (first->repeats > 1 && !inbox->gone) {
+        --first->repeats;
+        m_server.send(client, first->reply);
+        return true;
+    }
     inbox->entries.dequeue();
     if (inbox->next > 0)
         --inbox->next;

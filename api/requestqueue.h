@@ -89,6 +89,7 @@ private:
     {
         qint64 bytes = 0; // counted while it waits
         bool refused = false; // for too much waiting: counted apart
+        int repeats = 1; // the requests in a row it refuses
         bool parsed = false;
         bool started = false; // taken in hand: applied, or answered without
         bool later = false; // past the handler's call: a reply or report now comes from outside it

@@ -226,6 +226,7 @@ private slots:
         QTest::newRow("auto-start on, the desktop's off, stop")
             << QStringList{"a set_auto_start", "desktop auto-start-off", "a action_stop"};
         QTest::newRow("600 pipelined, stop") << QStringList{"a set_auto_start x600", "a action_stop"};
+        QTest::newRow("5000 pipelined, stop") << QStringList{"a set_auto_start x5000", "a action_stop"};
         QTest::newRow("connect to a busy port, stop") << QStringList{"a action_connect_receiver", "a action_stop"};
         QTest::newRow("connect to a busy port, another client's stop")
             << QStringList{"a action_connect_receiver", "b action_stop"};
