@@ -72,6 +72,8 @@ void RequestQueue::registerHandler(WsHandler *handler)
     const QStringList events = handler->supportedEvents();
     for (const QString &event : events)
         m_handlers.insert(event, handler);
+    // What it pushes may be a start made while a request waits.
+    connect(handler, &WsHandler::pushEvent, this, [this, handler] { dropUndoneStops(handler); });
 }
 
 void RequestQueue::open(QWebSocket *client)
@@ -281,20 +283,37 @@ bool RequestQueue::applyNext(QWebSocket *client)
     // The handler may run the event loop, in which stops are applied and this client's earlier
     // replies go: nothing of its inbox is held across.
     const QPointer<RequestQueue> self = this;
-    // Not again a stop that a start made since has undone.
-    QList<std::shared_ptr<const Entry>> holding;
+    // Not again a stop that a start made since has undone, before the request or while it waits.
+    Holding holding{QThread::currentThread()->loopLevel(), {}};
     for (const std::shared_ptr<const Entry> &stop : std::as_const(entry->overtaken)) {
         if (stop->handler && stop->handler->stopHolds(stop->event, stop->data))
-            holding.append(stop);
+            holding.stops.append(stop);
     }
+    m_holding.append(&holding);
     apply(client, entry);
-    for (const std::shared_ptr<const Entry> &stop : std::as_const(holding)) {
+    if (!self)
+        return true;
+    m_holding.removeOne(&holding);
+    for (const std::shared_ptr<const Entry> &stop : std::as_const(holding.stops)) {
         if (self)
             apply(client, std::make_shared<Entry>(*stop));
     }
     if (self)
         answerNext(client, entry.get());
     return true;
+}
+
+void RequestQueue::dropUndoneStops(const WsHandler *handler)
+{
+    // A change at the level of the request in hand is its own, and is undone.
+    const int level = QThread::currentThread()->loopLevel();
+    for (Holding *holding : std::as_const(m_holding)) {
+        if (holding->loopLevel == level)
+            continue;
+        holding->stops.removeIf([handler](const std::shared_ptr<const Entry> &stop) {
+            return stop->handler == handler && !handler->stopHolds(stop->event, stop->data);
+        });
+    }
 }
 
 bool RequestQueue::answerNext(QWebSocket *client, const Entry *fresh)

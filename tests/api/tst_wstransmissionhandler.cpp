@@ -232,6 +232,8 @@ private slots:
             << QStringList{"a action_connect_receiver", "b action_stop"};
         QTest::newRow("connect to a busy port, start, another client's stop")
             << QStringList{"a action_connect_receiver", "a action_start", "b action_stop"};
+        QTest::newRow("connect to a busy port, stop, the desktop's start")
+            << QStringList{"a action_connect_receiver", "a action_stop", "desktop start"};
         QTest::newRow("connect to a busy port, start, another client's stop, the desktop's start")
             << QStringList{"a action_connect_receiver", "a action_start", "b action_stop", "desktop start"};
         QTest::newRow("connect to a busy port, start, another client's stop, its start")
