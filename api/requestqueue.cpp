@@ -72,6 +72,8 @@ void RequestQueue::registerHandler(WsHandler *handler)
     const QStringList events = handler->supportedEvents();
     for (const QString &event : events)
         m_handlers.insert(event, handler);
+    // What it pushes may be a start made while a request waits.
+    connect(handler, &WsHandler::pushEvent, this, [this, handler] { dropUndoneStops(handler); });
 }
 
 void RequestQueue::open(QWebSocket *client)
@@ -131,19 +133,16 @@ void RequestQueue::parsed(QWebSocket *client, const EntryPtr &entry, const QJson
     entry->parsed = true;
     const auto inbox = m_inboxes.find(client);
     if (isStop(*entry)) {
-        // Now, and again in its client's order, where it answers: what the client sent before it
-        // and takes effect after it does not undo it. Nor what other clients sent before it: it is
-        // applied again after each of those.
+        // Now, answering in its client's order. What this client or another sent before it and
+        // takes effect after it does not undo it: it is applied again after each of those.
         const auto stop = std::make_shared<const Entry>(*entry);
-        apply(client, std::make_shared<Entry>(*stop));
         for (auto other = m_inboxes.begin(); other != m_inboxes.end(); ++other) {
-            if (other.key() == client)
-                continue;
-            for (qsizetype i = other->next; i < other->entries.size(); ++i) {
+            for (qsizetype i = other->next; i < other->entries.size() && other->entries.at(i) != entry; ++i) {
                 if (!other->entries.at(i)->started)
                     other->entries.at(i)->overtaken.append(stop);
             }
         }
+        apply(client, entry);
     } else if (!entry->answered && inbox->waitingBytes - entry->bytes > MaxWaitingBytes && isWaiting(*inbox->entries.head())) {
         // Refused at once, it holds only its place in its client's order, and its reply.
         inbox->waitingBytes -= entry->bytes;
@@ -157,6 +156,15 @@ void RequestQueue::parsed(QWebSocket *client, const EntryPtr &entry, const QJson
         entry->handler = nullptr;
         entry->event.clear();
         entry->data = QJsonObject();
+        // A flood of one request holds one refusal, or the client would not be read on to its stop.
+        if (inbox->entries.size() > 1 && inbox->entries.constLast() == entry) {
+            Entry &previous = *inbox->entries.at(inbox->entries.size() - 2);
+            if (previous.refused && previous.reply == entry->reply) {
+                ++previous.repeats;
+                inbox->refusedBytes -= entry->bytes;
+                inbox->entries.removeLast();
+            }
+        }
     }
     scheduleTurns();
 }
@@ -275,14 +283,37 @@ bool RequestQueue::applyNext(QWebSocket *client)
     // The handler may run the event loop, in which stops are applied and this client's earlier
     // replies go: nothing of its inbox is held across.
     const QPointer<RequestQueue> self = this;
-    apply(client, entry);
+    // Not again a stop that a start made since has undone, before the request or while it waits.
+    Holding holding{QThread::currentThread()->loopLevel(), {}};
     for (const std::shared_ptr<const Entry> &stop : std::as_const(entry->overtaken)) {
+        if (stop->handler && stop->handler->stopHolds(stop->event, stop->data))
+            holding.stops.append(stop);
+    }
+    m_holding.append(&holding);
+    apply(client, entry);
+    if (!self)
+        return true;
+    m_holding.removeOne(&holding);
+    for (const std::shared_ptr<const Entry> &stop : std::as_const(holding.stops)) {
         if (self)
             apply(client, std::make_shared<Entry>(*stop));
     }
     if (self)
         answerNext(client, entry.get());
     return true;
+}
+
+void RequestQueue::dropUndoneStops(const WsHandler *handler)
+{
+    // A change at the level of the request in hand is its own, and is undone.
+    const int level = QThread::currentThread()->loopLevel();
+    for (Holding *holding : std::as_const(m_holding)) {
+        if (holding->loopLevel == level)
+            continue;
+        holding->stops.removeIf([handler](const std::shared_ptr<const Entry> &stop) {
+            return stop->handler == handler && !handler->stopHolds(stop->event, stop->data);
+        });
+    }
 }
 
 bool RequestQueue::answerNext(QWebSocket *client, const Entry *fresh)
@@ -294,6 +325,11 @@ bool RequestQueue::answerNext(QWebSocket *client, const Entry *fresh)
     // The replies of a client that has gone go nowhere, and need not wait.
     if (!inbox->gone && (!isReady(*first) || !m_server.mayReceive(client)))
         return false;
+    if (first->repeats > 1 && !inbox->gone) {
+        --first->repeats;
+        m_server.send(client, first->reply);
+        return true;
+    }
     inbox->entries.dequeue();
     if (inbox->next > 0)
         --inbox->next;

@@ -89,6 +89,7 @@ private:
     {
         qint64 bytes = 0; // counted while it waits
         bool refused = false; // for too much waiting: counted apart
+        int repeats = 1; // the requests in a row it refuses
         bool parsed = false;
         bool started = false; // taken in hand: applied, or answered without
         bool later = false; // past the handler's call: a reply or report now comes from outside it
@@ -104,6 +105,13 @@ private:
         QList<std::shared_ptr<const Entry>> overtaken;
     };
     using EntryPtr = std::shared_ptr<Entry>;
+
+    // The stops a request took in hand at a loop level overtook, to apply again after it.
+    struct Holding
+    {
+        int loopLevel = 0;
+        QList<std::shared_ptr<const Entry>> stops;
+    };
 
     struct Inbox
     {
@@ -135,6 +143,9 @@ private:
     // reply tells the state of now as it is.
     bool answerNext(QWebSocket *client, const Entry *fresh = nullptr);
     QJsonObject replyOf(const Entry &entry, bool fresh);
+    // Of the stops to apply again after the requests in hand, those the handler's state no longer
+    // holds, changed from outside those requests.
+    void dropUndoneStops(const WsHandler *handler);
     void scheduleTurns();
     void takeTurns();
     void settle(QWebSocket *client);
@@ -148,6 +159,7 @@ private:
     qsizetype m_nextTurn = 0;
     // The event loop level of each request with a handler, innermost last.
     QList<int> m_requestLoopLevels;
+    QList<Holding *> m_holding; // innermost last
     // Long messages are read there, by jobs run in the context of m_reader, which lives there.
     QThread *m_readerThread = nullptr;
     QObject *m_reader = nullptr;

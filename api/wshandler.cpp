@@ -20,6 +20,11 @@ bool WsHandler::isStop(const QString &, const QJsonObject &) const
     return false;
 }
 
+bool WsHandler::stopHolds(const QString &, const QJsonObject &) const
+{
+    return true;
+}
+
 QJsonObject WsHandler::stateOf(const QString &event, const QJsonObject &data)
 {
     if (!event.startsWith(QLatin1String("get_")))

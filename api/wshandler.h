@@ -32,6 +32,9 @@ public:
     // Whether the request only makes the car or the motor safe: it takes effect when it arrives,
     // ahead of whatever its client or another has waiting. None by default.
     virtual bool isStop(const QString &event, const QJsonObject &data) const;
+    // Whether what the stop made safe is still so: a start made since is not undone by the stop
+    // applied again after a request that arrived before it. By default it is.
+    virtual bool stopHolds(const QString &event, const QJsonObject &data) const;
     // The state a reply to the request carries, as it is now: a reply that waited carries it as
     // it is when it goes, or a push sent meanwhile would be undone in the client's view by an
     // older state. Empty for a reply whose data is no state (an id, what was made). By default a

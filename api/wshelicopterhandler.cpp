@@ -286,6 +286,11 @@ bool WsHelicopterHandler::isStop(const QString &event, const QJsonObject &data) 
     return event == QLatin1String("action_set_heli_armed") && readFlag(data, "armed", armed).isEmpty() && !armed;
 }
 
+bool WsHelicopterHandler::stopHolds(const QString &, const QJsonObject &) const
+{
+    return !m_controller->isHeliArmed();
+}
+
 QJsonObject WsHelicopterHandler::stateOf(const QString &event, const QJsonObject &data)
 {
     if (event == QLatin1String("action_set_heli_armed"))

@@ -20,6 +20,7 @@ public:
     QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
     // A disarm.
     bool isStop(const QString &event, const QJsonObject &data) const override;
+    bool stopHolds(const QString &event, const QJsonObject &data) const override;
     QJsonObject stateOf(const QString &event, const QJsonObject &data) override;
     // A helicopter profile that was not saved names no profile.
     QJsonObject unstoredReply(QJsonObject reply, const QString &failure) const override;

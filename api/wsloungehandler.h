@@ -22,6 +22,7 @@ public:
     QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
     // Race control's stop.
     bool isStop(const QString &event, const QJsonObject &data) const override;
+    bool stopHolds(const QString &event, const QJsonObject &data) const override;
     // Every reply carries the station's state (a heartbeat's, whether it is stopped).
     QJsonObject stateOf(const QString &event, const QJsonObject &data) override;
     // Refusals have the error form here, whatever the request.

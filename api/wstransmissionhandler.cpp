@@ -175,6 +175,11 @@ bool WsTransmissionHandler::isStop(const QString &event, const QJsonObject &) co
     return event == QLatin1String("action_stop");
 }
 
+bool WsTransmissionHandler::stopHolds(const QString &, const QJsonObject &) const
+{
+    return !m_controller->isRunning();
+}
+
 QJsonObject WsTransmissionHandler::stateOf(const QString &event, const QJsonObject &data)
 {
     return WsHandler::stateOf(event == QLatin1String("set_auto_start") ? QStringLiteral("get_auto_start") : event, data);

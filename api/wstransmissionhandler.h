@@ -24,6 +24,7 @@ public:
     QStringList supportedEvents() const override;
     QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
     bool isStop(const QString &event, const QJsonObject &data) const override;
+    bool stopHolds(const QString &event, const QJsonObject &data) const override;
     QJsonObject stateOf(const QString &event, const QJsonObject &data) override;
 
     QJsonObject elrsStateJson() const;
