@@ -116,7 +116,7 @@ QJsonObject WsTransmissionHandler::handleEvent(const QString &event, const QJson
     if (event == QLatin1String("action_start"))
         return handleStart(event);
     if (event == QLatin1String("action_stop")) {
-        c->stopTransmission();
+        c->stopTransmissionAndHold();
         return actionReply(event, true);
     }
     if (event == QLatin1String("get_channels")) {

@@ -168,7 +168,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     if (qEnvironmentVariableIsSet(StopHeldMark)) {
         qunsetenv(StopHeldMark);
-        m_controller->stopTransmission();
+        m_controller->stopTransmissionAndHold();
     }
     m_controller->autoConnectDevices();
     startAutoConnect();
@@ -182,7 +182,7 @@ MainWindow::~MainWindow()
         m_raceControl->shutdown();
     m_server->disconnect(this);
     m_server->stop();
-    m_controller->stopTransmission();
+    m_controller->stopTransmissionAndHold();
     // What the controllers announce while they close their devices must not reach a window in teardown.
     m_controller->disconnect(this);
     if (m_motionController)

@@ -155,7 +155,7 @@ void MainWindow::onRefreshSerialPorts()
 void MainWindow::onStartStop()
 {
     if (m_controller->isRunning()) {
-        m_controller->stopTransmission();
+        m_controller->stopTransmissionAndHold();
         updateCarPageStatus();
         showToast(this, tr("Transmission stopped"));
         return;
@@ -397,7 +397,7 @@ void MainWindow::restartInTheme(bool dark)
     saveTheme(dark);
     // A stop of the user's, held by the copy the restart starts: auto-start there waits for the
     // user's Start, as it would here.
-    m_controller->stopTransmission();
+    m_controller->stopTransmissionAndHold();
     qputenv(StopHeldMark, "1");
     // The copy the restart starts takes this environment: an override of the theme passed on
     // would bring it back in the colours it restarts to change.

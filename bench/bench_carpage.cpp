@@ -46,7 +46,7 @@ struct CarPageRig
         corvane::CorvaneController *c = window.controller();
         ok = c->connectWheelBase(0) && c->connectPedals(1) && c->connectTransmitter(tx.portName(), 115200)
              && tx.waitFor([c] { return c->isTransmitterAuthorized(); });
-        c->updateCurrentGear();
+        c->readControllers();
         c->startTransmission();
         ok = ok && c->isRunning();
     }
@@ -82,7 +82,7 @@ void BM_OnInputChanged(benchmark::State &state)
         state.ResumeTiming();
         rig.window.onInputChanged();
     }
-    rig.window.controller()->stopTransmission();
+    rig.window.controller()->stopTransmissionAndHold();
 }
 BENCHMARK(BM_OnInputChanged)->Unit(benchmark::kMicrosecond);
 
@@ -122,7 +122,7 @@ void BM_CarPageTickRepaint(benchmark::State &state)
         rig.window.repaint(dirty);
     }
     state.counters["rects"] = dirty.rectCount();
-    rig.window.controller()->stopTransmission();
+    rig.window.controller()->stopTransmissionAndHold();
 }
 BENCHMARK(BM_CarPageTickRepaint)->DenseRange(0, 4)->Unit(benchmark::kMicrosecond);
 
@@ -144,7 +144,7 @@ void BM_CarPagePaint(benchmark::State &state)
         QPainter painter(&image);
         rig.window.render(&painter);
     }
-    rig.window.controller()->stopTransmission();
+    rig.window.controller()->stopTransmissionAndHold();
 }
 BENCHMARK(BM_CarPagePaint)->Unit(benchmark::kMicrosecond);
 

@@ -721,7 +721,7 @@ int main(int argc, char *argv[])
         QTimer::singleShot(1000, &settleWindow, &QEventLoop::quit);
         settleWindow.exec();
     }
-    controller.updateCurrentGear(); // a first read of every device, pedals up
+    controller.readControllers(); // a first read of every device, pedals up
     const FrameClock::Clock::time_point transmissionStart = FrameClock::Clock::now();
     controller.startTransmission();
     if (!controller.isRunning()) {
@@ -790,7 +790,7 @@ int main(int argc, char *argv[])
         const FrameClock::Clock::time_point begin = FrameClock::Clock::now();
         QTimer::singleShot(int(seconds * 1000.0), &app, &QCoreApplication::quit);
         app.exec();
-        controller.stopTransmission();
+        controller.stopTransmissionAndHold();
         std::printf("frames sent %u to %s over %.3f s%s\n", controller.frameCount(), qPrintable(port),
                     std::chrono::duration<double>(FrameClock::Clock::now() - begin).count(), rendering);
         return 0;
@@ -874,7 +874,7 @@ int main(int argc, char *argv[])
         guiThreadSyncCalls = 0;
         app.exec();
         cpu = cpuSeconds() - cpuBefore;
-        controller.stopTransmission();
+        controller.stopTransmissionAndHold();
         QThread::msleep(50);
         stamps = clock.stamps();
     }

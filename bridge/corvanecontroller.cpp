@@ -177,7 +177,7 @@ CorvaneController::CorvaneController(QObject *parent)
 CorvaneController::~CorvaneController()
 {
     savePendingWheelFfb();
-    stopTransmission();
+    stopTransmissionAndHold();
     for (InputDevice *device : {m_shifter, m_pedals, m_wheelBase}) {
         device->releaseDevice();
         device->shutdownDirectInput();
@@ -187,7 +187,7 @@ CorvaneController::~CorvaneController()
     m_userDisconnected = true;
     if (m_reconnectTimer)
         m_reconnectTimer->stop();
-    stopTransmission();
+    stopTransmissionAndHold();
     m_transmitterPort->close();
     m_transmitterAuthorized = false;
     m_security->checkDevice(QString());
@@ -259,7 +259,7 @@ void CorvaneController::onActiveProfileChanged(const QString &id)
     // The frames were built for the other vehicle's devices: stop, and say why, before the
     // new vehicle's tick finds its own devices missing.
     if (m_running && isHelicopterMode() != m_runningHelicopter) {
-        stopTransmission();
+        stopTransmissionAndHold();
         emit transmissionStopped(tr("Transmission stopped: the vehicle type changed."));
     }
     const AxisSettings next = m_profiles->axisSettings();

@@ -142,8 +142,8 @@ public:
     // The user's Start and Stop. A stop, made while idle too, holds auto-start back until a
     // start succeeds: no reconnect, profile switch or auto-start switched on undoes it.
     void startTransmission();
-    void stopTransmission();
-    // A stop the user must answer with Start, as stopTransmission holds it.
+    void stopTransmissionAndHold();
+    // A stop the user must answer with Start, as stopTransmissionAndHold holds it.
     void stopForSafety(const QString &reason);
     bool canStartTransmission() const;
     void sendChannels();
@@ -216,7 +216,9 @@ public:
     void cancelShifterDetection();
     ShifterMapping shifterMapping() const { return m_shifterMapping; }
     void setShifterMapping(const ShifterMapping &mapping);
-    void updateCurrentGear();
+    // Reads every connected controller and takes the gear from the shifter: a start judges what
+    // the devices report now.
+    void readControllers();
     int currentGear() const { return m_currentGear; }
 
     // Transmitter and receiver link (corvanecontroller_link.cpp).
@@ -460,7 +462,7 @@ private:
 
     // Transmission control and lounge state (corvanecontroller_transmission.cpp).
     // Ends a run without holding auto-start back: a device lost, or one the allow-list rejects.
-    void endTransmission();
+    void stopTransmissionWithoutHold();
     // A run ended by the user's own act (a device's Disconnect, the wheel base reopened) ends with
     // the user's stop; with none running there is nothing to hold back.
     void endRunForUser();

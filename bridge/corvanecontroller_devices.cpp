@@ -363,7 +363,7 @@ void CorvaneController::onWheelBaseDisconnected()
         [this] {
             if (!m_running)
                 return;
-            endTransmission();
+            stopTransmissionWithoutHold();
             emit errorOccurred(tr("Wheel base disconnected"));
         },
         Qt::QueuedConnection);

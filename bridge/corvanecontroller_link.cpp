@@ -352,7 +352,7 @@ void CorvaneController::onTransmitterConnectionChanged(bool connected)
     // the user's, so auto-start resumes the run once the transmitter is back and cleared.
     if (m_running) {
         qInfo().noquote() << "Transmission ended: the transmitter's port closed";
-        endTransmission();
+        stopTransmissionWithoutHold();
     }
     // A transmitter plugged in again starts out of configuration mode.
     if (m_configMode)
@@ -545,7 +545,7 @@ void CorvaneController::onDeviceIdLine(const QString &line)
         m_deviceIdTimer->stop();
     // A device the allow-list rejects gets no further frame.
     if (m_running && !isTransmitterCleared()) {
-        endTransmission();
+        stopTransmissionWithoutHold();
         emit errorOccurred(tr("Transmission stopped: the transmitter on %1 is not authorized.").arg(serialPortName()));
     }
 }

@@ -53,7 +53,7 @@ bool longEnough(quint8 type, const QByteArray &payload, int minimum)
 
 void CorvaneController::onMonitorTimer()
 {
-    updateCurrentGear();
+    readControllers();
     emit inputChanged();
 }
 

@@ -265,7 +265,7 @@ void CorvaneController::storeShifterMapping()
     m_profiles->saveActiveProfile();
 }
 
-void CorvaneController::updateCurrentGear()
+void CorvaneController::readControllers()
 {
     for (InputDevice *device :
          {m_wheelBase, m_pedals, m_shifter, m_heliJoystick, m_heliThrottle, m_heliPedals}) {
@@ -691,19 +691,19 @@ void CorvaneController::onTransmitTimer()
 {
     if (!m_running)
         return;
-    updateCurrentGear();
+    readControllers();
     if (isHelicopterMode()) {
         if (m_heliJoystick->isConnected()) {
             buildHelicopterChannels();
             sendFrameIfStillRunning();
         } else {
-            endTransmission();
+            stopTransmissionWithoutHold();
             emit errorOccurred(tr("Joystick disconnected"));
         }
         return;
     }
     if (!m_wheelBase->isConnected()) {
-        endTransmission();
+        stopTransmissionWithoutHold();
         emit errorOccurred(tr("Wheel base disconnected"));
         return;
     }

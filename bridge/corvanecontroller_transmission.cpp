@@ -38,7 +38,7 @@ void CorvaneController::startTransmission()
     }
     // Judged on the controls as they are now: a device connected a moment ago (auto-start runs
     // inside its connect) has not been read yet, and reads released whatever its pedal does.
-    updateCurrentGear();
+    readControllers();
     if (isHelicopterMode()) {
         if (!m_heliJoystick->isConnected()) {
             emit errorOccurred(tr("Joystick not connected"));
@@ -119,19 +119,19 @@ void CorvaneController::checkPedalsReleased(QString &message) const
                       .arg(pressed.at(0), pressed.at(1));
 }
 
-void CorvaneController::stopTransmission()
+void CorvaneController::stopTransmissionAndHold()
 {
     m_stoppedByUser = true;
-    endTransmission();
+    stopTransmissionWithoutHold();
 }
 
 void CorvaneController::endRunForUser()
 {
     if (m_running)
-        stopTransmission();
+        stopTransmissionAndHold();
 }
 
-void CorvaneController::endTransmission()
+void CorvaneController::stopTransmissionWithoutHold()
 {
     if (!m_running)
         return;
@@ -154,7 +154,7 @@ void CorvaneController::stopForSafety(const QString &reason)
 {
     if (!m_running)
         return;
-    stopTransmission();
+    stopTransmissionAndHold();
     emit errorOccurred(tr("Transmission stopped for safety: %1. Verify the pedals and press Start "
                           "Transmission again.")
                            .arg(reason));

@@ -493,7 +493,7 @@ void HelicopterSetupWidget::refreshTransmitterPorts()
 void HelicopterSetupWidget::toggleTransmission()
 {
     if (m_controller->isRunning())
-        m_controller->stopTransmission();
+        m_controller->stopTransmissionAndHold();
     else
         m_controller->startTransmission();
     updateTransmissionUi();

@@ -378,7 +378,7 @@ private slots:
             QVERIFY(ostratest::writesDone());
         }
         QCOMPARE(ostratest::HeldRenames::syncsOnThisThread(), syncs);
-        controller->stopTransmission();
+        controller->stopTransmissionAndHold();
         if (event.isEmpty())
             QCOMPARE(ProfileManager().wheelFfb().strength, 0.9f);
     }

@@ -237,7 +237,7 @@ private slots:
         QVERIFY(api->client.subscribe({"event_lounge_state"}));
         QVERIFY(api->rig.startCar());
         QCOMPARE(api->client.next().value("data").toObject().value("live").toObject().value("running"), QJsonValue(true));
-        api->rig.controller->stopTransmission();
+        api->rig.controller->stopTransmissionAndHold();
         QCOMPARE(api->client.next().value("event"), QJsonValue("event_lounge_state"));
 
         corvane::ProfileManager *store = api->rig.controller->profileManager();

@@ -287,7 +287,7 @@ private slots:
                 QTimer::singleShot(delayMs, this, [&, who, event, times] {
                     ++stepsRun;
                     if (who == "desktop" && event.isEmpty())
-                        return api->rig.controller->stopTransmission();
+                        return api->rig.controller->stopTransmissionAndHold();
                     if (who == "desktop" && event == "start")
                         return api->rig.controller->startTransmission();
                     if (who == "desktop")

@@ -1096,7 +1096,7 @@ private slots:
         QCoreApplication::processEvents();
         auto *content = window.findChild<QWidget *>(QStringLiteral("carPageContent"));
         QVERIFY(content->grab().save(dir + QStringLiteral("/carpage-content-%1.png").arg(theme)));
-        window.controller()->stopTransmission();
+        window.controller()->stopTransmissionAndHold();
         if (!ostra::isDarkTheme())
             QVERIFY(ostratest::runDarkTwin(QStringLiteral("app"), {QStringLiteral("render"), QStringLiteral("status"),
                                                                   QStringLiteral("missingPedalAxesAreNamed")}));

@@ -163,7 +163,7 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(window.paints, painted + 1);
 
-        rig.controller->stopTransmission();
+        rig.controller->stopTransmissionAndHold();
         window.update();
         QCoreApplication::processEvents();
         QCOMPARE(window.paints, painted + 2);

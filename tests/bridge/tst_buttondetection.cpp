@@ -182,7 +182,7 @@ private slots:
             rig.shifter->setButton(button, true);
         rig.shifter->setAxis(1, lever);
         for (int i = 0; i < 4; ++i)
-            rig.controller->updateCurrentGear();
+            rig.controller->readControllers();
         QCOMPARE(rig.controller->currentGear(), expected);
     }
 };

@@ -395,7 +395,7 @@ private slots:
         QVERIFY(startCar(rig, reverse(100, 9), 0, 0, 0));
         rig.tick();
         QObject::connect(rig.controller.get(), &corvane::CorvaneController::reverseModeChanged,
-                         rig.controller.get(), &corvane::CorvaneController::stopTransmission);
+                         rig.controller.get(), &corvane::CorvaneController::stopTransmissionAndHold);
         rig.setButton(rig.wheel, 9, true);
         QVERIFY(rig.tx.waitForLine("STOP"));
         QVERIFY(rig.tx.rawReceived().endsWith("STOP\n"));

@@ -266,12 +266,12 @@ private slots:
         rig.lever->setAxis(5, lever);
         rig.tick();
         if (stopped)
-            rig.controller->stopTransmission();
+            rig.controller->stopTransmissionAndHold();
         QSignalSpy changes(rig.controller.get(), &corvane::CorvaneController::heliArmedChanged);
         rig.controller->setHeliArmed(true);
         QCOMPARE(rig.controller->isHeliArmed(), error.isEmpty());
         QCOMPARE(rig.lastError(), error);
-        rig.controller->stopTransmission(); // a stop disarms
+        rig.controller->stopTransmissionAndHold(); // a stop disarms
         QVERIFY(!rig.controller->isHeliArmed());
         QCOMPARE(changes.count(), error.isEmpty() ? 2 : 0);
     }

@@ -196,7 +196,7 @@ private slots:
         ReceiverRig rig;
         QVERIFY(rig.startAndReadOverAir());
         QSignalSpy changed(rig.link(), &ReceiverElrsLink::stateChanged);
-        rig.controller->stopTransmission();
+        rig.controller->stopTransmissionAndHold();
         QCOMPARE(rig.link()->state(), ReceiverElrsLink::Idle);
         QCOMPARE(int(rig.link()->stopReason()), 0);
         QVERIFY(rig.link()->firmware().isEmpty());

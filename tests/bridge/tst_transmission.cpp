@@ -176,7 +176,7 @@ private slots:
         QVERIFY(rig.tx.waitForLine("START"));
         QVERIFY(rig.tx.waitForChannelFrames(5)); // frames flow by themselves at the 7 ms cadence
 
-        rig.controller->stopTransmission();
+        rig.controller->stopTransmissionAndHold();
         QVERIFY(rig.tx.waitForLine("STOP"));
         const int frames = rig.tx.channelFrameCount();
         rig.controller->stopForSafety(QStringLiteral("ignored while idle"));
@@ -227,7 +227,7 @@ private slots:
         QVERIFY(startOnLine(rig, line, settings));
         rig.tick(3);
         if (path == "stop") {
-            rig.controller->stopTransmission();
+            rig.controller->stopTransmissionAndHold();
         } else if (path == "calibration") {
             settings.escNeutral = 1000;
             QVERIFY(rig.controller->setAxisSettings(settings));
@@ -305,7 +305,7 @@ private slots:
         if (stop == "safety")
             c->stopForSafety(QStringLiteral("a test"));
         else if (stop == "user" || stop == "stopStart")
-            c->stopTransmission();
+            c->stopTransmissionAndHold();
         QVERIFY(stop != "stopStart" || rig.start());
         if (stop == "disconnect")
             c->disconnectTransmitter();
@@ -331,7 +331,7 @@ private slots:
             first.hangUp();
             QVERIFY(first.waitFor([c] { return !c->isSerialConnected(); }) && !c->isRunning());
             if (stop == "afterUnplug")
-                c->stopTransmission();
+                c->stopTransmissionAndHold();
             second = std::make_unique<ostratest::SimulatedTransmitter>(then == "replug" ? "QORTX01" : "STRANGER", alias);
             QVERIFY(QMetaObject::invokeMethod(c, "tryReconnectTransmitter"));
             QVERIFY(second->waitFor([c] { return c->isTransmitterAnswered(); }));

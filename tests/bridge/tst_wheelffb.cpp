@@ -278,10 +278,10 @@ private slots:
         QVERIFY(rig.start());
         childTimer(c, 5000, false, true)->start(0);
         QTRY_COMPARE_WITH_TIMEOUT(c->receiverFfbState(), corvane::ReceiverFfbNoResponse, Patience);
-        c->stopTransmission();
+        c->stopTransmissionAndHold();
         QVERIFY(rig.start());
         c->handleCarMotion(0.1f, 0.0f, 0.0f);
-        c->stopTransmission();
+        c->stopTransmissionAndHold();
         c->disconnectTransmitter();
         QList<int> seen;
         for (const QList<QVariant> &args : changes)

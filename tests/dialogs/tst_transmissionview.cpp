@@ -653,7 +653,7 @@ private slots:
             QVERIFY(rig.tx.waitFor([&] { return rig.controller->isTransmitterAnswered(); }));
             QCOMPARE(host.banner(), EngagingText);
         } else {
-            rig.controller->stopTransmission();
+            rig.controller->stopTransmissionAndHold();
             QVERIFY(configure->isEnabled());
             QVERIFY(configure->toolTip().isEmpty());
             configure->click();
@@ -995,7 +995,7 @@ private slots:
         QVERIFY(enabled());
         QVERIFY(rig.connectCar() && rig.start());
         QVERIFY(disabled());
-        rig.controller->stopTransmission();
+        rig.controller->stopTransmissionAndHold();
         QVERIFY(enabled());
 
         ModalAnswerer answer;

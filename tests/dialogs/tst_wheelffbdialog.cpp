@@ -212,7 +212,7 @@ private slots:
         rig.controller->handleCarMotion(0.0f, 0.2f, 0.0f);
         QCOMPARE(view.receiver()->text(), QStringLiteral("✓  Receiver with FFB (car motion telemetry)"));
         QCOMPARE(view.receiver()->styleSheet(), style("#12A66A"));
-        rig.controller->stopTransmission();
+        rig.controller->stopTransmissionAndHold();
     }
 
     // Once a second of motion has been counted, the line gives its rate and loss.
