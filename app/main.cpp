@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "app/endsignals.h"
 #include "app/instancelock.h"
 #include "app/mainwindow.h"
 #include "app/startup.h"

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "app/endsignals.h"
 #include "dialogs/dashboardwidget.h"
 #include "ostraui/unsavededits.h"
 
@@ -41,8 +42,8 @@ void MainWindow::deleteCompanionWindows()
 // program running, and a dialog still running its own event loop would outlive the window.
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    // A restart settled them when it was chosen.
-    if (!m_restartRequested && !settleUnsavedEdits(tr("Save your changes before closing?"), [this] { close(); })) {
+    // A restart settled them when it was chosen; an end signal leaves nobody to ask.
+    if (!m_restartRequested && !takeEndSignals() && !settleUnsavedEdits(tr("Save your changes before closing?"), [this] { close(); })) {
         event->ignore();
         return;
     }

@@ -7,20 +7,15 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
-#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTranslator>
 #include <QWidget>
 #include <QtDebug>
 
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "app/appversion.h"
+#include "app/endsignals.h"
 #include "app/instancelock.h"
 #include "bridge/logrouter.h"
 #include "ostraui/theme.h"
@@ -32,16 +27,6 @@ namespace {
 // Written once at start-up, before any other thread exists; only read afterwards.
 QtMessageHandler g_previousHandler = nullptr;
 
-// Written by the end signals' handler, read on the GUI thread: the handler may do no more.
-int g_endSignalPipe[2] = {-1, -1};
-
-void onEndSignal(int)
-{
-    const int saved = errno;
-    const char byte = 0;
-    (void)!::write(g_endSignalPipe[1], &byte, 1);
-    errno = saved;
-}
 
 // Set by restartProgram for the copy it starts, while this one is still ending.
 constexpr char RestartMark[] = "OSTRA_RESTARTED";
@@ -62,6 +47,8 @@ void waitForTheDisk(corvane::FileWriter &writer)
                                                                   "ends as soon as they are saved."));
     box.setWindowModality(Qt::ApplicationModal);
     box.show();
+    // A signal now ends nothing sooner: the last changes may hold the stop the car is in.
+    takeEndSignalsWhileAlive(&box);
     QEventLoop loop;
     // Each job's end is reported in turn; the writer is done when its thread has nothing left.
     QObject::connect(&writer, &corvane::FileWriter::written, &loop, [&writer, &loop] {
@@ -165,28 +152,6 @@ void tellWhenUnguarded(const InstanceLock &lock, QWidget *window)
     box->open();
 }
 
-void closeOnEndSignals(QWidget *window)
-{
-    if (g_endSignalPipe[0] < 0 && ::pipe2(g_endSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        qWarning().noquote() << "Startup: the end signals end the program at once:" << qt_error_string(errno);
-        return;
-    }
-    // Gone with the window: a signal while the end waits for the disk ends nothing sooner.
-    auto *notifier = new QSocketNotifier(g_endSignalPipe[0], QSocketNotifier::Read, window);
-    QObject::connect(notifier, &QSocketNotifier::activated, window, [window] {
-        char bytes[16];
-        while (::read(g_endSignalPipe[0], bytes, sizeof bytes) > 0) {
-        }
-        window->close();
-    });
-    struct sigaction action = {};
-    action.sa_handler = onEndSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
-        ::sigaction(signal, &action, nullptr);
-}
-
 void installLogRouting()
 {
     corvane::LogRouter::instance();
@@ -238,6 +203,10 @@ int endRun(int exitCode, bool restart, const corvane::ProfileManager::FileNames 
     corvane::FileWriter &writer = corvane::FileWriter::shared();
     if (!writer.flush(0))
         waitForTheDisk(writer);
+    if (restart && takeEndSignals()) {
+        qInfo().noquote() << "Startup: ended by a signal; the restart is left out.";
+        restart = false;
+    }
     if (restart) {
         QStringList names;
         for (const QString &path : writer.failedFiles()) {

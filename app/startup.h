@@ -33,11 +33,6 @@ void answerSecondStarts(InstanceLock &lock, QWidget *window);
 // Tells the user, in a box over `window`, when a folder could not be held: a second copy that
 // shares only such folders would not be kept out, and what would lock them again.
 void tellWhenUnguarded(const InstanceLock &lock, QWidget *window);
-// Ends the run through `window`'s close when the system asks the program to end (SIGTERM: a
-// logout, kill, a service manager; SIGINT: Ctrl+C; SIGHUP: its terminal gone), as the user's close
-// does: the transmitter hears its stop, race control lets its stations go, and what waits for the
-// disk is written.
-void closeOnEndSignals(QWidget *window);
 // Creates the log router on this (the GUI) thread and routes every log message through it,
 // keeping the handler installed before for Qt's ordinary output.
 void installLogRouting();
@@ -54,7 +49,7 @@ QString snapshotDirectory();
 bool restartProgram();
 // Ends a run once its window is gone: everything the run handed to the writer reaches the disk
 // first, however long that takes, while a box says the program waits for it; then a restart (when
-// asked) starts the next copy, which reads it, having told the user which files may not hold
-// their last changes (those whose last write failed), by the names `fileNames` gives them, leaving
-// out those that hold nothing the user has. Returns `exitCode`.
+// asked, and no end signal came) starts the next copy, which reads it, having told the user which
+// files may not hold their last changes (those whose last write failed), by the names `fileNames`
+// gives them, leaving out those that hold nothing the user has. Returns `exitCode`.
 int endRun(int exitCode, bool restart, const corvane::ProfileManager::FileNames &fileNames = {});

@@ -499,7 +499,8 @@ bool FileWriter::flush(int timeoutMs)
     const bool done = m_shared->idle.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] {
         return m_shared->queue.empty() && m_shared->busy.empty() && m_shared->doing.isEmpty();
     });
-    if (!done) {
+    // A flush that waits not at all only asks; it gives nothing up.
+    if (!done && timeoutMs > 0) {
         QStringList left;
         if (!m_shared->doing.isEmpty())
             left.append(m_shared->doing);

@@ -93,7 +93,7 @@ public:
     bool isIdle() const;
     // Hands every waiting job to the thread now and returns once all is done, or false after
     // `timeoutMs`, having logged the files not yet done. For the end of the program, and for a
-    // start that reads the files.
+    // start that reads the files. With 0 it only hands over and tells whether all is done.
     bool flush(int timeoutMs);
     // For an end that cannot wait for the disk any longer: no job not done yet replaces or
     // removes a file any more, not even the one inside the disk now (unless its last rename or

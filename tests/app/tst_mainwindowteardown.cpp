@@ -18,6 +18,7 @@
 
 #include "api/dialogs/webstatusdialog.h"
 #include "app/mainwindow.h"
+#include "app/endsignals.h"
 #include "app/startup.h"
 #include "bridge/corvanecontroller.h"
 #include "dialogs/dashboardwidget.h"
@@ -26,6 +27,7 @@
 #include "motion/pages/motionwebdialog.h"
 #include "ostraui/sliderrow.h"
 #include "ostraui/theme.h"
+#include "ostraui/unsavededits.h"
 #include "platform/input/virtualinputbackend.h"
 #include "profiles/profilemanager.h"
 #include "platform/storage/settingsfile.h"
@@ -401,22 +403,28 @@ private slots:
     }
 
     // A signal that asks the program to end (a logout or kill, Ctrl+C, a closed terminal) ends it
-    // as a close does: the transmitter hears its stop, and the process ends by itself.
+    // as a close does: the transmitter hears its stop, and the process ends by itself, asking
+    // nobody about edits not stored.
     void endSignalCloses_data()
     {
         QTest::addColumn<int>("signal");
-        QTest::newRow("SIGTERM") << int(SIGTERM);
-        QTest::newRow("SIGINT") << int(SIGINT);
-        QTest::newRow("SIGHUP") << int(SIGHUP);
+        QTest::addColumn<bool>("unsaved");
+        QTest::newRow("SIGTERM") << int(SIGTERM) << false;
+        QTest::newRow("SIGINT") << int(SIGINT) << false;
+        QTest::newRow("SIGHUP") << int(SIGHUP) << false;
+        QTest::newRow("SIGTERM, edits not stored") << int(SIGTERM) << true;
     }
 
     void endSignalCloses()
     {
         QFETCH(int, signal);
+        QFETCH(bool, unsaved);
         ostratest::SimulatedTransmitter tx;
         QProcess run;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("OSTRA_SIGNALLED_PORT", tx.portName());
+        if (unsaved)
+            environment.insert("OSTRA_SIGNALLED_EDITS", "1");
         run.setProcessEnvironment(environment);
         run.setProcessChannelMode(QProcess::ForwardedChannels);
         run.start(QCoreApplication::applicationFilePath(), {"signalledChild"});
@@ -444,6 +452,9 @@ private slots:
         auto window = std::make_unique<MainWindow>();
         window->show();
         closeOnEndSignals(window.get());
+        if (qEnvironmentVariableIsSet("OSTRA_SIGNALLED_EDITS"))
+            new ostra::UnsavedEdits(window.get(), "Test edits", [] { return true; },
+                                    [](const ostra::UnsavedEdits::Stored &done) { done(true); });
         corvane::CorvaneController *controller = window->controller();
         QVERIFY(controller->connectTransmitter(port, 115200));
         QTRY_VERIFY_WITH_TIMEOUT(controller->isTransmitterAuthorized(), 30000);
