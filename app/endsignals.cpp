@@ -55,10 +55,14 @@ bool takeEndSignals()
     return g_endSignalled;
 }
 
-void takeEndSignalsWhileAlive(QObject *owner)
+void takeEndSignalsWhileAlive(QObject *owner, const std::function<void()> &then)
 {
     if (g_endSignalPipe[0] < 0)
         return;
     auto *notifier = new QSocketNotifier(g_endSignalPipe[0], QSocketNotifier::Read, owner);
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, takeEndSignals);
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [then] {
+        takeEndSignals();
+        if (then)
+            then();
+    });
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 class QObject;
 class QWidget;
 
@@ -11,6 +13,6 @@ void closeOnEndSignals(QWidget *window);
 // Whether an end signal has come, taking those not yet read. The close it makes asks nothing, as
 // nobody may be there to answer (edits not stored are let go), and a restart asked for is left out.
 bool takeEndSignals();
-// Takes the end signals as they come while `owner` lives: for the end of the run, once no window
-// is left for them to close.
-void takeEndSignalsWhileAlive(QObject *owner);
+// Takes the end signals as they come while `owner` lives, calling `then` for each: for the end
+// of the run, once no window is left for them to close.
+void takeEndSignalsWhileAlive(QObject *owner, const std::function<void()> &then = {});

@@ -203,11 +203,9 @@ int endRun(int exitCode, bool restart, const corvane::ProfileManager::FileNames 
     corvane::FileWriter &writer = corvane::FileWriter::shared();
     if (!writer.flush(0))
         waitForTheDisk(writer);
-    if (restart && takeEndSignals()) {
-        qInfo().noquote() << "Startup: ended by a signal; the restart is left out.";
-        restart = false;
-    }
-    if (restart) {
+    if (!restart)
+        return exitCode;
+    if (!takeEndSignals()) {
         QStringList names;
         for (const QString &path : writer.failedFiles()) {
             const QString name = fileNames.of(path);
@@ -223,9 +221,14 @@ int endRun(int exitCode, bool restart, const corvane::ProfileManager::FileNames 
             box.setTextFormat(Qt::PlainText);
             box.setInformativeText(QCoreApplication::translate("Startup", "The OSTRA restarts with what these files hold."));
             box.addButton(QCoreApplication::translate("Startup", "Restart"), QMessageBox::AcceptRole);
+            // Nobody may be there to press it.
+            takeEndSignalsWhileAlive(&box, [&box] { box.done(QMessageBox::Cancel); });
             box.exec();
         }
-        restartProgram();
     }
+    if (takeEndSignals())
+        qInfo().noquote() << "Startup: ended by a signal; the restart is left out.";
+    else
+        restartProgram();
     return exitCode;
 }

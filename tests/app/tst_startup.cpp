@@ -58,15 +58,18 @@ bool put(const QString &path, const QByteArray &bytes)
 }
 
 // Answers the next message box with its first button, having written what it said to `path`.
-void answerNextBox(QTimer &timer, const QString &path)
+void answerNextBox(QTimer &timer, const QString &path, bool bySignal = false)
 {
-    timer.callOnTimeout([&timer, path] {
+    timer.callOnTimeout([&timer, path, bySignal] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (!box || box->buttons().isEmpty())
             return;
         timer.stop();
         put(path, (box->text() + '\n' + box->informativeText()).toUtf8());
-        box->buttons().constFirst()->click();
+        if (bySignal)
+            ::raise(SIGTERM);
+        else
+            box->buttons().constFirst()->click();
     });
     timer.start(20);
 }
@@ -140,6 +143,7 @@ private slots:
         QTest::newRow("quit in a removal of two files") << "quit" << "removal" << QByteArray("missing") << QStringList();
         QTest::newRow("restart behind another program's lock") << "restart" << "lock" << QByteArray("old") << QStringList();
         QTest::newRow("restart after a failed write") << "restart" << "fails" << QByteArray("old") << both;
+        QTest::newRow("restart after a failed write, a signal at its box") << "restart, signalled" << "fails" << QByteArray("old") << both;
         // A profile the disk refused is not the user's: its file is not named.
         QTest::newRow("restart on a full disk after a new profile failed") << "restart" << "new profile" << QByteArray("old") << both;
     }
@@ -254,7 +258,7 @@ private slots:
         });
         saving.start(20);
         QTimer answer;
-        answerNextBox(answer, dir.filePath("told"));
+        answerNextBox(answer, dir.filePath("told"), end.endsWith("signalled"));
         // As main ends.
         std::exit(endRun(3, end.startsWith("restart"), store.fileNames()));
     }
