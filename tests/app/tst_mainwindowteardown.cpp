@@ -103,6 +103,17 @@ void editStroke(MainWindow &window)
     QTest::keyClick(stroke, stroke->value() < stroke->maximum() ? Qt::Key_PageUp : Qt::Key_PageDown);
 }
 
+// A wheel (device 0) and a pedal set (device 1) with every pedal up, as a run starts on.
+void addWheelAndReleasedPedals()
+{
+    corvane::VirtualInputBackend *input = corvane::VirtualInputBackend::instance();
+    input->reset();
+    input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Test Wheel"), 6, 12, 1, true));
+    corvane::VirtualInputDevice *pedals = input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Test Pedals"), 8, 8, 0));
+    for (int axis = 0; axis < 8; ++axis)
+        pedals->setAxis(axis, -1.0f);
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Opened)
@@ -349,12 +360,7 @@ private slots:
         ostratest::storeRaceStations({QStringLiteral("10.77.0.3")}, true);
         ostratest::FakeRaceStation *station = rig.station(0);
         ostratest::SimulatedTransmitter tx;
-        corvane::VirtualInputBackend *input = corvane::VirtualInputBackend::instance();
-        input->reset();
-        input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Test Wheel"), 6, 12, 1, true));
-        corvane::VirtualInputDevice *pedals = input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Test Pedals"), 8, 8, 0));
-        for (int axis = 0; axis < 8; ++axis)
-            pedals->setAxis(axis, -1.0f);
+        addWheelAndReleasedPedals();
 
         auto window = std::make_unique<MainWindow>();
         window->show();
@@ -443,12 +449,7 @@ private slots:
         const QString port = qEnvironmentVariable("OSTRA_SIGNALLED_PORT");
         if (port.isEmpty())
             QSKIP("a run of endSignalCloses, started by it");
-        corvane::VirtualInputBackend *input = corvane::VirtualInputBackend::instance();
-        input->reset();
-        input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Test Wheel"), 6, 12, 1, true));
-        corvane::VirtualInputDevice *pedals = input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Test Pedals"), 8, 8, 0));
-        for (int axis = 0; axis < 8; ++axis)
-            pedals->setAxis(axis, -1.0f);
+        addWheelAndReleasedPedals();
         auto window = std::make_unique<MainWindow>();
         window->show();
         closeOnEndSignals(window.get());
