@@ -165,6 +165,7 @@ void RequestQueue::parsed(QWebSocket *client, const EntryPtr &entry, const QJson
                 inbox->entries.removeLast();
             }
         }
+        emit shrunk(client);
     }
     scheduleTurns();
 }
