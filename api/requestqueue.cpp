@@ -299,8 +299,9 @@ bool RequestQueue::applyNext(QWebSocket *client)
         if (self)
             apply(client, std::make_shared<Entry>(*stop));
     }
+    // A stop applied again has changed what its reply told.
     if (self)
-        answerNext(client, entry.get());
+        answerNext(client, holding.stops.isEmpty() ? entry.get() : nullptr);
     return true;
 }
 
