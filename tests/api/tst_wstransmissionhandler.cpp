@@ -210,7 +210,7 @@ private slots:
     // stop holds, whoever stopped and however. A stop is applied at once, behind however much its
     // client has waiting (what passes the limit is refused) and while a connect waits for a busy
     // port. A start sent after the stop is not undone by it. Steps: "<a|b> <event> [x<times>] [long]"
-    // for this client or another ("long": each message read on the reader thread, slowly), "desktop"
+    // for this client or another ("long": each too long to be read at once, slow to read), "desktop"
     // for the desktop's own Stop, "desktop start" for its Start, "desktop auto-start-off" for its switch.
     void stopBehindASlowWrite_data()
     {
@@ -227,7 +227,8 @@ private slots:
             << QStringList{"a set_auto_start", "desktop auto-start-off", "a action_stop"};
         QTest::newRow("600 pipelined, stop") << QStringList{"a set_auto_start x600", "a action_stop"};
         QTest::newRow("5000 pipelined, stop") << QStringList{"a set_auto_start x5000", "a action_stop"};
-        QTest::newRow("long ones pipelined, stop") << QStringList{"a set_auto_start x40 long", "a action_stop"};
+        QTest::newRow("400 long pipelined, stop") << QStringList{"a set_auto_start x400 long", "a action_stop"};
+        QTest::newRow("5000 long pipelined, stop") << QStringList{"a set_auto_start x5000 long", "a action_stop"};
         QTest::newRow("connect to a busy port, stop") << QStringList{"a action_connect_receiver", "a action_stop"};
         QTest::newRow("connect to a busy port, another client's stop")
             << QStringList{"a action_connect_receiver", "b action_stop"};
@@ -296,7 +297,7 @@ private slots:
                         return api->rig.controller->setAutoStartEnabled(false);
                     QJsonObject sentData = data.value(event);
                     if (slowToRead)
-                        sentData.insert("padding", QJsonArray::fromVariantList(QVariantList(30000, 0)));
+                        sentData.insert("padding", QJsonArray::fromVariantList(QVariantList(2100, 0)));
                     for (int i = 0; i < times; ++i) {
                         (who == "a" ? api->client : another).send({{"event", event}, {"data", sentData}});
                         sent[who] << event;
