@@ -157,14 +157,16 @@ void RequestQueue::parsed(QWebSocket *client, const EntryPtr &entry, const QJson
         entry->event.clear();
         entry->data = QJsonObject();
         // A flood of one request holds one refusal, or the client would not be read on to its stop.
-        if (inbox->entries.size() > 1 && inbox->entries.constLast() == entry) {
-            Entry &previous = *inbox->entries.at(inbox->entries.size() - 2);
+        // A long one is refused once read on the reader thread, with later ones behind it already.
+        if (const qsizetype at = inbox->entries.lastIndexOf(entry); at > 0) {
+            Entry &previous = *inbox->entries.at(at - 1);
             if (previous.refused && previous.reply == entry->reply) {
                 ++previous.repeats;
                 inbox->refusedBytes -= entry->bytes;
-                inbox->entries.removeLast();
+                inbox->entries.removeAt(at);
             }
         }
+        emit shrunk(client);
     }
     scheduleTurns();
 }
@@ -298,8 +300,9 @@ bool RequestQueue::applyNext(QWebSocket *client)
         if (self)
             apply(client, std::make_shared<Entry>(*stop));
     }
+    // A stop applied again has changed what its reply told.
     if (self)
-        answerNext(client, entry.get());
+        answerNext(client, holding.stops.isEmpty() ? entry.get() : nullptr);
     return true;
 }
 

@@ -82,6 +82,8 @@ public:
 signals:
     // A client that left has nothing more here.
     void drained(QWebSocket *client);
+    // What the client's requests hold shrank with no reply going: a request refused once read.
+    void shrunk(QWebSocket *client);
 
 private:
     // One request, from its arrival until its reply has gone.

@@ -118,6 +118,8 @@ WebSocketServer::WebSocketServer(CorvaneController *controller, QObject *parent)
                                 }},
                                this);
     connect(m_queue, &RequestQueue::drained, this, &WebSocketServer::leaveIfRead);
+    // A long message is read on another thread: its refusal comes after the client was paused.
+    connect(m_queue, &RequestQueue::shrunk, this, &WebSocketServer::updateReading);
 }
 
 WebSocketServer::~WebSocketServer()

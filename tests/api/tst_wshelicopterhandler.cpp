@@ -1,14 +1,19 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QJsonArray>
+#include <QScopeGuard>
+#include <QSerialPort>
 #include <QTest>
 
+#include "api/wsdevicehandler.h"
 #include "api/wshelicopterhandler.h"
 #include "api/wstransmissionhandler.h"
 #include "apirig.h"
+#include "platform/serial/serialportlister.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
 #include "support/heldrenames.h"
+#include "support/ptydevice.h"
 #include "support/testenvironment.h"
 
 using corvane::WsHelicopterHandler;
@@ -185,29 +190,43 @@ private slots:
     }
 
     // A disarm takes the motor away when it arrives, though a save sent before it waits for the
-    // disk. An arming sent between them does not undo it, whether it or a stop came by the API or
-    // from the desktop; the arming's reply tells the motor as it goes.
+    // disk, or a connect for a busy port. An arming sent between them does not undo it, whether it
+    // or a stop came by the API or from the desktop; the arming's reply tells the motor as it goes.
     void disarmBehindASlowWrite_data()
     {
         QTest::addColumn<QString>("disarm"); // empty: the desktop's own button
-        QTest::newRow("disarm") << "action_set_heli_armed";
-        QTest::newRow("stop") << "action_stop";
-        QTest::newRow("the desktop's disarm") << QString();
+        QTest::addColumn<bool>("busyPort"); // behind a connect to a busy port instead of a save
+        QTest::newRow("disarm") << "action_set_heli_armed" << false;
+        QTest::newRow("stop") << "action_stop" << false;
+        QTest::newRow("the desktop's disarm") << QString() << false;
+        QTest::newRow("disarm, behind a busy port") << "action_set_heli_armed" << true;
     }
 
     void disarmBehindASlowWrite()
     {
         QFETCH(QString, disarm);
+        QFETCH(bool, busyPort);
         api->add<corvane::WsTransmissionHandler>();
+        api->add<corvane::WsDeviceHandler>();
         QVERIFY(api->rig.connectHelicopter());
         api->rig.lever->setAxis(5, -1.0f);
         api->rig.pollAll();
         QVERIFY(api->rig.start());
         QCOMPARE(api->request("action_set_heli_armed", json(R"({"armed":true})")).value("data"), QJsonValue(json(R"({"armed":true})")));
+        ostratest::PtyDevice pty;
+        QSerialPort holder(pty.slavePath());
+        QVERIFY(holder.open(QIODevice::ReadWrite));
+        corvane::SerialPortLister::setFixedPorts({{pty.slavePath(), QStringLiteral("Busy"), QString()}});
+        const auto systemPorts = qScopeGuard([] { corvane::SerialPortLister::useSystemPorts(); });
+        const QString first = busyPort ? "action_connect_receiver" : "action_save_helicopter_profile";
         {
             ostratest::HeldRenames held(api->rig.controller->profileManager()->activeProfileId() + ".json");
-            api->client.send({{"event", "action_save_helicopter_profile"}, {"data", json(R"({"name":"Bird"})")}});
-            QTRY_COMPARE(held.waiting(), 1);
+            if (busyPort) {
+                api->client.send({{"event", first}, {"data", QJsonObject{{"port", pty.slavePath()}}}});
+            } else {
+                api->client.send({{"event", first}, {"data", json(R"({"name":"Bird"})")}});
+                QTRY_COMPARE(held.waiting(), 1);
+            }
             api->client.send({{"event", "action_set_heli_armed"}, {"data", json(R"({"armed":true})")}});
             if (disarm.isEmpty()) {
                 // Nothing shows a request that waits has arrived: loopback delivers it well within this.
@@ -217,9 +236,10 @@ private slots:
                 api->client.send({{"event", disarm}, {"data", json(R"({"armed":false})")}});
             }
             QTRY_VERIFY(!api->rig.controller->isHeliArmed());
-            QCOMPARE(held.waiting(), 1);
+            QCOMPARE(held.waiting(), busyPort ? 0 : 1);
         }
-        QCOMPARE(api->client.next().value("event"), QJsonValue("action_save_helicopter_profile"));
+        holder.close();
+        QCOMPARE(api->client.next().value("event"), QJsonValue(first));
         // A stop goes ahead of the arming when they arrive together: the arming is refused then.
         const QJsonObject arming = api->client.next();
         QCOMPARE(arming.value("event"), QJsonValue("action_set_heli_armed"));

@@ -209,9 +209,9 @@ private slots:
     // switch to a profile that starts by itself) sent between them is done before the stop, and the
     // stop holds, whoever stopped and however. A stop is applied at once, behind however much its
     // client has waiting (what passes the limit is refused) and while a connect waits for a busy
-    // port. A start sent after the stop is not undone by it. Steps: "<a|b> <event> [x<times>]" for
-    // this client or another, "desktop" for the desktop's own Stop, "desktop start" for its Start,
-    // "desktop auto-start-off" for its switch.
+    // port. A start sent after the stop is not undone by it. Steps: "<a|b> <event> [x<times>] [long]"
+    // for this client or another ("long": each too long to be read at once, slow to read), "desktop"
+    // for the desktop's own Stop, "desktop start" for its Start, "desktop auto-start-off" for its switch.
     void stopBehindASlowWrite_data()
     {
         QTest::addColumn<QStringList>("steps");
@@ -227,6 +227,8 @@ private slots:
             << QStringList{"a set_auto_start", "desktop auto-start-off", "a action_stop"};
         QTest::newRow("600 pipelined, stop") << QStringList{"a set_auto_start x600", "a action_stop"};
         QTest::newRow("5000 pipelined, stop") << QStringList{"a set_auto_start x5000", "a action_stop"};
+        QTest::newRow("400 long pipelined, stop") << QStringList{"a set_auto_start x400 long", "a action_stop"};
+        QTest::newRow("5000 long pipelined, stop") << QStringList{"a set_auto_start x5000 long", "a action_stop"};
         QTest::newRow("connect to a busy port, stop") << QStringList{"a action_connect_receiver", "a action_stop"};
         QTest::newRow("connect to a busy port, another client's stop")
             << QStringList{"a action_connect_receiver", "b action_stop"};
@@ -281,10 +283,11 @@ private slots:
             for (const QString &step : steps) {
                 const QString who = step.section(' ', 0, 0);
                 const QString event = step.section(' ', 1, 1);
-                const int times = std::max(1, step.section(" x", 1).toInt());
+                const int times = std::max(1, step.section(" x", 1).section(' ', 0, 0).toInt());
+                const bool slowToRead = step.endsWith(" long");
                 // Nothing shows that a request whose reply waits was read: loopback delivers it well within this.
                 delayMs += who == "a" ? 0 : 200;
-                QTimer::singleShot(delayMs, this, [&, who, event, times] {
+                QTimer::singleShot(delayMs, this, [&, who, event, times, slowToRead] {
                     ++stepsRun;
                     if (who == "desktop" && event.isEmpty())
                         return api->rig.controller->stopTransmissionAndHold();
@@ -292,8 +295,11 @@ private slots:
                         return api->rig.controller->startTransmission();
                     if (who == "desktop")
                         return api->rig.controller->setAutoStartEnabled(false);
+                    QJsonObject sentData = data.value(event);
+                    if (slowToRead)
+                        sentData.insert("padding", QJsonArray::fromVariantList(QVariantList(2100, 0)));
                     for (int i = 0; i < times; ++i) {
-                        (who == "a" ? api->client : another).send({{"event", event}, {"data", data.value(event)}});
+                        (who == "a" ? api->client : another).send({{"event", event}, {"data", sentData}});
                         sent[who] << event;
                     }
                 });
