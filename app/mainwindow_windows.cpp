@@ -42,8 +42,10 @@ void MainWindow::deleteCompanionWindows()
 // program running, and a dialog still running its own event loop would outlive the window.
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    // A restart settled them when it was chosen; an end signal leaves nobody to ask.
-    if (!m_restartRequested && !takeEndSignals() && !settleUnsavedEdits(tr("Save your changes before closing?"), [this] { close(); })) {
+    // A restart settled them when it was chosen; an end signal leaves nobody to ask, also one that
+    // ends the question unanswered.
+    if (!m_restartRequested && !takeEndSignals()
+        && !settleUnsavedEdits(tr("Save your changes before closing?"), [this] { close(); }) && !takeEndSignals()) {
         event->ignore();
         return;
     }
@@ -99,6 +101,8 @@ bool MainWindow::settleUnsavedEdits(const QString &question, const std::function
     box.setInformativeText(tr("Not saved yet: %1.").arg(what.join(QStringLiteral(", "))));
     box.setDefaultButton(QMessageBox::Save);
     m_settlingEdits = true;
+    // Nobody may be there to answer, and the window's close does nothing while it asks from inside one.
+    takeEndSignalsWhileAlive(&box, [&box] { box.done(QMessageBox::Cancel); });
     const int answer = box.exec();
     // Only a plain Save or Discard closes: a question closed by its title bar's button answers
     // neither and keeps the window as Cancel does.
