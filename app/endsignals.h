@@ -14,5 +14,5 @@ void closeOnEndSignals(QWidget *window);
 // nobody may be there to answer (edits not stored are let go), and a restart asked for is left out.
 bool takeEndSignals();
 // Takes the end signals as they come while `owner` lives, calling `then` for each: for the end
-// of the run, once no window is left for them to close.
+// of the run, once no window is left for them to close, and for a box that waits for an answer.
 void takeEndSignalsWhileAlive(QObject *owner, const std::function<void()> &then = {});
