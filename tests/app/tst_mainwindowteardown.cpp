@@ -410,37 +410,39 @@ private slots:
 
     // A signal that asks the program to end (a logout or kill, Ctrl+C, a closed terminal) ends it
     // as a close does: the transmitter hears its stop, and the process ends by itself, asking
-    // nobody about edits not stored, also when the user's close is asking about them.
+    // nobody about edits not stored, also when the user's close or theme restart is asking about
+    // them; the restart is left out.
     void endSignalCloses_data()
     {
         QTest::addColumn<int>("signal");
         QTest::addColumn<bool>("unsaved");
-        QTest::addColumn<bool>("asking"); // the signal comes while the close asks about the edits
-        QTest::newRow("SIGTERM") << int(SIGTERM) << false << false;
-        QTest::newRow("SIGINT") << int(SIGINT) << false << false;
-        QTest::newRow("SIGHUP") << int(SIGHUP) << false << false;
-        QTest::newRow("SIGTERM, edits not stored") << int(SIGTERM) << true << false;
-        QTest::newRow("SIGTERM at the close's question") << int(SIGTERM) << true << true;
+        QTest::addColumn<QString>("asking"); // what asks about the edits when the signal comes
+        QTest::newRow("SIGTERM") << int(SIGTERM) << false << "";
+        QTest::newRow("SIGINT") << int(SIGINT) << false << "";
+        QTest::newRow("SIGHUP") << int(SIGHUP) << false << "";
+        QTest::newRow("SIGTERM, edits not stored") << int(SIGTERM) << true << "";
+        QTest::newRow("SIGTERM at the close's question") << int(SIGTERM) << true << "close";
+        QTest::newRow("SIGTERM at the theme restart's question") << int(SIGTERM) << true << "restart";
     }
 
     void endSignalCloses()
     {
         QFETCH(int, signal);
         QFETCH(bool, unsaved);
-        QFETCH(bool, asking);
+        QFETCH(QString, asking);
         ostratest::SimulatedTransmitter tx;
         QProcess run;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("OSTRA_SIGNALLED_PORT", tx.portName());
         if (unsaved)
             environment.insert("OSTRA_SIGNALLED_EDITS", "1");
-        if (asking)
-            environment.insert("OSTRA_SIGNALLED_ASKING", QString::number(signal));
+        if (!asking.isEmpty())
+            environment.insert("OSTRA_SIGNALLED_ASKING", asking + ' ' + QString::number(signal));
         run.setProcessEnvironment(environment);
         run.setProcessChannelMode(QProcess::ForwardedChannels);
         run.start(QCoreApplication::applicationFilePath(), {"signalledChild"});
         QVERIFY(tx.waitForChannelFrames(5, 60000));
-        if (!asking)
+        if (asking.isEmpty())
             QCOMPARE(::kill(pid_t(run.processId()), signal), 0);
         QVERIFY(tx.waitFor([&run] { return run.state() == QProcess::NotRunning; }, 60000));
         tx.process();
@@ -468,21 +470,31 @@ private slots:
         QVERIFY(controller->connectWheelBase(0) && controller->connectPedals(1));
         controller->setPedalsAxisMapping(AxisMapping());
         controller->startTransmission();
-        // The user closes the window and walks away from its question; the signal comes then.
-        const int asking = qEnvironmentVariableIntValue("OSTRA_SIGNALLED_ASKING");
-        QTimer signalling;
-        signalling.callOnTimeout([&signalling, asking] {
-            if (QApplication::activeModalWidget() && QApplication::activeModalWidget()->objectName() == "unsavedEditsBox") {
-                signalling.stop();
-                ::raise(asking);
+        // The user closes the window, or restarts it in the other theme, and walks away from the
+        // question about the edits; the signal comes then.
+        const QStringList asking = qEnvironmentVariable("OSTRA_SIGNALLED_ASKING").split(' ');
+        QTimer answering;
+        answering.callOnTimeout([&answering, &asking] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            for (QAbstractButton *button : box ? box->buttons() : QList<QAbstractButton *>()) {
+                if (button->text() == "Restart now")
+                    button->click();
+            }
+            if (box && box->objectName() == "unsavedEditsBox") {
+                answering.stop();
+                ::raise(asking.last().toInt());
             }
         });
-        if (asking) {
+        if (asking.size() == 2) {
             QTRY_VERIFY_WITH_TIMEOUT(controller->frameCount() > 5, 30000);
-            signalling.start(20);
-            QTimer::singleShot(0, window.get(), &QWidget::close);
+            answering.start(20);
+            if (asking.first() == "close")
+                QTimer::singleShot(0, window.get(), &QWidget::close);
+            else
+                QTimer::singleShot(0, window.get(), &MainWindow::toggleTheme);
         }
         QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), 120000);
+        QVERIFY(!window->restartRequested());
         window.reset();
         QCOMPARE(endRun(0, false), 0);
     }
