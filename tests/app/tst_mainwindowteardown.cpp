@@ -416,13 +416,16 @@ private slots:
     {
         QTest::addColumn<int>("signal");
         QTest::addColumn<bool>("unsaved");
-        QTest::addColumn<QString>("asking"); // what asks about the edits when the signal comes
+        // What asks about the edits when the signal comes; "nohup": SIGHUP ignored at the start
+        // keeps the run going until SIGTERM.
+        QTest::addColumn<QString>("asking");
         QTest::newRow("SIGTERM") << int(SIGTERM) << false << "";
         QTest::newRow("SIGINT") << int(SIGINT) << false << "";
         QTest::newRow("SIGHUP") << int(SIGHUP) << false << "";
         QTest::newRow("SIGTERM, edits not stored") << int(SIGTERM) << true << "";
         QTest::newRow("SIGTERM at the close's question") << int(SIGTERM) << true << "close";
         QTest::newRow("SIGTERM at the theme restart's question") << int(SIGTERM) << true << "restart";
+        QTest::newRow("SIGHUP under nohup") << int(SIGHUP) << false << "nohup";
     }
 
     void endSignalCloses()
@@ -436,14 +439,23 @@ private slots:
         environment.insert("OSTRA_SIGNALLED_PORT", tx.portName());
         if (unsaved)
             environment.insert("OSTRA_SIGNALLED_EDITS", "1");
-        if (!asking.isEmpty())
+        const bool nohup = asking == "nohup";
+        if (nohup)
+            run.setChildProcessModifier([] { ::signal(SIGHUP, SIG_IGN); });
+        else if (!asking.isEmpty())
             environment.insert("OSTRA_SIGNALLED_ASKING", asking + ' ' + QString::number(signal));
         run.setProcessEnvironment(environment);
         run.setProcessChannelMode(QProcess::ForwardedChannels);
-        run.start(QCoreApplication::applicationFilePath(), {"signalledChild"});
+        // The test library's own handler of fatal signals would take SIGHUP over from nohup.
+        run.start(QCoreApplication::applicationFilePath(),
+                  nohup ? QStringList{"signalledChild", "-nocrashhandler"} : QStringList{"signalledChild"});
         QVERIFY(tx.waitForChannelFrames(5, 60000));
-        if (asking.isEmpty())
+        if (asking.isEmpty() || nohup)
             QCOMPARE(::kill(pid_t(run.processId()), signal), 0);
+        if (nohup) {
+            QVERIFY(tx.waitForChannelFrames(tx.channelFrameCount() + 50, 60000));
+            QCOMPARE(::kill(pid_t(run.processId()), SIGTERM), 0);
+        }
         QVERIFY(tx.waitFor([&run] { return run.state() == QProcess::NotRunning; }, 60000));
         tx.process();
         QCOMPARE(run.exitStatus(), QProcess::NormalExit);
