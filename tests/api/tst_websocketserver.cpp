@@ -107,6 +107,22 @@ public:
     mutable int refusals = 0;
 };
 
+// Takes "action_halt" as a stop: it takes effect at once, and is applied again after the
+// requests it overtook. Counts how often it ran.
+class HaltHandler : public corvane::WsHandler
+{
+public:
+    explicit HaltHandler(QObject *parent) : WsHandler(nullptr, parent) {}
+    QStringList supportedEvents() const override { return {QStringLiteral("action_halt")}; }
+    QJsonObject handleEvent(const QString &event, const QJsonObject &) override
+    {
+        ++applied;
+        return {{QStringLiteral("event"), event}, {QStringLiteral("success"), true}};
+    }
+    bool isStop(const QString &, const QJsonObject &) const override { return true; }
+    int applied = 0;
+};
+
 QJsonObject parsed(const char *json)
 {
     return QJsonDocument::fromJson(json).object();
@@ -1133,6 +1149,34 @@ private slots:
         later->answerFirst();
         QCOMPARE(asking.next(), parsed(R"({"event":"get_later","data":{"n":2}})"));
         QVERIFY(asking.pending().isEmpty());
+    }
+
+    // Another client's flood of stops overtakes the requests that wait behind an answer to come:
+    // each is applied again after them once, not once for every stop that came.
+    void stopFloodBehindAWait()
+    {
+        ServerRig rig;
+        auto *later = new LaterHandler(&rig.server);
+        auto *halt = new HaltHandler(&rig.server);
+        rig.server.registerHandler(later);
+        rig.server.registerHandler(halt);
+        WsTestClient waiting;
+        WsTestClient stopping;
+        QVERIFY(waiting.open(rig.server.serverPort()));
+        QVERIFY(stopping.open(rig.server.serverPort()));
+        constexpr int Requests = 50;
+        constexpr int Stops = 400;
+        waiting.send({{"event", "get_later"}});
+        for (int i = 0; i < Requests; ++i)
+            waiting.send({{"event", "get_echo"}});
+        QTRY_COMPARE(later->waiting.size(), 1);
+        for (int i = 0; i < Stops; ++i)
+            stopping.send({{"event", "action_halt"}, {"data", QJsonObject{{"n", i}}}});
+        QTRY_COMPARE(stopping.received.size(), Stops);
+        QCOMPARE(halt->applied, Stops);
+        later->answerFirst();
+        QTRY_COMPARE(waiting.received.size(), Requests + 1);
+        QCOMPARE(halt->applied, Stops + Requests);
     }
 
     // A request is handled once the request before it has its answer, however long it is.
