@@ -63,23 +63,29 @@ void collectLogLines(QtMsgType type, const QMessageLogContext &context, const QS
         previousHandler(type, context, message);
 }
 
-// Answers "get_echo" with its data, "get_padded" with its data and 2 KiB more, and pushes on
-// request.
+// Answers "get_echo" with its data, "get_padded" with its data and 2 KiB more, takes "action_halt"
+// as a stop, and pushes on request.
 class EchoHandler : public corvane::WsHandler
 {
 public:
     explicit EchoHandler(QObject *parent) : WsHandler(nullptr, parent) {}
-    QStringList supportedEvents() const override { return {QStringLiteral("get_echo"), QStringLiteral("get_padded")}; }
+    QStringList supportedEvents() const override
+    {
+        return {QStringLiteral("get_echo"), QStringLiteral("get_padded"), QStringLiteral("action_halt")};
+    }
     QJsonObject handleEvent(const QString &event, const QJsonObject &data) override
     {
         ++handled;
+        halts += event == QLatin1String("action_halt") ? 1 : 0;
         QJsonObject reply = data;
         if (event == QLatin1String("get_padded"))
             reply.insert(QStringLiteral("pad"), QString(2048, QLatin1Char('p')));
         return {{QStringLiteral("event"), event}, {QStringLiteral("data"), reply}};
     }
+    bool isStop(const QString &event, const QJsonObject &) const override { return event == QLatin1String("action_halt"); }
     void push(const QString &event, const QJsonObject &data) { emit pushEvent(event, data); }
     int handled = 0;
+    int halts = 0;
 };
 
 // Answers "get_later" only when the test says so, the way a handler waiting for a child
@@ -105,22 +111,6 @@ public:
     void answerFirst() { waiting.takeFirst()(); }
     QList<std::function<void()>> waiting;
     mutable int refusals = 0;
-};
-
-// Takes "action_halt" as a stop: it takes effect at once, and is applied again after the
-// requests it overtook. Counts how often it ran.
-class HaltHandler : public corvane::WsHandler
-{
-public:
-    explicit HaltHandler(QObject *parent) : WsHandler(nullptr, parent) {}
-    QStringList supportedEvents() const override { return {QStringLiteral("action_halt")}; }
-    QJsonObject handleEvent(const QString &event, const QJsonObject &) override
-    {
-        ++applied;
-        return {{QStringLiteral("event"), event}, {QStringLiteral("success"), true}};
-    }
-    bool isStop(const QString &, const QJsonObject &) const override { return true; }
-    int applied = 0;
 };
 
 QJsonObject parsed(const char *json)
@@ -1157,9 +1147,7 @@ private slots:
     {
         ServerRig rig;
         auto *later = new LaterHandler(&rig.server);
-        auto *halt = new HaltHandler(&rig.server);
         rig.server.registerHandler(later);
-        rig.server.registerHandler(halt);
         WsTestClient waiting;
         WsTestClient stopping;
         QVERIFY(waiting.open(rig.server.serverPort()));
@@ -1173,10 +1161,10 @@ private slots:
         for (int i = 0; i < Stops; ++i)
             stopping.send({{"event", "action_halt"}, {"data", QJsonObject{{"n", i}}}});
         QTRY_COMPARE(stopping.received.size(), Stops);
-        QCOMPARE(halt->applied, Stops);
+        QCOMPARE(rig.echo->halts, Stops);
         later->answerFirst();
         QTRY_COMPARE(waiting.received.size(), Requests + 1);
-        QCOMPARE(halt->applied, Stops + Requests);
+        QCOMPARE(rig.echo->halts, Stops + Requests);
     }
 
     // A request is handled once the request before it has its answer, however long it is.
