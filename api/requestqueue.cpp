@@ -138,8 +138,14 @@ void RequestQueue::parsed(QWebSocket *client, const EntryPtr &entry, const QJson
         const auto stop = std::make_shared<const Entry>(*entry);
         for (auto other = m_inboxes.begin(); other != m_inboxes.end(); ++other) {
             for (qsizetype i = other->next; i < other->entries.size() && other->entries.at(i) != entry; ++i) {
-                if (!other->entries.at(i)->started)
-                    other->entries.at(i)->overtaken.append(stop);
+                if (other->entries.at(i)->started)
+                    continue;
+                // Every stop of an event has the same effect: a flood of them is applied again once.
+                QList<std::shared_ptr<const Entry>> &overtaken = other->entries.at(i)->overtaken;
+                overtaken.removeIf([&stop](const std::shared_ptr<const Entry> &earlier) {
+                    return earlier->handler == stop->handler && earlier->event == stop->event;
+                });
+                overtaken.append(stop);
             }
         }
         apply(client, entry);

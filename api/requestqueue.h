@@ -102,8 +102,8 @@ private:
         QJsonObject data;
         QJsonObject reply;
         QString failure;
-        // Stops of other clients that arrived after it and took effect before it: applied again
-        // once it has.
+        // Stops that arrived after it and took effect before it, the last of each event: applied
+        // again once it has.
         QList<std::shared_ptr<const Entry>> overtaken;
     };
     using EntryPtr = std::shared_ptr<Entry>;

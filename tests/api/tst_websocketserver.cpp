@@ -63,23 +63,29 @@ void collectLogLines(QtMsgType type, const QMessageLogContext &context, const QS
         previousHandler(type, context, message);
 }
 
-// Answers "get_echo" with its data, "get_padded" with its data and 2 KiB more, and pushes on
-// request.
+// Answers "get_echo" with its data, "get_padded" with its data and 2 KiB more, takes "action_halt"
+// as a stop, and pushes on request.
 class EchoHandler : public corvane::WsHandler
 {
 public:
     explicit EchoHandler(QObject *parent) : WsHandler(nullptr, parent) {}
-    QStringList supportedEvents() const override { return {QStringLiteral("get_echo"), QStringLiteral("get_padded")}; }
+    QStringList supportedEvents() const override
+    {
+        return {QStringLiteral("get_echo"), QStringLiteral("get_padded"), QStringLiteral("action_halt")};
+    }
     QJsonObject handleEvent(const QString &event, const QJsonObject &data) override
     {
         ++handled;
+        halts += event == QLatin1String("action_halt") ? 1 : 0;
         QJsonObject reply = data;
         if (event == QLatin1String("get_padded"))
             reply.insert(QStringLiteral("pad"), QString(2048, QLatin1Char('p')));
         return {{QStringLiteral("event"), event}, {QStringLiteral("data"), reply}};
     }
+    bool isStop(const QString &event, const QJsonObject &) const override { return event == QLatin1String("action_halt"); }
     void push(const QString &event, const QJsonObject &data) { emit pushEvent(event, data); }
     int handled = 0;
+    int halts = 0;
 };
 
 // Answers "get_later" only when the test says so, the way a handler waiting for a child
@@ -1133,6 +1139,32 @@ private slots:
         later->answerFirst();
         QCOMPARE(asking.next(), parsed(R"({"event":"get_later","data":{"n":2}})"));
         QVERIFY(asking.pending().isEmpty());
+    }
+
+    // Another client's flood of stops overtakes the requests that wait behind an answer to come:
+    // each is applied again after them once, not once for every stop that came.
+    void stopFloodBehindAWait()
+    {
+        ServerRig rig;
+        auto *later = new LaterHandler(&rig.server);
+        rig.server.registerHandler(later);
+        WsTestClient waiting;
+        WsTestClient stopping;
+        QVERIFY(waiting.open(rig.server.serverPort()));
+        QVERIFY(stopping.open(rig.server.serverPort()));
+        constexpr int Requests = 50;
+        constexpr int Stops = 400;
+        waiting.send({{"event", "get_later"}});
+        for (int i = 0; i < Requests; ++i)
+            waiting.send({{"event", "get_echo"}});
+        QTRY_COMPARE(later->waiting.size(), 1);
+        for (int i = 0; i < Stops; ++i)
+            stopping.send({{"event", "action_halt"}, {"data", QJsonObject{{"n", i}}}});
+        QTRY_COMPARE(stopping.received.size(), Stops);
+        QCOMPARE(rig.echo->halts, Stops);
+        later->answerFirst();
+        QTRY_COMPARE(waiting.received.size(), Requests + 1);
+        QCOMPARE(rig.echo->halts, Stops + Requests);
     }
 
     // A request is handled once the request before it has its answer, however long it is.
