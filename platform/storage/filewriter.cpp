@@ -659,9 +659,12 @@ bool FileWriter::writeFile(const QString &path, const QByteArray &bytes, Stamp *
 
 bool FileWriter::removeFiles(const QStringList &paths)
 {
+    // A removal needs no descriptor: with none left to open its folder with (a flood of
+    // connections) a profile can still be deleted, its folder then unsynced.
     const int folder = openFolder(paths.constLast());
-    if (folder < 0) {
-        warnFailure("cannot open the folder of", paths.constLast(), errno);
+    const int unopened = folder < 0 ? errno : 0;
+    if (unopened != 0 && unopened != EMFILE && unopened != ENFILE) {
+        warnFailure("cannot open the folder of", paths.constLast(), unopened);
         return false;
     }
     for (qsizetype i = 0; i < paths.size(); ++i) {
@@ -670,13 +673,14 @@ bool FileWriter::removeFiles(const QStringList &paths)
         const int error = commit([&] { return ::unlink(name.constData()) == 0 || errno == ENOENT ? 0 : errno; },
                                  i == paths.size() - 1);
         if (error != 0) {
-            ::close(folder);
+            if (folder >= 0)
+                ::close(folder);
             if (error != ECANCELED)
                 warnFailure("cannot remove", path, error);
             return false;
         }
     }
-    syncFolder(folder, paths.constLast());
+    syncFolder(folder, paths.constLast(), unopened);
     return true;
 }
 
@@ -687,16 +691,20 @@ int FileWriter::openFolder(const QString &path)
     return ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
-void FileWriter::syncFolder(int folder, const QString &path)
+void FileWriter::syncFolder(int folder, const QString &path, int unopened)
 {
     // A rename or removal lives in the folder: until the folder is on disk too, a power cut can
     // bring the old file back after the change was reported done.
-    const int error = g_faults & FolderSyncFails ? EIO : ::fsync(folder) == 0 ? 0 : errno;
-    ::close(folder);
-    if (error != 0) {
-        t_folderUnsynced = error;
-        FileWriter::warn(QStringLiteral("FileWriter: cannot sync the folder of %1 %2").arg(path, qt_error_string(error)));
-    }
+    if (folder < 0)
+        t_folderUnsynced = unopened;
+    else if (g_faults & FolderSyncFails)
+        t_folderUnsynced = EIO;
+    else if (::fsync(folder) != 0)
+        t_folderUnsynced = errno;
+    if (folder >= 0)
+        ::close(folder);
+    if (t_folderUnsynced != 0)
+        FileWriter::warn(QStringLiteral("FileWriter: cannot sync the folder of %1 %2").arg(path, qt_error_string(t_folderUnsynced)));
 }
 
 bool FileWriter::Stamp::operator==(const Stamp &other) const
