@@ -639,50 +639,72 @@ bool FileWriter::writeFile(const QString &path, const QByteArray &bytes, Stamp *
         return fail("cannot sync", EIO);
     if (::fdatasync(fd) != 0)
         return fail("cannot sync", errno);
+    const int folder = openFolder(target.filePath());
+    if (folder < 0)
+        return fail("cannot open the folder of", errno);
     const int renamed = commit([&] { return ::rename(temporary.constData(), finalName.constData()) == 0 ? 0 : errno; });
-    if (renamed != 0)
+    if (renamed != 0) {
+        ::close(folder);
         return fail("cannot replace", renamed);
+    }
     struct stat made = {};
     if (written)
         *written = ::fstat(fd, &made) == 0 ? stampFrom(made) : Stamp();
     ::close(fd);
     // The new file is in place by now: a folder that cannot be synced fails the job's batches
     // but not the write, as the store's memory must match the file.
-    syncFolder(target.filePath());
+    syncFolder(folder, target.filePath());
     return true;
 }
 
 bool FileWriter::removeFiles(const QStringList &paths)
 {
+    // A removal needs no descriptor: with none left to open its folder with (a flood of
+    // connections) a profile can still be deleted, its folder then unsynced.
+    const int folder = openFolder(paths.constLast());
+    const int unopened = folder < 0 ? errno : 0;
+    if (unopened != 0 && unopened != EMFILE && unopened != ENFILE) {
+        warnFailure("cannot open the folder of", paths.constLast(), unopened);
+        return false;
+    }
     for (qsizetype i = 0; i < paths.size(); ++i) {
         const QString &path = paths.at(i);
         const QByteArray name = QFile::encodeName(path);
         const int error = commit([&] { return ::unlink(name.constData()) == 0 || errno == ENOENT ? 0 : errno; },
                                  i == paths.size() - 1);
         if (error != 0) {
+            if (folder >= 0)
+                ::close(folder);
             if (error != ECANCELED)
                 warnFailure("cannot remove", path, error);
             return false;
         }
     }
-    syncFolder(paths.constLast());
+    syncFolder(folder, paths.constLast(), unopened);
     return true;
 }
 
-void FileWriter::syncFolder(const QString &path)
+int FileWriter::openFolder(const QString &path)
+{
+    // Opened before the change: one that cannot be (a folder the user may write in but not
+    // read) could not be synced after it, and the change would land yet be reported failed.
+    return ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+void FileWriter::syncFolder(int folder, const QString &path, int unopened)
 {
     // A rename or removal lives in the folder: until the folder is on disk too, a power cut can
     // bring the old file back after the change was reported done.
-    const QByteArray folderPath = QFile::encodeName(QFileInfo(path).absolutePath());
-    const int folder = ::open(folderPath.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const bool synced = folder >= 0 && !(g_faults & FolderSyncFails) && ::fsync(folder) == 0;
-    if (!synced) {
-        const int error = folder >= 0 && (g_faults & FolderSyncFails) ? EIO : errno;
-        t_folderUnsynced = error;
-        FileWriter::warn(QStringLiteral("FileWriter: cannot sync the folder of %1 %2").arg(path, qt_error_string(error)));
-    }
+    if (folder < 0)
+        t_folderUnsynced = unopened;
+    else if (g_faults & FolderSyncFails)
+        t_folderUnsynced = EIO;
+    else if (::fsync(folder) != 0)
+        t_folderUnsynced = errno;
     if (folder >= 0)
         ::close(folder);
+    if (t_folderUnsynced != 0)
+        FileWriter::warn(QStringLiteral("FileWriter: cannot sync the folder of %1 %2").arg(path, qt_error_string(t_folderUnsynced)));
 }
 
 bool FileWriter::Stamp::operator==(const Stamp &other) const

@@ -201,7 +201,11 @@ private:
     static void settle(Batch &batch, const QString &path, quint64 ticket, bool ok, const QString &why);
     void report(const std::shared_ptr<Batch> &batch);
     static bool removeFiles(const QStringList &paths);
-    static void syncFolder(const QString &path);
+    // The folder of `path`, opened to be synced after a change in it; -1 (errno) when it cannot be.
+    static int openFolder(const QString &path);
+    // Syncs and closes `folder`, which the job's change of `path` is in; -1: it could not be
+    // opened, with the system's error `unopened`.
+    static void syncFolder(int folder, const QString &path, int unopened = 0);
     static void run(const std::shared_ptr<Shared> &shared);
 
     // The thread the writer belongs to only.

@@ -5,8 +5,11 @@
 #include <QTest>
 
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "api/apihandlers.h"
@@ -87,6 +90,46 @@ private:
     bool m_pinned = false;
 };
 
+// A folder the user may write in but not read (mode 0300), as the writer's thread meets it: that
+// thread loses the right to ignore file permissions, as a user's session has none, while this lives.
+class UnreadableFolder
+{
+public:
+    explicit UnreadableFolder(const QString &path) : m_path(path)
+    {
+        if (m_path.isEmpty())
+            return;
+        QVERIFY(::chmod(QFile::encodeName(m_path).constData(), 0300) == 0);
+        overrideOnWriterThread(false);
+    }
+    ~UnreadableFolder()
+    {
+        if (m_path.isEmpty())
+            return;
+        overrideOnWriterThread(true);
+        ::chmod(QFile::encodeName(m_path).constData(), 0700);
+    }
+
+private:
+    // A job of its own, in turn with the others on the writer's thread: capabilities are the thread's.
+    static void overrideOnWriterThread(bool allowed)
+    {
+        corvane::FileWriter::shared().update("capabilities", [allowed] {
+            return corvane::FileWriter::Work([allowed] {
+                __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+                __user_cap_data_struct caps[2]{};
+                ::syscall(SYS_capget, &header, caps);
+                const unsigned override = (1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH);
+                caps[0].effective = allowed ? caps[0].effective | override : caps[0].effective & ~override;
+                ::syscall(SYS_capset, &header, caps);
+                return corvane::FileWriter::Outcome::Stored;
+            });
+        });
+    }
+
+    QString m_path;
+};
+
 // Why a save failed under `limit` (ostratest::Starved), as a reply says it.
 QString reasonOf(const QString &limit)
 {
@@ -96,6 +139,8 @@ QString reasonOf(const QString &limit)
         return "the file size limit is reached";
     if (limit == "failing sync" || limit == "failing folder sync")
         return "the disk reported an error";
+    if (limit == "unreadable folder")
+        return "permission denied";
     return "operation not permitted"; // pinned
 }
 
@@ -205,6 +250,12 @@ private slots:
                                                                 << folderSync << profile;
         QTest::newRow("action_delete_profile, failing folder sync") << "action_delete_profile" << R"({"id":"$other"})"
                                                                     << folderSync << "Failed to delete profile: Other";
+        // A folder that cannot be opened cannot be synced: nothing lands in it.
+        const QString unreadable = "unreadable folder";
+        QTest::newRow("set_axis_settings, unreadable folder") << "set_axis_settings" << R"({"wheelRotationDeg":540})"
+                                                              << unreadable << profile;
+        QTest::newRow("action_delete_profile, unreadable folder") << "action_delete_profile" << R"({"id":"$other"})"
+                                                                  << unreadable << "Failed to delete profile: Other";
         // Removing needs no room on the disk: a file that stays makes it fail.
         QTest::newRow("action_delete_profile") << "action_delete_profile" << R"({"id":"$other"})" << "pinned"
                                                << "Failed to delete profile: Other";
@@ -241,6 +292,7 @@ private slots:
             const Pinned pinned(limit == "pinned" ? api->rig.controller->profileManager()->profileFilePath(m_ids["$other"]) : "");
             if (limit == "pinned" && !pinned.pinned())
                 QSKIP("This file system cannot keep a file from being removed");
+            const UnreadableFolder unreadable(limit == "unreadable folder" ? folder() : "");
             reply = api->request(event, request);
         }
         QCOMPARE(reply.value("success"), QJsonValue(false));
