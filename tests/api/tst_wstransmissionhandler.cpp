@@ -308,7 +308,7 @@ private slots:
             QTRY_COMPARE(api->rig.controller->isRunning(), startsLast);
             QCOMPARE(held.waiting(), 1);
         }
-        for (const QString &who : {"a", "b"}) {
+        for (const QString &who : QStringList{"a", "b"}) {
             for (const QString &event : sent.value(who)) {
                 const QJsonObject reply = (who == "a" ? api->client : another).next();
                 QCOMPARE(reply.value("event"), QJsonValue(event));
