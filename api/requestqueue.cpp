@@ -91,28 +91,34 @@ bool RequestQueue::isHandlingRequest() const
            || FileWriter::shared().reportingFor() == this;
 }
 
-qint64 RequestQueue::queuedBytes(QWebSocket *client) const
+qint64 RequestQueue::unreadBytes(QWebSocket *client) const
 {
     const auto inbox = m_inboxes.constFind(client);
-    return inbox == m_inboxes.cend() ? 0 : inbox->waitingBytes + inbox->refusedBytes;
+    return inbox == m_inboxes.cend() ? 0 : inbox->unreadBytes;
 }
 
-void RequestQueue::take(QWebSocket *client, const QString &message)
+void RequestQueue::take(QWebSocket *client, const QString &message, qint64 end)
 {
     const auto inbox = m_inboxes.find(client);
     if (inbox == m_inboxes.end())
         return;
     const auto entry = std::make_shared<Entry>();
     entry->bytes = message.size() + RequestBytes;
-    inbox->waitingBytes += entry->bytes;
     inbox->entries.enqueue(entry);
+    inbox->takenEnd = end;
+    // It reached the machine before the stops read while it was still unread.
+    for (const Mark &mark : std::as_const(inbox->marks))
+        holdAfter(*entry, mark.stop);
+    inbox->marks.removeIf([end](const Mark &mark) { return mark.end <= end; });
     if (message.size() <= MaxReadAtOnceChars) {
+        inbox->waitingBytes += entry->bytes;
         QJsonParseError error{};
         const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &error);
         parsed(client, entry, document, error);
         return;
     }
     ++inbox->parsing;
+    inbox->unreadBytes += entry->bytes;
     QMetaObject::invokeMethod(m_reader, [this, client, serial = inbox->serial, entry, message] {
         QJsonParseError error{};
         const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &error);
@@ -121,7 +127,10 @@ void RequestQueue::take(QWebSocket *client, const QString &message)
             if (inbox == m_inboxes.end() || inbox->serial != serial)
                 return; // gone meanwhile
             --inbox->parsing;
+            inbox->unreadBytes -= entry->bytes;
+            inbox->waitingBytes += entry->bytes;
             parsed(client, entry, document, error);
+            emit shrunk(client);
         });
     });
 }
@@ -138,17 +147,21 @@ void RequestQueue::parsed(QWebSocket *client, const EntryPtr &entry, const QJson
         const auto stop = std::make_shared<const Entry>(*entry);
         for (auto other = m_inboxes.begin(); other != m_inboxes.end(); ++other) {
             for (qsizetype i = other->next; i < other->entries.size() && other->entries.at(i) != entry; ++i) {
-                if (other->entries.at(i)->started)
-                    continue;
-                // Every stop of an event has the same effect: a flood of them is applied again once.
-                QList<std::shared_ptr<const Entry>> &overtaken = other->entries.at(i)->overtaken;
-                overtaken.removeIf([&stop](const std::shared_ptr<const Entry> &earlier) {
-                    return earlier->handler == stop->handler && earlier->event == stop->event;
-                });
-                overtaken.append(stop);
+                if (!other->entries.at(i)->started)
+                    holdAfter(*other->entries.at(i), stop);
             }
         }
+        markUnread(client, stop);
         apply(client, entry);
+    } else if (appliesOnArrival(*entry)) {
+        apply(client, entry);
+    } else if (inbox->overflowed) {
+        // Let go: past the limit nothing else it sent takes effect, nor is answered.
+        inbox->waitingBytes -= entry->bytes;
+        inbox->entries.removeOne(entry);
+        if (inbox->gone)
+            settle(client);
+        return;
     } else if (!entry->answered && inbox->waitingBytes - entry->bytes > MaxWaitingBytes && isWaiting(*inbox->entries.head())) {
         // Refused at once, it holds only its place in its client's order, and its reply.
         inbox->waitingBytes -= entry->bytes;
@@ -162,7 +175,7 @@ void RequestQueue::parsed(QWebSocket *client, const EntryPtr &entry, const QJson
         entry->handler = nullptr;
         entry->event.clear();
         entry->data = QJsonObject();
-        // A flood of one request holds one refusal, or the client would not be read on to its stop.
+        // A flood of one request holds one refusal.
         // A long one is refused once read on the reader thread, with later ones behind it already.
         if (const qsizetype at = inbox->entries.lastIndexOf(entry); at > 0) {
             Entry &previous = *inbox->entries.at(at - 1);
@@ -172,9 +185,36 @@ void RequestQueue::parsed(QWebSocket *client, const EntryPtr &entry, const QJson
                 inbox->entries.removeAt(at);
             }
         }
-        emit shrunk(client);
+    }
+    if (!inbox->overflowed && inbox->waitingBytes + inbox->refusedBytes > MaxHeldBytes) {
+        inbox->overflowed = true;
+        emit overflowed(client);
     }
     scheduleTurns();
+}
+
+void RequestQueue::holdAfter(Entry &entry, const std::shared_ptr<const Entry> &stop)
+{
+    // Every stop of an event has the same effect: a flood of them is applied again once.
+    entry.overtaken.removeIf([&stop](const std::shared_ptr<const Entry> &earlier) {
+        return earlier->handler == stop->handler && earlier->event == stop->event;
+    });
+    entry.overtaken.append(stop);
+}
+
+void RequestQueue::markUnread(QWebSocket *client, const std::shared_ptr<const Entry> &stop)
+{
+    for (auto other = m_inboxes.begin(); other != m_inboxes.end(); ++other) {
+        if (other.key() == client)
+            continue;
+        const qint64 end = m_server.arrived(other.key());
+        if (end <= other->takenEnd)
+            continue;
+        other->marks.removeIf([&stop](const Mark &mark) {
+            return mark.stop->handler == stop->handler && mark.stop->event == stop->event;
+        });
+        other->marks.append({end, stop});
+    }
 }
 
 void RequestQueue::read(Entry &entry, const QJsonDocument &document, const QJsonParseError &parseError) const
@@ -228,6 +268,11 @@ bool RequestQueue::isWaiting(const Entry &entry)
 bool RequestQueue::isStop(const Entry &entry) const
 {
     return !entry.answered && entry.handler && entry.handler->isStop(entry.event, entry.data);
+}
+
+bool RequestQueue::appliesOnArrival(const Entry &entry) const
+{
+    return !entry.answered && entry.handler && entry.handler->appliesOnArrival(entry.event, entry.data);
 }
 
 void RequestQueue::apply(QWebSocket *client, const EntryPtr &entry)

@@ -26,11 +26,13 @@ bool inTurns(const QObject *owner, const QList<QWebSocket *> &clients, qsizetype
              const std::function<bool(QWebSocket *)> &step);
 
 // The clients' requests from their arrival until their replies have gone. A stop takes effect
-// when it arrives, whatever else waits; every other request in its client's order, once the one
-// before it has been answered, however long that takes (a connect waits seconds for a busy port).
-// A reply goes in its client's order once what its request stored is on disk; one that waited
-// tells the state as it is when it goes. A client whose requests wait beyond a limit has its
-// further requests, stops aside, refused at once: nothing it sends is left unread.
+// when it arrives, whatever else waits, and again after each request that reached the machine
+// before it (from any client) and took effect after it; every other request in its client's
+// order, once the one before it has been answered, however long that takes (a connect waits
+// seconds for a busy port). A reply goes in its client's order once what its request stored is
+// on disk; one that waited tells the state as it is when it goes. A client whose requests wait
+// beyond a limit has its further requests, stops aside, refused at once; one whose refusals and
+// waiting requests pass a second limit is let go: nothing it sends is left unread.
 class RequestQueue : public QObject
 {
     Q_OBJECT
@@ -40,6 +42,10 @@ public:
     // or some five hundred small ones. Replies that wait only for their client to read are bounded
     // by the server.
     static constexpr qint64 MaxWaitingBytes = 128 * 1024;
+    // What of one client's requests and refusals may wait for their turn at most: past it the
+    // client has sent some four thousand requests that cannot be answered yet, and is let go
+    // (`overflowed`), its stops still taking effect. Messages still being read count apart.
+    static constexpr qint64 MaxHeldBytes = 1024 * 1024;
     // Time a pass of the event loop spends applying requests and sending replies (the 7 ms tick
     // shares the thread); what is left waits for the next pass.
     static constexpr qint64 TurnBudgetNs = 1'000'000;
@@ -57,6 +63,9 @@ public:
         std::function<bool(QWebSocket *)> mayReceive;
         // The server's own answer to a request; empty for an event that is not its own.
         std::function<QJsonObject(QWebSocket *, const QString &event, const QJsonObject &data)> ownAnswer;
+        // Where the client's stream ends of what has reached the machine, read or not; -1 once
+        // nothing more is taken from it.
+        std::function<qint64(QWebSocket *)> arrived;
     };
 
     RequestQueue(Server server, QObject *parent);
@@ -64,8 +73,9 @@ public:
 
     void registerHandler(WsHandler *handler);
     void open(QWebSocket *client);
-    // A message the client sent: a stop takes effect now, anything else in its order.
-    void take(QWebSocket *client, const QString &message);
+    // A message the client sent, ending at `end` in its stream: a stop takes effect now, anything
+    // else in its order.
+    void take(QWebSocket *client, const QString &message, qint64 end);
     // The client has gone: its replies go nowhere, what it sent still takes effect.
     void leave(QWebSocket *client);
     // Holds nothing of the client (any more).
@@ -74,16 +84,19 @@ public:
     void clear();
     // The client takes replies again.
     void resume(QWebSocket *client);
-    // What the client's requests and their replies hold while they wait.
-    qint64 queuedBytes(QWebSocket *client) const;
+    // What the client's messages still being read hold.
+    qint64 unreadBytes(QWebSocket *client) const;
     // See WebSocketServer::isHandlingRequest.
     bool isHandlingRequest() const;
 
 signals:
     // A client that left has nothing more here.
     void drained(QWebSocket *client);
-    // What the client's requests hold shrank with no reply going: a request refused once read.
+    // A long message of the client's has been read.
     void shrunk(QWebSocket *client);
+    // The client's requests and refusals waiting passed MaxHeldBytes: it must be let go. Of what
+    // it sends from now on, only what applies on arrival takes effect.
+    void overflowed(QWebSocket *client);
 
 private:
     // One request, from its arrival until its reply has gone.
@@ -115,6 +128,14 @@ private:
         QList<std::shared_ptr<const Entry>> stops;
     };
 
+    // A stop read while a client's stream held bytes not yet taken, up to `end`: the requests
+    // among them reached the machine before it.
+    struct Mark
+    {
+        qint64 end = 0;
+        std::shared_ptr<const Entry> stop;
+    };
+
     struct Inbox
     {
         QQueue<EntryPtr> entries;
@@ -122,9 +143,13 @@ private:
         qsizetype next = 0; // entries at the front taken in hand
         EntryPtr inHand; // the last request taken in its order; the next waits for its answer
         int parsing = 0; // messages on the reader thread
+        qint64 unreadBytes = 0; // theirs
         qint64 waitingBytes = 0;
         qint64 refusedBytes = 0;
+        qint64 takenEnd = 0; // where in its stream the last message taken ends
+        QList<Mark> marks; // the last of each stop's event
         bool gone = false;
+        bool overflowed = false;
     };
 
     // A message read: a stop takes effect now, a request past the limit is refused now.
@@ -136,6 +161,11 @@ private:
     // Taken in hand and waiting for its answer or for the disk: what follows it waits for it.
     static bool isWaiting(const Entry &entry);
     bool isStop(const Entry &entry) const;
+    bool appliesOnArrival(const Entry &entry) const;
+    // Applied again after `entry` once it has taken effect, in place of an earlier one of its event.
+    static void holdAfter(Entry &entry, const std::shared_ptr<const Entry> &stop);
+    // The stop holds against what every other client's stream held unread when it came.
+    void markUnread(QWebSocket *client, const std::shared_ptr<const Entry> &stop);
     void apply(QWebSocket *client, const EntryPtr &entry);
     // Calls the handler; the reply goes once it is answered, stored and first in its client's order.
     void ask(const EntryPtr &entry);

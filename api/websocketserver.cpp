@@ -25,6 +25,7 @@
 #include "platform/network/acceptqueue.h"
 #include "platform/network/firewallrule.h"
 #include "platform/network/machinename.h"
+#include "platform/network/receivequeue.h"
 
 namespace corvane {
 
@@ -115,11 +116,13 @@ WebSocketServer::WebSocketServer(CorvaneController *controller, QObject *parent)
                                 [this](QWebSocket *client) { return !isBehind(client); },
                                 [this](QWebSocket *client, const QString &event, const QJsonObject &data) {
                                     return ownAnswer(client, event, data);
-                                }},
+                                },
+                                [this](QWebSocket *client) { return arrived(client); }},
                                this);
     connect(m_queue, &RequestQueue::drained, this, &WebSocketServer::leaveIfRead);
-    // A long message is read on another thread: its refusal comes after the client was paused.
+    // A long message is read on another thread: it is done after the client was paused.
     connect(m_queue, &RequestQueue::shrunk, this, &WebSocketServer::updateReading);
+    connect(m_queue, &RequestQueue::overflowed, this, &WebSocketServer::letGo);
 }
 
 WebSocketServer::~WebSocketServer()
@@ -233,13 +236,37 @@ bool WebSocketServer::isBehind(QWebSocket *client) const
     return client->bytesToWrite() > MaxUnsentBytes;
 }
 
+qint64 WebSocketServer::arrived(QWebSocket *client) const
+{
+    const auto reading = m_reading.constFind(client);
+    if (reading == m_reading.cend() || !reading->socket)
+        return -1;
+    return reading->frames.readBytes() + reading->socket->bytesAvailable()
+           + ReceiveQueue::waitingBytes(reading->socket->socketDescriptor());
+}
+
+void WebSocketServer::letGo(QWebSocket *client)
+{
+    const auto reading = m_reading.find(client);
+    if (!m_clients.contains(client) || reading == m_reading.end())
+        return;
+    qInfo().noquote() << "WebSocketServer: client" << peerOf(client) << "has too many requests waiting, closing it";
+    reading->closeAt = arrived(client);
+    forgetClient(client);
+    emit clientCountChanged(clientCount());
+    // Forgotten, it is still read up to there.
+    if (reading->socket)
+        connect(reading->socket, &QIODevice::readyRead, this, &WebSocketServer::scheduleReading);
+    scheduleReading();
+}
+
 void WebSocketServer::updateReading(QWebSocket *client)
 {
     const auto peer = m_peers.find(client);
     if (peer == m_peers.end())
         return;
     // What a client that has gone sent is all in its socket already.
-    const bool pause = m_clients.contains(client) && (isBehind(client) || m_queue->queuedBytes(client) > MaxUnsentBytes);
+    const bool pause = m_clients.contains(client) && (isBehind(client) || m_queue->unreadBytes(client) > MaxUnsentBytes);
     if (pause == peer->paused)
         return;
     peer->paused = pause;
@@ -273,14 +300,21 @@ bool WebSocketServer::takeMessage(QWebSocket *client)
     const WsFrameReader::Taken taken = reading->frames.next(reading->socket);
     switch (taken.kind) {
     case WsFrameReader::Kind::None:
-        // A client that has gone sends no more: everything it sent has been taken.
-        if (!m_clients.contains(client)) {
+        if (reading->closeAt >= 0) {
+            if (reading->frames.readBytes() < reading->closeAt)
+                return false;
+            const QPointer<QTcpSocket> socket = reading->socket;
+            m_reading.erase(reading);
+            closeAndRelease(client, CloseCodeTooManyRequests, QStringLiteral("Too many requests waiting"), socket);
+            leaveIfRead(client);
+        } else if (!m_clients.contains(client)) {
+            // A client that has gone sends no more: everything it sent has been taken.
             m_reading.erase(reading);
             leaveIfRead(client);
         }
         return false;
     case WsFrameReader::Kind::Text:
-        onTextMessageReceived(client, taken.text);
+        onTextMessageReceived(client, taken.text, reading->frames.takenBytes());
         break;
     case WsFrameReader::Kind::Ping:
         // Its pong counts against what it may leave unread.
@@ -692,7 +726,7 @@ void WebSocketServer::onPong(QWebSocket *client)
         *heard = now();
 }
 
-void WebSocketServer::onTextMessageReceived(QWebSocket *client, const QString &message)
+void WebSocketServer::onTextMessageReceived(QWebSocket *client, const QString &message, qint64 end)
 {
     const auto peer = m_peers.find(client);
     if (peer == m_peers.end())
@@ -700,7 +734,7 @@ void WebSocketServer::onTextMessageReceived(QWebSocket *client, const QString &m
     if (const auto heard = m_lastHeard.find(client); heard != m_lastHeard.end())
         *heard = now();
     peer->lastRequest = now();
-    m_queue->take(client, message);
+    m_queue->take(client, message, end);
     updateReading(client);
 }
 

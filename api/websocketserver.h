@@ -89,9 +89,11 @@ public:
     // nothing to subscribe to.
     static constexpr int MaxEventNameChars = 37;
     // A client that leaves more than this unread is behind: it is not read from and gets no
-    // pushes until it has caught up. One whose refused requests wait behind this much for their
-    // replies' turn is not read from either.
+    // pushes until it has caught up. One whose long messages still being read (on another
+    // thread, a few milliseconds) hold this much is not read from until they have been.
     static constexpr qint64 MaxUnsentBytes = 1024 * 1024;
+    // Close code for a client whose requests waiting passed the request queue's limit.
+    static constexpr int CloseCodeTooManyRequests = 1008;
     // Time a pass of the event loop spends taking messages from the clients' sockets, a frame
     // from each client in turn: what peers send costs the thread of the 7 ms tick no more, however
     // small their messages; the rest waits in their sockets, and then in the system's. Half the
@@ -128,8 +130,9 @@ signals:
 public slots:
     void onNewConnection();
     void onClientDisconnected();
-    // Takes a message in: a stop takes effect now, anything else in its client's order.
-    void onTextMessageReceived(QWebSocket *client, const QString &message);
+    // Takes a message in, ending at `end` in its client's stream: a stop takes effect now,
+    // anything else in its client's order.
+    void onTextMessageReceived(QWebSocket *client, const QString &message, qint64 end);
     void onHandlerPushEvent(const QString &event, const QJsonObject &data);
     void onHeartbeatTick();
 
@@ -161,6 +164,8 @@ private:
     {
         QPointer<QTcpSocket> socket;
         WsFrameReader frames{MaxMessageBytes};
+        // Let go for too many requests: read up to where its stream ended then, and closed.
+        qint64 closeAt = -1;
     };
 
     // A client, from its connection until everything it sent has taken effect.
@@ -195,6 +200,11 @@ private:
     bool namesThisMachine(const QString &origin) const;
     void sendText(QWebSocket *client, const QString &text);
     bool isBehind(QWebSocket *client) const;
+    // See RequestQueue::Server::arrived.
+    qint64 arrived(QWebSocket *client) const;
+    // Lets go of a client with too many requests waiting: what reached the machine before is
+    // still read, for its stops; then it is closed.
+    void letGo(QWebSocket *client);
     // Stops or resumes reading from the client by its unsent bytes.
     void updateReading(QWebSocket *client);
     // Queues a pass of takeMessages on the event loop, once.

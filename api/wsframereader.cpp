@@ -101,7 +101,9 @@ WsFrameReader::Taken WsFrameReader::next(QIODevice *socket)
         // A socket closed under us (its connection reset) has nothing more, and says so in the log.
         if (!socket->isReadable())
             return {};
-        m_buffer += socket->read(qint64(m_maxMessageBytes) + MaxHeaderBytes - m_buffer.size());
+        const QByteArray read = socket->read(qint64(m_maxMessageBytes) + MaxHeaderBytes - m_buffer.size());
+        m_read += read.size();
+        m_buffer += read;
         if (!parseHeader(header))
             return {};
     }

@@ -40,6 +40,9 @@ public:
 
     // The next frame, if the socket holds all of it.
     Taken next(QIODevice *socket);
+    // Where in the stream the frames taken so far end, and how much of it was read from the socket.
+    qint64 takenBytes() const { return m_read - (m_buffer.size() - m_at); }
+    qint64 readBytes() const { return m_read; }
 
     // A server's close frame (unmasked), its reason cut to fit.
     static QByteArray closeFrame(QWebSocketProtocol::CloseCode code, const QString &reason);
@@ -68,6 +71,7 @@ private:
     // Bytes taken from the socket, at most a largest frame; those before m_at are done.
     QByteArray m_buffer;
     qsizetype m_at = 0;
+    qint64 m_read = 0;
 };
 
 } // namespace corvane

@@ -20,6 +20,11 @@ bool WsHandler::isStop(const QString &, const QJsonObject &) const
     return false;
 }
 
+bool WsHandler::appliesOnArrival(const QString &event, const QJsonObject &data) const
+{
+    return isStop(event, data);
+}
+
 bool WsHandler::stopHolds(const QString &, const QJsonObject &) const
 {
     return true;

@@ -32,6 +32,9 @@ public:
     // Whether the request only makes the car or the motor safe: it takes effect when it arrives,
     // ahead of whatever its client or another has waiting. None by default.
     virtual bool isStop(const QString &event, const QJsonObject &data) const;
+    // Whether the request takes effect when it arrives, ahead of whatever waits, and is never
+    // refused for what waits: a stop, and a sign of life a watchdog counts on. By default a stop.
+    virtual bool appliesOnArrival(const QString &event, const QJsonObject &data) const;
     // Whether what the stop made safe is still so: a start made since is not undone by the stop
     // applied again after a request that arrived before it. By default it is.
     virtual bool stopHolds(const QString &event, const QJsonObject &data) const;

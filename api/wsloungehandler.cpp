@@ -84,6 +84,11 @@ bool WsLoungeHandler::isStop(const QString &event, const QJsonObject &) const
     return event == QLatin1String("action_lounge_stop");
 }
 
+bool WsLoungeHandler::appliesOnArrival(const QString &event, const QJsonObject &data) const
+{
+    return event == QLatin1String("lounge_heartbeat") || isStop(event, data);
+}
+
 bool WsLoungeHandler::stopHolds(const QString &, const QJsonObject &) const
 {
     return m_controller->loungeSettings().stopped;

@@ -22,6 +22,8 @@ public:
     QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
     // Race control's stop.
     bool isStop(const QString &event, const QJsonObject &data) const override;
+    // A heartbeat feeds the watchdog when it comes, whatever waits.
+    bool appliesOnArrival(const QString &event, const QJsonObject &data) const override;
     bool stopHolds(const QString &event, const QJsonObject &data) const override;
     // Every reply carries the station's state (a heartbeat's, whether it is stopped).
     QJsonObject stateOf(const QString &event, const QJsonObject &data) override;

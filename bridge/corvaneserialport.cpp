@@ -1,5 +1,6 @@
 #include "bridge/corvaneserialport.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QEventLoop>
 #include <QPointer>
@@ -66,6 +67,9 @@ bool CorvaneSerialPort::open(const QString &requestedName, qint32 baudRate)
         QEventLoop wait;
         m_retryWait = &wait;
         QTimer::singleShot(OpenRetryDelayMs, Qt::PreciseTimer, &wait, &QEventLoop::quit);
+        // What was posted before the wait runs within it (the API's reading of what its clients
+        // sent, among others): the event dispatcher would leave it until the wait is over.
+        QCoreApplication::sendPostedEvents();
         wait.exec();
         if (!self)
             return false;

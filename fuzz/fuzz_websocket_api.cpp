@@ -58,7 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QWebSocket *socket = host.serverSide();
     if (!socket)
         return 0;
-    host.server.onTextMessageReceived(socket, QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size)));
+    static qint64 end = 0;
+    end += qint64(size);
+    host.server.onTextMessageReceived(socket, QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size)), end);
     if (++inputs % 16 == 0)
         ostrafuzz::drainEvents();
     return 0;
