@@ -411,6 +411,9 @@ void WebSocketServer::admitConnection(QTcpSocket *socket)
     m_handshakes.insert(socket, {socket->peerAddress(), socket->peerPort(), source, now(), ++m_arrivals});
     connect(socket, &QAbstractSocket::disconnected, this, [this, socket] { forgetHandshake(socket); });
     connect(socket, &QObject::destroyed, this, [this, socket] { m_handshakes.remove(socket); });
+    // Before the handshake reads what came: frames sent with its request are taken in after it.
+    connect(socket, &QIODevice::readyRead, this, [this, socket] { holdBackFrames(socket); });
+    holdBackFrames(socket);
     m_server->handleConnection(socket);
 }
 
@@ -461,12 +464,29 @@ void WebSocketServer::makeRoomForHandshake(const QHostAddress &newcomer)
     socket->abort();
 }
 
-QTcpSocket *WebSocketServer::handshakeFinished(QWebSocket *client)
+void WebSocketServer::holdBackFrames(QTcpSocket *socket)
+{
+    const auto opening = m_handshakes.find(socket);
+    if (opening == m_handshakes.end())
+        return;
+    const QByteArray held = socket->peek(socket->bytesAvailable());
+    const qsizetype requestEnd = held.indexOf("\r\n\r\n") + 4;
+    if (requestEnd < 4 || requestEnd == held.size())
+        return;
+    // The handshake would read them with its request and drop them: only the request is left.
+    socket->read(held.size());
+    for (qsizetype i = requestEnd - 1; i >= 0; --i)
+        socket->ungetChar(held.at(i));
+    opening->early += held.mid(requestEnd);
+}
+
+QTcpSocket *WebSocketServer::handshakeFinished(QWebSocket *client, QByteArray &early)
 {
     for (auto opening = m_handshakes.begin(); opening != m_handshakes.end(); ++opening) {
         if (opening->peerPort == client->peerPort() && opening->peer == client->peerAddress()) {
             // The client now owns the socket.
             QTcpSocket *socket = opening.key();
+            early = opening->early;
             socket->disconnect(this);
             m_handshakes.erase(opening);
             return socket;
@@ -493,7 +513,8 @@ void WebSocketServer::onNewConnection()
         QWebSocket *client = m_server->nextPendingConnection();
         if (!client)
             continue;
-        QTcpSocket *socket = handshakeFinished(client);
+        QByteArray early;
+        QTcpSocket *socket = handshakeFinished(client, early);
         if (!socket) {
             // Cut while its handshake finished.
             client->deleteLater();
@@ -509,7 +530,11 @@ void WebSocketServer::onNewConnection()
         // takes all its socket holds at once.
         disconnect(socket, &QIODevice::readyRead, nullptr, nullptr);
         connect(socket, &QIODevice::readyRead, this, &WebSocketServer::scheduleReading);
-        m_reading.insert(client, {socket});
+        const auto reading = m_reading.insert(client, {socket});
+        reading->frames.feed(early);
+        // What came with the handshake is in hand already, and no signal tells of it.
+        if (!early.isEmpty() || socket->bytesAvailable() > 0)
+            scheduleReading();
         connect(client, &QWebSocket::disconnected, this, &WebSocketServer::onClientDisconnected);
         connect(client, &QWebSocket::pong, this, [this, client] { onPong(client); });
         connect(client, &QWebSocket::bytesWritten, this, [this, client] { onBytesWritten(client); });

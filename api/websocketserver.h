@@ -157,6 +157,7 @@ private:
         QHostAddress source; // the address its limit counts against
         qint64 startedAt = 0;
         quint64 arrival = 0; // order of arrival
+        QByteArray early; // the frames that came after its request
     };
 
     // A client's socket, whose frames the server takes itself.
@@ -191,8 +192,11 @@ private:
     void forgetHandshake(QTcpSocket *socket);
     // Cuts a connection still opening (or being closed) so that one from `newcomer` fits.
     void makeRoomForHandshake(const QHostAddress &newcomer);
+    // Takes what followed the opening request out of the socket, for after the handshake.
+    void holdBackFrames(QTcpSocket *socket);
     // Stops tracking the handshake that became `client`; its TCP socket, null when it was cut.
-    QTcpSocket *handshakeFinished(QWebSocket *client);
+    // `early`: the frames that came after its request, which the handshake read.
+    QTcpSocket *handshakeFinished(QWebSocket *client, QByteArray &early);
     // With every client place taken, closes the client whose place `newcomer` may take; false
     // when it may take none.
     bool makeRoomForClient(QWebSocket *newcomer);

@@ -90,6 +90,12 @@ bool WsFrameReader::parseHeader(Header &header) const
     return true;
 }
 
+void WsFrameReader::feed(const QByteArray &bytes)
+{
+    m_buffer += bytes;
+    m_read += bytes.size();
+}
+
 WsFrameReader::Taken WsFrameReader::next(QIODevice *socket)
 {
     Header header;

@@ -40,6 +40,8 @@ public:
 
     // The next frame, if the socket holds all of it.
     Taken next(QIODevice *socket);
+    // Bytes of the stream that were read from the socket before it was handed over.
+    void feed(const QByteArray &bytes);
     // Where in the stream the frames taken so far end, and how much of it was read from the socket.
     qint64 takenBytes() const { return m_read - (m_buffer.size() - m_at); }
     qint64 readBytes() const { return m_read; }

@@ -535,6 +535,8 @@ private slots:
             << QList<QByteArray>{request, "\xc1{}"} << 1 << QList<QByteArray>{"\x88\x03\xeaReserved bits set"};
         QTest::newRow("requests, then the end of the connection")
             << QList<QByteArray>{request, request, request, QByteArray()} << 3 << QList<QByteArray>{};
+        QTest::newRow("requests in the handshake's write")
+            << QList<QByteArray>{"handshake", request, "\x89hi", request} << 2 << QList<QByteArray>{"\x8ahi"};
     }
 
     void frames()
@@ -544,13 +546,18 @@ private slots:
         QFETCH(QList<QByteArray>, received);
         ServerRig rig;
         RawWsClient client;
-        QVERIFY(client.open(rig.server.serverPort()));
+        const bool inHandshake = sent.first() == "handshake";
+        if (inHandshake)
+            sent.removeFirst();
         QByteArray bytes;
         for (const QByteArray &frame : sent) {
             if (!frame.isEmpty())
                 bytes += ostratest::wsClientFrame(quint8(frame.at(0)), frame.mid(1));
         }
-        client.socket.write(bytes);
+        QVERIFY(client.connectFrom(QHostAddress::LocalHost, rig.server.serverPort()));
+        QVERIFY(client.handshake({}, 5000, inHandshake ? bytes : QByteArray()));
+        if (!inHandshake)
+            client.socket.write(bytes);
         client.socket.flush();
         if (sent.last().isEmpty())
             ::shutdown(int(client.socket.socketDescriptor()), SHUT_WR);

@@ -102,11 +102,12 @@ public:
         return socket.waitForConnected(timeoutMs);
     }
 
-    bool handshake(const QByteArray &extraHeaders = QByteArray(), int timeoutMs = 5000)
+    // `after`: frames sent in the same write as the request.
+    bool handshake(const QByteArray &extraHeaders = QByteArray(), int timeoutMs = 5000, const QByteArray &after = QByteArray())
     {
         socket.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                      "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
-                     + extraHeaders + "\r\n");
+                     + extraHeaders + "\r\n" + after);
         QByteArray answer;
         const bool ok = QTest::qWaitFor([&] {
             answer += socket.readAll();
