@@ -1234,6 +1234,38 @@ private slots:
         QCOMPARE_GT(refused, Requests / 2);
     }
 
+    // However much a client sends behind a request that waits, refusals of changing requests and
+    // malformed messages among it, its stop behind them takes effect while that request still
+    // waits; past the limit the client is let go, saying why.
+    void floodBeforeAStop_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("flood"); // sent in turn
+        QTest::newRow("changing requests") << QList<QByteArray>{R"({"event":"get_echo","data":{"n":1}})",
+                                                                R"({"event":"get_padded"})"};
+        QTest::newRow("mostly invalid JSON") << (QList<QByteArray>(9, "{\"event\":") << R"({"event":"get_echo"})");
+        QTest::newRow("data not an object") << QList<QByteArray>{R"({"event":"get_echo","data":5})"};
+    }
+
+    void floodBeforeAStop()
+    {
+        QFETCH(QList<QByteArray>, flood);
+        ServerRig rig;
+        auto *later = new LaterHandler(&rig.server);
+        rig.server.registerHandler(later);
+        WsTestClient client;
+        QVERIFY(client.open(rig.server.serverPort()));
+        client.send({{"event", "get_later"}});
+        QTRY_COMPARE(later->waiting.size(), 1);
+        for (int i = 0; i < 6000; ++i)
+            client.socket->sendTextMessage(QString::fromUtf8(flood.at(i % flood.size())));
+        client.send({{"event", "action_halt"}});
+        QTRY_COMPARE(rig.echo->halts, 1);
+        QCOMPARE(later->waiting.size(), 1);
+        QTRY_COMPARE(client.socket->closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
+        QCOMPARE(client.socket->closeReason(), QStringLiteral("Too many requests waiting"));
+        QCOMPARE(rig.server.clientCount(), 0);
+    }
+
     // A connect request waits between attempts on a busy port: the same client's later requests
     // follow it, in their order; another client is answered meanwhile, and its connect of the same
     // port does not run inside the waiting one.

@@ -291,8 +291,11 @@ private slots:
                     ++stepsRun;
                     if (who == "desktop" && event.isEmpty())
                         return api->rig.controller->stopTransmissionAndHold();
-                    if (who == "desktop" && event == "start")
+                    if (who == "desktop" && event == "start") {
+                        // Once the stop sent before it is seen applied, however long its reading takes.
+                        QTRY_VERIFY_WITH_TIMEOUT(!api->rig.controller->isRunning(), 20000);
                         return api->rig.controller->startTransmission();
+                    }
                     if (who == "desktop")
                         return api->rig.controller->setAutoStartEnabled(false);
                     QJsonObject sentData = data.value(event);
@@ -322,6 +325,33 @@ private slots:
         QCOMPARE(api->rig.controller->isRunning(), startsLast);
         QVERIFY(api->rig.tx.waitFor([&] { return api->rig.tx.stopCount() > 0; }));
         QVERIFY(startsLast || api->rig.tx.lines().lastIndexOf("START") < api->rig.tx.lines().lastIndexOf("STOP"));
+    }
+
+    // A start that reached the machine before another client's stop does not run the car after
+    // it, though the server read the stop first: the last command sent was Stop.
+    void stopHoldsAgainstUnreadStart_data()
+    {
+        QTest::addColumn<int>("ahead"); // requests sent before the start
+        QTest::newRow("one ahead") << 1;
+        QTest::newRow("2000 ahead") << 2000;
+    }
+
+    void stopHoldsAgainstUnreadStart()
+    {
+        QFETCH(int, ahead);
+        QVERIFY(api->rig.startCar());
+        QCOMPARE(api->request("action_stop").value("success"), QJsonValue(true));
+        ostratest::WsTestClient another;
+        QVERIFY(another.open(api->server.serverPort()));
+        for (int i = 0; i < ahead; ++i)
+            api->client.send({{"event", "get_channels"}});
+        api->client.send({{"event", "action_start"}});
+        another.send({{"event", "action_stop"}});
+        QCOMPARE(another.next().value("success"), QJsonValue(true));
+        for (int i = 0; i < ahead; ++i)
+            QCOMPARE(api->client.next().value("event"), QJsonValue("get_channels"));
+        QCOMPARE(api->client.next().value("success"), QJsonValue(true));
+        QVERIFY(!api->rig.controller->isRunning());
     }
 
     void smallRequests()
