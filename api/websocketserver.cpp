@@ -297,16 +297,23 @@ bool WebSocketServer::takeMessage(QWebSocket *client)
     const auto peer = m_peers.constFind(client);
     if (reading == m_reading.end() || !reading->socket || peer == m_peers.cend() || peer->paused)
         return false;
+    // Let go: what came after is not read, and it is closed once what came before has been.
+    const auto finishLettingGo = [this, client, reading] {
+        const QPointer<QTcpSocket> socket = reading->socket;
+        m_reading.erase(reading);
+        closeAndRelease(client, CloseCodeTooManyRequests, QStringLiteral("Too many requests waiting"), socket);
+        leaveIfRead(client);
+        return false;
+    };
+    if (reading->closeAt >= 0 && reading->frames.takenBytes() >= reading->closeAt)
+        return finishLettingGo();
     const WsFrameReader::Taken taken = reading->frames.next(reading->socket);
     switch (taken.kind) {
     case WsFrameReader::Kind::None:
         if (reading->closeAt >= 0) {
-            if (reading->frames.readBytes() < reading->closeAt)
-                return false;
-            const QPointer<QTcpSocket> socket = reading->socket;
-            m_reading.erase(reading);
-            closeAndRelease(client, CloseCodeTooManyRequests, QStringLiteral("Too many requests waiting"), socket);
-            leaveIfRead(client);
+            // A frame it began before and never ended holds nothing.
+            if (reading->frames.readBytes() >= reading->closeAt)
+                return finishLettingGo();
         } else if (!m_clients.contains(client)) {
             // A client that has gone sends no more: everything it sent has been taken.
             m_reading.erase(reading);
