@@ -457,9 +457,10 @@ void CorvaneController::buildHelicopterChannels()
     const HelicopterConfig &cfg = activeHelicopterConfig();
     HeliControls controls = heliControls(cfg, m_heliJoystick, m_heliThrottle, m_heliPedals);
     // A lever connected during the run may stand anywhere: it drives nothing until a report of its
-    // own has shown it at its low end, as a start would refuse it raised.
+    // own axis has shown it at its low end, as a start would refuse it raised.
     if (m_leverHeldUntilDown) {
-        if (m_heliThrottle->isAxisLive(cfg.inputs.throttle.axis) && m_heliThrottle->hasReported()
+        if (m_heliThrottle->isAxisLive(cfg.inputs.throttle.axis)
+            && m_heliThrottle->hasAxisReported(cfg.inputs.throttle.axis)
             && controls.leverShare <= HeliIdleShare) {
             m_leverHeldUntilDown = false;
         } else {
@@ -768,9 +769,10 @@ void CorvaneController::runCarTick()
     }
 
     if (m_throttleHeldUntilReleased) {
-        // An untouched pedal reads released without having been seen so: it holds on.
+        // An untouched pedal reads released without having been seen so, and a report of the
+        // brake or the clutch says nothing of the throttle: it holds on.
         if (throttle < 0.1f && pedalDevice->isRoleLive(InputDevice::Throttle)
-            && (!m_throttleHoldAwaitsReport || pedalDevice->hasReported())) {
+            && (!m_throttleHoldAwaitsReport || pedalDevice->isRoleReported(InputDevice::Throttle))) {
             m_throttleHeldUntilReleased = false;
             m_throttleHoldAwaitsReport = false;
         } else {

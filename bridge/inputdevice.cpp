@@ -361,6 +361,16 @@ bool InputDevice::isRoleLive(int role) const
     return role >= 0 && role <= Clutch && isAxisLive(m_mapping.map[size_t(role)]);
 }
 
+bool InputDevice::hasAxisReported(int index) const
+{
+    return validAxis(index) && m_raw.axisReports[size_t(index)] > 0;
+}
+
+bool InputDevice::isRoleReported(int role) const
+{
+    return role >= 0 && role <= Clutch && hasAxisReported(m_mapping.map[size_t(role)]);
+}
+
 bool InputDevice::axisRestsAtCentre(int index) const
 {
     return validAxis(index) && m_restsAtCentre[size_t(index)];

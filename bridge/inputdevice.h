@@ -99,9 +99,11 @@ public:
     // released without being seen released.
     bool isRoleLive(int role) const;
     bool axisRestsAtCentre(int index) const;
-    // Whether the device has sent a report since it was opened. Until then it reads the state read
-    // at open, which a device just plugged in gives as released whatever its pedal does.
-    bool hasReported() const { return m_raw.reports > 0; }
+    // Whether a report since the device was opened carried this axis (of role 0..3 through the
+    // mapping). Until then the axis is what was read at open, which a device just plugged in gives
+    // as released whatever its pedal does; a report of another axis says nothing of it.
+    bool hasAxisReported(int index) const;
+    bool isRoleReported(int role) const;
     // Whether the open device has this axis; one it lacks reads raw 0, that is fully one way.
     bool hasAxis(int index) const;
     // The axis of a control that rests at its centre (a stick, a rudder bar): where it is from

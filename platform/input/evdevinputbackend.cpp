@@ -314,9 +314,9 @@ public:
                 if (events[i].type == EV_SYN && events[i].code == SYN_DROPPED)
                     dropped = true;
                 else if (events[i].type == EV_SYN && events[i].code == SYN_REPORT)
-                    ++m_state.reports;
+                    countReport();
                 else
-                    apply(events[i].type, events[i].code, events[i].value);
+                    take(events[i]);
             }
         }
         // Events were lost: take the whole state from the kernel again.
@@ -453,6 +453,24 @@ private:
         return true;
     }
 
+    // The kernel sends only what changed, so a report carries just the axes that moved.
+    void take(const input_event &event)
+    {
+        apply(event.type, event.code, event.value);
+        const int axis = event.type == EV_ABS ? m_layout.axisForCode(event.code) : -1;
+        if (axis >= 0)
+            m_inReport[size_t(axis)] = true;
+    }
+
+    void countReport()
+    {
+        for (size_t axis = 0; axis < m_inReport.size(); ++axis) {
+            if (m_inReport[axis])
+                ++m_state.axisReports[axis];
+        }
+        m_inReport.fill(false);
+    }
+
     void apply(quint16 type, quint16 code, qint32 value)
     {
         if (type == EV_KEY) {
@@ -489,6 +507,7 @@ private:
     std::array<std::pair<qint32, qint32>, ABS_CNT> m_absRange{};
     std::array<qint32, ABS_CNT> m_absValue{};
     RawInputState m_state;
+    std::array<bool, InputAxisCount> m_inReport{}; // axes the report being read has carried
     bool m_acquired = false;
     quint32 m_cooperation = 0;
 };

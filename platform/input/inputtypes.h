@@ -67,9 +67,9 @@ struct RawInputState
     std::array<quint32, InputPovCount> povs{InputPovCentred, InputPovCentred, InputPovCentred,
                                             InputPovCentred}; // hundredths of a degree
     std::array<quint8, InputButtonCount> buttons{};   // bit 7 set while down
-    // Reports the device sent since it was acquired: until the first, the state is what was read
-    // at open, which a device just plugged in may not have filled yet.
-    quint32 reports = 0;
+    // Per axis, the reports since the device was acquired that carried it: until the first, the
+    // axis is what was read at open, which a device just plugged in may not have filled yet.
+    std::array<quint32, InputAxisCount> axisReports{};
 };
 
 // Identity of one attached game controller.

@@ -81,7 +81,7 @@ class VirtualDeviceHandle : public InputDeviceHandle
 public:
     // What the device holds now is what an open reads; what is set later comes as reports.
     explicit VirtualDeviceHandle(std::shared_ptr<VirtualInputDevice> device)
-        : m_device(std::move(device)), m_reportsAtOpen(m_device->m_state.reports)
+        : m_device(std::move(device)), m_reportsAtOpen(m_device->m_state.axisReports)
     {
     }
 
@@ -171,7 +171,8 @@ public:
         const InputResult result = simple(VirtualInputStep::GetState, readResult());
         if (inputSucceeded(result)) {
             state = m_device->m_state;
-            state.reports -= m_reportsAtOpen;
+            for (size_t axis = 0; axis < state.axisReports.size(); ++axis)
+                state.axisReports[axis] -= m_reportsAtOpen[axis];
         }
         return result;
     }
@@ -294,7 +295,7 @@ private:
     std::shared_ptr<VirtualInputDevice> m_device;
     bool m_acquired = false;
     int m_generation = 0;
-    quint32 m_reportsAtOpen = 0;
+    std::array<quint32, InputAxisCount> m_reportsAtOpen{};
     quint32 m_cooperation = 0;
 };
 

@@ -70,7 +70,7 @@ void VirtualInputDevice::setAxisRaw(int axis, qint32 raw)
 {
     if (axis >= 0 && axis < InputAxisCount) {
         m_state.axes[size_t(axis)] = std::clamp(raw, 0, InputAxisMaximum);
-        ++m_state.reports;
+        ++m_state.axisReports[size_t(axis)];
     }
 }
 
@@ -89,7 +89,6 @@ void VirtualInputDevice::setButtonByte(int button, quint8 byte)
 {
     if (button >= 0 && button < InputButtonCount) {
         m_state.buttons[size_t(button)] = byte;
-        ++m_state.reports;
     }
 }
 
@@ -97,7 +96,6 @@ void VirtualInputDevice::setPov(int pov, quint32 hundredths)
 {
     if (pov >= 0 && pov < InputPovCount) {
         m_state.povs[size_t(pov)] = hundredths;
-        ++m_state.reports;
     }
 }
 

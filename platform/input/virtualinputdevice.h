@@ -91,8 +91,8 @@ public:
     QList<InputObject> objects() const;
 
     // Input. Raw axes are 0..65535; setAxis takes -1..1. Hats are hundredths of a degree. Each
-    // change is a report to the handles open then; what was set before a handle opened is what it
-    // reads at open.
+    // change is a report of that control alone to the handles open then; what was set before a
+    // handle opened is what it reads at open.
     void setAxisRaw(int axis, qint32 raw);
     void setAxis(int axis, float value);
     void setButton(int button, bool down);

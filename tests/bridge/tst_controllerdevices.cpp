@@ -219,13 +219,17 @@ private slots:
         QTest::addColumn<QString>("caughtBy");
         QTest::addColumn<QString>("error");
         QTest::addColumn<float>("atOpen"); // the pedal as the set connected again reads it at open
+        QTest::addColumn<int>("first");    // the axis the set connected again reports first, released
         QTest::newRow("wheel base, caught by the tick") << "wheel" << "onTransmitTimer" << "Wheel base disconnected"
-                                                        << 1.0f;
-        QTest::newRow("pedals, caught by the monitor") << "pedals" << "onMonitorTimer" << "Pedals disconnected" << 1.0f;
+                                                        << 1.0f << -1;
+        QTest::newRow("pedals, caught by the monitor") << "pedals" << "onMonitorTimer" << "Pedals disconnected"
+                                                       << 1.0f << -1;
         QTest::newRow("pedals reading released at open") << "pedals" << "onMonitorTimer" << "Pedals disconnected"
-                                                         << -1.0f;
+                                                         << -1.0f << -1;
+        QTest::newRow("brake reported first") << "pedals" << "onMonitorTimer" << "Pedals disconnected" << -1.0f << 2;
+        QTest::newRow("clutch reported first") << "pedals" << "onMonitorTimer" << "Pedals disconnected" << -1.0f << 3;
         QTest::newRow("helicopter joystick, caught by the tick") << "joystick" << "onTransmitTimer"
-                                                                 << "Joystick disconnected" << 1.0f;
+                                                                 << "Joystick disconnected" << 1.0f << -1;
     }
 
     // The transmission stops once with one message and no frame after "STOP", or with the
@@ -236,6 +240,7 @@ private slots:
         QFETCH(QString, caughtBy);
         QFETCH(QString, error);
         QFETCH(float, atOpen);
+        QFETCH(int, first);
         const bool stops = device != "pedals";
         TransmitRig rig;
         if (device == "joystick") {
@@ -272,12 +277,17 @@ private slots:
             QVERIFY(rig.tx.waitForChannelFrames(int(rig.controller->frameCount())));
             QCOMPARE(rig.tx.lastChannels()[1], 992);
             // Connected again with the foot still down, they are held as a start would refuse them,
-            // whatever they read before their first report.
+            // whatever they read before the throttle's first report and whatever else reports first.
             rig.pedals->setAxis(1, atOpen);
             rig.pedals->replug();
             QVERIFY(rig.controller->connectPedals(TransmitRig::PedalsPos));
             rig.tick(3);
             QCOMPARE(rig.ch(1), 992);
+            if (first >= 0) {
+                rig.pedals->setAxis(first, -1.0f);
+                rig.tick(3);
+                QCOMPARE(rig.ch(1), 992);
+            }
             rig.pedals->setAxis(1, 0.0f);
             rig.tick(3);
             QCOMPARE(rig.ch(1), 992);

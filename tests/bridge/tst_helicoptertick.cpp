@@ -66,13 +66,18 @@ private slots:
         const Config noRates = [](HelicopterConfig &c) { c.fly.dualRates.enabled = false; };
         const Act arm = [](TransmitRig &rig) { rig.controller->setHeliArmed(true); rig.tick(); };
         // A lever connected in place of another during the run, at its top: the collective and
-        // the motor stay low until a report has shown it down, as a start would refuse it up.
-        const auto swapLever = [](float atOpen, const QList<float> &reports) {
+        // the motor stay low until a report of the lever's axis has shown it down, as a start would
+        // refuse it up; another axis of the device may report first.
+        const auto swapLever = [](float atOpen, const QList<float> &reports, int first = -1) {
             return [=](TransmitRig &rig) {
                 corvane::VirtualInputDevice *spare = rig.input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Spare Throttle")));
                 spare->setAxis(5, atOpen);
                 QVERIFY(rig.controller->connectHeliThrottle(int(rig.input->devices().size()) - 1));
                 rig.tick();
+                if (first >= 0) {
+                    spare->setAxis(first, -1.0f);
+                    rig.tick();
+                }
                 for (const float at : reports) {
                     spare->setAxis(5, at);
                     rig.tick(6);
@@ -92,6 +97,8 @@ private slots:
         row("lever replaced during the run, at its top", throttleCurve, 0, -1, swapLever(1, {1}), {2, 172, 5, 172});
         row("replaced lever once down, then up", throttleCurve, 0, -1, swapLever(1, {1, -1, 1}), {2, 1811, 5, 1811});
         row("replaced lever read down at open, reported up", throttleCurve, 0, -1, swapLever(-1, {1}), {2, 172, 5, 172});
+        row("replaced lever read down at open, another axis reported first", throttleCurve, 0, -1,
+            swapLever(-1, {1}, 0), {2, 172, 5, 172});
         // The car's throttle hold is the car's: a pedal set connected meanwhile leaves the lever alone.
         const Act carPedals = [](TransmitRig &rig) { QVERIFY(rig.controller->connectPedals(TransmitRig::PedalsPos)); rig.tick(); };
         row("car pedals connected during the run", throttleCurve, 0, 1, carPedals, {2, 1811, 5, 1811});

@@ -84,6 +84,8 @@ private slots:
         // holds the throttle until a report shows it released.
         QTest::newRow("pedal set just plugged in, yet to report") << "pedalsUnreported" << true << QString();
         QTest::newRow("helicopter lever just plugged in, yet to report") << "heliLeverUnreported" << true << QString();
+        // A report of the brake says nothing of the throttle.
+        QTest::newRow("pedal set just plugged in, brake reported first") << "pedalsBrakeFirst" << true << QString();
     }
 
     void refusals()
@@ -132,10 +134,14 @@ private slots:
             QVERIFY(rig.connectCar(false));
             rig.pedals->setAxis(1, 0.4f);
             QVERIFY(rig.controller->connectPedals(TransmitRig::PedalsPos));
-        } else if (setup == "pedalsUnreported") {
+        } else if (setup == "pedalsUnreported" || setup == "pedalsBrakeFirst") {
             QVERIFY(rig.connectCar(false));
             rig.pedals->setAxis(1, -1.0f);
             QVERIFY(rig.controller->connectPedals(TransmitRig::PedalsPos));
+            if (setup == "pedalsBrakeFirst") {
+                rig.pedals->setAxis(2, -1.0f);
+                rig.pollAll();
+            }
         } else if (setup == "heliLeverUnreported") {
             QVERIFY(rig.connectHelicopter(false));
             rig.lever->setAxis(5, -1.0f);
