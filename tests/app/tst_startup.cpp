@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QLockFile>
 #include <QMessageBox>
+#include <QMutex>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSaveFile>
@@ -33,13 +34,24 @@
 
 namespace {
 
-// The handler that was there before the program's: it must still see every message.
+// The handler that was there before the program's: it must still see every message. Messages
+// come from any thread at once (the file writer's among them).
+QMutex g_seenMutex;
 QStringList g_seenBefore;
 QtMessageHandler g_testHandler = nullptr;
 
+QStringList seenBefore()
+{
+    const QMutexLocker locker(&g_seenMutex);
+    return g_seenBefore;
+}
+
 void handlerBefore(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    g_seenBefore << QStringLiteral("%1 %2").arg(type).arg(message);
+    {
+        const QMutexLocker locker(&g_seenMutex);
+        g_seenBefore << QStringLiteral("%1 %2").arg(type).arg(message);
+    }
     if (g_testHandler)
         g_testHandler(type, context, message);
 }
@@ -104,7 +116,10 @@ private slots:
     // A warning from a worker reaches the router on the GUI thread, and the handler before.
     void workerWarningRouted()
     {
-        g_seenBefore.clear();
+        {
+            const QMutexLocker locker(&g_seenMutex);
+            g_seenBefore.clear();
+        }
         QList<QPair<int, bool>> delivered;
         QStringList messages;
         const auto connection = connect(corvane::LogRouter::instance(), &corvane::LogRouter::logEmitted, this,
@@ -116,7 +131,7 @@ private slots:
         worker->start();
         QVERIFY(worker->wait(10000));
         delete worker;
-        QCOMPARE(g_seenBefore, QStringList{QStringLiteral("1 from the worker")});
+        QCOMPARE(seenBefore(), QStringList{QStringLiteral("1 from the worker")});
         QTRY_COMPARE(messages, QStringList{QStringLiteral("from the worker")});
         disconnect(connection);
         QCOMPARE(delivered, (QList<QPair<int, bool>>{qMakePair(1, true)}));
