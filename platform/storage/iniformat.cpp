@@ -2,13 +2,13 @@
 
 #include <QDataStream>
 #include <QDateTime>
-#include <QtEndian>
 #include <QIODevice>
 #include <QMap>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
 #include <QStringList>
+#include <QtEndian>
 
 #include <algorithm>
 #include <iterator>
