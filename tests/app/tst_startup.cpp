@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QLockFile>
 #include <QMessageBox>
-#include <QMutex>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSaveFile>
@@ -17,6 +16,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include <grp.h>
 #include <sys/stat.h>
@@ -35,21 +35,22 @@
 namespace {
 
 // The handler that was there before the program's: it must still see every message. Messages
-// come from any thread at once (the file writer's among them).
-QMutex g_seenMutex;
+// come from any thread at once (the file writer's among them). A pthread mutex, which race
+// detectors such as helgrind see.
+std::mutex g_seenMutex;
 QStringList g_seenBefore;
 QtMessageHandler g_testHandler = nullptr;
 
 QStringList seenBefore()
 {
-    const QMutexLocker locker(&g_seenMutex);
+    const std::lock_guard locker(g_seenMutex);
     return g_seenBefore;
 }
 
 void handlerBefore(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     {
-        const QMutexLocker locker(&g_seenMutex);
+        const std::lock_guard locker(g_seenMutex);
         g_seenBefore << QStringLiteral("%1 %2").arg(type).arg(message);
     }
     if (g_testHandler)
@@ -117,7 +118,7 @@ private slots:
     void workerWarningRouted()
     {
         {
-            const QMutexLocker locker(&g_seenMutex);
+            const std::lock_guard locker(g_seenMutex);
             g_seenBefore.clear();
         }
         QList<QPair<int, bool>> delivered;
