@@ -402,12 +402,10 @@ QJsonObject RequestQueue::replyOf(const Entry &entry, bool fresh)
         return entry.reply;
     QJsonObject reply = entry.reply;
     // What the handler causes while it tells the state is the request's.
-    if (!fresh && reply.contains(kData)) {
+    if (!fresh) {
         m_requestLoopLevels.append(QThread::currentThread()->loopLevel());
-        const QJsonObject state = entry.handler->stateOf(entry.event, entry.data);
+        reply = entry.handler->stateReply(entry.event, entry.data, reply);
         m_requestLoopLevels.removeLast();
-        if (!state.isEmpty())
-            reply.insert(kData, state);
     }
     return entry.failure.isEmpty() ? reply : entry.handler->unstoredReply(reply, entry.failure);
 }

@@ -37,6 +37,17 @@ QJsonObject WsHandler::stateOf(const QString &event, const QJsonObject &data)
     return handleEvent(event, data).value(QStringLiteral("data")).toObject();
 }
 
+QJsonObject WsHandler::stateReply(const QString &event, const QJsonObject &data, QJsonObject reply)
+{
+    const QString key = QStringLiteral("data");
+    if (!reply.contains(key))
+        return reply;
+    const QJsonObject state = stateOf(event, data);
+    if (!state.isEmpty())
+        reply.insert(key, state);
+    return reply;
+}
+
 QJsonObject WsHandler::refusedReply(const QString &event, const QString &message) const
 {
     if (event.startsWith(QLatin1String("get_")))

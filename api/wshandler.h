@@ -43,6 +43,10 @@ public:
     // older state. Empty for a reply whose data is no state (an id, what was made). By default a
     // get_ request is read again.
     virtual QJsonObject stateOf(const QString &event, const QJsonObject &data);
+    // A reply that waited, as it goes: by default its "data" becomes stateOf's state (a reply
+    // without "data" carries none). A handler whose replies tell their state elsewhere puts it
+    // there.
+    virtual QJsonObject stateReply(const QString &event, const QJsonObject &data, QJsonObject reply);
     // The refusal of a request in the form of the handler's replies: the error form for a get_
     // request, else "success" false with the message.
     virtual QJsonObject refusedReply(const QString &event, const QString &message) const;

@@ -73,6 +73,40 @@ void readMode(const FieldReader &in, LedMode &mode)
         mode = LedMode(choice);
 }
 
+// The values of the record a change's reply tells; none where the reply tells what the request
+// made or read (a new zone's index, the colour read).
+QJsonObject toldValues(const QString &event, const LedSettings &s)
+{
+    if (event == QLatin1String("set_led_power"))
+        return {{"powerOn", s.powerOn}};
+    if (event == QLatin1String("set_led_brightness"))
+        return {{"brightness", s.brightness}};
+    if (event == QLatin1String("set_led_mode"))
+        return {{"mode", modeName(s)}};
+    if (event == QLatin1String("set_selected_led"))
+        return {{"selectedLedIndex", s.selectedLedIndex}, {kColor, s.displayColor(s.selectedLedIndex).toJson()}};
+    if (event == QLatin1String("set_led_count"))
+        return {{"ledCount", s.ledCount}};
+    if (event == QLatin1String("set_active_percentage"))
+        return {{"activePercentage", s.activePercentage}};
+    if (event == QLatin1String("set_power_button"))
+        return {{"powerButtonIndex", s.powerButtonIndex}};
+    if (event == QLatin1String("remove_zone"))
+        return {{"selectedZoneIndex", s.selectedZoneIndex}};
+    if (event == QLatin1String("set_selected_zone")) {
+        QJsonObject told{{"selectedZoneIndex", s.selectedZoneIndex}};
+        // Zones removed since leave the selected one's bounds as the request read them.
+        if (s.selectedZoneIndex >= 0 && s.selectedZoneIndex < s.rangeZones.size()) {
+            const LedRangeZone &zone = s.rangeZones.at(s.selectedZoneIndex);
+            told.insert(kStart, zone.startPercent);
+            told.insert(kEnd, zone.endPercent);
+            told.insert(kColor, zone.color.toJson());
+        }
+        return told;
+    }
+    return {};
+}
+
 } // namespace
 
 WsLedHandler::WsLedHandler(CorvaneController *controller, QObject *parent)
@@ -136,26 +170,26 @@ QJsonObject WsLedHandler::handleEvent(const QString &event, const QJsonObject &d
         if (!data.contains(QLatin1String("on")))
             return missing(event, "on");
         in.readBool("on", s.powerOn);
-        return storeRead({{"powerOn", s.powerOn}});
+        return storeRead(toldValues(event, s));
     }
     if (event == QLatin1String("set_led_brightness")) {
         if (!data.contains(QLatin1String("brightness")))
             return missing(event, "brightness");
         in.clampInt("brightness", s.brightness, 0, kMaxBrightness);
         s.configPending = true;
-        return storeRead({{"brightness", s.brightness}});
+        return storeRead(toldValues(event, s));
     }
     if (event == QLatin1String("set_led_mode")) {
         if (!data.contains(QLatin1String("mode")))
             return missing(event, "mode");
         readMode(in, s.mode);
-        return storeRead({{"mode", modeName(s)}});
+        return storeRead(toldValues(event, s));
     }
     if (event == QLatin1String("set_selected_led")) {
         if (!data.contains(kIndex))
             return missing(event, "index");
         in.clampInt(kIndex, s.selectedLedIndex, 0, std::max(s.ledCount - 1, 0));
-        return storeRead({{"selectedLedIndex", s.selectedLedIndex}, {kColor, s.displayColor(s.selectedLedIndex).toJson()}});
+        return storeRead(toldValues(event, s));
     }
     if (event == QLatin1String("set_led_count")) {
         if (!data.contains(QLatin1String("count")))
@@ -164,26 +198,43 @@ QJsonObject WsLedHandler::handleEvent(const QString &event, const QJsonObject &d
         if (s.selectedLedIndex >= s.ledCount)
             s.selectedLedIndex = s.ledCount - 1;
         s.configPending = true;
-        return storeRead({{"ledCount", s.ledCount}});
+        return storeRead(toldValues(event, s));
     }
     if (event == QLatin1String("set_active_percentage")) {
         if (!data.contains(QLatin1String("percentage")))
             return missing(event, "percentage");
         in.clampInt("percentage", s.activePercentage, 0, 100);
         s.configPending = true;
-        return storeRead({{"activePercentage", s.activePercentage}});
+        return storeRead(toldValues(event, s));
     }
     if (event == QLatin1String("set_power_button")) {
         if (!data.contains(QLatin1String("buttonIndex")))
             return missing(event, "buttonIndex");
         readPowerButton(in, "buttonIndex", s.powerButtonIndex);
-        return storeRead({{"powerButtonIndex", s.powerButtonIndex}});
+        return storeRead(toldValues(event, s));
     }
     if (event == QLatin1String("add_zone") || event == QLatin1String("remove_zone") || event == QLatin1String("set_zone")
         || event == QLatin1String("set_selected_zone")) {
         return handleZone(event, data);
     }
     return errorReply(event, QStringLiteral("Unhandled event in LED handler"));
+}
+
+QJsonObject WsLedHandler::stateOf(const QString &event, const QJsonObject &data)
+{
+    const QJsonObject told = toldValues(event, m_controller->ledSettings());
+    return told.isEmpty() ? WsHandler::stateOf(event, data) : told;
+}
+
+QJsonObject WsLedHandler::stateReply(const QString &event, const QJsonObject &data, QJsonObject reply)
+{
+    // A refusal tells no state, and a get_ reply has it in "data".
+    if (!reply.value(kSuccess).toBool())
+        return WsHandler::stateReply(event, data, reply);
+    const QJsonObject state = stateOf(event, data);
+    for (auto it = state.begin(); it != state.end(); ++it)
+        reply.insert(it.key(), it.value());
+    return reply;
 }
 
 void WsLedHandler::mergeSettings(const FieldReader &in, LedSettings &s)
@@ -292,9 +343,7 @@ QJsonObject WsLedHandler::handleZone(const QString &event, const QJsonObject &da
         if (index < 0 || index >= count)
             return actionReply(event, false, kInvalidZone);
         s.selectedZoneIndex = index;
-        const LedRangeZone &zone = s.rangeZones.at(index);
-        return store(event, s, {{"selectedZoneIndex", index}, {kStart, zone.startPercent}, {kEnd, zone.endPercent},
-                                {kColor, zone.color.toJson()}});
+        return store(event, s, toldValues(event, s));
     }
     int index = s.selectedZoneIndex;
     in.readWholeNumber(kIndex, index);
@@ -307,7 +356,7 @@ QJsonObject WsLedHandler::handleZone(const QString &event, const QJsonObject &da
         if (s.selectedZoneIndex >= s.rangeZones.size())
             s.selectedZoneIndex = std::max(int(s.rangeZones.size()) - 1, 0);
         s.configPending = true;
-        return store(event, s, {{"selectedZoneIndex", s.selectedZoneIndex}});
+        return store(event, s, toldValues(event, s));
     }
     LedRangeZone &zone = s.rangeZones[index];
     in.clampInt(kStart, zone.startPercent, 0, 100);

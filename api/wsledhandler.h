@@ -21,6 +21,9 @@ public:
 
     QStringList supportedEvents() const override;
     QJsonObject handleEvent(const QString &event, const QJsonObject &data) override;
+    // A change's reply tells the record's values next to "success", not in "data".
+    QJsonObject stateOf(const QString &event, const QJsonObject &data) override;
+    QJsonObject stateReply(const QString &event, const QJsonObject &data, QJsonObject reply) override;
 
     // The keys of a whole LED setup as the app and a profile's file name them, read over
     // `settings` by the rule of `wsjson::FieldReader` ("ledColors" is not read); the selected

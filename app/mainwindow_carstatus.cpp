@@ -352,18 +352,23 @@ void MainWindow::refreshPortCombos()
 void MainWindow::onRefreshInputDevices()
 {
     const QList<corvane::InputDeviceInfo> devices = corvane::CorvaneController::availableInputDevices();
+    const DeviceConnections saved = m_controller->profileManager()->deviceConnections();
     const struct
     {
         const char *combo;
         bool connected;
         const char *placeholder;
-    } roles[] = {{"wheelBaseCombo", m_controller->isWheelBaseConnected(), QT_TR_NOOP("Choose wheel base")},
-                 {"pedalsCombo", m_controller->isPedalsConnected(), QT_TR_NOOP("Choose pedals")},
-                 {"shifterCombo", m_controller->isShifterConnected(), QT_TR_NOOP("Choose shifter")}};
+        const DeviceConnection &saved;
+    } roles[] = {{"wheelBaseCombo", m_controller->isWheelBaseConnected(), QT_TR_NOOP("Choose wheel base"), saved.wheelBase},
+                 {"pedalsCombo", m_controller->isPedalsConnected(), QT_TR_NOOP("Choose pedals"), saved.pedals},
+                 {"shifterCombo", m_controller->isShifterConnected(), QT_TR_NOOP("Choose shifter"), saved.shifter}};
     for (const auto &role : roles) {
         auto *combo = carPageControl<QComboBox>(role.combo);
-        if (combo && !role.connected)
-            fillInputDeviceCombo(devices, combo, tr(role.placeholder));
+        if (!combo || role.connected)
+            continue;
+        fillInputDeviceCombo(devices, combo, tr(role.placeholder));
+        // A remembered device plugged in again is chosen, so that its Connect can be pressed.
+        combo->setCurrentIndex(std::max(combo->findData(m_controller->findSavedDevice(role.saved)), 0));
     }
 }
 

@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 
@@ -377,11 +378,19 @@ QWidget *HelicopterSetupWidget::buildProfileSection()
 void HelicopterSetupWidget::refreshFromController()
 {
     m_config = m_controller->helicopterConfig();
+    const HelicopterConfig::Inputs &inputs = m_config.inputs;
+    const std::array<const DeviceConnection *, RoleCount> saved{&inputs.joystick.device, &inputs.throttle.device,
+                                                                &inputs.pedals.device};
     for (int role = 0; role < RoleCount; ++role) {
         // A connected role keeps its list; one connected before the page existed gets its first.
         QComboBox *combo = m_roleRows[size_t(role)]->combo();
-        if (!(m_controller->*Roles[role].isConnected)() || combo->count() == 0)
-            fillDeviceCombo(combo, tr(Roles[role].placeholder));
+        const bool connected = (m_controller->*Roles[role].isConnected)();
+        if (connected && combo->count() > 0)
+            continue;
+        fillDeviceCombo(combo, tr(Roles[role].placeholder));
+        // A remembered device plugged in again is chosen, so that its Connect can be pressed.
+        if (!connected)
+            combo->setCurrentIndex(std::max(combo->findData(m_controller->findSavedDevice(*saved[size_t(role)])), 0));
     }
     updateRoleStatus();
     refreshTransmitterPorts();

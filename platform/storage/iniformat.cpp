@@ -1,12 +1,14 @@
 #include "platform/storage/iniformat.h"
 
 #include <QDataStream>
+#include <QDateTime>
 #include <QIODevice>
 #include <QMap>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
 #include <QStringList>
+#include <QtEndian>
 
 #include <algorithm>
 #include <iterator>
@@ -364,6 +366,183 @@ QStringList valueTexts(QByteArrayView text, bool &list)
     return items;
 }
 
+// A value as QDataStream wrote it, walked without being built: QDataStream makes room for a
+// list's whole count before it reads an item, so a damaged count would ask for gigabytes. Every
+// length and count must fit in the bytes left. Types no setting of the program has are refused.
+class StreamedValue
+{
+public:
+    StreamedValue(QByteArrayView bytes, int version)
+        : m_bytes(bytes)
+        , m_version(version)
+    {
+    }
+
+    bool fits() { return variant(0); }
+
+private:
+    static constexpr int MaxDepth = 64;
+    static constexpr quint32 Null = 0xFFFFFFFF;
+
+    bool take(qsizetype size)
+    {
+        if (size > m_bytes.size() - m_pos)
+            return false;
+        m_pos += size;
+        return true;
+    }
+
+    bool number(quint32 &value)
+    {
+        if (m_bytes.size() - m_pos < 4)
+            return false;
+        value = qFromBigEndian<quint32>(m_bytes.data() + m_pos);
+        m_pos += 4;
+        return true;
+    }
+
+    // A count of items, each at least `smallest` bytes long.
+    bool count(quint32 &items, qsizetype smallest)
+    {
+        return number(items) && qsizetype(items) <= (m_bytes.size() - m_pos) / smallest;
+    }
+
+    bool bytes(bool utf16 = false)
+    {
+        quint32 size = 0;
+        if (!number(size))
+            return false;
+        return size == Null || (!(utf16 && size % 2) && take(size));
+    }
+
+    bool string() { return bytes(true); }
+
+    bool date() { return take(m_version >= QDataStream::Qt_5_0 ? 8 : 4); }
+
+    bool dateTime()
+    {
+        if (!date() || !take(4) || m_pos >= m_bytes.size())
+            return false;
+        const qint8 spec = qint8(m_bytes.at(m_pos++));
+        if (m_version < QDataStream::Qt_5_2 || spec == Qt::LocalTime || spec == Qt::UTC)
+            return true;
+        if (spec == Qt::OffsetFromUTC)
+            return take(4);
+        if (spec != Qt::TimeZone)
+            return true;
+        const qsizetype id = m_pos + 4;
+        if (!string())
+            return false;
+        // A zone saved by its offset: its id again, the offset, name, abbreviation, territory
+        // and comment.
+        static const QByteArray ByOffset = [] {
+            QByteArray utf16;
+            for (const char ch : QByteArrayView("OffsetFromUtc"))
+                utf16.append('\0').append(ch);
+            return utf16;
+        }();
+        if (m_pos - id != ByOffset.size() || m_bytes.sliced(id, ByOffset.size()) != ByOffset)
+            return true;
+        return string() && take(4) && string() && string() && take(4) && string();
+    }
+
+    bool variant(int depth)
+    {
+        quint32 type = 0;
+        if (depth > MaxDepth || !number(type))
+            return false;
+        // Numbered as Qt 4 numbered them.
+        if (m_version < QDataStream::Qt_5_0 && type >= 128)
+            type -= 97;
+        if (m_version >= QDataStream::Qt_4_2 && !take(1))
+            return false;
+        // Nothing, and with Qt 4's numbers a text after it.
+        if (type == QMetaType::UnknownType)
+            return m_version >= QDataStream::Qt_5_0 || string();
+        return ofType(int(type), depth);
+    }
+
+    bool ofType(int type, int depth)
+    {
+        quint32 items = 0;
+        switch (type) {
+        case QMetaType::Bool:
+        case QMetaType::Char:
+        case QMetaType::SChar:
+        case QMetaType::UChar:
+            return take(1);
+        case QMetaType::Short:
+        case QMetaType::UShort:
+        case QMetaType::QChar:
+            return take(2);
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::QTime:
+            return take(4);
+        case QMetaType::Long:
+        case QMetaType::ULong:
+        case QMetaType::LongLong:
+        case QMetaType::ULongLong:
+        case QMetaType::Double:
+        case QMetaType::QPoint:
+        case QMetaType::QSize:
+            return take(8);
+        case QMetaType::Float:
+            return take(m_version >= QDataStream::Qt_4_6 ? 8 : 4);
+        case QMetaType::QRect:
+        case QMetaType::QLine:
+        case QMetaType::QPointF:
+        case QMetaType::QSizeF:
+        case QMetaType::QUuid:
+            return take(16);
+        case QMetaType::QRectF:
+        case QMetaType::QLineF:
+            return take(32);
+        case QMetaType::QDate:
+            return date();
+        case QMetaType::QDateTime:
+            return dateTime();
+        case QMetaType::QString:
+        case QMetaType::QUrl:
+            return string();
+        case QMetaType::QByteArray:
+            return bytes();
+        case QMetaType::QStringList:
+        case QMetaType::QByteArrayList:
+            if (!count(items, 4))
+                return false;
+            for (quint32 i = 0; i < items; ++i) {
+                if (!bytes(type == QMetaType::QStringList))
+                    return false;
+            }
+            return true;
+        case QMetaType::QVariantList:
+            if (!count(items, 4))
+                return false;
+            for (quint32 i = 0; i < items; ++i) {
+                if (!variant(depth + 1))
+                    return false;
+            }
+            return true;
+        case QMetaType::QVariantMap:
+        case QMetaType::QVariantHash:
+            if (!count(items, 8))
+                return false;
+            for (quint32 i = 0; i < items; ++i) {
+                if (!string() || !variant(depth + 1))
+                    return false;
+            }
+            return true;
+        default:
+            return false;
+        }
+    }
+
+    QByteArrayView m_bytes;
+    qsizetype m_pos = 0;
+    int m_version;
+};
+
 // A value from its text, as valueText wrote it.
 QVariant typedValue(const QString &text)
 {
@@ -377,8 +556,12 @@ QVariant typedValue(const QString &text)
         if (text.startsWith(QLatin1String("@Variant(")) || text.startsWith(QLatin1String("@DateTime("))) {
             const bool dateTime = text.at(1) == QLatin1Char('D');
             const QByteArray bytes = QStringView(text).sliced(dateTime ? 10 : 9).toLatin1();
+            const QDataStream::Version version = dateTime ? QDataStream::Qt_5_6 : QDataStream::Qt_4_0;
+            // A damaged value is no value: the rest of the file still reads.
+            if (!StreamedValue(bytes, version).fits())
+                return QVariant();
             QDataStream stream(bytes);
-            stream.setVersion(dateTime ? QDataStream::Qt_5_6 : QDataStream::Qt_4_0);
+            stream.setVersion(version);
             QVariant value;
             stream >> value;
             return value;

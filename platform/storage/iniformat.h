@@ -17,7 +17,7 @@ public:
     // The whole file for `values`, the same bytes QSettings writes for them. Never null.
     static QByteArray text(const QVariantMap &values);
     // What QSettings reads from `data`; `damaged` when a line could not be read (what could
-    // is kept).
+    // is kept). A typed value whose bytes do not hold what they claim reads as no value.
     static QVariantMap parsed(QByteArrayView data, bool &damaged);
     // The keys whose value is another text in the file, or is in one map only: what was read
     // back is always text, what the program sets may be a number, a flag or a list.

@@ -5,6 +5,7 @@
 #include "api/wsledhandler.h"
 #include "apirig.h"
 #include "profiles/profilemanager.h"
+#include "support/heldrenames.h"
 #include "support/testenvironment.h"
 
 using corvane::WsLedHandler;
@@ -35,11 +36,20 @@ private slots:
         QTest::addColumn<QJsonObject>("data");
         QTest::addColumn<QString>("key");
         QTest::addColumn<int>("value");
-        QTest::newRow("count 0") << "set_led_count" << json(R"({"count":0})") << "ledCount" << 1;
-        QTest::newRow("count 1000") << "set_led_count" << json(R"({"count":1000})") << "ledCount" << 100;
-        QTest::newRow("settings count 300") << "set_led_settings" << json(R"({"ledCount":300})") << "ledCount" << 100;
-        QTest::newRow("brightness 150") << "set_led_brightness" << json(R"({"brightness":150})") << "brightness" << 99;
-        QTest::newRow("share 120") << "set_active_percentage" << json(R"({"percentage":120})") << "activePercentage" << 100;
+        // Another client's request while the disk holds this one's write; its reply then tells
+        // the value as it is when it goes.
+        QTest::addColumn<QJsonObject>("meanwhile");
+        QTest::newRow("count 0") << "set_led_count" << json(R"({"count":0})") << "ledCount" << 1 << QJsonObject();
+        QTest::newRow("count 1000") << "set_led_count" << json(R"({"count":1000})") << "ledCount" << 100 << QJsonObject();
+        QTest::newRow("settings count 300") << "set_led_settings" << json(R"({"ledCount":300})") << "ledCount" << 100
+                                            << QJsonObject();
+        QTest::newRow("brightness 150") << "set_led_brightness" << json(R"({"brightness":150})") << "brightness" << 99
+                                        << QJsonObject();
+        QTest::newRow("share 120") << "set_active_percentage" << json(R"({"percentage":120})") << "activePercentage" << 100
+                                   << QJsonObject();
+        QTest::newRow("power on behind a slow write, another client's off")
+            << "set_led_power" << json(R"({"on":true})") << "powerOn" << 0
+            << json(R"({"event":"set_led_power","data":{"on":false}})");
     }
 
     void limits()
@@ -48,11 +58,28 @@ private slots:
         QFETCH(QJsonObject, data);
         QFETCH(QString, key);
         QFETCH(int, value);
-        const QJsonObject reply = led->request(event, data);
+        QFETCH(QJsonObject, meanwhile);
+        const auto storedValue = [&] { return stored().toJson().value(key).toVariant().toInt(); };
+        QJsonObject reply;
+        if (meanwhile.isEmpty()) {
+            reply = led->request(event, data);
+        } else {
+            ostratest::WsTestClient another;
+            QVERIFY(another.open(led->server.serverPort()));
+            {
+                ostratest::HeldRenames held(led->rig.controller->profileManager()->activeProfileId() + ".json");
+                led->client.send({{"event", event}, {"data", data}});
+                QTRY_COMPARE(held.waiting(), 1);
+                another.send(meanwhile);
+                QTRY_COMPARE(storedValue(), value);
+            }
+            QCOMPARE(another.next().value("success"), QJsonValue(true));
+            reply = led->client.next();
+        }
         if (event != "set_led_settings")
-            QCOMPARE(reply.value(key).toInt(), value);
+            QCOMPARE(reply.value(key).toVariant().toInt(), value);
         // Stored in the profile file at once.
-        QCOMPARE(led->rig.controller->profileManager()->activeProfile()->ledSettings.toJson().value(key).toInt(), value);
+        QCOMPARE(led->rig.controller->profileManager()->activeProfile()->ledSettings.toJson().value(key).toVariant().toInt(), value);
     }
 
     void missingParameter()

@@ -244,6 +244,39 @@ private slots:
         QVERIFY(!window.controller()->isSerialConnected() && !window.controller()->isWheelBaseConnected());
     }
 
+    void refreshChoosesTheRememberedDevice_data()
+    {
+        QTest::addColumn<QString>("role");
+        QTest::addColumn<int>("device");
+        QTest::newRow("wheel base") << "wheelBase" << 0;
+        QTest::newRow("pedals") << "pedals" << 1;
+    }
+
+    // A remembered device unplugged and plugged in again: Refresh chooses it, and its Connect
+    // (offered, not greyed) connects it.
+    void refreshChoosesTheRememberedDevice()
+    {
+        QFETCH(QString, role);
+        QFETCH(int, device);
+        Rig rig;
+        MainWindow window;
+        Car car{window};
+        QVERIFY(connectAll(window, rig));
+        const QByteArray combo = (role + "Combo").toLatin1();
+        const QByteArray button = "connect" + role.left(1).toUpper().toLatin1() + role.mid(1).toLatin1() + "Btn";
+        const auto connected = [&] { return car.button(button)->text() == QLatin1String("Disconnect"); };
+        (device == 0 ? rig.wheel : rig.pedals)->unplug();
+        QTRY_VERIFY(!connected());
+        (device == 0 ? rig.wheel : rig.pedals)->replug();
+        // Refresh is busy for a moment after connectAll's.
+        QTRY_VERIFY(car.button("refreshDevicesBtn")->isEnabled());
+        car.button("refreshDevicesBtn")->click();
+        QCOMPARE(car.combo(combo)->currentData().toInt(), device);
+        QVERIFY(car.button(button)->property("primary").toBool());
+        car.button(button)->click();
+        QVERIFY(connected());
+    }
+
     // The car page has no receiver combo: the receiver slot does nothing at all.
     void receiverSlotWithoutCombo()
     {

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include <grp.h>
 #include <sys/stat.h>
@@ -33,13 +34,25 @@
 
 namespace {
 
-// The handler that was there before the program's: it must still see every message.
+// The handler that was there before the program's: it must still see every message. Messages
+// come from any thread at once (the file writer's among them). A pthread mutex, which race
+// detectors such as helgrind see.
+std::mutex g_seenMutex;
 QStringList g_seenBefore;
 QtMessageHandler g_testHandler = nullptr;
 
+QStringList seenBefore()
+{
+    const std::lock_guard locker(g_seenMutex);
+    return g_seenBefore;
+}
+
 void handlerBefore(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    g_seenBefore << QStringLiteral("%1 %2").arg(type).arg(message);
+    {
+        const std::lock_guard locker(g_seenMutex);
+        g_seenBefore << QStringLiteral("%1 %2").arg(type).arg(message);
+    }
     if (g_testHandler)
         g_testHandler(type, context, message);
 }
@@ -104,7 +117,10 @@ private slots:
     // A warning from a worker reaches the router on the GUI thread, and the handler before.
     void workerWarningRouted()
     {
-        g_seenBefore.clear();
+        {
+            const std::lock_guard locker(g_seenMutex);
+            g_seenBefore.clear();
+        }
         QList<QPair<int, bool>> delivered;
         QStringList messages;
         const auto connection = connect(corvane::LogRouter::instance(), &corvane::LogRouter::logEmitted, this,
@@ -116,7 +132,7 @@ private slots:
         worker->start();
         QVERIFY(worker->wait(10000));
         delete worker;
-        QCOMPARE(g_seenBefore, QStringList{QStringLiteral("1 from the worker")});
+        QCOMPARE(seenBefore(), QStringList{QStringLiteral("1 from the worker")});
         QTRY_COMPARE(messages, QStringList{QStringLiteral("from the worker")});
         disconnect(connection);
         QCOMPARE(delivered, (QList<QPair<int, bool>>{qMakePair(1, true)}));

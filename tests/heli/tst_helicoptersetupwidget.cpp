@@ -528,6 +528,40 @@ private slots:
         QCOMPARE(names, (QStringList{"Default", "Night Heli", "RC Helicopter"}));
     }
 
+    void refreshChoosesTheRememberedDevice_data()
+    {
+        QTest::addColumn<int>("role");
+        QTest::addColumn<int>("device");
+        QTest::newRow("joystick") << int(HelicopterSetupWidget::JoystickRole) << int(TransmitRig::JoystickPos);
+        QTest::newRow("throttle") << int(HelicopterSetupWidget::ThrottleRole) << int(TransmitRig::ThrottlePos);
+        QTest::newRow("pedals") << int(HelicopterSetupWidget::PedalsRole) << int(TransmitRig::RudderPos);
+    }
+
+    // A remembered control unplugged and plugged in again: Refresh chooses it, and its Connect
+    // (offered, not greyed) connects it.
+    void refreshChoosesTheRememberedDevice()
+    {
+        QFETCH(int, role);
+        QFETCH(int, device);
+        TransmitRig rig;
+        PageHost host(rig);
+        ostra::DeviceRow *row = host.page->findChildren<ostra::DeviceRow *>().at(role);
+        auto *connect = row->findChild<QPushButton *>();
+        row->combo()->setCurrentIndex(row->combo()->findData(device));
+        connect->click();
+        QCOMPARE(connect->text(), QStringLiteral("Disconnect"));
+        const corvane::InputDevice *opened[] = {rig.controller->heliJoystick(), rig.controller->heliThrottle(),
+                                                rig.controller->heliPedals()};
+        rig.input->devices().at(device)->unplug();
+        QTRY_VERIFY(!opened[role]->isConnected());
+        rig.input->devices().at(device)->replug();
+        host.button("Refresh")->click();
+        QCOMPARE(row->combo()->currentData().toInt(), device);
+        QVERIFY(connect->property("primary").toBool());
+        connect->click();
+        QCOMPARE(connect->text(), QStringLiteral("Disconnect"));
+    }
+
     // No port, no joystick, no device at all: a box says what is missing and nothing opens.
     void refusedWithoutDevices_data()
     {
