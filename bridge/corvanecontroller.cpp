@@ -143,7 +143,7 @@ CorvaneController::CorvaneController(QObject *parent)
             &CorvaneController::onTransmitterPortChangedForFfb);
     m_settings = new SettingsFile(this);
     connect(m_settings, &SettingsFile::changedOnDisk, this, &CorvaneController::onSettingsChangedOnDisk);
-    // Before any device can open: no auto-start or frame comes ahead of a stop or a hold.
+    // Before any device can open: no auto-start or frame comes ahead of a stop.
     loadLoungeState();
     m_loungeWatchdogTimer = new QTimer(this);
     m_loungeWatchdogTimer->setInterval(kLoungeWatchdogIntervalMs);

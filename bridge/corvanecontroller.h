@@ -471,10 +471,8 @@ private:
     void onLoungeWatchdogTick();
     // Runs or ends the watchdog in memory.
     void armLoungeWatchdog(bool on, int timeoutMs);
-    // At start-up: a station armed when it went down holds its car until race control is heard.
+    // At start-up: a station armed when it went down comes back stopped, as its watchdog ran out.
     void restoreLoungeArming();
-    // Anything race control says ends that hold.
-    void heardRaceControl();
     void onSettingsChangedOnDisk(const QStringList &keys);
     // After a stop ends: the throttle waits for the pedal to come up, soft start begins again.
     void rearmAfterStop();
@@ -575,7 +573,6 @@ private:
     quint32 m_frameCount = 0;
     LoungeSettings m_lounge;
     SettingsFile *m_settings = nullptr;
-    bool m_loungeHeld = false; // the throttle stays at neutral until race control is heard
     QTimer *m_loungeWatchdogTimer = nullptr;
     QElapsedTimer m_loungeHeartbeat;
 

@@ -937,7 +937,7 @@ void CorvaneController::runCarTick()
     } else if (!m_lounge.reverseAllowed) {
         ch2 = neutral;
     }
-    if (m_lounge.stopped || m_loungeHeld) {
+    if (m_lounge.stopped) {
         ch2 = neutral;
         m_smoothedThrottleOut = neutralF;
     }

@@ -346,7 +346,6 @@ void CorvaneController::raceControlStop(const QString &reason)
 
 void CorvaneController::raceControlRelease()
 {
-    heardRaceControl();
     if (!m_lounge.stopped) {
         saveLoungeState({QStringLiteral("stopped"), QStringLiteral("stopReason")});
         return;
@@ -361,7 +360,6 @@ void CorvaneController::raceControlRelease()
 
 void CorvaneController::setLoungePitLimiter(bool on, int percent)
 {
-    heardRaceControl();
     m_lounge.pitLimiter = on;
     m_lounge.pitLimiterPercent = qBound(0, percent, 100);
     saveLoungeState({QStringLiteral("pitLimiter"), QStringLiteral("pitLimiterPercent")});
@@ -370,7 +368,6 @@ void CorvaneController::setLoungePitLimiter(bool on, int percent)
 
 void CorvaneController::setLoungeSpeedCap(bool on, int percent)
 {
-    heardRaceControl();
     m_lounge.speedCap = on;
     m_lounge.speedCapPercent = qBound(0, percent, 100);
     saveLoungeState({QStringLiteral("speedCap"), QStringLiteral("speedCapPercent")});
@@ -379,7 +376,6 @@ void CorvaneController::setLoungeSpeedCap(bool on, int percent)
 
 void CorvaneController::setLoungeReverseAllowed(bool allowed)
 {
-    heardRaceControl();
     m_lounge.reverseAllowed = allowed;
     saveLoungeState({QStringLiteral("reverseAllowed")});
     emit loungeStateChanged();
@@ -387,9 +383,8 @@ void CorvaneController::setLoungeReverseAllowed(bool allowed)
 
 void CorvaneController::setLoungeWatchdog(bool on, int timeoutMs)
 {
-    heardRaceControl();
     armLoungeWatchdog(on, timeoutMs);
-    // Kept on disk, so that a station that goes down armed, whichever way, comes back held.
+    // Kept on disk, so that a station that goes down armed, whichever way, comes back stopped.
     saveLoungeState({QStringLiteral("watchdogEnabled"), QStringLiteral("watchdogTimeoutMs")});
     emit loungeStateChanged();
 }
@@ -410,27 +405,17 @@ void CorvaneController::armLoungeWatchdog(bool on, int timeoutMs)
 
 void CorvaneController::restoreLoungeArming()
 {
-    // The arming of the run that ended is race control's still: the car waits at neutral until
-    // race control is heard, and stops if it stays silent for its time-out.
+    // Armed when the program last ended, and not heard while it was down: the watchdog has run
+    // out. Whichever race control is heard next may not know of a stop the car missed meanwhile,
+    // so only a release frees it; a stop it had keeps its reason.
     if (!m_settings->value(QStringLiteral("lounge/watchdogEnabled"), false).toBool())
         return;
-    m_loungeHeld = true;
     armLoungeWatchdog(true, m_settings->value(QStringLiteral("lounge/watchdogTimeoutMs"), 2000).toInt());
-    qInfo() << "Race control: armed when the program last ended; the car waits at neutral until race control is heard";
-}
-
-void CorvaneController::heardRaceControl()
-{
-    if (!m_loungeHeld)
-        return;
-    m_loungeHeld = false;
-    // A pedal pressed meanwhile must not drive the car the moment the hold ends.
-    rearmAfterStop();
+    raceControlStop(QStringLiteral("connection_lost"));
 }
 
 void CorvaneController::loungeHeartbeat()
 {
-    heardRaceControl();
     m_loungeHeartbeat.restart();
 }
 

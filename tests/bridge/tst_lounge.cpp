@@ -163,26 +163,35 @@ private slots:
     void armedStationRestarts_data()
     {
         QTest::addColumn<QString>("then");
-        QTest::addColumn<int>("timeoutMs");
-        QTest::newRow("race control heard") << "heartbeat" << 30000;
-        QTest::newRow("race control silent") << "" << 1000;
-        QTest::newRow("link switched off before") << "link off" << 30000;
+        QTest::addColumn<QString>("stoppedBy"); // a stop on its disk when it went down
+        QTest::addColumn<QString>("reason"); // of the stop it comes back with; empty: none
+        QTest::newRow("race control heard") << "heartbeat" << "" << "connection_lost";
+        QTest::newRow("race control silent") << "" << "" << "connection_lost";
+        QTest::newRow("link switched off before") << "link off" << "" << "";
+        QTest::newRow("stopped by race control before") << "heartbeat" << "operator" << "operator";
+        QTest::newRow("a second race control arms and beats, then a release") << "release" << "" << "connection_lost";
     }
 
-    // Armed when it went down, an auto-started station holds neutral until race control is heard,
-    // then waits for the pedal to come up; if race control stays silent, it stops.
+    // Armed when it went down, an auto-started station was not heard meanwhile: it comes back
+    // stopped, on its disk too; nothing race control says but a release frees it, after which the
+    // pedal must come up first.
     void armedStationRestarts()
     {
         QFETCH(QString, then);
-        QFETCH(int, timeoutMs);
+        QFETCH(QString, stoppedBy);
+        QFETCH(QString, reason);
         TransmitRig rig;
         QVERIFY(rig.controller->setAxisSettings(TransmitRig::plainSettings()));
         rig.controller->setAutoStartEnabled(true);
-        rig.controller->setLoungeWatchdog(true, timeoutMs);
-        rig.controller->setLoungeWatchdog(then != "link off", timeoutMs);
+        rig.controller->setLoungeWatchdog(true, 30000);
+        rig.controller->setLoungeWatchdog(then != "link off", 30000);
+        if (!stoppedBy.isEmpty())
+            rig.controller->raceControlStop(stoppedBy);
         rig.controller.reset();
         QVERIFY(corvane::SettingsFile::waitForWrites(5000));
         rig.controller = std::make_unique<corvane::CorvaneController>();
+        QVERIFY(corvane::SettingsFile::waitForWrites(5000));
+        QCOMPARE(corvane::SettingsFile().value("lounge/stopReason").toString(), reason);
         rig.controller->deviceSecurity()->setProvisioningMode(true);
         QVERIFY(rig.connectCar());
         QTRY_VERIFY(rig.controller->isRunning());
@@ -192,13 +201,18 @@ private slots:
             const int seen = rig.tx.channelFrameCount();
             return read && rig.tx.waitFor([&] { return rig.tx.channelFrameCount() > seen + 3; }) ? rig.tx.lastChannels()[1] : -1;
         };
-        QCOMPARE(sent(1.0f), then == "link off" ? 1811 : 992);
-        if (then == "heartbeat") {
+        QCOMPARE(sent(1.0f), reason.isEmpty() ? 1811 : 992);
+        if (then == "release")
+            rig.controller->setLoungeWatchdog(true, 30000);
+        if (!then.isEmpty() && then != "link off") {
             rig.controller->loungeHeartbeat();
-            QCOMPARE((QList<int>{sent(1.0f), sent(-1.0f), sent(1.0f)}), (QList<int>{992, 992, 1811}));
-        } else if (then.isEmpty()) {
-            QTRY_COMPARE(rig.controller->loungeSettings().stopReason, QStringLiteral("connection_lost"));
             QCOMPARE(sent(1.0f), 992);
+        }
+        QCOMPARE(rig.controller->isLoungeStopApplied(), !reason.isEmpty());
+        QCOMPARE(rig.controller->loungeSettings().stopReason, reason);
+        if (then == "release") {
+            rig.controller->raceControlRelease();
+            QCOMPARE((QList<int>{sent(1.0f), sent(-1.0f), sent(1.0f)}), (QList<int>{992, 992, 1811}));
         }
     }
 
