@@ -6,6 +6,7 @@
 #include <QThread>
 #include <QWebSocket>
 
+#include <algorithm>
 #include <utility>
 
 #include "api/wshandler.h"
@@ -76,10 +77,23 @@ void RequestQueue::registerHandler(WsHandler *handler)
     connect(handler, &WsHandler::pushEvent, this, [this, handler] { dropUndoneStops(handler); });
 }
 
-void RequestQueue::open(QWebSocket *client)
+void RequestQueue::expect(quint64 connection)
+{
+    m_opening.insert(connection, {});
+}
+
+void RequestQueue::abandon(quint64 connection)
+{
+    m_opening.remove(connection);
+}
+
+void RequestQueue::open(QWebSocket *client, quint64 connection)
 {
     Inbox inbox;
     inbox.serial = ++m_serials;
+    inbox.connection = connection;
+    // What it sent with its opening request is taken in as it is read.
+    inbox.marks = m_opening.take(connection);
     m_inboxes.insert(client, inbox);
     m_clients.append(client);
 }
@@ -104,6 +118,8 @@ void RequestQueue::take(QWebSocket *client, const QString &message, qint64 end)
         return;
     const auto entry = std::make_shared<Entry>();
     entry->bytes = message.size() + RequestBytes;
+    entry->end = end;
+    entry->arrival = ++m_arrivals;
     inbox->entries.enqueue(entry);
     inbox->takenEnd = end;
     // It reached the machine before the stops read while it was still unread.
@@ -119,24 +135,30 @@ void RequestQueue::take(QWebSocket *client, const QString &message, qint64 end)
     }
     ++inbox->parsing;
     inbox->unreadBytes += entry->bytes;
-    QMetaObject::invokeMethod(m_reader, [this, client, serial = inbox->serial, entry, message] {
+    const quint64 serial = inbox->serial;
+    m_unparsed.append(entry->arrival);
+    // Should it be a stop, it holds against what had arrived by now.
+    const Arrived arrived = arrivedElsewhere(client);
+    QMetaObject::invokeMethod(m_reader, [this, client, serial, entry, message, arrived] {
         QJsonParseError error{};
         const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &error);
-        QMetaObject::invokeMethod(this, [this, client, serial, entry, document, error] {
+        QMetaObject::invokeMethod(this, [this, client, serial, entry, document, error, arrived] {
+            m_unparsed.removeOne(entry->arrival);
+            scheduleTurns();
             const auto inbox = m_inboxes.find(client);
             if (inbox == m_inboxes.end() || inbox->serial != serial)
                 return; // gone meanwhile
             --inbox->parsing;
             inbox->unreadBytes -= entry->bytes;
             inbox->waitingBytes += entry->bytes;
-            parsed(client, entry, document, error);
+            parsed(client, entry, document, error, &arrived);
             emit shrunk(client);
         });
     });
 }
 
 void RequestQueue::parsed(QWebSocket *client, const EntryPtr &entry, const QJsonDocument &document,
-                          const QJsonParseError &error)
+                          const QJsonParseError &error, const Arrived *arrivedThen)
 {
     read(*entry, document, error);
     entry->parsed = true;
@@ -144,14 +166,10 @@ void RequestQueue::parsed(QWebSocket *client, const EntryPtr &entry, const QJson
     if (isStop(*entry)) {
         // Now, answering in its client's order. What this client or another sent before it and
         // takes effect after it does not undo it: it is applied again after each of those.
-        const auto stop = std::make_shared<const Entry>(*entry);
-        for (auto other = m_inboxes.begin(); other != m_inboxes.end(); ++other) {
-            for (qsizetype i = other->next; i < other->entries.size() && other->entries.at(i) != entry; ++i) {
-                if (!other->entries.at(i)->started)
-                    holdAfter(*other->entries.at(i), stop);
-            }
-        }
-        markUnread(client, stop);
+        auto stop = std::make_shared<Entry>(*entry);
+        // What it overtook itself is not its to apply again.
+        stop->overtaken.clear();
+        holdAgainst(client, *entry, stop, arrivedThen ? *arrivedThen : arrivedElsewhere(client));
         apply(client, entry);
     } else if (appliesOnArrival(*entry)) {
         apply(client, entry);
@@ -186,8 +204,10 @@ void RequestQueue::parsed(QWebSocket *client, const EntryPtr &entry, const QJson
             }
         }
     }
-    if (!inbox->overflowed && inbox->waitingBytes + inbox->refusedBytes > MaxHeldBytes) {
-        inbox->overflowed = true;
+    // Connections taken in meanwhile may have moved it.
+    if (const auto held = m_inboxes.find(client);
+        held != m_inboxes.end() && !held->overflowed && held->waitingBytes + held->refusedBytes > MaxHeldBytes) {
+        held->overflowed = true;
         emit overflowed(client);
     }
     scheduleTurns();
@@ -202,19 +222,48 @@ void RequestQueue::holdAfter(Entry &entry, const std::shared_ptr<const Entry> &s
     entry.overtaken.append(stop);
 }
 
-void RequestQueue::markUnread(QWebSocket *client, const std::shared_ptr<const Entry> &stop)
+RequestQueue::Arrived RequestQueue::arrivedElsewhere(QWebSocket *client)
+{
+    m_server.admitWaiting();
+    Arrived arrived;
+    for (auto inbox = m_inboxes.cbegin(); inbox != m_inboxes.cend(); ++inbox) {
+        // One that has gone holds what it sent till then.
+        if (inbox.key() != client)
+            arrived.insert(inbox->connection, std::max(m_server.arrived(inbox.key()), inbox->takenEnd));
+    }
+    for (auto opening = m_opening.cbegin(); opening != m_opening.cend(); ++opening)
+        arrived.insert(opening.key(), m_server.arrivedOpening(opening.key()));
+    return arrived;
+}
+
+void RequestQueue::holdAgainst(QWebSocket *client, const Entry &entry, const std::shared_ptr<const Entry> &stop,
+                               const Arrived &arrived)
 {
     for (auto other = m_inboxes.begin(); other != m_inboxes.end(); ++other) {
-        if (other.key() == client)
-            continue;
-        const qint64 end = m_server.arrived(other.key());
-        if (end <= other->takenEnd)
-            continue;
-        other->marks.removeIf([&stop](const Mark &mark) {
-            return mark.stop->handler == stop->handler && mark.stop->event == stop->event;
-        });
-        other->marks.append({end, stop});
+        const bool own = other.key() == client;
+        const qint64 end = own ? entry.end : arrived.value(other->connection, -1);
+        for (qsizetype i = other->next; i < other->entries.size(); ++i) {
+            Entry &earlier = *other->entries.at(i);
+            if (earlier.end > end || &earlier == &entry)
+                break;
+            if (!earlier.started)
+                holdAfter(earlier, stop);
+        }
+        if (!own && end > other->takenEnd)
+            mark(other->marks, end, stop);
     }
+    for (auto opening = m_opening.begin(); opening != m_opening.end(); ++opening) {
+        if (const qint64 end = arrived.value(opening.key()); end > 0)
+            mark(*opening, end, stop);
+    }
+}
+
+void RequestQueue::mark(QList<Mark> &marks, qint64 end, const std::shared_ptr<const Entry> &stop)
+{
+    marks.removeIf([&stop](const Mark &mark) {
+        return mark.stop->handler == stop->handler && mark.stop->event == stop->event;
+    });
+    marks.append({end, stop});
 }
 
 void RequestQueue::read(Entry &entry, const QJsonDocument &document, const QJsonParseError &parseError) const
@@ -330,6 +379,9 @@ bool RequestQueue::applyNext(QWebSocket *client)
     while (inbox->next < inbox->entries.size() && inbox->entries.at(inbox->next)->started)
         ++inbox->next;
     if (inbox->next == inbox->entries.size() || !inbox->entries.at(inbox->next)->parsed)
+        return false;
+    // Another client's message that came before it may be a stop it must not overtake.
+    if (!m_unparsed.isEmpty() && inbox->entries.at(inbox->next)->arrival > m_unparsed.constFirst())
         return false;
     const EntryPtr entry = inbox->entries.at(inbox->next++);
     inbox->inHand = entry;
@@ -468,6 +520,8 @@ void RequestQueue::clear()
 {
     m_inboxes.clear();
     m_clients.clear();
+    m_opening.clear();
+    m_unparsed.clear();
 }
 
 } // namespace corvane

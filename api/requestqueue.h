@@ -29,7 +29,8 @@ bool inTurns(const QObject *owner, const QList<QWebSocket *> &clients, qsizetype
 // when it arrives, whatever else waits, and again after each request that reached the machine
 // before it (from any client) and took effect after it; every other request in its client's
 // order, once the one before it has been answered, however long that takes (a connect waits
-// seconds for a busy port). A reply goes in its client's order once what its request stored is
+// seconds for a busy port), and after every message of another client that came before it and
+// is still being read. A reply goes in its client's order once what its request stored is
 // on disk; one that waited tells the state as it is when it goes. A client whose requests wait
 // beyond a limit has its further requests, stops aside, refused at once; one whose refusals and
 // waiting requests pass a second limit is let go: nothing it sends is left unread.
@@ -66,13 +67,24 @@ public:
         // Where the client's stream ends of what has reached the machine, read or not; -1 once
         // nothing more is taken from it.
         std::function<qint64(QWebSocket *)> arrived;
+        // The same of a connection still opening (see expect), counted from the end of its
+        // opening request.
+        std::function<qint64(quint64 connection)> arrivedOpening;
+        // Takes in the connections the system holds for the server, not yet accepted.
+        std::function<void()> admitWaiting;
     };
 
     RequestQueue(Server server, QObject *parent);
     ~RequestQueue() override;
 
     void registerHandler(WsHandler *handler);
-    void open(QWebSocket *client);
+    // A connection in its opening handshake: what it sent with it reached the machine before the
+    // stops read meanwhile.
+    void expect(quint64 connection);
+    // Its handshake failed or it was cut.
+    void abandon(quint64 connection);
+    // The connection became `client`.
+    void open(QWebSocket *client, quint64 connection);
     // A message the client sent, ending at `end` in its stream: a stop takes effect now, anything
     // else in its order.
     void take(QWebSocket *client, const QString &message, qint64 end);
@@ -118,8 +130,12 @@ private:
         // Stops that arrived after it and took effect before it, the last of each event: applied
         // again once it has.
         QList<std::shared_ptr<const Entry>> overtaken;
+        qint64 end = 0; // where it ends in its client's stream
+        quint64 arrival = 0; // order of arrival among every client's messages
     };
     using EntryPtr = std::shared_ptr<Entry>;
+    // Where each connection's stream ended of what had reached the machine, by connection.
+    using Arrived = QHash<quint64, qint64>;
 
     // The stops a request took in hand at a loop level overtook, to apply again after it.
     struct Holding
@@ -140,6 +156,7 @@ private:
     {
         QQueue<EntryPtr> entries;
         quint64 serial = 0; // tells it from a later client at the same address in memory
+        quint64 connection = 0;
         qsizetype next = 0; // entries at the front taken in hand
         EntryPtr inHand; // the last request taken in its order; the next waits for its answer
         int parsing = 0; // messages on the reader thread
@@ -153,7 +170,11 @@ private:
     };
 
     // A message read: a stop takes effect now, a request past the limit is refused now.
-    void parsed(QWebSocket *client, const EntryPtr &entry, const QJsonDocument &document, const QJsonParseError &error);
+    // `arrivedThen`: where the other connections stood when it arrived, if that was before now.
+    void parsed(QWebSocket *client, const EntryPtr &entry, const QJsonDocument &document, const QJsonParseError &error,
+                const Arrived *arrivedThen = nullptr);
+    // Where every connection but the client's stands now, accepting those the system holds.
+    Arrived arrivedElsewhere(QWebSocket *client);
     // The request a message holds, or the refusal of one that holds none.
     void read(Entry &entry, const QJsonDocument &document, const QJsonParseError &parseError) const;
     // Taken in hand, answered and stored: its reply waits only for its turn, or for its client.
@@ -164,8 +185,11 @@ private:
     bool appliesOnArrival(const Entry &entry) const;
     // Applied again after `entry` once it has taken effect, in place of an earlier one of its event.
     static void holdAfter(Entry &entry, const std::shared_ptr<const Entry> &stop);
-    // The stop holds against what every other client's stream held unread when it came.
-    void markUnread(QWebSocket *client, const std::shared_ptr<const Entry> &stop);
+    // The stop holds against what every other connection had sent when it came, as `arrived`
+    // tells, read or not: applied again after each of those requests that takes effect after it.
+    void holdAgainst(QWebSocket *client, const Entry &entry, const std::shared_ptr<const Entry> &stop,
+                     const Arrived &arrived);
+    static void mark(QList<Mark> &marks, qint64 end, const std::shared_ptr<const Entry> &stop);
     void apply(QWebSocket *client, const EntryPtr &entry);
     // Calls the handler; the reply goes once it is answered, stored and first in its client's order.
     void ask(const EntryPtr &entry);
@@ -185,6 +209,9 @@ private:
     Server m_server;
     QHash<QString, WsHandler *> m_handlers;
     QHash<QWebSocket *, Inbox> m_inboxes;
+    QHash<quint64, QList<Mark>> m_opening; // the connections still opening
+    quint64 m_arrivals = 0;
+    QList<quint64> m_unparsed; // the arrival of each message on the reader thread, in order
     QList<QWebSocket *> m_clients; // in the order of their turns
     quint64 m_serials = 0;
     bool m_turnsQueued = false;

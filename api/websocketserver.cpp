@@ -44,6 +44,9 @@ constexpr int CloseGraceMs = 2000;
 // may hold megabytes: the largest frame (a header of at most 14 bytes and its payload) must fit,
 // or it would never be taken whole.
 constexpr qint64 ReadBufferBytes = qint64(WebSocketServer::MaxMessageBytes) + 14;
+// How far the end of an opening request still arriving is looked for: a client's is a few hundred
+// bytes.
+constexpr qint64 MaxRequestBytes = 16 * 1024;
 
 QString peerOf(const QWebSocket *client)
 {
@@ -117,7 +120,9 @@ WebSocketServer::WebSocketServer(CorvaneController *controller, QObject *parent)
                                 [this](QWebSocket *client, const QString &event, const QJsonObject &data) {
                                     return ownAnswer(client, event, data);
                                 },
-                                [this](QWebSocket *client) { return arrived(client); }},
+                                [this](QWebSocket *client) { return arrived(client); },
+                                [this](quint64 connection) { return arrivedOpening(connection); },
+                                [this] { acceptWaiting(ListenBacklog); }},
                                this);
     connect(m_queue, &RequestQueue::drained, this, &WebSocketServer::leaveIfRead);
     // A long message is read on another thread: it is done after the client was paused.
@@ -152,7 +157,7 @@ bool WebSocketServer::start(quint16 port)
     qInfo().noquote() << "WebSocketServer: listening on port" << m_listener->serverPort();
     m_listener->pauseAccepting();
     m_acceptor = new QSocketNotifier(m_listener->socketDescriptor(), QSocketNotifier::Read, this);
-    connect(m_acceptor, &QSocketNotifier::activated, this, &WebSocketServer::onTcpConnection);
+    connect(m_acceptor, &QSocketNotifier::activated, this, [this] { acceptWaiting(MaxAcceptsPerPass); });
     m_heartbeat->start();
     m_lastTick = now();
     if (!m_mdns) {
@@ -243,6 +248,30 @@ qint64 WebSocketServer::arrived(QWebSocket *client) const
         return -1;
     return reading->frames.readBytes() + reading->socket->bytesAvailable()
            + ReceiveQueue::waitingBytes(reading->socket->socketDescriptor());
+}
+
+qint64 WebSocketServer::arrivedOpening(quint64 connection) const
+{
+    const auto opening = std::find_if(m_handshakes.cbegin(), m_handshakes.cend(),
+                                      [connection](const Handshake &handshake) { return handshake.arrival == connection; });
+    if (opening == m_handshakes.cend())
+        return 0;
+    QTcpSocket *socket = opening.key();
+    const qintptr descriptor = socket->socketDescriptor();
+    // The socket holds its request, whole or begun, and nothing after it: that went to `early`.
+    const qint64 received = socket->bytesAvailable() + ReceiveQueue::waitingBytes(descriptor);
+    qint64 requestBytes = opening->requestBytes;
+    if (requestBytes < 0 && received == socket->bytesAvailable())
+        return 0; // its request is not all here yet, nor anything after it
+    if (requestBytes < 0) {
+        // The rest of the request may be with the system still, and frames after it.
+        const QByteArray held = socket->peek(socket->bytesAvailable()) + ReceiveQueue::peek(descriptor, MaxRequestBytes);
+        const qsizetype end = held.indexOf("\r\n\r\n");
+        if (end < 0)
+            return 0;
+        requestBytes = end + 4;
+    }
+    return opening->early.size() + received - requestBytes;
 }
 
 void WebSocketServer::letGo(QWebSocket *client)
@@ -373,9 +402,12 @@ void WebSocketServer::ensureFirewallRule(quint16 port)
     FirewallRule::ensureInboundTcp(QStringLiteral("Qorvant Corvane"), port);
 }
 
-void WebSocketServer::onTcpConnection()
+void WebSocketServer::acceptWaiting(int most)
 {
-    for (int taken = 0; taken < MaxAcceptsPerPass; ++taken) {
+    // Not while it waits to try again, nor once it has stopped.
+    if (!m_acceptor || !m_acceptor->isEnabled())
+        return;
+    for (int taken = 0; taken < most; ++taken) {
         const AcceptQueue::Next next = AcceptQueue::takeNext(m_listener->socketDescriptor());
         if (next.outcome == AcceptQueue::Outcome::Empty)
             return;
@@ -415,9 +447,14 @@ void WebSocketServer::admitConnection(QTcpSocket *socket)
     }
     if (m_handshakes.size() + m_closing.size() >= MaxHandshakes)
         makeRoomForHandshake(source);
-    m_handshakes.insert(socket, {socket->peerAddress(), socket->peerPort(), source, now(), ++m_arrivals});
+    const quint64 connection = ++m_arrivals;
+    m_handshakes.insert(socket, {socket->peerAddress(), socket->peerPort(), source, now(), connection, {}, -1});
+    m_queue->expect(connection);
     connect(socket, &QAbstractSocket::disconnected, this, [this, socket] { forgetHandshake(socket); });
-    connect(socket, &QObject::destroyed, this, [this, socket] { m_handshakes.remove(socket); });
+    connect(socket, &QObject::destroyed, this, [this, socket, connection] {
+        m_handshakes.remove(socket);
+        m_queue->abandon(connection);
+    });
     // Before the handshake reads what came: frames sent with its request are taken in after it.
     connect(socket, &QIODevice::readyRead, this, [this, socket] { holdBackFrames(socket); });
     holdBackFrames(socket);
@@ -426,8 +463,11 @@ void WebSocketServer::admitConnection(QTcpSocket *socket)
 
 void WebSocketServer::forgetHandshake(QTcpSocket *socket)
 {
-    if (!m_handshakes.remove(socket))
+    const auto opening = m_handshakes.constFind(socket);
+    if (opening == m_handshakes.cend())
         return;
+    m_queue->abandon(opening->arrival);
+    m_handshakes.erase(opening);
     socket->disconnect(this);
     socket->deleteLater();
 }
@@ -478,7 +518,10 @@ void WebSocketServer::holdBackFrames(QTcpSocket *socket)
         return;
     const QByteArray held = socket->peek(socket->bytesAvailable());
     const qsizetype requestEnd = held.indexOf("\r\n\r\n") + 4;
-    if (requestEnd < 4 || requestEnd == held.size())
+    if (requestEnd < 4)
+        return;
+    opening->requestBytes = requestEnd;
+    if (requestEnd == held.size())
         return;
     // The handshake would read them with its request and drop them: only the request is left.
     socket->read(held.size());
@@ -487,13 +530,14 @@ void WebSocketServer::holdBackFrames(QTcpSocket *socket)
     opening->early += held.mid(requestEnd);
 }
 
-QTcpSocket *WebSocketServer::handshakeFinished(QWebSocket *client, QByteArray &early)
+QTcpSocket *WebSocketServer::handshakeFinished(QWebSocket *client, QByteArray &early, quint64 &connection)
 {
     for (auto opening = m_handshakes.begin(); opening != m_handshakes.end(); ++opening) {
         if (opening->peerPort == client->peerPort() && opening->peer == client->peerAddress()) {
             // The client now owns the socket.
             QTcpSocket *socket = opening.key();
             early = opening->early;
+            connection = opening->arrival;
             socket->disconnect(this);
             m_handshakes.erase(opening);
             return socket;
@@ -521,13 +565,15 @@ void WebSocketServer::onNewConnection()
         if (!client)
             continue;
         QByteArray early;
-        QTcpSocket *socket = handshakeFinished(client, early);
+        quint64 connection = 0;
+        QTcpSocket *socket = handshakeFinished(client, early, connection);
         if (!socket) {
             // Cut while its handshake finished.
             client->deleteLater();
             continue;
         }
         if (m_clients.size() >= MaxClients && !makeRoomForClient(client)) {
+            m_queue->abandon(connection);
             rejectClient(client);
             continue;
         }
@@ -550,7 +596,7 @@ void WebSocketServer::onNewConnection()
         m_subscriptions.insert(client, {});
         m_lastHeard.insert(client, now());
         m_peers.insert(client, {false, now(), sourceAddress(client->peerAddress())});
-        m_queue->open(client);
+        m_queue->open(client, connection);
         qInfo().noquote() << "WebSocketServer: client connected from" << peerOf(client);
         emit clientCountChanged(clientCount());
     }

@@ -156,8 +156,9 @@ private:
         quint16 peerPort = 0;
         QHostAddress source; // the address its limit counts against
         qint64 startedAt = 0;
-        quint64 arrival = 0; // order of arrival
+        quint64 arrival = 0; // order of arrival, and the connection's number in the request queue
         QByteArray early; // the frames that came after its request
+        qint64 requestBytes = -1; // once all of it has come
     };
 
     // A client's socket, whose frames the server takes itself.
@@ -185,8 +186,9 @@ private:
     void onPong(QWebSocket *client);
     void onBytesWritten(QWebSocket *client);
     void onOriginCheck(QWebSocketCorsAuthenticator *check);
-    // Takes the connections the system queued; stops taking them for a while when it cannot.
-    void onTcpConnection();
+    // Takes the connections the system queued, `most` of them at most; stops taking them for a
+    // while when it cannot.
+    void acceptWaiting(int most);
     // Refuses a connection beyond the limits, and hands it to the WebSocket handshake otherwise.
     void admitConnection(QTcpSocket *socket);
     void forgetHandshake(QTcpSocket *socket);
@@ -196,7 +198,7 @@ private:
     void holdBackFrames(QTcpSocket *socket);
     // Stops tracking the handshake that became `client`; its TCP socket, null when it was cut.
     // `early`: the frames that came after its request, which the handshake read.
-    QTcpSocket *handshakeFinished(QWebSocket *client, QByteArray &early);
+    QTcpSocket *handshakeFinished(QWebSocket *client, QByteArray &early, quint64 &connection);
     // With every client place taken, closes the client whose place `newcomer` may take; false
     // when it may take none.
     bool makeRoomForClient(QWebSocket *newcomer);
@@ -204,8 +206,9 @@ private:
     bool namesThisMachine(const QString &origin) const;
     void sendText(QWebSocket *client, const QString &text);
     bool isBehind(QWebSocket *client) const;
-    // See RequestQueue::Server::arrived.
+    // See RequestQueue::Server::arrived and arrivedOpening.
     qint64 arrived(QWebSocket *client) const;
+    qint64 arrivedOpening(quint64 connection) const;
     // Lets go of a client with too many requests waiting: what reached the machine before is
     // still read, for its stops; then it is closed.
     void letGo(QWebSocket *client);

@@ -1,6 +1,5 @@
 #include "bridge/corvaneserialport.h"
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <QEventLoop>
 #include <QPointer>
@@ -67,9 +66,10 @@ bool CorvaneSerialPort::open(const QString &requestedName, qint32 baudRate)
         QEventLoop wait;
         m_retryWait = &wait;
         QTimer::singleShot(OpenRetryDelayMs, Qt::PreciseTimer, &wait, &QEventLoop::quit);
-        // What was posted before the wait runs within it (the API's reading of what its clients
-        // sent, among others): the event dispatcher would leave it until the wait is over.
-        QCoreApplication::sendPostedEvents();
+        // What was posted before the wait runs within it, at its level (the API's reading of what
+        // its clients sent, among others): the event dispatcher would leave it until the wait is
+        // over, unless something is posted anew.
+        QMetaObject::invokeMethod(&wait, [] {}, Qt::QueuedConnection);
         wait.exec();
         if (!self)
             return false;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QtGlobal>
+#include <QByteArray>
 
 namespace corvane {
 
@@ -11,6 +11,8 @@ class ReceiveQueue
 public:
     // Bytes waiting on the connected `descriptor`; 0 when it cannot tell.
     static qint64 waitingBytes(qintptr descriptor);
+    // The first of them, `maxBytes` at most, left waiting; empty when it cannot tell.
+    static QByteArray peek(qintptr descriptor, qint64 maxBytes);
 };
 
 } // namespace corvane

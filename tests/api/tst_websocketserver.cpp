@@ -1174,6 +1174,23 @@ private slots:
         QCOMPARE(rig.echo->halts, Stops + Requests);
     }
 
+    // Two clients' runs of stops, read while each other's are unread: every stop is applied once.
+    void stopRunsOfTwoClients()
+    {
+        ServerRig rig;
+        WsTestClient first;
+        WsTestClient second;
+        QVERIFY(first.open(rig.server.serverPort()));
+        QVERIFY(second.open(rig.server.serverPort()));
+        constexpr int Stops = 100000;
+        for (int i = 0; i < Stops; ++i) {
+            first.send({{"event", "action_halt"}});
+            second.send({{"event", "action_halt"}});
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(first.received.size() + second.received.size(), 2 * Stops, 300000);
+        QCOMPARE(rig.echo->halts, 2 * Stops);
+    }
+
     // A request is handled once the request before it has its answer, however long it is.
     void handledInOrder_data()
     {

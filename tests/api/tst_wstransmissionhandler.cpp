@@ -334,25 +334,47 @@ private slots:
     void stopHoldsAgainstUnreadStart_data()
     {
         QTest::addColumn<int>("ahead"); // requests sent before the start
-        QTest::newRow("one ahead") << 1;
-        QTest::newRow("2000 ahead") << 2000;
+        QTest::addColumn<bool>("inHandshake"); // sent by a new client, with its opening request
+        QTest::newRow("one ahead") << 1 << false;
+        QTest::newRow("2000 ahead") << 2000 << false;
+        QTest::newRow("one ahead, with the handshake") << 1 << true;
     }
 
     void stopHoldsAgainstUnreadStart()
     {
         QFETCH(int, ahead);
+        QFETCH(bool, inHandshake);
         QVERIFY(api->rig.startCar());
         QCOMPARE(api->request("action_stop").value("success"), QJsonValue(true));
         ostratest::WsTestClient another;
         QVERIFY(another.open(api->server.serverPort()));
-        for (int i = 0; i < ahead; ++i)
-            api->client.send({{"event", "get_channels"}});
-        api->client.send({{"event", "action_start"}});
+        ostratest::RawWsClient opening;
+        if (inHandshake) {
+            QVERIFY(opening.connectFrom(QHostAddress::LocalHost, api->server.serverPort()));
+            QByteArray frames;
+            for (int i = 0; i < ahead; ++i)
+                frames += ostratest::wsClientFrame(0x81, R"({"event":"get_channels"})");
+            opening.sendRequest({}, frames + ostratest::wsClientFrame(0x81, R"({"event":"action_start"})"));
+        } else {
+            for (int i = 0; i < ahead; ++i)
+                api->client.send({{"event", "get_channels"}});
+            api->client.send({{"event", "action_start"}});
+        }
         another.send({{"event", "action_stop"}});
         QCOMPARE(another.next().value("success"), QJsonValue(true));
+        QList<QJsonObject> replies;
+        if (inHandshake) {
+            QVERIFY(opening.answered());
+            QTRY_COMPARE(opening.frames().size(), ahead + 1);
+            for (const ostratest::RawWsClient::Frame &frame : opening.frames())
+                replies << QJsonDocument::fromJson(frame.payload).object();
+        } else {
+            for (int i = 0; i <= ahead; ++i)
+                replies << api->client.next();
+        }
         for (int i = 0; i < ahead; ++i)
-            QCOMPARE(api->client.next().value("event"), QJsonValue("get_channels"));
-        QCOMPARE(api->client.next().value("success"), QJsonValue(true));
+            QCOMPARE(replies.at(i).value("event"), QJsonValue("get_channels"));
+        QCOMPARE(replies.at(ahead).value("success"), QJsonValue(true));
         QVERIFY(!api->rig.controller->isRunning());
     }
 

@@ -105,9 +105,22 @@ public:
     // `after`: frames sent in the same write as the request.
     bool handshake(const QByteArray &extraHeaders = QByteArray(), int timeoutMs = 5000, const QByteArray &after = QByteArray())
     {
+        sendRequest(extraHeaders, after);
+        return answered(timeoutMs);
+    }
+
+    // The opening request, handed to the system before this returns.
+    void sendRequest(const QByteArray &extraHeaders = QByteArray(), const QByteArray &after = QByteArray())
+    {
         socket.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                      "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
                      + extraHeaders + "\r\n" + after);
+        socket.flush();
+    }
+
+    // Whether the server switched protocols.
+    bool answered(int timeoutMs = 5000)
+    {
         QByteArray answer;
         const bool ok = QTest::qWaitFor([&] {
             answer += socket.readAll();
