@@ -259,19 +259,19 @@ qint64 WebSocketServer::arrivedOpening(quint64 connection) const
     QTcpSocket *socket = opening.key();
     const qintptr descriptor = socket->socketDescriptor();
     // The socket holds its request, whole or begun, and nothing after it: that went to `early`.
-    const qint64 received = socket->bytesAvailable() + ReceiveQueue::waitingBytes(descriptor);
+    const qint64 buffered = socket->bytesAvailable();
+    const qint64 waiting = ReceiveQueue::waitingBytes(descriptor);
     qint64 requestBytes = opening->requestBytes;
-    if (requestBytes < 0 && received == socket->bytesAvailable())
-        return 0; // its request is not all here yet, nor anything after it
     if (requestBytes < 0) {
-        // The rest of the request may be with the system still, and frames after it.
-        const QByteArray held = socket->peek(socket->bytesAvailable()) + ReceiveQueue::peek(descriptor, MaxRequestBytes);
-        const qsizetype end = held.indexOf("\r\n\r\n");
+        // The rest of the request, and frames after it, may be with the system still.
+        const qsizetype end = waiting == 0 ? -1
+                                           : (socket->peek(buffered) + ReceiveQueue::peek(descriptor, MaxRequestBytes))
+                                                 .indexOf("\r\n\r\n");
         if (end < 0)
             return 0;
         requestBytes = end + 4;
     }
-    return opening->early.size() + received - requestBytes;
+    return opening->early.size() + buffered + waiting - requestBytes;
 }
 
 void WebSocketServer::letGo(QWebSocket *client)
