@@ -6,12 +6,16 @@
 #include <QKeyEvent>
 #include <QPointer>
 #include <QPushButton>
+#include <QTimer>
 
 namespace ostra {
 
 namespace {
 
 const char NoDefaultProperty[] = "ostraNoDefault";
+
+// Longer than X11's own wait before it reports the keyboard gone from a window.
+constexpr int SettleMs = 500;
 
 // The footer the dialog chrome keeps below the content, or a button box: where a dialog's
 // answers are.
@@ -144,6 +148,19 @@ private:
         if (!window || !window->isVisible() || window->isMinimized() || (active && active != m_dialog))
             return;
         window->activateWindow();
+        // A window manager busy with the close can answer the request before it has let the
+        // dialog go, and then leave the keyboard with nobody: ask once more when it has settled,
+        // unless another window or dialog has come up meanwhile.
+        QTimer::singleShot(SettleMs, window, [window] {
+            if (QApplication::activeWindow() || !window->isVisible() || window->isMinimized())
+                return;
+            for (QWidget *top : QApplication::topLevelWidgets()) {
+                const Qt::WindowType type = top->windowType();
+                if (top != window && top->isVisible() && (type == Qt::Window || type == Qt::Dialog))
+                    return;
+            }
+            window->activateWindow();
+        });
     }
 
     QDialog *m_dialog;
