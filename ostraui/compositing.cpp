@@ -1,5 +1,7 @@
 #include "ostraui/compositing.h"
 
+#include "ostraui/x11connection.h"
+
 #include <QGuiApplication>
 #include <QPointer>
 #include <QTimer>
@@ -16,14 +18,6 @@ namespace {
 // How often the compositing manager's selection is looked at while the program runs; the
 // answer to one look is read at the next, so no look waits on the X server.
 constexpr int PollMs = 1000;
-
-xcb_connection_t *x11Connection()
-{
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        return nullptr;
-    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->connection() : nullptr;
-}
 
 // The X screen Qt's connection was opened on: the one "-display" or $DISPLAY named.
 int x11ScreenNumber()

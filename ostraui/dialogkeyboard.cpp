@@ -1,5 +1,7 @@
 #include "ostraui/dialogkeyboard.h"
 
+#include "ostraui/x11connection.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -14,7 +16,7 @@ namespace {
 
 const char NoDefaultProperty[] = "ostraNoDefault";
 
-// Longer than X11's own wait before it reports the keyboard gone from a window.
+// Time for a window manager to pass the keyboard on after a close.
 constexpr int SettleMs = 500;
 
 // The footer the dialog chrome keeps below the content, or a button box: where a dialog's
@@ -148,18 +150,19 @@ private:
         if (!window || !window->isVisible() || window->isMinimized() || (active && active != m_dialog))
             return;
         window->activateWindow();
-        // A window manager busy with the close can answer the request before it has let the
-        // dialog go, and then leave the keyboard with nobody: ask once more when it has settled,
-        // unless another window or dialog has come up meanwhile.
+        // The X server ignores a request whose time is older than the keyboard's last move, and
+        // a window manager busy with the close can leave the keyboard with nobody: ask once more
+        // when the close has settled, if nobody has it still and no other window came up.
         QTimer::singleShot(SettleMs, window, [window] {
-            if (QApplication::activeWindow() || !window->isVisible() || window->isMinimized())
+            if (!window->isVisible() || window->isMinimized())
                 return;
             for (QWidget *top : QApplication::topLevelWidgets()) {
                 const Qt::WindowType type = top->windowType();
                 if (top != window && top->isVisible() && (type == Qt::Window || type == Qt::Dialog))
                     return;
             }
-            window->activateWindow();
+            if (x11KeyboardWithNobody())
+                window->activateWindow();
         });
     }
 
