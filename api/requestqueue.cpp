@@ -30,7 +30,7 @@ constexpr qint64 RequestBytes = 256;
 
 } // namespace
 
-bool inTurns(const QObject *owner, const QList<QWebSocket *> &clients, qsizetype &next, qint64 budgetNs,
+bool inTurns(const QObject *owner, const QList<QWebSocket *> clients, qsizetype &next, qint64 budgetNs,
              const std::function<bool(QWebSocket *)> &step)
 {
     QElapsedTimer spent;
@@ -79,12 +79,13 @@ void RequestQueue::registerHandler(WsHandler *handler)
 
 void RequestQueue::expect(quint64 connection)
 {
-    m_opening.insert(connection, {});
+    m_opening.insert(connection);
 }
 
 void RequestQueue::abandon(quint64 connection)
 {
     m_opening.remove(connection);
+    m_barriers.remove(connection);
 }
 
 void RequestQueue::open(QWebSocket *client, quint64 connection)
@@ -92,8 +93,8 @@ void RequestQueue::open(QWebSocket *client, quint64 connection)
     Inbox inbox;
     inbox.serial = ++m_serials;
     inbox.connection = connection;
-    // What it sent with its opening request is taken in as it is read.
-    inbox.marks = m_opening.take(connection);
+    // What it sent with its opening request keeps the stops read meanwhile, by its connection.
+    m_opening.remove(connection);
     m_inboxes.insert(client, inbox);
     m_clients.append(client);
 }
@@ -122,10 +123,6 @@ void RequestQueue::take(QWebSocket *client, const QString &message, qint64 end)
     entry->arrival = ++m_arrivals;
     inbox->entries.enqueue(entry);
     inbox->takenEnd = end;
-    // It reached the machine before the stops read while it was still unread.
-    for (const Mark &mark : std::as_const(inbox->marks))
-        holdAfter(*entry, mark.stop);
-    inbox->marks.removeIf([end](const Mark &mark) { return mark.end <= end; });
     if (message.size() <= MaxReadAtOnceChars) {
         inbox->waitingBytes += entry->bytes;
         QJsonParseError error{};
@@ -133,7 +130,6 @@ void RequestQueue::take(QWebSocket *client, const QString &message, qint64 end)
         parsed(client, entry, document, error);
         return;
     }
-    ++inbox->parsing;
     inbox->unreadBytes += entry->bytes;
     const quint64 serial = inbox->serial;
     m_unparsed.append(entry->arrival);
@@ -148,7 +144,6 @@ void RequestQueue::take(QWebSocket *client, const QString &message, qint64 end)
             const auto inbox = m_inboxes.find(client);
             if (inbox == m_inboxes.end() || inbox->serial != serial)
                 return; // gone meanwhile
-            --inbox->parsing;
             inbox->unreadBytes -= entry->bytes;
             inbox->waitingBytes += entry->bytes;
             parsed(client, entry, document, error, &arrived);
@@ -166,10 +161,7 @@ void RequestQueue::parsed(QWebSocket *client, const EntryPtr &entry, const QJson
     if (isStop(*entry)) {
         // Now, answering in its client's order. What this client or another sent before it and
         // takes effect after it does not undo it: it is applied again after each of those.
-        auto stop = std::make_shared<Entry>(*entry);
-        // What it overtook itself is not its to apply again.
-        stop->overtaken.clear();
-        holdAgainst(client, *entry, stop, arrivedThen ? *arrivedThen : arrivedElsewhere(client));
+        holdAgainst(client, *entry, arrivedThen ? *arrivedThen : arrivedElsewhere(client));
         apply(client, entry);
     } else if (appliesOnArrival(*entry)) {
         apply(client, entry);
@@ -193,33 +185,38 @@ void RequestQueue::parsed(QWebSocket *client, const EntryPtr &entry, const QJson
         entry->handler = nullptr;
         entry->event.clear();
         entry->data = QJsonObject();
-        // A flood of one request holds one refusal.
+        // A flood of one request holds one refusal, counted as many.
         // A long one is refused once read on the reader thread, with later ones behind it already.
         if (const qsizetype at = inbox->entries.lastIndexOf(entry); at > 0) {
             Entry &previous = *inbox->entries.at(at - 1);
             if (previous.refused && previous.reply == entry->reply) {
                 ++previous.repeats;
-                inbox->refusedBytes -= entry->bytes;
+                previous.bytes += entry->bytes;
                 inbox->entries.removeAt(at);
             }
         }
     }
-    // Connections taken in meanwhile may have moved it.
-    if (const auto held = m_inboxes.find(client);
-        held != m_inboxes.end() && !held->overflowed && held->waitingBytes + held->refusedBytes > MaxHeldBytes) {
-        held->overflowed = true;
-        emit overflowed(client);
-    }
+    checkHeld(client);
     scheduleTurns();
 }
 
-void RequestQueue::holdAfter(Entry &entry, const std::shared_ptr<const Entry> &stop)
+void RequestQueue::checkHeld(QWebSocket *client)
 {
-    // Every stop of an event has the same effect: a flood of them is applied again once.
-    entry.overtaken.removeIf([&stop](const std::shared_ptr<const Entry> &earlier) {
-        return earlier->handler == stop->handler && earlier->event == stop->event;
-    });
-    entry.overtaken.append(stop);
+    // Connections taken in meanwhile may have moved it.
+    const auto inbox = m_inboxes.find(client);
+    if (inbox == m_inboxes.end() || inbox->overflowed || inbox->waitingBytes + inbox->refusedBytes <= MaxHeldBytes)
+        return;
+    inbox->overflowed = true;
+    // What waits of it takes no effect and is not answered; its messages on the reader thread are
+    // dropped when read, stops aside.
+    for (qsizetype i = inbox->entries.size() - 1; i >= inbox->next; --i) {
+        const Entry &waiting = *inbox->entries.at(i);
+        if (waiting.parsed && !waiting.started) {
+            inbox->waitingBytes -= waiting.bytes;
+            inbox->entries.removeAt(i);
+        }
+    }
+    emit overflowed(client);
 }
 
 RequestQueue::Arrived RequestQueue::arrivedElsewhere(QWebSocket *client)
@@ -231,39 +228,35 @@ RequestQueue::Arrived RequestQueue::arrivedElsewhere(QWebSocket *client)
         if (inbox.key() != client)
             arrived.insert(inbox->connection, std::max(m_server.arrived(inbox.key()), inbox->takenEnd));
     }
-    for (auto opening = m_opening.cbegin(); opening != m_opening.cend(); ++opening)
-        arrived.insert(opening.key(), m_server.arrivedOpening(opening.key()));
+    for (const quint64 opening : std::as_const(m_opening))
+        arrived.insert(opening, m_server.arrivedOpening(opening));
     return arrived;
 }
 
-void RequestQueue::holdAgainst(QWebSocket *client, const Entry &entry, const std::shared_ptr<const Entry> &stop,
-                               const Arrived &arrived)
+void RequestQueue::holdAgainst(QWebSocket *client, const Entry &stop, const Arrived &arrived)
 {
-    for (auto other = m_inboxes.begin(); other != m_inboxes.end(); ++other) {
-        const bool own = other.key() == client;
-        const qint64 end = own ? entry.end : arrived.value(other->connection, -1);
-        for (qsizetype i = other->next; i < other->entries.size(); ++i) {
-            Entry &earlier = *other->entries.at(i);
-            if (earlier.end > end || &earlier == &entry)
-                break;
-            if (!earlier.started)
-                holdAfter(earlier, stop);
+    const auto hold = [this, &stop](quint64 connection, qint64 end) {
+        QList<Barrier> &barriers = m_barriers[connection];
+        // Every stop of an event has the same effect: a flood of them is applied again once, and
+        // the furthest end holds, whatever order they were read in.
+        for (Barrier &held : barriers) {
+            if (held.handler == stop.handler && held.event == stop.event) {
+                held.end = std::max(held.end, end);
+                held.data = stop.data;
+                return;
+            }
         }
-        if (!own && end > other->takenEnd)
-            mark(other->marks, end, stop);
+        barriers.append({end, stop.handler, stop.event, stop.data});
+    };
+    for (auto inbox = m_inboxes.cbegin(); inbox != m_inboxes.cend(); ++inbox) {
+        const qint64 end = inbox.key() == client ? stop.end : arrived.value(inbox->connection, -1);
+        if (end > 0)
+            hold(inbox->connection, end);
     }
-    for (auto opening = m_opening.begin(); opening != m_opening.end(); ++opening) {
-        if (const qint64 end = arrived.value(opening.key()); end > 0)
-            mark(*opening, end, stop);
+    for (const quint64 opening : std::as_const(m_opening)) {
+        if (const qint64 end = arrived.value(opening); end > 0)
+            hold(opening, end);
     }
-}
-
-void RequestQueue::mark(QList<Mark> &marks, qint64 end, const std::shared_ptr<const Entry> &stop)
-{
-    marks.removeIf([&stop](const Mark &mark) {
-        return mark.stop->handler == stop->handler && mark.stop->event == stop->event;
-    });
-    marks.append({end, stop});
 }
 
 void RequestQueue::read(Entry &entry, const QJsonDocument &document, const QJsonParseError &parseError) const
@@ -376,6 +369,10 @@ bool RequestQueue::applyNext(QWebSocket *client)
     auto inbox = m_inboxes.find(client);
     if (inbox == m_inboxes.end() || (inbox->inHand && !inbox->inHand->answered))
         return false;
+    // A client behind on reading has its requests wait, counted, until it takes its replies: it
+    // makes no more of them meanwhile.
+    if (!inbox->gone && !m_server.mayReceive(client))
+        return false;
     while (inbox->next < inbox->entries.size() && inbox->entries.at(inbox->next)->started)
         ++inbox->next;
     if (inbox->next == inbox->entries.size() || !inbox->entries.at(inbox->next)->parsed)
@@ -385,27 +382,39 @@ bool RequestQueue::applyNext(QWebSocket *client)
         return false;
     const EntryPtr entry = inbox->entries.at(inbox->next++);
     inbox->inHand = entry;
+    const quint64 connection = inbox->connection;
     // The handler may run the event loop, in which stops are applied and this client's earlier
     // replies go: nothing of its inbox is held across.
     const QPointer<RequestQueue> self = this;
     // Not again a stop that a start made since has undone, before the request or while it waits.
     Holding holding{QThread::currentThread()->loopLevel(), {}};
-    for (const std::shared_ptr<const Entry> &stop : std::as_const(entry->overtaken)) {
-        if (stop->handler && stop->handler->stopHolds(stop->event, stop->data))
-            holding.stops.append(stop);
+    if (const auto barriers = m_barriers.find(connection); barriers != m_barriers.end()) {
+        for (const Barrier &stop : std::as_const(*barriers)) {
+            if (stop.end >= entry->end && stop.handler && stop.handler->stopHolds(stop.event, stop.data))
+                holding.stops.append(stop);
+        }
+        // What the client sends from here on came after them.
+        barriers->removeIf([&entry](const Barrier &stop) { return stop.end <= entry->end; });
     }
     m_holding.append(&holding);
     apply(client, entry);
     if (!self)
         return true;
     m_holding.removeOne(&holding);
-    for (const std::shared_ptr<const Entry> &stop : std::as_const(holding.stops)) {
-        if (self)
-            apply(client, std::make_shared<Entry>(*stop));
+    for (const Barrier &stop : std::as_const(holding.stops)) {
+        if (!self || !stop.handler)
+            continue;
+        const auto again = std::make_shared<Entry>();
+        again->handler = stop.handler;
+        again->event = stop.event;
+        again->data = stop.data;
+        again->parsed = true;
+        apply(client, again);
     }
+    if (!self)
+        return true;
     // A stop applied again has changed what its reply told.
-    if (self)
-        answerNext(client, holding.stops.isEmpty() ? entry.get() : nullptr);
+    answerNext(client, holding.stops.isEmpty() ? entry.get() : nullptr);
     return true;
 }
 
@@ -416,8 +425,8 @@ void RequestQueue::dropUndoneStops(const WsHandler *handler)
     for (Holding *holding : std::as_const(m_holding)) {
         if (holding->loopLevel == level)
             continue;
-        holding->stops.removeIf([handler](const std::shared_ptr<const Entry> &stop) {
-            return stop->handler == handler && !handler->stopHolds(stop->event, stop->data);
+        holding->stops.removeIf([handler](const Barrier &stop) {
+            return stop.handler == handler && !handler->stopHolds(stop.event, stop.data);
         });
     }
 }
@@ -433,6 +442,8 @@ bool RequestQueue::answerNext(QWebSocket *client, const Entry *fresh)
         return false;
     if (first->repeats > 1 && !inbox->gone) {
         --first->repeats;
+        first->bytes -= RequestBytes;
+        inbox->refusedBytes -= RequestBytes;
         m_server.send(client, first->reply);
         return true;
     }
@@ -501,7 +512,7 @@ void RequestQueue::leave(QWebSocket *client)
 bool RequestQueue::isDone(QWebSocket *client) const
 {
     const auto inbox = m_inboxes.constFind(client);
-    return inbox == m_inboxes.cend() || (inbox->entries.isEmpty() && inbox->parsing == 0);
+    return inbox == m_inboxes.cend() || inbox->entries.isEmpty();
 }
 
 void RequestQueue::settle(QWebSocket *client)
@@ -512,6 +523,8 @@ void RequestQueue::settle(QWebSocket *client)
 
 void RequestQueue::forget(QWebSocket *client)
 {
+    if (const auto inbox = m_inboxes.constFind(client); inbox != m_inboxes.cend())
+        m_barriers.remove(inbox->connection);
     m_inboxes.remove(client);
     m_clients.removeOne(client);
 }
@@ -521,6 +534,7 @@ void RequestQueue::clear()
     m_inboxes.clear();
     m_clients.clear();
     m_opening.clear();
+    m_barriers.clear();
     m_unparsed.clear();
 }
 

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QQueue>
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -20,32 +21,35 @@ namespace corvane {
 
 class WsHandler;
 
-// Gives the clients a step each in turn, from `next` on, until `budgetNs` is spent or a whole
+// Gives the clients a step each in turn, from `next` on (a step may remove a client from the list
+// it was given: the turns go on over the list as it was), until `budgetNs` is spent or a whole
 // round had nothing to do; true when something may still wait (false also once `owner` is gone).
-bool inTurns(const QObject *owner, const QList<QWebSocket *> &clients, qsizetype &next, qint64 budgetNs,
+bool inTurns(const QObject *owner, const QList<QWebSocket *> clients, qsizetype &next, qint64 budgetNs,
              const std::function<bool(QWebSocket *)> &step);
 
 // The clients' requests from their arrival until their replies have gone. A stop takes effect
 // when it arrives, whatever else waits, and again after each request that reached the machine
-// before it (from any client) and took effect after it; every other request in its client's
+// whole before it (from any client) and took effect after it; every other request in its client's
 // order, once the one before it has been answered, however long that takes (a connect waits
 // seconds for a busy port), and after every message of another client that came before it and
 // is still being read. A reply goes in its client's order once what its request stored is
-// on disk; one that waited tells the state as it is when it goes. A client whose requests wait
-// beyond a limit has its further requests, stops aside, refused at once; one whose refusals and
-// waiting requests pass a second limit is let go: nothing it sends is left unread.
+// on disk; one that waited tells the state as it is when it goes. A client behind on reading
+// has its requests wait until it takes its replies. A client whose requests wait beyond a limit
+// has its further requests, stops aside, refused at once; one whose requests and refusals
+// waiting pass a second limit is let go: of what it sends from then on, only its stops and
+// heartbeats take effect.
 class RequestQueue : public QObject
 {
     Q_OBJECT
 public:
     // What of one client's requests may wait behind one that waits to take effect or to be
     // stored, counting each text and what it holds beside it: about two of the largest messages,
-    // or some five hundred small ones. Replies that wait only for their client to read are bounded
-    // by the server.
+    // or some five hundred small ones.
     static constexpr qint64 MaxWaitingBytes = 128 * 1024;
-    // What of one client's requests and refusals may wait for their turn at most: past it the
-    // client has sent some four thousand requests that cannot be answered yet, and is let go
-    // (`overflowed`), its stops still taking effect. Messages still being read count apart.
+    // What of one client's requests and refusals (each one, alike or not) may wait at most:
+    // past it the client has sent some four thousand requests that cannot be answered yet, behind
+    // a slow write or its own reading, and is let go (`overflowed`), its stops still taking
+    // effect. Messages still being read count apart.
     static constexpr qint64 MaxHeldBytes = 1024 * 1024;
     // Time a pass of the event loop spends applying requests and sending replies (the 7 ms tick
     // shares the thread); what is left waits for the next pass.
@@ -127,9 +131,6 @@ private:
         QJsonObject data;
         QJsonObject reply;
         QString failure;
-        // Stops that arrived after it and took effect before it, the last of each event: applied
-        // again once it has.
-        QList<std::shared_ptr<const Entry>> overtaken;
         qint64 end = 0; // where it ends in its client's stream
         quint64 arrival = 0; // order of arrival among every client's messages
     };
@@ -137,19 +138,22 @@ private:
     // Where each connection's stream ended of what had reached the machine, by connection.
     using Arrived = QHash<quint64, qint64>;
 
-    // The stops a request took in hand at a loop level overtook, to apply again after it.
+    // A stop to apply again after each request of a connection that ends by `end` in its stream
+    // and takes effect after the stop: it reached the machine whole before the stop, read or
+    // not. One for each stop's event, at the furthest end any of them saw.
+    struct Barrier
+    {
+        qint64 end = 0;
+        QPointer<WsHandler> handler;
+        QString event;
+        QJsonObject data;
+    };
+
+    // The stops to apply again after the request in hand at a loop level.
     struct Holding
     {
         int loopLevel = 0;
-        QList<std::shared_ptr<const Entry>> stops;
-    };
-
-    // A stop read while a client's stream held bytes not yet taken, up to `end`: the requests
-    // among them reached the machine before it.
-    struct Mark
-    {
-        qint64 end = 0;
-        std::shared_ptr<const Entry> stop;
+        QList<Barrier> stops;
     };
 
     struct Inbox
@@ -159,12 +163,10 @@ private:
         quint64 connection = 0;
         qsizetype next = 0; // entries at the front taken in hand
         EntryPtr inHand; // the last request taken in its order; the next waits for its answer
-        int parsing = 0; // messages on the reader thread
-        qint64 unreadBytes = 0; // theirs
+        qint64 unreadBytes = 0; // of its messages on the reader thread
         qint64 waitingBytes = 0;
         qint64 refusedBytes = 0;
         qint64 takenEnd = 0; // where in its stream the last message taken ends
-        QList<Mark> marks; // the last of each stop's event
         bool gone = false;
         bool overflowed = false;
     };
@@ -183,13 +185,12 @@ private:
     static bool isWaiting(const Entry &entry);
     bool isStop(const Entry &entry) const;
     bool appliesOnArrival(const Entry &entry) const;
-    // Applied again after `entry` once it has taken effect, in place of an earlier one of its event.
-    static void holdAfter(Entry &entry, const std::shared_ptr<const Entry> &stop);
-    // The stop holds against what every other connection had sent when it came, as `arrived`
-    // tells, read or not: applied again after each of those requests that takes effect after it.
-    void holdAgainst(QWebSocket *client, const Entry &entry, const std::shared_ptr<const Entry> &stop,
-                     const Arrived &arrived);
-    static void mark(QList<Mark> &marks, qint64 end, const std::shared_ptr<const Entry> &stop);
+    // The stop holds against what every connection had sent when it came, as `arrived` tells
+    // (the client's own up to the stop).
+    void holdAgainst(QWebSocket *client, const Entry &stop, const Arrived &arrived);
+    // Lets go of the client once it holds more than MaxHeldBytes: what waits of it is dropped,
+    // and only what applies on arrival takes effect from now on.
+    void checkHeld(QWebSocket *client);
     void apply(QWebSocket *client, const EntryPtr &entry);
     // Calls the handler; the reply goes once it is answered, stored and first in its client's order.
     void ask(const EntryPtr &entry);
@@ -209,7 +210,8 @@ private:
     Server m_server;
     QHash<QString, WsHandler *> m_handlers;
     QHash<QWebSocket *, Inbox> m_inboxes;
-    QHash<quint64, QList<Mark>> m_opening; // the connections still opening
+    QSet<quint64> m_opening; // the connections still opening
+    QHash<quint64, QList<Barrier>> m_barriers; // by connection
     quint64 m_arrivals = 0;
     QList<quint64> m_unparsed; // the arrival of each message on the reader thread, in order
     QList<QWebSocket *> m_clients; // in the order of their turns

@@ -233,7 +233,6 @@ void WebSocketServer::sendJson(QWebSocket *client, const QJsonObject &object)
 void WebSocketServer::sendText(QWebSocket *client, const QString &text)
 {
     client->sendTextMessage(text);
-    updateReading(client);
 }
 
 bool WebSocketServer::isBehind(QWebSocket *client) const
@@ -264,11 +263,12 @@ qint64 WebSocketServer::arrivedOpening(quint64 connection) const
     qint64 requestBytes = opening->requestBytes;
     if (requestBytes < 0) {
         // The rest of the request, and frames after it, may be with the system still.
-        const qsizetype end = waiting == 0 ? -1
-                                           : (socket->peek(buffered) + ReceiveQueue::peek(descriptor, MaxRequestBytes))
-                                                 .indexOf("\r\n\r\n");
-        if (end < 0)
+        if (waiting == 0)
             return 0;
+        const qsizetype end = (socket->peek(buffered) + ReceiveQueue::peek(descriptor, MaxRequestBytes)).indexOf("\r\n\r\n");
+        // An end beyond what was looked at may have frames before it or not: all of it counts.
+        if (end < 0)
+            return waiting > MaxRequestBytes ? buffered + waiting : 0;
         requestBytes = end + 4;
     }
     return opening->early.size() + buffered + waiting - requestBytes;
@@ -280,12 +280,17 @@ void WebSocketServer::letGo(QWebSocket *client)
     if (!m_clients.contains(client) || reading == m_reading.end())
         return;
     qInfo().noquote() << "WebSocketServer: client" << peerOf(client) << "has too many requests waiting, closing it";
-    reading->closeAt = arrived(client);
+    const QPointer<QTcpSocket> socket = reading->socket;
+    reading->lettingGo = true;
     forgetClient(client);
     emit clientCountChanged(clientCount());
-    // Forgotten, it is still read up to there.
-    if (reading->socket)
-        connect(reading->socket, &QIODevice::readyRead, this, &WebSocketServer::scheduleReading);
+    // Told at once, ahead of the replies it has not taken, which go nowhere now. Until it answers
+    // or the grace is over it is still read: its stops take effect.
+    closeAndRelease(client, CloseCodeTooManyRequests, QStringLiteral("Too many requests waiting"), socket);
+    if (socket) {
+        connect(socket, &QIODevice::readyRead, this, &WebSocketServer::scheduleReading);
+        connect(socket, &QAbstractSocket::disconnected, this, &WebSocketServer::scheduleReading);
+    }
     scheduleReading();
 }
 
@@ -295,12 +300,12 @@ void WebSocketServer::updateReading(QWebSocket *client)
     if (peer == m_peers.end())
         return;
     // What a client that has gone sent is all in its socket already.
-    const bool pause = m_clients.contains(client) && (isBehind(client) || m_queue->unreadBytes(client) > MaxUnsentBytes);
+    const bool pause = m_clients.contains(client) && m_queue->unreadBytes(client) > RequestQueue::MaxHeldBytes;
     if (pause == peer->paused)
         return;
     peer->paused = pause;
-    // Not taken from, its socket fills, then the kernel's buffers, and the client's own sending
-    // stalls: TCP holds it back.
+    // Not taken from for those few milliseconds, its socket fills, then the kernel's buffers, and
+    // the client's own sending stalls: TCP holds it back.
     if (!pause)
         scheduleReading();
 }
@@ -324,37 +329,28 @@ bool WebSocketServer::takeMessage(QWebSocket *client)
 {
     const auto reading = m_reading.find(client);
     const auto peer = m_peers.constFind(client);
-    if (reading == m_reading.end() || !reading->socket || peer == m_peers.cend() || peer->paused)
+    if (reading == m_reading.end() || peer == m_peers.cend() || peer->paused)
         return false;
-    // Let go: what came after is not read, and it is closed once what came before has been.
-    const auto finishLettingGo = [this, client, reading] {
-        const QPointer<QTcpSocket> socket = reading->socket;
+    // Everything it sent has been taken.
+    const auto finish = [this, client, reading] {
         m_reading.erase(reading);
-        closeAndRelease(client, CloseCodeTooManyRequests, QStringLiteral("Too many requests waiting"), socket);
         leaveIfRead(client);
         return false;
     };
-    if (reading->closeAt >= 0 && reading->frames.takenBytes() >= reading->closeAt)
-        return finishLettingGo();
-    const WsFrameReader::Taken taken = reading->frames.next(reading->socket);
+    const QPointer<QTcpSocket> socket = reading->socket;
+    if (!socket)
+        return finish();
+    const bool lettingGo = reading->lettingGo;
+    // A client behind on reading has no pongs piled up for it.
+    const WsFrameReader::Taken taken = reading->frames.next(socket, !isBehind(client));
     switch (taken.kind) {
     case WsFrameReader::Kind::None:
-        if (reading->closeAt >= 0) {
-            // A frame it began before and never ended holds nothing.
-            if (reading->frames.readBytes() >= reading->closeAt)
-                return finishLettingGo();
-        } else if (!m_clients.contains(client)) {
-            // A client that has gone sends no more: everything it sent has been taken.
-            m_reading.erase(reading);
-            leaveIfRead(client);
-        }
+        // One that has gone sends no more; one let go, once it has been cut.
+        if (!m_clients.contains(client) && (!lettingGo || socket->state() != QAbstractSocket::ConnectedState))
+            return finish();
         return false;
     case WsFrameReader::Kind::Text:
         onTextMessageReceived(client, taken.text, reading->frames.takenBytes());
-        break;
-    case WsFrameReader::Kind::Ping:
-        // Its pong counts against what it may leave unread.
-        updateReading(client);
         break;
     case WsFrameReader::Kind::Pong:
         // As the socket's own reading would have told it: the heartbeat pinged at its last tick.
@@ -362,15 +358,22 @@ bool WebSocketServer::takeMessage(QWebSocket *client)
         break;
     case WsFrameReader::Kind::Close:
         // Nothing it sends after it counts. Answered, and the connection ends: its disconnect
-        // forgets it.
-        m_reading.erase(reading);
-        client->close();
-        leaveIfRead(client);
+        // forgets it. One let go was sent its close already.
+        if (lettingGo)
+            socket->disconnectFromHost();
+        else
+            client->close();
+        finish();
         break;
     case WsFrameReader::Kind::Fault:
         qInfo().noquote() << "WebSocketServer: client" << peerOf(client) << "closed:" << taken.reason;
+        if (lettingGo) {
+            socket->abort();
+            return finish();
+        }
         closeClient(client, taken.code, taken.reason);
         break;
+    case WsFrameReader::Kind::Ping:
     case WsFrameReader::Kind::Fragment:
     case WsFrameReader::Kind::Binary: // ignored, and no sign of life
         break;
@@ -380,16 +383,8 @@ bool WebSocketServer::takeMessage(QWebSocket *client)
 
 void WebSocketServer::onBytesWritten(QWebSocket *client)
 {
-    const auto peer = m_peers.find(client);
-    if (peer == m_peers.end())
-        return;
-    // Its pongs are not read while it is paused: taking our data is its sign of life then.
-    if (peer->paused)
-        m_lastHeard.insert(client, now());
-    if (isBehind(client))
-        return;
-    updateReading(client);
-    m_queue->resume(client);
+    if (m_peers.contains(client) && !isBehind(client))
+        m_queue->resume(client);
 }
 
 void WebSocketServer::ensureFirewallRule(quint16 port)
@@ -729,8 +724,11 @@ void WebSocketServer::closeAndRelease(QWebSocket *socket, int code, const QStrin
         return;
     }
     // Its client ends the connection once it has the close frame. What it sends until then is
-    // taken and dropped: closed with bytes unread, the connection would be reset, losing the frame.
+    // taken and dropped, unless it is still read (let go, for its stops): closed with bytes
+    // unread, the connection would be reset, losing the frame.
     taken->write(WsFrameReader::closeFrame(QWebSocketProtocol::CloseCode(code), reason));
+    if (m_reading.contains(socket))
+        return;
     connect(taken, &QIODevice::readyRead, socket, [taken] { taken->readAll(); });
     taken->readAll();
 }
@@ -898,14 +896,12 @@ void WebSocketServer::onHeartbeatTick()
     for (QWebSocket *client : clients) {
         if (!m_clients.contains(client))
             continue;
-        const auto peer = m_peers.constFind(client);
-        const bool paused = peer != m_peers.cend() && peer->paused;
-        // Not read from only while its own requests and replies wait: its silence is ours.
-        if (paused && !isBehind(client))
+        // Not read from while its long messages are: its silence is ours.
+        if (const auto peer = m_peers.constFind(client); peer != m_peers.cend() && peer->paused)
             m_lastHeard.insert(client, tick);
         if (tick - m_lastHeard.value(client, tick) <= SilenceLimitMs) {
             client->ping();
-        } else if (paused) {
+        } else if (isBehind(client)) {
             dropClient(client, QStringLiteral("stopped reading, dropping it"), QStringLiteral("Client stopped reading"));
         } else {
             dropClient(client, QStringLiteral("stopped answering, dropping it"), QStringLiteral("Client stopped answering"));

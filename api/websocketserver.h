@@ -88,11 +88,13 @@ public:
     // The longest event name the program has, of a request or a push: a longer name names
     // nothing to subscribe to.
     static constexpr int MaxEventNameChars = 37;
-    // A client that leaves more than this unread is behind: it is not read from and gets no
-    // pushes until it has caught up. One whose long messages still being read (on another
-    // thread, a few milliseconds) hold this much is not read from until they have been.
-    static constexpr qint64 MaxUnsentBytes = 1024 * 1024;
-    // Close code for a client whose requests waiting passed the request queue's limit.
+    // A client that leaves more than this unread in the server's hands (beyond what the system
+    // took) is behind: it gets no pushes, its replies wait in the request queue, counted there,
+    // and its pings go unanswered until it has caught up. It is still read: its stop takes effect.
+    // Small, so that a client let go has its close frame nearly at once.
+    static constexpr qint64 MaxUnsentBytes = 64 * 1024;
+    // Close code for a client whose requests and replies waiting passed the request queue's
+    // limit.
     static constexpr int CloseCodeTooManyRequests = 1008;
     // Time a pass of the event loop spends taking messages from the clients' sockets, a frame
     // from each client in turn: what peers send costs the thread of the 7 ms tick no more, however
@@ -166,14 +168,15 @@ private:
     {
         QPointer<QTcpSocket> socket;
         WsFrameReader frames{MaxMessageBytes};
-        // Let go for too many requests: read up to where its stream ended then, and closed.
-        qint64 closeAt = -1;
+        // Let go for too many requests and sent its close: read, for its stops, until it answers
+        // or is cut.
+        bool lettingGo = false;
     };
 
     // A client, from its connection until everything it sent has taken effect.
     struct Sender
     {
-        bool paused = false; // nothing is read from its socket
+        bool paused = false; // nothing is read from its socket: its long messages are being read
         qint64 lastRequest = 0; // when it last sent a request, or connected
         QHostAddress source; // the address its limit counts against, while it is read
     };
@@ -209,10 +212,10 @@ private:
     // See RequestQueue::Server::arrived and arrivedOpening.
     qint64 arrived(QWebSocket *client) const;
     qint64 arrivedOpening(quint64 connection) const;
-    // Lets go of a client with too many requests waiting: what reached the machine before is
-    // still read, for its stops; then it is closed.
+    // Lets go of a client with too many requests and replies waiting: it is sent its close at
+    // once, and what it sends is still read, for its stops, until it answers or is cut.
     void letGo(QWebSocket *client);
-    // Stops or resumes reading from the client by its unsent bytes.
+    // Stops or resumes reading from the client by what its long messages still being read hold.
     void updateReading(QWebSocket *client);
     // Queues a pass of takeMessages on the event loop, once.
     void scheduleReading();

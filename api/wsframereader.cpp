@@ -96,7 +96,7 @@ void WsFrameReader::feed(const QByteArray &bytes)
     m_read += bytes.size();
 }
 
-WsFrameReader::Taken WsFrameReader::next(QIODevice *socket)
+WsFrameReader::Taken WsFrameReader::next(QIODevice *socket, bool answerPings)
 {
     Header header;
     if (!parseHeader(header) || !header.whole) {
@@ -152,7 +152,7 @@ WsFrameReader::Taken WsFrameReader::next(QIODevice *socket)
         pong.append(char(Fin | Pong));
         pong.append(char(payload.size()));
         // Pings taken after the connection was reset go unanswered.
-        if (socket->isWritable())
+        if (answerPings && socket->isWritable())
             socket->write(pong + payload);
         return taken(Kind::Ping);
     }

@@ -38,8 +38,8 @@ public:
     // A message longer than `maxMessageBytes` is refused before its payload is taken in.
     explicit WsFrameReader(quint64 maxMessageBytes);
 
-    // The next frame, if the socket holds all of it.
-    Taken next(QIODevice *socket);
+    // The next frame, if the socket holds all of it; a ping is answered when `answerPings`.
+    Taken next(QIODevice *socket, bool answerPings = true);
     // Bytes of the stream that were read from the socket before it was handed over.
     void feed(const QByteArray &bytes);
     // Where in the stream the frames taken so far end, and how much of it was read from the socket.
