@@ -442,9 +442,10 @@ void RaceControl::onStationOpened(const QString &id)
     link->send(QStringLiteral("action_subscribe"),
                QJsonObject{{QStringLiteral("events"),
                             QJsonArray{QStringLiteral("event_lounge_live"), QStringLiteral("event_lounge_state")}}});
-    // A car held stopped here hears its stop before anything else: a heartbeat first would end
-    // the hold of a station that came back holding its car, and it would drive until the stop.
-    // A car known to be another's is left as it is.
+    // A car held stopped here hears its stop before it is asked for its state: one that came back
+    // not stopped (restarted before the stop was on its disk, or down when it was sent) drives no
+    // round trip longer, and the state it answers already holds the stop. A car known to be
+    // another's is left as it is.
     if (const RaceStation *record = findStation(id); record && record->stopHeld && !record->wrongCar)
         send(link, id, kStopEvent, QJsonObject(), Done());
     link->send(QStringLiteral("get_lounge_state"), QJsonObject(),

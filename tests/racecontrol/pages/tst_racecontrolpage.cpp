@@ -327,7 +327,7 @@ private slots:
             QTRY_VERIFY(car->events().count("action_lounge_stop") >= 3);
         else
             QCOMPARE(car->events().count("action_lounge_stop"), int(then.contains("restart")));
-        // A held car hears its stop first: a heartbeat before it would end a restarted station's hold.
+        // A held car hears its stop before it is asked for its state, which then holds the stop.
         if (then.contains("restart"))
             QVERIFY(car->events().indexOf("action_lounge_stop") < car->events().indexOf("get_lounge_state"));
     }
