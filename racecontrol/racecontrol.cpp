@@ -26,6 +26,8 @@ namespace {
 constexpr int kHeartbeatMs = 500;
 constexpr int kAddProbeTimeoutMs = 4000;
 constexpr int kShutdownFlushMs = 400;
+// The least time between two stops a station's reports send it.
+constexpr int kStopRepeatMs = 100;
 // How long a station let go has to confirm that its watchdog is off.
 constexpr int kReleaseWaitMs = 2000;
 // The watchdog time-outs a station takes; it clamps any other to them.
@@ -68,7 +70,7 @@ RaceControl::RaceControl(QObject *parent)
             sendHeartbeats();
         const QStringList ids = m_links.keys();
         for (const QString &id : ids)
-            keepStopped(id);
+            keepStopped(id, false);
     });
     m_heartbeatTimer->start();
 }
@@ -440,9 +442,10 @@ void RaceControl::onStationOpened(const QString &id)
     link->send(QStringLiteral("action_subscribe"),
                QJsonObject{{QStringLiteral("events"),
                             QJsonArray{QStringLiteral("event_lounge_live"), QStringLiteral("event_lounge_state")}}});
-    // A car held stopped here hears its stop before anything else: a heartbeat first would end
-    // the hold of a station that came back holding its car, and it would drive until the stop.
-    // A car known to be another's is left as it is.
+    // A car held stopped here hears its stop before it is asked for its state: one that came back
+    // not stopped (restarted before the stop was on its disk, or down when it was sent) drives no
+    // round trip longer, and the state it answers already holds the stop. A car known to be
+    // another's is left as it is.
     if (const RaceStation *record = findStation(id); record && record->stopHeld && !record->wrongCar)
         send(link, id, kStopEvent, QJsonObject(), Done());
     link->send(QStringLiteral("get_lounge_state"), QJsonObject(),
@@ -475,7 +478,6 @@ void RaceControl::onLoungeStateReply(const QString &id, bool ok, const QJsonObje
         return;
     }
     applyStationPush(id, data);
-    keepStopped(id);
     // Re-arms the station's watchdog every time its link comes back.
     keepArmed(id, true);
     // Out of reach when the safety link was switched off, it came back armed and would stop its
@@ -567,17 +569,33 @@ void RaceControl::applyStationPush(const QString &id, const QJsonObject &data)
     if (RaceStationLink *link = m_links.value(id))
         link->setSilenceLimit(armedTimeoutMs(data));
     stationUpdated(*record);
+    keepStopped(id, true);
     keepArmed(id);
 }
 
-void RaceControl::keepStopped(const QString &id)
+void RaceControl::keepStopped(const QString &id, bool reported)
 {
-    // Sent only to a car that takes race control now; the reply comes back as its state.
     const RaceStation *record = findStation(id);
-    // Not while a stop waits for its answer: that answer tells whether the car stopped.
-    if (record && record->stopHeld && !record->state.value(QStringLiteral("stopped")).toBool()
-        && !m_stopsAwaited.contains(id))
-        command(id, kStopEvent, QJsonObject());
+    if (!record || !record->stopHeld || record->state.value(QStringLiteral("stopped")).toBool())
+        return;
+    // The tick waits for the last stop's answer, which tells whether the car stopped; a report
+    // tells that it drives now, whatever stop still waits for a slow disk to answer it.
+    if (!reported && m_stopsAwaited.contains(id))
+        return;
+    // However many reports come, one stop per period; the last report's stop goes at its end.
+    const QElapsedTimer last = m_lastStop.value(id);
+    if (last.isValid() && last.elapsed() < kStopRepeatMs) {
+        if (reported && !m_stopsDeferred.contains(id)) {
+            m_stopsDeferred.insert(id);
+            QTimer::singleShot(kStopRepeatMs - int(last.elapsed()), Qt::PreciseTimer, this, [this, id] {
+                m_stopsDeferred.remove(id);
+                keepStopped(id, true);
+            });
+        }
+        return;
+    }
+    // Sent only to a car that takes race control now; the reply comes back as its state.
+    command(id, kStopEvent, QJsonObject());
 }
 
 void RaceControl::holdStops(const QStringList &ids, const QString &event)
@@ -605,7 +623,6 @@ void RaceControl::onStationPushed(const QString &id, const QString &event, const
             record->live = data;
     } else if (event == QLatin1String("event_lounge_state")) {
         applyStationPush(id, data);
-        keepStopped(id);
     }
 }
 
@@ -643,8 +660,10 @@ void RaceControl::send(RaceStationLink *link, const QString &id, const QString &
                        Done done)
 {
     const bool stop = event == kStopEvent;
-    if (stop)
+    if (stop) {
         ++m_stopsAwaited[id];
+        m_lastStop[id].start();
+    }
     link->send(event, data, [this, id, done, stop](bool ok, const QJsonObject &reply, const QString &) {
         if (stop && --m_stopsAwaited[id] == 0)
             m_stopsAwaited.remove(id);

@@ -134,10 +134,10 @@ private:
     // Arms the station's watchdog as the safety link sets it; unless forced, only when the
     // station reports it otherwise and no arming went out within the last heartbeat period.
     void keepArmed(const QString &id, bool force = false);
-    // Stops again a station whose stop is held here and that reports its car not stopped: as its
-    // link opens, in a push, and each heartbeat period while it still does once its last stop
-    // is answered.
-    void keepStopped(const QString &id);
+    // Stops again a station whose stop is held here and whose car is not stopped: as soon as it
+    // reports so (a push or any reply with its state), whatever earlier stop still waits for its
+    // answer, and each heartbeat period while it still does once its last stop is answered.
+    void keepStopped(const QString &id, bool reported);
     // A stop or a release sent to these stations holds, or ends, their stop here.
     void holdStops(const QStringList &ids, const QString &event);
     // Sends a command on the link; its reply is taken as the station's state.
@@ -173,6 +173,10 @@ private:
     QHash<QString, QElapsedTimer> m_lastArming;
     // How many stops sent to each station wait for their answer.
     QHash<QString, int> m_stopsAwaited;
+    // When each station was last sent a stop, and the stations whose reports wait for the next
+    // stop to be due.
+    QHash<QString, QElapsedTimer> m_lastStop;
+    QSet<QString> m_stopsDeferred;
     // Stations out of reach when the safety link was switched off: let go once they are linked.
     QSet<QString> m_disarmPending;
     QTimer *m_heartbeatTimer;

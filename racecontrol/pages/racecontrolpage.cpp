@@ -189,17 +189,21 @@ void RaceControlPage::refresh()
     int stopped = 0;
     int notReady = 0;
     int notCovered = 0;
+    // Stopped, or held stopped from here while it still drives: what Resume all frees.
+    int resumable = 0;
     QList<int> caps;
     for (int i = 0; i < stations.size(); ++i) {
         const RaceStation &station = stations.at(i);
         if (RaceCarCard *card = m_cards.value(station.id))
             card->refresh(i);
-        if (isRaceControlSupported(station))
+        if (isRaceControlSupported(station)) {
             caps.append(pitLimiterPercentOf(station));
+            resumable += isStationStopped(station) || station.stopHeld ? 1 : 0;
+        }
         if (isStationRunning(station)) {
             ++running;
             notCovered += station.uncovered ? 1 : 0;
-        } else if (isRaceControlSupported(station) && (isStationStopped(station) || station.stopHeld)) {
+        } else if (isRaceControlSupported(station) && isStationStopped(station)) {
             ++stopped;
         } else {
             ++notReady;
@@ -239,9 +243,9 @@ void RaceControlPage::refresh()
     m_stopAllButton->setEnabled(!stations.isEmpty());
     ostra::setStyleState(m_stopAllButton, "txState", stations.isEmpty() ? QStringLiteral("locked") : QStringLiteral("stop"));
     const bool confirming = m_resumeConfirmTimer->isActive();
-    m_resumeAllButton->setEnabled(stopped >= 1);
+    m_resumeAllButton->setEnabled(resumable >= 1);
     m_resumeAllButton->setText(confirming ? tr("Click again to resume") : tr("Resume all"));
-    ostra::setStyleState(m_resumeAllButton, "txState", confirming && stopped >= 1 ? QStringLiteral("go") : QString());
+    ostra::setStyleState(m_resumeAllButton, "txState", confirming && resumable >= 1 ? QStringLiteral("go") : QString());
 }
 
 void RaceControlPage::rebuildCards()

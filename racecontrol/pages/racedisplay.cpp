@@ -100,8 +100,7 @@ bool isTransmitterConnected(const RaceStation &station)
 
 bool isStationRunning(const RaceStation &station)
 {
-    return isRaceControlSupported(station) && !isStationStopped(station) && !station.stopHeld
-           && isTransmitterConnected(station);
+    return isRaceControlSupported(station) && !isStationStopped(station) && isTransmitterConnected(station);
 }
 
 QString capText(int percent)

@@ -40,8 +40,8 @@ int pitLimiterPercentOf(const RaceStation &station);
 bool isStationStopped(const RaceStation &station);
 // False only when the station reports its transmitter not connected.
 bool isTransmitterConnected(const RaceStation &station);
-// Takes race control, has its transmitter, and is neither stopped nor held stopped from here (a
-// held car that still reports otherwise shows "Stopping").
+// Takes race control, has its transmitter, and the station reports it not stopped: also a car
+// held stopped from here that still drives (it shows "Stopping").
 bool isStationRunning(const RaceStation &station);
 
 QString capText(int percent);

@@ -1,5 +1,6 @@
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QHostInfo>
 #include <QJsonArray>
 #include <QSignalSpy>
@@ -10,8 +11,10 @@
 #include "platform/storage/settingsfile.h"
 #include "racecontrol/racecontrol.h"
 #include "racecontrol/racestationlink.h"
+#include "support/heldrenames.h"
 #include "support/racestationrig.h"
 #include "support/testenvironment.h"
+#include "support/writesdone.h"
 
 using corvane::RaceControl;
 using corvane::RaceStation;
@@ -322,6 +325,53 @@ private slots:
         first.reset();
         QTRY_VERIFY(station.lounge().stopped);
         QCOMPARE(station.lounge().stopReason, QString("connection_lost"));
+    }
+
+    void heldStopOutlastsAReleaseElsewhere_data()
+    {
+        QTest::addColumn<bool>("all"); // STOP ALL, else the car's own Stop
+        QTest::addColumn<QString>("release");
+        QTest::newRow("STOP ALL, a phone releases the car") << true << "phone";
+        QTest::newRow("STOP ALL, a phone releases the car twice") << true << "phone twice";
+        QTest::newRow("the car's Stop, another race control resumes it") << false << "race control";
+    }
+
+    // A stop held here is sent again as soon as the station reports its car not stopped, while
+    // the stops before it still wait for the station's disk to answer them.
+    void heldStopOutlastsAReleaseElsewhere()
+    {
+        QFETCH(bool, all);
+        QFETCH(QString, release);
+        QVERIFY2(useRealStation(), qPrintable(m_station->error()));
+        LoungeStation &station = *m_station;
+        ostratest::storeRaceStations({"10.77.0.3"});
+        RaceControl first;
+        RaceControl second;
+        first.openIncludedStations();
+        second.openIncludedStations();
+        RaceStationLink phone(RaceStationLink::urlFor("10.77.0.3", 12345));
+        QTRY_VERIFY(statusOf(first, "s3") == int(corvane::Linked) && statusOf(second, "s3") == int(corvane::Linked)
+                    && phone.isConnected());
+        int freed = 0;
+        bool stopped = station.lounge().stopped;
+        connect(station.rig.controller.get(), &corvane::CorvaneController::loungeStateChanged, &phone, [&] {
+            freed += stopped && !station.lounge().stopped;
+            stopped = station.lounge().stopped;
+        });
+        ostratest::HeldRenames slowDisk(QFileInfo(corvane::SettingsFile().fileName()).fileName(), 60000);
+        all ? first.commandAll("action_lounge_stop", QJsonObject()) : first.command("s3", "action_lounge_stop", QJsonObject());
+        QTRY_VERIFY(station.lounge().stopped);
+        for (int i = 0; i < (release == "phone twice" ? 2 : 1); ++i) {
+            release == "race control" ? second.command("s3", "action_lounge_release", QJsonObject())
+                                      : phone.send("action_lounge_release");
+            QTRY_COMPARE(freed, i + 1);
+            QTRY_VERIFY(station.lounge().stopped);
+        }
+        QVERIFY(slowDisk.waiting() > 0);
+        QTRY_VERIFY(first.findStation("s3")->state.value("stopped").toBool());
+        slowDisk.release();
+        QVERIFY(ostratest::writesDone());
+        QVERIFY(station.lounge().stopped && first.findStation("s3")->stopHeld);
     }
 
     void lettingGoDisarms_data()
