@@ -38,8 +38,6 @@ const QString kData = QStringLiteral("data");
 const QString kMessage = QStringLiteral("message");
 const QString kSuccess = QStringLiteral("success");
 
-// A client sent a close frame (refused or dropped) that does not answer it is cut off after this.
-constexpr int CloseGraceMs = 2000;
 // What a client's socket takes from the system before its frames are taken in, while the system
 // may hold megabytes: the largest frame (a header of at most 14 bytes and its payload) must fit,
 // or it would never be taken whole.
@@ -286,7 +284,7 @@ void WebSocketServer::letGo(QWebSocket *client)
     emit clientCountChanged(clientCount());
     // Told at once, ahead of the replies it has not taken, which go nowhere now. Until it answers
     // or the grace is over it is still read: its stops take effect.
-    closeAndRelease(client, CloseCodeTooManyRequests, QStringLiteral("Too many requests waiting"), socket);
+    closeAndRelease(client, CloseCodeTooManyRequests, QStringLiteral("Too many requests waiting"), socket, LetGoReadMs);
     if (socket) {
         connect(socket, &QIODevice::readyRead, this, &WebSocketServer::scheduleReading);
         connect(socket, &QAbstractSocket::disconnected, this, &WebSocketServer::scheduleReading);
@@ -707,7 +705,7 @@ void WebSocketServer::flushRefusalLog()
         m_refusalLog->start();
 }
 
-void WebSocketServer::closeAndRelease(QWebSocket *socket, int code, const QString &reason, QTcpSocket *taken)
+void WebSocketServer::closeAndRelease(QWebSocket *socket, int code, const QString &reason, QTcpSocket *taken, int graceMs)
 {
     // Its descriptor stays taken until it has gone: it counts against the limits till then.
     m_closing.insert(socket, sourceAddress(socket->peerAddress()));
@@ -718,7 +716,7 @@ void WebSocketServer::closeAndRelease(QWebSocket *socket, int code, const QStrin
         if (!m_peers.contains(socket))
             socket->deleteLater();
     });
-    QTimer::singleShot(CloseGraceMs, socket, &QWebSocket::abort);
+    QTimer::singleShot(graceMs, socket, &QWebSocket::abort);
     if (!taken) {
         socket->close(QWebSocketProtocol::CloseCode(code), reason);
         return;

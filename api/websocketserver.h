@@ -48,6 +48,8 @@ class WebSocketServer : public QObject
     Q_OBJECT
 public:
     static constexpr int HeartbeatIntervalMs = 2000;
+    // A client sent a close frame (refused or dropped) that does not answer it is cut off after this.
+    static constexpr int CloseGraceMs = 2000;
     // A tick this long after the previous one means the machine slept: nobody is blamed for it.
     static constexpr qint64 TickGapMs = 4000;
     // Clients silent for longer than this are dropped at the next tick.
@@ -93,9 +95,12 @@ public:
     // and its pings go unanswered until it has caught up. It is still read: its stop takes effect.
     // Small, so that a client let go has its close frame nearly at once.
     static constexpr qint64 MaxUnsentBytes = 64 * 1024;
-    // Close code for a client whose requests and replies waiting passed the request queue's
-    // limit.
+    // Close code for a client whose requests waiting passed the request queue's limit.
     static constexpr int CloseCodeTooManyRequests = 1008;
+    // A client let go is still read this long at most, for its stops, unless it ends first: what
+    // it wrote before it had its close reaches the server in that time even behind a burst of a
+    // few hundred thousand requests.
+    static constexpr int LetGoReadMs = 10000;
     // Time a pass of the event loop spends taking messages from the clients' sockets, a frame
     // from each client in turn: what peers send costs the thread of the 7 ms tick no more, however
     // small their messages; the rest waits in their sockets, and then in the system's. Half the
@@ -234,9 +239,10 @@ private:
     bool forgetClient(QWebSocket *client);
     // Lets go of a client forgotten once everything it sent has been taken and has taken effect.
     void leaveIfRead(QWebSocket *client);
-    // Closes a socket with a close frame and releases it once it has gone (or after a grace).
+    // Closes a socket with a close frame and releases it once it has gone (or after `graceMs`).
     // `taken`: its TCP socket, when the server takes its frames.
-    void closeAndRelease(QWebSocket *socket, int code, const QString &reason, QTcpSocket *taken = nullptr);
+    void closeAndRelease(QWebSocket *socket, int code, const QString &reason, QTcpSocket *taken = nullptr,
+                         int graceMs = CloseGraceMs);
     void rejectClient(QWebSocket *socket);
     // Warns of a refused connection at most once per RefusalLogIntervalMs and reason, counting
     // the rest.

@@ -1288,6 +1288,12 @@ private slots:
         QTRY_COMPARE(client.closeCode(&reason), int(WebSocketServer::CloseCodeTooManyRequests));
         QCOMPARE(reason, QByteArray("Too many requests waiting"));
         QCOMPARE(client.frames().size(), 1);
+        // What waited of it takes no effect once the request before it is answered.
+        later->answerFirst();
+        WsTestClient other;
+        QVERIFY(other.open(rig.server.serverPort()));
+        QCOMPARE(other.request("ping"), parsed(R"({"event":"pong"})"));
+        QCOMPARE(rig.echo->handled, rig.echo->halts);
     }
 
     // A connect request waits between attempts on a busy port: the same client's later requests
@@ -1331,6 +1337,23 @@ private slots:
         // The other client's connect, taken inside the first one's waits, says why it was refused.
         const QString message = other.received.at(1).value("message").toString();
         QVERIFY2(message.contains("still being opened"), qPrintable(message));
+    }
+
+    // Connections that end together without a close frame leave nothing of theirs behind: their
+    // address keeps every place.
+    void connectionsEndingTogetherFreeTheirPlaces()
+    {
+        ServerRig rig;
+        for (int round = 0; round < 3; ++round) {
+            RawWsClient first;
+            RawWsClient second;
+            QVERIFY(first.open(rig.server.serverPort()));
+            QVERIFY(second.open(rig.server.serverPort()));
+            QTRY_COMPARE(rig.server.clientCount(), 2);
+            first.socket.abort();
+            second.socket.abort();
+            QTRY_VERIFY(rig.server.findChildren<QWebSocket *>().isEmpty());
+        }
     }
 
     // A connect request waits between attempts on a busy port; the requesting client leaves

@@ -343,15 +343,18 @@ private slots:
     {
         QTest::addColumn<int>("ahead"); // requests sent before the start
         QTest::addColumn<bool>("inHandshake"); // sent by a new client, with its opening request
-        QTest::newRow("one ahead") << 1 << false;
-        QTest::newRow("2000 ahead") << 2000 << false;
-        QTest::newRow("one ahead, with the handshake") << 1 << true;
+        QTest::addColumn<int>("headerLines"); // of a kilobyte each, added to that request
+        QTest::newRow("one ahead") << 1 << false << 0;
+        QTest::newRow("2000 ahead") << 2000 << false << 0;
+        QTest::newRow("one ahead, with the handshake") << 1 << true << 0;
+        QTest::newRow("one ahead, with a long handshake") << 1 << true << 20;
     }
 
     void stopHoldsAgainstUnreadStart()
     {
         QFETCH(int, ahead);
         QFETCH(bool, inHandshake);
+        QFETCH(int, headerLines);
         QVERIFY(api->rig.startCar());
         QCOMPARE(api->request("action_stop").value("success"), QJsonValue(true));
         ostratest::WsTestClient another;
@@ -362,7 +365,10 @@ private slots:
             QByteArray frames;
             for (int i = 0; i < ahead; ++i)
                 frames += ostratest::wsClientFrame(0x81, R"({"event":"get_channels"})");
-            opening.sendRequest({}, frames + ostratest::wsClientFrame(0x81, R"({"event":"action_start"})"));
+            QByteArray headers;
+            for (int line = 0; line < headerLines; ++line)
+                headers += "X-Padding-" + QByteArray::number(line) + ": " + QByteArray(1000, 'p') + "\r\n";
+            opening.sendRequest(headers, frames + ostratest::wsClientFrame(0x81, R"({"event":"action_start"})"));
         } else {
             for (int i = 0; i < ahead; ++i)
                 api->client.send({{"event", "get_channels"}});
@@ -384,6 +390,45 @@ private slots:
             QCOMPARE(replies.at(i).value("event"), QJsonValue("get_channels"));
         QCOMPARE(replies.at(ahead).value("success"), QJsonValue(true));
         QVERIFY(!api->rig.controller->isRunning());
+    }
+
+    // A start sent after another client's stop runs the car and says so, whatever its client sent
+    // before it and however its frame was split around the stop.
+    void startAfterAStopRuns_data()
+    {
+        QTest::addColumn<QByteArray>("before"); // frames its client sent before the stop
+        QTest::addColumn<int>("split"); // bytes of the start sent before the stop; negative: from its end
+        QTest::newRow("a ping before") << ostratest::wsClientFrame(0x89, "p") << 0;
+        QTest::newRow("a binary message before") << ostratest::wsClientFrame(0x82, "b") << 0;
+        QTest::newRow("its header before") << QByteArray() << 2;
+        QTest::newRow("all but its last byte before") << QByteArray() << -1;
+    }
+
+    void startAfterAStopRuns()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(int, split);
+        QVERIFY(api->rig.startCar());
+        ostratest::RawWsClient phone;
+        QVERIFY(phone.open(api->server.serverPort()));
+        const QByteArray start = ostratest::wsClientFrame(0x81, R"({"event":"action_start"})");
+        const qsizetype first = split < 0 ? start.size() + split : split;
+        // With the system before the stop is read, as loopback delivers a write at once.
+        phone.socket.write(before + start.left(first));
+        phone.socket.flush();
+        QCOMPARE(api->request("action_stop").value("success"), QJsonValue(true));
+        phone.socket.write(start.mid(first));
+        phone.socket.flush();
+        QJsonObject reply;
+        QTRY_VERIFY([&] {
+            for (const ostratest::RawWsClient::Frame &frame : phone.frames())
+                reply = frame.opcode == 0x1 ? QJsonDocument::fromJson(frame.payload).object() : reply;
+            return !reply.isEmpty();
+        }());
+        QCOMPARE(reply.value("success"), QJsonValue(true));
+        // Whatever follows it on the server's side has had its turn.
+        QCOMPARE(api->request("get_channels").value("event"), QJsonValue("get_channels"));
+        QVERIFY(api->rig.controller->isRunning());
     }
 
     void smallRequests()
