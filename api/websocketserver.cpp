@@ -339,8 +339,9 @@ bool WebSocketServer::takeMessage(QWebSocket *client)
     if (!socket)
         return finish();
     const bool lettingGo = reading->lettingGo;
-    // A client behind on reading has no pongs piled up for it.
-    const WsFrameReader::Taken taken = reading->frames.next(socket, !isBehind(client));
+    // A client behind on reading has no pongs piled up for it; one let go is sent nothing after
+    // its close.
+    const WsFrameReader::Taken taken = reading->frames.next(socket, !lettingGo && !isBehind(client));
     switch (taken.kind) {
     case WsFrameReader::Kind::None:
         // One that has gone sends no more; one let go, once it has been cut.
