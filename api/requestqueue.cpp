@@ -393,7 +393,7 @@ bool RequestQueue::applyNext(QWebSocket *client)
             if (stop.end >= entry->end && stop.handler && stop.handler->stopHolds(stop.event, stop.data))
                 holding.stops.append(stop);
         }
-        // What the client sends from here on came after them.
+        // Those ending by this request have nothing of the client's left to hold against.
         barriers->removeIf([&entry](const Barrier &stop) { return stop.end <= entry->end; });
     }
     m_holding.append(&holding);

@@ -91,7 +91,7 @@ public:
     // nothing to subscribe to.
     static constexpr int MaxEventNameChars = 37;
     // A client that leaves more than this unread in the server's hands (beyond what the system
-    // took) is behind: it gets no pushes, its replies wait in the request queue, counted there,
+    // took) is behind: it gets no pushes, its requests wait in the request queue, counted there,
     // and its pings go unanswered until it has caught up. It is still read: its stop takes effect.
     // Small, so that a client let go has its close frame nearly at once.
     static constexpr qint64 MaxUnsentBytes = 64 * 1024;
@@ -217,7 +217,7 @@ private:
     // See RequestQueue::Server::arrived and arrivedOpening.
     qint64 arrived(QWebSocket *client) const;
     qint64 arrivedOpening(quint64 connection) const;
-    // Lets go of a client with too many requests and replies waiting: it is sent its close at
+    // Lets go of a client with too many requests waiting: it is sent its close at
     // once, and what it sends is still read, for its stops, until it answers or is cut.
     void letGo(QWebSocket *client);
     // Stops or resumes reading from the client by what its long messages still being read hold.
