@@ -226,9 +226,11 @@ private slots:
         QTest::newRow("auto-start on, the desktop's off, stop")
             << QStringList{"a set_auto_start", "desktop auto-start-off", "a action_stop"};
         QTest::newRow("600 pipelined, stop") << QStringList{"a set_auto_start x600", "a action_stop"};
-        QTest::newRow("5000 pipelined, stop") << QStringList{"a set_auto_start x5000", "a action_stop"};
+        // Below what is let go (which floodBeforeAStop covers): a phone's library drops what it has
+        // not sent yet once it has its close.
+        QTest::newRow("3000 pipelined, stop") << QStringList{"a set_auto_start x3000", "a action_stop"};
         QTest::newRow("400 long pipelined, stop") << QStringList{"a set_auto_start x400 long", "a action_stop"};
-        QTest::newRow("5000 long pipelined, stop") << QStringList{"a set_auto_start x5000 long", "a action_stop"};
+        QTest::newRow("3000 long pipelined, stop") << QStringList{"a set_auto_start x3000 long", "a action_stop"};
         QTest::newRow("connect to a busy port, stop") << QStringList{"a action_connect_receiver", "a action_stop"};
         QTest::newRow("connect to a busy port, another client's stop")
             << QStringList{"a action_connect_receiver", "b action_stop"};
@@ -303,23 +305,15 @@ private slots:
                     QJsonObject sentData = data.value(event);
                     if (slowToRead)
                         sentData.insert("padding", QJsonArray::fromVariantList(QVariantList(2100, 0)));
-                    ostratest::WsTestClient &client = who == "a" ? api->client : another;
                     for (int i = 0; i < times; ++i) {
-                        client.send({{"event", event}, {"data", sentData}});
+                        (who == "a" ? api->client : another).send({{"event", event}, {"data", sentData}});
                         sent[who] << event;
                     }
-                    // With the system at once, as a phone's writes are.
-                    client.socket->flush();
                 });
             }
             QTRY_COMPARE_WITH_TIMEOUT(stepsRun, steps.size(), 60000);
             QTRY_COMPARE_WITH_TIMEOUT(api->rig.controller->isRunning(), startsLast, 60000);
             QCOMPARE(held.waiting(), 1);
-        }
-        // Past the limit of what may wait, the client is let go: it gets its close and no replies.
-        if (steps.join(' ').contains(" x5000")) {
-            QTRY_COMPARE(api->client.socket->closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
-            sent.remove("a");
         }
         for (const QString &who : QStringList{"a", "b"}) {
             for (const QString &event : sent.value(who)) {
