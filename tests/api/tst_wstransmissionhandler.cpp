@@ -230,7 +230,7 @@ private slots:
         // not sent yet once it has its close.
         QTest::newRow("3000 pipelined, stop") << QStringList{"a set_auto_start x3000", "a action_stop"};
         QTest::newRow("400 long pipelined, stop") << QStringList{"a set_auto_start x400 long", "a action_stop"};
-        QTest::newRow("3000 long pipelined, stop") << QStringList{"a set_auto_start x3000 long", "a action_stop"};
+        QTest::newRow("2000 long pipelined, stop") << QStringList{"a set_auto_start x2000 long", "a action_stop"};
         QTest::newRow("connect to a busy port, stop") << QStringList{"a action_connect_receiver", "a action_stop"};
         QTest::newRow("connect to a busy port, another client's stop")
             << QStringList{"a action_connect_receiver", "b action_stop"};
