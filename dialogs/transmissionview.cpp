@@ -163,7 +163,8 @@ void TransmissionView::buildUi()
     outer->addWidget(scroll);
 
     // As tall as the tab shown: a short tab leaves no empty card standing as tall as the longest.
-    m_tabs = new CurrentPageTabWidget(content);
+    auto *tabs = new CurrentPageTabWidget(content);
+    m_tabs = tabs;
     column->addWidget(m_tabs, 1);
 
     auto *telemetryPage = new QWidget(m_tabs);
@@ -183,7 +184,7 @@ void TransmissionView::buildUi()
     rfLayout->setSpacing(12);
     buildRfTab(rfLayout, rfPage);
 
-    m_tabs->addTab(new ReceiverSettingsPanel(m_controller, m_tabs), tr("Receiver"));
+    m_tabs->addTab(new ReceiverSettingsPanel(m_controller, tabs->pageParent()), tr("Receiver"));
 
     // Last in the dialog's own layout, so that the chrome keeps it in view as the card's footer.
     auto *closeRow = new QHBoxLayout;
