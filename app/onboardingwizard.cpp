@@ -202,6 +202,8 @@ void OnboardingWizard::buildFrame()
     layout->addLayout(header);
 
     m_pageStack = new QStackedWidget(this);
+    // Each page is made in the stack: one built apart would move in whole, and a move restyles
+    // all it holds.
     m_pageStack->addWidget(buildSafetyPage());
     m_pageStack->addWidget(buildPowerOnPage());
     m_pageStack->addWidget(buildConnectTransmitterPage());
@@ -234,7 +236,7 @@ void OnboardingWizard::buildFrame()
 
 QWidget *OnboardingWizard::buildSafetyPage()
 {
-    auto *page = new QWidget;
+    auto *page = new QWidget(m_pageStack);
     QVBoxLayout *layout = makePage(page, 16, tr("Before we start"),
                                    tr("You're about to control a real RC vehicle. This guide walks through the seven "
                                       "steps to get transmitting \u2014 it takes a couple of minutes."));
@@ -255,7 +257,7 @@ QWidget *OnboardingWizard::buildSafetyPage()
 
 QWidget *OnboardingWizard::buildPowerOnPage()
 {
-    auto *page = new QWidget;
+    auto *page = new QWidget(m_pageStack);
     QVBoxLayout *layout = makePage(page, 14, tr("Power on your transmitter"),
                                    tr("Plug the <b>included power supply</b> into the USB-C port on the transmitter "
                                       "labeled <b>POWER</b>. The transmitter won't run on PC power alone."));
@@ -273,7 +275,7 @@ QWidget *OnboardingWizard::buildPowerOnPage()
 
 QWidget *OnboardingWizard::buildConnectTransmitterPage()
 {
-    auto *page = new QWidget;
+    auto *page = new QWidget(m_pageStack);
     QVBoxLayout *layout = makePage(page, 14, tr("Connect to your transmitter"),
                                    tr("Pick the USB port your transmitter is on. You're in <b>PC Mode</b> because "
                                       "you're using the desktop app \u2014 if you want to run without a PC, use Handle "
@@ -302,7 +304,7 @@ QWidget *OnboardingWizard::buildConnectTransmitterPage()
 
 QWidget *OnboardingWizard::buildConnectControlsPage()
 {
-    auto *page = new QWidget;
+    auto *page = new QWidget(m_pageStack);
     QVBoxLayout *layout = makePage(page, 12, tr("Connect your wheel and pedals"),
                                    tr("Plug your wheel and pedals into this computer. Pedals are <b>required</b>. "
                                       "Shifter is optional."));
@@ -356,7 +358,7 @@ QFrame *OnboardingWizard::buildDeviceRow(const QString &title, QComboBox **combo
 
 QWidget *OnboardingWizard::buildMapControlsPage()
 {
-    auto *page = new QWidget;
+    auto *page = new QWidget(m_pageStack);
     QVBoxLayout *layout = makePage(page, 14, tr("Map your controls"),
                                    tr("We've picked a preset that matches your wheel. Defaults work for most setups "
                                       "\u2014 you can fine-tune later from the Axis Config button."));
@@ -376,7 +378,7 @@ QWidget *OnboardingWizard::buildMapControlsPage()
 
 QWidget *OnboardingWizard::buildCheckInputsPage()
 {
-    auto *page = new QWidget;
+    auto *page = new QWidget(m_pageStack);
     QVBoxLayout *layout = makePage(page, 12, tr("Check your inputs"),
                                    tr("Move each control. The bars should respond. This catches a misconfigured "
                                       "throttle or swapped pedals before the car moves."));
@@ -416,7 +418,7 @@ void OnboardingWizard::addBarRow(QVBoxLayout *layout, const QString &caption, bo
 
 QWidget *OnboardingWizard::buildDonePage()
 {
-    auto *page = new QWidget;
+    auto *page = new QWidget(m_pageStack);
     QVBoxLayout *layout = makePage(page, 14, tr("You're set"),
                                    tr("You're ready. Hit Start Transmission whenever you want to drive \u2014 the "
                                       "pedal safety check runs on every start so you can relax about it."));

@@ -3,7 +3,7 @@
 // prints the measured span, the interval median, 99th percentile and maximum, the intervals
 // over 10 ms and over 20 ms, and the frames whose CRC is wrong.
 //
-//     cadenceprobe [seconds] [--render] [--mainwindow] [--shell [--size WxH]] [--dashboard] [--clients N] [--port DEVICE]
+//     cadenceprobe [seconds] [--render] [--mainwindow] [--dialogs [--span MS] [--only TEXT]] [--shell [--size WxH]] [--dashboard] [--clients N] [--port DEVICE]
 //                  [--start-gaps] [--requests lounge|profiles|flood|flood-1m|flood-ping|flood-fragments|
 //                  flood-interleaved|flood-long-fragmented|flood-ports|paced] [--sync-delay MS]
 //     cadenceprobe [seconds] --compare
@@ -17,6 +17,11 @@
 // 100 ms and live values every 16 ms, and measures three runs one after the other: without
 // it, with it and its backdrop's drift held (as the main window does while transmitting),
 // and with the drift running.
+// --dialogs transmits from the main window (as --mainwindow) and opens and closes, one after
+// the other, every dialog and page a user reaches from the car and helicopter pages, each beside
+// an idle span of the same length (--span MS, default 500; the window at --size; --only TEXT: those whose
+// name contains it); it prints per dialog the largest gap
+// and the frames counted against those due, idle, after the opening click and after the closing one.
 // --dashboard measures once more with the driving dashboard shown full screen on the same
 // controller, repainting every 16 ms as the pedals move. Run the window options on a display,
 // e.g. under tests/support/xvfbrun.sh. --port sends the frames to an outside device (for
@@ -85,6 +90,7 @@
 #include "api/wsinputhandler.h"
 #include "api/wstransmissionhandler.h"
 #include "app/mainwindow.h"
+#include "bench/dialogcadence.h"
 #include "bench/loopbackpeer.h"
 #include "bench/shellscene.h"
 #include "bridge/corvanecontroller.h"
@@ -95,6 +101,7 @@
 #include "ostraui/paintpacer.h"
 #include "ostraui/theme.h"
 #include "platform/input/virtualinputbackend.h"
+#include "platform/storage/settingsfile.h"
 #include "support/testenvironment.h"
 #include "support/tileserver.h"
 
@@ -151,7 +158,7 @@ int channelFrame(const std::vector<unsigned char> &bytes, size_t at, bool &stamp
     return 26;
 }
 
-const char Usage[] = "usage: cadenceprobe [seconds] [--render] [--mainwindow] [--shell [--size WxH]] [--dashboard] [--clients N] "
+const char Usage[] = "usage: cadenceprobe [seconds] [--render] [--mainwindow] [--dialogs [--span MS] [--only TEXT]] [--shell [--size WxH]] [--dashboard] [--clients N] "
                      "[--port DEVICE] [--start-gaps] [--requests lounge|profiles|flood|flood-1m|flood-ping|flood-fragments|"
                      "flood-interleaved|flood-long-fragmented|flood-ports|paced] [--sync-delay MS]\n"
                      "       cadenceprobe [seconds] --compare\n";
@@ -575,6 +582,18 @@ int main(int argc, char *argv[])
     QCommandLineOption mainWindow(QStringLiteral("mainwindow"),
                                   QStringLiteral("Transmit from the program's main window, showing the car page."));
     parser.addOption(mainWindow);
+    QCommandLineOption dialogsOption(QStringLiteral("dialogs"),
+                                     QStringLiteral("From the main window, open and close every dialog and page."));
+    parser.addOption(dialogsOption);
+    QCommandLineOption spanOption(QStringLiteral("span"), QStringLiteral("Length of each measured span (default 500)."),
+                                  QStringLiteral("MS"), QStringLiteral("500"));
+    parser.addOption(spanOption);
+    QCommandLineOption onlyOption(QStringLiteral("only"), QStringLiteral("Only the dialogs whose name contains TEXT."),
+                                  QStringLiteral("TEXT"));
+    parser.addOption(onlyOption);
+    QCommandLineOption phasesOption(QStringLiteral("phases"),
+                                    QStringLiteral("Time the construction, polish, layout and first paint of each dialog."));
+    parser.addOption(phasesOption);
     QCommandLineOption clientsOption(QStringLiteral("clients"),
                                      QStringLiteral("Serve the API to N clients in a second process."), QStringLiteral("N"));
     parser.addOption(clientsOption);
@@ -685,10 +704,19 @@ int main(int argc, char *argv[])
     // The program's own window, at 1280 x 800 on the car page, or a bare controller.
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<corvane::CorvaneController> ownController;
-    if (parser.isSet(mainWindow)) {
+    const bool dialogs = parser.isSet(dialogsOption);
+    bool spanOk = true;
+    const int spanMs = parser.value(spanOption).toInt(&spanOk);
+    if (!spanOk || spanMs < 50)
+        return usageError(QStringLiteral("--span must be 50 ms or more"));
+    if (dialogs) {
+        // The car page and the setup guide open without the Terms of Use first, as after a first run.
+        corvane::SettingsFile().setValue(QStringLiteral("disclaimer/accepted"), true);
+    }
+    if (parser.isSet(mainWindow) || dialogs) {
         ostra::installTheme(app);
         window = std::make_unique<MainWindow>();
-        window->resize(1280, 800);
+        window->resize(dialogs ? shellSize : QSize(1280, 800));
         window->show();
         window->showPage(MainWindow::CarPage);
     } else {
@@ -702,6 +730,14 @@ int main(int argc, char *argv[])
         || !controller.connectTransmitter(port, 115200)) {
         std::fprintf(stderr, "cadenceprobe: could not connect the virtual devices or %s\n", qPrintable(port));
         return 1;
+    }
+    // The helicopter's setup dialogs open only with a joystick connected.
+    if (dialogs) {
+        input->addDevice(corvane::VirtualDeviceSpec(QStringLiteral("Heli Joystick")));
+        if (!controller.heliJoystick()->open(2)) {
+            std::fprintf(stderr, "cadenceprobe: could not connect the virtual joystick\n");
+            return 1;
+        }
     }
     // Frames go only to a transmitter that gave its ID: the line here gives one, as the real one does.
     static const char idReply[] = "QOR-ID:CADENCE\r\n";
@@ -794,6 +830,31 @@ int main(int argc, char *argv[])
         std::printf("frames sent %u to %s over %.3f s%s\n", controller.frameCount(), qPrintable(port),
                     std::chrono::duration<double>(FrameClock::Clock::now() - begin).count(), rendering);
         return 0;
+    }
+
+    if (dialogs && parser.isSet(phasesOption)) {
+        controller.stopTransmissionAndHold();
+        benchdialogs::printPhases(window.get());
+        return 0;
+    }
+    if (dialogs) {
+        std::vector<Clock::time_point> stamps;
+        std::vector<benchdialogs::StepTimes> *steps = nullptr;
+        {
+            FrameClock clock(master, channelFrame);
+            steps = benchdialogs::scheduleSteps(window.get(), spanMs, parser.value(onlyOption));
+            app.exec();
+            controller.stopTransmissionAndHold();
+            QThread::msleep(50);
+            stamps = clock.stamps();
+        }
+        ::close(master);
+        ::close(slave);
+        const QSize size = window->size();
+        std::printf("main window %dx%d on %s, %s theme; bad CRC: %zu\n", size.width(), size.height(),
+                    qPrintable(QGuiApplication::platformName()), ostra::isDarkTheme() ? "dark" : "light", badFrames);
+        const bool within = benchdialogs::printSteps(*steps, stamps, spanMs, 12.0);
+        return badFrames == 0 && within ? 0 : 1;
     }
 
     // The runs, one after the other; each but the first leaves out its first half second, in

@@ -130,9 +130,12 @@ void AxisConfigDialog::buildUi()
     m_pageStack->tabBar()->hide();
     // The tab widget hands its focus on to its tab bar: hidden, it would hold Tab at the stack.
     m_pageStack->tabBar()->setFocusPolicy(Qt::NoFocus);
-    m_pageStack->addTab(buildMappingPage(), tr("Mapping"));
+    auto *mapping = new QWidget(this);
+    m_pageStack->addTab(mapping, tr("Mapping"));
+    buildMappingPage(mapping);
 
     auto *calibration = new QWidget(m_pageStack);
+    m_pageStack->addTab(calibration, tr("Calibration"));
     auto *calibrationLayout = new QVBoxLayout(calibration);
     calibrationLayout->setContentsMargins(0, 0, 0, 0);
     calibrationLayout->setSpacing(12);
@@ -150,10 +153,12 @@ void AxisConfigDialog::buildUi()
     auto *axisTabs = new CurrentPageTabWidget(calibration);
     // No scroll area of their own: on a short screen the dialog's card scrolls, and a second
     // scroll bar inside it would leave only a slot of the page in view.
-    for (int i = 0; i < 4; ++i)
-        axisTabs->addTab(buildAxisSettingsGroup(i), m_settings.axis(i)->name);
     calibrationLayout->addWidget(axisTabs);
-    m_pageStack->addTab(calibration, tr("Calibration"));
+    for (int i = 0; i < 4; ++i) {
+        auto *group = new QWidget(this);
+        axisTabs->addTab(group, m_settings.axis(i)->name);
+        buildAxisSettingsGroup(i, group);
+    }
     connect(m_pageChooser, &ostra::Segmented::currentIndexChanged, m_pageStack, &QTabWidget::setCurrentIndex);
     layout->addWidget(m_pageStack);
 
@@ -218,12 +223,11 @@ void AxisConfigDialog::loadAxisPage(int index)
         button->setEnabled(axis.useCalibration);
 }
 
-QWidget *AxisConfigDialog::buildAxisSettingsGroup(int index)
+void AxisConfigDialog::buildAxisSettingsGroup(int index, QWidget *widget)
 {
     const bool steering = index == 0;
     AxisPage &page = m_axisPages[size_t(index)];
     const AxisConfig &axis = *m_settings.axis(index);
-    auto *widget = new QWidget(this);
     auto *layout = new QVBoxLayout(widget);
     layout->setSpacing(12);
 
@@ -319,7 +323,6 @@ QWidget *AxisConfigDialog::buildAxisSettingsGroup(int index)
     previewGrid->addWidget(page.outputValue, 1, 2);
     layout->addWidget(previewBox);
     layout->addStretch();
-    return widget;
 }
 
 float AxisConfigDialog::reading(int index) const

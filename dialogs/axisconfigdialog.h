@@ -131,9 +131,10 @@ private:
     };
 
     void buildUi();
-    QWidget *buildMappingPage();
-    QWidget *buildShifterTab();
-    QWidget *buildAxisSettingsGroup(int index);
+    // Each fills a page already in place: a filled page moved in would be restyled whole again.
+    void buildMappingPage(QWidget *page);
+    void buildShifterTab(QWidget *tab);
+    void buildAxisSettingsGroup(int index, QWidget *widget);
     QGroupBox *createSteeringAngleGroup(QWidget *parent);
     void updateSteeringAngleLabel();
     void updateSteeringReadout();

@@ -101,9 +101,8 @@ QLabel *makeRowName(const QString &text, int minimumWidth, QWidget *parent)
 
 } // namespace
 
-QWidget *AxisConfigDialog::buildMappingPage()
+void AxisConfigDialog::buildMappingPage(QWidget *page)
 {
-    auto *page = new QWidget(this);
     auto *layout = new QVBoxLayout(page);
     // Every row ends at the dialog's content edge, as the presets below do.
     layout->setContentsMargins(0, 0, 0, 0);
@@ -126,6 +125,7 @@ QWidget *AxisConfigDialog::buildMappingPage()
 
     m_deviceTabs = new CurrentPageTabWidget(page);
     auto *wheelTab = new QWidget(m_deviceTabs);
+    m_deviceTabs->addTab(ostra::makeScrollPage(wheelTab), tr("Wheel Base"));
     auto *wheelLayout = new QVBoxLayout(wheelTab);
     wheelLayout->setContentsMargins(0, 10, 0, 0);
     wheelLayout->setSpacing(6);
@@ -133,9 +133,9 @@ QWidget *AxisConfigDialog::buildMappingPage()
     wheelLayout->addWidget(ostra::makeRoleLabel(tr("Press Detect, then move the control you want to assign."),
                                                 "muted", wheelTab));
     wheelLayout->addStretch();
-    m_deviceTabs->addTab(ostra::makeScrollPage(wheelTab), tr("Wheel Base"));
 
     auto *pedalsTab = new QWidget(m_deviceTabs);
+    m_deviceTabs->addTab(ostra::makeScrollPage(pedalsTab), tr("Pedals"));
     auto *pedalsLayout = new QVBoxLayout(pedalsTab);
     pedalsLayout->setContentsMargins(0, 10, 0, 0);
     pedalsLayout->setSpacing(6);
@@ -149,8 +149,9 @@ QWidget *AxisConfigDialog::buildMappingPage()
     pedalsLayout->addWidget(createMappingRow(2, tr("Brake")));
     pedalsLayout->addWidget(createMappingRow(3, tr("Clutch")));
     pedalsLayout->addStretch();
-    m_deviceTabs->addTab(ostra::makeScrollPage(pedalsTab), tr("Pedals"));
-    m_deviceTabs->addTab(ostra::makeScrollPage(buildShifterTab()), tr("Shifter"));
+    auto *shifterTab = new QWidget(this);
+    m_deviceTabs->addTab(ostra::makeScrollPage(shifterTab), tr("Shifter"));
+    buildShifterTab(shifterTab);
     layout->addWidget(m_deviceTabs, 1);
 
     // Open on the pedals when they are connected, else on the wheel base.
@@ -166,7 +167,6 @@ QWidget *AxisConfigDialog::buildMappingPage()
     });
     connect(m_presetCombo, &QComboBox::currentIndexChanged, this, &AxisConfigDialog::onPresetComboChanged);
     onMappingDeviceChanged(m_mappingDevice);
-    return page;
 }
 
 QFrame *AxisConfigDialog::createMappingRow(int logicalIndex, const QString &name)
@@ -459,12 +459,11 @@ void AxisConfigDialog::updateMappingMeters()
     }
 }
 
-QWidget *AxisConfigDialog::buildShifterTab()
+void AxisConfigDialog::buildShifterTab(QWidget *tab)
 {
     const AxisSettings current = m_controller ? m_controller->axisSettings() : m_settings;
     if (m_controller)
         m_shifterMapping = m_controller->shifterMapping();
-    auto *tab = new QWidget(this);
     auto *layout = new QVBoxLayout(tab);
     layout->setContentsMargins(0, 10, 0, 0);
     layout->setSpacing(6);
@@ -520,7 +519,6 @@ QWidget *AxisConfigDialog::buildShifterTab()
     updateGearThrottleLimitLabels();
     for (QSpinBox *spin : m_gearLimitSpins)
         spin->setEnabled(current.gearThrottleLimitEnabled);
-    return tab;
 }
 
 void AxisConfigDialog::onDetectShifterGear(int gearIndex)

@@ -82,6 +82,8 @@ void ButtonConfigDialog::buildUi()
     auto *bodyLayout = new QVBoxLayout(body);
     bodyLayout->setContentsMargins(0, 0, 12, 0); // clear of the scroll bar
     bodyLayout->setSpacing(12);
+    // In place while empty: moving it filled would restyle all it holds again.
+    layout->addWidget(ostra::makeScrollPage(body), 1);
 
     auto *captureGroup = new QGroupBox(tr("Capture Button"), this);
     auto *captureLayout = new QVBoxLayout(captureGroup);
@@ -204,7 +206,6 @@ void ButtonConfigDialog::buildUi()
     connect(m_removeButton, &QPushButton::clicked, this, &ButtonConfigDialog::onRemoveMapping);
     connect(clearAll, &QPushButton::clicked, this, &ButtonConfigDialog::onClearAll);
     bodyLayout->addWidget(listGroup, 1);
-    layout->addWidget(ostra::makeScrollPage(body), 1);
 
     auto *footer = new QHBoxLayout;
     footer->addStretch();

@@ -1,5 +1,6 @@
 #include "dialogs/currentpagetabwidget.h"
 
+#include <QStackedWidget>
 #include <QStyle>
 #include <QStyleOptionTabWidgetFrame>
 
@@ -9,6 +10,11 @@ CurrentPageTabWidget::CurrentPageTabWidget(QWidget *parent)
     : QTabWidget(parent)
 {
     connect(this, &QTabWidget::currentChanged, this, &QWidget::updateGeometry);
+}
+
+QWidget *CurrentPageTabWidget::pageParent() const
+{
+    return findChild<QStackedWidget *>(QString(), Qt::FindDirectChildrenOnly);
 }
 
 QSize CurrentPageTabWidget::sizeHint() const

@@ -17,6 +17,9 @@ public:
     QSize minimumSizeHint() const override;
     // Pages with wrapped text are laid out by height for width, which Qt takes of the tallest.
     int heightForWidth(int width) const override;
+    // Where a page built whole before it is added is made: adding it then moves nothing, and a
+    // move restyles all the page holds.
+    QWidget *pageParent() const;
 
 private:
     // The whole hint with the pages' share replaced by the current page's.

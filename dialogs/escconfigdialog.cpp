@@ -67,13 +67,13 @@ EscConfigDialog::EscConfigDialog(CorvaneController *controller, QWidget *parent)
     auto *contentLayout = new QVBoxLayout(content);
     contentLayout->setContentsMargins(24, 16, 24, 16);
     contentLayout->setSpacing(12);
-    auto *tabs = new CurrentPageTabWidget(content);
-    tabs->addTab(buildThrottleTab(), tr("Throttle / Brake"));
-    tabs->addTab(buildSteeringTab(), tr("Steering"));
-    tabs->addTab(buildCarTab(), tr("Car"));
-    contentLayout->addWidget(tabs);
     scroll->setWidget(content);
     layout->addWidget(scroll, 1);
+    auto *tabs = new CurrentPageTabWidget(content);
+    contentLayout->addWidget(tabs);
+    buildThrottleTab(tabs);
+    buildSteeringTab(tabs);
+    buildCarTab(tabs);
 
     auto *footer = new QWidget(this);
     footer->setObjectName(QStringLiteral("dlgFooter"));
@@ -176,9 +176,10 @@ void EscConfigDialog::setSliderRowValue(QSlider *slider, int value)
     }
 }
 
-QWidget *EscConfigDialog::makeTabPage(QVBoxLayout **pageLayout)
+QWidget *EscConfigDialog::makeTabPage(QTabWidget *tabs, const QString &title, QVBoxLayout **pageLayout)
 {
     auto *page = new QWidget;
+    tabs->addTab(page, title);
     auto *layout = new QVBoxLayout(page);
     layout->setContentsMargins(12, 12, 12, 12);
     layout->setSpacing(12);
@@ -186,10 +187,10 @@ QWidget *EscConfigDialog::makeTabPage(QVBoxLayout **pageLayout)
     return page;
 }
 
-QWidget *EscConfigDialog::buildSteeringTab()
+void EscConfigDialog::buildSteeringTab(QTabWidget *tabs)
 {
     QVBoxLayout *pageLayout = nullptr;
-    QWidget *page = makeTabPage(&pageLayout);
+    QWidget *page = makeTabPage(tabs, tr("Steering"), &pageLayout);
 
     // The trim card puts its title column straight into the card.
     auto *trimCard = new QFrame(page);
@@ -260,7 +261,6 @@ QWidget *EscConfigDialog::buildSteeringTab()
     showTrimLabel();
 
     pageLayout->addStretch();
-    return page;
 }
 
 void EscConfigDialog::pushSteeringCalibration()

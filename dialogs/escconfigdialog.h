@@ -13,6 +13,7 @@ class QLayout;
 class QPushButton;
 class QSlider;
 class QSpinBox;
+class QTabWidget;
 class QTimer;
 class QVBoxLayout;
 
@@ -72,13 +73,14 @@ private:
                            const QString &color, QVBoxLayout *target);
     static void setSliderRowEnabled(QSlider *slider, bool enabled);
     static void setSliderRowValue(QSlider *slider, int value);
-    static QWidget *makeTabPage(QVBoxLayout **pageLayout);
-    QWidget *buildSteeringTab();
+    // A tab page put in place before it is filled: a filled one moved in would be restyled whole again.
+    static QWidget *makeTabPage(QTabWidget *tabs, const QString &title, QVBoxLayout **pageLayout);
+    void buildSteeringTab(QTabWidget *tabs);
     void pushSteeringCalibration();
     void showTrimLabel();
 
     // Throttle / Brake tab (escconfigdialog_presets.cpp).
-    QWidget *buildThrottleTab();
+    void buildThrottleTab(QTabWidget *tabs);
     void refreshPresetCombo();
     void updatePresetButtons();
     void showEscValues();
@@ -87,7 +89,7 @@ private:
     void onEscValueChanged();
 
     // Car tab (escconfigdialog_car.cpp).
-    QWidget *buildCarTab();
+    void buildCarTab(QTabWidget *tabs);
     void loadCarTab();
     void refreshCarEnableStates();
     Q_SLOT void onDetectTick();

@@ -69,10 +69,10 @@ QSlider *addValueLine(QWidget *parent, QVBoxLayout *target, const QString &title
 
 } // namespace
 
-QWidget *EscConfigDialog::buildCarTab()
+void EscConfigDialog::buildCarTab(QTabWidget *tabs)
 {
     QVBoxLayout *pageLayout = nullptr;
-    QWidget *page = makeTabPage(&pageLayout);
+    QWidget *page = makeTabPage(tabs, tr("Car"), &pageLayout);
 
     QVBoxLayout *safety = nullptr;
     makeCard(page, pageLayout, tr("Throttle Safety"), tr("Protection against hardware glitches and stuck inputs"),
@@ -164,7 +164,6 @@ QWidget *EscConfigDialog::buildCarTab()
     connect(m_detectTimeout, &QTimer::timeout, this, &EscConfigDialog::onDetectTimeout);
 
     loadCarTab();
-    return page;
 }
 
 void EscConfigDialog::loadCarTab()

@@ -33,10 +33,10 @@ constexpr int PresetIdMinLength = 11;
 
 } // namespace
 
-QWidget *EscConfigDialog::buildThrottleTab()
+void EscConfigDialog::buildThrottleTab(QTabWidget *tabs)
 {
     QVBoxLayout *pageLayout = nullptr;
-    QWidget *page = makeTabPage(&pageLayout);
+    QWidget *page = makeTabPage(tabs, tr("Throttle / Brake"), &pageLayout);
 
     QVBoxLayout *modeLayout = nullptr;
     makeCard(page, pageLayout, tr("ESC Mode"), tr("How throttle and brake channels are combined"), &modeLayout, true);
@@ -96,7 +96,6 @@ QWidget *EscConfigDialog::buildThrottleTab()
     connect(m_savePresetButton, &QPushButton::clicked, this, &EscConfigDialog::onSavePreset);
     connect(m_deletePresetButton, &QPushButton::clicked, this, &EscConfigDialog::onDeletePreset);
     connect(calibration, &QPushButton::clicked, this, &EscConfigDialog::onRadioCalibration);
-    return page;
 }
 
 void EscConfigDialog::refreshPresetCombo()

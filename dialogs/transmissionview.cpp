@@ -154,15 +154,21 @@ void TransmissionView::buildUi()
     // its right edge.
     scroll->setStyleSheet(QStringLiteral("QScrollArea { padding: 0px 4px 12px 0px; }"));
     ostra::makeScrollBody(scroll);
+    // Each container goes into place while empty: moving a filled one polishes all it holds again.
     auto *content = new QWidget(scroll);
     auto *column = new QVBoxLayout(content);
     column->setContentsMargins(24, 16, 24, 16);
     column->setSpacing(12);
+    scroll->setWidget(content);
+    outer->addWidget(scroll);
 
     // As tall as the tab shown: a short tab leaves no empty card standing as tall as the longest.
-    m_tabs = new CurrentPageTabWidget(content);
+    auto *tabs = new CurrentPageTabWidget(content);
+    m_tabs = tabs;
+    column->addWidget(m_tabs, 1);
 
     auto *telemetryPage = new QWidget(m_tabs);
+    m_tabs->addTab(telemetryPage, tr("Telemetry"));
     auto *telemetryLayout = new QVBoxLayout(telemetryPage);
     telemetryLayout->setContentsMargins(12, 12, 12, 12);
     telemetryLayout->setSpacing(12);
@@ -170,21 +176,15 @@ void TransmissionView::buildUi()
     telemetryLayout->addWidget(buildSensorsCard(telemetryPage));
     telemetryLayout->addWidget(buildConsoleCard(telemetryPage));
     telemetryLayout->addStretch(1);
-    m_tabs->addTab(telemetryPage, tr("Telemetry"));
 
     auto *rfPage = new QWidget(m_tabs);
+    m_tabs->addTab(rfPage, tr("RF settings"));
     auto *rfLayout = new QVBoxLayout(rfPage);
     rfLayout->setContentsMargins(12, 12, 12, 12);
     rfLayout->setSpacing(12);
     buildRfTab(rfLayout, rfPage);
-    m_tabs->addTab(rfPage, tr("RF settings"));
 
-    m_tabs->addTab(new ReceiverSettingsPanel(m_controller, m_tabs), tr("Receiver"));
-
-    column->addWidget(m_tabs, 1);
-
-    scroll->setWidget(content);
-    outer->addWidget(scroll);
+    m_tabs->addTab(new ReceiverSettingsPanel(m_controller, tabs->pageParent()), tr("Receiver"));
 
     // Last in the dialog's own layout, so that the chrome keeps it in view as the card's footer.
     auto *closeRow = new QHBoxLayout;

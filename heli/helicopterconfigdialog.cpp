@@ -95,8 +95,12 @@ HelicopterConfigDialog::HelicopterConfigDialog(CorvaneController *controller, QW
     setMinimumSize(560, 560);
     auto *layout = new QVBoxLayout(this);
     m_tabs = new QTabWidget(this);
-    m_tabs->addTab(ostra::makeScrollPage(buildMappingTab()), tr("Mapping"));
-    m_tabs->addTab(ostra::makeScrollPage(buildCalibrationTab()), tr("Calibration"));
+    auto *mapping = new QWidget;
+    m_tabs->addTab(ostra::makeScrollPage(mapping), tr("Mapping"));
+    buildMappingTab(mapping);
+    auto *calibration = new QWidget;
+    m_tabs->addTab(ostra::makeScrollPage(calibration), tr("Calibration"));
+    buildCalibrationTab(calibration);
     layout->addWidget(m_tabs, 1);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -116,9 +120,8 @@ QComboBox *HelicopterConfigDialog::makeAxisCombo(QWidget *parent) const
     return combo;
 }
 
-QWidget *HelicopterConfigDialog::buildMappingTab()
+void HelicopterConfigDialog::buildMappingTab(QWidget *tab)
 {
-    auto *tab = new QWidget;
     auto *layout = new QVBoxLayout(tab);
     layout->setSpacing(10);
     layout->addWidget(makeHeliHelpLabel(
@@ -185,12 +188,10 @@ QWidget *HelicopterConfigDialog::buildMappingTab()
     }
     layout->addStretch();
     updatePedalModeUi();
-    return tab;
 }
 
-QWidget *HelicopterConfigDialog::buildCalibrationTab()
+void HelicopterConfigDialog::buildCalibrationTab(QWidget *tab)
 {
-    auto *tab = new QWidget;
     auto *layout = new QVBoxLayout(tab);
     layout->setSpacing(10);
     layout->addWidget(makeHeliHelpLabel(tr("Move each control to its limits and set the min/center/max. Use reverse, "
@@ -199,7 +200,6 @@ QWidget *HelicopterConfigDialog::buildCalibrationTab()
     for (int f = 0; f < FunctionCount; ++f)
         layout->addWidget(buildCalibrationBlock(f, tr(Functions[f].title), Functions[f].hasCenter));
     layout->addStretch();
-    return tab;
 }
 
 QWidget *HelicopterConfigDialog::buildCalibrationBlock(int function, const QString &title, bool hasCenter)

@@ -70,8 +70,9 @@ private:
         QLabel *missingAxis = nullptr;
     };
 
-    QWidget *buildMappingTab();
-    QWidget *buildCalibrationTab();
+    // Fill a tab already in place: a filled one moved in would be restyled whole again.
+    void buildMappingTab(QWidget *tab);
+    void buildCalibrationTab(QWidget *tab);
     QWidget *buildCalibrationBlock(int function, const QString &title, bool hasCenter);
     void startAxisDetection(QComboBox *combo, InputDevice *device, QLabel *label);
     void updatePedalModeUi();

@@ -550,12 +550,20 @@ void applyDialogChrome(QDialog *dialog, const QString &subtitle)
     const QSize minSize = dialog->minimumSize();
     const QSize maxSize = dialog->maximumSize();
 
-    dialog->setWindowFlags(chromeFlags(dialog->windowFlags()));
+    // Setting the flags reparents the dialog onto its parent again, and a reparent polishes the
+    // whole built tree once more under the application's style sheet: before the window exists
+    // the flags are only recorded, as they would be.
+    if (dialog->testAttribute(Qt::WA_WState_Created))
+        dialog->setWindowFlags(chromeFlags(dialog->windowFlags()));
+    else
+        dialog->overrideWindowFlags(chromeFlags(dialog->windowFlags()));
     dialog->setAttribute(Qt::WA_TranslucentBackground);
     setStyleState(dialog, "ostraChrome", true);
 
+    // In the card's scroll area while still empty: the dialog's widgets then move once, not twice.
     auto *content = new QWidget(dialog);
     content->setObjectName(QStringLiteral("ostraDialogContent"));
+    auto *scroll = new CardScroll(content, dialog);
     QWidget *footer = nullptr;
     if (QLayout *existing = dialog->layout()) {
         // Margins the dialog chose stay; the style's defaults give way to the header's inset, so
@@ -579,8 +587,6 @@ void applyDialogChrome(QDialog *dialog, const QString &subtitle)
                 delete bar;
         }
     }
-
-    auto *scroll = new CardScroll(content, dialog);
 
     auto *header = new QWidget(dialog);
     header->setObjectName(QStringLiteral("ostraDialogHeader"));

@@ -80,6 +80,8 @@ void LedConfigDialog::buildUi()
     auto *bodyLayout = new QVBoxLayout(body);
     bodyLayout->setContentsMargins(0, 0, 12, 0); // clear of the scroll bar
     bodyLayout->setSpacing(12);
+    // In place while empty: moving it filled would restyle all it holds again.
+    layout->addWidget(ostra::makeScrollPage(body), 1);
 
     auto *basic = new QGroupBox(tr("Basic Settings"), this);
     auto *grid = new QGridLayout(basic);
@@ -240,7 +242,6 @@ void LedConfigDialog::buildUi()
     connect(m_applyButton, &QPushButton::clicked, this, &LedConfigDialog::onTriggerConfig);
 
     bodyLayout->addStretch();
-    layout->addWidget(ostra::makeScrollPage(body), 1);
 
     auto *footer = new QHBoxLayout;
     auto *cancel = new QPushButton(tr("Cancel"), this);

@@ -23,6 +23,19 @@
 
 namespace {
 
+// The style changes each widget receives from installation on.
+struct StyleChangeCount : QObject
+{
+    StyleChangeCount() { qApp->installEventFilter(this); }
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::StyleChange && watched->isWidgetType())
+            ++seen[watched];
+        return false;
+    }
+    QHash<QObject *, int> seen;
+};
+
 QString picture(const QString &name)
 {
     return ostratest::artefactDir("app")
@@ -178,6 +191,26 @@ private slots:
                 .adjusted(3, 0, 0, -22);
         const int offset = firstPainted(image, title) - firstPainted(image, content);
         QVERIFY2(qAbs(offset) <= 1, qPrintable(QString::number(offset)));
+    }
+
+    void dialogsRestyleWidgetsOnce_data() { dialogTitlesLineUp_data(); }
+
+    // Under the theme's style sheet every move of a widget restyles it and all it holds, and a
+    // dialog built on the thread that sends the channel frames holds them back meanwhile. A
+    // widget is styled as it is made and once more as the dialog takes its card; a move into a
+    // card or a row may add one or two, never a tab or a scroll page moved in whole once filled.
+    void dialogsRestyleWidgetsOnce()
+    {
+        QFETCH(QString, key);
+        MainWindow window;
+        StyleChangeCount count;
+        std::unique_ptr<QDialog> dialog(window.buildSnapshotDialog(key));
+        qApp->removeEventFilter(&count);
+        int restyles = 0;
+        for (int n : std::as_const(count.seen))
+            restyles += n;
+        const int widgets = int(dialog->findChildren<QWidget *>().size()) + 1;
+        QVERIFY2(restyles <= 4 * widgets, qPrintable(QStringLiteral("%1 for %2 widgets").arg(restyles).arg(widgets)));
     }
 
     void dialogTextsLineUp_data()

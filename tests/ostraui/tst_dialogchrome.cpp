@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QWindow>
 #include <QtGui/qguiapplication_platform.h>
 
 #include <xcb/xcb.h>
@@ -43,6 +44,28 @@ QColor onScreen(QDialog &dialog, const QPoint &at)
     const QPoint global = dialog.mapToGlobal(at);
     return dialog.screen()->grabWindow(0, global.x(), global.y(), 1, 1).toImage().pixelColor(0, 0);
 }
+
+// Counts the events of one type a widget receives while it lives.
+class EventCounter : public QObject
+{
+public:
+    EventCounter(QObject *watched, QEvent::Type type, int *count)
+        : m_type(type)
+        , m_count(count)
+    {
+        watched->installEventFilter(this);
+    }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == m_type)
+            ++*m_count;
+        return false;
+    }
+
+private:
+    QEvent::Type m_type;
+    int *m_count;
+};
 
 // Takes and gives up the compositing manager's selection, as a compositor does when it starts
 // and stops.
@@ -128,6 +151,40 @@ private slots:
         QTest::mouseClick(edit, Qt::LeftButton);
         QTest::keyClicks(edit, QStringLiteral("abc"));
         QCOMPARE(edit->text(), QStringLiteral("abc"));
+    }
+
+    void dressingRestylesContentOnce_data()
+    {
+        QTest::addColumn<bool>("polished");
+        QTest::newRow("built") << false;
+        // A layout asked for its size while the dialog was built polishes what it holds.
+        QTest::newRow("polished while built") << true;
+    }
+
+    // Each move of a widget under a style sheet restyles it and all it holds, the costly part of
+    // opening a large dialog: the dressing moves the content once, and the flags only change.
+    void dressingRestylesContentOnce()
+    {
+        QFETCH(bool, polished);
+        QWidget window;
+        window.setStyleSheet(QStringLiteral("QLabel { color: #123456; }"));
+        QDialog dialog(&window);
+        auto *layout = new QVBoxLayout(&dialog);
+        auto *label = new QLabel(QStringLiteral("Throttle"));
+        layout->addWidget(label);
+        layout->addWidget(new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel));
+        if (polished)
+            dialog.ensurePolished();
+        const Qt::WindowFlags flags = dialog.windowFlags();
+        int restyled = 0;
+        EventCounter counter(label, QEvent::StyleChange, &restyled);
+        applyDialogChrome(&dialog);
+        QCOMPARE(restyled, 1);
+        QCOMPARE(dialog.windowFlags(), ostra::chromeFlags(flags));
+        QVERIFY(dialog.isWindow());
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QCOMPARE(dialog.windowHandle()->flags(), ostra::chromeFlags(flags));
     }
 
     void contentInset_data()
