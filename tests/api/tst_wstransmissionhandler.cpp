@@ -393,21 +393,25 @@ private slots:
     }
 
     // A start sent after another client's stop runs the car and says so, whatever its client sent
-    // before it and however its frame was split around the stop.
+    // before it, however its frame was split around the stop, and however long the stop is to read.
     void startAfterAStopRuns_data()
     {
         QTest::addColumn<QByteArray>("before"); // frames its client sent before the stop
         QTest::addColumn<int>("split"); // bytes of the start sent before the stop; negative: from its end
-        QTest::newRow("a ping before") << ostratest::wsClientFrame(0x89, "p") << 0;
-        QTest::newRow("a binary message before") << ostratest::wsClientFrame(0x82, "b") << 0;
-        QTest::newRow("its header before") << QByteArray() << 2;
-        QTest::newRow("all but its last byte before") << QByteArray() << -1;
+        QTest::addColumn<int>("longAhead"); // -1: a short stop; else long requests before a long stop and a short one
+        QTest::newRow("a ping before") << ostratest::wsClientFrame(0x89, "p") << 0 << -1;
+        QTest::newRow("a binary message before") << ostratest::wsClientFrame(0x82, "b") << 0 << -1;
+        QTest::newRow("its header before") << QByteArray() << 2 << -1;
+        QTest::newRow("all but its last byte before") << QByteArray() << -1 << -1;
+        QTest::newRow("after a long stop still being read") << QByteArray() << 0 << 0;
+        QTest::newRow("after a long stop read behind long requests") << QByteArray() << 0 << 8;
     }
 
     void startAfterAStopRuns()
     {
         QFETCH(QByteArray, before);
         QFETCH(int, split);
+        QFETCH(int, longAhead);
         QVERIFY(api->rig.startCar());
         ostratest::RawWsClient phone;
         QVERIFY(phone.open(api->server.serverPort()));
@@ -416,9 +420,23 @@ private slots:
         // With the system before the stop is read, as loopback delivers a write at once.
         phone.socket.write(before + start.left(first));
         phone.socket.flush();
-        QCOMPARE(api->request("action_stop").value("success"), QJsonValue(true));
-        phone.socket.write(start.mid(first));
-        phone.socket.flush();
+        // The rest as the car stops: a long stop may still be on the reader thread then, its long
+        // requests ahead of it too, while the short stop behind it has taken effect.
+        connect(api->rig.controller.get(), &CorvaneController::runningChanged, &phone.socket, [&] {
+            phone.socket.write(start.mid(first));
+            phone.socket.flush();
+        }, Qt::SingleShotConnection);
+        const QJsonObject padded{{"padding", QJsonArray::fromVariantList(QVariantList(30000, 0))}};
+        for (int i = 0; i < longAhead; ++i)
+            api->client.send({{"event", "get_channels"}, {"data", padded}});
+        if (longAhead >= 0)
+            api->client.send({{"event", "action_stop"}, {"data", padded}});
+        api->client.send({{"event", "action_stop"}});
+        api->client.socket->flush();
+        for (int i = 0; i < longAhead; ++i)
+            QCOMPARE(api->client.next().value("event"), QJsonValue("get_channels"));
+        for (int i = longAhead < 0 ? 1 : 0; i < 2; ++i)
+            QCOMPARE(api->client.next().value("success"), QJsonValue(true));
         QJsonObject reply;
         QTRY_VERIFY([&] {
             for (const ostratest::RawWsClient::Frame &frame : phone.frames())
