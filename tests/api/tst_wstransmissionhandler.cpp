@@ -398,20 +398,19 @@ private slots:
     {
         QTest::addColumn<QByteArray>("before"); // frames its client sent before the stop
         QTest::addColumn<int>("split"); // bytes of the start sent before the stop; negative: from its end
-        QTest::addColumn<int>("longAhead"); // -1: a short stop; else long requests before a long stop and a short one
-        QTest::newRow("a ping before") << ostratest::wsClientFrame(0x89, "p") << 0 << -1;
-        QTest::newRow("a binary message before") << ostratest::wsClientFrame(0x82, "b") << 0 << -1;
-        QTest::newRow("its header before") << QByteArray() << 2 << -1;
-        QTest::newRow("all but its last byte before") << QByteArray() << -1 << -1;
-        QTest::newRow("after a long stop still being read") << QByteArray() << 0 << 0;
-        QTest::newRow("after a long stop read behind long requests") << QByteArray() << 0 << 8;
+        QTest::addColumn<bool>("longStop"); // the stop too long to be read at once, a short one behind it
+        QTest::newRow("a ping before") << ostratest::wsClientFrame(0x89, "p") << 0 << false;
+        QTest::newRow("a binary message before") << ostratest::wsClientFrame(0x82, "b") << 0 << false;
+        QTest::newRow("its header before") << QByteArray() << 2 << false;
+        QTest::newRow("all but its last byte before") << QByteArray() << -1 << false;
+        QTest::newRow("after a long stop still being read") << QByteArray() << 0 << true;
     }
 
     void startAfterAStopRuns()
     {
         QFETCH(QByteArray, before);
         QFETCH(int, split);
-        QFETCH(int, longAhead);
+        QFETCH(bool, longStop);
         QVERIFY(api->rig.startCar());
         ostratest::RawWsClient phone;
         QVERIFY(phone.open(api->server.serverPort()));
@@ -420,22 +419,16 @@ private slots:
         // With the system before the stop is read, as loopback delivers a write at once.
         phone.socket.write(before + start.left(first));
         phone.socket.flush();
-        // The rest as the car stops: a long stop may still be on the reader thread then, its long
-        // requests ahead of it too, while the short stop behind it has taken effect.
+        // The rest as the car stops, by the short stop: a long one sent before it is being read then.
         connect(api->rig.controller.get(), &CorvaneController::runningChanged, &phone.socket, [&] {
             phone.socket.write(start.mid(first));
             phone.socket.flush();
         }, Qt::SingleShotConnection);
-        const QJsonObject padded{{"padding", QJsonArray::fromVariantList(QVariantList(30000, 0))}};
-        for (int i = 0; i < longAhead; ++i)
-            api->client.send({{"event", "get_channels"}, {"data", padded}});
-        if (longAhead >= 0)
-            api->client.send({{"event", "action_stop"}, {"data", padded}});
+        if (longStop)
+            api->client.send({{"event", "action_stop"}, {"data", QJsonObject{{"padding", QJsonArray::fromVariantList(QVariantList(30000, 0))}}}});
         api->client.send({{"event", "action_stop"}});
         api->client.socket->flush();
-        for (int i = 0; i < longAhead; ++i)
-            QCOMPARE(api->client.next().value("event"), QJsonValue("get_channels"));
-        for (int i = longAhead < 0 ? 1 : 0; i < 2; ++i)
+        for (int i = longStop ? 0 : 1; i < 2; ++i)
             QCOMPARE(api->client.next().value("success"), QJsonValue(true));
         QJsonObject reply;
         QTRY_VERIFY([&] {
@@ -447,6 +440,36 @@ private slots:
         // Whatever follows it on the server's side has had its turn.
         QCOMPARE(api->request("get_channels").value("event"), QJsonValue("get_channels"));
         QVERIFY(api->rig.controller->isRunning());
+    }
+
+    // The desktop's Start, queued as another client's long stop takes effect, is no part of the
+    // connect that stop overtook, though it runs before that connect's first wait for its busy
+    // port: the stop is not applied again after the connect.
+    void startWhileAnOvertakenConnectWaits()
+    {
+        api->add<corvane::WsDeviceHandler>();
+        ostratest::PtyDevice pty;
+        QSerialPort holder(pty.slavePath());
+        QVERIFY(holder.open(QIODevice::ReadWrite));
+        corvane::SerialPortLister::setFixedPorts({{pty.slavePath(), QStringLiteral("Busy"), QString()}});
+        const auto systemPorts = qScopeGuard([] { corvane::SerialPortLister::useSystemPorts(); });
+        CorvaneController *c = api->rig.controller.get();
+        QVERIFY(api->rig.startCar());
+        ostratest::WsTestClient another;
+        QVERIFY(another.open(api->server.serverPort()));
+        connect(c, &CorvaneController::runningChanged, c, [c] {
+            QMetaObject::invokeMethod(c, &CorvaneController::startTransmission, Qt::QueuedConnection);
+        }, Qt::SingleShotConnection);
+        connect(c, &CorvaneController::runningChanged, &holder, [&](bool running) { if (running) holder.close(); });
+        // The connect reaches the machine before the stop is taken, and is taken after it: a ping first.
+        another.send({{"event", "action_stop"}, {"data", QJsonObject{{"padding", QJsonArray::fromVariantList(QVariantList(3000, 0))}}}});
+        another.socket->flush();
+        api->client.socket->ping();
+        api->client.send({{"event", "action_connect_receiver"}, {"data", QJsonObject{{"port", pty.slavePath()}}}});
+        api->client.socket->flush();
+        QCOMPARE(another.next().value("success"), QJsonValue(true));
+        QCOMPARE(api->client.next(10000).value("success"), QJsonValue(true));
+        QVERIFY(c->isRunning());
     }
 
     void smallRequests()
