@@ -457,8 +457,8 @@ private slots:
         QVERIFY(api->rig.startCar());
         ostratest::WsTestClient another;
         QVERIFY(another.open(api->server.serverPort()));
-        connect(c, &CorvaneController::runningChanged, c, [c] {
-            QMetaObject::invokeMethod(c, &CorvaneController::startTransmission, Qt::QueuedConnection);
+        connect(c, &CorvaneController::runningChanged, c, [this, c] {
+            QMetaObject::invokeMethod(c, [this] { QVERIFY(api->rig.start()); }, Qt::QueuedConnection);
         }, Qt::SingleShotConnection);
         connect(c, &CorvaneController::runningChanged, &holder, [&](bool running) { if (running) holder.close(); });
         // The connect reaches the machine before the stop is taken, and is taken after it: a ping first.
