@@ -455,8 +455,9 @@ private slots:
     }
 
     // The desktop's Start, queued as another client's long stop takes effect, is no part of the
-    // connect that stop overtook, though it runs before that connect's first wait for its busy
-    // port: the stop is not applied again after the connect.
+    // connect that stop overtook, though it runs as that connect begins to wait for its busy port:
+    // the stop is not applied again after the connect. The 7 ms timer held, no frame sent meanwhile
+    // tells of the start.
     void startWhileAnOvertakenConnectWaits()
     {
         api->add<corvane::WsDeviceHandler>();
@@ -475,7 +476,8 @@ private slots:
         connect(c, &CorvaneController::runningChanged, &holder, [&](bool running) { if (running) holder.close(); });
         // The connect reaches the machine before the stop is taken, and is taken after it, behind a
         // ping: it waits for the stop's reading.
-        another.send({{"event", "action_stop"}, {"data", QJsonObject{{"padding", QJsonArray::fromVariantList(QVariantList(3000, 0))}}}});
+        const QJsonArray padding = QJsonArray::fromVariantList(QVariantList(3000, 0));
+        another.send({{"event", "action_stop"}, {"data", QJsonObject{{"padding", padding}}}});
         another.socket->flush();
         api->client.socket->ping();
         api->client.send({{"event", "action_connect_receiver"}, {"data", QJsonObject{{"port", pty.slavePath()}}}});
