@@ -390,42 +390,98 @@ private slots:
     }
 
     // A start sent after another client's stop runs the car and says so, whatever its client sent
-    // before it and however its frame was split around the stop.
+    // before it, however its frame was split around the stop, and however long the stop is to read.
     void startAfterAStopRuns_data()
     {
         QTest::addColumn<QByteArray>("before"); // frames its client sent before the stop
         QTest::addColumn<int>("split"); // bytes of the start sent before the stop; negative: from its end
-        QTest::newRow("a ping before") << ostratest::wsClientFrame(0x89, "p") << 0;
-        QTest::newRow("a binary message before") << ostratest::wsClientFrame(0x82, "b") << 0;
-        QTest::newRow("its header before") << QByteArray() << 2;
-        QTest::newRow("all but its last byte before") << QByteArray() << -1;
+        QTest::addColumn<int>("longAhead"); // -1: a short stop; else long requests before a long stop
+        QTest::newRow("a ping before") << ostratest::wsClientFrame(0x89, "p") << 0 << -1;
+        QTest::newRow("a binary message before") << ostratest::wsClientFrame(0x82, "b") << 0 << -1;
+        QTest::newRow("its header before") << QByteArray() << 2 << -1;
+        QTest::newRow("all but its last byte before") << QByteArray() << -1 << -1;
+        QTest::newRow("after a long stop read behind long requests") << QByteArray() << 0 << 8;
     }
 
     void startAfterAStopRuns()
     {
         QFETCH(QByteArray, before);
         QFETCH(int, split);
+        QFETCH(int, longAhead);
         QVERIFY(api->rig.startCar());
         ostratest::RawWsClient phone;
-        QVERIFY(phone.open(api->server.serverPort()));
+        ostratest::RawWsClient stopper;
+        QVERIFY(phone.open(api->server.serverPort()) && stopper.open(api->server.serverPort()));
         const QByteArray start = ostratest::wsClientFrame(0x81, R"({"event":"action_start"})");
         const qsizetype first = split < 0 ? start.size() + split : split;
         // With the system before the stop is read, as loopback delivers a write at once.
         phone.socket.write(before + start.left(first));
         phone.socket.flush();
-        QCOMPARE(api->request("action_stop").value("success"), QJsonValue(true));
-        phone.socket.write(start.mid(first));
-        phone.socket.flush();
-        QJsonObject reply;
-        QTRY_VERIFY([&] {
-            for (const ostratest::RawWsClient::Frame &frame : phone.frames())
+        // The rest once the server has taken a pong sent behind the stop, a long one still being read
+        // then, behind the long requests ahead of it.
+        for (QWebSocket *taker : api->server.findChildren<QWebSocket *>()) {
+            if (taker->peerPort() == stopper.socket.localPort()) {
+                connect(taker, &QWebSocket::pong, &phone.socket, [&] {
+                    phone.socket.write(start.mid(first));
+                    phone.socket.flush();
+                }, Qt::SingleShotConnection);
+            }
+        }
+        const QByteArray padding = R"(,"data":{"padding":[0)" + QByteArray(",0").repeated(29999) + "]}";
+        QByteArray frames;
+        for (int i = 0; i < longAhead; ++i)
+            frames += ostratest::wsClientFrame(0x81, R"({"event":"get_channels")" + padding + "}");
+        frames += ostratest::wsClientFrame(0x81, R"({"event":"action_stop")" + (longAhead < 0 ? "" : padding) + "}");
+        stopper.socket.write(frames + ostratest::wsClientFrame(0x8A, {}));
+        stopper.socket.flush();
+        // The last reply a client has, when it answers `event`.
+        const auto lastReply = [](ostratest::RawWsClient &client, const char *event) {
+            QJsonObject reply;
+            for (const ostratest::RawWsClient::Frame &frame : client.frames())
                 reply = frame.opcode == 0x1 ? QJsonDocument::fromJson(frame.payload).object() : reply;
-            return !reply.isEmpty();
-        }());
+            return reply.value("event") == QLatin1String(event) ? reply : QJsonObject();
+        };
+        QJsonObject reply;
+        QTRY_VERIFY(!(reply = lastReply(phone, "action_start")).isEmpty());
+        QCOMPARE(reply.value("success"), QJsonValue(true));
+        QTRY_VERIFY(!(reply = lastReply(stopper, "action_stop")).isEmpty());
         QCOMPARE(reply.value("success"), QJsonValue(true));
         // Whatever follows it on the server's side has had its turn.
         QCOMPARE(api->request("get_channels").value("event"), QJsonValue("get_channels"));
         QVERIFY(api->rig.controller->isRunning());
+    }
+
+    // The desktop's Start, queued as another client's long stop takes effect, is no part of the
+    // connect that stop overtook, though it runs as that connect begins to wait for its busy port:
+    // the stop is not applied again after the connect. The 7 ms timer held, no frame sent meanwhile
+    // tells of the start.
+    void startWhileAnOvertakenConnectWaits()
+    {
+        api->add<corvane::WsDeviceHandler>();
+        ostratest::PtyDevice pty;
+        QSerialPort holder(pty.slavePath());
+        QVERIFY(holder.open(QIODevice::ReadWrite));
+        corvane::SerialPortLister::setFixedPorts({{pty.slavePath(), QStringLiteral("Busy"), QString()}});
+        const auto systemPorts = qScopeGuard([] { corvane::SerialPortLister::useSystemPorts(); });
+        CorvaneController *c = api->rig.controller.get();
+        QVERIFY(api->rig.startCar());
+        ostratest::WsTestClient another;
+        QVERIFY(another.open(api->server.serverPort()));
+        connect(c, &CorvaneController::runningChanged, c, [this, c] {
+            QMetaObject::invokeMethod(c, [this] { QVERIFY(api->rig.start()); }, Qt::QueuedConnection);
+        }, Qt::SingleShotConnection);
+        connect(c, &CorvaneController::runningChanged, &holder, [&](bool running) { if (running) holder.close(); });
+        // The connect reaches the machine before the stop is taken, and is taken after it, behind a
+        // ping: it waits for the stop's reading.
+        const QJsonArray padding = QJsonArray::fromVariantList(QVariantList(3000, 0));
+        another.send({{"event", "action_stop"}, {"data", QJsonObject{{"padding", padding}}}});
+        another.socket->flush();
+        api->client.socket->ping();
+        api->client.send({{"event", "action_connect_receiver"}, {"data", QJsonObject{{"port", pty.slavePath()}}}});
+        api->client.socket->flush();
+        QCOMPARE(another.next().value("success"), QJsonValue(true));
+        QCOMPARE(api->client.next(10000).value("success"), QJsonValue(true));
+        QVERIFY(c->isRunning());
     }
 
     void smallRequests()
