@@ -7,6 +7,7 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
@@ -176,7 +177,24 @@ private:
     bool m_dialogSetsWidth = false;
 };
 
+void paintCardShadow(QPainter *painter, const QRectF &card)
+{
+    const QColor shadow = ThemeColors::shadow;
+    paintShadow(painter, card, 20, 20, 44, -14, withAlpha(shadow, isDarkTheme() ? 0.6 : 0.3));
+    paintShadow(painter, card, 20, 1, 3, 0, withAlpha(shadow, 0.06));
+}
+
 } // namespace
+
+void prepareDialogChrome()
+{
+    // Blurring the card's shadow takes about 20 ms; the first dialog opened would pay it.
+    QImage scratch(160, 160, QImage::Format_ARGB32_Premultiplied);
+    scratch.fill(Qt::transparent);
+    QPainter p(&scratch);
+    p.setRenderHint(QPainter::Antialiasing);
+    paintCardShadow(&p, QRectF(scratch.rect()).marginsRemoved(QMarginsF(kShadowRoom)));
+}
 
 Qt::WindowFlags chromeFlags(Qt::WindowFlags flags)
 {
@@ -355,9 +373,7 @@ private:
         }
         p.setRenderHint(QPainter::Antialiasing);
         const QRectF card = QRectF(m_dialog->rect()).marginsRemoved(QMarginsF(kShadowRoom));
-        const QColor shadow = ThemeColors::shadow;
-        paintShadow(&p, card, 20, 20, 44, -14, withAlpha(shadow, isDarkTheme() ? 0.6 : 0.3));
-        paintShadow(&p, card, 20, 1, 3, 0, withAlpha(shadow, 0.06));
+        paintCardShadow(&p, card);
         p.setPen(QPen(ThemeColors::borderLight, 1));
         p.setBrush(ThemeColors::surface);
         p.drawRoundedRect(card.adjusted(0.5, 0.5, -0.5, -0.5), 20, 20);
