@@ -555,6 +555,18 @@ QIcon closeIcon()
     return *icon;
 }
 
+QWidget *dialogContent(QDialog *dialog)
+{
+    if (auto *content = dialog->findChild<QWidget *>(QStringLiteral("ostraDialogContent"), Qt::FindDirectChildrenOnly))
+        return content;
+    if (auto *scroll = dialog->findChild<CardScroll *>(QStringLiteral("ostraDialogScroll"), Qt::FindDirectChildrenOnly))
+        return scroll->widget();
+    auto *content = new QWidget(dialog);
+    content->setObjectName(QStringLiteral("ostraDialogContent"));
+    new CardScroll(content, dialog);
+    return content;
+}
+
 void applyDialogChrome(QDialog *dialog, const QString &subtitle)
 {
     if (!dialog || dialog->property("ostraDialog").toBool())
@@ -576,18 +588,20 @@ void applyDialogChrome(QDialog *dialog, const QString &subtitle)
     dialog->setAttribute(Qt::WA_TranslucentBackground);
     setStyleState(dialog, "ostraChrome", true);
 
-    // In the card's scroll area while still empty: the dialog's widgets then move once, not twice.
-    auto *content = new QWidget(dialog);
-    content->setObjectName(QStringLiteral("ostraDialogContent"));
-    auto *scroll = new CardScroll(content, dialog);
+    // In the card's scroll area while still empty: the dialog's widgets then move once, not twice,
+    // and not at all when the dialog built them there.
+    QWidget *content = dialogContent(dialog);
+    auto *scroll = static_cast<CardScroll *>(content->parentWidget()->parentWidget());
     QWidget *footer = nullptr;
-    if (QLayout *existing = dialog->layout()) {
+    QLayout *existing = dialog->layout() ? dialog->layout() : content->layout();
+    if (existing) {
         // Margins the dialog chose stay; the style's defaults give way to the header's inset, so
         // the content lines up with the title and keeps clear of the card's edges.
         const QMargins own = existing->contentsMargins();
         existing->unsetContentsMargins();
         const bool chosen = existing->contentsMargins() != own;
-        content->setLayout(existing);
+        if (dialog->layout() == existing)
+            content->setLayout(existing);
         const QMargins inset = chosen ? own : kContentInset;
         existing->setContentsMargins(inset);
         if (QLayoutItem *bar = takeFooter(existing)) {
