@@ -21,6 +21,7 @@
 #include "motion/pages/motionsystemwidget.h"
 #include "ostraui/ambientbackground.h"
 #include "ostraui/devicerow.h"
+#include "ostraui/dialogchrome.h"
 #include "ostraui/framelessresizer.h"
 #include "ostraui/pageheader.h"
 #include "ostraui/pagestack.h"
@@ -170,6 +171,8 @@ MainWindow::MainWindow(QWidget *parent)
         qunsetenv(StopHeldMark);
         m_controller->stopTransmissionAndHold();
     }
+    // Before anything is driven, so that no dialog opened during a run makes it.
+    ostra::prepareDialogChrome();
     m_controller->autoConnectDevices();
     startAutoConnect();
 }

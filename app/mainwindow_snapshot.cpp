@@ -254,6 +254,9 @@ void MainWindow::saveCollapsedSidebarSnapshot(const QString &dir, int index)
 
 void MainWindow::saveDialogSnapshot(QWidget *dialog, const QString &dir, int index, const QString &key)
 {
+    // As a user sees it a moment after it opened, its later steps built.
+    if (auto *guide = qobject_cast<corvane::OnboardingWizard *>(dialog))
+        guide->finishPages();
     settleBeforeGrab(dialog, nullptr);
     dialog->grab().save(snapshotPath(dir, index, QStringLiteral("dlg-") + key));
     dialog->close();

@@ -175,11 +175,58 @@ OnboardingWizard::OnboardingWizard(CorvaneController *controller, QWidget *paren
     if (m_controller)
         connect(m_controller, &CorvaneController::serialConnectedChanged, this, &OnboardingWizard::onRefreshPorts);
 
-    onRefreshPorts();
-    onRefreshDevices();
     refreshFooter();
     refreshStepLabel();
     ostra::applyDialogChrome(this, QString());
+    // The later steps, and the port list, which takes a pass of its own, follow one per pass of
+    // the event loop: the whole guide at once would hold up the channel stream.
+    QTimer::singleShot(0, this, &OnboardingWizard::buildNextPage);
+}
+
+void OnboardingWizard::buildNextPage()
+{
+    if (buildStep())
+        QTimer::singleShot(0, this, &OnboardingWizard::buildNextPage);
+}
+
+bool OnboardingWizard::buildStep()
+{
+    if (m_builtPages > TransmitterPage && !m_portsListed) {
+        m_portsListed = true;
+        onRefreshPorts();
+        return true;
+    }
+    if (m_builtPages == PageCount)
+        return false;
+    QWidget *page = m_pageStack->widget(m_builtPages);
+    switch (m_builtPages++) {
+    case PowerOnPage:
+        buildPowerOnPage(page);
+        break;
+    case TransmitterPage:
+        buildConnectTransmitterPage(page);
+        break;
+    case ControlsPage:
+        buildConnectControlsPage(page);
+        onRefreshDevices();
+        break;
+    case MapPage:
+        buildMapControlsPage(page);
+        break;
+    case CheckPage:
+        buildCheckInputsPage(page);
+        break;
+    default:
+        buildDonePage(page);
+        break;
+    }
+    return true;
+}
+
+void OnboardingWizard::finishPages()
+{
+    while (buildStep()) {
+    }
 }
 
 OnboardingWizard::~OnboardingWizard() = default;
@@ -202,15 +249,12 @@ void OnboardingWizard::buildFrame()
     layout->addLayout(header);
 
     m_pageStack = new QStackedWidget(this);
-    // Each page is made in the stack: one built apart would move in whole, and a move restyles
-    // all it holds.
-    m_pageStack->addWidget(buildSafetyPage());
-    m_pageStack->addWidget(buildPowerOnPage());
-    m_pageStack->addWidget(buildConnectTransmitterPage());
-    m_pageStack->addWidget(buildConnectControlsPage());
-    m_pageStack->addWidget(buildMapControlsPage());
-    m_pageStack->addWidget(buildCheckInputsPage());
-    m_pageStack->addWidget(buildDonePage());
+    // Each page is filled where it stays: one built apart would move in whole, and a move
+    // restyles all it holds.
+    for (int index = 0; index < PageCount; ++index)
+        m_pageStack->addWidget(new QWidget(m_pageStack));
+    buildSafetyPage(m_pageStack->widget(SafetyPage));
+    m_builtPages = 1;
     layout->addWidget(m_pageStack, 1);
 
     auto *footer = new QHBoxLayout;
@@ -234,9 +278,8 @@ void OnboardingWizard::buildFrame()
     layout->addLayout(footer);
 }
 
-QWidget *OnboardingWizard::buildSafetyPage()
+void OnboardingWizard::buildSafetyPage(QWidget *page)
 {
-    auto *page = new QWidget(m_pageStack);
     QVBoxLayout *layout = makePage(page, 16, tr("Before we start"),
                                    tr("You're about to control a real RC vehicle. This guide walks through the seven "
                                       "steps to get transmitting \u2014 it takes a couple of minutes."));
@@ -252,12 +295,10 @@ QWidget *OnboardingWizard::buildSafetyPage()
         card));
     layout->addWidget(card);
     layout->addStretch(1);
-    return page;
 }
 
-QWidget *OnboardingWizard::buildPowerOnPage()
+void OnboardingWizard::buildPowerOnPage(QWidget *page)
 {
-    auto *page = new QWidget(m_pageStack);
     QVBoxLayout *layout = makePage(page, 14, tr("Power on your transmitter"),
                                    tr("Plug the <b>included power supply</b> into the USB-C port on the transmitter "
                                       "labeled <b>POWER</b>. The transmitter won't run on PC power alone."));
@@ -270,12 +311,10 @@ QWidget *OnboardingWizard::buildPowerOnPage()
     connect(m_poweredCheck, &QCheckBox::toggled, this, &OnboardingWizard::refreshFooter);
     layout->addWidget(m_poweredCheck);
     layout->addStretch(1);
-    return page;
 }
 
-QWidget *OnboardingWizard::buildConnectTransmitterPage()
+void OnboardingWizard::buildConnectTransmitterPage(QWidget *page)
 {
-    auto *page = new QWidget(m_pageStack);
     QVBoxLayout *layout = makePage(page, 14, tr("Connect to your transmitter"),
                                    tr("Pick the USB port your transmitter is on. You're in <b>PC Mode</b> because "
                                       "you're using the desktop app \u2014 if you want to run without a PC, use Handle "
@@ -299,12 +338,10 @@ QWidget *OnboardingWizard::buildConnectTransmitterPage()
     m_transmitterStatus->setObjectName(QStringLiteral("guideTransmitterStatus"));
     layout->addWidget(m_transmitterStatus);
     layout->addStretch(1);
-    return page;
 }
 
-QWidget *OnboardingWizard::buildConnectControlsPage()
+void OnboardingWizard::buildConnectControlsPage(QWidget *page)
 {
-    auto *page = new QWidget(m_pageStack);
     QVBoxLayout *layout = makePage(page, 12, tr("Connect your wheel and pedals"),
                                    tr("Plug your wheel and pedals into this computer. Pedals are <b>required</b>. "
                                       "Shifter is optional."));
@@ -329,7 +366,6 @@ QWidget *OnboardingWizard::buildConnectControlsPage()
     connect(refresh, &QPushButton::clicked, this, &OnboardingWizard::onRefreshDevices);
     layout->addWidget(refresh, 0, Qt::AlignLeft);
     layout->addStretch(1);
-    return page;
 }
 
 QFrame *OnboardingWizard::buildDeviceRow(const QString &title, QComboBox **combo, QPushButton **button,
@@ -356,9 +392,8 @@ QFrame *OnboardingWizard::buildDeviceRow(const QString &title, QComboBox **combo
     return card;
 }
 
-QWidget *OnboardingWizard::buildMapControlsPage()
+void OnboardingWizard::buildMapControlsPage(QWidget *page)
 {
-    auto *page = new QWidget(m_pageStack);
     QVBoxLayout *layout = makePage(page, 14, tr("Map your controls"),
                                    tr("We've picked a preset that matches your wheel. Defaults work for most setups "
                                       "\u2014 you can fine-tune later from the Axis Config button."));
@@ -373,12 +408,10 @@ QWidget *OnboardingWizard::buildMapControlsPage()
     row->addStretch(1);
     layout->addLayout(row);
     layout->addStretch(1);
-    return page;
 }
 
-QWidget *OnboardingWizard::buildCheckInputsPage()
+void OnboardingWizard::buildCheckInputsPage(QWidget *page)
 {
-    auto *page = new QWidget(m_pageStack);
     QVBoxLayout *layout = makePage(page, 12, tr("Check your inputs"),
                                    tr("Move each control. The bars should respond. This catches a misconfigured "
                                       "throttle or swapped pedals before the car moves."));
@@ -396,7 +429,6 @@ QWidget *OnboardingWizard::buildCheckInputsPage()
                                    "Transmission, so you don't need to confirm anything here."),
                                 page));
     layout->addStretch(1);
-    return page;
 }
 
 void OnboardingWizard::addBarRow(QVBoxLayout *layout, const QString &caption, bool isSigned, QProgressBar **bar)
@@ -416,16 +448,14 @@ void OnboardingWizard::addBarRow(QVBoxLayout *layout, const QString &caption, bo
     layout->addLayout(row);
 }
 
-QWidget *OnboardingWizard::buildDonePage()
+void OnboardingWizard::buildDonePage(QWidget *page)
 {
-    auto *page = new QWidget(m_pageStack);
     QVBoxLayout *layout = makePage(page, 14, tr("You're set"),
                                    tr("You're ready. Hit Start Transmission whenever you want to drive \u2014 the "
                                       "pedal safety check runs on every start so you can relax about it."));
     layout->addWidget(
         makeLabel(LabelKind::Note, tr("You can reopen this guide any time from the Setup guide link."), page));
     layout->addStretch(1);
-    return page;
 }
 
 bool OnboardingWizard::canAdvance() const
@@ -448,6 +478,8 @@ bool OnboardingWizard::canAdvance() const
 
 void OnboardingWizard::showPage(int index)
 {
+    while ((m_builtPages <= index || (index >= TransmitterPage && !m_portsListed)) && buildStep()) {
+    }
     m_pageStack->setCurrentIndex(index);
     refreshFooter();
     refreshStepLabel();
@@ -515,7 +547,8 @@ void OnboardingWizard::onSkip()
 
 void OnboardingWizard::onTick()
 {
-    if (!m_controller)
+    // The statuses are those of the later steps: read once all are there.
+    if (!m_controller || m_builtPages < PageCount)
         return;
     CorvaneController *c = m_controller;
 
@@ -577,7 +610,7 @@ void OnboardingWizard::onConnectTransmitterClicked()
 
 void OnboardingWizard::onRefreshPorts()
 {
-    if (!m_controller)
+    if (!m_controller || !m_portCombo)
         return;
     ostra::PortListSetup setup;
     setup.prompt = tr("Choose QOR Transmitter");
@@ -616,7 +649,7 @@ void OnboardingWizard::onConnectShifterClicked()
 
 void OnboardingWizard::onRefreshDevices()
 {
-    if (!m_controller)
+    if (!m_controller || !m_wheelCombo)
         return;
     const QList<InputDeviceInfo> devices = m_controller->availableInputDevices();
     const struct
@@ -660,9 +693,11 @@ void OnboardingWizard::onRefreshDevices()
 // chosen, or only the "Choose…" prompt of a port list without a USB serial port.
 void OnboardingWizard::refreshConnectButtons()
 {
-    if (!m_controller)
+    if (!m_controller || !m_transmitterButton)
         return;
     m_transmitterButton->setEnabled(m_controller->isSerialConnected() || ostra::portChosen(m_portCombo));
+    if (!m_wheelButton)
+        return;
     const struct
     {
         bool (CorvaneController::*isConnected)() const;

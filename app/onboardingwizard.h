@@ -24,6 +24,11 @@ public:
     OnboardingWizard(CorvaneController *controller, QWidget *parent);
     ~OnboardingWizard() override;
 
+    // Opening builds the first step only; the others follow in later passes of the event loop,
+    // or at once from here (or as a step is turned to).
+    void finishPages();
+    int builtPages() const { return m_builtPages; }
+
 signals:
     void requestStartTransmission();
     void requestOpenAxisConfig();
@@ -42,13 +47,17 @@ public slots:
 
 private:
     void buildFrame();
-    QWidget *buildSafetyPage();
-    QWidget *buildPowerOnPage();
-    QWidget *buildConnectTransmitterPage();
-    QWidget *buildConnectControlsPage();
-    QWidget *buildMapControlsPage();
-    QWidget *buildCheckInputsPage();
-    QWidget *buildDonePage();
+    void buildNextPage();
+    // Builds the next step still to come, or lists the ports once their step is there; false
+    // when nothing is left.
+    bool buildStep();
+    void buildSafetyPage(QWidget *page);
+    void buildPowerOnPage(QWidget *page);
+    void buildConnectTransmitterPage(QWidget *page);
+    void buildConnectControlsPage(QWidget *page);
+    void buildMapControlsPage(QWidget *page);
+    void buildCheckInputsPage(QWidget *page);
+    void buildDonePage(QWidget *page);
     QFrame *buildDeviceRow(const QString &title, QComboBox **combo, QPushButton **button, QLabel **status,
                            void (OnboardingWizard::*connectSlot)());
     void addBarRow(QVBoxLayout *layout, const QString &caption, bool isSigned, QProgressBar **bar);
@@ -85,6 +94,8 @@ private:
     QProgressBar *m_brakeBar = nullptr;
     QProgressBar *m_clutchBar = nullptr;
     QTimer *m_tickTimer = nullptr;
+    int m_builtPages = 0;
+    bool m_portsListed = false;
 };
 
 } // namespace corvane

@@ -119,7 +119,7 @@ AxisConfigDialog::~AxisConfigDialog() = default;
 
 void AxisConfigDialog::buildUi()
 {
-    auto *layout = new QVBoxLayout(this);
+    auto *layout = new QVBoxLayout(ostra::dialogContent(this));
     layout->setSpacing(12);
 
     m_pageChooser = new ostra::Segmented({tr("Mapping"), tr("Calibration")}, this);

@@ -53,7 +53,7 @@ ButtonConfigDialog::~ButtonConfigDialog() = default;
 
 void ButtonConfigDialog::buildUi()
 {
-    auto *layout = new QVBoxLayout(this);
+    auto *layout = new QVBoxLayout(ostra::dialogContent(this));
     layout->setSpacing(12);
 
     auto *header = new QWidget(this);

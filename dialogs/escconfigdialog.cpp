@@ -52,7 +52,7 @@ EscConfigDialog::EscConfigDialog(CorvaneController *controller, QWidget *parent)
     m_savedCenter = running.steeringCenter;
     m_savedRight = running.steeringRight;
 
-    auto *layout = new QVBoxLayout(this);
+    auto *layout = new QVBoxLayout(ostra::dialogContent(this));
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     auto *scroll = new QScrollArea(this);

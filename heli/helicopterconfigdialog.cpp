@@ -22,6 +22,7 @@
 #include "bridge/helicopterinput.h"
 #include "heli/helidialogparts.h"
 #include "ostraui/dialogcards.h"
+#include "ostraui/dialogchrome.h"
 #include "ostraui/theme.h"
 
 namespace corvane {
@@ -93,15 +94,15 @@ HelicopterConfigDialog::HelicopterConfigDialog(CorvaneController *controller, QW
 {
     setWindowTitle(tr("Channel Mapping & Calibration"));
     setMinimumSize(560, 560);
-    auto *layout = new QVBoxLayout(this);
+    auto *layout = new QVBoxLayout(ostra::dialogContent(this));
     m_tabs = new QTabWidget(this);
+    layout->addWidget(m_tabs, 1);
     auto *mapping = new QWidget;
     m_tabs->addTab(ostra::makeScrollPage(mapping), tr("Mapping"));
     buildMappingTab(mapping);
     auto *calibration = new QWidget;
     m_tabs->addTab(ostra::makeScrollPage(calibration), tr("Calibration"));
     buildCalibrationTab(calibration);
-    layout->addWidget(m_tabs, 1);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);

@@ -7,6 +7,7 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
@@ -176,7 +177,24 @@ private:
     bool m_dialogSetsWidth = false;
 };
 
+void paintCardShadow(QPainter *painter, const QRectF &card)
+{
+    const QColor shadow = ThemeColors::shadow;
+    paintShadow(painter, card, 20, 20, 44, -14, withAlpha(shadow, isDarkTheme() ? 0.6 : 0.3));
+    paintShadow(painter, card, 20, 1, 3, 0, withAlpha(shadow, 0.06));
+}
+
 } // namespace
+
+void prepareDialogChrome()
+{
+    // Blurring the card's shadow takes about 20 ms; the first dialog opened would pay it.
+    QImage scratch(160, 160, QImage::Format_ARGB32_Premultiplied);
+    scratch.fill(Qt::transparent);
+    QPainter p(&scratch);
+    p.setRenderHint(QPainter::Antialiasing);
+    paintCardShadow(&p, QRectF(scratch.rect()).marginsRemoved(QMarginsF(kShadowRoom)));
+}
 
 Qt::WindowFlags chromeFlags(Qt::WindowFlags flags)
 {
@@ -355,9 +373,7 @@ private:
         }
         p.setRenderHint(QPainter::Antialiasing);
         const QRectF card = QRectF(m_dialog->rect()).marginsRemoved(QMarginsF(kShadowRoom));
-        const QColor shadow = ThemeColors::shadow;
-        paintShadow(&p, card, 20, 20, 44, -14, withAlpha(shadow, isDarkTheme() ? 0.6 : 0.3));
-        paintShadow(&p, card, 20, 1, 3, 0, withAlpha(shadow, 0.06));
+        paintCardShadow(&p, card);
         p.setPen(QPen(ThemeColors::borderLight, 1));
         p.setBrush(ThemeColors::surface);
         p.drawRoundedRect(card.adjusted(0.5, 0.5, -0.5, -0.5), 20, 20);
@@ -539,6 +555,18 @@ QIcon closeIcon()
     return *icon;
 }
 
+QWidget *dialogContent(QDialog *dialog)
+{
+    if (auto *content = dialog->findChild<QWidget *>(QStringLiteral("ostraDialogContent"), Qt::FindDirectChildrenOnly))
+        return content;
+    if (auto *scroll = dialog->findChild<CardScroll *>(QStringLiteral("ostraDialogScroll"), Qt::FindDirectChildrenOnly))
+        return scroll->widget();
+    auto *content = new QWidget(dialog);
+    content->setObjectName(QStringLiteral("ostraDialogContent"));
+    new CardScroll(content, dialog);
+    return content;
+}
+
 void applyDialogChrome(QDialog *dialog, const QString &subtitle)
 {
     if (!dialog || dialog->property("ostraDialog").toBool())
@@ -560,18 +588,20 @@ void applyDialogChrome(QDialog *dialog, const QString &subtitle)
     dialog->setAttribute(Qt::WA_TranslucentBackground);
     setStyleState(dialog, "ostraChrome", true);
 
-    // In the card's scroll area while still empty: the dialog's widgets then move once, not twice.
-    auto *content = new QWidget(dialog);
-    content->setObjectName(QStringLiteral("ostraDialogContent"));
-    auto *scroll = new CardScroll(content, dialog);
+    // In the card's scroll area while still empty: the dialog's widgets then move once, not twice,
+    // and not at all when the dialog built them there.
+    QWidget *content = dialogContent(dialog);
+    auto *scroll = static_cast<CardScroll *>(content->parentWidget()->parentWidget());
     QWidget *footer = nullptr;
-    if (QLayout *existing = dialog->layout()) {
+    QLayout *existing = dialog->layout() ? dialog->layout() : content->layout();
+    if (existing) {
         // Margins the dialog chose stay; the style's defaults give way to the header's inset, so
         // the content lines up with the title and keeps clear of the card's edges.
         const QMargins own = existing->contentsMargins();
         existing->unsetContentsMargins();
         const bool chosen = existing->contentsMargins() != own;
-        content->setLayout(existing);
+        if (dialog->layout() == existing)
+            content->setLayout(existing);
         const QMargins inset = chosen ? own : kContentInset;
         existing->setContentsMargins(inset);
         if (QLayoutItem *bar = takeFooter(existing)) {

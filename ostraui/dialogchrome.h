@@ -12,6 +12,15 @@ namespace ostra {
 // Call it last, after the dialog's layout, title and size constraints; a second call does nothing.
 void applyDialogChrome(QDialog *dialog, const QString &subtitle = QString());
 
+// Makes ahead what the first dressed dialog would make as it paints (its card's shadow): call
+// once the theme is set, before anything runs that a dialog opening may hold up.
+void prepareDialogChrome();
+
+// The widget a dialog may build its content in, already in the card's scroll area: a layout set
+// on it stands for the dialog's own. Built there, nothing moves when the dialog is dressed (a
+// built tree moved under the style sheet is restyled whole).
+QWidget *dialogContent(QDialog *dialog);
+
 // The window flags of a dressed dialog, from its own.
 Qt::WindowFlags chromeFlags(Qt::WindowFlags flags);
 

@@ -51,7 +51,7 @@ LedConfigDialog::LedConfigDialog(CorvaneController *controller, QWidget *parent)
 
 void LedConfigDialog::buildUi()
 {
-    auto *layout = new QVBoxLayout(this);
+    auto *layout = new QVBoxLayout(ostra::dialogContent(this));
     layout->setSpacing(12);
 
     auto *header = new QHBoxLayout;

@@ -53,6 +53,7 @@ struct Guide
     template<typename T = QLabel>
     T *named(const char *name) const
     {
+        wizard.finishPages();
         return wizard.findChild<T *>(QLatin1String(name));
     }
     int page() const { return wizard.findChild<QStackedWidget *>()->currentIndex(); }
@@ -61,7 +62,11 @@ struct Guide
     QPushButton *next() const { return button("nextBtn"); }
     QComboBox *combo(const char *name) const { return named<QComboBox>(name); }
     int bar(const char *name) const { return named<QProgressBar>(name)->value(); }
-    void tick() const { wizard.onTick(); }
+    void tick() const
+    {
+        wizard.finishPages();
+        wizard.onTick();
+    }
     // Forward to the page, ticking the box of page 2 on the way; false when a gate holds.
     bool advanceTo(int index) const
     {
@@ -235,6 +240,19 @@ private slots:
         corvane::SerialPortLister::setFixedPorts({usbPort(first, description)});
         wizard.onRefreshPorts();
         QCOMPARE(ports->currentData(), QVariant(first));
+    }
+
+    // Opening builds the first step only; the others and the port list follow in later passes.
+    void laterStepsFollowOpening()
+    {
+        corvane::SerialPortLister::setFixedPorts({usbPort(QStringLiteral("/dev/ttyFAKE0"))});
+        corvane::CorvaneController controller;
+        OnboardingWizard wizard(&controller, nullptr);
+        QCOMPARE(wizard.builtPages(), 1);
+        QVERIFY(!wizard.findChild<QComboBox *>(QStringLiteral("guidePortCombo")));
+        QTRY_COMPARE(wizard.builtPages(), 7);
+        QTRY_COMPARE(wizard.findChild<QComboBox *>(QStringLiteral("guidePortCombo"))->count(), 1);
+        corvane::SerialPortLister::setFixedPorts({});
     }
 
     // An on-board UART listed first by the system does not take the place of the transmitter.

@@ -58,6 +58,7 @@ PortList open(List list, corvane::CorvaneController *controller, corvane::Motion
     switch (list) {
     case SetupGuide:
         shown.owner = std::make_unique<corvane::OnboardingWizard>(controller, nullptr);
+        static_cast<corvane::OnboardingWizard *>(shown.owner.get())->finishPages();
         shown.combo = shown.owner->findChild<QComboBox *>(QStringLiteral("guidePortCombo"));
         shown.action = shown.owner->findChild<QPushButton *>(QStringLiteral("guideTransmitterBtn"));
         return shown;

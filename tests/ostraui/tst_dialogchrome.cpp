@@ -156,9 +156,13 @@ private slots:
     void dressingRestylesContentOnce_data()
     {
         QTest::addColumn<bool>("polished");
-        QTest::newRow("built") << false;
+        QTest::addColumn<bool>("inCard");
+        QTest::addColumn<int>("restyles");
+        QTest::newRow("built") << false << false << 1;
         // A layout asked for its size while the dialog was built polishes what it holds.
-        QTest::newRow("polished while built") << true;
+        QTest::newRow("polished while built") << true << false << 1;
+        // Built in the card's content from the start, nothing moves.
+        QTest::newRow("built in its card") << true << true << 0;
     }
 
     // Each move of a widget under a style sheet restyles it and all it holds, the costly part of
@@ -166,10 +170,12 @@ private slots:
     void dressingRestylesContentOnce()
     {
         QFETCH(bool, polished);
+        QFETCH(bool, inCard);
+        QFETCH(int, restyles);
         QWidget window;
         window.setStyleSheet(QStringLiteral("QLabel { color: #123456; }"));
         QDialog dialog(&window);
-        auto *layout = new QVBoxLayout(&dialog);
+        auto *layout = new QVBoxLayout(inCard ? ostra::dialogContent(&dialog) : &dialog);
         auto *label = new QLabel(QStringLiteral("Throttle"));
         layout->addWidget(label);
         layout->addWidget(new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel));
@@ -179,7 +185,8 @@ private slots:
         int restyled = 0;
         EventCounter counter(label, QEvent::StyleChange, &restyled);
         applyDialogChrome(&dialog);
-        QCOMPARE(restyled, 1);
+        QCOMPARE(restyled, restyles);
+        QCOMPARE(label->parentWidget()->objectName(), QStringLiteral("ostraDialogContent"));
         QCOMPARE(dialog.windowFlags(), ostra::chromeFlags(flags));
         QVERIFY(dialog.isWindow());
         dialog.show();
