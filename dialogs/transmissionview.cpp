@@ -136,8 +136,6 @@ TransmissionView::TransmissionView(CorvaneController *controller, QWidget *paren
         rebuildParameterTree();
     updateConfigureButton();
     updateRfState();
-
-    ostra::applyDialogChrome(this, QString());
 }
 
 TransmissionView::~TransmissionView() = default;
@@ -162,6 +160,19 @@ void TransmissionView::buildUi()
     scroll->setWidget(content);
     outer->addWidget(scroll);
 
+    // Last in the dialog's own layout, so that the chrome keeps it in view as the card's footer.
+    auto *closeRow = new QHBoxLayout;
+    closeRow->setContentsMargins(16, 0, 16, 16);
+    closeRow->addStretch(1);
+    auto *closeButton = new QPushButton(tr("Close"), this);
+    connect(closeButton, &QPushButton::clicked, this, &QDialog::accept);
+    closeRow->addWidget(closeButton);
+    outer->addLayout(closeRow);
+
+    // The chrome moves the dialog's content into its card: moved while still empty, the tabs built
+    // next are restyled nowhere but in their place.
+    ostra::applyDialogChrome(this, QString());
+
     // As tall as the tab shown: a short tab leaves no empty card standing as tall as the longest.
     auto *tabs = new CurrentPageTabWidget(content);
     m_tabs = tabs;
@@ -185,15 +196,6 @@ void TransmissionView::buildUi()
     buildRfTab(rfLayout, rfPage);
 
     m_tabs->addTab(new ReceiverSettingsPanel(m_controller, tabs->pageParent()), tr("Receiver"));
-
-    // Last in the dialog's own layout, so that the chrome keeps it in view as the card's footer.
-    auto *closeRow = new QHBoxLayout;
-    closeRow->setContentsMargins(16, 0, 16, 16);
-    closeRow->addStretch(1);
-    auto *closeButton = new QPushButton(tr("Close"), this);
-    connect(closeButton, &QPushButton::clicked, this, &QDialog::accept);
-    closeRow->addWidget(closeButton);
-    outer->addLayout(closeRow);
 
     if (m_controller) {
         connect(m_controller, &CorvaneController::telemetrySensorsUpdated, this,
