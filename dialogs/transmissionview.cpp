@@ -74,7 +74,7 @@ double be16(const QByteArray &payload, int offset)
 
 } // namespace
 
-TransmissionView::TransmissionView(CorvaneController *controller, QWidget *parent)
+TransmissionView::TransmissionView(CorvaneController *controller, QWidget *parent, Tab shown)
     : QDialog(parent)
     , m_controller(controller)
     , m_manager(controller ? controller->elrsParameterManager() : nullptr)
@@ -98,7 +98,7 @@ TransmissionView::TransmissionView(CorvaneController *controller, QWidget *paren
     m_applyTimer->setInterval(ApplyRestartDelayMs);
     connect(m_applyTimer, &QTimer::timeout, this, &TransmissionView::showAppliedNotice);
 
-    buildUi();
+    buildUi(shown);
 
     if (m_controller) {
         connect(m_controller, &CorvaneController::linkStatisticsUpdated, this,
@@ -140,7 +140,7 @@ TransmissionView::TransmissionView(CorvaneController *controller, QWidget *paren
 
 TransmissionView::~TransmissionView() = default;
 
-void TransmissionView::buildUi()
+void TransmissionView::buildUi(Tab shown)
 {
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -178,8 +178,24 @@ void TransmissionView::buildUi()
     m_tabs = tabs;
     column->addWidget(m_tabs, 1);
 
+    // The tab shown is chosen while the pages are empty: choosing it later lays out the filled
+    // page once more for a dialog not yet sized.
     auto *telemetryPage = new QWidget(m_tabs);
     m_tabs->addTab(telemetryPage, tr("Telemetry"));
+    auto *rfPage = new QWidget(m_tabs);
+    m_tabs->addTab(rfPage, tr("RF settings"));
+    // The receiver page is made when first shown, or in the pass after the dialog shows: an
+    // opening builds what it shows, and the channel stream runs between.
+    m_receiverPage = new QWidget(tabs->pageParent());
+    auto *receiverLayout = new QVBoxLayout(m_receiverPage);
+    receiverLayout->setContentsMargins(0, 0, 0, 0);
+    m_tabs->addTab(m_receiverPage, tr("Receiver"));
+    connect(m_tabs, &QTabWidget::currentChanged, this, [this](int index) {
+        if (index == ReceiverTab)
+            buildReceiverPage();
+    });
+    m_tabs->setCurrentIndex(shown);
+
     auto *telemetryLayout = new QVBoxLayout(telemetryPage);
     telemetryLayout->setContentsMargins(12, 12, 12, 12);
     telemetryLayout->setSpacing(12);
@@ -188,14 +204,10 @@ void TransmissionView::buildUi()
     telemetryLayout->addWidget(buildConsoleCard(telemetryPage));
     telemetryLayout->addStretch(1);
 
-    auto *rfPage = new QWidget(m_tabs);
-    m_tabs->addTab(rfPage, tr("RF settings"));
     auto *rfLayout = new QVBoxLayout(rfPage);
     rfLayout->setContentsMargins(12, 12, 12, 12);
     rfLayout->setSpacing(12);
     buildRfTab(rfLayout, rfPage);
-
-    m_tabs->addTab(new ReceiverSettingsPanel(m_controller, tabs->pageParent()), tr("Receiver"));
 
     if (m_controller) {
         connect(m_controller, &CorvaneController::telemetrySensorsUpdated, this,
@@ -215,6 +227,18 @@ void TransmissionView::buildUi()
     }
     updateDiscoverButton();
     updateWifiButtons();
+}
+
+void TransmissionView::buildReceiverPage()
+{
+    if (m_receiverPanel)
+        return;
+    m_receiverPanel = new ReceiverSettingsPanel(m_controller, m_receiverPage);
+    m_receiverPage->layout()->addWidget(m_receiverPanel);
+    // On a page already on screen now, not a pass later; otherwise with the page (shown before
+    // the dialog, a page is laid out for a size it does not have yet).
+    if (m_receiverPage->isVisible())
+        m_receiverPanel->show();
 }
 
 // --- link status ---------------------------------------------------------------------------
