@@ -164,9 +164,9 @@ void TransmissionView::buildUi(Tab shown)
     auto *closeRow = new QHBoxLayout;
     closeRow->setContentsMargins(16, 0, 16, 16);
     closeRow->addStretch(1);
-    auto *closeButton = new QPushButton(tr("Close"), this);
-    connect(closeButton, &QPushButton::clicked, this, &QDialog::accept);
-    closeRow->addWidget(closeButton);
+    m_closeButton = new QPushButton(tr("Close"), this);
+    connect(m_closeButton, &QPushButton::clicked, this, &QDialog::accept);
+    closeRow->addWidget(m_closeButton);
     outer->addLayout(closeRow);
 
     // The chrome moves the dialog's content into its card: moved while still empty, the tabs built
@@ -227,6 +227,25 @@ void TransmissionView::buildUi(Tab shown)
     }
     updateDiscoverButton();
     updateWifiButtons();
+    keepFooterLastInTabOrder();
+}
+
+void TransmissionView::keepFooterLastInTabOrder()
+{
+    // Tab reaches "Close" and the chrome's own controls after the pages, made after them or not.
+    QList<QWidget *> footer;
+    bool pastClose = false;
+    for (QWidget *w = nextInFocusChain(); w != this; w = w->nextInFocusChain()) {
+        pastClose = pastClose || w == m_closeButton;
+        if (pastClose && w != m_tabs && !m_tabs->isAncestorOf(w))
+            footer.append(w);
+    }
+    QWidget *last = previousInFocusChain();
+    for (QWidget *w : std::as_const(footer)) {
+        if (w != last)
+            setTabOrder(last, w);
+        last = w;
+    }
 }
 
 void TransmissionView::buildReceiverPage()
@@ -239,6 +258,7 @@ void TransmissionView::buildReceiverPage()
     // the dialog, a page is laid out for a size it does not have yet).
     if (m_receiverPage->isVisible())
         m_receiverPanel->show();
+    keepFooterLastInTabOrder();
 }
 
 // --- link status ---------------------------------------------------------------------------

@@ -139,6 +139,7 @@ private slots:
 private:
     // Frame, link card, sensors and console (transmissionview.cpp).
     void buildUi(Tab shown);
+    void keepFooterLastInTabOrder();
     QWidget *buildLinkCard(QWidget *page);
     QWidget *buildSensorsCard(QWidget *page);
     QWidget *buildConsoleCard(QWidget *page);
@@ -186,6 +187,7 @@ private:
     QList<QPushButton *> m_wifiButtons;
     QTabWidget *m_tabs = nullptr;
     QWidget *m_receiverPage = nullptr;
+    QPushButton *m_closeButton = nullptr;
     ReceiverSettingsPanel *m_receiverPanel = nullptr;
 
     QLabel *m_rssi1 = nullptr;

@@ -26,7 +26,8 @@ public:
     static QList<SerialPortEntry> availablePorts();
     // As availablePorts(), from the system's last listing, without listing now (listing takes
     // ~10 ms, too long for a window opening while the channel stream runs); a new listing is then
-    // made in the background for the next caller. Lists now when nothing was listed yet.
+    // made in the background for the next caller. Lists now when nothing was listed yet (so the
+    // first listing, and what it loads of the system, is never made by two threads at once).
     static QList<SerialPortEntry> recentPorts();
     // Lists now; every listing becomes the recent one.
     static QList<SerialPortEntry> systemPorts();

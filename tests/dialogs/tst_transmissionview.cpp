@@ -12,6 +12,7 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <memory>
 
 #include "bridge/corvanecontroller.h"
@@ -1086,7 +1087,17 @@ private slots:
         }
         view.show();
         QTRY_COMPARE(receiverPanels(), 1);
-        QVERIFY(view.findChild<corvane::ReceiverSettingsPanel *>()->isVisibleTo(view.findChild<QTabWidget *>()->widget(2)));
+        auto *tabs = view.findChild<QTabWidget *>();
+        QVERIFY(view.findChild<corvane::ReceiverSettingsPanel *>()->isVisibleTo(tabs->widget(2)));
+        // Tab reaches "Close" after every control of the pages, the receiver's made later too.
+        QList<QWidget *> chain;
+        for (QWidget *w = view.nextInFocusChain(); w != &view; w = w->nextInFocusChain())
+            chain << w;
+        const auto close = std::find_if(chain.cbegin(), chain.cend(), [](QWidget *w) {
+            return qobject_cast<QPushButton *>(w) && static_cast<QPushButton *>(w)->text() == "Close";
+        });
+        QVERIFY(close != chain.cend());
+        QVERIFY(std::none_of(close, chain.cend(), [tabs](QWidget *w) { return tabs->isAncestorOf(w); }));
     }
 
     // The tab widget measures the page it shows; a hidden one is not laid out for every width.
