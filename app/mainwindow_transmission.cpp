@@ -23,16 +23,15 @@ void paceRepaintsWhileTransmitting(QWidget *window, corvane::CorvaneController *
 
 void MainWindow::onConfigureTransmission(bool rfSettings)
 {
-    corvane::TransmissionView view(m_controller, this);
-    if (rfSettings)
-        view.showRfSettingsTab();
+    corvane::TransmissionView view(m_controller, this,
+                                   rfSettings ? corvane::TransmissionView::RfSettingsTab
+                                              : corvane::TransmissionView::TelemetryTab);
     view.exec();
 }
 
 void MainWindow::onConfigureReceiver()
 {
-    corvane::TransmissionView view(m_controller, this);
-    view.showReceiverTab();
+    corvane::TransmissionView view(m_controller, this, corvane::TransmissionView::ReceiverTab);
     view.exec();
 }
 

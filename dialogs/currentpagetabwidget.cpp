@@ -29,22 +29,23 @@ QSize CurrentPageTabWidget::minimumSizeHint() const
 
 int CurrentPageTabWidget::heightForWidth(int width) const
 {
-    const int whole = QTabWidget::heightForWidth(width);
     const QWidget *shown = currentWidget();
-    if (whole < 0 || !shown)
-        return whole;
-    // The pages' width, as Qt reckons it for tabs along the top (this program's are).
+    if (!shown)
+        return QTabWidget::heightForWidth(width);
+    // Qt's sum for tabs along the top (this program's are), with the shown page in place of the
+    // stack: a hidden page laid out for every width asked costs as much as the shown one.
     QStyleOptionTabWidgetFrame option;
     initStyleOption(&option);
     option.state = QStyle::State_None;
-    const int pageWidth = width - style()->sizeFromContents(QStyle::CT_TabWidget, &option, QSize(0, 0), this).width();
-    const auto pageHeight = [pageWidth](const QWidget *page) {
-        return page->hasHeightForWidth() ? page->heightForWidth(pageWidth) : page->sizeHint().height();
-    };
-    int tallest = 0;
-    for (int i = 0; i < count(); ++i)
-        tallest = qMax(tallest, pageHeight(widget(i)));
-    return whole - qMax(0, tallest - pageHeight(shown));
+    const QSize frame = style()->sizeFromContents(QStyle::CT_TabWidget, &option, QSize(0, 0), this);
+    int bar = tabBarAutoHide() && count() < 2 ? 0 : tabBar()->sizeHint().height();
+    for (const Qt::Corner corner : {Qt::TopLeftCorner, Qt::TopRightCorner}) {
+        if (const QWidget *widget = cornerWidget(corner))
+            bar = qMax(bar, widget->sizeHint().height());
+    }
+    const int pageWidth = width - frame.width();
+    const int page = shown->hasHeightForWidth() ? shown->heightForWidth(pageWidth) : shown->sizeHint().height();
+    return frame.height() + bar + page;
 }
 
 QSize CurrentPageTabWidget::forCurrentPage(QSize whole, QSize (QWidget::*pageHint)() const) const

@@ -15,7 +15,8 @@ public:
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
-    // Pages with wrapped text are laid out by height for width, which Qt takes of the tallest.
+    // Pages with wrapped text are laid out by height for width, which Qt takes of the tallest
+    // and this of the shown page alone.
     int heightForWidth(int width) const override;
     // Where a page built whole before it is added is made: adding it then moves nothing, and a
     // move restyles all the page holds.

@@ -74,7 +74,7 @@ double be16(const QByteArray &payload, int offset)
 
 } // namespace
 
-TransmissionView::TransmissionView(CorvaneController *controller, QWidget *parent)
+TransmissionView::TransmissionView(CorvaneController *controller, QWidget *parent, Tab shown)
     : QDialog(parent)
     , m_controller(controller)
     , m_manager(controller ? controller->elrsParameterManager() : nullptr)
@@ -98,7 +98,7 @@ TransmissionView::TransmissionView(CorvaneController *controller, QWidget *paren
     m_applyTimer->setInterval(ApplyRestartDelayMs);
     connect(m_applyTimer, &QTimer::timeout, this, &TransmissionView::showAppliedNotice);
 
-    buildUi();
+    buildUi(shown);
 
     if (m_controller) {
         connect(m_controller, &CorvaneController::linkStatisticsUpdated, this,
@@ -136,13 +136,11 @@ TransmissionView::TransmissionView(CorvaneController *controller, QWidget *paren
         rebuildParameterTree();
     updateConfigureButton();
     updateRfState();
-
-    ostra::applyDialogChrome(this, QString());
 }
 
 TransmissionView::~TransmissionView() = default;
 
-void TransmissionView::buildUi()
+void TransmissionView::buildUi(Tab shown)
 {
     auto *outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -162,13 +160,42 @@ void TransmissionView::buildUi()
     scroll->setWidget(content);
     outer->addWidget(scroll);
 
+    // Last in the dialog's own layout, so that the chrome keeps it in view as the card's footer.
+    auto *closeRow = new QHBoxLayout;
+    closeRow->setContentsMargins(16, 0, 16, 16);
+    closeRow->addStretch(1);
+    m_closeButton = new QPushButton(tr("Close"), this);
+    connect(m_closeButton, &QPushButton::clicked, this, &QDialog::accept);
+    closeRow->addWidget(m_closeButton);
+    outer->addLayout(closeRow);
+
+    // The chrome moves the dialog's content into its card: moved while still empty, the tabs built
+    // next are restyled nowhere but in their place.
+    ostra::applyDialogChrome(this, QString());
+
     // As tall as the tab shown: a short tab leaves no empty card standing as tall as the longest.
     auto *tabs = new CurrentPageTabWidget(content);
     m_tabs = tabs;
     column->addWidget(m_tabs, 1);
 
+    // The tab shown is chosen while the pages are empty: choosing it later lays out the filled
+    // page once more for a dialog not yet sized.
     auto *telemetryPage = new QWidget(m_tabs);
     m_tabs->addTab(telemetryPage, tr("Telemetry"));
+    auto *rfPage = new QWidget(m_tabs);
+    m_tabs->addTab(rfPage, tr("RF settings"));
+    // The receiver page is made when first shown, or in the pass after the dialog shows: an
+    // opening builds what it shows, and the channel stream runs between.
+    m_receiverPage = new QWidget(tabs->pageParent());
+    auto *receiverLayout = new QVBoxLayout(m_receiverPage);
+    receiverLayout->setContentsMargins(0, 0, 0, 0);
+    m_tabs->addTab(m_receiverPage, tr("Receiver"));
+    connect(m_tabs, &QTabWidget::currentChanged, this, [this](int index) {
+        if (index == ReceiverTab)
+            buildReceiverPage();
+    });
+    m_tabs->setCurrentIndex(shown);
+
     auto *telemetryLayout = new QVBoxLayout(telemetryPage);
     telemetryLayout->setContentsMargins(12, 12, 12, 12);
     telemetryLayout->setSpacing(12);
@@ -177,23 +204,10 @@ void TransmissionView::buildUi()
     telemetryLayout->addWidget(buildConsoleCard(telemetryPage));
     telemetryLayout->addStretch(1);
 
-    auto *rfPage = new QWidget(m_tabs);
-    m_tabs->addTab(rfPage, tr("RF settings"));
     auto *rfLayout = new QVBoxLayout(rfPage);
     rfLayout->setContentsMargins(12, 12, 12, 12);
     rfLayout->setSpacing(12);
     buildRfTab(rfLayout, rfPage);
-
-    m_tabs->addTab(new ReceiverSettingsPanel(m_controller, tabs->pageParent()), tr("Receiver"));
-
-    // Last in the dialog's own layout, so that the chrome keeps it in view as the card's footer.
-    auto *closeRow = new QHBoxLayout;
-    closeRow->setContentsMargins(16, 0, 16, 16);
-    closeRow->addStretch(1);
-    auto *closeButton = new QPushButton(tr("Close"), this);
-    connect(closeButton, &QPushButton::clicked, this, &QDialog::accept);
-    closeRow->addWidget(closeButton);
-    outer->addLayout(closeRow);
 
     if (m_controller) {
         connect(m_controller, &CorvaneController::telemetrySensorsUpdated, this,
@@ -213,6 +227,38 @@ void TransmissionView::buildUi()
     }
     updateDiscoverButton();
     updateWifiButtons();
+    keepFooterLastInTabOrder();
+}
+
+void TransmissionView::keepFooterLastInTabOrder()
+{
+    // Tab reaches "Close" and the chrome's own controls after the pages, made after them or not.
+    QList<QWidget *> footer;
+    bool pastClose = false;
+    for (QWidget *w = nextInFocusChain(); w != this; w = w->nextInFocusChain()) {
+        pastClose = pastClose || w == m_closeButton;
+        if (pastClose && w != m_tabs && !m_tabs->isAncestorOf(w))
+            footer.append(w);
+    }
+    QWidget *last = previousInFocusChain();
+    for (QWidget *w : std::as_const(footer)) {
+        if (w != last)
+            setTabOrder(last, w);
+        last = w;
+    }
+}
+
+void TransmissionView::buildReceiverPage()
+{
+    if (m_receiverPanel)
+        return;
+    m_receiverPanel = new ReceiverSettingsPanel(m_controller, m_receiverPage);
+    m_receiverPage->layout()->addWidget(m_receiverPanel);
+    // On a page already on screen now, not a pass later; otherwise with the page (shown before
+    // the dialog, a page is laid out for a size it does not have yet).
+    if (m_receiverPage->isVisible())
+        m_receiverPanel->show();
+    keepFooterLastInTabOrder();
 }
 
 // --- link status ---------------------------------------------------------------------------

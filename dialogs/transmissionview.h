@@ -28,6 +28,7 @@ namespace corvane {
 class CorvaneController;
 class ElrsParameterManager;
 struct ElrsParameter;
+class ReceiverSettingsPanel;
 
 // The "Telemetry" dialog of the transmitter link. Tab "Telemetry": link status, the telemetry
 // sensors the car sends and a raw CRSF console with a command line; tab "RF settings": the ELRS
@@ -84,10 +85,17 @@ public:
     static constexpr int MaxConsoleLines = 400;
     static constexpr qint64 SensorStaleMs = 2000;
 
-    TransmissionView(CorvaneController *controller, QWidget *parent = nullptr);
+    enum Tab : int {
+        TelemetryTab = 0,
+        RfSettingsTab = 1,
+        ReceiverTab = 2,
+    };
+
+    TransmissionView(CorvaneController *controller, QWidget *parent = nullptr, Tab shown = TelemetryTab);
     ~TransmissionView() override;
 
     void showRfSettingsTab();
+    // Builds the receiver page now if it was not yet.
     void showReceiverTab();
 
     // A sensor silent for more than 2 s, or never heard, is shown greyed.
@@ -125,11 +133,13 @@ private slots:
     // The timers' work, callable on their own.
     void refreshCounters();
     void onRetryTimeout();
+    void buildReceiverPage();
     void showAppliedNotice();
 
 private:
     // Frame, link card, sensors and console (transmissionview.cpp).
-    void buildUi();
+    void buildUi(Tab shown);
+    void keepFooterLastInTabOrder();
     QWidget *buildLinkCard(QWidget *page);
     QWidget *buildSensorsCard(QWidget *page);
     QWidget *buildConsoleCard(QWidget *page);
@@ -176,6 +186,9 @@ private:
     QPushButton *m_configureButton = nullptr;
     QList<QPushButton *> m_wifiButtons;
     QTabWidget *m_tabs = nullptr;
+    QWidget *m_receiverPage = nullptr;
+    QPushButton *m_closeButton = nullptr;
+    ReceiverSettingsPanel *m_receiverPanel = nullptr;
 
     QLabel *m_rssi1 = nullptr;
     QLabel *m_rssi2 = nullptr;

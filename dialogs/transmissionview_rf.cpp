@@ -274,13 +274,13 @@ void TransmissionView::buildManualPanel(QWidget *card)
 void TransmissionView::showRfSettingsTab()
 {
     if (m_tabs)
-        m_tabs->setCurrentIndex(1);
+        m_tabs->setCurrentIndex(RfSettingsTab);
 }
 
 void TransmissionView::showReceiverTab()
 {
     if (m_tabs)
-        m_tabs->setCurrentIndex(2);
+        m_tabs->setCurrentIndex(ReceiverTab);
 }
 
 void TransmissionView::showEvent(QShowEvent *event)
@@ -288,6 +288,7 @@ void TransmissionView::showEvent(QShowEvent *event)
     QDialog::showEvent(event);
     updateConfigureButton();
     updateRfState();
+    QTimer::singleShot(0, this, &TransmissionView::buildReceiverPage);
 }
 
 void TransmissionView::done(int result)

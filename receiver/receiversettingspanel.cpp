@@ -15,6 +15,7 @@
 #include "ostraui/portlist.h"
 #include "ostraui/theme.h"
 #include "ostraui/toggle.h"
+#include "platform/serial/serialportlister.h"
 #include "platform/storage/settingsfile.h"
 #include "receiver/hintlabel.h"
 
@@ -96,7 +97,8 @@ ReceiverSettingsPanel::ReceiverSettingsPanel(CorvaneController *controller, QWid
     connect(manager, &ReceiverConfigManager::consoleLine, this, &ReceiverSettingsPanel::appendConsoleLine);
     connect(manager, &ReceiverConfigManager::mountingChanged, this, &ReceiverSettingsPanel::finishMountingDetection);
 
-    refreshPorts();
+    // Opened while the channel stream runs: the last listing now, Refresh lists anew.
+    fillPorts(SerialPortLister::recentPorts());
     refreshFromManager();
 }
 

@@ -22,6 +22,7 @@ namespace corvane {
 
 class CorvaneController;
 class ReceiverConfigManager;
+struct SerialPortEntry;
 
 // The receiver page of the transmitter dialog: how the receiver is reached (USB cable or ELRS),
 // its car/helicopter output mode, its features and every advanced GPS, IMU and telemetry option,
@@ -72,6 +73,7 @@ private slots:
     void onConsoleReturn();
 
 private:
+    void fillPorts(const QList<SerialPortEntry> &ports);
     void buildConnectionCard(QBoxLayout *page);
     void buildModeCard(QBoxLayout *page);
     void buildFeaturesCard(QBoxLayout *page);

@@ -23,6 +23,11 @@ constexpr int ReceiverBaud = 115200;
 
 void ReceiverSettingsPanel::refreshPorts()
 {
+    fillPorts(CorvaneController::availableSerialPorts());
+}
+
+void ReceiverSettingsPanel::fillPorts(const QList<SerialPortEntry> &ports)
+{
     if (!m_controller)
         return;
     ostra::PortListSetup setup;
@@ -32,7 +37,7 @@ void ReceiverSettingsPanel::refreshPorts()
     setup.keep = m_portCombo->currentData().toString();
     setup.held = m_controller->heldPorts();
     setup.text = [](const SerialPortEntry &port) { return ostra::portText(port, QStringLiteral(" \u2014 ")); };
-    ostra::fillPortList(m_portCombo, CorvaneController::availableSerialPorts(), setup);
+    ostra::fillPortList(m_portCombo, ports, setup);
 }
 
 void ReceiverSettingsPanel::openUsbPort()

@@ -1,8 +1,11 @@
 #include "platform/serial/serialportlister.h"
 
+#include <QMutex>
 #include <QSerialPortInfo>
+#include <QThreadPool>
 
 #include <algorithm>
+#include <atomic>
 #include <optional>
 
 namespace corvane {
@@ -15,13 +18,56 @@ std::optional<QList<SerialPortEntry>> &fixedPorts()
     return ports;
 }
 
+QMutex &recentLock()
+{
+    static QMutex lock;
+    return lock;
+}
+
+// The system's last listing, from whichever thread made it.
+std::optional<QList<SerialPortEntry>> &recentListing()
+{
+    static std::optional<QList<SerialPortEntry>> ports;
+    return ports;
+}
+
+std::atomic_bool &listingInBackground()
+{
+    static std::atomic_bool listing {false};
+    return listing;
+}
+
+QList<SerialPortEntry> usbFirst(QList<SerialPortEntry> ports)
+{
+    std::stable_partition(ports.begin(), ports.end(), SerialPortLister::isUsbPort);
+    return ports;
+}
+
 } // namespace
 
 QList<SerialPortEntry> SerialPortLister::availablePorts()
 {
-    QList<SerialPortEntry> ports = fixedPorts() ? *fixedPorts() : systemPorts();
-    std::stable_partition(ports.begin(), ports.end(), isUsbPort);
-    return ports;
+    return usbFirst(fixedPorts() ? *fixedPorts() : systemPorts());
+}
+
+QList<SerialPortEntry> SerialPortLister::recentPorts()
+{
+    if (fixedPorts())
+        return usbFirst(*fixedPorts());
+    std::optional<QList<SerialPortEntry>> recent;
+    {
+        QMutexLocker locker(&recentLock());
+        recent = recentListing();
+    }
+    if (!recent)
+        return usbFirst(systemPorts());
+    if (!listingInBackground().exchange(true)) {
+        QThreadPool::globalInstance()->start([] {
+            systemPorts();
+            listingInBackground() = false;
+        });
+    }
+    return usbFirst(*recent);
 }
 
 bool SerialPortLister::isUsbPort(const SerialPortEntry &entry)
@@ -44,6 +90,8 @@ QList<SerialPortEntry> SerialPortLister::systemPorts()
         entry.productId = info.hasProductIdentifier() ? info.productIdentifier() : 0;
         entries.append(entry);
     }
+    QMutexLocker locker(&recentLock());
+    recentListing() = entries;
     return entries;
 }
 

@@ -24,6 +24,12 @@ public:
     // ports first. The system lists on-board UARTs (ttyS0..) first, and lists that preselect
     // their first entry would otherwise offer a port with nothing on it.
     static QList<SerialPortEntry> availablePorts();
+    // As availablePorts(), from the system's last listing, without listing now (listing takes
+    // ~10 ms, too long for a window opening while the channel stream runs); a new listing is then
+    // made in the background for the next caller. Lists now when nothing was listed yet (so the
+    // first listing, and what it loads of the system, is never made by two threads at once).
+    static QList<SerialPortEntry> recentPorts();
+    // Lists now; every listing becomes the recent one.
     static QList<SerialPortEntry> systemPorts();
     // A USB serial adapter or a USB CDC device: ttyUSB*, ttyACM*, or any port with a USB vendor id.
     static bool isUsbPort(const SerialPortEntry &entry);

@@ -12,15 +12,18 @@
 #include <QTest>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <memory>
 
 #include "bridge/corvanecontroller.h"
 #include "bridge/elrsparametermanager.h"
+#include "dialogs/currentpagetabwidget.h"
 #include "dialogs/transmissionview.h"
 #include "ostraui/theme.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
 #include "profiles/profilename.h"
+#include "receiver/receiversettingspanel.h"
 #include "support/darktwin.h"
 #include "support/testenvironment.h"
 #include "support/transmitrig.h"
@@ -1055,6 +1058,76 @@ private slots:
             QVERIFY2(!qobject_cast<QAbstractScrollArea *>(w), qPrintable(w->objectName()));
         QVERIFY(QRect(QPoint(), host.view->size()).contains(QRect(close->mapTo(host.view.get(), QPoint()), close->size())));
         QVERIFY(close->isVisible());
+    }
+
+    // An opening builds the tab it shows; the receiver page comes when chosen or in the pass after
+    // the dialog shows, and is there whichever comes first.
+    void pagesBuiltWhenShown_data()
+    {
+        QTest::addColumn<int>("shown");
+        QTest::addColumn<bool>("chooseReceiver");
+        QTest::newRow("telemetry, then shown") << int(TransmissionView::TelemetryTab) << false;
+        QTest::newRow("RF settings, then shown") << int(TransmissionView::RfSettingsTab) << false;
+        QTest::newRow("receiver") << int(TransmissionView::ReceiverTab) << false;
+        QTest::newRow("telemetry, then the receiver tab") << int(TransmissionView::TelemetryTab) << true;
+    }
+
+    void pagesBuiltWhenShown()
+    {
+        QFETCH(int, shown);
+        QFETCH(bool, chooseReceiver);
+        TransmitRig rig;
+        TransmissionView view(rig.controller.get(), nullptr, TransmissionView::Tab(shown));
+        const auto receiverPanels = [&] { return view.findChildren<corvane::ReceiverSettingsPanel *>().size(); };
+        QCOMPARE(view.findChild<QTabWidget *>()->currentIndex(), shown);
+        QCOMPARE(receiverPanels(), shown == TransmissionView::ReceiverTab ? 1 : 0);
+        if (chooseReceiver) {
+            view.showReceiverTab();
+            QCOMPARE(receiverPanels(), 1);
+        }
+        view.show();
+        QTRY_COMPARE(receiverPanels(), 1);
+        auto *tabs = view.findChild<QTabWidget *>();
+        QVERIFY(view.findChild<corvane::ReceiverSettingsPanel *>()->isVisibleTo(tabs->widget(2)));
+        // Tab reaches "Close" after every control of the pages, the receiver's made later too.
+        QList<QWidget *> chain;
+        for (QWidget *w = view.nextInFocusChain(); w != &view; w = w->nextInFocusChain())
+            chain << w;
+        const auto close = std::find_if(chain.cbegin(), chain.cend(), [](QWidget *w) {
+            return qobject_cast<QPushButton *>(w) && static_cast<QPushButton *>(w)->text() == "Close";
+        });
+        QVERIFY(close != chain.cend());
+        QVERIFY(std::none_of(close, chain.cend(), [tabs](QWidget *w) { return tabs->isAncestorOf(w); }));
+    }
+
+    // The tab widget measures the page it shows; a hidden one is not laid out for every width.
+    void heightForWidthAsksTheShownPage()
+    {
+        struct Page : QWidget
+        {
+            mutable int asked = 0;
+            int heightForWidth(int width) const override { return ++asked, QWidget::heightForWidth(width); }
+        };
+        corvane::CurrentPageTabWidget tabs;
+        auto *tall = new Page;
+        auto *hidden = new Page;
+        for (Page *page : {tall, hidden}) {
+            auto *label = new QLabel(QString("Wrapped text ").repeated(page == tall ? 40 : 4), page);
+            label->setWordWrap(true);
+            (new QVBoxLayout(page))->addWidget(label);
+        }
+        tabs.addTab(tall, "tall");
+        tabs.addTab(hidden, "short");
+        for (const int current : {0, 1}) {
+            tabs.setCurrentIndex(current);
+            Page *other = current == 0 ? hidden : tall;
+            other->asked = 0;
+            const int height = tabs.heightForWidth(300);
+            QCOMPARE(other->asked, 0);
+            // The tallest shown: the height Qt's own sum gives; a shorter one: less.
+            QCOMPARE(height == tabs.QTabWidget::heightForWidth(300), current == 0);
+            QVERIFY(height <= tabs.QTabWidget::heightForWidth(300));
+        }
     }
 
     // --- pictures ---

@@ -59,6 +59,7 @@ private slots:
         QFETCH(QStringList, expected);
         SerialPortLister::setFixedPorts(entries(listed));
         QCOMPARE(names(SerialPortLister::availablePorts()), names(entries(expected)));
+        QCOMPARE(names(SerialPortLister::recentPorts()), names(entries(expected)));
     }
 
     void entriesStayWhole()
