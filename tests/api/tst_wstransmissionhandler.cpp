@@ -1,6 +1,5 @@
 #include <QCoreApplication>
 #include <QJsonArray>
-#include <QScopeGuard>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTest>
@@ -23,6 +22,20 @@ using corvane::CorvaneController;
 using corvane::WsTransmissionHandler;
 using ostratest::ApiRig;
 using ostratest::SimulatedTransmitter;
+
+namespace {
+
+// The one port the port list offers, held open by another: a connect to it waits between attempts
+// until the holder lets go.
+struct BusyPort
+{
+    BusyPort() { corvane::SerialPortLister::setFixedPorts({{pty.slavePath(), QStringLiteral("Busy"), QString()}}); }
+    ~BusyPort() { corvane::SerialPortLister::useSystemPorts(); }
+    ostratest::PtyDevice pty;
+    QSerialPort holder{pty.slavePath()};
+};
+
+} // namespace
 
 class TestWsTransmissionHandler : public QObject
 {
@@ -250,11 +263,9 @@ private slots:
         api->add<corvane::WsAxisHandler>();
         api->add<corvane::WsProfileHandler>();
         api->add<corvane::WsDeviceHandler>();
-        ostratest::PtyDevice pty;
-        QSerialPort holder(pty.slavePath());
+        BusyPort busy;
+        QSerialPort &holder = busy.holder;
         QVERIFY(holder.open(QIODevice::ReadWrite));
-        corvane::SerialPortLister::setFixedPorts({{pty.slavePath(), QStringLiteral("Busy"), QString()}});
-        const auto systemPorts = qScopeGuard([] { corvane::SerialPortLister::useSystemPorts(); });
         corvane::ProfileManager *store = api->rig.controller->profileManager();
         const QString autoStarting = store->createProfile(QStringLiteral("Auto"));
         store->mutableProfile(autoStarting)->autoStartEnabled = true;
@@ -265,7 +276,7 @@ private slots:
         const QHash<QString, QJsonObject> data{{"set_auto_start", {{"enabled", true}}},
                                                {"set_active_profile", {{"id", autoStarting}}},
                                                {"set_axis_settings", {{"wheelRotationDeg", 540}}},
-                                               {"action_connect_receiver", {{"port", pty.slavePath()}}}};
+                                               {"action_connect_receiver", {{"port", busy.pty.slavePath()}}}};
         QHash<QString, QStringList> sent{{"a", {"set_axis_settings"}}};
         const bool startsLast = steps.constLast().endsWith("start");
         qsizetype stepsRun = 0;
@@ -458,11 +469,9 @@ private slots:
     void startWhileAnOvertakenConnectWaits()
     {
         api->add<corvane::WsDeviceHandler>();
-        ostratest::PtyDevice pty;
-        QSerialPort holder(pty.slavePath());
+        BusyPort busy;
+        QSerialPort &holder = busy.holder;
         QVERIFY(holder.open(QIODevice::ReadWrite));
-        corvane::SerialPortLister::setFixedPorts({{pty.slavePath(), QStringLiteral("Busy"), QString()}});
-        const auto systemPorts = qScopeGuard([] { corvane::SerialPortLister::useSystemPorts(); });
         CorvaneController *c = api->rig.controller.get();
         QVERIFY(api->rig.startCar());
         ostratest::WsTestClient another;
@@ -477,7 +486,7 @@ private slots:
         another.send({{"event", "action_stop"}, {"data", QJsonObject{{"padding", padding}}}});
         another.socket->flush();
         api->client.socket->ping();
-        api->client.send({{"event", "action_connect_receiver"}, {"data", QJsonObject{{"port", pty.slavePath()}}}});
+        api->client.send({{"event", "action_connect_receiver"}, {"data", QJsonObject{{"port", busy.pty.slavePath()}}}});
         api->client.socket->flush();
         QCOMPARE(another.next().value("success"), QJsonValue(true));
         QCOMPARE(api->client.next(10000).value("success"), QJsonValue(true));
