@@ -16,6 +16,7 @@
 
 #include "ostraui/compositing.h"
 #include "ostraui/dialogchrome.h"
+#include "ostraui/passbuilder.h"
 #include "support/testenvironment.h"
 #include "animatedrun.h"
 
@@ -192,6 +193,43 @@ private slots:
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         QCOMPARE(dialog.windowHandle()->flags(), ostra::chromeFlags(flags));
+    }
+
+    // Parts waiting are built one per pass, in order; a part wanted now is built at once and
+    // never again; finish() builds the rest.
+    void passBuilderOnePartPerPass_data()
+    {
+        QTest::addColumn<QList<int>>("ensured");
+        QTest::addColumn<bool>("finish");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("passes only") << QList<int>{} << false << "0123";
+        QTest::newRow("one wanted first") << QList<int>{2} << false << "2013";
+        QTest::newRow("wanted twice, then the rest") << QList<int>{1, 1} << true << "1023";
+        QTest::newRow("not a part") << QList<int>{7} << false << "0123";
+    }
+
+    void passBuilderOnePartPerPass()
+    {
+        QFETCH(QList<int>, ensured);
+        QFETCH(bool, finish);
+        QFETCH(QString, expected);
+        QString order;
+        QObject owner;
+        auto *builder = new ostra::PassBuilder(&owner);
+        for (int part = 0; part < 4; ++part)
+            builder->add([&order, part] { order += QString::number(part); });
+        builder->start();
+        for (int part : ensured)
+            QCOMPARE(builder->ensure(part), part < 4);
+        if (finish)
+            builder->finish();
+        const int before = order.size();
+        for (int pass = 1; before + pass <= 4; ++pass) {
+            QCoreApplication::sendPostedEvents(builder);
+            QCOMPARE(order.size(), before + pass);
+        }
+        QVERIFY(builder->isFinished());
+        QCOMPARE(order, expected);
     }
 
     void contentInset_data()

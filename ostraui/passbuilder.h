@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QObject>
+
+#include <functional>
+#include <vector>
+
+namespace ostra {
+
+// Builds the parts of a window that are not on screen yet one per pass of the event loop, so
+// the 7 ms channel tick runs between them instead of waiting for the whole window. A part
+// wanted now (a page turned to, a value to show) is built at once with ensure().
+class PassBuilder : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit PassBuilder(QObject *parent);
+
+    // Parts are built in the order added; the number returned names the part.
+    int add(std::function<void()> build);
+    // From the next pass on, one waiting part per pass.
+    void start();
+    // Builds `part` now unless it is built already. False when it is not a part of this builder.
+    bool ensure(int part);
+    // Everything still waiting, now.
+    void finish();
+    bool isBuilt(int part) const;
+    bool isFinished() const { return m_waiting == 0; }
+
+private:
+    void buildNext();
+
+    std::vector<std::function<void()>> m_parts;
+    std::vector<bool> m_built;
+    int m_waiting = 0;
+    bool m_passQueued = false;
+};
+
+} // namespace ostra
