@@ -3,7 +3,7 @@
 // prints the measured span, the interval median, 99th percentile and maximum, the intervals
 // over 10 ms and over 20 ms, and the frames whose CRC is wrong.
 //
-//     cadenceprobe [seconds] [--render] [--mainwindow] [--dialogs [--span MS] [--only TEXT]] [--shell [--size WxH]] [--dashboard] [--clients N] [--port DEVICE]
+//     cadenceprobe [seconds] [--render] [--mainwindow] [--dialogs [--span MS] [--only TEXT] [--phases] [--blocks]] [--shell [--size WxH]] [--dashboard] [--clients N] [--port DEVICE]
 //                  [--start-gaps] [--requests lounge|profiles|flood|flood-1m|flood-ping|flood-fragments|
 //                  flood-interleaved|flood-long-fragmented|flood-ports|paced] [--sync-delay MS]
 //     cadenceprobe [seconds] --compare
@@ -21,7 +21,8 @@
 // the other, every dialog and page a user reaches from the car and helicopter pages, each beside
 // an idle span of the same length (--span MS, default 500; the window at --size; --only TEXT: those whose
 // name contains it); it prints per dialog the largest gap
-// and the frames counted against those due, idle, after the opening click and after the closing one.
+// and the frames counted against those due, idle, after the opening click and after the closing one;
+// --blocks adds, for each gap over 12 ms, the event deliveries that held the GUI thread in it.
 // --dashboard measures once more with the driving dashboard shown full screen on the same
 // controller, repainting every 16 ms as the pedals move. Run the window options on a display,
 // e.g. under tests/support/xvfbrun.sh. --port sends the frames to an outside device (for
@@ -91,6 +92,7 @@
 #include "api/wstransmissionhandler.h"
 #include "app/mainwindow.h"
 #include "bench/dialogcadence.h"
+#include "bench/eventblocks.h"
 #include "bench/loopbackpeer.h"
 #include "bench/shellscene.h"
 #include "bridge/corvanecontroller.h"
@@ -158,7 +160,7 @@ int channelFrame(const std::vector<unsigned char> &bytes, size_t at, bool &stamp
     return 26;
 }
 
-const char Usage[] = "usage: cadenceprobe [seconds] [--render] [--mainwindow] [--dialogs [--span MS] [--only TEXT]] [--shell [--size WxH]] [--dashboard] [--clients N] "
+const char Usage[] = "usage: cadenceprobe [seconds] [--render] [--mainwindow] [--dialogs [--span MS] [--only TEXT] [--phases] [--blocks]] [--shell [--size WxH]] [--dashboard] [--clients N] "
                      "[--port DEVICE] [--start-gaps] [--requests lounge|profiles|flood|flood-1m|flood-ping|flood-fragments|"
                      "flood-interleaved|flood-long-fragmented|flood-ports|paced] [--sync-delay MS]\n"
                      "       cadenceprobe [seconds] --compare\n";
@@ -571,7 +573,7 @@ int main(int argc, char *argv[])
     qputenv("OSTRA_INPUT_BACKEND", "virtual");
     qputenv("QT_LOGGING_RULES", "*.debug=false");
     ostratest::TestEnvironment environment; // fresh settings and profiles: never the user's
-    QApplication app(argc, argv);
+    benchdialogs::BlockWatchApplication app(argc, argv);
     ostratest::TestEnvironment::applyIdentity();
 
     QCommandLineParser parser;
@@ -594,6 +596,9 @@ int main(int argc, char *argv[])
     QCommandLineOption phasesOption(QStringLiteral("phases"),
                                     QStringLiteral("Time the construction, polish, layout and first paint of each dialog."));
     parser.addOption(phasesOption);
+    QCommandLineOption blocksOption(QStringLiteral("blocks"),
+                                    QStringLiteral("For each gap over 12 ms, the event deliveries that held the GUI thread."));
+    parser.addOption(blocksOption);
     QCommandLineOption clientsOption(QStringLiteral("clients"),
                                      QStringLiteral("Serve the API to N clients in a second process."), QStringLiteral("N"));
     parser.addOption(clientsOption);
@@ -843,7 +848,9 @@ int main(int argc, char *argv[])
         {
             FrameClock clock(master, channelFrame);
             steps = benchdialogs::scheduleSteps(window.get(), spanMs, parser.value(onlyOption));
+            app.setWatching(parser.isSet(blocksOption));
             app.exec();
+            app.setWatching(false);
             controller.stopTransmissionAndHold();
             QThread::msleep(50);
             stamps = clock.stamps();
@@ -854,6 +861,13 @@ int main(int argc, char *argv[])
         std::printf("main window %dx%d on %s, %s theme; bad CRC: %zu\n", size.width(), size.height(),
                     qPrintable(QGuiApplication::platformName()), ostra::isDarkTheme() ? "dark" : "light", badFrames);
         const bool within = benchdialogs::printSteps(*steps, stamps, spanMs, 12.0);
+        if (parser.isSet(blocksOption)) {
+            for (const benchdialogs::StepTimes &step : *steps) {
+                std::printf("%s\n", step.label);
+                benchdialogs::printBlocks("open", app.blocks(), stamps, step.opened, spanMs, 12.0);
+                benchdialogs::printBlocks("close", app.blocks(), stamps, step.closed, spanMs, 12.0);
+            }
+        }
         return badFrames == 0 && within ? 0 : 1;
     }
 
