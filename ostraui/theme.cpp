@@ -318,16 +318,23 @@ bool StyleRemapper::eventFilter(QObject *watched, QEvent *event)
     if (styled && !m_applying && watched->isWidgetType()) {
         auto *widget = static_cast<QWidget *>(watched);
         const QString sheet = widget->styleSheet();
-        bool keep = sheet.isEmpty();
+        if (sheet.isEmpty())
+            return QObject::eventFilter(watched, event);
+        auto cached = m_remapped.constFind(sheet);
+        if (cached == m_remapped.cend()) {
+            // Sheets built from changing values would grow it without end.
+            if (m_remapped.size() >= MaxRemembered)
+                m_remapped.clear();
+            cached = m_remapped.insert(sheet, remapColors(sheet));
+        }
+        const QString remapped = *cached;
+        bool keep = remapped == sheet;
         for (QWidget *w = widget; w && !keep; w = w->parentWidget())
             keep = w->property("ostraKeepColors").toBool();
         if (!keep) {
-            const QString remapped = remapColors(sheet);
-            if (remapped != sheet) {
-                m_applying = true;
-                widget->setStyleSheet(remapped);
-                m_applying = false;
-            }
+            m_applying = true;
+            widget->setStyleSheet(remapped);
+            m_applying = false;
         }
     }
     return QObject::eventFilter(watched, event);

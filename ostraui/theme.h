@@ -5,6 +5,7 @@
 #include <QFont>
 #include <QIcon>
 #include <QList>
+#include <QHash>
 #include <QObject>
 #include <QPair>
 #include <QPalette>
@@ -93,6 +94,9 @@ public:
 
 private:
     bool m_applying = false;
+    // Widgets share a handful of sheets: each is remapped once.
+    static constexpr qsizetype MaxRemembered = 512;
+    QHash<QString, QString> m_remapped;
 };
 
 // The user's reduced-motion preference, kept in "ui/reduceMotion".
