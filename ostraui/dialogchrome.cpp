@@ -6,6 +6,7 @@
 #include <QDialogButtonBox>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QHash>
 #include <QHBoxLayout>
 #include <QImage>
 #include <QKeyEvent>
@@ -23,6 +24,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <utility>
 
@@ -205,21 +207,37 @@ Qt::WindowFlags chromeFlags(Qt::WindowFlags flags)
            | Qt::FramelessWindowHint | Qt::Dialog;
 }
 
-// Dims the parent window while a dressed dialog is visible.
+// Dims a window while dressed dialogs over it are visible. Each window keeps one, which paints
+// nothing once no dialog holds it: taking it away would repaint the whole window at once.
+// A new level reaches the window one band per pass of the event loop, for the same reason: the
+// whole window repainted under the dim in one pass would hold up the 7 ms channel tick as long.
 class DimOverlay : public QWidget
 {
 public:
-    explicit DimOverlay(QWidget *window)
-        : QWidget(window)
+    static DimOverlay *of(QWidget *window)
     {
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-        setGeometry(window->rect());
+        for (QObject *child : window->children()) {
+            if (auto *overlay = dynamic_cast<DimOverlay *>(child))
+                return overlay;
+        }
+        auto *overlay = new DimOverlay(window);
+        window->installEventFilter(overlay);
+        overlay->show();
+        return overlay;
     }
 
-    void setLevel(double level)
+    // `holder`'s level; the window is dimmed as deeply as its deepest holder asks.
+    void hold(const QObject *holder, double level)
     {
-        m_level = level;
-        update();
+        m_holders[holder] = level;
+        raise();
+        settleTowards(wanted());
+    }
+
+    void release(const QObject *holder)
+    {
+        m_holders.remove(holder);
+        settleTowards(wanted());
     }
 
     bool eventFilter(QObject *watched, QEvent *event) override
@@ -230,14 +248,79 @@ public:
     }
 
 protected:
-    void paintEvent(QPaintEvent *) override
+    void paintEvent(QPaintEvent *event) override
     {
+        // The next band waits until this one is on the window: bands marked in passes between
+        // two repaints would be repainted together.
+        if (m_awaitedBand >= 0 && event->rect().intersects(bandRect(m_awaitedBand))) {
+            m_awaitedBand = -1;
+            settleTowards(m_level);
+        }
         QPainter p(this);
-        p.fillRect(rect(), withAlpha(ThemeColors::shadow, (isDarkTheme() ? 0.5 : 0.28) * m_level));
+        for (int band = 0; band < Bands; ++band) {
+            const QRect area = bandRect(band) & event->rect();
+            if (m_painted[size_t(band)] > 0.0 && !area.isEmpty())
+                p.fillRect(area, withAlpha(ThemeColors::shadow, (isDarkTheme() ? 0.5 : 0.28) * m_painted[size_t(band)]));
+        }
     }
 
 private:
+    static constexpr int Bands = 4;
+
+    explicit DimOverlay(QWidget *window)
+        : QWidget(window)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setGeometry(window->rect());
+    }
+
+    double wanted() const
+    {
+        double level = 0.0;
+        for (double held : m_holders)
+            level = std::max(level, held);
+        return level;
+    }
+
+    QRect bandRect(int band) const
+    {
+        const int top = height() * band / Bands;
+        return QRect(0, top, width(), height() * (band + 1) / Bands - top);
+    }
+
+    void settleTowards(double level)
+    {
+        m_level = level;
+        // Not on screen, nothing is repainted: the levels are taken at once.
+        if (!isVisible()) {
+            m_painted.fill(level);
+            m_awaitedBand = -1;
+            return;
+        }
+        if (m_passQueued || m_awaitedBand >= 0)
+            return;
+        m_passQueued = true;
+        QTimer::singleShot(0, this, [this] {
+            m_passQueued = false;
+            for (int k = 0; k < Bands; ++k) {
+                const int band = (m_nextBand + k) % Bands;
+                if (m_painted[size_t(band)] != m_level) {
+                    m_painted[size_t(band)] = m_level;
+                    m_awaitedBand = band;
+                    m_nextBand = (band + 1) % Bands;
+                    update(bandRect(band));
+                    return;
+                }
+            }
+        });
+    }
+
+    QHash<const QObject *, double> m_holders;
     double m_level = 0.0;
+    std::array<double, Bands> m_painted{};
+    int m_nextBand = 0;
+    int m_awaitedBand = -1;
+    bool m_passQueued = false;
 };
 
 // Paints the card behind a dressed dialog, places it over its parent, drags it by its header
@@ -267,11 +350,17 @@ public:
             if (m_placed)
                 m_dialog->move(m_restPos.x(), m_restPos.y() + int(std::lround((1.0 - v) * kRise)));
             if (m_overlay)
-                m_overlay->setLevel(v);
+                m_overlay->hold(this, v);
         });
         Compositing *compositing = Compositing::instance();
         connect(compositing, &Compositing::activeChanged, this, &DialogChrome::applyCompositing);
         applyCompositing(compositing->active());
+    }
+
+    ~DialogChrome() override
+    {
+        if (m_overlay)
+            m_overlay->release(this);
     }
 
     bool eventFilter(QObject *watched, QEvent *event) override
@@ -315,7 +404,7 @@ public:
                     m_dialog->setWindowOpacity(1.0);
                 }
                 if (m_overlay)
-                    m_overlay->deleteLater();
+                    m_overlay->release(this);
                 m_overlay = nullptr;
                 break;
             case QEvent::WindowTitleChange:
@@ -490,12 +579,8 @@ private:
     {
         QWidget *parent = m_dialog->parentWidget();
         QWidget *window = parent ? parent->window() : nullptr;
-        if (window && !window->property("ostraDialog").toBool() && !m_overlay) {
-            m_overlay = new DimOverlay(window);
-            window->installEventFilter(m_overlay);
-            m_overlay->show();
-            m_overlay->raise();
-        }
+        if (window && !window->property("ostraDialog").toBool() && !m_overlay)
+            m_overlay = DimOverlay::of(window);
         m_fade->stop();
         // Headless renders keep the dialog's own size and place; no user sees their fixed screen.
         if (!headlessPlatform()) {
@@ -515,7 +600,7 @@ private:
         } else {
             m_dialog->setWindowOpacity(1.0);
             if (m_overlay)
-                m_overlay->setLevel(1.0);
+                m_overlay->hold(this, 1.0);
         }
     }
 

@@ -95,6 +95,12 @@ void ShadowLayer::paintEvent(QPaintEvent *event)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     m_painted = cards;
+    // Most of a shadow lies under its own card, which covers it: only what shows is filled.
+    QRegion shows = event->region();
+    const int r = Card::cornerRadius;
+    for (const Shaded &shaded : std::as_const(m_painted))
+        shows -= QRegion(shaded.geometry.adjusted(r, 1, -r, -1)) + QRegion(shaded.geometry.adjusted(1, r, -1, -r));
+    painter.setClipRegion(shows);
     for (const Shaded &shaded : std::as_const(m_painted)) {
         // The widest shadow (a hovered card's) reaches this far around the card.
         if (!event->region().intersects(shaded.geometry.adjusted(-kShadowReach, -kShadowReach, kShadowReach, kShadowReach + 24)))

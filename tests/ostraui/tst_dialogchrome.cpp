@@ -4,6 +4,7 @@
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPaintEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -28,6 +29,22 @@ QWidget *header(QDialog &d)
 {
     return d.findChild<QWidget *>(QStringLiteral("ostraDialogHeader"));
 }
+
+// Fills its window and keeps the tallest area a repaint of it covered while recording.
+class PaintRecorder : public QWidget
+{
+public:
+    using QWidget::QWidget;
+    bool recording = false;
+    int tallest = 0;
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        if (recording)
+            tallest = std::max(tallest, event->rect().height());
+    }
+};
 
 QColor sample(QWidget &window)
 {
@@ -402,6 +419,8 @@ private slots:
         QFETCH(bool, dims);
         QWidget window;
         window.resize(500, 400);
+        auto *beneath = new PaintRecorder(&window);
+        beneath->setGeometry(window.rect());
         window.show();
         const QColor undimmed = sample(window);
         QDialog outer(&window);
@@ -416,11 +435,20 @@ private slots:
         QTRY_COMPARE(dialog.windowOpacity(), 1.0);
         QCoreApplication::processEvents();
         QTRY_COMPARE(sample(window) != undimmed, dims);
-        // Hiding removes the dimming; showing again dims afresh with one overlay only.
+        // Hiding removes the dimming; showing again dims afresh with one overlay only, kept
+        // meanwhile. No pass repaints more than a band of the window beneath.
         dialog.hide();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QCOMPARE(sample(window), undimmed);
-        QCOMPARE(int(window.findChildren<QWidget *>().size()), childrenBefore);
+        beneath->recording = true;
+        const auto unrecorded = [&] {
+            beneath->recording = false;
+            const QColor color = sample(window);
+            beneath->recording = true;
+            return color;
+        };
+        QTRY_COMPARE(unrecorded(), undimmed);
+        QVERIFY(beneath->tallest > 0 || !dims);
+        QVERIFY(!dims || beneath->tallest <= window.height() / 4);
+        QCOMPARE(int(window.findChildren<QWidget *>().size()), childrenBefore + (dims ? 1 : 0));
         dialog.show();
         QCoreApplication::processEvents();
         QTRY_COMPARE(sample(window) != undimmed, dims);
