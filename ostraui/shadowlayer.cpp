@@ -20,6 +20,18 @@ namespace {
 // How far beyond its card a shadow can reach sideways (blur 40 less spread 20, plus margin).
 constexpr int kShadowReach = 48;
 
+void paintCardShadows(QPainter *painter, const QRectF &shape, bool lifted, int elevation)
+{
+    const QColor &shadow = ThemeColors::shadow;
+    paintShadow(painter, shape, Card::cornerRadius, 1, 2, 0, withAlpha(shadow, 0.04));
+    if (lifted)
+        paintShadow(painter, shape, Card::cornerRadius, 22, 40, -20, withAlpha(shadow, 0.28));
+    else if (elevation == 2)
+        paintShadow(painter, shape, Card::cornerRadius, 12, 32, -18, withAlpha(shadow, 0.18));
+    else
+        paintShadow(painter, shape, Card::cornerRadius, 8, 22, -16, withAlpha(shadow, 0.10));
+}
+
 } // namespace
 
 ShadowLayer::ShadowLayer(QWidget *container)
@@ -29,6 +41,17 @@ ShadowLayer::ShadowLayer(QWidget *container)
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setAttribute(Qt::WA_NoSystemBackground);
     setFocusPolicy(Qt::NoFocus);
+    // Each kind of shadow is blurred once, up to 10 ms: here, as the window is built, rather
+    // than when a page first shows a raised card or a card is first hovered.
+    static bool blurred = false;
+    if (!blurred) {
+        blurred = true;
+        QImage scratch(200, 200, QImage::Format_ARGB32_Premultiplied);
+        scratch.fill(Qt::transparent);
+        QPainter painter(&scratch);
+        for (int kind = 0; kind < 3; ++kind)
+            paintCardShadows(&painter, QRectF(60, 60, 80, 80), kind == 0, kind);
+    }
 }
 
 bool ShadowLayer::eventFilter(QObject *watched, QEvent *event)
@@ -105,16 +128,7 @@ void ShadowLayer::paintEvent(QPaintEvent *event)
         // The widest shadow (a hovered card's) reaches this far around the card.
         if (!event->region().intersects(shaded.geometry.adjusted(-kShadowReach, -kShadowReach, kShadowReach, kShadowReach + 24)))
             continue;
-        const Card *card = shaded.card;
-        const QRectF shape = shaded.geometry;
-        const QColor &shadow = ThemeColors::shadow;
-        paintShadow(&painter, shape, Card::cornerRadius, 1, 2, 0, withAlpha(shadow, 0.04));
-        if (shaded.lifted)
-            paintShadow(&painter, shape, Card::cornerRadius, 22, 40, -20, withAlpha(shadow, 0.28));
-        else if (card->elevation() == 2)
-            paintShadow(&painter, shape, Card::cornerRadius, 12, 32, -18, withAlpha(shadow, 0.18));
-        else
-            paintShadow(&painter, shape, Card::cornerRadius, 8, 22, -16, withAlpha(shadow, 0.10));
+        paintCardShadows(&painter, shaded.geometry, shaded.lifted, shaded.card->elevation());
     }
 }
 
