@@ -14,10 +14,12 @@
 #include "bridge/corvanecontroller.h"
 #include "dialogs/currentpagetabwidget.h"
 #include "dialogs/crsfrangepreview.h"
+#include "dialogs/laterpage.h"
 #include "dialogs/steeringrangepreview.h"
 #include "ostraui/dialogcards.h"
 #include "ostraui/dialogchrome.h"
 #include "ostraui/focusring.h"
+#include "ostraui/passbuilder.h"
 
 namespace corvane {
 
@@ -51,6 +53,7 @@ EscConfigDialog::EscConfigDialog(CorvaneController *controller, QWidget *parent)
     m_savedLeft = running.steeringLeft;
     m_savedCenter = running.steeringCenter;
     m_savedRight = running.steeringRight;
+    holdCarPositions(m_settings);
 
     auto *layout = new QVBoxLayout(ostra::dialogContent(this));
     layout->setContentsMargins(0, 0, 0, 0);
@@ -72,8 +75,24 @@ EscConfigDialog::EscConfigDialog(CorvaneController *controller, QWidget *parent)
     auto *tabs = new CurrentPageTabWidget(content);
     contentLayout->addWidget(tabs);
     buildThrottleTab(tabs);
-    buildSteeringTab(tabs);
-    buildCarTab(tabs);
+    // The Steering and Car tabs are filled one per pass after the dialog shows, or at once when
+    // turned to.
+    QVBoxLayout *steeringLayout = nullptr;
+    QWidget *steering = makeTabPage(tabs, tr("Steering"), &steeringLayout);
+    QVBoxLayout *carLayout = nullptr;
+    QWidget *car = makeTabPage(tabs, tr("Car"), &carLayout);
+    m_passes = new ostra::PassBuilder(this);
+    m_steeringPart = m_passes->add([this, steering, steeringLayout] {
+        buildSteeringTab(steering, steeringLayout);
+        settleLaterPage(steering);
+    });
+    m_carPart = m_passes->add([this, car, carLayout] {
+        buildCarTab(car, carLayout);
+        settleLaterPage(car);
+    });
+    connect(tabs, &QTabWidget::currentChanged, this, [this](int index) {
+        m_passes->ensure(index == 1 ? m_steeringPart : index == 2 ? m_carPart : -1);
+    });
 
     auto *footer = new QWidget(this);
     footer->setObjectName(QStringLiteral("dlgFooter"));
@@ -100,6 +119,7 @@ EscConfigDialog::EscConfigDialog(CorvaneController *controller, QWidget *parent)
     updatePresetButtons();
 
     ostra::applyDialogChrome(this, QString());
+    m_passes->start();
 }
 
 QFrame *EscConfigDialog::makeCard(QWidget *page, QVBoxLayout *pageLayout, const QString &title,
@@ -187,10 +207,8 @@ QWidget *EscConfigDialog::makeTabPage(QTabWidget *tabs, const QString &title, QV
     return page;
 }
 
-void EscConfigDialog::buildSteeringTab(QTabWidget *tabs)
+void EscConfigDialog::buildSteeringTab(QWidget *page, QVBoxLayout *pageLayout)
 {
-    QVBoxLayout *pageLayout = nullptr;
-    QWidget *page = makeTabPage(tabs, tr("Steering"), &pageLayout);
 
     // The trim card puts its title column straight into the card.
     auto *trimCard = new QFrame(page);
@@ -265,15 +283,19 @@ void EscConfigDialog::buildSteeringTab(QTabWidget *tabs)
 
 void EscConfigDialog::pushSteeringCalibration()
 {
-    m_steeringPreview->left = m_settings.steeringLeft;
-    m_steeringPreview->center = m_settings.steeringCenter;
-    m_steeringPreview->right = m_settings.steeringRight;
-    m_steeringPreview->update();
+    if (m_steeringPreview) {
+        m_steeringPreview->left = m_settings.steeringLeft;
+        m_steeringPreview->center = m_settings.steeringCenter;
+        m_steeringPreview->right = m_settings.steeringRight;
+        m_steeringPreview->update();
+    }
     m_controller->setSteeringCalibration(m_settings.steeringLeft, m_settings.steeringCenter, m_settings.steeringRight);
 }
 
 void EscConfigDialog::showTrimLabel()
 {
+    if (!m_trimLabel)
+        return;
     const int offset = m_settings.steeringCenter - CenterValue;
     m_trimLabel->setText(tr("center %1  (%2%3)")
                              .arg(m_settings.steeringCenter)
@@ -320,17 +342,20 @@ void EscConfigDialog::setAxisSettings(const AxisSettings &settings)
     refreshPresetCombo();
     showEscValues();
 
-    for (QSlider *slider : {m_leftSlider, m_centerSlider, m_rightSlider})
-        slider->blockSignals(true);
-    setSliderRowValue(m_leftSlider, m_settings.steeringLeft);
-    setSliderRowValue(m_centerSlider, m_settings.steeringCenter);
-    setSliderRowValue(m_rightSlider, m_settings.steeringRight);
-    for (QSlider *slider : {m_leftSlider, m_centerSlider, m_rightSlider})
-        slider->blockSignals(false);
-    m_trimGuard = true;
-    m_trimSlider->setValue(m_settings.steeringCenter - CenterValue);
-    m_trimGuard = false;
-    showTrimLabel();
+    // A tab not built yet is built from the copy.
+    if (m_trimSlider) {
+        for (QSlider *slider : {m_leftSlider, m_centerSlider, m_rightSlider})
+            slider->blockSignals(true);
+        setSliderRowValue(m_leftSlider, m_settings.steeringLeft);
+        setSliderRowValue(m_centerSlider, m_settings.steeringCenter);
+        setSliderRowValue(m_rightSlider, m_settings.steeringRight);
+        for (QSlider *slider : {m_leftSlider, m_centerSlider, m_rightSlider})
+            slider->blockSignals(false);
+        m_trimGuard = true;
+        m_trimSlider->setValue(m_settings.steeringCenter - CenterValue);
+        m_trimGuard = false;
+        showTrimLabel();
+    }
     pushSteeringCalibration();
 
     loadCarTab();

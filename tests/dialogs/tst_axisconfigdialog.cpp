@@ -64,13 +64,16 @@ Row row(QWidget &dialog, const QString &name)
     return {};
 }
 
-// The response page of an axis on the Calibration page.
+// The response page of an axis on the Calibration page, turned to as the user does.
 QWidget *axisPage(QWidget &dialog, const QString &axis)
 {
+    dialog.findChild<ostra::Segmented *>()->setCurrentIndex(1);
     for (QTabWidget *tabs : dialog.findChildren<QTabWidget *>()) {
         for (int i = 0; i < tabs->count(); ++i) {
-            if (tabs->tabText(i) == axis)
+            if (tabs->tabText(i) == axis) {
+                tabs->setCurrentIndex(i);
                 return tabs->widget(i);
+            }
         }
     }
     return nullptr;
