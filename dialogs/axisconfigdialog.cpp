@@ -129,26 +129,28 @@ AxisConfigDialog::~AxisConfigDialog() = default;
 
 void AxisConfigDialog::buildUi()
 {
-    auto *layout = new QVBoxLayout(ostra::dialogContent(this));
+    // Everything is made where it stays: a built tree moved under the style sheet is restyled whole.
+    QWidget *content = ostra::dialogContent(this);
+    auto *layout = new QVBoxLayout(content);
     layout->setSpacing(12);
 
-    m_pageChooser = new ostra::Segmented({tr("Mapping"), tr("Calibration")}, this);
+    // What is not on screen at opening (the Shifter tab, the Calibration page and each axis's
+    // tab) is built one part per pass after the dialog shows, or at once when turned to.
+    m_passes = new ostra::PassBuilder(this);
+    m_pageChooser = new ostra::Segmented({tr("Mapping"), tr("Calibration")}, content);
     m_pageChooser->setMaximumWidth(340);
     layout->addWidget(m_pageChooser);
 
-    m_pageStack = new CurrentPageTabWidget(this);
+    m_pageStack = new CurrentPageTabWidget(content);
     m_pageStack->tabBar()->hide();
     // The tab widget hands its focus on to its tab bar: hidden, it would hold Tab at the stack.
     m_pageStack->tabBar()->setFocusPolicy(Qt::NoFocus);
-    auto *mapping = new QWidget(this);
+    auto *mapping = new QWidget(m_pageStack);
     m_pageStack->addTab(mapping, tr("Mapping"));
     buildMappingPage(mapping);
 
     auto *calibration = new QWidget(m_pageStack);
     m_pageStack->addTab(calibration, tr("Calibration"));
-    // The Calibration page and each axis's tab are built one per pass after the dialog shows, or
-    // at once when turned to.
-    m_passes = new ostra::PassBuilder(this);
     m_calibrationPart = m_passes->add([this, calibration] { buildCalibrationPage(calibration); });
     for (int i = 0; i < 4; ++i) {
         m_axisParts[size_t(i)] = m_passes->add([this, i] {
@@ -172,21 +174,21 @@ void AxisConfigDialog::buildUi()
                                  tr("Save the applied wheel and pedal setup (mapping, calibration, curves, "
                                     "steering angle) under a name and load it in any profile. The car's ESC "
                                     "and steering servo settings are not included."),
-                                 this);
+                                 content);
     connect(m_presets, &PresetsPanel::presetLoaded, this, &AxisConfigDialog::reloadAfterPreset);
     layout->addWidget(m_presets);
     layout->addStretch(1);
 
     auto *footer = new QHBoxLayout;
-    auto *reset = new QPushButton(tr("Reset to defaults"), this);
+    auto *reset = new QPushButton(tr("Reset to defaults"), content);
     reset->setProperty("ghost", true);
     connect(reset, &QPushButton::clicked, this, &AxisConfigDialog::onResetToDefaults);
     footer->addWidget(reset);
     footer->addStretch();
-    auto *cancel = new QPushButton(tr("Cancel"), this);
+    auto *cancel = new QPushButton(tr("Cancel"), content);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     footer->addWidget(cancel);
-    auto *apply = new QPushButton(tr("Apply"), this);
+    auto *apply = new QPushButton(tr("Apply"), content);
     ostra::setStyleState(apply, "danger", false);
     ostra::setStyleState(apply, "primary", true);
     connect(apply, &QPushButton::clicked, this, &AxisConfigDialog::onApply);
@@ -215,7 +217,7 @@ void AxisConfigDialog::buildCalibrationPage(QWidget *calibration)
     // scroll bar inside it would leave only a slot of the page in view.
     calibrationLayout->addWidget(m_axisTabs);
     for (int i = 0; i < 4; ++i)
-        m_axisTabs->addTab(new QWidget(this), m_settings.axis(i)->name);
+        m_axisTabs->addTab(new QWidget(m_axisTabs), m_settings.axis(i)->name);
     connect(m_axisTabs, &QTabWidget::currentChanged, this,
             [this](int index) { m_passes->ensure(m_axisParts[size_t(index)]); });
     settleLaterPage(calibration);

@@ -158,7 +158,7 @@ private:
     void setPercentField(int index, float AxisConfig::*field, QLabel *AxisPage::*label, int value);
     // Takes the control's current reading as a calibration point.
     void calibrateField(int index, float AxisConfig::*field, QLabel *AxisPage::*label);
-    QFrame *createMappingRow(int logicalIndex, const QString &name);
+    QFrame *createMappingRow(int logicalIndex, const QString &name, QWidget *parent);
     void refreshMappingRows();
     void updateMappingMeters();
     void reloadAfterPreset();
@@ -188,6 +188,7 @@ private:
     std::array<AxisPage, 4> m_axisPages;
     std::array<Positions, 4> m_positions;
     ostra::PassBuilder *m_passes = nullptr;
+    int m_shifterPart = -1;
     int m_calibrationPart = -1;
     std::array<int, 4> m_axisParts{};
     QTabWidget *m_axisTabs = nullptr;

@@ -1,6 +1,7 @@
 #include "dialogs/laterpage.h"
 
 #include <QList>
+#include <QStackedWidget>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QWidget>
@@ -10,12 +11,17 @@ namespace corvane {
 namespace {
 
 // A widget's place among its siblings in the order Tab visits them: a tab widget's bar, made
-// with it, comes before its pages.
+// with it, comes before its pages, and a stack's pages go by their index (the shown one is
+// raised, last among the children).
 qsizetype siblingRank(const QWidget *widget)
 {
     const QObject *parent = widget->parent();
     if (qobject_cast<const QTabBar *>(widget) && qobject_cast<const QTabWidget *>(parent))
         return -1;
+    if (auto *stack = qobject_cast<const QStackedWidget *>(parent)) {
+        if (const int index = stack->indexOf(const_cast<QWidget *>(widget)); index >= 0)
+            return index;
+    }
     return parent ? parent->children().indexOf(const_cast<QWidget *>(widget)) : 0;
 }
 

@@ -462,6 +462,7 @@ private slots:
         settings.gearThrottleLimitPercent[0] = 70;
         QVERIFY(rig.controller->setAxisSettings(settings));
         AxisConfigDialog dialog(rig.controller.get());
+        deviceTabs(dialog)->setCurrentIndex(2);
         const Row gear = row(dialog, "Gear 1");
         QVERIFY(!gear.cap->isEnabled());
         QCOMPARE(gear.cap->value(), 70);
@@ -486,6 +487,7 @@ private slots:
         QVERIFY(rig.tx.waitFor([&] { return rig.tx.lastChannels()[1] == 1811; }));
 
         AxisConfigDialog dialog(rig.controller.get());
+        deviceTabs(dialog)->setCurrentIndex(2);
         QCheckBox *limits = ostratest::withText<QCheckBox>(&dialog, "Enable Per-Gear Throttle Limits");
         QVERIFY(limits);
         QVERIFY(!limits->isChecked());
