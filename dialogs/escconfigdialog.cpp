@@ -58,7 +58,7 @@ EscConfigDialog::EscConfigDialog(CorvaneController *controller, QWidget *parent)
     auto *layout = new QVBoxLayout(ostra::dialogContent(this));
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    auto *scroll = new QScrollArea(this);
+    auto *scroll = new QScrollArea(ostra::dialogContent(this));
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     // The tabs follow the dialog's width; only the height scrolls, with the scroll bar kept off
@@ -94,7 +94,7 @@ EscConfigDialog::EscConfigDialog(CorvaneController *controller, QWidget *parent)
         m_passes->ensure(index == 1 ? m_steeringPart : index == 2 ? m_carPart : -1);
     });
 
-    auto *footer = new QWidget(this);
+    auto *footer = new QWidget(ostra::dialogContent(this));
     footer->setObjectName(QStringLiteral("dlgFooter"));
     footer->setAttribute(Qt::WA_StyledBackground);
     auto *footerLayout = new QHBoxLayout(footer);
@@ -257,17 +257,19 @@ void EscConfigDialog::buildSteeringTab(QWidget *page, QVBoxLayout *pageLayout)
     connect(plus, &QPushButton::clicked, this, [this] { m_trimSlider->setValue(m_trimSlider->value() + 1); });
     connect(m_trimSlider, &QSlider::valueChanged, this, &EscConfigDialog::onSteeringTrimChanged);
 
+    // Each card's widgets are made in the card: one moved into it is restyled again.
+    QWidget *card = nullptr;
     QVBoxLayout *endpoints = nullptr;
-    makeCard(page, pageLayout, tr("Steering Endpoints"), tr("CRSF values for servo control"), &endpoints);
+    card = makeCard(page, pageLayout, tr("Steering Endpoints"), tr("CRSF values for servo control"), &endpoints);
     const QString ink = QStringLiteral("#0F1720");
-    m_leftSlider = makeSliderRow(page, tr("Full Left"), 0, 2047, m_settings.steeringLeft, ink, endpoints);
-    m_centerSlider = makeSliderRow(page, tr("Center"), 0, 2047, m_settings.steeringCenter, ink, endpoints);
-    m_rightSlider = makeSliderRow(page, tr("Full Right"), 0, 2047, m_settings.steeringRight, ink, endpoints);
+    m_leftSlider = makeSliderRow(card, tr("Full Left"), 0, 2047, m_settings.steeringLeft, ink, endpoints);
+    m_centerSlider = makeSliderRow(card, tr("Center"), 0, 2047, m_settings.steeringCenter, ink, endpoints);
+    m_rightSlider = makeSliderRow(card, tr("Full Right"), 0, 2047, m_settings.steeringRight, ink, endpoints);
     endpoints->addSpacing(4);
     endpoints->addWidget(ostra::makeStyledLabel(
         tr("STEERING RANGE"), "color: #8A94A3; font-size: 9pt; font-weight: bold; letter-spacing: 1px; border: none;",
-        page));
-    m_steeringPreview = new SteeringRangePreview(page);
+        card));
+    m_steeringPreview = new SteeringRangePreview(card);
     m_steeringPreview->left = m_settings.steeringLeft;
     m_steeringPreview->center = m_settings.steeringCenter;
     m_steeringPreview->right = m_settings.steeringRight;

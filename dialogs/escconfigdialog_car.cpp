@@ -94,46 +94,48 @@ QSlider *addValueLine(QWidget *parent, QVBoxLayout *target, const QString &title
 void EscConfigDialog::buildCarTab(QWidget *page, QVBoxLayout *pageLayout)
 {
 
+    // Each card's widgets are made in the card: one moved into it is restyled again.
+    QWidget *card = nullptr;
     QVBoxLayout *safety = nullptr;
-    makeCard(page, pageLayout, tr("Throttle Safety"), tr("Protection against hardware glitches and stuck inputs"),
+    card = makeCard(page, pageLayout, tr("Throttle Safety"), tr("Protection against hardware glitches and stuck inputs"),
              &safety);
-    m_softStartCheck = addOptionLine(page, safety, tr("Soft Start"),
+    m_softStartCheck = addOptionLine(card, safety, tr("Soft Start"),
                                      tr("Gradually ramps max throttle after transmission starts"));
-    m_softStartDurationSlider = addValueLine(page, safety, tr("Ramp Duration"), CarRanges[RampDuration], &m_softStartDurationLabel);
-    m_softStartFloorSlider = addValueLine(page, safety, tr("Initial Speed"), CarRanges[InitialSpeed], &m_softStartFloorLabel);
+    m_softStartDurationSlider = addValueLine(card, safety, tr("Ramp Duration"), CarRanges[RampDuration], &m_softStartDurationLabel);
+    m_softStartFloorSlider = addValueLine(card, safety, tr("Initial Speed"), CarRanges[InitialSpeed], &m_softStartFloorLabel);
     safety->addSpacing(4);
-    m_stuckThrottleCheck = addOptionLine(page, safety, tr("Stuck Throttle Detection"),
+    m_stuckThrottleCheck = addOptionLine(card, safety, tr("Stuck Throttle Detection"),
                                          tr("Blocks throttle if pedal reads 100% immediately on start"));
     safety->addSpacing(4);
-    m_spikeRejectionCheck = addOptionLine(page, safety, tr("Throttle Spike Rejection"),
+    m_spikeRejectionCheck = addOptionLine(card, safety, tr("Throttle Spike Rejection"),
                                           tr("Rejects impossible instant throttle jumps (hardware glitch)"));
-    safety->addWidget(ostra::makeStyledLabel(tr("Brake always overrides throttle regardless of these settings"), ItalicNoteStyle, page));
+    safety->addWidget(ostra::makeStyledLabel(tr("Brake always overrides throttle regardless of these settings"), ItalicNoteStyle, card));
 
     QVBoxLayout *decel = nullptr;
-    makeCard(page, pageLayout, tr("Smooth Deceleration"), tr("Engine braking simulation settings"), &decel);
-    m_smoothDecelCheck = addOptionLine(page, decel, tr("Enable Smooth Deceleration"),
+    card = makeCard(page, pageLayout, tr("Smooth Deceleration"), tr("Engine braking simulation settings"), &decel);
+    m_smoothDecelCheck = addOptionLine(card, decel, tr("Enable Smooth Deceleration"),
                                        tr("Simulates natural deceleration when throttle is released"));
-    m_decelRateSlider = addValueLine(page, decel, tr("Deceleration Rate"), CarRanges[DecelRate], &m_decelRateLabel);
-    decel->addWidget(ostra::makeStyledLabel(tr("1% = 1 sec (fast stop), 100% = 15 sec (slow coast)"), SubtitleStyle, page));
+    m_decelRateSlider = addValueLine(card, decel, tr("Deceleration Rate"), CarRanges[DecelRate], &m_decelRateLabel);
+    decel->addWidget(ostra::makeStyledLabel(tr("1% = 1 sec (fast stop), 100% = 15 sec (slow coast)"), SubtitleStyle, card));
 
     QVBoxLayout *pit = nullptr;
-    makeCard(page, pageLayout, tr("Pit Limiter"), tr("Speed limit for pit lane driving"), &pit);
-    m_pitLimiterCheck = addOptionLine(page, pit, tr("Enable Pit Limiter"), tr("Activates via mapped button"));
-    m_pitLimiterSlider = addValueLine(page, pit, tr("Max CRSF Value"), CarRanges[PitLimit], &m_pitLimiterLabel, 40);
+    card = makeCard(page, pageLayout, tr("Pit Limiter"), tr("Speed limit for pit lane driving"), &pit);
+    m_pitLimiterCheck = addOptionLine(card, pit, tr("Enable Pit Limiter"), tr("Activates via mapped button"));
+    m_pitLimiterSlider = addValueLine(card, pit, tr("Max CRSF Value"), CarRanges[PitLimit], &m_pitLimiterLabel, 40);
 
     QVBoxLayout *reverse = nullptr;
-    makeCard(page, pageLayout, tr("Reverse Mode"), tr("Control reverse via H-shifter or button toggle"), &reverse);
-    m_reverseCheck = addOptionLine(page, reverse, tr("Enable Reverse Mode"),
+    card = makeCard(page, pageLayout, tr("Reverse Mode"), tr("Control reverse via H-shifter or button toggle"), &reverse);
+    m_reverseCheck = addOptionLine(card, reverse, tr("Enable Reverse Mode"),
                                    tr("When enabled: Gas = backwards, Brake = stop (neutral)"));
     auto *buttonRow = new QHBoxLayout;
     buttonRow->setSpacing(8);
-    buttonRow->addWidget(ostra::makeStyledLabel(tr("Toggle Button:"), FieldLabelStyle, page));
-    m_reverseButtonSpin = new QSpinBox(page);
+    buttonRow->addWidget(ostra::makeStyledLabel(tr("Toggle Button:"), FieldLabelStyle, card));
+    m_reverseButtonSpin = new QSpinBox(card);
     m_reverseButtonSpin->setRange(CarRanges[ReverseButton].minimum, CarRanges[ReverseButton].maximum);
     m_reverseButtonSpin->setSpecialValueText(tr("None (Shifter only)"));
     m_reverseButtonSpin->setToolTip(tr("Button index to toggle reverse mode (-1 = use H-shifter only)"));
     buttonRow->addWidget(m_reverseButtonSpin);
-    m_detectButton = new QPushButton(tr("Detect"), page);
+    m_detectButton = new QPushButton(tr("Detect"), card);
     m_detectButton->setProperty("small", true);
     m_detectButton->setToolTip(tr("Press a button on your wheel to detect its index"));
     buttonRow->addWidget(m_detectButton);
@@ -141,8 +143,8 @@ void EscConfigDialog::buildCarTab(QWidget *page, QVBoxLayout *pageLayout)
     reverse->addLayout(buttonRow);
     auto *speedRow = new QHBoxLayout;
     speedRow->setSpacing(8);
-    speedRow->addWidget(ostra::makeStyledLabel(tr("Max Reverse Speed:"), FieldLabelStyle, page));
-    m_reverseMaxSpin = new QSpinBox(page);
+    speedRow->addWidget(ostra::makeStyledLabel(tr("Max Reverse Speed:"), FieldLabelStyle, card));
+    m_reverseMaxSpin = new QSpinBox(card);
     m_reverseMaxSpin->setRange(CarRanges[ReverseMax].minimum, CarRanges[ReverseMax].maximum);
     m_reverseMaxSpin->setSuffix(QStringLiteral("%"));
     m_reverseMaxSpin->setToolTip(tr("Maximum reverse throttle percentage (0-100%)"));
@@ -150,7 +152,7 @@ void EscConfigDialog::buildCarTab(QWidget *page, QVBoxLayout *pageLayout)
     speedRow->addStretch();
     reverse->addLayout(speedRow);
     reverse->addWidget(ostra::makeStyledLabel(tr("Reverse mode activates via H-shifter reverse position or button toggle"),
-                             ItalicNoteStyle, page));
+                             ItalicNoteStyle, card));
     pageLayout->addStretch();
 
     // Where the controls stood while the tab was not built; set before the handlers are
