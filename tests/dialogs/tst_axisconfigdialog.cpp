@@ -613,6 +613,51 @@ private slots:
         QCOMPARE(reset.steeringAngleDeg, 540);
     }
 
+    void laterPages_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<int>("device");
+        QTest::newRow("calibration") << 1 << 1;
+        QTest::newRow("shifter") << 0 << 2;
+    }
+
+    // What is not on screen at opening is built after it, one part per pass, or at once when
+    // turned to, from what was loaded before; Tab from the page chooser goes into the page.
+    void laterPages()
+    {
+        QFETCH(int, page);
+        QFETCH(int, device);
+        CarRig rig;
+        AxisConfigDialog dialog(rig.controller.get());
+        AxisSettings settings = rig.controller->axisSettings();
+        settings.throttle.deadzone = 0.2f;
+        settings.throttle.inverted = true;
+        dialog.setAxisSettings(settings);
+        QVERIFY(dialog.findChildren<QGroupBox *>().isEmpty());
+        QVERIFY(!ostratest::withText<QCheckBox>(&dialog, "Enable Per-Gear Throttle Limits"));
+        dialog.show();
+        QApplication::setActiveWindow(&dialog);
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        auto *chooser = dialog.findChild<ostra::Segmented *>();
+        chooser->setCurrentIndex(page);
+        deviceTabs(dialog)->setCurrentIndex(device);
+        if (page == 1) {
+            QWidget *throttle = axisPage(dialog, "Throttle");
+            QVERIFY(group(throttle, "Settings")->findChild<QCheckBox *>()->isChecked());
+            QCOMPARE(group(throttle, "Settings")->findChildren<QSlider *>().first()->value(), 20);
+        } else {
+            QVERIFY(row(dialog, "Gear 1").cap);
+        }
+        chooser->setFocus();
+        QTest::keyClick(chooser, Qt::Key_Tab);
+        auto *pages = chooser->parentWidget()->findChild<QTabWidget *>(QString(), Qt::FindDirectChildrenOnly);
+        QVERIFY(pages->currentWidget()->isAncestorOf(QApplication::focusWidget()));
+        // Three response groups on each axis's page and the steering angle.
+        QTRY_COMPARE(dialog.findChildren<QGroupBox *>().size(), 13);
+        QVERIFY(ostratest::withText<QCheckBox>(&dialog, "Enable Per-Gear Throttle Limits"));
+        QCOMPARE(dialog.axisSettings().throttle.deadzone, 0.2f);
+    }
+
     void render_data()
     {
         QTest::addColumn<int>("page");
