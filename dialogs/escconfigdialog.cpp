@@ -119,7 +119,7 @@ EscConfigDialog::EscConfigDialog(CorvaneController *controller, QWidget *parent)
     updatePresetButtons();
 
     ostra::applyDialogChrome(this, QString());
-    m_passes->start();
+    startAfterFirstPaint(this, m_passes);
 }
 
 QFrame *EscConfigDialog::makeCard(QWidget *page, QVBoxLayout *pageLayout, const QString &title,
