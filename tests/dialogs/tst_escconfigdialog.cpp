@@ -486,6 +486,43 @@ private slots:
         QCOMPARE(dialog.axisSettings().pitLimiterValue, 1500);
     }
 
+    void carValuesBeforeTheTab_data()
+    {
+        QTest::addColumn<int>("pitLimit");
+        QTest::addColumn<int>("reverseMax");
+        QTest::addColumn<int>("keptPitLimit");
+        QTest::addColumn<int>("keptReverseMax");
+        QTest::newRow("in range") << 1500 << 80 << 1500 << 80;
+        // A value past a control's end is written back as the control's end, unless the control
+        // stood there already.
+        QTest::newRow("past the ends") << 3000 << 150 << 2047 << 150;
+        QTest::newRow("below the ends") << -5 << -1 << 0 << 0;
+    }
+
+    // The Car tab's controls write back what they hold, built or not yet, and show what the copy
+    // holds.
+    void carValuesBeforeTheTab()
+    {
+        QFETCH(int, pitLimit);
+        QFETCH(int, reverseMax);
+        QFETCH(int, keptPitLimit);
+        QFETCH(int, keptReverseMax);
+        DialogRig rig;
+        EscConfigDialog dialog(rig.controller.get(), nullptr);
+        AxisSettings settings;
+        settings.pitLimiterValue = pitLimit;
+        settings.reverseMaxPercent = reverseMax;
+        dialog.setAxisSettings(settings);
+        QVERIFY(!hasLabel(dialog, "Pit Limiter"));
+        QCOMPARE(dialog.axisSettings().pitLimiterValue, keptPitLimit);
+        QCOMPARE(dialog.axisSettings().reverseMaxPercent, keptReverseMax);
+        dialog.findChild<QTabWidget *>()->setCurrentIndex(2);
+        // The value the copy holds, also where the stored one was past the slider's end.
+        QVERIFY(hasLabel(dialog, QString::number(keptPitLimit)));
+        QCOMPARE(dialog.axisSettings().pitLimiterValue, keptPitLimit);
+        QCOMPARE(dialog.axisSettings().reverseMaxPercent, keptReverseMax);
+    }
+
     void resetToDefaults()
     {
         DialogRig rig;
