@@ -18,13 +18,16 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 #include "bridge/corvanecontroller.h"
 #include "dialogs/currentpagetabwidget.h"
+#include "dialogs/laterpage.h"
 #include "dialogs/presetspanel.h"
 #include "ostraui/dialogcards.h"
 #include "ostraui/dialogchrome.h"
+#include "ostraui/passbuilder.h"
 #include "ostraui/segmented.h"
 #include "ostraui/sliderrow.h"
 #include "ostraui/theme.h"
@@ -34,6 +37,10 @@ namespace corvane {
 namespace {
 
 constexpr int RefreshMs = 33;
+constexpr std::pair<int, int> DeadzoneRange{0, 50};
+constexpr std::pair<int, int> OutputRange{0, 100};
+constexpr std::pair<int, int> ExponentRange{10, 40};
+constexpr int CurveCount = 3;
 const char *const MonoValueStyle = "color: #0F1720; font-family: 'Geist Mono';";
 
 // A slider position from a stored fraction: truncated, as the slider's steps are whole.
@@ -107,35 +114,90 @@ AxisConfigDialog::AxisConfigDialog(CorvaneController *controller, QWidget *paren
     , m_controller(controller)
 {
     m_refreshTimer = new QTimer(this);
+    for (int i = 0; i < 4; ++i)
+        m_positions[size_t(i)] = positionsOf(*m_settings.axis(i));
     setWindowTitle(tr("Axis Configuration"));
     setMinimumSize(460, 400);
     buildUi();
     connect(m_refreshTimer, &QTimer::timeout, this, &AxisConfigDialog::onInputUpdated);
     m_refreshTimer->start(RefreshMs);
     ostra::applyDialogChrome(this, tr("Map each control to an input, then calibrate its range"));
+    startAfterFirstPaint(this, m_passes);
 }
 
 AxisConfigDialog::~AxisConfigDialog() = default;
 
 void AxisConfigDialog::buildUi()
 {
-    auto *layout = new QVBoxLayout(ostra::dialogContent(this));
+    // Everything is made where it stays: a built tree moved under the style sheet is restyled whole.
+    QWidget *content = ostra::dialogContent(this);
+    auto *layout = new QVBoxLayout(content);
     layout->setSpacing(12);
 
-    m_pageChooser = new ostra::Segmented({tr("Mapping"), tr("Calibration")}, this);
+    // What is not on screen at opening (the Shifter tab, the Calibration page and each axis's
+    // tab) is built one part per pass after the dialog shows, or at once when turned to.
+    m_passes = new ostra::PassBuilder(this);
+    m_pageChooser = new ostra::Segmented({tr("Mapping"), tr("Calibration")}, content);
     m_pageChooser->setMaximumWidth(340);
     layout->addWidget(m_pageChooser);
 
-    m_pageStack = new CurrentPageTabWidget(this);
+    m_pageStack = new CurrentPageTabWidget(content);
     m_pageStack->tabBar()->hide();
     // The tab widget hands its focus on to its tab bar: hidden, it would hold Tab at the stack.
     m_pageStack->tabBar()->setFocusPolicy(Qt::NoFocus);
-    auto *mapping = new QWidget(this);
+    auto *mapping = new QWidget(m_pageStack);
     m_pageStack->addTab(mapping, tr("Mapping"));
     buildMappingPage(mapping);
 
     auto *calibration = new QWidget(m_pageStack);
     m_pageStack->addTab(calibration, tr("Calibration"));
+    m_calibrationPart = m_passes->add([this, calibration] { buildCalibrationPage(calibration); });
+    for (int i = 0; i < 4; ++i) {
+        m_axisParts[size_t(i)] = m_passes->add([this, i] {
+            m_passes->ensure(m_calibrationPart);
+            buildAxisSettingsGroup(i, m_axisTabs->widget(i));
+            settleLaterPage(m_axisTabs->widget(i));
+            // Its readings as the next refresh would show them.
+            updateAxisPreview(i);
+            if (i == 0)
+                updateSteeringReadout();
+        });
+    }
+    connect(m_pageChooser, &ostra::Segmented::currentIndexChanged, this, [this](int index) {
+        if (index == 1)
+            m_passes->ensure(m_axisParts[size_t(m_axisTabs ? m_axisTabs->currentIndex() : 0)]);
+    });
+    connect(m_pageChooser, &ostra::Segmented::currentIndexChanged, m_pageStack, &QTabWidget::setCurrentIndex);
+    layout->addWidget(m_pageStack);
+
+    m_presets = new PresetsPanel(m_controller, QStringLiteral("controls"), tr("Controls presets"),
+                                 tr("Save the applied wheel and pedal setup (mapping, calibration, curves, "
+                                    "steering angle) under a name and load it in any profile. The car's ESC "
+                                    "and steering servo settings are not included."),
+                                 content);
+    connect(m_presets, &PresetsPanel::presetLoaded, this, &AxisConfigDialog::reloadAfterPreset);
+    layout->addWidget(m_presets);
+    layout->addStretch(1);
+
+    auto *footer = new QHBoxLayout;
+    auto *reset = new QPushButton(tr("Reset to defaults"), content);
+    reset->setProperty("ghost", true);
+    connect(reset, &QPushButton::clicked, this, &AxisConfigDialog::onResetToDefaults);
+    footer->addWidget(reset);
+    footer->addStretch();
+    auto *cancel = new QPushButton(tr("Cancel"), content);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    footer->addWidget(cancel);
+    auto *apply = new QPushButton(tr("Apply"), content);
+    ostra::setStyleState(apply, "danger", false);
+    ostra::setStyleState(apply, "primary", true);
+    connect(apply, &QPushButton::clicked, this, &AxisConfigDialog::onApply);
+    footer->addWidget(apply);
+    layout->addLayout(footer);
+}
+
+void AxisConfigDialog::buildCalibrationPage(QWidget *calibration)
+{
     auto *calibrationLayout = new QVBoxLayout(calibration);
     calibrationLayout->setContentsMargins(0, 0, 0, 0);
     calibrationLayout->setSpacing(12);
@@ -150,42 +212,15 @@ void AxisConfigDialog::buildUi()
     header->addWidget(info);
     header->addStretch();
     calibrationLayout->addLayout(header);
-    auto *axisTabs = new CurrentPageTabWidget(calibration);
+    m_axisTabs = new CurrentPageTabWidget(calibration);
     // No scroll area of their own: on a short screen the dialog's card scrolls, and a second
     // scroll bar inside it would leave only a slot of the page in view.
-    calibrationLayout->addWidget(axisTabs);
-    for (int i = 0; i < 4; ++i) {
-        auto *group = new QWidget(this);
-        axisTabs->addTab(group, m_settings.axis(i)->name);
-        buildAxisSettingsGroup(i, group);
-    }
-    connect(m_pageChooser, &ostra::Segmented::currentIndexChanged, m_pageStack, &QTabWidget::setCurrentIndex);
-    layout->addWidget(m_pageStack);
-
-    m_presets = new PresetsPanel(m_controller, QStringLiteral("controls"), tr("Controls presets"),
-                                 tr("Save the applied wheel and pedal setup (mapping, calibration, curves, "
-                                    "steering angle) under a name and load it in any profile. The car's ESC "
-                                    "and steering servo settings are not included."),
-                                 this);
-    connect(m_presets, &PresetsPanel::presetLoaded, this, &AxisConfigDialog::reloadAfterPreset);
-    layout->addWidget(m_presets);
-    layout->addStretch(1);
-
-    auto *footer = new QHBoxLayout;
-    auto *reset = new QPushButton(tr("Reset to defaults"), this);
-    reset->setProperty("ghost", true);
-    connect(reset, &QPushButton::clicked, this, &AxisConfigDialog::onResetToDefaults);
-    footer->addWidget(reset);
-    footer->addStretch();
-    auto *cancel = new QPushButton(tr("Cancel"), this);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-    footer->addWidget(cancel);
-    auto *apply = new QPushButton(tr("Apply"), this);
-    ostra::setStyleState(apply, "danger", false);
-    ostra::setStyleState(apply, "primary", true);
-    connect(apply, &QPushButton::clicked, this, &AxisConfigDialog::onApply);
-    footer->addWidget(apply);
-    layout->addLayout(footer);
+    calibrationLayout->addWidget(m_axisTabs);
+    for (int i = 0; i < 4; ++i)
+        m_axisTabs->addTab(new QWidget(m_axisTabs), m_settings.axis(i)->name);
+    connect(m_axisTabs, &QTabWidget::currentChanged, this,
+            [this](int index) { m_passes->ensure(m_axisParts[size_t(index)]); });
+    settleLaterPage(calibration);
 }
 
 void AxisConfigDialog::setAxisSettings(const AxisSettings &settings)
@@ -198,10 +233,16 @@ void AxisConfigDialog::setAxisSettings(const AxisSettings &settings)
 
 void AxisConfigDialog::loadAxisPage(int index)
 {
+    AxisPage &page = m_axisPages[size_t(index)];
+    if (!page.invert) {
+        // Not built yet: the copy takes what the page's controls would write back, and the page
+        // shows it once built.
+        holdPositions(index);
+        return;
+    }
     // Signals stay on: a slider that moves writes its own resolution back into the copy, which
     // `axis` refers to.
     const AxisConfig &axis = *m_settings.axis(index);
-    AxisPage &page = m_axisPages[size_t(index)];
     page.invert->setChecked(axis.inverted);
     if (page.deadzone) {
         page.deadzone->setValue(sliderPosition(axis.deadzone, 100.0f));
@@ -221,6 +262,37 @@ void AxisConfigDialog::loadAxisPage(int index)
     page.centerValue->setText(threeDecimals(axis.inputCenter));
     for (QPushButton *button : {page.setMin, page.setMax, page.setCenter})
         button->setEnabled(axis.useCalibration);
+}
+
+AxisConfigDialog::Positions AxisConfigDialog::positionsOf(const AxisConfig &axis)
+{
+    Positions held;
+    held.deadzone = std::clamp(sliderPosition(axis.deadzone, 100.0f), DeadzoneRange.first, DeadzoneRange.second);
+    held.minOutput = std::clamp(sliderPosition(axis.minOutput, 100.0f), OutputRange.first, OutputRange.second);
+    held.maxOutput = std::clamp(sliderPosition(axis.maxOutput, 100.0f), OutputRange.first, OutputRange.second);
+    held.exponent = std::clamp(sliderPosition(axis.curveExponent, 10.0f), ExponentRange.first, ExponentRange.second);
+    held.curve = axis.curve >= 0 && axis.curve < CurveCount ? axis.curve : -1;
+    return held;
+}
+
+void AxisConfigDialog::holdPositions(int index)
+{
+    // As the controls would: only a position that moves writes its value back.
+    AxisConfig &axis = *m_settings.axis(index);
+    Positions &held = m_positions[size_t(index)];
+    const Positions next = positionsOf(axis);
+    const auto settle = [](float &field, float scale, int position, int &heldPosition) {
+        if (position != heldPosition) {
+            heldPosition = position;
+            field = float(position) / scale;
+        }
+    };
+    settle(axis.deadzone, 100.0f, next.deadzone, held.deadzone);
+    settle(axis.minOutput, 100.0f, next.minOutput, held.minOutput);
+    settle(axis.maxOutput, 100.0f, next.maxOutput, held.maxOutput);
+    if (next.curve != held.curve)
+        held.curve = axis.curve = next.curve;
+    settle(axis.curveExponent, 10.0f, next.exponent, held.exponent);
 }
 
 void AxisConfigDialog::buildAxisSettingsGroup(int index, QWidget *widget)
@@ -248,19 +320,21 @@ void AxisConfigDialog::buildAxisSettingsGroup(int index, QWidget *widget)
             valueLabel = makeValueLabel(text, settingsBox);
             settingsGrid->addWidget(valueLabel, row, 2);
         };
-        const int deadzone = sliderPosition(axis.deadzone, 100.0f);
-        const int minOutput = sliderPosition(axis.minOutput, 100.0f);
-        const int maxOutput = sliderPosition(axis.maxOutput, 100.0f);
-        const int exponent = sliderPosition(axis.curveExponent, 10.0f);
-        addSliderRow(1, tr("Deadzone:"), 0, 50, deadzone, page.deadzone, page.deadzoneValue, percentText(deadzone));
-        addSliderRow(2, tr("Min Output:"), 0, 100, minOutput, page.minOutput, page.minOutputValue, percentText(minOutput));
-        addSliderRow(3, tr("Max Output:"), 0, 100, maxOutput, page.maxOutput, page.maxOutputValue, percentText(maxOutput));
+        // The positions the copy was settled to while the page was not built.
+        const Positions &held = m_positions[size_t(index)];
+        addSliderRow(1, tr("Deadzone:"), DeadzoneRange.first, DeadzoneRange.second, held.deadzone, page.deadzone,
+                     page.deadzoneValue, percentText(held.deadzone));
+        addSliderRow(2, tr("Min Output:"), OutputRange.first, OutputRange.second, held.minOutput, page.minOutput,
+                     page.minOutputValue, percentText(held.minOutput));
+        addSliderRow(3, tr("Max Output:"), OutputRange.first, OutputRange.second, held.maxOutput, page.maxOutput,
+                     page.maxOutputValue, percentText(held.maxOutput));
         settingsGrid->addWidget(new QLabel(tr("Curve:"), settingsBox), 4, 0);
         page.curve = new QComboBox(settingsBox);
         page.curve->addItems({tr("Linear"), tr("Exponential"), tr("Logarithmic")});
-        page.curve->setCurrentIndex(axis.curve);
+        page.curve->setCurrentIndex(held.curve);
         settingsGrid->addWidget(page.curve, 4, 1, 1, 2);
-        addSliderRow(5, tr("Exponent:"), 10, 40, exponent, page.exponent, page.exponentValue, exponentText(exponent));
+        addSliderRow(5, tr("Exponent:"), ExponentRange.first, ExponentRange.second, held.exponent, page.exponent,
+                     page.exponentValue, exponentText(held.exponent));
         page.exponent->setEnabled(axis.curve != 0);
 
         connect(page.deadzone, &QSlider::valueChanged, this, [this, index](int v) { onDeadzoneChanged(index, v); });
@@ -399,6 +473,8 @@ void AxisConfigDialog::onCalibrationEnabledChanged(int index, bool checked)
         return;
     axis->useCalibration = checked;
     const AxisPage &page = m_axisPages[size_t(index)];
+    if (!page.setMin)
+        return;
     for (QPushButton *button : {page.setMin, page.setMax, page.setCenter})
         button->setEnabled(checked);
     updateAxisPreview(index);
@@ -410,8 +486,10 @@ void AxisConfigDialog::calibrateField(int index, float AxisConfig::*field, QLabe
     if (!axis)
         return;
     axis->*field = reading(index);
-    (m_axisPages[size_t(index)].*label)->setText(threeDecimals(axis->*field));
-    updateAxisPreview(index);
+    if (QLabel *shown = m_axisPages[size_t(index)].*label) {
+        shown->setText(threeDecimals(axis->*field));
+        updateAxisPreview(index);
+    }
 }
 
 void AxisConfigDialog::onCalibrateMin(int index)
@@ -432,9 +510,10 @@ void AxisConfigDialog::onCalibrateCenter(int index)
 void AxisConfigDialog::updateAxisPreview(int index)
 {
     const AxisConfig *axis = m_settings.axis(index);
-    if (!axis)
-        return;
     const AxisPage &page = m_axisPages[size_t(index)];
+    // A page not built yet shows the reading once it is, at the next refresh.
+    if (!axis || !page.rawBar)
+        return;
     const bool steering = index == 0;
     const float r = reading(index);
     // The transmit loop's own shaping, with the settings on the page.

@@ -23,6 +23,7 @@ class QTimer;
 
 namespace ostra {
 class Meter;
+class PassBuilder;
 class Segmented;
 class SliderRow;
 } // namespace ostra
@@ -130,7 +131,18 @@ private:
         QPushButton *detect = nullptr;
     };
 
+    // Where an axis page's sliders and curve stand, also before the page is built.
+    struct Positions
+    {
+        int deadzone = 0;
+        int minOutput = 0;
+        int maxOutput = 0;
+        int exponent = 0;
+        int curve = 0;
+    };
+
     void buildUi();
+    void buildCalibrationPage(QWidget *calibration);
     // Each fills a page already in place: a filled page moved in would be restyled whole again.
     void buildMappingPage(QWidget *page);
     void buildShifterTab(QWidget *tab);
@@ -140,11 +152,13 @@ private:
     void updateSteeringReadout();
     void updateAxisPreview(int index);
     void loadAxisPage(int index);
+    static Positions positionsOf(const AxisConfig &axis);
+    void holdPositions(int index);
     // A slider in whole percent written into a field of the axis, with its value label.
     void setPercentField(int index, float AxisConfig::*field, QLabel *AxisPage::*label, int value);
     // Takes the control's current reading as a calibration point.
     void calibrateField(int index, float AxisConfig::*field, QLabel *AxisPage::*label);
-    QFrame *createMappingRow(int logicalIndex, const QString &name);
+    QFrame *createMappingRow(int logicalIndex, const QString &name, QWidget *parent);
     void refreshMappingRows();
     void updateMappingMeters();
     void reloadAfterPreset();
@@ -172,6 +186,12 @@ private:
     QList<QPair<int, QPushButton *>> m_steeringPresets;
 
     std::array<AxisPage, 4> m_axisPages;
+    std::array<Positions, 4> m_positions;
+    ostra::PassBuilder *m_passes = nullptr;
+    int m_shifterPart = -1;
+    int m_calibrationPart = -1;
+    std::array<int, 4> m_axisParts{};
+    QTabWidget *m_axisTabs = nullptr;
     QTimer *m_refreshTimer = nullptr;
     ostra::Segmented *m_pageChooser = nullptr;
     QTabWidget *m_pageStack = nullptr;

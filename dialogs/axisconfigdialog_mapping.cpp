@@ -21,8 +21,10 @@
 #include "bridge/corvanecontroller.h"
 #include "bridge/inputdevice.h"
 #include "dialogs/currentpagetabwidget.h"
+#include "dialogs/laterpage.h"
 #include "ostraui/dialogcards.h"
 #include "ostraui/meter.h"
+#include "ostraui/passbuilder.h"
 #include "ostraui/theme.h"
 
 namespace corvane {
@@ -129,7 +131,7 @@ void AxisConfigDialog::buildMappingPage(QWidget *page)
     auto *wheelLayout = new QVBoxLayout(wheelTab);
     wheelLayout->setContentsMargins(0, 10, 0, 0);
     wheelLayout->setSpacing(6);
-    wheelLayout->addWidget(createMappingRow(0, tr("Steering")));
+    wheelLayout->addWidget(createMappingRow(0, tr("Steering"), wheelTab));
     wheelLayout->addWidget(ostra::makeRoleLabel(tr("Press Detect, then move the control you want to assign."),
                                                 "muted", wheelTab));
     wheelLayout->addStretch();
@@ -145,13 +147,16 @@ void AxisConfigDialog::buildMappingPage(QWidget *page)
                                     "axis, brake decreases it."));
     connect(m_combinedPedals, &QCheckBox::toggled, this, &AxisConfigDialog::onCombinedPedalsChanged);
     pedalsLayout->addWidget(m_combinedPedals);
-    pedalsLayout->addWidget(createMappingRow(1, tr("Throttle")));
-    pedalsLayout->addWidget(createMappingRow(2, tr("Brake")));
-    pedalsLayout->addWidget(createMappingRow(3, tr("Clutch")));
+    pedalsLayout->addWidget(createMappingRow(1, tr("Throttle"), pedalsTab));
+    pedalsLayout->addWidget(createMappingRow(2, tr("Brake"), pedalsTab));
+    pedalsLayout->addWidget(createMappingRow(3, tr("Clutch"), pedalsTab));
     pedalsLayout->addStretch();
-    auto *shifterTab = new QWidget(this);
+    auto *shifterTab = new QWidget(m_deviceTabs);
     m_deviceTabs->addTab(ostra::makeScrollPage(shifterTab), tr("Shifter"));
-    buildShifterTab(shifterTab);
+    m_shifterPart = m_passes->add([this, shifterTab] {
+        buildShifterTab(shifterTab);
+        settleLaterPage(shifterTab);
+    });
     layout->addWidget(m_deviceTabs, 1);
 
     // Open on the pedals when they are connected, else on the wheel base.
@@ -169,10 +174,10 @@ void AxisConfigDialog::buildMappingPage(QWidget *page)
     onMappingDeviceChanged(m_mappingDevice);
 }
 
-QFrame *AxisConfigDialog::createMappingRow(int logicalIndex, const QString &name)
+QFrame *AxisConfigDialog::createMappingRow(int logicalIndex, const QString &name, QWidget *parent)
 {
     MappingRow &row = m_mappingRows[size_t(logicalIndex)];
-    row.frame = makeRowFrame(this, 10);
+    row.frame = makeRowFrame(parent, 10);
     auto *layout = static_cast<QHBoxLayout *>(row.frame->layout());
     row.name = makeRowName(name, 72, row.frame);
     layout->addWidget(row.name);
@@ -235,6 +240,8 @@ void AxisConfigDialog::onMappingDeviceChanged(int comboIndex)
     m_mappingDevice = comboIndex;
     InputDevice *device = mappingDevice();
     m_mapping = device && device->isConnected() ? device->axisMapping() : AxisMapping();
+    if (comboIndex == 2)
+        m_passes->ensure(m_shifterPart);
     if (comboIndex == 2 && m_controller) {
         m_shifterMapping = m_controller->shifterMapping();
         for (int g = 0; g < ShifterMapping::Size; ++g)
@@ -532,6 +539,8 @@ void AxisConfigDialog::onDetectShifterGear(int gearIndex)
     }
     cancelAxisDetection();
     cancelGearDetection();
+    // The gear's row shows the detection.
+    m_passes->ensure(m_shifterPart);
     m_detectingGear = gearIndex;
     QPushButton *detect = m_gearRows[size_t(gearIndex)].detect;
     detect->setText(tr("Press gear..."));
@@ -614,8 +623,10 @@ void AxisConfigDialog::onGearThrottleLimitEnabledChanged(bool checked)
         m_controller->setAxisSettings(applied);
     }
     m_settings.gearThrottleLimitEnabled = checked;
-    for (QSpinBox *spin : m_gearLimitSpins)
-        spin->setEnabled(checked);
+    for (QSpinBox *spin : m_gearLimitSpins) {
+        if (spin)
+            spin->setEnabled(checked);
+    }
 }
 
 int AxisConfigDialog::gearCrsfValue(int percent) const

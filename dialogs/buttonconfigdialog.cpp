@@ -53,10 +53,12 @@ ButtonConfigDialog::~ButtonConfigDialog() = default;
 
 void ButtonConfigDialog::buildUi()
 {
-    auto *layout = new QVBoxLayout(ostra::dialogContent(this));
+    // Everything is made where it stays: a built tree moved under the style sheet is restyled whole.
+    QWidget *content = ostra::dialogContent(this);
+    auto *layout = new QVBoxLayout(content);
     layout->setSpacing(12);
 
-    auto *header = new QWidget(this);
+    auto *header = new QWidget(content);
     auto *headerLayout = new QHBoxLayout(header);
     headerLayout->setContentsMargins(0, 0, 0, 4);
     headerLayout->setSpacing(8);
@@ -78,14 +80,14 @@ void ButtonConfigDialog::buildUi()
 
     // The three groups scroll together: on a screen of 1080 lines or fewer the dialog opens lower
     // than they need, and the grid of controls would otherwise be squeezed over itself.
-    auto *body = new QWidget(this);
+    auto *body = new QWidget(content);
     auto *bodyLayout = new QVBoxLayout(body);
     bodyLayout->setContentsMargins(0, 0, 12, 0); // clear of the scroll bar
     bodyLayout->setSpacing(12);
     // In place while empty: moving it filled would restyle all it holds again.
     layout->addWidget(ostra::makeScrollPage(body), 1);
 
-    auto *captureGroup = new QGroupBox(tr("Capture Button"), this);
+    auto *captureGroup = new QGroupBox(tr("Capture Button"), body);
     auto *captureLayout = new QVBoxLayout(captureGroup);
     m_captureLabel = new QLabel(tr("Press a button on your wheel..."), captureGroup);
     m_captureLabel->setAlignment(Qt::AlignCenter);
@@ -106,7 +108,7 @@ void ButtonConfigDialog::buildUi()
     connect(reset, &QPushButton::clicked, this, &ButtonConfigDialog::onResetCapture);
     bodyLayout->addWidget(captureGroup);
 
-    auto *configGroup = new QGroupBox(tr("Button Configuration"), this);
+    auto *configGroup = new QGroupBox(tr("Button Configuration"), body);
     auto *grid = new QGridLayout(configGroup);
     grid->setSpacing(8);
     const auto addRow = [grid, configGroup](int row, const QString &text, QWidget *control) {
@@ -187,7 +189,7 @@ void ButtonConfigDialog::buildUi()
     updateModeFields();
     bodyLayout->addWidget(configGroup);
 
-    auto *listGroup = new QGroupBox(tr("Configured Buttons"), this);
+    auto *listGroup = new QGroupBox(tr("Configured Buttons"), body);
     auto *listLayout = new QVBoxLayout(listGroup);
     m_list = new QListWidget(listGroup);
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -209,10 +211,10 @@ void ButtonConfigDialog::buildUi()
 
     auto *footer = new QHBoxLayout;
     footer->addStretch();
-    auto *cancel = new QPushButton(tr("Cancel"), this);
+    auto *cancel = new QPushButton(tr("Cancel"), content);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     footer->addWidget(cancel);
-    auto *apply = new QPushButton(tr("Apply"), this);
+    auto *apply = new QPushButton(tr("Apply"), content);
     apply->setProperty("danger", false);
     apply->setProperty("primary", true);
     connect(apply, &QPushButton::clicked, this, &ButtonConfigDialog::onApply);

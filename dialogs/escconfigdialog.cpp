@@ -14,10 +14,12 @@
 #include "bridge/corvanecontroller.h"
 #include "dialogs/currentpagetabwidget.h"
 #include "dialogs/crsfrangepreview.h"
+#include "dialogs/laterpage.h"
 #include "dialogs/steeringrangepreview.h"
 #include "ostraui/dialogcards.h"
 #include "ostraui/dialogchrome.h"
 #include "ostraui/focusring.h"
+#include "ostraui/passbuilder.h"
 
 namespace corvane {
 
@@ -51,11 +53,12 @@ EscConfigDialog::EscConfigDialog(CorvaneController *controller, QWidget *parent)
     m_savedLeft = running.steeringLeft;
     m_savedCenter = running.steeringCenter;
     m_savedRight = running.steeringRight;
+    holdCarPositions(m_settings);
 
     auto *layout = new QVBoxLayout(ostra::dialogContent(this));
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    auto *scroll = new QScrollArea(this);
+    auto *scroll = new QScrollArea(ostra::dialogContent(this));
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     // The tabs follow the dialog's width; only the height scrolls, with the scroll bar kept off
@@ -72,10 +75,26 @@ EscConfigDialog::EscConfigDialog(CorvaneController *controller, QWidget *parent)
     auto *tabs = new CurrentPageTabWidget(content);
     contentLayout->addWidget(tabs);
     buildThrottleTab(tabs);
-    buildSteeringTab(tabs);
-    buildCarTab(tabs);
+    // The Steering and Car tabs are filled one per pass after the dialog shows, or at once when
+    // turned to.
+    QVBoxLayout *steeringLayout = nullptr;
+    QWidget *steering = makeTabPage(tabs, tr("Steering"), &steeringLayout);
+    QVBoxLayout *carLayout = nullptr;
+    QWidget *car = makeTabPage(tabs, tr("Car"), &carLayout);
+    m_passes = new ostra::PassBuilder(this);
+    m_steeringPart = m_passes->add([this, steering, steeringLayout] {
+        buildSteeringTab(steering, steeringLayout);
+        settleLaterPage(steering);
+    });
+    m_carPart = m_passes->add([this, car, carLayout] {
+        buildCarTab(car, carLayout);
+        settleLaterPage(car);
+    });
+    connect(tabs, &QTabWidget::currentChanged, this, [this](int index) {
+        m_passes->ensure(index == 1 ? m_steeringPart : index == 2 ? m_carPart : -1);
+    });
 
-    auto *footer = new QWidget(this);
+    auto *footer = new QWidget(ostra::dialogContent(this));
     footer->setObjectName(QStringLiteral("dlgFooter"));
     footer->setAttribute(Qt::WA_StyledBackground);
     auto *footerLayout = new QHBoxLayout(footer);
@@ -100,6 +119,7 @@ EscConfigDialog::EscConfigDialog(CorvaneController *controller, QWidget *parent)
     updatePresetButtons();
 
     ostra::applyDialogChrome(this, QString());
+    startAfterFirstPaint(this, m_passes);
 }
 
 QFrame *EscConfigDialog::makeCard(QWidget *page, QVBoxLayout *pageLayout, const QString &title,
@@ -187,10 +207,8 @@ QWidget *EscConfigDialog::makeTabPage(QTabWidget *tabs, const QString &title, QV
     return page;
 }
 
-void EscConfigDialog::buildSteeringTab(QTabWidget *tabs)
+void EscConfigDialog::buildSteeringTab(QWidget *page, QVBoxLayout *pageLayout)
 {
-    QVBoxLayout *pageLayout = nullptr;
-    QWidget *page = makeTabPage(tabs, tr("Steering"), &pageLayout);
 
     // The trim card puts its title column straight into the card.
     auto *trimCard = new QFrame(page);
@@ -239,17 +257,19 @@ void EscConfigDialog::buildSteeringTab(QTabWidget *tabs)
     connect(plus, &QPushButton::clicked, this, [this] { m_trimSlider->setValue(m_trimSlider->value() + 1); });
     connect(m_trimSlider, &QSlider::valueChanged, this, &EscConfigDialog::onSteeringTrimChanged);
 
+    // Each card's widgets are made in the card: one moved into it is restyled again.
+    QWidget *card = nullptr;
     QVBoxLayout *endpoints = nullptr;
-    makeCard(page, pageLayout, tr("Steering Endpoints"), tr("CRSF values for servo control"), &endpoints);
+    card = makeCard(page, pageLayout, tr("Steering Endpoints"), tr("CRSF values for servo control"), &endpoints);
     const QString ink = QStringLiteral("#0F1720");
-    m_leftSlider = makeSliderRow(page, tr("Full Left"), 0, 2047, m_settings.steeringLeft, ink, endpoints);
-    m_centerSlider = makeSliderRow(page, tr("Center"), 0, 2047, m_settings.steeringCenter, ink, endpoints);
-    m_rightSlider = makeSliderRow(page, tr("Full Right"), 0, 2047, m_settings.steeringRight, ink, endpoints);
+    m_leftSlider = makeSliderRow(card, tr("Full Left"), 0, 2047, m_settings.steeringLeft, ink, endpoints);
+    m_centerSlider = makeSliderRow(card, tr("Center"), 0, 2047, m_settings.steeringCenter, ink, endpoints);
+    m_rightSlider = makeSliderRow(card, tr("Full Right"), 0, 2047, m_settings.steeringRight, ink, endpoints);
     endpoints->addSpacing(4);
     endpoints->addWidget(ostra::makeStyledLabel(
         tr("STEERING RANGE"), "color: #8A94A3; font-size: 9pt; font-weight: bold; letter-spacing: 1px; border: none;",
-        page));
-    m_steeringPreview = new SteeringRangePreview(page);
+        card));
+    m_steeringPreview = new SteeringRangePreview(card);
     m_steeringPreview->left = m_settings.steeringLeft;
     m_steeringPreview->center = m_settings.steeringCenter;
     m_steeringPreview->right = m_settings.steeringRight;
@@ -265,15 +285,19 @@ void EscConfigDialog::buildSteeringTab(QTabWidget *tabs)
 
 void EscConfigDialog::pushSteeringCalibration()
 {
-    m_steeringPreview->left = m_settings.steeringLeft;
-    m_steeringPreview->center = m_settings.steeringCenter;
-    m_steeringPreview->right = m_settings.steeringRight;
-    m_steeringPreview->update();
+    if (m_steeringPreview) {
+        m_steeringPreview->left = m_settings.steeringLeft;
+        m_steeringPreview->center = m_settings.steeringCenter;
+        m_steeringPreview->right = m_settings.steeringRight;
+        m_steeringPreview->update();
+    }
     m_controller->setSteeringCalibration(m_settings.steeringLeft, m_settings.steeringCenter, m_settings.steeringRight);
 }
 
 void EscConfigDialog::showTrimLabel()
 {
+    if (!m_trimLabel)
+        return;
     const int offset = m_settings.steeringCenter - CenterValue;
     m_trimLabel->setText(tr("center %1  (%2%3)")
                              .arg(m_settings.steeringCenter)
@@ -320,17 +344,20 @@ void EscConfigDialog::setAxisSettings(const AxisSettings &settings)
     refreshPresetCombo();
     showEscValues();
 
-    for (QSlider *slider : {m_leftSlider, m_centerSlider, m_rightSlider})
-        slider->blockSignals(true);
-    setSliderRowValue(m_leftSlider, m_settings.steeringLeft);
-    setSliderRowValue(m_centerSlider, m_settings.steeringCenter);
-    setSliderRowValue(m_rightSlider, m_settings.steeringRight);
-    for (QSlider *slider : {m_leftSlider, m_centerSlider, m_rightSlider})
-        slider->blockSignals(false);
-    m_trimGuard = true;
-    m_trimSlider->setValue(m_settings.steeringCenter - CenterValue);
-    m_trimGuard = false;
-    showTrimLabel();
+    // A tab not built yet is built from the copy.
+    if (m_trimSlider) {
+        for (QSlider *slider : {m_leftSlider, m_centerSlider, m_rightSlider})
+            slider->blockSignals(true);
+        setSliderRowValue(m_leftSlider, m_settings.steeringLeft);
+        setSliderRowValue(m_centerSlider, m_settings.steeringCenter);
+        setSliderRowValue(m_rightSlider, m_settings.steeringRight);
+        for (QSlider *slider : {m_leftSlider, m_centerSlider, m_rightSlider})
+            slider->blockSignals(false);
+        m_trimGuard = true;
+        m_trimSlider->setValue(m_settings.steeringCenter - CenterValue);
+        m_trimGuard = false;
+        showTrimLabel();
+    }
     pushSteeringCalibration();
 
     loadCarTab();

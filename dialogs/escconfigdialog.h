@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <QPointer>
 
+#include <array>
+
 #include "profiles/axissettings.h"
 
 class QCheckBox;
@@ -16,6 +18,10 @@ class QSpinBox;
 class QTabWidget;
 class QTimer;
 class QVBoxLayout;
+
+namespace ostra {
+class PassBuilder;
+}
 
 namespace corvane {
 
@@ -75,7 +81,7 @@ private:
     static void setSliderRowValue(QSlider *slider, int value);
     // A tab page put in place before it is filled: a filled one moved in would be restyled whole again.
     static QWidget *makeTabPage(QTabWidget *tabs, const QString &title, QVBoxLayout **pageLayout);
-    void buildSteeringTab(QTabWidget *tabs);
+    void buildSteeringTab(QWidget *page, QVBoxLayout *pageLayout);
     void pushSteeringCalibration();
     void showTrimLabel();
 
@@ -89,8 +95,10 @@ private:
     void onEscValueChanged();
 
     // Car tab (escconfigdialog_car.cpp).
-    void buildCarTab(QTabWidget *tabs);
+    void buildCarTab(QWidget *page, QVBoxLayout *pageLayout);
+    // Fills the tab from the copy; before the tab is built, settles the copy as its controls would.
     void loadCarTab();
+    void holdCarPositions(const AxisSettings &settings);
     void refreshCarEnableStates();
     Q_SLOT void onDetectTick();
     Q_SLOT void onDetectTimeout();
@@ -131,6 +139,12 @@ private:
     QPushButton *m_savePresetButton = nullptr;
     QPushButton *m_deletePresetButton = nullptr;
     QFrame *m_crsfValuesCard = nullptr;
+
+    ostra::PassBuilder *m_passes = nullptr;
+    int m_steeringPart = -1;
+    int m_carPart = -1;
+    // Where the Car tab's sliders and spin boxes stand, also before the tab is built.
+    std::array<int, 6> m_carPositions{};
 
     bool m_trimGuard = false;
     int m_savedLeft = 0;

@@ -11,6 +11,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "bridge/corvanecontroller.h"
 #include "bridge/inputdevice.h"
 #include "ostraui/dialogcards.h"
@@ -26,6 +28,26 @@ const char *const OptionTitleStyle = "color: #0F1720; font-weight: bold; font-si
 const char *const SubtitleStyle = "color: #8A94A3; font-size: 9pt; border: none;";
 const char *const ItalicNoteStyle = "color: #8A94A3; font-size: 9pt; font-style: italic; border: none;";
 const char *const FieldLabelStyle = "color: #5B6675; font-size: 9pt; border: none;";
+
+// The tab's sliders and spin boxes: the field each shows and its range.
+struct CarRange
+{
+    int AxisSettings::*field;
+    int minimum;
+    int maximum;
+};
+constexpr CarRange CarRanges[] = {
+    {&AxisSettings::softStartDurationSec, 5, 60}, {&AxisSettings::softStartFloorPercent, 0, 50},
+    {&AxisSettings::decelRate, 1, 100},           {&AxisSettings::pitLimiterValue, 0, 2047},
+    {&AxisSettings::reverseButtonIndex, -1, 127}, {&AxisSettings::reverseMaxPercent, 0, 100},
+};
+enum CarControl { RampDuration, InitialSpeed, DecelRate, PitLimit, ReverseButton, ReverseMax };
+
+int positionOf(const AxisSettings &settings, CarControl control)
+{
+    const CarRange &range = CarRanges[control];
+    return std::clamp(settings.*range.field, range.minimum, range.maximum);
+}
 
 // Title and description on the left, a check box without text at the right end.
 QCheckBox *addOptionLine(QWidget *parent, QVBoxLayout *target, const QString &title, const QString &description)
@@ -44,7 +66,7 @@ QCheckBox *addOptionLine(QWidget *parent, QVBoxLayout *target, const QString &ti
 }
 
 // Field label, slider and its value label.
-QSlider *addValueLine(QWidget *parent, QVBoxLayout *target, const QString &title, int minimum, int maximum,
+QSlider *addValueLine(QWidget *parent, QVBoxLayout *target, const QString &title, const CarRange &range,
                       QLabel **valueLabel, int minWidth = 30)
 {
     auto *row = new QHBoxLayout;
@@ -53,7 +75,7 @@ QSlider *addValueLine(QWidget *parent, QVBoxLayout *target, const QString &title
     field->setFixedWidth(110);
     row->addWidget(field);
     auto *slider = new QSlider(Qt::Horizontal, parent);
-    slider->setRange(minimum, maximum);
+    slider->setRange(range.minimum, range.maximum);
     slider->setSingleStep(1);
     row->addWidget(slider, 1);
     auto *value = new QLabel(parent);
@@ -69,51 +91,51 @@ QSlider *addValueLine(QWidget *parent, QVBoxLayout *target, const QString &title
 
 } // namespace
 
-void EscConfigDialog::buildCarTab(QTabWidget *tabs)
+void EscConfigDialog::buildCarTab(QWidget *page, QVBoxLayout *pageLayout)
 {
-    QVBoxLayout *pageLayout = nullptr;
-    QWidget *page = makeTabPage(tabs, tr("Car"), &pageLayout);
 
+    // Each card's widgets are made in the card: one moved into it is restyled again.
+    QWidget *card = nullptr;
     QVBoxLayout *safety = nullptr;
-    makeCard(page, pageLayout, tr("Throttle Safety"), tr("Protection against hardware glitches and stuck inputs"),
+    card = makeCard(page, pageLayout, tr("Throttle Safety"), tr("Protection against hardware glitches and stuck inputs"),
              &safety);
-    m_softStartCheck = addOptionLine(page, safety, tr("Soft Start"),
+    m_softStartCheck = addOptionLine(card, safety, tr("Soft Start"),
                                      tr("Gradually ramps max throttle after transmission starts"));
-    m_softStartDurationSlider = addValueLine(page, safety, tr("Ramp Duration"), 5, 60, &m_softStartDurationLabel);
-    m_softStartFloorSlider = addValueLine(page, safety, tr("Initial Speed"), 0, 50, &m_softStartFloorLabel);
+    m_softStartDurationSlider = addValueLine(card, safety, tr("Ramp Duration"), CarRanges[RampDuration], &m_softStartDurationLabel);
+    m_softStartFloorSlider = addValueLine(card, safety, tr("Initial Speed"), CarRanges[InitialSpeed], &m_softStartFloorLabel);
     safety->addSpacing(4);
-    m_stuckThrottleCheck = addOptionLine(page, safety, tr("Stuck Throttle Detection"),
+    m_stuckThrottleCheck = addOptionLine(card, safety, tr("Stuck Throttle Detection"),
                                          tr("Blocks throttle if pedal reads 100% immediately on start"));
     safety->addSpacing(4);
-    m_spikeRejectionCheck = addOptionLine(page, safety, tr("Throttle Spike Rejection"),
+    m_spikeRejectionCheck = addOptionLine(card, safety, tr("Throttle Spike Rejection"),
                                           tr("Rejects impossible instant throttle jumps (hardware glitch)"));
-    safety->addWidget(ostra::makeStyledLabel(tr("Brake always overrides throttle regardless of these settings"), ItalicNoteStyle, page));
+    safety->addWidget(ostra::makeStyledLabel(tr("Brake always overrides throttle regardless of these settings"), ItalicNoteStyle, card));
 
     QVBoxLayout *decel = nullptr;
-    makeCard(page, pageLayout, tr("Smooth Deceleration"), tr("Engine braking simulation settings"), &decel);
-    m_smoothDecelCheck = addOptionLine(page, decel, tr("Enable Smooth Deceleration"),
+    card = makeCard(page, pageLayout, tr("Smooth Deceleration"), tr("Engine braking simulation settings"), &decel);
+    m_smoothDecelCheck = addOptionLine(card, decel, tr("Enable Smooth Deceleration"),
                                        tr("Simulates natural deceleration when throttle is released"));
-    m_decelRateSlider = addValueLine(page, decel, tr("Deceleration Rate"), 1, 100, &m_decelRateLabel);
-    decel->addWidget(ostra::makeStyledLabel(tr("1% = 1 sec (fast stop), 100% = 15 sec (slow coast)"), SubtitleStyle, page));
+    m_decelRateSlider = addValueLine(card, decel, tr("Deceleration Rate"), CarRanges[DecelRate], &m_decelRateLabel);
+    decel->addWidget(ostra::makeStyledLabel(tr("1% = 1 sec (fast stop), 100% = 15 sec (slow coast)"), SubtitleStyle, card));
 
     QVBoxLayout *pit = nullptr;
-    makeCard(page, pageLayout, tr("Pit Limiter"), tr("Speed limit for pit lane driving"), &pit);
-    m_pitLimiterCheck = addOptionLine(page, pit, tr("Enable Pit Limiter"), tr("Activates via mapped button"));
-    m_pitLimiterSlider = addValueLine(page, pit, tr("Max CRSF Value"), 0, 2047, &m_pitLimiterLabel, 40);
+    card = makeCard(page, pageLayout, tr("Pit Limiter"), tr("Speed limit for pit lane driving"), &pit);
+    m_pitLimiterCheck = addOptionLine(card, pit, tr("Enable Pit Limiter"), tr("Activates via mapped button"));
+    m_pitLimiterSlider = addValueLine(card, pit, tr("Max CRSF Value"), CarRanges[PitLimit], &m_pitLimiterLabel, 40);
 
     QVBoxLayout *reverse = nullptr;
-    makeCard(page, pageLayout, tr("Reverse Mode"), tr("Control reverse via H-shifter or button toggle"), &reverse);
-    m_reverseCheck = addOptionLine(page, reverse, tr("Enable Reverse Mode"),
+    card = makeCard(page, pageLayout, tr("Reverse Mode"), tr("Control reverse via H-shifter or button toggle"), &reverse);
+    m_reverseCheck = addOptionLine(card, reverse, tr("Enable Reverse Mode"),
                                    tr("When enabled: Gas = backwards, Brake = stop (neutral)"));
     auto *buttonRow = new QHBoxLayout;
     buttonRow->setSpacing(8);
-    buttonRow->addWidget(ostra::makeStyledLabel(tr("Toggle Button:"), FieldLabelStyle, page));
-    m_reverseButtonSpin = new QSpinBox(page);
-    m_reverseButtonSpin->setRange(-1, 127);
+    buttonRow->addWidget(ostra::makeStyledLabel(tr("Toggle Button:"), FieldLabelStyle, card));
+    m_reverseButtonSpin = new QSpinBox(card);
+    m_reverseButtonSpin->setRange(CarRanges[ReverseButton].minimum, CarRanges[ReverseButton].maximum);
     m_reverseButtonSpin->setSpecialValueText(tr("None (Shifter only)"));
     m_reverseButtonSpin->setToolTip(tr("Button index to toggle reverse mode (-1 = use H-shifter only)"));
     buttonRow->addWidget(m_reverseButtonSpin);
-    m_detectButton = new QPushButton(tr("Detect"), page);
+    m_detectButton = new QPushButton(tr("Detect"), card);
     m_detectButton->setProperty("small", true);
     m_detectButton->setToolTip(tr("Press a button on your wheel to detect its index"));
     buttonRow->addWidget(m_detectButton);
@@ -121,17 +143,26 @@ void EscConfigDialog::buildCarTab(QTabWidget *tabs)
     reverse->addLayout(buttonRow);
     auto *speedRow = new QHBoxLayout;
     speedRow->setSpacing(8);
-    speedRow->addWidget(ostra::makeStyledLabel(tr("Max Reverse Speed:"), FieldLabelStyle, page));
-    m_reverseMaxSpin = new QSpinBox(page);
-    m_reverseMaxSpin->setRange(0, 100);
+    speedRow->addWidget(ostra::makeStyledLabel(tr("Max Reverse Speed:"), FieldLabelStyle, card));
+    m_reverseMaxSpin = new QSpinBox(card);
+    m_reverseMaxSpin->setRange(CarRanges[ReverseMax].minimum, CarRanges[ReverseMax].maximum);
     m_reverseMaxSpin->setSuffix(QStringLiteral("%"));
     m_reverseMaxSpin->setToolTip(tr("Maximum reverse throttle percentage (0-100%)"));
     speedRow->addWidget(m_reverseMaxSpin);
     speedRow->addStretch();
     reverse->addLayout(speedRow);
     reverse->addWidget(ostra::makeStyledLabel(tr("Reverse mode activates via H-shifter reverse position or button toggle"),
-                             ItalicNoteStyle, page));
+                             ItalicNoteStyle, card));
     pageLayout->addStretch();
+
+    // Where the controls stood while the tab was not built; set before the handlers are
+    // connected, so only a change loadCarTab makes is written back.
+    m_softStartDurationSlider->setValue(m_carPositions[RampDuration]);
+    m_softStartFloorSlider->setValue(m_carPositions[InitialSpeed]);
+    m_decelRateSlider->setValue(m_carPositions[DecelRate]);
+    m_pitLimiterSlider->setValue(m_carPositions[PitLimit]);
+    m_reverseButtonSpin->setValue(m_carPositions[ReverseButton]);
+    m_reverseMaxSpin->setValue(m_carPositions[ReverseMax]);
 
     connect(m_softStartCheck, &QCheckBox::toggled, this, [this](bool checked) {
         m_settings.softStartEnabled = checked;
@@ -166,8 +197,25 @@ void EscConfigDialog::buildCarTab(QTabWidget *tabs)
     loadCarTab();
 }
 
+void EscConfigDialog::holdCarPositions(const AxisSettings &settings)
+{
+    for (int control = RampDuration; control <= ReverseMax; ++control)
+        m_carPositions[size_t(control)] = positionOf(settings, CarControl(control));
+}
+
 void EscConfigDialog::loadCarTab()
 {
+    if (!m_softStartCheck) {
+        // As the controls would: only a position that moves writes its value back.
+        for (int control = RampDuration; control <= ReverseMax; ++control) {
+            const int position = positionOf(m_settings, CarControl(control));
+            if (position != m_carPositions[size_t(control)]) {
+                m_carPositions[size_t(control)] = position;
+                m_settings.*CarRanges[control].field = position;
+            }
+        }
+        return;
+    }
     // Set with the handlers connected: each control that changes stores its value as the user's
     // change would; the labels are written here too, for values equal to what a control holds.
     const AxisSettings s = m_settings;
@@ -192,6 +240,8 @@ void EscConfigDialog::loadCarTab()
 
 void EscConfigDialog::refreshCarEnableStates()
 {
+    if (!m_softStartCheck)
+        return;
     m_softStartDurationSlider->setEnabled(m_settings.softStartEnabled);
     m_softStartFloorSlider->setEnabled(m_settings.softStartEnabled);
     m_smoothDecelCheck->setEnabled(true);

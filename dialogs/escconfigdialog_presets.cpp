@@ -38,9 +38,11 @@ void EscConfigDialog::buildThrottleTab(QTabWidget *tabs)
     QVBoxLayout *pageLayout = nullptr;
     QWidget *page = makeTabPage(tabs, tr("Throttle / Brake"), &pageLayout);
 
+    // Each card's widgets are made in the card: one moved into it is restyled again.
+    QWidget *card = nullptr;
     QVBoxLayout *modeLayout = nullptr;
-    makeCard(page, pageLayout, tr("ESC Mode"), tr("How throttle and brake channels are combined"), &modeLayout, true);
-    m_escModeCombo = new QComboBox(page);
+    card = makeCard(page, pageLayout, tr("ESC Mode"), tr("How throttle and brake channels are combined"), &modeLayout, true);
+    m_escModeCombo = new QComboBox(card);
     // At least 240 px, and as wide as its longest item where the card has room, so that
     // "Traxxas/Tamiya/Arma Standard (172-992-1811)" is not cut mid-word; the tool tip carries
     // the current item whole should a long preset name still not fit.
@@ -51,32 +53,32 @@ void EscConfigDialog::buildThrottleTab(QTabWidget *tabs)
     modeLayout->addWidget(m_escModeCombo);
 
     QVBoxLayout *values = nullptr;
-    m_crsfValuesCard = makeCard(page, pageLayout, tr("CRSF Values"), tr("CRSF values for motor control"), &values);
+    card = m_crsfValuesCard = makeCard(page, pageLayout, tr("CRSF Values"), tr("CRSF values for motor control"), &values);
     values->addSpacing(4);
     // The standard mode drives the ESC with fixed values: the rows only show them.
     m_escLockedHint = ostra::makeStyledLabel(
         tr("The standard ESC range is fixed. To edit these values, choose \"Custom...\" under ESC Mode."),
-        QStringLiteral("color: #5B6675; font-size: 9pt; border: none;"), page);
+        QStringLiteral("color: #5B6675; font-size: 9pt; border: none;"), card);
     m_escLockedHint->setWordWrap(true);
     values->addWidget(m_escLockedHint);
     const QString ink = QStringLiteral("#0F1720");
-    m_neutralSlider = makeSliderRow(page, tr("Neutral"), 0, 2047, m_settings.escNeutral, ink, values);
-    m_forwardSlider = makeSliderRow(page, tr("Full Forward"), 0, 2047, m_settings.escFullForward, ink, values);
-    m_reverseSlider = makeSliderRow(page, tr("Full Reverse"), 0, 2047, m_settings.escFullReverse, ink, values);
+    m_neutralSlider = makeSliderRow(card, tr("Neutral"), 0, 2047, m_settings.escNeutral, ink, values);
+    m_forwardSlider = makeSliderRow(card, tr("Full Forward"), 0, 2047, m_settings.escFullForward, ink, values);
+    m_reverseSlider = makeSliderRow(card, tr("Full Reverse"), 0, 2047, m_settings.escFullReverse, ink, values);
     values->addSpacing(4);
-    auto *caption = new QLabel(tr("CRSF RANGE PREVIEW"), page);
+    auto *caption = new QLabel(tr("CRSF RANGE PREVIEW"), card);
     caption->setStyleSheet(
         QStringLiteral("color: #8A94A3; font-size: 9pt; font-weight: bold; letter-spacing: 1px; border: none;"));
     values->addWidget(caption);
-    m_crsfPreview = new CrsfRangePreview(page);
+    m_crsfPreview = new CrsfRangePreview(card);
     values->addWidget(m_crsfPreview);
     auto *buttons = new QHBoxLayout;
     buttons->setSpacing(8);
-    m_savePresetButton = new QPushButton(tr("Save as Preset..."), page);
+    m_savePresetButton = new QPushButton(tr("Save as Preset..."), card);
     m_savePresetButton->setProperty("small", true);
-    m_deletePresetButton = new QPushButton(tr("Delete Preset"), page);
+    m_deletePresetButton = new QPushButton(tr("Delete Preset"), card);
     m_deletePresetButton->setProperty("danger", true);
-    auto *calibration = new QPushButton(tr("Radio Calibration"), page);
+    auto *calibration = new QPushButton(tr("Radio Calibration"), card);
     calibration->setStyleSheet(QStringLiteral("QPushButton { font-size: 10pt; padding: 6px 12px; background: #E3F2FC; } "
                                               "QPushButton:hover { background: #CDEBFF; }"));
     buttons->addWidget(m_savePresetButton);

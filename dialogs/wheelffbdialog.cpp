@@ -104,22 +104,24 @@ WheelFfbDialog::WheelFfbDialog(CorvaneController *controller, QWidget *parent)
     setWindowTitle(tr("Wheel Force Feedback"));
     setMinimumWidth(MinWidth);
     // Everything but Close scrolls inside the card where the screen is shorter than the page.
-    auto *page = new QWidget(this);
+    // Made where it stays: a built tree moved under the style sheet is restyled whole.
+    QWidget *content = ostra::dialogContent(this);
+    auto *page = new QWidget(content);
     page->setObjectName(QStringLiteral("wheelFfbPage"));
     auto *layout = new QVBoxLayout(page);
     layout->setContentsMargins(24, 20, 24, 20);
     layout->setSpacing(14);
 
-    layout->addWidget(ostra::makeDialogHeading(tr("Compatibility"), this));
+    layout->addWidget(ostra::makeDialogHeading(tr("Compatibility"), page));
     for (int i = 0; i < CheckCount; ++i) {
         m_rows[i] = ostra::makeStyledLabel(QStringLiteral("•  %1").arg(tr(CheckNames[i])),
-                                QString::fromLatin1(RowStyle).arg(QLatin1String(Grey)), this);
+                                QString::fromLatin1(RowStyle).arg(QLatin1String(Grey)), page);
         // A failed effect's reason may not fit on one line beside it.
         m_rows[i]->setWordWrap(true);
         layout->addWidget(m_rows[i]);
     }
 
-    m_receiverStatus = new QLabel(this);
+    m_receiverStatus = new QLabel(page);
     m_receiverStatus->setWordWrap(true);
     layout->addWidget(m_receiverStatus);
     updateReceiverFfbStatus();
@@ -137,11 +139,11 @@ WheelFfbDialog::WheelFfbDialog(CorvaneController *controller, QWidget *parent)
     m_verdict->setAlignment(Qt::AlignCenter);
     layout->addWidget(m_verdict);
 
-    auto *recheck = new QPushButton(tr("Re-check"), this);
+    auto *recheck = new QPushButton(tr("Re-check"), page);
     connect(recheck, &QPushButton::clicked, this, &WheelFfbDialog::runCheck);
     layout->addWidget(recheck, 0, Qt::AlignHCenter);
 
-    auto *line = new QFrame(this);
+    auto *line = new QFrame(page);
     line->setFrameShape(QFrame::HLine);
     line->setStyleSheet(QStringLiteral("color: #E6EAF0;"));
     layout->addWidget(line);
@@ -150,32 +152,32 @@ WheelFfbDialog::WheelFfbDialog(CorvaneController *controller, QWidget *parent)
     auto *grid = new QGridLayout;
     grid->setVerticalSpacing(14);
     grid->setColumnStretch(1, 1);
-    grid->addWidget(ostra::makeStyledLabel(tr("Force"), QString::fromLatin1("color: %1;").arg(QLatin1String(Grey)), this), 0, 0);
-    m_forceBar = new FfbBar(this);
+    grid->addWidget(ostra::makeStyledLabel(tr("Force"), QString::fromLatin1("color: %1;").arg(QLatin1String(Grey)), page), 0, 0);
+    m_forceBar = new FfbBar(page);
     grid->addWidget(m_forceBar, 0, 1);
     const int strength = m_controller ? int(m_controller->wheelFfbStrength() * 100.0f) : DefaultStrength;
-    m_strength = addSliderRow(grid, tr("Strength"), strength, &m_strengthPercent);
+    m_strength = addSliderRow(page, grid, tr("Strength"), strength, &m_strengthPercent);
     connect(m_strength, &QSlider::valueChanged, this, &WheelFfbDialog::onStrengthChanged);
     const int centering = m_controller ? int(m_controller->wheelFfbCentering() * 100.0f) : DefaultCentering;
-    m_centering = addSliderRow(grid, tr("Centering"), centering, &m_centeringPercent);
+    m_centering = addSliderRow(page, grid, tr("Centering"), centering, &m_centeringPercent);
     connect(m_centering, &QSlider::valueChanged, this, &WheelFfbDialog::onCenteringChanged);
     layout->addLayout(grid);
 
     auto *hint = ostra::makeStyledLabel(tr("Return-to-center spring (replaces the wheel's built-in centering)."),
-                             QStringLiteral("color: #5B6675; font-size: 9pt;"), this);
+                             QStringLiteral("color: #5B6675; font-size: 9pt;"), page);
     hint->setWordWrap(true);
     layout->addWidget(hint);
 
     auto *testRow = new QHBoxLayout;
-    m_testLeft = new QPushButton(tr("◀ Test Left"), this);
+    m_testLeft = new QPushButton(tr("◀ Test Left"), page);
     connect(m_testLeft, &QPushButton::clicked, this, [this] { push(-TestPush); });
     testRow->addWidget(m_testLeft);
-    m_testRight = new QPushButton(tr("Test Right ▶"), this);
+    m_testRight = new QPushButton(tr("Test Right ▶"), page);
     connect(m_testRight, &QPushButton::clicked, this, [this] { push(TestPush); });
     testRow->addWidget(m_testRight);
     layout->addLayout(testRow);
 
-    m_enableButton = new QPushButton(tr("Enable FFB from car telemetry"), this);
+    m_enableButton = new QPushButton(tr("Enable FFB from car telemetry"), page);
     m_enableButton->setCheckable(true);
     ostra::setStyleState(m_enableButton, "danger", false);
     ostra::setStyleState(m_enableButton, "primary", true);
@@ -187,27 +189,27 @@ WheelFfbDialog::WheelFfbDialog(CorvaneController *controller, QWidget *parent)
     layout->addWidget(m_enableButton);
 
     auto *warning = ostra::makeStyledLabel(tr("Direct-drive bases are strong — start at low strength and increase gradually."),
-                                QStringLiteral("color: #B06F00; font-size: 9pt;"), this);
+                                QStringLiteral("color: #B06F00; font-size: 9pt;"), page);
     warning->setWordWrap(true);
     layout->addWidget(warning);
 
     if (m_controller) {
-        layout->addWidget(ostra::makeHairline(this));
+        layout->addWidget(ostra::makeHairline(page));
         auto *presets = new PresetsPanel(
             m_controller, QStringLiteral("ffb"), tr("Presets"),
-            tr("Save these settings under a name and load them again later, in any profile."), this);
+            tr("Save these settings under a name and load them again later, in any profile."), page);
         connect(presets, &PresetsPanel::presetLoaded, this, &WheelFfbDialog::reloadSliders);
         layout->addWidget(presets);
     }
 
-    auto *outer = new QVBoxLayout(this);
+    auto *outer = new QVBoxLayout(content);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
     outer->addWidget(page, 1);
     auto *closeRow = new QHBoxLayout;
     closeRow->setContentsMargins(24, 0, 24, 20);
     closeRow->addStretch(1);
-    auto *close = new QPushButton(tr("Close"), this);
+    auto *close = new QPushButton(tr("Close"), content);
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
     closeRow->addWidget(close);
     outer->addLayout(closeRow);
@@ -225,15 +227,15 @@ WheelFfbDialog::WheelFfbDialog(CorvaneController *controller, QWidget *parent)
     ostra::applyDialogChrome(this, QString());
 }
 
-QSlider *WheelFfbDialog::addSliderRow(QGridLayout *grid, const QString &name, int value, QLabel **percent)
+QSlider *WheelFfbDialog::addSliderRow(QWidget *page, QGridLayout *grid, const QString &name, int value, QLabel **percent)
 {
     const int row = grid->rowCount();
-    grid->addWidget(new QLabel(name, this), row, 0);
-    auto *slider = new QSlider(Qt::Horizontal, this);
+    grid->addWidget(new QLabel(name, page), row, 0);
+    auto *slider = new QSlider(Qt::Horizontal, page);
     slider->setRange(0, 100);
     slider->setValue(value);
     grid->addWidget(slider, row, 1);
-    *percent = ostra::makeStyledLabel(percentText(slider->value()), QStringLiteral("color: #0F1720; min-width: 40px;"), this);
+    *percent = ostra::makeStyledLabel(percentText(slider->value()), QStringLiteral("color: #0F1720; min-width: 40px;"), page);
     grid->addWidget(*percent, row, 2);
     return slider;
 }

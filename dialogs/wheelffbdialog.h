@@ -48,7 +48,7 @@ private:
     void setRow(int index, bool ok, const QString &text);
     void push(float level);
     void reloadSliders();
-    QSlider *addSliderRow(QGridLayout *grid, const QString &name, int value, QLabel **percent);
+    QSlider *addSliderRow(QWidget *page, QGridLayout *grid, const QString &name, int value, QLabel **percent);
 
     CorvaneController *m_controller;
     QLabel *m_verdict = nullptr;

@@ -51,7 +51,7 @@ void ColorWheelWidget::setColor(const QColor &color)
     m_hue = hue < 0 ? 0.0 : hue;
     m_saturation = m_color.hsvSaturationF();
     m_value = m_color.valueF();
-    drawSquare();
+    m_squareStale = true;
     update();
 }
 
@@ -63,8 +63,9 @@ void ColorWheelWidget::resizeEvent(QResizeEvent *)
     m_innerRadius = m_outerRadius - m_ringWidth;
     const double q = m_innerRadius * 1.2;
     m_square = QRectF(m_centre.x() - q / 2, m_centre.y() - q / 2, q, q);
-    drawRing(side);
-    drawSquare();
+    // Drawn when painted: a layout may resize the wheel several times before it is shown.
+    m_ringStale = true;
+    m_squareStale = true;
 }
 
 void ColorWheelWidget::drawRing(int side)
@@ -110,6 +111,14 @@ void ColorWheelWidget::drawSquare()
 
 void ColorWheelWidget::paintEvent(QPaintEvent *)
 {
+    if (m_ringStale) {
+        drawRing(std::min(width(), height()));
+        m_ringStale = false;
+    }
+    if (m_squareStale) {
+        drawSquare();
+        m_squareStale = false;
+    }
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     if (!m_ringImage.isNull())
@@ -145,7 +154,7 @@ void ColorWheelWidget::pickHueAt(const QPointF &point)
     if (hue < 0)
         hue += 1.0;
     m_hue = hue;
-    drawSquare();
+    m_squareStale = true;
     emitCurrentColor();
     update();
 }

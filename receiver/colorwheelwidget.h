@@ -45,6 +45,8 @@ private:
 
     QImage m_ringImage;
     QImage m_squareImage;
+    bool m_ringStale = true;
+    bool m_squareStale = true;
     QColor m_color = QColor(0, 255, 0);
     int m_redLevel = 0;
     int m_greenLevel = 7;

@@ -51,15 +51,17 @@ LedConfigDialog::LedConfigDialog(CorvaneController *controller, QWidget *parent)
 
 void LedConfigDialog::buildUi()
 {
-    auto *layout = new QVBoxLayout(ostra::dialogContent(this));
+    // Everything is made where it stays: a built tree moved under the style sheet is restyled whole.
+    QWidget *content = ostra::dialogContent(this);
+    auto *layout = new QVBoxLayout(content);
     layout->setSpacing(12);
 
     auto *header = new QHBoxLayout;
     header->setContentsMargins(0, 0, 0, 4);
     header->setSpacing(8);
-    auto *title = new QLabel(tr("LED Strip Configuration"), this);
+    auto *title = new QLabel(tr("LED Strip Configuration"), content);
     title->setStyleSheet(QStringLiteral("color: #0F1720; font-weight: bold; font-size: 10pt;"));
-    auto *info = new QPushButton(QStringLiteral("?"), this);
+    auto *info = new QPushButton(QStringLiteral("?"), content);
     info->setFixedSize(20, 20);
     info->setToolTip(tr("About LED Strip Control"));
     info->setCursor(Qt::PointingHandCursor);
@@ -76,14 +78,14 @@ void LedConfigDialog::buildUi()
 
     // The groups scroll together: where the dialog opens lower than they need, the settings grid
     // would otherwise be squeezed over itself.
-    auto *body = new QWidget(this);
+    auto *body = new QWidget(content);
     auto *bodyLayout = new QVBoxLayout(body);
     bodyLayout->setContentsMargins(0, 0, 12, 0); // clear of the scroll bar
     bodyLayout->setSpacing(12);
     // In place while empty: moving it filled would restyle all it holds again.
     layout->addWidget(ostra::makeScrollPage(body), 1);
 
-    auto *basic = new QGroupBox(tr("Basic Settings"), this);
+    auto *basic = new QGroupBox(tr("Basic Settings"), body);
     auto *grid = new QGridLayout(basic);
     grid->setSpacing(8);
     m_countSpin = new QSpinBox(basic);
@@ -133,7 +135,7 @@ void LedConfigDialog::buildUi()
     connect(m_modeCombo, &QComboBox::currentIndexChanged, this, &LedConfigDialog::onModeChanged);
     connect(m_powerButtonCombo, &QComboBox::currentIndexChanged, this, &LedConfigDialog::onPowerButtonChanged);
 
-    auto *colorGroup = new QGroupBox(tr("Color"), this);
+    auto *colorGroup = new QGroupBox(tr("Color"), body);
     auto *colorLayout = new QVBoxLayout(colorGroup);
     colorLayout->setSpacing(8);
     auto *wheelRow = new QHBoxLayout;
@@ -160,7 +162,7 @@ void LedConfigDialog::buildUi()
         "QPushButton { background: #F7F9FB; border: 1px solid #E6EAF0; padding: 10px 20px; font-size: 11pt; }"
         "QPushButton:hover { background: #E6EAF0; border-color: #0F1720; }"
         "QPushButton:disabled { color: #8A94A3; }");
-    m_ledGroup = new QGroupBox(tr("LED Selection"), this);
+    m_ledGroup = new QGroupBox(tr("LED Selection"), body);
     auto *ledLayout = new QHBoxLayout(m_ledGroup);
     ledLayout->setSpacing(12);
     m_prevLed = new QPushButton(tr("< Back"), m_ledGroup);
@@ -178,7 +180,7 @@ void LedConfigDialog::buildUi()
     connect(m_prevLed, &QPushButton::clicked, this, &LedConfigDialog::onPreviousLed);
     connect(m_nextLed, &QPushButton::clicked, this, &LedConfigDialog::onNextLed);
 
-    m_zoneGroup = new QGroupBox(tr("Range Zones"), this);
+    m_zoneGroup = new QGroupBox(tr("Range Zones"), body);
     auto *zoneLayout = new QVBoxLayout(m_zoneGroup);
     zoneLayout->setSpacing(8);
     m_zoneList = new QListWidget(m_zoneGroup);
@@ -227,7 +229,7 @@ void LedConfigDialog::buildUi()
     connect(m_zoneStart, &QSpinBox::valueChanged, this, &LedConfigDialog::onZoneStartChanged);
     connect(m_zoneEnd, &QSpinBox::valueChanged, this, &LedConfigDialog::onZoneEndChanged);
 
-    auto *applyGroup = new QGroupBox(tr("Apply to Receiver"), this);
+    auto *applyGroup = new QGroupBox(tr("Apply to Receiver"), body);
     auto *applyLayout = new QVBoxLayout(applyGroup);
     auto *applyHint = new QLabel(tr("Click to send configuration to the LED strip receiver.\n"
                                     "This triggers a 20-second configuration window."),
@@ -244,8 +246,8 @@ void LedConfigDialog::buildUi()
     bodyLayout->addStretch();
 
     auto *footer = new QHBoxLayout;
-    auto *cancel = new QPushButton(tr("Cancel"), this);
-    auto *save = new QPushButton(tr("Save Settings"), this);
+    auto *cancel = new QPushButton(tr("Cancel"), content);
+    auto *save = new QPushButton(tr("Save Settings"), content);
     ostra::setStyleState(save, "primary", true);
     ostra::setStyleState(save, "danger", false);
     footer->addStretch();

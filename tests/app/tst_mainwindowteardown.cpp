@@ -25,6 +25,7 @@
 #include "motion/motionsystemcontroller.h"
 #include "motion/pages/ffbmotionpreviewdialog.h"
 #include "motion/pages/motionwebdialog.h"
+#include "ostraui/segmented.h"
 #include "ostraui/sliderrow.h"
 #include "ostraui/theme.h"
 #include "ostraui/unsavededits.h"
@@ -258,7 +259,15 @@ private slots:
             // The window is closed from inside the dialog's own event loop, as a modal dialog runs.
             QTimer::singleShot(0, [&] {
                 auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-                QTest::keyClick(dialog->findChild<QCheckBox *>(), Qt::Key_Space);
+                // An edit of the dialog's own copy: on the axis dialog, the steering's Invert Axis
+                // on its Calibration page.
+                QCheckBox *edit = dialog->findChild<QCheckBox *>();
+                if (holder == Holder::AxisDialog) {
+                    dialog->findChild<ostra::Segmented *>()->setCurrentIndex(1);
+                    for (QCheckBox *check : dialog->findChildren<QCheckBox *>())
+                        edit = check->text() == "Invert Axis" && check->isVisible() ? check : edit;
+                }
+                QTest::keyClick(edit, Qt::Key_Space);
                 {
                     const ostratest::Starved starved(disk == "full" ? "file size" : "");
                     std::optional<ostratest::HeldRenames> held;

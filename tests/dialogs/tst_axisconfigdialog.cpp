@@ -64,13 +64,16 @@ Row row(QWidget &dialog, const QString &name)
     return {};
 }
 
-// The response page of an axis on the Calibration page.
+// The response page of an axis on the Calibration page, turned to as the user does.
 QWidget *axisPage(QWidget &dialog, const QString &axis)
 {
+    dialog.findChild<ostra::Segmented *>()->setCurrentIndex(1);
     for (QTabWidget *tabs : dialog.findChildren<QTabWidget *>()) {
         for (int i = 0; i < tabs->count(); ++i) {
-            if (tabs->tabText(i) == axis)
+            if (tabs->tabText(i) == axis) {
+                tabs->setCurrentIndex(i);
                 return tabs->widget(i);
+            }
         }
     }
     return nullptr;
@@ -459,6 +462,7 @@ private slots:
         settings.gearThrottleLimitPercent[0] = 70;
         QVERIFY(rig.controller->setAxisSettings(settings));
         AxisConfigDialog dialog(rig.controller.get());
+        deviceTabs(dialog)->setCurrentIndex(2);
         const Row gear = row(dialog, "Gear 1");
         QVERIFY(!gear.cap->isEnabled());
         QCOMPARE(gear.cap->value(), 70);
@@ -483,6 +487,7 @@ private slots:
         QVERIFY(rig.tx.waitFor([&] { return rig.tx.lastChannels()[1] == 1811; }));
 
         AxisConfigDialog dialog(rig.controller.get());
+        deviceTabs(dialog)->setCurrentIndex(2);
         QCheckBox *limits = ostratest::withText<QCheckBox>(&dialog, "Enable Per-Gear Throttle Limits");
         QVERIFY(limits);
         QVERIFY(!limits->isChecked());
@@ -606,6 +611,51 @@ private slots:
         QCOMPARE(reset.throttle.name, QString("Throttle"));
         QCOMPARE(reset.wheelRotationDeg, 1080);
         QCOMPARE(reset.steeringAngleDeg, 540);
+    }
+
+    void laterPages_data()
+    {
+        QTest::addColumn<int>("page");
+        QTest::addColumn<int>("device");
+        QTest::newRow("calibration") << 1 << 1;
+        QTest::newRow("shifter") << 0 << 2;
+    }
+
+    // What is not on screen at opening is built after it, one part per pass, or at once when
+    // turned to, from what was loaded before; Tab from the page chooser goes into the page.
+    void laterPages()
+    {
+        QFETCH(int, page);
+        QFETCH(int, device);
+        CarRig rig;
+        AxisConfigDialog dialog(rig.controller.get());
+        AxisSettings settings = rig.controller->axisSettings();
+        settings.throttle.deadzone = 0.2f;
+        settings.throttle.inverted = true;
+        dialog.setAxisSettings(settings);
+        QVERIFY(dialog.findChildren<QGroupBox *>().isEmpty());
+        QVERIFY(!ostratest::withText<QCheckBox>(&dialog, "Enable Per-Gear Throttle Limits"));
+        dialog.show();
+        QApplication::setActiveWindow(&dialog);
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        auto *chooser = dialog.findChild<ostra::Segmented *>();
+        chooser->setCurrentIndex(page);
+        deviceTabs(dialog)->setCurrentIndex(device);
+        if (page == 1) {
+            QWidget *throttle = axisPage(dialog, "Throttle");
+            QVERIFY(group(throttle, "Settings")->findChild<QCheckBox *>()->isChecked());
+            QCOMPARE(group(throttle, "Settings")->findChildren<QSlider *>().first()->value(), 20);
+        } else {
+            QVERIFY(row(dialog, "Gear 1").cap);
+        }
+        chooser->setFocus();
+        QTest::keyClick(chooser, Qt::Key_Tab);
+        auto *pages = chooser->parentWidget()->findChild<QTabWidget *>(QString(), Qt::FindDirectChildrenOnly);
+        QVERIFY(pages->currentWidget()->isAncestorOf(QApplication::focusWidget()));
+        // Three response groups on each axis's page and the steering angle.
+        QTRY_COMPARE(dialog.findChildren<QGroupBox *>().size(), 13);
+        QVERIFY(ostratest::withText<QCheckBox>(&dialog, "Enable Per-Gear Throttle Limits"));
+        QCOMPARE(dialog.axisSettings().throttle.deadzone, 0.2f);
     }
 
     void render_data()

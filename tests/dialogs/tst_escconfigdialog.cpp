@@ -450,6 +450,79 @@ private slots:
     }
 
     // Reset writes the drive defaults and keeps what the dialog does not show.
+    void laterTabs_data()
+    {
+        QTest::addColumn<int>("tab");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("loaded");
+        QTest::newRow("steering") << 1 << "Steering Trim" << "center 1100  (+76)";
+        QTest::newRow("car") << 2 << "Pit Limiter" << "1500";
+    }
+
+    // The Steering and Car tabs are filled after the dialog opens, one per pass, or at once when
+    // turned to, with what was loaded before; Tab from the tab bar goes into the tab turned to.
+    void laterTabs()
+    {
+        QFETCH(int, tab);
+        QFETCH(QString, title);
+        QFETCH(QString, loaded);
+        DialogRig rig;
+        EscConfigDialog dialog(rig.controller.get(), nullptr);
+        AxisSettings settings;
+        settings.steeringCenter = 1100;
+        settings.pitLimiterValue = 1500;
+        dialog.setAxisSettings(settings);
+        QVERIFY(!hasLabel(dialog, "Steering Trim") && !hasLabel(dialog, "Pit Limiter"));
+        dialog.show();
+        QApplication::setActiveWindow(&dialog);
+        QVERIFY(QTest::qWaitForWindowActive(&dialog));
+        auto *tabs = dialog.findChild<QTabWidget *>();
+        tabs->setCurrentIndex(tab);
+        QVERIFY(hasLabel(dialog, title) && hasLabel(dialog, loaded));
+        tabs->tabBar()->setFocus();
+        QTest::keyClick(tabs->tabBar(), Qt::Key_Tab);
+        QVERIFY(tabs->currentWidget()->isAncestorOf(QApplication::focusWidget()));
+        QTRY_VERIFY(hasLabel(dialog, "Steering Trim") && hasLabel(dialog, "Pit Limiter"));
+        QCOMPARE(dialog.axisSettings().pitLimiterValue, 1500);
+    }
+
+    void carValuesBeforeTheTab_data()
+    {
+        QTest::addColumn<int>("pitLimit");
+        QTest::addColumn<int>("reverseMax");
+        QTest::addColumn<int>("keptPitLimit");
+        QTest::addColumn<int>("keptReverseMax");
+        QTest::newRow("in range") << 1500 << 80 << 1500 << 80;
+        // A value past a control's end is written back as the control's end, unless the control
+        // stood there already.
+        QTest::newRow("past the ends") << 3000 << 150 << 2047 << 150;
+        QTest::newRow("below the ends") << -5 << -1 << 0 << 0;
+    }
+
+    // The Car tab's controls write back what they hold, built or not yet, and show what the copy
+    // holds.
+    void carValuesBeforeTheTab()
+    {
+        QFETCH(int, pitLimit);
+        QFETCH(int, reverseMax);
+        QFETCH(int, keptPitLimit);
+        QFETCH(int, keptReverseMax);
+        DialogRig rig;
+        EscConfigDialog dialog(rig.controller.get(), nullptr);
+        AxisSettings settings;
+        settings.pitLimiterValue = pitLimit;
+        settings.reverseMaxPercent = reverseMax;
+        dialog.setAxisSettings(settings);
+        QVERIFY(!hasLabel(dialog, "Pit Limiter"));
+        QCOMPARE(dialog.axisSettings().pitLimiterValue, keptPitLimit);
+        QCOMPARE(dialog.axisSettings().reverseMaxPercent, keptReverseMax);
+        dialog.findChild<QTabWidget *>()->setCurrentIndex(2);
+        // The value the copy holds, also where the stored one was past the slider's end.
+        QVERIFY(hasLabel(dialog, QString::number(keptPitLimit)));
+        QCOMPARE(dialog.axisSettings().pitLimiterValue, keptPitLimit);
+        QCOMPARE(dialog.axisSettings().reverseMaxPercent, keptReverseMax);
+    }
+
     void resetToDefaults()
     {
         DialogRig rig;
