@@ -171,6 +171,19 @@ private slots:
         }
     }
 
+    // Shown, the first picture leaves layers to later passes: the screen then comes to show
+    // what painting it whole shows.
+    void shownPictureComesWhole()
+    {
+        ostratest::TransmitRig rig;
+        QVERIFY(rig.connectCar());
+        DashboardWidget dash(rig.controller.get());
+        dash.resize(1280, 720);
+        dash.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dash));
+        QTRY_COMPARE(shownOnScreen(dash), paintedWhole(dash));
+    }
+
     void render()
     {
         ostratest::TransmitRig rig;
