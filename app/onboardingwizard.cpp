@@ -18,11 +18,11 @@
 #include "bridge/corvanecontroller.h"
 #include "bridge/inputdevice.h"
 #include "dialogs/pedalverificationdialog.h"
-#include "platform/serial/serialportlister.h"
 #include "ostraui/dialogchrome.h"
 #include "ostraui/passbuilder.h"
 #include "ostraui/portlist.h"
 #include "ostraui/theme.h"
+#include "platform/serial/serialportlister.h"
 
 namespace corvane {
 

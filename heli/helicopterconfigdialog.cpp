@@ -236,10 +236,13 @@ void HelicopterConfigDialog::buildCalibrationTab(QWidget *tab)
 void HelicopterConfigDialog::addCalibrationBlock(int function)
 {
     QWidget *tab = m_calibrationLayout->parentWidget();
+    QWidget *block = buildCalibrationBlock(function, tr(Functions[function].title), Functions[function].hasCenter, tab);
     // Each block goes after those before it, above the closing stretch.
-    m_calibrationLayout->insertWidget(m_calibrationLayout->count() - 1,
-                                      buildCalibrationBlock(function, tr(Functions[function].title),
-                                                            Functions[function].hasCenter, tab));
+    m_calibrationLayout->insertWidget(m_calibrationLayout->count() - 1, block);
+    // On a tab already shown, at once: the layout would show it a pass later, after the tab
+    // was painted without it.
+    if (tab->isVisible())
+        block->show();
     showCalibration(function);
     m_calibration[size_t(function)].bar->setValue(liveLevel(function));
     keepFooterLastInTabOrder(this, m_tabs, m_footer);

@@ -263,6 +263,8 @@ private slots:
         if (turnedTo) {
             tabs->setCurrentIndex(1);
             QCOMPARE(dialog.builtCalibrationBlocks(), 4);
+            // Shown with the tab, not a pass after it was painted.
+            QVERIFY(group(dialog, 1, 3)->isVisible());
         } else {
             QCoreApplication::processEvents();
             QVERIFY(dialog.builtCalibrationBlocks() < 4);
