@@ -184,7 +184,10 @@ void DashboardWidget::tick()
     m_speed = std::clamp(speed, 0.0f, top);
     m_clock += TickSeconds;
     if (!m_layersValid) {
-        update();
+        // The last of the layer passes paints the whole picture; a paint before it would make
+        // all the layers at once.
+        if (!m_layerPasses || m_layerPasses->isFinished())
+            update();
         return;
     }
     const QRegion dirty = changedRegion(oldFrac, litSegmentCount(oldFrac), oldShown, oldThrottle, oldBrake,
