@@ -19,8 +19,10 @@
 #include "bridge/inputdevice.h"
 #include "dialogs/pedalverificationdialog.h"
 #include "ostraui/dialogchrome.h"
+#include "ostraui/passbuilder.h"
 #include "ostraui/portlist.h"
 #include "ostraui/theme.h"
+#include "platform/serial/serialportlister.h"
 
 namespace corvane {
 
@@ -178,28 +180,26 @@ OnboardingWizard::OnboardingWizard(CorvaneController *controller, QWidget *paren
     refreshFooter();
     refreshStepLabel();
     ostra::applyDialogChrome(this, QString());
-    // The later steps, and the port list, which takes a pass of its own, follow one per pass of
-    // the event loop: the whole guide at once would hold up the channel stream.
-    QTimer::singleShot(0, this, &OnboardingWizard::buildNextPage);
-}
-
-void OnboardingWizard::buildNextPage()
-{
-    if (buildStep())
-        QTimer::singleShot(0, this, &OnboardingWizard::buildNextPage);
-}
-
-bool OnboardingWizard::buildStep()
-{
-    if (m_builtPages > TransmitterPage && !m_portsListed) {
-        m_portsListed = true;
-        onRefreshPorts();
-        return true;
+    // The later steps follow one part per pass of the event loop: the whole guide at once would
+    // hold up the channel stream. The device lists are parts of their own.
+    m_pages = new ostra::PassBuilder(this);
+    m_pageParts[SafetyPage] = -1;
+    for (int index = PowerOnPage; index < PageCount; ++index) {
+        m_pageParts[size_t(index)] = m_pages->add([this, index] { buildPage(index); });
+        if (index == TransmitterPage) {
+            // The last listing: listing now takes longer than a pass may. Refresh lists anew.
+            m_portsPart = m_pages->add([this] { fillPorts(SerialPortLister::recentPorts()); });
+        } else if (index == ControlsPage) {
+            m_devicesPart = m_pages->add([this] { onRefreshDevices(); });
+        }
     }
-    if (m_builtPages == PageCount)
-        return false;
-    QWidget *page = m_pageStack->widget(m_builtPages);
-    switch (m_builtPages++) {
+    m_pages->start();
+}
+
+void OnboardingWizard::buildPage(int index)
+{
+    QWidget *page = m_pageStack->widget(index);
+    switch (index) {
     case PowerOnPage:
         buildPowerOnPage(page);
         break;
@@ -208,7 +208,6 @@ bool OnboardingWizard::buildStep()
         break;
     case ControlsPage:
         buildConnectControlsPage(page);
-        onRefreshDevices();
         break;
     case MapPage:
         buildMapControlsPage(page);
@@ -220,13 +219,12 @@ bool OnboardingWizard::buildStep()
         buildDonePage(page);
         break;
     }
-    return true;
+    ++m_builtPages;
 }
 
 void OnboardingWizard::finishPages()
 {
-    while (buildStep()) {
-    }
+    m_pages->finish();
 }
 
 OnboardingWizard::~OnboardingWizard() = default;
@@ -371,7 +369,8 @@ void OnboardingWizard::buildConnectControlsPage(QWidget *page)
 QFrame *OnboardingWizard::buildDeviceRow(const QString &title, QComboBox **combo, QPushButton **button,
                                          QLabel **status, void (OnboardingWizard::*connectSlot)())
 {
-    QFrame *card = makeCard(nullptr, 8);
+    // Made on the page: a filled card moved there would be restyled whole.
+    QFrame *card = makeCard(m_pageStack->widget(ControlsPage), 8);
     auto *layout = new QVBoxLayout(card);
     layout->setContentsMargins(14, 10, 14, 10);
     layout->setSpacing(6);
@@ -478,8 +477,11 @@ bool OnboardingWizard::canAdvance() const
 
 void OnboardingWizard::showPage(int index)
 {
-    while ((m_builtPages <= index || (index >= TransmitterPage && !m_portsListed)) && buildStep()) {
-    }
+    m_pages->ensure(m_pageParts[size_t(index)]);
+    if (index == TransmitterPage)
+        m_pages->ensure(m_portsPart);
+    else if (index == ControlsPage)
+        m_pages->ensure(m_devicesPart);
     m_pageStack->setCurrentIndex(index);
     refreshFooter();
     refreshStepLabel();
@@ -548,7 +550,7 @@ void OnboardingWizard::onSkip()
 void OnboardingWizard::onTick()
 {
     // The statuses are those of the later steps: read once all are there.
-    if (!m_controller || m_builtPages < PageCount)
+    if (!m_controller || !m_pages->isFinished())
         return;
     CorvaneController *c = m_controller;
 
@@ -610,6 +612,12 @@ void OnboardingWizard::onConnectTransmitterClicked()
 
 void OnboardingWizard::onRefreshPorts()
 {
+    if (m_portCombo)
+        fillPorts(CorvaneController::availableSerialPorts());
+}
+
+void OnboardingWizard::fillPorts(const QList<SerialPortEntry> &ports)
+{
     if (!m_controller || !m_portCombo)
         return;
     ostra::PortListSetup setup;
@@ -623,7 +631,7 @@ void OnboardingWizard::onRefreshPorts()
         // The emptied list would disable Connect for a moment, and a disabled button loses the
         // keyboard's focus: after Disconnect, Space would press Back.
         const QSignalBlocker blocker(m_portCombo);
-        m_portCombo->setEnabled(ostra::fillPortList(m_portCombo, m_controller->availableSerialPorts(), setup) > 0);
+        m_portCombo->setEnabled(ostra::fillPortList(m_portCombo, ports, setup) > 0);
     }
     refreshConnectButtons();
 }

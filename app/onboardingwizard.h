@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QDialog>
+#include <QList>
+
+#include <array>
 
 class QCheckBox;
 class QComboBox;
@@ -12,9 +15,14 @@ class QStackedWidget;
 class QTimer;
 class QVBoxLayout;
 
+namespace ostra {
+class PassBuilder;
+}
+
 namespace corvane {
 
 class CorvaneController;
+struct SerialPortEntry;
 
 // The setup guide: power, connect, map and test, one step per page.
 class OnboardingWizard : public QDialog
@@ -47,10 +55,8 @@ public slots:
 
 private:
     void buildFrame();
-    void buildNextPage();
-    // Builds the next step still to come, or lists the ports once their step is there; false
-    // when nothing is left.
-    bool buildStep();
+    void buildPage(int index);
+    void fillPorts(const QList<SerialPortEntry> &ports);
     void buildSafetyPage(QWidget *page);
     void buildPowerOnPage(QWidget *page);
     void buildConnectTransmitterPage(QWidget *page);
@@ -94,8 +100,13 @@ private:
     QProgressBar *m_brakeBar = nullptr;
     QProgressBar *m_clutchBar = nullptr;
     QTimer *m_tickTimer = nullptr;
+    ostra::PassBuilder *m_pages = nullptr;
+    // The part that builds each step (the first is built at opening), and those that fill the
+    // port and device lists.
+    std::array<int, 7> m_pageParts{};
+    int m_portsPart = -1;
+    int m_devicesPart = -1;
     int m_builtPages = 0;
-    bool m_portsListed = false;
 };
 
 } // namespace corvane

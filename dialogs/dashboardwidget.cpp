@@ -6,12 +6,14 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
 
 #include "bridge/corvanecontroller.h"
 #include "dialogs/livedisplaypaint.h"
+#include "ostraui/passbuilder.h"
 #include "platform/storage/settingsfile.h"
 
 namespace corvane {
@@ -182,7 +184,10 @@ void DashboardWidget::tick()
     m_speed = std::clamp(speed, 0.0f, top);
     m_clock += TickSeconds;
     if (!m_layersValid) {
-        update();
+        // The last of the layer passes paints the whole picture; a paint before it would make
+        // all the layers at once.
+        if (!m_layerPasses || m_layerPasses->isFinished())
+            update();
         return;
     }
     const QRegion dirty = changedRegion(oldFrac, litSegmentCount(oldFrac), oldShown, oldThrottle, oldBrake,
@@ -250,6 +255,47 @@ DashboardWidget::Layout DashboardWidget::computeLayout() const
 
 void DashboardWidget::buildStaticLayers(const Layout &l)
 {
+    buildBaseLayer(l);
+    buildGaugeOverlay(l);
+    buildPedalOverlay(l);
+    m_layersValid = true;
+}
+
+void DashboardWidget::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    // The first picture on screen is the base layer alone: all layers at once would hold up
+    // the channel stream. A picture taken otherwise is whole.
+    m_baseFirst = !m_layersValid;
+}
+
+void DashboardWidget::startLayerPasses()
+{
+    // The other layers follow one per pass of the event loop, and the lettering's glyphs are
+    // made once before the full picture shows. A size that changed meanwhile has them all
+    // drawn anew.
+    delete m_layerPasses;
+    m_layerPasses = new ostra::PassBuilder(this);
+    m_layerPasses->add([this] { buildGaugeOverlay(m_layout); });
+    m_layerPasses->add([this] { buildPedalOverlay(m_layout); });
+    m_layerPasses->add([this] {
+        QPixmap scratch(1, 1);
+        QPainter p(&scratch);
+        p.setFont(consolas(0.62 * m_layout.radius, true, true));
+        p.drawText(QPointF(), QStringLiteral("0123456789"));
+        p.setFont(consolas(0.6 * m_layout.gearBox.height(), true, true));
+        p.drawText(QPointF(), QStringLiteral("RN123456789"));
+        p.setFont(consolas(0.5 * m_layout.pitBadge.height(), true, false));
+        p.drawText(QPointF(), tr("PIT LIMITER"));
+        p.end();
+        m_layersValid = m_baseLayer.deviceIndependentSize() == QSizeF(size());
+        update();
+    });
+    m_layerPasses->start();
+}
+
+void DashboardWidget::buildBaseLayer(const Layout &l)
+{
     const qreal dpr = devicePixelRatioF();
     m_baseLayer = QPixmap((QSizeF(size()) * dpr).toSize());
     m_baseLayer.setDevicePixelRatio(dpr);
@@ -288,8 +334,13 @@ void DashboardWidget::buildStaticLayers(const Layout &l)
         p.drawRoundedRect(l.gearBox, 10, 10);
     }
 
+}
+
+void DashboardWidget::buildGaugeOverlay(const Layout &l)
+{
     // Ticks, labels and unit sit over the value arc. The layers start on whole pixels, so
     // that they land where the marks would be drawn.
+    const qreal dpr = devicePixelRatioF();
     const double r = l.radius;
     const QRect overlayRect = gaugeSquare(l.centre, 1.4 * r).toAlignedRect();
     m_gaugeOverlayPos = overlayRect.topLeft();
@@ -330,7 +381,12 @@ void DashboardWidget::buildStaticLayers(const Layout &l)
     m_gaugeRing = ringRegion(l.centre, 0.76 * r, 1.16 * r);
     m_speedBox = QRectF(l.centre.x() - 0.8 * r, l.centre.y() - 0.55 * r, 1.6 * r, 0.7 * r).toAlignedRect();
 
+}
+
+void DashboardWidget::buildPedalOverlay(const Layout &l)
+{
     // Pedal ticks and labels sit over the fills.
+    const qreal dpr = devicePixelRatioF();
     const QRect panel = l.pedalPanel.toAlignedRect();
     m_pedalOverlayPos = panel.topLeft();
     m_pedalOverlay = transparentPixmap(panel.size(), dpr);
@@ -359,22 +415,36 @@ void DashboardWidget::buildStaticLayers(const Layout &l)
                 QRectF(inked.left() - 4, bar.top(), inked.width() + 0.4 * bar.height(), bar.height()).toAlignedRect());
         }
     }
-    m_layersValid = true;
 }
 
 void DashboardWidget::paintEvent(QPaintEvent *event)
 {
+    // Only the changed parts are repainted: copying the whole window each frame would cost
+    // more than everything else drawn together.
+    const auto drawBase = [this, event](QPainter &p) {
+        const qreal dpr = m_baseLayer.devicePixelRatio();
+        for (const QRect &r : event->region())
+            p.drawPixmap(QRectF(r), m_baseLayer, QRectF(QPointF(r.topLeft()) * dpr, QSizeF(r.size()) * dpr));
+    };
+    if (m_baseFirst && windowHandle() && windowHandle()->isExposed()) {
+        m_baseFirst = false;
+        m_layout = computeLayout();
+        buildBaseLayer(m_layout);
+        QPainter p(this);
+        drawBase(p);
+        startLayerPasses();
+        return;
+    }
+    // Painted again before they came (or into a picture): all of them now.
+    if (m_layerPasses)
+        m_layerPasses->finish();
     if (!m_layersValid || m_baseLayer.deviceIndependentSize() != QSizeF(size())) {
         m_layout = computeLayout();
         buildStaticLayers(m_layout);
     }
     const Layout &l = m_layout;
     QPainter p(this);
-    // Only the changed parts are repainted: copying the whole window each frame would cost
-    // more than everything else drawn together.
-    const qreal dpr = m_baseLayer.devicePixelRatio();
-    for (const QRect &r : event->region())
-        p.drawPixmap(QRectF(r), m_baseLayer, QRectF(QPointF(r.topLeft()) * dpr, QSizeF(r.size()) * dpr));
+    drawBase(p);
     p.setRenderHint(QPainter::Antialiasing);
     // A part outside the repainted region is left out: its text and paths would be laid out
     // and filled only to be clipped away.

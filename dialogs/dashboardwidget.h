@@ -12,6 +12,10 @@
 class QPushButton;
 class QTimer;
 
+namespace ostra {
+class PassBuilder;
+}
+
 namespace corvane {
 
 class CorvaneController;
@@ -41,6 +45,7 @@ public slots:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
@@ -64,6 +69,10 @@ private:
     float topSpeed() const;
     // The parts that only change with size or settings, drawn once into pixmaps.
     void buildStaticLayers(const Layout &l);
+    void buildBaseLayer(const Layout &l);
+    void buildGaugeOverlay(const Layout &l);
+    void buildPedalOverlay(const Layout &l);
+    void startLayerPasses();
     void drawShiftLights(QPainter &p, const QRectF &bar, float frac);
     void drawPedalBars(QPainter &p, const Layout &l);
     void drawPedalBar(QPainter &p, const QRectF &bar, float value, const QColor &color);
@@ -97,6 +106,8 @@ private:
     QPoint m_pedalOverlayPos;
     std::vector<QRect> m_pedalOverlayParts;
     bool m_layersValid = false;
+    ostra::PassBuilder *m_layerPasses = nullptr;
+    bool m_baseFirst = false;
 };
 
 } // namespace corvane

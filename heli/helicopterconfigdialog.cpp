@@ -23,6 +23,7 @@
 #include "heli/helidialogparts.h"
 #include "ostraui/dialogcards.h"
 #include "ostraui/dialogchrome.h"
+#include "ostraui/passbuilder.h"
 #include "ostraui/theme.h"
 
 namespace corvane {
@@ -90,7 +91,8 @@ bool connected(const InputDevice *device)
 } // namespace
 
 HelicopterConfigDialog::HelicopterConfigDialog(CorvaneController *controller, QWidget *parent)
-    : QDialog(parent), m_controller(controller), m_pollTimer(new QTimer(this))
+    : QDialog(parent), m_controller(controller), m_pollTimer(new QTimer(this)),
+      m_calibrationParts(new ostra::PassBuilder(this))
 {
     setWindowTitle(tr("Channel Mapping & Calibration"));
     setMinimumSize(560, 560);
@@ -107,10 +109,39 @@ HelicopterConfigDialog::HelicopterConfigDialog(CorvaneController *controller, QW
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
+    m_footer = buttons->buttons().value(0);
+
+    // The Calibration tab is not on screen at opening: its blocks follow one per pass of the
+    // event loop once the dialog shows, or all at once when it is turned to.
+    for (int f = 0; f < FunctionCount; ++f)
+        m_calibrationParts->add([this, f] { addCalibrationBlock(f); });
+    connect(m_tabs, &QTabWidget::currentChanged, this, [this](int index) {
+        if (index == CalibrationTab)
+            finishPages();
+    });
 
     connect(m_pollTimer, &QTimer::timeout, this, &HelicopterConfigDialog::onPollTick);
     m_pollTimer->start(PollMs);
     finishHeliDialog(this);
+}
+
+void HelicopterConfigDialog::finishPages()
+{
+    m_calibrationParts->finish();
+}
+
+int HelicopterConfigDialog::builtCalibrationBlocks() const
+{
+    int built = 0;
+    for (int f = 0; f < FunctionCount; ++f)
+        built += m_calibrationParts->isBuilt(f) ? 1 : 0;
+    return built;
+}
+
+void HelicopterConfigDialog::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    m_calibrationParts->start();
 }
 
 QComboBox *HelicopterConfigDialog::makeAxisCombo(QWidget *parent) const
@@ -198,15 +229,30 @@ void HelicopterConfigDialog::buildCalibrationTab(QWidget *tab)
     layout->addWidget(makeHeliHelpLabel(tr("Move each control to its limits and set the min/center/max. Use reverse, "
                                            "deadzone and sensitivity to fine-tune the response."),
                                         tab));
-    for (int f = 0; f < FunctionCount; ++f)
-        layout->addWidget(buildCalibrationBlock(f, tr(Functions[f].title), Functions[f].hasCenter));
     layout->addStretch();
+    m_calibrationLayout = layout;
 }
 
-QWidget *HelicopterConfigDialog::buildCalibrationBlock(int function, const QString &title, bool hasCenter)
+void HelicopterConfigDialog::addCalibrationBlock(int function)
+{
+    QWidget *tab = m_calibrationLayout->parentWidget();
+    QWidget *block = buildCalibrationBlock(function, tr(Functions[function].title), Functions[function].hasCenter, tab);
+    // Each block goes after those before it, above the closing stretch.
+    m_calibrationLayout->insertWidget(m_calibrationLayout->count() - 1, block);
+    // On a tab already shown, at once: the layout would show it a pass later, after the tab
+    // was painted without it.
+    if (tab->isVisible())
+        block->show();
+    showCalibration(function);
+    m_calibration[size_t(function)].bar->setValue(liveLevel(function));
+    keepFooterLastInTabOrder(this, m_tabs, m_footer);
+}
+
+QWidget *HelicopterConfigDialog::buildCalibrationBlock(int function, const QString &title, bool hasCenter,
+                                                       QWidget *tab)
 {
     Calibration &c = m_calibration[size_t(function)];
-    auto *box = new QGroupBox(title);
+    auto *box = new QGroupBox(title, tab);
     auto *grid = new QGridLayout(box);
     grid->setSpacing(8);
 
@@ -311,6 +357,11 @@ float HelicopterConfigDialog::rawInput(int function) const
     }
 }
 
+int HelicopterConfigDialog::liveLevel(int function) const
+{
+    return static_cast<int>((rawInput(function) + 1.0f) * 500.0f);
+}
+
 void HelicopterConfigDialog::onDetectAxis(int function)
 {
     if (function < 0 || function >= FunctionCount)
@@ -372,9 +423,10 @@ void HelicopterConfigDialog::onPollTick()
 
     updateMissingAxisNotes();
     for (int f = 0; f < FunctionCount; ++f) {
-        const int level = static_cast<int>((rawInput(f) + 1.0f) * 500.0f);
+        const int level = liveLevel(f);
         m_mapping[size_t(f)].bar->setValue(level);
-        m_calibration[size_t(f)].bar->setValue(level);
+        if (QProgressBar *bar = m_calibration[size_t(f)].bar)
+            bar->setValue(level);
         QLabel *label = m_mapping[size_t(f)].deviceLabel;
         if (label == m_detectLabel)
             continue;
@@ -396,8 +448,6 @@ void HelicopterConfigDialog::setConfig(const HelicopterConfig &config)
 {
     m_config = config;
     for (int f = 0; f < FunctionCount; ++f) {
-        const AxisConfig &axis = calibrationOf(f);
-        Calibration &c = m_calibration[size_t(f)];
         QComboBox *combo = m_mapping[size_t(f)].axis;
         {
             const QSignalBlocker blocker(combo);
@@ -405,28 +455,9 @@ void HelicopterConfigDialog::setConfig(const HelicopterConfig &config)
             if (index >= 0)
                 combo->setCurrentIndex(index);
         }
-        {
-            const QSignalBlocker blocker(c.reverse);
-            c.reverse->setChecked(axis.inverted);
-        }
-        {
-            const int deadzone = percentOf(axis.deadzone);
-            const QSignalBlocker blocker(c.deadzone);
-            c.deadzone->setValue(deadzone);
-            c.deadzoneLabel->setText(tr("%1%").arg(deadzone));
-        }
-        {
-            const int sensitivity = axis.curve != 0 ? percentOf(axis.curveExponent) : 100;
-            const QSignalBlocker blocker(c.sensitivity);
-            c.sensitivity->setValue(sensitivity);
-            c.sensitivityLabel->setText(sensitivityText(sensitivity));
-        }
-        if (axis.useCalibration) {
-            showValue(c.minLabel, pointText(axis.inputMin));
-            showValue(c.maxLabel, pointText(axis.inputMax));
-            if (c.centerLabel)
-                showValue(c.centerLabel, pointText(axis.inputCenter));
-        }
+        // A block not built yet shows the record once it is.
+        if (m_calibrationParts->isBuilt(f))
+            showCalibration(f);
     }
     {
         const QSignalBlocker blocker(m_splitPedals);
@@ -439,6 +470,34 @@ void HelicopterConfigDialog::setConfig(const HelicopterConfig &config)
     }
     updatePedalModeUi();
     updateMissingAxisNotes();
+}
+
+void HelicopterConfigDialog::showCalibration(int f)
+{
+    const AxisConfig &axis = calibrationOf(f);
+    Calibration &c = m_calibration[size_t(f)];
+    {
+        const QSignalBlocker blocker(c.reverse);
+        c.reverse->setChecked(axis.inverted);
+    }
+    {
+        const int deadzone = percentOf(axis.deadzone);
+        const QSignalBlocker blocker(c.deadzone);
+        c.deadzone->setValue(deadzone);
+        c.deadzoneLabel->setText(tr("%1%").arg(deadzone));
+    }
+    {
+        const int sensitivity = axis.curve != 0 ? percentOf(axis.curveExponent) : 100;
+        const QSignalBlocker blocker(c.sensitivity);
+        c.sensitivity->setValue(sensitivity);
+        c.sensitivityLabel->setText(sensitivityText(sensitivity));
+    }
+    if (axis.useCalibration) {
+        showValue(c.minLabel, pointText(axis.inputMin));
+        showValue(c.maxLabel, pointText(axis.inputMax));
+        if (c.centerLabel)
+            showValue(c.centerLabel, pointText(axis.inputCenter));
+    }
 }
 
 QStringList HelicopterConfigDialog::calibrationFaults() const
@@ -471,7 +530,7 @@ bool HelicopterConfigDialog::confirmValues()
     if (faults.isEmpty())
         return true;
     // An axis without travel would send one value whatever the control does.
-    m_tabs->setCurrentIndex(1);
+    m_tabs->setCurrentIndex(CalibrationTab);
     QMessageBox box(QMessageBox::Warning, tr("Calibration incomplete"), faults.join(QStringLiteral("\n\n")),
                     QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);

@@ -16,7 +16,12 @@ class QProgressBar;
 class QSlider;
 class QTabWidget;
 class QTimer;
+class QVBoxLayout;
 class QWidget;
+
+namespace ostra {
+class PassBuilder;
+}
 
 namespace corvane {
 
@@ -33,8 +38,14 @@ class HelicopterConfigDialog : public QDialog, public ostra::ConfirmsValues
 public:
     // The four functions, in table order.
     enum Function { Roll = 0, Pitch = 1, Throttle = 2, Rudder = 3, FunctionCount = 4 };
+    enum Tab { MappingTab = 0, CalibrationTab = 1 };
 
     HelicopterConfigDialog(CorvaneController *controller, QWidget *parent = nullptr);
+
+    // Opening builds the Mapping tab; the Calibration tab's blocks follow in later passes of the
+    // event loop once the dialog shows, or at once from here (or as the tab is turned to).
+    void finishPages();
+    int builtCalibrationBlocks() const;
 
     void setConfig(const HelicopterConfig &config);
     HelicopterConfig config() const { return m_config; }
@@ -48,6 +59,9 @@ public slots:
     // Refused, with a box naming the axes, while a calibration leaves an axis without travel.
     bool confirmValues() override;
     void accept() override;
+
+protected:
+    void showEvent(QShowEvent *event) override;
 
 private:
     struct Calibration
@@ -73,7 +87,12 @@ private:
     // Fill a tab already in place: a filled one moved in would be restyled whole again.
     void buildMappingTab(QWidget *tab);
     void buildCalibrationTab(QWidget *tab);
-    QWidget *buildCalibrationBlock(int function, const QString &title, bool hasCenter);
+    void addCalibrationBlock(int function);
+    QWidget *buildCalibrationBlock(int function, const QString &title, bool hasCenter, QWidget *tab);
+    // A live bar's value for a function's raw reading.
+    int liveLevel(int function) const;
+    // A calibration block's controls from the record.
+    void showCalibration(int function);
     void startAxisDetection(QComboBox *combo, InputDevice *device, QLabel *label);
     void updatePedalModeUi();
     // Says under each function mapped to an axis its device does not have what it reads.
@@ -90,6 +109,10 @@ private:
     HelicopterConfig m_config;
     QTimer *m_pollTimer;
     QTabWidget *m_tabs = nullptr;
+    ostra::PassBuilder *m_calibrationParts;
+    QVBoxLayout *m_calibrationLayout = nullptr;
+    // The first control after the tabs in the keyboard's order.
+    QWidget *m_footer = nullptr;
     std::array<Mapping, FunctionCount> m_mapping{};
     std::array<Calibration, FunctionCount> m_calibration{};
     QCheckBox *m_splitPedals = nullptr;

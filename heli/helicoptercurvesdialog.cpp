@@ -13,6 +13,7 @@
 
 #include "heli/curvepreviewwidget.h"
 #include "heli/helidialogparts.h"
+#include "ostraui/dialogchrome.h"
 
 namespace corvane {
 
@@ -20,7 +21,9 @@ HelicopterCurvesDialog::HelicopterCurvesDialog(QWidget *parent) : QDialog(parent
 {
     setWindowTitle(tr("Curves"));
     setMinimumWidth(460);
-    auto *layout = new QVBoxLayout(this);
+    // Built where the chrome shows it: moved there filled, all of it would be restyled again.
+    QWidget *content = ostra::dialogContent(this);
+    auto *layout = new QVBoxLayout(content);
     layout->setSpacing(12);
 
     layout->addWidget(buildCurveGroup(
@@ -29,7 +32,7 @@ HelicopterCurvesDialog::HelicopterCurvesDialog(QWidget *parent) : QDialog(parent
            "When enabled it replaces the Collective Range."),
         m_pitch, &HelicopterConfig::Fly::pitchCurve, nullptr));
 
-    auto *motorRow = new QWidget(this);
+    auto *motorRow = new QWidget(content);
     auto *motorLayout = new QHBoxLayout(motorRow);
     motorLayout->setContentsMargins(0, 0, 0, 0);
     motorLayout->addWidget(new QLabel(tr("Motor channel"), motorRow));
@@ -48,7 +51,7 @@ HelicopterCurvesDialog::HelicopterCurvesDialog(QWidget *parent) : QDialog(parent
     connect(m_motorChannel, &QComboBox::activated, this, pickChannel);
     connect(m_throttle.enable, &QCheckBox::toggled, m_motorChannel, &QWidget::setEnabled);
 
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, content);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
@@ -61,7 +64,7 @@ QWidget *HelicopterCurvesDialog::buildCurveGroup(const QString &title, const QSt
                                                  CurveGroup &group, HeliCurve HelicopterConfig::Fly::*curve,
                                                  QWidget *extra)
 {
-    auto *box = new QGroupBox(title, this);
+    auto *box = new QGroupBox(title, ostra::dialogContent(this));
     auto *layout = new QVBoxLayout(box);
     layout->setSpacing(8);
     group.enable = new QCheckBox(tr("Enable"), box);

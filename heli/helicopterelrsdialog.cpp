@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include "heli/helidialogparts.h"
+#include "ostraui/dialogchrome.h"
 
 namespace corvane {
 
@@ -29,14 +30,16 @@ HelicopterElrsDialog::HelicopterElrsDialog(QWidget *parent) : QDialog(parent)
 {
     setWindowTitle(tr("Arming & Safety"));
     setMinimumWidth(440);
-    auto *layout = new QVBoxLayout(this);
+    // Built where the chrome shows it: moved there filled, all of it would be restyled again.
+    QWidget *content = ostra::dialogContent(this);
+    auto *layout = new QVBoxLayout(content);
     layout->setSpacing(12);
     layout->addWidget(makeHeliHelpLabel(
         tr("Configure the channels your ExpressLRS/CRSF receiver expects. ELRS 3.x treats the arm channel as a "
            "motor safety switch: it must be above 1500 \u00B5s to run the motor."),
-        this));
+        content));
 
-    auto *box = new QGroupBox(tr("Arm Switch"), this);
+    auto *box = new QGroupBox(tr("Arm Switch"), content);
     auto *grid = new QGridLayout(box);
     grid->setSpacing(8);
     m_enabled = new QCheckBox(tr("Enable arm channel"), box);
@@ -72,7 +75,7 @@ HelicopterElrsDialog::HelicopterElrsDialog(QWidget *parent) : QDialog(parent)
     grid->addWidget(m_mappingNote, 5, 0, 1, 2);
     layout->addWidget(box);
 
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, content);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);

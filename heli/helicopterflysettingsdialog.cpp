@@ -14,6 +14,7 @@
 #include <functional>
 
 #include "heli/helidialogparts.h"
+#include "ostraui/dialogchrome.h"
 
 namespace corvane {
 
@@ -68,11 +69,13 @@ HelicopterFlySettingsDialog::HelicopterFlySettingsDialog(QWidget *parent) : QDia
 {
     setWindowTitle(tr("Fly Settings"));
     setMinimumWidth(420);
-    auto *layout = new QVBoxLayout(this);
+    // Built where the chrome shows it: moved there filled, all of it would be restyled again.
+    QWidget *content = ostra::dialogContent(this);
+    auto *layout = new QVBoxLayout(content);
     layout->setSpacing(12);
 
     QGridLayout *range = makeGroup(tr("Collective Range"), layout);
-    range->addWidget(makeHeliHelpLabel(tr("Idle is the lowest collective sent; Max caps the top of the range."), this),
+    range->addWidget(makeHeliHelpLabel(tr("Idle is the lowest collective sent; Max caps the top of the range."), content),
                      0, 0, 1, 3);
     m_idle = addPercentRow(range, 1, tr("Idle"), 0, 50,
                            [this](int v) { m_config.calibration.throttle.minOutput = float(v) / 100.0f; });
@@ -82,7 +85,7 @@ HelicopterFlySettingsDialog::HelicopterFlySettingsDialog(QWidget *parent) : QDia
     QGridLayout *expo = makeGroup(tr("Stick Expo"), layout);
     expo->addWidget(makeHeliHelpLabel(tr("Softer response near center for finer control; full at the ends. "
                                          "Typical: Aileron/Elevator 20\u201335%, Rudder 10\u201325%."),
-                                      this),
+                                      content),
                     0, 0, 1, 3);
     m_expoRoll = addPercentRow(expo, 1, tr("Aileron (Roll)"), 0, 100,
                                [this](int v) { m_config.calibration.roll.expo = float(v) / 100.0f; });
@@ -92,18 +95,18 @@ HelicopterFlySettingsDialog::HelicopterFlySettingsDialog(QWidget *parent) : QDia
                                  [this](int v) { m_config.calibration.rudder.expo = float(v) / 100.0f; });
 
     QGridLayout *rates = makeGroup(tr("Dual Rates"), layout);
-    m_dualRates = new QCheckBox(tr("Enable dual rates (cap cyclic + rudder authority)"), this);
+    m_dualRates = new QCheckBox(tr("Enable dual rates (cap cyclic + rudder authority)"), content);
     rates->addWidget(m_dualRates, 0, 0, 1, 3);
-    rates->addWidget(makeHeliHelpLabel(tr("Same stick, less or more aggressive. Switch live on Live Control."), this),
+    rates->addWidget(makeHeliHelpLabel(tr("Same stick, less or more aggressive. Switch live on Live Control."), content),
                      1, 0, 1, 3);
     DualRates &dual = m_config.fly.dualRates;
     m_beginner = addPercentRow(rates, 2, tr("Beginner"), 10, 100, [&dual](int v) { dual.beginnerPct = v; });
     m_sport = addPercentRow(rates, 3, tr("Sport"), 10, 100, [&dual](int v) { dual.sportPct = v; });
     m_threeD = addPercentRow(rates, 4, tr("3D"), 10, 100, [&dual](int v) { dual.threeDPct = v; });
-    auto *modeLabel = new QLabel(tr("Default mode"), this);
+    auto *modeLabel = new QLabel(tr("Default mode"), content);
     modeLabel->setStyleSheet(titleStyle());
     rates->addWidget(modeLabel, 5, 0);
-    m_defaultMode = new QComboBox(this);
+    m_defaultMode = new QComboBox(content);
     m_defaultMode->addItems({tr("Beginner"), tr("Sport"), tr("3D")});
     m_defaultMode->setStyleSheet(
         QStringLiteral("QComboBox{background:%1;color:%2;border:1px solid %3;border-radius:6px;padding:4px 8px;}"
@@ -117,7 +120,7 @@ HelicopterFlySettingsDialog::HelicopterFlySettingsDialog(QWidget *parent) : QDia
     connect(m_defaultMode, &QComboBox::currentIndexChanged, this,
             [this](int index) { m_config.fly.dualRates.activeMode = index; });
 
-    auto *safetyBox = new QGroupBox(tr("Throttle Safety"), this);
+    auto *safetyBox = new QGroupBox(tr("Throttle Safety"), content);
     auto *safety = new QVBoxLayout(safetyBox);
     safety->setSpacing(8);
     m_armAtIdle = new QCheckBox(tr("Arm at idle \u2014 refuse to start unless the collective is down"), safetyBox);
@@ -152,7 +155,7 @@ HelicopterFlySettingsDialog::HelicopterFlySettingsDialog(QWidget *parent) : QDia
         m_ramp.value->setText(secondsText(seconds));
     });
 
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, content);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
@@ -163,7 +166,7 @@ HelicopterFlySettingsDialog::HelicopterFlySettingsDialog(QWidget *parent) : QDia
 
 QGridLayout *HelicopterFlySettingsDialog::makeGroup(const QString &title, QLayout *into)
 {
-    auto *box = new QGroupBox(title, this);
+    auto *box = new QGroupBox(title, into->parentWidget());
     auto *grid = new QGridLayout(box);
     grid->setSpacing(8);
     grid->setColumnStretch(1, 1);

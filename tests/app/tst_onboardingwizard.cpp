@@ -45,6 +45,19 @@ corvane::SerialPortEntry usbPort(const QString &name, const QString &description
     return entry;
 }
 
+// Counts the style changes of widgets while it is installed.
+struct StyleChanges : QObject
+{
+    StyleChanges() { qApp->installEventFilter(this); }
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::StyleChange && watched->isWidgetType())
+            ++seen;
+        return false;
+    }
+    int seen = 0;
+};
+
 // The guide as the user reads it.
 struct Guide
 {
@@ -253,6 +266,21 @@ private slots:
         QTRY_COMPARE(wizard.builtPages(), 7);
         QTRY_COMPARE(wizard.findChild<QComboBox *>(QStringLiteral("guidePortCombo"))->count(), 1);
         corvane::SerialPortLister::setFixedPorts({});
+    }
+
+    // Each later step is made where it stays: its widgets are styled as they are made and once
+    // more at most, never as a filled card moved onto its page.
+    void laterStepsStyledOnce()
+    {
+        corvane::CorvaneController controller;
+        OnboardingWizard wizard(&controller, nullptr);
+        const int before = int(wizard.findChildren<QWidget *>().size());
+        StyleChanges count;
+        wizard.finishPages();
+        qApp->removeEventFilter(&count);
+        const int made = int(wizard.findChildren<QWidget *>().size()) - before;
+        QVERIFY(made > 0);
+        QVERIFY2(count.seen <= 2 * made, qPrintable(QStringLiteral("%1 for %2 widgets").arg(count.seen).arg(made)));
     }
 
     // An on-board UART listed first by the system does not take the place of the transmitter.

@@ -27,10 +27,12 @@ using ostratest::TransmitRig;
 
 namespace {
 
-// The group box of a function on one tab (0 mapping, 1 calibration).
+// The group box of a function on one tab (0 mapping, 1 calibration), turned to as a user does.
 QGroupBox *group(HelicopterConfigDialog &dialog, int tab, int function)
 {
-    QWidget *page = qobject_cast<QScrollArea *>(dialog.findChild<QTabWidget *>()->widget(tab))->widget();
+    auto *tabs = dialog.findChild<QTabWidget *>();
+    tabs->setCurrentIndex(tab);
+    QWidget *page = qobject_cast<QScrollArea *>(tabs->widget(tab))->widget();
     return page->findChildren<QGroupBox *>(QString(), Qt::FindDirectChildrenOnly).at(function);
 }
 
@@ -229,6 +231,65 @@ private slots:
         // Loading writes nothing back.
         QCOMPARE(dialog.config().calibration.pitch.deadzone, deadzone);
         QCOMPARE(dialog.config().calibration.pitch.curveExponent, exponent);
+    }
+
+    // At opening the Calibration tab waits; its blocks follow in later passes once the dialog
+    // shows, or all at once as it is turned to, showing the record loaded before, with Tab
+    // reaching OK after them.
+    void calibrationTabFollowsOpening_data()
+    {
+        QTest::addColumn<bool>("turnedTo");
+        QTest::newRow("passes after showing") << false;
+        QTest::newRow("turned to") << true;
+    }
+
+    void calibrationTabFollowsOpening()
+    {
+        QFETCH(bool, turnedTo);
+        TransmitRig rig;
+        QVERIFY(rig.connectHelicopter());
+        HelicopterConfig cfg = rig.controller->helicopterConfig();
+        cfg.calibration.rudder.deadzone = 0.2f;
+        cfg.calibration.rudder.useCalibration = true;
+        cfg.calibration.rudder.inputMax = 0.75f;
+        HelicopterConfigDialog dialog(rig.controller.get());
+        dialog.setConfig(cfg);
+        dialog.onPollTick();
+        QCOMPARE(dialog.builtCalibrationBlocks(), 0);
+        QCoreApplication::processEvents();
+        QCOMPARE(dialog.builtCalibrationBlocks(), 0);
+        auto *tabs = dialog.findChild<QTabWidget *>();
+        dialog.show();
+        if (turnedTo) {
+            tabs->setCurrentIndex(1);
+            QCOMPARE(dialog.builtCalibrationBlocks(), 4);
+            // Shown with the tab, not a pass after it was painted.
+            QVERIFY(group(dialog, 1, 3)->isVisible());
+        } else {
+            QCoreApplication::processEvents();
+            QVERIFY(dialog.builtCalibrationBlocks() < 4);
+            QTRY_COMPARE(dialog.builtCalibrationBlocks(), 4);
+            QCOMPARE(tabs->currentIndex(), 0);
+        }
+        QGroupBox *rudder = group(dialog, 1, 3);
+        QSlider *deadzone = rudder->findChildren<QSlider *>().at(0);
+        QCOMPARE(deadzone->value(), 20);
+        QCOMPARE(labelAfter(deadzone)->text(), QString("20%"));
+        QCOMPARE(labelAfter(buttonIn(rudder, "Set Max"))->text(), QString("0.75"));
+        dialog.onPollTick();
+        QCOMPARE(dialog.config().calibration.rudder.deadzone, 0.2f);
+        // The buttons and the rudder's dead zone in the keyboard's order.
+        QStringList order;
+        for (QWidget *w = dialog.nextInFocusChain(); w != &dialog; w = w->nextInFocusChain()) {
+            if (w == deadzone)
+                order.append(QStringLiteral("rudder deadzone"));
+            else if (auto *button = qobject_cast<QPushButton *>(w); button && (w->focusPolicy() & Qt::TabFocus))
+                order.append(button->text());
+        }
+        const qsizetype ok = order.indexOf(QStringLiteral("OK"));
+        QVERIFY(ok > order.indexOf(QStringLiteral("rudder deadzone")));
+        QCOMPARE(order.indexOf(QStringLiteral("Set Max")) < ok, true);
+        QCOMPARE(order.mid(ok, 2), QStringList({"OK", "Cancel"}));
     }
 
     void sensitivitySwitchesTheCurve_data()

@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTest>
 
 #include <functional>
@@ -660,6 +661,8 @@ private slots:
         // On the throttle: Set Max alone on the centred stick would leave roll no travel, which OK refuses.
         QTest::newRow("mapping and calibration")
             << "openConfigDialog" << std::function<void(QDialog *)>([](QDialog *d) {
+                   // Turned to, as a user does: the tab is built then at the latest.
+                   d->findChild<QTabWidget *>()->setCurrentIndex(1);
                    for (QGroupBox *group : d->findChildren<QGroupBox *>()) {
                        if (group->title() == "Throttle" && ostratest::withText<QPushButton>(group, "Set Max"))
                            ostratest::withText<QPushButton>(group, "Set Max")->click();
