@@ -28,6 +28,7 @@
 #include "ostraui/dialogcards.h"
 #include "ostraui/dialogchrome.h"
 #include "ostraui/focusring.h"
+#include "ostraui/passbuilder.h"
 #include "ostraui/plaintextguard.h"
 #include "ostraui/theme.h"
 #include "profiles/profilename.h"
@@ -81,6 +82,7 @@ TransmissionView::TransmissionView(CorvaneController *controller, QWidget *paren
     , m_freshColor(themed("#0F1720"))
     , m_staleColor(QColor(0x9A, 0xA4, 0xB2))
     , m_mutedColor(themed("#5B6675"))
+    , m_discoveringText(tr("Discovering parameters…"))
 {
     setWindowTitle(tr("Telemetry"));
     setWindowFlags((windowFlags() | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
@@ -132,8 +134,6 @@ TransmissionView::TransmissionView(CorvaneController *controller, QWidget *paren
     connect(m_refreshTimer, &QTimer::timeout, this, &TransmissionView::refreshCounters);
     m_refreshTimer->start();
 
-    if (m_manager && m_manager->state() == ElrsParameterManager::Ready)
-        rebuildParameterTree();
     updateConfigureButton();
     updateRfState();
 }
@@ -184,30 +184,20 @@ void TransmissionView::buildUi(Tab shown)
     m_tabs->addTab(telemetryPage, tr("Telemetry"));
     auto *rfPage = new QWidget(m_tabs);
     m_tabs->addTab(rfPage, tr("RF settings"));
-    // The receiver page is made when first shown, or in the pass after the dialog shows: an
-    // opening builds what it shows, and the channel stream runs between.
     m_receiverPage = new QWidget(tabs->pageParent());
     auto *receiverLayout = new QVBoxLayout(m_receiverPage);
     receiverLayout->setContentsMargins(0, 0, 0, 0);
     m_tabs->addTab(m_receiverPage, tr("Receiver"));
-    connect(m_tabs, &QTabWidget::currentChanged, this, [this](int index) {
-        if (index == ReceiverTab)
-            buildReceiverPage();
-    });
     m_tabs->setCurrentIndex(shown);
 
-    auto *telemetryLayout = new QVBoxLayout(telemetryPage);
-    telemetryLayout->setContentsMargins(12, 12, 12, 12);
-    telemetryLayout->setSpacing(12);
-    telemetryLayout->addWidget(buildLinkCard(telemetryPage));
-    telemetryLayout->addWidget(buildSensorsCard(telemetryPage));
-    telemetryLayout->addWidget(buildConsoleCard(telemetryPage));
-    telemetryLayout->addStretch(1);
-
-    auto *rfLayout = new QVBoxLayout(rfPage);
-    rfLayout->setContentsMargins(12, 12, 12, 12);
-    rfLayout->setSpacing(12);
-    buildRfTab(rfLayout, rfPage);
+    // An opening builds the page it shows; the others follow one per pass of the event loop once
+    // the dialog shows, so the channel stream runs between, or at once when turned to.
+    m_pages = new ostra::PassBuilder(this);
+    m_pages->add([this, telemetryPage] { buildTelemetryPage(telemetryPage); });
+    m_pages->add([this, rfPage] { buildRfTab(rfPage); });
+    m_pages->add([this] { buildReceiverPage(); });
+    m_pages->ensure(shown);
+    connect(m_tabs, &QTabWidget::currentChanged, m_pages, &ostra::PassBuilder::ensure);
 
     if (m_controller) {
         connect(m_controller, &CorvaneController::telemetrySensorsUpdated, this,
@@ -225,8 +215,29 @@ void TransmissionView::buildUi(Tab shown)
             showWifiSentNotice(receiver);
         });
     }
+}
+
+void TransmissionView::finishBuilding()
+{
+    m_pages->finish();
+}
+
+bool TransmissionView::isPageBuilt(Tab tab) const
+{
+    return m_pages->isBuilt(tab);
+}
+
+void TransmissionView::buildTelemetryPage(QWidget *page)
+{
+    auto *telemetryLayout = new QVBoxLayout(page);
+    telemetryLayout->setContentsMargins(12, 12, 12, 12);
+    telemetryLayout->setSpacing(12);
+    telemetryLayout->addWidget(buildLinkCard(page));
+    telemetryLayout->addWidget(buildSensorsCard(page));
+    telemetryLayout->addWidget(buildConsoleCard(page));
+    telemetryLayout->addStretch(1);
+    updateLinkLabels(m_linkStats);
     updateDiscoverButton();
-    updateWifiButtons();
     keepFooterLastInTabOrder();
 }
 
@@ -250,8 +261,6 @@ void TransmissionView::keepFooterLastInTabOrder()
 
 void TransmissionView::buildReceiverPage()
 {
-    if (m_receiverPanel)
-        return;
     m_receiverPanel = new ReceiverSettingsPanel(m_controller, m_receiverPage);
     m_receiverPage->layout()->addWidget(m_receiverPanel);
     // On a page already on screen now, not a pass later; otherwise with the page (shown before
@@ -318,6 +327,10 @@ void TransmissionView::refreshLinkFromController()
 
 void TransmissionView::updateLinkLabels(const LinkStatistics &stats)
 {
+    // Kept for a card not built yet, which shows them once it is.
+    m_linkStats = stats;
+    if (!m_rssi1)
+        return;
     const QString power = txPowerText();
     const auto show = [](QLabel *label, const QString &text) { ostra::setReadoutText(label, text, StatPx, 700); };
     if (!m_linkSeen) {
@@ -756,6 +769,8 @@ void TransmissionView::appendToConsole(const QString &text)
 
 void TransmissionView::sendConsoleCommand()
 {
+    if (!m_commandLine)
+        return;
     const QString command = m_commandLine->text().trimmed();
     if (command.isEmpty())
         return;
