@@ -196,6 +196,12 @@ void TransmissionView::buildUi(Tab shown)
     m_pages->add([this, telemetryPage] { buildTelemetryPage(telemetryPage); });
     m_pages->add([this, rfPage] { buildRfTab(rfPage); });
     m_pages->add([this] { buildReceiverPage(); });
+    // The receiver's folded settings follow its page a pass later: Close stays after them.
+    m_pages->add([this] {
+        m_pages->ensure(ReceiverTab);
+        m_receiverPanel->finishBuilding();
+        keepFooterLastInTabOrder();
+    });
     m_pages->ensure(shown);
     connect(m_tabs, &QTabWidget::currentChanged, m_pages, &ostra::PassBuilder::ensure);
 

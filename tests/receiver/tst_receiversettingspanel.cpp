@@ -75,6 +75,7 @@ private slots:
         }
 
         ReceiverSettingsPanel page(rig.controller.get());
+        page.finishBuilding();
         if (situation == UsbNotSynced) {
             QVERIFY(button(&page, "Connect")->property("primary").toBool());
             QCOMPARE(page.findChild<QComboBox *>()->currentText(), rig.rx.portName() + " — QOR Receiver");
@@ -112,11 +113,56 @@ private slots:
         QCOMPARE(ostratest::shortDashes(&page), QStringList());
     }
 
+    // Folded away, the advanced settings come in a pass after the page, in their place in the tab
+    // order; unfolding them or a console line builds them at once.
+    void advancedBuiltAfterThePage_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("next pass") << "pass";
+        QTest::newRow("unfolded") << "unfold";
+        QTest::newRow("console line") << "console";
+    }
+
+    void advancedBuiltAfterThePage()
+    {
+        QFETCH(QString, how);
+        ReceiverRig rig;
+        corvane::SettingsFile().setValue("ui/receiverAdvanced", false);
+        QWidget window;
+        auto *layout = new QVBoxLayout(&window);
+        auto *page = new ReceiverSettingsPanel(rig.controller.get(), &window);
+        layout->addWidget(page);
+        layout->addWidget(new QPushButton("Close", &window));
+        QVERIFY(!button(page, "Live stream"));
+        QVERIFY(!console(page));
+        if (how == "pass") {
+            QTRY_VERIFY(button(page, "Live stream"));
+        } else if (how == "unfold") {
+            button(page, "Show")->click();
+            QVERIFY(button(page, "Live stream"));
+            QVERIFY(consoleInput(page)->isVisibleTo(page));
+        } else {
+            page->appendConsoleLine("GPS: no fix");
+            QCOMPARE(consoleLines(page), QStringList{"GPS: no fix"});
+        }
+        // After the fold's button come its settings, the window's own button after them.
+        QList<QWidget *> focusable;
+        for (QWidget *w = window.nextInFocusChain(); w != &window; w = w->nextInFocusChain()) {
+            if (w->focusPolicy() & Qt::TabFocus)
+                focusable << w;
+        }
+        const qsizetype fold = focusable.indexOf(button(page, how == "unfold" ? "Hide" : "Show"));
+        QVERIFY(fold >= 0);
+        QCOMPARE(focusable.at(fold + 1), control(page, "Update rate"));
+        QCOMPARE(qobject_cast<QPushButton *>(focusable.last())->text(), QString("Close"));
+    }
+
     void motionSwitchWritesBothFields()
     {
         ReceiverRig rig;
         rig.profile()->receiverCaps.firmware = QStringLiteral("4.5.3");
         ReceiverSettingsPanel page(rig.controller.get());
+        page.finishBuilding();
         QSignalSpy stored(rig.manager(), &ReceiverConfigManager::settingsChanged);
         ostra::Toggle *motion = toggle(&page, "Motion");
         QVERIFY(motion->isChecked());
@@ -139,6 +185,7 @@ private slots:
         ReceiverRig rig;
         QVERIFY(rig.syncOverUsb());
         ReceiverSettingsPanel page(rig.controller.get());
+        page.finishBuilding();
         rig.rx.clearRecords();
         auto *top = qobject_cast<QComboBox *>(control(&page, "Top speed"));
         QVERIFY(top && top->isEnabled());
@@ -177,6 +224,7 @@ private slots:
         auto *layout = new QVBoxLayout(&host);
         layout->setContentsMargins(0, 0, 0, 0);
         auto *page = new ReceiverSettingsPanel(rig.controller.get(), &host);
+        page->finishBuilding();
         layout->addWidget(page);
         if (usb) {
             page->sendConsoleCommand("GPS");
