@@ -1,6 +1,7 @@
 #include "receiver/receiversettingspanel.h"
 
 #include "panelprobe.h"
+#include "receiver/hintlabel.h"
 
 using namespace paneltest;
 
@@ -155,6 +156,40 @@ private slots:
         QVERIFY(fold >= 0);
         QCOMPARE(focusable.at(fold + 1), control(page, "Update rate"));
         QCOMPARE(qobject_cast<QPushButton *>(focusable.last())->text(), QString("Close"));
+    }
+
+    // A hint keeps the heights it laid out per width; what changes its text, font or style lays it
+    // out anew, as a plain label would.
+    void hintHeightFollowsItsText_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("unchanged") << "";
+        QTest::newRow("longer text") << "text";
+        QTest::newRow("larger font") << "font";
+        QTest::newRow("padded by its style") << "style";
+    }
+
+    void hintHeightFollowsItsText()
+    {
+        QFETCH(QString, change);
+        QWidget host;
+        QLabel *hint = corvane::makeHintLabel(QString("A hint that wraps. ").repeated(6), &host);
+        QLabel plain(hint->text());
+        plain.setWordWrap(true);
+        plain.setStyleSheet(hint->styleSheet());
+        const QList<int> widths = {120, 200, 320, 480, 200, 120};
+        for (int width : widths)
+            QCOMPARE(hint->heightForWidth(width), plain.heightForWidth(width));
+        for (QLabel *label : {hint, &plain}) {
+            if (change == "text")
+                label->setText(label->text().repeated(3));
+            else if (change == "font")
+                label->setStyleSheet(label->styleSheet() + "font-size: 14pt;");
+            else if (change == "style")
+                label->setStyleSheet(label->styleSheet() + "padding: 9px;");
+        }
+        for (int width : widths)
+            QCOMPARE(hint->heightForWidth(width), plain.heightForWidth(width));
     }
 
     void motionSwitchWritesBothFields()
