@@ -21,6 +21,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "bridge/corvanecontroller.h"
 #include "bridge/elrsparametermanager.h"
 #include "bridge/telemetrysensor.h"
@@ -189,11 +191,19 @@ void TransmissionView::buildUi(Tab shown)
     receiverLayout->setContentsMargins(0, 0, 0, 0);
     m_tabs->addTab(m_receiverPage, tr("Receiver"));
     m_tabs->setCurrentIndex(shown);
+    auto *telemetryLayout = new QVBoxLayout(telemetryPage);
+    telemetryLayout->setContentsMargins(12, 12, 12, 12);
+    telemetryLayout->setSpacing(12);
+    telemetryLayout->addStretch(1);
 
     // An opening builds the page it shows; the others follow one per pass of the event loop once
-    // the dialog shows, so the channel stream runs between, or at once when turned to.
+    // the dialog shows, so the channel stream runs between, or at once when turned to. The
+    // telemetry page comes a card per pass, its first card as the part named by its tab.
     m_pages = new ostra::PassBuilder(this);
-    m_pages->add([this, telemetryPage] { buildTelemetryPage(telemetryPage); });
+    m_pages->add([this, telemetryPage] {
+        addTelemetryCard(buildLinkCard(telemetryPage));
+        updateLinkLabels(m_linkStats);
+    });
     m_pages->add([this, rfPage] { buildRfTab(rfPage); });
     m_pages->add([this] { buildReceiverPage(); });
     // The receiver's folded settings follow its page a pass later: Close stays after them.
@@ -202,8 +212,14 @@ void TransmissionView::buildUi(Tab shown)
         m_receiverPanel->finishBuilding();
         keepFooterLastInTabOrder();
     });
-    m_pages->ensure(shown);
-    connect(m_tabs, &QTabWidget::currentChanged, m_pages, &ostra::PassBuilder::ensure);
+    const int sensorsPart = m_pages->add([this, telemetryPage] {
+        addTelemetryCard(buildSensorsCard(telemetryPage));
+        updateDiscoverButton();
+    });
+    const int consolePart = m_pages->add([this, telemetryPage] { addTelemetryCard(buildConsoleCard(telemetryPage)); });
+    m_telemetryParts = {TelemetryTab, sensorsPart, consolePart};
+    ensurePage(shown);
+    connect(m_tabs, &QTabWidget::currentChanged, this, &TransmissionView::ensurePage);
 
     if (m_controller) {
         connect(m_controller, &CorvaneController::telemetrySensorsUpdated, this,
@@ -230,20 +246,27 @@ void TransmissionView::finishBuilding()
 
 bool TransmissionView::isPageBuilt(Tab tab) const
 {
-    return m_pages->isBuilt(tab);
+    if (tab != TelemetryTab)
+        return m_pages->isBuilt(tab);
+    return std::all_of(m_telemetryParts.cbegin(), m_telemetryParts.cend(),
+                       [this](int part) { return m_pages->isBuilt(part); });
 }
 
-void TransmissionView::buildTelemetryPage(QWidget *page)
+void TransmissionView::ensurePage(int tab)
 {
-    auto *telemetryLayout = new QVBoxLayout(page);
-    telemetryLayout->setContentsMargins(12, 12, 12, 12);
-    telemetryLayout->setSpacing(12);
-    telemetryLayout->addWidget(buildLinkCard(page));
-    telemetryLayout->addWidget(buildSensorsCard(page));
-    telemetryLayout->addWidget(buildConsoleCard(page));
-    telemetryLayout->addStretch(1);
-    updateLinkLabels(m_linkStats);
-    updateDiscoverButton();
+    if (tab != TelemetryTab) {
+        m_pages->ensure(tab);
+        return;
+    }
+    for (int part : std::as_const(m_telemetryParts))
+        m_pages->ensure(part);
+}
+
+void TransmissionView::addTelemetryCard(QWidget *card)
+{
+    // Above the page's closing stretch, after the cards made before.
+    auto *layout = static_cast<QVBoxLayout *>(card->parentWidget()->layout());
+    layout->insertWidget(layout->count() - 1, card);
     keepFooterLastInTabOrder();
 }
 

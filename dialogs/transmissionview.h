@@ -145,7 +145,8 @@ private slots:
 private:
     // Frame, link card, sensors and console (transmissionview.cpp).
     void buildUi(Tab shown);
-    void buildTelemetryPage(QWidget *page);
+    void ensurePage(int tab);
+    void addTelemetryCard(QWidget *card);
     void buildReceiverPage();
     void keepFooterLastInTabOrder();
     QWidget *buildLinkCard(QWidget *page);
@@ -196,6 +197,7 @@ private:
     QTabWidget *m_tabs = nullptr;
     // One part per tab, in the tabs' order.
     ostra::PassBuilder *m_pages = nullptr;
+    QList<int> m_telemetryParts;
     QWidget *m_receiverPage = nullptr;
     QPushButton *m_closeButton = nullptr;
     ReceiverSettingsPanel *m_receiverPanel = nullptr;

@@ -1067,17 +1067,20 @@ private slots:
     void pagesBuiltWhenShown_data()
     {
         QTest::addColumn<int>("shown");
-        QTest::addColumn<bool>("chooseReceiver");
-        QTest::newRow("telemetry, then shown") << int(TransmissionView::TelemetryTab) << false;
-        QTest::newRow("RF settings, then shown") << int(TransmissionView::RfSettingsTab) << false;
-        QTest::newRow("receiver") << int(TransmissionView::ReceiverTab) << false;
-        QTest::newRow("telemetry, then the receiver tab") << int(TransmissionView::TelemetryTab) << true;
+        QTest::addColumn<int>("chosen");
+        QTest::newRow("telemetry, then shown") << int(TransmissionView::TelemetryTab) << -1;
+        QTest::newRow("RF settings, then shown") << int(TransmissionView::RfSettingsTab) << -1;
+        QTest::newRow("receiver") << int(TransmissionView::ReceiverTab) << -1;
+        QTest::newRow("telemetry, then the receiver tab")
+            << int(TransmissionView::TelemetryTab) << int(TransmissionView::ReceiverTab);
+        QTest::newRow("receiver, then the telemetry tab")
+            << int(TransmissionView::ReceiverTab) << int(TransmissionView::TelemetryTab);
     }
 
     void pagesBuiltWhenShown()
     {
         QFETCH(int, shown);
-        QFETCH(bool, chooseReceiver);
+        QFETCH(int, chosen);
         TransmitRig rig;
         TransmissionView view(rig.controller.get(), nullptr, TransmissionView::Tab(shown));
         const auto receiverPanels = [&] { return view.findChildren<corvane::ReceiverSettingsPanel *>().size(); };
@@ -1092,16 +1095,23 @@ private slots:
         QCOMPARE(receiverPanels(), shown == TransmissionView::ReceiverTab ? 1 : 0);
         QCOMPARE(built(), 1);
         QVERIFY(view.isPageBuilt(TransmissionView::Tab(shown)));
-        if (chooseReceiver) {
-            view.showReceiverTab();
+        const auto telemetryCards = [&] {
+            QWidget *page = view.findChild<QTabWidget *>()->widget(0);
+            return page->findChildren<QFrame *>(QString(), Qt::FindDirectChildrenOnly).size();
+        };
+        QCOMPARE(telemetryCards(), shown == TransmissionView::TelemetryTab ? 3 : 0);
+        if (chosen >= 0) {
+            view.findChild<QTabWidget *>()->setCurrentIndex(chosen);
             QCOMPARE(receiverPanels(), 1);
+            QCOMPARE(telemetryCards(), 3);
             QCOMPARE(built(), 2);
         }
         view.show();
         // Showing builds nothing more: the other pages come in the passes after.
-        QCOMPARE(built(), chooseReceiver ? 2 : 1);
+        QCOMPARE(built(), chosen >= 0 ? 2 : 1);
         QTRY_COMPARE(built(), 3);
         QCOMPARE(receiverPanels(), 1);
+        QCOMPARE(telemetryCards(), 3);
         auto *tabs = view.findChild<QTabWidget *>();
         QVERIFY(view.findChild<corvane::ReceiverSettingsPanel *>()->isVisibleTo(tabs->widget(2)));
         QVERIFY(ostratest::withText<QPushButton>(tabs->widget(0), "Delete all")->isVisibleTo(tabs->widget(0)));
