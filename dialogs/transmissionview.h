@@ -195,7 +195,7 @@ private:
     QPushButton *m_configureButton = nullptr;
     QList<QPushButton *> m_wifiButtons;
     QTabWidget *m_tabs = nullptr;
-    // One part per tab, in the tabs' order.
+    // The first parts are named by the tabs; the telemetry page's later cards are theirs.
     ostra::PassBuilder *m_pages = nullptr;
     QList<int> m_telemetryParts;
     QWidget *m_receiverPage = nullptr;
