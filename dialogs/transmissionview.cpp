@@ -21,6 +21,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "bridge/corvanecontroller.h"
 #include "bridge/elrsparametermanager.h"
 #include "bridge/telemetrysensor.h"
@@ -28,6 +30,7 @@
 #include "ostraui/dialogcards.h"
 #include "ostraui/dialogchrome.h"
 #include "ostraui/focusring.h"
+#include "ostraui/passbuilder.h"
 #include "ostraui/plaintextguard.h"
 #include "ostraui/theme.h"
 #include "profiles/profilename.h"
@@ -81,6 +84,7 @@ TransmissionView::TransmissionView(CorvaneController *controller, QWidget *paren
     , m_freshColor(themed("#0F1720"))
     , m_staleColor(QColor(0x9A, 0xA4, 0xB2))
     , m_mutedColor(themed("#5B6675"))
+    , m_discoveringText(tr("Discovering parameters…"))
 {
     setWindowTitle(tr("Telemetry"));
     setWindowFlags((windowFlags() | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
@@ -132,8 +136,6 @@ TransmissionView::TransmissionView(CorvaneController *controller, QWidget *paren
     connect(m_refreshTimer, &QTimer::timeout, this, &TransmissionView::refreshCounters);
     m_refreshTimer->start();
 
-    if (m_manager && m_manager->state() == ElrsParameterManager::Ready)
-        rebuildParameterTree();
     updateConfigureButton();
     updateRfState();
 }
@@ -184,30 +186,40 @@ void TransmissionView::buildUi(Tab shown)
     m_tabs->addTab(telemetryPage, tr("Telemetry"));
     auto *rfPage = new QWidget(m_tabs);
     m_tabs->addTab(rfPage, tr("RF settings"));
-    // The receiver page is made when first shown, or in the pass after the dialog shows: an
-    // opening builds what it shows, and the channel stream runs between.
     m_receiverPage = new QWidget(tabs->pageParent());
     auto *receiverLayout = new QVBoxLayout(m_receiverPage);
     receiverLayout->setContentsMargins(0, 0, 0, 0);
     m_tabs->addTab(m_receiverPage, tr("Receiver"));
-    connect(m_tabs, &QTabWidget::currentChanged, this, [this](int index) {
-        if (index == ReceiverTab)
-            buildReceiverPage();
-    });
     m_tabs->setCurrentIndex(shown);
-
     auto *telemetryLayout = new QVBoxLayout(telemetryPage);
     telemetryLayout->setContentsMargins(12, 12, 12, 12);
     telemetryLayout->setSpacing(12);
-    telemetryLayout->addWidget(buildLinkCard(telemetryPage));
-    telemetryLayout->addWidget(buildSensorsCard(telemetryPage));
-    telemetryLayout->addWidget(buildConsoleCard(telemetryPage));
     telemetryLayout->addStretch(1);
 
-    auto *rfLayout = new QVBoxLayout(rfPage);
-    rfLayout->setContentsMargins(12, 12, 12, 12);
-    rfLayout->setSpacing(12);
-    buildRfTab(rfLayout, rfPage);
+    // An opening builds the page it shows; the others follow one per pass of the event loop once
+    // the dialog shows, so the channel stream runs between, or at once when turned to. The
+    // telemetry page comes a card per pass, its first card as the part named by its tab.
+    m_pages = new ostra::PassBuilder(this);
+    m_pages->add([this, telemetryPage] {
+        addTelemetryCard(buildLinkCard(telemetryPage));
+        updateLinkLabels(m_linkStats);
+    });
+    m_pages->add([this, rfPage] { buildRfTab(rfPage); });
+    m_pages->add([this] { buildReceiverPage(); });
+    // The receiver's folded settings follow its page a pass later: Close stays after them.
+    m_pages->add([this] {
+        m_pages->ensure(ReceiverTab);
+        m_receiverPanel->finishBuilding();
+        keepFooterLastInTabOrder();
+    });
+    const int sensorsPart = m_pages->add([this, telemetryPage] {
+        addTelemetryCard(buildSensorsCard(telemetryPage));
+        updateDiscoverButton();
+    });
+    const int consolePart = m_pages->add([this, telemetryPage] { addTelemetryCard(buildConsoleCard(telemetryPage)); });
+    m_telemetryParts = {TelemetryTab, sensorsPart, consolePart};
+    ensurePage(shown);
+    connect(m_tabs, &QTabWidget::currentChanged, this, &TransmissionView::ensurePage);
 
     if (m_controller) {
         connect(m_controller, &CorvaneController::telemetrySensorsUpdated, this,
@@ -225,8 +237,36 @@ void TransmissionView::buildUi(Tab shown)
             showWifiSentNotice(receiver);
         });
     }
-    updateDiscoverButton();
-    updateWifiButtons();
+}
+
+void TransmissionView::finishBuilding()
+{
+    m_pages->finish();
+}
+
+bool TransmissionView::isPageBuilt(Tab tab) const
+{
+    if (tab != TelemetryTab)
+        return m_pages->isBuilt(tab);
+    return std::all_of(m_telemetryParts.cbegin(), m_telemetryParts.cend(),
+                       [this](int part) { return m_pages->isBuilt(part); });
+}
+
+void TransmissionView::ensurePage(int tab)
+{
+    if (tab != TelemetryTab) {
+        m_pages->ensure(tab);
+        return;
+    }
+    for (int part : std::as_const(m_telemetryParts))
+        m_pages->ensure(part);
+}
+
+void TransmissionView::addTelemetryCard(QWidget *card)
+{
+    // Above the page's closing stretch, after the cards made before.
+    auto *layout = static_cast<QVBoxLayout *>(card->parentWidget()->layout());
+    layout->insertWidget(layout->count() - 1, card);
     keepFooterLastInTabOrder();
 }
 
@@ -250,8 +290,6 @@ void TransmissionView::keepFooterLastInTabOrder()
 
 void TransmissionView::buildReceiverPage()
 {
-    if (m_receiverPanel)
-        return;
     m_receiverPanel = new ReceiverSettingsPanel(m_controller, m_receiverPage);
     m_receiverPage->layout()->addWidget(m_receiverPanel);
     // On a page already on screen now, not a pass later; otherwise with the page (shown before
@@ -318,6 +356,10 @@ void TransmissionView::refreshLinkFromController()
 
 void TransmissionView::updateLinkLabels(const LinkStatistics &stats)
 {
+    // Kept for a card not built yet, which shows them once it is.
+    m_linkStats = stats;
+    if (!m_rssi1)
+        return;
     const QString power = txPowerText();
     const auto show = [](QLabel *label, const QString &text) { ostra::setReadoutText(label, text, StatPx, 700); };
     if (!m_linkSeen) {
@@ -756,6 +798,8 @@ void TransmissionView::appendToConsole(const QString &text)
 
 void TransmissionView::sendConsoleCommand()
 {
+    if (!m_commandLine)
+        return;
     const QString command = m_commandLine->text().trimmed();
     if (command.isEmpty())
         return;

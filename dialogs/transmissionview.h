@@ -23,6 +23,10 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class QVBoxLayout;
 
+namespace ostra {
+class PassBuilder;
+}
+
 namespace corvane {
 
 class CorvaneController;
@@ -94,9 +98,12 @@ public:
     TransmissionView(CorvaneController *controller, QWidget *parent = nullptr, Tab shown = TelemetryTab);
     ~TransmissionView() override;
 
+    // Turning to a tab builds its page now if it was not yet.
     void showRfSettingsTab();
-    // Builds the receiver page now if it was not yet.
     void showReceiverTab();
+    // The pages not built yet, now rather than one per pass of the event loop.
+    void finishBuilding();
+    bool isPageBuilt(Tab tab) const;
 
     // A sensor silent for more than 2 s, or never heard, is shown greyed.
     static bool isSensorStale(qint64 lastUpdateMs, qint64 nowMs);
@@ -133,12 +140,14 @@ private slots:
     // The timers' work, callable on their own.
     void refreshCounters();
     void onRetryTimeout();
-    void buildReceiverPage();
     void showAppliedNotice();
 
 private:
     // Frame, link card, sensors and console (transmissionview.cpp).
     void buildUi(Tab shown);
+    void ensurePage(int tab);
+    void addTelemetryCard(QWidget *card);
+    void buildReceiverPage();
     void keepFooterLastInTabOrder();
     QWidget *buildLinkCard(QWidget *page);
     QWidget *buildSensorsCard(QWidget *page);
@@ -157,7 +166,7 @@ private:
     void deleteAllSensors();
 
     // RF settings tab (transmissionview_rf.cpp).
-    void buildRfTab(QVBoxLayout *page, QWidget *pageWidget);
+    void buildRfTab(QWidget *pageWidget);
     QWidget *buildWifiCard(QWidget *page);
     void buildManualPanel(QWidget *card);
     void updateConfigureButton();
@@ -186,6 +195,9 @@ private:
     QPushButton *m_configureButton = nullptr;
     QList<QPushButton *> m_wifiButtons;
     QTabWidget *m_tabs = nullptr;
+    // The first parts are named by the tabs; the telemetry page's later cards are theirs.
+    ostra::PassBuilder *m_pages = nullptr;
+    QList<int> m_telemetryParts;
     QWidget *m_receiverPage = nullptr;
     QPushButton *m_closeButton = nullptr;
     ReceiverSettingsPanel *m_receiverPanel = nullptr;
@@ -198,6 +210,7 @@ private:
     QLabel *m_rfMode = nullptr;
     QLabel *m_linkHint = nullptr;
     bool m_linkSeen = false;
+    LinkStatistics m_linkStats;
 
     QPlainTextEdit *m_console = nullptr;
     QPushButton *m_pauseButton = nullptr;
@@ -228,6 +241,7 @@ private:
     QLabel *m_errorLabel = nullptr;
     QPushButton *m_retryButton = nullptr;
     QLabel *m_discoveringLabel = nullptr;
+    QString m_discoveringText;
     QPushButton *m_useManualButton = nullptr;
     QFrame *m_rfCard = nullptr;
     QTreeWidget *m_parameterTree = nullptr;

@@ -17,6 +17,7 @@
 #include "bridge/corvanecontroller.h"
 #include "bridge/elrsparametermanager.h"
 #include "ostraui/dialogcards.h"
+#include "ostraui/passbuilder.h"
 #include "ostraui/theme.h"
 
 namespace corvane {
@@ -85,8 +86,11 @@ const QList<TransmissionView::ManualRfSetting> &TransmissionView::manualOptionTa
 
 // --- layout --------------------------------------------------------------------------------
 
-void TransmissionView::buildRfTab(QVBoxLayout *page, QWidget *pageWidget)
+void TransmissionView::buildRfTab(QWidget *pageWidget)
 {
+    auto *page = new QVBoxLayout(pageWidget);
+    page->setContentsMargins(12, 12, 12, 12);
+    page->setSpacing(12);
     auto *configureRow = new QHBoxLayout;
     configureRow->setContentsMargins(0, 0, 0, 0);
     configureRow->addStretch(1);
@@ -129,7 +133,7 @@ void TransmissionView::buildRfTab(QVBoxLayout *page, QWidget *pageWidget)
     m_errorBanner->hide();
     layout->addWidget(m_errorBanner);
 
-    m_discoveringLabel = new QLabel(tr("Discovering parameters…"), card);
+    m_discoveringLabel = new QLabel(m_discoveringText, card);
     m_discoveringLabel->setStyleSheet(QLatin1String(DiscoveringSheet));
     m_discoveringLabel->setAlignment(Qt::AlignCenter);
     m_discoveringLabel->hide();
@@ -188,6 +192,14 @@ void TransmissionView::buildRfTab(QVBoxLayout *page, QWidget *pageWidget)
     page->addWidget(buildWifiCard(pageWidget));
     // The free height goes below the cards while the card has no parameter tree to give it to.
     page->addStretch();
+
+    // What came while the page was not built yet.
+    if (m_manager && m_manager->state() == ElrsParameterManager::Ready)
+        rebuildParameterTree();
+    updateConfigureButton();
+    updateRfState();
+    updateWifiButtons();
+    keepFooterLastInTabOrder();
 }
 
 QWidget *TransmissionView::buildWifiCard(QWidget *page)
@@ -273,14 +285,12 @@ void TransmissionView::buildManualPanel(QWidget *card)
 
 void TransmissionView::showRfSettingsTab()
 {
-    if (m_tabs)
-        m_tabs->setCurrentIndex(RfSettingsTab);
+    m_tabs->setCurrentIndex(RfSettingsTab);
 }
 
 void TransmissionView::showReceiverTab()
 {
-    if (m_tabs)
-        m_tabs->setCurrentIndex(ReceiverTab);
+    m_tabs->setCurrentIndex(ReceiverTab);
 }
 
 void TransmissionView::showEvent(QShowEvent *event)
@@ -288,7 +298,7 @@ void TransmissionView::showEvent(QShowEvent *event)
     QDialog::showEvent(event);
     updateConfigureButton();
     updateRfState();
-    QTimer::singleShot(0, this, &TransmissionView::buildReceiverPage);
+    m_pages->start();
 }
 
 void TransmissionView::done(int result)
@@ -341,6 +351,9 @@ void TransmissionView::updateRfState()
         m_state = Error;
     else
         m_state = Idle;
+    // A page not built yet shows the state once it is.
+    if (!m_rfCard)
+        return;
 
     // Where the tab would send the user to Start Configuring, a silent transmitter is named
     // instead; configuring asks it again.
@@ -449,16 +462,21 @@ void TransmissionView::onRunningChanged(bool)
 void TransmissionView::onDiscoveryStarted()
 {
     m_lastError.clear();
-    m_discoveringLabel->setText(tr("Discovering parameters…"));
-    m_discoveringLabel->setStyleSheet(QLatin1String(DiscoveringSheet));
-    m_parameterTree->clear();
+    m_discoveringText = tr("Discovering parameters…");
+    if (m_discoveringLabel) {
+        m_discoveringLabel->setText(m_discoveringText);
+        m_discoveringLabel->setStyleSheet(QLatin1String(DiscoveringSheet));
+        m_parameterTree->clear();
+    }
     updateRfState();
 }
 
 void TransmissionView::onDiscoveryProgress(int done, int total)
 {
-    m_discoveringLabel->setText(total < 1 ? tr("Discovering parameters…")
-                                          : tr("Discovering parameters… %1 / %2").arg(done).arg(total));
+    m_discoveringText = total < 1 ? tr("Discovering parameters…")
+                                  : tr("Discovering parameters… %1 / %2").arg(done).arg(total);
+    if (m_discoveringLabel)
+        m_discoveringLabel->setText(m_discoveringText);
     updateRfState();
 }
 
@@ -747,6 +765,8 @@ void TransmissionView::showAppliedNotice()
 {
     if (m_controller)
         m_controller->stopConfigMode();
+    if (!m_appliedNotice)
+        return;
     m_appliedNotice->show();
     QTimer::singleShot(AppliedNoticeMs, m_appliedNotice, &QWidget::hide);
 }

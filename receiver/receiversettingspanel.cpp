@@ -12,6 +12,7 @@
 #include "bridge/corvanecontroller.h"
 #include "bridge/receiverconfigmanager.h"
 #include "ostraui/dialogcards.h"
+#include "ostraui/passbuilder.h"
 #include "ostraui/portlist.h"
 #include "ostraui/theme.h"
 #include "ostraui/toggle.h"
@@ -105,7 +106,7 @@ ReceiverSettingsPanel::ReceiverSettingsPanel(CorvaneController *controller, QWid
 ReceiverSettingsPanel::~ReceiverSettingsPanel()
 {
     // A debug stream left on would keep flooding the receiver's line after the page is gone.
-    if (m_manager) {
+    if (m_manager && m_rawNmea) {
         if (m_rawNmea->isChecked())
             m_manager->sendCommand(QStringLiteral("GPS_DEBUG 0"));
         if (m_liveStream->isChecked())
@@ -361,7 +362,25 @@ void ReceiverSettingsPanel::buildAdvancedCard(QBoxLayout *page)
     box->setContentsMargins(0, 4, 0, 0);
     box->setSpacing(8);
     card->addWidget(m_advanced);
+    m_advanced->setVisible(shown);
 
+    // Folded away, the settings are built in a pass after the page, when unfolded at once.
+    m_advancedBuilder = new ostra::PassBuilder(this);
+    m_advancedBuilder->add([this] { buildAdvancedSettings(); });
+    if (shown)
+        m_advancedBuilder->finish();
+    else
+        m_advancedBuilder->start();
+}
+
+void ReceiverSettingsPanel::finishBuilding()
+{
+    m_advancedBuilder->finish();
+}
+
+void ReceiverSettingsPanel::buildAdvancedSettings()
+{
+    auto *box = static_cast<QVBoxLayout *>(m_advanced->layout());
     box->addWidget(makeSectionLabel(tr("GPS"), m_advanced));
     m_gpsRateCombo = makeComboRow(box, tr("Update rate"), {0, 1, 2, 4, 5, 10}, tr("Hz"), &ReceiverSettings::gpsRateHz);
     m_gpsStatusValue = new QLabel(QStringLiteral("—"), m_advanced);
@@ -414,7 +433,20 @@ void ReceiverSettingsPanel::buildAdvancedCard(QBoxLayout *page)
                                     "settings)."),
                                  m_advanced));
     buildUsbTools(box);
-    m_advanced->setVisible(shown);
+
+    // Made after the page, they would come last in the window's tab order: back in place, after
+    // the fold's button.
+    QList<QWidget *> made;
+    for (QWidget *w = m_advanced->nextInFocusChain(); w != m_advanced; w = w->nextInFocusChain()) {
+        if (m_advanced->isAncestorOf(w) && w->focusPolicy() != Qt::NoFocus)
+            made.append(w);
+    }
+    QWidget *last = m_advancedButton;
+    for (QWidget *w : std::as_const(made)) {
+        QWidget::setTabOrder(last, w);
+        last = w;
+    }
+    refreshFromManager();
 }
 
 void ReceiverSettingsPanel::buildUsbTools(QBoxLayout *box)
@@ -493,6 +525,8 @@ bool ReceiverSettingsPanel::isV4Receiver() const
 void ReceiverSettingsPanel::setAdvancedVisible()
 {
     const bool shown = !m_advanced->isVisibleTo(this);
+    if (shown)
+        m_advancedBuilder->finish();
     m_advanced->setVisible(shown);
     m_advancedButton->setText(shown ? tr("Hide") : tr("Show"));
     SettingsFile().setValue(QLatin1String(AdvancedKey), shown);
@@ -565,6 +599,9 @@ void ReceiverSettingsPanel::refreshFromManager()
     }
     showChecked(m_gpsToggle, s.gpsEnabled, v4 && allowed("GPS_ON"));
     showChecked(m_motionToggle, s.imuTelem || s.motionTelem, v4 && allowed("IMU") && allowed("MOTION"));
+    // The advanced settings fill themselves from here once they are built.
+    if (!m_gpsRateCombo)
+        return;
     showValue(m_gpsRateCombo, s.gpsRateHz);
     m_gpsRateCombo->setEnabled(v4 && s.gpsEnabled && allowed("GPS_RATE"));
     showChecked(m_gpsFrameToggle, s.gpsTelem, v4 && allowed("GPS"));

@@ -15,6 +15,7 @@ class QPlainTextEdit;
 class QPushButton;
 
 namespace ostra {
+class PassBuilder;
 class Toggle;
 }
 
@@ -52,6 +53,8 @@ public:
     // The first receiver firmware with an IMU or GPS, or firmware 4 and later.
     bool isV4Receiver() const;
     bool mountingPending() const { return m_mountingPending; }
+    // The advanced settings, built in a pass after the page while they are folded away, now.
+    void finishBuilding();
 
 public slots:
     void refreshFromManager();
@@ -78,6 +81,7 @@ private:
     void buildModeCard(QBoxLayout *page);
     void buildFeaturesCard(QBoxLayout *page);
     void buildAdvancedCard(QBoxLayout *page);
+    void buildAdvancedSettings();
     void buildUsbTools(QBoxLayout *box);
     void refreshUsbConnect();
     QComboBox *makeComboRow(QBoxLayout *layout, const QString &label, const QList<int> &values,
@@ -110,6 +114,7 @@ private:
     QPushButton *m_gyroButton = nullptr;
     QLabel *m_gyroStatus = nullptr;
     QWidget *m_advanced = nullptr;
+    ostra::PassBuilder *m_advancedBuilder = nullptr;
     QPushButton *m_advancedButton = nullptr;
     QComboBox *m_gpsRateCombo = nullptr;
     ostra::Toggle *m_gpsFrameToggle = nullptr;

@@ -10,6 +10,7 @@
 
 #include "bridge/corvanecontroller.h"
 #include "bridge/receiverconfigmanager.h"
+#include "ostraui/passbuilder.h"
 #include "ostraui/portlist.h"
 #include "receiver/receiverprompts.h"
 
@@ -200,6 +201,8 @@ void ReceiverSettingsPanel::sendConsoleCommand(const QString &text)
 
 void ReceiverSettingsPanel::appendConsoleLine(const QString &line)
 {
+    // The console is one of the advanced settings.
+    m_advancedBuilder->finish();
     m_console->appendPlainText(line);
     QScrollBar *bar = m_console->verticalScrollBar();
     bar->setValue(bar->maximum());

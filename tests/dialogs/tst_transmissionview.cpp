@@ -76,6 +76,7 @@ struct Host
         window.resize(1100, 900);
         window.show();
         view = std::make_unique<TransmissionView>(rig.controller.get(), &window);
+        view->finishBuilding();
     }
 
     QPushButton *button(const QString &text) const
@@ -479,9 +480,10 @@ private slots:
         QVERIFY(host.shown(host.parameters()));
         QVERIFY(!host.combo("Packet Rate")->isEnabled());
 
-        // A new view over the same manager opens read-only on the tree.
+        // A new view over the same manager opens read-only on the tree, built in a later pass.
         TransmissionView again(rig.controller.get(), &host.window);
         again.show();
+        QTRY_VERIFY(again.isPageBuilt(TransmissionView::RfSettingsTab));
         QCOMPARE(again.findChild<QFrame *>("stateBanner")->findChild<QLabel *>()->text(), ReadOnlyText);
     }
 
@@ -1060,44 +1062,141 @@ private slots:
         QVERIFY(close->isVisible());
     }
 
-    // An opening builds the tab it shows; the receiver page comes when chosen or in the pass after
-    // the dialog shows, and is there whichever comes first.
+    // An opening builds the tab it shows; the other pages come when chosen or one per pass after
+    // the dialog shows, and are there whichever comes first.
     void pagesBuiltWhenShown_data()
     {
         QTest::addColumn<int>("shown");
-        QTest::addColumn<bool>("chooseReceiver");
-        QTest::newRow("telemetry, then shown") << int(TransmissionView::TelemetryTab) << false;
-        QTest::newRow("RF settings, then shown") << int(TransmissionView::RfSettingsTab) << false;
-        QTest::newRow("receiver") << int(TransmissionView::ReceiverTab) << false;
-        QTest::newRow("telemetry, then the receiver tab") << int(TransmissionView::TelemetryTab) << true;
+        QTest::addColumn<int>("chosen");
+        QTest::newRow("telemetry, then shown") << int(TransmissionView::TelemetryTab) << -1;
+        QTest::newRow("RF settings, then shown") << int(TransmissionView::RfSettingsTab) << -1;
+        QTest::newRow("receiver") << int(TransmissionView::ReceiverTab) << -1;
+        QTest::newRow("telemetry, then the receiver tab")
+            << int(TransmissionView::TelemetryTab) << int(TransmissionView::ReceiverTab);
+        QTest::newRow("receiver, then the telemetry tab")
+            << int(TransmissionView::ReceiverTab) << int(TransmissionView::TelemetryTab);
     }
 
     void pagesBuiltWhenShown()
     {
         QFETCH(int, shown);
-        QFETCH(bool, chooseReceiver);
+        QFETCH(int, chosen);
         TransmitRig rig;
         TransmissionView view(rig.controller.get(), nullptr, TransmissionView::Tab(shown));
         const auto receiverPanels = [&] { return view.findChildren<corvane::ReceiverSettingsPanel *>().size(); };
+        const auto built = [&] {
+            int count = 0;
+            for (const auto tab : {TransmissionView::TelemetryTab, TransmissionView::RfSettingsTab,
+                                   TransmissionView::ReceiverTab})
+                count += view.isPageBuilt(tab) ? 1 : 0;
+            return count;
+        };
         QCOMPARE(view.findChild<QTabWidget *>()->currentIndex(), shown);
         QCOMPARE(receiverPanels(), shown == TransmissionView::ReceiverTab ? 1 : 0);
-        if (chooseReceiver) {
-            view.showReceiverTab();
+        QCOMPARE(built(), 1);
+        QVERIFY(view.isPageBuilt(TransmissionView::Tab(shown)));
+        const auto telemetryCards = [&] {
+            QWidget *page = view.findChild<QTabWidget *>()->widget(0);
+            return page->findChildren<QFrame *>(QString(), Qt::FindDirectChildrenOnly).size();
+        };
+        QCOMPARE(telemetryCards(), shown == TransmissionView::TelemetryTab ? 3 : 0);
+        if (chosen >= 0) {
+            view.findChild<QTabWidget *>()->setCurrentIndex(chosen);
             QCOMPARE(receiverPanels(), 1);
+            QCOMPARE(telemetryCards(), 3);
+            QCOMPARE(built(), 2);
         }
         view.show();
-        QTRY_COMPARE(receiverPanels(), 1);
+        // Showing builds nothing more: the other pages come in the passes after, and the page
+        // painted first (laid out as the event loop does before it paints) looks the same once
+        // they have come.
+        QCOMPARE(built(), chosen >= 0 ? 2 : 1);
+        for (int pass = 0; pass < 4; ++pass)
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QCOMPARE(built(), chosen >= 0 ? 2 : 1);
+        const QImage first = view.grab().toImage();
+        QTRY_COMPARE(built(), 3);
+        QCOMPARE(receiverPanels(), 1);
+        QCOMPARE(telemetryCards(), 3);
         auto *tabs = view.findChild<QTabWidget *>();
         QVERIFY(view.findChild<corvane::ReceiverSettingsPanel *>()->isVisibleTo(tabs->widget(2)));
-        // Tab reaches "Close" after every control of the pages, the receiver's made later too.
-        QList<QWidget *> chain;
-        for (QWidget *w = view.nextInFocusChain(); w != &view; w = w->nextInFocusChain())
-            chain << w;
-        const auto close = std::find_if(chain.cbegin(), chain.cend(), [](QWidget *w) {
-            return qobject_cast<QPushButton *>(w) && static_cast<QPushButton *>(w)->text() == "Close";
-        });
-        QVERIFY(close != chain.cend());
-        QVERIFY(std::none_of(close, chain.cend(), [tabs](QWidget *w) { return tabs->isAncestorOf(w); }));
+        QVERIFY(ostratest::withText<QPushButton>(tabs->widget(0), "Delete all")->isVisibleTo(tabs->widget(0)));
+        QVERIFY(view.findChild<QFrame *>("stateBanner")->isVisibleTo(tabs->widget(1)));
+        // Tab reaches "Close" after every control of the pages, those made later too.
+        const auto closeLast = [&] {
+            QList<QWidget *> chain;
+            for (QWidget *w = view.nextInFocusChain(); w != &view; w = w->nextInFocusChain())
+                chain << w;
+            const auto close = std::find_if(chain.cbegin(), chain.cend(), [](QWidget *w) {
+                return qobject_cast<QPushButton *>(w) && static_cast<QPushButton *>(w)->text() == "Close";
+            });
+            return close != chain.cend()
+                   && std::none_of(close, chain.cend(), [tabs](QWidget *w) { return tabs->isAncestorOf(w); });
+        };
+        QTRY_VERIFY(ostratest::withText<QPushButton>(tabs->widget(2), "Live stream"));
+        QTRY_VERIFY(closeLast());
+        QCOMPARE(view.grab().toImage(), first);
+    }
+
+    // What the controller says while a page is not built yet is on the page once it is.
+    void valuesBeforePageBuilt_data()
+    {
+        QTest::addColumn<int>("shown");
+        QTest::addColumn<QString>("news");
+        QTest::newRow("link statistics") << int(TransmissionView::ReceiverTab) << "link";
+        QTest::newRow("console lines and frames") << int(TransmissionView::RfSettingsTab) << "console";
+        QTest::newRow("discovery progress") << int(TransmissionView::TelemetryTab) << "progress";
+        QTest::newRow("a walk that read nothing") << int(TransmissionView::TelemetryTab) << "manual";
+    }
+
+    void valuesBeforePageBuilt()
+    {
+        QFETCH(int, shown);
+        QFETCH(QString, news);
+        TransmitRig rig;
+        QVERIFY(rig.openTransmitter());
+        TransmissionView view(rig.controller.get(), nullptr, TransmissionView::Tab(shown));
+        if (news == "link") {
+            corvane::LinkStatistics stats;
+            stats.uplinkRssi1 = -48;
+            stats.linkQuality = 97;
+            view.onLinkStatisticsUpdated(stats);
+        } else if (news == "console") {
+            view.onTransmitterTextLine("HELLO");
+            view.onCrsfFrameReceived(0x07, bytes("0102"));
+            QMetaObject::invokeMethod(&view, "refreshCounters", Qt::DirectConnection);
+        } else if (news == "progress") {
+            view.onDiscoveryStarted();
+            view.onDiscoveryProgress(3, 8);
+        } else {
+            view.onManagerError("Nothing read");
+        }
+        QVERIFY(!view.isPageBuilt(news == "link" || news == "console" ? TransmissionView::TelemetryTab
+                                                                        : TransmissionView::RfSettingsTab));
+        view.finishBuilding();
+        QMetaObject::invokeMethod(&view, "refreshCounters", Qt::DirectConnection);
+        // Shown as far as the view decides (the tab holding it is another), or only there.
+        const auto labelled = [&](const QString &text, bool shownToo = true) {
+            for (QLabel *l : view.findChildren<QLabel *>()) {
+                if (l->text() == text && (!shownToo || !l->isHidden()))
+                    return true;
+            }
+            return false;
+        };
+        if (news == "link") {
+            QVERIFY(labelled("-48"));
+            QVERIFY(labelled("97%"));
+        } else if (news == "console") {
+            auto *console = view.findChild<QTabWidget *>()->widget(0)->findChild<QPlainTextEdit *>();
+            QVERIFY(console->toPlainText().contains("HELLO"));
+            QVERIFY(console->toPlainText().contains("VARIO"));
+            QVERIFY(labelled("1 frames"));
+        } else if (news == "progress") {
+            QVERIFY(labelled("Discovering parameters… 3 / 8", false));
+        } else {
+            QVERIFY(!view.findChild<QFrame *>("manualPanel")->isHidden());
+            QVERIFY(labelled("Nothing read"));
+        }
     }
 
     // The tab widget measures the page it shows; a hidden one is not laid out for every width.

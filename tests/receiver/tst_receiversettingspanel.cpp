@@ -1,6 +1,7 @@
 #include "receiver/receiversettingspanel.h"
 
 #include "panelprobe.h"
+#include "receiver/hintlabel.h"
 
 using namespace paneltest;
 
@@ -75,6 +76,7 @@ private slots:
         }
 
         ReceiverSettingsPanel page(rig.controller.get());
+        page.finishBuilding();
         if (situation == UsbNotSynced) {
             QVERIFY(button(&page, "Connect")->property("primary").toBool());
             QCOMPARE(page.findChild<QComboBox *>()->currentText(), rig.rx.portName() + " — QOR Receiver");
@@ -112,11 +114,90 @@ private slots:
         QCOMPARE(ostratest::shortDashes(&page), QStringList());
     }
 
+    // Folded away, the advanced settings come in a pass after the page, in their place in the tab
+    // order; unfolding them or a console line builds them at once.
+    void advancedBuiltAfterThePage_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("next pass") << "pass";
+        QTest::newRow("unfolded") << "unfold";
+        QTest::newRow("console line") << "console";
+    }
+
+    void advancedBuiltAfterThePage()
+    {
+        QFETCH(QString, how);
+        ReceiverRig rig;
+        corvane::SettingsFile().setValue("ui/receiverAdvanced", false);
+        QWidget window;
+        auto *layout = new QVBoxLayout(&window);
+        auto *page = new ReceiverSettingsPanel(rig.controller.get(), &window);
+        layout->addWidget(page);
+        layout->addWidget(new QPushButton("Close", &window));
+        QVERIFY(!button(page, "Live stream"));
+        QVERIFY(!console(page));
+        if (how == "pass") {
+            QTRY_VERIFY(button(page, "Live stream"));
+        } else if (how == "unfold") {
+            button(page, "Show")->click();
+            QVERIFY(button(page, "Live stream"));
+            QVERIFY(consoleInput(page)->isVisibleTo(page));
+        } else {
+            page->appendConsoleLine("GPS: no fix");
+            QCOMPARE(consoleLines(page), QStringList{"GPS: no fix"});
+        }
+        // After the fold's button come its settings, the window's own button after them.
+        QList<QWidget *> focusable;
+        for (QWidget *w = window.nextInFocusChain(); w != &window; w = w->nextInFocusChain()) {
+            if (w->focusPolicy() & Qt::TabFocus)
+                focusable << w;
+        }
+        const qsizetype fold = focusable.indexOf(button(page, how == "unfold" ? "Hide" : "Show"));
+        QVERIFY(fold >= 0);
+        QCOMPARE(focusable.at(fold + 1), control(page, "Update rate"));
+        QCOMPARE(qobject_cast<QPushButton *>(focusable.last())->text(), QString("Close"));
+    }
+
+    // A hint keeps the heights it laid out per width; what changes its text, font or style lays it
+    // out anew, as a plain label would.
+    void hintHeightFollowsItsText_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("unchanged") << "";
+        QTest::newRow("longer text") << "text";
+        QTest::newRow("larger font") << "font";
+        QTest::newRow("padded by its style") << "style";
+    }
+
+    void hintHeightFollowsItsText()
+    {
+        QFETCH(QString, change);
+        QWidget host;
+        QLabel *hint = corvane::makeHintLabel(QString("A hint that wraps. ").repeated(6), &host);
+        QLabel plain(hint->text());
+        plain.setWordWrap(true);
+        plain.setStyleSheet(hint->styleSheet());
+        const QList<int> widths = {120, 200, 320, 480, 200, 120};
+        for (int width : widths)
+            QCOMPARE(hint->heightForWidth(width), plain.heightForWidth(width));
+        for (QLabel *label : {hint, &plain}) {
+            if (change == "text")
+                label->setText(label->text().repeated(3));
+            else if (change == "font")
+                label->setStyleSheet(label->styleSheet() + "font-size: 14pt;");
+            else if (change == "style")
+                label->setStyleSheet(label->styleSheet() + "padding: 9px;");
+        }
+        for (int width : widths)
+            QCOMPARE(hint->heightForWidth(width), plain.heightForWidth(width));
+    }
+
     void motionSwitchWritesBothFields()
     {
         ReceiverRig rig;
         rig.profile()->receiverCaps.firmware = QStringLiteral("4.5.3");
         ReceiverSettingsPanel page(rig.controller.get());
+        page.finishBuilding();
         QSignalSpy stored(rig.manager(), &ReceiverConfigManager::settingsChanged);
         ostra::Toggle *motion = toggle(&page, "Motion");
         QVERIFY(motion->isChecked());
@@ -139,6 +220,7 @@ private slots:
         ReceiverRig rig;
         QVERIFY(rig.syncOverUsb());
         ReceiverSettingsPanel page(rig.controller.get());
+        page.finishBuilding();
         rig.rx.clearRecords();
         auto *top = qobject_cast<QComboBox *>(control(&page, "Top speed"));
         QVERIFY(top && top->isEnabled());
@@ -177,6 +259,7 @@ private slots:
         auto *layout = new QVBoxLayout(&host);
         layout->setContentsMargins(0, 0, 0, 0);
         auto *page = new ReceiverSettingsPanel(rig.controller.get(), &host);
+        page->finishBuilding();
         layout->addWidget(page);
         if (usb) {
             page->sendConsoleCommand("GPS");

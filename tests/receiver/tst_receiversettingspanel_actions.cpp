@@ -33,6 +33,7 @@ private slots:
         // The console needs the open line only, not the settings cycle.
         QVERIFY(rig.openReceiver());
         ReceiverSettingsPanel page(rig.controller.get());
+        page.finishBuilding();
         rig.rx.clearRecords();
         typeCommand(&page, typed);
         QCOMPARE(consoleLines(&page).last(), shown);
@@ -52,6 +53,7 @@ private slots:
         ReceiverRig rig;
         QVERIFY(rig.openReceiver());
         ReceiverSettingsPanel page(rig.controller.get());
+        page.finishBuilding();
         QVERIFY(rig.rx.sendLine("IMU: ok, 31.5C"));
         QTRY_VERIFY(consoleLines(&page).contains(QStringLiteral("IMU: ok, 31.5C")));
 
@@ -71,6 +73,7 @@ private slots:
     {
         ReceiverRig rig;
         ReceiverSettingsPanel page(rig.controller.get());
+        page.finishBuilding();
         page.sendConsoleCommand("GPS");
         QCOMPARE(consoleLines(&page), QStringList{"! Connect the receiver first"});
     }
@@ -96,6 +99,7 @@ private slots:
         ReceiverRig rig;
         QVERIFY(rig.openReceiver());
         ReceiverSettingsPanel page(rig.controller.get());
+        page.finishBuilding();
         rig.rx.clearRecords();
         Prompts prompts;
         prompts.answer(accepted, typed);
@@ -112,6 +116,7 @@ private slots:
         ReceiverRig rig;
         QVERIFY(rig.openReceiver());
         ReceiverSettingsPanel page(rig.controller.get());
+        page.finishBuilding();
         QPushButton *live = button(&page, "Live stream");
         QPushButton *nmea = button(&page, "Raw NMEA");
         live->click();
@@ -130,6 +135,7 @@ private slots:
         ReceiverRig rig;
         QVERIFY(rig.openReceiver());
         auto page = std::make_unique<ReceiverSettingsPanel>(rig.controller.get());
+        page->finishBuilding();
         button(page.get(), "Live stream")->click();
         QVERIFY(rig.rx.waitForLine("IMU_DEBUG 1"));
         rig.rx.clearRecords();
@@ -155,6 +161,7 @@ private slots:
         ReceiverRig rig;
         QVERIFY(rig.syncOverUsb());
         ReceiverSettingsPanel page(rig.controller.get());
+        page.finishBuilding();
         QVERIFY(label(&page, "The receiver is in car mode."));
         rig.rx.clearRecords();
         Prompts answers;
@@ -179,6 +186,7 @@ private slots:
         ReceiverRig rig;
         QVERIFY(rig.syncOverUsb());
         ReceiverSettingsPanel page(rig.controller.get());
+        page.finishBuilding();
         Prompts answers;
         // Another front end starts the change while the question is open.
         answers.answerAfter([&] { QVERIFY(rig.manager()->setMode("heli")); }, true);
@@ -194,6 +202,7 @@ private slots:
         QVERIFY(rig.syncOverUsb());
         rig.rx.clearRecords();
         auto *page = new ReceiverSettingsPanel(rig.controller.get());
+        page->finishBuilding();
         Prompts answers;
         answers.answerAfter([&] { delete page; }, true);
         QPointer<ReceiverSettingsPanel> guard(page);
@@ -224,6 +233,7 @@ private slots:
         rig.profile()->receiverCaps.firmware = QStringLiteral("4.5.3");
         QVERIFY(rig.openReceiver());
         ReceiverSettingsPanel page(rig.controller.get());
+        page.finishBuilding();
         rig.rx.clearRecords();
         Prompts answers;
         answers.answer(true);
@@ -261,6 +271,7 @@ private slots:
         rig.profile()->receiverCaps.firmware = QStringLiteral("4.5.3");
         QVERIFY(rig.openReceiver());
         ReceiverSettingsPanel page(rig.controller.get());
+        page.finishBuilding();
         Prompts answers;
         answers.answer(yes);
         button(&page, "Calibrate gyro")->click();
@@ -295,6 +306,7 @@ private slots:
         ReceiverRig rig;
         SerialPortLister::setFixedPorts({});
         ReceiverSettingsPanel page(rig.controller.get());
+        page.finishBuilding();
         SerialPortLister::setFixedPorts(ports);
         button(&page, "Refresh")->click();
         auto *combo = page.findChild<QComboBox *>();
@@ -322,6 +334,7 @@ private slots:
         missing.vendorId = 0x2E8A;
         SerialPortLister::setFixedPorts({missing});
         ReceiverSettingsPanel page(rig.controller.get());
+        page.finishBuilding();
         button(&page, "Connect")->click();
         // The system's reason, not a guess.
         QVERIFY(label(&page, "Could not open /dev/ostra-no-such-port. No such file or directory"));
