@@ -29,6 +29,7 @@
 #include "dialogs/currentpagetabwidget.h"
 #include "ostraui/dialogcards.h"
 #include "ostraui/dialogchrome.h"
+#include "ostraui/dialogkeyboard.h"
 #include "ostraui/focusring.h"
 #include "ostraui/passbuilder.h"
 #include "ostraui/plaintextguard.h"
@@ -273,19 +274,7 @@ void TransmissionView::addTelemetryCard(QWidget *card)
 void TransmissionView::keepFooterLastInTabOrder()
 {
     // Tab reaches "Close" and the chrome's own controls after the pages, made after them or not.
-    QList<QWidget *> footer;
-    bool pastClose = false;
-    for (QWidget *w = nextInFocusChain(); w != this; w = w->nextInFocusChain()) {
-        pastClose = pastClose || w == m_closeButton;
-        if (pastClose && w != m_tabs && !m_tabs->isAncestorOf(w))
-            footer.append(w);
-    }
-    QWidget *last = previousInFocusChain();
-    for (QWidget *w : std::as_const(footer)) {
-        if (w != last)
-            setTabOrder(last, w);
-        last = w;
-    }
+    ostra::keepFooterLastInTabOrder(this, m_tabs, m_closeButton);
 }
 
 void TransmissionView::buildReceiverPage()

@@ -23,6 +23,7 @@
 #include "heli/helidialogparts.h"
 #include "ostraui/dialogcards.h"
 #include "ostraui/dialogchrome.h"
+#include "ostraui/dialogkeyboard.h"
 #include "ostraui/passbuilder.h"
 #include "ostraui/theme.h"
 
@@ -245,7 +246,7 @@ void HelicopterConfigDialog::addCalibrationBlock(int function)
         block->show();
     showCalibration(function);
     m_calibration[size_t(function)].bar->setValue(liveLevel(function));
-    keepFooterLastInTabOrder(this, m_tabs, m_footer);
+    ostra::keepFooterLastInTabOrder(this, m_tabs, m_footer);
 }
 
 QWidget *HelicopterConfigDialog::buildCalibrationBlock(int function, const QString &title, bool hasCenter,

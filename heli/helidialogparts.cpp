@@ -48,27 +48,6 @@ void finishHeliDialog(QDialog *dialog)
         group->setSizePolicy(group->sizePolicy().horizontalPolicy(), QSizePolicy::Minimum);
 }
 
-void keepFooterLastInTabOrder(QDialog *dialog, QWidget *pages, QWidget *first)
-{
-    const auto tabStop = [](const QWidget *w) { return w->focusPolicy() != Qt::NoFocus; };
-    QList<QWidget *> footer;
-    bool past = false;
-    for (QWidget *w = dialog->nextInFocusChain(); w != dialog; w = w->nextInFocusChain()) {
-        past = past || w == first;
-        if (past && tabStop(w) && w != pages && !pages->isAncestorOf(w))
-            footer.append(w);
-    }
-    QWidget *last = dialog->previousInFocusChain();
-    while (last != dialog && (!tabStop(last) || footer.contains(last)))
-        last = last->previousInFocusChain();
-    if (last == dialog)
-        return;
-    for (QWidget *w : std::as_const(footer)) {
-        QWidget::setTabOrder(last, w);
-        last = w;
-    }
-}
-
 QLabel *makeHeliHelpLabel(const QString &text, QWidget *parent)
 {
     auto *label = new QLabel(text, parent);

@@ -29,11 +29,6 @@ QString heliValueStyle();
 // Dresses a built dialog in the kit's chrome and keeps it at least as large as its content.
 void finishHeliDialog(QDialog *dialog);
 
-// Widgets made after the dialog was dressed join the end of its focus chain: Tab reaches `first`
-// and the controls after it (the buttons under the pages and the chrome's) after them again, as
-// when all was made at once. `pages` holds what goes before them.
-void keepFooterLastInTabOrder(QDialog *dialog, QWidget *pages, QWidget *first);
-
 // A word-wrapped help text in the help style.
 QLabel *makeHeliHelpLabel(const QString &text, QWidget *parent);
 

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QWidget>
 #include <QDialogButtonBox>
 #include <QKeyEvent>
 #include <QPointer>
@@ -182,6 +183,26 @@ void setNoDefaultButton(QDialog *dialog)
 {
     if (dialog)
         dialog->setProperty(NoDefaultProperty, true);
+}
+
+void keepFooterLastInTabOrder(QDialog *dialog, QWidget *pages, QWidget *first)
+{
+    QList<QWidget *> footer;
+    bool past = false;
+    for (QWidget *w = dialog->nextInFocusChain(); w != dialog; w = w->nextInFocusChain()) {
+        past = past || w == first;
+        if (past && w->focusPolicy() != Qt::NoFocus && w != pages && !pages->isAncestorOf(w))
+            footer.append(w);
+    }
+    // Qt orders no tab stop after a widget that takes no focus.
+    QWidget *last = dialog->previousInFocusChain();
+    while (last != dialog && last->focusPolicy() == Qt::NoFocus && !footer.contains(last))
+        last = last->previousInFocusChain();
+    for (QWidget *w : std::as_const(footer)) {
+        if (w != last)
+            QWidget::setTabOrder(last, w);
+        last = w;
+    }
 }
 
 } // namespace ostra

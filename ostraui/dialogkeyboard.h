@@ -1,6 +1,7 @@
 #pragma once
 
 class QDialog;
+class QWidget;
 
 namespace ostra {
 
@@ -15,5 +16,10 @@ void applyDialogKeyboard(QDialog *dialog);
 // one the focus is not on. For answers that must never be given by a stray key press. Call
 // before the dialog is shown.
 void setNoDefaultButton(QDialog *dialog);
+
+// Widgets made after the dialog was dressed join the end of its focus chain: Tab reaches `first`
+// and the controls after it (the buttons under the pages and the chrome's) after them again, as
+// when all was made at once. `pages` holds what goes before them.
+void keepFooterLastInTabOrder(QDialog *dialog, QWidget *pages, QWidget *first);
 
 } // namespace ostra
