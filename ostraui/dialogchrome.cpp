@@ -462,7 +462,12 @@ private:
         }
         p.setRenderHint(QPainter::Antialiasing);
         const QRectF card = QRectF(m_dialog->rect()).marginsRemoved(QMarginsF(kShadowRoom));
+        // The card covers most of its shadow: only what shows around it is filled.
+        const QRect inside = card.toAlignedRect();
+        p.setClipRegion(QRegion(m_dialog->rect()) - QRegion(inside.adjusted(20, 1, -20, -1))
+                        - QRegion(inside.adjusted(1, 20, -1, -20)));
         paintCardShadow(&p, card);
+        p.setClipping(false);
         p.setPen(QPen(ThemeColors::borderLight, 1));
         p.setBrush(ThemeColors::surface);
         p.drawRoundedRect(card.adjusted(0.5, 0.5, -0.5, -0.5), 20, 20);
