@@ -193,7 +193,7 @@ OnboardingWizard::OnboardingWizard(CorvaneController *controller, QWidget *paren
             m_devicesPart = m_pages->add([this] { onRefreshDevices(); });
         }
     }
-    m_pages->start();
+    m_pages->startAfterFirstPaint(this);
 }
 
 void OnboardingWizard::buildPage(int index)

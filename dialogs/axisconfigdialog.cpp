@@ -122,7 +122,7 @@ AxisConfigDialog::AxisConfigDialog(CorvaneController *controller, QWidget *paren
     connect(m_refreshTimer, &QTimer::timeout, this, &AxisConfigDialog::onInputUpdated);
     m_refreshTimer->start(RefreshMs);
     ostra::applyDialogChrome(this, tr("Map each control to an input, then calibrate its range"));
-    startAfterFirstPaint(this, m_passes);
+    m_passes->startAfterFirstPaint(this);
 }
 
 AxisConfigDialog::~AxisConfigDialog() = default;

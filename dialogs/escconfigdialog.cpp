@@ -119,7 +119,7 @@ EscConfigDialog::EscConfigDialog(CorvaneController *controller, QWidget *parent)
     updatePresetButtons();
 
     ostra::applyDialogChrome(this, QString());
-    startAfterFirstPaint(this, m_passes);
+    m_passes->startAfterFirstPaint(this);
 }
 
 QFrame *EscConfigDialog::makeCard(QWidget *page, QVBoxLayout *pageLayout, const QString &title,

@@ -1,14 +1,10 @@
 #include "dialogs/laterpage.h"
 
-#include <QEvent>
 #include <QList>
-#include <QPointer>
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QWidget>
-
-#include "ostraui/passbuilder.h"
 
 namespace corvane {
 
@@ -46,38 +42,7 @@ bool comesBefore(const QWidget *a, const QWidget *b)
     return siblingRank(pathA[i]) < siblingRank(pathB[i]);
 }
 
-// Starts its builder at its window's first paint, then goes.
-class FirstPaintStart : public QObject
-{
-public:
-    FirstPaintStart(QWidget *window, ostra::PassBuilder *passes)
-        : QObject(window)
-        , m_passes(passes)
-    {
-        window->installEventFilter(this);
-    }
-
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint) {
-            watched->removeEventFilter(this);
-            if (m_passes)
-                m_passes->start();
-            deleteLater();
-        }
-        return false;
-    }
-
-private:
-    QPointer<ostra::PassBuilder> m_passes;
-};
-
 } // namespace
-
-void startAfterFirstPaint(QWidget *window, ostra::PassBuilder *passes)
-{
-    new FirstPaintStart(window, passes);
-}
 
 void settleLaterPage(QWidget *page)
 {

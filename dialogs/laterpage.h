@@ -2,15 +2,7 @@
 
 class QWidget;
 
-namespace ostra {
-class PassBuilder;
-}
-
 namespace corvane {
-
-// Starts `passes` once `window` has painted for the first time: a part started with the window
-// would share the pass of its first paint, the longest of an opening.
-void startAfterFirstPaint(QWidget *window, ostra::PassBuilder *passes);
 
 // Settles a page filled after its window was made (a part built in a later pass): its controls
 // take their place in the Tab order where they would be had they been made with the page, not

@@ -298,7 +298,7 @@ void TransmissionView::showEvent(QShowEvent *event)
     QDialog::showEvent(event);
     updateConfigureButton();
     updateRfState();
-    m_pages->start();
+    m_pages->startAfterFirstPaint(this);
 }
 
 void TransmissionView::done(int result)

@@ -142,7 +142,7 @@ int HelicopterConfigDialog::builtCalibrationBlocks() const
 void HelicopterConfigDialog::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    m_calibrationParts->start();
+    m_calibrationParts->startAfterFirstPaint(this);
 }
 
 QComboBox *HelicopterConfigDialog::makeAxisCombo(QWidget *parent) const

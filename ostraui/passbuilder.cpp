@@ -1,6 +1,8 @@
 #include "ostraui/passbuilder.h"
 
+#include <QEvent>
 #include <QTimer>
+#include <QWidget>
 
 namespace ostra {
 
@@ -24,6 +26,24 @@ void PassBuilder::start()
     m_passQueued = true;
     // A zero timer is a posted event: it runs in the next pass, after what is due now.
     QTimer::singleShot(0, this, &PassBuilder::buildNext);
+}
+
+void PassBuilder::startAfterFirstPaint(QWidget *window)
+{
+    if (m_awaitingPaint)
+        return;
+    m_awaitingPaint = true;
+    window->installEventFilter(this);
+}
+
+bool PassBuilder::eventFilter(QObject *watched, QEvent *event)
+{
+    if (m_awaitingPaint && event->type() == QEvent::Paint) {
+        m_awaitingPaint = false;
+        watched->removeEventFilter(this);
+        start();
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 bool PassBuilder::ensure(int part)

@@ -2,6 +2,8 @@
 
 #include <QObject>
 
+class QWidget;
+
 #include <functional>
 #include <vector>
 
@@ -21,12 +23,17 @@ public:
     int add(std::function<void()> build);
     // From the next pass on, one waiting part per pass.
     void start();
+    // start() once `window` has painted for the first time: a part started with the window
+    // would share the pass of its first paint, the longest of an opening.
+    void startAfterFirstPaint(QWidget *window);
     // Builds `part` now unless it is built already. False when it is not a part of this builder.
     bool ensure(int part);
     // Everything still waiting, now.
     void finish();
     bool isBuilt(int part) const;
     bool isFinished() const { return m_waiting == 0; }
+
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildNext();
@@ -35,6 +42,7 @@ private:
     std::vector<bool> m_built;
     int m_waiting = 0;
     bool m_passQueued = false;
+    bool m_awaitingPaint = false;
 };
 
 } // namespace ostra

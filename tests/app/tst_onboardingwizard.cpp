@@ -255,7 +255,8 @@ private slots:
         QCOMPARE(ports->currentData(), QVariant(first));
     }
 
-    // Opening builds the first step only; the others and the port list follow in later passes.
+    // Opening builds the first step only; the others and the port list follow in later passes,
+    // once the guide has been painted.
     void laterStepsFollowOpening()
     {
         corvane::SerialPortLister::setFixedPorts({usbPort(QStringLiteral("/dev/ttyFAKE0"))});
@@ -263,6 +264,9 @@ private slots:
         OnboardingWizard wizard(&controller, nullptr);
         QCOMPARE(wizard.builtPages(), 1);
         QVERIFY(!wizard.findChild<QComboBox *>(QStringLiteral("guidePortCombo")));
+        QCoreApplication::processEvents();
+        QCOMPARE(wizard.builtPages(), 1);
+        wizard.show();
         QTRY_COMPARE(wizard.builtPages(), 7);
         QTRY_COMPARE(wizard.findChild<QComboBox *>(QStringLiteral("guidePortCombo"))->count(), 1);
         corvane::SerialPortLister::setFixedPorts({});
