@@ -69,6 +69,7 @@ void showValue(QLabel *label, const QString &text)
 QLabel *makeValueLabel(const QString &text, QWidget *parent)
 {
     auto *label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
     label->setStyleSheet(QStringLiteral("color:#5B6675;"));
     showValue(label, text);
     return label;
