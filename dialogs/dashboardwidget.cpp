@@ -333,7 +333,6 @@ void DashboardWidget::buildBaseLayer(const Layout &l)
         p.setPen(QPen(QColor("#EF5350"), 2));
         p.drawRoundedRect(l.gearBox, 10, 10);
     }
-
 }
 
 void DashboardWidget::buildGaugeOverlay(const Layout &l)
@@ -380,7 +379,6 @@ void DashboardWidget::buildGaugeOverlay(const Layout &l)
     // the number is at most three digits wide.
     m_gaugeRing = ringRegion(l.centre, 0.76 * r, 1.16 * r);
     m_speedBox = QRectF(l.centre.x() - 0.8 * r, l.centre.y() - 0.55 * r, 1.6 * r, 0.7 * r).toAlignedRect();
-
 }
 
 void DashboardWidget::buildPedalOverlay(const Layout &l)
