@@ -32,6 +32,7 @@
 #include "ostraui/theme.h"
 #include "ostraui/titlebar.h"
 #include "ostraui/toast.h"
+#include "ostraui/tickpace.h"
 #include "profiles/profilemanager.h"
 #include "platform/storage/settingsfile.h"
 #include "racecontrol/racecontrol.h"
@@ -343,7 +344,7 @@ void MainWindow::onOpenOnboarding()
     corvane::OnboardingWizard wizard(m_controller, this);
     connect(&wizard, &corvane::OnboardingWizard::requestOpenAxisConfig, this, &MainWindow::onConfigureAxes);
     connect(&wizard, &corvane::OnboardingWizard::requestStartTransmission, this, &MainWindow::startFromWizard);
-    wizard.exec();
+    ostra::execAfterTick(wizard);
 }
 
 void MainWindow::changeEvent(QEvent *event)

@@ -61,9 +61,10 @@ void fillInputDeviceCombo(const QList<corvane::InputDeviceInfo> &devices, QCombo
 int channelMicroseconds(int value);
 // The age of the last GPS fix as the Location card says it: "%1 s ago", "%1 min ago", "%1 h ago".
 QString gpsAgeText(qint64 ageMs);
-// While the controller transmits, `window` repaints at most every 33 ms, just after a frame
-// has gone out (ostra::PaintPacer): its live values share one repaint that ends well before the
-// next tick is due. For the main window and the windows it opens that repaint periodically.
+// While the controller transmits, `window` repaints at most every 33 ms, in the slack after a
+// tick (ostra::PaintPacer): its live values share one repaint that ends well before the next
+// tick is due. For the main window and the windows it opens that repaint periodically. The
+// controller's ticks pace the rest of the GUI thread's work too (ostra::TickPace).
 void paceRepaintsWhileTransmitting(QWidget *window, corvane::CorvaneController *controller);
 // Centres an overlay banner near the top of the window, as wide as its text allows.
 void placeOverlayLabel(QWidget *window, QLabel *label);

@@ -13,6 +13,7 @@
 #include "motion/pages/ffbmotionpreviewdialog.h"
 #include "motion/pages/motionoutputdialog.h"
 #include "ostraui/browserlink.h"
+#include "ostraui/tickpace.h"
 #include "ostraui/unsavededits.h"
 #include "receiver/ledconfigdialog.h"
 #include "receiver/motioncalibrationdialog.h"
@@ -25,7 +26,7 @@ namespace {
 int execReportingItself(MainWindow *window, QDialog &dialog)
 {
     window->setSuppressErrorDialogs(true);
-    const int result = dialog.exec();
+    const int result = ostra::execAfterTick(dialog);
     window->setSuppressErrorDialogs(false);
     return result;
 }
@@ -115,19 +116,19 @@ void MainWindow::openLedDialogFromRow()
 void MainWindow::openWheelFfbDialog()
 {
     corvane::WheelFfbDialog dialog(m_controller, this);
-    dialog.exec();
+    ostra::execAfterTick(dialog);
 }
 
 void MainWindow::openMotionOutputDialog()
 {
     corvane::MotionOutputDialog dialog(m_controller, this);
-    dialog.exec();
+    ostra::execAfterTick(dialog);
 }
 
 void MainWindow::openMotionCalibrationDialog()
 {
     corvane::MotionCalibrationDialog dialog(m_controller, this);
-    dialog.exec();
+    ostra::execAfterTick(dialog);
 }
 
 // Not modal: the preview stays beside the window until the user closes it.

@@ -15,6 +15,7 @@
 #include "ostraui/qrcode.h"
 #include "ostraui/sidebar.h"
 #include "ostraui/theme.h"
+#include "ostraui/tickpace.h"
 #include "platform/network/networkinterfacelister.h"
 #include "profiles/profilemanager.h"
 
@@ -98,7 +99,7 @@ void MainWindow::updateConnectionStatus()
 void MainWindow::onWebStatusClicked()
 {
     corvane::WebStatusDialog dialog(m_server, this);
-    dialog.exec();
+    ostra::execAfterTick(dialog);
 }
 
 void MainWindow::updateWebStatus()
@@ -216,5 +217,5 @@ void MainWindow::rebuildProfileMenu()
 void MainWindow::openProfileManagerDialog()
 {
     corvane::ProfileManagerDialog dialog(m_controller->profileManager(), this);
-    dialog.exec();
+    ostra::execAfterTick(dialog);
 }

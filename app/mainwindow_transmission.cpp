@@ -1,8 +1,11 @@
 #include "app/mainwindow.h"
 
+#include <QApplication>
+
 #include "bridge/corvanecontroller.h"
 #include "dialogs/transmissionview.h"
 #include "ostraui/paintpacer.h"
+#include "ostraui/tickpace.h"
 
 namespace {
 
@@ -13,10 +16,13 @@ constexpr int LivePaintMs = 33;
 
 void paceRepaintsWhileTransmitting(QWidget *window, corvane::CorvaneController *controller)
 {
+    ostra::TickPace *pace = ostra::TickPace::instance();
+    QObject::connect(controller, &corvane::CorvaneController::frameSent, pace, &ostra::TickPace::ticked,
+                     Qt::UniqueConnection);
+    qApp->installEventFilter(pace);
     auto *pacer = new ostra::PaintPacer(window, LivePaintMs);
     pacer->setActive(controller->isRunning());
     QObject::connect(controller, &corvane::CorvaneController::runningChanged, pacer, &ostra::PaintPacer::setActive);
-    QObject::connect(controller, &corvane::CorvaneController::frameSent, pacer, &ostra::PaintPacer::release);
 }
 
 // Launchers of the transmission view: built on the stack, run modally, gone when they return.
@@ -26,13 +32,13 @@ void MainWindow::onConfigureTransmission(bool rfSettings)
     corvane::TransmissionView view(m_controller, this,
                                    rfSettings ? corvane::TransmissionView::RfSettingsTab
                                               : corvane::TransmissionView::TelemetryTab);
-    view.exec();
+    ostra::execAfterTick(view);
 }
 
 void MainWindow::onConfigureReceiver()
 {
     corvane::TransmissionView view(m_controller, this, corvane::TransmissionView::ReceiverTab);
-    view.exec();
+    ostra::execAfterTick(view);
 }
 
 void MainWindow::openTransmissionRfSettings()

@@ -8,6 +8,7 @@
 
 #include "app/endsignals.h"
 #include "dialogs/dashboardwidget.h"
+#include "ostraui/tickpace.h"
 #include "ostraui/unsavededits.h"
 
 // Not modal: each opening is a window of its own, closed by its own button or Escape.
@@ -23,6 +24,7 @@ void MainWindow::showCompanionWindow(QWidget *window, bool fullScreen)
     window->setAttribute(Qt::WA_DeleteOnClose);
     m_companionWindows.removeAll(nullptr);
     m_companionWindows.append(window);
+    ostra::prepareShowing(window);
     if (fullScreen) {
         window->showFullScreen();
         window->setFocus();

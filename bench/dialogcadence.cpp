@@ -4,7 +4,9 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QLayout>
+#include <QMouseEvent>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
@@ -12,10 +14,17 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <utility>
 
 #include "app/mainwindow.h"
 #include "heli/helicoptersetupwidget.h"
 #include "ostraui/segmented.h"
+
+// The window system's way in for a mouse event, as Qt Test uses it: the event is delivered
+// spontaneously, through the application's filters, as one from the display server.
+Q_GUI_EXPORT void qt_handleMouseEvent(QWindow *window, const QPointF &local, const QPointF &global,
+                                      Qt::MouseButtons state, Qt::MouseButton button, QEvent::Type type,
+                                      Qt::KeyboardModifiers mods, int timestamp);
 
 namespace benchdialogs {
 
@@ -118,8 +127,58 @@ std::vector<Step> steps()
     };
 }
 
+// A spot in the window on top whose click runs one step, as the button a user
+// clicks would: press and release come the way the display server's do, so whatever the program
+// does with a click (the pacing to the channel tick) happens to this one too.
+class ClickSpot : public QWidget
+{
+public:
+    ClickSpot(QWidget *window, std::function<void()> action)
+        : QWidget(window)
+        , m_action(std::move(action))
+    {
+        // In the middle: the window's edges resize it.
+        setGeometry(window->width() / 2, window->height() / 2, 2, 2);
+        show();
+        raise();
+    }
+
+    static void click(QWidget *window, std::function<void()> action)
+    {
+        static int timestamp = 0;
+        auto *spot = new ClickSpot(window, std::move(action));
+        const QPointF at = QPointF(spot->geometry().center());
+        const QPointF global = window->mapToGlobal(at);
+        qt_handleMouseEvent(window->windowHandle(), at, global, Qt::LeftButton, Qt::LeftButton,
+                            QEvent::MouseButtonPress, {}, ++timestamp);
+        qt_handleMouseEvent(window->windowHandle(), at, global, {}, Qt::LeftButton, QEvent::MouseButtonRelease, {},
+                            ++timestamp);
+        spot->deleteLater();
+    }
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override { event->accept(); }
+    void mouseReleaseEvent(QMouseEvent *event) override
+    {
+        event->accept();
+        if (m_action)
+            std::exchange(m_action, nullptr)();
+    }
+
+private:
+    std::function<void()> m_action;
+};
+
+// The window a click goes to: a modal dialog takes them all.
+QWidget *topWindow(MainWindow *window)
+{
+    QWidget *modal = QApplication::activeModalWidget();
+    return modal ? modal : window;
+}
+
 // Drives the steps from timers, so that each runs from whatever event loop is current: the
-// program's dialogs run modally, and their closing comes from inside their own loop.
+// program's dialogs run modally, and their closing comes from inside their own loop. Opening
+// and closing are clicks.
 class Runner
 {
 public:
@@ -164,13 +223,13 @@ private:
         // The closing click is set first: a modal dialog's own loop runs it.
         QTimer::singleShot(m_span + Pause, m_window, [this, i] { close(i); });
         m_times[i].opened = Clock::now();
-        m_steps[i].open(m_window);
+        ClickSpot::click(topWindow(m_window), [this, i] { m_steps[i].open(m_window); });
     }
 
     void close(size_t i)
     {
         m_times[i].closed = Clock::now();
-        m_steps[i].close(m_window);
+        ClickSpot::click(topWindow(m_window), [this, i] { m_steps[i].close(m_window); });
         QTimer::singleShot(m_span + Pause, m_window, [this, i] {
             if (m_steps[i].finish) {
                 m_steps[i].finish(m_window);

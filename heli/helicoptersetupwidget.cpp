@@ -37,6 +37,7 @@
 #include "ostraui/portlist.h"
 #include "ostraui/responsivegrid.h"
 #include "ostraui/theme.h"
+#include "ostraui/tickpace.h"
 #include "ostraui/toast.h"
 #include "ostraui/txbutton.h"
 #include "ostraui/unsavededits.h"
@@ -637,13 +638,14 @@ void HelicopterSetupWidget::openElrsDialog()
 void HelicopterSetupWidget::openTransmissionView()
 {
     TransmissionView view(m_controller, this);
-    view.exec();
+    ostra::execAfterTick(view);
 }
 
 void HelicopterSetupWidget::openAttitudeIndicator()
 {
     auto *indicator = new AttitudeIndicatorWidget(m_controller, nullptr);
     indicator->setAttribute(Qt::WA_DeleteOnClose);
+    ostra::prepareShowing(indicator);
     indicator->showFullScreen();
     indicator->setFocus();
 }

@@ -35,6 +35,7 @@
 #include "ostraui/screenfit.h"
 #include "ostraui/shadowlayer.h"
 #include "ostraui/theme.h"
+#include "ostraui/tickpace.h"
 
 namespace ostra {
 
@@ -209,8 +210,9 @@ Qt::WindowFlags chromeFlags(Qt::WindowFlags flags)
 
 // Dims a window while dressed dialogs over it are visible. Each window keeps one, which paints
 // nothing once no dialog holds it: taking it away would repaint the whole window at once.
-// A new level reaches the window one band per pass of the event loop, for the same reason: the
-// whole window repainted under the dim in one pass would hold up the 7 ms channel tick as long.
+// A new level reaches the window one band per tick's slack (per pass while nothing transmits),
+// for the same reason: the whole window repainted under the dim at once would hold up the 7 ms
+// channel tick as long.
 class DimOverlay : public QWidget
 {
 public:
@@ -300,7 +302,7 @@ private:
         if (m_passQueued || m_awaitedBand >= 0)
             return;
         m_passQueued = true;
-        QTimer::singleShot(0, this, [this] {
+        TickPace::instance()->afterTick(this, [this] {
             m_passQueued = false;
             for (int k = 0; k < Bands; ++k) {
                 const int band = (m_nextBand + k) % Bands;
@@ -347,7 +349,7 @@ public:
         connect(m_fade, &QVariantAnimation::valueChanged, this, [this](const QVariant &value) {
             const double v = value.toDouble();
             m_dialog->setWindowOpacity(v);
-            if (m_placed)
+            if (rises())
                 m_dialog->move(m_restPos.x(), m_restPos.y() + int(std::lround((1.0 - v) * kRise)));
             if (m_overlay)
                 m_overlay->hold(this, v);
@@ -510,9 +512,13 @@ private:
         QWidget *parent = m_dialog->parentWidget();
         const QRect over = parent ? parent->window()->frameGeometry() : QRect();
         m_restPos = centredIn(m_dialog->size(), over, availableArea(parent)).topLeft();
-        const bool rising = m_fade->state() == QAbstractAnimation::Running;
+        const bool rising = rises() && m_fade->state() == QAbstractAnimation::Running;
         m_dialog->move(m_restPos.x(), m_restPos.y() + (rising ? kRise : 0));
     }
+
+    // Without a compositing manager the dialog shows at once, not fading, and stays in place: each
+    // step of a rise would uncover a strip of the window beneath, which then repaints.
+    bool rises() const { return m_placed && !m_flat; }
 
     // The card's least width and its height at a width that shows all of it without scrolling,
     // asked of the widgets themselves: the layout's cached hints lag behind a change of text.

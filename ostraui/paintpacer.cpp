@@ -5,17 +5,18 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "ostraui/tickpace.h"
+
 namespace ostra {
 
 PaintPacer::PaintPacer(QWidget *window, int intervalMs)
     : QObject(window)
     , m_window(window)
     , m_interval(intervalMs)
-    , m_fallback(new QTimer(this))
+    , m_rest(new QTimer(this))
 {
-    m_fallback->setSingleShot(true);
-    m_fallback->setInterval(2 * intervalMs);
-    connect(m_fallback, &QTimer::timeout, this, &PaintPacer::runHeld);
+    m_rest->setSingleShot(true);
+    connect(m_rest, &QTimer::timeout, this, &PaintPacer::queueHeld);
     m_lastPaint.start();
     window->installEventFilter(this);
 }
@@ -26,12 +27,6 @@ void PaintPacer::setActive(bool active)
         return;
     m_active = active;
     if (!active && m_held)
-        runHeld();
-}
-
-void PaintPacer::release()
-{
-    if (m_held && m_lastPaint.elapsed() >= m_interval)
         runHeld();
 }
 
@@ -46,10 +41,26 @@ bool PaintPacer::eventFilter(QObject *watched, QEvent *event)
         m_lastPaint.restart();
         return false;
     }
-    m_held = true;
-    if (!m_fallback->isActive())
-        m_fallback->start();
+    if (!m_held) {
+        m_held = true;
+        const qint64 rest = m_interval - m_lastPaint.elapsed();
+        if (rest > 0)
+            m_rest->start(int(rest));
+        else
+            queueHeld();
+    }
     return true;
+}
+
+void PaintPacer::queueHeld()
+{
+    if (m_queued)
+        return;
+    m_queued = true;
+    TickPace::instance()->afterTick(this, [this] {
+        m_queued = false;
+        runHeld();
+    });
 }
 
 void PaintPacer::runHeld()
@@ -57,9 +68,9 @@ void PaintPacer::runHeld()
     if (!m_held)
         return;
     m_held = false;
-    m_fallback->stop();
+    m_rest->stop();
     m_letThrough = true;
-    // Posted, not sent: the repaint runs after the step that released it has returned.
+    // Posted, not sent: the repaint runs in this pass, after what the kit has under way.
     QCoreApplication::postEvent(m_window, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
 }
 

@@ -1,8 +1,9 @@
 #include "ostraui/passbuilder.h"
 
 #include <QEvent>
-#include <QTimer>
 #include <QWidget>
+
+#include "ostraui/tickpace.h"
 
 namespace ostra {
 
@@ -24,8 +25,7 @@ void PassBuilder::start()
     if (m_passQueued || m_waiting == 0)
         return;
     m_passQueued = true;
-    // A zero timer is a posted event: it runs in the next pass, after what is due now.
-    QTimer::singleShot(0, this, &PassBuilder::buildNext);
+    TickPace::instance()->afterTick(this, [this] { buildNext(); });
 }
 
 void PassBuilder::startAfterFirstPaint(QWidget *window)

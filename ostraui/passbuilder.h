@@ -9,9 +9,10 @@ class QWidget;
 
 namespace ostra {
 
-// Builds the parts of a window that are not on screen yet one per pass of the event loop, so
-// the 7 ms channel tick runs between them instead of waiting for the whole window. A part
-// wanted now (a page turned to, a value to show) is built at once with ensure().
+// Builds the parts of a window that are not on screen yet one per tick's slack (one per pass of
+// the event loop while nothing transmits), so the 7 ms channel tick runs between them instead of
+// waiting for the whole window. A part wanted now (a page turned to, a value to show) is built
+// at once with ensure().
 class PassBuilder : public QObject
 {
     Q_OBJECT
@@ -21,7 +22,7 @@ public:
 
     // Parts are built in the order added; the number returned names the part.
     int add(std::function<void()> build);
-    // From the next pass on, one waiting part per pass.
+    // From the next slack on, one waiting part in each.
     void start();
     // start() once `window` has painted for the first time: a part started with the window
     // would share the pass of its first paint, the longest of an opening.

@@ -5,6 +5,8 @@
 
 #include <memory>
 
+#include "ostraui/tickpace.h"
+
 namespace ostra {
 
 UnsavedEdits::UnsavedEdits(QObject *holder, const QString &what, std::function<bool()> pending, Save save)
@@ -54,7 +56,7 @@ int execSetupDialog(QDialog &dialog, const std::function<QJsonValue()> &edits, c
                 done(ok);
             });
         });
-    const int result = dialog.exec();
+    const int result = execAfterTick(dialog);
     delete guard;
     if (result == QDialog::Accepted && !*storedHere)
         store(UnsavedEdits::Stored());

@@ -15,6 +15,7 @@
 #include "ostraui/segmented.h"
 #include "ostraui/sliderrow.h"
 #include "ostraui/theme.h"
+#include "ostraui/tickpace.h"
 #include "ostraui/toast.h"
 #include "ostraui/vmeter.h"
 #include "ostraui/wraprow.h"
@@ -333,7 +334,7 @@ void MotionSystemWidget::toggleWebPanel()
 void MotionSystemWidget::showWebPanelQr()
 {
     MotionWebDialog dialog(lanPanelUrl(m_webPanel), this);
-    dialog.exec();
+    ostra::execAfterTick(dialog);
 }
 
 bool MotionSystemWidget::eventFilter(QObject *watched, QEvent *event)

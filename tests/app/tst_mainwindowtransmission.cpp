@@ -141,7 +141,7 @@ private slots:
         QVERIFY(tx.waitForLine("CFGMODE OFF"));
     }
 
-    // While transmitting, a window's repaint waits until a frame has gone out, so that it never
+    // While transmitting, a window's repaint waits for the slack after a tick, so that it never
     // holds one back; stopped, it repaints at once again.
     void repaintsWaitForTheNextFrame()
     {
@@ -155,11 +155,13 @@ private slots:
         QTest::qWait(100);
         const int painted = window.paints;
 
+        rig.tick();
         window.update();
         QCoreApplication::processEvents();
         QCOMPARE(window.paints, painted);
-        QThread::msleep(40); // past the 33 ms between repaints, before a held one runs anyway
         rig.tick();
+        // The slack after the tick, then the repaint it released.
+        QCoreApplication::processEvents();
         QCoreApplication::processEvents();
         QCOMPARE(window.paints, painted + 1);
 

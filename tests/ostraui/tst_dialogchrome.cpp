@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTimer>
 #include <QWindow>
 #include <QtGui/qguiapplication_platform.h>
 
@@ -18,6 +19,7 @@
 #include "ostraui/compositing.h"
 #include "ostraui/dialogchrome.h"
 #include "ostraui/passbuilder.h"
+#include "ostraui/tickpace.h"
 #include "support/testenvironment.h"
 #include "animatedrun.h"
 
@@ -242,11 +244,84 @@ private slots:
             builder->finish();
         const int before = order.size();
         for (int pass = 1; before + pass <= 4; ++pass) {
-            QCoreApplication::sendPostedEvents(builder);
+            QCoreApplication::sendPostedEvents(ostra::TickPace::instance());
             QCOMPARE(order.size(), before + pass);
         }
         QVERIFY(builder->isFinished());
         QCOMPARE(order, expected);
+    }
+
+    // Steps: 't' a tick and the pass after it, 'p' a pass, 'w' a wait longer than ticks take to
+    // come. After each step, the jobs that have run.
+    void tickPaceOneJobPerSlack_data()
+    {
+        QTest::addColumn<bool>("ticking");
+        QTest::addColumn<bool>("secondGone");
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("ran");
+        QTest::newRow("no ticks: one per pass") << false << false << "ppp" << "a ab abc";
+        QTest::newRow("ticks: one per tick, none between") << true << false << "ptpt" << " a a ab";
+        QTest::newRow("a job whose owner is gone") << true << true << "tt" << "a ac";
+        QTest::newRow("ticks stop") << true << false << "tw" << "a abc";
+    }
+
+    void tickPaceOneJobPerSlack()
+    {
+        QFETCH(bool, ticking);
+        QFETCH(bool, secondGone);
+        QFETCH(QString, steps);
+        QFETCH(QString, ran);
+        ostra::TickPace *pace = ostra::TickPace::instance();
+        QTest::qWait(40); // the ticks of an earlier row are over
+        if (ticking) {
+            pace->ticked();
+            QCoreApplication::sendPostedEvents(pace);
+        }
+        QString order;
+        QObject owner;
+        auto *second = new QObject;
+        for (const QChar name : {u'a', u'b', u'c'})
+            pace->afterTick(name == u'b' ? second : &owner, [&order, name] { order += name; });
+        if (secondGone)
+            delete second;
+        QStringList after;
+        for (const QChar step : steps) {
+            if (step == u't')
+                pace->ticked();
+            if (step == u'w')
+                QTest::qWait(60);
+            else
+                QCoreApplication::sendPostedEvents(pace);
+            after.append(order);
+        }
+        if (!secondGone)
+            delete second;
+        QCOMPARE(after.join(u' '), ran);
+    }
+
+    // While ticks come, a press reaches its widget after the next tick, not between two.
+    void tickPaceHoldsPressesForTheTick()
+    {
+        ostra::TickPace *pace = ostra::TickPace::instance();
+        qApp->installEventFilter(pace);
+        int ticks = 0;
+        int ticksAtPress = -1;
+        QPushButton button(QStringLiteral("Open"));
+        connect(&button, &QPushButton::pressed, this, [&] { ticksAtPress = ticks; });
+        button.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&button));
+        pace->ticked();
+        ++ticks;
+        QCoreApplication::sendPostedEvents(pace);
+        QTest::qSleep(3); // that tick's slack is mostly gone
+        QTimer::singleShot(2, this, [&] {
+            ++ticks;
+            pace->ticked();
+        });
+        QTest::mousePress(&button, Qt::LeftButton);
+        QTest::mouseRelease(&button, Qt::LeftButton);
+        qApp->removeEventFilter(pace);
+        QCOMPARE(ticksAtPress, 2);
     }
 
     void contentInset_data()

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+
+#include <deque>
+#include <functional>
+
+class QDialog;
+class QTimer;
+class QWidget;
+
+namespace ostra {
+
+// The slack after each 7 ms channel tick. Work of a few milliseconds on the GUI thread (a part of
+// a window built later, a band of the dim, a dialog being shown, what a click does) starts right
+// after a tick has run, so it ends before the next one is due instead of holding it up; two such
+// pieces never share one interval. While nothing transmits, nothing waits.
+class TickPace : public QObject
+{
+    Q_OBJECT
+
+public:
+    static TickPace *instance();
+
+    // Called at each tick, from inside it.
+    void ticked();
+    bool isTicking() const;
+
+    // Runs `job` after a coming tick, one job per tick in the order given, or one per pass of the
+    // event loop while no tick runs. Not run when `context` is gone by then.
+    void afterTick(QObject *context, std::function<void()> job);
+
+    // Returns once a tick has just run, user input held back meanwhile; at once when none runs or
+    // one has just run.
+    void waitForTick();
+
+    // Installed on the application: a press of a mouse button or a key, and a window's exposure
+    // (its first picture), reach their window right after a tick.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+signals:
+    // In the first pass after a tick.
+    void slack();
+
+private:
+    TickPace();
+
+    void afterSlack();
+    void schedule();
+    void runOne();
+
+    struct Job
+    {
+        QPointer<QObject> context;
+        std::function<void()> run;
+    };
+
+    std::deque<Job> m_jobs;
+    QElapsedTimer m_sinceTick;
+    QTimer *m_stale;
+    bool m_passQueued = false;
+    bool m_waiting = false;
+};
+
+// Readies a window just built for showing, while ticks come: the style sheet's work on all its
+// widgets in the slack after one tick, so that showing it can take the slack after the next.
+void prepareShowing(QWidget *window);
+
+// Shows `dialog` modally, readied as above: building it took the slack of the last tick.
+int execAfterTick(QDialog &dialog);
+
+} // namespace ostra
