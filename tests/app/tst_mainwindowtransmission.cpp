@@ -2,7 +2,6 @@
 #include <QApplication>
 #include <QDialog>
 #include <QTabWidget>
-#include <QThread>
 #include <QTimer>
 
 #include <functional>
