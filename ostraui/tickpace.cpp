@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QEvent>
 #include <QEventLoop>
+#include <QLayout>
 #include <QTimer>
 #include <QWidget>
 
@@ -170,6 +171,11 @@ void prepareShowing(QWidget *window)
         QCoreApplication::removePostedEvents(widget, QEvent::PolishRequest);
     pace->waitForTick();
     window->ensurePolished();
+    // Then its layout's sizes, which take a few milliseconds more.
+    if (QLayout *layout = window->layout()) {
+        pace->waitForTick();
+        layout->activate();
+    }
     pace->waitForTick();
 }
 
