@@ -71,7 +71,8 @@ private:
 };
 
 // Readies a window just built for showing, while ticks come: the style sheet's work on all its
-// widgets in the slack after one tick, so that showing it can take the slack after the next.
+// widgets in the slack after one tick and its layout's sizes after the next, so that showing it
+// can take the slack after a third.
 void prepareShowing(QWidget *window);
 
 // Shows `dialog` modally, readied as above: building it took the slack of the last tick.
