@@ -133,12 +133,11 @@ std::vector<Step> steps()
 class ClickSpot : public QWidget
 {
 public:
-    ClickSpot(QWidget *window, std::function<void()> action)
-        : QWidget(window)
+    ClickSpot(QWidget *under, QPoint at, std::function<void()> action)
+        : QWidget(under)
         , m_action(std::move(action))
     {
-        // In the middle: the window's edges resize it.
-        setGeometry(window->width() / 2, window->height() / 2, 2, 2);
+        setGeometry(QRect(at, QSize(2, 2)));
         show();
         raise();
     }
@@ -146,8 +145,14 @@ public:
     static void click(QWidget *window, std::function<void()> action)
     {
         static int timestamp = 0;
-        auto *spot = new ClickSpot(window, std::move(action));
-        const QPointF at = QPointF(spot->geometry().center());
+        // In the middle (the window's edges resize it), in the widget that is there: the window's
+        // own children, the dim among them, keep their order.
+        const QPoint middle(window->width() / 2, window->height() / 2);
+        QWidget *under = window->childAt(middle);
+        if (!under)
+            under = window;
+        auto *spot = new ClickSpot(under, under->mapFrom(window, middle), std::move(action));
+        const QPointF at(middle + QPoint(1, 1));
         const QPointF global = window->mapToGlobal(at);
         qt_handleMouseEvent(window->windowHandle(), at, global, Qt::LeftButton, Qt::LeftButton,
                             QEvent::MouseButtonPress, {}, ++timestamp);
