@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QEvent>
 #include <QEventLoop>
+#include <QLayout>
 #include <QPainter>
 #include <QScreen>
 #include <QTimer>
@@ -21,6 +22,8 @@ constexpr qint64 FreshNs = 1'500'000;
 // Ticks come every 7 ms; none for three periods means the stream has stopped (or stalled, when
 // waiting longer would only add to it).
 constexpr int StaleMs = 21;
+// What one slack spends on polishing widgets built in earlier ones.
+constexpr qint64 PolishBudgetNs = 4'000'000;
 
 } // namespace
 
@@ -52,6 +55,8 @@ bool TickPace::isTicking() const
 
 void TickPace::afterSlack()
 {
+    // Polish asked for by the last job's widgets came before this, posted earlier.
+    m_afterJob = false;
     emit slack();
     // A waiter takes this slack itself.
     if (!m_waiting)
@@ -92,6 +97,7 @@ void TickPace::runOne()
         m_jobs.pop_front();
         if (job.context) {
             job.run();
+            m_afterJob = isTicking();
             return;
         }
     }
@@ -109,9 +115,35 @@ void TickPace::waitForTick()
     m_waiting = false;
 }
 
+void TickPace::deferPolish(QWidget *widget)
+{
+    if (m_unpolished.isEmpty())
+        afterTick(this, [this] { polishSome(); });
+    m_unpolished.append(widget);
+}
+
+void TickPace::polishSome()
+{
+    QElapsedTimer spent;
+    spent.start();
+    while (!m_unpolished.isEmpty() && spent.nsecsElapsed() < PolishBudgetNs) {
+        if (const QPointer<QWidget> widget = m_unpolished.takeFirst())
+            widget->ensurePolished();
+    }
+    if (!m_unpolished.isEmpty())
+        afterTick(this, [this] { polishSome(); });
+}
+
 bool TickPace::eventFilter(QObject *watched, QEvent *event)
 {
     switch (event->type()) {
+    case QEvent::PolishRequest:
+        // A widget shown meanwhile is polished as it shows.
+        if (m_afterJob && watched->isWidgetType()) {
+            deferPolish(static_cast<QWidget *>(watched));
+            return true;
+        }
+        break;
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
     case QEvent::MouseButtonDblClick:
@@ -165,6 +197,11 @@ void prepare(QWidget *window, PassBuilder *firstPaint, bool backingStore)
         QCoreApplication::removePostedEvents(widget, QEvent::PolishRequest);
     pace->waitForTick();
     window->ensurePolished();
+    // Then its layout's sizes, which take a few milliseconds more.
+    if (QLayout *layout = window->layout()) {
+        pace->waitForTick();
+        layout->activate();
+    }
     for (int part = 0; firstPaint && !firstPaint->isFinished(); ++part) {
         if (firstPaint->isBuilt(part))
             continue;

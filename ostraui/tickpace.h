@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 
@@ -37,7 +38,8 @@ public:
     void waitForTick();
 
     // Installed on the application: a press of a mouse button or a key, and a window's exposure
-    // (its first picture), reach their window right after a tick.
+    // (its first picture), reach their window right after a tick. The widgets a job built ask to
+    // be polished in the same pass; that waits for a slack of its own.
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 signals:
@@ -50,6 +52,8 @@ private:
     void afterSlack();
     void schedule();
     void runOne();
+    void deferPolish(QWidget *widget);
+    void polishSome();
 
     struct Job
     {
@@ -58,17 +62,20 @@ private:
     };
 
     std::deque<Job> m_jobs;
+    QList<QPointer<QWidget>> m_unpolished;
     QElapsedTimer m_sinceTick;
     QTimer *m_stale;
     bool m_passQueued = false;
     bool m_waiting = false;
+    bool m_afterJob = false;
 };
 
 class PassBuilder;
 
 // Readies a window just built for showing, while ticks come: the style sheet's work on all its
-// widgets in the slack after one tick, then `firstPaint`'s parts (what its first paint would
-// otherwise make) one per slack, so that showing it can take the slack after the next.
+// widgets in the slack after one tick, its layout's sizes after the next, then `firstPaint`'s
+// parts (what its first paint would otherwise make) one per slack, so that showing it can take
+// the slack after the last of them.
 void prepareShowing(QWidget *window, PassBuilder *firstPaint = nullptr);
 
 // Shows `window` full screen, readied as above at its screen's size, its backing store included.

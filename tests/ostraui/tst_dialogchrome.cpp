@@ -299,6 +299,26 @@ private slots:
         QCOMPARE(after.join(u' '), ran);
     }
 
+    // What a paced job built is polished in a slack of its own, not in the job's pass.
+    void tickPacePolishesAJobsWidgetsLater()
+    {
+        ostra::TickPace *pace = ostra::TickPace::instance();
+        qApp->installEventFilter(pace);
+        QWidget page;
+        QLabel *built = nullptr;
+        pace->ticked();
+        pace->afterTick(&page, [&] { built = new QLabel(QStringLiteral("Link quality"), &page); });
+        QCoreApplication::sendPostedEvents();
+        QVERIFY(built);
+        QCoreApplication::sendPostedEvents(); // the pass the label asked to be polished in
+        const bool polishedWithJob = built->testAttribute(Qt::WA_WState_Polished);
+        pace->ticked();
+        QCoreApplication::sendPostedEvents();
+        qApp->removeEventFilter(pace);
+        QVERIFY(!polishedWithJob);
+        QVERIFY(built->testAttribute(Qt::WA_WState_Polished));
+    }
+
     // While ticks come, a press reaches its widget after the next tick, not between two.
     void tickPaceHoldsPressesForTheTick()
     {
