@@ -121,13 +121,18 @@ FfbMotionPreviewDialog::FfbMotionPreviewDialog(CorvaneController *controller, QW
     // together make the window's first paint several times as long as the next: each painted
     // once ahead, in groups, they leave it only the drawing.
     m_firstPaint = new ostra::PassBuilder(this);
-    const QList<QWidget *> widgets = findChildren<QWidget *>();
+    QList<QPointer<QWidget>> widgets;
+    for (QWidget *widget : findChildren<QWidget *>())
+        widgets.append(widget);
     constexpr int Groups = 3;
     for (int group = 0; group < Groups; ++group) {
         m_firstPaint->add([widgets, group] {
             for (qsizetype i = group; i < widgets.size(); i += Groups) {
-                QImage scratch(widgets[i]->size(), QImage::Format_ARGB32_Premultiplied);
-                widgets[i]->render(&scratch, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+                QWidget *widget = widgets[i];
+                if (!widget || widget->isHidden() || widget->size().isEmpty())
+                    continue;
+                QImage scratch(widget->size(), QImage::Format_ARGB32_Premultiplied);
+                widget->render(&scratch, QPoint(), QRegion(), QWidget::DrawWindowBackground);
             }
         });
     }
