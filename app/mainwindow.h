@@ -33,6 +33,7 @@ class MapView;
 class Meter;
 class PageHeader;
 class PageStack;
+class PassBuilder;
 class Pill;
 class ResponsiveGrid;
 class Sidebar;
@@ -256,7 +257,7 @@ private:
     void startAutoConnect();
     void stopAutoConnect();
     // Windows that stay open beside this one and read the controller (mainwindow_windows.cpp).
-    void showCompanionWindow(QWidget *window, bool fullScreen);
+    void showCompanionWindow(QWidget *window, bool fullScreen, ostra::PassBuilder *firstPaint);
     void deleteCompanionWindows();
     // Edits the pages and the running setup dialogs hold would go with the window: Save stores
     // them first, Discard lets them go, Cancel keeps the window; `question` says what is about to

@@ -134,7 +134,8 @@ void MainWindow::openMotionCalibrationDialog()
 // Not modal: the preview stays beside the window until the user closes it.
 void MainWindow::openFfbMotionPreview()
 {
-    showCompanionWindow(new corvane::FfbMotionPreviewDialog(m_controller, this), false);
+    auto *preview = new corvane::FfbMotionPreviewDialog(m_controller, this);
+    showCompanionWindow(preview, false, preview->firstPaintParts());
 }
 
 void MainWindow::onUpdateReceiverFirmware()

@@ -16,19 +16,19 @@ void MainWindow::onOpenDashboard()
 {
     auto *dashboard = new corvane::DashboardWidget(m_controller, nullptr);
     paceRepaintsWhileTransmitting(dashboard, m_controller);
-    showCompanionWindow(dashboard, true);
+    showCompanionWindow(dashboard, true, dashboard->firstPaintParts());
 }
 
-void MainWindow::showCompanionWindow(QWidget *window, bool fullScreen)
+void MainWindow::showCompanionWindow(QWidget *window, bool fullScreen, ostra::PassBuilder *firstPaint)
 {
     window->setAttribute(Qt::WA_DeleteOnClose);
     m_companionWindows.removeAll(nullptr);
     m_companionWindows.append(window);
-    ostra::prepareShowing(window);
     if (fullScreen) {
-        window->showFullScreen();
+        ostra::showFullScreenAfterTick(window, firstPaint);
         window->setFocus();
     } else {
+        ostra::prepareShowing(window, firstPaint);
         window->show();
     }
 }

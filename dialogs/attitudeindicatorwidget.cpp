@@ -13,6 +13,7 @@
 
 #include "bridge/corvanecontroller.h"
 #include "dialogs/livedisplaypaint.h"
+#include "ostraui/passbuilder.h"
 
 namespace corvane {
 
@@ -46,7 +47,7 @@ QPointF rollPoint(const QPointF &centre, double rho, double roll)
 } // namespace
 
 AttitudeIndicatorWidget::AttitudeIndicatorWidget(CorvaneController *controller, QWidget *parent)
-    : QWidget(parent), m_controller(controller)
+    : QWidget(parent), m_controller(controller), m_firstPaint(new ostra::PassBuilder(this))
 {
     setWindowTitle(tr("Attitude Indicator"));
     // The dark theme's style-sheet rewriting leaves these fixed colours alone.
@@ -97,6 +98,14 @@ AttitudeIndicatorWidget::AttitudeIndicatorWidget(CorvaneController *controller, 
     m_tickTimer->setInterval(33);
     connect(m_tickTimer, &QTimer::timeout, this, &AttitudeIndicatorWidget::onTick);
     m_tickTimer->start();
+
+    m_firstPaint->add([this] { buildStaticLayers(); });
+    m_firstPaint->add([this] {
+        // Not resized yet while hidden: the controls take their places as they will have them.
+        placeControls();
+        updateControlLooks();
+    });
+    m_firstPaint->add([this] { makeGlyphs(); });
 }
 
 bool AttitudeIndicatorWidget::isStale() const
@@ -200,12 +209,26 @@ void AttitudeIndicatorWidget::buildStaticLayers()
         p.drawText(QRectF(16, 36, 400, 18), Qt::AlignLeft | Qt::AlignVCenter,
                    tr("Artificial Horizon for RC Aircraft"));
     }
-    m_layersValid = true;
+    m_layersSize = size();
+}
+
+// The glyphs of the ladder's numbers, the readout and the curtain, made once.
+void AttitudeIndicatorWidget::makeGlyphs()
+{
+    QPixmap scratch(1, 1);
+    QPainter p(&scratch);
+    p.setFont(m_ladderFont);
+    for (const QStaticText &number : m_ladderNumbers)
+        p.drawStaticText(QPointF(), number);
+    p.setFont(consolas(18, true));
+    p.drawText(QPointF(), readout(m_shown[0], m_shown[1]) + QStringLiteral("0123456789-"));
+    p.setFont(consolas(22, true));
+    p.drawText(rect(), Qt::AlignCenter, curtainText());
 }
 
 void AttitudeIndicatorWidget::paintEvent(QPaintEvent *)
 {
-    if (!m_layersValid)
+    if (m_layersSize != size())
         buildStaticLayers();
     updateControlLooks();
     QPainter p(this);
@@ -344,12 +367,22 @@ void AttitudeIndicatorWidget::drawOverlay(QPainter &p)
         p.fillRect(rect(), QColor(0, 0, 0, 120));
         p.setFont(consolas(22, true));
         p.setPen(QColor("#ffb020"));
-        p.drawText(rect(), Qt::AlignCenter,
-                   tr("NO ATTITUDE TELEMETRY\n\nWaiting for CRSF ATTITUDE (0x1E) from the flight controller…"));
+        p.drawText(rect(), Qt::AlignCenter, curtainText());
     }
 }
 
+QString AttitudeIndicatorWidget::curtainText()
+{
+    return tr("NO ATTITUDE TELEMETRY\n\nWaiting for CRSF ATTITUDE (0x1E) from the flight controller…");
+}
+
 void AttitudeIndicatorWidget::resizeEvent(QResizeEvent *event)
+{
+    placeControls();
+    QWidget::resizeEvent(event);
+}
+
+void AttitudeIndicatorWidget::placeControls()
 {
     const int w = width();
     const int h = height();
@@ -361,8 +394,6 @@ void AttitudeIndicatorWidget::resizeEvent(QResizeEvent *event)
         box->move(16, bottom - box->height());
         bottom -= box->height() + 6;
     }
-    m_layersValid = false;
-    QWidget::resizeEvent(event);
 }
 
 bool AttitudeIndicatorWidget::eventFilter(QObject *watched, QEvent *event)

@@ -12,6 +12,10 @@ class QCheckBox;
 class QPushButton;
 class QTimer;
 
+namespace ostra {
+class PassBuilder;
+}
+
 namespace corvane {
 
 class CorvaneController;
@@ -30,6 +34,9 @@ public:
     // No attitude ever, or none for about a second.
     bool isStale() const;
     static QString readout(float pitchDeg, float rollDeg);
+    // What its first paint needs made at the size it has: the fixed layers, the controls'
+    // looks and the lettering's glyphs, to be made ahead of showing it.
+    ostra::PassBuilder *firstPaintParts() const { return m_firstPaint; }
 
 public slots:
     void onAttitude(float pitchDeg, float rollDeg, float yawDeg);
@@ -44,12 +51,15 @@ protected:
 private:
     void onInvertToggled();
     void buildStaticLayers();
+    void placeControls();
+    void makeGlyphs();
     void drawHorizon(QPainter &p);
     void drawPitchLadder(QPainter &p, double k);
     void drawRollScale(QPainter &p, const QPointF &c, double r);
     void drawRollPointer(QPainter &p);
     void drawAircraftSymbol(QPainter &p, const QPointF &c, double r);
     void drawOverlay(QPainter &p);
+    static QString curtainText();
     quint64 controlState(const QAbstractButton *control) const;
     void updateControlLooks();
 
@@ -71,7 +81,8 @@ private:
     QFont m_ladderFont;
     // The ladder's numbers 10 .. 80, laid out once per size rather than on every frame.
     std::array<QStaticText, 8> m_ladderNumbers;
-    bool m_layersValid = false;
+    QSize m_layersSize; // the window's size they were drawn for
+    ostra::PassBuilder *m_firstPaint;
 
     // Each control's look (close button, then the three boxes) as last painted, with the state
     // it was painted in: the window repaints under them on every frame, their look rarely

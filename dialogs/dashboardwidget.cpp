@@ -116,6 +116,7 @@ DashboardWidget::DashboardWidget(CorvaneController *controller, QWidget *parent)
     m_tickTimer->setInterval(16);
     connect(m_tickTimer, &QTimer::timeout, this, &DashboardWidget::tick);
     m_tickTimer->start();
+    m_layerPasses = makeLayerPasses();
 }
 
 void DashboardWidget::loadSettings()
@@ -186,7 +187,7 @@ void DashboardWidget::tick()
     if (!m_layersValid) {
         // The last of the layer passes paints the whole picture; a paint before it would make
         // all the layers at once.
-        if (!m_layerPasses || m_layerPasses->isFinished())
+        if (m_layerPasses->isFinished())
             update();
         return;
     }
@@ -264,21 +265,23 @@ void DashboardWidget::buildStaticLayers(const Layout &l)
 void DashboardWidget::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    // The first picture on screen is the base layer alone: all layers at once would hold up
-    // the channel stream. A picture taken otherwise is whole.
+    // Unless its layers were made ahead, the first picture on screen is the base layer alone:
+    // all layers at once would hold up the channel stream. A picture taken otherwise is whole.
     m_baseFirst = !m_layersValid;
 }
 
-void DashboardWidget::startLayerPasses()
+ostra::PassBuilder *DashboardWidget::makeLayerPasses()
 {
-    // The other layers follow one per pass of the event loop, and the lettering's glyphs are
-    // made once before the full picture shows. A size that changed meanwhile has them all
-    // drawn anew.
-    delete m_layerPasses;
-    m_layerPasses = new ostra::PassBuilder(this);
-    m_layerPasses->add([this] { buildGaugeOverlay(m_layout); });
-    m_layerPasses->add([this] { buildPedalOverlay(m_layout); });
-    m_layerPasses->add([this] {
+    // The layers one per pass of the event loop, and the lettering's glyphs made once before
+    // the full picture shows. A size that changed meanwhile has them all drawn anew.
+    auto *passes = new ostra::PassBuilder(this);
+    passes->add([this] {
+        m_layout = computeLayout();
+        buildBaseLayer(m_layout);
+    });
+    passes->add([this] { buildGaugeOverlay(m_layout); });
+    passes->add([this] { buildPedalOverlay(m_layout); });
+    passes->add([this] {
         QPixmap scratch(1, 1);
         QPainter p(&scratch);
         p.setFont(consolas(0.62 * m_layout.radius, true, true));
@@ -291,7 +294,7 @@ void DashboardWidget::startLayerPasses()
         m_layersValid = m_baseLayer.deviceIndependentSize() == QSizeF(size());
         update();
     });
-    m_layerPasses->start();
+    return passes;
 }
 
 void DashboardWidget::buildBaseLayer(const Layout &l)
@@ -426,16 +429,16 @@ void DashboardWidget::paintEvent(QPaintEvent *event)
     };
     if (m_baseFirst && windowHandle() && windowHandle()->isExposed()) {
         m_baseFirst = false;
-        m_layout = computeLayout();
-        buildBaseLayer(m_layout);
+        delete m_layerPasses;
+        m_layerPasses = makeLayerPasses();
+        m_layerPasses->ensure(0);
         QPainter p(this);
         drawBase(p);
-        startLayerPasses();
+        m_layerPasses->start();
         return;
     }
     // Painted again before they came (or into a picture): all of them now.
-    if (m_layerPasses)
-        m_layerPasses->finish();
+    m_layerPasses->finish();
     if (!m_layersValid || m_baseLayer.deviceIndependentSize() != QSizeF(size())) {
         m_layout = computeLayout();
         buildStaticLayers(m_layout);
@@ -578,7 +581,9 @@ void DashboardWidget::resizeEvent(QResizeEvent *event)
 {
     m_closeButton->move(width() - 52, 16);
     m_settingsButton->move(width() - 96, 16);
-    m_layersValid = false;
+    // Layers made ahead at this size stay.
+    if (m_baseLayer.deviceIndependentSize() != QSizeF(size()))
+        m_layersValid = false;
     update();
     QWidget::resizeEvent(event);
 }

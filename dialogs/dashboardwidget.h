@@ -37,6 +37,8 @@ public:
     // The gauge's eleven labels for the shown top speed.
     static QStringList gaugeLabels(const DashboardSettings &settings);
     static QString gearText(int gear);
+    // Its layers at the size it has and the lettering's glyphs, to be made ahead of showing it.
+    ostra::PassBuilder *firstPaintParts() const { return m_layerPasses; }
 
 public slots:
     void tick();
@@ -72,7 +74,7 @@ private:
     void buildBaseLayer(const Layout &l);
     void buildGaugeOverlay(const Layout &l);
     void buildPedalOverlay(const Layout &l);
-    void startLayerPasses();
+    ostra::PassBuilder *makeLayerPasses();
     void drawShiftLights(QPainter &p, const QRectF &bar, float frac);
     void drawPedalBars(QPainter &p, const Layout &l);
     void drawPedalBar(QPainter &p, const QRectF &bar, float value, const QColor &color);

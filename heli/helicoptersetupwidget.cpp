@@ -645,8 +645,7 @@ void HelicopterSetupWidget::openAttitudeIndicator()
 {
     auto *indicator = new AttitudeIndicatorWidget(m_controller, nullptr);
     indicator->setAttribute(Qt::WA_DeleteOnClose);
-    ostra::prepareShowing(indicator);
-    indicator->showFullScreen();
+    ostra::showFullScreenAfterTick(indicator, indicator->firstPaintParts());
     indicator->setFocus();
 }
 

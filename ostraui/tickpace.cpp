@@ -1,10 +1,15 @@
 #include "ostraui/tickpace.h"
 
+#include "ostraui/passbuilder.h"
+
+#include <QBackingStore>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QEvent>
 #include <QEventLoop>
 #include <QLayout>
+#include <QPainter>
+#include <QScreen>
 #include <QTimer>
 #include <QWidget>
 
@@ -158,7 +163,28 @@ bool TickPace::eventFilter(QObject *watched, QEvent *event)
     return QObject::eventFilter(watched, event);
 }
 
-void prepareShowing(QWidget *window)
+namespace {
+
+// The system hands a new backing store's memory out page by page as it is first written, which
+// costs a full-screen window's first paint some milliseconds before it draws anything; written
+// once here, band by band, the store is kept for that paint when the window shows at this size.
+void readyBackingStore(QWidget *window, int band, int bands)
+{
+    // Its native window, which showing it would create; the store comes with it.
+    window->winId();
+    QBackingStore *store = window->backingStore();
+    if (!store)
+        return;
+    store->resize(window->size());
+    const int top = window->height() * band / bands;
+    const QRect area(0, top, window->width(), window->height() * (band + 1) / bands - top);
+    store->beginPaint(area);
+    if (QPaintDevice *device = store->paintDevice())
+        QPainter(device).fillRect(area, window->palette().window());
+    store->endPaint();
+}
+
+void prepare(QWidget *window, PassBuilder *firstPaint, bool backingStore)
 {
     TickPace *pace = TickPace::instance();
     if (!pace->isTicking())
@@ -176,7 +202,34 @@ void prepareShowing(QWidget *window)
         pace->waitForTick();
         layout->activate();
     }
+    for (int part = 0; firstPaint && !firstPaint->isFinished(); ++part) {
+        if (firstPaint->isBuilt(part))
+            continue;
+        pace->waitForTick();
+        firstPaint->ensure(part);
+    }
+    // In bands: the whole store at once would take most of a slack.
+    constexpr int Bands = 2;
+    for (int band = 0; backingStore && band < Bands; ++band) {
+        pace->waitForTick();
+        readyBackingStore(window, band, Bands);
+    }
     pace->waitForTick();
+}
+
+} // namespace
+
+void prepareShowing(QWidget *window, PassBuilder *firstPaint)
+{
+    prepare(window, firstPaint, false);
+}
+
+void showFullScreenAfterTick(QWidget *window, PassBuilder *firstPaint)
+{
+    // The size it is about to have, which the parts made ahead are made at.
+    window->setGeometry(window->screen()->geometry());
+    prepare(window, firstPaint, true);
+    window->showFullScreen();
 }
 
 int execAfterTick(QDialog &dialog)

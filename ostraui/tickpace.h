@@ -70,10 +70,16 @@ private:
     bool m_afterJob = false;
 };
 
+class PassBuilder;
+
 // Readies a window just built for showing, while ticks come: the style sheet's work on all its
-// widgets in the slack after one tick and its layout's sizes after the next, so that showing it
-// can take the slack after a third.
-void prepareShowing(QWidget *window);
+// widgets in the slack after one tick, its layout's sizes after the next, then `firstPaint`'s
+// parts (what its first paint would otherwise make) one per slack, so that showing it can take
+// the slack after the last of them.
+void prepareShowing(QWidget *window, PassBuilder *firstPaint = nullptr);
+
+// Shows `window` full screen, readied as above at its screen's size, its backing store included.
+void showFullScreenAfterTick(QWidget *window, PassBuilder *firstPaint = nullptr);
 
 // Shows `dialog` modally, readied as above: building it took the slack of the last tick.
 int execAfterTick(QDialog &dialog);

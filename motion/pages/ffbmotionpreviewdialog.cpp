@@ -8,9 +8,11 @@
 #include "motion/pages/previewrig3d.h"
 #include "motion/pages/previewwheel.h"
 #include "ostraui/dialogchrome.h"
+#include "ostraui/passbuilder.h"
 #include "ostraui/theme.h"
 
 #include <QHBoxLayout>
+#include <QImage>
 #include <QLabel>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -114,6 +116,26 @@ FfbMotionPreviewDialog::FfbMotionPreviewDialog(CorvaneController *controller, QW
     ostra::applyDialogChrome(this, QString());
     // The chrome keeps only the minimum width; below their own heights the previews would overlap.
     setMinimumHeight(minimumSizeHint().height());
+
+    // A widget's first paint makes the glyphs of its fonts and lays out its text, which
+    // together make the window's first paint several times as long as the next: each painted
+    // once ahead, in groups, they leave it only the drawing.
+    m_firstPaint = new ostra::PassBuilder(this);
+    QList<QPointer<QWidget>> widgets;
+    for (QWidget *widget : findChildren<QWidget *>())
+        widgets.append(widget);
+    constexpr int Groups = 3;
+    for (int group = 0; group < Groups; ++group) {
+        m_firstPaint->add([widgets, group] {
+            for (qsizetype i = group; i < widgets.size(); i += Groups) {
+                QWidget *widget = widgets[i];
+                if (!widget || widget->isHidden() || widget->size().isEmpty())
+                    continue;
+                QImage scratch(widget->size(), QImage::Format_ARGB32_Premultiplied);
+                widget->render(&scratch, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+            }
+        });
+    }
 }
 
 FfbMotionPreviewDialog::~FfbMotionPreviewDialog()

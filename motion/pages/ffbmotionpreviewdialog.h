@@ -8,6 +8,10 @@
 class QLabel;
 class QTimer;
 
+namespace ostra {
+class PassBuilder;
+}
+
 namespace corvane {
 
 class CorvaneController;
@@ -28,6 +32,8 @@ public:
 
     // Rig pitch and roll in degrees (each within ±10) and heave -1..1 mixed onto FL, FR, RL, RR.
     static std::array<float, 4> actuatorMix(float pitch, float roll, float heave);
+    // Its previews' and texts' first paints, made ahead of showing it.
+    ostra::PassBuilder *firstPaintParts() const { return m_firstPaint; }
 
 public slots:
     void updatePreview();
@@ -50,6 +56,7 @@ private:
     QLabel *m_wheelModeLabel = nullptr;
     QLabel *m_statusLabel = nullptr;
     QTimer *m_updateTimer = nullptr;
+    ostra::PassBuilder *m_firstPaint = nullptr;
 };
 
 } // namespace corvane

@@ -3,9 +3,11 @@
 #include <QBackingStore>
 #include <QImage>
 #include <QTest>
+#include <QTimer>
 #include <QWidget>
 
 #include "ostraui/theme.h"
+#include "ostraui/tickpace.h"
 #include "support/darktwin.h"
 #include "support/testenvironment.h"
 
@@ -50,4 +52,16 @@ inline QImage shownOnScreen(QWidget &window)
 inline QImage paintedWhole(QWidget &window)
 {
     return window.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// Shows a live display full screen as its launcher does while the channel ticks come, which has
+// what its first paint needs made ahead; true once it is exposed.
+inline bool showFullScreenWhileTicking(QWidget &window, ostra::PassBuilder *firstPaint)
+{
+    QTimer ticks;
+    QObject::connect(&ticks, &QTimer::timeout, ostra::TickPace::instance(), &ostra::TickPace::ticked);
+    ticks.start(7);
+    ostra::TickPace::instance()->ticked();
+    ostra::showFullScreenAfterTick(&window, firstPaint);
+    return QTest::qWaitForWindowExposed(&window);
 }

@@ -132,14 +132,27 @@ private slots:
         QCOMPARE(shownOnScreen(widget), paintedWhole(widget));
     }
 
+    void controlsFollowTheirStateOnScreen_data()
+    {
+        QTest::addColumn<bool>("whileTicking");
+        QTest::newRow("shown at once") << false;
+        QTest::newRow("layers and looks made ahead while ticks come") << true;
+    }
+
     // The controls keep their own look on screen while the horizon moves under them, and
     // take a new one when their state changes.
     void controlsFollowTheirStateOnScreen()
     {
+        QFETCH(bool, whileTicking);
         AttitudeIndicatorWidget widget(nullptr);
-        widget.resize(1280, 720);
-        widget.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&widget));
+        if (whileTicking) {
+            QVERIFY(showFullScreenWhileTicking(widget, widget.firstPaintParts()));
+            QCOMPARE(shownOnScreen(widget), paintedWhole(widget));
+        } else {
+            widget.resize(1280, 720);
+            widget.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&widget));
+        }
         widget.onAttitude(5.0f, 10.0f, 0.0f);
         widget.onTick();
         QCOMPARE(shownOnScreen(widget), paintedWhole(widget));

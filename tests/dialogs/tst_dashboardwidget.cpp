@@ -148,16 +148,30 @@ private slots:
         QCOMPARE(dash.settings().accel, 45);
     }
 
+    void partialRepaintsShowTheWholePicture_data()
+    {
+        QTest::addColumn<bool>("whileTicking");
+        QTest::newRow("shown at once") << false;
+        QTest::newRow("layers made ahead while ticks come") << true;
+    }
+
     // Only the parts that changed are painted again on each tick; what the window then shows
     // must be what painting it whole shows, while driving and after the car has stopped.
     void partialRepaintsShowTheWholePicture()
     {
+        QFETCH(bool, whileTicking);
         ostratest::TransmitRig rig;
         QVERIFY(rig.connectCar());
         DashboardWidget dash(rig.controller.get());
-        dash.resize(1280, 720);
-        dash.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&dash));
+        if (whileTicking) {
+            // Made ahead, the layers make the first picture whole.
+            QVERIFY(showFullScreenWhileTicking(dash, dash.firstPaintParts()));
+            QCOMPARE(shownOnScreen(dash), paintedWhole(dash));
+        } else {
+            dash.resize(1280, 720);
+            dash.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dash));
+        }
         // The first picture leaves layers to later passes: the screen then comes to show what
         // painting it whole shows.
         QTRY_COMPARE(shownOnScreen(dash), paintedWhole(dash));
