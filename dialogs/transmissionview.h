@@ -167,6 +167,7 @@ private:
 
     // RF settings tab (transmissionview_rf.cpp).
     void buildRfTab(QWidget *pageWidget);
+    void finishRfTab(QWidget *pageWidget);
     QWidget *buildWifiCard(QWidget *page);
     void buildManualPanel(QWidget *card);
     void updateConfigureButton();
@@ -197,7 +198,8 @@ private:
     QTabWidget *m_tabs = nullptr;
     // The first parts are named by the tabs; the telemetry page's later cards are theirs.
     ostra::PassBuilder *m_pages = nullptr;
-    QList<int> m_telemetryParts;
+    // The parts of each tab's page, in the order they are built.
+    QList<int> m_tabParts[3];
     QWidget *m_receiverPage = nullptr;
     QPushButton *m_closeButton = nullptr;
     ReceiverSettingsPanel *m_receiverPanel = nullptr;

@@ -126,6 +126,15 @@ bool TickPace::eventFilter(QObject *watched, QEvent *event)
     return QObject::eventFilter(watched, event);
 }
 
+void polishNow(QWidget *widget)
+{
+    widget->ensurePolished();
+    // Parents come before what they hold.
+    const QList<QWidget *> inside = widget->findChildren<QWidget *>();
+    for (QWidget *child : inside)
+        child->ensurePolished();
+}
+
 void prepareShowing(QWidget *window)
 {
     TickPace *pace = TickPace::instance();

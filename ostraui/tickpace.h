@@ -64,6 +64,11 @@ private:
     bool m_waiting = false;
 };
 
+// Styles `widget` and all it holds that is not styled yet, now, in the pass that made them: left
+// to the requests each widget posted when it was made, that work would follow in the same pass,
+// and a widget styled already does not style what was added to it since.
+void polishNow(QWidget *widget);
+
 // Readies a window just built for showing, while ticks come: the style sheet's work on all its
 // widgets in the slack after one tick, so that showing it can take the slack after the next.
 void prepareShowing(QWidget *window);

@@ -83,6 +83,7 @@ private:
     void buildAdvancedCard(QBoxLayout *page);
     void buildAdvancedSettings();
     void buildUsbTools(QBoxLayout *box);
+    void settleAdvanced();
     void refreshUsbConnect();
     QComboBox *makeComboRow(QBoxLayout *layout, const QString &label, const QList<int> &values,
                             const QString &unit, int ReceiverSettings::*field);
