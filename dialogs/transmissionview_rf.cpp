@@ -476,8 +476,9 @@ void TransmissionView::onDiscoveryStarted()
     if (m_discoveringLabel) {
         m_discoveringLabel->setText(m_discoveringText);
         m_discoveringLabel->setStyleSheet(QLatin1String(DiscoveringSheet));
-        m_parameterTree->clear();
     }
+    if (m_parameterTree)
+        m_parameterTree->clear();
     updateRfState();
 }
 
