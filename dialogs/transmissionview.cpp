@@ -209,7 +209,7 @@ void TransmissionView::buildUi(Tab shown)
 
     // An opening builds the page it shows; the others follow one per pass of the event loop once
     // the dialog shows, so the channel stream runs between, or at once when turned to. The
-    // telemetry page comes a card per pass, its first card as the part named by its tab.
+    // telemetry page comes a card per pass and the RF tab in two, each first part named by its tab.
     m_pages = new ostra::PassBuilder(this);
     m_pages->add([this, telemetryPage] {
         addTelemetryCard(buildLinkCard(telemetryPage));

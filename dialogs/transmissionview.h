@@ -196,9 +196,8 @@ private:
     QPushButton *m_configureButton = nullptr;
     QList<QPushButton *> m_wifiButtons;
     QTabWidget *m_tabs = nullptr;
-    // The first parts are named by the tabs; the telemetry page's later cards are theirs.
+    // The first parts are named by the tabs; a page's later parts are listed with them here.
     ostra::PassBuilder *m_pages = nullptr;
-    // The parts of each tab's page, in the order they are built.
     QList<int> m_tabParts[3];
     QWidget *m_receiverPage = nullptr;
     QPushButton *m_closeButton = nullptr;

@@ -53,7 +53,7 @@ public:
     // The first receiver firmware with an IMU or GPS, or firmware 4 and later.
     bool isV4Receiver() const;
     bool mountingPending() const { return m_mountingPending; }
-    // The advanced settings, built in a pass after the page while they are folded away, now.
+    // The advanced settings, built in passes after the page while they are folded away, now.
     void finishBuilding();
 
 public slots:
