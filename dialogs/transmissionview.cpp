@@ -142,10 +142,10 @@ TransmissionView::TransmissionView(CorvaneController *controller, QWidget *paren
     updateRfState();
     // Laid out as it will show, a step per slack: showing it then only puts it on screen.
     ostra::TickPace *pace = ostra::TickPace::instance();
-    pace->waitForTick();
+    pace->waitForTurn();
     ostra::polishNow(this);
     layout()->activate();
-    pace->waitForTick();
+    pace->waitForTurn();
     // Painting a pixel of a window not shown yet hands its widgets the sizes their layouts gave
     // them, as showing would: the scroll area measures its content for them here.
     grab(QRect(0, 0, 1, 1));
@@ -235,7 +235,7 @@ void TransmissionView::buildUi(Tab shown)
     // Nothing is on screen before the page shown is built whole: its parts take a tick's slack
     // each, the channel stream running between them rather than waiting for all.
     for (int part : std::as_const(m_tabParts[shown])) {
-        ostra::TickPace::instance()->waitForTick();
+        ostra::TickPace::instance()->waitForTurn();
         m_pages->ensure(part);
     }
     connect(m_tabs, &QTabWidget::currentChanged, this, &TransmissionView::ensurePage);

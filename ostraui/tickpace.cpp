@@ -104,6 +104,15 @@ void TickPace::waitForTick()
     m_waiting = false;
 }
 
+void TickPace::waitForTurn()
+{
+    if (!isTicking() || m_sinceTick.nsecsElapsed() < FreshNs)
+        return;
+    QEventLoop loop;
+    afterTick(&loop, [&loop] { loop.quit(); });
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
 bool TickPace::eventFilter(QObject *watched, QEvent *event)
 {
     switch (event->type()) {

@@ -35,6 +35,10 @@ public:
     // Returns once a tick has just run, user input held back meanwhile; at once when none runs or
     // one has just run.
     void waitForTick();
+    // Returns in the slack after a coming tick, in its turn among the jobs waiting for one (each
+    // gets a slack of its own), user input held back meanwhile; at once when none runs or one has
+    // just run.
+    void waitForTurn();
 
     // Installed on the application: a press of a mouse button or a key, and a window's exposure
     // (its first picture), reach their window right after a tick.

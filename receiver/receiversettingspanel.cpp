@@ -87,7 +87,7 @@ ReceiverSettingsPanel::ReceiverSettingsPanel(CorvaneController *controller, QWid
     for (auto build : {&ReceiverSettingsPanel::buildConnectionCard, &ReceiverSettingsPanel::buildModeCard,
                        &ReceiverSettingsPanel::buildFeaturesCard, &ReceiverSettingsPanel::buildAdvancedCard}) {
         if (!inView)
-            ostra::TickPace::instance()->waitForTick();
+            ostra::TickPace::instance()->waitForTurn();
         (this->*build)(page);
         ostra::polishNow(page->itemAt(page->count() - 1)->widget());
     }
