@@ -34,6 +34,7 @@
 #include "ostraui/passbuilder.h"
 #include "ostraui/plaintextguard.h"
 #include "ostraui/theme.h"
+#include "ostraui/tickpace.h"
 #include "profiles/profilename.h"
 #include "receiver/receiversettingspanel.h"
 
@@ -139,6 +140,15 @@ TransmissionView::TransmissionView(CorvaneController *controller, QWidget *paren
 
     updateConfigureButton();
     updateRfState();
+    // Laid out as it will show, a step per slack: showing it then only puts it on screen.
+    ostra::TickPace *pace = ostra::TickPace::instance();
+    pace->waitForTurn();
+    ostra::polishNow(this);
+    layout()->activate();
+    pace->waitForTurn();
+    // Painting a pixel of a window not shown yet hands its widgets the sizes their layouts gave
+    // them, as showing would: the scroll area measures its content for them here.
+    grab(QRect(0, 0, 1, 1));
 }
 
 TransmissionView::~TransmissionView() = default;
@@ -199,7 +209,7 @@ void TransmissionView::buildUi(Tab shown)
 
     // An opening builds the page it shows; the others follow one per pass of the event loop once
     // the dialog shows, so the channel stream runs between, or at once when turned to. The
-    // telemetry page comes a card per pass, its first card as the part named by its tab.
+    // telemetry page comes a card per pass and the RF tab in two, each first part named by its tab.
     m_pages = new ostra::PassBuilder(this);
     m_pages->add([this, telemetryPage] {
         addTelemetryCard(buildLinkCard(telemetryPage));
@@ -207,7 +217,8 @@ void TransmissionView::buildUi(Tab shown)
     });
     m_pages->add([this, rfPage] { buildRfTab(rfPage); });
     m_pages->add([this] { buildReceiverPage(); });
-    // The receiver's folded settings follow its page a pass later: Close stays after them.
+    const int rfRestPart = m_pages->add([this, rfPage] { finishRfTab(rfPage); });
+    // The receiver's folded settings follow its page in passes of their own: Close stays after them.
     m_pages->add([this] {
         m_pages->ensure(ReceiverTab);
         m_receiverPanel->finishBuilding();
@@ -218,8 +229,15 @@ void TransmissionView::buildUi(Tab shown)
         updateDiscoverButton();
     });
     const int consolePart = m_pages->add([this, telemetryPage] { addTelemetryCard(buildConsoleCard(telemetryPage)); });
-    m_telemetryParts = {TelemetryTab, sensorsPart, consolePart};
-    ensurePage(shown);
+    m_tabParts[TelemetryTab] = {TelemetryTab, sensorsPart, consolePart};
+    m_tabParts[RfSettingsTab] = {RfSettingsTab, rfRestPart};
+    m_tabParts[ReceiverTab] = {ReceiverTab};
+    // Nothing is on screen before the page shown is built whole: its parts take a tick's slack
+    // each, the channel stream running between them rather than waiting for all.
+    for (int part : std::as_const(m_tabParts[shown])) {
+        ostra::TickPace::instance()->waitForTurn();
+        m_pages->ensure(part);
+    }
     connect(m_tabs, &QTabWidget::currentChanged, this, &TransmissionView::ensurePage);
 
     if (m_controller) {
@@ -247,19 +265,13 @@ void TransmissionView::finishBuilding()
 
 bool TransmissionView::isPageBuilt(Tab tab) const
 {
-    if (tab != TelemetryTab)
-        return m_pages->isBuilt(tab);
-    return std::all_of(m_telemetryParts.cbegin(), m_telemetryParts.cend(),
-                       [this](int part) { return m_pages->isBuilt(part); });
+    const QList<int> &parts = m_tabParts[tab];
+    return std::all_of(parts.cbegin(), parts.cend(), [this](int part) { return m_pages->isBuilt(part); });
 }
 
 void TransmissionView::ensurePage(int tab)
 {
-    if (tab != TelemetryTab) {
-        m_pages->ensure(tab);
-        return;
-    }
-    for (int part : std::as_const(m_telemetryParts))
+    for (int part : std::as_const(m_tabParts[tab]))
         m_pages->ensure(part);
 }
 
@@ -269,6 +281,7 @@ void TransmissionView::addTelemetryCard(QWidget *card)
     auto *layout = static_cast<QVBoxLayout *>(card->parentWidget()->layout());
     layout->insertWidget(layout->count() - 1, card);
     keepFooterLastInTabOrder();
+    ostra::polishNow(card);
 }
 
 void TransmissionView::keepFooterLastInTabOrder()

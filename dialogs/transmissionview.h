@@ -167,6 +167,7 @@ private:
 
     // RF settings tab (transmissionview_rf.cpp).
     void buildRfTab(QWidget *pageWidget);
+    void finishRfTab(QWidget *pageWidget);
     QWidget *buildWifiCard(QWidget *page);
     void buildManualPanel(QWidget *card);
     void updateConfigureButton();
@@ -195,9 +196,9 @@ private:
     QPushButton *m_configureButton = nullptr;
     QList<QPushButton *> m_wifiButtons;
     QTabWidget *m_tabs = nullptr;
-    // The first parts are named by the tabs; the telemetry page's later cards are theirs.
+    // The first parts are named by the tabs; a page's later parts are listed with them here.
     ostra::PassBuilder *m_pages = nullptr;
-    QList<int> m_telemetryParts;
+    QList<int> m_tabParts[3];
     QWidget *m_receiverPage = nullptr;
     QPushButton *m_closeButton = nullptr;
     ReceiverSettingsPanel *m_receiverPanel = nullptr;

@@ -19,6 +19,7 @@
 #include "ostraui/dialogcards.h"
 #include "ostraui/passbuilder.h"
 #include "ostraui/theme.h"
+#include "ostraui/tickpace.h"
 
 namespace corvane {
 
@@ -148,7 +149,16 @@ void TransmissionView::buildRfTab(QWidget *pageWidget)
 
     buildManualPanel(card);
     layout->addWidget(m_manualPanel);
+    page->addWidget(card, 1);
+    keepFooterLastInTabOrder();
+    ostra::polishNow(pageWidget);
+}
 
+void TransmissionView::finishRfTab(QWidget *pageWidget)
+{
+    auto *page = static_cast<QVBoxLayout *>(pageWidget->layout());
+    QFrame *card = m_rfCard;
+    auto *layout = static_cast<QVBoxLayout *>(card->layout());
     m_parameterTree = new QTreeWidget(card);
     m_parameterTree->setColumnCount(2);
     m_parameterTree->setHeaderLabels({tr("Setting"), tr("Value")});
@@ -187,7 +197,6 @@ void TransmissionView::buildRfTab(QWidget *pageWidget)
     m_appliedNotice->hide();
     layout->addWidget(m_appliedNotice);
     layout->addStretch(1);
-    page->addWidget(card, 1);
 
     page->addWidget(buildWifiCard(pageWidget));
     // The free height goes below the cards while the card has no parameter tree to give it to.
@@ -200,6 +209,7 @@ void TransmissionView::buildRfTab(QWidget *pageWidget)
     updateRfState();
     updateWifiButtons();
     keepFooterLastInTabOrder();
+    ostra::polishNow(pageWidget);
 }
 
 QWidget *TransmissionView::buildWifiCard(QWidget *page)
@@ -351,8 +361,8 @@ void TransmissionView::updateRfState()
         m_state = Error;
     else
         m_state = Idle;
-    // A page not built yet shows the state once it is.
-    if (!m_rfCard)
+    // A page not built yet (the tree comes with its second part) shows the state once it is.
+    if (!m_parameterTree)
         return;
 
     // Where the tab would send the user to Start Configuring, a silent transmitter is named
@@ -466,8 +476,9 @@ void TransmissionView::onDiscoveryStarted()
     if (m_discoveringLabel) {
         m_discoveringLabel->setText(m_discoveringText);
         m_discoveringLabel->setStyleSheet(QLatin1String(DiscoveringSheet));
-        m_parameterTree->clear();
     }
+    if (m_parameterTree)
+        m_parameterTree->clear();
     updateRfState();
 }
 

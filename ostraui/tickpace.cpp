@@ -134,6 +134,15 @@ void TickPace::polishSome()
         afterTick(this, [this] { polishSome(); });
 }
 
+void TickPace::waitForTurn()
+{
+    if (!isTicking() || m_sinceTick.nsecsElapsed() < FreshNs)
+        return;
+    QEventLoop loop;
+    afterTick(&loop, [&loop] { loop.quit(); });
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
 bool TickPace::eventFilter(QObject *watched, QEvent *event)
 {
     switch (event->type()) {
@@ -161,6 +170,15 @@ bool TickPace::eventFilter(QObject *watched, QEvent *event)
         break;
     }
     return QObject::eventFilter(watched, event);
+}
+
+void polishNow(QWidget *widget)
+{
+    widget->ensurePolished();
+    // Parents come before what they hold.
+    const QList<QWidget *> inside = widget->findChildren<QWidget *>();
+    for (QWidget *child : inside)
+        child->ensurePolished();
 }
 
 namespace {
@@ -195,26 +213,26 @@ void prepare(QWidget *window, PassBuilder *firstPaint, bool backingStore)
     const QList<QWidget *> widgets = window->findChildren<QWidget *>();
     for (QWidget *widget : widgets)
         QCoreApplication::removePostedEvents(widget, QEvent::PolishRequest);
-    pace->waitForTick();
-    window->ensurePolished();
+    pace->waitForTurn();
+    polishNow(window);
     // Then its layout's sizes, which take a few milliseconds more.
     if (QLayout *layout = window->layout()) {
-        pace->waitForTick();
+        pace->waitForTurn();
         layout->activate();
     }
     for (int part = 0; firstPaint && !firstPaint->isFinished(); ++part) {
         if (firstPaint->isBuilt(part))
             continue;
-        pace->waitForTick();
+        pace->waitForTurn();
         firstPaint->ensure(part);
     }
     // In bands: the whole store at once would take most of a slack.
     constexpr int Bands = 2;
     for (int band = 0; backingStore && band < Bands; ++band) {
-        pace->waitForTick();
+        pace->waitForTurn();
         readyBackingStore(window, band, Bands);
     }
-    pace->waitForTick();
+    pace->waitForTurn();
 }
 
 } // namespace

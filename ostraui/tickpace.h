@@ -33,9 +33,11 @@ public:
     // event loop while no tick runs. Not run when `context` is gone by then.
     void afterTick(QObject *context, std::function<void()> job);
 
-    // Returns once a tick has just run, user input held back meanwhile; at once when none runs or
-    // one has just run.
-    void waitForTick();
+    // Returns in the slack after a coming tick, in its turn among the jobs waiting for one (each
+    // gets a slack of its own), user input held back meanwhile; at once when none runs or one has
+    // just run. For work that builds; what a user does waits for the next tick only, ahead of
+    // the jobs.
+    void waitForTurn();
 
     // Installed on the application: a press of a mouse button or a key, and a window's exposure
     // (its first picture), reach their window right after a tick. The widgets a job built ask to
@@ -49,6 +51,9 @@ signals:
 private:
     TickPace();
 
+    // Returns once a tick has just run, user input held back meanwhile; at once when none runs or
+    // one has just run.
+    void waitForTick();
     void afterSlack();
     void schedule();
     void runOne();
@@ -69,6 +74,11 @@ private:
     bool m_waiting = false;
     bool m_afterJob = false;
 };
+
+// Styles `widget` and all it holds that is not styled yet, now, in the pass that made them: left
+// to the requests each widget posted when it was made, that work would follow in the same pass,
+// and a widget styled already does not style what was added to it since.
+void polishNow(QWidget *widget);
 
 class PassBuilder;
 

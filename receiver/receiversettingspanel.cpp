@@ -15,6 +15,7 @@
 #include "ostraui/passbuilder.h"
 #include "ostraui/portlist.h"
 #include "ostraui/theme.h"
+#include "ostraui/tickpace.h"
 #include "ostraui/toggle.h"
 #include "platform/serial/serialportlister.h"
 #include "platform/storage/settingsfile.h"
@@ -80,10 +81,16 @@ ReceiverSettingsPanel::ReceiverSettingsPanel(CorvaneController *controller, QWid
     auto *page = new QVBoxLayout(this);
     page->setContentsMargins(12, 12, 12, 12);
     page->setSpacing(12);
-    buildConnectionCard(page);
-    buildModeCard(page);
-    buildFeaturesCard(page);
-    buildAdvancedCard(page);
+    // Out of sight (a window not shown yet, a tab not turned to) the cards take a tick's slack
+    // each, the channel stream running between them; on a page in view they come at once.
+    const bool inView = parent && parent->isVisible();
+    for (auto build : {&ReceiverSettingsPanel::buildConnectionCard, &ReceiverSettingsPanel::buildModeCard,
+                       &ReceiverSettingsPanel::buildFeaturesCard, &ReceiverSettingsPanel::buildAdvancedCard}) {
+        if (!inView)
+            ostra::TickPace::instance()->waitForTurn();
+        (this->*build)(page);
+        ostra::polishNow(page->itemAt(page->count() - 1)->widget());
+    }
     page->addStretch(1);
 
     ReceiverConfigManager *manager = m_manager;
@@ -364,9 +371,14 @@ void ReceiverSettingsPanel::buildAdvancedCard(QBoxLayout *page)
     card->addWidget(m_advanced);
     m_advanced->setVisible(shown);
 
-    // Folded away, the settings are built in a pass after the page, when unfolded at once.
+    // Folded away, the settings are built in passes after the page, the USB tools in one of
+    // their own; when unfolded at once.
     m_advancedBuilder = new ostra::PassBuilder(this);
     m_advancedBuilder->add([this] { buildAdvancedSettings(); });
+    m_advancedBuilder->add([this] {
+        buildUsbTools(static_cast<QVBoxLayout *>(m_advanced->layout()));
+        settleAdvanced();
+    });
     if (shown)
         m_advancedBuilder->finish();
     else
@@ -432,12 +444,15 @@ void ReceiverSettingsPanel::buildAdvancedSettings()
     box->addWidget(makeHintLabel(tr("For the full G-force rate set the transmitter's telemetry ratio to 1:2 or 1:4 (RF "
                                     "settings)."),
                                  m_advanced));
-    buildUsbTools(box);
+    settleAdvanced();
+}
 
+void ReceiverSettingsPanel::settleAdvanced()
+{
     // Made after the page, they would come last in the window's tab order: back in place, after
-    // the fold's button.
+    // the fold's button (those of an earlier pass are there already).
     QList<QWidget *> made;
-    for (QWidget *w = m_advanced->nextInFocusChain(); w != m_advanced; w = w->nextInFocusChain()) {
+    for (QWidget *w = m_advancedButton->nextInFocusChain(); w != m_advancedButton; w = w->nextInFocusChain()) {
         if (m_advanced->isAncestorOf(w) && w->focusPolicy() != Qt::NoFocus)
             made.append(w);
     }
@@ -447,6 +462,7 @@ void ReceiverSettingsPanel::buildAdvancedSettings()
         last = w;
     }
     refreshFromManager();
+    ostra::polishNow(m_advanced);
 }
 
 void ReceiverSettingsPanel::buildUsbTools(QBoxLayout *box)
@@ -600,7 +616,7 @@ void ReceiverSettingsPanel::refreshFromManager()
     showChecked(m_gpsToggle, s.gpsEnabled, v4 && allowed("GPS_ON"));
     showChecked(m_motionToggle, s.imuTelem || s.motionTelem, v4 && allowed("IMU") && allowed("MOTION"));
     // The advanced settings fill themselves from here once they are built.
-    if (!m_gpsRateCombo)
+    if (!m_advancedBuilder->isFinished())
         return;
     showValue(m_gpsRateCombo, s.gpsRateHz);
     m_gpsRateCombo->setEnabled(v4 && s.gpsEnabled && allowed("GPS_RATE"));

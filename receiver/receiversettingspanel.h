@@ -53,7 +53,7 @@ public:
     // The first receiver firmware with an IMU or GPS, or firmware 4 and later.
     bool isV4Receiver() const;
     bool mountingPending() const { return m_mountingPending; }
-    // The advanced settings, built in a pass after the page while they are folded away, now.
+    // The advanced settings, built in passes after the page while they are folded away, now.
     void finishBuilding();
 
 public slots:
@@ -83,6 +83,7 @@ private:
     void buildAdvancedCard(QBoxLayout *page);
     void buildAdvancedSettings();
     void buildUsbTools(QBoxLayout *box);
+    void settleAdvanced();
     void refreshUsbConnect();
     QComboBox *makeComboRow(QBoxLayout *layout, const QString &label, const QList<int> &values,
                             const QString &unit, int ReceiverSettings::*field);

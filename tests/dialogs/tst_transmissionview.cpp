@@ -10,6 +10,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -20,6 +21,7 @@
 #include "dialogs/currentpagetabwidget.h"
 #include "dialogs/transmissionview.h"
 #include "ostraui/theme.h"
+#include "ostraui/tickpace.h"
 #include "profiles/profile.h"
 #include "profiles/profilemanager.h"
 #include "profiles/profilename.h"
@@ -1138,6 +1140,42 @@ private slots:
         QTRY_VERIFY(ostratest::withText<QPushButton>(tabs->widget(2), "Live stream"));
         QTRY_VERIFY(closeLast());
         QCOMPARE(view.grab().toImage(), first);
+    }
+
+    // Opened while the channel stream ticks, the page shown is built in the slacks after the ticks
+    // before anything shows, and looks as one built at once.
+    void openedWhileTicking_data()
+    {
+        QTest::addColumn<int>("shown");
+        QTest::newRow("telemetry") << int(TransmissionView::TelemetryTab);
+        QTest::newRow("RF settings") << int(TransmissionView::RfSettingsTab);
+        QTest::newRow("receiver") << int(TransmissionView::ReceiverTab);
+    }
+
+    void openedWhileTicking()
+    {
+        QFETCH(int, shown);
+        TransmitRig rig;
+        ostra::TickPace *pace = ostra::TickPace::instance();
+        QTimer ticks;
+        ticks.setInterval(7);
+        connect(&ticks, &QTimer::timeout, pace, &ostra::TickPace::ticked);
+        QList<QImage> pictures;
+        for (const bool ticking : {false, true}) {
+            if (ticking) {
+                ticks.start();
+                QTRY_VERIFY(pace->isTicking());
+            }
+            QSignalSpy slacks(pace, &ostra::TickPace::slack);
+            TransmissionView view(rig.controller.get(), nullptr, TransmissionView::Tab(shown));
+            QCOMPARE(slacks.count() > 0, ticking);
+            QVERIFY(view.isPageBuilt(TransmissionView::Tab(shown)));
+            ticks.stop();
+            view.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&view));
+            pictures.append(view.grab().toImage());
+        }
+        QCOMPARE(pictures.at(1), pictures.at(0));
     }
 
     // What the controller says while a page is not built yet is on the page once it is.
