@@ -4,7 +4,7 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QLayout>
-#include <QMouseEvent>
+#include <QPointer>
 #include <QTimer>
 #include <QWindow>
 
@@ -127,50 +127,48 @@ std::vector<Step> steps()
     };
 }
 
-// A spot in the window on top whose click runs one step, as the button a user
-// clicks would: press and release come the way the display server's do, so whatever the program
-// does with a click (the pacing to the channel tick) happens to this one too.
-class ClickSpot : public QWidget
+// A click on the middle of the window on top (its edges resize it) that runs one step, as the
+// button a user clicks would: press and release come the way the display server's do, so whatever
+// the program does with a click (its turn with the channel tick) happens to this one too. The
+// widget there is lent for it, unchanged: a widget added to take it would lay the window out anew.
+class ClickCatcher : public QObject
 {
 public:
-    ClickSpot(QWidget *under, QPoint at, std::function<void()> action)
-        : QWidget(under)
-        , m_action(std::move(action))
-    {
-        setGeometry(QRect(at, QSize(2, 2)));
-        show();
-        raise();
-    }
-
     static void click(QWidget *window, std::function<void()> action)
     {
         static int timestamp = 0;
-        // In the middle (the window's edges resize it), in the widget that is there: the window's
-        // own children, the dim among them, keep their order.
         const QPoint middle(window->width() / 2, window->height() / 2);
         QWidget *under = window->childAt(middle);
-        if (!under)
-            under = window;
-        auto *spot = new ClickSpot(under, under->mapFrom(window, middle), std::move(action));
-        const QPointF at(middle + QPoint(1, 1));
+        const QPointer<QWidget> lent(under ? under : window);
+        ClickCatcher catcher(std::move(action));
+        lent->installEventFilter(&catcher);
+        const QPointF at(middle);
         const QPointF global = window->mapToGlobal(at);
         qt_handleMouseEvent(window->windowHandle(), at, global, Qt::LeftButton, Qt::LeftButton,
                             QEvent::MouseButtonPress, {}, ++timestamp);
         qt_handleMouseEvent(window->windowHandle(), at, global, {}, Qt::LeftButton, QEvent::MouseButtonRelease, {},
                             ++timestamp);
-        spot->deleteLater();
+        if (lent)
+            lent->removeEventFilter(&catcher);
     }
 
-protected:
-    void mousePressEvent(QMouseEvent *event) override { event->accept(); }
-    void mouseReleaseEvent(QMouseEvent *event) override
+    bool eventFilter(QObject *, QEvent *event) override
     {
-        event->accept();
+        if (event->type() == QEvent::MouseButtonPress)
+            return true;
+        if (event->type() != QEvent::MouseButtonRelease)
+            return false;
         if (m_action)
             std::exchange(m_action, nullptr)();
+        return true;
     }
 
 private:
+    explicit ClickCatcher(std::function<void()> action)
+        : m_action(std::move(action))
+    {
+    }
+
     std::function<void()> m_action;
 };
 
@@ -228,13 +226,13 @@ private:
         // The closing click is set first: a modal dialog's own loop runs it.
         QTimer::singleShot(m_span + Pause, m_window, [this, i] { close(i); });
         m_times[i].opened = Clock::now();
-        ClickSpot::click(topWindow(m_window), [this, i] { m_steps[i].open(m_window); });
+        ClickCatcher::click(topWindow(m_window), [this, i] { m_steps[i].open(m_window); });
     }
 
     void close(size_t i)
     {
         m_times[i].closed = Clock::now();
-        ClickSpot::click(topWindow(m_window), [this, i] { m_steps[i].close(m_window); });
+        ClickCatcher::click(topWindow(m_window), [this, i] { m_steps[i].close(m_window); });
         QTimer::singleShot(m_span + Pause, m_window, [this, i] {
             if (m_steps[i].finish) {
                 m_steps[i].finish(m_window);
