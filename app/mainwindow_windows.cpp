@@ -25,10 +25,9 @@ void MainWindow::showCompanionWindow(QWidget *window, bool fullScreen, ostra::Pa
     m_companionWindows.removeAll(nullptr);
     m_companionWindows.append(window);
     if (fullScreen) {
-        ostra::showFullScreenAfterTick(window, firstPaint);
-        window->setFocus();
-    } else {
-        ostra::prepareShowing(window, firstPaint);
+        if (ostra::showFullScreenAfterTick(window, firstPaint))
+            window->setFocus();
+    } else if (ostra::prepareShowing(window, firstPaint)) {
         window->show();
     }
 }

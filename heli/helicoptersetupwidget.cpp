@@ -645,8 +645,8 @@ void HelicopterSetupWidget::openAttitudeIndicator()
 {
     auto *indicator = new AttitudeIndicatorWidget(m_controller, nullptr);
     indicator->setAttribute(Qt::WA_DeleteOnClose);
-    ostra::showFullScreenAfterTick(indicator, indicator->firstPaintParts());
-    indicator->setFocus();
+    if (ostra::showFullScreenAfterTick(indicator, indicator->firstPaintParts()))
+        indicator->setFocus();
 }
 
 void HelicopterSetupWidget::saveProfile()

@@ -202,52 +202,64 @@ void readyBackingStore(QWidget *window, int band, int bands)
     store->endPaint();
 }
 
-void prepare(QWidget *window, PassBuilder *firstPaint, bool backingStore)
+bool prepare(QWidget *window, PassBuilder *firstPaint, bool backingStore)
 {
     TickPace *pace = TickPace::instance();
     if (!pace->isTicking())
-        return;
+        return true;
+    // A window of its own may be closed while it waits.
+    const QPointer<QWidget> alive(window);
+    const auto turn = [pace, &alive] {
+        pace->waitForTurn();
+        return !alive.isNull();
+    };
     // Each widget built asked to be polished in the next pass, which would run that work while
     // waiting, ahead of the tick: it is done after the tick instead.
     QCoreApplication::removePostedEvents(window, QEvent::PolishRequest);
     const QList<QWidget *> widgets = window->findChildren<QWidget *>();
     for (QWidget *widget : widgets)
         QCoreApplication::removePostedEvents(widget, QEvent::PolishRequest);
-    pace->waitForTurn();
+    if (!turn())
+        return false;
     polishNow(window);
     // Then its layout's sizes, which take a few milliseconds more.
     if (QLayout *layout = window->layout()) {
-        pace->waitForTurn();
+        if (!turn())
+            return false;
         layout->activate();
     }
     for (int part = 0; firstPaint && !firstPaint->isFinished(); ++part) {
         if (firstPaint->isBuilt(part))
             continue;
-        pace->waitForTurn();
+        if (!turn())
+            return false;
         firstPaint->ensure(part);
     }
     // In bands: the whole store at once would take most of a slack.
     constexpr int Bands = 2;
     for (int band = 0; backingStore && band < Bands; ++band) {
-        pace->waitForTurn();
+        if (!turn())
+            return false;
         readyBackingStore(window, band, Bands);
     }
-    pace->waitForTurn();
+    return turn();
 }
 
 } // namespace
 
-void prepareShowing(QWidget *window, PassBuilder *firstPaint)
+bool prepareShowing(QWidget *window, PassBuilder *firstPaint)
 {
-    prepare(window, firstPaint, false);
+    return prepare(window, firstPaint, false);
 }
 
-void showFullScreenAfterTick(QWidget *window, PassBuilder *firstPaint)
+bool showFullScreenAfterTick(QWidget *window, PassBuilder *firstPaint)
 {
     // The size it is about to have, which the parts made ahead are made at.
     window->setGeometry(window->screen()->geometry());
-    prepare(window, firstPaint, true);
+    if (!prepare(window, firstPaint, true))
+        return false;
     window->showFullScreen();
+    return true;
 }
 
 int execAfterTick(QDialog &dialog)

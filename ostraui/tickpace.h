@@ -86,10 +86,12 @@ class PassBuilder;
 // widgets in the slack after one tick, its layout's sizes after the next, then `firstPaint`'s
 // parts (what its first paint would otherwise make) one per slack, so that showing it can take
 // the slack after the last of them.
-void prepareShowing(QWidget *window, PassBuilder *firstPaint = nullptr);
+// False when the window was closed meanwhile.
+bool prepareShowing(QWidget *window, PassBuilder *firstPaint = nullptr);
 
 // Shows `window` full screen, readied as above at its screen's size, its backing store included.
-void showFullScreenAfterTick(QWidget *window, PassBuilder *firstPaint = nullptr);
+// False when it was closed meanwhile, and not shown.
+bool showFullScreenAfterTick(QWidget *window, PassBuilder *firstPaint = nullptr);
 
 // Shows `dialog` modally, readied as above: building it took the slack of the last tick.
 int execAfterTick(QDialog &dialog);
