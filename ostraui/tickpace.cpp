@@ -1,7 +1,5 @@
 #include "ostraui/tickpace.h"
 
-#include "ostraui/passbuilder.h"
-
 #include <QBackingStore>
 #include <QCoreApplication>
 #include <QDialog>
@@ -12,6 +10,10 @@
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
+
+#include <utility>
+
+#include "ostraui/passbuilder.h"
 
 namespace ostra {
 
@@ -44,6 +46,7 @@ TickPace::TickPace()
 void TickPace::ticked()
 {
     m_sinceTick.start();
+    m_slackPending = true;
     // After the tick has returned: it may have more to do than send its frame.
     QMetaObject::invokeMethod(this, &TickPace::afterSlack, Qt::QueuedConnection);
 }
@@ -57,9 +60,11 @@ void TickPace::afterSlack()
 {
     // Polish asked for by the last job's widgets came before this, posted earlier.
     m_afterJob = false;
+    m_slackPending = false;
     emit slack();
-    // A waiter takes this slack itself.
-    if (!m_waiting)
+    // A waiter, or what was let through as this slack began, takes it itself.
+    const bool taken = std::exchange(m_slackTaken, false);
+    if (!m_waiting && !taken)
         runOne();
     schedule();
 }
@@ -103,16 +108,17 @@ void TickPace::runOne()
     }
 }
 
-void TickPace::waitForTick()
+bool TickPace::waitForTick()
 {
     if (m_waiting || !isTicking() || m_sinceTick.nsecsElapsed() < FreshNs)
-        return;
+        return false;
     QEventLoop loop;
     connect(this, &TickPace::slack, &loop, &QEventLoop::quit);
     QTimer::singleShot(StaleMs, &loop, &QEventLoop::quit);
     m_waiting = true;
     loop.exec(QEventLoop::ExcludeUserInputEvents);
     m_waiting = false;
+    return true;
 }
 
 void TickPace::deferPolish(QWidget *widget)
@@ -160,7 +166,9 @@ bool TickPace::eventFilter(QObject *watched, QEvent *event)
     case QEvent::Expose:
         if (event->spontaneous() && !m_waiting && isTicking()) {
             const QPointer<QObject> target(watched);
-            waitForTick();
+            // Let through at once, it takes the slack that is only beginning.
+            if (!waitForTick() && m_slackPending)
+                m_slackTaken = true;
             // Closed meanwhile: there is nothing left to deliver it to.
             if (!target)
                 return true;

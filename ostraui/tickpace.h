@@ -51,9 +51,9 @@ signals:
 private:
     TickPace();
 
-    // Returns once a tick has just run, user input held back meanwhile; at once when none runs or
-    // one has just run.
-    void waitForTick();
+    // Returns once a tick has just run, user input held back meanwhile; at once (false) when none
+    // runs or one has just run.
+    bool waitForTick();
     void afterSlack();
     void schedule();
     void runOne();
@@ -73,6 +73,8 @@ private:
     bool m_passQueued = false;
     bool m_waiting = false;
     bool m_afterJob = false;
+    bool m_slackPending = false;
+    bool m_slackTaken = false;
 };
 
 // Styles `widget` and all it holds that is not styled yet, now, in the pass that made them: left
