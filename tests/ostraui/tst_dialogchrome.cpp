@@ -340,8 +340,20 @@ private slots:
         });
         QTest::mousePress(&button, Qt::LeftButton);
         QTest::mouseRelease(&button, Qt::LeftButton);
-        qApp->removeEventFilter(pace);
         QCOMPARE(ticksAtPress, 2);
+
+        // A press as a slack begins goes at once and takes that slack: a job waits for the next.
+        bool ran = false;
+        pace->afterTick(&button, [&ran] { ran = true; });
+        pace->ticked();
+        QTest::mouseClick(&button, Qt::LeftButton);
+        QCoreApplication::sendPostedEvents(pace);
+        const bool ranWithPress = ran;
+        pace->ticked();
+        QCoreApplication::sendPostedEvents(pace);
+        qApp->removeEventFilter(pace);
+        QVERIFY(!ranWithPress);
+        QVERIFY(ran);
     }
 
     void contentInset_data()
