@@ -110,7 +110,8 @@ void TickPace::runOne()
 
 bool TickPace::waitForTick()
 {
-    if (m_waiting || !isTicking() || m_sinceTick.nsecsElapsed() < FreshNs)
+    // Never a wait inside a wait: what comes meanwhile is delivered at once.
+    if (m_waiting || m_inTurn || !isTicking() || m_sinceTick.nsecsElapsed() < FreshNs)
         return false;
     QEventLoop loop;
     connect(this, &TickPace::slack, &loop, &QEventLoop::quit);
@@ -142,11 +143,13 @@ void TickPace::polishSome()
 
 void TickPace::waitForTurn()
 {
-    if (!isTicking() || m_sinceTick.nsecsElapsed() < FreshNs)
+    if (m_waiting || m_inTurn || !isTicking() || m_sinceTick.nsecsElapsed() < FreshNs)
         return;
     QEventLoop loop;
     afterTick(&loop, [&loop] { loop.quit(); });
+    m_inTurn = true;
     loop.exec(QEventLoop::ExcludeUserInputEvents);
+    m_inTurn = false;
 }
 
 bool TickPace::eventFilter(QObject *watched, QEvent *event)
@@ -164,7 +167,7 @@ bool TickPace::eventFilter(QObject *watched, QEvent *event)
     case QEvent::MouseButtonDblClick:
     case QEvent::KeyPress:
     case QEvent::Expose:
-        if (event->spontaneous() && !m_waiting && isTicking()) {
+        if (event->spontaneous() && !m_waiting && !m_inTurn && isTicking()) {
             const QPointer<QObject> target(watched);
             // Let through at once, it takes the slack that is only beginning.
             if (!waitForTick() && m_slackPending)

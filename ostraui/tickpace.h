@@ -35,8 +35,8 @@ public:
 
     // Returns in the slack after a coming tick, in its turn among the jobs waiting for one (each
     // gets a slack of its own), user input held back meanwhile; at once when none runs or one has
-    // just run. For work that builds; what a user does waits for the next tick only, ahead of
-    // the jobs.
+    // just run, or while another wait runs (waits never nest). For work that builds; what a
+    // user does waits for the next tick only, ahead of the jobs.
     void waitForTurn();
 
     // Installed on the application: a press of a mouse button or a key, and a window's exposure
@@ -72,6 +72,7 @@ private:
     QTimer *m_stale;
     bool m_passQueued = false;
     bool m_waiting = false;
+    bool m_inTurn = false;
     bool m_afterJob = false;
     bool m_slackPending = false;
     bool m_slackTaken = false;
