@@ -136,7 +136,12 @@ class ClickCatcher : public QObject
 public:
     static void click(QWidget *window, std::function<void()> action)
     {
-        static int timestamp = 0;
+        // The display server's time, in ms: two clicks on one widget within the double-click
+        // interval of each other's stamps would make the second a double click.
+        static QElapsedTimer clock;
+        if (!clock.isValid())
+            clock.start();
+        const int timestamp = int(clock.elapsed());
         const QPoint middle(window->width() / 2, window->height() / 2);
         QWidget *under = window->childAt(middle);
         const QPointer<QWidget> lent(under ? under : window);
@@ -145,9 +150,9 @@ public:
         const QPointF at(middle);
         const QPointF global = window->mapToGlobal(at);
         qt_handleMouseEvent(window->windowHandle(), at, global, Qt::LeftButton, Qt::LeftButton,
-                            QEvent::MouseButtonPress, {}, ++timestamp);
+                            QEvent::MouseButtonPress, {}, timestamp);
         qt_handleMouseEvent(window->windowHandle(), at, global, {}, Qt::LeftButton, QEvent::MouseButtonRelease, {},
-                            ++timestamp);
+                            timestamp);
         if (lent)
             lent->removeEventFilter(&catcher);
     }
