@@ -391,6 +391,12 @@ public:
             case QEvent::Paint:
                 paintCard();
                 break;
+            case QEvent::WinIdChange:
+                // Sized as its native window is made, which can be ticks before it shows: the
+                // window's drawing store is then made at the size it shows at.
+                if (m_dialog->internalWinId() && !m_selfSizing && !headlessPlatform())
+                    place();
+                break;
             case QEvent::Show:
                 onShow();
                 break;

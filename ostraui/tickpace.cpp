@@ -24,6 +24,9 @@ constexpr qint64 FreshNs = 1'500'000;
 // Ticks come every 7 ms; none for three periods means the stream has stopped (or stalled, when
 // waiting longer would only add to it).
 constexpr int StaleMs = 21;
+// A tick this late is held up by the work before it, not stopped: what waits for a tick still
+// lets it run first.
+constexpr int OverdueMs = 100;
 // What one slack spends on polishing widgets built in earlier ones.
 constexpr qint64 PolishBudgetNs = 4'000'000;
 
@@ -108,10 +111,15 @@ void TickPace::runOne()
     }
 }
 
+bool TickPace::tickDue() const
+{
+    return m_sinceTick.isValid() && m_sinceTick.elapsed() < OverdueMs && m_sinceTick.nsecsElapsed() >= FreshNs;
+}
+
 bool TickPace::waitForTick()
 {
     // Never a wait inside a wait: what comes meanwhile is delivered at once.
-    if (m_waiting || m_inTurn || !isTicking() || m_sinceTick.nsecsElapsed() < FreshNs)
+    if (m_waiting || m_inTurn || !tickDue())
         return false;
     QEventLoop loop;
     connect(this, &TickPace::slack, &loop, &QEventLoop::quit);
@@ -143,8 +151,14 @@ void TickPace::polishSome()
 
 void TickPace::waitForTurn()
 {
-    if (m_waiting || m_inTurn || !isTicking() || m_sinceTick.nsecsElapsed() < FreshNs)
+    if (m_waiting || m_inTurn || !tickDue())
         return;
+    // The work before this outlasted an interval: the queue runs a pass at a time now, and the
+    // tick it held up runs first, this taking its slack.
+    if (!isTicking()) {
+        waitForTick();
+        return;
+    }
     QEventLoop loop;
     afterTick(&loop, [&loop] { loop.quit(); });
     m_inTurn = true;
@@ -167,7 +181,7 @@ bool TickPace::eventFilter(QObject *watched, QEvent *event)
     case QEvent::MouseButtonDblClick:
     case QEvent::KeyPress:
     case QEvent::Expose:
-        if (event->spontaneous() && !m_waiting && !m_inTurn && isTicking()) {
+        if (event->spontaneous() && !m_waiting && !m_inTurn) {
             const QPointer<QObject> target(watched);
             // Let through at once, it takes the slack that is only beginning.
             if (!waitForTick() && m_slackPending)
@@ -194,13 +208,24 @@ void polishNow(QWidget *widget)
 
 namespace {
 
+// Makes `window`'s native window as showing it does. QWidget::winId() would also mark the window
+// native, which makes every widget beside it in its parent native too; create() is protected, and
+// is reached here the one way a subclass may reach it for another widget.
+void createNativeWindow(QWidget *window)
+{
+    struct Creator : QWidget
+    {
+        static void make(QWidget *widget) { (widget->*&Creator::create)(0, true, true); }
+    };
+    Creator::make(window);
+}
+
 // The system hands a new backing store's memory out page by page as it is first written, which
-// costs a full-screen window's first paint some milliseconds before it draws anything; written
-// once here, band by band, the store is kept for that paint when the window shows at this size.
+// costs a window's first paint some milliseconds before it draws anything (a large one, more than
+// a slack); written once here, band by band, the store is kept for that paint when the window
+// shows at this size.
 void readyBackingStore(QWidget *window, int band, int bands)
 {
-    // Its native window, which showing it would create; the store comes with it.
-    window->winId();
     QBackingStore *store = window->backingStore();
     if (!store)
         return;
@@ -213,7 +238,9 @@ void readyBackingStore(QWidget *window, int band, int bands)
     store->endPaint();
 }
 
-bool prepare(QWidget *window, PassBuilder *firstPaint, bool backingStore)
+} // namespace
+
+bool prepareShowing(QWidget *window, PassBuilder *firstPaint)
 {
     TickPace *pace = TickPace::instance();
     if (!pace->isTicking())
@@ -233,6 +260,10 @@ bool prepare(QWidget *window, PassBuilder *firstPaint, bool backingStore)
     if (!turn())
         return false;
     polishNow(window);
+    // Its native window, which showing it would make, and with it its size.
+    if (!turn())
+        return false;
+    createNativeWindow(window);
     // Then its layout's sizes, which take a few milliseconds more.
     if (QLayout *layout = window->layout()) {
         if (!turn())
@@ -246,9 +277,11 @@ bool prepare(QWidget *window, PassBuilder *firstPaint, bool backingStore)
             return false;
         firstPaint->ensure(part);
     }
-    // In bands: the whole store at once would take most of a slack.
+    // In bands: the whole store at once would take most of a slack. A window not sized yet is
+    // sized as it shows, with a store of its own.
     constexpr int Bands = 2;
-    for (int band = 0; backingStore && band < Bands; ++band) {
+    const bool sized = window->testAttribute(Qt::WA_Resized);
+    for (int band = 0; sized && band < Bands; ++band) {
         if (!turn())
             return false;
         readyBackingStore(window, band, Bands);
@@ -256,18 +289,11 @@ bool prepare(QWidget *window, PassBuilder *firstPaint, bool backingStore)
     return turn();
 }
 
-} // namespace
-
-bool prepareShowing(QWidget *window, PassBuilder *firstPaint)
-{
-    return prepare(window, firstPaint, false);
-}
-
 bool showFullScreenAfterTick(QWidget *window, PassBuilder *firstPaint)
 {
     // The size it is about to have, which the parts made ahead are made at.
     window->setGeometry(window->screen()->geometry());
-    if (!prepare(window, firstPaint, true))
+    if (!prepareShowing(window, firstPaint))
         return false;
     window->showFullScreen();
     return true;

@@ -34,8 +34,8 @@ public:
     void afterTick(QObject *context, std::function<void()> job);
 
     // Returns in the slack after a coming tick, in its turn among the jobs waiting for one (each
-    // gets a slack of its own), user input held back meanwhile; at once when none runs or one has
-    // just run, or while another wait runs (waits never nest). For work that builds; what a
+    // gets a slack of its own), user input held back meanwhile; at once when none has run lately
+    // or one has just run, or while another wait runs (waits never nest). For work that builds; what a
     // user does waits for the next tick only, ahead of the jobs.
     void waitForTurn();
 
@@ -51,8 +51,10 @@ signals:
 private:
     TickPace();
 
+    // A tick has run lately, but not just now.
+    bool tickDue() const;
     // Returns once a tick has just run, user input held back meanwhile; at once (false) when none
-    // runs or one has just run.
+    // has run lately or one has just run.
     bool waitForTick();
     void afterSlack();
     void schedule();
@@ -86,13 +88,13 @@ void polishNow(QWidget *widget);
 class PassBuilder;
 
 // Readies a window just built for showing, while ticks come: the style sheet's work on all its
-// widgets in the slack after one tick, its layout's sizes after the next, then `firstPaint`'s
-// parts (what its first paint would otherwise make) one per slack, so that showing it can take
-// the slack after the last of them.
+// widgets in the slack after one tick, its native window after the next, then its layout's sizes,
+// `firstPaint`'s parts (what its first paint would otherwise make) and, when its size is settled,
+// its backing store, one per slack, so that showing it can take the slack after the last of them.
 // False when the window was closed meanwhile.
 bool prepareShowing(QWidget *window, PassBuilder *firstPaint = nullptr);
 
-// Shows `window` full screen, readied as above at its screen's size, its backing store included.
+// Shows `window` full screen, readied as above at its screen's size.
 // False when it was closed meanwhile, and not shown.
 bool showFullScreenAfterTick(QWidget *window, PassBuilder *firstPaint = nullptr);
 
