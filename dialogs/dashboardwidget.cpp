@@ -26,6 +26,10 @@ namespace {
 
 constexpr float TickSeconds = 0.016f;
 constexpr int Segments = 15;
+// The base layer's backdrop is made a band per pass: a full screen's at once takes longer than
+// the channel tick's interval. Its parts are a new layer, the bands, and what lies on them.
+constexpr int BackdropBands = 3;
+constexpr int BaseLayerParts = BackdropBands + 2;
 
 const QString ButtonStyle = QStringLiteral(
     "QPushButton { background: rgba(30,36,46,180); color: #D4D4D4; border: 1px solid #383838; "
@@ -277,8 +281,14 @@ ostra::PassBuilder *DashboardWidget::makeLayerPasses()
     auto *passes = new ostra::PassBuilder(this);
     passes->add([this] {
         m_layout = computeLayout();
-        buildBaseLayer(m_layout);
+        startBaseLayer();
     });
+    for (int band = 0; band < BackdropBands; ++band) {
+        passes->add([this, band] {
+            fillBaseBackdrop(height() * band / BackdropBands, height() * (band + 1) / BackdropBands);
+        });
+    }
+    passes->add([this] { drawBaseShapes(m_layout); });
     passes->add([this] { buildGaugeOverlay(m_layout); });
     passes->add([this] { buildPedalOverlay(m_layout); });
     passes->add([this] {
@@ -299,43 +309,56 @@ ostra::PassBuilder *DashboardWidget::makeLayerPasses()
 
 void DashboardWidget::buildBaseLayer(const Layout &l)
 {
+    startBaseLayer();
+    fillBaseBackdrop(0, height());
+    drawBaseShapes(l);
+}
+
+void DashboardWidget::startBaseLayer()
+{
     const qreal dpr = devicePixelRatioF();
     m_baseLayer = QPixmap((QSizeF(size()) * dpr).toSize());
     m_baseLayer.setDevicePixelRatio(dpr);
-    {
-        QPainter p(&m_baseLayer);
-        p.setRenderHint(QPainter::Antialiasing);
-        QLinearGradient background(0, 0, 0, height());
-        background.setColorAt(0, QColor("#0d1117"));
-        background.setColorAt(1, QColor("#05070a"));
-        p.fillRect(rect(), background);
+}
 
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor("#161b23"));
-        p.drawRoundedRect(l.brakeBar, 6, 6);
-        p.drawRoundedRect(l.gasBar, 6, 6);
+void DashboardWidget::fillBaseBackdrop(int top, int bottom)
+{
+    QPainter p(&m_baseLayer);
+    QLinearGradient background(0, 0, 0, height());
+    background.setColorAt(0, QColor("#0d1117"));
+    background.setColorAt(1, QColor("#05070a"));
+    p.fillRect(QRect(0, top, width(), bottom - top), background);
+}
 
-        const double r = l.radius;
-        const QRectF square = gaugeSquare(l.centre, r);
-        p.setBrush(Qt::NoBrush);
-        QPen track(QColor("#2C2C2C"), 0.14 * r);
-        track.setCapStyle(Qt::FlatCap);
-        p.setPen(track);
-        p.drawArc(square, 225 * 16, -270 * 16);
-        track.setColor(QColor("#7a1f1f"));
-        p.setPen(track);
-        p.drawArc(square, -72, -647);
+void DashboardWidget::drawBaseShapes(const Layout &l)
+{
+    QPainter p(&m_baseLayer);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor("#161b23"));
+    p.drawRoundedRect(l.brakeBar, 6, 6);
+    p.drawRoundedRect(l.gasBar, 6, 6);
 
-        // The gear box frame; the gear itself changes per frame.
-        p.setPen(Qt::NoPen);
-        QColor glow("#EF5350");
-        glow.setAlpha(45);
-        p.setBrush(glow);
-        p.drawRoundedRect(l.gearBox.adjusted(-3, -3, 3, 3), 12, 12);
-        p.setBrush(QColor("#10151d"));
-        p.setPen(QPen(QColor("#EF5350"), 2));
-        p.drawRoundedRect(l.gearBox, 10, 10);
-    }
+    const double r = l.radius;
+    const QRectF square = gaugeSquare(l.centre, r);
+    p.setBrush(Qt::NoBrush);
+    QPen track(QColor("#2C2C2C"), 0.14 * r);
+    track.setCapStyle(Qt::FlatCap);
+    p.setPen(track);
+    p.drawArc(square, 225 * 16, -270 * 16);
+    track.setColor(QColor("#7a1f1f"));
+    p.setPen(track);
+    p.drawArc(square, -72, -647);
+
+    // The gear box frame; the gear itself changes per frame.
+    p.setPen(Qt::NoPen);
+    QColor glow("#EF5350");
+    glow.setAlpha(45);
+    p.setBrush(glow);
+    p.drawRoundedRect(l.gearBox.adjusted(-3, -3, 3, 3), 12, 12);
+    p.setBrush(QColor("#10151d"));
+    p.setPen(QPen(QColor("#EF5350"), 2));
+    p.drawRoundedRect(l.gearBox, 10, 10);
 }
 
 void DashboardWidget::buildGaugeOverlay(const Layout &l)
@@ -431,7 +454,8 @@ void DashboardWidget::paintEvent(QPaintEvent *event)
         m_baseFirst = false;
         delete m_layerPasses;
         m_layerPasses = makeLayerPasses();
-        m_layerPasses->ensure(0);
+        for (int part = 0; part < BaseLayerParts; ++part)
+            m_layerPasses->ensure(part);
         QPainter p(this);
         drawBase(p);
         m_layerPasses->start();

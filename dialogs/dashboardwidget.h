@@ -72,6 +72,10 @@ private:
     // The parts that only change with size or settings, drawn once into pixmaps.
     void buildStaticLayers(const Layout &l);
     void buildBaseLayer(const Layout &l);
+    // The base layer in parts: a new one at this size, a band of its backdrop, what lies on it.
+    void startBaseLayer();
+    void fillBaseBackdrop(int top, int bottom);
+    void drawBaseShapes(const Layout &l);
     void buildGaugeOverlay(const Layout &l);
     void buildPedalOverlay(const Layout &l);
     ostra::PassBuilder *makeLayerPasses();
