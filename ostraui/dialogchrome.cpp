@@ -232,7 +232,8 @@ public:
     void hold(const QObject *holder, double level)
     {
         m_holders[holder] = level;
-        raise();
+        if (covered())
+            raise();
         settleTowards(wanted());
     }
 
@@ -259,21 +260,44 @@ protected:
             settleTowards(m_level);
         }
         QPainter p(this);
-        for (int band = 0; band < Bands; ++band) {
+        for (int band = 0; band < bands(); ++band) {
             const QRect area = bandRect(band) & event->rect();
             if (m_painted[size_t(band)] > 0.0 && !area.isEmpty())
                 p.fillRect(area, withAlpha(ThemeColors::shadow, (isDarkTheme() ? 0.5 : 0.28) * m_painted[size_t(band)]));
         }
     }
 
+    void resizeEvent(QResizeEvent *) override
+    {
+        // All of it is repainted now: the bands take the level at once.
+        m_painted.fill(m_level);
+        m_awaitedBand = -1;
+    }
+
 private:
-    static constexpr int Bands = 4;
+    // A band is repainted in one slack after a tick: more of them on a larger window.
+    static constexpr int MinBands = 4;
+    static constexpr int MaxBands = 8;
+    static constexpr qint64 BandPixels = 300'000;
 
     explicit DimOverlay(QWidget *window)
         : QWidget(window)
     {
         setAttribute(Qt::WA_TransparentForMouseEvents);
         setGeometry(window->rect());
+    }
+
+    // Raising repaints the whole window, even past a dialog among the window's children, which
+    // is a window of its own: only a widget inside the window above it asks for that.
+    bool covered() const
+    {
+        const QObjectList &siblings = parentWidget()->children();
+        for (auto above = siblings.crbegin(); *above != this; ++above) {
+            const auto *widget = qobject_cast<const QWidget *>(*above);
+            if (widget && !widget->isWindow())
+                return true;
+        }
+        return false;
     }
 
     double wanted() const
@@ -284,10 +308,16 @@ private:
         return level;
     }
 
+    int bands() const
+    {
+        const qint64 pixels = qint64(width()) * height();
+        return int(std::clamp<qint64>((pixels + BandPixels - 1) / BandPixels, MinBands, MaxBands));
+    }
+
     QRect bandRect(int band) const
     {
-        const int top = height() * band / Bands;
-        return QRect(0, top, width(), height() * (band + 1) / Bands - top);
+        const int top = height() * band / bands();
+        return QRect(0, top, width(), height() * (band + 1) / bands() - top);
     }
 
     void settleTowards(double level)
@@ -304,12 +334,13 @@ private:
         m_passQueued = true;
         TickPace::instance()->afterTick(this, [this] {
             m_passQueued = false;
-            for (int k = 0; k < Bands; ++k) {
-                const int band = (m_nextBand + k) % Bands;
+            const int count = bands();
+            for (int k = 0; k < count; ++k) {
+                const int band = (m_nextBand + k) % count;
                 if (m_painted[size_t(band)] != m_level) {
                     m_painted[size_t(band)] = m_level;
                     m_awaitedBand = band;
-                    m_nextBand = (band + 1) % Bands;
+                    m_nextBand = (band + 1) % count;
                     update(bandRect(band));
                     return;
                 }
@@ -319,7 +350,7 @@ private:
 
     QHash<const QObject *, double> m_holders;
     double m_level = 0.0;
-    std::array<double, Bands> m_painted{};
+    std::array<double, MaxBands> m_painted{};
     int m_nextBand = 0;
     int m_awaitedBand = -1;
     bool m_passQueued = false;

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "ostraui/theme.h"
+#include "ostraui/tickpace.h"
 
 namespace ostra {
 
@@ -25,7 +26,9 @@ void PageStack::setCurrentIndexAnimated(int index)
     finishTransition();
     setCurrentIndex(index);
     QWidget *page = currentWidget();
-    if (!page || !animationsEnabled())
+    // While the channel stream runs the page turns at once: each step of the fade paints the
+    // whole page again, which on a large window takes longer than the tick's interval.
+    if (!page || !animationsEnabled() || TickPace::instance()->isTicking())
         return;
 
     auto *effect = new QGraphicsOpacityEffect(page);

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
 #include <utility>
 
 #include "ostraui/passbuilder.h"
@@ -27,6 +28,8 @@ constexpr int StaleMs = 21;
 // A tick this late is held up by the work before it, not stopped: what waits for a tick still
 // lets it run first.
 constexpr int OverdueMs = 100;
+// What one slack writes of a new backing store: 2 MB.
+constexpr qint64 BandPixels = 512 * 1024;
 // What one slack spends on polishing widgets built in earlier ones.
 constexpr qint64 PolishBudgetNs = 4'000'000;
 
@@ -233,8 +236,12 @@ void readyBackingStore(QWidget *window, int band, int bands)
     const int top = window->height() * band / bands;
     const QRect area(0, top, window->width(), window->height() * (band + 1) / bands - top);
     store->beginPaint(area);
-    if (QPaintDevice *device = store->paintDevice())
-        QPainter(device).fillRect(area, window->palette().window());
+    if (QPaintDevice *device = store->paintDevice()) {
+        // Written, not blended: the first paint covers it all anyway.
+        QPainter painter(device);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.fillRect(area, window->palette().window());
+    }
     store->endPaint();
 }
 
@@ -264,6 +271,9 @@ bool prepareShowing(QWidget *window, PassBuilder *firstPaint)
     if (!turn())
         return false;
     createNativeWindow(window);
+    // The size showing would give it, which what is made ahead is made at.
+    if (!window->testAttribute(Qt::WA_Resized))
+        window->adjustSize();
     // Then its layout's sizes, which take a few milliseconds more.
     if (QLayout *layout = window->layout()) {
         if (!turn())
@@ -277,14 +287,13 @@ bool prepareShowing(QWidget *window, PassBuilder *firstPaint)
             return false;
         firstPaint->ensure(part);
     }
-    // In bands: the whole store at once would take most of a slack. A window not sized yet is
-    // sized as it shows, with a store of its own.
-    constexpr int Bands = 2;
-    const bool sized = window->testAttribute(Qt::WA_Resized);
-    for (int band = 0; sized && band < Bands; ++band) {
+    // In bands: a large store at once would take most of a slack.
+    const qint64 pixels = qint64(window->width()) * window->height();
+    const int bands = int(std::max<qint64>(1, (pixels + BandPixels - 1) / BandPixels));
+    for (int band = 0; band < bands; ++band) {
         if (!turn())
             return false;
-        readyBackingStore(window, band, Bands);
+        readyBackingStore(window, band, bands);
     }
     return turn();
 }

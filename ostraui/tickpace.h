@@ -88,9 +88,9 @@ void polishNow(QWidget *widget);
 class PassBuilder;
 
 // Readies a window just built for showing, while ticks come: the style sheet's work on all its
-// widgets in the slack after one tick, its native window after the next, then its layout's sizes,
-// `firstPaint`'s parts (what its first paint would otherwise make) and, when its size is settled,
-// its backing store, one per slack, so that showing it can take the slack after the last of them.
+// widgets in the slack after one tick, its native window and size after the next, then its
+// layout's sizes, `firstPaint`'s parts (what its first paint would otherwise make) and its backing
+// store, one per slack, so that showing it can take the slack after the last of them.
 // False when the window was closed meanwhile.
 bool prepareShowing(QWidget *window, PassBuilder *firstPaint = nullptr);
 
