@@ -560,6 +560,42 @@ private slots:
         QCoreApplication::processEvents();
         QTRY_COMPARE(sample(window) != undimmed, dims);
         QCOMPARE(int(window.findChildren<QWidget *>().size()), childrenBefore + (dims ? 1 : 0));
+        // A dialog made after the dimming lies above it among the window's children, but is a
+        // window of its own: it too has the window beneath repainted a band at a time.
+        if (!dims)
+            return;
+        dialog.hide();
+        QTRY_COMPARE(unrecorded(), undimmed);
+        QDialog later(&window);
+        applyDialogChrome(&later);
+        beneath->tallest = 0;
+        later.show();
+        QTRY_VERIFY(unrecorded() != undimmed);
+        QVERIFY(beneath->tallest <= window.height() / 4);
+    }
+
+    // Readied while ticks come, a dialog has its native window and size before it shows; the
+    // widgets of the window it belongs to get no native windows of their own with it.
+    void readiedDialogLeavesItsParentsWidgetsPlain()
+    {
+        ostra::TickPace *pace = ostra::TickPace::instance();
+        QWidget window;
+        auto *beneath = new QWidget(&window);
+        window.show();
+        QDialog dialog(&window);
+        applyDialogChrome(&dialog);
+        QTimer ticks;
+        connect(&ticks, &QTimer::timeout, pace, &ostra::TickPace::ticked);
+        ticks.start(7);
+        pace->ticked();
+        QTest::qSleep(2);
+        QVERIFY(ostra::prepareShowing(&dialog));
+        ticks.stop();
+        QVERIFY(dialog.internalWinId());
+        QVERIFY(dialog.testAttribute(Qt::WA_Resized));
+        QVERIFY(!dialog.isVisible());
+        QVERIFY(!beneath->internalWinId());
+        QTest::qWait(40); // the ticks are over for the next test
     }
 };
 

@@ -19,6 +19,7 @@
 #include "ostraui/sidebar.h"
 #include "ostraui/smoothstretch.h"
 #include "ostraui/theme.h"
+#include "ostraui/tickpace.h"
 #include "ostraui/titlebar.h"
 #include "support/darktwin.h"
 #include "support/testenvironment.h"
@@ -439,6 +440,11 @@ private slots:
             QVERIFY(f.atRest(i));
             QCOMPARE(f.pages[i]->isVisible(), i == 0);
         }
+        // While the channel stream runs, the page is there at once.
+        TickPace::instance()->ticked();
+        f.stack.setCurrentIndexAnimated(2);
+        QVERIFY(f.atRest(2));
+        QTest::qWait(40); // the tick is over for the next test
     }
 
     void pageSameOrInvalidIndexDoesNothing()
