@@ -173,7 +173,7 @@ MainWindow::MainWindow(QWidget *parent)
         m_controller->stopTransmissionAndHold();
     }
     // Before anything is driven, so that no dialog opened during a run makes it.
-    ostra::prepareDialogChrome();
+    ostra::prepareDialogChrome(this);
     m_controller->autoConnectDevices();
     startAutoConnect();
 }

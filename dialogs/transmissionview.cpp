@@ -140,15 +140,6 @@ TransmissionView::TransmissionView(CorvaneController *controller, QWidget *paren
 
     updateConfigureButton();
     updateRfState();
-    // Laid out as it will show, a step per slack: showing it then only puts it on screen.
-    ostra::TickPace *pace = ostra::TickPace::instance();
-    pace->waitForTurn();
-    ostra::polishNow(this);
-    layout()->activate();
-    pace->waitForTurn();
-    // Painting a pixel of a window not shown yet hands its widgets the sizes their layouts gave
-    // them, as showing would: the scroll area measures its content for them here.
-    grab(QRect(0, 0, 1, 1));
 }
 
 TransmissionView::~TransmissionView() = default;

@@ -189,16 +189,6 @@ void paintCardShadow(QPainter *painter, const QRectF &card)
 
 } // namespace
 
-void prepareDialogChrome()
-{
-    // Blurring the card's shadow takes about 20 ms; the first dialog opened would pay it.
-    QImage scratch(160, 160, QImage::Format_ARGB32_Premultiplied);
-    scratch.fill(Qt::transparent);
-    QPainter p(&scratch);
-    p.setRenderHint(QPainter::Antialiasing);
-    paintCardShadow(&p, QRectF(scratch.rect()).marginsRemoved(QMarginsF(kShadowRoom)));
-}
-
 Qt::WindowFlags chromeFlags(Qt::WindowFlags flags)
 {
     // Minimise and maximise buttons ask the window manager for decorations, and Qt drops the
@@ -355,6 +345,19 @@ private:
     int m_awaitedBand = -1;
     bool m_passQueued = false;
 };
+
+void prepareDialogChrome(QWidget *window)
+{
+    // Blurring the card's shadow takes about 20 ms; the first dialog opened would pay it.
+    QImage scratch(160, 160, QImage::Format_ARGB32_Premultiplied);
+    scratch.fill(Qt::transparent);
+    QPainter p(&scratch);
+    p.setRenderHint(QPainter::Antialiasing);
+    paintCardShadow(&p, QRectF(scratch.rect()).marginsRemoved(QMarginsF(kShadowRoom)));
+    // The dim coming over the window repaints all of it: once now, not as the first dialog opens.
+    if (window)
+        DimOverlay::of(window);
+}
 
 // Paints the card behind a dressed dialog, places it over its parent, drags it by its header
 // and fades it in. Without a compositing manager the card fills the window, square and without

@@ -280,6 +280,14 @@ bool prepareShowing(QWidget *window, PassBuilder *firstPaint)
             return false;
         layout->activate();
     }
+    // Painting a pixel of a window not shown yet hands its widgets the sizes their layouts gave
+    // them, as showing would: a scroll area measures its content for them then. Not a window
+    // whose first paint comes in parts: that pixel would make them all at once.
+    if (!firstPaint) {
+        if (!turn())
+            return false;
+        window->grab(QRect(0, 0, 1, 1));
+    }
     for (int part = 0; firstPaint && !firstPaint->isFinished(); ++part) {
         if (firstPaint->isBuilt(part))
             continue;
