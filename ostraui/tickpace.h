@@ -35,8 +35,8 @@ public:
 
     // Returns in the slack after a coming tick, in its turn among the jobs waiting for one (each
     // gets a slack of its own), user input held back meanwhile; at once when none has run lately
-    // or one has just run, or while another wait runs (waits never nest). For work that builds; what a
-    // user does waits for the next tick only, ahead of the jobs.
+    // or one has just run, or while another wait runs (waits never nest). For work that builds;
+    // what a user does waits for the next tick only, ahead of the jobs.
     void waitForTurn();
 
     // Installed on the application: a press of a mouse button or a key, and a window's exposure
