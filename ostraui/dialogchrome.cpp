@@ -428,7 +428,7 @@ public:
             case QEvent::WinIdChange:
                 // Sized as its native window is made, which can be ticks before it shows: the
                 // window's drawing store is then made at the size it shows at.
-                if (m_dialog->internalWinId() && !m_selfSizing && !headlessPlatform())
+                if (m_dialog->internalWinId() && !m_dialog->isVisible() && !m_selfSizing && !headlessPlatform())
                     place();
                 break;
             case QEvent::Show:

@@ -271,9 +271,12 @@ bool prepareShowing(QWidget *window, PassBuilder *firstPaint)
     if (!turn())
         return false;
     createNativeWindow(window);
-    // The size showing would give it, which what is made ahead is made at.
-    if (!window->testAttribute(Qt::WA_Resized))
+    // The size showing would give it, which what is made ahead is made at; as after showing, it
+    // is sized afresh when shown again.
+    if (!window->testAttribute(Qt::WA_Resized)) {
         window->adjustSize();
+        window->setAttribute(Qt::WA_Resized, false);
+    }
     // Then its layout's sizes, which take a few milliseconds more.
     if (QLayout *layout = window->layout()) {
         if (!turn())

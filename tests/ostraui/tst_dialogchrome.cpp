@@ -1,5 +1,6 @@
 #include <QAbstractButton>
 #include <QApplication>
+#include <QBackingStore>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -574,8 +575,8 @@ private slots:
         QVERIFY(beneath->tallest <= window.height() / 4);
     }
 
-    // Readied while ticks come, a dialog has its native window and size before it shows; the
-    // widgets of the window it belongs to get no native windows of their own with it.
+    // Readied while ticks come, a dialog has its native window, and its store at its size, before
+    // it shows; the widgets of the window it belongs to get no native windows of their own.
     void readiedDialogLeavesItsParentsWidgetsPlain()
     {
         ostra::TickPace *pace = ostra::TickPace::instance();
@@ -592,7 +593,8 @@ private slots:
         QVERIFY(ostra::prepareShowing(&dialog));
         ticks.stop();
         QVERIFY(dialog.internalWinId());
-        QVERIFY(dialog.testAttribute(Qt::WA_Resized));
+        QVERIFY(dialog.backingStore());
+        QCOMPARE(dialog.backingStore()->size(), dialog.size());
         QVERIFY(!dialog.isVisible());
         QVERIFY(!beneath->internalWinId());
         QTest::qWait(40); // the ticks are over for the next test
