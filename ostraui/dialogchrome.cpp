@@ -265,11 +265,6 @@ protected:
     }
 
 private:
-    // A band is repainted in one slack after a tick: more of them on a larger window.
-    static constexpr int MinBands = 4;
-    static constexpr int MaxBands = 8;
-    static constexpr qint64 BandPixels = 300'000;
-
     explicit DimOverlay(QWidget *window)
         : QWidget(window)
     {
@@ -298,17 +293,8 @@ private:
         return level;
     }
 
-    int bands() const
-    {
-        const qint64 pixels = qint64(width()) * height();
-        return int(std::clamp<qint64>((pixels + BandPixels - 1) / BandPixels, MinBands, MaxBands));
-    }
-
-    QRect bandRect(int band) const
-    {
-        const int top = height() * band / bands();
-        return QRect(0, top, width(), height() * (band + 1) / bands() - top);
-    }
+    int bands() const { return slackBands(size()); }
+    QRect bandRect(int band) const { return slackBand(rect(), band, bands()); }
 
     void settleTowards(double level)
     {
@@ -340,7 +326,7 @@ private:
 
     QHash<const QObject *, double> m_holders;
     double m_level = 0.0;
-    std::array<double, MaxBands> m_painted{};
+    std::array<double, MaxSlackBands> m_painted{};
     int m_nextBand = 0;
     int m_awaitedBand = -1;
     bool m_passQueued = false;

@@ -1,6 +1,7 @@
 #include "ostraui/pagestack.h"
 
 #include <QGraphicsOpacityEffect>
+#include <QPaintEvent>
 #include <QVariantAnimation>
 
 #include <cmath>
@@ -9,6 +10,25 @@
 #include "ostraui/tickpace.h"
 
 namespace ostra {
+
+namespace {
+
+// Opaque, and paints nothing: nothing under it is painted either, so the window keeps the picture
+// it had there. Clicks on it are dropped: what it shows is no longer there.
+class Curtain : public QWidget
+{
+public:
+    explicit Curtain(QWidget *parent)
+        : QWidget(parent)
+    {
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override {}
+};
+
+} // namespace
 
 PageStack::PageStack(QWidget *parent)
     : QStackedWidget(parent)
@@ -26,9 +46,15 @@ void PageStack::setCurrentIndexAnimated(int index)
     finishTransition();
     setCurrentIndex(index);
     QWidget *page = currentWidget();
-    // While the channel stream runs the page turns at once: each step of the fade paints the
-    // whole page again, which on a large window takes longer than the tick's interval.
-    if (!page || !animationsEnabled() || TickPace::instance()->isTicking())
+    if (!page)
+        return;
+    // Each step of the fade paints the whole page again, as would showing it at once.
+    if (TickPace::instance()->isTicking()) {
+        if (isVisible())
+            revealInBands();
+        return;
+    }
+    if (!animationsEnabled())
         return;
 
     auto *effect = new QGraphicsOpacityEffect(page);
@@ -62,6 +88,66 @@ void PageStack::finishTransition()
         m_incoming->move(m_incomingPos);
     }
     m_incoming = nullptr;
+    dropCurtains();
+}
+
+void PageStack::revealInBands()
+{
+    const int bands = slackBands(size());
+    for (int band = 0; band < bands; ++band) {
+        auto *curtain = new Curtain(this);
+        curtain->setGeometry(slackBand(rect(), band, bands));
+        curtain->show();
+        curtain->raise();
+        m_curtains.emplace_back(curtain);
+    }
+    TickPace::instance()->afterTick(this, [this] { revealNextBand(); });
+}
+
+void PageStack::revealNextBand()
+{
+    while (!m_curtains.empty()) {
+        const QPointer<QWidget> curtain = m_curtains.front();
+        m_curtains.erase(m_curtains.begin());
+        if (curtain) {
+            m_awaitedBand = curtain->geometry();
+            delete curtain.data();
+            return;
+        }
+    }
+}
+
+void PageStack::dropCurtains()
+{
+    for (const QPointer<QWidget> &curtain : m_curtains)
+        delete curtain.data();
+    m_curtains.clear();
+    m_awaitedBand = QRect();
+}
+
+void PageStack::paintEvent(QPaintEvent *event)
+{
+    QStackedWidget::paintEvent(event);
+    // The next band waits until this one is on the window: bands uncovered between two repaints
+    // would be painted together.
+    if (m_awaitedBand.isValid() && event->rect().intersects(m_awaitedBand)) {
+        m_awaitedBand = QRect();
+        if (!m_curtains.empty())
+            TickPace::instance()->afterTick(this, [this] { revealNextBand(); });
+    }
+}
+
+void PageStack::resizeEvent(QResizeEvent *event)
+{
+    // The picture the curtains keep is gone with the old size.
+    dropCurtains();
+    QStackedWidget::resizeEvent(event);
+}
+
+void PageStack::hideEvent(QHideEvent *event)
+{
+    dropCurtains();
+    QStackedWidget::hideEvent(event);
 }
 
 } // namespace ostra

@@ -30,6 +30,9 @@ constexpr int StaleMs = 21;
 constexpr int OverdueMs = 100;
 // What one slack writes of a new backing store: 2 MB.
 constexpr qint64 BandPixels = 512 * 1024;
+// What one slack repaints of a window, at least a quarter of it: 300,000 pixels.
+constexpr qint64 SlackBandPixels = 300'000;
+constexpr int MinSlackBands = 4;
 // What one slack spends on polishing widgets built in earlier ones.
 constexpr qint64 PolishBudgetNs = 4'000'000;
 
@@ -200,6 +203,18 @@ bool TickPace::eventFilter(QObject *watched, QEvent *event)
     return QObject::eventFilter(watched, event);
 }
 
+int slackBands(const QSize &size)
+{
+    const qint64 pixels = qint64(size.width()) * size.height();
+    return int(std::clamp<qint64>((pixels + SlackBandPixels - 1) / SlackBandPixels, MinSlackBands, MaxSlackBands));
+}
+
+QRect slackBand(const QRect &area, int band, int bands)
+{
+    const int top = area.height() * band / bands;
+    return QRect(area.left(), area.top() + top, area.width(), area.height() * (band + 1) / bands - top);
+}
+
 void polishNow(QWidget *widget)
 {
     widget->ensurePolished();
@@ -233,8 +248,7 @@ void readyBackingStore(QWidget *window, int band, int bands)
     if (!store)
         return;
     store->resize(window->size());
-    const int top = window->height() * band / bands;
-    const QRect area(0, top, window->width(), window->height() * (band + 1) / bands - top);
+    const QRect area = slackBand(window->rect(), band, bands);
     store->beginPaint(area);
     if (QPaintDevice *device = store->paintDevice()) {
         // Written, not blended: the first paint covers it all anyway.

@@ -9,6 +9,8 @@
 #include <functional>
 
 class QDialog;
+class QRect;
+class QSize;
 class QTimer;
 class QWidget;
 
@@ -79,6 +81,12 @@ private:
     bool m_slackPending = false;
     bool m_slackTaken = false;
 };
+
+// A repaint of a large area while ticks come is split into bands, top to bottom, one per slack:
+// how many for an area of `size` (at most MaxSlackBands), and band `band` of `bands` of `area`.
+constexpr int MaxSlackBands = 8;
+int slackBands(const QSize &size);
+QRect slackBand(const QRect &area, int band, int bands);
 
 // Styles `widget` and all it holds that is not styled yet, now, in the pass that made them: left
 // to the requests each widget posted when it was made, that work would follow in the same pass,

@@ -9,6 +9,8 @@
 #include <memory>
 #include <optional>
 
+#include "platform/process/backgroundpool.h"
+
 namespace corvane {
 
 namespace {
@@ -138,7 +140,7 @@ void NetworkInterfaceLister::bestLanAddressLater(QObject *context, std::function
     auto promise = std::make_shared<QPromise<QString>>();
     promise->start();
     watcher->setFuture(promise->future());
-    QThreadPool::globalInstance()->start([promise] {
+    backgroundPool()->start([promise] {
         promise->addResult(bestLanAddress());
         promise->finish();
     });

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <optional>
 
+#include "platform/process/backgroundpool.h"
+
 namespace corvane {
 
 namespace {
@@ -62,7 +64,7 @@ QList<SerialPortEntry> SerialPortLister::recentPorts()
     if (!recent)
         return usbFirst(systemPorts());
     if (!listingInBackground().exchange(true)) {
-        QThreadPool::globalInstance()->start([] {
+        backgroundPool()->start([] {
             systemPorts();
             listingInBackground() = false;
         });
