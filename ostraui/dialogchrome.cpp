@@ -123,7 +123,12 @@ public:
         const bool handled = QScrollArea::eventFilter(watched, event);
         if (watched == m_content && event->type() == QEvent::LayoutRequest) {
             updateGeometry();
-            layoutContent();
+            // Measuring all the content takes milliseconds, and a dialog being built asks for it
+            // again and again: while hidden, once as it shows.
+            if (isVisible())
+                layoutContent();
+            else
+                m_contentStale = true;
         }
         return handled;
     }
@@ -160,9 +165,17 @@ protected:
         return QScrollArea::viewportEvent(event);
     }
 
+    void showEvent(QShowEvent *event) override
+    {
+        if (m_contentStale)
+            layoutContent();
+        QScrollArea::showEvent(event);
+    }
+
 private:
     void layoutContent()
     {
+        m_contentStale = false;
         int width = viewport()->width();
         // Content that fits once the scroll bar has gone is laid out at the width it then has: at
         // the narrower width it would stay taller than the area and keep the bar for ever.
@@ -178,6 +191,7 @@ private:
 
     QWidget *m_content;
     bool m_dialogSetsWidth = false;
+    bool m_contentStale = false;
 };
 
 void paintCardShadow(QPainter *painter, const QRectF &card)

@@ -49,7 +49,7 @@ void PageStack::setCurrentIndexAnimated(int index)
     if (!page)
         return;
     // Each step of the fade paints the whole page again, as would showing it at once.
-    if (TickPace::instance()->isTicking()) {
+    if (TickPace::instance()->ticksComing()) {
         if (isVisible())
             revealInBands();
         return;

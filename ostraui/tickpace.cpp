@@ -65,6 +65,11 @@ bool TickPace::isTicking() const
     return m_sinceTick.isValid() && m_sinceTick.elapsed() < StaleMs;
 }
 
+bool TickPace::ticksComing() const
+{
+    return m_sinceTick.isValid() && m_sinceTick.elapsed() < OverdueMs;
+}
+
 void TickPace::afterSlack()
 {
     // Polish asked for by the last job's widgets came before this, posted earlier.
@@ -119,7 +124,7 @@ void TickPace::runOne()
 
 bool TickPace::tickDue() const
 {
-    return m_sinceTick.isValid() && m_sinceTick.elapsed() < OverdueMs && m_sinceTick.nsecsElapsed() >= FreshNs;
+    return ticksComing() && m_sinceTick.nsecsElapsed() >= FreshNs;
 }
 
 bool TickPace::waitForTick()
@@ -264,7 +269,7 @@ void readyBackingStore(QWidget *window, int band, int bands)
 bool prepareShowing(QWidget *window, PassBuilder *firstPaint)
 {
     TickPace *pace = TickPace::instance();
-    if (!pace->isTicking())
+    if (!pace->ticksComing())
         return true;
     // A window of its own may be closed while it waits.
     const QPointer<QWidget> alive(window);

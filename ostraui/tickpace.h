@@ -30,6 +30,8 @@ public:
     // Called at each tick, from inside it.
     void ticked();
     bool isTicking() const;
+    // A tick ran lately, if late: the stream runs, and what costs more than a slack is split.
+    bool ticksComing() const;
 
     // Runs `job` after a coming tick, one job per tick in the order given, or one per pass of the
     // event loop while no tick runs. Not run when `context` is gone by then.

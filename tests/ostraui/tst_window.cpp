@@ -440,11 +440,18 @@ private slots:
             QVERIFY(f.atRest(i));
             QCOMPARE(f.pages[i]->isVisible(), i == 0);
         }
-        // While the channel stream runs, the page is there at once.
+        // While the channel stream runs, the page is there at once, and all of it reaches the
+        // window, band after band, over what the old page left there.
+        QVERIFY(QTest::qWaitForWindowExposed(&f.stack));
+        const auto onScreen = [&f] {
+            QCoreApplication::processEvents();
+            return f.stack.screen()->grabWindow(f.stack.winId()).toImage().convertToFormat(QImage::Format_RGB32);
+        };
         TickPace::instance()->ticked();
         f.stack.setCurrentIndexAnimated(2);
         QVERIFY(f.atRest(2));
-        QTest::qWait(40); // the tick is over for the next test
+        QTRY_COMPARE(onScreen(), f.stack.grab().toImage().convertToFormat(QImage::Format_RGB32));
+        QTRY_VERIFY(!TickPace::instance()->ticksComing()); // the tick is over for the next test
     }
 
     void pageSameOrInvalidIndexDoesNothing()
