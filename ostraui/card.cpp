@@ -50,10 +50,13 @@ void Card::setDimmed(bool dimmed)
     refreshShadow();
 }
 
-void Card::refreshShadow()
+void Card::refreshShadow(const QRect &before)
 {
-    if (ShadowLayer *layer = shadowLayerFor(parentWidget()))
-        layer->update();
+    if (ShadowLayer *layer = shadowLayerFor(parentWidget())) {
+        layer->updateShadowOf(geometry());
+        if (before.isValid())
+            layer->updateShadowOf(before);
+    }
 }
 
 void Card::paintEvent(QPaintEvent *)
@@ -135,13 +138,13 @@ void Card::hideEvent(QHideEvent *event)
 void Card::moveEvent(QMoveEvent *event)
 {
     QFrame::moveEvent(event);
-    refreshShadow();
+    refreshShadow(QRect(event->oldPos(), size()));
 }
 
 void Card::resizeEvent(QResizeEvent *event)
 {
     QFrame::resizeEvent(event);
-    refreshShadow();
+    refreshShadow(QRect(pos(), event->oldSize()));
 }
 
 } // namespace ostra

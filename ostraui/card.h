@@ -41,7 +41,8 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
-    void refreshShadow();
+    // Where its shadow falls now, and where it fell at `before` (its last place and size).
+    void refreshShadow(const QRect &before = QRect());
 
     int m_elevation;
     bool m_clickable = false;

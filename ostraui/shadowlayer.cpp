@@ -20,6 +20,12 @@ namespace {
 // How far beyond its card a shadow can reach sideways (blur 40 less spread 20, plus margin).
 constexpr int kShadowReach = 48;
 
+// Where the widest shadow (a hovered card's) can fall, lower by its offset.
+QRect shadowArea(const QRect &card)
+{
+    return card.adjusted(-kShadowReach, -kShadowReach, kShadowReach, kShadowReach + 24);
+}
+
 void paintCardShadows(QPainter *painter, const QRectF &shape, bool lifted, int elevation)
 {
     const QColor &shadow = ThemeColors::shadow;
@@ -125,11 +131,15 @@ void ShadowLayer::paintEvent(QPaintEvent *event)
         shows -= QRegion(shaded.geometry.adjusted(r, 1, -r, -1)) + QRegion(shaded.geometry.adjusted(1, r, -1, -r));
     painter.setClipRegion(shows);
     for (const Shaded &shaded : std::as_const(m_painted)) {
-        // The widest shadow (a hovered card's) reaches this far around the card.
-        if (!event->region().intersects(shaded.geometry.adjusted(-kShadowReach, -kShadowReach, kShadowReach, kShadowReach + 24)))
+        if (!event->region().intersects(shadowArea(shaded.geometry)))
             continue;
         paintCardShadows(&painter, shaded.geometry, shaded.lifted, shaded.card->elevation());
     }
+}
+
+void ShadowLayer::updateShadowOf(const QRect &card)
+{
+    update(shadowArea(card));
 }
 
 ShadowLayer *shadowLayerFor(QWidget *container)

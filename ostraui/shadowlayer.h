@@ -31,6 +31,9 @@ class ShadowLayer : public QWidget
 public:
     explicit ShadowLayer(QWidget *container);
     bool eventFilter(QObject *watched, QEvent *event) override;
+    // Repaints where the shadow of a card at `card` (in the container) falls: all of the layer
+    // would repaint everything above it, the whole page.
+    void updateShadowOf(const QRect &card);
 
 protected:
     void paintEvent(QPaintEvent *event) override;

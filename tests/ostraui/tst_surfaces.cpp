@@ -64,7 +64,7 @@ private slots:
     void shadowLayerSparesUnchangedCards()
     {
         QWidget page;
-        page.resize(700, 300);
+        page.resize(860, 300);
         auto *layout = new QHBoxLayout(&page);
         auto *first = new Card(nullptr, 1);
         auto *value = new QLabel(QStringLiteral("1500"));
@@ -74,6 +74,7 @@ private slots:
         other->setMinimumSize(100, 100);
         second->contentLayout()->addWidget(other);
         layout->addWidget(first);
+        layout->addSpacing(160);
         layout->addWidget(second);
         page.show();
         QVERIFY(QTest::qWaitForWindowExposed(&page));
@@ -84,6 +85,12 @@ private slots:
             QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
             QCoreApplication::sendPostedEvents(&page, QEvent::UpdateRequest);
         }
+        QCOMPARE(other->paints, before);
+        // Nor does a card's shadow lifting as it is hovered, far from the other.
+        first->setClickable(true);
+        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+        QCoreApplication::sendEvent(first, &enter);
+        QCoreApplication::sendPostedEvents(&page, QEvent::UpdateRequest);
         QCOMPARE(other->paints, before);
         // A card that really moves still repaints the shadows.
         first->hide();
