@@ -54,6 +54,20 @@ bool returnPresses(QObject *watched, const QKeyEvent *event)
            && button->isEnabled() && !button->autoDefault() && !qobject_cast<QDialog *>(button->window());
 }
 
+// A scroll body shows no sign of its focus, yet the widget kit repaints all of a widget that takes
+// or loses it: for a page's body, the whole page, on a click on its background or a dialog opening
+// over it. Its focus events end here; the focus itself has moved already.
+class UnmarkedFocus : public QObject
+{
+public:
+    using QObject::QObject;
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        return watched == parent() && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut);
+    }
+};
+
 class KeyboardFocusTracker : public QObject
 {
 public:
@@ -124,6 +138,7 @@ bool isPressKey(const QKeyEvent *event)
 void makeScrollBody(QAbstractScrollArea *area)
 {
     area->setFocusPolicy(Qt::ClickFocus);
+    area->installEventFilter(new UnmarkedFocus(area));
 }
 
 void paintOuterFocusRing(QPainter *painter, const QRectF &rect, double radius)

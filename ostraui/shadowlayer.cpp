@@ -69,8 +69,9 @@ bool ShadowLayer::eventFilter(QObject *watched, QEvent *event)
             lower();
             break;
         case QEvent::ChildAdded:
+            // Beneath what is added; a card shades itself as it shows. A dialog made with the
+            // container as its parent is added too, and repainting the layer would repaint all.
             lower();
-            update();
             break;
         case QEvent::LayoutRequest:
             // A page asks for a new layout whenever a label on it changes its text; repainting

@@ -1,13 +1,20 @@
 #include <QApplication>
 #include <QHBoxLayout>
 #include <QComboBox>
+#include <QDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSignalSpy>
 #include <QStyleOptionComboBox>
+#include <QVBoxLayout>
+
+#include <memory>
 
 #include "ostraui/card.h"
 #include "ostraui/devicerow.h"
+#include "ostraui/focusring.h"
 #include "ostraui/pill.h"
 #include "ostraui/shadowlayer.h"
 #include "ostraui/theme.h"
@@ -92,11 +99,42 @@ private slots:
         QCoreApplication::sendEvent(first, &enter);
         QCoreApplication::sendPostedEvents(&page, QEvent::UpdateRequest);
         QCOMPARE(other->paints, before);
+        // Nor a dialog made with the page as its parent.
+        const auto dialog = std::make_unique<QDialog>(&page);
+        QCoreApplication::sendPostedEvents(&page, QEvent::UpdateRequest);
+        QCOMPARE(other->paints, before);
         // A card that really moves still repaints the shadows.
         first->hide();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
         QCoreApplication::sendPostedEvents(&page, QEvent::UpdateRequest);
         QVERIFY(other->paints > before);
+    }
+
+    // A click on a page's background hands its scroll body the keys, and a dialog over the page
+    // takes them away: the page shows no sign of either, and repaints nothing.
+    void scrollBodyFocusRepaintsNothing()
+    {
+        QWidget window;
+        auto *layout = new QVBoxLayout(&window);
+        auto *body = new QScrollArea;
+        makeScrollBody(body);
+        body->setWidgetResizable(true);
+        auto *content = new PaintCounter;
+        content->setMinimumSize(200, 200);
+        body->setWidget(content);
+        auto *field = new QLineEdit;
+        layout->addWidget(body);
+        layout->addWidget(field);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCoreApplication::processEvents();
+        const int before = content->paints;
+        for (QWidget *focus : {static_cast<QWidget *>(body), static_cast<QWidget *>(field)}) {
+            focus->setFocus(Qt::MouseFocusReason);
+            QVERIFY(focus->hasFocus());
+            QCoreApplication::sendPostedEvents(&window, QEvent::UpdateRequest);
+        }
+        QCOMPARE(content->paints, before);
     }
 
     void deviceRowLayout_data()
