@@ -93,15 +93,26 @@ void PageStack::finishTransition()
 
 void PageStack::revealInBands()
 {
-    const int bands = slackBands(size());
-    for (int band = 0; band < bands; ++band) {
+    m_bands = slackBands(size());
+    for (int band = 0; band < m_bands; ++band) {
         auto *curtain = new Curtain(this);
-        curtain->setGeometry(slackBand(rect(), band, bands));
         curtain->show();
         curtain->raise();
         m_curtains.emplace_back(curtain);
     }
+    layCurtains();
+    // A new size of the window's takes the picture the curtains keep with it.
+    window()->installEventFilter(this);
     TickPace::instance()->afterTick(this, [this] { revealNextBand(); });
+}
+
+void PageStack::layCurtains()
+{
+    const int shown = m_bands - int(m_curtains.size());
+    for (size_t k = 0; k < m_curtains.size(); ++k) {
+        if (m_curtains[k])
+            m_curtains[k]->setGeometry(slackBand(rect(), shown + int(k), m_bands));
+    }
 }
 
 void PageStack::revealNextBand()
@@ -112,6 +123,8 @@ void PageStack::revealNextBand()
         if (curtain) {
             m_awaitedBand = curtain->geometry();
             delete curtain.data();
+            if (m_curtains.empty())
+                window()->removeEventFilter(this);
             return;
         }
     }
@@ -123,6 +136,14 @@ void PageStack::dropCurtains()
         delete curtain.data();
     m_curtains.clear();
     m_awaitedBand = QRect();
+    window()->removeEventFilter(this);
+}
+
+bool PageStack::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == window() && event->type() == QEvent::Resize)
+        dropCurtains();
+    return QStackedWidget::eventFilter(watched, event);
 }
 
 void PageStack::paintEvent(QPaintEvent *event)
@@ -139,9 +160,10 @@ void PageStack::paintEvent(QPaintEvent *event)
 
 void PageStack::resizeEvent(QResizeEvent *event)
 {
-    // The picture the curtains keep is gone with the old size.
-    dropCurtains();
     QStackedWidget::resizeEvent(event);
+    // Moved with what is around it (a page header of another height): the bands not shown yet
+    // stay covered, the picture kept under them a little off for the moment.
+    layCurtains();
 }
 
 void PageStack::hideEvent(QHideEvent *event)

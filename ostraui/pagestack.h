@@ -21,6 +21,7 @@ public:
     void setCurrentIndexAnimated(int index);
     // Ends a running transition at once: the page at its place, fully opaque, all of it shown.
     void finishTransition();
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -31,6 +32,7 @@ private:
     void onAnimationValue(const QVariant &value);
     void revealInBands();
     void revealNextBand();
+    void layCurtains();
     void dropCurtains();
 
     QVariantAnimation *m_animation;
@@ -38,6 +40,7 @@ private:
     QPoint m_incomingPos;
     // Over the bands not shown yet, the picture that was there before the switch.
     std::vector<QPointer<QWidget>> m_curtains;
+    int m_bands = 0;
     QRect m_awaitedBand;
 };
 
