@@ -3,7 +3,6 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSignalSpy>
@@ -122,16 +121,15 @@ private slots:
         auto *content = new PaintCounter;
         content->setMinimumSize(200, 200);
         body->setWidget(content);
-        auto *field = new QLineEdit;
         layout->addWidget(body);
-        layout->addWidget(field);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QCoreApplication::processEvents();
         const int before = content->paints;
-        for (QWidget *focus : {static_cast<QWidget *>(body), static_cast<QWidget *>(field)}) {
-            focus->setFocus(Qt::MouseFocusReason);
-            QVERIFY(focus->hasFocus());
+        // As the kit hands them over, whether or not the window system has made it active.
+        for (const QEvent::Type type : {QEvent::FocusIn, QEvent::FocusOut}) {
+            QFocusEvent focus(type, Qt::MouseFocusReason);
+            QCoreApplication::sendEvent(body, &focus);
             QCoreApplication::sendPostedEvents(&window, QEvent::UpdateRequest);
         }
         QCOMPARE(content->paints, before);
