@@ -266,24 +266,33 @@ void readyBackingStore(QWidget *window, int band, int bands)
 
 } // namespace
 
+bool yieldWhileBuilding(QWidget *window)
+{
+    TickPace *pace = TickPace::instance();
+    if (!pace->ticksComing())
+        return true;
+    // Each widget built asked to be polished in the next pass: that work is done after the tick.
+    QCoreApplication::removePostedEvents(window, QEvent::PolishRequest);
+    const QList<QWidget *> widgets = window->findChildren<QWidget *>();
+    for (QWidget *widget : widgets)
+        QCoreApplication::removePostedEvents(widget, QEvent::PolishRequest);
+    // A window of its own may be closed while it waits.
+    const QPointer<QWidget> alive(window);
+    pace->waitForTurn();
+    return !alive.isNull();
+}
+
 bool prepareShowing(QWidget *window, PassBuilder *firstPaint)
 {
     TickPace *pace = TickPace::instance();
     if (!pace->ticksComing())
         return true;
-    // A window of its own may be closed while it waits.
     const QPointer<QWidget> alive(window);
     const auto turn = [pace, &alive] {
         pace->waitForTurn();
         return !alive.isNull();
     };
-    // Each widget built asked to be polished in the next pass, which would run that work while
-    // waiting, ahead of the tick: it is done after the tick instead.
-    QCoreApplication::removePostedEvents(window, QEvent::PolishRequest);
-    const QList<QWidget *> widgets = window->findChildren<QWidget *>();
-    for (QWidget *widget : widgets)
-        QCoreApplication::removePostedEvents(widget, QEvent::PolishRequest);
-    if (!turn())
+    if (!yieldWhileBuilding(window))
         return false;
     polishNow(window);
     // Its native window, which showing it would make, and with it its size.
