@@ -1,12 +1,13 @@
 #include "ostraui/devicerow.h"
 
 #include <QComboBox>
-#include <QGraphicsOpacityEffect>
 #include <QGridLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 
 #include <algorithm>
 
@@ -53,8 +54,52 @@ protected:
 
 // A device list shows a typical device name whole: 40 characters.
 constexpr int TypicalNameLength = 40;
+constexpr qreal FadedOpacity = 0.5;
 
 } // namespace
+
+// A button drawn see-through while it has nothing to do. Drawn through a picture of itself, not
+// a graphics effect: each repaint of a widget with an effect hands every widget of its window
+// (and of the dialogs the window owns) the sizes it waits for, laying out in that pass whatever
+// was built out of sight since.
+class FadingButton : public QPushButton
+{
+public:
+    using QPushButton::QPushButton;
+
+    void setFaded(bool faded)
+    {
+        if (faded == m_faded)
+            return;
+        m_faded = faded;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        if (!m_faded) {
+            QPushButton::paintEvent(event);
+            return;
+        }
+        const qreal ratio = devicePixelRatioF();
+        QPixmap picture(size() * ratio);
+        picture.setDevicePixelRatio(ratio);
+        picture.fill(Qt::transparent);
+        {
+            QStylePainter painter(&picture, this);
+            QStyleOptionButton option;
+            initStyleOption(&option);
+            painter.drawControl(QStyle::CE_PushButton, option);
+        }
+        QPainter painter(this);
+        painter.setOpacity(FadedOpacity);
+        painter.drawPixmap(0, 0, picture);
+    }
+
+private:
+    bool m_faded = false;
+};
 
 DeviceRow::DeviceRow(const QString &monogram, const QString &title, const QString &subtitle,
                      QWidget *parent)
@@ -64,7 +109,7 @@ DeviceRow::DeviceRow(const QString &monogram, const QString &title, const QStrin
     , m_subtitle(new ElidingLabel(subtitle, this))
     , m_combo(new ElidingCombo(this))
     , m_pill(new Pill(this, Pill::Plain))
-    , m_button(new QPushButton(tr("Connect"), this))
+    , m_button(new FadingButton(tr("Connect"), this))
 {
     setProperty("row", true);
     m_grid->setContentsMargins(14, 14, 14, 14);
@@ -256,15 +301,7 @@ void DeviceRow::updateControls()
     if (m_button->property("primary").toBool() != primary)
         setStyleState(m_button, "primary", primary);
 
-    if (!isOpen() && !chosen) {
-        if (!qobject_cast<QGraphicsOpacityEffect *>(m_button->graphicsEffect())) {
-            auto *effect = new QGraphicsOpacityEffect(m_button);
-            effect->setOpacity(0.5);
-            m_button->setGraphicsEffect(effect);
-        }
-    } else if (qobject_cast<QGraphicsOpacityEffect *>(m_button->graphicsEffect())) {
-        m_button->setGraphicsEffect(nullptr);
-    }
+    m_button->setFaded(!isOpen() && !chosen);
 
     const bool placeholder = !chosen && !m_busy;
     if (m_combo->property("placeholder").toBool() != placeholder)

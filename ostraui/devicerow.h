@@ -11,6 +11,7 @@ class QPushButton;
 
 namespace ostra {
 
+class FadingButton;
 class Monogram;
 class Pill;
 
@@ -58,7 +59,7 @@ private:
     QLabel *m_subtitle;
     QComboBox *m_combo;
     Pill *m_pill;
-    QPushButton *m_button;
+    FadingButton *m_button;
     int m_status = DeviceNotConnected;
     bool m_wide = true;
     bool m_busy = false;
