@@ -180,12 +180,11 @@ private:
         if (m_layoutQueued || !pace->ticksComing())
             return;
         // While ticks come, a dialog readied for showing is measured in a slack of its own
-        // rather than in the pass that shows it. Not before its window is made: its width is
-        // a guess until then.
+        // rather than in the pass that shows it.
         m_layoutQueued = true;
         pace->afterTick(this, [this] {
             m_layoutQueued = false;
-            if (m_contentStale && !isVisible() && window()->testAttribute(Qt::WA_WState_Created))
+            if (m_contentStale && !isVisible())
                 layoutContent();
         });
     }

@@ -334,6 +334,10 @@ bool prepareShowing(QWidget *window, PassBuilder *firstPaint)
             return false;
         readyBackingStore(window, band, bands);
     }
+    // What its widgets asked of their layouts meanwhile is asked now, not as it shows: a scroll
+    // area measures its content then in a slack of its own.
+    for (QWidget *widget : window->findChildren<QWidget *>())
+        QCoreApplication::sendPostedEvents(widget, QEvent::LayoutRequest);
     return turn();
 }
 
