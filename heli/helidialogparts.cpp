@@ -11,7 +11,6 @@
 #include "bridge/helicopterinput.h"
 #include "ostraui/dialogchrome.h"
 #include "ostraui/theme.h"
-#include "ostraui/tickpace.h"
 
 namespace corvane {
 
@@ -35,8 +34,6 @@ void finishHeliDialog(QDialog *dialog)
 {
     const QSize wanted = dialog->minimumSize();
     ostra::applyDialogChrome(dialog);
-    // Building took most of a tick's interval: the styling and measuring below take the next.
-    ostra::yieldWhileBuilding(dialog);
     // The dialog's own minimum moves to its content, and the dialog never shrinks below the
     // content's needs: an explicit minimum alone would let the groups be squeezed.
     // An explicit minimum replaces what the content needs, so its width is the larger of the

@@ -128,7 +128,7 @@ public:
             if (isVisible())
                 layoutContent();
             else
-                markContentStale();
+                m_contentStale = true;
         }
         return handled;
     }
@@ -173,22 +173,6 @@ protected:
     }
 
 private:
-    void markContentStale()
-    {
-        m_contentStale = true;
-        TickPace *pace = TickPace::instance();
-        if (m_layoutQueued || !pace->ticksComing())
-            return;
-        // While ticks come, a dialog readied for showing is measured in a slack of its own
-        // rather than in the pass that shows it.
-        m_layoutQueued = true;
-        pace->afterTick(this, [this] {
-            m_layoutQueued = false;
-            if (m_contentStale && !isVisible())
-                layoutContent();
-        });
-    }
-
     void layoutContent()
     {
         m_contentStale = false;
@@ -208,7 +192,6 @@ private:
     QWidget *m_content;
     bool m_dialogSetsWidth = false;
     bool m_contentStale = false;
-    bool m_layoutQueued = false;
 };
 
 void paintCardShadow(QPainter *painter, const QRectF &card)

@@ -266,33 +266,24 @@ void readyBackingStore(QWidget *window, int band, int bands)
 
 } // namespace
 
-bool yieldWhileBuilding(QWidget *window)
-{
-    TickPace *pace = TickPace::instance();
-    if (!pace->ticksComing())
-        return true;
-    // Each widget built asked to be polished in the next pass: that work is done after the tick.
-    QCoreApplication::removePostedEvents(window, QEvent::PolishRequest);
-    const QList<QWidget *> widgets = window->findChildren<QWidget *>();
-    for (QWidget *widget : widgets)
-        QCoreApplication::removePostedEvents(widget, QEvent::PolishRequest);
-    // A window of its own may be closed while it waits.
-    const QPointer<QWidget> alive(window);
-    pace->waitForTurn();
-    return !alive.isNull();
-}
-
 bool prepareShowing(QWidget *window, PassBuilder *firstPaint)
 {
     TickPace *pace = TickPace::instance();
     if (!pace->ticksComing())
         return true;
+    // A window of its own may be closed while it waits.
     const QPointer<QWidget> alive(window);
     const auto turn = [pace, &alive] {
         pace->waitForTurn();
         return !alive.isNull();
     };
-    if (!yieldWhileBuilding(window))
+    // Each widget built asked to be polished in the next pass, which would run that work while
+    // waiting, ahead of the tick: it is done after the tick instead.
+    QCoreApplication::removePostedEvents(window, QEvent::PolishRequest);
+    const QList<QWidget *> widgets = window->findChildren<QWidget *>();
+    for (QWidget *widget : widgets)
+        QCoreApplication::removePostedEvents(widget, QEvent::PolishRequest);
+    if (!turn())
         return false;
     polishNow(window);
     // Its native window, which showing it would make, and with it its size.
@@ -334,10 +325,6 @@ bool prepareShowing(QWidget *window, PassBuilder *firstPaint)
             return false;
         readyBackingStore(window, band, bands);
     }
-    // What its widgets asked of their layouts meanwhile is asked now, not as it shows: a scroll
-    // area measures its content then in a slack of its own.
-    for (QWidget *widget : window->findChildren<QWidget *>())
-        QCoreApplication::sendPostedEvents(widget, QEvent::LayoutRequest);
     return turn();
 }
 

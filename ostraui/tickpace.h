@@ -95,11 +95,6 @@ QRect slackBand(const QRect &area, int band, int bands);
 // and a widget styled already does not style what was added to it since.
 void polishNow(QWidget *widget);
 
-// While ticks come, lets the tick that is due run before the rest of `window`'s building: what
-// it built so far asked to be styled in the next pass, which would run that work ahead of the
-// tick, and is styled with the rest instead. False when the window was closed meanwhile.
-bool yieldWhileBuilding(QWidget *window);
-
 class PassBuilder;
 
 // Readies a window just built for showing, while ticks come: the style sheet's work on all its

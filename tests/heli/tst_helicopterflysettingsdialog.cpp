@@ -6,11 +6,9 @@
 #include <QLabel>
 #include <QSlider>
 #include <QTest>
-#include <QTimer>
 
 #include "heli/helicopterflysettingsdialog.h"
 #include "helirender.h"
-#include "ostraui/tickpace.h"
 #include "support/testenvironment.h"
 
 using corvane::HelicopterFlySettingsDialog;
@@ -117,36 +115,12 @@ private slots:
     }
 
     // Under the dialog chrome, even when made as small as it goes, no row overlaps the next.
-    void neverSqueezed_data()
-    {
-        QTest::addColumn<bool>("ticking");
-        QTest::newRow("built at rest") << false;
-        // Built while the channel ticks come: a tick runs before it is styled and measured.
-        QTest::newRow("built while ticking") << true;
-    }
-
     void neverSqueezed()
     {
-        QFETCH(bool, ticking);
         QWidget parent;
         parent.resize(900, 700);
         parent.show();
-        ostra::TickPace *pace = ostra::TickPace::instance();
-        QTimer ticks;
-        int ticked = 0;
-        connect(&ticks, &QTimer::timeout, pace, [pace, &ticked] {
-            ++ticked;
-            pace->ticked();
-        });
-        if (ticking) {
-            ticks.start(7);
-            QTRY_VERIFY(ticked > 0);
-            ticked = 0;
-        }
         HelicopterFlySettingsDialog dialog(&parent);
-        QCOMPARE(ticked > 0, ticking);
-        ticks.stop();
-        QTest::qWait(40); // the ticks are over
         dialog.setConfig(HelicopterConfig());
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
