@@ -1,6 +1,7 @@
 #include "ostraui/dialogchrome.h"
 
 #include <QAbstractButton>
+#include <QBackingStore>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -259,7 +260,7 @@ protected:
     {
         // The next band waits until this one is on the window: bands marked in passes between
         // two repaints would be repainted together.
-        if (m_awaitedBand >= 0 && event->rect().intersects(bandRect(m_awaitedBand))) {
+        if (m_awaitedBand >= 0 && paintsOnWindow() && event->rect().intersects(bandRect(m_awaitedBand))) {
             m_awaitedBand = -1;
             settleTowards(m_level);
         }
@@ -305,6 +306,13 @@ private:
         for (double held : m_holders)
             level = std::max(level, held);
         return level;
+    }
+
+    // A grab of the window paints the overlay into a picture of its own, not onto the window.
+    bool paintsOnWindow() const
+    {
+        QBackingStore *store = backingStore();
+        return store && redirected(nullptr) == store->paintDevice();
     }
 
     int bands() const { return slackBands(size()); }
