@@ -241,8 +241,11 @@ bool WebSocketServer::isBehind(QWebSocket *client) const
 qint64 WebSocketServer::arrived(QWebSocket *client) const
 {
     const auto reading = m_reading.constFind(client);
-    if (reading == m_reading.cend() || !reading->socket)
+    if (reading == m_reading.cend())
         return -1;
+    // Everything one that has gone sent was taken from its socket before it went.
+    if (!reading->socket)
+        return reading->frames.readBytes();
     return reading->frames.readBytes() + reading->socket->bytesAvailable()
            + ReceiveQueue::waitingBytes(reading->socket->socketDescriptor());
 }
@@ -287,9 +290,20 @@ void WebSocketServer::letGo(QWebSocket *client)
     closeAndRelease(client, CloseCodeTooManyRequests, QStringLiteral("Too many requests waiting"), socket, LetGoReadMs);
     if (socket) {
         connect(socket, &QIODevice::readyRead, this, &WebSocketServer::scheduleReading);
-        connect(socket, &QAbstractSocket::disconnected, this, &WebSocketServer::scheduleReading);
+        connect(socket, &QAbstractSocket::disconnected, this, [this, client] {
+            keepUnread(client);
+            scheduleReading();
+        });
     }
     scheduleReading();
+}
+
+void WebSocketServer::keepUnread(QWebSocket *client)
+{
+    // A socket deletes itself once its connection has ended: what it holds is taken out first.
+    const auto reading = m_reading.find(client);
+    if (reading != m_reading.end() && reading->socket)
+        reading->frames.feed(reading->socket->readAll());
 }
 
 void WebSocketServer::updateReading(QWebSocket *client)
@@ -336,8 +350,6 @@ bool WebSocketServer::takeMessage(QWebSocket *client)
         return false;
     };
     const QPointer<QTcpSocket> socket = reading->socket;
-    if (!socket)
-        return finish();
     const bool lettingGo = reading->lettingGo;
     // A client behind on reading has no pongs piled up for it; one let go is sent nothing after
     // its close.
@@ -345,7 +357,7 @@ bool WebSocketServer::takeMessage(QWebSocket *client)
     switch (taken.kind) {
     case WsFrameReader::Kind::None:
         // One that has gone sends no more; one let go, once it has been cut.
-        if (!m_clients.contains(client) && (!lettingGo || socket->state() != QAbstractSocket::ConnectedState))
+        if (!socket || (!m_clients.contains(client) && (!lettingGo || socket->state() != QAbstractSocket::ConnectedState)))
             return finish();
         return false;
     case WsFrameReader::Kind::Text:
@@ -358,16 +370,17 @@ bool WebSocketServer::takeMessage(QWebSocket *client)
     case WsFrameReader::Kind::Close:
         // Nothing it sends after it counts. Answered, and the connection ends: its disconnect
         // forgets it. One let go was sent its close already.
-        if (lettingGo)
+        if (lettingGo && socket)
             socket->disconnectFromHost();
-        else
+        else if (!lettingGo)
             client->close();
         finish();
         break;
     case WsFrameReader::Kind::Fault:
         qInfo().noquote() << "WebSocketServer: client" << peerOf(client) << "closed:" << taken.reason;
         if (lettingGo) {
-            socket->abort();
+            if (socket)
+                socket->abort();
             return finish();
         }
         closeClient(client, taken.code, taken.reason);
@@ -738,6 +751,7 @@ void WebSocketServer::onClientDisconnected()
     if (!client)
         return;
     qInfo() << "WebSocketServer: client disconnected";
+    keepUnread(client);
     if (forgetClient(client))
         emit clientCountChanged(clientCount());
     leaveIfRead(client);

@@ -222,6 +222,7 @@ private:
     void letGo(QWebSocket *client);
     // Stops or resumes reading from the client by what its long messages still being read hold.
     void updateReading(QWebSocket *client);
+    void keepUnread(QWebSocket *client);
     // Queues a pass of takeMessages on the event loop, once.
     void scheduleReading();
     // Takes the frames the clients' sockets hold, round-robin, one of each client at a time, for

@@ -104,8 +104,9 @@ WsFrameReader::Taken WsFrameReader::next(QIODevice *socket, bool answerPings)
         // take more from the system once it had stopped, full.
         m_buffer.remove(0, m_at);
         m_at = 0;
-        // A socket closed under us (its connection reset) has nothing more, and says so in the log.
-        if (!socket->isReadable())
+        // A socket closed under us (its connection reset) has nothing more, and says so in the log;
+        // one that has gone left what it held with us.
+        if (!socket || !socket->isReadable())
             return {};
         const QByteArray read = socket->read(qint64(m_maxMessageBytes) + MaxHeaderBytes - m_buffer.size());
         m_read += read.size();
@@ -152,7 +153,7 @@ WsFrameReader::Taken WsFrameReader::next(QIODevice *socket, bool answerPings)
         pong.append(char(Fin | Pong));
         pong.append(char(payload.size()));
         // Pings taken after the connection was reset go unanswered.
-        if (answerPings && socket->isWritable())
+        if (answerPings && socket && socket->isWritable())
             socket->write(pong + payload);
         return taken(Kind::Ping);
     }

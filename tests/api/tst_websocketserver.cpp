@@ -535,6 +535,9 @@ private slots:
             << QList<QByteArray>{request, "\xc1{}"} << 1 << QList<QByteArray>{"\x88\x03\xeaReserved bits set"};
         QTest::newRow("requests, then the end of the connection")
             << QList<QByteArray>{request, request, request, QByteArray()} << 3 << QList<QByteArray>{};
+        // More than one reading pass takes: the connection's socket has gone meanwhile.
+        QTest::newRow("many requests, then the end of the connection")
+            << (QList<QByteArray>(1000, request) << QByteArray()) << 1000 << QList<QByteArray>{};
         QTest::newRow("requests in the handshake's write")
             << QList<QByteArray>{"handshake", request, "\x89hi", request} << 2 << QList<QByteArray>{"\x8ahi"};
     }
