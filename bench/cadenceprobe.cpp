@@ -22,7 +22,8 @@
 // an idle span of the same length (--span MS, default 500; the window at --size; --only TEXT: those whose
 // name contains it); it prints per dialog the largest gap
 // and the frames counted against those due, idle, after the opening click and after the closing one;
-// --blocks adds, for each gap over 12 ms, the event deliveries that held the GUI thread in it.
+// --blocks adds, for each gap over 12 ms in an idle span, an opening or a closing, the event
+// deliveries that held the GUI thread in it.
 // --dashboard measures once more with the driving dashboard shown full screen on the same
 // controller, repainting every 16 ms as the pedals move. Run the window options on a display,
 // e.g. under tests/support/xvfbrun.sh. --port sends the frames to an outside device (for
@@ -864,6 +865,7 @@ int main(int argc, char *argv[])
         if (parser.isSet(blocksOption)) {
             for (const benchdialogs::StepTimes &step : *steps) {
                 std::printf("%s\n", step.label);
+                benchdialogs::printBlocks("idle", app.blocks(), stamps, step.idle, spanMs, 12.0);
                 benchdialogs::printBlocks("open", app.blocks(), stamps, step.opened, spanMs, 12.0);
                 benchdialogs::printBlocks("close", app.blocks(), stamps, step.closed, spanMs, 12.0);
             }

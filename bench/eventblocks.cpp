@@ -89,7 +89,8 @@ void printBlocks(const char *label, const std::vector<BlockWatchApplication::Blo
         const double gap = msBetween(*it, gapEnd);
         if (gap <= limitMs)
             continue;
-        std::printf("  %s: gap %.1f ms at +%.0f ms\n", label, gap, msBetween(from, *it));
+        std::printf("  %s: gap %.1f ms at +%.0f ms (mono %.6f)\n", label, gap, msBetween(from, *it),
+                    std::chrono::duration<double>(it->time_since_epoch()).count());
         std::vector<const BlockWatchApplication::Block *> within;
         for (const auto &b : blocks) {
             if (b.start < gapEnd && b.start + std::chrono::microseconds(long(b.ms * 1000)) > *it)

@@ -3,7 +3,10 @@
 // cadenceprobe --blocks: which event deliveries held the GUI thread when a frame was late. The
 // application notes each delivery of 2 ms or more (a delivery that runs an event loop of its own,
 // such as a modal dialog's, counts only the stretches before that loop began waiting and after
-// it last woke), and for every gap over the limit the notes that fall in it are printed.
+// it last woke), and for every gap over the limit the notes that fall in it are printed. Each gap
+// also gives its start on the monotonic clock, to find it in a system trace of the same run
+// (perf record -k CLOCK_MONOTONIC): a gap with no note in it was spent outside event deliveries,
+// waiting on the X server for one.
 
 #include <QApplication>
 

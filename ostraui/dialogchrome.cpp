@@ -213,6 +213,19 @@ Qt::WindowFlags chromeFlags(Qt::WindowFlags flags)
            | Qt::FramelessWindowHint | Qt::Dialog;
 }
 
+void requestCardWindow(QDialog *dialog)
+{
+    if (dialog->testAttribute(Qt::WA_WState_Created))
+        dialog->setWindowFlags(chromeFlags(dialog->windowFlags()));
+    else
+        dialog->overrideWindowFlags(chromeFlags(dialog->windowFlags()));
+    // The card paints all of the window. A window with an alpha channel that no compositing
+    // manager blends is blended by the X server itself: it then fills and blends the whole
+    // window each time the dialog shows, and the program waits for that as the window maps.
+    dialog->setAttribute(Qt::WA_NoSystemBackground);
+    dialog->setAttribute(Qt::WA_TranslucentBackground, Compositing::instance()->active());
+}
+
 // Dims a window while dressed dialogs over it are visible. Each window keeps one, which paints
 // nothing once no dialog holds it: taking it away would repaint the whole window at once.
 // A new level reaches the window one band per tick's slack (per pass while nothing transmits),
@@ -496,7 +509,10 @@ private:
 
     void applyCompositing(bool active)
     {
-        m_flat = !active;
+        // A native window made without an alpha channel keeps the flat card.
+        if (!m_dialog->testAttribute(Qt::WA_WState_Created))
+            m_dialog->setAttribute(Qt::WA_TranslucentBackground, active);
+        m_flat = !active || !m_dialog->testAttribute(Qt::WA_TranslucentBackground);
         m_outer->setContentsMargins(m_flat ? QMargins() : kShadowRoom);
         m_dialog->update();
     }
@@ -725,11 +741,7 @@ void applyDialogChrome(QDialog *dialog, const QString &subtitle)
     // Setting the flags reparents the dialog onto its parent again, and a reparent polishes the
     // whole built tree once more under the application's style sheet: before the window exists
     // the flags are only recorded, as they would be.
-    if (dialog->testAttribute(Qt::WA_WState_Created))
-        dialog->setWindowFlags(chromeFlags(dialog->windowFlags()));
-    else
-        dialog->overrideWindowFlags(chromeFlags(dialog->windowFlags()));
-    dialog->setAttribute(Qt::WA_TranslucentBackground);
+    requestCardWindow(dialog);
     setStyleState(dialog, "ostraChrome", true);
 
     // In the card's scroll area while still empty: the dialog's widgets then move once, not twice,

@@ -25,6 +25,10 @@ QWidget *dialogContent(QDialog *dialog);
 // The window flags of a dressed dialog, from its own.
 Qt::WindowFlags chromeFlags(Qt::WindowFlags flags);
 
+// Asks for a dressed dialog's window: frameless, and with an alpha channel for the card's shadow
+// only where the desktop blends windows. Call it before the native window is made.
+void requestCardWindow(QDialog *dialog);
+
 // The icon of the dialogs' round close button.
 QIcon closeIcon();
 

@@ -31,16 +31,13 @@ bool SystemBoxes::eventFilter(QObject *watched, QEvent *event)
         || box->property("ostraDialog").toBool())
         return QObject::eventFilter(watched, event);
     if (type == QEvent::ChildAdded) {
-        // The frameless translucent window must be asked for before the native one exists,
-        // that is while the box is still being built.
-        if (!box->testAttribute(Qt::WA_WState_Created) && !box->testAttribute(Qt::WA_TranslucentBackground)) {
-            // Only the flags themselves: the box is in the middle of adding a child.
-            box->overrideWindowFlags(chromeFlags(box->windowFlags()));
-            box->setAttribute(Qt::WA_TranslucentBackground);
-        }
+        // The card's window must be asked for before the native one exists, that is while the
+        // box is still being built.
+        if (!box->testAttribute(Qt::WA_WState_Created) && !(box->windowFlags() & Qt::FramelessWindowHint))
+            requestCardWindow(box);
         return QObject::eventFilter(watched, event);
     }
-    if (!box->testAttribute(Qt::WA_TranslucentBackground))
+    if (!(box->windowFlags() & Qt::FramelessWindowHint))
         return QObject::eventFilter(watched, event);
     applyDialogChrome(box);
     if (QWidget *content = box->findChild<QWidget *>(QStringLiteral("ostraDialogContent"))) {
