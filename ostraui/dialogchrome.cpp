@@ -375,6 +375,8 @@ void prepareDialogChrome(QWidget *window)
     QPainter p(&scratch);
     p.setRenderHint(QPainter::Antialiasing);
     paintCardShadow(&p, QRectF(scratch.rect()).marginsRemoved(QMarginsF(kShadowRoom)));
+    // Whether windows are blended is asked of the X server, and waited for, the first time.
+    Compositing::instance();
     // The dim coming over the window repaints all of it: once now, not as the first dialog opens.
     if (window)
         DimOverlay::of(window);

@@ -12,9 +12,10 @@ namespace ostra {
 // Call it last, after the dialog's layout, title and size constraints; a second call does nothing.
 void applyDialogChrome(QDialog *dialog, const QString &subtitle = QString());
 
-// Makes ahead what the first dressed dialog would make as it paints (its card's shadow) and, for
-// `window`, as it shows (the dim over it): call once the theme is set and the window built,
-// before anything runs that a dialog opening may hold up.
+// Makes ahead what the first dressed dialog would make as it is built (the desktop's answer on
+// blending windows), as it paints (its card's shadow) and, for `window`, as it shows (the dim over
+// it): call once the theme is set and the window built, before anything runs that a dialog
+// opening may hold up.
 void prepareDialogChrome(QWidget *window = nullptr);
 
 // The widget a dialog may build its content in, already in the card's scroll area: a layout set
