@@ -463,4 +463,10 @@ void AttitudeIndicatorWidget::keyPressEvent(QKeyEvent *event)
     QWidget::keyPressEvent(event);
 }
 
+// The window shows no focus of its own: the base class would repaint all of it, a whole screen at
+// once, as the window takes or loses the keyboard (right after its first picture, as it opens).
+void AttitudeIndicatorWidget::focusInEvent(QFocusEvent *) {}
+
+void AttitudeIndicatorWidget::focusOutEvent(QFocusEvent *) {}
+
 } // namespace corvane

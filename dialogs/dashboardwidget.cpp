@@ -622,4 +622,10 @@ void DashboardWidget::keyPressEvent(QKeyEvent *event)
     QWidget::keyPressEvent(event);
 }
 
+// The window shows no focus of its own: the base class would repaint all of it, a whole screen at
+// once, as the window takes or loses the keyboard (right after its first picture, as it opens).
+void DashboardWidget::focusInEvent(QFocusEvent *) {}
+
+void DashboardWidget::focusOutEvent(QFocusEvent *) {}
+
 } // namespace corvane

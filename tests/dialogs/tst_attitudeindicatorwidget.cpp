@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QCheckBox>
+#include <QPaintEvent>
 #include <QTest>
 
 #include "dialogrender.h"
@@ -23,6 +24,17 @@ QString oneDecimal(float v)
 {
     return QString::number(v, 'f', 1);
 }
+
+struct PaintWatch : QObject
+{
+    QRegion painted;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            painted += static_cast<QPaintEvent *>(event)->region();
+        return false;
+    }
+};
 
 } // namespace
 
@@ -104,6 +116,23 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&widget));
         QTest::keyClick(&widget, Qt::Key_Escape);
         QVERIFY(!widget.isVisible());
+    }
+
+    // The window shows no focus of its own, and it is a whole screen to repaint.
+    void keyboardFocusLeavesTheHorizon()
+    {
+        AttitudeIndicatorWidget widget(nullptr);
+        widget.resize(1280, 720);
+        widget.show();
+        QVERIFY(QTest::qWaitForWindowActive(&widget));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+        PaintWatch watch;
+        widget.installEventFilter(&watch);
+        widget.clearFocus();
+        widget.setFocus();
+        QVERIFY(widget.hasFocus());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+        QVERIFY(!watch.painted.contains(widget.rect().center()));
     }
 
     // The curtain comes when the telemetry stops and goes with the next attitude, even one
