@@ -2,7 +2,6 @@
 
 #include <QEvent>
 #include <QHBoxLayout>
-#include <QIcon>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -20,6 +19,7 @@
 #include "motion/motionsystemcontroller.h"
 #include "motion/pages/motionsystemwidget.h"
 #include "ostraui/ambientbackground.h"
+#include "ostraui/brandlogo.h"
 #include "ostraui/devicerow.h"
 #include "ostraui/dialogchrome.h"
 #include "ostraui/framelessresizer.h"
@@ -85,7 +85,7 @@ MainWindow::MainWindow(QWidget *parent)
     m_controller = new corvane::CorvaneController(this);
     m_server = new corvane::WebSocketServer(m_controller, this);
     setWindowTitle(QLatin1String(AppDisplayName));
-    setWindowIcon(QIcon(QStringLiteral(":/images/qorvant-logo.png")));
+    setWindowIcon(ostra::brandWindowIcon());
 
     buildShell();
     buildPages();

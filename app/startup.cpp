@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QEventLoop>
-#include <QIcon>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPointer>
@@ -18,6 +17,7 @@
 #include "app/endsignals.h"
 #include "app/instancelock.h"
 #include "bridge/logrouter.h"
+#include "ostraui/brandlogo.h"
 #include "ostraui/theme.h"
 #include "platform/storage/filewriter.h"
 #include "profiles/profilemanager.h"
@@ -65,7 +65,7 @@ void setApplicationIdentity(QApplication &app)
 {
     QCoreApplication::setOrganizationName(QStringLiteral("Qorvant"));
     QCoreApplication::setApplicationName(QLatin1String(AppDisplayName));
-    app.setWindowIcon(QIcon(QStringLiteral(":/images/qorvant-logo.png")));
+    app.setWindowIcon(ostra::brandWindowIcon());
 }
 
 QString settingsFolder()

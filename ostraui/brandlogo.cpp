@@ -9,6 +9,13 @@
 
 namespace ostra {
 
+namespace {
+
+// Wider than the icons window managers show, which are square.
+constexpr int WindowIconWidth = 128;
+
+} // namespace
+
 QPixmap brandLogoPixmap(int width, bool markOnly)
 {
     QImage image(QStringLiteral(":/images/qorvant-logo.png"));
@@ -44,6 +51,12 @@ QPixmap brandLogoPixmap(int width, bool markOnly)
         image.scaledToWidth(int(std::lround(width * ratio)), Qt::SmoothTransformation));
     pixmap.setDevicePixelRatio(ratio);
     return pixmap;
+}
+
+QIcon brandWindowIcon()
+{
+    const QPixmap logo(QStringLiteral(":/images/qorvant-logo.png"));
+    return QIcon(logo.width() > WindowIconWidth ? logo.scaledToWidth(WindowIconWidth, Qt::SmoothTransformation) : logo);
 }
 
 } // namespace ostra

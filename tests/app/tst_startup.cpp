@@ -110,6 +110,8 @@ private slots:
         QCOMPARE(QCoreApplication::organizationName(), QStringLiteral("Qorvant"));
         QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Qorvant OSTRA"));
         QVERIFY(!QApplication::windowIcon().isNull());
+        // Each window made hands its icon to the window system: small, not the logo's 560 px.
+        QCOMPARE(QApplication::windowIcon().availableSizes(), QList<QSize>{QSize(128, 33)});
         QVERIFY(corvane::SettingsFile().fileName().contains(QStringLiteral("Qorvant OSTRA")));
         QCOMPARE(settingsFolder(), QFileInfo(corvane::SettingsFile().fileName()).absolutePath());
     }
