@@ -38,7 +38,7 @@ void PassBuilder::startAfterFirstPaint(QWidget *window)
 
 bool PassBuilder::eventFilter(QObject *watched, QEvent *event)
 {
-    if (m_awaitingPaint && event->type() == QEvent::Paint) {
+    if (m_awaitingPaint && event->type() == QEvent::Paint && static_cast<QWidget *>(watched)->isVisible()) {
         m_awaitingPaint = false;
         watched->removeEventFilter(this);
         start();

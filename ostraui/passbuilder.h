@@ -24,8 +24,10 @@ public:
     int add(std::function<void()> build);
     // From the next slack on, one waiting part in each.
     void start();
-    // start() once `window` has painted for the first time: a part started with the window
-    // would share the pass of its first paint, the longest of an opening.
+    // start() once `window` has painted on screen for the first time: a part started with the
+    // window would share the pass of its first paint, the longest of an opening. A picture taken
+    // of the window while it is hidden does not count: parts built before it shows would be laid
+    // out again, all at once, as it shows.
     void startAfterFirstPaint(QWidget *window);
     // Builds `part` now unless it is built already. False when it is not a part of this builder.
     bool ensure(int part);

@@ -252,6 +252,22 @@ private slots:
         QCOMPARE(order, expected);
     }
 
+    // A picture taken of a window not shown yet is not its first paint: the parts wait for it to show.
+    void passBuilderStartsOnceShown()
+    {
+        QWidget window;
+        window.resize(200, 100);
+        bool built = false;
+        auto *builder = new ostra::PassBuilder(&window);
+        builder->add([&built] { built = true; });
+        builder->startAfterFirstPaint(&window);
+        window.grab(QRect(0, 0, 1, 1));
+        QCoreApplication::sendPostedEvents(ostra::TickPace::instance());
+        QVERIFY(!built);
+        window.show();
+        QTRY_VERIFY(built);
+    }
+
     // Steps: 't' a tick and the pass after it, 'p' a pass, 'w' a wait longer than ticks take to
     // come. After each step, the jobs that have run.
     void tickPaceOneJobPerSlack_data()
