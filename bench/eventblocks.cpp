@@ -3,6 +3,7 @@
 #include <QAbstractEventDispatcher>
 #include <QMetaEnum>
 #include <QPointer>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -73,6 +74,11 @@ void BlockWatchApplication::note(Clock::time_point from, Clock::time_point to, c
     what += ' ' + QByteArray(meta->className());
     if (receiver && !receiver->objectName().isEmpty())
         what += " \"" + receiver->objectName().toUtf8() + '"';
+    // A timer is known by what owns it and how often it runs.
+    if (receiver && receiver->parent())
+        what += QByteArray(" of ") + receiver->parent()->metaObject()->className();
+    if (auto *timer = qobject_cast<const QTimer *>(receiver))
+        what += " every " + QByteArray::number(timer->interval()) + " ms";
     m_blocks.push_back({from, ms, int(m_open.size()), what});
 }
 

@@ -215,8 +215,11 @@ void TransmissionView::buildUi(Tab shown)
         m_receiverPanel->finishBuilding();
         keepFooterLastInTabOrder();
     });
+    // The list is filled as it is built: filled by the refresh after the dialog shows, it would be
+    // laid out again in its first paint and painted a second time.
     const int sensorsPart = m_pages->add([this, telemetryPage] {
         addTelemetryCard(buildSensorsCard(telemetryPage));
+        refreshSensorList();
         updateDiscoverButton();
     });
     const int consolePart = m_pages->add([this, telemetryPage] { addTelemetryCard(buildConsoleCard(telemetryPage)); });

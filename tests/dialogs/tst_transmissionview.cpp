@@ -1187,6 +1187,7 @@ private slots:
         QTest::newRow("console lines and frames") << int(TransmissionView::RfSettingsTab) << "console";
         QTest::newRow("discovery progress") << int(TransmissionView::TelemetryTab) << "progress";
         QTest::newRow("a walk that read nothing") << int(TransmissionView::TelemetryTab) << "manual";
+        QTest::newRow("sensors, before any refresh") << int(TransmissionView::ReceiverTab) << "sensors";
     }
 
     void valuesBeforePageBuilt()
@@ -1205,15 +1206,22 @@ private slots:
             view.onTransmitterTextLine("HELLO");
             view.onCrsfFrameReceived(0x07, bytes("0102"));
             QMetaObject::invokeMethod(&view, "refreshCounters", Qt::DirectConnection);
+        } else if (news == "sensors") {
+            setSensors(rig, {"RQly", "GSpd"}, {});
         } else if (news == "progress") {
             view.onDiscoveryStarted();
             view.onDiscoveryProgress(3, 8);
         } else {
             view.onManagerError("Nothing read");
         }
-        QVERIFY(!view.isPageBuilt(news == "link" || news == "console" ? TransmissionView::TelemetryTab
-                                                                        : TransmissionView::RfSettingsTab));
+        const bool telemetryNews = news == "link" || news == "console" || news == "sensors";
+        QVERIFY(!view.isPageBuilt(telemetryNews ? TransmissionView::TelemetryTab : TransmissionView::RfSettingsTab));
         view.finishBuilding();
+        if (news == "sensors") {
+            auto *sensors = view.findChild<QTabWidget *>()->widget(0)->findChild<QTreeWidget *>();
+            QCOMPARE(sensors->topLevelItemCount(), 2);
+            return;
+        }
         QMetaObject::invokeMethod(&view, "refreshCounters", Qt::DirectConnection);
         // Shown as far as the view decides (the tab holding it is another), or only there.
         const auto labelled = [&](const QString &text, bool shownToo = true) {
