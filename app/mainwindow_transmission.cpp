@@ -28,6 +28,8 @@ void paceRepaintsWhileTransmitting(QWidget *window, corvane::CorvaneController *
     auto *pacer = new ostra::PaintPacer(window, LivePaintMs);
     pacer->setActive(controller->isRunning());
     QObject::connect(controller, &corvane::CorvaneController::runningChanged, pacer, &ostra::PaintPacer::setActive);
+    QObject::connect(controller, &corvane::CorvaneController::runningChanged, pace, &ostra::TickPace::setStreaming,
+                     Qt::UniqueConnection);
 }
 
 // Launchers of the transmission view: built on the stack, run modally, gone when they return.

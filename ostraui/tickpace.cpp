@@ -56,8 +56,17 @@ void TickPace::ticked()
 {
     m_sinceTick.start();
     m_slackPending = true;
+    m_paintedSinceTick = false;
     // After the tick has returned: it may have more to do than send its frame.
     QMetaObject::invokeMethod(this, &TickPace::afterSlack, Qt::QueuedConnection);
+}
+
+void TickPace::setStreaming(bool streaming)
+{
+    if (streaming)
+        return;
+    m_sinceTick.invalidate();
+    schedule();
 }
 
 bool TickPace::isTicking() const
@@ -76,9 +85,10 @@ void TickPace::afterSlack()
     m_afterJob = false;
     m_slackPending = false;
     emit slack();
-    // A waiter, or what was let through as this slack began, takes it itself.
+    // A waiter, or what was let through as this slack began, takes it itself; a repaint held
+    // from the last interval takes it before any job.
     const bool taken = std::exchange(m_slackTaken, false);
-    if (!m_waiting && !taken)
+    if (!releaseRepaints() && !m_waiting && !taken)
         runOne();
     schedule();
 }
@@ -91,14 +101,15 @@ void TickPace::afterTick(QObject *context, std::function<void()> job)
 
 void TickPace::schedule()
 {
-    if (m_jobs.empty())
-        return;
     if (isTicking()) {
-        // The next tick runs the next job; should ticks stop, passes take over.
-        m_stale->start();
+        // The next tick runs the next job and asks for the repaints held; should ticks stop,
+        // passes take over.
+        if (!m_jobs.empty() || !m_heldRepaints.isEmpty())
+            m_stale->start();
         return;
     }
-    if (m_passQueued)
+    releaseRepaints();
+    if (m_jobs.empty() || m_passQueued)
         return;
     m_passQueued = true;
     QTimer::singleShot(0, this, [this] {
@@ -127,10 +138,10 @@ bool TickPace::tickDue() const
     return ticksComing() && m_sinceTick.nsecsElapsed() >= FreshNs;
 }
 
-bool TickPace::waitForTick()
+bool TickPace::waitForTick(bool evenAfterFresh)
 {
     // Never a wait inside a wait: what comes meanwhile is delivered at once.
-    if (m_waiting || m_inTurn || !tickDue())
+    if (m_waiting || m_inTurn || !(evenAfterFresh ? ticksComing() : tickDue()))
         return false;
     QEventLoop loop;
     connect(this, &TickPace::slack, &loop, &QEventLoop::quit);
@@ -158,6 +169,27 @@ void TickPace::polishSome()
     }
     if (!m_unpolished.isEmpty())
         afterTick(this, [this] { polishSome(); });
+}
+
+// The widget kit asks for a window's repaint with one UpdateRequest and asks for no other until
+// that one is served: holding it holds every repaint of the window.
+void TickPace::holdRepaint(QWidget *window)
+{
+    if (!m_heldRepaints.contains(window))
+        m_heldRepaints.append(window);
+    schedule();
+}
+
+bool TickPace::releaseRepaints()
+{
+    if (m_heldRepaints.isEmpty())
+        return false;
+    // Posted, not sent: the first delivered paints, the others are held again for a slack each.
+    for (const QPointer<QWidget> &window : std::exchange(m_heldRepaints, {})) {
+        if (window)
+            QCoreApplication::postEvent(window, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
+    }
+    return true;
 }
 
 void TickPace::waitForTurn()
@@ -194,13 +226,24 @@ bool TickPace::eventFilter(QObject *watched, QEvent *event)
     case QEvent::Expose:
         if (event->spontaneous() && !m_waiting && !m_inTurn) {
             const QPointer<QObject> target(watched);
-            // Let through at once, it takes the slack that is only beginning.
-            if (!waitForTick() && m_slackPending)
+            // Let through at once, it takes the slack that is only beginning; a first picture
+            // does not share a slack with another paint.
+            const bool afterPaint = event->type() == QEvent::Expose && m_paintedSinceTick;
+            if (!waitForTick(afterPaint) && m_slackPending)
                 m_slackTaken = true;
             // Closed meanwhile: there is nothing left to deliver it to.
             if (!target)
                 return true;
         }
+        break;
+    case QEvent::UpdateRequest:
+        if (m_paintedSinceTick && watched->isWidgetType() && isTicking()) {
+            holdRepaint(static_cast<QWidget *>(watched));
+            return true;
+        }
+        break;
+    case QEvent::Paint:
+        m_paintedSinceTick = isTicking();
         break;
     default:
         break;

@@ -29,6 +29,9 @@ public:
 
     // Called at each tick, from inside it.
     void ticked();
+    // Called as the stream starts and stops: once it has stopped, what waits for a tick runs
+    // without one.
+    void setStreaming(bool streaming);
     bool isTicking() const;
     // A tick ran lately, if late: the stream runs, and what costs more than a slack is split.
     bool ticksComing() const;
@@ -45,7 +48,8 @@ public:
 
     // Installed on the application: a press of a mouse button or a key, and a window's exposure
     // (its first picture), reach their window right after a tick. The widgets a job built ask to
-    // be polished in the same pass; that waits for a slack of its own.
+    // be polished in the same pass; that waits for a slack of its own. One window paints per
+    // slack: a repaint asked for after another paint since the tick waits for the next slack.
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 signals:
@@ -58,13 +62,16 @@ private:
     // A tick has run lately, but not just now.
     bool tickDue() const;
     // Returns once a tick has just run, user input held back meanwhile; at once (false) when none
-    // has run lately or one has just run.
-    bool waitForTick();
+    // has run lately or, unless `evenAfterFresh`, one has just run.
+    bool waitForTick(bool evenAfterFresh = false);
     void afterSlack();
     void schedule();
     void runOne();
     void deferPolish(QWidget *widget);
     void polishSome();
+    void holdRepaint(QWidget *window);
+    // Asks again for the repaints held; false when none was.
+    bool releaseRepaints();
 
     struct Job
     {
@@ -74,6 +81,7 @@ private:
 
     std::deque<Job> m_jobs;
     QList<QPointer<QWidget>> m_unpolished;
+    QList<QPointer<QWidget>> m_heldRepaints;
     QElapsedTimer m_sinceTick;
     QTimer *m_stale;
     bool m_passQueued = false;
@@ -82,6 +90,7 @@ private:
     bool m_afterJob = false;
     bool m_slackPending = false;
     bool m_slackTaken = false;
+    bool m_paintedSinceTick = false;
 };
 
 // A repaint of a large area while ticks come is split into bands, top to bottom, one per slack:

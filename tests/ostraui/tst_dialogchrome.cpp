@@ -336,6 +336,40 @@ private slots:
         QVERIFY(built->testAttribute(Qt::WA_WState_Polished));
     }
 
+    // While ticks come, one window paints per slack: a repaint asked for after another paint
+    // waits for the next tick, or, should ticks stop, paints all the same.
+    void tickPaceOnePaintPerSlack()
+    {
+        ostra::TickPace *pace = ostra::TickPace::instance();
+        QTest::qWait(40); // the ticks of an earlier test are over
+        QWidget first;
+        QWidget second;
+        for (QWidget *window : {&first, &second}) {
+            window->show();
+            QVERIFY(QTest::qWaitForWindowExposed(window));
+        }
+        int paints = 0;
+        EventCounter firstPaints(&first, QEvent::Paint, &paints);
+        EventCounter secondPaints(&second, QEvent::Paint, &paints);
+        qApp->installEventFilter(pace);
+        QList<int> after;
+        for (const bool tick : {true, true, false}) {
+            if (tick)
+                pace->ticked();
+            if (after.size() != 1) {
+                first.update();
+                second.update();
+            }
+            // A repaint asked for again in the slack is delivered in the pass after.
+            QCoreApplication::processEvents();
+            QCoreApplication::processEvents();
+            after.append(paints);
+        }
+        QTRY_COMPARE(paints, 4);
+        qApp->removeEventFilter(pace);
+        QCOMPARE(after, (QList<int>{1, 2, 2}));
+    }
+
     // While ticks come, a press reaches its widget after the next tick, not between two.
     void tickPaceHoldsPressesForTheTick()
     {
