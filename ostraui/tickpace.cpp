@@ -85,10 +85,12 @@ void TickPace::afterSlack()
     m_afterJob = false;
     m_slackPending = false;
     emit slack();
-    // A waiter, or what was let through as this slack began, takes it itself; a repaint held
-    // from the last interval takes it before any job.
+    // A waiter, or what was let through as this slack began, takes it itself. Repaints held from
+    // the last interval and the jobs take turns: windows that repaint all the time starve no job.
     const bool taken = std::exchange(m_slackTaken, false);
-    if (!releaseRepaints() && !m_waiting && !taken)
+    const bool jobsWaited = m_repaintsWentLast && !m_jobs.empty();
+    m_repaintsWentLast = !jobsWaited && releaseRepaints();
+    if (!m_repaintsWentLast && !m_waiting && !taken)
         runOne();
     schedule();
 }

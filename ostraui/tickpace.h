@@ -91,6 +91,7 @@ private:
     bool m_slackPending = false;
     bool m_slackTaken = false;
     bool m_paintedSinceTick = false;
+    bool m_repaintsWentLast = false;
 };
 
 // A repaint of a large area while ticks come is split into bands, top to bottom, one per slack:
