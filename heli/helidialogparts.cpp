@@ -11,6 +11,7 @@
 #include "bridge/helicopterinput.h"
 #include "ostraui/dialogchrome.h"
 #include "ostraui/theme.h"
+#include "ostraui/tickpace.h"
 
 namespace corvane {
 
@@ -32,6 +33,9 @@ QString heliValueStyle()
 
 void finishHeliDialog(QDialog *dialog)
 {
+    // Measuring the content styles every control: that takes a slack of its own, apart from the
+    // building that the click did, so the channel tick runs between the two.
+    ostra::TickPace::instance()->waitForTurn();
     const QSize wanted = dialog->minimumSize();
     ostra::applyDialogChrome(dialog);
     // The dialog's own minimum moves to its content, and the dialog never shrinks below the

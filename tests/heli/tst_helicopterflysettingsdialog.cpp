@@ -4,11 +4,14 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QTest>
+#include <QTimer>
 
 #include "heli/helicopterflysettingsdialog.h"
 #include "helirender.h"
+#include "ostraui/tickpace.h"
 #include "support/testenvironment.h"
 
 using corvane::HelicopterFlySettingsDialog;
@@ -136,6 +139,29 @@ private slots:
         }
         for (QGroupBox *box : dialog.findChildren<QGroupBox *>())
             QVERIFY2(box->height() >= box->minimumSizeHint().height(), qPrintable(box->title()));
+    }
+
+    // While the channel tick runs, a tick comes between building the dialog and measuring it; the
+    // dialog comes out as large as without ticks.
+    void builtWithATickBetween()
+    {
+        ostra::TickPace *pace = ostra::TickPace::instance();
+        QTimer ticks;
+        ticks.setInterval(7);
+        connect(&ticks, &QTimer::timeout, pace, &ostra::TickPace::ticked);
+        QList<QSize> sizes;
+        for (const bool ticking : {false, true}) {
+            if (ticking) {
+                ticks.start();
+                QTRY_VERIFY(pace->isTicking());
+            }
+            QSignalSpy slacks(pace, &ostra::TickPace::slack);
+            HelicopterFlySettingsDialog dialog;
+            QCOMPARE(slacks.count() > 0, ticking);
+            sizes.append(dialog.minimumSize());
+        }
+        ticks.stop();
+        QCOMPARE(sizes.at(1), sizes.at(0));
     }
 
     // The sliders of every group, the ramp duration's too, start at one x.
