@@ -393,15 +393,18 @@ private slots:
         QTest::mouseRelease(&button, Qt::LeftButton);
         QCOMPARE(ticksAtPress, 2);
 
-        // A press as a slack begins goes at once and takes that slack: a job waits for the next.
+        // A press as a slack begins goes at once and takes that slack: a job waits for a later
+        // one (the next, or the one after when the pressed button's repaint is held for its turn).
         bool ran = false;
         pace->afterTick(&button, [&ran] { ran = true; });
         pace->ticked();
         QTest::mouseClick(&button, Qt::LeftButton);
         QCoreApplication::sendPostedEvents(pace);
         const bool ranWithPress = ran;
-        pace->ticked();
-        QCoreApplication::sendPostedEvents(pace);
+        for (int slack = 0; slack < 2 && !ran; ++slack) {
+            pace->ticked();
+            QCoreApplication::sendPostedEvents(pace);
+        }
         qApp->removeEventFilter(pace);
         QVERIFY(!ranWithPress);
         QVERIFY(ran);
