@@ -20,10 +20,10 @@
 // --dialogs transmits from the main window (as --mainwindow) and opens and closes, one after
 // the other, every dialog and page a user reaches from the car and helicopter pages, each beside
 // an idle span of the same length (--span MS, default 500; the window at --size; --only TEXT: those whose
-// name contains it); it prints per dialog the largest gap
+// name contains it); it prints per dialog the largest gap, the largest between the tick's writes
 // and the frames counted against those due, idle, after the opening click and after the closing one;
-// --blocks adds, for each gap over 12 ms in an idle span, an opening or a closing, the event
-// deliveries that held the GUI thread in it.
+// --blocks adds, for each gap over 12 ms in an idle span, an opening or a closing, the largest
+// interval between the writes around it and the event deliveries that held the GUI thread in it.
 // --dashboard measures once more with the driving dashboard shown full screen on the same
 // controller, repainting every 16 ms as the pedals move. Run the window options on a display,
 // e.g. under tests/support/xvfbrun.sh. --port sends the frames to an outside device (for
@@ -845,6 +845,10 @@ int main(int argc, char *argv[])
     }
     if (dialogs) {
         std::vector<Clock::time_point> stamps;
+        // When the tick handed each frame to the line, to tell a late tick from a late delivery.
+        std::vector<Clock::time_point> sent;
+        sent.reserve(1 << 17);
+        QObject::connect(&controller, &corvane::CorvaneController::frameSent, &app, [&sent] { sent.push_back(Clock::now()); });
         std::vector<benchdialogs::StepTimes> *steps = nullptr;
         {
             FrameClock clock(master, channelFrame);
@@ -861,13 +865,13 @@ int main(int argc, char *argv[])
         const QSize size = window->size();
         std::printf("main window %dx%d on %s, %s theme; bad CRC: %zu\n", size.width(), size.height(),
                     qPrintable(QGuiApplication::platformName()), ostra::isDarkTheme() ? "dark" : "light", badFrames);
-        const bool within = benchdialogs::printSteps(*steps, stamps, spanMs, 12.0);
+        const bool within = benchdialogs::printSteps(*steps, stamps, sent, spanMs, 12.0);
         if (parser.isSet(blocksOption)) {
             for (const benchdialogs::StepTimes &step : *steps) {
                 std::printf("%s\n", step.label);
-                benchdialogs::printBlocks("idle", app.blocks(), stamps, step.idle, spanMs, 12.0);
-                benchdialogs::printBlocks("open", app.blocks(), stamps, step.opened, spanMs, 12.0);
-                benchdialogs::printBlocks("close", app.blocks(), stamps, step.closed, spanMs, 12.0);
+                benchdialogs::printBlocks("idle", app.blocks(), stamps, sent, step.idle, spanMs, 12.0);
+                benchdialogs::printBlocks("open", app.blocks(), stamps, sent, step.opened, spanMs, 12.0);
+                benchdialogs::printBlocks("close", app.blocks(), stamps, sent, step.closed, spanMs, 12.0);
             }
         }
         return badFrames == 0 && within ? 0 : 1;

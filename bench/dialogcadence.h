@@ -30,9 +30,11 @@ struct StepTimes
 std::vector<StepTimes> *scheduleSteps(MainWindow *window, int spanMs, const QString &only);
 
 // One line per step: the largest gap and the frames counted against those due in its idle span,
-// after its opening and after its closing. False when any span had a gap over `limitMs`.
-bool printSteps(const std::vector<StepTimes> &steps, const std::vector<Clock::time_point> &stamps, int spanMs,
-                double limitMs);
+// after its opening and after its closing, and beside each gap the largest between the sends on
+// the GUI thread (`sent`): a gap the sends did not have is the transmitter line's, not the tick's.
+// False when any span had a gap over `limitMs`.
+bool printSteps(const std::vector<StepTimes> &steps, const std::vector<Clock::time_point> &stamps,
+                const std::vector<Clock::time_point> &sent, int spanMs, double limitMs);
 
 // For each dialog the snapshot mode builds: the milliseconds its construction, its polish, its
 // layout and its first paint take on the GUI thread, the first time and again.

@@ -84,6 +84,7 @@ void BlockWatchApplication::note(Clock::time_point from, Clock::time_point to, c
 
 void printBlocks(const char *label, const std::vector<BlockWatchApplication::Block> &blocks,
                  const std::vector<BlockWatchApplication::Clock::time_point> &stamps,
+                 const std::vector<BlockWatchApplication::Clock::time_point> &sent,
                  BlockWatchApplication::Clock::time_point from, int spanMs, double limitMs)
 {
     const auto to = from + std::chrono::milliseconds(spanMs);
@@ -95,8 +96,15 @@ void printBlocks(const char *label, const std::vector<BlockWatchApplication::Blo
         const double gap = msBetween(*it, gapEnd);
         if (gap <= limitMs)
             continue;
-        std::printf("  %s: gap %.1f ms at +%.0f ms (mono %.6f)\n", label, gap, msBetween(from, *it),
-                    std::chrono::duration<double>(it->time_since_epoch()).count());
+        // The sends that bound the gap: the last before it and those in it, up to the first after.
+        auto send = std::upper_bound(sent.begin(), sent.end(), *it);
+        if (send != sent.begin())
+            --send;
+        double sendGap = 0.0;
+        for (; send != sent.end() && std::next(send) != sent.end() && *send < gapEnd; ++send)
+            sendGap = std::max(sendGap, msBetween(*send, *std::next(send)));
+        std::printf("  %s: gap %.1f ms at +%.0f ms (mono %.6f), sends %.1f ms apart\n", label, gap,
+                    msBetween(from, *it), std::chrono::duration<double>(it->time_since_epoch()).count(), sendGap);
         std::vector<const BlockWatchApplication::Block *> within;
         for (const auto &b : blocks) {
             if (b.start < gapEnd && b.start + std::chrono::microseconds(long(b.ms * 1000)) > *it)

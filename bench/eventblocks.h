@@ -5,8 +5,9 @@
 // such as a modal dialog's, counts only the stretches before that loop began waiting and after
 // it last woke), and for every gap over the limit the notes that fall in it are printed. Each gap
 // also gives its start on the monotonic clock, to find it in a system trace of the same run
-// (perf record -k CLOCK_MONOTONIC): a gap with no note in it was spent outside event deliveries,
-// waiting on the X server for one.
+// (perf record -k CLOCK_MONOTONIC), and the largest interval between the tick's writes around it:
+// a gap the writes did not have is the line's. A late write with no note in its gap was held
+// outside event deliveries (waiting on the X server, or off the CPU).
 
 #include <QApplication>
 
@@ -53,9 +54,11 @@ private:
     std::vector<Block> m_blocks;
 };
 
-// For each gap over `limitMs` between the frames in [from, from + spanMs), the blocks within it.
+// For each gap over `limitMs` between the frames in [from, from + spanMs), the largest interval
+// between the sends (`sent`) around it and the blocks within it.
 void printBlocks(const char *label, const std::vector<BlockWatchApplication::Block> &blocks,
                  const std::vector<BlockWatchApplication::Clock::time_point> &stamps,
+                 const std::vector<BlockWatchApplication::Clock::time_point> &sent,
                  BlockWatchApplication::Clock::time_point from, int spanMs, double limitMs);
 
 } // namespace benchdialogs
