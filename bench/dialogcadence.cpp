@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "app/mainwindow.h"
+#include "bench/frameclock.h"
 #include "heli/helicoptersetupwidget.h"
 #include "ostraui/segmented.h"
 
@@ -265,16 +266,10 @@ struct Span
 Span measure(const std::vector<Clock::time_point> &stamps, Clock::time_point from, int spanMs)
 {
     const Clock::time_point to = from + std::chrono::milliseconds(spanMs);
-    auto first = std::lower_bound(stamps.begin(), stamps.end(), from);
-    const auto last = std::lower_bound(first, stamps.end(), to);
+    const auto first = std::lower_bound(stamps.begin(), stamps.end(), from);
     Span span;
-    span.frames = size_t(last - first);
-    if (first != stamps.begin())
-        --first;
-    for (auto it = first; it != last && std::next(it) != stamps.end(); ++it) {
-        span.largestGap =
-            std::max(span.largestGap, std::chrono::duration<double, std::milli>(*std::next(it) - *it).count());
-    }
+    span.frames = size_t(std::lower_bound(first, stamps.end(), to) - first);
+    span.largestGap = ostrabench::largestInterval(stamps, from, to);
     return span;
 }
 

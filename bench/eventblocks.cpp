@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "bench/frameclock.h"
+
 namespace benchdialogs {
 
 namespace {
@@ -96,13 +98,7 @@ void printBlocks(const char *label, const std::vector<BlockWatchApplication::Blo
         const double gap = msBetween(*it, gapEnd);
         if (gap <= limitMs)
             continue;
-        // The sends that bound the gap: the last before it and those in it, up to the first after.
-        auto send = std::upper_bound(sent.begin(), sent.end(), *it);
-        if (send != sent.begin())
-            --send;
-        double sendGap = 0.0;
-        for (; send != sent.end() && std::next(send) != sent.end() && *send < gapEnd; ++send)
-            sendGap = std::max(sendGap, msBetween(*send, *std::next(send)));
+        const double sendGap = ostrabench::largestInterval(sent, *it, gapEnd);
         std::printf("  %s: gap %.1f ms at +%.0f ms (mono %.6f), sends %.1f ms apart\n", label, gap,
                     msBetween(from, *it), std::chrono::duration<double>(it->time_since_epoch()).count(), sendGap);
         std::vector<const BlockWatchApplication::Block *> within;

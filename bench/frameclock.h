@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <functional>
 #include <initializer_list>
+#include <iterator>
 #include <poll.h>
 #include <thread>
 #include <unistd.h>
@@ -71,6 +72,21 @@ private:
     std::thread m_thread;
     std::vector<Clock::time_point> m_stamps;
 };
+
+// The largest interval between the stamps from the last one before `from` up to the first one
+// at or after `to`: the gaps that bound the span count with it.
+inline double largestInterval(const std::vector<FrameClock::Clock::time_point> &stamps,
+                              FrameClock::Clock::time_point from, FrameClock::Clock::time_point to)
+{
+    auto it = std::lower_bound(stamps.begin(), stamps.end(), from);
+    const auto last = std::lower_bound(it, stamps.end(), to);
+    if (it != stamps.begin())
+        --it;
+    double largest = 0.0;
+    for (; it != last && std::next(it) != stamps.end(); ++it)
+        largest = std::max(largest, std::chrono::duration<double, std::milli>(*std::next(it) - *it).count());
+    return largest;
+}
 
 // Prints the median, 99th percentile and largest interval between the stamps, and how many
 // intervals exceed each of `overMs`. Needs at least two stamps.
